@@ -1,0 +1,54 @@
+// Facts about the machine and the user: GUIDs, processor cores, memory, user folders and the
+// user's language. Safe to call from any thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace GAME::Platform {
+
+struct Guid
+{
+    uint32_t data1 = 0;
+    uint16_t data2 = 0;
+    uint16_t data3 = 0;
+    uint8_t data4[8] = {};
+};
+
+// A random GUID, never all zero.
+Guid CreateGuid();
+
+// Physical processor cores from the operating system's topology (logical siblings of one core
+// count once); at least 1.
+uint32_t GetPhysicalCoreCount();
+uint32_t GetLogicalProcessorCount();
+
+struct MemoryStatus
+{
+    uint64_t totalPhysical = 0;
+    uint64_t availablePhysical = 0;
+    uint64_t totalVirtual = 0;
+    uint64_t availableVirtual = 0;
+};
+MemoryStatus GetMemoryStatus();
+// Resident set size of this process in bytes, 0 when it cannot be read.
+uint64_t GetProcessWorkingSetBytes();
+
+// The user's home folder from the password database (no environment variables are read),
+// without a trailing slash; "/tmp" when there is none.
+std::string GetUserHomeFolder();
+// The user's documents folder: home + "/Documents".
+std::string GetUserDocumentsFolder();
+// The temporary folder, with a trailing slash.
+std::string GetTempFolder();
+
+// The user's language as a Windows-style language identifier. Fixed to English (United States),
+// 0x0409, unless the host sets another.
+uint32_t GetUserLanguageId();
+void SetUserLanguageId(uint32_t languageId);
+
+// Folder of the shared object that holds the engine library, with a trailing slash; empty when
+// unknown.
+std::string GetLibraryFolder();
+
+} // namespace GAME::Platform

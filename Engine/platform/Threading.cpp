@@ -1,0 +1,226 @@
+#include "platform/Threading.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <fstream>
+#include <mutex>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <thread>
+#include <unistd.h>
+
+namespace GAME::Platform {
+
+namespace {
+
+ThreadId g_mainThreadId = CurrentThreadId();
+
+thread_local std::string t_threadName;
+
+std::atomic<bool> g_priorityRefusalLogged{false};
+
+int NiceFor(ThreadPriority priority)
+{
+    switch (priority) {
+    case ThreadPriority::Idle:         return 19;
+    case ThreadPriority::Lowest:       return 10;
+    case ThreadPriority::BelowNormal:  return 5;
+    case ThreadPriority::Normal:       return 0;
+    case ThreadPriority::AboveNormal:  return -5;
+    case ThreadPriority::Highest:      return -10;
+    case ThreadPriority::TimeCritical: return -20;
+    }
+    return 0;
+}
+
+ThreadPriority PriorityForNice(int nice)
+{
+    if (nice >= 15) return ThreadPriority::Idle;
+    if (nice >= 8) return ThreadPriority::Lowest;
+    if (nice >= 3) return ThreadPriority::BelowNormal;
+    if (nice > -3) return ThreadPriority::Normal;
+    if (nice > -8) return ThreadPriority::AboveNormal;
+    if (nice > -15) return ThreadPriority::Highest;
+    return ThreadPriority::TimeCritical;
+}
+
+// Linux keeps a nice value per thread; it is set through the thread's kernel id.
+bool SetPriorityOf(ThreadId tid, ThreadPriority priority)
+{
+    if (setpriority(PRIO_PROCESS, static_cast<id_t>(tid), NiceFor(priority)) == 0)
+        return true;
+    if ((errno == EPERM || errno == EACCES) && !g_priorityRefusalLogged.exchange(true))
+        std::fprintf(stderr, "Thread priority change refused by the system (%s); running on at the current priority.\n",
+                     std::strerror(errno));
+    return false;
+}
+
+} // namespace
+
+struct OsThread::Impl
+{
+    std::thread thread;
+    std::atomic<ThreadId> id{0};
+    std::mutex mutex;
+    std::condition_variable started;
+    bool hasStarted = false;
+};
+
+OsThread::OsThread() : m_impl(std::make_unique<Impl>()) {}
+
+OsThread::~OsThread()
+{
+    if (m_impl->thread.joinable())
+        m_impl->thread.join();
+}
+
+bool OsThread::Start(Entry entry, void* argument)
+{
+    if (m_impl->thread.joinable())
+        return false;
+    {
+        std::lock_guard<std::mutex> lock(m_impl->mutex);
+        m_impl->hasStarted = false;
+    }
+    Impl* impl = m_impl.get();
+    m_impl->thread = std::thread([impl, entry, argument] {
+        {
+            std::lock_guard<std::mutex> lock(impl->mutex);
+            impl->id = CurrentThreadId();
+            impl->hasStarted = true;
+        }
+        impl->started.notify_all();
+        entry(argument);
+    });
+    // Wait until the thread knows its id so that priorities can be set right after Start.
+    std::unique_lock<std::mutex> lock(m_impl->mutex);
+    m_impl->started.wait(lock, [impl] { return impl->hasStarted; });
+    return true;
+}
+
+bool OsThread::Join()
+{
+    if (!m_impl->thread.joinable())
+        return false;
+    m_impl->thread.join();
+    return true;
+}
+
+bool OsThread::IsJoinable() const { return m_impl->thread.joinable(); }
+
+ThreadId OsThread::GetId() const { return m_impl->id.load(); }
+
+bool OsThread::SetPriority(ThreadPriority priority)
+{
+    ThreadId id = m_impl->id.load();
+    if (id == 0)
+        return false;
+    return SetPriorityOf(id, priority);
+}
+
+ThreadId CurrentThreadId() { return static_cast<ThreadId>(syscall(SYS_gettid)); }
+
+ThreadId MainThreadId() { return g_mainThreadId; }
+
+void SetCurrentThreadName(const std::string& name)
+{
+    t_threadName = name;
+    char shortName[16];
+    std::snprintf(shortName, sizeof(shortName), "%s", name.c_str());
+    pthread_setname_np(pthread_self(), shortName);
+}
+
+std::string GetCurrentThreadName() { return t_threadName; }
+
+bool SetCurrentThreadPriority(ThreadPriority priority) { return SetPriorityOf(CurrentThreadId(), priority); }
+
+ThreadPriority GetThreadPriority(ThreadId thread)
+{
+    errno = 0;
+    int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(thread));
+    if (nice == -1 && errno != 0)
+        return ThreadPriority::Normal;
+    return PriorityForNice(nice);
+}
+
+bool SetCurrentThreadAffinity(uint64_t mask)
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    long count = sysconf(_SC_NPROCESSORS_ONLN);
+    for (int cpu = 0; cpu < 64 && cpu < count; ++cpu)
+        if (mask & (uint64_t{1} << cpu))
+            CPU_SET(cpu, &set);
+    if (CPU_COUNT(&set) == 0)
+        return false;
+    return pthread_setaffinity_np(pthread_self(), sizeof(set), &set) == 0;
+}
+
+void SleepMilliseconds(uint32_t milliseconds)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+void YieldThread() { std::this_thread::yield(); }
+
+bool GetProcessThreadTimes(std::vector<ThreadTimes>& out)
+{
+    out.clear();
+    DIR* dir = opendir("/proc/self/task");
+    if (!dir)
+        return false;
+    const long ticksPerSecond = sysconf(_SC_CLK_TCK);
+    while (dirent* entry = readdir(dir)) {
+        if (entry->d_name[0] < '0' || entry->d_name[0] > '9')
+            continue;
+        ThreadTimes times;
+        times.id = std::strtoull(entry->d_name, nullptr, 10);
+        std::string path = std::string("/proc/self/task/") + entry->d_name + "/stat";
+        std::ifstream stat(path);
+        std::string line;
+        if (!std::getline(stat, line))
+            continue;
+        // The command name may hold spaces; the fields follow its closing parenthesis.
+        size_t close = line.rfind(')');
+        if (close == std::string::npos)
+            continue;
+        const char* p = line.c_str() + close + 1;
+        unsigned long long fields[20] = {};
+        int field = 0;
+        // Fields from 3 (state) on; utime is field 14, stime field 15, nice field 19.
+        char* end = nullptr;
+        while (*p && field < 17) {
+            while (*p == ' ')
+                ++p;
+            if (field == 0) { // state character
+                ++p;
+                ++field;
+                continue;
+            }
+            long long value = std::strtoll(p, &end, 10);
+            if (end == p)
+                break;
+            fields[field] = static_cast<unsigned long long>(value);
+            p = end;
+            ++field;
+        }
+        if (field < 17)
+            continue;
+        const uint64_t toHundredNs = 10000000ull / static_cast<uint64_t>(ticksPerSecond > 0 ? ticksPerSecond : 100);
+        times.userTime = fields[11] * toHundredNs;
+        times.kernelTime = fields[12] * toHundredNs;
+        times.priority = PriorityForNice(static_cast<int>(static_cast<long long>(fields[16])));
+        out.push_back(times);
+    }
+    closedir(dir);
+    return true;
+}
+
+} // namespace GAME::Platform

@@ -1,0 +1,80 @@
+// Operating-system threads for the engine: start, join, names, priorities and affinity.
+// Owns one native thread per OsThread object. Any thread may call these functions; an OsThread
+// itself is driven by one owner thread (start, set priority, join).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace GAME::Platform {
+
+// Scheduling priorities in the engine's terms. Lowering always works; raising above normal
+// may be refused by the operating system, which is logged once and otherwise ignored.
+enum class ThreadPriority
+{
+    Idle,
+    Lowest,
+    BelowNormal,
+    Normal,
+    AboveNormal,
+    Highest,
+    TimeCritical,
+};
+
+using ThreadId = uint64_t;
+
+class OsThread
+{
+public:
+    using Entry = void (*)(void* argument);
+
+    OsThread();
+    ~OsThread(); // joins a thread that is still running
+    OsThread(const OsThread&) = delete;
+    OsThread& operator=(const OsThread&) = delete;
+
+    // Starts the entry on a new thread. Fails (false) while an earlier thread is still joinable;
+    // join it first.
+    bool Start(Entry entry, void* argument);
+    // Waits for the thread to end. False when no thread was started.
+    bool Join();
+    bool IsJoinable() const;
+    // The started thread's id, 0 before the first start.
+    ThreadId GetId() const;
+    bool SetPriority(ThreadPriority priority);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
+
+ThreadId CurrentThreadId();
+// The thread that initialised the library's static data.
+ThreadId MainThreadId();
+
+// Names the calling thread. The operating system keeps 15 characters; the whole name is kept here.
+void SetCurrentThreadName(const std::string& name);
+std::string GetCurrentThreadName();
+
+bool SetCurrentThreadPriority(ThreadPriority priority);
+ThreadPriority GetThreadPriority(ThreadId thread);
+// Best effort: bit n of the mask allows processor n.
+bool SetCurrentThreadAffinity(uint64_t mask);
+
+void SleepMilliseconds(uint32_t milliseconds);
+void YieldThread();
+
+// One live thread of this process and its CPU times in 100-nanosecond units.
+struct ThreadTimes
+{
+    ThreadId id = 0;
+    uint64_t kernelTime = 0;
+    uint64_t userTime = 0;
+    ThreadPriority priority = ThreadPriority::Normal;
+};
+// Snapshot of every thread of the process; false when it cannot be read.
+bool GetProcessThreadTimes(std::vector<ThreadTimes>& out);
+
+} // namespace GAME::Platform
