@@ -6,3 +6,13 @@ find_package(ZLIB REQUIRED)
 find_package(OpenSSL REQUIRED COMPONENTS Crypto)
 
 set(ENGINE_PRIVATE_LIBS ZLIB::ZLIB OpenSSL::Crypto ${CMAKE_DL_LIBS})
+
+# CGAL (header-only) is used by one source file only, the 2-D mesh generator, because it compiles
+# slowly; its exact number types need GMP and MPFR, and GCC needs -frounding-math for its interval
+# filters to be sound.
+find_path(CGAL_INCLUDE_DIR CGAL/Constrained_triangulation_plus_2.h REQUIRED)
+find_library(GMP_LIBRARY gmp REQUIRED)
+find_library(MPFR_LIBRARY mpfr REQUIRED)
+set_source_files_properties(${PROJECT_SOURCE_DIR}/Engine/core/MeshGenerator2D.cpp PROPERTIES
+  COMPILE_OPTIONS "$<$<CXX_COMPILER_ID:GNU>:-frounding-math>")
+list(APPEND ENGINE_PRIVATE_LIBS ${MPFR_LIBRARY} ${GMP_LIBRARY})
