@@ -9,7 +9,7 @@ namespace GAME {
 namespace {
 
 // Loaded at full intermediate precision, like the constant of the floating-point unit.
-constexpr double kPi = 3.14159265358979323846;
+constexpr double kPiValue = 3.14159265358979323846;
 
 Expression::Token MakeToken(int32_t kind, int32_t value)
 {
@@ -301,7 +301,7 @@ float Expression::Evaluate(const float* variables) const
                 stack[top] = std::sqrt(stack[top]);
                 break;
             case kPi:
-                stack[++top] = kPi;
+                stack[++top] = kPiValue;
                 break;
             default:
                 break;
