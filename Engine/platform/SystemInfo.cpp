@@ -79,7 +79,7 @@ uint32_t GetPhysicalCoreCount()
             if (!ReadFirstLine(base + "core_id", core))
                 continue;
             if (!ReadFirstLine(base + "physical_package_id", package))
-                package = "0";
+                package.assign(1, '0');
             cores.emplace(package, core);
         }
         closedir(dir);
