@@ -2,7 +2,6 @@
 
 #include "core/IntSpaceBox.h"
 #include "core/Intersect.h"
-#include "core/Intersection.h"
 
 #include <climits>
 #include <cmath>
@@ -491,16 +490,6 @@ TEST(HullTest, EveryPointOfAParabolaIsAHullVertex)
     ASSERT_EQ(hull.size(), points.size());
     for (size_t i = 0; i < hull.size(); ++i)
         EXPECT_EQ(hull[i].x, 500.0f - static_cast<float>(i));
-}
-
-TEST(IntersectionTest, DefaultIsAMiss)
-{
-    Intersection none;
-    EXPECT_FALSE(none.IsHit());
-    EXPECT_EQ(none.distance, gInfinity);
-    const Intersection hit(2.0f, Vec3(1, 2, 3), 7);
-    EXPECT_TRUE(hit.IsHit());
-    EXPECT_EQ(hit.surface, 7u);
 }
 
 } // namespace
