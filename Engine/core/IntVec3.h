@@ -1,4 +1,5 @@
-// Integer 3-vector: region offsets and grid positions. A plain value. Safe from any thread.
+// Integer 3-vector: region offsets and grid positions, laid out like Vec3 (three 32-bit words).
+// A plain value. Safe from any thread.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +18,25 @@ public:
 
     constexpr bool operator==(const IntVec3& o) const { return x == o.x && y == o.y && z == o.z; }
     constexpr bool operator!=(const IntVec3& o) const { return !(*this == o); }
+
+    // Component-wise, wrapping on overflow like the 32-bit arithmetic of the stored offsets.
+    constexpr IntVec3 operator+(const IntVec3& o) const
+    {
+        return IntVec3(Wrap(x, o.x, 1), Wrap(y, o.y, 1), Wrap(z, o.z, 1));
+    }
+    constexpr IntVec3 operator-(const IntVec3& o) const
+    {
+        return IntVec3(Wrap(x, o.x, -1), Wrap(y, o.y, -1), Wrap(z, o.z, -1));
+    }
+    constexpr IntVec3 operator-() const { return IntVec3(0, 0, 0) - *this; }
+
+private:
+    static constexpr int32_t Wrap(int32_t a, int32_t b, int sign)
+    {
+        const uint32_t ua = static_cast<uint32_t>(a);
+        const uint32_t ub = static_cast<uint32_t>(b);
+        return static_cast<int32_t>(sign > 0 ? ua + ub : ua - ub);
+    }
 };
 
 } // namespace GAME

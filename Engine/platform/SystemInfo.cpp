@@ -72,12 +72,14 @@ uint32_t GetPhysicalCoreCount()
             const char* name = entry->d_name;
             if (std::strncmp(name, "cpu", 3) != 0 || name[3] < '0' || name[3] > '9')
                 continue;
-            std::string base = std::string("/sys/devices/system/cpu/") + name + "/topology/";
+            std::string base = "/sys/devices/system/cpu/";
+            base.append(name);
+            base.append("/topology/");
             std::string core, package;
             if (!ReadFirstLine(base + "core_id", core))
                 continue;
             if (!ReadFirstLine(base + "physical_package_id", package))
-                package = "0";
+                package.assign(1, '0');
             cores.emplace(package, core);
         }
         closedir(dir);

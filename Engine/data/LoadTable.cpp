@@ -1,0 +1,247 @@
+#include "data/LoadTable.h"
+
+#include "core/NumberParsing.h"
+
+namespace GAME {
+
+void LoadTable::MakeTokens(const std::string& value, std::vector<std::string>& tokens)
+{
+    tokens.clear();
+    std::string current;
+    for (char c : value) {
+        if (c == ';') {
+            tokens.push_back(current); // an element may be empty
+            current.clear();
+        } else {
+            current.push_back(c);
+        }
+    }
+    if (!current.empty())
+        tokens.push_back(current);
+}
+
+const std::string* LoadTable::Find(const char* name) const
+{
+    if (!name)
+        return nullptr;
+    auto it = m_fields.find(name);
+    return it == m_fields.end() ? nullptr : &it->second;
+}
+
+const std::vector<std::string>* LoadTable::Elements(const char* name)
+{
+    const std::string* value = Find(name);
+    if (!value)
+        return nullptr;
+    auto it = m_elements.find(name);
+    if (it == m_elements.end()) {
+        it = m_elements.emplace(name, std::vector<std::string>()).first;
+        MakeTokens(*value, it->second);
+    }
+    return &it->second;
+}
+
+bool LoadTable::AddField(const std::string& name, const std::string& value)
+{
+    CriticalSectionLock lock(m_lock);
+    return m_fields.emplace(name, value).second;
+}
+
+size_t LoadTable::GetNumFields()
+{
+    CriticalSectionLock lock(m_lock);
+    return m_fields.size();
+}
+
+void LoadTable::Deserialize(BinaryReader&) {}
+
+void LoadTable::Deserialize(BasicTextParser<char>& parser)
+{
+    CriticalSectionLock lock(m_lock);
+    while (!parser.AtEnd()) {
+        size_t before = parser.GetCursor();
+        std::string key = parser.ReadToken();
+        std::string value;
+        parser.ReadDelimitedToken(value, ',', ',', true);
+        if (!key.empty())
+            m_fields.emplace(key, value);
+        if (parser.GetCursor() == before)
+            break; // nothing consumed: stop rather than spin
+    }
+}
+
+void LoadTable::Serialize(FILE* file)
+{
+    if (!file)
+        return;
+    CriticalSectionLock lock(m_lock);
+    for (const auto& [name, value] : m_fields)
+        std::fprintf(file, "%s,%s,\n", name.c_str(), value.c_str());
+}
+
+const char* LoadTable::GetValue(const std::string& name, const char* defaultValue)
+{
+    return GetValue(name.c_str(), defaultValue);
+}
+
+const char* LoadTable::GetValue(const char* name, const char* defaultValue)
+{
+    CriticalSectionLock lock(m_lock);
+    const std::string* value = Find(name);
+    if (!value || value->empty())
+        return defaultValue;
+    return value->c_str();
+}
+
+int LoadTable::GetInt(const std::string& name, int defaultValue) { return GetInt(name.c_str(), defaultValue); }
+
+int LoadTable::GetInt(const char* name, int defaultValue)
+{
+    CriticalSectionLock lock(m_lock);
+    const std::string* value = Find(name);
+    int result = defaultValue;
+    if (value)
+        ScanInt(value->c_str(), result);
+    return result;
+}
+
+float LoadTable::GetFloat(const std::string& name, float defaultValue) { return GetFloat(name.c_str(), defaultValue); }
+
+float LoadTable::GetFloat(const char* name, float defaultValue)
+{
+    CriticalSectionLock lock(m_lock);
+    const std::string* value = Find(name);
+    float result = defaultValue;
+    if (value)
+        ScanFloat(value->c_str(), result);
+    return result;
+}
+
+bool LoadTable::GetBool(const std::string& name, bool defaultValue) { return GetBool(name.c_str(), defaultValue); }
+
+bool LoadTable::GetBool(const char* name, bool defaultValue)
+{
+    CriticalSectionLock lock(m_lock);
+    const std::string* value = Find(name);
+    int result = 0;
+    if (!value || !ScanInt(value->c_str(), result))
+        return defaultValue;
+    return result != 0;
+}
+
+int LoadTable::GetArrayInt(const std::string& name, unsigned int index, int defaultValue)
+{
+    return GetArrayInt(name.c_str(), index, defaultValue);
+}
+
+int LoadTable::GetArrayInt(const char* name, unsigned int index, int defaultValue)
+{
+    CriticalSectionLock lock(m_lock);
+    const std::vector<std::string>* elements = Elements(name);
+    if (!elements || elements->empty())
+        return defaultValue;
+    const std::string& element = index < elements->size() ? (*elements)[index] : elements->back();
+    int result = defaultValue;
+    ScanInt(element.c_str(), result);
+    return result;
+}
+
+void LoadTable::GetArrayInt(const std::string& name, std::vector<int>& values) { GetArrayInt(name.c_str(), values); }
+
+void LoadTable::GetArrayInt(const char* name, std::vector<int>& values)
+{
+    CriticalSectionLock lock(m_lock);
+    values.clear();
+    const std::vector<std::string>* elements = Elements(name);
+    if (!elements)
+        return;
+    for (const auto& element : *elements) {
+        int v = 0;
+        if (ScanInt(element.c_str(), v))
+            values.push_back(v);
+    }
+    if (values.size() == 1 && values[0] == 0)
+        values.clear(); // a single 0 stands for no values
+}
+
+float LoadTable::GetArrayReal(const std::string& name, unsigned int index, float defaultValue)
+{
+    return GetArrayReal(name.c_str(), index, defaultValue);
+}
+
+float LoadTable::GetArrayReal(const char* name, unsigned int index, float defaultValue)
+{
+    CriticalSectionLock lock(m_lock);
+    const std::vector<std::string>* elements = Elements(name);
+    if (!elements || elements->empty())
+        return defaultValue;
+    const std::string& element = index < elements->size() ? (*elements)[index] : elements->back();
+    float result = defaultValue;
+    ScanFloat(element.c_str(), result);
+    return result;
+}
+
+void LoadTable::GetArrayReal(const std::string& name, std::vector<float>& values)
+{
+    GetArrayReal(name.c_str(), values);
+}
+
+void LoadTable::GetArrayReal(const char* name, std::vector<float>& values)
+{
+    CriticalSectionLock lock(m_lock);
+    values.clear();
+    const std::vector<std::string>* elements = Elements(name);
+    if (!elements)
+        return;
+    for (const auto& element : *elements) {
+        float v = 0.0f;
+        if (ScanFloat(element.c_str(), v))
+            values.push_back(v);
+    }
+    if (values.size() == 1 && values[0] == 0.0f)
+        values.clear();
+}
+
+const char* LoadTable::GetArrayValue(const std::string& name, unsigned int index, const char* defaultValue)
+{
+    return GetArrayValue(name.c_str(), index, defaultValue);
+}
+
+const char* LoadTable::GetArrayValue(const char* name, unsigned int index, const char* defaultValue)
+{
+    CriticalSectionLock lock(m_lock);
+    const std::vector<std::string>* elements = Elements(name);
+    if (!elements || elements->empty())
+        return defaultValue;
+    return (index < elements->size() ? (*elements)[index] : elements->back()).c_str();
+}
+
+void LoadTable::GetArrayValue(const std::string& name, std::vector<std::string>& values)
+{
+    GetArrayValue(name.c_str(), values);
+}
+
+void LoadTable::GetArrayValue(const char* name, std::vector<std::string>& values)
+{
+    CriticalSectionLock lock(m_lock);
+    values.clear();
+    if (const std::vector<std::string>* elements = Elements(name))
+        values = *elements;
+}
+
+int LoadTable::GetNumElementsForField(const std::string& name) { return GetNumElementsForField(name.c_str()); }
+
+int LoadTable::GetNumElementsForField(const char* name)
+{
+    CriticalSectionLock lock(m_lock);
+    const std::string* value = Find(name);
+    if (!value)
+        return 0;
+    int count = 1;
+    for (char c : *value)
+        if (c == ';')
+            ++count;
+    return count;
+}
+
+} // namespace GAME
