@@ -1,5 +1,8 @@
 #include "core/Geometry2D.h"
 
+#include "core/Intersect.h"
+#include "core/MathUtil.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -12,35 +15,12 @@ namespace GAME {
 
 namespace {
 
-// TODO(stand-in): the shared vector and angle helpers replace these once they land
-// (Vec2 dot and unit, GAME::DegreesToRadians, GAME::IntersectSegments2D).
-float Dot(const Vec2& u, const Vec2& v) { return u.x * v.x + u.y * v.y; }
-float Cross(const Vec2& u, const Vec2& v) { return u.x * v.y - u.y * v.x; }
-Vec2 Unit(const Vec2& v) { return v * (1.0f / std::sqrt(v.x * v.x + v.y * v.y)); }
-constexpr float kDegreesToRadians = 0.017453292f;
-
-// Segments a0-a1 and b0-b1: false when they share an end point or their lines do not cross;
-// otherwise s and t are the parameters of the crossing on each, and the result says whether it
-// lies on both segments.
-bool IntersectSegments(const Vec2& a0, const Vec2& a1, const Vec2& b0, const Vec2& b1, float& s, float& t)
-{
-    if (a0 == b0 || a0 == b1 || a1 == b0 || a1 == b1)
-        return false;
-    const Vec2 d0 = a1 - a0, d1 = b1 - b0, delta = b0 - a0;
-    const float k = d1.x * d0.y - d0.x * d1.y;
-    if (!(k * k > 1e-6f * Dot(d0, d0) * Dot(d1, d1)))
-        return false;
-    s = (d1.x * delta.y - d1.y * delta.x) / k;
-    t = (d0.x * delta.y - delta.x * d0.y) / k;
-    return s >= 0.0f && s <= 1.0f && t >= 0.0f && t <= 1.0f;
-}
-
 bool SamePosition(const PolygonVertex& v, const PolygonVertex& w) { return v.x == w.x && v.y == w.y; }
 
 // Angle at the corner c between the directions to a and b.
 float CornerAngle(const Vec2& c, const Vec2& a, const Vec2& b)
 {
-    const float d = Dot(Unit(a - c), Unit(b - c));
+    const float d = Vec2::Dot((a - c).Unit(), (b - c).Unit());
     return std::acos(std::clamp(d, -1.0f, 1.0f));
 }
 
@@ -54,24 +34,24 @@ float Orient2D(const Vec2& a, const Vec2& b, const Vec2& c)
 float DistancePointToSegment2D(const Vec2& a, const Vec2& b, const Vec2& p, float& t)
 {
     const Vec2 ab = b - a, ap = p - a;
-    const float lengthSquared = Dot(ab, ab);
+    const float lengthSquared = Vec2::Dot(ab, ab);
     if (lengthSquared == 0.0f) {
         // A point, not a segment: its distance rather than the 0/0 of the projection.
         t = 0.0f;
-        return std::sqrt(Dot(ap, ap));
+        return std::sqrt(Vec2::Dot(ap, ap));
     }
-    t = Dot(ap, ab) / lengthSquared;
+    t = Vec2::Dot(ap, ab) / lengthSquared;
     if (t < 0.0f) {
         t = 0.0f;
-        return std::sqrt(Dot(ap, ap));
+        return std::sqrt(Vec2::Dot(ap, ap));
     }
     if (t > 1.0f) {
         t = 1.0f;
         const Vec2 bp = p - b;
-        return std::sqrt(Dot(bp, bp));
+        return std::sqrt(Vec2::Dot(bp, bp));
     }
     const Vec2 offset = p - (a + ab * t);
-    return std::sqrt(Dot(offset, offset));
+    return std::sqrt(Vec2::Dot(offset, offset));
 }
 
 Vec2 SnapToGrid(const Vec2& point, double spacing)
@@ -95,11 +75,11 @@ bool PointStrictlyInTriangle2D(const PolygonTriangle& triangle, const Vec2& p)
 {
     const Vec2 a = triangle.v[0].Position();
     const Vec2 e0 = triangle.v[1].Position() - a, e1 = triangle.v[2].Position() - a, ap = p - a;
-    const float denominator = Cross(e0, e1);
+    const float denominator = Vec2::Cross(e0, e1);
     if (denominator == 0.0f)
         return false;
-    const float beta = Cross(ap, e1) / denominator;
-    const float gamma = Cross(e0, ap) / denominator;
+    const float beta = Vec2::Cross(ap, e1) / denominator;
+    const float gamma = Vec2::Cross(e0, ap) / denominator;
     // Written as "not above zero" so that NaN counts as outside.
     return beta > 0.0f && gamma > 0.0f && 1.0f - beta - gamma > 0.0f;
 }
@@ -122,7 +102,7 @@ bool TrianglesOverlap2D(const PolygonTriangle& t0, const PolygonTriangle& t1)
         const Vec2 a0 = t0.v[i].Position(), a1 = t0.v[(i + 1) % 3].Position();
         for (int j = 0; j < 3; ++j) {
             float s = 0.0f, t = 0.0f;
-            if (IntersectSegments(a0, a1, t1.v[j].Position(), t1.v[(j + 1) % 3].Position(), s, t) &&
+            if (IntersectSegments2D(a0, a1, t1.v[j].Position(), t1.v[(j + 1) % 3].Position(), s, t) &&
                 s != 0.0f && s != 1.0f && t != 0.0f && t != 1.0f)
                 return true;
         }
@@ -244,7 +224,7 @@ void FlipTriangleEdges(std::vector<PolygonTriangle>& triangles)
         return -1;
     };
 
-    const float limit = 181.0f * kDegreesToRadians;
+    const float limit = DegreesToRadians(181.0f);
     // Flipping by angle sums always ends in exact arithmetic; the cap keeps rounding on wild input
     // from cycling forever.
     const uint64_t maxFlips = 4ull * uint64_t(n) * uint64_t(n) + 64;

@@ -1,5 +1,7 @@
 #include "core/SimplePolygon.h"
 
+#include "core/Intersect.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -8,24 +10,6 @@ namespace GAME {
 namespace {
 
 constexpr float kPi = 3.1415927f;
-
-float Cross(const Vec2& u, const Vec2& v) { return u.x * v.y - u.y * v.x; }
-
-// TODO(stand-in): the shared GAME::SegmentsIntersect2D of the bounding-volume code replaces this
-// once it lands; same rule: shared end points do not count, parallel lines never cross.
-bool SegmentsCross(const Vec2& a0, const Vec2& a1, const Vec2& b0, const Vec2& b1)
-{
-    if (a0 == b0 || a0 == b1 || a1 == b0 || a1 == b1)
-        return false;
-    const Vec2 d0 = a1 - a0, d1 = b1 - b0, delta = b0 - a0;
-    const float k = d1.x * d0.y - d0.x * d1.y;
-    const float len0 = d0.x * d0.x + d0.y * d0.y, len1 = d1.x * d1.x + d1.y * d1.y;
-    if (!(k * k > 1e-6f * len0 * len1))
-        return false;
-    const float s = (d1.x * delta.y - d1.y * delta.x) / k;
-    const float t = (d0.x * delta.y - delta.x * d0.y) / k;
-    return s >= 0.0f && s <= 1.0f && t >= 0.0f && t <= 1.0f;
-}
 
 } // namespace
 
@@ -61,7 +45,7 @@ bool SimplePolygon::IsClockwise() const
     const Vec2 L = m_vertices[l].Position();
     const Vec2 P = m_vertices[(l + n - 1) % n].Position();
     const Vec2 N = m_vertices[(l + 1) % n].Position();
-    return Cross(L - P, N - P) < 0.0f;
+    return Vec2::Cross(L - P, N - P) < 0.0f;
 }
 
 bool SimplePolygon::Contains(const Vec2& p) const
@@ -98,9 +82,9 @@ void SimplePolygon::MergeHole(const SimplePolygon& hole)
         const Vec2 N = m_vertices[(i + 1) % n].Position();
 
         // H must lie inside the cone of the corner at V.
-        const float corner = Cross(V - P, N - P);
-        const float sideOfIncoming = Cross(V - P, H - P);
-        const float sideOfOutgoing = Cross(V - H, N - H);
+        const float corner = Vec2::Cross(V - P, N - P);
+        const float sideOfIncoming = Vec2::Cross(V - P, H - P);
+        const float sideOfOutgoing = Vec2::Cross(V - H, N - H);
         if (corner > 0.0f) {
             if (!(sideOfIncoming > 0.0f && sideOfOutgoing > 0.0f))
                 continue;
@@ -116,7 +100,7 @@ void SimplePolygon::MergeHole(const SimplePolygon& hole)
             const int next = (j + 1) % n;
             if (j == i || next == i)
                 continue;
-            blocked = SegmentsCross(V, H, m_vertices[j].Position(), m_vertices[next].Position());
+            blocked = SegmentsIntersect2D(V, H, m_vertices[j].Position(), m_vertices[next].Position());
         }
         if (blocked)
             continue;
