@@ -29,8 +29,14 @@ Expression::Token MakeConstant(float constant)
 
 // Character classes of the C locale, whatever the process locale is. Blanks need no class of
 // their own: like every character outside the grammar they are skipped.
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+bool IsLetter(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
 
 bool IsOperator(const Expression::Token& token, int32_t op)
 {
@@ -69,7 +75,8 @@ Expression::Expression() = default;
 Expression::~Expression() = default;
 
 bool Expression::Initialize(const char* text, const char* const* variableNames, int variableCount,
-                            float (*const* functions)(float), const char* const* functionNames, int functionCount)
+                            float (*const* functions)(float), const char* const* functionNames,
+                            int functionCount)
 {
     m_program.clear();
     m_functions.clear();
@@ -83,7 +90,8 @@ bool Expression::Initialize(const char* text, const char* const* variableNames, 
     m_functions.assign(functions, functions + functionCount);
 
     std::vector<Token> postfix;
-    if (!Parse(text, variableNames, variableCount, functionNames, functionCount, postfix) || !Compile(postfix)) {
+    if (!Parse(text, variableNames, variableCount, functionNames, functionCount, postfix) ||
+        !Compile(postfix)) {
         m_program.clear();
         m_functions.clear();
         m_usesVariables = false;
@@ -132,7 +140,10 @@ bool Expression::Parse(const char* text, const char* const* variableNames, int v
             const size_t length = static_cast<size_t>(c - name);
             if (NameIs(name, length, "abs") || NameIs(name, length, "sin") || NameIs(name, length, "cos") ||
                 NameIs(name, length, "sqrt")) {
-                const int32_t op = name[0] == 'a' ? kAbs : name[0] == 'c' ? kCos : name[1] == 'i' ? kSin : kSqrt;
+                const int32_t op = name[0] == 'a'   ? kAbs
+                                   : name[0] == 'c' ? kCos
+                                   : name[1] == 'i' ? kSin
+                                                    : kSqrt;
                 stack.push_back(MakeToken(kOperator, op));
                 expectOperand = true;
             } else if (NameIs(name, length, "pi")) {

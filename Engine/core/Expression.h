@@ -57,8 +57,7 @@ public:
     struct Token
     {
         int32_t kind;
-        union
-        {
+        union {
             int32_t value;
             float constant;
         };

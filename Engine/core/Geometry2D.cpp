@@ -15,7 +15,10 @@ namespace GAME {
 
 namespace {
 
-bool SamePosition(const PolygonVertex& v, const PolygonVertex& w) { return v.x == w.x && v.y == w.y; }
+bool SamePosition(const PolygonVertex& v, const PolygonVertex& w)
+{
+    return v.x == w.x && v.y == w.y;
+}
 
 // Angle at the corner c between the directions to a and b.
 float CornerAngle(const Vec2& c, const Vec2& a, const Vec2& b)
@@ -108,7 +111,8 @@ bool TrianglesOverlap2D(const PolygonTriangle& t0, const PolygonTriangle& t1)
         }
     }
     for (int i = 0; i < 3; ++i)
-        if (PointStrictlyInTriangle2D(t0, t1.v[i].Position()) || PointStrictlyInTriangle2D(t1, t0.v[i].Position()))
+        if (PointStrictlyInTriangle2D(t0, t1.v[i].Position()) ||
+            PointStrictlyInTriangle2D(t1, t0.v[i].Position()))
             return true;
     return false;
 }

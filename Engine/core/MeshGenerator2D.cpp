@@ -36,9 +36,11 @@ struct FaceInfo
 using Kernel = CGAL::Exact_predicates_exact_constructions_kernel;
 using VertexBase = CGAL::Triangulation_vertex_base_with_info_2<VertexInfo, Kernel>;
 using FaceBase =
-    CGAL::Constrained_triangulation_face_base_2<Kernel, CGAL::Triangulation_face_base_with_info_2<FaceInfo, Kernel>>;
+    CGAL::Constrained_triangulation_face_base_2<Kernel,
+                                                CGAL::Triangulation_face_base_with_info_2<FaceInfo, Kernel>>;
 using DataStructure = CGAL::Triangulation_data_structure_2<VertexBase, FaceBase>;
-using Delaunay = CGAL::Constrained_Delaunay_triangulation_2<Kernel, DataStructure, CGAL::Exact_intersections_tag>;
+using Delaunay =
+    CGAL::Constrained_Delaunay_triangulation_2<Kernel, DataStructure, CGAL::Exact_intersections_tag>;
 using Triangulation = CGAL::Constrained_triangulation_plus_2<Delaunay>;
 using Point = Kernel::Point_2;
 using VertexHandle = Triangulation::Vertex_handle;
@@ -72,13 +74,26 @@ Switches ParseSwitches(const char* text)
     Switches s;
     for (; text && *text; ++text) {
         switch (*text) {
-        case 'p': s.pslg = true; break;
-        case 'z': s.zeroBased = true; break;
-        case 'c': s.convex = true; break;
-        case 'H': s.carve = true; break;
-        case 'Q': s.quiet = true; break;
-        case 'V': s.verbose = true; break;
-        default: break;
+        case 'p':
+            s.pslg = true;
+            break;
+        case 'z':
+            s.zeroBased = true;
+            break;
+        case 'c':
+            s.convex = true;
+            break;
+        case 'H':
+            s.carve = true;
+            break;
+        case 'Q':
+            s.quiet = true;
+            break;
+        case 'V':
+            s.verbose = true;
+            break;
+        default:
+            break;
         }
     }
     return s;
@@ -119,11 +134,11 @@ private:
     size_t m_pointCount = 0;
     size_t m_segmentCount = 0;
     Triangulation m_mesh;
-    std::vector<VertexHandle> m_handles;        // per input point
-    std::vector<ConstraintId> m_constraints;    // per input segment; null when skipped
-    std::vector<Subsegment> m_subsegments;      // pool order: by segment, then along it
+    std::vector<VertexHandle> m_handles;     // per input point
+    std::vector<ConstraintId> m_constraints; // per input segment; null when skipped
+    std::vector<Subsegment> m_subsegments;   // pool order: by segment, then along it
     int32_t m_nextNumber = 0;
-    std::vector<VertexHandle> m_newVertices;    // inserted points, by number
+    std::vector<VertexHandle> m_newVertices; // inserted points, by number
 };
 
 bool Generator::CheckInput()
@@ -164,7 +179,8 @@ void Generator::InsertPoints()
     VertexHandle hint;
     for (size_t i = 0; i < m_pointCount; ++i) {
         const double x = m_in.points[2 * i], y = m_in.points[2 * i + 1];
-        VertexHandle v = hint == VertexHandle() ? m_mesh.insert(Point(x, y)) : m_mesh.insert(Point(x, y), hint->face());
+        VertexHandle v =
+            hint == VertexHandle() ? m_mesh.insert(Point(x, y)) : m_mesh.insert(Point(x, y), hint->face());
         if (v->info().number < 0)
             v->info().number = static_cast<int32_t>(i);
         else if (!m_switches.quiet)
@@ -215,7 +231,8 @@ void Generator::NumberNewVertices()
             continue;
         const int32_t marker = s < m_in.segmentMarkers.size() ? m_in.segmentMarkers[s] : 0;
         VertexHandle previous;
-        for (auto it = m_mesh.vertices_in_constraint_begin(cid); it != m_mesh.vertices_in_constraint_end(cid); ++it) {
+        for (auto it = m_mesh.vertices_in_constraint_begin(cid); it != m_mesh.vertices_in_constraint_end(cid);
+             ++it) {
             VertexHandle v = *it;
             if (v->info().number < 0) {
                 v->info().number = m_nextNumber++;

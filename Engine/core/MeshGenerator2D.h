@@ -21,9 +21,9 @@ namespace GAME {
 
 struct MeshGeneratorInput
 {
-    std::vector<double> points;           // x, y pairs
-    std::vector<int32_t> segments;        // pairs of point numbers
-    std::vector<int32_t> segmentMarkers;  // empty, or one per segment (0 when not given)
+    std::vector<double> points;          // x, y pairs
+    std::vector<int32_t> segments;       // pairs of point numbers
+    std::vector<int32_t> segmentMarkers; // empty, or one per segment (0 when not given)
 };
 
 struct MeshGeneratorOutput

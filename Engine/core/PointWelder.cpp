@@ -77,7 +77,8 @@ void PointWelder::Weld(std::vector<Vec3>& points)
         group.assign(1, static_cast<uint32_t>(i));
         const Vec3 origin = points[i];
 
-        const CellRange rx = NeighbourCells(origin.x), ry = NeighbourCells(origin.y), rz = NeighbourCells(origin.z);
+        const CellRange rx = NeighbourCells(origin.x), ry = NeighbourCells(origin.y),
+                        rz = NeighbourCells(origin.z);
         for (int ix = 0; ix < rx.count; ++ix)
             for (int iy = 0; iy < ry.count; ++iy)
                 for (int iz = 0; iz < rz.count; ++iz) {

@@ -13,7 +13,10 @@ constexpr float kPi = 3.1415927f;
 
 } // namespace
 
-void SimplePolygon::Reverse() { std::reverse(m_vertices.begin(), m_vertices.end()); }
+void SimplePolygon::Reverse()
+{
+    std::reverse(m_vertices.begin(), m_vertices.end());
+}
 
 int SimplePolygon::GetLeftmostVertex() const
 {

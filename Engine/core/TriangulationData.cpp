@@ -60,7 +60,10 @@ TriangulationData::TriangulationData()
 
 TriangulationData::~TriangulationData() = default;
 
-Vec2 TriangulationData::SnapPoint(float x, float y) const { return SnapToGrid(Vec2(x, y), m_snapSpacing); }
+Vec2 TriangulationData::SnapPoint(float x, float y) const
+{
+    return SnapToGrid(Vec2(x, y), m_snapSpacing);
+}
 
 int32_t TriangulationData::FindPoint(float x, float y) const
 {
@@ -124,16 +127,17 @@ void TriangulationData::ToggleSegment(const PolygonVertex& a, const PolygonVerte
 void TriangulationData::CompactSegments()
 {
     if (m_deadSegments != 0) {
-        m_segments.erase(std::remove(m_segments.begin(), m_segments.end(), kRemovedSegment), m_segments.end());
+        m_segments.erase(std::remove(m_segments.begin(), m_segments.end(), kRemovedSegment),
+                         m_segments.end());
         m_deadSegments = 0;
     }
     m_segmentTable.clear();
     for (size_t i = 0; i < m_segments.size(); ++i)
-        m_segmentTable.emplace(SegmentKey(m_segments[i].first, m_segments[i].second), static_cast<uint32_t>(i));
+        m_segmentTable.emplace(SegmentKey(m_segments[i].first, m_segments[i].second),
+                               static_cast<uint32_t>(i));
 }
 
-template <class Predicate>
-void TriangulationData::RemoveSegmentsIf(Predicate shouldRemove)
+template <class Predicate> void TriangulationData::RemoveSegmentsIf(Predicate shouldRemove)
 {
     for (auto& segment : m_segments) {
         if (segment != kRemovedSegment && shouldRemove(segment)) {
@@ -182,8 +186,8 @@ void TriangulationData::Triangulate(std::unique_ptr<int32_t[]>& indices, int32_t
         segments.push_back(segment.first);
         segments.push_back(segment.second);
     }
-    TriangulatePoints(m_points.data(), GetNumPoints(), segments.data(), static_cast<int32_t>(segments.size() / 2),
-                      indices, triangleCount);
+    TriangulatePoints(m_points.data(), GetNumPoints(), segments.data(),
+                      static_cast<int32_t>(segments.size() / 2), indices, triangleCount);
 }
 
 void TriangulationData::RemoveShortSegments()

@@ -90,8 +90,7 @@ private:
     void AppendSegment(int32_t first, int32_t second);
     // Drops removed entries and renumbers the segment table.
     void CompactSegments();
-    template <class Predicate>
-    void RemoveSegmentsIf(Predicate shouldRemove);
+    template <class Predicate> void RemoveSegmentsIf(Predicate shouldRemove);
 
     static constexpr std::pair<int32_t, int32_t> kRemovedSegment{-1, -1};
 

@@ -8,8 +8,14 @@
 namespace GAME {
 namespace {
 
-float Square(float x) { return x * x; }
-float Half(float x) { return x * 0.5f; }
+float Square(float x)
+{
+    return x * x;
+}
+float Half(float x)
+{
+    return x * 0.5f;
+}
 float g_lastArgument = 0.0f;
 float Record(float x)
 {

@@ -117,17 +117,17 @@ TEST(Geometry2D, TriangleContainmentAndOverlap)
 {
     const PolygonTriangle t = Tri(0, 0, 4, 0, 0, 4);
     EXPECT_TRUE(PointStrictlyInTriangle2D(t, {1, 1}));
-    EXPECT_FALSE(PointStrictlyInTriangle2D(t, {2, 0}));   // on an edge
-    EXPECT_FALSE(PointStrictlyInTriangle2D(t, {0, 0}));   // a corner
+    EXPECT_FALSE(PointStrictlyInTriangle2D(t, {2, 0})); // on an edge
+    EXPECT_FALSE(PointStrictlyInTriangle2D(t, {0, 0})); // a corner
     EXPECT_FALSE(PointStrictlyInTriangle2D(t, {3, 3}));
     EXPECT_FALSE(PointStrictlyInTriangle2D(t, {NAN, 1}));
     EXPECT_FALSE(PointStrictlyInTriangle2D(Tri(0, 0, 1, 1, 2, 2), {1, 1})); // degenerate
 
-    EXPECT_TRUE(InsideTriangle2D(0, 0, 4, 0, 0, 4, 2, 0));  // edges count
+    EXPECT_TRUE(InsideTriangle2D(0, 0, 4, 0, 0, 4, 2, 0)); // edges count
     EXPECT_TRUE(InsideTriangle2D(0, 0, 4, 0, 0, 4, 1, 1));
     EXPECT_FALSE(InsideTriangle2D(0, 0, 4, 0, 0, 4, 3, 3));
 
-    EXPECT_TRUE(TriangleLeftOfLine(t, {0, 4}, {0, 0}));  // the third vertex (4, 0) is left of x = 0 downwards
+    EXPECT_TRUE(TriangleLeftOfLine(t, {0, 4}, {0, 0})); // the third vertex (4, 0) is left of x = 0 downwards
     EXPECT_FALSE(TriangleLeftOfLine(t, {0, 0}, {0, 4}));
     EXPECT_TRUE(TriangleLeftOfLine(t, {-1, 10}, {-1, -10}));
     EXPECT_FALSE(TriangleLeftOfLine(t, {-1, -10}, {-1, 10}));
@@ -138,8 +138,8 @@ TEST(Geometry2D, TriangleContainmentAndOverlap)
     EXPECT_TRUE(TrianglesOverlap2D(Tri(0, 0, 6, 0, 3, 5), Tri(0, 3.3f, 3, -1.7f, 6, 3.3f)));
     EXPECT_TRUE(TrianglesOverlap2D(Tri(0, 0, 10, 0, 0, 10), Tri(1, 1, 2, 1, 1, 2)));
     EXPECT_TRUE(TrianglesOverlap2D(Tri(1, 1, 2, 1, 1, 2), Tri(0, 0, 10, 0, 0, 10)));
-    EXPECT_FALSE(TrianglesOverlap2D(t, Tri(4, 0, 8, 0, 4, 4)));   // share a corner
-    EXPECT_FALSE(TrianglesOverlap2D(t, Tri(4, 0, 0, 4, 4, 4)));   // share an edge
+    EXPECT_FALSE(TrianglesOverlap2D(t, Tri(4, 0, 8, 0, 4, 4))); // share a corner
+    EXPECT_FALSE(TrianglesOverlap2D(t, Tri(4, 0, 0, 4, 4, 4))); // share an edge
     EXPECT_FALSE(TrianglesOverlap2D(t, Tri(10, 10, 11, 10, 10, 11)));
 }
 
@@ -156,8 +156,20 @@ TEST(Geometry2D, EarClippingKeepsTheAreaAndWalksCounterClockwise)
 
     // A concave comb, given clockwise: n - 2 triangles, each counter-clockwise, same area, and the
     // carried fields come along with the vertices.
-    SimplePolygon comb = Polygon({{0, 0}, {6, 0}, {6, 3}, {5, 3}, {5, 1}, {4, 1}, {4, 3}, {3, 3}, {3, 1},
-                                  {2, 1}, {2, 3}, {1, 3}, {1, 1}, {0, 1}});
+    SimplePolygon comb = Polygon({{0, 0},
+                                  {6, 0},
+                                  {6, 3},
+                                  {5, 3},
+                                  {5, 1},
+                                  {4, 1},
+                                  {4, 3},
+                                  {3, 3},
+                                  {3, 1},
+                                  {2, 1},
+                                  {2, 3},
+                                  {1, 3},
+                                  {1, 1},
+                                  {0, 1}});
     const float combArea = PolygonArea2D(comb);
     comb.Reverse();
     triangles.clear();
@@ -216,7 +228,8 @@ std::vector<float> OppositeAngleSums(const std::vector<PolygonTriangle>& triangl
             edges[{triangles[t].v[i], triangles[t].v[(i + 1) % 3]}] = {t, i};
     auto angle = [](const Vec2& c, const Vec2& a, const Vec2& b) {
         const Vec2 u = a - c, w = b - c;
-        return std::acos((u.x * w.x + u.y * w.y) / std::sqrt((u.x * u.x + u.y * u.y) * (w.x * w.x + w.y * w.y)));
+        return std::acos((u.x * w.x + u.y * w.y) /
+                         std::sqrt((u.x * u.x + u.y * u.y) * (w.x * w.x + w.y * w.y)));
     };
     std::vector<float> sums;
     for (const auto& [edge, where] : edges) {

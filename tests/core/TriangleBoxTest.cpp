@@ -36,7 +36,8 @@ TEST(TriangleBoxSeparation, RestingBoxTouchesWithDepthZeroAlongTheNormal)
     ProjectTriangleOnAxis(Vec3(1, 0, 0), kGround, lo, hi);
     EXPECT_EQ(lo, -5.0f);
     EXPECT_EQ(hi, 5.0f);
-    ProjectOBBoxOnAxis(Vec3(0, 1, 0), Box({0, 2, 0}, {1, 3, 1}, Coords::Rotation(Vec3(0, 0, 1), 1.5707964f)), lo, hi);
+    ProjectOBBoxOnAxis(Vec3(0, 1, 0), Box({0, 2, 0}, {1, 3, 1}, Coords::Rotation(Vec3(0, 0, 1), 1.5707964f)),
+                       lo, hi);
     EXPECT_NEAR(lo, 1.0f, 1e-5f); // the box's x extent now lies along y
     EXPECT_NEAR(hi, 3.0f, 1e-5f);
 }
@@ -69,8 +70,9 @@ TEST(TriangleBoxSeparation, DepthAndAxisResolveTheContact)
                                   {coord(random), coord(random), coord(random)},
                                   {coord(random), coord(random), coord(random)}};
         const Vec3 turn = Vec3(coord(random), coord(random), coord(random)).Unit();
-        const OBBox box = Box({coord(random) * 0.5f, coord(random) * 0.5f, coord(random) * 0.5f},
-                              {size(random), size(random), size(random)}, Coords::Rotation(turn, angle(random)));
+        const OBBox box =
+            Box({coord(random) * 0.5f, coord(random) * 0.5f, coord(random) * 0.5f},
+                {size(random), size(random), size(random)}, Coords::Rotation(turn, angle(random)));
         float depth = 0.0f;
         Vec3 axis;
         const bool touching = TestTriangleOBBoxSeparation(triangle, box, depth, axis);

@@ -31,8 +31,8 @@ TEST(PointWelder, WeldsToTheAverageMeasuredFromTheFirstPointOfAGroup)
 TEST(PointWelder, NeighboursAcrossCellBordersAndTheDistanceLimit)
 {
     PointWelder welder;
-    std::vector<Vec3> points = {{0.999f, 5, -1.0005f}, {1.001f, 5, -0.9995f}, {3, 0, 0}, {3.011f, 0, 0},
-                                {-2.0f, -0.004f, 7}, {-1.996f, 0.003f, 7}};
+    std::vector<Vec3> points = {{0.999f, 5, -1.0005f}, {1.001f, 5, -0.9995f}, {3, 0, 0},
+                                {3.011f, 0, 0},        {-2.0f, -0.004f, 7},   {-1.996f, 0.003f, 7}};
     welder.Weld(points);
     EXPECT_EQ(welder.GetGroups(), (std::vector<int32_t>{0, 0, 1, 2, 3, 3}));
     EXPECT_FLOAT_EQ(points[0].x, 1.0f);

@@ -11,8 +11,14 @@
 
 namespace {
 
-float Twice(float x) { return 2.0f * x; }
-float Wild(float x) { return std::tan(x) * 1e30f; }
+float Twice(float x)
+{
+    return 2.0f * x;
+}
+float Wild(float x)
+{
+    return std::tan(x) * 1e30f;
+}
 
 const char* const kVariables[] = {"x", "y", "time", "level"};
 const char* const kFunctionNames[] = {"twice", "wild"};
