@@ -42,7 +42,7 @@ struct Header
     int height = 0;
     int levelCount = 0;
     Layout layout = Layout::Masked;
-    uint32_t bitCount = 0; // masked layouts
+    uint32_t bitCount = 0;  // masked layouts
     uint32_t masks[4] = {}; // red, green, blue, alpha
     bool luminance = false;
     bool hasAlpha = false;
@@ -110,10 +110,13 @@ uint64_t LevelBytes(const Header& header, int level)
     const uint64_t w = std::max(1, header.width >> level);
     const uint64_t h = std::max(1, header.height >> level);
     switch (header.layout) {
-    case Layout::Dxt1: return ((w + 3) / 4) * ((h + 3) / 4) * 8;
+    case Layout::Dxt1:
+        return ((w + 3) / 4) * ((h + 3) / 4) * 8;
     case Layout::Dxt3:
-    case Layout::Dxt5: return ((w + 3) / 4) * ((h + 3) / 4) * 16;
-    case Layout::Masked: break;
+    case Layout::Dxt5:
+        return ((w + 3) / 4) * ((h + 3) / 4) * 16;
+    case Layout::Masked:
+        break;
     }
     return w * h * (header.bitCount / 8);
 }

@@ -22,17 +22,28 @@ constexpr size_t maxRecords = 200000;
 const char* KindName(ResourceKind kind)
 {
     switch (kind) {
-    case ResourceKind::Surface: return "surface";
-    case ResourceKind::Texture: return "texture";
-    case ResourceKind::VertexBuffer: return "vertexbuffer";
-    case ResourceKind::IndexBuffer: return "indexbuffer";
-    case ResourceKind::DynamicVertexBuffer: return "dynamicvertexbuffer";
-    case ResourceKind::DynamicIndexBuffer: return "dynamicindexbuffer";
-    case ResourceKind::VertexDeclaration: return "declaration";
-    case ResourceKind::VertexShader: return "vertexshader";
-    case ResourceKind::PixelShader: return "pixelshader";
-    case ResourceKind::Font: return "font";
-    case ResourceKind::Count: break;
+    case ResourceKind::Surface:
+        return "surface";
+    case ResourceKind::Texture:
+        return "texture";
+    case ResourceKind::VertexBuffer:
+        return "vertexbuffer";
+    case ResourceKind::IndexBuffer:
+        return "indexbuffer";
+    case ResourceKind::DynamicVertexBuffer:
+        return "dynamicvertexbuffer";
+    case ResourceKind::DynamicIndexBuffer:
+        return "dynamicindexbuffer";
+    case ResourceKind::VertexDeclaration:
+        return "declaration";
+    case ResourceKind::VertexShader:
+        return "vertexshader";
+    case ResourceKind::PixelShader:
+        return "pixelshader";
+    case ResourceKind::Font:
+        return "font";
+    case ResourceKind::Count:
+        break;
     }
     return "resource";
 }
@@ -46,8 +57,10 @@ bool IsColorFormat(RenderTextureFormat format)
     case RENDER_FORMAT_DSDT:
     case RENDER_FORMAT_R16F:
     case RENDER_FORMAT_R32F:
-    case RENDER_FORMAT_RGB16: return true;
-    default: return false;
+    case RENDER_FORMAT_RGB16:
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -56,9 +69,18 @@ bool IsDepthFormat(RenderTextureFormat format)
     return format == RENDER_FORMAT_D16 || format == RENDER_FORMAT_D24 || format == RENDER_FORMAT_D32;
 }
 
-bool IsTestFunction(int32_t value) { return value >= RENDER_TEST_NEVER && value <= RENDER_TEST_ALWAYS; }
-bool IsWriteMode(int32_t value) { return value == RENDER_WRITE_DISABLED || value == RENDER_WRITE_ENABLED; }
-bool IsBlendFactor(int32_t value) { return value >= RENDER_BLEND_ONE && value <= RENDER_BLEND_SRC_ALPHA_SAT; }
+bool IsTestFunction(int32_t value)
+{
+    return value >= RENDER_TEST_NEVER && value <= RENDER_TEST_ALWAYS;
+}
+bool IsWriteMode(int32_t value)
+{
+    return value == RENDER_WRITE_DISABLED || value == RENDER_WRITE_ENABLED;
+}
+bool IsBlendFactor(int32_t value)
+{
+    return value >= RENDER_BLEND_ONE && value <= RENDER_BLEND_SRC_ALPHA_SAT;
+}
 
 uint32_t PackColor(const Color& color)
 {
@@ -227,8 +249,7 @@ bool SoftwareDevice::CheckDestroy(const void* resource, ResourceKind kind, const
     return true;
 }
 
-template <class T>
-T* SoftwareDevice::TakeFromHolder(T** holder, ResourceKind kind, const char* operation)
+template <class T> T* SoftwareDevice::TakeFromHolder(T** holder, ResourceKind kind, const char* operation)
 {
     if (!holder) {
         Reject("%s(null holder)", operation);
@@ -244,8 +265,8 @@ void SoftwareDevice::DeleteResource(const void* resource, ResourceKind kind)
     // Each pointer was registered as the interface pointer of its concrete class.
     switch (kind) {
     case ResourceKind::Surface: {
-        auto* surface = static_cast<SoftwareSurface*>(const_cast<RenderSurface*>(
-            static_cast<const RenderSurface*>(resource)));
+        auto* surface = static_cast<SoftwareSurface*>(
+            const_cast<RenderSurface*>(static_cast<const RenderSurface*>(resource)));
         if (surface->OwnsColor() && surface->GetColor())
             Forget(static_cast<const RenderTexture*>(surface->GetColor()));
         Forget(resource);
@@ -304,7 +325,8 @@ void SoftwareDevice::DeleteResource(const void* resource, ResourceKind kind)
         Forget(resource);
         delete static_cast<const SoftwareFont*>(static_cast<const RenderFont*>(resource));
         return;
-    case ResourceKind::Count: break;
+    case ResourceKind::Count:
+        break;
     }
 }
 
@@ -353,8 +375,8 @@ RenderSurface* SoftwareDevice::CreatePrimarySurface(void*, const RenderDeviceSet
         return nullptr;
     }
     const int w = settings->width, h = settings->height;
-    const uint64_t bytes = SoftwareTexture::GetChainBytes(w, h, 1) +
-                           SoftwareSurface::GetDepthBytes(w, h, settings->depthFormat);
+    const uint64_t bytes =
+        SoftwareTexture::GetChainBytes(w, h, 1) + SoftwareSurface::GetDepthBytes(w, h, settings->depthFormat);
     if (!m_initialized || m_lost || ShouldFail(Failure::PrimarySurface) || !Reserve(bytes)) {
         Record("CreatePrimarySurface(%d, %d) failed", w, h);
         return nullptr;
@@ -387,7 +409,8 @@ RenderSurface* SoftwareDevice::CreateTextureSurface(int width, int height, const
     if (!IsKind(colorTexture, ResourceKind::Texture) || !IsValidSize(width, height, maxTextureSize) ||
         width > colorTexture->GetWidth() || height > colorTexture->GetHeight() ||
         (depthFormat != RENDER_FORMAT_NONE && !IsDepthFormat(depthFormat))) {
-        Reject("CreateTextureSurface(%d, %d, %s, %d)", width, height, Name(colorTexture).c_str(), depthFormat);
+        Reject("CreateTextureSurface(%d, %d, %s, %d)", width, height, Name(colorTexture).c_str(),
+               depthFormat);
         return nullptr;
     }
     const uint64_t bytes = SoftwareSurface::GetDepthBytes(width, height, depthFormat);
@@ -399,8 +422,8 @@ RenderSurface* SoftwareDevice::CreateTextureSurface(int width, int height, const
     auto* texture = static_cast<SoftwareTexture*>(const_cast<RenderTexture*>(colorTexture));
     auto* surface = new SoftwareSurface(*this, width, height, texture, false, false, depthFormat);
     Register(static_cast<const RenderSurface*>(surface), ResourceKind::Surface, bytes);
-    Record("CreateTextureSurface(%d, %d, %s, %d) -> %s", width, height, Name(colorTexture).c_str(), depthFormat,
-           Name(static_cast<RenderSurface*>(surface)).c_str());
+    Record("CreateTextureSurface(%d, %d, %s, %d) -> %s", width, height, Name(colorTexture).c_str(),
+           depthFormat, Name(static_cast<RenderSurface*>(surface)).c_str());
     return surface;
 }
 
@@ -423,8 +446,9 @@ RenderSurface* SoftwareDevice::CreateTextureSurface(int width, int height, Rende
     }
     SoftwareTexture* color = nullptr;
     if (hasColor)
-        color = new SoftwareTexture(*this, colorFormat, false,
-                                    {std::vector<uint32_t>(size_t(width) * size_t(height), 0)}, width, height);
+        color =
+            new SoftwareTexture(*this, colorFormat, false,
+                                {std::vector<uint32_t>(size_t(width) * size_t(height), 0)}, width, height);
     auto* surface = new SoftwareSurface(*this, width, height, color, hasColor, false, depthFormat);
     Register(static_cast<const RenderSurface*>(surface), ResourceKind::Surface, depthBytes);
     if (color)
@@ -438,8 +462,7 @@ RenderSurface* SoftwareDevice::CreateTextureSurface(int width, int height, Rende
 void SoftwareDevice::DestroySurface(RenderSurface** surface)
 {
     CriticalSectionLock lock(m_lock);
-    if (auto* resource = TakeFromHolder(surface, ResourceKind::Surface,
-                                        "DestroySurface"))
+    if (auto* resource = TakeFromHolder(surface, ResourceKind::Surface, "DestroySurface"))
         DeleteResource(resource, ResourceKind::Surface);
 }
 
@@ -492,7 +515,8 @@ void SoftwareDevice::SetRenderTarget(int index, RenderSurface* surface)
 void SoftwareDevice::SetDepthTarget(RenderSurface* surface)
 {
     CriticalSectionLock lock(m_lock);
-    if (surface && (!IsKind(surface, ResourceKind::Surface) || !static_cast<SoftwareSurface*>(surface)->HasDepth())) {
+    if (surface &&
+        (!IsKind(surface, ResourceKind::Surface) || !static_cast<SoftwareSurface*>(surface)->HasDepth())) {
         Reject("SetDepthTarget(%s)", Name(surface).c_str());
         return;
     }
@@ -505,7 +529,8 @@ const char* SoftwareDevice::GetStatusText()
     CriticalSectionLock lock(m_lock);
     char buffer[160];
     std::snprintf(buffer, sizeof(buffer), "Software render device %dx%d, generation %d, %u MB video memory",
-                  m_settings.width, m_settings.height, int(m_generation), m_totalVideoMemory / (1024u * 1024u));
+                  m_settings.width, m_settings.height, int(m_generation),
+                  m_totalVideoMemory / (1024u * 1024u));
     m_statusText = buffer;
     return m_statusText.c_str();
 }
@@ -631,8 +656,8 @@ void SoftwareDevice::Clear(unsigned int flags)
         span(target->GetWidth(), target->GetHeight(), x0, y0, x1, y1);
         uint32_t* texels = color->GetTexels();
         for (int y = y0; y < y1; ++y)
-            std::fill(texels + size_t(y) * color->GetWidth() + x0, texels + size_t(y) * color->GetWidth() + x1,
-                      packed);
+            std::fill(texels + size_t(y) * color->GetWidth() + x0,
+                      texels + size_t(y) * color->GetWidth() + x1, packed);
     }
     SoftwareSurface* depth = GetDepthTargetSurface();
     if ((flags & RENDER_CLEAR_DEPTH) && depth && depth->HasDepth()) {
@@ -661,15 +686,15 @@ RenderVertexBuffer* SoftwareDevice::CreateVertexBuffer(unsigned int usage, unsig
     }
     auto* buffer = new SoftwareVertexBuffer(*this, usage, size);
     Register(static_cast<const RenderVertexBuffer*>(buffer), ResourceKind::VertexBuffer, size);
-    Record("CreateVertexBuffer(%u, %u) -> %s", usage, size, Name(static_cast<RenderVertexBuffer*>(buffer)).c_str());
+    Record("CreateVertexBuffer(%u, %u) -> %s", usage, size,
+           Name(static_cast<RenderVertexBuffer*>(buffer)).c_str());
     return buffer;
 }
 
 void SoftwareDevice::DestroyVertexBuffer(RenderVertexBuffer** buffer)
 {
     CriticalSectionLock lock(m_lock);
-    if (auto* resource = TakeFromHolder(buffer, ResourceKind::VertexBuffer,
-                                        "DestroyVertexBuffer"))
+    if (auto* resource = TakeFromHolder(buffer, ResourceKind::VertexBuffer, "DestroyVertexBuffer"))
         DeleteResource(resource, ResourceKind::VertexBuffer);
 }
 
@@ -694,8 +719,8 @@ RenderDynamicVertexBuffer* SoftwareDevice::CreateDynamicVertexBuffer(unsigned in
 void SoftwareDevice::DestroyDynamicVertexBuffer(RenderDynamicVertexBuffer** buffer)
 {
     CriticalSectionLock lock(m_lock);
-    if (auto* resource = TakeFromHolder(buffer, ResourceKind::DynamicVertexBuffer,
-                                        "DestroyDynamicVertexBuffer"))
+    if (auto* resource =
+            TakeFromHolder(buffer, ResourceKind::DynamicVertexBuffer, "DestroyDynamicVertexBuffer"))
         DeleteResource(resource, ResourceKind::DynamicVertexBuffer);
 }
 
@@ -720,8 +745,8 @@ RenderDynamicIndexBuffer* SoftwareDevice::CreateDynamicIndexBuffer(unsigned int 
 void SoftwareDevice::DestroyDynamicIndexBuffer(RenderDynamicIndexBuffer** buffer)
 {
     CriticalSectionLock lock(m_lock);
-    if (auto* resource = TakeFromHolder(buffer, ResourceKind::DynamicIndexBuffer,
-                                        "DestroyDynamicIndexBuffer"))
+    if (auto* resource =
+            TakeFromHolder(buffer, ResourceKind::DynamicIndexBuffer, "DestroyDynamicIndexBuffer"))
         DeleteResource(resource, ResourceKind::DynamicIndexBuffer);
 }
 
@@ -738,7 +763,8 @@ RenderVertexDeclaration* SoftwareDevice::CreateVertexDeclaration(const VertexEle
         return nullptr;
     }
     auto* declaration = new SoftwareVertexDeclaration(elements, count);
-    Register(static_cast<const RenderVertexDeclaration*>(declaration), ResourceKind::VertexDeclaration, bytes);
+    Register(static_cast<const RenderVertexDeclaration*>(declaration), ResourceKind::VertexDeclaration,
+             bytes);
     Record("CreateVertexDeclaration(%d) -> %s", count,
            Name(static_cast<RenderVertexDeclaration*>(declaration)).c_str());
     return declaration;
@@ -747,8 +773,8 @@ RenderVertexDeclaration* SoftwareDevice::CreateVertexDeclaration(const VertexEle
 void SoftwareDevice::DestroyVertexDeclaration(RenderVertexDeclaration** declaration)
 {
     CriticalSectionLock lock(m_lock);
-    if (auto* resource = TakeFromHolder(declaration, ResourceKind::VertexDeclaration,
-                                        "DestroyVertexDeclaration"))
+    if (auto* resource =
+            TakeFromHolder(declaration, ResourceKind::VertexDeclaration, "DestroyVertexDeclaration"))
         DeleteResource(resource, ResourceKind::VertexDeclaration);
 }
 
@@ -774,8 +800,7 @@ RenderIndexBuffer* SoftwareDevice::CreateIndexBuffer(unsigned int numIndices, un
 void SoftwareDevice::DestroyIndexBuffer(RenderIndexBuffer** buffer)
 {
     CriticalSectionLock lock(m_lock);
-    if (auto* resource = TakeFromHolder(buffer, ResourceKind::IndexBuffer,
-                                        "DestroyIndexBuffer"))
+    if (auto* resource = TakeFromHolder(buffer, ResourceKind::IndexBuffer, "DestroyIndexBuffer"))
         DeleteResource(resource, ResourceKind::IndexBuffer);
 }
 
@@ -799,8 +824,7 @@ RenderVertexShader* SoftwareDevice::CreateVertexShader(const void* code, unsigne
 void SoftwareDevice::DestroyVertexShader(RenderVertexShader** shader)
 {
     CriticalSectionLock lock(m_lock);
-    if (auto* resource = TakeFromHolder(shader, ResourceKind::VertexShader,
-                                        "DestroyVertexShader"))
+    if (auto* resource = TakeFromHolder(shader, ResourceKind::VertexShader, "DestroyVertexShader"))
         DeleteResource(resource, ResourceKind::VertexShader);
 }
 
@@ -824,8 +848,7 @@ RenderPixelShader* SoftwareDevice::CreatePixelShader(const void* code, unsigned 
 void SoftwareDevice::DestroyPixelShader(RenderPixelShader** shader)
 {
     CriticalSectionLock lock(m_lock);
-    if (auto* resource = TakeFromHolder(shader, ResourceKind::PixelShader,
-                                        "DestroyPixelShader"))
+    if (auto* resource = TakeFromHolder(shader, ResourceKind::PixelShader, "DestroyPixelShader"))
         DeleteResource(resource, ResourceKind::PixelShader);
 }
 
@@ -914,8 +937,8 @@ RenderTexture* SoftwareDevice::CreateTexture(int width, int height, const void* 
                        std::move(top), "CreateTexture");
 }
 
-RenderTexture* SoftwareDevice::CreateTextureFromImage(int width, int height, const void* pixels, int levelCount,
-                                                      unsigned int usage)
+RenderTexture* SoftwareDevice::CreateTextureFromImage(int width, int height, const void* pixels,
+                                                      int levelCount, unsigned int usage)
 {
     CriticalSectionLock lock(m_lock);
     m_textureRetryable = false;
@@ -931,7 +954,8 @@ RenderTexture* SoftwareDevice::CreateTextureFromImage(int width, int height, con
     std::vector<uint32_t> top(size_t(width) * size_t(height));
     const auto* bytes = static_cast<const uint8_t*>(pixels);
     for (size_t i = 0; i < top.size(); ++i, bytes += 4)
-        top[i] = uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 | uint32_t(bytes[3]) << 24;
+        top[i] = uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |
+                 uint32_t(bytes[3]) << 24;
     return MakeTexture(RENDER_FORMAT_RGBA, (usage & RENDER_USAGE_DYNAMIC) != 0, width, height, levelCount,
                        std::move(top), "CreateTextureFromImage");
 }
@@ -955,8 +979,7 @@ RenderTexture* SoftwareDevice::CreateDynamicTexture(int width, int height, int l
 void SoftwareDevice::DestroyTexture(RenderTexture** texture)
 {
     CriticalSectionLock lock(m_lock);
-    if (auto* resource = TakeFromHolder(texture, ResourceKind::Texture,
-                                        "DestroyTexture"))
+    if (auto* resource = TakeFromHolder(texture, ResourceKind::Texture, "DestroyTexture"))
         DeleteResource(resource, ResourceKind::Texture);
 }
 
@@ -1014,7 +1037,8 @@ void SoftwareDevice::SetVertexShaderConstants(unsigned int firstRegister, const 
         return;
     }
     if (registerCount)
-        std::memcpy(&m_vertexConstants[size_t(firstRegister) * 4], data, size_t(registerCount) * 4 * sizeof(float));
+        std::memcpy(&m_vertexConstants[size_t(firstRegister) * 4], data,
+                    size_t(registerCount) * 4 * sizeof(float));
     Record("SetVertexShaderConstants(%u, %u)", firstRegister, registerCount);
 }
 
@@ -1039,7 +1063,8 @@ void SoftwareDevice::SetPixelShaderConstants(unsigned int firstRegister, const f
         return;
     }
     if (registerCount)
-        std::memcpy(&m_pixelConstants[size_t(firstRegister) * 4], data, size_t(registerCount) * 4 * sizeof(float));
+        std::memcpy(&m_pixelConstants[size_t(firstRegister) * 4], data,
+                    size_t(registerCount) * 4 * sizeof(float));
     Record("SetPixelShaderConstants(%u, %u)", firstRegister, registerCount);
 }
 
@@ -1069,7 +1094,8 @@ void SoftwareDevice::SetClippingPlane(int index, const Plane& plane)
     }
     m_state.clippingPlanes[index] = plane;
     m_state.clippingPlaneSet[index] = true;
-    Record("SetClippingPlane(%d, %g, %g, %g, %g)", index, plane.normal.x, plane.normal.y, plane.normal.z, plane.d);
+    Record("SetClippingPlane(%d, %g, %g, %g, %g)", index, plane.normal.x, plane.normal.y, plane.normal.z,
+           plane.d);
 }
 
 void SoftwareDevice::ClearClippingPlane(int index)
@@ -1273,7 +1299,8 @@ void SoftwareDevice::SetStreamSource(int stream, RenderVertexBuffer* buffer, uns
 void SoftwareDevice::BindStream(const void* buffer, uint64_t offset, unsigned int stride)
 {
     if (offset > 0xFFFFFFFFu) {
-        Reject("SetAsStream(%s, %llu, %u)", Name(buffer).c_str(), static_cast<unsigned long long>(offset), stride);
+        Reject("SetAsStream(%s, %llu, %u)", Name(buffer).c_str(), static_cast<unsigned long long>(offset),
+               stride);
         return;
     }
     m_state.streamSource = buffer;
@@ -1439,8 +1466,8 @@ void SoftwareDevice::DrawTexturedQuad(const Rect& rect, const Rect& texCoords, u
         return;
     // TODO(stand-in): counted, not rasterised.
     CountDraw(2);
-    Record("DrawTexturedQuad(%g, %g, %g, %g, %g, %g, %g, %g, %08x, %g)", rect.x, rect.y, rect.width, rect.height,
-           texCoords.x, texCoords.y, texCoords.width, texCoords.height, color, depth);
+    Record("DrawTexturedQuad(%g, %g, %g, %g, %g, %g, %g, %g, %08x, %g)", rect.x, rect.y, rect.width,
+           rect.height, texCoords.x, texCoords.y, texCoords.width, texCoords.height, color, depth);
 }
 
 void SoftwareDevice::DrawFan(const Vec3* points, int count, uint32_t color)
@@ -1485,7 +1512,9 @@ int SoftwareDevice::GetNumDrawCalls() const
 unsigned int SoftwareDevice::GetFreeVideoMemory() const
 {
     CriticalSectionLock lock(m_lock);
-    return m_resourceBytes >= m_totalVideoMemory ? 0 : static_cast<unsigned int>(m_totalVideoMemory - m_resourceBytes);
+    return m_resourceBytes >= m_totalVideoMemory
+               ? 0
+               : static_cast<unsigned int>(m_totalVideoMemory - m_resourceBytes);
 }
 
 unsigned int SoftwareDevice::GetTotalVideoMemory() const
@@ -1531,9 +1560,9 @@ bool SoftwareDevice::ResetDevice(const RenderDeviceSettings& settings)
     if (m_primary) {
         // The back buffer follows the new size; its bytes are counted anew.
         auto it = m_resources.find(static_cast<const RenderSurface*>(m_primary));
-        const uint64_t bytes = SoftwareTexture::GetChainBytes(settings.width, settings.height, 1) +
-                               SoftwareSurface::GetDepthBytes(settings.width, settings.height,
-                                                              m_primary->GetDepthFormat());
+        const uint64_t bytes =
+            SoftwareTexture::GetChainBytes(settings.width, settings.height, 1) +
+            SoftwareSurface::GetDepthBytes(settings.width, settings.height, m_primary->GetDepthFormat());
         m_resourceBytes = m_resourceBytes - it->second.bytes + bytes;
         it->second.bytes = bytes;
         m_primary->Resize(settings.width, settings.height);
@@ -1562,7 +1591,8 @@ bool SoftwareDevice::ReadFrameBuffer(Pixel* pixels, int width, int height) const
 {
     CriticalSectionLock lock(m_lock);
     const SoftwareSurface* target = GetColorTarget();
-    if (!pixels || !target || !target->GetColor() || width != target->GetWidth() || height != target->GetHeight())
+    if (!pixels || !target || !target->GetColor() || width != target->GetWidth() ||
+        height != target->GetHeight())
         return false;
     const SoftwareTexture* color = target->GetColor();
     const uint32_t* texels = color->GetTexels();
@@ -1673,11 +1703,13 @@ uint32_t SoftwareDevice::GetLockedResourceCount() const
     for (const auto& [resource, record] : m_resources) {
         switch (record.kind) {
         case ResourceKind::Texture:
-            locked += static_cast<const SoftwareTexture*>(static_cast<const RenderTexture*>(resource))->IsLocked();
+            locked +=
+                static_cast<const SoftwareTexture*>(static_cast<const RenderTexture*>(resource))->IsLocked();
             break;
         case ResourceKind::VertexBuffer:
-            locked += static_cast<const SoftwareVertexBuffer*>(static_cast<const RenderVertexBuffer*>(resource))
-                          ->IsLocked();
+            locked +=
+                static_cast<const SoftwareVertexBuffer*>(static_cast<const RenderVertexBuffer*>(resource))
+                    ->IsLocked();
             break;
         case ResourceKind::IndexBuffer:
             locked += static_cast<const SoftwareIndexBuffer*>(static_cast<const RenderIndexBuffer*>(resource))
@@ -1693,7 +1725,8 @@ uint32_t SoftwareDevice::GetLockedResourceCount() const
                           static_cast<const RenderDynamicIndexBuffer*>(resource))
                           ->IsLocked();
             break;
-        default: break;
+        default:
+            break;
         }
     }
     return locked;

@@ -206,8 +206,7 @@ private:
     // surface owns); records the call either way.
     bool CheckDestroy(const void* resource, ResourceKind kind, const char* operation);
     // The holder's resource when it may be destroyed; the holder is nulled in any case.
-    template <class T>
-    T* TakeFromHolder(T** holder, ResourceKind kind, const char* operation);
+    template <class T> T* TakeFromHolder(T** holder, ResourceKind kind, const char* operation);
     void DeleteResource(const void* resource, ResourceKind kind);
 
     SoftwareSurface* GetColorTarget() const;
@@ -216,8 +215,8 @@ private:
     bool BeginDraw(const char* operation);
     void CountDraw(uint64_t faces);
     bool IsValidSettings(const RenderDeviceSettings& settings) const;
-    SoftwareTexture* MakeTexture(RenderTextureFormat format, bool dynamic, int width, int height, int levelCount,
-                                 std::vector<uint32_t> top, const char* operation);
+    SoftwareTexture* MakeTexture(RenderTextureFormat format, bool dynamic, int width, int height,
+                                 int levelCount, std::vector<uint32_t> top, const char* operation);
 
     void Record(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void Reject(const char* format, ...) __attribute__((format(printf, 2, 3)));

@@ -33,14 +33,14 @@ enum class Failure : uint32_t
     Initialize,
     PrimarySurface,
     TextureSurface,
-    Texture,       // every texture creation
+    Texture, // every texture creation
     VertexBuffer,
     IndexBuffer,
     DynamicBuffer, // dynamic vertex and index buffers
     VertexDeclaration,
-    Shader,        // vertex and pixel shaders
+    Shader, // vertex and pixel shaders
     Font,
-    Lock,          // Lock of buffers and textures
+    Lock, // Lock of buffers and textures
     BeginFrame,
     ResetDevice,
     Count,

@@ -15,8 +15,8 @@ SoftwareFont::SoftwareFont(SoftwareDevice& device, const char* name, const void*
         m_data.assign(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + size);
 }
 
-int SoftwareFont::DrawText(const char16_t* text, int count, Rect& rect, unsigned int flags, uint32_t, int size,
-                           RenderFontStyle, bool)
+int SoftwareFont::DrawText(const char16_t* text, int count, Rect& rect, unsigned int flags, uint32_t,
+                           int size, RenderFontStyle, bool)
 {
     if (!text)
         return 0;

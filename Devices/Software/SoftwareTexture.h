@@ -41,7 +41,8 @@ public:
     // Levels of a full chain down to 1 x 1.
     static int GetFullChainLength(int width, int height);
     // Box-filters each level from the one above it (level 0 given).
-    static void BuildMipChain(std::vector<std::vector<uint32_t>>& levels, int width, int height, int levelCount);
+    static void BuildMipChain(std::vector<std::vector<uint32_t>>& levels, int width, int height,
+                              int levelCount);
 
 private:
     SoftwareDevice& m_device;

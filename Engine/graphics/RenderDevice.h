@@ -135,7 +135,8 @@ public:
     virtual RenderTexture* CreateTextureFromImage(int width, int height, const void* pixels, int levelCount,
                                                   unsigned int usage) = 0;
     // A texture the caller rewrites every frame through Lock and Unlock; null on failure.
-    virtual RenderTexture* CreateDynamicTexture(int width, int height, int levelCount, unsigned int usage) = 0;
+    virtual RenderTexture* CreateDynamicTexture(int width, int height, int levelCount,
+                                                unsigned int usage) = 0;
     virtual void DestroyTexture(RenderTexture** texture) = 0;
     // Asked after a failed CreateTextureFromFile: true when a later retry may succeed.
     virtual bool CanRetryCreateTexture() = 0;

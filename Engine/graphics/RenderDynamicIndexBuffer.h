@@ -19,8 +19,8 @@ public:
     // Binds the last locked space as the index buffer.
     virtual void SetAsIndices() = 0;
     // The range to hand DrawIndexedPrimitive for indices of the last locked space.
-    virtual RenderDrawRange GetDrawRange(unsigned int indexCount, unsigned int primitiveCount,
-                                         int baseVertex, unsigned int minVertex) const = 0;
+    virtual RenderDrawRange GetDrawRange(unsigned int indexCount, unsigned int primitiveCount, int baseVertex,
+                                         unsigned int minVertex) const = 0;
     // Starts the next Lock at the front of the buffer.
     virtual void Discard() = 0;
     // Index offset of the last locked space within the buffer.

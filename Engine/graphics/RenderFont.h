@@ -16,8 +16,8 @@ public:
     // also sets the rectangle's width and height.
     virtual int DrawText(const char16_t* text, int count, Rect& rect, unsigned int flags, uint32_t color,
                          int size, RenderFontStyle style, bool filter) = 0;
-    virtual int DrawText(const char* text, int count, Rect& rect, unsigned int flags, uint32_t color, int size,
-                         RenderFontStyle style, bool filter) = 0;
+    virtual int DrawText(const char* text, int count, Rect& rect, unsigned int flags, uint32_t color,
+                         int size, RenderFontStyle style, bool filter) = 0;
     virtual void BeginBatch() = 0;
     virtual void EndBatch() = 0;
 };

@@ -138,11 +138,16 @@ struct VertexElement
 constexpr uint32_t GetVertexElementSize(uint32_t type)
 {
     switch (type) {
-    case VERTEX_TYPE_FLOAT2: return 8;
-    case VERTEX_TYPE_FLOAT3: return 12;
-    case VERTEX_TYPE_FLOAT4: return 16;
-    case VERTEX_TYPE_COLOR: return 4;
-    default: return 0;
+    case VERTEX_TYPE_FLOAT2:
+        return 8;
+    case VERTEX_TYPE_FLOAT3:
+        return 12;
+    case VERTEX_TYPE_FLOAT4:
+        return 16;
+    case VERTEX_TYPE_COLOR:
+        return 4;
+    default:
+        return 0;
     }
 }
 
@@ -164,13 +169,19 @@ constexpr uint64_t GetPrimitiveIndexCount(RenderPrimitiveType type, uint32_t pri
     if (primitiveCount == 0)
         return 0;
     switch (type) {
-    case RENDER_PRIMITIVE_TRIANGLE_LIST: return uint64_t(primitiveCount) * 3;
+    case RENDER_PRIMITIVE_TRIANGLE_LIST:
+        return uint64_t(primitiveCount) * 3;
     case RENDER_PRIMITIVE_TRIANGLE_STRIP:
-    case RENDER_PRIMITIVE_TRIANGLE_FAN: return uint64_t(primitiveCount) + 2;
-    case RENDER_PRIMITIVE_LINE_LIST: return uint64_t(primitiveCount) * 2;
-    case RENDER_PRIMITIVE_LINE_STRIP: return uint64_t(primitiveCount) + 1;
-    case RENDER_PRIMITIVE_POINT_LIST: return primitiveCount;
-    default: return 0;
+    case RENDER_PRIMITIVE_TRIANGLE_FAN:
+        return uint64_t(primitiveCount) + 2;
+    case RENDER_PRIMITIVE_LINE_LIST:
+        return uint64_t(primitiveCount) * 2;
+    case RENDER_PRIMITIVE_LINE_STRIP:
+        return uint64_t(primitiveCount) + 1;
+    case RENDER_PRIMITIVE_POINT_LIST:
+        return primitiveCount;
+    default:
+        return 0;
     }
 }
 
