@@ -485,7 +485,8 @@ int SoftwareDevice::GetNumVertexDeclarations() const
 void SoftwareDevice::SetTargetSurface(int index, RenderSurface* surface)
 {
     CriticalSectionLock lock(m_lock);
-    if (!surface)
+    // Target 0 always has a surface: null there means the primary; elsewhere it unbinds.
+    if (index == 0 && !surface)
         surface = m_primary;
     if (index < 0 || index >= maxRenderTargets || (surface && !IsKind(surface, ResourceKind::Surface))) {
         Reject("SetTargetSurface(%d, %s)", index, Name(surface).c_str());

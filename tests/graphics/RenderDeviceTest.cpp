@@ -5,6 +5,7 @@
 #include "graphics/Viewport.h"
 
 #include <gtest/gtest.h>
+#include <string>
 #include <vector>
 
 namespace GAME {
@@ -157,6 +158,26 @@ TEST_F(DeviceModuleTable, UnloadingTwiceFreesEachModuleOnce)
     EXPECT_EQ(survivor, nullptr);
     // Still alive in its module, which frees it when it unloads.
     EXPECT_EQ(software.Get()->GetLiveDeviceCount(), 1u);
+}
+
+TEST(PlatformModule, LoadsByPlainNameBesideTheEngineLibrary)
+{
+    std::string error;
+    Platform::ModuleHandle module = Platform::LoadModule("TestNoCreateDevice", &error);
+    ASSERT_NE(module, nullptr) << error;
+    auto version =
+        reinterpret_cast<int (*)()>(Platform::FindModuleSymbol(module, "TestNoCreateDeviceVersion"));
+    ASSERT_NE(version, nullptr);
+    EXPECT_EQ(version(), 1);
+    EXPECT_EQ(Platform::FindModuleSymbol(module, "CreateRenderDevice"), nullptr);
+    EXPECT_EQ(Platform::FindModuleSymbol(module, nullptr), nullptr);
+    EXPECT_TRUE(Platform::UnloadModule(module));
+
+    EXPECT_EQ(Platform::LoadModule("NoSuchModuleAnywhere", &error), nullptr);
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(Platform::LoadModule("/tmp/Software", &error), nullptr);
+    EXPECT_EQ(Platform::FindModuleSymbol(nullptr, "CreateRenderDevice"), nullptr);
+    EXPECT_FALSE(Platform::UnloadModule(nullptr));
 }
 
 TEST(RenderGeneration, NamesAreExactAndPartOfTheShaderFormat)

@@ -12,6 +12,7 @@
 #include "graphics/RenderVertexDeclaration.h"
 #include "graphics/RenderVertexShader.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -24,11 +25,19 @@ namespace {
 using Software::Failure;
 using Software::ResourceKind;
 
-// A DDS file in memory: uncompressed 32-bit texels (masks of A8R8G8B8) or DXT blocks.
-std::vector<uint8_t> MakeDds(uint32_t width, uint32_t height, uint32_t levels, const char* fourCC,
-                             const std::vector<uint8_t>& payload)
+struct PixelLayout
 {
-    std::vector<uint8_t> bytes(128, 0);
+    uint32_t flags; // RGB 0x40, alpha pixels 0x1, luminance 0x20000
+    uint32_t bits;
+    uint32_t masks[4]; // red, green, blue, alpha
+};
+constexpr PixelLayout argb8888 = {0x41, 32, {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000}};
+
+// A DDS file in memory: uncompressed texels of the layout, or DXT blocks when fourCC is given.
+std::vector<uint8_t> MakeDds(uint32_t width, uint32_t height, uint32_t levels, const char* fourCC,
+                             const std::vector<uint8_t>& payload, const PixelLayout& layout = argb8888)
+{
+    std::vector<uint8_t> bytes(128 + payload.size(), 0);
     auto put = [&bytes](size_t offset, uint32_t value) {
         for (int i = 0; i < 4; ++i)
             bytes[offset + i] = uint8_t(value >> (8 * i));
@@ -44,15 +53,13 @@ std::vector<uint8_t> MakeDds(uint32_t width, uint32_t height, uint32_t levels, c
         put(80, 0x4);
         std::memcpy(bytes.data() + 84, fourCC, 4);
     } else {
-        put(80, 0x41); // RGB with alpha
-        put(88, 32);
-        put(92, 0x00FF0000);
-        put(96, 0x0000FF00);
-        put(100, 0x000000FF);
-        put(104, 0xFF000000);
+        put(80, layout.flags);
+        put(88, layout.bits);
+        for (int i = 0; i < 4; ++i)
+            put(92 + 4 * i, layout.masks[i]);
     }
     put(108, 0x1000);
-    bytes.insert(bytes.end(), payload.begin(), payload.end());
+    std::copy(payload.begin(), payload.end(), bytes.begin() + 128);
     return bytes;
 }
 
@@ -236,8 +243,11 @@ TEST_F(SoftwareRenderDevice, DestroyedResourcesDoNotStayBound)
     EXPECT_EQ(target->GetTexture(), nullptr);
     EXPECT_EQ(state.renderTargets[0], target);
     device->Clear(RENDER_CLEAR_COLOR | RENDER_CLEAR_DEPTH);
-    device->SetTargetSurface(0, nullptr); // null means the primary surface
+    device->SetTargetSurface(1, target);
+    device->SetTargetSurface(1, nullptr); // unbinds target 1
+    device->SetTargetSurface(0, nullptr); // target 0 falls back to the primary surface
     EXPECT_EQ(control->GetRenderState().renderTargets[0], device->GetPrimarySurface());
+    EXPECT_EQ(control->GetRenderState().renderTargets[1], nullptr);
     device->DestroySurface(&target);
 }
 
@@ -481,6 +491,79 @@ TEST_F(SoftwareRenderDevice, BlockCompressedTexturesDecode)
     EXPECT_EQ(device->CreateTextureFromFile(unknown.data(), unsigned(unknown.size()), 0), nullptr);
     device->DestroyTexture(&opaque);
     device->DestroyTexture(&alpha);
+}
+
+TEST_F(SoftwareRenderDevice, MaskedTexelFormatsDecode)
+{
+    // 16-bit 5-6-5 without alpha: pure red and pure green.
+    const PixelLayout rgb565 = {0x40, 16, {0xF800, 0x07E0, 0x001F, 0}};
+    const std::vector<uint8_t> file565 = MakeDds(2, 1, 1, nullptr, {0x00, 0xF8, 0xE0, 0x07}, rgb565);
+    RenderTexture* colour = device->CreateTextureFromFile(file565.data(), unsigned(file565.size()), 0);
+    ASSERT_NE(colour, nullptr);
+    EXPECT_EQ(colour->GetFormat(), RENDER_FORMAT_RGB);
+    int pitch = 0;
+    auto* texels = static_cast<const uint32_t*>(colour->Lock(pitch));
+    ASSERT_NE(texels, nullptr);
+    EXPECT_EQ(texels[0], 0xFFFF0000u);
+    EXPECT_EQ(texels[1], 0xFF00FF00u);
+    colour->Unlock();
+
+    // 8-bit luminance with 8-bit alpha: the luminance goes to all three colour channels.
+    const PixelLayout luminanceAlpha = {0x20001, 16, {0x00FF, 0, 0, 0xFF00}};
+    const std::vector<uint8_t> fileLA = MakeDds(1, 1, 1, nullptr, {0x40, 0x80}, luminanceAlpha);
+    RenderTexture* grey = device->CreateTextureFromFile(fileLA.data(), unsigned(fileLA.size()), 0);
+    ASSERT_NE(grey, nullptr);
+    texels = static_cast<const uint32_t*>(grey->Lock(pitch));
+    ASSERT_NE(texels, nullptr);
+    EXPECT_EQ(texels[0], 0x80404040u);
+    grey->Unlock();
+
+    // A mask wider than the texel is refused.
+    const PixelLayout bad = {0x40, 16, {0xFF0000, 0xFF00, 0xFF, 0}};
+    const std::vector<uint8_t> fileBad = MakeDds(1, 1, 1, nullptr, {0, 0}, bad);
+    EXPECT_EQ(device->CreateTextureFromFile(fileBad.data(), unsigned(fileBad.size()), 0), nullptr);
+    device->DestroyTexture(&colour);
+    device->DestroyTexture(&grey);
+}
+
+TEST_F(SoftwareRenderDevice, StreamingBuffersDrawTheSpaceLastLocked)
+{
+    const VertexElement layout[] = {{0, VERTEX_USAGE_POSITION, VERTEX_TYPE_FLOAT3}};
+    RenderVertexDeclaration* declaration = device->CreateVertexDeclaration(layout, 1);
+    RenderDynamicVertexBuffer* vertices = device->CreateDynamicVertexBuffer(12 * 8);
+    RenderDynamicIndexBuffer* indices = device->CreateDynamicIndexBuffer(4 * 12);
+    ASSERT_TRUE(declaration && vertices && indices);
+    ASSERT_TRUE(device->BeginFrame());
+    device->SetVertexDeclaration(declaration);
+    for (int batch = 0; batch < 3; ++batch) {
+        ASSERT_NE(vertices->Lock(12 * 4), nullptr);
+        vertices->Unlock();
+        uint32_t* written = indices->Lock(6);
+        ASSERT_NE(written, nullptr);
+        const uint32_t quad[6] = {0, 1, 2, 2, 3, 0};
+        std::copy(quad, quad + 6, written);
+        indices->Unlock();
+        vertices->SetAsStream(0, 12);
+        indices->SetAsIndices();
+        device->DrawIndexedPrimitive(RENDER_PRIMITIVE_TRIANGLE_LIST, indices->GetDrawRange(6, 2, 0, 0));
+    }
+    EXPECT_EQ(device->GetNumDrawCalls(), 3);
+    EXPECT_EQ(device->GetNumFacesRendered(), 6);
+
+    // A range reaching past the end of the index space is turned down.
+    const uint32_t rejected = control->GetRejectedCallCount();
+    RenderDrawRange past = indices->GetDrawRange(6, 2, 0, 0);
+    past.startIndex = 8;
+    device->DrawIndexedPrimitive(RENDER_PRIMITIVE_TRIANGLE_LIST, past);
+    EXPECT_EQ(control->GetRejectedCallCount(), rejected + 1);
+    device->EndFrame();
+
+    // Destroying the bound buffers leaves nothing to draw with.
+    device->DestroyDynamicVertexBuffer(&vertices);
+    device->DestroyDynamicIndexBuffer(&indices);
+    EXPECT_EQ(control->GetRenderState().streamSource, nullptr);
+    EXPECT_EQ(control->GetRenderState().indices, nullptr);
+    device->DestroyVertexDeclaration(&declaration);
 }
 
 TEST_F(SoftwareRenderDevice, TexturesFromTexelsImagesAndSurfaceCopies)
