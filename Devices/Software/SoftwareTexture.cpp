@@ -1,0 +1,94 @@
+#include "SoftwareTexture.h"
+
+#include "SoftwareDevice.h"
+
+#include <algorithm>
+
+namespace GAME::Software {
+
+SoftwareTexture::SoftwareTexture(SoftwareDevice& device, RenderTextureFormat format, bool dynamic,
+                                 std::vector<std::vector<uint32_t>> levels, int width, int height)
+    : m_device(device), m_format(format), m_dynamic(dynamic), m_levels(std::move(levels)), m_width(width),
+      m_height(height)
+{
+}
+
+unsigned int SoftwareTexture::GetMemoryUsage() const
+{
+    CriticalSectionLock lock(m_device.GetLock());
+    uint64_t bytes = 0;
+    for (const std::vector<uint32_t>& level : m_levels)
+        bytes += level.size() * sizeof(uint32_t);
+    return static_cast<unsigned int>(std::min<uint64_t>(bytes, 0xFFFFFFFFu));
+}
+
+void* SoftwareTexture::Lock(int& pitch)
+{
+    CriticalSectionLock lock(m_device.GetLock());
+    pitch = 0;
+    if (!m_device.AllowLock(this, m_locked))
+        return nullptr;
+    m_locked = true;
+    pitch = m_width * static_cast<int>(sizeof(uint32_t));
+    return m_levels[0].data();
+}
+
+void SoftwareTexture::Unlock()
+{
+    CriticalSectionLock lock(m_device.GetLock());
+    m_device.NoteUnlock(this, m_locked);
+    m_locked = false;
+}
+
+void SoftwareTexture::Resize(int width, int height)
+{
+    m_width = width;
+    m_height = height;
+    m_levels.assign(1, std::vector<uint32_t>(size_t(width) * size_t(height), 0));
+}
+
+uint64_t SoftwareTexture::GetChainBytes(int width, int height, int levelCount)
+{
+    uint64_t bytes = 0;
+    for (int level = 0; level < levelCount; ++level)
+        bytes += uint64_t(std::max(1, width >> level)) * uint64_t(std::max(1, height >> level)) * 4;
+    return bytes;
+}
+
+int SoftwareTexture::GetFullChainLength(int width, int height)
+{
+    int levels = 1;
+    for (int size = std::max(width, height); size > 1; size >>= 1)
+        ++levels;
+    return levels;
+}
+
+void SoftwareTexture::BuildMipChain(std::vector<std::vector<uint32_t>>& levels, int width, int height,
+                                    int levelCount)
+{
+    for (int level = 1; level < levelCount; ++level) {
+        const int srcW = std::max(1, width >> (level - 1)), srcH = std::max(1, height >> (level - 1));
+        const int dstW = std::max(1, width >> level), dstH = std::max(1, height >> level);
+        const std::vector<uint32_t>& src = levels[size_t(level - 1)];
+        std::vector<uint32_t> dst(size_t(dstW) * size_t(dstH));
+        for (int y = 0; y < dstH; ++y)
+            for (int x = 0; x < dstW; ++x) {
+                // A side that is already 1 texel wide averages the same texel twice.
+                const int x0 = std::min(2 * x, srcW - 1), x1 = std::min(2 * x + 1, srcW - 1);
+                const int y0 = std::min(2 * y, srcH - 1), y1 = std::min(2 * y + 1, srcH - 1);
+                const uint32_t samples[4] = {src[size_t(y0) * srcW + x0], src[size_t(y0) * srcW + x1],
+                                             src[size_t(y1) * srcW + x0], src[size_t(y1) * srcW + x1]};
+                uint32_t texel = 0;
+                for (int shift = 0; shift < 32; shift += 8) {
+                    uint32_t sum = 2;
+                    for (uint32_t s : samples)
+                        sum += (s >> shift) & 255;
+                    texel |= (sum / 4) << shift;
+                }
+                dst[size_t(y) * dstW + x] = texel;
+            }
+        levels.push_back(std::move(dst));
+    }
+}
+
+} // namespace GAME::Software

@@ -1,0 +1,13 @@
+// A pixel program of the device, made from the code a shader file carries. No operations of its
+// own; the device binds it.
+#pragma once
+
+namespace GAME {
+
+class RenderPixelShader
+{
+public:
+    virtual ~RenderPixelShader() = default;
+};
+
+} // namespace GAME
