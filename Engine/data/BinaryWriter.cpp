@@ -30,9 +30,7 @@ BinaryWriter::BinaryWriter(unsigned initialSize) : m_ownsBuffer(true), m_memory(
     }
 }
 
-BinaryWriter::BinaryWriter(std::FILE* stream) : m_stream(stream)
-{
-}
+BinaryWriter::BinaryWriter() = default;
 
 BinaryWriter::~BinaryWriter()
 {

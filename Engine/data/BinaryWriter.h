@@ -21,8 +21,8 @@ class BinaryWriter
 public:
     // A memory writer with an owned buffer of initialSize bytes (more as it fills).
     explicit BinaryWriter(unsigned initialSize);
-    // A stream writer; takes ownership of the stream (null: a writer that ignores writes).
-    explicit BinaryWriter(std::FILE* stream);
+    // Neither buffer nor stream: writes are ignored until a stream is attached.
+    BinaryWriter();
     virtual ~BinaryWriter();
     BinaryWriter(const BinaryWriter&) = delete;
     BinaryWriter& operator=(const BinaryWriter&) = delete;

@@ -58,6 +58,10 @@ bool PlatformFile::Open(const std::string& path, FileOpenMode mode)
         flags |= O_WRONLY | O_CREAT | O_TRUNC;
         break;
     }
+    // The read-only flag holds for every user, root included, as the attribute does elsewhere.
+    struct stat existing;
+    if (mode != FileOpenMode::Read && ::stat(real.c_str(), &existing) == 0 && (existing.st_mode & S_IWUSR) == 0)
+        return false;
     int fd;
     do {
         fd = ::open(real.c_str(), flags, 0666);
