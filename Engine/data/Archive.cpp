@@ -387,12 +387,13 @@ bool Archive::ValidateEntry(unsigned index, const FileEntry& e, uint64_t tableOf
         LogPrintf(1, "Archive: entry %u of %s has %u parts for %u bytes", index, path, e.numParts, e.realSize);
         return false;
     }
+    // Blocks lie back to back in block order, so no two parts share bytes.
     uint64_t storedSum = 0, plainSum = 0;
     const uint64_t maxStored = compressBound(m_blockSize);
     for (uint32_t i = 0; i < e.numParts; ++i) {
         const PartRecord& part = e.parts[i];
         if (part.plainSize > m_blockSize || (i + 1 < e.numParts && part.plainSize != m_blockSize) ||
-            part.storedSize > maxStored || part.offset < e.dataOffset ||
+            part.storedSize > maxStored || part.offset != e.dataOffset + storedSum ||
             static_cast<uint64_t>(part.offset) + part.storedSize > static_cast<uint64_t>(e.dataOffset) + e.storedSize) {
             LogPrintf(1, "Archive: part %u of entry %u of %s is out of range (%u bytes at %u, %u plain)", i, index,
                       path, part.storedSize, part.offset, part.plainSize);

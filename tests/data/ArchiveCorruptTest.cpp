@@ -125,8 +125,11 @@ TEST_F(ArchiveCorruption, PartRecordsThatDoNotAddUp)
     ExpectRejected(Changed([&](auto& b) { PutU32(b, PackedRecord() + 28, 2); }), "2 parts");
     ExpectRejected(Changed([&](auto& b) { PutU32(b, PackedRecord() + 12, GetU32(b, PackedRecord() + 12) + 1); }),
                    "parts");
-    ExpectRejected(Changed([&](auto& b) { PutU32(b, layout.Parts() + 4, GetU32(b, layout.Parts() + 4) - 1); }),
+    ExpectRejected(Changed([&](auto& b) { PutU32(b, layout.Parts() + 28, GetU32(b, layout.Parts() + 28) - 1); }),
                    "add up");
+    // Two parts that claim the same bytes.
+    ExpectRejected(Changed([&](auto& b) { PutU32(b, layout.Parts() + 12, GetU32(b, layout.Parts())); }),
+                   "out of range");
     ExpectRejected(Changed([&](auto& b) { PutU32(b, layout.Parts() + 8, 1000); }), "out of range");
 }
 
