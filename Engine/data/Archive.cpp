@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <libdeflate.h>
 #include <zlib.h>
 
 namespace GAME {
@@ -38,23 +39,27 @@ inline void PutU32(uint8_t* p, uint32_t v)
 
 inline char LowerChar(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }
 
-// Normalises into `out` (which has room for length bytes); returns the new length.
-unsigned NormalizeInto(const char* name, unsigned length, char* out)
+// Normalises into `out` (room for length bytes) and hashes the result in the same pass; returns
+// the new length.
+unsigned NormalizeInto(const char* name, unsigned length, char* out, uint32_t& hash)
 {
-    for (unsigned i = 0; i < length; ++i)
-        out[i] = name[i] == '\\' ? '/' : LowerChar(name[i]);
+    auto normal = [](char c) { return c == '\\' ? '/' : LowerChar(c); };
     unsigned skip = 0;
-    if (skip < length && out[skip] == '.')
+    if (skip < length && normal(name[skip]) == '.')
         ++skip;
-    if (skip < length && out[skip] == '/')
+    if (skip < length && normal(name[skip]) == '/')
         ++skip;
-    if (skip)
-        std::memmove(out, out + skip, length - skip);
+    uint32_t h = 2166136261u;
+    for (unsigned i = skip; i < length; ++i) {
+        char c = normal(name[i]);
+        out[i - skip] = c;
+        h = (h ^ static_cast<uint8_t>(c)) * 16777619u;
+    }
+    hash = h;
     return length - skip;
 }
 
-// One inflate stream per thread, reset for every block: inflating many small blocks costs no
-// allocation.
+// One zlib inflate stream per thread, reset for every use.
 class Inflater
 {
 public:
@@ -110,6 +115,41 @@ Inflater& ThreadInflater()
     return inflater;
 }
 
+// Blocks are inflated with libdeflate (several times faster than zlib's inflate, adler32 still
+// checked); zlib only counts what a bad block yields for the log line.
+class BlockDecompressor
+{
+public:
+    BlockDecompressor() : m_decompressor(libdeflate_alloc_decompressor()) {}
+    ~BlockDecompressor()
+    {
+        if (m_decompressor)
+            libdeflate_free_decompressor(m_decompressor);
+    }
+    BlockDecompressor(const BlockDecompressor&) = delete;
+    BlockDecompressor& operator=(const BlockDecompressor&) = delete;
+
+    bool Inflate(const uint8_t* in, uint32_t inSize, uint8_t* out, uint32_t expected, uint32_t& produced)
+    {
+        if (m_decompressor &&
+            libdeflate_zlib_decompress(m_decompressor, in, inSize, out, expected, nullptr) == LIBDEFLATE_SUCCESS) {
+            produced = expected;
+            return true;
+        }
+        ThreadInflater().Inflate(in, inSize, out, expected, produced);
+        return false;
+    }
+
+private:
+    libdeflate_decompressor* m_decompressor;
+};
+
+BlockDecompressor& ThreadDecompressor()
+{
+    thread_local BlockDecompressor decompressor;
+    return decompressor;
+}
+
 bool IsSafeRelativeName(const char* name)
 {
     if (!name || !*name || name[0] == '/' || name[0] == '\\')
@@ -138,7 +178,8 @@ Archive::~Archive()
 
 void Archive::NormalizeName(std::string& name)
 {
-    unsigned length = NormalizeInto(name.data(), static_cast<unsigned>(name.size()), name.data());
+    uint32_t hash;
+    unsigned length = NormalizeInto(name.data(), static_cast<unsigned>(name.size()), name.data(), hash);
     name.resize(length);
 }
 
@@ -151,21 +192,16 @@ unsigned Archive::BucketCountFor(unsigned entryCount)
     return 10007;
 }
 
-uint32_t Archive::HashName(const char* s, unsigned n)
+uint32_t Archive::HashName(const char* name, unsigned length)
 {
-    auto at = [s](unsigned i) { return static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(s[i]))); };
-    if (n == 0)
-        return 0;
-    if (n >= 6) {
-        uint32_t h = at(n - 6);
-        h = h * 16 + at(n - 5);
-        h = h * 16 + at(n - 1);
-        h = h * 16 + at(n - n / 8 - 1);
-        h = h * 16 + at(n / 2);
-        h = h * 16 + at(0);
-        return h * 16 + n;
+    // FNV-1a over the whole name. Game paths share long prefixes and differ anywhere, so a hash
+    // of a few chosen characters would pile thousands of names into one chain.
+    uint32_t h = 2166136261u;
+    for (unsigned i = 0; i < length; ++i) {
+        h ^= static_cast<uint8_t>(name[i]);
+        h *= 16777619u;
     }
-    return (at(n - 1) * 256 + at(0)) * 256 + n;
+    return h;
 }
 
 bool Archive::IsOpen() const
@@ -414,41 +450,42 @@ bool Archive::ValidateEntry(unsigned index, const FileEntry& e, uint64_t tableOf
 void Archive::BuildHash()
 {
     m_buckets.assign(BucketCountFor(static_cast<unsigned>(m_entries.size())), -1);
-    for (size_t i = 0; i < m_entries.size(); ++i) {
-        m_entries[i].nextInBucket = -1;
+    m_links.assign(m_entries.size(), Link{0, -1});
+    for (size_t i = 0; i < m_entries.size(); ++i)
         if (m_entries[i].IsInUse())
             LinkEntry(static_cast<int>(i));
-    }
 }
 
 void Archive::LinkEntry(int index)
 {
-    FileEntry& e = m_entries[index];
-    uint32_t bucket = HashName(e.name, e.nameLength) % m_buckets.size();
-    e.nextInBucket = m_buckets[bucket];
+    const FileEntry& e = m_entries[index];
+    Link& link = m_links[index];
+    link.hash = HashName(e.name, e.nameLength);
+    uint32_t bucket = link.hash % m_buckets.size();
+    link.next = m_buckets[bucket];
     m_buckets[bucket] = index;
 }
 
 void Archive::UnlinkEntry(int index)
 {
-    FileEntry& e = m_entries[index];
-    uint32_t bucket = HashName(e.name, e.nameLength) % m_buckets.size();
-    for (int32_t* link = &m_buckets[bucket]; *link >= 0; link = &m_entries[*link].nextInBucket) {
+    uint32_t bucket = m_links[index].hash % m_buckets.size();
+    for (int32_t* link = &m_buckets[bucket]; *link >= 0; link = &m_links[*link].next) {
         if (*link == index) {
-            *link = e.nextInBucket;
+            *link = m_links[index].next;
             break;
         }
     }
-    e.nextInBucket = -1;
+    m_links[index] = Link{0, -1};
 }
 
-int Archive::FindNormalized(const char* name, unsigned length) const
+int Archive::FindNormalized(const char* name, unsigned length, uint32_t hash) const
 {
     if (m_buckets.empty())
         return -1;
-    uint32_t bucket = HashName(name, length) % m_buckets.size();
     // The whole chain is walked: a cap on its length would hide files of large archives.
-    for (int32_t i = m_buckets[bucket]; i >= 0; i = m_entries[i].nextInBucket) {
+    for (int32_t i = m_buckets[hash % m_buckets.size()]; i >= 0; i = m_links[i].next) {
+        if (m_links[i].hash != hash)
+            continue;
         const FileEntry& e = m_entries[i];
         if (e.nameLength == length && std::memcmp(e.name, name, length) == 0)
             return i;
@@ -461,14 +498,15 @@ int Archive::FindFile(const char* name) const
     if (!name)
         return -1;
     size_t length = std::strlen(name);
+    uint32_t hash;
     char small[256];
     if (length <= sizeof(small)) {
-        unsigned n = NormalizeInto(name, static_cast<unsigned>(length), small);
-        return FindNormalized(small, n);
+        unsigned n = NormalizeInto(name, static_cast<unsigned>(length), small, hash);
+        return FindNormalized(small, n, hash);
     }
-    std::string copy(name, length);
-    NormalizeName(copy);
-    return FindNormalized(copy.data(), static_cast<unsigned>(copy.size()));
+    std::string copy(length, '\0');
+    unsigned n = NormalizeInto(name, static_cast<unsigned>(length), copy.data(), hash);
+    return FindNormalized(copy.data(), n, hash);
 }
 
 bool Archive::ReOpen()
@@ -538,6 +576,7 @@ void Archive::ReleaseAll()
     m_nameBlock.shrink_to_fit();
     m_owned.clear();
     m_buckets.clear();
+    m_links.clear();
     m_fileTime = 0;
     FreeFileBuffer();
 }
@@ -626,7 +665,7 @@ bool Archive::LoadBlock(const FileEntry& entry, unsigned block, BlockBuffer& buf
         out = buffer.plain.data();
     }
     uint32_t produced = 0;
-    if (!ThreadInflater().Inflate(buffer.stored.data(), part.storedSize, out, part.plainSize, produced)) {
+    if (!ThreadDecompressor().Inflate(buffer.stored.data(), part.storedSize, out, part.plainSize, produced)) {
         LogPrintf(1, "Archive: Block decompression error in file '%s', block %u of %u. Expected size %u, actual size %u.\n",
                   entry.name, block, entry.numParts, part.plainSize, produced);
         return false;
@@ -806,6 +845,7 @@ int Archive::CommitEntry(const std::string& name, int slot, FileEntry entry, std
     if (m_entries.size() == m_entries.capacity())
         m_entries.reserve(m_entries.size() + 256);
     m_entries.push_back(entry);
+    m_links.push_back(Link{0, -1});
     m_owned.push_back(std::move(owned));
     index = static_cast<int>(m_entries.size() - 1);
     if (BucketCountFor(static_cast<unsigned>(m_entries.size())) != m_buckets.size())
@@ -823,7 +863,8 @@ int Archive::AddFileFromMemory(const char* name, const unsigned char* data, unsi
     }
     std::string normalized = name;
     NormalizeName(normalized);
-    if (FindNormalized(normalized.data(), static_cast<unsigned>(normalized.size())) >= 0) {
+    if (FindNormalized(normalized.data(), static_cast<unsigned>(normalized.size()),
+                       HashName(normalized.data(), static_cast<unsigned>(normalized.size()))) >= 0) {
         LogPrintf(1, "Archive: '%s' is in %s already", normalized.c_str(), m_path.c_str());
         return -1;
     }
@@ -887,7 +928,8 @@ int Archive::AddFileFromDisk(const char* path, int level)
     }
     std::string normalized = path;
     NormalizeName(normalized);
-    if (FindNormalized(normalized.data(), static_cast<unsigned>(normalized.size())) >= 0) {
+    if (FindNormalized(normalized.data(), static_cast<unsigned>(normalized.size()),
+                       HashName(normalized.data(), static_cast<unsigned>(normalized.size()))) >= 0) {
         LogPrintf(1, "Archive: '%s' is in %s already", normalized.c_str(), m_path.c_str());
         return -1;
     }
@@ -1054,7 +1096,7 @@ void Archive::CalcStats(Stats& stats) const
     unsigned nonEmpty = 0;
     for (int32_t head : m_buckets) {
         unsigned length = 0;
-        for (int32_t i = head; i >= 0; i = m_entries[i].nextInBucket)
+        for (int32_t i = head; i >= 0; i = m_links[i].next)
             ++length;
         if (length)
             ++nonEmpty;

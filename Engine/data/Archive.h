@@ -67,7 +67,6 @@ public:
         const PartRecord* parts = nullptr;
         uint32_t nameLength = 0;
         const char* name = ""; // never null
-        int32_t nextInBucket = -1;
 
         bool IsInUse() const { return (storageType & 1) != 0; }
         bool IsCompressed() const { return (storageType & 2) != 0; }
@@ -147,7 +146,10 @@ public:
 
     // Lower case, '/' separators, no leading "./" or "/".
     static void NormalizeName(std::string& name);
+    // Buckets of the name hash: the first of a list of primes from 31 to 10007 that is at least
+    // a quarter of the entry count.
     static unsigned BucketCountFor(unsigned entryCount);
+    // Hash of a normalised name (its bucket is the hash modulo the bucket count).
     static uint32_t HashName(const char* name, unsigned length);
 
 private:
@@ -164,7 +166,7 @@ private:
     bool LoadBlock(const FileEntry& entry, unsigned block, BlockBuffer& buffer, unsigned char* direct) const;
     bool PlaceEntry(uint32_t storedSize, int& slot, uint32_t& dataOffset) const;
     int CommitEntry(const std::string& name, int slot, FileEntry entry, std::vector<PartRecord> parts);
-    int FindNormalized(const char* name, unsigned length) const;
+    int FindNormalized(const char* name, unsigned length, uint32_t hash) const;
 
     bool m_closedMayReopen = false;
     uint64_t m_fileTime = 0;
@@ -180,7 +182,15 @@ private:
     std::vector<PartRecord> m_partBlock;
     std::vector<char> m_nameBlock;
     std::vector<std::unique_ptr<OwnedData>> m_owned; // update mode: each entry's name and parts
+    // The name hash: bucket heads and, beside the entries, each entry's hash and chain link, kept
+    // apart so a walk touches only these eight bytes per entry.
+    struct Link
+    {
+        uint32_t hash;
+        int32_t next;
+    };
     std::vector<int32_t> m_buckets;
+    std::vector<Link> m_links;
     std::vector<uint8_t> m_fileBuffer;
     mutable CriticalSection m_lock;
 };

@@ -121,25 +121,28 @@ TEST(Archive, LookupsNormaliseCaseSeparatorsAndLeadingDots)
 
 TEST(Archive, LongHashChainsAreWalkedToTheEnd)
 {
-    // Names of one length that agree at every position the hash reads share one bucket.
+    // 1500 names that share one bucket: a walk capped at 1000 entries would miss the oldest.
+    const unsigned buckets = Archive::BucketCountFor(1500);
+    std::vector<ArchiveItem> items;
+    for (unsigned candidate = 0; items.size() < 1500; ++candidate) {
+        std::string name = "levels/chain/" + std::to_string(candidate) + ".lvl";
+        if (Archive::HashName(name.data(), static_cast<unsigned>(name.size())) % buckets == 0)
+            items.push_back({name, {static_cast<uint8_t>(items.size())}, 0});
+    }
     GAME::Test::TempDir dir;
     std::string path = dir.File("chain.arc");
-    std::vector<ArchiveItem> items;
-    for (int i = 0; i < 1500; ++i) {
-        char name[32];
-        std::snprintf(name, sizeof(name), "a%03dq%03dxxxxxxxx", i % 1000, i / 1000); // 16 characters
-        items.push_back({name, {static_cast<uint8_t>(i)}, 0});
-    }
     ASSERT_TRUE(GAME::Test::WriteArchive(path, items));
     Archive archive;
     ASSERT_TRUE(archive.Open(path.c_str(), Archive::MODE_READ));
     Archive::Stats stats;
     archive.CalcStats(stats);
+    EXPECT_EQ(stats.numBuckets, buckets);
     EXPECT_EQ(stats.longestChain, 1500u);
     EXPECT_EQ(stats.numUsed, 1500u);
-    // The first entry sits at the far end of its chain.
+    // Entries are linked at the head in index order: the first sits at the far end of the chain.
     EXPECT_EQ(archive.FindFile(items.front().name.c_str()), 0);
     EXPECT_EQ(archive.FindFile(items.back().name.c_str()), 1499);
+    EXPECT_EQ(archive.FindFile("levels/chain/x.lvl"), -1);
 }
 
 TEST(Archive, RemovedSlotsAreReusedAndCompactLeavesNoGaps)
