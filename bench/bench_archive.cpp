@@ -40,8 +40,8 @@ struct Entry
 
 std::vector<uint8_t> Generate(const Entry& entry, uint32_t seed)
 {
-    static const char* const words[] = {"region ",  "level ", "entity ", "mesh ", "texture ", "\n",
-                                        "shader ",  "0.25 ",  "light ",  "portal ", "sound ",  "1.0 "};
+    static const char* const words[] = {"region ", "level ", "entity ", "mesh ",   "texture ", "\n",
+                                        "shader ", "0.25 ",  "light ",  "portal ", "sound ",   "1.0 "};
     std::vector<uint8_t> bytes(entry.size);
     std::mt19937 random(seed);
     if (entry.text) {
@@ -78,7 +78,8 @@ void Put32(std::vector<uint8_t>& out, uint32_t v)
 class ZipWriter
 {
 public:
-    void Add(const std::string& name, const std::vector<uint8_t>& plain, const uint8_t* deflated, size_t deflatedSize)
+    void Add(const std::string& name, const std::vector<uint8_t>& plain, const uint8_t* deflated,
+             size_t deflatedSize)
     {
         bool store = deflatedSize >= plain.size();
         uint32_t crc = static_cast<uint32_t>(crc32(0, plain.data(), static_cast<uInt>(plain.size())));
@@ -116,7 +117,8 @@ public:
         Put16(end, 0);
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(m_data.data()), static_cast<std::streamsize>(m_data.size()));
-        out.write(reinterpret_cast<const char*>(m_central.data()), static_cast<std::streamsize>(m_central.size()));
+        out.write(reinterpret_cast<const char*>(m_central.data()),
+                  static_cast<std::streamsize>(m_central.size()));
         out.write(reinterpret_cast<const char*>(end.data()), static_cast<std::streamsize>(end.size()));
         return static_cast<bool>(out);
     }
@@ -125,11 +127,11 @@ private:
     static void Header(std::vector<uint8_t>& out, bool store, uint32_t crc, size_t size, size_t plain,
                        const std::string& name)
     {
-        Put16(out, 20);                // version needed
-        Put16(out, 0);                 // flags
-        Put16(out, store ? 0 : 8);     // method
-        Put16(out, 0);                 // time
-        Put16(out, (45 << 9) | 0x21);  // date: 2025-01-01
+        Put16(out, 20);               // version needed
+        Put16(out, 0);                // flags
+        Put16(out, store ? 0 : 8);    // method
+        Put16(out, 0);                // time
+        Put16(out, (45 << 9) | 0x21); // date: 2025-01-01
         Put32(out, crc);
         Put32(out, static_cast<uint32_t>(size));
         Put32(out, static_cast<uint32_t>(plain));
@@ -145,7 +147,8 @@ private:
 // Cheap fingerprint of a read, so no path can skip the work and all paths can be compared.
 inline uint64_t Fingerprint(const uint8_t* data, size_t size)
 {
-    return size ? (static_cast<uint64_t>(data[0]) << 16) + (static_cast<uint64_t>(data[size / 2]) << 8) + data[size - 1] + size
+    return size ? (static_cast<uint64_t>(data[0]) << 16) + (static_cast<uint64_t>(data[size / 2]) << 8) +
+                      data[size - 1] + size
                 : 0;
 }
 
@@ -291,8 +294,9 @@ int main(int, char** argv)
     }
 
     // (d) Lookups, half of them misses (names that differ from real ones in one place).
-    GAME::Archive* archive = static_cast<GAME::FileSourceArchive*>(system.GetSources(GAME::FileSystem::PARTITION_0)[0])
-                                 ->GetArchive();
+    GAME::Archive* archive =
+        static_cast<GAME::FileSourceArchive*>(system.GetSources(GAME::FileSystem::PARTITION_0)[0])
+            ->GetArchive();
     std::vector<std::string> probes;
     for (int i = 0; i < kEntries; ++i) {
         probes.push_back(entries[i].name);
@@ -326,8 +330,8 @@ int main(int, char** argv)
     report.Value("archive_index_ms", indexSeconds * 1000.0, "ms");
     report.Ratio("archive_read_vs_raw_inflate", archiveSeconds / rawSeconds);
     report.Ratio("archive_read_vs_physfs", archiveSeconds / physSeconds);
-    report.Value("archive_lookups_per_second", static_cast<double>(probes.size()) * kLookupRounds / lookupSeconds,
-                 "lookups/s");
+    report.Value("archive_lookups_per_second",
+                 static_cast<double>(probes.size()) * kLookupRounds / lookupSeconds, "lookups/s");
     report.Print();
     return 0;
 }

@@ -25,8 +25,8 @@ constexpr size_t kCopyPiece = 1u << 20;
 
 inline uint32_t GetU32(const uint8_t* p)
 {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
 inline void PutU32(uint8_t* p, uint32_t v)
@@ -37,7 +37,10 @@ inline void PutU32(uint8_t* p, uint32_t v)
     p[3] = static_cast<uint8_t>(v >> 24);
 }
 
-inline char LowerChar(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }
+inline char LowerChar(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
+}
 
 // Normalises into `out` (room for length bytes) and hashes the result in the same pass; returns
 // the new length.
@@ -131,8 +134,8 @@ public:
 
     bool Inflate(const uint8_t* in, uint32_t inSize, uint8_t* out, uint32_t expected, uint32_t& produced)
     {
-        if (m_decompressor &&
-            libdeflate_zlib_decompress(m_decompressor, in, inSize, out, expected, nullptr) == LIBDEFLATE_SUCCESS) {
+        if (m_decompressor && libdeflate_zlib_decompress(m_decompressor, in, inSize, out, expected,
+                                                         nullptr) == LIBDEFLATE_SUCCESS) {
             produced = expected;
             return true;
         }
@@ -249,7 +252,8 @@ bool Archive::Open(const char* path, FileMode mode)
     }
     Close(false);
     std::string pathCopy = path;
-    if (!m_file.Open(pathCopy, mode == MODE_READ ? Platform::FileOpenMode::Read : Platform::FileOpenMode::Update)) {
+    if (!m_file.Open(pathCopy,
+                     mode == MODE_READ ? Platform::FileOpenMode::Read : Platform::FileOpenMode::Update)) {
         LogPrintf(1, "Archive: cannot open %s", path);
         return false;
     }
@@ -316,11 +320,13 @@ bool Archive::ReadTables(uint64_t fileSize)
                           static_cast<uint64_t>(count) * kEntryRecordSize;
     if (tableOffset < kHeaderSize || tableOffset > fileSize || tableBytes > fileSize - tableOffset) {
         LogPrintf(1, "Archive: the tables of %s (%llu bytes at %u) run past its end (%llu bytes)", path,
-                  static_cast<unsigned long long>(tableBytes), tableOffset, static_cast<unsigned long long>(fileSize));
+                  static_cast<unsigned long long>(tableBytes), tableOffset,
+                  static_cast<unsigned long long>(fileSize));
         return false;
     }
     std::vector<uint8_t> tables(static_cast<size_t>(tableBytes));
-    if (tableBytes && ReadRaw(tableOffset, tables.data(), tables.size()) != static_cast<int64_t>(tableBytes)) {
+    if (tableBytes &&
+        ReadRaw(tableOffset, tables.data(), tables.size()) != static_cast<int64_t>(tableBytes)) {
         LogPrintf(1, "Archive: cannot read the tables of %s", path);
         return false;
     }
@@ -398,29 +404,31 @@ bool Archive::ReadTables(uint64_t fileSize)
 bool Archive::ValidateEntry(unsigned index, const FileEntry& e, uint64_t tableOffset) const
 {
     const char* path = m_path.c_str();
-    if (e.storageType != STORAGE_FREE && e.storageType != STORAGE_PLAIN && e.storageType != STORAGE_COMPRESSED) {
+    if (e.storageType != STORAGE_FREE && e.storageType != STORAGE_PLAIN &&
+        e.storageType != STORAGE_COMPRESSED) {
         LogPrintf(1, "Archive: entry %u of %s has the unknown storage type %u", index, path, e.storageType);
         return false;
     }
     if (static_cast<uint64_t>(e.dataOffset) + e.storedSize > tableOffset ||
         (e.storedSize && e.dataOffset < kHeaderSize)) {
-        LogPrintf(1, "Archive: the data of entry %u of %s (%u bytes at %u) lie outside the data area", index, path,
-                  e.storedSize, e.dataOffset);
+        LogPrintf(1, "Archive: the data of entry %u of %s (%u bytes at %u) lie outside the data area", index,
+                  path, e.storedSize, e.dataOffset);
         return false;
     }
     if (!e.IsInUse())
         return true;
     if (!e.IsCompressed()) {
         if (e.numParts != 0 || e.realSize != e.storedSize) {
-            LogPrintf(1, "Archive: plain entry %u of %s has %u parts and sizes %u / %u", index, path, e.numParts,
-                      e.storedSize, e.realSize);
+            LogPrintf(1, "Archive: plain entry %u of %s has %u parts and sizes %u / %u", index, path,
+                      e.numParts, e.storedSize, e.realSize);
             return false;
         }
         return true;
     }
     uint64_t expectedParts = (static_cast<uint64_t>(e.realSize) + m_blockSize - 1) / m_blockSize;
     if (e.numParts != expectedParts) {
-        LogPrintf(1, "Archive: entry %u of %s has %u parts for %u bytes", index, path, e.numParts, e.realSize);
+        LogPrintf(1, "Archive: entry %u of %s has %u parts for %u bytes", index, path, e.numParts,
+                  e.realSize);
         return false;
     }
     // Blocks lie back to back in block order, so no two parts share bytes.
@@ -430,18 +438,19 @@ bool Archive::ValidateEntry(unsigned index, const FileEntry& e, uint64_t tableOf
         const PartRecord& part = e.parts[i];
         if (part.plainSize > m_blockSize || (i + 1 < e.numParts && part.plainSize != m_blockSize) ||
             part.storedSize > maxStored || part.offset != e.dataOffset + storedSum ||
-            static_cast<uint64_t>(part.offset) + part.storedSize > static_cast<uint64_t>(e.dataOffset) + e.storedSize) {
-            LogPrintf(1, "Archive: part %u of entry %u of %s is out of range (%u bytes at %u, %u plain)", i, index,
-                      path, part.storedSize, part.offset, part.plainSize);
+            static_cast<uint64_t>(part.offset) + part.storedSize >
+                static_cast<uint64_t>(e.dataOffset) + e.storedSize) {
+            LogPrintf(1, "Archive: part %u of entry %u of %s is out of range (%u bytes at %u, %u plain)", i,
+                      index, path, part.storedSize, part.offset, part.plainSize);
             return false;
         }
         storedSum += part.storedSize;
         plainSum += part.plainSize;
     }
     if (storedSum != e.storedSize || plainSum != e.realSize) {
-        LogPrintf(1, "Archive: the parts of entry %u of %s add up to %llu / %llu bytes, not %u / %u", index, path,
-                  static_cast<unsigned long long>(storedSum), static_cast<unsigned long long>(plainSum), e.storedSize,
-                  e.realSize);
+        LogPrintf(1, "Archive: the parts of entry %u of %s add up to %llu / %llu bytes, not %u / %u", index,
+                  path, static_cast<unsigned long long>(storedSum), static_cast<unsigned long long>(plainSum),
+                  e.storedSize, e.realSize);
         return false;
     }
     return true;
@@ -645,7 +654,8 @@ bool Archive::WriteTables()
     return ok;
 }
 
-bool Archive::LoadBlock(const FileEntry& entry, unsigned block, BlockBuffer& buffer, unsigned char* direct) const
+bool Archive::LoadBlock(const FileEntry& entry, unsigned block, BlockBuffer& buffer,
+                        unsigned char* direct) const
 {
     const PartRecord& part = entry.parts[block];
     // A block inflated straight into the caller's memory leaves the cached block alone.
@@ -653,9 +663,12 @@ bool Archive::LoadBlock(const FileEntry& entry, unsigned block, BlockBuffer& buf
         buffer.currentBlock = -1;
     if (buffer.stored.size() < part.storedSize)
         buffer.stored.resize(part.storedSize);
-    if (ReadRaw(part.offset, buffer.stored.data(), part.storedSize) != static_cast<int64_t>(part.storedSize)) {
-        LogPrintf(1, "Error reading file '%s' from archive file '%s', archive file is corrupt and must be re-built.",
-                  entry.name, m_path.c_str());
+    if (ReadRaw(part.offset, buffer.stored.data(), part.storedSize) !=
+        static_cast<int64_t>(part.storedSize)) {
+        LogPrintf(
+            1,
+            "Error reading file '%s' from archive file '%s', archive file is corrupt and must be re-built.",
+            entry.name, m_path.c_str());
         return false;
     }
     unsigned char* out = direct;
@@ -666,7 +679,9 @@ bool Archive::LoadBlock(const FileEntry& entry, unsigned block, BlockBuffer& buf
     }
     uint32_t produced = 0;
     if (!ThreadDecompressor().Inflate(buffer.stored.data(), part.storedSize, out, part.plainSize, produced)) {
-        LogPrintf(1, "Archive: Block decompression error in file '%s', block %u of %u. Expected size %u, actual size %u.\n",
+        LogPrintf(1,
+                  "Archive: Block decompression error in file '%s', block %u of %u. Expected size %u, actual "
+                  "size %u.\n",
                   entry.name, block, entry.numParts, part.plainSize, produced);
         return false;
     }
@@ -675,7 +690,8 @@ bool Archive::LoadBlock(const FileEntry& entry, unsigned block, BlockBuffer& buf
     return true;
 }
 
-bool Archive::ReadFromFile(int index, unsigned char* dest, unsigned offset, unsigned size, BlockBuffer* buffer) const
+bool Archive::ReadFromFile(int index, unsigned char* dest, unsigned offset, unsigned size,
+                           BlockBuffer* buffer) const
 {
     if (!dest || index < 0 || index >= static_cast<int>(m_entries.size()))
         return false;
@@ -687,9 +703,11 @@ bool Archive::ReadFromFile(int index, unsigned char* dest, unsigned offset, unsi
     if (size == 0)
         return true;
     if (!entry.IsCompressed()) {
-        if (ReadRaw(static_cast<uint64_t>(entry.dataOffset) + offset, dest, size) != static_cast<int64_t>(size)) {
+        if (ReadRaw(static_cast<uint64_t>(entry.dataOffset) + offset, dest, size) !=
+            static_cast<int64_t>(size)) {
             LogPrintf(1,
-                      "Error reading file '%s' from archive file '%s', archive file is corrupt and must be re-built.",
+                      "Error reading file '%s' from archive file '%s', archive file is corrupt and must be "
+                      "re-built.",
                       entry.name, m_path.c_str());
             return false;
         }
@@ -738,8 +756,8 @@ bool Archive::ExtractFileToDisk(int index, const char* directory)
     if (!entry || !entry->IsInUse() || !directory)
         return false;
     if (!IsSafeRelativeName(entry->name)) {
-        LogPrintf(1, "Archive: refusing to extract '%s' from %s: the name leaves the target folder", entry->name,
-                  m_path.c_str());
+        LogPrintf(1, "Archive: refusing to extract '%s' from %s: the name leaves the target folder",
+                  entry->name, m_path.c_str());
         return false;
     }
     std::string target = Platform::ToForwardSlashes(directory);
@@ -959,7 +977,8 @@ int Archive::AddFileFromDisk(const char* path, int level)
             return -1;
         for (uint32_t done = 0; done < size;) {
             uint32_t count = std::min<uint32_t>(static_cast<uint32_t>(piece.size()), size - done);
-            if (in.ReadAt(done, piece.data(), count) != count || !m_file.WriteAt(dataOffset + done, piece.data(), count)) {
+            if (in.ReadAt(done, piece.data(), count) != count ||
+                !m_file.WriteAt(dataOffset + done, piece.data(), count)) {
                 LogPrintf(1, "Archive: copying %s into %s failed", path, m_path.c_str());
                 return -1;
             }
@@ -1051,7 +1070,8 @@ bool Archive::Compact()
         if (e.dataOffset != packing) {
             for (uint32_t done = 0; done < e.storedSize && ok;) {
                 uint32_t count = std::min<uint32_t>(static_cast<uint32_t>(kCopyPiece), e.storedSize - done);
-                ok = ReadRaw(static_cast<uint64_t>(e.dataOffset) + done, m_fileBuffer.data(), count) == count &&
+                ok = ReadRaw(static_cast<uint64_t>(e.dataOffset) + done, m_fileBuffer.data(), count) ==
+                         count &&
                      m_file.WriteAt(static_cast<uint64_t>(packing) + done, m_fileBuffer.data(), count);
                 done += count;
             }

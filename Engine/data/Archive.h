@@ -125,7 +125,8 @@ public:
 
     // Reads [offset, offset + size) of an entry, cut at its end, into dest. False when the index
     // or offset is bad, or a read or inflation failed (each logged).
-    bool ReadFromFile(int index, unsigned char* dest, unsigned offset, unsigned size, BlockBuffer* buffer) const;
+    bool ReadFromFile(int index, unsigned char* dest, unsigned offset, unsigned size,
+                      BlockBuffer* buffer) const;
     bool ExtractFileToMemory(int index, unsigned char* dest, unsigned capacity) const;
     // Writes the entry under directory/name, making folders. Names that would leave the folder
     // ("..", absolute) are refused.

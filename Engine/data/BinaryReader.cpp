@@ -88,8 +88,8 @@ uint32_t BinaryReader::ReadUInt32()
 {
     uint8_t b[4];
     Take(b, 4);
-    return static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) | (static_cast<uint32_t>(b[2]) << 16) |
-           (static_cast<uint32_t>(b[3]) << 24);
+    return static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) |
+           (static_cast<uint32_t>(b[2]) << 16) | (static_cast<uint32_t>(b[3]) << 24);
 }
 
 float BinaryReader::ReadFloat()
@@ -193,8 +193,8 @@ bool BinaryReader::ReadBlock(uint32_t expectedId, BinaryReader& content, const c
     if (!ReadBlock(id, content))
         return false;
     if (id != expectedId) {
-        LogPrintf(1, "BinaryReader: expected block %u (%s) at offset %u, found %u", expectedId, what ? what : "",
-                  start, id);
+        LogPrintf(1, "BinaryReader: expected block %u (%s) at offset %u, found %u", expectedId,
+                  what ? what : "", start, id);
         content = BinaryReader();
         m_failed = true;
         return false;

@@ -110,7 +110,8 @@ bool BinaryWriter::WriteBytes(const void* data, unsigned n)
     uint64_t end = static_cast<uint64_t>(m_position) + n;
     if (!Reserve(end)) {
         if (!m_failed)
-            LogPrintf(1, "BinaryWriter: cannot grow the buffer to %llu bytes", static_cast<unsigned long long>(end));
+            LogPrintf(1, "BinaryWriter: cannot grow the buffer to %llu bytes",
+                      static_cast<unsigned long long>(end));
         m_failed = true;
         return false;
     }

@@ -9,9 +9,7 @@
 
 namespace GAME {
 
-ChunkedBinaryWriter::ChunkedBinaryWriter(unsigned chunkSize) : m_chunkSize(chunkSize ? chunkSize : 0x10000)
-{
-}
+ChunkedBinaryWriter::ChunkedBinaryWriter(unsigned chunkSize) : m_chunkSize(chunkSize ? chunkSize : 0x10000) {}
 
 ChunkedBinaryWriter::~ChunkedBinaryWriter() = default;
 
@@ -56,8 +54,8 @@ void ChunkedBinaryWriter::WriteUInt16(uint16_t value)
 
 void ChunkedBinaryWriter::WriteUInt32(uint32_t value)
 {
-    uint8_t b[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value >> 16),
-                    static_cast<uint8_t>(value >> 24)};
+    uint8_t b[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+                    static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
     WriteBytes(b, 4);
 }
 

@@ -5,9 +5,7 @@
 
 namespace GAME {
 
-FileDirectory::FileDirectory(FileSource* source) : m_source(source)
-{
-}
+FileDirectory::FileDirectory(FileSource* source) : m_source(source) {}
 
 FileDirectory::~FileDirectory()
 {

@@ -7,9 +7,7 @@
 
 namespace GAME {
 
-FileSourceArchive::FileSourceArchive(bool closeWhenIdle) : m_closeWhenIdle(closeWhenIdle)
-{
-}
+FileSourceArchive::FileSourceArchive(bool closeWhenIdle) : m_closeWhenIdle(closeWhenIdle) {}
 
 FileSourceArchive::~FileSourceArchive()
 {
@@ -38,7 +36,8 @@ bool FileSourceArchive::Attach(const char* path)
         base.erase(dot);
     m_name = base;
 
-    std::string real = archive->ArchiveFileHandle() ? archive->ArchiveFileHandle()->GetPath() : std::string(path);
+    std::string real =
+        archive->ArchiveFileHandle() ? archive->ArchiveFileHandle()->GetPath() : std::string(path);
     if (real.rfind("./", 0) == 0)
         real.erase(0, 2);
     m_fullPath = Platform::IsAbsolutePath(real) ? real : Platform::GetCurrentDirectory() + "/" + real;
@@ -124,9 +123,7 @@ FileStream* FileSourceArchive::OpenFileStream(const char*)
     return nullptr;
 }
 
-void FileSourceArchive::CloseFileStream(FileStream*&)
-{
-}
+void FileSourceArchive::CloseFileStream(FileStream*&) {}
 
 void FileSourceArchive::GetMatchingFiles(std::vector<std::string>& out, const std::string& pattern)
 {

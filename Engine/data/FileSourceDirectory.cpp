@@ -57,8 +57,8 @@ bool FileSourceDirectory::Attach(const char* path)
     return true;
 }
 
-bool FileSourceDirectory::Scan(const std::string& folder, const std::string& prefix, const std::string* ending,
-                               std::vector<std::string>& out, int depth)
+bool FileSourceDirectory::Scan(const std::string& folder, const std::string& prefix,
+                               const std::string* ending, std::vector<std::string>& out, int depth)
 {
     if (depth > kMaxScanDepth)
         return false;

@@ -7,9 +7,7 @@
 
 namespace GAME {
 
-FileStreamDirectory::FileStreamDirectory(FileSource* source) : m_source(source)
-{
-}
+FileStreamDirectory::FileStreamDirectory(FileSource* source) : m_source(source) {}
 
 FileStreamDirectory::~FileStreamDirectory() = default;
 
@@ -44,7 +42,8 @@ int FileStreamDirectory::ReadNext(unsigned size)
         // The file shrank under us: what is there is all there is.
         if (m_pendingResult == 0)
             return READ_END_OF_FILE;
-        m_bytesRead = static_cast<unsigned>(std::min<uint64_t>(m_bytesRead + static_cast<uint64_t>(m_pendingResult), m_size));
+        m_bytesRead = static_cast<unsigned>(
+            std::min<uint64_t>(m_bytesRead + static_cast<uint64_t>(m_pendingResult), m_size));
     }
     if (m_bytesRead >= m_size)
         return READ_END_OF_FILE;

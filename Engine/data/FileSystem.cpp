@@ -39,7 +39,8 @@ bool FileSystem::AddSource(Partition partition, const char* path, bool, bool arc
         std::vector<Platform::DirectoryEntry> entries;
         Platform::ListDirectory(folder, entries);
         for (const auto& entry : entries)
-            if (!entry.isDirectory && entry.name.size() > 4 && Platform::EndsWithIgnoreCase(entry.name, ".arc"))
+            if (!entry.isDirectory && entry.name.size() > 4 &&
+                Platform::EndsWithIgnoreCase(entry.name, ".arc"))
                 AddSourceArchive(partition, (folder + entry.name).c_str(), closeArchivesWhenIdle);
         return true;
     }

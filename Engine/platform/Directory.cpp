@@ -76,7 +76,8 @@ bool CreateDirectoryPath(const std::string& filePath)
     size_t last = clean.rfind('/');
     if (last == std::string::npos)
         return true;
-    for (size_t pos = clean.find('/', 1); pos != std::string::npos && pos <= last; pos = clean.find('/', pos + 1)) {
+    for (size_t pos = clean.find('/', 1); pos != std::string::npos && pos <= last;
+         pos = clean.find('/', pos + 1)) {
         std::string prefix = clean.substr(0, pos);
         if (prefix.empty() || prefix == "." || prefix == ".." || prefix.back() == '/')
             continue;

@@ -60,7 +60,8 @@ bool PlatformFile::Open(const std::string& path, FileOpenMode mode)
     }
     // The read-only flag holds for every user, root included, as the attribute does elsewhere.
     struct stat existing;
-    if (mode != FileOpenMode::Read && ::stat(real.c_str(), &existing) == 0 && (existing.st_mode & S_IWUSR) == 0)
+    if (mode != FileOpenMode::Read && ::stat(real.c_str(), &existing) == 0 &&
+        (existing.st_mode & S_IWUSR) == 0)
         return false;
     int fd;
     do {

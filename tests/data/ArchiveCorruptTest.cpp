@@ -20,8 +20,8 @@ protected:
     {
         text = GAME::Test::MakePayload(2 * Archive::kBlockSize + 100, 5, true);
         std::string path = dir.File("good.arc");
-        ASSERT_TRUE(GAME::Test::WriteArchive(path, {{"plain.bin", GAME::Test::MakePayload(100, 1, false), 0},
-                                              {"packed.txt", text, 6}}));
+        ASSERT_TRUE(GAME::Test::WriteArchive(
+            path, {{"plain.bin", GAME::Test::MakePayload(100, 1, false), 0}, {"packed.txt", text, 6}}));
         image = GAME::Test::ReadAll(path);
         layout = GAME::Test::LayoutOf(image);
         ASSERT_EQ(layout.count, 2u);
@@ -40,7 +40,8 @@ protected:
                                      : archive.Open(path.c_str(), Archive::MODE_READ);
             EXPECT_FALSE(opened) << fragment;
             EXPECT_GE(log.Count(), 1u) << fragment;
-            EXPECT_TRUE(log.Contains(fragment)) << fragment << " not in: " << (log.Count() ? log.Texts()[0] : "");
+            EXPECT_TRUE(log.Contains(fragment))
+                << fragment << " not in: " << (log.Count() ? log.Texts()[0] : "");
             EXPECT_EQ(archive.GetNumFiles(), 0u);
             EXPECT_EQ(archive.FindFile("plain.bin"), -1);
         }
@@ -90,9 +91,9 @@ TEST_F(ArchiveCorruption, TruncatedTablesAndNameBlock)
     ExpectRejected(std::vector<uint8_t>(image.begin(), image.end() - 10), "run past");
     ExpectRejected(std::vector<uint8_t>(image.begin(), image.begin() + layout.Names() + 3), "run past");
     ExpectRejected(std::vector<uint8_t>(image.begin(), image.begin() + layout.Parts() + 5), "run past");
-    ExpectRejected(Changed([](auto& b) { PutU32(b, 8, 0x10000000); }), "run past");    // entry count
-    ExpectRejected(Changed([](auto& b) { PutU32(b, 12, 0xFFFFFFFF); }), "run past");   // part count
-    ExpectRejected(Changed([](auto& b) { PutU32(b, 24, 100); }), "run past");          // table offset in the header
+    ExpectRejected(Changed([](auto& b) { PutU32(b, 8, 0x10000000); }), "run past");  // entry count
+    ExpectRejected(Changed([](auto& b) { PutU32(b, 12, 0xFFFFFFFF); }), "run past"); // part count
+    ExpectRejected(Changed([](auto& b) { PutU32(b, 24, 100); }), "run past"); // table offset in the header
     ExpectRejected(Changed([&](auto& b) { PutU32(b, 24, static_cast<uint32_t>(b.size() + 1)); }), "run past");
     // A name block too short for the names the records point at.
     ExpectRejected(Changed([&](auto& b) {
@@ -106,7 +107,8 @@ TEST_F(ArchiveCorruption, TruncatedTablesAndNameBlock)
 
 TEST_F(ArchiveCorruption, OffsetsPastTheEnd)
 {
-    ExpectRejected(Changed([&](auto& b) { PutU32(b, layout.Record(0) + 4, 0xFFFFFF00); }), "outside the data area");
+    ExpectRejected(Changed([&](auto& b) { PutU32(b, layout.Record(0) + 4, 0xFFFFFF00); }),
+                   "outside the data area");
     ExpectRejected(Changed([&](auto& b) { PutU32(b, layout.Record(0) + 12, 5); }), "plain entry");
     ExpectRejected(Changed([&](auto& b) {
                        PutU32(b, layout.Record(0) + 8, 0x7FFFFFFF);
@@ -116,17 +118,20 @@ TEST_F(ArchiveCorruption, OffsetsPastTheEnd)
     ExpectRejected(Changed([&](auto& b) { PutU32(b, layout.Parts() + 12, 0xFFFFFFF0); }), "out of range");
     ExpectRejected(Changed([&](auto& b) { PutU32(b, layout.Record(0) + 40, 0xFFFFFFFF); }),
                    "outside the part or name tables");
-    ExpectRejected(Changed([&](auto& b) { PutU32(b, PackedRecord() + 32, 2); }), "outside the part or name tables");
+    ExpectRejected(Changed([&](auto& b) { PutU32(b, PackedRecord() + 32, 2); }),
+                   "outside the part or name tables");
     ExpectRejected(Changed([&](auto& b) { PutU32(b, layout.Record(0), 2); }), "unknown storage type");
 }
 
 TEST_F(ArchiveCorruption, PartRecordsThatDoNotAddUp)
 {
     ExpectRejected(Changed([&](auto& b) { PutU32(b, PackedRecord() + 28, 2); }), "2 parts");
-    ExpectRejected(Changed([&](auto& b) { PutU32(b, PackedRecord() + 12, GetU32(b, PackedRecord() + 12) + 1); }),
-                   "parts");
-    ExpectRejected(Changed([&](auto& b) { PutU32(b, layout.Parts() + 28, GetU32(b, layout.Parts() + 28) - 1); }),
-                   "add up");
+    ExpectRejected(
+        Changed([&](auto& b) { PutU32(b, PackedRecord() + 12, GetU32(b, PackedRecord() + 12) + 1); }),
+        "parts");
+    ExpectRejected(
+        Changed([&](auto& b) { PutU32(b, layout.Parts() + 28, GetU32(b, layout.Parts() + 28) - 1); }),
+        "add up");
     // Two parts that claim the same bytes.
     ExpectRejected(Changed([&](auto& b) { PutU32(b, layout.Parts() + 12, GetU32(b, layout.Parts())); }),
                    "out of range");

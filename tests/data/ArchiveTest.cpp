@@ -1,7 +1,7 @@
+#include "data/Archive.h"
 #include "DataFixtures.h"
 #include "common/LogCapture.h"
 #include "common/TempDir.h"
-#include "data/Archive.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -43,7 +43,8 @@ TEST(Archive, BoundarySizesRoundTripStoredAndCompressed)
         const Archive::FileEntry* entry = archive.GetFileEntry(index);
         EXPECT_EQ(entry->realSize, item.bytes.size());
         EXPECT_EQ(entry->IsCompressed(), item.level != 0);
-        EXPECT_EQ(entry->adler32, adler32(adler32(0, nullptr, 0), item.bytes.data(), static_cast<uInt>(item.bytes.size())));
+        EXPECT_EQ(entry->adler32,
+                  adler32(adler32(0, nullptr, 0), item.bytes.data(), static_cast<uInt>(item.bytes.size())));
         EXPECT_EQ(Extract(archive, index), item.bytes) << item.name;
     }
     auto parts = [&](const char* name) { return archive.GetFileEntry(archive.FindFile(name))->numParts; };
@@ -71,10 +72,12 @@ TEST(Archive, RangeReadsStraddleBlocksAndReuseTheBufferedBlock)
         EXPECT_TRUE(std::equal(out.begin(), out.end(), data.begin() + offset)) << name;
         // Past the end the range is cut at the real size.
         std::vector<uint8_t> tail(4000, 0xAA);
-        ASSERT_TRUE(archive.ReadFromFile(index, tail.data(), static_cast<unsigned>(data.size() - 10), 4000, &buffer));
+        ASSERT_TRUE(
+            archive.ReadFromFile(index, tail.data(), static_cast<unsigned>(data.size() - 10), 4000, &buffer));
         EXPECT_TRUE(std::equal(tail.begin(), tail.begin() + 10, data.end() - 10));
         EXPECT_EQ(tail[10], 0xAA);
-        EXPECT_FALSE(archive.ReadFromFile(index, tail.data(), static_cast<unsigned>(data.size() + 1), 1, &buffer));
+        EXPECT_FALSE(
+            archive.ReadFromFile(index, tail.data(), static_cast<unsigned>(data.size() + 1), 1, &buffer));
         EXPECT_FALSE(archive.ReadFromFile(index, nullptr, 0, 1, &buffer));
     }
     EXPECT_FALSE(archive.ReadFromFile(99, nullptr, 0, 1, nullptr));
@@ -99,7 +102,8 @@ TEST(Archive, LookupsNormaliseCaseSeparatorsAndLeadingDots)
 {
     GAME::Test::TempDir dir;
     std::string path = dir.File("names.arc");
-    ASSERT_TRUE(GAME::Test::WriteArchive(path, {{"Monster\\A.MSH", {1}, 0}, {"./textures/b.tex", {2}, 6}, {"/c", {3}, 0}}));
+    ASSERT_TRUE(GAME::Test::WriteArchive(
+        path, {{"Monster\\A.MSH", {1}, 0}, {"./textures/b.tex", {2}, 6}, {"/c", {3}, 0}}));
     Archive archive;
     ASSERT_TRUE(archive.Open(path.c_str(), Archive::MODE_READ));
     EXPECT_STREQ(archive.GetFileEntry(archive.FindFile("monster/a.msh"))->name, "monster/a.msh");
@@ -149,7 +153,8 @@ TEST(Archive, RemovedSlotsAreReusedAndCompactLeavesNoGaps)
 {
     GAME::Test::TempDir dir;
     std::string path = dir.File("update.arc");
-    std::vector<uint8_t> a = MakePayload(3000, 1, false), b = MakePayload(5000, 2, false), c = MakePayload(700000, 3, true);
+    std::vector<uint8_t> a = MakePayload(3000, 1, false), b = MakePayload(5000, 2, false),
+                         c = MakePayload(700000, 3, true);
     ASSERT_TRUE(GAME::Test::WriteArchive(path, {{"a", a, 0}, {"b", b, 0}, {"c", c, 6}}));
     {
         Archive archive;
@@ -236,7 +241,8 @@ TEST(Archive, AddsFromDiskKeepsTimeAndReopensChangedArchives)
         EXPECT_EQ(archive.AddFileFromDisk(dir.File("missing").c_str(), 0), -1);
         int stored = archive.AddFileFromDisk(dir.File("Source.txt").c_str(), 0);
         ASSERT_GE(stored, 0);
-        EXPECT_STREQ(archive.GetFileEntry(stored)->name + archive.GetFileEntry(stored)->nameLength - 10, "source.txt");
+        EXPECT_STREQ(archive.GetFileEntry(stored)->name + archive.GetFileEntry(stored)->nameLength - 10,
+                     "source.txt");
         EXPECT_NE(archive.GetFileEntry(stored)->fileTimeHigh, 0u);
         ASSERT_TRUE(archive.RemoveFile(stored));
         int packed = archive.AddFileFromDisk(dir.File("Source.txt").c_str(), 9);
@@ -274,7 +280,8 @@ TEST(Archive, ExtractionRefusesNamesThatLeaveTheFolder)
 {
     GAME::Test::TempDir dir;
     std::string path = dir.File("evil.arc");
-    ASSERT_TRUE(GAME::Test::WriteArchive(path, {{"good/file.txt", {1}, 0}, {"good/../../escaped.txt", {2}, 0}}));
+    ASSERT_TRUE(
+        GAME::Test::WriteArchive(path, {{"good/file.txt", {1}, 0}, {"good/../../escaped.txt", {2}, 0}}));
     Archive archive;
     ASSERT_TRUE(archive.Open(path.c_str(), Archive::MODE_READ));
     GAME::Test::LogCapture log;

@@ -20,8 +20,8 @@ inline std::vector<uint8_t> MakePayload(size_t size, uint32_t seed, bool textLik
     std::mt19937 random(seed);
     std::vector<uint8_t> bytes;
     bytes.reserve(size);
-    static const char* const words[] = {"region ", "level ", "entity ", "mesh ", "texture ", "\n", "shader ",
-                                        "0.25 ", "light ", "portal "};
+    static const char* const words[] = {"region ", "level ",  "entity ", "mesh ",  "texture ",
+                                        "\n",      "shader ", "0.25 ",   "light ", "portal "};
     while (bytes.size() < size) {
         if (textLike) {
             const char* word = words[random() % 10];
@@ -49,8 +49,8 @@ inline bool WriteArchive(const std::string& path, const std::vector<ArchiveItem>
         return false;
     bool ok = true;
     for (const auto& item : items)
-        ok = archive.AddFileFromMemory(item.name.c_str(), item.bytes.data(), static_cast<unsigned>(item.bytes.size()),
-                                       item.level) >= 0 &&
+        ok = archive.AddFileFromMemory(item.name.c_str(), item.bytes.data(),
+                                       static_cast<unsigned>(item.bytes.size()), item.level) >= 0 &&
              ok;
     return archive.Close() && ok;
 }

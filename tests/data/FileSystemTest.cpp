@@ -1,10 +1,10 @@
+#include "data/FileSystem.h"
 #include "DataFixtures.h"
 #include "common/LogCapture.h"
 #include "common/TempDir.h"
 #include "data/FileSourceArchive.h"
 #include "data/FileSourceDirectory.h"
 #include "data/FileStream.h"
-#include "data/FileSystem.h"
 #include "data/FileUtilities.h"
 #include "platform/Directory.h"
 #include "platform/PathResolve.h"
@@ -52,17 +52,20 @@ protected:
         ASSERT_TRUE(Platform::CreateDirectories(dir.File("Game/Resources")));
         ASSERT_TRUE(Platform::CreateDirectories(dir.File("Mod/Resources")));
         ASSERT_TRUE(GAME::Test::WriteArchive(dir.File("Game/Resources/Creatures.arc"),
-                                       {{"monster/a.msh", Bytes("game monster"), 6},
-                                        {"monster/b.msh", Bytes("only in game"), 0},
-                                        {"records/items/sword.dbr", Bytes("never seen"), 0}}));
-        ASSERT_TRUE(GAME::Test::WriteArchive(dir.File("Game/Resources/Levels.ARC"), {{"one.lvl", Bytes("level one"), 6}}));
+                                             {{"monster/a.msh", Bytes("game monster"), 6},
+                                              {"monster/b.msh", Bytes("only in game"), 0},
+                                              {"records/items/sword.dbr", Bytes("never seen"), 0}}));
+        ASSERT_TRUE(GAME::Test::WriteArchive(dir.File("Game/Resources/Levels.ARC"),
+                                             {{"one.lvl", Bytes("level one"), 6}}));
         ASSERT_TRUE(dir.Write("Game/Resources/NotAnArchive.txt", "x"));
         ASSERT_TRUE(GAME::Test::WriteArchive(dir.File("Mod/Resources/Creatures.arc"),
-                                       {{"monster/a.msh", Bytes("mod monster"), 6}}));
+                                             {{"monster/a.msh", Bytes("mod monster"), 6}}));
 
-        ASSERT_TRUE(fs.AddSource(FileSystem::PARTITION_0, dir.File("Mod/Resources").c_str(), false, true, false));
+        ASSERT_TRUE(
+            fs.AddSource(FileSystem::PARTITION_0, dir.File("Mod/Resources").c_str(), false, true, false));
         ASSERT_TRUE(fs.AddSource(FileSystem::PARTITION_0, dir.File("Mod").c_str(), false, false, false));
-        ASSERT_TRUE(fs.AddSource(FileSystem::PARTITION_1, dir.File("Game/Resources").c_str(), false, true, true));
+        ASSERT_TRUE(
+            fs.AddSource(FileSystem::PARTITION_1, dir.File("Game/Resources").c_str(), false, true, true));
         ASSERT_TRUE(fs.AddSource(FileSystem::PARTITION_1, dir.File("Game").c_str(), false, false, false));
     }
 
@@ -241,7 +244,8 @@ TEST_F(FileSystemTree, StreamsReadTheWholeFile)
     EXPECT_EQ(stream->GetLength(), 100000u);
     int status;
     int rounds = 0;
-    while ((status = stream->ReadNext(8192)) == FileStream::READ_STARTED || status == FileStream::READ_IN_PROGRESS)
+    while ((status = stream->ReadNext(8192)) == FileStream::READ_STARTED ||
+           status == FileStream::READ_IN_PROGRESS)
         ASSERT_LT(++rounds, 100);
     EXPECT_EQ(status, FileStream::READ_END_OF_FILE);
     EXPECT_EQ(stream->GetBytesRead(), 100000u);

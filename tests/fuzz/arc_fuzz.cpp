@@ -36,15 +36,15 @@ std::vector<uint8_t> Payload(size_t size, uint32_t seed, bool text)
 
 std::vector<uint8_t> MakeArchive(const std::vector<Item>& items, int removeIndex)
 {
-    std::filesystem::path path =
-        std::filesystem::temp_directory_path() / ("arc-seed-" + std::to_string(std::random_device()()) + ".arc");
+    std::filesystem::path path = std::filesystem::temp_directory_path() /
+                                 ("arc-seed-" + std::to_string(std::random_device()()) + ".arc");
     {
         GAME::Archive archive;
         if (!archive.Open(path.c_str(), GAME::Archive::MODE_UPDATE))
             return {};
         for (const auto& item : items)
-            archive.AddFileFromMemory(item.name.c_str(), item.bytes.data(), static_cast<unsigned>(item.bytes.size()),
-                                      item.level);
+            archive.AddFileFromMemory(item.name.c_str(), item.bytes.data(),
+                                      static_cast<unsigned>(item.bytes.size()), item.level);
         if (removeIndex >= 0)
             archive.RemoveFile(removeIndex);
         archive.Close();
@@ -65,8 +65,10 @@ void EngineFuzzSeeds(FuzzSeedSink& sink)
                                        {"textures/b.tex", Payload(64, 2, false), 0},
                                        {"empty.txt", {}, 6}},
                                       -1));
-    sink.Add("twoblocks.arc", MakeArchive({{"big.txt", Payload(GAME::Archive::kBlockSize + 50, 3, true), 9}}, -1));
-    sink.Add("freeslot.arc", MakeArchive({{"gone", Payload(40, 4, false), 0}, {"kept", Payload(90, 5, true), 1}}, 0));
+    sink.Add("twoblocks.arc",
+             MakeArchive({{"big.txt", Payload(GAME::Archive::kBlockSize + 50, 3, true), 9}}, -1));
+    sink.Add("freeslot.arc",
+             MakeArchive({{"gone", Payload(40, 4, false), 0}, {"kept", Payload(90, 5, true), 1}}, 0));
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)

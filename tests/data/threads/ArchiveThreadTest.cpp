@@ -19,7 +19,8 @@ std::vector<GAME::Test::ArchiveItem> Items()
     for (int i = 0; i < 16; ++i) {
         size_t size = (i % 4 == 0) ? Archive::kBlockSize + 777 * i : 1000 + 3000 * i;
         items.push_back({"data/file" + std::to_string(i) + ".bin",
-                         GAME::Test::MakePayload(size, static_cast<uint32_t>(i), i % 2 == 0), (i % 3 == 0) ? 0 : 6});
+                         GAME::Test::MakePayload(size, static_cast<uint32_t>(i), i % 2 == 0),
+                         (i % 3 == 0) ? 0 : 6});
     }
     return items;
 }
@@ -33,7 +34,8 @@ TEST(ArchiveThreads, ClosedWhenIdleSourceServesManyThreads)
     ASSERT_TRUE(GAME::Test::WriteArchive(dir.File("Pack.arc"), items));
     for (bool closeWhenIdle : {true, false}) {
         FileSystem fs;
-        ASSERT_TRUE(fs.AddSourceArchive(FileSystem::PARTITION_0, dir.File("Pack.arc").c_str(), closeWhenIdle));
+        ASSERT_TRUE(
+            fs.AddSourceArchive(FileSystem::PARTITION_0, dir.File("Pack.arc").c_str(), closeWhenIdle));
         std::atomic<int> bad{0}, good{0};
         std::vector<std::thread> threads;
         for (int t = 0; t < 6; ++t) {
