@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <libdeflate.h>
 #include <zlib.h>
 
@@ -19,8 +20,10 @@ struct Archive::OwnedData
 
 namespace {
 
-constexpr unsigned kBucketCounts[] = {31,   73,   127,  283,  419,  739,  1019, 1453, 2063,
-                                      3001, 4001, 5009, 6067, 7001, 8009, 9011, 10007};
+// Primes; past 10007 roughly doubling, so large archives keep short chains.
+constexpr unsigned kBucketCounts[] = {31,    73,    127,    283,    419,    739,     1019,   1453,  2063,
+                                      3001,  4001,  5009,   6067,   7001,   8009,    9011,   10007, 20011,
+                                      40009, 80021, 160001, 320009, 640007, 1280023, 2560021};
 constexpr size_t kCopyPiece = 1u << 20;
 
 inline uint32_t GetU32(const uint8_t* p)
@@ -37,28 +40,25 @@ inline void PutU32(uint8_t* p, uint32_t v)
     p[3] = static_cast<uint8_t>(v >> 24);
 }
 
-inline char LowerChar(char c)
+// '\' becomes '/', A-Z become a-z (C locale), everything else stays. Branch-free, so the loop
+// below vectorises.
+inline char NormalChar(char c)
 {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
+    auto u = static_cast<uint8_t>(c);
+    u = static_cast<uint8_t>(u + (static_cast<uint8_t>(u - 'A') < 26 ? 0x20 : 0));
+    return static_cast<char>(u == '\\' ? '/' : u);
 }
 
-// Normalises into `out` (room for length bytes) and hashes the result in the same pass; returns
-// the new length.
-unsigned NormalizeInto(const char* name, unsigned length, char* out, uint32_t& hash)
+// Normalises into `out` (room for length bytes); returns the new length.
+unsigned NormalizeInto(const char* name, unsigned length, char* out)
 {
-    auto normal = [](char c) { return c == '\\' ? '/' : LowerChar(c); };
     unsigned skip = 0;
-    if (skip < length && normal(name[skip]) == '.')
+    if (skip < length && NormalChar(name[skip]) == '.')
         ++skip;
-    if (skip < length && normal(name[skip]) == '/')
+    if (skip < length && NormalChar(name[skip]) == '/')
         ++skip;
-    uint32_t h = 2166136261u;
-    for (unsigned i = skip; i < length; ++i) {
-        char c = normal(name[i]);
-        out[i - skip] = c;
-        h = (h ^ static_cast<uint8_t>(c)) * 16777619u;
-    }
-    hash = h;
+    for (unsigned i = skip; i < length; ++i)
+        out[i - skip] = NormalChar(name[i]);
     return length - skip;
 }
 
@@ -181,30 +181,40 @@ Archive::~Archive()
 
 void Archive::NormalizeName(std::string& name)
 {
-    uint32_t hash;
-    unsigned length = NormalizeInto(name.data(), static_cast<unsigned>(name.size()), name.data(), hash);
+    unsigned length = NormalizeInto(name.data(), static_cast<unsigned>(name.size()), name.data());
     name.resize(length);
 }
 
 unsigned Archive::BucketCountFor(unsigned entryCount)
 {
-    unsigned wanted = entryCount / 4;
+    // About one entry a bucket: every link of a chain is a separate cache miss.
     for (unsigned count : kBucketCounts)
-        if (count >= wanted)
+        if (count >= entryCount)
             return count;
-    return 10007;
+    return kBucketCounts[std::size(kBucketCounts) - 1];
 }
 
 uint32_t Archive::HashName(const char* name, unsigned length)
 {
-    // FNV-1a over the whole name. Game paths share long prefixes and differ anywhere, so a hash
-    // of a few chosen characters would pile thousands of names into one chain.
-    uint32_t h = 2166136261u;
-    for (unsigned i = 0; i < length; ++i) {
-        h ^= static_cast<uint8_t>(name[i]);
-        h *= 16777619u;
+    // Eight bytes a step over the whole name. Game paths share long prefixes and differ anywhere,
+    // so a hash of a few chosen characters would pile thousands of names into one chain.
+    constexpr uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
+    uint64_t h = 0x243F6A8885A308D3ull ^ (length * kMultiplier);
+    for (; length >= 8; name += 8, length -= 8) {
+        uint64_t word;
+        std::memcpy(&word, name, 8);
+        h = (h ^ word) * kMultiplier;
+        h ^= h >> 29;
     }
-    return h;
+    if (length) {
+        uint64_t word = 0;
+        std::memcpy(&word, name, length);
+        h = (h ^ word) * kMultiplier;
+    }
+    h ^= h >> 32;
+    h *= 0xD6E8FEB86659FD93ull;
+    h ^= h >> 32;
+    return static_cast<uint32_t>(h);
 }
 
 bool Archive::IsOpen() const
@@ -459,7 +469,7 @@ bool Archive::ValidateEntry(unsigned index, const FileEntry& e, uint64_t tableOf
 void Archive::BuildHash()
 {
     m_buckets.assign(BucketCountFor(static_cast<unsigned>(m_entries.size())), -1);
-    m_links.assign(m_entries.size(), Link{0, -1});
+    m_links.assign(m_entries.size(), Link{0, -1, 0, ""});
     for (size_t i = 0; i < m_entries.size(); ++i)
         if (m_entries[i].IsInUse())
             LinkEntry(static_cast<int>(i));
@@ -470,21 +480,23 @@ void Archive::LinkEntry(int index)
     const FileEntry& e = m_entries[index];
     Link& link = m_links[index];
     link.hash = HashName(e.name, e.nameLength);
-    uint32_t bucket = link.hash % m_buckets.size();
+    link.nameLength = e.nameLength;
+    link.name = e.name;
+    uint32_t bucket = link.hash % static_cast<uint32_t>(m_buckets.size());
     link.next = m_buckets[bucket];
     m_buckets[bucket] = index;
 }
 
 void Archive::UnlinkEntry(int index)
 {
-    uint32_t bucket = m_links[index].hash % m_buckets.size();
+    uint32_t bucket = m_links[index].hash % static_cast<uint32_t>(m_buckets.size());
     for (int32_t* link = &m_buckets[bucket]; *link >= 0; link = &m_links[*link].next) {
         if (*link == index) {
             *link = m_links[index].next;
             break;
         }
     }
-    m_links[index] = Link{0, -1};
+    m_links[index] = Link{0, -1, 0, ""};
 }
 
 int Archive::FindNormalized(const char* name, unsigned length, uint32_t hash) const
@@ -492,11 +504,9 @@ int Archive::FindNormalized(const char* name, unsigned length, uint32_t hash) co
     if (m_buckets.empty())
         return -1;
     // The whole chain is walked: a cap on its length would hide files of large archives.
-    for (int32_t i = m_buckets[hash % m_buckets.size()]; i >= 0; i = m_links[i].next) {
-        if (m_links[i].hash != hash)
-            continue;
-        const FileEntry& e = m_entries[i];
-        if (e.nameLength == length && std::memcmp(e.name, name, length) == 0)
+    for (int32_t i = m_buckets[hash % static_cast<uint32_t>(m_buckets.size())]; i >= 0; i = m_links[i].next) {
+        const Link& link = m_links[i];
+        if (link.hash == hash && link.nameLength == length && std::memcmp(link.name, name, length) == 0)
             return i;
     }
     return -1;
@@ -507,15 +517,14 @@ int Archive::FindFile(const char* name) const
     if (!name)
         return -1;
     size_t length = std::strlen(name);
-    uint32_t hash;
     char small[256];
     if (length <= sizeof(small)) {
-        unsigned n = NormalizeInto(name, static_cast<unsigned>(length), small, hash);
-        return FindNormalized(small, n, hash);
+        unsigned n = NormalizeInto(name, static_cast<unsigned>(length), small);
+        return FindNormalized(small, n, HashName(small, n));
     }
     std::string copy(length, '\0');
-    unsigned n = NormalizeInto(name, static_cast<unsigned>(length), copy.data(), hash);
-    return FindNormalized(copy.data(), n, hash);
+    unsigned n = NormalizeInto(name, static_cast<unsigned>(length), copy.data());
+    return FindNormalized(copy.data(), n, HashName(copy.data(), n));
 }
 
 bool Archive::ReOpen()
@@ -863,7 +872,7 @@ int Archive::CommitEntry(const std::string& name, int slot, FileEntry entry, std
     if (m_entries.size() == m_entries.capacity())
         m_entries.reserve(m_entries.size() + 256);
     m_entries.push_back(entry);
-    m_links.push_back(Link{0, -1});
+    m_links.push_back(Link{0, -1, 0, ""});
     m_owned.push_back(std::move(owned));
     index = static_cast<int>(m_entries.size() - 1);
     if (BucketCountFor(static_cast<unsigned>(m_entries.size())) != m_buckets.size())

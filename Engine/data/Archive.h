@@ -147,8 +147,8 @@ public:
 
     // Lower case, '/' separators, no leading "./" or "/".
     static void NormalizeName(std::string& name);
-    // Buckets of the name hash: the first of a list of primes from 31 to 10007 that is at least
-    // a quarter of the entry count.
+    // Buckets of the name hash: the first of a list of primes from 31 to 2560021 that is at least
+    // the entry count.
     static unsigned BucketCountFor(unsigned entryCount);
     // Hash of a normalised name (its bucket is the hash modulo the bucket count).
     static uint32_t HashName(const char* name, unsigned length);
@@ -183,12 +183,14 @@ private:
     std::vector<PartRecord> m_partBlock;
     std::vector<char> m_nameBlock;
     std::vector<std::unique_ptr<OwnedData>> m_owned; // update mode: each entry's name and parts
-    // The name hash: bucket heads and, beside the entries, each entry's hash and chain link, kept
-    // apart so a walk touches only these eight bytes per entry.
+    // The name hash: bucket heads and, beside the entries, each entry's hash, chain link and name,
+    // kept apart so a lookup touches only these and the name's bytes.
     struct Link
     {
         uint32_t hash;
         int32_t next;
+        uint32_t nameLength;
+        const char* name;
     };
     std::vector<int32_t> m_buckets;
     std::vector<Link> m_links;
