@@ -5,7 +5,11 @@ find_package(Threads REQUIRED)
 find_package(ZLIB REQUIRED)
 find_package(OpenSSL REQUIRED COMPONENTS Crypto)
 
-set(ENGINE_PRIVATE_LIBS ZLIB::ZLIB OpenSSL::Crypto ${CMAKE_DL_LIBS})
+# libdeflate inflates archive blocks (zlib still writes them).
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(LIBDEFLATE REQUIRED IMPORTED_TARGET libdeflate)
+
+set(ENGINE_PRIVATE_LIBS ZLIB::ZLIB OpenSSL::Crypto PkgConfig::LIBDEFLATE ${CMAKE_DL_LIBS})
 
 # CGAL (header-only) is used by one source file only, the 2-D mesh generator, because it compiles
 # slowly; its exact number types need GMP and MPFR, and GCC needs -frounding-math for its interval

@@ -1,0 +1,49 @@
+// A file of a directory source. Read mode maps the file and hands out read-only views; write mode
+// creates the file (and its folders) and writes at absolute offsets. Owned by the source that
+// opened it; one thread uses one FileDirectory.
+#pragma once
+
+#include "data/File.h"
+#include "platform/MappedFile.h"
+#include "platform/PlatformFile.h"
+
+#include <string>
+#include <vector>
+
+namespace GAME {
+
+class FileDirectory : public File
+{
+public:
+    explicit FileDirectory(FileSource* source);
+    ~FileDirectory() override;
+    FileDirectory(const FileDirectory&) = delete;
+    FileDirectory& operator=(const FileDirectory&) = delete;
+
+    // Mode 0 opens an existing file for reading, mode 1 creates or truncates one (making its
+    // folders); other modes succeed without doing anything.
+    bool Open(const char* path, FileMode mode);
+
+    FileSource* GetSource() override { return m_source; }
+    using File::Lock;
+    // Null without a mapping or for a range past the end of the file. Views stay valid until
+    // Unlock.
+    const void* Lock(unsigned offset, unsigned size) override;
+    void Unlock() override;
+    bool Write(unsigned offset, const void* data, unsigned size) override;
+    // The size at open time; 0 for files opened for writing.
+    unsigned GetLength() override { return m_length; }
+
+    const std::string& GetPath() const { return m_path; }
+
+private:
+    FileSource* m_source;
+    std::string m_path;
+    FileMode m_mode = FILE_MODE_READ;
+    Platform::PlatformFile m_file;
+    Platform::MappedFile m_mapping;
+    unsigned m_length = 0;
+    std::vector<Platform::MappedView> m_views;
+};
+
+} // namespace GAME

@@ -1,0 +1,340 @@
+#include "data/FileSystem.h"
+#include "DataFixtures.h"
+#include "common/LogCapture.h"
+#include "common/TempDir.h"
+#include "data/FileSourceArchive.h"
+#include "data/FileSourceDirectory.h"
+#include "data/FileStream.h"
+#include "data/FileUtilities.h"
+#include "platform/Directory.h"
+#include "platform/PathResolve.h"
+#include "platform/PlatformFile.h"
+
+#include <cstring>
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+namespace GAME {
+namespace {
+
+std::string Contents(FileSystem& fs, const char* name)
+{
+    File* file = fs.OpenFile(name, FILE_MODE_READ);
+    if (!file)
+        return "<missing>";
+    std::string text;
+    if (file->GetLength()) {
+        const void* data = file->Lock();
+        text = data ? std::string(static_cast<const char*>(data), file->GetLength()) : "<lock failed>";
+        file->Unlock();
+    }
+    fs.CloseFile(file);
+    return text;
+}
+
+std::vector<uint8_t> Bytes(const std::string& text)
+{
+    return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+// Partition 0: Mod/ (a folder) and Mod/Resources/Creatures.arc; partition 1: Game/ and
+// Game/Resources/*.arc, with names on disk in mixed case.
+class FileSystemTree : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.Write("Game/Records/Items/Sword.DBR", "game sword"));
+        ASSERT_TRUE(dir.Write("Game/Records/Items/Shield.dbr", "game shield"));
+        ASSERT_TRUE(dir.Write("Game/Settings.TXT", "settings"));
+        ASSERT_TRUE(dir.Write("Game/.hidden/Secret.txt", "hidden"));
+        ASSERT_TRUE(dir.Write("Mod/records/items/SWORD.dbr", "mod sword"));
+        ASSERT_TRUE(Platform::CreateDirectories(dir.File("Game/Resources")));
+        ASSERT_TRUE(Platform::CreateDirectories(dir.File("Mod/Resources")));
+        ASSERT_TRUE(GAME::Test::WriteArchive(dir.File("Game/Resources/Creatures.arc"),
+                                             {{"monster/a.msh", Bytes("game monster"), 6},
+                                              {"monster/b.msh", Bytes("only in game"), 0},
+                                              {"records/items/sword.dbr", Bytes("never seen"), 0}}));
+        ASSERT_TRUE(GAME::Test::WriteArchive(dir.File("Game/Resources/Levels.ARC"),
+                                             {{"one.lvl", Bytes("level one"), 6}}));
+        ASSERT_TRUE(dir.Write("Game/Resources/NotAnArchive.txt", "x"));
+        ASSERT_TRUE(GAME::Test::WriteArchive(dir.File("Mod/Resources/Creatures.arc"),
+                                             {{"monster/a.msh", Bytes("mod monster"), 6}}));
+
+        ASSERT_TRUE(
+            fs.AddSource(FileSystem::PARTITION_0, dir.File("Mod/Resources").c_str(), false, true, false));
+        ASSERT_TRUE(fs.AddSource(FileSystem::PARTITION_0, dir.File("Mod").c_str(), false, false, false));
+        ASSERT_TRUE(
+            fs.AddSource(FileSystem::PARTITION_1, dir.File("Game/Resources").c_str(), false, true, true));
+        ASSERT_TRUE(fs.AddSource(FileSystem::PARTITION_1, dir.File("Game").c_str(), false, false, false));
+    }
+
+    GAME::Test::TempDir dir;
+    FileSystem fs;
+};
+
+TEST_F(FileSystemTree, SearchOrderIsPartitionThenOrderOfAdding)
+{
+    ASSERT_EQ(fs.GetSources(FileSystem::PARTITION_0).size(), 2u);
+    ASSERT_EQ(fs.GetSources(FileSystem::PARTITION_1).size(), 3u); // Creatures.arc, Levels.ARC, Game/
+    EXPECT_EQ(Contents(fs, "creatures/monster/a.msh"), "mod monster");
+    EXPECT_EQ(Contents(fs, "creatures/monster/b.msh"), "only in game");
+    EXPECT_EQ(Contents(fs, "records/items/sword.dbr"), "mod sword");
+    EXPECT_EQ(Contents(fs, "records/items/shield.dbr"), "game shield");
+    EXPECT_EQ(Contents(fs, "levels/one.lvl"), "level one");
+    // Once the mod's partition is gone, the game's sources answer.
+    fs.RemoveSourcesFromPartition(FileSystem::PARTITION_0);
+    EXPECT_EQ(Contents(fs, "creatures/monster/a.msh"), "game monster");
+    EXPECT_EQ(Contents(fs, "records/items/sword.dbr"), "game sword");
+}
+
+TEST_F(FileSystemTree, NamesIgnoreCaseAndBackslashes)
+{
+    EXPECT_EQ(Contents(fs, "Records\\Items\\Shield.DBR"), "game shield");
+    EXPECT_EQ(Contents(fs, "SETTINGS.txt"), "settings");
+    EXPECT_EQ(Contents(fs, "Creatures\\Monster\\B.MSH"), "only in game");
+    EXPECT_EQ(Contents(fs, "./creatures/monster/b.msh"), "only in game");
+    EXPECT_EQ(Contents(fs, "/creatures/monster/b.msh"), "only in game");
+    EXPECT_EQ(Contents(fs, "other/monster/b.msh"), "<missing>");
+    EXPECT_EQ(Contents(fs, "creatures"), "<missing>");
+    EXPECT_EQ(fs.OpenFile(nullptr, FILE_MODE_READ), nullptr);
+    EXPECT_TRUE(fs.DoesFileExist("records/ITEMS/sword.dbr"));
+    EXPECT_FALSE(fs.DoesFileExist("records/items/axe.dbr"));
+    EXPECT_EQ(fs.GetFileSize("settings.txt"), 8);
+    EXPECT_EQ(fs.GetFileSize("missing.txt"), 0);
+
+    std::string full;
+    ASSERT_TRUE(fs.FindFullFilePath("Records\\Items\\Shield.dbr", full));
+    EXPECT_EQ(full, dir.File("Game/Records/Items/Shield.dbr"));
+    ASSERT_TRUE(fs.FindFullFilePath("creatures/monster/b.msh", full));
+    EXPECT_EQ(full, dir.File("Game/Resources/Creatures.arc/monster/b.msh"));
+    EXPECT_FALSE(fs.FindFullFilePath("nothing", full));
+}
+
+TEST_F(FileSystemTree, MatchingFilesAreSortedAndUnique)
+{
+    std::vector<std::string> found;
+    fs.GetMatchingFiles(found, "*.dbr");
+    std::vector<std::string> expected = {"Creatures/records/items/sword.dbr", "Records/Items/Shield.dbr",
+                                         "Records/Items/Sword.DBR", "records/items/SWORD.dbr"};
+    EXPECT_EQ(found, expected);
+    found.clear();
+    fs.GetMatchingFiles(found, "*.msh");
+    EXPECT_EQ(found, (std::vector<std::string>{"Creatures/monster/a.msh", "Creatures/monster/b.msh"}));
+    found.clear();
+    fs.GetMatchingFiles(found, "*");
+    EXPECT_EQ(std::count(found.begin(), found.end(), "Creatures/monster/a.msh"), 1);
+    EXPECT_EQ(std::count(found.begin(), found.end(), ".hidden/Secret.txt"), 0); // dot folders are skipped
+
+    auto* directory = static_cast<FileSourceDirectory*>(fs.GetSources(FileSystem::PARTITION_1)[2]);
+    EXPECT_EQ(directory->FindFileInDirectoryTree("sword.dbr"), "Records/Items/Sword.DBR");
+    EXPECT_EQ(directory->FindFileInDirectoryTree("nothing"), "");
+    auto* archive = static_cast<FileSourceArchive*>(fs.GetSources(FileSystem::PARTITION_1)[0]);
+    EXPECT_EQ(archive->GetArchiveName(), "Creatures");
+    EXPECT_EQ(archive->FindFileInDirectoryTree("b.msh"), "monster/b.msh");
+}
+
+TEST_F(FileSystemTree, WritingCreatesFoldersAndHonoursReadOnly)
+{
+    File* file = fs.OpenFile("Saves\\Slot1\\Player.chr", FILE_MODE_WRITE);
+    ASSERT_NE(file, nullptr);
+    EXPECT_TRUE(file->Write(0, "hello", 5));
+    EXPECT_TRUE(file->Write(10, "!", 1));
+    EXPECT_EQ(file->Lock(0, 1), nullptr); // nothing to map in a file being written
+    fs.CloseFile(file);
+    EXPECT_EQ(file, nullptr);
+    EXPECT_EQ(dir.Read("Mod/saves/slot1/player.chr"), std::string("hello\0\0\0\0\0!", 11));
+    EXPECT_EQ(Contents(fs, "saves/slot1/player.chr").size(), 11u);
+
+    // An existing file keeps its real name when rewritten.
+    file = fs.OpenFile("records/items/sword.dbr", FILE_MODE_WRITE);
+    ASSERT_NE(file, nullptr);
+    file->Write(0, "new", 3);
+    fs.CloseFile(file);
+    EXPECT_EQ(dir.Read("Mod/records/items/SWORD.dbr"), "new");
+
+    // Archives refuse writing; the mod folder takes the new file.
+    file = fs.OpenFile("creatures/monster/a.msh", FILE_MODE_WRITE);
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(file->GetSource(), fs.GetSources(FileSystem::PARTITION_0)[1]);
+    fs.CloseFile(file);
+
+    EXPECT_TRUE(fs.IsFileWriteable("settings.txt"));
+    ASSERT_TRUE(SetFileReadOnly(dir.File("Game/Settings.TXT").c_str(), true));
+    ASSERT_TRUE(SetFileReadOnly(dir.File("Mod/records/items/SWORD.dbr").c_str(), true));
+    auto* mod = fs.GetSources(FileSystem::PARTITION_0)[1];
+    EXPECT_FALSE(mod->IsFileWriteable("records/items/sword.dbr"));
+    EXPECT_TRUE(fs.IsFileWriteable("records/items/sword.dbr")); // the game folder's copy can be
+    EXPECT_EQ(mod->OpenFile("records/items/sword.dbr", FILE_MODE_WRITE), nullptr);
+    auto* game = fs.GetSources(FileSystem::PARTITION_1)[2];
+    EXPECT_FALSE(game->IsFileWriteable("settings.txt"));
+    EXPECT_FALSE(fs.GetSources(FileSystem::PARTITION_1)[0]->IsFileWriteable("creatures/monster/a.msh"));
+    ASSERT_TRUE(SetFileReadOnly(dir.File("Game/Settings.TXT").c_str(), false));
+    EXPECT_TRUE(game->IsFileWriteable("settings.txt"));
+}
+
+TEST_F(FileSystemTree, LocksPastTheEndAreRefused)
+{
+    for (const char* name : {"settings.txt", "creatures/monster/a.msh", "creatures/monster/b.msh"}) {
+        File* file = fs.OpenFile(name, FILE_MODE_READ);
+        ASSERT_NE(file, nullptr) << name;
+        unsigned length = file->GetLength();
+        EXPECT_EQ(file->Lock(0, length + 1), nullptr) << name;
+        EXPECT_EQ(file->Lock(length, 1), nullptr) << name;
+        EXPECT_EQ(file->Lock(0xFFFFFFFFu, 2), nullptr) << name;
+        EXPECT_EQ(file->Lock(0, 0), nullptr) << name;
+        const char* tail = static_cast<const char*>(file->Lock(length - 2, 2));
+        ASSERT_NE(tail, nullptr) << name;
+        std::string content = Contents(fs, name);
+        EXPECT_EQ(std::string(tail, 2), content.substr(content.size() - 2)) << name;
+        file->Unlock();
+        EXPECT_FALSE(file->Write(0, "x", 1)) << name; // opened for reading
+        fs.CloseFile(file);
+    }
+}
+
+TEST_F(FileSystemTree, ArchivesClosedWhenIdleOpenOnlyWhileInUse)
+{
+    auto* source = static_cast<FileSourceArchive*>(fs.GetSources(FileSystem::PARTITION_1)[0]);
+    Archive* archive = source->GetArchive();
+    EXPECT_FALSE(archive->IsOpen());
+    File* a = fs.OpenFile("creatures/monster/b.msh", FILE_MODE_READ);
+    File* b = fs.OpenFile("creatures/monster/b.msh", FILE_MODE_READ);
+    ASSERT_TRUE(a && b);
+    EXPECT_TRUE(archive->IsOpen());
+    EXPECT_EQ(source->GetOpenFileCount(), 2);
+    fs.CloseFile(a);
+    EXPECT_TRUE(archive->IsOpen());
+    EXPECT_EQ(std::string(static_cast<const char*>(b->Lock()), 12), "only in game");
+    fs.CloseFile(b);
+    EXPECT_FALSE(archive->IsOpen());
+    EXPECT_EQ(source->GetOpenFileCount(), 0);
+    // Looking a file up does not open the archive.
+    EXPECT_FALSE(fs.DoesFileExist("creatures/monster/zzz.msh"));
+    EXPECT_FALSE(archive->IsOpen());
+}
+
+TEST_F(FileSystemTree, TimesComeFromDiskAndArchiveEntries)
+{
+    FileTime time;
+    ASSERT_TRUE(fs.GetFileTime("Settings.txt", time));
+    uint64_t ticks = 0;
+    ASSERT_TRUE(Platform::GetFileLastWriteTime(dir.File("Game/Settings.TXT"), ticks));
+    EXPECT_EQ(time.Ticks(), ticks);
+    FileTime archived;
+    ASSERT_TRUE(fs.GetFileTime("creatures/monster/a.msh", archived));
+    EXPECT_NE(archived.Ticks(), 0u);
+    FileTime unchanged{7, 9};
+    EXPECT_FALSE(fs.GetFileTime("nothing", unchanged));
+    EXPECT_EQ(unchanged, (FileTime{7, 9}));
+    EXPECT_EQ(fs.CompareFileTimes("settings.txt", time), 0);
+    EXPECT_EQ(fs.CompareFileTimes("settings.txt", FileTime::FromTicks(ticks + 1)), -1);
+    EXPECT_EQ(fs.CompareFileTimes("settings.txt", "nothing"), 1);
+    EXPECT_EQ(fs.CompareFileTimes("nothing", "settings.txt"), -1);
+}
+
+TEST_F(FileSystemTree, StreamsReadTheWholeFile)
+{
+    std::string big(100000, 'q');
+    big[99999] = 'z';
+    ASSERT_TRUE(dir.Write("Game/Big.bin", big));
+    EXPECT_EQ(fs.OpenFileStream("creatures/monster/a.msh"), nullptr); // archives have no streams
+    FileStream* stream = fs.OpenFileStream("big.bin");
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(stream->GetLength(), 100000u);
+    int status;
+    int rounds = 0;
+    while ((status = stream->ReadNext(8192)) == FileStream::READ_STARTED ||
+           status == FileStream::READ_IN_PROGRESS)
+        ASSERT_LT(++rounds, 100);
+    EXPECT_EQ(status, FileStream::READ_END_OF_FILE);
+    EXPECT_EQ(stream->GetBytesRead(), 100000u);
+    EXPECT_EQ(std::string(static_cast<const char*>(stream->GetBuffer()), 100000), big);
+    fs.CloseFileStream(stream);
+    EXPECT_EQ(stream, nullptr);
+}
+
+TEST(FileSystem, SourcesThatCannotAttachAreNotAdded)
+{
+    GAME::Test::TempDir dir;
+    GAME::Test::LogCapture log;
+    FileSystem fs;
+    EXPECT_FALSE(fs.AddSource(FileSystem::PARTITION_0, dir.File("missing").c_str(), false, false, false));
+    EXPECT_TRUE(fs.AddSource(FileSystem::PARTITION_0, dir.File("missing").c_str(), false, true, false));
+    EXPECT_FALSE(fs.AddSourceArchive(FileSystem::PARTITION_1, dir.File("none.arc").c_str(), false));
+    EXPECT_FALSE(fs.AddSourceArchive(FileSystem::PARTITION_1, nullptr, false));
+    EXPECT_TRUE(log.Contains("Unable to open archive file"));
+    EXPECT_TRUE(fs.GetSources(FileSystem::PARTITION_0).empty());
+    EXPECT_TRUE(fs.GetSources(FileSystem::PARTITION_1).empty());
+    EXPECT_TRUE(fs.AddSource(FileSystem::PARTITION_1, nullptr, false, false, false)); // unattached, empty
+    EXPECT_EQ(fs.OpenFile("x", FILE_MODE_READ), nullptr);
+    EXPECT_FALSE(fs.IsFileWriteable("x"));
+    std::string converted = "A\\B/C.TXT";
+    FileSystem::ConvertFileName(converted);
+    EXPECT_EQ(converted, "a/b/c.txt");
+}
+
+TEST(FileSystem, Crc32StartsFromZeroWithoutTheFinalInversion)
+{
+    const unsigned char text[] = "123456789";
+    // zlib's CRC starts from all ones and inverts at the end; undo both.
+    unsigned expected = ~static_cast<unsigned>(crc32(0xFFFFFFFFul, text, 9)) & 0xFFFFFFFFu;
+    EXPECT_EQ(Crc32(text, 9), expected);
+    EXPECT_NE(Crc32(text, 9), static_cast<unsigned>(crc32(0, text, 9)));
+    EXPECT_EQ(Crc32(text, 0), 0u);
+    EXPECT_EQ(Crc32(text, -5), 0u);
+}
+
+TEST(PathResolve, ComponentsMatchRealNamesRegardlessOfCase)
+{
+    GAME::Test::TempDir dir;
+    ASSERT_TRUE(dir.Write("Data/Textures/Stone.TGA", "s"));
+    std::string real;
+    ASSERT_TRUE(Platform::ResolveExistingPath(dir.Path() + "\\data\\TEXTURES\\stone.tga", real));
+    EXPECT_EQ(real, dir.File("Data/Textures/Stone.TGA"));
+    EXPECT_FALSE(Platform::ResolveExistingPath(dir.File("data/textures/missing.tga"), real));
+    EXPECT_EQ(Platform::ResolvePathForCreate(dir.File("DATA/New/File.bin")), dir.File("Data/New/File.bin"));
+    // The exact spelling wins over another case.
+    ASSERT_TRUE(dir.Write("Data/stone.tga", "lower"));
+    ASSERT_TRUE(dir.Write("Data/STONE.tga", "upper"));
+    ASSERT_TRUE(Platform::ResolveExistingPath(dir.File("data/STONE.tga"), real));
+    EXPECT_EQ(real, dir.File("Data/STONE.tga"));
+    ASSERT_TRUE(Platform::ResolveExistingPath(dir.File("data/Stone.tga"), real));
+    EXPECT_EQ(real, dir.File("Data/STONE.tga")); // no exact match: the first in byte order
+
+    ASSERT_TRUE(CreateDirectoryPath((dir.Path() + "\\Made\\Here\\file.txt").c_str()));
+    EXPECT_TRUE(Platform::DirectoryExists(dir.File("Made/Here")));
+    EXPECT_FALSE(Platform::DirectoryExists(dir.File("Made/Here/file.txt")));
+    EXPECT_TRUE(HasDriveSpecifier("C:\\x"));
+    EXPECT_FALSE(HasDriveSpecifier("/x"));
+
+    std::vector<Platform::DirectoryEntry> entries;
+    ASSERT_TRUE(Platform::ListDirectory(dir.File("data"), entries));
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[0].name, "STONE.tga"); // byte order
+    EXPECT_TRUE(entries[1].isDirectory);
+    EXPECT_TRUE(std::is_sorted(entries.begin(), entries.end(),
+                               [](const auto& a, const auto& b) { return a.name < b.name; }));
+}
+
+TEST(MappedFile, ViewsPastTheEndAreRefused)
+{
+    GAME::Test::TempDir dir;
+    std::string content(10000, 'm');
+    ASSERT_TRUE(dir.Write("map.bin", content));
+    Platform::MappedFile mapping;
+    ASSERT_TRUE(mapping.Open(dir.File("MAP.bin")));
+    Platform::MappedView view;
+    EXPECT_EQ(view.Map(mapping, 0, 10001), nullptr);
+    EXPECT_EQ(view.Map(mapping, 9999, 2), nullptr);
+    EXPECT_EQ(view.Map(mapping, 0xFFFFFFFFFFFFFFF0ull, 0x20), nullptr);
+    EXPECT_EQ(view.Map(mapping, 5, 0), nullptr);
+    const char* tail = static_cast<const char*>(view.Map(mapping, 9999, 1));
+    ASSERT_NE(tail, nullptr);
+    EXPECT_EQ(*tail, 'm');
+    mapping.Close();
+    EXPECT_EQ(*tail, 'm'); // the view outlives its mapping handle
+}
+
+} // namespace
+} // namespace GAME
