@@ -229,6 +229,8 @@ void LoadTable::GetArrayValue(const char* name, std::vector<std::string>& values
         values = *elements;
 }
 
+Name LoadTable::CreateName(const char* name) { return Name::Create(GetValue(name, "")); }
+
 int LoadTable::GetNumElementsForField(const std::string& name) { return GetNumElementsForField(name.c_str()); }
 
 int LoadTable::GetNumElementsForField(const char* name)

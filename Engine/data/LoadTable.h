@@ -5,6 +5,7 @@
 #pragma once
 
 #include "core/CriticalSection.h"
+#include "core/Name.h"
 #include "data/BasicTextParser.h"
 
 #include <cstdio>
@@ -49,6 +50,9 @@ public:
     virtual void GetArrayValue(const char* name, std::vector<std::string>& values);
     virtual int GetNumElementsForField(const std::string& name);
     virtual int GetNumElementsForField(const char* name);
+
+    // Name::Create of the field's value (of the empty text when the field is missing).
+    Name CreateName(const char* name);
 
     // Adds a field unless the name is present (the first occurrence wins); false when present.
     bool AddField(const std::string& name, const std::string& value);

@@ -2,6 +2,7 @@
 #include "common/FuzzSeeds.h"
 
 #include "data/BasicTextParser.h"
+#include "data/ConfigFile.h"
 #include "data/LoadTable.h"
 
 #include <string>
@@ -36,6 +37,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     GAME::TextParser parser(text, size);
     GAME::LoadTable table;
     table.Deserialize(parser);
+    GAME::ConfigFile config;
+    config.ParseText(text, size);
+    int a = 0, b = 0;
+    config.GetValueAsInt2("resolution", a, b);
+
     std::vector<int> ints;
     table.GetArrayInt("a", ints);
     table.GetFloat("a", 0.0f);
