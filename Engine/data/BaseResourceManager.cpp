@@ -116,23 +116,29 @@ void BaseResourceManager::ReloadAllResources()
 
 void BaseResourceManager::UnloadUnreferencedResources()
 {
-    CriticalSectionLock lock(m_lock);
-    const int64_t now = GetMachineTime();
-    const int64_t delay = m_unreferencedDelay.load();
-    for (auto it = m_unreferenced.begin(); it != m_unreferenced.end();) {
-        Entry* entry = *it;
-        if (now - entry->releaseTime <= delay)
-            break; // the rest were released later still
-        // A resource that a thread is loading stays for a later sweep; nobody waits here.
-        if (m_loader && !m_loader->DetachResource(entry->resource, false)) {
-            ++it;
-            continue;
+    std::vector<Resource*> expired;
+    {
+        CriticalSectionLock lock(m_lock);
+        const int64_t now = GetMachineTime();
+        const int64_t delay = m_unreferencedDelay.load();
+        for (auto it = m_unreferenced.begin(); it != m_unreferenced.end();) {
+            Entry* entry = *it;
+            if (now - entry->releaseTime <= delay)
+                break; // the rest were released later still
+            // A resource that a thread is loading stays for a later sweep; nobody waits here.
+            if (m_loader && !m_loader->DetachResource(entry->resource, false)) {
+                ++it;
+                continue;
+            }
+            it = m_unreferenced.erase(it);
+            expired.push_back(entry->resource);
+            m_entries.erase(entry->resource->GetFileNameString());
         }
-        it = m_unreferenced.erase(it);
-        Resource* resource = entry->resource;
-        m_entries.erase(resource->GetFileNameString());
-        delete resource;
     }
+    // Deleted outside the lock: freeing contents may give back references to other resources of
+    // this manager, and a loading thread may hold a resource's lock while it asks the manager.
+    for (Resource* resource : expired)
+        delete resource;
 }
 
 void BaseResourceManager::EvictOldResources(int frames)

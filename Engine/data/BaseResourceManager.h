@@ -8,7 +8,8 @@
 // manager only on the main thread (the sweeps, reloads and UnloadAllResources); LoadResource,
 // UnloadResource and the memory figures may be used from any thread. The manager never waits
 // for a resource while it holds its lock: a resource that is being loaded is left for a later
-// sweep, and contents are unloaded after the lock is left.
+// sweep, and contents are unloaded and resources deleted after the lock is left, so a loading
+// thread may ask the manager for other resources while it holds a resource's lock.
 #pragma once
 
 #include "core/CriticalSection.h"
