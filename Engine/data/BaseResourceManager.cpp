@@ -188,10 +188,22 @@ bool BaseResourceManager::UnloadAllResources()
             }
             resources.push_back(entry.resource);
         }
+    }
+    // Contents first, while every resource still exists: freeing one may give back references to
+    // others of this manager. A load the loader thread runs is waited for without the lock.
+    for (Resource* resource : resources) {
+        if (m_loader)
+            m_loader->DetachResource(resource, true);
+        resource->Unload();
+    }
+    {
+        CriticalSectionLock lock(m_lock);
+        resources.clear();
+        for (auto& [name, entry] : m_entries)
+            resources.push_back(entry.resource);
         m_unreferenced.clear();
         m_entries.clear();
     }
-    // A load the loader thread runs is waited for without the manager's lock.
     for (Resource* resource : resources) {
         if (m_loader)
             m_loader->DetachResource(resource, true);

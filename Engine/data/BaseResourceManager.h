@@ -64,7 +64,8 @@ public:
     void UnloadUnreferencedResources();
     // Unloads the contents of loaded resources unused for more than the given number of frames.
     void EvictOldResources(int frames);
-    // Deletes every resource; true when some were still referenced (each is reported).
+    // Unloads, then deletes every resource; true when some were still referenced (each is
+    // reported). For shut-down: nothing may queue or load this manager's resources meanwhile.
     bool UnloadAllResources();
     void ListLoadedResources();
     void WriteResourceLog(const char* title, FILE* file);

@@ -146,6 +146,8 @@ class TestResource : public Resource
 {
 public:
     static inline std::atomic<int> live{0};
+    static inline std::atomic<int> totalInitializes{0};
+    static inline std::atomic<int> totalDestroys{0};
 
     TestResource(BaseResourceManager* manager, const std::string& name) : Resource(manager, name) { ++live; }
     ~TestResource() override
@@ -157,6 +159,7 @@ public:
     InitResult Initialize(const void* data, int size) override
     {
         ++initializes;
+        ++totalInitializes;
         loadedOn = GetThreadName();
         if (gate) {
             entered.SetSignaled();
@@ -173,6 +176,7 @@ public:
     void Destroy() override
     {
         ++destroys;
+        ++totalDestroys;
         if (GetResourceManager()) {
             GetResourceManager()->DecrementMemoryUsage(static_cast<unsigned int>(contents.size()));
             GetResourceManager()->UnloadResource(child);
