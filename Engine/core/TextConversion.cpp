@@ -104,7 +104,10 @@ bool SetSystemCodePage(unsigned int codePage)
     return true;
 }
 
-unsigned int GetSystemCodePage() { return g_systemCodePage.load(std::memory_order_relaxed); }
+unsigned int GetSystemCodePage()
+{
+    return g_systemCodePage.load(std::memory_order_relaxed);
+}
 
 bool CodePageToUtf16(std::string_view text, std::u16string& out, unsigned int codePage)
 {
@@ -136,7 +139,8 @@ bool Utf16ToCodePage(std::u16string_view text, std::string& out, unsigned int co
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
         char32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
             c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
             ++i;
         } else if (c >= 0xD800 && c <= 0xDFFF) {

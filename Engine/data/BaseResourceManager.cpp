@@ -13,9 +13,15 @@
 
 namespace GAME {
 
-BaseResourceManager::BaseResourceManager(ResourceLoader* loader) : m_loader(loader) { m_entries.reserve(100); }
+BaseResourceManager::BaseResourceManager(ResourceLoader* loader) : m_loader(loader)
+{
+    m_entries.reserve(100);
+}
 
-BaseResourceManager::~BaseResourceManager() { UnloadAllResources(); }
+BaseResourceManager::~BaseResourceManager()
+{
+    UnloadAllResources();
+}
 
 Resource* BaseResourceManager::LoadResource(const std::string& fileName)
 {
@@ -70,7 +76,10 @@ void BaseResourceManager::PreLoadResource(Resource* resource)
     m_loader->EnqueueResource(resource, RESOURCE_PRIORITY_HIGH, true);
 }
 
-void BaseResourceManager::EnablePreLoading(bool enable) { m_preLoadingEnabled.store(enable); }
+void BaseResourceManager::EnablePreLoading(bool enable)
+{
+    m_preLoadingEnabled.store(enable);
+}
 
 void BaseResourceManager::IncrementMemoryUsage(unsigned int bytes)
 {
@@ -80,7 +89,8 @@ void BaseResourceManager::IncrementMemoryUsage(unsigned int bytes)
 void BaseResourceManager::DecrementMemoryUsage(unsigned int bytes)
 {
     unsigned int usage = m_memoryUsage.load(std::memory_order_relaxed);
-    while (!m_memoryUsage.compare_exchange_weak(usage, usage > bytes ? usage - bytes : 0, std::memory_order_relaxed)) {
+    while (!m_memoryUsage.compare_exchange_weak(usage, usage > bytes ? usage - bytes : 0,
+                                                std::memory_order_relaxed)) {
     }
 }
 
@@ -182,8 +192,9 @@ bool BaseResourceManager::UnloadAllResources()
         CriticalSectionLock lock(m_lock);
         for (auto& [name, entry] : m_entries) {
             if (entry.referenceCount > 0) {
-                LogPrintfCategory(2, EngineDataServices::EngineLogCategory(), "Resource not unloaded '%s' (%d references)",
-                                  name.c_str(), entry.referenceCount);
+                LogPrintfCategory(2, EngineDataServices::EngineLogCategory(),
+                                  "Resource not unloaded '%s' (%d references)", name.c_str(),
+                                  entry.referenceCount);
                 referenced = true;
             }
             resources.push_back(entry.resource);
@@ -234,7 +245,8 @@ void BaseResourceManager::WriteResourceLog(const char* title, FILE* file)
     std::fprintf(file, "%s - %u \r\n", title ? title : "", static_cast<unsigned int>(rows.size()));
     std::fprintf(file, "%s\r\n", rule.c_str());
     for (const auto& [name, count, info] : rows)
-        std::fprintf(file, "%2u references - '%s'  %s\r\n", static_cast<unsigned int>(count), name.c_str(), info.c_str());
+        std::fprintf(file, "%2u references - '%s'  %s\r\n", static_cast<unsigned int>(count), name.c_str(),
+                     info.c_str());
     std::fprintf(file, "\r\n\r\n");
 }
 

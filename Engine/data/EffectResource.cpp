@@ -8,14 +8,20 @@ namespace {
 std::atomic<EffectResource::EffectDataFactory*> g_factory{nullptr};
 } // namespace
 
-void EffectResource::SetEffectDataFactory(EffectDataFactory* factory) { g_factory.store(factory); }
+void EffectResource::SetEffectDataFactory(EffectDataFactory* factory)
+{
+    g_factory.store(factory);
+}
 
 EffectResource::EffectResource(BaseResourceManager* manager, const std::string& fileName)
     : Resource(manager, fileName)
 {
 }
 
-EffectResource::~EffectResource() { Unload(); }
+EffectResource::~EffectResource()
+{
+    Unload();
+}
 
 Resource::InitResult EffectResource::Initialize(const void* data, int size)
 {

@@ -17,7 +17,10 @@ void EngineDataServices::Install(EngineDataServices* services)
     g_noFileSystemLogged.store(false, std::memory_order_relaxed);
 }
 
-EngineDataServices* EngineDataServices::Get() { return g_services.load(std::memory_order_acquire); }
+EngineDataServices* EngineDataServices::Get()
+{
+    return g_services.load(std::memory_order_acquire);
+}
 
 unsigned int EngineDataServices::FrameCount()
 {

@@ -51,8 +51,8 @@ constexpr LanguageInfo kLanguages[LocalizationManager::maxLanguages] = {
 };
 
 constexpr const char* kCategories[LocalizationManager::numCategories] = {
-    "Dialog", "UI", "Help", "Encyclopedia", "Monsters", "Menu", "CommonEquipment",
-    "UniqueEquipment", "Skills", "Quest", "Npc", "Install", "Tutorial",
+    "Dialog",          "UI",     "Help",  "Encyclopedia", "Monsters", "Menu",     "CommonEquipment",
+    "UniqueEquipment", "Skills", "Quest", "Npc",          "Install",  "Tutorial",
 };
 
 constexpr const char* kLanguageTags[19] = {
@@ -65,8 +65,7 @@ constexpr const char* kLanguageTags[19] = {
 // The system's code for a conversion given an invalid parameter (an unsupported code page).
 constexpr int kInvalidParameterError = 87;
 
-template <typename Ch, typename Handler>
-void ForEachLine(const Ch* text, size_t length, Handler handler)
+template <typename Ch, typename Handler> void ForEachLine(const Ch* text, size_t length, Handler handler)
 {
     BasicTextParser<Ch> parser(text, length);
     // Every line read moves the cursor, so the text's length bounds the loop.
@@ -114,7 +113,10 @@ void LocalizationManager::Destroy()
 
 // ---- languages ----
 
-void LocalizationManager::InitializeLanguages() { m_numLanguages = maxLanguages; }
+void LocalizationManager::InitializeLanguages()
+{
+    m_numLanguages = maxLanguages;
+}
 
 int LocalizationManager::GetNumLanguages() const
 {
@@ -137,7 +139,10 @@ int LocalizationManager::GetLanguageNumber(const char* name) const
     return 0;
 }
 
-const char* LocalizationManager::GetLanguageTag(int index) { return index >= 0 && index < 19 ? kLanguageTags[index] : nullptr; }
+const char* LocalizationManager::GetLanguageTag(int index)
+{
+    return index >= 0 && index < 19 ? kLanguageTags[index] : nullptr;
+}
 
 const char* LocalizationManager::GetSpecialFont() const
 {
@@ -218,7 +223,8 @@ void LocalizationManager::Load(const char* language)
         }
     }
     for (int category = 0; category < numCategories; ++category)
-        ReadTextFile(GetCategoryPath(m_currentLanguage, category).c_str(), false, "LocalizationManager::Load");
+        ReadTextFile(GetCategoryPath(m_currentLanguage, category).c_str(), false,
+                     "LocalizationManager::Load");
 }
 
 void LocalizationManager::LoadModStrings()
@@ -278,7 +284,8 @@ void LocalizationManager::AddTagToMap(const std::u16string& line, const char* fi
     const std::string tag = FromUtf16(std::u16string_view(line).substr(0, equals));
     auto& map = toModMap ? m_modTagMap : m_tagMap;
     if (!map.emplace(tag, line.substr(equals + 1)).second)
-        LogPrintf(1, "LocalizationManager::Load encountered a duplicate tag: (%s) in file %s.", tag.c_str(), file);
+        LogPrintf(1, "LocalizationManager::Load encountered a duplicate tag: (%s) in file %s.", tag.c_str(),
+                  file);
 }
 
 void LocalizationManager::AddTagToMap(const char* line, const char* fileName, bool toModMap)
@@ -289,7 +296,8 @@ void LocalizationManager::AddTagToMap(const char* line, const char* fileName, bo
     const char* file = fileName ? fileName : "";
     const char* equals = std::strchr(line, '=');
     if (!equals) {
-        LogPrintf(1, "LocalizationManager::Load encountered a line (%s) without an '=' sign in file %s.", line, file);
+        LogPrintf(1, "LocalizationManager::Load encountered a line (%s) without an '=' sign in file %s.",
+                  line, file);
         return;
     }
     std::u16string text;
@@ -301,7 +309,8 @@ void LocalizationManager::AddTagToMap(const char* line, const char* fileName, bo
     std::string tag(line, static_cast<size_t>(equals - line));
     auto& map = toModMap ? m_modTagMap : m_tagMap;
     if (!map.emplace(tag, std::move(text)).second)
-        LogPrintf(2, "LocalizationManager::Load encountered a duplicate tag: (%s) in file %s.", tag.c_str(), file);
+        LogPrintf(2, "LocalizationManager::Load encountered a duplicate tag: (%s) in file %s.", tag.c_str(),
+                  file);
 }
 
 void LocalizationManager::ClearTagMap()
@@ -357,9 +366,15 @@ bool LocalizationManager::ToWChar(const char* text, char16_t* out, size_t size)
     return fits;
 }
 
-std::string LocalizationManager::ToChar(const std::u16string& text) { return FromUtf16(text); }
+std::string LocalizationManager::ToChar(const std::u16string& text)
+{
+    return FromUtf16(text);
+}
 
-std::u16string LocalizationManager::ToWChar(const std::string& text) { return ToUtf16(text); }
+std::u16string LocalizationManager::ToWChar(const std::string& text)
+{
+    return ToUtf16(text);
+}
 
 InternalParam* LocalizationManager::GetInternalParam(int index) const
 {
@@ -369,7 +384,8 @@ InternalParam* LocalizationManager::GetInternalParam(int index) const
 
 // ---- Localize ----
 
-std::u16string LocalizationManager::LocalizeList(const char* tag, const LocalizeArgument* arguments, size_t count)
+std::u16string LocalizationManager::LocalizeList(const char* tag, const LocalizeArgument* arguments,
+                                                 size_t count)
 {
     CriticalSectionLock lock(GlobalLock());
     if (!arguments)
@@ -396,8 +412,8 @@ std::u16string LocalizationManager::LocalizeList(const char* tag, const Localize
     return m_result;
 }
 
-void LocalizationManager::AssignArgument(InternalParam* marker, unsigned int index, const LocalizeArgument& argument,
-                                         const char* tag)
+void LocalizationManager::AssignArgument(InternalParam* marker, unsigned int index,
+                                         const LocalizeArgument& argument, const char* tag)
 {
     const LocalizeArgument::Kind kind = argument.GetKind();
     bool suits = true;
@@ -445,8 +461,8 @@ long long LocalizationManager::FindParamTypes(const std::u16string& text)
     size_t position = 0;
     while ((position = text.find(u'%', position)) != std::u16string::npos) {
         size_t kindAt = position + 1;
-        while (kindAt < text.size() &&
-               (text[kindAt] == u'+' || text[kindAt] == u'.' || (text[kindAt] >= u'0' && text[kindAt] <= u'9')))
+        while (kindAt < text.size() && (text[kindAt] == u'+' || text[kindAt] == u'.' ||
+                                        (text[kindAt] >= u'0' && text[kindAt] <= u'9')))
             ++kindAt;
         auto kind = kindAt < text.size() ? m_markerKinds.find(text[kindAt]) : m_markerKinds.end();
         // No marker, or one past the pools and the list, which stays in the text as written.

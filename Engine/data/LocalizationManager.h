@@ -47,8 +47,8 @@ public:
 
     // Localize("tagFormat", 3, 2.5, "tagSword", u"literal"): the variadic form for callers.
     template <typename... Args>
-        requires(std::is_constructible_v<LocalizeArgument, const Args&> && ...)
-    std::u16string Localize(const char* tag, const Args&... args)
+    requires(std::is_constructible_v<LocalizeArgument, const Args&>&&...) std::u16string
+        Localize(const char* tag, const Args&... args)
     {
         if constexpr (sizeof...(Args) == 0) {
             return LocalizeList(tag, nullptr, 0);
@@ -108,7 +108,8 @@ private:
     void ReadTextFile(const char* path, bool toModMap, const char* caller);
     // Returns the largest index found, -1 without markers.
     long long FindParamTypes(const std::u16string& text);
-    void AssignArgument(InternalParam* marker, unsigned int index, const LocalizeArgument& argument, const char* tag);
+    void AssignArgument(InternalParam* marker, unsigned int index, const LocalizeArgument& argument,
+                        const char* tag);
     void BuildFinalString(const std::u16string& text, long long maxIndex);
 
     std::string m_languageName;

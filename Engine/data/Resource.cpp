@@ -18,7 +18,10 @@ Resource::~Resource()
         loader->DetachResource(this, true);
 }
 
-int Resource::GetLoadSize(File* file) { return file ? static_cast<int>(file->GetLength()) : 0; }
+int Resource::GetLoadSize(File* file)
+{
+    return file ? static_cast<int>(file->GetLength()) : 0;
+}
 
 void Resource::LogInfo() const
 {
@@ -33,7 +36,10 @@ void Resource::SetLoadedState(LoadState state)
     MarkAsUsed();
 }
 
-void Resource::MarkAsUsed() { m_lastFrameUsed.store(EngineDataServices::FrameCount(), std::memory_order_relaxed); }
+void Resource::MarkAsUsed()
+{
+    m_lastFrameUsed.store(EngineDataServices::FrameCount(), std::memory_order_relaxed);
+}
 
 bool Resource::GetIsLoaded()
 {

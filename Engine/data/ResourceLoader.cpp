@@ -37,7 +37,10 @@ void ResourceLoader::EnableSingleProcessorMode(bool enable)
     ApplyThreadPriority();
 }
 
-void ResourceLoader::EnableDebugging(bool enable) { m_debugging.store(enable, std::memory_order_relaxed); }
+void ResourceLoader::EnableDebugging(bool enable)
+{
+    m_debugging.store(enable, std::memory_order_relaxed);
+}
 
 void ResourceLoader::StartThread()
 {
@@ -421,7 +424,8 @@ void ResourceLoader::Update()
     const bool debugging = GetDebugging();
     const int load = GetWorkLoad();
     if (debugging) {
-        static const char* const kLoadTexts[3] = {"Resource loader no work load", "Resource loader low work load",
+        static const char* const kLoadTexts[3] = {"Resource loader no work load",
+                                                  "Resource loader low work load",
                                                   "Resource loader high work load"};
         EngineDataServices::StatisticText(kLoadTexts[load]);
     }
@@ -439,7 +443,8 @@ void ResourceLoader::Update()
                 total = m_queueCounts[0] + m_queueCounts[1];
             }
             if (total != 0)
-                EngineDataServices::StatisticText(FormatString("%d resources in queue", static_cast<int>(total)).c_str());
+                EngineDataServices::StatisticText(
+                    FormatString("%d resources in queue", static_cast<int>(total)).c_str());
         }
         return;
     }
@@ -457,8 +462,10 @@ void ResourceLoader::Update()
             if (!m_queueHead[q])
                 continue;
             lines.push_back(FormatString("%d resources in the loading queue %d (%d ms since entering queue)",
-                                         static_cast<int>(m_queueCounts[q]), q, now - m_queueHead[q]->enqueueTime));
-            for (LoadRequest* entry = m_queueHead[q]; entry && listed < kMaxListedNames; entry = entry->next, ++listed)
+                                         static_cast<int>(m_queueCounts[q]), q,
+                                         now - m_queueHead[q]->enqueueTime));
+            for (LoadRequest* entry = m_queueHead[q]; entry && listed < kMaxListedNames;
+                 entry = entry->next, ++listed)
                 lines.push_back(FormatString(q == 1 ? "+%s" : "-%s", entry->resource->GetFileName()));
         }
     }

@@ -33,12 +33,12 @@ enum ResourcePriority
 // A queue entry. Small fixed-size node of an intrusive doubly linked list.
 struct LoadRequest
 {
-    int enqueueTime = 0;        // machine milliseconds
+    int enqueueTime = 0; // machine milliseconds
     unsigned int enqueueFrame = 0;
     bool preloadDependents = false;
     Resource* resource = nullptr;
-    int queue = 0;              // the ResourcePriority of the queue that holds it
-    uint64_t sequence = 0;      // order of queue-1 requests, for the markers; 0 in queue 0
+    int queue = 0;         // the ResourcePriority of the queue that holds it
+    uint64_t sequence = 0; // order of queue-1 requests, for the markers; 0 in queue 0
     LoadRequest* previous = nullptr;
     LoadRequest* next = nullptr;
 };

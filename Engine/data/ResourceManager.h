@@ -13,7 +13,10 @@ template <class T> class ResourceManager : public BaseResourceManager
 public:
     explicit ResourceManager(ResourceLoader* loader) : BaseResourceManager(loader) {}
 
-    Resource* CreateResource(const std::string& fileName) override { return new (std::nothrow) T(this, fileName); }
+    Resource* CreateResource(const std::string& fileName) override
+    {
+        return new (std::nothrow) T(this, fileName);
+    }
 
     // LoadResource with the kind's own type.
     T* LoadTypedResource(const std::string& fileName) { return static_cast<T*>(LoadResource(fileName)); }

@@ -19,7 +19,10 @@ std::string Utf16File(const std::u16string& text)
     return bytes;
 }
 
-std::u16string ToWChar(int value) { return LocalizationManager::ToWChar(std::to_string(value)); }
+std::u16string ToWChar(int value)
+{
+    return LocalizationManager::ToWChar(std::to_string(value));
+}
 
 class LocalizationTest : public ::testing::Test
 {
@@ -47,10 +50,12 @@ TEST_F(LocalizationTest, ReadsUtf16AndCodePageFiles)
     EXPECT_EQ(texts.GetText("tagSlash"), u"a/b");
     EXPECT_EQ(texts.GetText("tagLong"), longText) << "long lines are read whole";
     EXPECT_EQ(texts.GetText("tagDup"), u"first");
-    EXPECT_TRUE(log.Contains("LocalizationManager::Load encountered a duplicate tag: (tagDup) in file Text_EN/UI.txt.", 2));
-    EXPECT_TRUE(log.Contains("LocalizationManager::Load encountered a line (no sign here) without an '=' sign in file "
-                             "Text_EN/Dialog.txt.",
-                             1));
+    EXPECT_TRUE(log.Contains(
+        "LocalizationManager::Load encountered a duplicate tag: (tagDup) in file Text_EN/UI.txt.", 2));
+    EXPECT_TRUE(log.Contains(
+        "LocalizationManager::Load encountered a line (no sign here) without an '=' sign in file "
+        "Text_EN/Dialog.txt.",
+        1));
     EXPECT_TRUE(log.Contains("LocalizationManager::Load failed to read file - Text_EN/Help.txt.", 1));
     EXPECT_TRUE(log.Contains("LocalizationManager::Load could not open file - Text_EN/Tutorial.txt.", 1));
 
@@ -68,14 +73,17 @@ TEST_F(LocalizationTest, ReadsUtf16AndCodePageFiles)
 
 TEST_F(LocalizationTest, LanguagesFallBackAndModTextsOverride)
 {
-    Put("Text_FR/Dialog.txt", "tagHello=Bonjour\nSimpleStringFormat=%s0\ntagLanguage02=Fran\xE7" "ais\n");
+    Put("Text_FR/Dialog.txt", "tagHello=Bonjour\nSimpleStringFormat=%s0\ntagLanguage02=Fran\xE7"
+                              "ais\n");
     texts.Load("English");
     EXPECT_EQ(texts.GetCurrentLanguage(), 1) << "English has no files: the first language that has";
     EXPECT_EQ(texts.GetLanguageName(), "French");
     EXPECT_FALSE(texts.IsEnglish());
     EXPECT_TRUE(texts.HasDialogForLanguage());
     EXPECT_EQ(texts.GetNumLanguages(), 11);
-    EXPECT_STREQ(texts.GetLanguageString(u"Fran\xE7" "ais"), "French");
+    EXPECT_STREQ(texts.GetLanguageString(u"Fran\xE7"
+                                         "ais"),
+                 "French");
     EXPECT_STREQ(texts.GetLanguageString(u"Deutsch"), "English");
 
     Put("Text_EN/Dialog.txt", "tagHello=Hello\n");
@@ -85,7 +93,8 @@ TEST_F(LocalizationTest, LanguagesFallBackAndModTextsOverride)
     EXPECT_EQ(texts.GetText("tagHello"), u"Hello");
     texts.Load("Russian");
     EXPECT_STREQ(texts.GetSpecialFont(), "Fonts/Arial_Russian.fnt");
-    EXPECT_EQ(texts.GetText("SimpleStringFormat"), u"Tag not found: SimpleStringFormat") << "Load replaces all texts";
+    EXPECT_EQ(texts.GetText("SimpleStringFormat"), u"Tag not found: SimpleStringFormat")
+        << "Load replaces all texts";
 
     Put("Text/modStrings.txt", Utf16File(u"tagHello=Modded\ntagNew=New\n"));
     texts.LoadModStrings();
@@ -131,7 +140,8 @@ TEST_F(LocalizeTest, FormatsEveryKindOfParameter)
     EXPECT_EQ(texts.Localize("tagNumbers", 5, 5, -5, 0, 1.5, 2.0f, 2.7, -0.25),
               u"5|+5|-5|0|1.500|2.00|+2.7|-0.250");
     EXPECT_EQ(texts.Localize("tagOrder", "tagBook", "tagHouse", 9), u"maison before livre, %d2")
-        << "arguments go by index to the first marker of each; only the first maxIndex + 1 markers are filled";
+        << "arguments go by index to the first marker of each; only the first maxIndex + 1 markers are "
+           "filled";
     EXPECT_EQ(texts.Localize("tagAgree", "tagHouse", "tagArticle", "tagArticle"), u"la maison / La");
     EXPECT_EQ(texts.Localize("tagAgree", "tagBook", "tagArticle", "tagArticle"), u"le livre / Le")
         << "no gender: masculine singular";
@@ -156,9 +166,11 @@ TEST_F(LocalizeTest, ReadsOnlyTheArgumentsPassed)
     // Markers beyond the arguments stay empty; an agreeing word without its dependency says so.
     EXPECT_EQ(texts.Localize("tagShort", 7), u"7 .");
     EXPECT_EQ(texts.Localize("tagShort", 7, 8, "tagBook", u"t", "tagArticle"), u"7 8 livre t le.");
-    EXPECT_EQ(texts.Localize("tagShort", 7, 8, 9, 10, "tagArticle"), u"7 8 Invalid Dependency..[ms]le [fs]la [mp]les [fp]les.")
+    EXPECT_EQ(texts.Localize("tagShort", 7, 8, 9, 10, "tagArticle"),
+              u"7 8 Invalid Dependency..[ms]le [fs]la [mp]les [fp]les.")
         << "numbers where texts belong give nothing";
-    EXPECT_TRUE(log.Contains("LocalizationManager::Localize argument 2 of tag tagShort does not suit its marker", 1));
+    EXPECT_TRUE(
+        log.Contains("LocalizationManager::Localize argument 2 of tag tagShort does not suit its marker", 1));
     EXPECT_EQ(texts.Localize("tagHuge", 1, 2), u"[][]") << "indices far out of range take no argument";
     EXPECT_EQ(texts.Localize("tagShort"), u" .");
 
@@ -173,7 +185,8 @@ TEST_F(LocalizeTest, ReadsOnlyTheArgumentsPassed)
     for (int i = 0; i < 34; ++i) {
         many += "%d" + std::to_string(i) + " ";
         arguments.emplace_back(i);
-        expected += i < 32 ? LocalizationManager::ToWChar(std::to_string(i) + " ") : u"%d" + ToWChar(i) + u" ";
+        expected +=
+            i < 32 ? LocalizationManager::ToWChar(std::to_string(i) + " ") : u"%d" + ToWChar(i) + u" ";
     }
     texts.AddTagToMap(many.c_str(), "test", false);
     EXPECT_EQ(texts.LocalizeList("tagMany", arguments.data(), arguments.size()), expected);

@@ -209,7 +209,8 @@ TEST_F(ResourceLoaderTest, StatisticsAndDebugLines)
     queued->EnsureAvailable();
     EXPECT_TRUE(log.Contains("Resource 'queued' loaded in main thread while in queue 0", 2));
     EXPECT_TRUE(log.Contains("Resource 'queued' loaded from the main thread", 1));
-    EXPECT_TRUE(log.Contains("Resource 'queued' took 0 ms to load and initialize (0 ms since entering queue)", 0));
+    EXPECT_TRUE(
+        log.Contains("Resource 'queued' took 0 ms to load and initialize (0 ms since entering queue)", 0));
     loader.UnloadResource(queued);
     EXPECT_TRUE(log.Contains("Unloading resource 'queued'", 0));
 

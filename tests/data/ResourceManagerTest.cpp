@@ -1,7 +1,7 @@
+#include "data/ResourceManager.h"
 #include "ResourceFixtures.h"
 #include "common/LogCapture.h"
 #include "data/EffectResource.h"
-#include "data/ResourceManager.h"
 
 #include <cstdio>
 #include <gtest/gtest.h>
@@ -171,7 +171,8 @@ public:
     {
         ++made;
         // The definition's type belongs to the effect classes; a string stands in for it here.
-        return reinterpret_cast<EffectData*>(new std::string(static_cast<const char*>(data), static_cast<size_t>(size)));
+        return reinterpret_cast<EffectData*>(
+            new std::string(static_cast<const char*>(data), static_cast<size_t>(size)));
     }
     void DeleteEffectData(EffectData* effectData) override
     {

@@ -13,8 +13,7 @@ namespace {
 using GAME::Test::TestResource;
 
 // Polls until the condition holds; false after a minute (a hang, not a timing measurement).
-template <typename Condition>
-bool WaitUntil(Condition condition)
+template <typename Condition> bool WaitUntil(Condition condition)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (!condition()) {
@@ -53,13 +52,15 @@ TEST_F(ResourceThreadTest, LoaderThreadServesTheQueuesAndMarkers)
     loader.StartThread();
     for (int i = 0; i < 30; ++i) {
         resources.push_back(Make("r" + std::to_string(i)));
-        loader.EnqueueResource(resources.back(), i % 3 ? RESOURCE_PRIORITY_HIGH : RESOURCE_PRIORITY_LOW, false);
+        loader.EnqueueResource(resources.back(), i % 3 ? RESOURCE_PRIORITY_HIGH : RESOURCE_PRIORITY_LOW,
+                               false);
     }
     const unsigned marker = loader.CreateMarker();
     ASSERT_TRUE(WaitUntil([&] { return loader.GetHasMarkerPast(marker); }));
     for (int i = 0; i < 30; ++i) {
         if (i % 3) {
-            EXPECT_EQ(resources[i]->GetLoadedState(), Resource::LOAD_STATE_LOADED) << "queue 1 before the marker";
+            EXPECT_EQ(resources[i]->GetLoadedState(), Resource::LOAD_STATE_LOADED)
+                << "queue 1 before the marker";
         }
     }
     ASSERT_TRUE(WaitUntil([&] { return loader.GetLoadedCount() == 30; }));
