@@ -54,7 +54,8 @@ public:
     };
 
     ResourceLoader();
-    // Stops a thread that still runs, then frees the queues.
+    // Stops a thread that still runs, then frees the queues. Resources still queued must exist;
+    // every resource must be deleted before its loader (managers go first).
     virtual ~ResourceLoader();
     ResourceLoader(const ResourceLoader&) = delete;
     ResourceLoader& operator=(const ResourceLoader&) = delete;
