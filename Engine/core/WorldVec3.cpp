@@ -41,7 +41,8 @@ Vec3 operator-(const WorldVec3& a, const WorldVec3& b)
 
 bool operator==(const WorldVec3& a, const WorldVec3& b)
 {
-    return a.GetRegion() == b.GetRegion() && (!a.GetRegion() || a.GetRegionPosition() == b.GetRegionPosition());
+    return a.GetRegion() == b.GetRegion() &&
+           (!a.GetRegion() || a.GetRegionPosition() == b.GetRegionPosition());
 }
 
 WorldVec3 Lerp(const WorldVec3& a, const WorldVec3& b, float t)

@@ -23,8 +23,8 @@ constexpr uint32_t kEndBlockLength = sizeof(kEndBlock) - 1;
 
 uint32_t LoadU32(const uint8_t* p)
 {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
 bool ReadDiskFile(const char* path, std::vector<uint8_t>& bytes)

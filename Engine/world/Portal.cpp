@@ -105,7 +105,8 @@ float Portal::GetIntersection(const Ray& ray, bool bothSides) const
     float nearest = gInfinity;
     for (const Triangle& t : m_triangles) {
         Vec3 point;
-        const float d = IntersectRayTriangle(origin, direction, t.corners[0], t.corners[1], t.corners[2], point);
+        const float d =
+            IntersectRayTriangle(origin, direction, t.corners[0], t.corners[1], t.corners[2], point);
         nearest = Min(d, nearest);
     }
     return nearest;

@@ -50,6 +50,9 @@ public:
     const IntVec3& GetOffsetFromWorld() const { return m_offset; }
     void SetOffsetFromWorld(const IntVec3& offset) { m_offset = offset; }
     const ABBox& GetBoundingBox() const { return m_box; }
+    // Where the level data lies in the world's map file (both 0 outside compiled maps).
+    unsigned GetLevelOffset() const { return m_levelOffset; }
+    unsigned GetLevelSize() const { return m_levelSize; }
 
     // A translation by (this offset - other offset): positions in this region's space into the
     // other's. Identity for a null region.

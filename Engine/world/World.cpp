@@ -78,7 +78,8 @@ Region* World::GetRegionById(const RegionId& id, bool) const
 Region* World::GetRegionContainingPoint(const Region* from, const Vec3& p) const
 {
     for (Region* region : m_regions) {
-        if (region && StrictlyContains(region->GetBoundingBox(), p + Region::GetOffsetDifference(from, region)))
+        if (region &&
+            StrictlyContains(region->GetBoundingBox(), p + Region::GetOffsetDifference(from, region)))
             return region;
     }
     return nullptr;
@@ -105,10 +106,12 @@ float World::GetNearestFloorHeight(const WorldVec3& p) const
     if (!region)
         return -gInfinity;
     const Vec3& pos = p.GetRegionPosition();
-    const float down = CastRay(WorldRay(WorldVec3(region, pos + Vec3(0.0f, 2.5f, 0.0f)), Vec3(0.0f, -1.0f, 0.0f)));
+    const float down =
+        CastRay(WorldRay(WorldVec3(region, pos + Vec3(0.0f, 2.5f, 0.0f)), Vec3(0.0f, -1.0f, 0.0f)));
     if (down < gInfinity)
         return (pos.y + 2.5f) - down;
-    const float up = CastRay(WorldRay(WorldVec3(region, pos - Vec3(0.0f, 2.5f, 0.0f)), Vec3(0.0f, 1.0f, 0.0f)));
+    const float up =
+        CastRay(WorldRay(WorldVec3(region, pos - Vec3(0.0f, 2.5f, 0.0f)), Vec3(0.0f, 1.0f, 0.0f)));
     if (up < gInfinity)
         return (pos.y - 2.5f) + up;
     return -gInfinity;

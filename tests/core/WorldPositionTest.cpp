@@ -146,7 +146,8 @@ TEST_F(WorldPositionTest, BinaryFormRoundTripsAndFindsTheRegionById)
     BinaryWriter none(0);
     WorldVec3(nullptr, Vec3(1, 2, 3)).Write(none);
     ASSERT_EQ(none.GetSize(), 28u);
-    EXPECT_EQ(std::vector<uint8_t>(none.GetBuffer() + 12, none.GetBuffer() + 28), std::vector<uint8_t>(16, 0));
+    EXPECT_EQ(std::vector<uint8_t>(none.GetBuffer() + 12, none.GetBuffer() + 28),
+              std::vector<uint8_t>(16, 0));
 
     // An id no region has leaves no region; a truncated value fails.
     std::vector<uint8_t> unknown = bytes;
@@ -202,8 +203,8 @@ TEST_F(WorldPositionTest, TranslatePassesPortalsAndRegionBounds)
 
 TEST_F(WorldPositionTest, FramesLookTurnAndBlend)
 {
-    const WorldCoords look = WorldCoords::LookAtNoLean(WorldVec3(a, Vec3()), WorldVec3(a, Vec3(0, 10, 5)),
-                                                       Vec3(0, 1, 0));
+    const WorldCoords look =
+        WorldCoords::LookAtNoLean(WorldVec3(a, Vec3()), WorldVec3(a, Vec3(0, 10, 5)), Vec3(0, 1, 0));
     EXPECT_TRUE(Near(look.GetZAxis(), Vec3(0, 0, 1)));
     EXPECT_TRUE(Near(look.GetXAxis(), Vec3(1, 0, 0)));
     EXPECT_TRUE(Near(look.GetYAxis(), Vec3(0, 1, 0)));

@@ -1,8 +1,8 @@
+#include "data/Serializer.h"
 #include "common/LogCapture.h"
 #include "data/BinaryReader.h"
 #include "data/BinaryWriter.h"
 #include "data/LoadTable.h"
-#include "data/Serializer.h"
 
 #include <gtest/gtest.h>
 #include <memory>
