@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <cstring>
 #include <iterator>
 
 namespace GAME {
@@ -89,6 +88,12 @@ unsigned int ObjectManager::CreateObjectID()
     return 0;
 }
 
+void ObjectManager::SetIdCounter(unsigned int counter)
+{
+    CriticalSectionLock idLock(m_idLock);
+    m_counter = counter & kCounterMask;
+}
+
 void ObjectManager::Enter(Object* object)
 {
     m_idTable.try_emplace(object->GetObjectId(), object);
@@ -109,15 +114,6 @@ void ObjectManager::Remove(Object* object)
         if (objects.empty())
             m_nameTable.erase(byName);
     }
-}
-
-bool ObjectManager::IsEntity(const Object* object)
-{
-    // Entity is registered by the world; its name is all core needs, as in RTTI_ClassInfo::IsA.
-    for (const RTTI_ClassInfo* info = &object->GetClassInfo(); info; info = info->GetParent())
-        if (std::strcmp(info->GetClassName(), "Entity") == 0)
-            return true;
-    return false;
 }
 
 Object* ObjectManager::CreateObjectFromFile(const std::string& recordName, unsigned int id, bool load)
@@ -234,10 +230,8 @@ void ObjectManager::DestroyObjectEx(Object* object, const char* file, int line)
     Remove(object);
     m_pending.push_back(PendingRecord{object, file ? file : "", line});
 
-    if (!IsEntity(object))
-        return;
     EntityDestroyHook* hook = s_entityHook.load(std::memory_order_acquire);
-    if (!hook)
+    if (!hook || !hook->IsEntity(object))
         return;
     hook->OnDestroy(object);
     const unsigned int attached = hook->GetNumAttachedEntities(object);

@@ -39,6 +39,9 @@ public:
 
     // A new id, 0 when none can be made (the network's host id is not known yet).
     unsigned int CreateObjectID();
+    // Sets the counter (low 28 bits) the next id is made from; tools and tests use it to reach
+    // the wrap. Ids handed out before stay as they are.
+    void SetIdCounter(unsigned int counter);
 
     // The object of the record's class ("Class" field), entered under `id` (0: a new id) and its
     // name; with `load` it reads its fields from the record. Null when no id can be made, the
@@ -102,7 +105,6 @@ private:
     void Enter(Object* object);
     // Removes the object's own entries only.
     void Remove(Object* object);
-    static bool IsEntity(const Object* object);
 
     CriticalSection m_idLock;
     CriticalSection m_tableLock;

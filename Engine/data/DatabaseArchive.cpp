@@ -155,7 +155,8 @@ bool DatabaseArchive::Load(const void* image, unsigned size, bool /*merge*/)
     // Strings: index = position in the stored table, repeats included.
     BinaryReader stringReader(bytes + header.stringTableOffset, header.stringTableSize);
     const uint32_t stringCount = stringReader.ReadUInt32();
-    if (stringReader.Failed() || !stringReader.CheckCount(stringCount, 4, "database strings")) {
+    // Every string takes at least its length word.
+    if (stringReader.Failed() || uint64_t(stringCount) * 4 > stringReader.GetRemaining()) {
         LogPrintf(1, "DatabaseArchive: the string table cannot hold %u strings in %u bytes", stringCount,
                   header.stringTableSize);
         return false;
@@ -177,7 +178,7 @@ bool DatabaseArchive::Load(const void* image, unsigned size, bool /*merge*/)
     const uint32_t bodiesSize = header.recordTableOffset - kHeaderSize;
     BinaryReader table(bytes + header.recordTableOffset, header.recordTableSize);
     // An entry takes at least 24 bytes (a type of no characters).
-    if (!table.CheckCount(header.recordCount, 24, "database records")) {
+    if (uint64_t(header.recordCount) * 24 > header.recordTableSize) {
         LogPrintf(1, "DatabaseArchive: the record table cannot hold %u records in %u bytes", header.recordCount,
                   header.recordTableSize);
         return false;
@@ -186,7 +187,13 @@ bool DatabaseArchive::Load(const void* image, unsigned size, bool /*merge*/)
     for (uint32_t i = 0; i < header.recordCount; ++i) {
         ParsedRecord& record = parsed[i];
         record.nameIndex = table.ReadUInt32();
-        table.ReadString(record.type);
+        uint32_t typeLength = table.ReadUInt32();
+        if (!table.Failed() && typeLength <= BinaryReader::kMaxStringLength && typeLength <= table.GetRemaining()) {
+            record.type.assign(reinterpret_cast<const char*>(table.GetCursor()), typeLength);
+            table.Skip(typeLength);
+        } else {
+            table.Fail();
+        }
         record.offset = table.ReadUInt32();
         record.size = table.ReadUInt32();
         record.extra[0] = table.ReadUInt32();
