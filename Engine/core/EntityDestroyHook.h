@@ -1,7 +1,8 @@
 // How the object manager destroys an entity without knowing the class: entities live in the world
 // layer above core. When an object the hook calls an entity is queued for destruction, the manager
-// calls OnDestroy, then detaches each attached entity and queues it too. The world installs its implementation with ObjectManager::SetEntityDestroyHook.
-// Called on the destroying thread while the manager's table lock is held.
+// calls OnDestroy, then detaches each attached entity and queues it too. The world installs its
+// implementation with ObjectManager::SetEntityDestroyHook. Called on the destroying thread while the
+// manager's table lock is held.
 #pragma once
 
 namespace GAME {

@@ -38,7 +38,8 @@ ObjectManager::ObjectManager()
     RecordTableCacheFactory factory = GetRecordTableCacheFactory();
     m_tableDepot = factory ? factory() : nullptr;
     if (!m_tableDepot)
-        LogPrintf(1, "ObjectManager: no record table cache is installed; objects cannot be made from records");
+        LogPrintf(1,
+                  "ObjectManager: no record table cache is installed; objects cannot be made from records");
 }
 
 ObjectManager::~ObjectManager()

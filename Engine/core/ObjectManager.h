@@ -49,7 +49,8 @@ public:
     Object* CreateObjectFromFile(const std::string& recordName, unsigned int id = 0, bool load = true);
     // As CreateObjectFromFile, then null (and the object destroyed again) unless its class is T or
     // derives from it.
-    template <class T> T* CreateObjectFromFileAs(const std::string& recordName, unsigned int id = 0, bool load = true);
+    template <class T>
+    T* CreateObjectFromFileAs(const std::string& recordName, unsigned int id = 0, bool load = true);
 
     // The object of the record's class with its name set, but without id, table entries or data.
     Object* CreateObjectFromFilePartial(const std::string& recordName);

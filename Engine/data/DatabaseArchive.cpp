@@ -37,6 +37,21 @@ void NormalizeName(const char* name, size_t length, std::string& out)
     }
 }
 
+uint32_t HashName(const char* text, size_t length)
+{
+    uint64_t h = 0x9E3779B97F4A7C15ull ^ length;
+    for (; length >= 8; text += 8, length -= 8) {
+        uint64_t word;
+        std::memcpy(&word, text, 8);
+        h = (h ^ word) * 0xFF51AFD7ED558CCDull;
+        h ^= h >> 32;
+    }
+    uint64_t tail = 0;
+    std::memcpy(&tail, text, length);
+    h = (h ^ tail) * 0xC4CEB9FE1A85EC53ull;
+    return static_cast<uint32_t>(h ^ (h >> 29));
+}
+
 bool IsNormalized(std::string_view name)
 {
     for (char c : name)
@@ -71,12 +86,14 @@ void DatabaseArchive::Clear()
     std::vector<uint8_t>().swap(m_bodies);
     m_header = Header();
     m_records.clear();
+    m_index.clear();
     m_strings.Clear();
     m_databases.clear();
     m_lastInflatedSize = 0;
 }
 
-const char* DatabaseArchive::CheckBody(const uint8_t* in, unsigned size, const Database& database, uint8_t* out)
+const char* DatabaseArchive::CheckBody(const uint8_t* in, unsigned size, const Database& database,
+                                       uint8_t* out)
 {
     const bool remap = out && !database.remap.empty();
     const uint32_t strings = database.stringCount;
@@ -179,8 +196,8 @@ bool DatabaseArchive::Load(const void* image, unsigned size, bool /*merge*/)
     BinaryReader table(bytes + header.recordTableOffset, header.recordTableSize);
     // An entry takes at least 24 bytes (a type of no characters).
     if (uint64_t(header.recordCount) * 24 > header.recordTableSize) {
-        LogPrintf(1, "DatabaseArchive: the record table cannot hold %u records in %u bytes", header.recordCount,
-                  header.recordTableSize);
+        LogPrintf(1, "DatabaseArchive: the record table cannot hold %u records in %u bytes",
+                  header.recordCount, header.recordTableSize);
         return false;
     }
     std::vector<ParsedRecord> parsed(header.recordCount);
@@ -188,7 +205,8 @@ bool DatabaseArchive::Load(const void* image, unsigned size, bool /*merge*/)
         ParsedRecord& record = parsed[i];
         record.nameIndex = table.ReadUInt32();
         uint32_t typeLength = table.ReadUInt32();
-        if (!table.Failed() && typeLength <= BinaryReader::kMaxStringLength && typeLength <= table.GetRemaining()) {
+        if (!table.Failed() && typeLength <= BinaryReader::kMaxStringLength &&
+            typeLength <= table.GetRemaining()) {
             record.type.assign(reinterpret_cast<const char*>(table.GetCursor()), typeLength);
             table.Skip(typeLength);
         } else {
@@ -199,15 +217,19 @@ bool DatabaseArchive::Load(const void* image, unsigned size, bool /*merge*/)
         record.extra[0] = table.ReadUInt32();
         record.extra[1] = table.ReadUInt32();
         if (table.Failed()) {
-            LogPrintf(1, "DatabaseArchive: record %u of %u runs past the record table", i, header.recordCount);
+            LogPrintf(1, "DatabaseArchive: record %u of %u runs past the record table", i,
+                      header.recordCount);
             return false;
         }
         if (record.nameIndex >= stringCount) {
-            LogPrintf(1, "DatabaseArchive: record %u is named by string %u of %u", i, record.nameIndex, stringCount);
+            LogPrintf(1, "DatabaseArchive: record %u is named by string %u of %u", i, record.nameIndex,
+                      stringCount);
             return false;
         }
         if (uint64_t(record.offset) + record.size > bodiesSize) {
-            LogPrintf(1, "DatabaseArchive: the body of record %u (offset %u, %u bytes) runs past the %u bytes of bodies",
+            LogPrintf(1,
+                      "DatabaseArchive: the body of record %u (offset %u, %u bytes) runs past the %u bytes "
+                      "of bodies",
                       i, record.offset, record.size, bodiesSize);
             return false;
         }
@@ -254,6 +276,8 @@ bool DatabaseArchive::Load(const void* image, unsigned size, bool /*merge*/)
 
     const uint32_t databaseIndex = static_cast<uint32_t>(m_databases.size());
     m_records.reserve(m_records.size() + parsed.size());
+    while ((m_records.size() + parsed.size()) * 2 > m_index.size())
+        GrowIndex();
     std::string normalized;
     for (ParsedRecord& in : parsed) {
         Record record;
@@ -272,7 +296,7 @@ bool DatabaseArchive::Load(const void* image, unsigned size, bool /*merge*/)
             m_strings.AddString(normalized);
             key = m_strings.Find(normalized);
         }
-        m_records.insert_or_assign(key, std::move(record)); // a later database overrides
+        InsertRecord(m_strings.GetString(key), std::move(record)); // a later database overrides
     }
 
     if ((header.flags & kFlagFooter) && size >= 16) {
@@ -304,8 +328,8 @@ bool DatabaseArchive::Inflate(const uint8_t* data, unsigned size)
     }
     for (int retry = 0; retry <= 100; ++retry) {
         size_t inflated = 0;
-        libdeflate_result result =
-            libdeflate_zlib_decompress(m_decompressor, data, size, m_buffer.data(), m_buffer.size(), &inflated);
+        libdeflate_result result = libdeflate_zlib_decompress(m_decompressor, data, size, m_buffer.data(),
+                                                              m_buffer.size(), &inflated);
         if (result == LIBDEFLATE_SUCCESS) {
             m_lastInflatedSize = static_cast<unsigned>(inflated);
             return true;
@@ -323,25 +347,95 @@ bool DatabaseArchive::Inflate(const uint8_t* data, unsigned size)
     return false;
 }
 
+void DatabaseArchive::GrowIndex()
+{
+    std::vector<Slot> old;
+    old.swap(m_index);
+    m_index.assign(old.empty() ? 64 : old.size() * 2, Slot{0, 0, nullptr, kEmptySlot, 0, 0, 0});
+    const size_t mask = m_index.size() - 1;
+    for (const Slot& slot : old) {
+        if (slot.record == kEmptySlot)
+            continue;
+        size_t i = slot.hash & mask;
+        while (m_index[i].record != kEmptySlot)
+            i = (i + 1) & mask;
+        m_index[i] = slot;
+    }
+}
+
+void DatabaseArchive::InsertRecord(const char* key, Record&& record)
+{
+    if ((m_records.size() + 1) * 2 > m_index.size())
+        GrowIndex();
+    const size_t length = std::strlen(key);
+    const uint32_t hash = HashName(key, length);
+    const size_t mask = m_index.size() - 1;
+    size_t i = hash & mask;
+    for (; m_index[i].record != kEmptySlot; i = (i + 1) & mask) {
+        Slot& slot = m_index[i];
+        if (slot.hash == hash && slot.length == length && std::memcmp(slot.name, key, length) == 0) {
+            slot.offset = record.offset;
+            slot.size = record.size;
+            slot.database = record.database;
+            m_records[slot.record] = std::move(record);
+            return;
+        }
+    }
+    m_index[i] = Slot{hash,
+                      static_cast<uint32_t>(length),
+                      key,
+                      static_cast<uint32_t>(m_records.size()),
+                      record.database,
+                      record.offset,
+                      record.size};
+    m_records.push_back(std::move(record));
+}
+
+const DatabaseArchive::Slot* DatabaseArchive::FindSlot(const char* name, size_t length,
+                                                       std::string& scratch) const
+{
+    if (m_index.empty())
+        return nullptr;
+    NormalizeName(name, length, scratch);
+    const uint32_t hash = HashName(scratch.data(), length);
+    const size_t mask = m_index.size() - 1;
+    for (size_t i = hash & mask; m_index[i].record != kEmptySlot; i = (i + 1) & mask) {
+        const Slot& slot = m_index[i];
+        if (slot.hash != hash || slot.length != length)
+            continue;
+        // Almost surely the record: start fetching its body while the name is compared.
+        const uint8_t* stored = m_bodies.data() + slot.offset;
+        for (uint32_t line = 0; line < slot.size && line < 512; line += 64)
+            __builtin_prefetch(stored + line);
+        if (std::memcmp(slot.name, scratch.data(), length) == 0)
+            return &slot;
+    }
+    return nullptr;
+}
+
 bool DatabaseArchive::GetRecord(const std::string& name, const void*& body, unsigned& size)
 {
-    return GetRecord(name.c_str(), body, size);
+    return GetRecord(name.data(), name.size(), body, size);
 }
 
 bool DatabaseArchive::GetRecord(const char* name, const void*& body, unsigned& size)
 {
+    if (!name) {
+        body = nullptr;
+        size = 0;
+        return false;
+    }
+    return GetRecord(name, std::strlen(name), body, size);
+}
+
+bool DatabaseArchive::GetRecord(const char* name, size_t length, const void*& body, unsigned& size)
+{
     body = nullptr;
     size = 0;
-    if (!name)
+    const Slot* slot = FindSlot(name, length, m_lookupName);
+    if (!slot)
         return false;
-    NormalizeName(name, std::strlen(name), m_lookupName);
-    int key = m_strings.Find(m_lookupName);
-    if (key < 0)
-        return false;
-    auto it = m_records.find(key);
-    if (it == m_records.end())
-        return false;
-    const Record& record = it->second;
+    const Slot& record = *slot;
     const Database& database = m_databases[record.database];
     const uint8_t* stored = m_bodies.data() + record.offset;
 
@@ -363,13 +457,15 @@ bool DatabaseArchive::GetRecord(const char* name, const void*& body, unsigned& s
     }
 
     if (!Inflate(stored, record.size)) {
-        LogPrintf(1, "DatabaseArchive: the body of record %s does not inflate (%u bytes stored, at most %u allowed)",
-                  name, record.size, kMaxBodySize);
+        LogPrintf(
+            1,
+            "DatabaseArchive: the body of record %s does not inflate (%u bytes stored, at most %u allowed)",
+            m_lookupName.c_str(), record.size, kMaxBodySize);
         return false;
     }
     if (const char* reason = CheckBody(m_buffer.data(), m_lastInflatedSize, database,
                                        database.remap.empty() ? nullptr : m_buffer.data())) {
-        LogPrintf(1, "DatabaseArchive: record %s: %s", name, reason);
+        LogPrintf(1, "DatabaseArchive: record %s: %s", m_lookupName.c_str(), reason);
         return false;
     }
     body = m_buffer.data();
@@ -379,13 +475,9 @@ bool DatabaseArchive::GetRecord(const char* name, const void*& body, unsigned& s
 
 const DatabaseArchive::Record* DatabaseArchive::FindRecord(const std::string& name) const
 {
-    std::string normalized;
-    NormalizeName(name.data(), name.size(), normalized);
-    int key = m_strings.Find(normalized);
-    if (key < 0)
-        return nullptr;
-    auto it = m_records.find(key);
-    return it == m_records.end() ? nullptr : &it->second;
+    std::string scratch;
+    const Slot* slot = FindSlot(name.data(), name.size(), scratch);
+    return slot ? &m_records[slot->record] : nullptr;
 }
 
 bool DatabaseArchive::HasRecord(const std::string& name) const
@@ -397,8 +489,8 @@ void DatabaseArchive::GetRecordNames(std::vector<std::string>& names) const
 {
     names.clear();
     names.reserve(m_records.size());
-    for (const auto& entry : m_records) {
-        const char* text = m_strings.GetString(entry.second.nameIndex);
+    for (const Record& record : m_records) {
+        const char* text = m_strings.GetString(record.nameIndex);
         names.emplace_back(text ? text : "");
     }
 }

@@ -16,7 +16,6 @@
 
 #include <cstdint>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 struct libdeflate_decompressor;
@@ -52,10 +51,10 @@ public:
 
     struct Record
     {
-        int nameIndex = -1;   // pooled index of the record's name as stored
+        int nameIndex = -1; // pooled index of the record's name as stored
         std::string type;
-        uint32_t offset = 0;  // in the body block
-        uint32_t size = 0;    // as stored
+        uint32_t offset = 0; // in the body block
+        uint32_t size = 0;   // as stored
         uint32_t extra[2] = {0, 0};
         uint32_t database = 0; // which loaded database it came from
     };
@@ -127,6 +126,24 @@ private:
     // output and a remap table, the translated name and string-value indices are written to
     // `out` (which may be `in`). Null when sound, else what is wrong.
     static const char* CheckBody(const uint8_t* in, unsigned size, const Database& database, uint8_t* out);
+
+    // Open-addressing index from a record's name (lower case, '\\') to its record, with what a
+    // lookup needs kept in the slot: finding a body touches the slot and the name's characters.
+    struct alignas(32) Slot
+    {
+        uint32_t hash;
+        uint32_t length;
+        const char* name; // the pooled text
+        uint32_t record;  // kEmptySlot when unused
+        uint32_t database;
+        uint32_t offset;
+        uint32_t size;
+    };
+    static constexpr uint32_t kEmptySlot = 0xFFFFFFFFu;
+    const Slot* FindSlot(const char* name, size_t length, std::string& scratch) const;
+    void InsertRecord(const char* key, Record&& record);
+    void GrowIndex();
+    bool GetRecord(const char* name, size_t length, const void*& body, unsigned& size);
     bool Inflate(const uint8_t* data, unsigned size);
 
     unsigned m_minimumVersion = 4;
@@ -134,8 +151,8 @@ private:
     bool m_hasChecksums = false;
     std::vector<uint8_t> m_bodies;
     Header m_header;
-    // Keyed by the pooled index of the record's name in lower case with '\'.
-    std::unordered_map<int, Record> m_records;
+    std::vector<Record> m_records;
+    std::vector<Slot> m_index; // a power of two long, at most half full
     StringTable m_strings;
     CriticalSection m_poolLock;
     std::vector<Database> m_databases;

@@ -34,89 +34,46 @@ void LoadTableBinary::Deserialize(BasicTextParser<char>&) {}
 void LoadTableBinary::Deserialize(BinaryReader& reader)
 {
     CriticalSectionLock lock(m_lock);
-    m_ints.clear();
-    m_floats.clear();
-    m_stringValues.clear();
-    m_bools.clear();
-    m_fields.clear();
-    m_fieldIndex.Clear();
-
     const uint8_t* body = reader.GetCursor();
     const unsigned size = reader.GetRemaining();
 
-    // First pass: how many values of each type, and where the sound part of the body ends.
-    uint32_t counts[4] = {0, 0, 0, 0};
-    unsigned fieldCount = 0;
+    m_fields.clear();
+    m_fields.reserve(size / 8);
     unsigned end = 0;
     while (size - end >= 8) {
         uint32_t head = Load32(body + end);
         uint32_t type = head & 0xFFFF;
         uint32_t count = head >> 16;
         if (type > DatabaseArchive::FIELD_BOOL) {
-            end += 8;
+            end += 8; // a type the engine does not know carries no values
             continue;
         }
         if (count > (size - end - 8) / 4)
             break;
-        counts[type] += count;
-        ++fieldCount;
+        m_fields.push_back(Field{type, end / 4 + 2, count, static_cast<int>(Load32(body + end + 4))});
         end += 8 + 4 * count;
     }
     if (end != size) {
-        LogPrintf(1, "LoadTableBinary: the record body is damaged at byte %u of %u; the fields before it are kept",
-                  end, size);
+        LogPrintf(
+            1, "LoadTableBinary: the record body is damaged at byte %u of %u; the fields before it are kept",
+            end, size);
         reader.Fail();
     }
 
-    m_ints.reserve(counts[DatabaseArchive::FIELD_INT]);
-    m_floats.reserve(counts[DatabaseArchive::FIELD_FLOAT]);
-    m_stringValues.reserve(counts[DatabaseArchive::FIELD_STRING]);
-    m_bools.assign((counts[DatabaseArchive::FIELD_BOOL] + 31) / 32, 0);
-    m_fields.reserve(fieldCount);
+    m_values.resize(end / 4);
+    std::memcpy(m_values.data(), body, end); // little-endian words, as the engine's machines hold them
+    const unsigned fieldCount = static_cast<unsigned>(m_fields.size());
     m_fieldIndex.Setup(fieldCount / 2, fieldCount);
-
-    uint32_t boolCount = 0;
-    for (unsigned position = 0; position < end;) {
-        uint32_t head = Load32(body + position);
-        uint32_t type = head & 0xFFFF;
-        uint32_t count = head >> 16;
-        int nameIndex = static_cast<int>(Load32(body + position + 4));
-        position += 8;
-        if (type > DatabaseArchive::FIELD_BOOL)
-            continue;
-        const uint8_t* values = body + position;
-        position += 4 * count;
-        Field field{type, 0, count, nameIndex};
-        switch (type) {
-        case DatabaseArchive::FIELD_INT:
-            field.first = static_cast<uint32_t>(m_ints.size());
-            for (uint32_t i = 0; i < count; ++i)
-                m_ints.push_back(static_cast<int32_t>(Load32(values + 4 * i)));
-            break;
-        case DatabaseArchive::FIELD_FLOAT:
-            field.first = static_cast<uint32_t>(m_floats.size());
-            for (uint32_t i = 0; i < count; ++i) {
-                float value;
-                std::memcpy(&value, values + 4 * i, 4);
-                m_floats.push_back(value);
-            }
-            break;
-        case DatabaseArchive::FIELD_STRING:
-            field.first = static_cast<uint32_t>(m_stringValues.size());
-            for (uint32_t i = 0; i < count; ++i)
-                m_stringValues.push_back(static_cast<int32_t>(Load32(values + 4 * i)));
-            break;
-        default:
-            field.first = boolCount;
-            for (uint32_t i = 0; i < count; ++i, ++boolCount)
-                if (Load32(values + 4 * i) != 0)
-                    m_bools[boolCount >> 5] |= 1u << (boolCount & 31);
-            break;
-        }
-        m_fieldIndex.Insert(static_cast<uint32_t>(nameIndex), static_cast<uint32_t>(m_fields.size()));
-        m_fields.push_back(field);
-    }
+    for (unsigned i = 0; i < fieldCount; ++i)
+        m_fieldIndex.Insert(static_cast<uint32_t>(m_fields[i].nameIndex), i);
     reader.Skip(size);
+}
+
+float LoadTableBinary::FloatAt(uint32_t word) const
+{
+    float value;
+    std::memcpy(&value, &m_values[word], 4);
+    return value;
 }
 
 void LoadTableBinary::Serialize(FILE* file)
@@ -131,20 +88,20 @@ void LoadTableBinary::Serialize(FILE* file)
             name = "";
         switch (field.type) {
         case DatabaseArchive::FIELD_INT:
-            std::fprintf(file, "%s,%d,\n", name, field.count ? m_ints[field.first] : 0);
+            std::fprintf(file, "%s,%d,\n", name, field.count ? IntAt(field.first) : 0);
             break;
         case DatabaseArchive::FIELD_FLOAT: {
             // "%f" in the C locale, whatever the process's locale.
             char number[64];
-            auto result = std::to_chars(number, number + sizeof(number) - 1,
-                                        field.count ? m_floats[field.first] : 0.0f, std::chars_format::fixed, 6);
+            auto result =
+                std::to_chars(number, number + sizeof(number) - 1, field.count ? FloatAt(field.first) : 0.0f,
+                              std::chars_format::fixed, 6);
             *result.ptr = '\0';
             std::fprintf(file, "%s,%s,\n", name, number);
             break;
         }
         case DatabaseArchive::FIELD_STRING: {
-            const char* value =
-                field.count && m_archive ? m_archive->GetString(m_stringValues[field.first]) : nullptr;
+            const char* value = field.count && m_archive ? m_archive->GetString(IntAt(field.first)) : nullptr;
             std::fprintf(file, "%s,%s,\n", name, value ? value : "");
             break;
         }
@@ -177,13 +134,13 @@ const LoadTableBinary::Field* LoadTableBinary::Typed(int nameIndex, uint32_t typ
 int LoadTableBinary::GetArrayInt(int nameIndex, unsigned int index, int defaultValue) const
 {
     const Field* field = Typed(nameIndex, DatabaseArchive::FIELD_INT);
-    return field ? m_ints[field->first + Clamp(index, field->count)] : defaultValue;
+    return field ? IntAt(field->first + Clamp(index, field->count)) : defaultValue;
 }
 
 float LoadTableBinary::GetArrayReal(int nameIndex, unsigned int index, float defaultValue) const
 {
     const Field* field = Typed(nameIndex, DatabaseArchive::FIELD_FLOAT);
-    return field ? m_floats[field->first + Clamp(index, field->count)] : defaultValue;
+    return field ? FloatAt(field->first + Clamp(index, field->count)) : defaultValue;
 }
 
 const char* LoadTableBinary::GetArrayValue(int nameIndex, unsigned int index, const char* defaultValue) const
@@ -191,7 +148,7 @@ const char* LoadTableBinary::GetArrayValue(int nameIndex, unsigned int index, co
     const Field* field = Typed(nameIndex, DatabaseArchive::FIELD_STRING);
     if (!field || !m_archive)
         return defaultValue;
-    const char* value = m_archive->GetString(m_stringValues[field->first + Clamp(index, field->count)]);
+    const char* value = m_archive->GetString(IntAt(field->first + Clamp(index, field->count)));
     return value ? value : defaultValue;
 }
 
@@ -273,7 +230,8 @@ float LoadTableBinary::GetArrayReal(const char* name, unsigned int index, float 
     return GetArrayReal(NameIndex(name), index, defaultValue);
 }
 
-const char* LoadTableBinary::GetArrayValue(const std::string& name, unsigned int index, const char* defaultValue)
+const char* LoadTableBinary::GetArrayValue(const std::string& name, unsigned int index,
+                                           const char* defaultValue)
 {
     return GetArrayValue(name.c_str(), index, defaultValue);
 }
@@ -295,8 +253,12 @@ void LoadTableBinary::GetArrayInt(const char* name, std::vector<int>& values)
 {
     CriticalSectionLock lock(m_lock);
     values.clear();
-    if (const Field* field = Typed(NameIndex(name), DatabaseArchive::FIELD_INT))
-        values.assign(m_ints.begin() + field->first, m_ints.begin() + field->first + field->count);
+    const Field* field = Typed(NameIndex(name), DatabaseArchive::FIELD_INT);
+    if (!field)
+        return;
+    values.reserve(field->count);
+    for (uint32_t i = 0; i < field->count; ++i)
+        values.push_back(IntAt(field->first + i));
 }
 
 void LoadTableBinary::GetArrayReal(const std::string& name, std::vector<float>& values)
@@ -308,8 +270,12 @@ void LoadTableBinary::GetArrayReal(const char* name, std::vector<float>& values)
 {
     CriticalSectionLock lock(m_lock);
     values.clear();
-    if (const Field* field = Typed(NameIndex(name), DatabaseArchive::FIELD_FLOAT))
-        values.assign(m_floats.begin() + field->first, m_floats.begin() + field->first + field->count);
+    const Field* field = Typed(NameIndex(name), DatabaseArchive::FIELD_FLOAT);
+    if (!field)
+        return;
+    values.reserve(field->count);
+    for (uint32_t i = 0; i < field->count; ++i)
+        values.push_back(FloatAt(field->first + i));
 }
 
 void LoadTableBinary::GetArrayValue(const std::string& name, std::vector<std::string>& values)
@@ -326,7 +292,7 @@ void LoadTableBinary::GetArrayValue(const char* name, std::vector<std::string>& 
         return;
     values.reserve(field->count);
     for (uint32_t i = 0; i < field->count; ++i) {
-        const char* value = m_archive->GetString(m_stringValues[field->first + i]);
+        const char* value = m_archive->GetString(IntAt(field->first + i));
         values.emplace_back(value ? value : "");
     }
 }

@@ -24,7 +24,7 @@ public:
     struct Field
     {
         uint32_t type;  // DatabaseArchive::FieldType
-        uint32_t first; // index of its first value in the array of its type
+        uint32_t first; // the word of the value array holding its first value
         uint32_t count;
         int nameIndex;
     };
@@ -78,13 +78,14 @@ public:
 private:
     int NameIndex(const char* name) const;
     const Field* Typed(int nameIndex, uint32_t type) const;
-    bool BoolAt(uint32_t bit) const { return (m_bools[bit >> 5] >> (bit & 31)) & 1u; }
+    bool BoolAt(uint32_t word) const { return m_values[word] != 0; }
+    int32_t IntAt(uint32_t word) const { return static_cast<int32_t>(m_values[word]); }
+    float FloatAt(uint32_t word) const;
 
     DatabaseArchive* m_archive;
-    std::vector<int32_t> m_ints;
-    std::vector<float> m_floats;
-    std::vector<int32_t> m_stringValues; // pooled string indices
-    std::vector<uint32_t> m_bools;       // packed, bit i of word i / 32
+    // The body's words as stored (field heads included): each field's values are a run of it, so
+    // building a table is one copy and one walk over the heads.
+    std::vector<uint32_t> m_values;
     std::vector<Field> m_fields;
     IntHashTable m_fieldIndex; // name index -> position in m_fields
 };

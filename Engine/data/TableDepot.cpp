@@ -178,7 +178,8 @@ void TableDepot::DumpStats()
         if (DatabaseArchive* archive = services->GetDatabaseArchive())
             statistics = archive->GetStatistics();
     const float average =
-        m_stats.uniqueFiles ? static_cast<float>(m_stats.totalTime) / static_cast<float>(m_stats.uniqueFiles) : 0.0f;
+        m_stats.uniqueFiles ? static_cast<float>(m_stats.totalTime) / static_cast<float>(m_stats.uniqueFiles)
+                            : 0.0f;
     LogPrintf(0, "^gTable Depot Statistics:");
     LogPrintf(0, "^g  %u - Unique Files Loaded", m_stats.uniqueFiles);
     LogPrintf(0, "^g  %u - Duplicate Files Referenced", m_stats.duplicateReferences);

@@ -1,9 +1,9 @@
+#include "core/ObjectManager.h"
 #include "common/LogCapture.h"
 #include "common/RecordServices.h"
 #include "common/TempDir.h"
 #include "core/EntityDestroyHook.h"
 #include "core/LocalHostIdProvider.h"
-#include "core/ObjectManager.h"
 #include "data/LoadTable.h"
 #include "datakit/ArzWriter.h"
 

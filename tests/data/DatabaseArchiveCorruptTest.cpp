@@ -90,7 +90,8 @@ TEST_P(DatabaseCorruption, BadHeaderAndTablesAreRefusedBeforeAnythingIsTaken)
     ExpectRefused([&](auto& b) { Put(b, 16, size - 2); }, "string table");
     ExpectRefused([](auto& b) { Put(b, 20, 0xFFFFFFF0u); }, "string table");
     ExpectRefused([&](auto& b) { Put(b, layout.stringTableOffset, 0x7FFFFFFF); }, "cannot hold");
-    ExpectRefused([&](auto& b) { Put(b, layout.stringOffsets.back(), 0x1000); }, "runs past the string table");
+    ExpectRefused([&](auto& b) { Put(b, layout.stringOffsets.back(), 0x1000); },
+                  "runs past the string table");
     ExpectRefused([&](auto& b) { Put(b, layout.stringOffsets[0], 0x200000); }, "runs past the string table");
 
     // Record entries: name index, then the type string, body offset and size.
@@ -128,10 +129,16 @@ TEST_P(DatabaseCorruption, DamagedBodiesAreRefused)
              Put(bytes, 12, (9u << 16) | ArzWriter::FIELD_INT); // claims 9 values, holds 2
              r.Body(bytes);
          }},
-        {"field head runs past", [](ArzWriter&, ArzWriter::Record& r) { r.Int("ok", 1).Body({1, 0, 0, 0, 2}); }},
-        {"field name lies outside", [](ArzWriter&, ArzWriter::Record& r) { r.Raw(ArzWriter::FIELD_INT, 999, {1}); }},
+        {"field head runs past",
+         [](ArzWriter&, ArzWriter::Record& r) {
+             r.Int("ok", 1).Body({1, 0, 0, 0, 2});
+         }},
+        {"field name lies outside",
+         [](ArzWriter&, ArzWriter::Record& r) { r.Raw(ArzWriter::FIELD_INT, 999, {1}); }},
         {"string value lies outside",
-         [](ArzWriter& w, ArzWriter::Record& r) { r.Raw(ArzWriter::FIELD_STRING, w.AddString("s"), {0, 999}); }},
+         [](ArzWriter& w, ArzWriter::Record& r) {
+             r.Raw(ArzWriter::FIELD_STRING, w.AddString("s"), {0, 999});
+         }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fragment);

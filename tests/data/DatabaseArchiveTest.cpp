@@ -1,6 +1,6 @@
+#include "data/DatabaseArchive.h"
 #include "common/LogCapture.h"
 #include "data/BinaryReader.h"
-#include "data/DatabaseArchive.h"
 #include "data/LoadTableBinary.h"
 #include "datakit/ArzWriter.h"
 
@@ -94,7 +94,8 @@ TEST(DatabaseArchive, ModDatabaseMergesOverridesAndTranslatesStrings)
         EXPECT_EQ(archive.IsCompressed(), compressed);
 
         // Case and slash direction do not matter, whichever way the name was stored.
-        for (const char* name : {"records\\items\\shield.dbr", "Records/Items/Shield.DBR", "RECORDS/items\\shield.dbr"}) {
+        for (const char* name :
+             {"records\\items\\shield.dbr", "Records/Items/Shield.DBR", "RECORDS/items\\shield.dbr"}) {
             auto shield = Table(archive, name);
             ASSERT_TRUE(shield) << name;
             EXPECT_STREQ(shield->GetValue("label", ""), "Shield");
@@ -134,7 +135,8 @@ TEST(DatabaseArchive, ModDatabaseMergesOverridesAndTranslatesStrings)
             static_cast<uint32_t>(adler32(Word(base, footer), mod.data(), static_cast<uInt>(mod.size()))),
             static_cast<uint32_t>(adler32(Word(base, footer + 4), mod.data() + stringTable, stringTableSize)),
             static_cast<uint32_t>(adler32(Word(base, footer + 8), mod.data() + 24, recordTable - 24)),
-            static_cast<uint32_t>(adler32(Word(base, footer + 12), mod.data() + recordTable, recordTableSize))};
+            static_cast<uint32_t>(
+                adler32(Word(base, footer + 12), mod.data() + recordTable, recordTableSize))};
         for (unsigned i = 0; i < 4; ++i)
             EXPECT_EQ(archive.GetChecksum(i), expected[i]) << i;
 

@@ -1,8 +1,8 @@
+#include "data/TableDepot.h"
 #include "common/LogCapture.h"
 #include "common/RecordServices.h"
 #include "common/TempDir.h"
 #include "data/LoadTable.h"
-#include "data/TableDepot.h"
 #include "datakit/ArzWriter.h"
 
 #include <gtest/gtest.h>
@@ -74,7 +74,8 @@ TEST(TableDepot, ReadsTextTablesThroughTheFileSystemWhenTheDatabaseIsOff)
     ASSERT_TRUE(dir.Write("records/items/t.dbr", "Class,Thing,\nspeed,1.5,\nlist,3;4;5,\n"));
     GAME::Test::RecordServices services;
     services.fromArchive = false;
-    ASSERT_TRUE(services.fileSystem.AddSource(FileSystem::PARTITION_0, dir.Path().c_str(), false, false, false));
+    ASSERT_TRUE(
+        services.fileSystem.AddSource(FileSystem::PARTITION_0, dir.Path().c_str(), false, false, false));
 
     TableDepot depot;
     GAME::Test::LogCapture log;

@@ -97,7 +97,8 @@ ArzWriter::Record& ArzWriter::Record::Bool(const std::string& name, const std::v
     return *this;
 }
 
-ArzWriter::Record& ArzWriter::Record::Raw(uint32_t type, uint32_t nameIndex, const std::vector<uint32_t>& words)
+ArzWriter::Record& ArzWriter::Record::Raw(uint32_t type, uint32_t nameIndex,
+                                          const std::vector<uint32_t>& words)
 {
     Head(type, static_cast<uint32_t>(words.size()), nameIndex);
     for (uint32_t w : words)
@@ -154,8 +155,8 @@ bool ArzWriter::Build(std::vector<uint8_t>& image, Layout* layout) const
         if (m_compressed) {
             uLongf packedSize = compressBound(static_cast<uLong>(body.size()));
             packed.resize(packedSize);
-            if (compress2(packed.data(), &packedSize, body.data(), static_cast<uLong>(body.size()), m_level) !=
-                Z_OK)
+            if (compress2(packed.data(), &packedSize, body.data(), static_cast<uLong>(body.size()),
+                          m_level) != Z_OK)
                 return false;
             image.insert(image.end(), packed.begin(), packed.begin() + packedSize);
             out.bodySizes.push_back(static_cast<uint32_t>(packedSize));
@@ -196,7 +197,8 @@ bool ArzWriter::Build(std::vector<uint8_t>& image, Layout* layout) const
 
     if (m_footer) {
         const uint8_t* base = image.data();
-        uint32_t words[4] = {Adler(base, image.size()), Adler(base + out.stringTableOffset, out.stringTableSize),
+        uint32_t words[4] = {Adler(base, image.size()),
+                             Adler(base + out.stringTableOffset, out.stringTableSize),
                              Adler(base + 24, out.recordTableOffset - 24),
                              Adler(base + out.recordTableOffset, out.recordTableSize)};
         for (uint32_t w : words)

@@ -31,9 +31,9 @@ public:
         uint32_t recordTableSize = 0;
         uint32_t stringTableOffset = 0;
         uint32_t stringTableSize = 0;
-        std::vector<uint32_t> entryOffsets; // start of each record-table entry
-        std::vector<uint32_t> bodyOffsets;  // start of each stored body
-        std::vector<uint32_t> bodySizes;    // stored (compressed) size of each body
+        std::vector<uint32_t> entryOffsets;  // start of each record-table entry
+        std::vector<uint32_t> bodyOffsets;   // start of each stored body
+        std::vector<uint32_t> bodySizes;     // stored (compressed) size of each body
         std::vector<uint32_t> stringOffsets; // start of each string's length word
     };
 
