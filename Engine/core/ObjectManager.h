@@ -13,6 +13,7 @@
 #include "core/Object.h"
 #include "core/Singleton.h"
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <unordered_map>
@@ -118,7 +119,7 @@ private:
     unsigned int m_counter = 1;
     bool m_wrapped = false;
     RecordTableCache* m_tableDepot;
-    bool m_debugging = false;
+    std::atomic<bool> m_debugging{false};
 };
 
 template <class T>

@@ -457,10 +457,9 @@ bool DatabaseArchive::GetRecord(const char* name, size_t length, const void*& bo
     }
 
     if (!Inflate(stored, record.size)) {
-        LogPrintf(
-            1,
-            "DatabaseArchive: the body of record %s does not inflate (%u bytes stored, at most %u allowed)",
-            m_lookupName.c_str(), record.size, kMaxBodySize);
+        LogPrintf(1,
+                  "DatabaseArchive: the body of record %s (%u bytes) does not inflate into %u bytes or fewer",
+                  m_lookupName.c_str(), record.size, kMaxBodySize);
         return false;
     }
     if (const char* reason = CheckBody(m_buffer.data(), m_lastInflatedSize, database,

@@ -61,7 +61,8 @@ void LoadTableBinary::Deserialize(BinaryReader& reader)
     }
 
     m_values.resize(end / 4);
-    std::memcpy(m_values.data(), body, end); // little-endian words, as the engine's machines hold them
+    if (end)
+        std::memcpy(m_values.data(), body, end); // little-endian words, as the engine's machines hold them
     const unsigned fieldCount = static_cast<unsigned>(m_fields.size());
     m_fieldIndex.Setup(fieldCount / 2, fieldCount);
     for (unsigned i = 0; i < fieldCount; ++i)
