@@ -1,10 +1,11 @@
 #include "core/ObjectManager.h"
+#include "data/LoadTable.h"
+#include "data/LoadTableResources.h"
 #include "common/LogCapture.h"
 #include "common/RecordServices.h"
 #include "common/TempDir.h"
 #include "core/EntityDestroyHook.h"
 #include "core/LocalHostIdProvider.h"
-#include "data/LoadTable.h"
 #include "datakit/ArzWriter.h"
 
 #include <climits>
@@ -303,6 +304,62 @@ TEST_F(ObjectManagerTest, ListsAndReportsTheLiveObjects)
     manager->LogLeakedObjects();
     EXPECT_EQ(log.Count(), 3u);
     EXPECT_TRUE(log.Contains("Object not destroyed \"records\\b.dbr\"", 0));
+}
+
+} // namespace
+} // namespace GAME
+
+namespace GAME {
+namespace {
+
+class RecordingResources : public LoadTableResources
+{
+public:
+    GraphicsMesh* LoadMesh(const std::string& file) override { return Note("mesh", file); }
+    GraphicsTexture* LoadTexture(const std::string& file) override { return Note("texture", file); }
+    GraphicsShader2* LoadShader2(const std::string& file) override { return Note("shader", file); }
+    GraphicsAnim* LoadAnimation(const std::string& file) override { return Note("anim", file); }
+    EffectResource* LoadResourceEffect(const std::string& file) override { return Note("effect", file); }
+
+    std::vector<std::string> loads;
+
+private:
+    std::nullptr_t Note(const char* kind, const std::string& file)
+    {
+        loads.push_back(std::string(kind) + ":" + file);
+        return nullptr;
+    }
+};
+
+TEST_F(ObjectManagerTest, TablesCreateObjectsAndLoadResourcesNamedByTheirFields)
+{
+    LoadTable table;
+    std::string text = "child,records\\thing.dbr,\nnone,,\nmeshes,a.msh;;c.msh,\ntex,t.tex,\nfx,f.fx,\nanim,w.anm,\n";
+    TextParser parser(text.data(), text.size());
+    table.Deserialize(parser);
+
+    Object* child = table.CreateObjectFromProperty("child");
+    ASSERT_NE(child, nullptr);
+    EXPECT_EQ(child->GetObjectName(), "records\\thing.dbr");
+    EXPECT_EQ(manager->GetObject(child->GetObjectId()), child);
+    EXPECT_EQ(table.CreateObjectFromProperty("none"), nullptr);
+    EXPECT_EQ(table.CreateObjectFromProperty("missing"), nullptr);
+    EXPECT_EQ(LoadTable::CreateObjectFromFile("records\\unknown.dbr"), nullptr);
+
+    // Without an installer nothing loads; with one, empty elements are skipped.
+    EXPECT_EQ(table.LoadMesh("meshes", 0), nullptr);
+    RecordingResources resources;
+    LoadTableResources::Install(&resources);
+    table.LoadMesh("meshes", 0);
+    table.LoadMesh("meshes", 1);
+    table.LoadMesh("meshes", 5); // past the end: the last element
+    table.LoadTexture("tex");
+    table.LoadResourceEffect("fx");
+    table.LoadAnimation("anim");
+    table.LoadShader2("missing");
+    LoadTableResources::Install(nullptr);
+    EXPECT_EQ(resources.loads,
+              (std::vector<std::string>{"mesh:a.msh", "mesh:c.msh", "texture:t.tex", "effect:f.fx", "anim:w.anm"}));
 }
 
 } // namespace
