@@ -14,6 +14,16 @@ void UniqueIdMap::RemoveEntity(const UniqueId& id)
     m_entities.erase(id);
 }
 
+bool UniqueIdMap::RemoveEntity(const UniqueId& id, const Entity* entity)
+{
+    CriticalSectionLock lock(m_lock);
+    auto found = m_entities.find(id);
+    if (found == m_entities.end() || found->second != entity)
+        return false;
+    m_entities.erase(found);
+    return true;
+}
+
 Entity* UniqueIdMap::GetEntity(const UniqueId& id) const
 {
     CriticalSectionLock lock(m_lock);

@@ -25,6 +25,9 @@ public:
     // An id already in the map keeps its first entity.
     void AddEntity(const UniqueId& id, Entity* entity);
     void RemoveEntity(const UniqueId& id);
+    // Removes the id only while it names this entity (an entity never drops another's entry);
+    // true when it was removed.
+    bool RemoveEntity(const UniqueId& id, const Entity* entity);
     // Null when the id is not in the map.
     Entity* GetEntity(const UniqueId& id) const;
 

@@ -1,9 +1,13 @@
 #include "world/Region.h"
 
+#include "core/Log.h"
 #include "core/MathUtil.h"
+#include "core/ObjectManager.h"
 #include "core/Ray.h"
 #include "core/UniqueId.h"
 #include "core/WorldVec3.h"
+#include "world/Entity.h"
+#include "world/Level.h"
 #include "world/Portal.h"
 
 #include <algorithm>
@@ -22,6 +26,7 @@ Region::Region(World* world, int index, const std::string& name, const ABBox& bo
 
 Region::~Region()
 {
+    SetLevel(nullptr);
     for (Portal* portal : m_portals)
         delete portal;
 }
@@ -52,7 +57,59 @@ Vec3 Region::GetRelativePosition(const WorldVec3& position) const
 
 Level* Region::GuaranteedGetLevel(bool) const
 {
-    return nullptr;
+    return m_level;
+}
+
+void Region::SetLevel(Level* level)
+{
+    if (m_level == level)
+        return;
+    if (m_level) {
+        m_level->Unload(false);
+        delete m_level;
+    }
+    m_level = level;
+    UpdateBoundingBox();
+}
+
+void Region::UpdateBoundingBox()
+{
+    if (m_level)
+        m_box = m_level->GetBoundingBox();
+}
+
+bool Region::AddEntity(Entity* entity, const WorldCoords& coords, bool)
+{
+    if (!entity || coords.GetRegion() != this)
+        return false;
+    const bool ready = m_level && m_level->GetPostLoadCalled();
+    if (!ready && entity->DeleteOnEnteringUnloadedLevel()) {
+        LogPrintf(1, "Entity (%s, id: %d) could not be added to the world because it's level is not loaded.",
+                  entity->GetObjectName().c_str(), static_cast<int>(entity->GetObjectId()));
+        ObjectManager::Get()->DestroyObjectEx(entity, __FILE__, __LINE__);
+        return false;
+    }
+    bool added = false;
+    if (Level* level = GuaranteedGetLevel(false)) {
+        added = level->AddEntity(entity, coords.GetRegionCoords());
+        entity->Update(0);
+    }
+    if (!entity->IsInWorld()) {
+        LogPrintf(2, "Entity (%s, id: %d) not in world after World::AddEntity() processing.",
+                  entity->GetObjectName().c_str(), static_cast<int>(entity->GetObjectId()));
+        return false;
+    }
+    return added;
+}
+
+void Region::RemoveEntity(Entity* entity)
+{
+    if (!entity)
+        return;
+    if (m_level && m_level->GetPostLoadCalled())
+        m_level->RemoveEntity(entity);
+    else
+        entity->SetCoords(WorldCoords());
 }
 
 Portal* Region::CreatePortal()

@@ -2,12 +2,12 @@
 // bounding box in region space, its portals and (later) its level. Region-relative values
 // (core/World*.h) ask it for offsets, bounds and portals. Owns its portals. Main thread.
 //
-// TODO(stand-in): only the space, identity and portal parts exist. Missing: the level and its
-// loading thread, level lock, loading flags and usage counting (GetLevel, LoadLevel,
-// BackgroundLoadLevel, PostLoadLevel, UnloadLevel, SetLevel, UpdateUsage, PrepareUnload), the
-// per-frame walk (Update, PreLoad, AddToScene), connectivity, entities, saved state, fog of war,
-// zone record, minimap and icon, device resets, the free-standing Region(const ABBox&) form and
-// Save.
+// TODO(stand-in): only the space, identity and portal parts exist, with the level pointer and
+// entity placement that levels and entities need. Missing: the level's loading thread, level
+// lock, loading flags and usage counting (LoadLevel, BackgroundLoadLevel, PostLoadLevel,
+// UnloadLevel, UpdateUsage, PrepareUnload), the loaded-regions list, the per-frame walk (Update,
+// PreLoad, AddToScene), connectivity, saved state, fog of war, zone record, minimap and icon,
+// device resets, the free-standing Region(const ABBox&) form and Save.
 #pragma once
 
 #include "core/ABBox.h"
@@ -20,8 +20,10 @@
 
 namespace GAME {
 
+class Entity;
 class Level;
 class Portal;
+class WorldCoords;
 class Ray;
 class UniqueId;
 class World;
@@ -63,8 +65,24 @@ public:
     // distant offsets neither wrap nor lose precision. A null region counts as the world origin.
     static Vec3 GetOffsetDifference(const Region* from, const Region* to);
 
-    // TODO(stand-in): levels do not exist yet; this would load the level at once and return it.
+    // The region's level (owned), null when none is set.
+    Level* GetLevel() const { return m_level; }
+    // TODO(stand-in): levels are not loaded from files yet; this answers the level as it is.
     Level* GuaranteedGetLevel(bool renderData) const;
+    // Unloads and deletes the current level, then owns the new one and takes its bounding box.
+    // TODO(stand-in): the loaded-regions list and the region's new unique id.
+    void SetLevel(Level* level);
+    // The box becomes the level's bounding box (nothing without a level).
+    void UpdateBoundingBox();
+
+    // Places the entity in the level at coords (which must name this region). False when the
+    // entity or the level cannot take it; an entity that asks to be deleted on entering an
+    // unloaded level is destroyed then. Updates the entity once. TODO(stand-in): the network
+    // controller is not told (quiet is not read).
+    bool AddEntity(Entity* entity, const WorldCoords& coords, bool quiet);
+    // Out of the level (or only region-less coords when the level is not ready).
+    // TODO(stand-in): the network entity list and the physics simulation are not told.
+    void RemoveEntity(Entity* entity);
 
     Portal* CreatePortal();
     void DestroyPortal(Portal* portal);
@@ -86,6 +104,7 @@ private:
     unsigned m_levelOffset;
     unsigned m_levelSize;
     std::vector<Portal*> m_portals;
+    Level* m_level = nullptr;
 };
 
 } // namespace GAME

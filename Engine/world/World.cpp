@@ -1,8 +1,13 @@
 #include "world/World.h"
 
+#include "core/Intersect.h"
+#include "core/Log.h"
 #include "core/MathUtil.h"
+#include "core/ObjectManager.h"
 #include "core/WorldRay.h"
 #include "core/WorldVec3.h"
+#include "world/Entity.h"
+#include "world/Level.h"
 #include "world/Region.h"
 
 #include <atomic>
@@ -115,6 +120,81 @@ float World::GetNearestFloorHeight(const WorldVec3& p) const
     if (up < gInfinity)
         return (pos.y - 2.5f) + up;
     return -gInfinity;
+}
+
+bool World::AddEntity(Entity* entity, const WorldCoords& coords, bool quiet)
+{
+    if (!entity || !coords.GetRegion() || entity->GetRegion())
+        return false;
+    return coords.GetRegion()->AddEntity(entity, coords, quiet);
+}
+
+void World::RemoveEntity(Entity* entity)
+{
+    if (entity && entity->GetRegion())
+        entity->GetRegion()->RemoveEntity(entity);
+}
+
+void World::SetCoords(Entity* entity, const WorldCoords& coords)
+{
+    if (!entity)
+        return;
+    Region* from = entity->GetRegion();
+    Region* to = coords.GetRegion();
+    if (!from || !to)
+        return;
+    const bool deleteOnUnloaded = entity->DeleteOnEnteringUnloadedLevel();
+    if (!deleteOnUnloaded && !to->GuaranteedGetLevel(false))
+        return;
+    bool wasListed = false;
+    if (from != to && from->GetLevel()) {
+        Level* old = from->GetLevel();
+        wasListed = old->IsInNetworkList(entity);
+        if (wasListed)
+            old->RemoveEntityFromNetworkList(entity);
+        old->RemoveEntity(entity);
+    }
+    Level* target = to->GuaranteedGetLevel(false);
+    if ((!target || !target->IsLoaded()) && deleteOnUnloaded) {
+        LogPrintf(2, "Entity '%s' tried to move into an unloaded level.", entity->GetObjectName().c_str());
+        ObjectManager::Get()->DestroyObjectEx(entity, __FILE__, __LINE__);
+        return;
+    }
+    if (!target)
+        return;
+    if (from != to) {
+        target->AddEntity(entity, coords.GetRegionCoords());
+        if (wasListed)
+            target->AddEntityToNetworkList(entity);
+    } else {
+        target->MoveEntity(entity, coords.GetRegionCoords());
+    }
+}
+
+void World::UpdateRegionBoundingBox(Level* level)
+{
+    for (Region* region : m_regions) {
+        if (region && region->GetLevel() == level) {
+            region->UpdateBoundingBox();
+            return;
+        }
+    }
+}
+
+void World::GetEntitiesInBox(std::vector<Entity*>& out, const ABBox& box, Region* from, bool force,
+                             EntityListType type) const
+{
+    if (!from)
+        return;
+    for (Region* region : m_regions) {
+        Level* level = region ? region->GetLevel() : nullptr;
+        if (!level || (!force && !level->IsLoaded()))
+            continue;
+        const ABBox local(box.center + Region::GetOffsetDifference(from, region), box.extents);
+        if (!ABBoxesOverlap(local, region->GetBoundingBox()))
+            continue;
+        level->GetEntitiesInBox(out, local, type);
+    }
 }
 
 float World::CastRay(const WorldRay&) const

@@ -2,16 +2,18 @@
 // values reach it through GetCurrent to resolve region ids and to find the region that holds a
 // position. Owns its regions. Main thread (GetCurrent may be read from any thread).
 //
-// TODO(stand-in): only the region list and the queries region-relative values need exist.
-// Missing: loading and saving world and map files (Load, LoadMap, Save, Unload, the map file and
-// its lock, quest files, spawn points, chunk callbacks), the loaded-regions list (GetRegionById's
-// loaded-first search therefore searches all regions), region removal and connectivity, the
-// per-frame PostLoadPass and Update, entities, fog of war, the rest of the queries, and the
-// engine's ownership of the current world (SetCurrent).
+// TODO(stand-in): only the region list, the queries region-relative values need and the entity
+// placement levels need exist. Missing: loading and saving world and map files (Load, LoadMap,
+// Save, Unload, the map file and its lock, quest files, spawn points, chunk callbacks), the
+// loaded-regions list (GetRegionById's loaded-first search therefore searches all regions, and
+// entity queries ask every region that has a loaded level), region removal and connectivity,
+// the per-frame PostLoadPass and Update, the network lists, fog of war, the rest of the queries,
+// and the engine's ownership of the current world (SetCurrent).
 #pragma once
 
 #include "core/ABBox.h"
 #include "core/IntVec3.h"
+#include "world/EntityListType.h"
 #include "world/RegionId.h"
 
 #include <string>
@@ -19,8 +21,11 @@
 
 namespace GAME {
 
+class Entity;
+class Level;
 class Region;
 class Vec3;
+class WorldCoords;
 class WorldRay;
 class WorldVec3;
 
@@ -56,6 +61,21 @@ public:
     // The floor under (or else over) the position: a ray cast 2.5 units down from above it, then
     // 2.5 units up from below it; -gInfinity when neither hits or the position has no region.
     float GetNearestFloorHeight(const WorldVec3& p) const;
+
+    // False when the coords have no region or the entity has one already; otherwise the target
+    // region places it.
+    bool AddEntity(Entity* entity, const WorldCoords& coords, bool quiet);
+    // Out of its region's level. TODO(stand-in): the network entity list is not told.
+    void RemoveEntity(Entity* entity);
+    // Moves an entity, changing level when the region changes.
+    void SetCoords(Entity* entity, const WorldCoords& coords);
+    // The first region whose level this is takes the level's box.
+    void UpdateRegionBoundingBox(Level* level);
+    // Appends the entities whose region boxes meet the box (given in from's space) from every
+    // region whose level is loaded (with force, every region's level as it is); nothing without
+    // from.
+    void GetEntitiesInBox(std::vector<Entity*>& out, const ABBox& box, Region* from, bool force,
+                          EntityListType type) const;
 
 private:
     // Distance to the nearest hit along the ray, gInfinity for none. TODO(stand-in): the region

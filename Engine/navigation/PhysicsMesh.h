@@ -1,0 +1,27 @@
+// Collision geometry of an entity that is not a set of boxes: triangles in the entity's frame.
+// Entities hand it out (GetPhysicsMesh) and the level's collision queries collide boxes with it.
+// Main thread.
+//
+// TODO(stand-in): the meshes themselves come with the physics engine; this is the interface the
+// level calls.
+#pragma once
+
+#include "core/OBBox.h"
+
+namespace GAME {
+
+struct CollisionContact;
+
+class PhysicsMesh
+{
+public:
+    virtual ~PhysicsMesh() = default;
+    virtual int GetNumFaces() const = 0;
+    // The three vertex indices of a face and its flag word.
+    virtual void GetFace(int index, int vertices[3], unsigned& flags) const = 0;
+    virtual Vec3 GetVertex(int index) const = 0;
+    // Contacts of a box given in the mesh's frame; answers the number written (at most capacity).
+    virtual int FindCollisions(const OBBox& box, CollisionContact* contacts, int capacity) const = 0;
+};
+
+} // namespace GAME

@@ -1,0 +1,1362 @@
+#include "world/Level.h"
+
+#include "core/Intersect.h"
+#include "core/Log.h"
+#include "core/MathUtil.h"
+#include "core/ObjectManager.h"
+#include "core/WorldFrustum.h"
+#include "core/WorldVec3.h"
+#include "data/BinaryReader.h"
+#include "data/BinaryWriter.h"
+#include "data/EngineDataServices.h"
+#include "data/FileSystem.h"
+#include "navigation/CollisionContact.h"
+#include "navigation/ImpassableData.h"
+#include "navigation/PhysicsMesh.h"
+#include "terrain/GridRegion.h"
+#include "terrain/Terrain.h"
+#include "terrain/TerrainRT.h"
+#include "terrain/Water.h"
+#include "world/Entity.h"
+#include "world/Region.h"
+#include "world/World.h"
+#include "world/WorldServices.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <unordered_map>
+
+namespace GAME {
+
+namespace {
+
+enum LevelChunk : uint32_t
+{
+    CHUNK_IMPASSABLE = 3,
+    CHUNK_ENTITIES = 5,
+    CHUNK_GROUND = 6,
+    CHUNK_WATER = 9,
+    CHUNK_PATH_MESH = 10,
+    CHUNK_EXTRA_DATA = 20,
+    CHUNK_SECTOR_LAYERS = 23,
+};
+
+enum GroundKind : uint32_t
+{
+    GROUND_TERRAIN = 0,
+    GROUND_GRID = 1,
+    GROUND_TERRAIN_RT = 2,
+};
+
+// A frame read from a file; false when any component is not finite.
+bool IsFiniteCoords(const Coords& c)
+{
+    return IsFiniteVec3(c.xAxis) && IsFiniteVec3(c.yAxis) && IsFiniteVec3(c.zAxis) && IsFiniteVec3(c.origin);
+}
+
+// Width and height of a sector layers block (version 1); false when it cannot be one.
+bool ReadSectorLayersSize(BinaryReader reader, unsigned& width, unsigned& height)
+{
+    if (reader.ReadUInt32() != 1)
+        return false;
+    const uint32_t lists = reader.ReadUInt32();
+    if (reader.Failed() || !reader.CheckCount(lists, 4, "sector layer lists"))
+        return false;
+    for (uint32_t i = 0; i < lists; ++i) {
+        const uint32_t targets = reader.ReadUInt32();
+        if (reader.Failed() || !reader.CheckCount(targets, 17, "sector layer targets"))
+            return false;
+        reader.Skip(targets * 17);
+    }
+    width = reader.ReadUInt32();
+    height = reader.ReadUInt32();
+    if (reader.Failed())
+        return false;
+    return width == 0 || reader.CheckCount(static_cast<uint64_t>(width) * height, 4, "sector layer cells");
+}
+
+// The object of the record, kept only when it is an entity.
+Entity* CreateEntity(const std::string& recordName, unsigned id)
+{
+    Object* object = ObjectManager::Get()->CreateObjectFromFile(recordName, id, false);
+    if (!object)
+        return nullptr;
+    if (!Entity::IsEntity(object)) {
+        ObjectManager::Get()->DestroyObjectEx(object, __FILE__, __LINE__);
+        return nullptr;
+    }
+    return static_cast<Entity*>(object);
+}
+
+} // namespace
+
+Level::Level(Region* region) : m_region(region) {}
+
+Level::~Level()
+{
+    if (m_loaded)
+        Unload(false);
+    FreeContents();
+}
+
+Terrain* Level::GetEditableTerrain()
+{
+    return m_terrain && m_terrain->IsEditable() ? static_cast<Terrain*>(m_terrain) : nullptr;
+}
+
+const Terrain* Level::GetEditableTerrain() const
+{
+    return m_terrain && m_terrain->IsEditable() ? static_cast<const Terrain*>(m_terrain) : nullptr;
+}
+
+void Level::MakeTree(float x, float z, float hx, float hz)
+{
+    delete m_tree;
+    m_tree = new EntityTree(x, z, hx, hz);
+}
+
+void Level::FreeContents()
+{
+    if (m_tree) {
+        std::vector<Entity*> entities;
+        EntityTree::GetAllObjects(m_tree->GetRoot(), entities);
+        for (Entity* entity : entities) {
+            m_tree->Remove(entity);
+            entity->SetCoords(WorldCoords());
+            ObjectManager::Get()->DestroyObjectEx(entity, __FILE__, __LINE__);
+        }
+    }
+    delete m_tree;
+    m_tree = nullptr;
+    delete m_gridRegion;
+    m_gridRegion = nullptr;
+    delete m_terrain;
+    m_terrain = nullptr;
+    delete m_water;
+    m_water = nullptr;
+    m_pathMesh.Clear();
+    m_sectorLayersBody.clear();
+    m_layersWidth = m_layersHeight = 0;
+    m_networkList.clear();
+    m_numEntities = 0;
+    m_loaded = false;
+    m_renderDataLoaded = false;
+}
+
+// ---- Reading ------------------------------------------------------------------------------------
+
+bool Level::Load(const char* fileName, bool restoringState)
+{
+    FileSystem* files = EngineDataServices::Files();
+    File* file = files && fileName ? files->OpenFile(fileName, FILE_MODE_READ) : nullptr;
+    if (!file) {
+        LogPrintf(1, "Level: cannot open %s", fileName ? fileName : "(null)");
+        return false;
+    }
+    const unsigned size = file->GetLength();
+    const void* data = size ? file->Lock(0, size) : nullptr;
+    const bool loaded = data && size <= 0x7FFFFFFF && Load(data, static_cast<int>(size), restoringState);
+    if (data)
+        file->Unlock();
+    files->CloseFile(file);
+    return loaded;
+}
+
+bool Level::Load(const void* data, int size, bool restoringState)
+{
+    if (!data || size < 4) {
+        LogPrintf(1, "Level: no level data");
+        return false;
+    }
+    BinaryReader reader(data, static_cast<unsigned>(size));
+    char header[3];
+    reader.ReadBytes(header, 3);
+    const int fileVersion = reader.ReadInt8();
+    if (std::memcmp(header, magic, 3) != 0 || fileVersion < minVersion || fileVersion > version) {
+        LogPrintf(1, "Level: not a level file of version %d to %d", minVersion, version);
+        return false;
+    }
+    if (m_loaded)
+        Unload(false);
+    FreeContents();
+
+    ImpassableData impassable;
+    bool haveEntities = false, haveExtra = false, layersRead = false;
+    BinaryReader entities, extra;
+    bool ok = true;
+    while (ok && reader.GetPosition() < reader.GetSize()) {
+        uint32_t id = 0;
+        BinaryReader chunk;
+        if (!reader.ReadBlock(id, chunk)) {
+            LogPrintf(1, "Level: chunk at %u runs past the end of the file", reader.GetPosition());
+            ok = false;
+            break;
+        }
+        switch (id) {
+        case CHUNK_ENTITIES:
+            entities = std::move(chunk);
+            haveEntities = true;
+            break;
+        case CHUNK_EXTRA_DATA:
+            extra = std::move(chunk);
+            haveExtra = true;
+            break;
+        case CHUNK_PATH_MESH:
+            if (!m_pathMesh.Read(chunk))
+                LogPrintf(2, "Error loading path mesh");
+            break;
+        case CHUNK_GROUND: {
+            if (chunk.GetSize() == 0)
+                break; // a level without ground
+            const uint32_t kind = fileVersion >= 11 ? chunk.ReadUInt32() : GROUND_TERRAIN;
+            BinaryReader body(chunk.GetCursor(), chunk.GetRemaining());
+            if (m_terrain || m_gridRegion) {
+                LogPrintf(1, "Level: a second ground chunk is skipped");
+                break;
+            }
+            if (kind == GROUND_TERRAIN || kind == GROUND_TERRAIN_RT) {
+                m_terrain = kind == GROUND_TERRAIN ? static_cast<TerrainBase*>(new Terrain(m_region))
+                                                   : static_cast<TerrainBase*>(new TerrainRT(m_region));
+                if (chunk.Failed() || !m_terrain->Load(body, fileVersion)) {
+                    LogPrintf(1, "Level: the terrain cannot be loaded");
+                    ok = false;
+                }
+            } else if (kind == GROUND_GRID) {
+                m_gridRegion = new GridRegion(m_region);
+                m_gridRegion->Load(body);
+            } else {
+                LogPrintf(1, "Level: unknown ground kind %u is skipped", kind);
+            }
+            break;
+        }
+        case CHUNK_WATER:
+            NewWater()->Load(chunk);
+            break;
+        case CHUNK_IMPASSABLE:
+            impassable.Load(chunk);
+            break;
+        case CHUNK_SECTOR_LAYERS:
+            if (ReadSectorLayersSize(BinaryReader(chunk.GetData(), chunk.GetSize()), m_layersWidth, m_layersHeight)) {
+                m_sectorLayersBody.assign(chunk.GetData(), chunk.GetData() + chunk.GetSize());
+                layersRead = true;
+            } else {
+                LogPrintf(1, "Level: the sector layers cannot be read");
+            }
+            break;
+        default:
+            break;
+        }
+    }
+
+    if (ok) {
+        const ABBox box = GetBoundingBox();
+        if (!layersRead)
+            InitSectorLayers(static_cast<unsigned>(2.0f * box.extents.x), static_cast<unsigned>(2.0f * box.extents.z));
+        MakeTree(box.extents.x, box.extents.z, std::max(box.extents.x, box.extents.z),
+                 std::max(box.extents.x, box.extents.z));
+        if (m_region && m_region->GetWorld())
+            m_region->GetWorld()->UpdateRegionBoundingBox(this);
+
+        std::vector<Entity*> slots;
+        if (haveEntities && !ReadEntityList(entities, fileVersion, restoringState, slots))
+            ok = false;
+        if (ok && haveExtra && !ReadExtraData(extra, slots))
+            ok = false;
+    }
+    if (!ok) {
+        FreeContents();
+        return false;
+    }
+
+    if (Terrain* terrain = GetEditableTerrain()) {
+        terrain->SetImpassableData(impassable);
+        if (WorldServices::EditorMode())
+            terrain->ProcessDirtyRects();
+    }
+    // TODO(stand-in): the sector layers take the terrain and grid region as height sources.
+    m_loaded = true;
+    return true;
+}
+
+bool Level::KeepsLoadedEntity(Entity* entity, bool restoringState) const
+{
+    // The server re-creates saved entities from their state; a client gets the server's.
+    if (WorldServices::NetworkServer())
+        return !(restoringState && entity->ShouldSaveState());
+    if (WorldServices::NetworkClient())
+        return !entity->ShouldServerSpawn();
+    if (WorldServices::EditorMode())
+        return true;
+    return !(restoringState && entity->ShouldSaveState());
+}
+
+bool Level::ReadEntityList(BinaryReader& reader, int fileVersion, bool restoringState, std::vector<Entity*>& slots)
+{
+    // The names by position, as stored (a name stored twice keeps both positions).
+    const uint32_t nameCount = reader.ReadUInt32();
+    if (reader.Failed() || !reader.CheckCount(nameCount, 4, "entity record names")) {
+        LogPrintf(1, "Level: the entity names cannot be read");
+        return false;
+    }
+    std::vector<std::string> names(nameCount);
+    for (std::string& name : names) {
+        if (!reader.ReadString(name)) {
+            LogPrintf(1, "Level: the entity names cannot be read");
+            return false;
+        }
+    }
+    const bool withIds = fileVersion >= 12;
+    const uint32_t count = reader.ReadUInt32();
+    if (reader.Failed() || !reader.CheckCount(count, withIds ? 56 : 52, "entity records")) {
+        LogPrintf(1, "Level: the entity records do not fit the chunk");
+        return false;
+    }
+    slots.assign(count, nullptr);
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint32_t nameIndex = reader.ReadUInt32();
+        const Coords frame = reader.ReadCoords();
+        bool hasId = false;
+        UniqueId id;
+        if (withIds) {
+            hasId = reader.ReadUInt32() != 0;
+            if (hasId)
+                id = reader.ReadUniqueId();
+        }
+        if (reader.Failed()) {
+            LogPrintf(1, "Level: entity record %u is cut short", i);
+            return false;
+        }
+        const std::string* name = nameIndex < names.size() ? &names[nameIndex] : nullptr;
+        if (!IsFiniteCoords(frame)) {
+            LogPrintf(1, "Entity '%s' has non-finite coords, skipping", name ? name->c_str() : "");
+            continue;
+        }
+        if (!name)
+            continue;
+        Entity* entity = CreateEntity(*name, 0);
+        if (!entity)
+            continue;
+        if (!KeepsLoadedEntity(entity, restoringState)) {
+            ObjectManager::Get()->DestroyObjectEx(entity, __FILE__, __LINE__);
+            continue;
+        }
+        if (hasId)
+            entity->SetUniqueID(id);
+        entity->SetCoords(WorldCoords(m_region, frame));
+        ObjectManager::Get()->LoadObjectData(entity);
+        entity->UpdateBoundingBox();
+        m_tree->Insert(entity);
+        ++m_numEntities;
+        slots[i] = entity;
+    }
+    return true;
+}
+
+bool Level::ReadExtraData(BinaryReader& reader, const std::vector<Entity*>& slots)
+{
+    while (!reader.AtEnd()) {
+        const uint32_t index = reader.ReadUInt32();
+        const uint32_t size = reader.ReadUInt32();
+        if (reader.Failed() || size > reader.GetRemaining()) {
+            LogPrintf(1, "Level: entity data record runs past its chunk");
+            return false;
+        }
+        BinaryReader record(reader.GetCursor(), size);
+        reader.Skip(size);
+        if (index < slots.size() && slots[index])
+            slots[index]->Read(record);
+    }
+    return true;
+}
+
+// ---- Writing ------------------------------------------------------------------------------------
+
+bool Level::SaveToMemory(BinaryWriter& writer, bool runTimeFormat) const
+{
+    std::vector<Entity*> entities;
+    if (m_tree)
+        EntityTree::GetAllObjects(m_tree->GetRoot(), entities);
+    std::vector<const std::string*> names;
+    std::unordered_map<std::string, uint32_t> nameIndex;
+    std::vector<uint32_t> recordNames;
+    recordNames.reserve(entities.size());
+    for (Entity* entity : entities) {
+        auto [it, added] = nameIndex.emplace(entity->GetObjectName(), static_cast<uint32_t>(names.size()));
+        if (added)
+            names.push_back(&it->first);
+        recordNames.push_back(it->second);
+    }
+
+    writer.WriteBytes(magic, 3);
+    writer.WriteInt8(static_cast<int8_t>(version));
+
+    writer.BeginBlock(CHUNK_ENTITIES);
+    writer.WriteUInt32(static_cast<uint32_t>(names.size()));
+    for (const std::string* name : names)
+        writer.WriteString(*name);
+    writer.WriteUInt32(static_cast<uint32_t>(entities.size()));
+    for (size_t i = 0; i < entities.size(); ++i) {
+        Entity* entity = entities[i];
+        writer.WriteUInt32(recordNames[i]);
+        writer.WriteCoords(entity->GetCoords().GetRegionCoords());
+        writer.WriteUInt32(entity->HasUniqueID() ? 1u : 0u);
+        if (entity->HasUniqueID())
+            writer.WriteUniqueId(entity->GetUniqueID());
+    }
+    writer.EndBlock();
+
+    writer.BeginBlock(CHUNK_EXTRA_DATA);
+    for (size_t i = 0; i < entities.size(); ++i) {
+        BinaryWriter data(0x400);
+        entities[i]->Write(data);
+        if (data.GetSize() == 0)
+            continue;
+        writer.WriteUInt32(static_cast<uint32_t>(i));
+        writer.WriteUInt32(data.GetSize());
+        writer.WriteBytes(data.GetBuffer(), data.GetSize());
+    }
+    writer.EndBlock();
+
+    writer.BeginBlock(CHUNK_GROUND);
+    if (const Terrain* terrain = GetEditableTerrain()) {
+        BinaryWriter runTime(0x400);
+        if (runTimeFormat && terrain->SaveRunTimeFormat(runTime)) {
+            writer.WriteUInt32(GROUND_TERRAIN_RT);
+            writer.WriteBytes(runTime.GetBuffer(), runTime.GetSize());
+        } else {
+            if (runTimeFormat)
+                LogPrintf(1, "Level: the terrain has no run-time form yet; saving the editable form");
+            writer.WriteUInt32(GROUND_TERRAIN);
+            terrain->Save(writer);
+        }
+    } else if (m_gridRegion) {
+        writer.WriteUInt32(GROUND_GRID);
+        m_gridRegion->Save(writer);
+    }
+    writer.EndBlock();
+
+    if (m_water) {
+        writer.BeginBlock(CHUNK_WATER);
+        m_water->Save(writer);
+        writer.EndBlock();
+    }
+    if (m_pathMesh.HasMesh()) {
+        writer.BeginBlock(CHUNK_PATH_MESH);
+        m_pathMesh.Write(writer);
+        writer.EndBlock();
+    }
+
+    writer.BeginBlock(CHUNK_SECTOR_LAYERS);
+    if (!m_sectorLayersBody.empty()) {
+        writer.WriteBytes(m_sectorLayersBody.data(), static_cast<unsigned>(m_sectorLayersBody.size()));
+    } else {
+        // Empty layers: version 1, four empty target lists, the size, every cell 0.
+        writer.WriteUInt32(1);
+        writer.WriteUInt32(4);
+        for (int i = 0; i < 4; ++i)
+            writer.WriteUInt32(0);
+        writer.WriteUInt32(m_layersWidth);
+        writer.WriteUInt32(m_layersHeight);
+        if (m_layersWidth) {
+            const std::vector<uint8_t> zeros(4096, 0);
+            uint64_t left = static_cast<uint64_t>(m_layersWidth) * m_layersHeight * 4;
+            while (left > 0) {
+                const unsigned n = static_cast<unsigned>(std::min<uint64_t>(left, zeros.size()));
+                writer.WriteBytes(zeros.data(), n);
+                left -= n;
+            }
+        }
+    }
+    writer.EndBlock();
+    return !writer.Failed();
+}
+
+bool Level::Save(const char* fileName, bool runTimeFormat)
+{
+    BinaryWriter writer(0x400);
+    const bool built = SaveToMemory(writer, runTimeFormat);
+    FileSystem* files = EngineDataServices::Files();
+    File* file = files && fileName ? files->OpenFile(fileName, FILE_MODE_WRITE) : nullptr;
+    if (!file) {
+        LogPrintf(1, "Level: cannot open %s for writing", fileName ? fileName : "(null)");
+        return false;
+    }
+    const bool written = built && file->Write(0, writer.GetBuffer(), writer.GetSize());
+    files->CloseFile(file);
+    if (!written)
+        LogPrintf(1, "Level: writing %s failed", fileName);
+    return written;
+}
+
+// ---- Saved state --------------------------------------------------------------------------------
+
+bool Level::SaveState(BinaryWriter* writer) const
+{
+    if (!writer)
+        return false;
+    writer->BeginBlock(CHUNK_ENTITIES);
+    std::vector<Entity*> entities;
+    if (m_tree)
+        EntityTree::GetAllObjects(m_tree->GetRoot(), entities);
+    for (Entity* entity : entities) {
+        if (!entity->ShouldSaveState())
+            continue;
+        writer->WriteString(entity->GetObjectName());
+        writer->WriteUInt32(entity->GetObjectId());
+        writer->WriteCoords(entity->GetCoords().GetRegionCoords());
+        writer->WriteUInt32(entity->HasUniqueID() ? 1u : 0u);
+        if (entity->HasUniqueID())
+            writer->WriteUniqueId(entity->GetUniqueID());
+        entity->SaveState(*writer);
+    }
+    writer->EndBlock();
+    return true;
+}
+
+bool Level::RestoreState(const void* data, unsigned size)
+{
+    if (!data)
+        return size == 0;
+    if (!m_tree) {
+        LogPrintf(1, "Level: state cannot be restored into a level that is not loaded");
+        return false;
+    }
+    BinaryReader reader(data, size);
+    while (!reader.AtEnd()) {
+        uint32_t id = 0;
+        BinaryReader chunk;
+        if (!reader.ReadBlock(id, chunk)) {
+            LogPrintf(1, "Level: the saved state is cut short");
+            return false;
+        }
+        if (id != CHUNK_ENTITIES)
+            continue;
+        while (!chunk.AtEnd()) {
+            std::string name;
+            chunk.ReadString(name);
+            const uint32_t objectId = chunk.ReadUInt32();
+            const Coords frame = chunk.ReadCoords();
+            const bool hasId = chunk.ReadUInt32() != 0;
+            const UniqueId uniqueId = hasId ? chunk.ReadUniqueId() : UniqueId();
+            if (chunk.Failed() || !IsFiniteCoords(frame)) {
+                LogPrintf(1, "Level: a saved entity record is damaged");
+                return false;
+            }
+            Entity* entity = CreateEntity(name, objectId);
+            if (!entity) {
+                LogPrintf(1, "Failed to create entity '%s' while restoring level state", name.c_str());
+                return false;
+            }
+            entity->SetRestored(true);
+            if (hasId)
+                entity->SetUniqueID(uniqueId);
+            ObjectManager::Get()->LoadObjectData(entity);
+
+            Object* existing = entity->UseExistingObjectForRestore()
+                                   ? ObjectManager::Get()->GetObjectByName(name)
+                                   : nullptr;
+            if (existing && existing != entity && Entity::IsEntity(existing)) {
+                ObjectManager::Get()->DestroyObjectEx(entity, __FILE__, __LINE__);
+                Entity* target = static_cast<Entity*>(existing);
+                target->RestoreState(chunk);
+                if (m_tree->Contains(target))
+                    MoveEntity(target, frame);
+                else if (!target->GetRegion())
+                    target->SetCoords(WorldCoords(m_region, frame));
+            } else {
+                entity->SetCoords(WorldCoords(m_region, frame));
+                entity->UpdateBoundingBox();
+                m_tree->Insert(entity);
+                ++m_numEntities;
+                entity->RestoreState(chunk);
+            }
+            if (chunk.Failed()) {
+                LogPrintf(1, "Level: the saved state of '%s' is cut short", name.c_str());
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// ---- Life cycle ---------------------------------------------------------------------------------
+
+bool Level::PostLoadStep()
+{
+    switch (m_postLoadStep) {
+    case 0:
+        // TODO(stand-in): a path mesh is registered with the path finder (PathFinder::AddMesh).
+        break;
+    case 1:
+        if (m_gridRegion)
+            m_gridRegion->PostLoad();
+        break;
+    case 2:
+        if (m_tree) {
+            std::vector<Entity*> entities;
+            EntityTree::GetAllObjects(m_tree->GetRoot(), entities);
+            for (Entity* entity : entities)
+                entity->OnAddToLevel(this);
+        }
+        break;
+    case 3:
+        if (Terrain* terrain = GetEditableTerrain())
+            if (WorldServices::EditorMode())
+                terrain->ProcessDirtyRects();
+        break;
+    default:
+        m_postLoadDone = true;
+        break;
+    }
+    ++m_postLoadStep;
+    return m_postLoadDone;
+}
+
+bool Level::PostLoad(bool incremental)
+{
+    if (m_postLoadDone)
+        return true;
+    if (!m_postLoadStarted) {
+        m_postLoadStarted = true;
+        if (incremental)
+            m_postLoadStep = 0;
+    }
+    if (incremental)
+        return PostLoadStep();
+    while (!PostLoadStep()) {
+    }
+    return true;
+}
+
+bool Level::LoadRenderData()
+{
+    if (m_renderDataLoaded)
+        return true;
+    if (m_terrain)
+        m_terrain->LoadRenderData();
+    m_renderDataLoaded = true;
+    return true;
+}
+
+bool Level::UnloadStep()
+{
+    switch (m_unloadStep) {
+    case 0:
+        if (DestroyAllEntities(8))
+            m_unloadStep = 1;
+        return false;
+    case 1:
+        // TODO(stand-in): the path mesh also leaves the path finder.
+        m_pathMesh.Clear();
+        m_unloadStep = 2;
+        return false;
+    default:
+        delete m_tree;
+        m_tree = nullptr;
+        delete m_gridRegion;
+        m_gridRegion = nullptr;
+        delete m_terrain;
+        m_terrain = nullptr;
+        delete m_water;
+        m_water = nullptr;
+        m_loaded = false;
+        m_renderDataLoaded = false;
+        m_numEntities = 0;
+        m_unloadStarted = false;
+        m_unloadStep = 0;
+        return true;
+    }
+}
+
+bool Level::Unload(bool incremental)
+{
+    if (!m_loaded)
+        return true;
+    if (!m_unloadStarted) {
+        m_unloadStarted = true;
+        m_unloadStep = 0;
+    }
+    if (incremental)
+        return UnloadStep();
+    while (!UnloadStep()) {
+    }
+    return true;
+}
+
+bool Level::DestroyAllEntities(int maximum)
+{
+    if (!m_tree)
+        return true;
+    std::vector<Entity*> entities;
+    EntityTree::GetAllObjects(m_tree->GetRoot(), entities);
+    size_t count = entities.size();
+    if (maximum >= 0)
+        count = std::min(count, static_cast<size_t>(maximum));
+    for (size_t i = 0; i < count; ++i) {
+        Entity* entity = entities[i];
+        // TODO(stand-in): an entity that the network entity list reports on a client is logged
+        // ("Level destroying entity on client list: '%s' (%i)") and removed from every client.
+        entity->OnRemoveFromLevel(this);
+        m_tree->Remove(entity);
+        if (m_numEntities)
+            --m_numEntities;
+        RemoveEntityFromNetworkList(entity);
+        entity->SetCoords(WorldCoords());
+        // TODO(stand-in): the physics engine removes it from its simulation.
+        ObjectManager::Get()->DestroyObjectEx(entity, __FILE__, __LINE__);
+    }
+    return !(maximum >= 0 && count > 0);
+}
+
+// ---- Entities -----------------------------------------------------------------------------------
+
+bool Level::AddEntity(Entity* entity, const Coords& coords)
+{
+    if (!entity || !m_tree)
+        return false;
+    entity->SetCoords(WorldCoords(m_region, coords));
+    entity->UpdateBoundingBox();
+    m_tree->Insert(entity);
+    ++m_numEntities;
+    entity->OnAddToLevel(this);
+    return true;
+}
+
+void Level::RemoveEntity(Entity* entity)
+{
+    if (!entity)
+        return;
+    entity->OnRemoveFromLevel(this);
+    if (entity->IsInSpace() && m_tree && m_tree->Contains(entity)) {
+        m_tree->Remove(entity);
+        if (m_numEntities)
+            --m_numEntities;
+    }
+    entity->SetCoords(WorldCoords());
+}
+
+void Level::MoveEntity(Entity* entity, const Coords& coords)
+{
+    if (!entity)
+        return;
+    entity->SetCoords(WorldCoords(m_region, coords));
+    entity->UpdateBoundingBox();
+    if (m_tree)
+        m_tree->UpdateObject(entity);
+    entity->OnMoveInLevel(this);
+}
+
+void Level::ForgetEntity(Entity* entity)
+{
+    RemoveEntityFromNetworkList(entity);
+    if (m_tree && m_tree->Contains(entity)) {
+        m_tree->Remove(entity);
+        if (m_numEntities)
+            --m_numEntities;
+    }
+}
+
+void Level::AddEntityToNetworkList(Entity* entity)
+{
+    if (!entity)
+        return;
+    const bool listed = IsInNetworkList(entity);
+    if (!listed)
+        m_networkList.push_back(entity);
+    const std::string& name = entity->GetObjectName();
+    if (name == "Records/Creature/PC/FemalePC01.dbr" || name == "Records/Creature/PC/MalePC01.dbr") {
+        if (listed)
+            LogPrintf(2, "Level: Player %d added to NetworkUpdateList more than once!.",
+                      static_cast<int>(entity->GetObjectId()));
+        else
+            LogPrintf(2, "Level: Player %d added to NetworkUpdateList.", static_cast<int>(entity->GetObjectId()));
+    }
+}
+
+void Level::RemoveEntityFromNetworkList(Entity* entity)
+{
+    auto it = std::find(m_networkList.begin(), m_networkList.end(), entity);
+    if (it != m_networkList.end())
+        m_networkList.erase(it);
+}
+
+bool Level::IsInNetworkList(Entity* entity) const
+{
+    return std::find(m_networkList.begin(), m_networkList.end(), entity) != m_networkList.end();
+}
+
+// ---- Frame --------------------------------------------------------------------------------------
+
+void Level::PreLoad(const Frustum* frusta, unsigned count, bool all)
+{
+    if (m_terrain)
+        m_terrain->PreLoad(frusta, count);
+    if (!m_tree)
+        return;
+    std::vector<Entity*> found;
+    std::vector<bool> inFirst;
+    m_tree->GetObjectsInFrusta(
+        found, frusta, count,
+        [](const Entity* e, const Frustum& frustum) { return EntityInFrustum(e, frustum, false, true); }, &inFirst);
+    for (size_t i = 0; i < found.size(); ++i) {
+        if (inFirst[i])
+            found[i]->SetInRenderPreLoadFrustum();
+        if (all || found[i]->GetObjectId() % 10 == m_preLoadRotation)
+            found[i]->PreLoad(inFirst[i]);
+    }
+    if (!all)
+        m_preLoadRotation = (m_preLoadRotation + 1) % 10;
+}
+
+void Level::UpdateEntity(Entity* entity, int elapsed)
+{
+    const bool noted = entity->IsInWorld();
+    const Vec3 before = noted ? entity->GetRegionBoundingBox().extents : Vec3();
+    if (!entity->HasDoneInitialUpdate())
+        entity->InitialUpdate();
+    entity->Update(elapsed);
+    if (!noted || !entity->IsInSpace())
+        return;
+    const Vec3 after = entity->GetRegionBoundingBox().extents;
+    if (std::fabs(after.x - before.x) > 1.0f || std::fabs(after.y - before.y) > 1.0f ||
+        std::fabs(after.z - before.z) > 1.0f) {
+        Region* region = entity->GetRegion();
+        Level* level = region ? region->GetLevel() : nullptr;
+        if (level && level->m_tree)
+            level->m_tree->UpdateObject(entity);
+    }
+}
+
+void Level::Update(const Frustum* frusta, unsigned count, int elapsed)
+{
+    if (m_terrain)
+        m_terrain->Update(frusta, count, elapsed);
+    if (m_gridRegion)
+        m_gridRegion->Update(frusta, count, elapsed);
+    if (m_water)
+        m_water->Update(elapsed);
+    if (elapsed < 1 || !m_tree || !frusta)
+        return;
+    const float inflation = WorldServices::EntityUpdateInflation();
+    std::vector<Frustum> widened;
+    widened.reserve(count);
+    for (unsigned i = 0; i < count; ++i)
+        widened.push_back(frusta[i].GetExpanded(inflation));
+    std::vector<Entity*> found;
+    GetEntitiesInFrustum(found, widened.data(), count, false, ENTITY_LIST_ALL, false);
+    const bool client = WorldServices::NetworkClient();
+    for (Entity* entity : found) {
+        if (!entity->IsInWorld())
+            continue;
+        if (client && entity->ShouldServerSpawn())
+            entity->Activate(true);
+        else
+            UpdateEntity(entity, elapsed);
+    }
+    if (client) {
+        // Copy: an update may take entities out of the list.
+        const std::vector<Entity*> listed = m_networkList;
+        for (Entity* entity : listed)
+            if (IsInNetworkList(entity) && entity->IsActivated())
+                UpdateEntity(entity, elapsed);
+        // TODO(stand-in): when the network controller's generation exceeds the last one seen,
+        // listed entities the view no longer holds are deactivated.
+    }
+}
+
+void Level::AddToScene(GraphicsSceneRenderer& renderer, const Frustum& frustum, const WorldFrustum* worldFrustum)
+{
+    Frustum relative;
+    if (worldFrustum)
+        worldFrustum->GetRelativeFrustum(m_region, relative);
+    if (m_tree) {
+        std::vector<Entity*> found;
+        GetEntitiesInFrustum(found, &frustum, 1, false, ENTITY_LIST_ALL, false);
+        const FilterFunction<Entity>* filter = WorldServices::EntityRenderFilter();
+        for (Entity* entity : found) {
+            if (filter && !(*filter)(entity))
+                continue;
+            if (worldFrustum)
+                entity->SetTransparency(relative);
+            entity->AddToScene(renderer, &frustum);
+        }
+    }
+    if (m_terrain)
+        m_terrain->AddToScene(renderer, frustum);
+    if (m_gridRegion)
+        m_gridRegion->AddToScene(renderer, frustum, worldFrustum ? &relative : nullptr);
+    if (m_water)
+        m_water->AddToScene(renderer, frustum);
+}
+
+void Level::AddReflectionPlanes(GraphicsReflectionManager& manager, const Frustum& frustum)
+{
+    if (m_water)
+        m_water->AddReflectionPlanes(manager, m_region, frustum);
+}
+
+void Level::RebuildMapData()
+{
+    std::vector<Entity*> entities;
+    GetEntities(entities, ENTITY_LIST_ALL);
+    for (Entity* entity : entities)
+        if (entity->IsInWorld() && entity->IncludeInMinimap())
+            entity->Update(10);
+}
+
+// ---- Editor -------------------------------------------------------------------------------------
+
+void Level::InitSectorLayers(unsigned width, unsigned height)
+{
+    m_sectorLayersBody.clear();
+    m_layersWidth = width;
+    m_layersHeight = height;
+}
+
+void Level::NewTerrain(unsigned width, unsigned height)
+{
+    if (m_loaded)
+        Unload(false);
+    FreeContents();
+    const float w = static_cast<float>(width), h = static_cast<float>(height);
+    MakeTree(w / 2.0f, h / 2.0f, std::max(w, h) / 2.0f, std::max(w, h) / 2.0f);
+    Terrain* terrain = new Terrain(m_region);
+    terrain->New(width, height);
+    m_terrain = terrain;
+    InitSectorLayers(width ? width - 1 : 0, height ? height - 1 : 0);
+    m_loaded = m_renderDataLoaded = m_postLoadDone = true;
+}
+
+void Level::NewGrid(int x, int y, int z)
+{
+    if (m_loaded)
+        Unload(false);
+    FreeContents();
+    m_gridRegion = new GridRegion(m_region);
+    m_gridRegion->Resize(x, y, z);
+    const Vec3 s = m_gridRegion->GetCellSpacing();
+    const float w = static_cast<float>(m_gridRegion->GetXNumCells()) * s.x;
+    const float d = static_cast<float>(m_gridRegion->GetZNumCells()) * s.z;
+    InitSectorLayers(static_cast<unsigned>(w), static_cast<unsigned>(d));
+    MakeTree(w / 2.0f, d / 2.0f, std::max(w, d) / 2.0f, std::max(w, d) / 2.0f);
+    m_loaded = m_renderDataLoaded = m_postLoadDone = true;
+}
+
+void Level::NewSpace(const Vec2& halfSize)
+{
+    if (m_loaded)
+        Unload(false);
+    FreeContents();
+    MakeTree(0.0f, 0.0f, halfSize.x, halfSize.y);
+    m_loaded = m_renderDataLoaded = true;
+}
+
+Water* Level::NewWater()
+{
+    delete m_water;
+    unsigned width = 0, height = 0;
+    if (m_terrain) {
+        width = m_terrain->GetNumXSamples() ? m_terrain->GetNumXSamples() - 1 : 0;
+        height = m_terrain->GetNumYSamples() ? m_terrain->GetNumYSamples() - 1 : 0;
+    } else if (m_gridRegion) {
+        const ABBox box = m_gridRegion->GetBoundingBox();
+        width = static_cast<unsigned>(2.0f * box.extents.x);
+        height = static_cast<unsigned>(2.0f * box.extents.z);
+    }
+    m_water = new Water(m_region);
+    m_water->Initialize(width, height, m_terrain, m_gridRegion);
+    return m_water;
+}
+
+void Level::ResizeGrid(int x, int y, int z)
+{
+    if (!m_gridRegion)
+        return;
+    const int oldY = m_gridRegion->GetYNumCells();
+    m_gridRegion->Resize(x, y, z);
+    if (m_region)
+        m_region->UpdateBoundingBox();
+    const Vec3 s = m_gridRegion->GetCellSpacing();
+    if (y > oldY && m_tree) {
+        const float up = std::trunc(static_cast<float>(y - oldY) * s.y);
+        std::vector<Entity*> entities;
+        GetEntities(entities, ENTITY_LIST_ALL);
+        World* world = m_region ? m_region->GetWorld() : nullptr;
+        for (Entity* entity : entities) {
+            WorldCoords coords = entity->GetCoords();
+            coords.Translate(Vec3(0.0f, up, 0.0f));
+            if (world)
+                world->SetCoords(entity, coords);
+            else
+                MoveEntity(entity, coords.GetRegionCoords());
+        }
+    }
+    InitSectorLayers(static_cast<unsigned>(static_cast<float>(x) * s.x),
+                     static_cast<unsigned>(static_cast<float>(z) * s.z));
+}
+
+void Level::ResizeSectorLayers()
+{
+    unsigned width = 0, height = 0;
+    if (m_terrain) {
+        width = m_terrain->GetNumXSamples() ? m_terrain->GetNumXSamples() - 1 : 0;
+        height = m_terrain->GetNumYSamples() ? m_terrain->GetNumYSamples() - 1 : 0;
+    } else if (m_gridRegion) {
+        const Vec3 s = m_gridRegion->GetCellSpacing();
+        width = static_cast<unsigned>(static_cast<float>(m_gridRegion->GetXNumCells()) * s.x);
+        height = static_cast<unsigned>(static_cast<float>(m_gridRegion->GetZNumCells()) * s.z);
+    } else {
+        return;
+    }
+    if (width != m_layersWidth || height != m_layersHeight)
+        InitSectorLayers(width, height);
+}
+
+void Level::PreDeviceReset()
+{
+    if (m_terrain)
+        m_terrain->PreDeviceReset();
+    if (m_water)
+        m_water->PreDeviceReset();
+}
+
+void Level::PostDeviceReset()
+{
+    if (m_terrain)
+        m_terrain->PostDeviceReset();
+    if (m_water)
+        m_water->PostDeviceReset();
+    std::vector<Entity*> entities;
+    GetEntities(entities, ENTITY_LIST_ALL);
+    for (Entity* entity : entities)
+        entity->SetCoords(entity->GetCoords());
+}
+
+void Level::ReloadGenerationDependentData()
+{
+    if (m_terrain)
+        m_terrain->ReloadGenerationDependentData();
+}
+
+// ---- Accessors ----------------------------------------------------------------------------------
+
+ABBox Level::GetBoundingBox() const
+{
+    if (m_terrain) {
+        ABBox box = m_terrain->GetBoundingBox();
+        box.extents.y += 30.0f;
+        return box;
+    }
+    if (m_gridRegion)
+        return m_gridRegion->GetBoundingBox();
+    if (m_tree)
+        return m_tree->GetRootBox();
+    return ABBox(Vec3(), Vec3(100.0f, 100.0f, 100.0f));
+}
+
+float Level::GetGroundHeight(float x, float z) const
+{
+    if (m_terrain)
+        return m_terrain->GetHeightInterpolated(x, z);
+    if (m_gridRegion)
+        return m_gridRegion->GetGroundHeight(x, z);
+    return 0.0f;
+}
+
+// ---- Queries ------------------------------------------------------------------------------------
+
+void Level::FilterByListType(std::vector<Entity*>& out, size_t from, EntityListType type)
+{
+    if (type != ENTITY_LIST_UPDATED && type != ENTITY_LIST_LEVEL)
+        return;
+    auto keep = [type](const Entity* e) {
+        return e->HasDoneInitialUpdate() && (type != ENTITY_LIST_LEVEL || e->GetIsPartOfLevel());
+    };
+    out.erase(std::stable_partition(out.begin() + static_cast<ptrdiff_t>(from), out.end(), keep), out.end());
+}
+
+bool Level::EntityInFrustum(const Entity* entity, const Frustum& frustum, bool alternate, bool exact)
+{
+    if (!exact)
+        return ABBoxInFrustum(entity->GetRegionBoundingBox(alternate), frustum);
+    return ABBoxInFrustum(entity->GetRegionBoundingBox(false), frustum) &&
+           ABBoxInFrustumExact(entity->GetRegionBoundingBox(alternate), frustum);
+}
+
+void Level::GetEntities(std::vector<Entity*>& out, EntityListType type) const
+{
+    if (!m_tree)
+        return;
+    const size_t from = out.size();
+    EntityTree::GetAllObjects(m_tree->GetRoot(), out);
+    FilterByListType(out, from, type);
+}
+
+void Level::GetEntities(std::vector<Entity*>& out, const FilterFunction<Entity>& filter, EntityListType type) const
+{
+    if (!m_tree)
+        return;
+    const size_t from = out.size();
+    std::vector<Entity*> all;
+    EntityTree::GetAllObjects(m_tree->GetRoot(), all);
+    for (Entity* entity : all)
+        if (filter(entity))
+            out.push_back(entity);
+    FilterByListType(out, from, type);
+}
+
+void Level::GetEntitiesInSphere(std::vector<Entity*>& out, const Sphere& sphere, bool alternate,
+                                EntityListType type) const
+{
+    if (!m_tree)
+        return;
+    const size_t from = out.size();
+    const float r2 = sphere.radius * sphere.radius;
+    EntityTree::Walk(
+        m_tree->GetRoot(),
+        [&](const EntityTree::Node* node) {
+            const Vec3 lo = node->center - node->half, hi = node->center + node->half;
+            const Vec3 closest = Vec3::Max(lo, Vec3::Min(hi, sphere.center));
+            return (closest - sphere.center).LengthSquared() < r2;
+        },
+        [&](Entity* entity) {
+            if (ABBoxIntersectsSphere(entity->GetRegionBoundingBox(alternate), sphere))
+                out.push_back(entity);
+        });
+    FilterByListType(out, from, type);
+}
+
+void Level::GetEntitiesInBox(std::vector<Entity*>& out, const ABBox& box, EntityListType type) const
+{
+    if (!m_tree)
+        return;
+    const size_t from = out.size();
+    EntityTree::GetObjectsInBox(m_tree->GetRoot(), out, box);
+    FilterByListType(out, from, type);
+}
+
+void Level::GetEntitiesInFrustum(std::vector<Entity*>& out, const Frustum* frusta, unsigned count, bool alternate,
+                                 EntityListType, bool exact) const
+{
+    if (!m_tree)
+        return;
+    m_tree->GetObjectsInFrusta(out, frusta, count, [alternate, exact](const Entity* e, const Frustum& frustum) {
+        return EntityInFrustum(e, frustum, alternate, exact);
+    });
+}
+
+bool Level::HasEntity(const Entity* entity) const
+{
+    return entity && m_tree && m_tree->Contains(const_cast<Entity*>(entity));
+}
+
+Entity* Level::PickEntity(const Ray& ray) const
+{
+    if (!m_loaded || !m_tree)
+        return nullptr;
+    Intersection best;
+    return EntityTree::GetIntersection(m_tree->GetRoot(), ray, best, [](Entity* e, const Ray& r, Intersection& i) {
+        e->GetIntersection(r, i, physicsSurfaceAny);
+    });
+}
+
+Entity* Level::PickEntity(const Ray& ray, const FilterFunction<Entity>& filter) const
+{
+    if (!m_loaded || !m_tree)
+        return nullptr;
+    float best = gInfinity;
+    Entity* hit = nullptr;
+    EntityTree::Walk(
+        m_tree->GetRoot(), [&](const EntityTree::Node* node) { return node->GetBox().GetIntersection(ray) < best; },
+        [&](Entity* entity) {
+            if (!filter(entity))
+                return;
+            Intersection scratch;
+            entity->GetIntersection(ray, scratch, physicsSurfaceAny);
+            if (scratch.distance < best) {
+                best = scratch.distance;
+                hit = entity;
+            }
+        });
+    return hit;
+}
+
+void Level::PickEntities(const Ray& ray, std::vector<Entity*>& out, bool alternate) const
+{
+    if (!m_loaded)
+        return;
+    GetAllIntersections(ray, out, alternate, gInfinity);
+}
+
+void Level::GetAllIntersections(const Ray& ray, std::vector<Entity*>& out, bool alternate, float maxDistance) const
+{
+    if (!m_tree)
+        return;
+    EntityTree::Walk(
+        m_tree->GetRoot(),
+        [&](const EntityTree::Node* node) { return node->GetBox().GetIntersection(ray) < maxDistance; },
+        [&](Entity* entity) {
+            if (!(entity->GetRegionBoundingBox(alternate).GetIntersection(ray) < maxDistance))
+                return;
+            Intersection scratch;
+            entity->GetIntersection(ray, scratch, physicsSurfaceAny);
+            if (scratch.distance < maxDistance)
+                out.push_back(entity);
+        });
+}
+
+void Level::GetIntersection(const Ray& ray, Intersection& intersection, PhysicsSurface surface,
+                            bool excludeEntities) const
+{
+    if (m_terrain)
+        m_terrain->GetIntersection(ray, intersection, surface);
+    else if (m_gridRegion)
+        m_gridRegion->GetIntersection(ray, intersection, surface);
+    if (!excludeEntities && m_tree) {
+        EntityTree::GetIntersection(m_tree->GetRoot(), ray, intersection,
+                                    [](Entity* e, const Ray& r, Intersection& i) {
+                                        e->GetIntersection(r, i, physicsSurfaceAny);
+                                    });
+    }
+    if (m_water) {
+        Intersection water = intersection;
+        if (m_water->GetIntersection(ray, water, surface) && water.distance < intersection.distance)
+            intersection = water;
+    }
+}
+
+int Level::CollideWithEntity(const OBBox& box, const Entity* other, const WorldVec3& reference,
+                             CollisionContact* contacts, int capacity) const
+{
+    if (capacity <= 0)
+        return 0;
+    Region* otherRegion = other->GetRegion();
+    const Vec3 ref = otherRegion ? otherRegion->GetRelativePosition(reference) : Vec3();
+    if (const PhysicsMesh* mesh = other->GetPhysicsMesh()) {
+        Coords frame = other->GetCoords().GetRegionCoords();
+        frame.origin -= ref;
+        const int n = mesh->FindCollisions(TransformOBBox(frame.Inverse(), box), contacts, capacity);
+        for (int i = 0; i < n; ++i) {
+            contacts[i].position = frame.TransformPoint(contacts[i].position);
+            contacts[i].normal = frame.TransformVector(contacts[i].normal);
+        }
+        return std::clamp(n, 0, capacity);
+    }
+    int count = 0;
+    const int boxes = other->GetNumCollisionBoxes();
+    for (int i = 0; i < boxes && count < capacity; ++i) {
+        OBBox otherBox = other->GetCollisionBox(i);
+        otherBox.coords.origin -= ref;
+        count += CollideBoxes(box, otherBox, contacts + count, capacity - count);
+    }
+    return count;
+}
+
+int Level::FindCollisions(const Entity* entity, CollisionContact* contacts, int capacity, const WorldVec3& reference,
+                          EntityListType type, PhysicsSurface surface) const
+{
+    if (!entity || !contacts || capacity <= 0)
+        return 0;
+    Region* region = entity->GetRegion();
+    if (!region)
+        return 0;
+    int count = 0;
+    if (m_terrain)
+        count = m_terrain->FindCollisions(entity, contacts, capacity, region, surface);
+    else if (m_gridRegion)
+        count = m_gridRegion->FindCollisions(entity, contacts, capacity, region, surface);
+    if (m_water && count < capacity)
+        count += m_water->FindCollisions(entity, contacts + count, capacity - count, region, surface);
+    const Vec3 ref = m_region ? m_region->GetRelativePosition(reference) : Vec3();
+    for (int i = 0; i < count; ++i)
+        contacts[i].position -= ref;
+
+    std::vector<Entity*> others;
+    if (World* world = region->GetWorld())
+        world->GetEntitiesInBox(others, entity->GetRegionBoundingBox(), region, false, type);
+    else
+        GetEntitiesInBox(others, entity->GetRegionBoundingBox(), type);
+    OBBox proxy;
+    const bool hasProxy = entity->GetCollisionProxy(proxy);
+    proxy.coords.origin -= region->GetRelativePosition(reference);
+    for (const Entity* other : others) {
+        if (count >= capacity)
+            break;
+        if (!other || other == entity)
+            continue;
+        if (!entity->CanCollide(other) || !other->CanCollide(entity))
+            continue;
+        if (!(entity < other) && other->IsSimulationEnabled())
+            continue; // a simulated pair is handled once
+        if (other->GetPhysicsType() == PHYSICS_TYPE_NO_COLLISION || !hasProxy)
+            continue;
+        count += CollideWithEntity(proxy, other, reference, contacts + count, capacity - count);
+    }
+    return count;
+}
+
+int Level::FindCollisions(const Entity* entity, const OBBox& box, CollisionContact* contacts, int capacity,
+                          const WorldVec3& reference, EntityListType type, PhysicsSurface surface) const
+{
+    if (!contacts || capacity <= 0)
+        return 0;
+    const Vec3 ref = m_region ? m_region->GetRelativePosition(reference) : Vec3();
+    OBBox moved = box;
+    moved.coords.origin += ref;
+    int count = 0;
+    if (m_terrain)
+        count = m_terrain->FindCollisions(moved, contacts, capacity, surface);
+    else if (m_gridRegion)
+        count = m_gridRegion->FindCollisions(moved, contacts, capacity, surface);
+    if (m_water && count < capacity)
+        count += m_water->FindCollisions(moved, contacts + count, capacity - count, surface);
+    for (int i = 0; i < count; ++i)
+        contacts[i].position -= ref;
+
+    std::vector<Entity*> others;
+    GetEntitiesInBox(others, ABBox::FromOBBox(moved), type);
+    for (const Entity* other : others) {
+        if (count >= capacity)
+            break;
+        if (!other || other == entity || other->GetPhysicsType() == PHYSICS_TYPE_NO_COLLISION ||
+            other->GetPhysicsType() == PHYSICS_TYPE_RAG_DOLL)
+            continue;
+        count += CollideWithEntity(box, other, reference, contacts + count, capacity - count);
+    }
+    return count;
+}
+
+void Level::FindCollisions(std::vector<CollisionBox>& boxes, const ABBox& enclosing, const WorldVec3& reference,
+                           EntityListType type, PhysicsSurface surface) const
+{
+    const Vec3 ref = m_region ? m_region->GetRelativePosition(reference) : Vec3();
+    const ABBox moved(enclosing.center + ref, enclosing.extents);
+    for (CollisionBox& box : boxes)
+        box.Move(ref);
+    if (m_terrain)
+        m_terrain->FindCollisions(boxes, moved, surface);
+    if (m_gridRegion)
+        m_gridRegion->FindCollisions(boxes, moved, surface);
+    if (m_water)
+        m_water->FindCollisions(boxes, moved, surface);
+    for (CollisionBox& box : boxes)
+        box.Move(-ref);
+
+    std::vector<Entity*> others;
+    GetEntitiesInBox(others, moved, type);
+    CollisionContact scratch[32];
+    for (const Entity* other : others) {
+        if (!other || other->GetPhysicsType() == PHYSICS_TYPE_NO_COLLISION ||
+            other->GetPhysicsType() == PHYSICS_TYPE_RAG_DOLL)
+            continue;
+        for (CollisionBox& box : boxes) {
+            const int n = CollideWithEntity(box.GetBox(), other, reference, scratch, 32);
+            for (int i = 0; i < n; ++i)
+                box.AddContact(scratch[i]);
+        }
+    }
+}
+
+} // namespace GAME

@@ -1,0 +1,222 @@
+// The content of one region once it is loaded: its ground (editable or run-time terrain, a cell
+// grid, or neither), its water, path mesh and sector layers, and every entity placed in it, filed
+// in the level's entity tree (a loose quadtree over the region's x/z plane). Reads and writes the
+// level file ("LVL", versions 10 to 13; Save writes 13) and the saved state of its entities, and
+// answers the spatial queries of the engine (entities in spheres, boxes and frusta, ray picks,
+// collisions with ground, water and other entities).
+//
+// Owns the tree, the ground, the water and the path mesh; destroys its entities through the
+// object manager (DestroyAllEntities, Unload). The destructor unloads a level that is still loaded
+// and frees whatever a failed load left. A region owns its level.
+//
+// Threads: Load, RestoreState and LoadRenderData run on the region's level loading thread under
+// the region's level lock, before the main thread is handed the level; everything else runs on
+// the main thread. Nothing here locks.
+//
+// TODO(stand-in): the sector layers, the path finder and the network are not here yet. Chunk 23
+// (sector layers) is kept byte for byte, or written as empty layers of the ground's size; the
+// path mesh is not handed to the path finder; network-list updates on clients and the network
+// entity list's clean-up are left out. Path-mesh building and drawing (CreatePathMesh,
+// RenderPathMeshes) come with navigation.
+#pragma once
+
+#include "core/ABBox.h"
+#include "core/Coords.h"
+#include "core/Frustum.h"
+#include "core/Intersection.h"
+#include "core/Sphere.h"
+#include "core/Vec2.h"
+#include "navigation/PathMesh.h"
+#include "navigation/PhysicsTypes.h"
+#include "world/EntityListType.h"
+#include "world/FilterFunction.h"
+#include "world/Space.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace GAME {
+
+class BinaryReader;
+class BinaryWriter;
+class CollisionBox;
+class Entity;
+class GraphicsReflectionManager;
+class GraphicsSceneRenderer;
+class GridRegion;
+class OBBox;
+class Ray;
+class Region;
+class Terrain;
+class TerrainBase;
+class Water;
+class WorldFrustum;
+class WorldVec3;
+struct CollisionContact;
+
+class Level
+{
+public:
+    using EntityTree = Space<Entity>;
+
+    static constexpr char magic[3] = {'L', 'V', 'L'};
+    static constexpr int minVersion = 10;
+    static constexpr int version = 13;
+
+    explicit Level(Region* region);
+    virtual ~Level();
+    Level(const Level&) = delete;
+    Level& operator=(const Level&) = delete;
+
+    // ---- Files --------------------------------------------------------------------------------
+    // Through the engine's file system. False when the file cannot be opened or read.
+    bool Load(const char* fileName, bool restoringState);
+    // A level file in memory. On failure everything read is freed again.
+    bool Load(const void* data, int size, bool restoringState);
+    // Version 13; runTimeFormat writes an editable terrain in its run-time form. False when the
+    // file cannot be opened or written.
+    bool Save(const char* fileName, bool runTimeFormat);
+    // The level file image Save writes.
+    bool SaveToMemory(BinaryWriter& writer, bool runTimeFormat) const;
+    // The saved state of the entities that ask for it (a chunk 5 of records). False for null.
+    bool SaveState(BinaryWriter* writer) const;
+    // Re-creates the entities of saved state; false at the first record that cannot be restored.
+    bool RestoreState(const void* data, unsigned size);
+
+    // ---- Life cycle ---------------------------------------------------------------------------
+    // Steps: path mesh to the path finder, grid post-load, OnAddToLevel for every entity, editor
+    // refresh, done. Incremental: one step a call.
+    bool PostLoad(bool incremental);
+    bool GetPostLoadCalled() const { return m_postLoadDone; }
+    bool IsLoaded() const { return m_loaded; }
+    bool LoadRenderData();
+    bool HasLoadedRenderData() const { return m_renderDataLoaded; }
+    // Steps: entities (8 a call), path mesh, tree and grounds. Incremental: one step a call.
+    bool Unload(bool incremental);
+    // The first maximum entities of the tree walk (all for a negative maximum). False when a
+    // maximum was given and some entity was destroyed (more may remain).
+    bool DestroyAllEntities(int maximum);
+
+    // ---- Entities -----------------------------------------------------------------------------
+    bool AddEntity(Entity* entity, const Coords& coords);
+    void RemoveEntity(Entity* entity);
+    void MoveEntity(Entity* entity, const Coords& coords);
+    void AddEntityToNetworkList(Entity* entity);
+    void RemoveEntityFromNetworkList(Entity* entity);
+    bool IsInNetworkList(Entity* entity) const;
+    unsigned GetNumEntities() const { return m_numEntities; }
+
+    // ---- Frame --------------------------------------------------------------------------------
+    // Marks the entities of the first frustum for render pre-loading and pre-loads them, all at
+    // once or a tenth of them a call (by object id).
+    void PreLoad(const Frustum* frusta, unsigned count, bool all);
+    void Update(const Frustum* frusta, unsigned count, int elapsed);
+    void AddToScene(GraphicsSceneRenderer& renderer, const Frustum& frustum, const WorldFrustum* worldFrustum = nullptr);
+    void AddReflectionPlanes(GraphicsReflectionManager& manager, const Frustum& frustum);
+    // Every entity in the world that is included in the minimap updates once (10 ms).
+    void RebuildMapData();
+
+    // ---- Editor -------------------------------------------------------------------------------
+    void NewTerrain(unsigned width, unsigned height);
+    void NewGrid(int x, int y, int z);
+    void NewSpace(const Vec2& halfSize);
+    Water* NewWater();
+    void ResizeGrid(int x, int y, int z);
+    void ResizeSectorLayers();
+
+    void PreDeviceReset();
+    void PostDeviceReset();
+    void ReloadGenerationDependentData();
+
+    // ---- Accessors ----------------------------------------------------------------------------
+    Region* GetRegion() const { return m_region; }
+    TerrainBase* GetTerrain() { return m_terrain; }
+    const TerrainBase* GetTerrain() const { return m_terrain; }
+    Terrain* GetEditableTerrain();
+    const Terrain* GetEditableTerrain() const;
+    GridRegion* GetGridRegion() { return m_gridRegion; }
+    const GridRegion* GetGridRegion() const { return m_gridRegion; }
+    Water* GetWater() { return m_water; }
+    const Water* GetWater() const { return m_water; }
+    PathMesh& GetPathMesh() { return m_pathMesh; }
+    const EntityTree* GetEntityTree() const { return m_tree; }
+    bool IsUnderground() const { return m_gridRegion != nullptr; }
+    ABBox GetBoundingBox() const;
+    float GetGroundHeight(float x, float z) const;
+    // TODO(stand-in): the size of the sector layers (0 x 0 until they exist).
+    unsigned GetSectorLayersWidth() const { return m_layersWidth; }
+    unsigned GetSectorLayersHeight() const { return m_layersHeight; }
+
+    // ---- Queries (all append to out; the list type filters only what a call appended) --------
+    void GetEntities(std::vector<Entity*>& out, EntityListType type) const;
+    void GetEntities(std::vector<Entity*>& out, const FilterFunction<Entity>& filter, EntityListType type) const;
+    void GetEntitiesInSphere(std::vector<Entity*>& out, const Sphere& sphere, bool alternate,
+                             EntityListType type) const;
+    void GetEntitiesInBox(std::vector<Entity*>& out, const ABBox& box, EntityListType type) const;
+    // Several frusta give each entity once, in address order. No list-type filter.
+    void GetEntitiesInFrustum(std::vector<Entity*>& out, const Frustum* frusta, unsigned count, bool alternate,
+                              EntityListType type, bool exact) const;
+    bool HasEntity(const Entity* entity) const;
+    // The entity hit nearest; null when nothing is hit or the level is not loaded.
+    Entity* PickEntity(const Ray& ray) const;
+    // As PickEntity, asking every entity the filter accepts.
+    Entity* PickEntity(const Ray& ray, const FilterFunction<Entity>& filter) const;
+    void PickEntities(const Ray& ray, std::vector<Entity*>& out, bool alternate) const;
+    void GetAllIntersections(const Ray& ray, std::vector<Entity*>& out, bool alternate, float maxDistance) const;
+    // Ground, then entities (unless excluded), then water; the nearest hit wins.
+    void GetIntersection(const Ray& ray, Intersection& intersection, PhysicsSurface surface,
+                         bool excludeEntities) const;
+    // Contacts relative to the reference position; each answers the number written.
+    int FindCollisions(const Entity* entity, CollisionContact* contacts, int capacity, const WorldVec3& reference,
+                       EntityListType type, PhysicsSurface surface) const;
+    int FindCollisions(const Entity* entity, const OBBox& box, CollisionContact* contacts, int capacity,
+                       const WorldVec3& reference, EntityListType type, PhysicsSurface surface) const;
+    void FindCollisions(std::vector<CollisionBox>& boxes, const ABBox& enclosing, const WorldVec3& reference,
+                        EntityListType type, PhysicsSurface surface) const;
+
+private:
+    friend class Entity;
+
+    // A deleted entity leaves the tree and the network list.
+    void ForgetEntity(Entity* entity);
+    // Frees the tree, grounds, water, path mesh and layers; entities still filed are destroyed.
+    void FreeContents();
+    void MakeTree(float x, float z, float hx, float hz);
+    bool ReadEntityList(BinaryReader& reader, int fileVersion, bool restoringState, std::vector<Entity*>& slots);
+    bool ReadExtraData(BinaryReader& reader, const std::vector<Entity*>& slots);
+    bool KeepsLoadedEntity(Entity* entity, bool restoringState) const;
+    void UpdateEntity(Entity* entity, int elapsed);
+    bool PostLoadStep();
+    bool UnloadStep();
+    void InitSectorLayers(unsigned width, unsigned height);
+    // Entity test of the frustum queries.
+    static bool EntityInFrustum(const Entity* entity, const Frustum& frustum, bool alternate, bool exact);
+    static void FilterByListType(std::vector<Entity*>& out, size_t from, EntityListType type);
+    // Collides a reference-relative box with another entity's mesh or boxes.
+    int CollideWithEntity(const OBBox& box, const Entity* other, const WorldVec3& reference,
+                          CollisionContact* contacts, int capacity) const;
+
+    Region* m_region;
+    EntityTree* m_tree = nullptr;
+    TerrainBase* m_terrain = nullptr;
+    GridRegion* m_gridRegion = nullptr;
+    Water* m_water = nullptr;
+    PathMesh m_pathMesh;
+    bool m_loaded = false;
+    bool m_renderDataLoaded = false;
+    unsigned m_numEntities = 0;
+    unsigned m_preLoadRotation = 0;
+    bool m_postLoadDone = false;
+    // TODO(stand-in): SectorLayers. The chunk body as read, else empty layers of this size.
+    std::vector<uint8_t> m_sectorLayersBody;
+    unsigned m_layersWidth = 0;
+    unsigned m_layersHeight = 0;
+    std::vector<Entity*> m_networkList;
+    unsigned m_lastNetworkGeneration = 0;
+    bool m_postLoadStarted = false;
+    unsigned m_postLoadStep = 0;
+    bool m_unloadStarted = false;
+    unsigned m_unloadStep = 0;
+};
+
+} // namespace GAME
