@@ -173,8 +173,8 @@ RenderSurface* GraphicsCanvas::CreateTemporaryTextureSurface(int width, int heig
                                                              RenderTextureFormat depthFormat)
 {
     for (TemporarySurface& entry : m_temporarySurfaces)
-        if (!entry.inUse && entry.width == width && entry.height == height && entry.colorFormat == colorFormat &&
-            entry.depthFormat == depthFormat) {
+        if (!entry.inUse && entry.width == width && entry.height == height &&
+            entry.colorFormat == colorFormat && entry.depthFormat == depthFormat) {
             entry.inUse = true;
             return entry.surface;
         }

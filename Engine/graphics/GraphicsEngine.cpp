@@ -26,8 +26,10 @@ struct AdapterQualities
 };
 
 const AdapterQualities g_adapterQualities[] = {
-    {2090, Options::QUALITY_MEDIUM, Options::QUALITY_MEDIUM, Options::QUALITY_MEDIUM, Options::QUALITY_MEDIUM},
-    {2089, Options::QUALITY_MEDIUM, Options::QUALITY_MEDIUM, Options::QUALITY_MEDIUM, Options::QUALITY_MEDIUM},
+    {2090, Options::QUALITY_MEDIUM, Options::QUALITY_MEDIUM, Options::QUALITY_MEDIUM,
+     Options::QUALITY_MEDIUM},
+    {2089, Options::QUALITY_MEDIUM, Options::QUALITY_MEDIUM, Options::QUALITY_MEDIUM,
+     Options::QUALITY_MEDIUM},
 };
 
 constexpr unsigned int statisticsSampleFrames = 15;
@@ -105,7 +107,8 @@ bool GraphicsEngine::CreateDevice(void* window, const GraphicsEngineSettings& se
     }
     m_window = window;
     m_settings = settings;
-    const char* name = settings.deviceName.empty() ? RenderDevice::defaultDeviceName : settings.deviceName.c_str();
+    const char* name =
+        settings.deviceName.empty() ? RenderDevice::defaultDeviceName : settings.deviceName.c_str();
     m_device = RenderDevice::Create(name);
     if (!m_device)
         return false;
@@ -124,9 +127,10 @@ bool GraphicsEngine::CreateDevice(void* window, const GraphicsEngineSettings& se
         m_deviceSettings = MakeDeviceSettings(settings);
         m_primarySurface = m_device->CreatePrimarySurface(window, &m_deviceSettings);
         if (!m_primarySurface && m_options) {
-            // The user's options may ask for what the device cannot do: the defaults reach the
-            // settings at the next attempt, and are kept when this one works with them written.
+            // The user's options may ask for what the device cannot do: try the machine's
+            // defaults at once, and keep them in the user's file when they work.
             SetOptionsToDefaults(*m_options);
+            m_deviceSettings = MakeDeviceSettings(settings);
             m_primarySurface = m_device->CreatePrimarySurface(window, &m_deviceSettings);
             if (m_primarySurface)
                 SaveOptions();
@@ -297,8 +301,10 @@ void GraphicsEngine::Update(bool renderScene)
         const int now = GetSystemTime();
         const int elapsed = now - m_sampleStartTime;
         if (elapsed > 0) {
-            m_framesPerSecond = static_cast<float>(statisticsSampleFrames) * 1000.0f / static_cast<float>(elapsed);
-            m_facesPerSecond = std::round(static_cast<float>(m_facesCounted) * 1000.0f / static_cast<float>(elapsed));
+            m_framesPerSecond =
+                static_cast<float>(statisticsSampleFrames) * 1000.0f / static_cast<float>(elapsed);
+            m_facesPerSecond =
+                std::round(static_cast<float>(m_facesCounted) * 1000.0f / static_cast<float>(elapsed));
         }
         m_sampleStartTime = now;
         m_facesCounted = 0;

@@ -2,7 +2,6 @@
 
 #include "core/Log.h"
 
-
 namespace GAME {
 
 bool HeadlessInputDevice::Initialize(void*, int keyboardBufferSize, int mouseBufferSize)

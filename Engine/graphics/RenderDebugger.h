@@ -4,7 +4,8 @@
 // the device drawing everything. Main thread only.
 //
 // TODO(stand-in): the frame statistics text, the draw-call slider (drawing and mouse dragging),
-// the draw-call limit with the bracket keys' repeating steps; they come with fonts and the canvas's text drawing.
+// the draw-call limit with the bracket keys' repeating steps; they come with fonts and the canvas's text
+// drawing.
 #pragma once
 
 #include "graphics/DisplayWidget.h"

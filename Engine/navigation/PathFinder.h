@@ -32,8 +32,8 @@ public:
     bool HasPortal(const Portal* portal) const;
 
     // Always null here (see above); the first request logs why.
-    Path* FindPath(int agentShape, const WorldVec3& from, const WorldVec3& to, const Vec3& extents, float range,
-                   float radius, float height, float slope, unsigned int flags);
+    Path* FindPath(int agentShape, const WorldVec3& from, const WorldVec3& to, const Vec3& extents,
+                   float range, float radius, float height, float slope, unsigned int flags);
 
 private:
     std::vector<Portal*> m_portals;

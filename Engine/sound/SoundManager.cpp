@@ -23,7 +23,9 @@ void SoundManager::UnloadUnreferencedResources() {}
 void SoundManager::WriteResourceLog(std::FILE* file) const
 {
     if (file)
-        std::fprintf(file, "Sounds\n-------------------------------------------------\n(no sound device: none loaded)\n\n");
+        std::fprintf(
+            file,
+            "Sounds\n-------------------------------------------------\n(no sound device: none loaded)\n\n");
 }
 
 } // namespace GAME
