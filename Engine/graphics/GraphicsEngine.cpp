@@ -2,6 +2,7 @@
 
 #include "core/Log.h"
 #include "core/Time.h"
+#include "data/LocalizationManager.h"
 #include "graphics/Display.h"
 #include "graphics/GraphicsCanvas.h"
 #include "graphics/GraphicsNoiseGen.h"
@@ -146,9 +147,10 @@ bool GraphicsEngine::CreateDevice(void* window, const GraphicsEngineSettings& se
         return false;
     }
     if (!PassesCompatibilityCheck()) {
-        // TODO(stand-in): the localized text of "tagInstallerText35" once localization exists.
         LogPrintfCategory(2, m_logCategory, "GraphicsEngine: this graphics hardware is not supported");
-        Platform::FatalError("Fatal Error", "tagInstallerText35");
+        Platform::FatalError(
+            "Fatal Error",
+            LocalizationManager::ToChar(LocalizationManager::Instance()->GetText("tagInstallerText35")));
         ReleaseDevice();
         return false;
     }

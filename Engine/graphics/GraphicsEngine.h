@@ -11,9 +11,9 @@
 // TODO(stand-in): the texture, font, shader, mesh and animation resource managers with the
 // resource evictor, the default and overlay shaders, the default font and textures, render
 // generations and the detail levels' generation switch, the scene and shadow-map renderers'
-// shared resources, the frame statistics lines, screenshots (through the image writer) and the
-// localized text of the hardware compatibility failure. Until they exist the resource loading
-// operations answer null and the frame draws the display's widgets only.
+// shared resources, the frame statistics lines and screenshots (through the image writer). Until
+// they exist the resource loading operations answer null and the frame draws the display's
+// widgets only.
 #pragma once
 
 #include "data/Options.h"
