@@ -1,8 +1,85 @@
 #include "data/LoadTable.h"
 
 #include "core/NumberParsing.h"
+#include "core/Object.h"
+#include "core/ObjectManager.h"
+#include "data/LoadTableResources.h"
+
+#include <atomic>
 
 namespace GAME {
+
+namespace {
+std::atomic<LoadTableResources*> g_resources{nullptr};
+
+std::string Element(LoadTable& table, const char* name, unsigned int index)
+{
+    const char* value = table.GetArrayValue(name, index, "");
+    return value ? std::string(value) : std::string();
+}
+} // namespace
+
+void LoadTableResources::Install(LoadTableResources* resources) { g_resources.store(resources); }
+
+LoadTableResources* LoadTableResources::Get() { return g_resources.load(); }
+
+GraphicsMesh* LoadTable::LoadMesh(const char* name, unsigned int index)
+{
+    std::string file = Element(*this, name, index);
+    LoadTableResources* resources = g_resources.load();
+    return file.empty() || !resources ? nullptr : resources->LoadMesh(file);
+}
+
+GraphicsTexture* LoadTable::LoadTexture(const char* name, unsigned int index)
+{
+    std::string file = Element(*this, name, index);
+    LoadTableResources* resources = g_resources.load();
+    return file.empty() || !resources ? nullptr : resources->LoadTexture(file);
+}
+
+GraphicsShader2* LoadTable::LoadShader2(const char* name, unsigned int index)
+{
+    std::string file = Element(*this, name, index);
+    LoadTableResources* resources = g_resources.load();
+    return file.empty() || !resources ? nullptr : resources->LoadShader2(file);
+}
+
+EffectResource* LoadTable::LoadResourceEffect(const char* name, unsigned int index)
+{
+    std::string file = Element(*this, name, index);
+    LoadTableResources* resources = g_resources.load();
+    return file.empty() || !resources ? nullptr : resources->LoadResourceEffect(file);
+}
+
+GraphicsAnim* LoadTable::LoadAnimation(const char* name, unsigned int index)
+{
+    return LoadAnimationFromFile(Element(*this, name, index));
+}
+
+GraphicsAnim* LoadTable::LoadAnimationFromFile(const std::string& fileName)
+{
+    LoadTableResources* resources = g_resources.load();
+    return fileName.empty() || !resources ? nullptr : resources->LoadAnimation(fileName);
+}
+
+Object* LoadTable::CreateObjectFromFile(const std::string& recordFile)
+{
+    ObjectManager* manager = Singleton<ObjectManager>::Get();
+    if (!manager)
+        return nullptr;
+    Object* object = manager->CreateObjectFromFile(recordFile, 0, true);
+    if (object && !object->GetClassInfo().IsA(Object::classInfo)) {
+        manager->DestroyObjectEx(object, "..\\Engine/ObjectManager.inl", 25);
+        return nullptr;
+    }
+    return object;
+}
+
+Object* LoadTable::CreateObjectFromProperty(const char* name)
+{
+    std::string file = GetValue(name, "");
+    return file.empty() ? nullptr : CreateObjectFromFile(file);
+}
 
 void LoadTable::MakeTokens(const std::string& value, std::vector<std::string>& tokens)
 {

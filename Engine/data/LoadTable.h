@@ -16,6 +16,12 @@
 namespace GAME {
 
 class BinaryReader;
+class EffectResource;
+class GraphicsAnim;
+class GraphicsMesh;
+class GraphicsShader2;
+class GraphicsTexture;
+class Object;
 
 class LoadTable
 {
@@ -53,6 +59,21 @@ public:
 
     // Name::Create of the field's value (of the empty text when the field is missing).
     Name CreateName(const char* name);
+
+    // Resources named by element `index` of a field, loaded through the installed
+    // LoadTableResources; null for an empty element or when nothing can load them.
+    GraphicsMesh* LoadMesh(const char* name, unsigned int index = 0);
+    GraphicsTexture* LoadTexture(const char* name, unsigned int index = 0);
+    GraphicsShader2* LoadShader2(const char* name, unsigned int index = 0);
+    EffectResource* LoadResourceEffect(const char* name, unsigned int index = 0);
+    GraphicsAnim* LoadAnimation(const char* name, unsigned int index = 0);
+    static GraphicsAnim* LoadAnimationFromFile(const std::string& fileName);
+
+    // The object made from a record file by the object manager (id 0, loaded); null when it
+    // cannot be made or is not a GAME::Object.
+    static Object* CreateObjectFromFile(const std::string& recordFile);
+    // The object made from the record file that the field names; null for an empty value.
+    Object* CreateObjectFromProperty(const char* name);
 
     // Adds a field unless the name is present (the first occurrence wins); false when present.
     bool AddField(const std::string& name, const std::string& value);

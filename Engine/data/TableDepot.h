@@ -1,0 +1,88 @@
+// Loads record tables by file name and keeps them for the depot's life, so every object made from
+// one record shares one table. Records come from the engine's record database (binary tables) or,
+// when the engine says the database is not used, from text files through its file system. A
+// missing record becomes an empty table, cached like any other so it is looked for only once.
+// The object manager owns one. Every operation holds the depot's lock: region loading threads
+// load records while the main thread does.
+#pragma once
+
+#include "core/CriticalSection.h"
+#include "core/RecordTableCache.h"
+
+#include <string>
+#include <unordered_map>
+
+namespace GAME {
+
+class DatabaseArchive;
+class FileSystem;
+class LoadTable;
+
+// What the depot asks of the engine. The engine implements it and installs it while it exists.
+class TableDepotServices
+{
+public:
+    virtual ~TableDepotServices() = default;
+    // True: records come from the database; false: from text files.
+    virtual bool IsLoadingDbFromArchive() = 0;
+    virtual DatabaseArchive* GetDatabaseArchive() = 0;
+    virtual FileSystem* GetFileSystem() = 0;
+};
+
+class TableDepot : public RecordTableCache
+{
+public:
+    struct Stats
+    {
+        unsigned uniqueFiles = 0;
+        unsigned duplicateReferences = 0;
+        unsigned missingFiles = 0;
+        unsigned totalTime = 0; // milliseconds
+        unsigned peakTime = 0;
+    };
+
+    TableDepot();
+    ~TableDepot() override;
+    TableDepot(const TableDepot&) = delete;
+    TableDepot& operator=(const TableDepot&) = delete;
+
+    // The cached table (one more duplicate reference) or a newly loaded one; never null.
+    LoadTable* LoadFile(const std::string& name) override;
+    LoadTable* GetLoadTable(const std::string& name) override;
+    void ClearCache() override;
+    void DumpStats() override;
+    LoadTable* LoadRecord(const std::string& name, std::string& className) override;
+
+    Stats GetStats();
+    // Whether the name is cached as a missing record.
+    bool IsMissing(const std::string& name);
+
+    // The engine's services, shared by every depot; null removes them (then every record is
+    // missing). TODO(stand-in): GAME::Engine installs itself here when it is constructed and
+    // removes itself when it goes away; until it exists, hosts and tests install their own.
+    static void SetServices(TableDepotServices* services);
+    static TableDepotServices* GetServices();
+
+private:
+    struct Entry
+    {
+        LoadTable* table;
+        bool missing;
+    };
+    // h = 5h + c over the bytes: the name exactly as given.
+    struct NameHash
+    {
+        size_t operator()(const std::string& name) const;
+    };
+
+    Entry& Load(const std::string& name);
+    LoadTable* LoadFromDatabase(const std::string& name, TableDepotServices& services);
+    LoadTable* LoadFromFile(const std::string& name, TableDepotServices& services);
+
+    std::unordered_map<std::string, Entry, NameHash> m_tables;
+    LoadTable* m_emptyTable;
+    Stats m_stats;
+    CriticalSection m_lock;
+};
+
+} // namespace GAME

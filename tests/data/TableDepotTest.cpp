@@ -1,0 +1,94 @@
+#include "data/TableDepot.h"
+#include "common/LogCapture.h"
+#include "common/RecordServices.h"
+#include "common/TempDir.h"
+#include "data/LoadTable.h"
+#include "datakit/ArzWriter.h"
+
+#include <gtest/gtest.h>
+
+namespace GAME {
+namespace {
+
+TEST(TableDepot, CachesTablesByExactNameAndLooksForMissingRecordsOnce)
+{
+    GAME::Test::RecordServices services;
+    DataKit::ArzWriter writer(true);
+    writer.AddRecord("records\\a.dbr").String("Class", "Thing").Int("hp", 4);
+    ASSERT_TRUE(services.Load(writer.Build()));
+
+    TableDepot depot;
+    GAME::Test::LogCapture log;
+    LoadTable* a = depot.LoadFile("records\\a.dbr");
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->GetInt("hp", 0), 4);
+    EXPECT_EQ(depot.LoadFile("records\\a.dbr"), a);
+    EXPECT_EQ(depot.GetLoadTable("records\\a.dbr"), a);
+    // Another spelling is another cache entry, found in the database all the same.
+    LoadTable* spelled = depot.LoadFile("Records/A.dbr");
+    EXPECT_NE(spelled, a);
+    EXPECT_EQ(spelled->GetInt("hp", 0), 4);
+    // Not cached: the depot's empty table, and nothing is loaded.
+    LoadTable* none = depot.GetLoadTable("records\\other.dbr");
+    ASSERT_NE(none, nullptr);
+    EXPECT_EQ(none->GetInt("hp", -1), -1);
+    EXPECT_EQ(log.Count(), 0u);
+
+    LoadTable* missing = depot.LoadFile("records\\missing.dbr");
+    ASSERT_NE(missing, nullptr);
+    EXPECT_EQ(missing->GetInt("hp", -1), -1);
+    EXPECT_EQ(depot.LoadFile("records\\missing.dbr"), missing);
+    ASSERT_EQ(log.Count(), 1u);
+    EXPECT_TRUE(log.Contains("TableDepot::Unable to open file (records\\missing.dbr)", 1));
+    EXPECT_TRUE(depot.IsMissing("records\\missing.dbr"));
+
+    std::string className;
+    EXPECT_EQ(depot.LoadRecord("records\\a.dbr", className), a);
+    EXPECT_EQ(className, "Thing");
+    EXPECT_EQ(depot.LoadRecord("records\\missing.dbr", className), nullptr);
+    EXPECT_EQ(className, "");
+
+    TableDepot::Stats stats = depot.GetStats();
+    EXPECT_EQ(stats.uniqueFiles, 3u);
+    EXPECT_EQ(stats.duplicateReferences, 4u);
+    EXPECT_EQ(stats.missingFiles, 1u);
+
+    log.Clear();
+    depot.DumpStats();
+    std::vector<std::string> lines = log.Texts();
+    ASSERT_EQ(lines.size(), 10u);
+    EXPECT_EQ(lines[0], "^gTable Depot Statistics:");
+    EXPECT_EQ(lines[1], "^g  3 - Unique Files Loaded");
+    EXPECT_EQ(lines[2], "^g  4 - Duplicate Files Referenced");
+    EXPECT_EQ(lines[3], "^g  1 - Missing Files");
+    EXPECT_EQ(lines[9], "^g  Unavailable");
+
+    depot.ClearCache();
+    EXPECT_EQ(depot.GetLoadTable("records\\a.dbr")->GetInt("hp", -1), -1);
+    EXPECT_EQ(depot.LoadFile("records\\a.dbr")->GetInt("hp", 0), 4);
+}
+
+TEST(TableDepot, ReadsTextTablesThroughTheFileSystemWhenTheDatabaseIsOff)
+{
+    GAME::Test::TempDir dir;
+    ASSERT_TRUE(dir.Write("records/items/t.dbr", "Class,Thing,\nspeed,1.5,\nlist,3;4;5,\n"));
+    GAME::Test::RecordServices services;
+    services.fromArchive = false;
+    ASSERT_TRUE(
+        services.fileSystem.AddSource(FileSystem::PARTITION_0, dir.Path().c_str(), false, false, false));
+
+    TableDepot depot;
+    GAME::Test::LogCapture log;
+    std::string className;
+    LoadTable* table = depot.LoadRecord("Records\\Items\\T.dbr", className);
+    ASSERT_NE(table, nullptr);
+    EXPECT_EQ(className, "Thing");
+    EXPECT_FLOAT_EQ(table->GetFloat("speed", 0.0f), 1.5f);
+    EXPECT_EQ(table->GetArrayInt("list", 10, -1), 5);
+    EXPECT_EQ(log.Count(), 0u);
+    EXPECT_EQ(depot.LoadRecord("records\\items\\gone.dbr", className), nullptr);
+    EXPECT_TRUE(log.Contains("TableDepot::Unable to open file (records\\items\\gone.dbr)"));
+}
+
+} // namespace
+} // namespace GAME
