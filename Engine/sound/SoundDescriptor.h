@@ -2,6 +2,8 @@
 // lights, effects) and handed to the sound manager; a plain, copyable value.
 #pragma once
 
+#include "core/WorldVec3.h"
+
 #include <string>
 
 namespace GAME {
@@ -14,9 +16,13 @@ public:
 
     const std::string& GetFileName() const { return m_fileName; }
     void SetFileName(const std::string& fileName) { m_fileName = fileName; }
+    // Where a 3-D sound plays; no region until the caller sets it.
+    const WorldVec3& GetPosition() const { return m_position; }
+    void SetPosition(const WorldVec3& position) { m_position = position; }
 
 private:
     std::string m_fileName;
+    WorldVec3 m_position;
 };
 
 } // namespace GAME
