@@ -8,9 +8,13 @@
 #include "data/BinaryReader.h"
 #include "data/BinaryWriter.h"
 #include "data/EngineDataServices.h"
+#include "navigation/PhysicsEngine.h"
 #include "navigation/PhysicsObject.h"
+#include "network/NetPacketBuffer.h"
+#include "network/SpawnActorPacket.h"
 #include "world/Level.h"
 #include "world/Region.h"
+#include "world/WorldServices.h"
 
 namespace GAME {
 
@@ -88,7 +92,10 @@ Entity::~Entity()
         LogPrintf(2, "Entity (%s) is being deleted before it is removed from the world!",
                   GetObjectName().c_str());
     }
-    // Never leave the level's tree or lists pointing at a deleted entity.
+    // Never leave the level's tree or lists, or the simulation, pointing at a deleted entity.
+    if (IsInWorld())
+        if (PhysicsEngine* physics = WorldServices::Physics())
+            physics->RemoveEntityFromSimulation(this);
     Level* level = m_coords.GetRegion() ? m_coords.GetRegion()->GetLevel() : nullptr;
     if (level)
         level->ForgetEntity(this);
@@ -206,18 +213,19 @@ bool Entity::ShouldServerSpawn() const
 
 NetPacket* Entity::CreateSpawnNetPacket()
 {
-    // TODO(stand-in): a SpawnActorPacket naming this entity once the network's packets exist.
-    return nullptr;
+    SpawnActorPacket* packet = new SpawnActorPacket();
+    packet->GetEntityId() = GetObjectId();
+    return packet;
 }
 
-void Entity::WriteReplicationData(NetPacketOutBuffer&)
+void Entity::WriteReplicationData(NetPacketOutBuffer& buffer)
 {
-    // TODO(stand-in): appends the visible flag once the network's packet buffers exist.
+    buffer.Add(&m_visible);
 }
 
-void Entity::ReadReplicationData(NetPacketInBuffer&)
+void Entity::ReadReplicationData(NetPacketInBuffer& buffer)
 {
-    // TODO(stand-in): takes the visible flag once the network's packet buffers exist.
+    buffer.Remove(&m_replicatedVisibility);
 }
 
 void Entity::ApplyReplicationData()
@@ -422,9 +430,12 @@ void Entity::CleanupPhysicsObjects()
 
 void Entity::SetPhysicsType(PhysicsType type)
 {
-    // TODO(stand-in): an entity in the world leaves the physics simulation and joins it again
-    // under the new type (PhysicsEngine::RemoveEntityFromSimulation, AddEntityToSimulation).
+    PhysicsEngine* physics = IsInWorld() ? WorldServices::Physics() : nullptr;
+    if (physics)
+        physics->RemoveEntityFromSimulation(this);
     m_physicsType = type;
+    if (physics)
+        physics->AddEntityToSimulation(this);
 }
 
 // ---- Unique id ----------------------------------------------------------------------------------

@@ -12,6 +12,7 @@
 #include "data/FileSystem.h"
 #include "navigation/CollisionContact.h"
 #include "navigation/ImpassableData.h"
+#include "navigation/PhysicsEngine.h"
 #include "navigation/PhysicsMesh.h"
 #include "terrain/GridRegion.h"
 #include "terrain/Terrain.h"
@@ -696,15 +697,19 @@ bool Level::DestroyAllEntities(int maximum)
         count = std::min(count, static_cast<size_t>(maximum));
     for (size_t i = 0; i < count; ++i) {
         Entity* entity = entities[i];
-        // TODO(stand-in): an entity that the network entity list reports on a client is logged
-        // ("Level destroying entity on client list: '%s' (%i)") and removed from every client.
+        if (WorldServices::IsEntityOnClients(entity)) {
+            LogPrintf(1, "Level destroying entity on client list: '%s' (%i)", entity->GetObjectName().c_str(),
+                      static_cast<int>(entity->GetObjectId()));
+            WorldServices::RemoveEntityFromAllClients(entity);
+        }
         entity->OnRemoveFromLevel(this);
         m_tree->Remove(entity);
         if (m_numEntities)
             --m_numEntities;
         RemoveEntityFromNetworkList(entity);
         entity->SetCoords(WorldCoords());
-        // TODO(stand-in): the physics engine removes it from its simulation.
+        if (PhysicsEngine* physics = WorldServices::Physics())
+            physics->RemoveEntityFromSimulation(entity);
         ObjectManager::Get()->DestroyObjectEx(entity, __FILE__, __LINE__);
     }
     return !(maximum >= 0 && count > 0);

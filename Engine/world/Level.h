@@ -13,11 +13,11 @@
 // the region's level lock, before the main thread is handed the level; everything else runs on
 // the main thread. Nothing here locks.
 //
-// TODO(stand-in): the sector layers, the path finder and the network are not here yet. Chunk 23
+// TODO(stand-in): the sector layers and the path finder's meshes are not here yet. Chunk 23
 // (sector layers) is kept byte for byte, or written as empty layers of the ground's size; the
-// path mesh is not handed to the path finder; network-list updates on clients and the network
-// entity list's clean-up are left out. Path-mesh building and drawing (CreatePathMesh,
-// RenderPathMeshes) come with navigation.
+// path mesh is not handed to the path finder; a client's deactivation of listed entities by the
+// network controller's generation waits for that value. Path-mesh building and drawing
+// (CreatePathMesh, RenderPathMeshes) come with navigation.
 #pragma once
 
 #include "core/ABBox.h"

@@ -6,9 +6,12 @@
 #include "core/Ray.h"
 #include "core/UniqueId.h"
 #include "core/WorldVec3.h"
+#include "navigation/PhysicsEngine.h"
+#include "network/NetworkControllerBase.h"
 #include "world/Entity.h"
 #include "world/Level.h"
 #include "world/Portal.h"
+#include "world/WorldServices.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -78,7 +81,7 @@ void Region::UpdateBoundingBox()
         m_box = m_level->GetBoundingBox();
 }
 
-bool Region::AddEntity(Entity* entity, const WorldCoords& coords, bool)
+bool Region::AddEntity(Entity* entity, const WorldCoords& coords, bool quiet)
 {
     if (!entity || coords.GetRegion() != this)
         return false;
@@ -99,6 +102,9 @@ bool Region::AddEntity(Entity* entity, const WorldCoords& coords, bool)
                   entity->GetObjectName().c_str(), static_cast<int>(entity->GetObjectId()));
         return false;
     }
+    if (!quiet)
+        if (NetworkControllerBase* controller = WorldServices::NetworkController())
+            controller->OnEntityAdded(entity, added);
     return added;
 }
 
@@ -106,10 +112,13 @@ void Region::RemoveEntity(Entity* entity)
 {
     if (!entity)
         return;
+    WorldServices::RemoveEntityFromAllClients(entity);
     if (m_level && m_level->GetPostLoadCalled())
         m_level->RemoveEntity(entity);
     else
         entity->SetCoords(WorldCoords());
+    if (PhysicsEngine* physics = WorldServices::Physics())
+        physics->RemoveEntityFromSimulation(entity);
 }
 
 Portal* Region::CreatePortal()

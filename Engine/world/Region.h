@@ -77,11 +77,11 @@ public:
 
     // Places the entity in the level at coords (which must name this region). False when the
     // entity or the level cannot take it; an entity that asks to be deleted on entering an
-    // unloaded level is destroyed then. Updates the entity once. TODO(stand-in): the network
-    // controller is not told (quiet is not read).
+    // unloaded level is destroyed then. Updates the entity once; unless quiet, the host's network
+    // controller hears of it.
     bool AddEntity(Entity* entity, const WorldCoords& coords, bool quiet);
-    // Out of the level (or only region-less coords when the level is not ready).
-    // TODO(stand-in): the network entity list and the physics simulation are not told.
+    // Out of the clients' tables, the level (or only region-less coords when the level is not
+    // ready) and the physics simulation.
     void RemoveEntity(Entity* entity);
 
     Portal* CreatePortal();

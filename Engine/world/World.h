@@ -65,7 +65,7 @@ public:
     // False when the coords have no region or the entity has one already; otherwise the target
     // region places it.
     bool AddEntity(Entity* entity, const WorldCoords& coords, bool quiet);
-    // Out of its region's level. TODO(stand-in): the network entity list is not told.
+    // Out of every client's table and its region's level.
     void RemoveEntity(Entity* entity);
     // Moves an entity, changing level when the region changes.
     void SetCoords(Entity* entity, const WorldCoords& coords);

@@ -1,5 +1,8 @@
 #include "world/WorldServices.h"
 
+#include "network/NetworkEntityList.h"
+#include "world/Entity.h"
+
 #include <atomic>
 
 namespace GAME {
@@ -66,6 +69,35 @@ NetworkEntityList* WorldServices::EntityList()
 {
     WorldServices* s = Get();
     return s ? s->GetNetworkEntityList() : nullptr;
+}
+
+namespace {
+
+// Client hosts are the top four bits of object ids.
+constexpr int kMaxHosts = 16;
+
+} // namespace
+
+bool WorldServices::IsEntityOnClients(const Entity* entity)
+{
+    NetworkEntityList* list = EntityList();
+    if (!list || !entity)
+        return false;
+    for (int host = 0; host < kMaxHosts; ++host)
+        if (NetworkEntityList::Client* client = list->GetClient(host))
+            if (client->entities.count(entity->GetObjectId()))
+                return true;
+    return false;
+}
+
+void WorldServices::RemoveEntityFromAllClients(const Entity* entity)
+{
+    NetworkEntityList* list = EntityList();
+    if (!list || !entity)
+        return;
+    for (int host = 0; host < kMaxHosts; ++host)
+        if (NetworkEntityList::Client* client = list->GetClient(host))
+            client->entities.erase(entity->GetObjectId());
 }
 
 } // namespace GAME

@@ -51,6 +51,11 @@ public:
     static PhysicsEngine* Physics();
     static NetworkControllerBase* NetworkController();
     static NetworkEntityList* EntityList();
+
+    // Whether some client of the entity list holds the entity (false without a list).
+    static bool IsEntityOnClients(const Entity* entity);
+    // Takes the entity out of every client's table of the entity list.
+    static void RemoveEntityFromAllClients(const Entity* entity);
 };
 
 } // namespace GAME

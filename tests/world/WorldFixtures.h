@@ -103,9 +103,11 @@ public:
     float GetEntityUpdateInflation() override { return defaultEntityUpdateInflation; }
     const FilterFunction<Entity>* GetEntityRenderFilter() override { return nullptr; }
     PhysicsEngine* GetPhysicsEngine() override { return nullptr; }
-    NetworkControllerBase* GetNetworkController() override { return nullptr; }
-    NetworkEntityList* GetNetworkEntityList() override { return nullptr; }
+    NetworkControllerBase* GetNetworkController() override { return controller; }
+    NetworkEntityList* GetNetworkEntityList() override { return entityList; }
 
+    NetworkControllerBase* controller = nullptr;
+    NetworkEntityList* entityList = nullptr;
     bool editor = false;
     bool server = false;
     bool client = false;
