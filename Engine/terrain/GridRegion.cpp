@@ -12,19 +12,31 @@ namespace GAME {
 
 namespace {
 
+// The cell counts of a lattice block; false unless its lattice and features fit the reader.
 bool ReadCounts(BinaryReader& reader, int cells[3])
 {
     std::string system;
     reader.ReadString(system);
+    uint32_t n[3];
+    for (uint32_t& count : n)
+        count = reader.ReadUInt32();
+    if (reader.Failed() || n[0] > 0x7FFFFFFF || n[1] > 0x7FFFFFFF || n[2] > 0x7FFFFFFF)
+        return false;
+    const unsigned __int128 x = n[0], y = n[1], z = n[2];
+    const unsigned __int128 bytes = (2 * x + 1) * y * (2 * z + 1) + 2 * x * y * z;
+    if (bytes > reader.GetRemaining())
+        return false;
     for (int i = 0; i < 3; ++i)
-        cells[i] = static_cast<int>(std::min<uint32_t>(reader.ReadUInt32(), 0x7FFFFFFF));
-    return !reader.Failed();
+        cells[i] = static_cast<int>(n[i]);
+    return true;
 }
 
 } // namespace
 
 bool GridRegion::Load(BinaryReader& reader)
 {
+    m_cells[0] = m_cells[1] = m_cells[2] = 0;
+    m_body.clear();
     const unsigned start = reader.GetPosition();
     const uint32_t version = reader.ReadUInt32();
     bool counted = false;
@@ -45,7 +57,8 @@ bool GridRegion::Load(BinaryReader& reader)
         return false;
     }
     if (!counted) {
-        LogPrintf(1, "GridRegion: the grid block has no cells");
+        LogPrintf(1, "GridRegion: the grid block has no lattice that fits it");
+        m_cells[0] = m_cells[1] = m_cells[2] = 0;
         return false;
     }
     reader.Seek(start);

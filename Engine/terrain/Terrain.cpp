@@ -16,6 +16,9 @@ bool Terrain::Load(BinaryReader& reader, int)
         LogPrintf(1, "Terrain: sample counts %u x %u are not a power of two plus one", x, y);
         return false;
     }
+    // Heights, flags and offsets alone take 20 bytes a sample.
+    if (!reader.CheckCount(static_cast<uint64_t>(x) * y, 20, "terrain samples"))
+        return false;
     m_numXSamples = x;
     m_numYSamples = y;
     reader.Seek(start);

@@ -16,6 +16,9 @@ bool TerrainRT::Load(BinaryReader& reader, int)
         LogPrintf(1, "TerrainRT: unsupported terrain version %u", version);
         return false;
     }
+    reader.Skip(16);
+    if (!reader.CheckCount(static_cast<uint64_t>(x) * y, 4, "terrain heights"))
+        return false;
     m_numXSamples = x;
     m_numYSamples = y;
     reader.Seek(start);

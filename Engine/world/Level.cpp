@@ -78,6 +78,17 @@ bool ReadSectorLayersSize(BinaryReader reader, unsigned& width, unsigned& height
     return width == 0 || reader.CheckCount(static_cast<uint64_t>(width) * height, 4, "sector layer cells");
 }
 
+// A size in whole units from an extent (trunc), clamped to what an unsigned holds.
+unsigned Units(float extent)
+{
+    if (!(extent > 0.0f))
+        return 0;
+    return extent >= 4294967040.0f ? 0xFFFFFF00u : static_cast<unsigned>(extent);
+}
+
+// Sector layers beyond this many cells (a ground of 4096 x 4096 units) are not made.
+constexpr uint64_t kMaxSectorCells = uint64_t(1) << 24;
+
 // The object of the record, kept only when it is an entity.
 Entity* CreateEntity(const std::string& recordName, unsigned id)
 {
@@ -254,7 +265,7 @@ bool Level::Load(const void* data, int size, bool restoringState)
     if (ok) {
         const ABBox box = GetBoundingBox();
         if (!layersRead)
-            InitSectorLayers(static_cast<unsigned>(2.0f * box.extents.x), static_cast<unsigned>(2.0f * box.extents.z));
+            InitSectorLayers(Units(2.0f * box.extents.x), Units(2.0f * box.extents.z));
         MakeTree(box.extents.x, box.extents.z, std::max(box.extents.x, box.extents.z),
                  std::max(box.extents.x, box.extents.z));
         if (m_region && m_region->GetWorld())
@@ -916,6 +927,10 @@ void Level::RebuildMapData()
 void Level::InitSectorLayers(unsigned width, unsigned height)
 {
     m_sectorLayersBody.clear();
+    if (static_cast<uint64_t>(width) * height > kMaxSectorCells) {
+        LogPrintf(1, "Level: sector layers of %u x %u cells are too large; the level has none", width, height);
+        width = height = 0;
+    }
     m_layersWidth = width;
     m_layersHeight = height;
 }
@@ -944,7 +959,7 @@ void Level::NewGrid(int x, int y, int z)
     const Vec3 s = m_gridRegion->GetCellSpacing();
     const float w = static_cast<float>(m_gridRegion->GetXNumCells()) * s.x;
     const float d = static_cast<float>(m_gridRegion->GetZNumCells()) * s.z;
-    InitSectorLayers(static_cast<unsigned>(w), static_cast<unsigned>(d));
+    InitSectorLayers(Units(w), Units(d));
     MakeTree(w / 2.0f, d / 2.0f, std::max(w, d) / 2.0f, std::max(w, d) / 2.0f);
     m_loaded = m_renderDataLoaded = m_postLoadDone = true;
 }
@@ -967,8 +982,8 @@ Water* Level::NewWater()
         height = m_terrain->GetNumYSamples() ? m_terrain->GetNumYSamples() - 1 : 0;
     } else if (m_gridRegion) {
         const ABBox box = m_gridRegion->GetBoundingBox();
-        width = static_cast<unsigned>(2.0f * box.extents.x);
-        height = static_cast<unsigned>(2.0f * box.extents.z);
+        width = Units(2.0f * box.extents.x);
+        height = Units(2.0f * box.extents.z);
     }
     m_water = new Water(m_region);
     m_water->Initialize(width, height, m_terrain, m_gridRegion);
@@ -998,8 +1013,7 @@ void Level::ResizeGrid(int x, int y, int z)
                 MoveEntity(entity, coords.GetRegionCoords());
         }
     }
-    InitSectorLayers(static_cast<unsigned>(static_cast<float>(x) * s.x),
-                     static_cast<unsigned>(static_cast<float>(z) * s.z));
+    InitSectorLayers(Units(static_cast<float>(x) * s.x), Units(static_cast<float>(z) * s.z));
 }
 
 void Level::ResizeSectorLayers()
@@ -1010,8 +1024,8 @@ void Level::ResizeSectorLayers()
         height = m_terrain->GetNumYSamples() ? m_terrain->GetNumYSamples() - 1 : 0;
     } else if (m_gridRegion) {
         const Vec3 s = m_gridRegion->GetCellSpacing();
-        width = static_cast<unsigned>(static_cast<float>(m_gridRegion->GetXNumCells()) * s.x);
-        height = static_cast<unsigned>(static_cast<float>(m_gridRegion->GetZNumCells()) * s.z);
+        width = Units(static_cast<float>(m_gridRegion->GetXNumCells()) * s.x);
+        height = Units(static_cast<float>(m_gridRegion->GetZNumCells()) * s.z);
     } else {
         return;
     }
