@@ -26,7 +26,9 @@ public:
     static constexpr int defaultCapacity = 4;
 
     CollisionBox() = default;
-    explicit CollisionBox(const OBBox& box, int capacity = defaultCapacity) : m_box(box), m_capacity(capacity) {}
+    explicit CollisionBox(const OBBox& box, int capacity = defaultCapacity) : m_box(box), m_capacity(capacity)
+    {
+    }
 
     const OBBox& GetBox() const { return m_box; }
     // Keeps the contact when there is room or when it is deeper than the shallowest one kept.

@@ -50,8 +50,10 @@ public:
     void GetIntersection(const Ray& ray, Intersection& intersection, PhysicsSurface surface) const;
     int FindCollisions(const Entity* entity, CollisionContact* contacts, int capacity, Region* region,
                        PhysicsSurface surface) const;
-    int FindCollisions(const OBBox& box, CollisionContact* contacts, int capacity, PhysicsSurface surface) const;
-    void FindCollisions(std::vector<CollisionBox>& boxes, const ABBox& enclosing, PhysicsSurface surface) const;
+    int FindCollisions(const OBBox& box, CollisionContact* contacts, int capacity,
+                       PhysicsSurface surface) const;
+    void FindCollisions(std::vector<CollisionBox>& boxes, const ABBox& enclosing,
+                        PhysicsSurface surface) const;
     Vec3 GetCellSpacing() const { return Vec3(8.0f, 8.0f, 8.0f); }
     int GetXNumCells() const { return m_cells[0]; }
     int GetYNumCells() const { return m_cells[1]; }

@@ -42,9 +42,8 @@ void Terrain::Save(BinaryWriter& writer) const
     }
     // A flat terrain without layers: counts, heights and flags, offsets, passable cells.
     const uint64_t samples = static_cast<uint64_t>(m_numXSamples) * m_numYSamples;
-    const uint64_t cells = m_numXSamples && m_numYSamples
-                               ? static_cast<uint64_t>(m_numXSamples - 1) * (m_numYSamples - 1)
-                               : 0;
+    const uint64_t cells =
+        m_numXSamples && m_numYSamples ? static_cast<uint64_t>(m_numXSamples - 1) * (m_numYSamples - 1) : 0;
     writer.WriteUInt32(m_numXSamples);
     writer.WriteUInt32(m_numYSamples);
     writer.WriteUInt32(0);

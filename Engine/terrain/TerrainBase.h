@@ -59,8 +59,10 @@ public:
     void GetIntersection(const Ray& ray, Intersection& intersection, PhysicsSurface surface) const;
     int FindCollisions(const Entity* entity, CollisionContact* contacts, int capacity, Region* region,
                        PhysicsSurface surface) const;
-    int FindCollisions(const OBBox& box, CollisionContact* contacts, int capacity, PhysicsSurface surface) const;
-    void FindCollisions(std::vector<CollisionBox>& boxes, const ABBox& enclosing, PhysicsSurface surface) const;
+    int FindCollisions(const OBBox& box, CollisionContact* contacts, int capacity,
+                       PhysicsSurface surface) const;
+    void FindCollisions(std::vector<CollisionBox>& boxes, const ABBox& enclosing,
+                        PhysicsSurface surface) const;
 
 protected:
     Region* m_region;

@@ -408,6 +408,8 @@ void Entity::SetRegionBoundingBox(const ABBox& box, bool alternate)
         m_hasAlternateBoundingBox = true;
     } else {
         m_regionBoundingBox = box;
+        if (m_spaceLinks.node)
+            Space<Entity>::RefreshBox(this);
     }
 }
 

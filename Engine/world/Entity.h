@@ -205,7 +205,8 @@ private:
     // Drops the unique-id map's entry for the id when the map names this entity.
     void UnregisterUniqueId();
 
-    // The tree reads the box and links on every query: keep them together, first.
+    // The tree files the entity by this box and keeps a copy of it beside its node entry
+    // (SetRegionBoundingBox refreshes it).
     ABBox m_regionBoundingBox;
     SpaceLinks<Entity> m_spaceLinks;
     ABBox m_alternateBoundingBox;

@@ -4,8 +4,7 @@
 
 namespace GAME {
 
-template <class T>
-class FilterFunction
+template <class T> class FilterFunction
 {
 public:
     FilterFunction() = default;

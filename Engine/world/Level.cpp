@@ -250,7 +250,8 @@ bool Level::Load(const void* data, int size, bool restoringState)
             impassable.Load(chunk);
             break;
         case CHUNK_SECTOR_LAYERS:
-            if (ReadSectorLayersSize(BinaryReader(chunk.GetData(), chunk.GetSize()), m_layersWidth, m_layersHeight)) {
+            if (ReadSectorLayersSize(BinaryReader(chunk.GetData(), chunk.GetSize()), m_layersWidth,
+                                     m_layersHeight)) {
                 m_sectorLayersBody.assign(chunk.GetData(), chunk.GetData() + chunk.GetSize());
                 layersRead = true;
             } else {
@@ -304,7 +305,8 @@ bool Level::KeepsLoadedEntity(Entity* entity, bool restoringState) const
     return !(restoringState && entity->ShouldSaveState());
 }
 
-bool Level::ReadEntityList(BinaryReader& reader, int fileVersion, bool restoringState, std::vector<Entity*>& slots)
+bool Level::ReadEntityList(BinaryReader& reader, int fileVersion, bool restoringState,
+                           std::vector<Entity*>& slots)
 {
     // The names by position, as stored (a name stored twice keeps both positions).
     const uint32_t nameCount = reader.ReadUInt32();
@@ -566,9 +568,8 @@ bool Level::RestoreState(const void* data, unsigned size)
                 entity->SetUniqueID(uniqueId);
             ObjectManager::Get()->LoadObjectData(entity);
 
-            Object* existing = entity->UseExistingObjectForRestore()
-                                   ? ObjectManager::Get()->GetObjectByName(name)
-                                   : nullptr;
+            Object* existing =
+                entity->UseExistingObjectForRestore() ? ObjectManager::Get()->GetObjectByName(name) : nullptr;
             if (existing && existing != entity && Entity::IsEntity(existing)) {
                 ObjectManager::Get()->DestroyObjectEx(entity, __FILE__, __LINE__);
                 Entity* target = static_cast<Entity*>(existing);
@@ -787,7 +788,8 @@ void Level::AddEntityToNetworkList(Entity* entity)
             LogPrintf(2, "Level: Player %d added to NetworkUpdateList more than once!.",
                       static_cast<int>(entity->GetObjectId()));
         else
-            LogPrintf(2, "Level: Player %d added to NetworkUpdateList.", static_cast<int>(entity->GetObjectId()));
+            LogPrintf(2, "Level: Player %d added to NetworkUpdateList.",
+                      static_cast<int>(entity->GetObjectId()));
     }
 }
 
@@ -815,7 +817,10 @@ void Level::PreLoad(const Frustum* frusta, unsigned count, bool all)
     std::vector<bool> inFirst;
     m_tree->GetObjectsInFrusta(
         found, frusta, count,
-        [](const Entity* e, const Frustum& frustum) { return EntityInFrustum(e, frustum, false, true); }, &inFirst);
+        [](const Entity* e, const ABBox& box, const Frustum& frustum) {
+            return EntityInFrustum(e, box, frustum, false, true);
+        },
+        &inFirst);
     for (size_t i = 0; i < found.size(); ++i) {
         if (inFirst[i])
             found[i]->SetInRenderPreLoadFrustum();
@@ -882,7 +887,8 @@ void Level::Update(const Frustum* frusta, unsigned count, int elapsed)
     }
 }
 
-void Level::AddToScene(GraphicsSceneRenderer& renderer, const Frustum& frustum, const WorldFrustum* worldFrustum)
+void Level::AddToScene(GraphicsSceneRenderer& renderer, const Frustum& frustum,
+                       const WorldFrustum* worldFrustum)
 {
     Frustum relative;
     if (worldFrustum)
@@ -928,7 +934,8 @@ void Level::InitSectorLayers(unsigned width, unsigned height)
 {
     m_sectorLayersBody.clear();
     if (static_cast<uint64_t>(width) * height > kMaxSectorCells) {
-        LogPrintf(1, "Level: sector layers of %u x %u cells are too large; the level has none", width, height);
+        LogPrintf(1, "Level: sector layers of %u x %u cells are too large; the level has none", width,
+                  height);
         width = height = 0;
     }
     m_layersWidth = width;
@@ -1096,12 +1103,15 @@ void Level::FilterByListType(std::vector<Entity*>& out, size_t from, EntityListT
     out.erase(std::stable_partition(out.begin() + static_cast<ptrdiff_t>(from), out.end(), keep), out.end());
 }
 
-bool Level::EntityInFrustum(const Entity* entity, const Frustum& frustum, bool alternate, bool exact)
+bool Level::EntityInFrustum(const Entity* entity, const ABBox& treeBox, const Frustum& frustum,
+                            bool alternate, bool exact)
 {
+    // The tree's copy of the region box spares a visit to the entity unless its alternate box
+    // is asked for.
+    const ABBox& box = alternate ? entity->GetRegionBoundingBox(true) : treeBox;
     if (!exact)
-        return ABBoxInFrustum(entity->GetRegionBoundingBox(alternate), frustum);
-    return ABBoxInFrustum(entity->GetRegionBoundingBox(false), frustum) &&
-           ABBoxInFrustumExact(entity->GetRegionBoundingBox(alternate), frustum);
+        return ABBoxInFrustum(box, frustum);
+    return ABBoxInFrustum(treeBox, frustum) && ABBoxInFrustumExact(box, frustum);
 }
 
 void Level::GetEntities(std::vector<Entity*>& out, EntityListType type) const
@@ -1113,7 +1123,8 @@ void Level::GetEntities(std::vector<Entity*>& out, EntityListType type) const
     FilterByListType(out, from, type);
 }
 
-void Level::GetEntities(std::vector<Entity*>& out, const FilterFunction<Entity>& filter, EntityListType type) const
+void Level::GetEntities(std::vector<Entity*>& out, const FilterFunction<Entity>& filter,
+                        EntityListType type) const
 {
     if (!m_tree)
         return;
@@ -1133,15 +1144,15 @@ void Level::GetEntitiesInSphere(std::vector<Entity*>& out, const Sphere& sphere,
         return;
     const size_t from = out.size();
     const float r2 = sphere.radius * sphere.radius;
-    EntityTree::Walk(
+    EntityTree::WalkEager(
         m_tree->GetRoot(),
         [&](const EntityTree::Node* node) {
             const Vec3 lo = node->center - node->half, hi = node->center + node->half;
             const Vec3 closest = Vec3::Max(lo, Vec3::Min(hi, sphere.center));
             return (closest - sphere.center).LengthSquared() < r2;
         },
-        [&](Entity* entity) {
-            if (ABBoxIntersectsSphere(entity->GetRegionBoundingBox(alternate), sphere))
+        [&](Entity* entity, const ABBox& box) {
+            if (ABBoxIntersectsSphere(alternate ? entity->GetRegionBoundingBox(true) : box, sphere))
                 out.push_back(entity);
         });
     FilterByListType(out, from, type);
@@ -1156,14 +1167,15 @@ void Level::GetEntitiesInBox(std::vector<Entity*>& out, const ABBox& box, Entity
     FilterByListType(out, from, type);
 }
 
-void Level::GetEntitiesInFrustum(std::vector<Entity*>& out, const Frustum* frusta, unsigned count, bool alternate,
-                                 EntityListType, bool exact) const
+void Level::GetEntitiesInFrustum(std::vector<Entity*>& out, const Frustum* frusta, unsigned count,
+                                 bool alternate, EntityListType, bool exact) const
 {
     if (!m_tree)
         return;
-    m_tree->GetObjectsInFrusta(out, frusta, count, [alternate, exact](const Entity* e, const Frustum& frustum) {
-        return EntityInFrustum(e, frustum, alternate, exact);
-    });
+    m_tree->GetObjectsInFrusta(out, frusta, count,
+                               [alternate, exact](const Entity* e, const ABBox& box, const Frustum& frustum) {
+                                   return EntityInFrustum(e, box, frustum, alternate, exact);
+                               });
 }
 
 bool Level::HasEntity(const Entity* entity) const
@@ -1176,9 +1188,9 @@ Entity* Level::PickEntity(const Ray& ray) const
     if (!m_loaded || !m_tree)
         return nullptr;
     Intersection best;
-    return EntityTree::GetIntersection(m_tree->GetRoot(), ray, best, [](Entity* e, const Ray& r, Intersection& i) {
-        e->GetIntersection(r, i, physicsSurfaceAny);
-    });
+    return EntityTree::GetIntersection(
+        m_tree->GetRoot(), ray, best,
+        [](Entity* e, const Ray& r, Intersection& i) { e->GetIntersection(r, i, physicsSurfaceAny); });
 }
 
 Entity* Level::PickEntity(const Ray& ray, const FilterFunction<Entity>& filter) const
@@ -1188,8 +1200,9 @@ Entity* Level::PickEntity(const Ray& ray, const FilterFunction<Entity>& filter) 
     float best = gInfinity;
     Entity* hit = nullptr;
     EntityTree::Walk(
-        m_tree->GetRoot(), [&](const EntityTree::Node* node) { return node->GetBox().GetIntersection(ray) < best; },
-        [&](Entity* entity) {
+        m_tree->GetRoot(),
+        [&](const EntityTree::Node* node) { return node->GetBox().GetIntersection(ray) < best; },
+        [&](Entity* entity, const ABBox&) {
             if (!filter(entity))
                 return;
             Intersection scratch;
@@ -1209,15 +1222,16 @@ void Level::PickEntities(const Ray& ray, std::vector<Entity*>& out, bool alterna
     GetAllIntersections(ray, out, alternate, gInfinity);
 }
 
-void Level::GetAllIntersections(const Ray& ray, std::vector<Entity*>& out, bool alternate, float maxDistance) const
+void Level::GetAllIntersections(const Ray& ray, std::vector<Entity*>& out, bool alternate,
+                                float maxDistance) const
 {
     if (!m_tree)
         return;
     EntityTree::Walk(
         m_tree->GetRoot(),
         [&](const EntityTree::Node* node) { return node->GetBox().GetIntersection(ray) < maxDistance; },
-        [&](Entity* entity) {
-            if (!(entity->GetRegionBoundingBox(alternate).GetIntersection(ray) < maxDistance))
+        [&](Entity* entity, const ABBox& box) {
+            if (!((alternate ? entity->GetRegionBoundingBox(true) : box).GetIntersection(ray) < maxDistance))
                 return;
             Intersection scratch;
             entity->GetIntersection(ray, scratch, physicsSurfaceAny);
@@ -1234,10 +1248,9 @@ void Level::GetIntersection(const Ray& ray, Intersection& intersection, PhysicsS
     else if (m_gridRegion)
         m_gridRegion->GetIntersection(ray, intersection, surface);
     if (!excludeEntities && m_tree) {
-        EntityTree::GetIntersection(m_tree->GetRoot(), ray, intersection,
-                                    [](Entity* e, const Ray& r, Intersection& i) {
-                                        e->GetIntersection(r, i, physicsSurfaceAny);
-                                    });
+        EntityTree::GetIntersection(
+            m_tree->GetRoot(), ray, intersection,
+            [](Entity* e, const Ray& r, Intersection& i) { e->GetIntersection(r, i, physicsSurfaceAny); });
     }
     if (m_water) {
         Intersection water = intersection;
@@ -1273,8 +1286,8 @@ int Level::CollideWithEntity(const OBBox& box, const Entity* other, const WorldV
     return count;
 }
 
-int Level::FindCollisions(const Entity* entity, CollisionContact* contacts, int capacity, const WorldVec3& reference,
-                          EntityListType type, PhysicsSurface surface) const
+int Level::FindCollisions(const Entity* entity, CollisionContact* contacts, int capacity,
+                          const WorldVec3& reference, EntityListType type, PhysicsSurface surface) const
 {
     if (!entity || !contacts || capacity <= 0)
         return 0;
@@ -1347,8 +1360,8 @@ int Level::FindCollisions(const Entity* entity, const OBBox& box, CollisionConta
     return count;
 }
 
-void Level::FindCollisions(std::vector<CollisionBox>& boxes, const ABBox& enclosing, const WorldVec3& reference,
-                           EntityListType type, PhysicsSurface surface) const
+void Level::FindCollisions(std::vector<CollisionBox>& boxes, const ABBox& enclosing,
+                           const WorldVec3& reference, EntityListType type, PhysicsSurface surface) const
 {
     const Vec3 ref = m_region ? m_region->GetRelativePosition(reference) : Vec3();
     const ABBox moved(enclosing.center + ref, enclosing.extents);

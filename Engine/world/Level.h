@@ -111,7 +111,8 @@ public:
     // once or a tenth of them a call (by object id).
     void PreLoad(const Frustum* frusta, unsigned count, bool all);
     void Update(const Frustum* frusta, unsigned count, int elapsed);
-    void AddToScene(GraphicsSceneRenderer& renderer, const Frustum& frustum, const WorldFrustum* worldFrustum = nullptr);
+    void AddToScene(GraphicsSceneRenderer& renderer, const Frustum& frustum,
+                    const WorldFrustum* worldFrustum = nullptr);
     void AddReflectionPlanes(GraphicsReflectionManager& manager, const Frustum& frustum);
     // Every entity in the world that is included in the minimap updates once (10 ms).
     void RebuildMapData();
@@ -149,26 +150,28 @@ public:
 
     // ---- Queries (all append to out; the list type filters only what a call appended) --------
     void GetEntities(std::vector<Entity*>& out, EntityListType type) const;
-    void GetEntities(std::vector<Entity*>& out, const FilterFunction<Entity>& filter, EntityListType type) const;
+    void GetEntities(std::vector<Entity*>& out, const FilterFunction<Entity>& filter,
+                     EntityListType type) const;
     void GetEntitiesInSphere(std::vector<Entity*>& out, const Sphere& sphere, bool alternate,
                              EntityListType type) const;
     void GetEntitiesInBox(std::vector<Entity*>& out, const ABBox& box, EntityListType type) const;
     // Several frusta give each entity once, in address order. No list-type filter.
-    void GetEntitiesInFrustum(std::vector<Entity*>& out, const Frustum* frusta, unsigned count, bool alternate,
-                              EntityListType type, bool exact) const;
+    void GetEntitiesInFrustum(std::vector<Entity*>& out, const Frustum* frusta, unsigned count,
+                              bool alternate, EntityListType type, bool exact) const;
     bool HasEntity(const Entity* entity) const;
     // The entity hit nearest; null when nothing is hit or the level is not loaded.
     Entity* PickEntity(const Ray& ray) const;
     // As PickEntity, asking every entity the filter accepts.
     Entity* PickEntity(const Ray& ray, const FilterFunction<Entity>& filter) const;
     void PickEntities(const Ray& ray, std::vector<Entity*>& out, bool alternate) const;
-    void GetAllIntersections(const Ray& ray, std::vector<Entity*>& out, bool alternate, float maxDistance) const;
+    void GetAllIntersections(const Ray& ray, std::vector<Entity*>& out, bool alternate,
+                             float maxDistance) const;
     // Ground, then entities (unless excluded), then water; the nearest hit wins.
     void GetIntersection(const Ray& ray, Intersection& intersection, PhysicsSurface surface,
                          bool excludeEntities) const;
     // Contacts relative to the reference position; each answers the number written.
-    int FindCollisions(const Entity* entity, CollisionContact* contacts, int capacity, const WorldVec3& reference,
-                       EntityListType type, PhysicsSurface surface) const;
+    int FindCollisions(const Entity* entity, CollisionContact* contacts, int capacity,
+                       const WorldVec3& reference, EntityListType type, PhysicsSurface surface) const;
     int FindCollisions(const Entity* entity, const OBBox& box, CollisionContact* contacts, int capacity,
                        const WorldVec3& reference, EntityListType type, PhysicsSurface surface) const;
     void FindCollisions(std::vector<CollisionBox>& boxes, const ABBox& enclosing, const WorldVec3& reference,
@@ -182,7 +185,8 @@ private:
     // Frees the tree, grounds, water, path mesh and layers; entities still filed are destroyed.
     void FreeContents();
     void MakeTree(float x, float z, float hx, float hz);
-    bool ReadEntityList(BinaryReader& reader, int fileVersion, bool restoringState, std::vector<Entity*>& slots);
+    bool ReadEntityList(BinaryReader& reader, int fileVersion, bool restoringState,
+                        std::vector<Entity*>& slots);
     bool ReadExtraData(BinaryReader& reader, const std::vector<Entity*>& slots);
     bool KeepsLoadedEntity(Entity* entity, bool restoringState) const;
     void UpdateEntity(Entity* entity, int elapsed);
@@ -190,7 +194,8 @@ private:
     bool UnloadStep();
     void InitSectorLayers(unsigned width, unsigned height);
     // Entity test of the frustum queries.
-    static bool EntityInFrustum(const Entity* entity, const Frustum& frustum, bool alternate, bool exact);
+    static bool EntityInFrustum(const Entity* entity, const ABBox& treeBox, const Frustum& frustum,
+                                bool alternate, bool exact);
     static void FilterByListType(std::vector<Entity*>& out, size_t from, EntityListType type);
     // Collides a reference-relative box with another entity's mesh or boxes.
     int CollideWithEntity(const OBBox& box, const Entity* other, const WorldVec3& reference,

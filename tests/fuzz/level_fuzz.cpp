@@ -99,7 +99,8 @@ struct Setting
     {
         SetProcessLogSink(&quiet);
         Entity::InstallDestroyHook();
-        world.AddRegion("levels/fuzz.lvl", IntVec3(), ABBox(Vec3(), Vec3(512.0f, 512.0f, 512.0f)), RegionId());
+        world.AddRegion("levels/fuzz.lvl", IntVec3(), ABBox(Vec3(), Vec3(512.0f, 512.0f, 512.0f)),
+                        RegionId());
         region = world.GetRegion(0);
     }
     QuietSink quiet;
@@ -124,7 +125,8 @@ std::vector<uint8_t> Image(const Level& level)
 void Populate(Level& level, int count)
 {
     for (int i = 0; i < count; ++i) {
-        Object* object = ObjectManager::Get()->CreateObjectFromFile(i % 2 ? "records/fuzz/a.dbr" : "records/fuzz/b.dbr");
+        Object* object =
+            ObjectManager::Get()->CreateObjectFromFile(i % 2 ? "records/fuzz/a.dbr" : "records/fuzz/b.dbr");
         if (!Entity::IsEntity(object))
             continue;
         FuzzEntity* entity = static_cast<FuzzEntity*>(object);
@@ -191,7 +193,8 @@ void EngineFuzzSeeds(FuzzSeedSink& sink)
         writer.WriteUInt32(6);
         writer.WriteString("hi");
         writer.EndBlock();
-        sink.Add("version10.lvl", std::vector<uint8_t>(writer.GetBuffer(), writer.GetBuffer() + writer.GetSize()));
+        sink.Add("version10.lvl",
+                 std::vector<uint8_t>(writer.GetBuffer(), writer.GetBuffer() + writer.GetSize()));
     }
     Clean();
 }

@@ -67,7 +67,8 @@ TEST_F(LevelCorruptTest, TruncatedFilesLoadOnlyWhenCutBetweenChunks)
     ASSERT_TRUE(Try(image));
     for (size_t cut = 0; cut < image.size(); cut += cut < 600 ? 1 : 13) {
         const std::vector<uint8_t> part(image.begin(), image.begin() + static_cast<ptrdiff_t>(cut));
-        const bool boundary = cut == 4 || std::find(boundaries.begin(), boundaries.end(), cut) != boundaries.end();
+        const bool boundary =
+            cut == 4 || std::find(boundaries.begin(), boundaries.end(), cut) != boundaries.end();
         EXPECT_EQ(Try(part), boundary) << "cut at " << cut;
     }
 }

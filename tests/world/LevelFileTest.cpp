@@ -59,7 +59,8 @@ class LevelFileTest : public WorldFixture
 {
 protected:
     // A level of its own over the fixture's region, loaded from the image.
-    std::unique_ptr<Level> LoadLevel(const std::vector<uint8_t>& image, bool restoring = false, bool expect = true)
+    std::unique_ptr<Level> LoadLevel(const std::vector<uint8_t>& image, bool restoring = false,
+                                     bool expect = true)
     {
         auto loaded = std::make_unique<Level>(region);
         EXPECT_EQ(loaded->Load(image.data(), static_cast<int>(image.size()), restoring), expect);
@@ -85,7 +86,8 @@ TEST_F(LevelFileTest, Version13RoundTripKeepsEntitiesInTreeOrderIdsExtraDataAndG
     std::vector<TestEntity*> placed;
     for (int i = 0; i < 12; ++i) {
         TestEntity* e = Make(i % 3 == 0 ? "records/big.dbr" : "records/box.dbr");
-        source.AddEntity(e, Coords::Translation(Vec3(1.0f + 1.3f * static_cast<float>(i), 0.5f, 15.0f - static_cast<float>(i))));
+        source.AddEntity(e, Coords::Translation(Vec3(1.0f + 1.3f * static_cast<float>(i), 0.5f,
+                                                     15.0f - static_cast<float>(i))));
         if (i % 2 == 0)
             e->SetUniqueID(UniqueId(7, 0, 0, static_cast<uint32_t>(i)));
         if (i % 4 == 1)
@@ -94,7 +96,8 @@ TEST_F(LevelFileTest, Version13RoundTripKeepsEntitiesInTreeOrderIdsExtraDataAndG
     }
     const std::vector<uint8_t> image = Image(source);
     auto chunks = Chunks(image);
-    ASSERT_EQ(std::vector<uint8_t>(image.begin(), image.begin() + 4), (std::vector<uint8_t>{'L', 'V', 'L', 13}));
+    ASSERT_EQ(std::vector<uint8_t>(image.begin(), image.begin() + 4),
+              (std::vector<uint8_t>{'L', 'V', 'L', 13}));
     EXPECT_EQ(chunks.count(5) + chunks.count(20) + chunks.count(6) + chunks.count(9) + chunks.count(23), 5u);
     EXPECT_EQ(chunks.count(10), 0u); // no path mesh
 
@@ -124,7 +127,8 @@ TEST_F(LevelFileTest, Version13RoundTripKeepsEntitiesInTreeOrderIdsExtraDataAndG
     EXPECT_EQ(copy->GetNumEntities(), 12u);
     auto byPosition = [](std::vector<TestEntity*> v) {
         std::sort(v.begin(), v.end(), [](TestEntity* a, TestEntity* b) {
-            return a->GetCoords().GetOrigin().GetRegionPosition().x < b->GetCoords().GetOrigin().GetRegionPosition().x;
+            return a->GetCoords().GetOrigin().GetRegionPosition().x <
+                   b->GetCoords().GetOrigin().GetRegionPosition().x;
         });
         return v;
     };
@@ -199,8 +203,10 @@ TEST_F(LevelFileTest, GroundsWaterPathMeshAndLayersAreKeptByteForByte)
     const std::vector<uint8_t> gridBody = Bytes(grid);
     const std::vector<uint8_t> water = Concat({Words({Water::magic, 2, 0, 0, 0, 0}), {1, 2, 3}});
     const std::vector<uint8_t> path = {'P', 'T', 'H', 4, 9, 9, 9};
-    const std::vector<uint8_t> layers = Concat({Words({1, 4, 1}), {5, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16},
-                                                Words({0, 0, 0, 2, 1}), std::vector<uint8_t>(8, 5)});
+    const std::vector<uint8_t> layers = Concat({Words({1, 4, 1}),
+                                                {5, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16},
+                                                Words({0, 0, 0, 2, 1}),
+                                                std::vector<uint8_t>(8, 5)});
 
     LevelFileBuilder file(13);
     file.Chunk(77, {1, 2, 3}); // unknown: skipped
@@ -257,9 +263,10 @@ TEST_F(LevelFileTest, HandBuiltVersions10And12AndRecordsWithNonFiniteFrames)
 
     // Version 12: unique ids, first word first; the skipped record's id is read past.
     LevelFileBuilder v12(12);
-    v12.Entities({"records/box.dbr"}, {{0, broken, true, UniqueId(1, 2, 3, 4)},
-                                       {0, Coords::Translation(Vec3(5.0f, 0.0f, 5.0f)), true, UniqueId(5, 6, 7, 8)},
-                                       {3, Coords()}}); // name index out of range: no entity
+    v12.Entities({"records/box.dbr"},
+                 {{0, broken, true, UniqueId(1, 2, 3, 4)},
+                  {0, Coords::Translation(Vec3(5.0f, 0.0f, 5.0f)), true, UniqueId(5, 6, 7, 8)},
+                  {3, Coords()}}); // name index out of range: no entity
     std::unique_ptr<Level> withIds = LoadLevel(v12.Bytes());
     loaded = Entities(*withIds);
     ASSERT_EQ(loaded.size(), 1u);
@@ -268,7 +275,8 @@ TEST_F(LevelFileTest, HandBuiltVersions10And12AndRecordsWithNonFiniteFrames)
 
     // Extra data before the entity list; records naming skipped or missing slots are ignored.
     LevelFileBuilder ordered(13);
-    ordered.Chunk(20, Concat({Words({0, 4}), Words({0}), Words({9, 0}), Words({1, 8, 4}), {'a', 'b', 'c', 'd'}}));
+    ordered.Chunk(20,
+                  Concat({Words({0, 4}), Words({0}), Words({9, 0}), Words({1, 8, 4}), {'a', 'b', 'c', 'd'}}));
     ordered.Entities({"records/box.dbr", "records/object.dbr"},
                      {{1, Coords()}, {0, Coords::Translation(Vec3(1.0f, 1.0f, 1.0f))}});
     std::unique_ptr<Level> extra = LoadLevel(ordered.Bytes());

@@ -36,7 +36,10 @@ protected:
         World::SetCurrent(nullptr);
         WorldFixture::TearDown();
     }
-    Entity* Pending() { return static_cast<Entity*>(ObjectManager::Get()->CreateObjectFromFilePartial("records/box.dbr")); }
+    Entity* Pending()
+    {
+        return static_cast<Entity*>(ObjectManager::Get()->CreateObjectFromFilePartial("records/box.dbr"));
+    }
 
     Controller controller;
     NetworkEntityList entityList;
@@ -106,7 +109,8 @@ TEST_F(SmartObjectIdTest, FinishReplicationSpawnsRefusesDuplicatesAndReportsFail
     homeless.SetPendingEntity(Pending());
     homeless.FinishReplication();
     EXPECT_FALSE(homeless.GetReplicationResult());
-    EXPECT_TRUE(log.Contains("SmartObjectId: Unable to add spawned object (records/box.dbr, id: 1234) to the world.", 1));
+    EXPECT_TRUE(log.Contains(
+        "SmartObjectId: Unable to add spawned object (records/box.dbr, id: 1234) to the world.", 1));
     level->RemoveEntity(spawned);
     ObjectManager::Get()->DestroyObjectEx(spawned, __FILE__, __LINE__);
 }

@@ -52,8 +52,9 @@ void WorldFixture::TearDown()
 TestEntity* WorldFixture::Make(const char* record)
 {
     Object* object = ObjectManager::Get()->CreateObjectFromFile(record, 0, true);
-    return object && object->GetClassInfo().IsA(TestEntity::GetStaticClassInfo()) ? static_cast<TestEntity*>(object)
-                                                                                  : nullptr;
+    return object && object->GetClassInfo().IsA(TestEntity::GetStaticClassInfo())
+               ? static_cast<TestEntity*>(object)
+               : nullptr;
 }
 
 TestEntity* WorldFixture::Place(const Vec3& position, const char* record)
