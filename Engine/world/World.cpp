@@ -29,9 +29,19 @@ World::~World()
 {
     World* self = this;
     sCurrentWorld.compare_exchange_strong(self, nullptr);
+    Unload();
+}
+
+void World::Unload()
+{
     for (Region* region : m_regions)
         delete region;
+    m_regions.clear();
 }
+
+void World::Update(const std::vector<WorldFrustum>&) {}
+
+void World::GetEntitiesInFrustum(std::vector<Entity*>&, const WorldFrustum&, bool, int, bool) const {}
 
 void World::SetCurrent(World* world)
 {

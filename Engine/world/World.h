@@ -3,11 +3,10 @@
 // position. Owns its regions. Main thread (GetCurrent may be read from any thread).
 //
 // TODO(stand-in): only the region list and the queries region-relative values need exist.
-// Missing: loading and saving world and map files (Load, LoadMap, Save, Unload, the map file and
-// its lock, quest files, spawn points, chunk callbacks), the loaded-regions list (GetRegionById's
+// Missing: loading and saving world and map files (Load, LoadMap, Save, the map file and its lock,
+// quest files, spawn points, chunk callbacks), the loaded-regions list (GetRegionById's
 // loaded-first search therefore searches all regions), region removal and connectivity, the
-// per-frame PostLoadPass and Update, entities, fog of war, the rest of the queries, and the
-// engine's ownership of the current world (SetCurrent).
+// per-frame PostLoadPass and Update, entities, fog of war and the rest of the queries.
 #pragma once
 
 #include "core/ABBox.h"
@@ -19,8 +18,10 @@
 
 namespace GAME {
 
+class Entity;
 class Region;
 class Vec3;
+class WorldFrustum;
 class WorldRay;
 class WorldVec3;
 
@@ -32,8 +33,8 @@ public:
     World(const World&) = delete;
     World& operator=(const World&) = delete;
 
-    // The engine's world. TODO(stand-in): the engine will own and install it; until then hosts and
-    // tests install one here. A world that is destroyed while current uninstalls itself.
+    // The engine's world: the engine installs the one it owns while it lives (tests without an
+    // engine install their own). A world that is destroyed while current uninstalls itself.
     static void SetCurrent(World* world);
     static World* GetCurrent();
 
@@ -56,6 +57,20 @@ public:
     // The floor under (or else over) the position: a ray cast 2.5 units down from above it, then
     // 2.5 units up from below it; -gInfinity when neither hits or the position has no region.
     float GetNearestFloorHeight(const WorldVec3& p) const;
+
+    // ---- what the engine's frame, device resets and shut-down call ----
+    // Deletes every region. TODO(stand-in): also waits for the regions' loading threads, destroys
+    // the level entities, clears quest files and spawn points and closes the map file.
+    void Unload();
+    // TODO(stand-in): regions complete their loaded levels here, the frame walk updates the regions
+    // the frusta reach, and levels and entities carry their device objects through a reset and
+    // answer the frustum query; without levels and entities there is nothing to do yet.
+    void PostLoadPass() {}
+    void Update(const std::vector<WorldFrustum>& frusta);
+    void PreDeviceReset() {}
+    void PostDeviceReset() {}
+    void GetEntitiesInFrustum(std::vector<Entity*>& entities, const WorldFrustum& frustum,
+                              bool neighboursOnly, int listType, bool exact) const;
 
 private:
     // Distance to the nearest hit along the ray, gInfinity for none. TODO(stand-in): the region
