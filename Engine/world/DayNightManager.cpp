@@ -271,7 +271,8 @@ DayNightManager::LightSetup DayNightManager::GetInterpolatedLightSetup(float tim
         f = (t - s1.time) / span;
     }
     result.lightColor = Blend(s0.lightColor, s1.lightColor, s2.lightColor, s3.lightColor, f);
-    result.skyAmbientColor = Blend(s0.skyAmbientColor, s1.skyAmbientColor, s2.skyAmbientColor, s3.skyAmbientColor, f);
+    result.skyAmbientColor =
+        Blend(s0.skyAmbientColor, s1.skyAmbientColor, s2.skyAmbientColor, s3.skyAmbientColor, f);
     result.groundAmbientColor =
         Blend(s0.groundAmbientColor, s1.groundAmbientColor, s2.groundAmbientColor, s3.groundAmbientColor, f);
     return result;
@@ -289,8 +290,9 @@ void DayNightManager::DisplayInfo()
     EngineDataServices::StatisticText(
         FormatString("Light angle: %2f", static_cast<double>(elevation * (180.0f / kPi))).c_str());
     const Color light = GetInterpolatedLightSetup(time).lightColor;
-    EngineDataServices::StatisticText(FormatString("Light color: (%2f, %2f, %2f)", static_cast<double>(light.r),
-                                                   static_cast<double>(light.g), static_cast<double>(light.b))
+    EngineDataServices::StatisticText(FormatString("Light color: (%2f, %2f, %2f)",
+                                                   static_cast<double>(light.r), static_cast<double>(light.g),
+                                                   static_cast<double>(light.b))
                                           .c_str());
 }
 

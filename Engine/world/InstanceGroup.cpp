@@ -142,7 +142,8 @@ void InstanceGroup::AddChild(const InstanceGroup* group)
 void InstanceGroup::RemoveChild(const InstanceGroup* group)
 {
     if (group)
-        m_children.erase(std::remove(m_children.begin(), m_children.end(), group->m_groupId), m_children.end());
+        m_children.erase(std::remove(m_children.begin(), m_children.end(), group->m_groupId),
+                         m_children.end());
 }
 
 UniqueId InstanceGroup::GetChildId(int index) const
@@ -204,7 +205,8 @@ void InstanceGroup::Render(Region* region, WorldPrimitiveDrawer& drawer, bool se
             continue;
         drawer.Begin(WorldPrimitiveDrawer::PRIMITIVE_LINE_LIST);
         drawer.SetColor(color);
-        drawer.SetVertex(region ? region->GetRelativePosition(WorldVec3(memberRegion, box.center)) : box.center);
+        drawer.SetVertex(region ? region->GetRelativePosition(WorldVec3(memberRegion, box.center))
+                                : box.center);
         drawer.SetVertex(center);
         drawer.End();
     }
@@ -219,7 +221,8 @@ void InstanceGroup::Render(Region* region, WorldPrimitiveDrawer& drawer, bool se
         const InstanceGroup* child = manager ? manager->GetGroup(childId) : nullptr;
         if (!child || !child->m_center.GetRegion())
             continue;
-        const Vec3 to = region ? region->GetRelativePosition(child->m_center) : child->m_center.GetRegionPosition();
+        const Vec3 to =
+            region ? region->GetRelativePosition(child->m_center) : child->m_center.GetRegionPosition();
         drawer.SetColor(color);
         drawer.DrawArrow(center, to);
     }

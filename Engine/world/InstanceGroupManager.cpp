@@ -67,7 +67,8 @@ bool InstanceGroupManager::FilterEntity(const std::string& type, const Entity* e
 InstanceGroup* InstanceGroupManager::CreateNewGroup()
 {
     CriticalSectionLock lock(m_lock);
-    InstanceGroup* group = new InstanceGroup(m_affiliations.empty() ? std::string() : m_affiliations.begin()->first);
+    InstanceGroup* group =
+        new InstanceGroup(m_affiliations.empty() ? std::string() : m_affiliations.begin()->first);
     group->SetName("New Group");
     m_groups.push_back(group);
     return group;

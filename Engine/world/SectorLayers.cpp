@@ -107,7 +107,8 @@ uint8_t* SectorLayers::Layer(int layer) const
 uint8_t SectorLayers::GetValue(int layer, int x, int z) const
 {
     const uint8_t* cells = Layer(layer);
-    if (!cells || x < 0 || z < 0 || static_cast<unsigned>(x) >= m_width || static_cast<unsigned>(z) >= m_height)
+    if (!cells || x < 0 || z < 0 || static_cast<unsigned>(x) >= m_width ||
+        static_cast<unsigned>(z) >= m_height)
         return 0;
     return cells[GetIndex(x, z)];
 }
@@ -115,7 +116,8 @@ uint8_t SectorLayers::GetValue(int layer, int x, int z) const
 void SectorLayers::SetValue(int layer, int x, int z, bool clear)
 {
     uint8_t* cells = Layer(layer);
-    if (!cells || x < 0 || z < 0 || static_cast<unsigned>(x) >= m_width || static_cast<unsigned>(z) >= m_height)
+    if (!cells || x < 0 || z < 0 || static_cast<unsigned>(x) >= m_width ||
+        static_cast<unsigned>(z) >= m_height)
         return;
     cells[GetIndex(x, z)] = clear ? 0 : m_paintValue;
 }
@@ -231,7 +233,8 @@ void SectorLayers::RenderLayer(int layer, WorldPrimitiveDrawer& drawer) const
         RenderLayer(layer, drawer, *sectorData);
 }
 
-void SectorLayers::RenderLayer(int layer, WorldPrimitiveDrawer& drawer, const SectorDataManager& sectorData) const
+void SectorLayers::RenderLayer(int layer, WorldPrimitiveDrawer& drawer,
+                               const SectorDataManager& sectorData) const
 {
     const uint8_t* cells = Layer(layer);
     if (!cells)

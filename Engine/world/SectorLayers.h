@@ -55,7 +55,10 @@ public:
     uint8_t GetValue(int layer, int x, int z) const;
     // Within the grid, the cell becomes 0 when clear is set, else the paint value.
     void SetValue(int layer, int x, int z, bool clear);
-    unsigned GetIndex(int x, int z) const { return m_width * static_cast<unsigned>(z) + static_cast<unsigned>(x); }
+    unsigned GetIndex(int x, int z) const
+    {
+        return m_width * static_cast<unsigned>(z) + static_cast<unsigned>(x);
+    }
 
     // The sector at the cell, the coordinates clamped to the grid; null for empty layers, a cell
     // of value 0 or a value no target holds.

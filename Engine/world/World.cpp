@@ -386,8 +386,8 @@ bool World::LoadMap()
         return false;
     const int version = static_cast<signed char>(header[3]);
     if (dataLength > fileLength - 8) {
-        LogPrintf(1, "World: map %s announces %u bytes of chunks but holds %u", m_fileName.c_str(), dataLength,
-                  fileLength - 8);
+        LogPrintf(1, "World: map %s announces %u bytes of chunks but holds %u", m_fileName.c_str(),
+                  dataLength, fileLength - 8);
         return false;
     }
     const void* data = dataLength ? file->Lock(8, dataLength) : nullptr;
@@ -410,8 +410,8 @@ bool World::LoadMap()
     for (const MapReadState::SpawnRecord& spawn : state.spawnPoints) {
         Region* region = GetRegion(static_cast<int>(std::min<uint32_t>(spawn.regionIndex, INT32_MAX)));
         if (!region) {
-            LogPrintf(1, "World: map %s puts a spawn point in region %u, which it does not have", m_fileName.c_str(),
-                      spawn.regionIndex);
+            LogPrintf(1, "World: map %s puts a spawn point in region %u, which it does not have",
+                      m_fileName.c_str(), spawn.regionIndex);
             continue;
         }
         WorldCoords coords(region);
@@ -475,7 +475,8 @@ bool World::ReadMapChunks(BinaryReader& reader, int version, unsigned fileLength
                     entry.first = chunk.ReadUInt32();
                     entry.second = chunk.ReadUInt32();
                     if (!RangeInFile(entry.first, entry.second, fileLength)) {
-                        LogPrintf(1, "World: a minimap of map %s lies past the end of the file", m_fileName.c_str());
+                        LogPrintf(1, "World: a minimap of map %s lies past the end of the file",
+                                  m_fileName.c_str());
                         return false;
                     }
                 }

@@ -1,5 +1,5 @@
 // What instance groups read of an entity: its unique id, its region and position there, and its
-// class record. 
+// class record.
 //
 // TODO(stand-in): GAME::Entity is not part of the library yet. Once it is, these become the
 // entity's own calls (GetUniqueId, GetRegion, GetCoords, GetClassInfo) and this interface goes;

@@ -77,8 +77,8 @@ std::vector<uint8_t> MapWriter::BuildOnce(uint32_t dataLength, Layout& layout) c
         layout.minimapOffsets.push_back(next);
         next += static_cast<uint32_t>(region.minimap.size());
     }
-    const bool anyMinimap = std::any_of(m_regions.begin(), m_regions.end(),
-                                        [](const Region& r) { return !r.minimap.empty(); });
+    const bool anyMinimap =
+        std::any_of(m_regions.begin(), m_regions.end(), [](const Region& r) { return !r.minimap.empty(); });
 
     struct Piece
     {
@@ -125,8 +125,9 @@ std::vector<uint8_t> MapWriter::BuildOnce(uint32_t dataLength, Layout& layout) c
         pieces.push_back(Piece{CHUNK_SECTOR_DATA, m_sectorData, {}});
     if (anyMinimap || m_minimapCount >= 0) {
         Piece minimap{CHUNK_MINIMAP, {}, {}};
-        const size_t count = m_minimapCount < 0 ? m_regions.size()
-                                                : std::min(m_regions.size(), static_cast<size_t>(m_minimapCount));
+        const size_t count = m_minimapCount < 0
+                                 ? m_regions.size()
+                                 : std::min(m_regions.size(), static_cast<size_t>(m_minimapCount));
         Put32(minimap.payload, 0);
         Put32(minimap.payload, static_cast<uint32_t>(count));
         for (size_t i = 0; i < count; ++i) {
