@@ -1,0 +1,44 @@
+// The ordered list of on-screen widgets the engine holds (not owned: whoever adds a widget removes
+// and deletes it). The first widget has the first claim on events and is drawn last, on top.
+// Widgets may add or remove widgets, themselves included, from inside their Update. Main thread
+// only.
+#pragma once
+
+#include "graphics/InputDevice.h"
+
+#include <vector>
+
+namespace GAME {
+
+class DisplayWidget;
+class GraphicsCanvas;
+
+class Display
+{
+public:
+    Display() = default;
+    Display(const Display&) = delete;
+    Display& operator=(const Display&) = delete;
+
+    // Appends; a widget added twice is called twice.
+    void AddWidget(DisplayWidget* widget);
+    // Removes the first entry of the widget; an absent widget changes nothing.
+    void RemoveWidget(DisplayWidget* widget);
+    // Every widget's Update, first to last.
+    void Update();
+    // Offered first to last until a widget consumes it; answers whether one did.
+    bool HandleKeyEvent(const InputDevice::ButtonEvent& event);
+    bool HandleMouseEvent(const InputDevice::MouseEvent& event);
+    // Every widget's Render, last to first.
+    void Render(GraphicsCanvas& canvas) const;
+
+    int GetNumWidgets() const { return static_cast<int>(m_widgets.size()); }
+    DisplayWidget* GetWidget(int index) const { return m_widgets[static_cast<size_t>(index)]; }
+
+private:
+    std::vector<DisplayWidget*> m_widgets;
+    // Index of the widget whose Update runs; kept right when widgets are removed meanwhile.
+    int m_updateCursor = 0;
+};
+
+} // namespace GAME

@@ -1,0 +1,7 @@
+#include "sound/MusicSession.h"
+
+namespace GAME {
+
+GAME_REGISTER_CLASS(MusicSession, Object)
+
+} // namespace GAME

@@ -1,0 +1,184 @@
+#include "common/LogCapture.h"
+#include "common/TempDir.h"
+
+#include "core/Plane.h"
+#include "network/ClientConnectionManager.h"
+#include "network/ClientNetworkShim.h"
+#include "network/NetPacket.h"
+#include "network/NetworkCommandAccess.h"
+#include "network/ServerConnectionManager.h"
+#include "network/ServerNetworkShim.h"
+#include "network/StubConnectionManager.h"
+#include "network/StubNetworkShim.h"
+
+#include <gtest/gtest.h>
+#include <vector>
+
+namespace GAME {
+
+class ActorConfigCommand;
+class CharacterAction;
+class Region;
+
+namespace {
+
+WorldFrustum FrustumWithPlanes(Region* region, size_t planes)
+{
+    Frustum frustum;
+    frustum.SetNumPlanes(planes);
+    return WorldFrustum(region, frustum);
+}
+
+TEST(NetworkEntityListTest, ClientFrustaAreKeptPerClientAndListedWhenKnown)
+{
+    GAME::Test::LogCapture log;
+    alignas(8) char regionStorage[8];
+    Region* region = reinterpret_cast<Region*>(regionStorage); // compared by address only
+
+    NetworkEntityList list;
+    EXPECT_TRUE(list.AddClient(3));
+    EXPECT_TRUE(list.AddClient(1));
+    EXPECT_TRUE(list.AddClient(2));
+    EXPECT_FALSE(list.AddClient(3));
+    EXPECT_FALSE(list.AddClient(-1));
+    EXPECT_EQ(list.GetClient(7), nullptr);
+
+    list.UpdateFrustum(3, FrustumWithPlanes(region, 6));
+    list.UpdateFrustum(1, FrustumWithPlanes(nullptr, 4));
+    list.UpdateFrustum(1, FrustumWithPlanes(region, 5)); // the latest view counts
+    list.UpdateFrustum(7, FrustumWithPlanes(region, 1)); // no such client: ignored
+    EXPECT_TRUE(log.Contains("host 7", 1));
+    EXPECT_EQ(list.GetClient(7), nullptr);
+
+    NetworkEntityList::Client* client = list.GetClient(2);
+    ASSERT_NE(client, nullptr);
+    EXPECT_FALSE(client->frustumKnown);
+    client->entities[40] = NetworkEntityList::entityPresent;
+
+    std::vector<WorldFrustum> frusta(1); // appended after what the caller has
+    list.GetClientFrustumList(frusta);
+    ASSERT_EQ(frusta.size(), 3u); // client 2's view is not known
+    EXPECT_EQ(frusta[1].GetRegionFrustum().GetNumPlanes(), 5u);
+    EXPECT_EQ(frusta[2].GetRegionFrustum().GetNumPlanes(), 6u);
+    EXPECT_EQ(frusta[2].GetRegion(), region);
+
+    EXPECT_TRUE(list.RemoveClient(3));
+    EXPECT_FALSE(list.RemoveClient(3));
+    frusta.clear();
+    list.GetClientFrustumList(frusta);
+    EXPECT_EQ(frusta.size(), 1u);
+    EXPECT_EQ(list.GetClient(2)->entities.at(40), NetworkEntityList::entityPresent);
+}
+
+TEST(ConnectionManagerTest, EachRoleKeepsItsOwnBookkeeping)
+{
+    GAME::Test::LogCapture log;
+    StubConnectionManager stub;
+    ClientConnectionManager client;
+    ServerConnectionManager server;
+    EXPECT_EQ(stub.GetLocalHostID(), 0);
+    EXPECT_EQ(client.GetLocalHostID(), -1); // no server has given it one
+    EXPECT_EQ(server.GetLocalHostID(), ServerConnectionManager::serverHostId);
+    EXPECT_EQ(stub.GetNetworkEntityList(), nullptr);
+    EXPECT_EQ(client.GetNetworkEntityList(), nullptr);
+    ASSERT_NE(server.GetNetworkEntityList(), nullptr);
+
+    server.GetNetworkEntityList()->AddClient(1);
+    server.GetNetworkEntityList()->AddClient(2);
+    server.DumpHostTable();
+    EXPECT_TRUE(log.Contains("Host table (server): local host 0"));
+    EXPECT_TRUE(log.Contains("client 2"));
+    server.Shutdown(); // the session ends: every client is gone
+    EXPECT_EQ(server.GetNetworkEntityList()->GetNumClients(), 0);
+
+    // Nothing reaches a server without a transport; that is reported once, then only counted.
+    log.Clear();
+    NetPacket packet(PACKET_TYPE_SPAWN_ACTOR);
+    EXPECT_FALSE(client.SendToServer(&packet));
+    EXPECT_FALSE(client.SendToServer(&packet));
+    EXPECT_EQ(log.Count(), 1u);
+    EXPECT_EQ(client.GetNumUndeliveredPackets(), 2u);
+    client.SetNetworkLogging(true);
+    EXPECT_FALSE(client.SendToServer(&packet));
+    EXPECT_EQ(log.Count(), 2u);
+    EXPECT_EQ(server.GetNumUndeliveredPackets(), 0u);
+}
+
+// Stands in for the engine's access to actions and commands; its packets count themselves so a
+// packet the shim forgets to delete shows.
+int g_packetsAlive = 0;
+
+class CountedPacket : public NetPacket
+{
+public:
+    explicit CountedPacket(PACKET_TYPE type) : NetPacket(type) { ++g_packetsAlive; }
+    ~CountedPacket() override { --g_packetsAlive; }
+    const char* GetTypeName() const override { return "CountedPacket"; }
+};
+
+class FakeCommandAccess : public NetworkCommandAccess
+{
+public:
+    NetPacket* GetActionPacket(CharacterAction*) override
+    {
+        return actionHasPacket ? new CountedPacket(PACKET_TYPE(40)) : nullptr;
+    }
+    unsigned int GetActionCharacterId(CharacterAction*) override { return 77; }
+    bool SupportsNetwork(ActorConfigCommand*) override { return commandSupportsNetwork; }
+    NetPacket* GetCommandPacket(ActorConfigCommand*) override { return new CountedPacket(PACKET_TYPE(41)); }
+    unsigned int GetCommandParentId(ActorConfigCommand*) override { return 9; }
+    void DeleteCommand(ActorConfigCommand* command) override { deleted.push_back(command); }
+
+    bool actionHasPacket = true;
+    bool commandSupportsNetwork = true;
+    std::vector<ActorConfigCommand*> deleted;
+};
+
+TEST(NetworkShimTest, SendingShimsMakeSendAndDeleteWhatTheyAreGiven)
+{
+    GAME::Test::LogCapture log;
+    GAME::Test::TempDir dir;
+    alignas(8) char objects[2][8];
+    auto* action = reinterpret_cast<CharacterAction*>(objects[0]);
+    auto* command = reinterpret_cast<ActorConfigCommand*>(objects[1]);
+
+    ClientConnectionManager manager;
+    ClientNetworkShim client;
+    client.SetConnectionManager(&manager);
+    client.SendConfigCommand(command); // no access installed: nothing happens
+    EXPECT_TRUE(log.Contains("no access"));
+
+    FakeCommandAccess access;
+    NetworkShim::SetCommandAccess(&access);
+    client.SetPacketLogging(true);
+    client.SetNetworkStats(true);
+    client.SendCharacterAction(action);
+    EXPECT_TRUE(log.Contains("CountedPacket (type 40) for character 77"));
+    access.actionHasPacket = false;
+    client.SendCharacterAction(action); // no packet: neither sent nor logged
+    client.SendConfigCommand(command);
+    access.commandSupportsNetwork = false;
+    client.SendConfigCommand(command); // not sent, but still the shim's to delete
+    EXPECT_EQ(g_packetsAlive, 0);
+    EXPECT_EQ(manager.GetNumUndeliveredPackets(), 2u);
+    EXPECT_EQ(access.deleted.size(), 2u);
+    EXPECT_EQ(client.GetPacketCount(40), 1u);
+    EXPECT_EQ(client.GetPacketCount(41), 1u);
+    ASSERT_TRUE(client.DumpPacketStatsToFile(dir.File("stats.txt").c_str()));
+    EXPECT_EQ(dir.Read("stats.txt"), "type 40: 1 sent\ntype 41: 1 sent\n");
+
+    ServerNetworkShim server; // no connection manager: the packet is still made and deleted
+    access.commandSupportsNetwork = true;
+    server.SendConfigCommand(command);
+    EXPECT_EQ(g_packetsAlive, 0);
+    EXPECT_EQ(access.deleted.size(), 3u);
+
+    StubNetworkShim stub; // leaves everything alone
+    stub.SendConfigCommand(command);
+    stub.SendCharacterAction(action);
+    EXPECT_EQ(access.deleted.size(), 3u);
+    NetworkShim::SetCommandAccess(nullptr);
+}
+
+} // namespace
+} // namespace GAME
