@@ -237,7 +237,7 @@ void SectorLayers::RenderLayer(int layer, WorldPrimitiveDrawer& drawer,
                                const SectorDataManager& sectorData) const
 {
     const uint8_t* cells = Layer(layer);
-    if (!cells)
+    if (!cells || m_width == 0 || m_height == 0)
         return;
     Region* region = nullptr;
     if (GroundQueries* ground = GroundQueries::Get())
@@ -330,6 +330,8 @@ void SectorLayers::Save(BinaryWriter& writer) const
     const unsigned height = haveCells ? m_height : 0;
     writer.WriteUInt32(width);
     writer.WriteUInt32(height);
+    if (height == 0)
+        return; // no cells, however wide
     for (unsigned x = 0; x < width; ++x)
         for (unsigned z = 0; z < height; ++z)
             for (const auto& cells : m_cells)
@@ -375,7 +377,7 @@ bool SectorLayers::Load(BinaryReader& reader)
         if (!Initialize(width, height))
             return false;
     }
-    for (uint32_t x = 0; x < width; ++x)
+    for (uint32_t x = 0; x < width && height != 0; ++x)
         for (uint32_t z = 0; z < height; ++z)
             for (auto& layer : m_cells)
                 layer[static_cast<size_t>(m_width) * z + x] = reader.ReadUInt8();
