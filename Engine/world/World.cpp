@@ -188,6 +188,19 @@ struct World::MapReadState
     std::vector<SpawnRecord> spawnPoints;
     std::vector<std::pair<uint32_t, uint32_t>> minimaps;
     bool haveMinimaps = false;
+    // Instance group and sector data chunks, checked as they are met and handed to their
+    // managers only once the whole map has been read, so a refused map changes neither.
+    struct Deferred
+    {
+        Deferred(uint32_t id_, const BinaryReader& chunk)
+            : id(id_), data(chunk.GetData()), size(chunk.GetSize())
+        {
+        }
+        uint32_t id;
+        const uint8_t* data;
+        unsigned size;
+    };
+    std::vector<Deferred> deferred;
 };
 
 bool World::IsValidWorldFile(const char* header)
@@ -329,9 +342,6 @@ bool World::Load(const char* fileName, bool buildConnectivity)
 
 bool World::LoadSourceWorld(File* file)
 {
-    if (SectorDataManager* sectorData = WorldServices::SectorData())
-        sectorData->Load(GetSectorDataFileName(m_fileName).c_str());
-
     WorldFile worldFile;
     const unsigned length = file->GetLength();
     const void* bytes = length ? file->Lock(0, length) : nullptr;
@@ -364,6 +374,9 @@ bool World::LoadSourceWorld(File* file)
         if (!groups || !groups->Load(instances, false))
             return false;
     }
+    // Read last, so a world file that is refused adds no sector data.
+    if (SectorDataManager* sectorData = WorldServices::SectorData())
+        sectorData->Load(GetSectorDataFileName(m_fileName).c_str());
     return true;
 }
 
@@ -398,6 +411,17 @@ bool World::LoadMap()
     BinaryReader reader(data, dataLength);
     MapReadState state;
     const bool read = ReadMapChunks(reader, version, fileLength, state);
+    if (read) {
+        for (const MapReadState::Deferred& chunk : state.deferred) {
+            BinaryReader content(chunk.data, chunk.size);
+            if (chunk.id == MAP_CHUNK_INSTANCE_GROUPS) {
+                if (InstanceGroupManager* groups = InstanceGroupManager::Get())
+                    groups->Load(content, false);
+            } else if (SectorDataManager* sectorData = WorldServices::SectorData()) {
+                sectorData->Load(content);
+            }
+        }
+    }
     if (data)
         file->Unlock();
     if (!read)
@@ -453,18 +477,21 @@ bool World::ReadMapChunks(BinaryReader& reader, int version, unsigned fileLength
         }
         case MAP_CHUNK_INSTANCE_GROUPS:
             if (static_cast<int32_t>(chunk.GetSize()) > 0) {
-                InstanceGroupManager* groups = InstanceGroupManager::Get();
-                ok = groups && groups->Load(chunk, false);
+                InstanceGroupManager check;
+                ok = check.Load(chunk, false);
+                state.deferred.emplace_back(id, chunk);
             }
             break;
         case MAP_CHUNK_OLD_MINIMAP:
             LogPrintf(2, "Map file is using old mini-map data format. Mini-map will not be loaded, please "
                          "rebuild the .wrl file.");
             break;
-        case MAP_CHUNK_SECTOR_DATA:
-            if (SectorDataManager* sectorData = WorldServices::SectorData())
-                ok = sectorData->Load(chunk);
+        case MAP_CHUNK_SECTOR_DATA: {
+            SectorDataManager check;
+            ok = check.Load(chunk);
+            state.deferred.emplace_back(id, chunk);
             break;
+        }
         case MAP_CHUNK_MINIMAP: {
             chunk.ReadUInt32(); // carried by the format, unused
             const uint32_t count = chunk.ReadUInt32();

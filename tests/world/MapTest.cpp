@@ -262,12 +262,18 @@ TEST_F(MapTest, CorruptMapsAreRefused)
     MapWriter::Layout layout;
     const std::vector<uint8_t> good = writer.Build(&layout);
 
+    // A refused map leaves the groups and sector data as they were, also when the bad chunk
+    // comes after theirs.
+    InstanceGroupManager::Get()->CreateNewGroup()->SetName("Kept");
     auto refused = [&](const std::vector<uint8_t>& bytes, bool logged) {
         GAME::Test::LogCapture log;
         World world;
         const bool loaded = LoadBytes(world, bytes);
         return !loaded && world.GetNumRegions() == 0 && world.GetNumQuestFiles() == 0 &&
-               world.GetNumPlayerSpawnPoints() == 0 && (!logged || log.Count() > 0);
+               world.GetNumPlayerSpawnPoints() == 0 && (!logged || log.Count() > 0) &&
+               InstanceGroupManager::Get()->GetNumGroups() == 1 &&
+               InstanceGroupManager::Get()->GetGroup(0)->GetName() == "Kept" &&
+               services.sectorData.GetNumSectorData(SectorDataManager::SECTOR_NAME) == 0;
     };
     // Every truncation of the header and chunks (the level and minimap images follow them).
     for (size_t size = 0; size < 8 + layout.dataLength; ++size)
