@@ -100,7 +100,7 @@ float DayNightManager::ParseClockTime(const char* text)
         hours = 0;
     float time = static_cast<float>(hours) + static_cast<float>(minutes) * (1.0f / 60.0f);
     if (std::tolower(static_cast<unsigned char>(suffix[0])) == 'p' &&
-        std::tolower(static_cast<unsigned char>(suffix[1])) == 'm' && suffix[1])
+        std::tolower(static_cast<unsigned char>(suffix[1])) == 'm')
         time += 12.0f;
     return WrapHours(time);
 }

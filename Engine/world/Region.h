@@ -86,11 +86,6 @@ public:
     // list is not cleared first).
     void BuildRegionConnectivity(const std::vector<Region*>& regions);
     const std::list<Region*>& GetConnectedRegions() const { return m_connectedRegions; }
-    // Takes the region out of the connected-regions list.
-    void RemoveConnectedRegion(const Region* region)
-    {
-        m_connectedRegions.remove(const_cast<Region*>(region));
-    }
 
     // A translation by (this offset - other offset): positions in this region's space into the
     // other's. Identity for a null region.
