@@ -17,6 +17,36 @@ std::string Element(LoadTable& table, const char* name, unsigned int index)
     const char* value = table.GetArrayValue(name, index, "");
     return value ? std::string(value) : std::string();
 }
+bool ScanValue(const char* text, int& value) { return ScanInt(text, value); }
+bool ScanValue(const char* text, float& value) { return ScanFloat(text, value); }
+
+// The element at the index (the last one past the end), scanned; the default when there is none.
+template <typename T>
+T ScanElement(const std::vector<std::string>* elements, unsigned int index, T defaultValue)
+{
+    if (!elements || elements->empty())
+        return defaultValue;
+    const std::string& element = index < elements->size() ? (*elements)[index] : elements->back();
+    T result = defaultValue;
+    ScanValue(element.c_str(), result);
+    return result;
+}
+
+// Every element that scans, in order; a single 0 stands for no values.
+template <typename T>
+void ScanElements(const std::vector<std::string>* elements, std::vector<T>& values)
+{
+    values.clear();
+    if (!elements)
+        return;
+    for (const auto& element : *elements) {
+        T v{};
+        if (ScanValue(element.c_str(), v))
+            values.push_back(v);
+    }
+    if (values.size() == 1 && values[0] == T(0))
+        values.clear();
+}
 } // namespace
 
 void LoadTableResources::Install(LoadTableResources* resources) { g_resources.store(resources); }
@@ -178,7 +208,7 @@ int LoadTable::GetInt(const char* name, int defaultValue)
     const std::string* value = Find(name);
     int result = defaultValue;
     if (value)
-        ScanInt(value->c_str(), result);
+        ScanValue(value->c_str(), result);
     return result;
 }
 
@@ -214,13 +244,7 @@ int LoadTable::GetArrayInt(const std::string& name, unsigned int index, int defa
 int LoadTable::GetArrayInt(const char* name, unsigned int index, int defaultValue)
 {
     CriticalSectionLock lock(m_lock);
-    const std::vector<std::string>* elements = Elements(name);
-    if (!elements || elements->empty())
-        return defaultValue;
-    const std::string& element = index < elements->size() ? (*elements)[index] : elements->back();
-    int result = defaultValue;
-    ScanInt(element.c_str(), result);
-    return result;
+    return ScanElement(Elements(name), index, defaultValue);
 }
 
 void LoadTable::GetArrayInt(const std::string& name, std::vector<int>& values) { GetArrayInt(name.c_str(), values); }
@@ -228,17 +252,7 @@ void LoadTable::GetArrayInt(const std::string& name, std::vector<int>& values) {
 void LoadTable::GetArrayInt(const char* name, std::vector<int>& values)
 {
     CriticalSectionLock lock(m_lock);
-    values.clear();
-    const std::vector<std::string>* elements = Elements(name);
-    if (!elements)
-        return;
-    for (const auto& element : *elements) {
-        int v = 0;
-        if (ScanInt(element.c_str(), v))
-            values.push_back(v);
-    }
-    if (values.size() == 1 && values[0] == 0)
-        values.clear(); // a single 0 stands for no values
+    ScanElements(Elements(name), values);
 }
 
 float LoadTable::GetArrayReal(const std::string& name, unsigned int index, float defaultValue)
@@ -249,13 +263,7 @@ float LoadTable::GetArrayReal(const std::string& name, unsigned int index, float
 float LoadTable::GetArrayReal(const char* name, unsigned int index, float defaultValue)
 {
     CriticalSectionLock lock(m_lock);
-    const std::vector<std::string>* elements = Elements(name);
-    if (!elements || elements->empty())
-        return defaultValue;
-    const std::string& element = index < elements->size() ? (*elements)[index] : elements->back();
-    float result = defaultValue;
-    ScanFloat(element.c_str(), result);
-    return result;
+    return ScanElement(Elements(name), index, defaultValue);
 }
 
 void LoadTable::GetArrayReal(const std::string& name, std::vector<float>& values)
@@ -266,17 +274,7 @@ void LoadTable::GetArrayReal(const std::string& name, std::vector<float>& values
 void LoadTable::GetArrayReal(const char* name, std::vector<float>& values)
 {
     CriticalSectionLock lock(m_lock);
-    values.clear();
-    const std::vector<std::string>* elements = Elements(name);
-    if (!elements)
-        return;
-    for (const auto& element : *elements) {
-        float v = 0.0f;
-        if (ScanFloat(element.c_str(), v))
-            values.push_back(v);
-    }
-    if (values.size() == 1 && values[0] == 0.0f)
-        values.clear();
+    ScanElements(Elements(name), values);
 }
 
 const char* LoadTable::GetArrayValue(const std::string& name, unsigned int index, const char* defaultValue)
