@@ -358,7 +358,7 @@ void Engine::Shutdown()
         std::fclose(m_logFile);
         m_logFile = nullptr;
     }
-    // TODO(stand-in): the map chunk callbacks are deleted here once the engine keeps them.
+    m_mapChunkCallbacks.Clear();
 }
 
 void Engine::DestroySingletons()
@@ -806,6 +806,11 @@ void Engine::PostDeviceReset()
     m_deviceLost = false;
     // The reset took time that no frame should count.
     ResetGameTimer();
+}
+
+bool Engine::InstallMapChunkCallback(MapChunkCallback* callback)
+{
+    return m_mapChunkCallbacks.Install(callback);
 }
 
 void Engine::WriteResourceLog(const char* fileName)

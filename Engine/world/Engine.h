@@ -6,18 +6,17 @@
 //
 // While it lives the engine answers the lower layers' calls upwards (the data layer's services,
 // the table depot's database, the object manager's network host id, load tables' resources, the
-// network shims' access to actions and commands, the game timer's reset after a pause, the
-// current world) and routes every library log line to gEngine.
+// network shims' access to actions and commands, the world's sector data and map chunk callbacks,
+// the game timer's reset after a pause, the current world) and routes every library log line to
+// gEngine.
 //
 // Threads: Initialize, the frame, Shutdown and the destructor run on the host's main thread, which
 // Initialize names "Main Thread". Any thread may log, add statistics text and graphs, and register
 // forced updates; everything else is main-thread only.
 //
-// TODO(stand-in): the sector data manager (held by value) and the map chunk callback table
-// (InstallMapChunkCallback, GetChunkCallbackMap) come with the world's map loading; the forced
-// entity updates, the per-client entity exchange and the prior-frame entity query need
-// GAME::Entity; the render debugger and the statistics and profiler widgets draw no text until
-// fonts can.
+// TODO(stand-in): the forced entity updates, the per-client entity exchange and the prior-frame
+// entity query need GAME::Entity; the render debugger and the statistics and profiler widgets draw
+// no text until fonts can.
 #pragma once
 
 #include "core/CriticalSection.h"
@@ -29,6 +28,8 @@
 #include "network/NetPacket.h"
 #include "platform/Threading.h"
 #include "world/GameInfo.h"
+#include "world/MapChunkCallback.h"
+#include "world/SectorDataManager.h"
 
 #include <atomic>
 #include <cstdarg>
@@ -198,6 +199,13 @@ public:
     void SetDeviceLost() { m_deviceLost = true; }
     bool IsInDeviceReset() const { return m_deviceLost; }
 
+    // ---- map chunk callbacks ----
+    // Takes ownership (deleted at shut-down); false for null and, with a notice, for a chunk id
+    // that has a callback already (the new one then stays the caller's).
+    bool InstallMapChunkCallback(MapChunkCallback* callback);
+    const MapChunkCallbackMap& GetChunkCallbackMap() const { return m_mapChunkCallbacks; }
+    SectorDataManager* GetSectorDataManager() { return &m_sectorDataManager; }
+
     // Writes the graphics engine's and the sound manager's resource lists into the file.
     void WriteResourceLog(const char* fileName);
 
@@ -306,7 +314,7 @@ private:
     void UpdateClientEntities(int host);
     void DestroySingletons();
 
-    // TODO(stand-in): GAME::SectorDataManager m_sectorDataManager comes with the world's sector data.
+    SectorDataManager m_sectorDataManager;
     OverlayActivityManager m_overlayActivityManager;
     AmbianceManager* m_ambianceManager = nullptr;
     World* m_world = nullptr;
@@ -369,6 +377,7 @@ private:
     NetworkPacketCreatorBase* m_packetCreator = nullptr;
     std::vector<unsigned int> m_forcedUpdateIds;
     WorldFrustum m_priorFrameFrustum;
+    MapChunkCallbackMap m_mapChunkCallbacks;
     FilterFunction<Entity>* m_entityRenderFilter = nullptr;
     bool m_mapRendering = false;
     CriticalSection m_forcedUpdateLock;

@@ -21,6 +21,7 @@ void EngineHooks::Install()
     TableDepot::SetServices(this);
     ObjectManager::SetLocalHostIdProvider(this);
     NetworkShim::SetCommandAccess(this);
+    WorldServices::Install(this);
     m_installed = true;
 }
 
@@ -36,6 +37,8 @@ void EngineHooks::Remove()
         TableDepot::SetServices(nullptr);
     if (NetworkShim::GetCommandAccess() == this)
         NetworkShim::SetCommandAccess(nullptr);
+    if (WorldServices::Get() == this)
+        WorldServices::Install(nullptr);
     if (ObjectManager::GetLocalHostIdProvider() == this)
         ObjectManager::SetLocalHostIdProvider(nullptr);
 }
@@ -155,5 +158,20 @@ unsigned int EngineHooks::GetCommandParentId(ActorConfigCommand*)
 }
 
 void EngineHooks::DeleteCommand(ActorConfigCommand*) {}
+
+SectorDataManager* EngineHooks::GetSectorDataManager()
+{
+    return m_engine.GetSectorDataManager();
+}
+
+bool EngineHooks::InstallMapChunkCallback(MapChunkCallback* callback)
+{
+    return m_engine.InstallMapChunkCallback(callback);
+}
+
+const MapChunkCallbackMap& EngineHooks::GetChunkCallbackMap()
+{
+    return m_engine.GetChunkCallbackMap();
+}
 
 } // namespace GAME

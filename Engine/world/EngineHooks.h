@@ -2,7 +2,8 @@
 // services (frame count, file system, statistics text, log category, graphics statistics), the
 // table depot's record database, the object manager's network host id, load tables' resources
 // (meshes, textures, shaders and animations of the graphics engine, effects of the effect
-// resource manager) and the network shims' access to actions and commands. The engine owns one
+// resource manager), the network shims' access to actions and commands, and the world's sector
+// data manager and map chunk callbacks. The engine owns one
 // and installs it when it is constructed (the resource loads only while it has a graphics engine);
 // each piece is removed again when the engine goes away, unless another engine took its place.
 //
@@ -15,6 +16,7 @@
 #include "data/LoadTableResources.h"
 #include "data/TableDepot.h"
 #include "network/NetworkCommandAccess.h"
+#include "world/WorldServices.h"
 
 namespace GAME {
 
@@ -24,7 +26,8 @@ class EngineHooks : public EngineDataServices,
                     public TableDepotServices,
                     public LocalHostIdProvider,
                     public LoadTableResources,
-                    public NetworkCommandAccess
+                    public NetworkCommandAccess,
+                    public WorldServices
 {
 public:
     explicit EngineHooks(Engine& engine) : m_engine(engine) {}
@@ -32,7 +35,8 @@ public:
     EngineHooks(const EngineHooks&) = delete;
     EngineHooks& operator=(const EngineHooks&) = delete;
 
-    // The data services, the depot's services, the host-id provider and the command access.
+    // The data services, the depot's services, the host-id provider, the command access and the
+    // world's services.
     void Install();
     void Remove();
     // The load tables' resources, while the graphics engine exists.
@@ -66,6 +70,11 @@ public:
     NetPacket* GetCommandPacket(ActorConfigCommand* command) override;
     unsigned int GetCommandParentId(ActorConfigCommand* command) override;
     void DeleteCommand(ActorConfigCommand* command) override;
+
+    // WorldServices
+    SectorDataManager* GetSectorDataManager() override;
+    bool InstallMapChunkCallback(MapChunkCallback* callback) override;
+    const MapChunkCallbackMap& GetChunkCallbackMap() override;
 
 private:
     Engine& m_engine;

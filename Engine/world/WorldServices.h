@@ -3,9 +3,9 @@
 // constructed (and removes it when it goes away); the file system, statistics text and frame count
 // come through EngineDataServices.
 //
-// TODO(stand-in): no engine installs this yet. Without it there is no sector data manager (sector
-// data files and chunks are skipped, once logged) and no callback table (installing a callback
-// fails, map chunks of other ids are skipped).
+// Without an engine (tests of the world files) there is no sector data manager (sector data files
+// and chunks are skipped, once logged) and no callback table (installing a callback fails, map
+// chunks of other ids are skipped).
 //
 // Threads: Install and Remove on the main thread; the getters are main-thread calls.
 #pragma once

@@ -8,6 +8,8 @@
 #include "platform/SystemInfo.h"
 #include "world/StatisticsWidget.h"
 #include "world/Tracker.h"
+#include "world/World.h"
+#include "world/WorldServices.h"
 
 namespace GAME {
 namespace {
@@ -148,6 +150,29 @@ TEST_F(EngineTest, DeviceResetCallsResetObjectsAndDestroysEveryPendingObject)
     e.PostDeviceReset();
     EXPECT_EQ(twice.pre, 2);
     EXPECT_EQ(once.pre, 2);
+}
+
+class Chunk : public MapChunkCallback
+{
+public:
+    explicit Chunk(unsigned id) : MapChunkCallback(id) {}
+    void ReadChunk(BinaryReader&) override {}
+};
+
+TEST_F(EngineTest, TheWorldReachesTheEnginesSectorDataAndChunkCallbacks)
+{
+    GAME::Test::TestEngine& e = Start();
+    EXPECT_EQ(WorldServices::SectorData(), e.GetSectorDataManager());
+    auto* first = new Chunk(0x40);
+    EXPECT_TRUE(e.GetWorld()->InstallMapChunkCallback(first));
+    Chunk second(0x40);
+    EXPECT_FALSE(e.InstallMapChunkCallback(&second));
+    EXPECT_TRUE(e.Has("Duplicate MapChunkCallback being installed for Id 64", 2));
+    EXPECT_EQ(e.GetChunkCallbackMap().Find(0x40), first);
+    EXPECT_FALSE(e.InstallMapChunkCallback(nullptr));
+    // The installed callback is the engine's: shut-down deletes it (the leak check would see it).
+    e.Shutdown();
+    EXPECT_EQ(e.GetChunkCallbackMap().GetNumCallbacks(), 0u);
 }
 
 TEST(ProcessorCores, ComeFromTheTopologyAndAreNeverZero)
