@@ -86,16 +86,10 @@ const ProfilerWidget::FrameRecord& ProfilerWidget::GetRecord(int index) const
     return m_history[static_cast<size_t>(Wrap(index))];
 }
 
-std::vector<std::string> ProfilerWidget::GetBlockLines() const
+std::vector<ProfilerWidget::ListedBlock> ProfilerWidget::ListBlocks() const
 {
-    struct Average
-    {
-        std::string name;
-        float milliseconds = 0.0f;
-        float calls = 0.0f;
-    };
     const int frames = m_paused ? 1 : framesAveragedRunning;
-    std::map<std::string, Average> sums;
+    std::map<std::string, ListedBlock> sums;
     for (const Profile::TimeInfo& block : m_history[static_cast<size_t>(m_selected)].blocks)
         sums[block.name ? block.name : ""].name = block.name ? block.name : "";
     for (int back = 0; back < frames; ++back) {
@@ -107,7 +101,7 @@ std::vector<std::string> ProfilerWidget::GetBlockLines() const
             it->second.calls += static_cast<float>(block.calls);
         }
     }
-    std::vector<Average> listed;
+    std::vector<ListedBlock> listed;
     for (auto& [name, sum] : sums) {
         sum.milliseconds /= static_cast<float>(frames);
         sum.calls /= static_cast<float>(frames);
@@ -116,11 +110,16 @@ std::vector<std::string> ProfilerWidget::GetBlockLines() const
     }
     // The map gave name order; the slowest block leads when sorted by time.
     if (m_sortByTime)
-        std::stable_sort(listed.begin(), listed.end(),
-                         [](const Average& a, const Average& b) { return a.milliseconds > b.milliseconds; });
+        std::stable_sort(listed.begin(), listed.end(), [](const ListedBlock& a, const ListedBlock& b) {
+            return a.milliseconds > b.milliseconds;
+        });
+    return listed;
+}
+
+std::vector<std::string> ProfilerWidget::GetBlockLines() const
+{
     std::vector<std::string> lines;
-    lines.reserve(listed.size());
-    for (const Average& block : listed)
+    for (const ListedBlock& block : ListBlocks())
         lines.push_back(
             FormatString("%s (%0.1fms %0.1f calls)", block.name.c_str(), block.milliseconds, block.calls));
     return lines;
@@ -133,8 +132,22 @@ void ProfilerWidget::Render(GraphicsCanvas& canvas) const
     const float width = static_cast<float>(canvas.GetWidth());
     const float height = static_cast<float>(canvas.GetHeight());
 
-    // The block list.
-    canvas.RenderRect(Rect(10.0f, 10.0f, width - 20.0f, height - 130.0f), m_background);
+    // The block list: a line per block (font height + 2 apart, 5 below the top, moved up by the
+    // scroll offset), clipped to the panel.
+    const Rect list(10.0f, 10.0f, width - 20.0f, height - 130.0f);
+    canvas.RenderRect(list, m_background);
+    if (m_style) {
+        const float lineHeight = static_cast<float>(m_style->size) + 2.0f;
+        float y = list.y + 5.0f - m_scrollOffset;
+        for (const ListedBlock& block : ListBlocks()) {
+            if (y >= list.y && y + lineHeight <= list.GetBottom())
+                canvas.RenderRect(Rect(list.x + 5.0f, y,
+                                       std::min(block.milliseconds * 10.0f, list.width - 10.0f),
+                                       lineHeight - 2.0f),
+                                  m_style->color);
+            y += lineHeight;
+        }
+    }
 
     // The frame graph: one bar per record, oldest at the left, a pixel per millisecond up to the
     // panel's height; the selected frame stands out.

@@ -5,8 +5,8 @@
 // calls UpdateFrame first thing every frame and switches it with ShowProfiler. Main thread only.
 //
 // TODO(stand-in): the block lines and the frame label are drawn with the utility font once fonts
-// exist; until then the panels and the frame graph are drawn and the lines are only laid out
-// (GetBlockLines).
+// exist; until then each listed line shows as a bar as long as its time (a pixel per 0.1 ms) where
+// its text would stand, and GetBlockLines gives the texts.
 #pragma once
 
 #include "core/Color.h"
@@ -79,6 +79,15 @@ public:
     uint32_t keyScrollDown = 127;
 
 private:
+    struct ListedBlock
+    {
+        std::string name;
+        float milliseconds = 0.0f;
+        float calls = 0.0f;
+    };
+    // The selected frame's blocks, averaged, filtered and in drawing order.
+    std::vector<ListedBlock> ListBlocks() const;
+
     const FontStyle* m_style;
     InputDevice* m_input;
     bool m_enabled = false;
