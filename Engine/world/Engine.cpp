@@ -289,6 +289,7 @@ void Engine::Shutdown()
     m_utilityFontStyle = nullptr;
 
     if (m_profilerWidget) {
+        m_profilerWidget->Enable(false); // profiling is process-wide: it ends with its widget
         m_display.RemoveWidget(m_profilerWidget);
         delete m_profilerWidget;
         m_profilerWidget = nullptr;

@@ -30,6 +30,7 @@ const std::vector<std::string>& SampleGameData::Categories()
 
 SampleGameData::SampleGameData()
 {
+    m_database.SetFooter(true);
     m_database.AddRecord(NormalizeRecordName(utilityFontStyleRecord))
         .String("Class", "FontStyle")
         .String("fontName", "Fonts/Arial.fnt")
