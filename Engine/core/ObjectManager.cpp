@@ -26,6 +26,11 @@ void ObjectManager::SetLocalHostIdProvider(LocalHostIdProvider* provider)
     s_hostIdProvider.store(provider, std::memory_order_release);
 }
 
+LocalHostIdProvider* ObjectManager::GetLocalHostIdProvider()
+{
+    return s_hostIdProvider.load(std::memory_order_acquire);
+}
+
 void ObjectManager::SetEntityDestroyHook(EntityDestroyHook* hook)
 {
     s_entityHook.store(hook, std::memory_order_release);

@@ -88,11 +88,11 @@ public:
 
     void EnableDebugging(bool enable) { m_debugging = enable; }
 
-    // Hooks of the layers above core; null removes them. They outlive any one manager.
-    // TODO(stand-in): the engine installs the network's host-id provider and the world installs the
-    // entity hook when they are constructed; until then ids carry host 0 and no class is treated
-    // as an entity.
+    // Hooks of the layers above core; null removes them. They outlive any one manager. The engine
+    // installs the host-id provider while it lives. TODO(stand-in): the world installs the entity
+    // hook once entities exist; until then no class is treated as an entity.
     static void SetLocalHostIdProvider(LocalHostIdProvider* provider);
+    static LocalHostIdProvider* GetLocalHostIdProvider();
     static void SetEntityDestroyHook(EntityDestroyHook* hook);
 
 private:

@@ -3,9 +3,9 @@
 // its statistics. The engine implements this interface and installs it when it is constructed
 // (and removes it when it goes away); the data layer never includes the engine.
 //
-// TODO(stand-in): no engine installs this yet. Until one does, the answers below stand in for a
-// missing engine: frame count 0, no file system (loads report the file as not found, once
-// logged), statistics lines dropped, log category 0, graphics statistics off.
+// Without an engine (tools, tests of the data layer) the shorthands below answer for it: frame
+// count 0, no file system (loads report the file as not found, once logged), statistics lines
+// dropped, log category 0, graphics statistics off.
 //
 // Threads: Install and Remove on the main thread while no loader thread runs; the getters are
 // called from the main thread and the resource loader thread, so implementations answer them

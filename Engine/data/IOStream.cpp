@@ -1,5 +1,7 @@
 #include "data/IOStream.h"
 
+#include "data/EngineDataServices.h"
+
 #include <atomic>
 
 namespace GAME {
@@ -17,7 +19,10 @@ void IOStream::SetFileSystem(FileSystem* fileSystem)
 
 FileSystem* IOStream::GetFileSystem()
 {
-    return sFileSystem.load();
+    if (FileSystem* fileSystem = sFileSystem.load())
+        return fileSystem;
+    EngineDataServices* services = EngineDataServices::Get();
+    return services ? services->GetFileSystem() : nullptr;
 }
 
 } // namespace GAME

@@ -58,8 +58,8 @@ public:
 
     IOStreamType GetType() const { return m_type; }
 
-    // The file system streams of type IOSTREAM_FILESYSTEM read through. TODO(stand-in): the
-    // engine's file system; until the engine owns one, hosts and tests install it here.
+    // The file system streams of type IOSTREAM_FILESYSTEM read through: the one set here (tools and
+    // tests without an engine), else the engine's (EngineDataServices). Null removes the override.
     static void SetFileSystem(FileSystem* fileSystem);
     static FileSystem* GetFileSystem();
 

@@ -58,8 +58,7 @@ public:
     bool IsMissing(const std::string& name);
 
     // The engine's services, shared by every depot; null removes them (then every record is
-    // missing). TODO(stand-in): GAME::Engine installs itself here when it is constructed and
-    // removes itself when it goes away; until it exists, hosts and tests install their own.
+    // missing). The engine installs its own while it lives; tests without an engine install theirs.
     static void SetServices(TableDepotServices* services);
     static TableDepotServices* GetServices();
 

@@ -75,11 +75,14 @@ uint32_t GetPhysicalCoreCount()
             std::string base = "/sys/devices/system/cpu/";
             base.append(name);
             base.append("/topology/");
-            std::string core, package;
+            std::string core, package, die;
             if (!ReadFirstLine(base + "core_id", core))
                 continue;
             if (!ReadFirstLine(base + "physical_package_id", package))
                 package.assign(1, '0');
+            // Core ids repeat on each die of a multi-die package.
+            if (ReadFirstLine(base + "die_id", die))
+                package += ":" + die;
             cores.emplace(package, core);
         }
         closedir(dir);

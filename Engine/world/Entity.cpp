@@ -12,8 +12,10 @@
 #include "navigation/PhysicsObject.h"
 #include "network/NetPacketBuffer.h"
 #include "network/SpawnActorPacket.h"
+#include "world/InstanceGroupManager.h"
 #include "world/Level.h"
 #include "world/Region.h"
+#include "world/WorldEntityAccess.h"
 #include "world/WorldServices.h"
 
 namespace GAME {
@@ -42,20 +44,43 @@ public:
     }
 };
 
-EntityHook s_entityHook;
+// How instance groups, beside entities in the world folder, read them.
+class EntityAccess : public WorldEntityAccess
+{
+public:
+    UniqueId GetUniqueId(const Entity* entity) override
+    {
+        return entity && entity->HasUniqueID() ? const_cast<Entity*>(entity)->GetUniqueID() : UniqueId();
+    }
+    Region* GetRegion(const Entity* entity) override { return entity ? entity->GetRegion() : nullptr; }
+    Vec3 GetRegionPosition(const Entity* entity) override
+    {
+        return entity ? entity->GetCoords().GetOrigin().GetRegionPosition() : Vec3();
+    }
+    const RTTI_ClassInfo* GetClassInfo(const Entity* entity) override
+    {
+        return entity ? &entity->GetClassInfo() : nullptr;
+    }
+};
 
-// The object manager may destroy entities from the first frame on: install at start-up.
-const bool s_hookInstalled = [] {
+EntityHook s_entityHook;
+EntityAccess s_entityAccess;
+
+// The object manager may destroy entities, and instance groups read them, from the first frame
+// on: both are installed at start-up.
+const bool s_hooksInstalled = [] {
     ObjectManager::SetEntityDestroyHook(&s_entityHook);
+    WorldEntityAccess::Install(&s_entityAccess);
     return true;
 }();
 
 } // namespace
 
-void Entity::InstallDestroyHook()
+void Entity::InstallHooks()
 {
-    (void)s_hookInstalled;
+    (void)s_hooksInstalled;
     ObjectManager::SetEntityDestroyHook(&s_entityHook);
+    WorldEntityAccess::Install(&s_entityAccess);
 }
 
 bool Entity::IsEntity(const Object* object)
@@ -392,8 +417,8 @@ Region* Entity::GetRegion() const
 void Entity::SetCoords(const WorldCoords& coords)
 {
     m_coords = coords;
-    // TODO(stand-in): in editor mode an entity with a unique id refreshes its instance-group data
-    // (InstanceGroupManager::UpdateEntityData) once instance groups exist.
+    if (m_uniqueId && WorldServices::EditorMode())
+        InstanceGroupManager::Get()->UpdateEntityData(this);
 }
 
 const ABBox& Entity::GetRegionBoundingBox(bool alternate) const

@@ -8,8 +8,9 @@
 // Owns its unique id and its retired physics bodies; not its attached children, nor its current
 // physics body. Registered as "Entity" below "Object".
 //
-// The object manager reaches entities through the EntityDestroyHook that Entity.cpp installs at
-// static initialisation (InstallDestroyHook installs it again, e.g. after a test replaced it).
+// The object manager reaches entities through the EntityDestroyHook, and instance groups through
+// the WorldEntityAccess, that Entity.cpp installs at static initialisation (InstallHooks installs
+// them again, e.g. after a test replaced them).
 //
 // Main thread, except that a level's loading thread creates, places and restores the entities of
 // its level before the level is handed out. Nothing here locks.
@@ -181,8 +182,9 @@ public:
 
     // The object is an entity (class Entity or below).
     static bool IsEntity(const Object* object);
-    // The object manager's destroy hook (installed at static initialisation).
-    static void InstallDestroyHook();
+    // The object manager's destroy hook and the instance groups' entity access (installed at
+    // static initialisation).
+    static void InstallHooks();
 
 protected:
     // Destroyed through the object manager. An entity still in the world is unlinked from its

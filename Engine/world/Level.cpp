@@ -20,6 +20,7 @@
 #include "terrain/Water.h"
 #include "world/Entity.h"
 #include "world/Region.h"
+#include "world/SectorLayers.h"
 #include "world/World.h"
 #include "world/WorldServices.h"
 
@@ -55,27 +56,6 @@ enum GroundKind : uint32_t
 bool IsFiniteCoords(const Coords& c)
 {
     return IsFiniteVec3(c.xAxis) && IsFiniteVec3(c.yAxis) && IsFiniteVec3(c.zAxis) && IsFiniteVec3(c.origin);
-}
-
-// Width and height of a sector layers block (version 1); false when it cannot be one.
-bool ReadSectorLayersSize(BinaryReader reader, unsigned& width, unsigned& height)
-{
-    if (reader.ReadUInt32() != 1)
-        return false;
-    const uint32_t lists = reader.ReadUInt32();
-    if (reader.Failed() || !reader.CheckCount(lists, 4, "sector layer lists"))
-        return false;
-    for (uint32_t i = 0; i < lists; ++i) {
-        const uint32_t targets = reader.ReadUInt32();
-        if (reader.Failed() || !reader.CheckCount(targets, 17, "sector layer targets"))
-            return false;
-        reader.Skip(targets * 17);
-    }
-    width = reader.ReadUInt32();
-    height = reader.ReadUInt32();
-    if (reader.Failed())
-        return false;
-    return width == 0 || reader.CheckCount(static_cast<uint64_t>(width) * height, 4, "sector layer cells");
 }
 
 // A size in whole units from an extent (trunc), clamped to what an unsigned holds.
@@ -149,8 +129,8 @@ void Level::FreeContents()
     delete m_water;
     m_water = nullptr;
     m_pathMesh.Clear();
-    m_sectorLayersBody.clear();
-    m_layersWidth = m_layersHeight = 0;
+    m_sectorLayers.Destroy();
+    m_sectorLayers.SetHeightCallbacks(nullptr, nullptr);
     m_networkList.clear();
     m_numEntities = 0;
     m_loaded = false;
@@ -250,13 +230,7 @@ bool Level::Load(const void* data, int size, bool restoringState)
             impassable.Load(chunk);
             break;
         case CHUNK_SECTOR_LAYERS:
-            if (ReadSectorLayersSize(BinaryReader(chunk.GetData(), chunk.GetSize()), m_layersWidth,
-                                     m_layersHeight)) {
-                m_sectorLayersBody.assign(chunk.GetData(), chunk.GetData() + chunk.GetSize());
-                layersRead = true;
-            } else {
-                LogPrintf(1, "Level: the sector layers cannot be read");
-            }
+            layersRead = m_sectorLayers.Load(chunk);
             break;
         default:
             break;
@@ -288,7 +262,7 @@ bool Level::Load(const void* data, int size, bool restoringState)
         if (WorldServices::EditorMode())
             terrain->ProcessDirtyRects();
     }
-    // TODO(stand-in): the sector layers take the terrain and grid region as height sources.
+    m_sectorLayers.SetHeightCallbacks(m_terrain, m_gridRegion);
     m_loaded = true;
     return true;
 }
@@ -463,26 +437,7 @@ bool Level::SaveToMemory(BinaryWriter& writer, bool runTimeFormat) const
     }
 
     writer.BeginBlock(CHUNK_SECTOR_LAYERS);
-    if (!m_sectorLayersBody.empty()) {
-        writer.WriteBytes(m_sectorLayersBody.data(), static_cast<unsigned>(m_sectorLayersBody.size()));
-    } else {
-        // Empty layers: version 1, four empty target lists, the size, every cell 0.
-        writer.WriteUInt32(1);
-        writer.WriteUInt32(4);
-        for (int i = 0; i < 4; ++i)
-            writer.WriteUInt32(0);
-        writer.WriteUInt32(m_layersWidth);
-        writer.WriteUInt32(m_layersHeight);
-        if (m_layersWidth) {
-            const std::vector<uint8_t> zeros(4096, 0);
-            uint64_t left = static_cast<uint64_t>(m_layersWidth) * m_layersHeight * 4;
-            while (left > 0) {
-                const unsigned n = static_cast<unsigned>(std::min<uint64_t>(left, zeros.size()));
-                writer.WriteBytes(zeros.data(), n);
-                left -= n;
-            }
-        }
-    }
+    m_sectorLayers.Save(writer);
     writer.EndBlock();
     return !writer.Failed();
 }
@@ -932,14 +887,13 @@ void Level::RebuildMapData()
 
 void Level::InitSectorLayers(unsigned width, unsigned height)
 {
-    m_sectorLayersBody.clear();
     if (static_cast<uint64_t>(width) * height > kMaxSectorCells) {
         LogPrintf(1, "Level: sector layers of %u x %u cells are too large; the level has none", width,
                   height);
-        width = height = 0;
+        m_sectorLayers.Destroy();
+        return;
     }
-    m_layersWidth = width;
-    m_layersHeight = height;
+    m_sectorLayers.Initialize(width, height);
 }
 
 void Level::NewTerrain(unsigned width, unsigned height)
@@ -953,6 +907,7 @@ void Level::NewTerrain(unsigned width, unsigned height)
     terrain->New(width, height);
     m_terrain = terrain;
     InitSectorLayers(width ? width - 1 : 0, height ? height - 1 : 0);
+    m_sectorLayers.SetHeightCallbacks(m_terrain, nullptr);
     m_loaded = m_renderDataLoaded = m_postLoadDone = true;
 }
 
@@ -967,6 +922,7 @@ void Level::NewGrid(int x, int y, int z)
     const float w = static_cast<float>(m_gridRegion->GetXNumCells()) * s.x;
     const float d = static_cast<float>(m_gridRegion->GetZNumCells()) * s.z;
     InitSectorLayers(Units(w), Units(d));
+    m_sectorLayers.SetHeightCallbacks(nullptr, m_gridRegion);
     MakeTree(w / 2.0f, d / 2.0f, std::max(w, d) / 2.0f, std::max(w, d) / 2.0f);
     m_loaded = m_renderDataLoaded = m_postLoadDone = true;
 }
@@ -1036,7 +992,7 @@ void Level::ResizeSectorLayers()
     } else {
         return;
     }
-    if (width != m_layersWidth || height != m_layersHeight)
+    if (width != m_sectorLayers.GetWidth() || height != m_sectorLayers.GetHeight())
         InitSectorLayers(width, height);
 }
 

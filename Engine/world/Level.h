@@ -13,11 +13,10 @@
 // the region's level lock, before the main thread is handed the level; everything else runs on
 // the main thread. Nothing here locks.
 //
-// TODO(stand-in): the sector layers and the path finder's meshes are not here yet. Chunk 23
-// (sector layers) is kept byte for byte, or written as empty layers of the ground's size; the
-// path mesh is not handed to the path finder; a client's deactivation of listed entities by the
-// network controller's generation waits for that value. Path-mesh building and drawing
-// (CreatePathMesh, RenderPathMeshes) come with navigation.
+// TODO(stand-in): the path mesh is not handed to the path finder (it has no meshes yet); a
+// client's deactivation of listed entities by the network controller's generation waits for that
+// value. Path-mesh building and drawing (CreatePathMesh, RenderPathMeshes) come with navigation.
+// Sector layers beyond 2^24 cells (a 4096-unit ground) are not made.
 #pragma once
 
 #include "core/ABBox.h"
@@ -30,6 +29,7 @@
 #include "navigation/PhysicsTypes.h"
 #include "world/EntityListType.h"
 #include "world/FilterFunction.h"
+#include "world/SectorLayers.h"
 #include "world/Space.h"
 
 #include <cstdint>
@@ -144,9 +144,8 @@ public:
     bool IsUnderground() const { return m_gridRegion != nullptr; }
     ABBox GetBoundingBox() const;
     float GetGroundHeight(float x, float z) const;
-    // TODO(stand-in): the size of the sector layers (0 x 0 until they exist).
-    unsigned GetSectorLayersWidth() const { return m_layersWidth; }
-    unsigned GetSectorLayersHeight() const { return m_layersHeight; }
+    SectorLayers& GetSectorLayers() { return m_sectorLayers; }
+    const SectorLayers& GetSectorLayers() const { return m_sectorLayers; }
 
     // ---- Queries (all append to out; the list type filters only what a call appended) --------
     void GetEntities(std::vector<Entity*>& out, EntityListType type) const;
@@ -212,10 +211,7 @@ private:
     unsigned m_numEntities = 0;
     unsigned m_preLoadRotation = 0;
     bool m_postLoadDone = false;
-    // TODO(stand-in): SectorLayers. The chunk body as read, else empty layers of this size.
-    std::vector<uint8_t> m_sectorLayersBody;
-    unsigned m_layersWidth = 0;
-    unsigned m_layersHeight = 0;
+    SectorLayers m_sectorLayers;
     std::vector<Entity*> m_networkList;
     unsigned m_lastNetworkGeneration = 0;
     bool m_postLoadStarted = false;

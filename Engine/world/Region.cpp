@@ -1,11 +1,15 @@
 #include "world/Region.h"
 
+#include "core/Intersect.h"
 #include "core/Log.h"
 #include "core/MathUtil.h"
 #include "core/ObjectManager.h"
 #include "core/Ray.h"
 #include "core/UniqueId.h"
 #include "core/WorldVec3.h"
+#include "data/BinaryReader.h"
+#include "data/ChunkedBinaryWriter.h"
+#include "data/FileSystem.h"
 #include "navigation/PhysicsEngine.h"
 #include "network/NetworkControllerBase.h"
 #include "world/Entity.h"
@@ -32,6 +36,79 @@ Region::~Region()
     SetLevel(nullptr);
     for (Portal* portal : m_portals)
         delete portal;
+}
+
+void Region::SetZoneRecord(const std::string& record)
+{
+    m_zoneRecord = record;
+    FileSystem::ConvertFileName(m_zoneRecord);
+}
+
+void Region::SetMinimapData(unsigned offset, unsigned size)
+{
+    m_minimapOffset = offset;
+    m_minimapSize = size;
+}
+
+bool Region::LoadRegionIcon(BinaryReader& reader)
+{
+    m_iconData.clear();
+    m_iconValue = reader.ReadUInt32();
+    m_iconWidth = reader.ReadUInt32();
+    m_iconHeight = reader.ReadUInt32();
+    const int32_t size = reader.ReadInt32();
+    if (size > 0 && reader.CheckCount(static_cast<uint32_t>(size), 1, "icon bytes")) {
+        m_iconData.resize(static_cast<size_t>(size));
+        reader.ReadBytes(m_iconData.data(), static_cast<unsigned>(size));
+    }
+    if (reader.Failed()) {
+        m_iconData.clear();
+        LogPrintf(1, "Region %s: its icon record is truncated", m_name.c_str());
+        return false;
+    }
+    return true;
+}
+
+void Region::SaveRegionIcon(ChunkedBinaryWriter& writer) const
+{
+    writer.WriteUInt32(m_iconValue);
+    writer.WriteUInt32(m_iconWidth);
+    writer.WriteUInt32(m_iconHeight);
+    writer.WriteInt32(static_cast<int32_t>(m_iconData.size()));
+    if (!m_iconData.empty())
+        writer.WriteBytes(m_iconData.data(), static_cast<unsigned>(m_iconData.size()));
+}
+
+void Region::SetIcon(unsigned value, unsigned width, unsigned height, const std::vector<uint8_t>& data)
+{
+    m_iconValue = value;
+    m_iconWidth = width;
+    m_iconHeight = height;
+    m_iconData = data;
+}
+
+void Region::Save(ChunkedBinaryWriter& writer) const
+{
+    writer.WriteString(m_name);
+    writer.WriteVec3(m_box.center);
+    writer.WriteVec3(m_box.extents);
+    writer.WriteInt32(m_offset.x);
+    writer.WriteInt32(m_offset.y);
+    writer.WriteInt32(m_offset.z);
+    m_id.Write(writer);
+    writer.WriteString(m_zoneRecord);
+}
+
+void Region::BuildRegionConnectivity(const std::vector<Region*>& regions)
+{
+    const ABBox grown(m_box.center, m_box.extents + Vec3(2.0f, 2.0f, 2.0f));
+    for (Region* other : regions) {
+        if (!other || other == this)
+            continue;
+        const ABBox moved(other->m_box.center + GetOffsetDifference(other, this), other->m_box.extents);
+        if (ABBoxesOverlap(grown, moved))
+            m_connectedRegions.push_back(other);
+    }
 }
 
 Vec3 Region::GetOffsetDifference(const Region* from, const Region* to)

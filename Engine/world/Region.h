@@ -2,12 +2,14 @@
 // bounding box in region space, its portals and (later) its level. Region-relative values
 // (core/World*.h) ask it for offsets, bounds and portals. Owns its portals. Main thread.
 //
-// TODO(stand-in): only the space, identity and portal parts exist, with the level pointer and
-// entity placement that levels and entities need. Missing: the level's loading thread, level
-// lock, loading flags and usage counting (LoadLevel, BackgroundLoadLevel, PostLoadLevel,
-// UnloadLevel, UpdateUsage, PrepareUnload), the loaded-regions list, the per-frame walk (Update,
-// PreLoad, AddToScene), connectivity, saved state, fog of war, zone record, minimap and icon,
-// device resets, the free-standing Region(const ABBox&) form and Save.
+// TODO(stand-in): only the space, identity, portal, file-record (zone record, minimap range, icon
+// record, Save) and connectivity parts exist, with the level pointer and entity placement that
+// levels and entities need. Missing: the level's loading thread, level lock, loading flags and
+// usage counting (LoadLevel, BackgroundLoadLevel, PostLoadLevel, UnloadLevel, UpdateUsage,
+// PrepareUnload), the loaded-regions list, the per-frame walk (Update, PreLoad, AddToScene),
+// IsNeighbor, saved state, fog of war, decoding the minimap and icon into textures
+// (GetMinimapImage, ReleaseMinimapImage, GetIcon), device resets and the free-standing
+// Region(const ABBox&) form.
 #pragma once
 
 #include "core/ABBox.h"
@@ -15,11 +17,15 @@
 #include "core/IntVec3.h"
 #include "world/RegionId.h"
 
+#include <cstdint>
+#include <list>
 #include <string>
 #include <vector>
 
 namespace GAME {
 
+class BinaryReader;
+class ChunkedBinaryWriter;
 class Entity;
 class Level;
 class Portal;
@@ -55,6 +61,34 @@ public:
     // Where the level data lies in the world's map file (both 0 outside compiled maps).
     unsigned GetLevelOffset() const { return m_levelOffset; }
     unsigned GetLevelSize() const { return m_levelSize; }
+
+    // The database record of the region's zone, kept in the file system's normalised form.
+    const std::string& GetZoneRecord() const { return m_zoneRecord; }
+    void SetZoneRecord(const std::string& record);
+    // Where the minimap image lies in the world's map file (both 0 when there is none).
+    void SetMinimapData(unsigned offset, unsigned size);
+    unsigned GetMinimapOffset() const { return m_minimapOffset; }
+    unsigned GetMinimapSize() const { return m_minimapSize; }
+
+    // The icon record of the source world file: a value carried unchanged, the image's width and
+    // height and the image file's bytes. TODO(stand-in): decoding the bytes into the icon texture
+    // comes with the image decoder and the render device.
+    // Reading frees the old icon first; false (icon left empty) when the record runs past the data.
+    bool LoadRegionIcon(BinaryReader& reader);
+    void SaveRegionIcon(ChunkedBinaryWriter& writer) const;
+    // What map rendering makes of the region's icon.
+    void SetIcon(unsigned value, unsigned width, unsigned height, const std::vector<uint8_t>& data);
+    unsigned GetIconValue() const { return m_iconValue; }
+    unsigned GetIconWidth() const { return m_iconWidth; }
+    unsigned GetIconHeight() const { return m_iconHeight; }
+    const std::vector<uint8_t>& GetIconData() const { return m_iconData; }
+    // The region record of the source world file: name, box, offset, id and zone record.
+    void Save(ChunkedBinaryWriter& writer) const;
+
+    // Appends every other region whose box meets this one's grown by 2 units on each axis (the
+    // list is not cleared first).
+    void BuildRegionConnectivity(const std::vector<Region*>& regions);
+    const std::list<Region*>& GetConnectedRegions() const { return m_connectedRegions; }
 
     // A translation by (this offset - other offset): positions in this region's space into the
     // other's. Identity for a null region.
@@ -103,8 +137,16 @@ private:
     ABBox m_box;
     unsigned m_levelOffset;
     unsigned m_levelSize;
+    unsigned m_minimapOffset = 0;
+    unsigned m_minimapSize = 0;
     std::vector<Portal*> m_portals;
     Level* m_level = nullptr;
+    std::string m_zoneRecord;
+    std::list<Region*> m_connectedRegions;
+    unsigned m_iconValue = 0;
+    std::vector<uint8_t> m_iconData;
+    unsigned m_iconWidth = 0;
+    unsigned m_iconHeight = 0;
 };
 
 } // namespace GAME

@@ -1,5 +1,6 @@
 #include "world/WorldServices.h"
 
+#include "core/Log.h"
 #include "network/NetworkEntityList.h"
 #include "world/Entity.h"
 
@@ -8,19 +9,28 @@
 namespace GAME {
 
 namespace {
-
-std::atomic<WorldServices*> s_services{nullptr};
-
+std::atomic<WorldServices*> g_services{nullptr};
+std::atomic<bool> g_noSectorDataLogged{false};
 } // namespace
 
 void WorldServices::Install(WorldServices* services)
 {
-    s_services.store(services, std::memory_order_release);
+    g_services.store(services, std::memory_order_release);
+    g_noSectorDataLogged.store(false, std::memory_order_relaxed);
 }
 
 WorldServices* WorldServices::Get()
 {
-    return s_services.load(std::memory_order_acquire);
+    return g_services.load(std::memory_order_acquire);
+}
+
+SectorDataManager* WorldServices::SectorData()
+{
+    WorldServices* services = Get();
+    SectorDataManager* manager = services ? services->GetSectorDataManager() : nullptr;
+    if (!manager && !g_noSectorDataLogged.exchange(true))
+        LogPrintf(1, "No engine sector data manager: sector data is neither read nor saved");
+    return manager;
 }
 
 bool WorldServices::EditorMode()

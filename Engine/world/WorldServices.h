@@ -1,14 +1,18 @@
-// What levels and entities need of the engine object: the editor and network roles, the entity
-// update inflation, the host's entity render filter, the physics engine and the network's
-// controller and entity list. The engine implements this interface and installs it when it is
-// constructed (Install(nullptr) when it goes away); frame counts and the file system come through
-// EngineDataServices.
+// What the world, its levels and its entities need of the engine object: the sector data manager
+// and the table of map chunk callbacks (world files), and the editor and network roles, the
+// entity update inflation, the host's entity render filter, the physics engine and the network's
+// controller and entity list (levels and entities). The engine implements this interface and
+// installs it when it is constructed (and removes it when it goes away); the file system,
+// statistics text and frame count come through EngineDataServices.
 //
-// Without an engine the answers stand in for a missing one: not editor mode, no network role,
-// inflation 15.0, no filter, no physics, no controller, no entity list.
+// Without an engine (tests of the world files and levels) there is no sector data manager (sector
+// data files and chunks are skipped, once logged), no callback table (installing a callback fails,
+// map chunks of other ids are skipped), no editor mode, no network role, no filter, no physics and
+// no network, and the update inflation is the engine's 15.0. The level and entity services have
+// these answers as defaults, so an implementation overrides what it has.
 //
-// Threads: installed on the main thread before regions load; the getters are read by level
-// loading threads (roles, editor mode) and the main thread.
+// Threads: Install and Remove on the main thread before regions load; the roles are also read by
+// level loading threads; everything else is a main-thread call.
 #pragma once
 
 #include "world/FilterFunction.h"
@@ -16,9 +20,12 @@
 namespace GAME {
 
 class Entity;
+class MapChunkCallback;
+class MapChunkCallbackMap;
 class NetworkControllerBase;
 class NetworkEntityList;
 class PhysicsEngine;
+class SectorDataManager;
 
 class WorldServices
 {
@@ -28,19 +35,31 @@ public:
 
     virtual ~WorldServices() = default;
 
-    virtual bool IsEditorMode() = 0;
-    virtual bool IsNetworkServer() = 0;
-    virtual bool IsNetworkClient() = 0;
-    virtual float GetEntityUpdateInflation() = 0;
-    // Null when the host installed none.
-    virtual const FilterFunction<Entity>* GetEntityRenderFilter() = 0;
-    virtual PhysicsEngine* GetPhysicsEngine() = 0;
-    virtual NetworkControllerBase* GetNetworkController() = 0;
-    // The current connection manager's entity list; null when it has none.
-    virtual NetworkEntityList* GetNetworkEntityList() = 0;
+    // ---- World files ----
+    // The engine's own manager (held by the engine for its whole life).
+    virtual SectorDataManager* GetSectorDataManager() = 0;
+    // Hands the callback to the engine's table (MapChunkCallbackMap::Install's answer).
+    virtual bool InstallMapChunkCallback(MapChunkCallback* callback) = 0;
+    virtual const MapChunkCallbackMap& GetChunkCallbackMap() = 0;
 
+    // ---- Levels and entities ----
+    virtual bool IsEditorMode() { return false; }
+    virtual bool IsNetworkServer() { return false; }
+    virtual bool IsNetworkClient() { return false; }
+    virtual float GetEntityUpdateInflation() { return defaultEntityUpdateInflation; }
+    // Null when the host installed none.
+    virtual const FilterFunction<Entity>* GetEntityRenderFilter() { return nullptr; }
+    virtual PhysicsEngine* GetPhysicsEngine() { return nullptr; }
+    virtual NetworkControllerBase* GetNetworkController() { return nullptr; }
+    // The current connection manager's entity list; null when it has none.
+    virtual NetworkEntityList* GetNetworkEntityList() { return nullptr; }
+
+    // Installs the one implementation (null removes it).
     static void Install(WorldServices* services);
     static WorldServices* Get();
+
+    // The engine's sector data manager; null (logged once per installation) without an engine.
+    static SectorDataManager* SectorData();
 
     // Shorthands that stand in for a missing engine.
     static bool EditorMode();

@@ -98,7 +98,7 @@ struct Setting
     Setting()
     {
         SetProcessLogSink(&quiet);
-        Entity::InstallDestroyHook();
+        Entity::InstallHooks();
         world.AddRegion("levels/fuzz.lvl", IntVec3(), ABBox(Vec3(), Vec3(512.0f, 512.0f, 512.0f)),
                         RegionId());
         region = world.GetRegion(0);

@@ -9,8 +9,7 @@
 
 namespace {
 
-template <typename Ch>
-void Drain(const Ch* text, size_t length)
+template <typename Ch> void Drain(const Ch* text, size_t length)
 {
     GAME::BasicTextParser<Ch> tokens(text, length);
     tokens.SetStripQuotes(true);
@@ -50,8 +49,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
 void EngineFuzzSeeds(FuzzSeedSink& sink)
 {
-    sink.Add("config", std::string("// settings\nmasterVolume = 0.5\nresolution = 1024 768\n"
-                                   "/* block\n comment */\n#ifdef SYMBOL\nfullscreen = false\n#else\nx = \"a b\"\n#endif\n"));
+    sink.Add("config",
+             std::string(
+                 "// settings\nmasterVolume = 0.5\nresolution = 1024 768\n"
+                 "/* block\n comment */\n#ifdef SYMBOL\nfullscreen = false\n#else\nx = \"a b\"\n#endif\n"));
     sink.Add("table", std::string("speed,1.5,\nlist,3;4;5,\nname,two words,\nempty,,\n"));
     sink.Add("directives", std::string("#ifndef A\nx\n#else\ny\n#else\nz\n#endif\n#endif\nw #"));
     sink.Add("comments", std::string("a /* x\n y */ b // c\n/**/ /*/ /* unterminated"));

@@ -1,4 +1,4 @@
-#include "WorldFixtures.h"
+#include "LevelFixtures.h"
 
 #include "common/LogCapture.h"
 #include "navigation/PhysicsObject.h"

@@ -1,4 +1,4 @@
-#include "WorldFixtures.h"
+#include "LevelFixtures.h"
 
 #include "core/Intersect.h"
 #include "core/Ray.h"

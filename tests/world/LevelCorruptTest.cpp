@@ -1,4 +1,4 @@
-#include "WorldFixtures.h"
+#include "LevelFixtures.h"
 
 #include "common/LogCapture.h"
 
@@ -153,7 +153,7 @@ TEST_F(LevelCorruptTest, BadCountsAndBodiesFailWithoutMakingAnything)
         Level level(region);
         const std::vector<uint8_t> bytes = file.Bytes();
         ASSERT_TRUE(level.Load(bytes.data(), static_cast<int>(bytes.size()), false));
-        EXPECT_EQ(level.GetSectorLayersWidth(), 0u);
+        EXPECT_EQ(level.GetSectorLayers().GetWidth(), 0u);
         BinaryWriter saved(64);
         EXPECT_TRUE(level.SaveToMemory(saved, false));
         EXPECT_LT(saved.GetSize(), 1000u);

@@ -1,4 +1,4 @@
-#include "WorldFixtures.h"
+#include "LevelFixtures.h"
 
 #include "common/LogCapture.h"
 #include "common/TempDir.h"
@@ -219,7 +219,7 @@ TEST_F(LevelFileTest, GroundsWaterPathMeshAndLayersAreKeptByteForByte)
     ASSERT_NE(loaded->GetGridRegion(), nullptr);
     EXPECT_TRUE(loaded->IsUnderground());
     EXPECT_EQ(loaded->GetGridRegion()->GetYNumCells(), 1);
-    EXPECT_EQ(loaded->GetSectorLayersWidth(), 2u);
+    EXPECT_EQ(loaded->GetSectorLayers().GetWidth(), 2u);
     EXPECT_TRUE(loaded->GetPathMesh().HasMesh());
 
     auto chunks = Chunks(Image(*loaded));

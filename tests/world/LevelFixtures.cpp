@@ -1,4 +1,4 @@
-#include "WorldFixtures.h"
+#include "LevelFixtures.h"
 
 #include "data/LoadTable.h"
 
@@ -30,7 +30,7 @@ void WorldFixture::SetUp()
     ASSERT_TRUE(records.Load(BuildTestDatabase()));
     ObjectManager::Destroy();
     UniqueIdMap::Destroy();
-    Entity::InstallDestroyHook();
+    Entity::InstallHooks();
     world = new World();
     world->AddRegion("levels/test.lvl", IntVec3(), ABBox(), RegionId());
     region = world->GetRegion(0);

@@ -1,0 +1,217 @@
+#include "world/EngineHooks.h"
+
+#include "core/ObjectManager.h"
+#include "data/EffectResource.h"
+#include "graphics/GraphicsEngine.h"
+#include "network/ConnectionManager.h"
+#include "network/NetworkShim.h"
+#include "world/Engine.h"
+
+namespace GAME {
+
+EngineHooks::~EngineHooks()
+{
+    RemoveResources();
+    Remove();
+}
+
+void EngineHooks::Install()
+{
+    EngineDataServices::Install(this);
+    TableDepot::SetServices(this);
+    ObjectManager::SetLocalHostIdProvider(this);
+    NetworkShim::SetCommandAccess(this);
+    WorldServices::Install(this);
+    m_installed = true;
+}
+
+void EngineHooks::Remove()
+{
+    if (!m_installed)
+        return;
+    m_installed = false;
+    // A later engine may have put its own in place: leave those alone.
+    if (EngineDataServices::Get() == this)
+        EngineDataServices::Install(nullptr);
+    if (TableDepot::GetServices() == this)
+        TableDepot::SetServices(nullptr);
+    if (NetworkShim::GetCommandAccess() == this)
+        NetworkShim::SetCommandAccess(nullptr);
+    if (WorldServices::Get() == this)
+        WorldServices::Install(nullptr);
+    if (ObjectManager::GetLocalHostIdProvider() == this)
+        ObjectManager::SetLocalHostIdProvider(nullptr);
+}
+
+void EngineHooks::InstallResources()
+{
+    LoadTableResources::Install(this);
+    m_resourcesInstalled = true;
+}
+
+void EngineHooks::RemoveResources()
+{
+    if (!m_resourcesInstalled)
+        return;
+    m_resourcesInstalled = false;
+    if (LoadTableResources::Get() == this)
+        LoadTableResources::Install(nullptr);
+}
+
+unsigned int EngineHooks::GetFrameCount()
+{
+    return m_engine.GetFrameCount();
+}
+
+FileSystem* EngineHooks::GetFileSystem()
+{
+    return m_engine.GetFileSystem();
+}
+
+void EngineHooks::AddStatisticText(const char* text)
+{
+    m_engine.AddStatisticText("%s", text ? text : "");
+}
+
+unsigned int EngineHooks::GetEngineLogCategory()
+{
+    return gLogEngine;
+}
+
+bool EngineHooks::AreGraphicsStatsEnabled()
+{
+    GraphicsEngine* graphics = m_engine.GetGraphicsEngine();
+    return graphics && graphics->AreStatsEnabled();
+}
+
+bool EngineHooks::IsLoadingDbFromArchive()
+{
+    return m_engine.IsLoadingDbFromArchive();
+}
+
+DatabaseArchive* EngineHooks::GetDatabaseArchive()
+{
+    return m_engine.GetDatabaseArchive();
+}
+
+int EngineHooks::GetLocalHostID()
+{
+    ConnectionManager* manager = m_engine.GetNetworkConnectionManager();
+    if (!manager || !m_engine.IsNetworkEnabled())
+        return 0;
+    return manager->GetLocalHostID();
+}
+
+GraphicsMesh* EngineHooks::LoadMesh(const std::string& fileName)
+{
+    GraphicsEngine* graphics = m_engine.GetGraphicsEngine();
+    return graphics ? graphics->LoadMesh(fileName) : nullptr;
+}
+
+GraphicsTexture* EngineHooks::LoadTexture(const std::string& fileName)
+{
+    GraphicsEngine* graphics = m_engine.GetGraphicsEngine();
+    return graphics ? graphics->LoadTexture(fileName) : nullptr;
+}
+
+GraphicsShader2* EngineHooks::LoadShader2(const std::string& fileName)
+{
+    GraphicsEngine* graphics = m_engine.GetGraphicsEngine();
+    return graphics ? graphics->LoadShader2(fileName) : nullptr;
+}
+
+GraphicsAnim* EngineHooks::LoadAnimation(const std::string& fileName)
+{
+    GraphicsEngine* graphics = m_engine.GetGraphicsEngine();
+    return graphics ? graphics->LoadAnimation(fileName) : nullptr;
+}
+
+EffectResource* EngineHooks::LoadResourceEffect(const std::string& fileName)
+{
+    EffectResourceManager* effects = m_engine.GetEffectResourceManager();
+    return effects ? effects->LoadTypedResource(fileName) : nullptr;
+}
+
+NetPacket* EngineHooks::GetActionPacket(CharacterAction*)
+{
+    return nullptr;
+}
+
+unsigned int EngineHooks::GetActionCharacterId(CharacterAction*)
+{
+    return 0;
+}
+
+bool EngineHooks::SupportsNetwork(ActorConfigCommand*)
+{
+    return false;
+}
+
+NetPacket* EngineHooks::GetCommandPacket(ActorConfigCommand*)
+{
+    return nullptr;
+}
+
+unsigned int EngineHooks::GetCommandParentId(ActorConfigCommand*)
+{
+    return 0;
+}
+
+void EngineHooks::DeleteCommand(ActorConfigCommand*) {}
+
+SectorDataManager* EngineHooks::GetSectorDataManager()
+{
+    return m_engine.GetSectorDataManager();
+}
+
+bool EngineHooks::InstallMapChunkCallback(MapChunkCallback* callback)
+{
+    return m_engine.InstallMapChunkCallback(callback);
+}
+
+const MapChunkCallbackMap& EngineHooks::GetChunkCallbackMap()
+{
+    return m_engine.GetChunkCallbackMap();
+}
+
+bool EngineHooks::IsEditorMode()
+{
+    return m_engine.IsEditorMode();
+}
+
+bool EngineHooks::IsNetworkServer()
+{
+    return m_engine.IsNetworkServer();
+}
+
+bool EngineHooks::IsNetworkClient()
+{
+    return m_engine.IsNetworkClient();
+}
+
+float EngineHooks::GetEntityUpdateInflation()
+{
+    return Engine::GetEntityUpdateInflation();
+}
+
+const FilterFunction<Entity>* EngineHooks::GetEntityRenderFilter()
+{
+    return m_engine.GetEntityRenderFilter();
+}
+
+PhysicsEngine* EngineHooks::GetPhysicsEngine()
+{
+    return m_engine.GetPhysicsEngine();
+}
+
+NetworkControllerBase* EngineHooks::GetNetworkController()
+{
+    return m_engine.GetNetworkController();
+}
+
+NetworkEntityList* EngineHooks::GetNetworkEntityList()
+{
+    return m_engine.GetNetworkEntityList();
+}
+
+} // namespace GAME

@@ -1,0 +1,93 @@
+// The engine's answers to the layers below it, which may not include the engine: the data layer's
+// services (frame count, file system, statistics text, log category, graphics statistics), the
+// table depot's record database, the object manager's network host id, load tables' resources
+// (meshes, textures, shaders and animations of the graphics engine, effects of the effect
+// resource manager), the network shims' access to actions and commands, and the world's sector
+// data manager and map chunk callbacks. The engine owns one
+// and installs it when it is constructed (the resource loads only while it has a graphics engine);
+// each piece is removed again when the engine goes away, unless another engine took its place.
+//
+// Threads: the getters of the data services and the table depot are called from loader threads
+// too; they read the engine's atomics or pointers that only change while no loader runs.
+#pragma once
+
+#include "core/LocalHostIdProvider.h"
+#include "data/EngineDataServices.h"
+#include "data/LoadTableResources.h"
+#include "data/TableDepot.h"
+#include "network/NetworkCommandAccess.h"
+#include "world/WorldServices.h"
+
+namespace GAME {
+
+class Engine;
+
+class EngineHooks : public EngineDataServices,
+                    public TableDepotServices,
+                    public LocalHostIdProvider,
+                    public LoadTableResources,
+                    public NetworkCommandAccess,
+                    public WorldServices
+{
+public:
+    explicit EngineHooks(Engine& engine) : m_engine(engine) {}
+    ~EngineHooks() override;
+    EngineHooks(const EngineHooks&) = delete;
+    EngineHooks& operator=(const EngineHooks&) = delete;
+
+    // The data services, the depot's services, the host-id provider, the command access and the
+    // world's services.
+    void Install();
+    void Remove();
+    // The load tables' resources, while the graphics engine exists.
+    void InstallResources();
+    void RemoveResources();
+
+    // EngineDataServices and TableDepotServices
+    unsigned int GetFrameCount() override;
+    FileSystem* GetFileSystem() override;
+    void AddStatisticText(const char* text) override;
+    unsigned int GetEngineLogCategory() override;
+    bool AreGraphicsStatsEnabled() override;
+    bool IsLoadingDbFromArchive() override;
+    DatabaseArchive* GetDatabaseArchive() override;
+
+    // LocalHostIdProvider
+    int GetLocalHostID() override;
+
+    // LoadTableResources
+    GraphicsMesh* LoadMesh(const std::string& fileName) override;
+    GraphicsTexture* LoadTexture(const std::string& fileName) override;
+    GraphicsShader2* LoadShader2(const std::string& fileName) override;
+    GraphicsAnim* LoadAnimation(const std::string& fileName) override;
+    EffectResource* LoadResourceEffect(const std::string& fileName) override;
+
+    // NetworkCommandAccess. TODO(stand-in): character actions and actor configuration commands come
+    // with the entities; until then no action or command exists to be sent, so no packet is made.
+    NetPacket* GetActionPacket(CharacterAction* action) override;
+    unsigned int GetActionCharacterId(CharacterAction* action) override;
+    bool SupportsNetwork(ActorConfigCommand* command) override;
+    NetPacket* GetCommandPacket(ActorConfigCommand* command) override;
+    unsigned int GetCommandParentId(ActorConfigCommand* command) override;
+    void DeleteCommand(ActorConfigCommand* command) override;
+
+    // WorldServices
+    SectorDataManager* GetSectorDataManager() override;
+    bool InstallMapChunkCallback(MapChunkCallback* callback) override;
+    const MapChunkCallbackMap& GetChunkCallbackMap() override;
+    bool IsEditorMode() override;
+    bool IsNetworkServer() override;
+    bool IsNetworkClient() override;
+    float GetEntityUpdateInflation() override;
+    const FilterFunction<Entity>* GetEntityRenderFilter() override;
+    PhysicsEngine* GetPhysicsEngine() override;
+    NetworkControllerBase* GetNetworkController() override;
+    NetworkEntityList* GetNetworkEntityList() override;
+
+private:
+    Engine& m_engine;
+    bool m_installed = false;
+    bool m_resourcesInstalled = false;
+};
+
+} // namespace GAME

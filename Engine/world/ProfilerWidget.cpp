@@ -1,0 +1,172 @@
+#include "world/ProfilerWidget.h"
+
+#include "core/Log.h"
+#include "core/Rect.h"
+#include "graphics/FontStyle.h"
+#include "graphics/GraphicsCanvas.h"
+#include "graphics/InputDevice.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+
+namespace GAME {
+
+namespace {
+
+int Wrap(int index)
+{
+    return ((index % ProfilerWidget::historySize) + ProfilerWidget::historySize) %
+           ProfilerWidget::historySize;
+}
+
+} // namespace
+
+ProfilerWidget::ProfilerWidget(const FontStyle* style, InputDevice* input)
+    : m_style(style), m_input(input), m_history(historySize)
+{
+}
+
+void ProfilerWidget::Enable(bool enable)
+{
+    m_enabled = enable;
+    Profile::Enable(enable);
+}
+
+void ProfilerWidget::UpdateFrame(unsigned int frameCount)
+{
+    if (!m_enabled)
+        return;
+    m_frameTimer.Update(false);
+    if (!m_paused) {
+        m_newest = Wrap(m_newest + 1);
+        FrameRecord& record = m_history[static_cast<size_t>(m_newest)];
+        record.frame = frameCount;
+        record.milliseconds = m_frameTimer.GetElapsedTime();
+        record.blocks.clear();
+        Profile::GetTimeInfo(record.blocks);
+        m_selected = m_newest;
+    }
+    Profile::Update();
+}
+
+void ProfilerWidget::Update()
+{
+    if (!m_enabled || !m_input)
+        return;
+    if (m_keyTimer.GetTotalElapsedTime() > keyRepeatInterval) {
+        m_keyTimer.Reset();
+        if (m_input->IsKeyDown(keyNextFrame)) {
+            m_selected = Wrap(m_selected + 1);
+            m_scrollOffset = 0.0f;
+        } else if (m_input->IsKeyDown(keyPreviousFrame)) {
+            m_selected = Wrap(m_selected - 1);
+            m_scrollOffset = 0.0f;
+        }
+    }
+    if (m_input->IsKeyDown(keyScrollUp))
+        m_scrollOffset = std::max(0.0f, m_scrollOffset - scrollStep);
+    if (m_input->IsKeyDown(keyScrollDown))
+        m_scrollOffset += scrollStep;
+}
+
+bool ProfilerWidget::HandleKeyEvent(const InputDevice::ButtonEvent& event)
+{
+    if (!m_enabled || event.state != InputDevice::BUTTON_PRESSED)
+        return false;
+    if (event.keyCode == keyPause)
+        m_paused = !m_paused;
+    else if (event.keyCode == keySort)
+        m_sortByTime = !m_sortByTime;
+    return false;
+}
+
+const ProfilerWidget::FrameRecord& ProfilerWidget::GetRecord(int index) const
+{
+    return m_history[static_cast<size_t>(Wrap(index))];
+}
+
+std::vector<ProfilerWidget::ListedBlock> ProfilerWidget::ListBlocks() const
+{
+    const int frames = m_paused ? 1 : framesAveragedRunning;
+    std::map<std::string, ListedBlock> sums;
+    for (const Profile::TimeInfo& block : m_history[static_cast<size_t>(m_selected)].blocks)
+        sums[block.name ? block.name : ""].name = block.name ? block.name : "";
+    for (int back = 0; back < frames; ++back) {
+        for (const Profile::TimeInfo& block : GetRecord(m_selected - back).blocks) {
+            auto it = sums.find(block.name ? block.name : "");
+            if (it == sums.end())
+                continue;
+            it->second.milliseconds += block.milliseconds;
+            it->second.calls += static_cast<float>(block.calls);
+        }
+    }
+    std::vector<ListedBlock> listed;
+    for (auto& [name, sum] : sums) {
+        sum.milliseconds /= static_cast<float>(frames);
+        sum.calls /= static_cast<float>(frames);
+        if (sum.milliseconds >= minimumListedMilliseconds)
+            listed.push_back(sum);
+    }
+    // The map gave name order; the slowest block leads when sorted by time.
+    if (m_sortByTime)
+        std::stable_sort(listed.begin(), listed.end(), [](const ListedBlock& a, const ListedBlock& b) {
+            return a.milliseconds > b.milliseconds;
+        });
+    return listed;
+}
+
+std::vector<std::string> ProfilerWidget::GetBlockLines() const
+{
+    std::vector<std::string> lines;
+    for (const ListedBlock& block : ListBlocks())
+        lines.push_back(
+            FormatString("%s (%0.1fms %0.1f calls)", block.name.c_str(), block.milliseconds, block.calls));
+    return lines;
+}
+
+void ProfilerWidget::Render(GraphicsCanvas& canvas) const
+{
+    if (!m_enabled)
+        return;
+    const float width = static_cast<float>(canvas.GetWidth());
+    const float height = static_cast<float>(canvas.GetHeight());
+
+    // The block list: a line per block (font height + 2 apart, 5 below the top, moved up by the
+    // scroll offset), clipped to the panel.
+    const Rect list(10.0f, 10.0f, width - 20.0f, height - 130.0f);
+    canvas.RenderRect(list, m_background);
+    if (m_style) {
+        const float lineHeight = static_cast<float>(m_style->size) + 2.0f;
+        float y = list.y + 5.0f - m_scrollOffset;
+        for (const ListedBlock& block : ListBlocks()) {
+            if (y >= list.y && y + lineHeight <= list.GetBottom())
+                canvas.RenderRect(Rect(list.x + 5.0f, y,
+                                       std::min(block.milliseconds * 10.0f, list.width - 10.0f),
+                                       lineHeight - 2.0f),
+                                  m_style->color);
+            y += lineHeight;
+        }
+    }
+
+    // The frame graph: one bar per record, oldest at the left, a pixel per millisecond up to the
+    // panel's height; the selected frame stands out.
+    const Rect graph(10.0f, height - 110.0f, width - 20.0f, 100.0f);
+    canvas.RenderRect(graph, m_background);
+    const float barWidth = graph.width / static_cast<float>(historySize);
+    for (int i = 0; i < historySize; ++i) {
+        const int index = Wrap(m_newest + 1 + i);
+        const FrameRecord& record = m_history[static_cast<size_t>(index)];
+        const float barHeight = std::min(static_cast<float>(std::max(record.milliseconds, 0)), graph.height);
+        if (barHeight <= 0.0f && index != m_selected)
+            continue;
+        const Color color =
+            index == m_selected ? Color(1.0f, 0.2f, 0.2f, 1.0f) : Color(0.2f, 0.6f, 1.0f, 0.8f);
+        canvas.RenderRect(Rect(graph.x + barWidth * static_cast<float>(i),
+                               graph.GetBottom() - std::max(barHeight, 1.0f), barWidth,
+                               std::max(barHeight, 1.0f)),
+                          color);
+    }
+}
+
+} // namespace GAME

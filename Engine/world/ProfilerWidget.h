@@ -1,0 +1,105 @@
+// The profiler on screen: keeps the per-frame block times (GAME::Profile) of the last 200 frames
+// and, while enabled, draws the selected frame's blocks (averaged over 5 frames, 1 while paused)
+// and a graph of the frame times. Keys: space pauses, S sorts by time, the brackets step through
+// the frames, and two further keys scroll the list. The engine owns one from start-up to shut-down,
+// calls UpdateFrame first thing every frame and switches it with ShowProfiler. Main thread only.
+//
+// TODO(stand-in): the block lines and the frame label are drawn with the utility font once fonts
+// exist; until then each listed line shows as a bar as long as its time (a pixel per 0.1 ms) where
+// its text would stand, and GetBlockLines gives the texts.
+#pragma once
+
+#include "core/Color.h"
+#include "core/Profile.h"
+#include "core/Timer.h"
+#include "graphics/DisplayWidget.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace GAME {
+
+class FontStyle;
+class InputDevice;
+
+class ProfilerWidget : public DisplayWidget
+{
+public:
+    static constexpr int historySize = 200;
+    static constexpr int keyRepeatInterval = 80; // ms
+    static constexpr float scrollStep = 5.0f;
+    // Blocks below this average are not listed.
+    static constexpr float minimumListedMilliseconds = 0.1f;
+    static constexpr int framesAveragedRunning = 5;
+
+    struct FrameRecord
+    {
+        unsigned int frame = 0;
+        int milliseconds = 0;
+        std::vector<Profile::TimeInfo> blocks;
+    };
+
+    // style: the utility font style; input: the engine's input device, polled for the keys. Neither
+    // is owned; either may be null.
+    ProfilerWidget(const FontStyle* style, InputDevice* input);
+    ~ProfilerWidget() override = default;
+    ProfilerWidget(const ProfilerWidget&) = delete;
+    ProfilerWidget& operator=(const ProfilerWidget&) = delete;
+
+    // Switches the widget and the profiling of blocks together.
+    void Enable(bool enable);
+    bool IsEnabled() const { return m_enabled; }
+    bool IsPaused() const { return m_paused; }
+    bool IsSortedByTime() const { return m_sortByTime; }
+
+    // The engine's first step of a frame: while enabled and not paused, the frame just ended goes
+    // into the history under frameCount; then the block table starts the new frame.
+    void UpdateFrame(unsigned int frameCount);
+
+    // Key polling while enabled.
+    void Update() override;
+    void Render(GraphicsCanvas& canvas) const override;
+    // Space toggles pause and S the sort, while enabled; the event is never consumed.
+    bool HandleKeyEvent(const InputDevice::ButtonEvent& event) override;
+
+    int GetNewestIndex() const { return m_newest; }
+    int GetSelectedIndex() const { return m_selected; }
+    const FrameRecord& GetRecord(int index) const;
+    float GetScrollOffset() const { return m_scrollOffset; }
+    // "name (x.xms y.y calls)" for each listed block of the selected frame, in drawing order.
+    std::vector<std::string> GetBlockLines() const;
+
+    // Key codes of the input device.
+    uint32_t keyPause = 57;
+    uint32_t keySort = 30;
+    uint32_t keyNextFrame = 27;
+    uint32_t keyPreviousFrame = 26;
+    uint32_t keyScrollUp = 122;
+    uint32_t keyScrollDown = 127;
+
+private:
+    struct ListedBlock
+    {
+        std::string name;
+        float milliseconds = 0.0f;
+        float calls = 0.0f;
+    };
+    // The selected frame's blocks, averaged, filtered and in drawing order.
+    std::vector<ListedBlock> ListBlocks() const;
+
+    const FontStyle* m_style;
+    InputDevice* m_input;
+    bool m_enabled = false;
+    bool m_paused = false;
+    bool m_sortByTime = false;
+    int m_selected = 0;
+    int m_newest = 0;
+    Color m_background = Color(0.0f, 0.0f, 0.0f, 0.6f);
+    SystemTimer m_frameTimer;
+    std::vector<FrameRecord> m_history;
+    SystemTimer m_keyTimer;
+    float m_scrollOffset = 0.0f;
+};
+
+} // namespace GAME

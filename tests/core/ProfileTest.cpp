@@ -1,0 +1,128 @@
+#include "core/Profile.h"
+#include "core/ThreadMonitor.h"
+#include "core/Time.h"
+
+#include <atomic>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <string>
+#include <thread>
+
+namespace GAME {
+namespace {
+
+const Profile::TimeInfo* FindBlock(const std::vector<Profile::TimeInfo>& blocks, const char* name)
+{
+    for (const Profile::TimeInfo& block : blocks)
+        if (std::strcmp(block.name, name) == 0)
+            return &block;
+    return nullptr;
+}
+
+TEST(Profile, SumsBlocksOfTheMainThreadOnlyWhileEnabled)
+{
+    Profile::Update();
+    {
+        Profile off("disabled block");
+    }
+    std::vector<Profile::TimeInfo> blocks;
+    Profile::GetTimeInfo(blocks);
+    EXPECT_TRUE(blocks.empty());
+
+    Profile::Enable(true);
+    for (int i = 0; i < 3; ++i) {
+        Profile block("main block");
+        volatile int sink = 0;
+        for (int j = 0; j < 1000; ++j)
+            sink = sink + j;
+    }
+    std::thread([] { Profile block("worker block"); }).join();
+    Profile::GetTimeInfo(blocks);
+    Profile::Enable(false);
+
+    ASSERT_EQ(blocks.size(), 1u);
+    const Profile::TimeInfo* main = FindBlock(blocks, "main block");
+    ASSERT_NE(main, nullptr);
+    EXPECT_EQ(main->calls, 3u);
+    EXPECT_GT(main->milliseconds, 0.0f);
+    Profile::Update();
+    blocks.clear();
+    Profile::GetTimeInfo(blocks);
+    EXPECT_TRUE(blocks.empty());
+}
+
+class FedMonitor : public ThreadMonitor
+{
+public:
+    using ThreadMonitor::ThreadMonitor;
+    std::vector<Platform::ThreadTimes> next;
+
+protected:
+    bool TakeSnapshot(std::vector<Platform::ThreadTimes>& threads) override
+    {
+        threads = next;
+        return true;
+    }
+};
+
+class Lines : public StatisticGraphSink
+{
+public:
+    void AddStatisticGraph(const char* name, float value, const Color&) override
+    {
+        lines.push_back(std::string(name) + " @" + std::to_string(static_cast<int>(value)));
+    }
+    std::vector<std::string> lines;
+};
+
+class StepClock : public MachineClock
+{
+public:
+    bool HasPerformanceCounter() const override { return true; }
+    uint64_t GetPerformanceCounter() const override { return counter.load(); }
+    uint64_t GetPerformanceFrequency() const override { return 1000; }
+    uint32_t GetMilliseconds() const override { return static_cast<uint32_t>(counter.load()); }
+    std::atomic<uint64_t> counter{100000};
+};
+
+TEST(ThreadMonitor, SharesTheTimeSinceTheLastSampleAtMostEvery11Ms)
+{
+    StepClock clock;
+    SetMachineClock(&clock);
+    InitializeTimeSystem();
+    Lines sink;
+    FedMonitor monitor(&sink);
+    using Priority = Platform::ThreadPriority;
+    monitor.next = {{0x20, 100, 100, Priority::Normal}, {0x10, 50, 50, Priority::Highest}};
+    ASSERT_TRUE(monitor.Update());
+    ASSERT_EQ(monitor.GetThreads().size(), 2u);
+    EXPECT_EQ(monitor.GetThreads()[0].id, 0x10u); // sorted by id
+
+    // 10 ms later nothing is sampled; 11 ms later it is.
+    monitor.next = {{0x10, 50, 350, Priority::Highest},
+                    {0x20, 150, 150, Priority::Normal},
+                    {0x30, 0, 0, Priority::Lowest}};
+    clock.counter += 10;
+    UpdateTime();
+    EXPECT_FALSE(monitor.Update());
+    clock.counter += 1;
+    UpdateTime();
+    ASSERT_TRUE(monitor.Update());
+    monitor.Display();
+    EXPECT_EQ(sink.lines, (std::vector<std::string>{"Thread 0x0010: 75% (Highest priority) @75",
+                                                    "Thread 0x0020: 25% (Normal priority) @25",
+                                                    "Thread 0x0030: 0% (Lowest priority) @0"}));
+
+    // No time used since the last sample: nothing shown.
+    sink.lines.clear();
+    clock.counter += 20;
+    UpdateTime();
+    ASSERT_TRUE(monitor.Update());
+    monitor.Display();
+    EXPECT_TRUE(sink.lines.empty());
+    SetMachineClock(nullptr);
+    ResetTimeSystem();
+}
+
+} // namespace
+} // namespace GAME

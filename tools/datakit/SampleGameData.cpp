@@ -1,0 +1,103 @@
+#include "datakit/SampleGameData.h"
+
+#include <cstdio>
+#include <filesystem>
+
+namespace DataKit {
+
+namespace {
+
+bool WriteText(const std::filesystem::path& path, const std::string& text)
+{
+    std::error_code error;
+    std::filesystem::create_directories(path.parent_path(), error);
+    std::FILE* file = std::fopen(path.string().c_str(), "wb");
+    if (!file)
+        return false;
+    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    return std::fclose(file) == 0 && written;
+}
+
+} // namespace
+
+const std::vector<std::string>& SampleGameData::Categories()
+{
+    static const std::vector<std::string> categories = {
+        "Dialog",          "UI",     "Help",  "Encyclopedia", "Monsters", "Menu",    "CommonEquipment",
+        "UniqueEquipment", "Skills", "Quest", "Npc",          "Install",  "Tutorial"};
+    return categories;
+}
+
+SampleGameData::SampleGameData()
+{
+    m_database.SetFooter(true);
+    m_database.AddRecord(NormalizeRecordName(utilityFontStyleRecord))
+        .String("Class", "FontStyle")
+        .String("fontName", "Fonts/Arial.fnt")
+        .Int("fontSize", 12)
+        .Bool("dropShadow", true);
+
+    SetDefault("resolution", "1024 768");
+    SetDefault("fullscreen", "false");
+    SetDefault("antiAliasing", "false");
+    SetDefault("syncToRefresh", "false");
+    SetDefault("tripleBuffer", "false");
+    SetDefault("textureQuality", "medium");
+    SetDefault("shadowQuality", "medium");
+    SetDefault("reflectionQuality", "medium");
+    SetDefault("detailLevel", "medium");
+    SetDefault("language", "English");
+    SetDefault("forceSingleProcessorMode", "false");
+    SetDefault("skipCompatibilityChecks", "false");
+
+    AddText("Menu", "tagMenuError33", deviceErrorText);
+    AddText("Install", "tagInstallerText35", "This graphics hardware is not supported.");
+    AddText("UI", "tagLanguage01", "English");
+}
+
+void SampleGameData::SetDefault(const std::string& key, const std::string& value)
+{
+    for (auto& entry : m_defaults) {
+        if (entry.first == key) {
+            entry.second = value;
+            return;
+        }
+    }
+    m_defaults.emplace_back(key, value);
+}
+
+void SampleGameData::AddText(const std::string& category, const std::string& tag, const std::string& text)
+{
+    m_texts.push_back({category, {tag, text}});
+}
+
+bool SampleGameData::Write(const std::string& folder) const
+{
+    const std::filesystem::path root(folder);
+    std::error_code error;
+    std::filesystem::create_directories(root, error);
+    if (!m_database.Save((root / databaseName).string()))
+        return false;
+
+    std::string defaults;
+    for (const auto& [key, value] : m_defaults) {
+        char line[256];
+        std::snprintf(line, sizeof(line), "%-25s = %s\n", key.c_str(), value.c_str());
+        defaults += line;
+    }
+    if (!WriteText(root / defaultSettingsName, defaults))
+        return false;
+
+    for (const std::string& category : Categories()) {
+        // Every file starts with a comment line, so none is too short to be read.
+        std::string text = "// " + category + " texts of the sample game\n";
+        for (const auto& [fileCategory, entry] : m_texts)
+            if (fileCategory == category)
+                text += entry.first + "=" + entry.second + "\n";
+        if (!WriteText(root / ("Text_" + m_languageCode) / (category + ".txt"), text))
+            return false;
+    }
+    return true;
+}
+
+} // namespace DataKit

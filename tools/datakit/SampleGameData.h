@@ -1,0 +1,51 @@
+// Writes the small set of game data a headless engine start reads, into a folder that a file
+// system then mounts: the record database "database.arz" (the utility font style record and the
+// records a caller adds), the options defaults file, and the localized texts of one language
+// ("Text_<code>/<category>.txt", one file per category, lines of tag=text). The sample host and
+// the engine's tests make their data here. One thread at a time.
+#pragma once
+
+#include "datakit/ArzWriter.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace DataKit {
+
+class SampleGameData
+{
+public:
+    // Names inside the folder.
+    static constexpr const char* databaseName = "database.arz";
+    static constexpr const char* defaultSettingsName = "Settings/defaults.txt";
+    static constexpr const char* userSettingsName = "Settings/options.txt";
+    static constexpr const char* utilityFontStyleRecord = "Records/UI/FontStyles/WhiteArial.dbr";
+    // The text start-up shows when the graphics device cannot be made.
+    static constexpr const char* deviceErrorText = "The graphics device could not be started.";
+
+    SampleGameData();
+
+    // The records beyond the font style; written as given.
+    ArzWriter& Database() { return m_database; }
+    // "key = value" lines of the defaults file, written in this order ("%-25s = %s").
+    void SetDefault(const std::string& key, const std::string& value);
+    // An extra tag for the category's file ("Menu", "UI", ...).
+    void AddText(const std::string& category, const std::string& tag, const std::string& text);
+    // The language code of the text folder (EN by default).
+    void SetLanguageCode(const std::string& code) { m_languageCode = code; }
+
+    // Writes everything under folder (made when missing); false when a file could not be written.
+    bool Write(const std::string& folder) const;
+
+    // The category file names, in the localization manager's order.
+    static const std::vector<std::string>& Categories();
+
+private:
+    ArzWriter m_database;
+    std::vector<std::pair<std::string, std::string>> m_defaults;
+    std::vector<std::pair<std::string, std::pair<std::string, std::string>>> m_texts;
+    std::string m_languageCode = "EN";
+};
+
+} // namespace DataKit
