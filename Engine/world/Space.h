@@ -196,14 +196,14 @@ private:
     unsigned m_size = 0;
 };
 
-// Where the nodes of one tree live: 64 KiB chunks aligned to their size, whose first bytes name
+// Where the nodes of one tree live: 16 KiB chunks aligned to their size, whose first bytes name
 // the arena, so that deleting a node (which may happen far from the tree, in pruning) finds its
 // way back. Freed nodes are reused first. The nodes of a tree stay close together in memory,
 // which is what walks over them pay for. Owned by its tree; freed with it.
 template <class T> class SpaceNodeArena
 {
 public:
-    static constexpr size_t chunkSize = size_t(1) << 16;
+    static constexpr size_t chunkSize = size_t(1) << 14;
 
     SpaceNodeArena() = default;
     ~SpaceNodeArena()
@@ -221,7 +221,7 @@ public:
             m_free = slot->next;
             return slot;
         }
-        if (m_next + size > m_end) {
+        if (static_cast<size_t>(m_end - m_next) < size) {
             char* chunk = static_cast<char*>(std::aligned_alloc(chunkSize, chunkSize));
             if (!chunk)
                 return nullptr;
