@@ -1,0 +1,458 @@
+#include "datakit/WorldGenerator.h"
+
+#include "core/Plane.h"
+#include "data/BinaryWriter.h"
+#include "datakit/ArzWriter.h"
+#include "datakit/MapWriter.h"
+#include "world/Entity.h"
+#include "world/Level.h"
+#include "world/NameSectorData.h"
+#include "world/Portal.h"
+#include "world/Region.h"
+#include "world/SectorDataManager.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+namespace DataKit {
+
+namespace {
+
+using GAME::Coords;
+using GAME::Vec3;
+
+// Outdoor regions are flat terrain; the level's box reaches this far above and below it.
+constexpr int kGroundHalfHeight = 30;
+// Caves lie this far below the region that holds their doorway, out of touch of every outdoor box.
+constexpr int kCaveDepth = 256;
+// The doorway: an upright quad in its portal's x-y plane, front facing +z.
+constexpr float kDoorHalfWidth = 3.0f;
+constexpr float kDoorHeight = 8.0f;
+constexpr float kFlightHeight = 12.0f;
+constexpr float kCaveFlightHeight = 4.0f;
+// Within this distance of a waypoint the view turns toward the next leg.
+constexpr float kTurnDistance = 12.0f;
+
+// Level entities are the engine's own class; this one only lets the generator delete them itself
+// once their level image is written, without the object manager.
+class GeneratedEntity : public GAME::Entity
+{
+public:
+    ~GeneratedEntity() override = default;
+};
+
+bool IsPowerOfTwo(int value)
+{
+    return value > 0 && (value & (value - 1)) == 0;
+}
+
+GAME::ABBox GroundBox(int size)
+{
+    const float half = static_cast<float>(size) * 0.5f;
+    return GAME::ABBox(Vec3(half, 0.0f, half), Vec3(half, static_cast<float>(kGroundHalfHeight), half));
+}
+
+std::vector<GAME::Triangle> DoorTriangles()
+{
+    const Vec3 a(-kDoorHalfWidth, 0.0f, 0.0f), b(kDoorHalfWidth, 0.0f, 0.0f);
+    const Vec3 c(kDoorHalfWidth, kDoorHeight, 0.0f), d(-kDoorHalfWidth, kDoorHeight, 0.0f);
+    return {GAME::Triangle(a, b, c), GAME::Triangle(a, c, d)};
+}
+
+// The frame the engine's portal gives the triangles above: its choke point, at the bottom centre of
+// their bounds grown by 0.1.
+Coords DoorChokePoint()
+{
+    return Coords::Translation(Vec3(0.0f, -0.1f, 0.0f));
+}
+
+Vec3 Normalized(const Vec3& v)
+{
+    const float length = std::sqrt(Vec3::Dot(v, v));
+    return length > 0.0f ? v * (1.0f / length) : Vec3(0.0f, 0.0f, 1.0f);
+}
+
+} // namespace
+
+const std::vector<std::string>& WorldGenerator::EntityRecords()
+{
+    static const std::vector<std::string> records = {
+        "Records/World/Generated/Rock.dbr", "Records/World/Generated/Tree.dbr",
+        "Records/World/Generated/Bush.dbr", "Records/World/Generated/Ruin.dbr"};
+    return records;
+}
+
+void WorldGenerator::AddRecords(ArzWriter& database)
+{
+    for (const std::string& record : EntityRecords())
+        database.AddRecord(NormalizeRecordName(record)).String("Class", "Entity");
+}
+
+WorldGenerator::WorldGenerator() = default;
+
+WorldGenerator::WorldGenerator(const Settings& settings) : m_settings(settings) {}
+
+bool WorldGenerator::Generate()
+{
+    m_regions.clear();
+    m_portals.clear();
+    m_sectorData.clear();
+    m_flight.clear();
+    m_flightDistance.clear();
+    const Settings& s = m_settings;
+    const int outdoor = s.regionsX * s.regionsZ;
+    if (s.regionsX <= 0 || s.regionsZ <= 0 || !IsPowerOfTwo(s.regionSize) || s.regionSize < 8 ||
+        s.regionSize > 1024 || !IsPowerOfTwo(s.caveSize) || s.caveSize < 16 || s.caveSize > s.regionSize ||
+        s.caves < 0 || s.caves > outdoor || s.entitiesPerRegion < 0 || s.entitiesPerCave < 0 ||
+        !(s.flightSpeed > 0.0f))
+        return false;
+
+    for (int z = 0; z < s.regionsZ; ++z) {
+        for (int x = 0; x < s.regionsX; ++x) {
+            RegionInfo region;
+            char name[96];
+            std::snprintf(name, sizeof(name), "Levels/Generated/Field_%d_%d.lvl", x, z);
+            region.name = name;
+            region.offset = GAME::IntVec3(x * s.regionSize, 0, z * s.regionSize);
+            region.box = GroundBox(s.regionSize);
+            region.entities = static_cast<unsigned>(s.entitiesPerRegion);
+            m_regions.push_back(region);
+        }
+    }
+    // Caves go under outdoor regions spread along the flight's order (row by row, serpentine).
+    for (int k = 0; k < s.caves; ++k) {
+        const int step = (k * outdoor + outdoor / 2) / s.caves;
+        const int row = step / s.regionsX, column = step % s.regionsX;
+        const int above = OutdoorIndex(row % 2 == 0 ? column : s.regionsX - 1 - column, row);
+        RegionInfo cave;
+        char name[96];
+        std::snprintf(name, sizeof(name), "Levels/Generated/Cave_%d.lvl", k);
+        cave.name = name;
+        const GAME::IntVec3& top = m_regions[static_cast<size_t>(above)].offset;
+        cave.offset = GAME::IntVec3(top.x, top.y - kCaveDepth, top.z);
+        cave.box = GroundBox(s.caveSize);
+        cave.cave = true;
+        cave.entities = static_cast<unsigned>(s.entitiesPerCave);
+        m_regions.push_back(cave);
+        AddDoorway(above, static_cast<int>(m_regions.size()) - 1);
+    }
+    for (size_t i = 0; i < m_regions.size(); ++i)
+        m_regions[i].id = GAME::RegionId(0x57475231u, s.seed, static_cast<uint32_t>(i) + 1, 0x5245u);
+
+    for (size_t i = 0; i < m_regions.size(); ++i) {
+        if (!BuildLevel(m_regions[i], static_cast<int>(i), m_regions[i].entities)) {
+            m_regions.clear();
+            m_portals.clear();
+            return false;
+        }
+    }
+
+    // One name sector per region, as the sector layers would name them.
+    GAME::SectorDataManager sectors;
+    for (size_t i = 0; i < m_regions.size(); ++i) {
+        sectors.NewSectorData(GAME::SectorDataManager::SECTOR_NAME);
+        auto* record = static_cast<GAME::NameSectorData*>(
+            sectors.GetSectorData(GAME::SectorDataManager::SECTOR_NAME, static_cast<unsigned>(i)));
+        if (!record)
+            return false;
+        const std::string& name = m_regions[i].name;
+        record->SetName(name.substr(name.rfind('/') + 1, name.size() - name.rfind('/') - 5));
+        record->SetId(GAME::UniqueId(0x53454354u, s.seed, static_cast<uint32_t>(i) + 1, 0));
+        record->SetTextTag(m_regions[i].cave ? "tagGeneratedCave" : "tagGeneratedField");
+        const float shade = static_cast<float>(i % 8) / 8.0f;
+        record->SetRenderColorAlpha(GAME::Color(shade, 0.5f, 1.0f - shade, 0.5f));
+        record->SetRenderColorOmega(GAME::Color(1.0f - shade, 0.5f, shade, 0.5f));
+    }
+    GAME::BinaryWriter sectorBytes(1024);
+    sectors.Save(sectorBytes);
+    m_sectorData.assign(sectorBytes.GetBuffer(), sectorBytes.GetBuffer() + sectorBytes.GetSize());
+
+    PlanFlight();
+    return true;
+}
+
+void WorldGenerator::AddDoorway(int outdoor, int cave)
+{
+    const Settings& s = m_settings;
+    // The doorway stands a quarter into the outdoor region, facing +z (the flight's row runs along
+    // its middle); the cave's door stands at the cave's -z wall, turned round so that the space
+    // behind the outdoor door lies inside the cave.
+    PortalInfo outside;
+    outside.region = outdoor;
+    outside.id = GAME::UniqueId(0x504F5254u, m_settings.seed, static_cast<uint32_t>(cave), 1);
+    outside.coords = Coords::Translation(
+        Vec3(static_cast<float>(s.regionSize) * 0.5f, 0.0f, static_cast<float>(s.regionSize) * 0.25f));
+    outside.triangles = DoorTriangles();
+    outside.connectedRegion = cave;
+
+    PortalInfo inside;
+    inside.region = cave;
+    inside.id = GAME::UniqueId(0x504F5254u, m_settings.seed, static_cast<uint32_t>(cave), 2);
+    inside.coords = Coords(Vec3(-1.0f, 0.0f, 0.0f), Vec3(0.0f, 1.0f, 0.0f), Vec3(0.0f, 0.0f, -1.0f),
+                           Vec3(static_cast<float>(s.caveSize) * 0.5f, 0.0f, 2.0f));
+    inside.triangles = DoorTriangles();
+    inside.connectedRegion = outdoor;
+
+    outside.connectedPortal = inside.id;
+    inside.connectedPortal = outside.id;
+    m_portals.push_back(outside);
+    m_portals.push_back(inside);
+}
+
+bool WorldGenerator::BuildLevel(RegionInfo& info, int index, unsigned entityCount) const
+{
+    // A region of its own, outside any world, carries the level while it is written.
+    GAME::Region region(nullptr, index, info.name, info.box, info.offset, info.id, 0, 0);
+    for (const PortalInfo& portalInfo : m_portals) {
+        if (portalInfo.region != index)
+            continue;
+        GAME::Portal* portal = region.CreatePortal();
+        portal->SetId(portalInfo.id);
+        portal->SetRegion(&region);
+        portal->SetCoords(portalInfo.coords);
+        portal->SetTriangles(portalInfo.triangles);
+        portal->SetConnectedRegionId(m_regions[static_cast<size_t>(portalInfo.connectedRegion)].id);
+        portal->SetConnectedPortalId(portalInfo.connectedPortal);
+    }
+
+    GAME::Level* level = new GAME::Level(&region);
+    const int size = info.cave ? m_settings.caveSize : m_settings.regionSize;
+    level->NewTerrain(static_cast<unsigned>(size + 1), static_cast<unsigned>(size + 1));
+
+    std::mt19937 random(m_settings.seed * 7919u + static_cast<uint32_t>(index));
+    std::uniform_real_distribution<float> along(1.0f, static_cast<float>(size) - 1.0f);
+    std::uniform_real_distribution<float> turn(0.0f, 6.2831853f);
+    const std::vector<std::string>& records = EntityRecords();
+    std::vector<GeneratedEntity*> entities;
+    entities.reserve(entityCount);
+    for (unsigned i = 0; i < entityCount; ++i) {
+        auto* entity = new GeneratedEntity();
+        entity->SetObjectName(records[i % records.size()]);
+        const float x = along(random), z = along(random);
+        Coords frame = Coords::Rotation(Vec3(0.0f, 1.0f, 0.0f), turn(random));
+        frame.origin = Vec3(x, 0.0f, z);
+        level->AddEntity(entity, frame);
+        entities.push_back(entity);
+    }
+
+    GAME::BinaryWriter writer(0x10000);
+    const bool written = level->SaveToMemory(writer, false);
+    if (written)
+        info.level.assign(writer.GetBuffer(), writer.GetBuffer() + writer.GetSize());
+    for (GeneratedEntity* entity : entities) {
+        level->RemoveEntity(entity);
+        delete entity;
+    }
+    delete level;
+    return written && !info.level.empty();
+}
+
+std::vector<uint8_t> WorldGenerator::BuildMap() const
+{
+    MapWriter map(4);
+    for (const RegionInfo& info : m_regions) {
+        MapWriter::Region& region = map.AddRegion(info.name);
+        const Vec3& c = info.box.center;
+        const Vec3& e = info.box.extents;
+        const float centre[3] = {c.x, c.y, c.z}, extents[3] = {e.x, e.y, e.z};
+        const int offset[3] = {info.offset.x, info.offset.y, info.offset.z};
+        for (int axis = 0; axis < 3; ++axis) {
+            region.center[axis] = static_cast<int32_t>(centre[axis]);
+            region.extents[axis] = static_cast<int32_t>(extents[axis]);
+            region.offset[axis] = offset[axis];
+        }
+        for (int word = 0; word < 4; ++word)
+            region.id[word] = info.id.GetWord(word);
+        region.level = info.level;
+    }
+    if (!m_regions.empty()) {
+        const Vec3& c = m_regions.front().box.center;
+        map.AddSpawnPoint(0, c.x, 0.0f, c.z);
+    }
+    map.SetSectorData(m_sectorData);
+    return map.Build();
+}
+
+std::string WorldGenerator::GetSectorDataName() const
+{
+    const size_t dot = m_settings.mapName.rfind('.');
+    return (dot == std::string::npos ? m_settings.mapName : m_settings.mapName.substr(0, dot)) + ".sd";
+}
+
+bool WorldGenerator::Write(const std::string& folder) const
+{
+    if (m_regions.empty())
+        return false;
+    auto put = [&](const std::string& name, const std::vector<uint8_t>& bytes) {
+        const std::filesystem::path path = std::filesystem::path(folder) / name;
+        std::error_code error;
+        std::filesystem::create_directories(path.parent_path(), error);
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        out.close();
+        return static_cast<bool>(out);
+    };
+    return put(m_settings.mapName, BuildMap()) && put(GetSectorDataName(), m_sectorData);
+}
+
+// ---- The flight --------------------------------------------------------------------------------
+
+void WorldGenerator::AddWaypoint(int region, const Vec3& position, bool jump)
+{
+    float distance = 0.0f;
+    if (!m_flight.empty()) {
+        distance = m_flightDistance.back();
+        const Waypoint& last = m_flight.back();
+        if (!jump && last.region == region) {
+            const Vec3 leg = position - last.position;
+            distance += std::sqrt(Vec3::Dot(leg, leg));
+        }
+    }
+    m_flight.push_back(Waypoint{region, position, jump});
+    m_flightDistance.push_back(distance);
+}
+
+void WorldGenerator::PlanFlight()
+{
+    const Settings& s = m_settings;
+    const float size = static_cast<float>(s.regionSize);
+    const float margin = 8.0f;
+    auto fly = [&](float x, float z) { AddWaypoint(-1, Vec3(x, kFlightHeight, z)); };
+
+    // Into the cave below outdoor region `above` through its doorway, round the cave and out.
+    auto visitCave = [&](int above) {
+        const PortalInfo* door = nullptr;
+        const PortalInfo* back = nullptr;
+        for (const PortalInfo& portal : m_portals)
+            if (portal.region == above)
+                door = &portal;
+        if (!door)
+            return;
+        for (const PortalInfo& portal : m_portals)
+            if (portal.id == door->connectedPortal)
+                back = &portal;
+        if (!back)
+            return;
+        // The engine's front-to-back transform of the door pair.
+        const Coords frontToBack =
+            back->coords * DoorChokePoint() * DoorChokePoint().Inverse() * door->coords.Inverse();
+        const Vec3 doorPoint = door->coords.TransformPoint(Vec3(0.0f, kCaveFlightHeight, 0.0f));
+        const GAME::IntVec3& o = m_regions[static_cast<size_t>(above)].offset;
+        const Vec3 doorWorld = doorPoint + Vec3(static_cast<float>(o.x), static_cast<float>(o.y), static_cast<float>(o.z));
+        const Vec3 before = doorWorld + Vec3(0.0f, kFlightHeight - kCaveFlightHeight, 14.0f);
+        const Vec3 caveDoor = frontToBack.TransformPoint(doorPoint);
+        const int cave = door->connectedRegion;
+        const float c = static_cast<float>(s.caveSize);
+        AddWaypoint(-1, before);
+        AddWaypoint(-1, doorWorld + Vec3(0.0f, 0.0f, 6.0f));
+        AddWaypoint(-1, doorWorld);
+        AddWaypoint(cave, caveDoor, true);
+        AddWaypoint(cave, Vec3(c * 0.5f, kCaveFlightHeight, c * 0.55f));
+        AddWaypoint(cave, Vec3(c * 0.8f, kCaveFlightHeight, c * 0.8f));
+        AddWaypoint(cave, Vec3(c * 0.2f, kCaveFlightHeight, c * 0.8f));
+        AddWaypoint(cave, Vec3(c * 0.5f, kCaveFlightHeight, c * 0.55f));
+        AddWaypoint(cave, caveDoor);
+        AddWaypoint(-1, doorWorld, true);
+        AddWaypoint(-1, doorWorld + Vec3(0.0f, 0.0f, 6.0f));
+        AddWaypoint(-1, before);
+    };
+
+    // Serpentine: each row along its middle, turning into the next row at the grid's edge; a cave
+    // is visited from the middle of the region above it.
+    const float width = size * static_cast<float>(s.regionsX);
+    for (int row = 0; row < s.regionsZ; ++row) {
+        const float z = (static_cast<float>(row) + 0.5f) * size;
+        const bool forward = row % 2 == 0;
+        fly(forward ? margin : width - margin, z);
+        for (int step = 0; step < s.regionsX; ++step) {
+            const int column = forward ? step : s.regionsX - 1 - step;
+            const int index = OutdoorIndex(column, row);
+            const bool hasCave = std::any_of(m_portals.begin(), m_portals.end(),
+                                             [&](const PortalInfo& p) { return p.region == index; });
+            if (hasCave) {
+                const float middle = (static_cast<float>(column) + 0.5f) * size;
+                fly(middle, z);
+                visitCave(index);
+                fly(middle, z);
+            }
+        }
+        fly(forward ? width - margin : margin, z);
+    }
+}
+
+float WorldGenerator::GetFlightDuration() const
+{
+    return m_flightDistance.empty() ? 0.0f : m_flightDistance.back() / m_settings.flightSpeed;
+}
+
+WorldGenerator::View WorldGenerator::GetFlightView(float seconds) const
+{
+    View view;
+    if (m_flight.empty())
+        return view;
+    const float distance = std::clamp(seconds, 0.0f, GetFlightDuration()) * m_settings.flightSpeed;
+    // The leg (i - 1, i) that holds the distance; a jump (no length) is never current.
+    size_t i = 1;
+    while (i + 1 < m_flight.size() && (m_flightDistance[i] < distance || m_flight[i].jump))
+        ++i;
+    int region;
+    Vec3 position, direction(0.0f, 0.0f, 1.0f);
+    if (m_flight.size() == 1 || m_flight[i].jump) {
+        region = m_flight[i].region;
+        position = m_flight[i].position;
+    } else {
+        const Waypoint& from = m_flight[i - 1];
+        const Waypoint& to = m_flight[i];
+        const float length = m_flightDistance[i] - m_flightDistance[i - 1];
+        const float t = length > 0.0f ? std::clamp((distance - m_flightDistance[i - 1]) / length, 0.0f, 1.0f) : 1.0f;
+        region = to.region;
+        position = from.position + (to.position - from.position) * t;
+        direction = Normalized(to.position - from.position);
+        // Near the end of the leg the view turns toward the next one (when it goes on in this space).
+        const float left = m_flightDistance[i] - distance;
+        if (left < kTurnDistance && i + 1 < m_flight.size() && !m_flight[i + 1].jump &&
+            m_flight[i + 1].region == to.region && m_flightDistance[i + 1] > m_flightDistance[i]) {
+            const Vec3 next = Normalized(m_flight[i + 1].position - to.position);
+            const float blend = 0.5f * (1.0f - left / kTurnDistance);
+            direction = Normalized(direction * (1.0f - blend) + next * blend);
+        }
+    }
+    if (region < 0) {
+        // Outdoors: the region under the world position, and a view a little down at the ground.
+        const float size = static_cast<float>(m_settings.regionSize);
+        const int column = std::clamp(static_cast<int>(std::floor(position.x / size)), 0, m_settings.regionsX - 1);
+        const int row = std::clamp(static_cast<int>(std::floor(position.z / size)), 0, m_settings.regionsZ - 1);
+        region = OutdoorIndex(column, row);
+        const GAME::IntVec3& o = m_regions[static_cast<size_t>(region)].offset;
+        position = position - Vec3(static_cast<float>(o.x), static_cast<float>(o.y), static_cast<float>(o.z));
+        direction = Normalized(direction + Vec3(0.0f, -0.25f, 0.0f));
+    }
+    view.region = region;
+    view.position = position;
+    view.direction = direction;
+    return view;
+}
+
+GAME::Frustum WorldGenerator::MakeViewFrustum(const Vec3& eye, const Vec3& direction, float halfAngle,
+                                              float nearDistance, float farDistance)
+{
+    const Vec3 forward = Normalized(direction);
+    const Vec3 up = std::fabs(forward.y) > 0.99f ? Vec3(0.0f, 0.0f, 1.0f) : Vec3(0.0f, 1.0f, 0.0f);
+    const Coords frame = Coords::LookInDirection(eye, forward, up);
+    const Vec3 x = frame.xAxis, y = frame.yAxis, z = frame.zAxis;
+    const float c = std::cos(halfAngle), s = std::sin(halfAngle);
+    GAME::Frustum frustum;
+    frustum.AddPlane(GAME::Plane(z, eye + z * nearDistance));
+    frustum.AddPlane(GAME::Plane(-z, eye + z * farDistance));
+    frustum.AddPlane(GAME::Plane(x * c + z * s, eye));
+    frustum.AddPlane(GAME::Plane(-x * c + z * s, eye));
+    frustum.AddPlane(GAME::Plane(y * c + z * s, eye));
+    frustum.AddPlane(GAME::Plane(-y * c + z * s, eye));
+    return frustum;
+}
+
+} // namespace DataKit

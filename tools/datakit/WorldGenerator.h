@@ -1,0 +1,146 @@
+// Generates a world to stream: a grid of outdoor regions side by side (each a flat terrain of
+// regionSize units with entities scattered over it) and, below some of them, caves reached through
+// a doorway portal in the region above, all written as one compiled map with each region's level
+// image (made by the engine's own Level writer) and the sector data beside it (".sd"). Also the
+// records its entities are made from, and a scripted camera flight that crosses every outdoor
+// region and enters and leaves every cave.
+//
+// The sample host and the streaming benchmark make their worlds here. Levels are built with the
+// engine's Level and Entity classes, so the engine library must be loaded; nothing global is
+// changed (the entities live only while their level image is written). One thread at a time.
+#pragma once
+
+#include "core/ABBox.h"
+#include "core/Coords.h"
+#include "core/Frustum.h"
+#include "core/IntVec3.h"
+#include "core/UniqueId.h"
+#include "core/Vec3.h"
+#include "world/RegionId.h"
+#include "world/Triangle.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace DataKit {
+
+class ArzWriter;
+
+class WorldGenerator
+{
+public:
+    struct Settings
+    {
+        int regionsX = 4;
+        int regionsZ = 4;
+        // Units along x and z; a power of two (the terrain has regionSize + 1 samples a side).
+        int regionSize = 64;
+        int entitiesPerRegion = 200;
+        // Caves lie under the first outdoor regions of the flight, one each; at most one per
+        // outdoor region.
+        int caves = 2;
+        int caveSize = 32;
+        int entitiesPerCave = 60;
+        uint32_t seed = 1;
+        // Inside the folder given to Write; the sector data file takes the same name with ".sd".
+        std::string mapName = "Worlds/Generated.map";
+        // Camera speed along the flight, units a second.
+        float flightSpeed = 80.0f;
+    };
+
+    // Kinds of the regions, in map order: the outdoor grid row by row (x fastest), then the caves.
+    struct RegionInfo
+    {
+        std::string name;
+        GAME::IntVec3 offset;
+        GAME::ABBox box;
+        GAME::RegionId id;
+        bool cave = false;
+        unsigned entities = 0;
+        std::vector<uint8_t> level; // the level file image
+    };
+
+    // One side of a doorway: placed in its region, leading to the connected region's portal.
+    struct PortalInfo
+    {
+        int region = -1;
+        GAME::UniqueId id;
+        GAME::Coords coords;
+        std::vector<GAME::Triangle> triangles;
+        int connectedRegion = -1;
+        GAME::UniqueId connectedPortal;
+    };
+
+    // Where the camera is: a region of the map (by index), the eye in that region's space and the
+    // direction it looks in.
+    struct View
+    {
+        int region = -1;
+        GAME::Vec3 position;
+        GAME::Vec3 direction;
+    };
+
+    // Records the generated entities name (class "Entity").
+    static const std::vector<std::string>& EntityRecords();
+    // Adds those records to a database being written.
+    static void AddRecords(ArzWriter& database);
+
+    WorldGenerator();
+    explicit WorldGenerator(const Settings& settings);
+
+    // Lays the regions, portals and flight out and writes every level image. False (nothing kept)
+    // for settings that make no world: an empty grid, a region size that is not a power of two
+    // between 8 and 1024, more caves than outdoor regions.
+    bool Generate();
+
+    const Settings& GetSettings() const { return m_settings; }
+    const std::vector<RegionInfo>& GetRegions() const { return m_regions; }
+    const std::vector<PortalInfo>& GetPortals() const { return m_portals; }
+    // The sector data block: one name record per region, as the ".sd" file and the map carry it.
+    const std::vector<uint8_t>& GetSectorData() const { return m_sectorData; }
+
+    // The compiled map image ("MAP" version 4).
+    std::vector<uint8_t> BuildMap() const;
+    // Writes the map and the sector data file under folder (made when missing). False when a file
+    // could not be written or nothing was generated.
+    bool Write(const std::string& folder) const;
+    // The sector data file's name: the map name up to its last '.', then ".sd".
+    std::string GetSectorDataName() const;
+
+    // ---- The scripted flight ----------------------------------------------------------------
+    // Seconds from the first waypoint to the last at the flight speed.
+    float GetFlightDuration() const;
+    // The view at that time of the flight (clamped to the flight).
+    View GetFlightView(float seconds) const;
+    // A view frustum (six planes, inside in front of each) from an eye and a direction.
+    static GAME::Frustum MakeViewFrustum(const GAME::Vec3& eye, const GAME::Vec3& direction,
+                                         float halfAngleRadians, float nearDistance, float farDistance);
+
+private:
+    struct Waypoint
+    {
+        // -1: outdoors, the position in world space (the region is the one under it); otherwise a
+        // cave, the position in its space.
+        int region;
+        GAME::Vec3 position;
+        // The camera passes a doorway from the previous waypoint to this one: the same place seen
+        // from the other region, reached at once.
+        bool jump;
+    };
+
+    int OutdoorIndex(int x, int z) const { return z * m_settings.regionsX + x; }
+    bool BuildLevel(RegionInfo& region, int index, unsigned entityCount) const;
+    void AddDoorway(int outdoor, int cave);
+    void PlanFlight();
+    void AddWaypoint(int region, const GAME::Vec3& position, bool jump = false);
+
+    Settings m_settings;
+    std::vector<RegionInfo> m_regions;
+    std::vector<PortalInfo> m_portals;
+    std::vector<uint8_t> m_sectorData;
+    std::vector<Waypoint> m_flight;
+    std::vector<float> m_flightDistance; // along the flight to each waypoint
+};
+
+} // namespace DataKit
