@@ -1,11 +1,15 @@
 // The sample host: makes a small game's data with the library's writers, starts the engine headless
-// over the software render device, runs a number of frames and shuts the engine down, printing
-// every log line and a few frame statistics on the way.
+// over the software render device, generates a world of regions into its folder, loads it and flies
+// a camera across every region while the world streams their levels in and out, then shuts the
+// engine down, printing every log line and, per second of flight, frame times and the regions
+// loaded and unloaded.
 //
 //   EngineHost [work-folder] [frames]
 //
 // The work folder (default "host-run" under the current folder) receives the game data, the
-// user's settings and the log file; the host runs inside it.
+// world, the user's settings and the log file; the host runs inside it. Without a frame count the
+// flight runs in real time at about 60 frames a second; with one, the whole flight is spread over
+// that many frames.
 
 #include "HostEngine.h"
 
@@ -20,19 +24,23 @@
 #include "data/Options.h"
 #include "data/ResourceLoader.h"
 #include "datakit/SampleGameData.h"
+#include "datakit/WorldGenerator.h"
 #include "graphics/GraphicsEngine.h"
 #include "graphics/GraphicsEngineSettings.h"
 #include "graphics/RenderDevice.h"
+#include "world/Region.h"
 #include "world/StatisticsWidget.h"
 #include "world/Tracker.h"
 #include "world/World.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace SampleHost {
 
@@ -56,9 +64,60 @@ namespace {
 constexpr int markerCount = 50;
 const char* const markerRecord = "Records/Sample/Marker.dbr";
 
+// The camera: a 90-degree view reaching 60 units ahead.
+constexpr float viewHalfAngle = 0.785398f;
+constexpr float viewNear = 0.5f;
+constexpr float viewFar = 60.0f;
+
+// A region counts as resident once its level is in and completed.
+bool IsResident(GAME::Region* region)
+{
+    // TODO(stand-in): the region's IsLevelLoaded once regions load their levels.
+    return region && region->GetLevel() != nullptr;
+}
+
+// "Levels/Generated/Field_1_2.lvl" -> "Field_1_2".
+std::string ShortName(const std::string& name)
+{
+    const size_t slash = name.find_last_of("/\\");
+    std::string text = slash == std::string::npos ? name : name.substr(slash + 1);
+    const size_t dot = text.rfind('.');
+    return dot == std::string::npos ? text : text.substr(0, dot);
+}
+
+// What one second of flight did.
+struct FlightSecond
+{
+    int index = 0;
+    int frames = 0;
+    double totalMs = 0.0;
+    double maxMs = 0.0;
+    std::vector<std::string> loaded;
+    std::vector<std::string> unloaded;
+
+    void Add(double ms)
+    {
+        ++frames;
+        totalMs += ms;
+        maxMs = std::max(maxMs, ms);
+    }
+    void Print(int resident, const std::string& view) const
+    {
+        std::string line;
+        for (const std::string& name : loaded)
+            line += " +" + name;
+        for (const std::string& name : unloaded)
+            line += " -" + name;
+        std::printf("  second %2d: %3d frames, frame time %5.2f ms avg %6.2f ms max, view in %-9s %2d resident%s\n",
+                    index, frames, frames ? totalMs / frames : 0.0, maxMs, view.c_str(), resident,
+                    line.c_str());
+    }
+};
+
 bool MakeSampleData(const std::filesystem::path& folder)
 {
     DataKit::SampleGameData data;
+    DataKit::WorldGenerator::AddRecords(data.Database());
     data.Database()
         .AddRecord(DataKit::NormalizeRecordName(markerRecord))
         .String("Class", "Marker")
@@ -122,12 +181,26 @@ int Run(const std::filesystem::path& folder, int frames)
                                                                          : "stub (no network)");
     std::printf("  display widgets     %d\n\n", engine.GetDisplay().GetNumWidgets());
 
-    // A world of two regions side by side, viewed from the first.
+    // The world: generated into the folder, then loaded as a game loads its map.
     GAME::World* world = engine.GetWorld();
-    const GAME::ABBox box(GAME::Vec3(0.0f, 0.0f, 0.0f), GAME::Vec3(32.0f, 16.0f, 32.0f));
-    world->AddRegion("Meadow", GAME::IntVec3(0, 0, 0), box, GAME::RegionId());
-    world->AddRegion("Forest", GAME::IntVec3(64, 0, 0), box, GAME::RegionId());
-    const GAME::WorldFrustum view(world->GetRegion(0), GAME::Frustum());
+    DataKit::WorldGenerator generator;
+    const DataKit::WorldGenerator::Settings& plan = generator.GetSettings();
+    if (!generator.Generate() || !generator.Write(folder.string())) {
+        std::printf("EngineHost: could not generate the world\n");
+        return 1;
+    }
+    unsigned entities = 0;
+    for (const DataKit::WorldGenerator::RegionInfo& region : generator.GetRegions())
+        entities += region.entities;
+    std::printf("EngineHost: generated %s: %d x %d fields of %d units and %d caves (%zu regions), %u entities, "
+                "%zu portals, %zu bytes\n",
+                plan.mapName.c_str(), plan.regionsX, plan.regionsZ, plan.regionSize, plan.caves,
+                generator.GetRegions().size(), entities, generator.GetPortals().size(), generator.BuildMap().size());
+    if (!world->Load(plan.mapName.c_str(), true)) {
+        std::printf("EngineHost: could not load %s\n", plan.mapName.c_str());
+        return 1;
+    }
+    std::printf("EngineHost: loaded %s: %d regions\n", plan.mapName.c_str(), world->GetNumRegions());
 
     // Objects made from the host's record, all queued for destruction at once: the frames take
     // them down 20 at a time.
@@ -143,32 +216,67 @@ int Run(const std::filesystem::path& folder, int frames)
     engine.ShowThreadMonitor(true);
     engine.ShowProfiler(true);
     GAME::Tracker* tracker = GAME::Tracker::Get();
-    std::printf("EngineHost: running %d frames\n", frames);
-    const auto start = std::chrono::steady_clock::now();
+    const float duration = generator.GetFlightDuration();
+    if (frames > 0)
+        std::printf("EngineHost: flying %.1f s of camera path in %d frames\n", duration, frames);
+    else
+        std::printf("EngineHost: flying the camera for %.1f s\n", duration);
+
+    std::vector<bool> resident(static_cast<size_t>(world->GetNumRegions()), false);
+    FlightSecond second;
     int totalGameTime = 0;
-    for (int frame = 0; frame < frames; ++frame) {
+    float flightTime = 0.0f;
+    std::vector<GAME::StatisticsWidget::Entry> lastStatistics;
+    const auto start = std::chrono::steady_clock::now();
+    auto last = start;
+    for (int frame = 0;; ++frame) {
+        const DataKit::WorldGenerator::View view = generator.GetFlightView(flightTime);
+        const GAME::WorldFrustum frustum(
+            world->GetRegion(view.region),
+            DataKit::WorldGenerator::MakeViewFrustum(view.position, view.direction, viewHalfAngle, viewNear, viewFar));
+
+        const auto frameStart = std::chrono::steady_clock::now();
         tracker->Update(engine.GetUpdateTime());
         tracker->IncrementInt("FrameStats", "frames drawn");
-        engine.Update(&view, true);
+        engine.Update(&frustum, true);
         tracker->DisplayFrameStats();
-        const size_t statistics = engine.GetStatisticsWidget()->GetNumEntries();
-        if (frame == frames - 1) {
-            // The last frame's statistics on the console instead of the screen.
-            for (const GAME::StatisticsWidget::Entry& entry : engine.GetStatisticsWidget()->TakeEntries())
-                std::printf("  statistics line     %s\n", entry.text.c_str());
-        }
+        const bool lastFrame = flightTime >= duration;
+        if (lastFrame) // the last frame's statistics go to the console instead of the screen
+            lastStatistics = engine.GetStatisticsWidget()->TakeEntries();
         engine.Render();
         engine.PresentSurface();
+        const auto frameEnd = std::chrono::steady_clock::now();
         totalGameTime += engine.GetUpdateTime();
-        if (frame < 4 || frame == frames - 1)
-            std::printf("  frame %3u: %3d ms game time, %2u objects waiting for destruction, %zu statistics "
-                        "lines, %d draw calls\n",
-                        engine.GetFrameCount(), engine.GetUpdateTime(), objects->GetNumDeletedObjects(),
-                        statistics, device->GetNumDrawCalls());
-        else if (frame == 4)
-            std::printf("  ...\n");
-        std::this_thread::sleep_for(std::chrono::milliseconds(16));
+
+        second.Add(std::chrono::duration<double, std::milli>(frameEnd - frameStart).count());
+        for (int i = 0; i < world->GetNumRegions(); ++i) {
+            const bool now = IsResident(world->GetRegion(i));
+            if (now != resident[static_cast<size_t>(i)])
+                (now ? second.loaded : second.unloaded).push_back(ShortName(world->GetRegion(i)->GetName()));
+            resident[static_cast<size_t>(i)] = now;
+        }
+        if (lastFrame || static_cast<int>(flightTime) != second.index) {
+            const int count = static_cast<int>(std::count(resident.begin(), resident.end(), true));
+            second.Print(count, ShortName(world->GetRegion(view.region)->GetName()));
+            second = FlightSecond();
+            second.index = static_cast<int>(flightTime);
+        }
+        if (lastFrame)
+            break;
+
+        if (frames > 0) {
+            flightTime += duration / static_cast<float>(frames);
+        } else {
+            // Real time at about 60 frames a second.
+            std::this_thread::sleep_until(frameStart + std::chrono::microseconds(16667));
+            const auto now = std::chrono::steady_clock::now();
+            flightTime += std::chrono::duration<float>(now - last).count();
+            last = now;
+        }
+        flightTime = std::min(flightTime, duration);
     }
+    for (const GAME::StatisticsWidget::Entry& entry : lastStatistics)
+        std::printf("  statistics line     %s\n", entry.text.c_str());
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     GAME::Tracker::Destroy();
 
@@ -197,9 +305,8 @@ int main(int argc, char** argv)
 {
     std::filesystem::path folder =
         argc > 1 ? std::filesystem::path(argv[1]) : std::filesystem::path("host-run");
-    int frames = argc > 2 ? std::atoi(argv[2]) : 60;
-    if (frames <= 0)
-        frames = 60;
+    // No count (or 0): the flight in real time.
+    const int frames = argc > 2 ? std::max(0, std::atoi(argv[2])) : 0;
     std::error_code error;
     std::filesystem::create_directories(folder, error);
     folder = std::filesystem::absolute(folder, error).lexically_normal();
