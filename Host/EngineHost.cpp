@@ -196,6 +196,10 @@ int Run(const std::filesystem::path& folder, int frames)
                 "%zu portals, %zu bytes\n",
                 plan.mapName.c_str(), plan.regionsX, plan.regionsZ, plan.regionSize, plan.caves,
                 generator.GetRegions().size(), entities, generator.GetPortals().size(), generator.BuildMap().size());
+    // The map carries its portals in a chunk of the game's own, placed by this callback.
+    auto* portalReader = new DataKit::PortalChunkReader(world);
+    if (!world->InstallMapChunkCallback(portalReader))
+        delete portalReader; // refused: not the engine's to delete
     if (!world->Load(plan.mapName.c_str(), true)) {
         std::printf("EngineHost: could not load %s\n", plan.mapName.c_str());
         return 1;

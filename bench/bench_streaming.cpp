@@ -289,6 +289,11 @@ int main()
         engine.Initialize(nullptr, settings, false, false, &files);
 
         WorldGenerator generator;
+        if (GAME::World* world = engine.GetWorld()) { // the map's portals come in a chunk this reads
+            auto* portalReader = new DataKit::PortalChunkReader(world);
+            if (!world->InstallMapChunkCallback(portalReader))
+                delete portalReader;
+        }
         if (!engine.GetWorld() || !generator.Generate() || !generator.Write(folder.string())) {
             std::printf("bench_streaming: the engine did not start or the world was not written\n");
             status = 1;

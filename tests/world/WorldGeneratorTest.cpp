@@ -66,6 +66,9 @@ TEST(WorldGeneratorTest, MapLoadsWithItsRegionsLevelsPortalsAndSectorData)
 
     {
         World world;
+        World::SetCurrent(&world);
+        auto* reader = new DataKit::PortalChunkReader(&world);
+        ASSERT_TRUE(world.InstallMapChunkCallback(reader)); // the services own it now
         ASSERT_TRUE(world.Load(generator.GetSettings().mapName.c_str(), true));
         ASSERT_EQ(world.GetNumRegions(), 11);
         for (int i = 0; i < world.GetNumRegions(); ++i) {
@@ -89,14 +92,28 @@ TEST(WorldGeneratorTest, MapLoadsWithItsRegionsLevelsPortalsAndSectorData)
         EXPECT_TRUE(world.GetRegion(9)->GetConnectedRegions().empty());
         EXPECT_TRUE(world.GetRegion(10)->GetConnectedRegions().empty());
 
-        // Each cave's doorway pair names the other side.
-        ASSERT_EQ(generator.GetPortals().size(), 4u);
-        for (const WorldGenerator::PortalInfo& portal : generator.GetPortals()) {
-            const Region* other = world.GetRegionById(regions[portal.connectedRegion].id, false);
-            ASSERT_NE(other, nullptr);
-            EXPECT_NE(regions[portal.region].cave, regions[portal.connectedRegion].cave);
+        // The portal chunk placed each doorway pair in its regions: passing the outdoor door from
+        // its front leads into the cave's box.
+        ASSERT_EQ(reader->GetNumPlaced(), 4);
+        for (const WorldGenerator::PortalInfo& info : generator.GetPortals()) {
+            Region* region = world.GetRegion(info.region);
+            ASSERT_EQ(region->GetNumPortals(), 1);
+            const Portal* portal = region->GetPortal(info.id);
+            ASSERT_NE(portal, nullptr);
+            EXPECT_EQ(portal->GetConnectedRegionId(), regions[info.connectedRegion].id);
+            EXPECT_EQ(portal->GetConnectedPortalId(), info.connectedPortal);
+            Coords through;
+            Region* other = nullptr;
+            ASSERT_TRUE(portal->GetFrontToBackCoords(through, other));
+            EXPECT_EQ(other, world.GetRegion(info.connectedRegion));
+            if (!regions[info.region].cave) {
+                const Vec3 behind = info.coords.TransformPoint(Vec3(0.0f, 4.0f, -1.0f));
+                const Vec3 inside = through.TransformPoint(behind) - regions[info.connectedRegion].box.center;
+                const Vec3& half = regions[info.connectedRegion].box.extents;
+                EXPECT_LT(std::fabs(inside.x), half.x);
+                EXPECT_LT(std::fabs(inside.z), half.z);
+            }
         }
-        // TODO(stand-in): once levels bring their regions' portals, check them through the loaded world.
     }
     ObjectManager::Get()->DestroyPendingObjects(UINT_MAX);
     ObjectManager::Destroy();

@@ -1,6 +1,8 @@
 #include "datakit/WorldGenerator.h"
 
+#include "core/Log.h"
 #include "core/Plane.h"
+#include "data/BinaryReader.h"
 #include "data/BinaryWriter.h"
 #include "datakit/ArzWriter.h"
 #include "datakit/MapWriter.h"
@@ -10,6 +12,7 @@
 #include "world/Portal.h"
 #include "world/Region.h"
 #include "world/SectorDataManager.h"
+#include "world/World.h"
 
 #include <algorithm>
 #include <cmath>
@@ -207,18 +210,6 @@ bool WorldGenerator::BuildLevel(RegionInfo& info, int index, unsigned entityCoun
 {
     // A region of its own, outside any world, carries the level while it is written.
     GAME::Region region(nullptr, index, info.name, info.box, info.offset, info.id, 0, 0);
-    for (const PortalInfo& portalInfo : m_portals) {
-        if (portalInfo.region != index)
-            continue;
-        GAME::Portal* portal = region.CreatePortal();
-        portal->SetId(portalInfo.id);
-        portal->SetRegion(&region);
-        portal->SetCoords(portalInfo.coords);
-        portal->SetTriangles(portalInfo.triangles);
-        portal->SetConnectedRegionId(m_regions[static_cast<size_t>(portalInfo.connectedRegion)].id);
-        portal->SetConnectedPortalId(portalInfo.connectedPortal);
-    }
-
     GAME::Level* level = new GAME::Level(&region);
     const int size = info.cave ? m_settings.caveSize : m_settings.regionSize;
     level->NewTerrain(static_cast<unsigned>(size + 1), static_cast<unsigned>(size + 1));
@@ -274,7 +265,67 @@ std::vector<uint8_t> WorldGenerator::BuildMap() const
         map.AddSpawnPoint(0, c.x, 0.0f, c.z);
     }
     map.SetSectorData(m_sectorData);
+    // After the region chunk, so that the regions exist when the portals are placed.
+    map.AddChunk(portalChunkId, BuildPortalChunk());
     return map.Build();
+}
+
+std::vector<uint8_t> WorldGenerator::BuildPortalChunk() const
+{
+    GAME::BinaryWriter writer(1024);
+    writer.WriteUInt32(static_cast<uint32_t>(m_portals.size()));
+    for (const PortalInfo& portal : m_portals) {
+        m_regions[static_cast<size_t>(portal.region)].id.Write(writer);
+        writer.WriteUniqueId(portal.id);
+        writer.WriteCoords(portal.coords);
+        writer.WriteUInt32(static_cast<uint32_t>(portal.triangles.size()));
+        for (const GAME::Triangle& triangle : portal.triangles)
+            for (const Vec3& corner : triangle.corners)
+                writer.WriteVec3(corner);
+        m_regions[static_cast<size_t>(portal.connectedRegion)].id.Write(writer);
+        writer.WriteUniqueId(portal.connectedPortal);
+    }
+    return std::vector<uint8_t>(writer.GetBuffer(), writer.GetBuffer() + writer.GetSize());
+}
+
+void PortalChunkReader::ReadChunk(GAME::BinaryReader& reader)
+{
+    m_placed = 0;
+    // The smallest record: ids (4 x 16 bytes), frame (48), triangle count (4).
+    constexpr unsigned kMinRecord = 4 * 16 + 48 + 4;
+    const uint32_t count = reader.ReadUInt32();
+    if (!m_world || !reader.CheckCount(count, kMinRecord, "portals"))
+        return;
+    for (uint32_t i = 0; i < count; ++i) {
+        GAME::RegionId regionId;
+        regionId.Read(reader);
+        const GAME::UniqueId id = reader.ReadUniqueId();
+        const Coords coords = reader.ReadCoords();
+        const uint32_t triangleCount = reader.ReadUInt32();
+        if (!reader.CheckCount(triangleCount, sizeof(GAME::Triangle), "portal triangles"))
+            return;
+        std::vector<GAME::Triangle> triangles(triangleCount);
+        for (GAME::Triangle& triangle : triangles)
+            for (Vec3& corner : triangle.corners)
+                corner = reader.ReadVec3();
+        GAME::RegionId connectedRegion;
+        connectedRegion.Read(reader);
+        const GAME::UniqueId connectedPortal = reader.ReadUniqueId();
+        if (reader.Failed())
+            return;
+        GAME::Region* region = m_world->GetRegionById(regionId, false);
+        if (!region) {
+            GAME::LogPrintf(1, "Generated map: portal %u names a region the world does not have", i);
+            continue;
+        }
+        GAME::Portal* portal = region->CreatePortal();
+        portal->SetId(id);
+        portal->SetTriangles(triangles);
+        portal->SetCoords(coords);
+        portal->SetConnectedRegionId(connectedRegion);
+        portal->SetConnectedPortalId(connectedPortal);
+        ++m_placed;
+    }
 }
 
 std::string WorldGenerator::GetSectorDataName() const

@@ -5,6 +5,10 @@
 // records its entities are made from, and a scripted camera flight that crosses every outdoor
 // region and enters and leaves every cave.
 //
+// The engine stores portals in no file of its own: the map carries them in a chunk of the game's
+// (portalChunkId), which PortalChunkReader, installed as the map chunk callback for that id,
+// turns into the regions' portals while the map loads.
+//
 // The sample host and the streaming benchmark make their worlds here. Levels are built with the
 // engine's Level and Entity classes, so the engine library must be loaded; nothing global is
 // changed (the entities live only while their level image is written). One thread at a time.
@@ -16,12 +20,17 @@
 #include "core/IntVec3.h"
 #include "core/UniqueId.h"
 #include "core/Vec3.h"
+#include "world/MapChunkCallback.h"
 #include "world/RegionId.h"
 #include "world/Triangle.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+namespace GAME {
+class World;
+}
 
 namespace DataKit {
 
@@ -81,6 +90,11 @@ public:
         GAME::Vec3 direction;
     };
 
+    // The map chunk of the portals: u32 count, then per portal its region's id, its own id (four
+    // u32 each), its frame (axes and origin, twelve f32), u32 triangle count and the triangles
+    // (nine f32 each), the connected region's id and the connected portal's id.
+    static constexpr uint32_t portalChunkId = 0x54524F50; // "PORT"
+
     // Records the generated entities name (class "Entity").
     static const std::vector<std::string>& EntityRecords();
     // Adds those records to a database being written.
@@ -102,6 +116,8 @@ public:
 
     // The compiled map image ("MAP" version 4).
     std::vector<uint8_t> BuildMap() const;
+    // The payload of the portal chunk.
+    std::vector<uint8_t> BuildPortalChunk() const;
     // Writes the map and the sector data file under folder (made when missing). False when a file
     // could not be written or nothing was generated.
     bool Write(const std::string& folder) const;
@@ -141,6 +157,25 @@ private:
     std::vector<uint8_t> m_sectorData;
     std::vector<Waypoint> m_flight;
     std::vector<float> m_flightDistance; // along the flight to each waypoint
+};
+
+// Places the portals of the map's portal chunk in the world's regions as the map loads. Install one
+// per engine (World::InstallMapChunkCallback; the engine owns it then). A record whose region is
+// not in the world is skipped with a log line; a truncated chunk places what came before.
+class PortalChunkReader : public GAME::MapChunkCallback
+{
+public:
+    explicit PortalChunkReader(GAME::World* world)
+        : GAME::MapChunkCallback(WorldGenerator::portalChunkId), m_world(world)
+    {
+    }
+    void ReadChunk(GAME::BinaryReader& reader) override;
+    // Portals placed by the last chunk read.
+    int GetNumPlaced() const { return m_placed; }
+
+private:
+    GAME::World* m_world;
+    int m_placed = 0;
 };
 
 } // namespace DataKit
