@@ -65,11 +65,11 @@ std::vector<uint8_t> MapRange(const World& world, unsigned offset, unsigned size
 {
     File* file = world.LockMapFile();
     std::vector<uint8_t> bytes;
-    if (file) {
-        if (const auto* p = static_cast<const uint8_t*>(file->Lock(offset, size))) {
-            bytes.assign(p, p + size);
-            file->Unlock();
-        }
+    if (!file)
+        return bytes;
+    if (const auto* p = static_cast<const uint8_t*>(file->Lock(offset, size))) {
+        bytes.assign(p, p + size);
+        file->Unlock();
     }
     world.UnlockMapFile();
     return bytes;
