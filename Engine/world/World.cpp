@@ -721,8 +721,8 @@ void World::GetIntersection(const WorldRay& ray, WorldIntersection& out, Physics
     if (!from)
         return;
     GetIntersectionThroughPortals(from, ray.GetRegionRay(), out, surface);
-    if (out.IsHit())
-        return;
+    // The regions are asked even after a hit behind a portal: what stands in front of the portal
+    // is nearer.
     for (Region* region : m_loadedRegions) {
         const Ray moved = MoveRay(ray.GetRegionRay(), from, region);
         if (region->GetBoundingBox().GetIntersection(moved) == gInfinity &&
@@ -757,7 +757,8 @@ void World::GetIntersectionThroughPortals(Region* region, const Ray& ray, WorldI
     const Ray moved(toOther.TransformPoint(ray.origin), toOther.TransformVector(ray.direction));
     Intersection hit;
     behind->GetLevelPtr()->GetIntersection(moved, hit, surface, false);
-    if (hit.distance < out.distance) {
+    // Only what lies beyond the portal is seen through it.
+    if (hit.distance >= portalDistance && hit.distance < out.distance) {
         out.distance = hit.distance;
         out.position = WorldVec3(behind, hit.point);
         out.surface = hit.surface;
