@@ -132,7 +132,8 @@ bool FogOfWar::Load(const uint8_t* data, size_t size, const std::string& name)
         LogPrintf(1, "FogOfWar: %s %s; the region starts in fresh fog", name.c_str(), fault);
         return false;
     }
-    std::memcpy(m_bits.data(), data + kHeaderSize, m_bits.size());
+    if (!m_bits.empty())
+        std::memcpy(m_bits.data(), data + kHeaderSize, m_bits.size());
     return true;
 }
 
