@@ -215,9 +215,9 @@ TEST_F(ResourceLoaderTest, StatisticsAndDebugLines)
     EXPECT_TRUE(log.Contains("Unloading resource 'queued'", 0));
 
     for (int i = 0; i < 25; ++i)
-        loader.EnqueueResource(Make("h" + std::to_string(i)), RESOURCE_PRIORITY_HIGH, false);
+        loader.EnqueueResource(Make(std::string(1, 'h').append(std::to_string(i))), RESOURCE_PRIORITY_HIGH, false);
     for (int i = 0; i < 10; ++i)
-        loader.EnqueueResource(Make("l" + std::to_string(i)), RESOURCE_PRIORITY_LOW, false);
+        loader.EnqueueResource(Make(std::string(1, 'l').append(std::to_string(i))), RESOURCE_PRIORITY_LOW, false);
     loader.EnableSingleProcessorMode(false);
     services.TakeStats();
     loader.Update();

@@ -20,8 +20,9 @@ using DataKit::MapWriter;
 
 std::vector<uint8_t> Level(char tag, size_t size)
 {
-    std::vector<uint8_t> bytes = {'L', 'V', 'L', 13};
-    bytes.resize(size, static_cast<uint8_t>(tag));
+    std::vector<uint8_t> bytes(size < 4 ? 4 : size, static_cast<uint8_t>(tag));
+    const uint8_t header[4] = {'L', 'V', 'L', 13};
+    std::copy(header, header + 4, bytes.begin());
     return bytes;
 }
 
