@@ -6,10 +6,12 @@ Thread::~Thread() { m_thread.Join(); }
 
 void Thread::Entry(void* self) { static_cast<Thread*>(self)->Run(); }
 
-void Thread::Start()
+bool Thread::Start()
 {
     m_thread.Join();
-    m_started = m_thread.Start(&Thread::Entry, this) || m_started;
+    const bool started = m_thread.Start(&Thread::Entry, this);
+    m_started = started || m_started;
+    return started;
 }
 
 void Thread::SetPriority(int level)

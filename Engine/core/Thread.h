@@ -28,8 +28,9 @@ public:
 
     virtual void Run() = 0;
 
-    // Starts Run on a new thread. A finished earlier run is joined first.
-    void Start();
+    // Starts Run on a new thread. A finished earlier run is joined first. False when no thread
+    // could be made.
+    bool Start();
     // 0 lowest, 2 above normal, anything else normal.
     void SetPriority(int level);
     // Waits for the thread to end; false when it was never started.

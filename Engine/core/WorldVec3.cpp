@@ -5,6 +5,7 @@
 #include "data/BinaryReader.h"
 #include "data/BinaryWriter.h"
 #include "data/ChunkedBinaryWriter.h"
+#include "world/Level.h"
 #include "world/Portal.h"
 #include "world/Region.h"
 #include "world/RegionId.h"
@@ -99,8 +100,12 @@ bool WorldVec3::PutOnFloor()
 {
     if (!m_region)
         return false;
-    if (m_region->GuaranteedGetLevel(false)) {
-        // TODO(stand-in): the level's path mesh floor search (range 2.0) comes with levels.
+    if (Level* level = m_region->GuaranteedGetLevel(false)) {
+        WorldVec3 floor;
+        if (level->GetPathMesh().FindFloorPosition(*this, 2.0f, floor) && floor.GetRegion()) {
+            *this = floor;
+            return true;
+        }
     }
     World* world = World::GetCurrent();
     if (!world)

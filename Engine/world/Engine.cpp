@@ -40,8 +40,11 @@
 #include "sound/Jukebox.h"
 #include "sound/SoundManager.h"
 #include "terrain/WaterTypeManager.h"
+#include "network/NetworkControllerBase.h"
 #include "world/EngineHooks.h"
+#include "world/Entity.h"
 #include "world/ProfilerWidget.h"
+#include "world/Region.h"
 #include "world/StatisticsWidget.h"
 #include "world/World.h"
 #include "world/ZoneManager.h"
@@ -500,9 +503,22 @@ void Engine::UpdateForcedEntities()
     CriticalSectionLock lock(m_forcedUpdateLock);
     if (IsGameTimePaused())
         return;
-    // TODO(stand-in): each id's object that is an entity, not yet updated this frame
-    // (GetLastFrameUpdated below the frame count) and in a region whose level is loaded updates
-    // with the frame's elapsed time; destroyed ids are skipped. Entities do not exist yet.
+    const int elapsed = m_gameTimer.GetElapsedTime();
+    const unsigned int frame = GetFrameCount();
+    // A copy: an entity's update may register or unregister ids (the lock is re-entrant).
+    const std::vector<unsigned int> ids = m_forcedUpdateIds;
+    for (unsigned int id : ids) {
+        Object* object = ObjectManager::Get()->GetObject(id);
+        if (!object || !Entity::IsEntity(object))
+            continue;
+        Entity* entity = static_cast<Entity*>(object);
+        // The world's walk may have updated it this frame already.
+        if (entity->GetLastFrameUpdated() >= frame)
+            continue;
+        const Region* region = entity->GetRegion();
+        if (region && region->IsLevelLoaded())
+            entity->Update(elapsed);
+    }
 }
 
 void Engine::ProcessUserInput()
@@ -537,12 +553,34 @@ void Engine::UpdateClientEntities(int host)
     const WorldFrustum view(client->frustum.GetRegion(),
                             client->frustum.GetRegionFrustum().GetExpanded(GetClientEntityInflation()));
     std::vector<Entity*> entities;
-    m_world->GetEntitiesInFrustum(entities, view, false, 0, false);
-    // TODO(stand-in): the client drops the entities it holds (mark -1) that left its view (one
-    // RemoveEntitiesFromClient call between the lines "Calling RemoveEntities from
-    // Engine::UpdateClientEntities (host %d)." and "RemoveEntity call complete.") and is sent each
-    // entity in view that the server spawns and it lacks ("Server added %s (id %d) to client %d").
-    // Both need the entities' ids, which come with GAME::Entity.
+    m_world->GetEntitiesInFrustum(entities, view, false, ENTITY_LIST_ALL, false);
+    NetworkControllerBase* controller = m_networkController;
+    if (!controller)
+        return;
+
+    std::vector<unsigned int> inView;
+    inView.reserve(entities.size());
+    for (const Entity* entity : entities)
+        inView.push_back(entity->GetObjectId());
+    std::sort(inView.begin(), inView.end());
+    std::vector<unsigned int> gone;
+    for (const auto& [id, mark] : client->entities)
+        if (mark == NetworkEntityList::entityPresent && !std::binary_search(inView.begin(), inView.end(), id))
+            gone.push_back(id);
+    if (!gone.empty()) {
+        Log(LOG_PRIORITY_INFO, "Calling RemoveEntities from Engine::UpdateClientEntities (host %d).", host);
+        controller->RemoveEntitiesFromClient(host, gone);
+        Log(LOG_PRIORITY_INFO, "RemoveEntity call complete.");
+    }
+    for (Entity* entity : entities) {
+        // The controller may change the client's table: look it up again for each entity.
+        NetworkEntityList::Client* current = list->GetClient(host);
+        if (!current || !entity->ShouldServerSpawn() || current->entities.count(entity->GetObjectId()))
+            continue;
+        controller->AddEntityToClient(host, entity);
+        Log(LOG_PRIORITY_INFO, "Server added %s (id %d) to client %d", entity->GetObjectName().c_str(),
+            static_cast<int>(entity->GetObjectId()), host);
+    }
 }
 
 void Engine::ResetGameTimer()
@@ -565,7 +603,7 @@ bool Engine::GetEntitiesInPriorFrameFrustum(std::vector<Entity*>& entities)
 {
     if (!m_world)
         return false;
-    m_world->GetEntitiesInFrustum(entities, m_priorFrameFrustum, false, 0, false);
+    m_world->GetEntitiesInFrustum(entities, m_priorFrameFrustum, false, ENTITY_LIST_ALL, false);
     return true;
 }
 

@@ -14,9 +14,8 @@
 // Initialize names "Main Thread". Any thread may log, add statistics text and graphs, and register
 // forced updates; everything else is main-thread only.
 //
-// TODO(stand-in): the forced entity updates, the per-client entity exchange and the prior-frame
-// entity query need GAME::Entity; the render debugger and the statistics and profiler widgets draw
-// no text until fonts can.
+// TODO(stand-in): the render debugger and the statistics and profiler widgets draw no text until
+// fonts can.
 #pragma once
 
 #include "core/CriticalSection.h"

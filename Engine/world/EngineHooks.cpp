@@ -214,4 +214,25 @@ NetworkEntityList* EngineHooks::GetNetworkEntityList()
     return m_engine.GetNetworkEntityList();
 }
 
+std::string EngineHooks::GetSavePath()
+{
+    return m_engine.GetSavePath();
+}
+
+bool EngineHooks::IsSingleProcessorMode()
+{
+    return m_engine.GetIsSingleProcessorModeEnabled();
+}
+
+RenderDevice* EngineHooks::GetRenderDevice()
+{
+    GraphicsEngine* graphics = m_engine.GetGraphicsEngine();
+    return graphics ? graphics->GetRenderDevice() : nullptr;
+}
+
+ResourceLoader* EngineHooks::GetResourceLoader()
+{
+    return m_engine.GetResourceLoader();
+}
+
 } // namespace GAME

@@ -3,7 +3,7 @@
 // table depot's record database, the object manager's network host id, load tables' resources
 // (meshes, textures, shaders and animations of the graphics engine, effects of the effect
 // resource manager), the network shims' access to actions and commands, and the world's sector
-// data manager and map chunk callbacks. The engine owns one
+// data manager, map chunk callbacks, save path, render device and resource loader. The engine owns one
 // and installs it when it is constructed (the resource loads only while it has a graphics engine);
 // each piece is removed again when the engine goes away, unless another engine took its place.
 //
@@ -83,6 +83,10 @@ public:
     PhysicsEngine* GetPhysicsEngine() override;
     NetworkControllerBase* GetNetworkController() override;
     NetworkEntityList* GetNetworkEntityList() override;
+    std::string GetSavePath() override;
+    bool IsSingleProcessorMode() override;
+    RenderDevice* GetRenderDevice() override;
+    ResourceLoader* GetResourceLoader() override;
 
 private:
     Engine& m_engine;

@@ -243,8 +243,10 @@ bool Level::Load(const void* data, int size, bool restoringState)
             InitSectorLayers(Units(2.0f * box.extents.x), Units(2.0f * box.extents.z));
         MakeTree(box.extents.x, box.extents.z, std::max(box.extents.x, box.extents.z),
                  std::max(box.extents.x, box.extents.z));
-        if (m_region && m_region->GetWorld())
-            m_region->GetWorld()->UpdateRegionBoundingBox(this);
+        // Only a level its region already holds: one a loading thread is reading is handed its
+        // region on the main thread, which takes the box then.
+        if (m_region && m_region->GetLevelPtr() == this)
+            m_region->UpdateBoundingBox();
 
         std::vector<Entity*> slots;
         if (haveEntities && !ReadEntityList(entities, fileVersion, restoringState, slots))

@@ -32,6 +32,7 @@
 #include "world/SectorLayers.h"
 #include "world/Space.h"
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -207,7 +208,8 @@ private:
     Water* m_water = nullptr;
     PathMesh m_pathMesh;
     bool m_loaded = false;
-    bool m_renderDataLoaded = false;
+    // Written by the loading thread while the main thread may ask (render-data loads).
+    std::atomic<bool> m_renderDataLoaded{false};
     unsigned m_numEntities = 0;
     unsigned m_preLoadRotation = 0;
     bool m_postLoadDone = false;

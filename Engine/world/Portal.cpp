@@ -4,15 +4,41 @@
 #include "core/Intersect.h"
 #include "core/MathUtil.h"
 #include "core/Ray.h"
+#include "navigation/PathFinder.h"
 #include "world/Region.h"
 #include "world/World.h"
+#include "world/WorldPrimitiveDrawer.h"
 
 namespace GAME {
 
+Portal::~Portal()
+{
+    // A path finder already shut down is not made again just to be told.
+    if (PathFinder::HasInstantiated())
+        PathFinder::Get()->RemovePortal(this);
+}
+
 void Portal::SetCoords(const Coords& coords)
 {
+    PathFinder* finder = PathFinder::Get();
+    finder->RemovePortal(this);
     m_coords = coords;
     m_regionBox = TransformABBox(m_coords, m_localBox);
+    finder->AddPortal(this);
+}
+
+void Portal::Render(WorldPrimitiveDrawer& drawer, const Coords& frame) const
+{
+    if (m_triangles.empty())
+        return;
+    const Coords placed = frame * m_coords;
+    drawer.Begin(WorldPrimitiveDrawer::PRIMITIVE_TRIANGLE_LIST);
+    for (const Triangle& t : m_triangles) {
+        drawer.SetVertex(placed.TransformPoint(t.corners[2]));
+        drawer.SetVertex(placed.TransformPoint(t.corners[1]));
+        drawer.SetVertex(placed.TransformPoint(t.corners[0]));
+    }
+    drawer.End();
 }
 
 void Portal::SetTriangles(const std::vector<Triangle>& triangles)
@@ -36,7 +62,7 @@ void Portal::SetTriangles(const std::vector<Triangle>& triangles)
 
 Region* Portal::GetConnectedRegion() const
 {
-    World* world = World::GetCurrent();
+    World* world = m_region && m_region->GetWorld() ? m_region->GetWorld() : World::GetCurrent();
     return world ? world->GetRegionById(m_connectedRegionId, true) : nullptr;
 }
 
@@ -45,7 +71,10 @@ Portal* Portal::GetConnectedPortal() const
     Region* region = GetConnectedRegion();
     if (!region)
         return nullptr;
-    // A region's portals come with its level; the stand-in region holds them itself.
+    // Regions keep their portals across level unloads, so a portal already known needs no load:
+    // the frame walk then passes portals without stalling on the level behind them.
+    if (Portal* portal = region->GetPortal(m_connectedPortalId))
+        return portal;
     region->GuaranteedGetLevel(false);
     return region->GetPortal(m_connectedPortalId);
 }

@@ -1,10 +1,8 @@
 // A polygon of triangles in one region that leads to a portal of another region, named by the
 // region's and the portal's ids. Passing through a connected pair lines up their choke point
-// frames, mapping one region's space onto the other's. Owned by its region. Main thread.
-//
-// TODO(stand-in): registration with the path finder (SetCoords, destruction) and Render come with
-// the path finder and the primitive drawer; the connected portal is looked up in the connected
-// region's portal list without forcing its level in first, since levels do not exist yet.
+// frames, mapping one region's space onto the other's. The world walks through portals to decide
+// what to load and update, and its queries cross them. Every placement is told to the path finder,
+// and the portal leaves it when destroyed. Owned by its region. Main thread.
 #pragma once
 
 #include "core/ABBox.h"
@@ -23,13 +21,15 @@ namespace GAME {
 class Frustum;
 class Ray;
 class Region;
+class WorldPrimitiveDrawer;
 
 class Portal
 {
 public:
     // Identity frame and choke point, empty box, no triangles, no region, empty ids.
     Portal() = default;
-    virtual ~Portal() = default;
+    // Leaves the path finder.
+    virtual ~Portal();
     Portal(const Portal&) = delete;
     Portal& operator=(const Portal&) = delete;
 
@@ -38,7 +38,7 @@ public:
     void SetRegion(Region* region) { m_region = region; }
     Region* GetRegion() const { return m_region; }
     const Coords& GetCoords() const { return m_coords; }
-    // Places the portal in its region; the region box follows.
+    // Places the portal in its region; the region box follows and the path finder is told.
     void SetCoords(const Coords& coords);
     const OBBox& GetRegionBoundingBox() const { return m_regionBox; }
     const ABBox& GetLocalBoundingBox() const { return m_localBox; }
@@ -54,8 +54,11 @@ public:
     void SetTriangles(const std::vector<Triangle>& triangles);
     const std::vector<Triangle>& GetTriangles() const { return m_triangles; }
 
-    // The region behind the portal in the engine's world (loaded regions first); null when none.
+    // The region behind the portal in its region's world (the engine's world for a portal without
+    // region), loaded regions searched first; null when none.
     Region* GetConnectedRegion() const;
+    // The portal of that region with the connected portal id. A region's portals come with its
+    // level: when the region does not hold the portal yet, its level is forced in first.
     Portal* GetConnectedPortal() const;
     // This region's space into the connected region's space (front to back) or the reverse; other
     // becomes the connected region. False, with out and other untouched, when the connected region
@@ -74,6 +77,9 @@ public:
     // Distance along the ray (units of its direction) to the nearest triangle; gInfinity when the
     // ray misses the region box, or comes from behind while bothSides is false.
     float GetIntersection(const Ray& ray, bool bothSides) const;
+    // Every triangle as one triangle-list batch, each corner carried by frame x the portal's
+    // coordinates and sent third, second, first.
+    void Render(WorldPrimitiveDrawer& drawer, const Coords& frame) const;
 
 private:
     UniqueId m_id;

@@ -1,39 +1,157 @@
 #include "world/Region.h"
 
+#include "core/Event.h"
+#include "core/Frustum.h"
 #include "core/Intersect.h"
 #include "core/Log.h"
 #include "core/MathUtil.h"
 #include "core/ObjectManager.h"
 #include "core/Ray.h"
+#include "core/Sphere.h"
+#include "core/Thread.h"
 #include "core/UniqueId.h"
+#include "core/WorldCoords.h"
+#include "core/WorldFrustum.h"
 #include "core/WorldVec3.h"
 #include "data/BinaryReader.h"
+#include "data/BinaryWriter.h"
 #include "data/ChunkedBinaryWriter.h"
+#include "data/EngineDataServices.h"
+#include "data/File.h"
 #include "data/FileSystem.h"
+#include "graphics/RenderDevice.h"
+#include "navigation/FogOfWar.h"
 #include "navigation/PhysicsEngine.h"
 #include "network/NetworkControllerBase.h"
+#include "platform/PlatformFile.h"
+#include "world/Engine.h"
 #include "world/Entity.h"
 #include "world/Level.h"
 #include "world/Portal.h"
+#include "world/World.h"
 #include "world/WorldServices.h"
 
 #include <algorithm>
+#include <cinttypes>
+#include <climits>
 #include <cstdint>
+#include <cstdio>
+#include <filesystem>
 
 namespace GAME {
 
+// ---- Threads ------------------------------------------------------------------------------------
+
+class Region::LoadingThread : public Thread
+{
+public:
+    explicit LoadingThread(Region& region) : m_region(region) {}
+    void Run() override
+    {
+        SetThreadName("Level Loading Thread");
+        m_region.InternalLoadLevel(renderData.load());
+    }
+
+    std::atomic<bool> renderData{true};
+
+private:
+    Region& m_region;
+};
+
+class Region::FogSavingThread : public Thread
+{
+public:
+    explicit FogSavingThread(Region& region) : m_region(region) {}
+    void Run() override
+    {
+        SetThreadName("FOW Saving Thread");
+        {
+            CriticalSectionLock lock(m_region.m_fogLock);
+            fog->Write(fileName);
+        }
+        delete fog;
+        fog = nullptr;
+        m_region.m_fogSaving.store(false, std::memory_order_release);
+    }
+
+    // Handed over by the main thread before Start; the thread owns it while it runs.
+    FogOfWar* fog = nullptr;
+    std::string fileName;
+
+private:
+    Region& m_region;
+};
+
+namespace {
+
+// Whole units of a float extent, kept within int.
+int ExtentUnits(float extent)
+{
+    const double units = 2.0 * static_cast<double>(extent);
+    if (!(units > 0.0))
+        return 0;
+    return units >= static_cast<double>(INT_MAX) ? INT_MAX : static_cast<int>(units);
+}
+
+bool ReadOsFile(const std::string& path, std::vector<uint8_t>& bytes)
+{
+    Platform::PlatformFile file;
+    uint64_t size = 0;
+    if (!file.Open(path, Platform::FileOpenMode::Read) || !file.GetSize(size) || size > 0x7FFFFFFF)
+        return false;
+    bytes.resize(static_cast<size_t>(size));
+    return file.ReadAt(0, bytes.data(), bytes.size()) == static_cast<int64_t>(bytes.size());
+}
+
+bool WriteOsFile(const std::string& path, const uint8_t* data, size_t size)
+{
+    Platform::PlatformFile file;
+    return file.Open(path, Platform::FileOpenMode::Write) && file.WriteAt(0, data, size);
+}
+
+} // namespace
+
+// ---- Construction -------------------------------------------------------------------------------
+
 Region::Region(World* world, int index, const std::string& name, const ABBox& box, const IntVec3& offset,
                const RegionId& id, unsigned levelOffset, unsigned levelSize)
-    : m_world(world), m_index(index), m_id(id), m_offset(offset), m_name(name), m_box(box),
+    : m_id(id), m_world(world), m_index(index), m_offset(offset), m_name(name), m_box(box),
       m_levelOffset(levelOffset), m_levelSize(levelSize)
 {
     if (m_id.IsInvalid())
         m_id.CreateUnique();
 }
 
+Region::Region(const ABBox& box) : m_world(nullptr), m_index(0), m_box(box), m_levelOffset(0), m_levelSize(0)
+{
+    m_id.CreateUnique();
+    Level* level = new Level(this);
+    level->NewSpace(Vec2(box.extents.x, box.extents.z));
+    level->PostLoad(false);
+    m_level.store(level, std::memory_order_release);
+}
+
 Region::~Region()
 {
-    SetLevel(nullptr);
+    // The world waits for the thread before deleting a region; a region deleted on its own must too.
+    WaitForLoadingToFinish();
+    ReleaseMinimapImage();
+    {
+        CriticalSectionLock lock(m_levelLock);
+        DeleteLevel();
+    }
+    delete m_loadingThread;
+    m_loadingThread = nullptr;
+    m_iconData.clear();
+    ReleaseTexture(m_iconTexture);
+    delete m_savedState;
+    m_savedState = nullptr;
+    UnloadFOW();
+    if (m_fogThread)
+        m_fogThread->Wait();
+    delete m_fogThread;
+    delete m_fog;
+    delete m_temporaryFog;
     for (Portal* portal : m_portals)
         delete portal;
 }
@@ -44,15 +162,593 @@ void Region::SetZoneRecord(const std::string& record)
     FileSystem::ConvertFileName(m_zoneRecord);
 }
 
+Color Region::GetTintColor() const
+{
+    // TODO(stand-in): the zone manager's zone data gives the tint of the zone record; it knows no
+    // zones yet, so every zone is unknown.
+    return Color(0.0f, 0.0f, 0.0f, 1.0f);
+}
+
+void Region::UpdateBoundingBox()
+{
+    if (Level* level = GetLevelPtr())
+        m_box = level->GetBoundingBox();
+}
+
+// ---- Level access -------------------------------------------------------------------------------
+
+Level* Region::GetLevel(bool keepIdle) const
+{
+    if (IsLoading())
+        return nullptr;
+    CriticalSectionLock lock(m_levelLock);
+    if (!keepIdle)
+        ResetFramesNotUpdated();
+    return m_level.load(std::memory_order_acquire);
+}
+
+Level* Region::GuaranteedGetLevel(bool renderData) const
+{
+    const_cast<Region*>(this)->LoadLevel(renderData);
+    ResetFramesNotUpdated();
+    if (IsLoading())
+        return nullptr;
+    CriticalSectionLock lock(m_levelLock);
+    return m_level.load(std::memory_order_acquire);
+}
+
+bool Region::IsLevelLoaded() const
+{
+    const Level* level = GetLevelPtr();
+    if (!level || (m_world && IsLoading()))
+        return false;
+    return level->GetPostLoadCalled();
+}
+
+bool Region::IsLoadingFinished() const
+{
+    return GetLevelPtr() && !IsLoading();
+}
+
+bool Region::IsUnderground() const
+{
+    const_cast<Region*>(this)->LoadLevel(false);
+    if (IsLoading())
+        return false;
+    CriticalSectionLock lock(m_levelLock);
+    const Level* level = GetLevelPtr();
+    return level && level->IsUnderground();
+}
+
+bool Region::HasKeptState() const
+{
+    CriticalSectionLock lock(m_levelLock);
+    return m_restore;
+}
+
+unsigned Region::GetUnloadThreshold() const
+{
+    const unsigned index = m_index > 0 ? static_cast<unsigned>(m_index) : 0u;
+    return (index * 7u) % 23u + unloadFrames;
+}
+
+bool Region::MayRestoreState()
+{
+    return !WorldServices::NetworkClient() && !WorldServices::EditorMode();
+}
+
+std::string Region::GetTempLevelFileName() const
+{
+    char address[32];
+    std::snprintf(address, sizeof(address), "%08" PRIxPTR, reinterpret_cast<uintptr_t>(this));
+    const size_t slash = m_name.find_last_of("/\\");
+    const std::string file = slash == std::string::npos ? m_name : m_name.substr(slash + 1);
+    std::error_code error;
+    std::filesystem::path folder = std::filesystem::temp_directory_path(error);
+    if (error)
+        folder = "/tmp";
+    return (folder / (std::string(address) + file)).string();
+}
+
+void Region::StartLoadingThread(bool renderData)
+{
+    if (!m_loadingThread)
+        m_loadingThread = new LoadingThread(*this);
+    m_loadDone.Reset();
+    m_loadingThread->renderData.store(renderData);
+    if (!m_loadingThread->Start()) {
+        LogPrintf(1, "Couldn't start the level loading thread of %s", m_name.c_str());
+        m_loading.store(false, std::memory_order_release);
+        m_renderLoading.store(false, std::memory_order_release);
+        m_loadDone.SetSignaled();
+    }
+}
+
+void Region::BackgroundLoadLevel(bool renderData, bool urgent)
+{
+    if (IsLoadUnderWay())
+        return;
+    Level* level = GetLevelPtr();
+    if (level && (!renderData || level->HasLoadedRenderData()))
+        return;
+    if (level)
+        m_renderLoading.store(true, std::memory_order_release);
+    else
+        m_loading.store(true, std::memory_order_release);
+    StartLoadingThread(renderData);
+    if (WorldServices::SingleProcessorMode() && IsLoadUnderWay())
+        m_loadingThread->SetPriority(urgent ? Thread::PRIORITY_ABOVE_NORMAL : Thread::PRIORITY_NORMAL);
+}
+
+bool Region::InternalLoadLevel(bool renderData)
+{
+    CriticalSectionLock lock(m_levelLock);
+    Level* level = m_level.load(std::memory_order_acquire);
+    auto finish = [this]() {
+        // Signalled before the flags clear, so a main thread that saw them clear and starts the
+        // next load resets it after this signal, never before.
+        m_loadDone.SetSignaled();
+        m_loading.store(false, std::memory_order_release);
+        m_renderLoading.store(false, std::memory_order_release);
+    };
+    if (level) {
+        if (!renderData || level->HasLoadedRenderData()) {
+            finish();
+            return false;
+        }
+    } else {
+        level = new Level(this);
+        bool loaded = false;
+        std::string fileName = m_name;
+        if (m_levelOffset != 0) {
+            GetMinimapImage(true);
+            if (File* file = m_world ? m_world->LockMapFile() : nullptr) {
+                LogPrintf(0, "Begin Loading Level %s", m_name.c_str());
+                const void* data = m_levelSize ? file->Lock(m_levelOffset, m_levelSize) : nullptr;
+                loaded = data && m_levelSize <= 0x7FFFFFFF &&
+                         level->Load(data, static_cast<int>(m_levelSize), m_restore);
+                if (data)
+                    file->Unlock();
+                LogPrintf(0, "End Loading Level %s", m_name.c_str());
+                m_world->UnlockMapFile();
+            }
+            if (!loaded)
+                LogPrintf(1, "Couldn't load %s", m_name.c_str());
+        } else if (WorldServices::EditorMode() && m_restore) {
+            fileName = GetTempLevelFileName();
+            std::vector<uint8_t> bytes;
+            loaded = ReadOsFile(fileName, bytes) &&
+                     level->Load(bytes.data(), static_cast<int>(bytes.size()), m_restore);
+            if (!loaded)
+                LogPrintf(1, "Couldn't load %s\n", fileName.c_str());
+        } else {
+            loaded = level->Load(fileName.c_str(), m_restore);
+            if (!loaded)
+                LogPrintf(1, "Couldn't load %s\n", fileName.c_str());
+        }
+        if (!loaded) {
+            // The world's loaded-regions list is the main thread's: PostLoadLevel takes note.
+            level->Unload(false);
+            delete level;
+            m_loadFailed.store(true, std::memory_order_release);
+            finish();
+            return false;
+        }
+        m_loadedFromMap = m_levelOffset != 0;
+        ResetFramesNotUpdated();
+        if (m_restore && MayRestoreState() && m_savedState) {
+            if (!level->RestoreState(m_savedState->GetBuffer(), m_savedState->GetSize()))
+                LogPrintf(1, "Region %s: its kept state could not be restored whole", m_name.c_str());
+            delete m_savedState;
+            m_savedState = nullptr;
+        }
+        // The kept state is used up: a later load without a new unload reads the level afresh.
+        m_restore = false;
+        m_boxPending = true;
+        m_level.store(level, std::memory_order_release);
+    }
+    if (renderData)
+        level->LoadRenderData();
+    finish();
+    return true;
+}
+
+void Region::WaitForLoad()
+{
+    if (!m_loadingThread || !IsLoadUnderWay())
+        return;
+    LogPrintf(2, "Main thread sleeping waiting for load of level '%s'", m_name.c_str());
+    m_loadingThread->SetPriority(Thread::PRIORITY_ABOVE_NORMAL);
+    while (IsLoadUnderWay())
+        m_loadDone.WaitFor(50);
+    m_loadingThread->SetPriority(Thread::PRIORITY_NORMAL);
+}
+
+bool Region::LoadLevel(bool renderData)
+{
+    if (IsLoading() || (renderData && IsRenderLoading())) {
+        WaitForLoad();
+        PostLoadLevel(false);
+        return GetLevelPtr() != nullptr;
+    }
+    Level* level = GetLevelPtr();
+    if (level && (!renderData || level->HasLoadedRenderData()))
+        return true;
+    if (level) {
+        m_renderLoading.store(true, std::memory_order_release);
+        LogPrintf(2, "^gForcing load of level %s render data in main thread.", m_name.c_str());
+    } else {
+        m_loading.store(true, std::memory_order_release);
+        LogPrintf(2, "Forcing load of level %s in main thread.", m_name.c_str());
+    }
+    if (!InternalLoadLevel(renderData)) {
+        LogPrintf(1, "Internal Load Level failed on %s.", m_name.c_str());
+        PostLoadLevel(false);
+        return false;
+    }
+    PostLoadLevel(false);
+    return true;
+}
+
+void Region::PostLoadLevel(bool incremental)
+{
+    if (m_loadFailed.exchange(false, std::memory_order_acq_rel) && m_world)
+        m_world->SetRegionLoaded(this, false);
+    Level* level = GetLevelPtr();
+    if (!level || IsLoadUnderWay() || level->GetPostLoadCalled())
+        return;
+    bool takeBox;
+    {
+        CriticalSectionLock lock(m_levelLock);
+        takeBox = m_boxPending;
+        m_boxPending = false;
+    }
+    if (takeBox)
+        UpdateBoundingBox();
+    if (!level->PostLoad(incremental))
+        return;
+    if (m_world)
+        m_world->SetRegionLoaded(this, true);
+    else
+        LogPrintf(1, "Region::PostLoadLevel failed because of invalid world.");
+}
+
+void Region::WaitForLoadingToFinish()
+{
+    if (m_loadingThread)
+        m_loadingThread->Wait();
+}
+
+void Region::DeleteLevel()
+{
+    Level* level = m_level.exchange(nullptr, std::memory_order_acq_rel);
+    if (level) {
+        level->Unload(false);
+        delete level;
+    }
+    if (m_world)
+        m_world->SetRegionLoaded(this, false);
+}
+
+void Region::UnloadLevel(bool keepState)
+{
+    {
+        CriticalSectionLock lock(m_levelLock);
+        Level* level = GetLevelPtr();
+        if (!level)
+            return;
+        LogPrintf(0, "Unloading level %s\n", m_name.c_str());
+        if (keepState) {
+            if (WorldServices::EditorMode()) {
+                const std::string fileName = GetTempLevelFileName();
+                BinaryWriter writer(0x400);
+                if (level->SaveToMemory(writer, false) && !writer.Failed() &&
+                    WriteOsFile(fileName, writer.GetBuffer(), writer.GetSize()))
+                    m_restore = true;
+                else
+                    LogPrintf(2, "Error saving temp level %s", fileName.c_str());
+            } else if (MayRestoreState()) {
+                delete m_savedState;
+                m_savedState = new BinaryWriter(1024);
+                if (level->SaveState(m_savedState) && !m_savedState->Failed()) {
+                    LogPrintf(0, "Saved level state %s", m_name.c_str());
+                    m_restore = true;
+                } else {
+                    // A broken state would drop the entities it should bring back: the next load
+                    // reads the level afresh instead.
+                    LogPrintf(2, "Error saving level state %s", m_name.c_str());
+                    delete m_savedState;
+                    m_savedState = nullptr;
+                    m_restore = false;
+                }
+            }
+        }
+        DeleteLevel();
+    }
+    UnloadFOW();
+}
+
+void Region::SetLevel(Level* level)
+{
+    if (level && level == GetLevelPtr())
+        return;
+    WaitForLoadingToFinish();
+    {
+        CriticalSectionLock lock(m_levelLock);
+        DeleteLevel();
+        m_boxPending = false;
+        m_level.store(level, std::memory_order_release);
+    }
+    m_loadFailed.store(false);
+    if (level && m_world)
+        m_world->SetRegionLoaded(this, true);
+    UpdateBoundingBox();
+    CreateUniqueId();
+}
+
+void Region::UpdateUsage()
+{
+    Level* level = GetLevelPtr();
+    if (!level || (m_world && IsLoading()))
+        return;
+    if (!level->GetPostLoadCalled())
+        return;
+    const unsigned frames = m_framesNotUpdated.fetch_add(1, std::memory_order_relaxed) + 1;
+    if (frames > GetUnloadThreshold())
+        UnloadLevel(true);
+}
+
+void Region::PrepareUnload()
+{
+    m_framesNotUpdated.store(unloadFrames - 1, std::memory_order_relaxed);
+}
+
+void Region::DestroyLevelEntities()
+{
+    CriticalSectionLock lock(m_levelLock);
+    if (Level* level = GetLevelPtr())
+        level->DestroyAllEntities(-1);
+}
+
+// ---- Frame --------------------------------------------------------------------------------------
+
+Frustum Region::GetBoxFrustum(const ABBox& box)
+{
+    const Vec3 lo = box.center - box.extents;
+    const Vec3 hi = box.center + box.extents;
+    Frustum frustum;
+    frustum.AddPlane(Plane(Vec3(1.0f, 0.0f, 0.0f), -lo.x));
+    frustum.AddPlane(Plane(Vec3(-1.0f, 0.0f, 0.0f), hi.x));
+    frustum.AddPlane(Plane(Vec3(0.0f, 1.0f, 0.0f), -lo.y));
+    frustum.AddPlane(Plane(Vec3(0.0f, -1.0f, 0.0f), hi.y));
+    frustum.AddPlane(Plane(Vec3(0.0f, 0.0f, 1.0f), -lo.z));
+    frustum.AddPlane(Plane(Vec3(0.0f, 0.0f, -1.0f), hi.z));
+    return frustum;
+}
+
+void Region::Update(const WorldFrustum* frusta, unsigned count, int elapsed, bool walk, Region* from, int depth)
+{
+    const unsigned frame = EngineDataServices::FrameCount();
+    if (m_lastUpdateFrame == frame)
+        return;
+    m_lastUpdateFrame = frame;
+
+    // Every view frustum, however many clients a server has.
+    std::vector<Frustum> local(count);
+    for (unsigned i = 0; i < count; ++i)
+        frusta[i].GetRelativeFrustum(this, local[i]);
+
+    const float distance = Engine::GetLevelLoadInflation();
+    const Sphere sphere(m_box.center, m_box.extents.Length());
+    bool reached = false;
+    for (unsigned i = 0; i < count && !reached; ++i)
+        reached = local[i].IntersectsSphere(sphere, distance);
+    if (!reached)
+        return;
+
+    PreLoad(local.data(), count, false);
+
+    int seen = -1;
+    for (unsigned i = 0; i < count && seen < 0; ++i)
+        if (ABBoxInFrustum(m_box, local[i]))
+            seen = static_cast<int>(i);
+    if (seen >= 0) {
+        ResetFramesNotUpdated();
+        if (!from)
+            LoadLevel(seen == 0);
+        else
+            BackgroundLoadLevel(seen == 0, false);
+    } else {
+        for (unsigned i = 0; i < count; ++i) {
+            if (ABBoxInFrustum(m_box, local[i].GetExpanded(distance))) {
+                ResetFramesNotUpdated();
+                BackgroundLoadLevel(i == 0, false);
+                return;
+            }
+        }
+        return;
+    }
+
+    if (depth < 2) {
+        for (Portal* portal : m_portals) {
+            bool hit = false, near = false, primary = false;
+            for (unsigned j = 0; j < count && !hit; ++j) {
+                if (portal->TestIntersection(local[j]))
+                    hit = true;
+                else if (!near && portal->TestIntersection(local[j].GetExpanded(distance)))
+                    near = true;
+                if (j == 0 && (hit || near))
+                    primary = true;
+            }
+            if (!hit && !near)
+                continue;
+            Region* other = portal->GetConnectedRegion();
+            if (!other || other == from)
+                continue;
+            if (!hit) {
+                const Level* otherLevel = other->GetLevelPtr();
+                if (!otherLevel || other->IsLoading()) {
+                    other->ResetFramesNotUpdated();
+                    if (otherLevel && !(primary && !otherLevel->HasLoadedRenderData()))
+                        continue;
+                    other->BackgroundLoadLevel(primary, false);
+                    continue;
+                }
+            }
+            Coords toOther;
+            Region* behind = nullptr;
+            if (!portal->GetFrontToBackCoords(toOther, behind))
+                continue;
+            std::vector<WorldFrustum> moved(frusta, frusta + count);
+            for (WorldFrustum& f : moved) {
+                if (f.GetRegion() != this)
+                    continue;
+                Frustum planes = f.GetRegionFrustum();
+                planes.Transform(toOther);
+                f.Initialize(behind, planes);
+            }
+            behind->Update(moved.data(), count, elapsed, walk, this, depth + 1);
+        }
+    }
+
+    if (walk)
+        for (Region* connected : m_connectedRegions)
+            connected->Update(frusta, count, elapsed, walk, from, depth);
+
+    if (depth < 2) {
+        Level* level = GetLevelPtr();
+        if (level && !IsLoading() && level->GetPostLoadCalled())
+            level->Update(local.data(), count, elapsed);
+    }
+}
+
+void Region::Update(int elapsed)
+{
+    const WorldFrustum whole(this, GetBoxFrustum(m_box));
+    Update(&whole, 1, elapsed, false, nullptr, 0);
+}
+
+void Region::PreLoad(const Frustum* frusta, unsigned count, bool all)
+{
+    Level* level = GetLevelPtr();
+    if (!level || IsLoading() || count == 0)
+        return;
+    std::vector<Frustum> grown;
+    grown.reserve(count);
+    bool meets = false;
+    for (unsigned i = 0; i < count; ++i) {
+        grown.push_back(frusta[i].GetExpanded(Engine::GetEntityPreLoadInflation()));
+        meets = meets || ABBoxInFrustum(m_box, grown.back());
+    }
+    if (meets)
+        level->PreLoad(grown.data(), count, all);
+}
+
+void Region::PreLoad(bool all)
+{
+    const Frustum whole = GetBoxFrustum(m_box);
+    PreLoad(&whole, 1, all);
+}
+
+void Region::AddToScene(GraphicsSceneRenderer& renderer, const Coords&, const Frustum& frustum,
+                        const WorldFrustum* worldFrustum)
+{
+    if (IsLoadUnderWay() && m_loadingThread) {
+        m_loadingThread->SetPriority(Thread::PRIORITY_ABOVE_NORMAL);
+        return;
+    }
+    LoadLevel(true);
+    ResetFramesNotUpdated();
+    if (Level* level = GetLevelPtr())
+        level->AddToScene(renderer, frustum, worldFrustum);
+}
+
+void Region::ReloadGenerationDependentData()
+{
+    if (Level* level = IsLoading() ? nullptr : GetLevelPtr())
+        level->ReloadGenerationDependentData();
+}
+
+void Region::PreDeviceReset()
+{
+    CriticalSectionLock lock(m_levelLock);
+    ReleaseMinimapImage();
+    if (Level* level = GetLevelPtr())
+        level->PreDeviceReset();
+    ReleaseTexture(m_iconTexture);
+    if (m_fog)
+        m_fog->PreDeviceReset();
+    if (m_temporaryFog)
+        m_temporaryFog->PreDeviceReset();
+}
+
+void Region::PostDeviceReset()
+{
+    CriticalSectionLock lock(m_levelLock);
+    Level* level = GetLevelPtr();
+    if (level) {
+        level->PostDeviceReset();
+        GetMinimapImage(true);
+    }
+    if (m_fog)
+        m_fog->PostDeviceReset();
+    if (m_temporaryFog)
+        m_temporaryFog->PostDeviceReset();
+    if (!m_iconData.empty() && !m_iconTexture)
+        m_iconTexture = DecodeTexture(m_iconData.data(), static_cast<unsigned>(m_iconData.size()));
+}
+
+// ---- Minimap and icon ---------------------------------------------------------------------------
+
+RenderTexture* Region::DecodeTexture(const void* bytes, unsigned size)
+{
+    RenderDevice* device = WorldServices::Device();
+    return device && bytes && size ? device->CreateTextureFromFile(bytes, size, 0) : nullptr;
+}
+
+void Region::ReleaseTexture(RenderTexture*& texture)
+{
+    if (!texture)
+        return;
+    if (RenderDevice* device = WorldServices::Device())
+        device->DestroyTexture(&texture);
+    texture = nullptr;
+}
+
 void Region::SetMinimapData(unsigned offset, unsigned size)
 {
+    CriticalSectionLock lock(m_minimapLock);
     m_minimapOffset = offset;
     m_minimapSize = size;
+}
+
+RenderTexture* Region::GetMinimapImage(bool load)
+{
+    CriticalSectionLock lock(m_minimapLock);
+    if (m_minimapTexture || !load || m_minimapSize == 0 || !m_world)
+        return m_minimapTexture;
+    if (File* file = m_world->LockMapFile()) {
+        if (const void* bytes = file->Lock(m_minimapOffset, m_minimapSize)) {
+            RenderTexture* texture = DecodeTexture(bytes, m_minimapSize);
+            file->Unlock();
+            ReleaseTexture(m_minimapTexture);
+            m_minimapTexture = texture;
+        }
+        m_world->UnlockMapFile();
+    }
+    return m_minimapTexture;
+}
+
+void Region::ReleaseMinimapImage()
+{
+    CriticalSectionLock lock(m_minimapLock);
+    ReleaseTexture(m_minimapTexture);
 }
 
 bool Region::LoadRegionIcon(BinaryReader& reader)
 {
     m_iconData.clear();
+    ReleaseTexture(m_iconTexture);
     m_iconValue = reader.ReadUInt32();
     m_iconWidth = reader.ReadUInt32();
     m_iconHeight = reader.ReadUInt32();
@@ -66,6 +762,8 @@ bool Region::LoadRegionIcon(BinaryReader& reader)
         LogPrintf(1, "Region %s: its icon record is truncated", m_name.c_str());
         return false;
     }
+    if (!m_iconData.empty())
+        m_iconTexture = DecodeTexture(m_iconData.data(), static_cast<unsigned>(m_iconData.size()));
     return true;
 }
 
@@ -85,6 +783,9 @@ void Region::SetIcon(unsigned value, unsigned width, unsigned height, const std:
     m_iconWidth = width;
     m_iconHeight = height;
     m_iconData = data;
+    ReleaseTexture(m_iconTexture);
+    if (!m_iconData.empty())
+        m_iconTexture = DecodeTexture(m_iconData.data(), static_cast<unsigned>(m_iconData.size()));
 }
 
 void Region::Save(ChunkedBinaryWriter& writer) const
@@ -99,6 +800,94 @@ void Region::Save(ChunkedBinaryWriter& writer) const
     writer.WriteString(m_zoneRecord);
 }
 
+// ---- Fog of war ---------------------------------------------------------------------------------
+
+std::string Region::GetFogFileName() const
+{
+    const std::string savePath = WorldServices::SavePath();
+    if (savePath.empty())
+        return std::string();
+    const size_t keep = m_name.size() >= 4 ? m_name.size() - 4 : 0;
+    return savePath + "fow/" + m_name.substr(0, keep) + ".fow";
+}
+
+Vec3 Region::GetFogPosition(const Vec3& position) const
+{
+    return position - (m_box.center - m_box.extents);
+}
+
+FogOfWar* Region::GetFogOfWar(bool temporary)
+{
+    if (temporary) {
+        if (!m_temporaryFog) {
+            m_temporaryFog = new FogOfWar();
+            m_temporaryFog->Initialize(ExtentUnits(m_box.extents.x), ExtentUnits(m_box.extents.z));
+        }
+        return m_temporaryFog;
+    }
+    if (!m_fog) {
+        // The last save must be on disk before the file is read back.
+        if (m_fogThread)
+            m_fogThread->Wait();
+        CriticalSectionLock lock(m_fogLock);
+        FogOfWar* fog = new FogOfWar();
+        fog->Initialize(ExtentUnits(m_box.extents.x), ExtentUnits(m_box.extents.z));
+        const std::string fileName = GetFogFileName();
+        if (!fileName.empty())
+            fog->Read(fileName);
+        m_fog = fog;
+    }
+    return m_fog;
+}
+
+bool Region::IsInFog(const WorldVec3& position)
+{
+    FogOfWar* fog = GetFogOfWar(false);
+    if (!fog)
+        return false;
+    return fog->IsInFog(GetFogPosition(GetRelativePosition(position)));
+}
+
+void Region::AddFOWVisibility(const Vec3& position, int radius)
+{
+    const Vec3 onGrid = GetFogPosition(position);
+    GetFogOfWar(true)->AddVisibility(onGrid, radius);
+    GetFogOfWar(false)->AddVisibility(onGrid, radius);
+}
+
+void Region::UnloadFOW()
+{
+    if (!m_fog)
+        return;
+    const std::string fileName = GetFogFileName();
+    // Without a save path the fog has nowhere to go: it stays in memory.
+    if (fileName.empty())
+        return;
+    if (!m_fogThread)
+        m_fogThread = new FogSavingThread(*this);
+    m_fogThread->Wait();
+    FogOfWar* fog;
+    {
+        CriticalSectionLock lock(m_fogLock);
+        fog = m_fog;
+        m_fog = nullptr;
+    }
+    // From here the saving thread owns the fog; the main thread makes a new one when it asks.
+    m_fogThread->fog = fog;
+    m_fogThread->fileName = fileName;
+    m_fogSaving.store(true, std::memory_order_release);
+    if (m_fogThread->Start()) {
+        m_fogThread->SetPriority(Thread::PRIORITY_LOWEST);
+        return;
+    }
+    m_fogThread->fog = nullptr;
+    fog->Write(fileName);
+    delete fog;
+    m_fogSaving.store(false, std::memory_order_release);
+}
+
+// ---- Space and neighbours -----------------------------------------------------------------------
+
 void Region::BuildRegionConnectivity(const std::vector<Region*>& regions)
 {
     const ABBox grown(m_box.center, m_box.extents + Vec3(2.0f, 2.0f, 2.0f));
@@ -109,6 +898,12 @@ void Region::BuildRegionConnectivity(const std::vector<Region*>& regions)
         if (ABBoxesOverlap(grown, moved))
             m_connectedRegions.push_back(other);
     }
+}
+
+bool Region::IsNeighbor(const Region* region) const
+{
+    return region == this ||
+           std::find(m_connectedRegions.begin(), m_connectedRegions.end(), region) != m_connectedRegions.end();
 }
 
 Vec3 Region::GetOffsetDifference(const Region* from, const Region* to)
@@ -135,34 +930,14 @@ Vec3 Region::GetRelativePosition(const WorldVec3& position) const
     return position.GetRegionPosition() + GetOffsetDifference(position.GetRegion(), this);
 }
 
-Level* Region::GuaranteedGetLevel(bool) const
-{
-    return m_level;
-}
-
-void Region::SetLevel(Level* level)
-{
-    if (m_level == level)
-        return;
-    if (m_level) {
-        m_level->Unload(false);
-        delete m_level;
-    }
-    m_level = level;
-    UpdateBoundingBox();
-}
-
-void Region::UpdateBoundingBox()
-{
-    if (m_level)
-        m_box = m_level->GetBoundingBox();
-}
+// ---- Entities -----------------------------------------------------------------------------------
 
 bool Region::AddEntity(Entity* entity, const WorldCoords& coords, bool quiet)
 {
     if (!entity || coords.GetRegion() != this)
         return false;
-    const bool ready = m_level && m_level->GetPostLoadCalled();
+    const Level* present = GetLevelPtr();
+    const bool ready = present && (!m_world || !IsLoading()) && present->GetPostLoadCalled();
     if (!ready && entity->DeleteOnEnteringUnloadedLevel()) {
         LogPrintf(1, "Entity (%s, id: %d) could not be added to the world because it's level is not loaded.",
                   entity->GetObjectName().c_str(), static_cast<int>(entity->GetObjectId()));
@@ -190,13 +965,77 @@ void Region::RemoveEntity(Entity* entity)
     if (!entity)
         return;
     WorldServices::RemoveEntityFromAllClients(entity);
-    if (m_level && m_level->GetPostLoadCalled())
-        m_level->RemoveEntity(entity);
-    else
+    Level* level = GetLevelPtr();
+    if (level && (!m_world || !IsLoading()) && level->GetPostLoadCalled()) {
+        ResetFramesNotUpdated();
+        level->RemoveEntity(entity);
+    } else {
         entity->SetCoords(WorldCoords());
+    }
     if (PhysicsEngine* physics = WorldServices::Physics())
         physics->RemoveEntityFromSimulation(entity);
 }
+
+void Region::GetRegionsInFrustum(std::vector<Region*>& out, const Frustum& frustum)
+{
+    if (m_world)
+        m_world->GetRegionsInFrustum(out, this, frustum, false);
+    else if (ABBoxInFrustum(m_box, frustum))
+        out.push_back(this);
+}
+
+void Region::GetEntitiesInSphere(std::vector<Entity*>& out, const Sphere& sphere, bool alternate,
+                                 EntityListType type)
+{
+    if (m_world) {
+        m_world->GetEntitiesInSphere(out, this, sphere, alternate, type);
+        return;
+    }
+    Level* level = GetLevelPtr();
+    if (level && level->GetPostLoadCalled() && ABBoxIntersectsSphere(m_box, sphere))
+        level->GetEntitiesInSphere(out, sphere, alternate, type);
+}
+
+void Region::GetEntitiesInFrustum(std::vector<Entity*>& out, const Frustum& frustum, bool alternate,
+                                  Region* from, EntityListType type, bool exact, bool throughPortals)
+{
+    std::vector<const Region*> visited;
+    CollectEntitiesInFrustum(out, frustum, alternate, from, type, exact, throughPortals, visited);
+}
+
+void Region::CollectEntitiesInFrustum(std::vector<Entity*>& out, const Frustum& frustum, bool alternate,
+                                      Region* from, EntityListType type, bool exact, bool throughPortals,
+                                      std::vector<const Region*>& visited)
+{
+    visited.push_back(this);
+    if (!IsLoadUnderWay()) {
+        if (Level* level = GetLevelPtr()) {
+            ResetFramesNotUpdated();
+            level->GetEntitiesInFrustum(out, &frustum, 1, alternate, type, exact);
+        }
+    }
+    if (!throughPortals)
+        return;
+    for (Portal* portal : m_portals) {
+        Region* other = portal->GetConnectedRegion();
+        if (!other || (static_cast<int>(type) == 1 && !other->IsLevelLoaded()))
+            continue;
+        if (!portal->TestIntersection(frustum))
+            continue;
+        Coords toOther;
+        Region* behind = nullptr;
+        if (!portal->GetFrontToBackCoords(toOther, behind) || behind == from)
+            continue;
+        // A ring of portals leads back to a region already collected: each region is asked once.
+        if (std::find(visited.begin(), visited.end(), behind) != visited.end())
+            continue;
+        Frustum moved = frustum;
+        moved.Transform(toOther);
+        behind->CollectEntitiesInFrustum(out, moved, alternate, this, type, exact, true, visited);
+    }
+}
+
+// ---- Portals ------------------------------------------------------------------------------------
 
 Portal* Region::CreatePortal()
 {

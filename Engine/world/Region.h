@@ -1,22 +1,35 @@
 // One area of the world with its own coordinate space: an integer offset from the world origin, a
-// bounding box in region space, its portals and (later) its level. Region-relative values
-// (core/World*.h) ask it for offsets, bounds and portals. Owns its portals. Main thread.
+// bounding box in region space, its portals, and a level that is loaded only while the region is
+// near a view. The region owns the level's whole life: it loads it on a "Level Loading Thread" of
+// its own (or, when it is needed at once, on the calling thread), completes it on the main thread
+// (PostLoadLevel), counts the frames in which nobody used it and unloads it after about 600 of
+// them, keeping the level's state in memory for the next load. It keeps the region's two fog-of-war
+// grids and saves the persistent one on a "FOW Saving Thread", and it holds the minimap and icon
+// textures. Owns its portals, level, saved state, fog and threads.
 //
-// TODO(stand-in): only the space, identity, portal, file-record (zone record, minimap range, icon
-// record, Save) and connectivity parts exist, with the level pointer and entity placement that
-// levels and entities need. Missing: the level's loading thread, level lock, loading flags and
-// usage counting (LoadLevel, BackgroundLoadLevel, PostLoadLevel, UnloadLevel, UpdateUsage,
-// PrepareUnload), the loaded-regions list, the per-frame walk (Update, PreLoad, AddToScene),
-// IsNeighbor, saved state, fog of war, decoding the minimap and icon into textures
-// (GetMinimapImage, ReleaseMinimapImage, GetIcon), device resets and the free-standing
-// Region(const ABBox&) form.
+// Threads: the level loading thread runs the load under the level lock and touches nothing else of
+// the region but the loading flags, the idle counter and a failure mark (all atomic); the level is
+// handed to the main thread by storing the pointer under the lock at the end of the load. The box,
+// the world's loaded-regions list and everything else change on the main thread only (a load's new
+// box is taken when the main thread completes the level). The fog saving thread writes a fog that
+// the main thread has handed over and no longer touches. Lock order: level lock, minimap lock, then
+// the world's map file lock. Every public operation is a main-thread call.
+//
+// TODO(stand-in): GetTintColor answers the unknown-zone colour until the zone manager knows zone
+// tints; GeometryBusStop (the grid region's faces for geometry queries) comes with the grid
+// regions of the terrain folder.
 #pragma once
 
 #include "core/ABBox.h"
+#include "core/Color.h"
 #include "core/Coords.h"
+#include "core/CriticalSection.h"
+#include "core/Event.h"
 #include "core/IntVec3.h"
+#include "world/EntityListType.h"
 #include "world/RegionId.h"
 
+#include <atomic>
 #include <cstdint>
 #include <list>
 #include <string>
@@ -25,22 +38,36 @@
 namespace GAME {
 
 class BinaryReader;
+class BinaryWriter;
 class ChunkedBinaryWriter;
 class Entity;
+class FogOfWar;
+class Frustum;
+class GraphicsSceneRenderer;
 class Level;
 class Portal;
-class WorldCoords;
 class Ray;
+class RenderTexture;
+class Sphere;
 class UniqueId;
 class World;
+class WorldCoords;
+class WorldFrustum;
 class WorldVec3;
 
 class Region
 {
 public:
+    // Frames without use after which a level unloads (plus the region's stagger, 0 to 22).
+    static constexpr unsigned unloadFrames = 600;
+
     // An all-zero id is replaced by a new unique one.
     Region(World* world, int index, const std::string& name, const ABBox& box, const IntVec3& offset,
            const RegionId& id, unsigned levelOffset, unsigned levelSize);
+    // A free-standing region (no world, index 0, zero offset, new id) with an empty, completed level
+    // of the box's x and z half-extents.
+    explicit Region(const ABBox& box);
+    // Waits for its threads, unloads and deletes the level, saves the persistent fog.
     virtual ~Region();
     Region(const Region&) = delete;
     Region& operator=(const Region&) = delete;
@@ -58,6 +85,8 @@ public:
     const IntVec3& GetOffsetFromWorld() const { return m_offset; }
     void SetOffsetFromWorld(const IntVec3& offset) { m_offset = offset; }
     const ABBox& GetBoundingBox() const { return m_box; }
+    // The box becomes the level's bounding box when a level is present.
+    void UpdateBoundingBox();
     // Where the level data lies in the world's map file (both 0 outside compiled maps).
     unsigned GetLevelOffset() const { return m_levelOffset; }
     unsigned GetLevelSize() const { return m_levelSize; }
@@ -65,19 +94,94 @@ public:
     // The database record of the region's zone, kept in the file system's normalised form.
     const std::string& GetZoneRecord() const { return m_zoneRecord; }
     void SetZoneRecord(const std::string& record);
+    // The zone's tint with alpha 1; (0, 0, 0, 1) for a zone the zone manager does not know.
+    Color GetTintColor() const;
+
+    // ---- Level ------------------------------------------------------------------------------
+    // Null while a load is under way; otherwise the level (under the level lock), resetting the
+    // idle counter unless keepIdle.
+    Level* GetLevel(bool keepIdle = false) const;
+    // LoadLevel, then the level (null when it could not be loaded).
+    Level* GuaranteedGetLevel(bool renderData) const;
+    // The raw pointer: no lock, no counter.
+    Level* GetLevelPtr() const { return m_level.load(std::memory_order_acquire); }
+    // The level is present, not loading and completed (for a region without world: completed).
+    bool IsLevelLoaded() const;
+    // A level is present and the loading flag is clear.
+    bool IsLoadingFinished() const;
+    bool IsLoading() const { return m_loading.load(std::memory_order_acquire); }
+    bool IsRenderLoading() const { return m_renderLoading.load(std::memory_order_acquire); }
+    // Either load is under way.
+    bool IsLoadUnderWay() const { return IsLoading() || IsRenderLoading(); }
+    // Loads the level first; false while loading or without a level.
+    bool IsUnderground() const;
+    // Starts the loading thread for the level (or only its render data when the level is present)
+    // unless a load is under way. urgent raises its priority in single-processor mode.
+    void BackgroundLoadLevel(bool renderData, bool urgent);
+    // Loads the level (or its render data) at once on this thread, waiting for a background load
+    // under way instead, and completes it. Whether a level is present afterwards.
+    bool LoadLevel(bool renderData);
+    // Completes a level whose load finished (one step a call when incremental); the region then
+    // enters the world's loaded-regions list. Also takes the result of a failed background load.
+    void PostLoadLevel(bool incremental);
+    // Blocks until the loading thread (if any) has ended.
+    void WaitForLoadingToFinish();
+    // Unloads the level (keeping its state for the next load when asked) and saves the fog.
+    void UnloadLevel(bool keepState);
+    // Unloads and deletes the current level and owns the new one (null for none); the region gets
+    // a new unique id and the new level's box.
+    void SetLevel(Level* level);
+    // Once per world update: counts a frame without use and unloads after the region's limit.
+    void UpdateUsage();
+    // The level unloads within the next 2 to 24 frames without use.
+    void PrepareUnload();
+    void DestroyLevelEntities();
+    unsigned GetFramesNotUpdated() const { return m_framesNotUpdated.load(std::memory_order_relaxed); }
+    // Marks the level as used this frame.
+    void ResetFramesNotUpdated() const { m_framesNotUpdated.store(0, std::memory_order_relaxed); }
+    // The frame count above which UpdateUsage unloads: 600 + (7 * index) mod 23.
+    unsigned GetUnloadThreshold() const;
+    // The level's state was kept at its last unload and waits for the next load.
+    bool HasKeptState() const;
+    bool IsLoadedFromMap() const { return m_loadedFromMap; }
+    unsigned GetLastUpdateFrame() const { return m_lastUpdateFrame; }
+
+    // ---- Frame --------------------------------------------------------------------------------
+    // The world's walk (see World::Update): loads what the frusta reach, walks through portals up
+    // to two deep and updates the level.
+    void Update(const WorldFrustum* frusta, unsigned count, int elapsed, bool walk, Region* from, int depth);
+    // The region alone, with its own box as the frustum (the level loads at once if needed).
+    void Update(int elapsed);
+    // Pre-loads the level's resources for the frusta grown by the entity pre-load distance.
+    void PreLoad(const Frustum* frusta, unsigned count, bool all);
+    // The same with the whole box.
+    void PreLoad(bool all);
+    // Draws nothing while a load is under way (raising the loading thread's priority instead).
+    void AddToScene(GraphicsSceneRenderer& renderer, const Coords& coords, const Frustum& frustum,
+                    const WorldFrustum* worldFrustum);
+    void ReloadGenerationDependentData();
+    void PreDeviceReset();
+    void PostDeviceReset();
+    // Six planes facing into the box.
+    static Frustum GetBoxFrustum(const ABBox& box);
+
+    // ---- Minimap and icon ---------------------------------------------------------------------
     // Where the minimap image lies in the world's map file (both 0 when there is none).
     void SetMinimapData(unsigned offset, unsigned size);
     unsigned GetMinimapOffset() const { return m_minimapOffset; }
     unsigned GetMinimapSize() const { return m_minimapSize; }
-
+    // The minimap texture; when absent and load is set, decoded from the map file first. Null
+    // without a render device or image.
+    RenderTexture* GetMinimapImage(bool load);
+    void ReleaseMinimapImage();
     // The icon record of the source world file: a value carried unchanged, the image's width and
-    // height and the image file's bytes. TODO(stand-in): decoding the bytes into the icon texture
-    // comes with the image decoder and the render device.
+    // height and the image file's bytes, decoded into the icon texture when a device exists.
     // Reading frees the old icon first; false (icon left empty) when the record runs past the data.
     bool LoadRegionIcon(BinaryReader& reader);
     void SaveRegionIcon(ChunkedBinaryWriter& writer) const;
     // What map rendering makes of the region's icon.
     void SetIcon(unsigned value, unsigned width, unsigned height, const std::vector<uint8_t>& data);
+    RenderTexture* GetIcon() const { return m_iconTexture; }
     unsigned GetIconValue() const { return m_iconValue; }
     unsigned GetIconWidth() const { return m_iconWidth; }
     unsigned GetIconHeight() const { return m_iconHeight; }
@@ -85,11 +189,31 @@ public:
     // The region record of the source world file: name, box, offset, id and zone record.
     void Save(ChunkedBinaryWriter& writer) const;
 
+    // ---- Fog of war ---------------------------------------------------------------------------
+    // The persistent fog (read from the fog file on first use) or the temporary one (never
+    // saved), each a grid over the box's x and z.
+    FogOfWar* GetFogOfWar(bool temporary);
+    // Whether the position is in the persistent fog.
+    bool IsInFog(const WorldVec3& position);
+    // Adds visibility at a position of this region's space to both fogs.
+    void AddFOWVisibility(const Vec3& position, int radius);
+    // Hands the persistent fog to the saving thread, which writes and frees it.
+    void UnloadFOW();
+    bool IsSavingFog() const { return m_fogSaving.load(std::memory_order_acquire); }
+    // The save path, "fow/", the name less its last four characters, ".fow"; empty without a
+    // save path.
+    std::string GetFogFileName() const;
+    // Where a region-space position lies on the fog grids.
+    Vec3 GetFogPosition(const Vec3& position) const;
+
+    // ---- Space and neighbours -----------------------------------------------------------------
     // Appends every other region whose box meets this one's grown by 2 units on each axis (the
     // list is not cleared first).
     void BuildRegionConnectivity(const std::vector<Region*>& regions);
     const std::list<Region*>& GetConnectedRegions() const { return m_connectedRegions; }
-
+    void RemoveConnectedRegion(const Region* region) { m_connectedRegions.remove(const_cast<Region*>(region)); }
+    // The region itself or one of its connected regions.
+    bool IsNeighbor(const Region* region) const;
     // A translation by (this offset - other offset): positions in this region's space into the
     // other's. Identity for a null region.
     Coords GetRelativeTransformation(const Region* other) const;
@@ -99,16 +223,7 @@ public:
     // distant offsets neither wrap nor lose precision. A null region counts as the world origin.
     static Vec3 GetOffsetDifference(const Region* from, const Region* to);
 
-    // The region's level (owned), null when none is set.
-    Level* GetLevel() const { return m_level; }
-    // TODO(stand-in): levels are not loaded from files yet; this answers the level as it is.
-    Level* GuaranteedGetLevel(bool renderData) const;
-    // Unloads and deletes the current level, then owns the new one and takes its bounding box.
-    // TODO(stand-in): the loaded-regions list and the region's new unique id.
-    void SetLevel(Level* level);
-    // The box becomes the level's bounding box (nothing without a level).
-    void UpdateBoundingBox();
-
+    // ---- Entities -----------------------------------------------------------------------------
     // Places the entity in the level at coords (which must name this region). False when the
     // entity or the level cannot take it; an entity that asks to be deleted on entering an
     // unloaded level is destroyed then. Updates the entity once; unless quiet, the host's network
@@ -117,7 +232,18 @@ public:
     // Out of the clients' tables, the level (or only region-less coords when the level is not
     // ready) and the physics simulation.
     void RemoveEntity(Entity* entity);
+    // The world's region query from this region; without a world, this region when its box meets
+    // the frustum.
+    void GetRegionsInFrustum(std::vector<Region*>& out, const Frustum& frustum);
+    // The world's sphere query from this region; without a world, this region's completed level.
+    void GetEntitiesInSphere(std::vector<Entity*>& out, const Sphere& sphere, bool alternate,
+                             EntityListType type);
+    // The level's entities in the frustum (nothing while a load is under way); throughPortals also
+    // collects behind the portals the frustum meets, each region once.
+    void GetEntitiesInFrustum(std::vector<Entity*>& out, const Frustum& frustum, bool alternate, Region* from,
+                              EntityListType type, bool exact, bool throughPortals);
 
+    // ---- Portals ------------------------------------------------------------------------------
     Portal* CreatePortal();
     void DestroyPortal(Portal* portal);
     Portal* GetPortal(const UniqueId& id) const;
@@ -129,24 +255,69 @@ public:
     Portal* TraceSegmentAgainstPortals(const Ray& ray, float& distance, bool bothSides) const;
 
 private:
+    class LoadingThread;
+    class FogSavingThread;
+
+    // The load itself, on the loading thread or the caller's, under the level lock.
+    bool InternalLoadLevel(bool renderData);
+    // Starts the loading thread; the caller has checked that no load is under way.
+    void StartLoadingThread(bool renderData);
+    // Polls every 50 ms, with the loading thread raised, until neither loading flag is set.
+    void WaitForLoad();
+    // State may be kept across unloads: not a network client and not in editor mode.
+    static bool MayRestoreState();
+    std::string GetTempLevelFileName() const;
+    // Deletes the level (unloaded first) and leaves the loaded-regions list; main thread.
+    void DeleteLevel();
+    // Decodes image file bytes into a texture through the render device; null without one.
+    static RenderTexture* DecodeTexture(const void* bytes, unsigned size);
+    void ReleaseTexture(RenderTexture*& texture);
+    void CollectEntitiesInFrustum(std::vector<Entity*>& out, const Frustum& frustum, bool alternate,
+                                  Region* from, EntityListType type, bool exact, bool throughPortals,
+                                  std::vector<const Region*>& visited);
+
+    mutable CriticalSection m_levelLock;
+    LoadingThread* m_loadingThread = nullptr;
+    RegionId m_id;
     World* m_world;
     int m_index;
-    RegionId m_id;
     IntVec3 m_offset;
     std::string m_name;
+    std::atomic<Level*> m_level{nullptr};
     ABBox m_box;
+    mutable std::atomic<unsigned> m_framesNotUpdated{0};
+    unsigned m_lastUpdateFrame = 0;
+    std::atomic<bool> m_loading{false};
+    std::atomic<bool> m_renderLoading{false};
+    // A background load failed; the main thread's PostLoadLevel takes note.
+    std::atomic<bool> m_loadFailed{false};
+    // Under the level lock.
+    bool m_restore = false;
+    bool m_loadedFromMap = false;
+    // A level the loading thread finished; its box is taken on the main thread.
+    bool m_boxPending = false;
     unsigned m_levelOffset;
     unsigned m_levelSize;
     unsigned m_minimapOffset = 0;
     unsigned m_minimapSize = 0;
     std::vector<Portal*> m_portals;
-    Level* m_level = nullptr;
     std::string m_zoneRecord;
     std::list<Region*> m_connectedRegions;
+    BinaryWriter* m_savedState = nullptr; // under the level lock
+    CriticalSection m_fogLock;
+    FogSavingThread* m_fogThread = nullptr;
+    FogOfWar* m_fog = nullptr;
+    FogOfWar* m_temporaryFog = nullptr;
+    std::atomic<bool> m_fogSaving{false};
     unsigned m_iconValue = 0;
     std::vector<uint8_t> m_iconData;
     unsigned m_iconWidth = 0;
     unsigned m_iconHeight = 0;
+    RenderTexture* m_iconTexture = nullptr;
+    CriticalSection m_minimapLock;
+    RenderTexture* m_minimapTexture = nullptr; // under the minimap lock
+    // Signalled as a load finishes, so that a waiting main thread wakes at once.
+    Event m_loadDone;
 };
 
 } // namespace GAME

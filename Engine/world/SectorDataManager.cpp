@@ -81,9 +81,16 @@ template <class T> bool AssignAs(SectorData& target, const SectorData& source)
 
 SectorDataManager::~SectorDataManager()
 {
-    for (auto& list : m_records)
+    Clear();
+}
+
+void SectorDataManager::Clear()
+{
+    for (auto& list : m_records) {
         for (SectorData* record : list)
             delete record;
+        list.clear();
+    }
 }
 
 bool SectorDataManager::Load(const char* fileName)

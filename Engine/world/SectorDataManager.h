@@ -43,6 +43,8 @@ public:
     bool Save(const char* fileName) const;
     void Save(BinaryWriter& writer) const;
 
+    // Deletes every record (a world that unloads leaves none behind).
+    void Clear();
     // A new default record of the kind (none for kinds 4 and above).
     void NewSectorData(unsigned kind);
     // Copies every field of the record into the one at the index; the record must be of the kind.

@@ -1,21 +1,31 @@
 #include "world/World.h"
 
 #include "core/EventManager.h"
+#include "core/Frustum.h"
 #include "core/GameEvent.h"
 #include "core/Intersect.h"
 #include "core/Log.h"
 #include "core/MathUtil.h"
+#include "core/OBBox.h"
 #include "core/ObjectManager.h"
+#include "core/Sphere.h"
+#include "core/WorldFrustum.h"
 #include "core/WorldRay.h"
 #include "core/WorldVec3.h"
 #include "data/BinaryReader.h"
 #include "data/ChunkedBinaryWriter.h"
 #include "data/EngineDataServices.h"
 #include "data/FileSystem.h"
+#include "navigation/CollisionContact.h"
+#include "navigation/FogOfWar.h"
+#include "navigation/PathFinder.h"
+#include "terrain/GridRegion.h"
+#include "terrain/TerrainBase.h"
 #include "world/Entity.h"
 #include "world/InstanceGroupManager.h"
 #include "world/Level.h"
 #include "world/MapChunkCallback.h"
+#include "world/Portal.h"
 #include "world/Region.h"
 #include "world/SectorDataManager.h"
 #include "world/WorldFile.h"
@@ -26,6 +36,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 namespace GAME {
 
@@ -41,6 +52,23 @@ bool StrictlyContains(const ABBox& box, const Vec3& p)
     return std::fabs(r.x) < box.extents.x && std::fabs(r.y) < box.extents.y && std::fabs(r.z) < box.extents.z;
 }
 
+// The box of a region moved into another region's space.
+ABBox MovedBox(const Region* region, const Region* into)
+{
+    const ABBox& box = region->GetBoundingBox();
+    return ABBox(box.center + Region::GetOffsetDifference(region, into), box.extents);
+}
+
+constexpr float kNoTerrainHeight = -9999999.0f;
+constexpr float kPi = 3.14159265358979f;
+
+// The unit vector, or zero for a zero vector.
+Vec3 SafeUnit(const Vec3& v)
+{
+    const float length = v.Length();
+    return length > 0.0f ? v * (1.0f / length) : Vec3();
+}
+
 } // namespace
 
 World::~World()
@@ -49,10 +77,6 @@ World::~World()
     sCurrentWorld.compare_exchange_strong(self, nullptr);
     Unload();
 }
-
-void World::Update(const std::vector<WorldFrustum>&) {}
-
-void World::GetEntitiesInFrustum(std::vector<Entity*>&, const WorldFrustum&, bool, int, bool) const {}
 
 void World::SetCurrent(World* world)
 {
@@ -63,6 +87,8 @@ World* World::GetCurrent()
 {
     return sCurrentWorld.load();
 }
+
+// ---- Regions ------------------------------------------------------------------------------------
 
 Region* World::GetRegion(int index) const
 {
@@ -79,6 +105,37 @@ int World::GetRegionIndex(const Region* region) const
     return -1;
 }
 
+const char* World::GetRegionName(int index) const
+{
+    const Region* region = GetRegion(index);
+    return region ? region->GetName().c_str() : "";
+}
+
+void World::SetRegionName(int index, const char* name)
+{
+    if (Region* region = GetRegion(index))
+        region->SetName(name ? name : "");
+}
+
+Level* World::GetRegionLevel(int index) const
+{
+    const Region* region = GetRegion(index);
+    return region ? region->GetLevel(false) : nullptr;
+}
+
+Level* World::GuaranteedGetRegionLevel(int index) const
+{
+    const Region* region = GetRegion(index);
+    return region ? region->GuaranteedGetLevel(false) : nullptr;
+}
+
+int World::GetLevelRegion(const Level* level) const
+{
+    if (!level || !level->GetRegion())
+        return -1;
+    return GetRegionIndex(level->GetRegion());
+}
+
 int World::AddRegion(const char* name, const IntVec3& offset, const ABBox& box, const RegionId& id)
 {
     const int index = GetNumRegions();
@@ -86,15 +143,328 @@ int World::AddRegion(const char* name, const IntVec3& offset, const ABBox& box, 
     return index;
 }
 
-Region* World::GetRegionById(const RegionId& id, bool) const
+int World::AddRegion(const char* name, const IntVec3& offset)
+{
+    const int index = AddRegion(name, offset, ABBox(), RegionId());
+    if (!m_regions.back()->LoadLevel(false)) {
+        LogPrintf(1, "Couldn't load %s\n", name ? name : "");
+        RemoveRegion(index);
+        return -1;
+    }
+    return index;
+}
+
+int World::AddRegion(Level* level, const IntVec3& offset)
+{
+    const ABBox box = level ? level->GetBoundingBox() : ABBox(Vec3(), Vec3(100.0f, 100.0f, 100.0f));
+    const int index = AddRegion("Unnamed", offset, box, RegionId());
+    m_regions.back()->SetLevel(level);
+    return index;
+}
+
+void World::RemoveRegion(int index)
+{
+    Region* region = GetRegion(index);
+    if (!region)
+        return;
+    region->WaitForLoadingToFinish();
+    SetRegionLoaded(region, false);
+    for (Region* other : m_regions)
+        if (other)
+            other->RemoveConnectedRegion(region);
+    m_regions.erase(m_regions.begin() + index);
+    delete region;
+    for (size_t i = 0; i < m_regions.size(); ++i)
+        m_regions[i]->SetRegionIndex(static_cast<int>(i));
+}
+
+void World::UnloadLevel(int index, bool saveState)
+{
+    if (Region* region = GetRegion(index))
+        region->UnloadLevel(saveState);
+}
+
+void World::UnloadExtraRegions()
+{
+    for (Region* region : m_regions)
+        region->PrepareUnload();
+}
+
+void World::UpdateRegionBoundingBox(Level* level)
+{
+    if (!level)
+        return;
+    for (Region* region : m_regions) {
+        if (region && region->GetLevelPtr() == level) {
+            region->UpdateBoundingBox();
+            return;
+        }
+    }
+}
+
+void World::SetRegionLoaded(const Region* region, bool loaded)
+{
+    if (!region)
+        return;
+    auto it = std::find(m_loadedRegions.begin(), m_loadedRegions.end(), region);
+    if (loaded && it == m_loadedRegions.end())
+        m_loadedRegions.push_back(const_cast<Region*>(region));
+    else if (!loaded && it != m_loadedRegions.end())
+        m_loadedRegions.erase(it);
+}
+
+bool World::IsRegionLoaded(const Region* region) const
+{
+    return std::find(m_loadedRegions.begin(), m_loadedRegions.end(), region) != m_loadedRegions.end();
+}
+
+Region* World::GetRegionById(const RegionId& id, bool searchLoadedFirst) const
 {
     if (id.IsInvalid())
         return nullptr;
+    if (searchLoadedFirst)
+        for (Region* region : m_loadedRegions)
+            if (region->GetId() == id)
+                return region;
     for (Region* region : m_regions)
         if (region && region->GetId() == id)
             return region;
     return nullptr;
 }
+
+void World::BuildConnectivity()
+{
+    for (Region* region : m_regions)
+        if (region)
+            region->BuildRegionConnectivity(m_regions);
+    m_connectivityBuilt = true;
+}
+
+void World::DeleteRegions()
+{
+    // Every thread first: a loading thread may still read the map file or a neighbour's id.
+    for (Region* region : m_regions)
+        region->WaitForLoadingToFinish();
+    // Group centres point at regions; they are found again from the members once levels load.
+    if (InstanceGroupManager::HasInstantiated())
+        InstanceGroupManager::Get()->ForgetCenters();
+    for (Region* region : m_regions)
+        region->DestroyLevelEntities();
+    // Deleted from a copy, so that regions leaving the loaded list find the vector intact.
+    std::vector<Region*> regions;
+    regions.swap(m_regions);
+    for (Region* region : regions)
+        delete region;
+    m_loadedRegions.clear();
+}
+
+void World::ClearSectorData()
+{
+    // Another world's sectors must not stay behind for the next one.
+    WorldServices* services = WorldServices::Get();
+    if (SectorDataManager* sectorData = services ? services->GetSectorDataManager() : nullptr)
+        sectorData->Clear();
+    m_ownsSectorData = false;
+}
+
+void World::Unload()
+{
+    DeleteRegions();
+    m_questFiles.clear();
+    m_spawnPoints.clear();
+    m_regionsLoaded = false;
+    if (m_ownsSectorData)
+        ClearSectorData();
+    CloseMapFile();
+}
+
+// ---- Per frame ----------------------------------------------------------------------------------
+
+void World::PostLoadPass()
+{
+    for (size_t i = 0; i < m_regions.size(); ++i)
+        m_regions[i]->PostLoadLevel(true);
+}
+
+void World::Update(const std::vector<WorldFrustum>& frusta)
+{
+    m_timer.Update(false);
+    m_elapsed = m_timer.GetElapsedTime();
+    const unsigned count = static_cast<unsigned>(frusta.size());
+
+    if (m_debugging) {
+        char line[512];
+        if (!frusta.empty() && frusta[0].GetRegion()) {
+            const Region* current = frusta[0].GetRegion();
+            std::snprintf(line, sizeof(line), "^bCurrent region %s", current->GetName().c_str());
+            EngineDataServices::StatisticText(line);
+            if (m_showConnections) {
+                for (const Region* connected : current->GetConnectedRegions()) {
+                    std::snprintf(line, sizeof(line), " -> %s", connected->GetName().c_str());
+                    EngineDataServices::StatisticText(line);
+                }
+            }
+        }
+        for (const Region* region : m_loadedRegions) {
+            const Level* level = region->GetLevel(true);
+            if (!level)
+                continue;
+            std::snprintf(line, sizeof(line), level->HasLoadedRenderData() ? ": %s (%i)" : "^k: %s (%i)",
+                          region->GetName().c_str(), static_cast<int>(region->GetFramesNotUpdated()));
+            EngineDataServices::StatisticText(line);
+        }
+    }
+
+    // Regions may unload (and leave the loaded list) during the walk; the vector stays as it is.
+    if (!m_connectivityBuilt) {
+        for (size_t i = 0; i < m_regions.size(); ++i) {
+            m_regions[i]->Update(frusta.data(), count, m_elapsed, false, nullptr, 0);
+            m_regions[i]->UpdateUsage();
+        }
+        return;
+    }
+    for (const WorldFrustum& frustum : frusta)
+        if (Region* region = frustum.GetRegion())
+            region->Update(frusta.data(), count, m_elapsed, true, nullptr, 0);
+    for (size_t i = 0; i < m_regions.size(); ++i)
+        m_regions[i]->UpdateUsage();
+}
+
+void World::PreDeviceReset()
+{
+    // The engine has told the graphics engine's shared resources already.
+    for (Region* region : m_regions)
+        region->PreDeviceReset();
+}
+
+void World::PostDeviceReset()
+{
+    for (Region* region : m_regions)
+        region->PostDeviceReset();
+}
+
+void World::ReloadGenerationDependentData()
+{
+    for (Region* region : m_regions)
+        region->ReloadGenerationDependentData();
+}
+
+void World::ReleaseMinimapImages()
+{
+    for (Region* region : m_regions)
+        region->ReleaseMinimapImage();
+}
+
+void World::ValidateSectorLayers()
+{
+    for (Region* region : m_regions)
+        if (region->IsLevelLoaded())
+            region->GetLevelPtr()->GetSectorLayers().ValidateMapping();
+}
+
+// ---- Entities -----------------------------------------------------------------------------------
+
+bool World::AddEntity(Entity* entity, const WorldCoords& coords, bool quiet)
+{
+    if (!entity || !coords.GetRegion() || entity->GetRegion())
+        return false;
+    return coords.GetRegion()->AddEntity(entity, coords, quiet);
+}
+
+void World::RemoveEntity(Entity* entity)
+{
+    if (!entity)
+        return;
+    WorldServices::RemoveEntityFromAllClients(entity);
+    if (Region* region = entity->GetRegion())
+        region->RemoveEntity(entity);
+}
+
+void World::SetCoords(Entity* entity, const WorldCoords& coords)
+{
+    if (!entity)
+        return;
+    Region* from = entity->GetRegion();
+    Region* to = coords.GetRegion();
+    if (!from || !to)
+        return;
+    const bool deleteOnUnloaded = entity->DeleteOnEnteringUnloadedLevel();
+    if (!deleteOnUnloaded && !to->GuaranteedGetLevel(false))
+        return;
+    bool wasListed = false;
+    if (from != to) {
+        if (Level* old = from->GetLevel()) {
+            wasListed = old->IsInNetworkList(entity);
+            if (wasListed)
+                old->RemoveEntityFromNetworkList(entity);
+            old->RemoveEntity(entity);
+        }
+    }
+    if (!to->IsLevelLoaded() && deleteOnUnloaded) {
+        LogPrintf(2, "Entity '%s' tried to move into an unloaded level.", entity->GetObjectName().c_str());
+        ObjectManager::Get()->DestroyObjectEx(entity, __FILE__, __LINE__);
+        return;
+    }
+    Level* target = to->GuaranteedGetLevel(false);
+    if (!target)
+        return;
+    if (from != to) {
+        target->AddEntity(entity, coords.GetRegionCoords());
+        if (wasListed)
+            target->AddEntityToNetworkList(entity);
+    } else {
+        target->MoveEntity(entity, coords.GetRegionCoords());
+    }
+}
+
+void World::AddEntityToNetworkList(Entity* entity)
+{
+    Region* region = entity ? entity->GetRegion() : nullptr;
+    if (region && region->IsLevelLoaded())
+        region->GetLevelPtr()->AddEntityToNetworkList(entity);
+}
+
+void World::RemoveEntityFromNetworkList(Entity* entity)
+{
+    Region* region = entity ? entity->GetRegion() : nullptr;
+    if (!region)
+        return;
+    Level* level = region->GetLevel(true);
+    if (!level) {
+        LogPrintf(1, "Attempt to remove entity from NetworkList on NULL level (%s, id: %d).",
+                  entity->GetObjectName().c_str(), static_cast<int>(entity->GetObjectId()));
+        return;
+    }
+    level->RemoveEntityFromNetworkList(entity);
+}
+
+// ---- Fog of war ---------------------------------------------------------------------------------
+
+bool World::IsInFog(const WorldVec3& position) const
+{
+    Region* region = position.GetRegion();
+    return !region || region->IsInFog(position);
+}
+
+void World::AddFOWVisibility(const WorldVec3& position, int radius)
+{
+    Region* from = position.GetRegion();
+    if (!from)
+        return;
+    std::vector<Region*> regions;
+    GetRegionsInBox(regions, from, ABBox(position.GetRegionPosition(), Vec3(30.0f, 30.0f, 30.0f)));
+    for (Region* region : regions)
+        region->AddFOWVisibility(region->GetRelativePosition(position), radius);
+}
+
+void World::UnloadFOWForMapClose()
+{
+    for (Region* region : m_regions)
+        if (!region->IsLevelLoaded())
+            region->UnloadFOW();
+}
+
+// ---- Region queries -----------------------------------------------------------------------------
 
 Region* World::GetRegionContainingPoint(const Region* from, const Vec3& p) const
 {
@@ -121,79 +491,148 @@ Region* World::GetRegionContainingPoint(const IntVec3& p) const
     return nullptr;
 }
 
-float World::GetNearestFloorHeight(const WorldVec3& p) const
+void World::GetRegionsInFrustum(std::vector<Region*>& out, Region* from, const Frustum& frustum,
+                                bool connectedOnly) const
 {
-    Region* region = p.GetRegion();
-    if (!region)
-        return -gInfinity;
-    const Vec3& pos = p.GetRegionPosition();
-    const float down =
-        CastRay(WorldRay(WorldVec3(region, pos + Vec3(0.0f, 2.5f, 0.0f)), Vec3(0.0f, -1.0f, 0.0f)));
-    if (down < gInfinity)
-        return (pos.y + 2.5f) - down;
-    const float up =
-        CastRay(WorldRay(WorldVec3(region, pos - Vec3(0.0f, 2.5f, 0.0f)), Vec3(0.0f, 1.0f, 0.0f)));
-    if (up < gInfinity)
-        return (pos.y - 2.5f) + up;
-    return -gInfinity;
-}
-
-bool World::AddEntity(Entity* entity, const WorldCoords& coords, bool quiet)
-{
-    if (!entity || !coords.GetRegion() || entity->GetRegion())
-        return false;
-    return coords.GetRegion()->AddEntity(entity, coords, quiet);
-}
-
-void World::RemoveEntity(Entity* entity)
-{
-    if (entity && entity->GetRegion())
-        entity->GetRegion()->RemoveEntity(entity);
-}
-
-void World::SetCoords(Entity* entity, const WorldCoords& coords)
-{
-    if (!entity)
+    if (!from)
         return;
-    Region* from = entity->GetRegion();
-    Region* to = coords.GetRegion();
-    if (!from || !to)
-        return;
-    const bool deleteOnUnloaded = entity->DeleteOnEnteringUnloadedLevel();
-    if (!deleteOnUnloaded && !to->GuaranteedGetLevel(false))
-        return;
-    bool wasListed = false;
-    if (from != to && from->GetLevel()) {
-        Level* old = from->GetLevel();
-        wasListed = old->IsInNetworkList(entity);
-        if (wasListed)
-            old->RemoveEntityFromNetworkList(entity);
-        old->RemoveEntity(entity);
-    }
-    Level* target = to->GuaranteedGetLevel(false);
-    if ((!target || !target->IsLoaded()) && deleteOnUnloaded) {
-        LogPrintf(2, "Entity '%s' tried to move into an unloaded level.", entity->GetObjectName().c_str());
-        ObjectManager::Get()->DestroyObjectEx(entity, __FILE__, __LINE__);
-        return;
-    }
-    if (!target)
-        return;
-    if (from != to) {
-        target->AddEntity(entity, coords.GetRegionCoords());
-        if (wasListed)
-            target->AddEntityToNetworkList(entity);
-    } else {
-        target->MoveEntity(entity, coords.GetRegionCoords());
-    }
-}
-
-void World::UpdateRegionBoundingBox(Level* level)
-{
     for (Region* region : m_regions) {
-        if (region && region->GetLevel() == level) {
-            region->UpdateBoundingBox();
-            return;
+        if (!ABBoxInFrustum(MovedBox(region, from), frustum))
+            continue;
+        if (!connectedOnly || AreRegionsConnected(from, region, 8))
+            out.push_back(region);
+    }
+}
+
+void World::GetLoadedRegionsInFrustum(std::vector<const Region*>& out, Region* from, const Frustum& frustum,
+                                      bool neighboursOnly) const
+{
+    if (!from)
+        return;
+    for (const Region* region : m_loadedRegions) {
+        if (neighboursOnly && !from->IsNeighbor(region))
+            continue;
+        if (ABBoxInFrustum(MovedBox(region, from), frustum))
+            out.push_back(region);
+    }
+}
+
+void World::GetRegionsInBox(std::vector<Region*>& out, Region* from, const ABBox& box) const
+{
+    if (!from)
+        return;
+    for (Region* region : m_regions)
+        if (ABBoxesOverlap(MovedBox(region, from), box))
+            out.push_back(region);
+}
+
+void World::GetConnectedRegionSet(const Region* region, std::set<Region*>& out, int maxDepth) const
+{
+    if (!region)
+        return;
+    out.insert(const_cast<Region*>(region));
+    std::vector<const Region*> level(1, region);
+    for (int depth = 0; depth <= maxDepth && !level.empty(); ++depth) {
+        std::vector<const Region*> next;
+        for (const Region* r : level)
+            for (Region* connected : r->GetConnectedRegions())
+                if (out.insert(connected).second)
+                    next.push_back(connected);
+        level.swap(next);
+    }
+}
+
+bool World::AreRegionsConnected(const Region* a, const Region* b, int maxDepth) const
+{
+    if (!a || !b)
+        return false;
+    if (a == b)
+        return true;
+    std::vector<const Region*> seen(1, a);
+    std::vector<const Region*> level(a->GetConnectedRegions().begin(), a->GetConnectedRegions().end());
+    for (int depth = 0; depth < maxDepth && !level.empty(); ++depth) {
+        if (std::find(level.begin(), level.end(), b) != level.end())
+            return true;
+        seen.insert(seen.end(), level.begin(), level.end());
+        std::vector<const Region*> next;
+        for (const Region* r : level)
+            for (const Region* connected : r->GetConnectedRegions())
+                if (std::find(seen.begin(), seen.end(), connected) == seen.end() &&
+                    std::find(next.begin(), next.end(), connected) == next.end())
+                    next.push_back(connected);
+        level.swap(next);
+    }
+    return false;
+}
+
+// ---- Distances ----------------------------------------------------------------------------------
+
+float World::GetDistanceSquared(const WorldVec3& a, const WorldVec3& b) const
+{
+    return a.GetRegion() && b.GetRegion() ? GetDirection(a, b).LengthSquared() : gInfinity;
+}
+
+float World::GetDistance(const WorldVec3& a, const WorldVec3& b) const
+{
+    return std::sqrt(GetDistanceSquared(a, b));
+}
+
+Vec3 World::GetDirection(const WorldVec3& from, const WorldVec3& to) const
+{
+    Region* a = from.GetRegion();
+    Region* b = to.GetRegion();
+    if (!a || !b)
+        return Vec3(gInfinity, gInfinity, gInfinity);
+    Vec3 best = to - from;
+    if (a == b)
+        return best;
+    float bestLength = best.LengthSquared();
+    for (int i = 0; i < a->GetNumPortals(); ++i) {
+        const Portal* portal = a->GetPortal(i);
+        if (portal->GetConnectedRegionId() != b->GetId())
+            continue;
+        Coords backToFront;
+        Region* other = nullptr;
+        if (!portal->GetBackToFrontCoords(backToFront, other))
+            continue;
+        const Vec3 through = backToFront.TransformPoint(to.GetRegionPosition()) - from.GetRegionPosition();
+        const float length = through.LengthSquared();
+        if (length < bestLength) {
+            bestLength = length;
+            best = through;
         }
+    }
+    return best;
+}
+
+// ---- Entity queries -----------------------------------------------------------------------------
+
+void World::GetEntities(std::vector<Entity*>& out, EntityListType type) const
+{
+    for (const Region* region : m_loadedRegions)
+        if (const Level* level = region->GetLevelPtr())
+            level->GetEntities(out, type);
+}
+
+void World::GetEntities(std::vector<Entity*>& out, const FilterFunction<Entity>& filter,
+                        EntityListType type) const
+{
+    for (const Region* region : m_loadedRegions)
+        if (const Level* level = region->GetLevelPtr())
+            level->GetEntities(out, filter, type);
+}
+
+void World::GetEntitiesInSphere(std::vector<Entity*>& out, Region* from, const Sphere& sphere, bool alternate,
+                                EntityListType type) const
+{
+    if (!from)
+        return;
+    for (const Region* region : m_loadedRegions) {
+        const Sphere moved(sphere.center + Region::GetOffsetDifference(from, region), sphere.radius);
+        if (!ABBoxIntersectsSphere(region->GetBoundingBox(), moved))
+            continue;
+        if (const Level* level = region->GetLevelPtr())
+            level->GetEntitiesInSphere(out, moved, alternate, type);
     }
 }
 
@@ -202,15 +641,346 @@ void World::GetEntitiesInBox(std::vector<Entity*>& out, const ABBox& box, Region
 {
     if (!from)
         return;
-    for (Region* region : m_regions) {
-        Level* level = region ? region->GetLevel() : nullptr;
-        if (!level || (!force && !level->IsLoaded()))
-            continue;
-        const ABBox local(box.center + Region::GetOffsetDifference(from, region), box.extents);
-        if (!ABBoxesOverlap(local, region->GetBoundingBox()))
-            continue;
-        level->GetEntitiesInBox(out, local, type);
+    std::vector<Region*> regions;
+    GetRegionsInBox(regions, from, box);
+    for (Region* region : regions) {
+        const Level* level = force ? region->GuaranteedGetLevel(false)
+                                   : (region->IsLevelLoaded() ? region->GetLevelPtr() : nullptr);
+        if (level)
+            level->GetEntitiesInBox(out, ABBox(box.center + Region::GetOffsetDifference(from, region), box.extents),
+                                    type);
     }
+}
+
+void World::GetEntitiesInFrustum(std::vector<Entity*>& out, const WorldFrustum& frustum, bool neighboursOnly,
+                                 EntityListType type, bool exact) const
+{
+    std::vector<const Region*> regions;
+    GetLoadedRegionsInFrustum(regions, frustum.GetRegion(), frustum.GetRegionFrustum(), neighboursOnly);
+    for (const Region* region : regions) {
+        Frustum moved;
+        frustum.GetRelativeFrustum(region, moved);
+        const_cast<Region*>(region)->GetEntitiesInFrustum(out, moved, false, nullptr, type, exact, false);
+    }
+}
+
+void World::GetEntitiesInCone(std::vector<Entity*>& out, const WorldVec3& apex, const Vec3& axis, float angle,
+                              float range, bool alternate, EntityListType type) const
+{
+    constexpr float twoPi = 2.0f * kPi;
+    if (angle >= twoPi)
+        angle = twoPi - 0.01f;
+    else if (angle <= 0.0f)
+        angle = 0.01f;
+    else if (angle == kPi)
+        angle = kPi - 0.01f;
+    Region* region = apex.GetRegion();
+    if (!region)
+        return;
+    const Vec3 unitAxis = SafeUnit(axis);
+    std::vector<Entity*> inSphere;
+    GetEntitiesInSphere(inSphere, region, Sphere(apex.GetRegionPosition(), range), alternate, type);
+    std::vector<std::pair<float, Entity*>> kept;
+    for (Entity* entity : inSphere) {
+        if (!entity->GetRegion())
+            continue;
+        const ABBox& box = entity->GetRegionBoundingBox();
+        const float radius = (box.extents.x + box.extents.y + box.extents.z) / 3.0f;
+        // The entity's centre in the apex's space.
+        const Vec3 center = box.center + Region::GetOffsetDifference(entity->GetRegion(), region);
+        const Vec3 toCenter = SafeUnit(center - apex.GetRegionPosition());
+        const float cosine = Vec3::Dot(unitAxis, toCenter);
+        bool keep;
+        if (angle < kPi)
+            keep = SphereInCone(apex.GetRegionPosition(), unitAxis, angle, center, radius);
+        else
+            keep = !SphereInCone(apex.GetRegionPosition(), -unitAxis, twoPi - angle, center, radius);
+        if (keep)
+            kept.emplace_back(cosine, entity);
+    }
+    std::stable_sort(kept.begin(), kept.end(),
+                     [](const std::pair<float, Entity*>& a, const std::pair<float, Entity*>& b) {
+                         return a.first > b.first;
+                     });
+    for (const auto& entry : kept)
+        out.push_back(entry.second);
+}
+
+// ---- Rays ---------------------------------------------------------------------------------------
+
+Ray World::MoveRay(const Ray& ray, const Region* from, const Region* to)
+{
+    return Ray(ray.origin + Region::GetOffsetDifference(from, to), ray.direction);
+}
+
+void World::GetIntersection(const WorldRay& ray, WorldIntersection& out, PhysicsSurface surface,
+                            bool excludeEntities) const
+{
+    out = WorldIntersection();
+    Region* from = ray.GetRegion();
+    if (!from)
+        return;
+    GetIntersectionThroughPortals(from, ray.GetRegionRay(), out, surface);
+    // The regions are asked even after a hit behind a portal: what stands in front of the portal
+    // is nearer.
+    for (Region* region : m_loadedRegions) {
+        const Ray moved = MoveRay(ray.GetRegionRay(), from, region);
+        if (region->GetBoundingBox().GetIntersection(moved) == gInfinity &&
+            !StrictlyContains(region->GetBoundingBox(), moved.origin))
+            continue;
+        const Level* level = region->GetLevelPtr();
+        if (!level)
+            continue;
+        Intersection hit;
+        level->GetIntersection(moved, hit, surface, excludeEntities);
+        if (hit.distance < out.distance) {
+            out.distance = hit.distance;
+            out.position = WorldVec3(region, hit.point);
+            out.surface = hit.surface;
+        }
+    }
+}
+
+void World::GetIntersectionThroughPortals(Region* region, const Ray& ray, WorldIntersection& out,
+                                          PhysicsSurface surface) const
+{
+    if (!region)
+        return;
+    float portalDistance = gInfinity;
+    const Portal* portal = region->TraceSegmentAgainstPortals(ray, portalDistance, false);
+    if (!portal)
+        return;
+    Coords toOther;
+    Region* behind = nullptr;
+    if (!portal->GetFrontToBackCoords(toOther, behind) || !behind->IsLevelLoaded())
+        return;
+    const Ray moved(toOther.TransformPoint(ray.origin), toOther.TransformVector(ray.direction));
+    Intersection hit;
+    behind->GetLevelPtr()->GetIntersection(moved, hit, surface, false);
+    // Only what lies beyond the portal is seen through it.
+    if (hit.distance >= portalDistance && hit.distance < out.distance) {
+        out.distance = hit.distance;
+        out.position = WorldVec3(behind, hit.point);
+        out.surface = hit.surface;
+    }
+}
+
+Entity* World::PickEntity(const WorldRay& ray) const
+{
+    Region* from = ray.GetRegion();
+    if (!from)
+        return nullptr;
+    for (const Region* region : m_loadedRegions) {
+        const Ray moved = MoveRay(ray.GetRegionRay(), from, region);
+        if (region->GetBoundingBox().GetIntersection(moved) == gInfinity)
+            continue;
+        if (const Level* level = region->GetLevelPtr())
+            if (Entity* entity = level->PickEntity(moved))
+                return entity;
+    }
+    return nullptr;
+}
+
+Entity* World::PickEntity(const WorldRay& ray, const FilterFunction<Entity>& filter) const
+{
+    Region* from = ray.GetRegion();
+    if (!from)
+        return nullptr;
+    for (const Region* region : m_loadedRegions) {
+        const Ray moved = MoveRay(ray.GetRegionRay(), from, region);
+        if (region->GetBoundingBox().GetIntersection(moved) == gInfinity)
+            continue;
+        if (const Level* level = region->GetLevelPtr())
+            if (Entity* entity = level->PickEntity(moved, filter))
+                return entity;
+    }
+    return nullptr;
+}
+
+void World::PickEntities(const WorldRay& ray, std::vector<Entity*>& out) const
+{
+    Region* from = ray.GetRegion();
+    if (!from)
+        return;
+    for (const Region* region : m_loadedRegions) {
+        const Ray moved = MoveRay(ray.GetRegionRay(), from, region);
+        if (region->GetBoundingBox().GetIntersection(moved) == gInfinity)
+            continue;
+        if (const Level* level = region->GetLevelPtr())
+            level->PickEntities(moved, out, false);
+    }
+}
+
+void World::GetAllIntersections(const WorldRay& ray, std::vector<Entity*>& out, bool alternate,
+                                float maxDistance) const
+{
+    Region* from = ray.GetRegion();
+    if (!from)
+        return;
+    for (const Region* region : m_loadedRegions) {
+        const Ray moved = MoveRay(ray.GetRegionRay(), from, region);
+        if (region->GetBoundingBox().GetIntersection(moved) == gInfinity)
+            continue;
+        if (const Level* level = region->GetLevelPtr())
+            level->GetAllIntersections(moved, out, alternate, maxDistance);
+    }
+}
+
+int World::PickRegion(const WorldRay& ray) const
+{
+    Region* from = ray.GetRegion();
+    if (!from)
+        return -1;
+    int best = -1;
+    float nearest = gInfinity;
+    for (size_t i = 0; i < m_regions.size(); ++i) {
+        const Region* region = m_regions[i];
+        if (!region->IsLevelLoaded())
+            continue;
+        const Level* level = region->GetLevelPtr();
+        const Ray moved = MoveRay(ray.GetRegionRay(), from, region);
+        float distance = gInfinity;
+        if (level->GetGridRegion()) {
+            distance = region->GetBoundingBox().GetIntersection(moved);
+        } else if (const TerrainBase* terrain = level->GetTerrain()) {
+            Intersection hit;
+            terrain->GetIntersection(moved, hit, physicsSurfaceAny);
+            distance = hit.distance;
+        }
+        if (distance < nearest) {
+            nearest = distance;
+            best = static_cast<int>(i);
+        }
+    }
+    return best;
+}
+
+Portal* World::TraceRayAgainstPortals(const WorldRay& ray, float& distance, bool bothSides) const
+{
+    Region* from = ray.GetRegion();
+    if (!from)
+        return nullptr;
+    Portal* nearest = nullptr;
+    for (const Region* region : m_loadedRegions)
+        if (Portal* portal =
+                region->TraceSegmentAgainstPortals(MoveRay(ray.GetRegionRay(), from, region), distance, bothSides))
+            nearest = portal;
+    return nearest;
+}
+
+// ---- Heights ------------------------------------------------------------------------------------
+
+float World::GetNearestFloorHeight(const WorldVec3& p) const
+{
+    Region* region = p.GetRegion();
+    if (!region)
+        return -gInfinity;
+    const Vec3& pos = p.GetRegionPosition();
+    WorldIntersection hit;
+    GetIntersection(WorldRay(WorldVec3(region, pos + Vec3(0.0f, 2.5f, 0.0f)), Vec3(0.0f, -1.0f, 0.0f)), hit, 0,
+                    false);
+    if (hit.IsHit())
+        return (pos.y + 2.5f) - hit.distance;
+    GetIntersection(WorldRay(WorldVec3(region, pos - Vec3(0.0f, 2.5f, 0.0f)), Vec3(0.0f, 1.0f, 0.0f)), hit, 0,
+                    false);
+    if (hit.IsHit())
+        return (pos.y - 2.5f) + hit.distance;
+    return -gInfinity;
+}
+
+float World::GetHighestTerrainHeight(Region* from, float x, float z) const
+{
+    float highest = kNoTerrainHeight;
+    if (!from)
+        return highest;
+    std::vector<Region*> regions;
+    GetRegionsInBox(regions, from, ABBox(Vec3(x, 0.0f, z), Vec3(0.0f, gInfinity, 0.0f)));
+    for (Region* region : regions) {
+        const Level* level = region->GuaranteedGetLevel(false);
+        if (!level)
+            continue;
+        const Vec3 shift = Region::GetOffsetDifference(from, region);
+        const Vec3 local(x + shift.x, 0.0f, z + shift.z);
+        // The height back in from's space.
+        if (const TerrainBase* terrain = level->GetTerrain())
+            highest = std::max(highest, terrain->GetHeightInterpolated(local.x, local.z) - shift.y);
+        if (const GridRegion* grid = level->GetGridRegion())
+            highest = std::max(highest, grid->GetGroundHeight(local.x, local.z) - shift.y);
+    }
+    return highest;
+}
+
+// ---- Collisions ---------------------------------------------------------------------------------
+
+int World::FindCollisions(const Entity* entity, CollisionContact* contacts, int maxContacts, const WorldVec3& pos,
+                          EntityListType type, PhysicsSurface surface) const
+{
+    Region* from = pos.GetRegion();
+    if (!entity || !contacts || maxContacts <= 0 || !from)
+        return 0;
+    const ABBox& box = entity->GetRegionBoundingBox();
+    const ABBox placed(pos.GetRegionPosition(), box.extents);
+    int found = 0;
+    for (const Region* region : m_loadedRegions) {
+        if (found >= maxContacts)
+            break;
+        if (!ABBoxesOverlap(MovedBox(region, from), placed))
+            continue;
+        if (const Level* level = region->GetLevelPtr())
+            found += level->FindCollisions(entity, contacts + found, maxContacts - found, pos, type, surface);
+    }
+    return found;
+}
+
+int World::FindCollisions(const Entity* entity, const OBBox& box, CollisionContact* contacts, int maxContacts,
+                          const WorldVec3& pos, EntityListType type, PhysicsSurface surface) const
+{
+    Region* from = pos.GetRegion();
+    if (!contacts || maxContacts <= 0 || !from)
+        return 0;
+    // The box is relative to the position.
+    ABBox enclosing = ABBox::FromOBBox(box);
+    enclosing.center += pos.GetRegionPosition();
+    int found = 0;
+    for (const Region* region : m_loadedRegions) {
+        if (found >= maxContacts)
+            break;
+        if (!ABBoxesOverlap(MovedBox(region, from), enclosing))
+            continue;
+        if (const Level* level = region->GetLevelPtr())
+            found += level->FindCollisions(entity, box, contacts + found, maxContacts - found, pos, type, surface);
+    }
+    return found;
+}
+
+void World::FindCollisions(const Entity* entity, std::vector<CollisionBox>& boxes, const WorldVec3& pos,
+                           EntityListType type, PhysicsSurface surface) const
+{
+    Region* from = pos.GetRegion();
+    if (!entity || !from)
+        return;
+    // The entity's box about the position, relative to it.
+    const ABBox relative(Vec3(), entity->GetRegionBoundingBox().extents);
+    const ABBox placed(pos.GetRegionPosition(), relative.extents);
+    for (const Region* region : m_loadedRegions) {
+        if (!ABBoxesOverlap(MovedBox(region, from), placed))
+            continue;
+        if (const Level* level = region->GetLevelPtr())
+            level->FindCollisions(boxes, relative, pos, type, surface);
+    }
+}
+
+void World::ShiftFrustum(const Frustum& in, const Vec3& shift, Frustum& out)
+{
+    out = in;
+    for (Plane& plane : out.planes)
+        plane.d -= Vec3::Dot(plane.normal, shift);
+}
+
+Path* World::FindPath(int agentShape, const WorldVec3& from, const WorldVec3& to, const Vec3& extents, float range,
+                      float radius, float height, float slope, unsigned flags)
+{
+    return PathFinder::Get()->FindPath(agentShape, from, to, extents, range, radius, height, slope, flags);
 }
 
 // ---- Files ----------------------------------------------------------------------------------
@@ -326,17 +1096,19 @@ void World::SetPlayerSpawnPoint(const WorldCoords& coords)
 File* World::LockMapFile() const
 {
     m_mapFileLock.Enter();
-    if (m_mapFileInUse) {
+    // A nested lock by the thread that holds it, or no map: the lock is left again at once, so a
+    // caller that sees null never holds it.
+    if (m_mapFileInUse.load(std::memory_order_relaxed) || !m_mapFile) {
         m_mapFileLock.Exit();
         return nullptr;
     }
-    m_mapFileInUse = true;
+    m_mapFileInUse.store(true, std::memory_order_relaxed);
     return m_mapFile;
 }
 
 void World::UnlockMapFile() const
 {
-    m_mapFileInUse = false;
+    m_mapFileInUse.store(false, std::memory_order_relaxed);
     m_mapFileLock.Exit();
 }
 
@@ -352,14 +1124,6 @@ bool World::InstallMapChunkCallback(MapChunkCallback* callback)
     return services->InstallMapChunkCallback(callback);
 }
 
-void World::BuildConnectivity()
-{
-    for (Region* region : m_regions)
-        if (region)
-            region->BuildRegionConnectivity(m_regions);
-    m_connectivityBuilt = true;
-}
-
 void World::CloseMapFile()
 {
     CriticalSectionLock lock(m_mapFileLock);
@@ -369,23 +1133,12 @@ void World::CloseMapFile()
     m_mapFileSystem = nullptr;
 }
 
-void World::Unload()
-{
-    // Group centres point at regions; they are found again from the members once levels load.
-    if (InstanceGroupManager::HasInstantiated())
-        InstanceGroupManager::Get()->ForgetCenters();
-    for (Region* region : m_regions)
-        delete region;
-    m_regions.clear();
-    m_questFiles.clear();
-    m_spawnPoints.clear();
-    m_regionsLoaded = false;
-    CloseMapFile();
-}
 
 bool World::Load(const char* fileName, bool buildConnectivity)
 {
     Unload();
+    // The new world's sector data is read into an empty manager.
+    ClearSectorData();
     SetFileName(fileName);
     FileSystem* files = EngineDataServices::Files();
     if (!files || !fileName)
@@ -458,8 +1211,10 @@ bool World::LoadSourceWorld(File* file)
             return false;
     }
     // Read last, so a world file that is refused adds no sector data.
-    if (SectorDataManager* sectorData = WorldServices::SectorData())
+    if (SectorDataManager* sectorData = WorldServices::SectorData()) {
+        m_ownsSectorData = true;
         sectorData->Load(GetSectorDataFileName(m_fileName).c_str());
+    }
     return true;
 }
 
@@ -501,6 +1256,7 @@ bool World::LoadMap()
                 if (InstanceGroupManager* groups = InstanceGroupManager::Get())
                     groups->Load(content, false);
             } else if (SectorDataManager* sectorData = WorldServices::SectorData()) {
+                m_ownsSectorData = true;
                 sectorData->Load(content);
             }
         }
@@ -658,11 +1414,7 @@ bool World::ReadMapRegions(BinaryReader& reader, int version, unsigned fileLengt
             return false;
         }
     }
-    if (InstanceGroupManager::HasInstantiated())
-        InstanceGroupManager::Get()->ForgetCenters();
-    for (Region* region : m_regions)
-        delete region;
-    m_regions.clear();
+    DeleteRegions();
     m_regions.reserve(records.size());
     for (size_t i = 0; i < records.size(); ++i) {
         const MapRegionRecord& r = records[i];
@@ -721,9 +1473,5 @@ bool World::Save()
     return sectorData && sectorData->Save(GetSectorDataFileName(m_fileName).c_str());
 }
 
-float World::CastRay(const WorldRay&) const
-{
-    return gInfinity;
-}
 
 } // namespace GAME

@@ -1,47 +1,74 @@
-// The loaded world: the ordered regions of one map. The engine owns exactly one; region-relative
-// values reach it through GetCurrent to resolve region ids and to find the region that holds a
-// position. Owns its regions. Main thread (GetCurrent may be read from any thread).
+// The loaded world: the ordered regions of one map, the map's quest files and player spawn points,
+// and the one open compiled map file every region's level and minimap is read from. The engine
+// owns exactly one (region-relative values reach it through GetCurrent); the host loads a world
+// file into it with Load, and the engine drives it every frame with PostLoadPass and Update, which
+// walk from the region of each view frustum through the portals, load what comes within the
+// level-load distance (55 units) of a view, update what is seen and let idle levels unload. The
+// geometric queries across regions (distances through portals, entities in spheres, boxes,
+// frusta and cones, rays, floors, collisions) are answered here by asking each region's level.
 //
 // Files: Load reads a compiled map ("MAP", kept open for the regions' levels) or a source world
-// file ("WRL") with the sector data file beside it; Save writes the source form. The map file is
-// shared with the level loading threads through LockMapFile / UnlockMapFile.
+// file ("WRL") with the sector data file beside it; Save writes the source form.
 //
-// TODO(stand-in): only the region list, the files, quest files, spawn points, connectivity, the
-// queries region-relative values need and the entity placement levels need exist. Missing: the
-// loaded-regions list (GetRegionById's loaded-first search therefore searches all regions, and
-// entity queries ask every region that has a loaded level), waiting for loading threads and
-// destroying level entities in Unload, region removal, the per-frame PostLoadPass and Update, the
-// network lists, fog of war and the rest of the queries.
+// Threads: everything is a main-thread call, except LockMapFile / UnlockMapFile, which the
+// regions' level loading threads use to read the map file, and GetCurrent. The loaded-regions
+// list changes on the main thread only.
+//
+// TODO(stand-in): CreateDisturbance, CreateGrassWind and RemoveGrassWind (terrain disturbances,
+// grass wind and water ripples) come with those operations of the terrain folder.
 #pragma once
 
 #include "core/ABBox.h"
 #include "core/CriticalSection.h"
 #include "core/IntVec3.h"
+#include "core/Intersection.h"
+#include "core/Timer.h"
 #include "core/WorldCoords.h"
+#include "core/WorldVec3.h"
+#include "navigation/PhysicsTypes.h"
 #include "world/EntityListType.h"
+#include "world/FilterFunction.h"
 #include "world/RegionId.h"
 
+#include <atomic>
 #include <cstdint>
+#include <list>
+#include <set>
 #include <string>
 #include <vector>
 
 namespace GAME {
 
-class Entity;
-class Level;
-class Region;
-class Vec3;
-class WorldCoords;
 class BinaryReader;
+class CollisionBox;
 class Entity;
 class File;
 class FileSystem;
+class Frustum;
+class Level;
 class MapChunkCallback;
+class OBBox;
+class Path;
+class Portal;
+class Ray;
 class Region;
+class Sphere;
 class Vec3;
 class WorldFrustum;
 class WorldRay;
-class WorldVec3;
+struct CollisionContact;
+
+// A ray hit across regions: distance (gInfinity for none), the hit position in the region that was
+// hit, and the surface value the level set.
+class WorldIntersection
+{
+public:
+    float distance = gInfinity;
+    WorldVec3 position;
+    uint32_t surface = 0;
+
+    bool IsHit() const { return distance != gInfinity; }
+};
 
 class World
 {
@@ -68,6 +95,7 @@ public:
         MAP_CHUNK_QUEST_FILES = 0x1b,
     };
 
+    // ---- Files --------------------------------------------------------------------------------
     // Replaces the world by the one in the file, read through the engine's file system: a compiled
     // map (connectivity built when asked) or a source world file with its sector data file. False
     // when the file is missing, of another kind, or (logged) corrupt; the world is then empty.
@@ -75,15 +103,17 @@ public:
     // Writes the source world file under the file name and the sector data file beside it. False
     // (logged) when either could not be written.
     bool Save();
-    // Deletes the regions, quest files and spawn points and closes the map file.
+    // Waits for every region's loading thread, destroys the level entities, deletes the regions,
+    // quest files and spawn points, clears the engine's sector data and closes the map file.
     void Unload();
     void SetFileName(const char* fileName) { m_fileName = fileName ? fileName : ""; }
     const char* GetFileName() const { return m_fileName.c_str(); }
     // The world file name up to its last '.' (all of it without one), then ".sd".
     static std::string GetSectorDataFileName(const std::string& worldFileName);
 
-    // Enters the map file lock and returns the open map (null without one). A nested call by the
-    // thread that holds it answers null and leaves the lock again at once.
+    // Enters the map file lock and returns the open map. Null, with the lock left again, when there
+    // is no map file or the calling thread holds it already (a nested lock): call UnlockMapFile
+    // only after a non-null answer.
     File* LockMapFile() const;
     void UnlockMapFile() const;
     // Hands the callback to the engine's table: false for null, for an id already taken (with a
@@ -91,8 +121,10 @@ public:
     bool InstallMapChunkCallback(MapChunkCallback* callback);
     // A compiled map's region chunk has been read.
     bool RegionsLoaded() const { return m_regionsLoaded; }
-    // Every region lists the regions whose boxes it touches.
+    // Every region lists the regions whose boxes it touches; Update then walks from the views'
+    // regions only.
     void BuildConnectivity();
+    bool IsConnectivityBuilt() const { return m_connectivityBuilt; }
 
     unsigned GetNumQuestFiles() const { return static_cast<unsigned>(m_questFiles.size()); }
     const std::string& GetQuestFile(unsigned index) const { return m_questFiles[index]; }
@@ -106,26 +138,62 @@ public:
     void SetPlayerSpawnPoint(const WorldCoords& coords);
     unsigned GetNumPlayerSpawnPoints() const { return static_cast<unsigned>(m_spawnPoints.size()); }
 
+    // ---- Regions ------------------------------------------------------------------------------
     int GetNumRegions() const { return static_cast<int>(m_regions.size()); }
     // Null outside [0, GetNumRegions()).
     Region* GetRegion(int index) const;
     // -1 when the region is not in this world.
     int GetRegionIndex(const Region* region) const;
+    const char* GetRegionName(int index) const;
+    void SetRegionName(int index, const char* name);
+    // Null for index -1; otherwise the region's GetLevel(false).
+    Level* GetRegionLevel(int index) const;
+    // The region's level, loaded at once if need be; null for index -1 or without regions.
+    Level* GuaranteedGetRegionLevel(int index) const;
+    // The index of the level's region; -1 when it has none.
+    int GetLevelRegion(const Level* level) const;
     // Appends a region without map data; an all-zero id gets a new unique one. Returns its index.
     int AddRegion(const char* name, const IntVec3& offset, const ABBox& box, const RegionId& id);
-
-    // Null when no region has the id (an all-zero id never matches).
+    // Appends a region with an empty box and a new id and loads its level file (the name) at once;
+    // -1 (logged, region removed again) when it cannot be loaded.
+    int AddRegion(const char* name, const IntVec3& offset);
+    // Appends a region named "Unnamed" holding the level (its box the level's).
+    int AddRegion(Level* level, const IntVec3& offset);
+    // Waits for the region's thread, forgets it everywhere, deletes it and renumbers the rest.
+    void RemoveRegion(int index);
+    void UnloadLevel(int index, bool saveState);
+    // Every region unloads within its next 2 to 24 frames without use.
+    void UnloadExtraRegions();
+    // The first region whose level this is takes the level's box.
+    void UpdateRegionBoundingBox(Level* level);
+    // Keeps the list of regions whose levels are completed (no duplicates; null ignored).
+    void SetRegionLoaded(const Region* region, bool loaded);
+    // The regions whose levels are completed, in order of completion.
+    const std::list<Region*>& GetLoadedRegions() const { return m_loadedRegions; }
+    bool IsRegionLoaded(const Region* region) const;
+    // Null when no region has the id (an all-zero id never matches); the loaded regions are
+    // searched first when asked.
     Region* GetRegionById(const RegionId& id, bool searchLoadedFirst) const;
-    // The first region (index order) whose box strictly contains p, taken from `from`'s space
-    // (the world origin's when from is null) into its own; null when none.
-    Region* GetRegionContainingPoint(const Region* from, const Vec3& p) const;
-    // The same for an integer world position.
-    Region* GetRegionContainingPoint(const IntVec3& p) const;
 
-    // The floor under (or else over) the position: a ray cast 2.5 units down from above it, then
-    // 2.5 units up from below it; -gInfinity when neither hits or the position has no region.
-    float GetNearestFloorHeight(const WorldVec3& p) const;
+    // ---- Per frame ----------------------------------------------------------------------------
+    // Completes, one step a frame, every region whose level finished loading on its thread.
+    void PostLoadPass();
+    // The frame walk: updates every region the frusta reach (any number of frusta), starting
+    // loads, then counts the frames without use of every region.
+    void Update(const std::vector<WorldFrustum>& frusta);
+    void EnableDebugging(bool enable) { m_debugging = enable; }
+    void ShowConnections(bool show) { m_showConnections = show; }
+    float GetShadowSoftness() const { return m_shadowSoftness; }
+    void SetShadowSoftness(float softness) { m_shadowSoftness = softness; }
+    // The world timer's elapsed milliseconds of the last Update.
+    int GetElapsedTime() const { return m_elapsed; }
+    void PreDeviceReset();
+    void PostDeviceReset();
+    void ReloadGenerationDependentData();
+    void ReleaseMinimapImages();
+    void ValidateSectorLayers();
 
+    // ---- Entities -----------------------------------------------------------------------------
     // False when the coords have no region or the entity has one already; otherwise the target
     // region places it.
     bool AddEntity(Entity* entity, const WorldCoords& coords, bool quiet);
@@ -133,23 +201,103 @@ public:
     void RemoveEntity(Entity* entity);
     // Moves an entity, changing level when the region changes.
     void SetCoords(Entity* entity, const WorldCoords& coords);
-    // The first region whose level this is takes the level's box.
-    void UpdateRegionBoundingBox(Level* level);
+    void AddEntityToNetworkList(Entity* entity);
+    void RemoveEntityFromNetworkList(Entity* entity);
+
+    // ---- Fog of war ---------------------------------------------------------------------------
+    // True without a region; otherwise the region's persistent fog.
+    bool IsInFog(const WorldVec3& position) const;
+    // Visibility of the radius at the position in every region within 30 units.
+    void AddFOWVisibility(const WorldVec3& position, int radius);
+    // Regions without a loaded level save and release their persistent fog.
+    void UnloadFOWForMapClose();
+
+    // ---- Region queries -----------------------------------------------------------------------
+    // The first region (index order) whose box strictly contains p, taken from `from`'s space
+    // (the world origin's when from is null) into its own; null when none.
+    Region* GetRegionContainingPoint(const Region* from, const Vec3& p) const;
+    // The same for an integer world position.
+    Region* GetRegionContainingPoint(const IntVec3& p) const;
+    // Regions whose box (moved into from's space) meets the frustum; with connectedOnly only those
+    // within 8 connectivity steps of from. Nothing without from.
+    void GetRegionsInFrustum(std::vector<Region*>& out, Region* from, const Frustum& frustum,
+                             bool connectedOnly) const;
+    // The same over the loaded regions (list order); neighboursOnly keeps from and its neighbours.
+    void GetLoadedRegionsInFrustum(std::vector<const Region*>& out, Region* from, const Frustum& frustum,
+                                   bool neighboursOnly) const;
+    // Regions whose box (moved into from's space) overlaps the box. Nothing without from.
+    void GetRegionsInBox(std::vector<Region*>& out, Region* from, const ABBox& box) const;
+    // The region, its connected regions and theirs, up to maxDepth levels.
+    void GetConnectedRegionSet(const Region* region, std::set<Region*>& out, int maxDepth) const;
+    // Breadth-first over connected-regions lists; a region is connected to itself.
+    bool AreRegionsConnected(const Region* a, const Region* b, int maxDepth) const;
+
+    // ---- Distances ----------------------------------------------------------------------------
+    // gInfinity when either has no region; across regions the offset-corrected distance, or the
+    // distance through a portal of a's region that leads to b's region when that is shorter.
+    float GetDistanceSquared(const WorldVec3& a, const WorldVec3& b) const;
+    float GetDistance(const WorldVec3& a, const WorldVec3& b) const;
+    // to - from in from's space, through a portal when that way is shorter.
+    Vec3 GetDirection(const WorldVec3& from, const WorldVec3& to) const;
+
+    // ---- Entity queries (only regions with loaded levels answer) ------------------------------
+    void GetEntities(std::vector<Entity*>& out, EntityListType type) const;
+    void GetEntities(std::vector<Entity*>& out, const FilterFunction<Entity>& filter, EntityListType type) const;
+    void GetEntitiesInSphere(std::vector<Entity*>& out, Region* from, const Sphere& sphere, bool alternate,
+                             EntityListType type) const;
     // Appends the entities whose region boxes meet the box (given in from's space) from every
-    // region whose level is loaded (with force, every region's level as it is); nothing without
-    // from.
+    // region it overlaps whose level is loaded (with force, every such region's level, loaded at
+    // once); nothing without from.
     void GetEntitiesInBox(std::vector<Entity*>& out, const ABBox& box, Region* from, bool force,
                           EntityListType type) const;
-    // ---- what the engine's frame, device resets and shut-down call ----
-    // TODO(stand-in): regions complete their loaded levels here, the frame walk updates the regions
-    // the frusta reach, and levels and entities carry their device objects through a reset and
-    // answer the frustum query; without levels and entities there is nothing to do yet.
-    void PostLoadPass() {}
-    void Update(const std::vector<WorldFrustum>& frusta);
-    void PreDeviceReset() {}
-    void PostDeviceReset() {}
-    void GetEntitiesInFrustum(std::vector<Entity*>& entities, const WorldFrustum& frustum,
-                              bool neighboursOnly, int listType, bool exact) const;
+    // The loaded regions the frustum meets each collect their entities in it (not through portals).
+    void GetEntitiesInFrustum(std::vector<Entity*>& out, const WorldFrustum& frustum, bool neighboursOnly,
+                              EntityListType type, bool exact) const;
+    // Entities in the cone of the angle (clamped to (0, 2pi)) and range about the axis, nearest to
+    // the axis first.
+    void GetEntitiesInCone(std::vector<Entity*>& out, const WorldVec3& apex, const Vec3& axis, float angle,
+                           float range, bool alternate, EntityListType type) const;
+
+    // ---- Rays ---------------------------------------------------------------------------------
+    // Through the portals of the ray's region first; without a hit there, the nearest hit of every
+    // loaded region the ray meets.
+    void GetIntersection(const WorldRay& ray, WorldIntersection& out, PhysicsSurface surface,
+                         bool excludeEntities) const;
+    void GetIntersectionThroughPortals(Region* region, const Ray& ray, WorldIntersection& out,
+                                       PhysicsSurface surface) const;
+    // The entity the first loaded region (list order) picks; null when none.
+    Entity* PickEntity(const WorldRay& ray) const;
+    Entity* PickEntity(const WorldRay& ray, const FilterFunction<Entity>& filter) const;
+    void PickEntities(const WorldRay& ray, std::vector<Entity*>& out) const;
+    void GetAllIntersections(const WorldRay& ray, std::vector<Entity*>& out, bool alternate,
+                             float maxDistance) const;
+    // The index of the loaded region whose ground the ray hits nearest; -1 when none.
+    int PickRegion(const WorldRay& ray) const;
+    // The nearest portal of the loaded regions the ray meets, distance lowered to its hit.
+    Portal* TraceRayAgainstPortals(const WorldRay& ray, float& distance, bool bothSides) const;
+
+    // ---- Heights ------------------------------------------------------------------------------
+    // The floor under (or else over) the position: a ray cast 2.5 units down from above it, then
+    // 2.5 units up from below it; -gInfinity when neither hits or the position has no region.
+    float GetNearestFloorHeight(const WorldVec3& p) const;
+    // The highest ground over the vertical line at (x, z) of region's space; -9999999 for none.
+    float GetHighestTerrainHeight(Region* region, float x, float z) const;
+
+    // ---- Collisions ---------------------------------------------------------------------------
+    int FindCollisions(const Entity* entity, CollisionContact* contacts, int maxContacts, const WorldVec3& pos,
+                       EntityListType type, PhysicsSurface surface) const;
+    int FindCollisions(const Entity* entity, const OBBox& box, CollisionContact* contacts, int maxContacts,
+                       const WorldVec3& pos, EntityListType type, PhysicsSurface surface) const;
+    void FindCollisions(const Entity* entity, std::vector<CollisionBox>& boxes, const WorldVec3& pos,
+                        EntityListType type, PhysicsSurface surface) const;
+    // The planes moved by shift.
+    static void ShiftFrustum(const Frustum& in, const Vec3& shift, Frustum& out);
+
+    // ---- Paths ----------------------------------------------------------------------------------
+    // The path finder's answer, unchanged.
+    Path* FindPath(int agentShape, const WorldVec3& from, const WorldVec3& to, const Vec3& extents, float range,
+                   float radius, float height, float slope, unsigned flags);
+    void InvalidateAllPathing() {}
 
 protected:
     bool LoadMap();
@@ -163,21 +311,30 @@ private:
     bool ReadMapRegions(BinaryReader& reader, int version, unsigned fileLength);
     bool LoadSourceWorld(File* file);
     void CloseMapFile();
+    // Waits for every thread of every region, then deletes them all.
+    void DeleteRegions();
+    void ClearSectorData();
+    // Moves a ray of from's space into region's space.
+    static Ray MoveRay(const Ray& ray, const Region* from, const Region* to);
 
-    // Distance to the nearest hit along the ray, gInfinity for none. TODO(stand-in): the region
-    // levels answer ray queries; without levels nothing is hit.
-    float CastRay(const WorldRay& ray) const;
-
+    bool m_debugging = false;
+    bool m_showConnections = true;
+    int m_elapsed = 0;
     std::string m_fileName;
     std::vector<std::string> m_questFiles;
     std::vector<Region*> m_regions;
+    std::list<Region*> m_loadedRegions;
     std::vector<WorldCoords> m_spawnPoints;
     File* m_mapFile = nullptr;
     FileSystem* m_mapFileSystem = nullptr; // the file system the map file came from
     mutable CriticalSection m_mapFileLock;
-    mutable bool m_mapFileInUse = false;
+    mutable std::atomic<bool> m_mapFileInUse{false};
     bool m_regionsLoaded = false;
     bool m_connectivityBuilt = false;
+    // Sector data was read into the engine's manager for this world.
+    bool m_ownsSectorData = false;
+    float m_shadowSoftness = 1.5f;
+    GameTimer m_timer;
 };
 
 } // namespace GAME

@@ -81,6 +81,30 @@ NetworkEntityList* WorldServices::EntityList()
     return s ? s->GetNetworkEntityList() : nullptr;
 }
 
+std::string WorldServices::SavePath()
+{
+    WorldServices* s = Get();
+    return s ? s->GetSavePath() : std::string();
+}
+
+bool WorldServices::SingleProcessorMode()
+{
+    WorldServices* s = Get();
+    return s && s->IsSingleProcessorMode();
+}
+
+RenderDevice* WorldServices::Device()
+{
+    WorldServices* s = Get();
+    return s ? s->GetRenderDevice() : nullptr;
+}
+
+ResourceLoader* WorldServices::Loader()
+{
+    WorldServices* s = Get();
+    return s ? s->GetResourceLoader() : nullptr;
+}
+
 namespace {
 
 // Client hosts are the top four bits of object ids.

@@ -5,8 +5,13 @@
 #include "graphics/DisplayWidget.h"
 #include "graphics/HeadlessInputDevice.h"
 #include "graphics/OverlayActivity.h"
+#include "network/NetworkControllerBase.h"
 #include "network/NetworkEntityList.h"
 #include "platform/Threading.h"
+#include "world/Entity.h"
+#include "world/Level.h"
+#include "world/Region.h"
+#include "world/World.h"
 
 namespace GAME {
 namespace {
@@ -172,6 +177,96 @@ TEST_F(EngineTest, ForcedUpdatesKeepEachIdOnceAndViewsAreStoredOnlyOnAServer)
     // A view without a region updates neither physics nor the world, and the frame goes on.
     Frame(16, &view);
     EXPECT_EQ(e.GetFrameCount(), 1u);
+}
+
+// Counts its own updates; the server spawns it on clients.
+class CountingEntity : public Entity
+{
+    GAME_DECLARE_CLASS(CountingEntity)
+
+public:
+    bool ShouldServerSpawn() const override { return true; }
+    void UpdateBoundingBox() override
+    {
+        SetRegionBoundingBox(ABBox(GetCoords().GetOrigin().GetRegionPosition(), Vec3(1, 1, 1)));
+    }
+    int updates = 0;
+
+protected:
+    void UpdateSelf(int) override { ++updates; }
+};
+
+GAME_REGISTER_CLASS(CountingEntity, Entity)
+
+class RecordingController : public NetworkControllerBase
+{
+public:
+    void AddEntityToClient(int host, Entity* entity) override { added.emplace_back(host, entity); }
+    void RemoveEntitiesFromClient(int host, const std::vector<unsigned int>& ids) override
+    {
+        removed.emplace_back(host, ids);
+    }
+    void OnEntityAdded(Entity*, bool) override {}
+    void OnReplicationFailed(unsigned int) override {}
+    std::vector<std::pair<int, Entity*>> added;
+    std::vector<std::pair<int, std::vector<unsigned int>>> removed;
+};
+
+TEST_F(EngineTest, ForcedEntitiesUpdateOnceAFrameAndClientsHearOfEntitiesInTheirView)
+{
+    data.Database().AddRecord("records/counting.dbr").String("Class", "CountingEntity");
+    data.Database().AddRecord("records/plain.dbr").String("Class", "Object");
+    GAME::Test::TestEngine& e = Start();
+    World* world = e.GetWorld();
+    world->AddRegion("levels/r.lvl", IntVec3(), ABBox(Vec3(), Vec3(50, 50, 50)), RegionId());
+    Region* region = world->GetRegion(0);
+    Level* level = new Level(region);
+    level->NewSpace(Vec2(50, 50));
+    level->PostLoad(false);
+    region->SetLevel(level);
+    auto* entity = ObjectManager::Get()->CreateObjectFromFileAs<CountingEntity>("records/counting.dbr");
+    ASSERT_NE(entity, nullptr);
+    ASSERT_TRUE(world->AddEntity(entity, WorldCoords(region, Coords::Translation(Vec3(5, 0, 5))), true));
+    Object* plain = ObjectManager::Get()->CreateObjectFromFile("records/plain.dbr");
+    ASSERT_NE(plain, nullptr);
+    e.RegisterForForcedUpdates(plain->GetObjectId()); // not an entity
+    e.RegisterForForcedUpdates(0x0FFFFFF0u);          // no such object
+    e.RegisterForForcedUpdates(entity->GetObjectId());
+
+    // Out of every view: only the forced update reaches it, once a frame.
+    const int before = entity->updates;
+    Frame(16);
+    Frame(16);
+    EXPECT_EQ(entity->updates, before + 2);
+    EXPECT_EQ(entity->GetLastFrameUpdated(), e.GetFrameCount());
+    // In view: the world's walk updates it and the forced list leaves it alone.
+    const WorldFrustum view(region, Region::GetBoxFrustum(ABBox(Vec3(5, 0, 5), Vec3(10, 10, 10))));
+    Frame(16, &view);
+    EXPECT_EQ(entity->updates, before + 3);
+
+    // A client's view: entities that left it are dropped, those it lacks are sent.
+    RecordingController controller;
+    e.SetNetworkController(&controller);
+    e.SetAsNetworkServer();
+    NetworkEntityList* list = e.GetNetworkEntityList();
+    ASSERT_TRUE(list->AddClient(2));
+    list->GetClient(2)->entities[0x0FFFFFF1u] = NetworkEntityList::entityPresent;
+    e.UpdateFrustum(2, view);
+    ASSERT_EQ(controller.removed.size(), 1u);
+    EXPECT_EQ(controller.removed[0].second, std::vector<unsigned int>{0x0FFFFFF1u});
+    ASSERT_EQ(controller.added.size(), 1u);
+    EXPECT_EQ(controller.added[0], std::make_pair(2, static_cast<Entity*>(entity)));
+    EXPECT_TRUE(e.Has("Calling RemoveEntities from Engine::UpdateClientEntities (host 2).", 0));
+    EXPECT_TRUE(e.Has("Server added records/counting.dbr", 0));
+    std::vector<Entity*> prior;
+    EXPECT_TRUE(e.GetEntitiesInPriorFrameFrustum(prior));
+    EXPECT_EQ(prior, std::vector<Entity*>{entity});
+
+    e.SetNetworkController(nullptr);
+    e.SetAsNetworkStub();
+    world->RemoveEntity(entity);
+    ObjectManager::Get()->DestroyObjectEx(entity, __FILE__, __LINE__);
+    ObjectManager::Get()->DestroyObjectEx(plain, __FILE__, __LINE__);
 }
 
 } // namespace

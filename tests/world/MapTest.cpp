@@ -11,6 +11,7 @@
 #include "WorldFixtures.h"
 
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace GAME {
 namespace {
@@ -66,11 +67,11 @@ std::vector<uint8_t> MapRange(const World& world, unsigned offset, unsigned size
 {
     File* file = world.LockMapFile();
     std::vector<uint8_t> bytes;
-    if (file) {
-        if (const auto* p = static_cast<const uint8_t*>(file->Lock(offset, size))) {
-            bytes.assign(p, p + size);
-            file->Unlock();
-        }
+    if (!file)
+        return bytes;
+    if (const auto* p = static_cast<const uint8_t*>(file->Lock(offset, size))) {
+        bytes.assign(p, p + size);
+        file->Unlock();
     }
     world.UnlockMapFile();
     return bytes;
@@ -139,8 +140,7 @@ TEST_F(MapTest, ChunksInAnyOrder)
         world.Unload();
         EXPECT_FALSE(world.RegionsLoaded());
         EXPECT_EQ(world.GetNumRegions(), 0);
-        EXPECT_EQ(world.LockMapFile(), nullptr);
-        world.UnlockMapFile();
+        EXPECT_EQ(world.LockMapFile(), nullptr); // no map: nothing to unlock
     }
 }
 
@@ -178,11 +178,19 @@ TEST_F(MapTest, RefusedAndPartialMaps)
     EXPECT_EQ(world.GetRegion(1)->GetMinimapSize(), 0u);
     EXPECT_TRUE(log.Contains("Map file is using old mini-map data format.", 2));
 
-    // A nested lock of the map file answers null.
+    // A nested lock of the map file answers null and does not keep the lock: after the one
+    // unlock another thread gets the file.
     File* file = world.LockMapFile();
     EXPECT_NE(file, nullptr);
     EXPECT_EQ(world.LockMapFile(), nullptr);
     world.UnlockMapFile();
+    File* other = nullptr;
+    std::thread([&] {
+        other = world.LockMapFile();
+        if (other)
+            world.UnlockMapFile();
+    }).join();
+    EXPECT_EQ(other, file);
 }
 
 // Reads a given number of bytes of its chunk.

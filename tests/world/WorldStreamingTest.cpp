@@ -1,0 +1,338 @@
+#include "common/LogCapture.h"
+#include "data/ResourceLoader.h"
+#include "navigation/FogOfWar.h"
+#include "world/ForegroundRegionLoader.h"
+#include "world/RegionLoader.h"
+
+#include "LevelFixtures.h"
+#include "StreamingWorld.h"
+
+#include <gtest/gtest.h>
+
+namespace GAME {
+namespace {
+
+using GAME::Test::BoxView;
+using GAME::Test::StreamingRegion;
+using GAME::Test::WorldFrame;
+using WorldTest::TestEntity;
+
+// A, B side by side (connected); C, D and E far away, reached from A through portals one after
+// the other: A -> C -> D -> E. A holds a saver entity, C a box.
+class StreamingTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(records.Load(WorldTest::BuildTestDatabase()));
+        ObjectManager::Destroy();
+        UniqueIdMap::Destroy();
+        Entity::InstallHooks();
+        std::vector<StreamingRegion> regions(5);
+        regions[0].entities = {{"records/saver.dbr", Vec3(20, 0, 20)}};
+        regions[1].offset = IntVec3(64, 0, 0);
+        regions[2].offset = IntVec3(1000, 0, 0);
+        regions[2].entities = {{"records/box.dbr", Vec3(20, 0, 32)}};
+        regions[3].offset = IntVec3(2000, 0, 0);
+        regions[4].offset = IntVec3(3000, 0, 0);
+        ASSERT_TRUE(services.Put("maps/stream.map", GAME::Test::StreamingMapImage(regions)));
+        World::SetCurrent(&world);
+        ASSERT_TRUE(world.Load("maps/stream.map", true));
+        for (int i = 0; i < 5; ++i)
+            r[i] = world.GetRegion(i);
+        GAME::Test::JoinRegions(r[0], 60, r[2], 4);
+        GAME::Test::JoinRegions(r[2], 60, r[3], 4);
+        GAME::Test::JoinRegions(r[3], 60, r[4], 4);
+    }
+    void TearDown() override
+    {
+        world.Unload();
+        World::SetCurrent(nullptr);
+        ObjectManager::Get()->DestroyPendingObjects(UINT_MAX);
+        EXPECT_EQ(ObjectManager::Get()->GetNumObjects(), 0u);
+        ObjectManager::Destroy();
+        UniqueIdMap::Destroy();
+    }
+
+    // Frames with the view until the regions' background loads are in and completed.
+    void SettleWith(const std::vector<WorldFrustum>& views)
+    {
+        for (Region* region : r)
+            region->WaitForLoadingToFinish();
+        for (int i = 0; i < 10; ++i)
+            WorldFrame(services, world, views);
+    }
+
+    // The view in A: x 25 to 65 (into B), z 22 to 42, through A's portal at x = 60.
+    WorldFrustum View() { return BoxView(r[0], Vec3(45, 0, 32), Vec3(20, 10, 10)); }
+
+    std::vector<Entity*> Savers(Region* region)
+    {
+        std::vector<Entity*> all, savers;
+        if (Level* level = region->GetLevelPtr())
+            level->GetEntities(all, ENTITY_LIST_ALL);
+        for (Entity* e : all)
+            if (e->GetObjectName() == "records/saver.dbr")
+                savers.push_back(e);
+        return savers;
+    }
+
+    GAME::Test::RecordServices records;
+    GAME::Test::StreamingServices services;
+    World world;
+    Region* r[5] = {};
+};
+
+TEST_F(StreamingTest, ViewLoadsItsRegionAndNeighboursAtOnceAndPortalRegionsInTheBackground)
+{
+    GAME::Test::LogCapture log;
+    WorldFrame(services, world, {View()});
+    // The view's region and the region connected to it are in and completed at once.
+    EXPECT_TRUE(r[0]->IsLevelLoaded());
+    EXPECT_TRUE(r[1]->IsLevelLoaded());
+    EXPECT_TRUE(log.Contains("Forcing load of level levels/r0.lvl in main thread.", 2));
+    // Behind A's portal (in view) and behind C's (within 55 units of the moved view): background
+    // loads, not completed in this frame; three portals deep nothing happens.
+    EXPECT_FALSE(r[2]->IsLevelLoaded());
+    EXPECT_FALSE(r[3]->IsLevelLoaded());
+    EXPECT_TRUE(r[2]->IsLoadUnderWay() || r[2]->GetLevelPtr());
+    EXPECT_TRUE(r[3]->IsLoadUnderWay() || r[3]->GetLevelPtr());
+    EXPECT_FALSE(r[4]->IsLoadUnderWay());
+    EXPECT_FALSE(log.Contains("Forcing load of level levels/r2.lvl in main thread."));
+
+    SettleWith({View()});
+    for (int i = 0; i < 4; ++i)
+        EXPECT_TRUE(r[i]->IsLevelLoaded()) << i;
+    EXPECT_EQ(r[4]->GetLevelPtr(), nullptr);
+    EXPECT_EQ(world.GetLoadedRegions().size(), 4u);
+    EXPECT_TRUE(r[2]->IsLoadedFromMap());
+    // Completed on the main thread: the region took the level's box and holds C's box entity.
+    EXPECT_EQ(r[2]->GetBoundingBox().extents, Vec3(32, 30, 32));
+    EXPECT_EQ(r[2]->GetLevelPtr()->GetNumEntities(), 1u);
+
+    // Many views (a server with many clients) are walked like one.
+    std::vector<WorldFrustum> views(40, BoxView(r[4], Vec3(32, 0, 32), Vec3(5, 5, 5)));
+    views[0] = View();
+    WorldFrame(services, world, views);
+    EXPECT_TRUE(r[4]->IsLevelLoaded());
+}
+
+TEST_F(StreamingTest, IdleRegionsUnloadStaggeredAndComeBackWithTheirState)
+{
+    WorldFrame(services, world, {View()});
+    ASSERT_EQ(Savers(r[0]).size(), 1u);
+    static_cast<TestEntity*>(Savers(r[0])[0])->hp = 42;
+    world.AddFOWVisibility(WorldVec3(r[0], Vec3(10, 0, 10)), 3);
+    EXPECT_FALSE(world.IsInFog(WorldVec3(r[0], Vec3(10, 0, 10))));
+    EXPECT_TRUE(world.IsInFog(WorldVec3(r[0], Vec3(40, 0, 40))));
+
+    // No view: A (index 0) unloads after 600 more frames, B (index 1) 7 frames later.
+    for (int i = 0; i < 599; ++i)
+        WorldFrame(services, world, {});
+    EXPECT_TRUE(r[0]->IsLevelLoaded());
+    WorldFrame(services, world, {});
+    EXPECT_EQ(r[0]->GetLevelPtr(), nullptr);
+    EXPECT_FALSE(world.IsRegionLoaded(r[0]));
+    EXPECT_TRUE(r[0]->HasKeptState());
+    for (int i = 0; i < 6; ++i)
+        WorldFrame(services, world, {});
+    EXPECT_TRUE(r[1]->IsLevelLoaded());
+    WorldFrame(services, world, {});
+    EXPECT_FALSE(r[1]->IsLevelLoaded());
+    ObjectManager::Get()->DestroyPendingObjects(UINT_MAX);
+
+    // Back in view: the saver comes back from the kept state (once), and the fog from its file.
+    WorldFrame(services, world, {View()});
+    ASSERT_TRUE(r[0]->IsLevelLoaded());
+    EXPECT_FALSE(r[0]->HasKeptState());
+    const std::vector<Entity*> savers = Savers(r[0]);
+    ASSERT_EQ(savers.size(), 1u);
+    EXPECT_EQ(static_cast<TestEntity*>(savers[0])->hp, 42);
+    EXPECT_FALSE(world.IsInFog(WorldVec3(r[0], Vec3(10, 0, 10))));
+    EXPECT_TRUE(world.IsInFog(WorldVec3(r[0], Vec3(40, 0, 40))));
+    EXPECT_FALSE(services.dir.Read("save/fow/levels/r0.fow").empty());
+
+    // PrepareUnload: one idle frame is not yet enough, the second is.
+    r[0]->PrepareUnload();
+    WorldFrame(services, world, {});
+    EXPECT_TRUE(r[0]->IsLevelLoaded());
+    WorldFrame(services, world, {});
+    EXPECT_FALSE(r[0]->IsLevelLoaded());
+
+    // A network client keeps no state: the level comes back as its file has it.
+    ObjectManager::Get()->DestroyPendingObjects(UINT_MAX);
+    WorldFrame(services, world, {View()});
+    services.client = true;
+    r[0]->UnloadLevel(true);
+    EXPECT_FALSE(r[0]->HasKeptState());
+    services.client = false;
+}
+
+TEST_F(StreamingTest, RegionLoadersBringRegionsInAndKeepThemInUse)
+{
+    ResourceLoader resources;
+    RegionLoader loader(&resources, {r[2], r[3]}, true);
+    loader.Update();
+    EXPECT_FALSE(loader.GetIsDone());
+    int frames = 0;
+    while (!loader.GetIsDone() && frames < 50) {
+        r[2]->WaitForLoadingToFinish();
+        r[3]->WaitForLoadingToFinish();
+        WorldFrame(services, world, {});
+        loader.Update();
+        ++frames;
+    }
+    ASSERT_TRUE(loader.GetIsDone());
+    EXPECT_TRUE(loader.GetAreLevelsLoaded());
+    // Kept in use while the loader is updated.
+    for (int i = 0; i < 700; ++i) {
+        WorldFrame(services, world, {});
+        loader.Update();
+    }
+    EXPECT_TRUE(r[2]->IsLevelLoaded());
+    EXPECT_TRUE(r[3]->IsLevelLoaded());
+
+    // In the foreground the levels are in after the first update; done one update later.
+    ForegroundRegionLoader foreground(&resources, {r[4]}, false);
+    foreground.Update();
+    EXPECT_TRUE(foreground.GetAreLevelsLoaded());
+    EXPECT_FALSE(foreground.GetIsDone());
+    foreground.Update();
+    EXPECT_TRUE(foreground.GetIsDone());
+
+    RegionLoader empty(&resources, {}, false);
+    empty.Update();
+    EXPECT_TRUE(empty.GetIsDone());
+    EXPECT_TRUE(empty.GetAreLevelsLoaded());
+}
+
+// A source world (no connectivity): every region is walked on its own.
+TEST(SourceWorldStreamingTest, LevelLoadDistanceFailedLoadsAndSectorData)
+{
+    GAME::Test::RecordServices records;
+    ASSERT_TRUE(records.Load(WorldTest::BuildTestDatabase()));
+    GAME::Test::StreamingServices services;
+    const std::vector<uint8_t> level = GAME::Test::TerrainLevelImage({});
+    ASSERT_TRUE(services.Put("levels/a.lvl", level));
+    ASSERT_TRUE(services.Put("levels/near.lvl", level));
+    ASSERT_TRUE(services.Put("levels/far.lvl", level));
+    const ABBox box(Vec3(32, 0, 32), Vec3(32, 30, 32));
+    {
+        World world;
+        world.AddRegion("levels/a.lvl", IntVec3(), box, RegionId());
+        world.AddRegion("levels/near.lvl", IntVec3(0, 0, 90), box, RegionId());     // 48 units from the view
+        world.AddRegion("levels/far.lvl", IntVec3(0, 0, -200), box, RegionId());    // 158 units
+        world.AddRegion("levels/missing.lvl", IntVec3(0, 0, -90), box, RegionId()); // 48, no file
+        world.SetFileName("worlds/test.wrl");
+        services.sectorData.NewSectorData(SectorDataManager::SECTOR_NAME);
+        EXPECT_TRUE(world.Save());
+        // Save reports a world file it cannot write.
+        GAME::Test::LogCapture log;
+        world.SetFileName("levels");
+        EXPECT_FALSE(world.Save());
+        EXPECT_TRUE(log.Contains("Could not write levels", 2));
+    }
+    // A world's sectors go with it: loading again does not add them twice, unloading clears them.
+    World world;
+    ASSERT_TRUE(world.Load("worlds/test.wrl", true));
+    EXPECT_FALSE(world.IsConnectivityBuilt());
+    EXPECT_EQ(services.sectorData.GetNumSectorData(SectorDataManager::SECTOR_NAME), 1u);
+    world.Unload();
+    EXPECT_EQ(services.sectorData.GetNumSectorData(SectorDataManager::SECTOR_NAME), 0u);
+    ASSERT_TRUE(world.Load("worlds/test.wrl", false));
+    ASSERT_TRUE(world.Load("worlds/test.wrl", false));
+    EXPECT_EQ(services.sectorData.GetNumSectorData(SectorDataManager::SECTOR_NAME), 1u);
+
+    Region* a = world.GetRegion(0);
+    Region* nearby = world.GetRegion(1);
+    Region* far = world.GetRegion(2);
+    Region* missing = world.GetRegion(3);
+    const std::vector<WorldFrustum> view = {BoxView(a, Vec3(32, 0, 32), Vec3(10, 10, 10))};
+    GAME::Test::LogCapture log;
+    WorldFrame(services, world, view);
+    EXPECT_TRUE(a->IsLevelLoaded());
+    EXPECT_FALSE(nearby->IsLevelLoaded());
+    for (int i = 0; i < world.GetNumRegions(); ++i)
+        world.GetRegion(i)->WaitForLoadingToFinish();
+    for (int i = 0; i < 10; ++i)
+        WorldFrame(services, world, view);
+    EXPECT_TRUE(nearby->IsLevelLoaded());
+    EXPECT_FALSE(far->IsLoadUnderWay());
+    EXPECT_EQ(far->GetLevelPtr(), nullptr);
+    // A load that failed on its thread leaves the region empty, out of the loaded list (the next
+    // frame in range tries again).
+    EXPECT_TRUE(log.Contains("Couldn't load levels/missing.lvl\n", 1));
+    missing->WaitForLoadingToFinish();
+    world.PostLoadPass();
+    EXPECT_EQ(missing->GetLevelPtr(), nullptr);
+    EXPECT_FALSE(missing->IsLoadUnderWay());
+    EXPECT_FALSE(world.IsRegionLoaded(missing));
+    EXPECT_EQ(world.GetLoadedRegions().size(), 2u);
+
+    // Adding a region by a level name that cannot be loaded changes nothing.
+    EXPECT_EQ(world.AddRegion("levels/none.lvl", IntVec3()), -1);
+    EXPECT_EQ(world.GetNumRegions(), 4);
+    const int added = world.AddRegion("levels/a.lvl", IntVec3(500, 0, 0));
+    ASSERT_EQ(added, 4);
+    EXPECT_TRUE(world.GetRegion(added)->IsLevelLoaded());
+    world.RemoveRegion(1);
+    EXPECT_EQ(world.GetNumRegions(), 4);
+    EXPECT_EQ(world.GetRegion(3)->GetRegionIndex(), 3);
+    EXPECT_EQ(world.GetLoadedRegions().size(), 2u);
+    world.Unload();
+    ObjectManager::Get()->DestroyPendingObjects(UINT_MAX);
+}
+
+TEST(FogOfWarTest, FileRoundTripAndBadFilesLeaveFreshFog)
+{
+    GAME::Test::TempDir dir;
+    FogOfWar fog;
+    fog.Initialize(64, 40);
+    fog.AddVisibility(Vec3(10.5f, 0, 10.5f), 2);
+    EXPECT_FALSE(fog.IsInFog(Vec3(10.5f, 0, 10.5f)));
+    EXPECT_FALSE(fog.IsInFog(Vec3(12.2f, 0, 10.5f)));
+    EXPECT_TRUE(fog.IsInFog(Vec3(13.5f, 0, 10.5f)));
+    EXPECT_TRUE(fog.IsInFog(Vec3(-1, 0, 10)));
+    EXPECT_TRUE(fog.IsInFog(Vec3(64.5f, 0, 10)));
+    const std::string file = dir.Path() + "/fow/levels/a.fow";
+    ASSERT_TRUE(fog.Write(file));
+
+    FogOfWar read;
+    read.Initialize(64, 40);
+    ASSERT_TRUE(read.Read(file));
+    EXPECT_EQ(read.GetNumSeenCells(), fog.GetNumSeenCells());
+    EXPECT_FALSE(read.IsInFog(Vec3(10.5f, 0, 10.5f)));
+
+    // A missing file: fresh fog, no log line.
+    GAME::Test::LogCapture log;
+    EXPECT_FALSE(read.Read(dir.Path() + "/none.fow"));
+    EXPECT_EQ(log.Count(), 0u);
+    EXPECT_EQ(read.GetNumSeenCells(), 0u);
+
+    // Damaged, cut or of another region size: fresh fog and one log line each.
+    const std::vector<uint8_t> good = fog.Save();
+    std::vector<std::vector<uint8_t>> bad(5, good);
+    bad[0][0] = 'X';                   // magic
+    bad[1][3] = 2;                     // version
+    bad[2][4] = 65;                    // width
+    bad[3].back() ^= 1;                // checksum
+    bad[4].resize(good.size() - 3);    // cut short
+    for (const std::vector<uint8_t>& bytes : bad) {
+        FogOfWar damaged;
+        damaged.Initialize(64, 40);
+        damaged.AddVisibility(Vec3(30, 0, 30), 5);
+        EXPECT_FALSE(damaged.Load(bytes.data(), bytes.size(), "x.fow"));
+        EXPECT_EQ(damaged.GetNumSeenCells(), 0u);
+    }
+    EXPECT_EQ(log.Count(), bad.size());
+
+    // Huge regions get coarser cells rather than a huge grid.
+    FogOfWar huge;
+    huge.Initialize(1 << 20, 1 << 20);
+    EXPECT_LE(uint64_t(huge.GetNumColumns()) * huge.GetNumRows(), FogOfWar::maxCells);
+    huge.AddVisibility(Vec3(5000, 0, 5000), 100);
+    EXPECT_FALSE(huge.IsInFog(Vec3(5000, 0, 5000)));
+}
+
+} // namespace
+} // namespace GAME
