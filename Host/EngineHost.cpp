@@ -8,7 +8,7 @@
 //
 // The work folder (default "host-run" under the current folder) receives the game data, the
 // world, the user's settings and the log file; the host runs inside it. Without a frame count the
-// flight runs in real time at about 60 frames a second; with one, the whole flight is spread over
+// flight runs in real time at about 100 frames a second; with one, the whole flight is spread over
 // that many frames.
 
 #include "HostEngine.h"
@@ -29,6 +29,7 @@
 #include "graphics/GraphicsEngineSettings.h"
 #include "graphics/RenderDevice.h"
 #include "world/Region.h"
+#include "world/RegionLoader.h"
 #include "world/StatisticsWidget.h"
 #include "world/Tracker.h"
 #include "world/World.h"
@@ -64,16 +65,29 @@ namespace {
 constexpr int markerCount = 50;
 const char* const markerRecord = "Records/Sample/Marker.dbr";
 
+// A world wide enough that the view's reach (its far plane and the level-load distance) covers a
+// small part of it, flown fast enough that regions left behind go unused long enough to unload.
+DataKit::WorldGenerator::Settings WorldPlan()
+{
+    DataKit::WorldGenerator::Settings plan;
+    plan.regionsX = 6;
+    plan.regionsZ = 6;
+    plan.flightSpeed = 120.0f;
+    return plan;
+}
+
+// Real-time frames of 10 ms: regions unload after about 600 frames without use.
+constexpr std::chrono::microseconds framePeriod(10000);
+
 // The camera: a 90-degree view reaching 60 units ahead.
 constexpr float viewHalfAngle = 0.785398f;
 constexpr float viewNear = 0.5f;
 constexpr float viewFar = 60.0f;
 
 // A region counts as resident once its level is in and completed.
-bool IsResident(GAME::Region* region)
+bool IsResident(const GAME::Region* region)
 {
-    // TODO(stand-in): the region's IsLevelLoaded once regions load their levels.
-    return region && region->GetLevel() != nullptr;
+    return region && region->IsLevelLoaded();
 }
 
 // "Levels/Generated/Field_1_2.lvl" -> "Field_1_2".
@@ -92,8 +106,7 @@ struct FlightSecond
     int frames = 0;
     double totalMs = 0.0;
     double maxMs = 0.0;
-    std::vector<std::string> loaded;
-    std::vector<std::string> unloaded;
+    std::vector<std::string> changes; // "+name" loaded, "-name" unloaded, in order
 
     void Add(double ms)
     {
@@ -104,10 +117,8 @@ struct FlightSecond
     void Print(int resident, const std::string& view) const
     {
         std::string line;
-        for (const std::string& name : loaded)
-            line += " +" + name;
-        for (const std::string& name : unloaded)
-            line += " -" + name;
+        for (const std::string& change : changes)
+            line += " " + change;
         std::printf("  second %2d: %3d frames, frame time %5.2f ms avg %6.2f ms max, view in %-9s %2d resident%s\n",
                     index, frames, frames ? totalMs / frames : 0.0, maxMs, view.c_str(), resident,
                     line.c_str());
@@ -183,7 +194,7 @@ int Run(const std::filesystem::path& folder, int frames)
 
     // The world: generated into the folder, then loaded as a game loads its map.
     GAME::World* world = engine.GetWorld();
-    DataKit::WorldGenerator generator;
+    DataKit::WorldGenerator generator(WorldPlan());
     const DataKit::WorldGenerator::Settings& plan = generator.GetSettings();
     if (!generator.Generate() || !generator.Write(folder.string())) {
         std::printf("EngineHost: could not generate the world\n");
@@ -226,7 +237,35 @@ int Run(const std::filesystem::path& folder, int frames)
     else
         std::printf("EngineHost: flying the camera for %.1f s\n", duration);
 
+    auto viewAt = [&](float seconds) {
+        const DataKit::WorldGenerator::View view = generator.GetFlightView(seconds);
+        return GAME::WorldFrustum(
+            world->GetRegion(view.region),
+            DataKit::WorldGenerator::MakeViewFrustum(view.position, view.direction, viewHalfAngle, viewNear, viewFar));
+    };
+
+    // As behind a loading screen: the regions the first view reaches load before the flight, the
+    // world not yet walked.
+    {
+        const GAME::WorldFrustum first = viewAt(0.0f);
+        GAME::RegionLoader loader(first, true);
+        const auto loadStart = std::chrono::steady_clock::now();
+        int loadFrames = 0;
+        while (!loader.GetIsDone() && loadFrames < 1000) {
+            loader.Update();
+            engine.Update(&first, false);
+            engine.Render();
+            engine.PresentSurface();
+            ++loadFrames;
+        }
+        std::printf("EngineHost: %d regions in reach of the first view loaded in %d frames (%.0f ms)\n",
+                    loader.GetNumRegions(), loadFrames,
+                    std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - loadStart).count());
+    }
+
     std::vector<bool> resident(static_cast<size_t>(world->GetNumRegions()), false);
+    for (int i = 0; i < world->GetNumRegions(); ++i)
+        resident[static_cast<size_t>(i)] = IsResident(world->GetRegion(i));
     FlightSecond second;
     int totalGameTime = 0;
     float flightTime = 0.0f;
@@ -234,10 +273,7 @@ int Run(const std::filesystem::path& folder, int frames)
     const auto start = std::chrono::steady_clock::now();
     auto last = start;
     for (int frame = 0;; ++frame) {
-        const DataKit::WorldGenerator::View view = generator.GetFlightView(flightTime);
-        const GAME::WorldFrustum frustum(
-            world->GetRegion(view.region),
-            DataKit::WorldGenerator::MakeViewFrustum(view.position, view.direction, viewHalfAngle, viewNear, viewFar));
+        const GAME::WorldFrustum frustum = viewAt(flightTime);
 
         const auto frameStart = std::chrono::steady_clock::now();
         tracker->Update(engine.GetUpdateTime());
@@ -256,12 +292,12 @@ int Run(const std::filesystem::path& folder, int frames)
         for (int i = 0; i < world->GetNumRegions(); ++i) {
             const bool now = IsResident(world->GetRegion(i));
             if (now != resident[static_cast<size_t>(i)])
-                (now ? second.loaded : second.unloaded).push_back(ShortName(world->GetRegion(i)->GetName()));
+                second.changes.push_back((now ? "+" : "-") + ShortName(world->GetRegion(i)->GetName()));
             resident[static_cast<size_t>(i)] = now;
         }
         if (lastFrame || static_cast<int>(flightTime) != second.index) {
             const int count = static_cast<int>(std::count(resident.begin(), resident.end(), true));
-            second.Print(count, ShortName(world->GetRegion(view.region)->GetName()));
+            second.Print(count, ShortName(frustum.GetRegion()->GetName()));
             second = FlightSecond();
             second.index = static_cast<int>(flightTime);
         }
@@ -271,8 +307,8 @@ int Run(const std::filesystem::path& folder, int frames)
         if (frames > 0) {
             flightTime += duration / static_cast<float>(frames);
         } else {
-            // Real time at about 60 frames a second.
-            std::this_thread::sleep_until(frameStart + std::chrono::microseconds(16667));
+            // Real time at about 100 frames a second.
+            std::this_thread::sleep_until(frameStart + framePeriod);
             const auto now = std::chrono::steady_clock::now();
             flightTime += std::chrono::duration<float>(now - last).count();
             last = now;

@@ -1,4 +1,4 @@
-// World streaming against a preloaded world. A generated world (a 4 x 4 grid of terrain regions
+// World streaming against a preloaded world. A generated world (a 6 x 6 grid of terrain regions
 // with 200 entities each and two caves behind doorway portals) is flown across by the scripted
 // camera while about 8 ms of fixed work (a busy loop calibrated in this run) runs on the main
 // thread each frame, as a game's own frame work would. Run 1 streams: region levels load on their
@@ -19,8 +19,10 @@
 #include "graphics/GraphicsEngineSettings.h"
 #include "graphics/RenderDevice.h"
 #include "world/Engine.h"
+#include "world/Level.h"
 #include "world/Portal.h"
 #include "world/Region.h"
+#include "world/RegionLoader.h"
 #include "world/World.h"
 
 #include <algorithm>
@@ -41,8 +43,8 @@ using Clock = std::chrono::steady_clock;
 using DataKit::WorldGenerator;
 
 constexpr double kFixedWorkMs = 8.0;
-// Flight time each frame advances: the camera moves as at 100 frames a second.
-constexpr float kFlightStep = 0.010f;
+// Flight time each frame advances: the camera moves as at about 83 frames a second.
+constexpr float kFlightStep = 0.012f;
 constexpr float kViewHalfAngle = 0.785398f;
 constexpr float kViewNear = 0.5f;
 constexpr float kViewFar = 60.0f;
@@ -123,25 +125,30 @@ double Percentile(std::vector<double> values, double fraction)
     return values[index];
 }
 
-// A region counts as resident once its level is in and no load is under way.
-bool IsResident(GAME::Region* region)
+// A region is resident when its level is in with its render data and no load is under way: a
+// view reaching it then neither loads it nor waits for it on the main thread.
+bool IsResident(const GAME::Region* region)
 {
-    // TODO(stand-in): the region's IsLevelLoaded once regions load their levels.
-    return region && region->GetLevel() != nullptr;
-}
-
-// Loads every region's level now (as a loading screen would).
-void PreloadAll(GAME::World* world)
-{
-    for (int i = 0; i < world->GetNumRegions(); ++i)
-        world->GetRegion(i)->GuaranteedGetLevel(true);
+    const GAME::Level* level = region ? region->GetLevelPtr() : nullptr;
+    return level && !region->IsLoadUnderWay() && level->HasLoadedRenderData();
 }
 
 // Keeps every region in use, so none unloads.
 void TouchAll(GAME::World* world)
 {
     for (int i = 0; i < world->GetNumRegions(); ++i)
-        world->GetRegion(i)->GetLevel();
+        world->GetRegion(i)->ResetFramesNotUpdated();
+}
+
+// As behind a loading screen, the world not yet walked: frames until the loader is done.
+void LoadBeforeFlight(BenchEngine& engine, GAME::RegionLoader& loader, const GAME::WorldFrustum& view)
+{
+    for (int frame = 0; frame < 2000 && !loader.GetIsDone(); ++frame) {
+        loader.Update();
+        engine.Update(&view, false);
+        engine.Render();
+        engine.PresentSurface();
+    }
 }
 
 // The regions the view shows this frame: its own, every region whose box the frustum (moved by
@@ -195,17 +202,18 @@ RunResult Fly(BenchEngine& engine, const WorldGenerator& generator, bool preload
                                                                   kViewNear, kViewFar));
     };
 
-    // Before the flight, as behind a loading screen: everything (preloaded run) or what the start
-    // view shows, then frames at the start until nothing more comes in.
-    if (preload)
-        PreloadAll(world);
+    // Before the flight, as behind a loading screen: every region (preloaded run) or those in
+    // reach of the first view.
     const GAME::WorldFrustum start = viewAt(0.0f);
-    for (GAME::Region* region : RegionsInView(world, start))
-        region->GuaranteedGetLevel(true);
-    for (int frame = 0; frame < 120; ++frame) {
-        engine.Update(&start, true);
-        engine.Render();
-        engine.PresentSurface();
+    if (preload) {
+        std::vector<GAME::Region*> all;
+        for (int i = 0; i < world->GetNumRegions(); ++i)
+            all.push_back(world->GetRegion(i));
+        GAME::RegionLoader loader(engine.GetResourceLoader(), all, true);
+        LoadBeforeFlight(engine, loader, start);
+    } else {
+        GAME::RegionLoader loader(start, true);
+        LoadBeforeFlight(engine, loader, start);
     }
 
     std::vector<bool> resident(static_cast<size_t>(world->GetNumRegions()));
@@ -288,7 +296,13 @@ int main()
         settings.deviceName = "Software";
         engine.Initialize(nullptr, settings, false, false, &files);
 
-        WorldGenerator generator;
+        // Wide enough that the view's reach (its far plane and the level-load distance) covers a
+        // small part of it: regions keep coming in ahead and going out behind.
+        WorldGenerator::Settings plan;
+        plan.regionsX = 6;
+        plan.regionsZ = 6;
+        plan.flightSpeed = 120.0f;
+        WorldGenerator generator(plan);
         if (GAME::World* world = engine.GetWorld()) { // the map's portals come in a chunk this reads
             auto* portalReader = new DataKit::PortalChunkReader(world);
             if (!world->InstallMapChunkCallback(portalReader))
