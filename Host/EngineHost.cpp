@@ -119,9 +119,9 @@ struct FlightSecond
         std::string line;
         for (const std::string& change : changes)
             line += " " + change;
-        std::printf("  second %2d: %3d frames, frame time %5.2f ms avg %6.2f ms max, view in %-9s %2d resident%s\n",
-                    index, frames, frames ? totalMs / frames : 0.0, maxMs, view.c_str(), resident,
-                    line.c_str());
+        std::printf(
+            "  second %2d: %3d frames, frame time %5.2f ms avg %6.2f ms max, view in %-9s %2d resident%s\n",
+            index, frames, frames ? totalMs / frames : 0.0, maxMs, view.c_str(), resident, line.c_str());
     }
 };
 
@@ -203,10 +203,11 @@ int Run(const std::filesystem::path& folder, int frames)
     unsigned entities = 0;
     for (const DataKit::WorldGenerator::RegionInfo& region : generator.GetRegions())
         entities += region.entities;
-    std::printf("EngineHost: generated %s: %d x %d fields of %d units and %d caves (%zu regions), %u entities, "
-                "%zu portals, %zu bytes\n",
-                plan.mapName.c_str(), plan.regionsX, plan.regionsZ, plan.regionSize, plan.caves,
-                generator.GetRegions().size(), entities, generator.GetPortals().size(), generator.BuildMap().size());
+    std::printf(
+        "EngineHost: generated %s: %d x %d fields of %d units and %d caves (%zu regions), %u entities, "
+        "%zu portals, %zu bytes\n",
+        plan.mapName.c_str(), plan.regionsX, plan.regionsZ, plan.regionSize, plan.caves,
+        generator.GetRegions().size(), entities, generator.GetPortals().size(), generator.BuildMap().size());
     // The map carries its portals in a chunk of the game's own, placed by this callback.
     auto* portalReader = new DataKit::PortalChunkReader(world);
     if (!world->InstallMapChunkCallback(portalReader))
@@ -239,9 +240,9 @@ int Run(const std::filesystem::path& folder, int frames)
 
     auto viewAt = [&](float seconds) {
         const DataKit::WorldGenerator::View view = generator.GetFlightView(seconds);
-        return GAME::WorldFrustum(
-            world->GetRegion(view.region),
-            DataKit::WorldGenerator::MakeViewFrustum(view.position, view.direction, viewHalfAngle, viewNear, viewFar));
+        return GAME::WorldFrustum(world->GetRegion(view.region),
+                                  DataKit::WorldGenerator::MakeViewFrustum(view.position, view.direction,
+                                                                           viewHalfAngle, viewNear, viewFar));
     };
 
     // As behind a loading screen: the regions the first view reaches load before the flight, the
@@ -258,9 +259,10 @@ int Run(const std::filesystem::path& folder, int frames)
             engine.PresentSurface();
             ++loadFrames;
         }
-        std::printf("EngineHost: %d regions in reach of the first view loaded in %d frames (%.0f ms)\n",
-                    loader.GetNumRegions(), loadFrames,
-                    std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - loadStart).count());
+        std::printf(
+            "EngineHost: %d regions in reach of the first view loaded in %d frames (%.0f ms)\n",
+            loader.GetNumRegions(), loadFrames,
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - loadStart).count());
     }
 
     std::vector<bool> resident(static_cast<size_t>(world->GetNumRegions()), false);

@@ -121,7 +121,8 @@ double Percentile(std::vector<double> values, double fraction)
     if (values.empty())
         return 0.0;
     std::sort(values.begin(), values.end());
-    const size_t index = std::min(values.size() - 1, static_cast<size_t>(fraction * static_cast<double>(values.size())));
+    const size_t index =
+        std::min(values.size() - 1, static_cast<size_t>(fraction * static_cast<double>(values.size())));
     return values[index];
 }
 
@@ -198,8 +199,8 @@ RunResult Fly(BenchEngine& engine, const WorldGenerator& generator, bool preload
     auto viewAt = [&](float seconds) {
         const WorldGenerator::View view = generator.GetFlightView(seconds);
         return GAME::WorldFrustum(world->GetRegion(view.region),
-                                  WorldGenerator::MakeViewFrustum(view.position, view.direction, kViewHalfAngle,
-                                                                  kViewNear, kViewFar));
+                                  WorldGenerator::MakeViewFrustum(view.position, view.direction,
+                                                                  kViewHalfAngle, kViewNear, kViewFar));
     };
 
     // Before the flight, as behind a loading screen: every region (preloaded run) or those in
@@ -267,8 +268,9 @@ int main()
 {
     std::error_code error;
     const std::filesystem::path previous = std::filesystem::current_path(error);
-    const std::filesystem::path folder = std::filesystem::temp_directory_path() /
-                                         ("bench_streaming_" + std::to_string(Clock::now().time_since_epoch().count()));
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() /
+        ("bench_streaming_" + std::to_string(Clock::now().time_since_epoch().count()));
     std::filesystem::create_directories(folder, error);
     DataKit::SampleGameData data;
     WorldGenerator::AddRecords(data.Database());
@@ -322,7 +324,8 @@ int main()
             std::printf("fixed work: %llu iterations, %.2f ms (median of 15)\n",
                         static_cast<unsigned long long>(work), Percentile(check, 0.5));
             std::printf("world: %zu regions, flight %.1f s in %d frames\n", generator.GetRegions().size(),
-                        generator.GetFlightDuration(), static_cast<int>(generator.GetFlightDuration() / kFlightStep));
+                        generator.GetFlightDuration(),
+                        static_cast<int>(generator.GetFlightDuration() / kFlightStep));
 
             const RunResult streaming = Fly(engine, generator, false, work);
             const RunResult preloaded = Fly(engine, generator, true, work);

@@ -1,8 +1,8 @@
+#include "datakit/WorldGenerator.h"
 #include "common/RecordServices.h"
 #include "core/ObjectManager.h"
 #include "data/File.h"
 #include "datakit/ArzWriter.h"
-#include "datakit/WorldGenerator.h"
 #include "world/Entity.h"
 #include "world/Level.h"
 #include "world/Portal.h"
@@ -39,7 +39,8 @@ std::vector<uint8_t> LevelBytes(const World& world, const Region& region)
 {
     std::vector<uint8_t> bytes;
     if (File* file = world.LockMapFile()) {
-        if (const auto* p = static_cast<const uint8_t*>(file->Lock(region.GetLevelOffset(), region.GetLevelSize()))) {
+        if (const auto* p =
+                static_cast<const uint8_t*>(file->Lock(region.GetLevelOffset(), region.GetLevelSize()))) {
             bytes.assign(p, p + region.GetLevelSize());
             file->Unlock();
         }
@@ -66,7 +67,6 @@ TEST(WorldGeneratorTest, MapLoadsWithItsRegionsLevelsPortalsAndSectorData)
 
     {
         World world;
-        World::SetCurrent(&world);
         auto* reader = new DataKit::PortalChunkReader(&world);
         ASSERT_TRUE(world.InstallMapChunkCallback(reader)); // the services own it now
         ASSERT_TRUE(world.Load(generator.GetSettings().mapName.c_str(), true));

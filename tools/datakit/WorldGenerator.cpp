@@ -393,7 +393,8 @@ void WorldGenerator::PlanFlight()
             back->coords * DoorChokePoint() * DoorChokePoint().Inverse() * door->coords.Inverse();
         const Vec3 doorPoint = door->coords.TransformPoint(Vec3(0.0f, kCaveFlightHeight, 0.0f));
         const GAME::IntVec3& o = m_regions[static_cast<size_t>(above)].offset;
-        const Vec3 doorWorld = doorPoint + Vec3(static_cast<float>(o.x), static_cast<float>(o.y), static_cast<float>(o.z));
+        const Vec3 doorWorld =
+            doorPoint + Vec3(static_cast<float>(o.x), static_cast<float>(o.y), static_cast<float>(o.z));
         const Vec3 before = doorWorld + Vec3(0.0f, kFlightHeight - kCaveFlightHeight, 14.0f);
         const Vec3 caveDoor = frontToBack.TransformPoint(doorPoint);
         const int cave = door->connectedRegion;
@@ -459,7 +460,8 @@ WorldGenerator::View WorldGenerator::GetFlightView(float seconds) const
         const Waypoint& from = m_flight[i - 1];
         const Waypoint& to = m_flight[i];
         const float length = m_flightDistance[i] - m_flightDistance[i - 1];
-        const float t = length > 0.0f ? std::clamp((distance - m_flightDistance[i - 1]) / length, 0.0f, 1.0f) : 1.0f;
+        const float t =
+            length > 0.0f ? std::clamp((distance - m_flightDistance[i - 1]) / length, 0.0f, 1.0f) : 1.0f;
         region = to.region;
         position = from.position + (to.position - from.position) * t;
         direction = Normalized(to.position - from.position);
@@ -475,8 +477,10 @@ WorldGenerator::View WorldGenerator::GetFlightView(float seconds) const
     if (region < 0) {
         // Outdoors: the region under the world position, and a view a little down at the ground.
         const float size = static_cast<float>(m_settings.regionSize);
-        const int column = std::clamp(static_cast<int>(std::floor(position.x / size)), 0, m_settings.regionsX - 1);
-        const int row = std::clamp(static_cast<int>(std::floor(position.z / size)), 0, m_settings.regionsZ - 1);
+        const int column =
+            std::clamp(static_cast<int>(std::floor(position.x / size)), 0, m_settings.regionsX - 1);
+        const int row =
+            std::clamp(static_cast<int>(std::floor(position.z / size)), 0, m_settings.regionsZ - 1);
         region = OutdoorIndex(column, row);
         const GAME::IntVec3& o = m_regions[static_cast<size_t>(region)].offset;
         position = position - Vec3(static_cast<float>(o.x), static_cast<float>(o.y), static_cast<float>(o.z));

@@ -46,7 +46,7 @@ public:
         // Units along x and z; a power of two (the terrain has regionSize + 1 samples a side).
         int regionSize = 64;
         int entitiesPerRegion = 200;
-        // Caves lie under the first outdoor regions of the flight, one each; at most one per
+        // Caves lie under outdoor regions spread along the flight, one under each; at most one per
         // outdoor region.
         int caves = 2;
         int caveSize = 32;
@@ -58,7 +58,7 @@ public:
         float flightSpeed = 80.0f;
     };
 
-    // Kinds of the regions, in map order: the outdoor grid row by row (x fastest), then the caves.
+    // A region as written, in map order: the outdoor grid row by row (x fastest), then the caves.
     struct RegionInfo
     {
         std::string name;
