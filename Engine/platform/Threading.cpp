@@ -68,10 +68,31 @@ struct OsThread::Impl
 {
     std::thread thread;
     std::atomic<ThreadId> id{0};
+    // A priority asked for before the new thread knew its id; it applies it itself.
     std::mutex mutex;
-    std::condition_variable started;
-    bool hasStarted = false;
+    bool hasPendingPriority = false;
+    ThreadPriority pendingPriority = ThreadPriority::Normal;
 };
+
+namespace {
+
+// The processors the process may use, as they were when the library was loaded: the main thread
+// later pins itself to one processor, and threads it starts must not inherit that.
+cpu_set_t CaptureProcessAffinity()
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof(set), &set) != 0 || CPU_COUNT(&set) == 0) {
+        long count = sysconf(_SC_NPROCESSORS_ONLN);
+        for (long cpu = 0; cpu < count && cpu < CPU_SETSIZE; ++cpu)
+            CPU_SET(static_cast<int>(cpu), &set);
+    }
+    return set;
+}
+
+const cpu_set_t g_processAffinity = CaptureProcessAffinity();
+
+} // namespace
 
 OsThread::OsThread() : m_impl(std::make_unique<Impl>()) {}
 
@@ -87,21 +108,24 @@ bool OsThread::Start(Entry entry, void* argument)
         return false;
     {
         std::lock_guard<std::mutex> lock(m_impl->mutex);
-        m_impl->hasStarted = false;
+        m_impl->id = 0;
     }
     Impl* impl = m_impl.get();
     m_impl->thread = std::thread([impl, entry, argument] {
+        // A new thread starts like one the system makes fresh: normal priority on any of the
+        // process's processors, not the creator's (the main thread runs pinned at highest).
+        pthread_setaffinity_np(pthread_self(), sizeof(g_processAffinity), &g_processAffinity);
+        setpriority(PRIO_PROCESS, static_cast<id_t>(CurrentThreadId()), NiceFor(ThreadPriority::Normal));
         {
             std::lock_guard<std::mutex> lock(impl->mutex);
             impl->id = CurrentThreadId();
-            impl->hasStarted = true;
+            if (impl->hasPendingPriority) {
+                impl->hasPendingPriority = false;
+                SetPriorityOf(impl->id, impl->pendingPriority);
+            }
         }
-        impl->started.notify_all();
         entry(argument);
     });
-    // Wait until the thread knows its id so that priorities can be set right after Start.
-    std::unique_lock<std::mutex> lock(m_impl->mutex);
-    m_impl->started.wait(lock, [impl] { return impl->hasStarted; });
     return true;
 }
 
@@ -119,9 +143,16 @@ ThreadId OsThread::GetId() const { return m_impl->id.load(); }
 
 bool OsThread::SetPriority(ThreadPriority priority)
 {
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
     ThreadId id = m_impl->id.load();
-    if (id == 0)
-        return false;
+    if (id == 0) {
+        if (!m_impl->thread.joinable())
+            return false;
+        // Not running its own code yet: it applies the priority when it starts.
+        m_impl->hasPendingPriority = true;
+        m_impl->pendingPriority = priority;
+        return true;
+    }
     return SetPriorityOf(id, priority);
 }
 
@@ -161,6 +192,19 @@ bool SetCurrentThreadAffinity(uint64_t mask)
     if (CPU_COUNT(&set) == 0)
         return false;
     return pthread_setaffinity_np(pthread_self(), sizeof(set), &set) == 0;
+}
+
+uint64_t GetCurrentThreadAffinity()
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (pthread_getaffinity_np(pthread_self(), sizeof(set), &set) != 0)
+        return 0;
+    uint64_t mask = 0;
+    for (int cpu = 0; cpu < 64; ++cpu)
+        if (CPU_ISSET(cpu, &set))
+            mask |= uint64_t{1} << cpu;
+    return mask;
 }
 
 void SleepMilliseconds(uint32_t milliseconds)

@@ -41,7 +41,8 @@ public:
     // Waits for the thread to end. False when no thread was started.
     bool Join();
     bool IsJoinable() const;
-    // The started thread's id, 0 before the first start.
+    // The started thread's id; 0 until the new thread runs its first instruction. A thread starts
+    // at normal priority on any of the process's processors, whatever its creator runs at.
     ThreadId GetId() const;
     bool SetPriority(ThreadPriority priority);
 
@@ -62,6 +63,8 @@ bool SetCurrentThreadPriority(ThreadPriority priority);
 ThreadPriority GetThreadPriority(ThreadId thread);
 // Best effort: bit n of the mask allows processor n.
 bool SetCurrentThreadAffinity(uint64_t mask);
+// The processors the calling thread may run on (the first 64).
+uint64_t GetCurrentThreadAffinity();
 
 void SleepMilliseconds(uint32_t milliseconds);
 void YieldThread();

@@ -1,6 +1,7 @@
 #include "core/CriticalSection.h"
 #include "core/Event.h"
 #include "core/Thread.h"
+#include "platform/SystemInfo.h"
 
 #include <atomic>
 #include <gtest/gtest.h>
@@ -64,6 +65,36 @@ TEST(Thread, KeepsTheWholeNameBeyondTheSystemLimit)
     thread.SetPriority(7); // any other level means normal
     ASSERT_TRUE(thread.Wait());
     EXPECT_EQ(thread.name, "Resource Loader Thread");
+}
+
+class AffinityThread : public Thread
+{
+public:
+    void Run() override
+    {
+        mask = Platform::GetCurrentThreadAffinity();
+        priority = Platform::GetThreadPriority(Platform::CurrentThreadId());
+    }
+    uint64_t mask = 0;
+    Platform::ThreadPriority priority = Platform::ThreadPriority::Idle;
+};
+
+TEST(Thread, StartsOnAllProcessorsAtNormalPriorityWhateverItsCreatorRunsAt)
+{
+    if (Platform::GetLogicalProcessorCount() < 2)
+        GTEST_SKIP() << "one processor";
+    std::thread creator([] {
+        // The engine's main thread pins itself to the first processor.
+        ASSERT_TRUE(Platform::SetCurrentThreadAffinity(1));
+        ASSERT_EQ(Platform::GetCurrentThreadAffinity(), 1u);
+        AffinityThread thread;
+        thread.Start();
+        thread.SetPriority(Thread::PRIORITY_LOWEST); // may come before the thread runs
+        ASSERT_TRUE(thread.Wait());
+        EXPECT_NE(thread.mask & ~uint64_t{1}, 0u);
+        EXPECT_NE(thread.priority, Platform::ThreadPriority::Highest);
+    });
+    creator.join();
 }
 
 TEST(CriticalSection, ReentersAndGuardsAcrossThreads)
