@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -97,8 +98,8 @@ void EngineFuzzSeeds(FuzzSeedSink& sink)
         s.Serialize(record, &writer, fast);
         int extra = variant;
         s << extra;
-        std::vector<uint8_t> bytes(1, fast ? 1 : 0);
-        bytes.insert(bytes.end(), writer.GetBuffer(), writer.GetBuffer() + writer.GetSize());
+        std::vector<uint8_t> bytes(1 + writer.GetSize(), fast ? 1 : 0);
+        std::copy(writer.GetBuffer(), writer.GetBuffer() + writer.GetSize(), bytes.begin() + 1);
         sink.Add(std::string(fast ? "fast" : "verbose") + std::to_string(variant), bytes);
     }
 }

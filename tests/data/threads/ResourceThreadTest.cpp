@@ -51,7 +51,7 @@ TEST_F(ResourceThreadTest, LoaderThreadServesTheQueuesAndMarkers)
     std::vector<TestResource*> resources;
     loader.StartThread();
     for (int i = 0; i < 30; ++i) {
-        resources.push_back(Make("r" + std::to_string(i)));
+        resources.push_back(Make(std::string(1, 'r').append(std::to_string(i))));
         loader.EnqueueResource(resources.back(), i % 3 ? RESOURCE_PRIORITY_HIGH : RESOURCE_PRIORITY_LOW,
                                false);
     }
