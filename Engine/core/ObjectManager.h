@@ -89,8 +89,8 @@ public:
     void EnableDebugging(bool enable) { m_debugging = enable; }
 
     // Hooks of the layers above core; null removes them. They outlive any one manager. The engine
-    // installs the host-id provider while it lives. TODO(stand-in): the world installs the entity
-    // hook once entities exist; until then no class is treated as an entity.
+    // installs the host-id provider while it lives; GAME::Entity installs the entity hook when the
+    // library loads.
     static void SetLocalHostIdProvider(LocalHostIdProvider* provider);
     static LocalHostIdProvider* GetLocalHostIdProvider();
     static void SetEntityDestroyHook(EntityDestroyHook* hook);

@@ -46,8 +46,8 @@ private:
 
 // Contacts between two oriented boxes, written into contacts (at most capacity); answers the count.
 // The normal points from b towards a.
-// TODO(stand-in): one contact at the axis of least overlap (separating-axis test over the 15
-// axes); the full contact manifold comes with the physics engine.
+// This build has no physics library behind it: the routine gives one contact, on the axis of least
+// overlap of the separating-axis test over the 15 axes, not a full contact manifold.
 int CollideBoxes(const OBBox& a, const OBBox& b, CollisionContact* contacts, int capacity);
 
 } // namespace GAME

@@ -2,8 +2,8 @@
 // when a level loads and handed to the terrain (Terrain::SetImpassableData). Never written: the
 // editable terrain stores passability in its own body now. Owns its bytes. One thread at a time.
 //
-// TODO(stand-in): the cells are kept as the raw chunk body; decoding them (and their use by the
-// path-mesh builders) comes with navigation.
+// The cells are kept as the raw chunk body: this build has no path-mesh builders that would read
+// them, so they are carried unchanged.
 #pragma once
 
 #include <cstdint>

@@ -2,9 +2,11 @@
 // 10 (a "PTH" block). Held by value in each level. One thread at a time (the level's loading
 // thread reads it, the main thread uses it).
 //
-// TODO(stand-in): the mesh is kept as the raw chunk body, so a level loads and saves it unchanged.
-// Missing: decoding it, handing it to the path finder, building it (Create), its bounding box
-// (an empty box here) and floor look-ups (FindFloorPosition finds nothing).
+// The mesh is the path-finding library's own form, and this build has no path-finding library:
+// the chunk body is kept byte for byte, so a level loads and saves it unchanged. It is not
+// decoded, not handed to the path finder and not built (Create makes none); its bounding box is
+// empty and floor look-ups (FindFloorPosition) find nothing, so positions fall back to the
+// world's floor heights.
 #pragma once
 
 #include "core/ABBox.h"

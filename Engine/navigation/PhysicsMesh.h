@@ -2,8 +2,8 @@
 // Entities hand it out (GetPhysicsMesh) and the level's collision queries collide boxes with it.
 // Main thread.
 //
-// TODO(stand-in): the meshes themselves come with the physics engine; this is the interface the
-// level calls.
+// This build simulates no physics, so no entity hands out a mesh; this is the interface the level's
+// collision queries call when one does.
 #pragma once
 
 #include "core/OBBox.h"

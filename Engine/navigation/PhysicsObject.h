@@ -2,8 +2,7 @@
 // actors. The entity keeps it (it does not delete its current one in its destructor; retired ones
 // it deletes at the end of its next update). Main thread.
 //
-// TODO(stand-in): the simulation behind bodies comes with the physics engine; a body made here
-// only records its entity.
+// This build simulates no physics (see PhysicsEngine.h): a body made here only records its entity.
 #pragma once
 
 namespace GAME {

@@ -3,9 +3,9 @@
 // (NetPacketInBuffer). Taking past the end yields false/0 and marks the buffer failed. One thread
 // at a time.
 //
-// TODO(stand-in): only the forms that entities and smart ids use (bools and 32-bit words, one
-// byte and four bytes little-endian). The wire framing, sizes and compression come with the
-// network's packet layer.
+// This build has no network transport (see ConnectionManager.h): the buffers carry only the forms
+// that entities and smart ids use (bools as one byte, 32-bit words as four bytes little-endian);
+// there is no wire framing or compression.
 #pragma once
 
 #include <cstdint>

@@ -21,6 +21,10 @@ public:
     virtual void OnEntityAdded(Entity* entity, bool added) = 0;
     // A replication packet failed to make the object of this id.
     virtual void OnReplicationFailed(unsigned int objectId) = 0;
+    // A number the host raises whenever the set of entities a client should hold was refreshed;
+    // a client's levels then deactivate listed entities its view no longer holds. Its meaning
+    // lies with the host; the default never changes.
+    virtual unsigned int GetGeneration() { return 0; }
     virtual ~NetworkControllerBase() = default;
 };
 

@@ -1,5 +1,7 @@
 #include "world/Level.h"
 
+#include "network/NetworkControllerBase.h"
+
 #include "core/Intersect.h"
 #include "core/Log.h"
 #include "core/MathUtil.h"
@@ -14,6 +16,7 @@
 #include "navigation/ImpassableData.h"
 #include "navigation/PhysicsEngine.h"
 #include "navigation/PhysicsMesh.h"
+#include "network/NetworkControllerBase.h"
 #include "terrain/GridRegion.h"
 #include "terrain/Terrain.h"
 #include "terrain/TerrainRT.h"
@@ -557,7 +560,8 @@ bool Level::PostLoadStep()
 {
     switch (m_postLoadStep) {
     case 0:
-        // TODO(stand-in): a path mesh is registered with the path finder (PathFinder::AddMesh).
+        // A path mesh would be registered with the path finder here; this build's path finder
+        // has no path-finding library and keeps no meshes.
         break;
     case 1:
         if (m_gridRegion)
@@ -618,7 +622,6 @@ bool Level::UnloadStep()
             m_unloadStep = 1;
         return false;
     case 1:
-        // TODO(stand-in): the path mesh also leaves the path finder.
         m_pathMesh.Clear();
         m_unloadStep = 2;
         return false;
@@ -825,13 +828,16 @@ void Level::Update(const Frustum* frusta, unsigned count, int elapsed)
     std::vector<Entity*> found;
     GetEntitiesInFrustum(found, widened.data(), count, false, ENTITY_LIST_ALL, false);
     const bool client = WorldServices::NetworkClient();
+    std::vector<Entity*> serverSpawned;
     for (Entity* entity : found) {
         if (!entity->IsInWorld())
             continue;
-        if (client && entity->ShouldServerSpawn())
+        if (client && entity->ShouldServerSpawn()) {
             entity->Activate(true);
-        else
+            serverSpawned.push_back(entity);
+        } else {
             UpdateEntity(entity, elapsed);
+        }
     }
     if (client) {
         // Copy: an update may take entities out of the list.
@@ -839,8 +845,17 @@ void Level::Update(const Frustum* frusta, unsigned count, int elapsed)
         for (Entity* entity : listed)
             if (IsInNetworkList(entity) && entity->IsActivated())
                 UpdateEntity(entity, elapsed);
-        // TODO(stand-in): when the network controller's generation exceeds the last one seen,
-        // listed entities the view no longer holds are deactivated.
+        NetworkControllerBase* controller = WorldServices::NetworkController();
+        const unsigned generation = controller ? controller->GetGeneration() : 0;
+        if (generation > m_lastNetworkGeneration) {
+            std::sort(serverSpawned.begin(), serverSpawned.end());
+            const std::vector<Entity*> current = m_networkList;
+            for (Entity* entity : current)
+                if (IsInNetworkList(entity) && entity->IsActivated() &&
+                    !std::binary_search(serverSpawned.begin(), serverSpawned.end(), entity))
+                    entity->Activate(false);
+            m_lastNetworkGeneration = generation;
+        }
     }
 }
 

@@ -13,10 +13,10 @@
 // the region's level lock, before the main thread is handed the level; everything else runs on
 // the main thread. Nothing here locks.
 //
-// TODO(stand-in): the path mesh is not handed to the path finder (it has no meshes yet); a
-// client's deactivation of listed entities by the network controller's generation waits for that
-// value. Path-mesh building and drawing (CreatePathMesh, RenderPathMeshes) come with navigation.
-// Sector layers beyond 2^24 cells (a 4096-unit ground) are not made.
+// The path mesh is carried, not handed to the path finder (this build has no path-finding
+// library). Sector layers beyond 2^24 cells (a 4096-unit ground) are not made.
+// TODO(stand-in): path-mesh building and drawing in editor mode (CreatePathMesh,
+// RenderPathMeshes) are still to come.
 #pragma once
 
 #include "core/ABBox.h"

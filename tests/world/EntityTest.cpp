@@ -2,6 +2,7 @@
 
 #include "common/LogCapture.h"
 #include "navigation/PhysicsObject.h"
+#include "network/NetworkControllerBase.h"
 
 namespace GAME::WorldTest {
 namespace {
@@ -199,6 +200,55 @@ TEST_F(EntityTest, UpdateRunsInitialUpdateOnceAndRetiresPhysicsBodiesAtItsEnd)
     e->SetRegionBoundingBox(ABBox(Vec3(), Vec3(5.0f, 5.0f, 5.0f)), true);
     EXPECT_EQ(e->GetRegionBoundingBox(true).extents.x, 5.0f);
     EXPECT_EQ(e->GetRegionBoundingBox(false).extents.x, 1.0f);
+}
+
+} // namespace
+} // namespace GAME::WorldTest
+
+namespace GAME::WorldTest {
+namespace {
+
+class GenerationController : public NetworkControllerBase
+{
+public:
+    void AddEntityToClient(int, Entity*) override {}
+    void RemoveEntitiesFromClient(int, const std::vector<unsigned int>&) override {}
+    void OnEntityAdded(Entity*, bool) override {}
+    void OnReplicationFailed(unsigned int) override {}
+    unsigned int GetGeneration() override { return generation; }
+    unsigned int generation = 0;
+};
+
+TEST_F(EntityTest, ClientLevelsDeactivateListedEntitiesOutOfViewWhenTheGenerationMoves)
+{
+    GenerationController controller;
+    services.controller = &controller;
+    services.client = true;
+    TestEntity* near = Place(Vec3(0, 0, 0), "records/spawned.dbr");
+    TestEntity* far = Place(Vec3(0, 0, 0), "records/spawned.dbr");
+    level->AddEntityToNetworkList(near);
+    level->AddEntityToNetworkList(far);
+    near->Activate(true);
+    far->Activate(true);
+
+    Frustum view; // a box around the origin only
+    view.AddPlane(Plane(Vec3(1, 0, 0), 5.0f));
+    view.AddPlane(Plane(Vec3(-1, 0, 0), 5.0f));
+    view.AddPlane(Plane(Vec3(0, 0, 1), 5.0f));
+    view.AddPlane(Plane(Vec3(0, 0, -1), 5.0f));
+    level->MoveEntity(far, Coords::Translation(Vec3(500, 0, 0)));
+
+    level->Update(&view, 1, 16);
+    EXPECT_TRUE(near->IsActivated() && far->IsActivated()); // generation unchanged: nothing drops
+    controller.generation = 3;
+    level->Update(&view, 1, 16);
+    EXPECT_TRUE(near->IsActivated());
+    EXPECT_FALSE(far->IsActivated());
+    far->Activate(true);
+    level->Update(&view, 1, 16); // the same generation again changes nothing
+    EXPECT_TRUE(far->IsActivated());
+    services.controller = nullptr;
+    services.client = false;
 }
 
 } // namespace
