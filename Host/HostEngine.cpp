@@ -46,8 +46,12 @@ void HostEngine::Log(GAME::LogPriority priority, const char* format, ...) const
     Print(priority, 0, text);
 }
 
-void HostEngine::Print(GAME::LogPriority priority, unsigned int category, const std::string& text) const
+void HostEngine::Print(GAME::LogPriority priority, unsigned int category, const std::string& message) const
 {
+    // Some of the library's lines end in a line feed of their own; one per line is printed here.
+    std::string text = message;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
     std::lock_guard<std::mutex> lock(g_printMutex);
     ++m_lines;
     if (priority == GAME::LOG_PRIORITY_WARNING)
