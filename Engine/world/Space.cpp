@@ -32,47 +32,39 @@ int ClassifyBoxAgainstPlanes(const Vec3& center, const Vec3& half, const Frustum
 SpaceFrustum::SpaceFrustum(const Frustum& frustum)
     : m_frustum(frustum), m_count(static_cast<unsigned>(frustum.GetNumPlanes()))
 {
-    Row* rows = m_inlineRows;
-    if (m_count > inlinePlanes) {
-        m_moreRows.resize(m_count);
-        rows = m_moreRows.data();
-    }
-    for (unsigned i = 0; i < m_count; ++i) {
-        const Plane& p = frustum.GetPlane(i);
-        rows[i] = Row{p.normal.x, p.normal.y, p.normal.z, p.d,
-                      std::fabs(p.normal.x), std::fabs(p.normal.y), std::fabs(p.normal.z)};
-    }
-    m_row = rows;
 #if defined(__SSE2__)
     m_groups = (m_count + 3) / 4;
     Group* groups = m_inlineGroups;
-    if (m_groups > inlinePlanes / 4) {
+    if (m_groups > inlineGroups) {
         m_moreGroups.resize(m_groups);
         groups = m_moreGroups.data();
     }
     for (unsigned g = 0; g < m_groups; ++g) {
-        alignas(16) float nx[4] = {}, ny[4] = {}, nz[4] = {}, d[4] = {};
-        alignas(16) uint32_t sx[4] = {}, sy[4] = {}, sz[4] = {};
+        alignas(16) float lanes[7][4] = {};
+        alignas(16) uint32_t signs[3][4] = {};
         int valid = 0;
         for (unsigned lane = 0; lane < 4 && 4 * g + lane < m_count; ++lane) {
-            const Row& r = rows[4 * g + lane];
-            nx[lane] = r.nx;
-            ny[lane] = r.ny;
-            nz[lane] = r.nz;
-            d[lane] = r.d;
-            sx[lane] = r.nx > 0.0f ? 0u : 0x80000000u;
-            sy[lane] = r.ny > 0.0f ? 0u : 0x80000000u;
-            sz[lane] = r.nz > 0.0f ? 0u : 0x80000000u;
+            const Plane& p = frustum.GetPlane(4 * g + lane);
+            const float n[3] = {p.normal.x, p.normal.y, p.normal.z};
+            for (int k = 0; k < 3; ++k) {
+                lanes[k][lane] = n[k];
+                lanes[4 + k][lane] = std::fabs(n[k]);
+                signs[k][lane] = n[k] > 0.0f ? 0u : 0x80000000u;
+            }
+            lanes[3][lane] = p.d;
             valid |= 1 << lane;
         }
         Group& group = groups[g];
-        group.nx = _mm_load_ps(nx);
-        group.ny = _mm_load_ps(ny);
-        group.nz = _mm_load_ps(nz);
-        group.d = _mm_load_ps(d);
-        group.sx = _mm_castsi128_ps(_mm_load_si128(reinterpret_cast<const __m128i*>(sx)));
-        group.sy = _mm_castsi128_ps(_mm_load_si128(reinterpret_cast<const __m128i*>(sy)));
-        group.sz = _mm_castsi128_ps(_mm_load_si128(reinterpret_cast<const __m128i*>(sz)));
+        group.nx = _mm_load_ps(lanes[0]);
+        group.ny = _mm_load_ps(lanes[1]);
+        group.nz = _mm_load_ps(lanes[2]);
+        group.d = _mm_load_ps(lanes[3]);
+        group.ax = _mm_load_ps(lanes[4]);
+        group.ay = _mm_load_ps(lanes[5]);
+        group.az = _mm_load_ps(lanes[6]);
+        group.sx = _mm_castsi128_ps(_mm_load_si128(reinterpret_cast<const __m128i*>(signs[0])));
+        group.sy = _mm_castsi128_ps(_mm_load_si128(reinterpret_cast<const __m128i*>(signs[1])));
+        group.sz = _mm_castsi128_ps(_mm_load_si128(reinterpret_cast<const __m128i*>(signs[2])));
         group.valid = valid;
     }
     m_group = groups;

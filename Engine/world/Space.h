@@ -8,12 +8,11 @@
 // the last added object to the first; children are visited in slot order (slot = greater x ? 1 :
 // 0 + greater z ? 2 : 0), and every walk, query and file order follows that.
 //
-// Layout, for walks that are bound by memory more than by arithmetic: a node is four cache lines
-// in its tree's pool. The first holds its own box and object count, the second its first two
-// objects (more go to an array from the same pool): what a move reads. The last two hold the
-// children and their boxes side by side, so that a node tests its four children together without
-// touching them, and only the children that pass are visited. The children's boxes are copies of
-// their own boxes, written whenever those change.
+// Walks and moves are bound by memory far more than by arithmetic, so a node is two cache lines in
+// its tree's pool: the first holds its box, object count and children (all that a descent reads),
+// the second where its objects are and the first of them (more go to an array from the same
+// pool). Walks ask for a node's children as soon as the node is let in, so that a level's nodes
+// come from memory together rather than one after another down a path.
 //
 // Depth is bounded (1000) but a zero-sized object in a zero-sized tree does reach the limit, so
 // nothing here recurses: insertion, pruning, deletion and every query walk iterate. Node boxes that
@@ -47,20 +46,21 @@ namespace GAME {
 template <class T> class SpaceNode;
 template <class T> class SpacePool;
 
-// The link an object keeps for the tree that holds it.
-template <class T> struct SpaceLinks
-{
-    SpaceNode<T>* node = nullptr;
-    // Where the object sat in its node's array when last seen. Entries only ever move towards the
-    // front (when an earlier one leaves), so the object is found searching down from here.
-    uint32_t slot = 0;
-};
-
 // A node's copy of one object's box.
 template <class T> struct SpaceEntry
 {
     T* object;
     ABBox box;
+};
+
+// The link an object keeps for the tree that holds it.
+template <class T> struct SpaceLinks
+{
+    SpaceNode<T>* node = nullptr;
+    // Where the object's entry was when last seen, so that a move reads it without first reading
+    // where its node keeps its array. Only a hint: it is trusted when it lies in the node's array
+    // and names the object (slots past a node's objects name nothing), else the array is searched.
+    SpaceEntry<T>* entry = nullptr;
 };
 
 // How the tree reaches an object's links and box. The default asks the object; a kind whose
@@ -76,10 +76,9 @@ template <class T> struct SpaceTraits
 // are cleared), 2 it is in front of every active plane. Planes past the 32nd are always tested.
 int ClassifyBoxAgainstPlanes(const Vec3& center, const Vec3& half, const Frustum& frustum, uint32_t& mask);
 
-// A frustum's planes laid out for the tree's walks: four children's boxes classified against one
-// plane at a time, or one object's box against four planes at a time. Each lane does the
-// operations of the one-box tests (ClassifyBoxAgainstPlanes, ABBoxInFrustum) in their order, so
-// the answers are the same to the last bit.
+// A frustum's planes laid out for testing one box against four planes at a time. Each lane does
+// the operations of the one-plane-at-a-time tests (ClassifyBoxAgainstPlanes, ABBoxInFrustum) in
+// their order, so the answers are the same to the last bit.
 class SpaceFrustum
 {
 public:
@@ -107,8 +106,7 @@ public:
             const __m128 y = _mm_add_ps(cy, _mm_xor_ps(ey, p.sy));
             const __m128 z = _mm_add_ps(cz, _mm_xor_ps(ez, p.sz));
             const __m128 dot = _mm_add_ps(_mm_add_ps(_mm_mul_ps(p.nx, x), _mm_mul_ps(p.ny, y)), _mm_mul_ps(p.nz, z));
-            const __m128 behind = _mm_cmplt_ps(_mm_add_ps(dot, p.d), _mm_setzero_ps());
-            if (_mm_movemask_ps(behind) & p.valid)
+            if (_mm_movemask_ps(_mm_cmplt_ps(_mm_add_ps(dot, p.d), _mm_setzero_ps())) & p.valid)
                 return false;
         }
         return true;
@@ -117,77 +115,55 @@ public:
 #endif
     }
 
-    // ClassifyBoxAgainstPlanes for the boxes of slots 0 to 3 (centres cx, cy, cz, half-extents hx,
-    // hy, hz by slot), all starting from mask: states and masks by slot.
-    void Classify4(const float* cx, const float* cy, const float* cz, const float* hx, const float* hy,
-                   const float* hz, uint32_t mask, int states[4], uint32_t masks[4]) const
+    // ClassifyBoxAgainstPlanes; the mask is left as it stood when the box is found outside.
+    int Classify(const Vec3& center, const Vec3& half, uint32_t& mask) const
     {
 #if defined(__SSE2__)
-        const __m128 vcx = _mm_load_ps(cx), vcy = _mm_load_ps(cy), vcz = _mm_load_ps(cz);
-        const __m128 vhx = _mm_load_ps(hx), vhy = _mm_load_ps(hy), vhz = _mm_load_ps(hz);
+        const __m128 cx = _mm_set1_ps(center.x), cy = _mm_set1_ps(center.y), cz = _mm_set1_ps(center.z);
+        const __m128 hx = _mm_set1_ps(half.x), hy = _mm_set1_ps(half.y), hz = _mm_set1_ps(half.z);
         const __m128 zero = _mm_setzero_ps();
-        __m128 outside = zero, straddles = zero;
-        __m128i laneMasks = _mm_set1_epi32(static_cast<int>(mask));
-        for (unsigned i = 0; i < m_count; ++i) {
-            const uint32_t bit = i < 32 ? (1u << i) : 0u;
-            if (i < 32 && !(mask & bit))
+        int result = 2;
+        for (unsigned g = 0; g < m_groups; ++g) {
+            const Group& p = m_group[g];
+            const int active = p.valid & (g < 8 ? static_cast<int>(mask >> (4 * g)) : 0xf);
+            if (!active)
                 continue;
-            const Row& p = m_row[i];
-            const __m128 c = _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_set1_ps(p.nx), vcx),
-                                                              _mm_mul_ps(_mm_set1_ps(p.ny), vcy)),
-                                                   _mm_mul_ps(_mm_set1_ps(p.nz), vcz)),
-                                        _mm_set1_ps(p.d));
-            const __m128 r = _mm_add_ps(
-                _mm_add_ps(_mm_mul_ps(_mm_set1_ps(p.ax), vhx), _mm_mul_ps(_mm_set1_ps(p.ay), vhy)),
-                _mm_mul_ps(_mm_set1_ps(p.az), vhz));
-            outside = _mm_or_ps(outside, _mm_cmplt_ps(_mm_add_ps(c, r), zero));
-            const __m128 cuts = _mm_cmplt_ps(_mm_sub_ps(c, r), zero);
-            straddles = _mm_or_ps(straddles, cuts);
-            // Lanes wholly in front of the plane drop its bit.
-            laneMasks = _mm_andnot_si128(_mm_andnot_si128(_mm_castps_si128(cuts), _mm_set1_epi32(static_cast<int>(bit))),
-                                         laneMasks);
+            // Distance of the box's centre, and the box's reach along the normal.
+            const __m128 c = _mm_add_ps(
+                _mm_add_ps(_mm_add_ps(_mm_mul_ps(p.nx, cx), _mm_mul_ps(p.ny, cy)), _mm_mul_ps(p.nz, cz)), p.d);
+            const __m128 r = _mm_add_ps(_mm_add_ps(_mm_mul_ps(p.ax, hx), _mm_mul_ps(p.ay, hy)), _mm_mul_ps(p.az, hz));
+            if (_mm_movemask_ps(_mm_cmplt_ps(_mm_add_ps(c, r), zero)) & active)
+                return 0;
+            const int cuts = _mm_movemask_ps(_mm_cmplt_ps(_mm_sub_ps(c, r), zero)) & active;
+            if (cuts)
+                result = 1;
+            if (g < 8) // planes the box lies wholly in front of are not tested below it
+                mask &= ~(static_cast<uint32_t>(active & ~cuts) << (4 * g));
         }
-        const int out = _mm_movemask_ps(outside), cut = _mm_movemask_ps(straddles);
-        alignas(16) uint32_t lanes[4];
-        _mm_store_si128(reinterpret_cast<__m128i*>(lanes), laneMasks);
-        for (int s = 0; s < 4; ++s) {
-            states[s] = (out >> s) & 1 ? 0 : (cut >> s) & 1 ? 1 : 2;
-            masks[s] = lanes[s];
-        }
+        return result;
 #else
-        for (int s = 0; s < 4; ++s) {
-            masks[s] = mask;
-            states[s] = ClassifyBoxAgainstPlanes(Vec3(cx[s], cy[s], cz[s]), Vec3(hx[s], hy[s], hz[s]), m_frustum,
-                                                 masks[s]);
-        }
+        return ClassifyBoxAgainstPlanes(center, half, m_frustum, mask);
 #endif
     }
 
 private:
-    struct Row
-    {
-        float nx, ny, nz, d, ax, ay, az; // normal, distance, |normal|
-    };
 #if defined(__SSE2__)
     struct Group
     {
-        __m128 nx, ny, nz, d, sx, sy, sz; // four planes; s: sign bits of the normals not above 0
-        int valid;                         // the lanes that hold planes
+        __m128 nx, ny, nz, d;  // four planes
+        __m128 ax, ay, az;     // |normal|
+        __m128 sx, sy, sz;     // sign bits of the normals' components that are not above 0
+        int valid;             // the lanes that hold planes
     };
-#endif
-    static constexpr unsigned inlinePlanes = 16;
+    static constexpr unsigned inlineGroups = 4;
 
-    const Frustum& m_frustum;
-    unsigned m_count;
-    const Row* m_row;
-    Row m_inlineRows[inlinePlanes];
-    std::vector<Row> m_moreRows;
-#if defined(__SSE2__)
     unsigned m_groups;
     const Group* m_group;
-    Group m_inlineGroups[inlinePlanes / 4];
+    Group m_inlineGroups[inlineGroups];
     std::vector<Group> m_moreGroups;
 #endif
+    const Frustum& m_frustum;
+    unsigned m_count;
 };
 
 // Widens the node's vertical extent, and its ancestors', to cover [low, high]; stops at the first
@@ -211,7 +187,6 @@ template <class Node> void GrowSpatialTreeHeight(Node* node, float low, float hi
             return;
         node->center.y = (top + bottom) * 0.5f;
         node->half.y = (top - bottom) * 0.5f * (1.0f + 1e-6f) + std::fabs(node->center.y) * 1e-6f;
-        node->CopyBoxToParent();
         node = node->parent;
     }
 }
@@ -221,9 +196,9 @@ template <class Node> void GrowSpatialTreeHeight(Node* node, float low, float hi
 template <class Node> Node* PruneSpatialTreeNode(Node* parent, Node* emptied)
 {
     while (parent) {
-        for (unsigned slot = 0; slot < 4; ++slot)
-            if (parent->children[slot] == emptied)
-                parent->children[slot] = nullptr;
+        for (Node*& child : parent->children)
+            if (child == emptied)
+                child = nullptr;
         Node::Destroy(emptied);
         if (!parent->IsEmpty() || !parent->parent)
             return parent;
@@ -268,14 +243,14 @@ template <class T> class alignas(64) SpaceNode
 {
 public:
     using Entry = SpaceEntry<T>;
-    static constexpr unsigned inlineEntries = 2;
+    static constexpr unsigned inlineEntries = 1;
 
     SpaceNode(SpaceNode* parent_, unsigned slot_, const Vec3& center_, const Vec3& half_, unsigned depth_)
-        : center(center_), half(half_), depth(depth_), parent(parent_), slot(slot_)
+        : center(center_), half(half_), depth(depth_), slot(slot_), parent(parent_)
     {
+        m_inline[0].object = nullptr;
         if (parent)
             parent->children[slot] = this;
-        CopyBoxToParent();
     }
     SpaceNode(const SpaceNode&) = delete;
     SpaceNode& operator=(const SpaceNode&) = delete;
@@ -293,50 +268,27 @@ public:
     const Entry* Begin() const { return entries; }
     const Entry* End() const { return entries + count; }
 
-    // The parent's copy of this node's box follows the box.
-    void CopyBoxToParent()
-    {
-        if (!parent)
-            return;
-        parent->childCX[slot] = center.x;
-        parent->childCY[slot] = center.y;
-        parent->childCZ[slot] = center.z;
-        parent->childHX[slot] = half.x;
-        parent->childHY[slot] = half.y;
-        parent->childHZ[slot] = half.z;
-    }
-
-    // First line: what every visit reads (a move mostly reads nothing else).
+    // First line: what a descent reads.
     Vec3 center;
     Vec3 half;
-    unsigned count = 0;
+    unsigned count = 0; // objects
     unsigned depth;
-    Entry* entries = m_inline;
-    SpaceNode* parent;
+    SpaceNode* children[4] = {nullptr, nullptr, nullptr, nullptr};
+    // Second line: the objects, the way up, and the first object. Slots past the count name no
+    // object.
+    alignas(64) Entry* entries = m_inline;
     unsigned capacity = inlineEntries;
     unsigned slot; // in the parent
+    SpaceNode* parent;
 
 private:
-    // Second line: the first objects.
-    alignas(64) Entry m_inline[inlineEntries];
+    Entry m_inline[inlineEntries];
 
-public:
-    // Last two lines: the children, and their boxes by slot (x and z first, which the box query
-    // reads).
-    alignas(64) SpaceNode* children[4] = {nullptr, nullptr, nullptr, nullptr};
-    alignas(16) float childCX[4] = {};
-    float childCZ[4] = {};
-    float childHX[4] = {};
-    float childHZ[4] = {};
-    float childCY[4] = {};
-    float childHY[4] = {};
-
-private:
     friend class SpacePool<T>;
     template <class> friend class Space;
 };
 
-// Where the nodes of one tree, and their object arrays past the first two, live: 64 KiB chunks
+// Where the nodes of one tree, and their object arrays past the first, live: 64 KiB chunks
 // aligned to their size, whose first bytes name the pool, so that a node deleted far from its
 // tree (pruning after an object's own removal) finds its way back. Freed blocks are reused first,
 // so that a tree's nodes stay close together in memory, which is what its walks pay for. Owned by
@@ -376,7 +328,8 @@ public:
         Give(0, node);
     }
 
-    // An array for capacity entries (a power of two above the node's own two).
+    // An array for capacity entries (a power of two above the node's own one); null when memory
+    // runs out.
     Entry* TakeEntries(unsigned capacity)
     {
         const unsigned c = Class(capacity);
@@ -394,12 +347,12 @@ public:
     }
 
 private:
-    // Class 0 holds nodes; class c > 0 holds arrays of 2 << c entries, up to 4 KiB.
+    // Class 0 holds nodes; class c > 0 holds arrays of 1 << c entries, up to 4 KiB.
     static constexpr unsigned classes = 8;
     static unsigned Class(unsigned capacity)
     {
         unsigned c = 1;
-        while ((2u << c) < capacity)
+        while ((1u << c) < capacity)
             ++c;
         return c;
     }
@@ -448,8 +401,8 @@ template <class T> void SpaceNode<T>::Destroy(SpaceNode* node)
     stack.Push(node);
     while (!stack.Empty()) {
         SpaceNode* n = stack.Pop();
-        for (unsigned i = 0; i < n->count; ++i)
-            SpaceTraits<T>::Links(n->entries[i].object) = SpaceLinks<T>();
+        for (const Entry* it = n->Begin(); it != n->End(); ++it)
+            SpaceTraits<T>::Links(it->object) = SpaceLinks<T>();
         for (SpaceNode* child : n->children)
             if (child)
                 stack.Push(child);
@@ -466,6 +419,7 @@ public:
 
     static constexpr float looseness = 1.09f;
     static constexpr unsigned maxDepth = 1000;
+    static_assert(sizeof(Node) == 128, "a node is two cache lines");
 
     // Root centred at (x, 0, z) with half-extents (1.09 hx, 0, 1.09 hz).
     Space(float x, float z, float hx, float hz)
@@ -583,34 +537,21 @@ public:
     }
 
     // As Walk for node tests that do not change during the walk, asked with the node's centre and
-    // half-extents: the children of a node are tested together from its copies of their boxes,
-    // and only those that pass are visited. The order of visits is Walk's.
+    // half-extents: a node's children are asked for from memory as soon as the node is let in.
+    // The order of visits is Walk's.
     template <class Accept, class Visit>
     static void WalkEager(const Node* start, Accept&& accept, Visit&& visit)
     {
         if (!accept(start->center, start->half))
             return;
-        SpaceWalkStack<const Node*> stack;
-        stack.Push(start);
-        while (!stack.Empty()) {
-            const Node* node = stack.Pop();
-            const Node* next[4];
-            int count = 0;
-            for (unsigned s = 0; s < 4; ++s)
-                if (const Node* child = node->children[s])
-                    if (accept(Vec3(node->childCX[s], node->childCY[s], node->childCZ[s]),
-                               Vec3(node->childHX[s], node->childHY[s], node->childHZ[s]))) {
-                        Prefetch(child);
-                        next[count++] = child;
-                    }
-            for (const Entry* it = node->End(); it != node->Begin();) {
-                --it;
-                visit(it->object, it->box);
-            }
-            while (count > 0)
-                stack.Push(next[--count]);
-            PrefetchEntries(stack);
-        }
+        Descent(
+            Step{start, 0u, 1}, [&](Step& child, const Step&) { return accept(child.node->center, child.node->half); },
+            [&](const Node* node, const Step&) {
+                for (const Entry* it = node->End(); it != node->Begin();) {
+                    --it;
+                    visit(it->object, it->box);
+                }
+            });
     }
 
     // Objects whose box overlaps the query box on all three axes; nodes are tested in x and z.
@@ -618,48 +559,16 @@ public:
     {
         if (!BoxesOverlapXZ(start->center, start->half, box))
             return;
-#if defined(__SSE2__)
-        const __m128 bx = _mm_set1_ps(box.center.x), bz = _mm_set1_ps(box.center.z);
-        const __m128 ex = _mm_set1_ps(box.extents.x), ez = _mm_set1_ps(box.extents.z);
-        const __m128 absMask = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
-#endif
-        SpaceWalkStack<const Node*> stack;
-        stack.Push(start);
-        while (!stack.Empty()) {
-            const Node* node = stack.Pop();
-            const Node* next[4];
-            int count = 0;
-            if (const int present = ChildMask(node)) {
-#if defined(__SSE2__)
-                // BoxesOverlapXZ for the four children at once.
-                const __m128 dx = _mm_and_ps(_mm_sub_ps(_mm_load_ps(node->childCX), bx), absMask);
-                const __m128 dz = _mm_and_ps(_mm_sub_ps(_mm_load_ps(node->childCZ), bz), absMask);
-                const __m128 inX = _mm_cmple_ps(dx, _mm_add_ps(_mm_load_ps(node->childHX), ex));
-                const __m128 inZ = _mm_cmple_ps(dz, _mm_add_ps(_mm_load_ps(node->childHZ), ez));
-                const int pass = _mm_movemask_ps(_mm_and_ps(inX, inZ)) & present;
-#else
-                int pass = 0;
-                for (unsigned s = 0; s < 4; ++s)
-                    if (BoxesOverlapXZ(Vec3(node->childCX[s], 0.0f, node->childCZ[s]),
-                                       Vec3(node->childHX[s], 0.0f, node->childHZ[s]), box))
-                        pass |= 1 << s;
-                pass &= present;
-#endif
-                for (unsigned s = 0; s < 4; ++s)
-                    if (pass & (1 << s)) {
-                        Prefetch(node->children[s]);
-                        next[count++] = node->children[s];
-                    }
-            }
-            for (const Entry* it = node->End(); it != node->Begin();) {
-                --it;
-                if (ABBoxesOverlap(it->box, box))
-                    out.push_back(it->object);
-            }
-            while (count > 0)
-                stack.Push(next[--count]);
-            PrefetchEntries(stack);
-        }
+        Descent(
+            Step{start, 0u, 1},
+            [&box](Step& child, const Step&) { return BoxesOverlapXZ(child.node->center, child.node->half, box); },
+            [&](const Node* node, const Step&) {
+                for (const Entry* it = node->End(); it != node->Begin();) {
+                    --it;
+                    if (ABBoxesOverlap(it->box, box))
+                        out.push_back(it->object);
+                }
+            });
     }
 
     // Objects in the frustum: nodes outside are skipped with their subtree, nodes inside every
@@ -670,12 +579,6 @@ public:
     static unsigned GetObjectsInFrustum(const Node* start, std::vector<T*>& out, const Frustum& frustum,
                                         int state, uint32_t mask, Test&& test)
     {
-        struct Step
-        {
-            const Node* node;
-            uint32_t mask;
-            int state;
-        };
         unsigned tests = 0;
         if (state != 2) {
             state = ClassifyBoxAgainstPlanes(start->center, start->half, frustum, mask);
@@ -684,45 +587,28 @@ public:
                 return tests;
         }
         const SpaceFrustum planes(frustum);
-        SpaceWalkStack<Step> stack;
-        stack.Push(Step{start, mask, state});
-        while (!stack.Empty()) {
-            const Step e = stack.Pop();
-            const Node* node = e.node;
-            // The children are classified first, so that the blocks of those in view are on
-            // their way while this node's objects are tested.
-            Step next[4];
-            int count = 0;
-            if (const int present = ChildMask(node)) {
-                int states[4] = {2, 2, 2, 2};
-                uint32_t masks[4] = {e.mask, e.mask, e.mask, e.mask};
-                if (e.state != 2) {
-                    planes.Classify4(node->childCX, node->childCY, node->childCZ, node->childHX, node->childHY,
-                                     node->childHZ, e.mask, states, masks);
-                    tests += static_cast<unsigned>(__builtin_popcount(static_cast<unsigned>(present)));
+        Descent(
+            Step{start, mask, state},
+            [&](Step& child, const Step& parent) {
+                if (parent.state == 2)
+                    return true;
+                ++tests;
+                child.state = planes.Classify(child.node->center, child.node->half, child.mask);
+                return child.state != 0;
+            },
+            [&](const Node* node, const Step& step) {
+                if (step.state == 2) {
+                    for (const Entry* it = node->End(); it != node->Begin();)
+                        out.push_back((--it)->object);
+                    return;
                 }
-                for (unsigned s = 0; s < 4; ++s)
-                    if ((present & (1 << s)) && states[s] != 0) {
-                        Prefetch(node->children[s]);
-                        next[count++] = Step{node->children[s], masks[s], states[s]};
-                    }
-            }
-            if (e.state == 2) {
-                for (const Entry* it = node->End(); it != node->Begin();)
-                    out.push_back((--it)->object);
-            } else {
                 for (const Entry* it = node->End(); it != node->Begin();) {
                     --it;
                     ++tests;
                     if (test(it->object, it->box, planes))
                         out.push_back(it->object);
                 }
-            }
-            while (count > 0)
-                stack.Push(next[--count]);
-            if (!stack.Empty())
-                PrefetchEntries(stack.Top().node);
-        }
+            });
         return tests;
     }
 
@@ -798,97 +684,136 @@ public:
     }
 
 private:
-    // The node's entry for the object, searched down from where the object last saw it.
+    // A node let into a walk, with the state and plane mask of frustum walks.
+    struct Step
+    {
+        const Node* node;
+        uint32_t mask;
+        int state;
+    };
+
+    // Depth first in walk order from first, which was let in: visit(node, step) for each node let
+    // in, and test(child, parent) for each child of one (it may set the child's state and mask).
+    // Every child let in has its own children asked for from memory at once, a level ahead of
+    // their tests.
+    template <class Test, class Visit> static void Descent(const Step& first, Test&& test, Visit&& visit)
+    {
+        Prefetch(first.node);
+        PrefetchChildren(first.node);
+        SpaceWalkStack<Step> stack;
+        stack.Push(first);
+        while (!stack.Empty()) {
+            const Step step = stack.Pop();
+            if (!stack.Empty())
+                PrefetchEntries(stack.Top().node);
+            visit(step.node, step);
+            Step next[4];
+            int count = 0;
+            for (const Node* child : step.node->children) {
+                if (!child)
+                    continue;
+                Step c{child, step.mask, step.state};
+                if (test(c, step)) {
+                    PrefetchChildren(child);
+                    next[count++] = c;
+                }
+            }
+            while (count > 0)
+                stack.Push(next[--count]);
+        }
+    }
+
+    // The node's entry for the object: where its link says, else searched for.
     static Entry* Find(T* object)
     {
         SpaceLinks<T>& links = Traits::Links(object);
         Node* node = links.node;
         if (!node)
             return nullptr;
-        __builtin_prefetch(reinterpret_cast<const char*>(node) + 64); // the first objects
-        if (node->count == 0)
-            return nullptr;
-        Entry* entries = node->entries;
-        for (unsigned i = std::min<unsigned>(links.slot, node->count - 1);; --i) {
-            if (entries[i].object == object) {
-                links.slot = i;
-                return &entries[i];
-            }
-            if (i == 0)
-                return nullptr;
-        }
+        // The lines a move reads first are asked for together: the entry, where the node keeps its
+        // array, and the node's box.
+        Entry* hint = links.entry;
+        __builtin_prefetch(hint);
+        __builtin_prefetch(&node->entries);
+        __builtin_prefetch(node);
+        Entry* const entries = node->entries;
+        const uintptr_t at = reinterpret_cast<uintptr_t>(hint), begin = reinterpret_cast<uintptr_t>(entries);
+        if (at - begin < node->capacity * sizeof(Entry) && (at - begin) % sizeof(Entry) == 0 && hint->object == object)
+            return hint;
+        // Entries move towards the front as earlier ones leave: search down from the hint, or
+        // from the end when the array moved since.
+        Entry* from = entries + node->count;
+        if (at - begin < node->count * sizeof(Entry))
+            from = hint;
+        for (Entry* it = from; it != entries;)
+            if ((--it)->object == object)
+                return links.entry = it;
+        return nullptr;
     }
 
     static void Link(Node* node, T* object)
     {
         if (node->count == node->capacity)
             Grow(node);
-        node->entries[node->count] = Entry{object, Traits::Box(object)};
+        Entry* e = &node->entries[node->count++];
+        *e = Entry{object, Traits::Box(object)};
         SpaceLinks<T>& links = Traits::Links(object);
         links.node = node;
-        links.slot = node->count++;
+        links.entry = e;
     }
 
-    // Takes the object out of its node's array keeping the others' order.
+    // Takes the object out of its node's array keeping the others' order; the slot freed at the
+    // end names nothing.
     static void Unlink(Node* node, T* object)
     {
         if (Entry* e = Find(object)) {
             Entry* end = node->entries + node->count;
             std::memmove(static_cast<void*>(e), e + 1, static_cast<size_t>(end - (e + 1)) * sizeof(Entry));
-            --node->count;
-            if (node->entries != node->m_inline && node->count <= Node::inlineEntries)
-                Shrink(node);
+            end[-1].object = nullptr;
+            if (--node->count <= Node::inlineEntries && node->entries != node->m_inline)
+                MoveEntries(node, node->m_inline, Node::inlineEntries);
         }
         Traits::Links(object) = SpaceLinks<T>();
     }
 
     static void Grow(Node* node)
     {
-        const unsigned capacity = node->capacity * 2;
-        SpacePool<T>* pool = SpacePool<T>::Of(node);
-        Entry* entries = pool->TakeEntries(capacity);
+        const unsigned capacity = node->capacity < 4 ? 4 : node->capacity * 2;
+        Entry* entries = SpacePool<T>::Of(node)->TakeEntries(capacity);
         if (!entries)
             std::abort(); // out of memory: as the global operator new would end the process
+        MoveEntries(node, entries, capacity);
+    }
+
+    // The node's entries into another array (its own line once they fit there); slots past them
+    // name nothing, so that a stale link never mistakes one for its entry.
+    static void MoveEntries(Node* node, Entry* entries, unsigned capacity)
+    {
         std::memcpy(static_cast<void*>(entries), node->entries, node->count * sizeof(Entry));
+        for (unsigned i = node->count; i < capacity; ++i)
+            entries[i].object = nullptr;
         if (node->entries != node->m_inline)
-            pool->FreeEntries(node->entries, node->capacity);
+            SpacePool<T>::Of(node)->FreeEntries(node->entries, node->capacity);
         node->entries = entries;
         node->capacity = capacity;
     }
 
-    // Back into the node's own line once the objects fit there.
-    static void Shrink(Node* node)
-    {
-        std::memcpy(static_cast<void*>(node->m_inline), node->entries, node->count * sizeof(Entry));
-        SpacePool<T>::Of(node)->FreeEntries(node->entries, node->capacity);
-        node->entries = node->m_inline;
-        node->capacity = Node::inlineEntries;
-    }
-
-    static int ChildMask(const Node* node)
-    {
-        return (node->children[0] ? 1 : 0) | (node->children[1] ? 2 : 0) | (node->children[2] ? 4 : 0) |
-               (node->children[3] ? 8 : 0);
-    }
-
     static void Prefetch(const Node* node)
     {
-        const char* p = reinterpret_cast<const char*>(node);
-        __builtin_prefetch(p);
-        __builtin_prefetch(p + 64);
-        __builtin_prefetch(p + 128);
-        __builtin_prefetch(p + 192);
+        __builtin_prefetch(node);
+        __builtin_prefetch(reinterpret_cast<const char*>(node) + 64);
+    }
+    static void PrefetchChildren(const Node* node)
+    {
+        for (const Node* child : node->children)
+            if (child)
+                Prefetch(child);
     }
     // The objects of the node that comes next, when they live outside it.
     static void PrefetchEntries(const Node* node)
     {
         if (node->entries != node->m_inline)
             __builtin_prefetch(node->entries);
-    }
-    static void PrefetchEntries(const SpaceWalkStack<const Node*>& stack)
-    {
-        if (!stack.Empty())
-            PrefetchEntries(stack.Top());
     }
 
     // Children pushed so that slot 0 comes off the stack first.
@@ -908,12 +833,12 @@ private:
     // it in each node on the way and taking it out again would leave every list as it was.
     static void PushDown(Node* start, T* object)
     {
-        Node* node = Descend(start, Traits::Box(object));
+        const ABBox& box = Traits::Box(object);
+        Node* node = Descend(start, box);
         if (node != start) {
             Unlink(start, object); // start keeps its child: nothing to prune
             Link(node, object);
         }
-        const ABBox& box = Traits::Box(object);
         GrowSpatialTreeHeight(start, box.center.y - box.extents.y, box.center.y + box.extents.y);
     }
 
@@ -958,7 +883,6 @@ private:
         const ABBox grown = ABBox::FromMinMax(Vec3::Min(lo, blo), Vec3::Max(hi, bhi));
         node->center = grown.center;
         node->half = grown.extents + AbsVec3(grown.extents) * 1e-6f + AbsVec3(grown.center) * 1e-6f;
-        node->CopyBoxToParent();
     }
 
     SpacePool<T> m_pool; // before the root: it outlives every node

@@ -170,8 +170,7 @@ template <class Visit> void ModelWalk(ModelNode* root, int state, uint32_t mask,
     }
 }
 
-// The same nodes, boxes to the bit, lists in order, and each parent's copies of its children's
-// boxes; what differs first, else null.
+// The same nodes, boxes to the bit, and lists in order; what differs first, else null.
 const char* Differs(const Node* root, const ModelNode* modelRoot)
 {
     std::vector<std::pair<const Node*, const ModelNode*>> stack{{root, modelRoot}};
@@ -184,19 +183,18 @@ const char* Differs(const Node* root, const ModelNode* modelRoot)
             continue;
         if (node->center != model->center || node->half != model->half || node->depth != model->depth)
             return "a node's box or depth";
-        if (node->GetObjectCount() != model->list.size())
+        std::vector<const SpaceEntry<Item>*> list;
+        for (const SpaceEntry<Item>* it = node->Begin(); it != node->End(); ++it)
+            if (it->object)
+                list.push_back(it);
+        if (node->GetObjectCount() != model->list.size() || list.size() != model->list.size())
             return "a list's length";
         for (size_t i = 0; i < model->list.size(); ++i)
-            if (node->Begin()[i].object != model->list[i].first || node->Begin()[i].box != model->list[i].second ||
+            if (list[i]->object != model->list[i].first || list[i]->box != model->list[i].second ||
                 model->list[i].first->links.node != node)
                 return "a list";
-        for (int slot = 0; slot < 4; ++slot) {
-            const Node* child = node->children[slot];
-            if (child && child->GetBox() != ABBox(Vec3(node->childCX[slot], node->childCY[slot], node->childCZ[slot]),
-                                                  Vec3(node->childHX[slot], node->childHY[slot], node->childHZ[slot])))
-                return "a parent's copy of a child's box";
-            stack.emplace_back(child, model->children[slot].get());
-        }
+        for (int slot = 0; slot < 4; ++slot)
+            stack.emplace_back(node->children[slot], model->children[slot].get());
     }
     return nullptr;
 }
