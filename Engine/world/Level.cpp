@@ -1103,8 +1103,8 @@ void Level::GetEntitiesInSphere(std::vector<Entity*>& out, const Sphere& sphere,
     const float r2 = sphere.radius * sphere.radius;
     EntityTree::WalkEager(
         m_tree->GetRoot(),
-        [&](const Vec3& center, const Vec3& half) {
-            const Vec3 lo = center - half, hi = center + half;
+        [&](const EntityTree::Node* node) {
+            const Vec3 lo = node->center - node->half, hi = node->center + node->half;
             const Vec3 closest = Vec3::Max(lo, Vec3::Min(hi, sphere.center));
             return (closest - sphere.center).LengthSquared() < r2;
         },

@@ -536,16 +536,15 @@ public:
         }
     }
 
-    // As Walk for node tests that do not change during the walk, asked with the node's centre and
-    // half-extents: a node's children are asked for from memory as soon as the node is let in.
-    // The order of visits is Walk's.
+    // As Walk for node tests that do not change during the walk: a node's children are asked for
+    // from memory as soon as the node is let in. The order of visits is Walk's.
     template <class Accept, class Visit>
     static void WalkEager(const Node* start, Accept&& accept, Visit&& visit)
     {
-        if (!accept(start->center, start->half))
+        if (!accept(start))
             return;
         Descent(
-            Step{start, 0u, 1}, [&](Step& child, const Step&) { return accept(child.node->center, child.node->half); },
+            Step{start, 0u, 1}, [&](Step& child, const Step&) { return accept(child.node); },
             [&](const Node* node, const Step&) {
                 for (const Entry* it = node->End(); it != node->Begin();) {
                     --it;

@@ -385,6 +385,42 @@ void RunHistory(unsigned seed, float reach, float maxHalf, float zeroShare, int 
     EXPECT_EQ(got.size(), live.size());
 }
 
+// The frustum's lane-parallel tests answer what the one-plane-at-a-time ones answer, mask included,
+// also for boxes that touch a plane exactly, normals with zero components, and more planes than
+// fit the inline groups or the mask.
+TEST(SpaceEquivalenceTest, FrustumTestsMatchTheOneBoxTests)
+{
+    std::mt19937 random(5);
+    std::uniform_int_distribution<int> small(-4, 4), planeCount(0, 40);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    for (int round = 0; round < 300; ++round) {
+        Frustum frustum;
+        const int planes = round < 20 ? round : planeCount(random);
+        for (int i = 0; i < planes; ++i) {
+            // Half the planes on whole numbers along the axes, where boxes touch them exactly.
+            const bool grid = random() % 2 == 0;
+            const Vec3 n = grid ? Vec3(float(small(random) % 2), float(small(random) % 2), float(small(random) % 2))
+                                : Vec3(unit(random), unit(random), unit(random));
+            frustum.AddPlane(Plane(n, grid ? float(small(random)) : unit(random) * 5.0f));
+        }
+        const SpaceFrustum lanes(frustum);
+        for (int k = 0; k < 50; ++k) {
+            const bool grid = random() % 2 == 0;
+            const ABBox box = grid ? ABBox(Vec3(float(small(random)), float(small(random)), float(small(random))),
+                                           Vec3(float(std::abs(small(random))), 0.0f, float(std::abs(small(random)))))
+                                   : ABBox(Vec3(unit(random), unit(random), unit(random)) * 6.0f,
+                                           Vec3(std::fabs(unit(random)), std::fabs(unit(random)), std::fabs(unit(random))) * 3.0f);
+            ASSERT_EQ(lanes.BoxInFrustum(box), ABBoxInFrustum(box, frustum)) << round << " " << k;
+            uint32_t mask = static_cast<uint32_t>(random()) | (k % 2 ? ~0u : 0u), laneMask = mask;
+            const int state = ClassifyBoxAgainstPlanes(box.center, box.extents, frustum, mask);
+            ASSERT_EQ(lanes.Classify(box.center, box.extents, laneMask), state) << round << " " << k;
+            if (state != 0) { // an outside box's mask is not used
+                ASSERT_EQ(laneMask, mask) << round << " " << k;
+            }
+        }
+    }
+}
+
 TEST(SpaceEquivalenceTest, RandomHistoriesMatchTheModel)
 {
     for (unsigned seed = 1; seed <= 6; ++seed) {
