@@ -34,8 +34,7 @@ constexpr int kMovesPerFrame = 5000;
 constexpr int kBoxQueries = 1000;
 constexpr int kFrustumQueries = 1000;
 constexpr float kHalfWorld = 1000.0f;
-// A box passing the conservative frustum test lies within this of the frustum's bounds.
-constexpr float kFrustumMargin = 60.0f;
+constexpr float kMaxHalf = 10.0f; // entities' half sizes are at most this
 
 // An entity whose box is its origin grown by its half size.
 class BoxEntity : public Entity
@@ -55,7 +54,15 @@ private:
 
 using Point = bg::model::point<float, 3, bg::cs::cartesian>;
 using Box = bg::model::box<Point>;
-using Value = std::pair<Box, Entity*>;
+// The R-trees keep the engine's box beside the entity, as the tree does, so that their queries
+// decide with the engine's own tests without visiting the entities.
+struct Item
+{
+    Entity* entity;
+    ABBox box;
+    bool operator==(const Item& other) const { return entity == other.entity && box == other.box; }
+};
+using Value = std::pair<Box, Item>;
 using RTree = bgi::rtree<Value, bgi::quadratic<16>>;
 
 Box ToBox(const ABBox& b)
@@ -64,12 +71,16 @@ Box ToBox(const ABBox& b)
     return Box(Point(lo.x, lo.y, lo.z), Point(hi.x, hi.y, hi.z));
 }
 
+// The view's planes, and in bounds the box that holds every box of half size at most kMaxHalf
+// that passes the conservative frustum test (not wholly behind any plane): such a box's centre
+// lies in the frustum with each plane pushed out by the box's reach along its normal, at most
+// |n| . (kMaxHalf, kMaxHalf, kMaxHalf); the corners of that grown frustum bound it.
 Frustum MakeView(const Vec3& eye, const Vec3& dir, float halfAngle, float nearDistance, float farDistance,
                  ABBox& bounds)
 {
     const Coords frame = Coords::LookInDirection(eye, dir, Vec3(0.0f, 1.0f, 0.0f));
     const Vec3 x = frame.xAxis, y = frame.yAxis, z = frame.zAxis;
-    const float c = std::cos(halfAngle), s = std::sin(halfAngle), t = std::tan(halfAngle);
+    const float c = std::cos(halfAngle), s = std::sin(halfAngle);
     Frustum f;
     auto through = [&](const Vec3& n, const Vec3& p) { f.AddPlane(Plane(n, -Vec3::Dot(n, p))); };
     through(z, eye + z * nearDistance);
@@ -78,15 +89,34 @@ Frustum MakeView(const Vec3& eye, const Vec3& dir, float halfAngle, float nearDi
     through(-x * c + z * s, eye);
     through(y * c + z * s, eye);
     through(-y * c + z * s, eye);
+    std::vector<Plane> grown;
+    for (const Plane& p : f.planes)
+        grown.emplace_back(p.normal, p.d + (std::fabs(p.normal.x) + std::fabs(p.normal.y) + std::fabs(p.normal.z)) *
+                                                kMaxHalf);
+    // Every corner of the grown frustum is where three of its planes meet inside the others.
     Vec3 lo(1e30f, 1e30f, 1e30f), hi(-1e30f, -1e30f, -1e30f);
-    for (float d : {nearDistance, farDistance})
-        for (float sx : {-1.0f, 1.0f})
-            for (float sy : {-1.0f, 1.0f}) {
-                const Vec3 p = eye + z * d + x * (sx * d * t) + y * (sy * d * t);
+    const size_t n = grown.size();
+    for (size_t i = 0; i < n; ++i)
+        for (size_t j = i + 1; j < n; ++j)
+            for (size_t k = j + 1; k < n; ++k) {
+                const Vec3 &a = grown[i].normal, &b = grown[j].normal, &cc = grown[k].normal;
+                const Vec3 bc = Vec3::Cross(b, cc);
+                const double det = Vec3::Dot(a, bc);
+                if (std::fabs(det) < 1e-6)
+                    continue;
+                const Vec3 p = (bc * -grown[i].d + Vec3::Cross(cc, a) * -grown[j].d + Vec3::Cross(a, b) * -grown[k].d) *
+                               static_cast<float>(1.0 / det);
+                bool inside = true;
+                for (const Plane& q : grown)
+                    inside = inside && q.GetDistance(p) >= -1e-2f;
+                if (!inside)
+                    continue;
                 lo = Vec3::Min(lo, p);
                 hi = Vec3::Max(hi, p);
             }
-    bounds = ABBox::FromMinMax(lo, hi);
+    // The boxes reach kMaxHalf past their centres; a little more covers rounding.
+    const Vec3 reach(kMaxHalf + 0.05f, kMaxHalf + 0.05f, kMaxHalf + 0.05f);
+    bounds = ABBox::FromMinMax(lo - reach, hi + reach);
     return f;
 }
 
@@ -102,7 +132,7 @@ int main()
     std::mt19937 random(2024);
     std::uniform_real_distribution<float> coordinate(-kHalfWorld + 10.0f, kHalfWorld - 10.0f);
     std::uniform_real_distribution<float> height(-20.0f, 20.0f);
-    std::uniform_real_distribution<float> half(0.1f, 10.0f);
+    std::uniform_real_distribution<float> half(0.1f, kMaxHalf);
     std::uniform_real_distribution<float> step(-8.0f, 8.0f);
     std::uniform_real_distribution<float> angle(0.0f, 6.2831853f);
     std::uniform_int_distribution<int> pick(0, kEntities - 1);
@@ -134,7 +164,8 @@ int main()
         entities.push_back(std::make_unique<BoxEntity>(half(random)));
         positions.emplace_back(coordinate(random), height(random), coordinate(random));
         level->AddEntity(entities.back().get(), Coords::Translation(positions.back()));
-        values.emplace_back(ToBox(entities.back()->GetRegionBoundingBox()), entities.back().get());
+        const ABBox& box = entities.back()->GetRegionBoundingBox();
+        values.emplace_back(ToBox(box), Item{entities.back().get(), box});
     }
     RTree dynamic(values.begin(), values.end());
 
@@ -196,7 +227,8 @@ int main()
         for (int m = 0; m < kMovesPerFrame; ++m) {
             Value& value = values[static_cast<size_t>(moved[m])];
             dynamic.remove(value);
-            value.first = ToBox(value.second->GetRegionBoundingBox());
+            value.second.box = value.second.entity->GetRegionBoundingBox();
+            value.first = ToBox(value.second.box);
             dynamic.insert(value);
         }
         rtreeUpdate += Seconds(start);
@@ -229,32 +261,26 @@ int main()
             // Candidates from the R-trees, decided by the engine's own overlap test, so that
             // rounding at touching faces cannot tell the structures apart.
             const Box candidates = ToBox(ABBox(box.center, box.extents + Vec3(0.01f, 0.01f, 0.01f)));
-            auto overlaps = [&box](const Value& v) {
-                return ABBoxesOverlap(v.second->GetRegionBoundingBox(), box);
-            };
+            auto overlaps = [&box](const Value& v) { return ABBoxesOverlap(v.second.box, box); };
             found.clear();
             start = std::chrono::steady_clock::now();
             dynamic.query(bgi::intersects(candidates) && bgi::satisfies(overlaps), std::back_inserter(found));
             rtreeQuery += Seconds(start);
             for (const Value& v : found)
-                theirs.push_back(v.second);
+                theirs.push_back(v.second.entity);
             found.clear();
             start = std::chrono::steady_clock::now();
             packed.query(bgi::intersects(candidates) && bgi::satisfies(overlaps), std::back_inserter(found));
             packedBoxQuery += Seconds(start);
             for (const Value& v : found)
-                packedOut.push_back(v.second);
+                packedOut.push_back(v.second.entity);
             if (!same("box", frame))
                 return 1;
         }
         for (int q = 0; q < kFrustumQueries; ++q) {
             const Frustum& view = views[static_cast<size_t>(q)];
-            const ABBox grown(viewBounds[static_cast<size_t>(q)].center,
-                              viewBounds[static_cast<size_t>(q)].extents +
-                                  Vec3(kFrustumMargin, kFrustumMargin, kFrustumMargin));
-            auto inView = [&view](const Value& v) {
-                return ABBoxInFrustum(v.second->GetRegionBoundingBox(), view);
-            };
+            const ABBox& grown = viewBounds[static_cast<size_t>(q)];
+            auto inView = [&view](const Value& v) { return ABBoxInFrustum(v.second.box, view); };
             mine.clear();
             theirs.clear();
             packedOut.clear();
@@ -266,15 +292,15 @@ int main()
             dynamic.query(bgi::intersects(ToBox(grown)) && bgi::satisfies(inView), std::back_inserter(found));
             rtreeQuery += Seconds(start);
             for (const Value& v : found)
-                theirs.push_back(v.second);
+                theirs.push_back(v.second.entity);
             found.clear();
             start = std::chrono::steady_clock::now();
             packed.query(bgi::intersects(ToBox(grown)) && bgi::satisfies(inView), std::back_inserter(found));
             packedQuery += Seconds(start);
             for (const Value& v : found)
-                packedOut.push_back(v.second);
+                packedOut.push_back(v.second.entity);
             if (frame == 0 && q < 20) {
-                // The margin must not hide anything: check a few views against every entity.
+                // The bounds must not hide anything: check a few views against every entity.
                 std::vector<Entity*> all;
                 for (const auto& e : entities)
                     if (ABBoxInFrustum(e->GetRegionBoundingBox(), view))

@@ -777,7 +777,7 @@ void Level::PreLoad(const Frustum* frusta, unsigned count, bool all)
     std::vector<bool> inFirst;
     m_tree->GetObjectsInFrusta(
         found, frusta, count,
-        [](const Entity* e, const ABBox& box, const Frustum& frustum) {
+        [](const Entity* e, const ABBox& box, const SpaceFrustum& frustum) {
             return EntityInFrustum(e, box, frustum, false, true);
         },
         &inFirst);
@@ -1076,15 +1076,16 @@ void Level::FilterByListType(std::vector<Entity*>& out, size_t from, EntityListT
     out.erase(std::stable_partition(out.begin() + static_cast<ptrdiff_t>(from), out.end(), keep), out.end());
 }
 
-bool Level::EntityInFrustum(const Entity* entity, const ABBox& treeBox, const Frustum& frustum,
+bool Level::EntityInFrustum(const Entity* entity, const ABBox& treeBox, const SpaceFrustum& frustum,
                             bool alternate, bool exact)
 {
     // The tree's copy of the region box spares a visit to the entity unless its alternate box
     // is asked for.
-    const ABBox& box = alternate ? entity->GetRegionBoundingBox(true) : treeBox;
     if (!exact)
-        return ABBoxInFrustum(box, frustum);
-    return ABBoxInFrustum(treeBox, frustum) && ABBoxInFrustumExact(box, frustum);
+        return alternate ? ABBoxInFrustum(entity->GetRegionBoundingBox(true), frustum.GetFrustum())
+                         : frustum.BoxInFrustum(treeBox);
+    const ABBox& box = alternate ? entity->GetRegionBoundingBox(true) : treeBox;
+    return frustum.BoxInFrustum(treeBox) && ABBoxInFrustumExact(box, frustum.GetFrustum());
 }
 
 void Level::GetEntities(std::vector<Entity*>& out, EntityListType type) const
@@ -1146,7 +1147,7 @@ void Level::GetEntitiesInFrustum(std::vector<Entity*>& out, const Frustum* frust
     if (!m_tree)
         return;
     m_tree->GetObjectsInFrusta(out, frusta, count,
-                               [alternate, exact](const Entity* e, const ABBox& box, const Frustum& frustum) {
+                               [alternate, exact](const Entity* e, const ABBox& box, const SpaceFrustum& frustum) {
                                    return EntityInFrustum(e, box, frustum, alternate, exact);
                                });
 }

@@ -194,7 +194,7 @@ private:
     bool UnloadStep();
     void InitSectorLayers(unsigned width, unsigned height);
     // Entity test of the frustum queries.
-    static bool EntityInFrustum(const Entity* entity, const ABBox& treeBox, const Frustum& frustum,
+    static bool EntityInFrustum(const Entity* entity, const ABBox& treeBox, const SpaceFrustum& frustum,
                                 bool alternate, bool exact);
     static void FilterByListType(std::vector<Entity*>& out, size_t from, EntityListType type);
     // Collides a reference-relative box with another entity's mesh or boxes.
