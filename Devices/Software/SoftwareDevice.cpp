@@ -805,21 +805,27 @@ void SoftwareDevice::DestroyIndexBuffer(RenderIndexBuffer** buffer)
         DeleteResource(resource, ResourceKind::IndexBuffer);
 }
 
-RenderVertexShader* SoftwareDevice::CreateVertexShader(const void* code, unsigned int size)
+template <class Interface>
+Interface* SoftwareDevice::CreateProgram(const void* code, unsigned int size, ResourceKind kind, const char* operation)
 {
     CriticalSectionLock lock(m_lock);
     if (!code || size == 0) {
-        Reject("CreateVertexShader(%u)", size);
+        Reject("%s(%u)", operation, size);
         return nullptr;
     }
     if (ShouldFail(Failure::Shader) || !Reserve(size)) {
-        Record("CreateVertexShader(%u) failed", size);
+        Record("%s(%u) failed", operation, size);
         return nullptr;
     }
-    auto* shader = new SoftwareVertexShader(code, size);
-    Register(static_cast<const RenderVertexShader*>(shader), ResourceKind::VertexShader, size);
-    Record("CreateVertexShader(%u) -> %s", size, Name(static_cast<RenderVertexShader*>(shader)).c_str());
-    return shader;
+    Interface* program = new SoftwareProgram<Interface>(code, size);
+    Register(static_cast<const Interface*>(program), kind, size);
+    Record("%s(%u) -> %s", operation, size, Name(program).c_str());
+    return program;
+}
+
+RenderVertexShader* SoftwareDevice::CreateVertexShader(const void* code, unsigned int size)
+{
+    return CreateProgram<RenderVertexShader>(code, size, ResourceKind::VertexShader, "CreateVertexShader");
 }
 
 void SoftwareDevice::DestroyVertexShader(RenderVertexShader** shader)
@@ -831,19 +837,7 @@ void SoftwareDevice::DestroyVertexShader(RenderVertexShader** shader)
 
 RenderPixelShader* SoftwareDevice::CreatePixelShader(const void* code, unsigned int size)
 {
-    CriticalSectionLock lock(m_lock);
-    if (!code || size == 0) {
-        Reject("CreatePixelShader(%u)", size);
-        return nullptr;
-    }
-    if (ShouldFail(Failure::Shader) || !Reserve(size)) {
-        Record("CreatePixelShader(%u) failed", size);
-        return nullptr;
-    }
-    auto* shader = new SoftwarePixelShader(code, size);
-    Register(static_cast<const RenderPixelShader*>(shader), ResourceKind::PixelShader, size);
-    Record("CreatePixelShader(%u) -> %s", size, Name(static_cast<RenderPixelShader*>(shader)).c_str());
-    return shader;
+    return CreateProgram<RenderPixelShader>(code, size, ResourceKind::PixelShader, "CreatePixelShader");
 }
 
 void SoftwareDevice::DestroyPixelShader(RenderPixelShader** shader)
@@ -1031,16 +1025,7 @@ void SoftwareDevice::SetVertexShader(RenderVertexShader* shader)
 void SoftwareDevice::SetVertexShaderConstants(unsigned int firstRegister, const float* data,
                                               unsigned int registerCount)
 {
-    CriticalSectionLock lock(m_lock);
-    if ((!data && registerCount) || firstRegister > maxShaderRegisters ||
-        registerCount > maxShaderRegisters - firstRegister) {
-        Reject("SetVertexShaderConstants(%u, %u)", firstRegister, registerCount);
-        return;
-    }
-    if (registerCount)
-        std::memcpy(&m_vertexConstants[size_t(firstRegister) * 4], data,
-                    size_t(registerCount) * 4 * sizeof(float));
-    Record("SetVertexShaderConstants(%u, %u)", firstRegister, registerCount);
+    SetConstants(m_vertexConstants, firstRegister, data, registerCount, "SetVertexShaderConstants");
 }
 
 void SoftwareDevice::SetPixelShader(RenderPixelShader* shader)
@@ -1057,16 +1042,21 @@ void SoftwareDevice::SetPixelShader(RenderPixelShader* shader)
 void SoftwareDevice::SetPixelShaderConstants(unsigned int firstRegister, const float* data,
                                              unsigned int registerCount)
 {
+    SetConstants(m_pixelConstants, firstRegister, data, registerCount, "SetPixelShaderConstants");
+}
+
+void SoftwareDevice::SetConstants(std::vector<float>& bank, unsigned int firstRegister, const float* data,
+                                  unsigned int registerCount, const char* operation)
+{
     CriticalSectionLock lock(m_lock);
     if ((!data && registerCount) || firstRegister > maxShaderRegisters ||
         registerCount > maxShaderRegisters - firstRegister) {
-        Reject("SetPixelShaderConstants(%u, %u)", firstRegister, registerCount);
+        Reject("%s(%u, %u)", operation, firstRegister, registerCount);
         return;
     }
     if (registerCount)
-        std::memcpy(&m_pixelConstants[size_t(firstRegister) * 4], data,
-                    size_t(registerCount) * 4 * sizeof(float));
-    Record("SetPixelShaderConstants(%u, %u)", firstRegister, registerCount);
+        std::memcpy(&bank[size_t(firstRegister) * 4], data, size_t(registerCount) * 4 * sizeof(float));
+    Record("%s(%u, %u)", operation, firstRegister, registerCount);
 }
 
 void SoftwareDevice::SetTexture(int stage, const RenderTexture* texture)

@@ -208,6 +208,11 @@ private:
     // The holder's resource when it may be destroyed; the holder is nulled in any case.
     template <class T> T* TakeFromHolder(T** holder, ResourceKind kind, const char* operation);
     void DeleteResource(const void* resource, ResourceKind kind);
+    template <class Interface>
+    Interface* CreateProgram(const void* code, unsigned int size, ResourceKind kind, const char* operation);
+    // Copies registers into a bank of four-float shader constants.
+    void SetConstants(std::vector<float>& bank, unsigned int firstRegister, const float* data,
+                      unsigned int registerCount, const char* operation);
 
     SoftwareSurface* GetColorTarget() const;
     SoftwareSurface* GetDepthTargetSurface() const;

@@ -28,10 +28,11 @@ private:
     unsigned int m_stride = 0;
 };
 
-class SoftwareVertexShader final : public RenderVertexShader
+// A vertex or pixel program: the code it was made from.
+template <class Interface> class SoftwareProgram final : public Interface
 {
 public:
-    SoftwareVertexShader(const void* code, unsigned int size)
+    SoftwareProgram(const void* code, unsigned int size)
         : m_code(static_cast<const uint8_t*>(code), static_cast<const uint8_t*>(code) + size)
     {
     }
@@ -41,17 +42,7 @@ private:
     std::vector<uint8_t> m_code;
 };
 
-class SoftwarePixelShader final : public RenderPixelShader
-{
-public:
-    SoftwarePixelShader(const void* code, unsigned int size)
-        : m_code(static_cast<const uint8_t*>(code), static_cast<const uint8_t*>(code) + size)
-    {
-    }
-    const std::vector<uint8_t>& GetCode() const { return m_code; }
-
-private:
-    std::vector<uint8_t> m_code;
-};
+using SoftwareVertexShader = SoftwareProgram<RenderVertexShader>;
+using SoftwarePixelShader = SoftwareProgram<RenderPixelShader>;
 
 } // namespace GAME::Software
