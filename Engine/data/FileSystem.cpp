@@ -85,11 +85,7 @@ bool FileSystem::IsFileWriteable(const char* name)
         return false;
     std::string converted = name;
     ConvertFileName(converted);
-    for (auto& list : m_sources)
-        for (FileSource* source : list)
-            if (source->IsFileWriteable(converted.c_str()))
-                return true;
-    return false;
+    return FirstAnswer([&](FileSource* source) { return source->IsFileWriteable(converted.c_str()); });
 }
 
 File* FileSystem::OpenFile(const char* name, FileMode mode)
@@ -98,11 +94,7 @@ File* FileSystem::OpenFile(const char* name, FileMode mode)
         return nullptr;
     std::string converted = name;
     ConvertFileName(converted);
-    for (auto& list : m_sources)
-        for (FileSource* source : list)
-            if (File* file = source->OpenFile(converted.c_str(), mode))
-                return file;
-    return nullptr;
+    return FirstAnswer([&](FileSource* source) { return source->OpenFile(converted.c_str(), mode); });
 }
 
 void FileSystem::CloseFile(File*& file)
@@ -124,11 +116,7 @@ FileStream* FileSystem::OpenFileStream(const char* name)
         return nullptr;
     std::string converted = name;
     ConvertFileName(converted);
-    for (auto& list : m_sources)
-        for (FileSource* source : list)
-            if (FileStream* stream = source->OpenFileStream(converted.c_str()))
-                return stream;
-    return nullptr;
+    return FirstAnswer([&](FileSource* source) { return source->OpenFileStream(converted.c_str()); });
 }
 
 void FileSystem::CloseFileStream(FileStream*& stream)
@@ -148,27 +136,18 @@ bool FileSystem::FindFullFilePath(const std::string& name, std::string& fullPath
 {
     std::string converted = name;
     ConvertFileName(converted);
-    for (auto& list : m_sources) {
-        for (FileSource* source : list) {
-            if (source->FindFilePath(converted.c_str(), fullPath)) {
-                // Only the separators: the path names a real file and Linux names keep their case.
-                fullPath = Platform::ToForwardSlashes(fullPath);
-                return true;
-            }
-        }
-    }
-    return false;
+    if (!FirstAnswer([&](FileSource* source) { return source->FindFilePath(converted.c_str(), fullPath); }))
+        return false;
+    // Only the separators: the path names a real file and Linux names keep their case.
+    fullPath = Platform::ToForwardSlashes(fullPath);
+    return true;
 }
 
 bool FileSystem::GetFileTime(const char* name, FileTime& time)
 {
     if (!name)
         return false;
-    for (auto& list : m_sources)
-        for (FileSource* source : list)
-            if (source->GetFileTime(name, time))
-                return true;
-    return false;
+    return FirstAnswer([&](FileSource* source) { return source->GetFileTime(name, time); });
 }
 
 int FileSystem::CompareFileTimes(const char* name, const FileTime& time)

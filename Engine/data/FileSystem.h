@@ -66,6 +66,17 @@ public:
     static void ConvertFileName(std::string& name);
 
 private:
+    // Asks each source in search order until one answers (true or not null); that answer, else
+    // the answer's empty value.
+    template <class Ask> auto FirstAnswer(Ask&& ask) const -> decltype(ask(nullptr))
+    {
+        for (const auto& list : m_sources)
+            for (FileSource* source : list)
+                if (auto answer = ask(source))
+                    return answer;
+        return {};
+    }
+
     std::vector<FileSource*> m_sources[2];
 };
 
