@@ -5,7 +5,7 @@
 // sources.
 #pragma once
 
-#include "common/TempDir.h"
+#include "WorldFixtures.h"
 #include "core/Frustum.h"
 #include "core/ObjectManager.h"
 #include "core/UniqueId.h"
@@ -34,50 +34,22 @@
 
 namespace GAME::Test {
 
-class StreamingServices : public EngineDataServices, public WorldServices
+// The world tests' services with a frame counter the test advances, statistics lines taken under
+// a lock (loading threads add them), a save path for fog files, and a client switch.
+class StreamingServices : public WorldTestServices
 {
 public:
-    StreamingServices()
-    {
-        files.AddSource(FileSystem::PARTITION_0, dir.Path().c_str(), true, false, false);
-        EngineDataServices::Install(this);
-        WorldServices::Install(this);
-    }
-    ~StreamingServices() override
-    {
-        WorldServices::Install(nullptr);
-        EngineDataServices::Install(nullptr);
-        InstanceGroupManager::Destroy();
-    }
-
     unsigned int GetFrameCount() override { return frame.load(); }
-    FileSystem* GetFileSystem() override { return &files; }
     void AddStatisticText(const char* text) override
     {
         std::lock_guard<std::mutex> lock(statsLock);
-        stats.push_back(text);
+        WorldTestServices::AddStatisticText(text);
     }
-    unsigned int GetEngineLogCategory() override { return 0; }
-    bool AreGraphicsStatsEnabled() override { return false; }
-
-    SectorDataManager* GetSectorDataManager() override { return &sectorData; }
-    bool InstallMapChunkCallback(MapChunkCallback* callback) override { return callbacks.Install(callback); }
-    const MapChunkCallbackMap& GetChunkCallbackMap() override { return callbacks; }
     bool IsNetworkClient() override { return client; }
     std::string GetSavePath() override { return dir.Path() + "/save/"; }
 
-    bool Put(const std::string& name, const std::vector<uint8_t>& bytes) const
-    {
-        return dir.Write(name, std::string(bytes.begin(), bytes.end()));
-    }
-
-    TempDir dir;
-    FileSystem files;
-    SectorDataManager sectorData;
-    MapChunkCallbackMap callbacks;
     std::atomic<unsigned> frame{1};
     std::mutex statsLock;
-    std::vector<std::string> stats;
     bool client = false;
 };
 
