@@ -20,3 +20,26 @@ find_library(MPFR_LIBRARY mpfr REQUIRED)
 set_source_files_properties(${PROJECT_SOURCE_DIR}/Engine/core/MeshGenerator2D.cpp PROPERTIES
   COMPILE_OPTIONS "$<$<CXX_COMPILER_ID:GNU>:-frounding-math>")
 list(APPEND ENGINE_PRIVATE_LIBS ${MPFR_LIBRARY} ${GMP_LIBRARY})
+
+# Graphics, window, input, fonts and video: the OpenGL device module (EGL and GL through libepoxy),
+# the SDL2 window layer, FreeType and fontconfig for device fonts, FFmpeg for the video player.
+pkg_check_modules(EPOXY REQUIRED IMPORTED_TARGET epoxy)
+pkg_check_modules(EGL REQUIRED IMPORTED_TARGET egl)
+pkg_check_modules(SDL2 REQUIRED IMPORTED_TARGET sdl2)
+pkg_check_modules(FREETYPE REQUIRED IMPORTED_TARGET freetype2)
+pkg_check_modules(FONTCONFIG REQUIRED IMPORTED_TARGET fontconfig)
+pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavformat libavcodec libavutil libswscale)
+# DevIL decodes images.
+pkg_check_modules(DEVIL REQUIRED IMPORTED_TARGET IL)
+# Sound: OpenAL Soft plays, libsndfile decodes.
+pkg_check_modules(OPENAL REQUIRED IMPORTED_TARGET openal)
+pkg_check_modules(SNDFILE REQUIRED IMPORTED_TARGET sndfile)
+# Physics (ODE), path meshes and paths (Recast/Detour), network transport (ENet).
+pkg_check_modules(ODE REQUIRED IMPORTED_TARGET ode)
+pkg_check_modules(ENET REQUIRED IMPORTED_TARGET libenet)
+find_path(RECAST_INCLUDE_DIR Recast.h PATH_SUFFIXES recastnavigation REQUIRED)
+find_library(RECAST_LIBRARY Recast REQUIRED)
+find_library(DETOUR_LIBRARY Detour REQUIRED)
+add_library(Engine::RecastDetour INTERFACE IMPORTED)
+target_include_directories(Engine::RecastDetour INTERFACE ${RECAST_INCLUDE_DIR})
+target_link_libraries(Engine::RecastDetour INTERFACE ${DETOUR_LIBRARY} ${RECAST_LIBRARY})
