@@ -12,6 +12,7 @@
 // that many frames.
 
 #include "HostEngine.h"
+#include "HostSound.h"
 
 #include "core/Object.h"
 #include "core/ObjectManager.h"
@@ -190,7 +191,9 @@ int Run(const std::filesystem::path& folder, int frames)
     std::printf("  network role        %s\n", engine.IsNetworkServer()   ? "server"
                                               : engine.IsNetworkClient() ? "client"
                                                                          : "stub (no network)");
-    std::printf("  display widgets     %d\n\n", engine.GetDisplay().GetNumWidgets());
+    std::printf("  display widgets     %d\n", engine.GetDisplay().GetNumWidgets());
+    HostSound hostSound(engine);
+    std::printf("\n");
 
     // The world: generated into the folder, then loaded as a game loads its map.
     GAME::World* world = engine.GetWorld();
@@ -276,6 +279,8 @@ int Run(const std::filesystem::path& folder, int frames)
     auto last = start;
     for (int frame = 0;; ++frame) {
         const GAME::WorldFrustum frustum = viewAt(flightTime);
+        const DataKit::WorldGenerator::View heard = generator.GetFlightView(flightTime);
+        hostSound.Frame(frustum.GetRegion(), heard.position, heard.direction);
 
         const auto frameStart = std::chrono::steady_clock::now();
         tracker->Update(engine.GetUpdateTime());

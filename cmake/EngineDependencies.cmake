@@ -34,6 +34,7 @@ pkg_check_modules(DEVIL REQUIRED IMPORTED_TARGET IL)
 # Sound: OpenAL Soft plays, libsndfile decodes.
 pkg_check_modules(OPENAL REQUIRED IMPORTED_TARGET openal)
 pkg_check_modules(SNDFILE REQUIRED IMPORTED_TARGET sndfile)
+list(APPEND ENGINE_PRIVATE_LIBS PkgConfig::OPENAL PkgConfig::SNDFILE)
 # Physics (ODE), path meshes and paths (Recast/Detour), network transport (ENet).
 pkg_check_modules(ODE REQUIRED IMPORTED_TARGET ode)
 pkg_check_modules(ENET REQUIRED IMPORTED_TARGET libenet)

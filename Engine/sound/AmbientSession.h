@@ -1,11 +1,10 @@
-// The ambient music and sound loops of an area, for the ambiance manager. Registered with the
-// class registry so records can name it.
-//
-// This build has no audio device: sessions are made from their records and keep only their
-// names; nothing is read from the record and nothing plays.
+// The ambient sound loops of an area (wind, water, birds), played by the jukebox beside the music
+// while the view is in a sector that names them. Registered with the class registry so records can
+// name it; its record holds a playlist as MusicSession's does (see there).
+// Main thread only.
 #pragma once
 
-#include "core/Object.h"
+#include "sound/MusicSession.h"
 
 namespace GAME {
 
@@ -16,8 +15,14 @@ class AmbientSession : public Object
 public:
     AmbientSession() = default;
 
+    void Load(const LoadTable& table) override { m_playlist.Load(table); }
+    const SessionPlaylist& GetPlaylist() const { return m_playlist; }
+
 protected:
     ~AmbientSession() override = default;
+
+private:
+    SessionPlaylist m_playlist;
 };
 
 } // namespace GAME

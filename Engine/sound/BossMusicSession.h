@@ -1,11 +1,10 @@
 // The music of a boss area, which takes over from the ambient music while the view is inside it.
-// Registered with the class registry so records can name it.
-//
-// This build has no audio device: sessions are made from their records and keep only their
-// names; nothing is read from the record and nothing plays.
+// Registered with the class registry so records can name it; its record holds a playlist as
+// MusicSession's does (see there).
+// Main thread only.
 #pragma once
 
-#include "core/Object.h"
+#include "sound/MusicSession.h"
 
 namespace GAME {
 
@@ -16,8 +15,14 @@ class BossMusicSession : public Object
 public:
     BossMusicSession() = default;
 
+    void Load(const LoadTable& table) override { m_playlist.Load(table); }
+    const SessionPlaylist& GetPlaylist() const { return m_playlist; }
+
 protected:
     ~BossMusicSession() override = default;
+
+private:
+    SessionPlaylist m_playlist;
 };
 
 } // namespace GAME

@@ -1,11 +1,10 @@
-// Music played once for an event of a sector (entering it the first time, a cinematic).
-// Registered with the class registry so records can name it.
-//
-// This build has no audio device: sessions are made from their records and keep only their
-// names; nothing is read from the record and nothing plays.
+// Music played once for an event of a sector (the view entering it), over the ambient music, which
+// fades back in when it ends. Registered with the class registry so records can name it; its record
+// holds a playlist as MusicSession's does (see there).
+// Main thread only.
 #pragma once
 
-#include "core/Object.h"
+#include "sound/MusicSession.h"
 
 namespace GAME {
 
@@ -16,8 +15,14 @@ class EventMusicSession : public Object
 public:
     EventMusicSession() = default;
 
+    void Load(const LoadTable& table) override { m_playlist.Load(table); }
+    const SessionPlaylist& GetPlaylist() const { return m_playlist; }
+
 protected:
     ~EventMusicSession() override = default;
+
+private:
+    SessionPlaylist m_playlist;
 };
 
 } // namespace GAME

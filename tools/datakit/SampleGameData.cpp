@@ -1,5 +1,7 @@
 #include "datakit/SampleGameData.h"
 
+#include "datakit/SoundWriter.h"
+
 #include <cstdio>
 #include <filesystem>
 
@@ -53,6 +55,13 @@ SampleGameData::SampleGameData()
     AddText("Menu", "tagMenuError33", deviceErrorText);
     AddText("Install", "tagInstallerText35", "This graphics hardware is not supported.");
     AddText("UI", "tagLanguage01", "English");
+
+    SoundWriter::AddSampleSounds(*this);
+}
+
+void SampleGameData::AddFile(const std::string& name, std::vector<uint8_t> bytes)
+{
+    m_files.emplace_back(name, std::move(bytes));
 }
 
 void SampleGameData::SetDefault(const std::string& key, const std::string& value)
@@ -97,6 +106,9 @@ bool SampleGameData::Write(const std::string& folder) const
         if (!WriteText(root / ("Text_" + m_languageCode) / (category + ".txt"), text))
             return false;
     }
+    for (const auto& [name, bytes] : m_files)
+        if (!WriteText(root / name, std::string(bytes.begin(), bytes.end())))
+            return false;
     return true;
 }
 

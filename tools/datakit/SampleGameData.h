@@ -1,12 +1,14 @@
 // Writes the small set of game data a headless engine start reads, into a folder that a file
 // system then mounts: the record database "database.arz" (the utility font style record and the
 // records a caller adds), the options defaults file, and the localized texts of one language
-// ("Text_<code>/<category>.txt", one file per category, lines of tag=text). The sample host and
+// ("Text_<code>/<category>.txt", one file per category, lines of tag=text), and the sample sounds
+// with their records (SoundWriter::AddSampleSounds) and any other file added. The sample host and
 // the engine's tests make their data here. One thread at a time.
 #pragma once
 
 #include "datakit/ArzWriter.h"
 
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -32,6 +34,8 @@ public:
     void SetDefault(const std::string& key, const std::string& value);
     // An extra tag for the category's file ("Menu", "UI", ...).
     void AddText(const std::string& category, const std::string& tag, const std::string& text);
+    // A file written as given under its name (sounds, ...).
+    void AddFile(const std::string& name, std::vector<uint8_t> bytes);
     // The language code of the text folder (EN by default).
     void SetLanguageCode(const std::string& code) { m_languageCode = code; }
 
@@ -46,6 +50,7 @@ private:
     std::vector<std::pair<std::string, std::string>> m_defaults;
     std::vector<std::pair<std::string, std::pair<std::string, std::string>>> m_texts;
     std::string m_languageCode = "EN";
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> m_files;
 };
 
 } // namespace DataKit
