@@ -30,6 +30,7 @@
 #include "world/Portal.h"
 #include "world/World.h"
 #include "world/WorldServices.h"
+#include "world/ZoneManager.h"
 
 #include <algorithm>
 #include <cinttypes>
@@ -164,9 +165,8 @@ void Region::SetZoneRecord(const std::string& record)
 
 Color Region::GetTintColor() const
 {
-    // TODO(stand-in): the zone manager's zone data gives the tint of the zone record; it knows no
-    // zones yet, so every zone is unknown.
-    return Color(0.0f, 0.0f, 0.0f, 1.0f);
+    const ZoneManager::ZoneData* zone = ZoneManager::Get()->GetZoneData(m_zoneRecord);
+    return zone ? Color(zone->tint.r, zone->tint.g, zone->tint.b, 1.0f) : Color(0.0f, 0.0f, 0.0f, 1.0f);
 }
 
 void Region::UpdateBoundingBox()
