@@ -11,6 +11,7 @@
 // flight runs in real time at about 100 frames a second; with one, the whole flight is spread over
 // that many frames.
 
+#include "FlightCamera.h"
 #include "HostEngine.h"
 #include "HostSound.h"
 
@@ -79,11 +80,6 @@ DataKit::WorldGenerator::Settings WorldPlan()
 
 // Real-time frames of 10 ms: regions unload after about 600 frames without use.
 constexpr std::chrono::microseconds framePeriod(10000);
-
-// The camera: a 90-degree view reaching 60 units ahead.
-constexpr float viewHalfAngle = 0.785398f;
-constexpr float viewNear = 0.5f;
-constexpr float viewFar = 60.0f;
 
 // A region counts as resident once its level is in and completed.
 bool IsResident(const GAME::Region* region)
@@ -241,12 +237,10 @@ int Run(const std::filesystem::path& folder, int frames)
     else
         std::printf("EngineHost: flying the camera for %.1f s\n", duration);
 
-    auto viewAt = [&](float seconds) {
-        const DataKit::WorldGenerator::View view = generator.GetFlightView(seconds);
-        return GAME::WorldFrustum(world->GetRegion(view.region),
-                                  DataKit::WorldGenerator::MakeViewFrustum(view.position, view.direction,
-                                                                           viewHalfAngle, viewNear, viewFar));
-    };
+    // The world camera follows a target along the flight path.
+    FlightCamera camera(generator, *world);
+    const GAME::Viewport viewport(0, 0, device->GetWidth(), device->GetHeight());
+    auto viewAt = [&](float seconds) { return camera.ViewAt(seconds, viewport); };
 
     // As behind a loading screen: the regions the first view reaches load before the flight, the
     // world not yet walked.

@@ -107,7 +107,10 @@ float ElapsedMilliseconds(int64_t from, int64_t to)
     uint64_t frequency = State().clock.load()->GetPerformanceFrequency();
     if (frequency == 0)
         return 0.0f;
-    int64_t micro = (to - from) * 1000000 / static_cast<int64_t>(frequency);
+    // 128-bit: counts of hours at nanosecond rates, or counters far apart, overflow 64 bits once
+    // multiplied by a million.
+    const __int128 ticks = static_cast<__int128>(to) - static_cast<__int128>(from);
+    const __int128 micro = ticks * 1000000 / static_cast<__int128>(frequency);
     return static_cast<float>(static_cast<double>(micro) * 0.001);
 }
 

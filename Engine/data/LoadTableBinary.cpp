@@ -4,6 +4,7 @@
 #include "data/BinaryReader.h"
 #include "data/DatabaseArchive.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 
@@ -243,8 +244,19 @@ const char* LoadTableBinary::GetArrayValue(const char* name, unsigned int index,
     return GetArrayValue(NameIndex(name), index, defaultValue);
 }
 
-// The vector forms start from an empty vector, as the text table's do, so a caller that reuses a
-// vector gets the same answer from either kind of table.
+namespace {
+
+// Room for count more values, growing geometrically so that repeated appends stay linear.
+template <typename T> void ReserveMore(std::vector<T>& values, uint32_t count)
+{
+    if (values.capacity() - values.size() < count)
+        values.reserve(std::max<size_t>(values.size() + count, 2 * values.capacity()));
+}
+
+} // namespace
+
+// The vector forms append the field's values to what the caller's vector holds, and leave it as it
+// was when the field is missing or of another type.
 void LoadTableBinary::GetArrayInt(const std::string& name, std::vector<int>& values)
 {
     GetArrayInt(name.c_str(), values);
@@ -253,11 +265,10 @@ void LoadTableBinary::GetArrayInt(const std::string& name, std::vector<int>& val
 void LoadTableBinary::GetArrayInt(const char* name, std::vector<int>& values)
 {
     CriticalSectionLock lock(m_lock);
-    values.clear();
     const Field* field = Typed(NameIndex(name), DatabaseArchive::FIELD_INT);
     if (!field)
         return;
-    values.reserve(field->count);
+    ReserveMore(values, field->count);
     for (uint32_t i = 0; i < field->count; ++i)
         values.push_back(IntAt(field->first + i));
 }
@@ -270,11 +281,10 @@ void LoadTableBinary::GetArrayReal(const std::string& name, std::vector<float>& 
 void LoadTableBinary::GetArrayReal(const char* name, std::vector<float>& values)
 {
     CriticalSectionLock lock(m_lock);
-    values.clear();
     const Field* field = Typed(NameIndex(name), DatabaseArchive::FIELD_FLOAT);
     if (!field)
         return;
-    values.reserve(field->count);
+    ReserveMore(values, field->count);
     for (uint32_t i = 0; i < field->count; ++i)
         values.push_back(FloatAt(field->first + i));
 }
@@ -287,11 +297,10 @@ void LoadTableBinary::GetArrayValue(const std::string& name, std::vector<std::st
 void LoadTableBinary::GetArrayValue(const char* name, std::vector<std::string>& values)
 {
     CriticalSectionLock lock(m_lock);
-    values.clear();
     const Field* field = Typed(NameIndex(name), DatabaseArchive::FIELD_STRING);
     if (!field || !m_archive)
         return;
-    values.reserve(field->count);
+    ReserveMore(values, field->count);
     for (uint32_t i = 0; i < field->count; ++i) {
         const char* value = m_archive->GetString(IntAt(field->first + i));
         values.emplace_back(value ? value : "");

@@ -1,7 +1,9 @@
 // The LoadTable of a record from the record database: typed value arrays instead of text, fields
 // found by the pooled index of their name. Answers the same virtual getters as the text table, so
 // object code never knows which kind it reads; types do not convert (GetFloat of an integer field
-// gives the default). Field names are looked up in the archive's pool without ever adding to it.
+// gives the default). The vector getters append to the caller's vector (the text table's start it
+// empty) and leave it unchanged when the field is missing or of another type. Field names are
+// looked up in the archive's pool without ever adding to it.
 //
 // Threads: Deserialize and the name-taking getters hold the table's lock, and the archive's pool
 // is only read, so any thread may read a table once its archive has finished loading. The

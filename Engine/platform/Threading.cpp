@@ -66,7 +66,12 @@ bool SetPriorityOf(ThreadId tid, ThreadPriority priority)
 
 struct OsThread::Impl
 {
-    std::thread thread;
+    // The native thread; joinable from a successful start until it is joined. Owner thread only.
+    pthread_t handle{};
+    bool joinable = false;
+    // What the new thread runs; set before it is made.
+    Entry entry = nullptr;
+    void* argument = nullptr;
     std::atomic<ThreadId> id{0};
     // A priority asked for before the new thread knew its id; it applies it itself.
     std::mutex mutex;
@@ -92,52 +97,73 @@ cpu_set_t CaptureProcessAffinity()
 
 const cpu_set_t g_processAffinity = CaptureProcessAffinity();
 
+std::atomic<bool> g_refuseThreadStarts{false};
+
 } // namespace
+
+void* OsThread::Main(void* argument)
+{
+    Impl* impl = static_cast<Impl*>(argument);
+    // A new thread starts like one the system makes fresh: normal priority on any of the
+    // process's processors, not the creator's (the main thread runs pinned at highest).
+    pthread_setaffinity_np(pthread_self(), sizeof(g_processAffinity), &g_processAffinity);
+    setpriority(PRIO_PROCESS, static_cast<id_t>(CurrentThreadId()), NiceFor(ThreadPriority::Normal));
+    {
+        std::lock_guard<std::mutex> lock(impl->mutex);
+        impl->id = CurrentThreadId();
+        if (impl->hasPendingPriority) {
+            impl->hasPendingPriority = false;
+            SetPriorityOf(impl->id, impl->pendingPriority);
+        }
+    }
+    impl->entry(impl->argument);
+    return nullptr;
+}
+
+void RefuseThreadStartsForTesting(bool refuse)
+{
+    g_refuseThreadStarts.store(refuse);
+}
 
 OsThread::OsThread() : m_impl(std::make_unique<Impl>()) {}
 
 OsThread::~OsThread()
 {
-    if (m_impl->thread.joinable())
-        m_impl->thread.join();
+    Join();
 }
 
 bool OsThread::Start(Entry entry, void* argument)
 {
-    if (m_impl->thread.joinable())
+    if (m_impl->joinable || !entry)
         return false;
     {
         std::lock_guard<std::mutex> lock(m_impl->mutex);
         m_impl->id = 0;
     }
-    Impl* impl = m_impl.get();
-    m_impl->thread = std::thread([impl, entry, argument] {
-        // A new thread starts like one the system makes fresh: normal priority on any of the
-        // process's processors, not the creator's (the main thread runs pinned at highest).
-        pthread_setaffinity_np(pthread_self(), sizeof(g_processAffinity), &g_processAffinity);
-        setpriority(PRIO_PROCESS, static_cast<id_t>(CurrentThreadId()), NiceFor(ThreadPriority::Normal));
-        {
-            std::lock_guard<std::mutex> lock(impl->mutex);
-            impl->id = CurrentThreadId();
-            if (impl->hasPendingPriority) {
-                impl->hasPendingPriority = false;
-                SetPriorityOf(impl->id, impl->pendingPriority);
-            }
-        }
-        entry(argument);
-    });
+    m_impl->entry = entry;
+    m_impl->argument = argument;
+    // pthread_create answers an error code where std::thread would throw: a refused thread is a
+    // plain false for the caller.
+    if (g_refuseThreadStarts.load() ||
+        pthread_create(&m_impl->handle, nullptr, &OsThread::Main, m_impl.get()) != 0)
+        return false;
+    m_impl->joinable = true;
     return true;
 }
 
 bool OsThread::Join()
 {
-    if (!m_impl->thread.joinable())
+    if (!m_impl->joinable)
         return false;
-    m_impl->thread.join();
+    pthread_join(m_impl->handle, nullptr);
+    m_impl->joinable = false;
     return true;
 }
 
-bool OsThread::IsJoinable() const { return m_impl->thread.joinable(); }
+bool OsThread::IsJoinable() const
+{
+    return m_impl->joinable;
+}
 
 ThreadId OsThread::GetId() const { return m_impl->id.load(); }
 
@@ -146,7 +172,7 @@ bool OsThread::SetPriority(ThreadPriority priority)
     std::lock_guard<std::mutex> lock(m_impl->mutex);
     ThreadId id = m_impl->id.load();
     if (id == 0) {
-        if (!m_impl->thread.joinable())
+        if (!m_impl->joinable)
             return false;
         // Not running its own code yet: it applies the priority when it starts.
         m_impl->hasPendingPriority = true;

@@ -35,8 +35,8 @@ public:
     OsThread(const OsThread&) = delete;
     OsThread& operator=(const OsThread&) = delete;
 
-    // Starts the entry on a new thread. Fails (false) while an earlier thread is still joinable;
-    // join it first.
+    // Starts the entry on a new thread. Fails (false) while an earlier thread is still joinable
+    // (join it first) and when the system cannot make a thread; never throws.
     bool Start(Entry entry, void* argument);
     // Waits for the thread to end. False when no thread was started.
     bool Join();
@@ -48,8 +48,13 @@ public:
 
 private:
     struct Impl;
+    // The body of every thread an OsThread starts.
+    static void* Main(void* impl);
     std::unique_ptr<Impl> m_impl;
 };
+
+// Tests: while set, every OsThread::Start fails as it does when the system cannot make a thread.
+void RefuseThreadStartsForTesting(bool refuse);
 
 ThreadId CurrentThreadId();
 // The thread that initialised the library's static data.

@@ -57,6 +57,10 @@ public:
     {
         return entity ? entity->GetCoords().GetOrigin().GetRegionPosition() : Vec3();
     }
+    ABBox GetRegionBoundingBox(const Entity* entity) override
+    {
+        return entity ? entity->GetRegionBoundingBox(false) : ABBox();
+    }
     const RTTI_ClassInfo* GetClassInfo(const Entity* entity) override
     {
         return entity ? &entity->GetClassInfo() : nullptr;

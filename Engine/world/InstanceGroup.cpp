@@ -179,7 +179,8 @@ void InstanceGroup::CalcCenter()
             continue;
         if (!reference)
             reference = region;
-        sum += reference->GetRelativePosition(WorldVec3(region, region->GetBoundingBox().center));
+        const Vec3 center = WorldEntityAccess::Get()->GetRegionBoundingBox(entity).center;
+        sum += reference->GetRelativePosition(WorldVec3(region, center));
         ++contributions;
     }
     if (contributions > 0)
@@ -199,7 +200,7 @@ void InstanceGroup::Render(Region* region, WorldPrimitiveDrawer& drawer, bool se
         if (!memberRegion)
             continue;
         UpdateEntityData(entity);
-        const ABBox& box = memberRegion->GetBoundingBox();
+        const ABBox box = WorldEntityAccess::Get()->GetRegionBoundingBox(entity);
         drawer.RenderDebugBox(memberRegion, box, color);
         if (!m_center.GetRegion())
             continue;

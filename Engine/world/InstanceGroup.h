@@ -85,10 +85,10 @@ public:
 
     // When the entity is in a region, every member entry with its id takes its region and position.
     void UpdateEntityData(Entity* entity);
-    // The average of the region box centres of the loaded members, in the first one's region;
+    // The average of the centres of the loaded members' own boxes, in the first one's region;
     // unchanged when no member is loaded.
     void CalcCenter();
-    // Members' region boxes, lines to the centre, a disc at the centre and arrows to the linked
+    // Members' boxes, lines from them to the centre, a disc at the centre and arrows to the linked
     // groups, all relative to the region given.
     void Render(Region* region, WorldPrimitiveDrawer& drawer, bool selected);
 

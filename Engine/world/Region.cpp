@@ -30,6 +30,7 @@
 #include "world/Portal.h"
 #include "world/World.h"
 #include "world/WorldServices.h"
+#include "world/ZoneManager.h"
 
 #include <algorithm>
 #include <cinttypes>
@@ -164,9 +165,8 @@ void Region::SetZoneRecord(const std::string& record)
 
 Color Region::GetTintColor() const
 {
-    // TODO(stand-in): the zone manager's zone data gives the tint of the zone record; it knows no
-    // zones yet, so every zone is unknown.
-    return Color(0.0f, 0.0f, 0.0f, 1.0f);
+    const ZoneManager::ZoneData* zone = ZoneManager::Get()->GetZoneData(m_zoneRecord);
+    return zone ? Color(zone->tint.r, zone->tint.g, zone->tint.b, 1.0f) : Color(0.0f, 0.0f, 0.0f, 1.0f);
 }
 
 void Region::UpdateBoundingBox()
@@ -938,18 +938,22 @@ bool Region::AddEntity(Entity* entity, const WorldCoords& coords, bool quiet)
         return false;
     const Level* present = GetLevelPtr();
     const bool ready = present && (!m_world || !IsLoading()) && present->GetPostLoadCalled();
+    bool destroyed = false;
     if (!ready && entity->DeleteOnEnteringUnloadedLevel()) {
         LogPrintf(1, "Entity (%s, id: %d) could not be added to the world because it's level is not loaded.",
                   entity->GetObjectName().c_str(), static_cast<int>(entity->GetObjectId()));
+        // Destruction is late: the entity stays readable until the object manager's next sweep.
         ObjectManager::Get()->DestroyObjectEx(entity, __FILE__, __LINE__);
-        return false;
+        destroyed = true;
     }
     bool added = false;
-    if (Level* level = GuaranteedGetLevel(false)) {
-        added = level->AddEntity(entity, coords.GetRegionCoords());
-        entity->Update(0);
+    if (!destroyed) {
+        if (Level* level = GuaranteedGetLevel(false)) {
+            added = level->AddEntity(entity, coords.GetRegionCoords());
+            entity->Update(0);
+        }
     }
-    if (!entity->IsInWorld()) {
+    if (destroyed || !entity->IsInWorld()) {
         LogPrintf(2, "Entity (%s, id: %d) not in world after World::AddEntity() processing.",
                   entity->GetObjectName().c_str(), static_cast<int>(entity->GetObjectId()));
         return false;

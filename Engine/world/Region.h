@@ -15,9 +15,8 @@
 // the main thread has handed over and no longer touches. Lock order: level lock, minimap lock, then
 // the world's map file lock. Every public operation is a main-thread call.
 //
-// TODO(stand-in): GetTintColor answers the unknown-zone colour until the zone manager knows zone
-// tints; GeometryBusStop (the grid region's faces for geometry queries) comes with the grid
-// regions of the terrain folder.
+// TODO(stand-in): GeometryBusStop (the grid region's faces for geometry queries) comes with the
+// grid regions of the terrain folder.
 #pragma once
 
 #include "core/ABBox.h"

@@ -1292,6 +1292,16 @@ bool World::ReadMapChunks(BinaryReader& reader, int version, unsigned fileLength
         // the announced end whatever its reader took.
         uint32_t id;
         BinaryReader chunk;
+        if (reader.GetRemaining() >= 8) {
+            // An instance-groups chunk whose size, taken as signed, is not above 0 holds nothing:
+            // the next chunk follows its head.
+            BinaryReader head(reader.GetCursor(), 8);
+            const uint32_t headId = head.ReadUInt32();
+            if (headId == MAP_CHUNK_INSTANCE_GROUPS && head.ReadInt32() <= 0) {
+                reader.Skip(8);
+                continue;
+            }
+        }
         if (!reader.ReadBlock(id, chunk)) {
             LogPrintf(1, "World: map %s has a chunk that runs past its data", m_fileName.c_str());
             return false;
@@ -1314,13 +1324,12 @@ bool World::ReadMapChunks(BinaryReader& reader, int version, unsigned fileLength
             ok = !chunk.Failed();
             break;
         }
-        case MAP_CHUNK_INSTANCE_GROUPS:
-            if (static_cast<int32_t>(chunk.GetSize()) > 0) {
-                InstanceGroupManager check;
-                ok = check.Load(chunk, false);
-                state.deferred.emplace_back(id, chunk);
-            }
+        case MAP_CHUNK_INSTANCE_GROUPS: {
+            InstanceGroupManager check;
+            ok = check.Load(chunk, false);
+            state.deferred.emplace_back(id, chunk);
             break;
+        }
         case MAP_CHUNK_OLD_MINIMAP:
             LogPrintf(2, "Map file is using old mini-map data format. Mini-map will not be loaded, please "
                          "rebuild the .wrl file.");

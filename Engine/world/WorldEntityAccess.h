@@ -1,5 +1,5 @@
-// What instance groups read of an entity: its unique id, its region and position there, and its
-// class record.
+// What instance groups read of an entity: its unique id, its region, its position and box there,
+// and its class record.
 //
 // Entity.cpp installs the implementation over GAME::Entity at start-up (Entity::InstallHooks);
 // tests may install their own. Without one, operations that take an entity do nothing.
@@ -7,6 +7,7 @@
 // Threads: as the entity's; main thread.
 #pragma once
 
+#include "core/ABBox.h"
 #include "core/UniqueId.h"
 #include "core/Vec3.h"
 
@@ -27,6 +28,8 @@ public:
     virtual Region* GetRegion(const Entity* entity) = 0;
     // The entity's origin in its region's space.
     virtual Vec3 GetRegionPosition(const Entity* entity) = 0;
+    // The entity's own bounding box in its region's space.
+    virtual ABBox GetRegionBoundingBox(const Entity* entity) = 0;
     virtual const RTTI_ClassInfo* GetClassInfo(const Entity* entity) = 0;
 
     static void Install(WorldEntityAccess* access);

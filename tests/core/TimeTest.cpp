@@ -131,6 +131,10 @@ TEST_F(TimeTest, ElapsedMillisecondsUsesTheCounterFrequency)
 {
     EXPECT_FLOAT_EQ(ElapsedMilliseconds(1000000, 1250000), 250.0f);
     EXPECT_FLOAT_EQ(ElapsedMilliseconds(0, 1500), 1.5f);
+    EXPECT_FLOAT_EQ(ElapsedMilliseconds(1250000, 1000000), -250.0f);
+    // Long intervals: ticks times a million no longer fit 64 bits.
+    EXPECT_FLOAT_EQ(ElapsedMilliseconds(0, 20000000000000LL), 2.0e10f);
+    EXPECT_FLOAT_EQ(ElapsedMilliseconds(-9000000000000000000LL, 9000000000000000000LL), 1.8e16f);
 }
 
 TEST_F(TimeTest, SmoothingAveragesOnlyTheLastTenDeltasAndUnsmoothedResets)

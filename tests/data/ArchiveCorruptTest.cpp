@@ -103,6 +103,14 @@ TEST_F(ArchiveCorruption, TruncatedTablesAndNameBlock)
                    "outside the part or name tables");
     // A name without its terminating 0.
     ExpectRejected(Changed([&](auto& b) { b[layout.Names() + 9] = 'X'; }), "outside the part or name tables");
+    // The last name running exactly to the end of the name block, its 0 cut off (the good image
+    // ends the block with that name and its 0, and opens).
+    ASSERT_EQ(image[layout.Names() + layout.nameBytes - 1], 0);
+    ExpectRejected(Changed([&](auto& b) {
+                       PutU32(b, 20, layout.nameBytes - 1);
+                       b.erase(b.begin() + layout.Names() + layout.nameBytes - 1);
+                   }),
+                   "outside the part or name tables");
 }
 
 TEST_F(ArchiveCorruption, OffsetsPastTheEnd)

@@ -1,10 +1,13 @@
 #include "common/LogCapture.h"
+#include "data/BinaryReader.h"
 #include "data/DatabaseArchive.h"
+#include "data/LoadTableBinary.h"
 #include "datakit/ArzWriter.h"
 
 #include <cstring>
 #include <functional>
 #include <gtest/gtest.h>
+#include <string>
 
 namespace GAME {
 namespace {
@@ -176,6 +179,63 @@ TEST_P(DatabaseCorruption, DamagedBodiesAreRefused)
         EXPECT_FALSE(archive.GetRecord("records\\a.dbr", body, size));
         EXPECT_TRUE(log.Contains("does not inflate"));
         EXPECT_TRUE(archive.GetRecord("records\\b.dbr", body, size));
+    }
+}
+
+// A string value may name the last string of its own database's table, not one past it, also when
+// the database is merged over one with a larger pool.
+TEST_P(DatabaseCorruption, StringValuesEndAtTheirDatabasesStringCount)
+{
+    const bool compressed = GetParam();
+    ArzWriter big(compressed);
+    ArzWriter::Record& many = big.AddRecord("records\\base.dbr");
+    for (int i = 0; i < 20; ++i)
+        many.Int("field" + std::to_string(i), i);
+    const std::vector<uint8_t> bigBase = big.Build();
+
+    // The value names the string at `count - back`, where count is the mod's number of strings.
+    auto mod = [compressed](uint32_t back) {
+        ArzWriter writer(compressed);
+        writer.AddRecord("records\\good.dbr").Int("n", 1);
+        ArzWriter::Record& record = writer.AddRecord("records\\edge.dbr");
+        const uint32_t name = writer.AddString("last");
+        record.Raw(ArzWriter::FIELD_STRING, name, {writer.GetStringCount() - back});
+        return writer.Build();
+    };
+    for (bool merged : {false, true}) {
+        SCOPED_TRACE(merged ? "merged" : "alone");
+        GAME::Test::LogCapture log;
+        const void* body = nullptr;
+        unsigned size = 0;
+
+        DatabaseArchive last;
+        ASSERT_TRUE(!merged || Load(last, bigBase));
+        ASSERT_TRUE(Load(last, mod(1)));
+        std::vector<std::string> values;
+        {
+            ASSERT_TRUE(last.GetRecord("records\\edge.dbr", body, size));
+            LoadTableBinary table(&last);
+            BinaryReader reader(body, size);
+            table.Deserialize(reader);
+            table.GetArrayValue("last", values);
+        }
+        EXPECT_EQ(values, (std::vector<std::string>{"last"}));
+        EXPECT_EQ(log.Count(), 0u);
+
+        DatabaseArchive past;
+        ASSERT_TRUE(!merged || Load(past, bigBase));
+        if (compressed) {
+            ASSERT_TRUE(Load(past, mod(0)));
+            EXPECT_FALSE(past.GetRecord("records\\edge.dbr", body, size));
+            EXPECT_TRUE(past.GetRecord("records\\good.dbr", body, size));
+        } else {
+            EXPECT_FALSE(Load(past, mod(0)));
+            EXPECT_EQ(past.GetNumDatabases(), merged ? 1u : 0u);
+        }
+        EXPECT_TRUE(log.Contains("string value lies outside"));
+        if (merged) {
+            EXPECT_TRUE(past.GetRecord("records\\base.dbr", body, size));
+        }
     }
 }
 

@@ -259,12 +259,25 @@ TEST(LoadTableBinary, TypedGettersClampAndNeverConvert)
     EXPECT_EQ(table->GetNumElementsForField("odd"), 0);
     EXPECT_EQ(table->GetInt("after", 0), 12);
 
-    // Vector forms start empty, like the text table's.
+    // Vector forms append to what the caller holds, and leave it alone for a missing field or one
+    // of another type.
     std::vector<int> ints{99};
     table->GetArrayInt("ints", ints);
-    EXPECT_EQ(ints, (std::vector<int>{4, -5, 6}));
+    EXPECT_EQ(ints, (std::vector<int>{99, 4, -5, 6}));
     table->GetArrayInt("reals", ints);
-    EXPECT_TRUE(ints.empty());
+    table->GetArrayInt("not a field", ints);
+    EXPECT_EQ(ints, (std::vector<int>{99, 4, -5, 6}));
+    std::vector<float> reals{7.0f};
+    table->GetArrayReal("reals", reals);
+    EXPECT_EQ(reals, (std::vector<float>{7.0f, 0.25f, 0.5f}));
+    table->GetArrayReal("ints", reals);
+    EXPECT_EQ(reals.size(), 3u);
+    std::vector<std::string> names{"kept"};
+    table->GetArrayValue("names", names);
+    table->GetArrayValue("names", names);
+    EXPECT_EQ(names, (std::vector<std::string>{"kept", "a", "b", "a", "b"}));
+    table->GetArrayValue("flags", names);
+    EXPECT_EQ(names.size(), 5u);
 
     // A name the pool does not hold gives the default and leaves the pool as it was.
     const unsigned strings = archive.GetNumStrings();

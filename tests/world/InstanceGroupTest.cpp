@@ -6,6 +6,7 @@
 #include "data/BinaryWriter.h"
 #include "data/ChunkedBinaryWriter.h"
 #include "world/World.h"
+#include "world/WorldPrimitiveDrawer.h"
 
 #include "WorldFixtures.h"
 
@@ -17,6 +18,33 @@ namespace {
 RTTI_ClassInfo gCreature("IgTestCreature", nullptr, nullptr);
 RTTI_ClassInfo gMonster("IgTestMonster", &gCreature, nullptr);
 RTTI_ClassInfo gChest("IgTestChest", nullptr, nullptr);
+
+// Records the boxes and lines that groups draw.
+class DrawRecorder : public WorldPrimitiveDrawer
+{
+public:
+    void SetRegion(Region*) override {}
+    void Begin(int primitive) override { current = primitive; }
+    void SetColor(const Color&) override {}
+    void SetVertex(const Vec3& p) override
+    {
+        if (current == PRIMITIVE_LINE_LIST)
+            lines.push_back(p);
+    }
+    void End() override {}
+    void Flush() override {}
+    void SetOverlayShader() override {}
+    void DrawSolidCircle(const Vec3&, float, int) override {}
+    void DrawArrow(const Vec3&, const Vec3&) override {}
+    void RenderDebugBox(Region* region, const ABBox& box, const Color&) override
+    {
+        boxes.emplace_back(region, box);
+    }
+
+    int current = -1;
+    std::vector<Vec3> lines;
+    std::vector<std::pair<Region*, ABBox>> boxes;
+};
 
 class InstanceGroupTest : public ::testing::Test
 {
@@ -142,16 +170,31 @@ TEST_F(InstanceGroupTest, CentreIsFoundFromLoadedMembersAndPicksGroups)
     manager->CreateNewGroup(); // never has a member: no centre
     InstanceGroup* group = manager->CreateNewGroup();
     group->SetType("Patrol");
-    group->AddEntity(Spawn(&gMonster, near, Vec3())->AsEntity());
-    group->AddEntity(Spawn(&gMonster, far, Vec3())->AsEntity());
-    // Box centres (0, 0, 0) and (110, 0, 0) in world space: the centre is (55, 0, 0), held in the
-    // first member's region.
+    GAME::Test::FakeEntity* a = Spawn(&gMonster, near, Vec3());
+    GAME::Test::FakeEntity* b = Spawn(&gMonster, far, Vec3());
+    a->box = ABBox(Vec3(2, 0, 0), Vec3(1, 1, 1));
+    b->box = ABBox(Vec3(-4, 0, 6), Vec3(3, 3, 3));
+    group->AddEntity(a->AsEntity());
+    group->AddEntity(b->AsEntity());
+    // The members' own boxes lie about (2, 0, 0) and (96, 0, 6) in world space (not their regions'
+    // boxes, about 0 and 110): the centre is (49, 0, 3), held in the first member's region.
     ASSERT_EQ(group->GetCenter().GetRegion(), near);
-    EXPECT_EQ(group->GetCenter().GetRegionPosition(), Vec3(55, 0, 0));
+    EXPECT_EQ(group->GetCenter().GetRegionPosition(), Vec3(49, 0, 3));
 
     // A ray from the far region's space that passes the centre picks the group.
-    EXPECT_EQ(manager->WorldGroupSelection(WorldRay(WorldVec3(far, Vec3(-45, 10, 0)), Vec3(0, -1, 0))), 1);
-    EXPECT_EQ(manager->WorldGroupSelection(WorldRay(WorldVec3(far, Vec3(-44, 10, 0)), Vec3(0, -1, 0))), -1);
+    EXPECT_EQ(manager->WorldGroupSelection(WorldRay(WorldVec3(far, Vec3(-51, 10, 3)), Vec3(0, -1, 0))), 1);
+    EXPECT_EQ(manager->WorldGroupSelection(WorldRay(WorldVec3(far, Vec3(-50, 10, 3)), Vec3(0, -1, 0))), -1);
+
+    // Drawing shows each member's own box, with a line from its centre to the group's centre.
+    DrawRecorder drawer;
+    group->Render(near, drawer, true);
+    ASSERT_EQ(drawer.boxes.size(), 2u);
+    EXPECT_EQ(drawer.boxes[0].first, near);
+    EXPECT_EQ(drawer.boxes[0].second, a->box);
+    EXPECT_EQ(drawer.boxes[1].first, far);
+    EXPECT_EQ(drawer.boxes[1].second, b->box);
+    EXPECT_EQ(drawer.lines,
+              (std::vector<Vec3>{Vec3(2, 0, 0), Vec3(49, 0, 3), Vec3(96, 0, 6), Vec3(49, 0, 3)}));
 
     // Regions going away leave no centre behind.
     world.Unload();

@@ -264,6 +264,36 @@ TEST_F(MapTest, QuestNamesThatDoNotFitAreLeftEmpty)
     EXPECT_EQ(world.GetQuestFile(1), "ok");
 }
 
+TEST_F(MapTest, InstanceGroupChunksWithoutAPositiveSizeAreSkipped)
+{
+    // The size word, taken as signed, is 0 or below: the chunk holds nothing and the next chunk
+    // follows its head.
+    for (uint32_t size : {0u, 0x80000000u, 0xFFFFFFFFu}) {
+        SCOPED_TRACE(size);
+        MapWriter writer(4);
+        writer.AddRegion("levels/a.lvl");
+        writer.AddQuestFile("Quests/After.qst");
+        writer.AddChunk(MapWriter::CHUNK_INSTANCE_GROUPS, {});
+        writer.SetChunkOrder(
+            {MapWriter::CHUNK_REGIONS, MapWriter::CHUNK_INSTANCE_GROUPS, MapWriter::CHUNK_QUEST_FILES});
+        MapWriter::Layout layout;
+        std::vector<uint8_t> bytes = writer.Build(&layout);
+        const uint32_t sizeWord = layout.ChunkOffset(MapWriter::CHUNK_INSTANCE_GROUPS) + 4;
+        for (int i = 0; i < 4; ++i)
+            bytes[sizeWord + i] = static_cast<uint8_t>(size >> (8 * i));
+
+        InstanceGroupManager::Destroy();
+        InstanceGroupManager::Get()->CreateNewGroup()->SetName("Kept");
+        World world;
+        ASSERT_TRUE(LoadBytes(world, bytes));
+        EXPECT_EQ(world.GetNumRegions(), 1);
+        ASSERT_EQ(world.GetNumQuestFiles(), 1u);
+        EXPECT_EQ(world.GetQuestFile(0), "Quests/After.qst");
+        ASSERT_EQ(InstanceGroupManager::Get()->GetNumGroups(), 1);
+        EXPECT_EQ(InstanceGroupManager::Get()->GetGroup(0)->GetName(), "Kept");
+    }
+}
+
 TEST_F(MapTest, CorruptMapsAreRefused)
 {
     SectorDataManager sectors;

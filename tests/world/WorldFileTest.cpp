@@ -116,7 +116,7 @@ TEST(WorldFileTest, OlderLayouts)
 {
     // Versions 1 to 4 hold the regions directly, offsets as floats truncated toward zero;
     // version 3 adds a word and a string after each offset, versions 2 to 4 a string up front.
-    for (int version : {1, 3, 4}) {
+    for (int version : {1, 2, 3, 4}) {
         BinaryWriter w(64);
         w.WriteBytes("WRL", 3);
         w.WriteInt8(static_cast<int8_t>(version));

@@ -66,6 +66,7 @@ struct FakeEntity
     UniqueId id;
     Region* region = nullptr;
     Vec3 position;
+    ABBox box; // in the region's space
     const RTTI_ClassInfo* classInfo = nullptr;
 
     Entity* AsEntity() { return reinterpret_cast<Entity*>(this); }
@@ -80,6 +81,7 @@ public:
     UniqueId GetUniqueId(const Entity* e) override { return Fake(e)->id; }
     Region* GetRegion(const Entity* e) override { return Fake(e)->region; }
     Vec3 GetRegionPosition(const Entity* e) override { return Fake(e)->position; }
+    ABBox GetRegionBoundingBox(const Entity* e) override { return Fake(e)->box; }
     const RTTI_ClassInfo* GetClassInfo(const Entity* e) override { return Fake(e)->classInfo; }
 
 private:

@@ -45,6 +45,23 @@ TEST(Thread, RestartsAfterAFinishedRun)
     EXPECT_TRUE(IsMainThread());
 }
 
+TEST(Thread, StartAnswersFalseWhenNoThreadCanBeMade)
+{
+    CountingThread thread;
+    Platform::RefuseThreadStartsForTesting(true);
+    const bool started = thread.Start();
+    Platform::RefuseThreadStartsForTesting(false);
+    EXPECT_FALSE(started);
+    EXPECT_FALSE(thread.WasStarted());
+    EXPECT_FALSE(thread.Wait());
+    EXPECT_EQ(thread.runs.load(), 0);
+
+    // The refusal leaves nothing behind: the next start runs.
+    ASSERT_TRUE(thread.Start());
+    EXPECT_TRUE(thread.Wait());
+    EXPECT_EQ(thread.runs.load(), 1);
+}
+
 class NamedThread : public Thread
 {
 public:

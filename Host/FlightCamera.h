@@ -1,0 +1,43 @@
+// The sample host's camera: the engine's world camera following a target that moves along the
+// generated world's scripted flight. The camera keeps behind and above the target, gliding toward
+// its place from frame to frame and jumping where the flight does. Main thread only.
+#pragma once
+
+#include "core/WorldFrustum.h"
+#include "core/WorldVec3.h"
+#include "graphics/Viewport.h"
+#include "world/WorldCamera.h"
+
+namespace DataKit {
+class WorldGenerator;
+}
+
+namespace GAME {
+class World;
+}
+
+namespace SampleHost {
+
+class FlightCamera : public GAME::WorldCamera
+{
+public:
+    FlightCamera(const DataKit::WorldGenerator& generator, GAME::World& world);
+
+    // Moves the target to that time of the flight, turns the camera behind it and places it; the
+    // camera's view frustum for the viewport, in the target's region.
+    GAME::WorldFrustum ViewAt(float seconds, const GAME::Viewport& viewport);
+
+    void GetTargetPosition(GAME::WorldVec3& out) override { out = m_target; }
+
+protected:
+    // The flight is scripted: no input.
+    void HandleInput() override {}
+
+private:
+    const DataKit::WorldGenerator& m_generator;
+    GAME::World& m_world;
+    GAME::WorldVec3 m_target;
+    bool m_placed = false;
+};
+
+} // namespace SampleHost

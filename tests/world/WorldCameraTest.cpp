@@ -1,0 +1,160 @@
+#include "world/WorldCamera.h"
+
+#include "graphics/Viewport.h"
+#include "world/World.h"
+
+#include "WorldFixtures.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+
+namespace GAME {
+namespace {
+
+::testing::AssertionResult Near(const Vec3& a, const Vec3& b, float eps = 1e-3f)
+{
+    if (std::fabs(a.x - b.x) <= eps && std::fabs(a.y - b.y) <= eps && std::fabs(a.z - b.z) <= eps)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "(" << a.x << ", " << a.y << ", " << a.z << ") vs (" << b.x
+                                         << ", " << b.y << ", " << b.z << ")";
+}
+
+// Looks at a position the test moves.
+class FollowCamera : public WorldCamera
+{
+public:
+    void GetTargetPosition(WorldVec3& out) override { out = target; }
+    void HandleInput() override { ++inputs; }
+
+    WorldVec3 target;
+    int inputs = 0;
+};
+
+class WorldCameraTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        a = world.GetRegion(
+            world.AddRegion("a.lvl", IntVec3(0, 0, 0), ABBox(Vec3(), Vec3(50, 50, 50)), RegionId()));
+        b = world.GetRegion(
+            world.AddRegion("b.lvl", IntVec3(100, 0, 0), ABBox(Vec3(), Vec3(50, 50, 50)), RegionId()));
+    }
+
+    GAME::Test::WorldTestServices services;
+    World world;
+    Region* a = nullptr;
+    Region* b = nullptr;
+    FollowCamera camera;
+    const Viewport view{0, 0, 800, 600};
+};
+
+TEST_F(WorldCameraTest, DefaultOrbitLooksAtTheTargetFromAboveAndAside)
+{
+    EXPECT_TRUE(Near(camera.GetOffsetFromTarget(), Vec3(23.47f, 25.71f, 19.70f), 0.01f));
+    camera.target = WorldVec3(a, Vec3(5, 0, -3));
+    camera.Update();
+    const Camera& render = camera.GetRegionCamera();
+    const Coords& coords = render.GetCoords();
+    EXPECT_TRUE(Near(coords.origin, Vec3(5, 0, -3) + camera.GetOffsetFromTarget()));
+    EXPECT_TRUE(Near(coords.zAxis, (Vec3(5, 0, -3) - coords.origin).Unit(), 1e-5f));
+    EXPECT_NEAR(coords.xAxis.y, 0.0f, 1e-6f); // level horizon
+    EXPECT_FLOAT_EQ(render.GetFOV(), 30.0f * 0.017453292f);
+    EXPECT_EQ(render.GetFarPlane(), 750.0f);
+    EXPECT_EQ(render.GetNearPlane(), 1.0f);
+
+    // The region answers come in the target's region; the target is in the middle of the picture.
+    EXPECT_EQ(camera.GetRegion(), a);
+    EXPECT_EQ(camera.GetCoords().GetRegion(), a);
+    const WorldFrustum frustum = camera.GetFrustum(view);
+    EXPECT_EQ(frustum.GetRegion(), a);
+    EXPECT_EQ(frustum.GetRegionFrustum().GetNumPlanes(), 5u);
+    const Vec2 centre = camera.Project(camera.target, view);
+    EXPECT_NEAR(centre.x, 400.0f, 0.01f);
+    EXPECT_NEAR(centre.y, 300.0f, 0.01f);
+    // The same place named from region b projects the same.
+    const Vec2 fromB = camera.Project(WorldVec3(b, Vec3(-95, 0, -3)), view);
+    EXPECT_NEAR(fromB.x, 400.0f, 0.01f);
+    EXPECT_NEAR(fromB.y, 300.0f, 0.01f);
+    const WorldRay ray = camera.GetRayThroughImagePoint(Vec2(0.5f, 0.5f), view);
+    EXPECT_EQ(ray.GetRegion(), a);
+    EXPECT_TRUE(Near(ray.direction, coords.zAxis, 1e-5f));
+
+    // The offset moves the camera, not what it looks at.
+    camera.GetCameraOffset() = Vec3(0, 2, 0);
+    camera.Update();
+    EXPECT_TRUE(
+        Near(camera.GetRegionCamera().GetCoords().origin, Vec3(5, 2, -3) + camera.GetOffsetFromTarget()));
+    camera.UpdateFromInput();
+    EXPECT_EQ(camera.inputs, 1);
+}
+
+TEST_F(WorldCameraTest, AccelerationGlidesNearAndJumpsFar)
+{
+    camera.SetCameraYaw(0.0f);
+    camera.SetCameraPitch(0.0f);
+    camera.SetCameraDistance(10.0f); // the camera sits 10 units along +z from its target
+    camera.target = WorldVec3(a, Vec3(0, 0, 0));
+    camera.Update();
+    camera.SetAcceleration(0.5f);
+
+    // 4 units from its place: half of it in one update.
+    camera.target = WorldVec3(a, Vec3(4, 0, 0));
+    camera.Update();
+    EXPECT_TRUE(Near(camera.GetRegionCamera().GetCoords().origin, Vec3(2, 0, 10)));
+    camera.Update();
+    EXPECT_TRUE(Near(camera.GetRegionCamera().GetCoords().origin, Vec3(3, 0, 10)));
+
+    // 12 units away: it jumps.
+    camera.target = WorldVec3(a, Vec3(15, 0, 0));
+    camera.Update();
+    EXPECT_TRUE(Near(camera.GetRegionCamera().GetCoords().origin, Vec3(15, 0, 10)));
+
+    // A target that crossed into another region is approached from where the camera really is:
+    // 4 units on in world space, in region b's space now.
+    camera.target = WorldVec3(b, Vec3(-81, 0, 0));
+    camera.Update();
+    EXPECT_TRUE(Near(camera.GetRegionCamera().GetCoords().origin, Vec3(-83, 0, 10)));
+    EXPECT_EQ(camera.GetCoords().GetRegion(), b);
+
+    // Exactly in place: nothing to approach.
+    camera.SetAcceleration(0.0f);
+    camera.Update();
+    camera.SetAcceleration(0.5f);
+    camera.Update();
+    EXPECT_TRUE(Near(camera.GetRegionCamera().GetCoords().origin, Vec3(-81, 0, 10)));
+}
+
+TEST_F(WorldCameraTest, TargetWithoutRegionLeavesTheCameraWhereItIs)
+{
+    camera.target = WorldVec3(a, Vec3(1, 2, 3));
+    camera.Update();
+    const Coords placed = camera.GetRegionCamera().GetCoords();
+
+    camera.target = WorldVec3(nullptr, Vec3(40, 0, 40));
+    camera.SetCameraFOV(1.0f);
+    camera.SetCameraFarPlane(90.0f);
+    camera.SetCameraNearPlane(2.0f);
+    camera.Update();
+    const Camera& render = camera.GetRegionCamera();
+    EXPECT_EQ(render.GetCoords(), placed);
+    EXPECT_EQ(render.GetFOV(), 1.0f);
+    EXPECT_EQ(render.GetFarPlane(), 90.0f);
+    EXPECT_EQ(render.GetNearPlane(), 2.0f);
+    EXPECT_EQ(camera.GetRegion(), nullptr);
+    EXPECT_EQ(camera.GetFrustum(view).GetRegion(), nullptr);
+    EXPECT_EQ(camera.Project(WorldVec3(a, Vec3()), view), Vec2());
+    camera.SetListenerPosition(); // no region, no engine: nothing to place
+
+    // Straight down the up vector there is no look direction: the camera moves, keeping its axes.
+    camera.target = WorldVec3(a, Vec3(1, 2, 3));
+    camera.SetCameraPitch(1.5707964f);
+    camera.SetCameraYaw(0.0f);
+    camera.SetCameraDistance(0.0f);
+    camera.Update();
+    EXPECT_EQ(camera.GetRegionCamera().GetCoords().zAxis, placed.zAxis);
+    EXPECT_TRUE(Near(camera.GetRegionCamera().GetCoords().origin, Vec3(1, 2, 3)));
+}
+
+} // namespace
+} // namespace GAME
