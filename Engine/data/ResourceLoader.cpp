@@ -47,7 +47,11 @@ void ResourceLoader::StartThread()
     if (m_threadRunning.load())
         return;
     m_thread->ClearStop();
-    m_thread->Start();
+    if (!m_thread->Start()) {
+        // Without the thread, requests are served by the callers' synchronous loads.
+        LogPrintf(1, "Could not start the resource loader thread.");
+        return;
+    }
     m_threadRunning.store(true);
     CriticalSectionLock lock(m_queueLock);
     ApplyThreadPriority();

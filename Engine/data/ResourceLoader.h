@@ -65,7 +65,10 @@ public:
     bool GetSingleProcessorMode() const { return m_singleProcessorMode.load(std::memory_order_relaxed); }
     bool GetDebugging() const { return m_debugging.load(std::memory_order_relaxed); }
 
+    // Starts the loader thread; a thread the system refuses is logged and the loader stays
+    // without one.
     void StartThread();
+    bool IsThreadRunning() const { return m_threadRunning.load(); }
     // Waits, without time-out, for the thread to finish the request it serves and end.
     void StopThread();
 

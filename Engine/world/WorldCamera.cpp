@@ -144,14 +144,27 @@ Vec2 WorldCamera::Project(const WorldVec3& position, const Viewport& viewport)
 
 void WorldCamera::SetListenerPosition()
 {
+    if (SoundManager* sound = gEngine ? gEngine->GetSoundManager() : nullptr)
+        SetListenerPosition(*sound);
+}
+
+void WorldCamera::SetListenerPosition(SoundManager& soundManager)
+{
+    SoundManager* sound = &soundManager;
     WorldVec3 target;
     GetTargetPosition(target);
-    SoundManager* sound = gEngine ? gEngine->GetSoundManager() : nullptr;
-    if (!target.GetRegion() || !sound)
+    if (!target.GetRegion())
         return;
-    // TODO(stand-in): the ears go up by the sound manager's camera lerp value and face the camera's
-    // forward axis flattened to the ground (up (0, -1, 0)) once the sound manager takes them.
-    sound->SetEarsPosition(target);
+    // The ears sit above the target by the sound manager's lerp value and face the camera's forward
+    // axis flattened to the ground; the sound library's up is -y.
+    WorldVec3 ears = target;
+    ears.TranslateInRegion(Vec3(0.0f, sound->GetCameraLerp(), 0.0f));
+    sound->SetEarsPosition(ears);
+    Vec3 forward = m_regionCamera.GetCoords().zAxis;
+    forward.y = 0.0f;
+    const float length = forward.Length();
+    if (length > 1e-6f)
+        sound->SetEarsOrientation(forward * (1.0f / length), Vec3(0.0f, -1.0f, 0.0f));
 }
 
 } // namespace GAME

@@ -26,6 +26,7 @@
 namespace GAME {
 
 class Region;
+class SoundManager;
 class Viewport;
 
 class WorldCamera
@@ -101,9 +102,12 @@ public:
     Vec2 Project(const WorldVec3& position, const Viewport& viewport);
 
     void UpdateFromInput() { HandleInput(); }
-    // Places the sound listener at the target (nothing when the target has no region or there
-    // is no sound manager).
+    // Places the engine's sound listener at the target (nothing when the target has no region or
+    // there is no sound manager): raised by the manager's camera lerp value, facing the camera's
+    // forward axis flattened to the ground.
     void SetListenerPosition();
+    // The same for the given sound manager.
+    void SetListenerPosition(SoundManager& sound);
 
 private:
     float m_cameraDistanceDefault = 40.0f;

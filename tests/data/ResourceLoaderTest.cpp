@@ -2,6 +2,7 @@
 #include "common/LogCapture.h"
 #include "core/Thread.h"
 #include "data/ResourceManager.h"
+#include "platform/Threading.h"
 
 #include <gtest/gtest.h>
 
@@ -215,9 +216,11 @@ TEST_F(ResourceLoaderTest, StatisticsAndDebugLines)
     EXPECT_TRUE(log.Contains("Unloading resource 'queued'", 0));
 
     for (int i = 0; i < 25; ++i)
-        loader.EnqueueResource(Make(std::string(1, 'h').append(std::to_string(i))), RESOURCE_PRIORITY_HIGH, false);
+        loader.EnqueueResource(Make(std::string(1, 'h').append(std::to_string(i))), RESOURCE_PRIORITY_HIGH,
+                               false);
     for (int i = 0; i < 10; ++i)
-        loader.EnqueueResource(Make(std::string(1, 'l').append(std::to_string(i))), RESOURCE_PRIORITY_LOW, false);
+        loader.EnqueueResource(Make(std::string(1, 'l').append(std::to_string(i))), RESOURCE_PRIORITY_LOW,
+                               false);
     loader.EnableSingleProcessorMode(false);
     services.TakeStats();
     loader.Update();
@@ -232,6 +235,28 @@ TEST_F(ResourceLoaderTest, StatisticsAndDebugLines)
         names += line[0] == '+' || line[0] == '-';
     EXPECT_EQ(names, 30) << "at most 30 names over both queues";
     EXPECT_EQ(lines.back(), "-l3");
+}
+
+} // namespace
+} // namespace GAME
+
+namespace GAME {
+namespace {
+
+TEST(ResourceLoaderThreadStart, RefusedThreadIsLoggedAndNotCountedAsRunning)
+{
+    GAME::Test::LogCapture log;
+    ResourceLoader loader;
+    Platform::RefuseThreadStartsForTesting(true);
+    loader.StartThread();
+    Platform::RefuseThreadStartsForTesting(false);
+    EXPECT_FALSE(loader.IsThreadRunning());
+    EXPECT_TRUE(log.Contains("Could not start the resource loader thread.", 1));
+
+    loader.StartThread();
+    EXPECT_TRUE(loader.IsThreadRunning());
+    loader.StopThread();
+    EXPECT_FALSE(loader.IsThreadRunning());
 }
 
 } // namespace

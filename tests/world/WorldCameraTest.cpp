@@ -1,6 +1,7 @@
 #include "world/WorldCamera.h"
 
 #include "graphics/Viewport.h"
+#include "sound/SoundManager.h"
 #include "world/World.h"
 
 #include "WorldFixtures.h"
@@ -154,6 +155,27 @@ TEST_F(WorldCameraTest, TargetWithoutRegionLeavesTheCameraWhereItIs)
     camera.Update();
     EXPECT_EQ(camera.GetRegionCamera().GetCoords().zAxis, placed.zAxis);
     EXPECT_TRUE(Near(camera.GetRegionCamera().GetCoords().origin, Vec3(1, 2, 3)));
+}
+
+TEST_F(WorldCameraTest, ListenerSitsAboveTheTargetFacingTheFlattenedView)
+{
+    SoundManager sound(nullptr);
+    sound.SetOutput(SoundDevice::OUTPUT_NONE);
+    sound.SetCameraLerp(1.5f);
+    camera.target = WorldVec3(b, Vec3(4, 1, -2));
+    camera.Update();
+    camera.SetListenerPosition(sound);
+    EXPECT_EQ(sound.GetEarsPosition().GetRegion(), b);
+    EXPECT_TRUE(Near(sound.GetEarsPosition().GetRegionPosition(), Vec3(4, 2.5f, -2)));
+    Vec3 flat = camera.GetRegionCamera().GetCoords().zAxis;
+    flat.y = 0.0f;
+    EXPECT_TRUE(Near(sound.GetEarsForward(), flat.Unit(), 1e-5f));
+    EXPECT_TRUE(Near(sound.GetEarsUp(), Vec3(0, -1, 0)));
+
+    // A target without a region leaves the ears where they were.
+    camera.target = WorldVec3(nullptr, Vec3(9, 9, 9));
+    camera.SetListenerPosition(sound);
+    EXPECT_TRUE(Near(sound.GetEarsPosition().GetRegionPosition(), Vec3(4, 2.5f, -2)));
 }
 
 } // namespace
