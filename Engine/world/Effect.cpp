@@ -70,7 +70,8 @@ float Effect::GetProgress(const EffectData* data) const
 {
     float progress = 1.0f;
     for (size_t i = 0; i < m_emitters.size(); ++i) {
-        const float p = m_emitters[i]->GetProgress(data ? data->GetEmitterData(static_cast<int>(i)) : nullptr);
+        const float p =
+            m_emitters[i]->GetProgress(data ? data->GetEmitterData(static_cast<int>(i)) : nullptr);
         if (p < progress)
             progress = p;
     }

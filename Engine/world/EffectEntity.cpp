@@ -68,7 +68,8 @@ void EffectEntity::Load(const LoadTable& constTable)
 void EffectEntity::Load(const std::string& fileName)
 {
     LoadTableResources* resources = LoadTableResources::Get();
-    EffectResource* resource = resources && !fileName.empty() ? resources->LoadResourceEffect(fileName) : nullptr;
+    EffectResource* resource =
+        resources && !fileName.empty() ? resources->LoadResourceEffect(fileName) : nullptr;
     ReleaseResource();
     m_resource = resource;
     ReLoad();

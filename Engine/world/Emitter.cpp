@@ -234,9 +234,10 @@ WorldVec3 Emitter::PickAnchor(const Vec3 (&p)[4], Region* region, float f)
 {
     const float f2 = f * f;
     const float f3 = f2 * f;
-    const Vec3 point = (p[1] * 2.0f + (p[2] - p[0]) * f + (p[0] * 2.0f - p[1] * 5.0f + p[2] * 4.0f - p[3]) * f2 +
-                        (p[1] * 3.0f - p[0] - p[2] * 3.0f + p[3]) * f3) *
-                       0.5f;
+    const Vec3 point =
+        (p[1] * 2.0f + (p[2] - p[0]) * f + (p[0] * 2.0f - p[1] * 5.0f + p[2] * 4.0f - p[3]) * f2 +
+         (p[1] * 3.0f - p[0] - p[2] * 3.0f + p[3]) * f3) *
+        0.5f;
     return WorldVec3(region, point);
 }
 
@@ -313,7 +314,8 @@ void Emitter::Update(const WorldCoords& frame, ABBox& box, const EmitterData* de
             m_emitterTime += m_step;
             if (loop) {
                 // A cycle of no length keeps the emitter at its start.
-                m_emitterTime = cycle > 0.0f ? m_emitterTime - std::trunc(m_emitterTime / cycle) * cycle : 0.0f;
+                m_emitterTime =
+                    cycle > 0.0f ? m_emitterTime - std::trunc(m_emitterTime / cycle) * cycle : 0.0f;
             } else if (!(m_emitterTime < cycle)) {
                 m_emitterTime = std::max(cycle, 0.0f);
                 m_finished = true;
@@ -393,14 +395,16 @@ void Emitter::ExpireUndrawnParticles(const EmitterData& definition)
 
 void Emitter::Allocate(const EmitterData& definition)
 {
-    const double demand = static_cast<double>(definition.GetCurve(EmitterData::CURVE_EMISSION_RATE)->GetMaxY()) *
-                          static_cast<double>(definition.GetFloat(EmitterData::FLOAT_LIFE)) * 1.25;
+    const double demand =
+        static_cast<double>(definition.GetCurve(EmitterData::CURVE_EMISSION_RATE)->GetMaxY()) *
+        static_cast<double>(definition.GetFloat(EmitterData::FLOAT_LIFE)) * 1.25;
     double wanted = std::isfinite(demand) ? demand : 0.0;
     wanted = std::max(wanted, static_cast<double>(m_liveCount));
     wanted = std::max(wanted, 10.0);
     if (wanted > static_cast<double>(maxParticles)) {
         if (!m_overCapacityLogged) {
-            const unsigned int asked = wanted < 4294967295.0 ? static_cast<unsigned int>(wanted) : 4294967295u;
+            const unsigned int asked =
+                wanted < 4294967295.0 ? static_cast<unsigned int>(wanted) : 4294967295u;
             LogPrintf(2, "Emitter has requested %u particles which is more than the maximum of %u.", asked,
                       static_cast<unsigned int>(maxParticles));
             m_overCapacityLogged = true;
@@ -484,7 +488,8 @@ void Emitter::EmitParticles(const EmitterData& definition)
     if (!std::isfinite(m_emissionAccumulator))
         m_emissionAccumulator = static_cast<float>(m_emittedCount);
 
-    const double owed = std::trunc(static_cast<double>(m_emissionAccumulator)) - static_cast<double>(m_emittedCount);
+    const double owed =
+        std::trunc(static_cast<double>(m_emissionAccumulator)) - static_cast<double>(m_emittedCount);
     // Beyond the room the particles would not be made anyway.
     const int n = owed > 0.0 ? static_cast<int>(std::min(owed, 1000000.0)) : 0;
 
@@ -511,7 +516,8 @@ void Emitter::EmitParticles(const EmitterData& definition)
             EmitAnchoredParticle(PickAnchor(m_anchor1Points, m_anchor1Region, f),
                                  PickAnchor(m_anchor2Points, m_anchor2Region, f), definition);
         } else {
-            const Coords spawn(m_frame.GetXAxis(), m_frame.GetYAxis(), m_frame.GetZAxis(), m_displacement * f);
+            const Coords spawn(m_frame.GetXAxis(), m_frame.GetYAxis(), m_frame.GetZAxis(),
+                               m_displacement * f);
             EmitParticle(spawn, definition);
         }
     }
@@ -530,7 +536,8 @@ void Emitter::EmitParticle(const Coords& spawn, const EmitterData& definition)
     if (definition.GetBoolean(EmitterData::BOOL_FLAT))
         direction.y = 0.0f;
     const float length = direction.Length();
-    Vec3 velocity = length > 0.0f ? direction * (CurveE(definition, EmitterData::CURVE_SPEED) / length) : Vec3();
+    Vec3 velocity =
+        length > 0.0f ? direction * (CurveE(definition, EmitterData::CURVE_SPEED) / length) : Vec3();
 
     Vec3 offset = m_emissionOffset;
     const float r = std::max(Finite(CurveE(definition, EmitterData::CURVE_EMISSION_SIZE)), 0.01f);
@@ -588,7 +595,8 @@ void Emitter::EmitAnchoredParticle(WorldVec3 a, WorldVec3 b, const EmitterData& 
     const float length = along.Length();
     const Vec3 position = length > 0.0f ? start + along * (RandomDistance(length) / length) : start;
     const Vec3 velocity = RandomVelocity(CurveE(definition, EmitterData::CURVE_SPEED));
-    StartParticle(position, velocity, m_emissionOffset, definition.GetFloat(EmitterData::FLOAT_LIFE), definition);
+    StartParticle(position, velocity, m_emissionOffset, definition.GetFloat(EmitterData::FLOAT_LIFE),
+                  definition);
 }
 
 void Emitter::EmitBoneParticles(int count, const EmitterData& definition)
@@ -601,7 +609,8 @@ void Emitter::EmitBoneParticles(int count, const EmitterData& definition)
     }
     const float speed = CurveE(definition, EmitterData::CURVE_SPEED);
     for (EmitterBone& bone : m_bones) {
-        const double owed = std::trunc(static_cast<double>(bone.shouldHaveEmitted) - static_cast<double>(bone.emitted));
+        const double owed =
+            std::trunc(static_cast<double>(bone.shouldHaveEmitted) - static_cast<double>(bone.emitted));
         const int m = owed > 0.0 ? static_cast<int>(std::min(owed, 1000000.0)) : 0;
         if (!bone.emitting) {
             bone.emitted += m;
@@ -792,8 +801,9 @@ const GraphicsTexture* Emitter::GetTexture(int, const Name&) const
 
 int Emitter::GetFaceGroupCount(int frame) const
 {
-    return frame >= 0 && frame < GetNumFaceGroups() ? static_cast<int>(m_faceGroups[static_cast<size_t>(frame)].size())
-                                                    : 0;
+    return frame >= 0 && frame < GetNumFaceGroups()
+               ? static_cast<int>(m_faceGroups[static_cast<size_t>(frame)].size())
+               : 0;
 }
 
 bool Emitter::BuildGeometry(const Vec3& regionOffset, unsigned int frameCount)
@@ -865,7 +875,8 @@ void Emitter::RenderPass(const RenderablePass& pass, const Name&, GraphicsCanvas
     m_drawn = true;
     if (m_liveCount == 0)
         return;
-    const Vec3 regionOffset = m_local ? Vec3() : pass.regionToScene.TransformPoint(m_position.GetRegionPosition());
+    const Vec3 regionOffset =
+        m_local ? Vec3() : pass.regionToScene.TransformPoint(m_position.GetRegionPosition());
     if (!BuildGeometry(regionOffset, GetTextureFrames()))
         return;
 
@@ -967,10 +978,11 @@ void Emitter::LogInfo() const
     const Vec3 c = m_frame.GetOrigin().GetRegionPosition();
     LogPrintf(0, "   coords position: (%f, %f, %f)", c.x, c.y, c.z);
     const Vec3 p = m_position.GetRegionPosition();
-    LogPrintf(0, "   location: [%p](%f, %f, %f)", static_cast<const void*>(m_position.GetRegion()), p.x, p.y, p.z);
+    LogPrintf(0, "   location: [%p](%f, %f, %f)", static_cast<const void*>(m_position.GetRegion()), p.x, p.y,
+              p.z);
     const Vec3 q = m_previousPosition.GetRegionPosition();
-    LogPrintf(0, "   old location: [%p](%f, %f, %f)", static_cast<const void*>(m_previousPosition.GetRegion()), q.x,
-              q.y, q.z);
+    LogPrintf(0, "   old location: [%p](%f, %f, %f)",
+              static_cast<const void*>(m_previousPosition.GetRegion()), q.x, q.y, q.z);
 }
 
 } // namespace GAME

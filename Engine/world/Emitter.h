@@ -67,8 +67,8 @@ struct EmitterVertex
 {
     Vec3 position;
     float corner[2];
-    float axisStretch[4];   // axis (velocity when aligned, else up), stretch
-    float rotationSize[4];  // rotation in radians, size, speed, unused
+    float axisStretch[4];  // axis (velocity when aligned, else up), stretch
+    float rotationSize[4]; // rotation in radians, size, speed, unused
     float color[4];
 };
 static_assert(sizeof(EmitterVertex) == 68, "emitter vertices are 68 bytes");

@@ -8,7 +8,8 @@
 
 namespace GAME {
 
-const int EmitterData::emitterTimeCurves[numEmitterTimeCurves] = {6, 7, 9, 10, 11, 14, 15, 18, 19, 20, 22, 23, 24, 25};
+const int EmitterData::emitterTimeCurves[numEmitterTimeCurves] = {6,  7,  9,  10, 11, 14, 15,
+                                                                  18, 19, 20, 22, 23, 24, 25};
 
 namespace {
 

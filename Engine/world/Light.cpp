@@ -74,8 +74,8 @@ void Light::InitialUpdate()
 
 bool Light::BuildGraphicsLight(const Frustum* frustum, bool lowQualityLighting, GraphicsLight& light) const
 {
-    return BuildGraphicsLightAt(GetCoords(), frustum, m_castsShadows && (!lowQualityLighting || m_forceShadows),
-                                light);
+    return BuildGraphicsLightAt(GetCoords(), frustum,
+                                m_castsShadows && (!lowQualityLighting || m_forceShadows), light);
 }
 
 bool Light::BuildGraphicsLightAt(const WorldCoords& coords, const Frustum* frustum, bool shadows,

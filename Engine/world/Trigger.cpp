@@ -106,8 +106,7 @@ void Trigger::RemoveAction(TriggerAction* action)
     delete action;
 }
 
-template <class T>
-void Trigger::MoveInList(std::vector<T*>& list, T* entry, int direction)
+template <class T> void Trigger::MoveInList(std::vector<T*>& list, T* entry, int direction)
 {
     const auto found = std::find(list.begin(), list.end(), entry);
     if (found == list.end())
@@ -390,7 +389,7 @@ void AssignStrings(const char* source, char** target)
         copy = new char[length + 1];
         std::memcpy(copy, source, length + 1);
     }
-    delete[] *target;
+    delete[] * target;
     *target = copy;
 }
 

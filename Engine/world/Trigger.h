@@ -108,8 +108,7 @@ public:
     void StreamProperties(IOStream* stream);
 
 private:
-    template <class T>
-    static void MoveInList(std::vector<T*>& list, T* entry, int direction);
+    template <class T> static void MoveInList(std::vector<T*>& list, T* entry, int direction);
     void ExecuteActions();
 
     unsigned int m_id;

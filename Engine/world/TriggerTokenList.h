@@ -1,8 +1,8 @@
 // The list of trigger tokens of a map: names unique within the list. Owns its tokens. Main thread.
 #pragma once
 
-#include <vector>
 #include <string>
+#include <vector>
 
 namespace GAME {
 

@@ -2,13 +2,19 @@
 #include "EffectFixtures.h"
 
 #include "common/LogCapture.h"
+#include "common/TempDir.h"
+#include "core/Time.h"
 #include "data/EffectResource.h"
+#include "data/EngineDataServices.h"
 #include "data/LoadTableResources.h"
-#include "data/ResourceFixtures.h"
+#include "data/ResourceLoader.h"
 #include "world/Effect.h"
 #include "world/EffectData.h"
 #include "world/EffectEntity.h"
 #include "world/EmitterData.h"
+#include "world/PSEditorFileSystem.h"
+
+#include <memory>
 
 namespace GAME::WorldTest {
 namespace {
@@ -32,17 +38,49 @@ private:
     EffectResourceManager& m_effects;
 };
 
-std::string BurstFile()
+// The data layer's services over a folder the test writes.
+class FolderServices : public EngineDataServices
 {
-    EffectData data;
+public:
+    explicit FolderServices(const std::string& folder)
+    {
+        files.AddSource(FileSystem::PARTITION_0, folder.c_str(), false, false, false);
+        Install(this);
+    }
+    ~FolderServices() override { Install(nullptr); }
+    unsigned int GetFrameCount() override { return 1; }
+    FileSystem* GetFileSystem() override { return &files; }
+    void AddStatisticText(const char*) override {}
+    unsigned int GetEngineLogCategory() override { return 0; }
+    bool AreGraphicsStatsEnabled() override { return false; }
+
+    FileSystem files;
+};
+
+class FrameClock : public MachineClock
+{
+public:
+    bool HasPerformanceCounter() const override { return false; }
+    uint64_t GetPerformanceCounter() const override { return 0; }
+    uint64_t GetPerformanceFrequency() const override { return 1000; }
+    uint32_t GetMilliseconds() const override { return now; }
+    void Advance(uint32_t ms)
+    {
+        now += ms;
+        UpdateTime();
+    }
+    uint32_t now = 1000;
+};
+
+EffectData* MakeBurst()
+{
     EmitterData* burst = new EmitterData;
     burst->GetCurve(EmitterData::CURVE_EMISSION_SIZE)->SetDomain(0.5f);
     burst->GetCurve(EmitterData::CURVE_EMISSION_RATE)->SetFirstLastY(100.0f, 100.0f);
     burst->SetFloat(EmitterData::FLOAT_LIFE, 0.3f);
-    data.AddEmitterData(burst);
-    std::vector<uint8_t> bytes;
-    data.Write(bytes);
-    return std::string(bytes.begin(), bytes.end());
+    EffectData* data = new EffectData;
+    data->AddEmitterData(burst);
+    return data;
 }
 
 class EffectEntityTest : public WorldFixture
@@ -57,11 +95,26 @@ protected:
             .String("effectFile", "fx/burst.pfx")
             .String("emitterType", "AllBones")
             .Bool("Anchored", true);
-        writer.AddRecord("records/plain.dbr").String("Class", "EffectEntity").String("emitterType", "Standard");
+        writer.AddRecord("records/plain.dbr")
+            .String("Class", "EffectEntity")
+            .String("emitterType", "Standard");
         ASSERT_TRUE(records.Load(writer.Build()));
-        services.source->Put("fx/burst.pfx", BurstFile());
+        // Written the way the particle-system editor saves.
+        PSEditor::PSEditorFileSystem editorFiles;
+        editorFiles.AddSource(FileSystem::PARTITION_0, dir.Path().c_str(), false, false, false);
+        const std::unique_ptr<EffectData> burst(MakeBurst());
+        ASSERT_TRUE(burst->Save("fx/burst.pfx", &editorFiles));
         EffectResource::SetEffectDataFactory(EffectData::GetResourceFactory());
+        ResetTimeSystem();
+        SetMachineClock(&clock);
+        InitializeTimeSystem();
         UnpauseGameTime();
+    }
+    void TearDown() override
+    {
+        WorldFixture::TearDown();
+        SetMachineClock(nullptr);
+        ResetTimeSystem();
     }
     EffectEntity* Make(const char* record)
     {
@@ -78,8 +131,9 @@ protected:
         }
     }
 
-    GAME::Test::ManualClock clock;
-    GAME::Test::TestServices services;
+    FrameClock clock;
+    GAME::Test::TempDir dir;
+    FolderServices services{dir.Path()};
     ResourceLoader loader;
     EffectResourceManager effects{&loader};
     TestResources resources{effects};

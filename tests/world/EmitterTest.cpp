@@ -90,7 +90,8 @@ TEST_F(EmitterTest, CapacityFollowsTheDemandWithinItsBand)
     Step(emitter, data, 16);
     Step(emitter, data, 16);
     EXPECT_EQ(log.Count(), 1u) << "the over-capacity line is not repeated every update";
-    EXPECT_TRUE(log.Contains("Emitter has requested 23750 particles which is more than the maximum of 10000.", 2));
+    EXPECT_TRUE(
+        log.Contains("Emitter has requested 23750 particles which is more than the maximum of 10000.", 2));
 }
 
 TEST_F(EmitterTest, ImplodingParticlesLiveUntilTheyReachTheCentre)
@@ -231,7 +232,8 @@ TEST_F(EmitterTest, ShapesStayWithinTheirBounds)
         const Vec3 hi = lastBox.GetMax();
         for (int i = 0; i < emitter.GetNumParticles(); ++i) {
             const Vec3 p = emitter.GetParticle(i).position;
-            EXPECT_TRUE(p.x >= lo.x && p.y >= lo.y && p.z >= lo.z && p.x <= hi.x && p.y <= hi.y && p.z <= hi.z);
+            EXPECT_TRUE(p.x >= lo.x && p.y >= lo.y && p.z >= lo.z && p.x <= hi.x && p.y <= hi.y &&
+                        p.z <= hi.z);
         }
     }
 }
@@ -293,7 +295,8 @@ TEST_F(EmitterTest, BonesOfNoLengthEmitFromTheirStart)
     EXPECT_EQ(emitter.GetBones()[1].emitted, emitter.GetNumParticles() - emitter.GetBones()[0].emitted);
     for (int i = 0; i < emitter.GetNumParticles(); ++i) {
         const Particle& p = emitter.GetParticle(i);
-        EXPECT_TRUE(std::isfinite(p.position.x) && std::isfinite(p.position.y) && std::isfinite(p.position.z));
+        EXPECT_TRUE(std::isfinite(p.position.x) && std::isfinite(p.position.y) &&
+                    std::isfinite(p.position.z));
     }
 }
 

@@ -28,7 +28,10 @@ protected:
         writer.AddRecord("records/lamp.dbr").String("Class", "Light").Float("radius", 4.0f);
         ASSERT_TRUE(records.Load(writer.Build()));
     }
-    Light* Make(const char* record) { return ObjectManager::Get()->CreateObjectFromFileAs<Light>(record, 0, true); }
+    Light* Make(const char* record)
+    {
+        return ObjectManager::Get()->CreateObjectFromFileAs<Light>(record, 0, true);
+    }
 };
 
 TEST_F(LightEntityTest, RecordsAndIntensity)
