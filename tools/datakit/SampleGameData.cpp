@@ -1,5 +1,6 @@
 #include "datakit/SampleGameData.h"
 
+#include "datakit/SampleEffects.h"
 #include "datakit/SoundWriter.h"
 
 #include <cstdio>
@@ -38,6 +39,7 @@ SampleGameData::SampleGameData()
         .String("fontName", "Fonts/Arial.fnt")
         .Int("fontSize", 12)
         .Bool("dropShadow", true);
+    SampleEffects::AddRecords(m_database);
 
     SetDefault("resolution", "1024 768");
     SetDefault("fullscreen", "false");
@@ -85,7 +87,7 @@ bool SampleGameData::Write(const std::string& folder) const
     const std::filesystem::path root(folder);
     std::error_code error;
     std::filesystem::create_directories(root, error);
-    if (!m_database.Save((root / databaseName).string()))
+    if (!m_database.Save((root / databaseName).string()) || !SampleEffects::Write(folder))
         return false;
 
     std::string defaults;
