@@ -85,7 +85,7 @@ private:
     mutable std::vector<EngineLogLine> m_lines;
 };
 
-class ManualClock : public MachineClock
+class EngineTestClock : public MachineClock
 {
 public:
     bool HasPerformanceCounter() const override { return true; }
@@ -154,7 +154,7 @@ protected:
 
     static inline std::vector<std::string> s_fatalErrors;
 
-    ManualClock clock;
+    EngineTestClock clock;
     TempDir dir;
     DataKit::SampleGameData data;
     FileSystem files;
