@@ -1,5 +1,8 @@
 #include "datakit/SampleGameData.h"
 
+#include "datakit/ShaderWriter.h"
+#include "datakit/TextureWriter.h"
+
 #include <cstdio>
 #include <filesystem>
 
@@ -97,7 +100,15 @@ bool SampleGameData::Write(const std::string& folder) const
         if (!WriteText(root / ("Text_" + m_languageCode) / (category + ".txt"), text))
             return false;
     }
-    return true;
+
+    // The shaders the graphics engine loads at start-up, the sample mesh shaders, and the white
+    // texture their texture parameters fall back to.
+    return ShaderWriter::SampleBasic().Save((root / basicShaderName).string()) &&
+           ShaderWriter::SampleOverlay().Save((root / overlayShaderName).string()) &&
+           ShaderWriter::SampleLit().Save((root / litShaderName).string()) &&
+           ShaderWriter::SampleUnlit().Save((root / unlitShaderName).string()) &&
+           TextureWriter::Save((root / ShaderWriter::whiteTextureName).string(),
+                               TextureWriter::SolidDds(1, 1, 0xFFFFFFFFu));
 }
 
 } // namespace DataKit
