@@ -4,8 +4,8 @@
 #include "core/ObjectManager.h"
 #include "core/Time.h"
 #include "data/BinaryWriter.h"
-#include "data/EngineDataServices.h"
 #include "data/EffectResource.h"
+#include "data/EngineDataServices.h"
 #include "data/FileSystem.h"
 #include "data/LocalizationManager.h"
 #include "graphics/Display.h"
@@ -40,8 +40,10 @@ struct AdapterQualities
 };
 
 const AdapterQualities g_adapterQualities[] = {
-    {2090, Options::QUALITY_MEDIUM, Options::QUALITY_MEDIUM, Options::QUALITY_MEDIUM, Options::QUALITY_MEDIUM},
-    {2089, Options::QUALITY_MEDIUM, Options::QUALITY_MEDIUM, Options::QUALITY_MEDIUM, Options::QUALITY_MEDIUM},
+    {2090, Options::QUALITY_MEDIUM, Options::QUALITY_MEDIUM, Options::QUALITY_MEDIUM,
+     Options::QUALITY_MEDIUM},
+    {2089, Options::QUALITY_MEDIUM, Options::QUALITY_MEDIUM, Options::QUALITY_MEDIUM,
+     Options::QUALITY_MEDIUM},
 };
 
 // The basic vertex: position, normal, texture coordinate and a packed colour (36 bytes).
@@ -307,12 +309,14 @@ void GraphicsEngine::CreateEngineTextures()
                 p[2] = lit ? 255 : 0; // red
                 p[3] = 255;           // alpha
             }
-        m_defaultTexture = m_device->CreateTextureFromImage(defaultTextureSize, defaultTextureSize, pixels.data(), 0, 0);
+        m_defaultTexture =
+            m_device->CreateTextureFromImage(defaultTextureSize, defaultTextureSize, pixels.data(), 0, 0);
     }
     if (!m_emptyTexture) {
         // Fully transparent: a texture still waiting for the device draws nothing.
         const std::vector<uint8_t> pixels(size_t(emptyTextureSize) * emptyTextureSize * 4, 0);
-        m_emptyTexture = m_device->CreateTextureFromImage(emptyTextureSize, emptyTextureSize, pixels.data(), 0, 0);
+        m_emptyTexture =
+            m_device->CreateTextureFromImage(emptyTextureSize, emptyTextureSize, pixels.data(), 0, 0);
     }
     if (!m_defaultTexture || !m_emptyTexture)
         LogPrintfCategory(1, m_logCategory, "GraphicsEngine: couldn't create the default textures");
@@ -481,7 +485,8 @@ void GraphicsEngine::Update(bool renderDisplay)
         const int elapsed = now - m_sampleStartTime;
         // A clock that stood still leaves the last figures as they were.
         if (elapsed > 0) {
-            m_framesPerSecond = static_cast<float>(statisticsSampleFrames) * 1000.0f / static_cast<float>(elapsed);
+            m_framesPerSecond =
+                static_cast<float>(statisticsSampleFrames) * 1000.0f / static_cast<float>(elapsed);
             m_facesPerSecond =
                 std::round(static_cast<float>(m_facesCounted) * 1000.0f / static_cast<float>(elapsed));
         }
@@ -515,35 +520,49 @@ void GraphicsEngine::AddStatisticsLines()
                       stats.facesPerSecond / 1000000.0f));
     line(FormatString("%d draw calls, %d reflections", stats.drawCalls, stats.reflections));
     const bool objects = ObjectManager::HasInstantiated();
-    line(FormatString("%d objects, %d objects pending delete", objects ? int(ObjectManager::Get()->GetNumObjects()) : 0,
+    line(FormatString("%d objects, %d objects pending delete",
+                      objects ? int(ObjectManager::Get()->GetNumObjects()) : 0,
                       objects ? int(ObjectManager::Get()->GetNumDeletedObjects()) : 0));
     const std::pair<bool, const char*> switches[] = {
-        {m_shadows, "Shadows disabled"},       {m_lighting, "Lighting disabled"},
-        {m_rendering, "Rendering disabled"},   {m_reflections, "Reflections disabled"},
-        {m_fog, "Fog disabled"},               {m_terrain, "Terrain disabled"},
-        {m_grass, "Grass disabled"},           {m_gridTiles, "Grid tiles disabled"},
-        {m_meshes, "Meshes disabled"},         {m_effects, "Effects disabled"},
-        {m_decals, "Decals disabled"},         {m_water, "Water disabled"},
+        {m_shadows, "Shadows disabled"},
+        {m_lighting, "Lighting disabled"},
+        {m_rendering, "Rendering disabled"},
+        {m_reflections, "Reflections disabled"},
+        {m_fog, "Fog disabled"},
+        {m_terrain, "Terrain disabled"},
+        {m_grass, "Grass disabled"},
+        {m_gridTiles, "Grid tiles disabled"},
+        {m_meshes, "Meshes disabled"},
+        {m_effects, "Effects disabled"},
+        {m_decals, "Decals disabled"},
+        {m_water, "Water disabled"},
     };
     for (const auto& [on, text] : switches)
         if (!on)
             line(text);
     if (m_options) {
-        line(FormatString("Reflection Quality   = %s", QualityName(m_options->GetQuality(Options::QUALITY_REFLECTION))));
-        line(FormatString("Shadow Quality       = %s", QualityName(m_options->GetQuality(Options::QUALITY_SHADOW))));
-        line(FormatString("Texture Quality      = %s", QualityName(m_options->GetQuality(Options::QUALITY_TEXTURE))));
+        line(FormatString("Reflection Quality   = %s",
+                          QualityName(m_options->GetQuality(Options::QUALITY_REFLECTION))));
+        line(FormatString("Shadow Quality       = %s",
+                          QualityName(m_options->GetQuality(Options::QUALITY_SHADOW))));
+        line(FormatString("Texture Quality      = %s",
+                          QualityName(m_options->GetQuality(Options::QUALITY_TEXTURE))));
         line(FormatString("Detail Levelty       = %s",
                           QualityName(m_options->GetQuality(Options::QUALITY_DETAIL_LEVEL))));
-        line(FormatString("Antialiasing         = %s", TrueFalse(m_options->GetBool(Options::BOOL_ANTI_ALIASING))));
-        line(FormatString("Sync to Refresh      = %s", TrueFalse(m_options->GetBool(Options::BOOL_SYNC_TO_REFRESH))));
-        line(FormatString("Triple Buffer        = %s", TrueFalse(m_options->GetBool(Options::BOOL_TRIPLE_BUFFER))));
+        line(FormatString("Antialiasing         = %s",
+                          TrueFalse(m_options->GetBool(Options::BOOL_ANTI_ALIASING))));
+        line(FormatString("Sync to Refresh      = %s",
+                          TrueFalse(m_options->GetBool(Options::BOOL_SYNC_TO_REFRESH))));
+        line(FormatString("Triple Buffer        = %s",
+                          TrueFalse(m_options->GetBool(Options::BOOL_TRIPLE_BUFFER))));
     }
 }
 
 void GraphicsEngine::GetStats(GraphicsStats& stats) const
 {
     stats.physicalMemoryUsedMB = static_cast<float>(Platform::GetProcessWorkingSetBytes()) / bytesPerMegabyte;
-    stats.videoMemoryFreeMB = m_device ? static_cast<float>(m_device->GetFreeVideoMemory()) / bytesPerMegabyte : 0.0f;
+    stats.videoMemoryFreeMB =
+        m_device ? static_cast<float>(m_device->GetFreeVideoMemory()) / bytesPerMegabyte : 0.0f;
     stats.framesPerSecond = m_framesPerSecond;
     stats.facesDrawn = m_device ? m_device->GetNumFacesRendered() : 0;
     stats.facesPerSecond = m_facesPerSecond;
@@ -756,7 +775,11 @@ void GraphicsEngine::WriteResourceLog(std::FILE* file) const
 
 GraphicsShader2* GraphicsEngine::GetOverlayShader() const
 {
-    return m_overlayShader ? m_overlayShader : m_basicShader;
+    // An overlay shader whose load came to nothing (a missing or bad file) leaves the basic one.
+    if (m_overlayShader && (m_overlayShader->GetLoadedState() != Resource::LOAD_STATE_LOADED ||
+                            m_overlayShader->GetNumStyles() > 0))
+        return m_overlayShader;
+    return m_basicShader;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -905,7 +928,8 @@ bool GraphicsEngine::SaveRenderSurface(const char* fileName, RenderSurface* surf
     const int width = surface->GetWidth();
     const int height = surface->GetHeight();
     if (width <= 0 || height <= 0 || uint64_t(width) * uint64_t(height) * 4 > Image::maxBufferBytes) {
-        LogPrintfCategory(1, m_logCategory, "GraphicsEngine: a %d x %d surface cannot be saved", width, height);
+        LogPrintfCategory(1, m_logCategory, "GraphicsEngine: a %d x %d surface cannot be saved", width,
+                          height);
         return false;
     }
     std::vector<Pixel> pixels(size_t(width) * size_t(height));
@@ -922,7 +946,8 @@ bool GraphicsEngine::SaveRenderSurface(const char* fileName, RenderSurface* surf
     else
         m_device->SetTargetSurface(0, nullptr);
     if (!read) {
-        LogPrintfCategory(1, m_logCategory, "GraphicsEngine: couldn't read the surface back for '%s'", fileName);
+        LogPrintfCategory(1, m_logCategory, "GraphicsEngine: couldn't read the surface back for '%s'",
+                          fileName);
         return false;
     }
 

@@ -74,8 +74,8 @@ public:
     static constexpr int emptyTextureSize = 16;
     static constexpr unsigned int statisticsSampleFrames = 15;
     // Free video memory below which old resources are evicted each frame.
-    static constexpr unsigned int lowVideoMemory = 25165824u;      // 24 MiB
-    static constexpr unsigned int shortVideoMemory = 67108864u;    // 64 MiB
+    static constexpr unsigned int lowVideoMemory = 25165824u;   // 24 MiB
+    static constexpr unsigned int shortVideoMemory = 67108864u; // 64 MiB
     static constexpr const char* basicShaderName = "Shaders/Basic.ssh";
     static constexpr const char* overlayShaderName = "Shaders/Overlay.ssh";
     static constexpr const char* defaultFontName = "Fonts/Arial.fnt";
@@ -166,7 +166,7 @@ public:
     int GetMaxNumBones() const;
 
     GraphicsShader2* GetBasicShader() const { return m_basicShader; }
-    // The overlay shader when loaded, else the basic shader.
+    // The overlay shader, or the basic shader when the overlay's load came to nothing.
     GraphicsShader2* GetOverlayShader() const;
     GraphicsFont* GetDefaultFont() const { return m_defaultFont; }
     RenderVertexDeclaration* GetBasicVertexDeclaration() const { return m_basicDeclaration; }

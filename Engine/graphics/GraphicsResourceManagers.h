@@ -66,7 +66,8 @@ public:
     Resource* CreateResource(const std::string& fileName) override
     {
         if (!m_reported.exchange(true))
-            LogPrintf(1, "'%s' not loaded: the %s resource class is not built yet", fileName.c_str(), m_className);
+            LogPrintf(1, "'%s' not loaded: the %s resource class is not built yet", fileName.c_str(),
+                      m_className);
         return nullptr;
     }
     T* LoadTypedResource(const std::string& fileName)

@@ -173,7 +173,8 @@ bool GraphicsShader2::ReadSection(BinaryReader& section)
         // The three known chunks are consumed by their contents, which must stay inside the
         // chunk's announced size.
         BinaryReader chunk(section.GetCursor(), chunkSize);
-        const bool ok = type == 0 ? ReadParameters(chunk) : (type == 1 ? ReadValues(chunk) : ReadStyles(chunk));
+        const bool ok =
+            type == 0 ? ReadParameters(chunk) : (type == 1 ? ReadValues(chunk) : ReadStyles(chunk));
         if (!ok || chunk.Failed())
             return false;
         section.Skip(chunk.GetPosition());
@@ -205,8 +206,10 @@ bool GraphicsShader2::ReadParameters(BinaryReader& chunk)
             return false;
         }
         // Checked against the values once the whole section is in.
-        parameter.defaultIndex = hasDefault ? static_cast<int>(std::min<uint32_t>(defaultIndex, INT32_MAX)) : -1;
-        parameter.value.storage.assign(size_t(parameter.value.count) * GetElementSize(parameter.value.type), 0);
+        parameter.defaultIndex =
+            hasDefault ? static_cast<int>(std::min<uint32_t>(defaultIndex, INT32_MAX)) : -1;
+        parameter.value.storage.assign(size_t(parameter.value.count) * GetElementSize(parameter.value.type),
+                                       0);
         m_parameterMap[parameter.name] = static_cast<uint32_t>(m_parameters.size());
         m_parameters.push_back(std::move(parameter));
     }
@@ -365,7 +368,8 @@ bool GraphicsShader2::CheckIndices() const
         }
     for (const std::unique_ptr<Program>& program : m_programs)
         for (const Binding& binding : program->bindings)
-            if (!IsValidIndex(binding.fromValues, binding.index) || binding.firstRegister >= maxConstantRegisters ||
+            if (!IsValidIndex(binding.fromValues, binding.index) ||
+                binding.firstRegister >= maxConstantRegisters ||
                 binding.registerCount > maxConstantRegisters - binding.firstRegister) {
                 LogPrintf(1, "Shader '%s' binds registers %u (+%u) to a missing value", GetFileName(),
                           binding.firstRegister, binding.registerCount);
@@ -375,8 +379,8 @@ bool GraphicsShader2::CheckIndices() const
         for (const StateEntry& entry : style.entries)
             if (!IsValidIndex(entry.fromValues, entry.index) ||
                 (IsStageKind(entry.kind) && entry.argument >= maxTextureStages)) {
-                LogPrintf(1, "Shader '%s' has a state of kind %u with a missing value or stage", GetFileName(),
-                          entry.kind);
+                LogPrintf(1, "Shader '%s' has a state of kind %u with a missing value or stage",
+                          GetFileName(), entry.kind);
                 return false;
             }
     return true;
@@ -458,7 +462,8 @@ GraphicsShader2::Parameter* GraphicsShader2::Prepare(const Name& name, uint32_t 
     return &parameter;
 }
 
-bool GraphicsShader2::Store(const Name& name, uint32_t type, uint32_t element, const void* data, uint32_t bytes)
+bool GraphicsShader2::Store(const Name& name, uint32_t type, uint32_t element, const void* data,
+                            uint32_t bytes)
 {
     bool result = false;
     Parameter* parameter = Prepare(name, type, element, result);
@@ -817,7 +822,8 @@ void GraphicsShader2::PushConstants(RenderDevice& device, const Program& program
         default:
             continue; // no constant registers of this type
         }
-        const unsigned int count = static_cast<unsigned int>(std::min<uint64_t>(registers, binding.registerCount));
+        const unsigned int count =
+            static_cast<unsigned int>(std::min<uint64_t>(registers, binding.registerCount));
         if (count == 0)
             continue;
         const auto* data = reinterpret_cast<const float*>(value.storage.data());

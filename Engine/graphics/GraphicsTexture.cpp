@@ -76,7 +76,8 @@ unsigned int GraphicsTexture::GetDataLength(File* file)
         uint64_t(length) <= uint64_t(texHeaderSize) + ReadU32(head + 8)) {
         RenderDevice* device = m_graphics->GetRenderDevice();
         const unsigned int needed =
-            device ? device->GetTextureFileInfo(head + texHeaderSize, headerProbeSize - texHeaderSize, m_reduction)
+            device ? device->GetTextureFileInfo(head + texHeaderSize, headerProbeSize - texHeaderSize,
+                                                m_reduction)
                    : 0;
         if (needed != 0)
             result = static_cast<unsigned int>(std::min<uint64_t>(length, uint64_t(needed) + texHeaderSize));
@@ -101,14 +102,13 @@ Resource::InitResult GraphicsTexture::Initialize(const void* data, int size)
     const uint64_t total = static_cast<uint64_t>(size);
 
     // A failed frame is worth another try only when the device says so.
-    auto failure = [&]() {
-        return device->CanRetryCreateTexture() ? INIT_OUT_OF_MEMORY : INIT_INVALID_DATA;
-    };
+    auto failure = [&]() { return device->CanRetryCreateTexture() ? INIT_OUT_OF_MEMORY : INIT_INVALID_DATA; };
 
     if (BeginsWith(bytes, total, "DDS ", 4)) {
         if (device->DeviceLost())
             return INIT_FAILED;
-        RenderTexture* texture = device->CreateTextureFromFile(bytes, static_cast<unsigned int>(total), m_reduction);
+        RenderTexture* texture =
+            device->CreateTextureFromFile(bytes, static_cast<unsigned int>(total), m_reduction);
         if (!texture)
             return failure();
         ResourceLock lock(*this);
@@ -134,8 +134,8 @@ Resource::InitResult GraphicsTexture::Initialize(const void* data, int size)
             // A frame the read stopped short of (a reduced single-frame file) gets the bytes there
             // are; the device needs no more at that reduction.
             const uint64_t available = std::min(frameSize, total - position);
-            RenderTexture* texture =
-                device->CreateTextureFromFile(bytes + position, static_cast<unsigned int>(available), m_reduction);
+            RenderTexture* texture = device->CreateTextureFromFile(
+                bytes + position, static_cast<unsigned int>(available), m_reduction);
             if (!texture)
                 return failure();
             {

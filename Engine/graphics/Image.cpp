@@ -281,8 +281,8 @@ void Image::FlipDiagonally()
     const uint64_t oldPitch = GetPitch();
     for (uint32_t y = 0; y < m_width; ++y)
         for (uint32_t x = 0; x < m_height; ++x)
-            std::memcpy(transposed + y * newPitch + uint64_t(x) * bytes, m_buffer + x * oldPitch + uint64_t(y) * bytes,
-                        bytes);
+            std::memcpy(transposed + y * newPitch + uint64_t(x) * bytes,
+                        m_buffer + x * oldPitch + uint64_t(y) * bytes, bytes);
     delete[] m_buffer;
     m_buffer = transposed;
     const uint32_t width = m_width;

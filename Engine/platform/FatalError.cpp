@@ -22,8 +22,9 @@ bool ShowSdlMessageBox(const std::string& title, const std::string& text)
     if (!wasRunning && SDL_InitSubSystem(SDL_INIT_VIDEO) != 0)
         return false;
     const char* driver = SDL_GetCurrentVideoDriver();
-    const bool display = driver && std::strcmp(driver, "dummy") != 0 && std::strcmp(driver, "offscreen") != 0 &&
-                         std::strcmp(driver, "evdev") != 0 && SDL_GetNumVideoDisplays() > 0;
+    const bool display = driver && std::strcmp(driver, "dummy") != 0 &&
+                         std::strcmp(driver, "offscreen") != 0 && std::strcmp(driver, "evdev") != 0 &&
+                         SDL_GetNumVideoDisplays() > 0;
     const bool shown =
         display && SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, title.c_str(), text.c_str(), nullptr) == 0;
     if (!wasRunning)
@@ -33,11 +34,20 @@ bool ShowSdlMessageBox(const std::string& title, const std::string& text)
 
 } // namespace
 
-void SetFatalErrorHook(FatalErrorHook hook) { g_hook.store(hook); }
+void SetFatalErrorHook(FatalErrorHook hook)
+{
+    g_hook.store(hook);
+}
 
-FatalErrorHook GetFatalErrorHook() { return g_hook.load(); }
+FatalErrorHook GetFatalErrorHook()
+{
+    return g_hook.load();
+}
 
-void SetMessageBoxPresenter(MessageBoxPresenter presenter) { g_presenter.store(presenter); }
+void SetMessageBoxPresenter(MessageBoxPresenter presenter)
+{
+    g_presenter.store(presenter);
+}
 
 void FatalError(const std::string& title, const std::string& text)
 {

@@ -139,7 +139,8 @@ TEST_F(GraphicsEngineTest, FailsCleanlyWithoutADevice)
 
     // A device that will not initialise is released at once.
     GraphicsEngine uninitialised(&options);
-    software.Get()->SetDeviceCreatedCallback([](Software::DeviceControl& c) { c.InjectFailure(Failure::Initialize, 1); });
+    software.Get()->SetDeviceCreatedCallback(
+        [](Software::DeviceControl& c) { c.InjectFailure(Failure::Initialize, 1); });
     EXPECT_FALSE(uninitialised.CreateDevice(nullptr, settings));
     software.Get()->SetDeviceCreatedCallback({});
     EXPECT_TRUE(log.Contains("Couldn't initialize the rendering device", 1));
@@ -221,9 +222,12 @@ TEST_F(GraphicsEngineTest, DefaultsFollowTheAdapterGenerationAndVideoMemory)
     const Case cases[] = {
         {RENDER_GENERATION_R200, 128, Options::QUALITY_LOW, Options::QUALITY_MEDIUM, Options::QUALITY_MEDIUM},
         {RENDER_GENERATION_GEFORCE5, 64, Options::QUALITY_MEDIUM, Options::QUALITY_LOW, Options::QUALITY_LOW},
-        {RENDER_GENERATION_RADEON9000, 512, Options::QUALITY_MEDIUM, Options::QUALITY_HIGH, Options::QUALITY_MEDIUM},
-        {RENDER_GENERATION_GEFORCE6, 191, Options::QUALITY_HIGH, Options::QUALITY_MEDIUM, Options::QUALITY_MEDIUM},
-        {RENDER_GENERATION_GEFORCE6, 192, Options::QUALITY_HIGH, Options::QUALITY_HIGH, Options::QUALITY_HIGH},
+        {RENDER_GENERATION_RADEON9000, 512, Options::QUALITY_MEDIUM, Options::QUALITY_HIGH,
+         Options::QUALITY_MEDIUM},
+        {RENDER_GENERATION_GEFORCE6, 191, Options::QUALITY_HIGH, Options::QUALITY_MEDIUM,
+         Options::QUALITY_MEDIUM},
+        {RENDER_GENERATION_GEFORCE6, 192, Options::QUALITY_HIGH, Options::QUALITY_HIGH,
+         Options::QUALITY_HIGH},
     };
     options.SetBool(Options::BOOL_SKIP_COMPATIBILITY_CHECKS, true);
     for (const Case& c : cases) {
@@ -255,8 +259,9 @@ TEST_F(GraphicsEngineTest, EveryFrameMapsTheOptionsToQualitiesAndResetsOnceForNe
         Options::Quality quality;
         int size, small;
     };
-    for (const Shadow& s : {Shadow{Options::QUALITY_LOW, 512, 256}, Shadow{Options::QUALITY_MEDIUM, 1024, 512},
-                            Shadow{Options::QUALITY_HIGH, 2048, 1024}}) {
+    for (const Shadow& s :
+         {Shadow{Options::QUALITY_LOW, 512, 256}, Shadow{Options::QUALITY_MEDIUM, 1024, 512},
+          Shadow{Options::QUALITY_HIGH, 2048, 1024}}) {
         options.SetQuality(Options::QUALITY_SHADOW, s.quality);
         graphics.Update(true);
         EXPECT_EQ(graphics.GetShadowMapSize(), s.size);
@@ -323,7 +328,8 @@ TEST_F(GraphicsEngineTest, EveryFrameMapsTheOptionsToQualitiesAndResetsOnceForNe
     EXPECT_EQ(control->GetResetCount(), 1u);
     EXPECT_TRUE(log.Contains("Resetting device due to settings change.", 2));
     EXPECT_EQ(graphics.GetRenderDevice()->GetWidth(), 800);
-    EXPECT_EQ(graphics.GetDeviceSettings().antiAliasing, options.GetBool(Options::BOOL_ANTI_ALIASING) ? 1 : 0);
+    EXPECT_EQ(graphics.GetDeviceSettings().antiAliasing,
+              options.GetBool(Options::BOOL_ANTI_ALIASING) ? 1 : 0);
     const Options::BoolName flags[] = {Options::BOOL_FULLSCREEN, Options::BOOL_SYNC_TO_REFRESH,
                                        Options::BOOL_TRIPLE_BUFFER};
     uint32_t resets = 1;
@@ -339,7 +345,7 @@ TEST_F(GraphicsEngineTest, EveryFrameMapsTheOptionsToQualitiesAndResetsOnceForNe
 
 TEST_F(GraphicsEngineTest, TheStatisticsLinesAndTheFrameSample)
 {
-    GAME::Test::ManualClock clock;
+    GAME::Test::FrameClock clock;
     GraphicsEngine& graphics = Start();
     Display display;
     graphics.SetDisplay(&display);
@@ -410,7 +416,8 @@ TEST_F(GraphicsEngineTest, ANewGenerationReloadsShadersAndTextures)
     for (const char* generation : {"GeForce6", "R200"})
         writer.AddSection(generation).Style(generation, 0);
     GraphicsShader2* shader = LoadShader("Shaders/test.ssh", writer.Write());
-    GraphicsTexture* texture = LoadTexture("Textures/t.tex", DataKit::TextureWriter::SolidDds(2, 2, 0xFFFFFFFFu));
+    GraphicsTexture* texture =
+        LoadTexture("Textures/t.tex", DataKit::TextureWriter::SolidDds(2, 2, 0xFFFFFFFFu));
     ASSERT_NE(shader, nullptr);
     ASSERT_NE(texture, nullptr);
     EXPECT_EQ(shader->FindStyleByName(Name::Create("GeForce6")), 0);
@@ -428,8 +435,10 @@ TEST_F(GraphicsEngineTest, ANewGenerationReloadsShadersAndTextures)
     EXPECT_EQ(graphics.GetPixelShaderVersion(), 4);
 
     const std::pair<RenderGenerationId, std::pair<int, int>> table[] = {
-        {RENDER_GENERATION_UNKNOWN, {0, 27}},   {RENDER_GENERATION_GEFORCE3, {1, 24}},
-        {RENDER_GENERATION_GEFORCE4, {3, 24}},  {RENDER_GENERATION_GEFORCE5, {5, 27}},
+        {RENDER_GENERATION_UNKNOWN, {0, 27}},
+        {RENDER_GENERATION_GEFORCE3, {1, 24}},
+        {RENDER_GENERATION_GEFORCE4, {3, 24}},
+        {RENDER_GENERATION_GEFORCE5, {5, 27}},
         {RENDER_GENERATION_RADEON9000, {5, 27}}};
     for (const auto& [generation, figures] : table) {
         graphics.SetGeneration(generation);
@@ -443,7 +452,8 @@ TEST_F(GraphicsEngineTest, ANewGenerationReloadsShadersAndTextures)
 TEST_F(GraphicsEngineTest, ManagersWithoutTheirResourceClassSayWhatIsMissing)
 {
     GraphicsEngine& graphics = Start();
-    EXPECT_TRUE(log.Contains("'Fonts/Arial.fnt' not loaded: the GraphicsFont resource class is not built yet"));
+    EXPECT_TRUE(
+        log.Contains("'Fonts/Arial.fnt' not loaded: the GraphicsFont resource class is not built yet"));
     EXPECT_EQ(graphics.GetDefaultFont(), nullptr);
     EXPECT_EQ(graphics.LoadMesh("Meshes/a.msh"), nullptr);
     EXPECT_EQ(graphics.LoadMesh("Meshes/b.msh"), nullptr);
@@ -454,15 +464,21 @@ TEST_F(GraphicsEngineTest, ManagersWithoutTheirResourceClassSayWhatIsMissing)
 
     // Shaders and textures are there: the basic and overlay shaders are loaded at start-up.
     ASSERT_NE(graphics.GetBasicShader(), nullptr);
-    EXPECT_EQ(graphics.GetOverlayShader(), graphics.GetShaderManager()->LoadTypedResource("Shaders/Overlay.ssh"));
+    EXPECT_EQ(graphics.GetOverlayShader(),
+              graphics.GetShaderManager()->LoadTypedResource("Shaders/Overlay.ssh"));
     graphics.UnloadShader2(graphics.GetOverlayShader());
     EXPECT_EQ(graphics.GetShaderManager()->GetReferenceCount("Shaders/Basic.ssh"), 1);
+    // Without its file the overlay shader comes to nothing: the basic shader stands in.
+    graphics.GetOverlayShader()->EnsureAvailable();
+    EXPECT_TRUE(log.Contains("Couldn't load resource 'Shaders/Overlay.ssh' (file not found)"));
+    EXPECT_EQ(graphics.GetOverlayShader(), graphics.GetBasicShader());
 }
 
 TEST_F(GraphicsEngineTest, ResourceListsAndLogsComeUnderTheirHeadings)
 {
     GraphicsEngine& graphics = Start();
-    GraphicsTexture* texture = LoadTexture("Textures/t.tex", DataKit::TextureWriter::SolidDds(32, 32, 0xFFFFFFFFu));
+    GraphicsTexture* texture =
+        LoadTexture("Textures/t.tex", DataKit::TextureWriter::SolidDds(32, 32, 0xFFFFFFFFu));
     log.Clear();
     graphics.ListLoadedResources();
     const std::vector<std::string> texts = log.Texts();
@@ -519,7 +535,8 @@ TEST_F(GraphicsEngineTest, OldResourcesAreEvictedWhenVideoMemoryRunsShort)
 {
     GraphicsEngine& graphics = Start();
     Software::DeviceControl* control = Control();
-    GraphicsTexture* texture = LoadTexture("Textures/t.tex", DataKit::TextureWriter::SolidDds(8, 8, 0xFFFFFFFFu));
+    GraphicsTexture* texture =
+        LoadTexture("Textures/t.tex", DataKit::TextureWriter::SolidDds(8, 8, 0xFFFFFFFFu));
     ASSERT_EQ(texture->GetLoadedState(), Resource::LOAD_STATE_LOADED); // used at frame 1
     services.frame = 700;
     graphics.Update(true); // plenty free: nothing goes
@@ -607,7 +624,7 @@ TEST_F(GraphicsEngineTest, ScreenshotsAndSavedSurfacesHoldThePixelsTheDeviceRead
     EXPECT_EQ(height, 32u);
     ASSERT_EQ(pixels.size(), readBack.size() * 4);
     EXPECT_EQ(std::memcmp(pixels.data(), readBack.data(), pixels.size()), 0);
-    EXPECT_EQ(pixels[0], 0);   // blue
+    EXPECT_EQ(pixels[0], 0); // blue
     EXPECT_EQ(pixels[2], 255);
 
     // Another surface is read itself, not whatever is bound, and the binding stays as it was.
@@ -635,13 +652,15 @@ void RecordFatal(const std::string& title, const std::string& text)
 
 TEST_F(GraphicsEngineTest, UnsupportedHardwareIsFatalUnlessTheChecksAreSkipped)
 {
-    LocalizationManager::Instance()->AddTagToMap("tagInstallerText35=This graphics hardware is not supported.",
-                                                 "Install.txt", false);
+    LocalizationManager::Instance()->AddTagToMap(
+        "tagInstallerText35=This graphics hardware is not supported.", "Install.txt", false);
     g_fatal.clear();
     Platform::SetFatalErrorHook(&RecordFatal);
     EXPECT_FALSE(Create([](Software::DeviceControl& c) { c.SetGenerationId(RENDER_GENERATION_UNKNOWN); }));
-    EXPECT_FALSE(Create([](Software::DeviceControl& c) { c.SetTotalVideoMemory(GraphicsEngine::minimumVideoMemory - 1); }));
-    EXPECT_TRUE(Create([](Software::DeviceControl& c) { c.SetTotalVideoMemory(GraphicsEngine::minimumVideoMemory); }));
+    EXPECT_FALSE(Create(
+        [](Software::DeviceControl& c) { c.SetTotalVideoMemory(GraphicsEngine::minimumVideoMemory - 1); }));
+    EXPECT_TRUE(Create(
+        [](Software::DeviceControl& c) { c.SetTotalVideoMemory(GraphicsEngine::minimumVideoMemory); }));
     Platform::SetFatalErrorHook(nullptr);
     ASSERT_EQ(g_fatal.size(), 2u);
     EXPECT_EQ(g_fatal[0], "Fatal Error: This graphics hardware is not supported.");
@@ -654,8 +673,8 @@ TEST_F(GraphicsEngineTest, UnsupportedHardwareIsFatalUnlessTheChecksAreSkipped)
 TEST_F(GraphicsEngineTest, UnsupportedHardwareEndsTheProcessWithTheLocalizedText)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    LocalizationManager::Instance()->AddTagToMap("tagInstallerText35=This graphics hardware is not supported.",
-                                                 "Install.txt", false);
+    LocalizationManager::Instance()->AddTagToMap(
+        "tagInstallerText35=This graphics hardware is not supported.", "Install.txt", false);
     // Without a display the box goes to standard error (the child has none, whatever the test
     // machine has).
     EXPECT_EXIT(

@@ -120,7 +120,8 @@ uint32_t ShaderWriter::Section::Matrix(uint32_t type)
     return AddValue(type, {});
 }
 
-uint32_t ShaderWriter::Section::Program(uint32_t type, const std::string& code, const std::vector<Binding>& bindings)
+uint32_t ShaderWriter::Section::Program(uint32_t type, const std::string& code,
+                                        const std::vector<Binding>& bindings)
 {
     std::vector<uint8_t> data;
     PutU32(data, static_cast<uint32_t>(bindings.size()));
@@ -320,7 +321,8 @@ vec3 PointLight(vec3 n)
 
 std::string LitPixelProgram(const char* light)
 {
-    return std::string(lightingFunctions) + "void main()\n{\n    vec4 base = v_color0 * texture(s0, v_tex0.xy);\n" +
+    return std::string(lightingFunctions) +
+           "void main()\n{\n    vec4 base = v_color0 * texture(s0, v_tex0.xy);\n" +
            "    vec3 n = SurfaceNormal();\n    o_color = vec4(base.rgb * (" + light + "), base.a);\n}\n";
 }
 
@@ -353,8 +355,8 @@ std::vector<ShaderWriter::Binding> VertexBindings(const CommonParameters& p)
             {10, 1, false, p.time}};
 }
 
-void AddBlendStates(ShaderWriter::Section& s, GAME::RenderBlendFactor source, GAME::RenderBlendFactor destination,
-                    GAME::RenderTestFunction depthTest, bool depthWrite)
+void AddBlendStates(ShaderWriter::Section& s, GAME::RenderBlendFactor source,
+                    GAME::RenderBlendFactor destination, GAME::RenderTestFunction depthTest, bool depthWrite)
 {
     s.StateFromValue(GraphicsShader2::STATE_SOURCE_BLEND, s.Int(source));
     s.StateFromValue(GraphicsShader2::STATE_DESTINATION_BLEND, s.Int(destination));
@@ -376,8 +378,8 @@ void AddBasicSection(ShaderWriter::Section& s, bool overlay)
     s.StateFromParameter(GraphicsShader2::STATE_TEXTURE, p.baseTexture, 0);
     s.StateFromParameter(GraphicsShader2::STATE_TEXTURE, baseTexture2, 1);
     if (overlay)
-        AddBlendStates(s, GAME::RENDER_BLEND_SRC_ALPHA, GAME::RENDER_BLEND_INV_SRC_ALPHA, GAME::RENDER_TEST_ALWAYS,
-                       false);
+        AddBlendStates(s, GAME::RENDER_BLEND_SRC_ALPHA, GAME::RENDER_BLEND_INV_SRC_ALPHA,
+                       GAME::RENDER_TEST_ALWAYS, false);
     else
         AddBlendStates(s, GAME::RENDER_BLEND_SRC_ALPHA, GAME::RENDER_BLEND_INV_SRC_ALPHA,
                        GAME::RENDER_TEST_LESS_EQUAL, true);
@@ -410,22 +412,25 @@ void AddMeshSection(ShaderWriter::Section& s, bool lit)
     const uint32_t lightColor = s.Parameter("lightColor", GraphicsShader2::TYPE_FLOAT3, 1, black);
     const uint32_t lightDirection = s.Parameter("lightDirection", GraphicsShader2::TYPE_FLOAT3, 1, black);
     const uint32_t lightPosition = s.Parameter("lightPosition", GraphicsShader2::TYPE_FLOAT3, 1, black);
-    const uint32_t lightMaxDistance = s.Parameter("lightMaxDistance", GraphicsShader2::TYPE_FLOAT, 1, s.Float(0.0f));
+    const uint32_t lightMaxDistance =
+        s.Parameter("lightMaxDistance", GraphicsShader2::TYPE_FLOAT, 1, s.Float(0.0f));
     const uint32_t skyAmbient = s.Parameter("skyAmbientColor", GraphicsShader2::TYPE_FLOAT3, 1, black);
     const uint32_t groundAmbient = s.Parameter("groundAmbientColor", GraphicsShader2::TYPE_FLOAT3, 1, black);
-    const std::vector<ShaderWriter::Binding> lighting = {{0, 1, false, lightColor},    {1, 1, false, lightDirection},
-                                                         {2, 1, false, lightPosition}, {3, 1, false, lightMaxDistance},
-                                                         {4, 1, false, skyAmbient},    {5, 1, false, groundAmbient}};
+    const std::vector<ShaderWriter::Binding> lighting = {
+        {0, 1, false, lightColor},       {1, 1, false, lightDirection}, {2, 1, false, lightPosition},
+        {3, 1, false, lightMaxDistance}, {4, 1, false, skyAmbient},     {5, 1, false, groundAmbient}};
     const uint32_t ambient = s.PixelProgram(LitPixelProgram("Ambient(n)"), lighting);
     const uint32_t directional = s.PixelProgram(LitPixelProgram("DirectionalLight(n)"), lighting);
-    const uint32_t directionalAmbient = s.PixelProgram(LitPixelProgram("Ambient(n) + DirectionalLight(n)"), lighting);
+    const uint32_t directionalAmbient =
+        s.PixelProgram(LitPixelProgram("Ambient(n) + DirectionalLight(n)"), lighting);
     const uint32_t point = s.PixelProgram(LitPixelProgram("PointLight(n)"), lighting);
     const uint32_t pointAmbient = s.PixelProgram(LitPixelProgram("Ambient(n) + PointLight(n)"), lighting);
 
     style("ambientLightStyle", ambient, GAME::RENDER_BLEND_ONE, GAME::RENDER_BLEND_ZERO, true, true);
-    style("dLightDiffuseAmbientStyle", directionalAmbient, GAME::RENDER_BLEND_ONE, GAME::RENDER_BLEND_ZERO, true,
+    style("dLightDiffuseAmbientStyle", directionalAmbient, GAME::RENDER_BLEND_ONE, GAME::RENDER_BLEND_ZERO,
+          true, true);
+    style("pLightDiffuseAmbientStyle", pointAmbient, GAME::RENDER_BLEND_ONE, GAME::RENDER_BLEND_ZERO, true,
           true);
-    style("pLightDiffuseAmbientStyle", pointAmbient, GAME::RENDER_BLEND_ONE, GAME::RENDER_BLEND_ZERO, true, true);
     // Further lights add to what is there.
     style("dLightDiffuseStyle", directional, GAME::RENDER_BLEND_ONE, GAME::RENDER_BLEND_ONE, false, true);
     style("pLightDiffuseStyle", point, GAME::RENDER_BLEND_ONE, GAME::RENDER_BLEND_ONE, false, true);

@@ -37,7 +37,8 @@ public:
 
         // Parameters; defaultValue is a value index, or -1 for none. The types are
         // GraphicsShader2's value type codes.
-        uint32_t Parameter(const std::string& name, uint32_t type, uint32_t count = 1, int64_t defaultValue = -1);
+        uint32_t Parameter(const std::string& name, uint32_t type, uint32_t count = 1,
+                           int64_t defaultValue = -1);
         // Values, each of element count 1.
         uint32_t Int(int32_t value);
         uint32_t Bool(bool value);

@@ -18,7 +18,8 @@ uint32_t Average(uint32_t a, uint32_t b, uint32_t c, uint32_t d)
 {
     uint32_t result = 0;
     for (int shift = 0; shift < 32; shift += 8) {
-        const uint32_t sum = ((a >> shift) & 0xFF) + ((b >> shift) & 0xFF) + ((c >> shift) & 0xFF) + ((d >> shift) & 0xFF);
+        const uint32_t sum =
+            ((a >> shift) & 0xFF) + ((b >> shift) & 0xFF) + ((c >> shift) & 0xFF) + ((d >> shift) & 0xFF);
         result |= ((sum + 2) / 4) << shift;
     }
     return result;
@@ -51,8 +52,9 @@ std::vector<uint8_t> TextureWriter::Dds(uint32_t width, uint32_t height, const s
 
     std::vector<uint8_t> out;
     out.insert(out.end(), {'D', 'D', 'S', ' '});
-    PutU32(out, 124);                                      // header size
-    PutU32(out, 0x1 | 0x2 | 0x4 | 0x8 | 0x1000 | (mipmaps ? 0x20000 : 0)); // caps, height, width, pitch, format, mips
+    PutU32(out, 124); // header size
+    PutU32(out, 0x1 | 0x2 | 0x4 | 0x8 | 0x1000 |
+                    (mipmaps ? 0x20000 : 0)); // caps, height, width, pitch, format, mips
     PutU32(out, height);
     PutU32(out, width);
     PutU32(out, width * 4); // pitch

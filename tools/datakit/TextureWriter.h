@@ -21,7 +21,8 @@ public:
     static std::vector<uint8_t> Dds(uint32_t width, uint32_t height, const std::vector<uint32_t>& texels,
                                     bool mipmaps = false);
     // Every texel the one colour.
-    static std::vector<uint8_t> SolidDds(uint32_t width, uint32_t height, uint32_t argb, bool mipmaps = false);
+    static std::vector<uint8_t> SolidDds(uint32_t width, uint32_t height, uint32_t argb,
+                                         bool mipmaps = false);
     // "TEX", the version byte, the frame rate, then each frame as its size and its bytes. A frame
     // may carry padding after its image (padding bytes of zeros are added inside its size).
     static std::vector<uint8_t> Tex(int32_t frameRate, const std::vector<std::vector<uint8_t>>& frames,
