@@ -564,32 +564,6 @@ TEST_F(GraphicsEngineTest, OldResourcesAreEvictedWhenVideoMemoryRunsShort)
     graphics.UnloadTexture(texture);
 }
 
-TEST_F(GraphicsEngineTest, ResolutionAdjustmentScalesLayoutsMadeFor1024By768)
-{
-    options.SetInt2(Options::INT2_RESOLUTION, Options::Int2{800, 600});
-    GraphicsEngine& graphics = Start();
-    EXPECT_TRUE(graphics.IsDownsizing());
-    Rect rect(100.0f, 100.0f, 101.0f, 99.0f);
-    graphics.GetResAdjRect(rect);
-    EXPECT_FLOAT_EQ(rect.x, 78.125f);
-    EXPECT_FLOAT_EQ(rect.y, 78.125f);
-    EXPECT_FLOAT_EQ(rect.width, 79.0f);  // 78.90625 rounded
-    EXPECT_FLOAT_EQ(rect.height, 77.0f); // 77.34375 rounded
-    float a = 1024.0f, b = 512.0f;
-    float* xs[] = {&a, &b, nullptr};
-    graphics.GetResAdjValuesX(xs);
-    EXPECT_FLOAT_EQ(a, 800.0f);
-    EXPECT_FLOAT_EQ(b, 400.0f);
-    float c = 768.0f;
-    float* ys[] = {&c, nullptr};
-    graphics.GetResAdjValuesY(ys);
-    EXPECT_FLOAT_EQ(c, 600.0f);
-
-    options.SetInt2(Options::INT2_RESOLUTION, Options::Int2{1024, 768});
-    graphics.Update(true);
-    EXPECT_FALSE(graphics.IsDownsizing());
-}
-
 // The TGA a screenshot writes, decoded again.
 std::vector<uint8_t> ReadTgaPixels(const std::string& path, uint32_t& width, uint32_t& height)
 {
