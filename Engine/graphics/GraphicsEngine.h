@@ -8,7 +8,7 @@
 // of machine defaults (Options::SetDefaultsProvider).
 //
 // The engine's order: construct, CreateDevice (false is fatal), Initialize with the resource
-// loader (false is fatal), then per frame UnloadUnreferencedResources, Update(renderScene) and
+// loader (false is fatal), then per frame UnloadUnreferencedResources, Update(renderDisplay) and
 // PresentSurface; delete at shut-down, which releases everything and destroys the device. The
 // graphics engine calls the device's ResetDevice itself (a settings change, ForceDeviceReset);
 // PreDeviceReset and PostDeviceReset are called around a reset by whoever detects it (the
