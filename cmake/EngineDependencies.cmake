@@ -31,6 +31,8 @@ pkg_check_modules(FONTCONFIG REQUIRED IMPORTED_TARGET fontconfig)
 pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavformat libavcodec libavutil libswscale)
 # DevIL decodes images.
 pkg_check_modules(DEVIL REQUIRED IMPORTED_TARGET IL)
+# The library's images decode through DevIL; the platform layer's fatal-error box is SDL's.
+list(APPEND ENGINE_PRIVATE_LIBS PkgConfig::DEVIL PkgConfig::SDL2)
 # Sound: OpenAL Soft plays, libsndfile decodes.
 pkg_check_modules(OPENAL REQUIRED IMPORTED_TARGET openal)
 pkg_check_modules(SNDFILE REQUIRED IMPORTED_TARGET sndfile)

@@ -1765,6 +1765,18 @@ RenderState SoftwareDevice::GetRenderState() const
     return m_state;
 }
 
+std::vector<float> SoftwareDevice::GetVertexShaderConstants() const
+{
+    CriticalSectionLock lock(m_lock);
+    return m_vertexConstants;
+}
+
+std::vector<float> SoftwareDevice::GetPixelShaderConstants() const
+{
+    CriticalSectionLock lock(m_lock);
+    return m_pixelConstants;
+}
+
 void SoftwareDevice::SetRecording(bool on)
 {
     CriticalSectionLock lock(m_lock);

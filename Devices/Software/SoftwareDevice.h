@@ -170,6 +170,8 @@ public:
     uint32_t GetRejectedCallCount() const override;
     uint32_t GetResetCount() const override;
     RenderState GetRenderState() const override;
+    std::vector<float> GetVertexShaderConstants() const override;
+    std::vector<float> GetPixelShaderConstants() const override;
     void SetRecording(bool on) override;
     std::vector<std::string> TakeRecordedCalls() override;
 

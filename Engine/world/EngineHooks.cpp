@@ -85,7 +85,7 @@ unsigned int EngineHooks::GetEngineLogCategory()
 bool EngineHooks::AreGraphicsStatsEnabled()
 {
     GraphicsEngine* graphics = m_engine.GetGraphicsEngine();
-    return graphics && graphics->AreStatsEnabled();
+    return graphics && graphics->IsStatsEnabled();
 }
 
 bool EngineHooks::IsLoadingDbFromArchive()

@@ -1,7 +1,9 @@
 #include "datakit/SampleGameData.h"
 
 #include "datakit/SampleEffects.h"
+#include "datakit/ShaderWriter.h"
 #include "datakit/SoundWriter.h"
+#include "datakit/TextureWriter.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -111,7 +113,15 @@ bool SampleGameData::Write(const std::string& folder) const
     for (const auto& [name, bytes] : m_files)
         if (!WriteText(root / name, std::string(bytes.begin(), bytes.end())))
             return false;
-    return true;
+
+    // The shaders the graphics engine loads at start-up, the sample mesh shaders, and the white
+    // texture their texture parameters fall back to.
+    return ShaderWriter::SampleBasic().Save((root / basicShaderName).string()) &&
+           ShaderWriter::SampleOverlay().Save((root / overlayShaderName).string()) &&
+           ShaderWriter::SampleLit().Save((root / litShaderName).string()) &&
+           ShaderWriter::SampleUnlit().Save((root / unlitShaderName).string()) &&
+           TextureWriter::Save((root / ShaderWriter::whiteTextureName).string(),
+                               TextureWriter::SolidDds(1, 1, 0xFFFFFFFFu));
 }
 
 } // namespace DataKit

@@ -1,8 +1,9 @@
 // Writes the small set of game data a headless engine start reads, into a folder that a file
 // system then mounts: the record database "database.arz" (the utility font style record and the
 // records a caller adds), the options defaults file, and the localized texts of one language
-// ("Text_<code>/<category>.txt", one file per category, lines of tag=text), and the sample sounds
-// with their records (SoundWriter::AddSampleSounds) and any other file added. The sample host and
+// ("Text_<code>/<category>.txt", one file per category, lines of tag=text), the shaders
+// (ShaderWriter's samples) with the white texture they use, the sample sounds with their records
+// (SoundWriter::AddSampleSounds), the sample effects, and any other file added. The sample host and
 // the engine's tests make their data here. One thread at a time.
 #pragma once
 
@@ -23,6 +24,10 @@ public:
     static constexpr const char* defaultSettingsName = "Settings/defaults.txt";
     static constexpr const char* userSettingsName = "Settings/options.txt";
     static constexpr const char* utilityFontStyleRecord = "Records/UI/FontStyles/WhiteArial.dbr";
+    static constexpr const char* basicShaderName = "Shaders/Basic.ssh";
+    static constexpr const char* overlayShaderName = "Shaders/Overlay.ssh";
+    static constexpr const char* litShaderName = "Shaders/Lit.ssh";
+    static constexpr const char* unlitShaderName = "Shaders/Unlit.ssh";
     // The text start-up shows when the graphics device cannot be made.
     static constexpr const char* deviceErrorText = "The graphics device could not be started.";
 
