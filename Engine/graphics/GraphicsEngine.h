@@ -239,6 +239,9 @@ public:
     bool IsLowQualityLightingEnabled() const { return m_lowQualityLighting; }
     void EnableLowQualityTerrain(bool enable) { m_lowQualityTerrain = enable; }
     bool IsLowQualityTerrainEnabled() const { return m_lowQualityTerrain; }
+    // The names the scene code asks by.
+    bool UseLowQualityLighting() const { return m_lowQualityLighting; }
+    bool UseLowQualityTerrain() const { return m_lowQualityTerrain; }
     void EnableShadowDebugging(bool enable) { m_shadowDebugging = enable; }
     bool IsShadowDebuggingEnabled() const { return m_shadowDebugging; }
     void EnableOptimizationTest(bool enable) { m_optimizationTest = enable; }
