@@ -37,12 +37,14 @@ bool ClientConnectionManager::Connect(const char* address, int port)
     m_state = STATE_IDLE;
     SetLocalHostID(-1);
     Socket* socket = OpenSocket();
-    if (!address || socket->Connect(address, port) == 0) {
+    const uint32_t connection = address ? socket->Connect(address, port) : 0;
+    if (connection == 0) {
         CloseSession(0);
         LogPrintf(2, "Network: cannot connect to server %s port %d", address ? address : "(none)", port);
         return false;
     }
     m_server = std::string(address) + ":" + std::to_string(port);
+    AddLink(connection).address = m_server;
     m_state = STATE_CONNECTING;
     m_stateAgeMs = 0;
     m_closeSession = false;

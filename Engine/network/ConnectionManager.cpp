@@ -57,6 +57,16 @@ void ConnectionManager::CloseSession(unsigned lingerMs)
     m_links.clear();
 }
 
+ConnectionManager::Link& ConnectionManager::AddLink(uint32_t socketConnection)
+{
+    std::unique_ptr<Link>& slot = m_links[socketConnection];
+    if (!slot)
+        slot.reset(new Link(GetRole() == ROLE_CLIENT ? NetworkConnection::SIDE_CLIENT
+                                                     : NetworkConnection::SIDE_SERVER));
+    slot->socketConnection = socketConnection;
+    return *slot;
+}
+
 ConnectionManager::Link* ConnectionManager::FindLink(uint32_t socketConnection)
 {
     auto it = m_links.find(socketConnection);
@@ -84,13 +94,9 @@ void ConnectionManager::PumpSocket()
     while (m_socket && m_socket->Receive(event)) {
         switch (event.kind) {
         case Socket::EVENT_CONNECTED: {
-            std::unique_ptr<Link>& slot = m_links[event.connection];
-            if (!slot)
-                slot.reset(new Link(GetRole() == ROLE_CLIENT ? NetworkConnection::SIDE_CLIENT
-                                                             : NetworkConnection::SIDE_SERVER));
-            slot->socketConnection = event.connection;
-            slot->address = m_socket->GetAddressText(event.connection);
-            OnLinkConnected(*slot);
+            Link& link = AddLink(event.connection);
+            link.address = m_socket->GetAddressText(event.connection);
+            OnLinkConnected(link);
             break;
         }
         case Socket::EVENT_DISCONNECTED: {

@@ -145,6 +145,9 @@ protected:
     // A datagram was dropped on the link.
     virtual void OnDropped(Link&, NetworkConnection::Result) {}
 
+    // The link of a connection this side opened, known before the transport connects so that a
+    // connection that never comes up is heard of too.
+    Link& AddLink(uint32_t socketConnection);
     Link* FindLink(uint32_t socketConnection);
     Link* FindLinkByHost(int host);
     std::map<uint32_t, std::unique_ptr<Link>>& GetLinks() { return m_links; }
