@@ -46,10 +46,10 @@ bool ClientConnectionManager::Connect(const char* address, int port)
     m_server = std::string(address) + ":" + std::to_string(port);
     AddLink(connection).address = m_server;
     m_state = STATE_CONNECTING;
-    m_stateAgeMs = 0;
+    m_stateSince = Now();
     m_closeSession = false;
     m_reportedView.clear();
-    m_sinceViewReportMs = viewReportIntervalMs;
+    m_lastViewReport = Now() - viewReportIntervalMs;
     LogPrintf(2, "Network: connecting to server %s", m_server.c_str());
     return true;
 }
@@ -81,8 +81,7 @@ void ClientConnectionManager::Abort(const char* why)
 void ClientConnectionManager::Update(int elapsedMs)
 {
     ConnectionManager::Update(elapsedMs);
-    m_stateAgeMs += elapsedMs > 0 ? elapsedMs : 0;
-    if (m_state == STATE_CONNECTING && m_stateAgeMs > handshakeTimeoutMs)
+    if (m_state == STATE_CONNECTING && Since(m_stateSince) > handshakeTimeoutMs)
         Abort("no answer in time");
     if (m_closeSession) {
         m_closeSession = false;
@@ -91,12 +90,11 @@ void ClientConnectionManager::Update(int elapsedMs)
     }
     if (m_state != STATE_CONNECTED)
         return;
-    m_sinceViewReportMs += elapsedMs > 0 ? elapsedMs : 0;
-    if (!m_view.empty() && m_view != m_reportedView && m_sinceViewReportMs >= viewReportIntervalMs)
+    if (!m_view.empty() && m_view != m_reportedView && Since(m_lastViewReport) >= viewReportIntervalMs)
         for (auto& [id, link] : GetLinks())
             if (link->ready && SendControl(*link, PACKET_TYPE_CLIENT_VIEW, m_view)) {
                 m_reportedView = m_view;
-                m_sinceViewReportMs = 0;
+                m_lastViewReport = Now();
             }
 }
 
@@ -115,7 +113,7 @@ bool ClientConnectionManager::SendViewFrustum(const WorldFrustum& view)
     for (auto& [id, link] : GetLinks())
         if (link->ready && SendControl(*link, PACKET_TYPE_CLIENT_VIEW, body)) {
             m_reportedView = body;
-            m_sinceViewReportMs = 0;
+            m_lastViewReport = Now();
             return true;
         }
     return false;
@@ -156,7 +154,7 @@ void ClientConnectionManager::OnControlPacket(Link& link, const NetPacketHeader&
         link.ready = true;
         SetLocalHostID(link.connection.GetLocalHostId());
         m_state = STATE_CONNECTED;
-        m_stateAgeMs = 0;
+        m_stateSince = Now();
         LogPrintf(2, "Network: connected to server %s as host %d", m_server.c_str(), GetLocalHostID());
         return;
     }

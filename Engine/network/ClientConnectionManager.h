@@ -64,12 +64,12 @@ private:
 
     State m_state = STATE_IDLE;
     std::string m_server;
-    int m_stateAgeMs = 0;
+    int m_stateSince = 0;
     bool m_closeSession = false;
     unsigned m_aborts = 0;
     std::vector<uint8_t> m_view; // the latest view's CLIENT_VIEW body
     std::vector<uint8_t> m_reportedView;
-    int m_sinceViewReportMs = 0;
+    int m_lastViewReport = 0;
 };
 
 } // namespace GAME

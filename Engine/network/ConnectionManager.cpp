@@ -1,6 +1,7 @@
 #include "network/ConnectionManager.h"
 
 #include "core/Log.h"
+#include "core/Time.h"
 #include "network/NetPacket.h"
 #include "network/NetPacketBuffer.h"
 #include "network/NetworkControllerBase.h"
@@ -20,11 +21,21 @@ ConnectionManager::~ConnectionManager()
     CloseSession(0);
 }
 
-void ConnectionManager::Update(int elapsedMs)
+void ConnectionManager::Update(int)
 {
     PumpSocket();
-    for (auto& [id, link] : m_links)
-        link->ageMs += elapsedMs > 0 ? elapsedMs : 0;
+}
+
+int ConnectionManager::Now()
+{
+    return GetMachineTime();
+}
+
+int ConnectionManager::Since(int then)
+{
+    const int elapsed =
+        static_cast<int>(static_cast<unsigned>(GetMachineTime()) - static_cast<unsigned>(then));
+    return elapsed > 0 ? elapsed : 0;
 }
 
 void ConnectionManager::Shutdown()
@@ -64,6 +75,7 @@ ConnectionManager::Link& ConnectionManager::AddLink(uint32_t socketConnection)
         slot.reset(new Link(GetRole() == ROLE_CLIENT ? NetworkConnection::SIDE_CLIENT
                                                      : NetworkConnection::SIDE_SERVER));
     slot->socketConnection = socketConnection;
+    slot->since = Now();
     return *slot;
 }
 

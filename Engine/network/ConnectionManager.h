@@ -59,7 +59,8 @@ public:
     ConnectionManager(const ConnectionManager&) = delete;
     ConnectionManager& operator=(const ConnectionManager&) = delete;
 
-    // Pumps the network once a frame.
+    // Pumps the network once a frame. Timeouts and report intervals run on machine time
+    // (GetMachineTime), not on the frame's elapsed game time, which stops while the game pauses.
     virtual void Update(int elapsedMs);
     virtual Role GetRole() const = 0;
     virtual const char* GetRoleName() const = 0;
@@ -122,13 +123,16 @@ protected:
         std::string address;
         int host = -1;         // the peer's host id once the handshake gave one
         bool ready = false;    // the handshake is complete
-        int ageMs = 0;         // time since the transport connected
+        int since = 0;         // machine time when the transport connected
         unsigned reported = 0; // drop kinds already logged (bit per result)
     };
 
     explicit ConnectionManager(int localHostId);
 
     void SetLocalHostID(int id) { m_localHostId = id; }
+    // Machine time in milliseconds, and the time since an earlier reading (0 if the clock went back).
+    static int Now();
+    static int Since(int then);
     Socket* GetSocket() const { return m_socket.get(); }
     // The socket of a new session (the old one closed first).
     Socket* OpenSocket();

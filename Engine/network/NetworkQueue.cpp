@@ -46,14 +46,16 @@ bool NetworkQueue::Put(uint8_t kind, uint32_t connection, const uint8_t* data, s
     Write(head, sizeof(head));
     if (size)
         Write(data, size);
-    ++m_records;
+    m_records.fetch_add(1, std::memory_order_release);
     return true;
 }
 
 bool NetworkQueue::Take(uint8_t& kind, uint32_t& connection, std::vector<uint8_t>& data)
 {
+    if (m_records.load(std::memory_order_acquire) == 0)
+        return false;
     CriticalSectionLock lock(m_lock);
-    if (m_records == 0)
+    if (m_records.load(std::memory_order_relaxed) == 0)
         return false;
     uint8_t head[recordOverhead];
     Read(head, sizeof(head));
@@ -68,7 +70,7 @@ bool NetworkQueue::Take(uint8_t& kind, uint32_t& connection, std::vector<uint8_t
     data.resize(length);
     if (length)
         Read(data.data(), length);
-    --m_records;
+    m_records.fetch_sub(1, std::memory_order_relaxed);
     return true;
 }
 
@@ -77,7 +79,7 @@ void NetworkQueue::Clear()
     CriticalSectionLock lock(m_lock);
     m_head = 0;
     m_used = 0;
-    m_records = 0;
+    m_records.store(0, std::memory_order_relaxed);
 }
 
 size_t NetworkQueue::GetUsed() const
@@ -88,8 +90,7 @@ size_t NetworkQueue::GetUsed() const
 
 size_t NetworkQueue::GetNumRecords() const
 {
-    CriticalSectionLock lock(m_lock);
-    return m_records;
+    return m_records.load(std::memory_order_acquire);
 }
 
 } // namespace GAME

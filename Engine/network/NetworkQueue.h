@@ -13,6 +13,7 @@
 
 #include "core/CriticalSection.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -48,7 +49,9 @@ private:
     std::vector<uint8_t> m_ring;
     size_t m_head = 0; // next byte to read
     size_t m_used = 0;
-    size_t m_records = 0;
+    // Changed under the lock; read without it so that a pump finding nothing takes no lock and
+    // never holds up the receive thread.
+    std::atomic<size_t> m_records{0};
 };
 
 } // namespace GAME

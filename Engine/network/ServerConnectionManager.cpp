@@ -71,7 +71,7 @@ void ServerConnectionManager::Update(int elapsedMs)
         }
     }
     for (auto& [id, link] : GetLinks())
-        if (!link->ready && link->ageMs > handshakeTimeoutMs && m_hungUp.insert(id).second) {
+        if (!link->ready && Since(link->since) > handshakeTimeoutMs && m_hungUp.insert(id).second) {
             LogPrintf(1, "Network: %s did not finish connecting in time; hung up", link->address.c_str());
             HangUp(*link);
         }

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <mutex>
 
@@ -79,11 +80,14 @@ struct Socket::Impl
     std::atomic<uint64_t> tooLarge{0};
     std::atomic<uint64_t> serviceErrors{0};
 
-    // The receive thread's record that did not fit in the queue yet (receive thread only).
-    bool hasPending = false;
-    uint8_t pendingKind = 0;
-    uint32_t pendingConnection = 0;
-    std::vector<uint8_t> pendingData;
+    // Records taken from ENet and not yet in the queue, oldest first (receive thread only).
+    struct Record
+    {
+        uint8_t kind;
+        uint32_t connection;
+        std::vector<uint8_t> data;
+    };
+    std::deque<Record> pending;
 
     // Under hostLock.
     void ApplyTimeout(ENetPeer* peer) const
@@ -110,24 +114,32 @@ struct Socket::Impl
             peers.erase(it);
     }
 
-    // Receive thread, under hostLock. False when the record had to be kept for later.
-    bool Hand(uint8_t kind, uint32_t connection, const uint8_t* data, size_t size)
+    // Receive thread, under hostLock: the record waits in `pending` until the lock is released,
+    // so that the main thread, which may act on it at once, never finds the host lock taken.
+    void Hand(uint8_t kind, uint32_t connection, const uint8_t* data, size_t size)
     {
         if (queue.IsTooLarge(size)) {
             tooLarge.fetch_add(1, std::memory_order_relaxed);
-            return true;
+            return;
         }
-        if (queue.Put(kind, connection, data, size))
-            return true;
-        hasPending = true;
-        pendingKind = kind;
-        pendingConnection = connection;
-        pendingData.assign(data, data + size);
-        return false;
+        pending.push_back(Record{kind, connection, std::vector<uint8_t>(data, data + size)});
+    }
+
+    // Receive thread, without hostLock: hands over what is pending, in order, while it fits.
+    // Once closing, what does not fit is thrown away: nobody takes it any more.
+    void HandPending()
+    {
+        while (!pending.empty()) {
+            Record& record = pending.front();
+            if (!queue.Put(record.kind, record.connection, record.data.data(), record.data.size()) &&
+                !closing.load(std::memory_order_acquire))
+                return;
+            pending.pop_front();
+        }
     }
 
     // Receive thread, under hostLock.
-    bool HandleEvent(ENetEvent& event)
+    void HandleEvent(ENetEvent& event)
     {
         ENetPeer* peer = event.peer;
         switch (event.type) {
@@ -143,28 +155,28 @@ struct Socket::Impl
             Forget(id, false);
             peers[id] = Peer{peer, true};
             connectedPeers.fetch_add(1, std::memory_order_relaxed);
-            return Hand(EVENT_CONNECTED, id, nullptr, 0);
+            Hand(EVENT_CONNECTED, id, nullptr, 0);
+            return;
         }
         case ENET_EVENT_TYPE_DISCONNECT: {
             const uint32_t id = ConnectionOf(peer);
             peer->data = nullptr;
             if (id == 0)
-                return true;
+                return;
             Forget(id, true);
-            return Hand(EVENT_DISCONNECTED, id, nullptr, 0);
+            Hand(EVENT_DISCONNECTED, id, nullptr, 0);
+            return;
         }
         case ENET_EVENT_TYPE_RECEIVE: {
             const uint32_t id = ConnectionOf(peer);
-            bool handed = true;
             if (id != 0)
-                handed = Hand(EVENT_RECEIVED, id, event.packet->data, event.packet->dataLength);
+                Hand(EVENT_RECEIVED, id, event.packet->data, event.packet->dataLength);
             enet_packet_destroy(event.packet);
-            return handed;
+            return;
         }
         case ENET_EVENT_TYPE_NONE:
             break;
         }
-        return true;
     }
 
     // Main thread.
@@ -180,8 +192,7 @@ struct Socket::Impl
         peers.clear();
         port = 0;
         queue.Clear();
-        hasPending = false;
-        pendingData.clear();
+        pending.clear();
         connectedPeers.store(0, std::memory_order_relaxed);
     }
 
@@ -203,16 +214,12 @@ void Socket::ReceiveThread::Run()
     SetThreadName("Receive Thread");
     Impl& s = m_impl;
     while (!s.stop.load(std::memory_order_acquire)) {
-        if (s.hasPending) {
-            if (s.closing.load(std::memory_order_acquire) ||
-                s.queue.Put(s.pendingKind, s.pendingConnection, s.pendingData.data(), s.pendingData.size())) {
-                s.hasPending = false;
-            } else {
-                // The main thread has not made room yet: leave the datagrams with the network.
-                s.stalls.fetch_add(1, std::memory_order_relaxed);
-                Platform::SleepMilliseconds(1);
-                continue;
-            }
+        s.HandPending();
+        if (!s.pending.empty()) {
+            // The main thread has not made room yet: leave the datagrams with the network.
+            s.stalls.fetch_add(1, std::memory_order_relaxed);
+            Platform::SleepMilliseconds(1);
+            continue;
         }
         enet_uint32 condition = ENET_SOCKET_WAIT_RECEIVE;
         enet_socket_wait(s.socket, &condition, serviceIntervalMs);
@@ -221,8 +228,7 @@ void Socket::ReceiveThread::Run()
         ENetEvent event;
         int result = enet_host_service(s.host, &event, 0);
         while (result > 0) {
-            if (!s.HandleEvent(event))
-                break; // kept as pending; ENet holds the rest until there is room
+            s.HandleEvent(event);
             result = enet_host_check_events(s.host, &event);
         }
         if (result < 0)

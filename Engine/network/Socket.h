@@ -3,15 +3,16 @@
 // Connections are named by ids of our own (never 0, never reused within a socket).
 //
 // Threads. Each open socket runs one "Receive Thread", which waits on the socket outside any
-// lock, then services ENet under the socket's host lock and hands every connect, disconnect and
-// received datagram to the main thread through the socket's NetworkQueue. The main thread takes
-// them with Receive and never services ENet itself. Send, Disconnect and Drop run on the main
-// thread under the host lock and push the datagram out at once. Lock order: host lock, then the
-// queue's lock; the main thread holds at most one of them at a time. Everything the receive thread
-// shares with the main thread is the queue, the host lock's ENet state and atomic counters.
+// lock, services ENet under the socket's host lock, copies every connect, disconnect and received
+// datagram out of ENet, releases the host lock and only then hands them to the main thread through
+// the socket's NetworkQueue (so the main thread, answering at once, never finds the host lock
+// taken). The main thread takes them with Receive and never services ENet itself. Send,
+// Disconnect and Drop run on the main thread under the host lock and push the datagram out at
+// once. No thread holds the host lock and the queue's lock together. Everything the receive
+// thread shares with the main thread is the queue, the host lock's ENet state and atomic counters.
 //
-// When the queue is full the receive thread keeps the record it holds and stops reading the
-// network until there is room (the peers' resends cover the wait), so nothing is lost.
+// When the queue is full the receive thread keeps what it took and stops servicing ENet until
+// there is room (the peers' resends cover the wait), so nothing is lost.
 #pragma once
 
 #include <cstddef>

@@ -34,9 +34,11 @@ bool Join(GAME::NetworkConnection& client, GAME::NetworkConnection& server)
     const uint8_t* body = nullptr;
     size_t size = 0;
     return client.MakeConnectRequest(request) &&
-           server.Open(request.data(), request.size(), header, body, size) == GAME::NetworkConnection::RESULT_OK &&
+           server.Open(request.data(), request.size(), header, body, size) ==
+               GAME::NetworkConnection::RESULT_OK &&
            server.AcceptConnectRequest(body, size, 1, accept) == GAME::NetworkConnection::RESULT_OK &&
-           client.Open(accept.data(), accept.size(), header, body, size) == GAME::NetworkConnection::RESULT_OK;
+           client.Open(accept.data(), accept.size(), header, body, size) ==
+               GAME::NetworkConnection::RESULT_OK;
 }
 
 void Receive(GAME::NetworkConnection& link, const uint8_t* data, size_t size)
@@ -44,7 +46,8 @@ void Receive(GAME::NetworkConnection& link, const uint8_t* data, size_t size)
     static GAME::Test::GamePacketCreator creator;
     GAME::NetworkConnection::Result result;
     GAME::NetPacketHeader header;
-    GAME::NetPacket* packet = GAME::ConnectionManager::ReadPacket(link, data, size, &creator, &result, &header);
+    GAME::NetPacket* packet =
+        GAME::ConnectionManager::ReadPacket(link, data, size, &creator, &result, &header);
     if (result == GAME::NetworkConnection::RESULT_OK && header.size != size)
         std::abort();
     if (packet) {
