@@ -763,7 +763,8 @@ NetworkEntityList* Engine::GetNetworkEntityList() const
 void Engine::SetNetworkController(NetworkControllerBase* controller)
 {
     m_networkController = controller;
-    for (ConnectionManager* manager : {m_clientConnectionManager, m_serverConnectionManager, m_stubConnectionManager})
+    for (ConnectionManager* manager :
+         {m_clientConnectionManager, m_serverConnectionManager, m_stubConnectionManager})
         if (manager)
             manager->SetNetworkController(controller);
 }
@@ -771,7 +772,8 @@ void Engine::SetNetworkController(NetworkControllerBase* controller)
 void Engine::SetNetPacketCreator(NetworkPacketCreatorBase* creator)
 {
     m_packetCreator = creator;
-    for (ConnectionManager* manager : {m_clientConnectionManager, m_serverConnectionManager, m_stubConnectionManager})
+    for (ConnectionManager* manager :
+         {m_clientConnectionManager, m_serverConnectionManager, m_stubConnectionManager})
         if (manager)
             manager->SetNetPacketCreator(creator);
 }
