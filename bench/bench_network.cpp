@@ -290,7 +290,10 @@ int main()
                 static_cast<unsigned long long>(totalSent), static_cast<unsigned long long>(inOrder),
                 static_cast<unsigned long long>(serverController.outOfOrder), loadTime);
 
-    // Round trips, in alternating batches.
+    // Round trips, in alternating batches, with one client: the others leave so that only the
+    // threads of one client and the server are about, as in the bare echo.
+    for (int c = 1; c < clientCount; ++c)
+        clients[c]->Shutdown();
     serverController.echoFrom = &server;
     GAME::ClientConnectionManager& pinger = *clients[0];
     Controller& pingerController = *clientControllers[0];
