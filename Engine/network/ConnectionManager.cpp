@@ -156,7 +156,6 @@ void ConnectionManager::HandleDatagram(Link& link, const std::vector<uint8_t>& d
         link.connection.Open(data.data(), data.size(), header, body, size);
     if (result != NetworkConnection::RESULT_OK) {
         ReportDrop(link, result, data.size());
-        OnDropped(link, result);
         return;
     }
     if (m_networkLogging)
@@ -355,8 +354,10 @@ void ConnectionManager::DumpStats() const
               s.droppedMalformed, s.droppedOversized, s.droppedBadAuth, s.droppedReplay, s.droppedUnexpected,
               s.droppedUnreadable);
     if (m_socket)
-        LogPrintf(0, "  transport: %" PRIu64 " waits for the receive queue, %" PRIu64 " service errors",
-                  m_socket->GetQueueStalls(), m_socket->GetServiceErrors());
+        LogPrintf(0,
+                  "  transport: %" PRIu64 " waits for the receive queue, %" PRIu64
+                  " datagrams too large for it, %" PRIu64 " service errors",
+                  m_socket->GetQueueStalls(), m_socket->GetDroppedTooLarge(), m_socket->GetServiceErrors());
     for (const auto& [type, count] : m_typeCounts)
         LogPrintf(0, "  type %d (%s): %" PRIu64 " sent, %" PRIu64 " received", type, GetPacketTypeText(type),
                   count.sent, count.received);

@@ -146,8 +146,6 @@ protected:
     virtual void OnLinkDisconnected(Link&) {}
     // A datagram the link accepted, of the engine's own types (below 16).
     virtual void OnControlPacket(Link& link, const NetPacketHeader& header, const uint8_t* body, size_t size);
-    // A datagram was dropped on the link.
-    virtual void OnDropped(Link&, NetworkConnection::Result) {}
 
     // The link of a connection this side opened, known before the transport connects so that a
     // connection that never comes up is heard of too.

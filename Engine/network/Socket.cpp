@@ -361,18 +361,6 @@ void Socket::Disconnect(uint32_t connection)
     enet_host_flush(m_impl->host);
 }
 
-void Socket::Drop(uint32_t connection)
-{
-    std::lock_guard<std::mutex> lock(m_impl->hostLock);
-    auto it = m_impl->peers.find(connection);
-    if (!m_impl->host || it == m_impl->peers.end())
-        return;
-    ENetPeer* peer = it->second.peer;
-    peer->data = nullptr;
-    enet_peer_reset(peer);
-    m_impl->Forget(connection, true);
-}
-
 bool Socket::Receive(Event& event)
 {
     uint8_t kind = 0;

@@ -6,8 +6,8 @@
 // lock, services ENet under the socket's host lock, copies every connect, disconnect and received
 // datagram out of ENet, releases the host lock and only then hands them to the main thread through
 // the socket's NetworkQueue (so the main thread, answering at once, never finds the host lock
-// taken). The main thread takes them with Receive and never services ENet itself. Send,
-// Disconnect and Drop run on the main thread under the host lock and push the datagram out at
+// taken). The main thread takes them with Receive and never services ENet itself. Send and
+// Disconnect run on the main thread under the host lock and push the datagram out at
 // once. No thread holds the host lock and the queue's lock together. Everything the receive
 // thread shares with the main thread is the queue, the host lock's ENet state and atomic counters.
 //
@@ -63,8 +63,6 @@ public:
     bool Send(uint32_t connection, const uint8_t* data, size_t size);
     // Hangs up once what was sent is delivered; EVENT_DISCONNECTED follows.
     void Disconnect(uint32_t connection);
-    // Forgets the connection at once without telling the peer; no event follows.
-    void Drop(uint32_t connection);
     // Main thread: the next event handed over by the receive thread.
     bool Receive(Event& event);
     // Tells every peer (unless lingerMs is 0) and waits up to lingerMs for them to confirm, then
