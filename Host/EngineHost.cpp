@@ -4,16 +4,22 @@
 // engine down, printing every log line and, per second of flight, frame times and the regions
 // loaded and unloaded.
 //
-//   EngineHost [work-folder] [frames]
+//   EngineHost [work-folder] [frames] [--server [port] | --connect <address>[:port]] [--port <port>]
 //
 // The work folder (default "host-run" under the current folder) receives the game data, the
 // world, the user's settings and the log file; the host runs inside it. Without a frame count the
 // flight runs in real time at about 100 frames a second; with one, the whole flight is spread over
 // that many frames.
+//
+// With --server the host hosts a network session, with --connect it joins one (see
+// NetworkOptions.h); a server and a client on one machine need a work folder each, e.g.
+//   EngineHost run-server --server        and        EngineHost run-client --connect 127.0.0.1
+// The client reports its camera's view to the server, whose log shows the region it views.
 
 #include "FlightCamera.h"
 #include "HostEngine.h"
 #include "HostSound.h"
+#include "NetworkOptions.h"
 
 #include "core/Object.h"
 #include "core/ObjectManager.h"
@@ -136,7 +142,7 @@ bool MakeSampleData(const std::filesystem::path& folder)
 
 } // namespace
 
-int Run(const std::filesystem::path& folder, int frames)
+int Run(const std::filesystem::path& folder, int frames, const NetworkOptions& network)
 {
     std::printf("EngineHost: making the sample game data in %s\n", folder.string().c_str());
     if (!MakeSampleData(folder)) {
@@ -174,6 +180,8 @@ int Run(const std::filesystem::path& folder, int frames)
         return 1;
     }
 
+    StartNetwork(engine, network); // a failure is reported; the host then runs alone
+
     GAME::GraphicsEngine* graphics = engine.GetGraphicsEngine();
     GAME::RenderDevice* device = graphics->GetRenderDevice();
     std::printf("\nEngineHost: started\n");
@@ -184,9 +192,7 @@ int Run(const std::filesystem::path& folder, int frames)
     std::printf("  processor cores     %u (single-processor mode %s)\n", GAME::GetNumberOfProcessorCores(),
                 engine.GetIsSingleProcessorModeEnabled() ? "on" : "off");
     std::printf("  input device        %s\n", engine.GetInputDevice() ? "headless" : "none");
-    std::printf("  network role        %s\n", engine.IsNetworkServer()   ? "server"
-                                              : engine.IsNetworkClient() ? "client"
-                                                                         : "stub (no network)");
+    std::printf("  network role        %s\n", DescribeNetwork(engine).c_str());
     std::printf("  display widgets     %d\n", engine.GetDisplay().GetNumWidgets());
     HostSound hostSound(engine);
     std::printf("\n");
@@ -327,6 +333,7 @@ int Run(const std::filesystem::path& folder, int frames)
     std::printf("  graphics engine     %.1f frames a second over its last sample\n",
                 graphics->GetFramesPerSecond());
     std::printf("  resource loader     %u resources loaded\n", engine.GetResourceLoader()->GetLoadedCount());
+    std::printf("  network             %s\n", DescribeNetwork(engine).c_str());
 
     // The host keeps the user's settings, as a game does when the player changes them.
     if (!engine.GetOptions()->Save(DataKit::SampleGameData::userSettingsName))
@@ -344,6 +351,9 @@ int Run(const std::filesystem::path& folder, int frames)
 
 int main(int argc, char** argv)
 {
+    SampleHost::NetworkOptions network;
+    if (!SampleHost::TakeNetworkOptions(argc, argv, network))
+        return 2;
     std::filesystem::path folder =
         argc > 1 ? std::filesystem::path(argv[1]) : std::filesystem::path("host-run");
     // No count (or 0): the flight in real time.
@@ -351,7 +361,7 @@ int main(int argc, char** argv)
     std::error_code error;
     std::filesystem::create_directories(folder, error);
     folder = std::filesystem::absolute(folder, error).lexically_normal();
-    const int result = SampleHost::Run(folder, frames);
+    const int result = SampleHost::Run(folder, frames, network);
     GAME::RenderDevice::UnloadLibraries();
     return result;
 }

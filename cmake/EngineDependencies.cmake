@@ -40,6 +40,7 @@ list(APPEND ENGINE_PRIVATE_LIBS PkgConfig::OPENAL PkgConfig::SNDFILE)
 # Physics (ODE), path meshes and paths (Recast/Detour), network transport (ENet).
 pkg_check_modules(ODE REQUIRED IMPORTED_TARGET ode)
 pkg_check_modules(ENET REQUIRED IMPORTED_TARGET libenet)
+list(APPEND ENGINE_PRIVATE_LIBS PkgConfig::ENET)
 find_path(RECAST_INCLUDE_DIR Recast.h PATH_SUFFIXES recastnavigation REQUIRED)
 find_library(RECAST_LIBRARY Recast REQUIRED)
 find_library(DETOUR_LIBRARY Detour REQUIRED)
