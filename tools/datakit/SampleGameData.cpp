@@ -1,5 +1,7 @@
 #include "datakit/SampleGameData.h"
 
+#include "datakit/CharacterGenerator.h"
+
 #include <cstdio>
 #include <filesystem>
 
@@ -97,7 +99,8 @@ bool SampleGameData::Write(const std::string& folder) const
         if (!WriteText(root / ("Text_" + m_languageCode) / (category + ".txt"), text))
             return false;
     }
-    return true;
+    // The sample models and animations.
+    return CharacterGenerator::WriteSampleContent(folder);
 }
 
 } // namespace DataKit
