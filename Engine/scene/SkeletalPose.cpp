@@ -5,6 +5,7 @@
 #include "data/BinaryReader.h"
 #include "data/BinaryWriter.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace GAME {
@@ -109,7 +110,9 @@ uint32_t SkeletalPose::PackQuat(const Quat& q)
             c = std::isnan(c) ? 0.0f : -1.0f;
         if (c > 1.0f)
             c = 1.0f;
-        return static_cast<uint32_t>((c + 1.0f) * 127.5f);
+        // The small bias keeps unpacked values on their byte: without it a third of the bytes come
+        // out one lower (b * 2 / 255 - 1 rounds just below), and a pose decays with every save.
+        return std::min(static_cast<uint32_t>((c + 1.0f) * 127.5f + 0.001f), 255u);
     };
     return pack(q.x) | (pack(q.y) << 8) | (pack(q.z) << 16) | (pack(q.w) << 24);
 }

@@ -10,8 +10,9 @@
 // Stored form (little-endian): u32 bone count, u32 full flag (0 or 1, any non-zero is full), then
 // per bone in table order the four words of its Name, t as three floats, q packed into a u32, and
 // for a full record also k as three floats and u packed into a u32 (32 or 48 bytes a record).
-// Packing puts each component c, clamped to [-1, 1], in the byte trunc((c + 1) * 127.5): x in bits
-// 0-7, y 8-15, z 16-23, w 24-31; unpacking maps a byte b to b * 2 / 255 - 1.
+// Packing puts each component c, clamped to [-1, 1], in the byte trunc((c + 1) * 127.5 + 0.001): x
+// in bits 0-7, y 8-15, z 16-23, w 24-31; unpacking maps a byte b to b * 2 / 255 - 1, which packs
+// back to b.
 #pragma once
 
 #include "core/Coords.h"

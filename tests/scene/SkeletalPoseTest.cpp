@@ -157,6 +157,10 @@ TEST(SkeletalPoseTest, StoredFormsRoundTripWithPackingClamped)
         }
     }
     EXPECT_EQ(SkeletalPose::PackQuat(Quat(1, 1, 1, 1)), 0xFFFFFFFFu);
+    EXPECT_EQ(SkeletalPose::PackQuat(Quat(0, 0, 0, 0)), 0x7F7F7F7Fu);
+    // Every byte survives unpacking and packing again, so saved poses do not decay.
+    for (uint32_t b = 0; b < 256; ++b)
+        EXPECT_EQ(SkeletalPose::PackQuat(SkeletalPose::UnpackQuat(b * 0x01010101u)), b * 0x01010101u) << b;
     EXPECT_EQ(SkeletalPose::PackQuat(Quat(-1, -1, -1, -1)), 0u);
 
     // A stored pose that announces more records than its bytes hold keeps those that are there.
