@@ -89,6 +89,9 @@ bool SampleGameData::Write(const std::string& folder) const
     }
     if (!WriteText(root / defaultSettingsName, defaults))
         return false;
+    // The sample models and animations.
+    if (!CharacterGenerator::WriteSampleContent(folder))
+        return false;
 
     for (const std::string& category : Categories()) {
         // Every file starts with a comment line, so none is too short to be read.
@@ -99,8 +102,7 @@ bool SampleGameData::Write(const std::string& folder) const
         if (!WriteText(root / ("Text_" + m_languageCode) / (category + ".txt"), text))
             return false;
     }
-    // The sample models and animations.
-    return CharacterGenerator::WriteSampleContent(folder);
+    return true;
 }
 
 } // namespace DataKit

@@ -1,9 +1,8 @@
 // Writes the small set of game data a headless engine start reads, into a folder that a file
 // system then mounts: the record database "database.arz" (the utility font style record and the
-// records a caller adds), the options defaults file, the localized texts of one language
-// ("Text_<code>/<category>.txt", one file per category, lines of tag=text), and the sample models
-// and animations of CharacterGenerator. The sample host and the engine's tests make their data
-// here. One thread at a time.
+// records a caller adds), the options defaults file, and the localized texts of one language
+// ("Text_<code>/<category>.txt", one file per category, lines of tag=text). The sample host and
+// the engine's tests make their data here. One thread at a time.
 #pragma once
 
 #include "datakit/ArzWriter.h"
