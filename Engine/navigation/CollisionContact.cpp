@@ -95,9 +95,18 @@ int CollideOBBoxTriangle(const Vec3 triangle[3], const OBBox& box, CollisionCont
 {
     if (!contacts || capacity <= 0)
         return 0;
+    // A box that is not finite everywhere touches nothing (its corners would not be either).
+    if (!IsFiniteVec3(box.extents) || !IsFiniteVec3(box.coords.origin) || !IsFiniteVec3(box.coords.xAxis) ||
+        !IsFiniteVec3(box.coords.yAxis) || !IsFiniteVec3(box.coords.zAxis))
+        return 0;
     float depth = 0.0f;
     Vec3 axis;
     if (!TestTriangleOBBoxSeparation(triangle, box, depth, axis))
+        return 0;
+    // At the edges of the float range (huge or vanishing triangles) the axis can come out without a
+    // direction; such a contact could push nowhere.
+    const float axisLength = axis.LengthSquared();
+    if (!(axisLength > 0.25f && axisLength < 4.0f))
         return 0;
 
     // The part of the triangle inside the box: the triangle clipped by the box's six faces.
@@ -117,10 +126,10 @@ int CollideOBBoxTriangle(const Vec3 triangle[3], const OBBox& box, CollisionCont
 
     // How far a point lies inside the box along the push axis: the box must move that far for the
     // point to leave it.
-    const float boxLow = Vec3::Dot(axis, box.coords.origin) -
-                         (std::fabs(Vec3::Dot(axis, axes[0])) * extents[0] +
-                          std::fabs(Vec3::Dot(axis, axes[1])) * extents[1] +
-                          std::fabs(Vec3::Dot(axis, axes[2])) * extents[2]);
+    const float boxLow =
+        Vec3::Dot(axis, box.coords.origin) -
+        (std::fabs(Vec3::Dot(axis, axes[0])) * extents[0] + std::fabs(Vec3::Dot(axis, axes[1])) * extents[1] +
+         std::fabs(Vec3::Dot(axis, axes[2])) * extents[2]);
     struct Candidate
     {
         Vec3 position;
@@ -138,6 +147,8 @@ int CollideOBBoxTriangle(const Vec3 triangle[3], const OBBox& box, CollisionCont
         Vec3 corner = box.coords.origin;
         for (int k = 0; k < 3; ++k)
             corner -= axes[k] * (Vec3::Dot(axis, axes[k]) >= 0.0f ? extents[k] : -extents[k]);
+        if (!IsFiniteVec3(corner))
+            return 0;
         candidates[found++] = {corner, depth};
     }
     std::stable_sort(candidates, candidates + found,

@@ -64,7 +64,10 @@ class CollisionBox
 {
 public:
     CollisionBox() = default;
-    explicit CollisionBox(const OBBox& box, float distanceLimit = gInfinity) : m_box(box), m_query(distanceLimit) {}
+    explicit CollisionBox(const OBBox& box, float distanceLimit = gInfinity)
+        : m_box(box), m_query(distanceLimit)
+    {
+    }
 
     const OBBox& GetBox() const { return m_box; }
     BoxCollisionQuery& GetQuery() { return m_query; }

@@ -31,7 +31,8 @@ bool PhysicsMesh::Initialize(const void* data, unsigned size)
     const uint64_t expected = uint64_t(vertexCount) * vertexSize + uint64_t(triangleCount) * triangleSize;
     if (expected != reader.GetRemaining()) {
         LogPrintf(1, "Physics mesh data holds %u bytes where %u vertices and %u triangles need %llu",
-                  reader.GetRemaining(), vertexCount, triangleCount, static_cast<unsigned long long>(expected));
+                  reader.GetRemaining(), vertexCount, triangleCount,
+                  static_cast<unsigned long long>(expected));
         return false;
     }
     m_vertices.resize(vertexCount);
@@ -99,7 +100,8 @@ bool PhysicsMesh::GetIntersection(const Ray& ray, Intersection& intersection, Ph
     return intersection.distance != gInfinity;
 }
 
-int PhysicsMesh::FindCollisions(const OBBox& box, CollisionContact* contacts, int capacity, PhysicsSurface) const
+int PhysicsMesh::FindCollisions(const OBBox& box, CollisionContact* contacts, int capacity,
+                                PhysicsSurface) const
 {
     if (!contacts || capacity <= 0 || m_triangles.empty())
         return 0;
@@ -111,7 +113,8 @@ int PhysicsMesh::FindCollisions(const OBBox& box, CollisionContact* contacts, in
         if (!ABBoxesOverlap(bounds, m_triangleBoxes[i]))
             continue;
         const Triangle& t = m_triangles[i];
-        const Vec3 corners[3] = {m_vertices[t.vertices[0]], m_vertices[t.vertices[1]], m_vertices[t.vertices[2]]};
+        const Vec3 corners[3] = {m_vertices[t.vertices[0]], m_vertices[t.vertices[1]],
+                                 m_vertices[t.vertices[2]]};
         const int n = CollideOBBoxTriangle(corners, box, contacts + count, capacity - count);
         for (int k = 0; k < n; ++k)
             contacts[count + k].surface = t.flags;

@@ -62,7 +62,8 @@ public:
     // The nearest triangle the ray (in the mesh's frame) hits, either side: distance in units of
     // the ray's direction, point, and the triangle's flag word as the surface. A miss leaves the
     // distance at +infinity. Every triangle answers whatever surface is asked about.
-    bool GetIntersection(const Ray& ray, Intersection& intersection, PhysicsSurface surface = physicsSurfaceAny) const;
+    bool GetIntersection(const Ray& ray, Intersection& intersection,
+                         PhysicsSurface surface = physicsSurfaceAny) const;
     // Contacts of a box given in the mesh's frame, written into contacts; answers the number written
     // (at most capacity). Each contact carries its triangle's flag word as its surface.
     int FindCollisions(const OBBox& box, CollisionContact* contacts, int capacity,

@@ -60,7 +60,8 @@ float AnimChannel::GetBlendAmount() const
     return static_cast<float>(blendElapsed) / static_cast<float>(blendTime);
 }
 
-bool AnimChannel::Update(int elapsedMs, const Name& rootBone, SkeletalPose& pose, Vec3& movement, bool rootOnly)
+bool AnimChannel::Update(int elapsedMs, const Name& rootBone, SkeletalPose& pose, Vec3& movement,
+                         bool rootOnly)
 {
     const int32_t elapsed = blendElapsed + elapsedMs;
     if (outgoing.IsValid()) {
@@ -111,7 +112,9 @@ bool AnimChannel::Advance(PlayState& state, int elapsedMs, Entity* eventEntity, 
 
     // The root bone's travel becomes the movement; the bone keeps its rotation at the origin.
     Coords root = pose.GetBoneCoords(rootBone);
-    movement = elapsedMs < 1 ? Vec3() : (root.origin - state.lastRootPosition) * (1000.0f / static_cast<float>(elapsedMs));
+    movement = elapsedMs < 1
+                   ? Vec3()
+                   : (root.origin - state.lastRootPosition) * (1000.0f / static_cast<float>(elapsedMs));
     state.lastRootPosition = root.origin;
     root.origin = Vec3();
     pose.SetBoneCoords(rootBone, root);

@@ -48,7 +48,10 @@ struct AnimChannel
         Vec3 lastRootPosition;
 
         PlayState() = default;
-        explicit PlayState(const QueuedAnim& queued) : anim(queued.anim), loop(queued.loop), speed(queued.speed) {}
+        explicit PlayState(const QueuedAnim& queued)
+            : anim(queued.anim), loop(queued.loop), speed(queued.speed)
+        {
+        }
 
         bool IsValid() const { return anim != nullptr; }
         // frame rate * time / 1000, truncated; 0 without an animation.
@@ -91,8 +94,8 @@ struct AnimChannel
 
     // Advances one state; events go to the entity given (none for null). False when an event
     // handler changed the channel, which ends the advance at once.
-    bool Advance(PlayState& state, int elapsedMs, Entity* eventEntity, const Name& rootBone, SkeletalPose& pose,
-                 Vec3& movement, bool rootOnly);
+    bool Advance(PlayState& state, int elapsedMs, Entity* eventEntity, const Name& rootBone,
+                 SkeletalPose& pose, Vec3& movement, bool rootOnly);
 };
 
 } // namespace GAME

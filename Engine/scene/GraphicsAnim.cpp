@@ -142,7 +142,10 @@ SkeletalPose::AffineParts GraphicsAnim::BoneTrack::Sample(float frame, bool loop
 
 // ---- The animation -------------------------------------------------------------------------------
 
-GraphicsAnim::GraphicsAnim(BaseResourceManager* manager, const std::string& fileName) : Resource(manager, fileName) {}
+GraphicsAnim::GraphicsAnim(BaseResourceManager* manager, const std::string& fileName)
+    : Resource(manager, fileName)
+{
+}
 
 GraphicsAnim::~GraphicsAnim()
 {

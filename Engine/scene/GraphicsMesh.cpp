@@ -108,7 +108,8 @@ GraphicsMesh::GraphicsMesh(BaseResourceManager* manager, const std::string& file
 {
 }
 
-GraphicsMesh::GraphicsMesh(BaseResourceManager* manager, const std::string& fileName, GraphicsEngine* graphics)
+GraphicsMesh::GraphicsMesh(BaseResourceManager* manager, const std::string& fileName,
+                           GraphicsEngine* graphics)
     : Resource(manager, fileName), m_graphics(graphics)
 {
     std::fill(std::begin(m_attributeOffsets), std::end(m_attributeOffsets), -1);
@@ -216,8 +217,7 @@ Resource::InitResult GraphicsMesh::Initialize(const void* data, int size)
     } else if (version == 9) {
         result = ReadVersion9(reader, state);
     } else if (version == 8) {
-        if (ReadLegacyBody(reader, state) &&
-            ReadModelText(reader.GetCursor(), reader.GetRemaining()))
+        if (ReadLegacyBody(reader, state) && ReadModelText(reader.GetCursor(), reader.GetRemaining()))
             result = INIT_SUCCESS;
     } else {
         LogPrintf(1, "Mesh '%s' has version %u; versions 8 to 11 are read", GetFileName(), version);
@@ -357,8 +357,9 @@ bool GraphicsMesh::ReadLegacyBody(BinaryReader& reader, LoadState& state)
     const uint32_t materialCount = header[6], attributeCount = header[7], stride = header[8];
     if (reader.Failed() || vertexCount == 0 || vertexCount > legacyMaxVertices || faceCount == 0 ||
         faceCount > legacyMaxFaces || faceSetCount == 0 || faceSetCount > legacyMaxFaceSets ||
-        checkedCount > legacyMaxCheckedCount || boneCount > legacyMaxBones || hitBoxCount > legacyMaxHitBoxes ||
-        materialCount > legacyMaxMaterials || attributeCount == 0 || attributeCount > legacyMaxAttributes) {
+        checkedCount > legacyMaxCheckedCount || boneCount > legacyMaxBones ||
+        hitBoxCount > legacyMaxHitBoxes || materialCount > legacyMaxMaterials || attributeCount == 0 ||
+        attributeCount > legacyMaxAttributes) {
         LogPrintf(1, "Mesh '%s' has a bad legacy header", GetFileName());
         return false;
     }
@@ -504,7 +505,8 @@ bool GraphicsMesh::ReadBones(BinaryReader& reader, uint32_t boneCount)
         if (count == 0)
             continue;
         if (uint64_t(first) + count > boneCount) {
-            LogPrintf(1, "Mesh '%s' has bone %u with children past the %u bones", GetFileName(), i, boneCount);
+            LogPrintf(1, "Mesh '%s' has bone %u with children past the %u bones", GetFileName(), i,
+                      boneCount);
             return false;
         }
         for (uint32_t child = first; child < first + count; ++child) {
@@ -534,12 +536,14 @@ bool GraphicsMesh::ReadBones(BinaryReader& reader, uint32_t boneCount)
     for (size_t n = m_boneOrder.size(); n-- > 0;) {
         Bone& bone = m_bones[m_boneOrder[n]];
         for (int32_t c = 0; c < bone.numChildren; ++c)
-            bone.height = std::max(bone.height, m_bones[bone.firstChild + static_cast<uint32_t>(c)].height + 1);
+            bone.height =
+                std::max(bone.height, m_bones[bone.firstChild + static_cast<uint32_t>(c)].height + 1);
     }
     for (uint32_t index : m_boneOrder) {
         Bone& bone = m_bones[index];
-        bone.bindCoords =
-            bone.parent < 0 ? bone.relativeCoords : m_bones[static_cast<size_t>(bone.parent)].bindCoords * bone.relativeCoords;
+        bone.bindCoords = bone.parent < 0
+                              ? bone.relativeCoords
+                              : m_bones[static_cast<size_t>(bone.parent)].bindCoords * bone.relativeCoords;
     }
     return true;
 }
@@ -561,7 +565,8 @@ bool GraphicsMesh::ReadMaterials(BinaryReader& reader, uint32_t materialCount)
             material.shader = m_graphics->LoadShader2(material.shaderName);
             const std::string transparent = TransparentShaderName(material.shaderName);
             const bool hasVariant = files && files->DoesFileExist(transparent.c_str());
-            material.transparentShader = m_graphics->LoadShader2(hasVariant ? transparent : material.shaderName);
+            material.transparentShader =
+                m_graphics->LoadShader2(hasVariant ? transparent : material.shaderName);
         }
         for (uint32_t p = 0; p < parameterCount; ++p) {
             MaterialParam parameter;
@@ -674,8 +679,10 @@ bool GraphicsMesh::ReadContours(BinaryReader& reader)
         // The side of each point: across the contour (which closes on itself) from its neighbours.
         const size_t n = contour.points.size();
         for (size_t i = 0; i < n; ++i) {
-            const Vec3 along = contour.points[(i + 1) % n].position - contour.points[(i + n - 1) % n].position;
-            const Vec3 side = Vec3::Cross(along.LengthSquared() > 0.0f ? along.Unit() : Vec3(), contour.points[i].normal);
+            const Vec3 along =
+                contour.points[(i + 1) % n].position - contour.points[(i + n - 1) % n].position;
+            const Vec3 side =
+                Vec3::Cross(along.LengthSquared() > 0.0f ? along.Unit() : Vec3(), contour.points[i].normal);
             contour.points[i].side = side.LengthSquared() > 0.0f ? side.Unit() : Vec3();
             if (!IsFiniteVec3(contour.points[i].side))
                 contour.points[i].side = Vec3();
@@ -749,14 +756,17 @@ bool GraphicsMesh::Validate(const LoadState& state)
         }
         for (uint32_t bone : set.bones) {
             if (bone >= m_bones.size()) {
-                LogPrintf(1, "Mesh '%s' has face set %zu naming bone %u of %zu", name, s, bone, m_bones.size());
+                LogPrintf(1, "Mesh '%s' has face set %zu naming bone %u of %zu", name, s, bone,
+                          m_bones.size());
                 return false;
             }
         }
         if (!hasBoneBytes || set.bones.empty())
             continue;
-        for (uint64_t i = uint64_t(set.firstFace) * 3; i < (uint64_t(set.firstFace) + set.numFaces) * 3; ++i) {
-            const uint8_t* bytes = state.vertexData + size_t(IndexAt(state.indexData, i)) * m_stride + boneBytes;
+        for (uint64_t i = uint64_t(set.firstFace) * 3; i < (uint64_t(set.firstFace) + set.numFaces) * 3;
+             ++i) {
+            const uint8_t* bytes =
+                state.vertexData + size_t(IndexAt(state.indexData, i)) * m_stride + boneBytes;
             for (int b = 0; b < 4; ++b) {
                 if (bytes[b] >= set.bones.size()) {
                     LogPrintf(1, "Mesh '%s' has a vertex naming palette entry %u of face set %zu's %zu", name,
@@ -844,7 +854,8 @@ void GraphicsMesh::FoldBonePalettes(LoadState& state, int maxBones)
                 break;
         }
         const uint32_t stamp = static_cast<uint32_t>(s) + 1;
-        for (uint64_t i = uint64_t(set.firstFace) * 3; i < (uint64_t(set.firstFace) + set.numFaces) * 3; ++i) {
+        for (uint64_t i = uint64_t(set.firstFace) * 3; i < (uint64_t(set.firstFace) + set.numFaces) * 3;
+             ++i) {
             const uint16_t vertex = IndexAt(state.indexData, i);
             if (rewrittenBy[vertex] == stamp)
                 continue;
@@ -913,8 +924,8 @@ Resource::InitResult GraphicsMesh::Finish(LoadState& state)
         partial |= !device || !fillVertices(state.vertexData, static_cast<unsigned>(vertexBytes));
     if (!state.elements.empty()) {
         if (device)
-            m_vertexDeclaration =
-                device->CreateVertexDeclaration(state.elements.data(), static_cast<int>(state.elements.size()));
+            m_vertexDeclaration = device->CreateVertexDeclaration(state.elements.data(),
+                                                                  static_cast<int>(state.elements.size()));
         partial |= !m_vertexDeclaration;
     }
     if (m_numFaces > 0)
@@ -1132,7 +1143,7 @@ const ABBox& GraphicsMesh::GetBoundingBox() const
     return m_boundingBox;
 }
 
-const PhysicsMesh* GraphicsMesh::GetPhysicsMesh() const
+PhysicsMesh* GraphicsMesh::GetPhysicsMesh() const
 {
     Touch();
     return m_physicsMesh;

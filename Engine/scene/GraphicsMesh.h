@@ -162,8 +162,7 @@ public:
         Name name;
         std::string nameText;
         uint32_t type = 0;
-        union
-        {
+        union {
             uint32_t words[16];
             float floats[16];
         } value{};
@@ -269,8 +268,9 @@ public:
     HitBox GetHitBox(uint32_t index, const SkeletalPose& pose) const;
 
     const ABBox& GetBoundingBox() const;
-    // Null when the file had no collision mesh.
-    const PhysicsMesh* GetPhysicsMesh() const;
+    // Null when the file had no collision mesh. (Not const, like Entity::GetPhysicsMesh, which
+    // hands it on; its queries are const.)
+    PhysicsMesh* GetPhysicsMesh() const;
     uint32_t GetNumContours() const;
     const Contour& GetContour(uint32_t index) const;
     uint32_t GetNumPortals() const;

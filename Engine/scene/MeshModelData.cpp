@@ -23,7 +23,10 @@ namespace {
 class ModelTextReader
 {
 public:
-    ModelTextReader(const char* text, size_t length) : m_parser(text, length) { m_parser.SetStripQuotes(true); }
+    ModelTextReader(const char* text, size_t length) : m_parser(text, length)
+    {
+        m_parser.SetStripQuotes(true);
+    }
 
     bool AtEnd() const { return m_parser.AtEnd(); }
 

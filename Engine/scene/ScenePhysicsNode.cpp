@@ -34,7 +34,8 @@ ScenePhysicsNode::TreeNode* CopyTree(const ScenePhysicsNode::TreeNode* root)
 } // namespace
 
 ScenePhysicsNode::ScenePhysicsNode(const ScenePhysicsNode& other)
-    : SceneModelNode(other), m_faces(other.m_faces), m_vertices(other.m_vertices), m_root(CopyTree(other.m_root))
+    : SceneModelNode(other), m_faces(other.m_faces), m_vertices(other.m_vertices),
+      m_root(CopyTree(other.m_root))
 {
 }
 

@@ -66,7 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 Check(bone < bones);
         }
         for (uint32_t b = 0; b < bones; ++b)
-            Check(mesh.GetBone(b).parent == -1 || (mesh.GetBone(b).parent >= 0 && uint32_t(mesh.GetBone(b).parent) < bones));
+            Check(mesh.GetBone(b).parent == -1 ||
+                  (mesh.GetBone(b).parent >= 0 && uint32_t(mesh.GetBone(b).parent) < bones));
         SkeletalPose pose;
         for (uint32_t b = 0; b < bones && b < 8; ++b) {
             SkeletalPose::AffineParts parts;

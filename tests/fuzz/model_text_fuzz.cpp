@@ -21,8 +21,9 @@ void EngineFuzzSeeds(FuzzSeedSink& sink)
 {
     sink.Add("character", DataKit::CharacterGenerator::MakeCharacter().modelText);
     sink.Add("prop", DataKit::CharacterGenerator::MakeProp().modelText);
-    sink.Add("blocks", std::string("/* a comment */ CreateEntity { entity = \"records/a.dbr\" attach = \"Hand\" }\n"
-                                   "#ifdef EDITOR\nAttachPoint { name = \"Debug\" }\n#else\n"
-                                   "RigidBodyDescription { FusedBone { name = \"Tail\" origin = (0, 0, -1) } }\n"
-                                   "#endif\nJointDescription { jointType = universal breakChance = 3 }\n"));
+    sink.Add("blocks",
+             std::string("/* a comment */ CreateEntity { entity = \"records/a.dbr\" attach = \"Hand\" }\n"
+                         "#ifdef EDITOR\nAttachPoint { name = \"Debug\" }\n#else\n"
+                         "RigidBodyDescription { FusedBone { name = \"Tail\" origin = (0, 0, -1) } }\n"
+                         "#endif\nJointDescription { jointType = universal breakChance = 3 }\n"));
 }

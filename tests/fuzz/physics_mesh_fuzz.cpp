@@ -59,7 +59,7 @@ void EngineFuzzSeeds(FuzzSeedSink& sink)
 {
     sink.Add("prop", DataKit::CharacterGenerator::MakeProp().physicsMesh);
     sink.Add("empty", DataKit::MeshWriter::PhysicsMeshBytes({}, {}));
-    sink.Add("sliver", DataKit::MeshWriter::PhysicsMeshBytes(
-                           {GAME::Vec3(0, 0, 0), GAME::Vec3(1, 0, 0), GAME::Vec3(2, 0, 0), GAME::Vec3(0, 1e-7f, 0)},
-                           {{{0, 1, 2}, 7}, {{0, 1, 3}, 100}}));
+    sink.Add("sliver", DataKit::MeshWriter::PhysicsMeshBytes({GAME::Vec3(0, 0, 0), GAME::Vec3(1, 0, 0),
+                                                              GAME::Vec3(2, 0, 0), GAME::Vec3(0, 1e-7f, 0)},
+                                                             {{{0, 1, 2}, 7}, {{0, 1, 3}, 100}}));
 }

@@ -1,9 +1,9 @@
+#include "navigation/PhysicsMesh.h"
 #include "common/LogCapture.h"
 #include "core/Intersection.h"
 #include "core/Ray.h"
 #include "datakit/MeshWriter.h"
 #include "navigation/CollisionContact.h"
-#include "navigation/PhysicsMesh.h"
 #include "navigation/PhysicsRagDoll.h"
 #include "navigation/RigidBodyDescription.h"
 
@@ -120,7 +120,8 @@ TEST(PhysicsMeshTest, TriangleContactsAndBoxQueriesKeepTheNearest)
     const Vec3 triangle[3] = {Vec3(-1, 0, -1), Vec3(0, 0, 1), Vec3(1, 0, -1)};
     CollisionContact contacts[16];
     // A tilted box dips one corner below the triangle: the deepest contact comes first.
-    OBBox tilted(Vec3(0.2f, 0.2f, 0.2f), Coords::Rotation(Vec3(0, 0, 1), 0.6f) * Coords::Rotation(Vec3(1, 0, 0), 0.4f));
+    OBBox tilted(Vec3(0.2f, 0.2f, 0.2f),
+                 Coords::Rotation(Vec3(0, 0, 1), 0.6f) * Coords::Rotation(Vec3(1, 0, 0), 0.4f));
     tilted.coords.origin = Vec3(0, 0.2f, 0);
     const int n = CollideOBBoxTriangle(triangle, tilted, contacts, 16);
     ASSERT_GT(n, 0);
@@ -130,6 +131,12 @@ TEST(PhysicsMeshTest, TriangleContactsAndBoxQueriesKeepTheNearest)
     const Vec3 flat[3] = {Vec3(0, 0, 0), Vec3(1, 0, 0), Vec3(2, 0, 0)};
     EXPECT_EQ(CollideOBBoxTriangle(flat, Box(Vec3(1, 0, 0), Vec3(1, 1, 1)), contacts, 16), 0);
     EXPECT_EQ(CollideOBBoxTriangle(triangle, Box(Vec3(0, 2, 0), Vec3(0.5f, 0.5f, 0.5f)), contacts, 16), 0);
+    // Boxes that are not finite, or so large that their corners are not, touch nothing.
+    EXPECT_EQ(CollideOBBoxTriangle(triangle, Box(Vec3(0, 0, 0), Vec3(INFINITY, 1, 1)), contacts, 16), 0);
+    for (int i = 0,
+             n = CollideOBBoxTriangle(triangle, Box(Vec3(0, -3e38f, 0), Vec3(1, 3e38f, 1)), contacts, 16);
+         i < n; ++i)
+        EXPECT_TRUE(IsFiniteVec3(contacts[i].position) && IsFinite(contacts[i].depth));
 
     // The query keeps four contacts nearer than its limit, replacing the farthest kept.
     BoxCollisionQuery query(0.0f);
@@ -140,10 +147,10 @@ TEST(PhysicsMeshTest, TriangleContactsAndBoxQueriesKeepTheNearest)
         return c;
     };
     EXPECT_FALSE(query.AddContact(contact(-0.5f))); // half a unit apart: beyond a limit of 0
-    EXPECT_FALSE(query.AddContact(contact(0.0f)));   // touching is at the limit
+    EXPECT_FALSE(query.AddContact(contact(0.0f)));  // touching is at the limit
     for (float depth : {0.1f, 0.4f, 0.2f, 0.3f})
         EXPECT_TRUE(query.AddContact(contact(depth)));
-    EXPECT_TRUE(query.AddContact(contact(0.5f)));    // replaces 0.1
+    EXPECT_TRUE(query.AddContact(contact(0.5f)));   // replaces 0.1
     EXPECT_FALSE(query.AddContact(contact(0.05f))); // farther than all kept
     EXPECT_FALSE(query.AddContact(contact(NAN)));
     ASSERT_EQ(query.GetNumContacts(), 4);

@@ -81,7 +81,8 @@ protected:
         looping = LoadAnim("Anims/Loop.anm", loop.Write(2));
         AnimWriter once = MakeAnim(11, 10, 0.0f);
         once.text = AnimWriter::CallbackPointText("Hit", 5) + AnimWriter::CallbackPointText("After", 5) +
-                    AnimWriter::CallbackPointText("Late", 8) + AnimWriter::CreateEntityText(3, "records/dust.dbr", "Foot");
+                    AnimWriter::CallbackPointText("Late", 8) +
+                    AnimWriter::CreateEntityText(3, "records/dust.dbr", "Foot");
         single = LoadAnim("Anims/Once.anm", once.Write(2));
         base = LoadAnim("Anims/Base.anm", MakeAnim(5, 10, 0.0f, 0.0f).Write(2));
         other = LoadAnim("Anims/Other.anm", MakeAnim(5, 10, 0.0f, 10.0f).Write(2));
@@ -179,7 +180,7 @@ TEST_F(AnimChannelTest, EventsFireOncePerPassAndEndEveryWrap)
 {
     channel.PlayAnimation(looping, true, 1.0f, 0);
     for (int i = 0; i < 21; ++i)
-        Step(100); // 2100 ms: the events' cycle is 31 frames, about 1033 ms
+        Step(100);                         // 2100 ms: the events' cycle is 31 frames, about 1033 ms
     EXPECT_EQ(listener->Count("Zero"), 3); // the first update, then each wrap
     EXPECT_EQ(listener->Count("Mid"), 2);
     EXPECT_EQ(listener->Count("End"), 2);

@@ -35,13 +35,14 @@ class GraphicsAnimTest : public SceneFixture
 TEST_F(GraphicsAnimTest, BothVersionsLoadTracksAndTheTextPart)
 {
     AnimWriter writer = MakeWalk();
-    writer.text = "junk before /* CallbackPoint { name = \"Hidden\" } */\n" +
-                  AnimWriter::CallbackPointText("Step", 2) + "CallbackPoint { frame = 3 }\n" +
-                  "CallbackPoint { name = \"Start\" }\n" + "CallbackPoint { name = Quoted frame = \"4\" }\n" +
-                  AnimWriter::CreateEntityText(1, "records/dust.dbr", "Foot") +
-                  "CreateEntity { entity = \"records/none.dbr\" }\n" +
-                  "RagDollData { effectType = \"Blast wave\" direction = Sideways elevation = Upward push = Left }\n"
-                  "RagDollData { unknown = push = Right }\n";
+    writer.text =
+        "junk before /* CallbackPoint { name = \"Hidden\" } */\n" + AnimWriter::CallbackPointText("Step", 2) +
+        "CallbackPoint { frame = 3 }\n" + "CallbackPoint { name = \"Start\" }\n" +
+        "CallbackPoint { name = Quoted frame = \"4\" }\n" +
+        AnimWriter::CreateEntityText(1, "records/dust.dbr", "Foot") +
+        "CreateEntity { entity = \"records/none.dbr\" }\n" +
+        "RagDollData { effectType = \"Blast wave\" direction = Sideways elevation = Upward push = Left }\n"
+        "RagDollData { unknown = push = Right }\n";
     GraphicsAnim* v2 = LoadAnim("Anims/Walk2.anm", writer.Write(2));
     ASSERT_EQ(v2->GetInitResult(), Resource::INIT_SUCCESS);
     EXPECT_EQ(v2->GetLength(), 5u);

@@ -36,8 +36,9 @@ MeshWriter::Vertex SkinnedVertex(const Vec3& position, uint8_t bone0, uint8_t bo
 MeshWriter MakeEverything()
 {
     MeshWriter mesh;
-    mesh.SetAttributes({MeshWriter::ATTRIBUTE_POSITION, MeshWriter::ATTRIBUTE_NORMAL, MeshWriter::ATTRIBUTE_TEXCOORD0,
-                        MeshWriter::ATTRIBUTE_BONE_WEIGHTS, MeshWriter::ATTRIBUTE_BONE_INDICES});
+    mesh.SetAttributes({MeshWriter::ATTRIBUTE_POSITION, MeshWriter::ATTRIBUTE_NORMAL,
+                        MeshWriter::ATTRIBUTE_TEXCOORD0, MeshWriter::ATTRIBUTE_BONE_WEIGHTS,
+                        MeshWriter::ATTRIBUTE_BONE_INDICES});
     mesh.AddVertex(SkinnedVertex(Vec3(0, 0, 0), 0));
     mesh.AddVertex(SkinnedVertex(Vec3(1, 0, 0), 1, 0));
     mesh.AddVertex(SkinnedVertex(Vec3(1, 1, 0), 1));
@@ -77,11 +78,13 @@ MeshWriter MakeEverything()
     };
     mesh.materials = {material};
 
-    mesh.hitBoxes = {{"Chest", Vec3(0.5f, 1, 0.25f), Coords::Translation(Vec3(0, 0.5f, 0)), 1},
-                     {"Broken", Vec3(NAN, 1, 1), Coords(), noBone},
-                     {"Loose", Vec3(1, 1, 1), Coords(Vec3(2, 0, 0), Vec3(0, 3, 0), Vec3(0, 0, 4), Vec3()), 7}};
-    mesh.contours = {{{Vec3(0, 0, 0), Vec3(0, 1, 0)}, {Vec3(2, 0, 0), Vec3(0, 1, 0)}, {Vec3(2, 0, 2), Vec3(0, 1, 0)}},
-                     {{Vec3(5, 5, 5), Vec3(0, 1, 0)}}};
+    mesh.hitBoxes = {
+        {"Chest", Vec3(0.5f, 1, 0.25f), Coords::Translation(Vec3(0, 0.5f, 0)), 1},
+        {"Broken", Vec3(NAN, 1, 1), Coords(), noBone},
+        {"Loose", Vec3(1, 1, 1), Coords(Vec3(2, 0, 0), Vec3(0, 3, 0), Vec3(0, 0, 4), Vec3()), 7}};
+    mesh.contours = {
+        {{Vec3(0, 0, 0), Vec3(0, 1, 0)}, {Vec3(2, 0, 0), Vec3(0, 1, 0)}, {Vec3(2, 0, 2), Vec3(0, 1, 0)}},
+        {{Vec3(5, 5, 5), Vec3(0, 1, 0)}}};
     mesh.portals = {{{Vec3(1, 2, 3), Vec3(4, 5, 6), Vec3(7, 8, 9)}}};
     mesh.hasBoundingBox = true;
     mesh.boundsMin = Vec3(-1, 0, -1);
@@ -182,8 +185,8 @@ TEST_F(GraphicsMeshTest, EveryVersionLoadsWhatItCarries)
         std::vector<std::string> kept;
         for (const auto& p : material.parameters)
             kept.push_back(p.nameText);
-        EXPECT_EQ(kept, (std::vector<std::string>{"count", "enabled", "label", "frame", "matrix", "offset", "tint",
-                                                  "gloss", "color"}));
+        EXPECT_EQ(kept, (std::vector<std::string>{"count", "enabled", "label", "frame", "matrix", "offset",
+                                                  "tint", "gloss", "color"}));
         EXPECT_TRUE(mesh->GetTextures().empty());
         EXPECT_EQ(material.parameters[0].value.words[0], 42u);
         EXPECT_EQ(material.parameters[1].value.words[0], 1u);
@@ -299,7 +302,8 @@ struct BadFile
 TEST_F(GraphicsMeshTest, RefusesReferencesOutsideTheFileBeforeMakingAnything)
 {
     const BadFile cases[] = {
-        {"index at the vertex count", [](MeshWriter& m) { m.indices[4] = 4; }, "has a face naming vertex 4 of 4"},
+        {"index at the vertex count", [](MeshWriter& m) { m.indices[4] = 4; },
+         "has a face naming vertex 4 of 4"},
         {"blended index at the vertex count", [](MeshWriter& m) { m.blendedIndices[1] = 9; },
          "blended face naming vertex 9"},
         {"face set past the faces", [](MeshWriter& m) { m.faceSets[1].numFaces = 2; }, "beyond its 2 faces"},
@@ -307,19 +311,24 @@ TEST_F(GraphicsMeshTest, RefusesReferencesOutsideTheFileBeforeMakingAnything)
          "naming material 1 of 1"},
         {"palette over 256 entries", [](MeshWriter& m) { m.faceSets[0].bones.assign(257, 0); },
          "bone palette of 257 entries"},
-        {"palette bone past the bones", [](MeshWriter& m) { m.faceSets[0].bones[1] = 3; }, "naming bone 3 of 3"},
+        {"palette bone past the bones", [](MeshWriter& m) { m.faceSets[0].bones[1] = 3; },
+         "naming bone 3 of 3"},
         {"vertex bone byte past the palette",
          [](MeshWriter& m) { m.vertexBytes[size_t(m.stride) * 2 + size_t(m.AttributeOffset(6))] = 2; },
          "naming palette entry 2"},
         {"child range past the bones", [](MeshWriter& m) { m.bones[1].numChildren = 2; }, "children past"},
-        {"bone claimed by two parents", [](MeshWriter& m) { m.bones[0] = {"Root", 1, 2, Coords()}; },
+        {"bone claimed by two parents",
+         [](MeshWriter& m) {
+             m.bones[0] = {"Root", 1, 2, Coords()};
+         },
          "bone 2 claimed by two parents"},
         {"bones in a cycle", [](MeshWriter& m) { m.bones[2].firstChild = 0, m.bones[2].numChildren = 1; },
          "form a cycle"},
         {"bone its own child", [](MeshWriter& m) { m.bones[2].numChildren = 1, m.bones[2].firstChild = 2; },
          "bone 2 claimed by two parents"},
         {"attribute id 15", [](MeshWriter& m) { m.attributes[2] = 15; }, "has vertex attribute 15"},
-        {"attributes wider than the stride", [](MeshWriter& m) { m.stride -= 1, m.vertexBytes.resize(m.stride * 4); },
+        {"attributes wider than the stride",
+         [](MeshWriter& m) { m.stride -= 1, m.vertexBytes.resize(m.stride * 4); },
          "attributes of 52 bytes in a vertex of 51"},
         {"collision triangle past its vertices", [](MeshWriter& m) { m.physicsMesh[52] = 3; },
          "triangle naming vertex 3 of 3"},
@@ -331,7 +340,8 @@ TEST_F(GraphicsMeshTest, RefusesReferencesOutsideTheFileBeforeMakingAnything)
         MeshWriter writer = MakeEverything();
         bad.damage(writer);
         log.Clear();
-        GraphicsMesh* mesh = Load(writer.Write(11), Resource::INIT_INVALID_DATA, std::string("Meshes/") + bad.what);
+        GraphicsMesh* mesh =
+            Load(writer.Write(11), Resource::INIT_INVALID_DATA, std::string("Meshes/") + bad.what);
         EXPECT_EQ(mesh->GetNumVertices(), 0u);
         EXPECT_EQ(mesh->GetNumFaceSets(), 0u);
         EXPECT_EQ(mesh->GetNumCreationData(), 0u);
@@ -403,12 +413,13 @@ TEST_F(GraphicsMeshTest, LongPalettesFoldLeavesIntoTheirParents)
         RenderGenerationId generation;
         int folded; // leaves 2 .. 2 + folded - 1 go into bone 0
     };
-    for (Generation device : {Generation{RENDER_GENERATION_R200, 3}, Generation{RENDER_GENERATION_GEFORCE3, 6}}) {
+    for (Generation device :
+         {Generation{RENDER_GENERATION_R200, 3}, Generation{RENDER_GENERATION_GEFORCE3, 6}}) {
         SCOPED_TRACE(device.folded);
         Control()->SetGenerationId(device.generation);
         EXPECT_EQ(GraphicsMesh::GetMaxNumBones(Device()), 30 - device.folded);
-        GraphicsMesh* mesh =
-            Load(source.Write(11), Resource::INIT_SUCCESS, "Meshes/Wide" + std::to_string(device.folded) + ".msh");
+        GraphicsMesh* mesh = Load(source.Write(11), Resource::INIT_SUCCESS,
+                                  "Meshes/Wide" + std::to_string(device.folded) + ".msh");
         std::vector<uint32_t> palette = {0, 1};
         for (uint32_t b = 2 + uint32_t(device.folded); b < 30; ++b)
             palette.push_back(b);
@@ -418,13 +429,15 @@ TEST_F(GraphicsMeshTest, LongPalettesFoldLeavesIntoTheirParents)
         ASSERT_EQ(bytes.size(), source.vertexBytes.size());
         for (uint32_t v = 0; v < 30; ++v) {
             // Folded entries draw with bone 0 (new index 0); the others keep their bone, renumbered.
-            const uint8_t expected = v < 2 ? uint8_t(v) : v < 2 + uint32_t(device.folded) ? 0 : uint8_t(v - device.folded);
+            const uint8_t expected = v < 2                             ? uint8_t(v)
+                                     : v < 2 + uint32_t(device.folded) ? 0
+                                                                       : uint8_t(v - device.folded);
             EXPECT_EQ(boneByte(bytes, v, 0), expected) << v;
             EXPECT_EQ(boneByte(bytes, v, 1), expected) << v; // each vertex rewritten once
             EXPECT_EQ(boneByte(bytes, v, 2), 0);
             // Nothing but the bone bytes changes.
-            EXPECT_EQ(std::memcmp(&bytes[size_t(v) * source.stride], &source.vertexBytes[size_t(v) * source.stride],
-                                  size_t(boneBytes)),
+            EXPECT_EQ(std::memcmp(&bytes[size_t(v) * source.stride],
+                                  &source.vertexBytes[size_t(v) * source.stride], size_t(boneBytes)),
                       0);
         }
     }
@@ -506,7 +519,8 @@ TEST_F(GraphicsMeshTest, SkinningFramesHitBoxesAndAttachPointsFollowThePose)
 
     // A second mesh (clothing) whose root is named like the arm follows the arm of the first.
     MeshWriter clothing;
-    clothing.bones = {{"Arm", 1, 1, Coords::Translation(Vec3(1, 1, 0))}, {"Sleeve", 0, 0, Coords::Translation(Vec3(0, 0, 1))}};
+    clothing.bones = {{"Arm", 1, 1, Coords::Translation(Vec3(1, 1, 0))},
+                      {"Sleeve", 0, 0, Coords::Translation(Vec3(0, 0, 1))}};
     GraphicsMesh* sleeve = Load(clothing.Write(11), Resource::INIT_SUCCESS, "Meshes/Sleeve.msh");
     Coords sleeveFrames[2];
     sleeve->GetAbsCoords(SkeletalPose(), sleeveFrames, mesh, pose);

@@ -53,7 +53,8 @@ TEST_F(SampleContentTest, TheCharacterSkinsToIdentityInItsBindPoseAndWalksItsStr
     // The oldest devices allow 24 bones a draw: the face sets fit without folding.
     ASSERT_NE(Control(), nullptr);
     Control()->SetGenerationId(RENDER_GENERATION_GEFORCE3);
-    GraphicsMesh* body = LoadMesh(CharacterGenerator::characterMesh, ReadSample(CharacterGenerator::characterMesh));
+    GraphicsMesh* body =
+        LoadMesh(CharacterGenerator::characterMesh, ReadSample(CharacterGenerator::characterMesh));
     ASSERT_EQ(body->GetInitResult(), Resource::INIT_SUCCESS);
     const uint32_t bones = body->GetNumBones();
     ASSERT_GE(bones, 30u);
@@ -72,8 +73,10 @@ TEST_F(SampleContentTest, TheCharacterSkinsToIdentityInItsBindPoseAndWalksItsStr
     for (const Coords& frame : frames)
         ExpectNear(frame, Coords());
 
-    GraphicsAnim* walk = LoadAnim(CharacterGenerator::walkAnimation, ReadSample(CharacterGenerator::walkAnimation));
-    GraphicsAnim* idle = LoadAnim(CharacterGenerator::idleAnimation, ReadSample(CharacterGenerator::idleAnimation));
+    GraphicsAnim* walk =
+        LoadAnim(CharacterGenerator::walkAnimation, ReadSample(CharacterGenerator::walkAnimation));
+    GraphicsAnim* idle =
+        LoadAnim(CharacterGenerator::idleAnimation, ReadSample(CharacterGenerator::idleAnimation));
     ASSERT_EQ(walk->GetInitResult(), Resource::INIT_SUCCESS);
     ASSERT_EQ(idle->GetInitResult(), Resource::INIT_SUCCESS);
     EXPECT_EQ(walk->GetNumBones(), bones);
@@ -96,7 +99,8 @@ TEST_F(SampleContentTest, TheCharacterSkinsToIdentityInItsBindPoseAndWalksItsStr
     // The right hand hangs below the shoulder once the walk lowers the arms.
     Coords hand;
     body->GetAttachedCoords(pose, Name::Create("RightHand"), hand);
-    EXPECT_LT(hand.origin.y, body->GetBone(uint32_t(body->GetBoneIndex(Name::Create("RightUpperArm")))).bindCoords.origin.y);
+    EXPECT_LT(hand.origin.y,
+              body->GetBone(uint32_t(body->GetBoneIndex(Name::Create("RightUpperArm")))).bindCoords.origin.y);
 }
 
 } // namespace

@@ -36,7 +36,9 @@ public:
     class MemoryFile : public File
     {
     public:
-        MemoryFile(FileSource* source, const std::vector<uint8_t>& bytes) : m_source(source), m_bytes(bytes) {}
+        MemoryFile(FileSource* source, const std::vector<uint8_t>& bytes) : m_source(source), m_bytes(bytes)
+        {
+        }
         FileSource* GetSource() override { return m_source; }
         const void* Lock(unsigned offset, unsigned size) override
         {
@@ -107,7 +109,10 @@ public:
 class MeshManager : public BaseResourceManager
 {
 public:
-    MeshManager(ResourceLoader* loader, GraphicsEngine* graphics) : BaseResourceManager(loader), m_graphics(graphics) {}
+    MeshManager(ResourceLoader* loader, GraphicsEngine* graphics)
+        : BaseResourceManager(loader), m_graphics(graphics)
+    {
+    }
     Resource* CreateResource(const std::string& fileName) override
     {
         return new GraphicsMesh(this, fileName, m_graphics);
@@ -182,7 +187,8 @@ protected:
     std::unique_ptr<GraphicsEngine> graphics;
     ResourceLoader loader;
     std::unique_ptr<MeshManager> meshes;
-    std::unique_ptr<ResourceManager<GraphicsAnim>> anims = std::make_unique<ResourceManager<GraphicsAnim>>(&loader);
+    std::unique_ptr<ResourceManager<GraphicsAnim>> anims =
+        std::make_unique<ResourceManager<GraphicsAnim>>(&loader);
 
 private:
     Platform::ModuleHandle m_module = nullptr;

@@ -53,7 +53,8 @@ TEST(SkeletalPoseTest, StoresLooksUpAndIgnoresTheEmptyName)
     // 251 bones fit; the next new bone is dropped, existing ones still change.
     SkeletalPose full;
     for (int i = 0; i < 251; ++i)
-        full.SetBone(Name::Create(("b" + std::to_string(i)).c_str()), MakeParts(Vec3(float(i), 0, 0), Quat()));
+        full.SetBone(Name::Create(("b" + std::to_string(i)).c_str()),
+                     MakeParts(Vec3(float(i), 0, 0), Quat()));
     full.SetBone(Name::Create("b251"), Parts());
     EXPECT_FALSE(full.ContainsBone(Name::Create("b251")));
     full.SetBone(Name::Create("b7"), MakeParts(Vec3(-1, 0, 0), Quat()));
@@ -103,7 +104,8 @@ TEST(SkeletalPoseTest, FramesDecomposeAndComposeBackMirrorsIncluded)
 {
     SkeletalPose pose;
     const Name bone = Name::Create("bone");
-    const Coords frame = Coords::Rotation(Vec3(1, 2, 3).Unit(), 0.7f) * Coords::Translation(Vec3(1, -2, 0.5f));
+    const Coords frame =
+        Coords::Rotation(Vec3(1, 2, 3).Unit(), 0.7f) * Coords::Translation(Vec3(1, -2, 0.5f));
     pose.SetBoneCoords(bone, frame);
     ExpectNear(pose.GetBoneCoords(bone), frame);
     EXPECT_EQ(pose.GetBone(bone).k, Vec3(1, 1, 1));

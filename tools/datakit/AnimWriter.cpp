@@ -48,9 +48,9 @@ std::vector<uint8_t> AnimWriter::Write(int version) const
         const char header[4] = {'A', 'N', 'M', 2};
         out.insert(out.end(), header, header + 4);
     }
-    const uint32_t frames =
-        frameCount >= 0 ? static_cast<uint32_t>(frameCount)
-                        : (tracks.empty() ? 0u : static_cast<uint32_t>(tracks.front().keys.size()));
+    const uint32_t frames = frameCount >= 0
+                                ? static_cast<uint32_t>(frameCount)
+                                : (tracks.empty() ? 0u : static_cast<uint32_t>(tracks.front().keys.size()));
     U32(out, static_cast<uint32_t>(tracks.size()));
     U32(out, frames);
     U32(out, frameRate);
@@ -64,7 +64,8 @@ std::vector<uint8_t> AnimWriter::Write(int version) const
             out.insert(out.end(), track.bone.begin(), track.bone.end());
         }
         for (uint32_t f = 0; f < frames; ++f) {
-            const Key key = track.keys.empty() ? Key() : track.keys[std::min<size_t>(f, track.keys.size() - 1)];
+            const Key key =
+                track.keys.empty() ? Key() : track.keys[std::min<size_t>(f, track.keys.size() - 1)];
             F32(out, key.t.x);
             F32(out, key.t.y);
             F32(out, key.t.z);

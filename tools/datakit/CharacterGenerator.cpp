@@ -30,7 +30,8 @@ Quat Multiply(const Quat& a, const Quat& b)
 }
 
 // The 24 corners and 12 faces of a box, each face with its own normal, added to the writer.
-void AddBox(MeshWriter& mesh, const Vec3& center, const Vec3& extents, uint8_t paletteIndex, Vec3& lo, Vec3& hi)
+void AddBox(MeshWriter& mesh, const Vec3& center, const Vec3& extents, uint8_t paletteIndex, Vec3& lo,
+            Vec3& hi)
 {
     const Vec3 axes[3] = {Vec3(1, 0, 0), Vec3(0, 1, 0), Vec3(0, 0, 1)};
     const float e[3] = {extents.x, extents.y, extents.z};
@@ -43,7 +44,8 @@ void AddBox(MeshWriter& mesh, const Vec3& center, const Vec3& extents, uint8_t p
             if (sign < 0)
                 std::swap(u, v);
             const Vec3 faceCenter = center + n * e[axis];
-            const Vec3 corners[4] = {faceCenter - u - v, faceCenter + u - v, faceCenter + u + v, faceCenter - u + v};
+            const Vec3 corners[4] = {faceCenter - u - v, faceCenter + u - v, faceCenter + u + v,
+                                     faceCenter - u + v};
             const float uv[4][2] = {{0, 1}, {1, 1}, {1, 0}, {0, 0}};
             uint32_t first = 0;
             for (int c = 0; c < 4; ++c) {
@@ -167,8 +169,8 @@ const std::vector<CharacterGenerator::SkeletonBone>& CharacterGenerator::Skeleto
         }
         // File order: breadth first from the root, so each bone's children are consecutive.
         std::vector<SkeletonBone> ordered;
-        ordered.push_back({definitions[0].name, -1, definitions[0].offset, definitions[0].center,
-                           definitions[0].extents});
+        ordered.push_back(
+            {definitions[0].name, -1, definitions[0].offset, definitions[0].center, definitions[0].extents});
         for (size_t next = 0; next < ordered.size(); ++next) {
             for (size_t d = 0; d < definitions.size(); ++d) {
                 if (ordered[next].name != definitions[d].parent)
@@ -185,7 +187,8 @@ const std::vector<CharacterGenerator::SkeletonBone>& CharacterGenerator::Skeleto
 MeshWriter CharacterGenerator::MakeProp()
 {
     MeshWriter mesh;
-    mesh.SetAttributes({MeshWriter::ATTRIBUTE_POSITION, MeshWriter::ATTRIBUTE_NORMAL, MeshWriter::ATTRIBUTE_TEXCOORD0});
+    mesh.SetAttributes(
+        {MeshWriter::ATTRIBUTE_POSITION, MeshWriter::ATTRIBUTE_NORMAL, MeshWriter::ATTRIBUTE_TEXCOORD0});
     Vec3 lo(GAME::gInfinity, GAME::gInfinity, GAME::gInfinity), hi = -lo;
     const Vec3 center(0, 0.5f, 0), extents(0.5f, 0.5f, 0.5f);
     AddBox(mesh, center, extents, 0, lo, hi);
@@ -213,7 +216,8 @@ MeshWriter CharacterGenerator::MakeProp()
     std::vector<Vec3> corners;
     for (int i = 0; i < 8; ++i)
         corners.push_back(center + Vec3(i & 1 ? 0.5f : -0.5f, i & 2 ? 0.5f : -0.5f, i & 4 ? 0.5f : -0.5f));
-    const uint32_t quads[6][4] = {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4}, {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}};
+    const uint32_t quads[6][4] = {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4},
+                                  {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}};
     std::vector<MeshWriter::Triangle> triangles;
     for (const auto& q : quads) {
         triangles.push_back({{q[0], q[1], q[2]}, GAME::PHYSICS_SURFACE_WOOD});
@@ -227,8 +231,9 @@ MeshWriter CharacterGenerator::MakeCharacter()
 {
     const std::vector<SkeletonBone>& skeleton = Skeleton();
     MeshWriter mesh;
-    mesh.SetAttributes({MeshWriter::ATTRIBUTE_POSITION, MeshWriter::ATTRIBUTE_NORMAL, MeshWriter::ATTRIBUTE_TEXCOORD0,
-                        MeshWriter::ATTRIBUTE_BONE_WEIGHTS, MeshWriter::ATTRIBUTE_BONE_INDICES});
+    mesh.SetAttributes({MeshWriter::ATTRIBUTE_POSITION, MeshWriter::ATTRIBUTE_NORMAL,
+                        MeshWriter::ATTRIBUTE_TEXCOORD0, MeshWriter::ATTRIBUTE_BONE_WEIGHTS,
+                        MeshWriter::ATTRIBUTE_BONE_INDICES});
     for (size_t i = 0; i < skeleton.size(); ++i) {
         MeshWriter::Bone bone;
         bone.name = skeleton[i].name;
@@ -263,8 +268,8 @@ MeshWriter CharacterGenerator::MakeCharacter()
                 continue;
             const uint8_t paletteIndex = static_cast<uint8_t>(set.bones.size());
             set.bones.push_back(static_cast<uint32_t>(b));
-            AddBox(mesh, BindPosition(static_cast<int>(b)) + skeleton[b].center, skeleton[b].extents, paletteIndex,
-                   setLo, setHi);
+            AddBox(mesh, BindPosition(static_cast<int>(b)) + skeleton[b].center, skeleton[b].extents,
+                   paletteIndex, setLo, setHi);
         }
         set.numFaces = static_cast<uint32_t>(mesh.indices.size() / 3) - set.firstFace;
         set.boxCenter = (setLo + setHi) * 0.5f;
@@ -287,7 +292,8 @@ MeshWriter CharacterGenerator::MakeCharacter()
                              "RightForearm", "LeftThigh", "LeftCalf", "RightThigh", "RightCalf"}) {
         const int bone = BoneIndex(name);
         const SkeletonBone& b = skeleton[static_cast<size_t>(bone)];
-        mesh.hitBoxes.push_back({name, b.extents, Coords::Translation(b.center), static_cast<uint32_t>(bone)});
+        mesh.hitBoxes.push_back(
+            {name, b.extents, Coords::Translation(b.center), static_cast<uint32_t>(bone)});
     }
 
     std::string text;
@@ -302,8 +308,8 @@ MeshWriter CharacterGenerator::MakeCharacter()
     attach("Chest", "Spine3", Vec3(0, 0.05f, 0.12f));
     text += "SkeletonEmitterBones\n{\n    Head LeftHand RightHand\n}\n";
     auto body = [&](const char* parent, const char* child, const Vec3& extents) {
-        text += std::string("RigidBodyDescription\n{\n    parentName = \"") + parent + "\"\n    childName = \"" +
-                child + "\"\n    extents = " + Vector(extents) +
+        text += std::string("RigidBodyDescription\n{\n    parentName = \"") + parent +
+                "\"\n    childName = \"" + child + "\"\n    extents = " + Vector(extents) +
                 "\n    collides = true\n    density = 100\n    playFallSound = true\n}\n";
     };
     body("Pelvis", "Spine2", Vec3(0.16f, 0.15f, 0.1f));
@@ -311,8 +317,8 @@ MeshWriter CharacterGenerator::MakeCharacter()
     body("LeftThigh", "LeftCalf", Vec3(0.07f, 0.22f, 0.07f));
     body("RightThigh", "RightCalf", Vec3(0.07f, 0.22f, 0.07f));
     auto joint = [&](int a, int b, const char* type) {
-        text += "JointDescription\n{\n    rigidBody0 = " + std::to_string(a) + "\n    rigidBody1 = " +
-                std::to_string(b) + "\n    jointType = " + type +
+        text += "JointDescription\n{\n    rigidBody0 = " + std::to_string(a) +
+                "\n    rigidBody1 = " + std::to_string(b) + "\n    jointType = " + type +
                 "\n    jointAxis0 = x\n    loStop0 = -0.5\n    hiStop0 = 0.5\n    breakable = false\n}\n";
     };
     joint(0, 1, "ball");
@@ -374,7 +380,8 @@ AnimWriter CharacterGenerator::MakeIdle()
         AnimWriter::Track track;
         track.bone = bone.name;
         for (int f = 0; f < idleFrames; ++f) {
-            const float breath = std::sin(2.0f * pi * static_cast<float>(f) / static_cast<float>(idleFrames - 1));
+            const float breath =
+                std::sin(2.0f * pi * static_cast<float>(f) / static_cast<float>(idleFrames - 1));
             AnimWriter::Key key;
             const std::string& n = bone.name;
             if (n == "Spine1")
@@ -397,7 +404,8 @@ bool CharacterGenerator::WriteSampleContent(const std::string& folder)
     const std::filesystem::path root(folder);
     return WriteFile(root / propMesh, MakeProp().Write(11)) &&
            WriteFile(root / characterMesh, MakeCharacter().Write(11)) &&
-           WriteFile(root / walkAnimation, MakeWalk().Write(2)) && WriteFile(root / idleAnimation, MakeIdle().Write(1));
+           WriteFile(root / walkAnimation, MakeWalk().Write(2)) &&
+           WriteFile(root / idleAnimation, MakeIdle().Write(1));
 }
 
 } // namespace DataKit

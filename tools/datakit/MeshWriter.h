@@ -47,10 +47,10 @@ public:
         uint32_t material = 0;
         uint32_t firstFace = 0;
         uint32_t numFaces = 0;
-        uint32_t section = 0;          // version 11 only
-        GAME::Vec3 boxCenter;          // version 11 only
-        GAME::Vec3 boxExtents;         // version 11 only
-        std::vector<uint32_t> bones;   // the palette
+        uint32_t section = 0;        // version 11 only
+        GAME::Vec3 boxCenter;        // version 11 only
+        GAME::Vec3 boxExtents;       // version 11 only
+        std::vector<uint32_t> bones; // the palette
     };
 
     struct Bone

@@ -41,7 +41,8 @@ TEST_F(SceneLoaderThreadTest, MeshesAndAnimationsLoadOnTheLoaderThreadWhileTheMa
     auto* prop = static_cast<GraphicsMesh*>(meshes->LoadResource(CharacterGenerator::propMesh));
     GraphicsAnim* walk = anims->LoadTypedResource(CharacterGenerator::walkAnimation);
     ASSERT_TRUE(body && prop && walk);
-    for (Resource* resource : {static_cast<Resource*>(body), static_cast<Resource*>(walk), static_cast<Resource*>(prop)})
+    for (Resource* resource :
+         {static_cast<Resource*>(body), static_cast<Resource*>(walk), static_cast<Resource*>(prop)})
         loader.EnqueueResource(resource, RESOURCE_PRIORITY_HIGH, true);
     const unsigned marker = loader.CreateMarker();
 
