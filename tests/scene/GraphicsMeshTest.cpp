@@ -1,5 +1,6 @@
 #include "SceneFixtures.h"
 
+#include "core/Ray.h"
 #include "datakit/MeshWriter.h"
 #include "graphics/RenderIndexBuffer.h"
 #include "navigation/PhysicsMesh.h"
@@ -500,6 +501,9 @@ TEST_F(GraphicsMeshTest, SkinningFramesHitBoxesAndAttachPointsFollowThePose)
     GraphicsMesh::HitBox chest = mesh->GetHitBox(0, pose);
     ExpectNear(chest.box.coords.origin, Vec3(1, 1.5f, 0));
     ExpectNear(chest.box.extents, Vec3(0.5f, 1, 0.25f));
+    // A ray along -Z meets the posed box where its X half-extent, turned onto Z, ends.
+    EXPECT_NEAR(chest.box.IntersectRay(Ray(Vec3(1, 1.5f, 5), Vec3(0, 0, -1))), 4.5f, 1e-4f);
+    EXPECT_EQ(chest.box.IntersectRay(Ray(Vec3(1, 3, 5), Vec3(0, 0, -1))), gInfinity);
     SkeletalPose scaled;
     SkeletalPose::AffineParts parts;
     parts.k = Vec3(2, 1, 1);
