@@ -1,5 +1,6 @@
 #include "datakit/SampleGameData.h"
 
+#include "datakit/CharacterGenerator.h"
 #include "datakit/SampleEffects.h"
 #include "datakit/ShaderWriter.h"
 #include "datakit/SoundWriter.h"
@@ -99,6 +100,9 @@ bool SampleGameData::Write(const std::string& folder) const
         defaults += line;
     }
     if (!WriteText(root / defaultSettingsName, defaults))
+        return false;
+    // The sample models and animations.
+    if (!CharacterGenerator::WriteSampleContent(folder))
         return false;
 
     for (const std::string& category : Categories()) {
