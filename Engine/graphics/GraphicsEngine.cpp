@@ -17,6 +17,8 @@
 #include "graphics/RenderDevice.h"
 #include "graphics/RenderSurface.h"
 #include "platform/FatalError.h"
+#include "scene/GraphicsAnim.h"
+#include "scene/GraphicsMesh.h"
 #include "platform/SystemInfo.h"
 #include "platform/Threading.h"
 #include "world/Engine.h"

@@ -85,12 +85,11 @@ private:
 
 using TextureResourceManager = GraphicsResourceManager<GraphicsTexture>;
 using ShaderResourceManager = GraphicsResourceManager<GraphicsShader2>;
-// TODO(stand-in): the resource classes GraphicsFont (fonts), GraphicsMesh and GraphicsAnim (meshes
-// and animations, Engine/scene) are not built yet, so their managers make nothing and LoadFont,
-// LoadMesh and LoadAnimation answer null. When a class lands, its alias below becomes
-// GraphicsResourceManager<GraphicsFont> (GraphicsMesh, GraphicsAnim).
+// TODO(stand-in): the font resource class (GraphicsFont) is not built yet, so its manager makes
+// nothing and LoadFont answers null; when it lands, its alias becomes
+// GraphicsResourceManager<GraphicsFont>.
 using FontResourceManager = PendingResourceManager<GraphicsFont>;
-using MeshResourceManager = PendingResourceManager<GraphicsMesh>;
-using AnimationResourceManager = PendingResourceManager<GraphicsAnim>;
+using MeshResourceManager = GraphicsResourceManager<GraphicsMesh>;
+using AnimationResourceManager = GraphicsResourceManager<GraphicsAnim>;
 
 } // namespace GAME
