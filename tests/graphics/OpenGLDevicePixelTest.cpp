@@ -294,5 +294,556 @@ TEST_F(OpenGLPixelTest, BlendsWithEveryFactor)
     EXPECT_EQ(device->GetSourceBlend(), RENDER_BLEND_ZERO);
 }
 
+TEST_F(OpenGLPixelTest, AlphaTestDiscardsByFunctionAndReferenceForEveryProgram)
+{
+    Clear(0.0f, 0.0f, 0.0f, 1.0f);
+    device->SetDepthTestFunction(RENDER_TEST_ALWAYS);
+    // The canvas's alpha testing: greater than 0.05.
+    device->SetAlphaTestFunction(RENDER_TEST_GREATER);
+    device->SetAlphaReference(0.05f);
+    Rectangle(0, 0, 8, 8, Argb(255, 255, 255, 10));  // alpha 0.039: discarded
+    Rectangle(8, 0, 8, 8, Argb(255, 255, 255, 16));  // 0.063: kept
+    device->SetAlphaTestFunction(RENDER_TEST_LESS);
+    Rectangle(16, 0, 8, 8, Argb(255, 255, 255, 10)); // kept
+    Rectangle(24, 0, 8, 8, Argb(255, 255, 255, 16)); // discarded
+    device->SetAlphaTestFunction(RENDER_TEST_NEVER);
+    Rectangle(32, 0, 8, 8, Argb(255, 255, 255, 255));
+
+    // A program of the library's gets the same test after its own main.
+    RenderVertexShader* vs = VertexProgram(GAME::Test::passThroughVertexProgram);
+    RenderPixelShader* ps = PixelProgram(GAME::Test::colorPixelProgram);
+    ASSERT_TRUE(vs && ps);
+    device->SetVertexShader(vs);
+    device->SetPixelShader(ps);
+    device->SetAlphaTestFunction(RENDER_TEST_GREATER_EQUAL);
+    device->SetAlphaReference(0.5f);
+    // Left half alpha 0.25 (discarded), right half alpha 0.75 (kept), rows 16 to 31.
+    Geometry left = MakeQuad(-1.0f, 0.0f, 0.0f, 0.5f, Argb(0, 255, 0, 64));
+    Geometry right = MakeQuad(0.0f, 0.0f, 1.0f, 0.5f, Argb(0, 255, 0, 191));
+    Draw(left);
+    Draw(right);
+    device->SetAlphaTestFunction(RENDER_TEST_ALWAYS);
+    const Image image = Read();
+    ASSERT_FALSE(image.pixels.empty());
+    EXPECT_TRUE(Near(image.At(4, 4), 0, 0, 0, 255)) << Describe(image.At(4, 4));
+    EXPECT_TRUE(Near(image.At(12, 4), 255, 255, 255, 16));
+    EXPECT_TRUE(Near(image.At(20, 4), 255, 255, 255, 10));
+    EXPECT_TRUE(Near(image.At(28, 4), 0, 0, 0, 255));
+    EXPECT_TRUE(Near(image.At(36, 4), 0, 0, 0, 255));
+    EXPECT_TRUE(Near(image.At(16, 20), 0, 0, 0, 255)) << Describe(image.At(16, 20));
+    EXPECT_TRUE(Near(image.At(48, 20), 0, 255, 0, 191)) << Describe(image.At(48, 20));
+    Destroy(left);
+    Destroy(right);
+    device->DestroyVertexShader(&vs);
+    device->DestroyPixelShader(&ps);
+    EXPECT_EQ(vs, nullptr);
+}
+
+TEST_F(OpenGLPixelTest, ProgramsDrawWithConstantsThatOutliveProgramChanges)
+{
+    // The vertex program transforms by the matrix in registers 0 to 3; the pixel program's colour
+    // is pc[2].
+    const char* transform = R"GLSL(
+void main()
+{
+    gl_Position = engine_transform(0, a_position);
+    v_color0 = a_color;
+}
+)GLSL";
+    const char* constantColor = "void main() { o_color = pc[2]; }";
+    RenderVertexShader* vs = VertexProgram(transform);
+    RenderVertexShader* plain = VertexProgram(GAME::Test::passThroughVertexProgram);
+    RenderPixelShader* ps = PixelProgram(constantColor);
+    ASSERT_TRUE(vs && plain && ps);
+    // Rows of a matrix that moves x by +1 (clip space): the left half of the quad lands right.
+    const float matrix[16] = {1, 0, 0, 1, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+    const float red[4] = {1, 0, 0, 1};
+    device->SetVertexShaderConstants(0, matrix, 4);
+    device->SetPixelShaderConstants(2, red, 1);
+    Clear(0.0f, 0.0f, 0.0f, 1.0f);
+    Geometry quad = MakeQuad(-1.0f, -1.0f, 0.0f, 1.0f, Argb(255, 255, 255, 255));
+    device->SetVertexShader(vs);
+    device->SetPixelShader(ps);
+    Draw(quad);
+    // Another program in between; the registers stay the device's.
+    device->SetVertexShader(plain);
+    device->SetPixelShader(nullptr);
+    Geometry corner = MakeQuad(-1.0f, 0.5f, -0.5f, 1.0f, Argb(0, 0, 255, 255));
+    Draw(corner);
+    device->SetVertexShader(vs);
+    device->SetPixelShader(ps);
+    const float green[4] = {0, 1, 0, 1};
+    const float down[16] = {1, 0, 0, 1, 0, 1, 0, -1, 0, 0, 1, 0, 0, 0, 0, 1};
+    device->SetVertexShaderConstants(0, down, 4);
+    device->SetPixelShaderConstants(2, green, 1);
+    Geometry small = MakeQuad(-1.0f, 0.0f, -0.5f, 0.5f, Argb(255, 255, 255, 255));
+    Draw(small); // lands at x 0 .. 0.5, y -1 .. -0.5, over the red
+    const Image image = Read();
+    ASSERT_FALSE(image.pixels.empty());
+    EXPECT_TRUE(Near(image.At(40, 8), 255, 0, 0, 255)) << Describe(image.At(40, 8));
+    EXPECT_TRUE(Near(image.At(8, 30), 0, 0, 0, 255)) << Describe(image.At(8, 30));
+    EXPECT_TRUE(Near(image.At(4, 4), 0, 0, 255, 255)) << Describe(image.At(4, 4));
+    EXPECT_TRUE(Near(image.At(36, 60), 0, 255, 0, 255)) << Describe(image.At(36, 60));
+    EXPECT_TRUE(Near(image.At(52, 60), 255, 0, 0, 255)) << Describe(image.At(52, 60));
+    EXPECT_TRUE(Near(image.At(36, 44), 255, 0, 0, 255)) << Describe(image.At(36, 44));
+    Destroy(quad);
+    Destroy(corner);
+    Destroy(small);
+    device->DestroyVertexShader(&vs);
+    device->DestroyVertexShader(&plain);
+    device->DestroyPixelShader(&ps);
+}
+
+TEST_F(OpenGLPixelTest, FixedFunctionDrawsTheBasicDeclarationAsClipCoordinates)
+{
+    // The graphics engine's basic vertex: position, normal, texture coordinate, colour (36 bytes).
+    const VertexElement basic[4] = {{0, VERTEX_USAGE_POSITION, VERTEX_TYPE_FLOAT3},
+                                    {0, VERTEX_USAGE_NORMAL, VERTEX_TYPE_FLOAT3},
+                                    {0, VERTEX_USAGE_TEXCOORD0, VERTEX_TYPE_FLOAT2},
+                                    {0, VERTEX_USAGE_COLOR, VERTEX_TYPE_COLOR}};
+    RenderVertexDeclaration* declaration = device->CreateVertexDeclaration(basic, 4);
+    ASSERT_NE(declaration, nullptr);
+    EXPECT_EQ(declaration->GetStride(), 36u);
+    struct BasicVertex
+    {
+        float x, y, z, nx, ny, nz, u, v;
+        uint32_t color;
+    };
+    const uint32_t orange = Argb(255, 128, 0, 255);
+    const BasicVertex vertices[3] = {{-1, 1, 0.5f, 0, 0, 1, 0, 0, orange},
+                                     {1, 1, 0.5f, 0, 0, 1, 1, 0, orange},
+                                     {-1, -1, 0.5f, 0, 0, 1, 0, 1, orange}};
+    RenderVertexBuffer* buffer = device->CreateVertexBuffer(RENDER_USAGE_STATIC, sizeof(vertices));
+    RenderIndexBuffer* indices = device->CreateIndexBuffer(3, 4); // 32-bit indices
+    ASSERT_TRUE(buffer && indices);
+    std::memcpy(buffer->Lock(), vertices, sizeof(vertices));
+    buffer->Unlock();
+    const uint32_t list[3] = {0, 1, 2};
+    std::memcpy(indices->Lock(), list, sizeof(list));
+    indices->Unlock();
+    Clear(0.0f, 0.0f, 0.0f, 1.0f);
+    device->SetVertexShader(nullptr);
+    device->SetPixelShader(nullptr);
+    device->SetVertexDeclaration(declaration);
+    device->SetStreamSource(0, buffer, 0, 36);
+    device->SetIndices(indices);
+    EXPECT_EQ(device->GetIndices(), indices);
+    RenderDrawRange range;
+    range.numVertices = 3;
+    range.primitiveCount = 1;
+    device->DrawIndexedPrimitive(RENDER_PRIMITIVE_TRIANGLE_LIST, range);
+    EXPECT_EQ(device->GetNumDrawCalls(), 1);
+    EXPECT_EQ(device->GetNumFacesRendered(), 1);
+    const Image image = Read();
+    ASSERT_FALSE(image.pixels.empty());
+    // The triangle covers the top left half.
+    EXPECT_TRUE(Near(image.At(4, 4), 255, 128, 0, 255)) << Describe(image.At(4, 4));
+    EXPECT_TRUE(Near(image.At(60, 60), 0, 0, 0, 255)) << Describe(image.At(60, 60));
+    device->DestroyVertexBuffer(&buffer);
+    device->DestroyIndexBuffer(&indices);
+    device->DestroyVertexDeclaration(&declaration);
+}
+
+TEST_F(OpenGLPixelTest, StreamingBuffersHandOutFreshSpaceAndDrawTheLastLockedSpace)
+{
+    RenderDynamicVertexBuffer* vertices = device->CreateDynamicVertexBuffer(4 * sizeof(TestVertex) * 2);
+    RenderDynamicIndexBuffer* indices = device->CreateDynamicIndexBuffer(6 * 4 * 2);
+    RenderVertexDeclaration* declaration = device->CreateVertexDeclaration(GAME::Test::testVertexElements, 4);
+    ASSERT_TRUE(vertices && indices && declaration);
+    EXPECT_EQ(indices->GetSize(), 12u);
+    // A lock past the buffer's size answers null.
+    EXPECT_EQ(vertices->Lock(vertices->GetSize() + 1), nullptr);
+    EXPECT_EQ(indices->Lock(13), nullptr);
+
+    Clear(0.0f, 0.0f, 0.0f, 1.0f);
+    device->SetVertexDeclaration(declaration);
+    auto quad = [&](float x0, float x1, uint32_t color) {
+        auto* v = static_cast<TestVertex*>(vertices->Lock(4 * sizeof(TestVertex)));
+        ASSERT_NE(v, nullptr);
+        v[0] = {x0, 1, 0.5f, color, 0, 0, {}};
+        v[1] = {x1, 1, 0.5f, color, 0, 0, {}};
+        v[2] = {x1, -1, 0.5f, color, 0, 0, {}};
+        v[3] = {x0, -1, 0.5f, color, 0, 0, {}};
+        vertices->Unlock();
+        uint32_t* i = indices->Lock(6);
+        ASSERT_NE(i, nullptr);
+        const uint32_t list[6] = {0, 1, 2, 0, 2, 3};
+        std::memcpy(i, list, sizeof(list));
+        indices->Unlock();
+        vertices->SetAsStream(0, sizeof(TestVertex));
+        indices->SetAsIndices();
+        EXPECT_EQ(device->GetIndices(), nullptr); // only static index buffers are RenderIndexBuffers
+        device->DrawIndexedPrimitive(RENDER_PRIMITIVE_TRIANGLE_LIST, indices->GetDrawRange(6, 2, 0, 0));
+    };
+    quad(-1.0f, -0.5f, Argb(255, 0, 0, 255));
+    const unsigned int secondIndices = indices->GetLockedOffset();
+    quad(-0.5f, 0.0f, Argb(0, 255, 0, 255));
+    EXPECT_EQ(indices->GetLockedOffset(), 6u);
+    EXPECT_EQ(secondIndices, 0u);
+    // The third quad no longer fits behind the second: it starts over at the front, and the two
+    // drawn before keep their pixels.
+    quad(0.0f, 0.5f, Argb(0, 0, 255, 255));
+    EXPECT_EQ(vertices->GetLockedOffset(), 0u);
+    vertices->Discard();
+    indices->Discard();
+    quad(0.5f, 1.0f, Argb(255, 255, 0, 255));
+    EXPECT_EQ(indices->GetLockedOffset(), 0u);
+    const Image image = Read();
+    ASSERT_FALSE(image.pixels.empty());
+    EXPECT_TRUE(Near(image.At(8, 32), 255, 0, 0, 255)) << Describe(image.At(8, 32));
+    EXPECT_TRUE(Near(image.At(24, 32), 0, 255, 0, 255)) << Describe(image.At(24, 32));
+    EXPECT_TRUE(Near(image.At(40, 32), 0, 0, 255, 255)) << Describe(image.At(40, 32));
+    EXPECT_TRUE(Near(image.At(56, 32), 255, 255, 0, 255)) << Describe(image.At(56, 32));
+    EXPECT_EQ(device->GetNumDrawCalls(), 4);
+    device->DestroyDynamicVertexBuffer(&vertices);
+    device->DestroyDynamicIndexBuffer(&indices);
+    device->DestroyVertexDeclaration(&declaration);
+}
+
+TEST_F(OpenGLPixelTest, ClipPlanesCutInClipSpace)
+{
+    RenderVertexShader* vs = VertexProgram(GAME::Test::passThroughVertexProgram);
+    ASSERT_NE(vs, nullptr);
+    Geometry quad = MakeQuad(-1.0f, -1.0f, 1.0f, 1.0f, Argb(255, 255, 255, 255));
+    Clear(0.0f, 0.0f, 0.0f, 1.0f);
+    device->SetVertexShader(vs);
+    // Keeps x >= 0.5 (the right quarter); then y <= 0 as well (its bottom half).
+    device->SetClippingPlane(0, Plane(Vec3(1.0f, 0.0f, 0.0f), -0.5f));
+    device->SetClippingPlane(1, Plane(Vec3(0.0f, -1.0f, 0.0f), 0.0f));
+    Plane stored;
+    EXPECT_TRUE(device->GetClippingPlane(1, stored));
+    EXPECT_EQ(stored.normal.y, -1.0f);
+    Draw(quad);
+    device->ClearClippingPlane(0);
+    device->ClearClippingPlane(1);
+    EXPECT_FALSE(device->GetClippingPlane(0, stored));
+    // Screen drawing is not cut by the planes.
+    device->SetClippingPlane(0, Plane(Vec3(1.0f, 0.0f, 0.0f), -0.5f));
+    Rectangle(0, 0, 8, 8, Argb(255, 0, 0, 255));
+    device->ClearClippingPlane(0);
+    const Image image = Read();
+    ASSERT_FALSE(image.pixels.empty());
+    EXPECT_TRUE(Near(image.At(56, 56), 255, 255, 255, 255)) << Describe(image.At(56, 56));
+    EXPECT_TRUE(Near(image.At(56, 8), 0, 0, 0, 255)) << Describe(image.At(56, 8));
+    EXPECT_TRUE(Near(image.At(40, 56), 0, 0, 0, 255)) << Describe(image.At(40, 56));
+    EXPECT_TRUE(Near(image.At(4, 4), 255, 0, 0, 255)) << Describe(image.At(4, 4));
+    Destroy(quad);
+    device->DestroyVertexShader(&vs);
+}
+
+// A 2 x 2 image: red, green on the first row; blue, white on the second (bytes blue, green, red,
+// alpha).
+RenderTexture* MakeCheckerTexture(RenderDevice& device)
+{
+    const uint32_t texels[4] = {Argb(255, 0, 0, 255), Argb(0, 255, 0, 255), Argb(0, 0, 255, 255),
+                                Argb(255, 255, 255, 255)};
+    return device.CreateTextureFromImage(2, 2, texels, 1, RENDER_USAGE_STATIC);
+}
+
+void PointSampling(RenderDevice& device, int stage)
+{
+    device.SetTextureStageState(stage, RENDER_STAGE_MAG_FILTER, RENDER_FILTER_POINT);
+    device.SetTextureStageState(stage, RENDER_STAGE_MIN_FILTER, RENDER_FILTER_POINT);
+}
+
+TEST_F(OpenGLPixelTest, SamplesTexturesTopRowFirstWithWrapMirrorAndClamp)
+{
+    RenderTexture* texture = MakeCheckerTexture(*device);
+    ASSERT_NE(texture, nullptr);
+    EXPECT_EQ(texture->GetWidth(), 2);
+    EXPECT_EQ(texture->GetMemoryUsage(), 16u);
+    Clear(0.0f, 0.0f, 0.0f, 1.0f);
+    device->SetTexture(0, texture);
+    PointSampling(*device, 0);
+    const uint32_t white = Argb(255, 255, 255, 255);
+    device->DrawTexturedQuad(Rect(0, 0, 32, 32), Rect(0, 0, 1, 1), white, 0.0f);
+    // Wrapping repeats the image; texture coordinates 0 to 2 show it twice each way.
+    device->DrawTexturedQuad(Rect(32, 0, 32, 32), Rect(0, 0, 2, 2), white, 0.0f);
+    device->SetTextureStageState(0, RENDER_STAGE_ADDRESS_U, RENDER_ADDRESS_CLAMP);
+    device->SetTextureStageState(0, RENDER_STAGE_ADDRESS_V, RENDER_ADDRESS_CLAMP);
+    device->DrawTexturedQuad(Rect(0, 32, 32, 32), Rect(0, 0, 2, 2), white, 0.0f);
+    device->SetTextureStageState(0, RENDER_STAGE_ADDRESS_U, RENDER_ADDRESS_MIRROR);
+    device->SetTextureStageState(0, RENDER_STAGE_ADDRESS_V, RENDER_ADDRESS_WRAP);
+    // The vertex colour modulates the texture.
+    device->DrawTexturedQuad(Rect(32, 32, 32, 32), Rect(0, 0, 2, 2), Argb(255, 128, 255, 255), 0.0f);
+    EXPECT_EQ(device->GetTextureStageState(0, RENDER_STAGE_ADDRESS_U), RENDER_ADDRESS_MIRROR);
+    const Image image = Read();
+    ASSERT_FALSE(image.pixels.empty());
+    auto expect = [&](int x, int y, int r, int g, int b) {
+        EXPECT_TRUE(Near(image.At(x, y), r, g, b, 255)) << "(" << x << ", " << y << ") " << Describe(image.At(x, y));
+    };
+    expect(4, 4, 255, 0, 0);
+    expect(20, 4, 0, 255, 0);
+    expect(4, 20, 0, 0, 255);
+    expect(20, 20, 255, 255, 255);
+    expect(36, 4, 255, 0, 0); // wrap: cells of 8 pixels
+    expect(44, 4, 0, 255, 0);
+    expect(52, 4, 255, 0, 0);
+    expect(52, 12, 0, 0, 255);
+    expect(4, 36, 255, 0, 0); // clamp: the last column and row go on
+    expect(12, 36, 0, 255, 0);
+    expect(28, 36, 0, 255, 0);
+    expect(28, 60, 255, 255, 255);
+    expect(36, 36, 255, 0, 0); // mirror on u: red, green, green, red
+    expect(44, 36, 0, 128, 0);
+    expect(52, 36, 0, 128, 0);
+    expect(60, 36, 255, 0, 0);
+    expect(36, 60, 0, 0, 255);
+    device->DestroyTexture(&texture);
+    EXPECT_EQ(texture, nullptr);
+}
+
+TEST_F(OpenGLPixelTest, ReadsBlockCompressedTexturesOfEachKind)
+{
+    // DXT1, four colours: rows of the block take the indices 0, 1, 2, 3.
+    const uint32_t rows = 0x00u | 0x55u << 8 | 0xAAu << 16 | 0xFFu << 24;
+    DdsBuilder dxt1(DdsBuilder::DXT1, 4, 4, 1);
+    dxt1.BlockLevel(4, 4, GAME::Test::ColorBlock(0xF800, 0x001F, rows));
+    // DXT1 with c0 <= c1: index 3 is transparent black.
+    DdsBuilder punch(DdsBuilder::DXT1, 4, 4, 1);
+    punch.BlockLevel(4, 4, GAME::Test::ColorBlock(0x001F, 0xF800, rows));
+    // DXT3: explicit alpha 0, 5, 10, 15 (x 17) down the rows, colour red.
+    std::vector<uint8_t> block3 = {0x00, 0x00, 0x55, 0x55, 0xAA, 0xAA, 0xFF, 0xFF};
+    const std::vector<uint8_t> red = GAME::Test::ColorBlock(0xF800, 0x0000, 0);
+    block3.insert(block3.end(), red.begin(), red.end());
+    DdsBuilder dxt3(DdsBuilder::DXT3, 4, 4, 1);
+    dxt3.BlockLevel(4, 4, block3);
+    // DXT5: alpha end points 255 and 0; rows use the alpha indices 0, 1, 2, 7.
+    std::vector<uint8_t> block5 = {255, 0};
+    uint64_t bits = 0;
+    const int alphaIndex[4] = {0, 1, 2, 7};
+    for (int i = 0; i < 16; ++i)
+        bits |= uint64_t(alphaIndex[i / 4]) << (3 * i);
+    for (int i = 0; i < 6; ++i)
+        block5.push_back(uint8_t(bits >> (8 * i)));
+    block5.insert(block5.end(), red.begin(), red.end());
+    DdsBuilder dxt5(DdsBuilder::DXT5, 4, 4, 1);
+    dxt5.BlockLevel(4, 4, block5);
+
+    RenderTexture* textures[4] = {};
+    const DdsBuilder* files[4] = {&dxt1, &punch, &dxt3, &dxt5};
+    for (int i = 0; i < 4; ++i) {
+        const std::vector<uint8_t>& bytes = files[i]->Bytes();
+        textures[i] = device->CreateTextureFromFile(bytes.data(), unsigned(bytes.size()), 0);
+        ASSERT_NE(textures[i], nullptr) << i;
+    }
+    EXPECT_EQ(textures[0]->GetFormat(), RENDER_FORMAT_RGB);
+    EXPECT_EQ(textures[3]->GetFormat(), RENDER_FORMAT_RGBA);
+    EXPECT_EQ(textures[0]->GetMemoryUsage(), 8u); // one block of 8 bytes
+    EXPECT_EQ(textures[2]->GetMemoryUsage(), 16u);
+    int pitch = 0;
+    EXPECT_EQ(textures[2]->Lock(pitch), nullptr); // block-compressed texels cannot be locked
+    Clear(0.0f, 0.0f, 0.0f, 0.0f);
+    PointSampling(*device, 0);
+    for (int i = 0; i < 4; ++i) {
+        device->SetTexture(0, textures[i]);
+        device->DrawTexturedQuad(Rect(float(i * 8), 0, 4, 4), Rect(0, 0, 1, 1), Argb(255, 255, 255, 255), 0.0f);
+    }
+    const Image image = Read();
+    ASSERT_FALSE(image.pixels.empty());
+    auto expect = [&](int x, int y, int r, int g, int b, int a) {
+        EXPECT_TRUE(Near(image.At(x, y), r, g, b, a, 4)) << "(" << x << ", " << y << ") " << Describe(image.At(x, y));
+    };
+    expect(0, 0, 255, 0, 0, 255);
+    expect(0, 1, 0, 0, 255, 255);
+    expect(0, 2, 170, 0, 85, 255);
+    expect(0, 3, 85, 0, 170, 255);
+    expect(8, 0, 0, 0, 255, 255); // punch-through: colour 0 is blue now
+    expect(8, 2, 128, 0, 128, 255);
+    expect(8, 3, 0, 0, 0, 0);
+    expect(16, 0, 255, 0, 0, 0);
+    expect(16, 1, 255, 0, 0, 85);
+    expect(16, 3, 255, 0, 0, 255);
+    expect(24, 0, 255, 0, 0, 255);
+    expect(24, 1, 255, 0, 0, 0);
+    expect(24, 2, 255, 0, 0, 219);
+    expect(24, 3, 255, 0, 0, 36);
+    for (RenderTexture*& texture : textures)
+        device->DestroyTexture(&texture);
+}
+
+TEST_F(OpenGLPixelTest, ReducedTexturesDropTheirLargestLevelsAndBadFilesAreRefused)
+{
+    DdsBuilder file(DdsBuilder::ARGB32, 4, 4, 3);
+    file.SolidLevel(4, 4, Argb(255, 0, 0, 255)).SolidLevel(2, 2, Argb(0, 255, 0, 255)).SolidLevel(1, 1,
+                                                                                                    Argb(0, 0, 255, 255));
+    const std::vector<uint8_t>& bytes = file.Bytes();
+    ASSERT_EQ(bytes.size(), 128u + 64u + 16u + 4u);
+    // The smallest levels come last, so a reduced texture still needs the whole file.
+    EXPECT_EQ(device->GetTextureFileInfo(bytes.data(), 128, 1), bytes.size());
+    EXPECT_EQ(device->GetTextureFileInfo(bytes.data(), 64, 1), 0u);
+
+    RenderTexture* whole = device->CreateTextureFromFile(bytes.data(), unsigned(bytes.size()), 0);
+    RenderTexture* half = device->CreateTextureFromFile(bytes.data(), unsigned(bytes.size()), 1);
+    RenderTexture* smallest = device->CreateTextureFromFile(bytes.data(), unsigned(bytes.size()), 9);
+    ASSERT_TRUE(whole && half && smallest);
+    EXPECT_EQ(whole->GetLevelCount(), 3);
+    EXPECT_EQ(half->GetWidth(), 2);
+    EXPECT_EQ(half->GetLevelCount(), 2);
+    EXPECT_EQ(smallest->GetWidth(), 1);
+
+    // Truncated data, a corrupt header and dimensions beyond the data are refused.
+    GAME::Test::LogCapture log;
+    EXPECT_EQ(device->CreateTextureFromFile(bytes.data(), unsigned(bytes.size() - 1), 0), nullptr);
+    EXPECT_FALSE(device->CanRetryCreateTexture());
+    std::vector<uint8_t> corrupt = bytes;
+    corrupt[4] = 0x7C + 1; // header size
+    EXPECT_EQ(device->CreateTextureFromFile(corrupt.data(), unsigned(corrupt.size()), 0), nullptr);
+    std::vector<uint8_t> huge = bytes;
+    huge[13] = 0x10; // height 4100
+    EXPECT_EQ(device->CreateTextureFromFile(huge.data(), unsigned(huge.size()), 0), nullptr);
+    EXPECT_TRUE(log.Contains("no DDS image"));
+
+    Clear(0.0f, 0.0f, 0.0f, 1.0f);
+    device->SetTexture(0, whole);
+    // Four texels onto one pixel: the smallest level (blue) is sampled ...
+    device->DrawTexturedQuad(Rect(0, 0, 1, 1), Rect(0, 0, 1, 1), Argb(255, 255, 255, 255), 0.0f);
+    // ... unless the mip filter is none, and then the top level (red).
+    device->SetTextureStageState(0, RENDER_STAGE_MIP_FILTER, RENDER_FILTER_NONE);
+    device->DrawTexturedQuad(Rect(2, 0, 1, 1), Rect(0, 0, 1, 1), Argb(255, 255, 255, 255), 0.0f);
+    device->SetTextureStageState(0, RENDER_STAGE_MIP_FILTER, RENDER_FILTER_LINEAR);
+    device->SetTexture(0, half);
+    device->DrawTexturedQuad(Rect(8, 0, 8, 8), Rect(0, 0, 1, 1), Argb(255, 255, 255, 255), 0.0f);
+    device->SetTexture(0, smallest);
+    device->DrawTexturedQuad(Rect(16, 0, 8, 8), Rect(0, 0, 1, 1), Argb(255, 255, 255, 255), 0.0f);
+    const Image image = Read();
+    ASSERT_FALSE(image.pixels.empty());
+    EXPECT_TRUE(Near(image.At(0, 0), 0, 0, 255, 255)) << Describe(image.At(0, 0));
+    EXPECT_TRUE(Near(image.At(2, 0), 255, 0, 0, 255)) << Describe(image.At(2, 0));
+    EXPECT_TRUE(Near(image.At(12, 4), 0, 255, 0, 255)) << Describe(image.At(12, 4));
+    EXPECT_TRUE(Near(image.At(20, 4), 0, 0, 255, 255)) << Describe(image.At(20, 4));
+    device->DestroyTexture(&whole);
+    device->DestroyTexture(&half);
+    device->DestroyTexture(&smallest);
+}
+
+TEST_F(OpenGLPixelTest, LockableDynamicAndOneByteTexturesKeepWhatIsWritten)
+{
+    RenderTexture* dynamic = device->CreateDynamicTexture(4, 4, 1, 1);
+    ASSERT_NE(dynamic, nullptr);
+    int pitch = 0;
+    auto* texels = static_cast<uint32_t*>(dynamic->Lock(pitch));
+    ASSERT_NE(texels, nullptr);
+    EXPECT_EQ(pitch, 16);
+    int again = 0;
+    EXPECT_EQ(dynamic->Lock(again), nullptr); // one lock at a time
+    for (int i = 0; i < 16; ++i)
+        texels[i] = Argb(0, 255, 255, 255);
+    texels[0] = Argb(255, 0, 255, 255);
+    dynamic->Unlock();
+    // A later lock starts from what the texture holds.
+    texels = static_cast<uint32_t*>(dynamic->Lock(pitch));
+    ASSERT_NE(texels, nullptr);
+    EXPECT_EQ(texels[0], Argb(255, 0, 255, 255));
+    EXPECT_EQ(texels[5], Argb(0, 255, 255, 255));
+    dynamic->Unlock();
+
+    // One byte a texel stands for colour and alpha alike.
+    const uint8_t intensities[2] = {0, 200};
+    RenderTexture* bytes = device->CreateTexture(2, 1, intensities, 1, RENDER_USAGE_STATIC);
+    ASSERT_NE(bytes, nullptr);
+    // Without texels the texture starts black and can be filled by a lock.
+    RenderTexture* empty = device->CreateTexture(8, 8, nullptr, 0, RENDER_USAGE_STATIC);
+    ASSERT_NE(empty, nullptr);
+    EXPECT_EQ(empty->GetLevelCount(), 4);
+
+    Clear(0.5f, 0.5f, 0.5f, 1.0f);
+    PointSampling(*device, 0);
+    device->SetTexture(0, dynamic);
+    device->DrawTexturedQuad(Rect(0, 0, 4, 4), Rect(0, 0, 1, 1), Argb(255, 255, 255, 255), 0.0f);
+    device->SetTexture(0, bytes);
+    device->DrawTexturedQuad(Rect(8, 0, 2, 1), Rect(0, 0, 1, 1), Argb(255, 255, 255, 255), 0.0f);
+    device->SetTexture(0, empty);
+    device->DrawTexturedQuad(Rect(16, 0, 8, 8), Rect(0, 0, 1, 1), Argb(255, 255, 255, 255), 0.0f);
+    const Image image = Read();
+    ASSERT_FALSE(image.pixels.empty());
+    EXPECT_TRUE(Near(image.At(0, 0), 255, 0, 255, 255)) << Describe(image.At(0, 0));
+    EXPECT_TRUE(Near(image.At(3, 3), 0, 255, 255, 255)) << Describe(image.At(3, 3));
+    EXPECT_TRUE(Near(image.At(8, 0), 0, 0, 0, 0)) << Describe(image.At(8, 0));
+    EXPECT_TRUE(Near(image.At(9, 0), 200, 200, 200, 200)) << Describe(image.At(9, 0));
+    EXPECT_TRUE(Near(image.At(20, 4), 0, 0, 0, 0)) << Describe(image.At(20, 4));
+    device->DestroyTexture(&dynamic);
+    device->DestroyTexture(&bytes);
+    device->DestroyTexture(&empty);
+}
+
+TEST_F(OpenGLPixelTest, RenderedTexturesAreSampledTheWayUpUploadedOnesAre)
+{
+    RenderSurface* surface = device->CreateTextureSurface(16, 16, RENDER_FORMAT_RGBA, RENDER_FORMAT_D24);
+    ASSERT_NE(surface, nullptr);
+    RenderTexture* texture = surface->GetTexture();
+    ASSERT_NE(texture, nullptr);
+    EXPECT_EQ(primary->GetTexture(), nullptr);
+    // A texture a surface owns goes with the surface only.
+    GAME::Test::LogCapture log;
+    RenderTexture* owned = texture;
+    device->DestroyTexture(&owned);
+    EXPECT_TRUE(log.Contains("belongs to a surface"));
+
+    device->SetTargetSurface(0, surface);
+    EXPECT_EQ(device->GetViewport(), Viewport(0, 0, 16, 16));
+    Clear(0.0f, 0.0f, 1.0f, 1.0f);
+    Rectangle(0, 0, 16, 8, Argb(255, 0, 0, 255)); // the top half red
+    // Programs draw into it the same way up: clip space y above 0.5 is the top quarter.
+    RenderVertexShader* vs = VertexProgram(GAME::Test::passThroughVertexProgram);
+    ASSERT_NE(vs, nullptr);
+    device->SetVertexShader(vs);
+    device->SetDepthTestFunction(RENDER_TEST_ALWAYS);
+    Geometry band = MakeQuad(-1.0f, 0.5f, 1.0f, 1.0f, Argb(0, 255, 0, 255));
+    Draw(band);
+    device->SetVertexShader(nullptr);
+
+    device->SetTargetSurface(0, nullptr);
+    EXPECT_EQ(device->GetViewport(), Viewport(0, 0, kSize, kSize));
+    Clear(0.0f, 0.0f, 0.0f, 1.0f);
+    device->SetTexture(0, texture);
+    PointSampling(*device, 0);
+    device->DrawTexturedQuad(Rect(0, 0, 16, 16), Rect(0, 0, 1, 1), Argb(255, 255, 255, 255), 0.0f);
+
+    // Copies: the surface's top half scaled onto a whole 8 x 8 texture, and a piece of the
+    // primary surface.
+    const std::vector<uint32_t> black(64, Argb(0, 0, 0, 255));
+    RenderTexture* copy = device->CreateTextureFromImage(8, 8, black.data(), 1, RENDER_USAGE_STATIC);
+    RenderTexture* screen = device->CreateTextureFromImage(8, 8, black.data(), 1, RENDER_USAGE_STATIC);
+    ASSERT_TRUE(copy && screen);
+    EXPECT_TRUE(surface->CopyToTexture(copy, Rect(0, 4, 16, 4)));
+    EXPECT_FALSE(surface->CopyToTexture(copy, Rect(20, 20, 4, 4))); // outside the surface
+    EXPECT_TRUE(primary->CopyToTexture(screen, Rect(0, 0, 16, 16)));
+    device->SetTexture(0, copy);
+    device->DrawTexturedQuad(Rect(32, 0, 8, 8), Rect(0, 0, 1, 1), Argb(255, 255, 255, 255), 0.0f);
+    device->SetTexture(0, screen);
+    device->DrawTexturedQuad(Rect(32, 32, 8, 8), Rect(0, 0, 1, 1), Argb(255, 255, 255, 255), 0.0f);
+
+    // A surface drawing into an existing texture.
+    RenderTexture* target = device->CreateDynamicTexture(8, 8, 1, 1);
+    ASSERT_NE(target, nullptr);
+    RenderSurface* over = device->CreateTextureSurface(8, 8, target, RENDER_FORMAT_D16);
+    ASSERT_NE(over, nullptr);
+    EXPECT_EQ(over->GetTexture(), target);
+    device->SetTargetSurface(0, over);
+    Clear(1.0f, 1.0f, 0.0f, 1.0f);
+    device->SetTargetSurface(0, nullptr);
+    device->SetTexture(0, target);
+    device->DrawTexturedQuad(Rect(48, 48, 8, 8), Rect(0, 0, 1, 1), Argb(255, 255, 255, 255), 0.0f);
+
+    const Image image = Read();
+    ASSERT_FALSE(image.pixels.empty());
+    EXPECT_TRUE(Near(image.At(4, 1), 0, 255, 0, 255)) << Describe(image.At(4, 1));
+    EXPECT_TRUE(Near(image.At(4, 6), 255, 0, 0, 255)) << Describe(image.At(4, 6));
+    EXPECT_TRUE(Near(image.At(4, 12), 0, 0, 255, 255)) << Describe(image.At(4, 12));
+    EXPECT_TRUE(Near(image.At(36, 4), 255, 0, 0, 255)) << Describe(image.At(36, 4));
+    EXPECT_TRUE(Near(image.At(33, 33), 0, 255, 0, 255)) << Describe(image.At(33, 33));
+    EXPECT_TRUE(Near(image.At(33, 38), 0, 0, 255, 255)) << Describe(image.At(33, 38));
+    EXPECT_TRUE(Near(image.At(52, 52), 255, 255, 0, 255)) << Describe(image.At(52, 52));
+
+    Destroy(band);
+    device->DestroyVertexShader(&vs);
+    device->DestroySurface(&over);
+    device->DestroySurface(&surface);
+    device->DestroyTexture(&target);
+    device->DestroyTexture(&copy);
+    device->DestroyTexture(&screen);
+}
+
 } // namespace
 } // namespace GAME

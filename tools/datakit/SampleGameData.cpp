@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fontconfig/fontconfig.h>
 
 namespace DataKit {
 
@@ -19,6 +20,28 @@ bool WriteText(const std::filesystem::path& path, const std::string& text)
 }
 
 } // namespace
+
+std::string SampleGameData::FindFreeFontFile()
+{
+    FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>("Liberation Sans:style=Regular"));
+    if (!pattern)
+        return {};
+    FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+    FcDefaultSubstitute(pattern);
+    FcResult result = FcResultNoMatch;
+    FcPattern* match = FcFontMatch(nullptr, pattern, &result);
+    std::string file;
+    FcChar8* path = nullptr;
+    if (match && FcPatternGetString(match, FC_FILE, 0, &path) == FcResultMatch && path)
+        file = reinterpret_cast<const char*>(path);
+    if (match)
+        FcPatternDestroy(match);
+    FcPatternDestroy(pattern);
+    // fontconfig answers with its nearest face; only the free one is shipped.
+    if (file.find("LiberationSans-Regular") == std::string::npos)
+        return {};
+    return file;
+}
 
 const std::vector<std::string>& SampleGameData::Categories()
 {
@@ -95,6 +118,16 @@ bool SampleGameData::Write(const std::string& folder) const
             if (fileCategory == category)
                 text += entry.first + "=" + entry.second + "\n";
         if (!WriteText(root / ("Text_" + m_languageCode) / (category + ".txt"), text))
+            return false;
+    }
+
+    // The device owns the font format: the file is the TrueType face itself.
+    const std::string font = FindFreeFontFile();
+    if (!font.empty()) {
+        std::filesystem::create_directories((root / defaultFontName).parent_path(), error);
+        std::filesystem::copy_file(font, root / defaultFontName, std::filesystem::copy_options::overwrite_existing,
+                                   error);
+        if (error)
             return false;
     }
     return true;
