@@ -47,10 +47,17 @@ std::string FindFontFile(const std::string& name)
     FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>(name.c_str()));
     if (!pattern)
         return {};
-    FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+    // A configuration of our own, let go after the lookup: fontconfig's process-wide one is never
+    // freed.
+    FcConfig* config = FcInitLoadConfigAndFonts();
+    if (!config) {
+        FcPatternDestroy(pattern);
+        return {};
+    }
+    FcConfigSubstitute(config, pattern, FcMatchPattern);
     FcDefaultSubstitute(pattern);
     FcResult result = FcResultNoMatch;
-    FcPattern* match = FcFontMatch(nullptr, pattern, &result);
+    FcPattern* match = FcFontMatch(config, pattern, &result);
     std::string file;
     FcChar8* path = nullptr;
     if (match && FcPatternGetString(match, FC_FILE, 0, &path) == FcResultMatch && path)
@@ -58,6 +65,7 @@ std::string FindFontFile(const std::string& name)
     if (match)
         FcPatternDestroy(match);
     FcPatternDestroy(pattern);
+    FcConfigDestroy(config);
     return file;
 }
 
@@ -278,7 +286,6 @@ int OpenGLFont::Run(const std::u32string& text, Rect& rect, unsigned int flags, 
     int width = 0;
     int lines = 1;
     uint32_t previous = 0;
-    size_t firstPending = m_pending.size();
     for (char32_t character : text) {
         if (character == U'\n' && !(flags & RENDER_TEXT_SINGLE_LINE)) {
             width = std::max(width, penX - x0);
@@ -298,12 +305,12 @@ int OpenGLFont::Run(const std::u32string& text, Rect& rect, unsigned int flags, 
         }
         previous = glyph->index;
         if (draw && glyph->width > 0 && glyph->page >= 0) {
-            firstPending = std::min(firstPending, m_pending.size()); // a full atlas flushed the batch
             const float gx = float(penX + glyph->left), gy = float(baseline - glyph->top);
             const float gw = float(glyph->width), gh = float(glyph->height);
             const float u0 = float(glyph->x) / pageSize, v0 = float(glyph->y) / pageSize;
             const float u1 = float(glyph->x + glyph->width) / pageSize, v1 = float(glyph->y + glyph->height) / pageSize;
-            auto pending = std::find_if(m_pending.begin() + ptrdiff_t(firstPending), m_pending.end(),
+            // Runs of a batch share a draw per atlas page (colours go with the vertices).
+            auto pending = std::find_if(m_pending.begin(), m_pending.end(),
                                         [&](const Pending& p) { return p.page == glyph->page && p.filter == filter; });
             if (pending == m_pending.end()) {
                 m_pending.push_back({glyph->page, filter, {}});

@@ -3,6 +3,8 @@
 #include "OpenGLTestSupport.h"
 #include "common/LogCapture.h"
 
+#include "datakit/SampleGameData.h"
+
 #include "graphics/RenderDynamicIndexBuffer.h"
 #include "graphics/RenderDynamicVertexBuffer.h"
 #include "graphics/RenderFont.h"
@@ -843,6 +845,244 @@ TEST_F(OpenGLPixelTest, RenderedTexturesAreSampledTheWayUpUploadedOnesAre)
     device->DestroyTexture(&target);
     device->DestroyTexture(&copy);
     device->DestroyTexture(&screen);
+}
+
+std::vector<uint8_t> ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST_F(OpenGLPixelTest, DrawsAndMeasuresGlyphRunsOfATrueTypeFace)
+{
+    const std::string file = DataKit::SampleGameData::FindFreeFontFile();
+    ASSERT_FALSE(file.empty()) << "fonts-liberation is not installed";
+    const std::vector<uint8_t> face = ReadFile(file);
+    RenderFont* font = device->CreateFont("Arial", face.data(), unsigned(face.size()));
+    ASSERT_NE(font, nullptr);
+
+    Clear(0.0f, 0.0f, 0.0f, 1.0f);
+    Rect measured;
+    const int width = font->DrawText("Hello", -1, measured, RENDER_TEXT_SINGLE_LINE | RENDER_TEXT_NO_CLIP |
+                                                              RENDER_TEXT_CALC_RECT,
+                                     0xFFFFFFFF, 16, RENDER_FONT_NORMAL, false);
+    EXPECT_GT(width, 20);
+    EXPECT_LT(width, 60);
+    EXPECT_EQ(measured.width, float(width));
+    EXPECT_GE(measured.height, 16.0f);
+    EXPECT_EQ(device->GetNumDrawCalls(), 0); // measuring draws nothing
+    Rect bold;
+    EXPECT_GT(font->DrawText(u"Hello", 5, bold, RENDER_TEXT_CALC_RECT, 0xFFFFFFFF, 16, RENDER_FONT_BOLD, false), width);
+
+    font->BeginBatch();
+    Rect at(4.0f, 4.0f, 0.0f, 0.0f);
+    EXPECT_EQ(font->DrawText("Hello", 5, at, RENDER_TEXT_SINGLE_LINE | RENDER_TEXT_NO_CLIP, Argb(255, 255, 0, 255), 16,
+                             RENDER_FONT_NORMAL, false),
+              width);
+    Rect second(4.0f, 32.0f, 0.0f, 0.0f);
+    font->DrawText(u"Hello", 5, second, RENDER_TEXT_SINGLE_LINE | RENDER_TEXT_NO_CLIP, Argb(0, 255, 255, 255), 16,
+                   RENDER_FONT_NORMAL, false);
+    EXPECT_EQ(device->GetNumDrawCalls(), 0); // the batch draws when it ends
+    font->EndBatch();
+    EXPECT_EQ(device->GetNumDrawCalls(), 1);
+
+    const Image image = Read();
+    ASSERT_FALSE(image.pixels.empty());
+    // Ink inside each run's box in its colour; nothing outside.
+    int ink = 0, stray = 0, cyan = 0;
+    for (int y = 0; y < kSize; ++y)
+        for (int x = 0; x < kSize; ++x) {
+            const Pixel& p = image.At(x, y);
+            if (p.r < 40 && p.g < 40 && p.b < 40)
+                continue;
+            const bool first = x >= 4 && x < 4 + width && y >= 4 && y < 4 + 20;
+            const bool next = x >= 4 && x < 4 + width && y >= 32 && y < 32 + 20;
+            if (first && p.b < 40 && p.r > p.b)
+                ++ink;
+            else if (next && p.r < 40)
+                ++cyan;
+            else
+                ++stray;
+        }
+    EXPECT_GT(ink, 40);
+    EXPECT_GT(cyan, 40);
+    EXPECT_EQ(stray, 0);
+    // The "H" stands at the left: its first column is inked over the cap height.
+    int stem = 0;
+    for (int y = 4; y < 20; ++y)
+        for (int x = 4; x < 8; ++x)
+            stem += image.At(x, y).r > 128 ? 1 : 0;
+    EXPECT_GT(stem, 8);
+    // The text left the caller's blend state alone.
+    EXPECT_EQ(device->GetSourceBlend(), RENDER_BLEND_ONE);
+    device->DestroyFont(&font);
+    EXPECT_EQ(font, nullptr);
+}
+
+TEST_F(OpenGLPixelTest, FontsByNameGoThroughFontconfigAndBadFaceDataIsRefused)
+{
+    GAME::Test::LogCapture log;
+    // The old format names its face only.
+    RenderFont* named = device->CreateFont("Liberation Sans", nullptr, 0);
+    ASSERT_NE(named, nullptr);
+    const char oldFile[] = {'F', 'N', 'T', 1, 'x'};
+    RenderFont* old = device->CreateFont("Liberation Sans", oldFile, sizeof(oldFile));
+    ASSERT_NE(old, nullptr);
+    Rect rect;
+    EXPECT_GT(named->DrawText("abc", 3, rect, RENDER_TEXT_CALC_RECT, 0xFFFFFFFF, 12, RENDER_FONT_NORMAL, false), 0);
+    const char garbage[] = "not a font at all, just some bytes";
+    EXPECT_EQ(device->CreateFont("Broken", garbage, sizeof(garbage)), nullptr);
+    EXPECT_TRUE(log.Contains("Broken"));
+    device->DestroyFont(&named);
+    device->DestroyFont(&old);
+}
+
+TEST_F(OpenGLPixelTest, ResetResizesThePrimarySurfaceAndAFailedResetChangesNothing)
+{
+    device->EndFrame();
+    RenderDeviceSettings bigger = settings;
+    bigger.width = 32;
+    bigger.height = 48;
+    ASSERT_TRUE(device->ResetDevice(bigger));
+    EXPECT_EQ(device->GetWidth(), 32);
+    EXPECT_EQ(device->GetHeight(), 48);
+    EXPECT_EQ(primary->GetWidth(), 32);
+    EXPECT_EQ(device->GetViewport(), Viewport(0, 0, 32, 48));
+    ASSERT_TRUE(device->BeginFrame());
+    Clear(0.0f, 1.0f, 0.0f, 1.0f);
+    Rectangle(0, 40, 32, 8, Argb(255, 0, 0, 255));
+    Image image = Read(32, 48);
+    ASSERT_FALSE(image.pixels.empty());
+    EXPECT_TRUE(Near(image.At(31, 0), 0, 255, 0, 255));
+    EXPECT_TRUE(Near(image.At(31, 47), 255, 0, 0, 255)) << Describe(image.At(31, 47));
+    EXPECT_TRUE(Read().pixels.empty()); // the old size is gone
+    device->EndFrame();
+
+    GAME::Test::LogCapture log;
+    RenderDeviceSettings impossible = settings;
+    impossible.width = 0;
+    EXPECT_FALSE(device->ResetDevice(impossible));
+    impossible.width = 1 << 20;
+    EXPECT_FALSE(device->ResetDevice(impossible));
+    EXPECT_TRUE(log.Contains("ResetDevice"));
+    EXPECT_EQ(device->GetWidth(), 32);
+    ASSERT_TRUE(device->BeginFrame());
+    EXPECT_FALSE(Read(32, 48).pixels.empty());
+}
+
+TEST_F(OpenGLPixelTest, ALostContextIsReportedAndAResetBuildsANewOne)
+{
+    Platform::ModuleHandle module = Platform::LoadModule("OpenGL");
+    auto lose = reinterpret_cast<GAME::Test::SimulateContextLossFunction>(
+        Platform::FindModuleSymbol(module, GAME::Test::simulateContextLossSymbol));
+    ASSERT_NE(lose, nullptr);
+    RenderTexture* before = MakeCheckerTexture(*device);
+    ASSERT_NE(before, nullptr);
+    device->EndFrame();
+
+    ASSERT_TRUE(lose(device));
+    EXPECT_TRUE(device->DeviceLost());
+    EXPECT_FALSE(device->BeginFrame());
+    ASSERT_TRUE(device->ResetDevice(settings));
+    EXPECT_FALSE(device->DeviceLost());
+    ASSERT_TRUE(device->BeginFrame());
+
+    // Objects of the old context are dead: refused, never drawn with, safely destroyed.
+    GAME::Test::LogCapture log;
+    int pitch = 0;
+    EXPECT_EQ(before->Lock(pitch), nullptr);
+    Clear(0.0f, 0.0f, 0.0f, 1.0f);
+    device->SetTexture(0, before);
+    device->DrawTexturedQuad(Rect(0, 0, 8, 8), Rect(0, 0, 1, 1), Argb(0, 0, 255, 255), 0.0f);
+    EXPECT_TRUE(log.Contains("before the context was lost"));
+    RenderTexture* after = MakeCheckerTexture(*device);
+    ASSERT_NE(after, nullptr);
+    device->SetTexture(0, after);
+    PointSampling(*device, 0);
+    device->DrawTexturedQuad(Rect(16, 0, 16, 16), Rect(0, 0, 1, 1), Argb(255, 255, 255, 255), 0.0f);
+    const Image image = Read();
+    ASSERT_FALSE(image.pixels.empty());
+    EXPECT_TRUE(Near(image.At(4, 4), 0, 0, 255, 255)) << Describe(image.At(4, 4)); // the colour alone
+    EXPECT_TRUE(Near(image.At(28, 12), 255, 255, 255, 255)) << Describe(image.At(28, 12));
+    device->DestroyTexture(&before);
+    device->DestroyTexture(&after);
+    Platform::UnloadModule(module);
+}
+
+TEST_F(OpenGLPixelTest, RefusedDrawsLogOnceAFrameAndTheDrawCallLimitHolds)
+{
+    GAME::Test::LogCapture log;
+    auto count = [&](const std::string& fragment) {
+        size_t n = 0;
+        for (const std::string& text : log.Texts())
+            n += text.find(fragment) != std::string::npos;
+        return n;
+    };
+    RenderDrawRange range;
+    range.numVertices = 3;
+    range.primitiveCount = 1;
+    for (int i = 0; i < 5; ++i)
+        device->DrawIndexedPrimitive(RENDER_PRIMITIVE_TRIANGLE_LIST, range);
+    EXPECT_EQ(count("without indices"), 1u);
+    Geometry quad = MakeQuad(-1, -1, 1, 1, Argb(255, 255, 255, 255));
+    device->SetIndices(quad.indices);
+    device->SetVertexDeclaration(nullptr);
+    range.numVertices = 4;
+    for (int i = 0; i < 5; ++i)
+        device->DrawIndexedPrimitive(RENDER_PRIMITIVE_TRIANGLE_LIST, range);
+    EXPECT_EQ(count("without a vertex declaration"), 1u);
+    // Indices past the index buffer's end are refused.
+    device->SetVertexDeclaration(quad.declaration);
+    device->SetStreamSource(0, quad.vertices, 0, sizeof(TestVertex));
+    range.startIndex = 4;
+    device->DrawIndexedPrimitive(RENDER_PRIMITIVE_TRIANGLE_LIST, range);
+    EXPECT_EQ(count("outside the bound buffers"), 1u);
+    EXPECT_EQ(device->GetNumDrawCalls(), 0);
+    device->EndFrame();
+    ASSERT_TRUE(device->BeginFrame());
+    device->SetVertexDeclaration(nullptr);
+    range.startIndex = 0;
+    device->DrawIndexedPrimitive(RENDER_PRIMITIVE_TRIANGLE_LIST, range);
+    EXPECT_EQ(count("without a vertex declaration"), 2u); // a new frame, a new line
+
+    // Draws past the limit are skipped and not counted.
+    Clear(0.0f, 0.0f, 0.0f, 1.0f);
+    device->SetDrawCallLimit(2);
+    Rectangle(0, 0, 8, 8, Argb(255, 0, 0, 255));
+    Rectangle(8, 0, 8, 8, Argb(255, 0, 0, 255));
+    Rectangle(16, 0, 8, 8, Argb(255, 0, 0, 255));
+    EXPECT_EQ(device->GetNumDrawCalls(), 2);
+    EXPECT_EQ(device->GetNumFacesRendered(), 4);
+    EXPECT_EQ(device->GetDrawCallLimit(), 2);
+    const Image image = Read();
+    ASSERT_FALSE(image.pixels.empty());
+    EXPECT_TRUE(Near(image.At(12, 4), 255, 0, 0, 255));
+    EXPECT_TRUE(Near(image.At(20, 4), 0, 0, 0, 255));
+    device->SetDrawCallLimit(-1);
+    // Outside a frame nothing is drawn.
+    device->EndFrame();
+    Rectangle(16, 0, 8, 8, Argb(255, 0, 0, 255));
+    EXPECT_TRUE(log.Contains("outside a frame"));
+    ASSERT_TRUE(device->BeginFrame());
+    EXPECT_EQ(device->GetNumDrawCalls(), 0);
+    Destroy(quad);
+}
+
+TEST_F(OpenGLPixelTest, ProgramsThatDoNotCompileFailWithTheCompilersLog)
+{
+    GAME::Test::LogCapture log;
+    EXPECT_EQ(VertexProgram("void main() { gl_Position = undefined_thing; }"), nullptr);
+    EXPECT_TRUE(log.Contains("CreateVertexShader: the program does not compile"));
+    EXPECT_TRUE(log.Contains("undefined_thing"));
+    log.Clear();
+    EXPECT_EQ(PixelProgram("void main() { o_color = vec3(1.0); }"), nullptr);
+    EXPECT_TRUE(log.Contains("CreatePixelShader"));
+    EXPECT_EQ(device->CreatePixelShader(nullptr, 0), nullptr);
+    // A blob that ends in NULs (as a file's string may) is fine.
+    const char withNul[] = "void main() { o_color = vec4(1.0); }\0\0";
+    RenderPixelShader* ps = device->CreatePixelShader(withNul, sizeof(withNul));
+    EXPECT_NE(ps, nullptr);
+    device->DestroyPixelShader(&ps);
 }
 
 } // namespace

@@ -26,10 +26,17 @@ std::string SampleGameData::FindFreeFontFile()
     FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>("Liberation Sans:style=Regular"));
     if (!pattern)
         return {};
-    FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+    // A configuration of our own, let go after the lookup: fontconfig's process-wide one is never
+    // freed.
+    FcConfig* config = FcInitLoadConfigAndFonts();
+    if (!config) {
+        FcPatternDestroy(pattern);
+        return {};
+    }
+    FcConfigSubstitute(config, pattern, FcMatchPattern);
     FcDefaultSubstitute(pattern);
     FcResult result = FcResultNoMatch;
-    FcPattern* match = FcFontMatch(nullptr, pattern, &result);
+    FcPattern* match = FcFontMatch(config, pattern, &result);
     std::string file;
     FcChar8* path = nullptr;
     if (match && FcPatternGetString(match, FC_FILE, 0, &path) == FcResultMatch && path)
@@ -37,6 +44,7 @@ std::string SampleGameData::FindFreeFontFile()
     if (match)
         FcPatternDestroy(match);
     FcPatternDestroy(pattern);
+    FcConfigDestroy(config);
     // fontconfig answers with its nearest face; only the free one is shipped.
     if (file.find("LiberationSans-Regular") == std::string::npos)
         return {};
