@@ -284,6 +284,8 @@ void* ContextSet::AcquireWorker()
 {
     if (!m_mainContext)
         return nullptr;
+    // The bound API is the calling thread's; it starts as OpenGL ES.
+    eglBindAPI(EGL_OPENGL_API);
     void* context = nullptr;
     {
         std::lock_guard<std::mutex> lock(m_poolLock);

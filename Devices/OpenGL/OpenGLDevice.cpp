@@ -109,6 +109,8 @@ OpenGLDevice::ContextScope::ContextScope(OpenGLDevice& device) : m_device(device
     m_shared = true;
     m_worker = device.m_contexts.AcquireWorker();
     m_ready = m_worker != nullptr;
+    if (!m_ready && device.m_contexts.IsOpen())
+        DeviceLogPrintf(1, "OpenGL device: no worker context for this thread; the object is not made");
 }
 
 OpenGLDevice::ContextScope::~ContextScope()
