@@ -169,7 +169,7 @@ int Run(const std::filesystem::path& folder, int frames)
     engine.SetSavePath(base + "save/");
 
     GAME::GraphicsEngineSettings settings;
-    settings.deviceName = "Software";
+    settings.deviceName = "OpenGL";
     std::printf("EngineHost: starting the engine (headless, device \"%s\")\n", settings.deviceName.c_str());
     engine.Initialize(nullptr, settings, false, false, &files);
     if (!engine.GetWorld()) {

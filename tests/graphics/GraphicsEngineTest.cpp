@@ -36,6 +36,7 @@ protected:
     // A started graphics engine over the software device, with the options given.
     GraphicsEngine& Start()
     {
+        settings.deviceName = "Software";
         engine = std::make_unique<GraphicsEngine>(&options, dir.File("settings.txt"), false);
         EXPECT_TRUE(engine->CreateDevice(nullptr, settings));
         EXPECT_TRUE(engine->Initialize(nullptr, settings, nullptr));
@@ -124,7 +125,7 @@ TEST_F(GraphicsEngineTest, FailsCleanlyWithoutADevice)
     missing.PresentSurface();
 
     ASSERT_NE(software.Get(), nullptr);
-    settings.deviceName.clear(); // the default device
+    settings.deviceName = "Software";
     software.Get()->InjectCreateFailure(1);
     GraphicsEngine refused(&options);
     EXPECT_FALSE(refused.CreateDevice(nullptr, settings));
