@@ -114,7 +114,8 @@ uint32_t Channel(uint32_t texel, uint32_t mask, uint32_t absent)
     return uint32_t((uint64_t(value) * 255 + max / 2) / max);
 }
 
-void DecodeMasked(const DdsLayout& header, const uint8_t* src, int width, int height, std::vector<uint32_t>& out)
+void DecodeMasked(const DdsLayout& header, const uint8_t* src, int width, int height,
+                  std::vector<uint32_t>& out)
 {
     const uint32_t bytes = header.bitCount / 8;
     out.resize(size_t(width) * size_t(height));
@@ -164,7 +165,8 @@ void BlockColors(const uint8_t* block, bool dxt1, uint32_t colors[4], bool& punc
     }
 }
 
-void DecodeBlocks(const DdsLayout& header, const uint8_t* src, int width, int height, std::vector<uint32_t>& out)
+void DecodeBlocks(const DdsLayout& header, const uint8_t* src, int width, int height,
+                  std::vector<uint32_t>& out)
 {
     out.assign(size_t(width) * size_t(height), 0);
     const int blocksX = (width + 3) / 4, blocksY = (height + 3) / 4;

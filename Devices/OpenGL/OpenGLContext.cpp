@@ -183,8 +183,17 @@ bool ContextSet::Open(void* window, std::string& error)
     }
 
     if (nativeWindow) {
-        const EGLint wanted[] = {EGL_SURFACE_TYPE, EGL_WINDOW_BIT, EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT,
-                                 EGL_RED_SIZE, 8, EGL_GREEN_SIZE, 8, EGL_BLUE_SIZE, 8, EGL_NONE};
+        const EGLint wanted[] = {EGL_SURFACE_TYPE,
+                                 EGL_WINDOW_BIT,
+                                 EGL_RENDERABLE_TYPE,
+                                 EGL_OPENGL_BIT,
+                                 EGL_RED_SIZE,
+                                 8,
+                                 EGL_GREEN_SIZE,
+                                 8,
+                                 EGL_BLUE_SIZE,
+                                 8,
+                                 EGL_NONE};
         EGLConfig configs[64];
         EGLint count = 0;
         if (!eglChooseConfig(display, wanted, configs, 64, &count) || count == 0) {
@@ -219,8 +228,9 @@ bool ContextSet::Open(void* window, std::string& error)
     if (nativeWindow) {
         auto createSurface = reinterpret_cast<PFNEGLCREATEPLATFORMWINDOWSURFACEEXTPROC>(
             eglGetProcAddress("eglCreatePlatformWindowSurfaceEXT"));
-        EGLSurface surface = createSurface ? createSurface(display, EGLConfig(m_config), nativeWindow, nullptr)
-                                           : EGL_NO_SURFACE;
+        EGLSurface surface = createSurface
+                                 ? createSurface(display, EGLConfig(m_config), nativeWindow, nullptr)
+                                 : EGL_NO_SURFACE;
         if (surface == EGL_NO_SURFACE) {
             error = "no EGL surface for the window (error " + Hex(eglGetError()) + ")";
             Close();

@@ -22,11 +22,12 @@ namespace {
 constexpr unsigned int screenBufferBytes = 1024u * 1024u;
 
 #ifndef NDEBUG
-void GLAPIENTRY OnDebugMessage(GLenum source, GLenum type, GLuint, GLenum severity, GLsizei, const GLchar* message,
-                               const void*)
+void GLAPIENTRY OnDebugMessage(GLenum source, GLenum type, GLuint, GLenum severity, GLsizei,
+                               const GLchar* message, const void*)
 {
     // Errors of the API only: the device logs shader compiler output itself.
-    if (type == GL_DEBUG_TYPE_ERROR && source == GL_DEBUG_SOURCE_API && severity != GL_DEBUG_SEVERITY_NOTIFICATION)
+    if (type == GL_DEBUG_TYPE_ERROR && source == GL_DEBUG_SOURCE_API &&
+        severity != GL_DEBUG_SEVERITY_NOTIFICATION)
         DeviceLogPrintf(1, "OpenGL device: GL error: %s", message);
 }
 #endif
@@ -45,8 +46,9 @@ bool OpenGLDevice::FramebufferKey::operator<(const FramebufferKey& o) const
 }
 
 OpenGLDevice::OpenGLDevice()
-    : m_vertexConstants(size_t(constantRegisters) * 4, 0.0f), m_pixelConstants(size_t(constantRegisters) * 4, 0.0f),
-      m_vertexStamps(constantRegisters, 0), m_pixelStamps(constantRegisters, 0)
+    : m_vertexConstants(size_t(constantRegisters) * 4, 0.0f),
+      m_pixelConstants(size_t(constantRegisters) * 4, 0.0f), m_vertexStamps(constantRegisters, 0),
+      m_pixelStamps(constantRegisters, 0)
 {
     m_settings.width = 0;
     m_settings.height = 0;
@@ -72,7 +74,8 @@ OpenGLDevice::~OpenGLDevice()
         alive.assign(m_objects.begin(), m_objects.end());
         for (const auto& [object, kind] : m_objects)
             if (kind == ResourceKind::Surface) {
-                const auto* surface = static_cast<const OpenGLSurface*>(static_cast<const RenderSurface*>(object));
+                const auto* surface =
+                    static_cast<const OpenGLSurface*>(static_cast<const RenderSurface*>(object));
                 if (surface->OwnsColor() && surface->GetColor())
                     alive.erase(std::remove(alive.begin(), alive.end(),
                                             std::pair<const void*, ResourceKind>(
@@ -109,8 +112,10 @@ OpenGLDevice::ContextScope::ContextScope(OpenGLDevice& device) : m_device(device
     m_shared = true;
     m_worker = device.m_contexts.AcquireWorker();
     m_ready = m_worker != nullptr;
-    if (!m_ready && device.m_contexts.IsOpen())
-        DeviceLogPrintf(1, "OpenGL device: no worker context for this thread; the object is not made");
+    if (!m_ready)
+        DeviceLogPrintf(1, "OpenGL device: %s; the object is not made",
+                        device.m_contexts.IsOpen() ? "no worker context for this thread"
+                                                   : "no context before CreatePrimarySurface");
 }
 
 OpenGLDevice::ContextScope::~ContextScope()
@@ -202,7 +207,8 @@ bool OpenGLDevice::CreateBuiltIns(std::string& error)
     std::string log;
     if (!CompileProgram(BuiltInSource(BuiltIn::FixedVertex), true, epoch, m_fixedVertex, log) ||
         !CompileProgram(BuiltInSource(BuiltIn::ScreenVertex), true, epoch, m_screenVertex, log) ||
-        !CompileProgram(BuiltInSource(BuiltIn::FixedPixelTextured), false, epoch, m_fixedPixelTextured, log) ||
+        !CompileProgram(BuiltInSource(BuiltIn::FixedPixelTextured), false, epoch, m_fixedPixelTextured,
+                        log) ||
         !CompileProgram(BuiltInSource(BuiltIn::FixedPixelPlain), false, epoch, m_fixedPixelPlain, log)) {
         error = "the device's own programs do not compile: " + log;
         return false;
@@ -242,7 +248,8 @@ void OpenGLDevice::DeleteBuiltIns()
 {
     if (!m_contexts.IsMainCurrent())
         return;
-    for (ProgramObject* program : {&m_fixedVertex, &m_screenVertex, &m_fixedPixelTextured, &m_fixedPixelPlain}) {
+    for (ProgramObject* program :
+         {&m_fixedVertex, &m_screenVertex, &m_fixedPixelTextured, &m_fixedPixelPlain}) {
         if (program->name)
             glDeleteProgram(program->name);
         *program = ProgramObject();
@@ -272,6 +279,7 @@ void OpenGLDevice::ResetAppliedState()
     m_dirty = DIRTY_ALL;
     m_dirtyStages = 0xFFFFu;
     m_fixedColorFlag = -1;
+    m_screenProgramStamp = 0;
     m_seenForeignWrites = m_foreignWrites.load(std::memory_order_acquire);
 }
 
@@ -323,14 +331,15 @@ void OpenGLDevice::GetSupportedDisplayModes(std::vector<RenderDisplayMode>& mode
 bool OpenGLDevice::IsValidSettings(const RenderDeviceSettings& settings, const char* operation) const
 {
     const int limit = m_contexts.IsOpen() ? m_maxTextureSize : DeviceCommon::maxDdsDimension;
-    const bool valid = settings.width > 0 && settings.height > 0 && settings.width <= limit &&
-                       settings.height <= limit &&
-                       (settings.colorFormat == RENDER_FORMAT_RGB || settings.colorFormat == RENDER_FORMAT_RGBA ||
-                        settings.colorFormat == RENDER_FORMAT_RGBA_ALT) &&
-                       (settings.depthFormat == RENDER_FORMAT_NONE || IsDepthFormat(settings.depthFormat));
+    const bool valid =
+        settings.width > 0 && settings.height > 0 && settings.width <= limit && settings.height <= limit &&
+        (settings.colorFormat == RENDER_FORMAT_RGB || settings.colorFormat == RENDER_FORMAT_RGBA ||
+         settings.colorFormat == RENDER_FORMAT_RGBA_ALT) &&
+        (settings.depthFormat == RENDER_FORMAT_NONE || IsDepthFormat(settings.depthFormat));
     if (!valid)
-        DeviceLogPrintf(1, "OpenGL device: %s: settings %d x %d, colour %d, depth %d are not possible", operation,
-                        settings.width, settings.height, settings.colorFormat, settings.depthFormat);
+        DeviceLogPrintf(1, "OpenGL device: %s: settings %d x %d, colour %d, depth %d are not possible",
+                        operation, settings.width, settings.height, settings.colorFormat,
+                        settings.depthFormat);
     return valid;
 }
 
@@ -372,12 +381,13 @@ bool OpenGLDevice::MakePrimaryAttachments(int width, int height, RenderTextureFo
         return false;
     depthName = 0;
     depthBytes = 0;
-    if (depthFormat != RENDER_FORMAT_NONE && !MakeTargetTexture(width, height, depthFormat, depthName, depthBytes, kind)) {
+    if (depthFormat != RENDER_FORMAT_NONE &&
+        !MakeTargetTexture(width, height, depthFormat, depthName, depthBytes, kind)) {
         glDeleteTextures(1, &colorName);
         return false;
     }
-    color = new OpenGLTexture(*this, colorName, GetEpoch(), TextureKind::Color, RENDER_FORMAT_RGBA, width, height, 1,
-                              colorBytes, false);
+    color = new OpenGLTexture(*this, colorName, GetEpoch(), TextureKind::Color, RENDER_FORMAT_RGBA, width,
+                              height, 1, colorBytes, false);
     return true;
 }
 
@@ -407,8 +417,8 @@ RenderSurface* OpenGLDevice::CreatePrimarySurface(void* window, const RenderDevi
     } else {
         std::string error;
         if (!OpenContexts(window, error)) {
-            DeviceLogPrintf(1, "OpenGL device: couldn't open OpenGL %s: %s", window ? "on the window" : "headless",
-                            error.c_str());
+            DeviceLogPrintf(1, "OpenGL device: couldn't open OpenGL %s: %s",
+                            window ? "on the window" : "headless", error.c_str());
             return nullptr;
         }
     }
@@ -427,7 +437,8 @@ RenderSurface* OpenGLDevice::CreatePrimarySurface(void* window, const RenderDevi
     }
     auto* surface = new OpenGLSurface(*this, settings->width, settings->height, color, true, true, depthName,
                                       settings->depthFormat, depthBytes);
-    Register(static_cast<const RenderSurface*>(surface), ResourceKind::Surface, color->GetBytes() + depthBytes);
+    Register(static_cast<const RenderSurface*>(surface), ResourceKind::Surface,
+             color->GetBytes() + depthBytes);
     m_settings = *settings;
     m_primary = surface;
     for (OpenGLSurface*& target : m_state.targets)
@@ -448,16 +459,19 @@ RenderSurface* OpenGLDevice::CreateTextureSurface(int width, int height, const R
         std::lock_guard<std::mutex> lock(m_registryLock);
         auto it = m_objects.find(colorTexture);
         if (it == m_objects.end() || it->second != ResourceKind::Texture) {
-            DeviceLogPrintf(1, "OpenGL device: CreateTextureSurface: the texture is not a live texture of the device");
+            DeviceLogPrintf(
+                1, "OpenGL device: CreateTextureSurface: the texture is not a live texture of the device");
             return nullptr;
         }
     }
     auto* texture = static_cast<OpenGLTexture*>(const_cast<RenderTexture*>(colorTexture));
     if (!texture->IsRenderable() || width <= 0 || height <= 0 || width > texture->GetWidth() ||
         height > texture->GetHeight() || (depthFormat != RENDER_FORMAT_NONE && !IsDepthFormat(depthFormat))) {
-        DeviceLogPrintf(1, "OpenGL device: CreateTextureSurface(%d, %d, depth %d) cannot draw into a %d x %d texture "
-                           "of format %d",
-                        width, height, depthFormat, texture->GetWidth(), texture->GetHeight(), texture->GetFormat());
+        DeviceLogPrintf(
+            1,
+            "OpenGL device: CreateTextureSurface(%d, %d, depth %d) cannot draw into a %d x %d texture "
+            "of format %d",
+            width, height, depthFormat, texture->GetWidth(), texture->GetHeight(), texture->GetFormat());
         return nullptr;
     }
     ContextScope scope(*this);
@@ -466,11 +480,13 @@ RenderSurface* OpenGLDevice::CreateTextureSurface(int width, int height, const R
     uint32_t depthName = 0;
     uint64_t depthBytes = 0;
     TextureKind kind;
-    if (depthFormat != RENDER_FORMAT_NONE && !MakeTargetTexture(width, height, depthFormat, depthName, depthBytes, kind)) {
+    if (depthFormat != RENDER_FORMAT_NONE &&
+        !MakeTargetTexture(width, height, depthFormat, depthName, depthBytes, kind)) {
         DeviceLogPrintf(1, "OpenGL device: couldn't make a %d x %d depth buffer", width, height);
         return nullptr;
     }
-    auto* surface = new OpenGLSurface(*this, width, height, texture, false, false, depthName, depthFormat, depthBytes);
+    auto* surface =
+        new OpenGLSurface(*this, width, height, texture, false, false, depthName, depthFormat, depthBytes);
     Register(static_cast<const RenderSurface*>(surface), ResourceKind::Surface, depthBytes);
     return surface;
 }
@@ -478,18 +494,18 @@ RenderSurface* OpenGLDevice::CreateTextureSurface(int width, int height, const R
 RenderSurface* OpenGLDevice::CreateTextureSurface(int width, int height, RenderTextureFormat colorFormat,
                                                   RenderTextureFormat depthFormat)
 {
+    ContextScope scope(*this);
+    if (!scope.IsReady() || m_lost)
+        return nullptr;
     const bool hasColor = colorFormat != RENDER_FORMAT_NONE;
     const bool hasDepth = depthFormat != RENDER_FORMAT_NONE;
     if (width <= 0 || height <= 0 || width > m_maxTextureSize || height > m_maxTextureSize ||
         (hasColor && !ColorTargetFormatToGL(colorFormat)) || (hasDepth && !IsDepthFormat(depthFormat)) ||
         (!hasColor && !hasDepth)) {
-        DeviceLogPrintf(1, "OpenGL device: CreateTextureSurface(%d, %d, colour %d, depth %d) is not possible", width,
-                        height, colorFormat, depthFormat);
+        DeviceLogPrintf(1, "OpenGL device: CreateTextureSurface(%d, %d, colour %d, depth %d) is not possible",
+                        width, height, colorFormat, depthFormat);
         return nullptr;
     }
-    ContextScope scope(*this);
-    if (!scope.IsReady() || m_lost)
-        return nullptr;
     m_textureRetryable = false;
     OpenGLTexture* color = nullptr;
     if (hasColor) {
@@ -514,7 +530,8 @@ RenderSurface* OpenGLDevice::CreateTextureSurface(int width, int height, RenderT
         }
         return nullptr;
     }
-    auto* surface = new OpenGLSurface(*this, width, height, color, true, false, depthName, depthFormat, depthBytes);
+    auto* surface =
+        new OpenGLSurface(*this, width, height, color, true, false, depthName, depthFormat, depthBytes);
     Register(static_cast<const RenderSurface*>(surface), ResourceKind::Surface, depthBytes);
     if (color)
         Register(static_cast<const RenderTexture*>(color), ResourceKind::Texture, color->GetBytes());
@@ -618,7 +635,8 @@ void OpenGLDevice::SetDepthTarget(RenderSurface* surface)
 {
     {
         std::lock_guard<std::mutex> lock(m_registryLock);
-        if (surface && (!IsLiveSurface(m_objects, surface) || !static_cast<OpenGLSurface*>(surface)->GetDepthName())) {
+        if (surface &&
+            (!IsLiveSurface(m_objects, surface) || !static_cast<OpenGLSurface*>(surface)->GetDepthName())) {
             DeviceLogPrintf(1, "OpenGL device: SetDepthTarget: not a surface of the device with depth");
             return;
         }
@@ -631,7 +649,8 @@ const char* OpenGLDevice::GetStatusText()
 {
     char buffer[512];
     std::snprintf(buffer, sizeof(buffer), "OpenGL render device %dx%d, %s, OpenGL %s, %s, %u MB video memory",
-                  m_settings.width, m_settings.height, m_renderer.empty() ? "no context yet" : m_renderer.c_str(),
+                  m_settings.width, m_settings.height,
+                  m_renderer.empty() ? "no context yet" : m_renderer.c_str(),
                   m_version.empty() ? "-" : m_version.c_str(),
                   m_contexts.IsOpen() ? m_contexts.GetDescription().c_str() : "EGL",
                   unsigned(m_totalVideoMemory / (1024u * 1024u)));
@@ -705,8 +724,8 @@ void OpenGLDevice::PresentSurface(RenderSurface* surface)
         // Row 0 of the device's framebuffers is the top; the window's is the bottom.
         glDisable(GL_SCISSOR_TEST);
         glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
-        glBlitNamedFramebuffer(framebuffer, 0, 0, 0, source->GetWidth(), source->GetHeight(), 0, height, width, 0,
-                               GL_COLOR_BUFFER_BIT, GL_LINEAR);
+        glBlitNamedFramebuffer(framebuffer, 0, 0, 0, source->GetWidth(), source->GetHeight(), 0, height,
+                               width, 0, GL_COLOR_BUFFER_BIT, GL_LINEAR);
         glEnable(GL_SCISSOR_TEST);
         m_applied.framebuffer = ~0u;
         m_dirty |= DIRTY_TARGETS;
@@ -741,8 +760,9 @@ void OpenGLDevice::Clear(unsigned int flags)
         glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
         m_applied.colorMask = -1;
         m_dirty |= DIRTY_MASKS;
-        const float color[4] = {std::clamp(m_clearColor.r, 0.0f, 1.0f), std::clamp(m_clearColor.g, 0.0f, 1.0f),
-                                std::clamp(m_clearColor.b, 0.0f, 1.0f), std::clamp(m_clearColor.a, 0.0f, 1.0f)};
+        const float color[4] = {
+            std::clamp(m_clearColor.r, 0.0f, 1.0f), std::clamp(m_clearColor.g, 0.0f, 1.0f),
+            std::clamp(m_clearColor.b, 0.0f, 1.0f), std::clamp(m_clearColor.a, 0.0f, 1.0f)};
         for (int i = 0; i < maxRenderTargets; ++i)
             if (m_state.targets[i] && m_state.targets[i]->GetColorName())
                 glClearBufferfv(GL_COLOR, i, color);
@@ -832,22 +852,24 @@ bool OpenGLDevice::ResetDevice(const RenderDeviceSettings& settings)
         m_textSamplers[0] = m_textSamplers[1] = 0;
         std::string error;
         if (!OpenContexts(window, error)) {
-            DeviceLogPrintf(1, "OpenGL device: ResetDevice couldn't rebuild the lost context: %s", error.c_str());
+            DeviceLogPrintf(1, "OpenGL device: ResetDevice couldn't rebuild the lost context: %s",
+                            error.c_str());
             m_lost = true;
             return false;
         }
         m_lost = false;
-        DeviceLogPrintf(1, "OpenGL device: the context was lost and is rebuilt; objects made before it are gone");
+        DeviceLogPrintf(
+            1, "OpenGL device: the context was lost and is rebuilt; objects made before it are gone");
     }
     ProcessRetired();
     if (m_primary) {
         OpenGLTexture* color = nullptr;
         uint32_t depthName = 0;
         uint64_t depthBytes = 0;
-        if (!MakePrimaryAttachments(settings.width, settings.height, m_primary->GetDepthFormat(), color, depthName,
-                                    depthBytes)) {
-            DeviceLogPrintf(1, "OpenGL device: ResetDevice couldn't make a %d x %d primary surface", settings.width,
-                            settings.height);
+        if (!MakePrimaryAttachments(settings.width, settings.height, m_primary->GetDepthFormat(), color,
+                                    depthName, depthBytes)) {
+            DeviceLogPrintf(1, "OpenGL device: ResetDevice couldn't make a %d x %d primary surface",
+                            settings.width, settings.height);
             return false;
         }
         OpenGLTexture* oldColor = m_primary->GetColor();
@@ -892,8 +914,8 @@ bool OpenGLDevice::ReadFrameBuffer(Pixel* pixels, int width, int height) const
         return false;
     self->ApplyTargets();
     glReadBuffer(GL_COLOR_ATTACHMENT0);
-    glReadnPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, GLsizei(size_t(width) * height * sizeof(Pixel)),
-                  pixels);
+    glReadnPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE,
+                  GLsizei(size_t(width) * height * sizeof(Pixel)), pixels);
     return glGetError() == GL_NO_ERROR;
 }
 
@@ -914,7 +936,8 @@ bool OpenGLDevice::Unregister(const void* object, ResourceKind kind, const char*
     std::lock_guard<std::mutex> lock(m_registryLock);
     auto it = m_objects.find(object);
     if (it == m_objects.end() || it->second != kind) {
-        DeviceLogPrintf(1, "OpenGL device: %s: not a live object of the device (destroyed twice?)", operation);
+        DeviceLogPrintf(1, "OpenGL device: %s: not a live object of the device (destroyed twice?)",
+                        operation);
         return false;
     }
     if (kind == ResourceKind::Surface) {
@@ -927,7 +950,8 @@ bool OpenGLDevice::Unregister(const void* object, ResourceKind kind, const char*
         // Textures that a surface owns are destroyed with the surface only.
         for (const auto& [other, otherKind] : m_objects)
             if (otherKind == ResourceKind::Surface) {
-                const auto* surface = static_cast<const OpenGLSurface*>(static_cast<const RenderSurface*>(other));
+                const auto* surface =
+                    static_cast<const OpenGLSurface*>(static_cast<const RenderSurface*>(other));
                 if (surface->OwnsColor() && static_cast<const void*>(static_cast<const RenderTexture*>(
                                                 surface->GetColor())) == object) {
                     DeviceLogPrintf(1, "OpenGL device: %s: the texture belongs to a surface", operation);
@@ -957,9 +981,11 @@ template RenderTexture* OpenGLDevice::TakeFromHolder(RenderTexture**, ResourceKi
 template RenderVertexBuffer* OpenGLDevice::TakeFromHolder(RenderVertexBuffer**, ResourceKind, const char*);
 template RenderIndexBuffer* OpenGLDevice::TakeFromHolder(RenderIndexBuffer**, ResourceKind, const char*);
 template RenderDynamicVertexBuffer* OpenGLDevice::TakeFromHolder(RenderDynamicVertexBuffer**, ResourceKind,
-                                                                  const char*);
-template RenderDynamicIndexBuffer* OpenGLDevice::TakeFromHolder(RenderDynamicIndexBuffer**, ResourceKind, const char*);
-template RenderVertexDeclaration* OpenGLDevice::TakeFromHolder(RenderVertexDeclaration**, ResourceKind, const char*);
+                                                                 const char*);
+template RenderDynamicIndexBuffer* OpenGLDevice::TakeFromHolder(RenderDynamicIndexBuffer**, ResourceKind,
+                                                                const char*);
+template RenderVertexDeclaration* OpenGLDevice::TakeFromHolder(RenderVertexDeclaration**, ResourceKind,
+                                                               const char*);
 template RenderVertexShader* OpenGLDevice::TakeFromHolder(RenderVertexShader**, ResourceKind, const char*);
 template RenderPixelShader* OpenGLDevice::TakeFromHolder(RenderPixelShader**, ResourceKind, const char*);
 template RenderFont* OpenGLDevice::TakeFromHolder(RenderFont**, ResourceKind, const char*);
@@ -1003,8 +1029,8 @@ void OpenGLDevice::ForgetFramebuffersWith(uint32_t textureName)
         return;
     for (auto it = m_framebuffers.begin(); it != m_framebuffers.end();) {
         const FramebufferKey& key = it->first;
-        const bool uses = key.depth == textureName ||
-                          std::find(std::begin(key.colors), std::end(key.colors), textureName) != std::end(key.colors);
+        const bool uses = key.depth == textureName || std::find(std::begin(key.colors), std::end(key.colors),
+                                                                textureName) != std::end(key.colors);
         if (uses) {
             if (m_contexts.IsMainCurrent()) {
                 const GLuint framebuffer = it->second;
@@ -1035,7 +1061,8 @@ void OpenGLDevice::ForgetTexture(const OpenGLTexture* texture)
     std::lock_guard<std::mutex> lock(m_registryLock);
     for (const auto& [object, kind] : m_objects)
         if (kind == ResourceKind::Surface) {
-            auto* surface = static_cast<OpenGLSurface*>(const_cast<RenderSurface*>(static_cast<const RenderSurface*>(object)));
+            auto* surface = static_cast<OpenGLSurface*>(
+                const_cast<RenderSurface*>(static_cast<const RenderSurface*>(object)));
             if (surface->GetColor() == texture)
                 surface->DetachColor();
         }
@@ -1140,7 +1167,8 @@ void OpenGLDevice::DeleteObject(ResourceKind kind, void* object)
         return;
     }
     case ResourceKind::DynamicVertexBuffer: {
-        auto* buffer = static_cast<OpenGLDynamicVertexBuffer*>(static_cast<RenderDynamicVertexBuffer*>(object));
+        auto* buffer =
+            static_cast<OpenGLDynamicVertexBuffer*>(static_cast<RenderDynamicVertexBuffer*>(object));
         const StreamStore& store = buffer->GetStore();
         ForgetBuffer(static_cast<const RenderDynamicVertexBuffer*>(buffer), store.GetName());
         if (gl && store.GetEpoch() == epoch) {
@@ -1164,7 +1192,8 @@ void OpenGLDevice::DeleteObject(ResourceKind kind, void* object)
         return;
     }
     case ResourceKind::VertexDeclaration: {
-        auto* declaration = static_cast<OpenGLVertexDeclaration*>(static_cast<RenderVertexDeclaration*>(object));
+        auto* declaration =
+            static_cast<OpenGLVertexDeclaration*>(static_cast<RenderVertexDeclaration*>(object));
         if (m_state.declaration == declaration) {
             m_state.declaration = nullptr;
             m_dirty |= DIRTY_INPUT;

@@ -432,7 +432,7 @@ private:
     std::atomic<std::thread::id> m_mainThread{};
     std::atomic<uint32_t> m_epoch{1};
     bool m_initialized = false;
-    bool m_lost = false;
+    std::atomic<bool> m_lost{false};
     RenderDeviceSettings m_settings;
     OpenGLSurface* m_primary = nullptr;
 

@@ -75,7 +75,8 @@ void OpenGLDevice::DestroyVertexBuffer(RenderVertexBuffer** buffer)
 
 RenderIndexBuffer* OpenGLDevice::CreateIndexBuffer(unsigned int numIndices, unsigned int bytesPerIndex)
 {
-    if (numIndices == 0 || (bytesPerIndex != 2 && bytesPerIndex != 4) || numIndices > 0xFFFFFFFFu / bytesPerIndex) {
+    if (numIndices == 0 || (bytesPerIndex != 2 && bytesPerIndex != 4) ||
+        numIndices > 0xFFFFFFFFu / bytesPerIndex) {
         DeviceLogPrintf(1, "OpenGL device: CreateIndexBuffer(%u, %u) refused", numIndices, bytesPerIndex);
         return nullptr;
     }
@@ -129,7 +130,8 @@ RenderDynamicVertexBuffer* OpenGLDevice::CreateDynamicVertexBuffer(unsigned int 
 
 void OpenGLDevice::DestroyDynamicVertexBuffer(RenderDynamicVertexBuffer** buffer)
 {
-    if (auto* object = TakeFromHolder(buffer, ResourceKind::DynamicVertexBuffer, "DestroyDynamicVertexBuffer"))
+    if (auto* object =
+            TakeFromHolder(buffer, ResourceKind::DynamicVertexBuffer, "DestroyDynamicVertexBuffer"))
         Retire(ResourceKind::DynamicVertexBuffer, object);
 }
 
@@ -153,7 +155,8 @@ RenderDynamicIndexBuffer* OpenGLDevice::CreateDynamicIndexBuffer(unsigned int si
         return nullptr;
     }
     auto* buffer = new OpenGLDynamicIndexBuffer(*this, name, GetEpoch(), size);
-    Register(static_cast<const RenderDynamicIndexBuffer*>(buffer), ResourceKind::DynamicIndexBuffer, size / 4 * 4);
+    Register(static_cast<const RenderDynamicIndexBuffer*>(buffer), ResourceKind::DynamicIndexBuffer,
+             size / 4 * 4);
     return buffer;
 }
 
@@ -176,7 +179,8 @@ RenderVertexDeclaration* OpenGLDevice::CreateVertexDeclaration(const VertexEleme
 
 void OpenGLDevice::DestroyVertexDeclaration(RenderVertexDeclaration** declaration)
 {
-    if (auto* object = TakeFromHolder(declaration, ResourceKind::VertexDeclaration, "DestroyVertexDeclaration"))
+    if (auto* object =
+            TakeFromHolder(declaration, ResourceKind::VertexDeclaration, "DestroyVertexDeclaration"))
         Retire(ResourceKind::VertexDeclaration, object);
 }
 
@@ -196,7 +200,8 @@ Program* OpenGLDevice::CreateProgram(const void* code, unsigned int size, bool v
         return nullptr;
     ProgramObject object;
     std::string log;
-    if (!CompileProgram(std::string_view(static_cast<const char*>(code), size), vertex, GetEpoch(), object, log)) {
+    if (!CompileProgram(std::string_view(static_cast<const char*>(code), size), vertex, GetEpoch(), object,
+                        log)) {
         DeviceLogPrintf(1, "OpenGL device: %s: the program does not compile:\n%s", operation, log.c_str());
         return nullptr;
     }
@@ -207,7 +212,8 @@ Program* OpenGLDevice::CreateProgram(const void* code, unsigned int size, bool v
 
 RenderVertexShader* OpenGLDevice::CreateVertexShader(const void* code, unsigned int size)
 {
-    return CreateProgram<OpenGLVertexProgram>(code, size, true, ResourceKind::VertexProgram, "CreateVertexShader");
+    return CreateProgram<OpenGLVertexProgram>(code, size, true, ResourceKind::VertexProgram,
+                                              "CreateVertexShader");
 }
 
 void OpenGLDevice::DestroyVertexShader(RenderVertexShader** shader)
@@ -218,7 +224,8 @@ void OpenGLDevice::DestroyVertexShader(RenderVertexShader** shader)
 
 RenderPixelShader* OpenGLDevice::CreatePixelShader(const void* code, unsigned int size)
 {
-    return CreateProgram<OpenGLPixelProgram>(code, size, false, ResourceKind::PixelProgram, "CreatePixelShader");
+    return CreateProgram<OpenGLPixelProgram>(code, size, false, ResourceKind::PixelProgram,
+                                             "CreatePixelShader");
 }
 
 void OpenGLDevice::DestroyPixelShader(RenderPixelShader** shader)
@@ -237,13 +244,17 @@ unsigned int OpenGLDevice::GetTextureFileInfo(const void* data, unsigned int siz
     return unsigned(std::min<size_t>(bytes, 0xFFFFFFFFu));
 }
 
-OpenGLTexture* OpenGLDevice::MakeColorTexture(int width, int height, const void* texels, int levelCount, bool dynamic,
-                                              const char* operation)
+OpenGLTexture* OpenGLDevice::MakeColorTexture(int width, int height, const void* texels, int levelCount,
+                                              bool dynamic, const char* operation)
 {
     m_textureRetryable = false;
+    // The capabilities are read under the scope: a lost context is rebuilt with every worker out.
+    ContextScope scope(*this);
+    if (!scope.IsReady())
+        return nullptr;
     if (width <= 0 || height <= 0 || width > m_maxTextureSize || height > m_maxTextureSize) {
-        DeviceLogPrintf(1, "OpenGL device: %s(%d, %d) refused: the size is outside 1 to %d", operation, width, height,
-                        m_maxTextureSize);
+        DeviceLogPrintf(1, "OpenGL device: %s(%d, %d) refused: the size is outside 1 to %d", operation, width,
+                        height, m_maxTextureSize);
         return nullptr;
     }
     const int fullChain = FullChainLength(width, height);
@@ -254,9 +265,6 @@ OpenGLTexture* OpenGLDevice::MakeColorTexture(int width, int height, const void*
         DeviceLogPrintf(1, "OpenGL device: %s(%d, %d): out of video memory", operation, width, height);
         return nullptr;
     }
-    ContextScope scope(*this);
-    if (!scope.IsReady())
-        return nullptr;
     ClearErrors();
     GLuint name = 0;
     glCreateTextures(GL_TEXTURE_2D, 1, &name);
@@ -274,12 +282,12 @@ OpenGLTexture* OpenGLDevice::MakeColorTexture(int width, int height, const void*
     if (glGetError() != GL_NO_ERROR) {
         glDeleteTextures(1, &name);
         m_textureRetryable = true;
-        DeviceLogPrintf(1, "OpenGL device: %s(%d, %d): the driver has no memory for it", operation, width, height);
+        DeviceLogPrintf(1, "OpenGL device: %s(%d, %d): the driver has no memory for it", operation, width,
+                        height);
         return nullptr;
     }
-    auto* texture =
-        new OpenGLTexture(*this, name, GetEpoch(), TextureKind::Color, RENDER_FORMAT_RGBA, width, height, levels, bytes,
-                          dynamic);
+    auto* texture = new OpenGLTexture(*this, name, GetEpoch(), TextureKind::Color, RENDER_FORMAT_RGBA, width,
+                                      height, levels, bytes, dynamic);
     Register(static_cast<const RenderTexture*>(texture), ResourceKind::Texture, bytes);
     return texture;
 }
@@ -287,16 +295,20 @@ OpenGLTexture* OpenGLDevice::MakeColorTexture(int width, int height, const void*
 RenderTexture* OpenGLDevice::CreateTextureFromFile(const void* data, unsigned int size, int reduction)
 {
     m_textureRetryable = false;
+    ContextScope scope(*this);
+    if (!scope.IsReady())
+        return nullptr;
     DeviceCommon::DdsLayout layout;
     if (DeviceCommon::ReadDdsLayout(static_cast<const uint8_t*>(data), size, reduction, layout) !=
         DeviceCommon::DdsResult::Ok) {
-        DeviceLogPrintf(1, "OpenGL device: CreateTextureFromFile: %u bytes are no DDS image this device reads", size);
+        DeviceLogPrintf(
+            1, "OpenGL device: CreateTextureFromFile: %u bytes are no DDS image this device reads", size);
         return nullptr;
     }
     const DeviceCommon::DdsLevel& top = layout.levels.front();
     if (top.width > m_maxTextureSize || top.height > m_maxTextureSize) {
-        DeviceLogPrintf(1, "OpenGL device: CreateTextureFromFile: %d x %d is larger than the device's %d", top.width,
-                        top.height, m_maxTextureSize);
+        DeviceLogPrintf(1, "OpenGL device: CreateTextureFromFile: %d x %d is larger than the device's %d",
+                        top.width, top.height, m_maxTextureSize);
         return nullptr;
     }
     const bool compressed = layout.format != DeviceCommon::DdsFormat::Masked && m_hasS3tc;
@@ -310,9 +322,6 @@ RenderTexture* OpenGLDevice::CreateTextureFromFile(const void* data, unsigned in
                         static_cast<unsigned long long>(bytes));
         return nullptr;
     }
-    ContextScope scope(*this);
-    if (!scope.IsReady())
-        return nullptr;
     ClearErrors();
     GLuint name = 0;
     glCreateTextures(GL_TEXTURE_2D, 1, &name);
@@ -327,24 +336,26 @@ RenderTexture* OpenGLDevice::CreateTextureFromFile(const void* data, unsigned in
     for (int i = 0; i < levels; ++i) {
         const DeviceCommon::DdsLevel& level = layout.levels[size_t(i)];
         if (compressed) {
-            glCompressedTextureSubImage2D(name, i, 0, 0, level.width, level.height, internal, GLsizei(level.bytes),
-                                          level.data);
+            glCompressedTextureSubImage2D(name, i, 0, 0, level.width, level.height, internal,
+                                          GLsizei(level.bytes), level.data);
         } else {
             // Uncompressed channel layouts, and blocks on a driver without S3TC, decode here.
             DeviceCommon::DecodeDdsLevel(layout, level, texels);
-            glTextureSubImage2D(name, i, 0, 0, level.width, level.height, GL_BGRA, GL_UNSIGNED_BYTE, texels.data());
+            glTextureSubImage2D(name, i, 0, 0, level.width, level.height, GL_BGRA, GL_UNSIGNED_BYTE,
+                                texels.data());
         }
     }
     if (glGetError() != GL_NO_ERROR) {
         glDeleteTextures(1, &name);
         m_textureRetryable = true;
-        DeviceLogPrintf(1, "OpenGL device: CreateTextureFromFile: the driver refused a %d x %d texture", top.width,
-                        top.height);
+        DeviceLogPrintf(1, "OpenGL device: CreateTextureFromFile: the driver refused a %d x %d texture",
+                        top.width, top.height);
         return nullptr;
     }
-    auto* texture = new OpenGLTexture(*this, name, GetEpoch(), compressed ? TextureKind::Compressed : TextureKind::Color,
-                                      layout.hasAlpha ? RENDER_FORMAT_RGBA : RENDER_FORMAT_RGB, top.width, top.height,
-                                      levels, bytes, false);
+    auto* texture =
+        new OpenGLTexture(*this, name, GetEpoch(), compressed ? TextureKind::Compressed : TextureKind::Color,
+                          layout.hasAlpha ? RENDER_FORMAT_RGBA : RENDER_FORMAT_RGB, top.width, top.height,
+                          levels, bytes, false);
     Register(static_cast<const RenderTexture*>(texture), ResourceKind::Texture, bytes);
     return texture;
 }
@@ -372,7 +383,8 @@ RenderTexture* OpenGLDevice::CreateTextureFromImage(int width, int height, const
                                                     unsigned int usage)
 {
     if (!pixels) {
-        DeviceLogPrintf(1, "OpenGL device: CreateTextureFromImage(%d, %d) without pixels refused", width, height);
+        DeviceLogPrintf(1, "OpenGL device: CreateTextureFromImage(%d, %d) without pixels refused", width,
+                        height);
         return nullptr;
     }
     // Bytes blue, green, red, alpha are the packed texels as they lie in memory.

@@ -254,8 +254,8 @@ void OpenGLDevice::SetPixelShader(RenderPixelShader* shader)
 namespace {
 
 // Copies registers into a bank, stamping those whose value changes; false for a range outside it.
-bool StoreConstants(std::vector<float>& bank, std::vector<uint64_t>& stamps, uint64_t& latest, uint64_t& stamp,
-                    unsigned int first, const float* data, unsigned int count)
+bool StoreConstants(std::vector<float>& bank, std::vector<uint64_t>& stamps, uint64_t& latest,
+                    uint64_t& stamp, unsigned int first, const float* data, unsigned int count)
 {
     if ((!data && count) || first > unsigned(OpenGLDevice::constantRegisters) ||
         count > unsigned(OpenGLDevice::constantRegisters) - first)
@@ -279,17 +279,22 @@ bool StoreConstants(std::vector<float>& bank, std::vector<uint64_t>& stamps, uin
 
 } // namespace
 
-void OpenGLDevice::SetVertexShaderConstants(unsigned int firstRegister, const float* data, unsigned int registerCount)
+void OpenGLDevice::SetVertexShaderConstants(unsigned int firstRegister, const float* data,
+                                            unsigned int registerCount)
 {
     if (!StoreConstants(m_vertexConstants, m_vertexStamps, m_vertexLatest, m_stamp, firstRegister, data,
                         registerCount))
-        DeviceLogPrintf(1, "OpenGL device: SetVertexShaderConstants(%u, %u) refused", firstRegister, registerCount);
+        DeviceLogPrintf(1, "OpenGL device: SetVertexShaderConstants(%u, %u) refused", firstRegister,
+                        registerCount);
 }
 
-void OpenGLDevice::SetPixelShaderConstants(unsigned int firstRegister, const float* data, unsigned int registerCount)
+void OpenGLDevice::SetPixelShaderConstants(unsigned int firstRegister, const float* data,
+                                           unsigned int registerCount)
 {
-    if (!StoreConstants(m_pixelConstants, m_pixelStamps, m_pixelLatest, m_stamp, firstRegister, data, registerCount))
-        DeviceLogPrintf(1, "OpenGL device: SetPixelShaderConstants(%u, %u) refused", firstRegister, registerCount);
+    if (!StoreConstants(m_pixelConstants, m_pixelStamps, m_pixelLatest, m_stamp, firstRegister, data,
+                        registerCount))
+        DeviceLogPrintf(1, "OpenGL device: SetPixelShaderConstants(%u, %u) refused", firstRegister,
+                        registerCount);
 }
 
 void OpenGLDevice::SetClippingPlane(int index, const Plane& plane)
@@ -328,7 +333,8 @@ bool OpenGLDevice::GetClippingPlane(int index, Plane& plane) const
     return true;
 }
 
-void OpenGLDevice::SetStreamSource(int stream, RenderVertexBuffer* buffer, unsigned int offset, unsigned int stride)
+void OpenGLDevice::SetStreamSource(int stream, RenderVertexBuffer* buffer, unsigned int offset,
+                                   unsigned int stride)
 {
     if (stream < 0 || stream >= maxStreams) {
         DeviceLogPrintf(1, "OpenGL device: SetStreamSource(%d) refused", stream);
@@ -349,7 +355,8 @@ void OpenGLDevice::SetStreamSource(int stream, RenderVertexBuffer* buffer, unsig
     m_dirty |= DIRTY_INPUT;
 }
 
-void OpenGLDevice::BindDynamicStream(const OpenGLDynamicVertexBuffer& buffer, uint64_t offset, unsigned int stride)
+void OpenGLDevice::BindDynamicStream(const OpenGLDynamicVertexBuffer& buffer, uint64_t offset,
+                                     unsigned int stride)
 {
     Stream& s = m_state.streams[0];
     const StreamStore& store = buffer.GetStore();
@@ -425,7 +432,8 @@ uint32_t OpenGLDevice::GetFramebuffer(const FramebufferKey& key)
     glNamedFramebufferDrawBuffers(framebuffer, maxRenderTargets, drawBuffers);
     glNamedFramebufferReadBuffer(framebuffer, key.colors[0] ? GL_COLOR_ATTACHMENT0 : GL_NONE);
     if (key.depth)
-        glNamedFramebufferTexture(framebuffer, key.depthHasStencil ? GL_DEPTH_STENCIL_ATTACHMENT : GL_DEPTH_ATTACHMENT,
+        glNamedFramebufferTexture(framebuffer,
+                                  key.depthHasStencil ? GL_DEPTH_STENCIL_ATTACHMENT : GL_DEPTH_ATTACHMENT,
                                   key.depth, 0);
     const GLenum status = glCheckNamedFramebufferStatus(framebuffer, GL_FRAMEBUFFER);
     if (status != GL_FRAMEBUFFER_COMPLETE)
@@ -570,8 +578,9 @@ void OpenGLDevice::ApplyTextures(bool text)
             if (texture->GetEpoch() == epoch)
                 name = texture->GetName();
             else
-                LogOncePerFrame(LOG_DEAD_OBJECT, "OpenGL device: a texture made before the context was lost is "
-                                                 "bound; it is not drawn with");
+                LogOncePerFrame(LOG_DEAD_OBJECT,
+                                "OpenGL device: a texture made before the context was lost is "
+                                "bound; it is not drawn with");
         }
         if (m_applied.textures[stage] != name) {
             glBindTextureUnit(stage, name);
@@ -608,15 +617,16 @@ void OpenGLDevice::SyncConstants(ProgramObject& program, bool vertex)
 bool OpenGLDevice::ApplyPrograms(bool screen, bool textured)
 {
     const uint32_t epoch = GetEpoch();
-    ProgramObject* vertex = screen ? &m_screenVertex
+    ProgramObject* vertex = screen                  ? &m_screenVertex
                             : m_state.vertexProgram ? &m_state.vertexProgram->object
                                                     : &m_fixedVertex;
     ProgramObject* pixel = (screen || !m_state.pixelProgram)
                                ? (textured ? &m_fixedPixelTextured : &m_fixedPixelPlain)
                                : &m_state.pixelProgram->object;
     if (vertex->epoch != epoch || pixel->epoch != epoch) {
-        LogOncePerFrame(LOG_DEAD_OBJECT, "OpenGL device: a program made before the context was lost is set; draws "
-                                         "are refused");
+        LogOncePerFrame(LOG_DEAD_OBJECT,
+                        "OpenGL device: a program made before the context was lost is set; draws "
+                        "are refused");
         return false;
     }
     if (m_applied.vertexProgram != vertex->name) {
@@ -631,11 +641,12 @@ bool OpenGLDevice::ApplyPrograms(bool screen, bool textured)
     SyncConstants(*pixel, false);
     if (screen) {
         if (m_screenProgramStamp != m_screenStamp) {
-            // Screen pixels to clip space across the viewport: x' = 2 (x - vx) / w - 1, y' = 1 - 2 (y - vy) / h.
+            // Screen pixels to clip space across the viewport: x' = 2 (x - vx) / w - 1, y' = 1 - 2 (y - vy) /
+            // h.
             const Viewport& v = m_state.viewport;
             const float w = float(std::max(v.width, 1)), h = float(std::max(v.height, 1));
-            glProgramUniform4f(vertex->name, screenLocation, 2.0f / w, -2.0f / h, -1.0f - 2.0f * float(v.x) / w,
-                               1.0f + 2.0f * float(v.y) / h);
+            glProgramUniform4f(vertex->name, screenLocation, 2.0f / w, -2.0f / h,
+                               -1.0f - 2.0f * float(v.x) / w, 1.0f + 2.0f * float(v.y) / h);
             m_screenProgramStamp = m_screenStamp;
         }
     } else if (vertex->deviceStamp != m_clipStamp) {
@@ -675,7 +686,8 @@ bool OpenGLDevice::ApplyVertexInput()
             GLboolean normalized;
             AttributeFormat(elements[i], size, type, normalized);
             glEnableVertexArrayAttrib(vao, elements[i].usage);
-            glVertexArrayAttribFormat(vao, elements[i].usage, size, type, normalized, declaration->GetOffsets()[i]);
+            glVertexArrayAttribFormat(vao, elements[i].usage, size, type, normalized,
+                                      declaration->GetOffsets()[i]);
             glVertexArrayAttribBinding(vao, elements[i].usage, elements[i].stream);
         }
         declaration->vertexArray = vao;
@@ -699,13 +711,14 @@ bool OpenGLDevice::ApplyVertexInput()
         const int index = __builtin_ctz(streams);
         const Stream& stream = m_state.streams[index];
         if (!stream.buffer) {
-            LogOncePerFrame(LOG_NO_VERTICES, "OpenGL device: a draw without vertex data on stream %d is refused",
-                            index);
+            LogOncePerFrame(LOG_NO_VERTICES,
+                            "OpenGL device: a draw without vertex data on stream %d is refused", index);
             return false;
         }
         if (stream.epoch != epoch) {
-            LogOncePerFrame(LOG_DEAD_OBJECT, "OpenGL device: a vertex buffer made before the context was lost is "
-                                             "bound; draws are refused");
+            LogOncePerFrame(LOG_DEAD_OBJECT,
+                            "OpenGL device: a vertex buffer made before the context was lost is "
+                            "bound; draws are refused");
             return false;
         }
         const uint32_t stride = stream.stride ? stream.stride : declaration->GetStreamStride(index);
@@ -786,7 +799,8 @@ bool OpenGLDevice::BeginDraw(const char* operation)
         return false;
     }
     if (!IsMainThread()) {
-        LogOncePerFrame(LOG_NOT_MAIN_THREAD, "OpenGL device: %s off the device's main thread is refused", operation);
+        LogOncePerFrame(LOG_NOT_MAIN_THREAD, "OpenGL device: %s off the device's main thread is refused",
+                        operation);
         return false;
     }
     return m_drawCallLimit < 0 || m_drawCallsThisFrame < m_drawCallLimit;
@@ -828,11 +842,12 @@ void OpenGLDevice::DrawIndexedPrimitive(RenderPrimitiveType type, const RenderDr
     const int64_t firstVertex = int64_t(range.baseVertex) + range.minVertex;
     if (uint64_t(range.startIndex) + indexCount > indices.capacity || firstVertex < 0 ||
         (stream.buffer && uint64_t(firstVertex) + range.numVertices > streamVertices)) {
-        LogOncePerFrame(LOG_BAD_RANGE,
-                        "OpenGL device: DrawIndexedPrimitive(%d, base %d, vertices %u + %u, indices %u + %llu) lies "
-                        "outside the bound buffers; refused",
-                        type, range.baseVertex, range.minVertex, range.numVertices, range.startIndex,
-                        static_cast<unsigned long long>(indexCount));
+        LogOncePerFrame(
+            LOG_BAD_RANGE,
+            "OpenGL device: DrawIndexedPrimitive(%d, base %d, vertices %u + %u, indices %u + %llu) lies "
+            "outside the bound buffers; refused",
+            type, range.baseVertex, range.minVertex, range.numVertices, range.startIndex,
+            static_cast<unsigned long long>(indexCount));
         return;
     }
     const OpenGLTexture* stage0 = m_state.textures[0];
@@ -844,16 +859,16 @@ void OpenGLDevice::DrawIndexedPrimitive(RenderPrimitiveType type, const RenderDr
         declaration->elementBuffer = indices.buffer;
     }
     const GLenum indexType = indices.bytesPerIndex == 2 ? GL_UNSIGNED_SHORT : GL_UNSIGNED_INT;
-    glDrawElementsBaseVertex(mode, GLsizei(indexCount), indexType,
-                             reinterpret_cast<const void*>(uintptr_t(range.startIndex) * indices.bytesPerIndex),
-                             range.baseVertex);
-    const bool triangles = type == RENDER_PRIMITIVE_TRIANGLE_LIST || type == RENDER_PRIMITIVE_TRIANGLE_STRIP ||
-                           type == RENDER_PRIMITIVE_TRIANGLE_FAN;
+    glDrawElementsBaseVertex(
+        mode, GLsizei(indexCount), indexType,
+        reinterpret_cast<const void*>(uintptr_t(range.startIndex) * indices.bytesPerIndex), range.baseVertex);
+    const bool triangles = type == RENDER_PRIMITIVE_TRIANGLE_LIST ||
+                           type == RENDER_PRIMITIVE_TRIANGLE_STRIP || type == RENDER_PRIMITIVE_TRIANGLE_FAN;
     CountDraw(triangles ? range.primitiveCount : 0);
 }
 
-void OpenGLDevice::DrawScreen(const ScreenVertex* vertices, int count, uint32_t mode, uint32_t texture, bool text,
-                              bool linear, int faces, const char* operation)
+void OpenGLDevice::DrawScreen(const ScreenVertex* vertices, int count, uint32_t mode, uint32_t texture,
+                              bool text, bool linear, int faces, const char* operation)
 {
     const size_t bytes = size_t(count) * sizeof(ScreenVertex);
     if (count <= 0 || bytes > 1024u * 1024u) {
@@ -918,7 +933,8 @@ void OpenGLDevice::DrawTexturedQuad(const Rect& rect, const Rect& texCoords, uin
                                    {x1, y1, depth, color, u1, v1}};
     const OpenGLTexture* texture = m_state.textures[0];
     const bool textured = texture && texture->GetEpoch() == GetEpoch();
-    DrawScreen(strip, 4, GL_TRIANGLE_STRIP, textured ? texture->GetName() : 0, false, false, 2, "DrawTexturedQuad");
+    DrawScreen(strip, 4, GL_TRIANGLE_STRIP, textured ? texture->GetName() : 0, false, false, 2,
+               "DrawTexturedQuad");
 }
 
 void OpenGLDevice::DrawFan(const Vec3* points, int count, uint32_t color)
@@ -938,13 +954,15 @@ void OpenGLDevice::DrawFan(const Vec3* points, int count, uint32_t color)
 // ---------------------------------------------------------------------------------------------
 // Surface copies
 
-bool OpenGLDevice::CopySurfaceToTexture(OpenGLSurface& source, RenderTexture* destination, const Rect& sourceRect)
+bool OpenGLDevice::CopySurfaceToTexture(OpenGLSurface& source, RenderTexture* destination,
+                                        const Rect& sourceRect)
 {
     {
         std::lock_guard<std::mutex> lock(m_registryLock);
         auto it = m_objects.find(destination);
         if (it == m_objects.end() || it->second != ResourceKind::Texture) {
-            DeviceLogPrintf(1, "OpenGL device: CopyToTexture: the destination is not a live texture of the device");
+            DeviceLogPrintf(
+                1, "OpenGL device: CopyToTexture: the destination is not a live texture of the device");
             return false;
         }
     }
@@ -981,8 +999,8 @@ bool OpenGLDevice::CopySurfaceToTexture(OpenGLSurface& source, RenderTexture* de
     glNamedFramebufferTexture(m_copyFramebuffers[1], GL_COLOR_ATTACHMENT0, target->GetName(), 0);
     glNamedFramebufferDrawBuffer(m_copyFramebuffers[1], GL_COLOR_ATTACHMENT0);
     glDisable(GL_SCISSOR_TEST);
-    glBlitNamedFramebuffer(m_copyFramebuffers[0], m_copyFramebuffers[1], sx0, sy0, sx1, sy1, 0, 0, width, height,
-                           GL_COLOR_BUFFER_BIT, filter);
+    glBlitNamedFramebuffer(m_copyFramebuffers[0], m_copyFramebuffers[1], sx0, sy0, sx1, sy1, 0, 0, width,
+                           height, GL_COLOR_BUFFER_BIT, filter);
     glEnable(GL_SCISSOR_TEST);
     glNamedFramebufferTexture(m_copyFramebuffers[0], GL_COLOR_ATTACHMENT0, 0, 0);
     glNamedFramebufferTexture(m_copyFramebuffers[1], GL_COLOR_ATTACHMENT0, 0, 0);

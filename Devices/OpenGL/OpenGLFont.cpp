@@ -26,10 +26,10 @@ constexpr int maxPages = 16;
 constexpr int maxPixelSize = 256;
 
 // Windows-1252 for the bytes 0x80 to 0x9F; the other bytes are Latin-1.
-constexpr char16_t cp1252High[32] = {
-    0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
+constexpr char16_t cp1252High[32] = {0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                     0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD,
+                                     0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
 
 FT_Face Face(void* face)
 {
@@ -112,11 +112,12 @@ OpenGLFont* OpenGLFont::Create(OpenGLDevice& device, const char* name, const voi
     FT_Face face = nullptr;
     {
         std::lock_guard<std::mutex> lock(device.GetFontLibraryLock());
-        const FT_Error error = FT_New_Memory_Face(static_cast<FT_Library>(device.GetFontLibrary()), bytes.data(),
-                                                  FT_Long(bytes.size()), 0, &face);
+        const FT_Error error = FT_New_Memory_Face(static_cast<FT_Library>(device.GetFontLibrary()),
+                                                  bytes.data(), FT_Long(bytes.size()), 0, &face);
         if (error != 0 || !face) {
-            DeviceLogPrintf(1, "OpenGL device: font '%s' is no TrueType or OpenType face FreeType reads (error %d)",
-                            name, error);
+            DeviceLogPrintf(
+                1, "OpenGL device: font '%s' is no TrueType or OpenType face FreeType reads (error %d)", name,
+                error);
             return nullptr;
         }
         if (!FT_IS_SCALABLE(face)) {
@@ -130,7 +131,8 @@ OpenGLFont* OpenGLFont::Create(OpenGLDevice& device, const char* name, const voi
 }
 
 OpenGLFont::OpenGLFont(OpenGLDevice& device, std::string name, std::vector<uint8_t> data, void* face)
-    : m_device(device), m_name(std::move(name)), m_data(std::move(data)), m_face(face), m_epoch(device.GetEpoch())
+    : m_device(device), m_name(std::move(name)), m_data(std::move(data)), m_face(face),
+      m_epoch(device.GetEpoch())
 {
 }
 
@@ -271,7 +273,8 @@ int OpenGLFont::Run(const std::u32string& text, Rect& rect, unsigned int flags, 
     style = RenderFontStyle(style & 3);
     const bool measure = (flags & RENDER_TEXT_CALC_RECT) != 0;
     // Drawing is the main thread's; elsewhere a run is only measured.
-    const bool draw = !measure && m_device.IsMainThread() && m_device.BeginDraw("DrawText") && m_epoch == m_device.GetEpoch();
+    const bool draw = !measure && m_device.IsMainThread() && m_device.BeginDraw("DrawText") &&
+                      m_epoch == m_device.GetEpoch();
     std::lock_guard<std::mutex> lock(m_lock);
     if (!SelectSize(size, style))
         return 0;
@@ -308,10 +311,12 @@ int OpenGLFont::Run(const std::u32string& text, Rect& rect, unsigned int flags, 
             const float gx = float(penX + glyph->left), gy = float(baseline - glyph->top);
             const float gw = float(glyph->width), gh = float(glyph->height);
             const float u0 = float(glyph->x) / pageSize, v0 = float(glyph->y) / pageSize;
-            const float u1 = float(glyph->x + glyph->width) / pageSize, v1 = float(glyph->y + glyph->height) / pageSize;
+            const float u1 = float(glyph->x + glyph->width) / pageSize,
+                        v1 = float(glyph->y + glyph->height) / pageSize;
             // Runs of a batch share a draw per atlas page (colours go with the vertices).
-            auto pending = std::find_if(m_pending.begin(), m_pending.end(),
-                                        [&](const Pending& p) { return p.page == glyph->page && p.filter == filter; });
+            auto pending = std::find_if(m_pending.begin(), m_pending.end(), [&](const Pending& p) {
+                return p.page == glyph->page && p.filter == filter;
+            });
             if (pending == m_pending.end()) {
                 m_pending.push_back({glyph->page, filter, {}});
                 pending = m_pending.end() - 1;
@@ -344,13 +349,14 @@ void OpenGLFont::Flush()
             continue;
         if (!m_device.BeginDraw("DrawText"))
             break;
-        m_device.DrawScreen(p.vertices.data(), int(p.vertices.size()), GL_TRIANGLES, m_pages[size_t(p.page)].texture,
-                            true, p.filter, int(p.vertices.size() / 3), "DrawText");
+        m_device.DrawScreen(p.vertices.data(), int(p.vertices.size()), GL_TRIANGLES,
+                            m_pages[size_t(p.page)].texture, true, p.filter, int(p.vertices.size() / 3),
+                            "DrawText");
     }
 }
 
-int OpenGLFont::DrawText(const char16_t* text, int count, Rect& rect, unsigned int flags, uint32_t color, int size,
-                         RenderFontStyle style, bool filter)
+int OpenGLFont::DrawText(const char16_t* text, int count, Rect& rect, unsigned int flags, uint32_t color,
+                         int size, RenderFontStyle style, bool filter)
 {
     if (!text)
         return 0;
@@ -372,8 +378,8 @@ int OpenGLFont::DrawText(const char16_t* text, int count, Rect& rect, unsigned i
     return Run(characters, rect, flags, color, size, style, filter);
 }
 
-int OpenGLFont::DrawText(const char* text, int count, Rect& rect, unsigned int flags, uint32_t color, int size,
-                         RenderFontStyle style, bool filter)
+int OpenGLFont::DrawText(const char* text, int count, Rect& rect, unsigned int flags, uint32_t color,
+                         int size, RenderFontStyle style, bool filter)
 {
     if (!text)
         return 0;
@@ -383,7 +389,8 @@ int OpenGLFont::DrawText(const char* text, int count, Rect& rect, unsigned int f
     characters.reserve(size_t(count));
     for (int i = 0; i < count; ++i) {
         const uint8_t byte = uint8_t(text[i]);
-        characters.push_back(byte >= 0x80 && byte < 0xA0 ? char32_t(cp1252High[byte - 0x80]) : char32_t(byte));
+        characters.push_back(byte >= 0x80 && byte < 0xA0 ? char32_t(cp1252High[byte - 0x80])
+                                                         : char32_t(byte));
     }
     return Run(characters, rect, flags, color, size, style, filter);
 }

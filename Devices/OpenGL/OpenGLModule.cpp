@@ -43,8 +43,9 @@ public:
         OpenGLDevice* found = nullptr;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            auto it = std::find_if(m_devices.begin(), m_devices.end(),
-                                   [device](OpenGLDevice* d) { return static_cast<RenderDevice*>(d) == device; });
+            auto it = std::find_if(m_devices.begin(), m_devices.end(), [device](OpenGLDevice* d) {
+                return static_cast<RenderDevice*>(d) == device;
+            });
             if (it == m_devices.end())
                 return;
             found = *it;

@@ -39,9 +39,9 @@ void* OpenGLTexture::Lock(int& pitch)
     std::lock_guard<std::mutex> lock(m_lockState);
     if (m_locked || m_kind != TextureKind::Color || m_epoch != m_device.GetEpoch()) {
         DeviceLogPrintf(1, "OpenGL device: texture Lock refused (%s)",
-                        m_locked                          ? "already locked"
-                        : m_kind != TextureKind::Color    ? "not a 32-bit colour texture"
-                                                          : "made before the context was lost");
+                        m_locked                       ? "already locked"
+                        : m_kind != TextureKind::Color ? "not a 32-bit colour texture"
+                                                       : "made before the context was lost");
         return nullptr;
     }
     const size_t texels = size_t(m_width) * size_t(m_height);
@@ -51,7 +51,8 @@ void* OpenGLTexture::Lock(int& pitch)
         if (!scope.IsReady())
             return nullptr;
         m_staging.resize(texels);
-        glGetTextureImage(m_name, 0, GL_BGRA, GL_UNSIGNED_BYTE, GLsizei(texels * sizeof(uint32_t)), m_staging.data());
+        glGetTextureImage(m_name, 0, GL_BGRA, GL_UNSIGNED_BYTE, GLsizei(texels * sizeof(uint32_t)),
+                          m_staging.data());
     }
     m_locked = true;
     pitch = m_width * int(sizeof(uint32_t));
@@ -80,11 +81,12 @@ void OpenGLTexture::Unlock()
 // ---------------------------------------------------------------------------------------------
 // Surfaces
 
-OpenGLSurface::OpenGLSurface(OpenGLDevice& device, int width, int height, OpenGLTexture* color, bool ownsColor,
-                             bool primary, uint32_t depthName, RenderTextureFormat depthFormat, uint64_t depthBytes)
-    : m_device(device), m_width(width), m_height(height), m_color(color), m_ownsColor(ownsColor), m_primary(primary),
-      m_depthName(depthName), m_depthEpoch(device.GetEpoch()), m_depthFormat(depthName ? depthFormat : RENDER_FORMAT_NONE),
-      m_depthBytes(depthBytes)
+OpenGLSurface::OpenGLSurface(OpenGLDevice& device, int width, int height, OpenGLTexture* color,
+                             bool ownsColor, bool primary, uint32_t depthName,
+                             RenderTextureFormat depthFormat, uint64_t depthBytes)
+    : m_device(device), m_width(width), m_height(height), m_color(color), m_ownsColor(ownsColor),
+      m_primary(primary), m_depthName(depthName), m_depthEpoch(device.GetEpoch()),
+      m_depthFormat(depthName ? depthFormat : RENDER_FORMAT_NONE), m_depthBytes(depthBytes)
 {
 }
 
@@ -112,7 +114,8 @@ void OpenGLSurface::DetachColor()
     m_ownsColor = false;
 }
 
-void OpenGLSurface::Replace(int width, int height, OpenGLTexture* color, uint32_t depthName, uint64_t depthBytes)
+void OpenGLSurface::Replace(int width, int height, OpenGLTexture* color, uint32_t depthName,
+                            uint64_t depthBytes)
 {
     m_width = width;
     m_height = height;
@@ -177,7 +180,8 @@ void StaticBufferStore::Unlock()
 // ---------------------------------------------------------------------------------------------
 // Streaming buffers
 
-StreamStore::StreamStore(OpenGLDevice& device, uint32_t name, uint32_t epoch, unsigned int bytes, unsigned int unit)
+StreamStore::StreamStore(OpenGLDevice& device, uint32_t name, uint32_t epoch, unsigned int bytes,
+                         unsigned int unit)
     : m_device(device), m_name(name), m_epoch(epoch), m_bytes(bytes), m_unit(unit)
 {
 }
@@ -189,10 +193,11 @@ void* StreamStore::Lock(unsigned int bytes, const char* operation)
         return nullptr;
     }
     if (bytes == 0 || bytes > m_bytes || m_locked || m_epoch != m_device.GetEpoch()) {
-        m_device.LogOncePerFrame(OpenGLDevice::LOG_LOCK, "OpenGL device: %s(%u) refused (%s)", operation, bytes,
-                                 m_locked                              ? "already locked"
-                                 : m_epoch != m_device.GetEpoch()      ? "made before the context was lost"
-                                                                       : "no such space in the buffer");
+        m_device.LogOncePerFrame(OpenGLDevice::LOG_LOCK, "OpenGL device: %s(%u) refused (%s)", operation,
+                                 bytes,
+                                 m_locked                         ? "already locked"
+                                 : m_epoch != m_device.GetEpoch() ? "made before the context was lost"
+                                                                  : "no such space in the buffer");
         return nullptr;
     }
     OpenGLDevice::ContextScope scope(m_device);
@@ -204,8 +209,8 @@ void* StreamStore::Lock(unsigned int bytes, const char* operation)
         m_cursor = 0;
         m_discard = false;
     }
-    void* space = glMapNamedBufferRange(m_name, m_cursor, bytes,
-                                        GL_MAP_WRITE_BIT | GL_MAP_INVALIDATE_RANGE_BIT | GL_MAP_UNSYNCHRONIZED_BIT);
+    void* space = glMapNamedBufferRange(
+        m_name, m_cursor, bytes, GL_MAP_WRITE_BIT | GL_MAP_INVALIDATE_RANGE_BIT | GL_MAP_UNSYNCHRONIZED_BIT);
     if (!space) {
         DeviceLogPrintf(1, "OpenGL device: %s(%u) could not map the buffer", operation, bytes);
         return nullptr;
@@ -272,8 +277,8 @@ void OpenGLDynamicIndexBuffer::SetAsIndices()
     m_device.BindDynamicIndices(*this);
 }
 
-RenderDrawRange OpenGLDynamicIndexBuffer::GetDrawRange(unsigned int, unsigned int primitiveCount, int baseVertex,
-                                                       unsigned int minVertex) const
+RenderDrawRange OpenGLDynamicIndexBuffer::GetDrawRange(unsigned int, unsigned int primitiveCount,
+                                                       int baseVertex, unsigned int minVertex) const
 {
     // The primitive count says how many of the written indices the draw reads; the device checks
     // that they lie inside the buffer when it draws.
@@ -295,8 +300,8 @@ bool OpenGLVertexDeclaration::IsValid(const VertexElement* elements, int count)
     uint32_t usages = 0;
     for (int i = 0; i < count; ++i) {
         const VertexElement& e = elements[i];
-        if (GetVertexElementSize(e.type) == 0 || e.usage > VERTEX_USAGE_COLOR || e.stream >= uint32_t(maxStreams) ||
-            (usages >> e.usage) & 1)
+        if (GetVertexElementSize(e.type) == 0 || e.usage > VERTEX_USAGE_COLOR ||
+            e.stream >= uint32_t(maxStreams) || (usages >> e.usage) & 1)
             return false;
         usages |= 1u << e.usage;
     }

@@ -37,7 +37,7 @@ constexpr int maxAttributes = 16; // vertex element usage codes 0 to 14 are the 
 // One vertex of the built-in screen-space drawing (quads, fans, text).
 struct ScreenVertex
 {
-    float x, y, z; // screen pixels and depth
+    float x, y, z;  // screen pixels and depth
     uint32_t color; // 0xAARRGGBB
     float u, v;
 };
@@ -54,7 +54,8 @@ class OpenGLTexture final : public RenderTexture
 {
 public:
     OpenGLTexture(OpenGLDevice& device, uint32_t name, uint32_t epoch, TextureKind kind,
-                  RenderTextureFormat format, int width, int height, int levels, uint64_t bytes, bool dynamic);
+                  RenderTextureFormat format, int width, int height, int levels, uint64_t bytes,
+                  bool dynamic);
     OpenGLTexture(const OpenGLTexture&) = delete;
     OpenGLTexture& operator=(const OpenGLTexture&) = delete;
 

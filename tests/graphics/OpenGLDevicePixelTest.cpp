@@ -59,7 +59,8 @@ protected:
         }
     }
 
-    void Clear(float r, float g, float b, float a, unsigned int flags = RENDER_CLEAR_COLOR | RENDER_CLEAR_DEPTH)
+    void Clear(float r, float g, float b, float a,
+               unsigned int flags = RENDER_CLEAR_COLOR | RENDER_CLEAR_DEPTH)
     {
         device->SetClearColor(Color(r, g, b, a));
         device->Clear(flags);
@@ -215,11 +216,11 @@ TEST_F(OpenGLPixelTest, DepthTestHonoursEveryCompareCode)
         for (int row = 0; row < 3; ++row) {
             const Pixel& p = image.At(f * 8 + 4, row * 8 + 4);
             if (passes[f][row])
-                EXPECT_TRUE(Near(p, 255, 255, 255, 255)) << "function " << f << " depth " << depths[row] << " "
-                                                         << Describe(p);
+                EXPECT_TRUE(Near(p, 255, 255, 255, 255))
+                    << "function " << f << " depth " << depths[row] << " " << Describe(p);
             else
-                EXPECT_TRUE(Near(p, 0, 0, 255, 255)) << "function " << f << " depth " << depths[row] << " "
-                                                     << Describe(p);
+                EXPECT_TRUE(Near(p, 0, 0, 255, 255))
+                    << "function " << f << " depth " << depths[row] << " " << Describe(p);
         }
     EXPECT_TRUE(Near(image.At(4, 44), 255, 0, 0, 255)) << Describe(image.At(4, 44));
 }
@@ -290,8 +291,8 @@ TEST_F(OpenGLPixelTest, BlendsWithEveryFactor)
         }
         EXPECT_TRUE(Near(p, expected[0], expected[1], expected[2], expected[3], 4))
             << "source " << cases[i].source << " destination " << cases[i].destination << ": " << Describe(p)
-            << " expected (" << expected[0] << ", " << expected[1] << ", " << expected[2] << ", " << expected[3]
-            << ")";
+            << " expected (" << expected[0] << ", " << expected[1] << ", " << expected[2] << ", "
+            << expected[3] << ")";
     }
     EXPECT_EQ(device->GetSourceBlend(), RENDER_BLEND_ZERO);
 }
@@ -303,8 +304,8 @@ TEST_F(OpenGLPixelTest, AlphaTestDiscardsByFunctionAndReferenceForEveryProgram)
     // The canvas's alpha testing: greater than 0.05.
     device->SetAlphaTestFunction(RENDER_TEST_GREATER);
     device->SetAlphaReference(0.05f);
-    Rectangle(0, 0, 8, 8, Argb(255, 255, 255, 10));  // alpha 0.039: discarded
-    Rectangle(8, 0, 8, 8, Argb(255, 255, 255, 16));  // 0.063: kept
+    Rectangle(0, 0, 8, 8, Argb(255, 255, 255, 10)); // alpha 0.039: discarded
+    Rectangle(8, 0, 8, 8, Argb(255, 255, 255, 16)); // 0.063: kept
     device->SetAlphaTestFunction(RENDER_TEST_LESS);
     Rectangle(16, 0, 8, 8, Argb(255, 255, 255, 10)); // kept
     Rectangle(24, 0, 8, 8, Argb(255, 255, 255, 16)); // discarded
@@ -572,7 +573,8 @@ TEST_F(OpenGLPixelTest, SamplesTexturesTopRowFirstWithWrapMirrorAndClamp)
     const Image image = Read();
     ASSERT_FALSE(image.pixels.empty());
     auto expect = [&](int x, int y, int r, int g, int b) {
-        EXPECT_TRUE(Near(image.At(x, y), r, g, b, 255)) << "(" << x << ", " << y << ") " << Describe(image.At(x, y));
+        EXPECT_TRUE(Near(image.At(x, y), r, g, b, 255))
+            << "(" << x << ", " << y << ") " << Describe(image.At(x, y));
     };
     expect(4, 4, 255, 0, 0);
     expect(20, 4, 0, 255, 0);
@@ -639,12 +641,14 @@ TEST_F(OpenGLPixelTest, ReadsBlockCompressedTexturesOfEachKind)
     PointSampling(*device, 0);
     for (int i = 0; i < 4; ++i) {
         device->SetTexture(0, textures[i]);
-        device->DrawTexturedQuad(Rect(float(i * 8), 0, 4, 4), Rect(0, 0, 1, 1), Argb(255, 255, 255, 255), 0.0f);
+        device->DrawTexturedQuad(Rect(float(i * 8), 0, 4, 4), Rect(0, 0, 1, 1), Argb(255, 255, 255, 255),
+                                 0.0f);
     }
     const Image image = Read();
     ASSERT_FALSE(image.pixels.empty());
     auto expect = [&](int x, int y, int r, int g, int b, int a) {
-        EXPECT_TRUE(Near(image.At(x, y), r, g, b, a, 4)) << "(" << x << ", " << y << ") " << Describe(image.At(x, y));
+        EXPECT_TRUE(Near(image.At(x, y), r, g, b, a, 4))
+            << "(" << x << ", " << y << ") " << Describe(image.At(x, y));
     };
     expect(0, 0, 255, 0, 0, 255);
     expect(0, 1, 0, 0, 255, 255);
@@ -667,8 +671,9 @@ TEST_F(OpenGLPixelTest, ReadsBlockCompressedTexturesOfEachKind)
 TEST_F(OpenGLPixelTest, ReducedTexturesDropTheirLargestLevelsAndBadFilesAreRefused)
 {
     DdsBuilder file(DdsBuilder::ARGB32, 4, 4, 3);
-    file.SolidLevel(4, 4, Argb(255, 0, 0, 255)).SolidLevel(2, 2, Argb(0, 255, 0, 255)).SolidLevel(1, 1,
-                                                                                                    Argb(0, 0, 255, 255));
+    file.SolidLevel(4, 4, Argb(255, 0, 0, 255))
+        .SolidLevel(2, 2, Argb(0, 255, 0, 255))
+        .SolidLevel(1, 1, Argb(0, 0, 255, 255));
     const std::vector<uint8_t>& bytes = file.Bytes();
     ASSERT_EQ(bytes.size(), 128u + 64u + 16u + 4u);
     // The smallest levels come last, so a reduced texture still needs the whole file.
@@ -863,8 +868,8 @@ TEST_F(OpenGLPixelTest, DrawsAndMeasuresGlyphRunsOfATrueTypeFace)
 
     Clear(0.0f, 0.0f, 0.0f, 1.0f);
     Rect measured;
-    const int width = font->DrawText("Hello", -1, measured, RENDER_TEXT_SINGLE_LINE | RENDER_TEXT_NO_CLIP |
-                                                              RENDER_TEXT_CALC_RECT,
+    const int width = font->DrawText("Hello", -1, measured,
+                                     RENDER_TEXT_SINGLE_LINE | RENDER_TEXT_NO_CLIP | RENDER_TEXT_CALC_RECT,
                                      0xFFFFFFFF, 16, RENDER_FONT_NORMAL, false);
     EXPECT_GT(width, 20);
     EXPECT_LT(width, 60);
@@ -872,16 +877,18 @@ TEST_F(OpenGLPixelTest, DrawsAndMeasuresGlyphRunsOfATrueTypeFace)
     EXPECT_GE(measured.height, 16.0f);
     EXPECT_EQ(device->GetNumDrawCalls(), 0); // measuring draws nothing
     Rect bold;
-    EXPECT_GT(font->DrawText(u"Hello", 5, bold, RENDER_TEXT_CALC_RECT, 0xFFFFFFFF, 16, RENDER_FONT_BOLD, false), width);
+    EXPECT_GT(
+        font->DrawText(u"Hello", 5, bold, RENDER_TEXT_CALC_RECT, 0xFFFFFFFF, 16, RENDER_FONT_BOLD, false),
+        width);
 
     font->BeginBatch();
     Rect at(4.0f, 4.0f, 0.0f, 0.0f);
-    EXPECT_EQ(font->DrawText("Hello", 5, at, RENDER_TEXT_SINGLE_LINE | RENDER_TEXT_NO_CLIP, Argb(255, 255, 0, 255), 16,
-                             RENDER_FONT_NORMAL, false),
+    EXPECT_EQ(font->DrawText("Hello", 5, at, RENDER_TEXT_SINGLE_LINE | RENDER_TEXT_NO_CLIP,
+                             Argb(255, 255, 0, 255), 16, RENDER_FONT_NORMAL, false),
               width);
     Rect second(4.0f, 32.0f, 0.0f, 0.0f);
-    font->DrawText(u"Hello", 5, second, RENDER_TEXT_SINGLE_LINE | RENDER_TEXT_NO_CLIP, Argb(0, 255, 255, 255), 16,
-                   RENDER_FONT_NORMAL, false);
+    font->DrawText(u"Hello", 5, second, RENDER_TEXT_SINGLE_LINE | RENDER_TEXT_NO_CLIP, Argb(0, 255, 255, 255),
+                   16, RENDER_FONT_NORMAL, false);
     EXPECT_EQ(device->GetNumDrawCalls(), 0); // the batch draws when it ends
     font->EndBatch();
     EXPECT_EQ(device->GetNumDrawCalls(), 1);
@@ -929,7 +936,8 @@ TEST_F(OpenGLPixelTest, FontsByNameGoThroughFontconfigAndBadFaceDataIsRefused)
     RenderFont* old = device->CreateFont("Liberation Sans", oldFile, sizeof(oldFile));
     ASSERT_NE(old, nullptr);
     Rect rect;
-    EXPECT_GT(named->DrawText("abc", 3, rect, RENDER_TEXT_CALC_RECT, 0xFFFFFFFF, 12, RENDER_FONT_NORMAL, false), 0);
+    EXPECT_GT(
+        named->DrawText("abc", 3, rect, RENDER_TEXT_CALC_RECT, 0xFFFFFFFF, 12, RENDER_FONT_NORMAL, false), 0);
     const char garbage[] = "not a font at all, just some bytes";
     EXPECT_EQ(device->CreateFont("Broken", garbage, sizeof(garbage)), nullptr);
     EXPECT_TRUE(log.Contains("Broken"));

@@ -42,8 +42,8 @@ inline Image ReadBack(RenderDevice& device, int width, int height)
 // Whether two colours agree within the tolerance on every channel.
 inline bool Near(const Pixel& p, int r, int g, int b, int a, int tolerance = 3)
 {
-    return std::abs(p.r - r) <= tolerance && std::abs(p.g - g) <= tolerance && std::abs(p.b - b) <= tolerance &&
-           std::abs(p.a - a) <= tolerance;
+    return std::abs(p.r - r) <= tolerance && std::abs(p.g - g) <= tolerance &&
+           std::abs(p.b - b) <= tolerance && std::abs(p.a - a) <= tolerance;
 }
 
 inline std::string Describe(const Pixel& p)
@@ -137,7 +137,7 @@ private:
 // An eight-byte DXT colour block: both end points as RGB565 and every texel's two-bit index.
 inline std::vector<uint8_t> ColorBlock(uint16_t color0, uint16_t color1, uint32_t indices)
 {
-    return {uint8_t(color0), uint8_t(color0 >> 8), uint8_t(color1),        uint8_t(color1 >> 8),
+    return {uint8_t(color0),  uint8_t(color0 >> 8),  uint8_t(color1),        uint8_t(color1 >> 8),
             uint8_t(indices), uint8_t(indices >> 8), uint8_t(indices >> 16), uint8_t(indices >> 24)};
 }
 

@@ -42,8 +42,8 @@ TEST(OpenGLWindow, DrawsIntoAnSdlWindowReadsBackAndPresents)
     SdlVideo video;
     if (!video.IsReady())
         GTEST_SKIP() << "no X display (the window tests run under xvfb-run -a)";
-    SDL_Window* window = SDL_CreateWindow("OpenGL device test", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, 48,
-                                          32, SDL_WINDOW_SHOWN);
+    SDL_Window* window = SDL_CreateWindow("OpenGL device test", SDL_WINDOWPOS_UNDEFINED,
+                                          SDL_WINDOWPOS_UNDEFINED, 48, 32, SDL_WINDOW_SHOWN);
     ASSERT_NE(window, nullptr) << SDL_GetError();
 
     RenderDevice* device = RenderDevice::Create("OpenGL");
@@ -71,7 +71,8 @@ TEST(OpenGLWindow, DrawsIntoAnSdlWindowReadsBackAndPresents)
         ASSERT_TRUE(device->ReadFrameBuffer(pixels.data(), 48, 32));
         EXPECT_TRUE(GAME::Test::Near(pixels[0], 255, 0, frame * 100, 255)) << GAME::Test::Describe(pixels[0]);
         EXPECT_TRUE(GAME::Test::Near(pixels[47], 0, 0, 255, 255)) << GAME::Test::Describe(pixels[47]);
-        EXPECT_TRUE(GAME::Test::Near(pixels[31 * 48], 0, 0, 255, 255)) << GAME::Test::Describe(pixels[31 * 48]);
+        EXPECT_TRUE(GAME::Test::Near(pixels[31 * 48], 0, 0, 255, 255))
+            << GAME::Test::Describe(pixels[31 * 48]);
         device->EndFrame();
         device->PresentSurface(primary);
         EXPECT_FALSE(device->DeviceLost());

@@ -133,8 +133,8 @@ bool SampleGameData::Write(const std::string& folder) const
     const std::string font = FindFreeFontFile();
     if (!font.empty()) {
         std::filesystem::create_directories((root / defaultFontName).parent_path(), error);
-        std::filesystem::copy_file(font, root / defaultFontName, std::filesystem::copy_options::overwrite_existing,
-                                   error);
+        std::filesystem::copy_file(font, root / defaultFontName,
+                                   std::filesystem::copy_options::overwrite_existing, error);
         if (error)
             return false;
     }

@@ -73,8 +73,8 @@ TEST(OpenGLDeviceThreads, ALoaderThreadMakesAndDestroysObjectsWhileTheMainThread
     RenderSurface* primary = device->CreatePrimarySurface(nullptr, &settings);
     ASSERT_NE(primary, nullptr);
     const char* texturedPixels = GAME::Test::texturePixelProgram;
-    RenderVertexShader* vs = device->CreateVertexShader(GAME::Test::passThroughVertexProgram,
-                                                        unsigned(std::strlen(GAME::Test::passThroughVertexProgram)));
+    RenderVertexShader* vs = device->CreateVertexShader(
+        GAME::Test::passThroughVertexProgram, unsigned(std::strlen(GAME::Test::passThroughVertexProgram)));
     RenderPixelShader* ps = device->CreatePixelShader(texturedPixels, unsigned(std::strlen(texturedPixels)));
     RenderVertexDeclaration* declaration = device->CreateVertexDeclaration(GAME::Test::testVertexElements, 4);
     ASSERT_TRUE(vs && ps && declaration);
@@ -154,7 +154,8 @@ TEST(OpenGLDeviceThreads, ALoaderThreadMakesAndDestroysObjectsWhileTheMainThread
         for (int at : {0, 31, 16 * 32 + 16, 32 * 32 - 1})
             if (!GAME::Test::Near(pixels[size_t(at)], r, g, b, 255)) {
                 ++wrong;
-                ADD_FAILURE() << "item " << item.number << " at " << at << ": " << GAME::Test::Describe(pixels[size_t(at)]);
+                ADD_FAILURE() << "item " << item.number << " at " << at << ": "
+                              << GAME::Test::Describe(pixels[size_t(at)]);
             }
         device->EndFrame();
         // The device may still hold the objects bound; the loader destroys them anyway.
