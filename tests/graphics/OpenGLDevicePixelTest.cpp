@@ -188,6 +188,37 @@ TEST_F(OpenGLPixelTest, ScreenQuadsLandOnTheirPixelsWithinViewportAndScissor)
     EXPECT_TRUE(Near(image.At(40, 31), 0, 0, 0, 255));
 }
 
+TEST_F(OpenGLPixelTest, FansQuadRunsAndWireframeDrawWhatTheyCover)
+{
+    Clear(0.0f, 0.0f, 0.0f, 1.0f);
+    // A fan from the hub at (8, 8) round a square of 16 pixels, closed on its first point.
+    const Vec3 fan[6] = {Vec3(8, 8, 0),   Vec3(0, 0, 0),  Vec3(16, 0, 0),
+                         Vec3(16, 16, 0), Vec3(0, 16, 0), Vec3(0, 0, 0)};
+    device->DrawFan(fan, 6, Argb(255, 0, 0, 255));
+    // Two quads in one call.
+    const Vec3 quads[8] = {Vec3(32, 0, 0), Vec3(40, 0, 0), Vec3(40, 8, 0),  Vec3(32, 8, 0),
+                           Vec3(48, 8, 0), Vec3(56, 8, 0), Vec3(56, 16, 0), Vec3(48, 16, 0)};
+    device->DrawQuad(quads, 8, Argb(0, 255, 0, 255));
+    EXPECT_EQ(device->GetNumFacesRendered(), 4 + 4);
+    // Wireframe draws the edges only.
+    device->EnableWireframe(true);
+    Rectangle(8, 32, 24, 24, Argb(0, 0, 255, 255));
+    device->EnableWireframe(false);
+    const Image image = Read();
+    ASSERT_FALSE(image.pixels.empty());
+    EXPECT_TRUE(Near(image.At(1, 8), 255, 0, 0, 255)) << Describe(image.At(1, 8));
+    EXPECT_TRUE(Near(image.At(14, 14), 255, 0, 0, 255)) << Describe(image.At(14, 14));
+    EXPECT_TRUE(Near(image.At(20, 8), 0, 0, 0, 255));
+    EXPECT_TRUE(Near(image.At(36, 4), 0, 255, 0, 255)) << Describe(image.At(36, 4));
+    EXPECT_TRUE(Near(image.At(52, 12), 0, 255, 0, 255)) << Describe(image.At(52, 12));
+    EXPECT_TRUE(Near(image.At(44, 4), 0, 0, 0, 255));
+    EXPECT_TRUE(Near(image.At(26, 36), 0, 0, 0, 255)) << Describe(image.At(26, 36)); // inside: not filled
+    int edge = 0;
+    for (int x = 8; x < 32; ++x)
+        edge += image.At(x, 32).b > 128 ? 1 : 0;
+    EXPECT_GT(edge, 16);
+}
+
 TEST_F(OpenGLPixelTest, DepthTestHonoursEveryCompareCode)
 {
     // Column f: the stored depth is 0.5; three rows draw at 0.25, 0.5 and 0.75 with function f.
@@ -683,7 +714,12 @@ TEST_F(OpenGLPixelTest, ReducedTexturesDropTheirLargestLevelsAndBadFilesAreRefus
     RenderTexture* whole = device->CreateTextureFromFile(bytes.data(), unsigned(bytes.size()), 0);
     RenderTexture* half = device->CreateTextureFromFile(bytes.data(), unsigned(bytes.size()), 1);
     RenderTexture* smallest = device->CreateTextureFromFile(bytes.data(), unsigned(bytes.size()), 9);
-    ASSERT_TRUE(whole && half && smallest);
+    DdsBuilder rgbFile(DdsBuilder::RGB24, 2, 2, 1);
+    rgbFile.SolidLevel(2, 2, Argb(10, 200, 30, 255));
+    RenderTexture* rgb =
+        device->CreateTextureFromFile(rgbFile.Bytes().data(), unsigned(rgbFile.Bytes().size()), 0);
+    ASSERT_TRUE(whole && half && smallest && rgb);
+    EXPECT_EQ(rgb->GetFormat(), RENDER_FORMAT_RGB);
     EXPECT_EQ(whole->GetLevelCount(), 3);
     EXPECT_EQ(half->GetWidth(), 2);
     EXPECT_EQ(half->GetLevelCount(), 2);
@@ -713,12 +749,16 @@ TEST_F(OpenGLPixelTest, ReducedTexturesDropTheirLargestLevelsAndBadFilesAreRefus
     device->DrawTexturedQuad(Rect(8, 0, 8, 8), Rect(0, 0, 1, 1), Argb(255, 255, 255, 255), 0.0f);
     device->SetTexture(0, smallest);
     device->DrawTexturedQuad(Rect(16, 0, 8, 8), Rect(0, 0, 1, 1), Argb(255, 255, 255, 255), 0.0f);
+    device->SetTexture(0, rgb);
+    device->DrawTexturedQuad(Rect(24, 0, 8, 8), Rect(0, 0, 1, 1), Argb(255, 255, 255, 255), 0.0f);
     const Image image = Read();
     ASSERT_FALSE(image.pixels.empty());
     EXPECT_TRUE(Near(image.At(0, 0), 0, 0, 255, 255)) << Describe(image.At(0, 0));
     EXPECT_TRUE(Near(image.At(2, 0), 255, 0, 0, 255)) << Describe(image.At(2, 0));
     EXPECT_TRUE(Near(image.At(12, 4), 0, 255, 0, 255)) << Describe(image.At(12, 4));
     EXPECT_TRUE(Near(image.At(20, 4), 0, 0, 255, 255)) << Describe(image.At(20, 4));
+    EXPECT_TRUE(Near(image.At(28, 4), 10, 200, 30, 255)) << Describe(image.At(28, 4));
+    device->DestroyTexture(&rgb);
     device->DestroyTexture(&whole);
     device->DestroyTexture(&half);
     device->DestroyTexture(&smallest);
