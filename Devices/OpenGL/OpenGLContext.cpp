@@ -6,6 +6,7 @@
 #include <SDL2/SDL.h>
 #include <SDL2/SDL_syswm.h>
 
+#include <cstdio>
 #include <cstring>
 #include <map>
 
@@ -174,7 +175,9 @@ bool ContextSet::Open(void* window, std::string& error)
 
     EGLint major = 0, minor = 0;
     eglInitialize(display, &major, &minor);
-    m_description += " " + std::to_string(major) + "." + std::to_string(minor);
+    char version[32];
+    std::snprintf(version, sizeof(version), " %d.%d", int(major), int(minor));
+    m_description += version;
     const char* displayExtensions = eglQueryString(display, EGL_EXTENSIONS);
     if (!HasExtension(displayExtensions, "EGL_KHR_surfaceless_context")) {
         error = "the EGL display cannot make contexts current without a surface";

@@ -8,6 +8,7 @@
 #include "graphics/RenderTexture.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -48,8 +49,9 @@ inline bool Near(const Pixel& p, int r, int g, int b, int a, int tolerance = 3)
 
 inline std::string Describe(const Pixel& p)
 {
-    return "(" + std::to_string(p.r) + ", " + std::to_string(p.g) + ", " + std::to_string(p.b) + ", " +
-           std::to_string(p.a) + ")";
+    char text[32];
+    std::snprintf(text, sizeof(text), "(%d, %d, %d, %d)", p.r, p.g, p.b, p.a);
+    return text;
 }
 
 inline uint32_t Argb(int r, int g, int b, int a)
@@ -70,10 +72,9 @@ public:
         DXT5,
     };
 
-    DdsBuilder(Format format, int width, int height, int levels) : m_format(format)
+    DdsBuilder(Format format, int width, int height, int levels) : m_format(format), m_bytes(128, 0)
     {
-        m_bytes.resize(128, 0);
-        std::memcpy(m_bytes.data(), "DDS ", 4);
+        m_bytes[0] = 'D', m_bytes[1] = 'D', m_bytes[2] = 'S', m_bytes[3] = ' ';
         Put(4, 124);
         Put(8, 0x1007 | (levels > 1 ? 0x20000 : 0));
         Put(12, uint32_t(height));
