@@ -892,6 +892,40 @@ TEST_F(OpenGLPixelTest, RenderedTexturesAreSampledTheWayUpUploadedOnesAre)
     device->DestroyTexture(&screen);
 }
 
+TEST_F(OpenGLPixelTest, EveryRenderTargetFormatMakesACompleteFramebuffer)
+{
+    GAME::Test::LogCapture log;
+    const RenderTextureFormat colors[] = {RENDER_FORMAT_NONE,     RENDER_FORMAT_RGB,  RENDER_FORMAT_RGBA,
+                                          RENDER_FORMAT_RGBA_ALT, RENDER_FORMAT_DSDT, RENDER_FORMAT_R16F,
+                                          RENDER_FORMAT_R32F,     RENDER_FORMAT_RGB16};
+    const RenderTextureFormat depths[] = {RENDER_FORMAT_NONE, RENDER_FORMAT_D16, RENDER_FORMAT_D24,
+                                          RENDER_FORMAT_D32};
+    for (RenderTextureFormat color : colors)
+        for (RenderTextureFormat depth : depths) {
+            RenderSurface* surface = device->CreateTextureSurface(8, 8, color, depth);
+            if (color == RENDER_FORMAT_NONE && depth == RENDER_FORMAT_NONE) {
+                EXPECT_EQ(surface, nullptr);
+                continue;
+            }
+            ASSERT_NE(surface, nullptr) << color << " " << depth;
+            EXPECT_EQ(surface->GetTexture() != nullptr, color != RENDER_FORMAT_NONE);
+            device->SetTargetSurface(0, surface);
+            Clear(1.0f, 0.0f, 0.0f, 1.0f);
+            Rectangle(0, 0, 4, 4, Argb(0, 255, 0, 255), 0.5f);
+            if (color == RENDER_FORMAT_RGBA) {
+                const Image image = Read(8, 8);
+                ASSERT_FALSE(image.pixels.empty());
+                EXPECT_TRUE(Near(image.At(1, 1), 0, 255, 0, 255));
+                EXPECT_TRUE(Near(image.At(6, 6), 255, 0, 0, 255));
+            }
+            device->SetTargetSurface(0, nullptr);
+            device->DestroySurface(&surface);
+        }
+    EXPECT_FALSE(log.Contains("complete framebuffer"));
+    EXPECT_FALSE(log.Contains("GL error"));
+    EXPECT_EQ(device->CreateTextureSurface(8, 8, RENDER_FORMAT_D24, RENDER_FORMAT_NONE), nullptr);
+}
+
 std::vector<uint8_t> ReadFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
