@@ -1,5 +1,5 @@
 // The sample host: makes a small game's data with the library's writers, starts the engine headless
-// over the software render device, generates a world of regions into its folder, loads it and flies
+// over the OpenGL render device, generates a world of regions into its folder, loads it and flies
 // a camera across every region while the world streams their levels in and out, then shuts the
 // engine down, printing every log line and, per second of flight, frame times and the regions
 // loaded and unloaded.
@@ -172,7 +172,7 @@ int Run(const std::filesystem::path& folder, int frames, const NetworkOptions& n
     engine.SetSavePath(base + "save/");
 
     GAME::GraphicsEngineSettings settings;
-    settings.deviceName = "Software";
+    settings.deviceName = "OpenGL";
     std::printf("EngineHost: starting the engine (headless, device \"%s\")\n", settings.deviceName.c_str());
     engine.Initialize(nullptr, settings, false, false, &files);
     if (!engine.GetWorld()) {

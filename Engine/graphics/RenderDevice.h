@@ -44,8 +44,9 @@ class RenderDevice
 {
 public:
     static constexpr int maxDeviceLibraries = 32;
-    // The device module built for this platform (Devices/Software).
-    static constexpr const char* defaultDeviceName = "Software";
+    // The device module that draws (Devices/OpenGL); "Software" is the recording device of the
+    // unit tests.
+    static constexpr const char* defaultDeviceName = "OpenGL";
 
     // Loads the module "<name>.so" and returns the device its "CreateRenderDevice" makes, or null
     // (module missing, no export, no device, table full; each with a log line).

@@ -127,7 +127,7 @@ TEST_F(GraphicsEngineTest, FailsCleanlyWithoutADevice)
     EXPECT_EQ(missing.LoadTexture("Textures/a.tex"), nullptr); // no managers
 
     ASSERT_NE(software.Get(), nullptr);
-    settings.deviceName.clear(); // the default device
+    settings.deviceName = "Software";
     software.Get()->InjectCreateFailure(1);
     GraphicsEngine refused(&options);
     EXPECT_FALSE(refused.CreateDevice(nullptr, settings));

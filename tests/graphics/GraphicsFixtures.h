@@ -189,6 +189,8 @@ protected:
         engine.reset();
         if (software.Get())
             software.Get()->SetDeviceCreatedCallback(std::move(setup));
+        if (settings.deviceName.empty())
+            settings.deviceName = "Software"; // order and state tests record through the software device
         engine = std::make_unique<GraphicsEngine>(&options, dir.File("settings.txt"), false);
         engine->SetSurfaceRetryDelay(0);
         const bool created = engine->CreateDevice(nullptr, settings);
