@@ -30,6 +30,7 @@ GraphicsEngine* Graphics()
     static GraphicsEngine* graphics = [] {
         auto* engine = new GraphicsEngine(&options);
         GraphicsEngineSettings settings;
+        settings.deviceName = "Software";
         engine->CreateDevice(nullptr, settings);
         return engine;
     }();

@@ -189,8 +189,6 @@ protected:
         engine.reset();
         if (software.Get())
             software.Get()->SetDeviceCreatedCallback(std::move(setup));
-        if (settings.deviceName.empty())
-            settings.deviceName = "Software"; // order and state tests record through the software device
         engine = std::make_unique<GraphicsEngine>(&options, dir.File("settings.txt"), false);
         engine->SetSurfaceRetryDelay(0);
         const bool created = engine->CreateDevice(nullptr, settings);
@@ -241,7 +239,12 @@ protected:
     GraphicsServices services;
     std::unique_ptr<ResourceLoader> loader = std::make_unique<ResourceLoader>();
     Options options;
-    GraphicsEngineSettings settings;
+    // Order and state tests record through the software device.
+    GraphicsEngineSettings settings = [] {
+        GraphicsEngineSettings software;
+        software.deviceName = "Software";
+        return software;
+    }();
     std::unique_ptr<GraphicsEngine> engine;
 };
 

@@ -133,6 +133,7 @@ protected:
             m_control = get();
         graphics = std::make_unique<GraphicsEngine>(&options);
         GraphicsEngineSettings settings;
+        settings.deviceName = "Software";
         graphics->CreateDevice(nullptr, settings);
         meshes = std::make_unique<MeshManager>(&loader, graphics.get());
     }
