@@ -7,6 +7,7 @@
 #include "graphics/GraphicsCanvas.h"
 #include "graphics/GraphicsNoiseGen.h"
 #include "graphics/RenderDevice.h"
+#include "graphics/ResourceEvictor.h"
 #include "platform/FatalError.h"
 #include "platform/Threading.h"
 
@@ -52,6 +53,8 @@ GraphicsEngine::~GraphicsEngine()
 
 void GraphicsEngine::ReleaseDevice()
 {
+    delete m_evictor;
+    m_evictor = nullptr;
     delete m_canvas;
     m_canvas = nullptr;
     if (m_device && m_primarySurface)
@@ -185,6 +188,7 @@ bool GraphicsEngine::Initialize(void* window, const GraphicsEngineSettings& sett
     LogPrintfCategory(0, m_logCategory, "%s", m_device->GetStatusText());
 
     m_canvas = new GraphicsCanvas(m_device, m_primarySurface);
+    m_evictor = new ResourceEvictor(m_device);
 
     m_statistics = false;
     m_reflections = true;
@@ -293,7 +297,7 @@ void GraphicsEngine::Update(bool renderScene)
 {
     if (!m_canvas)
         return;
-    // TODO(stand-in): evict old resources when video memory runs short, once managers exist.
+    m_evictor->Update();
     UpdateFromOptions();
     if (!m_canvas->BeginFrame())
         return;
@@ -399,6 +403,12 @@ void GraphicsEngine::ReloadAllResources()
 void GraphicsEngine::UnloadUnreferencedResources()
 {
     // TODO(stand-in): the five managers unload what nothing uses; nothing is loaded yet.
+}
+
+void GraphicsEngine::EvictOldResources(int frames)
+{
+    if (m_evictor)
+        m_evictor->Evict(frames);
 }
 
 void GraphicsEngine::WriteResourceLog(std::FILE* file) const

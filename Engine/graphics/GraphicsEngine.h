@@ -33,6 +33,7 @@ class GraphicsMesh;
 class GraphicsAnim;
 class RenderDevice;
 class RenderSurface;
+class ResourceEvictor;
 class ResourceLoader;
 
 class GraphicsEngine : public OptionsDefaultsProvider
@@ -106,6 +107,11 @@ public:
     GraphicsAnim* LoadAnimation(const std::string& fileName);
     void ReloadAllResources();
     void UnloadUnreferencedResources();
+    // Resources not used for more than that many frames are unloaded (textures, fonts, shaders,
+    // meshes: the managers registered with the evictor).
+    void EvictOldResources(int frames);
+    // Made by Initialize; each frame's Update runs it first.
+    ResourceEvictor* GetResourceEvictor() const { return m_evictor; }
     // The resource lists under their headings, into an open stream.
     void WriteResourceLog(std::FILE* file) const;
     bool SaveScreenShot(const char* fileName);
@@ -130,6 +136,7 @@ private:
     GraphicsCanvas* m_canvas = nullptr;
     Display* m_display = nullptr;
     ResourceLoader* m_resourceLoader = nullptr;
+    ResourceEvictor* m_evictor = nullptr;
 
     int m_textureReduction = 0;
     int m_shadowMapSize = 1024;
