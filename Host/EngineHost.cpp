@@ -4,15 +4,17 @@
 // engine down, printing every log line and, per second of flight, frame times and the regions
 // loaded and unloaded.
 //
-//   EngineHost [work-folder] [frames]
+//   EngineHost [--window] [work-folder] [frames]
 //
 // The work folder (default "host-run" under the current folder) receives the game data, the
 // world, the user's settings and the log file; the host runs inside it. Without a frame count the
 // flight runs in real time at about 100 frames a second; with one, the whole flight is spread over
-// that many frames.
+// that many frames. With --window and a display the host runs in a game window (Escape or closing
+// it ends the run early); otherwise it runs headless.
 
 #include "HostEngine.h"
 #include "HostSound.h"
+#include "HostWindow.h"
 
 #include "core/Object.h"
 #include "core/ObjectManager.h"
@@ -140,7 +142,7 @@ bool MakeSampleData(const std::filesystem::path& folder)
 
 } // namespace
 
-int Run(const std::filesystem::path& folder, int frames)
+int Run(const std::filesystem::path& folder, int frames, bool windowed)
 {
     std::printf("EngineHost: making the sample game data in %s\n", folder.string().c_str());
     if (!MakeSampleData(folder)) {
@@ -158,6 +160,8 @@ int Run(const std::filesystem::path& folder, int frames)
     GAME::FileSystem files;
     files.AddSource(GAME::FileSystem::PARTITION_1, folder.string().c_str(), false, false, false);
 
+    HostWindow window; // outlives the engine, which draws into it
+    window.Open(windowed, GAME::GraphicsEngine::defaultWidth, GAME::GraphicsEngine::defaultHeight);
     HostEngine engine;
     GAME::gEngine = &engine;
     const std::string base = folder.string() + "/";
@@ -170,9 +174,10 @@ int Run(const std::filesystem::path& folder, int frames)
     engine.SetSavePath(base + "save/");
 
     GAME::GraphicsEngineSettings settings;
-    settings.deviceName = "Software";
-    std::printf("EngineHost: starting the engine (headless, device \"%s\")\n", settings.deviceName.c_str());
-    engine.Initialize(nullptr, settings, false, false, &files);
+    settings.deviceName = window.GetDeviceName();
+    std::printf("EngineHost: starting the engine (%s, device \"%s\")\n",
+                window.IsOpen() ? "in a window" : "headless", settings.deviceName.c_str());
+    engine.Initialize(window.GetSystemWindow(), settings, false, false, &files);
     if (!engine.GetWorld()) {
         std::printf("EngineHost: start-up did not finish\n");
         return 1;
@@ -187,7 +192,9 @@ int Run(const std::filesystem::path& folder, int frames)
                 engine.GetDatabaseArchive()->GetNumRecords(), engine.GetDatabaseArchiveChecksum());
     std::printf("  processor cores     %u (single-processor mode %s)\n", GAME::GetNumberOfProcessorCores(),
                 engine.GetIsSingleProcessorModeEnabled() ? "on" : "off");
-    std::printf("  input device        %s\n", engine.GetInputDevice() ? "headless" : "none");
+    std::printf("  input device        %s\n", !engine.GetInputDevice() ? "none"
+                                              : window.IsOpen()        ? "keyboard and mouse of the window"
+                                                                       : "headless");
     std::printf("  network role        %s\n", engine.IsNetworkServer()   ? "server"
                                               : engine.IsNetworkClient() ? "client"
                                                                          : "stub (no network)");
@@ -232,6 +239,8 @@ int Run(const std::filesystem::path& folder, int frames)
         }
     std::printf("EngineHost: %d objects of the host's class made and queued for destruction\n", made);
 
+    window.Attach(engine);
+    bool running = true;
     engine.ShowThreadMonitor(true);
     engine.ShowProfiler(true);
     GAME::Tracker* tracker = GAME::Tracker::Get();
@@ -255,7 +264,7 @@ int Run(const std::filesystem::path& folder, int frames)
         GAME::RegionLoader loader(first, true);
         const auto loadStart = std::chrono::steady_clock::now();
         int loadFrames = 0;
-        while (!loader.GetIsDone() && loadFrames < 1000) {
+        while (!loader.GetIsDone() && loadFrames < 1000 && (running = window.Frame())) {
             loader.Update();
             engine.Update(&first, false);
             engine.Render();
@@ -277,7 +286,9 @@ int Run(const std::filesystem::path& folder, int frames)
     std::vector<GAME::StatisticsWidget::Entry> lastStatistics;
     const auto start = std::chrono::steady_clock::now();
     auto last = start;
-    for (int frame = 0;; ++frame) {
+    for (int frame = 0; running; ++frame) {
+        if (!window.Frame())
+            break;
         const GAME::WorldFrustum frustum = viewAt(flightTime);
         const DataKit::WorldGenerator::View heard = generator.GetFlightView(flightTime);
         hostSound.Frame(frustum.GetRegion(), heard.position, heard.direction);
@@ -338,6 +349,7 @@ int Run(const std::filesystem::path& folder, int frames)
     if (!engine.GetOptions()->Save(DataKit::SampleGameData::userSettingsName))
         std::printf("EngineHost: could not save the user's settings\n");
     std::printf("EngineHost: shutting down\n");
+    window.Detach(engine);
     engine.Shutdown();
     std::printf("\nEngineHost: done; %u log lines (%u warnings, %u notices)\n", engine.GetLineCount(),
                 engine.GetWarningCount(), engine.GetImportantCount());
@@ -350,6 +362,7 @@ int Run(const std::filesystem::path& folder, int frames)
 
 int main(int argc, char** argv)
 {
+    const bool windowed = SampleHost::TakeWindowOption(argc, argv);
     std::filesystem::path folder =
         argc > 1 ? std::filesystem::path(argv[1]) : std::filesystem::path("host-run");
     // No count (or 0): the flight in real time.
@@ -357,7 +370,7 @@ int main(int argc, char** argv)
     std::error_code error;
     std::filesystem::create_directories(folder, error);
     folder = std::filesystem::absolute(folder, error).lexically_normal();
-    const int result = SampleHost::Run(folder, frames);
+    const int result = SampleHost::Run(folder, frames, windowed);
     GAME::RenderDevice::UnloadLibraries();
     return result;
 }

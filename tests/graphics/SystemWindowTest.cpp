@@ -287,10 +287,9 @@ bool Near(const Pixel& p, int r, int g, int b)
     return std::abs(p.r - r) <= 3 && std::abs(p.g - g) <= 3 && std::abs(p.b - b) <= 3;
 }
 
-TEST_F(OpenGLWindowTest, TheDeviceDrawsIntoTheWindowAndReadsItBackBeforeTheSwap)
+// A blue frame with a red quad in the middle, read back before the swap.
+void DrawAndCheck(RenderDevice* device, RenderSurface* surface)
 {
-    EXPECT_EQ(device->GetWidth(), 320);
-    EXPECT_EQ(device->GetHeight(), 240);
     ASSERT_TRUE(device->BeginFrame());
     device->SetViewport(Viewport(0, 0, 320, 240));
     device->SetClearColor(Color(0.0f, 0.0f, 1.0f, 1.0f));
@@ -306,7 +305,52 @@ TEST_F(OpenGLWindowTest, TheDeviceDrawsIntoTheWindowAndReadsItBackBeforeTheSwap)
     EXPECT_TRUE(Near(pixels[5 * 320 + 5], 0, 0, 255));
     EXPECT_TRUE(Near(pixels[120 * 320 + 160], 255, 0, 0));
     EXPECT_TRUE(Near(pixels[230 * 320 + 310], 0, 0, 255));
+}
+
+TEST_F(OpenGLWindowTest, TheDeviceDrawsIntoTheWindowAndReadsItBackBeforeTheSwap)
+{
+    EXPECT_EQ(device->GetWidth(), 320);
+    EXPECT_EQ(device->GetHeight(), 240);
+    DrawAndCheck(device, surface);
     EXPECT_TRUE(window.ProcessMessages());
+}
+
+TEST_F(OpenGLWindowTest, TheDeviceStillDrawsAfterPlayVideoUsedTheWindow)
+{
+    GAME::Test::TempDir dir;
+    const std::string clip = dir.File("clip.avi");
+    ASSERT_TRUE(GAME::Test::WriteClip(clip, 64, 48, 3, 25));
+    EXPECT_TRUE(PlayVideo(clip.c_str(), window.GetSystemWindow(), 320, 240, false, false));
+    DrawAndCheck(device, surface);
+}
+
+TEST_F(OpenGLWindowTest, AVideoFrameIsDrawnThroughTheVideoTextureWithBarsAboveAndBelow)
+{
+    GAME::Test::TempDir dir;
+    const std::string clip = dir.File("wide.avi");
+    ASSERT_TRUE(GAME::Test::WriteClip(clip, 80, 50, 3, 25)); // 16:10 on a 4:3 target
+    VideoPlayer::Services services;
+    services.device = device;
+    VideoPlayer player(services);
+    ASSERT_TRUE(player.Open(clip.c_str(), false, false));
+    player.Update();
+    player.Render(); // a frame of its own
+    std::vector<Pixel> pixels(320 * 240);
+    ASSERT_TRUE(device->ReadFrameBuffer(pixels.data(), 320, 240));
+    device->PresentSurface(surface);
+    // The video takes 320 x 200 from y 20.
+    EXPECT_TRUE(Near(pixels[5 * 320 + 160], 0, 0, 0));
+    EXPECT_TRUE(Near(pixels[235 * 320 + 160], 0, 0, 0));
+    const GAME::Test::Rgb left = GAME::Test::ClipColor(0, 0, 80);
+    const GAME::Test::Rgb right = GAME::Test::ClipColor(0, 79, 80);
+    const Pixel l = pixels[120 * 320 + 80];
+    const Pixel r = pixels[120 * 320 + 240];
+    EXPECT_TRUE(std::abs(l.r - left.r) <= 12 && std::abs(l.g - left.g) <= 12 && std::abs(l.b - left.b) <= 12)
+        << int(l.r) << " " << int(l.g) << " " << int(l.b);
+    EXPECT_TRUE(std::abs(r.r - right.r) <= 12 && std::abs(r.g - right.g) <= 12 &&
+                std::abs(r.b - right.b) <= 12)
+        << int(r.r) << " " << int(r.g) << " " << int(r.b);
+    player.Close();
 }
 
 } // namespace
