@@ -309,8 +309,12 @@ int Run(const std::filesystem::path& folder, int frames, bool windowed)
         second.Add(std::chrono::duration<double, std::milli>(frameEnd - frameStart).count());
         for (int i = 0; i < world->GetNumRegions(); ++i) {
             const bool now = IsResident(world->GetRegion(i));
-            if (now != resident[static_cast<size_t>(i)])
-                second.changes.push_back((now ? "+" : "-") + ShortName(world->GetRegion(i)->GetName()));
+            if (now != resident[static_cast<size_t>(i)]) {
+                // Appended rather than concatenated: GCC 12 warns falsely (-Wrestrict) otherwise.
+                std::string change(now ? "+" : "-");
+                change += ShortName(world->GetRegion(i)->GetName());
+                second.changes.push_back(std::move(change));
+            }
             resident[static_cast<size_t>(i)] = now;
         }
         if (lastFrame || static_cast<int>(flightTime) != second.index) {
