@@ -72,7 +72,8 @@ public:
     // Called after creation and again before each retry of the primary surface.
     virtual bool Initialize() = 0;
     virtual void GetSupportedDisplayModes(std::vector<RenderDisplayMode>& modes) = 0;
-    // window is the system window the host made (opaque here); null on failure.
+    // window is the system window the host made: the SDL_Window* of the game window
+    // (GAME::Window::GetSystemWindow), null for a headless surface. Null on failure.
     virtual RenderSurface* CreatePrimarySurface(void* window, const RenderDeviceSettings* settings) = 0;
     virtual RenderSurface* GetPrimarySurface() const = 0;
     // A render target drawing into an existing texture of this device.

@@ -19,6 +19,7 @@
 #include "graphics/FontStyle.h"
 #include "graphics/GraphicsEngine.h"
 #include "graphics/GraphicsNoiseGen.h"
+#include "graphics/HeadlessInputDevice.h"
 #include "graphics/InputDevice.h"
 #include "graphics/RenderDebugger.h"
 #include "graphics/ResetObject.h"
@@ -196,7 +197,12 @@ void Engine::Initialize(void* window, const GraphicsEngineSettings& settings, bo
         Log(LOG_PRIORITY_WARNING, "Couldn't initialize physics engine.");
 
     if (!m_editorMode) {
-        m_inputDevice = m_inputDeviceFactory ? m_inputDeviceFactory() : InputDevice::Create();
+        // Without a window (headless runs) nothing is read from the system; the host may still
+        // hand the headless device its own events.
+        if (m_inputDeviceFactory)
+            m_inputDevice = m_inputDeviceFactory();
+        else
+            m_inputDevice = window ? InputDevice::Create() : new HeadlessInputDevice;
         if (m_inputDevice && m_inputDevice->Initialize(window, 256, 256))
             Log(LOG_PRIORITY_INFO, "Input Device initialized successfully.");
         else
@@ -213,7 +219,7 @@ void Engine::Initialize(void* window, const GraphicsEngineSettings& settings, bo
 
     const FontStyle* style = StyleManager::Get()->GetStyle(m_utilityFontStyleName);
     if (!m_editorMode) {
-        m_renderDebugger = new RenderDebugger;
+        m_renderDebugger = new RenderDebugger(style, m_inputDevice);
         m_display.AddWidget(m_renderDebugger);
     }
     m_profilerWidget = new ProfilerWidget(style, m_inputDevice);
