@@ -280,9 +280,10 @@ void GraphicsSceneRenderer::SortPasses(std::vector<RenderablePass>& list)
 }
 
 void GraphicsSceneRenderer::RenderPasses(GraphicsCanvas& canvas, std::vector<RenderablePass>& list,
-                                         const Name& style)
+                                         const Name& style, bool sort)
 {
-    SortPasses(list);
+    if (sort)
+        SortPasses(list);
     // The (shader, style) pair of the run being drawn, and the shader begun for it (null when it
     // would not begin: its run draws nothing).
     const GraphicsShader2* runShader = nullptr;

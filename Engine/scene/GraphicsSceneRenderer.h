@@ -152,8 +152,10 @@ public:
     // sphere (scene space) only renderables whose box meets it.
     void GatherPasses(std::vector<RenderablePass>& list, const Name& style, int low, int high,
                       const Sphere* lightSphere) const;
-    // Sorts and draws the list.
-    void RenderPasses(GraphicsCanvas& canvas, std::vector<RenderablePass>& list, const Name& style);
+    // Sorts (unless asked not to: transparent runs keep their far-to-near order) and draws the
+    // list, one Begin of a shader per run of records of equal (shader, style).
+    void RenderPasses(GraphicsCanvas& canvas, std::vector<RenderablePass>& list, const Name& style,
+                      bool sort = true);
     void RenderStyle(GraphicsCanvas& canvas, const Name& style, int low, int high, const Sphere* lightSphere);
     void RenderStyle(GraphicsCanvas& canvas, const Name& style);
 
