@@ -34,11 +34,11 @@ GraphicsEngine* Graphics()
     return gEngine ? gEngine->GetGraphicsEngine() : nullptr;
 }
 
-#define SCENE_STYLE(function, text)                                                                              \
-    const Name& GraphicsNormalRenderer::function()                                                               \
-    {                                                                                                            \
-        static const Name name = Name::Create(text);                                                             \
-        return name;                                                                                             \
+#define SCENE_STYLE(function, text)                                                                          \
+    const Name& GraphicsNormalRenderer::function()                                                           \
+    {                                                                                                        \
+        static const Name name = Name::Create(text);                                                         \
+        return name;                                                                                         \
     }
 
 struct Parameters
@@ -129,17 +129,19 @@ void GraphicsNormalRenderer::CreateRenderTargets(GraphicsEngine& graphics, unsig
     DestroyRenderTargets(graphics);
     const int width = canvas->GetWidth(), height = canvas->GetHeight();
     const RenderTextureFormat shadowFormat = ShadowColorFormat(*canvas, graphics.GetGenerationId());
-    s_sceneTarget = SceneCanvas::CreateTextureSurface(*canvas, width, height, RENDER_FORMAT_RGBA, RENDER_FORMAT_D24);
+    s_sceneTarget =
+        SceneCanvas::CreateTextureSurface(*canvas, width, height, RENDER_FORMAT_RGBA, RENDER_FORMAT_D24);
     const int shadow = static_cast<int>(shadowSize), point = static_cast<int>(pointShadowSize);
     s_directionalShadowSurface =
         SceneCanvas::CreateTextureSurface(*canvas, shadow, shadow, shadowFormat, RENDER_FORMAT_D16);
     // Every point light of a frame keeps its own map until the lit passes have read it.
     for (int i = 0; i < numPointShadowSurfaces; ++i) {
         const int size = i < 4 ? point : point / 2;
-        s_pointShadowSurfaces[i] = SceneCanvas::CreateTextureSurface(*canvas, size, size, shadowFormat, RENDER_FORMAT_D16);
+        s_pointShadowSurfaces[i] =
+            SceneCanvas::CreateTextureSurface(*canvas, size, size, shadowFormat, RENDER_FORMAT_D16);
     }
-    s_whiteSurface = SceneCanvas::CreateTextureSurface(*canvas, whiteSurfaceSize, whiteSurfaceSize, shadowFormat,
-                                                       RENDER_FORMAT_D16);
+    s_whiteSurface = SceneCanvas::CreateTextureSurface(*canvas, whiteSurfaceSize, whiteSurfaceSize,
+                                                       shadowFormat, RENDER_FORMAT_D16);
     if (s_whiteSurface) {
         RenderSurface* previous = canvas->GetTargetSurface();
         canvas->ClearRenderSurface(s_whiteSurface, Color(1.0f, 1.0f, 1.0f, 1.0f), defaultClearFlags);
@@ -195,7 +197,8 @@ void GraphicsNormalRenderer::SetClippingPlane(const Plane& plane)
 // ---- Scene building ---------------------------------------------------------------------------
 
 void GraphicsNormalRenderer::AddRegionContents(Region* region, const Coords& regionToScene,
-                                               const Frustum& regionFrustum, const WorldFrustum* transparencyFrustum)
+                                               const Frustum& regionFrustum,
+                                               const WorldFrustum* transparencyFrustum)
 {
     if (region)
         region->AddToScene(*this, regionToScene, regionFrustum, transparencyFrustum);
@@ -245,7 +248,8 @@ bool GraphicsNormalRenderer::SetSceneShaderParameters(GraphicsCanvas&, GraphicsS
     shader.SetFloat(n.time, 0, static_cast<float>(m_frameTime) * 0.001f);
     shader.SetFloat3(n.fogColor, 0, m_fogColor);
     shader.SetFloat3(n.depthFogParams, 0, m_depthFog);
-    const float viewerHeight = m_viewerRegion ? static_cast<float>(m_viewerRegion->GetOffsetFromWorld().y) : 0.0f;
+    const float viewerHeight =
+        m_viewerRegion ? static_cast<float>(m_viewerRegion->GetOffsetFromWorld().y) : 0.0f;
     const float heightFog[3] = {m_heightFog[0] - viewerHeight, m_heightFog[1], m_heightFog[2]};
     shader.SetFloat3(n.heightFogParams, 0, heightFog);
     shader.SetFloat(n.transparencyHeight, 0, m_transparencyValue);
@@ -263,7 +267,8 @@ bool GraphicsNormalRenderer::SetSceneShaderParameters(GraphicsCanvas&, GraphicsS
             const WorldCoords& placement = light.GetObjectToWorldCoords();
             Vec3 direction = placement.GetZAxis();
             if (m_viewerRegion && placement.GetRegion())
-                direction = m_viewerRegion->GetRelativeTransformation(placement.GetRegion()).TransformVector(direction);
+                direction = m_viewerRegion->GetRelativeTransformation(placement.GetRegion())
+                                .TransformVector(direction);
             shader.SetFloat3(n.lightDirection, 0, direction);
         }
         shader.SetFloat4x4(n.worldToShadowMatrix, 0, element->worldToShadow);
@@ -315,7 +320,8 @@ Rect GraphicsNormalRenderer::GetLightRect(const Sphere& sphere) const
     float x0, x1, y0, y1;
     if (!tangents(c.x, c.z, x0, x1) || !tangents(c.y, c.z, y0, y1))
         return whole;
-    const float px0 = std::clamp(x0 / (t * aspect), -1.0f, 1.0f), px1 = std::clamp(x1 / (t * aspect), -1.0f, 1.0f);
+    const float px0 = std::clamp(x0 / (t * aspect), -1.0f, 1.0f),
+                px1 = std::clamp(x1 / (t * aspect), -1.0f, 1.0f);
     const float py0 = std::clamp(y0 / t, -1.0f, 1.0f), py1 = std::clamp(y1 / t, -1.0f, 1.0f);
     const float w = static_cast<float>(m_viewport.width), h = static_cast<float>(m_viewport.height);
     // Camera +X is the picture's left, +Y its top.
@@ -403,8 +409,8 @@ void GraphicsNormalRenderer::BuildShadows(GraphicsCanvas& canvas)
                     map.AddSurface(pass);
         }
         if (directional)
-            map.RenderDirectional(canvas, m_camera, m_frustum, GraphicsShadowMap::LightSpacePerspective, surface,
-                                  element.worldToShadow);
+            map.RenderDirectional(canvas, m_camera, m_frustum, GraphicsShadowMap::LightSpacePerspective,
+                                  surface, element.worldToShadow);
         else
             map.RenderPoint(canvas, Vec3(0.0f, -1.0f, 0.0f), surface, element.worldToShadow);
     }
@@ -428,8 +434,8 @@ void GraphicsNormalRenderer::ResolveStyle(std::vector<RenderablePass>& list, con
     list.resize(kept);
 }
 
-void GraphicsNormalRenderer::RenderLightStyle(GraphicsCanvas& canvas, const GraphicsLight& light, const Name& style,
-                                              unsigned int clearFlags)
+void GraphicsNormalRenderer::RenderLightStyle(GraphicsCanvas& canvas, const GraphicsLight& light,
+                                              const Name& style, unsigned int clearFlags)
 {
     LightElement element;
     element.light = &light;
@@ -490,7 +496,8 @@ void GraphicsNormalRenderer::RenderLightLoop(GraphicsCanvas& canvas, int low, in
     }
 }
 
-void GraphicsNormalRenderer::RenderTransparentPasses(GraphicsCanvas& canvas, std::vector<RenderablePass>& list)
+void GraphicsNormalRenderer::RenderTransparentPasses(GraphicsCanvas& canvas,
+                                                     std::vector<RenderablePass>& list)
 {
     if (!m_transparentPassesOn || list.empty())
         return;
@@ -587,15 +594,15 @@ RenderTexture* GraphicsNormalRenderer::RenderPostProcess(GraphicsCanvas& canvas)
     SceneCanvas::SetDepthWriteMode(canvas, RENDER_WRITE_DISABLED);
     SceneCanvas::SetDepthTestFunction(canvas, RENDER_TEST_GREATER_EQUAL);
     if (s_inverseTransparencyMask)
-        SceneCanvas::RenderTextureRect(canvas, rect, s_inverseTransparencyMask->GetTexture(), RENDER_BLEND_ONE,
-                                       RENDER_BLEND_ZERO, Color(1.0f, 1.0f, 1.0f, 1.0f));
+        SceneCanvas::RenderTextureRect(canvas, rect, s_inverseTransparencyMask->GetTexture(),
+                                       RENDER_BLEND_ONE, RENDER_BLEND_ZERO, Color(1.0f, 1.0f, 1.0f, 1.0f));
     canvas.SetDepth(0.0f);
     if (m_clippingOn)
         SceneCanvas::SetClippingPlane(canvas, 0, m_clipSpaceClippingPlane);
     RenderStyle(canvas, MaskStyle());
     SceneCanvas::ClearClippingPlane(canvas, 0);
-    RenderSurface* blurred = SceneCanvas::BlurFrameBuffer(canvas, m_viewport.width / 8, m_viewport.height / 8,
-                                                          ViewportRect());
+    RenderSurface* blurred =
+        SceneCanvas::BlurFrameBuffer(canvas, m_viewport.width / 8, m_viewport.height / 8, ViewportRect());
     return blurred ? blurred->GetTexture() : nullptr;
 }
 
@@ -610,7 +617,8 @@ void GraphicsNormalRenderer::Composite(GraphicsCanvas& canvas, RenderSurface* ta
     SceneCanvas::SetDepthWriteMode(canvas, RENDER_WRITE_DISABLED);
     SceneCanvas::SetDepthTestFunction(canvas, RENDER_TEST_ALWAYS);
     if (!previous) {
-        SceneCanvas::RenderRect(canvas, rect, RENDER_BLEND_ONE, RENDER_BLEND_ZERO, Color(1.0f, 1.0f, 1.0f, 0.0f));
+        SceneCanvas::RenderRect(canvas, rect, RENDER_BLEND_ONE, RENDER_BLEND_ZERO,
+                                Color(1.0f, 1.0f, 1.0f, 0.0f));
     } else if (blend <= 1.0f) {
         SceneCanvas::RenderTextureRect(canvas, rect, previous, RENDER_BLEND_ONE, RENDER_BLEND_ZERO,
                                        Color(1.0f, 1.0f, 1.0f, blend));
@@ -636,7 +644,8 @@ void GraphicsNormalRenderer::Composite(GraphicsCanvas& canvas, RenderSurface* ta
 }
 
 RenderTexture* GraphicsNormalRenderer::Render(GraphicsCanvas& canvas, float blend, RenderTexture* previous,
-                                              bool postProcess, bool toSharedTarget, RenderSurface* target, bool)
+                                              bool postProcess, bool toSharedTarget, RenderSurface* target,
+                                              bool)
 {
     if (!m_renderingOn)
         return nullptr;
@@ -652,13 +661,13 @@ RenderTexture* GraphicsNormalRenderer::Render(GraphicsCanvas& canvas, float blen
     canvas.SetTargetSurface(drawTarget);
     canvas.SetViewport(m_viewport);
     canvas.SetClearColor(Color(m_backgroundColor.r, m_backgroundColor.g, m_backgroundColor.b, 1.0f));
-    const RenderTexture* background = m_backgroundTexture ? const_cast<GraphicsTexture*>(m_backgroundTexture)->GetTexture()
-                                                          : nullptr;
+    const RenderTexture* background =
+        m_backgroundTexture ? const_cast<GraphicsTexture*>(m_backgroundTexture)->GetTexture() : nullptr;
     if (background) {
         canvas.Clear(m_clearFlags & ~RENDER_CLEAR_COLOR);
         SceneCanvas::SetDepthWriteMode(canvas, RENDER_WRITE_DISABLED);
-        SceneCanvas::RenderTextureRect(canvas, ViewportRect(), background, RENDER_BLEND_ONE, RENDER_BLEND_ZERO,
-                                       Color(1.0f, 1.0f, 1.0f, 1.0f));
+        SceneCanvas::RenderTextureRect(canvas, ViewportRect(), background, RENDER_BLEND_ONE,
+                                       RENDER_BLEND_ZERO, Color(1.0f, 1.0f, 1.0f, 1.0f));
     } else {
         canvas.Clear(m_clearFlags);
     }
@@ -678,7 +687,8 @@ RenderTexture* GraphicsNormalRenderer::Render(GraphicsCanvas& canvas, float blen
         auto show = [&canvas](RenderSurface* surface, float x) {
             if (surface && surface->GetTexture())
                 SceneCanvas::RenderTextureRect(canvas, Rect(x, 64.0f, 256.0f, 256.0f), surface->GetTexture(),
-                                               RENDER_BLEND_ONE, RENDER_BLEND_ZERO, Color(1.0f, 1.0f, 1.0f, 1.0f));
+                                               RENDER_BLEND_ONE, RENDER_BLEND_ZERO,
+                                               Color(1.0f, 1.0f, 1.0f, 1.0f));
         };
         show(s_directionalShadowSurface, 10.0f);
         if (m_pointShadowCount >= 1)
@@ -697,8 +707,9 @@ RenderTexture* GraphicsNormalRenderer::Render(GraphicsCanvas& canvas, bool postP
     return Render(canvas, 0.0f, nullptr, postProcess, false, canvas.GetTargetSurface(), underground);
 }
 
-RenderTexture* GraphicsNormalRenderer::RenderBlended(GraphicsCanvas& canvas, float blend, RenderTexture* previous,
-                                                     bool postProcess, bool underground)
+RenderTexture* GraphicsNormalRenderer::RenderBlended(GraphicsCanvas& canvas, float blend,
+                                                     RenderTexture* previous, bool postProcess,
+                                                     bool underground)
 {
     return Render(canvas, blend, previous, postProcess, true, canvas.GetTargetSurface(), underground);
 }

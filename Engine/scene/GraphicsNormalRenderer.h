@@ -57,10 +57,10 @@ public:
     struct LightElement
     {
         const GraphicsLight* light = nullptr;
-        Rect rect;                           // screen rectangle, pixels
+        Rect rect;                              // screen rectangle, pixels
         RenderSurface* shadowSurface = nullptr; // the white surface without a shadow
-        Mat4 worldToShadow;                  // identity until a shadow map writes it
-        Sphere sphere;                       // scene space; zero for non-point lights
+        Mat4 worldToShadow;                     // identity until a shadow map writes it
+        Sphere sphere;                          // scene space; zero for non-point lights
     };
 
     GraphicsNormalRenderer();
@@ -73,7 +73,8 @@ public:
 
     // The shared targets at the canvas's size and the given shadow sizes (see the .cpp); the
     // inverse transparency mask texture is loaded through the graphics engine.
-    static void CreateRenderTargets(GraphicsEngine& graphics, unsigned int shadowSize, unsigned int pointShadowSize);
+    static void CreateRenderTargets(GraphicsEngine& graphics, unsigned int shadowSize,
+                                    unsigned int pointShadowSize);
     static void DestroyRenderTargets(GraphicsEngine& graphics);
     static bool IsRendering() { return s_rendering; }
     static RenderSurface* GetSceneTarget() { return s_sceneTarget; }
@@ -86,7 +87,10 @@ public:
     void SetTransparencyTarget(const Vec3& target) { m_transparencyTarget = target; }
     void SetBackgroundTexture(const GraphicsTexture* texture) { m_backgroundTexture = texture; }
     // Alpha is always stored as 1.
-    void SetBackgroundColor(const Color& color) { m_backgroundColor = Color(color.r, color.g, color.b, 1.0f); }
+    void SetBackgroundColor(const Color& color)
+    {
+        m_backgroundColor = Color(color.r, color.g, color.b, 1.0f);
+    }
     const Color& GetBackgroundColor() const { return m_backgroundColor; }
     void EnableShadows(bool enable) { m_shadowsOn = enable; }
     void EnableLighting(bool enable) { m_lightingOn = enable; }
@@ -123,8 +127,8 @@ public:
     RenderTexture* Render(GraphicsCanvas& canvas, float blend, RenderTexture* previous, bool postProcess,
                           bool toSharedTarget, RenderSurface* target, bool underground);
     RenderTexture* Render(GraphicsCanvas& canvas, bool postProcess, bool underground);
-    RenderTexture* RenderBlended(GraphicsCanvas& canvas, float blend, RenderTexture* previous, bool postProcess,
-                                 bool underground);
+    RenderTexture* RenderBlended(GraphicsCanvas& canvas, float blend, RenderTexture* previous,
+                                 bool postProcess, bool underground);
 
     // The light elements of the frame while it renders (for tests and statistics).
     const std::vector<LightElement>& GetLightElements() const { return m_lightElements; }
@@ -146,7 +150,8 @@ private:
     void Composite(GraphicsCanvas& canvas, RenderSurface* target, RenderTexture* previous, float blend);
     void BuildShadows(GraphicsCanvas& canvas);
     // The records of the list whose shader has the style, each with its index for it.
-    static void ResolveStyle(std::vector<RenderablePass>& list, const Name& style, RenderGenerationId generation);
+    static void ResolveStyle(std::vector<RenderablePass>& list, const Name& style,
+                             RenderGenerationId generation);
     Rect ViewportRect() const;
 
     const std::vector<Region*>* m_portalRegions = nullptr;

@@ -48,8 +48,9 @@ Color Tinted(const Color& color, const Color& tint)
 
 } // namespace
 
-GraphicsPortalRenderer::GraphicsPortalRenderer(GraphicsCanvas& canvas, Region* rootRegion, const Camera& camera,
-                                               const Viewport& viewport, bool undergroundOnly)
+GraphicsPortalRenderer::GraphicsPortalRenderer(GraphicsCanvas& canvas, Region* rootRegion,
+                                               const Camera& camera, const Viewport& viewport,
+                                               bool undergroundOnly)
     : m_canvas(canvas), m_viewport(viewport), m_rootRegion(rootRegion), m_camera(camera),
       m_viewFrustum(camera.GetFrustum(viewport)), m_undergroundOnly(undergroundOnly)
 {
@@ -110,8 +111,9 @@ void GraphicsPortalRenderer::Render()
     RenderRegion(m_rootRegion, Coords(), nullptr, 1.0f - GetRegionFade(m_rootRegion), nullptr, 0);
 }
 
-Portal* GraphicsPortalRenderer::FindPortal(Region* region, const Coords& placement, const std::vector<Region*>& regions,
-                                           bool frontFacing, float& fade) const
+Portal* GraphicsPortalRenderer::FindPortal(Region* region, const Coords& placement,
+                                           const std::vector<Region*>& regions, bool frontFacing,
+                                           float& fade) const
 {
     fade = 0.0f;
     for (Region* listed : regions) {
@@ -135,8 +137,9 @@ Portal* GraphicsPortalRenderer::FindPortal(Region* region, const Coords& placeme
     return nullptr;
 }
 
-RenderTexture* GraphicsPortalRenderer::RenderRegion(Region* region, const Coords& placement, Region* previousRegion,
-                                                    float fade, RenderTexture* previous, int depth)
+RenderTexture* GraphicsPortalRenderer::RenderRegion(Region* region, const Coords& placement,
+                                                    Region* previousRegion, float fade,
+                                                    RenderTexture* previous, int depth)
 {
     m_walk.push_back(region);
     Frustum frustum = m_viewFrustum;
@@ -151,7 +154,8 @@ RenderTexture* GraphicsPortalRenderer::RenderRegion(Region* region, const Coords
     float backFade = 0.0f, frontFade = 0.0f;
     const Portal* backPortal = FindPortal(region, placement, regions, false, backFade);
     const bool postProcess = backPortal != nullptr;
-    const bool toShared = previous != nullptr || FindPortal(region, placement, regions, true, frontFade) != nullptr;
+    const bool toShared =
+        previous != nullptr || FindPortal(region, placement, regions, true, frontFade) != nullptr;
     if (toShared && !previousRegion)
         previous = DrawPortals(region, placement, regions, true, nullptr, previous, depth + 1);
     if (!previousRegion && backFade == 0.0f)
@@ -169,8 +173,9 @@ RenderTexture* GraphicsPortalRenderer::DrawPortals(Region* region, const Coords&
                                                    Region* previousRegion, RenderTexture* texture, int depth)
 {
     if (m_regionStatistics)
-        AddStatistic(Indent(depth + 1) + (frontFacing ? " Rendering FRONT facing portals of region "
-                                                      : " Rendering BACK facing portals of region ") +
+        AddStatistic(Indent(depth + 1) +
+                     (frontFacing ? " Rendering FRONT facing portals of region "
+                                  : " Rendering BACK facing portals of region ") +
                      region->GetName());
     if (depth > maxDepth)
         return texture;
@@ -203,8 +208,9 @@ RenderTexture* GraphicsPortalRenderer::DrawPortals(Region* region, const Coords&
 }
 
 RenderTexture* GraphicsPortalRenderer::RenderOneRegion(const std::vector<Region*>& regions, Region* region,
-                                                       const Coords& placement, float fade, RenderTexture* previous,
-                                                       bool postProcess, bool toSharedTarget, int depth,
+                                                       const Coords& placement, float fade,
+                                                       RenderTexture* previous, bool postProcess,
+                                                       bool toSharedTarget, int depth,
                                                        const Portal* backPortal)
 {
     m_rendered.push_back(region);
@@ -230,8 +236,8 @@ RenderTexture* GraphicsPortalRenderer::RenderOneRegion(const std::vector<Region*
             sky = dayNight->GetSkyAmbientColor();
             ground = dayNight->GetGroundAmbientColor();
             const Vec3 direction = dayNight->GetLightDirection();
-            sun.SetObjectToWorldCoords(WorldCoords(region, Coords::LookInDirection(Vec3(), direction,
-                                                                                   direction.GetPerpendicular())));
+            sun.SetObjectToWorldCoords(WorldCoords(
+                region, Coords::LookInDirection(Vec3(), direction, direction.GetPerpendicular())));
         }
     }
     if (const AmbianceManager* ambiance = gEngine ? gEngine->GetAmbianceManager() : nullptr) {
@@ -308,14 +314,16 @@ RenderTexture* GraphicsPortalRenderer::RenderOneRegion(const std::vector<Region*
             Region* behind = nullptr;
             if (!portal->GetBackToFrontCoords(across, behind) || !behind)
                 continue;
-            renderer.AddElementsInBox(behind, TransformOBBox(across.Inverse(), portal->GetRegionBoundingBox()),
+            renderer.AddElementsInBox(behind,
+                                      TransformOBBox(across.Inverse(), portal->GetRegionBoundingBox()),
                                       listedToScene * across);
         }
     }
     if (backPortal && backPortal->GetRegion()) {
         Plane plane = backPortal->GetPlane();
         plane.d += 3.0f;
-        renderer.SetClippingPlane(TransformPlane(region->GetRelativeTransformation(backPortal->GetRegion()), plane));
+        renderer.SetClippingPlane(
+            TransformPlane(region->GetRelativeTransformation(backPortal->GetRegion()), plane));
     }
     return renderer.Render(m_canvas, fade, previous, postProcess, toSharedTarget, m_canvas.GetTargetSurface(),
                            underground);

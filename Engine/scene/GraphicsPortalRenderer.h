@@ -31,12 +31,15 @@ public:
     static constexpr int maxDepth = 8;
     static constexpr int maxIndent = 15;
 
-    GraphicsPortalRenderer(GraphicsCanvas& canvas, Region* rootRegion, const Camera& camera, const Viewport& viewport,
-                           bool undergroundOnly);
+    GraphicsPortalRenderer(GraphicsCanvas& canvas, Region* rootRegion, const Camera& camera,
+                           const Viewport& viewport, bool undergroundOnly);
     GraphicsPortalRenderer(const GraphicsPortalRenderer&) = delete;
     GraphicsPortalRenderer& operator=(const GraphicsPortalRenderer&) = delete;
 
-    void SetTransparencyManager(const GraphicsTransparencyManager* manager) { m_transparencyManager = manager; }
+    void SetTransparencyManager(const GraphicsTransparencyManager* manager)
+    {
+        m_transparencyManager = manager;
+    }
     void SetFadeParameters(float start, float end)
     {
         m_fadeStart = start;
@@ -60,13 +63,14 @@ public:
 private:
     RenderTexture* RenderRegion(Region* region, const Coords& placement, Region* previousRegion, float fade,
                                 RenderTexture* previous, int depth);
-    Portal* FindPortal(Region* region, const Coords& placement, const std::vector<Region*>& regions, bool frontFacing,
-                       float& fade) const;
+    Portal* FindPortal(Region* region, const Coords& placement, const std::vector<Region*>& regions,
+                       bool frontFacing, float& fade) const;
     RenderTexture* DrawPortals(Region* region, const Coords& placement, const std::vector<Region*>& regions,
                                bool frontFacing, Region* previousRegion, RenderTexture* texture, int depth);
-    RenderTexture* RenderOneRegion(const std::vector<Region*>& regions, Region* region, const Coords& placement,
-                                   float fade, RenderTexture* previous, bool postProcess, bool toSharedTarget,
-                                   int depth, const Portal* backPortal);
+    RenderTexture* RenderOneRegion(const std::vector<Region*>& regions, Region* region,
+                                   const Coords& placement, float fade, RenderTexture* previous,
+                                   bool postProcess, bool toSharedTarget, int depth,
+                                   const Portal* backPortal);
     // Root space into the listed region's space, through the region being drawn.
     static Coords RootToRegion(Region* listed, Region* region, const Coords& placement);
     bool IsOnWalk(const Region* region) const;

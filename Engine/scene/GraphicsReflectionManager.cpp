@@ -104,7 +104,8 @@ int GraphicsReflectionManager::RenderReflections(GraphicsCanvas& canvas, const R
     return static_cast<int>(m_activePlanes.size());
 }
 
-void GraphicsReflectionManager::RenderActivePlane(GraphicsCanvas& canvas, const RenderSet& set, ActivePlane& active)
+void GraphicsReflectionManager::RenderActivePlane(GraphicsCanvas& canvas, const RenderSet& set,
+                                                  ActivePlane& active)
 {
     GraphicsNormalRenderer renderer;
     const Viewport viewport(0, 0, surfaceSize, surfaceSize);
@@ -148,8 +149,8 @@ void GraphicsReflectionManager::RenderActivePlane(GraphicsCanvas& canvas, const 
 
     RenderSurface* previous = canvas.GetTargetSurface();
     canvas.SetDefaultState();
-    active.surface = canvas.CreateTemporaryTextureSurface(surfaceSize, surfaceSize, RENDER_FORMAT_RGBA,
-                                                          RENDER_FORMAT_D24);
+    active.surface =
+        canvas.CreateTemporaryTextureSurface(surfaceSize, surfaceSize, RENDER_FORMAT_RGBA, RENDER_FORMAT_D24);
     if (!active.surface)
         return;
     canvas.SetTargetSurface(active.surface);

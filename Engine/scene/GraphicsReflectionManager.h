@@ -33,8 +33,8 @@ public:
     // What the reflections are rendered for.
     struct RenderSet
     {
-        RenderSet(const Camera* camera_, Region* region_, const Viewport& viewport_, const GraphicsLight* sun_,
-                  const Color* skyAmbient_, const Color* groundAmbient_)
+        RenderSet(const Camera* camera_, Region* region_, const Viewport& viewport_,
+                  const GraphicsLight* sun_, const Color* skyAmbient_, const Color* groundAmbient_)
             : camera(camera_), region(region_), viewport(viewport_), sun(sun_), skyAmbient(skyAmbient_),
               groundAmbient(groundAmbient_)
         {

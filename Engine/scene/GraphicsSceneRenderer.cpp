@@ -99,7 +99,8 @@ void GraphicsSceneRenderer::AddRegionToScene(Region* region, const Coords& regio
     auto entry = m_regionToScene.emplace(region, regionToScene).first;
     Frustum regionFrustum = m_frustum;
     regionFrustum.Transform(regionToScene.Inverse());
-    AddRegionContents(region, entry->second, regionFrustum, m_transparencyOn ? &m_transparencyFrustum : nullptr);
+    AddRegionContents(region, entry->second, regionFrustum,
+                      m_transparencyOn ? &m_transparencyFrustum : nullptr);
 }
 
 void GraphicsSceneRenderer::AddRegionToScene(Region* region)
@@ -212,8 +213,8 @@ bool GraphicsSceneRenderer::FillPass(RenderablePass& pass, const QueuedRenderabl
     return true;
 }
 
-void GraphicsSceneRenderer::GatherPasses(std::vector<RenderablePass>& list, const Name& style, int low, int high,
-                                         const Sphere* lightSphere) const
+void GraphicsSceneRenderer::GatherPasses(std::vector<RenderablePass>& list, const Name& style, int low,
+                                         int high, const Sphere* lightSphere) const
 {
     const float radiusSquared = lightSphere ? lightSphere->radius * lightSphere->radius : 0.0f;
     RenderablePass pass;

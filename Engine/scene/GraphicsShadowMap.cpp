@@ -127,7 +127,8 @@ float ProjectedExtent(const Vec3& axis, const Vec3& extents)
 
 GraphicsTexture* GraphicsShadowMapRenderer::s_depthLookupTexture = nullptr;
 
-GraphicsShadowMapRenderer::GraphicsShadowMapRenderer(const GraphicsLight& light, Region* region) : m_light(light)
+GraphicsShadowMapRenderer::GraphicsShadowMapRenderer(const GraphicsLight& light, Region* region)
+    : m_light(light)
 {
     m_viewerRegion = region;
 }
@@ -243,7 +244,8 @@ Frustum GraphicsShadowMap::ComputeFocusVolume(const Frustum& viewFrustum) const
     return casters;
 }
 
-bool GraphicsShadowMap::FitUniform(const Camera& camera, const Vec3& d, const Vec3* points, int count, Mat4& M)
+bool GraphicsShadowMap::FitUniform(const Camera& camera, const Vec3& d, const Vec3* points, int count,
+                                   Mat4& M)
 {
     if (count < 1)
         return false;
@@ -296,7 +298,8 @@ bool GraphicsShadowMap::FitLightSpacePerspective(const Camera& camera, const Vec
         centre = e + u * (min.z - n);
     const Coords l2 = Coords::LookInDirection(centre, u, l);
     const Mat4 V(l2.Inverse());
-    const Mat4 P = Rows(-1, 0, 0, 0, 0, 1, 0, 0, 0, 0, (f + n) / (f - n), -2.0f * f * n / (f - n), 0, 0, 1, 0);
+    const Mat4 P =
+        Rows(-1, 0, 0, 0, 0, 1, 0, 0, 0, 0, (f + n) / (f - n), -2.0f * f * n / (f - n), 0, 0, 1, 0);
     const Mat4 PV = P * V;
     Vec3 pmin(gInfinity, gInfinity, gInfinity), pmax(-gInfinity, -gInfinity, -gInfinity);
     for (int i = 0; i < count; ++i) {
@@ -317,8 +320,8 @@ bool GraphicsShadowMap::FitLightSpacePerspective(const Camera& camera, const Vec
     return true;
 }
 
-bool GraphicsShadowMap::FitTrapezoidal(const Camera& givenCamera, const Vec3& d, const Vec3* points, int count,
-                                       Mat4& M)
+bool GraphicsShadowMap::FitTrapezoidal(const Camera& givenCamera, const Vec3& d, const Vec3* points,
+                                       int count, Mat4& M)
 {
     // The focus freezes while Caps Lock is on, for inspection.
     static bool haveKept = false;
@@ -414,8 +417,9 @@ void GraphicsShadowMap::ConfigureRenderer(GraphicsShadowMapRenderer& renderer) c
         renderer.SetGenerationId(graphics->GetGenerationId());
 }
 
-bool GraphicsShadowMap::RenderDirectional(GraphicsCanvas& canvas, const Camera& camera, const Frustum& viewFrustum,
-                                          int algorithm, RenderSurface* surface, Mat4& worldToShadow)
+bool GraphicsShadowMap::RenderDirectional(GraphicsCanvas& canvas, const Camera& camera,
+                                          const Frustum& viewFrustum, int algorithm, RenderSurface* surface,
+                                          Mat4& worldToShadow)
 {
     if (!surface)
         return false;
@@ -435,7 +439,8 @@ bool GraphicsShadowMap::RenderDirectional(GraphicsCanvas& canvas, const Camera& 
             }
         std::vector<Entity*> entities;
         if (m_region)
-            m_region->GetEntitiesInFrustum(entities, volume, false, nullptr, ENTITY_LIST_UPDATED, false, false);
+            m_region->GetEntitiesInFrustum(entities, volume, false, nullptr, ENTITY_LIST_UPDATED, false,
+                                           false);
         Vec3 body[maxBodyPoints];
         const int count = ComputeVolumeCorners(body, maxBodyPoints, volume);
         const Vec3 d = m_lightFrame.zAxis;
@@ -461,9 +466,11 @@ bool GraphicsShadowMap::RenderDirectional(GraphicsCanvas& canvas, const Camera& 
         }
         const GraphicsEngine* graphics = Graphics();
         if (graphics && graphics->IsShadowDebuggingEnabled() && graphics->IsStatsEnabled()) {
-            AddStatistic("Directional shadow: %d planes in frustum.", static_cast<int>(volume.GetNumPlanes()));
+            AddStatistic("Directional shadow: %d planes in frustum.",
+                         static_cast<int>(volume.GetNumPlanes()));
             for (int row = 0; row < 4; ++row)
-                AddStatistic(row == 0 ? " matrix: <%.4f, %.4f, %.4f, %.4f>" : "         <%.4f, %.4f, %.4f, %.4f>",
+                AddStatistic(row == 0 ? " matrix: <%.4f, %.4f, %.4f, %.4f>"
+                                      : "         <%.4f, %.4f, %.4f, %.4f>",
                              static_cast<double>(worldToShadow.Get(row, 0)),
                              static_cast<double>(worldToShadow.Get(row, 1)),
                              static_cast<double>(worldToShadow.Get(row, 2)),

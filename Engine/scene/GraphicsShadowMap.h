@@ -88,7 +88,8 @@ public:
                            int algorithm, RenderSurface* surface, Mat4& worldToShadow);
     // Draws the casters in the light's sphere, seen from the light along direction, into the
     // surface (cleared to white when there are none); worldToScreen is the light's view matrix.
-    bool RenderPoint(GraphicsCanvas& canvas, const Vec3& direction, RenderSurface* surface, Mat4& worldToScreen);
+    bool RenderPoint(GraphicsCanvas& canvas, const Vec3& direction, RenderSurface* surface,
+                     Mat4& worldToScreen);
 
     // "numSurfaces", "xSize" and "ySize" into the statistics lines.
     void DebugStatistics() const;

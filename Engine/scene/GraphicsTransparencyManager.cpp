@@ -30,8 +30,8 @@ void GraphicsTransparencyManager::SetTargetPosition(const WorldVec3& position)
     if (m_blendAmounts.size() != size)
         m_blendAmounts.resize(size, 0.0f);
     // A fade time of 0 or less switches at once.
-    const float step = m_fadeTime > 0 ? static_cast<float>(m_timer.GetElapsedTime()) / static_cast<float>(m_fadeTime)
-                                      : 1.0f;
+    const float step =
+        m_fadeTime > 0 ? static_cast<float>(m_timer.GetElapsedTime()) / static_cast<float>(m_fadeTime) : 1.0f;
     for (size_t i = 0; i < m_blendAmounts.size(); ++i) {
         float& amount = m_blendAmounts[i];
         if (static_cast<int>(i) == targetIndex)

@@ -76,15 +76,15 @@ bool Supports16bitColorWithDepth(GraphicsCanvas& canvas)
     return device && device->Supports16bitColorWithDepth();
 }
 
-RenderSurface* CreateTextureSurface(GraphicsCanvas& canvas, int width, int height, RenderTextureFormat colorFormat,
-                                    RenderTextureFormat depthFormat)
+RenderSurface* CreateTextureSurface(GraphicsCanvas& canvas, int width, int height,
+                                    RenderTextureFormat colorFormat, RenderTextureFormat depthFormat)
 {
     RenderDevice* device = canvas.GetRenderDevice();
     return device ? device->CreateTextureSurface(width, height, colorFormat, depthFormat) : nullptr;
 }
 
-RenderSurface* CreateTextureSurface(GraphicsCanvas& canvas, int width, int height, const GAME::RenderTexture* texture,
-                                    RenderTextureFormat depthFormat)
+RenderSurface* CreateTextureSurface(GraphicsCanvas& canvas, int width, int height,
+                                    const GAME::RenderTexture* texture, RenderTextureFormat depthFormat)
 {
     RenderDevice* device = canvas.GetRenderDevice();
     return device ? device->CreateTextureSurface(width, height, texture, depthFormat) : nullptr;
@@ -98,21 +98,21 @@ void DestroySurface(GraphicsCanvas& canvas, RenderSurface*& surface)
     surface = nullptr;
 }
 
-void RenderRect(GraphicsCanvas& canvas, const Rect& rect, RenderBlendFactor source, RenderBlendFactor destination,
-                const Color& color)
+void RenderRect(GraphicsCanvas& canvas, const Rect& rect, RenderBlendFactor source,
+                RenderBlendFactor destination, const Color& color)
 {
     canvas.RenderRect(rect, Rect(0.0f, 0.0f, 1.0f, 1.0f), nullptr, source, destination, color, false);
 }
 
 void RenderTextureRect(GraphicsCanvas& canvas, const Rect& rect, const GAME::RenderTexture* texture,
-                   RenderBlendFactor source, RenderBlendFactor destination, const Color& color)
+                       RenderBlendFactor source, RenderBlendFactor destination, const Color& color)
 {
     if (!texture)
         return;
-    canvas.RenderRect(rect,
-                      Rect(0.0f, 0.0f, static_cast<float>(texture->GetWidth()),
-                           static_cast<float>(texture->GetHeight())),
-                      texture, source, destination, color, false);
+    canvas.RenderRect(
+        rect,
+        Rect(0.0f, 0.0f, static_cast<float>(texture->GetWidth()), static_cast<float>(texture->GetHeight())),
+        texture, source, destination, color, false);
 }
 
 RenderSurface* BlurFrameBuffer(GraphicsCanvas&, int, int, const Rect&)

@@ -31,17 +31,17 @@ void SetAlphaWriteMode(GraphicsCanvas& canvas, RenderWriteMode mode);
 void SetDepthWriteMode(GraphicsCanvas& canvas, RenderWriteMode mode);
 void SetDepthTestFunction(GraphicsCanvas& canvas, RenderTestFunction function);
 bool Supports16bitColorWithDepth(GraphicsCanvas& canvas);
-RenderSurface* CreateTextureSurface(GraphicsCanvas& canvas, int width, int height, RenderTextureFormat colorFormat,
-                                    RenderTextureFormat depthFormat);
-RenderSurface* CreateTextureSurface(GraphicsCanvas& canvas, int width, int height, const GAME::RenderTexture* texture,
-                                    RenderTextureFormat depthFormat);
+RenderSurface* CreateTextureSurface(GraphicsCanvas& canvas, int width, int height,
+                                    RenderTextureFormat colorFormat, RenderTextureFormat depthFormat);
+RenderSurface* CreateTextureSurface(GraphicsCanvas& canvas, int width, int height,
+                                    const GAME::RenderTexture* texture, RenderTextureFormat depthFormat);
 void DestroySurface(GraphicsCanvas& canvas, RenderSurface*& surface);
 // An untextured rectangle with these blend factors.
-void RenderRect(GraphicsCanvas& canvas, const Rect& rect, RenderBlendFactor source, RenderBlendFactor destination,
-                const Color& color);
+void RenderRect(GraphicsCanvas& canvas, const Rect& rect, RenderBlendFactor source,
+                RenderBlendFactor destination, const Color& color);
 // A texture over the rectangle (its whole area) with these blend factors, no alpha test.
 void RenderTextureRect(GraphicsCanvas& canvas, const Rect& rect, const GAME::RenderTexture* texture,
-                   RenderBlendFactor source, RenderBlendFactor destination, const Color& color);
+                       RenderBlendFactor source, RenderBlendFactor destination, const Color& color);
 // A blurred copy of the rectangle of the current target in a temporary surface; null when none.
 RenderSurface* BlurFrameBuffer(GraphicsCanvas& canvas, int width, int height, const Rect& rect);
 
