@@ -121,8 +121,8 @@ public:
         renderer.AddLight(light);
         if (renderer.IsRenderFlagSet(GraphicsSceneRenderer::RENDER_BOUNDING_BOXES))
             if (DebugRenderManager* debug = DebugRenderManager::Get())
-                debug->RenderSphere(m_place.GetRegion(), Sphere(m_place.GetOrigin().GetRegionPosition(), 0.25f),
-                                    light.GetColor());
+                debug->RenderSphere(m_place.GetRegion(),
+                                    Sphere(m_place.GetOrigin().GetRegionPosition(), 0.25f), light.GetColor());
     }
 
 private:

@@ -5,9 +5,9 @@
 #include "core/Ray.h"
 #include "core/Sphere.h"
 #include "data/LoadTable.h"
+#include "graphics/DebugRenderManager.h"
 #include "graphics/EditorFilter.h"
 #include "graphics/GraphicsEngine.h"
-#include "graphics/DebugRenderManager.h"
 #include "scene/GraphicsLight.h"
 #include "scene/GraphicsSceneRenderer.h"
 #include "world/Engine.h"
@@ -107,9 +107,10 @@ void Light::AddToScene(GraphicsSceneRenderer& renderer, const Frustum* frustum)
     renderer.AddLight(light);
     if (renderer.IsRenderFlagSet(GraphicsSceneRenderer::RENDER_BOUNDING_BOXES))
         if (DebugRenderManager* debug = DebugRenderManager::Get())
-            debug->RenderSphere(light.GetObjectToWorldCoords().GetRegion(),
-                                Sphere(light.GetObjectToWorldCoords().GetOrigin().GetRegionPosition(), m_radius),
-                                light.GetColor());
+            debug->RenderSphere(
+                light.GetObjectToWorldCoords().GetRegion(),
+                Sphere(light.GetObjectToWorldCoords().GetOrigin().GetRegionPosition(), m_radius),
+                light.GetColor());
 }
 
 void Light::GetIntersection(const Ray& ray, Intersection& intersection, PhysicsSurface surface) const
