@@ -14,6 +14,7 @@
 #include "graphics/RenderVertexDeclaration.h"
 #include "platform/Clock.h"
 #include "scene/GraphicsLight.h"
+#include "scene/GraphicsSceneRenderer.h"
 #include "scene/RenderablePass.h"
 #include "sound/AmbianceManager.h"
 #include "world/EffectEntity.h"
@@ -117,9 +118,11 @@ public:
         GraphicsLight light;
         if (!BuildGraphicsLightAt(m_place, frustum, GetShadowCasting() && !lowQuality, light))
             return;
-        // TODO(stand-in): renderer.AddLight(light), and with render flag 128 a debug sphere of
-        // radius 0.25 in the light's colour, once the scene renderer exists.
-        (void)renderer;
+        renderer.AddLight(light);
+        if (renderer.IsRenderFlagSet(GraphicsSceneRenderer::RENDER_BOUNDING_BOXES))
+            if (DebugRenderManager* debug = DebugRenderManager::Get())
+                debug->RenderSphere(m_place.GetRegion(),
+                                    Sphere(m_place.GetOrigin().GetRegionPosition(), 0.25f), light.GetColor());
     }
 
 private:
@@ -939,9 +942,13 @@ void Emitter::PrepareLightForScene()
 
 void Emitter::AddToScene(GraphicsSceneRenderer& renderer, const Frustum* frustum)
 {
-    // TODO(stand-in): only while the renderer's effects flag (16) is set, once the scene renderer
-    // exists; and then, when enabled, renderer.AddRenderable(this, region) with the editor region
-    // in the particle-system editor, else the parent entity's region (nothing without a parent).
+    if (!renderer.IsRenderFlagSet(GraphicsSceneRenderer::RENDER_EFFECTS))
+        return;
+    if (m_enabled) {
+        Region* region = IsPSEditor() ? m_editorRegion : (m_parent ? m_parent->GetRegion() : nullptr);
+        if (region)
+            renderer.AddRenderable(this, region);
+    }
     PrepareLightForScene();
     if (m_light)
         m_light->AddToScene(renderer, frustum);
