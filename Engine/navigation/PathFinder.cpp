@@ -291,7 +291,8 @@ Path* PathFinder::SearchThroughGates(PathMesh* startMesh, const Vec3& start, Pat
         best[0] = 0.0f;
         open.push({0.0f, 0});
         while (!open.empty()) {
-            const auto [cost, place] = open.top();
+            const float cost = open.top().first;
+            const int place = open.top().second;
             open.pop();
             if (cost > best[static_cast<size_t>(place)] || place == 1)
                 continue;

@@ -170,6 +170,9 @@ bool CheckTile(const std::vector<uint8_t>& data, const Grid& grid, int& tileX, i
             why = "a detail mesh runs past the detail data";
             return false;
         }
+        // Detour's nearest-point search walks the outline of the detail triangles and takes the
+        // nearest of their boundary edges: a polygon needs one.
+        bool boundary = false;
         for (unsigned t = 0; t < d.triCount; ++t) {
             const uint8_t* tri = bytes + detailTrisAt + 4u * (d.triBase + t);
             for (int k = 0; k < 3; ++k)
@@ -177,6 +180,12 @@ bool CheckTile(const std::vector<uint8_t>& data, const Grid& grid, int& tileX, i
                     why = "a detail triangle names a vertex its polygon does not have";
                     return false;
                 }
+            for (int edge = 0; edge < 3; ++edge)
+                boundary = boundary || ((tri[3] >> (2 * edge)) & DT_DETAIL_EDGE_BOUNDARY) != 0;
+        }
+        if (!boundary) {
+            why = "a polygon's detail mesh has no boundary edge";
+            return false;
         }
     }
     for (int i = 0; i < h.bvNodeCount; ++i) {
@@ -459,11 +468,20 @@ Vec3 PathMesh::FromMeshFrame(const Region* region, const Vec3& point) const
     return point - BuildFrameShift(region ? region->GetOffsetFromWorld() : IntVec3(), m_box);
 }
 
-bool PathMesh::FindNearestPoint(const Vec3& point, const Vec3& extents, Vec3& out) const
+Vec3 PathMesh::SearchExtents(const Vec3& extents) const
 {
-    if (!m_mesh || !IsFiniteVec3(point) || !IsFiniteVec3(extents) || !(extents.x > 0.0f) || !(extents.y > 0.0f) ||
-        !(extents.z > 0.0f))
+    // Never wider than the mesh, so that Detour's walk over the tiles stays within the grid.
+    return Vec3(std::min(extents.x, 2.0f * static_cast<float>(m_box.halfSize.x) + 1.0f),
+                std::min(extents.y, 2.0f * static_cast<float>(m_box.halfSize.y) + 1.0f),
+                std::min(extents.z, 2.0f * static_cast<float>(m_box.halfSize.z) + 1.0f));
+}
+
+bool PathMesh::FindNearestPoint(const Vec3& point, const Vec3& searchExtents, Vec3& out) const
+{
+    if (!m_mesh || !IsFiniteVec3(point) || !IsFiniteVec3(searchExtents) || !(searchExtents.x > 0.0f) ||
+        !(searchExtents.y > 0.0f) || !(searchExtents.z > 0.0f))
         return false;
+    const Vec3 extents = SearchExtents(searchExtents);
     // Points far outside the box never reach Detour's tile arithmetic.
     if (std::fabs(point.x) > static_cast<float>(m_box.halfSize.x) + extents.x ||
         std::fabs(point.y) > static_cast<float>(m_box.halfSize.y) + extents.y ||
@@ -479,12 +497,14 @@ bool PathMesh::FindNearestPoint(const Vec3& point, const Vec3& extents, Vec3& ou
     return true;
 }
 
-bool PathMesh::FindMeshPath(const Vec3& from, const Vec3& to, const Vec3& extents, std::vector<Vec3>& corners) const
+bool PathMesh::FindMeshPath(const Vec3& from, const Vec3& to, const Vec3& searchExtents,
+                            std::vector<Vec3>& corners) const
 {
     corners.clear();
-    if (!m_mesh || !IsFiniteVec3(from) || !IsFiniteVec3(to) || !IsFiniteVec3(extents) || !(extents.x > 0.0f) ||
-        !(extents.y > 0.0f) || !(extents.z > 0.0f))
+    if (!m_mesh || !IsFiniteVec3(from) || !IsFiniteVec3(to) || !IsFiniteVec3(searchExtents) ||
+        !(searchExtents.x > 0.0f) || !(searchExtents.y > 0.0f) || !(searchExtents.z > 0.0f))
         return false;
+    const Vec3 extents = SearchExtents(searchExtents);
     const auto inBox = [this, &extents](const Vec3& p) {
         return std::fabs(p.x) <= static_cast<float>(m_box.halfSize.x) + extents.x &&
                std::fabs(p.y) <= static_cast<float>(m_box.halfSize.y) + extents.y &&

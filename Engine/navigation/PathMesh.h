@@ -57,6 +57,8 @@ public:
     void SetRegion(Region* region) { m_region = region; }
     Region* GetRegion() const { return m_region; }
 
+    // Whether the path finder holds it (main thread).
+    bool IsRegistered() const { return m_registered; }
     // Whether it holds a navigation mesh.
     bool HasMesh() const { return m_mesh != nullptr; }
     // A mesh, or a foreign block kept to be written back: the level writes chunk 10 then.
@@ -103,6 +105,8 @@ private:
     bool ReadMesh(BinaryReader& reader);
     // Hands checked tiles to a new Detour mesh and query; false (nothing kept) on failure.
     bool Install(Detour* detour);
+    // Search half-extents clamped to the mesh's size.
+    Vec3 SearchExtents(const Vec3& extents) const;
 
     Region* m_region = nullptr;
     IntSpaceBox m_box;

@@ -23,10 +23,11 @@ void TerrainPathMeshCalculator::CreateNavigationMesh(const std::vector<Region*>&
         // z = y..y+1 of region space.
         const IntVec3& o = region->GetOffsetFromWorld();
         const int64_t cellsX = terrain->GetNumXSamples() - 1, cellsY = terrain->GetNumYSamples() - 1;
-        const int64_t x0 = std::max<int64_t>(0, int64_t(box.center.x) - box.halfSize.x - o.x - 1);
-        const int64_t x1 = std::min<int64_t>(cellsX - 1, int64_t(box.center.x) + box.halfSize.x - o.x);
-        const int64_t y0 = std::max<int64_t>(0, int64_t(box.center.z) - box.halfSize.z - o.z - 1);
-        const int64_t y1 = std::min<int64_t>(cellsY - 1, int64_t(box.center.z) + box.halfSize.z - o.z);
+        // The cells inside the box (the box's sides are whole units, as are the cells').
+        const int64_t x0 = std::max<int64_t>(0, int64_t(box.center.x) - box.halfSize.x - o.x);
+        const int64_t x1 = std::min<int64_t>(cellsX - 1, int64_t(box.center.x) + box.halfSize.x - o.x - 1);
+        const int64_t y0 = std::max<int64_t>(0, int64_t(box.center.z) - box.halfSize.z - o.z);
+        const int64_t y1 = std::min<int64_t>(cellsY - 1, int64_t(box.center.z) + box.halfSize.z - o.z - 1);
         if (x0 > x1 || y0 > y1)
             continue;
         // TODO(stand-in): the editable terrain keeps the impassable data it was handed; once it

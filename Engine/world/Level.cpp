@@ -1081,7 +1081,9 @@ void DrawBatched(WorldPrimitiveDrawer& drawer, int primitive, const Color& color
 
 void Level::ClearPathMesh()
 {
-    if (PathFinder::HasInstantiated())
+    // Only a registered mesh reaches the path finder: a level that a loading thread is reading (or
+    // discarding) was never registered and must not touch it.
+    if (m_pathMesh.IsRegistered())
         PathFinder::Get()->RemoveMesh(&m_pathMesh);
     m_pathMesh.Clear();
 }

@@ -249,6 +249,13 @@ TEST_F(PathMeshTest, DamagedBlocksAreRefusedBeforeDetourSeesThem)
         std::memcpy(&d, b.data() + detail0, sizeof(d));
         Put<uint8_t>(b, l.detailTris + 4 * d.triBase, 200);
     });
+    corrupt("detail mesh without triangles", [&](auto& b) { Put<uint8_t>(b, detail0 + offsetof(dtPolyDetail, triCount), 0); });
+    corrupt("detail mesh without boundary edges", [&](auto& b) {
+        dtPolyDetail d;
+        std::memcpy(&d, b.data() + detail0, sizeof(d));
+        for (unsigned t = 0; t < d.triCount; ++t)
+            Put<uint8_t>(b, l.detailTris + 4 * (d.triBase + t) + 3, 0);
+    });
     corrupt("tree leaf", [&](auto& b) {
         for (int i = 0; i < l.header.bvNodeCount; ++i) {
             dtBVNode node;
