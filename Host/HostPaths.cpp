@@ -47,7 +47,8 @@ bool LogPath(GAME::World& world, const char* what, const GAME::WorldVec3& from, 
                 path->GetLength(), path->GetNumRegionChanges());
     for (const GAME::WorldVec3& corner : path->GetPoints()) {
         const GAME::Vec3& p = corner.GetRegionPosition();
-        std::printf("    %-10s (%6.1f, %5.1f, %6.1f)\n", ShortName(corner.GetRegion()).c_str(), p.x, p.y, p.z);
+        std::printf("    %-10s (%6.1f, %5.1f, %6.1f)\n", ShortName(corner.GetRegion()).c_str(), p.x, p.y,
+                    p.z);
     }
     return true;
 }
@@ -63,8 +64,10 @@ int LogPathsAcrossRegions(GAME::World& world, const DataKit::WorldGenerator& gen
         if (regions[static_cast<size_t>(door.region)].cave)
             continue;
         const float cave = static_cast<float>(generator.GetSettings().caveSize);
-        const GAME::WorldVec3 from(world.GetRegion(door.region), door.coords.TransformPoint(GAME::Vec3(0, 0, 12)));
-        const GAME::WorldVec3 to(world.GetRegion(door.connectedRegion), GAME::Vec3(cave * 0.5f, 0, cave * 0.6f));
+        const GAME::WorldVec3 from(world.GetRegion(door.region),
+                                   door.coords.TransformPoint(GAME::Vec3(0, 0, 12)));
+        const GAME::WorldVec3 to(world.GetRegion(door.connectedRegion),
+                                 GAME::Vec3(cave * 0.5f, 0, cave * 0.6f));
         found += LogPath(world, "through the doorway", from, to) ? 1 : 0;
         break;
     }

@@ -56,7 +56,8 @@ int main()
     faces.emplace_back(a, c, b, PATH_FACE_WALKABLE);
     std::vector<OBBox> blocks;
     for (int i = 0; i < kBlocks; ++i)
-        blocks.emplace_back(ABBox(Vec3(along(random), 1.0f, along(random)) + shift, Vec3(size(random), 1.0f, size(random))));
+        blocks.emplace_back(
+            ABBox(Vec3(along(random), 1.0f, along(random)) + shift, Vec3(size(random), 1.0f, size(random))));
 
     PathMesh mesh;
     mesh.SetRegion(&region);
@@ -65,7 +66,8 @@ int main()
         std::printf("bench_pathfind: the mesh could not be built\n");
         return 1;
     }
-    const double buildSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - buildStart).count();
+    const double buildSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - buildStart).count();
     PathFinder::Get()->AddMesh(&mesh);
 
     std::vector<Pair> pairs;
@@ -81,7 +83,8 @@ int main()
     dtQueryFilter filter;
     filter.setIncludeFlags(1);
     filter.setExcludeFlags(0);
-    const float half[3] = {PathFinder::defaultExtentXZ, PathFinder::defaultExtentY, PathFinder::defaultExtentXZ};
+    const float half[3] = {PathFinder::defaultExtentXZ, PathFinder::defaultExtentY,
+                           PathFinder::defaultExtentXZ};
     std::vector<dtPolyRef> corridor(kMaxCorridor);
     std::vector<float> corners(3 * kMaxCorners);
 
@@ -92,8 +95,8 @@ int main()
         libraryFound = 0;
         PathFinder* finder = PathFinder::Get();
         for (const Pair& p : pairs) {
-            Path* path = finder->FindPath(0, WorldVec3(&region, p.from), WorldVec3(&region, p.to), Vec3(), 0.0f, 0.5f,
-                                          2.0f, 45.0f, 0);
+            Path* path = finder->FindPath(0, WorldVec3(&region, p.from), WorldVec3(&region, p.to), Vec3(),
+                                          0.0f, 0.5f, 2.0f, 45.0f, 0);
             if (path) {
                 ++libraryFound;
                 libraryCorners += path->GetNumPoints();
@@ -119,8 +122,8 @@ int main()
                 polys <= 0 || corridor[static_cast<size_t>(polys - 1)] != endRef)
                 continue;
             int count = 0;
-            const dtStatus status = query->findStraightPath(start, end, corridor.data(), polys, corners.data(), nullptr,
-                                                            nullptr, &count, kMaxCorners);
+            const dtStatus status = query->findStraightPath(
+                start, end, corridor.data(), polys, corners.data(), nullptr, nullptr, &count, kMaxCorners);
             if (dtStatusFailed(status) || count <= 0)
                 continue;
             ++referenceFound;
@@ -134,10 +137,11 @@ int main()
         libraryBest = std::min(libraryBest, BestOf(1, library));
     }
     dtFreeNavMeshQuery(query);
-    std::printf("bench_pathfind: mesh of %d tiles, %d polygons built in %.2f s; %d queries: %d ways (%ld corners) "
-                "through the path finder, %d ways (%ld corners) through Detour\n",
-                mesh.GetNumTiles(), mesh.GetNumPolygons(), buildSeconds, kQueries, libraryFound, libraryCorners,
-                referenceFound, referenceCorners);
+    std::printf(
+        "bench_pathfind: mesh of %d tiles, %d polygons built in %.2f s; %d queries: %d ways (%ld corners) "
+        "through the path finder, %d ways (%ld corners) through Detour\n",
+        mesh.GetNumTiles(), mesh.GetNumPolygons(), buildSeconds, kQueries, libraryFound, libraryCorners,
+        referenceFound, referenceCorners);
     if (libraryFound != referenceFound || libraryCorners != referenceCorners) {
         std::printf("bench_pathfind: the path finder and Detour disagree\n");
         return 1;

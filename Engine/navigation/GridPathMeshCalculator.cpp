@@ -20,7 +20,8 @@ void GridPathMeshCalculator::CreateNavigationMesh(const std::vector<Region*>& re
         std::vector<GeometryBus::SimpleFace> simple;
         region->GeometryBusStop(query, simple);
         for (const GeometryBus::SimpleFace& face : simple) {
-            const Vec3 a = face.vertices[0] + shift, b = face.vertices[1] + shift, c = face.vertices[2] + shift;
+            const Vec3 a = face.vertices[0] + shift, b = face.vertices[1] + shift,
+                       c = face.vertices[2] + shift;
             faces.emplace_back(a, b, c, IsWalkableSlope(a, b, c) ? PATH_FACE_WALKABLE : PATH_FACE_OBSTACLE);
         }
     }

@@ -30,7 +30,9 @@ struct PathFace
     int32_t neighbours[3] = {-1, -1, -1};
 
     PathFace() = default;
-    PathFace(const Vec3& a, const Vec3& b, const Vec3& c, uint32_t flags_) : corners{a, b, c}, flags(flags_) {}
+    PathFace(const Vec3& a, const Vec3& b, const Vec3& c, uint32_t flags_) : corners{a, b, c}, flags(flags_)
+    {
+    }
 
     bool IsWalkable() const { return flags == PATH_FACE_WALKABLE; }
     bool IsObstacle() const { return flags == PATH_FACE_OBSTACLE; }

@@ -31,7 +31,10 @@ struct KeyHash
 class CornerWelder
 {
 public:
-    explicit CornerWelder(float distance) : m_distance(distance > 0.0f && IsFinite(distance) ? distance : 0.0f) {}
+    explicit CornerWelder(float distance)
+        : m_distance(distance > 0.0f && IsFinite(distance) ? distance : 0.0f)
+    {
+    }
 
     int Add(const Vec3& p)
     {
@@ -69,7 +72,10 @@ public:
     const Vec3& Point(int index) const { return m_points[static_cast<size_t>(index)]; }
 
 private:
-    int64_t Cell(float v) const { return static_cast<int64_t>(std::floor(static_cast<double>(v) / m_distance)); }
+    int64_t Cell(float v) const
+    {
+        return static_cast<int64_t>(std::floor(static_cast<double>(v) / m_distance));
+    }
 
     float m_distance;
     std::unordered_map<std::array<int64_t, 3>, int, KeyHash> m_cells;
@@ -97,7 +103,8 @@ size_t PathFaceConnector::Connect(std::vector<PathFace>& faces, float weldDistan
         PathFace face = faces[i];
         if (!face.IsWalkable() && !face.IsObstacle())
             continue;
-        if (!IsFiniteVec3(face.corners[0]) || !IsFiniteVec3(face.corners[1]) || !IsFiniteVec3(face.corners[2]))
+        if (!IsFiniteVec3(face.corners[0]) || !IsFiniteVec3(face.corners[1]) ||
+            !IsFiniteVec3(face.corners[2]))
             continue;
         std::array<int, 3> corner{};
         for (int k = 0; k < 3; ++k) {
@@ -106,13 +113,13 @@ size_t PathFaceConnector::Connect(std::vector<PathFace>& faces, float weldDistan
         }
         if (corner[0] == corner[1] || corner[1] == corner[2] || corner[0] == corner[2])
             continue;
-        const Vec3 normal =
-            Vec3::Cross(face.corners[1] - face.corners[0], face.corners[2] - face.corners[0]);
+        const Vec3 normal = Vec3::Cross(face.corners[1] - face.corners[0], face.corners[2] - face.corners[0]);
         if (!(normal.Length() >= kMinDoubleArea))
             continue;
         std::array<int, 3> sorted = corner;
         std::sort(sorted.begin(), sorted.end());
-        if (!seen.emplace(std::array<int64_t, 3>{sorted[0], sorted[1], static_cast<int64_t>(sorted[2]) * 4 + face.flags},
+        if (!seen.emplace(std::array<int64_t, 3>{sorted[0], sorted[1],
+                                                 static_cast<int64_t>(sorted[2]) * 4 + face.flags},
                           0)
                  .second)
             continue;
@@ -129,7 +136,8 @@ size_t PathFaceConnector::Connect(std::vector<PathFace>& faces, float weldDistan
         if (!faces[f].IsWalkable())
             continue;
         for (int k = 0; k < 3; ++k) {
-            auto& entry = edges[EdgeKey(ids[f][static_cast<size_t>(k)], ids[f][static_cast<size_t>((k + 1) % 3)])];
+            auto& entry =
+                edges[EdgeKey(ids[f][static_cast<size_t>(k)], ids[f][static_cast<size_t>((k + 1) % 3)])];
             if (entry[0] < 2)
                 entry[static_cast<size_t>(1 + entry[0])] = static_cast<int>(f);
             ++entry[0];

@@ -140,8 +140,10 @@ void PathFinder::AddPortalGates()
         const Vec3 chokeFrom = (portal->GetCoords() * portal->GetLocalChokePoint()).origin;
         const Vec3 chokeTo = (other->GetCoords() * other->GetLocalChokePoint()).origin;
         Gate gate{fromMesh, Vec3(), toMesh, Vec3()};
-        if (fromMesh->FindNearestPoint(fromMesh->ToMeshFrame(from, chokeFrom), kChokeExtents, gate.fromPoint) &&
-            toMesh->FindNearestPoint(toMesh->ToMeshFrame(other->GetRegion(), chokeTo), kChokeExtents, gate.toPoint))
+        if (fromMesh->FindNearestPoint(fromMesh->ToMeshFrame(from, chokeFrom), kChokeExtents,
+                                       gate.fromPoint) &&
+            toMesh->FindNearestPoint(toMesh->ToMeshFrame(other->GetRegion(), chokeTo), kChokeExtents,
+                                     gate.toPoint))
             m_gates.push_back(gate);
     }
 }
@@ -164,8 +166,10 @@ void PathFinder::AddBorderGates(PathMesh* a, PathMesh* b)
     const IntSpaceBox& A = a->GetBuildBox();
     const IntSpaceBox& B = b->GetBuildBox();
     int64_t lo[3], hi[3];
-    const int32_t ca[3] = {A.center.x, A.center.y, A.center.z}, ha[3] = {A.halfSize.x, A.halfSize.y, A.halfSize.z};
-    const int32_t cb[3] = {B.center.x, B.center.y, B.center.z}, hb[3] = {B.halfSize.x, B.halfSize.y, B.halfSize.z};
+    const int32_t ca[3] = {A.center.x, A.center.y, A.center.z},
+                  ha[3] = {A.halfSize.x, A.halfSize.y, A.halfSize.z};
+    const int32_t cb[3] = {B.center.x, B.center.y, B.center.z},
+                  hb[3] = {B.halfSize.x, B.halfSize.y, B.halfSize.z};
     for (int k = 0; k < 3; ++k) {
         lo[k] = std::max<int64_t>(int64_t(ca[k]) - ha[k], int64_t(cb[k]) - hb[k]);
         hi[k] = std::min<int64_t>(int64_t(ca[k]) + ha[k], int64_t(cb[k]) + hb[k]);
@@ -176,7 +180,8 @@ void PathFinder::AddBorderGates(PathMesh* a, PathMesh* b)
     const int along = hi[0] - lo[0] >= hi[2] - lo[2] ? 0 : 2;
     const int across = 2 - along;
     const double length = static_cast<double>(hi[along] - lo[along]);
-    const int samples = std::clamp(static_cast<int>(std::lround(length / kBorderSpacing)), 1, kMaxBorderSamples);
+    const int samples =
+        std::clamp(static_cast<int>(std::lround(length / kBorderSpacing)), 1, kMaxBorderSamples);
     const double middle = 0.5 * static_cast<double>(lo[across] + hi[across]);
     const double height = 0.5 * static_cast<double>(lo[1] + hi[1]);
     const Vec3 search(2.0f, static_cast<float>(0.5 * static_cast<double>(hi[1] - lo[1])) + 1.0f, 2.0f);
@@ -190,7 +195,8 @@ void PathFinder::AddBorderGates(PathMesh* a, PathMesh* b)
         Vec3 onA, onB;
         if (!a->FindNearestPoint(inA, search, onA))
             continue;
-        const Vec3 inB(static_cast<float>(double(onA.x) + ca[0] - cb[0]), static_cast<float>(double(onA.y) + ca[1] - cb[1]),
+        const Vec3 inB(static_cast<float>(double(onA.x) + ca[0] - cb[0]),
+                       static_cast<float>(double(onA.y) + ca[1] - cb[1]),
                        static_cast<float>(double(onA.z) + ca[2] - cb[2]));
         if (!b->FindNearestPoint(inB, kOnMeshExtents, onB))
             continue;
@@ -243,8 +249,8 @@ Path* PathFinder::FindPath(int, const WorldVec3& from, const WorldVec3& to, cons
     return SearchThroughGates(startMesh, startOn, goalMesh, goalOn, limited ? range : gInfinity);
 }
 
-Path* PathFinder::SearchThroughGates(PathMesh* startMesh, const Vec3& start, PathMesh* goalMesh, const Vec3& goal,
-                                     float range)
+Path* PathFinder::SearchThroughGates(PathMesh* startMesh, const Vec3& start, PathMesh* goalMesh,
+                                     const Vec3& goal, float range)
 {
     // Places: 0 the start, 1 the goal, then each gate's entry (2 + 2g) and exit (3 + 2g). A way
     // leaves the start or a gate's exit for the goal or a gate's entry on the same mesh (a leg),
@@ -273,7 +279,9 @@ Path* PathFinder::SearchThroughGates(PathMesh* startMesh, const Vec3& start, Pat
         std::vector<Vec3> corners;
     };
     std::unordered_map<uint64_t, Leg> legs;
-    const auto legKey = [count](int a, int b) { return static_cast<uint64_t>(a) * count + static_cast<uint64_t>(b); };
+    const auto legKey = [count](int a, int b) {
+        return static_cast<uint64_t>(a) * count + static_cast<uint64_t>(b);
+    };
     const auto legLength = [&](int a, int b) {
         auto it = legs.find(legKey(a, b));
         if (it != legs.end() && it->second.measured)

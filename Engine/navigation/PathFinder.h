@@ -77,7 +77,7 @@ private:
         PathMesh* fromMesh;
         Vec3 fromPoint; // build frame of fromMesh
         PathMesh* toMesh;
-        Vec3 toPoint;   // build frame of toMesh
+        Vec3 toPoint; // build frame of toMesh
     };
 
     void BuildGates();

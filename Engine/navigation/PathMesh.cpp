@@ -87,16 +87,17 @@ bool CheckTile(const std::vector<uint8_t>& data, const Grid& grid, int& tileX, i
         why = "the tile lies outside the tile grid";
         return false;
     }
-    const int counts[] = {h.polyCount,      h.vertCount,     h.maxLinkCount,   h.detailMeshCount,
-                          h.detailVertCount, h.detailTriCount, h.bvNodeCount, h.offMeshConCount};
+    const int counts[] = {h.polyCount,       h.vertCount,      h.maxLinkCount, h.detailMeshCount,
+                          h.detailVertCount, h.detailTriCount, h.bvNodeCount,  h.offMeshConCount};
     for (int count : counts)
         if (count < 0 || static_cast<size_t>(count) > size) {
             why = "a count of the tile is out of range";
             return false;
         }
     if (h.polyCount < 1 || static_cast<uint32_t>(h.polyCount) > grid.maxPolys || h.vertCount < 3 ||
-        h.vertCount > 0xffff || h.maxLinkCount < 1 || h.detailMeshCount != h.polyCount || h.offMeshConCount != 0 ||
-        h.offMeshBase < 0 || h.offMeshBase > h.polyCount || h.bvNodeCount > 2 * h.polyCount) {
+        h.vertCount > 0xffff || h.maxLinkCount < 1 || h.detailMeshCount != h.polyCount ||
+        h.offMeshConCount != 0 || h.offMeshBase < 0 || h.offMeshBase > h.polyCount ||
+        h.bvNodeCount > 2 * h.polyCount) {
         why = "the counts of the tile do not agree";
         return false;
     }
@@ -120,8 +121,8 @@ bool CheckTile(const std::vector<uint8_t>& data, const Grid& grid, int& tileX, i
                              -grid.hz + static_cast<float>(h.y) * grid.tileWidth};
     const float cellHi[3] = {cellLo[0] + grid.tileWidth, grid.hy, cellLo[2] + grid.tileWidth};
     if (!Finite3(h.bmin) || !Finite3(h.bmax) || !Inside(h.bmin, cellLo, cellHi, tolerance) ||
-        !Inside(h.bmax, cellLo, cellHi, tolerance) || !(h.bmin[0] <= h.bmax[0] && h.bmin[1] <= h.bmax[1] &&
-                                                        h.bmin[2] <= h.bmax[2])) {
+        !Inside(h.bmax, cellLo, cellHi, tolerance) ||
+        !(h.bmin[0] <= h.bmax[0] && h.bmin[1] <= h.bmax[1] && h.bmin[2] <= h.bmax[2])) {
         why = "the tile's bounds lie outside its place in the grid";
         return false;
     }
@@ -190,8 +191,8 @@ bool CheckTile(const std::vector<uint8_t>& data, const Grid& grid, int& tileX, i
     }
     for (int i = 0; i < h.bvNodeCount; ++i) {
         const dtBVNode node = Load<dtBVNode>(bytes + bvAt + sizeof(dtBVNode) * static_cast<unsigned>(i));
-        const bool bad = node.i >= 0 ? node.i >= h.polyCount
-                                     : node.i == INT32_MIN || int64_t(i) - node.i > h.bvNodeCount;
+        const bool bad =
+            node.i >= 0 ? node.i >= h.polyCount : node.i == INT32_MIN || int64_t(i) - node.i > h.bvNodeCount;
         if (bad) {
             why = "a tree node names a polygon or node the tile does not have";
             return false;
@@ -282,8 +283,8 @@ bool PathMesh::Read(BinaryReader& reader)
         // Another path-finding library's mesh: carried for whoever can use it.
         m_kept.assign(reader.GetCursor(), reader.GetCursor() + size);
         reader.Skip(size);
-        LogPrintf(1, "PathMesh: a path mesh of version %u is kept unread (this engine reads version %u)", version,
-                  formatVersion);
+        LogPrintf(1, "PathMesh: a path mesh of version %u is kept unread (this engine reads version %u)",
+                  version, formatVersion);
         return true;
     }
     if (!ReadMesh(reader)) {
@@ -314,8 +315,9 @@ bool PathMesh::ReadMesh(BinaryReader& reader)
     const auto halfOk = [](int32_t h) { return h >= 1 && static_cast<uint32_t>(h) <= kMaxHalfSize; };
     const uint32_t gridTiles = detour->tilesX * detour->tilesZ;
     if (!halfOk(box.halfSize.x) || !halfOk(box.halfSize.y) || !halfOk(box.halfSize.z) ||
-        !IsFinite(detour->tileWidth) || !(detour->tileWidth >= 1.0f) || !(detour->tileWidth <= 4.0f * kMaxHalfSize) ||
-        detour->tilesX < 1 || detour->tilesX > PathMeshCompiler::maxTilesPerSide || detour->tilesZ < 1 ||
+        !IsFinite(detour->tileWidth) || !(detour->tileWidth >= 1.0f) ||
+        !(detour->tileWidth <= 4.0f * kMaxHalfSize) || detour->tilesX < 1 ||
+        detour->tilesX > PathMeshCompiler::maxTilesPerSide || detour->tilesZ < 1 ||
         detour->tilesZ > PathMeshCompiler::maxTilesPerSide || detour->maxPolys < 1 ||
         !IsPowerOfTwo(detour->maxPolys) || count < 1 || count > gridTiles) {
         LogPrintf(1, "PathMesh: the path mesh header is out of range");
@@ -327,7 +329,8 @@ bool PathMesh::ReadMesh(BinaryReader& reader)
     for (uint32_t n = detour->maxPolys; n > 1; n >>= 1)
         ++bits;
     if (bits > PathMeshCompiler::maxReferenceBits) {
-        LogPrintf(1, "PathMesh: %u tiles of %u polygons do not fit a polygon reference", gridTiles, detour->maxPolys);
+        LogPrintf(1, "PathMesh: %u tiles of %u polygons do not fit a polygon reference", gridTiles,
+                  detour->maxPolys);
         return false;
     }
     if (!reader.CheckCount(count, 4 + Align4(sizeof(dtMeshHeader)), "path mesh tiles"))
@@ -351,8 +354,12 @@ bool PathMesh::ReadMesh(BinaryReader& reader)
 bool PathMesh::Install(Detour* detour)
 {
     std::unique_ptr<Detour> owned(detour);
-    const Grid grid{static_cast<float>(m_box.halfSize.x), static_cast<float>(m_box.halfSize.y),
-                    static_cast<float>(m_box.halfSize.z), detour->tileWidth, detour->tilesX, detour->tilesZ,
+    const Grid grid{static_cast<float>(m_box.halfSize.x),
+                    static_cast<float>(m_box.halfSize.y),
+                    static_cast<float>(m_box.halfSize.z),
+                    detour->tileWidth,
+                    detour->tilesX,
+                    detour->tilesZ,
                     detour->maxPolys};
     std::set<std::pair<int, int>> places;
     for (size_t i = 0; i < detour->tiles.size(); ++i) {
@@ -389,7 +396,8 @@ bool PathMesh::Install(Detour* detour)
             return false;
         }
         std::memcpy(copy, tile.data(), tile.size());
-        if (dtStatusFailed(detour->nav->addTile(copy, static_cast<int>(tile.size()), DT_TILE_FREE_DATA, 0, nullptr))) {
+        if (dtStatusFailed(
+                detour->nav->addTile(copy, static_cast<int>(tile.size()), DT_TILE_FREE_DATA, 0, nullptr))) {
             dtFree(copy);
             LogPrintf(1, "PathMesh: Detour refused a tile");
             return false;
@@ -432,7 +440,8 @@ void PathMesh::Write(BinaryWriter& writer) const
 
 // ---- Building --------------------------------------------------------------------------------------
 
-bool PathMesh::Create(const std::vector<PathFace>& faces, const std::vector<OBBox>& obstacles, const IntSpaceBox& box)
+bool PathMesh::Create(const std::vector<PathFace>& faces, const std::vector<OBBox>& obstacles,
+                      const IntSpaceBox& box)
 {
     Clear();
     PathMeshCompiler::Tiles tiles;
@@ -524,7 +533,8 @@ bool PathMesh::FindMeshPath(const Vec3& from, const Vec3& to, const Vec3& search
         return false;
     dtPolyRef corridor[kMaxCorridor];
     int polys = 0;
-    if (dtStatusFailed(query->findPath(startRef, endRef, start, end, filter, corridor, &polys, kMaxCorridor)) ||
+    if (dtStatusFailed(
+            query->findPath(startRef, endRef, start, end, filter, corridor, &polys, kMaxCorridor)) ||
         polys <= 0 || corridor[polys - 1] != endRef)
         return false;
     float points[kMaxCorners * 3];

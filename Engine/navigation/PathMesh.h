@@ -76,7 +76,8 @@ public:
     // Compiles the faces and obstacle boxes (build frame) of the build box into the mesh
     // (PathMeshCompiler). False, leaving the mesh empty, when compiling fails or nothing
     // walkable is left.
-    bool Create(const std::vector<PathFace>& faces, const std::vector<OBBox>& obstacles, const IntSpaceBox& box);
+    bool Create(const std::vector<PathFace>& faces, const std::vector<OBBox>& obstacles,
+                const IntSpaceBox& box);
 
     // The point of the mesh nearest the position within the range (in every direction), in the
     // position's region. False without a mesh or region, or when no floor lies within range.
@@ -91,7 +92,8 @@ public:
     // The corners of the shortest way from one build-frame point to another (both snapped onto
     // the mesh within the half-extents), start and end included. False when either end is off the
     // mesh or the way does not reach the end.
-    bool FindMeshPath(const Vec3& from, const Vec3& to, const Vec3& extents, std::vector<Vec3>& corners) const;
+    bool FindMeshPath(const Vec3& from, const Vec3& to, const Vec3& extents,
+                      std::vector<Vec3>& corners) const;
 
     const dtNavMesh* GetNavMesh() const;
     int GetNumTiles() const;

@@ -131,15 +131,14 @@ bool PathMeshCompiler::Compile(const std::vector<PathFace>& faces, const std::ve
     const float hx = static_cast<float>(box.halfSize.x), hy = static_cast<float>(box.halfSize.y),
                 hz = static_cast<float>(box.halfSize.z);
     if (!(hx >= 1.0f && hy >= 1.0f && hz >= 1.0f) || hx > 65536.0f || hy > 65536.0f || hz > 65536.0f) {
-        LogPrintf(1, "PathMeshCompiler: a build box of half-size %d x %d x %d cannot be compiled", box.halfSize.x,
-                  box.halfSize.y, box.halfSize.z);
+        LogPrintf(1, "PathMeshCompiler: a build box of half-size %d x %d x %d cannot be compiled",
+                  box.halfSize.x, box.halfSize.y, box.halfSize.z);
         return false;
     }
 
     // The tile grid and voxel sizes.
     const float widest = 2.0f * std::max(hx, hz);
-    const float tileWidth =
-        std::max(tileVoxels * minVoxelSize, widest / static_cast<float>(maxTilesPerSide));
+    const float tileWidth = std::max(tileVoxels * minVoxelSize, widest / static_cast<float>(maxTilesPerSide));
     const float cs = tileWidth / tileVoxels;
     // Heights in at most 8000 voxels (Recast keeps 13 bits a span).
     const float ch = std::max(0.2f, 2.0f * hy / 8000.0f);
@@ -167,7 +166,8 @@ bool PathMeshCompiler::Compile(const std::vector<PathFace>& faces, const std::ve
     const float border = static_cast<float>(cfg.borderSize) * cs;
 
     // Faces and obstacles by the tiles (with their borders) they reach.
-    const auto tileRange = [&](float lo, float hi, float half, uint32_t count, uint32_t& first, uint32_t& last) {
+    const auto tileRange = [&](float lo, float hi, float half, uint32_t count, uint32_t& first,
+                               uint32_t& last) {
         const double a = std::floor((static_cast<double>(lo) + half - border) / tileWidth);
         const double b = std::floor((static_cast<double>(hi) + half + border) / tileWidth);
         if (b < 0.0 || a > static_cast<double>(count) - 1.0)
@@ -231,15 +231,17 @@ bool PathMeshCompiler::Compile(const std::vector<PathFace>& faces, const std::ve
                 const PathFace& f = faces[index];
                 for (const Vec3& c : f.corners)
                     verts.insert(verts.end(), {c.x, c.y, c.z});
-                const bool walkable = f.IsWalkable() && IsWalkableSlope(f.corners[0], f.corners[1], f.corners[2]);
+                const bool walkable =
+                    f.IsWalkable() && IsWalkableSlope(f.corners[0], f.corners[1], f.corners[2]);
                 areas.push_back(walkable ? RC_WALKABLE_AREA : RC_NULL_AREA);
             }
 
             std::unique_ptr<rcHeightfield, HeightfieldDeleter> solid(rcAllocHeightfield());
             if (!solid ||
-                !rcCreateHeightfield(&ctx, *solid, tile.width, tile.height, tile.bmin, tile.bmax, tile.cs, tile.ch) ||
-                !rcRasterizeTriangles(&ctx, verts.data(), areas.data(), static_cast<int>(areas.size()), *solid,
-                                      tile.walkableClimb)) {
+                !rcCreateHeightfield(&ctx, *solid, tile.width, tile.height, tile.bmin, tile.bmax, tile.cs,
+                                     tile.ch) ||
+                !rcRasterizeTriangles(&ctx, verts.data(), areas.data(), static_cast<int>(areas.size()),
+                                      *solid, tile.walkableClimb)) {
                 LogPrintf(1, "PathMeshCompiler: tile %u, %u could not be rasterised", tx, tz);
                 return false;
             }
@@ -248,17 +250,19 @@ bool PathMeshCompiler::Compile(const std::vector<PathFace>& faces, const std::ve
             rcFilterWalkableLowHeightSpans(&ctx, tile.walkableHeight, *solid);
 
             std::unique_ptr<rcCompactHeightfield, CompactDeleter> chf(rcAllocCompactHeightfield());
-            if (!chf || !rcBuildCompactHeightfield(&ctx, tile.walkableHeight, tile.walkableClimb, *solid, *chf)) {
+            if (!chf ||
+                !rcBuildCompactHeightfield(&ctx, tile.walkableHeight, tile.walkableClimb, *solid, *chf)) {
                 LogPrintf(1, "PathMeshCompiler: tile %u, %u could not be compacted", tx, tz);
                 return false;
             }
             solid.reset();
             // Obstacles first, so that the agent keeps its radius away from them as from edges.
             for (const ObstacleOutline& o : outlines) {
-                if (o.maxX < tile.bmin[0] || o.minX > tile.bmax[0] || o.maxZ < tile.bmin[2] || o.minZ > tile.bmax[2])
+                if (o.maxX < tile.bmin[0] || o.minX > tile.bmax[0] || o.maxZ < tile.bmin[2] ||
+                    o.minZ > tile.bmax[2])
                     continue;
-                rcMarkConvexPolyArea(&ctx, o.verts.data(), static_cast<int>(o.verts.size() / 3), o.hmin, o.hmax,
-                                     RC_NULL_AREA, *chf);
+                rcMarkConvexPolyArea(&ctx, o.verts.data(), static_cast<int>(o.verts.size() / 3), o.hmin,
+                                     o.hmax, RC_NULL_AREA, *chf);
             }
             if (!rcErodeWalkableArea(&ctx, tile.walkableRadius, *chf) || !rcBuildDistanceField(&ctx, *chf) ||
                 !rcBuildRegions(&ctx, *chf, tile.borderSize, tile.minRegionArea, tile.mergeRegionArea)) {
@@ -266,8 +270,7 @@ bool PathMeshCompiler::Compile(const std::vector<PathFace>& faces, const std::ve
                 return false;
             }
             std::unique_ptr<rcContourSet, ContourDeleter> cset(rcAllocContourSet());
-            if (!cset ||
-                !rcBuildContours(&ctx, *chf, tile.maxSimplificationError, tile.maxEdgeLen, *cset)) {
+            if (!cset || !rcBuildContours(&ctx, *chf, tile.maxSimplificationError, tile.maxEdgeLen, *cset)) {
                 LogPrintf(1, "PathMeshCompiler: the outlines of tile %u, %u could not be traced", tx, tz);
                 return false;
             }
@@ -320,7 +323,8 @@ bool PathMeshCompiler::Compile(const std::vector<PathFace>& faces, const std::ve
             int size = 0;
             if (!dtCreateNavMeshData(&params, &data, &size) || !data || size <= 0) {
                 dtFree(data);
-                LogPrintf(1, "PathMeshCompiler: the navigation data of tile %u, %u could not be made", tx, tz);
+                LogPrintf(1, "PathMeshCompiler: the navigation data of tile %u, %u could not be made", tx,
+                          tz);
                 return false;
             }
             out.tiles.emplace_back(data, data + size);

@@ -11,8 +11,8 @@
 
 namespace GAME {
 
-void TerrainPathMeshCalculator::CreateNavigationMesh(const std::vector<Region*>& regions, const IntSpaceBox& box,
-                                                     std::vector<PathFace>& faces)
+void TerrainPathMeshCalculator::CreateNavigationMesh(const std::vector<Region*>& regions,
+                                                     const IntSpaceBox& box, std::vector<PathFace>& faces)
 {
     for (Region* region : regions) {
         const Level* level = region ? region->GetLevel(true) : nullptr;
@@ -33,8 +33,9 @@ void TerrainPathMeshCalculator::CreateNavigationMesh(const std::vector<Region*>&
         // TODO(stand-in): the editable terrain keeps the impassable data it was handed; once it
         // keeps passability cells of its own (slopes, cut-aways), ask Terrain::IsImpassable.
         const Terrain* editable = level->GetEditableTerrain();
-        const ImpassableData* impassable =
-            editable && editable->GetImpassableData().HasBeenLoadedOrPrimed() ? &editable->GetImpassableData() : nullptr;
+        const ImpassableData* impassable = editable && editable->GetImpassableData().HasBeenLoadedOrPrimed()
+                                               ? &editable->GetImpassableData()
+                                               : nullptr;
         const Vec3 shift = BuildFrameShift(o, box);
         auto corner = [&](int64_t x, int64_t y) {
             return Vec3(static_cast<float>(x), terrain->GetHeight(static_cast<int>(x), static_cast<int>(y)),
@@ -45,10 +46,13 @@ void TerrainPathMeshCalculator::CreateNavigationMesh(const std::vector<Region*>&
             for (int64_t x = x0; x <= x1; ++x) {
                 if (impassable && impassable->GetImpassable(static_cast<int>(x), static_cast<int>(y)))
                     continue;
-                const Vec3 a = corner(x, y), b = corner(x + 1, y), c = corner(x + 1, y + 1), d = corner(x, y + 1);
+                const Vec3 a = corner(x, y), b = corner(x + 1, y), c = corner(x + 1, y + 1),
+                           d = corner(x, y + 1);
                 // Wound so that the normal of flat ground points up.
-                faces.emplace_back(a, d, c, IsWalkableSlope(a, d, c) ? PATH_FACE_WALKABLE : PATH_FACE_OBSTACLE);
-                faces.emplace_back(a, c, b, IsWalkableSlope(a, c, b) ? PATH_FACE_WALKABLE : PATH_FACE_OBSTACLE);
+                faces.emplace_back(a, d, c,
+                                   IsWalkableSlope(a, d, c) ? PATH_FACE_WALKABLE : PATH_FACE_OBSTACLE);
+                faces.emplace_back(a, c, b,
+                                   IsWalkableSlope(a, c, b) ? PATH_FACE_WALKABLE : PATH_FACE_OBSTACLE);
             }
     }
 }

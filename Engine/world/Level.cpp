@@ -1055,8 +1055,8 @@ void BoxEdges(const std::array<Vec3, 8>& c, std::vector<Vec3>& out)
 }
 
 // Sends vertices as primitives of one kind and colour, flushing the drawer every few hundred.
-void DrawBatched(WorldPrimitiveDrawer& drawer, int primitive, const Color& color, const std::vector<Vec3>& vertices,
-                 int perPrimitive)
+void DrawBatched(WorldPrimitiveDrawer& drawer, int primitive, const Color& color,
+                 const std::vector<Vec3>& vertices, int perPrimitive)
 {
     constexpr size_t kFlushVertices = 300;
     if (vertices.empty())
@@ -1138,7 +1138,8 @@ void Level::AddPathObstacles(const Level& level, const IntSpaceBox& box)
                     continue;
                 m_pathFaces.emplace_back(frame.TransformPoint(mesh->GetVertex(corners[0])) + shift,
                                          frame.TransformPoint(mesh->GetVertex(corners[1])) + shift,
-                                         frame.TransformPoint(mesh->GetVertex(corners[2])) + shift, PATH_FACE_OBSTACLE);
+                                         frame.TransformPoint(mesh->GetVertex(corners[2])) + shift,
+                                         PATH_FACE_OBSTACLE);
             }
         }
         if (!entity->IsStatic() || !entity->OccludesPathing())
@@ -1158,8 +1159,8 @@ void Level::AddPathObstacles(const Level& level, const IntSpaceBox& box)
             test.extents.y += 0.5f;
             test.center += toHere;
             const OBBox tested(test);
-            const int found = world ? world->FindCollisions(entity, tested, contacts, kObstacleContacts, reference,
-                                                            ENTITY_LIST_LEVEL, 0)
+            const int found = world ? world->FindCollisions(entity, tested, contacts, kObstacleContacts,
+                                                            reference, ENTITY_LIST_LEVEL, 0)
                                     : FindCollisions(entity, tested, contacts, kObstacleContacts, reference,
                                                      ENTITY_LIST_LEVEL, 0);
             if (found <= 0)
@@ -1225,7 +1226,8 @@ bool Level::CreatePathMesh()
         if (const Level* level = region == m_region ? this : region->GetLevel(true))
             AddPathObstacles(*level, box);
     PathFaceConnector::Connect(m_pathFaces, 0.0f);
-    if (std::none_of(m_pathFaces.begin(), m_pathFaces.end(), [](const PathFace& f) { return f.IsWalkable(); }))
+    if (std::none_of(m_pathFaces.begin(), m_pathFaces.end(),
+                     [](const PathFace& f) { return f.IsWalkable(); }))
         return answer(true); // no ground to walk on: no mesh, and nothing wrong
 
     if (!m_pathMesh.Create(m_pathFaces, m_pathObstacles, box)) {
@@ -1266,7 +1268,8 @@ void Level::RenderPathMeshes(WorldPrimitiveDrawer& drawer, const Coords& frame) 
         BoxTriangles(corners, solid);
         BoxEdges(corners, wire);
     }
-    DrawBatched(drawer, WorldPrimitiveDrawer::PRIMITIVE_TRIANGLE_LIST, Color(1.0f, 1.0f, 0.0f, 0.2f), solid, 3);
+    DrawBatched(drawer, WorldPrimitiveDrawer::PRIMITIVE_TRIANGLE_LIST, Color(1.0f, 1.0f, 0.0f, 0.2f), solid,
+                3);
     DrawBatched(drawer, WorldPrimitiveDrawer::PRIMITIVE_LINE_LIST, Color(1.0f, 1.0f, 0.0f, 1.0f), wire, 2);
     drawer.Flush();
 }

@@ -37,7 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::vector<bool> cells(static_cast<size_t>(width) * height);
     for (uint32_t y = 0; y < height; ++y)
         for (uint32_t x = 0; x < width; ++x)
-            cells[static_cast<size_t>(y) * width + x] = grid.GetImpassable(static_cast<int>(x), static_cast<int>(y));
+            cells[static_cast<size_t>(y) * width + x] =
+                grid.GetImpassable(static_cast<int>(x), static_cast<int>(y));
     if (!grid.GetImpassable(-1, 0) || !grid.GetImpassable(static_cast<int>(width), 0))
         std::abort();
     // Bits past a row's last cell are not kept, so compare with those cleared.

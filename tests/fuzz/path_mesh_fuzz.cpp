@@ -61,7 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (int x = 0; x < 5; ++x)
         for (int y = 0; y < 3; ++y)
             for (int z = 0; z < 5; ++z)
-                points.emplace_back(half.x * (x / 2.0f - 1.0f) * 1.1f, half.y * (y - 1.0f), half.z * (z / 2.0f - 1.0f) * 1.1f);
+                points.emplace_back(half.x * (x / 2.0f - 1.0f) * 1.1f, half.y * (y - 1.0f),
+                                    half.z * (z / 2.0f - 1.0f) * 1.1f);
     const GAME::Vec3 extents(4.0f, half.y + 1.0f, 4.0f);
     std::vector<GAME::Vec3> corners;
     for (size_t i = 0; i < points.size(); ++i) {
@@ -93,8 +94,10 @@ void EngineFuzzSeeds(FuzzSeedSink& sink)
         std::vector<GAME::PathFace> faces;
         AddGround(faces, -40, -40, 0, 40, 0);
         AddGround(faces, 8, -40, 40, 40, 2);
-        faces.emplace_back(GAME::Vec3(0, 0, -10), GAME::Vec3(0, 0, 10), GAME::Vec3(8, 2, 10), GAME::PATH_FACE_WALKABLE);
-        faces.emplace_back(GAME::Vec3(0, 0, -10), GAME::Vec3(8, 2, 10), GAME::Vec3(8, 2, -10), GAME::PATH_FACE_WALKABLE);
+        faces.emplace_back(GAME::Vec3(0, 0, -10), GAME::Vec3(0, 0, 10), GAME::Vec3(8, 2, 10),
+                           GAME::PATH_FACE_WALKABLE);
+        faces.emplace_back(GAME::Vec3(0, 0, -10), GAME::Vec3(8, 2, 10), GAME::Vec3(8, 2, -10),
+                           GAME::PATH_FACE_WALKABLE);
         GAME::PathMesh mesh;
         if (mesh.Create(faces, {}, GAME::IntSpaceBox(GAME::IntVec3(0, 0, 0), GAME::IntVec3(40, 8, 40))))
             sink.Add("ramp", Written(mesh));

@@ -73,7 +73,8 @@ TEST(GeneratedWorldPathTest, WaysCrossFieldsAndGoThroughDoorways)
                                             door.connectedRegion, Vec3(8, 0, 10));
         ASSERT_TRUE(inside);
         EXPECT_EQ(inside->GetNumRegionChanges(), 1);
-        EXPECT_EQ(inside->GetPoint(inside->GetNumPoints() - 1).GetRegion(), world.GetRegion(door.connectedRegion));
+        EXPECT_EQ(inside->GetPoint(inside->GetNumPoints() - 1).GetRegion(),
+                  world.GetRegion(door.connectedRegion));
         World::SetCurrent(nullptr);
     }
     ObjectManager::Get()->DestroyPendingObjects(UINT_MAX);

@@ -94,7 +94,10 @@ protected:
                                           ABBox(Vec3(half, 0, half), Vec3(half, 30, half)), RegionId());
         return world.GetRegion(index);
     }
-    Region* AddTerrainRegion(const IntVec3& offset) { return AddRegion(offset, GAME::Test::TerrainLevelImage({})); }
+    Region* AddTerrainRegion(const IntVec3& offset)
+    {
+        return AddRegion(offset, GAME::Test::TerrainLevelImage({}));
+    }
     // A level without ground: only a space of the size.
     Region* AddEmptyRegion(const IntVec3& offset)
     {
@@ -186,8 +189,7 @@ TEST_F(LevelPathMeshTest, BuildsOverTheNeighboursAndUnloadsWhatItLoaded)
     // Drawn in the region's space: blue face lines, yellow boxes, flushed.
     RecordingDrawer drawer;
     level->RenderPathMeshes(drawer, Coords());
-    const auto& lines =
-        drawer.vertices[{WorldPrimitiveDrawer::PRIMITIVE_LINE_LIST, 0.0f, 0.0f, 1.0f, 1.0f}];
+    const auto& lines = drawer.vertices[{WorldPrimitiveDrawer::PRIMITIVE_LINE_LIST, 0.0f, 0.0f, 1.0f, 1.0f}];
     EXPECT_EQ(lines.size(), 6 * level->GetPathFaces().size());
     EXPECT_TRUE(std::all_of(lines.begin(), lines.end(),
                             [](const Vec3& v) { return v.x >= 0 && v.x <= 72 && v.z >= 0 && v.z <= 72; }));
@@ -222,8 +224,9 @@ TEST_F(LevelPathMeshTest, TheMeshTravelsWithTheLevelFile)
     BinaryWriter read(1024);
     level->GetPathMesh().Write(read);
     EXPECT_EQ(Bytes(read), Bytes(built));
-    std::unique_ptr<Path> path(world.FindPath(0, WorldVec3(home, Vec3(5, 0, 5)), WorldVec3(home, Vec3(60, 0, 50)),
-                                              Vec3(), 0.0f, 0.5f, 2.0f, 45.0f, 0));
+    std::unique_ptr<Path> path(world.FindPath(0, WorldVec3(home, Vec3(5, 0, 5)),
+                                              WorldVec3(home, Vec3(60, 0, 50)), Vec3(), 0.0f, 0.5f, 2.0f,
+                                              45.0f, 0));
     ASSERT_TRUE(path);
     EXPECT_NEAR(path->GetLength(), std::hypot(55.0f, 45.0f), 0.5f);
 }

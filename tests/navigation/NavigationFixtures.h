@@ -16,7 +16,8 @@
 namespace GAME::NavigationTest {
 
 // Two walkable faces covering x0..x1, z0..z1 at height y (build frame), wound to face up.
-inline void AddFlatGround(std::vector<PathFace>& faces, float x0, float z0, float x1, float z1, float y = 0.0f)
+inline void AddFlatGround(std::vector<PathFace>& faces, float x0, float z0, float x1, float z1,
+                          float y = 0.0f)
 {
     const Vec3 a(x0, y, z0), b(x1, y, z0), c(x1, y, z1), d(x0, y, z1);
     faces.emplace_back(a, d, c, PATH_FACE_WALKABLE);
@@ -24,7 +25,8 @@ inline void AddFlatGround(std::vector<PathFace>& faces, float x0, float z0, floa
 }
 
 // A region outside any world: the box in its own space, placed at the offset.
-inline std::unique_ptr<Region> MakeRegion(const IntVec3& offset, const ABBox& box, const std::string& name = "r")
+inline std::unique_ptr<Region> MakeRegion(const IntVec3& offset, const ABBox& box,
+                                          const std::string& name = "r")
 {
     return std::make_unique<Region>(nullptr, 0, name, box, offset, RegionId(), 0, 0);
 }

@@ -3,8 +3,8 @@
 
 #include "data/BinaryReader.h"
 #include "datakit/ImpassableWriter.h"
-#include "navigation/PathFaceConnector.h"
 #include "navigation/ImpassableData.h"
+#include "navigation/PathFaceConnector.h"
 #include "navigation/TerrainPathMeshCalculator.h"
 #include "terrain/Terrain.h"
 #include "world/Level.h"
@@ -18,10 +18,10 @@ namespace {
 TEST(PathFaceConnectorTest, JoinsSharedEdgesAndDropsWhatCannotBeUsed)
 {
     std::vector<PathFace> faces;
-    NavigationTest::AddFlatGround(faces, 0, 0, 1, 1);  // 0, 1: one surface
-    NavigationTest::AddFlatGround(faces, 1, 0, 2, 1);  // 2, 3: joined to it along x = 1
-    NavigationTest::AddFlatGround(faces, 5, 5, 6, 6);  // 4, 5: a surface of its own
-    faces.push_back(faces[0]);                           // a repeat
+    NavigationTest::AddFlatGround(faces, 0, 0, 1, 1); // 0, 1: one surface
+    NavigationTest::AddFlatGround(faces, 1, 0, 2, 1); // 2, 3: joined to it along x = 1
+    NavigationTest::AddFlatGround(faces, 5, 5, 6, 6); // 4, 5: a surface of its own
+    faces.push_back(faces[0]);                        // a repeat
     faces.emplace_back(Vec3(0, 0, 0), Vec3(1, 0, 0), Vec3(2, 0, 0), PATH_FACE_WALKABLE); // a line
     faces.emplace_back(Vec3(0, 0, 0), Vec3(0, 0, 0), Vec3(1, 0, 1), PATH_FACE_WALKABLE); // a point twice
     faces.emplace_back(Vec3(0, NAN, 0), Vec3(1, 0, 0), Vec3(1, 0, 1), PATH_FACE_WALKABLE);
@@ -61,7 +61,8 @@ TEST(PathFaceConnectorTest, JoinsSharedEdgesAndDropsWhatCannotBeUsed)
 TEST(TerrainPathMeshCalculatorTest, PassableCellsInsideTheBoxBecomeFaces)
 {
     // A 16 x 16 terrain at offset (100, 5, 200), four cells impassable.
-    Region region(nullptr, 0, "t", ABBox(Vec3(8, 0, 8), Vec3(8, 30, 8)), IntVec3(100, 5, 200), RegionId(), 0, 0);
+    Region region(nullptr, 0, "t", ABBox(Vec3(8, 0, 8), Vec3(8, 30, 8)), IntVec3(100, 5, 200), RegionId(), 0,
+                  0);
     Level* level = new Level(&region);
     level->NewTerrain(17, 17);
     std::vector<bool> cells(16 * 16);
@@ -96,12 +97,12 @@ TEST(TerrainPathMeshCalculatorTest, PassableCellsInsideTheBoxBecomeFaces)
 
     // A box over the east quarter takes only the cells inside it.
     faces.clear();
-    TerrainPathMeshCalculator::CreateNavigationMesh({&region}, IntSpaceBox(IntVec3(114, 5, 208), IntVec3(2, 2, 8)),
-                                                    faces);
+    TerrainPathMeshCalculator::CreateNavigationMesh(
+        {&region}, IntSpaceBox(IntVec3(114, 5, 208), IntVec3(2, 2, 8)), faces);
     EXPECT_EQ(faces.size(), 2u * 4u * 16u);
     faces.clear();
-    TerrainPathMeshCalculator::CreateNavigationMesh({&region, nullptr},
-                                                    IntSpaceBox(IntVec3(500, 5, 208), IntVec3(8, 8, 8)), faces);
+    TerrainPathMeshCalculator::CreateNavigationMesh(
+        {&region, nullptr}, IntSpaceBox(IntVec3(500, 5, 208), IntVec3(8, 8, 8)), faces);
     EXPECT_TRUE(faces.empty());
 }
 

@@ -222,7 +222,8 @@ TEST_F(PathFinderTest, AWayCrossesTheBorderOfTwoFieldsWithoutAPortal)
     for (PathMesh* mesh : {&westMesh, &eastMesh, &farMesh})
         PathFinder::Get()->AddMesh(mesh);
 
-    std::unique_ptr<Path> path = Find(WorldVec3(west.get(), Vec3(40, 0, 20)), WorldVec3(east.get(), Vec3(30, 0, 20)));
+    std::unique_ptr<Path> path =
+        Find(WorldVec3(west.get(), Vec3(40, 0, 20)), WorldVec3(east.get(), Vec3(30, 0, 20)));
     ASSERT_TRUE(path);
     EXPECT_EQ(path->GetNumRegionChanges(), 1);
     ExpectNear(path->GetPoint(path->GetNumPoints() - 1), east.get(), Vec3(30, 0, 20), 0.3f);

@@ -136,8 +136,8 @@ TEST_F(PathMeshTest, ForeignBlocksAreKeptByteForByteAndOthersRefused)
     EXPECT_FALSE(kept.FindFloorPosition(WorldVec3(region.get(), Vec3(5, 0, 7)), 2.0f, found));
 
     // Reading again replaces what was kept; a block that is no path mesh keeps nothing.
-    for (const std::vector<uint8_t>& bad :
-         {std::vector<uint8_t>{'P', 'T', 'X', 4, 0}, std::vector<uint8_t>{'P', 'T', 'H'}, std::vector<uint8_t>{}}) {
+    for (const std::vector<uint8_t>& bad : {std::vector<uint8_t>{'P', 'T', 'X', 4, 0},
+                                            std::vector<uint8_t>{'P', 'T', 'H'}, std::vector<uint8_t>{}}) {
         EXPECT_FALSE(ReadInto(kept, bad));
         EXPECT_FALSE(kept.HasData());
     }
@@ -146,7 +146,7 @@ TEST_F(PathMeshTest, ForeignBlocksAreKeptByteForByteAndOthersRefused)
 // The first tile's data in a written block, and where its sections lie.
 struct TileLayout
 {
-    size_t tile;   // offset of the tile data in the block
+    size_t tile; // offset of the tile data in the block
     dtMeshHeader header;
     size_t verts, polys, detailMeshes, detailTris, bvTree;
 };
@@ -184,7 +184,8 @@ TEST_F(PathMeshTest, DamagedBlocksAreRefusedBeforeDetourSeesThem)
     // Every cut short of the whole block fails, and leaves nothing.
     for (size_t size = 0; size < good.size(); size += size < 200 ? 1 : 61) {
         PathMesh cut;
-        EXPECT_FALSE(ReadInto(cut, std::vector<uint8_t>(good.begin(), good.begin() + static_cast<long>(size))))
+        EXPECT_FALSE(
+            ReadInto(cut, std::vector<uint8_t>(good.begin(), good.begin() + static_cast<long>(size))))
             << size;
         EXPECT_FALSE(cut.HasData());
     }
@@ -216,15 +217,18 @@ TEST_F(PathMeshTest, DamagedBlocksAreRefusedBeforeDetourSeesThem)
     corrupt("tile outside the grid", [&](auto& b) { Put<int32_t>(b, h + offsetof(dtMeshHeader, x), 9); });
     corrupt("negative tile", [&](auto& b) { Put<int32_t>(b, h + offsetof(dtMeshHeader, y), -1); });
     corrupt("layer", [&](auto& b) { Put<int32_t>(b, h + offsetof(dtMeshHeader, layer), 1); });
-    corrupt("polygon count", [&](auto& b) { Put<int32_t>(b, h + offsetof(dtMeshHeader, polyCount), 0x40000000); });
+    corrupt("polygon count",
+            [&](auto& b) { Put<int32_t>(b, h + offsetof(dtMeshHeader, polyCount), 0x40000000); });
     corrupt("vertex count", [&](auto& b) { Put<int32_t>(b, h + offsetof(dtMeshHeader, vertCount), -3); });
     corrupt("no links", [&](auto& b) { Put<int32_t>(b, h + offsetof(dtMeshHeader, maxLinkCount), 0); });
-    corrupt("off-mesh links", [&](auto& b) { Put<int32_t>(b, h + offsetof(dtMeshHeader, offMeshConCount), 1); });
+    corrupt("off-mesh links",
+            [&](auto& b) { Put<int32_t>(b, h + offsetof(dtMeshHeader, offMeshConCount), 1); });
     corrupt("detail meshes", [&](auto& b) {
         Put<int32_t>(b, h + offsetof(dtMeshHeader, detailMeshCount), l.header.polyCount - 1);
     });
     corrupt("bounds", [&](auto& b) { Put<float>(b, h + offsetof(dtMeshHeader, bmax), 1e9f); });
-    corrupt("tree factor", [&](auto& b) { Put<float>(b, h + offsetof(dtMeshHeader, bvQuantFactor), INFINITY); });
+    corrupt("tree factor",
+            [&](auto& b) { Put<float>(b, h + offsetof(dtMeshHeader, bvQuantFactor), INFINITY); });
     // The sections.
     corrupt("vertex NaN", [&](auto& b) { Put<float>(b, l.verts + 4, NAN); });
     corrupt("vertex far away", [&](auto& b) { Put<float>(b, l.verts, 5000.0f); });
@@ -234,22 +238,27 @@ TEST_F(PathMeshTest, DamagedBlocksAreRefusedBeforeDetourSeesThem)
     corrupt("polygon neighbour", [&](auto& b) {
         Put<uint16_t>(b, poly0 + offsetof(dtPoly, neis), static_cast<uint16_t>(l.header.polyCount + 1));
     });
-    corrupt("outer neighbour side", [&](auto& b) { Put<uint16_t>(b, poly0 + offsetof(dtPoly, neis), 0x8009); });
+    corrupt("outer neighbour side",
+            [&](auto& b) { Put<uint16_t>(b, poly0 + offsetof(dtPoly, neis), 0x8009); });
     corrupt("polygon corners", [&](auto& b) { Put<uint8_t>(b, poly0 + offsetof(dtPoly, vertCount), 7); });
-    corrupt("polygon kind", [&](auto& b) { Put<uint8_t>(b, poly0 + offsetof(dtPoly, areaAndtype), 0x40 | 63); });
+    corrupt("polygon kind",
+            [&](auto& b) { Put<uint8_t>(b, poly0 + offsetof(dtPoly, areaAndtype), 0x40 | 63); });
     corrupt("detail vertices", [&](auto& b) {
-        Put<uint32_t>(b, detail0 + offsetof(dtPolyDetail, vertBase), static_cast<uint32_t>(l.header.detailVertCount));
+        Put<uint32_t>(b, detail0 + offsetof(dtPolyDetail, vertBase),
+                      static_cast<uint32_t>(l.header.detailVertCount));
         Put<uint8_t>(b, detail0 + offsetof(dtPolyDetail, vertCount), 1);
     });
     corrupt("detail triangles", [&](auto& b) {
-        Put<uint32_t>(b, detail0 + offsetof(dtPolyDetail, triBase), static_cast<uint32_t>(l.header.detailTriCount));
+        Put<uint32_t>(b, detail0 + offsetof(dtPolyDetail, triBase),
+                      static_cast<uint32_t>(l.header.detailTriCount));
     });
     corrupt("detail triangle corner", [&](auto& b) {
         dtPolyDetail d;
         std::memcpy(&d, b.data() + detail0, sizeof(d));
         Put<uint8_t>(b, l.detailTris + 4 * d.triBase, 200);
     });
-    corrupt("detail mesh without triangles", [&](auto& b) { Put<uint8_t>(b, detail0 + offsetof(dtPolyDetail, triCount), 0); });
+    corrupt("detail mesh without triangles",
+            [&](auto& b) { Put<uint8_t>(b, detail0 + offsetof(dtPolyDetail, triCount), 0); });
     corrupt("detail mesh without boundary edges", [&](auto& b) {
         dtPolyDetail d;
         std::memcpy(&d, b.data() + detail0, sizeof(d));
@@ -262,7 +271,8 @@ TEST_F(PathMeshTest, DamagedBlocksAreRefusedBeforeDetourSeesThem)
             std::memcpy(&node, b.data() + l.bvTree + sizeof(dtBVNode) * static_cast<size_t>(i), sizeof(node));
             if (node.i >= 0) {
                 node.i = l.header.polyCount;
-                std::memcpy(b.data() + l.bvTree + sizeof(dtBVNode) * static_cast<size_t>(i), &node, sizeof(node));
+                std::memcpy(b.data() + l.bvTree + sizeof(dtBVNode) * static_cast<size_t>(i), &node,
+                            sizeof(node));
                 return;
             }
         }
