@@ -12,7 +12,8 @@
 //
 // The sample host and the streaming benchmark make their worlds here. Levels are built with the
 // engine's Level and Entity classes, so the engine library must be loaded; nothing global is
-// changed (the entities live only while their level image is written). One thread at a time.
+// changed (the entities live only while their level image is written, and the levels' path meshes
+// leave the path finder again with them). One thread at a time.
 #pragma once
 
 #include "core/ABBox.h"
