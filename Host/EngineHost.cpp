@@ -20,6 +20,7 @@
 
 #include "FlightCamera.h"
 #include "HostEngine.h"
+#include "HostPaths.h"
 #include "HostSound.h"
 #include "HostWindow.h"
 #include "NetworkOptions.h"
@@ -277,6 +278,8 @@ int Run(const std::filesystem::path& folder, int frames, const NetworkOptions& n
             loader.GetNumRegions(), loadFrames,
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - loadStart).count());
     }
+
+    LogPathsAcrossRegions(*world, generator);
 
     std::vector<bool> resident(static_cast<size_t>(world->GetNumRegions()), false);
     for (int i = 0; i < world->GetNumRegions(); ++i)

@@ -146,12 +146,10 @@ bool WorldGenerator::Generate()
     for (size_t i = 0; i < m_regions.size(); ++i)
         m_regions[i].id = GAME::RegionId(0x57475231u, s.seed, static_cast<uint32_t>(i) + 1, 0x5245u);
 
-    for (size_t i = 0; i < m_regions.size(); ++i) {
-        if (!BuildLevel(m_regions[i], static_cast<int>(i), m_regions[i].entities)) {
-            m_regions.clear();
-            m_portals.clear();
-            return false;
-        }
+    if (!BuildLevels()) {
+        m_regions.clear();
+        m_portals.clear();
+        return false;
     }
 
     // One name sector per region, as the sector layers would name them.
@@ -206,40 +204,60 @@ void WorldGenerator::AddDoorway(int outdoor, int cave)
     m_portals.push_back(inside);
 }
 
-bool WorldGenerator::BuildLevel(RegionInfo& info, int index, unsigned entityCount) const
+bool WorldGenerator::BuildLevels()
 {
-    // A region of its own, outside any world, carries the level while it is written.
-    GAME::Region region(nullptr, index, info.name, info.box, info.offset, info.id, 0, 0);
-    GAME::Level* level = new GAME::Level(&region);
-    const int size = info.cave ? m_settings.caveSize : m_settings.regionSize;
-    level->NewTerrain(static_cast<unsigned>(size + 1), static_cast<unsigned>(size + 1));
-
-    std::mt19937 random(m_settings.seed * 7919u + static_cast<uint32_t>(index));
-    std::uniform_real_distribution<float> along(1.0f, static_cast<float>(size) - 1.0f);
-    std::uniform_real_distribution<float> turn(0.0f, 6.2831853f);
+    // The levels stand side by side in a world of their own while they are made, so that each
+    // builds its path mesh over its neighbours' ground as the editor does (the terrain's walkable
+    // cells, the entities' solid parts); then each level's image is written with its mesh.
+    GAME::World world;
+    std::vector<std::vector<GeneratedEntity*>> entities(m_regions.size());
     const std::vector<std::string>& records = EntityRecords();
-    std::vector<GeneratedEntity*> entities;
-    entities.reserve(entityCount);
-    for (unsigned i = 0; i < entityCount; ++i) {
-        auto* entity = new GeneratedEntity();
-        entity->SetObjectName(records[i % records.size()]);
-        const float x = along(random), z = along(random);
-        Coords frame = Coords::Rotation(Vec3(0.0f, 1.0f, 0.0f), turn(random));
-        frame.origin = Vec3(x, 0.0f, z);
-        level->AddEntity(entity, frame);
-        entities.push_back(entity);
+    for (size_t index = 0; index < m_regions.size(); ++index) {
+        const RegionInfo& info = m_regions[index];
+        GAME::Region* region =
+            world.GetRegion(world.AddRegion(info.name.c_str(), info.offset, info.box, info.id));
+        auto* level = new GAME::Level(region);
+        const int size = info.cave ? m_settings.caveSize : m_settings.regionSize;
+        level->NewTerrain(static_cast<unsigned>(size + 1), static_cast<unsigned>(size + 1));
+
+        std::mt19937 random(m_settings.seed * 7919u + static_cast<uint32_t>(index));
+        std::uniform_real_distribution<float> along(1.0f, static_cast<float>(size) - 1.0f);
+        std::uniform_real_distribution<float> turn(0.0f, 6.2831853f);
+        entities[index].reserve(info.entities);
+        for (unsigned i = 0; i < info.entities; ++i) {
+            auto* entity = new GeneratedEntity();
+            entity->SetObjectName(records[i % records.size()]);
+            const float x = along(random), z = along(random);
+            Coords frame = Coords::Rotation(Vec3(0.0f, 1.0f, 0.0f), turn(random));
+            frame.origin = Vec3(x, 0.0f, z);
+            level->AddEntity(entity, frame);
+            entities[index].push_back(entity);
+        }
+        region->SetLevel(level);
+        region->SetId(info.id); // a region handed a level takes a new id
     }
 
-    GAME::BinaryWriter writer(0x10000);
-    const bool written = level->SaveToMemory(writer, false);
-    if (written)
-        info.level.assign(writer.GetBuffer(), writer.GetBuffer() + writer.GetSize());
-    for (GeneratedEntity* entity : entities) {
-        level->RemoveEntity(entity);
-        delete entity;
+    bool built = true;
+    for (size_t index = 0; index < m_regions.size() && built; ++index) {
+        GAME::Level* level = world.GetRegion(static_cast<int>(index))->GetLevelPtr();
+        built = level->CreatePathMesh() && level->GetPathMesh().HasMesh();
+        if (!built)
+            GAME::LogPrintf(1, "WorldGenerator: no path mesh for %s", m_regions[index].name.c_str());
     }
-    delete level;
-    return written && !info.level.empty();
+    for (size_t index = 0; index < m_regions.size() && built; ++index) {
+        GAME::BinaryWriter writer(0x10000);
+        built = world.GetRegion(static_cast<int>(index))->GetLevelPtr()->SaveToMemory(writer, false);
+        m_regions[index].level.assign(writer.GetBuffer(), writer.GetBuffer() + writer.GetSize());
+    }
+    // The entities are the generator's: out of their levels and deleted before the world goes.
+    for (size_t index = 0; index < m_regions.size(); ++index) {
+        GAME::Level* level = world.GetRegion(static_cast<int>(index))->GetLevelPtr();
+        for (GeneratedEntity* entity : entities[index]) {
+            level->RemoveEntity(entity);
+            delete entity;
+        }
+    }
+    return built;
 }
 
 std::vector<uint8_t> WorldGenerator::BuildMap() const
