@@ -11,11 +11,10 @@ namespace GAME {
 
 namespace {
 
-// A half-extent the simulation can hold: the size of a negative one, the least for one that is
-// not finite or too small.
+// A half-extent the simulation can hold: the size of a negative one, the least for NaN.
 float SaneExtent(float extent)
 {
-    if (!IsFinite(extent))
+    if (std::isnan(extent))
         return PhysicsObject::minExtent;
     return std::clamp(std::fabs(extent), PhysicsObject::minExtent, PhysicsObject::maxExtent);
 }

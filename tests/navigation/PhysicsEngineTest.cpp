@@ -214,6 +214,101 @@ TEST_F(PhysicsEngineTest, TheFourNearestContactsOfAPairHoldABoxOnACollisionMesh)
     PhysicsTestProp::mesh = nullptr;
 }
 
+TEST_F(PhysicsEngineTest, DescriptionsFromModelTextsAreClampedIntoWhatTheSimulationHolds)
+{
+    GAME::Test::LogCapture log;
+    std::unique_ptr<GraphicsMesh> mesh = LoadCharacter(R"(
+RigidBodyDescription { parentName = "Pelvis" childName = "Spine2" extents = (nan, -0.2, 1e30) density = -5 }
+RigidBodyDescription { parentName = "NoSuchBone" extents = (0.1, 0.1, 0.1) }
+RigidBodyDescription { parentName = "Head" extents = (0, 0, 0) density = 1e30
+    parentXAxis = (0, 0, 0) parentYAxis = (nan, 1, 0) }
+JointDescription { rigidBody0 = 0 rigidBody1 = 7 jointType = ball }
+JointDescription { rigidBody0 = 0 rigidBody1 = 0 jointType = hinge }
+JointDescription { rigidBody0 = 0 rigidBody1 = 1 jointType = hinge }
+JointDescription { rigidBody0 = 0 rigidBody1 = 2 jointType = universal jointAxis0 = y jointAxis1 = y
+    loStop0 = -9 hiStop0 = 9 loStop1 = nan hiStop1 = 0.5 }
+)");
+    ASSERT_TRUE(mesh);
+    PhysicsTestDoll::mesh = mesh.get();
+    World2 w(physics);
+    PhysicsTestDoll* doll =
+        w.Place<PhysicsTestDoll>("records/doll.dbr", 0, Vec3(30, 4, 30), PHYSICS_TYPE_RAG_DOLL);
+    ASSERT_TRUE(doll->IsSimulationEnabled());
+    const PhysicsObject& object = *doll->GetPhysicsObject();
+    // The body naming no bone is left out, and so are the joints naming it, itself or nothing.
+    ASSERT_EQ(object.GetNumBodies(), 2);
+    EXPECT_TRUE(log.Contains("names no bone", 1));
+    EXPECT_TRUE(log.Contains("which it does not have", 1));
+    for (int i = 0; i < object.GetNumBodies(); ++i) {
+        const PhysicsObject::Body& body = object.GetBody(i);
+        for (float e : {body.box.extents.x, body.box.extents.y, body.box.extents.z}) {
+            EXPECT_GE(e, PhysicsObject::minExtent);
+            EXPECT_LE(e, PhysicsObject::maxExtent);
+        }
+        EXPECT_GE(body.mass, PhysicsObject::minMass);
+        EXPECT_LE(body.mass, PhysicsObject::maxMass);
+        EXPECT_NEAR(
+            Vec3::Dot(Vec3::Cross(body.box.coords.xAxis, body.box.coords.yAxis), body.box.coords.zAxis), 1.0f,
+            1e-4f);
+    }
+    EXPECT_NEAR(object.GetBody(0).box.extents.y, 0.2f, 1e-6f); // a negative size counts by its length
+    ASSERT_EQ(object.GetNumJoints(), 1);
+    const PhysicsObject::Joint& joint = object.GetJoint(0);
+    EXPECT_EQ(joint.type, JOINT_TYPE_UNIVERSAL);
+    EXPECT_GE(joint.loStop0, -PhysicsObject::pi);
+    EXPECT_LE(joint.hiStop0, PhysicsObject::pi);
+    EXPECT_TRUE(IsFinite(joint.loStop1));
+    EXPECT_NEAR(Vec3::Dot(joint.axis0, joint.axis1), 0.0f, 1e-4f); // a universal joint's axes stand apart
+
+    // Simulated, it stays finite (a slab 128 units wide and 0.02 thick may well slip through the
+    // ground, but it never blows up).
+    for (int frame = 0; frame < 240; ++frame) {
+        w.Step(physics, 1);
+        ASSERT_TRUE(doll->IsSimulationEnabled());
+        ASSERT_TRUE(IsFiniteVec3(PositionOf(doll)));
+        ASSERT_LT(physics.GetNumContacts(), 100);
+    }
+
+    // One rigid body described with nothing usable.
+    RigidBodyDescription nothing;
+    nothing.extents = Vec3(NAN, INFINITY, -INFINITY);
+    nothing.density = NAN;
+    nothing.parentCoords.xAxis = Vec3(NAN, 0, 0);
+    PhysicsRigidBody body(nullptr, nothing);
+    ASSERT_EQ(body.GetNumBodies(), 1);
+    EXPECT_EQ(body.GetBody(0).box.extents,
+              Vec3(PhysicsObject::minExtent, PhysicsObject::maxExtent, PhysicsObject::maxExtent));
+    EXPECT_TRUE(IsFinite(body.GetBody(0).mass));
+    EXPECT_EQ(body.GetBody(0).box.coords, Coords());
+    PhysicsTestDoll::mesh = nullptr;
+}
+
+TEST_F(PhysicsEngineTest, StepsAreFixedAndALongFrameIsCut)
+{
+    World2 w(physics);
+    const WorldVec3 view(w.regions[0], Vec3());
+    w.Place<PhysicsTestBox>("records/box.dbr", 0, Vec3(10, 10, 10), PHYSICS_TYPE_ACTOR);
+    physics.Update(view, PhysicsEngine::stepSeconds * 0.5f);
+    EXPECT_EQ(physics.GetNumSteps(), 0u);
+    physics.Update(view, PhysicsEngine::stepSeconds * 0.5f);
+    EXPECT_EQ(physics.GetNumSteps(), 1u);
+    // Ten seconds at once: a few steps, the rest dropped.
+    physics.Update(view, 10.0f);
+    EXPECT_EQ(physics.GetNumSteps(), 1u + PhysicsEngine::maxStepsPerUpdate);
+    physics.Update(view, 0.0f);
+    EXPECT_EQ(physics.GetNumSteps(), 1u + PhysicsEngine::maxStepsPerUpdate);
+    physics.Update(view, NAN);
+    EXPECT_EQ(physics.GetNumSteps(), 1u + PhysicsEngine::maxStepsPerUpdate);
+    // No region, no step; an engine never initialised takes nobody.
+    physics.Update(WorldVec3(), 1.0f);
+    EXPECT_EQ(physics.GetNumSteps(), 1u + PhysicsEngine::maxStepsPerUpdate);
+    PhysicsEngine off;
+    PhysicsTestBox* box =
+        w.Place<PhysicsTestBox>("records/box.dbr", 0, Vec3(12, 10, 10), PHYSICS_TYPE_DEFAULT);
+    box->SetPhysicsType(PHYSICS_TYPE_ACTOR);
+    EXPECT_FALSE(off.AddEntityToSimulation(box));
+}
+
 TEST(CollisionContactTest, BoxesTouchOverTheirWholeFace)
 {
     const OBBox ground(Vec3(2, 0.5f, 2), Coords::Translation(Vec3(0, 0, 0)));
