@@ -100,8 +100,10 @@ constexpr unsigned dynamicCategory = 2u;
 constexpr unsigned maxGroundSamples = 1u << 16;
 // Ground heights are cut to this size.
 constexpr float maxGroundHeight = 100000.0f;
-// Room around moving bodies in which collision meshes are gathered.
-constexpr float staticMeshMargin = 2.0f;
+// Room around moving bodies in which collision meshes are gathered, and how many updates a
+// gathering serves at most.
+constexpr float staticMeshMargin = 4.0f;
+constexpr unsigned staticMeshRefreshUpdates = 15;
 
 // ---- Frames -------------------------------------------------------------------------------------
 
@@ -240,6 +242,10 @@ struct PhysicsEngine::State
     unsigned steps = 0;
     dContactGeom scratch[maxPairContacts];
     std::vector<Entity*> entityScratch;
+    // Where collision meshes were last gathered (the simulation's space), and how long ago.
+    ABBox gathered;
+    bool hasGathered = false;
+    unsigned gatheredAge = 0;
 
     // Where a region's origin lies in the simulation's space.
     Vec3 ToSimulation(const Region* region) const
@@ -437,6 +443,7 @@ bool PhysicsEngine::Initialize()
     dWorldSetAutoDisableSteps(state->world, 20);
     dWorldSetAutoDisableTime(state->world, 0.0);
     m_state = state;
+    LogPrintf(0, "Physics engine initialized successfully");
     return true;
 }
 
@@ -608,12 +615,9 @@ void PhysicsEngine::ReleaseObject(PhysicsObject& object)
     object.m_simulation = nullptr;
     object.m_engine = nullptr;
     s.objects.erase(std::remove(s.objects.begin(), s.objects.end(), &object), s.objects.end());
-    for (auto it = s.byEntity.begin(); it != s.byEntity.end(); ++it) {
-        if (it->second == &object) {
-            s.byEntity.erase(it);
-            break;
-        }
-    }
+    auto it = s.byEntity.find(object.GetEntity());
+    if (it != s.byEntity.end() && it->second == &object)
+        s.byEntity.erase(it);
 }
 
 void PhysicsEngine::RemoveEntityFromSimulation(Entity* entity)
@@ -701,6 +705,7 @@ void PhysicsEngine::Update(const WorldVec3& viewOrigin, float elapsedSeconds)
             PlaceGround(s, *ground);
         for (auto& mesh : s.statics)
             PlaceStatic(s, *mesh);
+        s.hasGathered = false;
     }
 
     // ---- The regions near the view, and their grounds.
@@ -858,8 +863,24 @@ void PhysicsEngine::RefreshStaticMeshes()
     }
     if (!(lo.x <= hi.x))
         return; // nothing moving collides
-    const ABBox around = ABBox::FromMinMax(lo - Vec3(staticMeshMargin, staticMeshMargin, staticMeshMargin),
-                                           hi + Vec3(staticMeshMargin, staticMeshMargin, staticMeshMargin));
+    // The meshes gathered last time serve while the moving bodies stay inside the box they were
+    // gathered for, for at most staticMeshRefreshUpdates updates (new, moved or removed meshes
+    // are then seen).
+    const bool inside = lo.x >= s.gathered.center.x - s.gathered.extents.x &&
+                        lo.y >= s.gathered.center.y - s.gathered.extents.y &&
+                        lo.z >= s.gathered.center.z - s.gathered.extents.z &&
+                        hi.x <= s.gathered.center.x + s.gathered.extents.x &&
+                        hi.y <= s.gathered.center.y + s.gathered.extents.y &&
+                        hi.z <= s.gathered.center.z + s.gathered.extents.z;
+    if (s.hasGathered && inside && s.gatheredAge < staticMeshRefreshUpdates) {
+        ++s.gatheredAge;
+        return;
+    }
+    const Vec3 margin(staticMeshMargin, staticMeshMargin, staticMeshMargin);
+    const ABBox around = ABBox::FromMinMax(lo - margin, hi + margin);
+    s.gathered = around;
+    s.hasGathered = true;
+    s.gatheredAge = 0;
 
     for (auto& mesh : s.statics)
         mesh->seen = false;
@@ -943,11 +964,15 @@ void PhysicsEngine::WriteBack()
         PhysicsObject::Simulation& sim = *object->m_simulation;
         if (!sim.near)
             continue;
-        bool moving = false, sane = true;
-        for (dBodyID body : sim.bodies) {
+        // Bodies at rest have not moved since they were last checked.
+        bool moving = false;
+        for (dBodyID body : sim.bodies)
             moving = moving || dBodyIsEnabled(body);
+        if (!moving)
+            continue;
+        bool sane = true;
+        for (dBodyID body : sim.bodies)
             sane = sane && IsSane(body);
-        }
         Entity* entity = object->GetEntity();
         if (!sane) {
             LogPrintf(
@@ -957,7 +982,7 @@ void PhysicsEngine::WriteBack()
             RemoveEntityFromSimulation(entity);
             continue;
         }
-        if (!moving || !sim.region)
+        if (!sim.region)
             continue;
 
         // The entity keeps its first body where it was built in its frame.
