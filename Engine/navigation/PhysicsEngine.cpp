@@ -59,7 +59,13 @@ void OdeDebug(int number, const char* message, va_list args)
     OdeFatal("check failed", number, message, args);
 }
 
-// Initialises ODE at its first use and closes it when the process ends.
+// ODE is initialised at its first use and closed when the process ends, or, when an engine
+// outlives the end of static destruction's turn for it, when the last engine goes. Plain values
+// (never destroyed) so that a late engine still finds them.
+bool s_odeReady = false;
+bool s_odeExiting = false;
+int s_odeUsers = 0;
+
 class OdeLibrary
 {
 public:
@@ -68,27 +74,36 @@ public:
         dSetErrorHandler(OdeError);
         dSetDebugHandler(OdeDebug);
         dSetMessageHandler(OdeMessage);
-        m_ready = dInitODE2(0) != 0;
+        s_odeReady = dInitODE2(0) != 0;
     }
     ~OdeLibrary()
     {
-        if (m_ready)
+        s_odeExiting = true;
+        if (s_odeReady && s_odeUsers == 0) {
             dCloseODE();
+            s_odeReady = false;
+        }
     }
     OdeLibrary(const OdeLibrary&) = delete;
     OdeLibrary& operator=(const OdeLibrary&) = delete;
-
-    // Ready for the calling thread.
-    bool Acquire() { return m_ready && dAllocateODEDataForThread(dAllocateMaskAll) != 0; }
-
-private:
-    bool m_ready = false;
 };
 
+// Ready for the calling thread; a successful call counts one user until ReleaseOde.
 bool AcquireOde()
 {
     static OdeLibrary library;
-    return library.Acquire();
+    if (!s_odeReady || dAllocateODEDataForThread(dAllocateMaskAll) == 0)
+        return false;
+    ++s_odeUsers;
+    return true;
+}
+
+void ReleaseOde()
+{
+    if (--s_odeUsers == 0 && s_odeExiting && s_odeReady) {
+        dCloseODE();
+        s_odeReady = false;
+    }
 }
 
 // ---- Settings -------------------------------------------------------------------------------------
@@ -404,6 +419,7 @@ PhysicsEngine::~PhysicsEngine()
     dWorldDestroy(m_state->world);
     delete m_state;
     m_state = nullptr;
+    ReleaseOde();
 }
 
 bool PhysicsEngine::Initialize()
@@ -427,6 +443,7 @@ bool PhysicsEngine::Initialize()
         if (state->world)
             dWorldDestroy(state->world);
         delete state;
+        ReleaseOde();
         return false;
     }
     dWorldSetGravity(state->world, 0.0, -gravity, 0.0);

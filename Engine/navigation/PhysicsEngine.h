@@ -23,8 +23,10 @@
 // region's origin) are asked from the world's ground queries as they are needed: terrain samples
 // (GroundQueries::GetTerrainHeight), or for a cell grid its ground height at those points
 // (GroundQueries::GetGridGroundHeight), so any ground kind answers for itself and an edited ground
-// is felt at once. Collision meshes become ODE triangle meshes. Of the contacts of one pair, the
-// four nearest are kept (BoxCollisionQuery).
+// is felt at once. Collision meshes become ODE triangle meshes; they are gathered anew when the
+// moving bodies leave the box they were gathered for, and at least every 16 updates (so a mesh
+// placed or taken away near moving bodies counts within a quarter of a second). Of the contacts of
+// one pair, the four nearest are kept (BoxCollisionQuery).
 //
 // TODO(stand-in): a cell grid collides only as its ground height; walls and ceilings of its cells
 // come with the grid system.
