@@ -119,6 +119,8 @@ constexpr float maxGroundHeight = 100000.0f;
 // gathering serves at most.
 constexpr float staticMeshMargin = 4.0f;
 constexpr unsigned staticMeshRefreshUpdates = 15;
+// Entities are written back once their frame has moved by this much (units; axis components).
+constexpr float writeTolerance = 1e-4f;
 
 // ---- Frames -------------------------------------------------------------------------------------
 
@@ -169,6 +171,17 @@ float AxisLength(const Vec3& axis)
 {
     const float length = axis.Length();
     return IsFinite(length) && length > 1e-6f ? length : 1.0f;
+}
+
+// Frames within writeTolerance of each other in every axis and origin component.
+bool Near(const Coords& a, const Coords& b)
+{
+    const Vec3 d[4] = {a.xAxis - b.xAxis, a.yAxis - b.yAxis, a.zAxis - b.zAxis, a.origin - b.origin};
+    for (const Vec3& v : d)
+        if (!(std::fabs(v.x) <= writeTolerance && std::fabs(v.y) <= writeTolerance &&
+              std::fabs(v.z) <= writeTolerance))
+            return false;
+    return true;
 }
 
 bool StrictlyInside(const ABBox& box, const Vec3& p)
@@ -257,6 +270,7 @@ struct PhysicsEngine::State
     unsigned steps = 0;
     dContactGeom scratch[maxPairContacts];
     std::vector<Entity*> entityScratch;
+    std::vector<PhysicsObject*> objectScratch;
     // Where collision meshes were last gathered (the simulation's space), and how long ago.
     ABBox gathered;
     bool hasGathered = false;
@@ -740,10 +754,10 @@ void PhysicsEngine::Update(const WorldVec3& viewOrigin, float elapsedSeconds)
     }
     RefreshGrounds();
 
-    // ---- Each object: moved elsewhere since the last step, near the view or not.
-    std::vector<PhysicsObject*> objects = s.objects;
+    // ---- Each object: moved elsewhere since the last step, near the view or not (nothing here
+    // calls out of the engine, so the list stays as it is).
     bool anyActive = false;
-    for (PhysicsObject* object : objects) {
+    for (PhysicsObject* object : s.objects) {
         PhysicsObject::Simulation& sim = *object->m_simulation;
         Entity* entity = object->GetEntity();
         const WorldCoords placement = entity->GetCoords();
@@ -973,8 +987,9 @@ void PhysicsEngine::RefreshStaticMeshes()
 void PhysicsEngine::WriteBack()
 {
     State& s = *m_state;
-    std::vector<PhysicsObject*> objects = s.objects;
-    for (PhysicsObject* object : objects) {
+    // Moving an entity calls out of the engine (its level, its hooks), which may take objects out.
+    s.objectScratch = s.objects;
+    for (PhysicsObject* object : s.objectScratch) {
         // An entity's move (or destruction hook) may have taken other objects out meanwhile.
         if (object->m_engine != this)
             continue;
@@ -1020,7 +1035,9 @@ void PhysicsEngine::WriteBack()
         }
         const Coords coords(frame.xAxis * sim.scale.x, frame.yAxis * sim.scale.y, frame.zAxis * sim.scale.z,
                             local);
-        if (region == sim.region && coords == sim.written)
+        // A body settling before it sleeps moves by less than anyone can see: the entity (and its
+        // level's tree) is left alone until it has moved by writeTolerance.
+        if (region == sim.region && Near(coords, sim.written))
             continue;
         if (world) {
             world->SetCoords(entity, WorldCoords(region, coords));
