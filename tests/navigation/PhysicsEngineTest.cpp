@@ -204,8 +204,8 @@ TEST_F(PhysicsEngineTest, TheFourNearestContactsOfAPairHoldABoxOnACollisionMesh)
     PhysicsTestProp::mesh = &floor;
     // Resting on it, a box meets many of its triangles.
     CollisionContact found[32];
-    ASSERT_GT(floor.FindCollisions(OBBox(Vec3(0.5f, 0.5f, 0.5f), Coords::Translation(Vec3(0.05f, 1.49f, 0.05f))),
-                                   found, 32),
+    ASSERT_GT(floor.FindCollisions(
+                  OBBox(Vec3(0.5f, 0.5f, 0.5f), Coords::Translation(Vec3(0.05f, 1.49f, 0.05f))), found, 32),
               8);
 
     World2 w(physics);
