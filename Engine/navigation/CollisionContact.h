@@ -83,10 +83,11 @@ private:
     BoxCollisionQuery m_query;
 };
 
-// Contacts between two oriented boxes, written into contacts (at most capacity); answers the count.
-// The normal points from b towards a.
-// There is no rigid-body library behind it: the routine gives one contact, on the axis of least
-// overlap of the separating-axis test over the 15 axes, not a full contact manifold.
+// Contacts between two oriented boxes, written into contacts (at most capacity, at most 8); answers
+// the count. The full contact manifold of the physics library's box-box routine: the points where
+// the boxes meet, each with its depth, all with the normal (of unit length) that pushes a out of b.
+// Axes of any length are taken with their lengths folded into the extents; boxes that are not
+// finite or have an axis without length touch nothing. The surface and object words are 0.
 int CollideBoxes(const OBBox& a, const OBBox& b, CollisionContact* contacts, int capacity);
 
 // Contacts between a triangle and an oriented box (axes of unit length), written into contacts (at
