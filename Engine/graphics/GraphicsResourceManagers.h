@@ -85,11 +85,11 @@ private:
 
 using TextureResourceManager = GraphicsResourceManager<GraphicsTexture>;
 using ShaderResourceManager = GraphicsResourceManager<GraphicsShader2>;
-// TODO(stand-in): the resource classes GraphicsFont (fonts), GraphicsMesh and GraphicsAnim (meshes
-// and animations, Engine/scene) are not built yet, so their managers make nothing and LoadFont,
-// LoadMesh and LoadAnimation answer null. When a class lands, its alias below becomes
-// GraphicsResourceManager<GraphicsFont> (GraphicsMesh, GraphicsAnim).
-using FontResourceManager = PendingResourceManager<GraphicsFont>;
+using FontResourceManager = GraphicsResourceManager<GraphicsFont>;
+// TODO(stand-in): the resource classes GraphicsMesh and GraphicsAnim (meshes and animations,
+// Engine/scene) are not built yet, so their managers make nothing and LoadMesh and LoadAnimation
+// answer null. When a class lands, its alias below becomes GraphicsResourceManager<GraphicsMesh>
+// (GraphicsAnim).
 using MeshResourceManager = PendingResourceManager<GraphicsMesh>;
 using AnimationResourceManager = PendingResourceManager<GraphicsAnim>;
 
