@@ -1,6 +1,7 @@
-// The software device's font object: keeps the font file's bytes and measures runs.
-// TODO(stand-in): glyph metrics and drawing come with the font work and the rasteriser; until
-// then every character advances half the font size and a drawn run only counts as a draw call.
+// The software device's font object: keeps the font file's bytes and measures runs. Every character
+// advances half the font size (rounded up); a drawn run counts as a draw call and is recorded with
+// its text (8-bit, characters beyond 7-bit ASCII as '?'), position, packed colour and weight.
+// TODO(stand-in): glyphs are not rasterised until the device has a rasteriser.
 // Main thread.
 #pragma once
 
@@ -31,7 +32,8 @@ public:
     const std::string& GetName() const { return m_name; }
 
 private:
-    int Run(int count, Rect& rect, unsigned int flags, int size);
+    int Run(const std::string& text, int count, Rect& rect, unsigned int flags, uint32_t color, int size,
+            RenderFontStyle style);
 
     SoftwareDevice& m_device;
     std::string m_name;

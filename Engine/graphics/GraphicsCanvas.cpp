@@ -453,8 +453,8 @@ void GraphicsCanvas::RenderTriFan(const std::vector<Vec2>& points, const Color& 
 
 void GraphicsCanvas::RenderLine(const Vec2&, const Vec2&, const Color&) {}
 
-void GraphicsCanvas::RenderSquareRadialWipeEffect(const Rect& rect, const Vec2& centerOffset, const Color& color,
-                                                  float fraction)
+std::vector<Vec2> GraphicsCanvas::GetSquareRadialWipePoints(const Rect& rect, const Vec2& centerOffset,
+                                                            float fraction)
 {
     const float hw = rect.width * 0.5f;
     const float hh = rect.height * 0.5f;
@@ -475,7 +475,13 @@ void GraphicsCanvas::RenderSquareRadialWipeEffect(const Rect& rect, const Vec2& 
         if (angle > hand)
             points.push_back(handPoint(angle));
     }
-    RenderTriFan(points, color);
+    return points;
+}
+
+void GraphicsCanvas::RenderSquareRadialWipeEffect(const Rect& rect, const Vec2& centerOffset, const Color& color,
+                                                  float fraction)
+{
+    RenderTriFan(GetSquareRadialWipePoints(rect, centerOffset, fraction), color);
 }
 
 void GraphicsCanvas::BlurPass(GraphicsShader2& shader, RenderSurface* target, RenderSurface* source, float offsetX,

@@ -166,6 +166,9 @@ public:
     // rectangle's centre moved by centerOffset.
     void RenderSquareRadialWipeEffect(const Rect& rect, const Vec2& centerOffset, const Color& color,
                                       float fraction);
+    // The fan of the wipe: the centre, the hand's point, then the edge points (middles and corners,
+    // each held to the rectangle) the hand has still to reach, clockwise up to the top middle.
+    static std::vector<Vec2> GetSquareRadialWipePoints(const Rect& rect, const Vec2& centerOffset, float fraction);
     // A blurred copy of the rectangle of render target 0 in a temporary surface of the size (an
     // unblurred copy when the filter shader has no style "normal"); null when no surface can be
     // had or nothing is bound.
