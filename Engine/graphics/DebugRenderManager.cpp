@@ -329,6 +329,22 @@ private:
 
 } // namespace
 
+DebugRenderManager::DebugRenderManager()
+{
+    GraphicsEngine* graphics = gEngine ? gEngine->GetGraphicsEngine() : nullptr;
+    CreateDeclaration(graphics ? graphics->GetRenderDevice() : nullptr);
+}
+
+void DebugRenderManager::CreateDeclaration(RenderDevice* device)
+{
+    if (m_declaration || !device)
+        return;
+    // One position of three floats a vertex.
+    const VertexElement position = {0, VERTEX_USAGE_POSITION, VERTEX_TYPE_FLOAT3};
+    m_declaration = device->CreateVertexDeclaration(&position, 1);
+    m_device = device;
+}
+
 DebugRenderManager::~DebugRenderManager()
 {
     m_commands.clear();
@@ -425,11 +441,7 @@ void DebugRenderManager::Flush(GraphicsCanvas& canvas, Region* region, const Cam
         m_commands.clear();
         return;
     }
-    if (!m_declaration) {
-        const VertexElement position = {0, VERTEX_USAGE_POSITION, VERTEX_TYPE_FLOAT3};
-        m_declaration = device->CreateVertexDeclaration(&position, 1);
-        m_device = device;
-    }
+    CreateDeclaration(device);
     canvas.SetViewport(viewport);
     // Debug shapes show over the scene: only the depth is cleared.
     canvas.Clear(RENDER_CLEAR_DEPTH);

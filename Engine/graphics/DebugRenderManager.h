@@ -51,7 +51,8 @@ public:
     static constexpr size_t maxQueuedCommands = 65536;
     static constexpr int defaultTextSize = 16;
 
-    DebugRenderManager() = default;
+    // Makes its vertex declaration on the engine's device (or at the first flush without one).
+    DebugRenderManager();
     ~DebugRenderManager() override;
 
     void Enable() { m_enabled = true; }
@@ -90,6 +91,7 @@ public:
     size_t GetNumQueuedCommands() const { return m_commands.size(); }
 
 private:
+    void CreateDeclaration(RenderDevice* device);
     void Queue(std::unique_ptr<DebugRenderCommand> command);
 
     bool m_enabled = true;

@@ -13,6 +13,7 @@
 #include "graphics/StyleManager.h"
 #include "world/ProfilerWidget.h"
 #include "world/StatisticsWidget.h"
+#include "world/ZoneManager.h"
 
 #include <algorithm>
 #include <chrono>
@@ -232,6 +233,26 @@ TEST_F(EngineTextTest, StatisticsAndProfilerWidgetsDrawTheirLines)
     EXPECT_TRUE(has("ProfiledBlock ("));
     EXPECT_TRUE(has("\"Frame "));
     engine->ShowProfiler(false);
+}
+
+TEST_F(EngineTextTest, TheZoneKeyNamesEachZoneBesideItsSquare)
+{
+    data.Database()
+        .AddRecord(DataKit::NormalizeRecordName(ZoneManager::teleportMapRecord))
+        .String("GreeceZoneList", std::vector<std::string>{"Records/Zones/Woods.dbr"});
+    data.Database().AddRecord(DataKit::NormalizeRecordName("Records/Zones/Woods.dbr")).String("ZoneNameTag", "tagWoods");
+    data.AddText("UI", "SimpleStringFormat", "%s0");
+    data.AddText("UI", "tagWoods", "Woods");
+    data.AddFile(StyleManager::defaultFontName, kFontBytes); // the key's style has no record here
+    Start();
+    GraphicsCanvas& canvas = *engine->GetGraphicsEngine()->GetCanvas();
+    ASSERT_TRUE(canvas.BeginFrame());
+    Control()->SetRecording(true);
+    ZoneManager::Get()->RenderKey(canvas);
+    // Size 16 (the defaults), centred on the 30-pixel square's height, 4 pixels right of it.
+    EXPECT_EQ(Runs(), (std::vector<std::string>{"DrawText(font, 5, \"Woods\", 34, 7, ffffffff, 0)"}));
+    canvas.EndFrame();
+    ZoneManager::Destroy();
 }
 
 } // namespace
