@@ -812,7 +812,8 @@ void SoftwareDevice::DestroyIndexBuffer(RenderIndexBuffer** buffer)
 }
 
 template <class Interface>
-Interface* SoftwareDevice::CreateProgram(const void* code, unsigned int size, ResourceKind kind, const char* operation)
+Interface* SoftwareDevice::CreateProgram(const void* code, unsigned int size, ResourceKind kind,
+                                         const char* operation)
 {
     CriticalSectionLock lock(m_lock);
     if (!code || size == 0) {
@@ -1489,8 +1490,8 @@ void SoftwareDevice::DrawTextRun(const void* font, const std::string& text, int 
         return;
     // TODO(stand-in): counted as two triangles a character, not rasterised.
     CountDraw(uint64_t(std::max(count, 0)) * 2);
-    Record("DrawText(%s, %d, \"%s\", %g, %g, %08x, %d)", Name(font).c_str(), count, text.c_str(), rect.x, rect.y,
-           color, style);
+    Record("DrawText(%s, %d, \"%s\", %g, %g, %08x, %d)", Name(font).c_str(), count, text.c_str(), rect.x,
+           rect.y, color, style);
 }
 
 int SoftwareDevice::GetNumFacesRendered() const

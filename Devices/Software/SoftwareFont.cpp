@@ -40,23 +40,23 @@ int SoftwareFont::DrawText(const char16_t* text, int count, Rect& rect, unsigned
     if (count < 0) // up to the terminator
         for (count = 0; text[count]; ++count) {
         }
-    return Run(flags & RENDER_TEXT_CALC_RECT ? std::string() : RecordedText(text, count), count, rect, flags, color,
-               size, style);
+    return Run(flags & RENDER_TEXT_CALC_RECT ? std::string() : RecordedText(text, count), count, rect, flags,
+               color, size, style);
 }
 
-int SoftwareFont::DrawText(const char* text, int count, Rect& rect, unsigned int flags, uint32_t color, int size,
-                           RenderFontStyle style, bool)
+int SoftwareFont::DrawText(const char* text, int count, Rect& rect, unsigned int flags, uint32_t color,
+                           int size, RenderFontStyle style, bool)
 {
     if (!text)
         return 0;
     if (count < 0)
         count = static_cast<int>(std::strlen(text));
-    return Run(flags & RENDER_TEXT_CALC_RECT ? std::string() : RecordedText(text, count), count, rect, flags, color,
-               size, style);
+    return Run(flags & RENDER_TEXT_CALC_RECT ? std::string() : RecordedText(text, count), count, rect, flags,
+               color, size, style);
 }
 
-int SoftwareFont::Run(const std::string& text, int count, Rect& rect, unsigned int flags, uint32_t color, int size,
-                      RenderFontStyle style)
+int SoftwareFont::Run(const std::string& text, int count, Rect& rect, unsigned int flags, uint32_t color,
+                      int size, RenderFontStyle style)
 {
     const int64_t advance = size > 0 ? (int64_t(size) + 1) / 2 : 0;
     const int width = static_cast<int>(std::min<int64_t>(int64_t(count) * advance, INT32_MAX));

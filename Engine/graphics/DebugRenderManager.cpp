@@ -43,7 +43,8 @@ void Line(GraphicsPrimitiveDrawer& drawer, const Vec3& from, const Vec3& to)
 class ScreenTextCommand : public DebugRenderCommand
 {
 public:
-    ScreenTextCommand(const GraphicsFont* font, int size, const char* text, const Color& color, const Vec2& at)
+    ScreenTextCommand(const GraphicsFont* font, int size, const char* text, const Color& color,
+                      const Vec2& at)
         : m_font(font), m_size(size), m_text(text ? text : ""), m_color(color), m_at(at)
     {
     }
@@ -58,8 +59,8 @@ protected:
     {
         // What was queued before the text is drawn before it.
         drawer.Flush();
-        drawer.GetCanvas().RenderColoredText(static_cast<int>(at.x), static_cast<int>(at.y), m_text, UtilityFontStyle(),
-                                             m_color);
+        drawer.GetCanvas().RenderColoredText(static_cast<int>(at.x), static_cast<int>(at.y), m_text,
+                                             UtilityFontStyle(), m_color);
     }
 
     const GraphicsFont* m_font;
@@ -87,7 +88,8 @@ public:
         const Camera& camera = drawer.GetCamera();
         // A point behind a perspective camera has no place on the screen.
         const Coords& coords = camera.GetCoords();
-        if (camera.GetType() == CAMERA_PERSPECTIVE && Vec3::Dot(position - coords.origin, coords.zAxis) <= 0.0f)
+        if (camera.GetType() == CAMERA_PERSPECTIVE &&
+            Vec3::Dot(position - coords.origin, coords.zAxis) <= 0.0f)
             return;
         DrawAt(drawer, camera.Project(position, drawer.GetViewport()));
     }
@@ -100,7 +102,10 @@ private:
 class BoxCommand : public DebugRenderCommand
 {
 public:
-    BoxCommand(Region* region, const OBBox& box, const Color& color) : m_region(region), m_box(box), m_color(color) {}
+    BoxCommand(Region* region, const OBBox& box, const Color& color)
+        : m_region(region), m_box(box), m_color(color)
+    {
+    }
     void Render(GraphicsPrimitiveDrawer& drawer) override
     {
         drawer.SetColor(m_color);
@@ -166,7 +171,8 @@ private:
 class LineCommand : public DebugRenderCommand
 {
 public:
-    LineCommand(Region* region, const Vec3& from, const Vec3& to, const Color& color, const GraphicsShader2* shader)
+    LineCommand(Region* region, const Vec3& from, const Vec3& to, const Color& color,
+                const GraphicsShader2* shader)
         : m_region(region), m_from(from), m_to(to), m_color(color), m_shader(shader)
     {
     }
@@ -299,8 +305,8 @@ public:
             const int a = (major + 1) % 3;
             const int b = (major + 2) % 3;
             polygon.clear();
-            for (const auto& [sa, sb] : {std::pair(-1.0f, -1.0f), std::pair(1.0f, -1.0f), std::pair(1.0f, 1.0f),
-                                         std::pair(-1.0f, 1.0f)}) {
+            for (const auto& [sa, sb] : {std::pair(-1.0f, -1.0f), std::pair(1.0f, -1.0f),
+                                         std::pair(1.0f, 1.0f), std::pair(-1.0f, 1.0f)}) {
                 float p[3];
                 p[a] = sa * reach;
                 p[b] = sb * reach;
@@ -359,7 +365,8 @@ void DebugRenderManager::Queue(std::unique_ptr<DebugRenderCommand> command)
         return;
     if (m_commands.size() >= maxQueuedCommands) {
         if (!m_overflowReported) {
-            LogPrintf(1, "DebugRenderManager: %zu debug shapes queued without a flush; further ones are dropped",
+            LogPrintf(1,
+                      "DebugRenderManager: %zu debug shapes queued without a flush; further ones are dropped",
                       m_commands.size());
             m_overflowReported = true;
         }
@@ -374,7 +381,8 @@ void DebugRenderManager::RenderText(const char* text, const Vec2& screenPosition
         Queue(std::make_unique<ScreenTextCommand>(m_font, m_textSize, text, color, screenPosition));
 }
 
-void DebugRenderManager::RenderText(const char* text, Region* region, const Vec3& position, const Color& color)
+void DebugRenderManager::RenderText(const char* text, Region* region, const Vec3& position,
+                                    const Color& color)
 {
     if (m_enabled)
         Queue(std::make_unique<WorldTextCommand>(m_font, m_textSize, text, color, region, position));
@@ -432,7 +440,8 @@ void DebugRenderManager::RenderFrustum(const Frustum&, const Color&) {}
 void DebugRenderManager::RenderArrow(const Vec3&, const Vec3&, const Color&) {}
 void DebugRenderManager::RenderCone(const Vec3&, const Vec3&, float, const Color&) {}
 
-void DebugRenderManager::Flush(GraphicsCanvas& canvas, Region* region, const Camera& camera, const Viewport& viewport)
+void DebugRenderManager::Flush(GraphicsCanvas& canvas, Region* region, const Camera& camera,
+                               const Viewport& viewport)
 {
     if (m_commands.empty())
         return;

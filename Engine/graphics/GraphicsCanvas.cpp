@@ -53,7 +53,8 @@ const FontStyle* Style(const std::string& name)
 } // namespace
 
 GraphicsCanvas::GraphicsCanvas(RenderDevice* device, RenderSurface* primarySurface, GraphicsEngine* graphics)
-    : m_device(device), m_primarySurface(primarySurface), m_renderTarget0(primarySurface), m_graphics(graphics)
+    : m_device(device), m_primarySurface(primarySurface), m_renderTarget0(primarySurface),
+      m_graphics(graphics)
 {
     if (m_device) {
         m_resolutionWidth = static_cast<float>(m_device->GetWidth());
@@ -347,8 +348,8 @@ void GraphicsCanvas::SetClippingRect(const Rect& rect)
 
 void GraphicsCanvas::ClearClippingRect()
 {
-    m_device->SetScissorRect(
-        Rect(0.0f, 0.0f, static_cast<float>(m_device->GetWidth()), static_cast<float>(m_device->GetHeight())));
+    m_device->SetScissorRect(Rect(0.0f, 0.0f, static_cast<float>(m_device->GetWidth()),
+                                  static_cast<float>(m_device->GetHeight())));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -416,8 +417,8 @@ void GraphicsCanvas::RenderRect(const Rect& rect, const Rect& textureRect, const
     m_device->DrawTexturedQuad(RoundRect(rect), texCoords, color.PackARGB(), m_depth);
 }
 
-void GraphicsCanvas::RenderRect(const Rect& rect, RenderBlendFactor sourceBlend, RenderBlendFactor destinationBlend,
-                                const Color& color)
+void GraphicsCanvas::RenderRect(const Rect& rect, RenderBlendFactor sourceBlend,
+                                RenderBlendFactor destinationBlend, const Color& color)
 {
     const RenderBlendFactor savedSource = m_device->GetSourceBlend();
     const RenderBlendFactor savedDestination = m_device->GetDestinationBlend();
@@ -428,7 +429,8 @@ void GraphicsCanvas::RenderRect(const Rect& rect, RenderBlendFactor sourceBlend,
     m_device->SetPixelShader(nullptr);
     const Rect r = RoundRect(rect);
     const Vec3 corners[4] = {Vec3(r.x, r.y, m_depth), Vec3(r.x + r.width, r.y, m_depth),
-                             Vec3(r.x + r.width, r.y + r.height, m_depth), Vec3(r.x, r.y + r.height, m_depth)};
+                             Vec3(r.x + r.width, r.y + r.height, m_depth),
+                             Vec3(r.x, r.y + r.height, m_depth)};
     m_device->DrawQuad(corners, 4, color.PackARGB());
     m_device->SetSourceBlend(savedSource);
     m_device->SetDestinationBlend(savedDestination);
@@ -478,14 +480,14 @@ std::vector<Vec2> GraphicsCanvas::GetSquareRadialWipePoints(const Rect& rect, co
     return points;
 }
 
-void GraphicsCanvas::RenderSquareRadialWipeEffect(const Rect& rect, const Vec2& centerOffset, const Color& color,
-                                                  float fraction)
+void GraphicsCanvas::RenderSquareRadialWipeEffect(const Rect& rect, const Vec2& centerOffset,
+                                                  const Color& color, float fraction)
 {
     RenderTriFan(GetSquareRadialWipePoints(rect, centerOffset, fraction), color);
 }
 
-void GraphicsCanvas::BlurPass(GraphicsShader2& shader, RenderSurface* target, RenderSurface* source, float offsetX,
-                              float offsetY, int destinationFactor)
+void GraphicsCanvas::BlurPass(GraphicsShader2& shader, RenderSurface* target, RenderSurface* source,
+                              float offsetX, float offsetY, int destinationFactor)
 {
     static const Name sampleOffset = Name::Create("sampleOffset");
     static const Name texture = Name::Create("texture");
@@ -595,50 +597,54 @@ Vec2 GraphicsCanvas::PlaceText(const Rect& rect, int width, int height, XAlignme
 }
 
 template <class Char>
-float GraphicsCanvas::DrawAlignedText(const Rect& rect, const Color& color, const Char* text, const GraphicsFont* font,
-                                      int size, XAlignment xAlign, YAlignment yAlign, bool shadow, int shadowDistance,
+float GraphicsCanvas::DrawAlignedText(const Rect& rect, const Color& color, const Char* text,
+                                      const GraphicsFont* font, int size, XAlignment xAlign,
+                                      YAlignment yAlign, bool shadow, int shadowDistance,
                                       RenderFontStyle weight, bool filter)
 {
     if (!text || !font)
         return 0.0f;
     const int width = MeasureFontText(font, text, size, weight);
     const Vec2 at = PlaceText(rect, width, size, xAlign, yAlign);
-    return static_cast<float>(RenderFontText(font, text, Rect(at.x, at.y, 0.0f, 0.0f), GraphicsFont::drawFlags,
-                                             size, color, shadow, shadowDistance, weight, filter));
+    return static_cast<float>(RenderFontText(font, text, Rect(at.x, at.y, 0.0f, 0.0f),
+                                             GraphicsFont::drawFlags, size, color, shadow, shadowDistance,
+                                             weight, filter));
 }
 
-float GraphicsCanvas::RenderText(const Rect& rect, const Color& color, const char* text, const GraphicsFont* font,
-                                 int size, XAlignment xAlign, YAlignment yAlign, bool shadow, int shadowDistance,
-                                 RenderFontStyle weight, bool filter)
+float GraphicsCanvas::RenderText(const Rect& rect, const Color& color, const char* text,
+                                 const GraphicsFont* font, int size, XAlignment xAlign, YAlignment yAlign,
+                                 bool shadow, int shadowDistance, RenderFontStyle weight, bool filter)
 {
-    return DrawAlignedText(rect, color, text, font, size, xAlign, yAlign, shadow, shadowDistance, weight, filter);
+    return DrawAlignedText(rect, color, text, font, size, xAlign, yAlign, shadow, shadowDistance, weight,
+                           filter);
 }
 
-float GraphicsCanvas::RenderText(const Rect& rect, const Color& color, const char16_t* text, const GraphicsFont* font,
-                                 int size, XAlignment xAlign, YAlignment yAlign, bool shadow, int shadowDistance,
-                                 RenderFontStyle weight, bool filter)
+float GraphicsCanvas::RenderText(const Rect& rect, const Color& color, const char16_t* text,
+                                 const GraphicsFont* font, int size, XAlignment xAlign, YAlignment yAlign,
+                                 bool shadow, int shadowDistance, RenderFontStyle weight, bool filter)
 {
-    return DrawAlignedText(rect, color, text, font, size, xAlign, yAlign, shadow, shadowDistance, weight, filter);
+    return DrawAlignedText(rect, color, text, font, size, xAlign, yAlign, shadow, shadowDistance, weight,
+                           filter);
 }
 
 float GraphicsCanvas::RenderText(int x, int y, const Color& color, const char* text, const GraphicsFont* font,
-                                 int size, XAlignment xAlign, YAlignment yAlign, bool shadow, int shadowDistance,
-                                 RenderFontStyle weight, bool filter)
+                                 int size, XAlignment xAlign, YAlignment yAlign, bool shadow,
+                                 int shadowDistance, RenderFontStyle weight, bool filter)
 {
-    return DrawAlignedText(Rect(static_cast<float>(x), static_cast<float>(y), 0.0f, 0.0f), color, text, font, size,
-                           xAlign, yAlign, shadow, shadowDistance, weight, filter);
+    return DrawAlignedText(Rect(static_cast<float>(x), static_cast<float>(y), 0.0f, 0.0f), color, text, font,
+                           size, xAlign, yAlign, shadow, shadowDistance, weight, filter);
 }
 
-float GraphicsCanvas::RenderText(int x, int y, const Color& color, const char16_t* text, const GraphicsFont* font,
-                                 int size, XAlignment xAlign, YAlignment yAlign, bool shadow, int shadowDistance,
-                                 RenderFontStyle weight, bool filter)
+float GraphicsCanvas::RenderText(int x, int y, const Color& color, const char16_t* text,
+                                 const GraphicsFont* font, int size, XAlignment xAlign, YAlignment yAlign,
+                                 bool shadow, int shadowDistance, RenderFontStyle weight, bool filter)
 {
-    return DrawAlignedText(Rect(static_cast<float>(x), static_cast<float>(y), 0.0f, 0.0f), color, text, font, size,
-                           xAlign, yAlign, shadow, shadowDistance, weight, filter);
+    return DrawAlignedText(Rect(static_cast<float>(x), static_cast<float>(y), 0.0f, 0.0f), color, text, font,
+                           size, xAlign, yAlign, shadow, shadowDistance, weight, filter);
 }
 
-float GraphicsCanvas::RenderText(const Rect& rect, const char16_t* text, const std::string& styleName, float alpha,
-                                 XAlignment xAlign, YAlignment yAlign)
+float GraphicsCanvas::RenderText(const Rect& rect, const char16_t* text, const std::string& styleName,
+                                 float alpha, XAlignment xAlign, YAlignment yAlign)
 {
     const FontStyle* style = Style(styleName);
     if (!style)
@@ -655,16 +661,16 @@ float GraphicsCanvas::RenderText(int x, int y, const char* text, const std::stri
     if (!style)
         return 0.0f;
     const Color color(style->color.r, style->color.g, style->color.b, alpha);
-    return DrawAlignedText(Rect(static_cast<float>(x), static_cast<float>(y), 0.0f, 0.0f), color, text, style->font,
-                           style->size, xAlign, yAlign, style->dropShadow, style->shadowDistance, style->weight,
-                           style->filter);
+    return DrawAlignedText(Rect(static_cast<float>(x), static_cast<float>(y), 0.0f, 0.0f), color, text,
+                           style->font, style->size, xAlign, yAlign, style->dropShadow, style->shadowDistance,
+                           style->weight, style->filter);
 }
 
-float GraphicsCanvas::RenderText(int x, int y, const char16_t* text, const std::string& styleName, float alpha,
-                                 XAlignment xAlign, YAlignment yAlign)
+float GraphicsCanvas::RenderText(int x, int y, const char16_t* text, const std::string& styleName,
+                                 float alpha, XAlignment xAlign, YAlignment yAlign)
 {
-    return RenderText(Rect(static_cast<float>(x), static_cast<float>(y), 0.0f, 0.0f), text, styleName, alpha, xAlign,
-                      yAlign);
+    return RenderText(Rect(static_cast<float>(x), static_cast<float>(y), 0.0f, 0.0f), text, styleName, alpha,
+                      xAlign, yAlign);
 }
 
 float GraphicsCanvas::RenderTextBox(int x, int y, const Color& boxColor, const char16_t* text,
@@ -686,12 +692,13 @@ float GraphicsCanvas::RenderTextBox(int x, int y, const Color& boxColor, const c
     RenderRect(Rect(static_cast<float>(boxX), static_cast<float>(boxY), static_cast<float>(boxWidth),
                     static_cast<float>(boxHeight)),
                boxColor);
-    return RenderText(textX, textY, textColor ? *textColor : kWhite, text, font, size, X_ALIGN_LEFT, Y_ALIGN_TOP,
-                      shadow, shadowDistance, weight, false);
+    return RenderText(textX, textY, textColor ? *textColor : kWhite, text, font, size, X_ALIGN_LEFT,
+                      Y_ALIGN_TOP, shadow, shadowDistance, weight, false);
 }
 
 float GraphicsCanvas::RenderTextBox(int x, int y, const Color& boxColor, const char16_t* text,
-                                    const std::string& styleName, float alpha, bool centered, const Color* textColor)
+                                    const std::string& styleName, float alpha, bool centered,
+                                    const Color* textColor)
 {
     const FontStyle* style = Style(styleName);
     if (!style)
@@ -701,14 +708,14 @@ float GraphicsCanvas::RenderTextBox(int x, int y, const Color& boxColor, const c
                          style->shadowDistance, style->weight);
 }
 
-float GraphicsCanvas::RenderColoredText(int x, int y, const std::u16string& text, const std::string& styleName,
-                                        const Color& color)
+float GraphicsCanvas::RenderColoredText(int x, int y, const std::u16string& text,
+                                        const std::string& styleName, const Color& color)
 {
     const FontStyle* style = Style(styleName);
     if (!style)
         return 0.0f;
-    return RenderTextBox(x, y, Color(0.0f, 0.0f, 0.0f, 0.0f), text.c_str(), style->font, style->size, false, &color,
-                         style->dropShadow, style->shadowDistance, style->weight);
+    return RenderTextBox(x, y, Color(0.0f, 0.0f, 0.0f, 0.0f), text.c_str(), style->font, style->size, false,
+                         &color, style->dropShadow, style->shadowDistance, style->weight);
 }
 
 float GraphicsCanvas::RenderColoredText(int x, int y, const std::string& text, const std::string& styleName,
@@ -718,8 +725,8 @@ float GraphicsCanvas::RenderColoredText(int x, int y, const std::string& text, c
 }
 
 void GraphicsCanvas::RenderTextParagraph(int x, int y, const Color& textColor, const Color& boxColor,
-                                         const std::vector<std::u16string>& lines, const std::string& styleName,
-                                         bool centered)
+                                         const std::vector<std::u16string>& lines,
+                                         const std::string& styleName, bool centered)
 {
     if (lines.empty())
         return;
@@ -731,11 +738,11 @@ void GraphicsCanvas::RenderTextParagraph(int x, int y, const Color& textColor, c
     for (size_t i = 1; i < lines.size(); ++i)
         if (lines[i].size() > lines[longest].size())
             longest = i;
-    const float boxWidth =
-        static_cast<float>(MeasureFontText(style->font, lines[longest].c_str(), style->size, style->weight) +
-                           2 * textBoxMargin);
+    const float boxWidth = static_cast<float>(
+        MeasureFontText(style->font, lines[longest].c_str(), style->size, style->weight) + 2 * textBoxMargin);
     const float lineHeight = static_cast<float>(style->size + 2);
-    const float boxHeight = static_cast<float>(lines.size()) * lineHeight + static_cast<float>(2 * textBoxMargin);
+    const float boxHeight =
+        static_cast<float>(lines.size()) * lineHeight + static_cast<float>(2 * textBoxMargin);
     float originX = static_cast<float>(x);
     float originY = static_cast<float>(y);
     if (centered) {

@@ -149,7 +149,8 @@ public:
     // A filled rectangle, alpha-blended.
     void RenderRect(const Rect& rect, const Color& color);
     // A texture's texel rectangle over the screen rectangle, alpha-blended; nothing without a texture.
-    void RenderRect(const Rect& rect, const Rect& textureRect, const GraphicsTexture* texture, const Color& color);
+    void RenderRect(const Rect& rect, const Rect& textureRect, const GraphicsTexture* texture,
+                    const Color& color);
     // The general form: texture (may be null) with a texel rectangle, blend factors, alpha test.
     void RenderRect(const Rect& rect, const Rect& textureRect, const RenderTexture* texture,
                     RenderBlendFactor sourceBlend, RenderBlendFactor destinationBlend, const Color& color,
@@ -168,15 +169,16 @@ public:
                                       float fraction);
     // The fan of the wipe: the centre, the hand's point, then the edge points (middles and corners,
     // each held to the rectangle) the hand has still to reach, clockwise up to the top middle.
-    static std::vector<Vec2> GetSquareRadialWipePoints(const Rect& rect, const Vec2& centerOffset, float fraction);
+    static std::vector<Vec2> GetSquareRadialWipePoints(const Rect& rect, const Vec2& centerOffset,
+                                                       float fraction);
     // A blurred copy of the rectangle of render target 0 in a temporary surface of the size (an
     // unblurred copy when the filter shader has no style "normal"); null when no surface can be
     // had or nothing is bound.
     RenderSurface* BlurFrameBuffer(int width, int height, const Rect& rect);
 
     // Text aligned in the rectangle; the width drawn.
-    float RenderText(const Rect& rect, const Color& color, const char* text, const GraphicsFont* font, int size,
-                     XAlignment xAlign, YAlignment yAlign, bool shadow, int shadowDistance,
+    float RenderText(const Rect& rect, const Color& color, const char* text, const GraphicsFont* font,
+                     int size, XAlignment xAlign, YAlignment yAlign, bool shadow, int shadowDistance,
                      RenderFontStyle weight, bool filter);
     float RenderText(const Rect& rect, const Color& color, const char16_t* text, const GraphicsFont* font,
                      int size, XAlignment xAlign, YAlignment yAlign, bool shadow, int shadowDistance,
@@ -185,14 +187,14 @@ public:
     float RenderText(int x, int y, const Color& color, const char* text, const GraphicsFont* font, int size,
                      XAlignment xAlign, YAlignment yAlign, bool shadow, int shadowDistance,
                      RenderFontStyle weight, bool filter);
-    float RenderText(int x, int y, const Color& color, const char16_t* text, const GraphicsFont* font, int size,
-                     XAlignment xAlign, YAlignment yAlign, bool shadow, int shadowDistance,
+    float RenderText(int x, int y, const Color& color, const char16_t* text, const GraphicsFont* font,
+                     int size, XAlignment xAlign, YAlignment yAlign, bool shadow, int shadowDistance,
                      RenderFontStyle weight, bool filter);
     // With the font style of the record; its colour with the alpha given.
     float RenderText(const Rect& rect, const char16_t* text, const std::string& styleName, float alpha,
                      XAlignment xAlign, YAlignment yAlign);
-    float RenderText(int x, int y, const char* text, const std::string& styleName, float alpha, XAlignment xAlign,
-                     YAlignment yAlign);
+    float RenderText(int x, int y, const char* text, const std::string& styleName, float alpha,
+                     XAlignment xAlign, YAlignment yAlign);
     float RenderText(int x, int y, const char16_t* text, const std::string& styleName, float alpha,
                      XAlignment xAlign, YAlignment yAlign);
     // Text on a filled box reaching 3 pixels around it; centred about (x, y) or from its top left.
@@ -201,16 +203,18 @@ public:
                         int size, bool centered, const Color* textColor, bool shadow, int shadowDistance,
                         RenderFontStyle weight);
     // With the style's font; the text colour given, else the style's with the alpha given.
-    float RenderTextBox(int x, int y, const Color& boxColor, const char16_t* text, const std::string& styleName,
-                        float alpha, bool centered, const Color* textColor);
+    float RenderTextBox(int x, int y, const Color& boxColor, const char16_t* text,
+                        const std::string& styleName, float alpha, bool centered, const Color* textColor);
     // Text in the colour with the style's font, on an invisible box.
     float RenderColoredText(int x, int y, const std::u16string& text, const std::string& styleName,
                             const Color& color);
-    float RenderColoredText(int x, int y, const std::string& text, const std::string& styleName, const Color& color);
+    float RenderColoredText(int x, int y, const std::string& text, const std::string& styleName,
+                            const Color& color);
     // The lines one under the other on one box as wide as the longest line (by characters); nothing
     // for no lines.
     void RenderTextParagraph(int x, int y, const Color& textColor, const Color& boxColor,
-                             const std::vector<std::u16string>& lines, const std::string& styleName, bool centered);
+                             const std::vector<std::u16string>& lines, const std::string& styleName,
+                             bool centered);
 
 private:
     struct TemporarySurface

@@ -1,7 +1,8 @@
 // The graphics core the engine creates at start-up. It loads the render device module named by
-// the host's settings and owns the device, its primary surface, the canvas, the five graphics
-// resource managers (textures, fonts, shaders, meshes, animations), the basic and overlay shaders,
-// the default font, the basic vertex declaration and the default and empty textures. It turns the
+// the host's settings and owns the device, its primary surface, the canvas (made with the engine,
+// so it loads its filter shader through it), the five graphics resource managers (textures, fonts,
+// shaders, meshes, animations), the basic and overlay shaders, the default font, the basic vertex
+// declaration and the default and empty textures. It turns the
 // user's options into device settings, quality levels and the render generation every frame,
 // draws the display's widgets and the statistics lines, presents the frame, carries its device
 // objects through a device reset and writes screenshots. While it lives it is the options' source
@@ -21,8 +22,7 @@
 // TODO(stand-in): the resource evictor (its step after each manager's budget upkeep; the frame's
 // eviction runs here meanwhile), the scene and shadow-map renderers' shared resources and the
 // normal renderer's render targets (made, remade on a generation or shadow-size change and
-// released here once those renderers exist), the canvas's own reset of its default state and
-// device objects beyond what GraphicsCanvas has today.
+// released here once those renderers exist).
 #pragma once
 
 #include "core/Rect.h"

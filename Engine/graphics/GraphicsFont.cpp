@@ -71,12 +71,13 @@ int WalkText(RenderFont& device, const Char* text, const Rect& position, unsigne
         run[length] = 0;
         if (shadow) {
             Color black(0.0f, 0.0f, 0.0f, GraphicsFont::shadowAlpha * current.a);
-            Rect shadowRect(x + static_cast<float>(shadowDistance), position.y + static_cast<float>(shadowDistance),
-                            position.width, position.height);
+            Rect shadowRect(x + static_cast<float>(shadowDistance),
+                            position.y + static_cast<float>(shadowDistance), position.width, position.height);
             device.DrawText(run, length, shadowRect, flags, black.PackARGB(), size, currentWeight, filter);
         }
         Rect rect(x, position.y, position.width, position.height);
-        const int width = device.DrawText(run, length, rect, flags, current.PackARGB(), size, currentWeight, filter);
+        const int width =
+            device.DrawText(run, length, rect, flags, current.PackARGB(), size, currentWeight, filter);
         x += static_cast<float>(width);
         total += width;
         length = 0;
@@ -86,7 +87,8 @@ int WalkText(RenderFont& device, const Char* text, const Rect& position, unsigne
     for (size_t i = 0; text[i] != 0;) {
         const unsigned int c = Code(text[i]);
         const unsigned int next = Code(text[i + 1]);
-        const unsigned int bits = GraphicsFont::ProcessCharacter(c, next, pendingWeight, pending, processCodes);
+        const unsigned int bits =
+            GraphicsFont::ProcessCharacter(c, next, pendingWeight, pending, processCodes);
         if (bits & GraphicsFont::CHARACTER_CUTS_RUN)
             drawRun();
         if (bits & GraphicsFont::CHARACTER_OUTPUT) {
@@ -106,7 +108,7 @@ int WalkText(RenderFont& device, const Char* text, const Rect& position, unsigne
 
 template <class Char>
 int DrawRuns(const GraphicsFont* font, const Char* text, const Rect& position, unsigned int flags, int size,
-               const Color& color, bool shadow, int shadowDistance, RenderFontStyle weight, bool filter)
+             const Color& color, bool shadow, int shadowDistance, RenderFontStyle weight, bool filter)
 {
     if (!text)
         return 0;
@@ -118,7 +120,8 @@ int DrawRuns(const GraphicsFont* font, const Char* text, const Rect& position, u
 
 } // namespace
 
-GraphicsFont::GraphicsFont(BaseResourceManager* manager, const std::string& fileName, GraphicsEngine* graphics)
+GraphicsFont::GraphicsFont(BaseResourceManager* manager, const std::string& fileName,
+                           GraphicsEngine* graphics)
     : Resource(manager, fileName), m_graphics(graphics)
 {
 }
@@ -193,8 +196,8 @@ bool GraphicsFont::GetPaletteColor(unsigned int letter, Color& color)
     return false;
 }
 
-unsigned int GraphicsFont::ProcessCharacter(unsigned int character, unsigned int next, RenderFontStyle& weight,
-                                            Color& color, bool processCodes)
+unsigned int GraphicsFont::ProcessCharacter(unsigned int character, unsigned int next,
+                                            RenderFontStyle& weight, Color& color, bool processCodes)
 {
     if (!processCodes)
         return CHARACTER_OUTPUT;
@@ -249,14 +252,14 @@ int RenderFontText(const GraphicsFont* font, const char* text, const Rect& posit
 
 int MeasureFontText(const GraphicsFont* font, const char16_t* text, int size, RenderFontStyle weight)
 {
-    return DrawRuns(font, text, Rect(), GraphicsFont::measureFlags, size, Color(1.0f, 1.0f, 1.0f, 1.0f), false,
-                      0, weight, false);
+    return DrawRuns(font, text, Rect(), GraphicsFont::measureFlags, size, Color(1.0f, 1.0f, 1.0f, 1.0f),
+                    false, 0, weight, false);
 }
 
 int MeasureFontText(const GraphicsFont* font, const char* text, int size, RenderFontStyle weight)
 {
-    return DrawRuns(font, text, Rect(), GraphicsFont::measureFlags, size, Color(1.0f, 1.0f, 1.0f, 1.0f), false,
-                      0, weight, false);
+    return DrawRuns(font, text, Rect(), GraphicsFont::measureFlags, size, Color(1.0f, 1.0f, 1.0f, 1.0f),
+                    false, 0, weight, false);
 }
 
 } // namespace GAME

@@ -25,7 +25,7 @@ const VertexElement g_quadElements[2] = {
     {0, VERTEX_USAGE_POSITION, VERTEX_TYPE_FLOAT2},
     {0, VERTEX_USAGE_TEXCOORD0, VERTEX_TYPE_FLOAT2},
 };
-const float g_quadVertices[16] = {-1.0f, -1.0f, 0.0f, 0.0f, -1.0f, 1.0f, 0.0f, 1.0f,
+const float g_quadVertices[16] = {-1.0f, -1.0f, 0.0f, 0.0f, -1.0f, 1.0f,  0.0f, 1.0f,
                                   1.0f,  1.0f,  1.0f, 1.0f, 1.0f,  -1.0f, 1.0f, 0.0f};
 const uint16_t g_quadIndices[6] = {0, 1, 2, 0, 2, 3};
 constexpr unsigned int quadStride = 16;
@@ -238,8 +238,8 @@ void GraphicsNoiseGen::Generate(GraphicsCanvas& canvas, NoiseTexture& texture, f
 
     const int size = static_cast<int>(texture.GetSize());
     // A texture of no size has nothing to draw into.
-    if (size <= 0 || !m_device || !m_shader || !m_shader->GetIsReadyToUse() || !m_declaration || !m_vertexBuffer ||
-        !m_indexBuffer)
+    if (size <= 0 || !m_device || !m_shader || !m_shader->GetIsReadyToUse() || !m_declaration ||
+        !m_vertexBuffer || !m_indexBuffer)
         return;
     const int baseStyle = m_shader->FindStyleByName(compositeBaseStyle);
     const int addStyle = m_shader->FindStyleByName(compositeAddStyle);
@@ -255,9 +255,9 @@ void GraphicsNoiseGen::Generate(GraphicsCanvas& canvas, NoiseTexture& texture, f
     m_device->SetIndices(m_indexBuffer);
 
     const bool converting = texture.IsNormalMap() && convert != GraphicsShader2::noStyle;
-    RenderSurface* target = converting ? canvas.CreateTemporaryTextureSurface(size, size, RENDER_FORMAT_RGBA,
-                                                                              RENDER_FORMAT_NONE)
-                                       : texture.GetRenderSurface();
+    RenderSurface* target =
+        converting ? canvas.CreateTemporaryTextureSurface(size, size, RENDER_FORMAT_RGBA, RENDER_FORMAT_NONE)
+                   : texture.GetRenderSurface();
     if (!target)
         return;
     canvas.SetTargetSurface(target);

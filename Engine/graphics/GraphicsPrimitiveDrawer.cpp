@@ -144,7 +144,8 @@ void GraphicsPrimitiveDrawer::End()
         m_batchVertices = static_cast<Vertex*>(vertices);
         m_batchIndices = indices;
     }
-    std::memcpy(m_batchVertices + m_batchVertexCount, m_localVertices, size_t(m_numLocalVertices) * sizeof(Vertex));
+    std::memcpy(m_batchVertices + m_batchVertexCount, m_localVertices,
+                size_t(m_numLocalVertices) * sizeof(Vertex));
     for (int i = 0; i < newIndices; ++i)
         m_batchIndices[m_batchIndexCount + i] = static_cast<uint32_t>(m_batchVertexCount + i);
     m_batchVertexCount += m_numLocalVertices;
@@ -270,8 +271,9 @@ void GraphicsPrimitiveDrawer::SetRegion(Region* region)
         return;
     const IntVec3& offset = region->GetOffsetFromWorld();
     const IntVec3& cameraOffset = m_cameraRegion->GetOffsetFromWorld();
-    m_regionOffset = Vec3(static_cast<float>(offset.x - cameraOffset.x), static_cast<float>(offset.y - cameraOffset.y),
-                          static_cast<float>(offset.z - cameraOffset.z));
+    m_regionOffset =
+        Vec3(static_cast<float>(offset.x - cameraOffset.x), static_cast<float>(offset.y - cameraOffset.y),
+             static_cast<float>(offset.z - cameraOffset.z));
 }
 
 void GraphicsPrimitiveDrawer::Enable2DMode(const Viewport& viewport)
@@ -386,7 +388,8 @@ void DrawArrow(GraphicsPrimitiveDrawer& drawer, const Vec3& from, const Vec3& to
     drawer.End();
 }
 
-void Draw2DOrientedQuad(GraphicsPrimitiveDrawer& drawer, const Vec2& center, const Vec2& toward, const Vec2& size)
+void Draw2DOrientedQuad(GraphicsPrimitiveDrawer& drawer, const Vec2& center, const Vec2& toward,
+                        const Vec2& size)
 {
     const float dx = toward.x - center.x;
     const float dy = toward.y - center.y;
@@ -398,7 +401,8 @@ void Draw2DOrientedQuad(GraphicsPrimitiveDrawer& drawer, const Vec2& center, con
     const float halfLength = size.y * 0.5f;
     const float halfWidth = size.x * 0.5f;
     auto corner = [&](float along, float across) {
-        return Vec2(center.x + forward.x * along + side.x * across, center.y + forward.y * along + side.y * across);
+        return Vec2(center.x + forward.x * along + side.x * across,
+                    center.y + forward.y * along + side.y * across);
     };
     const Vec2 corners[4] = {corner(halfLength, -halfWidth), corner(halfLength, halfWidth),
                              corner(-halfLength, halfWidth), corner(-halfLength, -halfWidth)};

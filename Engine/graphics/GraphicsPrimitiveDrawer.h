@@ -144,6 +144,7 @@ void DrawArrow(GraphicsPrimitiveDrawer& drawer, const Vec3& from, const Vec3& to
                const Color& outlineColor, const Vec3& up);
 // A textured quad on the ground plane (y = 0), centred on centre (x, z), its length axis pointing at
 // toward; size is (width across, length along). Nothing when toward is centre.
-void Draw2DOrientedQuad(GraphicsPrimitiveDrawer& drawer, const Vec2& center, const Vec2& toward, const Vec2& size);
+void Draw2DOrientedQuad(GraphicsPrimitiveDrawer& drawer, const Vec2& center, const Vec2& toward,
+                        const Vec2& size);
 
 } // namespace GAME

@@ -50,8 +50,8 @@ void NoiseTexture::Load(const LoadTable& constTable)
     const int size = table.GetInt("size", 0);
     m_size = size > 0 ? static_cast<unsigned int>(size) : 0u;
     if (m_size > maxSize) {
-        LogPrintf(1, "Noise texture '%s' asks for a %u x %u surface; it is not made", GetObjectName().c_str(), m_size,
-                  m_size);
+        LogPrintf(1, "Noise texture '%s' asks for a %u x %u surface; it is not made", GetObjectName().c_str(),
+                  m_size, m_size);
         m_size = 0;
     }
     m_normalMap = table.GetBool("normalMap", false);
@@ -74,7 +74,8 @@ bool NoiseTexture::InitalizeSurface()
     m_renderSurface = device->CreateTextureSurface(static_cast<int>(m_size), static_cast<int>(m_size),
                                                    RENDER_FORMAT_RGBA, RENDER_FORMAT_NONE);
     if (!m_renderSurface)
-        LogPrintf(1, "Noise texture '%s': the device made no %u x %u surface", GetObjectName().c_str(), m_size, m_size);
+        LogPrintf(1, "Noise texture '%s': the device made no %u x %u surface", GetObjectName().c_str(),
+                  m_size, m_size);
     return m_renderSurface != nullptr;
 }
 
@@ -92,7 +93,8 @@ RenderTexture* NoiseTexture::GetTexture() const
     return m_renderSurface ? m_renderSurface->GetTexture() : nullptr;
 }
 
-void NoiseTexture::UpdateLayers(unsigned int tileCount, float elapsedMilliseconds, RandomUniformLocked& random)
+void NoiseTexture::UpdateLayers(unsigned int tileCount, float elapsedMilliseconds,
+                                RandomUniformLocked& random)
 {
     if (tileCount == 0)
         return;
@@ -116,8 +118,9 @@ void NoiseTexture::SetShaderParams(GraphicsShader2& shader, const std::vector<Re
     static const Name blendFactor = Name::Create("blendFactor");
     static const Name level = Name::Create("level");
     static const Name textureScale = Name::Create("textureScale");
-    static const Name textures[8] = {Name::Create("texture0"), Name::Create("texture1"), Name::Create("texture2"),
-                                     Name::Create("texture3"), Name::Create("texture4"), Name::Create("texture5"),
+    static const Name textures[8] = {Name::Create("texture0"), Name::Create("texture1"),
+                                     Name::Create("texture2"), Name::Create("texture3"),
+                                     Name::Create("texture4"), Name::Create("texture5"),
                                      Name::Create("texture6"), Name::Create("texture7")};
 
     auto tile = [&tiles](uint32_t index) { return index < tiles.size() ? tiles[index] : nullptr; };

@@ -58,13 +58,20 @@ FontStyle* StyleManager::LoadStyle(const std::string& recordName)
         const char* value = table ? table->GetValue(key, fallback.c_str()) : nullptr;
         return std::string(value ? value : fallback.c_str());
     };
-    auto number = [table](const char* key, int fallback) { return table ? table->GetInt(key, fallback) : fallback; };
-    auto real = [table](const char* key, float fallback) { return table ? table->GetFloat(key, fallback) : fallback; };
-    auto flag = [table](const char* key, bool fallback) { return table ? table->GetBool(key, fallback) : fallback; };
+    auto number = [table](const char* key, int fallback) {
+        return table ? table->GetInt(key, fallback) : fallback;
+    };
+    auto real = [table](const char* key, float fallback) {
+        return table ? table->GetFloat(key, fallback) : fallback;
+    };
+    auto flag = [table](const char* key, bool fallback) {
+        return table ? table->GetBool(key, fallback) : fallback;
+    };
 
     LocalizationManager* localization = LocalizationManager::Instance();
     const char* specialFont = localization ? localization->GetSpecialFont() : nullptr;
-    std::string fontName = specialFont && *specialFont ? std::string(specialFont) : text("fontName", defaultFontName);
+    std::string fontName =
+        specialFont && *specialFont ? std::string(specialFont) : text("fontName", defaultFontName);
     int size = number("fontSize", defaultFontSize);
     int shadowDistance = number("fontShadowDistance", 1);
 
@@ -87,7 +94,8 @@ FontStyle* StyleManager::LoadStyle(const std::string& recordName)
     style->size = size;
     style->shadowDistance = shadowDistance;
     style->font = graphics ? graphics->LoadFont(fontName) : nullptr;
-    style->color = Color(real("fontColorRed", 1.0f), real("fontColorGreen", 1.0f), real("fontColorBlue", 1.0f), 1.0f);
+    style->color =
+        Color(real("fontColorRed", 1.0f), real("fontColorGreen", 1.0f), real("fontColorBlue", 1.0f), 1.0f);
     style->dropShadow = flag("fontDropShadow", false);
     const bool bold = flag("fontAttribBold", false);
     const bool italic = flag("fontAttribItalic", false);

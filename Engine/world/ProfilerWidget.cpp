@@ -138,9 +138,10 @@ void ProfilerWidget::Render(GraphicsCanvas& canvas) const
     const float width = static_cast<float>(canvas.GetWidth());
     const float height = static_cast<float>(canvas.GetHeight());
     auto text = [&](float x, float y, const std::string& line) {
-        canvas.RenderText(static_cast<int>(x), static_cast<int>(y), m_style->color, line.c_str(), m_style->font,
-                          m_style->size, GraphicsCanvas::X_ALIGN_LEFT, GraphicsCanvas::Y_ALIGN_TOP,
-                          m_style->dropShadow, m_style->shadowDistance, m_style->weight, m_style->filter);
+        canvas.RenderText(static_cast<int>(x), static_cast<int>(y), m_style->color, line.c_str(),
+                          m_style->font, m_style->size, GraphicsCanvas::X_ALIGN_LEFT,
+                          GraphicsCanvas::Y_ALIGN_TOP, m_style->dropShadow, m_style->shadowDistance,
+                          m_style->weight, m_style->filter);
     };
 
     // The block list: a line per block (font height + 2 apart, 5 below the top, moved up by the

@@ -59,18 +59,10 @@ TEST_F(CanvasTest, DefaultStateSetsEveryStateInItsOrder)
 {
     GraphicsCanvas& canvas = Begin();
     canvas.SetDefaultState();
-    std::vector<std::string> expected = {"SetVertexShader(null)",
-                                         "SetPixelShader(null)",
-                                         "SetColorWriteMode(1)",
-                                         "SetAlphaWriteMode(1)",
-                                         "SetDepthWriteMode(1)",
-                                         "SetDepthTestFunction(3)",
-                                         "SetAlphaTestFunction(7)",
-                                         "SetAlphaReference(0)",
-                                         "SetSourceBlend(0)",
-                                         "SetDestinationBlend(1)",
-                                         "SetShaderState20(0)",
-                                         "SetShaderState21(0)"};
+    std::vector<std::string> expected = {
+        "SetVertexShader(null)", "SetPixelShader(null)",    "SetColorWriteMode(1)",    "SetAlphaWriteMode(1)",
+        "SetDepthWriteMode(1)",  "SetDepthTestFunction(3)", "SetAlphaTestFunction(7)", "SetAlphaReference(0)",
+        "SetSourceBlend(0)",     "SetDestinationBlend(1)",  "SetShaderState20(0)",     "SetShaderState21(0)"};
     for (int stage = 0; stage < 8; ++stage)
         expected.push_back("SetTexture(" + std::to_string(stage) + ", null)");
     for (int stage = 0; stage < 16; ++stage) {
@@ -122,8 +114,9 @@ TEST_F(CanvasTest, ClippingIsCutAtTheResolutionAndNeverNegative)
     canvas.SetClippingRect(Rect(100, 100, 50, 60));
     canvas.SetClippingRect(Rect(900, 700, 50, 50)); // wholly past the edges
     canvas.ClearClippingRect();
-    EXPECT_EQ(Calls(), (std::vector<std::string>{"SetScissorRect(700, 500, 100, 100)", "SetScissorRect(100, 100, 50, 60)",
-                                                 "SetScissorRect(900, 700, 0, 0)", "SetScissorRect(0, 0, 800, 600)"}));
+    EXPECT_EQ(Calls(), (std::vector<std::string>{
+                           "SetScissorRect(700, 500, 100, 100)", "SetScissorRect(100, 100, 50, 60)",
+                           "SetScissorRect(900, 700, 0, 0)", "SetScissorRect(0, 0, 800, 600)"}));
 }
 
 TEST_F(CanvasTest, RectanglesRoundBindBlendAndPutTheBlendBack)
@@ -141,7 +134,8 @@ TEST_F(CanvasTest, RectanglesRoundBindBlendAndPutTheBlendBack)
     canvas.RenderRect(Rect(0, 0, 8, 8), Rect(0, 0, 8, 8), static_cast<const GraphicsTexture*>(nullptr),
                       Color(1, 1, 1, 1));
     EXPECT_TRUE(Calls().empty());
-    GraphicsTexture* texture = LoadTexture("Textures/t.tex", DataKit::TextureWriter::SolidDds(32, 16, 0xFFFFFFFFu));
+    GraphicsTexture* texture =
+        LoadTexture("Textures/t.tex", DataKit::TextureWriter::SolidDds(32, 16, 0xFFFFFFFFu));
     canvas.RenderRect(Rect(0, 0, 8, 8), Rect(8, 4, 16, 8), texture, Color(1, 1, 1, 1));
     calls = Calls();
     ASSERT_FALSE(calls.empty());
@@ -179,8 +173,9 @@ TEST_F(CanvasTest, RadialWipeFillsWhatTheHandHasNotSwept)
         return true;
     };
     // Centre, hand, then the edge points clockwise from the hand up to the top middle.
-    EXPECT_TRUE(near(GraphicsCanvas::GetSquareRadialWipePoints(square, Vec2(), 0.0f),
-                     {{50, 50}, {50, 0}, {100, 0}, {100, 50}, {100, 100}, {50, 100}, {0, 100}, {0, 50}, {0, 0}, {50, 0}}));
+    EXPECT_TRUE(near(
+        GraphicsCanvas::GetSquareRadialWipePoints(square, Vec2(), 0.0f),
+        {{50, 50}, {50, 0}, {100, 0}, {100, 50}, {100, 100}, {50, 100}, {0, 100}, {0, 50}, {0, 0}, {50, 0}}));
     EXPECT_TRUE(near(GraphicsCanvas::GetSquareRadialWipePoints(square, Vec2(), 0.25f),
                      {{50, 50}, {100, 50}, {100, 100}, {50, 100}, {0, 100}, {0, 50}, {0, 0}, {50, 0}}));
     EXPECT_TRUE(near(GraphicsCanvas::GetSquareRadialWipePoints(square, Vec2(), 1.0f), {{50, 50}, {50, 0}}));
@@ -252,9 +247,11 @@ TEST(FontCodes, CaretsAmpersandsAndBracesFollowTheirRules)
     RenderFontStyle weight = RENDER_FONT_NORMAL;
     Color color = white;
     using F = GraphicsFont;
-    EXPECT_EQ(F::ProcessCharacter('^', 'R', weight, color, true), F::CHARACTER_CONSUMES_NEXT | F::CHARACTER_CUTS_RUN);
+    EXPECT_EQ(F::ProcessCharacter('^', 'R', weight, color, true),
+              F::CHARACTER_CONSUMES_NEXT | F::CHARACTER_CUTS_RUN);
     EXPECT_EQ(color, Color(1.0f, 0.258f, 0.0f, 0.5f)); // palette red, alpha kept
-    EXPECT_EQ(F::ProcessCharacter('^', 'c', weight, color, true), F::CHARACTER_CONSUMES_NEXT | F::CHARACTER_CUTS_RUN);
+    EXPECT_EQ(F::ProcessCharacter('^', 'c', weight, color, true),
+              F::CHARACTER_CONSUMES_NEXT | F::CHARACTER_CUTS_RUN);
     EXPECT_EQ(color, Color(0.0f, 1.0f, 1.0f, 0.5f)); // either case
     color = white;
     EXPECT_EQ(F::ProcessCharacter('^', 'X', weight, color, true), F::CHARACTER_CONSUMES_NEXT); // no colour
@@ -262,11 +259,14 @@ TEST(FontCodes, CaretsAmpersandsAndBracesFollowTheirRules)
     EXPECT_EQ(color, white);
     EXPECT_EQ(F::ProcessCharacter('^', '^', weight, color, true), F::CHARACTER_OUTPUT);
     EXPECT_EQ(F::ProcessCharacter('^', 0, weight, color, true), 0u);
-    EXPECT_EQ(F::ProcessCharacter('&', 'b', weight, color, true), F::CHARACTER_CONSUMES_NEXT | F::CHARACTER_CUTS_RUN);
+    EXPECT_EQ(F::ProcessCharacter('&', 'b', weight, color, true),
+              F::CHARACTER_CONSUMES_NEXT | F::CHARACTER_CUTS_RUN);
     EXPECT_EQ(weight, RENDER_FONT_BOLD);
-    EXPECT_EQ(F::ProcessCharacter('&', 'I', weight, color, true), F::CHARACTER_CONSUMES_NEXT | F::CHARACTER_CUTS_RUN);
+    EXPECT_EQ(F::ProcessCharacter('&', 'I', weight, color, true),
+              F::CHARACTER_CONSUMES_NEXT | F::CHARACTER_CUTS_RUN);
     EXPECT_EQ(weight, RENDER_FONT_ITALIC);
-    EXPECT_EQ(F::ProcessCharacter('&', 'S', weight, color, true), F::CHARACTER_CONSUMES_NEXT | F::CHARACTER_CUTS_RUN);
+    EXPECT_EQ(F::ProcessCharacter('&', 'S', weight, color, true),
+              F::CHARACTER_CONSUMES_NEXT | F::CHARACTER_CUTS_RUN);
     EXPECT_EQ(weight, RENDER_FONT_NORMAL);
     EXPECT_EQ(F::ProcessCharacter('&', 'x', weight, color, true), F::CHARACTER_OUTPUT);
     EXPECT_EQ(F::ProcessCharacter('{', 'a', weight, color, true), 0u);
@@ -302,9 +302,10 @@ TEST_F(CanvasTest, TextRunsCarryTheirCodesColoursAndShadows)
     // a caret and a digit vanish; two ampersands before x draw both, before B one (then bold).
     canvas.RenderText(0, 0, white, u"a^^zb^9c&&x&&Bd&Se{f}", font, 10, GraphicsCanvas::X_ALIGN_LEFT,
                       GraphicsCanvas::Y_ALIGN_TOP, false, 0, RENDER_FONT_NORMAL, false);
-    EXPECT_EQ(Calls("DrawText"), (std::vector<std::string>{"DrawText(font, 8, \"a^bc&&x&\", 0, 0, ffffffff, 0)",
-                                                           "DrawText(font, 1, \"d\", 40, 0, ffffffff, 1)",
-                                                           "DrawText(font, 2, \"ef\", 45, 0, ffffffff, 0)"}));
+    EXPECT_EQ(Calls("DrawText"),
+              (std::vector<std::string>{"DrawText(font, 8, \"a^bc&&x&\", 0, 0, ffffffff, 0)",
+                                        "DrawText(font, 1, \"d\", 40, 0, ffffffff, 1)",
+                                        "DrawText(font, 2, \"ef\", 45, 0, ffffffff, 0)"}));
 
     // The shadow goes first, black at 0.66 of the alpha, moved right and down.
     canvas.RenderText(5, 5, Color(1, 0, 0, 1), "hi", font, 10, GraphicsCanvas::X_ALIGN_LEFT,
@@ -372,7 +373,8 @@ TEST_F(CanvasTest, FontsLoadOldAndNewFilesOnceAndRefuseWhatCannotBeAFont)
     ASSERT_NE(font->GetRenderFont(), nullptr);
     EXPECT_EQ(Calls("CreateFont"), (std::vector<std::string>{"CreateFont(Plain, 8) -> font"}));
     // A second initialisation with the device font there has nothing to do and says so.
-    EXPECT_EQ(font->Initialize(kFontBytes.data(), static_cast<int>(kFontBytes.size())), Resource::INIT_SUCCESS);
+    EXPECT_EQ(font->Initialize(kFontBytes.data(), static_cast<int>(kFontBytes.size())),
+              Resource::INIT_SUCCESS);
     EXPECT_TRUE(Calls("CreateFont").empty());
 
     GraphicsFont* old = LoadFont("Fonts/Old.fnt", {'F', 'N', 'T', 1, 0, 0});

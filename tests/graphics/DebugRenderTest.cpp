@@ -51,7 +51,8 @@ protected:
     static int LinesDrawn(const std::vector<std::string>& calls)
     {
         int lines = 0;
-        for (const std::string& call : GAME::Test::GraphicsFixture::Matching(calls, "DrawIndexedPrimitive(3,"))
+        for (const std::string& call :
+             GAME::Test::GraphicsFixture::Matching(calls, "DrawIndexedPrimitive(3,"))
             lines += std::stoi(call.substr(call.rfind(',') + 2));
         return lines;
     }

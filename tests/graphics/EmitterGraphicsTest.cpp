@@ -63,7 +63,8 @@ TEST_F(EmitterGraphicsTest, LoadedResourcesAnswerAndTheFramePassReachesTheDevice
     EXPECT_EQ(emitter->GetSortOrder(shader, style), 1000);
     EXPECT_EQ(emitter->FindStyleByName(shader, Name::Create("noSuchStyle")), GraphicsShader2::noStyle);
     EXPECT_EQ(emitter->GetNumFrames(nullptr), 0u);
-    EXPECT_EQ(emitter->FindStyleByName(nullptr, Name::Create("dLightDiffuseStyle")), GraphicsShader2::noStyle);
+    EXPECT_EQ(emitter->FindStyleByName(nullptr, Name::Create("dLightDiffuseStyle")),
+              GraphicsShader2::noStyle);
 
     // The pass of frame 1: its texture at stage 0 and the matrix in the first registers.
     Mat4 matrix;

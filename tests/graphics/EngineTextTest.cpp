@@ -60,7 +60,10 @@ protected:
             .Bool("fontFilter", true);
     }
 
-    Software::DeviceControl* Control() const { return software.Device(engine->GetGraphicsEngine()->GetRenderDevice()); }
+    Software::DeviceControl* Control() const
+    {
+        return software.Device(engine->GetGraphicsEngine()->GetRenderDevice());
+    }
 
     // Recorded text runs, fonts named without their serial.
     std::vector<std::string> Runs()
@@ -169,7 +172,8 @@ TEST_F(EngineTextTest, StyleTextParagraphsAndColouredTextUseTheStyle)
     Control()->TakeRecordedCalls();
 
     // The style's colour with the alpha given, its shadow first.
-    canvas.RenderText(10, 20, "ab", kStyleRecord, 0.5f, GraphicsCanvas::X_ALIGN_LEFT, GraphicsCanvas::Y_ALIGN_TOP);
+    canvas.RenderText(10, 20, "ab", kStyleRecord, 0.5f, GraphicsCanvas::X_ALIGN_LEFT,
+                      GraphicsCanvas::Y_ALIGN_TOP);
     EXPECT_EQ(Runs(), (std::vector<std::string>{"DrawText(font, 2, \"ab\", 11, 21, 54000000, 0)",
                                                 "DrawText(font, 2, \"ab\", 10, 20, 808040bf, 0)"}));
     // Coloured text: an invisible box, then the text in the colour given.
@@ -181,8 +185,8 @@ TEST_F(EngineTextTest, StyleTextParagraphsAndColouredTextUseTheStyle)
     EXPECT_EQ(*quad, "DrawTexturedQuad(5, 6, 11, 16, 0, 0, 0, 0, 00000000, 0)");
 
     // A paragraph: one box as wide as the longest line (by characters) + 6, lines 12 apart.
-    canvas.RenderTextParagraph(100, 100, Color(1, 1, 1, 1), Color(0, 0, 0, 0.5f),
-                               {u"a", u"abcd", u"abc"}, kStyleRecord, false);
+    canvas.RenderTextParagraph(100, 100, Color(1, 1, 1, 1), Color(0, 0, 0, 0.5f), {u"a", u"abcd", u"abc"},
+                               kStyleRecord, false);
     calls = Control()->TakeRecordedCalls();
     std::vector<std::string> draws;
     for (const std::string& call : calls)
@@ -240,7 +244,9 @@ TEST_F(EngineTextTest, TheZoneKeyNamesEachZoneBesideItsSquare)
     data.Database()
         .AddRecord(DataKit::NormalizeRecordName(ZoneManager::teleportMapRecord))
         .String("GreeceZoneList", std::vector<std::string>{"Records/Zones/Woods.dbr"});
-    data.Database().AddRecord(DataKit::NormalizeRecordName("Records/Zones/Woods.dbr")).String("ZoneNameTag", "tagWoods");
+    data.Database()
+        .AddRecord(DataKit::NormalizeRecordName("Records/Zones/Woods.dbr"))
+        .String("ZoneNameTag", "tagWoods");
     data.AddText("UI", "SimpleStringFormat", "%s0");
     data.AddText("UI", "tagWoods", "Woods");
     data.AddFile(StyleManager::defaultFontName, kFontBytes); // the key's style has no record here

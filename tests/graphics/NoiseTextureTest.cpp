@@ -38,7 +38,9 @@ std::vector<uint8_t> ReferenceTile(uint32_t tile)
 {
     std::vector<uint8_t> texels(32 * 32);
     const uint32_t seed = tile * 67777u;
-    auto at = [seed](uint32_t column, uint32_t row) { return ReferenceNoise(column % 31u + (row % 31u) * 521u + seed); };
+    auto at = [seed](uint32_t column, uint32_t row) {
+        return ReferenceNoise(column % 31u + (row % 31u) * 521u + seed);
+    };
     for (uint32_t y = 0; y < 32; ++y)
         for (uint32_t x = 0; x < 32; ++x) {
             const uint32_t l = x - 1u, r = x + 1u, u = y - 1u, d = y + 1u;
@@ -63,7 +65,9 @@ protected:
         AddNoise(kPlain, 64, false);
         AddNoise(kNormal, 32, true);
         AddNoise(kEmpty, 0, false);
-        data.Database().AddRecord(DataKit::NormalizeRecordName("Records/Noise/NotNoise.dbr")).String("Class", "SoundPak");
+        data.Database()
+            .AddRecord(DataKit::NormalizeRecordName("Records/Noise/NotNoise.dbr"))
+            .String("Class", "SoundPak");
         Start();
         graphics = engine->GetGraphicsEngine();
         canvas = graphics->GetCanvas();

@@ -46,7 +46,8 @@ struct Picture
     bool Is(int x, int y, int r, int g, int b, int tolerance = 8) const
     {
         const Pixel& p = At(x, y);
-        return std::abs(p.r - r) <= tolerance && std::abs(p.g - g) <= tolerance && std::abs(p.b - b) <= tolerance;
+        return std::abs(p.r - r) <= tolerance && std::abs(p.g - g) <= tolerance &&
+               std::abs(p.b - b) <= tolerance;
     }
     std::string Describe(int x, int y) const
     {
@@ -119,8 +120,9 @@ protected:
         data.SetDefault("skipCompatibilityChecks", "true"); // whatever the software rasteriser reports
         data.AddFile("Textures/Green.tex", DataKit::TextureWriter::SolidDds(4, 4, 0xFF00FF00u));
         data.AddFile("Textures/RedBlue.tex",
-                     DataKit::TextureWriter::Dds(8, 1, {0xFFFF0000u, 0xFFFF0000u, 0xFFFF0000u, 0xFFFF0000u, 0xFF0000FFu,
-                                                        0xFF0000FFu, 0xFF0000FFu, 0xFF0000FFu}));
+                     DataKit::TextureWriter::Dds(8, 1,
+                                                 {0xFFFF0000u, 0xFFFF0000u, 0xFFFF0000u, 0xFFFF0000u,
+                                                  0xFF0000FFu, 0xFF0000FFu, 0xFF0000FFu, 0xFF0000FFu}));
         data.AddFile("Textures/Faint.tex", DataKit::TextureWriter::SolidDds(4, 4, 0x02FFFFFFu));
         data.AddFile("Textures/Half.tex", DataKit::TextureWriter::SolidDds(4, 4, 0x80FFFFFFu));
         Start();
@@ -178,7 +180,8 @@ protected:
         if (!font)
             return nullptr;
         font->EnsureAvailable();
-        EXPECT_NE(font->GetRenderFont(), nullptr) << "the sample data's \"Fonts/Arial.fnt\" made no device font";
+        EXPECT_NE(font->GetRenderFont(), nullptr)
+            << "the sample data's \"Fonts/Arial.fnt\" made no device font";
         return font->GetRenderFont() ? font : nullptr;
     }
 
@@ -205,9 +208,9 @@ TEST_F(OpenGLCanvasTest, RectanglesPlainTexturedBlendedAndAlphaTested)
                        RENDER_BLEND_ONE, RENDER_BLEND_ZERO, white, true);
     const Picture p = Read();
     EXPECT_TRUE(p.Is(10, 15, 255, 0, 0)) << p.Describe(10, 15);
-    EXPECT_TRUE(p.Is(8, 8, 255, 0, 0)) << p.Describe(8, 8);       // the rectangle's first pixel
-    EXPECT_TRUE(p.Is(7, 8, 0, 0, 0)) << p.Describe(7, 8);         // and just outside it
-    EXPECT_TRUE(p.Is(8, 24, 0, 0, 0)) << p.Describe(8, 24);       // height 16 ends at 23
+    EXPECT_TRUE(p.Is(8, 8, 255, 0, 0)) << p.Describe(8, 8);           // the rectangle's first pixel
+    EXPECT_TRUE(p.Is(7, 8, 0, 0, 0)) << p.Describe(7, 8);             // and just outside it
+    EXPECT_TRUE(p.Is(8, 24, 0, 0, 0)) << p.Describe(8, 24);           // height 16 ends at 23
     EXPECT_TRUE(p.Is(20, 15, 128, 0, 128, 10)) << p.Describe(20, 15); // blue half over red
     EXPECT_TRUE(p.Is(28, 15, 0, 0, 128, 10)) << p.Describe(28, 15);   // blue half over black
     EXPECT_TRUE(p.Is(47, 15, 0, 255, 0)) << p.Describe(47, 15);
@@ -225,7 +228,7 @@ TEST_F(OpenGLCanvasTest, TriangleFansAndTheRadialWipe)
     EXPECT_TRUE(p.Is(15, 15, 0, 255, 0)) << p.Describe(15, 15);
     EXPECT_TRUE(p.Is(45, 45, 0, 0, 0)) << p.Describe(45, 45);
 
-    const Rect square(60, 10, 40, 40); // centre (80, 30)
+    const Rect square(60, 10, 40, 40);                                   // centre (80, 30)
     const int quarters[4][2] = {{65, 15}, {95, 15}, {95, 45}, {65, 45}}; // top left, top right, ...
     auto filled = [&](const Picture& picture, int quarter) {
         return picture.Is(quarters[quarter][0], quarters[quarter][1], 255, 255, 255);
@@ -233,7 +236,8 @@ TEST_F(OpenGLCanvasTest, TriangleFansAndTheRadialWipe)
     canvas->RenderSquareRadialWipeEffect(square, Vec2(), Color(1, 1, 1, 1), 0.0f);
     p = Read();
     for (int q = 0; q < 4; ++q)
-        EXPECT_TRUE(filled(p, q)) << "fraction 0, quarter " << q << ": " << p.Describe(quarters[q][0], quarters[q][1]);
+        EXPECT_TRUE(filled(p, q)) << "fraction 0, quarter " << q << ": "
+                                  << p.Describe(quarters[q][0], quarters[q][1]);
 
     Clear(Color(0, 0, 0, 1));
     canvas->RenderSquareRadialWipeEffect(square, Vec2(), Color(1, 1, 1, 1), 0.25f);
@@ -256,8 +260,9 @@ TEST_F(OpenGLCanvasTest, TextRunsTakeTheirCodesColoursAndShadow)
     ASSERT_NE(font, nullptr);
     const Color white(1, 1, 1, 1);
     const int size = 20;
-    const float width = canvas->RenderText(4, 4, white, "^Rred^Wwhite", font, size, GraphicsCanvas::X_ALIGN_LEFT,
-                                           GraphicsCanvas::Y_ALIGN_TOP, false, 0, RENDER_FONT_NORMAL, false);
+    const float width =
+        canvas->RenderText(4, 4, white, "^Rred^Wwhite", font, size, GraphicsCanvas::X_ALIGN_LEFT,
+                           GraphicsCanvas::Y_ALIGN_TOP, false, 0, RENDER_FONT_NORMAL, false);
     const int red = MeasureFontText(font, "red", size, RENDER_FONT_NORMAL);
     EXPECT_EQ(width, static_cast<float>(red + MeasureFontText(font, "white", size, RENDER_FONT_NORMAL)));
     Picture p = Read();
@@ -275,8 +280,8 @@ TEST_F(OpenGLCanvasTest, TextRunsTakeTheirCodesColoursAndShadow)
 
     // A shadow: black, moved right and down by its distance, drawn under the text.
     Clear(Color(0.5f, 0.5f, 0.5f, 1));
-    canvas->RenderText(10, 40, white, "HIH", font, size, GraphicsCanvas::X_ALIGN_LEFT, GraphicsCanvas::Y_ALIGN_TOP,
-                       true, 3, RENDER_FONT_NORMAL, false);
+    canvas->RenderText(10, 40, white, "HIH", font, size, GraphicsCanvas::X_ALIGN_LEFT,
+                       GraphicsCanvas::Y_ALIGN_TOP, true, 3, RENDER_FONT_NORMAL, false);
     p = Read();
     const Bounds text = Find(p, Whitish);
     const Bounds shadow = Find(p, Dark);
@@ -394,7 +399,8 @@ TEST_F(OpenGLCanvasTest, DebugBoxesAndArrowsAreDrawnThroughTheCamera)
     auto red = [](const Pixel& px) { return px.r > 160 && px.g < 80 && px.b < 80; };
     // Midpoints of front and back edges of the box, and of the arrow's shaft, where the camera
     // puts them.
-    for (const Vec3& point : {Vec3(0, -2, -2), Vec3(0, 2, -2), Vec3(-2, 0, -2), Vec3(0, -2, 2), Vec3(2, 0, 2)}) {
+    for (const Vec3& point :
+         {Vec3(0, -2, -2), Vec3(0, 2, -2), Vec3(-2, 0, -2), Vec3(0, -2, 2), Vec3(2, 0, 2)}) {
         const Vec2 at = camera.Project(point, viewport);
         EXPECT_TRUE(p.AnyNear(static_cast<int>(at.x), static_cast<int>(at.y), 1, green))
             << "box edge at " << at.x << ", " << at.y;

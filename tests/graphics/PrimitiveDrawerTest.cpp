@@ -37,7 +37,10 @@ protected:
     }
 
     // The primitive counts of the draws recorded since the last call.
-    std::vector<std::string> Draws() { return Matching(Control()->TakeRecordedCalls(), "DrawIndexedPrimitive"); }
+    std::vector<std::string> Draws()
+    {
+        return Matching(Control()->TakeRecordedCalls(), "DrawIndexedPrimitive");
+    }
     // "kind:primitives" of each draw.
     std::vector<std::string> Batches()
     {
@@ -97,7 +100,8 @@ TEST_F(PrimitiveDrawerTest, PrimitivesAndBatchesKeepAThousandVertices)
 TEST_F(PrimitiveDrawerTest, StateChangesFlushAndColoursDoNot)
 {
     GraphicsCanvas& canvas = Begin();
-    GraphicsTexture* texture = LoadTexture("Textures/t.tex", DataKit::TextureWriter::SolidDds(4, 4, 0xFFFFFFFFu));
+    GraphicsTexture* texture =
+        LoadTexture("Textures/t.tex", DataKit::TextureWriter::SolidDds(4, 4, 0xFFFFFFFFu));
     GraphicsPrimitiveDrawer drawer(canvas);
     drawer.SetShader(engine->GetBasicShader());
 
@@ -158,7 +162,8 @@ TEST_F(PrimitiveDrawerTest, AFlushSetsTheStateAndParametersOfTheDrawerShader)
     // then the shared buffers and the draw.
     EXPECT_EQ(calls.front().rfind("Lock(dynamicvertexbuffer", 0), 0u);
     const auto at = [&calls](const std::string& call) {
-        return std::find_if(calls.begin(), calls.end(), [&](const std::string& c) { return c.rfind(call, 0) == 0; }) -
+        return std::find_if(calls.begin(), calls.end(),
+                            [&](const std::string& c) { return c.rfind(call, 0) == 0; }) -
                calls.begin();
     };
     EXPECT_LT(at("SetVertexShader(null)"), at("SetShaderState18(0)"));

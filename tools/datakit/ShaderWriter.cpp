@@ -505,12 +505,14 @@ void main()
 void AddFilterSection(ShaderWriter::Section& s)
 {
     const uint32_t texture = s.Parameter("texture", GraphicsShader2::TYPE_DEVICE_TEXTURE);
-    const uint32_t sampleOffset = s.Parameter("sampleOffset", GraphicsShader2::TYPE_FLOAT2, 1, s.Float2(0.0f, 0.0f));
+    const uint32_t sampleOffset =
+        s.Parameter("sampleOffset", GraphicsShader2::TYPE_FLOAT2, 1, s.Float2(0.0f, 0.0f));
     const uint32_t sampleWeight = s.Parameter("sampleWeight", GraphicsShader2::TYPE_FLOAT, 4);
     const uint32_t blendDstFactor =
         s.Parameter("blendDstFactor", GraphicsShader2::TYPE_INT, 1, s.Int(GAME::RENDER_BLEND_ZERO));
     const uint32_t vertex = s.VertexProgram(clipSpaceVertexProgram);
-    const uint32_t pixel = s.PixelProgram(filterPixelProgram, {{0, 1, false, sampleOffset}, {1, 4, false, sampleWeight}});
+    const uint32_t pixel =
+        s.PixelProgram(filterPixelProgram, {{0, 1, false, sampleOffset}, {1, 4, false, sampleWeight}});
     s.Style("normal", 0);
     s.StateFromValue(GraphicsShader2::STATE_VERTEX_SHADER, vertex);
     s.StateFromValue(GraphicsShader2::STATE_PIXEL_SHADER, pixel);
@@ -536,7 +538,8 @@ void AddNoiseSection(ShaderWriter::Section& s, bool allLayersInOnePass)
     const uint32_t blendFactor = s.Parameter("blendFactor", GraphicsShader2::TYPE_FLOAT4, 1, zero4);
     const uint32_t level = s.Parameter("level", GraphicsShader2::TYPE_FLOAT4, 1, zero4);
     const uint32_t textureScale = s.Parameter("textureScale", GraphicsShader2::TYPE_FLOAT4, 1, zero4);
-    const uint32_t textureOffset = s.Parameter("textureOffset", GraphicsShader2::TYPE_FLOAT, 1, s.Float(0.0f));
+    const uint32_t textureOffset =
+        s.Parameter("textureOffset", GraphicsShader2::TYPE_FLOAT, 1, s.Float(0.0f));
     const std::vector<ShaderWriter::Binding> bindings = {{0, 1, false, blendFactor},
                                                          {1, 1, false, level},
                                                          {2, 1, false, textureScale},
