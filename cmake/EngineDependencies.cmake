@@ -29,6 +29,7 @@ pkg_check_modules(SDL2 REQUIRED IMPORTED_TARGET sdl2)
 pkg_check_modules(FREETYPE REQUIRED IMPORTED_TARGET freetype2)
 pkg_check_modules(FONTCONFIG REQUIRED IMPORTED_TARGET fontconfig)
 pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavformat libavcodec libavutil libswscale)
+list(APPEND ENGINE_PRIVATE_LIBS PkgConfig::SDL2 PkgConfig::FFMPEG)
 # DevIL decodes images.
 pkg_check_modules(DEVIL REQUIRED IMPORTED_TARGET IL)
 # The library's images decode through DevIL; the platform layer's fatal-error box is SDL's.
@@ -40,6 +41,7 @@ list(APPEND ENGINE_PRIVATE_LIBS PkgConfig::OPENAL PkgConfig::SNDFILE)
 # Physics (ODE), path meshes and paths (Recast/Detour), network transport (ENet).
 pkg_check_modules(ODE REQUIRED IMPORTED_TARGET ode)
 pkg_check_modules(ENET REQUIRED IMPORTED_TARGET libenet)
+list(APPEND ENGINE_PRIVATE_LIBS PkgConfig::ENET)
 find_path(RECAST_INCLUDE_DIR Recast.h PATH_SUFFIXES recastnavigation REQUIRED)
 find_library(RECAST_LIBRARY Recast REQUIRED)
 find_library(DETOUR_LIBRARY Detour REQUIRED)

@@ -1,8 +1,8 @@
-// The software device's font object: keeps the font file's bytes and measures runs. Every character
-// advances half the font size (rounded up); a drawn run counts as a draw call and is recorded with
-// its text (8-bit, characters beyond 7-bit ASCII as '?'), position, packed colour and weight.
-// TODO(stand-in): glyphs are not rasterised until the device has a rasteriser.
-// Main thread.
+// The software device's font object: keeps the font file's bytes and measures runs. It has no
+// glyph metrics and draws nothing (OpenGL.so reads the faces): every character advances half the
+// font size (rounded up), and a drawn run counts as one draw call of two triangles a character and
+// is recorded with its text (8-bit, characters beyond 7-bit ASCII as '?'), position, packed colour
+// and weight. Main thread.
 #pragma once
 
 #include "graphics/RenderFont.h"

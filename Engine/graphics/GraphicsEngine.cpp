@@ -17,7 +17,10 @@
 #include "graphics/Image.h"
 #include "graphics/RenderDevice.h"
 #include "graphics/RenderSurface.h"
+#include "graphics/ResourceEvictor.h"
 #include "platform/FatalError.h"
+#include "scene/GraphicsAnim.h"
+#include "scene/GraphicsMesh.h"
 #include "platform/SystemInfo.h"
 #include "platform/Threading.h"
 #include "world/Engine.h"
@@ -91,6 +94,8 @@ GraphicsEngine::~GraphicsEngine()
 
 void GraphicsEngine::ReleaseAll()
 {
+    delete m_evictor;
+    m_evictor = nullptr;
     // TODO(stand-in): destroy the scene and shadow-map renderers' shared resources and the normal
     // renderer's render targets here once those renderers exist.
     UnloadFont(m_defaultFont);
@@ -260,13 +265,17 @@ bool GraphicsEngine::Initialize(void* window, const GraphicsEngineSettings& sett
     m_device->SetClearColor(Color(0.0f, 0.0f, 0.0f, 1.0f));
     m_device->Clear(RENDER_CLEAR_COLOR);
 
-    // TODO(stand-in): the texture, font, shader and mesh managers join the resource evictor once it
-    // exists; until then Update evicts from them directly.
     m_textureManager = new TextureResourceManager(resourceLoader, this, "GraphicsTexture");
     m_fontManager = new FontResourceManager(resourceLoader, this, "GraphicsFont");
     m_shaderManager = new ShaderResourceManager(resourceLoader, this, "GraphicsShader2");
     m_meshManager = new MeshResourceManager(resourceLoader, this, "GraphicsMesh");
     m_animationManager = new AnimationResourceManager(resourceLoader, this, "GraphicsAnim");
+    // Old textures, fonts, shaders and meshes go when video memory runs short.
+    m_evictor = new ResourceEvictor(m_device);
+    m_evictor->Add(m_textureManager);
+    m_evictor->Add(m_fontManager);
+    m_evictor->Add(m_shaderManager);
+    m_evictor->Add(m_meshManager);
 
     LogPrintfCategory(0, m_logCategory, "%s", m_device->GetStatusText());
 
@@ -470,13 +479,7 @@ void GraphicsEngine::Update(bool renderDisplay)
 {
     if (!m_canvas)
         return;
-    // Old resources go when video memory runs short: the shorter, the sooner.
-    const unsigned int freeMemory = m_device->GetFreeVideoMemory();
-    if (freeMemory < lowVideoMemory)
-        EvictOldResources(static_cast<int>(2.0 + static_cast<double>(freeMemory) * 2.3047130e-06));
-    else if (freeMemory < shortVideoMemory)
-        EvictOldResources(600);
-
+    m_evictor->Update();
     UpdateFromOptions();
     if (!m_canvas->BeginFrame())
         return;
@@ -736,14 +739,6 @@ void GraphicsEngine::UnloadUnreferencedResources()
             manager->UnloadUnreferencedResources();
 }
 
-void GraphicsEngine::EvictOldResources(int frames)
-{
-    BaseResourceManager* managers[] = {m_textureManager, m_fontManager, m_shaderManager, m_meshManager};
-    for (BaseResourceManager* manager : managers)
-        if (manager)
-            manager->EvictOldResources(frames);
-}
-
 void GraphicsEngine::ListLoadedResources()
 {
     const std::string equals(49, '=');
@@ -763,6 +758,12 @@ void GraphicsEngine::ListLoadedResources()
             manager->ListLoadedResources();
         LogPrintfCategory(0, m_logCategory, "%s", "");
     }
+}
+
+void GraphicsEngine::EvictOldResources(int frames)
+{
+    if (m_evictor)
+        m_evictor->Evict(frames);
 }
 
 void GraphicsEngine::WriteResourceLog(std::FILE* file) const

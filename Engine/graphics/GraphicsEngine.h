@@ -19,8 +19,7 @@
 // GetTextureReduction, GetRenderDevice, GetGenerationName and the default and empty textures,
 // which the resource loader thread uses while it loads shaders and textures.
 //
-// TODO(stand-in): the resource evictor (its step after each manager's budget upkeep; the frame's
-// eviction runs here meanwhile), the scene and shadow-map renderers' shared resources and the
+// TODO(stand-in): the scene and shadow-map renderers' shared resources and the
 // normal renderer's render targets (made, remade on a generation or shadow-size change and
 // released here once those renderers exist).
 #pragma once
@@ -47,6 +46,7 @@ class RenderDevice;
 class RenderSurface;
 class RenderTexture;
 class RenderVertexDeclaration;
+class ResourceEvictor;
 class ResourceLoader;
 
 // A frame's figures (GraphicsEngine::GetStats).
@@ -73,9 +73,6 @@ public:
     static constexpr int defaultTextureSize = 64;
     static constexpr int emptyTextureSize = 16;
     static constexpr unsigned int statisticsSampleFrames = 15;
-    // Free video memory below which old resources are evicted each frame.
-    static constexpr unsigned int lowVideoMemory = 25165824u;   // 24 MiB
-    static constexpr unsigned int shortVideoMemory = 67108864u; // 64 MiB
     static constexpr const char* basicShaderName = "Shaders/Basic.ssh";
     static constexpr const char* overlayShaderName = "Shaders/Overlay.ssh";
     static constexpr const char* defaultFontName = "Fonts/Arial.fnt";
@@ -264,6 +261,10 @@ public:
     float GetFramesPerSecond() const { return m_framesPerSecond; }
     float GetFacesPerSecond() const { return m_facesPerSecond; }
 
+    // Made by Initialize with the texture, font, shader and mesh managers; each frame's Update runs it
+    // first.
+    ResourceEvictor* GetResourceEvictor() const { return m_evictor; }
+
 private:
     // The device settings the host's settings and the options ask for.
     RenderDeviceSettings MakeDeviceSettings(const GraphicsEngineSettings& settings) const;
@@ -288,6 +289,7 @@ private:
     GraphicsCanvas* m_canvas = nullptr;
     Display* m_display = nullptr;
     ResourceLoader* m_resourceLoader = nullptr;
+    ResourceEvictor* m_evictor = nullptr;
 
     TextureResourceManager* m_textureManager = nullptr;
     FontResourceManager* m_fontManager = nullptr;

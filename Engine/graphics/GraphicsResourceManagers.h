@@ -8,10 +8,8 @@
 // Threads: as BaseResourceManager.
 #pragma once
 
-#include "core/Log.h"
 #include "data/BaseResourceManager.h"
 
-#include <atomic>
 #include <new>
 #include <string>
 #include <type_traits>
@@ -53,44 +51,10 @@ private:
     GraphicsEngine* m_graphics;
 };
 
-// Stands in for the manager of a kind whose resource class is not part of the library yet: it
-// makes no resource, and the first request says once which class is missing.
-template <class T> class PendingResourceManager : public BaseResourceManager
-{
-public:
-    PendingResourceManager(ResourceLoader* loader, GraphicsEngine*, const char* className)
-        : BaseResourceManager(loader), m_className(className)
-    {
-    }
-
-    Resource* CreateResource(const std::string& fileName) override
-    {
-        if (!m_reported.exchange(true))
-            LogPrintf(1, "'%s' not loaded: the %s resource class is not built yet", fileName.c_str(),
-                      m_className);
-        return nullptr;
-    }
-    T* LoadTypedResource(const std::string& fileName)
-    {
-        CreateResource(fileName);
-        return nullptr;
-    }
-    void UnloadTypedResource(const T*) {}
-    GraphicsEngine* GetGraphicsEngine() const { return nullptr; }
-
-private:
-    const char* m_className;
-    std::atomic<bool> m_reported{false};
-};
-
 using TextureResourceManager = GraphicsResourceManager<GraphicsTexture>;
 using ShaderResourceManager = GraphicsResourceManager<GraphicsShader2>;
 using FontResourceManager = GraphicsResourceManager<GraphicsFont>;
-// TODO(stand-in): the resource classes GraphicsMesh and GraphicsAnim (meshes and animations,
-// Engine/scene) are not built yet, so their managers make nothing and LoadMesh and LoadAnimation
-// answer null. When a class lands, its alias below becomes GraphicsResourceManager<GraphicsMesh>
-// (GraphicsAnim).
-using MeshResourceManager = PendingResourceManager<GraphicsMesh>;
-using AnimationResourceManager = PendingResourceManager<GraphicsAnim>;
+using MeshResourceManager = GraphicsResourceManager<GraphicsMesh>;
+using AnimationResourceManager = GraphicsResourceManager<GraphicsAnim>;
 
 } // namespace GAME

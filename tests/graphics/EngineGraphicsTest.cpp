@@ -3,12 +3,15 @@
 // graphics engine's pair and the registered reset objects in their order.
 #include "world/EngineFixture.h"
 
+#include "datakit/CharacterGenerator.h"
 #include "datakit/SampleGameData.h"
 #include "datakit/ShaderWriter.h"
 #include "graphics/GraphicsEngine.h"
 #include "graphics/GraphicsShader2.h"
 #include "graphics/GraphicsTexture.h"
 #include "graphics/ResetObject.h"
+#include "scene/GraphicsAnim.h"
+#include "scene/GraphicsMesh.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -60,6 +63,30 @@ TEST_F(EngineGraphicsTest, TheSampleShadersLoadForTheGenerationTheOptionsPick)
     graphics->UnloadTexture(white);
     Frame();
     EXPECT_TRUE(s_fatalErrors.empty());
+}
+
+TEST_F(EngineGraphicsTest, TheSampleCharacterLoadsThroughTheMeshAndAnimationManagers)
+{
+    GAME::Test::TestEngine& e = Start();
+    GraphicsEngine* graphics = e.GetGraphicsEngine();
+    GraphicsMesh* mesh = graphics->LoadMesh(DataKit::CharacterGenerator::characterMesh);
+    ASSERT_NE(mesh, nullptr);
+    mesh->EnsureAvailable();
+    EXPECT_EQ(mesh->GetInitResult(), Resource::INIT_SUCCESS);
+    EXPECT_GE(mesh->GetNumBones(), 30u);
+    // A second request shares the resource.
+    EXPECT_EQ(graphics->LoadMesh(DataKit::CharacterGenerator::characterMesh), mesh);
+    graphics->UnloadMesh(mesh);
+    graphics->UnloadMesh(mesh);
+
+    GraphicsAnim* walk = graphics->LoadAnimation(DataKit::CharacterGenerator::walkAnimation);
+    ASSERT_NE(walk, nullptr);
+    walk->EnsureAvailable();
+    EXPECT_EQ(walk->GetInitResult(), Resource::INIT_SUCCESS);
+    EXPECT_GT(walk->GetLength(), 1u);
+    EXPECT_GE(walk->GetNumBones(), 30u);
+    graphics->UnloadAnimation(walk);
+    Frame();
 }
 
 // Notes what it sees of the graphics engine when the engine calls it.

@@ -239,7 +239,12 @@ protected:
     GraphicsServices services;
     std::unique_ptr<ResourceLoader> loader = std::make_unique<ResourceLoader>();
     Options options;
-    GraphicsEngineSettings settings;
+    // Order and state tests record through the software device.
+    GraphicsEngineSettings settings = [] {
+        GraphicsEngineSettings software;
+        software.deviceName = "Software";
+        return software;
+    }();
     std::unique_ptr<GraphicsEngine> engine;
 };
 

@@ -103,6 +103,7 @@ class EngineTest : public ::testing::Test
 protected:
     void SetUp() override
     {
+        settings.deviceName = "Software"; // order and state tests record through the software device
         SetMachineClock(&clock);
         ResetTimeSystem();
         Platform::SetFatalErrorHook(&EngineTest::OnFatalError);

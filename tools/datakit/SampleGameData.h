@@ -1,9 +1,11 @@
 // Writes the small set of game data a headless engine start reads, into a folder that a file
 // system then mounts: the record database "database.arz" (the utility font style record and the
-// records a caller adds), the options defaults file, and the localized texts of one language
+// records a caller adds), the options defaults file, the localized texts of one language
 // ("Text_<code>/<category>.txt", one file per category, lines of tag=text), the shaders
 // (ShaderWriter's samples) with the white texture they use, the sample sounds with their records
-// (SoundWriter::AddSampleSounds), the sample effects, and any other file added. The sample host and
+// (SoundWriter::AddSampleSounds), the sample effects, the sample models, any other file added, and
+// the default font "Fonts/Arial.fnt" (a free TrueType face of the system's, Liberation Sans from
+// fonts-liberation, found through fontconfig; left out when the system has none). The sample host and
 // the engine's tests make their data here. One thread at a time.
 #pragma once
 
@@ -30,6 +32,7 @@ public:
     static constexpr const char* unlitShaderName = "Shaders/Unlit.ssh";
     static constexpr const char* filterShaderName = "Shaders/Filter.ssh";
     static constexpr const char* noiseShaderName = "Shaders/NoiseTextureGen.ssh";
+    static constexpr const char* defaultFontName = "Fonts/Arial.fnt";
     // The text start-up shows when the graphics device cannot be made.
     static constexpr const char* deviceErrorText = "The graphics device could not be started.";
 
@@ -51,6 +54,8 @@ public:
 
     // The category file names, in the localization manager's order.
     static const std::vector<std::string>& Categories();
+    // The TrueType file written as the default font; empty when fontconfig finds none.
+    static std::string FindFreeFontFile();
 
 private:
     ArzWriter m_database;
