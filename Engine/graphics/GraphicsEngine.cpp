@@ -19,10 +19,10 @@
 #include "graphics/RenderSurface.h"
 #include "graphics/ResourceEvictor.h"
 #include "platform/FatalError.h"
-#include "scene/GraphicsAnim.h"
-#include "scene/GraphicsMesh.h"
 #include "platform/SystemInfo.h"
 #include "platform/Threading.h"
+#include "scene/GraphicsAnim.h"
+#include "scene/GraphicsMesh.h"
 #include "world/Engine.h"
 #include "world/World.h"
 
