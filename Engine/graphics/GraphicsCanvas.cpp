@@ -145,114 +145,129 @@ bool GraphicsCanvas::BeginFrame()
 
 void GraphicsCanvas::EndFrame()
 {
-    m_device->EndFrame();
+    if (m_device)
+        m_device->EndFrame();
 }
 
 void GraphicsCanvas::PresentSurface(RenderSurface* surface)
 {
-    m_device->PresentSurface(surface);
+    if (m_device)
+        m_device->PresentSurface(surface);
 }
 
 void GraphicsCanvas::SetViewport(const Viewport& viewport)
 {
-    m_device->SetViewport(viewport);
+    if (m_device)
+        m_device->SetViewport(viewport);
 }
 
 const Viewport& GraphicsCanvas::GetViewport() const
 {
-    return m_device->GetViewport();
+    static const Viewport none;
+    return m_device ? m_device->GetViewport() : none;
 }
 
 void GraphicsCanvas::EnableWireframe(bool enable)
 {
-    m_device->EnableWireframe(enable);
+    if (m_device)
+        m_device->EnableWireframe(enable);
 }
 
 void GraphicsCanvas::SetClearColor(const Color& color)
 {
-    m_device->SetClearColor(color);
+    if (m_device)
+        m_device->SetClearColor(color);
 }
 
 void GraphicsCanvas::Clear(unsigned int flags)
 {
-    m_device->Clear(flags);
+    if (m_device)
+        m_device->Clear(flags);
 }
 
 int GraphicsCanvas::GetWidth() const
 {
-    return m_device->GetWidth();
+    return m_device ? m_device->GetWidth() : 0;
 }
 
 int GraphicsCanvas::GetHeight() const
 {
-    return m_device->GetHeight();
+    return m_device ? m_device->GetHeight() : 0;
 }
 
 void GraphicsCanvas::SetDepthTarget(RenderSurface* surface)
 {
-    m_device->SetDepthTarget(surface);
+    if (m_device)
+        m_device->SetDepthTarget(surface);
 }
 
 void GraphicsCanvas::SetColorWriteMode(RenderWriteMode mode)
 {
-    m_device->SetColorWriteMode(mode);
+    if (m_device)
+        m_device->SetColorWriteMode(mode);
 }
 
 void GraphicsCanvas::SetAlphaWriteMode(RenderWriteMode mode)
 {
-    m_device->SetAlphaWriteMode(mode);
+    if (m_device)
+        m_device->SetAlphaWriteMode(mode);
 }
 
 void GraphicsCanvas::SetDepthWriteMode(RenderWriteMode mode)
 {
-    m_device->SetDepthWriteMode(mode);
+    if (m_device)
+        m_device->SetDepthWriteMode(mode);
 }
 
 void GraphicsCanvas::SetAlphaTestFunction(RenderTestFunction function)
 {
-    m_device->SetAlphaTestFunction(function);
+    if (m_device)
+        m_device->SetAlphaTestFunction(function);
 }
 
 void GraphicsCanvas::SetDepthTestFunction(RenderTestFunction function)
 {
-    m_device->SetDepthTestFunction(function);
+    if (m_device)
+        m_device->SetDepthTestFunction(function);
 }
 
 void GraphicsCanvas::SetClippingPlane(int index, const Plane& plane)
 {
-    m_device->SetClippingPlane(index, plane);
+    if (m_device)
+        m_device->SetClippingPlane(index, plane);
 }
 
 void GraphicsCanvas::ClearClippingPlane(int index)
 {
-    m_device->ClearClippingPlane(index);
+    if (m_device)
+        m_device->ClearClippingPlane(index);
 }
 
 bool GraphicsCanvas::SupportsDepthRenderTargets() const
 {
-    return m_device->SupportsDepthRenderTargets();
+    return m_device && m_device->SupportsDepthRenderTargets();
 }
 
 bool GraphicsCanvas::Supports16bitColorWithDepth() const
 {
-    return m_device->Supports16bitColorWithDepth();
+    return m_device && m_device->Supports16bitColorWithDepth();
 }
 
 RenderSurface* GraphicsCanvas::CreateTextureSurface(int width, int height, RenderTextureFormat colorFormat,
                                                     RenderTextureFormat depthFormat)
 {
-    return m_device->CreateTextureSurface(width, height, colorFormat, depthFormat);
+    return m_device ? m_device->CreateTextureSurface(width, height, colorFormat, depthFormat) : nullptr;
 }
 
 RenderSurface* GraphicsCanvas::CreateTextureSurface(int width, int height, const RenderTexture* texture,
                                                     RenderTextureFormat depthFormat)
 {
-    return m_device->CreateTextureSurface(width, height, texture, depthFormat);
+    return m_device ? m_device->CreateTextureSurface(width, height, texture, depthFormat) : nullptr;
 }
 
 void GraphicsCanvas::DestroySurface(RenderSurface*& surface)
 {
-    if (surface)
+    if (surface && m_device)
         m_device->DestroySurface(&surface);
     surface = nullptr;
 }
@@ -266,18 +281,22 @@ void GraphicsCanvas::SetTargetSurface(RenderSurface* surface)
         surface = m_primarySurface;
     m_targetSurface = surface;
     m_renderTarget0 = surface;
-    m_device->SetTargetSurface(0, surface);
+    if (m_device)
+        m_device->SetTargetSurface(0, surface);
 }
 
 void GraphicsCanvas::SetRenderTarget(int index, RenderSurface* surface)
 {
     m_renderTarget0 = surface;
-    m_device->SetRenderTarget(index, surface);
+    if (m_device)
+        m_device->SetRenderTarget(index, surface);
 }
 
 void GraphicsCanvas::ClearRenderSurface(RenderSurface* surface, const Color& color, unsigned int flags)
 {
     SetTargetSurface(surface);
+    if (!m_device)
+        return;
     m_device->SetClearColor(color);
     m_device->Clear(flags);
 }
@@ -340,6 +359,8 @@ const char* GraphicsCanvas::GetFormatName(RenderTextureFormat format)
 
 void GraphicsCanvas::SetClippingRect(const Rect& rect)
 {
+    if (!m_device)
+        return;
     // Cut at the right and bottom edges; a rectangle starting past them keeps no area at all.
     const float width = std::max(0.0f, std::min(rect.x + rect.width, m_resolutionWidth) - rect.x);
     const float height = std::max(0.0f, std::min(rect.y + rect.height, m_resolutionHeight) - rect.y);
@@ -348,7 +369,8 @@ void GraphicsCanvas::SetClippingRect(const Rect& rect)
 
 void GraphicsCanvas::ClearClippingRect()
 {
-    m_device->SetScissorRect(Rect(0.0f, 0.0f, static_cast<float>(m_device->GetWidth()),
+    if (m_device)
+        m_device->SetScissorRect(Rect(0.0f, 0.0f, static_cast<float>(m_device->GetWidth()),
                                   static_cast<float>(m_device->GetHeight())));
 }
 
@@ -357,6 +379,8 @@ void GraphicsCanvas::ClearClippingRect()
 
 void GraphicsCanvas::SetDefaultState()
 {
+    if (!m_device)
+        return;
     m_device->SetVertexShader(nullptr);
     m_device->SetPixelShader(nullptr);
     m_device->SetColorWriteMode(RENDER_WRITE_ENABLED);
@@ -399,6 +423,8 @@ void GraphicsCanvas::RenderRect(const Rect& rect, const Rect& textureRect, const
                                 const Color& color, bool alphaTest)
 {
     // A texture of no size maps to nothing rather than to a division by zero.
+    if (!m_device)
+        return;
     Rect texCoords;
     if (texture && texture->GetWidth() > 0 && texture->GetHeight() > 0) {
         const float w = static_cast<float>(texture->GetWidth());
@@ -420,6 +446,8 @@ void GraphicsCanvas::RenderRect(const Rect& rect, const Rect& textureRect, const
 void GraphicsCanvas::RenderRect(const Rect& rect, RenderBlendFactor sourceBlend,
                                 RenderBlendFactor destinationBlend, const Color& color)
 {
+    if (!m_device)
+        return;
     const RenderBlendFactor savedSource = m_device->GetSourceBlend();
     const RenderBlendFactor savedDestination = m_device->GetDestinationBlend();
     m_device->SetSourceBlend(sourceBlend);
@@ -438,6 +466,8 @@ void GraphicsCanvas::RenderRect(const Rect& rect, RenderBlendFactor sourceBlend,
 
 void GraphicsCanvas::RenderTriFan(const std::vector<Vec2>& points, const Color& color)
 {
+    if (!m_device)
+        return;
     SetDefaultState();
     m_device->SetDepthTestFunction(RENDER_TEST_ALWAYS);
     m_device->SetSourceBlend(RENDER_BLEND_SRC_ALPHA);

@@ -23,6 +23,9 @@
 #include "platform/Threading.h"
 #include "scene/GraphicsAnim.h"
 #include "scene/GraphicsMesh.h"
+#include "scene/GraphicsNormalRenderer.h"
+#include "scene/GraphicsSceneRenderer.h"
+#include "scene/GraphicsShadowMap.h"
 #include "world/Engine.h"
 #include "world/World.h"
 
@@ -96,8 +99,7 @@ void GraphicsEngine::ReleaseAll()
 {
     delete m_evictor;
     m_evictor = nullptr;
-    // TODO(stand-in): destroy the scene and shadow-map renderers' shared resources and the normal
-    // renderer's render targets here once those renderers exist.
+    DestroySceneResources();
     UnloadFont(m_defaultFont);
     m_defaultFont = nullptr;
     UnloadShader2(m_basicShader);
@@ -280,8 +282,7 @@ bool GraphicsEngine::Initialize(void* window, const GraphicsEngineSettings& sett
     LogPrintfCategory(0, m_logCategory, "%s", m_device->GetStatusText());
 
     m_canvas = new GraphicsCanvas(m_device, m_primarySurface, this);
-    // TODO(stand-in): destroy and recreate the scene renderer's and the shadow-map renderer's
-    // shared resources here once those renderers exist.
+    CreateSceneResources();
 
     m_defaultFont = LoadFont(defaultFontName);
 
@@ -405,8 +406,7 @@ void GraphicsEngine::UpdateFromOptions()
         if (generation != GetGenerationId()) {
             SetGeneration(generation);
         } else if (shadowSizeChanged) {
-            // TODO(stand-in): destroy and recreate the normal renderer's render targets at the new
-            // shadow-map sizes once that renderer exists.
+            RecreateSceneRenderTargets();
         }
     }
     m_lowQualityLighting = detail == Options::QUALITY_LOW;
@@ -590,7 +590,7 @@ void GraphicsEngine::PreDeviceReset()
     if (!m_device)
         return;
     ReloadAllResources();
-    // TODO(stand-in): destroy the normal renderer's render targets here once it exists.
+    GraphicsNormalRenderer::DestroyRenderTargets(*this);
     if (GraphicsNoiseGen::HasInstantiated())
         GraphicsNoiseGen::Get()->PreDeviceReset();
     if (m_canvas)
@@ -615,8 +615,7 @@ void GraphicsEngine::PostDeviceReset()
     }
     if (m_canvas)
         CreateEngineTextures();
-    // TODO(stand-in): destroy and create the normal renderer's render targets at the current
-    // shadow-map sizes here once it exists.
+    RecreateSceneRenderTargets();
     if (GraphicsNoiseGen::HasInstantiated())
         GraphicsNoiseGen::Get()->PostDeviceReset();
 }
@@ -841,8 +840,32 @@ void GraphicsEngine::SetGeneration(RenderGenerationId generation)
         m_textureManager->ReloadAllResources();
     if (m_canvas && m_device && !m_device->DeviceLost())
         m_canvas->SetDefaultState();
-    // TODO(stand-in): destroy and recreate the normal renderer's render targets at the current
-    // shadow-map sizes once that renderer exists.
+    RecreateSceneRenderTargets();
+}
+
+// ---------------------------------------------------------------------------------------------
+// The scene renderers' shared resources
+
+void GraphicsEngine::CreateSceneResources()
+{
+    GraphicsSceneRenderer::CreateResources(*this);
+    GraphicsShadowMapRenderer::CreateResources(*this);
+    RecreateSceneRenderTargets();
+}
+
+void GraphicsEngine::DestroySceneResources()
+{
+    GraphicsNormalRenderer::DestroyRenderTargets(*this);
+    GraphicsShadowMapRenderer::DestroyResources(*this);
+    GraphicsSceneRenderer::DestroyResources(*this);
+}
+
+void GraphicsEngine::RecreateSceneRenderTargets()
+{
+    if (!m_canvas || !m_device || m_device->DeviceLost())
+        return;
+    GraphicsNormalRenderer::CreateRenderTargets(*this, static_cast<unsigned int>(m_shadowMapSize),
+                                                static_cast<unsigned int>(m_shadowMapSizeSmall));
 }
 
 void GraphicsEngine::SetGeneration(const char* name)

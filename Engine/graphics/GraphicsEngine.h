@@ -19,9 +19,9 @@
 // GetTextureReduction, GetRenderDevice, GetGenerationName and the default and empty textures,
 // which the resource loader thread uses while it loads shaders and textures.
 //
-// TODO(stand-in): the scene and shadow-map renderers' shared resources and the
-// normal renderer's render targets (made, remade on a generation or shadow-size change and
-// released here once those renderers exist).
+// The scene renderers' shared resources (the portal mask shader, the depth lookup texture) and the
+// normal renderer's render targets are made in Initialize, remade on a generation or shadow-size
+// change and around a device reset, and released with the engine.
 #pragma once
 
 #include "core/Rect.h"
@@ -274,6 +274,9 @@ private:
     void DestroyEngineTextures();
     void AddStatisticsLines();
     void ReleaseAll();
+    void CreateSceneResources();
+    void DestroySceneResources();
+    void RecreateSceneRenderTargets();
 
     Options* m_options;
     std::string m_settingsPath;

@@ -235,6 +235,10 @@ public:
             if (SDL_SetWindowFullscreen(window, SDL_WINDOW_FULLSCREEN) != 0)
                 Sdl::SetError(std::string("full screen refused (") + SDL_GetError() + ")");
         }
+        // The window surface of the software renderer must not be emulated through a GL context of
+        // SDL's own: the game's device already draws on this window through EGL, and X refuses a
+        // second API's context on it.
+        SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
         m_renderer = SDL_CreateRenderer(window, -1, SDL_RENDERER_SOFTWARE);
         if (!m_renderer) {
             Sdl::SetError(std::string("no renderer on the window (") + SDL_GetError() + ")");

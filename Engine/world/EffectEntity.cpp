@@ -8,6 +8,8 @@
 #include "data/EffectResource.h"
 #include "data/LoadTable.h"
 #include "data/LoadTableResources.h"
+#include "graphics/DebugRenderManager.h"
+#include "scene/GraphicsSceneRenderer.h"
 #include "world/Effect.h"
 #include "world/EffectData.h"
 #include "world/Region.h"
@@ -151,8 +153,9 @@ void EffectEntity::AddToScene(GraphicsSceneRenderer& renderer, const Frustum* fr
     Entity::AddToScene(renderer, frustum);
     if (m_effect)
         m_effect->AddToScene(renderer, frustum);
-    // TODO(stand-in): with render flag 128 the debug render manager draws the region box in
-    // (1, 0, 0, 1), once the scene renderer can be asked for its flags.
+    if (renderer.IsRenderFlagSet(GraphicsSceneRenderer::RENDER_BOUNDING_BOXES))
+        if (DebugRenderManager* debug = DebugRenderManager::Get())
+            debug->RenderBox(GetRegion(), GetRegionBoundingBox(), Color(1.0f, 0.0f, 0.0f, 1.0f));
 }
 
 void EffectEntity::UpdateBoundingBox()

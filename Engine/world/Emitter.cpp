@@ -15,6 +15,7 @@
 #include "graphics/RenderVertexDeclaration.h"
 #include "platform/Clock.h"
 #include "scene/GraphicsLight.h"
+#include "scene/GraphicsSceneRenderer.h"
 #include "scene/RenderablePass.h"
 #include "sound/AmbianceManager.h"
 #include "world/EffectEntity.h"
@@ -118,9 +119,11 @@ public:
         GraphicsLight light;
         if (!BuildGraphicsLightAt(m_place, frustum, GetShadowCasting() && !lowQuality, light))
             return;
-        // TODO(stand-in): renderer.AddLight(light), and with render flag 128 a debug sphere of
-        // radius 0.25 in the light's colour, once the scene renderer exists.
-        (void)renderer;
+        renderer.AddLight(light);
+        if (renderer.IsRenderFlagSet(GraphicsSceneRenderer::RENDER_BOUNDING_BOXES))
+            if (DebugRenderManager* debug = DebugRenderManager::Get())
+                debug->RenderSphere(m_place.GetRegion(),
+                                    Sphere(m_place.GetOrigin().GetRegionPosition(), 0.25f), light.GetColor());
     }
 
 private:
@@ -868,18 +871,6 @@ bool Emitter::BuildGeometry(const Vec3& regionOffset, unsigned int frameCount)
     return true;
 }
 
-namespace {
-
-// TODO(stand-in): the scene renderer's world-to-screen matrix (GraphicsSceneRenderer::
-// GetWorldToScreenMatrix) once the scene renderer exists. Only the scene renderer calls RenderPass,
-// so until it lands no emitter is drawn with this identity.
-Mat4 SceneWorldToScreen(const GraphicsSceneRenderer&)
-{
-    return Mat4::Identity();
-}
-
-} // namespace
-
 void Emitter::RenderPass(const RenderablePass& pass, const Name&, GraphicsCanvas& canvas,
                          const GraphicsSceneRenderer& renderer)
 {
@@ -919,8 +910,8 @@ void Emitter::RenderPass(const RenderablePass& pass, const Name&, GraphicsCanvas
     EmitterGraphics* graphics = EmitterGraphics::Get();
     // Vertices of a local emitter are in its region's space; the others were carried into scene
     // space above.
-    const Mat4 objectToScreen =
-        m_local ? SceneWorldToScreen(renderer) * Mat4(pass.regionToScene) : SceneWorldToScreen(renderer);
+    const Mat4& worldToScreen = renderer.GetWorldToScreenMatrix();
+    const Mat4 objectToScreen = m_local ? worldToScreen * Mat4(pass.regionToScene) : worldToScreen;
     uint32_t firstIndex = 0;
     for (size_t frame = 0; frame < m_faceGroups.size(); ++frame) {
         const uint32_t count = static_cast<uint32_t>(m_faceGroups[frame].size());
@@ -956,9 +947,13 @@ void Emitter::PrepareLightForScene()
 
 void Emitter::AddToScene(GraphicsSceneRenderer& renderer, const Frustum* frustum)
 {
-    // TODO(stand-in): only while the renderer's effects flag (16) is set, once the scene renderer
-    // exists; and then, when enabled, renderer.AddRenderable(this, region) with the editor region
-    // in the particle-system editor, else the parent entity's region (nothing without a parent).
+    if (!renderer.IsRenderFlagSet(GraphicsSceneRenderer::RENDER_EFFECTS))
+        return;
+    if (m_enabled) {
+        Region* region = IsPSEditor() ? m_editorRegion : (m_parent ? m_parent->GetRegion() : nullptr);
+        if (region)
+            renderer.AddRenderable(this, region);
+    }
     PrepareLightForScene();
     if (m_light)
         m_light->AddToScene(renderer, frustum);

@@ -5,9 +5,11 @@
 #include "core/Ray.h"
 #include "core/Sphere.h"
 #include "data/LoadTable.h"
+#include "graphics/DebugRenderManager.h"
 #include "graphics/EditorFilter.h"
 #include "graphics/GraphicsEngine.h"
 #include "scene/GraphicsLight.h"
+#include "scene/GraphicsSceneRenderer.h"
 #include "world/Engine.h"
 #include "world/WorldServices.h"
 
@@ -102,10 +104,13 @@ void Light::AddToScene(GraphicsSceneRenderer& renderer, const Frustum* frustum)
     GraphicsLight light;
     if (!BuildGraphicsLight(frustum, graphics && graphics->UseLowQualityLighting(), light))
         return;
-    // TODO(stand-in): the scene renderer does not exist yet; once it does, the light goes to
-    // renderer.AddLight(light), and with render flag 0x80 the debug render manager draws a sphere
-    // of the light's radius in the light's colour.
-    (void)renderer;
+    renderer.AddLight(light);
+    if (renderer.IsRenderFlagSet(GraphicsSceneRenderer::RENDER_BOUNDING_BOXES))
+        if (DebugRenderManager* debug = DebugRenderManager::Get())
+            debug->RenderSphere(
+                light.GetObjectToWorldCoords().GetRegion(),
+                Sphere(light.GetObjectToWorldCoords().GetOrigin().GetRegionPosition(), m_radius),
+                light.GetColor());
 }
 
 void Light::GetIntersection(const Ray& ray, Intersection& intersection, PhysicsSurface surface) const

@@ -492,8 +492,9 @@ TEST_F(GraphicsEngineTest, ResourceListsAndLogsComeUnderTheirHeadings)
     std::fclose(file);
     const std::string written = dir.Read("resources.txt");
     size_t last = 0;
-    // The default font, and the basic, overlay and canvas's filter shaders.
-    for (const char* heading : {"Fonts - 1", "Meshes - 0", "Shaders - 3", "Textures - 1", "Animations - 0"}) {
+    // The default font; the basic, overlay, canvas's filter and portal mask shaders; the texture,
+    // the depth lookup and the inverse transparency mask.
+    for (const char* heading : {"Fonts - 1", "Meshes - 0", "Shaders - 4", "Textures - 3", "Animations - 0"}) {
         const size_t at = written.find(heading);
         ASSERT_NE(at, std::string::npos) << heading;
         EXPECT_GT(at, last);
