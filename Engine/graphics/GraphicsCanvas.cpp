@@ -371,7 +371,7 @@ void GraphicsCanvas::ClearClippingRect()
 {
     if (m_device)
         m_device->SetScissorRect(Rect(0.0f, 0.0f, static_cast<float>(m_device->GetWidth()),
-                                  static_cast<float>(m_device->GetHeight())));
+                                      static_cast<float>(m_device->GetHeight())));
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -35,7 +35,8 @@ void RenderTextureRect(GraphicsCanvas& canvas, const Rect& rect, const RenderTex
     if (!texture)
         return;
     canvas.RenderRect(
-        rect, Rect(0.0f, 0.0f, static_cast<float>(texture->GetWidth()), static_cast<float>(texture->GetHeight())),
+        rect,
+        Rect(0.0f, 0.0f, static_cast<float>(texture->GetWidth()), static_cast<float>(texture->GetHeight())),
         texture, source, destination, color, false);
 }
 
@@ -139,19 +140,17 @@ void GraphicsNormalRenderer::CreateRenderTargets(GraphicsEngine& graphics, unsig
     DestroyRenderTargets(graphics);
     const int width = canvas->GetWidth(), height = canvas->GetHeight();
     const RenderTextureFormat shadowFormat = ShadowColorFormat(*canvas, graphics.GetGenerationId());
-    s_sceneTarget =
-        canvas->CreateTextureSurface(width, height, RENDER_FORMAT_RGBA, RENDER_FORMAT_D24);
+    s_sceneTarget = canvas->CreateTextureSurface(width, height, RENDER_FORMAT_RGBA, RENDER_FORMAT_D24);
     const int shadow = static_cast<int>(shadowSize), point = static_cast<int>(pointShadowSize);
     s_directionalShadowSurface =
         canvas->CreateTextureSurface(shadow, shadow, shadowFormat, RENDER_FORMAT_D16);
     // Every point light of a frame keeps its own map until the lit passes have read it.
     for (int i = 0; i < numPointShadowSurfaces; ++i) {
         const int size = i < 4 ? point : point / 2;
-        s_pointShadowSurfaces[i] =
-            canvas->CreateTextureSurface(size, size, shadowFormat, RENDER_FORMAT_D16);
+        s_pointShadowSurfaces[i] = canvas->CreateTextureSurface(size, size, shadowFormat, RENDER_FORMAT_D16);
     }
-    s_whiteSurface = canvas->CreateTextureSurface(whiteSurfaceSize, whiteSurfaceSize,
-                                                       shadowFormat, RENDER_FORMAT_D16);
+    s_whiteSurface =
+        canvas->CreateTextureSurface(whiteSurfaceSize, whiteSurfaceSize, shadowFormat, RENDER_FORMAT_D16);
     if (s_whiteSurface) {
         RenderSurface* previous = canvas->GetTargetSurface();
         canvas->ClearRenderSurface(s_whiteSurface, Color(1.0f, 1.0f, 1.0f, 1.0f), defaultClearFlags);
@@ -604,8 +603,8 @@ RenderTexture* GraphicsNormalRenderer::RenderPostProcess(GraphicsCanvas& canvas)
     canvas.SetDepthWriteMode(RENDER_WRITE_DISABLED);
     canvas.SetDepthTestFunction(RENDER_TEST_GREATER_EQUAL);
     if (s_inverseTransparencyMask)
-        RenderTextureRect(canvas, rect, s_inverseTransparencyMask->GetTexture(),
-                                       RENDER_BLEND_ONE, RENDER_BLEND_ZERO, Color(1.0f, 1.0f, 1.0f, 1.0f));
+        RenderTextureRect(canvas, rect, s_inverseTransparencyMask->GetTexture(), RENDER_BLEND_ONE,
+                          RENDER_BLEND_ZERO, Color(1.0f, 1.0f, 1.0f, 1.0f));
     canvas.SetDepth(0.0f);
     if (m_clippingOn)
         canvas.SetClippingPlane(0, m_clipSpaceClippingPlane);
@@ -627,16 +626,14 @@ void GraphicsNormalRenderer::Composite(GraphicsCanvas& canvas, RenderSurface* ta
     canvas.SetDepthWriteMode(RENDER_WRITE_DISABLED);
     canvas.SetDepthTestFunction(RENDER_TEST_ALWAYS);
     if (!previous) {
-        canvas.RenderRect(rect, RENDER_BLEND_ONE, RENDER_BLEND_ZERO,
-                                Color(1.0f, 1.0f, 1.0f, 0.0f));
+        canvas.RenderRect(rect, RENDER_BLEND_ONE, RENDER_BLEND_ZERO, Color(1.0f, 1.0f, 1.0f, 0.0f));
     } else if (blend <= 1.0f) {
         RenderTextureRect(canvas, rect, previous, RENDER_BLEND_ONE, RENDER_BLEND_ZERO,
-                                       Color(1.0f, 1.0f, 1.0f, blend));
+                          Color(1.0f, 1.0f, 1.0f, blend));
     } else {
-        canvas.RenderRect(rect, RENDER_BLEND_ONE, RENDER_BLEND_ZERO,
-                                Color(1.0f, 1.0f, 1.0f, blend - 1.0f));
+        canvas.RenderRect(rect, RENDER_BLEND_ONE, RENDER_BLEND_ZERO, Color(1.0f, 1.0f, 1.0f, blend - 1.0f));
         RenderTextureRect(canvas, rect, previous, RENDER_BLEND_ONE, RENDER_BLEND_ONE,
-                                       Color(1.0f, 1.0f, 1.0f, 1.0f));
+                          Color(1.0f, 1.0f, 1.0f, 1.0f));
     }
     if (m_portalRegions) {
         // TODO(stand-in): the outlines of every portal of the portal regions, with the portal mask
@@ -650,7 +647,7 @@ void GraphicsNormalRenderer::Composite(GraphicsCanvas& canvas, RenderSurface* ta
     canvas.SetDepthTestFunction(RENDER_TEST_ALWAYS);
     if (s_sceneTarget)
         RenderTextureRect(canvas, rect, s_sceneTarget->GetTexture(), RENDER_BLEND_INV_SRC_ALPHA,
-                                       RENDER_BLEND_SRC_ALPHA, Color(1.0f, 1.0f, 1.0f, 1.0f));
+                          RENDER_BLEND_SRC_ALPHA, Color(1.0f, 1.0f, 1.0f, 1.0f));
 }
 
 RenderTexture* GraphicsNormalRenderer::Render(GraphicsCanvas& canvas, float blend, RenderTexture* previous,
@@ -676,8 +673,8 @@ RenderTexture* GraphicsNormalRenderer::Render(GraphicsCanvas& canvas, float blen
     if (background) {
         canvas.Clear(m_clearFlags & ~RENDER_CLEAR_COLOR);
         canvas.SetDepthWriteMode(RENDER_WRITE_DISABLED);
-        RenderTextureRect(canvas, ViewportRect(), background, RENDER_BLEND_ONE,
-                                       RENDER_BLEND_ZERO, Color(1.0f, 1.0f, 1.0f, 1.0f));
+        RenderTextureRect(canvas, ViewportRect(), background, RENDER_BLEND_ONE, RENDER_BLEND_ZERO,
+                          Color(1.0f, 1.0f, 1.0f, 1.0f));
     } else {
         canvas.Clear(m_clearFlags);
     }
@@ -697,8 +694,7 @@ RenderTexture* GraphicsNormalRenderer::Render(GraphicsCanvas& canvas, float blen
         auto show = [&canvas](RenderSurface* surface, float x) {
             if (surface && surface->GetTexture())
                 RenderTextureRect(canvas, Rect(x, 64.0f, 256.0f, 256.0f), surface->GetTexture(),
-                                               RENDER_BLEND_ONE, RENDER_BLEND_ZERO,
-                                               Color(1.0f, 1.0f, 1.0f, 1.0f));
+                                  RENDER_BLEND_ONE, RENDER_BLEND_ZERO, Color(1.0f, 1.0f, 1.0f, 1.0f));
         };
         show(s_directionalShadowSurface, 10.0f);
         if (m_pointShadowCount >= 1)
