@@ -3,6 +3,7 @@
 #include "core/ABBox.h"
 #include "core/OBBox.h"
 #include "core/Time.h"
+#include "graphics/DebugRenderManager.h"
 #include "graphics/GraphicsCanvas.h"
 #include "graphics/GraphicsEngine.h"
 #include "graphics/GraphicsShader2.h"
@@ -289,6 +290,28 @@ void GraphicsPrimitiveDrawer::Enable2DMode(const Viewport& viewport)
     camera.SetCoords(Coords::LookInDirection(eye, target - eye, Vec3(0.0f, 0.0f, -1.0f)));
     SetCamera(nullptr, camera, viewport);
     m_2DMode = true;
+}
+
+void GraphicsPrimitiveDrawer::SetOverlayShader()
+{
+    if (GraphicsEngine* graphics = m_canvas.GetGraphicsEngine())
+        SetShader(graphics->GetOverlayShader());
+}
+
+void GraphicsPrimitiveDrawer::DrawSolidCircle(const Vec3& center, float radius, int segments)
+{
+    GAME::DrawSolidCircle(*this, center, radius, segments);
+}
+
+void GraphicsPrimitiveDrawer::DrawArrow(const Vec3& from, const Vec3& to)
+{
+    GAME::DrawArrow(*this, from, to, m_color, m_color, Vec3(0.0f, 1.0f, 0.0f));
+}
+
+void GraphicsPrimitiveDrawer::RenderDebugBox(Region* region, const ABBox& box, const Color& color)
+{
+    if (DebugRenderManager* debug = DebugRenderManager::Get())
+        debug->RenderBox(region, box, color);
 }
 
 // ---------------------------------------------------------------------------------------------

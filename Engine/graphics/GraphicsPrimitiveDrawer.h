@@ -11,8 +11,9 @@
 // engine's basic vertex (36 bytes); a primitive keeps at most 1,000 vertices (more are dropped), a
 // batch at most 1,000 vertices and 1,000 indices.
 //
-// The free functions below build common shapes on a drawer. Made on the stack or as a member
-// wherever debug or editor drawing happens; main thread only.
+// The free functions below build common shapes on a drawer. It is also the world folder's drawer
+// (WorldPrimitiveDrawer), through which portals, sector layers and instance groups draw. Made on
+// the stack or as a member wherever debug or editor drawing happens; main thread only.
 #pragma once
 
 #include "core/Color.h"
@@ -22,6 +23,7 @@
 #include "core/Vec3.h"
 #include "graphics/Viewport.h"
 #include "scene/Camera.h"
+#include "world/WorldPrimitiveDrawer.h"
 
 #include <cstdint>
 
@@ -35,7 +37,7 @@ class Region;
 class RenderDevice;
 class RenderTexture;
 
-class GraphicsPrimitiveDrawer
+class GraphicsPrimitiveDrawer : public WorldPrimitiveDrawer
 {
 public:
     enum PrimitiveType : int32_t
@@ -59,24 +61,24 @@ public:
     // Draws with the graphics engine's basic shader (style "normal") until told otherwise.
     explicit GraphicsPrimitiveDrawer(GraphicsCanvas& canvas);
     // Flushes what is gathered.
-    virtual ~GraphicsPrimitiveDrawer();
+    ~GraphicsPrimitiveDrawer() override;
     GraphicsPrimitiveDrawer(const GraphicsPrimitiveDrawer&) = delete;
     GraphicsPrimitiveDrawer& operator=(const GraphicsPrimitiveDrawer&) = delete;
 
     // Starts a primitive of the type (other values are kept as they are and draw nothing); a batch
     // of another kind is flushed first.
-    void Begin(int type);
-    void SetVertex(const Vec3& position);
+    void Begin(int type) override;
+    void SetVertex(const Vec3& position) override;
     // (p.x, 0, p.y): in 2-D mode the screen point p.
     void SetVertex(const Vec2& position);
-    void SetColor(const Color& color) { m_color = color; }
+    void SetColor(const Color& color) override { m_color = color; }
     const Color& GetColor() const { return m_color; }
     void SetNormal(const Vec3& normal) { m_normal = normal; }
     void SetTexCoord(const Vec2& texCoord) { m_texCoord = texCoord; }
     // Moves the primitive into the batch (flushing first when it would not fit).
-    void End();
+    void End() override;
     // Draws and closes the batch.
-    void Flush();
+    void Flush() override;
 
     void SetShader(GraphicsShader2* shader, const Name& style);
     void SetShader(GraphicsShader2* shader);
@@ -90,9 +92,17 @@ public:
     void SetWorldToScreenMatrix(const Mat4& matrix);
     const Mat4& GetWorldToScreenMatrix() const { return m_worldToScreen; }
     // Positions that follow are in that region's space (null: the camera region's).
-    void SetRegion(Region* region);
+    void SetRegion(Region* region) override;
     // An orthographic camera over the viewport: screen x is world x, screen y is world z.
     void Enable2DMode(const Viewport& viewport);
+
+    // The world folder's drawing: the graphics engine's overlay shader (style "normal"), the shapes
+    // below in the current colour (arrows lie flat, facing up), and boxes for the debug render
+    // manager.
+    void SetOverlayShader() override;
+    void DrawSolidCircle(const Vec3& center, float radius, int segments) override;
+    void DrawArrow(const Vec3& from, const Vec3& to) override;
+    void RenderDebugBox(Region* region, const ABBox& box, const Color& color) override;
 
     bool Is2DMode() const { return m_2DMode; }
     GraphicsCanvas& GetCanvas() const { return m_canvas; }

@@ -9,6 +9,7 @@
 #include "graphics/DebugRenderManager.h"
 #include "graphics/GraphicsCanvas.h"
 #include "graphics/GraphicsEngine.h"
+#include "graphics/GraphicsPrimitiveDrawer.h"
 #include "graphics/GraphicsShader2.h"
 #include "graphics/GraphicsTexture.h"
 #include "graphics/RenderSurface.h"
@@ -18,6 +19,7 @@
 #include "world/Engine.h"
 #include "world/Entity.h"
 #include "world/Level.h"
+#include "world/Portal.h"
 #include "world/Region.h"
 
 #include <algorithm>
@@ -636,9 +638,19 @@ void GraphicsNormalRenderer::Composite(GraphicsCanvas& canvas, RenderSurface* ta
                           Color(1.0f, 1.0f, 1.0f, 1.0f));
     }
     if (m_portalRegions) {
-        // TODO(stand-in): the outlines of every portal of the portal regions, with the portal mask
-        // shader, the renderer's camera, primitive type 0 and colour (1, 0, 1, 1), once the
-        // primitive drawer exists.
+        GraphicsPrimitiveDrawer drawer(canvas);
+        drawer.SetShader(GetPortalMaskShader());
+        drawer.SetCamera(m_viewerRegion, m_camera, m_viewport);
+        drawer.SetColor(Color(1.0f, 0.0f, 1.0f, 1.0f));
+        for (Region* region : *m_portalRegions) {
+            const Coords* regionToScene = region ? FindRegionToSceneCoords(region) : nullptr;
+            if (!regionToScene)
+                continue;
+            for (int i = 0; i < region->GetNumPortals(); ++i)
+                if (const Portal* portal = region->GetPortal(i))
+                    portal->Render(drawer, *regionToScene);
+        }
+        drawer.Flush();
     }
     canvas.SetTargetSurface(target);
     canvas.SetViewport(m_viewport);

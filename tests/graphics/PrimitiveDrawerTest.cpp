@@ -7,8 +7,10 @@
 #include "core/OBBox.h"
 #include "datakit/ShaderWriter.h"
 #include "datakit/TextureWriter.h"
+#include "graphics/DebugRenderManager.h"
 #include "graphics/GraphicsCanvas.h"
 #include "graphics/GraphicsPrimitiveDrawer.h"
+#include "world/WorldPrimitiveDrawer.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -274,6 +276,31 @@ TEST_F(PrimitiveDrawerTest, WithoutTheSharedBuffersPrimitivesAreDropped)
     }
     EXPECT_EQ(Batches(), (std::vector<std::string>{"0:1"}));
     EXPECT_EQ(Control()->GetLockedResourceCount(), 0u);
+}
+
+TEST_F(PrimitiveDrawerTest, WorldCodeDrawsThroughTheWorldDrawerInterface)
+{
+    GraphicsCanvas& canvas = Begin();
+    GraphicsPrimitiveDrawer drawer(canvas);
+    WorldPrimitiveDrawer& world = drawer;
+    world.SetOverlayShader();
+    EXPECT_EQ(drawer.GetShader(), engine->GetOverlayShader());
+    EXPECT_EQ(drawer.GetStyle(), Name::Create("normal"));
+    world.SetColor(Color(0, 1, 0, 1));
+    world.Begin(WorldPrimitiveDrawer::PRIMITIVE_LINE_LIST);
+    world.SetVertex(Vec3(0, 0, 0));
+    world.SetVertex(Vec3(1, 0, 0));
+    world.End();
+    world.DrawSolidCircle(Vec3(), 0.5f, 25);
+    world.DrawArrow(Vec3(0, 0, 0), Vec3(2, 0, 0)); // its shaft joins the circle's batch
+    world.Flush();
+    EXPECT_EQ(Batches(), (std::vector<std::string>{"3:1", "0:25", "3:3", "0:1", "3:3"}));
+    EXPECT_EQ(drawer.GetColor(), Color(0, 1, 0, 1));
+
+    const size_t queued = DebugRenderManager::Get()->GetNumQueuedCommands();
+    world.RenderDebugBox(reinterpret_cast<Region*>(this), ABBox(Vec3(), Vec3(1, 1, 1)), Color(1, 0, 0, 1));
+    EXPECT_EQ(DebugRenderManager::Get()->GetNumQueuedCommands(), queued + 1);
+    DebugRenderManager::Destroy();
 }
 
 } // namespace
