@@ -177,7 +177,7 @@ void GraphicsShadowMapRenderer::Render(GraphicsCanvas& canvas, RenderSurface* su
     canvas.SetTargetSurface(surface);
     canvas.SetViewport(m_viewport);
     canvas.SetClearColor(Color(1.0f, 1.0f, 1.0f, 1.0f));
-    canvas.Clear(33);
+    canvas.Clear(RENDER_CLEAR_COLOR | RENDER_CLEAR_DEPTH); // colour and depth
     RenderStyle(canvas, style);
     if (m_light.GetType() == GraphicsLight::TYPE_DIRECTIONAL) {
         static const Name shadowStyle = Name::Create("shadow");
