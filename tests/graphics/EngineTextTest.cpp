@@ -198,7 +198,8 @@ TEST_F(EngineTextTest, StyleTextParagraphsAndColouredTextUseTheStyle)
                                                "DrawText(font, 3, \"abc\", 100, 124, ffffffff, 0)"}));
     // An empty paragraph draws nothing at all.
     canvas.RenderTextParagraph(100, 100, Color(1, 1, 1, 1), Color(0, 0, 0, 1), {}, kStyleRecord, true);
-    EXPECT_TRUE(Control()->TakeRecordedCalls().empty());
+    for (const std::string& call : Control()->TakeRecordedCalls())
+        EXPECT_NE(call.rfind("Draw", 0), 0u) << call;
     canvas.EndFrame();
 }
 
