@@ -1,6 +1,7 @@
 #include "datakit/SampleGameData.h"
 
 #include "datakit/CharacterGenerator.h"
+#include "datakit/MeshShaders.h"
 #include "datakit/SampleEffects.h"
 #include "datakit/ShaderWriter.h"
 #include "datakit/SoundWriter.h"
@@ -155,6 +156,7 @@ bool SampleGameData::Write(const std::string& folder) const
         !ShaderWriter::SampleOverlay().Save((root / overlayShaderName).string()) ||
         !ShaderWriter::SampleLit().Save((root / litShaderName).string()) ||
         !ShaderWriter::SampleUnlit().Save((root / unlitShaderName).string()) ||
+        !MeshShaders::SampleSkinned().Save((root / MeshShaders::skinnedShaderName).string()) ||
         !TextureWriter::Save((root / ShaderWriter::whiteTextureName).string(),
                              TextureWriter::SolidDds(1, 1, 0xFFFFFFFFu)))
         return false;
