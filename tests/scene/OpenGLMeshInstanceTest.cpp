@@ -11,6 +11,7 @@
 #include "datakit/TextureWriter.h"
 #include "graphics/GraphicsCanvas.h"
 #include "scene/GraphicsAnim.h"
+#include "scene/GraphicsLight.h"
 #include "scene/GraphicsMeshInstance.h"
 #include "scene/GraphicsNormalRenderer.h"
 #include "world/Region.h"
@@ -57,6 +58,7 @@ protected:
         PutFile(DataKit::MeshShaders::skinnedShaderName, DataKit::MeshShaders::SampleSkinned().Write());
         PutFile(CharacterGenerator::characterMesh, CharacterGenerator::MakeCharacter().Write(11));
         PutFile(CharacterGenerator::walkAnimation, CharacterGenerator::MakeWalk().Write(2));
+        PutFile(CharacterGenerator::propMesh, CharacterGenerator::MakeProp().Write(11));
         ASSERT_TRUE(Create()) << "the OpenGL device did not start (OpenGL.so is built from Devices/OpenGL "
                                  "beside libEngine.so)";
         ASSERT_TRUE(engine->Initialize(nullptr, settings, loader.get()));
@@ -73,17 +75,19 @@ protected:
         }
     }
 
-    // One lit frame of the instance alone (ambient light only), read back.
-    GAME::Test::Image Render(GraphicsMeshInstance& instance)
+    // One frame of the instance alone, lit by the ambient and the light given, read back.
+    GAME::Test::Image Render(GraphicsMeshInstance& instance, const GraphicsLight* light = nullptr)
     {
         GraphicsNormalRenderer renderer;
         renderer.SetViewer(&region, camera, viewport, camera.GetFrustum(viewport));
         renderer.SetGenerationId(engine->GetGenerationId());
         renderer.SetBackgroundColor(Color(0, 0, 0, 1));
-        renderer.SetSkyAmbientColor(Color(0.8f, 0.8f, 0.8f, 1));
-        renderer.SetGroundAmbientColor(Color(0.4f, 0.4f, 0.4f, 1));
+        renderer.SetSkyAmbientColor(light ? Color(0.3f, 0.3f, 0.3f, 1) : Color(0.8f, 0.8f, 0.8f, 1));
+        renderer.SetGroundAmbientColor(light ? Color(0.3f, 0.3f, 0.3f, 1) : Color(0.4f, 0.4f, 0.4f, 1));
         renderer.SetRegionToSceneCoords(&region, Coords());
         renderer.AddRenderable(&instance, &region);
+        if (light)
+            renderer.AddLight(*light);
         GraphicsCanvas& canvas = *engine->GetCanvas();
         EXPECT_TRUE(canvas.BeginFrame());
         renderer.Render(canvas, false, false);
@@ -192,6 +196,48 @@ TEST_F(OpenGLMeshInstanceTest, TheWalkingCharacterCoversItsPosedBodyAndMoves)
         changed += Covered(first.pixels[i]) != Covered(second.pixels[i]) ? 1 : 0;
     EXPECT_GT(changed, 60) << "the legs and arms moved";
     engine->UnloadAnimation(walk);
+}
+
+TEST_F(OpenGLMeshInstanceTest, TheStaticPropIsLitFromAboveThroughTheBasicShader)
+{
+    GraphicsMeshInstance crate(engine.get());
+    crate.SetMesh(CharacterGenerator::propMesh);
+    crate.PreLoad(true);
+    Drain();
+    ASSERT_TRUE(crate.GetIsReadyToRender());
+    EXPECT_STREQ(crate.GetShader2(0, GraphicsNormalRenderer::AmbientLightStyle())->GetFileName(),
+                 GraphicsEngine::basicShaderName);
+    crate.UpdateBoundingBox(false);
+    camera.SetCoords(Coords::LookAt(Vec3(2.5f, 2.0f, 1.5f), Vec3(0, 0.5f, 0), Vec3(0, 1, 0)));
+    GraphicsLight sun;
+    sun.SetType(GraphicsLight::TYPE_DIRECTIONAL);
+    sun.SetCastsShadows(false);
+    sun.SetObjectToWorldCoords(
+        WorldCoords(nullptr, Coords::LookInDirection(Vec3(), Vec3(0, -1, 0), Vec3(1, 0, 0))));
+    const GAME::Test::Image image = Render(crate, &sun);
+    ASSERT_EQ(image.pixels.size(), size_t(kWidth) * kHeight) << "no read-back";
+
+    // The unit crate's corners bound what is drawn.
+    Bounds expected;
+    for (int corner = 0; corner < 8; ++corner) {
+        const Vec2 p = camera.Project(
+            Vec3(corner & 1 ? 0.5f : -0.5f, corner & 2 ? 1.0f : 0.0f, corner & 4 ? 0.5f : -0.5f), viewport);
+        expected.Add(p.x, p.y);
+    }
+    int count = 0;
+    const Bounds covered = CoveredBounds(image, count);
+    ASSERT_FALSE(covered.Empty()) << "nothing drawn";
+    EXPECT_NEAR(covered.left, expected.left, 1.5f);
+    EXPECT_NEAR(covered.right, expected.right, 1.5f);
+    EXPECT_NEAR(covered.top, expected.top, 1.5f);
+    EXPECT_NEAR(covered.bottom, expected.bottom, 1.5f);
+    // The top takes the light and the ambient (0.3 + 1, saturated); the sides the ambient alone.
+    const Vec2 top = camera.Project(Vec3(0, 1, 0), viewport);
+    const Vec2 side = camera.Project(Vec3(0.5f, 0.5f, 0), viewport);
+    const Pixel& lit = image.At(int(top.x), int(top.y));
+    const Pixel& shaded = image.At(int(side.x), int(side.y));
+    EXPECT_TRUE(GAME::Test::Near(lit, 255, 255, 255, lit.a, 3)) << GAME::Test::Describe(lit);
+    EXPECT_TRUE(GAME::Test::Near(shaded, 77, 77, 77, shaded.a, 4)) << GAME::Test::Describe(shaded);
 }
 
 } // namespace
