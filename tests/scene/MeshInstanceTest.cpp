@@ -618,7 +618,8 @@ TEST_F(MeshInstanceTest, CopiesHoldTheirOwnReferencesAndPosesSurviveTheirStoredF
             EXPECT_EQ(copy.GetScale(), 1.5f);
             GraphicsMeshInstance other(engine.get());
             other = copy;
-            other = other;
+            const GraphicsMeshInstance& same = other;
+            other = same; // to itself: nothing is released
             EXPECT_EQ(meshes(), 3);
         }
         EXPECT_EQ(meshes(), 1);
