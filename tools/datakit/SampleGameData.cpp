@@ -1,6 +1,7 @@
 #include "datakit/SampleGameData.h"
 
 #include "datakit/CharacterGenerator.h"
+#include "datakit/EffectShaders.h"
 #include "datakit/SampleEffects.h"
 #include "datakit/ShaderWriter.h"
 #include "datakit/SoundWriter.h"
@@ -157,6 +158,9 @@ bool SampleGameData::Write(const std::string& folder) const
         !ShaderWriter::SampleUnlit().Save((root / unlitShaderName).string()) ||
         !TextureWriter::Save((root / ShaderWriter::whiteTextureName).string(),
                              TextureWriter::SolidDds(1, 1, 0xFFFFFFFFu)))
+        return false;
+    // The shaders and textures of decals, line effects and weapon trails.
+    if (!EffectShaders::Write(folder))
         return false;
 
     // The device owns the font format: the file is the TrueType face itself.
