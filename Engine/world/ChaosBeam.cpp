@@ -23,7 +23,8 @@ RandomUniformLocked g_random;
 // 500 to 1500, from a draw of 0 to 32767.
 int RandomTimer()
 {
-    return static_cast<int>(static_cast<float>(g_random.IGenerate(0, 32767)) * (1.0f / 32767.0f) * 1000.0f + 500.0f);
+    return static_cast<int>(static_cast<float>(g_random.IGenerate(0, 32767)) * (1.0f / 32767.0f) * 1000.0f +
+                            500.0f);
 }
 
 } // namespace
@@ -101,8 +102,9 @@ EffectEntity* ChaosBeam::GetLinkedEffect() const
     if (m_linkedEffectId == 0)
         return nullptr;
     Object* object = ObjectManager::Get()->GetObject(m_linkedEffectId);
-    return object && object->GetClassInfo().IsA(EffectEntity::GetStaticClassInfo()) ? static_cast<EffectEntity*>(object)
-                                                                                      : nullptr;
+    return object && object->GetClassInfo().IsA(EffectEntity::GetStaticClassInfo())
+               ? static_cast<EffectEntity*>(object)
+               : nullptr;
 }
 
 void ChaosBeam::UpdateSelf(int elapsed)
@@ -122,7 +124,8 @@ void ChaosBeam::UpdateSelf(int elapsed)
     const float length = span.Length();
     int n = 0;
     if (std::isfinite(length) && length > 0.0f)
-        n = static_cast<int>(std::min(std::trunc(pointsPerUnit * length), static_cast<float>(maxStrandPoints)));
+        n = static_cast<int>(
+            std::min(std::trunc(pointsPerUnit * length), static_cast<float>(maxStrandPoints)));
 
     if (m_strands.size() < static_cast<size_t>(m_numStrands))
         m_strands.resize(static_cast<size_t>(m_numStrands));
@@ -142,7 +145,8 @@ void ChaosBeam::UpdateSelf(int elapsed)
             const float fi = static_cast<float>(i);
             const float amplitude = std::min({fi * 0.05f, static_cast<float>(n - i) * 0.05f, 1.0f});
             bend[static_cast<size_t>(i)] =
-                side1 * (2.0f * amplitude * (std::sin(fi / 23.0f - t / 3.0f) + std::cos(fi / 31.0f + 2.0f * t)));
+                side1 *
+                (2.0f * amplitude * (std::sin(fi / 23.0f - t / 3.0f) + std::cos(fi / 31.0f + 2.0f * t)));
         }
 
         for (int s = 0; s < m_numStrands; ++s) {
@@ -152,7 +156,8 @@ void ChaosBeam::UpdateSelf(int elapsed)
             for (int i = 0; i < n; ++i) {
                 const float fi = static_cast<float>(i);
                 const Vec3 line = step * fi;
-                const float a = std::sin(0.25f * fi + 2.0f * t) * std::cos((k > 0.0f ? fi / (10.0f * k) : 0.0f) + t / 3.0f);
+                const float a = std::sin(0.25f * fi + 2.0f * t) *
+                                std::cos((k > 0.0f ? fi / (10.0f * k) : 0.0f) + t / 3.0f);
                 const float b = std::cos(0.1f * fi + 2.0f * t) * std::sin(fi * k / 2.0f + t / 2.0f);
                 const float toStart = fi * spacing;
                 const float toEnd = static_cast<float>(n - i) * spacing;

@@ -277,7 +277,8 @@ void Decal::AddClippedTriangle(const Vec3& a, const Vec3& b, const Vec3& c)
 
     // Clipped in the decal's space, where the box is |x|, |y|, |z| <= size.
     const Coords toLocal = frame.Inverse();
-    std::vector<Vec3> polygon = {toLocal.TransformPoint(a), toLocal.TransformPoint(b), toLocal.TransformPoint(c)};
+    std::vector<Vec3> polygon = {toLocal.TransformPoint(a), toLocal.TransformPoint(b),
+                                 toLocal.TransformPoint(c)};
     if (facing < 0.0f)
         std::swap(polygon[1], polygon[2]);
     std::vector<Vec3> scratch;

@@ -115,8 +115,8 @@ void EffectGeometry::EndShader(GraphicsShader2* shader)
 }
 
 bool EffectGeometry::DrawTriangles(GraphicsCanvas& canvas, RenderVertexDeclaration* declaration,
-                                   GraphicsShader2* shader, const EffectVertex* vertices, unsigned int vertexCount,
-                                   const uint32_t* indices, unsigned int indexCount)
+                                   GraphicsShader2* shader, const EffectVertex* vertices,
+                                   unsigned int vertexCount, const uint32_t* indices, unsigned int indexCount)
 {
     if (!declaration || !shader || !vertices || !indices || vertexCount == 0 || vertexCount > maxVertices ||
         indexCount < 3 || indexCount % 3 != 0)

@@ -61,15 +61,16 @@ public:
 
     // Opens a nested level of the shader (the scene renderer has begun it in the pass's style) and
     // sets both parameters; false (nothing begun) without a shader.
-    static bool BeginShader(GraphicsShader2* shader, GraphicsTexture* texture, const GraphicsSceneRenderer& renderer);
+    static bool BeginShader(GraphicsShader2* shader, GraphicsTexture* texture,
+                            const GraphicsSceneRenderer& renderer);
     static void EndShader(GraphicsShader2* shader);
     // Copies the batch into the canvas's buffers and draws it as a triangle list with the begun
     // shader; false (nothing drawn) without buffers, device or declaration, for an empty batch, one
     // of more than maxVertices vertices, an index count that is not a multiple of 3, or an index
     // that names no vertex of the batch.
-    static bool DrawTriangles(GraphicsCanvas& canvas, RenderVertexDeclaration* declaration, GraphicsShader2* shader,
-                              const EffectVertex* vertices, unsigned int vertexCount, const uint32_t* indices,
-                              unsigned int indexCount);
+    static bool DrawTriangles(GraphicsCanvas& canvas, RenderVertexDeclaration* declaration,
+                              GraphicsShader2* shader, const EffectVertex* vertices, unsigned int vertexCount,
+                              const uint32_t* indices, unsigned int indexCount);
 };
 
 } // namespace GAME

@@ -131,8 +131,9 @@ bool LineEffect::GetVisibleRange(int count, float bottomPercent, float topPercen
     return end - first >= 2;
 }
 
-void LineEffect::BuildGeometry(const Coords& strandToScene, const Coords& camera, std::vector<EffectVertex>& vertices,
-                               std::vector<uint32_t>& indices, std::vector<Batch>& batches) const
+void LineEffect::BuildGeometry(const Coords& strandToScene, const Coords& camera,
+                               std::vector<EffectVertex>& vertices, std::vector<uint32_t>& indices,
+                               std::vector<Batch>& batches) const
 {
     vertices.clear();
     indices.clear();
@@ -163,7 +164,8 @@ void LineEffect::BuildStrand(const std::vector<Vec3>& strand, int first, int end
             strandSide = side / length;
     }
 
-    const float stretch = m_textureStretch > 0.0f && std::isfinite(m_textureStretch) ? m_textureStretch : 0.0f;
+    const float stretch =
+        m_textureStretch > 0.0f && std::isfinite(m_textureStretch) ? m_textureStretch : 0.0f;
     const float taper = static_cast<float>(m_taperPoints);
     const float fade = GetFadeMultiplier(0);
     float covered = 0.0f;
@@ -171,17 +173,19 @@ void LineEffect::BuildStrand(const std::vector<Vec3>& strand, int first, int end
     for (int k = 0; k < count; ++k) {
         const Vec3& p = points[static_cast<size_t>(k)];
         if (k > 0)
-            covered += (strand[static_cast<size_t>(first + k)] - strand[static_cast<size_t>(first + k - 1)]).Length();
+            covered += (strand[static_cast<size_t>(first + k)] - strand[static_cast<size_t>(first + k - 1)])
+                           .Length();
 
         // Rises over the first taper points, falls over the last ones; the smaller ramp counts.
         float factor = 1.0f;
         if (m_taperPoints > 0)
-            factor = std::min({1.0f, static_cast<float>(k) / taper, static_cast<float>(count - 1 - k) / taper});
+            factor =
+                std::min({1.0f, static_cast<float>(k) / taper, static_cast<float>(count - 1 - k) / taper});
 
         Vec3 side = strandSide;
         if (!m_faceAlongStrand) {
-            const Vec3 direction =
-                k + 1 < count ? points[static_cast<size_t>(k + 1)] - p : p - points[static_cast<size_t>(k - 1)];
+            const Vec3 direction = k + 1 < count ? points[static_cast<size_t>(k + 1)] - p
+                                                 : p - points[static_cast<size_t>(k - 1)];
             const float dx = Vec3::Dot(direction, camera.xAxis);
             const float dy = Vec3::Dot(direction, camera.yAxis);
             const float angle = std::isfinite(dx) && std::isfinite(dy) ? std::atan2(dx, -dy) : 0.0f;

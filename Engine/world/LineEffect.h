@@ -142,8 +142,8 @@ protected:
 private:
     // One strand's visible points [first, end) as ribbon batches.
     void BuildStrand(const std::vector<Vec3>& strand, int first, int end, const Coords& strandToScene,
-                     const Coords& camera, std::vector<EffectVertex>& vertices, std::vector<uint32_t>& indices,
-                     std::vector<Batch>& batches) const;
+                     const Coords& camera, std::vector<EffectVertex>& vertices,
+                     std::vector<uint32_t>& indices, std::vector<Batch>& batches) const;
 };
 
 } // namespace GAME

@@ -214,8 +214,9 @@ void WeaponTrail::CleanSegmentList()
     size_t drop = 0;
     while (m_segments.size() - drop >= 2) {
         const Segment& oldest = m_segments[drop];
-        const bool gone = m_fadeAlpha ? oldest.alpha <= kFadedAlpha && m_segments[drop + 1].alpha <= kFadedAlpha
-                                      : (oldest.upper - oldest.lower).Length() <= kCollapsedWidth;
+        const bool gone = m_fadeAlpha
+                              ? oldest.alpha <= kFadedAlpha && m_segments[drop + 1].alpha <= kFadedAlpha
+                              : (oldest.upper - oldest.lower).Length() <= kCollapsedWidth;
         if (!gone)
             break;
         ++drop;

@@ -26,8 +26,7 @@ public:
 class CountingCommand : public ActorConfigCommand
 {
 public:
-    CountingCommand(unsigned parent, bool network, bool packet)
-        : ActorConfigCommand(parent), m_packet(packet)
+    CountingCommand(unsigned parent, bool network, bool packet) : ActorConfigCommand(parent), m_packet(packet)
     {
         SetSupportsNetwork(network);
         ++g_commandsAlive;

@@ -1,9 +1,9 @@
 // Colour pulses: the swing sequence, the final swing with and without a default colour, a pulse
 // time of 0, synchronising, and records read with their blue and green names in stored order.
+#include "world/ColorPulse.h"
 #include "common/RecordServices.h"
 #include "core/ObjectManager.h"
 #include "datakit/ArzWriter.h"
-#include "world/ColorPulse.h"
 
 #include <gtest/gtest.h>
 
@@ -89,7 +89,8 @@ TEST_F(ColorPulseTest, TheFinalSwingEndsOnTheDefaultColourOrEndsThePulse)
     pulse.Update(100); // B, remaining back to 100: one cycle done
     ExpectColor(pulse.Update(100), kRed, "back at A");
     EXPECT_EQ(pulse.GetCyclesDone(), 1);
-    ExpectColor(pulse.Update(50), Color(0.5f, 0.5f, 0.0f, 0.75f), "the final swing heads for the default colour, not B");
+    ExpectColor(pulse.Update(50), Color(0.5f, 0.5f, 0.0f, 0.75f),
+                "the final swing heads for the default colour, not B");
     EXPECT_TRUE(pulse.IsPulsing());
     ExpectColor(pulse.Update(50), green, "and ends on it");
     EXPECT_FALSE(pulse.IsPulsing());
@@ -107,7 +108,8 @@ TEST_F(ColorPulseTest, TheFinalSwingEndsOnTheDefaultColourOrEndsThePulse)
 TEST_F(ColorPulseTest, RecordsKeepTheirStoredComponentOrderAndSyncClamps)
 {
     ColorPulse named("records/bluename.dbr");
-    ExpectColor(named.GetColorA(), Color(0.0f, 1.0f, 0.0f, 0.0f), "\"pulseColorABlue\" is the second component");
+    ExpectColor(named.GetColorA(), Color(0.0f, 1.0f, 0.0f, 0.0f),
+                "\"pulseColorABlue\" is the second component");
     EXPECT_EQ(named.GetNumberOfCycles(), -1);
     EXPECT_EQ(named.GetDefaultColor().r, -1.0f);
 

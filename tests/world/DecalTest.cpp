@@ -35,7 +35,8 @@ public:
 GAME_REGISTER_CLASS(DecalTestSurface, Entity)
 
 // The stored form of a collision mesh.
-std::vector<uint8_t> MeshBytes(const std::vector<Vec3>& vertices, const std::vector<std::array<uint32_t, 3>>& faces)
+std::vector<uint8_t> MeshBytes(const std::vector<Vec3>& vertices,
+                               const std::vector<std::array<uint32_t, 3>>& faces)
 {
     BinaryWriter writer(256);
     writer.WriteUInt32(PhysicsMesh::fileMagic);
@@ -64,7 +65,8 @@ std::vector<uint8_t> GridMesh(int cells, float half, float y)
     const float step = 2.0f * half / static_cast<float>(cells);
     for (int j = 0; j <= cells; ++j)
         for (int i = 0; i <= cells; ++i)
-            vertices.emplace_back(-half + step * static_cast<float>(i), y, -half + step * static_cast<float>(j));
+            vertices.emplace_back(-half + step * static_cast<float>(i), y,
+                                  -half + step * static_cast<float>(j));
     const uint32_t row = static_cast<uint32_t>(cells + 1);
     for (uint32_t j = 0; j < static_cast<uint32_t>(cells); ++j)
         for (uint32_t i = 0; i < static_cast<uint32_t>(cells); ++i) {
@@ -241,10 +243,10 @@ TEST_F(DecalTest, FacesCoverTheBoxOnFlatGroundAndFollowTheDecal)
 TEST_F(DecalTest, MeshesInsideTheBoxAreCutAndCapped)
 {
     // A two-face table top at height 0.5 and a wall standing in the box.
-    std::vector<uint8_t> table = MeshBytes({Vec3(-3.0f, 0.5f, -3.0f), Vec3(-3.0f, 0.5f, 3.0f), Vec3(3.0f, 0.5f, 3.0f),
-                                            Vec3(3.0f, 0.5f, -3.0f), Vec3(0.0f, -1.0f, -3.0f), Vec3(0.0f, 2.0f, 3.0f),
-                                            Vec3(0.0f, -1.0f, 3.0f)},
-                                           {{0, 1, 2}, {0, 2, 3}, {4, 5, 6}});
+    std::vector<uint8_t> table = MeshBytes(
+        {Vec3(-3.0f, 0.5f, -3.0f), Vec3(-3.0f, 0.5f, 3.0f), Vec3(3.0f, 0.5f, 3.0f), Vec3(3.0f, 0.5f, -3.0f),
+         Vec3(0.0f, -1.0f, -3.0f), Vec3(0.0f, 2.0f, 3.0f), Vec3(0.0f, -1.0f, 3.0f)},
+        {{0, 1, 2}, {0, 2, 3}, {4, 5, 6}});
     ASSERT_NE(MakeSurface(table, Vec3(10.0f, 0.0f, 10.0f)), nullptr);
     Decal* decal = MakeDecal("records/decal.dbr", Coords::Translation(Vec3(10.0f, 0.3f, 10.0f)));
     ASSERT_NE(decal, nullptr);

@@ -47,7 +47,8 @@ bool AllFinite(const std::vector<EffectVertex>& vertices)
 }
 
 // Every batch fits one lock and names only its own vertices.
-void ExpectBatchesWithinTheirLocks(const std::vector<EffectVertex>& vertices, const std::vector<uint32_t>& indices,
+void ExpectBatchesWithinTheirLocks(const std::vector<EffectVertex>& vertices,
+                                   const std::vector<uint32_t>& indices,
                                    const std::vector<LineEffect::Batch>& batches)
 {
     for (const LineEffect::Batch& batch : batches) {
@@ -117,7 +118,8 @@ TEST_F(LineEffectTest, RibbonVerticesTaperAndIndicesPairThePoints)
     Build(*effect);
     ASSERT_EQ(batches.size(), 1u);
     ASSERT_EQ(vertices.size(), 10u) << "points 0 to 4, two vertices each";
-    const std::vector<uint32_t> expected = {2, 3, 1, 0, 2, 1, 4, 5, 3, 2, 4, 3, 6, 7, 5, 4, 6, 5, 8, 9, 7, 6, 8, 7};
+    const std::vector<uint32_t> expected = {2, 3, 1, 0, 2, 1, 4, 5, 3, 2, 4, 3,
+                                            6, 7, 5, 4, 6, 5, 8, 9, 7, 6, 8, 7};
     EXPECT_EQ(indices, expected);
 
     // Taper over one point: nothing at the ends, full width (2) and colour between. The side runs
@@ -153,7 +155,8 @@ TEST_F(LineEffectTest, SideVectorsLieAcrossTheStrandAsTheCameraSeesIt)
 {
     LineEffectProbe* effect = Create<LineEffectProbe>("records/probe.dbr");
     ASSERT_NE(effect, nullptr);
-    effect->SetStrands({Line(6, Vec3(1.0f, 1.0f, 0.0f)), {Vec3(0, 0, 0), Vec3(1, 0, 0), Vec3(1, 1, 0), Vec3(0, 1, 0)}});
+    effect->SetStrands(
+        {Line(6, Vec3(1.0f, 1.0f, 0.0f)), {Vec3(0, 0, 0), Vec3(1, 0, 0), Vec3(1, 1, 0), Vec3(0, 1, 0)}});
     effect->SetTopBottomPercent(1.0f, 0.0f);
     effect->SetTaper(0);
     for (bool along : {false, true}) {
@@ -341,7 +344,8 @@ TEST_F(LineEffectTest, FlyingBoltsAreAlwaysOneAndAHalfUnitsAlongTheirThirdAxis)
     EXPECT_EQ(bolt->GetWidth(), 0.7f);
     EXPECT_EQ(bolt->GetTaperPoints(), 2);
     // The third axis points along +X, three units long.
-    Coords frame(Vec3(0.0f, 0.0f, -1.0f), Vec3(0.0f, 1.0f, 0.0f), Vec3(3.0f, 0.0f, 0.0f), Vec3(5.0f, 1.0f, 5.0f));
+    Coords frame(Vec3(0.0f, 0.0f, -1.0f), Vec3(0.0f, 1.0f, 0.0f), Vec3(3.0f, 0.0f, 0.0f),
+                 Vec3(5.0f, 1.0f, 5.0f));
     level->AddEntity(bolt, frame);
     bolt->Update(16);
     ASSERT_EQ(bolt->GetStrands().size(), 1u);

@@ -36,8 +36,11 @@ public:
     WorldCoords GetAttachedCoords(const Name& name) const override
     {
         WorldCoords coords = GetCoords();
-        const float dz = name == Name::Create("Anchor1") ? 1.0f : name == Name::Create("Anchor2") ? -1.0f : 0.0f;
-        coords.SetOrigin(WorldVec3(coords.GetRegion(), coords.GetOrigin().GetRegionPosition() + Vec3(0.0f, 0.0f, dz)));
+        const float dz = name == Name::Create("Anchor1")   ? 1.0f
+                         : name == Name::Create("Anchor2") ? -1.0f
+                                                           : 0.0f;
+        coords.SetOrigin(
+            WorldVec3(coords.GetRegion(), coords.GetOrigin().GetRegionPosition() + Vec3(0.0f, 0.0f, dz)));
         return coords;
     }
 };
@@ -65,7 +68,10 @@ protected:
         data.SetDefault("resolution", "128 128");
         data.SetDefault("skipCompatibilityChecks", "true");
         data.Database().AddRecord("records/decal.dbr").String("Class", "Decal").Float("size", 2.0f);
-        data.Database().AddRecord("records/beam.dbr").String("Class", "ChaosBeam").Float("TextureStretch", 6.0f);
+        data.Database()
+            .AddRecord("records/beam.dbr")
+            .String("Class", "ChaosBeam")
+            .Float("TextureStretch", 6.0f);
         data.Database().AddRecord("records/sword.dbr").String("Class", "PixelTestSword");
         data.Database()
             .AddRecord("records/trail.dbr")
@@ -132,7 +138,8 @@ protected:
         camera.SetHeight(20.0f);
         camera.SetNearPlane(1.0f);
         camera.SetFarPlane(50.0f);
-        camera.SetCoords(Coords::LookAt(Vec3(10.0f, 20.0f, 10.0f), Vec3(10.0f, 0.0f, 10.0f), Vec3(0.0f, 0.0f, 1.0f)));
+        camera.SetCoords(
+            Coords::LookAt(Vec3(10.0f, 20.0f, 10.0f), Vec3(10.0f, 0.0f, 10.0f), Vec3(0.0f, 0.0f, 1.0f)));
         const Viewport viewport(0, 0, kSize, kSize);
         PlainSceneRenderer renderer;
         renderer.SetViewer(region, camera, viewport, camera.GetFrustum(viewport));
@@ -143,7 +150,8 @@ protected:
 
         ASSERT_TRUE(canvas->BeginFrame());
         canvas->SetViewport(viewport);
-        canvas->ClearRenderSurface(nullptr, Color(0.0f, 0.0f, 0.0f, 1.0f), RENDER_CLEAR_COLOR | RENDER_CLEAR_DEPTH);
+        canvas->ClearRenderSurface(nullptr, Color(0.0f, 0.0f, 0.0f, 1.0f),
+                                   RENDER_CLEAR_COLOR | RENDER_CLEAR_DEPTH);
         canvas->SetDefaultState();
         renderer.RenderStyle(*canvas, Name::Create("emissiveStyle"));
         canvas->EndFrame();
@@ -246,7 +254,8 @@ TEST_F(OpenGLEffectPixelTest, AWeaponTrailFollowsTheSwing)
     // The ribbon: x 6 to 13.5, z 9 to 11, red.
     for (float dx : {0.0f, 3.0f})
         for (const Pixel& p : Mirrored(dx, 0.5f))
-            EXPECT_TRUE(Red(p)) << "on the swing at " << dx << ": " << int(p.r) << "," << int(p.g) << "," << int(p.b);
+            EXPECT_TRUE(Red(p)) << "on the swing at " << dx << ": " << int(p.r) << "," << int(p.g) << ","
+                                << int(p.b);
     for (const Pixel& p : Mirrored(0.0f, 2.0f))
         EXPECT_TRUE(Dark(p)) << "beyond the blade";
     for (const Pixel& p : Mirrored(5.0f, 0.0f))

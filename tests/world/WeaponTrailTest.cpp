@@ -115,7 +115,8 @@ TEST_F(WeaponTrailTest, SegmentsFollowTheWeaponSixteenAtMost)
         Swing(10.0f + 0.5f * static_cast<float>(i));
     ASSERT_EQ(trail->GetSegments().size(), 16u) << "the 17th is refused";
     EXPECT_EQ(trail->GetSegments().back().upper.x, 17.5f);
-    EXPECT_FLOAT_EQ(trail->GetSegments().back().texCoord, 7.5f) << "half a unit a segment, one texture a unit";
+    EXPECT_FLOAT_EQ(trail->GetSegments().back().texCoord, 7.5f)
+        << "half a unit a segment, one texture a unit";
     EXPECT_EQ(trail->GetSegments().back().red, 1.0f);
 
     Swing(30.0f, 300);

@@ -102,7 +102,8 @@ bool EffectShaders::Write(const std::string& folder)
     auto save = [&root](const char* name, const std::vector<uint8_t>& bytes) {
         return TextureWriter::Save((root / name).string(), bytes);
     };
-    return Blended().Save((root / decalShaderName).string()) && Additive().Save((root / trailShaderName).string()) &&
+    return Blended().Save((root / decalShaderName).string()) &&
+           Additive().Save((root / trailShaderName).string()) &&
            Additive().Save((root / chaosShaderName).string()) && save(decalTextureName, DiscTexture()) &&
            save(trailTextureName, TextureWriter::SolidDds(1, 1, 0xFFFFFFFFu)) &&
            save(lightningTextureName, StripTexture()) && save(chaosTextureName, StripTexture()) &&
