@@ -7,8 +7,9 @@
 // frame's Y axis. Whenever the frame moves the faces are rebuilt (CreateGeometry): the ground of
 // the decal's level (its height samples: terrain, cell grid, or flat ground at height 0 where the
 // level has neither) and the collision meshes of the level's entities inside the box are clipped
-// to the box, faces turned away from the frame's Y axis are dropped, and texture coordinates run
-// across the box's X (u) and Z (v) from 0 to 1. At most maxFaces faces are kept: RenderPass writes
+// to the box, faces seen edge-on along the frame's Y axis are dropped (the rest are wound to face
+// along it, whatever their mesh's winding), and texture coordinates run across the box's X (u) and
+// Z (v) from 0 to 1. At most maxFaces faces are kept: RenderPass writes
 // three vertices and three indices for each, and its locks are sized from that count.
 //
 // Fading: the opacity ramps in over the first 100 ms, holds until "beginFadeSeconds", falls to 0
