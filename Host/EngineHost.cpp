@@ -295,6 +295,7 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     std::vector<bool> resident(static_cast<size_t>(world->GetNumRegions()), false);
     for (int i = 0; i < world->GetNumRegions(); ++i)
         resident[static_cast<size_t>(i)] = IsResident(world->GetRegion(i));
+    const int residentBefore = static_cast<int>(std::count(resident.begin(), resident.end(), true));
     int levelsLoaded = 0;
     int levelsUnloaded = 0;
     FlightSecond second;
@@ -378,9 +379,9 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
                loadingFrames);
     out.Printf("  graphics engine     %.1f frames a second over its last sample",
                graphics->GetFramesPerSecond());
-    out.Printf(
-        "  levels              %d loaded and %d unloaded during the flight, on the Level Loading Thread",
-        levelsLoaded, levelsUnloaded);
+    out.Printf("  levels              %d in before the flight, %d loaded and %d unloaded during it, on the "
+               "Level Loading Thread",
+               residentBefore, levelsLoaded, levelsUnloaded);
     if (const unsigned int loaded = engine.GetResourceLoader()->GetLoadedCount())
         out.Printf("  resource loader     %u resources loaded (meshes, textures, sounds...) in %u ms", loaded,
                    engine.GetResourceLoader()->GetTotalLoadTime());
