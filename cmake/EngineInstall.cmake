@@ -12,6 +12,48 @@
 
 include(CMakePackageConfigHelpers)
 
+# The link items that a list of libraries stands for once no target of this build exists: imported
+# targets (found by find_package or pkg-config here) opened up into their files and link options,
+# recursively. Threads::Threads stays, the package configuration finds it again. The installed
+# datakit, a static library, hands these to whoever links it.
+function(engine_link_files out)
+  set(files)
+  foreach(item IN LISTS ARGN)
+    if(item STREQUAL "Threads::Threads" OR NOT TARGET ${item})
+      list(APPEND files ${item})
+      continue()
+    endif()
+    get_target_property(imported ${item} IMPORTED)
+    if(NOT imported)
+      message(FATAL_ERROR "engine_link_files: ${item} is a target of this build; install and export it")
+    endif()
+    get_target_property(type ${item} TYPE)
+    if(NOT type STREQUAL "INTERFACE_LIBRARY")
+      get_target_property(location ${item} IMPORTED_LOCATION)
+      if(NOT location)
+        get_target_property(configs ${item} IMPORTED_CONFIGURATIONS)
+        list(GET configs 0 config)
+        get_target_property(location ${item} IMPORTED_LOCATION_${config})
+      endif()
+      if(NOT location)
+        message(FATAL_ERROR "engine_link_files: ${item} names no library file")
+      endif()
+      list(APPEND files ${location})
+    endif()
+    get_target_property(links ${item} INTERFACE_LINK_LIBRARIES)
+    if(links)
+      engine_link_files(link_files ${links})
+      list(APPEND files ${link_files})
+    endif()
+    get_target_property(options ${item} INTERFACE_LINK_OPTIONS)
+    if(options)
+      list(APPEND files ${options})
+    endif()
+  endforeach()
+  list(REMOVE_DUPLICATES files)
+  set(${out} ${files} PARENT_SCOPE)
+endfunction()
+
 set(ENGINE_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Engine)
 
 install(TARGETS Engine EXPORT EngineTargets
@@ -20,9 +62,9 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/Engine/
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/Engine
   FILES_MATCHING PATTERN "*.h")
 
-set(ENGINE_PACKAGE_DATAKIT FALSE)
 if(TARGET datakit)
-  set(ENGINE_PACKAGE_DATAKIT TRUE)
+  engine_link_files(datakit_install_libs ${ENGINE_PRIVATE_LIBS})
+  target_link_libraries(datakit PRIVATE "$<INSTALL_INTERFACE:${datakit_install_libs}>")
   install(TARGETS datakit EXPORT EngineTargets
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/tools/datakit
