@@ -3,15 +3,10 @@
 #include "core/Log.h"
 
 #include <cstdarg>
-#include <cstdio>
-#include <mutex>
 
 namespace SampleHost {
 
 namespace {
-
-// Lines come from the main thread and the resource loader thread.
-std::mutex g_printMutex;
 
 const char* PriorityName(GAME::LogPriority priority)
 {
@@ -26,7 +21,25 @@ const char* PriorityName(GAME::LogPriority priority)
     return "?";
 }
 
+HostOutput::Style StyleOf(GAME::LogPriority priority)
+{
+    return priority == GAME::LOG_PRIORITY_WARNING     ? HostOutput::STYLE_WARNING
+           : priority == GAME::LOG_PRIORITY_IMPORTANT ? HostOutput::STYLE_IMPORTANT
+                                                      : HostOutput::STYLE_PLAIN;
+}
+
 } // namespace
+
+void HostEngine::Initialize(void* window, const GAME::GraphicsEngineSettings& settings, bool editorMode,
+                            bool flag, GAME::FileSystem* fileSystem)
+{
+    GAME::Engine::Initialize(window, settings, editorMode, flag, fileSystem);
+    if (IsLogFileOpen() && m_output.OpenLogFile(GetLogPath()))
+        return;
+    m_output.GoWithoutLogFile();
+    m_output.Printf("EngineHost: no log file (could not write %s); lines go to standard output only",
+                    GetLogPath().c_str());
+}
 
 void HostEngine::Log(GAME::LogPriority priority, unsigned int category, const char* format, ...) const
 {
@@ -52,7 +65,6 @@ void HostEngine::Print(GAME::LogPriority priority, unsigned int category, const 
     std::string text = message;
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
         text.pop_back();
-    std::lock_guard<std::mutex> lock(g_printMutex);
     ++m_lines;
     if (priority == GAME::LOG_PRIORITY_WARNING)
         ++m_warnings;
@@ -61,13 +73,12 @@ void HostEngine::Print(GAME::LogPriority priority, unsigned int category, const 
     const char* categoryName = category == GAME::gLogEngine     ? "Engine"
                                : category == GAME::gLogGraphics ? "Graphics"
                                                                 : nullptr;
+    std::string line = std::string("  log ") + PriorityName(priority) + " ";
     if (category && categoryName)
-        std::printf("  log %s [%s] %s\n", PriorityName(priority), categoryName, text.c_str());
+        line += std::string("[") + categoryName + "] ";
     else if (category)
-        std::printf("  log %s [%u] %s\n", PriorityName(priority), category, text.c_str());
-    else
-        std::printf("  log %s %s\n", PriorityName(priority), text.c_str());
-    std::fflush(stdout);
+        line += "[" + std::to_string(category) + "] ";
+    m_output.Print(line + text, StyleOf(priority));
 }
 
 } // namespace SampleHost

@@ -1,5 +1,7 @@
 #include "NetworkOptions.h"
 
+#include "HostOutput.h"
+
 #include "network/ClientConnectionManager.h"
 #include "network/ServerConnectionManager.h"
 #include "world/Engine.h"
@@ -70,7 +72,7 @@ bool TakeNetworkOptions(int& argc, char** argv, NetworkOptions& options)
     return true;
 }
 
-bool StartNetwork(GAME::Engine& engine, const NetworkOptions& options)
+bool StartNetwork(GAME::Engine& engine, const NetworkOptions& options, HostOutput& out)
 {
     switch (options.role) {
     case NetworkOptions::ROLE_NONE:
@@ -79,22 +81,22 @@ bool StartNetwork(GAME::Engine& engine, const NetworkOptions& options)
         engine.SetAsNetworkServer();
         auto* server = static_cast<GAME::ServerConnectionManager*>(engine.GetNetworkConnectionManager());
         if (!server->Listen(nullptr, options.port)) {
-            std::printf("EngineHost: cannot host a session on port %d\n", options.port);
+            out.Printf("EngineHost: cannot host a session on port %d", options.port);
             engine.SetAsNetworkStub();
             return false;
         }
-        std::printf("EngineHost: hosting a session on port %d\n", server->GetPort());
+        out.Printf("EngineHost: hosting a session on port %d", server->GetPort());
         return true;
     }
     case NetworkOptions::ROLE_CLIENT: {
         engine.SetAsNetworkClient();
         auto* client = static_cast<GAME::ClientConnectionManager*>(engine.GetNetworkConnectionManager());
         if (!client->Connect(options.address.c_str(), options.port)) {
-            std::printf("EngineHost: cannot connect to %s port %d\n", options.address.c_str(), options.port);
+            out.Printf("EngineHost: cannot connect to %s port %d", options.address.c_str(), options.port);
             engine.SetAsNetworkStub();
             return false;
         }
-        std::printf("EngineHost: joining the session of %s port %d\n", options.address.c_str(), options.port);
+        out.Printf("EngineHost: joining the session of %s port %d", options.address.c_str(), options.port);
         return true;
     }
     }

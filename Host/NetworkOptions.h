@@ -14,6 +14,8 @@ class Engine;
 
 namespace SampleHost {
 
+class HostOutput;
+
 struct NetworkOptions
 {
     enum Role
@@ -33,7 +35,7 @@ struct NetworkOptions
 // False, with a message on standard output, for an option given wrongly.
 bool TakeNetworkOptions(int& argc, char** argv, NetworkOptions& options);
 // Switches the engine to the role and opens the session; false (with a message) when it could not.
-bool StartNetwork(GAME::Engine& engine, const NetworkOptions& options);
+bool StartNetwork(GAME::Engine& engine, const NetworkOptions& options, HostOutput& out);
 // "server, 2 clients", "client, host 1 of 127.0.0.1:29460", "connecting to ...", "stub (no network)".
 std::string DescribeNetwork(GAME::Engine& engine);
 
