@@ -159,10 +159,19 @@ double MillisecondsSince(std::chrono::steady_clock::time_point start)
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 }
 
+// The frame's drawing, after the engine's update, in the loading frames and the flight alike: the
+// widgets (Render), then the finished surface (PresentSurface).
+void DrawFrame(GAME::Engine& engine)
+{
+    // TODO(stand-in): the camera's view of the world is not drawn; drawing it through the scene
+    // renderers belongs here, before the widgets.
+    engine.Render();
+    engine.PresentSurface();
+}
+
 } // namespace
 
-int Run(const std::filesystem::path& folder, const HostOptions& options, const NetworkOptions& network,
-        bool windowed, HostOutput& out)
+int Run(const std::filesystem::path& folder, const HostOptions& options, HostOutput& out)
 {
     const int frames = options.frames;
     out.Printf("EngineHost: writing to %s (game data, world, user's settings, log.html); "
@@ -184,10 +193,10 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, const N
     GAME::FileSystem files;
     files.AddSource(GAME::FileSystem::PARTITION_1, folder.string().c_str(), false, false, false);
 
-    HostWindow window; // outlives the engine, which draws into it
-    window.Open(windowed, GAME::GraphicsEngine::defaultWidth, GAME::GraphicsEngine::defaultHeight);
+    HostWindow window(out); // outlives the engine, which draws into it
     HostEngine engine(out);
-    GAME::gEngine = &engine;
+    GAME::gEngine = &engine; // from here on the library's log lines are the engine's
+    window.Open(options.window, GAME::GraphicsEngine::defaultWidth, GAME::GraphicsEngine::defaultHeight);
     const std::string base = folder.string() + "/";
     engine.SetBaseUserPath(base);
     engine.SetLogPath(base + "log.html");
@@ -198,16 +207,15 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, const N
     engine.SetSavePath(base + "save/");
 
     GAME::GraphicsEngineSettings settings;
-    settings.deviceName = window.GetDeviceName();
+    settings.deviceName = options.device;
     out.Printf("EngineHost: starting the engine (%s, device \"%s\")",
                window.IsOpen() ? "in a window" : "headless", settings.deviceName.c_str());
     engine.Initialize(window.GetSystemWindow(), settings, false, false, &files);
     if (!engine.GetWorld()) {
-        out.Printf("EngineHost: start-up did not finish");
+        out.Printf("EngineHost: start-up did not finish%s",
+                   settings.deviceName == "Software" ? "" : " (--device Software runs without drawing)");
         return 1;
     }
-
-    StartNetwork(engine, network, out); // a failure is reported; the host then runs alone
 
     GAME::GraphicsEngine* graphics = engine.GetGraphicsEngine();
     GAME::RenderDevice* device = graphics->GetRenderDevice();
@@ -221,7 +229,7 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, const N
     out.Printf("  input device        %s", !engine.GetInputDevice() ? "none"
                                            : window.IsOpen()        ? "keyboard and mouse of the window"
                                                                     : "headless");
-    out.Printf("  network role        %s", DescribeNetwork(engine).c_str());
+    out.Printf("  network role        %s", DescribeNetworkOptions(options.network).c_str());
     out.Printf("  display widgets     %d", engine.GetDisplay().GetNumWidgets());
     HostSound hostSound(engine, out);
     out.Print("");
@@ -263,8 +271,24 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, const N
         }
     out.Printf("EngineHost: %d objects of the host's class made and queued for destruction", made);
 
+    // The session opens once the frames follow each other: its handshake is answered in the
+    // frames' updates and would time out while the world is generated and loaded.
+    StartNetwork(engine, options.network, out); // a failure is reported; the host then runs alone
+
     window.Attach(engine);
     bool running = true;
+    // A client joins before it loads levels: their objects take their ids from the host id the
+    // server gives it. Frames run while it joins; the handshake gives up on its own.
+    if (IsJoiningSession(engine)) {
+        const auto joinStart = std::chrono::steady_clock::now();
+        while (IsJoiningSession(engine) && (running = window.Frame())) {
+            const auto frameStart = std::chrono::steady_clock::now();
+            engine.Update(nullptr, false);
+            DrawFrame(engine);
+            std::this_thread::sleep_until(frameStart + framePeriod);
+        }
+        EndJoining(engine, MillisecondsSince(joinStart), out);
+    }
     engine.ShowThreadMonitor(true);
     engine.ShowProfiler(true);
     GAME::Tracker* tracker = GAME::Tracker::Get();
@@ -284,13 +308,12 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, const N
         GAME::RegionLoader loader(first, true);
         const auto loadStart = std::chrono::steady_clock::now();
         int loadFrames = 0;
-        while (!loader.GetIsDone() && MillisecondsSince(loadStart) < loadingLimitMs &&
+        while (running && !loader.GetIsDone() && MillisecondsSince(loadStart) < loadingLimitMs &&
                (running = window.Frame())) {
             const auto frameStart = std::chrono::steady_clock::now();
             loader.Update();
             engine.Update(&first, false);
-            engine.Render();
-            engine.PresentSurface();
+            DrawFrame(engine);
             ++loadFrames;
             std::this_thread::sleep_until(frameStart + framePeriod);
         }
@@ -300,7 +323,8 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, const N
     }
     const unsigned int loadingFrames = engine.GetFrameCount() - loadingFrameStart;
 
-    LogPathsAcrossRegions(*world, generator);
+    if (running)
+        LogPathsAcrossRegions(*world, generator, out);
 
     if (frames > 0)
         out.Printf("EngineHost: flying %.1f s of camera path in %d frames, %.1f ms of path a frame, as fast "
@@ -320,6 +344,7 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, const N
     int totalGameTime = 0;
     float flightTime = 0.0f;
     std::vector<GAME::StatisticsWidget::Entry> lastStatistics;
+    bool flown = false; // to the path's end, not cut short through the window
     const auto start = std::chrono::steady_clock::now();
     auto last = start;
     while (running) {
@@ -340,8 +365,7 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, const N
         const bool lastFrame = frames > 0 ? flightFrames >= frames : flightTime >= duration;
         if (lastFrame) // the last frame's statistics go to the console instead of the screen
             lastStatistics = engine.GetStatisticsWidget()->TakeEntries();
-        engine.Render();
-        engine.PresentSurface();
+        DrawFrame(engine);
         const auto frameEnd = std::chrono::steady_clock::now();
         totalGameTime += engine.GetUpdateTime();
 
@@ -363,8 +387,10 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, const N
             second = FlightSecond();
             second.index = static_cast<int>(flightTime);
         }
-        if (lastFrame)
+        if (lastFrame) {
+            flown = true;
             break;
+        }
 
         if (frames > 0) {
             // The first frame sees the path's start, the last its end.
@@ -384,11 +410,11 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, const N
     const double rate = seconds > 0 ? flightFrames / seconds : 0.0;
     GAME::Tracker::Destroy();
 
-    out.Printf("\nEngineHost: flight done");
+    out.Print(flown ? "\nEngineHost: flight done" : "\nEngineHost: flight ended early");
     if (frames > 0) {
         // The path's time is simulated; only the frames' cost is real.
         out.Printf("  frames              %d, %.1f ms of camera path each", flightFrames,
-                   1000.0 * duration / frames);
+                   PathPerFrameMs(duration, frames));
         out.Printf("  camera path         %.1f s, simulated", duration);
         out.Printf("  run time            %.2f s: %.1f frames a second, %.1f times as fast as real time",
                    seconds, rate, seconds > 0 ? duration / seconds : 0.0);
@@ -425,9 +451,6 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, const N
                engine.GetWarningCount(), engine.GetImportantCount());
     out.Printf("  log file            %slog.html", base.c_str());
     out.Printf("  user settings       %s%s", base.c_str(), DataKit::SampleGameData::userSettingsName);
-    // The last lines are in: the log's document ends here.
-    if (!out.CloseLogFile())
-        out.Printf("EngineHost: writing %slog.html failed", base.c_str());
     return 0;
 }
 
@@ -435,11 +458,6 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, const N
 
 int main(int argc, char** argv)
 {
-    // The network options join any argument scheme: they are taken out first.
-    SampleHost::NetworkOptions network;
-    if (!SampleHost::TakeNetworkOptions(argc, argv, network))
-        return 2;
-    const bool windowed = SampleHost::TakeWindowOption(argc, argv);
     SampleHost::HostOptions options;
     std::string reason;
     if (!SampleHost::ParseHostOptions(argc, argv, options, reason)) {
@@ -461,7 +479,17 @@ int main(int argc, char** argv)
         return 1;
     }
     SampleHost::HostOutput output;
-    const int result = SampleHost::Run(folder, options, network, windowed, output);
+    // The library's lines while no engine exists (the sample data's writers, the device modules'
+    // unloading) are printed and kept as the engine's are.
+    SampleHost::HostLogSink sink(output);
+    GAME::LogSink* const previousSink = GAME::SetProcessLogSink(&sink);
+    int result = SampleHost::Run(folder, options, output);
     GAME::RenderDevice::UnloadLibraries();
+    GAME::SetProcessLogSink(previousSink);
+    // The last lines are in: the log's document ends here.
+    if (!output.CloseLogFile()) {
+        output.Printf("EngineHost: writing %s/log.html failed", folder.string().c_str());
+        result = result ? result : 1;
+    }
     return result;
 }

@@ -28,6 +28,25 @@ HostOutput::Style StyleOf(GAME::LogPriority priority)
                                                       : HostOutput::STYLE_PLAIN;
 }
 
+// "  log warn [Graphics] text": one line, whatever line feeds the text ends in.
+void PrintLogLine(HostOutput& output, GAME::LogPriority priority, unsigned int category,
+                  const std::string& message)
+{
+    std::string text = message;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    const char* categoryName = !category                        ? nullptr
+                               : category == GAME::gLogEngine   ? "Engine"
+                               : category == GAME::gLogGraphics ? "Graphics"
+                                                                : nullptr;
+    std::string line = std::string("  log ") + PriorityName(priority) + " ";
+    if (categoryName)
+        line += std::string("[") + categoryName + "] ";
+    else if (category)
+        line += "[" + std::to_string(category) + "] ";
+    output.Print(line + text, StyleOf(priority));
+}
+
 } // namespace
 
 void HostEngine::Initialize(void* window, const GAME::GraphicsEngineSettings& settings, bool editorMode,
@@ -59,26 +78,19 @@ void HostEngine::Log(GAME::LogPriority priority, const char* format, ...) const
     Print(priority, 0, text);
 }
 
-void HostEngine::Print(GAME::LogPriority priority, unsigned int category, const std::string& message) const
+void HostEngine::Print(GAME::LogPriority priority, unsigned int category, const std::string& text) const
 {
-    // Some of the library's lines end in a line feed of their own; one per line is printed here.
-    std::string text = message;
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-        text.pop_back();
     ++m_lines;
     if (priority == GAME::LOG_PRIORITY_WARNING)
         ++m_warnings;
     else if (priority == GAME::LOG_PRIORITY_IMPORTANT)
         ++m_important;
-    const char* categoryName = category == GAME::gLogEngine     ? "Engine"
-                               : category == GAME::gLogGraphics ? "Graphics"
-                                                                : nullptr;
-    std::string line = std::string("  log ") + PriorityName(priority) + " ";
-    if (category && categoryName)
-        line += std::string("[") + categoryName + "] ";
-    else if (category)
-        line += "[" + std::to_string(category) + "] ";
-    m_output.Print(line + text, StyleOf(priority));
+    PrintLogLine(m_output, priority, category, text);
+}
+
+void HostLogSink::Write(int priority, unsigned int category, const char* text)
+{
+    PrintLogLine(m_output, static_cast<GAME::LogPriority>(priority), category, text ? text : "");
 }
 
 } // namespace SampleHost

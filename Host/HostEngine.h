@@ -1,10 +1,12 @@
 // The sample host's engine: the library's engine with the host's log sink. Every log line is
 // printed with its priority and category through the host's output, which also appends it to the
-// engine's HTML log file once start-up has opened it (see HostOutput.h).
+// engine's HTML log file once start-up has opened it (see HostOutput.h). HostLogSink prints the
+// library's lines the same way while no engine exists.
 #pragma once
 
 #include "HostOutput.h"
 
+#include "core/Log.h"
 #include "world/Engine.h"
 
 #include <atomic>
@@ -40,6 +42,18 @@ private:
     mutable std::atomic<unsigned int> m_lines{0};
     mutable std::atomic<unsigned int> m_warnings{0};
     mutable std::atomic<unsigned int> m_important{0};
+};
+
+// The process-wide sink (GAME::SetProcessLogSink) for the library's lines before the host's engine
+// exists and after it is gone. Any thread.
+class HostLogSink : public GAME::LogSink
+{
+public:
+    explicit HostLogSink(HostOutput& output) : m_output(output) {}
+    void Write(int priority, unsigned int category, const char* text) override;
+
+private:
+    HostOutput& m_output;
 };
 
 } // namespace SampleHost

@@ -11,7 +11,6 @@
 #include "world/Region.h"
 
 #include <cmath>
-#include <cstdio>
 
 namespace SampleHost {
 
