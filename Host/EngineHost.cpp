@@ -20,6 +20,7 @@
 
 #include "FlightCamera.h"
 #include "HostEngine.h"
+#include "HostMapData.h"
 #include "HostPaths.h"
 #include "HostSound.h"
 #include "HostWindow.h"
@@ -353,6 +354,8 @@ int Run(const std::filesystem::path& folder, int frames, const NetworkOptions& n
                 graphics->GetFramesPerSecond());
     std::printf("  resource loader     %u resources loaded\n", engine.GetResourceLoader()->GetLoadedCount());
     std::printf("  network             %s\n", DescribeNetwork(engine).c_str());
+
+    RebuildWorldMapData(*world, files, folder); // once, as the world editor does
 
     // The host keeps the user's settings, as a game does when the player changes them.
     if (!engine.GetOptions()->Save(DataKit::SampleGameData::userSettingsName))
