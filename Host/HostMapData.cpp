@@ -40,8 +40,7 @@ void PutChunk(std::vector<uint8_t>& out, const char* type, const std::vector<uin
     const size_t start = out.size();
     out.insert(out.end(), type, type + 4);
     out.insert(out.end(), data.begin(), data.end());
-    PutU32(out, static_cast<uint32_t>(
-                    crc32(0, out.data() + start, static_cast<uInt>(out.size() - start))));
+    PutU32(out, static_cast<uint32_t>(crc32(0, out.data() + start, static_cast<uInt>(out.size() - start))));
 }
 
 // An 8-bit RGB PNG of the image (rows from the top); false when it cannot be made or written.
