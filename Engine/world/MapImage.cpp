@@ -176,6 +176,7 @@ bool MapImage::Render(Region* region, const Vec3& minimum, const Vec3& maximum, 
     const Viewport viewport(0, 0, width, height);
     const Vec3 centre = (minimum + maximum) * 0.5f;
     RenderSurface* previousTarget = canvas->GetTargetSurface();
+    const Viewport previousViewport = canvas->GetViewport();
     canvas->SetTargetSurface(surface);
     const bool begun = canvas->BeginFrame();
     if (begun) {
@@ -200,6 +201,7 @@ bool MapImage::Render(Region* region, const Vec3& minimum, const Vec3& maximum, 
         read = device->ReadFrameBuffer(pixels.data(), width, height);
     }
     canvas->SetTargetSurface(previousTarget);
+    canvas->SetViewport(previousViewport);
     device->DestroySurface(&surface);
     if (!begun || !read) {
         LogPrintf(1, "MapImage: the picture of %s could not be %s", name, begun ? "read back" : "drawn");

@@ -259,6 +259,7 @@ TEST_F(MapDataTest, OnlyEntitiesForTheMinimapAreDrawnAndTheEnginesSettingsComeBa
     e.SetEntityRenderFilter(&hostFilter);
     graphics->EnableReflections(true);
     const int reduction = graphics->GetTextureReduction();
+    const Viewport viewport = graphics->GetCanvas()->GetViewport();
 
     Region region(ABBox(Vec3(), Vec3(32.0f, 10.0f, 32.0f)));
     region.SetName("levels/probes.lvl");
@@ -281,6 +282,9 @@ TEST_F(MapDataTest, OnlyEntitiesForTheMinimapAreDrawnAndTheEnginesSettingsComeBa
     EXPECT_FALSE(e.IsMapRendering());
     EXPECT_TRUE(graphics->IsReflectionsEnabled());
     EXPECT_EQ(graphics->GetTextureReduction(), reduction);
+    EXPECT_EQ(graphics->GetCanvas()->GetViewport().width, viewport.width);
+    EXPECT_EQ(graphics->GetCanvas()->GetViewport().height, viewport.height);
+    EXPECT_EQ(graphics->GetCanvas()->GetTargetSurface(), graphics->GetPrimarySurface());
     e.SetEntityRenderFilter(nullptr);
 
     const DetailMapFilterFunction filter;
