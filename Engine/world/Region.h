@@ -5,7 +5,8 @@
 // (PostLoadLevel), counts the frames in which nobody used it and unloads it after about 600 of
 // them, keeping the level's state in memory for the next load. It keeps the region's two fog-of-war
 // grids and saves the persistent one on a "FOW Saving Thread", and it holds the minimap and icon
-// textures. Owns its portals, level, saved state, fog and threads.
+// textures (decoded from DDS, TGA and the other image files) and, for the editor, draws both
+// pictures anew from above (RebuildMapData). Owns its portals, level, saved state, fog and threads.
 //
 // Threads: the level loading thread runs the load under the level lock and touches nothing else of
 // the region but the loading flags, the idle counter and a failure mark (all atomic); the level is
