@@ -3,6 +3,7 @@
 #include "data/File.h"
 #include "data/FileSystem.h"
 #include "graphics/Image.h"
+#include "world/MapImage.h"
 #include "world/Region.h"
 #include "world/World.h"
 
@@ -87,7 +88,8 @@ bool ReadMinimap(GAME::FileSystem& files, const GAME::Region& region, GAME::Imag
         return false;
     const unsigned size = file->GetLength();
     const void* bytes = size ? file->Lock(0, size) : nullptr;
-    const bool decoded = bytes && image.Load(bytes, size, GAME::Image::FORMAT_RGB) == GAME::Image::ERROR_NONE;
+    const bool decoded =
+        bytes && GAME::MapImage::Decode(bytes, size, image) && image.ChangeFormat(GAME::Image::FORMAT_RGB);
     if (bytes)
         file->Unlock();
     files.CloseFile(file);

@@ -726,8 +726,7 @@ RenderTexture* Region::DecodeTexture(const void* bytes, unsigned size)
     if (size >= 4 && std::memcmp(bytes, "DDS ", 4) == 0)
         return device->CreateTextureFromFile(bytes, size, 0);
     Image image;
-    if (image.Load(bytes, size, Image::FORMAT_RGBA) != Image::ERROR_NONE ||
-        image.GetFormat() != Image::FORMAT_RGBA) {
+    if (!MapImage::Decode(bytes, size, image)) {
         LogPrintf(1, "Region: an image of %u bytes could not be decoded", size);
         return nullptr;
     }

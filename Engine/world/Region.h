@@ -5,7 +5,7 @@
 // (PostLoadLevel), counts the frames in which nobody used it and unloads it after about 600 of
 // them, keeping the level's state in memory for the next load. It keeps the region's two fog-of-war
 // grids and saves the persistent one on a "FOW Saving Thread", and it holds the minimap and icon
-// textures (decoded from DDS, TGA and the other image files) and, for the editor, draws both
+// textures (decoded from DDS or TGA files) and, for the editor, draws both
 // pictures anew from above (RebuildMapData). Owns its portals, level, saved state, fog and threads.
 //
 // Threads: the level loading thread runs the load under the level lock and touches nothing else of
@@ -282,8 +282,8 @@ private:
     // Deletes the level (unloaded first) and leaves the loaded-regions list; main thread.
     void DeleteLevel();
     // Decodes image file bytes into a texture through the render device: a DDS file goes to the
-    // device whole, TGA and the other formats the image class reads are decoded here first. Null
-    // without a device or for bytes that are no image (logged).
+    // device whole, a TGA file is decoded here first (MapImage::Decode). Null without a device or
+    // for bytes that are neither (logged).
     static RenderTexture* DecodeTexture(const void* bytes, unsigned size);
     void ReleaseTexture(RenderTexture*& texture);
     void CollectEntitiesInFrustum(std::vector<Entity*>& out, const Frustum& frustum, bool alternate,

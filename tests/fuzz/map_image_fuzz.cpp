@@ -1,7 +1,7 @@
 // Reads any bytes as a region's icon image, as a source world file hands it over (the same decoding
 // serves the minimaps of a compiled map), over the software device: DDS files go to the device,
-// TGA and the other formats through the image class. No crash, no hang; the icon keeps the bytes,
-// and the texture it has, if any, is the device's.
+// TGA to the engine's own reader, anything else is refused. No crash, no hang; the icon keeps the
+// bytes, and the texture it has, if any, is the device's.
 #include "common/FuzzSeeds.h"
 #include "core/ABBox.h"
 #include "core/IntVec3.h"
@@ -86,6 +86,10 @@ void EngineFuzzSeeds(FuzzSeedSink& sink)
             sink.Add(format == GAME::Image::FORMAT_RGB ? "rgb.tga" : "rgba.tga",
                      std::vector<uint8_t>(tga.GetBuffer(), tga.GetBuffer() + tga.GetSize()));
     }
+    // Run-length encoded, rows from the top: a run of two, then two pixels as they are.
+    sink.Add("rle.tga", std::vector<uint8_t>{0, 0,  10,   0,    0, 0, 0,   0,    0, 0,   0, 0,   2, 0, 2,
+                                             0, 24, 0x20, 0x81, 0, 0, 255, 0x01, 0, 255, 0, 255, 0, 0});
+    sink.Add("png", std::vector<uint8_t>{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13});
     sink.Add("solid.dds", DataKit::TextureWriter::SolidDds(8, 4, 0xFF204080u, true));
     sink.Add("text", std::string("not an image"));
 }

@@ -333,6 +333,48 @@ TEST_F(MapDataTest, NeighboursLoadedForTheViewsGoAgainAndTheOthersStay)
     EXPECT_EQ(ReadImage("levels/centre.tga").GetWidth(), 2u * static_cast<unsigned>(side));
 }
 
+TEST(MapImageDecode, TgaFilesReadBoundedInEveryOrderAndCutFilesAreRefused)
+{
+    // 2 x 2, 24 bits, run-length encoded: a run of two red pixels, then green and blue as they are.
+    auto rle = [](uint8_t descriptor) {
+        return std::vector<uint8_t>{0, 0,  10,         0,    0, 0, 0,   0,    0, 0,   0, 0,   2, 0, 2,
+                                    0, 24, descriptor, 0x81, 0, 0, 255, 0x01, 0, 255, 0, 255, 0, 0};
+    };
+    auto rgba = [](const Image& image, int i) {
+        const uint8_t* p = image.GetBuffer() + i * 4;
+        return std::vector<int>{p[0], p[1], p[2], p[3]};
+    };
+    Image image;
+    ASSERT_TRUE(MapImage::Decode(rle(0x20).data(), 29, image)); // rows from the top
+    ASSERT_EQ(image.GetWidth(), 2u);
+    EXPECT_EQ(rgba(image, 0), (std::vector<int>{255, 0, 0, 255}));
+    EXPECT_EQ(rgba(image, 1), (std::vector<int>{255, 0, 0, 255}));
+    EXPECT_EQ(rgba(image, 2), (std::vector<int>{0, 255, 0, 255}));
+    EXPECT_EQ(rgba(image, 3), (std::vector<int>{0, 0, 255, 255}));
+    ASSERT_TRUE(MapImage::Decode(rle(0x00).data(), 29, image)); // rows from the bottom
+    EXPECT_EQ(rgba(image, 0), (std::vector<int>{0, 255, 0, 255}));
+    EXPECT_EQ(rgba(image, 2), (std::vector<int>{255, 0, 0, 255}));
+    EXPECT_FALSE(MapImage::Decode(rle(0x20).data(), 28, image)); // the last byte is missing
+    EXPECT_EQ(image.GetWidth(), 0u);
+    std::vector<uint8_t> run = rle(0x20);
+    run[18] = 0x84; // a run of five: past the picture's end
+    EXPECT_FALSE(MapImage::Decode(run.data(), 29, image));
+    std::vector<uint8_t> mapped = rle(0x20);
+    mapped[1] = 1; // colour-mapped
+    EXPECT_FALSE(MapImage::Decode(mapped.data(), 29, image));
+    const uint8_t fakePng[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0};
+    EXPECT_FALSE(MapImage::Decode(fakePng, sizeof(fakePng), image));
+
+    // What the image class writes (32 bits, from the bottom) reads back the same.
+    Image written;
+    const uint8_t pixels[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+    BinaryWriter tga(64);
+    ASSERT_TRUE(written.Create(3, 1, Image::FORMAT_RGBA, pixels) && written.WriteTGA(tga));
+    ASSERT_TRUE(MapImage::Decode(tga.GetBuffer(), tga.GetSize(), image));
+    EXPECT_EQ(std::vector<uint8_t>(image.GetBuffer(), image.GetBuffer() + 12),
+              std::vector<uint8_t>(pixels, pixels + 12));
+}
+
 class ChunkReader : public MapChunkCallback
 {
 public:
