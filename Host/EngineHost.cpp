@@ -355,7 +355,7 @@ int Run(const std::filesystem::path& folder, int frames, const NetworkOptions& n
     std::printf("  resource loader     %u resources loaded\n", engine.GetResourceLoader()->GetLoadedCount());
     std::printf("  network             %s\n", DescribeNetwork(engine).c_str());
 
-    RebuildWorldMapData(*world, files, folder); // once, as the world editor does
+    std::printf("%s", RebuildWorldMapData(*world, files, folder).c_str()); // once, as the world editor does
 
     // The host keeps the user's settings, as a game does when the player changes them.
     if (!engine.GetOptions()->Save(DataKit::SampleGameData::userSettingsName))

@@ -98,7 +98,8 @@ bool ReadMinimap(GAME::FileSystem& files, const GAME::Region& region, GAME::Imag
 
 } // namespace
 
-int RebuildWorldMapData(GAME::World& world, GAME::FileSystem& files, const std::filesystem::path& folder)
+std::string RebuildWorldMapData(GAME::World& world, GAME::FileSystem& files,
+                                const std::filesystem::path& folder)
 {
     const auto start = std::chrono::steady_clock::now();
     int rebuilt = 0;
@@ -113,22 +114,23 @@ int RebuildWorldMapData(GAME::World& world, GAME::FileSystem& files, const std::
     }
     const double ms =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    std::printf("EngineHost: map data of %d of %d regions rebuilt in %.0f ms (icons and minimaps)\n", rebuilt,
-                world.GetNumRegions(), ms);
+    char line[512];
+    std::snprintf(line, sizeof(line),
+                  "EngineHost: map data of %d of %d regions rebuilt in %.0f ms (icons and minimaps)\n",
+                  rebuilt, world.GetNumRegions(), ms);
+    std::string report = line;
 
     GAME::Image minimap;
-    if (!shown || !ReadMinimap(files, *shown, minimap)) {
-        std::printf("EngineHost: no minimap to show\n");
-        return rebuilt;
-    }
+    if (!shown || !ReadMinimap(files, *shown, minimap))
+        return report + "EngineHost: no minimap to show\n";
     const std::filesystem::path png =
         folder / "screenshots" / ("minimap-" + RegionShortName(shown->GetName()) + ".png");
     if (WritePng(minimap, png))
-        std::printf("  minimap             %u x %u, %s\n", minimap.GetWidth(), minimap.GetHeight(),
-                    png.string().c_str());
+        std::snprintf(line, sizeof(line), "  minimap             %u x %u, %s\n", minimap.GetWidth(),
+                      minimap.GetHeight(), png.string().c_str());
     else
-        std::printf("EngineHost: could not write %s\n", png.string().c_str());
-    return rebuilt;
+        std::snprintf(line, sizeof(line), "EngineHost: could not write %s\n", png.string().c_str());
+    return report + line;
 }
 
 } // namespace SampleHost
