@@ -20,6 +20,7 @@
 
 #include "FlightCamera.h"
 #include "HostEngine.h"
+#include "HostMapData.h"
 #include "HostOptions.h"
 #include "HostOutput.h"
 #include "HostPaths.h"
@@ -440,6 +441,8 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
                    "textures or sounds");
 
     out.Printf("  network             %s", DescribeNetwork(engine).c_str());
+
+    out.Print(RebuildWorldMapData(*world, files, folder)); // once, as the world editor does
 
     // The host keeps the user's settings, as a game does when the player changes them.
     if (!engine.GetOptions()->Save(DataKit::SampleGameData::userSettingsName))
