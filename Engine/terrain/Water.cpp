@@ -57,8 +57,8 @@ bool SameName(const char* a, const char* b)
 
 const Name* WavesStyles()
 {
-    static const Name styles[Water::numWavesTextures] = {Name::Create("blendStyle"), Name::Create("bumpStyle"),
-                                                         Name::Create("blendStyle")};
+    static const Name styles[Water::numWavesTextures] = {
+        Name::Create("blendStyle"), Name::Create("bumpStyle"), Name::Create("blendStyle")};
     return styles;
 }
 
@@ -76,7 +76,8 @@ Water::~Water()
 
 // ---- Set-up --------------------------------------------------------------------------------------
 
-void Water::Initialize(unsigned sizeX, unsigned sizeZ, const TerrainBase* terrain, const GridRegion* gridRegion)
+void Water::Initialize(unsigned sizeX, unsigned sizeZ, const TerrainBase* terrain,
+                       const GridRegion* gridRegion)
 {
     m_terrain = terrain;
     m_gridRegion = gridRegion;
@@ -87,8 +88,8 @@ void Water::Initialize(unsigned sizeX, unsigned sizeZ, const TerrainBase* terrai
     Initialize(sizeX, sizeZ, terrain, gridRegion, device);
 }
 
-void Water::Initialize(unsigned sizeX, unsigned sizeZ, const TerrainBase* terrain, const GridRegion* gridRegion,
-                       RenderDevice* device)
+void Water::Initialize(unsigned sizeX, unsigned sizeZ, const TerrainBase* terrain,
+                       const GridRegion* gridRegion, RenderDevice* device)
 {
     m_terrain = terrain;
     m_gridRegion = gridRegion;
@@ -105,7 +106,8 @@ void Water::Initialize(unsigned sizeX, unsigned sizeZ, const TerrainBase* terrai
     m_sizeX = sizeX;
     m_sizeZ = sizeZ;
     const float half = static_cast<float>(std::max(sizeX, sizeZ)) * 0.5f;
-    m_tree = new Space<WaterElement>(static_cast<float>(sizeX) * 0.5f, static_cast<float>(sizeZ) * 0.5f, half, half);
+    m_tree = new Space<WaterElement>(static_cast<float>(sizeX) * 0.5f, static_cast<float>(sizeZ) * 0.5f, half,
+                                     half);
 
     CreateIndexBuffers();
     m_rippleSet.CreateBuffers();
@@ -379,13 +381,15 @@ WaterCurve* Water::SelectCurve(const Ray& ray, WaterCurve::SelectionType& select
         if (m_paths[i] && (selection = m_paths[i]->SelectPoint(ray, view)) != WaterCurve::SELECTION_NONE)
             return m_paths[i];
     for (unsigned i = 0; i < m_numWaveSets; ++i)
-        if (m_waveSets[i] && (selection = m_waveSets[i]->SelectPoint(ray, view)) != WaterCurve::SELECTION_NONE)
+        if (m_waveSets[i] &&
+            (selection = m_waveSets[i]->SelectPoint(ray, view)) != WaterCurve::SELECTION_NONE)
             return m_waveSets[i];
     selection = WaterCurve::SELECTION_NONE;
     return nullptr;
 }
 
-void Water::DrawCurveSelectionPoints(GraphicsPrimitiveDrawer& drawer, const Vec3& offset, WaterCurve::CurveType type)
+void Water::DrawCurveSelectionPoints(GraphicsPrimitiveDrawer& drawer, const Vec3& offset,
+                                     WaterCurve::CurveType type)
 {
     if (type == WaterCurve::CURVE_PATH) {
         for (unsigned i = 0; i < m_numPaths; ++i)
@@ -492,14 +496,15 @@ void Water::AddToScene(GraphicsSceneRenderer& renderer, const Frustum& frustum)
     renderer.AddRenderable(&m_rippleSet, m_region);
 }
 
-void Water::GetBlocksInFrustum(std::vector<WaterElement*>& elements, const Frustum* frusta, unsigned count) const
+void Water::GetBlocksInFrustum(std::vector<WaterElement*>& elements, const Frustum* frusta,
+                               unsigned count) const
 {
     if (!m_tree)
         return;
-    m_tree->GetObjectsInFrusta(elements, frusta, count, [](const WaterElement*, const ABBox& box,
-                                                           const SpaceFrustum& frustum) {
-        return frustum.BoxInFrustum(box);
-    });
+    m_tree->GetObjectsInFrusta(elements, frusta, count,
+                               [](const WaterElement*, const ABBox& box, const SpaceFrustum& frustum) {
+                                   return frustum.BoxInFrustum(box);
+                               });
 }
 
 void Water::AddReflectionPlanes(GraphicsReflectionManager& manager, Region* region, const Frustum& frustum)
@@ -600,12 +605,15 @@ bool Water::GetIntersection(const Ray& ray, Intersection& intersection, PhysicsS
     return true;
 }
 
-int Water::FindCollisions(const OBBox& box, CollisionContact* contacts, int capacity, PhysicsSurface surface) const
+int Water::FindCollisions(const OBBox& box, CollisionContact* contacts, int capacity,
+                          PhysicsSurface surface) const
 {
-    if (!contacts || capacity < 1 || surface == PHYSICS_SURFACE_UNWALKABLE || surface == PHYSICS_SURFACE_WATER)
+    if (!contacts || capacity < 1 || surface == PHYSICS_SURFACE_UNWALKABLE ||
+        surface == PHYSICS_SURFACE_WATER)
         return 0;
     const ABBox bounds = ABBox::FromOBBox(box);
-    const Ray ray(Vec3(bounds.center.x, bounds.center.y - bounds.extents.y, bounds.center.z), Vec3(0.0f, 1.0f, 0.0f));
+    const Ray ray(Vec3(bounds.center.x, bounds.center.y - bounds.extents.y, bounds.center.z),
+                  Vec3(0.0f, 1.0f, 0.0f));
     Intersection hit;
     if (!GetIntersection(ray, hit, physicsSurfaceAny) || !(hit.distance < 2.0f * bounds.extents.y))
         return 0;
@@ -730,8 +738,9 @@ bool Water::Load(BinaryReader& reader)
     }
     // The container holds no more: a larger count is bad data, never a reason to write past it.
     if (layerCount > maxLayers || pathCount > maxPaths || waveSetCount > maxWaveSets) {
-        LogPrintf(1, "Water data holds %u layers, %u paths and %u wave sets (at most %u, %u and %u), water "
-                     "will not be loaded.",
+        LogPrintf(1,
+                  "Water data holds %u layers, %u paths and %u wave sets (at most %u, %u and %u), water "
+                  "will not be loaded.",
                   layerCount, pathCount, waveSetCount, maxLayers, maxPaths, maxWaveSets);
         return false;
     }

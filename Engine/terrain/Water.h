@@ -139,7 +139,10 @@ public:
     GraphicsShader2* GetWaterShader() const { return m_waterShader; }
     GraphicsShader2* GetWavesShader() const { return m_wavesShader; }
     // Null for 3 and above.
-    GraphicsTexture* GetWavesTexture(unsigned i) const { return i < numWavesTextures ? m_wavesTextures[i] : nullptr; }
+    GraphicsTexture* GetWavesTexture(unsigned i) const
+    {
+        return i < numWavesTextures ? m_wavesTextures[i] : nullptr;
+    }
     // Name::noName for 3 and above.
     const Name& GetWavesStyle(unsigned i) const;
     unsigned GetSizeX() const { return m_sizeX; }
@@ -154,7 +157,8 @@ public:
     // The first path, then the first wave set, whose point the ray selects; the selection goes to
     // the out-parameter (0 and null when nothing is hit).
     WaterCurve* SelectCurve(const Ray& ray, WaterCurve::SelectionType& selection, const WorldCoords& view);
-    void DrawCurveSelectionPoints(GraphicsPrimitiveDrawer& drawer, const Vec3& offset, WaterCurve::CurveType type);
+    void DrawCurveSelectionPoints(GraphicsPrimitiveDrawer& drawer, const Vec3& offset,
+                                  WaterCurve::CurveType type);
     // Each layer, path and wave set: swapped x and z first, then mirrored in x about the centre,
     // then in z.
     void Mirror(const Vec3& centre, bool x, bool z, bool xz);
@@ -178,7 +182,8 @@ public:
     // position zero when none, or for a surface filter of 0 or 7.
     bool GetIntersection(const Ray& ray, Intersection& intersection, PhysicsSurface surface) const;
     // One contact where the surface lies inside the box's height above its bottom centre.
-    int FindCollisions(const OBBox& box, CollisionContact* contacts, int capacity, PhysicsSurface surface) const;
+    int FindCollisions(const OBBox& box, CollisionContact* contacts, int capacity,
+                       PhysicsSurface surface) const;
     // The entity's collision box; the region is the caller's and plays no part.
     int FindCollisions(const Entity* entity, CollisionContact* contacts, int capacity, Region* region,
                        PhysicsSurface surface) const;
@@ -191,7 +196,8 @@ public:
     void CreateRipple(const Vec3& position, float size, float strength, unsigned kind);
     void AddReflectionPlanes(GraphicsReflectionManager& manager, Region* region, const Frustum& frustum);
     // Appends the tree's elements inside the frusta.
-    void GetBlocksInFrustum(std::vector<WaterElement*>& elements, const Frustum* frusta, unsigned count) const;
+    void GetBlocksInFrustum(std::vector<WaterElement*>& elements, const Frustum* frusta,
+                            unsigned count) const;
     void PreDeviceReset();
     void PostDeviceReset();
 

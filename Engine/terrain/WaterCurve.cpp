@@ -217,8 +217,8 @@ void WaterCurve::WriteControlPoints(BinaryWriter& writer) const
     writer.WriteUInt32(static_cast<uint32_t>(m_controlPoints.size()));
     static const uint8_t zeros[kPointPadding] = {};
     for (const ControlPoint& point : m_controlPoints) {
-        for (float value : {point.position.x, point.position.y, point.tangent.x, point.tangent.y, point.side.x,
-                            point.side.y, point.width})
+        for (float value : {point.position.x, point.position.y, point.tangent.x, point.tangent.y,
+                            point.side.x, point.side.y, point.width})
             writer.WriteFloat(value);
         writer.WriteBytes(zeros, kPointPadding);
     }

@@ -54,8 +54,8 @@ void WaterPath::BuildSegment(unsigned i)
 {
     WaterPathSegment* segment = m_segments[i];
     const Vec2 scale = m_waterType ? m_waterType->TextureScale() : Vec2(1.0f, 1.0f);
-    segment->Build(m_controlPoints[i], m_controlPoints[i + 1], m_height, i == 0, i + 1 == m_segments.size(), scale,
-                   GetTerrain(), GetGridRegion());
+    segment->Build(m_controlPoints[i], m_controlPoints[i + 1], m_height, i == 0, i + 1 == m_segments.size(),
+                   scale, GetTerrain(), GetGridRegion());
     if (segment->IsInTree()) {
         Space<WaterElement>::RefreshBox(segment);
         m_tree.UpdateObject(segment);

@@ -41,8 +41,9 @@ unsigned WaterPathSegment::CountSubdivisions(float length)
     return half >= static_cast<float>(maxSubdivisions) ? maxSubdivisions : static_cast<unsigned>(half);
 }
 
-void WaterPathSegment::Build(const ControlPoint& a, const ControlPoint& b, float height, bool first, bool last,
-                             const Vec2& textureScale, const TerrainBase* terrain, const GridRegion* grid)
+void WaterPathSegment::Build(const ControlPoint& a, const ControlPoint& b, float height, bool first,
+                             bool last, const Vec2& textureScale, const TerrainBase* terrain,
+                             const GridRegion* grid)
 {
     const WaterCurve::Bezier centre = WaterCurve::CentreCurve(a, b);
     const unsigned n = CountSubdivisions(centre.Length(20));
@@ -57,7 +58,8 @@ void WaterPathSegment::Build(const ControlPoint& a, const ControlPoint& b, float
     const WaterCurve::Bezier left = EdgeCurve(centre, a, b, s1, s2, 1.0f);
     const WaterCurve::Bezier right = EdgeCurve(centre, a, b, s1, s2, -1.0f);
 
-    const float scaleX = WaterType::UsableScale(textureScale.x), scaleY = WaterType::UsableScale(textureScale.y);
+    const float scaleX = WaterType::UsableScale(textureScale.x),
+                scaleY = WaterType::UsableScale(textureScale.y);
     const float repeats = std::max(1.0f, std::floor(length / scaleX));
     const Vec2 startFlow =
         WaterCurve::Unit(a.tangent, WaterCurve::Unit(centre.At(0.05f) - centre.At(0.0f), Vec2(1.0f, 0.0f)));

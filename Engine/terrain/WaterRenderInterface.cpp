@@ -86,7 +86,8 @@ void WaterRenderInterface::StortElementList(std::vector<WaterElement*>& elements
     for (size_t i = 1; i < elements.size(); ++i) {
         WaterElement* element = elements[i];
         size_t j = i;
-        while (j > 0 && std::less<const WaterType*>()(element->GetWaterType(), elements[j - 1]->GetWaterType())) {
+        while (j > 0 &&
+               std::less<const WaterType*>()(element->GetWaterType(), elements[j - 1]->GetWaterType())) {
             elements[j] = elements[j - 1];
             --j;
         }
@@ -241,8 +242,8 @@ void WaterRenderInterface::RenderElements(const std::vector<WaterElement*>& elem
     shader->End();
 }
 
-void WaterRenderInterface::RenderWaveElements(const std::vector<WaterElement*>& elements, RenderDevice* device,
-                                              int wavePass)
+void WaterRenderInterface::RenderWaveElements(const std::vector<WaterElement*>& elements,
+                                              RenderDevice* device, int wavePass)
 {
     GraphicsShader2* shader = m_water ? m_water->GetWavesShader() : nullptr;
     RenderIndexBuffer* indices = m_water ? m_water->GetWavesIndexBuffer() : nullptr;

@@ -75,7 +75,8 @@ bool WaterRippleSet::CreateBuffers()
     if (!m_device)
         return false;
     ReleaseBuffers();
-    m_vertexBuffer = m_device->CreateVertexBuffer(RENDER_USAGE_DYNAMIC, numVertices * WaterElement::vertexStride);
+    m_vertexBuffer =
+        m_device->CreateVertexBuffer(RENDER_USAGE_DYNAMIC, numVertices * WaterElement::vertexStride);
     if (!m_vertexBuffer) {
         LogPrintf(1, "Failed to create vertex buffer of %u vertices for a ripple set.", numVertices);
         return false;
@@ -134,7 +135,8 @@ bool WaterRippleSet::AddRipple(const Vec3& position, float startSize, float grow
         return false;
     free->radius = radius;
     free->maxRadius = maxRadius;
-    free->position = position + Vec3(WaterRandom::Between(-0.2f, 0.2f), 0.01f, WaterRandom::Between(-0.2f, 0.2f));
+    free->position =
+        position + Vec3(WaterRandom::Between(-0.2f, 0.2f), 0.01f, WaterRandom::Between(-0.2f, 0.2f));
     free->active = true;
     return true;
 }
@@ -160,7 +162,8 @@ void WaterRippleSet::Update(int elapsedMilliseconds)
         const float t = std::clamp(ripple.radius / ripple.maxRadius * 1.05f, 0.0f, 1.0f);
         const uint32_t color = static_cast<uint32_t>((1.0f - t) * 255.0f) << 24;
         if (vertices) {
-            const float x = ripple.position.x, y = ripple.position.y, z = ripple.position.z, r = ripple.radius;
+            const float x = ripple.position.x, y = ripple.position.y, z = ripple.position.z,
+                        r = ripple.radius;
             WaterVertex* quad = vertices + 4 * m_numLive;
             SetCorner(quad[0], x + r, y, z + r, 1.0f, 1.0f, color);
             SetCorner(quad[1], x - r, y, z + r, 0.0f, 1.0f, color);

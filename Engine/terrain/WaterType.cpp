@@ -124,9 +124,9 @@ void WaterType::SetDefaultValues()
 void WaterType::Save(BinaryWriter& writer) const
 {
     writer.WriteUInt32(recordVersion);
-    for (float value : {m_minDepthOpacity, m_maxDepthOpacity, m_minDepth, m_maxDepth, m_scrollSpeed, m_smoothness,
-                        m_specularity, m_reflectivity, m_direction, m_textureScale.x, m_textureScale.y,
-                        m_waterColor.x, m_waterColor.y, m_waterColor.z})
+    for (float value : {m_minDepthOpacity, m_maxDepthOpacity, m_minDepth, m_maxDepth, m_scrollSpeed,
+                        m_smoothness, m_specularity, m_reflectivity, m_direction, m_textureScale.x,
+                        m_textureScale.y, m_waterColor.x, m_waterColor.y, m_waterColor.z})
         writer.WriteFloat(value);
     writer.WriteString(m_name);
     writer.WriteString(m_skyTextureFile);
@@ -223,7 +223,8 @@ void WaterType::Update()
     }
     m_updatedOnce = true;
     LoadBumpTexture();
-    m_scrollOffset = Fraction(static_cast<float>(GetGameTime()) * 0.001f * m_scrollSpeed / UsableScale(m_textureScale.x));
+    m_scrollOffset =
+        Fraction(static_cast<float>(GetGameTime()) * 0.001f * m_scrollSpeed / UsableScale(m_textureScale.x));
 }
 
 void WaterType::SetShaderParams(GraphicsShader2* shader, const IntVec3& regionOffset) const

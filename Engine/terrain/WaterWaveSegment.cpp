@@ -86,7 +86,8 @@ void WaterWaveSegment::Build(const ControlPoint& a, const ControlPoint& b, float
     }
 
     m_numVertices = 4 * m_foamPatches + (HasBands() ? numBands * (6 * m_bandPoints + 6) : 0);
-    CreateVertexBuffer(m_numVertices * vertexStride, "Failed to create vertex buffer for water wave segment.");
+    CreateVertexBuffer(m_numVertices * vertexStride,
+                       "Failed to create vertex buffer for water wave segment.");
 
     // The box: the centre curve widened by the widths and by what the foam reaches beyond them.
     Vec2 low(gInfinity, gInfinity), high(-gInfinity, -gInfinity);
@@ -109,8 +110,8 @@ void WaterWaveSegment::UpdateWaves(int elapsedMilliseconds)
     auto* vertices = static_cast<WaterVertex*>(m_vertexBuffer->Lock());
     if (!vertices)
         return;
-    const float seconds = elapsedMilliseconds > 0 ? std::min(static_cast<float>(elapsedMilliseconds) * 0.001f, 1.0f)
-                                                  : 0.0f;
+    const float seconds =
+        elapsedMilliseconds > 0 ? std::min(static_cast<float>(elapsedMilliseconds) * 0.001f, 1.0f) : 0.0f;
     Animate(seconds, vertices);
     m_vertexBuffer->Unlock();
 }
@@ -227,8 +228,9 @@ void WaterWaveSegment::Render(RenderDevice& device, int wavePass)
         if ((m_params.flags & WaveParams::FLAG_BANDS) && HasBands())
             for (unsigned k = 0; k < numBands; ++k)
                 for (unsigned column = 0; column < 3; ++column)
-                    DrawStrip(device, mainBandStartIndex + column * mainBandStripIndices, MainBandFirstVertex(k),
-                              4 * m_bandPoints + 4, RENDER_PRIMITIVE_TRIANGLE_STRIP, stripTriangles);
+                    DrawStrip(device, mainBandStartIndex + column * mainBandStripIndices,
+                              MainBandFirstVertex(k), 4 * m_bandPoints + 4, RENDER_PRIMITIVE_TRIANGLE_STRIP,
+                              stripTriangles);
         break;
     case 1:
         if ((m_params.flags & WaveParams::FLAG_BANDS) && HasBands())

@@ -7,6 +7,8 @@
 #include "datakit/ShaderWriter.h"
 #include "datakit/SoundWriter.h"
 #include "datakit/TextureWriter.h"
+#include "datakit/WaterShaders.h"
+#include "datakit/WaterWriter.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -76,6 +78,7 @@ SampleGameData::SampleGameData()
         .Int("fontSize", 12)
         .Bool("fontDropShadow", true);
     SampleEffects::AddRecords(m_database);
+    WaterWriter::AddSampleRecords(m_database);
 
     SetDefault("resolution", "1024 768");
     SetDefault("fullscreen", "false");
@@ -95,6 +98,7 @@ SampleGameData::SampleGameData()
     AddText("UI", "tagLanguage01", "English");
 
     SoundWriter::AddSampleSounds(*this);
+    WaterShaders::AddSampleFiles(*this);
 }
 
 void SampleGameData::AddFile(const std::string& name, std::vector<uint8_t> bytes)
