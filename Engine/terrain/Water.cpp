@@ -748,15 +748,17 @@ bool Water::Load(BinaryReader& reader)
         return false;
     RemoveAllPieces();
 
-    // The loader holds one reference to every type it registered until the pieces hold theirs.
+    // The loader holds one reference to every type the block names (the first definition of a
+    // name wins) until the pieces hold theirs: another level's loading thread may release a type
+    // of the same name meanwhile.
     WaterTypeManager* manager = WaterTypeManager::Get();
     std::vector<WaterType*> registered;
     for (uint32_t i = 0; i < typeCount && !reader.Failed(); ++i) {
         WaterType type;
         if (!type.Load(reader))
             break;
-        if (WaterType* added = manager ? manager->AddWaterType(type) : nullptr)
-            registered.push_back(added);
+        if (WaterType* held = manager ? manager->HoldWaterType(type) : nullptr)
+            registered.push_back(held);
     }
 
     m_numLayers = layerCount;

@@ -55,7 +55,7 @@ public:
         SELECTION_TANGENT_START = 5,
     };
 
-    static constexpr unsigned maxControlPoints = 1024;
+    static constexpr unsigned maxControlPoints = 256;
     static constexpr unsigned controlPointRecordBytes = 64;
 
     // The centre curve of a segment: a cubic Bezier through A, A + A.tangent, B - B.tangent, B.

@@ -93,6 +93,20 @@ WaterType* WaterTypeManager::AddWaterType(const WaterType& type)
     return entry.type;
 }
 
+WaterType* WaterTypeManager::HoldWaterType(const WaterType& type)
+{
+    CriticalSectionLock lock(m_lock);
+    if (WaterTypeRef* entry = FindWaterType(type.GetName())) {
+        ++entry->references;
+        return entry->type;
+    }
+    WaterTypeRef entry;
+    entry.type = new WaterType(type);
+    entry.references = 1;
+    AddWaterTypeReference(entry);
+    return entry.type;
+}
+
 void WaterTypeManager::AddWaterTypeReference(const WaterTypeRef& entry)
 {
     if (!entry.type)

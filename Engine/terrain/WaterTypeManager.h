@@ -46,6 +46,10 @@ public:
     WaterType* CreateWaterType(const std::string& name);
     // A copy of the type registered with one reference; null when its name is already known.
     WaterType* AddWaterType(const WaterType& type);
+    // One more reference to the type of that name: the registered one when the name is known (its
+    // values stay as they are), else a copy of this one, registered. The water loader holds the
+    // types its block names this way, so that no other thread can release them while it loads.
+    WaterType* HoldWaterType(const WaterType& type);
     // One reference fewer; true when that was the last and the type is gone. Null or a type the
     // manager does not hold gives false.
     bool ReleaseWaterType(const WaterType* type);
