@@ -52,4 +52,11 @@ uint32_t WaterElement::EncodeDepth(float depth)
     return (static_cast<uint32_t>(whole) << 8) | (fraction & 0xFFu);
 }
 
+uint32_t WaterElement::AlphaBits(float value)
+{
+    if (!(value > 0.0f))
+        return 0;
+    return (value >= 255.0f ? 255u : static_cast<uint32_t>(value)) << 24;
+}
+
 } // namespace GAME

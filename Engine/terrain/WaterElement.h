@@ -97,6 +97,9 @@ public:
     static float GetGroundHeight(const TerrainBase* terrain, const GridRegion* grid, float x, float z);
     // The depth bits of a vertex colour: the depth held to 0 ... 255 (not a number counts as 0).
     static uint32_t EncodeDepth(float depth);
+    // The alpha bits of a vertex colour for a value of 0 ... 255, truncated (held to the range; not
+    // a number counts as 0).
+    static uint32_t AlphaBits(float value);
 
 protected:
     // A vertex buffer of the size (the old one released first); null, with the failure logged

@@ -160,7 +160,7 @@ void WaterRippleSet::Update(int elapsedMilliseconds)
         if (ripple.radius < ripple.maxRadius)
             ripple.radius = std::min(ripple.radius + growth, ripple.maxRadius);
         const float t = std::clamp(ripple.radius / ripple.maxRadius * 1.05f, 0.0f, 1.0f);
-        const uint32_t color = static_cast<uint32_t>((1.0f - t) * 255.0f) << 24;
+        const uint32_t color = WaterElement::AlphaBits((1.0f - t) * 255.0f);
         if (vertices) {
             const float x = ripple.position.x, y = ripple.position.y, z = ripple.position.z,
                         r = ripple.radius;

@@ -136,7 +136,7 @@ void WaterWaveSegment::WriteFoam(float seconds, WaterVertex* vertices)
 
         const float alphaShare = 1.0f - std::fabs(phase - 1.0f);
         const float alpha = std::clamp(alphaShare * alphaShare * alphaShare * 255.0f, 0.0f, 255.0f);
-        const uint32_t color = static_cast<uint32_t>(alpha) << 24;
+        const uint32_t color = AlphaBits(alpha);
         const Vec2 start = m_centre.At(static_cast<float>(i) / q);
         const Vec2 d = WaterCurve::Unit(m_centre.At(static_cast<float>(i + 1) / q) - start, Vec2(1.0f, 0.0f));
         const Vec2 n = Across(d);
@@ -160,6 +160,9 @@ void WaterWaveSegment::WriteBand(unsigned k, float seconds, WaterVertex* vertice
         band.position += 2.0f;
         DrawBand(band);
     }
+    // A speed out of all measure starts the band again rather than carrying infinities.
+    if (!std::isfinite(band.position) || band.position < -1.0f)
+        band.position = 0.0f;
     const float p = band.position;
     const float c = band.offset + band.lengthFactor * 0.5f;
     const Vec2 d = WaterCurve::Unit(m_centre.At(c + 0.1f) - m_centre.At(c), Vec2(1.0f, 0.0f));
@@ -171,7 +174,7 @@ void WaterWaveSegment::WriteBand(unsigned k, float seconds, WaterVertex* vertice
     float bumpFactor = value / 255.0f;
     if (p < 0.1f)
         bumpFactor = std::min(bumpFactor, 10.0f * std::max(p, 0.0f));
-    const uint32_t inner = static_cast<uint32_t>(value) << 24;
+    const uint32_t inner = AlphaBits(value);
     const uint32_t outer = 0x00FFFFFFu;
 
     WaterVertex* main = vertices + MainBandFirstVertex(k);
@@ -191,7 +194,7 @@ void WaterWaveSegment::WriteBand(unsigned k, float seconds, WaterVertex* vertice
         const Vec2 e = WaterCurve::Unit(m_centre.At(along + 0.01f) - q, d);
         const float g = 1.0f - std::fabs(2.0f * t - 1.0f);
         const float alpha = std::clamp(bumpFactor * g * 255.0f, 0.0f, 255.0f);
-        const uint32_t color = static_cast<uint32_t>(alpha) << 24;
+        const uint32_t color = AlphaBits(alpha);
         SetVertex(bump[2 * j], q + n * (w * p - g), m_waveHeight, t, 0.0f, e, color);
         SetVertex(bump[2 * j + 1], q + n * (w * p + g), m_waveHeight, t, 1.0f, e, color);
     }

@@ -134,8 +134,10 @@ bool WaterWaveSet::Load(BinaryReader& reader, unsigned)
     DestroySegments();
     m_controlPoints.clear();
     const float height = reader.ReadFloat();
-    m_params.speed = reader.ReadFloat();
-    m_params.amplitude = reader.ReadFloat();
+    // Values that are not numbers take the defaults: the animation would carry them for ever.
+    const float speed = reader.ReadFloat(), amplitude = reader.ReadFloat();
+    m_params.speed = std::isfinite(speed) ? speed : WaveParams().speed;
+    m_params.amplitude = std::isfinite(amplitude) ? amplitude : WaveParams().amplitude;
     m_params.flags = reader.ReadUInt32();
     m_params.spacing = HoldSpacing(reader.ReadFloat());
     reader.Skip(kParamsPadding);

@@ -5,7 +5,8 @@
 //
 // Record in the water block (Save / Load): height (f32); the parameters in 56 bytes (f32 speed,
 // f32 amplitude, u32 flags, f32 spacing, 40 zero bytes; the reader holds the spacing to
-// 1.0 ... 10.0, not a number counting as 1.0); u32 control point count; the 64-byte points.
+// 1.0 ... 10.0, not a number counting as 1.0; a speed or amplitude that is not a number takes
+// its default); u32 control point count; the 64-byte points.
 //
 // Owned by its Water. Main thread (a level loading thread loads it).
 #pragma once
