@@ -72,7 +72,7 @@ SampleGameData::SampleGameData()
         .String("Class", "FontStyle")
         .String("fontName", "Fonts/Arial.fnt")
         .Int("fontSize", 12)
-        .Bool("dropShadow", true);
+        .Bool("fontDropShadow", true);
     SampleEffects::AddRecords(m_database);
 
     SetDefault("resolution", "1024 768");
@@ -155,6 +155,8 @@ bool SampleGameData::Write(const std::string& folder) const
         !ShaderWriter::SampleOverlay().Save((root / overlayShaderName).string()) ||
         !ShaderWriter::SampleLit().Save((root / litShaderName).string()) ||
         !ShaderWriter::SampleUnlit().Save((root / unlitShaderName).string()) ||
+        !ShaderWriter::SampleFilter().Save((root / filterShaderName).string()) ||
+        !ShaderWriter::SampleNoiseTextureGen().Save((root / noiseShaderName).string()) ||
         !TextureWriter::Save((root / ShaderWriter::whiteTextureName).string(),
                              TextureWriter::SolidDds(1, 1, 0xFFFFFFFFu)))
         return false;

@@ -30,6 +30,8 @@ public:
     static constexpr const char* overlayShaderName = "Shaders/Overlay.ssh";
     static constexpr const char* litShaderName = "Shaders/Lit.ssh";
     static constexpr const char* unlitShaderName = "Shaders/Unlit.ssh";
+    static constexpr const char* filterShaderName = "Shaders/Filter.ssh";
+    static constexpr const char* noiseShaderName = "Shaders/NoiseTextureGen.ssh";
     static constexpr const char* defaultFontName = "Fonts/Arial.fnt";
     // The text start-up shows when the graphics device cannot be made.
     static constexpr const char* deviceErrorText = "The graphics device could not be started.";

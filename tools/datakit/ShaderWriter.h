@@ -128,6 +128,18 @@ public:
     // "skyAmbientColor" and "groundAmbientColor".
     static ShaderWriter SampleUnlit();
     static ShaderWriter SampleLit();
+    // The canvas's blur ("Shaders/Filter.ssh"): style "normal" draws a full-surface quad given in
+    // clip space, four taps of "texture" at (i + 0.5) "sampleOffset" (i = 0 to 3) weighted by
+    // "sampleWeight" (four elements); source factor ONE, destination factor the int parameter
+    // "blendDstFactor" (ZERO by default: replace; ONE adds). No depth test or write, clamped
+    // addressing.
+    static ShaderWriter SampleFilter();
+    // The noise generator's shader ("Shaders/NoiseTextureGen.ssh"): "compositeBaseStyle" (and in
+    // "GeForce3" "compositeAddStyle", added with ONE/ONE) writes the sum of the layers' cross-faded
+    // tiles ("texture0" to "texture7", "blendFactor", "level", "textureScale"); "convertStyle" turns
+    // the heights of "texture0" into a normal map, its taps "textureOffset" apart. "GeForce6" holds
+    // all four layers in one pass, "GeForce3" two in each of two passes, as the generator sets them.
+    static ShaderWriter SampleNoiseTextureGen();
     // The white texture the sample shaders fall back to.
     static constexpr const char* whiteTextureName = "Textures/White.tex";
 
