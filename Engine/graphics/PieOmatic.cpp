@@ -1,7 +1,10 @@
 #include "graphics/PieOmatic.h"
 
+#include "core/Color.h"
+#include "core/Rect.h"
 #include "graphics/GraphicsCanvas.h"
 #include "graphics/GraphicsEngine.h"
+#include "graphics/GraphicsPrimitiveDrawer.h"
 #include "graphics/GraphicsShader2.h"
 #include "graphics/GraphicsTexture.h"
 #include "world/Engine.h"
@@ -115,10 +118,55 @@ void PieOmatic::Update(int elapsedMs)
     }
 }
 
-void PieOmatic::Render(GraphicsCanvas&, const Vec2&) const
+void PieOmatic::Render(GraphicsCanvas& canvas, const Vec2& center) const
 {
-    // TODO(stand-in): the background and the disc's segments through the primitive drawer, which
-    // comes with the canvas's drawing services.
+    const Viewport whole(0, 0, canvas.GetWidth(), canvas.GetHeight());
+    canvas.SetViewport(whole);
+    if (!m_backgroundTexture || !m_discTexture)
+        return;
+
+    const Rect background = m_backgroundTexture->GetRect();
+    const float width = background.width * m_scale;
+    const float height = background.height * m_scale;
+    canvas.RenderRect(Rect(center.x - width / 2.0f, center.y - height / 2.0f, width, height), background,
+                      m_backgroundTexture, Color(1.0f, 1.0f, 1.0f, m_fadeCurrent));
+    if (m_segments.empty())
+        return;
+
+    GraphicsPrimitiveDrawer drawer(canvas);
+    drawer.Enable2DMode(whole);
+    drawer.SetTexture0(m_discTexture->GetTexture());
+    drawer.SetShader(m_shader);
+    auto vertex = [&](const Vec2& offset, const Vec2& uv, float alpha) {
+        drawer.SetColor(Color(1.0f, 1.0f, 1.0f, alpha * m_fadeCurrent));
+        drawer.SetTexCoord(uv);
+        drawer.SetVertex(center + offset * m_scale);
+    };
+    const Vec2 middle(0.5f, 0.5f);
+    const size_t n = m_segments.size();
+    drawer.Begin(GraphicsPrimitiveDrawer::TRIANGLES);
+    for (size_t i = 0; i < n; ++i) {
+        const Segment& a = m_segments[i];
+        const Segment& b = m_segments[(i + 1) % n];
+        const Vec2 pa(a.x, a.y), pb(b.x, b.y), ua(a.u, a.v), ub(b.u, b.v);
+        if (m_wedgeMode) {
+            vertex(Vec2(), middle, a.current);
+            vertex(pa, ua, a.current);
+            vertex(pb, ub, a.current);
+            continue;
+        }
+        // Two triangles meeting at the middle of the outer edge, which takes the mean of both ends.
+        const float mean = (a.current + b.current) / 2.0f;
+        const Vec2 pm = (pa + pb) * 0.5f, um = (ua + ub) * 0.5f;
+        vertex(Vec2(), middle, mean);
+        vertex(pa, ua, a.current);
+        vertex(pm, um, mean);
+        vertex(Vec2(), middle, mean);
+        vertex(pb, ub, b.current);
+        vertex(pm, um, mean);
+    }
+    drawer.End();
+    drawer.Flush();
 }
 
 } // namespace GAME

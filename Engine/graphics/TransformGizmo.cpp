@@ -1,8 +1,10 @@
 #include "graphics/TransformGizmo.h"
 
+#include "core/Color.h"
 #include "core/MathUtil.h"
 #include "core/Plane.h"
 #include "core/Ray.h"
+#include "graphics/GraphicsPrimitiveDrawer.h"
 #include "graphics/Viewport.h"
 #include "scene/Camera.h"
 
@@ -261,10 +263,130 @@ void TransformGizmo::DragRotate(const Camera& camera, const Viewport& viewport, 
     m_coords = m_startCoords.Rotate(localAxis, m_angle);
 }
 
-void TransformGizmo::Render(GraphicsCanvas&, const Camera&, const Viewport&) const
+void TransformGizmo::Render(GraphicsCanvas& canvas, const Camera& camera, const Viewport& viewport) const
 {
-    // TODO(stand-in): drawing the arrows and circles through the primitive drawer, which comes with
-    // the canvas's drawing services.
+    const Color axisColors[3] = {Color(1.0f, 0.0f, 0.0f, 1.0f), Color(0.0f, 1.0f, 0.0f, 1.0f),
+                                 Color(0.0f, 0.0f, 1.0f, 1.0f)};
+    const Color yellow(1.0f, 1.0f, 0.0f, 1.0f);
+    const Color grey(0.5f, 0.5f, 0.5f, 1.0f);
+    GraphicsPrimitiveDrawer drawer(canvas);
+    drawer.SetOverlayShader();
+    drawer.SetCamera(nullptr, camera, viewport);
+    const Vec3& origin = m_coords.origin;
+
+    if (m_mode == MODE_TRANSLATE) {
+        for (int axis = 0; axis < 3; ++axis)
+            RenderArrow(drawer, camera, origin, origin + GetAxis(axis) * m_size,
+                        m_selected[axis] ? yellow : axisColors[axis]);
+        return;
+    }
+    if (m_mode != MODE_ROTATE)
+        return;
+
+    drawer.Begin(GraphicsPrimitiveDrawer::LINES);
+    drawer.SetColor(grey);
+    for (int axis = 0; axis < 3; ++axis) {
+        drawer.SetVertex(origin);
+        drawer.SetVertex(origin + GetAxis(axis) * m_size);
+    }
+    drawer.End();
+    RenderCircle(drawer, camera, grey);
+    for (int axis = 0; axis < 3; ++axis) {
+        Vec3 a, b;
+        GetCircleAxes(m_coords, axis, a, b);
+        RenderCircle(drawer, camera, a, b, m_selected[axis] ? yellow : axisColors[axis]);
+    }
+
+    int axis;
+    Vec3 normal, tangent;
+    if (!m_dragging || !GetRotationFrame(camera, axis, normal, tangent))
+        return;
+    // The swept sector, from the grab direction through the angle so far.
+    const Vec3 start = UnitOrZero(m_grabPoint - origin);
+    const float sweep = m_angle < -kTwoPi ? -kTwoPi : (m_angle > kTwoPi ? kTwoPi : m_angle);
+    Color fill = axisColors[axis];
+    fill.a = 0.25f;
+    drawer.Begin(GraphicsPrimitiveDrawer::TRIANGLES);
+    drawer.SetColor(fill);
+    auto sectorPoint = [&](int k) {
+        const float t = sweep * static_cast<float>(k) / static_cast<float>(circleSegments);
+        return origin + (start * std::cos(t) + tangent * std::sin(t)) * m_size;
+    };
+    for (int k = 0; k < circleSegments; ++k) {
+        drawer.SetVertex(origin);
+        drawer.SetVertex(sectorPoint(k));
+        drawer.SetVertex(sectorPoint(k + 1));
+    }
+    drawer.End();
+    // Arrows along the tangent at the grab point; the one the rotation goes is yellow.
+    const bool forward = m_angle >= 0.0f;
+    RenderArrow(drawer, camera, m_grabPoint, m_grabPoint + tangent * (m_size * 0.5f),
+                forward ? yellow : grey);
+    RenderArrow(drawer, camera, m_grabPoint, m_grabPoint - tangent * (m_size * 0.5f),
+                forward ? grey : yellow);
+}
+
+void TransformGizmo::RenderArrow(GraphicsPrimitiveDrawer& drawer, const Camera& camera, const Vec3& from,
+                                 const Vec3& to, const Color& color) const
+{
+    const Vec3 direction = to - from;
+    const float length = direction.Length();
+    if (!(length > 0.0f))
+        return;
+    const Vec3 unit = direction * (1.0f / length);
+    const Vec3 viewAxis = camera.GetCoords().zAxis;
+    if (std::fabs(Vec3::Dot(viewAxis, unit)) >= 1.0f - kEpsilon)
+        return; // seen end-on
+    const Vec3 back = to - unit * (0.1f * length);
+    const Vec3 side = UnitOrZero(Vec3::Cross(viewAxis, unit)) * (0.05f * length);
+    drawer.Begin(GraphicsPrimitiveDrawer::LINES);
+    drawer.SetColor(color);
+    drawer.SetVertex(from);
+    drawer.SetVertex(to);
+    drawer.SetVertex(to);
+    drawer.SetVertex(back + side);
+    drawer.SetVertex(to);
+    drawer.SetVertex(back - side);
+    drawer.End();
+}
+
+void TransformGizmo::RenderCircle(GraphicsPrimitiveDrawer& drawer, const Camera& camera,
+                                  const Color& color) const
+{
+    const Vec3& center = m_coords.origin;
+    const Vec3 a = camera.GetCoords().xAxis;
+    const Vec3 b = camera.GetCoords().yAxis;
+    drawer.Begin(GraphicsPrimitiveDrawer::LINES);
+    drawer.SetColor(color);
+    Vec3 previous = center + a * m_size;
+    for (int k = 1; k <= circleSegments; ++k) {
+        const float t = static_cast<float>(k) * kTwoPi / static_cast<float>(circleSegments);
+        const Vec3 next = center + (a * std::cos(t) + b * std::sin(t)) * m_size;
+        drawer.SetVertex(previous);
+        drawer.SetVertex(next);
+        previous = next;
+    }
+    drawer.End();
+}
+
+void TransformGizmo::RenderCircle(GraphicsPrimitiveDrawer& drawer, const Camera& camera, const Vec3& a,
+                                  const Vec3& b, const Color& color) const
+{
+    const Vec3& center = m_coords.origin;
+    const Vec3 viewAxis = camera.GetCoords().zAxis;
+    drawer.Begin(GraphicsPrimitiveDrawer::LINES);
+    drawer.SetColor(color);
+    Vec3 previous = center + a * m_size;
+    for (int k = 1; k <= circleSegments; ++k) {
+        const float t = static_cast<float>(k) * kTwoPi / static_cast<float>(circleSegments);
+        const Vec3 next = center + (a * std::cos(t) + b * std::sin(t)) * m_size;
+        if (Vec3::Dot(viewAxis, UnitOrZero((previous + next) * 0.5f - center)) <= frontFacingLimit) {
+            drawer.SetVertex(previous);
+            drawer.SetVertex(next);
+        }
+        previous = next;
+    }
+    drawer.End();
 }
 
 } // namespace GAME

@@ -8,6 +8,7 @@
 #include "core/ObjectManager.h"
 #include "datakit/ArzWriter.h"
 #include "datakit/ShaderWriter.h"
+#include "graphics/DebugRenderManager.h"
 #include "graphics/EditorFilter.h"
 #include "graphics/FFDGizmo.h"
 #include "graphics/TransformGizmo.h"
@@ -277,6 +278,17 @@ TEST_F(FFDGizmoTest, CornerIndicesOutsideTheBoxAreRefused)
         EXPECT_EQ(At(c, kDeltaRegister + i), Vec3()) << i;
     gizmo.SetFFDControlPoint(7, Vec3(5.0f, 5.0f, 5.0f));
     EXPECT_EQ(gizmo.GetFFDControlPoint(7), Vec3(5.0f, 5.0f, 5.0f));
+}
+
+TEST_F(FFDGizmoTest, DebugBoxesQueueTwelveEdgesEach)
+{
+    FFDGizmo gizmo;
+    gizmo.SetFFDDefault(ABBox(Vec3(), Vec3(1.0f, 1.0f, 1.0f)));
+    DebugRenderManager* debug = DebugRenderManager::Get();
+    const size_t before = debug->GetNumQueuedCommands();
+    gizmo.RenderDebugFFD();
+    EXPECT_EQ(debug->GetNumQueuedCommands(), before + 24);
+    DebugRenderManager::Destroy(); // drops what this test queued
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -1,6 +1,7 @@
 #include "datakit/SampleGameData.h"
 
 #include "datakit/CharacterGenerator.h"
+#include "datakit/OverlayShaders.h"
 #include "datakit/SampleEffects.h"
 #include "datakit/ShaderWriter.h"
 #include "datakit/SoundWriter.h"
@@ -157,6 +158,7 @@ bool SampleGameData::Write(const std::string& folder) const
         !ShaderWriter::SampleUnlit().Save((root / unlitShaderName).string()) ||
         !ShaderWriter::SampleFilter().Save((root / filterShaderName).string()) ||
         !ShaderWriter::SampleNoiseTextureGen().Save((root / noiseShaderName).string()) ||
+        !OverlayShaders::Save(folder) ||
         !TextureWriter::Save((root / ShaderWriter::whiteTextureName).string(),
                              TextureWriter::SolidDds(1, 1, 0xFFFFFFFFu)))
         return false;
