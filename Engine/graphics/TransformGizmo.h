@@ -7,7 +7,9 @@
 // Mouse positions are normalised image coordinates (0, 0 top left to 1, 1 bottom right) of the
 // viewport; picking measures in the viewport's pixels, within pickDistance. The frame and the
 // camera are in the same space (the camera's region). Every move while dragging recomputes the
-// frame from the frame at the press, so a drag never accumulates error.
+// frame from the frame at the press, so a drag never accumulates error. A rotation turns about the
+// side of the picked axis that faces the camera, so the grabbed point follows the mouse whichever
+// side the circle is seen from.
 //
 // A plain value (copy freely); main thread only.
 #pragma once
@@ -81,7 +83,8 @@ public:
     // 0 x, 1 y, 2 z; false for another index.
     bool IsAxisSelected(int axis) const { return axis >= 0 && axis < 3 && m_selected[axis]; }
     bool IsDragging() const { return m_dragging; }
-    // Rotate mode: the rotation of the drag so far, radians.
+    // Rotate mode: the rotation of the drag so far, radians, right-handed about the picked axis's
+    // side facing the camera.
     float GetAngle() const { return m_angle; }
 
     // Closest points of the lines p1 -> p2 and p3 -> p4: pa = p1 + mua (p2 - p1), pb = p3 + mub

@@ -251,12 +251,6 @@ TEST_F(FFDGizmoTest, DefaultBoxDeltasAndTheWobblePhaseReachTheShader)
     EXPECT_FLOAT_EQ(c[kAmplitudeRegister * 4], 0.7f);
     for (uint32_t i = 0; i < 8; ++i)
         EXPECT_EQ(At(c, kDeltaRegister + i), i == 3 ? Vec3(0.0f, 1.0f, 0.0f) : Vec3()) << i;
-
-    // A copy carries the points and the phase on its own.
-    FFDGizmo copy = gizmo;
-    copy.SetShaderParameters(shader, 0);
-    EXPECT_EQ(At(Push(), kDeltaRegister + 3), Vec3(0.0f, 1.0f, 0.0f));
-    EXPECT_FLOAT_EQ(copy.GetFFDIdlePhase(), gizmo.GetFFDIdlePhase());
 }
 
 TEST_F(FFDGizmoTest, CornerIndicesOutsideTheBoxAreRefused)
