@@ -240,6 +240,25 @@ TEST_F(EngineTextTest, StatisticsAndProfilerWidgetsDrawTheirLines)
     engine->ShowProfiler(false);
 }
 
+TEST_F(EngineTextTest, TheRenderDebuggerWritesItsThreeLinesInItsPanels)
+{
+    Start();
+    ASSERT_NE(engine->GetRenderDebugger(), nullptr);
+    engine->ShowRenderDebugger(true);
+    Control()->SetRecording(true);
+    Frame();
+    const std::vector<std::string> runs = Runs();
+    auto at = [&runs](const std::string& fragment, const std::string& place) {
+        return std::any_of(runs.begin(), runs.end(), [&](const std::string& r) {
+            return r.find(fragment) != std::string::npos && r.find(place) != std::string::npos;
+        });
+    };
+    EXPECT_TRUE(at(" FPS, ", "\", 10, 10, ffffffff"));
+    EXPECT_TRUE(at(" MB video memory free", "\", 10, 30, ffffffff"));
+    EXPECT_TRUE(at("Rendering ", "\", 10, 60, ffffffff"));
+    engine->ShowRenderDebugger(false);
+}
+
 TEST_F(EngineTextTest, TheZoneKeyNamesEachZoneBesideItsSquare)
 {
     data.Database()

@@ -1,6 +1,8 @@
 #include "datakit/SampleGameData.h"
 
 #include "datakit/CharacterGenerator.h"
+#include "datakit/EffectShaders.h"
+#include "datakit/MeshShaders.h"
 #include "datakit/OverlayShaders.h"
 #include "datakit/SampleEffects.h"
 #include "datakit/ShaderWriter.h"
@@ -158,9 +160,13 @@ bool SampleGameData::Write(const std::string& folder) const
         !ShaderWriter::SampleUnlit().Save((root / unlitShaderName).string()) ||
         !ShaderWriter::SampleFilter().Save((root / filterShaderName).string()) ||
         !ShaderWriter::SampleNoiseTextureGen().Save((root / noiseShaderName).string()) ||
+        !MeshShaders::SampleSkinned().Save((root / MeshShaders::skinnedShaderName).string()) ||
         !OverlayShaders::Save(folder) ||
         !TextureWriter::Save((root / ShaderWriter::whiteTextureName).string(),
                              TextureWriter::SolidDds(1, 1, 0xFFFFFFFFu)))
+        return false;
+    // The shaders and textures of decals, line effects and weapon trails.
+    if (!EffectShaders::Write(folder))
         return false;
 
     // The device owns the font format: the file is the TrueType face itself.

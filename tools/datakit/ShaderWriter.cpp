@@ -1,5 +1,6 @@
 #include "datakit/ShaderWriter.h"
 
+#include "datakit/MeshShaders.h"
 #include "datakit/TextureWriter.h"
 #include "graphics/GraphicsShader2.h"
 #include "graphics/RenderTypes.h"
@@ -49,6 +50,14 @@ uint32_t ShaderWriter::Section::Parameter(const std::string& name, uint32_t type
 {
     m_parameters.push_back({name, type, count, defaultValue});
     return static_cast<uint32_t>(m_parameters.size() - 1);
+}
+
+int64_t ShaderWriter::Section::FindParameter(const std::string& name) const
+{
+    for (size_t i = 0; i < m_parameters.size(); ++i)
+        if (m_parameters[i].name == name)
+            return static_cast<int64_t>(i);
+    return -1;
 }
 
 uint32_t ShaderWriter::Section::AddValue(uint32_t type, std::vector<uint8_t> data)
@@ -576,8 +585,12 @@ void AddNoiseSection(ShaderWriter::Section& s, bool allLayersInOnePass)
 ShaderWriter ShaderWriter::SampleBasic()
 {
     ShaderWriter writer;
-    for (const char* generation : sampleGenerations)
-        AddBasicSection(writer.AddSection(generation), false);
+    for (const char* generation : sampleGenerations) {
+        Section& section = writer.AddSection(generation);
+        AddBasicSection(section, false);
+        // Static meshes name the basic shader too (the sample prop does).
+        MeshShaders::AddMeshStyles(section, false);
+    }
     return writer;
 }
 

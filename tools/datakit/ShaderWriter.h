@@ -39,6 +39,8 @@ public:
         // GraphicsShader2's value type codes.
         uint32_t Parameter(const std::string& name, uint32_t type, uint32_t count = 1,
                            int64_t defaultValue = -1);
+        // The index of the parameter of that name, -1 when the section has none.
+        int64_t FindParameter(const std::string& name) const;
         // Values, each of element count 1.
         uint32_t Int(int32_t value);
         uint32_t Bool(bool value);
@@ -119,7 +121,8 @@ public:
     // at high detail) and a "GeForce3" section (those devices at lower detail levels).
     // Styles "normal"; parameters "objectToScreenMatrix", "objectToWorldMatrix", "color",
     // "cameraOrigin", "time", "baseTexture" (white "Textures/White.tex" by default) and
-    // "baseTexture2". The overlay draws over everything (no depth test or write).
+    // "baseTexture2". The overlay draws over everything (no depth test or write). The basic shader
+    // also has the static mesh styles of MeshShaders.
     static ShaderWriter SampleBasic();
     static ShaderWriter SampleOverlay();
     // Mesh shaders. Unlit: "ambientLightStyle" (texture times vertex colour times "color") and
