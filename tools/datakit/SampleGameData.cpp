@@ -3,6 +3,7 @@
 #include "datakit/CharacterGenerator.h"
 #include "datakit/EffectShaders.h"
 #include "datakit/MeshShaders.h"
+#include "datakit/OverlayShaders.h"
 #include "datakit/SampleEffects.h"
 #include "datakit/ShaderWriter.h"
 #include "datakit/SoundWriter.h"
@@ -160,6 +161,7 @@ bool SampleGameData::Write(const std::string& folder) const
         !ShaderWriter::SampleFilter().Save((root / filterShaderName).string()) ||
         !ShaderWriter::SampleNoiseTextureGen().Save((root / noiseShaderName).string()) ||
         !MeshShaders::SampleSkinned().Save((root / MeshShaders::skinnedShaderName).string()) ||
+        !OverlayShaders::Save(folder) ||
         !TextureWriter::Save((root / ShaderWriter::whiteTextureName).string(),
                              TextureWriter::SolidDds(1, 1, 0xFFFFFFFFu)))
         return false;
