@@ -7,8 +7,20 @@
 
 namespace GAME {
 
+Terrain::~Terrain()
+{
+    Unload();
+}
+
+void Terrain::Unload()
+{
+    TerrainBase::Unload();
+    m_body.clear();
+}
+
 bool Terrain::Load(BinaryReader& reader, int)
 {
+    Unload();
     const unsigned start = reader.GetPosition();
     const uint32_t x = reader.ReadUInt32();
     const uint32_t y = reader.ReadUInt32();
@@ -29,6 +41,7 @@ bool Terrain::Load(BinaryReader& reader, int)
 
 void Terrain::New(unsigned width, unsigned height)
 {
+    Unload();
     m_numXSamples = width;
     m_numYSamples = height;
     m_body.clear();

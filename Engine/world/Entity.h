@@ -24,7 +24,7 @@
 #include "core/UniqueId.h"
 #include "core/WorldCoords.h"
 #include "navigation/PhysicsTypes.h"
-#include "world/Space.h"
+#include "core/Space.h"
 
 #include <string>
 #include <vector>

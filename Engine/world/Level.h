@@ -30,7 +30,7 @@
 #include "world/EntityListType.h"
 #include "world/FilterFunction.h"
 #include "world/SectorLayers.h"
-#include "world/Space.h"
+#include "core/Space.h"
 
 #include <atomic>
 #include <cstdint>

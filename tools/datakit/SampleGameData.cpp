@@ -1,6 +1,7 @@
 #include "datakit/SampleGameData.h"
 
 #include "datakit/SoundWriter.h"
+#include "datakit/TerrainWriter.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -57,6 +58,7 @@ SampleGameData::SampleGameData()
     AddText("UI", "tagLanguage01", "English");
 
     SoundWriter::AddSampleSounds(*this);
+    TerrainWriter::AddSampleTextures(*this);
 }
 
 void SampleGameData::AddFile(const std::string& name, std::vector<uint8_t> bytes)

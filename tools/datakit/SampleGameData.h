@@ -2,7 +2,8 @@
 // system then mounts: the record database "database.arz" (the utility font style record and the
 // records a caller adds), the options defaults file, and the localized texts of one language
 // ("Text_<code>/<category>.txt", one file per category, lines of tag=text), and the sample sounds
-// with their records (SoundWriter::AddSampleSounds) and any other file added. The sample host and
+// with their records (SoundWriter::AddSampleSounds), the textures of the sample terrain types
+// (TerrainWriter::AddSampleTextures) and any other file added. The sample host and
 // the engine's tests make their data here. One thread at a time.
 #pragma once
 

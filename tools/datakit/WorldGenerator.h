@@ -1,5 +1,6 @@
-// Generates a world to stream: a grid of outdoor regions side by side (each a flat terrain of
-// regionSize units with entities scattered over it) and, below some of them, caves reached through
+// Generates a world to stream: a grid of outdoor regions side by side (each a run-time terrain of
+// regionSize units of rolling ground with three painted layers, grass, a plug in a hole and
+// entities standing on it) and, below some of them, caves reached through
 // a doorway portal in the region above, all written as one compiled map with each region's level
 // image (made by the engine's own Level writer) and the sector data beside it (".sd"). Also the
 // records its entities are made from, and a scripted camera flight that crosses every outdoor
@@ -35,6 +36,7 @@ class World;
 namespace DataKit {
 
 class ArzWriter;
+class TerrainWriter;
 
 class WorldGenerator
 {
@@ -63,6 +65,7 @@ public:
     {
         std::string name;
         GAME::IntVec3 offset;
+        // Whole units round the level's box.
         GAME::ABBox box;
         GAME::RegionId id;
         bool cave = false;
@@ -97,7 +100,8 @@ public:
 
     // Records the generated entities name (class "Entity").
     static const std::vector<std::string>& EntityRecords();
-    // Adds those records to a database being written.
+    // Adds those records, and the terrain types the ground's layers name, to a database being
+    // written (their textures are in the sample data, TerrainWriter::AddSampleTextures).
     static void AddRecords(ArzWriter& database);
 
     WorldGenerator();
@@ -147,6 +151,8 @@ private:
 
     int OutdoorIndex(int x, int z) const { return z * m_settings.regionsX + x; }
     bool BuildLevel(RegionInfo& region, int index, unsigned entityCount) const;
+    // The run-time terrain of an outdoor region.
+    TerrainWriter MakeGround(const RegionInfo& region, int index) const;
     void AddDoorway(int outdoor, int cave);
     void PlanFlight();
     void AddWaypoint(int region, const GAME::Vec3& position, bool jump = false);
