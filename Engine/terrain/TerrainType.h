@@ -87,6 +87,9 @@ public:
 
 protected:
     ~TerrainType() override;
+    // For types that take their blade texture elsewhere than from the record's file name; the type
+    // gives back whatever it holds when it is destroyed.
+    void SetBladeTexture(GraphicsTexture* texture) { m_bladeTexture = texture; }
 
 private:
     void GiveBackTextures();
