@@ -131,6 +131,8 @@ bool TerrainRT::Load(BinaryReader& reader, int)
     }
     m_numXSamples = x;
     m_numYSamples = y;
+    m_lastSampleX = static_cast<float>(x - 1);
+    m_lastSampleY = static_cast<float>(y - 1);
     m_maskBytes = maskBytes;
     if (!ReadLayers(reader, layers)) {
         Unload();
@@ -224,6 +226,7 @@ void TerrainRT::Unload()
     m_heights.reset();
     m_masks.reset();
     m_maskBytes = 0;
+    m_lastSampleX = m_lastSampleY = 0.0f;
     if (m_grassIndices && device)
         device->DestroyIndexBuffer(&m_grassIndices);
     m_grassIndices = nullptr;
@@ -591,18 +594,20 @@ float TerrainRT::GetHeight(int x, int y) const
 
 float TerrainRT::GetHeightInterpolated(float x, float z) const
 {
-    if (!m_heights)
+    const float* heights = m_heights.get();
+    if (!heights)
         return 0.0f;
-    x = ClampCoordinate(x, 0.0f, static_cast<float>(m_numXSamples - 1));
-    z = ClampCoordinate(z, 0.0f, static_cast<float>(m_numYSamples - 1));
-    const unsigned ix = static_cast<unsigned>(x), iy = static_cast<unsigned>(z);
-    const unsigned ix1 = ix + 1 < m_numXSamples ? ix + 1 : ix;
-    const unsigned iy1 = iy + 1 < m_numYSamples ? iy + 1 : iy;
+    // Clamped to the samples (NaN to 0); the neighbour past the last sample is the sample itself.
+    x = x > 0.0f ? (x < m_lastSampleX ? x : m_lastSampleX) : 0.0f;
+    z = z > 0.0f ? (z < m_lastSampleY ? z : m_lastSampleY) : 0.0f;
+    const int ix = static_cast<int>(x), iy = static_cast<int>(z);
+    const int stride = static_cast<int>(m_numXSamples);
+    const int right = static_cast<float>(ix) < m_lastSampleX ? 1 : 0;
+    const int below = static_cast<float>(iy) < m_lastSampleY ? stride : 0;
     const float fx = x - static_cast<float>(ix), fz = z - static_cast<float>(iy);
-    const float* row0 = m_heights.get() + static_cast<size_t>(iy) * m_numXSamples;
-    const float* row1 = m_heights.get() + static_cast<size_t>(iy1) * m_numXSamples;
-    const float h0 = row0[ix] + (row0[ix1] - row0[ix]) * fx;
-    const float h1 = row1[ix] + (row1[ix1] - row1[ix]) * fx;
+    const float* p = heights + static_cast<ptrdiff_t>(iy) * stride + ix;
+    const float h0 = p[0] + (p[right] - p[0]) * fx;
+    const float h1 = p[below] + (p[below + right] - p[below]) * fx;
     return h0 + (h1 - h0) * fz;
 }
 

@@ -139,6 +139,9 @@ private:
     unsigned m_maskBytes = 0;
     std::unique_ptr<uint8_t[]> m_masks;
     std::unique_ptr<float[]> m_heights;
+    // X - 1 and Y - 1 as floats, for the clamps of the height queries.
+    float m_lastSampleX = 0.0f;
+    float m_lastSampleY = 0.0f;
     std::vector<Layer> m_layers;
     std::deque<GrassGeometry> m_grassPool;
     RenderIndexBuffer* m_grassIndices = nullptr;

@@ -119,7 +119,7 @@ std::vector<uint8_t> TerrainWriter::Dds(uint32_t width, uint32_t height, const s
 {
     std::vector<uint8_t> out;
     out.reserve(128 + texels.size() * 4);
-    out.insert(out.end(), {'D', 'D', 'S', ' '});
+    PutU32(out, 0x20534444u); // "DDS "
     PutU32(out, 124);                            // header size
     PutU32(out, 0x1u | 0x2u | 0x4u | 0x8u | 0x1000u); // caps, height, width, pitch, pixel format
     PutU32(out, height);
