@@ -74,12 +74,16 @@ float GridWalk(const std::vector<float>& h, const Ray& ray)
         const float boundary = static_cast<float>(cell[a] + (d[a] > 0.0f ? 1 : 0));
         next[a] = d[a] != 0.0f ? (boundary - o[a]) / d[a] : gInfinity;
     }
-    auto at = [&](int x, int z) { return Vec3(static_cast<float>(x), h[static_cast<size_t>(z) * kSamples + x], static_cast<float>(z)); };
+    auto at = [&](int x, int z) {
+        return Vec3(static_cast<float>(x), h[static_cast<size_t>(z) * kSamples + x], static_cast<float>(z));
+    };
     for (;;) {
         const int x = cell[0], z = cell[1];
         Vec3 point;
-        const float a = IntersectRayTriangle(ray.origin, ray.direction, at(x, z), at(x, z + 1), at(x + 1, z + 1), point);
-        const float b = IntersectRayTriangle(ray.origin, ray.direction, at(x + 1, z + 1), at(x + 1, z), at(x, z), point);
+        const float a =
+            IntersectRayTriangle(ray.origin, ray.direction, at(x, z), at(x, z + 1), at(x + 1, z + 1), point);
+        const float b =
+            IntersectRayTriangle(ray.origin, ray.direction, at(x + 1, z + 1), at(x + 1, z), at(x, z), point);
         const float best = std::min(a, b);
         if (best < gInfinity)
             return best;
@@ -107,7 +111,8 @@ int main()
         for (unsigned x = 0; x < kSamples; ++x) {
             const float fx = static_cast<float>(x), fz = static_cast<float>(z);
             writer.Height(x, z) = 6.0f * std::sin(fx * 0.031f) * std::cos(fz * 0.027f) +
-                                  2.0f * std::sin((fx + 2.0f * fz) * 0.11f) + 0.5f * std::cos(fx * 0.7f + fz * 0.3f);
+                                  2.0f * std::sin((fx + 2.0f * fz) * 0.11f) +
+                                  0.5f * std::cos(fx * 0.7f + fz * 0.3f);
         }
     const std::vector<float>& heights = writer.heights;
     const std::vector<uint8_t> body = writer.Build();

@@ -34,7 +34,9 @@ public:
                          unsigned&) const override
     {
     }
-    void FindCollisions(CollisionBox&, unsigned, unsigned, unsigned, unsigned, PhysicsSurface) const override {}
+    void FindCollisions(CollisionBox&, unsigned, unsigned, unsigned, unsigned, PhysicsSurface) const override
+    {
+    }
     int FindCollisions(const OBBox&, unsigned, unsigned, unsigned, unsigned, CollisionContact*, int,
                        PhysicsSurface) const override
     {

@@ -164,7 +164,8 @@ void TerrainBase::ConstructBlocks()
             const unsigned h = std::min(cellsPerBlock * (j + 1), m_numYSamples - 1) - cellsPerBlock * j + 1;
             m_blocks[static_cast<size_t>(j) * numX + i].Initialize(this, i, j, w, h);
         }
-    const float s = static_cast<float>(NextPowerOfTwo(std::max(numX, numY))) * static_cast<float>(cellsPerBlock);
+    const float s =
+        static_cast<float>(NextPowerOfTwo(std::max(numX, numY))) * static_cast<float>(cellsPerBlock);
     delete m_space;
     m_space = new Space<TerrainObject>(s * 0.5f, s * 0.5f, s * 0.5f, s * 0.5f);
     for (size_t i = 0, n = static_cast<size_t>(numX) * numY; i < n; ++i)
@@ -397,7 +398,8 @@ void TerrainBase::GetGroundIntersection(const Ray& ray, Intersection& intersecti
         const int colLast = static_cast<int>(SpanOf(std::max(xa, xb) + walkMargin, size, m_numXBlocks));
         const int colStep = dx < 0.0f ? -1 : 1;
         for (int col = colStep > 0 ? colFirst : colLast; col >= colFirst && col <= colLast; col += colStep) {
-            const TerrainBlock& block = m_blocks[static_cast<size_t>(row) * m_numXBlocks + static_cast<size_t>(col)];
+            const TerrainBlock& block =
+                m_blocks[static_cast<size_t>(row) * m_numXBlocks + static_cast<size_t>(col)];
             float ea = ta, eb = tb;
             const float colLow = size * static_cast<float>(col) - walkMargin;
             const float colHigh = static_cast<float>(block.GetLastCellX() + 1) + walkMargin;
@@ -426,8 +428,8 @@ void TerrainBase::GetGroundIntersection(const Ray& ray, Intersection& intersecti
     }
 }
 
-int TerrainBase::FindCollisions(const Entity* entity, CollisionContact* contacts, int capacity, Region* region,
-                                PhysicsSurface surface) const
+int TerrainBase::FindCollisions(const Entity* entity, CollisionContact* contacts, int capacity,
+                                Region* region, PhysicsSurface surface) const
 {
     if (!m_space || !entity || !contacts || capacity <= 0)
         return 0;
@@ -472,7 +474,8 @@ int TerrainBase::FindCollisions(const OBBox& box, CollisionContact* contacts, in
     return count;
 }
 
-void TerrainBase::FindCollisions(std::vector<CollisionBox>& boxes, const ABBox& box, PhysicsSurface surface) const
+void TerrainBase::FindCollisions(std::vector<CollisionBox>& boxes, const ABBox& box,
+                                 PhysicsSurface surface) const
 {
     if (!m_space)
         return;

@@ -159,7 +159,10 @@ public:
     void DestroyTerrainBlocks();
 
     void AddLoadedObject(TerrainObject* object);
-    bool IsLoadedObject(const TerrainObject* object) const { return m_loadedObjects.count(const_cast<TerrainObject*>(object)) != 0; }
+    bool IsLoadedObject(const TerrainObject* object) const
+    {
+        return m_loadedObjects.count(const_cast<TerrainObject*>(object)) != 0;
+    }
     size_t GetNumLoadedObjects() const { return m_loadedObjects.size(); }
     // Objects unused for 11 or more frames are unloaded and leave the loaded set.
     void UnloadOldObjects();
@@ -190,7 +193,8 @@ public:
     void GetIntersection(const Ray& ray, Intersection& intersection, PhysicsSurface surface) const;
     int FindCollisions(const Entity* entity, CollisionContact* contacts, int capacity, Region* region,
                        PhysicsSurface surface) const;
-    int FindCollisions(const OBBox& box, CollisionContact* contacts, int capacity, PhysicsSurface surface) const;
+    int FindCollisions(const OBBox& box, CollisionContact* contacts, int capacity,
+                       PhysicsSurface surface) const;
     void FindCollisions(std::vector<CollisionBox>& boxes, const ABBox& box, PhysicsSurface surface) const;
 
     // The face's plane hit by the ray inside the face; +infinity otherwise.

@@ -210,12 +210,14 @@ void TerrainBlock::GenerateBlades(size_t entry)
     for (float z = z0; z < zEnd && record.numBlades < maxNumGrassPlanes; z += grassCellSpacing) {
         for (float x = x0; x < xEnd && record.numBlades < maxNumGrassPlanes; x += grassCellSpacing) {
             // The layer's opacity, less what the layers above it cover.
-            float opacity = static_cast<float>(m_terrain->GetLayerOpacityInterpolated(layer, x - 0.5f, z - 0.5f));
+            float opacity =
+                static_cast<float>(m_terrain->GetLayerOpacityInterpolated(layer, x - 0.5f, z - 0.5f));
             for (size_t above = entry + 1; above < m_layers.size(); ++above)
-                opacity = opacity *
-                          static_cast<float>(255u - std::min(255u, m_terrain->GetLayerOpacityInterpolated(
-                                                                       m_layers[above], x - 0.5f, z - 0.5f))) /
-                          255.0f;
+                opacity =
+                    opacity *
+                    static_cast<float>(255u - std::min(255u, m_terrain->GetLayerOpacityInterpolated(
+                                                                 m_layers[above], x - 0.5f, z - 0.5f))) /
+                    255.0f;
             if (!(minimumOpacity < opacity))
                 continue;
             if (HashInt(HashArgument(x * 12343.0f + z * 7873.0f)) % spread >= variations)
@@ -239,8 +241,8 @@ void TerrainBlock::GenerateBlades(size_t entry)
             };
             float* out = vertices + static_cast<size_t>(record.numBlades) * 4 * (bladeVertexSize / 4);
             for (const auto& corner : corners) {
-                const float vertex[8] = {corner[0], corner[1], corner[2], normal.x, normal.y, normal.z,
-                                         corner[3], corner[4]};
+                const float vertex[8] = {corner[0], corner[1], corner[2], normal.x,
+                                         normal.y,  normal.z,  corner[3], corner[4]};
                 std::memcpy(out, vertex, sizeof(vertex));
                 out += 8;
             }
@@ -297,18 +299,21 @@ void TerrainBlock::GetIntersection(const Ray& ray, Intersection& intersection, P
     if (!m_terrain || !(GetBoundingBox().GetIntersection(ray) < gInfinity))
         return;
     unsigned hitX = 0, hitY = 0;
-    m_terrain->GetIntersection(ray, GetFirstCellX(), GetFirstCellY(), GetLastCellX(), GetLastCellY(), intersection,
-                               hitX, hitY);
+    m_terrain->GetIntersection(ray, GetFirstCellX(), GetFirstCellY(), GetLastCellX(), GetLastCellY(),
+                               intersection, hitX, hitY);
     if (!(intersection.distance < gInfinity))
         return;
     intersection.surface = GetSurfaceAt(hitX, hitY);
     intersection.point = ray.GetPoint(intersection.distance);
 }
 
-bool TerrainBlock::GetCellsUnder(const ABBox& box, unsigned& x0, unsigned& y0, unsigned& x1, unsigned& y1) const
+bool TerrainBlock::GetCellsUnder(const ABBox& box, unsigned& x0, unsigned& y0, unsigned& x1,
+                                 unsigned& y1) const
 {
-    const float lowX = std::floor(box.center.x - box.extents.x), highX = std::floor(box.center.x + box.extents.x);
-    const float lowY = std::floor(box.center.z - box.extents.z), highY = std::floor(box.center.z + box.extents.z);
+    const float lowX = std::floor(box.center.x - box.extents.x),
+                highX = std::floor(box.center.x + box.extents.x);
+    const float lowY = std::floor(box.center.z - box.extents.z),
+                highY = std::floor(box.center.z + box.extents.z);
     const float firstX = static_cast<float>(GetFirstCellX()), lastX = static_cast<float>(GetLastCellX());
     const float firstY = static_cast<float>(GetFirstCellY()), lastY = static_cast<float>(GetLastCellY());
     // Also false for boxes that are not finite.
@@ -321,8 +326,8 @@ bool TerrainBlock::GetCellsUnder(const ABBox& box, unsigned& x0, unsigned& y0, u
     return true;
 }
 
-int TerrainBlock::FindCollisions(TerrainBase& terrain, const OBBox& box, CollisionContact* contacts, int maximum,
-                                 PhysicsSurface surface)
+int TerrainBlock::FindCollisions(TerrainBase& terrain, const OBBox& box, CollisionContact* contacts,
+                                 int maximum, PhysicsSurface surface)
 {
     unsigned x0, y0, x1, y1;
     if (maximum <= 0 || !GetCellsUnder(ABBox::FromOBBox(box), x0, y0, x1, y1))
@@ -330,7 +335,8 @@ int TerrainBlock::FindCollisions(TerrainBase& terrain, const OBBox& box, Collisi
     return terrain.FindCollisions(box, x0, y0, x1, y1, contacts, maximum, surface);
 }
 
-void TerrainBlock::FindCollisionBoxes(TerrainBase& terrain, std::vector<CollisionBox>& boxes, PhysicsSurface surface)
+void TerrainBlock::FindCollisionBoxes(TerrainBase& terrain, std::vector<CollisionBox>& boxes,
+                                      PhysicsSurface surface)
 {
     for (CollisionBox& collisionBox : boxes) {
         const ABBox bounds = ABBox::FromOBBox(collisionBox.GetBox());

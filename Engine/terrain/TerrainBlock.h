@@ -92,7 +92,8 @@ public:
     void Update(TerrainBase& terrain, int elapsed) override;
     void Unload() override;
     void PreLoad(bool immediate) override;
-    void FindCollisionBoxes(TerrainBase& terrain, std::vector<CollisionBox>& boxes, PhysicsSurface surface) override;
+    void FindCollisionBoxes(TerrainBase& terrain, std::vector<CollisionBox>& boxes,
+                            PhysicsSurface surface) override;
     int FindCollisions(TerrainBase& terrain, const OBBox& box, CollisionContact* contacts, int maximum,
                        PhysicsSurface surface) override;
     void OnHeightsChanged() override;

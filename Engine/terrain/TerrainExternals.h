@@ -41,9 +41,9 @@ struct CollisionContact;
 
 namespace TerrainExternals {
 
-// Render flags of the scene renderer that the terrain reads.
-constexpr uint32_t renderFlagTerrain = 1u << 1;
-constexpr uint32_t renderFlagGrass = 1u << 2;
+// Render flags of the scene renderer that the terrain reads (its RenderFlag bits).
+constexpr uint32_t renderFlagTerrain = 1;
+constexpr uint32_t renderFlagGrass = 2;
 
 // ---- Textures and the device (any thread) ----
 // The device texture of the texture resource's current frame; null without one.

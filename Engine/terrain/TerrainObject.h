@@ -58,10 +58,11 @@ public:
     virtual void Unload();
     virtual void PreLoad(bool immediate);
     // Offers the object's contacts with each box to that box.
-    virtual void FindCollisionBoxes(TerrainBase& terrain, std::vector<CollisionBox>& boxes, PhysicsSurface surface);
+    virtual void FindCollisionBoxes(TerrainBase& terrain, std::vector<CollisionBox>& boxes,
+                                    PhysicsSurface surface);
     // Contacts with the box written into contacts (at most maximum); the count.
-    virtual int FindCollisions(TerrainBase& terrain, const OBBox& box, CollisionContact* contacts, int maximum,
-                               PhysicsSurface surface);
+    virtual int FindCollisions(TerrainBase& terrain, const OBBox& box, CollisionContact* contacts,
+                               int maximum, PhysicsSurface surface);
     virtual void OnHeightsChanged();
     virtual void OnLayersChanged();
     virtual void DisplaceGrass(float x, float z, float radius, float strength);

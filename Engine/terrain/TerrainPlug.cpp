@@ -103,7 +103,8 @@ bool TerrainPlug::Read(BinaryReader& reader)
     if (!reader.CheckCount(triangles, sizeof(Triangle), "plug triangles"))
         return false;
     m_triangles.resize(triangles);
-    if (triangles && !reader.ReadBytes(m_triangles.data(), static_cast<unsigned>(triangles * sizeof(Triangle))))
+    if (triangles &&
+        !reader.ReadBytes(m_triangles.data(), static_cast<unsigned>(triangles * sizeof(Triangle))))
         return false;
     for (const Triangle& triangle : m_triangles)
         for (const Vertex& vertex : triangle.vertices)
@@ -259,7 +260,8 @@ void TerrainPlug::GetIntersection(const Ray& ray, Intersection& intersection, Ph
         Vec3 corners[3];
         GetRegionTriangle(triangle, corners);
         Vec3 point;
-        const float t = IntersectRayTriangle(ray.origin, ray.direction, corners[0], corners[1], corners[2], point);
+        const float t =
+            IntersectRayTriangle(ray.origin, ray.direction, corners[0], corners[1], corners[2], point);
         if (t < intersection.distance)
             intersection.distance = t;
     }
@@ -329,7 +331,8 @@ const GraphicsShader2* TerrainPlug::GetShader2(int, const Name&) const
 const Name& TerrainPlug::GetShaderStyle(int pass, const Name& style, RenderGenerationId) const
 {
     if (pass == 0)
-        return TerrainRenderInterfaceBase::GetSolidPassStyle(style, m_terrain && m_terrain->LowQuality(), true);
+        return TerrainRenderInterfaceBase::GetSolidPassStyle(style, m_terrain && m_terrain->LowQuality(),
+                                                             true);
     if (style == TerrainRenderInterfaceBase::FogStyle())
         return TerrainRenderInterfaceBase::NoStyle();
     return style;
@@ -371,16 +374,22 @@ void TerrainPlug::RenderPass(const RenderablePass& pass, const Name& style, Grap
     static const Name objectToScreen = Name::Create("objectToScreenMatrix");
     static const Name regionToSceneOffset = Name::Create("regionToSceneOffset");
     TerrainExternals::ShaderSetMatrix(shader, objectToRegion, Mat4::Identity());
-    TerrainExternals::ShaderSetMatrix(shader, objectToScreen, context.worldToScreen * Mat4(pass.regionToScene));
+    TerrainExternals::ShaderSetMatrix(shader, objectToScreen,
+                                      context.worldToScreen * Mat4(pass.regionToScene));
     TerrainExternals::ShaderSetFloat3(shader, regionToSceneOffset, pass.regionToScene.origin);
 
     const int layer = GetPassLayer(pass.passIndex, style);
     if (layer >= 0) {
         const Region* region = m_terrain->GetRegion();
-        const Vec2 offset =
-            region ? TerrainRenderInterfaceBase::GetTextureOffset(region->GetOffsetFromWorld()) : Vec2(0.0f, 0.0f);
-        const float sx = m_terrain->GetNumXSamples() > 1 ? 1.0f / static_cast<float>(m_terrain->GetNumXSamples() - 1) : 0.0f;
-        const float sy = m_terrain->GetNumYSamples() > 1 ? 1.0f / static_cast<float>(m_terrain->GetNumYSamples() - 1) : 0.0f;
+        const Vec2 offset = region
+                                ? TerrainRenderInterfaceBase::GetTextureOffset(region->GetOffsetFromWorld())
+                                : Vec2(0.0f, 0.0f);
+        const float sx = m_terrain->GetNumXSamples() > 1
+                             ? 1.0f / static_cast<float>(m_terrain->GetNumXSamples() - 1)
+                             : 0.0f;
+        const float sy = m_terrain->GetNumYSamples() > 1
+                             ? 1.0f / static_cast<float>(m_terrain->GetNumYSamples() - 1)
+                             : 0.0f;
         TerrainExternals::ShaderSetFloat2(shader, textureOffset, offset);
         TerrainExternals::ShaderSetFloat2(shader, textureScale, Vec2(sx, sy));
         TerrainExternals::ShaderSetTexture(shader, opacityTexture,

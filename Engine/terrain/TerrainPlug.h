@@ -84,7 +84,8 @@ public:
     // ---- TerrainObject ----
     void GetIntersection(const Ray& ray, Intersection& intersection, PhysicsSurface surface) const override;
     void AddToScene(GraphicsSceneRenderer& renderer, TerrainBase& terrain) override;
-    void FindCollisionBoxes(TerrainBase& terrain, std::vector<CollisionBox>& boxes, PhysicsSurface surface) override;
+    void FindCollisionBoxes(TerrainBase& terrain, std::vector<CollisionBox>& boxes,
+                            PhysicsSurface surface) override;
     int FindCollisions(TerrainBase& terrain, const OBBox& box, CollisionContact* contacts, int maximum,
                        PhysicsSurface surface) override;
     void OnLayersChanged() override;

@@ -288,8 +288,9 @@ void TerrainRT::CreateMapGeometry()
         m_groundDeclaration = device->CreateVertexDeclaration(elements, 2);
     }
     const uint64_t bytes = static_cast<uint64_t>(m_numXSamples) * m_numYSamples * groundVertexSize;
-    m_groundVertices = bytes <= 0xFFFFFFFFu ? device->CreateVertexBuffer(RENDER_USAGE_STATIC, static_cast<unsigned>(bytes))
-                                           : nullptr;
+    m_groundVertices = bytes <= 0xFFFFFFFFu
+                           ? device->CreateVertexBuffer(RENDER_USAGE_STATIC, static_cast<unsigned>(bytes))
+                           : nullptr;
     if (!m_groundVertices) {
         LogPrintf(1, "Couldn't create terrain vertex buffer");
         return;
@@ -298,7 +299,8 @@ void TerrainRT::CreateMapGeometry()
         for (unsigned y = 0; y < m_numYSamples; ++y)
             for (unsigned x = 0; x < m_numXSamples; ++x) {
                 const Vec3 n = GetFastNormal(static_cast<int>(x), static_cast<int>(y));
-                const float vertex[6] = {static_cast<float>(x), Height(x, y), static_cast<float>(y), n.x, n.y, n.z};
+                const float vertex[6] = {
+                    static_cast<float>(x), Height(x, y), static_cast<float>(y), n.x, n.y, n.z};
                 std::memcpy(out, vertex, sizeof(vertex));
                 out += 6;
             }
@@ -311,8 +313,12 @@ void TerrainRT::CreateMapGeometry()
         if (uint16_t* indices = static_cast<uint16_t*>(m_grassIndices->Lock())) {
             for (uint16_t q = 0; q < TerrainBlock::maxNumGrassPlanes; ++q) {
                 const uint16_t base = static_cast<uint16_t>(4 * q);
-                const uint16_t quad[6] = {base, static_cast<uint16_t>(base + 3), static_cast<uint16_t>(base + 2),
-                                          static_cast<uint16_t>(base + 2), static_cast<uint16_t>(base + 1), base};
+                const uint16_t quad[6] = {base,
+                                          static_cast<uint16_t>(base + 3),
+                                          static_cast<uint16_t>(base + 2),
+                                          static_cast<uint16_t>(base + 2),
+                                          static_cast<uint16_t>(base + 1),
+                                          base};
                 std::memcpy(indices + 6 * q, quad, sizeof(quad));
             }
             m_grassIndices->Unlock();
@@ -708,8 +714,7 @@ void TerrainRT::GetIntersection(const Ray& ray, unsigned x0, unsigned y0, unsign
                 const float nx = s - r, nz = r;
                 const float den = nx * dx + dy + nz * dz;
                 if (den != 0.0f) {
-                    const float t =
-                        (nx * (fxc + 1.0f - ox) + (h11 - oy) + nz * (fy + 1.0f - oz)) / den;
+                    const float t = (nx * (fxc + 1.0f - ox) + (h11 - oy) + nz * (fy + 1.0f - oz)) / den;
                     if (t >= 0.0f && t < intersection.distance) {
                         const float u = ox + dx * t - fxc, v = oz + dz * t - fy;
                         if (v >= -tolerance && u <= 1.0f + tolerance && u - v >= -tolerance) {
@@ -741,7 +746,8 @@ int TerrainRT::FindCollisions(const OBBox& box, unsigned x0, unsigned y0, unsign
             const Vec3 c(fx, Height(x, y + 1), fy + 1.0f), d(fx + 1.0f, Height(x + 1, y + 1), fy + 1.0f);
             const Vec3 faces[2][3] = {{a, c, d}, {d, b, a}};
             for (const auto& face : faces) {
-                const int found = TerrainExternals::CollideOBBoxTriangle(face, box, contacts + count, capacity - count);
+                const int found =
+                    TerrainExternals::CollideOBBoxTriangle(face, box, contacts + count, capacity - count);
                 for (int i = 0; i < found; ++i)
                     MarkGroundContact(contacts[count + i]);
                 count += found;

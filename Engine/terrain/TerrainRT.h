@@ -121,7 +121,10 @@ private:
         std::unique_ptr<uint8_t[]> opacity;
     };
 
-    float Height(unsigned x, unsigned y) const { return m_heights[static_cast<size_t>(y) * m_numXSamples + x]; }
+    float Height(unsigned x, unsigned y) const
+    {
+        return m_heights[static_cast<size_t>(y) * m_numXSamples + x];
+    }
     const uint8_t* Mask(unsigned x, unsigned y) const
     {
         return m_masks.get() + (static_cast<size_t>(y) * m_numXSamples + x) * m_maskBytes;

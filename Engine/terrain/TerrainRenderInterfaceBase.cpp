@@ -182,8 +182,8 @@ Vec2 TerrainRenderInterfaceBase::GetTextureOffset(const IntVec3& worldOffset)
     return Vec2(static_cast<float>(worldOffset.x % 10) * 0.1f, static_cast<float>(worldOffset.z % 10) * 0.1f);
 }
 
-void TerrainRenderInterfaceBase::RenderPass(const RenderablePass& pass, const Name& style, GraphicsCanvas& canvas,
-                                            const GraphicsSceneRenderer& renderer)
+void TerrainRenderInterfaceBase::RenderPass(const RenderablePass& pass, const Name& style,
+                                            GraphicsCanvas& canvas, const GraphicsSceneRenderer& renderer)
 {
     TerrainRenderContext context;
     context.renderFlags = TerrainExternals::GetSceneRenderFlags(renderer);
@@ -192,8 +192,8 @@ void TerrainRenderInterfaceBase::RenderPass(const RenderablePass& pass, const Na
     RenderPass(pass, style, canvas, context);
 }
 
-void TerrainRenderInterfaceBase::RenderPass(const RenderablePass& pass, const Name& style, GraphicsCanvas& canvas,
-                                            const TerrainRenderContext& context)
+void TerrainRenderInterfaceBase::RenderPass(const RenderablePass& pass, const Name& style,
+                                            GraphicsCanvas& canvas, const TerrainRenderContext& context)
 {
     switch (pass.passIndex) {
     case PASS_SOLID:
@@ -217,17 +217,18 @@ void TerrainRenderInterfaceBase::LogInfo() const
     LogPrintf(0, "   num blocks: %u", static_cast<unsigned>(m_visibleBlocks.size()));
     LogPrintf(0, "   world offset: (%i, %i, %i)", m_worldOffset.x, m_worldOffset.y, m_worldOffset.z);
     LogPrintf(0, "   bounds origin: (%f, %f, %f)", m_bounds.center.x, m_bounds.center.y, m_bounds.center.z);
-    LogPrintf(0, "   bounds extents: (%f, %f, %f)", m_bounds.extents.x, m_bounds.extents.y, m_bounds.extents.z);
+    LogPrintf(0, "   bounds extents: (%f, %f, %f)", m_bounds.extents.x, m_bounds.extents.y,
+              m_bounds.extents.z);
 }
 
 void TerrainRenderInterfaceBase::DrawLayerCountLabels(const Coords&) {}
 
 void TerrainRenderInterfaceBase::WriteCellIndices(uint32_t* out, unsigned x, unsigned y, unsigned numX)
 {
-    const uint32_t a = x + numX * y;   // (x, y)
-    const uint32_t b = a + 1;          // (x + 1, y)
-    const uint32_t c = a + numX;       // (x, y + 1)
-    const uint32_t d = c + 1;          // (x + 1, y + 1)
+    const uint32_t a = x + numX * y; // (x, y)
+    const uint32_t b = a + 1;        // (x + 1, y)
+    const uint32_t c = a + numX;     // (x, y + 1)
+    const uint32_t d = c + 1;        // (x + 1, y + 1)
     out[0] = d;
     out[1] = c;
     out[2] = a;
@@ -236,8 +237,8 @@ void TerrainRenderInterfaceBase::WriteCellIndices(uint32_t* out, unsigned x, uns
     out[5] = d;
 }
 
-unsigned TerrainRenderInterfaceBase::BuildIndices(TerrainBlock* const* blocks, size_t count, int layer, unsigned numX,
-                                                  uint32_t* out) const
+unsigned TerrainRenderInterfaceBase::BuildIndices(TerrainBlock* const* blocks, size_t count, int layer,
+                                                  unsigned numX, uint32_t* out) const
 {
     unsigned written = 0;
     for (size_t i = 0; i < count; ++i) {
@@ -252,8 +253,8 @@ unsigned TerrainRenderInterfaceBase::BuildIndices(TerrainBlock* const* blocks, s
     return written;
 }
 
-unsigned TerrainRenderInterfaceBase::BuildIndices(const std::vector<TerrainBlock*>& blocks, int layer, unsigned numX,
-                                                  uint32_t* out) const
+unsigned TerrainRenderInterfaceBase::BuildIndices(const std::vector<TerrainBlock*>& blocks, int layer,
+                                                  unsigned numX, uint32_t* out) const
 {
     return BuildIndices(blocks.data(), blocks.size(), layer, numX, out);
 }
@@ -271,17 +272,19 @@ void TerrainRenderInterfaceBase::SetPassMatrices(const GraphicsShader2* shader, 
     static const Name regionToSceneOffset = Name::Create("regionToSceneOffset");
     // Ground vertices are in region space already.
     TerrainExternals::ShaderSetMatrix(shader, objectToRegion, Mat4::Identity());
-    TerrainExternals::ShaderSetMatrix(shader, objectToScreen, context.worldToScreen * Mat4(pass.regionToScene));
+    TerrainExternals::ShaderSetMatrix(shader, objectToScreen,
+                                      context.worldToScreen * Mat4(pass.regionToScene));
     TerrainExternals::ShaderSetFloat3(shader, regionToSceneOffset, pass.regionToScene.origin);
 }
 
-bool TerrainRenderInterfaceBase::BeginGround(RenderVertexBuffer* vertices, RenderVertexDeclaration* declaration,
-                                             const RenderablePass& pass, GraphicsCanvas& canvas,
-                                             const TerrainRenderContext& context, RenderDevice*& device)
+bool TerrainRenderInterfaceBase::BeginGround(RenderVertexBuffer* vertices,
+                                             RenderVertexDeclaration* declaration, const RenderablePass& pass,
+                                             GraphicsCanvas& canvas, const TerrainRenderContext& context,
+                                             RenderDevice*& device)
 {
     device = canvas.GetRenderDevice();
-    if (!(context.renderFlags & TerrainExternals::renderFlagTerrain) || !vertices || !declaration || !device ||
-        !canvas.GetDynamicIndexBuffer())
+    if (!(context.renderFlags & TerrainExternals::renderFlagTerrain) || !vertices || !declaration ||
+        !device || !canvas.GetDynamicIndexBuffer())
         return false;
     device->SetStreamSource(0, vertices, 0, 24);
     device->SetVertexDeclaration(declaration);
@@ -290,9 +293,10 @@ bool TerrainRenderInterfaceBase::BeginGround(RenderVertexBuffer* vertices, Rende
     return true;
 }
 
-int TerrainRenderInterfaceBase::DrawCells(const TerrainBase& terrain, const std::vector<TerrainBlock*>& blocks,
-                                          GraphicsCanvas& canvas, RenderDevice& device, int layer,
-                                          const char* technique, const std::function<void()>& beforeFirstDraw)
+int TerrainRenderInterfaceBase::DrawCells(const TerrainBase& terrain,
+                                          const std::vector<TerrainBlock*>& blocks, GraphicsCanvas& canvas,
+                                          RenderDevice& device, int layer, const char* technique,
+                                          const std::function<void()>& beforeFirstDraw)
 {
     RenderDynamicIndexBuffer* indices = canvas.GetDynamicIndexBuffer();
     if (!indices || blocks.empty())

@@ -72,7 +72,8 @@ public:
 
     // The frame's objects in view: blocks among them get their render data and are kept; every
     // object grows the bounds. Also reads the graphics engine's low-quality terrain switch.
-    void Update(const IntVec3& worldOffset, const Frustum& frustum, const std::vector<TerrainObject*>& objects);
+    void Update(const IntVec3& worldOffset, const Frustum& frustum,
+                const std::vector<TerrainObject*>& objects);
     const GraphicsShader2* GetLayerShader() const { return m_currentShader; }
     bool LowQuality() const { return m_lowQuality; }
     const std::vector<TerrainBlock*>& GetVisibleBlocks() const { return m_visibleBlocks; }
@@ -95,11 +96,12 @@ public:
                     const TerrainRenderContext& context);
     // Editor aid: the number of layers of every visible cell; nothing here.
     virtual void DrawLayerCountLabels(const Coords& terrainFrame);
-    virtual void RenderGround(const RenderablePass& pass, GraphicsCanvas& canvas, const TerrainRenderContext& context,
-                              bool reverse) = 0;
+    virtual void RenderGround(const RenderablePass& pass, GraphicsCanvas& canvas,
+                              const TerrainRenderContext& context, bool reverse) = 0;
     virtual void RenderGroundSolid(const RenderablePass& pass, GraphicsCanvas& canvas,
                                    const TerrainRenderContext& context) = 0;
-    virtual void RenderGrass(const RenderablePass& pass, GraphicsCanvas& canvas, const TerrainRenderContext& context) = 0;
+    virtual void RenderGrass(const RenderablePass& pass, GraphicsCanvas& canvas,
+                             const TerrainRenderContext& context) = 0;
     // The visible blocks that carry the layer and, when the sphere's radius is above 0, meet it.
     virtual void GetBlocksInLayer(unsigned layer, std::vector<TerrainBlock*>& out, const Sphere& sphere) = 0;
 
@@ -108,7 +110,8 @@ public:
     virtual bool IsCellDrawn(unsigned x, unsigned y, int layer) const = 0;
     // Writes the indices of the blocks' drawn cells (6 a cell, see WriteCellIndices) for a terrain
     // of numX samples a row; the count written. out holds indicesPerBlock per block.
-    unsigned BuildIndices(const std::vector<TerrainBlock*>& blocks, int layer, unsigned numX, uint32_t* out) const;
+    unsigned BuildIndices(const std::vector<TerrainBlock*>& blocks, int layer, unsigned numX,
+                          uint32_t* out) const;
 
     // The six indices of cell (x, y) of a terrain of numX samples a row: (x + 1, y + 1), (x, y + 1),
     // (x, y), (x, y), (x + 1, y), (x + 1, y + 1).
@@ -133,8 +136,9 @@ protected:
     // Draws the indices of the blocks' cells of the layer in batches the canvas's index buffer
     // holds, rendering the technique before each draw; beforeFirstDraw runs once, before the first
     // draw. The number of triangles drawn; a lock that fails is logged and ends the drawing.
-    int DrawCells(const TerrainBase& terrain, const std::vector<TerrainBlock*>& blocks, GraphicsCanvas& canvas,
-                  RenderDevice& device, int layer, const char* technique, const std::function<void()>& beforeFirstDraw);
+    int DrawCells(const TerrainBase& terrain, const std::vector<TerrainBlock*>& blocks,
+                  GraphicsCanvas& canvas, RenderDevice& device, int layer, const char* technique,
+                  const std::function<void()>& beforeFirstDraw);
     // The light sphere of the pass (radius 0 when it has none).
     static Sphere GetPassSphere(const RenderablePass& pass);
     static void SetPassMatrices(const GraphicsShader2* shader, const RenderablePass& pass,
@@ -151,7 +155,8 @@ protected:
     GraphicsShader2* m_grassShader = nullptr;
 
 private:
-    unsigned BuildIndices(TerrainBlock* const* blocks, size_t count, int layer, unsigned numX, uint32_t* out) const;
+    unsigned BuildIndices(TerrainBlock* const* blocks, size_t count, int layer, unsigned numX,
+                          uint32_t* out) const;
 };
 
 } // namespace GAME

@@ -19,7 +19,8 @@ bool TerrainRenderInterfaceRT::IsCellDrawn(unsigned x, unsigned y, int layer) co
     return layer < 0 || m_terrain->HasLayerAt(x, y, static_cast<unsigned>(layer));
 }
 
-void TerrainRenderInterfaceRT::GetBlocksInLayer(unsigned layer, std::vector<TerrainBlock*>& out, const Sphere& sphere)
+void TerrainRenderInterfaceRT::GetBlocksInLayer(unsigned layer, std::vector<TerrainBlock*>& out,
+                                                const Sphere& sphere)
 {
     out.reserve(m_visibleBlocks.size());
     for (TerrainBlock* block : m_visibleBlocks) {
@@ -35,8 +36,8 @@ void TerrainRenderInterfaceRT::RenderGroundSolid(const RenderablePass& pass, Gra
                                                  const TerrainRenderContext& context)
 {
     RenderDevice* device = nullptr;
-    if (!BeginGround(m_terrain->GetGroundVertexBuffer(), m_terrain->GetVertexDeclaration(), pass, canvas, context,
-                     device))
+    if (!BeginGround(m_terrain->GetGroundVertexBuffer(), m_terrain->GetVertexDeclaration(), pass, canvas,
+                     context, device))
         return;
     const Sphere sphere = GetPassSphere(pass);
     std::vector<TerrainBlock*> blocks;
@@ -58,15 +59,15 @@ void TerrainRenderInterfaceRT::RenderGround(const RenderablePass& pass, Graphics
     static const Name textureScale = Name::Create("textureScale");
     static const Name opacityTexture = Name::Create("opacityTexture");
     RenderDevice* device = nullptr;
-    if (!BeginGround(m_terrain->GetGroundVertexBuffer(), m_terrain->GetVertexDeclaration(), pass, canvas, context,
-                     device))
+    if (!BeginGround(m_terrain->GetGroundVertexBuffer(), m_terrain->GetVertexDeclaration(), pass, canvas,
+                     context, device))
         return;
     const GraphicsShader2* shader = m_currentShader;
     const unsigned x = m_terrain->GetNumXSamples(), y = m_terrain->GetNumYSamples();
     TerrainExternals::ShaderSetFloat2(shader, textureOffset, GetTextureOffset(m_worldOffset));
-    TerrainExternals::ShaderSetFloat2(
-        shader, textureScale,
-        Vec2(x > 1 ? 1.0f / static_cast<float>(x - 1) : 0.0f, y > 1 ? 1.0f / static_cast<float>(y - 1) : 0.0f));
+    TerrainExternals::ShaderSetFloat2(shader, textureScale,
+                                      Vec2(x > 1 ? 1.0f / static_cast<float>(x - 1) : 0.0f,
+                                           y > 1 ? 1.0f / static_cast<float>(y - 1) : 0.0f));
     const Sphere sphere = GetPassSphere(pass);
     const unsigned layers = m_terrain->GetNumTextureLayers();
     std::vector<TerrainBlock*> blocks;
@@ -79,11 +80,13 @@ void TerrainRenderInterfaceRT::RenderGround(const RenderablePass& pass, Graphics
         GetBlocksInLayer(layer, blocks, sphere);
         if (blocks.empty())
             continue;
-        const int drawn = DrawCells(*m_terrain, blocks, canvas, *device, static_cast<int>(layer), "TerrainGround", [&] {
-            TerrainExternals::ShaderBegin(shader);
-            type->SetShaderParams(shader, 0);
-            TerrainExternals::ShaderSetTexture(shader, opacityTexture, m_terrain->GetLayerOpacityTexture(layer));
-        });
+        const int drawn =
+            DrawCells(*m_terrain, blocks, canvas, *device, static_cast<int>(layer), "TerrainGround", [&] {
+                TerrainExternals::ShaderBegin(shader);
+                type->SetShaderParams(shader, 0);
+                TerrainExternals::ShaderSetTexture(shader, opacityTexture,
+                                                   m_terrain->GetLayerOpacityTexture(layer));
+            });
         if (drawn > 0)
             TerrainExternals::ShaderEnd(shader);
     }
@@ -98,14 +101,16 @@ void TerrainRenderInterfaceRT::RenderGrass(const RenderablePass& pass, GraphicsC
     static const Name terrainOffset = Name::Create("terrainOffset");
     RenderDevice* device = canvas.GetRenderDevice();
     RenderIndexBuffer* indices = m_terrain->GetGrassIndexBuffer();
-    if (!(context.renderFlags & TerrainExternals::renderFlagGrass) || !device || !indices || !m_grassDeclaration)
+    if (!(context.renderFlags & TerrainExternals::renderFlagGrass) || !device || !indices ||
+        !m_grassDeclaration)
         return;
     device->SetIndices(indices);
     device->SetVertexDeclaration(m_grassDeclaration);
     const GraphicsShader2* shader = m_grassShader;
     TerrainExternals::ShaderBegin(shader);
     TerrainExternals::ShaderSetMatrix(shader, objectToWorld, Mat4::Identity());
-    TerrainExternals::ShaderSetMatrix(shader, objectToScreen, context.worldToScreen * Mat4(pass.regionToScene));
+    TerrainExternals::ShaderSetMatrix(shader, objectToScreen,
+                                      context.worldToScreen * Mat4(pass.regionToScene));
     TerrainExternals::ShaderSetFloat3(shader, terrainOffset, pass.regionToScene.origin);
     const Sphere sphere = GetPassSphere(pass);
     std::vector<TerrainBlock*> blocks;
@@ -120,7 +125,8 @@ void TerrainRenderInterfaceRT::RenderGrass(const RenderablePass& pass, GraphicsC
         TerrainExternals::ShaderRender(shader, "TerrainGrass");
         for (TerrainBlock* block : blocks) {
             const TerrainBlock::GrassRecord* record = block->GetGrassRecord(layer);
-            if (!record || record->numBlades == 0 || !record->geometry.bladeBuffer || !record->geometry.windBuffer)
+            if (!record || record->numBlades == 0 || !record->geometry.bladeBuffer ||
+                !record->geometry.windBuffer)
                 continue;
             device->SetStreamSource(0, record->geometry.bladeBuffer, 0, TerrainBlock::bladeVertexSize);
             device->SetStreamSource(1, record->geometry.windBuffer, 0, TerrainBlock::windVertexSize);

@@ -19,7 +19,8 @@ public:
                       bool reverse) override;
     void RenderGroundSolid(const RenderablePass& pass, GraphicsCanvas& canvas,
                            const TerrainRenderContext& context) override;
-    void RenderGrass(const RenderablePass& pass, GraphicsCanvas& canvas, const TerrainRenderContext& context) override;
+    void RenderGrass(const RenderablePass& pass, GraphicsCanvas& canvas,
+                     const TerrainRenderContext& context) override;
     void GetBlocksInLayer(unsigned layer, std::vector<TerrainBlock*>& out, const Sphere& sphere) override;
     bool IsCellDrawn(unsigned x, unsigned y, int layer) const override;
 

@@ -120,7 +120,8 @@ const GraphicsShader2* TerrainTile::GetShader2(int, const Name&) const
 const Name& TerrainTile::GetShaderStyle(int pass, const Name& style, RenderGenerationId) const
 {
     if (pass == 0)
-        return TerrainRenderInterfaceBase::GetSolidPassStyle(style, m_terrain && m_terrain->LowQuality(), false);
+        return TerrainRenderInterfaceBase::GetSolidPassStyle(style, m_terrain && m_terrain->LowQuality(),
+                                                             false);
     if (style == TerrainRenderInterfaceBase::FogStyle())
         return TerrainRenderInterfaceBase::NoStyle();
     return style;
@@ -146,7 +147,8 @@ void TerrainTile::RenderPass(const RenderablePass& pass, const Name& style, Grap
     RenderPass(pass, style, context);
 }
 
-void TerrainTile::RenderPass(const RenderablePass& pass, const Name& style, const TerrainRenderContext& context)
+void TerrainTile::RenderPass(const RenderablePass& pass, const Name& style,
+                             const TerrainRenderContext& context)
 {
     static const Name objectToRegion = Name::Create("objectToRegionMatrix");
     static const Name objectToScreen = Name::Create("objectToScreenMatrix");
@@ -165,13 +167,14 @@ void TerrainTile::RenderPass(const RenderablePass& pass, const Name& style, cons
     const int layer = GetPassLayer(pass.passIndex, style);
     if (layer >= 0) {
         const Region* region = m_terrain->GetRegion();
-        const Vec2 offset =
-            region ? TerrainRenderInterfaceBase::GetTextureOffset(region->GetOffsetFromWorld()) : Vec2(0.0f, 0.0f);
+        const Vec2 offset = region
+                                ? TerrainRenderInterfaceBase::GetTextureOffset(region->GetOffsetFromWorld())
+                                : Vec2(0.0f, 0.0f);
         const unsigned x = m_terrain->GetNumXSamples(), y = m_terrain->GetNumYSamples();
         TerrainExternals::ShaderSetFloat2(shader, textureOffset, offset);
-        TerrainExternals::ShaderSetFloat2(
-            shader, textureScale,
-            Vec2(x > 1 ? 1.0f / static_cast<float>(x - 1) : 0.0f, y > 1 ? 1.0f / static_cast<float>(y - 1) : 0.0f));
+        TerrainExternals::ShaderSetFloat2(shader, textureScale,
+                                          Vec2(x > 1 ? 1.0f / static_cast<float>(x - 1) : 0.0f,
+                                               y > 1 ? 1.0f / static_cast<float>(y - 1) : 0.0f));
         TerrainExternals::ShaderSetTexture(shader, opacityTexture,
                                            m_terrain->GetLayerOpacityTexture(static_cast<unsigned>(layer)));
         if (const TerrainType* type = m_terrain->GetLayerTerrainType(static_cast<unsigned>(layer)))

@@ -61,7 +61,8 @@ void TerrainType::GiveBackTextures()
 
 PhysicsSurface TerrainType::SurfaceFromName(const std::string& name)
 {
-    static const char* const names[] = {"Unwalkable", "Grass", "Dirt", "Sand", "Snow", "Stone", "Wood", "Water"};
+    static const char* const names[] = {"Unwalkable", "Grass", "Dirt", "Sand",
+                                        "Snow",       "Stone", "Wood", "Water"};
     for (PhysicsSurface i = 0; i < sizeof(names) / sizeof(names[0]); ++i)
         if (name == names[i])
             return i;

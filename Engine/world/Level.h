@@ -23,6 +23,7 @@
 #include "core/Coords.h"
 #include "core/Frustum.h"
 #include "core/Intersection.h"
+#include "core/Space.h"
 #include "core/Sphere.h"
 #include "core/Vec2.h"
 #include "navigation/PathMesh.h"
@@ -30,7 +31,6 @@
 #include "world/EntityListType.h"
 #include "world/FilterFunction.h"
 #include "world/SectorLayers.h"
-#include "core/Space.h"
 
 #include <atomic>
 #include <cstdint>

@@ -669,14 +669,6 @@ void Region::ReloadGenerationDependentData()
         level->ReloadGenerationDependentData();
 }
 
-void Region::GeometryBusStop(const ABBox&, std::vector<GeometryBus::SimpleFace>&)
-{
-    CriticalSectionLock lock(m_levelLock);
-    // A terrain adds no faces.
-    // TODO(stand-in): when the level has a grid region, that grid region adds its faces inside the
-    // box (GridRegion::GeometryBusStop); grid regions come later.
-}
-
 void Region::PreDeviceReset()
 {
     CriticalSectionLock lock(m_levelLock);

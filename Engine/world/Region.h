@@ -14,6 +14,9 @@
 // box is taken when the main thread completes the level). The fog saving thread writes a fog that
 // the main thread has handed over and no longer touches. Lock order: level lock, minimap lock, then
 // the world's map file lock. Every public operation is a main-thread call.
+//
+// TODO(stand-in): GeometryBusStop (the grid region's faces for geometry queries) comes with the
+// grid regions of the terrain folder.
 #pragma once
 
 #include "core/ABBox.h"
@@ -23,7 +26,6 @@
 #include "core/Event.h"
 #include "core/IntVec3.h"
 #include "world/EntityListType.h"
-#include "world/GeometryBus.h"
 #include "world/RegionId.h"
 
 #include <atomic>
@@ -159,9 +161,6 @@ public:
     void ReloadGenerationDependentData();
     void PreDeviceReset();
     void PostDeviceReset();
-    // Appends the level's ground faces inside the box (region space), under the level lock. A
-    // terrain contributes none.
-    void GeometryBusStop(const ABBox& box, std::vector<GeometryBus::SimpleFace>& faces);
     // Six planes facing into the box.
     static Frustum GetBoxFrustum(const ABBox& box);
 

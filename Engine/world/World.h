@@ -19,6 +19,7 @@
 
 #include "core/ABBox.h"
 #include "core/CriticalSection.h"
+#include "core/GeometryBus.h"
 #include "core/IntVec3.h"
 #include "core/Intersection.h"
 #include "core/Timer.h"
@@ -27,7 +28,6 @@
 #include "navigation/PhysicsTypes.h"
 #include "world/EntityListType.h"
 #include "world/FilterFunction.h"
-#include "world/GeometryBus.h"
 #include "world/RegionId.h"
 #include "world/SplashType.h"
 

@@ -46,12 +46,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             std::abort();
         const GAME::ABBox box = plug.GetBoundingBox();
         GAME::Intersection hit;
-        plug.GetIntersection(GAME::Ray(box.center + GAME::Vec3(0.0f, box.extents.y + 1.0f, 0.0f), GAME::Vec3(0, -1, 0)),
-                             hit, GAME::physicsSurfaceAny);
+        plug.GetIntersection(
+            GAME::Ray(box.center + GAME::Vec3(0.0f, box.extents.y + 1.0f, 0.0f), GAME::Vec3(0, -1, 0)), hit,
+            GAME::physicsSurfaceAny);
         if (!(hit.distance >= 0.0f))
             std::abort();
         GAME::CollisionContact contacts[6];
-        const GAME::OBBox probe(box.extents + GAME::Vec3(0.1f, 0.1f, 0.1f), GAME::Coords::Translation(box.center));
+        const GAME::OBBox probe(box.extents + GAME::Vec3(0.1f, 0.1f, 0.1f),
+                                GAME::Coords::Translation(box.center));
         static GAME::TerrainRT terrain(nullptr);
         if (plug.FindCollisions(terrain, probe, contacts, 6, GAME::physicsSurfaceAny) > 6)
             std::abort();
@@ -76,5 +78,6 @@ void EngineFuzzSeeds(FuzzSeedSink& sink)
     plug.Write(writer);
     writer.WriteUInt32(0);
     writer.WriteUInt32(0);
-    sink.Add("two-and-empty", std::vector<uint8_t>(writer.GetBuffer(), writer.GetBuffer() + writer.GetSize()));
+    sink.Add("two-and-empty",
+             std::vector<uint8_t>(writer.GetBuffer(), writer.GetBuffer() + writer.GetSize()));
 }

@@ -32,7 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     GAME::TerrainRT terrain(nullptr);
     GAME::BinaryReader reader(data, static_cast<unsigned>(size));
     if (!terrain.Load(reader, 13)) {
-        if (terrain.GetNumXSamples() != 0 || terrain.GetSpace() != nullptr || terrain.GetNumTextureLayers() != 0)
+        if (terrain.GetNumXSamples() != 0 || terrain.GetSpace() != nullptr ||
+            terrain.GetNumTextureLayers() != 0)
             std::abort();
         return 0;
     }
@@ -43,20 +44,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (int i = 0; i < 8; ++i) {
         const float u = static_cast<float>(i) / 7.0f;
         GAME::Intersection hit;
-        terrain.GetIntersection(GAME::Ray(GAME::Vec3(w * u, 50.0f, d * (1.0f - u)), GAME::Vec3(0.3f, -1.0f, 0.2f)),
-                                hit, GAME::physicsSurfaceAny);
+        terrain.GetIntersection(
+            GAME::Ray(GAME::Vec3(w * u, 50.0f, d * (1.0f - u)), GAME::Vec3(0.3f, -1.0f, 0.2f)), hit,
+            GAME::physicsSurfaceAny);
         if (!(hit.distance >= 0.0f))
             std::abort();
         const float h = terrain.GetHeightInterpolated(w * u * 1.5f - 3.0f, d * u);
         if (!std::isfinite(h))
             std::abort();
         std::vector<unsigned> layers;
-        terrain.GetLayersInBox(layers, GAME::ABBox(GAME::Vec3(w * u, 0.0f, d * u), GAME::Vec3(3.0f, 1.0f, 3.0f)));
+        terrain.GetLayersInBox(layers,
+                               GAME::ABBox(GAME::Vec3(w * u, 0.0f, d * u), GAME::Vec3(3.0f, 1.0f, 3.0f)));
         for (size_t k = 1; k < layers.size(); ++k)
             if (layers[k] <= layers[k - 1] || layers[k] >= terrain.GetNumTextureLayers())
                 std::abort();
         GAME::CollisionContact contacts[8];
-        const GAME::OBBox box(GAME::Vec3(1.0f, 1.0f, 1.0f), GAME::Coords::Translation(GAME::Vec3(w * u, h, d * u)));
+        const GAME::OBBox box(GAME::Vec3(1.0f, 1.0f, 1.0f),
+                              GAME::Coords::Translation(GAME::Vec3(w * u, h, d * u)));
         if (terrain.FindCollisions(box, contacts, 8, GAME::physicsSurfaceAny) > 8)
             std::abort();
         (void)terrain.GetLayerOpacityInterpolated(static_cast<unsigned>(i), w * u, d * u);
@@ -77,7 +81,8 @@ void EngineFuzzSeeds(FuzzSeedSink& sink)
     DataKit::TerrainWriter rolling(17, 9);
     for (unsigned j = 0; j < 9; ++j)
         for (unsigned i = 0; i < 17; ++i)
-            rolling.Height(i, j) = std::sin(static_cast<float>(i) * 0.4f) * 3.0f + static_cast<float>(j) * 0.2f;
+            rolling.Height(i, j) =
+                std::sin(static_cast<float>(i) * 0.4f) * 3.0f + static_cast<float>(j) * 0.2f;
     DataKit::TerrainWriter::Layer base, top;
     top.states.assign(16 * 8, DataKit::TerrainWriter::CELL_NONE);
     top.opacity.assign(16 * 8, 128);
@@ -91,7 +96,8 @@ void EngineFuzzSeeds(FuzzSeedSink& sink)
     DataKit::TerrainWriter::Plug plug;
     GAME::TerrainPlug::Triangle triangle;
     for (int k = 0; k < 3; ++k) {
-        triangle.vertices[k].position = GAME::Vec3(static_cast<float>(k % 2), static_cast<float>(k / 2), 1.0f);
+        triangle.vertices[k].position =
+            GAME::Vec3(static_cast<float>(k % 2), static_cast<float>(k / 2), 1.0f);
         triangle.vertices[k].normal = GAME::Vec3(0.0f, 1.0f, 0.0f);
     }
     plug.triangles = {triangle};

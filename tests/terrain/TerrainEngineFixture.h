@@ -34,7 +34,9 @@ protected:
             .String("TestBladeTexture", DataKit::TerrainWriter::grassBladeTexture)
             .Int("BladeVariations", 1)
             .Float("BladeHeight", 1.5f);
-        database.AddRecord("records/terrain/bare.dbr").String("Class", "TestGrassType").Int("BladeVariations", 0);
+        database.AddRecord("records/terrain/bare.dbr")
+            .String("Class", "TestGrassType")
+            .Int("BladeVariations", 0);
         database.AddRecord(stoneRecord).String("Class", "TerrainType").String("surfaceType", "Stone");
         Start();
         device = TerrainBase::GetRenderDevice();

@@ -65,11 +65,13 @@ TypeRecords::~TypeRecords()
 DataKit::TerrainWriter RollingTerrain(unsigned x, unsigned y, uint32_t seed)
 {
     DataKit::TerrainWriter writer(x, y);
-    const float a = 0.37f + 0.01f * static_cast<float>(seed % 17), b = 0.23f + 0.013f * static_cast<float>(seed % 11);
+    const float a = 0.37f + 0.01f * static_cast<float>(seed % 17),
+                b = 0.23f + 0.013f * static_cast<float>(seed % 11);
     for (unsigned j = 0; j < y; ++j)
         for (unsigned i = 0; i < x; ++i)
-            writer.Height(i, j) = 2.0f * std::sin(static_cast<float>(i) * a) * std::cos(static_cast<float>(j) * b) +
-                                  0.5f * std::sin(static_cast<float>(i + 2 * j) * 0.11f);
+            writer.Height(i, j) =
+                2.0f * std::sin(static_cast<float>(i) * a) * std::cos(static_cast<float>(j) * b) +
+                0.5f * std::sin(static_cast<float>(i + 2 * j) * 0.11f);
     return writer;
 }
 
@@ -79,7 +81,8 @@ bool LoadBody(TerrainRT& terrain, const std::vector<uint8_t>& body)
     return terrain.Load(reader, 13);
 }
 
-DataKit::TerrainWriter::Plug CellPlug(const DataKit::TerrainWriter& writer, unsigned x, unsigned y, float lift)
+DataKit::TerrainWriter::Plug CellPlug(const DataKit::TerrainWriter& writer, unsigned x, unsigned y,
+                                      float lift)
 {
     auto vertex = [&](unsigned vx, unsigned vy) {
         TerrainPlug::Vertex v;

@@ -86,6 +86,7 @@ inline bool LoadWriter(TerrainRT& terrain, const DataKit::TerrainWriter& writer)
     return LoadBody(terrain, writer.Build());
 }
 // A plug of the two triangles of the cell (x, y) of the writer's ground, lifted by lift.
-DataKit::TerrainWriter::Plug CellPlug(const DataKit::TerrainWriter& writer, unsigned x, unsigned y, float lift);
+DataKit::TerrainWriter::Plug CellPlug(const DataKit::TerrainWriter& writer, unsigned x, unsigned y,
+                                      float lift);
 
 } // namespace GAME::TerrainTest

@@ -27,7 +27,8 @@ TerrainWriter PaintedTerrain(unsigned layers)
         layer.states.resize(64);
         layer.opacity.resize(64);
         for (unsigned c = 0; c < 64; ++c) {
-            layer.states[c] = ((c % 8) + (c / 8) + i) % 3 != 0 ? TerrainWriter::CELL_SHOWN : TerrainWriter::CELL_NONE;
+            layer.states[c] =
+                ((c % 8) + (c / 8) + i) % 3 != 0 ? TerrainWriter::CELL_SHOWN : TerrainWriter::CELL_NONE;
             layer.opacity[c] = static_cast<uint8_t>((c * 7 + i * 31) % 256);
         }
         writer.layers.push_back(layer);
@@ -65,7 +66,8 @@ TEST_P(TerrainLoadTest, WriterAndLoaderAgreeOnHeightsMasksLayersAndPlugs)
             // The last row and column repeat the last cells' layer bits.
             const unsigned cell = std::min(y, 7u) * 8 + std::min(x, 7u);
             for (unsigned i = 0; i < layers; ++i)
-                EXPECT_EQ(terrain.HasLayerAt(x, y, i), writer.layers[i].states[cell] == TerrainWriter::CELL_SHOWN)
+                EXPECT_EQ(terrain.HasLayerAt(x, y, i),
+                          writer.layers[i].states[cell] == TerrainWriter::CELL_SHOWN)
                     << x << "," << y << " layer " << i;
         }
     for (unsigned i = 0; i < layers; ++i) {
@@ -86,7 +88,9 @@ TEST_P(TerrainLoadTest, WriterAndLoaderAgreeOnHeightsMasksLayersAndPlugs)
         ASSERT_EQ(plug->GetNumTriangles(), 2u);
         const bool second = plug->GetLayers().size() == 3;
         const TerrainWriter::Plug& written = writer.plugs[second ? 1 : 0];
-        EXPECT_EQ(std::memcmp(&plug->GetTriangle(0), written.triangles.data(), 2 * sizeof(TerrainPlug::Triangle)), 0);
+        EXPECT_EQ(
+            std::memcmp(&plug->GetTriangle(0), written.triangles.data(), 2 * sizeof(TerrainPlug::Triangle)),
+            0);
         EXPECT_EQ(plug->GetLayers(), std::vector<unsigned>(written.layers.begin(), written.layers.end()));
         EXPECT_EQ(plug->GetTerrain(), &terrain);
     }
@@ -256,7 +260,8 @@ TEST(TerrainSamplingTest, QueriesClampAtAndPastTheEdges)
     EXPECT_EQ(terrain.GetHeightInterpolated(-3.0f, 9.0f + 10.0f), writer.Height(0, 8));
     EXPECT_EQ(terrain.GetHeightInterpolated(100.0f, -1.0f), writer.Height(16, 0));
     EXPECT_EQ(terrain.GetHeightInterpolated(16.0f, 8.0f), writer.Height(16, 8));
-    EXPECT_EQ(terrain.GetHeightInterpolated(std::numeric_limits<float>::quiet_NaN(), 0.0f), writer.Height(0, 0));
+    EXPECT_EQ(terrain.GetHeightInterpolated(std::numeric_limits<float>::quiet_NaN(), 0.0f),
+              writer.Height(0, 0));
     const float mid = terrain.GetHeightInterpolated(3.5f, 2.0f);
     EXPECT_FLOAT_EQ(mid, 0.5f * (writer.Height(3, 2) + writer.Height(4, 2)));
     EXPECT_EQ(terrain.GetHeight(-5, 100), writer.Height(0, 8));
@@ -264,10 +269,13 @@ TEST(TerrainSamplingTest, QueriesClampAtAndPastTheEdges)
     // The fast normal: (left - right, 2, up - down), neighbours mirrored at the edges.
     const Vec3 corner = terrain.GetFastNormal(0, 0);
     const Vec3 expected =
-        Vec3(writer.Height(1, 0) - writer.Height(1, 0), 2.0f, writer.Height(0, 1) - writer.Height(0, 1)).Unit();
+        Vec3(writer.Height(1, 0) - writer.Height(1, 0), 2.0f, writer.Height(0, 1) - writer.Height(0, 1))
+            .Unit();
     EXPECT_EQ(corner, expected);
     const Vec3 inner = terrain.GetFastNormal(5, 4);
-    EXPECT_EQ(inner, Vec3(writer.Height(4, 4) - writer.Height(6, 4), 2.0f, writer.Height(5, 3) - writer.Height(5, 5)).Unit());
+    EXPECT_EQ(inner,
+              Vec3(writer.Height(4, 4) - writer.Height(6, 4), 2.0f, writer.Height(5, 3) - writer.Height(5, 5))
+                  .Unit());
     // Interpolated normals clamp as heights do: far outside equals the edge.
     EXPECT_EQ(terrain.GetNormalInterpolated(-50.0f, -50.0f), terrain.GetFastNormal(0, 0));
     EXPECT_EQ(terrain.GetNormalInterpolated(1000.0f, 1000.0f), terrain.GetFastNormal(16, 8));

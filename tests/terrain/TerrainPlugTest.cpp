@@ -30,8 +30,9 @@ TEST(TerrainPlugTest, BoundaryEdgesAreTheEdgesNoTriangleShares)
     const auto& edges = plug.GetBoundaryEdges();
     ASSERT_EQ(edges.size(), 4u);
     for (const TerrainPlug::Edge& edge : edges) {
-        const bool diagonal = (edge.first.position == Vec3(0, 0, 0) && edge.second.position == Vec3(1, 1, 0)) ||
-                              (edge.first.position == Vec3(1, 1, 0) && edge.second.position == Vec3(0, 0, 0));
+        const bool diagonal =
+            (edge.first.position == Vec3(0, 0, 0) && edge.second.position == Vec3(1, 1, 0)) ||
+            (edge.first.position == Vec3(1, 1, 0) && edge.second.position == Vec3(0, 0, 0));
         EXPECT_FALSE(diagonal);
     }
     // A third triangle on an outline edge hides it and adds two.
@@ -89,7 +90,8 @@ TEST(TerrainPlugTest, WriteAndReadRoundTripAndRefuseBadRecords)
     for (uint32_t i = 0; i < TerrainPlug::maxTriangles; ++i)
         ASSERT_TRUE(full.AddTriangle({{V(0, 0, 0), V(1, 0, 0), V(1, 1, 0)}}));
     EXPECT_FALSE(full.AddTriangle({{V(0, 0, 0), V(1, 0, 0), V(1, 1, 0)}}));
-    EXPECT_FALSE(plug.AddTriangle({{V(0, 0, std::numeric_limits<float>::quiet_NaN()), V(1, 0, 0), V(1, 1, 0)}}));
+    EXPECT_FALSE(
+        plug.AddTriangle({{V(0, 0, std::numeric_limits<float>::quiet_NaN()), V(1, 0, 0), V(1, 1, 0)}}));
 }
 
 TEST(TerrainPlugTest, PassesLayersAndTextureOffsets)

@@ -175,10 +175,12 @@ TEST_F(TerrainRenderTest, PassesSortOrdersAndStyles)
     TerrainRT terrain(nullptr);
     ASSERT_TRUE(LoadWriter(terrain, LayeredTerrain()));
     const TerrainRenderInterfaceRT& render = terrain.GetRenderInterface();
-    const Name none = Name::Create("None"), depth = Name::Create("depthStyle"), fog = Name::Create("fogStyle");
+    const Name none = Name::Create("None"), depth = Name::Create("depthStyle"),
+               fog = Name::Create("fogStyle");
     const Name dShadow = Name::Create("dShadowFilterStyle"), pShadow = Name::Create("pShadowFilterStyle");
     const Name ambient = Name::Create("ambientLightStyle"), dDiffuse = Name::Create("dLightDiffuseStyle");
-    const Name pDiffuse = Name::Create("pLightDiffuseStyle"), dAmbient = Name::Create("dLightDiffuseAmbientStyle");
+    const Name pDiffuse = Name::Create("pLightDiffuseStyle"),
+               dAmbient = Name::Create("dLightDiffuseAmbientStyle");
     const Name pAmbient = Name::Create("pLightDiffuseAmbientStyle"), other = Name::Create("glowStyle");
     EXPECT_EQ(render.GetRenderPassSortOrder(0, ambient, RENDER_GENERATION_UNKNOWN), -1);
     EXPECT_EQ(render.GetRenderPassSortOrder(1, ambient, RENDER_GENERATION_UNKNOWN), 3);
@@ -254,7 +256,8 @@ TEST_F(TerrainRenderTest, ADeviceResetMakesLayerTexturesAsLoadingMadeThem)
     EXPECT_EQ(terrain.GetGroundVertexBuffer(), nullptr);
     const std::vector<std::string> reset = Recorded([&] { terrain.PostDeviceReset(); });
     // The same textures as at load: four bytes a texel from the opacities, not one.
-    EXPECT_EQ(CountStarting(reset, "CreateTextureFromImage(8, 8)"), CountStarting(loaded, "CreateTextureFromImage(8, 8)"));
+    EXPECT_EQ(CountStarting(reset, "CreateTextureFromImage(8, 8)"),
+              CountStarting(loaded, "CreateTextureFromImage(8, 8)"));
     EXPECT_EQ(CountStarting(reset, "CreateTexture(8, 8)"), 1u);
     EXPECT_NE(terrain.GetLayerOpacityTexture(1), nullptr);
     EXPECT_NE(terrain.GetGroundVertexBuffer(), nullptr);

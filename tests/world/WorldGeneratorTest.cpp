@@ -105,7 +105,8 @@ TEST(WorldGeneratorTest, MapLoadsWithItsRegionsLevelsPortalsAndSectorData)
                 EXPECT_GT(terrain->GetBoundingBox().extents.y, 0.5f);
                 std::vector<TerrainObject*> objects;
                 terrain->GetAllObjects(objects);
-                EXPECT_EQ(objects.size(), static_cast<size_t>(terrain->NumXBlocks() * terrain->NumYBlocks()) + 1);
+                EXPECT_EQ(objects.size(),
+                          static_cast<size_t>(terrain->NumXBlocks() * terrain->NumYBlocks()) + 1);
             }
         }
         // The grid's regions touch their neighbours; caves lie apart and are reached by portals.

@@ -28,7 +28,8 @@ std::vector<uint32_t> Texels(uint32_t size, uint32_t argb, uint32_t seed, bool b
             state = state * 1664525u + 1013904223u;
             const int shade = static_cast<int>((state >> 24) % 32) - 16;
             auto channel = [&](int shift) {
-                return static_cast<uint32_t>(std::clamp(static_cast<int>((argb >> shift) & 0xFF) + shade, 0, 255))
+                return static_cast<uint32_t>(
+                           std::clamp(static_cast<int>((argb >> shift) & 0xFF) + shade, 0, 255))
                        << shift;
             };
             uint32_t texel = (argb & 0xFF000000u) | channel(16) | channel(8) | channel(0);
@@ -55,7 +56,8 @@ std::vector<uint8_t> TerrainWriter::BuildMask(unsigned x, unsigned y) const
     const size_t cell = static_cast<size_t>(cellY) * (numXSamples >= 2 ? numXSamples - 1 : 0) + cellX;
     for (size_t i = 0; i < layerCount; ++i) {
         const std::vector<uint8_t>& states = layers[i].states;
-        const uint8_t state = states.empty() ? uint8_t(CELL_SHOWN) : (cell < states.size() ? states[cell] : uint8_t(CELL_NONE));
+        const uint8_t state =
+            states.empty() ? uint8_t(CELL_SHOWN) : (cell < states.size() ? states[cell] : uint8_t(CELL_NONE));
         const size_t bit = i + 1;
         if (state == CELL_COVERING) {
             // Every bit below this layer's is cleared: lower bytes whole, lower bits of its own.
@@ -89,9 +91,8 @@ std::vector<uint8_t> TerrainWriter::Build() const
             const std::vector<uint8_t> mask = BuildMask(x, y);
             writer.WriteBytes(mask.data(), static_cast<unsigned>(mask.size()));
         }
-    const size_t cells = numXSamples >= 2 && numYSamples >= 2
-                             ? static_cast<size_t>(numXSamples - 1) * (numYSamples - 1)
-                             : 0;
+    const size_t cells =
+        numXSamples >= 2 && numYSamples >= 2 ? static_cast<size_t>(numXSamples - 1) * (numYSamples - 1) : 0;
     for (size_t i = 0; i < layers.size(); ++i) {
         writer.WriteString(layers[i].typeRecord);
         if (i == 0)
@@ -106,8 +107,9 @@ std::vector<uint8_t> TerrainWriter::Build() const
     for (const Plug& plug : plugs) {
         writer.WriteUInt32(static_cast<uint32_t>(plug.triangles.size()));
         if (!plug.triangles.empty())
-            writer.WriteBytes(plug.triangles.data(),
-                              static_cast<unsigned>(plug.triangles.size() * sizeof(GAME::TerrainPlug::Triangle)));
+            writer.WriteBytes(
+                plug.triangles.data(),
+                static_cast<unsigned>(plug.triangles.size() * sizeof(GAME::TerrainPlug::Triangle)));
         writer.WriteUInt32(static_cast<uint32_t>(plug.layers.size()));
         for (uint32_t layer : plug.layers)
             writer.WriteUInt32(layer);
@@ -119,8 +121,8 @@ std::vector<uint8_t> TerrainWriter::Dds(uint32_t width, uint32_t height, const s
 {
     std::vector<uint8_t> out;
     out.reserve(128 + texels.size() * 4);
-    PutU32(out, 0x20534444u); // "DDS "
-    PutU32(out, 124);                            // header size
+    PutU32(out, 0x20534444u);                         // "DDS "
+    PutU32(out, 124);                                 // header size
     PutU32(out, 0x1u | 0x2u | 0x4u | 0x8u | 0x1000u); // caps, height, width, pitch, pixel format
     PutU32(out, height);
     PutU32(out, width);

@@ -106,7 +106,8 @@ float ReliefHeight(const Relief& r, float x, float z)
 // Share of grass at a world position, 0 to 1.
 float GrassShare(const Relief& r, float x, float z)
 {
-    return std::clamp(0.5f + 0.9f * std::sin(x * 0.11f + r.phase[3]) * std::sin(z * 0.13f + r.phase[4]), 0.0f, 1.0f);
+    return std::clamp(0.5f + 0.9f * std::sin(x * 0.11f + r.phase[3]) * std::sin(z * 0.13f + r.phase[4]), 0.0f,
+                      1.0f);
 }
 
 // The smallest box of whole units (with an even sum of its vertical ends, so that its centre is
@@ -228,10 +229,11 @@ TerrainWriter WorldGenerator::MakeGround(const RegionInfo& info, int index) cons
             const float st = std::clamp((h - 4.5f) * 0.8f, 0.0f, 1.0f);
             grass.opacity[cell] = static_cast<uint8_t>(std::lround(g * 255.0f));
             stone.opacity[cell] = static_cast<uint8_t>(std::lround(st * 255.0f));
-            grass.states[cell] = grass.opacity[cell] > 0 ? TerrainWriter::CELL_SHOWN : TerrainWriter::CELL_NONE;
-            stone.states[cell] = stone.opacity[cell] == 255   ? TerrainWriter::CELL_COVERING
-                                 : stone.opacity[cell] > 0 ? TerrainWriter::CELL_SHOWN
-                                                           : TerrainWriter::CELL_NONE;
+            grass.states[cell] =
+                grass.opacity[cell] > 0 ? TerrainWriter::CELL_SHOWN : TerrainWriter::CELL_NONE;
+            stone.states[cell] = stone.opacity[cell] == 255 ? TerrainWriter::CELL_COVERING
+                                 : stone.opacity[cell] > 0  ? TerrainWriter::CELL_SHOWN
+                                                            : TerrainWriter::CELL_NONE;
         }
     ground.layers = {dirt, grass, stone};
 
@@ -258,7 +260,8 @@ TerrainWriter WorldGenerator::MakeGround(const RegionInfo& info, int index) cons
         bool shows = states.empty();
         for (unsigned y = hy; y < hy + 2 && !shows; ++y)
             for (unsigned x = hx; x < hx + 2 && !shows; ++x)
-                shows = states[static_cast<size_t>(y) * static_cast<size_t>(size) + x] >= TerrainWriter::CELL_SHOWN;
+                shows = states[static_cast<size_t>(y) * static_cast<size_t>(size) + x] >=
+                        TerrainWriter::CELL_SHOWN;
         if (shows)
             plug.layers.push_back(layer);
     }
@@ -395,7 +398,8 @@ bool WorldGenerator::BuildLevel(RegionInfo& info, int index, unsigned entityCoun
         const unsigned iz = std::min(static_cast<unsigned>(z), ground.numYSamples - 2);
         const float fx = x - static_cast<float>(ix), fz = z - static_cast<float>(iz);
         const float h0 = ground.Height(ix, iz) + (ground.Height(ix + 1, iz) - ground.Height(ix, iz)) * fx;
-        const float h1 = ground.Height(ix, iz + 1) + (ground.Height(ix + 1, iz + 1) - ground.Height(ix, iz + 1)) * fx;
+        const float h1 =
+            ground.Height(ix, iz + 1) + (ground.Height(ix + 1, iz + 1) - ground.Height(ix, iz + 1)) * fx;
         return h0 + (h1 - h0) * fz;
     };
 
