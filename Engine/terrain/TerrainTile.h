@@ -8,6 +8,10 @@
 //
 // Made, moved and freed by its terrain (TerrainBase::CreateTile, MoveTile, DestroyTile); keeps the
 // terrain and the mesh, owning neither. Main thread.
+//
+// TODO(stand-in): GAME::Tile, the level entity (an actor) that makes its terrain tile when it
+// enters a level with a terrain, moves it with itself and destroys it when it leaves, comes with
+// the actor; until then tiles are made through the terrain's CreateTile directly.
 #pragma once
 
 #include "core/Coords.h"
