@@ -1,19 +1,29 @@
 // The sample host: makes a small game's data with the library's writers, starts the engine headless
-// over the software render device, generates a world of regions into its folder, loads it and flies
+// over the OpenGL render device, generates a world of regions into its folder, loads it and flies
 // a camera across every region while the world streams their levels in and out, then shuts the
 // engine down, printing every log line and, per second of flight, frame times and the regions
 // loaded and unloaded.
 //
-//   EngineHost [work-folder] [frames]
+//   EngineHost [--window] [work-folder] [frames] [--server [port] | --connect <address>[:port]]
+//              [--port <port>]
 //
 // The work folder (default "host-run" under the current folder) receives the game data, the
 // world, the user's settings and the log file; the host runs inside it. Without a frame count the
 // flight runs in real time at about 100 frames a second; with one, the whole flight is spread over
-// that many frames.
+// that many frames. With --window and a display the host runs in a game window (Escape or closing
+// it ends the run early); otherwise it runs headless.
+//
+// With --server the host hosts a network session, with --connect it joins one (see
+// NetworkOptions.h); a server and a client on one machine need a work folder each, e.g.
+//   EngineHost run-server --server        and        EngineHost run-client --connect 127.0.0.1
+// The client reports its camera's view to the server, whose log shows the region it views.
 
 #include "FlightCamera.h"
 #include "HostEngine.h"
+#include "HostPaths.h"
 #include "HostSound.h"
+#include "HostWindow.h"
+#include "NetworkOptions.h"
 
 #include "core/Object.h"
 #include "core/ObjectManager.h"
@@ -136,7 +146,7 @@ bool MakeSampleData(const std::filesystem::path& folder)
 
 } // namespace
 
-int Run(const std::filesystem::path& folder, int frames)
+int Run(const std::filesystem::path& folder, int frames, const NetworkOptions& network, bool windowed)
 {
     std::printf("EngineHost: making the sample game data in %s\n", folder.string().c_str());
     if (!MakeSampleData(folder)) {
@@ -154,6 +164,8 @@ int Run(const std::filesystem::path& folder, int frames)
     GAME::FileSystem files;
     files.AddSource(GAME::FileSystem::PARTITION_1, folder.string().c_str(), false, false, false);
 
+    HostWindow window; // outlives the engine, which draws into it
+    window.Open(windowed, GAME::GraphicsEngine::defaultWidth, GAME::GraphicsEngine::defaultHeight);
     HostEngine engine;
     GAME::gEngine = &engine;
     const std::string base = folder.string() + "/";
@@ -166,13 +178,16 @@ int Run(const std::filesystem::path& folder, int frames)
     engine.SetSavePath(base + "save/");
 
     GAME::GraphicsEngineSettings settings;
-    settings.deviceName = "Software";
-    std::printf("EngineHost: starting the engine (headless, device \"%s\")\n", settings.deviceName.c_str());
-    engine.Initialize(nullptr, settings, false, false, &files);
+    settings.deviceName = window.GetDeviceName();
+    std::printf("EngineHost: starting the engine (%s, device \"%s\")\n",
+                window.IsOpen() ? "in a window" : "headless", settings.deviceName.c_str());
+    engine.Initialize(window.GetSystemWindow(), settings, false, false, &files);
     if (!engine.GetWorld()) {
         std::printf("EngineHost: start-up did not finish\n");
         return 1;
     }
+
+    StartNetwork(engine, network); // a failure is reported; the host then runs alone
 
     GAME::GraphicsEngine* graphics = engine.GetGraphicsEngine();
     GAME::RenderDevice* device = graphics->GetRenderDevice();
@@ -183,10 +198,10 @@ int Run(const std::filesystem::path& folder, int frames)
                 engine.GetDatabaseArchive()->GetNumRecords(), engine.GetDatabaseArchiveChecksum());
     std::printf("  processor cores     %u (single-processor mode %s)\n", GAME::GetNumberOfProcessorCores(),
                 engine.GetIsSingleProcessorModeEnabled() ? "on" : "off");
-    std::printf("  input device        %s\n", engine.GetInputDevice() ? "headless" : "none");
-    std::printf("  network role        %s\n", engine.IsNetworkServer()   ? "server"
-                                              : engine.IsNetworkClient() ? "client"
-                                                                         : "stub (no network)");
+    std::printf("  input device        %s\n", !engine.GetInputDevice() ? "none"
+                                              : window.IsOpen()        ? "keyboard and mouse of the window"
+                                                                       : "headless");
+    std::printf("  network role        %s\n", DescribeNetwork(engine).c_str());
     std::printf("  display widgets     %d\n", engine.GetDisplay().GetNumWidgets());
     HostSound hostSound(engine);
     std::printf("\n");
@@ -228,6 +243,8 @@ int Run(const std::filesystem::path& folder, int frames)
         }
     std::printf("EngineHost: %d objects of the host's class made and queued for destruction\n", made);
 
+    window.Attach(engine);
+    bool running = true;
     engine.ShowThreadMonitor(true);
     engine.ShowProfiler(true);
     GAME::Tracker* tracker = GAME::Tracker::Get();
@@ -249,7 +266,7 @@ int Run(const std::filesystem::path& folder, int frames)
         GAME::RegionLoader loader(first, true);
         const auto loadStart = std::chrono::steady_clock::now();
         int loadFrames = 0;
-        while (!loader.GetIsDone() && loadFrames < 1000) {
+        while (!loader.GetIsDone() && loadFrames < 1000 && (running = window.Frame())) {
             loader.Update();
             engine.Update(&first, false);
             engine.Render();
@@ -262,6 +279,8 @@ int Run(const std::filesystem::path& folder, int frames)
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - loadStart).count());
     }
 
+    LogPathsAcrossRegions(*world, generator);
+
     std::vector<bool> resident(static_cast<size_t>(world->GetNumRegions()), false);
     for (int i = 0; i < world->GetNumRegions(); ++i)
         resident[static_cast<size_t>(i)] = IsResident(world->GetRegion(i));
@@ -271,7 +290,9 @@ int Run(const std::filesystem::path& folder, int frames)
     std::vector<GAME::StatisticsWidget::Entry> lastStatistics;
     const auto start = std::chrono::steady_clock::now();
     auto last = start;
-    for (int frame = 0;; ++frame) {
+    for (int frame = 0; running; ++frame) {
+        if (!window.Frame())
+            break;
         const GAME::WorldFrustum frustum = viewAt(flightTime);
         const DataKit::WorldGenerator::View heard = generator.GetFlightView(flightTime);
         hostSound.Frame(frustum.GetRegion(), heard.position, heard.direction);
@@ -292,8 +313,12 @@ int Run(const std::filesystem::path& folder, int frames)
         second.Add(std::chrono::duration<double, std::milli>(frameEnd - frameStart).count());
         for (int i = 0; i < world->GetNumRegions(); ++i) {
             const bool now = IsResident(world->GetRegion(i));
-            if (now != resident[static_cast<size_t>(i)])
-                second.changes.push_back((now ? "+" : "-") + ShortName(world->GetRegion(i)->GetName()));
+            if (now != resident[static_cast<size_t>(i)]) {
+                // Appended rather than concatenated: GCC 12 warns falsely (-Wrestrict) otherwise.
+                std::string change(now ? "+" : "-");
+                change += ShortName(world->GetRegion(i)->GetName());
+                second.changes.push_back(std::move(change));
+            }
             resident[static_cast<size_t>(i)] = now;
         }
         if (lastFrame || static_cast<int>(flightTime) != second.index) {
@@ -327,11 +352,13 @@ int Run(const std::filesystem::path& folder, int frames)
     std::printf("  graphics engine     %.1f frames a second over its last sample\n",
                 graphics->GetFramesPerSecond());
     std::printf("  resource loader     %u resources loaded\n", engine.GetResourceLoader()->GetLoadedCount());
+    std::printf("  network             %s\n", DescribeNetwork(engine).c_str());
 
     // The host keeps the user's settings, as a game does when the player changes them.
     if (!engine.GetOptions()->Save(DataKit::SampleGameData::userSettingsName))
         std::printf("EngineHost: could not save the user's settings\n");
     std::printf("EngineHost: shutting down\n");
+    window.Detach(engine);
     engine.Shutdown();
     std::printf("\nEngineHost: done; %u log lines (%u warnings, %u notices)\n", engine.GetLineCount(),
                 engine.GetWarningCount(), engine.GetImportantCount());
@@ -344,6 +371,10 @@ int Run(const std::filesystem::path& folder, int frames)
 
 int main(int argc, char** argv)
 {
+    SampleHost::NetworkOptions network;
+    if (!SampleHost::TakeNetworkOptions(argc, argv, network))
+        return 2;
+    const bool windowed = SampleHost::TakeWindowOption(argc, argv);
     std::filesystem::path folder =
         argc > 1 ? std::filesystem::path(argv[1]) : std::filesystem::path("host-run");
     // No count (or 0): the flight in real time.
@@ -351,7 +382,7 @@ int main(int argc, char** argv)
     std::error_code error;
     std::filesystem::create_directories(folder, error);
     folder = std::filesystem::absolute(folder, error).lexically_normal();
-    const int result = SampleHost::Run(folder, frames);
+    const int result = SampleHost::Run(folder, frames, network, windowed);
     GAME::RenderDevice::UnloadLibraries();
     return result;
 }

@@ -585,7 +585,7 @@ void SoftwareDevice::PresentSurface(RenderSurface* surface)
         Reject("PresentSurface(%s)", Name(surface).c_str());
         return;
     }
-    // TODO(stand-in): the frame is shown in the game window once the window layer presents it.
+    // Recorded only: this device shows nothing.
     ++m_presents;
     Record("PresentSurface(%s)", Name(surface).c_str());
 }
@@ -1428,7 +1428,7 @@ void SoftwareDevice::DrawIndexedPrimitive(RenderPrimitiveType type, const Render
     }
     if (!BeginDraw(call))
         return;
-    // TODO(stand-in): the triangles are counted, not rasterised.
+    // The triangles are counted, not rasterised.
     CountDraw(type == RENDER_PRIMITIVE_LINE_LIST || type == RENDER_PRIMITIVE_LINE_STRIP ||
                       type == RENDER_PRIMITIVE_POINT_LIST
                   ? 0
@@ -1445,7 +1445,7 @@ void SoftwareDevice::DrawQuad(const Vec3* corners, int count, uint32_t color)
     }
     if (!BeginDraw("DrawQuad"))
         return;
-    // TODO(stand-in): counted, not rasterised.
+    // Counted, not rasterised.
     CountDraw(uint64_t(count / 4) * 2);
     Record("DrawQuad(%d, %08x)", count, color);
 }
@@ -1455,7 +1455,7 @@ void SoftwareDevice::DrawTexturedQuad(const Rect& rect, const Rect& texCoords, u
     CriticalSectionLock lock(m_lock);
     if (!BeginDraw("DrawTexturedQuad"))
         return;
-    // TODO(stand-in): counted, not rasterised.
+    // Counted, not rasterised.
     CountDraw(2);
     Record("DrawTexturedQuad(%g, %g, %g, %g, %g, %g, %g, %g, %08x, %g)", rect.x, rect.y, rect.width,
            rect.height, texCoords.x, texCoords.y, texCoords.width, texCoords.height, color, depth);
@@ -1470,7 +1470,7 @@ void SoftwareDevice::DrawFan(const Vec3* points, int count, uint32_t color)
     }
     if (!BeginDraw("DrawFan"))
         return;
-    // TODO(stand-in): counted, not rasterised.
+    // Counted, not rasterised.
     CountDraw(uint64_t(count) - 2);
     Record("DrawFan(%d, %08x)", count, color);
 }
@@ -1480,7 +1480,7 @@ void SoftwareDevice::DrawTextRun(const void* font, int count)
     CriticalSectionLock lock(m_lock);
     if (!BeginDraw("DrawText"))
         return;
-    // TODO(stand-in): counted as two triangles a character, not rasterised.
+    // Counted as two triangles a character, not rasterised.
     CountDraw(uint64_t(std::max(count, 0)) * 2);
     Record("DrawText(%s, %d)", Name(font).c_str(), count);
 }
@@ -1763,6 +1763,18 @@ RenderState SoftwareDevice::GetRenderState() const
 {
     CriticalSectionLock lock(m_lock);
     return m_state;
+}
+
+std::vector<float> SoftwareDevice::GetVertexShaderConstants() const
+{
+    CriticalSectionLock lock(m_lock);
+    return m_vertexConstants;
+}
+
+std::vector<float> SoftwareDevice::GetPixelShaderConstants() const
+{
+    CriticalSectionLock lock(m_lock);
+    return m_pixelConstants;
 }
 
 void SoftwareDevice::SetRecording(bool on)

@@ -1,17 +1,18 @@
-// The software render device of Software.so: a RenderDevice that needs no graphics hardware.
-// It makes its primary surface in main memory, keeps every resource (surfaces, textures, static
-// and streaming buffers, declarations, programs, fonts) in memory, checks every pointer handed
-// back to it against its own records, counts frames, draw calls and faces, and carries the
-// controls of SoftwareDeviceControl.h (failure injection, state, call records) for tests.
+// The software render device of Software.so: the recording, counting, failure-injecting device
+// of the unit tests. It records and does not draw: the device that draws is OpenGL.so
+// (Devices/OpenGL), and pixel tests go through it. This one needs no graphics hardware. It makes
+// its primary surface in main memory, keeps every resource (surfaces, textures, static and
+// streaming buffers, declarations, programs, fonts) in memory, checks every pointer handed back to
+// it against its own records, counts frames, draw calls and faces, and carries the controls of
+// SoftwareDeviceControl.h (failure injection, state, call records) for order and state tests.
 //
 // One lock guards the whole device: the loader threads create, fill and destroy resources while
 // the main thread draws. The codes it interprets (blend factors, test functions, write modes,
 // primitive types) are the table of graphics/RenderTypes.h.
 //
-// TODO(stand-in): nothing is rasterised yet. Draw calls are checked against the bound buffers
-// and counted; Clear fills the target's colour and depth, CopyToTexture copies, ReadFrameBuffer
-// reads back, but triangles, quads, fans and text change no pixel until the rasteriser lands.
-// Presenting shows nothing either: the game window's presentation comes with the window layer.
+// Draw calls are checked against the bound buffers and counted; Clear fills the target's colour
+// and depth, CopyToTexture copies and ReadFrameBuffer reads back, but triangles, quads, fans and
+// text change no pixel, and presenting shows nothing.
 #pragma once
 
 #include "SoftwareDeviceControl.h"
@@ -170,6 +171,8 @@ public:
     uint32_t GetRejectedCallCount() const override;
     uint32_t GetResetCount() const override;
     RenderState GetRenderState() const override;
+    std::vector<float> GetVertexShaderConstants() const override;
+    std::vector<float> GetPixelShaderConstants() const override;
     void SetRecording(bool on) override;
     std::vector<std::string> TakeRecordedCalls() override;
 

@@ -13,6 +13,7 @@
 #include "graphics/Viewport.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -135,6 +136,9 @@ public:
     virtual uint32_t GetResetCount() const = 0;
 
     virtual RenderState GetRenderState() const = 0;
+    // The constant registers last set: four floats each, 256 registers.
+    virtual std::vector<float> GetVertexShaderConstants() const = 0;
+    virtual std::vector<float> GetPixelShaderConstants() const = 0;
 
     // While recording, every device call is kept as one line: the operation's name and its
     // arguments, resources named "<kind>#<serial>" (serials count from 1 per device), a failed
@@ -155,6 +159,10 @@ public:
     virtual uint32_t GetLiveDeviceCount() const = 0;
     // The controls of a live device of this module, null for any other pointer.
     virtual DeviceControl* GetDeviceControl(RenderDevice* device) = 0;
+    // Called with the controls of each device this module makes from now on, before the device
+    // is handed out, so a test can set failures, generation or video memory ahead of the
+    // engine's first call. An empty function removes it.
+    virtual void SetDeviceCreatedCallback(std::function<void(DeviceControl&)> callback) = 0;
 
 protected:
     ~ModuleControl() = default;

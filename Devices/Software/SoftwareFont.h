@@ -1,7 +1,6 @@
-// The software device's font object: keeps the font file's bytes and measures runs.
-// TODO(stand-in): glyph metrics and drawing come with the font work and the rasteriser; until
-// then every character advances half the font size and a drawn run only counts as a draw call.
-// Main thread.
+// The software device's font object: keeps the font file's bytes and measures runs. It has no
+// glyph metrics and draws nothing (OpenGL.so reads the faces): every character advances half the
+// font size, and a drawn run counts as one draw call of two triangles a character. Main thread.
 #pragma once
 
 #include "graphics/RenderFont.h"

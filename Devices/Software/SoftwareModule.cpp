@@ -34,6 +34,8 @@ public:
             return nullptr;
         }
         auto* device = new SoftwareDevice();
+        if (m_created)
+            m_created(*device);
         m_devices.push_back(device);
         return device;
     }
@@ -67,6 +69,12 @@ public:
         return static_cast<uint32_t>(m_devices.size());
     }
 
+    void SetDeviceCreatedCallback(std::function<void(DeviceControl&)> callback) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_created = std::move(callback);
+    }
+
     DeviceControl* GetDeviceControl(RenderDevice* device) override
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -80,6 +88,7 @@ private:
     mutable std::mutex m_mutex;
     std::vector<SoftwareDevice*> m_devices;
     int m_createFailures = 0;
+    std::function<void(DeviceControl&)> m_created;
 };
 
 ModuleState& State()

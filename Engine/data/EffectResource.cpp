@@ -13,6 +13,11 @@ void EffectResource::SetEffectDataFactory(EffectDataFactory* factory)
     g_factory.store(factory);
 }
 
+EffectResource::EffectDataFactory* EffectResource::GetEffectDataFactory()
+{
+    return g_factory.load();
+}
+
 EffectResource::EffectResource(BaseResourceManager* manager, const std::string& fileName)
     : Resource(manager, fileName)
 {

@@ -1,9 +1,8 @@
 // The resource of a particle effect file: holds the effect's definition (EffectData), made from
-// the file's bytes. The effect classes live above the data layer, so they install a factory that
-// builds and frees the definitions; the effect resource manager is ResourceManager<EffectResource>.
-//
-// TODO(stand-in): the effect classes do not exist yet and install no factory; until they do,
-// an effect resource loads (and counts as loaded) without effect data.
+// the file's bytes. The effect classes live above the data layer, so the engine installs their
+// factory (EffectData::GetResourceFactory) that builds and frees the definitions; without one an
+// effect resource loads without effect data. The effect resource manager is
+// ResourceManager<EffectResource>.
 //
 // Threads: as Resource. The factory is installed on the main thread before any effect loads and
 // is called on whichever thread loads the resource.
@@ -31,6 +30,7 @@ public:
 
     // Null removes the factory.
     static void SetEffectDataFactory(EffectDataFactory* factory);
+    static EffectDataFactory* GetEffectDataFactory();
 
     EffectResource(BaseResourceManager* manager, const std::string& fileName);
     ~EffectResource() override;

@@ -6,6 +6,23 @@
 
 namespace GAME {
 
+// Registers a walk's cursor for the walk's lifetime.
+class Display::CursorScope
+{
+public:
+    CursorScope(std::vector<Cursor*>& walks, Cursor& cursor) : m_walks(walks), m_cursor(cursor)
+    {
+        m_walks.push_back(&m_cursor);
+    }
+    ~CursorScope() { m_walks.erase(std::find(m_walks.begin(), m_walks.end(), &m_cursor)); }
+    CursorScope(const CursorScope&) = delete;
+    CursorScope& operator=(const CursorScope&) = delete;
+
+private:
+    std::vector<Cursor*>& m_walks;
+    Cursor& m_cursor;
+};
+
 void Display::AddWidget(DisplayWidget* widget)
 {
     m_widgets.push_back(widget);
@@ -22,36 +39,54 @@ void Display::RemoveWidget(DisplayWidget* widget)
     // followed the running one, which has moved down by one.
     if (index <= m_updateCursor)
         --m_updateCursor;
+    for (Cursor* cursor : m_walks) {
+        if (cursor->forward ? index <= cursor->index : index < cursor->index)
+            --cursor->index;
+    }
+}
+
+DisplayWidget* Display::GetWidget(int index) const
+{
+    return index >= 0 && static_cast<size_t>(index) < m_widgets.size() ? m_widgets[static_cast<size_t>(index)]
+                                                                       : nullptr;
 }
 
 void Display::Update()
 {
-    for (m_updateCursor = 0; m_updateCursor >= 0 && m_updateCursor < static_cast<int>(m_widgets.size());
-         ++m_updateCursor)
-        m_widgets[static_cast<size_t>(m_updateCursor)]->Update();
+    for (m_updateCursor = 0; m_updateCursor < static_cast<int>(m_widgets.size()); ++m_updateCursor)
+        if (m_updateCursor >= 0)
+            m_widgets[static_cast<size_t>(m_updateCursor)]->Update();
     m_updateCursor = 0;
+}
+
+template <typename Call> bool Display::OfferEvent(Call call)
+{
+    Cursor cursor;
+    CursorScope scope(m_walks, cursor);
+    for (cursor.index = 0; cursor.index < static_cast<int>(m_widgets.size()); ++cursor.index)
+        if (cursor.index >= 0 && call(m_widgets[static_cast<size_t>(cursor.index)]))
+            return true;
+    return false;
 }
 
 bool Display::HandleKeyEvent(const InputDevice::ButtonEvent& event)
 {
-    for (size_t i = 0; i < m_widgets.size(); ++i)
-        if (m_widgets[i]->HandleKeyEvent(event))
-            return true;
-    return false;
+    return OfferEvent([&](DisplayWidget* widget) { return widget->HandleKeyEvent(event); });
 }
 
 bool Display::HandleMouseEvent(const InputDevice::MouseEvent& event)
 {
-    for (size_t i = 0; i < m_widgets.size(); ++i)
-        if (m_widgets[i]->HandleMouseEvent(event))
-            return true;
-    return false;
+    return OfferEvent([&](DisplayWidget* widget) { return widget->HandleMouseEvent(event); });
 }
 
 void Display::Render(GraphicsCanvas& canvas) const
 {
-    for (size_t i = m_widgets.size(); i-- > 0;)
-        m_widgets[i]->Render(canvas);
+    Cursor cursor;
+    cursor.forward = false;
+    CursorScope scope(m_walks, cursor);
+    for (cursor.index = static_cast<int>(m_widgets.size()) - 1; cursor.index >= 0; --cursor.index)
+        if (static_cast<size_t>(cursor.index) < m_widgets.size())
+            m_widgets[static_cast<size_t>(cursor.index)]->Render(canvas);
 }
 
 } // namespace GAME

@@ -1,15 +1,34 @@
 #include "graphics/GraphicsEngine.h"
 
 #include "core/Log.h"
+#include "core/ObjectManager.h"
 #include "core/Time.h"
+#include "data/BinaryWriter.h"
+#include "data/EffectResource.h"
+#include "data/EngineDataServices.h"
+#include "data/FileSystem.h"
 #include "data/LocalizationManager.h"
 #include "graphics/Display.h"
 #include "graphics/GraphicsCanvas.h"
 #include "graphics/GraphicsNoiseGen.h"
+#include "graphics/GraphicsShader2.h"
+#include "graphics/GraphicsTexture.h"
+#include "graphics/Image.h"
 #include "graphics/RenderDevice.h"
+#include "graphics/RenderSurface.h"
+#include "graphics/ResourceEvictor.h"
 #include "platform/FatalError.h"
+#include "platform/SystemInfo.h"
 #include "platform/Threading.h"
+#include "scene/GraphicsAnim.h"
+#include "scene/GraphicsMesh.h"
+#include "scene/GraphicsNormalRenderer.h"
+#include "scene/GraphicsSceneRenderer.h"
+#include "scene/GraphicsShadowMap.h"
+#include "world/Engine.h"
+#include "world/World.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace GAME {
@@ -33,7 +52,32 @@ const AdapterQualities g_adapterQualities[] = {
      Options::QUALITY_MEDIUM},
 };
 
-constexpr unsigned int statisticsSampleFrames = 15;
+// The basic vertex: position, normal, texture coordinate and a packed colour (36 bytes).
+const VertexElement g_basicElements[] = {
+    {0, VERTEX_USAGE_POSITION, VERTEX_TYPE_FLOAT3},
+    {0, VERTEX_USAGE_NORMAL, VERTEX_TYPE_FLOAT3},
+    {0, VERTEX_USAGE_TEXCOORD0, VERTEX_TYPE_FLOAT2},
+    {0, VERTEX_USAGE_COLOR, VERTEX_TYPE_COLOR},
+};
+
+const char* QualityName(Options::Quality quality)
+{
+    switch (quality) {
+    case Options::QUALITY_LOW:
+        return "Low";
+    case Options::QUALITY_MEDIUM:
+        return "Medium";
+    default:
+        return "High";
+    }
+}
+
+const char* TrueFalse(bool value)
+{
+    return value ? "true" : "false";
+}
+
+constexpr float bytesPerMegabyte = 1048576.0f;
 
 } // namespace
 
@@ -47,18 +91,49 @@ GraphicsEngine::~GraphicsEngine()
 {
     if (Options::GetDefaultsProvider() == this)
         Options::SetDefaultsProvider(nullptr);
-    ReleaseDevice();
+    ReleaseAll();
 }
 
-void GraphicsEngine::ReleaseDevice()
+void GraphicsEngine::ReleaseAll()
 {
+    delete m_evictor;
+    m_evictor = nullptr;
+    DestroySceneResources();
+    UnloadFont(m_defaultFont);
+    m_defaultFont = nullptr;
+    UnloadShader2(m_basicShader);
+    m_basicShader = nullptr;
+    UnloadShader2(m_overlayShader);
+    m_overlayShader = nullptr;
+    // Shaders and meshes hold textures: their managers go first, the textures' last.
+    delete m_shaderManager;
+    m_shaderManager = nullptr;
+    delete m_meshManager;
+    m_meshManager = nullptr;
+    delete m_animationManager;
+    m_animationManager = nullptr;
+    delete m_fontManager;
+    m_fontManager = nullptr;
+    delete m_textureManager;
+    m_textureManager = nullptr;
     delete m_canvas;
     m_canvas = nullptr;
-    if (m_device && m_primarySurface)
-        m_device->DestroySurface(&m_primarySurface);
+    if (m_device) {
+        if (m_basicDeclaration)
+            m_device->DestroyVertexDeclaration(&m_basicDeclaration);
+        DestroyEngineTextures();
+        if (m_primarySurface)
+            m_device->DestroySurface(&m_primarySurface);
+    }
+    m_basicDeclaration = nullptr;
     m_primarySurface = nullptr;
     RenderDevice::Destroy(m_device);
+    std::lock_guard<std::mutex> lock(m_directoryReductionsLock);
+    m_directoryReductions.clear();
 }
+
+// ---------------------------------------------------------------------------------------------
+// Device creation
 
 RenderDeviceSettings GraphicsEngine::MakeDeviceSettings(const GraphicsEngineSettings& settings) const
 {
@@ -97,7 +172,8 @@ RenderDeviceSettings GraphicsEngine::MakeDeviceSettings(const GraphicsEngineSett
 void GraphicsEngine::SaveOptions() const
 {
     if (m_options && !m_settingsPath.empty() && !m_options->Save(m_settingsPath))
-        LogPrintf(1, "GraphicsEngine: couldn't save the settings to '%s'", m_settingsPath.c_str());
+        LogPrintfCategory(1, m_logCategory, "GraphicsEngine: couldn't save the settings to '%s'",
+                          m_settingsPath.c_str());
 }
 
 bool GraphicsEngine::CreateDevice(void* window, const GraphicsEngineSettings& settings)
@@ -115,7 +191,7 @@ bool GraphicsEngine::CreateDevice(void* window, const GraphicsEngineSettings& se
         return false;
     if (!m_device->Initialize()) {
         LogPrintfCategory(1, m_logCategory, "Couldn't initialize the rendering device");
-        ReleaseDevice();
+        ReleaseAll();
         return false;
     }
 
@@ -128,8 +204,8 @@ bool GraphicsEngine::CreateDevice(void* window, const GraphicsEngineSettings& se
         m_deviceSettings = MakeDeviceSettings(settings);
         m_primarySurface = m_device->CreatePrimarySurface(window, &m_deviceSettings);
         if (!m_primarySurface && m_options) {
-            // The user's options may ask for what the device cannot do: try the machine's
-            // defaults at once, and keep them in the user's file when they work.
+            // The user's options may ask for what the device cannot do: the machine's defaults
+            // are tried at once, and kept in the user's file when they work.
             SetOptionsToDefaults(*m_options);
             m_deviceSettings = MakeDeviceSettings(settings);
             m_primarySurface = m_device->CreatePrimarySurface(window, &m_deviceSettings);
@@ -137,21 +213,24 @@ bool GraphicsEngine::CreateDevice(void* window, const GraphicsEngineSettings& se
                 SaveOptions();
         }
         if (!m_primarySurface) {
-            Platform::SleepMilliseconds(100);
+            if (m_surfaceRetryDelay > 0)
+                Platform::SleepMilliseconds(m_surfaceRetryDelay);
             m_device->Initialize();
         }
     }
     if (!m_primarySurface) {
         LogPrintfCategory(2, m_logCategory, "Couldn't create the primary rendering surface");
-        ReleaseDevice();
+        ReleaseAll();
         return false;
     }
+    m_generation.store(m_device->GetGenerationId(), std::memory_order_relaxed);
     if (!PassesCompatibilityCheck()) {
-        LogPrintfCategory(2, m_logCategory, "GraphicsEngine: this graphics hardware is not supported");
-        Platform::FatalError(
-            "Fatal Error",
-            LocalizationManager::ToChar(LocalizationManager::Instance()->GetText("tagInstallerText35")));
-        ReleaseDevice();
+        const std::string text =
+            LocalizationManager::ToChar(LocalizationManager::Instance()->GetText("tagInstallerText35"));
+        LogPrintfCategory(2, m_logCategory, "Fatal Error: %s", text.c_str());
+        Platform::FatalError("Fatal Error", text);
+        // Only a fatal-error hook (tests) returns here.
+        ReleaseAll();
         return false;
     }
     return true;
@@ -164,6 +243,9 @@ bool GraphicsEngine::PassesCompatibilityCheck() const
     return m_device->GetGenerationId() != RENDER_GENERATION_UNKNOWN &&
            m_device->GetTotalVideoMemory() >= minimumVideoMemory;
 }
+
+// ---------------------------------------------------------------------------------------------
+// Start-up
 
 bool GraphicsEngine::Initialize(void* window, const GraphicsEngineSettings& settings,
                                 ResourceLoader* resourceLoader)
@@ -182,52 +264,151 @@ bool GraphicsEngine::Initialize(void* window, const GraphicsEngineSettings& sett
 
     m_device->SetClearColor(Color(0.0f, 0.0f, 0.0f, 1.0f));
     m_device->Clear(RENDER_CLEAR_COLOR);
+
+    m_textureManager = new TextureResourceManager(resourceLoader, this, "GraphicsTexture");
+    m_fontManager = new FontResourceManager(resourceLoader, this, "GraphicsFont");
+    m_shaderManager = new ShaderResourceManager(resourceLoader, this, "GraphicsShader2");
+    m_meshManager = new MeshResourceManager(resourceLoader, this, "GraphicsMesh");
+    m_animationManager = new AnimationResourceManager(resourceLoader, this, "GraphicsAnim");
+    // Old textures, fonts, shaders and meshes go when video memory runs short.
+    m_evictor = new ResourceEvictor(m_device);
+    m_evictor->Add(m_textureManager);
+    m_evictor->Add(m_fontManager);
+    m_evictor->Add(m_shaderManager);
+    m_evictor->Add(m_meshManager);
+
     LogPrintfCategory(0, m_logCategory, "%s", m_device->GetStatusText());
 
     m_canvas = new GraphicsCanvas(m_device, m_primarySurface);
+    CreateSceneResources();
 
-    m_statistics = false;
-    m_reflections = true;
-    m_sampleStartTime = GetSystemTime();
+    m_defaultFont = LoadFont(defaultFontName);
+
+    m_stats = false;
+    m_showLights = false;
+    m_showBoundingBoxes = false;
+    m_shadows = m_lighting = m_rendering = m_reflections = true;
+    m_terrain = m_grass = m_gridTiles = m_meshes = m_effects = m_decals = m_water = true;
+    m_fog = false;
+
+    CreateEngineTextures();
     LogPrintfCategory(0, m_logCategory, "Graphics engine initialized successfully");
+
+    m_basicShader = LoadShader2(basicShaderName);
+    m_overlayShader = LoadShader2(overlayShaderName);
+    m_basicDeclaration = m_device->CreateVertexDeclaration(g_basicElements, 4);
+
+    m_sampleStartTime = GetSystemTime();
     UpdateFromOptions();
     return true;
 }
+
+void GraphicsEngine::CreateEngineTextures()
+{
+    if (!m_device)
+        return;
+    if (!m_defaultTexture) {
+        // A magenta and black checkerboard: a texture that failed to load shows at once.
+        std::vector<uint8_t> pixels(size_t(defaultTextureSize) * defaultTextureSize * 4);
+        for (int y = 0; y < defaultTextureSize; ++y)
+            for (int x = 0; x < defaultTextureSize; ++x) {
+                uint8_t* p = &pixels[(size_t(y) * defaultTextureSize + x) * 4];
+                const bool lit = ((x / 8) + (y / 8)) % 2 == 0;
+                p[0] = lit ? 255 : 0; // blue
+                p[1] = 0;             // green
+                p[2] = lit ? 255 : 0; // red
+                p[3] = 255;           // alpha
+            }
+        m_defaultTexture =
+            m_device->CreateTextureFromImage(defaultTextureSize, defaultTextureSize, pixels.data(), 0, 0);
+    }
+    if (!m_emptyTexture) {
+        // Fully transparent: a texture still waiting for the device draws nothing.
+        const std::vector<uint8_t> pixels(size_t(emptyTextureSize) * emptyTextureSize * 4, 0);
+        m_emptyTexture =
+            m_device->CreateTextureFromImage(emptyTextureSize, emptyTextureSize, pixels.data(), 0, 0);
+    }
+    if (!m_defaultTexture || !m_emptyTexture)
+        LogPrintfCategory(1, m_logCategory, "GraphicsEngine: couldn't create the default textures");
+}
+
+void GraphicsEngine::DestroyEngineTextures()
+{
+    if (m_device) {
+        if (m_defaultTexture)
+            m_device->DestroyTexture(&m_defaultTexture);
+        if (m_emptyTexture)
+            m_device->DestroyTexture(&m_emptyTexture);
+    }
+    m_defaultTexture = nullptr;
+    m_emptyTexture = nullptr;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Options
 
 void GraphicsEngine::UpdateFromOptions()
 {
     if (!m_options)
         return;
     m_reflections = m_options->GetQuality(Options::QUALITY_REFLECTION) == Options::QUALITY_HIGH;
+
+    int shadowSize = m_shadowMapSize;
+    int shadowSizeSmall = m_shadowMapSizeSmall;
     switch (m_options->GetQuality(Options::QUALITY_SHADOW)) {
     case Options::QUALITY_LOW:
-        m_shadowMapSize = 512;
-        m_shadowMapSizeSmall = 256;
+        shadowSize = 512;
+        shadowSizeSmall = 256;
         break;
     case Options::QUALITY_MEDIUM:
-        m_shadowMapSize = 1024;
-        m_shadowMapSizeSmall = 512;
+        shadowSize = 1024;
+        shadowSizeSmall = 512;
         break;
     case Options::QUALITY_HIGH:
-        m_shadowMapSize = 2048;
-        m_shadowMapSizeSmall = 1024;
+        shadowSize = 2048;
+        shadowSizeSmall = 1024;
         break;
     }
-    // TODO(stand-in): a changed reduction reloads every texture once textures exist.
+    const bool shadowSizeChanged = shadowSize != m_shadowMapSize || shadowSizeSmall != m_shadowMapSizeSmall;
+    m_shadowMapSize = shadowSize;
+    m_shadowMapSizeSmall = shadowSizeSmall;
+
+    int reduction = GetTextureReduction();
     switch (m_options->GetQuality(Options::QUALITY_TEXTURE)) {
     case Options::QUALITY_HIGH:
-        m_textureReduction = -2;
+        reduction = -2;
         break;
     case Options::QUALITY_MEDIUM:
-        m_textureReduction = 0;
+        reduction = 0;
         break;
     case Options::QUALITY_LOW:
-        m_textureReduction = 1;
+        reduction = 1;
         break;
     }
-    const bool lowDetail = m_options->GetQuality(Options::QUALITY_DETAIL_LEVEL) == Options::QUALITY_LOW;
-    m_lowQualityLighting = lowDetail;
-    m_lowQualityTerrain = lowDetail;
+    if (reduction != GetTextureReduction()) {
+        m_textureReduction.store(reduction, std::memory_order_relaxed);
+        if (m_textureManager)
+            m_textureManager->ReloadAllResources();
+    }
+
+    const Options::Quality detail = m_options->GetQuality(Options::QUALITY_DETAIL_LEVEL);
+    if (m_device) {
+        RenderGenerationId generation = m_device->GetGenerationId();
+        if (detail != Options::QUALITY_HIGH) {
+            // Below high detail the newer classes run the programs of an older one.
+            if (generation == RENDER_GENERATION_GEFORCE5 || generation == RENDER_GENERATION_GEFORCE6)
+                generation = RENDER_GENERATION_GEFORCE3;
+            else if (generation == RENDER_GENERATION_RADEON9000)
+                generation = RENDER_GENERATION_R200;
+        }
+        if (generation != GetGenerationId()) {
+            SetGeneration(generation);
+        } else if (shadowSizeChanged) {
+            RecreateSceneRenderTargets();
+        }
+    }
+    m_lowQualityLighting = detail == Options::QUALITY_LOW;
+    m_lowQualityTerrain = detail == Options::QUALITY_LOW;
 
     if (!m_device || !m_primarySurface)
         return;
@@ -289,11 +470,14 @@ void GraphicsEngine::SetOptionsToDefaults(Options& options)
     options.SetBool(Options::BOOL_TRIPLE_BUFFER, false);
 }
 
-void GraphicsEngine::Update(bool renderScene)
+// ---------------------------------------------------------------------------------------------
+// The frame
+
+void GraphicsEngine::Update(bool renderDisplay)
 {
     if (!m_canvas)
         return;
-    // TODO(stand-in): evict old resources when video memory runs short, once managers exist.
+    m_evictor->Update();
     UpdateFromOptions();
     if (!m_canvas->BeginFrame())
         return;
@@ -302,6 +486,7 @@ void GraphicsEngine::Update(bool renderScene)
     if (m_frameCount % statisticsSampleFrames == 0) {
         const int now = GetSystemTime();
         const int elapsed = now - m_sampleStartTime;
+        // A clock that stood still leaves the last figures as they were.
         if (elapsed > 0) {
             m_framesPerSecond =
                 static_cast<float>(statisticsSampleFrames) * 1000.0f / static_cast<float>(elapsed);
@@ -310,17 +495,82 @@ void GraphicsEngine::Update(bool renderScene)
         }
         m_sampleStartTime = now;
         m_facesCounted = 0;
+        m_reflectionCount = 0;
     }
     ++m_frameCount;
 
-    if (m_display && !m_device->DeviceLost() && renderScene) {
+    if (m_display && !m_device->DeviceLost() && renderDisplay) {
         if (GraphicsNoiseGen::HasInstantiated())
             GraphicsNoiseGen::Get()->Update(*m_canvas);
         m_display->Render(*m_canvas);
-        // TODO(stand-in): the statistics lines through the engine's statistics text.
+        if (m_stats)
+            AddStatisticsLines();
     }
     m_facesCounted += m_device->GetNumFacesRendered();
     m_canvas->EndFrame();
+    m_reflectionCount = 0;
+}
+
+void GraphicsEngine::AddStatisticsLines()
+{
+    GraphicsStats stats;
+    GetStats(stats);
+    auto line = [](const std::string& text) { EngineDataServices::StatisticText(text.c_str()); };
+    line(m_device->GetStatusText());
+    line(FormatString("%0.2f MB physical memory used", stats.physicalMemoryUsedMB));
+    line(FormatString("%0.2f MB video memory free", stats.videoMemoryFreeMB));
+    line(FormatString("%0.2f FPS, %d faces, %02fM faces per second", stats.framesPerSecond, stats.facesDrawn,
+                      stats.facesPerSecond / 1000000.0f));
+    line(FormatString("%d draw calls, %d reflections", stats.drawCalls, stats.reflections));
+    const bool objects = ObjectManager::HasInstantiated();
+    line(FormatString("%d objects, %d objects pending delete",
+                      objects ? int(ObjectManager::Get()->GetNumObjects()) : 0,
+                      objects ? int(ObjectManager::Get()->GetNumDeletedObjects()) : 0));
+    const std::pair<bool, const char*> switches[] = {
+        {m_shadows, "Shadows disabled"},
+        {m_lighting, "Lighting disabled"},
+        {m_rendering, "Rendering disabled"},
+        {m_reflections, "Reflections disabled"},
+        {m_fog, "Fog disabled"},
+        {m_terrain, "Terrain disabled"},
+        {m_grass, "Grass disabled"},
+        {m_gridTiles, "Grid tiles disabled"},
+        {m_meshes, "Meshes disabled"},
+        {m_effects, "Effects disabled"},
+        {m_decals, "Decals disabled"},
+        {m_water, "Water disabled"},
+    };
+    for (const auto& [on, text] : switches)
+        if (!on)
+            line(text);
+    if (m_options) {
+        line(FormatString("Reflection Quality   = %s",
+                          QualityName(m_options->GetQuality(Options::QUALITY_REFLECTION))));
+        line(FormatString("Shadow Quality       = %s",
+                          QualityName(m_options->GetQuality(Options::QUALITY_SHADOW))));
+        line(FormatString("Texture Quality      = %s",
+                          QualityName(m_options->GetQuality(Options::QUALITY_TEXTURE))));
+        line(FormatString("Detail Levelty       = %s",
+                          QualityName(m_options->GetQuality(Options::QUALITY_DETAIL_LEVEL))));
+        line(FormatString("Antialiasing         = %s",
+                          TrueFalse(m_options->GetBool(Options::BOOL_ANTI_ALIASING))));
+        line(FormatString("Sync to Refresh      = %s",
+                          TrueFalse(m_options->GetBool(Options::BOOL_SYNC_TO_REFRESH))));
+        line(FormatString("Triple Buffer        = %s",
+                          TrueFalse(m_options->GetBool(Options::BOOL_TRIPLE_BUFFER))));
+    }
+}
+
+void GraphicsEngine::GetStats(GraphicsStats& stats) const
+{
+    stats.physicalMemoryUsedMB = static_cast<float>(Platform::GetProcessWorkingSetBytes()) / bytesPerMegabyte;
+    stats.videoMemoryFreeMB =
+        m_device ? static_cast<float>(m_device->GetFreeVideoMemory()) / bytesPerMegabyte : 0.0f;
+    stats.framesPerSecond = m_framesPerSecond;
+    stats.facesDrawn = m_device ? m_device->GetNumFacesRendered() : 0;
+    stats.facesPerSecond = m_facesPerSecond;
+    stats.drawCalls = m_device ? m_device->GetNumDrawCalls() : 0;
+    stats.reflections = m_reflectionCount;
 }
 
 void GraphicsEngine::PresentSurface()
@@ -330,15 +580,20 @@ void GraphicsEngine::PresentSurface()
     m_canvas->PresentSurface(m_primarySurface);
 }
 
+// ---------------------------------------------------------------------------------------------
+// Device reset
+
 void GraphicsEngine::PreDeviceReset()
 {
     if (!m_device)
         return;
     ReloadAllResources();
+    GraphicsNormalRenderer::DestroyRenderTargets(*this);
     if (GraphicsNoiseGen::HasInstantiated())
         GraphicsNoiseGen::Get()->PreDeviceReset();
     if (m_canvas)
         m_canvas->PreDeviceReset();
+    DestroyEngineTextures();
     if (m_primarySurface)
         m_device->DestroySurface(&m_primarySurface);
     m_primarySurface = nullptr;
@@ -356,67 +611,390 @@ void GraphicsEngine::PostDeviceReset()
         m_canvas->SetPrimarySurface(m_primarySurface);
         m_canvas->CreateDynamicBuffers();
     }
+    if (m_canvas)
+        CreateEngineTextures();
+    RecreateSceneRenderTargets();
     if (GraphicsNoiseGen::HasInstantiated())
         GraphicsNoiseGen::Get()->PostDeviceReset();
 }
 
-GraphicsShader2* GraphicsEngine::GetOverlayShader() const
+void GraphicsEngine::ForceDeviceReset()
 {
-    return nullptr; // TODO(stand-in): "Shaders/Overlay.ssh", else "Shaders/Basic.ssh"
+    if (m_device && !m_device->ResetDevice(m_deviceSettings))
+        LogPrintfCategory(1, m_logCategory, "GraphicsEngine: the device could not be reset");
 }
 
-GraphicsTexture* GraphicsEngine::LoadTexture(const std::string&)
+void GraphicsEngine::EnableVerticalSync(bool enable)
 {
-    return nullptr; // TODO(stand-in): the texture manager
+    if (m_device)
+        m_device->EnableVerticalSync(enable);
 }
 
-void GraphicsEngine::UnloadTexture(GraphicsTexture*) {}
-
-GraphicsShader2* GraphicsEngine::LoadShader2(const std::string&)
+void GraphicsEngine::UnregisterVertexDeclaration(RenderVertexDeclaration* declaration)
 {
-    return nullptr; // TODO(stand-in): the shader manager
+    if (m_device)
+        m_device->UnregisterVertexDeclaration(declaration);
 }
 
-void GraphicsEngine::UnloadShader2(GraphicsShader2*) {}
-
-GraphicsMesh* GraphicsEngine::LoadMesh(const std::string&)
+void GraphicsEngine::GetSupportedDisplayModes(std::vector<RenderDisplayMode>& modes)
 {
-    return nullptr; // TODO(stand-in): the mesh manager
+    if (m_device)
+        m_device->GetSupportedDisplayModes(modes);
 }
 
-GraphicsAnim* GraphicsEngine::LoadAnimation(const std::string&)
+// ---------------------------------------------------------------------------------------------
+// Resources
+
+GraphicsTexture* GraphicsEngine::LoadTexture(const std::string& fileName)
 {
-    return nullptr; // TODO(stand-in): the animation manager
+    if (!m_textureManager)
+        return nullptr;
+    GraphicsTexture* texture = m_textureManager->LoadTypedResource(fileName);
+    m_textureManager->PreLoadResource(texture);
+    return texture;
+}
+
+void GraphicsEngine::UnloadTexture(const GraphicsTexture* texture)
+{
+    if (m_textureManager)
+        m_textureManager->UnloadTypedResource(texture);
+}
+
+GraphicsFont* GraphicsEngine::LoadFont(const std::string& fileName)
+{
+    return m_fontManager ? m_fontManager->LoadTypedResource(fileName) : nullptr;
+}
+
+void GraphicsEngine::UnloadFont(const GraphicsFont* font)
+{
+    if (m_fontManager)
+        m_fontManager->UnloadTypedResource(font);
+}
+
+GraphicsShader2* GraphicsEngine::LoadShader2(const std::string& fileName)
+{
+    if (!m_shaderManager)
+        return nullptr;
+    GraphicsShader2* shader = m_shaderManager->LoadTypedResource(fileName);
+    m_shaderManager->PreLoadResource(shader);
+    return shader;
+}
+
+void GraphicsEngine::UnloadShader2(const GraphicsShader2* shader)
+{
+    if (m_shaderManager)
+        m_shaderManager->UnloadTypedResource(shader);
+}
+
+GraphicsMesh* GraphicsEngine::LoadMesh(const std::string& fileName)
+{
+    return m_meshManager ? m_meshManager->LoadTypedResource(fileName) : nullptr;
+}
+
+void GraphicsEngine::UnloadMesh(const GraphicsMesh* mesh)
+{
+    if (m_meshManager)
+        m_meshManager->UnloadTypedResource(mesh);
+}
+
+GraphicsAnim* GraphicsEngine::LoadAnimation(const std::string& fileName)
+{
+    return m_animationManager ? m_animationManager->LoadTypedResource(fileName) : nullptr;
+}
+
+void GraphicsEngine::UnloadAnimation(const GraphicsAnim* animation)
+{
+    if (m_animationManager)
+        m_animationManager->UnloadTypedResource(animation);
 }
 
 void GraphicsEngine::ReloadAllResources()
 {
-    // TODO(stand-in): reload the five managers' resources (and the engine's effects) first.
+    if (gEngine)
+        if (BaseResourceManager* effects = gEngine->GetEffectResourceManager())
+            effects->ReloadAllResources();
+    BaseResourceManager* managers[] = {m_textureManager, m_fontManager, m_shaderManager, m_meshManager,
+                                       m_animationManager};
+    for (BaseResourceManager* manager : managers)
+        if (manager)
+            manager->ReloadAllResources();
     if (m_canvas && m_device && !m_device->DeviceLost())
         m_canvas->SetDefaultState();
 }
 
 void GraphicsEngine::UnloadUnreferencedResources()
 {
-    // TODO(stand-in): the five managers unload what nothing uses; nothing is loaded yet.
+    // Shaders and meshes first: what they release can go in the same sweep.
+    BaseResourceManager* managers[] = {m_shaderManager, m_meshManager, m_animationManager, m_fontManager,
+                                       m_textureManager};
+    for (BaseResourceManager* manager : managers)
+        if (manager)
+            manager->UnloadUnreferencedResources();
+}
+
+void GraphicsEngine::ListLoadedResources()
+{
+    const std::string equals(49, '=');
+    const std::string dashes(49, '-');
+    LogPrintfCategory(0, m_logCategory, "Loaded Resources");
+    LogPrintfCategory(0, m_logCategory, "%s", equals.c_str());
+    LogPrintfCategory(0, m_logCategory, "%s", "");
+    const std::pair<const char*, BaseResourceManager*> lists[] = {{"Fonts", m_fontManager},
+                                                                  {"Meshes", m_meshManager},
+                                                                  {"Shaders", m_shaderManager},
+                                                                  {"Textures", m_textureManager},
+                                                                  {"Animations", m_animationManager}};
+    for (const auto& [heading, manager] : lists) {
+        LogPrintfCategory(0, m_logCategory, "%s", heading);
+        LogPrintfCategory(0, m_logCategory, "%s", dashes.c_str());
+        if (manager)
+            manager->ListLoadedResources();
+        LogPrintfCategory(0, m_logCategory, "%s", "");
+    }
+}
+
+void GraphicsEngine::EvictOldResources(int frames)
+{
+    if (m_evictor)
+        m_evictor->Evict(frames);
 }
 
 void GraphicsEngine::WriteResourceLog(std::FILE* file) const
 {
     if (!file)
         return;
-    // No manager holds anything yet, so every list is empty.
-    static const char* const headings[] = {"Fonts", "Meshes", "Shaders", "Textures", "Animations"};
-    for (const char* heading : headings)
-        std::fprintf(file, "%s\n-------------------------------------------------\n\n", heading);
+    const std::pair<const char*, BaseResourceManager*> lists[] = {{"Fonts", m_fontManager},
+                                                                  {"Meshes", m_meshManager},
+                                                                  {"Shaders", m_shaderManager},
+                                                                  {"Textures", m_textureManager},
+                                                                  {"Animations", m_animationManager}};
+    for (const auto& [heading, manager] : lists)
+        if (manager)
+            manager->WriteResourceLog(heading, file);
+}
+
+GraphicsShader2* GraphicsEngine::GetOverlayShader() const
+{
+    // An overlay shader whose load came to nothing (a missing or bad file) leaves the basic one.
+    if (m_overlayShader && (m_overlayShader->GetLoadedState() != Resource::LOAD_STATE_LOADED ||
+                            m_overlayShader->GetNumStyles() > 0))
+        return m_overlayShader;
+    return m_basicShader;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Resolution adjustment, generations, reductions
+
+void GraphicsEngine::GetResAdjRect(Rect& rect) const
+{
+    const float sx = m_device ? static_cast<float>(m_device->GetWidth()) / 1024.0f : 1.0f;
+    const float sy = m_device ? static_cast<float>(m_device->GetHeight()) / 768.0f : 1.0f;
+    rect.x *= sx;
+    rect.width = std::floor(rect.width * sx + 0.5f);
+    rect.y *= sy;
+    rect.height = std::floor(rect.height * sy + 0.5f);
+}
+
+void GraphicsEngine::GetResAdjValuesX(float* const* values) const
+{
+    const float sx = m_device ? static_cast<float>(m_device->GetWidth()) / 1024.0f : 1.0f;
+    for (; values && *values; ++values)
+        **values *= sx;
+}
+
+void GraphicsEngine::GetResAdjValuesY(float* const* values) const
+{
+    const float sy = m_device ? static_cast<float>(m_device->GetHeight()) / 768.0f : 1.0f;
+    for (; values && *values; ++values)
+        **values *= sy;
+}
+
+bool GraphicsEngine::IsDownsizing() const
+{
+    return m_device && (m_device->GetWidth() < 1024 || m_device->GetHeight() < 768);
+}
+
+const char* GraphicsEngine::GetGenerationName() const
+{
+    return RenderDevice::GetNameForGeneration(GetGenerationId());
+}
+
+void GraphicsEngine::SetGeneration(RenderGenerationId generation)
+{
+    if (generation == GetGenerationId())
+        return;
+    m_generation.store(generation, std::memory_order_relaxed);
+    if (m_shaderManager)
+        m_shaderManager->ReloadAllResources();
+    if (m_meshManager)
+        m_meshManager->ReloadAllResources();
+    if (World* world = World::GetCurrent())
+        world->ReloadGenerationDependentData();
+    if (m_textureManager)
+        m_textureManager->ReloadAllResources();
+    if (m_canvas && m_device && !m_device->DeviceLost())
+        m_canvas->SetDefaultState();
+    RecreateSceneRenderTargets();
+}
+
+// ---------------------------------------------------------------------------------------------
+// The scene renderers' shared resources
+
+void GraphicsEngine::CreateSceneResources()
+{
+    GraphicsSceneRenderer::CreateResources(*this);
+    GraphicsShadowMapRenderer::CreateResources(*this);
+    RecreateSceneRenderTargets();
+}
+
+void GraphicsEngine::DestroySceneResources()
+{
+    GraphicsNormalRenderer::DestroyRenderTargets(*this);
+    GraphicsShadowMapRenderer::DestroyResources(*this);
+    GraphicsSceneRenderer::DestroyResources(*this);
+}
+
+void GraphicsEngine::RecreateSceneRenderTargets()
+{
+    if (!m_canvas || !m_device || m_device->DeviceLost())
+        return;
+    GraphicsNormalRenderer::CreateRenderTargets(*this, static_cast<unsigned int>(m_shadowMapSize),
+                                                static_cast<unsigned int>(m_shadowMapSizeSmall));
+}
+
+void GraphicsEngine::SetGeneration(const char* name)
+{
+    SetGeneration(RenderDevice::GetGenerationForName(name ? name : ""));
+}
+
+int GraphicsEngine::GetPixelShaderVersion() const
+{
+    switch (GetGenerationId()) {
+    case RENDER_GENERATION_GEFORCE3:
+        return 1;
+    case RENDER_GENERATION_GEFORCE4:
+        return 3;
+    case RENDER_GENERATION_GEFORCE5:
+    case RENDER_GENERATION_RADEON9000:
+        return 5;
+    case RENDER_GENERATION_GEFORCE6:
+        return 6;
+    case RENDER_GENERATION_R200:
+        return 4;
+    default:
+        return 0;
+    }
+}
+
+int GraphicsEngine::GetMaxNumBones() const
+{
+    const RenderGenerationId generation = GetGenerationId();
+    return generation == RENDER_GENERATION_GEFORCE3 || generation == RENDER_GENERATION_GEFORCE4 ? 24 : 27;
+}
+
+int GraphicsEngine::GetTextureReduction(const std::string& fileName) const
+{
+    std::string name = fileName;
+    FileSystem::ConvertFileName(name);
+    int directory = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_directoryReductionsLock);
+        for (const auto& [prefix, reduction] : m_directoryReductions)
+            if (name.compare(0, prefix.size(), prefix) == 0) {
+                directory = reduction;
+                break;
+            }
+    }
+    return std::max(0, GetTextureReduction() + directory);
+}
+
+void GraphicsEngine::SetDirectoryTextureReduction(const std::string& directory, int reduction)
+{
+    std::string prefix = directory;
+    FileSystem::ConvertFileName(prefix);
+    std::lock_guard<std::mutex> lock(m_directoryReductionsLock);
+    for (auto& entry : m_directoryReductions)
+        if (entry.first == prefix) {
+            entry.second = reduction;
+            return;
+        }
+    m_directoryReductions.emplace_back(prefix, reduction);
+}
+
+void GraphicsEngine::SetFogColor(float r, float g, float b)
+{
+    m_fogColor[0] = r;
+    m_fogColor[1] = g;
+    m_fogColor[2] = b;
+}
+
+void GraphicsEngine::SetDepthFog(float a, float b, float c)
+{
+    m_depthFog[0] = a;
+    m_depthFog[1] = b;
+    m_depthFog[2] = c;
+}
+
+void GraphicsEngine::SetHeightFog(float a, float b, float c)
+{
+    m_heightFog[0] = a;
+    m_heightFog[1] = b;
+    m_heightFog[2] = c;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Screenshots
+
+bool GraphicsEngine::SaveRenderSurface(const char* fileName, RenderSurface* surface)
+{
+    if (!m_device || !surface || !fileName || !*fileName)
+        return false;
+    const int width = surface->GetWidth();
+    const int height = surface->GetHeight();
+    if (width <= 0 || height <= 0 || uint64_t(width) * uint64_t(height) * 4 > Image::maxBufferBytes) {
+        LogPrintfCategory(1, m_logCategory, "GraphicsEngine: a %d x %d surface cannot be saved", width,
+                          height);
+        return false;
+    }
+    std::vector<Pixel> pixels(size_t(width) * size_t(height));
+    // The device reads its render target 0: the surface is bound for the read, and whatever was
+    // bound before is bound again afterwards.
+    RenderSurface* previous = m_canvas ? m_canvas->GetTargetSurface() : nullptr;
+    if (m_canvas)
+        m_canvas->SetTargetSurface(surface);
+    else
+        m_device->SetTargetSurface(0, surface);
+    const bool read = m_device->ReadFrameBuffer(pixels.data(), width, height);
+    if (m_canvas)
+        m_canvas->SetTargetSurface(previous);
+    else
+        m_device->SetTargetSurface(0, nullptr);
+    if (!read) {
+        LogPrintfCategory(1, m_logCategory, "GraphicsEngine: couldn't read the surface back for '%s'",
+                          fileName);
+        return false;
+    }
+
+    Image image;
+    if (!image.Create(uint32_t(width), uint32_t(height), Image::FORMAT_RGBA, pixels.data()))
+        return false;
+    BinaryWriter tga(static_cast<unsigned>(image.GetBufferSize() + 18));
+    if (!image.WriteTGA(tga) || tga.Failed()) {
+        LogPrintfCategory(1, m_logCategory, "GraphicsEngine: couldn't make the image of '%s'", fileName);
+        return false;
+    }
+    BinaryWriter file;
+    bool written = file.OpenFile(fileName);
+    written = written && file.WriteBytes(tga.GetBuffer(), tga.GetSize());
+    written = file.CloseStream() && written && !file.Failed();
+    if (!written)
+        LogPrintfCategory(1, m_logCategory, "GraphicsEngine: couldn't write '%s'", fileName);
+    return written;
 }
 
 bool GraphicsEngine::SaveScreenShot(const char* fileName)
 {
-    // TODO(stand-in): read the primary surface back and write it as TGA through GAME::Image.
-    LogPrintfCategory(1, m_logCategory, "GraphicsEngine: screenshots need the image writer; '%s' not saved",
-                      fileName ? fileName : "");
-    return false;
+    return SaveRenderSurface(fileName, m_primarySurface);
 }
 
 } // namespace GAME

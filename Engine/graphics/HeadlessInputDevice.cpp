@@ -57,23 +57,7 @@ InputDevice::MouseEvent HeadlessInputDevice::GetMouseEvent(int index) const
 
 void HeadlessInputDevice::GetButtonName(uint32_t keyCode, std::u16string& name) const
 {
-    switch (keyCode) {
-    case KEY_WHEEL_UP:
-        name = u"Wheel Up";
-        return;
-    case KEY_WHEEL_DOWN:
-        name = u"Wheel Down";
-        return;
-    case KEY_MIDDLE_MOUSE:
-        name = u"Middle Mouse";
-        return;
-    default:
-        break;
-    }
-    // No keyboard layout to ask without a window: the key's number stands for its name.
-    name = u"Key ";
-    for (char c : std::to_string(keyCode))
-        name.push_back(static_cast<char16_t>(c));
+    GetKeyName(keyCode, name);
 }
 
 void HeadlessInputDevice::SetMouseSpeed(float x, float y)

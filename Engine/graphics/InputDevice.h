@@ -2,9 +2,10 @@
 // host asked for no input), initialises it with the game window and buffer sizes of 256, calls
 // Update every frame and hands the frame's buffered events, in order, to the display.
 //
-// Key codes are the engine's own numbering 1 to 144 of the keyboard's scan codes (1 to 83 equal
-// the scan codes), then 145 wheel up, 146 wheel down and 147 middle mouse button. Events are
-// plain values. Main thread only.
+// Key codes are the engine's own numbering 1 to 144 of the keyboard's scan codes that exist, in
+// increasing order (1 to 83 equal the scan codes; 84 is scan code 86, 144 is 237; see
+// KeyCodeFromScanCode), then 145 wheel up, 146 wheel down and 147 middle mouse button. Events
+// are plain values. Main thread only.
 #pragma once
 
 #include <cstdint>
@@ -86,9 +87,13 @@ public:
         bool control = false;
     };
 
-    // The device for this platform. TODO(stand-in): the SDL2 keyboard and mouse backend for
-    // real runs; until the window layer brings SDL in, every device is the headless one
-    // (HeadlessInputDevice), which only delivers injected events.
+    // The engine's key code of a scan code (0 for scan codes no key has) and back (0 for key
+    // code 0 and codes above 144).
+    static uint32_t KeyCodeFromScanCode(uint32_t scanCode);
+    static uint32_t ScanCodeFromKeyCode(uint32_t keyCode);
+
+    // The device of the system's keyboard and mouse (SystemInputDevice), reading the window that
+    // Initialize names.
     static InputDevice* Create();
     // Deletes the device and nulls the pointer; null is allowed.
     static void Destroy(InputDevice*& device);
@@ -112,6 +117,11 @@ public:
     virtual void SetAccessibilityKeys(bool enable) = 0;
     virtual void SetMouseSpeed(float x, float y) = 0;
     virtual ~InputDevice() = default;
+
+protected:
+    // "Wheel Up", "Wheel Down", "Middle Mouse", else the key's name from the system ("Escape",
+    // "Left Shift"); empty for codes no key has.
+    static void GetKeyName(uint32_t keyCode, std::u16string& name);
 };
 
 } // namespace GAME

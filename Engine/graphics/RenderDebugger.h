@@ -1,18 +1,28 @@
-// The render debugger widget the engine adds at start-up outside editor mode: when shown it lets
-// a developer limit how many of the frame's draw calls the device carries out, to step through a
-// frame's drawing, and flip the device's two debug switches (keys A and P). While hidden it keeps
-// the device drawing everything. Main thread only.
+// The render debugger widget the engine adds at start-up outside editor mode. When shown it lets a
+// developer limit how many of the frame's draw calls the device carries out, to step through a
+// frame's drawing: the bracket keys lower and raise the limit (every 80 ms while held, every
+// 20 ms with left shift), a slider at the bottom of the screen drags it, and keys A and P flip
+// the device's two debug switches. It shows frames and faces per second, free video memory and
+// the limit against the frame's draw calls. The limit never stays above the frame's draw calls.
+// While hidden it keeps the device drawing everything (no limit, switch 1 on, switch 2 off).
 //
-// TODO(stand-in): the frame statistics text, the draw-call slider (drawing and mouse dragging),
-// the draw-call limit with the bracket keys' repeating steps; they come with fonts and the canvas's text
-// drawing.
+// Frames per second are sampled every 15th engine frame. Key repeat and the samples run on the
+// system clock of the frame (SystemTimer). Main thread only.
+//
+// TODO(stand-in): the three text lines are made every frame (GetLine) but drawn only once the
+// canvas draws text with fonts; until then the panels, the slider's track, line and knob are
+// drawn.
 #pragma once
 
+#include "core/Timer.h"
 #include "graphics/DisplayWidget.h"
 
 #include <cstdint>
+#include <string>
 
 namespace GAME {
+
+class FontStyle;
 
 class RenderDebugger : public DisplayWidget
 {
@@ -23,27 +33,70 @@ public:
     static constexpr uint32_t keyFastRepeat = 42;
     static constexpr uint32_t keySwitch1 = 30;
     static constexpr uint32_t keySwitch2 = 25;
+    static constexpr int repeatInterval = 80;
+    static constexpr int fastRepeatInterval = 20;
+    static constexpr unsigned int sampleFrames = 15;
+    static constexpr float knobWidth = 15.0f;
+    static constexpr uint32_t noLimit = 0xFFFFFFFFu;
 
-    RenderDebugger() = default;
+    // style: the utility font style of its text (may be null); input: where held keys are read
+    // (null: no key is held).
+    explicit RenderDebugger(const FontStyle* style = nullptr, InputDevice* input = nullptr);
     ~RenderDebugger() override = default;
 
     void Show(bool show) { m_shown = show; }
     bool IsShown() const { return m_shown; }
+    void SetInputDevice(InputDevice* input) { m_input = input; }
+    const FontStyle* GetFontStyle() const { return m_style; }
     bool GetDebugSwitch1() const { return m_debugSwitch1; }
     bool GetDebugSwitch2() const { return m_debugSwitch2; }
-    // The draw calls of the last frame the widget drew while shown.
+    // The draw calls of the last frame it drew while shown, and the limit (noLimit: all).
     uint32_t GetDrawCalls() const { return m_drawCalls; }
+    uint32_t GetDrawCallLimit() const { return m_limit; }
+    float GetFramesPerSecond() const { return m_framesPerSecond; }
+    float GetFacesPerSecond() const { return m_facesPerSecond; }
+    // The slider as last drawn.
+    float GetSliderX() const { return m_sliderX; }
+    float GetSliderY() const { return m_sliderY; }
+    float GetSliderWidth() const { return m_sliderWidth; }
+    float GetSliderHeight() const { return m_sliderHeight; }
+    float GetKnobX() const;
+    bool IsDragging() const { return m_dragging; }
+    // The text lines of the last frame drawn: 0 statistics, 1 video memory, 2 draw calls.
+    const std::string& GetLine(int index) const;
 
+    // Statistics samples and the held bracket keys.
+    void Update() override;
     void Render(GraphicsCanvas& canvas) const override;
     // While shown, a press of A or P flips debug switch 1 or 2 and is consumed.
     bool HandleKeyEvent(const InputDevice::ButtonEvent& event) override;
+    // While shown, the knob is dragged with the left button.
+    bool HandleMouseEvent(const InputDevice::MouseEvent& event) override;
 
 private:
+    bool IsHeld(uint32_t keyCode) const;
+
     bool m_shown = false;
-    // Render is const for the display; what it learns of the frame is kept here.
-    mutable uint32_t m_drawCalls = 0;
+    const FontStyle* m_style;
+    InputDevice* m_input;
+    SystemTimer m_statisticsTimer;
+    SystemTimer m_repeatTimer;
+    float m_framesPerSecond = 0.0f;
+    float m_facesPerSecond = 0.0f;
     bool m_debugSwitch1 = false;
     bool m_debugSwitch2 = false;
+    bool m_dragging = false;
+    // Render is const for the display; what it learns of the frame is kept here.
+    mutable uint32_t m_drawCalls = 0;
+    mutable uint32_t m_limit = noLimit;
+    mutable uint64_t m_facesCounted = 0;
+    mutable float m_sliderX = 0.0f;
+    mutable float m_sliderY = 0.0f;
+    mutable float m_sliderWidth = 0.0f;
+    mutable float m_sliderHeight = 0.0f;
+    mutable uint32_t m_sliderValue = 0;
+    mutable uint32_t m_sliderMaximum = 0;
+    mutable std::string m_lines[3];
 };
 
 } // namespace GAME

@@ -44,8 +44,9 @@ class RenderDevice
 {
 public:
     static constexpr int maxDeviceLibraries = 32;
-    // The device module built for this platform (Devices/Software).
-    static constexpr const char* defaultDeviceName = "Software";
+    // The device module that draws (Devices/OpenGL); "Software" is the recording device of the
+    // unit tests.
+    static constexpr const char* defaultDeviceName = "OpenGL";
 
     // Loads the module "<name>.so" and returns the device its "CreateRenderDevice" makes, or null
     // (module missing, no export, no device, table full; each with a log line).
@@ -71,7 +72,8 @@ public:
     // Called after creation and again before each retry of the primary surface.
     virtual bool Initialize() = 0;
     virtual void GetSupportedDisplayModes(std::vector<RenderDisplayMode>& modes) = 0;
-    // window is the system window the host made (opaque here); null on failure.
+    // window is the system window the host made: the SDL_Window* of the game window
+    // (GAME::Window::GetSystemWindow), null for a headless surface. Null on failure.
     virtual RenderSurface* CreatePrimarySurface(void* window, const RenderDeviceSettings* settings) = 0;
     virtual RenderSurface* GetPrimarySurface() const = 0;
     // A render target drawing into an existing texture of this device.

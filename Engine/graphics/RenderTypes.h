@@ -94,6 +94,30 @@ enum : uint32_t
     RENDER_CLEAR_STENCIL = 4,
 };
 
+// Texture stage state selectors of SetTextureStageState (the shader state kinds 10, 11, 15, 16
+// and 17 pass 0, 1, 3, 4 and 5) and their values. A stage whose states were never set wraps and
+// filters linearly.
+enum : uint32_t
+{
+    RENDER_STAGE_ADDRESS_U = 0,
+    RENDER_STAGE_ADDRESS_V = 1,
+    RENDER_STAGE_MAG_FILTER = 3,
+    RENDER_STAGE_MIN_FILTER = 4,
+    RENDER_STAGE_MIP_FILTER = 5,
+};
+enum : uint32_t
+{
+    RENDER_ADDRESS_WRAP = 0,
+    RENDER_ADDRESS_CLAMP = 1,
+    RENDER_ADDRESS_MIRROR = 2,
+};
+enum : uint32_t
+{
+    RENDER_FILTER_LINEAR = 0,
+    RENDER_FILTER_POINT = 1,
+    RENDER_FILTER_NONE = 2, // mip filter only: the top level alone is sampled
+};
+
 // Usage flags of the texture and vertex buffer creation operations.
 enum : uint32_t
 {

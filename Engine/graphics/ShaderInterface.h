@@ -20,7 +20,8 @@ namespace GAME::ShaderInterface {
 // count) writes vc[first .. first+count-1]; SetPixelShaderConstants writes pc[...]. Matrices
 // arrive as their rows (GAME::Mat4 is row-major and applied to column vectors), so a point is
 // transformed by four dot products: vec4(dot(vc[r], p), dot(vc[r+1], p), ...), which
-// engine_transform(r, p) spells out.
+// engine_transform(r, p) spells out. Register r sits at uniform location r; the device keeps its
+// own uniforms at locations 256 and above, so a blob declares no uniforms with locations.
 constexpr int constantRegisters = 256;
 
 // Texture stages 0 to 15 are the samplers s0 .. s15 (binding = stage).
@@ -51,7 +52,7 @@ layout(location = 12) in vec4 a_texCoord6;
 layout(location = 13) in vec4 a_texCoord7;
 layout(location = 14) in vec4 a_color;
 
-uniform vec4 vc[256];
+layout(location = 0) uniform vec4 vc[256];
 
 out gl_PerVertex { vec4 gl_Position; float gl_PointSize; float gl_ClipDistance[6]; };
 layout(location = 0) out vec4 v_color0;
@@ -88,7 +89,7 @@ layout(location = 8) in vec4 v_tex6;
 layout(location = 9) in vec4 v_tex7;
 layout(location = 10) in float v_fog;
 
-uniform vec4 pc[256];
+layout(location = 0) uniform vec4 pc[256];
 
 layout(binding = 0) uniform sampler2D s0;
 layout(binding = 1) uniform sampler2D s1;

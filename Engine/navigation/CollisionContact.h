@@ -1,12 +1,15 @@
 // Contacts that collision queries produce: where two things touch, the normal that pushes the
-// first out of the second, how deep they overlap and the object ids involved (0: the ground,
-// water or nothing in particular). CollisionBox is a query box that keeps the deepest contacts
-// found for it. Plain values; one thread at a time.
+// first out of the second, how deep they overlap, the surface touched and the object involved
+// (0: the ground, water or nothing in particular). BoxCollisionQuery keeps the four nearest
+// contacts found for one box below a distance limit; CollisionBox is a query box with its query.
+// The contact routines of boxes against boxes and against triangles live here too. Plain values
+// and pure functions; one thread at a time per object.
 #pragma once
 
+#include "core/MathUtil.h"
 #include "core/OBBox.h"
 
-#include <vector>
+#include <cstdint>
 
 namespace GAME {
 
@@ -14,40 +17,84 @@ struct CollisionContact
 {
     Vec3 position;
     Vec3 normal;
+    // How far the first thing reaches into the second along the normal (positive: overlapping).
     float depth = 0.0f;
-    unsigned objectIds[2] = {0, 0};
+    // The PhysicsSurface of the geometry touched.
+    uint32_t surface = 0;
+    // The object id of the thing touched; 0 for the ground, water and collision meshes.
+    uint32_t object = 0;
+
+    // A contact's distance: how far apart the two things are there (the negated depth), so the
+    // nearest contact is the deepest.
+    float GetDistance() const { return -depth; }
 };
 
 static_assert(sizeof(CollisionContact) == 36, "contacts are 36-byte records");
 
+// The contacts of one box query: at most maxContacts, each nearer than the distance limit; a new
+// contact takes the place of the farthest one kept when it is nearer.
+class BoxCollisionQuery
+{
+public:
+    static constexpr int maxContacts = 4;
+
+    explicit BoxCollisionQuery(float distanceLimit = gInfinity) : m_distanceLimit(distanceLimit) {}
+
+    // Contacts at or beyond the limit are refused (a limit of 0 keeps overlapping contacts only;
+    // the default keeps any).
+    void SetDistanceLimit(float limit) { m_distanceLimit = limit; }
+    float GetDistanceLimit() const { return m_distanceLimit; }
+    // False when the contact was not kept.
+    bool AddContact(const CollisionContact& contact);
+    void Clear() { m_count = 0; }
+    int GetNumContacts() const { return m_count; }
+    const CollisionContact& GetContact(int index) const { return m_contacts[index]; }
+    // Moves every contact kept.
+    void Move(const Vec3& delta);
+
+private:
+    CollisionContact m_contacts[maxContacts];
+    int m_count = 0;
+    float m_distanceLimit;
+};
+
+// A box being collided, in the frame of whoever collides it, with the query collecting its
+// contacts.
 class CollisionBox
 {
 public:
-    static constexpr int defaultCapacity = 4;
-
     CollisionBox() = default;
-    explicit CollisionBox(const OBBox& box, int capacity = defaultCapacity) : m_box(box), m_capacity(capacity)
+    explicit CollisionBox(const OBBox& box, float distanceLimit = gInfinity)
+        : m_box(box), m_query(distanceLimit)
     {
     }
 
     const OBBox& GetBox() const { return m_box; }
-    // Keeps the contact when there is room or when it is deeper than the shallowest one kept.
-    void AddContact(const CollisionContact& contact);
+    BoxCollisionQuery& GetQuery() { return m_query; }
+    const BoxCollisionQuery& GetQuery() const { return m_query; }
+    bool AddContact(const CollisionContact& contact) { return m_query.AddContact(contact); }
     // Moves the box and its contacts.
     void Move(const Vec3& delta);
-    int GetNumContacts() const { return static_cast<int>(m_contacts.size()); }
-    const CollisionContact& GetContact(int index) const { return m_contacts[static_cast<size_t>(index)]; }
+    int GetNumContacts() const { return m_query.GetNumContacts(); }
+    const CollisionContact& GetContact(int index) const { return m_query.GetContact(index); }
 
 private:
     OBBox m_box;
-    int m_capacity = defaultCapacity;
-    std::vector<CollisionContact> m_contacts;
+    BoxCollisionQuery m_query;
 };
 
-// Contacts between two oriented boxes, written into contacts (at most capacity); answers the count.
-// The normal points from b towards a.
-// This build has no physics library behind it: the routine gives one contact, on the axis of least
-// overlap of the separating-axis test over the 15 axes, not a full contact manifold.
+// Contacts between two oriented boxes, written into contacts (at most capacity, at most 8); answers
+// the count. The full contact manifold of the physics library's box-box routine: the points where
+// the boxes meet, each with its depth, all with the normal (of unit length) that pushes a out of b.
+// Axes of any length are taken with their lengths folded into the extents; boxes that are not
+// finite or have an axis without length touch nothing. The surface and object words are 0.
 int CollideBoxes(const OBBox& a, const OBBox& b, CollisionContact* contacts, int capacity);
+
+// Contacts between a triangle and an oriented box (axes of unit length), written into contacts (at
+// most capacity, the deepest first); answers the count. The normal of every contact is the axis of
+// least penetration and pushes the box out of the triangle (towards the triangle's front when that
+// is the way out); the positions are the corners of the part of the triangle inside the box. The
+// surface and object words are 0. A triangle without area or non-finite input gives no contact.
+int CollideOBBoxTriangle(const Vec3 triangle[3], const OBBox& box, CollisionContact* contacts, int capacity);
 
 } // namespace GAME

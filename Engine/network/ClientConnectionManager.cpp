@@ -1,12 +1,178 @@
 #include "network/ClientConnectionManager.h"
 
+#include "core/EventManager.h"
+#include "core/GameEvent.h"
 #include "core/Log.h"
+#include "network/ClientView.h"
+#include "network/NetPacket.h"
+#include "network/Socket.h"
 
 namespace GAME {
 
+namespace {
+
+const char* RefusalText(uint8_t reason)
+{
+    switch (reason) {
+    case NetworkConnection::REFUSE_SERVER_FULL:
+        return "the server is full";
+    case NetworkConnection::REFUSE_PROTOCOL_VERSION:
+        return "the server speaks another protocol version";
+    default:
+        return "the server could not use the connect request";
+    }
+}
+
+} // namespace
+
+ClientConnectionManager::~ClientConnectionManager()
+{
+    CloseSession(0);
+}
+
+bool ClientConnectionManager::Connect(const char* address, int port)
+{
+    if (GetSocket())
+        Shutdown();
+    m_state = STATE_IDLE;
+    SetLocalHostID(-1);
+    Socket* socket = OpenSocket();
+    const uint32_t connection = address ? socket->Connect(address, port) : 0;
+    if (connection == 0) {
+        CloseSession(0);
+        LogPrintf(2, "Network: cannot connect to server %s port %d", address ? address : "(none)", port);
+        return false;
+    }
+    m_server = std::string(address) + ":" + std::to_string(port);
+    AddLink(connection).address = m_server;
+    m_state = STATE_CONNECTING;
+    m_stateSince = Now();
+    m_closeSession = false;
+    m_reportedView.clear();
+    m_lastViewReport = Now() - viewReportIntervalMs;
+    LogPrintf(2, "Network: connecting to server %s", m_server.c_str());
+    return true;
+}
+
+void ClientConnectionManager::Shutdown()
+{
+    if (m_state != STATE_IDLE)
+        LogPrintf(2, "Network: disconnected from server %s", m_server.c_str());
+    m_state = STATE_IDLE;
+    m_closeSession = false;
+    ConnectionManager::Shutdown();
+    SetLocalHostID(-1);
+}
+
+void ClientConnectionManager::Abort(const char* why)
+{
+    if (m_state == STATE_IDLE)
+        return;
+    LogPrintf(2, "Network: the session with server %s ended: %s", m_server.c_str(), why);
+    m_state = STATE_IDLE;
+    SetLocalHostID(-1);
+    ++m_aborts;
+    m_closeSession = true;
+    GameEvent event;
+    if (EventManager* events = EventManager::Get())
+        events->Send(&event, "GameEvent_NetworkConnectAbort");
+}
+
+void ClientConnectionManager::Update(int elapsedMs)
+{
+    ConnectionManager::Update(elapsedMs);
+    if (m_state == STATE_CONNECTING && Since(m_stateSince) > handshakeTimeoutMs)
+        Abort("no answer in time");
+    if (m_closeSession) {
+        m_closeSession = false;
+        CloseSession(0);
+        return;
+    }
+    if (m_state != STATE_CONNECTED)
+        return;
+    if (!m_view.empty() && m_view != m_reportedView && Since(m_lastViewReport) >= viewReportIntervalMs)
+        for (auto& [id, link] : GetLinks())
+            if (link->ready && SendControl(*link, PACKET_TYPE_CLIENT_VIEW, m_view)) {
+                m_reportedView = m_view;
+                m_lastViewReport = Now();
+            }
+}
+
+void ClientConnectionManager::SetLocalView(const WorldFrustum& view)
+{
+    std::vector<uint8_t> body;
+    if (ClientView::Write(view, body))
+        m_view.swap(body);
+}
+
+bool ClientConnectionManager::SendViewFrustum(const WorldFrustum& view)
+{
+    std::vector<uint8_t> body;
+    if (m_state != STATE_CONNECTED || !ClientView::Write(view, body))
+        return false;
+    for (auto& [id, link] : GetLinks())
+        if (link->ready && SendControl(*link, PACKET_TYPE_CLIENT_VIEW, body)) {
+            m_reportedView = body;
+            m_lastViewReport = Now();
+            return true;
+        }
+    return false;
+}
+
+bool ClientConnectionManager::SendToServer(NetPacket* packet)
+{
+    if (!packet)
+        return false;
+    if (m_state == STATE_CONNECTED)
+        for (auto& [id, link] : GetLinks())
+            if (link->ready)
+                return SendPacket(*link, packet);
+    CountUndelivered(packet, "not connected to a server");
+    return false;
+}
+
+void ClientConnectionManager::OnLinkConnected(Link& link)
+{
+    link.host = 0; // the server
+    std::vector<uint8_t> request;
+    if (!link.connection.MakeConnectRequest(request) || !SendDatagram(link, request)) {
+        Abort("the connect request could not be made");
+        HangUp(link);
+    }
+}
+
+void ClientConnectionManager::OnLinkDisconnected(Link& link)
+{
+    Abort(link.ready ? "the connection was lost or closed by the server" : "the server did not answer");
+    m_closeSession = true;
+}
+
+void ClientConnectionManager::OnControlPacket(Link& link, const NetPacketHeader& header, const uint8_t* body,
+                                              size_t size)
+{
+    if (header.type == PACKET_TYPE_CONNECT_ACCEPT && !link.ready) {
+        link.ready = true;
+        SetLocalHostID(link.connection.GetLocalHostId());
+        m_state = STATE_CONNECTED;
+        m_stateSince = Now();
+        LogPrintf(2, "Network: connected to server %s as host %d", m_server.c_str(), GetLocalHostID());
+        return;
+    }
+    if (header.type == PACKET_TYPE_CONNECT_REFUSE && !link.ready) {
+        Abort(RefusalText(size == 1 ? body[0] : 0));
+        HangUp(link);
+        return;
+    }
+    ConnectionManager::OnControlPacket(link, header, body, size);
+}
+
 void ClientConnectionManager::DumpHostTable() const
 {
-    LogPrintf(0, "Host table (client): not connected to a server");
+    ConnectionManager::DumpHostTable();
+    LogPrintf(0, "  server %s: %s", m_server.empty() ? "(none)" : m_server.c_str(),
+              m_state == STATE_CONNECTED    ? "connected"
+              : m_state == STATE_CONNECTING ? "connecting"
+                                            : "not connected");
 }
 
 } // namespace GAME

@@ -1,20 +1,75 @@
-// The connection manager of a game that joins a server. Its local host id stays -1 until a server
-// assigns one, which without a network transport in this build never happens: the client is never
-// connected and has no entity list. Main thread only.
+// The connection manager of a game that joins a server. Connect opens the session; once the
+// server's CONNECT_ACCEPT sets the session key the client is connected and knows its host id
+// (-1 until then, and again after the session ends). While connected it reports the camera's
+// view (SetLocalView, from the engine's frame) whenever the view changed, at most once every
+// viewReportIntervalMs, and sends what its shim hands it to the server. It has no entity list.
+// Main thread only.
+//
+// A connection that fails (no answer, refused, no CONNECT_ACCEPT within handshakeTimeoutMs) or a
+// session that ends without this side asking (the server left or went silent past the timeout)
+// is logged (priority 2) and sent as the event "GameEvent_NetworkConnectAbort"; the manager is
+// then idle and the engine runs on.
 #pragma once
 
 #include "network/ConnectionManager.h"
+
+#include <vector>
 
 namespace GAME {
 
 class ClientConnectionManager : public ConnectionManager
 {
 public:
+    static constexpr int handshakeTimeoutMs = 10000;
+    static constexpr int viewReportIntervalMs = 100;
+
+    enum State
+    {
+        STATE_IDLE = 0,
+        STATE_CONNECTING = 1,
+        STATE_CONNECTED = 2,
+    };
+
     ClientConnectionManager() : ConnectionManager(-1) {}
+    ~ClientConnectionManager() override;
+
     Role GetRole() const override { return ROLE_CLIENT; }
     const char* GetRoleName() const override { return "client"; }
-    bool IsConnected() const { return false; }
+    void Update(int elapsedMs) override;
+    // Hangs up on the server (telling it) and closes the socket.
+    void Shutdown() override;
+    bool SendToServer(NetPacket* packet) override;
     void DumpHostTable() const override;
+    void SetLocalView(const WorldFrustum& view) override;
+
+    // Starts connecting to the server (a session already open is closed first). False when the
+    // address does not resolve or no socket could be opened.
+    bool Connect(const char* address, int port);
+    bool IsConnected() const { return m_state == STATE_CONNECTED; }
+    bool IsConnecting() const { return m_state == STATE_CONNECTING; }
+    State GetState() const { return m_state; }
+    // Sessions that ended without this side asking (lost, refused, never answered).
+    unsigned GetNumAborts() const { return m_aborts; }
+    // Reports a view to the server now; false when not connected or the view cannot be sent.
+    bool SendViewFrustum(const WorldFrustum& view);
+
+protected:
+    void OnLinkConnected(Link& link) override;
+    void OnLinkDisconnected(Link& link) override;
+    void OnControlPacket(Link& link, const NetPacketHeader& header, const uint8_t* body,
+                         size_t size) override;
+
+private:
+    void Abort(const char* why);
+
+    State m_state = STATE_IDLE;
+    std::string m_server;
+    int m_stateSince = 0;
+    bool m_closeSession = false;
+    unsigned m_aborts = 0;
+    std::vector<uint8_t> m_view; // the latest view's CLIENT_VIEW body
+    std::vector<uint8_t> m_reportedView;
+    int m_lastViewReport = 0;
 };
 
 } // namespace GAME

@@ -1,38 +1,366 @@
 #include "network/ConnectionManager.h"
 
 #include "core/Log.h"
+#include "core/Time.h"
 #include "network/NetPacket.h"
+#include "network/NetPacketBuffer.h"
+#include "network/NetworkControllerBase.h"
+#include "network/NetworkPacketCreatorBase.h"
+#include "network/Socket.h"
+#include "network/SpawnActorPacket.h"
+
+#include <cinttypes>
 
 namespace GAME {
 
-void ConnectionManager::Update(int)
+ConnectionManager::ConnectionManager(int localHostId) : m_localHostId(localHostId) {}
+
+ConnectionManager::~ConnectionManager()
 {
-    // Nothing arrives without a transport.
+    // No notice: a manager going away without Shutdown is the end of the process.
+    CloseSession(0);
 }
 
-void ConnectionManager::Shutdown() {}
+void ConnectionManager::Update(int)
+{
+    PumpSocket();
+}
+
+int ConnectionManager::Now()
+{
+    return GetMachineTime();
+}
+
+int ConnectionManager::Since(int then)
+{
+    const int elapsed =
+        static_cast<int>(static_cast<unsigned>(GetMachineTime()) - static_cast<unsigned>(then));
+    return elapsed > 0 ? elapsed : 0;
+}
+
+void ConnectionManager::Shutdown()
+{
+    CloseSession(200);
+}
+
+void ConnectionManager::SetTimeout(unsigned milliseconds)
+{
+    m_timeoutMs = milliseconds;
+    if (m_socket)
+        m_socket->SetTimeout(milliseconds);
+}
+
+Socket* ConnectionManager::OpenSocket()
+{
+    CloseSession(0);
+    m_socket.reset(new Socket);
+    m_socket->SetTimeout(m_timeoutMs);
+    return m_socket.get();
+}
+
+void ConnectionManager::CloseSession(unsigned lingerMs)
+{
+    if (m_socket)
+        m_socket->Close(lingerMs);
+    m_socket.reset();
+    for (auto& [id, link] : m_links)
+        m_closedLinkStats.Add(link->connection.GetStats());
+    m_links.clear();
+}
+
+ConnectionManager::Link& ConnectionManager::AddLink(uint32_t socketConnection)
+{
+    std::unique_ptr<Link>& slot = m_links[socketConnection];
+    if (!slot)
+        slot.reset(new Link(GetRole() == ROLE_CLIENT ? NetworkConnection::SIDE_CLIENT
+                                                     : NetworkConnection::SIDE_SERVER));
+    slot->socketConnection = socketConnection;
+    slot->since = Now();
+    return *slot;
+}
+
+ConnectionManager::Link* ConnectionManager::FindLink(uint32_t socketConnection)
+{
+    auto it = m_links.find(socketConnection);
+    return it == m_links.end() ? nullptr : it->second.get();
+}
+
+ConnectionManager::Link* ConnectionManager::FindLinkByHost(int host)
+{
+    for (auto& [id, link] : m_links)
+        if (link->ready && link->host == host)
+            return link.get();
+    return nullptr;
+}
+
+void ConnectionManager::HangUp(Link& link)
+{
+    if (m_socket)
+        m_socket->Disconnect(link.socketConnection);
+}
+
+void ConnectionManager::PumpSocket()
+{
+    Socket::Event event;
+    // A hook may close the session: the socket is looked at again for every event.
+    while (m_socket && m_socket->Receive(event)) {
+        switch (event.kind) {
+        case Socket::EVENT_CONNECTED: {
+            Link& link = AddLink(event.connection);
+            link.address = m_socket->GetAddressText(event.connection);
+            OnLinkConnected(link);
+            break;
+        }
+        case Socket::EVENT_DISCONNECTED: {
+            auto it = m_links.find(event.connection);
+            if (it == m_links.end())
+                break;
+            std::unique_ptr<Link> link = std::move(it->second);
+            m_links.erase(it);
+            m_closedLinkStats.Add(link->connection.GetStats());
+            OnLinkDisconnected(*link);
+            break;
+        }
+        case Socket::EVENT_RECEIVED:
+            if (Link* link = FindLink(event.connection))
+                HandleDatagram(*link, event.data);
+            break;
+        }
+    }
+}
+
+void ConnectionManager::OnControlPacket(Link& link, const NetPacketHeader& header, const uint8_t*, size_t)
+{
+    link.connection.CountUnreadable();
+    LogPrintf(m_networkLogging ? 0 : 1, "Network (%s): control packet of type %d from host %d ignored",
+              GetRoleName(), header.type, link.host);
+}
+
+void ConnectionManager::ReportDrop(Link& link, NetworkConnection::Result result, size_t size)
+{
+    const unsigned bit = 1u << static_cast<unsigned>(result);
+    const bool first = (link.reported & bit) == 0;
+    link.reported |= bit;
+    if (first || m_networkLogging)
+        LogPrintf(first ? 1 : 0, "Network (%s): %s datagram of %zu bytes from %s (host %d) dropped%s",
+                  GetRoleName(), NetworkConnection::GetResultText(result), size, link.address.c_str(),
+                  link.host, first && !m_networkLogging ? "; later ones are only counted" : "");
+}
+
+void ConnectionManager::HandleDatagram(Link& link, const std::vector<uint8_t>& data)
+{
+    NetPacketHeader header;
+    const uint8_t* body = nullptr;
+    size_t size = 0;
+    const NetworkConnection::Result result =
+        link.connection.Open(data.data(), data.size(), header, body, size);
+    if (result != NetworkConnection::RESULT_OK) {
+        ReportDrop(link, result, data.size());
+        return;
+    }
+    if (m_networkLogging)
+        LogPrintf(0, "Network (%s): received %s (type %d) from host %d, %zu bytes, sequence %u",
+                  GetRoleName(), GetPacketTypeText(header.type), header.type, static_cast<int>(header.hostId),
+                  data.size(), header.sequence);
+    if (header.type < PACKET_TYPE_FIRST_GAME) {
+        OnControlPacket(link, header, body, size);
+        return;
+    }
+    NetPacket* packet = MakeGamePacket(header.type, body, size, m_packetCreator);
+    if (!packet) {
+        link.connection.CountUnreadable();
+        ReportDrop(link, NetworkConnection::RESULT_MALFORMED, data.size());
+        return;
+    }
+    CountType(header.type, false);
+    Deliver(link.host, packet);
+}
+
+NetPacket* ConnectionManager::CreatePacket(PACKET_TYPE type, NetworkPacketCreatorBase* creator)
+{
+    if (type < PACKET_TYPE_FIRST_GAME || type > PACKET_TYPE_LAST)
+        return nullptr;
+    if (creator)
+        if (NetPacket* packet = creator->CreatePacket(type))
+            return packet;
+    if (type == PACKET_TYPE_SPAWN_ACTOR)
+        return new SpawnActorPacket;
+    return nullptr;
+}
+
+NetPacket* ConnectionManager::MakeGamePacket(int type, const uint8_t* body, size_t size,
+                                             NetworkPacketCreatorBase* creator)
+{
+    NetPacket* packet = CreatePacket(static_cast<PACKET_TYPE>(type), creator);
+    if (!packet)
+        return nullptr;
+    // The whole body, and nothing but the body, must read.
+    NetPacketInBuffer in(body, size);
+    if (packet->GetType() != type || !packet->Read(in) || in.Failed() || in.GetRemaining() != 0) {
+        delete packet;
+        return nullptr;
+    }
+    return packet;
+}
+
+NetPacket* ConnectionManager::ReadPacket(NetworkConnection& link, const uint8_t* data, size_t size,
+                                         NetworkPacketCreatorBase* creator, NetworkConnection::Result* result,
+                                         NetPacketHeader* headerOut)
+{
+    NetPacketHeader header;
+    const uint8_t* body = nullptr;
+    size_t bodySize = 0;
+    NetworkConnection::Result opened = link.Open(data, size, header, body, bodySize);
+    if (headerOut)
+        *headerOut = header;
+    NetPacket* packet = nullptr;
+    if (opened == NetworkConnection::RESULT_OK && header.type >= PACKET_TYPE_FIRST_GAME) {
+        packet = MakeGamePacket(header.type, body, bodySize, creator);
+        if (!packet) {
+            link.CountUnreadable();
+            opened = NetworkConnection::RESULT_MALFORMED;
+        }
+    }
+    if (result)
+        *result = opened;
+    return packet;
+}
+
+bool ConnectionManager::WriteBody(NetPacket* packet, std::vector<uint8_t>& body)
+{
+    NetPacketOutBuffer out;
+    packet->Write(out);
+    if (out.Failed() || out.GetSize() > NetPacketHeader::maxBodySize) {
+        LogPrintf(1, "Network: %s (type %d) cannot be sent: its body of %zu bytes does not fit one packet",
+                  packet->GetTypeName(), static_cast<int>(packet->GetType()), out.GetSize());
+        return false;
+    }
+    body = out.GetData();
+    return true;
+}
+
+bool ConnectionManager::SendDatagram(Link& link, const std::vector<uint8_t>& datagram)
+{
+    return m_socket && m_socket->Send(link.socketConnection, datagram.data(), datagram.size());
+}
+
+bool ConnectionManager::SendControl(Link& link, PACKET_TYPE type, const std::vector<uint8_t>& body)
+{
+    std::vector<uint8_t> datagram;
+    if (!link.ready || !link.connection.Seal(static_cast<uint8_t>(type), body.data(), body.size(), datagram))
+        return false;
+    if (m_networkLogging)
+        LogPrintf(0, "Network (%s): sent %s (type %d) to host %d, %zu bytes", GetRoleName(),
+                  GetPacketTypeText(type), static_cast<int>(type), link.host, datagram.size());
+    return SendDatagram(link, datagram);
+}
+
+bool ConnectionManager::SendPacket(Link& link, NetPacket* packet)
+{
+    std::vector<uint8_t> body;
+    std::vector<uint8_t> datagram;
+    const int type = static_cast<int>(packet->GetType());
+    if (type < PACKET_TYPE_FIRST_GAME || type > PACKET_TYPE_LAST) {
+        LogPrintf(1, "Network (%s): %s has type %d, which is not a game packet type; not sent", GetRoleName(),
+                  packet->GetTypeName(), type);
+        return false;
+    }
+    if (!link.ready || !WriteBody(packet, body) ||
+        !link.connection.Seal(static_cast<uint8_t>(type), body.data(), body.size(), datagram) ||
+        !SendDatagram(link, datagram))
+        return false;
+    CountType(type, true);
+    if (m_networkLogging)
+        LogPrintf(0, "Network (%s): sent %s (type %d) to host %d, %zu bytes", GetRoleName(),
+                  packet->GetTypeName(), type, link.host, datagram.size());
+    return true;
+}
+
+void ConnectionManager::Deliver(int host, NetPacket* packet)
+{
+    packet->FinishReplication();
+    if (m_controller) {
+        m_controller->ProcessPacket(host, packet);
+    } else {
+        if (!m_reportedNoController || m_networkLogging)
+            LogPrintf(m_reportedNoController ? 0 : 1,
+                      "Network (%s): no network controller; %s (type %d) from host %d ignored", GetRoleName(),
+                      packet->GetTypeName(), static_cast<int>(packet->GetType()), host);
+        m_reportedNoController = true;
+    }
+    delete packet;
+}
+
+void ConnectionManager::CountUndelivered(NetPacket* packet, const char* why)
+{
+    ++m_undeliveredPackets;
+    if (m_undeliveredPackets == 1 || m_networkLogging)
+        LogPrintf(m_networkLogging ? 0 : 1, "ConnectionManager (%s): %s; %s (type %d) not sent",
+                  GetRoleName(), why, packet->GetTypeName(), static_cast<int>(packet->GetType()));
+}
+
+void ConnectionManager::CountType(int type, bool sent)
+{
+    if (!m_gatheringStatistics)
+        return;
+    TypeCount& count = m_typeCounts[type];
+    if (sent)
+        ++count.sent;
+    else
+        ++count.received;
+}
 
 bool ConnectionManager::SendToServer(NetPacket* packet)
 {
     if (!packet)
         return false;
-    ++m_undeliveredPackets;
-    if (m_undeliveredPackets == 1 || m_networkLogging)
-        LogPrintf(m_networkLogging ? 0 : 1,
-                  "ConnectionManager (%s): no network transport; %s (type %d) not sent", GetRoleName(),
-                  packet->GetTypeName(), static_cast<int>(packet->GetType()));
+    CountUndelivered(packet, "no network session");
     return false;
+}
+
+NetworkLinkStats ConnectionManager::GetStats() const
+{
+    NetworkLinkStats total = m_closedLinkStats;
+    for (const auto& [id, link] : m_links)
+        total.Add(link->connection.GetStats());
+    return total;
 }
 
 void ConnectionManager::DumpHostTable() const
 {
-    LogPrintf(0, "Host table (%s): local host %d", GetRoleName(), m_localHostId);
+    LogPrintf(0, "Host table (%s): local host %d, %zu links", GetRoleName(), m_localHostId, m_links.size());
+    for (const auto& [id, link] : m_links) {
+        const NetworkLinkStats& stats = link->connection.GetStats();
+        LogPrintf(0,
+                  "  host %d at %s: %s, round trip %u ms, %" PRIu64 " packets sent, %" PRIu64
+                  " received, %" PRIu64 " dropped",
+                  link->host, link->address.c_str(), link->ready ? "connected" : "in handshake",
+                  m_socket ? m_socket->GetRoundTripTime(id) : 0u, stats.packetsSent, stats.packetsReceived,
+                  stats.GetDropped());
+    }
 }
 
 void ConnectionManager::DumpStats() const
 {
-    LogPrintf(0, "Network statistics (%s): %u packets not delivered, gathering %s", GetRoleName(),
+    const NetworkLinkStats s = GetStats();
+    LogPrintf(0,
+              "Network statistics (%s): %" PRIu64 " packets sent (%" PRIu64 " bytes), %" PRIu64
+              " received (%" PRIu64 " bytes), %u not delivered, gathering %s",
+              GetRoleName(), s.packetsSent, s.bytesSent, s.packetsReceived, s.bytesReceived,
               m_undeliveredPackets, m_gatheringStatistics ? "on" : "off");
+    LogPrintf(0,
+              "  dropped: %" PRIu64 " malformed, %" PRIu64 " oversized, %" PRIu64
+              " failed authentication, %" PRIu64 " replayed, %" PRIu64 " unexpected, %" PRIu64 " unreadable",
+              s.droppedMalformed, s.droppedOversized, s.droppedBadAuth, s.droppedReplay, s.droppedUnexpected,
+              s.droppedUnreadable);
+    if (m_socket)
+        LogPrintf(0,
+                  "  transport: %" PRIu64 " waits for the receive queue, %" PRIu64
+                  " datagrams too large for it, %" PRIu64 " service errors",
+                  m_socket->GetQueueStalls(), m_socket->GetDroppedTooLarge(), m_socket->GetServiceErrors());
+    for (const auto& [type, count] : m_typeCounts)
+        LogPrintf(0, "  type %d (%s): %" PRIu64 " sent, %" PRIu64 " received", type, GetPacketTypeText(type),
+                  count.sent, count.received);
 }
 
 } // namespace GAME

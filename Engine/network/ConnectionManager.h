@@ -2,19 +2,47 @@
 // manager at start-up and one of them is current (Engine::SetAsNetworkClient/Server/Stub). The
 // current one is pumped every frame (Update), gives the engine its entity list (server), its local
 // host id (which the object manager puts into new object ids while the network is on), and takes
-// the packets the network shims send to the server. Main thread only.
+// the packets the network shims send to the server.
 //
-// This build has no network transport (no sockets, no connect handshake): the managers keep their
-// role's bookkeeping (local host id, the server's clients, logging and statistics switches), a
-// client never becomes connected, and a packet sent to the server is not delivered: SendToServer
-// answers false, logs the first such packet (every one while network logging is on) and counts it
-// for DumpStats.
+// The client and server managers carry their session over a Socket (ENet over UDP, one receive
+// thread per socket) with one NetworkConnection per link for the handshake, authentication and
+// sequence numbers. Update takes what the receive thread handed over, in arrival order: the
+// engine's own control and link packets are handled here; every game packet is made by the host's
+// packet creator for its type (the engine makes its own spawn packet when the creator has none),
+// reads its body, completes its replicated objects (NetPacket::FinishReplication) and goes to the
+// host's network controller (ProcessPacket), and is deleted when that returns. A datagram that
+// fails any check is dropped and counted (see NetworkConnection.h); the first drop of each kind
+// on a link is logged, the rest only while network logging is on. A packet whose body does not
+// read is dropped the same way.
+//
+// The stub manager has no session: nothing is sent, and a packet handed to it is counted as
+// undelivered (logged once, every one while network logging is on).
+//
+// Main thread only (the receive threads stay inside Socket).
+//
+// TODO(stand-in): sessions run over one reliable, ordered ENet channel, which does the resending,
+// fragmenting and joining and keeps round-trip times; there is no link of our own with its MTU
+// test, no TCP transport, no compression of packets, no LAN discovery and no packet describer.
+// The key agreement is anonymous (no peer identity), so it keeps out forged, replayed and altered
+// datagrams but not a man in the middle during the handshake.
 #pragma once
+
+#include "network/NetPacket.h"
+#include "network/NetworkConnection.h"
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
 
 namespace GAME {
 
 class NetPacket;
+class NetworkControllerBase;
 class NetworkEntityList;
+class NetworkPacketCreatorBase;
+class Socket;
+class WorldFrustum;
 
 class ConnectionManager
 {
@@ -26,40 +54,144 @@ public:
         ROLE_SERVER = 2,
     };
 
-    virtual ~ConnectionManager() = default;
+    // Packets counted by type while statistics are gathered.
+    struct TypeCount
+    {
+        uint64_t sent = 0;
+        uint64_t received = 0;
+    };
+
+    virtual ~ConnectionManager();
     ConnectionManager(const ConnectionManager&) = delete;
     ConnectionManager& operator=(const ConnectionManager&) = delete;
 
-    // Pumps the network once a frame.
+    // Pumps the network once a frame. Timeouts and report intervals run on machine time
+    // (GetMachineTime), not on the frame's elapsed game time, which stops while the game pauses.
     virtual void Update(int elapsedMs);
     virtual Role GetRole() const = 0;
     virtual const char* GetRoleName() const = 0;
-    // Closes the session: every link is dropped (the server forgets its clients).
+    // Closes the session: every link is told and dropped, the socket closed.
     virtual void Shutdown();
-    // Not owned; answers whether the packet left for the server (never here, see above).
+    // Not owned; answers whether the packet left for the server.
     virtual bool SendToServer(NetPacket* packet);
-    // One log line per known host, this one first.
+    // One log line for this host, then one per link.
     virtual void DumpHostTable() const;
     virtual void DumpStats() const;
     // The server's list of its clients; null for the other roles.
     virtual NetworkEntityList* GetNetworkEntityList() { return nullptr; }
+    // The camera's view of this frame (the engine passes it before Update); a client reports it
+    // to the server.
+    virtual void SetLocalView(const WorldFrustum&) {}
 
-    // -1 while not yet known (a client before a server gave it one).
+    // -1 while not yet known (a client before a server gave it one, or after it lost it).
     int GetLocalHostID() const { return m_localHostId; }
+    // A log line for each packet sent and received.
     void SetNetworkLogging(bool enable) { m_networkLogging = enable; }
     bool IsNetworkLogging() const { return m_networkLogging; }
+    // Counts packets by type (DumpStats).
     void SetNetworkStatisticsGathering(bool enable) { m_gatheringStatistics = enable; }
     bool IsGatheringStatistics() const { return m_gatheringStatistics; }
     unsigned int GetNumUndeliveredPackets() const { return m_undeliveredPackets; }
 
+    // The host's objects (not owned; null removes them). The engine hands on its own.
+    void SetNetPacketCreator(NetworkPacketCreatorBase* creator) { m_packetCreator = creator; }
+    void SetNetworkController(NetworkControllerBase* controller) { m_controller = controller; }
+    // Peers silent for this long are dropped; 0 keeps the transport's own (5 to 30 s).
+    void SetTimeout(unsigned milliseconds);
+
+    // The counters of every link of the session, closed links included.
+    NetworkLinkStats GetStats() const;
+    const std::map<int, TypeCount>& GetTypeCounts() const { return m_typeCounts; }
+
+    // The receive path without a socket: checks a datagram on the link and makes the game packet
+    // it carries (null for a control or link packet, or when it is dropped; *result says which).
+    // The packet is the caller's. The engine's own spawn packet is made when the creator (which
+    // may be null) has none for its type.
+    static NetPacket* ReadPacket(NetworkConnection& link, const uint8_t* data, size_t size,
+                                 NetworkPacketCreatorBase* creator, NetworkConnection::Result* result,
+                                 NetPacketHeader* header = nullptr);
+    // A new packet of the type, from the creator or, for the spawn packet, the engine's own.
+    static NetPacket* CreatePacket(PACKET_TYPE type, NetworkPacketCreatorBase* creator);
+    // A game packet of the type read from the body: null when there is no packet for the type or
+    // the body does not read whole.
+    static NetPacket* MakeGamePacket(int type, const uint8_t* body, size_t size,
+                                     NetworkPacketCreatorBase* creator);
+    // Writes the packet's body; false (one log line) when it cannot be sent in one datagram.
+    static bool WriteBody(NetPacket* packet, std::vector<uint8_t>& body);
+
 protected:
-    explicit ConnectionManager(int localHostId) : m_localHostId(localHostId) {}
+    // One link to a peer of the session.
+    struct Link
+    {
+        explicit Link(NetworkConnection::Side side) : connection(side) {}
+        uint32_t socketConnection = 0;
+        NetworkConnection connection;
+        std::string address;
+        int host = -1;         // the peer's host id once the handshake gave one
+        bool ready = false;    // the handshake is complete
+        int since = 0;         // machine time when the transport connected
+        unsigned reported = 0; // drop kinds already logged (bit per result)
+    };
+
+    explicit ConnectionManager(int localHostId);
+
+    void SetLocalHostID(int id) { m_localHostId = id; }
+    // Machine time in milliseconds, and the time since an earlier reading (0 if the clock went back).
+    static int Now();
+    static int Since(int then);
+    Socket* GetSocket() const { return m_socket.get(); }
+    // The socket of a new session (the old one closed first).
+    Socket* OpenSocket();
+    // Closes the socket, telling peers when `linger` is non-zero, and forgets every link.
+    void CloseSession(unsigned lingerMs);
+
+    // Takes every event the receive thread handed over and hands it to the hooks below.
+    void PumpSocket();
+    virtual void OnLinkConnected(Link&) {}
+    // The link is gone (already forgotten: the reference lives for the call only).
+    virtual void OnLinkDisconnected(Link&) {}
+    // A datagram the link accepted, of the engine's own types (below 16).
+    virtual void OnControlPacket(Link& link, const NetPacketHeader& header, const uint8_t* body, size_t size);
+
+    // The link of a connection this side opened, known before the transport connects so that a
+    // connection that never comes up is heard of too.
+    Link& AddLink(uint32_t socketConnection);
+    Link* FindLink(uint32_t socketConnection);
+    Link* FindLinkByHost(int host);
+    std::map<uint32_t, std::unique_ptr<Link>>& GetLinks() { return m_links; }
+    const std::map<uint32_t, std::unique_ptr<Link>>& GetLinks() const { return m_links; }
+    // Hangs up on a link (its disconnect comes back through PumpSocket).
+    void HangUp(Link& link);
+
+    // Seals and sends the engine's own packet body on a ready link.
+    bool SendControl(Link& link, PACKET_TYPE type, const std::vector<uint8_t>& body);
+    // Writes, seals and sends a packet on a ready link; counts and logs it.
+    bool SendPacket(Link& link, NetPacket* packet);
+    // Sends a datagram as it is (the handshake's own).
+    bool SendDatagram(Link& link, const std::vector<uint8_t>& datagram);
+    // Hands a game packet to the controller and deletes it.
+    void Deliver(int host, NetPacket* packet);
+    void CountUndelivered(NetPacket* packet, const char* why);
+    void CountType(int type, bool sent);
+    NetworkControllerBase* GetController() const { return m_controller; }
+    NetworkPacketCreatorBase* GetPacketCreator() const { return m_packetCreator; }
 
 private:
+    void HandleDatagram(Link& link, const std::vector<uint8_t>& data);
+    void ReportDrop(Link& link, NetworkConnection::Result result, size_t size);
+
     int m_localHostId;
     bool m_networkLogging = false;
     bool m_gatheringStatistics = false;
     unsigned int m_undeliveredPackets = 0;
+    unsigned m_timeoutMs = 0;
+    bool m_reportedNoController = false;
+    NetworkPacketCreatorBase* m_packetCreator = nullptr;
+    NetworkControllerBase* m_controller = nullptr;
+    std::unique_ptr<Socket> m_socket;
+    std::map<uint32_t, std::unique_ptr<Link>> m_links;
+    NetworkLinkStats m_closedLinkStats;
+    std::map<int, TypeCount> m_typeCounts;
 };
 
 } // namespace GAME

@@ -1,7 +1,7 @@
 // The host's network controller (Engine::SetNetworkController, not owned): the game's side of
 // replication. The engine tells it which entities a client must be sent or must drop as the
 // client's view moves, which entities a region has just added, and which replicated objects
-// could not be made. Main thread.
+// could not be made; the connection managers hand it every game packet they receive. Main thread.
 #pragma once
 
 #include <vector>
@@ -9,6 +9,7 @@
 namespace GAME {
 
 class Entity;
+class NetPacket;
 
 class NetworkControllerBase
 {
@@ -25,6 +26,14 @@ public:
     // a client's levels then deactivate listed entities its view no longer holds. Its meaning
     // lies with the host; the default never changes.
     virtual unsigned int GetGeneration() { return 0; }
+    // A game packet arrived from `host` (0 the server); on the server also what its own shim sent.
+    // The packet is read and its replicated objects completed; it stays the connection manager's
+    // and is deleted when the call returns. The default ignores it.
+    virtual void ProcessPacket(int host, NetPacket* packet)
+    {
+        (void)host;
+        (void)packet;
+    }
     virtual ~NetworkControllerBase() = default;
 };
 

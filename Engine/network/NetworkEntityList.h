@@ -4,8 +4,9 @@
 // the world updates for, stores a client's view when it reports one, and compares the entities in
 // that view with the client's table to decide what to send and what to drop. Main thread only.
 //
-// Clients are entered and removed by the connection layer as they join and leave (AddClient,
-// RemoveClient); with no transport in this build that is the host's or a test's doing.
+// The server connection manager enters each client when its handshake completes and removes it
+// when its link closes (AddClient, RemoveClient); a replicated entity may also enter the client
+// that owns it (SmartObjectId::FinishReplication).
 #pragma once
 
 #include "core/WorldFrustum.h"

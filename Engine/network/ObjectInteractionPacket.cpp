@@ -14,8 +14,10 @@ void ObjectInteractionPacket::UnregisterId(SmartObjectId* id)
 void ObjectInteractionPacket::FinishReplication()
 {
     // By index: completing an id may not change the list, but stay safe if it does.
-    for (size_t i = 0; i < m_ids.size(); ++i)
+    for (size_t i = 0; i < m_ids.size(); ++i) {
+        m_ids[i]->PreparePendingEntity();
         m_ids[i]->FinishReplication();
+    }
 }
 
 } // namespace GAME

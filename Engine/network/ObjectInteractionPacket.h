@@ -35,8 +35,9 @@ public:
     void UnregisterId(SmartObjectId* id);
     size_t GetNumIds() const { return m_ids.size(); }
     SmartObjectId* GetId(size_t index) const { return index < m_ids.size() ? m_ids[index] : nullptr; }
-    // FinishReplication of every registered id, in registration order.
-    void FinishReplication();
+    // Every registered id, in registration order, makes the entity its received spawn data names
+    // and spawns it (SmartObjectId::PreparePendingEntity, then FinishReplication).
+    void FinishReplication() override;
 
 private:
     std::vector<SmartObjectId*> m_ids;

@@ -3,10 +3,12 @@
 #include "core/Log.h"
 #include "core/ObjectManager.h"
 #include "navigation/PhysicsEngine.h"
+#include "network/NetPacketBuffer.h"
 #include "network/NetworkControllerBase.h"
 #include "network/NetworkEntityList.h"
 #include "network/ObjectInteractionPacket.h"
 #include "world/Entity.h"
+#include "world/Region.h"
 #include "world/World.h"
 #include "world/WorldServices.h"
 
@@ -33,18 +35,20 @@ SmartObjectId::SmartObjectId(ObjectInteractionPacket* packet)
 
 void SmartObjectId::FinishReplication()
 {
-    if (!m_marked || !m_pending) {
+    if (!m_marked || (!m_pending && m_result)) {
         m_result = false;
         m_pending = nullptr;
         return;
     }
     Entity* entity = m_pending;
     m_pending = nullptr;
+    // A packet that failed to make the object (with or without an entity to throw away).
     if (!m_result) {
         if (NetworkControllerBase* controller = WorldServices::NetworkController())
             controller->OnReplicationFailed(m_id);
         LogPrintf(1, "SmartObjectId Spawn failed, unable to add actor to world.");
-        DiscardPending(entity);
+        if (entity)
+            DiscardPending(entity);
         return;
     }
     ObjectManager* manager = ObjectManager::Get();
@@ -83,6 +87,117 @@ void SmartObjectId::FinishReplication()
               entity->GetObjectName().c_str());
     if (!added)
         DiscardPending(entity);
+}
+
+void SmartObjectId::Write(NetPacketOutBuffer& buffer)
+{
+    uint32_t id = m_id;
+    buffer.Add(&id);
+    Entity* entity = nullptr;
+    if (m_marked) {
+        Object* object = ObjectManager::Get()->GetObject(m_id);
+        if (object && Entity::IsEntity(object))
+            entity = static_cast<Entity*>(object);
+    }
+    bool spawn = entity != nullptr;
+    buffer.Add(&spawn);
+    if (!spawn)
+        return;
+    std::string record = entity->GetObjectName();
+    buffer.Add(&record);
+    const WorldCoords coords = m_coords.GetRegion() ? m_coords : entity->GetCoords();
+    Vec3 axes[4] = {coords.GetXAxis(), coords.GetYAxis(), coords.GetZAxis(),
+                    coords.GetOrigin().GetRegionPosition()};
+    for (Vec3& axis : axes)
+        buffer.Add(&axis);
+    const RegionId region = coords.GetRegion() ? coords.GetRegion()->GetId() : RegionId();
+    for (int i = 0; i < 4; ++i) {
+        uint32_t word = region.GetWord(i);
+        buffer.Add(&word);
+    }
+    bool hasVelocity = m_hasVelocity;
+    buffer.Add(&hasVelocity);
+    if (hasVelocity) {
+        Vec3 velocity = m_velocity;
+        buffer.Add(&velocity);
+    }
+    NetPacketOutBuffer data;
+    entity->WriteReplicationData(data);
+    buffer.AddBytes(data.GetData().data(), data.GetSize());
+}
+
+void SmartObjectId::Read(NetPacketInBuffer& buffer)
+{
+    uint32_t id = 0;
+    bool spawn = false;
+    buffer.Remove(&id);
+    buffer.Remove(&spawn);
+    m_id = id;
+    m_marked = false;
+    m_result = true;
+    m_hasVelocity = false;
+    m_recordName.clear();
+    m_replicationData.clear();
+    if (id == 0 && !IsNullAllowed())
+        buffer.Fail();
+    if (!spawn || buffer.Failed())
+        return;
+    buffer.Remove(&m_recordName, maxRecordNameLength);
+    Vec3 axes[4];
+    for (Vec3& axis : axes)
+        buffer.Remove(&axis);
+    RegionId regionId;
+    for (int i = 0; i < 4; ++i) {
+        uint32_t word = 0;
+        buffer.Remove(&word);
+        regionId.SetWord(i, word);
+    }
+    buffer.Remove(&m_hasVelocity);
+    if (m_hasVelocity)
+        buffer.Remove(&m_velocity);
+    buffer.RemoveBytes(&m_replicationData, maxReplicationDataSize);
+    bool finite = IsFiniteVec3(m_velocity);
+    for (const Vec3& axis : axes)
+        finite = finite && IsFiniteVec3(axis);
+    if (!finite || m_recordName.empty())
+        buffer.Fail();
+    if (buffer.Failed())
+        return;
+    Region* region = nullptr;
+    if (!regionId.IsInvalid())
+        if (World* world = World::GetCurrent())
+            region = world->GetRegionById(regionId, false);
+    m_coords = WorldCoords(WorldVec3(region, axes[3]), axes[0], axes[1], axes[2]);
+    m_marked = true;
+}
+
+void SmartObjectId::PreparePendingEntity()
+{
+    if (!m_marked || m_pending || m_recordName.empty())
+        return;
+    ObjectManager* manager = ObjectManager::Get();
+    if (manager->GetObject(m_id)) {
+        m_marked = false; // already here: nothing to spawn
+        return;
+    }
+    Object* object = manager->CreateObjectFromFilePartial(m_recordName);
+    if (!object || !Entity::IsEntity(object)) {
+        LogPrintf(1, "SmartObjectId: record '%s' (id %u) does not make an entity", m_recordName.c_str(),
+                  m_id);
+        if (object)
+            manager->DestroyObjectEx(object, __FILE__, __LINE__);
+        m_result = false;
+        return;
+    }
+    Entity* entity = static_cast<Entity*>(object);
+    NetPacketInBuffer data(m_replicationData);
+    entity->ReadReplicationData(data);
+    if (data.Failed()) {
+        LogPrintf(1, "SmartObjectId: replication data of '%s' (id %u) is unreadable", m_recordName.c_str(),
+                  m_id);
+        m_result = false;
+    }
+    m_pending = entity;
 }
 
 SmartObjectIdList::~SmartObjectIdList()

@@ -5,17 +5,31 @@
 // the packet has been read, spawns the pending entity into the world. SmartObjectIdList holds a
 // variable number of ids and owns them; the nullable forms accept null ids in their packets.
 //
+// Wire form (Write/Read): u32 object id, then a bool that says whether spawn data follows; a
+// marked id whose object is an entity sends it: the entity's record name (a string of at most
+// maxRecordNameLength bytes), its frame (the spawn frame when one was set, else the entity's:
+// nine f32 axes, the origin's three f32 and its region id as four u32), a bool for a velocity and
+// the velocity, then the entity's replication data as a block of at most
+// maxReplicationDataSize bytes. Received values are checked (finite numbers, lengths against
+// the bytes left, a null id only in the nullable form); nothing is made while reading: the
+// pending entity is made from the record when the packet completes (PreparePendingEntity, run by
+// ObjectInteractionPacket::FinishReplication), so a packet dropped half-read leaves nothing behind.
+//
 // Main thread (packets are read and completed in the frame's network pump).
 #pragma once
 
 #include "core/Vec3.h"
 #include "core/WorldCoords.h"
 
+#include <cstdint>
+#include <string>
 #include <vector>
 
 namespace GAME {
 
 class Entity;
+class NetPacketInBuffer;
+class NetPacketOutBuffer;
 class ObjectInteractionPacket;
 
 class SmartObjectId
@@ -59,6 +73,19 @@ public:
     // joined the world. A pending entity that does not join is destroyed.
     void FinishReplication();
 
+    static constexpr size_t maxRecordNameLength = 1024;
+    static constexpr size_t maxReplicationDataSize = 16384;
+
+    void Write(NetPacketOutBuffer& buffer);
+    // Marks the buffer failed for a value it cannot accept.
+    void Read(NetPacketInBuffer& buffer);
+    // Received spawn data: makes the pending entity from the record unless the pending entity is
+    // set already or an object of the id exists here (then nothing is spawned). A record that
+    // does not make an entity sets the result to false (FinishReplication reports it).
+    void PreparePendingEntity();
+    // The record name received with spawn data; empty without.
+    const std::string& GetRecordName() const { return m_recordName; }
+
 private:
     WorldCoords m_coords;
     bool m_hasVelocity = false;
@@ -67,6 +94,8 @@ private:
     unsigned m_id = 0;
     bool m_marked = false;
     bool m_result = true;
+    std::string m_recordName;
+    std::vector<uint8_t> m_replicationData;
 };
 
 class SmartObjectIdNullable : public SmartObjectId

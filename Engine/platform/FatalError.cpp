@@ -1,21 +1,53 @@
 #include "platform/FatalError.h"
 
+#include <SDL.h>
+
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace GAME::Platform {
 
 namespace {
 std::atomic<FatalErrorHook> g_hook{nullptr};
 std::atomic<MessageBoxPresenter> g_presenter{nullptr};
+
+// An error box through SDL when a display exists: SDL's video layer must start on a real
+// display driver (not the dummy or off-screen ones) and find a display. False when no box could
+// be shown.
+bool ShowSdlMessageBox(const std::string& title, const std::string& text)
+{
+    const bool wasRunning = SDL_WasInit(SDL_INIT_VIDEO) != 0;
+    if (!wasRunning && SDL_InitSubSystem(SDL_INIT_VIDEO) != 0)
+        return false;
+    const char* driver = SDL_GetCurrentVideoDriver();
+    const bool display = driver && std::strcmp(driver, "dummy") != 0 &&
+                         std::strcmp(driver, "offscreen") != 0 && std::strcmp(driver, "evdev") != 0 &&
+                         SDL_GetNumVideoDisplays() > 0;
+    const bool shown =
+        display && SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, title.c_str(), text.c_str(), nullptr) == 0;
+    if (!wasRunning)
+        SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    return shown;
+}
+
 } // namespace
 
-void SetFatalErrorHook(FatalErrorHook hook) { g_hook.store(hook); }
+void SetFatalErrorHook(FatalErrorHook hook)
+{
+    g_hook.store(hook);
+}
 
-FatalErrorHook GetFatalErrorHook() { return g_hook.load(); }
+FatalErrorHook GetFatalErrorHook()
+{
+    return g_hook.load();
+}
 
-void SetMessageBoxPresenter(MessageBoxPresenter presenter) { g_presenter.store(presenter); }
+void SetMessageBoxPresenter(MessageBoxPresenter presenter)
+{
+    g_presenter.store(presenter);
+}
 
 void FatalError(const std::string& title, const std::string& text)
 {
@@ -24,7 +56,8 @@ void FatalError(const std::string& title, const std::string& text)
         return;
     }
     MessageBoxPresenter presenter = g_presenter.load();
-    if (!presenter || !presenter(title, text))
+    const bool shown = presenter ? presenter(title, text) : ShowSdlMessageBox(title, text);
+    if (!shown)
         std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
     std::fflush(nullptr);
     std::exit(-1);

@@ -1,6 +1,7 @@
 // The one way out of the process for errors the engine cannot run on after (the caller logs the
-// line at priority 2 first): a message box when a display exists (otherwise standard error), then exit code -1.
-// Tests install a hook that receives the error instead.
+// line at priority 2 first): an SDL message box when a display exists (otherwise the title and
+// text on standard error), then exit code -1 (255). Tests install a hook that receives the error
+// instead.
 #pragma once
 
 #include <string>
@@ -17,7 +18,8 @@ FatalErrorHook GetFatalErrorHook();
 // Shows the error and exits with -1 unless a hook is installed.
 void FatalError(const std::string& title, const std::string& text);
 
-// Message-box presenter used when a display exists; installed by the window layer.
+// Replaces the SDL message box (a window layer with a box of its own); false from the presenter
+// sends the error to standard error. Null restores the SDL box.
 using MessageBoxPresenter = bool (*)(const std::string& title, const std::string& text);
 void SetMessageBoxPresenter(MessageBoxPresenter presenter);
 

@@ -39,6 +39,14 @@ bool Terrain::Load(BinaryReader& reader, int)
     return reader.Skip(size);
 }
 
+bool Terrain::IsImpassable(int x, int y) const
+{
+    if (x < 0 || y < 0 || m_numXSamples < 2 || m_numYSamples < 2 ||
+        static_cast<unsigned>(x) >= m_numXSamples - 1 || static_cast<unsigned>(y) >= m_numYSamples - 1)
+        return true;
+    return m_impassable.HasBeenLoadedOrPrimed() && m_impassable.GetImpassable(x, y);
+}
+
 void Terrain::New(unsigned width, unsigned height)
 {
     Unload();

@@ -6,8 +6,8 @@
 // TODO(stand-in): the editable terrain comes later. Until then the body is kept as read (New makes
 // the body of a flat terrain without layers) and nothing is built from it: no blocks, tree, layers
 // or device data, so queries answer as flat empty ground (height 0, no hit, no contacts);
-// SaveRunTimeFormat cannot convert it yet and answers false; impassable data and dirty rectangles
-// are only kept and ignored.
+// SaveRunTimeFormat cannot convert it yet and answers false; the impassable data it is handed
+// answers IsImpassable, dirty rectangles are ignored.
 #pragma once
 
 #include "navigation/ImpassableData.h"
@@ -83,6 +83,9 @@ public:
     bool SaveRunTimeFormat(BinaryWriter& writer) const;
     void SetImpassableData(const ImpassableData& data) { m_impassable = data; }
     const ImpassableData& GetImpassableData() const { return m_impassable; }
+    // True outside the cell grid, else the cell's flag (passable while no impassable data was
+    // handed over).
+    bool IsImpassable(int x, int y) const;
     void ProcessDirtyRects() {}
 
 private:

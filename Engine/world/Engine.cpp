@@ -19,6 +19,7 @@
 #include "graphics/FontStyle.h"
 #include "graphics/GraphicsEngine.h"
 #include "graphics/GraphicsNoiseGen.h"
+#include "graphics/HeadlessInputDevice.h"
 #include "graphics/InputDevice.h"
 #include "graphics/RenderDebugger.h"
 #include "graphics/ResetObject.h"
@@ -196,7 +197,12 @@ void Engine::Initialize(void* window, const GraphicsEngineSettings& settings, bo
         Log(LOG_PRIORITY_WARNING, "Couldn't initialize physics engine.");
 
     if (!m_editorMode) {
-        m_inputDevice = m_inputDeviceFactory ? m_inputDeviceFactory() : InputDevice::Create();
+        // Without a window (headless runs) nothing is read from the system; the host may still
+        // hand the headless device its own events.
+        if (m_inputDeviceFactory)
+            m_inputDevice = m_inputDeviceFactory();
+        else
+            m_inputDevice = window ? InputDevice::Create() : new HeadlessInputDevice;
         if (m_inputDevice && m_inputDevice->Initialize(window, 256, 256))
             Log(LOG_PRIORITY_INFO, "Input Device initialized successfully.");
         else
@@ -213,7 +219,7 @@ void Engine::Initialize(void* window, const GraphicsEngineSettings& settings, bo
 
     const FontStyle* style = StyleManager::Get()->GetStyle(m_utilityFontStyleName);
     if (!m_editorMode) {
-        m_renderDebugger = new RenderDebugger;
+        m_renderDebugger = new RenderDebugger(style, m_inputDevice);
         m_display.AddWidget(m_renderDebugger);
     }
     m_profilerWidget = new ProfilerWidget(style, m_inputDevice);
@@ -222,7 +228,10 @@ void Engine::Initialize(void* window, const GraphicsEngineSettings& settings, bo
     m_display.AddWidget(m_statisticsWidget);
 
     m_clientConnectionManager = new ClientConnectionManager;
-    m_serverConnectionManager = new ServerConnectionManager;
+    auto* server = new ServerConnectionManager;
+    // Views reported by clients update the entity list and what each client is sent.
+    server->SetViewHandler([this](int host, const WorldFrustum& view) { UpdateFrustum(host, view); });
+    m_serverConnectionManager = server;
     m_stubConnectionManager = new StubConnectionManager;
     m_clientNetworkShim = new ClientNetworkShim;
     m_serverNetworkShim = new ServerNetworkShim;
@@ -230,6 +239,8 @@ void Engine::Initialize(void* window, const GraphicsEngineSettings& settings, bo
     m_clientNetworkShim->SetConnectionManager(m_clientConnectionManager);
     m_serverNetworkShim->SetConnectionManager(m_serverConnectionManager);
     m_stubNetworkShim->SetConnectionManager(m_stubConnectionManager);
+    SetNetworkController(m_networkController);
+    SetNetPacketCreator(m_packetCreator);
     SetAsNetworkStub();
 
     if (m_graphicsEngine) {
@@ -443,8 +454,11 @@ void Engine::Update(const WorldFrustum* frustum, bool updateWorld)
         m_priorFrameFrustum = *frustum;
 
     UpdateForcedEntities();
-    if (m_connectionManager)
+    if (m_connectionManager) {
+        if (frustum)
+            m_connectionManager->SetLocalView(*frustum); // a client reports its view
         m_connectionManager->Update(elapsed);
+    }
     if (m_networkFrustumStats)
         if (NetworkEntityList* list = GetNetworkEntityList())
             list->DebugRender();
@@ -750,6 +764,24 @@ void Engine::ShutdownNetwork()
 NetworkEntityList* Engine::GetNetworkEntityList() const
 {
     return m_connectionManager ? m_connectionManager->GetNetworkEntityList() : nullptr;
+}
+
+void Engine::SetNetworkController(NetworkControllerBase* controller)
+{
+    m_networkController = controller;
+    for (ConnectionManager* manager :
+         {m_clientConnectionManager, m_serverConnectionManager, m_stubConnectionManager})
+        if (manager)
+            manager->SetNetworkController(controller);
+}
+
+void Engine::SetNetPacketCreator(NetworkPacketCreatorBase* creator)
+{
+    m_packetCreator = creator;
+    for (ConnectionManager* manager :
+         {m_clientConnectionManager, m_serverConnectionManager, m_stubConnectionManager})
+        if (manager)
+            manager->SetNetPacketCreator(creator);
 }
 
 NetPacket* Engine::CreateNetPacket(PACKET_TYPE type)

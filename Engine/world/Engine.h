@@ -162,9 +162,10 @@ public:
     ConnectionManager* GetNetworkConnectionManager() const { return m_connectionManager; }
     NetworkShim* GetNetworkShim() const { return m_networkShim; }
     NetworkEntityList* GetNetworkEntityList() const;
-    void SetNetworkController(NetworkControllerBase* controller) { m_networkController = controller; }
+    // Both are handed on to the connection managers, which make and deliver received packets.
+    void SetNetworkController(NetworkControllerBase* controller);
     NetworkControllerBase* GetNetworkController() const { return m_networkController; }
-    void SetNetPacketCreator(NetworkPacketCreatorBase* creator) { m_packetCreator = creator; }
+    void SetNetPacketCreator(NetworkPacketCreatorBase* creator);
     // A new packet of the host's class; null without a packet creator.
     NetPacket* CreateNetPacket(PACKET_TYPE type);
     void DumpHostTable();

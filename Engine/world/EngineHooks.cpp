@@ -5,6 +5,7 @@
 #include "graphics/GraphicsEngine.h"
 #include "network/ConnectionManager.h"
 #include "network/NetworkShim.h"
+#include "world/EffectData.h"
 #include "world/Engine.h"
 
 namespace GAME {
@@ -22,6 +23,7 @@ void EngineHooks::Install()
     ObjectManager::SetLocalHostIdProvider(this);
     NetworkShim::SetCommandAccess(this);
     WorldServices::Install(this);
+    EffectResource::SetEffectDataFactory(EffectData::GetResourceFactory());
     m_installed = true;
 }
 
@@ -41,6 +43,8 @@ void EngineHooks::Remove()
         WorldServices::Install(nullptr);
     if (ObjectManager::GetLocalHostIdProvider() == this)
         ObjectManager::SetLocalHostIdProvider(nullptr);
+    if (EffectResource::GetEffectDataFactory() == EffectData::GetResourceFactory())
+        EffectResource::SetEffectDataFactory(nullptr);
 }
 
 void EngineHooks::InstallResources()
@@ -81,7 +85,7 @@ unsigned int EngineHooks::GetEngineLogCategory()
 bool EngineHooks::AreGraphicsStatsEnabled()
 {
     GraphicsEngine* graphics = m_engine.GetGraphicsEngine();
-    return graphics && graphics->AreStatsEnabled();
+    return graphics && graphics->IsStatsEnabled();
 }
 
 bool EngineHooks::IsLoadingDbFromArchive()

@@ -9,7 +9,7 @@
 #include "data/BinaryWriter.h"
 #include "data/EngineDataServices.h"
 #include "navigation/PhysicsEngine.h"
-#include "navigation/PhysicsObject.h"
+#include "navigation/PhysicsRigidBody.h"
 #include "network/NetPacketBuffer.h"
 #include "network/SpawnActorPacket.h"
 #include "world/InstanceGroupManager.h"
@@ -115,16 +115,20 @@ Entity::~Entity()
 
     delete m_uniqueId;
     m_uniqueId = nullptr;
+    // Never leave the simulation holding a deleted entity, whether or not the entity is still in
+    // the world (levels reset an entity's placement before they destroy it). Nothing else would
+    // delete the current body after this, so it goes with the retired ones (its own destructor
+    // leaves any simulation it is still in).
+    if (PhysicsEngine* physics = WorldServices::Physics())
+        physics->RemoveEntityFromSimulation(this);
+    DestroyPhysicsObject();
     CleanupPhysicsObjects();
 
     if (!m_parent && m_coords.GetRegion()) {
         LogPrintf(2, "Entity (%s) is being deleted before it is removed from the world!",
                   GetObjectName().c_str());
     }
-    // Never leave the level's tree or lists, or the simulation, pointing at a deleted entity.
-    if (IsInWorld())
-        if (PhysicsEngine* physics = WorldServices::Physics())
-            physics->RemoveEntityFromSimulation(this);
+    // Never leave the level's tree or lists pointing at a deleted entity.
     Level* level = m_coords.GetRegion() ? m_coords.GetRegion()->GetLevel() : nullptr;
     if (level)
         level->ForgetEntity(this);
@@ -450,6 +454,14 @@ void Entity::DestroyPhysicsObject()
         return;
     m_retiredPhysicsObjects.push_back(m_physicsObject);
     m_physicsObject = nullptr;
+}
+
+void Entity::SetPhysicsObject(PhysicsObject* object)
+{
+    if (object == m_physicsObject)
+        return;
+    DestroyPhysicsObject();
+    m_physicsObject = object;
 }
 
 void Entity::CleanupPhysicsObjects()

@@ -5,8 +5,9 @@
 // by object id so that a child destroyed elsewhere never leaves a dangling pointer. Levels place
 // entities (SetCoords) and file them in their entity tree; the entity never places itself.
 //
-// Owns its unique id and its retired physics bodies; not its attached children, nor its current
-// physics body. Registered as "Entity" below "Object".
+// Owns its unique id and its retired physics bodies; not its attached children. Its current
+// physics body it deletes only in its destructor (after taking itself out of the simulation).
+// Registered as "Entity" below "Object".
 //
 // The object manager reaches entities through the EntityDestroyHook, and instance groups through
 // the WorldEntityAccess, that Entity.cpp installs at static initialisation (InstallHooks installs
@@ -191,6 +192,9 @@ protected:
     // level first.
     ~Entity() override;
     virtual void UpdateSelf(int elapsed);
+    // For CreatePhysicsObject overrides: keeps the body (owned from now on as the current one); a
+    // different current body is retired first.
+    void SetPhysicsObject(PhysicsObject* object);
 
 private:
     friend class Level;

@@ -2,6 +2,7 @@
 
 #include "network/NetworkControllerBase.h"
 
+#include "core/Color.h"
 #include "core/Intersect.h"
 #include "core/Log.h"
 #include "core/MathUtil.h"
@@ -13,9 +14,13 @@
 #include "data/EngineDataServices.h"
 #include "data/FileSystem.h"
 #include "navigation/CollisionContact.h"
+#include "navigation/GridPathMeshCalculator.h"
 #include "navigation/ImpassableData.h"
+#include "navigation/PathFaceConnector.h"
+#include "navigation/PathFinder.h"
 #include "navigation/PhysicsEngine.h"
 #include "navigation/PhysicsMesh.h"
+#include "navigation/TerrainPathMeshCalculator.h"
 #include "network/NetworkControllerBase.h"
 #include "terrain/GridRegion.h"
 #include "terrain/Terrain.h"
@@ -25,10 +30,13 @@
 #include "world/Region.h"
 #include "world/SectorLayers.h"
 #include "world/World.h"
+#include "world/WorldPrimitiveDrawer.h"
 #include "world/WorldServices.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <unordered_map>
@@ -87,7 +95,10 @@ Entity* CreateEntity(const std::string& recordName, unsigned id)
 
 } // namespace
 
-Level::Level(Region* region) : m_region(region) {}
+Level::Level(Region* region) : m_region(region)
+{
+    m_pathMesh.SetRegion(region);
+}
 
 Level::~Level()
 {
@@ -129,9 +140,10 @@ void Level::FreeContents()
     m_gridRegion = nullptr;
     delete m_terrain;
     m_terrain = nullptr;
+    m_runTimeGround.clear();
     delete m_water;
     m_water = nullptr;
-    m_pathMesh.Clear();
+    ClearPathMesh();
     m_sectorLayers.Destroy();
     m_sectorLayers.SetHeightCallbacks(nullptr, nullptr);
     m_networkList.clear();
@@ -424,6 +436,9 @@ bool Level::SaveToMemory(BinaryWriter& writer, bool runTimeFormat) const
             writer.WriteUInt32(GROUND_TERRAIN);
             terrain->Save(writer);
         }
+    } else if (m_terrain && !m_runTimeGround.empty()) {
+        writer.WriteUInt32(GROUND_TERRAIN_RT);
+        writer.WriteBytes(m_runTimeGround.data(), static_cast<unsigned>(m_runTimeGround.size()));
     } else if (m_gridRegion) {
         writer.WriteUInt32(GROUND_GRID);
         m_gridRegion->Save(writer);
@@ -435,7 +450,8 @@ bool Level::SaveToMemory(BinaryWriter& writer, bool runTimeFormat) const
         m_water->Save(writer);
         writer.EndBlock();
     }
-    if (m_pathMesh.HasMesh()) {
+    // A mesh of another path-finding library is written back as it was read.
+    if (m_pathMesh.HasData()) {
         writer.BeginBlock(CHUNK_PATH_MESH);
         m_pathMesh.Write(writer);
         writer.EndBlock();
@@ -560,8 +576,8 @@ bool Level::PostLoadStep()
 {
     switch (m_postLoadStep) {
     case 0:
-        // A path mesh would be registered with the path finder here; this build's path finder
-        // has no path-finding library and keeps no meshes.
+        if (m_pathMesh.HasMesh())
+            PathFinder::Get()->AddMesh(&m_pathMesh);
         break;
     case 1:
         if (m_gridRegion)
@@ -622,7 +638,7 @@ bool Level::UnloadStep()
             m_unloadStep = 1;
         return false;
     case 1:
-        m_pathMesh.Clear();
+        ClearPathMesh();
         m_unloadStep = 2;
         return false;
     default:
@@ -928,6 +944,29 @@ void Level::NewTerrain(unsigned width, unsigned height)
     m_loaded = m_renderDataLoaded = m_postLoadDone = true;
 }
 
+bool Level::NewRunTimeTerrain(const std::vector<uint8_t>& body)
+{
+    if (m_loaded)
+        Unload(false);
+    FreeContents();
+    auto* terrain = new TerrainRT(m_region);
+    BinaryReader reader(body.data(), static_cast<unsigned>(body.size()));
+    if (body.size() > 0xFFFFFFFFu || !terrain->Load(reader, version)) {
+        LogPrintf(1, "Level: the run-time terrain cannot be loaded");
+        delete terrain;
+        return false;
+    }
+    m_terrain = terrain;
+    m_runTimeGround = body;
+    const ABBox box = GetBoundingBox();
+    MakeTree(box.extents.x, box.extents.z, std::max(box.extents.x, box.extents.z),
+             std::max(box.extents.x, box.extents.z));
+    InitSectorLayers(Units(2.0f * box.extents.x), Units(2.0f * box.extents.z));
+    m_sectorLayers.SetHeightCallbacks(m_terrain, nullptr);
+    m_loaded = m_renderDataLoaded = m_postLoadDone = true;
+    return true;
+}
+
 void Level::NewGrid(int x, int y, int z)
 {
     if (m_loaded)
@@ -1011,6 +1050,255 @@ void Level::ResizeSectorLayers()
     }
     if (width != m_sectorLayers.GetWidth() || height != m_sectorLayers.GetHeight())
         InitSectorLayers(width, height);
+}
+
+// ---- Path mesh ----------------------------------------------------------------------------------
+
+namespace {
+
+// The build box reaches this far past the level's box on every side.
+constexpr double kPathMeshMargin = 8.0;
+// Contacts a static entity's box may find before it counts as resting on something.
+constexpr int kObstacleContacts = 100;
+
+// The corners of an oriented box as ABBox::GetCorners orders them.
+void BoxTriangles(const std::array<Vec3, 8>& c, std::vector<Vec3>& out)
+{
+    static const int kTriangles[12][3] = {{0, 1, 2}, {0, 2, 3}, {4, 6, 5}, {4, 7, 6}, {0, 4, 5}, {0, 5, 1},
+                                          {1, 5, 6}, {1, 6, 2}, {2, 6, 7}, {2, 7, 3}, {3, 7, 4}, {3, 4, 0}};
+    for (const auto& t : kTriangles)
+        for (int k : t)
+            out.push_back(c[static_cast<size_t>(k)]);
+}
+
+void BoxEdges(const std::array<Vec3, 8>& c, std::vector<Vec3>& out)
+{
+    static const int kEdges[12][2] = {{0, 1}, {1, 2}, {2, 3}, {3, 0}, {4, 5}, {5, 6},
+                                      {6, 7}, {7, 4}, {0, 4}, {1, 5}, {2, 6}, {3, 7}};
+    for (const auto& e : kEdges) {
+        out.push_back(c[static_cast<size_t>(e[0])]);
+        out.push_back(c[static_cast<size_t>(e[1])]);
+    }
+}
+
+// Sends vertices as primitives of one kind and colour, flushing the drawer every few hundred.
+void DrawBatched(WorldPrimitiveDrawer& drawer, int primitive, const Color& color,
+                 const std::vector<Vec3>& vertices, int perPrimitive)
+{
+    constexpr size_t kFlushVertices = 300;
+    if (vertices.empty())
+        return;
+    size_t inBatch = 0;
+    drawer.Begin(primitive);
+    drawer.SetColor(color);
+    for (size_t i = 0; i < vertices.size(); ++i) {
+        drawer.SetVertex(vertices[i]);
+        if (++inBatch >= kFlushVertices && (i + 1) % static_cast<size_t>(perPrimitive) == 0) {
+            drawer.End();
+            drawer.Flush();
+            drawer.Begin(primitive);
+            drawer.SetColor(color);
+            inBatch = 0;
+        }
+    }
+    drawer.End();
+}
+
+} // namespace
+
+void Level::ClearPathMesh()
+{
+    // Only a registered mesh reaches the path finder: a level that a loading thread is reading (or
+    // discarding) was never registered and must not touch it.
+    if (m_pathMesh.IsRegistered())
+        PathFinder::Get()->RemoveMesh(&m_pathMesh);
+    m_pathMesh.Clear();
+}
+
+IntSpaceBox Level::GetPathMeshBuildBox() const
+{
+    // Whole units that hold the level's box and the margin, with the box's centre in the middle
+    // (the centre rounded to a whole unit, the half-size rounded up to cover it).
+    const ABBox box = GetBoundingBox();
+    const IntVec3 o = m_region ? m_region->GetOffsetFromWorld() : IntVec3();
+    const double offset[3] = {double(o.x), double(o.y), double(o.z)};
+    const double centre[3] = {box.center.x, box.center.y, box.center.z};
+    const double half[3] = {box.extents.x, box.extents.y, box.extents.z};
+    int32_t c[3], h[3];
+    for (int axis = 0; axis < 3; ++axis) {
+        const double lo = std::floor(offset[axis] + centre[axis] - std::fabs(half[axis]) - kPathMeshMargin);
+        const double hi = std::ceil(offset[axis] + centre[axis] + std::fabs(half[axis]) + kPathMeshMargin);
+        const double middle = std::floor(0.5 * (lo + hi));
+        if (!(lo >= INT32_MIN && hi <= INT32_MAX)) {
+            c[axis] = h[axis] = 0;
+            continue;
+        }
+        c[axis] = static_cast<int32_t>(middle);
+        h[axis] = static_cast<int32_t>(hi - middle);
+    }
+    return IntSpaceBox(IntVec3(c[0], c[1], c[2]), IntVec3(h[0], h[1], h[2]));
+}
+
+void Level::AddPathObstacles(const Level& level, const IntSpaceBox& box)
+{
+    Region* region = level.GetRegion();
+    if (!region)
+        return;
+    const Vec3 shift = BuildFrameShift(region->GetOffsetFromWorld(), box);
+    const ABBox query(-shift, Vec3(static_cast<float>(box.halfSize.x), static_cast<float>(box.halfSize.y),
+                                   static_cast<float>(box.halfSize.z)));
+    std::vector<Entity*> entities;
+    level.GetEntitiesInBox(entities, query, ENTITY_LIST_ALL);
+    World* world = m_region ? m_region->GetWorld() : nullptr;
+    const WorldVec3 reference(m_region, Vec3());
+    // From the entity's region into this level's region, where the collision test is asked.
+    const Vec3 toHere = Region::GetOffsetDifference(region, m_region);
+    CollisionContact contacts[kObstacleContacts];
+    for (Entity* entity : entities) {
+        if (const PhysicsMesh* mesh = entity->GetPhysicsMesh()) {
+            const Coords frame = entity->GetCoords().GetRegionCoords();
+            for (int i = 0; i < mesh->GetNumFaces(); ++i) {
+                int corners[3] = {0, 0, 0};
+                unsigned flags = 0;
+                mesh->GetFace(i, corners, flags);
+                if (flags == 0)
+                    continue;
+                m_pathFaces.emplace_back(frame.TransformPoint(mesh->GetVertex(corners[0])) + shift,
+                                         frame.TransformPoint(mesh->GetVertex(corners[1])) + shift,
+                                         frame.TransformPoint(mesh->GetVertex(corners[2])) + shift,
+                                         PATH_FACE_OBSTACLE);
+            }
+        }
+        if (!entity->IsStatic() || !entity->OccludesPathing())
+            continue;
+        std::vector<OBBox> boxes;
+        for (int i = 0; i < entity->GetNumCollisionBoxes(); ++i)
+            boxes.push_back(entity->GetCollisionBox(i));
+        OBBox proxy;
+        if (boxes.empty() && entity->GetCollisionProxy(proxy))
+            boxes.push_back(proxy);
+        for (const OBBox& solid : boxes) {
+            // A box that rests on something (ground, water or another entity) blocks the way; one
+            // that touches nothing, such as a canopy overhead, does not. Its bounds reach 1 unit
+            // down so that a box standing just above the ground still meets it.
+            ABBox test = ABBox::FromOBBox(solid);
+            test.center.y -= 0.5f;
+            test.extents.y += 0.5f;
+            test.center += toHere;
+            const OBBox tested(test);
+            const int found = world ? world->FindCollisions(entity, tested, contacts, kObstacleContacts,
+                                                            reference, ENTITY_LIST_LEVEL, 0)
+                                    : FindCollisions(entity, tested, contacts, kObstacleContacts, reference,
+                                                     ENTITY_LIST_LEVEL, 0);
+            if (found <= 0)
+                continue;
+            OBBox placed = solid;
+            placed.coords.origin += shift;
+            m_pathObstacles.push_back(placed);
+        }
+    }
+}
+
+bool Level::CreatePathMesh()
+{
+    ClearPathMesh();
+    m_pathFaces.clear();
+    m_pathObstacles.clear();
+    if (!m_region) {
+        LogPrintf(1, "Level: a level without region has no path mesh");
+        return false;
+    }
+    const IntSpaceBox box = GetPathMeshBuildBox();
+    m_pathBuildBox = box;
+    if (box.halfSize.x <= 0 || box.halfSize.y <= 0 || box.halfSize.z <= 0) {
+        LogPrintf(1, "Level: the level's box leaves no room for a path mesh");
+        return false;
+    }
+
+    // The regions the box meets, each with its level in for the build.
+    std::vector<Region*> regions;
+    const Vec3 shift = BuildFrameShift(m_region->GetOffsetFromWorld(), box);
+    if (World* world = m_region->GetWorld())
+        world->GetRegionsInBox(regions, m_region,
+                               ABBox(-shift, Vec3(static_cast<float>(box.halfSize.x) + 1.0f,
+                                                  static_cast<float>(box.halfSize.y) + 1.0f,
+                                                  static_cast<float>(box.halfSize.z) + 1.0f)));
+    if (std::find(regions.begin(), regions.end(), m_region) == regions.end())
+        regions.push_back(m_region);
+    struct Loaded
+    {
+        Region* region;
+        bool keepState;
+    };
+    std::vector<Loaded> loadedForBuild;
+    for (Region* region : regions) {
+        if (region == m_region || region->GetLevelPtr() || region->IsLoadUnderWay())
+            continue;
+        // A level whose state was kept at its last unload gets it back, and keeps it again.
+        loadedForBuild.push_back({region, region->HasKeptState()});
+    }
+    for (Region* region : regions)
+        if (region != m_region)
+            region->GuaranteedGetLevel(false);
+    // Levels loaded for the build go again before the answer, whatever it is.
+    const auto answer = [&](bool result) {
+        for (const Loaded& loaded : loadedForBuild)
+            loaded.region->UnloadLevel(loaded.keepState);
+        return result;
+    };
+
+    TerrainPathMeshCalculator::CreateNavigationMesh(regions, box, m_pathFaces);
+    GridPathMeshCalculator::CreateNavigationMesh(regions, box, m_pathFaces);
+    for (Region* region : regions)
+        if (const Level* level = region == m_region ? this : region->GetLevel(true))
+            AddPathObstacles(*level, box);
+    PathFaceConnector::Connect(m_pathFaces, 0.0f);
+    if (std::none_of(m_pathFaces.begin(), m_pathFaces.end(),
+                     [](const PathFace& f) { return f.IsWalkable(); }))
+        return answer(true); // no ground to walk on: no mesh, and nothing wrong
+
+    if (!m_pathMesh.Create(m_pathFaces, m_pathObstacles, box)) {
+        LogPrintf(1, "Level: the path mesh of %s could not be built", m_region->GetName().c_str());
+        return answer(false);
+    }
+    PathFinder::Get()->AddMesh(&m_pathMesh);
+    return answer(true);
+}
+
+void Level::RenderPathMeshes(WorldPrimitiveDrawer& drawer, const Coords& frame) const
+{
+    if (m_pathFaces.empty() && m_pathObstacles.empty())
+        return;
+    // From the build frame into the region's space.
+    const IntVec3 o = m_region ? m_region->GetOffsetFromWorld() : IntVec3();
+    const Vec3 move(static_cast<float>(static_cast<int64_t>(m_pathBuildBox.center.x) - o.x),
+                    static_cast<float>(static_cast<int64_t>(m_pathBuildBox.center.y) - o.y),
+                    static_cast<float>(static_cast<int64_t>(m_pathBuildBox.center.z) - o.z));
+    const Coords placed = frame * Coords::Translation(move);
+
+    std::vector<Vec3> joined, loose;
+    for (const PathFace& face : m_pathFaces) {
+        std::vector<Vec3>& lines = face.group != -1 ? joined : loose;
+        for (int k = 0; k < 3; ++k) {
+            lines.push_back(placed.TransformPoint(face.corners[k]));
+            lines.push_back(placed.TransformPoint(face.corners[(k + 1) % 3]));
+        }
+    }
+    DrawBatched(drawer, WorldPrimitiveDrawer::PRIMITIVE_LINE_LIST, Color(0.0f, 0.0f, 1.0f, 1.0f), joined, 6);
+    DrawBatched(drawer, WorldPrimitiveDrawer::PRIMITIVE_LINE_LIST, Color(1.0f, 1.0f, 1.0f, 1.0f), loose, 6);
+
+    std::vector<Vec3> solid, wire;
+    for (const OBBox& box : m_pathObstacles) {
+        std::array<Vec3, 8> corners = box.GetCorners();
+        for (Vec3& corner : corners)
+            corner = placed.TransformPoint(corner);
+        BoxTriangles(corners, solid);
+        BoxEdges(corners, wire);
+    }
+    DrawBatched(drawer, WorldPrimitiveDrawer::PRIMITIVE_TRIANGLE_LIST, Color(1.0f, 1.0f, 0.0f, 0.2f), solid,
+                3);
+    DrawBatched(drawer, WorldPrimitiveDrawer::PRIMITIVE_LINE_LIST, Color(1.0f, 1.0f, 0.0f, 1.0f), wire, 2);
+    drawer.Flush();
 }
 
 void Level::PreDeviceReset()

@@ -13,19 +13,23 @@
 // the region's level lock, before the main thread is handed the level; everything else runs on
 // the main thread. Nothing here locks.
 //
-// The path mesh is carried, not handed to the path finder (this build has no path-finding
-// library). Sector layers beyond 2^24 cells (a 4096-unit ground) are not made.
-// TODO(stand-in): path-mesh building and drawing in editor mode (CreatePathMesh,
-// RenderPathMeshes) are still to come.
+// The path mesh goes to the path finder when the level is complete and leaves it when the level
+// unloads. In editor mode the level builds its own path mesh (CreatePathMesh) from the ground and
+// the solid entities of the regions around it, and keeps the faces and obstacle boxes of the last
+// build for drawing (RenderPathMeshes). Sector layers beyond 2^24 cells (a 4096-unit ground) are
+// not made.
 #pragma once
 
 #include "core/ABBox.h"
 #include "core/Coords.h"
 #include "core/Frustum.h"
+#include "core/IntSpaceBox.h"
 #include "core/Intersection.h"
+#include "core/OBBox.h"
 #include "core/Space.h"
 #include "core/Sphere.h"
 #include "core/Vec2.h"
+#include "navigation/PathFace.h"
 #include "navigation/PathMesh.h"
 #include "navigation/PhysicsTypes.h"
 #include "world/EntityListType.h"
@@ -45,13 +49,13 @@ class Entity;
 class GraphicsReflectionManager;
 class GraphicsSceneRenderer;
 class GridRegion;
-class OBBox;
 class Ray;
 class Region;
 class Terrain;
 class TerrainBase;
 class Water;
 class WorldFrustum;
+class WorldPrimitiveDrawer;
 class WorldVec3;
 struct CollisionContact;
 
@@ -120,11 +124,31 @@ public:
 
     // ---- Editor -------------------------------------------------------------------------------
     void NewTerrain(unsigned width, unsigned height);
+    // The level's ground becomes a run-time terrain read from the body of a ground chunk of that
+    // kind (a tool builds the ground in memory); the body is kept and written back as it is by
+    // SaveToMemory. False (the level empty, one log line) when the body cannot be read.
+    bool NewRunTimeTerrain(const std::vector<uint8_t>& body);
     void NewGrid(int x, int y, int z);
     void NewSpace(const Vec2& halfSize);
     Water* NewWater();
     void ResizeGrid(int x, int y, int z);
     void ResizeSectorLayers();
+
+    // ---- Path mesh (editor) -------------------------------------------------------------------
+    // Rebuilds the path mesh over the build box: the walkable ground of every region the box meets
+    // (their levels loaded for the build when they were not, and unloaded again before the
+    // answer), with the solid parts of their entities as obstacles. True with a mesh registered
+    // with the path finder, or true without a mesh when no walkable ground is there; false when the
+    // mesh could not be built (the mesh stays empty and unregistered).
+    bool CreatePathMesh();
+    // The box CreatePathMesh builds over, in world units: the level's box grown by 8 units on every
+    // side, centred on it.
+    IntSpaceBox GetPathMeshBuildBox() const;
+    // The faces of the last build (blue walkable, white obstacle lines) and its obstacle boxes
+    // (yellow), drawn in frame combined with the move from the build frame to the region's space.
+    void RenderPathMeshes(WorldPrimitiveDrawer& drawer, const Coords& frame) const;
+    const std::vector<PathFace>& GetPathFaces() const { return m_pathFaces; }
+    const std::vector<OBBox>& GetPathObstacles() const { return m_pathObstacles; }
 
     void PreDeviceReset();
     void PostDeviceReset();
@@ -141,6 +165,7 @@ public:
     Water* GetWater() { return m_water; }
     const Water* GetWater() const { return m_water; }
     PathMesh& GetPathMesh() { return m_pathMesh; }
+    const PathMesh& GetPathMesh() const { return m_pathMesh; }
     const EntityTree* GetEntityTree() const { return m_tree; }
     bool IsUnderground() const { return m_gridRegion != nullptr; }
     ABBox GetBoundingBox() const;
@@ -200,13 +225,23 @@ private:
     // Collides a reference-relative box with another entity's mesh or boxes.
     int CollideWithEntity(const OBBox& box, const Entity* other, const WorldVec3& reference,
                           CollisionContact* contacts, int capacity) const;
+    // The obstacle faces and boxes of the entities of a level in the build box.
+    void AddPathObstacles(const Level& level, const IntSpaceBox& box);
+    // Out of the path finder and emptied.
+    void ClearPathMesh();
 
     Region* m_region;
     EntityTree* m_tree = nullptr;
     TerrainBase* m_terrain = nullptr;
+    // The run-time terrain's body when the level was handed one in memory.
+    std::vector<uint8_t> m_runTimeGround;
     GridRegion* m_gridRegion = nullptr;
     Water* m_water = nullptr;
     PathMesh m_pathMesh;
+    // The last path-mesh build's faces and obstacle boxes (build frame) and its box.
+    std::vector<PathFace> m_pathFaces;
+    std::vector<OBBox> m_pathObstacles;
+    IntSpaceBox m_pathBuildBox;
     bool m_loaded = false;
     // Written by the loading thread while the main thread may ask (render-data loads).
     std::atomic<bool> m_renderDataLoaded{false};

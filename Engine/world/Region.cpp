@@ -669,6 +669,16 @@ void Region::ReloadGenerationDependentData()
         level->ReloadGenerationDependentData();
 }
 
+void Region::GeometryBusStop(const ABBox&, std::vector<GeometryBus::SimpleFace>&) const
+{
+    CriticalSectionLock lock(m_levelLock);
+    const Level* level = IsLoading() ? nullptr : GetLevelPtr();
+    if (!level || !level->GetGridRegion())
+        return;
+    // TODO(stand-in): the grid region has no cells yet, so it has no faces to add; once it has,
+    // this hands it the box and the list (GridRegion::GeometryBusStop).
+}
+
 void Region::PreDeviceReset()
 {
     CriticalSectionLock lock(m_levelLock);

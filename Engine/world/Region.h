@@ -14,9 +14,6 @@
 // box is taken when the main thread completes the level). The fog saving thread writes a fog that
 // the main thread has handed over and no longer touches. Lock order: level lock, minimap lock, then
 // the world's map file lock. Every public operation is a main-thread call.
-//
-// TODO(stand-in): GeometryBusStop (the grid region's faces for geometry queries) comes with the
-// grid regions of the terrain folder.
 #pragma once
 
 #include "core/ABBox.h"
@@ -24,6 +21,7 @@
 #include "core/Coords.h"
 #include "core/CriticalSection.h"
 #include "core/Event.h"
+#include "core/GeometryBus.h"
 #include "core/IntVec3.h"
 #include "world/EntityListType.h"
 #include "world/RegionId.h"
@@ -159,6 +157,8 @@ public:
     void AddToScene(GraphicsSceneRenderer& renderer, const Coords& coords, const Frustum& frustum,
                     const WorldFrustum* worldFrustum);
     void ReloadGenerationDependentData();
+    // Appends the grid region's faces inside the box (region space), under the level lock.
+    void GeometryBusStop(const ABBox& box, std::vector<GeometryBus::SimpleFace>& faces) const;
     void PreDeviceReset();
     void PostDeviceReset();
     // Six planes facing into the box.

@@ -26,10 +26,17 @@ public:
         if (onUpdate)
             onUpdate();
     }
-    void Render(GraphicsCanvas&) const override { m_trace.push_back("render " + m_name); }
+    void Render(GraphicsCanvas&) const override
+    {
+        m_trace.push_back("render " + m_name);
+        if (onRender)
+            onRender();
+    }
     bool HandleKeyEvent(const InputDevice::ButtonEvent& event) override
     {
         m_trace.push_back("key " + m_name + " " + std::to_string(event.keyCode));
+        if (onKey)
+            onKey();
         return consumeKey == event.keyCode;
     }
     bool HandleMouseEvent(const InputDevice::MouseEvent&) override
@@ -39,6 +46,8 @@ public:
     }
 
     std::function<void()> onUpdate;
+    std::function<void()> onRender;
+    std::function<void()> onKey;
     uint32_t consumeKey = 0;
     bool consumeMouse = false;
 
@@ -106,49 +115,39 @@ TEST(DisplayTest, WidgetsChangingTheListDuringUpdateSkipNobody)
     EXPECT_EQ(trace, (std::vector<std::string>{"update c", "update d", "update e"}));
 }
 
-TEST(InputDeviceTest, HeadlessDeviceDeliversQueuedEventsFrameByFrame)
+TEST(DisplayTest, WidgetsRemovingWidgetsWhileDrawnOrOfferedEventsSkipNobodyAndCallNobodyTwice)
 {
-    InputDevice* created = InputDevice::Create();
-    ASSERT_NE(created, nullptr);
-    InputDevice::Destroy(created);
-    EXPECT_EQ(created, nullptr);
+    std::vector<std::string> trace;
+    TraceWidget a("a", trace), b("b", trace), c("c", trace), d("d", trace);
+    Display display;
+    for (TraceWidget* widget : {&a, &b, &c, &d})
+        display.AddWidget(widget);
+    EXPECT_EQ(display.GetWidget(3), &d);
+    EXPECT_EQ(display.GetWidget(4), nullptr);
+    EXPECT_EQ(display.GetWidget(-1), nullptr);
 
-    HeadlessInputDevice device;
-    device.QueueButtonEvent(Key(30));
-    device.Update(); // not initialised: nothing is read
-    EXPECT_EQ(device.GetNumButtonEvents(), 0);
+    // An event: b removes the widget before it and itself; c and d still hear it, once each.
+    b.onKey = [&] {
+        display.RemoveWidget(&a);
+        display.RemoveWidget(&b);
+    };
+    display.HandleKeyEvent(Key(5));
+    EXPECT_EQ(trace, (std::vector<std::string>{"key a 5", "key b 5", "key c 5", "key d 5"}));
+    b.onKey = nullptr;
 
-    ASSERT_TRUE(device.Initialize(nullptr, 2, 256));
-    device.QueueButtonEvent(Key(31));
-    device.QueueButtonEvent(Key(30, InputDevice::BUTTON_RELEASED));
-    InputDevice::MouseEvent wheel;
-    wheel.type = InputDevice::MOUSE_WHEEL_DOWN;
-    wheel.shift = true;
-    device.QueueMouseEvent(wheel);
-
-    device.Update(); // at most two key events a frame
-    ASSERT_EQ(device.GetNumButtonEvents(), 2);
-    EXPECT_EQ(device.GetButtonEvent(0).keyCode, 30u);
-    EXPECT_EQ(device.GetButtonEvent(1).keyCode, 31u);
-    EXPECT_EQ(device.GetButtonEvent(2).keyCode, 0u); // out of range
-    EXPECT_TRUE(device.IsKeyDown(30));
-    ASSERT_EQ(device.GetNumMouseEvents(), 1);
-    InputDevice::ButtonEvent converted = Key(7, InputDevice::BUTTON_RELEASED);
-    device.GetMouseEvent(0).ConvertToButtonEvent(converted);
-    EXPECT_EQ(converted.keyCode, uint32_t(InputDevice::KEY_WHEEL_DOWN));
-    EXPECT_EQ(converted.state, uint32_t(InputDevice::BUTTON_PRESSED));
-    EXPECT_TRUE(converted.shift);
-
-    device.Update(); // the rest, and the lists restart
-    ASSERT_EQ(device.GetNumButtonEvents(), 1);
-    EXPECT_EQ(device.GetButtonEvent(0).state, uint32_t(InputDevice::BUTTON_RELEASED));
-    EXPECT_FALSE(device.IsKeyDown(30));
-    EXPECT_TRUE(device.IsKeyDown(31));
-    EXPECT_EQ(device.GetNumMouseEvents(), 0);
-
-    InputDevice::ButtonEvent typed;
-    typed.SetText(u"0123456789abc");
-    EXPECT_EQ(std::u16string(typed.GetText()), u"012345678");
+    // Drawing goes last to first: d removes c (not drawn yet) and a widget already drawn is
+    // not drawn again when an earlier entry goes.
+    trace.clear();
+    display.AddWidget(&a);
+    display.AddWidget(&b); // c, d, a, b
+    a.onRender = [&] {
+        display.RemoveWidget(&c);
+        display.RemoveWidget(&b);
+    };
+    GraphicsCanvas canvas(nullptr, nullptr);
+    display.Render(canvas);
+    EXPECT_EQ(trace, (std::vector<std::string>{"render b", "render a", "render d"}));
+    EXPECT_EQ(display.GetNumWidgets(), 2);
 }
 
 class CountedActivity : public OverlayActivity

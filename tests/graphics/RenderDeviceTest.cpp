@@ -37,7 +37,7 @@ protected:
 TEST_F(DeviceModuleTable, TwoDevicesFromOneModuleHaveTheirOwnEntries)
 {
     ASSERT_NE(software.Get(), nullptr);
-    RenderDevice* first = Create(RenderDevice::defaultDeviceName);
+    RenderDevice* first = Create("Software");
     RenderDevice* second = Create("Software");
     ASSERT_NE(first, nullptr);
     ASSERT_NE(second, nullptr);

@@ -7,7 +7,7 @@
 namespace GAME {
 namespace {
 
-class ManualClock : public MachineClock
+class DayClock : public MachineClock
 {
 public:
     bool HasPerformanceCounter() const override { return true; }
@@ -41,7 +41,7 @@ protected:
         UpdateTime();
     }
 
-    ManualClock clock;
+    DayClock clock;
     DayNightManager* dayNight = nullptr;
 };
 

@@ -85,7 +85,7 @@ private:
     mutable std::vector<EngineLogLine> m_lines;
 };
 
-class ManualClock : public MachineClock
+class EngineTestClock : public MachineClock
 {
 public:
     bool HasPerformanceCounter() const override { return true; }
@@ -103,6 +103,7 @@ class EngineTest : public ::testing::Test
 protected:
     void SetUp() override
     {
+        settings.deviceName = "Software"; // order and state tests record through the software device
         SetMachineClock(&clock);
         ResetTimeSystem();
         Platform::SetFatalErrorHook(&EngineTest::OnFatalError);
@@ -154,7 +155,7 @@ protected:
 
     static inline std::vector<std::string> s_fatalErrors;
 
-    ManualClock clock;
+    EngineTestClock clock;
     TempDir dir;
     DataKit::SampleGameData data;
     FileSystem files;

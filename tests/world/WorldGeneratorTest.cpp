@@ -1,6 +1,7 @@
 #include "datakit/WorldGenerator.h"
 #include "common/RecordServices.h"
 #include "core/ObjectManager.h"
+#include "core/WorldVec3.h"
 #include "data/File.h"
 #include "datakit/ArzWriter.h"
 #include "terrain/TerrainRT.h"
@@ -14,6 +15,7 @@
 
 #include "WorldFixtures.h"
 
+#include <algorithm>
 #include <climits>
 #include <gtest/gtest.h>
 #include <set>
@@ -107,6 +109,20 @@ TEST(WorldGeneratorTest, MapLoadsWithItsRegionsLevelsPortalsAndSectorData)
                 terrain->GetAllObjects(objects);
                 EXPECT_EQ(objects.size(),
                           static_cast<size_t>(terrain->NumXBlocks() * terrain->NumYBlocks()) + 1);
+                // The path mesh was built over that ground: its floor follows the rolling heights
+                // (away from the plug's hole, three quarters in).
+                ASSERT_TRUE(level.GetPathMesh().HasMesh());
+                float lowest = 1e9f, highest = -1e9f;
+                for (float x = 3.5f; x < 12.0f; x += 2.0f)
+                    for (float z = 3.5f; z < 12.0f; z += 4.0f) {
+                        const float ground = terrain->GetHeightInterpolated(x, z);
+                        WorldVec3 floor;
+                        ASSERT_TRUE(level.GetPathMesh().FindFloorPosition(
+                            WorldVec3(world.GetRegion(i), Vec3(x, ground + 0.5f, z)), 1.5f, floor));
+                        EXPECT_NEAR(floor.GetRegionPosition().y, ground, 0.5f) << x << "," << z;
+                        lowest = std::min(lowest, ground), highest = std::max(highest, ground);
+                    }
+                EXPECT_GT(highest - lowest, 0.5f);
             }
         }
         // The grid's regions touch their neighbours; caves lie apart and are reached by portals.

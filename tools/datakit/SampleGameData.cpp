@@ -1,10 +1,15 @@
 #include "datakit/SampleGameData.h"
 
+#include "datakit/CharacterGenerator.h"
+#include "datakit/SampleEffects.h"
+#include "datakit/ShaderWriter.h"
 #include "datakit/SoundWriter.h"
 #include "datakit/TerrainWriter.h"
+#include "datakit/TextureWriter.h"
 
 #include <cstdio>
 #include <filesystem>
+#include <fontconfig/fontconfig.h>
 
 namespace DataKit {
 
@@ -23,6 +28,36 @@ bool WriteText(const std::filesystem::path& path, const std::string& text)
 
 } // namespace
 
+std::string SampleGameData::FindFreeFontFile()
+{
+    FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>("Liberation Sans:style=Regular"));
+    if (!pattern)
+        return {};
+    // A configuration of our own, let go after the lookup: fontconfig's process-wide one is never
+    // freed.
+    FcConfig* config = FcInitLoadConfigAndFonts();
+    if (!config) {
+        FcPatternDestroy(pattern);
+        return {};
+    }
+    FcConfigSubstitute(config, pattern, FcMatchPattern);
+    FcDefaultSubstitute(pattern);
+    FcResult result = FcResultNoMatch;
+    FcPattern* match = FcFontMatch(config, pattern, &result);
+    std::string file;
+    FcChar8* path = nullptr;
+    if (match && FcPatternGetString(match, FC_FILE, 0, &path) == FcResultMatch && path)
+        file = reinterpret_cast<const char*>(path);
+    if (match)
+        FcPatternDestroy(match);
+    FcPatternDestroy(pattern);
+    FcConfigDestroy(config);
+    // fontconfig answers with its nearest face; only the free one is shipped.
+    if (file.find("LiberationSans-Regular") == std::string::npos)
+        return {};
+    return file;
+}
+
 const std::vector<std::string>& SampleGameData::Categories()
 {
     static const std::vector<std::string> categories = {
@@ -39,6 +74,7 @@ SampleGameData::SampleGameData()
         .String("fontName", "Fonts/Arial.fnt")
         .Int("fontSize", 12)
         .Bool("dropShadow", true);
+    SampleEffects::AddRecords(m_database);
 
     SetDefault("resolution", "1024 768");
     SetDefault("fullscreen", "false");
@@ -87,7 +123,7 @@ bool SampleGameData::Write(const std::string& folder) const
     const std::filesystem::path root(folder);
     std::error_code error;
     std::filesystem::create_directories(root, error);
-    if (!m_database.Save((root / databaseName).string()))
+    if (!m_database.Save((root / databaseName).string()) || !SampleEffects::Write(folder))
         return false;
 
     std::string defaults;
@@ -97,6 +133,9 @@ bool SampleGameData::Write(const std::string& folder) const
         defaults += line;
     }
     if (!WriteText(root / defaultSettingsName, defaults))
+        return false;
+    // The sample models and animations.
+    if (!CharacterGenerator::WriteSampleContent(folder))
         return false;
 
     for (const std::string& category : Categories()) {
@@ -111,6 +150,26 @@ bool SampleGameData::Write(const std::string& folder) const
     for (const auto& [name, bytes] : m_files)
         if (!WriteText(root / name, std::string(bytes.begin(), bytes.end())))
             return false;
+
+    // The shaders the graphics engine loads at start-up, the sample mesh shaders, and the white
+    // texture their texture parameters fall back to.
+    if (!ShaderWriter::SampleBasic().Save((root / basicShaderName).string()) ||
+        !ShaderWriter::SampleOverlay().Save((root / overlayShaderName).string()) ||
+        !ShaderWriter::SampleLit().Save((root / litShaderName).string()) ||
+        !ShaderWriter::SampleUnlit().Save((root / unlitShaderName).string()) ||
+        !TextureWriter::Save((root / ShaderWriter::whiteTextureName).string(),
+                             TextureWriter::SolidDds(1, 1, 0xFFFFFFFFu)))
+        return false;
+
+    // The device owns the font format: the file is the TrueType face itself.
+    const std::string font = FindFreeFontFile();
+    if (!font.empty()) {
+        std::filesystem::create_directories((root / defaultFontName).parent_path(), error);
+        std::filesystem::copy_file(font, root / defaultFontName,
+                                   std::filesystem::copy_options::overwrite_existing, error);
+        if (error)
+            return false;
+    }
     return true;
 }
 

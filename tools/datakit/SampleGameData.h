@@ -1,9 +1,12 @@
 // Writes the small set of game data a headless engine start reads, into a folder that a file
 // system then mounts: the record database "database.arz" (the utility font style record and the
-// records a caller adds), the options defaults file, and the localized texts of one language
-// ("Text_<code>/<category>.txt", one file per category, lines of tag=text), and the sample sounds
-// with their records (SoundWriter::AddSampleSounds), the textures of the sample terrain types
-// (TerrainWriter::AddSampleTextures) and any other file added. The sample host and
+// records a caller adds), the options defaults file, the localized texts of one language
+// ("Text_<code>/<category>.txt", one file per category, lines of tag=text), the shaders
+// (ShaderWriter's samples) with the white texture they use, the sample sounds with their records
+// (SoundWriter::AddSampleSounds), the textures of the sample terrain types
+// (TerrainWriter::AddSampleTextures), the sample effects, the sample models, any other file added,
+// and the default font "Fonts/Arial.fnt" (a free TrueType face of the system's, Liberation Sans from
+// fonts-liberation, found through fontconfig; left out when the system has none). The sample host and
 // the engine's tests make their data here. One thread at a time.
 #pragma once
 
@@ -24,6 +27,11 @@ public:
     static constexpr const char* defaultSettingsName = "Settings/defaults.txt";
     static constexpr const char* userSettingsName = "Settings/options.txt";
     static constexpr const char* utilityFontStyleRecord = "Records/UI/FontStyles/WhiteArial.dbr";
+    static constexpr const char* basicShaderName = "Shaders/Basic.ssh";
+    static constexpr const char* overlayShaderName = "Shaders/Overlay.ssh";
+    static constexpr const char* litShaderName = "Shaders/Lit.ssh";
+    static constexpr const char* unlitShaderName = "Shaders/Unlit.ssh";
+    static constexpr const char* defaultFontName = "Fonts/Arial.fnt";
     // The text start-up shows when the graphics device cannot be made.
     static constexpr const char* deviceErrorText = "The graphics device could not be started.";
 
@@ -45,6 +53,8 @@ public:
 
     // The category file names, in the localization manager's order.
     static const std::vector<std::string>& Categories();
+    // The TrueType file written as the default font; empty when fontconfig finds none.
+    static std::string FindFreeFontFile();
 
 private:
     ArzWriter m_database;

@@ -31,9 +31,6 @@ using GAME::Vec3;
 
 // A level's box reaches this far above and below its ground.
 constexpr int kGroundHalfHeight = 30;
-// Level file chunk of the ground, and its kind for run-time terrain.
-constexpr uint32_t kGroundChunk = 6;
-constexpr uint32_t kGroundRunTimeTerrain = 2;
 // The ground is flattened to height 0 within this distance of a doorway (never past a quarter of
 // a region, so that borders shared with neighbours keep their heights).
 constexpr float kDoorFlatRadius = 10.0f;
@@ -120,45 +117,6 @@ GAME::ABBox WholeUnitBox(float half, float low, float high)
         ++top;
     return GAME::ABBox(Vec3(half, static_cast<float>(top + bottom) * 0.5f, half),
                        Vec3(half, static_cast<float>(top - bottom) * 0.5f, half));
-}
-
-// The level image with its ground chunk's body replaced; false when the image's chunks do not add
-// up.
-bool ReplaceGroundChunk(std::vector<uint8_t>& level, const std::vector<uint8_t>& body)
-{
-    auto u32 = [&](size_t at) {
-        return static_cast<uint32_t>(level[at]) | static_cast<uint32_t>(level[at + 1]) << 8 |
-               static_cast<uint32_t>(level[at + 2]) << 16 | static_cast<uint32_t>(level[at + 3]) << 24;
-    };
-    auto put = [](std::vector<uint8_t>& out, uint32_t value) {
-        for (int i = 0; i < 4; ++i)
-            out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-    };
-    if (level.size() < 4)
-        return false;
-    std::vector<uint8_t> out(level.begin(), level.begin() + 4);
-    size_t at = 4;
-    bool replaced = false;
-    while (at + 8 <= level.size()) {
-        const uint32_t id = u32(at), size = u32(at + 4);
-        if (size > level.size() - at - 8)
-            return false;
-        put(out, id);
-        if (id == kGroundChunk) {
-            put(out, static_cast<uint32_t>(body.size()));
-            out.insert(out.end(), body.begin(), body.end());
-            replaced = true;
-        } else {
-            put(out, size);
-            out.insert(out.end(), level.begin() + static_cast<ptrdiff_t>(at + 8),
-                       level.begin() + static_cast<ptrdiff_t>(at + 8 + size));
-        }
-        at += 8 + size;
-    }
-    if (!replaced || at != level.size())
-        return false;
-    level.swap(out);
-    return true;
 }
 
 Vec3 Normalized(const Vec3& v)
@@ -320,12 +278,10 @@ bool WorldGenerator::Generate()
     for (size_t i = 0; i < m_regions.size(); ++i)
         m_regions[i].id = GAME::RegionId(0x57475231u, s.seed, static_cast<uint32_t>(i) + 1, 0x5245u);
 
-    for (size_t i = 0; i < m_regions.size(); ++i) {
-        if (!BuildLevel(m_regions[i], static_cast<int>(i), m_regions[i].entities)) {
-            m_regions.clear();
-            m_portals.clear();
-            return false;
-        }
+    if (!BuildLevels()) {
+        m_regions.clear();
+        m_portals.clear();
+        return false;
     }
 
     // One name sector per region, as the sector layers would name them.
@@ -380,70 +336,82 @@ void WorldGenerator::AddDoorway(int outdoor, int cave)
     m_portals.push_back(inside);
 }
 
-bool WorldGenerator::BuildLevel(RegionInfo& info, int index, unsigned entityCount) const
+bool WorldGenerator::BuildLevels()
 {
-    // A region of its own, outside any world, carries the level while it is written.
-    GAME::Region region(nullptr, index, info.name, info.box, info.offset, info.id, 0, 0);
-    GAME::Level* level = new GAME::Level(&region);
-    const int size = info.cave ? m_settings.caveSize : m_settings.regionSize;
-    level->NewTerrain(static_cast<unsigned>(size + 1), static_cast<unsigned>(size + 1));
-    // Outdoors the level's ground is run-time terrain; entities stand on it.
-    TerrainWriter ground;
-    if (!info.cave)
-        ground = MakeGround(info, index);
-    auto groundHeight = [&](float x, float z) {
-        if (info.cave)
-            return 0.0f;
-        const unsigned ix = std::min(static_cast<unsigned>(x), ground.numXSamples - 2);
-        const unsigned iz = std::min(static_cast<unsigned>(z), ground.numYSamples - 2);
-        const float fx = x - static_cast<float>(ix), fz = z - static_cast<float>(iz);
-        const float h0 = ground.Height(ix, iz) + (ground.Height(ix + 1, iz) - ground.Height(ix, iz)) * fx;
-        const float h1 =
-            ground.Height(ix, iz + 1) + (ground.Height(ix + 1, iz + 1) - ground.Height(ix, iz + 1)) * fx;
-        return h0 + (h1 - h0) * fz;
-    };
-
-    std::mt19937 random(m_settings.seed * 7919u + static_cast<uint32_t>(index));
-    std::uniform_real_distribution<float> along(1.0f, static_cast<float>(size) - 1.0f);
-    std::uniform_real_distribution<float> turn(0.0f, 6.2831853f);
+    // The levels stand side by side in a world of their own while they are made, so that each
+    // builds its path mesh over its neighbours' ground as the editor does (the terrain's walkable
+    // cells and plugs, the entities' solid parts); then each level's image is written with its
+    // mesh. Outdoors the ground is run-time terrain, and entities stand on it.
+    GAME::World world;
+    std::vector<std::vector<GeneratedEntity*>> entities(m_regions.size());
     const std::vector<std::string>& records = EntityRecords();
-    std::vector<GeneratedEntity*> entities;
-    entities.reserve(entityCount);
-    for (unsigned i = 0; i < entityCount; ++i) {
-        auto* entity = new GeneratedEntity();
-        entity->SetObjectName(records[i % records.size()]);
-        const float x = along(random), z = along(random);
-        Coords frame = Coords::Rotation(Vec3(0.0f, 1.0f, 0.0f), turn(random));
-        frame.origin = Vec3(x, groundHeight(x, z), z);
-        level->AddEntity(entity, frame);
-        entities.push_back(entity);
+    bool built = true;
+    for (size_t index = 0; index < m_regions.size() && built; ++index) {
+        RegionInfo& info = m_regions[index];
+        const int size = info.cave ? m_settings.caveSize : m_settings.regionSize;
+        const float half = static_cast<float>(size) * 0.5f;
+        std::vector<uint8_t> ground;
+        if (!info.cave) {
+            const TerrainWriter writer = MakeGround(info, static_cast<int>(index));
+            ground = writer.Build();
+            // The terrain's tree starts at height 0 and grows over the ground.
+            const auto [low, high] = std::minmax_element(writer.heights.begin(), writer.heights.end());
+            info.box = WholeUnitBox(half, std::min(*low, 0.0f) - static_cast<float>(kGroundHalfHeight),
+                                    std::max(*high, 0.0f) + static_cast<float>(kGroundHalfHeight));
+        }
+        GAME::Region* region =
+            world.GetRegion(world.AddRegion(info.name.c_str(), info.offset, info.box, info.id));
+        auto* level = new GAME::Level(region);
+        if (info.cave) {
+            level->NewTerrain(static_cast<unsigned>(size + 1), static_cast<unsigned>(size + 1));
+            const GAME::ABBox box = level->GetBoundingBox();
+            info.box = WholeUnitBox(half, box.center.y - box.extents.y, box.center.y + box.extents.y);
+        } else if (!level->NewRunTimeTerrain(ground)) {
+            GAME::LogPrintf(1, "WorldGenerator: no ground for %s", info.name.c_str());
+            built = false;
+        }
+
+        std::mt19937 random(m_settings.seed * 7919u + static_cast<uint32_t>(index));
+        std::uniform_real_distribution<float> along(1.0f, static_cast<float>(size) - 1.0f);
+        std::uniform_real_distribution<float> turn(0.0f, 6.2831853f);
+        entities[index].reserve(info.entities);
+        for (unsigned i = 0; i < info.entities && built; ++i) {
+            auto* entity = new GeneratedEntity();
+            entity->SetObjectName(records[i % records.size()]);
+            const float x = along(random), z = along(random);
+            Coords frame = Coords::Rotation(Vec3(0.0f, 1.0f, 0.0f), turn(random));
+            frame.origin = Vec3(x, level->GetGroundHeight(x, z), z);
+            level->AddEntity(entity, frame);
+            entities[index].push_back(entity);
+        }
+        region->SetLevel(level);
+        region->SetId(info.id); // a region handed a level takes a new id
     }
 
-    GAME::BinaryWriter writer(0x10000);
-    bool written = level->SaveToMemory(writer, false);
-    if (written)
-        info.level.assign(writer.GetBuffer(), writer.GetBuffer() + writer.GetSize());
-    const float half = static_cast<float>(size) * 0.5f;
-    if (info.cave) {
-        const GAME::ABBox box = level->GetBoundingBox();
-        info.box = WholeUnitBox(half, box.center.y - box.extents.y, box.center.y + box.extents.y);
-    } else if (written) {
-        std::vector<uint8_t> body(4, 0);
-        body[0] = static_cast<uint8_t>(kGroundRunTimeTerrain);
-        const std::vector<uint8_t> terrain = ground.Build();
-        body.insert(body.end(), terrain.begin(), terrain.end());
-        written = ReplaceGroundChunk(info.level, body);
-        // The terrain's tree starts at height 0 and grows over the ground.
-        const auto [low, high] = std::minmax_element(ground.heights.begin(), ground.heights.end());
-        info.box = WholeUnitBox(half, std::min(*low, 0.0f) - static_cast<float>(kGroundHalfHeight),
-                                std::max(*high, 0.0f) + static_cast<float>(kGroundHalfHeight));
+    for (size_t index = 0; index < m_regions.size() && built; ++index) {
+        GAME::Level* level = world.GetRegion(static_cast<int>(index))->GetLevelPtr();
+        built = level->CreatePathMesh() && level->GetPathMesh().HasMesh();
+        if (!built)
+            GAME::LogPrintf(1, "WorldGenerator: no path mesh for %s", m_regions[index].name.c_str());
     }
-    for (GeneratedEntity* entity : entities) {
-        level->RemoveEntity(entity);
-        delete entity;
+    for (size_t index = 0; index < m_regions.size() && built; ++index) {
+        GAME::BinaryWriter writer(0x10000);
+        built = world.GetRegion(static_cast<int>(index))->GetLevelPtr()->SaveToMemory(writer, false);
+        m_regions[index].level.assign(writer.GetBuffer(), writer.GetBuffer() + writer.GetSize());
     }
-    delete level;
-    return written && !info.level.empty();
+    // The entities are the generator's: out of their levels and deleted before the world goes.
+    for (size_t index = 0; index < m_regions.size(); ++index) {
+        GAME::Region* region = index < static_cast<size_t>(world.GetNumRegions())
+                                   ? world.GetRegion(static_cast<int>(index))
+                                   : nullptr;
+        GAME::Level* level = region ? region->GetLevelPtr() : nullptr;
+        for (GeneratedEntity* entity : entities[index]) {
+            if (level)
+                level->RemoveEntity(entity);
+            delete entity;
+        }
+    }
+    return built;
 }
 
 std::vector<uint8_t> WorldGenerator::BuildMap() const

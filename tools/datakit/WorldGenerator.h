@@ -2,9 +2,10 @@
 // regionSize units of rolling ground with three painted layers, grass, a plug in a hole and
 // entities standing on it) and, below some of them, caves reached through
 // a doorway portal in the region above, all written as one compiled map with each region's level
-// image (made by the engine's own Level writer) and the sector data beside it (".sd"). Also the
-// records its entities are made from, and a scripted camera flight that crosses every outdoor
-// region and enters and leaves every cave.
+// image (made by the engine's own Level writer, with the path mesh each level builds over its
+// neighbours' ground as the editor does) and the sector data beside it (".sd"). Also the records
+// its entities are made from, and a scripted camera flight that crosses every outdoor region and
+// enters and leaves every cave.
 //
 // The engine stores portals in no file of its own: the map carries them in a chunk of the game's
 // (portalChunkId), which PortalChunkReader, installed as the map chunk callback for that id,
@@ -12,7 +13,8 @@
 //
 // The sample host and the streaming benchmark make their worlds here. Levels are built with the
 // engine's Level and Entity classes, so the engine library must be loaded; nothing global is
-// changed (the entities live only while their level image is written). One thread at a time.
+// changed (the entities live only while their level image is written, and the levels' path meshes
+// leave the path finder again with them). One thread at a time.
 #pragma once
 
 #include "core/ABBox.h"
@@ -150,7 +152,8 @@ private:
     };
 
     int OutdoorIndex(int x, int z) const { return z * m_settings.regionsX + x; }
-    bool BuildLevel(RegionInfo& region, int index, unsigned entityCount) const;
+    // Makes every region's level, builds its path mesh and writes its image.
+    bool BuildLevels();
     // The run-time terrain of an outdoor region.
     TerrainWriter MakeGround(const RegionInfo& region, int index) const;
     void AddDoorway(int outdoor, int cave);

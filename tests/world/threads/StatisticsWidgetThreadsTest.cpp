@@ -17,6 +17,7 @@ namespace {
 TEST(StatisticsWidgetThreads, GraphsAddedWhileTheMainThreadDrawsAreEachDrawnOnce)
 {
     GraphicsEngineSettings settings;
+    settings.deviceName = "Software";
     GraphicsEngine graphics;
     ASSERT_TRUE(graphics.CreateDevice(nullptr, settings));
     ASSERT_TRUE(graphics.Initialize(nullptr, settings, nullptr));

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace GAME::Software {
+namespace GAME::DeviceCommon {
 
 namespace {
 
@@ -28,27 +28,7 @@ constexpr uint32_t FourCC(char a, char b, char c, char d)
            uint32_t(uint8_t(d)) << 24;
 }
 
-enum class Layout
-{
-    Masked,
-    Dxt1,
-    Dxt3,
-    Dxt5,
-};
-
-struct Header
-{
-    int width = 0;
-    int height = 0;
-    int levelCount = 0;
-    Layout layout = Layout::Masked;
-    uint32_t bitCount = 0;  // masked layouts
-    uint32_t masks[4] = {}; // red, green, blue, alpha
-    bool luminance = false;
-    bool hasAlpha = false;
-};
-
-bool ReadHeader(const uint8_t* data, size_t size, Header& header)
+bool ReadHeader(const uint8_t* data, size_t size, DdsLayout& header)
 {
     if (!data || size < headerSize || std::memcmp(data, "DDS ", 4) != 0)
         return false;
@@ -74,14 +54,14 @@ bool ReadHeader(const uint8_t* data, size_t size, Header& header)
     if (flags & pixelFourCC) {
         const uint32_t fourCC = ReadU32(data + 84);
         if (fourCC == FourCC('D', 'X', 'T', '1'))
-            header.layout = Layout::Dxt1;
+            header.format = DdsFormat::Dxt1;
         else if (fourCC == FourCC('D', 'X', 'T', '2') || fourCC == FourCC('D', 'X', 'T', '3'))
-            header.layout = Layout::Dxt3;
+            header.format = DdsFormat::Dxt3;
         else if (fourCC == FourCC('D', 'X', 'T', '4') || fourCC == FourCC('D', 'X', 'T', '5'))
-            header.layout = Layout::Dxt5;
+            header.format = DdsFormat::Dxt5;
         else
             return false;
-        header.hasAlpha = header.layout != Layout::Dxt1;
+        header.hasAlpha = header.format != DdsFormat::Dxt1;
         return true;
     }
     if (!(flags & (pixelRGB | pixelLuminance | pixelAlpha)))
@@ -105,17 +85,17 @@ bool ReadHeader(const uint8_t* data, size_t size, Header& header)
     return true;
 }
 
-uint64_t LevelBytes(const Header& header, int level)
+uint64_t LevelBytes(const DdsLayout& header, int level)
 {
     const uint64_t w = std::max(1, header.width >> level);
     const uint64_t h = std::max(1, header.height >> level);
-    switch (header.layout) {
-    case Layout::Dxt1:
+    switch (header.format) {
+    case DdsFormat::Dxt1:
         return ((w + 3) / 4) * ((h + 3) / 4) * 8;
-    case Layout::Dxt3:
-    case Layout::Dxt5:
+    case DdsFormat::Dxt3:
+    case DdsFormat::Dxt5:
         return ((w + 3) / 4) * ((h + 3) / 4) * 16;
-    case Layout::Masked:
+    case DdsFormat::Masked:
         break;
     }
     return w * h * (header.bitCount / 8);
@@ -134,7 +114,8 @@ uint32_t Channel(uint32_t texel, uint32_t mask, uint32_t absent)
     return uint32_t((uint64_t(value) * 255 + max / 2) / max);
 }
 
-void DecodeMasked(const Header& header, const uint8_t* src, int width, int height, std::vector<uint32_t>& out)
+void DecodeMasked(const DdsLayout& header, const uint8_t* src, int width, int height,
+                  std::vector<uint32_t>& out)
 {
     const uint32_t bytes = header.bitCount / 8;
     out.resize(size_t(width) * size_t(height));
@@ -184,19 +165,20 @@ void BlockColors(const uint8_t* block, bool dxt1, uint32_t colors[4], bool& punc
     }
 }
 
-void DecodeBlocks(const Header& header, const uint8_t* src, int width, int height, std::vector<uint32_t>& out)
+void DecodeBlocks(const DdsLayout& header, const uint8_t* src, int width, int height,
+                  std::vector<uint32_t>& out)
 {
     out.assign(size_t(width) * size_t(height), 0);
     const int blocksX = (width + 3) / 4, blocksY = (height + 3) / 4;
-    const size_t blockBytes = header.layout == Layout::Dxt1 ? 8 : 16;
+    const size_t blockBytes = header.format == DdsFormat::Dxt1 ? 8 : 16;
     for (int by = 0; by < blocksY; ++by)
         for (int bx = 0; bx < blocksX; ++bx, src += blockBytes) {
-            const uint8_t* colorBlock = header.layout == Layout::Dxt1 ? src : src + 8;
+            const uint8_t* colorBlock = header.format == DdsFormat::Dxt1 ? src : src + 8;
             uint32_t colors[4];
             bool punchThrough = false;
-            BlockColors(colorBlock, header.layout == Layout::Dxt1, colors, punchThrough);
+            BlockColors(colorBlock, header.format == DdsFormat::Dxt1, colors, punchThrough);
             uint32_t alphas[8] = {};
-            if (header.layout == Layout::Dxt5) {
+            if (header.format == DdsFormat::Dxt5) {
                 const uint32_t a0 = src[0], a1 = src[1];
                 alphas[0] = a0;
                 alphas[1] = a1;
@@ -222,9 +204,9 @@ void DecodeBlocks(const Header& header, const uint8_t* src, int width, int heigh
                     const int i = py * 4 + px;
                     const uint32_t index = (colorBits >> (2 * i)) & 3;
                     uint32_t alpha = 255;
-                    if (header.layout == Layout::Dxt1)
+                    if (header.format == DdsFormat::Dxt1)
                         alpha = punchThrough && index == 3 ? 0 : 255;
-                    else if (header.layout == Layout::Dxt3)
+                    else if (header.format == DdsFormat::Dxt3)
                         alpha = ((src[i / 2] >> (4 * (i & 1))) & 15) * 17;
                     else
                         alpha = alphas[(alphaBits >> (3 * i)) & 7];
@@ -237,7 +219,7 @@ void DecodeBlocks(const Header& header, const uint8_t* src, int width, int heigh
 
 size_t GetDdsFileSize(const uint8_t* data, size_t size)
 {
-    Header header;
+    DdsLayout header;
     if (!ReadHeader(data, size, header))
         return 0;
     uint64_t total = headerSize;
@@ -246,46 +228,66 @@ size_t GetDdsFileSize(const uint8_t* data, size_t size)
     return size_t(total);
 }
 
-DdsResult DecodeDds(const uint8_t* data, size_t size, int reduction, uint64_t byteLimit, DdsImage& out)
+DdsResult ReadDdsLayout(const uint8_t* data, size_t size, int reduction, DdsLayout& out)
 {
-    out = DdsImage();
-    Header header;
-    if (!ReadHeader(data, size, header))
+    out = DdsLayout();
+    if (!ReadHeader(data, size, out)) {
+        out = DdsLayout();
         return DdsResult::BadData;
-    const int skip = std::clamp(reduction, 0, header.levelCount - 1);
-
-    // Every level must be present before anything is decoded.
-    uint64_t fileBytes = headerSize;
-    uint64_t decodedBytes = 0;
-    for (int level = 0; level < header.levelCount; ++level) {
-        fileBytes += LevelBytes(header, level);
-        if (level >= skip)
-            decodedBytes += uint64_t(std::max(1, header.width >> level)) *
-                            uint64_t(std::max(1, header.height >> level)) * 4;
     }
-    if (fileBytes > size)
+    // Every level must be present before any is used.
+    uint64_t fileBytes = headerSize;
+    for (int level = 0; level < out.levelCount; ++level)
+        fileBytes += LevelBytes(out, level);
+    if (fileBytes > size) {
+        out = DdsLayout();
         return DdsResult::BadData;
-    if (decodedBytes > byteLimit)
-        return DdsResult::TooLarge;
-
+    }
+    const int skip = std::clamp(reduction, 0, out.levelCount - 1);
     uint64_t offset = headerSize;
-    for (int level = 0; level < header.levelCount; ++level) {
-        const uint64_t bytes = LevelBytes(header, level);
+    for (int level = 0; level < out.levelCount; ++level) {
+        const uint64_t bytes = LevelBytes(out, level);
         if (level >= skip) {
-            const int w = std::max(1, header.width >> level);
-            const int h = std::max(1, header.height >> level);
-            out.levels.emplace_back();
-            if (header.layout == Layout::Masked)
-                DecodeMasked(header, data + offset, w, h, out.levels.back());
-            else
-                DecodeBlocks(header, data + offset, w, h, out.levels.back());
+            DdsLevel view;
+            view.width = std::max(1, out.width >> level);
+            view.height = std::max(1, out.height >> level);
+            view.data = data + offset;
+            view.bytes = size_t(bytes);
+            out.levels.push_back(view);
         }
         offset += bytes;
     }
-    out.width = std::max(1, header.width >> skip);
-    out.height = std::max(1, header.height >> skip);
-    out.hasAlpha = header.hasAlpha;
     return DdsResult::Ok;
 }
 
-} // namespace GAME::Software
+void DecodeDdsLevel(const DdsLayout& layout, const DdsLevel& level, std::vector<uint32_t>& out)
+{
+    if (layout.format == DdsFormat::Masked)
+        DecodeMasked(layout, level.data, level.width, level.height, out);
+    else
+        DecodeBlocks(layout, level.data, level.width, level.height, out);
+}
+
+DdsResult DecodeDds(const uint8_t* data, size_t size, int reduction, uint64_t byteLimit, DdsImage& out)
+{
+    out = DdsImage();
+    DdsLayout layout;
+    const DdsResult read = ReadDdsLayout(data, size, reduction, layout);
+    if (read != DdsResult::Ok)
+        return read;
+    uint64_t decodedBytes = 0;
+    for (const DdsLevel& level : layout.levels)
+        decodedBytes += uint64_t(level.width) * uint64_t(level.height) * 4;
+    if (decodedBytes > byteLimit)
+        return DdsResult::TooLarge;
+    for (const DdsLevel& level : layout.levels) {
+        out.levels.emplace_back();
+        DecodeDdsLevel(layout, level, out.levels.back());
+    }
+    out.width = layout.levels.front().width;
+    out.height = layout.levels.front().height;
+    out.hasAlpha = layout.hasAlpha;
+    return DdsResult::Ok;
+}
+
+} // namespace GAME::DeviceCommon

@@ -1,3 +1,5 @@
+#include "NetworkTestKit.h"
+
 #include "common/LogCapture.h"
 #include "common/TempDir.h"
 
@@ -70,7 +72,7 @@ TEST(NetworkEntityListTest, ClientFrustaAreKeptPerClientAndListedWhenKnown)
     EXPECT_EQ(list.GetClient(2)->entities.at(40), NetworkEntityList::entityPresent);
 }
 
-TEST(ConnectionManagerTest, EachRoleKeepsItsOwnBookkeeping)
+TEST(ConnectionManagerTest, EachRoleKeepsItsOwnBookkeepingWithoutASession)
 {
     GAME::Test::LogCapture log;
     StubConnectionManager stub;
@@ -82,26 +84,61 @@ TEST(ConnectionManagerTest, EachRoleKeepsItsOwnBookkeeping)
     EXPECT_EQ(stub.GetNetworkEntityList(), nullptr);
     EXPECT_EQ(client.GetNetworkEntityList(), nullptr);
     ASSERT_NE(server.GetNetworkEntityList(), nullptr);
+    EXPECT_FALSE(server.IsListening());
+    EXPECT_FALSE(client.IsConnected());
 
     server.GetNetworkEntityList()->AddClient(1);
-    server.GetNetworkEntityList()->AddClient(2);
     server.DumpHostTable();
     EXPECT_TRUE(log.Contains("Host table (server): local host 0"));
-    EXPECT_TRUE(log.Contains("client 2"));
+    EXPECT_TRUE(log.Contains("client 1"));
     server.Shutdown(); // the session ends: every client is gone
     EXPECT_EQ(server.GetNetworkEntityList()->GetNumClients(), 0);
 
-    // Nothing reaches a server without a transport; that is reported once, then only counted.
+    // Nothing reaches a server without a session; that is reported once, then only counted.
     log.Clear();
-    NetPacket packet(PACKET_TYPE_SPAWN_ACTOR);
+    NetPacket packet(PACKET_TYPE(40));
     EXPECT_FALSE(client.SendToServer(&packet));
     EXPECT_FALSE(client.SendToServer(&packet));
-    EXPECT_EQ(log.Count(), 1u);
+    EXPECT_FALSE(stub.SendToServer(&packet));
+    EXPECT_EQ(log.Count(), 2u);
     EXPECT_EQ(client.GetNumUndeliveredPackets(), 2u);
     client.SetNetworkLogging(true);
     EXPECT_FALSE(client.SendToServer(&packet));
-    EXPECT_EQ(log.Count(), 2u);
-    EXPECT_EQ(server.GetNumUndeliveredPackets(), 0u);
+    EXPECT_EQ(log.Count(), 3u);
+    EXPECT_FALSE(client.Connect("127.0.0.1", 0));
+    EXPECT_FALSE(client.IsConnecting());
+    client.Update(16); // idle: nothing happens
+    EXPECT_EQ(client.GetNumAborts(), 0u);
+}
+
+TEST(ConnectionManagerTest, TheServersOwnPacketsReachItsControllerAtTheNextUpdate)
+{
+    GAME::Test::LogCapture log;
+    ServerConnectionManager server;
+    GAME::Test::GamePacketCreator creator;
+    GAME::Test::RecordingController controller;
+    server.SetNetPacketCreator(&creator);
+    server.SetNetworkStatisticsGathering(true);
+    GAME::Test::GamePacket first(GAME::Test::commandType, 1, "first");
+    GAME::Test::GamePacket second(GAME::Test::actionType, 2, "second", GAME::Test::Blob(2, 40));
+    NetPacket control(PACKET_TYPE_CLIENT_VIEW); // the engine's own: not the host's to send
+    EXPECT_TRUE(server.SendToServer(&first));
+    EXPECT_TRUE(server.SendToServer(&second));
+    EXPECT_FALSE(server.SendToServer(&control));
+    server.Update(16); // no controller yet: the packets are made, read and dropped, once logged
+    EXPECT_TRUE(log.Contains("no network controller", 1));
+    EXPECT_TRUE(server.SendToServer(&first));
+    server.SetNetworkController(&controller);
+    EXPECT_TRUE(controller.received.empty()); // not before the pump
+    server.Update(16);
+    ASSERT_EQ(controller.received.size(), 1u);
+    EXPECT_EQ(controller.received[0].host, 0);
+    EXPECT_EQ(controller.received[0].text, "first");
+    EXPECT_EQ(server.GetTypeCounts().at(40).sent, 2u);
+    EXPECT_EQ(server.GetTypeCounts().at(40).received, 2u);
+    server.DumpStats();
+    EXPECT_TRUE(log.Contains("type 41 (game packet): 1 sent, 1 received"));
+    EXPECT_FALSE(server.SendToClient(1, &first)); // no such client
 }
 
 // Stands in for the engine's access to actions and commands; its packets count themselves so a
@@ -160,7 +197,7 @@ TEST(NetworkShimTest, SendingShimsMakeSendAndDeleteWhatTheyAreGiven)
     access.commandSupportsNetwork = false;
     client.SendConfigCommand(command); // not sent, but still the shim's to delete
     EXPECT_EQ(g_packetsAlive, 0);
-    EXPECT_EQ(manager.GetNumUndeliveredPackets(), 2u);
+    EXPECT_EQ(manager.GetNumUndeliveredPackets(), 2u); // not connected
     EXPECT_EQ(access.deleted.size(), 2u);
     EXPECT_EQ(client.GetPacketCount(40), 1u);
     EXPECT_EQ(client.GetPacketCount(41), 1u);

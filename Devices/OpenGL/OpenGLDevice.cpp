@@ -1,0 +1,1258 @@
+#include "OpenGLDevice.h"
+
+#include "DdsImage.h"
+#include "DeviceLog.h"
+#include "OpenGLApi.h"
+#include "OpenGLFont.h"
+#include "OpenGLPrograms.h"
+
+#include <SDL2/SDL.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+namespace GAME::OpenGL {
+
+using DeviceCommon::DeviceLogPrintf;
+
+namespace {
+
+constexpr unsigned int screenBufferBytes = 1024u * 1024u;
+
+#ifndef NDEBUG
+void GLAPIENTRY OnDebugMessage(GLenum source, GLenum type, GLuint, GLenum severity, GLsizei,
+                               const GLchar* message, const void*)
+{
+    // Errors of the API only: the device logs shader compiler output itself.
+    if (type == GL_DEBUG_TYPE_ERROR && source == GL_DEBUG_SOURCE_API &&
+        severity != GL_DEBUG_SEVERITY_NOTIFICATION)
+        DeviceLogPrintf(1, "OpenGL device: GL error: %s", message);
+}
+#endif
+
+} // namespace
+
+OpenGLDevice::Applied::Applied()
+{
+    std::fill(std::begin(textures), std::end(textures), ~0u);
+    std::fill(std::begin(samplers), std::end(samplers), ~0u);
+}
+
+bool OpenGLDevice::FramebufferKey::operator<(const FramebufferKey& o) const
+{
+    return std::memcmp(this, &o, sizeof(*this)) < 0;
+}
+
+OpenGLDevice::OpenGLDevice()
+    : m_vertexConstants(size_t(constantRegisters) * 4, 0.0f),
+      m_pixelConstants(size_t(constantRegisters) * 4, 0.0f), m_vertexStamps(constantRegisters, 0),
+      m_pixelStamps(constantRegisters, 0)
+{
+    m_settings.width = 0;
+    m_settings.height = 0;
+}
+
+OpenGLDevice::~OpenGLDevice()
+{
+    const bool current = m_contexts.IsOpen() && m_contexts.MakeMainCurrent();
+    if (current)
+        ProcessRetired();
+    else
+        m_epoch.fetch_add(1); // no context to delete GL objects in: only the objects go
+    {
+        std::lock_guard<std::mutex> lock(m_retireLock);
+        for (const Retired& entry : m_retired)
+            DeleteObject(entry.kind, entry.object);
+        m_retired.clear();
+    }
+    // Surfaces first: they take the textures they own with them.
+    std::vector<std::pair<const void*, ResourceKind>> alive;
+    {
+        std::lock_guard<std::mutex> lock(m_registryLock);
+        alive.assign(m_objects.begin(), m_objects.end());
+        for (const auto& [object, kind] : m_objects)
+            if (kind == ResourceKind::Surface) {
+                const auto* surface =
+                    static_cast<const OpenGLSurface*>(static_cast<const RenderSurface*>(object));
+                if (surface->OwnsColor() && surface->GetColor())
+                    alive.erase(std::remove(alive.begin(), alive.end(),
+                                            std::pair<const void*, ResourceKind>(
+                                                static_cast<const RenderTexture*>(surface->GetColor()),
+                                                ResourceKind::Texture)),
+                                alive.end());
+            }
+    }
+    std::stable_partition(alive.begin(), alive.end(),
+                          [](const auto& entry) { return entry.second == ResourceKind::Surface; });
+    for (const auto& [object, kind] : alive) {
+        {
+            std::lock_guard<std::mutex> lock(m_registryLock);
+            m_objects.erase(object);
+        }
+        DeleteObject(kind, const_cast<void*>(object));
+    }
+    if (current)
+        DeleteBuiltIns();
+    CloseContexts();
+    CloseFontLibrary(m_fontLibrary);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Contexts
+
+OpenGLDevice::ContextScope::ContextScope(OpenGLDevice& device) : m_device(device)
+{
+    if (device.IsMainThread()) {
+        m_ready = device.m_contexts.MakeMainCurrent();
+        return;
+    }
+    device.m_contextGuard.lock_shared();
+    m_shared = true;
+    m_worker = device.m_contexts.AcquireWorker();
+    m_ready = m_worker != nullptr;
+    if (!m_ready)
+        DeviceLogPrintf(1, "OpenGL device: %s; the object is not made",
+                        device.m_contexts.IsOpen() ? "no worker context for this thread"
+                                                   : "no context before CreatePrimarySurface");
+}
+
+OpenGLDevice::ContextScope::~ContextScope()
+{
+    if (m_worker) {
+        m_device.m_contexts.ReleaseWorker(m_worker);
+        m_device.NoteForeignWrite();
+    }
+    if (m_shared)
+        m_device.m_contextGuard.unlock_shared();
+}
+
+bool OpenGLDevice::OpenContexts(void* window, std::string& error)
+{
+    if (!m_contexts.Open(window, error))
+        return false;
+    m_mainThread.store(std::this_thread::get_id());
+    QueryCapabilities();
+    if (!CreateBuiltIns(error)) {
+        DeleteBuiltIns();
+        m_contexts.Close();
+        return false;
+    }
+    ResetAppliedState();
+    return true;
+}
+
+void OpenGLDevice::CloseContexts()
+{
+    m_framebuffers.clear();
+    m_samplers.clear();
+    m_contexts.Close();
+}
+
+void OpenGLDevice::QueryCapabilities()
+{
+    auto text = [](GLenum name) {
+        const GLubyte* value = glGetString(name);
+        return value ? std::string(reinterpret_cast<const char*>(value)) : std::string("unknown");
+    };
+    m_renderer = text(GL_RENDERER);
+    m_version = text(GL_VERSION);
+    GLint maxSize = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
+    m_maxTextureSize = std::clamp(int(maxSize), 64, DeviceCommon::maxDdsDimension);
+    m_hasS3tc = epoxy_has_gl_extension("GL_EXT_texture_compression_s3tc");
+    m_memoryInfo = 0;
+    m_totalVideoMemory = fallbackVideoMemory;
+    if (epoxy_has_gl_extension("GL_NVX_gpu_memory_info")) {
+        GLint kilobytes = 0;
+        glGetIntegerv(0x9048 /* GPU_MEMORY_INFO_TOTAL_AVAILABLE_MEMORY_NVX */, &kilobytes);
+        if (kilobytes > 0) {
+            m_memoryInfo = 1;
+            m_totalVideoMemory = uint64_t(kilobytes) * 1024;
+        }
+    } else if (epoxy_has_gl_extension("GL_ATI_meminfo")) {
+        GLint free[4] = {};
+        glGetIntegerv(0x87FC /* TEXTURE_FREE_MEMORY_ATI */, free);
+        if (free[0] > 0) {
+            // The extension tells what is free only; what is free at start stands for the total.
+            m_memoryInfo = 2;
+            m_totalVideoMemory = uint64_t(free[0]) * 1024;
+        }
+    }
+    m_freeVideoMemory = m_totalVideoMemory;
+}
+
+bool OpenGLDevice::CreateBuiltIns(std::string& error)
+{
+#ifndef NDEBUG
+    GLint flags = 0;
+    glGetIntegerv(GL_CONTEXT_FLAGS, &flags);
+    if (flags & GL_CONTEXT_FLAG_DEBUG_BIT) {
+        glEnable(GL_DEBUG_OUTPUT);
+        glEnable(GL_DEBUG_OUTPUT_SYNCHRONOUS);
+        glDebugMessageCallback(OnDebugMessage, nullptr);
+    }
+#endif
+    // Direct3D's clip space: depth 0 to 1, and row 0 of every framebuffer at the top.
+    glClipControl(GL_UPPER_LEFT, GL_ZERO_TO_ONE);
+    glEnable(GL_DEPTH_TEST);
+    glEnable(GL_SCISSOR_TEST);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+
+    glCreateProgramPipelines(1, &m_pipeline);
+    glBindProgramPipeline(m_pipeline);
+    const uint32_t epoch = GetEpoch();
+    std::string log;
+    if (!CompileProgram(BuiltInSource(BuiltIn::FixedVertex), true, epoch, m_fixedVertex, log) ||
+        !CompileProgram(BuiltInSource(BuiltIn::ScreenVertex), true, epoch, m_screenVertex, log) ||
+        !CompileProgram(BuiltInSource(BuiltIn::FixedPixelTextured), false, epoch, m_fixedPixelTextured,
+                        log) ||
+        !CompileProgram(BuiltInSource(BuiltIn::FixedPixelPlain), false, epoch, m_fixedPixelPlain, log)) {
+        error = "the device's own programs do not compile: " + log;
+        return false;
+    }
+    m_fixedColorFlag = -1;
+
+    glCreateBuffers(1, &m_screenBuffer);
+    glNamedBufferData(m_screenBuffer, screenBufferBytes, nullptr, GL_STREAM_DRAW);
+    m_screenBufferCursor = 0;
+    glCreateVertexArrays(1, &m_screenVertexArray);
+    const GLuint vao = m_screenVertexArray;
+    glEnableVertexArrayAttrib(vao, VERTEX_USAGE_POSITION);
+    glVertexArrayAttribFormat(vao, VERTEX_USAGE_POSITION, 3, GL_FLOAT, GL_FALSE, offsetof(ScreenVertex, x));
+    glVertexArrayAttribBinding(vao, VERTEX_USAGE_POSITION, 0);
+    glEnableVertexArrayAttrib(vao, VERTEX_USAGE_COLOR);
+    glVertexArrayAttribFormat(vao, VERTEX_USAGE_COLOR, GL_BGRA, GL_UNSIGNED_BYTE, GL_TRUE,
+                              offsetof(ScreenVertex, color));
+    glVertexArrayAttribBinding(vao, VERTEX_USAGE_COLOR, 0);
+    glEnableVertexArrayAttrib(vao, VERTEX_USAGE_TEXCOORD0);
+    glVertexArrayAttribFormat(vao, VERTEX_USAGE_TEXCOORD0, 2, GL_FLOAT, GL_FALSE, offsetof(ScreenVertex, u));
+    glVertexArrayAttribBinding(vao, VERTEX_USAGE_TEXCOORD0, 0);
+    glVertexArrayVertexBuffer(vao, 0, m_screenBuffer, 0, sizeof(ScreenVertex));
+
+    glCreateFramebuffers(2, m_copyFramebuffers);
+    glCreateSamplers(2, m_textSamplers);
+    for (int i = 0; i < 2; ++i) {
+        const GLint filter = i ? GL_LINEAR : GL_NEAREST;
+        glSamplerParameteri(m_textSamplers[i], GL_TEXTURE_MIN_FILTER, filter);
+        glSamplerParameteri(m_textSamplers[i], GL_TEXTURE_MAG_FILTER, filter);
+        glSamplerParameteri(m_textSamplers[i], GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        glSamplerParameteri(m_textSamplers[i], GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    }
+    return true;
+}
+
+void OpenGLDevice::DeleteBuiltIns()
+{
+    if (!m_contexts.IsMainCurrent())
+        return;
+    for (ProgramObject* program :
+         {&m_fixedVertex, &m_screenVertex, &m_fixedPixelTextured, &m_fixedPixelPlain}) {
+        if (program->name)
+            glDeleteProgram(program->name);
+        *program = ProgramObject();
+    }
+    if (m_pipeline)
+        glDeleteProgramPipelines(1, &m_pipeline);
+    if (m_screenBuffer)
+        glDeleteBuffers(1, &m_screenBuffer);
+    if (m_screenVertexArray)
+        glDeleteVertexArrays(1, &m_screenVertexArray);
+    glDeleteFramebuffers(2, m_copyFramebuffers);
+    glDeleteSamplers(2, m_textSamplers);
+    for (const auto& [key, framebuffer] : m_framebuffers)
+        glDeleteFramebuffers(1, &framebuffer);
+    for (const auto& [key, sampler] : m_samplers)
+        glDeleteSamplers(1, &sampler);
+    m_framebuffers.clear();
+    m_samplers.clear();
+    m_pipeline = m_screenBuffer = m_screenVertexArray = 0;
+    m_copyFramebuffers[0] = m_copyFramebuffers[1] = 0;
+    m_textSamplers[0] = m_textSamplers[1] = 0;
+}
+
+void OpenGLDevice::ResetAppliedState()
+{
+    m_applied = Applied();
+    m_dirty = DIRTY_ALL;
+    m_dirtyStages = 0xFFFFu;
+    m_fixedColorFlag = -1;
+    m_screenProgramStamp = 0;
+    m_seenForeignWrites = m_foreignWrites.load(std::memory_order_acquire);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Device, surfaces and frames
+
+bool OpenGLDevice::Initialize()
+{
+    std::string reason;
+    if (!ContextSet::IsAvailable(reason)) {
+        DeviceLogPrintf(1, "OpenGL device: %s", reason.c_str());
+        return false;
+    }
+    m_initialized = true;
+    return true;
+}
+
+void OpenGLDevice::GetSupportedDisplayModes(std::vector<RenderDisplayMode>& modes)
+{
+    if (SDL_WasInit(SDL_INIT_VIDEO)) {
+        const int count = SDL_GetNumDisplayModes(0);
+        for (int i = 0; i < count; ++i) {
+            SDL_DisplayMode sdl;
+            if (SDL_GetDisplayMode(0, i, &sdl) != 0)
+                continue;
+            RenderDisplayMode mode;
+            mode.width = sdl.w;
+            mode.height = sdl.h;
+            mode.refreshRate = sdl.refresh_rate;
+            mode.format = RENDER_FORMAT_RGBA;
+            modes.push_back(mode);
+        }
+        if (count > 0)
+            return;
+    }
+    // Without a display: the sizes a window could take.
+    static const int sizes[][2] = {{640, 480},   {800, 600},   {1024, 768},  {1280, 720},
+                                   {1280, 1024}, {1600, 1200}, {1920, 1080}, {2560, 1440}};
+    for (const auto& size : sizes) {
+        RenderDisplayMode mode;
+        mode.width = size[0];
+        mode.height = size[1];
+        mode.refreshRate = 60;
+        mode.format = RENDER_FORMAT_RGBA;
+        modes.push_back(mode);
+    }
+}
+
+bool OpenGLDevice::IsValidSettings(const RenderDeviceSettings& settings, const char* operation) const
+{
+    const int limit = m_contexts.IsOpen() ? m_maxTextureSize : DeviceCommon::maxDdsDimension;
+    const bool valid =
+        settings.width > 0 && settings.height > 0 && settings.width <= limit && settings.height <= limit &&
+        (settings.colorFormat == RENDER_FORMAT_RGB || settings.colorFormat == RENDER_FORMAT_RGBA ||
+         settings.colorFormat == RENDER_FORMAT_RGBA_ALT) &&
+        (settings.depthFormat == RENDER_FORMAT_NONE || IsDepthFormat(settings.depthFormat));
+    if (!valid)
+        DeviceLogPrintf(1, "OpenGL device: %s: settings %d x %d, colour %d, depth %d are not possible",
+                        operation, settings.width, settings.height, settings.colorFormat,
+                        settings.depthFormat);
+    return valid;
+}
+
+bool OpenGLDevice::MakeTargetTexture(int width, int height, RenderTextureFormat format, uint32_t& name,
+                                     uint64_t& bytes, TextureKind& kind)
+{
+    const bool depth = IsDepthFormat(format);
+    const GLenum internal = depth ? DepthFormatToGL(format) : ColorTargetFormatToGL(format);
+    if (!internal)
+        return false;
+    while (glGetError() != GL_NO_ERROR) {
+    }
+    GLuint texture = 0;
+    glCreateTextures(GL_TEXTURE_2D, 1, &texture);
+    glTextureStorage2D(texture, 1, internal, width, height);
+    glTextureParameteri(texture, GL_TEXTURE_MAX_LEVEL, 0);
+    glTextureParameteri(texture, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTextureParameteri(texture, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    if (format == RENDER_FORMAT_RGB || format == RENDER_FORMAT_RGB16)
+        glTextureParameteri(texture, GL_TEXTURE_SWIZZLE_A, GL_ONE);
+    if (glGetError() != GL_NO_ERROR) {
+        glDeleteTextures(1, &texture);
+        m_textureRetryable = true;
+        return false;
+    }
+    name = texture;
+    bytes = uint64_t(width) * uint64_t(height) * BytesPerTexel(internal);
+    kind = depth ? TextureKind::Depth : internal == GL_RGBA8 ? TextureKind::Color : TextureKind::Target;
+    return true;
+}
+
+bool OpenGLDevice::MakePrimaryAttachments(int width, int height, RenderTextureFormat depthFormat,
+                                          OpenGLTexture*& color, uint32_t& depthName, uint64_t& depthBytes)
+{
+    uint32_t colorName = 0;
+    uint64_t colorBytes = 0;
+    TextureKind kind;
+    if (!MakeTargetTexture(width, height, RENDER_FORMAT_RGBA, colorName, colorBytes, kind))
+        return false;
+    depthName = 0;
+    depthBytes = 0;
+    if (depthFormat != RENDER_FORMAT_NONE &&
+        !MakeTargetTexture(width, height, depthFormat, depthName, depthBytes, kind)) {
+        glDeleteTextures(1, &colorName);
+        return false;
+    }
+    color = new OpenGLTexture(*this, colorName, GetEpoch(), TextureKind::Color, RENDER_FORMAT_RGBA, width,
+                              height, 1, colorBytes, false);
+    return true;
+}
+
+RenderSurface* OpenGLDevice::CreatePrimarySurface(void* window, const RenderDeviceSettings* settings)
+{
+    if (!settings || !IsValidSettings(*settings, "CreatePrimarySurface"))
+        return nullptr;
+    if (!m_initialized) {
+        DeviceLogPrintf(1, "OpenGL device: CreatePrimarySurface before Initialize");
+        return nullptr;
+    }
+    if (m_contexts.IsOpen()) {
+        if (!IsMainThread()) {
+            DeviceLogPrintf(1, "OpenGL device: CreatePrimarySurface off the device's main thread");
+            return nullptr;
+        }
+        if (window != m_contexts.GetWindow()) {
+            DeviceLogPrintf(1, "OpenGL device: the device already draws %s; it cannot change to %s",
+                            m_contexts.IsWindowed() ? "on another window" : "headless",
+                            window ? "a window" : "headless");
+            return nullptr;
+        }
+        if (!m_contexts.MakeMainCurrent()) {
+            DeviceLogPrintf(1, "OpenGL device: the context cannot be made current");
+            return nullptr;
+        }
+    } else {
+        std::string error;
+        if (!OpenContexts(window, error)) {
+            DeviceLogPrintf(1, "OpenGL device: couldn't open OpenGL %s: %s",
+                            window ? "on the window" : "headless", error.c_str());
+            return nullptr;
+        }
+    }
+    if (m_lost)
+        return nullptr;
+    ProcessRetired();
+
+    OpenGLTexture* color = nullptr;
+    uint32_t depthName = 0;
+    uint64_t depthBytes = 0;
+    if (!MakePrimaryAttachments(settings->width, settings->height, settings->depthFormat, color, depthName,
+                                depthBytes)) {
+        DeviceLogPrintf(1, "OpenGL device: couldn't make a %d x %d primary surface", settings->width,
+                        settings->height);
+        return nullptr;
+    }
+    auto* surface = new OpenGLSurface(*this, settings->width, settings->height, color, true, true, depthName,
+                                      settings->depthFormat, depthBytes);
+    Register(static_cast<const RenderSurface*>(surface), ResourceKind::Surface,
+             color->GetBytes() + depthBytes);
+    m_settings = *settings;
+    m_primary = surface;
+    for (OpenGLSurface*& target : m_state.targets)
+        target = nullptr;
+    m_state.targets[0] = surface;
+    m_state.depthTarget = depthName ? surface : nullptr;
+    SetTargetSize(surface);
+    m_dirty |= DIRTY_TARGETS;
+    m_verticalSync = (settings->flags & RenderDeviceSettings::FLAG_SYNC_TO_REFRESH) != 0;
+    m_contexts.SetSwapInterval(m_verticalSync ? 1 : 0);
+    return surface;
+}
+
+RenderSurface* OpenGLDevice::CreateTextureSurface(int width, int height, const RenderTexture* colorTexture,
+                                                  RenderTextureFormat depthFormat)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_registryLock);
+        auto it = m_objects.find(colorTexture);
+        if (it == m_objects.end() || it->second != ResourceKind::Texture) {
+            DeviceLogPrintf(
+                1, "OpenGL device: CreateTextureSurface: the texture is not a live texture of the device");
+            return nullptr;
+        }
+    }
+    auto* texture = static_cast<OpenGLTexture*>(const_cast<RenderTexture*>(colorTexture));
+    if (!texture->IsRenderable() || width <= 0 || height <= 0 || width > texture->GetWidth() ||
+        height > texture->GetHeight() || (depthFormat != RENDER_FORMAT_NONE && !IsDepthFormat(depthFormat))) {
+        DeviceLogPrintf(
+            1,
+            "OpenGL device: CreateTextureSurface(%d, %d, depth %d) cannot draw into a %d x %d texture "
+            "of format %d",
+            width, height, depthFormat, texture->GetWidth(), texture->GetHeight(), texture->GetFormat());
+        return nullptr;
+    }
+    ContextScope scope(*this);
+    if (!scope.IsReady() || m_lost)
+        return nullptr;
+    uint32_t depthName = 0;
+    uint64_t depthBytes = 0;
+    TextureKind kind;
+    if (depthFormat != RENDER_FORMAT_NONE &&
+        !MakeTargetTexture(width, height, depthFormat, depthName, depthBytes, kind)) {
+        DeviceLogPrintf(1, "OpenGL device: couldn't make a %d x %d depth buffer", width, height);
+        return nullptr;
+    }
+    auto* surface =
+        new OpenGLSurface(*this, width, height, texture, false, false, depthName, depthFormat, depthBytes);
+    Register(static_cast<const RenderSurface*>(surface), ResourceKind::Surface, depthBytes);
+    return surface;
+}
+
+RenderSurface* OpenGLDevice::CreateTextureSurface(int width, int height, RenderTextureFormat colorFormat,
+                                                  RenderTextureFormat depthFormat)
+{
+    ContextScope scope(*this);
+    if (!scope.IsReady() || m_lost)
+        return nullptr;
+    const bool hasColor = colorFormat != RENDER_FORMAT_NONE;
+    const bool hasDepth = depthFormat != RENDER_FORMAT_NONE;
+    if (width <= 0 || height <= 0 || width > m_maxTextureSize || height > m_maxTextureSize ||
+        (hasColor && !ColorTargetFormatToGL(colorFormat)) || (hasDepth && !IsDepthFormat(depthFormat)) ||
+        (!hasColor && !hasDepth)) {
+        DeviceLogPrintf(1, "OpenGL device: CreateTextureSurface(%d, %d, colour %d, depth %d) is not possible",
+                        width, height, colorFormat, depthFormat);
+        return nullptr;
+    }
+    m_textureRetryable = false;
+    OpenGLTexture* color = nullptr;
+    if (hasColor) {
+        uint32_t name = 0;
+        uint64_t bytes = 0;
+        TextureKind kind;
+        if (!MakeTargetTexture(width, height, colorFormat, name, bytes, kind)) {
+            DeviceLogPrintf(1, "OpenGL device: couldn't make a %d x %d render target", width, height);
+            return nullptr;
+        }
+        color = new OpenGLTexture(*this, name, GetEpoch(), kind, colorFormat, width, height, 1, bytes, false);
+    }
+    uint32_t depthName = 0;
+    uint64_t depthBytes = 0;
+    TextureKind kind;
+    if (hasDepth && !MakeTargetTexture(width, height, depthFormat, depthName, depthBytes, kind)) {
+        DeviceLogPrintf(1, "OpenGL device: couldn't make a %d x %d depth buffer", width, height);
+        if (color) {
+            const GLuint name = color->GetName();
+            glDeleteTextures(1, &name);
+            delete color;
+        }
+        return nullptr;
+    }
+    auto* surface =
+        new OpenGLSurface(*this, width, height, color, true, false, depthName, depthFormat, depthBytes);
+    Register(static_cast<const RenderSurface*>(surface), ResourceKind::Surface, depthBytes);
+    if (color)
+        Register(static_cast<const RenderTexture*>(color), ResourceKind::Texture, color->GetBytes());
+    return surface;
+}
+
+void OpenGLDevice::DestroySurface(RenderSurface** surface)
+{
+    if (auto* object = TakeFromHolder(surface, ResourceKind::Surface, "DestroySurface"))
+        Retire(ResourceKind::Surface, static_cast<OpenGLSurface*>(object));
+}
+
+void OpenGLDevice::UnregisterVertexDeclaration(RenderVertexDeclaration* declaration)
+{
+    // Declarations keep no cache outside themselves; a bound one is unbound.
+    if (declaration && IsMainThread() && m_state.declaration == declaration) {
+        m_state.declaration = nullptr;
+        m_dirty |= DIRTY_INPUT;
+    }
+}
+
+int OpenGLDevice::GetNumVertexDeclarations() const
+{
+    std::lock_guard<std::mutex> lock(m_registryLock);
+    return m_declarationCount;
+}
+
+const OpenGLSurface* OpenGLDevice::GetTarget0() const
+{
+    return m_state.targets[0];
+}
+
+void OpenGLDevice::SetTargetSize(const OpenGLSurface* surface)
+{
+    m_targetWidth = surface ? surface->GetWidth() : 0;
+    m_targetHeight = surface ? surface->GetHeight() : 0;
+    // As Direct3D: a new target 0 draws over all of it.
+    const Viewport whole(0, 0, m_targetWidth, m_targetHeight);
+    if (m_state.viewport != whole) {
+        m_state.viewport = whole;
+        m_dirty |= DIRTY_VIEWPORT;
+        ++m_screenStamp;
+    }
+    const Rect all(0.0f, 0.0f, float(m_targetWidth), float(m_targetHeight));
+    if (m_state.scissor.x != all.x || m_state.scissor.y != all.y || m_state.scissor.width != all.width ||
+        m_state.scissor.height != all.height) {
+        m_state.scissor = all;
+        m_dirty |= DIRTY_SCISSOR;
+    }
+}
+
+namespace {
+
+bool IsLiveSurface(const std::unordered_map<const void*, ResourceKind>& objects, const RenderSurface* surface)
+{
+    auto it = objects.find(surface);
+    return it != objects.end() && it->second == ResourceKind::Surface;
+}
+
+} // namespace
+
+void OpenGLDevice::SetTargetSurface(int index, RenderSurface* surface)
+{
+    if (index == 0 && !surface)
+        surface = m_primary;
+    {
+        std::lock_guard<std::mutex> lock(m_registryLock);
+        if (index < 0 || index >= maxRenderTargets || (surface && !IsLiveSurface(m_objects, surface))) {
+            DeviceLogPrintf(1, "OpenGL device: SetTargetSurface(%d): not a surface of the device", index);
+            return;
+        }
+    }
+    auto* target = static_cast<OpenGLSurface*>(surface);
+    m_state.targets[index] = target;
+    if (index == 0) {
+        m_state.depthTarget = target && target->GetDepthName() ? target : nullptr;
+        SetTargetSize(target);
+    }
+    m_dirty |= DIRTY_TARGETS;
+}
+
+void OpenGLDevice::SetRenderTarget(int index, RenderSurface* surface)
+{
+    if (index == 0 && !surface)
+        surface = m_primary;
+    {
+        std::lock_guard<std::mutex> lock(m_registryLock);
+        if (index < 0 || index >= maxRenderTargets || (surface && !IsLiveSurface(m_objects, surface))) {
+            DeviceLogPrintf(1, "OpenGL device: SetRenderTarget(%d): not a surface of the device", index);
+            return;
+        }
+    }
+    auto* target = static_cast<OpenGLSurface*>(surface);
+    m_state.targets[index] = target;
+    if (index == 0)
+        SetTargetSize(target);
+    m_dirty |= DIRTY_TARGETS;
+}
+
+void OpenGLDevice::SetDepthTarget(RenderSurface* surface)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_registryLock);
+        if (surface &&
+            (!IsLiveSurface(m_objects, surface) || !static_cast<OpenGLSurface*>(surface)->GetDepthName())) {
+            DeviceLogPrintf(1, "OpenGL device: SetDepthTarget: not a surface of the device with depth");
+            return;
+        }
+    }
+    m_state.depthTarget = static_cast<OpenGLSurface*>(surface);
+    m_dirty |= DIRTY_TARGETS;
+}
+
+const char* OpenGLDevice::GetStatusText()
+{
+    char buffer[512];
+    std::snprintf(buffer, sizeof(buffer), "OpenGL render device %dx%d, %s, OpenGL %s, %s, %u MB video memory",
+                  m_settings.width, m_settings.height,
+                  m_renderer.empty() ? "no context yet" : m_renderer.c_str(),
+                  m_version.empty() ? "-" : m_version.c_str(),
+                  m_contexts.IsOpen() ? m_contexts.GetDescription().c_str() : "EGL",
+                  unsigned(m_totalVideoMemory / (1024u * 1024u)));
+    m_statusText = buffer;
+    return m_statusText.c_str();
+}
+
+bool OpenGLDevice::DeviceLost()
+{
+    if (!m_lost && m_contexts.IsOpen() && IsMainThread() && m_contexts.MakeMainCurrent() &&
+        glGetGraphicsResetStatus() != GL_NO_ERROR)
+        m_lost = true;
+    return m_lost;
+}
+
+bool OpenGLDevice::BeginFrame()
+{
+    if (!m_contexts.IsOpen())
+        return false;
+    if (!IsMainThread()) {
+        LogOncePerFrame(LOG_NOT_MAIN_THREAD, "OpenGL device: BeginFrame off the device's main thread");
+        return false;
+    }
+    if (m_inFrame) {
+        DeviceLogPrintf(1, "OpenGL device: BeginFrame inside a frame");
+        return false;
+    }
+    if (!m_contexts.MakeMainCurrent())
+        m_lost = true;
+    if (DeviceLost())
+        return false;
+    ProcessRetired();
+    ++m_frameIndex;
+    m_drawCallsThisFrame = 0;
+    m_facesThisFrame = 0;
+    if (m_memoryInfo == 1) {
+        GLint kilobytes = 0;
+        glGetIntegerv(0x9049 /* GPU_MEMORY_INFO_CURRENT_AVAILABLE_VIDMEM_NVX */, &kilobytes);
+        m_freeVideoMemory = uint64_t(std::max(kilobytes, 0)) * 1024;
+    } else if (m_memoryInfo == 2) {
+        GLint free[4] = {};
+        glGetIntegerv(0x87FC, free);
+        m_freeVideoMemory = uint64_t(std::max(free[0], 0)) * 1024;
+    }
+    m_inFrame = true;
+    return true;
+}
+
+void OpenGLDevice::EndFrame()
+{
+    if (!m_inFrame)
+        return;
+    m_inFrame = false;
+    glFlush();
+}
+
+void OpenGLDevice::PresentSurface(RenderSurface* surface)
+{
+    if (!m_contexts.IsOpen() || m_lost || !IsMainThread() || !m_contexts.MakeMainCurrent())
+        return;
+    auto* source = surface ? static_cast<OpenGLSurface*>(surface) : m_primary;
+    if (!m_contexts.IsWindowed()) {
+        glFlush(); // headless: nothing to show
+        return;
+    }
+    int width = 0, height = 0;
+    if (source && source->GetColorName() && m_contexts.GetSurfaceSize(width, height)) {
+        FramebufferKey key;
+        key.colors[0] = source->GetColorName();
+        const GLuint framebuffer = GetFramebuffer(key);
+        // Row 0 of the device's framebuffers is the top; the window's is the bottom.
+        glDisable(GL_SCISSOR_TEST);
+        glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
+        glBlitNamedFramebuffer(framebuffer, 0, 0, 0, source->GetWidth(), source->GetHeight(), 0, height,
+                               width, 0, GL_COLOR_BUFFER_BIT, GL_LINEAR);
+        glEnable(GL_SCISSOR_TEST);
+        m_applied.framebuffer = ~0u;
+        m_dirty |= DIRTY_TARGETS;
+    }
+    if (!m_contexts.SwapBuffers() && glGetGraphicsResetStatus() != GL_NO_ERROR)
+        m_lost = true;
+}
+
+void OpenGLDevice::Clear(unsigned int flags)
+{
+    if (!m_contexts.IsOpen() || m_lost || !IsMainThread() || !m_contexts.MakeMainCurrent())
+        return;
+    if (m_retiredPending.load(std::memory_order_acquire))
+        ProcessRetired();
+    ApplyTargets();
+    if (!GetTarget0() && !m_state.depthTarget)
+        return;
+    // The viewport within the scissor rectangle, whatever the write masks say.
+    ApplyViewportAndScissor();
+    const Viewport& v = m_state.viewport;
+    const Rect& s = m_state.scissor;
+    const int x0 = std::max(v.x, int(std::lround(s.x)));
+    const int y0 = std::max(v.y, int(std::lround(s.y)));
+    const int x1 = std::min(v.x + v.width, int(std::lround(s.x + s.width)));
+    const int y1 = std::min(v.y + v.height, int(std::lround(s.y + s.height)));
+    if (x1 <= x0 || y1 <= y0)
+        return;
+    glScissor(x0, y0, x1 - x0, y1 - y0);
+    m_applied.scissor[0] = -1;
+    m_dirty |= DIRTY_SCISSOR;
+    if (flags & RENDER_CLEAR_COLOR) {
+        glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+        m_applied.colorMask = -1;
+        m_dirty |= DIRTY_MASKS;
+        const float color[4] = {
+            std::clamp(m_clearColor.r, 0.0f, 1.0f), std::clamp(m_clearColor.g, 0.0f, 1.0f),
+            std::clamp(m_clearColor.b, 0.0f, 1.0f), std::clamp(m_clearColor.a, 0.0f, 1.0f)};
+        for (int i = 0; i < maxRenderTargets; ++i)
+            if (m_state.targets[i] && m_state.targets[i]->GetColorName())
+                glClearBufferfv(GL_COLOR, i, color);
+    }
+    const OpenGLSurface* depth = m_state.depthTarget;
+    if (depth && (flags & (RENDER_CLEAR_DEPTH | RENDER_CLEAR_STENCIL))) {
+        glDepthMask(GL_TRUE);
+        m_applied.depthMask = -1;
+        m_dirty |= DIRTY_DEPTH;
+        const bool stencil = depth->GetDepthFormat() == RENDER_FORMAT_D24;
+        if ((flags & RENDER_CLEAR_DEPTH) && (flags & RENDER_CLEAR_STENCIL) && stencil)
+            glClearBufferfi(GL_DEPTH_STENCIL, 0, 1.0f, 0);
+        else if (flags & RENDER_CLEAR_DEPTH) {
+            const float one = 1.0f;
+            glClearBufferfv(GL_DEPTH, 0, &one);
+        } else if (stencil) {
+            glStencilMask(0xFF);
+            const GLint zero = 0;
+            glClearBufferiv(GL_STENCIL, 0, &zero);
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Memory, reset, read-back
+
+unsigned int OpenGLDevice::GetFreeVideoMemory() const
+{
+    uint64_t free = 0;
+    if (m_memoryInfo)
+        free = m_freeVideoMemory;
+    else {
+        const uint64_t used = m_resourceBytes.load(std::memory_order_relaxed);
+        free = used >= m_totalVideoMemory ? 0 : m_totalVideoMemory - used;
+    }
+    return unsigned(std::min<uint64_t>(free, 0xFFFFFFFFu));
+}
+
+unsigned int OpenGLDevice::GetTotalVideoMemory() const
+{
+    return unsigned(std::min<uint64_t>(m_totalVideoMemory, 0xFFFFFFFFu));
+}
+
+void OpenGLDevice::SetFullScreen(bool fullScreen)
+{
+    // The game-window layer owns the window's mode; the device keeps the flag of its settings.
+    if (fullScreen)
+        m_settings.flags |= RenderDeviceSettings::FLAG_FULL_SCREEN;
+    else
+        m_settings.flags &= ~uint32_t(RenderDeviceSettings::FLAG_FULL_SCREEN);
+}
+
+void OpenGLDevice::EnableVerticalSync(bool enable)
+{
+    m_verticalSync = enable;
+    if (m_contexts.IsOpen() && IsMainThread())
+        m_contexts.SetSwapInterval(enable ? 1 : 0);
+}
+
+bool OpenGLDevice::ResetDevice(const RenderDeviceSettings& settings)
+{
+    if (!IsValidSettings(settings, "ResetDevice"))
+        return false;
+    if (!m_contexts.IsOpen()) {
+        // Nothing made yet: the settings are taken for the primary surface to come.
+        m_settings = settings;
+        return true;
+    }
+    if (!IsMainThread()) {
+        DeviceLogPrintf(1, "OpenGL device: ResetDevice off the device's main thread");
+        return false;
+    }
+    if (m_inFrame) {
+        DeviceLogPrintf(1, "OpenGL device: ResetDevice inside a frame");
+        return false;
+    }
+    if (m_lost || !m_contexts.MakeMainCurrent()) {
+        // A lost context cannot come back: new contexts, and every object made before is dead.
+        std::unique_lock<std::shared_mutex> guard(m_contextGuard);
+        void* window = m_contexts.GetWindow();
+        ProcessRetired();
+        m_epoch.fetch_add(1, std::memory_order_acq_rel);
+        CloseContexts();
+        m_fixedVertex = m_screenVertex = m_fixedPixelTextured = m_fixedPixelPlain = ProgramObject();
+        m_pipeline = m_screenBuffer = m_screenVertexArray = 0;
+        m_copyFramebuffers[0] = m_copyFramebuffers[1] = 0;
+        m_textSamplers[0] = m_textSamplers[1] = 0;
+        std::string error;
+        if (!OpenContexts(window, error)) {
+            DeviceLogPrintf(1, "OpenGL device: ResetDevice couldn't rebuild the lost context: %s",
+                            error.c_str());
+            m_lost = true;
+            return false;
+        }
+        m_lost = false;
+        DeviceLogPrintf(
+            1, "OpenGL device: the context was lost and is rebuilt; objects made before it are gone");
+    }
+    ProcessRetired();
+    if (m_primary) {
+        OpenGLTexture* color = nullptr;
+        uint32_t depthName = 0;
+        uint64_t depthBytes = 0;
+        if (!MakePrimaryAttachments(settings.width, settings.height, m_primary->GetDepthFormat(), color,
+                                    depthName, depthBytes)) {
+            DeviceLogPrintf(1, "OpenGL device: ResetDevice couldn't make a %d x %d primary surface",
+                            settings.width, settings.height);
+            return false;
+        }
+        OpenGLTexture* oldColor = m_primary->GetColor();
+        const uint32_t oldDepth = m_primary->GetDepthName();
+        const uint64_t oldBytes = (oldColor ? oldColor->GetBytes() : 0) + m_primary->GetDepthBytes();
+        if (oldColor) {
+            ForgetFramebuffersWith(oldColor->GetName());
+            DeleteGLTexture(oldColor->GetName(), oldColor->GetEpoch());
+            delete oldColor;
+        }
+        if (oldDepth) {
+            ForgetFramebuffersWith(oldDepth);
+            DeleteGLTexture(oldDepth, m_primary->GetDepthEpoch());
+        }
+        m_primary->Replace(settings.width, settings.height, color, depthName, depthBytes);
+        RemoveBytes(oldBytes);
+        AddBytes(color->GetBytes() + depthBytes);
+        m_dirty |= DIRTY_TARGETS;
+        if (m_state.targets[0] == m_primary)
+            SetTargetSize(m_primary);
+    }
+    m_settings = settings;
+    m_verticalSync = (settings.flags & RenderDeviceSettings::FLAG_SYNC_TO_REFRESH) != 0;
+    m_contexts.SetSwapInterval(m_verticalSync ? 1 : 0);
+    return true;
+}
+
+void OpenGLDevice::SetResolution(int width, int height)
+{
+    RenderDeviceSettings settings = m_settings;
+    settings.width = width;
+    settings.height = height;
+    ResetDevice(settings);
+}
+
+bool OpenGLDevice::ReadFrameBuffer(Pixel* pixels, int width, int height) const
+{
+    auto* self = const_cast<OpenGLDevice*>(this);
+    const OpenGLSurface* target = GetTarget0();
+    if (!pixels || !target || !target->GetColorName() || width != target->GetWidth() ||
+        height != target->GetHeight() || m_lost || !IsMainThread() || !self->m_contexts.MakeMainCurrent())
+        return false;
+    self->ApplyTargets();
+    glReadBuffer(GL_COLOR_ATTACHMENT0);
+    glReadnPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE,
+                  GLsizei(size_t(width) * height * sizeof(Pixel)), pixels);
+    return glGetError() == GL_NO_ERROR;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Registry and retirement
+
+void OpenGLDevice::Register(const void* object, ResourceKind kind, uint64_t bytes)
+{
+    std::lock_guard<std::mutex> lock(m_registryLock);
+    m_objects[object] = kind;
+    if (kind == ResourceKind::VertexDeclaration)
+        ++m_declarationCount;
+    AddBytes(bytes);
+}
+
+bool OpenGLDevice::Unregister(const void* object, ResourceKind kind, const char* operation)
+{
+    std::lock_guard<std::mutex> lock(m_registryLock);
+    auto it = m_objects.find(object);
+    if (it == m_objects.end() || it->second != kind) {
+        DeviceLogPrintf(1, "OpenGL device: %s: not a live object of the device (destroyed twice?)",
+                        operation);
+        return false;
+    }
+    if (kind == ResourceKind::Surface) {
+        // The colour texture a surface owns goes with it.
+        const auto* surface = static_cast<const OpenGLSurface*>(static_cast<const RenderSurface*>(object));
+        if (surface->OwnsColor() && surface->GetColor())
+            m_objects.erase(static_cast<const RenderTexture*>(surface->GetColor()));
+    }
+    if (kind == ResourceKind::Texture) {
+        // Textures that a surface owns are destroyed with the surface only.
+        for (const auto& [other, otherKind] : m_objects)
+            if (otherKind == ResourceKind::Surface) {
+                const auto* surface =
+                    static_cast<const OpenGLSurface*>(static_cast<const RenderSurface*>(other));
+                if (surface->OwnsColor() && static_cast<const void*>(static_cast<const RenderTexture*>(
+                                                surface->GetColor())) == object) {
+                    DeviceLogPrintf(1, "OpenGL device: %s: the texture belongs to a surface", operation);
+                    return false;
+                }
+            }
+    }
+    m_objects.erase(it);
+    if (kind == ResourceKind::VertexDeclaration)
+        --m_declarationCount;
+    return true;
+}
+
+template <class T> T* OpenGLDevice::TakeFromHolder(T** holder, ResourceKind kind, const char* operation)
+{
+    if (!holder)
+        return nullptr;
+    T* object = *holder;
+    *holder = nullptr;
+    if (!object || !Unregister(object, kind, operation))
+        return nullptr;
+    return object;
+}
+
+template RenderSurface* OpenGLDevice::TakeFromHolder(RenderSurface**, ResourceKind, const char*);
+template RenderTexture* OpenGLDevice::TakeFromHolder(RenderTexture**, ResourceKind, const char*);
+template RenderVertexBuffer* OpenGLDevice::TakeFromHolder(RenderVertexBuffer**, ResourceKind, const char*);
+template RenderIndexBuffer* OpenGLDevice::TakeFromHolder(RenderIndexBuffer**, ResourceKind, const char*);
+template RenderDynamicVertexBuffer* OpenGLDevice::TakeFromHolder(RenderDynamicVertexBuffer**, ResourceKind,
+                                                                 const char*);
+template RenderDynamicIndexBuffer* OpenGLDevice::TakeFromHolder(RenderDynamicIndexBuffer**, ResourceKind,
+                                                                const char*);
+template RenderVertexDeclaration* OpenGLDevice::TakeFromHolder(RenderVertexDeclaration**, ResourceKind,
+                                                               const char*);
+template RenderVertexShader* OpenGLDevice::TakeFromHolder(RenderVertexShader**, ResourceKind, const char*);
+template RenderPixelShader* OpenGLDevice::TakeFromHolder(RenderPixelShader**, ResourceKind, const char*);
+template RenderFont* OpenGLDevice::TakeFromHolder(RenderFont**, ResourceKind, const char*);
+
+void OpenGLDevice::Retire(ResourceKind kind, void* object)
+{
+    if (IsMainThread() && m_contexts.MakeMainCurrent()) {
+        DeleteObject(kind, object);
+        return;
+    }
+    std::lock_guard<std::mutex> lock(m_retireLock);
+    m_retired.push_back({kind, object});
+    m_retiredPending.store(true, std::memory_order_release);
+}
+
+void OpenGLDevice::ProcessRetired()
+{
+    if (!m_retiredPending.load(std::memory_order_acquire))
+        return;
+    std::vector<Retired> retired;
+    {
+        std::lock_guard<std::mutex> lock(m_retireLock);
+        retired.swap(m_retired);
+        m_retiredPending.store(false, std::memory_order_release);
+    }
+    for (const Retired& entry : retired)
+        DeleteObject(entry.kind, entry.object);
+}
+
+void OpenGLDevice::DeleteGLTexture(uint32_t name, uint32_t epoch)
+{
+    if (name && epoch == GetEpoch() && m_contexts.IsMainCurrent()) {
+        const GLuint texture = name;
+        glDeleteTextures(1, &texture);
+    }
+}
+
+void OpenGLDevice::ForgetFramebuffersWith(uint32_t textureName)
+{
+    if (!textureName)
+        return;
+    for (auto it = m_framebuffers.begin(); it != m_framebuffers.end();) {
+        const FramebufferKey& key = it->first;
+        const bool uses = key.depth == textureName || std::find(std::begin(key.colors), std::end(key.colors),
+                                                                textureName) != std::end(key.colors);
+        if (uses) {
+            if (m_contexts.IsMainCurrent()) {
+                const GLuint framebuffer = it->second;
+                glDeleteFramebuffers(1, &framebuffer);
+            }
+            if (m_applied.framebuffer == it->second)
+                m_applied.framebuffer = ~0u;
+            it = m_framebuffers.erase(it);
+            m_dirty |= DIRTY_TARGETS;
+        } else {
+            ++it;
+        }
+    }
+}
+
+void OpenGLDevice::ForgetTexture(const OpenGLTexture* texture)
+{
+    for (int stage = 0; stage < maxTextureStages; ++stage) {
+        if (m_state.textures[stage] == texture) {
+            m_state.textures[stage] = nullptr;
+            m_dirtyStages |= 1u << stage;
+        }
+        if (m_applied.textures[stage] == texture->GetName())
+            m_applied.textures[stage] = ~0u;
+    }
+    ForgetFramebuffersWith(texture->GetName());
+    // Surfaces drawing into the texture draw into nothing from now on.
+    std::lock_guard<std::mutex> lock(m_registryLock);
+    for (const auto& [object, kind] : m_objects)
+        if (kind == ResourceKind::Surface) {
+            auto* surface = static_cast<OpenGLSurface*>(
+                const_cast<RenderSurface*>(static_cast<const RenderSurface*>(object)));
+            if (surface->GetColor() == texture)
+                surface->DetachColor();
+        }
+}
+
+void OpenGLDevice::ForgetBuffer(const void* owner, uint32_t name)
+{
+    for (Stream& stream : m_state.streams)
+        if (stream.owner == owner) {
+            stream = Stream();
+            m_dirty |= DIRTY_INPUT;
+        }
+    if (m_state.indices.owner == owner) {
+        m_state.indices = Indices();
+        m_dirty |= DIRTY_INPUT;
+    }
+    // Vertex array objects that still hold the buffer would keep it alive under a name that a
+    // new buffer may get: they bind afresh.
+    std::lock_guard<std::mutex> lock(m_registryLock);
+    for (const auto& [object, kind] : m_objects)
+        if (kind == ResourceKind::VertexDeclaration) {
+            auto* declaration = static_cast<OpenGLVertexDeclaration*>(
+                const_cast<RenderVertexDeclaration*>(static_cast<const RenderVertexDeclaration*>(object)));
+            for (OpenGLVertexDeclaration::Binding& binding : declaration->bindings)
+                if (binding.buffer == name)
+                    binding = OpenGLVertexDeclaration::Binding();
+            if (declaration->elementBuffer == name)
+                declaration->elementBuffer = ~0u;
+        }
+}
+
+void OpenGLDevice::ForgetSurface(const OpenGLSurface* surface)
+{
+    for (OpenGLSurface*& target : m_state.targets)
+        if (target == surface) {
+            target = nullptr;
+            m_dirty |= DIRTY_TARGETS;
+        }
+    if (m_state.depthTarget == surface) {
+        m_state.depthTarget = nullptr;
+        m_dirty |= DIRTY_TARGETS;
+    }
+    if (m_primary == surface)
+        m_primary = nullptr;
+}
+
+void OpenGLDevice::DeleteObject(ResourceKind kind, void* object)
+{
+    const bool gl = m_contexts.IsMainCurrent();
+    const uint32_t epoch = GetEpoch();
+    switch (kind) {
+    case ResourceKind::Surface: {
+        auto* surface = static_cast<OpenGLSurface*>(static_cast<RenderSurface*>(object));
+        ForgetSurface(surface);
+        uint64_t bytes = surface->GetDepthBytes();
+        if (OpenGLTexture* color = surface->OwnsColor() ? surface->GetColor() : nullptr) {
+            ForgetTexture(color);
+            DeleteGLTexture(color->GetName(), color->GetEpoch());
+            bytes += color->GetBytes();
+            delete color;
+        } else if (surface->GetColor()) {
+            ForgetFramebuffersWith(surface->GetColor()->GetName());
+        }
+        if (surface->GetDepthName()) {
+            ForgetFramebuffersWith(surface->GetDepthName());
+            DeleteGLTexture(surface->GetDepthName(), surface->GetDepthEpoch());
+        }
+        RemoveBytes(bytes);
+        delete surface;
+        return;
+    }
+    case ResourceKind::Texture: {
+        auto* texture = static_cast<OpenGLTexture*>(static_cast<RenderTexture*>(object));
+        ForgetTexture(texture);
+        DeleteGLTexture(texture->GetName(), texture->GetEpoch());
+        RemoveBytes(texture->GetBytes());
+        delete texture;
+        return;
+    }
+    case ResourceKind::VertexBuffer: {
+        auto* buffer = static_cast<OpenGLVertexBuffer*>(static_cast<RenderVertexBuffer*>(object));
+        const StaticBufferStore& store = buffer->GetStore();
+        ForgetBuffer(static_cast<const RenderVertexBuffer*>(buffer), store.GetName());
+        if (gl && store.GetEpoch() == epoch) {
+            const GLuint name = store.GetName();
+            glDeleteBuffers(1, &name);
+        }
+        RemoveBytes(store.GetBytes());
+        delete buffer;
+        return;
+    }
+    case ResourceKind::IndexBuffer: {
+        auto* buffer = static_cast<OpenGLIndexBuffer*>(static_cast<RenderIndexBuffer*>(object));
+        const StaticBufferStore& store = buffer->GetStore();
+        ForgetBuffer(static_cast<const RenderIndexBuffer*>(buffer), store.GetName());
+        if (gl && store.GetEpoch() == epoch) {
+            const GLuint name = store.GetName();
+            glDeleteBuffers(1, &name);
+        }
+        RemoveBytes(store.GetBytes());
+        delete buffer;
+        return;
+    }
+    case ResourceKind::DynamicVertexBuffer: {
+        auto* buffer =
+            static_cast<OpenGLDynamicVertexBuffer*>(static_cast<RenderDynamicVertexBuffer*>(object));
+        const StreamStore& store = buffer->GetStore();
+        ForgetBuffer(static_cast<const RenderDynamicVertexBuffer*>(buffer), store.GetName());
+        if (gl && store.GetEpoch() == epoch) {
+            const GLuint name = store.GetName();
+            glDeleteBuffers(1, &name);
+        }
+        RemoveBytes(store.GetBytes());
+        delete buffer;
+        return;
+    }
+    case ResourceKind::DynamicIndexBuffer: {
+        auto* buffer = static_cast<OpenGLDynamicIndexBuffer*>(static_cast<RenderDynamicIndexBuffer*>(object));
+        const StreamStore& store = buffer->GetStore();
+        ForgetBuffer(static_cast<const RenderDynamicIndexBuffer*>(buffer), store.GetName());
+        if (gl && store.GetEpoch() == epoch) {
+            const GLuint name = store.GetName();
+            glDeleteBuffers(1, &name);
+        }
+        RemoveBytes(store.GetBytes());
+        delete buffer;
+        return;
+    }
+    case ResourceKind::VertexDeclaration: {
+        auto* declaration =
+            static_cast<OpenGLVertexDeclaration*>(static_cast<RenderVertexDeclaration*>(object));
+        if (m_state.declaration == declaration) {
+            m_state.declaration = nullptr;
+            m_dirty |= DIRTY_INPUT;
+        }
+        if (m_applied.vertexArray == declaration->vertexArray)
+            m_applied.vertexArray = ~0u;
+        if (gl && declaration->vertexArray && declaration->vertexArrayEpoch == epoch) {
+            const GLuint vao = declaration->vertexArray;
+            glDeleteVertexArrays(1, &vao);
+        }
+        delete declaration;
+        return;
+    }
+    case ResourceKind::VertexProgram: {
+        auto* program = static_cast<OpenGLVertexProgram*>(static_cast<RenderVertexShader*>(object));
+        if (m_state.vertexProgram == program) {
+            m_state.vertexProgram = nullptr;
+            m_dirty |= DIRTY_PROGRAMS;
+        }
+        if (m_applied.vertexProgram == program->object.name)
+            m_applied.vertexProgram = ~0u;
+        if (gl && program->object.epoch == epoch)
+            glDeleteProgram(program->object.name);
+        delete program;
+        return;
+    }
+    case ResourceKind::PixelProgram: {
+        auto* program = static_cast<OpenGLPixelProgram*>(static_cast<RenderPixelShader*>(object));
+        if (m_state.pixelProgram == program) {
+            m_state.pixelProgram = nullptr;
+            m_dirty |= DIRTY_PROGRAMS;
+        }
+        if (m_applied.pixelProgram == program->object.name)
+            m_applied.pixelProgram = ~0u;
+        if (gl && program->object.epoch == epoch)
+            glDeleteProgram(program->object.name);
+        delete program;
+        return;
+    }
+    case ResourceKind::Font: {
+        auto* font = static_cast<OpenGLFont*>(static_cast<RenderFont*>(object));
+        font->ReleaseTextures(gl && font->GetEpoch() == epoch);
+        delete font;
+        return;
+    }
+    }
+}
+
+void OpenGLDevice::LogOncePerFrame(int reason, const char* format, ...)
+{
+    if (reason < 0 || reason >= LOG_REASON_COUNT || m_loggedFrame[reason] == m_frameIndex)
+        return;
+    m_loggedFrame[reason] = m_frameIndex;
+    char buffer[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(buffer, sizeof(buffer), format, args);
+    va_end(args);
+    DeviceLogPrintf(1, "%s", buffer);
+}
+
+} // namespace GAME::OpenGL

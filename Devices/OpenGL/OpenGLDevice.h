@@ -1,0 +1,519 @@
+// The OpenGL render device of OpenGL.so: the device that draws. OpenGL 4.5 core profile over
+// Mesa, headless through EGL's surfaceless platform or on an SDL window (OpenGLContext.h), GL
+// entry points through libepoxy. It is the engine's default device ("OpenGL").
+//
+// Conventions (Direct3D-style, as the library's callers assume them):
+// - Clip space has depth 0 to 1 and y up; the screen has y down. glClipControl(GL_UPPER_LEFT,
+//   GL_ZERO_TO_ONE) makes row 0 of every framebuffer the top row: pixel (0, 0) is the top left,
+//   viewport and scissor rectangles count from the top, ReadFrameBuffer returns rows from the top.
+//   The device always draws into framebuffer objects of its own (the primary surface too);
+//   presenting on a window copies the primary surface to the window upside down, once.
+// - Texture coordinate v = 0 is the first (top) row of an uploaded image, and because rendering
+//   also puts the top row at row 0, a texture drawn into is sampled the same way round.
+// - Colours are packed alpha-high (0xAARRGGBB, bytes blue, green, red, alpha in memory): vertex
+//   colours are fetched as GL_BGRA bytes, textures are uploaded and locked as GL_BGRA bytes,
+//   ReadFrameBuffer returns bytes red, green, blue, alpha.
+// - Pixel centres lie at half-integer positions: the screen rectangle (x, y, w, h) of DrawQuad and
+//   DrawTexturedQuad covers pixels x .. x + w - 1, and texels map one to one onto pixels.
+// - Programs follow graphics/ShaderInterface.h: a blob is compiled as version line + prelude +
+//   "#define main engine_user_main" + blob + "#undef main" + the device's own main, into separate
+//   program objects joined in one program pipeline. The vertex main adds the clip planes
+//   (gl_ClipDistance from the planes set, in clip space), the pixel main the alpha test. Constant
+//   registers are device state: they survive program changes and reach each program before it
+//   draws. A blob that does not compile or link fails its creation with the compiler's log.
+// - Fixed function (a null program): the vertex side takes positions as clip coordinates (no
+//   transforms exist in the interface, so they are the identity), the vertex colour (white without
+//   one) and texture coordinate 0; the pixel side modulates the colour by texture stage 0 when a
+//   texture is bound there. DrawQuad, DrawTexturedQuad, DrawFan and text always use these built-in
+//   programs over screen pixels, whatever programs are set, without the clip planes.
+// - Texture stage states: selectors 0 and 1 are the U and V addressing (0 wrap, 1 clamp, 2
+//   mirror), 3, 4 and 5 the magnification, minification and mip filters (0 linear, 1 point; the
+//   mip filter also 2, none); see RenderTypes.h. Other selectors are kept and reported only, as
+//   are the values of shader states 18 and 20 to 23, which mean nothing to this device.
+// - No face culling (the interface has no cull state); the depth test is on whenever the target
+//   has depth; SetTargetSurface and SetRenderTarget at index 0 set the viewport and the scissor
+//   rectangle to the whole target, as Direct3D does; Clear clears the viewport within the scissor
+//   rectangle and ignores the write masks.
+// - Video memory: the driver's figures where it reports them (GL_NVX_gpu_memory_info,
+//   GL_ATI_meminfo); otherwise 512 MiB in total, less what the device's objects take.
+//
+// Threads: state, drawing, frames, surfaces, streaming buffers, fonts and read-back belong to the
+// device's main thread, the one that made the primary surface. Textures, static buffers,
+// declarations and programs may be created, filled and destroyed on any thread (the resource
+// loader's): such a thread runs its GL work on a worker context that shares the main context's
+// objects and finishes it (glFinish) before the call returns, so an object handed to the main
+// thread is complete. Objects destroyed on another thread are retired to the main thread, which
+// unbinds and deletes them at its next draw or frame; so a pointer the main thread still holds
+// is never reused behind its back. The registry of live objects has its own lock.
+//
+// A lost context (robust contexts report a reset) makes DeviceLost true and BeginFrame false;
+// ResetDevice then builds new contexts. Objects made before are dead: the device refuses to bind
+// them (one log line a frame) until their holders destroy and recreate them, as every holder
+// does around a reset. A ResetDevice that fails returns false and leaves the device as it was.
+#pragma once
+
+#include "OpenGLContext.h"
+#include "OpenGLResources.h"
+
+#include "core/Color.h"
+#include "core/Plane.h"
+#include "core/Rect.h"
+#include "core/Vec4.h"
+#include "graphics/RenderDevice.h"
+#include "graphics/RenderFont.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <shared_mutex>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+namespace GAME::OpenGL {
+
+class OpenGLFont;
+
+enum class ResourceKind : uint8_t
+{
+    Surface,
+    Texture,
+    VertexBuffer,
+    IndexBuffer,
+    DynamicVertexBuffer,
+    DynamicIndexBuffer,
+    VertexDeclaration,
+    VertexProgram,
+    PixelProgram,
+    Font,
+};
+
+class OpenGLDevice final : public RenderDevice
+{
+public:
+    static constexpr int maxTextureStages = 16;
+    static constexpr int maxStageStates = 32;
+    static constexpr int maxRenderTargets = 4;
+    static constexpr int maxClipPlanes = 6;
+    static constexpr int constantRegisters = 256;
+    static constexpr uint64_t fallbackVideoMemory = 512ull * 1024 * 1024;
+
+    OpenGLDevice();
+    // Releases every object still alive and closes the contexts.
+    ~OpenGLDevice() override;
+
+    // --- RenderDevice ---
+    bool Initialize() override;
+    void GetSupportedDisplayModes(std::vector<RenderDisplayMode>& modes) override;
+    RenderSurface* CreatePrimarySurface(void* window, const RenderDeviceSettings* settings) override;
+    RenderSurface* GetPrimarySurface() const override { return m_primary; }
+    RenderSurface* CreateTextureSurface(int width, int height, const RenderTexture* colorTexture,
+                                        RenderTextureFormat depthFormat) override;
+    RenderSurface* CreateTextureSurface(int width, int height, RenderTextureFormat colorFormat,
+                                        RenderTextureFormat depthFormat) override;
+    void DestroySurface(RenderSurface** surface) override;
+    void UnregisterVertexDeclaration(RenderVertexDeclaration* declaration) override;
+    int GetNumVertexDeclarations() const override;
+    bool SupportsDepthRenderTargets() const override { return true; }
+    bool Supports16bitColorWithDepth() const override { return true; }
+    void SetTargetSurface(int index, RenderSurface* surface) override;
+    void SetRenderTarget(int index, RenderSurface* surface) override;
+    void SetDepthTarget(RenderSurface* surface) override;
+    const char* GetStatusText() override;
+    int GetWidth() const override { return m_settings.width; }
+    int GetHeight() const override { return m_settings.height; }
+    bool BeginFrame() override;
+    void EndFrame() override;
+    void PresentSurface(RenderSurface* surface) override;
+    void SetViewport(const Viewport& viewport) override;
+    const Viewport& GetViewport() const override { return m_state.viewport; }
+    void SetScissorRect(const Rect& rect) override;
+    void SetClearColor(const Color& color) override { m_clearColor = color; }
+    const Color& GetClearColor() const override { return m_clearColor; }
+    void Clear(unsigned int flags) override;
+    RenderVertexBuffer* CreateVertexBuffer(unsigned int usage, unsigned int size) override;
+    void DestroyVertexBuffer(RenderVertexBuffer** buffer) override;
+    RenderDynamicVertexBuffer* CreateDynamicVertexBuffer(unsigned int size) override;
+    void DestroyDynamicVertexBuffer(RenderDynamicVertexBuffer** buffer) override;
+    RenderDynamicIndexBuffer* CreateDynamicIndexBuffer(unsigned int size) override;
+    void DestroyDynamicIndexBuffer(RenderDynamicIndexBuffer** buffer) override;
+    RenderVertexDeclaration* CreateVertexDeclaration(const VertexElement* elements, int count) override;
+    void DestroyVertexDeclaration(RenderVertexDeclaration** declaration) override;
+    RenderIndexBuffer* CreateIndexBuffer(unsigned int numIndices, unsigned int bytesPerIndex) override;
+    void DestroyIndexBuffer(RenderIndexBuffer** buffer) override;
+    RenderVertexShader* CreateVertexShader(const void* code, unsigned int size) override;
+    void DestroyVertexShader(RenderVertexShader** shader) override;
+    RenderPixelShader* CreatePixelShader(const void* code, unsigned int size) override;
+    void DestroyPixelShader(RenderPixelShader** shader) override;
+    unsigned int GetTextureFileInfo(const void* data, unsigned int size, int reduction) override;
+    RenderTexture* CreateTextureFromFile(const void* data, unsigned int size, int reduction) override;
+    RenderTexture* CreateTexture(int width, int height, const void* texels, int levelCount,
+                                 unsigned int usage) override;
+    RenderTexture* CreateTextureFromImage(int width, int height, const void* pixels, int levelCount,
+                                          unsigned int usage) override;
+    RenderTexture* CreateDynamicTexture(int width, int height, int levelCount, unsigned int usage) override;
+    void DestroyTexture(RenderTexture** texture) override;
+    bool CanRetryCreateTexture() override;
+    RenderFont* CreateFont(const char* name, const void* data, unsigned int size) override;
+    void DestroyFont(RenderFont** font) override;
+    void SetVertexShader(RenderVertexShader* shader) override;
+    void SetVertexShaderConstants(unsigned int firstRegister, const float* data,
+                                  unsigned int registerCount) override;
+    void SetPixelShader(RenderPixelShader* shader) override;
+    void SetPixelShaderConstants(unsigned int firstRegister, const float* data,
+                                 unsigned int registerCount) override;
+    void SetTexture(int stage, const RenderTexture* texture) override;
+    const RenderTexture* GetTexture(int stage) const override;
+    void SetClippingPlane(int index, const Plane& plane) override;
+    void ClearClippingPlane(int index) override;
+    bool GetClippingPlane(int index, Plane& plane) const override;
+    int GetMaxClippingPlanes() const override { return maxClipPlanes; }
+    void DrawIndexedPrimitive(RenderPrimitiveType type, const RenderDrawRange& range) override;
+    void DrawQuad(const Vec3* corners, int count, uint32_t color) override;
+    void DrawTexturedQuad(const Rect& rect, const Rect& texCoords, uint32_t color, float depth) override;
+    void DrawFan(const Vec3* points, int count, uint32_t color) override;
+    void EnableVerticalSync(bool enable) override;
+    void EnableWireframe(bool enable) override;
+    void SetDepthTestFunction(RenderTestFunction function) override;
+    void SetAlphaTestFunction(RenderTestFunction function) override;
+    void SetAlphaReference(float reference) override;
+    void SetShaderState18(uint32_t value) override { m_shaderState18 = value; }
+    void SetColorWriteMode(RenderWriteMode mode) override;
+    void SetAlphaWriteMode(RenderWriteMode mode) override;
+    void SetDepthWriteMode(RenderWriteMode mode) override;
+    void SetShaderState20(uint32_t value) override { m_shaderState20 = value; }
+    void SetShaderState21(uint32_t value) override { m_shaderState21 = value; }
+    void SetSourceBlend(RenderBlendFactor factor) override;
+    RenderBlendFactor GetSourceBlend() const override { return m_state.sourceBlend; }
+    void SetDestinationBlend(RenderBlendFactor factor) override;
+    RenderBlendFactor GetDestinationBlend() const override { return m_state.destinationBlend; }
+    void SetShaderState22(const Vec4& value) override { m_shaderState22 = value; }
+    void SetShaderState23(uint32_t value) override { m_shaderState23 = value; }
+    void SetTextureStageState(int stage, unsigned int state, uint32_t value) override;
+    uint32_t GetTextureStageState(int stage, unsigned int state) const override;
+    void SetStreamSource(int stream, RenderVertexBuffer* buffer, unsigned int offset,
+                         unsigned int stride) override;
+    void SetVertexDeclaration(RenderVertexDeclaration* declaration) override;
+    void SetIndices(RenderIndexBuffer* indices) override;
+    RenderVertexDeclaration* GetVertexDeclaration() const override { return m_state.declaration; }
+    RenderIndexBuffer* GetIndices() const override;
+    int GetNumFacesRendered() const override { return m_facesThisFrame; }
+    int GetNumDrawCalls() const override { return m_drawCallsThisFrame; }
+    void SetDrawCallLimit(int limit) override { m_drawCallLimit = limit < 0 ? -1 : limit; }
+    void SetDebugSwitch1(bool on) override { m_debugSwitch1 = on; }
+    void SetDebugSwitch2(bool on) override { m_debugSwitch2 = on; }
+    int GetDrawCallLimit() const override { return m_drawCallLimit; }
+    unsigned int GetFreeVideoMemory() const override;
+    unsigned int GetTotalVideoMemory() const override;
+    const char* GetDeviceName() const override { return "OpenGL"; }
+    int GetMaxTextureSize() const override { return m_maxTextureSize; }
+    RenderGenerationId GetGenerationId() const override { return RENDER_GENERATION_GEFORCE6; }
+    uint32_t GetAdapterId() const override { return 0; }
+    bool DeviceLost() override;
+    void SetFullScreen(bool fullScreen) override;
+    bool ResetDevice(const RenderDeviceSettings& settings) override;
+    void SetResolution(int width, int height) override;
+    bool ReadFrameBuffer(Pixel* pixels, int width, int height) const override;
+
+    // Test hook: the device behaves as after a reset of its context (DeviceLost answers true
+    // until ResetDevice builds new contexts).
+    void SimulateContextLoss() { m_lost = true; }
+
+    // --- for the resource classes ---
+
+    // Makes a context of the device current on the calling thread for its span: the main context
+    // on the main thread, a worker context elsewhere (finished and released at the end).
+    class ContextScope
+    {
+    public:
+        explicit ContextScope(OpenGLDevice& device);
+        ~ContextScope();
+        ContextScope(const ContextScope&) = delete;
+        ContextScope& operator=(const ContextScope&) = delete;
+        bool IsReady() const { return m_ready; }
+
+    private:
+        OpenGLDevice& m_device;
+        void* m_worker = nullptr;
+        bool m_ready = false;
+        bool m_shared = false;
+    };
+
+    bool IsMainThread() const { return std::this_thread::get_id() == m_mainThread.load(); }
+    uint32_t GetEpoch() const { return m_epoch.load(std::memory_order_acquire); }
+    // Logs at most once a frame for each reason (and once between frames).
+    void LogOncePerFrame(int reason, const char* format, ...) __attribute__((format(printf, 3, 4)));
+
+    void BindDynamicStream(const OpenGLDynamicVertexBuffer& buffer, uint64_t offset, unsigned int stride);
+    void BindDynamicIndices(const OpenGLDynamicIndexBuffer& buffer);
+    bool CopySurfaceToTexture(OpenGLSurface& source, RenderTexture* destination, const Rect& sourceRect);
+    // Draws screen-space triangles (mode: a GL primitive) with the built-in programs. texture 0
+    // draws untextured; text draws alpha-blended without depth, with its own sampling.
+    void DrawScreen(const ScreenVertex* vertices, int count, uint32_t mode, uint32_t texture, bool text,
+                    bool linear, int faces, const char* operation);
+    // Whether a draw may go ahead in this frame (inside a frame, under the draw call limit).
+    bool BeginDraw(const char* operation);
+    // Counts a draw that went to the driver.
+    void CountDraw(uint64_t faces);
+    // Memory bookkeeping of the device's objects.
+    void AddBytes(uint64_t bytes) { m_resourceBytes.fetch_add(bytes, std::memory_order_relaxed); }
+    void RemoveBytes(uint64_t bytes) { m_resourceBytes.fetch_sub(bytes, std::memory_order_relaxed); }
+    // A thread other than the main one changed the contents of an object: the main context binds
+    // its objects afresh before the next draw.
+    void NoteForeignWrite() { m_foreignWrites.fetch_add(1, std::memory_order_release); }
+    void* GetFontLibrary() const { return m_fontLibrary; }
+    std::mutex& GetFontLibraryLock() { return m_fontLibraryLock; }
+    bool HasS3tc() const { return m_hasS3tc; }
+
+    // Reasons of LogOncePerFrame.
+    enum LogReason
+    {
+        LOG_NO_FRAME,
+        LOG_NO_VERTICES,
+        LOG_NO_INDICES,
+        LOG_BAD_RANGE,
+        LOG_DEAD_OBJECT,
+        LOG_NOT_MAIN_THREAD,
+        LOG_LOCK,
+        LOG_NO_TARGET,
+        LOG_REASON_COUNT,
+    };
+
+private:
+    struct Stream
+    {
+        const void* owner = nullptr; // the static or dynamic buffer
+        uint32_t buffer = 0;
+        uint32_t epoch = 0;
+        uint64_t offset = 0;
+        uint32_t stride = 0;
+        uint64_t bytes = 0;
+    };
+    struct Indices
+    {
+        const void* owner = nullptr;
+        bool isStatic = false;
+        uint32_t buffer = 0;
+        uint32_t epoch = 0;
+        uint32_t bytesPerIndex = 0;
+        uint64_t capacity = 0; // indices
+    };
+    // The state the library set; the device applies it to GL before a draw.
+    struct State
+    {
+        OpenGLSurface* targets[maxRenderTargets] = {};
+        OpenGLSurface* depthTarget = nullptr;
+        Viewport viewport;
+        Rect scissor;
+        RenderBlendFactor sourceBlend = RENDER_BLEND_ONE;
+        RenderBlendFactor destinationBlend = RENDER_BLEND_ZERO;
+        RenderTestFunction depthTest = RENDER_TEST_LESS_EQUAL;
+        RenderTestFunction alphaTest = RENDER_TEST_ALWAYS;
+        float alphaReference = 0.0f;
+        bool colorWrite = true;
+        bool alphaWrite = true;
+        bool depthWrite = true;
+        bool wireframe = false;
+        const OpenGLTexture* textures[maxTextureStages] = {};
+        uint32_t stageStates[maxTextureStages][maxStageStates] = {};
+        OpenGLVertexProgram* vertexProgram = nullptr;
+        OpenGLPixelProgram* pixelProgram = nullptr;
+        OpenGLVertexDeclaration* declaration = nullptr;
+        Stream streams[maxStreams];
+        Indices indices;
+        Plane clipPlanes[maxClipPlanes];
+        uint32_t clipMask = 0;
+    };
+    // What the main context has, as far as the device knows (~0: not known).
+    struct Applied
+    {
+        uint32_t framebuffer = ~0u;
+        int viewport[4] = {-1, -1, -1, -1};
+        int scissor[4] = {-1, -1, -1, -1};
+        int blendEnabled = -1;
+        uint32_t blendSource = ~0u;
+        uint32_t blendDestination = ~0u;
+        uint32_t depthFunction = ~0u;
+        int depthMask = -1;
+        int colorMask = -1;
+        int wireframe = -1;
+        uint32_t clipEnables = ~0u;
+        uint32_t textures[maxTextureStages];
+        uint32_t samplers[maxTextureStages];
+        uint32_t vertexProgram = ~0u;
+        uint32_t pixelProgram = ~0u;
+        uint32_t vertexArray = ~0u;
+        Applied();
+    };
+    enum : uint32_t
+    {
+        DIRTY_TARGETS = 1u << 0,
+        DIRTY_VIEWPORT = 1u << 1,
+        DIRTY_SCISSOR = 1u << 2,
+        DIRTY_BLEND = 1u << 3,
+        DIRTY_DEPTH = 1u << 4,
+        DIRTY_MASKS = 1u << 5,
+        DIRTY_RASTER = 1u << 6,
+        DIRTY_CLIP = 1u << 7,
+        DIRTY_PROGRAMS = 1u << 8,
+        DIRTY_INPUT = 1u << 9,
+        DIRTY_ALL = 0x3FFu,
+    };
+    struct FramebufferKey
+    {
+        uint32_t colors[maxRenderTargets] = {};
+        uint32_t depth = 0;
+        uint32_t depthHasStencil = 0;
+        bool operator<(const FramebufferKey& o) const;
+    };
+    struct Retired
+    {
+        ResourceKind kind;
+        void* object;
+    };
+
+    // Context and device objects.
+    bool OpenContexts(void* window, std::string& error);
+    void CloseContexts();
+    bool CreateBuiltIns(std::string& error);
+    void DeleteBuiltIns();
+    void QueryCapabilities();
+    void ResetAppliedState();
+    bool IsValidSettings(const RenderDeviceSettings& settings, const char* operation) const;
+    // A colour texture and a depth texture of the size for the primary surface.
+    bool MakePrimaryAttachments(int width, int height, RenderTextureFormat depthFormat, OpenGLTexture*& color,
+                                uint32_t& depthName, uint64_t& depthBytes);
+    bool MakeTargetTexture(int width, int height, RenderTextureFormat format, uint32_t& name, uint64_t& bytes,
+                           TextureKind& kind);
+
+    // Registry and retirement.
+    void Register(const void* object, ResourceKind kind, uint64_t bytes);
+    // Takes the object out of the registry; false when it is not a live object of the kind.
+    bool Unregister(const void* object, ResourceKind kind, const char* operation);
+    template <class T> T* TakeFromHolder(T** holder, ResourceKind kind, const char* operation);
+    // Destroys now on the main thread, or hands the object to the main thread.
+    void Retire(ResourceKind kind, void* object);
+    void ProcessRetired();
+    void DeleteObject(ResourceKind kind, void* object);
+    // Drops every binding and cached use of the GL names about to be deleted.
+    void ForgetTexture(const OpenGLTexture* texture);
+    void ForgetBuffer(const void* owner, uint32_t name);
+    void ForgetSurface(const OpenGLSurface* surface);
+    void ForgetFramebuffersWith(uint32_t textureName);
+    void DeleteGLTexture(uint32_t name, uint32_t epoch);
+
+    // Textures.
+    OpenGLTexture* MakeColorTexture(int width, int height, const void* texels, int levelCount, bool dynamic,
+                                    const char* operation);
+    template <class Program>
+    Program* CreateProgram(const void* code, unsigned int size, bool vertex, ResourceKind kind,
+                           const char* operation);
+
+    // Applying state.
+    // Applies the state for a draw; false refuses the draw (logged once a frame).
+    bool PrepareDraw(bool screen, bool textured, bool text);
+    void ApplyTargets();
+    uint32_t GetFramebuffer(const FramebufferKey& key);
+    void ApplyViewportAndScissor();
+    void ApplyBlendDepthMasks(bool text);
+    void ApplyTextures(bool text);
+    uint32_t GetSampler(const uint32_t* stageStates);
+    bool ApplyPrograms(bool screen, bool textured);
+    void SyncConstants(ProgramObject& program, bool vertex);
+    bool ApplyVertexInput();
+    void SetTargetSize(const OpenGLSurface* surface);
+    const OpenGLSurface* GetTarget0() const;
+
+    ContextSet m_contexts;
+    std::shared_mutex m_contextGuard; // workers share it; rebuilding the contexts takes it whole
+    std::atomic<std::thread::id> m_mainThread{};
+    std::atomic<uint32_t> m_epoch{1};
+    bool m_initialized = false;
+    std::atomic<bool> m_lost{false};
+    RenderDeviceSettings m_settings;
+    OpenGLSurface* m_primary = nullptr;
+
+    // Capabilities.
+    std::string m_renderer;
+    std::string m_version;
+    int m_maxTextureSize = 4096;
+    bool m_hasS3tc = false;
+    int m_memoryInfo = 0; // 0 none, 1 NVX, 2 ATI
+    uint64_t m_totalVideoMemory = fallbackVideoMemory;
+    mutable uint64_t m_freeVideoMemory = fallbackVideoMemory;
+    std::atomic<uint64_t> m_resourceBytes{0};
+    std::atomic<bool> m_textureRetryable{false};
+    std::string m_statusText;
+
+    // State.
+    State m_state;
+    Applied m_applied;
+    uint32_t m_dirty = DIRTY_ALL;
+    uint32_t m_dirtyStages = 0xFFFFu;
+    Color m_clearColor;
+    uint32_t m_shaderState18 = 0;
+    uint32_t m_shaderState20 = 0;
+    uint32_t m_shaderState21 = 0;
+    Vec4 m_shaderState22 = Vec4(1.0f, 1.0f, 1.0f, 1.0f);
+    uint32_t m_shaderState23 = 0;
+    bool m_verticalSync = false;
+    bool m_debugSwitch1 = false;
+    bool m_debugSwitch2 = false;
+    int m_targetWidth = 0;
+    int m_targetHeight = 0;
+
+    // Constant registers and the device's own uniforms, stamped when they change.
+    std::vector<float> m_vertexConstants;
+    std::vector<float> m_pixelConstants;
+    std::vector<uint64_t> m_vertexStamps;
+    std::vector<uint64_t> m_pixelStamps;
+    uint64_t m_stamp = 1;
+    uint64_t m_vertexLatest = 0;
+    uint64_t m_pixelLatest = 0;
+    uint64_t m_clipStamp = 1;
+    uint64_t m_alphaStamp = 1;
+    uint64_t m_screenStamp = 1;
+    uint64_t m_screenProgramStamp = 0;
+
+    // Built-in objects of the main context.
+    uint32_t m_pipeline = 0;
+    ProgramObject m_fixedVertex;
+    ProgramObject m_screenVertex;
+    ProgramObject m_fixedPixelTextured;
+    ProgramObject m_fixedPixelPlain;
+    int m_fixedColorFlag = -1;
+    uint32_t m_screenBuffer = 0;
+    uint32_t m_screenBufferCursor = 0;
+    uint32_t m_screenVertexArray = 0;
+    uint32_t m_copyFramebuffers[2] = {};
+    std::map<FramebufferKey, uint32_t> m_framebuffers;
+    std::unordered_map<uint32_t, uint32_t> m_samplers;
+    uint32_t m_textSamplers[2] = {};
+    uint32_t m_seenForeignWrites = 0;
+    std::atomic<uint32_t> m_foreignWrites{0};
+
+    // Registry of live objects (any thread) and objects waiting for the main thread.
+    mutable std::mutex m_registryLock;
+    std::unordered_map<const void*, ResourceKind> m_objects;
+    int m_declarationCount = 0;
+    std::mutex m_retireLock;
+    std::vector<Retired> m_retired;
+    std::atomic<bool> m_retiredPending{false};
+
+    // Frames and counters.
+    bool m_inFrame = false;
+    uint64_t m_frameIndex = 1;
+    int m_drawCallsThisFrame = 0;
+    int m_facesThisFrame = 0;
+    int m_drawCallLimit = -1;
+    uint64_t m_loggedFrame[LOG_REASON_COUNT] = {};
+
+    // Fonts.
+    void* m_fontLibrary = nullptr;
+    std::mutex m_fontLibraryLock;
+};
+
+} // namespace GAME::OpenGL

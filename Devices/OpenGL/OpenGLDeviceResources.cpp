@@ -1,0 +1,438 @@
+// Creation and destruction of the device's buffers, declarations, programs, textures and fonts.
+// Any thread: GL work off the main thread runs on a worker context (ContextScope).
+#include "OpenGLDevice.h"
+
+#include "DdsImage.h"
+#include "DeviceLog.h"
+#include "OpenGLApi.h"
+#include "OpenGLFont.h"
+#include "OpenGLPrograms.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace GAME::OpenGL {
+
+using DeviceCommon::DeviceLogPrintf;
+
+namespace {
+
+void ClearErrors()
+{
+    while (glGetError() != GL_NO_ERROR) {
+    }
+}
+
+int FullChainLength(int width, int height)
+{
+    int levels = 1;
+    for (int size = std::max(width, height); size > 1; size >>= 1)
+        ++levels;
+    return levels;
+}
+
+uint64_t ChainBytes(int width, int height, int levels)
+{
+    uint64_t bytes = 0;
+    for (int level = 0; level < levels; ++level)
+        bytes += uint64_t(std::max(1, width >> level)) * uint64_t(std::max(1, height >> level)) * 4;
+    return bytes;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Buffers and declarations
+
+RenderVertexBuffer* OpenGLDevice::CreateVertexBuffer(unsigned int usage, unsigned int size)
+{
+    if (size == 0) {
+        DeviceLogPrintf(1, "OpenGL device: CreateVertexBuffer(%u, 0) refused", usage);
+        return nullptr;
+    }
+    ContextScope scope(*this);
+    if (!scope.IsReady())
+        return nullptr;
+    ClearErrors();
+    GLuint name = 0;
+    glCreateBuffers(1, &name);
+    glNamedBufferData(name, size, nullptr, (usage & RENDER_USAGE_DYNAMIC) ? GL_DYNAMIC_DRAW : GL_STATIC_DRAW);
+    if (glGetError() != GL_NO_ERROR) {
+        glDeleteBuffers(1, &name);
+        DeviceLogPrintf(1, "OpenGL device: no memory for a vertex buffer of %u bytes", size);
+        return nullptr;
+    }
+    auto* buffer = new OpenGLVertexBuffer(*this, name, GetEpoch(), size);
+    Register(static_cast<const RenderVertexBuffer*>(buffer), ResourceKind::VertexBuffer, size);
+    return buffer;
+}
+
+void OpenGLDevice::DestroyVertexBuffer(RenderVertexBuffer** buffer)
+{
+    if (auto* object = TakeFromHolder(buffer, ResourceKind::VertexBuffer, "DestroyVertexBuffer"))
+        Retire(ResourceKind::VertexBuffer, object);
+}
+
+RenderIndexBuffer* OpenGLDevice::CreateIndexBuffer(unsigned int numIndices, unsigned int bytesPerIndex)
+{
+    if (numIndices == 0 || (bytesPerIndex != 2 && bytesPerIndex != 4) ||
+        numIndices > 0xFFFFFFFFu / bytesPerIndex) {
+        DeviceLogPrintf(1, "OpenGL device: CreateIndexBuffer(%u, %u) refused", numIndices, bytesPerIndex);
+        return nullptr;
+    }
+    const unsigned int size = numIndices * bytesPerIndex;
+    ContextScope scope(*this);
+    if (!scope.IsReady())
+        return nullptr;
+    ClearErrors();
+    GLuint name = 0;
+    glCreateBuffers(1, &name);
+    glNamedBufferData(name, size, nullptr, GL_STATIC_DRAW);
+    if (glGetError() != GL_NO_ERROR) {
+        glDeleteBuffers(1, &name);
+        DeviceLogPrintf(1, "OpenGL device: no memory for an index buffer of %u bytes", size);
+        return nullptr;
+    }
+    auto* buffer = new OpenGLIndexBuffer(*this, name, GetEpoch(), numIndices, bytesPerIndex);
+    Register(static_cast<const RenderIndexBuffer*>(buffer), ResourceKind::IndexBuffer, size);
+    return buffer;
+}
+
+void OpenGLDevice::DestroyIndexBuffer(RenderIndexBuffer** buffer)
+{
+    if (auto* object = TakeFromHolder(buffer, ResourceKind::IndexBuffer, "DestroyIndexBuffer"))
+        Retire(ResourceKind::IndexBuffer, object);
+}
+
+RenderDynamicVertexBuffer* OpenGLDevice::CreateDynamicVertexBuffer(unsigned int size)
+{
+    if (size == 0 || m_lost) {
+        DeviceLogPrintf(1, "OpenGL device: CreateDynamicVertexBuffer(%u) refused%s", size,
+                        m_lost ? " (the context is lost)" : "");
+        return nullptr;
+    }
+    ContextScope scope(*this);
+    if (!scope.IsReady())
+        return nullptr;
+    ClearErrors();
+    GLuint name = 0;
+    glCreateBuffers(1, &name);
+    glNamedBufferData(name, size, nullptr, GL_STREAM_DRAW);
+    if (glGetError() != GL_NO_ERROR) {
+        glDeleteBuffers(1, &name);
+        DeviceLogPrintf(1, "OpenGL device: no memory for a dynamic vertex buffer of %u bytes", size);
+        return nullptr;
+    }
+    auto* buffer = new OpenGLDynamicVertexBuffer(*this, name, GetEpoch(), size);
+    Register(static_cast<const RenderDynamicVertexBuffer*>(buffer), ResourceKind::DynamicVertexBuffer, size);
+    return buffer;
+}
+
+void OpenGLDevice::DestroyDynamicVertexBuffer(RenderDynamicVertexBuffer** buffer)
+{
+    if (auto* object =
+            TakeFromHolder(buffer, ResourceKind::DynamicVertexBuffer, "DestroyDynamicVertexBuffer"))
+        Retire(ResourceKind::DynamicVertexBuffer, object);
+}
+
+RenderDynamicIndexBuffer* OpenGLDevice::CreateDynamicIndexBuffer(unsigned int size)
+{
+    if (size < 4 || m_lost) {
+        DeviceLogPrintf(1, "OpenGL device: CreateDynamicIndexBuffer(%u) refused%s", size,
+                        m_lost ? " (the context is lost)" : "");
+        return nullptr;
+    }
+    ContextScope scope(*this);
+    if (!scope.IsReady())
+        return nullptr;
+    ClearErrors();
+    GLuint name = 0;
+    glCreateBuffers(1, &name);
+    glNamedBufferData(name, size / 4 * 4, nullptr, GL_STREAM_DRAW);
+    if (glGetError() != GL_NO_ERROR) {
+        glDeleteBuffers(1, &name);
+        DeviceLogPrintf(1, "OpenGL device: no memory for a dynamic index buffer of %u bytes", size);
+        return nullptr;
+    }
+    auto* buffer = new OpenGLDynamicIndexBuffer(*this, name, GetEpoch(), size);
+    Register(static_cast<const RenderDynamicIndexBuffer*>(buffer), ResourceKind::DynamicIndexBuffer,
+             size / 4 * 4);
+    return buffer;
+}
+
+void OpenGLDevice::DestroyDynamicIndexBuffer(RenderDynamicIndexBuffer** buffer)
+{
+    if (auto* object = TakeFromHolder(buffer, ResourceKind::DynamicIndexBuffer, "DestroyDynamicIndexBuffer"))
+        Retire(ResourceKind::DynamicIndexBuffer, object);
+}
+
+RenderVertexDeclaration* OpenGLDevice::CreateVertexDeclaration(const VertexElement* elements, int count)
+{
+    if (!OpenGLVertexDeclaration::IsValid(elements, count)) {
+        DeviceLogPrintf(1, "OpenGL device: CreateVertexDeclaration of %d elements refused", count);
+        return nullptr;
+    }
+    auto* declaration = new OpenGLVertexDeclaration(elements, count);
+    Register(static_cast<const RenderVertexDeclaration*>(declaration), ResourceKind::VertexDeclaration, 0);
+    return declaration;
+}
+
+void OpenGLDevice::DestroyVertexDeclaration(RenderVertexDeclaration** declaration)
+{
+    if (auto* object =
+            TakeFromHolder(declaration, ResourceKind::VertexDeclaration, "DestroyVertexDeclaration"))
+        Retire(ResourceKind::VertexDeclaration, object);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Programs
+
+template <class Program>
+Program* OpenGLDevice::CreateProgram(const void* code, unsigned int size, bool vertex, ResourceKind kind,
+                                     const char* operation)
+{
+    if (!code || size == 0) {
+        DeviceLogPrintf(1, "OpenGL device: %s without code refused", operation);
+        return nullptr;
+    }
+    ContextScope scope(*this);
+    if (!scope.IsReady())
+        return nullptr;
+    ProgramObject object;
+    std::string log;
+    if (!CompileProgram(std::string_view(static_cast<const char*>(code), size), vertex, GetEpoch(), object,
+                        log)) {
+        DeviceLogPrintf(1, "OpenGL device: %s: the program does not compile:\n%s", operation, log.c_str());
+        return nullptr;
+    }
+    auto* program = new Program(object);
+    Register(static_cast<const typename Program::Interface*>(program), kind, 0);
+    return program;
+}
+
+RenderVertexShader* OpenGLDevice::CreateVertexShader(const void* code, unsigned int size)
+{
+    return CreateProgram<OpenGLVertexProgram>(code, size, true, ResourceKind::VertexProgram,
+                                              "CreateVertexShader");
+}
+
+void OpenGLDevice::DestroyVertexShader(RenderVertexShader** shader)
+{
+    if (auto* object = TakeFromHolder(shader, ResourceKind::VertexProgram, "DestroyVertexShader"))
+        Retire(ResourceKind::VertexProgram, object);
+}
+
+RenderPixelShader* OpenGLDevice::CreatePixelShader(const void* code, unsigned int size)
+{
+    return CreateProgram<OpenGLPixelProgram>(code, size, false, ResourceKind::PixelProgram,
+                                             "CreatePixelShader");
+}
+
+void OpenGLDevice::DestroyPixelShader(RenderPixelShader** shader)
+{
+    if (auto* object = TakeFromHolder(shader, ResourceKind::PixelProgram, "DestroyPixelShader"))
+        Retire(ResourceKind::PixelProgram, object);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Textures
+
+unsigned int OpenGLDevice::GetTextureFileInfo(const void* data, unsigned int size, int)
+{
+    // A DDS file keeps its largest level first, so a reduced texture still needs the whole chain.
+    const size_t bytes = DeviceCommon::GetDdsFileSize(static_cast<const uint8_t*>(data), size);
+    return unsigned(std::min<size_t>(bytes, 0xFFFFFFFFu));
+}
+
+OpenGLTexture* OpenGLDevice::MakeColorTexture(int width, int height, const void* texels, int levelCount,
+                                              bool dynamic, const char* operation)
+{
+    m_textureRetryable = false;
+    // The capabilities are read under the scope: a lost context is rebuilt with every worker out.
+    ContextScope scope(*this);
+    if (!scope.IsReady())
+        return nullptr;
+    if (width <= 0 || height <= 0 || width > m_maxTextureSize || height > m_maxTextureSize) {
+        DeviceLogPrintf(1, "OpenGL device: %s(%d, %d) refused: the size is outside 1 to %d", operation, width,
+                        height, m_maxTextureSize);
+        return nullptr;
+    }
+    const int fullChain = FullChainLength(width, height);
+    const int levels = levelCount <= 0 ? fullChain : std::min(levelCount, fullChain);
+    const uint64_t bytes = ChainBytes(width, height, levels);
+    if (!m_memoryInfo && m_resourceBytes.load(std::memory_order_relaxed) + bytes > m_totalVideoMemory) {
+        m_textureRetryable = true;
+        DeviceLogPrintf(1, "OpenGL device: %s(%d, %d): out of video memory", operation, width, height);
+        return nullptr;
+    }
+    ClearErrors();
+    GLuint name = 0;
+    glCreateTextures(GL_TEXTURE_2D, 1, &name);
+    glTextureStorage2D(name, levels, GL_RGBA8, width, height);
+    glTextureParameteri(name, GL_TEXTURE_MAX_LEVEL, levels - 1);
+    if (texels) {
+        glTextureSubImage2D(name, 0, 0, 0, width, height, GL_BGRA, GL_UNSIGNED_BYTE, texels);
+        if (levels > 1)
+            glGenerateTextureMipmap(name);
+    } else {
+        const uint8_t zero[4] = {};
+        for (int level = 0; level < levels; ++level)
+            glClearTexImage(name, level, GL_BGRA, GL_UNSIGNED_BYTE, zero);
+    }
+    if (glGetError() != GL_NO_ERROR) {
+        glDeleteTextures(1, &name);
+        m_textureRetryable = true;
+        DeviceLogPrintf(1, "OpenGL device: %s(%d, %d): the driver has no memory for it", operation, width,
+                        height);
+        return nullptr;
+    }
+    auto* texture = new OpenGLTexture(*this, name, GetEpoch(), TextureKind::Color, RENDER_FORMAT_RGBA, width,
+                                      height, levels, bytes, dynamic);
+    Register(static_cast<const RenderTexture*>(texture), ResourceKind::Texture, bytes);
+    return texture;
+}
+
+RenderTexture* OpenGLDevice::CreateTextureFromFile(const void* data, unsigned int size, int reduction)
+{
+    m_textureRetryable = false;
+    ContextScope scope(*this);
+    if (!scope.IsReady())
+        return nullptr;
+    DeviceCommon::DdsLayout layout;
+    if (DeviceCommon::ReadDdsLayout(static_cast<const uint8_t*>(data), size, reduction, layout) !=
+        DeviceCommon::DdsResult::Ok) {
+        DeviceLogPrintf(
+            1, "OpenGL device: CreateTextureFromFile: %u bytes are no DDS image this device reads", size);
+        return nullptr;
+    }
+    const DeviceCommon::DdsLevel& top = layout.levels.front();
+    if (top.width > m_maxTextureSize || top.height > m_maxTextureSize) {
+        DeviceLogPrintf(1, "OpenGL device: CreateTextureFromFile: %d x %d is larger than the device's %d",
+                        top.width, top.height, m_maxTextureSize);
+        return nullptr;
+    }
+    const bool compressed = layout.format != DeviceCommon::DdsFormat::Masked && m_hasS3tc;
+    const int levels = int(layout.levels.size());
+    uint64_t bytes = 0;
+    for (const DeviceCommon::DdsLevel& level : layout.levels)
+        bytes += compressed ? level.bytes : uint64_t(level.width) * uint64_t(level.height) * 4;
+    if (!m_memoryInfo && m_resourceBytes.load(std::memory_order_relaxed) + bytes > m_totalVideoMemory) {
+        m_textureRetryable = true;
+        DeviceLogPrintf(1, "OpenGL device: CreateTextureFromFile: out of video memory for %llu bytes",
+                        static_cast<unsigned long long>(bytes));
+        return nullptr;
+    }
+    ClearErrors();
+    GLuint name = 0;
+    glCreateTextures(GL_TEXTURE_2D, 1, &name);
+    GLenum internal = GL_RGBA8;
+    if (compressed)
+        internal = layout.format == DeviceCommon::DdsFormat::Dxt1   ? GL_COMPRESSED_RGBA_S3TC_DXT1_EXT
+                   : layout.format == DeviceCommon::DdsFormat::Dxt3 ? GL_COMPRESSED_RGBA_S3TC_DXT3_EXT
+                                                                    : GL_COMPRESSED_RGBA_S3TC_DXT5_EXT;
+    glTextureStorage2D(name, levels, internal, top.width, top.height);
+    glTextureParameteri(name, GL_TEXTURE_MAX_LEVEL, levels - 1);
+    std::vector<uint32_t> texels;
+    for (int i = 0; i < levels; ++i) {
+        const DeviceCommon::DdsLevel& level = layout.levels[size_t(i)];
+        if (compressed) {
+            glCompressedTextureSubImage2D(name, i, 0, 0, level.width, level.height, internal,
+                                          GLsizei(level.bytes), level.data);
+        } else {
+            // Uncompressed channel layouts, and blocks on a driver without S3TC, decode here.
+            DeviceCommon::DecodeDdsLevel(layout, level, texels);
+            glTextureSubImage2D(name, i, 0, 0, level.width, level.height, GL_BGRA, GL_UNSIGNED_BYTE,
+                                texels.data());
+        }
+    }
+    if (glGetError() != GL_NO_ERROR) {
+        glDeleteTextures(1, &name);
+        m_textureRetryable = true;
+        DeviceLogPrintf(1, "OpenGL device: CreateTextureFromFile: the driver refused a %d x %d texture",
+                        top.width, top.height);
+        return nullptr;
+    }
+    auto* texture =
+        new OpenGLTexture(*this, name, GetEpoch(), compressed ? TextureKind::Compressed : TextureKind::Color,
+                          layout.hasAlpha ? RENDER_FORMAT_RGBA : RENDER_FORMAT_RGB, top.width, top.height,
+                          levels, bytes, false);
+    Register(static_cast<const RenderTexture*>(texture), ResourceKind::Texture, bytes);
+    return texture;
+}
+
+RenderTexture* OpenGLDevice::CreateTexture(int width, int height, const void* texels, int levelCount,
+                                           unsigned int usage)
+{
+    if (width <= 0 || height <= 0 || width > m_maxTextureSize || height > m_maxTextureSize) {
+        DeviceLogPrintf(1, "OpenGL device: CreateTexture(%d, %d) refused", width, height);
+        return nullptr;
+    }
+    std::vector<uint32_t> expanded;
+    if (texels) {
+        // One intensity byte a texel, in colour and alpha alike.
+        const auto* bytes = static_cast<const uint8_t*>(texels);
+        expanded.resize(size_t(width) * size_t(height));
+        for (size_t i = 0; i < expanded.size(); ++i)
+            expanded[i] = uint32_t(bytes[i]) * 0x01010101u;
+    }
+    return MakeColorTexture(width, height, texels ? expanded.data() : nullptr, levelCount,
+                            (usage & RENDER_USAGE_DYNAMIC) != 0, "CreateTexture");
+}
+
+RenderTexture* OpenGLDevice::CreateTextureFromImage(int width, int height, const void* pixels, int levelCount,
+                                                    unsigned int usage)
+{
+    if (!pixels) {
+        DeviceLogPrintf(1, "OpenGL device: CreateTextureFromImage(%d, %d) without pixels refused", width,
+                        height);
+        return nullptr;
+    }
+    // Bytes blue, green, red, alpha are the packed texels as they lie in memory.
+    return MakeColorTexture(width, height, pixels, levelCount, (usage & RENDER_USAGE_DYNAMIC) != 0,
+                            "CreateTextureFromImage");
+}
+
+RenderTexture* OpenGLDevice::CreateDynamicTexture(int width, int height, int levelCount, unsigned int)
+{
+    return MakeColorTexture(width, height, nullptr, levelCount, true, "CreateDynamicTexture");
+}
+
+void OpenGLDevice::DestroyTexture(RenderTexture** texture)
+{
+    if (auto* object = TakeFromHolder(texture, ResourceKind::Texture, "DestroyTexture"))
+        Retire(ResourceKind::Texture, object);
+}
+
+bool OpenGLDevice::CanRetryCreateTexture()
+{
+    return m_textureRetryable.load();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Fonts
+
+RenderFont* OpenGLDevice::CreateFont(const char* name, const void* data, unsigned int size)
+{
+    if (!name || (!data && size)) {
+        DeviceLogPrintf(1, "OpenGL device: CreateFont without a name refused");
+        return nullptr;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_fontLibraryLock);
+        if (!m_fontLibrary && !(m_fontLibrary = OpenFontLibrary()))
+            return nullptr;
+    }
+    OpenGLFont* font = OpenGLFont::Create(*this, name, data, size);
+    if (!font)
+        return nullptr;
+    Register(static_cast<const RenderFont*>(font), ResourceKind::Font, 0);
+    return font;
+}
+
+void OpenGLDevice::DestroyFont(RenderFont** font)
+{
+    if (auto* object = TakeFromHolder(font, ResourceKind::Font, "DestroyFont"))
+        Retire(ResourceKind::Font, object);
+}
+
+} // namespace GAME::OpenGL

@@ -1,0 +1,322 @@
+#include "OpenGLResources.h"
+
+#include "DeviceLog.h"
+#include "OpenGLApi.h"
+#include "OpenGLDevice.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace GAME::OpenGL {
+
+using DeviceCommon::DeviceLogPrintf;
+
+// ---------------------------------------------------------------------------------------------
+// Textures
+
+OpenGLTexture::OpenGLTexture(OpenGLDevice& device, uint32_t name, uint32_t epoch, TextureKind kind,
+                             RenderTextureFormat format, int width, int height, int levels, uint64_t bytes,
+                             bool dynamic)
+    : m_device(device), m_name(name), m_epoch(epoch), m_kind(kind), m_format(format), m_width(width),
+      m_height(height), m_levels(levels), m_bytes(bytes), m_dynamic(dynamic)
+{
+}
+
+unsigned int OpenGLTexture::GetMemoryUsage() const
+{
+    return unsigned(std::min<uint64_t>(m_bytes, 0xFFFFFFFFu));
+}
+
+bool OpenGLTexture::IsLocked() const
+{
+    std::lock_guard<std::mutex> lock(m_lockState);
+    return m_locked;
+}
+
+void* OpenGLTexture::Lock(int& pitch)
+{
+    pitch = 0;
+    std::lock_guard<std::mutex> lock(m_lockState);
+    if (m_locked || m_kind != TextureKind::Color || m_epoch != m_device.GetEpoch()) {
+        DeviceLogPrintf(1, "OpenGL device: texture Lock refused (%s)",
+                        m_locked                       ? "already locked"
+                        : m_kind != TextureKind::Color ? "not a 32-bit colour texture"
+                                                       : "made before the context was lost");
+        return nullptr;
+    }
+    const size_t texels = size_t(m_width) * size_t(m_height);
+    if (m_staging.size() != texels) {
+        // The caller sees what the texture holds.
+        OpenGLDevice::ContextScope scope(m_device);
+        if (!scope.IsReady())
+            return nullptr;
+        m_staging.resize(texels);
+        glGetTextureImage(m_name, 0, GL_BGRA, GL_UNSIGNED_BYTE, GLsizei(texels * sizeof(uint32_t)),
+                          m_staging.data());
+    }
+    m_locked = true;
+    pitch = m_width * int(sizeof(uint32_t));
+    return m_staging.data();
+}
+
+void OpenGLTexture::Unlock()
+{
+    std::lock_guard<std::mutex> lock(m_lockState);
+    if (!m_locked)
+        return;
+    m_locked = false;
+    OpenGLDevice::ContextScope scope(m_device);
+    if (scope.IsReady() && m_epoch == m_device.GetEpoch()) {
+        glTextureSubImage2D(m_name, 0, 0, 0, m_width, m_height, GL_BGRA, GL_UNSIGNED_BYTE, m_staging.data());
+        if (m_levels > 1)
+            glGenerateTextureMipmap(m_name);
+    } else {
+        DeviceLogPrintf(1, "OpenGL device: texture Unlock could not upload the texels");
+    }
+    // Textures rewritten every frame keep their staging texels; the others let them go.
+    if (!m_dynamic)
+        std::vector<uint32_t>().swap(m_staging);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Surfaces
+
+OpenGLSurface::OpenGLSurface(OpenGLDevice& device, int width, int height, OpenGLTexture* color,
+                             bool ownsColor, bool primary, uint32_t depthName,
+                             RenderTextureFormat depthFormat, uint64_t depthBytes)
+    : m_device(device), m_width(width), m_height(height), m_color(color), m_ownsColor(ownsColor),
+      m_primary(primary), m_depthName(depthName), m_depthEpoch(device.GetEpoch()),
+      m_depthFormat(depthName ? depthFormat : RENDER_FORMAT_NONE), m_depthBytes(depthBytes)
+{
+}
+
+OpenGLSurface::~OpenGLSurface() = default;
+
+RenderTexture* OpenGLSurface::GetTexture() const
+{
+    // The back buffer is no texture that could be bound.
+    return m_primary ? nullptr : m_color;
+}
+
+uint32_t OpenGLSurface::GetColorName() const
+{
+    return m_color && m_color->GetEpoch() == m_device.GetEpoch() ? m_color->GetName() : 0;
+}
+
+bool OpenGLSurface::CopyToTexture(RenderTexture* destination, const Rect& sourceRect)
+{
+    return m_device.CopySurfaceToTexture(*this, destination, sourceRect);
+}
+
+void OpenGLSurface::DetachColor()
+{
+    m_color = nullptr;
+    m_ownsColor = false;
+}
+
+void OpenGLSurface::Replace(int width, int height, OpenGLTexture* color, uint32_t depthName,
+                            uint64_t depthBytes)
+{
+    m_width = width;
+    m_height = height;
+    m_color = color;
+    m_ownsColor = true;
+    m_depthName = depthName;
+    m_depthEpoch = m_device.GetEpoch();
+    m_depthBytes = depthBytes;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Static buffers
+
+StaticBufferStore::StaticBufferStore(OpenGLDevice& device, uint32_t name, uint32_t epoch, unsigned int bytes)
+    : m_device(device), m_name(name), m_epoch(epoch), m_bytes(bytes)
+{
+}
+
+bool StaticBufferStore::IsLocked() const
+{
+    std::lock_guard<std::mutex> lock(m_lockState);
+    return m_locked;
+}
+
+void* StaticBufferStore::Lock()
+{
+    std::lock_guard<std::mutex> lock(m_lockState);
+    if (m_locked || m_epoch != m_device.GetEpoch()) {
+        DeviceLogPrintf(1, "OpenGL device: buffer Lock refused (%s)",
+                        m_locked ? "already locked" : "made before the context was lost");
+        return nullptr;
+    }
+    m_staging = std::make_unique<uint8_t[]>(m_bytes);
+    if (m_filled) {
+        OpenGLDevice::ContextScope scope(m_device);
+        if (!scope.IsReady()) {
+            m_staging.reset();
+            return nullptr;
+        }
+        glGetNamedBufferSubData(m_name, 0, m_bytes, m_staging.get());
+    }
+    m_locked = true;
+    return m_staging.get();
+}
+
+void StaticBufferStore::Unlock()
+{
+    std::lock_guard<std::mutex> lock(m_lockState);
+    if (!m_locked)
+        return;
+    m_locked = false;
+    OpenGLDevice::ContextScope scope(m_device);
+    if (scope.IsReady() && m_epoch == m_device.GetEpoch()) {
+        glNamedBufferSubData(m_name, 0, m_bytes, m_staging.get());
+        m_filled = true;
+    } else {
+        DeviceLogPrintf(1, "OpenGL device: buffer Unlock could not upload the data");
+    }
+    m_staging.reset();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Streaming buffers
+
+StreamStore::StreamStore(OpenGLDevice& device, uint32_t name, uint32_t epoch, unsigned int bytes,
+                         unsigned int unit)
+    : m_device(device), m_name(name), m_epoch(epoch), m_bytes(bytes), m_unit(unit)
+{
+}
+
+void* StreamStore::Lock(unsigned int bytes, const char* operation)
+{
+    if (!m_device.IsMainThread()) {
+        DeviceLogPrintf(1, "OpenGL device: %s off the device's main thread", operation);
+        return nullptr;
+    }
+    if (bytes == 0 || bytes > m_bytes || m_locked || m_epoch != m_device.GetEpoch()) {
+        m_device.LogOncePerFrame(OpenGLDevice::LOG_LOCK, "OpenGL device: %s(%u) refused (%s)", operation,
+                                 bytes,
+                                 m_locked                         ? "already locked"
+                                 : m_epoch != m_device.GetEpoch() ? "made before the context was lost"
+                                                                  : "no such space in the buffer");
+        return nullptr;
+    }
+    OpenGLDevice::ContextScope scope(m_device);
+    if (!scope.IsReady())
+        return nullptr;
+    if (m_discard || bytes > m_bytes - m_cursor) {
+        // A fresh store: the draws still reading the old one keep it.
+        glNamedBufferData(m_name, m_bytes, nullptr, GL_STREAM_DRAW);
+        m_cursor = 0;
+        m_discard = false;
+    }
+    void* space = glMapNamedBufferRange(
+        m_name, m_cursor, bytes, GL_MAP_WRITE_BIT | GL_MAP_INVALIDATE_RANGE_BIT | GL_MAP_UNSYNCHRONIZED_BIT);
+    if (!space) {
+        DeviceLogPrintf(1, "OpenGL device: %s(%u) could not map the buffer", operation, bytes);
+        return nullptr;
+    }
+    m_lockedOffset = m_cursor;
+    // Appends start on a whole unit (an index, or four bytes of vertices).
+    const uint64_t next = (uint64_t(m_cursor) + bytes + m_unit - 1) / m_unit * m_unit;
+    m_cursor = unsigned(std::min<uint64_t>(next, m_bytes));
+    m_locked = true;
+    return space;
+}
+
+void StreamStore::Unlock(const char* operation)
+{
+    if (!m_locked || !m_device.IsMainThread())
+        return;
+    m_locked = false;
+    OpenGLDevice::ContextScope scope(m_device);
+    if (scope.IsReady() && !glUnmapNamedBuffer(m_name))
+        DeviceLogPrintf(1, "OpenGL device: %s: the driver lost the buffer's data", operation);
+}
+
+OpenGLDynamicVertexBuffer::OpenGLDynamicVertexBuffer(OpenGLDevice& device, uint32_t name, uint32_t epoch,
+                                                     unsigned int size)
+    : m_device(device), m_store(device, name, epoch, size, 4)
+{
+}
+
+void* OpenGLDynamicVertexBuffer::Lock(unsigned int byteCount)
+{
+    return m_store.Lock(byteCount, "dynamic vertex buffer Lock");
+}
+
+void OpenGLDynamicVertexBuffer::Unlock()
+{
+    m_store.Unlock("dynamic vertex buffer Unlock");
+}
+
+void OpenGLDynamicVertexBuffer::SetAsStream(unsigned int offset, unsigned int stride)
+{
+    m_device.BindDynamicStream(*this, uint64_t(m_store.GetLockedOffset()) + offset, stride);
+}
+
+OpenGLDynamicIndexBuffer::OpenGLDynamicIndexBuffer(OpenGLDevice& device, uint32_t name, uint32_t epoch,
+                                                   unsigned int size)
+    : m_device(device), m_store(device, name, epoch, size / 4 * 4, 4)
+{
+}
+
+uint32_t* OpenGLDynamicIndexBuffer::Lock(unsigned int indexCount)
+{
+    if (indexCount > GetSize())
+        indexCount = 0; // refused below
+    return static_cast<uint32_t*>(m_store.Lock(indexCount * 4, "dynamic index buffer Lock"));
+}
+
+void OpenGLDynamicIndexBuffer::Unlock()
+{
+    m_store.Unlock("dynamic index buffer Unlock");
+}
+
+void OpenGLDynamicIndexBuffer::SetAsIndices()
+{
+    m_device.BindDynamicIndices(*this);
+}
+
+RenderDrawRange OpenGLDynamicIndexBuffer::GetDrawRange(unsigned int, unsigned int primitiveCount,
+                                                       int baseVertex, unsigned int minVertex) const
+{
+    // The primitive count says how many of the written indices the draw reads; the device checks
+    // that they lie inside the buffer when it draws.
+    RenderDrawRange range;
+    range.baseVertex = baseVertex;
+    range.minVertex = minVertex;
+    range.startIndex = GetLockedOffset();
+    range.primitiveCount = primitiveCount;
+    return range;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Vertex declarations
+
+bool OpenGLVertexDeclaration::IsValid(const VertexElement* elements, int count)
+{
+    if (!elements || count <= 0 || count > 64)
+        return false;
+    uint32_t usages = 0;
+    for (int i = 0; i < count; ++i) {
+        const VertexElement& e = elements[i];
+        if (GetVertexElementSize(e.type) == 0 || e.usage > VERTEX_USAGE_COLOR ||
+            e.stream >= uint32_t(maxStreams) || (usages >> e.usage) & 1)
+            return false;
+        usages |= 1u << e.usage;
+    }
+    return true;
+}
+
+OpenGLVertexDeclaration::OpenGLVertexDeclaration(const VertexElement* elements, int count)
+    : m_elements(elements, elements + count)
+{
+    for (const VertexElement& e : m_elements) {
+        m_offsets.push_back(m_strides[e.stream]);
+        m_strides[e.stream] += GetVertexElementSize(e.type);
+        m_streamMask |= 1u << e.stream;
+        m_usageMask |= 1u << e.usage;
+    }
+}
+
+} // namespace GAME::OpenGL

@@ -1,0 +1,91 @@
+// A UDP socket of the engine over ENet (reliable, ordered delivery; ENet joins what it had to
+// split and resends what was lost): either listening for clients or connected to one server.
+// Connections are named by ids of our own (never 0, never reused within a socket).
+//
+// Threads. Each open socket runs one "Receive Thread", which waits on the socket outside any
+// lock, services ENet under the socket's host lock, copies every connect, disconnect and received
+// datagram out of ENet, releases the host lock and only then hands them to the main thread through
+// the socket's NetworkQueue (so the main thread, answering at once, never finds the host lock
+// taken). The main thread takes them with Receive and never services ENet itself. Send and
+// Disconnect run on the main thread under the host lock and push the datagram out at
+// once. No thread holds the host lock and the queue's lock together. Everything the receive
+// thread shares with the main thread is the queue, the host lock's ENet state and atomic counters.
+//
+// When the queue is full the receive thread keeps what it took and stops servicing ENet until
+// there is room (the peers' resends cover the wait), so nothing is lost.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace GAME {
+
+class Socket
+{
+public:
+    enum EventKind : uint8_t
+    {
+        EVENT_CONNECTED = 1,
+        EVENT_DISCONNECTED = 2,
+        EVENT_RECEIVED = 3,
+    };
+
+    struct Event
+    {
+        EventKind kind = EVENT_RECEIVED;
+        uint32_t connection = 0;
+        std::vector<uint8_t> data; // EVENT_RECEIVED: the datagram
+    };
+
+    static constexpr size_t defaultQueueCapacity = size_t(4) << 20;
+
+    explicit Socket(size_t queueCapacity = defaultQueueCapacity);
+    // Closes without notice (Close(0)).
+    ~Socket();
+    Socket(const Socket&) = delete;
+    Socket& operator=(const Socket&) = delete;
+
+    // Binds to the address ("" or null: every address) and port (0: one the system picks) and
+    // accepts up to maxConnections peers. False when the socket is open already or cannot bind.
+    bool Listen(const char* address, int port, int maxConnections);
+    // Opens a socket for one outgoing connection (bound to the loopback address when the server
+    // is on it) and starts connecting. The connection's id, or 0 when the address does not
+    // resolve or the socket is open already. EVENT_CONNECTED or EVENT_DISCONNECTED follows.
+    uint32_t Connect(const char* address, int port);
+    bool IsOpen() const;
+    // The bound port; 0 when closed.
+    int GetPort() const;
+
+    // Reliable, in order, sent at once. False when the connection is not connected.
+    bool Send(uint32_t connection, const uint8_t* data, size_t size);
+    // Hangs up once what was sent is delivered; EVENT_DISCONNECTED follows.
+    void Disconnect(uint32_t connection);
+    // Main thread: the next event handed over by the receive thread.
+    bool Receive(Event& event);
+    // Tells every peer (unless lingerMs is 0) and waits up to lingerMs for them to confirm, then
+    // stops the receive thread and closes. Events not yet taken are discarded.
+    void Close(unsigned lingerMs);
+
+    // Peers that do not answer for this long are disconnected; 0 keeps ENet's own timeouts
+    // (5 to 30 seconds). Applies to present and future connections.
+    void SetTimeout(unsigned milliseconds);
+    // "a.b.c.d:port", empty for an unknown connection.
+    std::string GetAddressText(uint32_t connection) const;
+    // ENet's smoothed round-trip time in milliseconds; 0 for an unknown connection.
+    unsigned GetRoundTripTime(uint32_t connection) const;
+    // Times the receive thread waited for room in the queue; datagrams dropped because no queue
+    // could ever hold them; ENet service calls that failed.
+    uint64_t GetQueueStalls() const;
+    uint64_t GetDroppedTooLarge() const;
+    uint64_t GetServiceErrors() const;
+
+private:
+    struct Impl;
+    class ReceiveThread;
+    std::unique_ptr<Impl> m_impl;
+};
+
+} // namespace GAME

@@ -1,0 +1,2 @@
+// GraphicsLight is a plain value; its accessors are inline.
+#include "scene/GraphicsLight.h"

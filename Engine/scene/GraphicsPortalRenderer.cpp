@@ -1,0 +1,332 @@
+#include "scene/GraphicsPortalRenderer.h"
+
+#include "core/Color.h"
+#include "core/MathUtil.h"
+#include "core/OBBox.h"
+#include "data/EngineDataServices.h"
+#include "graphics/GraphicsCanvas.h"
+#include "graphics/GraphicsEngine.h"
+#include "scene/GraphicsLight.h"
+#include "scene/GraphicsNormalRenderer.h"
+#include "scene/GraphicsReflectionManager.h"
+#include "scene/GraphicsTransparencyManager.h"
+#include "sound/AmbianceManager.h"
+#include "world/DayNightManager.h"
+#include "world/Engine.h"
+#include "world/Portal.h"
+#include "world/Region.h"
+#include "world/World.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+namespace GAME {
+
+namespace {
+
+GraphicsEngine* Graphics()
+{
+    return gEngine ? gEngine->GetGraphicsEngine() : nullptr;
+}
+
+std::string Indent(int count)
+{
+    return std::string(static_cast<size_t>(std::clamp(count, 0, GraphicsPortalRenderer::maxIndent)), '-');
+}
+
+void AddStatistic(const std::string& text)
+{
+    if (EngineDataServices* services = EngineDataServices::Get())
+        services->AddStatisticText(text.c_str());
+}
+
+Color Tinted(const Color& color, const Color& tint)
+{
+    return Color(color.r * tint.r, color.g * tint.g, color.b * tint.b, color.a);
+}
+
+} // namespace
+
+GraphicsPortalRenderer::GraphicsPortalRenderer(GraphicsCanvas& canvas, Region* rootRegion,
+                                               const Camera& camera, const Viewport& viewport,
+                                               bool undergroundOnly)
+    : m_canvas(canvas), m_viewport(viewport), m_rootRegion(rootRegion), m_camera(camera),
+      m_viewFrustum(camera.GetFrustum(viewport)), m_undergroundOnly(undergroundOnly)
+{
+    if (const GraphicsEngine* graphics = Graphics())
+        m_regionStatistics = graphics->IsRegionListEnabled();
+}
+
+float GraphicsPortalRenderer::GetPortalFade(const Portal& portal, const Vec3& point) const
+{
+    const Plane plane = portal.GetPlane();
+    float d = plane.GetDistance(point);
+    if (!(d > 0.0f))
+        d = 0.0f;
+    const Vec3 choke = portal.GetChokePoint().GetOrigin().GetRegionPosition();
+    const float along = (point - choke - plane.normal * d).Length();
+    const float range = m_fadeEnd - m_fadeStart;
+    auto fade = [&](float distance) {
+        if (!(range > 0.0f))
+            return distance <= m_fadeStart ? 1.0f : 0.0f;
+        return 1.0f - std::clamp((distance - m_fadeStart) / range, 0.0f, 1.0f);
+    };
+    return std::min(fade(d), fade(along));
+}
+
+float GraphicsPortalRenderer::GetTargetFade(const Portal& portal) const
+{
+    if (!m_transparencyManager || !portal.GetRegion())
+        return 1.0f;
+    const WorldVec3& target = m_transparencyManager->GetTargetPosition();
+    if (!target.GetRegion())
+        return 1.0f;
+    return GetPortalFade(portal, portal.GetRegion()->GetRelativePosition(target));
+}
+
+float GraphicsPortalRenderer::GetRegionFade(const Region* region) const
+{
+    if (!region || !m_transparencyManager)
+        return 1.0f;
+    return m_transparencyManager->GetRegionBlendAmount(region);
+}
+
+Coords GraphicsPortalRenderer::RootToRegion(Region* listed, Region* region, const Coords& placement)
+{
+    return listed->GetRelativeTransformation(region) * placement.Inverse();
+}
+
+bool GraphicsPortalRenderer::IsOnWalk(const Region* region) const
+{
+    return std::find(m_walk.begin(), m_walk.end(), region) != m_walk.end();
+}
+
+void GraphicsPortalRenderer::Render()
+{
+    m_walk.clear();
+    m_rendered.clear();
+    if (!m_rootRegion)
+        return;
+    RenderRegion(m_rootRegion, Coords(), nullptr, 1.0f - GetRegionFade(m_rootRegion), nullptr, 0);
+}
+
+Portal* GraphicsPortalRenderer::FindPortal(Region* region, const Coords& placement,
+                                           const std::vector<Region*>& regions, bool frontFacing,
+                                           float& fade) const
+{
+    fade = 0.0f;
+    for (Region* listed : regions) {
+        const Coords toListed = RootToRegion(listed, region, placement);
+        const Vec3 camera = toListed.TransformPoint(m_camera.GetCoords().origin);
+        Frustum frustum = m_viewFrustum;
+        frustum.Transform(toListed);
+        for (int i = 0; i < listed->GetNumPortals(); ++i) {
+            Portal* portal = listed->GetPortal(i);
+            if (!portal || !portal->GetConnectedRegion())
+                continue;
+            if (portal->IsFrontFacing(camera) != frontFacing)
+                continue;
+            const float targetFade = GetTargetFade(*portal);
+            if (targetFade > 0.0f || portal->TestIntersection(frustum)) {
+                fade = targetFade;
+                return portal;
+            }
+        }
+    }
+    return nullptr;
+}
+
+RenderTexture* GraphicsPortalRenderer::RenderRegion(Region* region, const Coords& placement,
+                                                    Region* previousRegion, float fade,
+                                                    RenderTexture* previous, int depth)
+{
+    m_walk.push_back(region);
+    Frustum frustum = m_viewFrustum;
+    frustum.Transform(placement.Inverse());
+    std::vector<Region*> regions;
+    const bool undergroundOnly = m_undergroundOnly && region->IsUnderground();
+    if (World* world = region->GetWorld())
+        world->GetRegionsInFrustum(regions, region, frustum, undergroundOnly);
+    else
+        region->GetRegionsInFrustum(regions, frustum);
+
+    float backFade = 0.0f, frontFade = 0.0f;
+    const Portal* backPortal = FindPortal(region, placement, regions, false, backFade);
+    const bool postProcess = backPortal != nullptr;
+    const bool toShared =
+        previous != nullptr || FindPortal(region, placement, regions, true, frontFade) != nullptr;
+    if (toShared && !previousRegion)
+        previous = DrawPortals(region, placement, regions, true, nullptr, previous, depth + 1);
+    if (!previousRegion && backFade == 0.0f)
+        backPortal = nullptr;
+    RenderTexture* texture =
+        RenderOneRegion(regions, region, placement, fade, previous, postProcess, toShared, depth, backPortal);
+    if (postProcess)
+        texture = DrawPortals(region, placement, regions, false, previousRegion, texture, depth + 1);
+    m_walk.pop_back();
+    return texture;
+}
+
+RenderTexture* GraphicsPortalRenderer::DrawPortals(Region* region, const Coords& placement,
+                                                   const std::vector<Region*>& regions, bool frontFacing,
+                                                   Region* previousRegion, RenderTexture* texture, int depth)
+{
+    if (m_regionStatistics)
+        AddStatistic(Indent(depth + 1) +
+                     (frontFacing ? " Rendering FRONT facing portals of region "
+                                  : " Rendering BACK facing portals of region ") +
+                     region->GetName());
+    if (depth > maxDepth)
+        return texture;
+    for (Region* listed : regions) {
+        const Coords toListed = RootToRegion(listed, region, placement);
+        const Vec3 camera = toListed.TransformPoint(m_camera.GetCoords().origin);
+        Frustum frustum = m_viewFrustum;
+        frustum.Transform(toListed);
+        for (int i = 0; i < listed->GetNumPortals(); ++i) {
+            Portal* portal = listed->GetPortal(i);
+            if (!portal || portal->IsFrontFacing(camera) != frontFacing)
+                continue;
+            const float targetFade = GetTargetFade(*portal);
+            float fadeValue = m_transparencyManager ? GetRegionFade(listed) : 2.0f;
+            if (!frontFacing)
+                fadeValue += 1.0f - targetFade;
+            if (!(targetFade > 0.0f) && !portal->TestIntersection(frustum))
+                continue;
+            Coords across;
+            Region* behind = nullptr;
+            if (!portal->GetBackToFrontCoords(across, behind) || !behind || behind == previousRegion ||
+                IsOnWalk(behind))
+                continue;
+            // Behind's space into the listed region's, then into the drawn region's, then the root's.
+            const Coords behindToRoot = placement * region->GetRelativeTransformation(listed) * across;
+            texture = RenderRegion(behind, behindToRoot, listed, fadeValue, texture, depth);
+        }
+    }
+    return texture;
+}
+
+RenderTexture* GraphicsPortalRenderer::RenderOneRegion(const std::vector<Region*>& regions, Region* region,
+                                                       const Coords& placement, float fade,
+                                                       RenderTexture* previous, bool postProcess,
+                                                       bool toSharedTarget, int depth,
+                                                       const Portal* backPortal)
+{
+    m_rendered.push_back(region);
+    GraphicsEngine* graphics = Graphics();
+    GraphicsNormalRenderer renderer;
+    renderer.EnableWireframe(m_wireframe);
+    Camera camera = m_camera;
+    camera.SetCoords(placement.Inverse() * m_camera.GetCoords());
+    renderer.SetViewer(region, camera, m_viewport, camera.GetFrustum(m_viewport));
+
+    // The sun and the ambient light.
+    const bool underground = region->IsUnderground();
+    GraphicsLight sun;
+    sun.SetType(GraphicsLight::TYPE_DIRECTIONAL);
+    sun.SetCastsShadows(true);
+    Color sunColor(0.0f, 0.0f, 0.0f, 1.0f), sky(1.0f, 1.0f, 1.0f, 1.0f), ground(1.0f, 1.0f, 1.0f, 1.0f);
+    if (!underground) {
+        DayNightManager* dayNight = DayNightManager::Get();
+        if (dayNight) {
+            if (graphics && graphics->UseLowQualityLighting() && !dayNight->IsDay())
+                sun.SetCastsShadows(false);
+            sunColor = dayNight->GetLightColor();
+            sky = dayNight->GetSkyAmbientColor();
+            ground = dayNight->GetGroundAmbientColor();
+            const Vec3 direction = dayNight->GetLightDirection();
+            sun.SetObjectToWorldCoords(WorldCoords(
+                region, Coords::LookInDirection(Vec3(), direction, direction.GetPerpendicular())));
+        }
+    }
+    if (const AmbianceManager* ambiance = gEngine ? gEngine->GetAmbianceManager() : nullptr) {
+        const int environment = underground ? 0 : 1;
+        sunColor = Tinted(sunColor, ambiance->GetLightColor(environment));
+        sky = Tinted(sky, ambiance->GetSkyAmbientColor(environment));
+        ground = Tinted(ground, ambiance->GetGroundAmbientColor(environment));
+    }
+    sunColor.a = 1.0f;
+    sun.SetColor(sunColor);
+    Region* sunRegion = underground ? nullptr : region;
+
+    if (graphics && sunRegion && graphics->IsReflectionsEnabled() && graphics->GetPixelShaderVersion() > 3) {
+        GraphicsReflectionManager reflections;
+        const int rendered = reflections.RenderReflections(
+            m_canvas, GraphicsReflectionManager::RenderSet(&camera, region, m_viewport, &sun, &sky, &ground));
+        for (int i = 0; i < rendered; ++i)
+            graphics->AddReflection();
+    }
+
+    renderer.SetSkyAmbientColor(sky);
+    renderer.SetGroundAmbientColor(ground);
+    if (sunRegion)
+        renderer.AddLight(sun);
+    if (graphics) {
+        renderer.SetGenerationId(graphics->GetGenerationId());
+        renderer.ShowLights(graphics->IsShowLightsEnabled());
+        renderer.EnableBoundingBoxes(graphics->IsShowBoundingBoxesEnabled());
+        renderer.EnableShadows(graphics->IsShadowsEnabled());
+        renderer.EnableLighting(graphics->IsLightingEnabled());
+        renderer.EnableTransparency(graphics->IsTransparencyEnabled());
+        renderer.EnableTerrain(graphics->IsTerrainEnabled());
+        renderer.EnableGrass(graphics->IsGrassEnabled());
+        renderer.EnableGridTiles(graphics->IsGridTilesEnabled());
+        renderer.EnableMeshes(graphics->IsMeshesEnabled());
+        renderer.EnableDecals(graphics->IsDecalsEnabled());
+        renderer.EnableEffects(graphics->IsEffectsEnabled());
+        renderer.EnableWater(graphics->IsWaterEnabled());
+        renderer.EnableFog(graphics->IsFogEnabled());
+        const float* fog = graphics->GetFogColor();
+        renderer.SetFogColor(Color(fog[0], fog[1], fog[2], 1.0f));
+        const float* depthFog = graphics->GetDepthFog();
+        renderer.SetDepthFogParams(depthFog[0], depthFog[1], depthFog[2]);
+        const float* heightFog = graphics->GetHeightFog();
+        renderer.SetHeightFogParams(heightFog[0], heightFog[1], heightFog[2]);
+    }
+    if (m_transparencyManager) {
+        renderer.SetTransparency(m_transparencyManager->GetTransparencyFrustum(),
+                                 m_transparencyManager->GetTransparencyHeight());
+        const WorldVec3& target = m_transparencyManager->GetTargetPosition();
+        if (target.GetRegion())
+            renderer.SetTransparencyTarget(region->GetRelativePosition(target));
+    }
+    if (World* world = region->GetWorld())
+        renderer.SetShadowSoftness(world->GetShadowSoftness());
+
+    for (Region* listed : regions) {
+        if (m_regionStatistics)
+            AddStatistic(Indent(depth + 1) + "> Rendering Region " + listed->GetName());
+        renderer.AddRegionToScene(listed, region->GetRelativeTransformation(listed), nullptr);
+    }
+    renderer.SetPortalRegions(&regions);
+    renderer.SetRegionToSceneCoords(m_rootRegion, placement.Inverse());
+    const Frustum& frustum = renderer.GetFrustum();
+    for (Region* listed : regions) {
+        const Coords listedToScene = region->GetRelativeTransformation(listed);
+        Frustum listedFrustum = frustum;
+        listedFrustum.Transform(listedToScene.Inverse());
+        for (int i = 0; i < listed->GetNumPortals(); ++i) {
+            const Portal* portal = listed->GetPortal(i);
+            if (!portal || !portal->TestIntersection(listedFrustum))
+                continue;
+            Coords across;
+            Region* behind = nullptr;
+            if (!portal->GetBackToFrontCoords(across, behind) || !behind)
+                continue;
+            renderer.AddElementsInBox(behind,
+                                      TransformOBBox(across.Inverse(), portal->GetRegionBoundingBox()),
+                                      listedToScene * across);
+        }
+    }
+    if (backPortal && backPortal->GetRegion()) {
+        Plane plane = backPortal->GetPlane();
+        plane.d += 3.0f;
+        renderer.SetClippingPlane(
+            TransformPlane(region->GetRelativeTransformation(backPortal->GetRegion()), plane));
+    }
+    return renderer.Render(m_canvas, fade, previous, postProcess, toSharedTarget, m_canvas.GetTargetSurface(),
+                           underground);
+}
+
+} // namespace GAME

@@ -1,0 +1,93 @@
+// Renders what a camera in one region sees, including the regions seen through that region's
+// portals. For each region drawn it sets up a GraphicsNormalRenderer with the frame's sun,
+// ambient, fog, shadow and drawing switches, and composites regions behind portals with the region
+// in front: a portal fades out between fadeStart and fadeEnd units from the transparency target,
+// measured both off its plane and along it from its choke point, and regions fade by the
+// transparency manager's blend amounts. The walk through portals never enters a region that is
+// already on it, and stops maxDepth portals deep.
+//
+// The host makes one per frame for its camera and calls Render inside the open frame. Main thread
+// only.
+#pragma once
+
+#include "core/Coords.h"
+#include "core/Frustum.h"
+#include "graphics/Viewport.h"
+#include "scene/Camera.h"
+
+#include <vector>
+
+namespace GAME {
+
+class GraphicsCanvas;
+class GraphicsTransparencyManager;
+class Portal;
+class Region;
+class RenderTexture;
+
+class GraphicsPortalRenderer
+{
+public:
+    static constexpr int maxDepth = 8;
+    static constexpr int maxIndent = 15;
+
+    GraphicsPortalRenderer(GraphicsCanvas& canvas, Region* rootRegion, const Camera& camera,
+                           const Viewport& viewport, bool undergroundOnly);
+    GraphicsPortalRenderer(const GraphicsPortalRenderer&) = delete;
+    GraphicsPortalRenderer& operator=(const GraphicsPortalRenderer&) = delete;
+
+    void SetTransparencyManager(const GraphicsTransparencyManager* manager)
+    {
+        m_transparencyManager = manager;
+    }
+    void SetFadeParameters(float start, float end)
+    {
+        m_fadeStart = start;
+        m_fadeEnd = end;
+    }
+    void EnableWireframe(bool enable) { m_wireframe = enable; }
+
+    void Render();
+
+    // The fade of a portal for a point in its region's space: 1 within the fade start of the
+    // portal (off its plane and along it from the choke point), 0 beyond the fade end.
+    float GetPortalFade(const Portal& portal, const Vec3& point) const;
+    // The portal's fade for the transparency target; 1 without a transparency manager.
+    float GetTargetFade(const Portal& portal) const;
+    // 1 for a null region or without a transparency manager, else the manager's blend amount.
+    float GetRegionFade(const Region* region) const;
+
+    // The regions drawn by the last Render, in order (for tests).
+    const std::vector<Region*>& GetRenderedRegions() const { return m_rendered; }
+
+private:
+    RenderTexture* RenderRegion(Region* region, const Coords& placement, Region* previousRegion, float fade,
+                                RenderTexture* previous, int depth);
+    Portal* FindPortal(Region* region, const Coords& placement, const std::vector<Region*>& regions,
+                       bool frontFacing, float& fade) const;
+    RenderTexture* DrawPortals(Region* region, const Coords& placement, const std::vector<Region*>& regions,
+                               bool frontFacing, Region* previousRegion, RenderTexture* texture, int depth);
+    RenderTexture* RenderOneRegion(const std::vector<Region*>& regions, Region* region,
+                                   const Coords& placement, float fade, RenderTexture* previous,
+                                   bool postProcess, bool toSharedTarget, int depth,
+                                   const Portal* backPortal);
+    // Root space into the listed region's space, through the region being drawn.
+    static Coords RootToRegion(Region* listed, Region* region, const Coords& placement);
+    bool IsOnWalk(const Region* region) const;
+
+    const GraphicsTransparencyManager* m_transparencyManager = nullptr;
+    GraphicsCanvas& m_canvas;
+    Viewport m_viewport;
+    Region* m_rootRegion;
+    Camera m_camera;
+    Frustum m_viewFrustum;
+    float m_fadeStart = 8.0f;
+    float m_fadeEnd = 11.0f;
+    bool m_undergroundOnly;
+    bool m_regionStatistics = false;
+    bool m_wireframe = false;
+    std::vector<Region*> m_walk;
+    std::vector<Region*> m_rendered;
+};
+
+} // namespace GAME

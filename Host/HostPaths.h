@@ -1,0 +1,20 @@
+// The sample host's look at path finding: once the generated world is loaded, finds a way from a
+// field into the cave below it through the doorway, and one from a field into its neighbour across
+// their border, and prints each with its corners. Main thread.
+#pragma once
+
+namespace GAME {
+class World;
+}
+namespace DataKit {
+class WorldGenerator;
+}
+
+namespace SampleHost {
+
+// The levels the ways cross are loaded and completed first (the path finder searches the meshes of
+// complete levels).
+// Answers the number of ways found.
+int LogPathsAcrossRegions(GAME::World& world, const DataKit::WorldGenerator& generator);
+
+} // namespace SampleHost

@@ -1,0 +1,50 @@
+// The sample host's window: with --window and a display, the host runs in a real game window, the
+// engine draws into it through the OpenGL device when that module is there (else the software
+// device, which draws nothing) and reads its keyboard and mouse; Escape or closing the window ends
+// the run. Without a display (or without --window) the host stays headless.
+#pragma once
+
+#include "graphics/DisplayWidget.h"
+#include "graphics/Window.h"
+
+#include <string>
+
+namespace GAME {
+class Engine;
+} // namespace GAME
+
+namespace SampleHost {
+
+// Takes "--window" out of the command line; whether it was there.
+bool TakeWindowOption(int& argc, char** argv);
+
+class HostWindow : private GAME::DisplayWidget
+{
+public:
+    HostWindow() = default;
+    HostWindow(const HostWindow&) = delete;
+    HostWindow& operator=(const HostWindow&) = delete;
+
+    // Opens the window when wanted and a display exists; says what it did.
+    void Open(bool wanted, int width, int height);
+    bool IsOpen() const { return m_open; }
+    // For the engine: the system window, null when headless.
+    void* GetSystemWindow() const { return m_open ? m_window.GetSystemWindow() : nullptr; }
+    // "OpenGL" in a window when the module loads, else "Software".
+    std::string GetDeviceName() const;
+    // Listens for Escape among the engine's widgets from Attach to Detach.
+    void Attach(GAME::Engine& engine);
+    void Detach(GAME::Engine& engine);
+    // Once a frame: the window's messages; false when the run should end.
+    bool Frame();
+
+private:
+    void Render(GAME::GraphicsCanvas&) const override {}
+    bool HandleKeyEvent(const GAME::InputDevice::ButtonEvent& event) override;
+
+    GAME::Window m_window;
+    bool m_open = false;
+    bool m_escape = false;
+};
+
+} // namespace SampleHost

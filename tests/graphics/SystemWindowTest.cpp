@@ -1,0 +1,357 @@
+// Tests on a real window of the system's window layer (SDL2). They need a display (the test
+// scripts run them under xvfb-run) and skip without one. The tests named OpenGLWindow... also
+// need the OpenGL device module, which draws into the window.
+
+#include "VideoClip.h"
+#include "common/LogCapture.h"
+#include "common/TempDir.h"
+
+#include "graphics/InputDevice.h"
+#include "graphics/RenderDevice.h"
+#include "graphics/RenderSurface.h"
+#include "graphics/VideoPlayer.h"
+#include "graphics/Window.h"
+#include "graphics/WindowEventHandler.h"
+#include "platform/WindowSystem.h"
+
+#include <SDL.h>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace GAME {
+namespace {
+
+class AltEnterCounter : public WindowEventHandler
+{
+public:
+    void OnAltEnter() override { ++altEnters; }
+    void OnWindowChange() override { ++changes; }
+    int altEnters = 0;
+    int changes = 0;
+};
+
+class SystemWindowTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (!Platform::HasDisplay())
+            GTEST_SKIP() << "no display (run under xvfb-run)";
+        ASSERT_TRUE(window.Initialize("Marrow test", 320, 240, nullptr, Window::STYLE_FIXED));
+        sdlWindow = static_cast<SDL_Window*>(window.GetSystemWindow());
+        ASSERT_NE(sdlWindow, nullptr);
+        windowId = SDL_GetWindowID(sdlWindow);
+        window.ProcessMessages(); // what the system says of a new window
+    }
+
+    void PushKey(SDL_Scancode scancode, bool down, const char* text = nullptr, uint16_t mod = KMOD_NONE,
+                 bool repeat = false)
+    {
+        SDL_Event event = {};
+        event.type = down ? SDL_KEYDOWN : SDL_KEYUP;
+        event.key.windowID = windowId;
+        event.key.state = down ? SDL_PRESSED : SDL_RELEASED;
+        event.key.repeat = repeat ? 1 : 0;
+        event.key.keysym.scancode = scancode;
+        event.key.keysym.mod = mod;
+        ASSERT_EQ(SDL_PushEvent(&event), 1);
+        if (text) {
+            SDL_Event typed = {};
+            typed.type = SDL_TEXTINPUT;
+            typed.text.windowID = windowId;
+            std::strncpy(typed.text.text, text, sizeof(typed.text.text) - 1);
+            ASSERT_EQ(SDL_PushEvent(&typed), 1);
+        }
+    }
+
+    void PushButton(uint8_t button, bool down, int x, int y)
+    {
+        SDL_Event event = {};
+        event.type = down ? SDL_MOUSEBUTTONDOWN : SDL_MOUSEBUTTONUP;
+        event.button.windowID = windowId;
+        event.button.button = button;
+        event.button.state = down ? SDL_PRESSED : SDL_RELEASED;
+        event.button.x = x;
+        event.button.y = y;
+        ASSERT_EQ(SDL_PushEvent(&event), 1);
+    }
+
+    void PushWindowEvent(uint8_t type, int data1 = 0, int data2 = 0)
+    {
+        SDL_Event event = {};
+        event.type = SDL_WINDOWEVENT;
+        event.window.windowID = windowId;
+        event.window.event = type;
+        event.window.data1 = data1;
+        event.window.data2 = data2;
+        ASSERT_EQ(SDL_PushEvent(&event), 1);
+    }
+
+    GAME::Test::LogCapture log;
+    Window window;
+    SDL_Window* sdlWindow = nullptr;
+    uint32_t windowId = 0;
+};
+
+TEST_F(SystemWindowTest, OpensAnSdlWindowOfTheClientSizeAndEndsOnAClose)
+{
+    EXPECT_EQ(window.GetClientWidth(), 320);
+    EXPECT_EQ(window.GetClientHeight(), 240);
+    EXPECT_NE(SDL_GetWindowFlags(sdlWindow) & SDL_WINDOW_OPENGL, 0u);
+    EXPECT_NE(SDL_GetWindowFlags(sdlWindow) & SDL_WINDOW_SHOWN, 0u);
+    window.SetSize(400, 300, Window::STYLE_RESIZABLE);
+    EXPECT_EQ(window.GetClientWidth(), 400);
+    EXPECT_NE(SDL_GetWindowFlags(sdlWindow) & SDL_WINDOW_RESIZABLE, 0u);
+    window.SetSize(400, 300, Window::STYLE_FULL_SCREEN);
+    EXPECT_NE(SDL_GetWindowFlags(sdlWindow) & SDL_WINDOW_BORDERLESS, 0u);
+
+    AltEnterCounter handler;
+    window.SetEventHandler(&handler);
+    PushKey(SDL_SCANCODE_RETURN, true, nullptr, KMOD_LALT);
+    PushKey(SDL_SCANCODE_RETURN, true, nullptr, KMOD_LALT, true); // repeat
+    PushKey(SDL_SCANCODE_RETURN, false, nullptr, KMOD_LALT);
+    PushKey(SDL_SCANCODE_RETURN, true);
+    PushWindowEvent(SDL_WINDOWEVENT_MOVED, 3, 4); // refused in full-screen style
+    EXPECT_TRUE(window.ProcessMessages());
+    EXPECT_EQ(handler.altEnters, 1);
+    EXPECT_EQ(handler.changes, 1);
+
+    PushWindowEvent(SDL_WINDOWEVENT_CLOSE);
+    EXPECT_FALSE(window.ProcessMessages());
+    EXPECT_FALSE(window.ProcessMessages());
+    window.Destroy();
+    EXPECT_EQ(window.GetSystemWindow(), nullptr);
+}
+
+TEST_F(SystemWindowTest, KeysAndMousePushedThroughSdlArriveAsTheInputDevicesItems)
+{
+    InputDevice* input = InputDevice::Create();
+    ASSERT_TRUE(input->Initialize(window.GetSystemWindow(), 256, 256));
+
+    PushKey(SDL_SCANCODE_LSHIFT, true);
+    PushKey(SDL_SCANCODE_A, true, "A");
+    PushKey(SDL_SCANCODE_A, true, "A", KMOD_NONE, true); // auto-repeat: no second item
+    PushKey(SDL_SCANCODE_A, false);
+    PushKey(SDL_SCANCODE_E, true, "\xc3\xa9"); // composed by the system: é
+    PushKey(SDL_SCANCODE_KP_ENTER, true);
+    PushButton(SDL_BUTTON_LEFT, true, 10, 20);
+    input->Update();
+
+    ASSERT_EQ(input->GetNumButtonEvents(), 5);
+    const InputDevice::ButtonEvent shift = input->GetButtonEvent(0);
+    EXPECT_EQ(shift.keyCode, 42u);
+    const InputDevice::ButtonEvent a = input->GetButtonEvent(1);
+    EXPECT_EQ(a.keyCode, 30u);
+    EXPECT_EQ(a.state, uint32_t(InputDevice::BUTTON_PRESSED));
+    EXPECT_EQ(std::u16string(a.GetText()), u"A");
+    EXPECT_TRUE(a.shift);
+    EXPECT_EQ(input->GetButtonEvent(2).state, uint32_t(InputDevice::BUTTON_RELEASED));
+    EXPECT_EQ(std::u16string(input->GetButtonEvent(2).GetText()), u"");
+    EXPECT_EQ(std::u16string(input->GetButtonEvent(3).GetText()), u"\u00e9");
+    EXPECT_EQ(input->GetButtonEvent(4).keyCode, InputDevice::KeyCodeFromScanCode(156));
+    EXPECT_TRUE(input->IsKeyDown(42));
+    EXPECT_FALSE(input->IsKeyDown(30));
+    std::u16string name;
+    input->GetButtonName(30, name);
+    EXPECT_EQ(name, u"A");
+
+    // The left button is held at the read: the cursor follows even without the keyboard focus.
+    ASSERT_EQ(input->GetNumMouseEvents(), 2);
+    EXPECT_EQ(input->GetMouseEvent(0).type, uint32_t(InputDevice::MOUSE_MOVE));
+    EXPECT_EQ(input->GetMouseEvent(0).x, 10.0f);
+    EXPECT_EQ(input->GetMouseEvent(0).y, 20.0f);
+    EXPECT_EQ(input->GetMouseEvent(1).type, uint32_t(InputDevice::MOUSE_LEFT_DOWN));
+    EXPECT_TRUE(input->GetMouseEvent(1).leftDown);
+
+    PushButton(SDL_BUTTON_LEFT, false, 11, 21);
+    PushButton(SDL_BUTTON_MIDDLE, true, 11, 21);
+    SDL_Event wheel = {};
+    wheel.type = SDL_MOUSEWHEEL;
+    wheel.wheel.windowID = windowId;
+    wheel.wheel.y = -2;
+    wheel.wheel.direction = SDL_MOUSEWHEEL_NORMAL;
+    ASSERT_EQ(SDL_PushEvent(&wheel), 1);
+    input->Update();
+    ASSERT_EQ(input->GetNumMouseEvents(), 4);
+    EXPECT_EQ(input->GetMouseEvent(1).type, uint32_t(InputDevice::MOUSE_LEFT_UP));
+    EXPECT_EQ(input->GetMouseEvent(2).type, uint32_t(InputDevice::MOUSE_MIDDLE_DOWN));
+    EXPECT_EQ(input->GetMouseEvent(3).type, uint32_t(InputDevice::MOUSE_WHEEL_DOWN));
+    EXPECT_EQ(input->GetMouseEvent(3).wheel, -240);
+    InputDevice::ButtonEvent converted;
+    input->GetMouseEvent(3).ConvertToButtonEvent(converted);
+    EXPECT_EQ(converted.keyCode, uint32_t(InputDevice::KEY_WHEEL_DOWN));
+
+    // The window's own pump does not take the input device's items, nor the device the window's.
+    PushKey(SDL_SCANCODE_ESCAPE, true);
+    PushWindowEvent(SDL_WINDOWEVENT_CLOSE);
+    input->Update();
+    EXPECT_EQ(input->GetNumButtonEvents(), 1);
+    EXPECT_FALSE(window.ProcessMessages());
+    InputDevice::Destroy(input);
+}
+
+TEST_F(SystemWindowTest, AnInputDeviceOutlivingItsWindowReadsNothing)
+{
+    InputDevice* input = InputDevice::Create();
+    ASSERT_TRUE(input->Initialize(window.GetSystemWindow(), 16, 16));
+    PushKey(SDL_SCANCODE_A, true);
+    window.Destroy();
+    input->Update();
+    EXPECT_EQ(input->GetNumButtonEvents(), 0);
+    EXPECT_FALSE(input->IsKeyDown(30));
+    InputDevice::Destroy(input);
+
+    int foreign = 0; // not a window of ours: refused without touching it
+    InputDevice* stray = InputDevice::Create();
+    EXPECT_FALSE(stray->Initialize(&foreign, 16, 16));
+    InputDevice::Destroy(stray);
+}
+
+TEST_F(SystemWindowTest, PlayVideoPlaysInTheWindowUntilTheVideoEndsOrAKeyGoesDown)
+{
+    GAME::Test::TempDir dir;
+    const std::string shortClip = dir.File("short.avi");
+    const std::string longClip = dir.File("long.avi");
+    ASSERT_TRUE(GAME::Test::WriteClip(shortClip, 64, 48, 5, 25));
+    ASSERT_TRUE(GAME::Test::WriteClip(longClip, 64, 48, 250, 25)); // ten seconds
+
+    EXPECT_TRUE(PlayVideo(shortClip.c_str(), window.GetSystemWindow(), 320, 240, false, false));
+
+    // A key pressed while it plays ends it long before its end.
+    std::thread presser([id = windowId] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        SDL_Event event = {};
+        event.type = SDL_KEYDOWN;
+        event.key.windowID = id;
+        event.key.state = SDL_PRESSED;
+        event.key.keysym.scancode = SDL_SCANCODE_SPACE;
+        SDL_PushEvent(&event);
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(PlayVideo(longClip.c_str(), window.GetSystemWindow(), 320, 240, false, false));
+    presser.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+    EXPECT_TRUE(window.ProcessMessages()); // the window lives on
+
+    EXPECT_FALSE(
+        PlayVideo(dir.File("missing.avi").c_str(), window.GetSystemWindow(), 320, 240, false, false));
+    EXPECT_TRUE(log.Contains("can't open the video", 1));
+    EXPECT_FALSE(PlayVideo(shortClip.c_str(), nullptr, 320, 240, false, false));
+    EXPECT_TRUE(log.Contains("PlayVideo: can't show", 1));
+}
+
+// ---------------------------------------------------------------------------
+// With the OpenGL device drawing into the window
+// ---------------------------------------------------------------------------
+
+class OpenGLWindowTest : public SystemWindowTest
+{
+protected:
+    void SetUp() override
+    {
+        SystemWindowTest::SetUp();
+        if (IsSkipped())
+            return;
+        device = RenderDevice::Create("OpenGL");
+        ASSERT_NE(device, nullptr) << "the OpenGL device module is missing";
+        ASSERT_TRUE(device->Initialize());
+        RenderDeviceSettings settings;
+        settings.width = 320;
+        settings.height = 240;
+        surface = device->CreatePrimarySurface(window.GetSystemWindow(), &settings);
+        ASSERT_NE(surface, nullptr);
+    }
+
+    void TearDown() override
+    {
+        if (device) {
+            if (surface)
+                device->DestroySurface(&surface);
+            RenderDevice::Destroy(device);
+        }
+        RenderDevice::UnloadLibraries();
+    }
+
+    RenderDevice* device = nullptr;
+    RenderSurface* surface = nullptr;
+};
+
+bool Near(const Pixel& p, int r, int g, int b)
+{
+    return std::abs(p.r - r) <= 3 && std::abs(p.g - g) <= 3 && std::abs(p.b - b) <= 3;
+}
+
+// A blue frame with a red quad in the middle, read back before the swap.
+void DrawAndCheck(RenderDevice* device, RenderSurface* surface)
+{
+    ASSERT_TRUE(device->BeginFrame());
+    device->SetViewport(Viewport(0, 0, 320, 240));
+    device->SetClearColor(Color(0.0f, 0.0f, 1.0f, 1.0f));
+    device->Clear(RENDER_CLEAR_COLOR | RENDER_CLEAR_DEPTH);
+    device->SetDepthTestFunction(RENDER_TEST_ALWAYS);
+    const Vec3 quad[4] = {Vec3(100.0f, 80.0f, 0.0f), Vec3(220.0f, 80.0f, 0.0f), Vec3(220.0f, 160.0f, 0.0f),
+                          Vec3(100.0f, 160.0f, 0.0f)};
+    device->DrawQuad(quad, 4, 0xFFFF0000u); // red, alpha in the top byte
+    std::vector<Pixel> pixels(320 * 240);
+    ASSERT_TRUE(device->ReadFrameBuffer(pixels.data(), 320, 240));
+    device->EndFrame();
+    device->PresentSurface(surface);
+    EXPECT_TRUE(Near(pixels[5 * 320 + 5], 0, 0, 255));
+    EXPECT_TRUE(Near(pixels[120 * 320 + 160], 255, 0, 0));
+    EXPECT_TRUE(Near(pixels[230 * 320 + 310], 0, 0, 255));
+}
+
+TEST_F(OpenGLWindowTest, TheDeviceDrawsIntoTheWindowAndReadsItBackBeforeTheSwap)
+{
+    EXPECT_EQ(device->GetWidth(), 320);
+    EXPECT_EQ(device->GetHeight(), 240);
+    DrawAndCheck(device, surface);
+    EXPECT_TRUE(window.ProcessMessages());
+}
+
+TEST_F(OpenGLWindowTest, TheDeviceStillDrawsAfterPlayVideoUsedTheWindow)
+{
+    GAME::Test::TempDir dir;
+    const std::string clip = dir.File("clip.avi");
+    ASSERT_TRUE(GAME::Test::WriteClip(clip, 64, 48, 3, 25));
+    EXPECT_TRUE(PlayVideo(clip.c_str(), window.GetSystemWindow(), 320, 240, false, false));
+    DrawAndCheck(device, surface);
+}
+
+TEST_F(OpenGLWindowTest, AVideoFrameIsDrawnThroughTheVideoTextureWithBarsAboveAndBelow)
+{
+    GAME::Test::TempDir dir;
+    const std::string clip = dir.File("wide.avi");
+    ASSERT_TRUE(GAME::Test::WriteClip(clip, 80, 50, 3, 25)); // 16:10 on a 4:3 target
+    VideoPlayer::Services services;
+    services.device = device;
+    VideoPlayer player(services);
+    ASSERT_TRUE(player.Open(clip.c_str(), false, false));
+    player.Update();
+    player.Render(); // a frame of its own
+    std::vector<Pixel> pixels(320 * 240);
+    ASSERT_TRUE(device->ReadFrameBuffer(pixels.data(), 320, 240));
+    device->PresentSurface(surface);
+    // The video takes 320 x 200 from y 20.
+    EXPECT_TRUE(Near(pixels[5 * 320 + 160], 0, 0, 0));
+    EXPECT_TRUE(Near(pixels[235 * 320 + 160], 0, 0, 0));
+    const GAME::Test::Rgb left = GAME::Test::ClipColor(0, 0, 80);
+    const GAME::Test::Rgb right = GAME::Test::ClipColor(0, 79, 80);
+    const Pixel l = pixels[120 * 320 + 80];
+    const Pixel r = pixels[120 * 320 + 240];
+    EXPECT_TRUE(std::abs(l.r - left.r) <= 12 && std::abs(l.g - left.g) <= 12 && std::abs(l.b - left.b) <= 12)
+        << int(l.r) << " " << int(l.g) << " " << int(l.b);
+    EXPECT_TRUE(std::abs(r.r - right.r) <= 12 && std::abs(r.g - right.g) <= 12 &&
+                std::abs(r.b - right.b) <= 12)
+        << int(r.r) << " " << int(r.g) << " " << int(r.b);
+    player.Close();
+}
+
+} // namespace
+} // namespace GAME

@@ -1,0 +1,183 @@
+// The OpenGL device with a second thread standing for the resource loader: it creates and fills
+// textures, vertex and index buffers (on worker contexts) and destroys what the main thread is
+// done with, while the main thread draws each object as it arrives and reads the pixels back.
+#include "../OpenGLTestSupport.h"
+
+#include "graphics/RenderIndexBuffer.h"
+#include "graphics/RenderPixelShader.h"
+#include "graphics/RenderVertexBuffer.h"
+#include "graphics/RenderVertexDeclaration.h"
+#include "graphics/RenderVertexShader.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <thread>
+
+namespace GAME {
+namespace {
+
+using Test::Argb;
+using Test::TestVertex;
+
+struct Item
+{
+    int number = 0;
+    uint32_t color = 0;
+    RenderTexture* texture = nullptr;
+    RenderVertexBuffer* vertices = nullptr;
+    RenderIndexBuffer* indices = nullptr;
+};
+
+// Hands items from one thread to the other.
+class Queue
+{
+public:
+    void Push(const Item& item)
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_items.push_back(item);
+        }
+        m_ready.notify_one();
+    }
+    bool Pop(Item& item, bool wait)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (wait)
+            m_ready.wait_for(lock, std::chrono::seconds(10), [this] { return !m_items.empty(); });
+        if (m_items.empty())
+            return false;
+        item = m_items.front();
+        m_items.pop_front();
+        return true;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_ready;
+    std::deque<Item> m_items;
+};
+
+TEST(OpenGLDeviceThreads, ALoaderThreadMakesAndDestroysObjectsWhileTheMainThreadDrawsThem)
+{
+    RenderDevice* device = RenderDevice::Create("OpenGL");
+    ASSERT_NE(device, nullptr);
+    ASSERT_TRUE(device->Initialize());
+    RenderDeviceSettings settings;
+    settings.width = 32;
+    settings.height = 32;
+    RenderSurface* primary = device->CreatePrimarySurface(nullptr, &settings);
+    ASSERT_NE(primary, nullptr);
+    const char* texturedPixels = GAME::Test::texturePixelProgram;
+    RenderVertexShader* vs = device->CreateVertexShader(
+        GAME::Test::passThroughVertexProgram, unsigned(std::strlen(GAME::Test::passThroughVertexProgram)));
+    RenderPixelShader* ps = device->CreatePixelShader(texturedPixels, unsigned(std::strlen(texturedPixels)));
+    RenderVertexDeclaration* declaration = device->CreateVertexDeclaration(GAME::Test::testVertexElements, 4);
+    ASSERT_TRUE(vs && ps && declaration);
+
+    constexpr int itemCount = 24;
+    Queue made, finished;
+    std::atomic<int> loaderFailures{0};
+    std::thread loader([&] {
+        int destroyed = 0;
+        for (int i = 0; i < itemCount || destroyed < itemCount;) {
+            if (i < itemCount) {
+                Item item;
+                item.number = i;
+                item.color = Argb(40 + i * 8, 255 - i * 8, (i * 37) % 256, 255);
+                const std::vector<uint32_t> texels(16, item.color);
+                item.texture = device->CreateTextureFromImage(4, 4, texels.data(), 0, RENDER_USAGE_STATIC);
+                item.vertices = device->CreateVertexBuffer(RENDER_USAGE_STATIC, 4 * sizeof(TestVertex));
+                item.indices = device->CreateIndexBuffer(6, 2);
+                if (!item.texture || !item.vertices || !item.indices) {
+                    ++loaderFailures;
+                    return;
+                }
+                // A full-target quad whose vertex colour is white: the pixels are the texture's.
+                const TestVertex quad[4] = {{-1, 1, 0.5f, 0xFFFFFFFF, 0, 0, {}},
+                                            {1, 1, 0.5f, 0xFFFFFFFF, 1, 0, {}},
+                                            {1, -1, 0.5f, 0xFFFFFFFF, 1, 1, {}},
+                                            {-1, -1, 0.5f, 0xFFFFFFFF, 0, 1, {}}};
+                void* v = item.vertices->Lock();
+                void* x = item.indices->Lock();
+                if (!v || !x) {
+                    ++loaderFailures;
+                    return;
+                }
+                std::memcpy(v, quad, sizeof(quad));
+                const uint16_t list[6] = {0, 1, 2, 0, 2, 3};
+                std::memcpy(x, list, sizeof(list));
+                item.vertices->Unlock();
+                item.indices->Unlock();
+                made.Push(item);
+                ++i;
+            }
+            // What the main thread has drawn is destroyed here, as the loader unloads resources.
+            Item done;
+            if (finished.Pop(done, i >= itemCount)) {
+                device->DestroyTexture(&done.texture);
+                device->DestroyVertexBuffer(&done.vertices);
+                device->DestroyIndexBuffer(&done.indices);
+                ++destroyed;
+            } else if (i >= itemCount) {
+                ++loaderFailures; // the main thread stopped handing items back
+                return;
+            }
+        }
+    });
+
+    int drawn = 0, wrong = 0;
+    std::vector<Pixel> pixels(32 * 32);
+    while (drawn < itemCount) {
+        Item item;
+        if (!made.Pop(item, true))
+            break;
+        ASSERT_TRUE(device->BeginFrame());
+        device->SetClearColor(Color(0.0f, 0.0f, 0.0f, 1.0f));
+        device->Clear(RENDER_CLEAR_COLOR | RENDER_CLEAR_DEPTH);
+        device->SetVertexShader(vs);
+        device->SetPixelShader(ps);
+        device->SetTexture(0, item.texture);
+        device->SetVertexDeclaration(declaration);
+        device->SetStreamSource(0, item.vertices, 0, sizeof(TestVertex));
+        device->SetIndices(item.indices);
+        RenderDrawRange range;
+        range.numVertices = 4;
+        range.primitiveCount = 2;
+        device->DrawIndexedPrimitive(RENDER_PRIMITIVE_TRIANGLE_LIST, range);
+        ASSERT_TRUE(device->ReadFrameBuffer(pixels.data(), 32, 32));
+        const int r = int(item.color >> 16 & 255), g = int(item.color >> 8 & 255), b = int(item.color & 255);
+        for (int at : {0, 31, 16 * 32 + 16, 32 * 32 - 1})
+            if (!GAME::Test::Near(pixels[size_t(at)], r, g, b, 255)) {
+                ++wrong;
+                ADD_FAILURE() << "item " << item.number << " at " << at << ": "
+                              << GAME::Test::Describe(pixels[size_t(at)]);
+            }
+        device->EndFrame();
+        // The device may still hold the objects bound; the loader destroys them anyway.
+        finished.Push(item);
+        ++drawn;
+    }
+    loader.join();
+    EXPECT_EQ(loaderFailures.load(), 0);
+    EXPECT_EQ(drawn, itemCount);
+    EXPECT_EQ(wrong, 0);
+
+    // The objects destroyed on the loader thread were still bound here; a frame lets them go.
+    ASSERT_TRUE(device->BeginFrame());
+    EXPECT_EQ(device->GetTexture(0), nullptr);
+    EXPECT_EQ(device->GetIndices(), nullptr);
+    device->EndFrame();
+    device->DestroyVertexShader(&vs);
+    device->DestroyPixelShader(&ps);
+    device->DestroyVertexDeclaration(&declaration);
+    device->DestroySurface(&primary);
+    RenderDevice::Destroy(device);
+}
+
+} // namespace
+} // namespace GAME

@@ -1,0 +1,114 @@
+// Packets, a packet creator and a network controller of a pretend game, shared by the network
+// tests: game packets of types 40 and 41 carry a sequence number, a text and a block of bytes;
+// the controller records everything it is handed.
+#pragma once
+
+#include "network/NetPacket.h"
+#include "network/NetPacketBuffer.h"
+#include "network/NetworkControllerBase.h"
+#include "network/NetworkPacketCreatorBase.h"
+#include "network/SpawnActorPacket.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace GAME::Test {
+
+constexpr PACKET_TYPE commandType = PACKET_TYPE(40);
+constexpr PACKET_TYPE actionType = PACKET_TYPE(41);
+
+class GamePacket : public NetPacket
+{
+public:
+    explicit GamePacket(PACKET_TYPE type, uint32_t sequence_ = 0, std::string text_ = std::string(),
+                        std::vector<uint8_t> blob_ = {})
+        : NetPacket(type), sequence(sequence_), text(std::move(text_)), blob(std::move(blob_))
+    {
+    }
+    const char* GetTypeName() const override { return "GamePacket"; }
+    void Write(NetPacketOutBuffer& buffer) override
+    {
+        buffer.Add(&sequence);
+        buffer.Add(&text);
+        buffer.AddBytes(blob.data(), blob.size());
+    }
+    bool Read(NetPacketInBuffer& buffer) override
+    {
+        buffer.Remove(&sequence);
+        buffer.Remove(&text, 200);
+        buffer.RemoveBytes(&blob, 60000);
+        return !buffer.Failed();
+    }
+
+    uint32_t sequence;
+    std::string text;
+    std::vector<uint8_t> blob;
+};
+
+// Bytes that differ with the sequence number, so that a packet that arrives mixed up shows.
+inline std::vector<uint8_t> Blob(uint32_t sequence, size_t size)
+{
+    std::vector<uint8_t> blob(size);
+    for (size_t i = 0; i < size; ++i)
+        blob[i] = static_cast<uint8_t>(sequence * 31u + i * 7u);
+    return blob;
+}
+
+class GamePacketCreator : public NetworkPacketCreatorBase
+{
+public:
+    NetPacket* CreatePacket(PACKET_TYPE type) override
+    {
+        ++made;
+        if (type == commandType || type == actionType)
+            return new GamePacket(type);
+        return nullptr; // the engine makes its own spawn packet
+    }
+    int made = 0;
+};
+
+class RecordingController : public NetworkControllerBase
+{
+public:
+    struct Received
+    {
+        int host;
+        int type;
+        uint32_t sequence;
+        std::string text;
+        std::vector<uint8_t> blob;
+        unsigned spawnId;
+    };
+
+    void AddEntityToClient(int, Entity*) override {}
+    void RemoveEntitiesFromClient(int, const std::vector<unsigned int>&) override {}
+    void OnEntityAdded(Entity*, bool) override {}
+    void OnReplicationFailed(unsigned int objectId) override { failed.push_back(objectId); }
+    void ProcessPacket(int host, NetPacket* packet) override
+    {
+        Received r{host, static_cast<int>(packet->GetType()), 0, std::string(), {}, 0};
+        if (packet->GetType() == commandType || packet->GetType() == actionType) {
+            auto* game = static_cast<GamePacket*>(packet);
+            r.sequence = game->sequence;
+            r.text = game->text;
+            r.blob = game->blob;
+        } else if (packet->GetType() == PACKET_TYPE_SPAWN_ACTOR) {
+            r.spawnId = static_cast<SpawnActorPacket*>(packet)->GetEntityId().GetId();
+        }
+        received.push_back(std::move(r));
+    }
+
+    size_t CountFrom(int host) const
+    {
+        size_t n = 0;
+        for (const Received& r : received)
+            n += r.host == host ? 1 : 0;
+        return n;
+    }
+
+    std::vector<Received> received;
+    std::vector<unsigned> failed;
+};
+
+} // namespace GAME::Test

@@ -1,0 +1,394 @@
+// Sessions over the loopback address (ports the system picks): a server and clients in one
+// process, each socket with its receive thread, pumped from this thread as the engine's frames
+// pump them.
+#include "../NetworkTestKit.h"
+
+#include "common/LogCapture.h"
+#include "core/EventManager.h"
+#include "core/WorldFrustum.h"
+#include "network/ClientConnectionManager.h"
+#include "network/ClientNetworkShim.h"
+#include "network/NetworkCommandAccess.h"
+#include "network/NetworkConnection.h"
+#include "network/ServerConnectionManager.h"
+#include "network/Socket.h"
+#include "platform/Threading.h"
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <gtest/gtest.h>
+#include <initializer_list>
+#include <memory>
+
+namespace GAME {
+
+class ActorConfigCommand;
+class CharacterAction;
+
+namespace {
+
+using GAME::Test::Blob;
+using GAME::Test::GamePacket;
+using GAME::Test::RecordingController;
+
+// Frames of 5 ms until the condition holds; false after `limitMs` of real time.
+bool PumpUntil(std::initializer_list<ConnectionManager*> managers, const std::function<bool()>& done,
+               int limitMs = 5000)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        for (ConnectionManager* manager : managers)
+            manager->Update(5);
+        Platform::SleepMilliseconds(1);
+    }
+    return true;
+}
+
+Frustum Planes(int count, float d)
+{
+    Frustum frustum;
+    for (int i = 0; i < count; ++i)
+        frustum.AddPlane(Plane(Vec3(1.0f, 0.0f, 0.0f), d + static_cast<float>(i)));
+    return frustum;
+}
+
+// What the host's actions and commands are here: orders whose packets the access makes.
+struct Order
+{
+    PACKET_TYPE type;
+    uint32_t sequence;
+    std::string text;
+    size_t blobSize;
+};
+
+class OrderAccess : public NetworkCommandAccess
+{
+public:
+    static Order* Of(void* p) { return static_cast<Order*>(p); }
+    NetPacket* GetActionPacket(CharacterAction* action) override { return Make(Of(action)); }
+    unsigned int GetActionCharacterId(CharacterAction*) override { return 1; }
+    bool SupportsNetwork(ActorConfigCommand*) override { return true; }
+    NetPacket* GetCommandPacket(ActorConfigCommand* command) override { return Make(Of(command)); }
+    unsigned int GetCommandParentId(ActorConfigCommand*) override { return 2; }
+    void DeleteCommand(ActorConfigCommand*) override { ++deleted; }
+
+    int deleted = 0;
+
+private:
+    static NetPacket* Make(const Order* order)
+    {
+        return new GamePacket(order->type, order->sequence, order->text,
+                              Blob(order->sequence, order->blobSize));
+    }
+};
+
+class AbortCounter : public EventHandlerInterface
+{
+public:
+    AbortCounter() { EventManager::Get()->Register("GameEvent_NetworkConnectAbort", this); }
+    ~AbortCounter() override { EventManager::Get()->UnRegister("GameEvent_NetworkConnectAbort", this); }
+    void HandleEvent(const GameEvent*) override { ++count; }
+    int count = 0;
+};
+
+struct ServerFixture
+{
+    ServerFixture()
+    {
+        server.SetNetPacketCreator(&creator);
+        server.SetNetworkController(&controller);
+        EXPECT_TRUE(server.Listen("127.0.0.1", 0));
+        port = server.GetPort();
+        EXPECT_GT(port, 0);
+    }
+    GAME::Test::GamePacketCreator creator;
+    RecordingController controller;
+    ServerConnectionManager server;
+    int port = 0;
+};
+
+TEST(SessionThreadsTest, ServerAndTwoClientsJoinExchangeReportTheirViewsAndLeave)
+{
+    GAME::Test::LogCapture log;
+    ServerFixture s;
+    ServerConnectionManager& server = s.server;
+    ClientConnectionManager a, b;
+    RecordingController aController, bController;
+    GAME::Test::GamePacketCreator creator;
+    a.SetNetworkController(&aController);
+    b.SetNetworkController(&bController);
+    a.SetNetPacketCreator(&creator);
+    b.SetNetPacketCreator(&creator);
+
+    ASSERT_TRUE(a.Connect("127.0.0.1", s.port));
+    EXPECT_TRUE(a.IsConnecting());
+    EXPECT_EQ(a.GetLocalHostID(), -1);
+    ASSERT_TRUE(PumpUntil({&server, &a}, [&] { return a.IsConnected(); }));
+    ASSERT_TRUE(b.Connect("127.0.0.1", s.port));
+    ASSERT_TRUE(PumpUntil({&server, &a, &b}, [&] { return b.IsConnected(); }));
+    EXPECT_EQ(a.GetLocalHostID(), 1);
+    EXPECT_EQ(b.GetLocalHostID(), 2);
+    EXPECT_EQ(server.GetClientHostIds(), (std::vector<int>{1, 2}));
+    EXPECT_NE(server.GetNetworkEntityList()->GetClient(1), nullptr);
+    EXPECT_NE(server.GetNetworkEntityList()->GetClient(2), nullptr);
+    EXPECT_TRUE(log.Contains("client 2 joined from 127.0.0.1:", 2));
+
+    // Commands and actions through the shims, small and large (the large ones travel in
+    // fragments), interleaved from both clients.
+    OrderAccess access;
+    NetworkShim::SetCommandAccess(&access);
+    ClientNetworkShim aShim, bShim;
+    aShim.SetConnectionManager(&a);
+    bShim.SetConnectionManager(&b);
+    constexpr uint32_t count = 100;
+    std::vector<Order> orders;
+    orders.reserve(4 * count);
+    for (uint32_t n = 1; n <= count; ++n) {
+        const size_t size = n == 50 ? 30000 : (n * 97) % 1500;
+        orders.push_back({GAME::Test::commandType, n, "command " + std::to_string(n), size});
+        aShim.SendConfigCommand(reinterpret_cast<ActorConfigCommand*>(&orders.back()));
+        orders.push_back({GAME::Test::actionType, n, "action", size / 2});
+        aShim.SendCharacterAction(reinterpret_cast<CharacterAction*>(&orders.back()));
+        orders.push_back({GAME::Test::commandType, n, "b", 0});
+        bShim.SendConfigCommand(reinterpret_cast<ActorConfigCommand*>(&orders.back()));
+        orders.push_back({GAME::Test::actionType, n, "b action", size});
+        bShim.SendCharacterAction(reinterpret_cast<CharacterAction*>(&orders.back()));
+    }
+    NetworkShim::SetCommandAccess(nullptr);
+    EXPECT_EQ(access.deleted, static_cast<int>(2 * count));
+    ASSERT_TRUE(PumpUntil({&server, &a, &b}, [&] { return s.controller.received.size() == 4 * count; }));
+    for (int host : {1, 2})
+        for (int type : {40, 41}) {
+            uint32_t expected = 1;
+            for (const RecordingController::Received& r : s.controller.received) {
+                if (r.host != host || r.type != type)
+                    continue;
+                ASSERT_EQ(r.sequence, expected) << "host " << host << " type " << type;
+                const Order& order = orders[(expected - 1) * 4 + (host - 1) * 2 + (type - 40)];
+                EXPECT_EQ(r.text, order.text);
+                EXPECT_EQ(r.blob, Blob(expected, order.blobSize));
+                ++expected;
+            }
+            EXPECT_EQ(expected, count + 1);
+        }
+
+    // Views: one reported at once, one from the frame (reported in the client's pump).
+    EXPECT_TRUE(a.SendViewFrustum(WorldFrustum(nullptr, Planes(6, 10.0f))));
+    b.SetLocalView(WorldFrustum(nullptr, Planes(4, 20.0f)));
+    std::vector<WorldFrustum> frusta;
+    ASSERT_TRUE(PumpUntil({&server, &a, &b}, [&] {
+        frusta.clear();
+        server.GetNetworkEntityList()->GetClientFrustumList(frusta);
+        return frusta.size() == 2;
+    }));
+    EXPECT_EQ(frusta[0].GetRegionFrustum().GetNumPlanes(), 6u);
+    EXPECT_EQ(frusta[0].GetRegionFrustum().GetPlane(5), Planes(6, 10.0f).GetPlane(5));
+    EXPECT_EQ(frusta[1].GetRegionFrustum().GetPlane(3), Planes(4, 20.0f).GetPlane(3));
+    EXPECT_TRUE(log.Contains("client 1 views no region (6 planes)"));
+
+    // The server announces an entity to one client and a packet to all.
+    SpawnActorPacket spawn;
+    spawn.GetEntityId() = 0x123u;
+    EXPECT_TRUE(server.SendToClient(2, &spawn));
+    GamePacket news(GAME::Test::commandType, 7, "to all");
+    EXPECT_EQ(server.SendToAllClients(&news), 2);
+    ASSERT_TRUE(PumpUntil({&server, &a, &b}, [&] {
+        return aController.received.size() == 1 && bController.received.size() == 2;
+    }));
+    EXPECT_EQ(bController.received[0].spawnId, 0x123u);
+    EXPECT_EQ(bController.received[1].text, "to all");
+    EXPECT_EQ(aController.received[0].host, 0);
+
+    // A leaves cleanly; the server forgets it and a newcomer gets its host id.
+    a.Shutdown();
+    EXPECT_EQ(a.GetLocalHostID(), -1);
+    ASSERT_TRUE(PumpUntil({&server, &b}, [&] { return server.GetNumClients() == 1; }));
+    EXPECT_EQ(server.GetNetworkEntityList()->GetClient(1), nullptr);
+    EXPECT_TRUE(log.Contains("client 1 (127.0.0.1:", 2));
+    EXPECT_EQ(a.GetNumAborts(), 0u);
+    ClientConnectionManager c;
+    ASSERT_TRUE(c.Connect("127.0.0.1", s.port));
+    ASSERT_TRUE(PumpUntil({&server, &b, &c}, [&] { return c.IsConnected(); }));
+    EXPECT_EQ(c.GetLocalHostID(), 1);
+    EXPECT_EQ(server.GetStats().GetDropped(), 0u);
+
+    // The server closes the session: its clients hear it at once.
+    server.Shutdown();
+    EXPECT_FALSE(server.IsListening());
+    ASSERT_TRUE(PumpUntil({&b, &c}, [&] { return !b.IsConnected() && !c.IsConnected(); }));
+    EXPECT_EQ(b.GetNumAborts(), 1u);
+    EXPECT_EQ(b.GetLocalHostID(), -1);
+    EXPECT_TRUE(log.Contains("the session with server 127.0.0.1:", 2));
+}
+
+TEST(SessionThreadsTest, AClientWhoseServerVanishesReportsItAndRunsOn)
+{
+    GAME::Test::LogCapture log;
+    AbortCounter aborts;
+    auto s = std::make_unique<ServerFixture>();
+    const int port = s->port;
+    ClientConnectionManager client;
+    client.SetTimeout(300);
+    ASSERT_TRUE(client.Connect("127.0.0.1", port));
+    ASSERT_TRUE(PumpUntil({&s->server, &client}, [&] { return client.IsConnected(); }));
+
+    s.reset(); // gone without a word: only the silence tells
+    ASSERT_TRUE(PumpUntil({&client}, [&] { return !client.IsConnected(); }));
+    EXPECT_EQ(client.GetNumAborts(), 1u);
+    EXPECT_EQ(aborts.count, 1);
+    EXPECT_EQ(client.GetLocalHostID(), -1);
+    EXPECT_TRUE(log.Contains("lost or closed by the server", 2));
+    GamePacket packet(GAME::Test::commandType, 1, "anyone?");
+    EXPECT_FALSE(client.SendToServer(&packet));
+    for (int frame = 0; frame < 20; ++frame)
+        client.Update(16);
+
+    // Nobody answers at that port any more.
+    ASSERT_TRUE(client.Connect("127.0.0.1", port));
+    ASSERT_TRUE(PumpUntil({&client}, [&] { return !client.IsConnecting(); }));
+    EXPECT_EQ(client.GetNumAborts(), 2u);
+    EXPECT_EQ(aborts.count, 2);
+    EXPECT_TRUE(log.Contains("the server did not answer", 2));
+}
+
+// A client made of the engine's own parts, which can send whatever it likes once it has joined.
+class RawClient
+{
+public:
+    RawClient(ServerConnectionManager& server, int port) : m_server(server)
+    {
+        m_connection = m_socket.Connect("127.0.0.1", port);
+        Socket::Event event;
+        EXPECT_TRUE(Next(event));
+        EXPECT_EQ(event.kind, Socket::EVENT_CONNECTED);
+        std::vector<uint8_t> request;
+        EXPECT_TRUE(link.MakeConnectRequest(request));
+        EXPECT_TRUE(Send(request));
+        EXPECT_TRUE(Next(event));
+        NetPacketHeader header;
+        const uint8_t* body = nullptr;
+        size_t size = 0;
+        EXPECT_EQ(link.Open(event.data.data(), event.data.size(), header, body, size),
+                  NetworkConnection::RESULT_OK);
+        EXPECT_TRUE(link.IsKeyed());
+    }
+    bool Send(const std::vector<uint8_t>& datagram)
+    {
+        return m_socket.Send(m_connection, datagram.data(), datagram.size());
+    }
+    std::vector<uint8_t> Sealed(GamePacket& packet)
+    {
+        std::vector<uint8_t> body, datagram;
+        EXPECT_TRUE(ConnectionManager::WriteBody(&packet, body));
+        EXPECT_TRUE(link.Seal(static_cast<uint8_t>(packet.GetType()), body.data(), body.size(), datagram));
+        return datagram;
+    }
+
+    NetworkConnection link{NetworkConnection::SIDE_CLIENT};
+
+private:
+    bool Next(Socket::Event& event)
+    {
+        bool got = false;
+        PumpUntil({&m_server}, [&] { return got = m_socket.Receive(event); });
+        return got;
+    }
+
+    ServerConnectionManager& m_server;
+    Socket m_socket;
+    uint32_t m_connection = 0;
+};
+
+TEST(SessionThreadsTest, ForgedReplayedAndMalformedDatagramsOnTheWireAreDroppedAndCounted)
+{
+    GAME::Test::LogCapture log;
+    ServerFixture s;
+    RawClient raw(s.server, s.port);
+    ASSERT_EQ(s.server.GetNumClients(), 1);
+
+    GamePacket first(GAME::Test::commandType, 1, "genuine");
+    const std::vector<uint8_t> genuine = raw.Sealed(first);
+    ASSERT_TRUE(raw.Send(genuine));
+    ASSERT_TRUE(raw.Send(genuine)); // replayed
+    std::vector<uint8_t> forged = genuine;
+    forged[NetPacketHeader::headerSize] ^= 0x55; // the body changed, the old authentication kept
+    forged[4] = 9;                               // under a fresh sequence number
+    ASSERT_TRUE(raw.Send(forged));
+    ASSERT_TRUE(raw.Send({1, 2, 3, 4, 5})); // shorter than a header
+    std::vector<uint8_t> lying = genuine;
+    lying[0] = 0xFF; // the size field says more than came
+    ASSERT_TRUE(raw.Send(lying));
+    std::vector<uint8_t> request;
+    NetworkConnection other(NetworkConnection::SIDE_CLIENT);
+    ASSERT_TRUE(other.MakeConnectRequest(request));
+    ASSERT_TRUE(raw.Send(request)); // a second handshake on a joined link
+    GamePacket unreadable(PACKET_TYPE(90), 3, "no one makes this type");
+    ASSERT_TRUE(raw.Send(raw.Sealed(unreadable)));
+    std::vector<uint8_t> huge(NetPacketHeader::maxPacketSize + 1, 0);
+    EXPECT_FALSE(raw.Send(huge)); // the transport refuses to carry more than a packet
+    GamePacket second(GAME::Test::commandType, 2, "still heard");
+    ASSERT_TRUE(raw.Send(raw.Sealed(second)));
+
+    // In order on the wire: once the second genuine packet is in, everything before it was seen.
+    ASSERT_TRUE(PumpUntil({&s.server}, [&] { return s.controller.received.size() == 2; }));
+    EXPECT_EQ(s.controller.received[0].text, "genuine");
+    EXPECT_EQ(s.controller.received[1].text, "still heard");
+    const NetworkLinkStats stats = s.server.GetStats();
+    EXPECT_EQ(stats.droppedReplay, 1u);
+    EXPECT_EQ(stats.droppedBadAuth, 1u);
+    EXPECT_EQ(stats.droppedMalformed, 2u);
+    EXPECT_EQ(stats.droppedUnexpected, 1u);
+    EXPECT_EQ(stats.droppedUnreadable, 1u);
+    EXPECT_TRUE(log.Contains("replayed datagram", 1));
+    EXPECT_TRUE(log.Contains("failed authentication datagram", 1));
+    EXPECT_EQ(s.server.GetNumClients(), 1); // the link stands
+    s.server.DumpStats();
+    EXPECT_TRUE(log.Contains("1 failed authentication, 1 replayed"));
+}
+
+TEST(SessionThreadsTest, AClientBeyondTheLastHostIdIsRefusedAndToldWhy)
+{
+    GAME::Test::LogCapture log;
+    ServerFixture s;
+    std::vector<std::unique_ptr<ClientConnectionManager>> clients;
+    for (int i = 0; i <= ServerConnectionManager::maxClients; ++i) {
+        clients.emplace_back(new ClientConnectionManager);
+        ASSERT_TRUE(clients.back()->Connect("127.0.0.1", s.port));
+    }
+    auto pumpAll = [&](const std::function<bool()>& done) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!done() && std::chrono::steady_clock::now() < deadline) {
+            s.server.Update(5);
+            for (auto& client : clients)
+                client->Update(5);
+            Platform::SleepMilliseconds(1);
+        }
+        return done();
+    };
+    ASSERT_TRUE(pumpAll([&] {
+        int settled = 0;
+        for (auto& client : clients)
+            settled += client->IsConnecting() ? 0 : 1;
+        return settled == ServerConnectionManager::maxClients + 1;
+    }));
+    std::vector<int> hosts;
+    int refused = 0;
+    for (auto& client : clients) {
+        if (client->IsConnected())
+            hosts.push_back(client->GetLocalHostID());
+        refused += static_cast<int>(client->GetNumAborts());
+    }
+    std::sort(hosts.begin(), hosts.end());
+    ASSERT_EQ(hosts.size(), 15u);
+    EXPECT_EQ(hosts.front(), 1);
+    EXPECT_EQ(hosts.back(), 15);
+    EXPECT_EQ(refused, 1);
+    EXPECT_TRUE(log.Contains("the server is full", 2));
+    EXPECT_EQ(s.server.GetNumClients(), 15);
+}
+
+} // namespace
+} // namespace GAME

@@ -1,0 +1,477 @@
+#include "datakit/ShaderWriter.h"
+
+#include "datakit/TextureWriter.h"
+#include "graphics/GraphicsShader2.h"
+#include "graphics/RenderTypes.h"
+
+#include <cstring>
+
+namespace DataKit {
+
+using GAME::GraphicsShader2;
+
+namespace {
+
+void PutU32(std::vector<uint8_t>& out, uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+void PutFloat(std::vector<uint8_t>& out, float value)
+{
+    uint32_t bits;
+    std::memcpy(&bits, &value, 4);
+    PutU32(out, bits);
+}
+
+void PutString(std::vector<uint8_t>& out, const std::string& text)
+{
+    PutU32(out, static_cast<uint32_t>(text.size()));
+    out.insert(out.end(), text.begin(), text.end());
+}
+
+void PutChunk(std::vector<uint8_t>& out, uint32_t type, const std::vector<uint8_t>& body)
+{
+    PutU32(out, type);
+    PutU32(out, static_cast<uint32_t>(body.size()));
+    out.insert(out.end(), body.begin(), body.end());
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Sections
+
+uint32_t ShaderWriter::Section::Parameter(const std::string& name, uint32_t type, uint32_t count,
+                                          int64_t defaultValue)
+{
+    m_parameters.push_back({name, type, count, defaultValue});
+    return static_cast<uint32_t>(m_parameters.size() - 1);
+}
+
+uint32_t ShaderWriter::Section::AddValue(uint32_t type, std::vector<uint8_t> data)
+{
+    m_values.push_back({type, std::move(data)});
+    return static_cast<uint32_t>(m_values.size() - 1);
+}
+
+uint32_t ShaderWriter::Section::Int(int32_t value)
+{
+    std::vector<uint8_t> data;
+    PutU32(data, static_cast<uint32_t>(value));
+    return AddValue(GraphicsShader2::TYPE_INT, std::move(data));
+}
+
+uint32_t ShaderWriter::Section::Bool(bool value)
+{
+    std::vector<uint8_t> data;
+    PutU32(data, value ? 1u : 0u);
+    return AddValue(GraphicsShader2::TYPE_BOOL, std::move(data));
+}
+
+uint32_t ShaderWriter::Section::Float(float value)
+{
+    std::vector<uint8_t> data;
+    PutFloat(data, value);
+    return AddValue(GraphicsShader2::TYPE_FLOAT, std::move(data));
+}
+
+uint32_t ShaderWriter::Section::Float2(float x, float y)
+{
+    std::vector<uint8_t> data;
+    PutFloat(data, x);
+    PutFloat(data, y);
+    return AddValue(GraphicsShader2::TYPE_FLOAT2, std::move(data));
+}
+
+uint32_t ShaderWriter::Section::Float3(float x, float y, float z)
+{
+    std::vector<uint8_t> data;
+    for (float f : {x, y, z})
+        PutFloat(data, f);
+    return AddValue(GraphicsShader2::TYPE_FLOAT3, std::move(data));
+}
+
+uint32_t ShaderWriter::Section::Float4(float x, float y, float z, float w)
+{
+    std::vector<uint8_t> data;
+    for (float f : {x, y, z, w})
+        PutFloat(data, f);
+    return AddValue(GraphicsShader2::TYPE_FLOAT4, std::move(data));
+}
+
+uint32_t ShaderWriter::Section::String(const std::string& text)
+{
+    std::vector<uint8_t> data;
+    PutString(data, text);
+    return AddValue(GraphicsShader2::TYPE_STRING, std::move(data));
+}
+
+uint32_t ShaderWriter::Section::Texture(const std::string& fileName)
+{
+    std::vector<uint8_t> data;
+    PutString(data, fileName);
+    return AddValue(GraphicsShader2::TYPE_TEXTURE, std::move(data));
+}
+
+uint32_t ShaderWriter::Section::Matrix(uint32_t type)
+{
+    return AddValue(type, {});
+}
+
+uint32_t ShaderWriter::Section::Program(uint32_t type, const std::string& code,
+                                        const std::vector<Binding>& bindings)
+{
+    std::vector<uint8_t> data;
+    PutU32(data, static_cast<uint32_t>(bindings.size()));
+    for (const Binding& binding : bindings) {
+        PutU32(data, binding.firstRegister);
+        PutU32(data, binding.registerCount);
+        PutU32(data, binding.fromValues ? 1u : 0u);
+        PutU32(data, binding.index);
+    }
+    PutU32(data, static_cast<uint32_t>(code.size()));
+    data.insert(data.end(), code.begin(), code.end());
+    return AddValue(type, std::move(data));
+}
+
+uint32_t ShaderWriter::Section::VertexProgram(const std::string& code, const std::vector<Binding>& bindings)
+{
+    return Program(GraphicsShader2::TYPE_VERTEX_SHADER, code, bindings);
+}
+
+uint32_t ShaderWriter::Section::PixelProgram(const std::string& code, const std::vector<Binding>& bindings)
+{
+    return Program(GraphicsShader2::TYPE_PIXEL_SHADER, code, bindings);
+}
+
+uint32_t ShaderWriter::Section::RawValue(uint32_t type, const std::vector<uint8_t>& data)
+{
+    return AddValue(type, data);
+}
+
+ShaderWriter::Section& ShaderWriter::Section::Style(const std::string& name, int32_t sortOrder)
+{
+    m_styles.push_back({name, sortOrder, {}});
+    return *this;
+}
+
+ShaderWriter::Section& ShaderWriter::Section::State(uint32_t kind, uint32_t argument, bool fromValues,
+                                                    uint32_t index)
+{
+    if (m_styles.empty())
+        Style("normal", 0);
+    m_styles.back().entries.push_back({kind, argument, fromValues, index});
+    return *this;
+}
+
+ShaderWriter::Section& ShaderWriter::Section::RawChunk(uint32_t type, const std::vector<uint8_t>& body)
+{
+    m_rawChunks.emplace_back(type, body);
+    return *this;
+}
+
+std::vector<uint8_t> ShaderWriter::Section::Write() const
+{
+    std::vector<uint8_t> out;
+    if (!m_parameters.empty()) {
+        std::vector<uint8_t> body;
+        PutU32(body, static_cast<uint32_t>(m_parameters.size()));
+        for (const ParameterRecord& p : m_parameters) {
+            PutString(body, p.name);
+            PutU32(body, p.type);
+            PutU32(body, p.count);
+            PutU32(body, 0); // eight bytes the engine skips
+            PutU32(body, 0);
+            PutU32(body, p.defaultValue >= 0 ? 1u : 0u);
+            PutU32(body, p.defaultValue >= 0 ? static_cast<uint32_t>(p.defaultValue) : 0u);
+        }
+        PutChunk(out, 0, body);
+    }
+    if (!m_values.empty()) {
+        std::vector<uint8_t> body;
+        PutU32(body, static_cast<uint32_t>(m_values.size()));
+        for (const ValueRecord& v : m_values) {
+            PutU32(body, v.type);
+            body.insert(body.end(), v.data.begin(), v.data.end());
+        }
+        PutChunk(out, 1, body);
+    }
+    if (!m_styles.empty()) {
+        std::vector<uint8_t> body;
+        PutU32(body, static_cast<uint32_t>(m_styles.size()));
+        for (const StyleRecord& s : m_styles) {
+            PutString(body, s.name);
+            PutU32(body, static_cast<uint32_t>(s.sortOrder));
+            PutU32(body, 1);
+            PutU32(body, static_cast<uint32_t>(s.entries.size()));
+            for (const Entry& e : s.entries) {
+                PutU32(body, e.kind);
+                PutU32(body, e.argument);
+                PutU32(body, e.fromValues ? 1u : 0u);
+                PutU32(body, e.index);
+            }
+        }
+        PutChunk(out, 2, body);
+    }
+    for (const auto& [type, body] : m_rawChunks)
+        PutChunk(out, type, body);
+    return out;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Files
+
+ShaderWriter::Section& ShaderWriter::AddSection(const std::string& generation)
+{
+    m_sections.emplace_back(generation);
+    return m_sections.back();
+}
+
+std::vector<uint8_t> ShaderWriter::Write() const
+{
+    std::vector<uint8_t> out = {'S', 'S', 'H', GraphicsShader2::fileVersion};
+    for (const Section& section : m_sections) {
+        PutString(out, section.GetGeneration());
+        const std::vector<uint8_t> body = section.Write();
+        PutU32(out, static_cast<uint32_t>(body.size()));
+        out.insert(out.end(), body.begin(), body.end());
+    }
+    return out;
+}
+
+bool ShaderWriter::Save(const std::string& path) const
+{
+    return TextureWriter::Save(path, Write());
+}
+
+// ---------------------------------------------------------------------------------------------
+// The sample game's shaders
+
+namespace {
+
+// Register plan of the sample vertex programs: vc[0..3] object to screen, vc[4..7] object to
+// world, vc[8] colour, vc[9] camera origin, vc[10] time.
+const char* const basicVertexProgram = R"GLSL(
+void main()
+{
+    gl_Position = engine_transform(0, vec4(a_position.xyz, 1.0));
+    v_color0 = a_color * vc[8];
+    v_tex0 = a_texCoord0;
+    v_fog = 1.0;
+}
+)GLSL";
+
+const char* const basicPixelProgram = R"GLSL(
+void main()
+{
+    o_color = v_color0 * texture(s0, v_tex0.xy) * texture(s1, v_tex0.xy);
+}
+)GLSL";
+
+// Meshes: world normal in v_tex1, world position in v_tex2; meshes need no vertex colour.
+const char* const meshVertexProgram = R"GLSL(
+void main()
+{
+    vec4 position = vec4(a_position.xyz, 1.0);
+    gl_Position = engine_transform(0, position);
+    vec3 normal = vec3(dot(vc[4].xyz, a_normal.xyz), dot(vc[5].xyz, a_normal.xyz), dot(vc[6].xyz, a_normal.xyz));
+    v_tex0 = a_texCoord0;
+    v_tex1 = vec4(dot(normal, normal) > 0.0 ? normalize(normal) : vec3(0.0, 1.0, 0.0), 0.0);
+    v_tex2 = engine_transform(4, position);
+    v_color0 = vc[8];
+    v_fog = 1.0;
+}
+)GLSL";
+
+const char* const unlitPixelProgram = R"GLSL(
+void main()
+{
+    o_color = v_color0 * texture(s0, v_tex0.xy);
+}
+)GLSL";
+
+// Lighting constants: pc[0] light colour, pc[1] light direction, pc[2] light position, pc[3].x
+// light range, pc[4] sky ambient, pc[5] ground ambient.
+const char* const lightingFunctions = R"GLSL(
+vec3 SurfaceNormal()
+{
+    vec3 n = v_tex1.xyz;
+    return dot(n, n) > 0.0 ? normalize(n) : vec3(0.0, 1.0, 0.0);
+}
+vec3 Ambient(vec3 n)
+{
+    return mix(pc[5].rgb, pc[4].rgb, clamp(n.y * 0.5 + 0.5, 0.0, 1.0));
+}
+vec3 DirectionalLight(vec3 n)
+{
+    return pc[0].rgb * max(dot(n, -pc[1].xyz), 0.0);
+}
+vec3 PointLight(vec3 n)
+{
+    vec3 toLight = pc[2].xyz - v_tex2.xyz;
+    float distance = length(toLight);
+    if (distance <= 0.0 || pc[3].x <= 0.0)
+        return vec3(0.0);
+    float fade = clamp(1.0 - distance / pc[3].x, 0.0, 1.0);
+    return pc[0].rgb * max(dot(n, toLight / distance), 0.0) * fade;
+}
+)GLSL";
+
+std::string LitPixelProgram(const char* light)
+{
+    return std::string(lightingFunctions) +
+           "void main()\n{\n    vec4 base = v_color0 * texture(s0, v_tex0.xy);\n" +
+           "    vec3 n = SurfaceNormal();\n    o_color = vec4(base.rgb * (" + light + "), base.a);\n}\n";
+}
+
+struct CommonParameters
+{
+    uint32_t objectToScreen, objectToWorld, color, cameraOrigin, time, baseTexture;
+};
+
+// The parameters every sample shader has, and the vertex bindings of the register plan.
+CommonParameters AddCommonParameters(ShaderWriter::Section& s)
+{
+    CommonParameters p;
+    const uint32_t white = s.Texture(ShaderWriter::whiteTextureName);
+    const uint32_t opaqueWhite = s.Float4(1.0f, 1.0f, 1.0f, 1.0f);
+    p.objectToScreen = s.Parameter("objectToScreenMatrix", GraphicsShader2::TYPE_FLOAT4X4);
+    p.objectToWorld = s.Parameter("objectToWorldMatrix", GraphicsShader2::TYPE_FLOAT4X4);
+    p.color = s.Parameter("color", GraphicsShader2::TYPE_FLOAT4, 1, opaqueWhite);
+    p.cameraOrigin = s.Parameter("cameraOrigin", GraphicsShader2::TYPE_FLOAT3);
+    p.time = s.Parameter("time", GraphicsShader2::TYPE_FLOAT);
+    p.baseTexture = s.Parameter("baseTexture", GraphicsShader2::TYPE_DEVICE_TEXTURE, 1, white);
+    return p;
+}
+
+std::vector<ShaderWriter::Binding> VertexBindings(const CommonParameters& p)
+{
+    return {{0, 4, false, p.objectToScreen},
+            {4, 4, false, p.objectToWorld},
+            {8, 1, false, p.color},
+            {9, 1, false, p.cameraOrigin},
+            {10, 1, false, p.time}};
+}
+
+void AddBlendStates(ShaderWriter::Section& s, GAME::RenderBlendFactor source,
+                    GAME::RenderBlendFactor destination, GAME::RenderTestFunction depthTest, bool depthWrite)
+{
+    s.StateFromValue(GraphicsShader2::STATE_SOURCE_BLEND, s.Int(source));
+    s.StateFromValue(GraphicsShader2::STATE_DESTINATION_BLEND, s.Int(destination));
+    s.StateFromValue(GraphicsShader2::STATE_DEPTH_TEST, s.Int(depthTest));
+    s.StateFromValue(GraphicsShader2::STATE_DEPTH_WRITE, s.Int(depthWrite ? 1 : 0));
+    s.StateFromValue(GraphicsShader2::STATE_ALPHA_TEST, s.Int(GAME::RENDER_TEST_ALWAYS));
+}
+
+void AddBasicSection(ShaderWriter::Section& s, bool overlay)
+{
+    const CommonParameters p = AddCommonParameters(s);
+    const uint32_t baseTexture2 = s.Parameter("baseTexture2", GraphicsShader2::TYPE_DEVICE_TEXTURE, 1,
+                                              s.Texture(ShaderWriter::whiteTextureName));
+    const uint32_t vertex = s.VertexProgram(basicVertexProgram, VertexBindings(p));
+    const uint32_t pixel = s.PixelProgram(basicPixelProgram);
+    s.Style("normal", 0);
+    s.StateFromValue(GraphicsShader2::STATE_VERTEX_SHADER, vertex);
+    s.StateFromValue(GraphicsShader2::STATE_PIXEL_SHADER, pixel);
+    s.StateFromParameter(GraphicsShader2::STATE_TEXTURE, p.baseTexture, 0);
+    s.StateFromParameter(GraphicsShader2::STATE_TEXTURE, baseTexture2, 1);
+    if (overlay)
+        AddBlendStates(s, GAME::RENDER_BLEND_SRC_ALPHA, GAME::RENDER_BLEND_INV_SRC_ALPHA,
+                       GAME::RENDER_TEST_ALWAYS, false);
+    else
+        AddBlendStates(s, GAME::RENDER_BLEND_SRC_ALPHA, GAME::RENDER_BLEND_INV_SRC_ALPHA,
+                       GAME::RENDER_TEST_LESS_EQUAL, true);
+}
+
+void AddMeshSection(ShaderWriter::Section& s, bool lit)
+{
+    const CommonParameters p = AddCommonParameters(s);
+    const uint32_t vertex = s.VertexProgram(meshVertexProgram, VertexBindings(p));
+    const uint32_t unlit = s.PixelProgram(unlitPixelProgram);
+    const int32_t opaque = 1000;
+
+    auto style = [&](const char* name, uint32_t pixel, GAME::RenderBlendFactor source,
+                     GAME::RenderBlendFactor destination, bool depthWrite, bool colorWrite) {
+        s.Style(name, opaque);
+        s.StateFromValue(GraphicsShader2::STATE_VERTEX_SHADER, vertex);
+        s.StateFromValue(GraphicsShader2::STATE_PIXEL_SHADER, pixel);
+        s.StateFromParameter(GraphicsShader2::STATE_TEXTURE, p.baseTexture, 0);
+        AddBlendStates(s, source, destination, GAME::RENDER_TEST_LESS_EQUAL, depthWrite);
+        s.StateFromValue(GraphicsShader2::STATE_COLOR_WRITE, s.Int(colorWrite ? 1 : 0));
+    };
+
+    if (!lit) {
+        style("ambientLightStyle", unlit, GAME::RENDER_BLEND_ONE, GAME::RENDER_BLEND_ZERO, true, true);
+        style("depthStyle", unlit, GAME::RENDER_BLEND_ONE, GAME::RENDER_BLEND_ZERO, true, false);
+        return;
+    }
+
+    const uint32_t black = s.Float3(0.0f, 0.0f, 0.0f);
+    const uint32_t lightColor = s.Parameter("lightColor", GraphicsShader2::TYPE_FLOAT3, 1, black);
+    const uint32_t lightDirection = s.Parameter("lightDirection", GraphicsShader2::TYPE_FLOAT3, 1, black);
+    const uint32_t lightPosition = s.Parameter("lightPosition", GraphicsShader2::TYPE_FLOAT3, 1, black);
+    const uint32_t lightMaxDistance =
+        s.Parameter("lightMaxDistance", GraphicsShader2::TYPE_FLOAT, 1, s.Float(0.0f));
+    const uint32_t skyAmbient = s.Parameter("skyAmbientColor", GraphicsShader2::TYPE_FLOAT3, 1, black);
+    const uint32_t groundAmbient = s.Parameter("groundAmbientColor", GraphicsShader2::TYPE_FLOAT3, 1, black);
+    const std::vector<ShaderWriter::Binding> lighting = {
+        {0, 1, false, lightColor},       {1, 1, false, lightDirection}, {2, 1, false, lightPosition},
+        {3, 1, false, lightMaxDistance}, {4, 1, false, skyAmbient},     {5, 1, false, groundAmbient}};
+    const uint32_t ambient = s.PixelProgram(LitPixelProgram("Ambient(n)"), lighting);
+    const uint32_t directional = s.PixelProgram(LitPixelProgram("DirectionalLight(n)"), lighting);
+    const uint32_t directionalAmbient =
+        s.PixelProgram(LitPixelProgram("Ambient(n) + DirectionalLight(n)"), lighting);
+    const uint32_t point = s.PixelProgram(LitPixelProgram("PointLight(n)"), lighting);
+    const uint32_t pointAmbient = s.PixelProgram(LitPixelProgram("Ambient(n) + PointLight(n)"), lighting);
+
+    style("ambientLightStyle", ambient, GAME::RENDER_BLEND_ONE, GAME::RENDER_BLEND_ZERO, true, true);
+    style("dLightDiffuseAmbientStyle", directionalAmbient, GAME::RENDER_BLEND_ONE, GAME::RENDER_BLEND_ZERO,
+          true, true);
+    style("pLightDiffuseAmbientStyle", pointAmbient, GAME::RENDER_BLEND_ONE, GAME::RENDER_BLEND_ZERO, true,
+          true);
+    // Further lights add to what is there.
+    style("dLightDiffuseStyle", directional, GAME::RENDER_BLEND_ONE, GAME::RENDER_BLEND_ONE, false, true);
+    style("pLightDiffuseStyle", point, GAME::RENDER_BLEND_ONE, GAME::RENDER_BLEND_ONE, false, true);
+    style("depthStyle", unlit, GAME::RENDER_BLEND_ONE, GAME::RENDER_BLEND_ZERO, true, false);
+}
+
+// The generations the sample devices run as: high detail, and the lower detail levels.
+const char* const sampleGenerations[] = {"GeForce6", "GeForce3"};
+
+} // namespace
+
+ShaderWriter ShaderWriter::SampleBasic()
+{
+    ShaderWriter writer;
+    for (const char* generation : sampleGenerations)
+        AddBasicSection(writer.AddSection(generation), false);
+    return writer;
+}
+
+ShaderWriter ShaderWriter::SampleOverlay()
+{
+    ShaderWriter writer;
+    for (const char* generation : sampleGenerations)
+        AddBasicSection(writer.AddSection(generation), true);
+    return writer;
+}
+
+ShaderWriter ShaderWriter::SampleUnlit()
+{
+    ShaderWriter writer;
+    for (const char* generation : sampleGenerations)
+        AddMeshSection(writer.AddSection(generation), false);
+    return writer;
+}
+
+ShaderWriter ShaderWriter::SampleLit()
+{
+    ShaderWriter writer;
+    for (const char* generation : sampleGenerations)
+        AddMeshSection(writer.AddSection(generation), true);
+    return writer;
+}
+
+} // namespace DataKit

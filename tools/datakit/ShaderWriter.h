@@ -1,0 +1,138 @@
+// Writes shader files (".ssh") the way GraphicsShader2 reads them: "SSH" and version 4, then one
+// section per hardware generation ("GeForce6", "GeForce3", ...), each a parameters chunk, a
+// values chunk and a styles chunk (plus any raw chunks a test adds). Values and parameters are
+// addressed by the index their Add call returns; a style's state entries name a value or a
+// parameter by that index.
+//
+// It also makes the sample game's shaders: the basic and overlay shaders the graphics engine loads
+// at start-up, and a lit and an unlit shader for meshes, all carrying GLSL programs for the OpenGL
+// device (see Engine/graphics/ShaderInterface.h for their registers, attributes and samplers).
+//
+// One thread at a time uses a writer.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace DataKit {
+
+class ShaderWriter
+{
+public:
+    struct Binding
+    {
+        uint32_t firstRegister = 0;
+        uint32_t registerCount = 0;
+        bool fromValues = false;
+        uint32_t index = 0;
+    };
+
+    class Section
+    {
+    public:
+        explicit Section(std::string generation) : m_generation(std::move(generation)) {}
+
+        // Parameters; defaultValue is a value index, or -1 for none. The types are
+        // GraphicsShader2's value type codes.
+        uint32_t Parameter(const std::string& name, uint32_t type, uint32_t count = 1,
+                           int64_t defaultValue = -1);
+        // Values, each of element count 1.
+        uint32_t Int(int32_t value);
+        uint32_t Bool(bool value);
+        uint32_t Float(float value);
+        uint32_t Float2(float x, float y);
+        uint32_t Float3(float x, float y, float z);
+        uint32_t Float4(float x, float y, float z, float w);
+        uint32_t String(const std::string& text);
+        // A texture file the shader loads with itself.
+        uint32_t Texture(const std::string& fileName);
+        // A float4x3 (3) or float4x4 (4) value: no data, zero.
+        uint32_t Matrix(uint32_t type);
+        uint32_t VertexProgram(const std::string& code, const std::vector<Binding>& bindings = {});
+        uint32_t PixelProgram(const std::string& code, const std::vector<Binding>& bindings = {});
+        // Any value type with the bytes that follow its type word.
+        uint32_t RawValue(uint32_t type, const std::vector<uint8_t>& data);
+
+        // Starts a style; the State calls that follow add to it.
+        Section& Style(const std::string& name, int32_t sortOrder);
+        Section& State(uint32_t kind, uint32_t argument, bool fromValues, uint32_t index);
+        Section& StateFromValue(uint32_t kind, uint32_t value, uint32_t argument = 0)
+        {
+            return State(kind, argument, true, value);
+        }
+        Section& StateFromParameter(uint32_t kind, uint32_t parameter, uint32_t argument = 0)
+        {
+            return State(kind, argument, false, parameter);
+        }
+        // A chunk written after the three known ones, as given.
+        Section& RawChunk(uint32_t type, const std::vector<uint8_t>& body);
+
+        const std::string& GetGeneration() const { return m_generation; }
+        // The section's bytes (its chunks), without the name and size in front.
+        std::vector<uint8_t> Write() const;
+
+    private:
+        struct ParameterRecord
+        {
+            std::string name;
+            uint32_t type;
+            uint32_t count;
+            int64_t defaultValue;
+        };
+        struct ValueRecord
+        {
+            uint32_t type;
+            std::vector<uint8_t> data;
+        };
+        struct Entry
+        {
+            uint32_t kind, argument;
+            bool fromValues;
+            uint32_t index;
+        };
+        struct StyleRecord
+        {
+            std::string name;
+            int32_t sortOrder;
+            std::vector<Entry> entries;
+        };
+        uint32_t AddValue(uint32_t type, std::vector<uint8_t> data);
+        uint32_t Program(uint32_t type, const std::string& code, const std::vector<Binding>& bindings);
+
+        std::string m_generation;
+        std::vector<ParameterRecord> m_parameters;
+        std::vector<ValueRecord> m_values;
+        std::vector<StyleRecord> m_styles;
+        std::vector<std::pair<uint32_t, std::vector<uint8_t>>> m_rawChunks;
+    };
+
+    // Sections are written in the order they were added.
+    Section& AddSection(const std::string& generation);
+    std::vector<uint8_t> Write() const;
+    // Writes the file (folders made); false when it could not be written.
+    bool Save(const std::string& path) const;
+
+    // The sample game's shaders, each with a "GeForce6" section (the OpenGL and software devices
+    // at high detail) and a "GeForce3" section (those devices at lower detail levels).
+    // Styles "normal"; parameters "objectToScreenMatrix", "objectToWorldMatrix", "color",
+    // "cameraOrigin", "time", "baseTexture" (white "Textures/White.tex" by default) and
+    // "baseTexture2". The overlay draws over everything (no depth test or write).
+    static ShaderWriter SampleBasic();
+    static ShaderWriter SampleOverlay();
+    // Mesh shaders. Unlit: "ambientLightStyle" (texture times vertex colour times "color") and
+    // "depthStyle". Lit adds "dLightDiffuseStyle", "pLightDiffuseStyle" and their ambient forms,
+    // lighting with "lightColor", "lightDirection", "lightPosition", "lightMaxDistance",
+    // "skyAmbientColor" and "groundAmbientColor".
+    static ShaderWriter SampleUnlit();
+    static ShaderWriter SampleLit();
+    // The white texture the sample shaders fall back to.
+    static constexpr const char* whiteTextureName = "Textures/White.tex";
+
+private:
+    std::deque<Section> m_sections;
+};
+
+} // namespace DataKit
