@@ -9,12 +9,13 @@
 #include "core/Ray.h"
 #include "data/BinaryReader.h"
 #include "data/BinaryWriter.h"
+#include "graphics/GraphicsShader2.h"
 #include "graphics/RenderDevice.h"
 #include "graphics/RenderIndexBuffer.h"
 #include "graphics/RenderVertexBuffer.h"
 #include "navigation/CollisionContact.h"
+#include "scene/GraphicsSceneRenderer.h"
 #include "terrain/TerrainBase.h"
-#include "terrain/TerrainExternals.h"
 #include "terrain/TerrainRenderInterfaceBase.h"
 #include "terrain/TerrainType.h"
 #include "world/Engine.h"
@@ -278,8 +279,7 @@ int TerrainPlug::FindCollisions(TerrainBase&, const OBBox& box, CollisionContact
             break;
         Vec3 corners[3];
         GetRegionTriangle(triangle, corners);
-        const int found =
-            TerrainExternals::CollideOBBoxTriangle(corners, box, contacts + count, maximum - count);
+        const int found = CollideOBBoxTriangle(corners, box, contacts + count, maximum - count);
         for (int i = 0; i < found; ++i)
             MarkGroundContact(contacts[count + i]);
         count += found;
@@ -296,7 +296,7 @@ void TerrainPlug::FindCollisionBoxes(TerrainBase&, std::vector<CollisionBox>& bo
             Vec3 corners[3];
             GetRegionTriangle(triangle, corners);
             CollisionContact found[8];
-            const int n = TerrainExternals::CollideOBBoxTriangle(corners, collisionBox.GetBox(), found, 8);
+            const int n = CollideOBBoxTriangle(corners, collisionBox.GetBox(), found, 8);
             for (int i = 0; i < n; ++i) {
                 MarkGroundContact(found[i]);
                 collisionBox.AddContact(found[i]);
@@ -307,7 +307,7 @@ void TerrainPlug::FindCollisionBoxes(TerrainBase&, std::vector<CollisionBox>& bo
 
 void TerrainPlug::AddToScene(GraphicsSceneRenderer& renderer, TerrainBase& terrain)
 {
-    TerrainExternals::AddRenderable(renderer, this, terrain.GetRegion());
+    renderer.AddRenderable(this, terrain.GetRegion());
 }
 
 // ---- Renderable ---------------------------------------------------------------------------------
@@ -353,8 +353,8 @@ void TerrainPlug::RenderPass(const RenderablePass& pass, const Name& style, Grap
                              const GraphicsSceneRenderer& renderer)
 {
     TerrainRenderContext context;
-    context.renderFlags = TerrainExternals::GetSceneRenderFlags(renderer);
-    context.worldToScreen = TerrainExternals::GetSceneWorldToScreen(renderer);
+    context.renderFlags = renderer.GetRenderFlags();
+    context.worldToScreen = renderer.GetWorldToScreenMatrix();
     RenderPass(pass, style, canvas, context);
 }
 
@@ -365,18 +365,18 @@ void TerrainPlug::RenderPass(const RenderablePass& pass, const Name& style, Grap
     static const Name textureScale = Name::Create("textureScale");
     static const Name opacityTexture = Name::Create("opacityTexture");
     RenderDevice* device = TerrainBase::GetRenderDevice();
-    if (!m_terrain || !device || !m_terrain->GetVertexDeclaration() || !m_indexBuffer || !m_vertexBuffer ||
-        !(context.renderFlags & TerrainExternals::renderFlagTerrain))
+    // The pass's shader is the terrain's layer shader, begun by the renderer in the pass's style.
+    GraphicsShader2* shader = const_cast<GraphicsShader2*>(pass.shader);
+    if (!m_terrain || !shader || !device || !m_terrain->GetVertexDeclaration() || !m_indexBuffer ||
+        !m_vertexBuffer || !(context.renderFlags & GraphicsSceneRenderer::RENDER_TERRAIN))
         return;
-    const GraphicsShader2* shader = m_terrain->GetLayerShader();
-    TerrainExternals::ShaderBegin(shader);
+    shader->Begin();
     static const Name objectToRegion = Name::Create("objectToRegionMatrix");
     static const Name objectToScreen = Name::Create("objectToScreenMatrix");
     static const Name regionToSceneOffset = Name::Create("regionToSceneOffset");
-    TerrainExternals::ShaderSetMatrix(shader, objectToRegion, Mat4::Identity());
-    TerrainExternals::ShaderSetMatrix(shader, objectToScreen,
-                                      context.worldToScreen * Mat4(pass.regionToScene));
-    TerrainExternals::ShaderSetFloat3(shader, regionToSceneOffset, pass.regionToScene.origin);
+    shader->SetFloat4x4(objectToRegion, 0, Mat4::Identity());
+    shader->SetFloat4x4(objectToScreen, 0, context.worldToScreen * Mat4(pass.regionToScene));
+    shader->SetFloat3(regionToSceneOffset, 0, pass.regionToScene.origin);
 
     const int layer = GetPassLayer(pass.passIndex, style);
     if (layer >= 0) {
@@ -390,22 +390,22 @@ void TerrainPlug::RenderPass(const RenderablePass& pass, const Name& style, Grap
         const float sy = m_terrain->GetNumYSamples() > 1
                              ? 1.0f / static_cast<float>(m_terrain->GetNumYSamples() - 1)
                              : 0.0f;
-        TerrainExternals::ShaderSetFloat2(shader, textureOffset, offset);
-        TerrainExternals::ShaderSetFloat2(shader, textureScale, Vec2(sx, sy));
-        TerrainExternals::ShaderSetTexture(shader, opacityTexture,
-                                           m_terrain->GetLayerOpacityTexture(static_cast<unsigned>(layer)));
+        shader->SetFloat2(textureOffset, 0, offset);
+        shader->SetFloat2(textureScale, 0, Vec2(sx, sy));
+        shader->SetTexture(opacityTexture, 0,
+                           m_terrain->GetLayerOpacityTexture(static_cast<unsigned>(layer)));
         if (const TerrainType* type = m_terrain->GetLayerTerrainType(static_cast<unsigned>(layer)))
             type->SetShaderParams(shader, 0);
     }
     device->SetIndices(m_indexBuffer);
     device->SetStreamSource(0, m_vertexBuffer, 0, sizeof(Vertex));
     device->SetVertexDeclaration(m_terrain->GetVertexDeclaration());
-    TerrainExternals::ShaderRender(shader, "TerrainPlug");
+    shader->Render("TerrainPlug");
     RenderDrawRange range;
     range.numVertices = m_numVertices;
     range.primitiveCount = m_numTriangles;
     device->DrawIndexedPrimitive(RENDER_PRIMITIVE_TRIANGLE_LIST, range);
-    TerrainExternals::ShaderEnd(shader);
+    shader->End();
 }
 
 void TerrainPlug::LogInfo() const

@@ -18,8 +18,9 @@
 #pragma once
 
 #include "core/Vec3.h"
+#include "scene/GraphicsRenderable.h"
+#include "scene/RenderablePass.h"
 #include "terrain/TerrainObject.h"
-#include "terrain/TerrainRenderable.h"
 
 #include <cstdint>
 #include <utility>

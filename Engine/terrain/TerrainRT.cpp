@@ -12,8 +12,8 @@
 #include "graphics/RenderVertexBuffer.h"
 #include "navigation/CollisionContact.h"
 #include "navigation/PhysicsGrassWind.h"
+#include "scene/GraphicsSceneRenderer.h"
 #include "terrain/TerrainBlock.h"
-#include "terrain/TerrainExternals.h"
 #include "terrain/TerrainPlug.h"
 #include "terrain/TerrainTile.h"
 #include "terrain/TerrainType.h"
@@ -442,7 +442,7 @@ void TerrainRT::AddToScene(GraphicsSceneRenderer& renderer, const Frustum& frust
     if (objects.empty())
         return;
     m_renderInterface.Update(m_region->GetOffsetFromWorld(), frustum, objects);
-    TerrainExternals::AddRenderable(renderer, &m_renderInterface, m_region);
+    renderer.AddRenderable(&m_renderInterface, m_region);
 }
 
 void TerrainRT::Update(const Frustum* frusta, unsigned count, int elapsed)
@@ -746,8 +746,7 @@ int TerrainRT::FindCollisions(const OBBox& box, unsigned x0, unsigned y0, unsign
             const Vec3 c(fx, Height(x, y + 1), fy + 1.0f), d(fx + 1.0f, Height(x + 1, y + 1), fy + 1.0f);
             const Vec3 faces[2][3] = {{a, c, d}, {d, b, a}};
             for (const auto& face : faces) {
-                const int found =
-                    TerrainExternals::CollideOBBoxTriangle(face, box, contacts + count, capacity - count);
+                const int found = CollideOBBoxTriangle(face, box, contacts + count, capacity - count);
                 for (int i = 0; i < found; ++i)
                     MarkGroundContact(contacts[count + i]);
                 count += found;
@@ -774,8 +773,8 @@ void TerrainRT::FindCollisions(CollisionBox& box, unsigned x0, unsigned y0, unsi
             const Vec3 c(fx, Height(x, y + 1), fy + 1.0f), d(fx + 1.0f, Height(x + 1, y + 1), fy + 1.0f);
             const Vec3 first[3] = {a, c, d}, second[3] = {d, b, a};
             CollisionContact found[12];
-            int n = TerrainExternals::CollideOBBoxTriangle(first, box.GetBox(), found, 12);
-            n += TerrainExternals::CollideOBBoxTriangle(second, box.GetBox(), found + n, 12 - n);
+            int n = CollideOBBoxTriangle(first, box.GetBox(), found, 12);
+            n += CollideOBBoxTriangle(second, box.GetBox(), found + n, 12 - n);
             for (int i = 0; i < n; ++i) {
                 MarkGroundContact(found[i]);
                 box.AddContact(found[i]);

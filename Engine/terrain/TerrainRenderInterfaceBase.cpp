@@ -6,11 +6,12 @@
 #include "core/Vec2.h"
 #include "graphics/GraphicsCanvas.h"
 #include "graphics/GraphicsEngine.h"
+#include "graphics/GraphicsShader2.h"
 #include "graphics/RenderDevice.h"
 #include "graphics/RenderDynamicIndexBuffer.h"
+#include "scene/GraphicsSceneRenderer.h"
 #include "terrain/TerrainBase.h"
 #include "terrain/TerrainBlock.h"
-#include "terrain/TerrainExternals.h"
 #include "world/Engine.h"
 
 #include <algorithm>
@@ -186,8 +187,8 @@ void TerrainRenderInterfaceBase::RenderPass(const RenderablePass& pass, const Na
                                             GraphicsCanvas& canvas, const GraphicsSceneRenderer& renderer)
 {
     TerrainRenderContext context;
-    context.renderFlags = TerrainExternals::GetSceneRenderFlags(renderer);
-    context.worldToScreen = TerrainExternals::GetSceneWorldToScreen(renderer);
+    context.renderFlags = renderer.GetRenderFlags();
+    context.worldToScreen = renderer.GetWorldToScreenMatrix();
     context.mapRendering = gEngine && gEngine->IsMapRendering();
     RenderPass(pass, style, canvas, context);
 }
@@ -264,17 +265,16 @@ Sphere TerrainRenderInterfaceBase::GetPassSphere(const RenderablePass& pass)
     return Sphere(Vec3(pass.lightSphere[0], pass.lightSphere[1], pass.lightSphere[2]), pass.lightSphere[3]);
 }
 
-void TerrainRenderInterfaceBase::SetPassMatrices(const GraphicsShader2* shader, const RenderablePass& pass,
+void TerrainRenderInterfaceBase::SetPassMatrices(GraphicsShader2& shader, const RenderablePass& pass,
                                                  const TerrainRenderContext& context)
 {
     static const Name objectToRegion = Name::Create("objectToRegionMatrix");
     static const Name objectToScreen = Name::Create("objectToScreenMatrix");
     static const Name regionToSceneOffset = Name::Create("regionToSceneOffset");
     // Ground vertices are in region space already.
-    TerrainExternals::ShaderSetMatrix(shader, objectToRegion, Mat4::Identity());
-    TerrainExternals::ShaderSetMatrix(shader, objectToScreen,
-                                      context.worldToScreen * Mat4(pass.regionToScene));
-    TerrainExternals::ShaderSetFloat3(shader, regionToSceneOffset, pass.regionToScene.origin);
+    shader.SetFloat4x4(objectToRegion, 0, Mat4::Identity());
+    shader.SetFloat4x4(objectToScreen, 0, context.worldToScreen * Mat4(pass.regionToScene));
+    shader.SetFloat3(regionToSceneOffset, 0, pass.regionToScene.origin);
 }
 
 bool TerrainRenderInterfaceBase::BeginGround(RenderVertexBuffer* vertices,
@@ -283,13 +283,13 @@ bool TerrainRenderInterfaceBase::BeginGround(RenderVertexBuffer* vertices,
                                              RenderDevice*& device)
 {
     device = canvas.GetRenderDevice();
-    if (!(context.renderFlags & TerrainExternals::renderFlagTerrain) || !vertices || !declaration ||
-        !device || !canvas.GetDynamicIndexBuffer())
+    if (!(context.renderFlags & GraphicsSceneRenderer::RENDER_TERRAIN) || !m_currentShader || !vertices ||
+        !declaration || !device || !canvas.GetDynamicIndexBuffer())
         return false;
     device->SetStreamSource(0, vertices, 0, 24);
     device->SetVertexDeclaration(declaration);
-    TerrainExternals::ShaderBegin(m_currentShader);
-    SetPassMatrices(m_currentShader, pass, context);
+    m_currentShader->Begin();
+    SetPassMatrices(*m_currentShader, pass, context);
     return true;
 }
 
@@ -323,7 +323,7 @@ int TerrainRenderInterfaceBase::DrawCells(const TerrainBase& terrain,
                 beforeFirstDraw();
             begun = true;
         }
-        TerrainExternals::ShaderRender(m_currentShader, technique);
+        m_currentShader->Render(technique);
         indices->SetAsIndices();
         RenderDrawRange range = indices->GetDrawRange(written, written / 3, 0, 0);
         range.numVertices = numVertices;

@@ -16,7 +16,8 @@
 #include "core/IntVec3.h"
 #include "core/Mat4.h"
 #include "core/Name.h"
-#include "terrain/TerrainRenderable.h"
+#include "scene/GraphicsRenderable.h"
+#include "scene/RenderablePass.h"
 
 #include <cstdint>
 #include <functional>
@@ -141,7 +142,7 @@ protected:
                   const std::function<void()>& beforeFirstDraw);
     // The light sphere of the pass (radius 0 when it has none).
     static Sphere GetPassSphere(const RenderablePass& pass);
-    static void SetPassMatrices(const GraphicsShader2* shader, const RenderablePass& pass,
+    static void SetPassMatrices(GraphicsShader2& shader, const RenderablePass& pass,
                                 const TerrainRenderContext& context);
 
     bool m_lowQuality = false;

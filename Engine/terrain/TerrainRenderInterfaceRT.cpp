@@ -4,9 +4,10 @@
 #include "core/Sphere.h"
 #include "core/Vec2.h"
 #include "graphics/GraphicsCanvas.h"
+#include "graphics/GraphicsShader2.h"
 #include "graphics/RenderDevice.h"
+#include "scene/GraphicsSceneRenderer.h"
 #include "terrain/TerrainBlock.h"
-#include "terrain/TerrainExternals.h"
 #include "terrain/TerrainRT.h"
 #include "terrain/TerrainType.h"
 
@@ -49,7 +50,7 @@ void TerrainRenderInterfaceRT::RenderGroundSolid(const RenderablePass& pass, Gra
                 blocks.push_back(block);
     }
     DrawCells(*m_terrain, blocks, canvas, *device, -1, "TerrainGroundSolid", nullptr);
-    TerrainExternals::ShaderEnd(m_currentShader);
+    m_currentShader->End();
 }
 
 void TerrainRenderInterfaceRT::RenderGround(const RenderablePass& pass, GraphicsCanvas& canvas,
@@ -62,12 +63,12 @@ void TerrainRenderInterfaceRT::RenderGround(const RenderablePass& pass, Graphics
     if (!BeginGround(m_terrain->GetGroundVertexBuffer(), m_terrain->GetVertexDeclaration(), pass, canvas,
                      context, device))
         return;
-    const GraphicsShader2* shader = m_currentShader;
+    GraphicsShader2* shader = m_currentShader;
     const unsigned x = m_terrain->GetNumXSamples(), y = m_terrain->GetNumYSamples();
-    TerrainExternals::ShaderSetFloat2(shader, textureOffset, GetTextureOffset(m_worldOffset));
-    TerrainExternals::ShaderSetFloat2(shader, textureScale,
-                                      Vec2(x > 1 ? 1.0f / static_cast<float>(x - 1) : 0.0f,
-                                           y > 1 ? 1.0f / static_cast<float>(y - 1) : 0.0f));
+    shader->SetFloat2(textureOffset, 0, GetTextureOffset(m_worldOffset));
+    shader->SetFloat2(textureScale, 0,
+                      Vec2(x > 1 ? 1.0f / static_cast<float>(x - 1) : 0.0f,
+                           y > 1 ? 1.0f / static_cast<float>(y - 1) : 0.0f));
     const Sphere sphere = GetPassSphere(pass);
     const unsigned layers = m_terrain->GetNumTextureLayers();
     std::vector<TerrainBlock*> blocks;
@@ -82,15 +83,14 @@ void TerrainRenderInterfaceRT::RenderGround(const RenderablePass& pass, Graphics
             continue;
         const int drawn =
             DrawCells(*m_terrain, blocks, canvas, *device, static_cast<int>(layer), "TerrainGround", [&] {
-                TerrainExternals::ShaderBegin(shader);
+                shader->Begin();
                 type->SetShaderParams(shader, 0);
-                TerrainExternals::ShaderSetTexture(shader, opacityTexture,
-                                                   m_terrain->GetLayerOpacityTexture(layer));
+                shader->SetTexture(opacityTexture, 0, m_terrain->GetLayerOpacityTexture(layer));
             });
         if (drawn > 0)
-            TerrainExternals::ShaderEnd(shader);
+            shader->End();
     }
-    TerrainExternals::ShaderEnd(shader);
+    shader->End();
 }
 
 void TerrainRenderInterfaceRT::RenderGrass(const RenderablePass& pass, GraphicsCanvas& canvas,
@@ -101,17 +101,16 @@ void TerrainRenderInterfaceRT::RenderGrass(const RenderablePass& pass, GraphicsC
     static const Name terrainOffset = Name::Create("terrainOffset");
     RenderDevice* device = canvas.GetRenderDevice();
     RenderIndexBuffer* indices = m_terrain->GetGrassIndexBuffer();
-    if (!(context.renderFlags & TerrainExternals::renderFlagGrass) || !device || !indices ||
+    GraphicsShader2* shader = m_grassShader;
+    if (!(context.renderFlags & GraphicsSceneRenderer::RENDER_GRASS) || !shader || !device || !indices ||
         !m_grassDeclaration)
         return;
     device->SetIndices(indices);
     device->SetVertexDeclaration(m_grassDeclaration);
-    const GraphicsShader2* shader = m_grassShader;
-    TerrainExternals::ShaderBegin(shader);
-    TerrainExternals::ShaderSetMatrix(shader, objectToWorld, Mat4::Identity());
-    TerrainExternals::ShaderSetMatrix(shader, objectToScreen,
-                                      context.worldToScreen * Mat4(pass.regionToScene));
-    TerrainExternals::ShaderSetFloat3(shader, terrainOffset, pass.regionToScene.origin);
+    shader->Begin();
+    shader->SetFloat4x4(objectToWorld, 0, Mat4::Identity());
+    shader->SetFloat4x4(objectToScreen, 0, context.worldToScreen * Mat4(pass.regionToScene));
+    shader->SetFloat3(terrainOffset, 0, pass.regionToScene.origin);
     const Sphere sphere = GetPassSphere(pass);
     std::vector<TerrainBlock*> blocks;
     for (unsigned layer = 0; layer < m_terrain->GetNumTextureLayers(); ++layer) {
@@ -120,9 +119,9 @@ void TerrainRenderInterfaceRT::RenderGrass(const RenderablePass& pass, GraphicsC
         const TerrainType* type = m_terrain->GetLayerTerrainType(layer);
         if (blocks.empty() || !type)
             continue;
-        TerrainExternals::ShaderBegin(shader);
+        shader->Begin();
         type->SetGrassShaderParams(shader);
-        TerrainExternals::ShaderRender(shader, "TerrainGrass");
+        shader->Render("TerrainGrass");
         for (TerrainBlock* block : blocks) {
             const TerrainBlock::GrassRecord* record = block->GetGrassRecord(layer);
             if (!record || record->numBlades == 0 || !record->geometry.bladeBuffer ||
@@ -135,9 +134,9 @@ void TerrainRenderInterfaceRT::RenderGrass(const RenderablePass& pass, GraphicsC
             range.primitiveCount = 2 * record->numBlades;
             device->DrawIndexedPrimitive(RENDER_PRIMITIVE_TRIANGLE_LIST, range);
         }
-        TerrainExternals::ShaderEnd(shader);
+        shader->End();
     }
-    TerrainExternals::ShaderEnd(shader);
+    shader->End();
 }
 
 } // namespace GAME

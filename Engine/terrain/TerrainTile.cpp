@@ -6,8 +6,14 @@
 #include "core/OBBox.h"
 #include "core/Ray.h"
 #include "core/SimplePolygon.h"
+#include "data/ResourceLoader.h"
+#include "graphics/GraphicsShader2.h"
+#include "graphics/RenderDevice.h"
+#include "graphics/RenderVertexDeclaration.h"
+#include "navigation/PhysicsMesh.h"
+#include "scene/GraphicsMesh.h"
+#include "scene/GraphicsSceneRenderer.h"
 #include "terrain/TerrainBase.h"
-#include "terrain/TerrainExternals.h"
 #include "terrain/TerrainRenderInterfaceBase.h"
 #include "terrain/TerrainType.h"
 #include "world/Region.h"
@@ -39,26 +45,25 @@ void TerrainTile::SetCoords(const Coords& coords)
 
 void TerrainTile::UpdateBox()
 {
-    ABBox local;
-    if (TerrainExternals::GetMeshBoundingBox(m_mesh, local))
-        SetBoundingBox(ABBox::FromOBBox(TransformABBox(m_coords, local)));
+    if (m_mesh)
+        SetBoundingBox(ABBox::FromOBBox(TransformABBox(m_coords, m_mesh->GetBoundingBox())));
     else
         SetBoundingBox(ABBox(m_coords.origin, Vec3()));
 }
 
 unsigned TerrainTile::GetNumContours() const
 {
-    return m_mesh ? TerrainExternals::GetMeshNumContours(m_mesh) : 0;
+    return m_mesh ? m_mesh->GetNumContours() : 0;
 }
 
 void TerrainTile::GetContour(unsigned index, SimplePolygon& polygon) const
 {
     polygon.Clear();
-    std::vector<Vec3> points, normals;
-    TerrainExternals::GetMeshContour(m_mesh, index, points, normals);
-    for (size_t i = 0; i < points.size(); ++i) {
-        const Vec3 p = m_coords.TransformPoint(points[i]);
-        const Vec3 n = m_coords.TransformVector(i < normals.size() ? normals[i] : Vec3());
+    if (!m_mesh || index >= m_mesh->GetNumContours())
+        return;
+    for (const GraphicsMesh::ContourPoint& point : m_mesh->GetContour(index).points) {
+        const Vec3 p = m_coords.TransformPoint(point.position);
+        const Vec3 n = m_coords.TransformVector(point.normal);
         PolygonVertex vertex;
         vertex.x = p.x;
         vertex.y = p.z;
@@ -72,12 +77,14 @@ void TerrainTile::GetContour(unsigned index, SimplePolygon& polygon) const
 void TerrainTile::GetIntersection(const Ray& ray, Intersection& intersection, PhysicsSurface) const
 {
     intersection.distance = gInfinity;
-    if (!m_mesh)
+    const PhysicsMesh* physics = m_mesh ? m_mesh->GetPhysicsMesh() : nullptr;
+    if (!physics)
         return;
     const Coords toLocal = m_coords.Inverse();
     const Ray local(toLocal.TransformPoint(ray.origin), toLocal.TransformVector(ray.direction));
     Intersection hit;
-    if (TerrainExternals::GetMeshIntersection(m_mesh, local, hit) && hit.distance < gInfinity) {
+    hit.distance = gInfinity;
+    if (physics->GetIntersection(local, hit) && hit.distance < gInfinity) {
         intersection.distance = hit.distance;
         intersection.point = ray.GetPoint(hit.distance);
     }
@@ -85,13 +92,14 @@ void TerrainTile::GetIntersection(const Ray& ray, Intersection& intersection, Ph
 
 void TerrainTile::AddToScene(GraphicsSceneRenderer& renderer, TerrainBase& terrain)
 {
-    TerrainExternals::AddRenderable(renderer, this, terrain.GetRegion());
+    renderer.AddRenderable(this, terrain.GetRegion());
 }
 
 void TerrainTile::PreLoad(bool immediate)
 {
     TerrainObject::PreLoad(immediate);
-    TerrainExternals::PreLoadMesh(m_mesh, immediate);
+    if (ResourceLoader* loader = m_mesh ? m_mesh->GetResourceLoader() : nullptr)
+        loader->EnqueueResource(m_mesh, RESOURCE_PRIORITY_HIGH, immediate);
 }
 
 void TerrainTile::OnLayersChanged()
@@ -142,8 +150,8 @@ void TerrainTile::RenderPass(const RenderablePass& pass, const Name& style, Grap
                              const GraphicsSceneRenderer& renderer)
 {
     TerrainRenderContext context;
-    context.renderFlags = TerrainExternals::GetSceneRenderFlags(renderer);
-    context.worldToScreen = TerrainExternals::GetSceneWorldToScreen(renderer);
+    context.renderFlags = renderer.GetRenderFlags();
+    context.worldToScreen = renderer.GetWorldToScreenMatrix();
     RenderPass(pass, style, context);
 }
 
@@ -156,14 +164,14 @@ void TerrainTile::RenderPass(const RenderablePass& pass, const Name& style,
     static const Name textureOffset = Name::Create("textureOffset");
     static const Name textureScale = Name::Create("textureScale");
     static const Name opacityTexture = Name::Create("opacityTexture");
-    if (!m_terrain || !(context.renderFlags & TerrainExternals::renderFlagTerrain))
+    // The pass's shader is the terrain's layer shader, begun by the renderer in the pass's style.
+    GraphicsShader2* shader = const_cast<GraphicsShader2*>(pass.shader);
+    if (!m_terrain || !shader || !(context.renderFlags & GraphicsSceneRenderer::RENDER_TERRAIN))
         return;
-    const GraphicsShader2* shader = m_terrain->GetLayerShader();
-    TerrainExternals::ShaderBegin(shader);
-    TerrainExternals::ShaderSetMatrix(shader, objectToRegion, Mat4(m_coords));
-    TerrainExternals::ShaderSetMatrix(shader, objectToScreen,
-                                      context.worldToScreen * Mat4(pass.regionToScene * m_coords));
-    TerrainExternals::ShaderSetFloat3(shader, regionToSceneOffset, pass.regionToScene.origin);
+    shader->Begin();
+    shader->SetFloat4x4(objectToRegion, 0, Mat4(m_coords));
+    shader->SetFloat4x4(objectToScreen, 0, context.worldToScreen * Mat4(pass.regionToScene * m_coords));
+    shader->SetFloat3(regionToSceneOffset, 0, pass.regionToScene.origin);
     const int layer = GetPassLayer(pass.passIndex, style);
     if (layer >= 0) {
         const Region* region = m_terrain->GetRegion();
@@ -171,24 +179,49 @@ void TerrainTile::RenderPass(const RenderablePass& pass, const Name& style,
                                 ? TerrainRenderInterfaceBase::GetTextureOffset(region->GetOffsetFromWorld())
                                 : Vec2(0.0f, 0.0f);
         const unsigned x = m_terrain->GetNumXSamples(), y = m_terrain->GetNumYSamples();
-        TerrainExternals::ShaderSetFloat2(shader, textureOffset, offset);
-        TerrainExternals::ShaderSetFloat2(shader, textureScale,
-                                          Vec2(x > 1 ? 1.0f / static_cast<float>(x - 1) : 0.0f,
-                                               y > 1 ? 1.0f / static_cast<float>(y - 1) : 0.0f));
-        TerrainExternals::ShaderSetTexture(shader, opacityTexture,
-                                           m_terrain->GetLayerOpacityTexture(static_cast<unsigned>(layer)));
+        shader->SetFloat2(textureOffset, 0, offset);
+        shader->SetFloat2(textureScale, 0,
+                          Vec2(x > 1 ? 1.0f / static_cast<float>(x - 1) : 0.0f,
+                               y > 1 ? 1.0f / static_cast<float>(y - 1) : 0.0f));
+        shader->SetTexture(opacityTexture, 0,
+                           m_terrain->GetLayerOpacityTexture(static_cast<unsigned>(layer)));
         if (const TerrainType* type = m_terrain->GetLayerTerrainType(static_cast<unsigned>(layer)))
             type->SetShaderParams(shader, 0);
     }
-    TerrainExternals::RenderMeshBlendedFaces(m_mesh, shader);
-    TerrainExternals::ShaderEnd(shader);
+    RenderBlendedFaces(*shader);
+    shader->End();
+}
+
+void TerrainTile::RenderBlendedFaces(GraphicsShader2& shader) const
+{
+    // The mesh's blended faces, as the mesh draws them: its blended indices over its vertices.
+    // TODO(stand-in): GraphicsMesh::RenderBlendedFaces once the mesh draws its own blended faces.
+    RenderDevice* device = TerrainBase::GetRenderDevice();
+    if (!m_mesh || !device)
+        return;
+    RenderVertexBuffer* vertices = m_mesh->GetVertexBuffer();
+    RenderVertexDeclaration* declaration = m_mesh->GetVertexDeclaration();
+    RenderIndexBuffer* indices = m_mesh->GetBlendedIndexBuffer();
+    const uint32_t faces = m_mesh->GetNumBlendedFaces();
+    if (!vertices || !declaration || !indices || faces == 0)
+        return;
+    device->SetIndices(indices);
+    device->SetStreamSource(0, vertices, 0, declaration->GetStride());
+    device->SetVertexDeclaration(declaration);
+    shader.Render(m_mesh->GetFileName());
+    RenderDrawRange range;
+    range.numVertices = m_mesh->GetNumVertices();
+    range.primitiveCount = faces;
+    device->DrawIndexedPrimitive(RENDER_PRIMITIVE_TRIANGLE_LIST, range);
 }
 
 void TerrainTile::LogInfo() const
 {
     const ABBox& box = GetBoundingBox();
     LogPrintf(0, "TerrainTile:");
-    if (!m_mesh || !TerrainExternals::LogMeshInfo(m_mesh))
+    if (m_mesh)
+        m_mesh->LogInfo();
+    else
         LogPrintf(0, "   mesh: NULL");
     LogPrintf(0, "   attached: %u", m_placed ? 1u : 0u);
     LogPrintf(0, "   maxDistance: %f", m_maxDistance);

@@ -15,8 +15,9 @@
 #pragma once
 
 #include "core/Coords.h"
+#include "scene/GraphicsRenderable.h"
+#include "scene/RenderablePass.h"
 #include "terrain/TerrainObject.h"
-#include "terrain/TerrainRenderable.h"
 
 #include <vector>
 
@@ -74,6 +75,8 @@ public:
 
 private:
     void UpdateBox();
+    // Draws the mesh's blended faces with the shader (already begun and set up).
+    void RenderBlendedFaces(GraphicsShader2& shader) const;
 
     TerrainBase* m_terrain = nullptr;
     bool m_placed = false;

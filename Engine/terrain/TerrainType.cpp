@@ -1,8 +1,10 @@
 #include "terrain/TerrainType.h"
 
 #include "data/LoadTable.h"
+#include "data/ResourceLoader.h"
 #include "graphics/GraphicsEngine.h"
-#include "terrain/TerrainExternals.h"
+#include "graphics/GraphicsShader2.h"
+#include "graphics/GraphicsTexture.h"
 #include "world/Engine.h"
 
 #include <algorithm>
@@ -31,6 +33,25 @@ void GiveBack(GraphicsTexture*& texture)
         if (GraphicsEngine* graphics = Graphics())
             graphics->UnloadTexture(texture);
     texture = nullptr;
+}
+
+int PixelShaderVersion()
+{
+    GraphicsEngine* graphics = Graphics();
+    return graphics ? graphics->GetPixelShaderVersion() : 0;
+}
+
+// Queued on its loader ahead of the others (an immediate pre-load).
+void PreLoadTexture(GraphicsTexture* texture)
+{
+    if (ResourceLoader* loader = texture ? texture->GetResourceLoader() : nullptr)
+        loader->EnqueueResource(texture, RESOURCE_PRIORITY_HIGH, false);
+}
+
+// The device texture of the resource's current frame; null without a resource.
+RenderTexture* DeviceTexture(GraphicsTexture* texture)
+{
+    return texture ? texture->GetTexture() : nullptr;
 }
 
 const Name& BaseTextureName()
@@ -139,7 +160,7 @@ void TerrainType::LoadTextures()
 {
     if (GraphicsTexture* texture = TakeTexture(m_textureFileName))
         m_textures.push_back(texture);
-    if (TerrainExternals::GetPixelShaderVersion() >= 5)
+    if (PixelShaderVersion() >= 5)
         if (GraphicsTexture* bumpMap = TakeTexture(m_bumpMapFileName))
             m_bumpMaps.push_back(bumpMap);
     if (!m_bladeTextureFileName.empty()) {
@@ -153,7 +174,7 @@ void TerrainType::ReloadBumpmaps()
     for (GraphicsTexture*& texture : m_bumpMaps)
         GiveBack(texture);
     m_bumpMaps.clear();
-    if (TerrainExternals::GetPixelShaderVersion() >= 5)
+    if (PixelShaderVersion() >= 5)
         if (GraphicsTexture* bumpMap = TakeTexture(m_bumpMapFileName))
             m_bumpMaps.push_back(bumpMap);
 }
@@ -163,31 +184,32 @@ void TerrainType::PreLoad(bool immediate)
     if (!immediate)
         return;
     for (GraphicsTexture* texture : m_textures)
-        TerrainExternals::PreLoadTexture(texture);
+        PreLoadTexture(texture);
     for (GraphicsTexture* texture : m_bumpMaps)
-        TerrainExternals::PreLoadTexture(texture);
+        PreLoadTexture(texture);
     if (m_bladeTexture)
-        TerrainExternals::PreLoadTexture(m_bladeTexture);
+        PreLoadTexture(m_bladeTexture);
 }
 
-void TerrainType::SetShaderParams(const GraphicsShader2* shader, unsigned) const
+void TerrainType::SetShaderParams(GraphicsShader2* shader, unsigned) const
 {
     static const Name bumpTexture = Name::Create("bumpTexture");
+    if (!shader)
+        return;
     if (!m_textures.empty())
-        TerrainExternals::ShaderSetTexture(shader, BaseTextureName(),
-                                           TerrainExternals::GetDeviceTexture(m_textures.front()));
+        shader->SetTexture(BaseTextureName(), 0, DeviceTexture(m_textures.front()));
     if (!m_bumpMaps.empty())
-        TerrainExternals::ShaderSetTexture(shader, bumpTexture,
-                                           TerrainExternals::GetDeviceTexture(m_bumpMaps.front()));
+        shader->SetTexture(bumpTexture, 0, DeviceTexture(m_bumpMaps.front()));
 }
 
-void TerrainType::SetGrassShaderParams(const GraphicsShader2* shader) const
+void TerrainType::SetGrassShaderParams(GraphicsShader2* shader) const
 {
     static const Name bladeHeight = Name::Create("bladeHeight");
+    if (!shader)
+        return;
     if (m_bladeTexture)
-        TerrainExternals::ShaderSetTexture(shader, BaseTextureName(),
-                                           TerrainExternals::GetDeviceTexture(m_bladeTexture));
-    TerrainExternals::ShaderSetFloat(shader, bladeHeight, m_bladeHeight);
+        shader->SetTexture(BaseTextureName(), 0, DeviceTexture(m_bladeTexture));
+    shader->SetFloat(bladeHeight, 0, m_bladeHeight);
 }
 
 } // namespace GAME

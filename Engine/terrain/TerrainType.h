@@ -81,9 +81,9 @@ public:
     void PreLoad(bool immediate);
 
     // "baseTexture" and "bumpTexture" from the first texture and bump map, when there are any.
-    void SetShaderParams(const GraphicsShader2* shader, unsigned layer) const;
+    void SetShaderParams(GraphicsShader2* shader, unsigned layer) const;
     // "baseTexture" from the blade texture (when there is one) and "bladeHeight".
-    void SetGrassShaderParams(const GraphicsShader2* shader) const;
+    void SetGrassShaderParams(GraphicsShader2* shader) const;
 
 protected:
     ~TerrainType() override;

@@ -5,8 +5,8 @@
 
 #include "graphics/RenderIndexBuffer.h"
 #include "graphics/RenderVertexBuffer.h"
+#include "scene/GraphicsSceneRenderer.h"
 #include "terrain/TerrainBlock.h"
-#include "terrain/TerrainExternals.h"
 #include "terrain/TerrainPlug.h"
 
 #include <cstring>
@@ -129,7 +129,7 @@ TEST_F(TerrainRenderTest, GroundPassesDrawVisibleCellsAndLayersInOrder)
     TerrainRenderInterfaceRT& render = terrain.GetRenderInterface();
     render.Update(IntVec3(-13, 0, 4), Frustum(), {terrain.GetBlock(0, 0)});
     TerrainRenderContext context;
-    context.renderFlags = TerrainExternals::renderFlagTerrain | TerrainExternals::renderFlagGrass;
+    context.renderFlags = GraphicsSceneRenderer::RENDER_TERRAIN | GraphicsSceneRenderer::RENDER_GRASS;
     ASSERT_TRUE(device->BeginFrame());
     const Name ambient = Name::Create("ambientLightStyle");
 
@@ -142,10 +142,10 @@ TEST_F(TerrainRenderTest, GroundPassesDrawVisibleCellsAndLayersInOrder)
     calls = Recorded([&] { render.RenderPass(Pass(1), Name::Create("reflectionStyle"), *canvas, context); });
     EXPECT_EQ(DrawnPrimitives(calls), (std::vector<unsigned>{126, 62, 30}));
     // Nothing without the terrain flag, or with a light sphere that meets no block.
-    context.renderFlags = TerrainExternals::renderFlagGrass;
+    context.renderFlags = GraphicsSceneRenderer::RENDER_GRASS;
     calls = Recorded([&] { render.RenderPass(Pass(0), ambient, *canvas, context); });
     EXPECT_TRUE(DrawnPrimitives(calls).empty());
-    context.renderFlags = TerrainExternals::renderFlagTerrain;
+    context.renderFlags = GraphicsSceneRenderer::RENDER_TERRAIN;
     RenderablePass lit = Pass(0);
     lit.lightSphere[0] = 100.0f;
     lit.lightSphere[3] = 5.0f;
@@ -157,7 +157,7 @@ TEST_F(TerrainRenderTest, GroundPassesDrawVisibleCellsAndLayersInOrder)
 
     // Grass: one draw a block and layer with blades, four vertices and two triangles a blade; none
     // while the map is drawn or without the grass flag.
-    context.renderFlags = TerrainExternals::renderFlagGrass;
+    context.renderFlags = GraphicsSceneRenderer::RENDER_GRASS;
     calls = Recorded([&] { render.RenderPass(Pass(2), ambient, *canvas, context); });
     const TerrainBlock::GrassRecord* grass = terrain.GetBlock(0, 0)->GetGrassRecord(1);
     ASSERT_NE(grass, nullptr);
@@ -230,10 +230,13 @@ TEST_F(TerrainRenderTest, PlugsMakeBuffersOnlyForTrianglesAndDraw)
             plug = static_cast<TerrainPlug*>(object);
     ASSERT_NE(plug, nullptr);
     TerrainRenderContext context;
-    context.renderFlags = TerrainExternals::renderFlagTerrain;
+    context.renderFlags = GraphicsSceneRenderer::RENDER_TERRAIN;
     ASSERT_TRUE(device->BeginFrame());
+    RenderablePass pass = Pass(1);
+    pass.shader = plug->GetShader2(1, Name::Create("ambientLightStyle"));
+    ASSERT_NE(pass.shader, nullptr);
     const std::vector<std::string> calls =
-        Recorded([&] { plug->RenderPass(Pass(1), Name::Create("ambientLightStyle"), *canvas, context); });
+        Recorded([&] { plug->RenderPass(pass, Name::Create("ambientLightStyle"), *canvas, context); });
     device->EndFrame();
     EXPECT_EQ(DrawnPrimitives(calls), (std::vector<unsigned>{2}));
     // A device reset takes the buffers and makes them again.
