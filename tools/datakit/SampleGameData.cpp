@@ -4,6 +4,7 @@
 #include "datakit/SampleEffects.h"
 #include "datakit/ShaderWriter.h"
 #include "datakit/SoundWriter.h"
+#include "datakit/TerrainShaders.h"
 #include "datakit/TerrainWriter.h"
 #include "datakit/TextureWriter.h"
 
@@ -95,6 +96,7 @@ SampleGameData::SampleGameData()
 
     SoundWriter::AddSampleSounds(*this);
     TerrainWriter::AddSampleTextures(*this);
+    TerrainShaders::AddSampleShaders(*this);
 }
 
 void SampleGameData::AddFile(const std::string& name, std::vector<uint8_t> bytes)
