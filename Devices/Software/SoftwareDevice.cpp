@@ -126,12 +126,18 @@ void SoftwareDevice::Record(const char* format, ...)
 {
     if (!m_recording || m_records.size() >= maxRecords)
         return;
-    char buffer[512];
+    // Lines are kept whole, however long (text runs carry their characters).
     va_list args;
     va_start(args, format);
-    std::vsnprintf(buffer, sizeof(buffer), format, args);
+    va_list again;
+    va_copy(again, args);
+    const int length = std::vsnprintf(nullptr, 0, format, args);
     va_end(args);
-    m_records.emplace_back(buffer);
+    std::string line(length > 0 ? static_cast<size_t>(length) : 0u, '\0');
+    if (length > 0)
+        std::vsnprintf(line.data(), line.size() + 1, format, again);
+    va_end(again);
+    m_records.push_back(std::move(line));
 }
 
 void SoftwareDevice::Reject(const char* format, ...)
@@ -1495,14 +1501,16 @@ void SoftwareDevice::DrawFan(const Vec3* points, int count, uint32_t color)
     Record("DrawFan(%d, %08x)", count, color);
 }
 
-void SoftwareDevice::DrawTextRun(const void* font, int count)
+void SoftwareDevice::DrawTextRun(const void* font, const std::string& text, int count, const Rect& rect,
+                                 uint32_t color, RenderFontStyle style)
 {
     CriticalSectionLock lock(m_lock);
     if (!BeginDraw("DrawText"))
         return;
     // Counted as two triangles a character, not rasterised.
     CountDraw(uint64_t(std::max(count, 0)) * 2);
-    Record("DrawText(%s, %d)", Name(font).c_str(), count);
+    Record("DrawText(%s, %d, \"%s\", %g, %g, %08x, %d)", Name(font).c_str(), count, text.c_str(), rect.x,
+           rect.y, color, style);
 }
 
 int SoftwareDevice::GetNumFacesRendered() const

@@ -186,7 +186,8 @@ public:
     void BindIndices(const void* buffer);
     // The destination of a surface copy when it is a texture of this device, else null.
     SoftwareTexture* CheckCopyTarget(const SoftwareSurface* surface, RenderTexture* destination);
-    void DrawTextRun(const void* font, int count);
+    void DrawTextRun(const void* font, const std::string& text, int count, const Rect& rect, uint32_t color,
+                     RenderFontStyle style);
 
 private:
     struct ResourceRecord

@@ -1,6 +1,8 @@
 // The software device's font object: keeps the font file's bytes and measures runs. It has no
 // glyph metrics and draws nothing (OpenGL.so reads the faces): every character advances half the
-// font size, and a drawn run counts as one draw call of two triangles a character. Main thread.
+// font size (rounded up), and a drawn run counts as one draw call of two triangles a character and
+// is recorded with its text (8-bit, characters beyond 7-bit ASCII as '?'), position, packed colour
+// and weight. Main thread.
 #pragma once
 
 #include "graphics/RenderFont.h"
@@ -30,7 +32,8 @@ public:
     const std::string& GetName() const { return m_name; }
 
 private:
-    int Run(int count, Rect& rect, unsigned int flags, int size);
+    int Run(const std::string& text, int count, Rect& rect, unsigned int flags, uint32_t color, int size,
+            RenderFontStyle style);
 
     SoftwareDevice& m_device;
     std::string m_name;

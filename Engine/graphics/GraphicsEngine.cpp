@@ -10,6 +10,7 @@
 #include "data/LocalizationManager.h"
 #include "graphics/Display.h"
 #include "graphics/GraphicsCanvas.h"
+#include "graphics/GraphicsFont.h"
 #include "graphics/GraphicsNoiseGen.h"
 #include "graphics/GraphicsShader2.h"
 #include "graphics/GraphicsTexture.h"
@@ -105,6 +106,9 @@ void GraphicsEngine::ReleaseAll()
     m_basicShader = nullptr;
     UnloadShader2(m_overlayShader);
     m_overlayShader = nullptr;
+    // The canvas gives its filter shader back while the shader manager is still there.
+    delete m_canvas;
+    m_canvas = nullptr;
     // Shaders and meshes hold textures: their managers go first, the textures' last.
     delete m_shaderManager;
     m_shaderManager = nullptr;
@@ -116,8 +120,6 @@ void GraphicsEngine::ReleaseAll()
     m_fontManager = nullptr;
     delete m_textureManager;
     m_textureManager = nullptr;
-    delete m_canvas;
-    m_canvas = nullptr;
     if (m_device) {
         if (m_basicDeclaration)
             m_device->DestroyVertexDeclaration(&m_basicDeclaration);
@@ -279,7 +281,7 @@ bool GraphicsEngine::Initialize(void* window, const GraphicsEngineSettings& sett
 
     LogPrintfCategory(0, m_logCategory, "%s", m_device->GetStatusText());
 
-    m_canvas = new GraphicsCanvas(m_device, m_primarySurface);
+    m_canvas = new GraphicsCanvas(m_device, m_primarySurface, this);
     CreateSceneResources();
 
     m_defaultFont = LoadFont(defaultFontName);
@@ -662,7 +664,11 @@ void GraphicsEngine::UnloadTexture(const GraphicsTexture* texture)
 
 GraphicsFont* GraphicsEngine::LoadFont(const std::string& fileName)
 {
-    return m_fontManager ? m_fontManager->LoadTypedResource(fileName) : nullptr;
+    if (!m_fontManager)
+        return nullptr;
+    GraphicsFont* font = m_fontManager->LoadTypedResource(fileName);
+    m_fontManager->PreLoadResource(font);
+    return font;
 }
 
 void GraphicsEngine::UnloadFont(const GraphicsFont* font)

@@ -1,7 +1,8 @@
 // The graphics core the engine creates at start-up. It loads the render device module named by
-// the host's settings and owns the device, its primary surface, the canvas, the five graphics
-// resource managers (textures, fonts, shaders, meshes, animations), the basic and overlay shaders,
-// the default font, the basic vertex declaration and the default and empty textures. It turns the
+// the host's settings and owns the device, its primary surface, the canvas (made with the engine,
+// so it loads its filter shader through it), the five graphics resource managers (textures, fonts,
+// shaders, meshes, animations), the basic and overlay shaders, the default font, the basic vertex
+// declaration and the default and empty textures. It turns the
 // user's options into device settings, quality levels and the render generation every frame,
 // draws the display's widgets and the statistics lines, presents the frame, carries its device
 // objects through a device reset and writes screenshots. While it lives it is the options' source
@@ -21,9 +22,6 @@
 // The scene renderers' shared resources (the portal mask shader, the depth lookup texture) and the
 // normal renderer's render targets are made in Initialize, remade on a generation or shadow-size
 // change and around a device reset, and released with the engine.
-//
-// TODO(stand-in): the canvas's own reset of its default state and device objects beyond what
-// GraphicsCanvas has today.
 #pragma once
 
 #include "core/Rect.h"

@@ -8,10 +8,8 @@
 // Threads: as BaseResourceManager.
 #pragma once
 
-#include "core/Log.h"
 #include "data/BaseResourceManager.h"
 
-#include <atomic>
 #include <new>
 #include <string>
 #include <type_traits>
@@ -53,42 +51,9 @@ private:
     GraphicsEngine* m_graphics;
 };
 
-// Stands in for the manager of a kind whose resource class is not part of the library yet: it
-// makes no resource, and the first request says once which class is missing.
-template <class T> class PendingResourceManager : public BaseResourceManager
-{
-public:
-    PendingResourceManager(ResourceLoader* loader, GraphicsEngine*, const char* className)
-        : BaseResourceManager(loader), m_className(className)
-    {
-    }
-
-    Resource* CreateResource(const std::string& fileName) override
-    {
-        if (!m_reported.exchange(true))
-            LogPrintf(1, "'%s' not loaded: the %s resource class is not built yet", fileName.c_str(),
-                      m_className);
-        return nullptr;
-    }
-    T* LoadTypedResource(const std::string& fileName)
-    {
-        CreateResource(fileName);
-        return nullptr;
-    }
-    void UnloadTypedResource(const T*) {}
-    GraphicsEngine* GetGraphicsEngine() const { return nullptr; }
-
-private:
-    const char* m_className;
-    std::atomic<bool> m_reported{false};
-};
-
 using TextureResourceManager = GraphicsResourceManager<GraphicsTexture>;
 using ShaderResourceManager = GraphicsResourceManager<GraphicsShader2>;
-// TODO(stand-in): the font resource class (GraphicsFont) is not built yet, so its manager makes
-// nothing and LoadFont answers null; when it lands, its alias becomes
-// GraphicsResourceManager<GraphicsFont>.
-using FontResourceManager = PendingResourceManager<GraphicsFont>;
+using FontResourceManager = GraphicsResourceManager<GraphicsFont>;
 using MeshResourceManager = GraphicsResourceManager<GraphicsMesh>;
 using AnimationResourceManager = GraphicsResourceManager<GraphicsAnim>;
 

@@ -1,17 +1,25 @@
 // An animated procedural texture: four octaves of value noise, each cross-fading over time between
-// two of the noise generator's 256 tiles, composited into a render surface (optionally turned into
-// a normal map). A database object made by record name through the noise generator
-// (GraphicsNoiseGen::LoadNoiseTexture), which redraws it once a frame while it needs it. Main
-// thread only.
+// two of the noise generator's 256 tiles, composited into a render surface of its own (optionally
+// turned into a normal map). A database object (class "NoiseTexture") made by record name through
+// the noise generator (GraphicsNoiseGen::LoadNoiseTexture), which redraws it in a frame when it
+// needs it.
 //
-// TODO(stand-in): reading the record ("size", "normalMap", "levels", "rates"), the render surface,
-// the layer animation and the shader parameters come with the noise generator's drawing.
+// Record fields: "size" (the surface's width and height; 0 makes no surface and the texture is
+// never drawn), "normalMap", "levels" and "rates" (four reals each: the layers' weights and their
+// cross-fades per second).
+//
+// Main thread only.
 #pragma once
 
 #include "core/Object.h"
 
+#include <cstdint>
+#include <vector>
+
 namespace GAME {
 
+class GraphicsShader2;
+class RandomUniformLocked;
 class RenderSurface;
 class RenderTexture;
 
@@ -22,10 +30,33 @@ class NoiseTexture : public Object
 public:
     static constexpr int numLayers = 4;
 
-    NoiseTexture() = default;
+    struct Layer
+    {
+        float level = 0.0f;
+        float rate = 0.0f;  // cross-fades per second
+        float phase = 0.0f; // 0 to 1: how far the cross-fade from current to next has come
+        uint32_t currentTile = 0;
+        uint32_t nextTile = 0;
+    };
+
+    NoiseTexture();
+
+    // Reads the record and makes the render surface.
+    void Load(const LoadTable& table) override;
+    // Makes the render surface (size x size, RGBA, no depth) when there is none; false without one.
+    bool InitalizeSurface();
+    void ReleaseRenderSurface();
+    // Moves each layer's cross-fade on by the elapsed time; a layer that completes it takes the
+    // next tile as its current one and picks a new next tile with the generator.
+    void UpdateLayers(unsigned int tileCount, float elapsedMilliseconds, RandomUniformLocked& random);
+    // "textureOffset" and the layers' tiles, blend factors, levels and scales for the pass: one
+    // pass of all four layers for pixel shader version 5 and above, else layers 0 and 1 in pass 0
+    // and layers 2 and 3 in pass 1. tiles holds the generator's tiles.
+    void SetShaderParams(GraphicsShader2& shader, const std::vector<RenderTexture*>& tiles, int pass) const;
 
     unsigned int GetSize() const { return m_size; }
     bool IsNormalMap() const { return m_normalMap; }
+    const Layer& GetLayer(int index) const { return m_layers[index]; }
     RenderSurface* GetRenderSurface() const { return m_renderSurface; }
     // The surface's texture, or null.
     RenderTexture* GetTexture() const;
@@ -33,12 +64,14 @@ public:
     void SetNeedsUpdate(bool needsUpdate) { m_needsUpdate = needsUpdate; }
 
 protected:
-    ~NoiseTexture() override = default;
+    // Releases the render surface.
+    ~NoiseTexture() override;
 
 private:
     unsigned int m_size = 0;
     bool m_normalMap = false;
     bool m_needsUpdate = true;
+    Layer m_layers[numLayers];
     RenderSurface* m_renderSurface = nullptr;
 };
 

@@ -1,5 +1,7 @@
 #include "graphics/RenderDebugger.h"
 
+#include "graphics/FontStyle.h"
+
 #include "core/Color.h"
 #include "core/Rect.h"
 #include "data/EngineDataServices.h"
@@ -87,6 +89,15 @@ void RenderDebugger::Update()
     }
 }
 
+void RenderDebugger::DrawLine(GraphicsCanvas& canvas, int y, const std::string& text) const
+{
+    if (!m_style)
+        return;
+    canvas.RenderText(10, y, Color(1.0f, 1.0f, 1.0f, 1.0f), text.c_str(), m_style->font, m_style->size,
+                      GraphicsCanvas::X_ALIGN_LEFT, GraphicsCanvas::Y_ALIGN_TOP, m_style->dropShadow,
+                      m_style->shadowDistance, m_style->weight, m_style->filter);
+}
+
 void RenderDebugger::Render(GraphicsCanvas& canvas) const
 {
     RenderDevice* device = canvas.GetRenderDevice();
@@ -113,7 +124,10 @@ void RenderDebugger::Render(GraphicsCanvas& canvas) const
     m_lines[2] =
         Format("Rendering %d out of %d draw calls", static_cast<int>(m_limit), static_cast<int>(m_drawCalls));
     canvas.RenderRect(Rect(5.0f, 5.0f, width - 10.0f, 45.0f), panelColor);
+    DrawLine(canvas, 10, m_lines[0]);
+    DrawLine(canvas, 30, m_lines[1]);
     canvas.RenderRect(Rect(5.0f, 55.0f, width - 10.0f, 25.0f), panelColor);
+    DrawLine(canvas, 60, m_lines[2]);
 
     m_sliderX = 5.0f;
     m_sliderY = height - 30.0f;

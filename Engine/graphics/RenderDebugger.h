@@ -9,9 +9,8 @@
 // Frames per second are sampled every 15th engine frame. Key repeat and the samples run on the
 // system clock of the frame (SystemTimer). Main thread only.
 //
-// TODO(stand-in): the three text lines are made every frame (GetLine) but drawn only once the
-// canvas draws text with fonts; until then the panels, the slider's track, line and knob are
-// drawn.
+// The three text lines (GetLine) are drawn in white with the utility font style the engine hands
+// over; without a style only the panels and the slider are drawn.
 #pragma once
 
 #include "core/Timer.h"
@@ -74,6 +73,7 @@ public:
     bool HandleMouseEvent(const InputDevice::MouseEvent& event) override;
 
 private:
+    void DrawLine(GraphicsCanvas& canvas, int y, const std::string& text) const;
     bool IsHeld(uint32_t keyCode) const;
 
     bool m_shown = false;

@@ -3,6 +3,7 @@
 #include "core/MathUtil.h"
 #include "scene/GraphicsAnim.h"
 #include "scene/SkeletalPose.h"
+#include "world/EffectEntity.h"
 #include "world/Entity.h"
 
 #include <algorithm>
@@ -153,8 +154,12 @@ bool AnimChannel::Advance(PlayState& state, int elapsedMs, Entity* eventEntity, 
     const unsigned creations = anim->GetNumCreateEntity();
     for (unsigned i = 0; i < creations; ++i) {
         const GraphicsAnim::CreateEntity& point = anim->GetCreateEntity(i);
-        if (inStep(point.frame))
-            eventEntity->CreateAttachedEntity(point.entity, point.attach);
+        if (!inStep(point.frame))
+            continue;
+        // An effect made at a create-entity point goes away by itself once it has played.
+        Entity* created = eventEntity->CreateAttachedEntity(point.entity, point.attach);
+        if (created && created->GetClassInfo().IsA(EffectEntity::GetStaticClassInfo()))
+            static_cast<EffectEntity*>(created)->MakeSelfDeletingChild();
     }
     state.time = endTime;
     if (ended) {

@@ -3,7 +3,8 @@
 // the animation time by the frame's elapsed time and a speed factor, turns the movement of the
 // root-motion bone into a velocity (putting the bone back at its origin), and tells its entity when
 // named frames are crossed (AnimationCallback with the point's name), when the animation ends or
-// wraps (the name "End") and when entities are to be created and attached.
+// wraps (the name "End") and when entities are to be created and attached (an effect entity made
+// there becomes a self-deleting child: it leaves once its effect has played).
 //
 // An event handler may stop or restart the channel: every PlayAnimation and StopAnimation moves
 // the channel's play count, and an advance that sees it move after an event raises no further
@@ -11,9 +12,6 @@
 //
 // Animations are not owned; the caller keeps them loaded while they play. A plain value (copies
 // copy everything, the queue included). Main thread only.
-//
-// TODO(stand-in): an entity created at a create-entity point is to become a self-deleting child when
-// it is an effect entity; that waits for EffectEntity.
 #pragma once
 
 #include "core/Name.h"

@@ -5,7 +5,10 @@
 #include "data/BinaryReader.h"
 #include "data/EngineDataServices.h"
 #include "data/FileSystem.h"
+#include "data/ResourceLoader.h"
 #include "graphics/GraphicsEngine.h"
+#include "graphics/GraphicsShader2.h"
+#include "graphics/GraphicsTexture.h"
 #include "graphics/RenderDevice.h"
 #include "graphics/RenderIndexBuffer.h"
 #include "graphics/RenderTypes.h"
@@ -73,11 +76,25 @@ std::string TransparentShaderName(const std::string& name)
     return name.substr(0, dot) + "T" + name.substr(dot);
 }
 
-// TODO(stand-in): GraphicsShader2::HasParameter once the shader class exists; until then a shader
-// is taken to declare no parameters, so texture parameters are dropped.
-bool ShaderDeclares(const GraphicsShader2*, const Name&)
+// Whether the shader declares the parameter. The shader was only just asked for, so it is loaded
+// here first (on this thread, waiting for a load another thread runs): its parameters are known
+// only once it is in. A shader never waits for a mesh, so this cannot deadlock.
+bool ShaderDeclares(GraphicsShader2* shader, const Name& name)
 {
-    return false;
+    if (!shader)
+        return false;
+    shader->EnsureAvailable();
+    return shader->HasParameter(name);
+}
+
+// Queues a dependent that is neither loaded nor waiting in the loader's queue.
+void QueueIfMissing(Resource* resource, bool withDependents)
+{
+    if (!resource || resource->GetLoadedState() != Resource::LOAD_STATE_NOT_LOADED ||
+        resource->GetInLoadingQueue())
+        return;
+    if (ResourceLoader* loader = resource->GetResourceLoader())
+        loader->EnqueueResource(resource, RESOURCE_PRIORITY_HIGH, withDependents);
 }
 
 } // namespace
@@ -939,15 +956,88 @@ Resource::InitResult GraphicsMesh::Finish(LoadState& state)
 
 void GraphicsMesh::PreLoadDependentResources()
 {
-    // TODO(stand-in): queue the textures of m_textures, then each material's shader and transparent
-    // shader, on the resource loader once GraphicsTexture and GraphicsShader2 exist.
+    for (GraphicsTexture* texture : m_textures)
+        if (texture)
+            if (ResourceLoader* loader = texture->GetResourceLoader())
+                loader->EnqueueResource(texture, RESOURCE_PRIORITY_HIGH, false);
+    for (const Material& material : m_materials)
+        for (GraphicsShader2* shader : {material.shader, material.transparentShader})
+            if (shader)
+                if (ResourceLoader* loader = shader->GetResourceLoader())
+                    loader->EnqueueResource(shader, RESOURCE_PRIORITY_HIGH, true);
 }
 
 bool GraphicsMesh::GetIsReadyToUse()
 {
     MarkAsUsed();
-    // TODO(stand-in): and every material shader (both) and every texture of the list is ready.
-    return GetLoadedState() == LOAD_STATE_LOADED;
+    if (GetLoadedState() != LOAD_STATE_LOADED)
+        return false;
+    // A mesh loaded by a query on the spot never had its dependents queued: whatever is missing
+    // is queued now, so the mesh becomes ready instead of waiting for ever.
+    bool ready = true;
+    for (const Material& material : m_materials) {
+        for (GraphicsShader2* shader : {material.shader, material.transparentShader}) {
+            if (shader && !shader->GetIsReadyToUse()) {
+                QueueIfMissing(shader, true);
+                ready = false;
+            }
+        }
+    }
+    for (GraphicsTexture* texture : m_textures) {
+        if (texture && !texture->GetIsReadyToUse()) {
+            QueueIfMissing(texture, false);
+            ready = false;
+        }
+    }
+    return ready;
+}
+
+void GraphicsMesh::SetShaderParameters(GraphicsShader2* shader, int material) const
+{
+    Touch();
+    if (!shader || material < 0 || static_cast<size_t>(material) >= m_materials.size())
+        return;
+    for (const MaterialParam& parameter : m_materials[static_cast<size_t>(material)].parameters) {
+        switch (parameter.type) {
+        case PARAMETER_TEXTURE:
+            if (parameter.texture)
+                shader->SetTexture(parameter.name, 0, parameter.texture->GetTexture());
+            break;
+        case PARAMETER_FLOAT2:
+            shader->SetFloat2(parameter.name, 0, parameter.value.floats);
+            break;
+        case PARAMETER_FLOAT3:
+        case GraphicsShader2::TYPE_FLOAT3_ALIAS:
+            shader->SetFloat3(parameter.name, 0, parameter.value.floats);
+            break;
+        case PARAMETER_FLOAT:
+            shader->SetFloat(parameter.name, 0, parameter.value.floats[0]);
+            break;
+        case PARAMETER_FLOAT4:
+        case GraphicsShader2::TYPE_FLOAT4_ALIAS:
+            shader->SetFloat4(parameter.name, 0, parameter.value.floats);
+            break;
+        default:
+            break; // other kinds are not handed to shaders
+        }
+    }
+}
+
+void GraphicsMesh::RenderBlendedFaces(RenderDevice* device, GraphicsShader2* shader) const
+{
+    Touch();
+    if (!device || !m_vertexBuffer || !m_vertexDeclaration || !m_blendedIndexBuffer || m_numBlendedFaces == 0)
+        return;
+    device->SetIndices(m_blendedIndexBuffer);
+    // The file's stride, which may hold padding the declaration does not describe.
+    device->SetStreamSource(0, m_vertexBuffer, 0, m_stride);
+    device->SetVertexDeclaration(m_vertexDeclaration);
+    if (shader)
+        shader->Render(GetFileName());
+    RenderDrawRange range;
+    range.numVertices = m_numVertices;
+    range.primitiveCount = m_numBlendedFaces;
+    device->DrawIndexedPrimitive(RENDER_PRIMITIVE_TRIANGLE_LIST, range);
 }
 
 void GraphicsMesh::LogInfo() const

@@ -39,10 +39,8 @@
 // the framework loads and unloads); everything else on the main thread, where every query first
 // makes sure the mesh is loaded (EnsureAvailable, which waits for a running load).
 //
-// TODO(stand-in): SetShaderParameters and RenderBlendedFaces, the readiness of the materials'
-// shaders and textures in GetIsReadyToUse, queueing them in PreLoadDependentResources, and the
-// test whether a shader declares a texture parameter (until then no shader does, so texture
-// parameters are dropped) wait for GraphicsShader2 and GraphicsTexture.
+// A material's texture parameter is kept only when one of its shaders declares it; the reader
+// loads the shaders on the spot to ask them.
 #pragma once
 
 #include "core/ABBox.h"
@@ -230,7 +228,15 @@ public:
     virtual OBBox GetOBBox() const;
 
     // True when loaded and every shader and texture of the materials is ready; marks it used.
+    // A dependent that is neither loaded nor queued (the mesh was loaded by a query, not through
+    // the loader) is queued.
     bool GetIsReadyToUse();
+
+    // Sets material m's parameters on a begun shader: textures, one to four floats (other kinds
+    // are not set).
+    void SetShaderParameters(GraphicsShader2* shader, int material) const;
+    // Draws the blended faces with the shader (which the caller has begun); nothing without them.
+    void RenderBlendedFaces(RenderDevice* device, GraphicsShader2* shader) const;
 
     // ---- Contents (each loads the mesh first when it is not loaded) ------------------------------
     uint32_t GetNumVertices() const;

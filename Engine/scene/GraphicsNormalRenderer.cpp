@@ -9,16 +9,17 @@
 #include "graphics/DebugRenderManager.h"
 #include "graphics/GraphicsCanvas.h"
 #include "graphics/GraphicsEngine.h"
+#include "graphics/GraphicsPrimitiveDrawer.h"
 #include "graphics/GraphicsShader2.h"
 #include "graphics/GraphicsTexture.h"
 #include "graphics/RenderSurface.h"
 #include "graphics/RenderTexture.h"
 #include "scene/GraphicsRenderable.h"
 #include "scene/GraphicsShadowMap.h"
-#include "scene/SceneCanvas.h"
 #include "world/Engine.h"
 #include "world/Entity.h"
 #include "world/Level.h"
+#include "world/Portal.h"
 #include "world/Region.h"
 
 #include <algorithm>
@@ -28,6 +29,18 @@
 namespace GAME {
 
 namespace {
+
+// The whole of a texture over the rectangle with these blend factors, no alpha test.
+void RenderTextureRect(GraphicsCanvas& canvas, const Rect& rect, const RenderTexture* texture,
+                       RenderBlendFactor source, RenderBlendFactor destination, const Color& color)
+{
+    if (!texture)
+        return;
+    canvas.RenderRect(
+        rect,
+        Rect(0.0f, 0.0f, static_cast<float>(texture->GetWidth()), static_cast<float>(texture->GetHeight())),
+        texture, source, destination, color, false);
+}
 
 GraphicsEngine* Graphics()
 {
@@ -85,7 +98,7 @@ Plane ToClipSpace(const Mat4& worldToScreen, const Plane& plane)
 
 RenderTextureFormat ShadowColorFormat(GraphicsCanvas& canvas, RenderGenerationId generation)
 {
-    if (generation != 6 && SceneCanvas::Supports16bitColorWithDepth(canvas))
+    if (generation != 6 && canvas.Supports16bitColorWithDepth())
         return RENDER_FORMAT_RGB16;
     return RENDER_FORMAT_RGBA;
 }
@@ -129,38 +142,36 @@ void GraphicsNormalRenderer::CreateRenderTargets(GraphicsEngine& graphics, unsig
     DestroyRenderTargets(graphics);
     const int width = canvas->GetWidth(), height = canvas->GetHeight();
     const RenderTextureFormat shadowFormat = ShadowColorFormat(*canvas, graphics.GetGenerationId());
-    s_sceneTarget =
-        SceneCanvas::CreateTextureSurface(*canvas, width, height, RENDER_FORMAT_RGBA, RENDER_FORMAT_D24);
+    s_sceneTarget = canvas->CreateTextureSurface(width, height, RENDER_FORMAT_RGBA, RENDER_FORMAT_D24);
     const int shadow = static_cast<int>(shadowSize), point = static_cast<int>(pointShadowSize);
     s_directionalShadowSurface =
-        SceneCanvas::CreateTextureSurface(*canvas, shadow, shadow, shadowFormat, RENDER_FORMAT_D16);
+        canvas->CreateTextureSurface(shadow, shadow, shadowFormat, RENDER_FORMAT_D16);
     // Every point light of a frame keeps its own map until the lit passes have read it.
     for (int i = 0; i < numPointShadowSurfaces; ++i) {
         const int size = i < 4 ? point : point / 2;
-        s_pointShadowSurfaces[i] =
-            SceneCanvas::CreateTextureSurface(*canvas, size, size, shadowFormat, RENDER_FORMAT_D16);
+        s_pointShadowSurfaces[i] = canvas->CreateTextureSurface(size, size, shadowFormat, RENDER_FORMAT_D16);
     }
-    s_whiteSurface = SceneCanvas::CreateTextureSurface(*canvas, whiteSurfaceSize, whiteSurfaceSize,
-                                                       shadowFormat, RENDER_FORMAT_D16);
+    s_whiteSurface =
+        canvas->CreateTextureSurface(whiteSurfaceSize, whiteSurfaceSize, shadowFormat, RENDER_FORMAT_D16);
     if (s_whiteSurface) {
         RenderSurface* previous = canvas->GetTargetSurface();
         canvas->ClearRenderSurface(s_whiteSurface, Color(1.0f, 1.0f, 1.0f, 1.0f), defaultClearFlags);
         canvas->SetTargetSurface(previous);
     }
     s_transparencyMaskSurface =
-        SceneCanvas::CreateTextureSurface(*canvas, width, height, RENDER_FORMAT_RGBA, RENDER_FORMAT_D16);
+        canvas->CreateTextureSurface(width, height, RENDER_FORMAT_RGBA, RENDER_FORMAT_D16);
     s_inverseTransparencyMask = graphics.LoadTexture(inverseTransparencyMaskName);
 }
 
 void GraphicsNormalRenderer::DestroyRenderTargets(GraphicsEngine& graphics)
 {
     if (GraphicsCanvas* canvas = graphics.GetCanvas()) {
-        SceneCanvas::DestroySurface(*canvas, s_sceneTarget);
-        SceneCanvas::DestroySurface(*canvas, s_directionalShadowSurface);
+        canvas->DestroySurface(s_sceneTarget);
+        canvas->DestroySurface(s_directionalShadowSurface);
         for (RenderSurface*& surface : s_pointShadowSurfaces)
-            SceneCanvas::DestroySurface(*canvas, surface);
-        SceneCanvas::DestroySurface(*canvas, s_whiteSurface);
-        SceneCanvas::DestroySurface(*canvas, s_transparencyMaskSurface);
+            canvas->DestroySurface(surface);
+        canvas->DestroySurface(s_whiteSurface);
+        canvas->DestroySurface(s_transparencyMaskSurface);
     }
     if (s_inverseTransparencyMask)
         graphics.UnloadTexture(s_inverseTransparencyMask);
@@ -488,11 +499,11 @@ void GraphicsNormalRenderer::RenderLightLoop(GraphicsCanvas& canvas, int low, in
         const Name& style = type == GraphicsLight::TYPE_DIRECTIONAL
                                 ? (ambient ? DirectionalDiffuseAmbientStyle() : DirectionalDiffuseStyle())
                                 : (ambient ? PointDiffuseAmbientStyle() : PointDiffuseStyle());
-        SceneCanvas::SetClippingRect(canvas, ambient ? ViewportRect() : element.rect);
+        canvas.SetClippingRect(ambient ? ViewportRect() : element.rect);
         m_currentLight = &element;
         draw(style, type == GraphicsLight::TYPE_POINT && !ambient ? &element.sphere : nullptr);
         m_currentLight = nullptr;
-        SceneCanvas::ClearClippingRect(canvas);
+        canvas.ClearClippingRect();
     }
 }
 
@@ -582,27 +593,27 @@ RenderTexture* GraphicsNormalRenderer::RenderPostProcess(GraphicsCanvas& canvas)
     const Rect rect(0.0f, 0.0f, static_cast<float>(m_viewport.width), static_cast<float>(m_viewport.height));
     canvas.SetDefaultState();
     if (m_clippingOn)
-        SceneCanvas::ClearClippingPlane(canvas, 0);
+        canvas.ClearClippingPlane(0);
     // The whole alpha to 0.
-    SceneCanvas::SetColorWriteMode(canvas, RENDER_WRITE_DISABLED);
-    SceneCanvas::SetAlphaWriteMode(canvas, RENDER_WRITE_ENABLED);
-    SceneCanvas::SetDepthWriteMode(canvas, RENDER_WRITE_DISABLED);
-    SceneCanvas::RenderRect(canvas, rect, RENDER_BLEND_ONE, RENDER_BLEND_ZERO, Color(0.0f, 0.0f, 0.0f, 0.0f));
+    canvas.SetColorWriteMode(RENDER_WRITE_DISABLED);
+    canvas.SetAlphaWriteMode(RENDER_WRITE_ENABLED);
+    canvas.SetDepthWriteMode(RENDER_WRITE_DISABLED);
+    canvas.RenderRect(rect, RENDER_BLEND_ONE, RENDER_BLEND_ZERO, Color(0.0f, 0.0f, 0.0f, 0.0f));
     canvas.SetDepth(1.0f);
-    SceneCanvas::SetColorWriteMode(canvas, RENDER_WRITE_DISABLED);
-    SceneCanvas::SetAlphaWriteMode(canvas, RENDER_WRITE_ENABLED);
-    SceneCanvas::SetDepthWriteMode(canvas, RENDER_WRITE_DISABLED);
-    SceneCanvas::SetDepthTestFunction(canvas, RENDER_TEST_GREATER_EQUAL);
+    canvas.SetColorWriteMode(RENDER_WRITE_DISABLED);
+    canvas.SetAlphaWriteMode(RENDER_WRITE_ENABLED);
+    canvas.SetDepthWriteMode(RENDER_WRITE_DISABLED);
+    canvas.SetDepthTestFunction(RENDER_TEST_GREATER_EQUAL);
     if (s_inverseTransparencyMask)
-        SceneCanvas::RenderTextureRect(canvas, rect, s_inverseTransparencyMask->GetTexture(),
-                                       RENDER_BLEND_ONE, RENDER_BLEND_ZERO, Color(1.0f, 1.0f, 1.0f, 1.0f));
+        RenderTextureRect(canvas, rect, s_inverseTransparencyMask->GetTexture(), RENDER_BLEND_ONE,
+                          RENDER_BLEND_ZERO, Color(1.0f, 1.0f, 1.0f, 1.0f));
     canvas.SetDepth(0.0f);
     if (m_clippingOn)
-        SceneCanvas::SetClippingPlane(canvas, 0, m_clipSpaceClippingPlane);
+        canvas.SetClippingPlane(0, m_clipSpaceClippingPlane);
     RenderStyle(canvas, MaskStyle());
-    SceneCanvas::ClearClippingPlane(canvas, 0);
+    canvas.ClearClippingPlane(0);
     RenderSurface* blurred =
-        SceneCanvas::BlurFrameBuffer(canvas, m_viewport.width / 8, m_viewport.height / 8, ViewportRect());
+        canvas.BlurFrameBuffer(m_viewport.width / 8, m_viewport.height / 8, ViewportRect());
     return blurred ? blurred->GetTexture() : nullptr;
 }
 
@@ -612,35 +623,43 @@ void GraphicsNormalRenderer::Composite(GraphicsCanvas& canvas, RenderSurface* ta
     const Rect rect = ViewportRect();
     canvas.SetTargetSurface(s_sceneTarget);
     canvas.SetViewport(m_viewport);
-    SceneCanvas::SetColorWriteMode(canvas, RENDER_WRITE_DISABLED);
-    SceneCanvas::SetAlphaWriteMode(canvas, RENDER_WRITE_ENABLED);
-    SceneCanvas::SetDepthWriteMode(canvas, RENDER_WRITE_DISABLED);
-    SceneCanvas::SetDepthTestFunction(canvas, RENDER_TEST_ALWAYS);
+    canvas.SetColorWriteMode(RENDER_WRITE_DISABLED);
+    canvas.SetAlphaWriteMode(RENDER_WRITE_ENABLED);
+    canvas.SetDepthWriteMode(RENDER_WRITE_DISABLED);
+    canvas.SetDepthTestFunction(RENDER_TEST_ALWAYS);
     if (!previous) {
-        SceneCanvas::RenderRect(canvas, rect, RENDER_BLEND_ONE, RENDER_BLEND_ZERO,
-                                Color(1.0f, 1.0f, 1.0f, 0.0f));
+        canvas.RenderRect(rect, RENDER_BLEND_ONE, RENDER_BLEND_ZERO, Color(1.0f, 1.0f, 1.0f, 0.0f));
     } else if (blend <= 1.0f) {
-        SceneCanvas::RenderTextureRect(canvas, rect, previous, RENDER_BLEND_ONE, RENDER_BLEND_ZERO,
-                                       Color(1.0f, 1.0f, 1.0f, blend));
+        RenderTextureRect(canvas, rect, previous, RENDER_BLEND_ONE, RENDER_BLEND_ZERO,
+                          Color(1.0f, 1.0f, 1.0f, blend));
     } else {
-        SceneCanvas::RenderRect(canvas, rect, RENDER_BLEND_ONE, RENDER_BLEND_ZERO,
-                                Color(1.0f, 1.0f, 1.0f, blend - 1.0f));
-        SceneCanvas::RenderTextureRect(canvas, rect, previous, RENDER_BLEND_ONE, RENDER_BLEND_ONE,
-                                       Color(1.0f, 1.0f, 1.0f, 1.0f));
+        canvas.RenderRect(rect, RENDER_BLEND_ONE, RENDER_BLEND_ZERO, Color(1.0f, 1.0f, 1.0f, blend - 1.0f));
+        RenderTextureRect(canvas, rect, previous, RENDER_BLEND_ONE, RENDER_BLEND_ONE,
+                          Color(1.0f, 1.0f, 1.0f, 1.0f));
     }
     if (m_portalRegions) {
-        // TODO(stand-in): the outlines of every portal of the portal regions, with the portal mask
-        // shader, the renderer's camera, primitive type 0 and colour (1, 0, 1, 1), once the
-        // primitive drawer exists.
+        GraphicsPrimitiveDrawer drawer(canvas);
+        drawer.SetShader(GetPortalMaskShader());
+        drawer.SetCamera(m_viewerRegion, m_camera, m_viewport);
+        drawer.SetColor(Color(1.0f, 0.0f, 1.0f, 1.0f));
+        for (Region* region : *m_portalRegions) {
+            const Coords* regionToScene = region ? FindRegionToSceneCoords(region) : nullptr;
+            if (!regionToScene)
+                continue;
+            for (int i = 0; i < region->GetNumPortals(); ++i)
+                if (const Portal* portal = region->GetPortal(i))
+                    portal->Render(drawer, *regionToScene);
+        }
+        drawer.Flush();
     }
     canvas.SetTargetSurface(target);
     canvas.SetViewport(m_viewport);
-    SceneCanvas::SetColorWriteMode(canvas, RENDER_WRITE_ENABLED);
-    SceneCanvas::SetAlphaWriteMode(canvas, RENDER_WRITE_DISABLED);
-    SceneCanvas::SetDepthTestFunction(canvas, RENDER_TEST_ALWAYS);
+    canvas.SetColorWriteMode(RENDER_WRITE_ENABLED);
+    canvas.SetAlphaWriteMode(RENDER_WRITE_DISABLED);
+    canvas.SetDepthTestFunction(RENDER_TEST_ALWAYS);
     if (s_sceneTarget)
-        SceneCanvas::RenderTextureRect(canvas, rect, s_sceneTarget->GetTexture(), RENDER_BLEND_INV_SRC_ALPHA,
-                                       RENDER_BLEND_SRC_ALPHA, Color(1.0f, 1.0f, 1.0f, 1.0f));
+        RenderTextureRect(canvas, rect, s_sceneTarget->GetTexture(), RENDER_BLEND_INV_SRC_ALPHA,
+                          RENDER_BLEND_SRC_ALPHA, Color(1.0f, 1.0f, 1.0f, 1.0f));
 }
 
 RenderTexture* GraphicsNormalRenderer::Render(GraphicsCanvas& canvas, float blend, RenderTexture* previous,
@@ -655,7 +674,7 @@ RenderTexture* GraphicsNormalRenderer::Render(GraphicsCanvas& canvas, float blen
         GatherLights(canvas);
     if (m_clippingOn) {
         m_clipSpaceClippingPlane = ToClipSpace(m_worldToScreen, m_clippingPlane);
-        SceneCanvas::SetClippingPlane(canvas, 0, m_clipSpaceClippingPlane);
+        canvas.SetClippingPlane(0, m_clipSpaceClippingPlane);
     }
     RenderSurface* drawTarget = toSharedTarget && s_sceneTarget ? s_sceneTarget : target;
     canvas.SetTargetSurface(drawTarget);
@@ -665,9 +684,9 @@ RenderTexture* GraphicsNormalRenderer::Render(GraphicsCanvas& canvas, float blen
         m_backgroundTexture ? const_cast<GraphicsTexture*>(m_backgroundTexture)->GetTexture() : nullptr;
     if (background) {
         canvas.Clear(m_clearFlags & ~RENDER_CLEAR_COLOR);
-        SceneCanvas::SetDepthWriteMode(canvas, RENDER_WRITE_DISABLED);
-        SceneCanvas::RenderTextureRect(canvas, ViewportRect(), background, RENDER_BLEND_ONE,
-                                       RENDER_BLEND_ZERO, Color(1.0f, 1.0f, 1.0f, 1.0f));
+        canvas.SetDepthWriteMode(RENDER_WRITE_DISABLED);
+        RenderTextureRect(canvas, ViewportRect(), background, RENDER_BLEND_ONE, RENDER_BLEND_ZERO,
+                          Color(1.0f, 1.0f, 1.0f, 1.0f));
     } else {
         canvas.Clear(m_clearFlags);
     }
@@ -676,7 +695,7 @@ RenderTexture* GraphicsNormalRenderer::Render(GraphicsCanvas& canvas, float blen
     if (postProcess)
         result = RenderPostProcess(canvas);
     else if (m_clippingOn)
-        SceneCanvas::ClearClippingPlane(canvas, 0);
+        canvas.ClearClippingPlane(0);
     canvas.SetDefaultState();
     canvas.SetViewport(m_viewport);
     canvas.EnableWireframe(false);
@@ -686,9 +705,8 @@ RenderTexture* GraphicsNormalRenderer::Render(GraphicsCanvas& canvas, float blen
     if (graphics && graphics->IsShadowDebuggingEnabled()) {
         auto show = [&canvas](RenderSurface* surface, float x) {
             if (surface && surface->GetTexture())
-                SceneCanvas::RenderTextureRect(canvas, Rect(x, 64.0f, 256.0f, 256.0f), surface->GetTexture(),
-                                               RENDER_BLEND_ONE, RENDER_BLEND_ZERO,
-                                               Color(1.0f, 1.0f, 1.0f, 1.0f));
+                RenderTextureRect(canvas, Rect(x, 64.0f, 256.0f, 256.0f), surface->GetTexture(),
+                                  RENDER_BLEND_ONE, RENDER_BLEND_ZERO, Color(1.0f, 1.0f, 1.0f, 1.0f));
         };
         show(s_directionalShadowSurface, 10.0f);
         if (m_pointShadowCount >= 1)

@@ -9,7 +9,6 @@
 #include "scene/Camera.h"
 #include "scene/GraphicsLight.h"
 #include "scene/GraphicsNormalRenderer.h"
-#include "scene/SceneCanvas.h"
 #include "world/Engine.h"
 #include "world/Level.h"
 #include "world/Region.h"
@@ -158,12 +157,12 @@ void GraphicsReflectionManager::RenderActivePlane(GraphicsCanvas& canvas, const 
     canvas.SetClearColor(Color(0.0f, 0.0f, 0.0f, 0.0f));
     canvas.Clear(GraphicsNormalRenderer::defaultClearFlags);
     const Vec4 clip = renderer.GetWorldToScreenMatrix().Inverse().Transpose() * Vec4(plane.normal, plane.d);
-    SceneCanvas::SetClippingPlane(canvas, 0, Plane(Vec3(clip.x, clip.y, clip.z), clip.w));
+    canvas.SetClippingPlane(0, Plane(Vec3(clip.x, clip.y, clip.z), clip.w));
     GraphicsLight dark;
     dark.SetType(GraphicsLight::TYPE_DIRECTIONAL);
     dark.SetColor(Color(0.0f, 0.0f, 0.0f, 1.0f));
     renderer.RenderLightStyle(canvas, set.sun ? *set.sun : dark, ReflectionStyle(), 0);
-    SceneCanvas::ClearClippingPlane(canvas, 0);
+    canvas.ClearClippingPlane(0);
     canvas.SetTargetSurface(previous);
     for (GraphicsReflectionPlane* member : active.planes)
         member->reflectionSurface = active.surface;

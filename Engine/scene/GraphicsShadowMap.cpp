@@ -10,17 +10,18 @@
 #include "graphics/DebugRenderManager.h"
 #include "graphics/GraphicsCanvas.h"
 #include "graphics/GraphicsEngine.h"
+#include "graphics/GraphicsPrimitiveDrawer.h"
 #include "graphics/GraphicsShader2.h"
 #include "graphics/GraphicsTexture.h"
 #include "graphics/InputDevice.h"
 #include "graphics/RenderSurface.h"
 #include "graphics/RenderTexture.h"
 #include "scene/Camera.h"
-#include "scene/SceneCanvas.h"
 #include "scene/ShadowFocus.h"
 #include "world/Engine.h"
 #include "world/Entity.h"
 #include "world/FilterFunction.h"
+#include "world/Portal.h"
 #include "world/Region.h"
 #include "world/WorldServices.h"
 
@@ -176,11 +177,23 @@ void GraphicsShadowMapRenderer::Render(GraphicsCanvas& canvas, RenderSurface* su
     canvas.SetTargetSurface(surface);
     canvas.SetViewport(m_viewport);
     canvas.SetClearColor(Color(1.0f, 1.0f, 1.0f, 1.0f));
-    canvas.Clear(33);
+    canvas.Clear(RENDER_CLEAR_COLOR | RENDER_CLEAR_DEPTH); // colour and depth
     RenderStyle(canvas, style);
     if (m_light.GetType() == GraphicsLight::TYPE_DIRECTIONAL) {
-        // TODO(stand-in): the portal outlines of every region of the scene in the style "shadow",
-        // colour (1, 0, 1, 1), with the portal mask shader, once the primitive drawer exists.
+        static const Name shadowStyle = Name::Create("shadow");
+        GraphicsPrimitiveDrawer drawer(canvas);
+        drawer.SetShader(GetPortalMaskShader(), shadowStyle);
+        drawer.SetCamera(m_viewerRegion, m_camera, m_viewport);
+        drawer.SetWorldToScreenMatrix(m_worldToScreen);
+        drawer.SetColor(Color(1.0f, 0.0f, 1.0f, 1.0f));
+        for (const auto& [region, regionToScene] : m_regionToScene) {
+            if (!region)
+                continue;
+            for (int i = 0; i < region->GetNumPortals(); ++i)
+                if (const Portal* portal = region->GetPortal(i))
+                    portal->Render(drawer, regionToScene);
+        }
+        drawer.Flush();
     }
     canvas.SetDefaultState();
     canvas.SetViewport(m_viewport);

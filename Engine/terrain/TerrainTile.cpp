@@ -9,7 +9,6 @@
 #include "data/ResourceLoader.h"
 #include "graphics/GraphicsShader2.h"
 #include "graphics/RenderDevice.h"
-#include "graphics/RenderVertexDeclaration.h"
 #include "navigation/PhysicsMesh.h"
 #include "scene/GraphicsMesh.h"
 #include "scene/GraphicsSceneRenderer.h"
@@ -188,31 +187,9 @@ void TerrainTile::RenderPass(const RenderablePass& pass, const Name& style,
         if (const TerrainType* type = m_terrain->GetLayerTerrainType(static_cast<unsigned>(layer)))
             type->SetShaderParams(shader, 0);
     }
-    RenderBlendedFaces(*shader);
+    if (m_mesh)
+        m_mesh->RenderBlendedFaces(TerrainBase::GetRenderDevice(), shader);
     shader->End();
-}
-
-void TerrainTile::RenderBlendedFaces(GraphicsShader2& shader) const
-{
-    // The mesh's blended faces, as the mesh draws them: its blended indices over its vertices.
-    // TODO(stand-in): GraphicsMesh::RenderBlendedFaces once the mesh draws its own blended faces.
-    RenderDevice* device = TerrainBase::GetRenderDevice();
-    if (!m_mesh || !device)
-        return;
-    RenderVertexBuffer* vertices = m_mesh->GetVertexBuffer();
-    RenderVertexDeclaration* declaration = m_mesh->GetVertexDeclaration();
-    RenderIndexBuffer* indices = m_mesh->GetBlendedIndexBuffer();
-    const uint32_t faces = m_mesh->GetNumBlendedFaces();
-    if (!vertices || !declaration || !indices || faces == 0)
-        return;
-    device->SetIndices(indices);
-    device->SetStreamSource(0, vertices, 0, declaration->GetStride());
-    device->SetVertexDeclaration(declaration);
-    shader.Render(m_mesh->GetFileName());
-    RenderDrawRange range;
-    range.numVertices = m_mesh->GetNumVertices();
-    range.primitiveCount = faces;
-    device->DrawIndexedPrimitive(RENDER_PRIMITIVE_TRIANGLE_LIST, range);
 }
 
 void TerrainTile::LogInfo() const

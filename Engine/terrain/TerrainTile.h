@@ -75,8 +75,6 @@ public:
 
 private:
     void UpdateBox();
-    // Draws the mesh's blended faces with the shader (already begun and set up).
-    void RenderBlendedFaces(GraphicsShader2& shader) const;
 
     TerrainBase* m_terrain = nullptr;
     bool m_placed = false;

@@ -50,6 +50,7 @@ public:
     bool GetSelfRemove() const { return m_selfRemove; }
     // Once the effect completes the entity leaves its parent and is destroyed.
     void MakeSelfDeletingChild() { m_selfDeletingChild = true; }
+    bool GetSelfDeletingChild() const { return m_selfDeletingChild; }
     void StartEmitting();
     void StopEmitting();
     bool HasActiveParticles() const;

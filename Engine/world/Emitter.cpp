@@ -2,6 +2,7 @@
 
 #include "core/Frustum.h"
 #include "core/Log.h"
+#include "core/Mat4.h"
 #include "core/MathUtil.h"
 #include "core/RandomUniformLocked.h"
 #include "core/Sphere.h"
@@ -907,12 +908,16 @@ void Emitter::RenderPass(const RenderablePass& pass, const Name&, GraphicsCanvas
     const RenderDrawRange all =
         indexBuffer->GetDrawRange(indexCount, static_cast<unsigned int>(m_liveCount) * 2, 0, 0);
     EmitterGraphics* graphics = EmitterGraphics::Get();
+    // Vertices of a local emitter are in its region's space; the others were carried into scene
+    // space above.
+    const Mat4& worldToScreen = renderer.GetWorldToScreenMatrix();
+    const Mat4 objectToScreen = m_local ? worldToScreen * Mat4(pass.regionToScene) : worldToScreen;
     uint32_t firstIndex = 0;
     for (size_t frame = 0; frame < m_faceGroups.size(); ++frame) {
         const uint32_t count = static_cast<uint32_t>(m_faceGroups[frame].size());
         if (count == 0)
             continue;
-        graphics->ApplyPass(m_shader, m_texture, static_cast<unsigned int>(frame), pass, renderer);
+        graphics->ApplyPass(m_shader, m_texture, static_cast<unsigned int>(frame), objectToScreen);
         RenderDrawRange range = all;
         range.numVertices = static_cast<uint32_t>(m_vertices.size());
         range.startIndex = all.startIndex + firstIndex;

@@ -1,11 +1,36 @@
 #include "world/EmitterGraphics.h"
 
+#include "core/Mat4.h"
+#include "core/Name.h"
+#include "data/BaseResourceManager.h"
 #include "graphics/GraphicsEngine.h"
+#include "graphics/GraphicsShader2.h"
+#include "graphics/GraphicsTexture.h"
 #include "world/Engine.h"
 
 namespace GAME {
 
 namespace {
+
+// Asking a resource whether it is there marks it used; neither changes what the caller holds.
+GraphicsShader2* Ready(const GraphicsShader2* shader)
+{
+    auto* s = const_cast<GraphicsShader2*>(shader);
+    return s && s->GetIsReadyToUse() ? s : nullptr;
+}
+
+GraphicsTexture* Ready(const GraphicsTexture* texture)
+{
+    auto* t = const_cast<GraphicsTexture*>(texture);
+    return t && t->GetIsReadyToUse() ? t : nullptr;
+}
+
+void PreLoadResource(Resource* resource)
+{
+    if (resource)
+        if (BaseResourceManager* manager = resource->GetResourceManager())
+            manager->PreLoadResource(resource);
+}
 
 class GraphicsEngineEmitterGraphics : public EmitterGraphics
 {
@@ -30,21 +55,36 @@ public:
         if (GraphicsEngine* graphics = Graphics())
             graphics->UnloadShader2(shader);
     }
-    // TODO(stand-in): GraphicsTexture::GetNumFrames once textures exist.
-    unsigned int GetNumFrames(const GraphicsTexture* texture) override { return texture ? 1u : 0u; }
-    // TODO(stand-in): GraphicsShader2::FindStyleByName once shaders exist.
-    int FindStyleByName(const GraphicsShader2*, const Name&) override { return -1; }
-    // TODO(stand-in): GraphicsShader2::GetSortOrder once shaders exist.
-    int GetSortOrder(const GraphicsShader2*, int) override { return 0; }
-    // TODO(stand-in): the texture and shader resources go to ResourceLoader::EnqueueResource once
-    // they are resources.
-    void PreLoad(GraphicsTexture*, GraphicsShader2*) override {}
-    // TODO(stand-in): SetFloat4x4("objectToScreenMatrix", the pass's region-to-scene placement
-    // times the renderer's world-to-screen matrix), SetTexture("baseTexture", frame) and
-    // Render("Emitter") once shaders and the scene renderer exist.
-    void ApplyPass(const GraphicsShader2*, const GraphicsTexture*, unsigned int, const RenderablePass&,
-                   const GraphicsSceneRenderer&) override
+    unsigned int GetNumFrames(const GraphicsTexture* texture) override
     {
+        const GraphicsTexture* ready = Ready(texture);
+        return ready ? static_cast<unsigned int>(ready->GetNumFrames()) : 0u;
+    }
+    int FindStyleByName(const GraphicsShader2* shader, const Name& style) override
+    {
+        const GraphicsShader2* ready = Ready(shader);
+        return ready ? ready->FindStyleByName(style) : GraphicsShader2::noStyle;
+    }
+    int GetSortOrder(const GraphicsShader2* shader, int styleIndex) override
+    {
+        return shader ? shader->GetSortOrder(styleIndex) : 0;
+    }
+    void PreLoad(GraphicsTexture* texture, GraphicsShader2* shader) override
+    {
+        PreLoadResource(texture);
+        PreLoadResource(shader);
+    }
+    void ApplyPass(const GraphicsShader2* shader, const GraphicsTexture* texture, unsigned int frame,
+                   const Mat4& objectToScreen) override
+    {
+        static const Name objectToScreenMatrix = Name::Create("objectToScreenMatrix");
+        static const Name baseTexture = Name::Create("baseTexture");
+        GraphicsShader2* s = const_cast<GraphicsShader2*>(shader);
+        if (!s)
+            return;
+        s->SetFloat4x4(objectToScreenMatrix, 0, objectToScreen);
+        s->SetTexture(baseTexture, 0, texture ? texture->GetTexture(static_cast<int>(frame)) : nullptr);
+        s->Render("Emitter");
     }
 
 private:

@@ -1,12 +1,10 @@
 // What a particle emitter asks of its texture and shader: loading and releasing them by name, the
 // texture's frame count, the shader's styles and sort orders, preloading, and applying the shader
-// for one texture frame before a draw. The graphics engine answers through the default; a tool or
-// a test may install its own (Install(null) restores the default).
+// for one texture frame before a draw. The graphics engine's textures and shaders answer through
+// the default; a tool or a test may install its own (Install(null) restores the default).
 //
-// TODO(stand-in): the graphics engine's texture and shader resources (GraphicsTexture,
-// GraphicsShader2) have no interface yet and their loads answer null, so the default's frame
-// count, style look-up, sort order, preloading and shader pass are placeholders that are never
-// reached with a loaded texture or shader.
+// The default answers for a texture or shader still loading as for none: no frames, no style; the
+// emitter draws once they are in.
 //
 // Main thread.
 #pragma once
@@ -15,11 +13,10 @@
 
 namespace GAME {
 
-class GraphicsSceneRenderer;
 class GraphicsShader2;
 class GraphicsTexture;
+class Mat4;
 class Name;
-struct RenderablePass;
 
 class EmitterGraphics
 {
@@ -38,10 +35,10 @@ public:
     virtual int GetSortOrder(const GraphicsShader2* shader, int styleIndex) = 0;
     // Queues both on the resource loader (either may be null).
     virtual void PreLoad(GraphicsTexture* texture, GraphicsShader2* shader) = 0;
-    // Sets "objectToScreenMatrix" from the pass and "baseTexture" to the frame of the texture,
-    // and applies the shader's "Emitter" pass for the draw that follows.
+    // Sets "objectToScreenMatrix" and "baseTexture" to the frame of the texture, and applies the
+    // shader's "Emitter" pass for the draw that follows (the shader is begun by the renderer).
     virtual void ApplyPass(const GraphicsShader2* shader, const GraphicsTexture* texture, unsigned int frame,
-                           const RenderablePass& pass, const GraphicsSceneRenderer& renderer) = 0;
+                           const Mat4& objectToScreen) = 0;
 
     static void Install(EmitterGraphics* graphics);
     static EmitterGraphics* Get();

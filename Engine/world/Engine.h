@@ -13,9 +13,6 @@
 // Threads: Initialize, the frame, Shutdown and the destructor run on the host's main thread, which
 // Initialize names "Main Thread". Any thread may log, add statistics text and graphs, and register
 // forced updates; everything else is main-thread only.
-//
-// TODO(stand-in): the render debugger and the statistics and profiler widgets draw no text until
-// fonts can.
 #pragma once
 
 #include "core/CriticalSection.h"

@@ -125,32 +125,41 @@ std::vector<std::string> ProfilerWidget::GetBlockLines() const
     return lines;
 }
 
+std::string ProfilerWidget::GetFrameLabel() const
+{
+    const FrameRecord& record = m_history[static_cast<size_t>(m_selected)];
+    return FormatString("Frame %d (%d ms)", static_cast<int>(record.frame), record.milliseconds);
+}
+
 void ProfilerWidget::Render(GraphicsCanvas& canvas) const
 {
     if (!m_enabled)
         return;
     const float width = static_cast<float>(canvas.GetWidth());
     const float height = static_cast<float>(canvas.GetHeight());
+    auto text = [&](float x, float y, const std::string& line) {
+        canvas.RenderText(static_cast<int>(x), static_cast<int>(y), m_style->color, line.c_str(),
+                          m_style->font, m_style->size, GraphicsCanvas::X_ALIGN_LEFT,
+                          GraphicsCanvas::Y_ALIGN_TOP, m_style->dropShadow, m_style->shadowDistance,
+                          m_style->weight, m_style->filter);
+    };
 
     // The block list: a line per block (font height + 2 apart, 5 below the top, moved up by the
-    // scroll offset), clipped to the panel.
+    // scroll offset); lines that would leave the panel are not drawn.
     const Rect list(10.0f, 10.0f, width - 20.0f, height - 130.0f);
     canvas.RenderRect(list, m_background);
     if (m_style) {
         const float lineHeight = static_cast<float>(m_style->size) + 2.0f;
         float y = list.y + 5.0f - m_scrollOffset;
-        for (const ListedBlock& block : ListBlocks()) {
+        for (const std::string& line : GetBlockLines()) {
             if (y >= list.y && y + lineHeight <= list.GetBottom())
-                canvas.RenderRect(Rect(list.x + 5.0f, y,
-                                       std::min(block.milliseconds * 10.0f, list.width - 10.0f),
-                                       lineHeight - 2.0f),
-                                  m_style->color);
+                text(list.x + 5.0f, y, line);
             y += lineHeight;
         }
     }
 
     // The frame graph: one bar per record, oldest at the left, a pixel per millisecond up to the
-    // panel's height; the selected frame stands out.
+    // panel's height; the selected frame stands out and is named at the top left.
     const Rect graph(10.0f, height - 110.0f, width - 20.0f, 100.0f);
     canvas.RenderRect(graph, m_background);
     const float barWidth = graph.width / static_cast<float>(historySize);
@@ -167,6 +176,8 @@ void ProfilerWidget::Render(GraphicsCanvas& canvas) const
                                std::max(barHeight, 1.0f)),
                           color);
     }
+    if (m_style)
+        text(graph.x + 5.0f, graph.y + 5.0f, GetFrameLabel());
 }
 
 } // namespace GAME

@@ -3,10 +3,6 @@
 // and a graph of the frame times. Keys: space pauses, S sorts by time, the brackets step through
 // the frames, and two further keys scroll the list. The engine owns one from start-up to shut-down,
 // calls UpdateFrame first thing every frame and switches it with ShowProfiler. Main thread only.
-//
-// TODO(stand-in): the block lines and the frame label are drawn with the utility font once fonts
-// exist; until then each listed line shows as a bar as long as its time (a pixel per 0.1 ms) where
-// its text would stand, and GetBlockLines gives the texts.
 #pragma once
 
 #include "core/Color.h"
@@ -69,6 +65,8 @@ public:
     float GetScrollOffset() const { return m_scrollOffset; }
     // "name (x.xms y.y calls)" for each listed block of the selected frame, in drawing order.
     std::vector<std::string> GetBlockLines() const;
+    // "Frame n (m ms)" of the selected frame.
+    std::string GetFrameLabel() const;
 
     // Key codes of the input device.
     uint32_t keyPause = 57;

@@ -3,6 +3,7 @@
 #include "core/Rect.h"
 #include "graphics/FontStyle.h"
 #include "graphics/GraphicsCanvas.h"
+#include "graphics/GraphicsFont.h"
 
 #include <algorithm>
 
@@ -41,7 +42,7 @@ float StatisticsWidget::GetFontHeight(const FontStyle& style)
 
 float StatisticsWidget::GetTextWidth(const FontStyle& style, const std::string& text)
 {
-    return static_cast<float>(text.size()) * 0.6f * static_cast<float>(style.size);
+    return static_cast<float>(MeasureFontText(style.font, text.c_str(), style.size, style.weight));
 }
 
 void StatisticsWidget::MeasurePanel(const FontStyle& style, const std::vector<Entry>& entries, float& width,
@@ -66,9 +67,13 @@ void StatisticsWidget::Render(GraphicsCanvas& canvas) const
     MeasurePanel(*m_style, entries, width, height);
     canvas.RenderRect(Rect(panelX, panelY, width, height), Color(0.0f, 0.0f, 0.0f, 0.5f));
     float y = firstLineY;
+    const Color white(1.0f, 1.0f, 1.0f, 1.0f);
     for (const Entry& entry : entries) {
         if (entry.value > 0.0f)
             canvas.RenderRect(Rect(8.0f, y, entry.value, fontHeight + 2.0f), entry.color);
+        canvas.RenderText(10, static_cast<int>(y), white, entry.text.c_str(), m_style->font, m_style->size,
+                          GraphicsCanvas::X_ALIGN_LEFT, GraphicsCanvas::Y_ALIGN_TOP, m_style->dropShadow,
+                          m_style->shadowDistance, m_style->weight, m_style->filter);
         y += fontHeight + 4.0f;
     }
 }

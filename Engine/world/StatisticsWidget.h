@@ -5,9 +5,6 @@
 //
 // Threads: any thread may add entries (under the widget's lock); the display draws on the main
 // thread, taking the list out under the same lock first.
-//
-// TODO(stand-in): the texts are measured and drawn with the utility font once fonts exist; until
-// then a line is taken as 0.6 of the font size per character and only the panel and bars are drawn.
 #pragma once
 
 #include "core/Color.h"
@@ -50,7 +47,8 @@ public:
 
     // The entries a draw would show now, taken out of the list.
     std::vector<Entry> TakeEntries() const;
-    // The panel the entries take: widest text + 8 by (font height + 4) per entry + 8.
+    // The panel the entries take: widest text (measured with the style's font) + 8 by (font height
+    // + 4) per entry + 8.
     static void MeasurePanel(const FontStyle& style, const std::vector<Entry>& entries, float& width,
                              float& height);
     static float GetFontHeight(const FontStyle& style);

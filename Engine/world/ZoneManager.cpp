@@ -4,6 +4,7 @@
 #include "core/Rect.h"
 #include "data/FileSystem.h"
 #include "data/LoadTable.h"
+#include "data/LocalizationManager.h"
 #include "graphics/GraphicsCanvas.h"
 #include "world/Region.h"
 
@@ -124,8 +125,11 @@ void ZoneManager::RenderZoneKey(int x, int y, const ZoneData& zone, GraphicsCanv
     canvas.RenderRect(Rect(left, top, 30.0f, 30.0f), Color(1.0f, 1.0f, 1.0f, 1.0f));
     canvas.RenderRect(Rect(left + 1.0f, top + 1.0f, 28.0f, 28.0f),
                       Color(zone.tint.r, zone.tint.g, zone.tint.b, 1.0f));
-    // TODO(stand-in): the zone's name (the localized "SimpleStringFormat" of its name tag) is drawn
-    // beside the square in the keyFontStyle style once the canvas draws text.
+    // The zone's name beside the square, vertically centred on it.
+    const std::u16string name =
+        LocalizationManager::Instance()->Localize("SimpleStringFormat", zone.zoneNameTag.c_str());
+    canvas.RenderText(Rect(left + 34.0f, top, 0.0f, 30.0f), name.c_str(), keyFontStyle, 1.0f,
+                      GraphicsCanvas::X_ALIGN_LEFT, GraphicsCanvas::Y_ALIGN_CENTER);
 }
 
 } // namespace GAME

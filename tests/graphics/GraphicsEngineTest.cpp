@@ -449,14 +449,11 @@ TEST_F(GraphicsEngineTest, ANewGenerationReloadsShadersAndTextures)
     graphics.UnloadTexture(texture);
 }
 
-TEST_F(GraphicsEngineTest, ManagersWithoutTheirResourceClassSayWhatIsMissing)
+TEST_F(GraphicsEngineTest, TheDefaultFontIsAResourceAndAMissingOverlayFallsBack)
 {
     GraphicsEngine& graphics = Start();
-    EXPECT_TRUE(
-        log.Contains("'Fonts/Arial.fnt' not loaded: the GraphicsFont resource class is not built yet"));
-    EXPECT_EQ(graphics.GetDefaultFont(), nullptr);
-    EXPECT_EQ(graphics.GetFontManager()->LoadTypedResource("Fonts/b.fnt"), nullptr);
-    EXPECT_FALSE(log.Contains("'Fonts/b.fnt' not loaded")); // said once per manager
+    // Every kind has its class: the default font is a resource even while its file is missing.
+    EXPECT_NE(graphics.GetDefaultFont(), nullptr);
 
     // Shaders and textures are there: the basic and overlay shaders are loaded at start-up.
     ASSERT_NE(graphics.GetBasicShader(), nullptr);
@@ -495,9 +492,9 @@ TEST_F(GraphicsEngineTest, ResourceListsAndLogsComeUnderTheirHeadings)
     std::fclose(file);
     const std::string written = dir.Read("resources.txt");
     size_t last = 0;
-    // The basic, overlay and portal mask shaders; the texture, the depth lookup and the inverse
-    // transparency mask.
-    for (const char* heading : {"Fonts - 0", "Meshes - 0", "Shaders - 3", "Textures - 3", "Animations - 0"}) {
+    // The default font; the basic, overlay, canvas's filter and portal mask shaders; the texture,
+    // the depth lookup and the inverse transparency mask.
+    for (const char* heading : {"Fonts - 1", "Meshes - 0", "Shaders - 4", "Textures - 3", "Animations - 0"}) {
         const size_t at = written.find(heading);
         ASSERT_NE(at, std::string::npos) << heading;
         EXPECT_GT(at, last);

@@ -4,6 +4,7 @@
 
 #include "TerrainFixtures.h"
 
+#include "datakit/MeshWriter.h"
 #include "graphics/GraphicsCanvas.h"
 #include "graphics/SoftwareDeviceAccess.h"
 #include "world/EngineFixture.h"
@@ -38,6 +39,7 @@ protected:
             .String("Class", "TestGrassType")
             .Int("BladeVariations", 0);
         database.AddRecord(stoneRecord).String("Class", "TerrainType").String("surfaceType", "Stone");
+        data.AddFile(tileMeshName, TileMesh());
         Start();
         device = TerrainBase::GetRenderDevice();
         ASSERT_NE(device, nullptr);
@@ -45,6 +47,32 @@ protected:
         ASSERT_NE(control, nullptr);
         canvas = gEngine->GetGraphicsEngine()->GetCanvas();
         ASSERT_NE(canvas, nullptr);
+    }
+
+    // A ramp of 2 x 2 units rising from height 0 at z -1 to 1 at z 1, its two faces blended, its
+    // outline a contour and its collision mesh the same two triangles.
+    static constexpr const char* tileMeshName = "Meshes/TestRamp.msh";
+    static std::vector<uint8_t> TileMesh()
+    {
+        DataKit::MeshWriter mesh;
+        mesh.SetAttributes({DataKit::MeshWriter::ATTRIBUTE_POSITION, DataKit::MeshWriter::ATTRIBUTE_NORMAL});
+        const Vec3 corners[4] = {Vec3(-1, 0, -1), Vec3(1, 0, -1), Vec3(1, 1, 1), Vec3(-1, 1, 1)};
+        for (const Vec3& corner : corners) {
+            DataKit::MeshWriter::Vertex vertex;
+            vertex.position = corner;
+            vertex.normal = Vec3(0, 1, 0);
+            mesh.AddVertex(vertex);
+        }
+        mesh.blendedIndices = {0, 2, 1, 0, 3, 2};
+        mesh.hasBoundingBox = true;
+        mesh.boundsMin = Vec3(-1, 0, -1);
+        mesh.boundsMax = Vec3(1, 1, 1);
+        mesh.contours.push_back({});
+        for (const Vec3& corner : corners)
+            mesh.contours.back().push_back({corner, Vec3(0, 1, 0)});
+        mesh.physicsMesh = DataKit::MeshWriter::PhysicsMeshBytes(
+            {corners[0], corners[1], corners[2], corners[3]}, {{{0, 2, 1}, 0}, {{0, 3, 2}, 0}});
+        return mesh.Write(11);
     }
 
     // Device calls recorded while f runs.

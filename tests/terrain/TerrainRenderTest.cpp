@@ -3,11 +3,17 @@
 // and styles, plugs' buffers, and layer textures made again after a device reset.
 #include "TerrainEngineFixture.h"
 
+#include "core/Intersection.h"
+#include "core/Ray.h"
+#include "core/SimplePolygon.h"
+#include "graphics/GraphicsEngine.h"
 #include "graphics/RenderIndexBuffer.h"
 #include "graphics/RenderVertexBuffer.h"
+#include "scene/GraphicsMesh.h"
 #include "scene/GraphicsSceneRenderer.h"
 #include "terrain/TerrainBlock.h"
 #include "terrain/TerrainPlug.h"
+#include "terrain/TerrainTile.h"
 
 #include <cstring>
 
@@ -247,6 +253,57 @@ TEST_F(TerrainRenderTest, PlugsMakeBuffersOnlyForTrianglesAndDraw)
     terrain.Unload();
     EXPECT_EQ(control->GetResourceCount(Software::ResourceKind::VertexBuffer), vertexBuffers);
     EXPECT_EQ(control->GetResourceCount(Software::ResourceKind::IndexBuffer), indexBuffers);
+}
+
+TEST_F(TerrainRenderTest, TilesTakeTheirMeshsBoxContoursCollisionsAndBlendedFaces)
+{
+    GraphicsEngine* graphics = gEngine->GetGraphicsEngine();
+    GraphicsMesh* mesh = graphics->LoadMesh(tileMeshName);
+    ASSERT_NE(mesh, nullptr);
+    TerrainRT terrain(nullptr);
+    ASSERT_TRUE(LoadWriter(terrain, RollingTerrain(33, 33)));
+    TerrainTile* tile = terrain.CreateTile(Coords::Translation(Vec3(16.5f, 1.0f, 16.5f)), mesh);
+    ASSERT_NE(tile, nullptr);
+    EXPECT_EQ(tile->GetBoundingBox(), ABBox(Vec3(16.5f, 1.5f, 16.5f), Vec3(1.0f, 0.5f, 1.0f)));
+
+    // The outline, placed: region X, region Z, the height, then the normal.
+    ASSERT_EQ(tile->GetNumContours(), 1u);
+    SimplePolygon outline;
+    tile->GetContour(0, outline);
+    ASSERT_EQ(outline.GetNumVertices(), 4);
+    EXPECT_EQ(outline.GetVertex(2).x, 17.5f);
+    EXPECT_EQ(outline.GetVertex(2).y, 17.5f);
+    EXPECT_EQ(outline.GetVertex(2).height, 2.0f);
+    float normal[3];
+    std::memcpy(normal, outline.GetVertex(2).values, sizeof(normal));
+    EXPECT_EQ(Vec3(normal[0], normal[1], normal[2]), Vec3(0, 1, 0));
+    tile->GetContour(1, outline);
+    EXPECT_EQ(outline.GetNumVertices(), 0);
+
+    // Rays meet the collision mesh half way up the ramp's middle, and miss beside it.
+    Intersection hit;
+    tile->GetIntersection(Ray(Vec3(16.5f, 10.0f, 16.5f), Vec3(0, -1, 0)), hit, physicsSurfaceAny);
+    EXPECT_NEAR(hit.distance, 8.5f, 1e-4f);
+    EXPECT_NEAR(hit.point.y, 1.5f, 1e-4f);
+    tile->GetIntersection(Ray(Vec3(19.0f, 10.0f, 16.5f), Vec3(0, -1, 0)), hit, physicsSurfaceAny);
+    EXPECT_EQ(hit.distance, gInfinity);
+
+    // A layer pass draws the blended faces with the terrain's layer shader.
+    RenderablePass pass = Pass(1);
+    pass.shader = tile->GetShader2(1, Name::Create("ambientLightStyle"));
+    ASSERT_NE(pass.shader, nullptr);
+    TerrainRenderContext context;
+    context.renderFlags = GraphicsSceneRenderer::RENDER_TERRAIN;
+    ASSERT_TRUE(device->BeginFrame());
+    std::vector<std::string> calls =
+        Recorded([&] { tile->RenderPass(pass, Name::Create("ambientLightStyle"), context); });
+    EXPECT_EQ(DrawnPrimitives(calls), (std::vector<unsigned>{2}));
+    context.renderFlags = GraphicsSceneRenderer::RENDER_GRASS;
+    calls = Recorded([&] { tile->RenderPass(pass, Name::Create("ambientLightStyle"), context); });
+    EXPECT_TRUE(DrawnPrimitives(calls).empty());
+    device->EndFrame();
+    terrain.Unload();
+    graphics->UnloadMesh(mesh);
 }
 
 TEST_F(TerrainRenderTest, ADeviceResetMakesLayerTexturesAsLoadingMadeThem)

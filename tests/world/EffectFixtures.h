@@ -36,10 +36,7 @@ public:
     }
     int GetSortOrder(const GraphicsShader2*, int) override { return 7; }
     void PreLoad(GraphicsTexture*, GraphicsShader2*) override {}
-    void ApplyPass(const GraphicsShader2*, const GraphicsTexture*, unsigned int, const RenderablePass&,
-                   const GraphicsSceneRenderer&) override
-    {
-    }
+    void ApplyPass(const GraphicsShader2*, const GraphicsTexture*, unsigned int, const Mat4&) override {}
 
     unsigned int frames = 1;
     bool missing = false;

@@ -1,6 +1,7 @@
 #include "datakit/SampleGameData.h"
 
 #include "datakit/CharacterGenerator.h"
+#include "datakit/MeshShaders.h"
 #include "datakit/SampleEffects.h"
 #include "datakit/ShaderWriter.h"
 #include "datakit/SoundWriter.h"
@@ -74,7 +75,7 @@ SampleGameData::SampleGameData()
         .String("Class", "FontStyle")
         .String("fontName", "Fonts/Arial.fnt")
         .Int("fontSize", 12)
-        .Bool("dropShadow", true);
+        .Bool("fontDropShadow", true);
     SampleEffects::AddRecords(m_database);
 
     SetDefault("resolution", "1024 768");
@@ -159,6 +160,9 @@ bool SampleGameData::Write(const std::string& folder) const
         !ShaderWriter::SampleOverlay().Save((root / overlayShaderName).string()) ||
         !ShaderWriter::SampleLit().Save((root / litShaderName).string()) ||
         !ShaderWriter::SampleUnlit().Save((root / unlitShaderName).string()) ||
+        !ShaderWriter::SampleFilter().Save((root / filterShaderName).string()) ||
+        !ShaderWriter::SampleNoiseTextureGen().Save((root / noiseShaderName).string()) ||
+        !MeshShaders::SampleSkinned().Save((root / MeshShaders::skinnedShaderName).string()) ||
         !TextureWriter::Save((root / ShaderWriter::whiteTextureName).string(),
                              TextureWriter::SolidDds(1, 1, 0xFFFFFFFFu)))
         return false;

@@ -2,13 +2,13 @@
 // system then mounts: the record database "database.arz" (the utility font style record and the
 // records a caller adds), the options defaults file, the localized texts of one language
 // ("Text_<code>/<category>.txt", one file per category, lines of tag=text), the shaders
-// (ShaderWriter's samples) with the white texture they use, the sample sounds with their records
-// (SoundWriter::AddSampleSounds), the textures of the sample terrain types
-// (TerrainWriter::AddSampleTextures) and the terrain and grass shaders (TerrainShaders), the
-// sample effects, the sample models, any other file added, and the default font
-// "Fonts/Arial.fnt" (a free TrueType face of the system's, Liberation Sans from fonts-liberation,
-// found through fontconfig; left out when the system has none). The sample host and the engine's
-// tests make their data here. One thread at a time.
+// (ShaderWriter's samples and MeshShaders' skinned shader) with the white texture they use, the
+// sample sounds with their records (SoundWriter::AddSampleSounds), the textures of the sample
+// terrain types (TerrainWriter::AddSampleTextures) and the terrain and grass shaders
+// (TerrainShaders), the sample effects, the sample models, any other file added, and the default
+// font "Fonts/Arial.fnt" (a free TrueType face of the system's, Liberation Sans from
+// fonts-liberation, found through fontconfig; left out when the system has none). The sample host
+// and the engine's tests make their data here. One thread at a time.
 #pragma once
 
 #include "datakit/ArzWriter.h"
@@ -32,6 +32,8 @@ public:
     static constexpr const char* overlayShaderName = "Shaders/Overlay.ssh";
     static constexpr const char* litShaderName = "Shaders/Lit.ssh";
     static constexpr const char* unlitShaderName = "Shaders/Unlit.ssh";
+    static constexpr const char* filterShaderName = "Shaders/Filter.ssh";
+    static constexpr const char* noiseShaderName = "Shaders/NoiseTextureGen.ssh";
     static constexpr const char* defaultFontName = "Fonts/Arial.fnt";
     // The text start-up shows when the graphics device cannot be made.
     static constexpr const char* deviceErrorText = "The graphics device could not be started.";

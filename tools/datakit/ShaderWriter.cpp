@@ -1,10 +1,12 @@
 #include "datakit/ShaderWriter.h"
 
+#include "datakit/MeshShaders.h"
 #include "datakit/TextureWriter.h"
 #include "graphics/GraphicsShader2.h"
 #include "graphics/RenderTypes.h"
 
 #include <cstring>
+#include <string>
 
 namespace DataKit {
 
@@ -48,6 +50,14 @@ uint32_t ShaderWriter::Section::Parameter(const std::string& name, uint32_t type
 {
     m_parameters.push_back({name, type, count, defaultValue});
     return static_cast<uint32_t>(m_parameters.size() - 1);
+}
+
+int64_t ShaderWriter::Section::FindParameter(const std::string& name) const
+{
+    for (size_t i = 0; i < m_parameters.size(); ++i)
+        if (m_parameters[i].name == name)
+            return static_cast<int64_t>(i);
+    return -1;
 }
 
 uint32_t ShaderWriter::Section::AddValue(uint32_t type, std::vector<uint8_t> data)
@@ -440,13 +450,147 @@ void AddMeshSection(ShaderWriter::Section& s, bool lit)
 // The generations the sample devices run as: high detail, and the lower detail levels.
 const char* const sampleGenerations[] = {"GeForce6", "GeForce3"};
 
+// Full-surface passes: the quad arrives in clip space.
+const char* const clipSpaceVertexProgram = R"GLSL(
+void main()
+{
+    gl_Position = vec4(a_position.xy, 0.0, 1.0);
+    v_color0 = a_color;
+    v_tex0 = a_texCoord0;
+    v_fog = 1.0;
+}
+)GLSL";
+
+// pc[0].xy the tap step, pc[1..4].x the taps' weights.
+const char* const filterPixelProgram = R"GLSL(
+void main()
+{
+    vec4 sum = vec4(0.0);
+    for (int i = 0; i < 4; ++i)
+        sum += pc[1 + i].x * texture(s0, v_tex0.xy + pc[0].xy * (float(i) + 0.5));
+    o_color = sum;
+}
+)GLSL";
+
+// Noise constants: pc[0] blend factors, pc[1] levels, pc[2] texture scales, pc[3].x texel step.
+const char* const noiseFunctions = R"GLSL(
+float Layer(sampler2D current, sampler2D next, float blend, float scale)
+{
+    vec2 uv = v_tex0.xy * scale;
+    return mix(texture(current, uv).r, texture(next, uv).r, blend);
+}
+)GLSL";
+
+const char* const noiseFourLayers = R"GLSL(
+void main()
+{
+    float v = Layer(s0, s1, pc[0].x, pc[2].x) * pc[1].x + Layer(s2, s3, pc[0].y, pc[2].y) * pc[1].y +
+              Layer(s4, s5, pc[0].z, pc[2].z) * pc[1].z + Layer(s6, s7, pc[0].w, pc[2].w) * pc[1].w;
+    o_color = vec4(v, v, v, 1.0);
+}
+)GLSL";
+
+// Older hardware: two layers a pass, the first in x, the second in w (y for its scale).
+const char* const noiseTwoLayers = R"GLSL(
+void main()
+{
+    float v = Layer(s0, s1, pc[0].x, pc[2].x) * pc[1].x + Layer(s2, s3, pc[0].w, pc[2].y) * pc[1].w;
+    o_color = vec4(v, v, v, 1.0);
+}
+)GLSL";
+
+const char* const noiseConvert = R"GLSL(
+void main()
+{
+    float d = pc[3].x;
+    vec2 uv = v_tex0.xy;
+    float dx = texture(s0, uv + vec2(d, 0.0)).r - texture(s0, uv - vec2(d, 0.0)).r;
+    float dy = texture(s0, uv + vec2(0.0, d)).r - texture(s0, uv - vec2(0.0, d)).r;
+    vec3 n = normalize(vec3(-4.0 * dx, -4.0 * dy, 1.0));
+    o_color = vec4(n * 0.5 + 0.5, 1.0);
+}
+)GLSL";
+
+void AddFilterSection(ShaderWriter::Section& s)
+{
+    const uint32_t texture = s.Parameter("texture", GraphicsShader2::TYPE_DEVICE_TEXTURE);
+    const uint32_t sampleOffset =
+        s.Parameter("sampleOffset", GraphicsShader2::TYPE_FLOAT2, 1, s.Float2(0.0f, 0.0f));
+    const uint32_t sampleWeight = s.Parameter("sampleWeight", GraphicsShader2::TYPE_FLOAT, 4);
+    const uint32_t blendDstFactor =
+        s.Parameter("blendDstFactor", GraphicsShader2::TYPE_INT, 1, s.Int(GAME::RENDER_BLEND_ZERO));
+    const uint32_t vertex = s.VertexProgram(clipSpaceVertexProgram);
+    const uint32_t pixel =
+        s.PixelProgram(filterPixelProgram, {{0, 1, false, sampleOffset}, {1, 4, false, sampleWeight}});
+    s.Style("normal", 0);
+    s.StateFromValue(GraphicsShader2::STATE_VERTEX_SHADER, vertex);
+    s.StateFromValue(GraphicsShader2::STATE_PIXEL_SHADER, pixel);
+    s.StateFromParameter(GraphicsShader2::STATE_TEXTURE, texture, 0);
+    s.StateFromValue(GraphicsShader2::STATE_SOURCE_BLEND, s.Int(GAME::RENDER_BLEND_ONE));
+    s.StateFromParameter(GraphicsShader2::STATE_DESTINATION_BLEND, blendDstFactor);
+    s.StateFromValue(GraphicsShader2::STATE_DEPTH_TEST, s.Int(GAME::RENDER_TEST_ALWAYS));
+    s.StateFromValue(GraphicsShader2::STATE_DEPTH_WRITE, s.Int(0));
+    s.StateFromValue(GraphicsShader2::STATE_ALPHA_TEST, s.Int(GAME::RENDER_TEST_ALWAYS));
+    s.StateFromValue(GraphicsShader2::STATE_COLOR_WRITE, s.Int(1));
+    s.StateFromValue(GraphicsShader2::STATE_ALPHA_WRITE, s.Int(1));
+    const uint32_t clamp = s.Int(1);
+    s.StateFromValue(GraphicsShader2::STATE_STAGE_STATE_0, clamp, 0);
+    s.StateFromValue(GraphicsShader2::STATE_STAGE_STATE_1, clamp, 0);
+}
+
+void AddNoiseSection(ShaderWriter::Section& s, bool allLayersInOnePass)
+{
+    uint32_t textures[8];
+    for (int i = 0; i < 8; ++i)
+        textures[i] = s.Parameter("texture" + std::to_string(i), GraphicsShader2::TYPE_DEVICE_TEXTURE);
+    const uint32_t zero4 = s.Float4(0.0f, 0.0f, 0.0f, 0.0f);
+    const uint32_t blendFactor = s.Parameter("blendFactor", GraphicsShader2::TYPE_FLOAT4, 1, zero4);
+    const uint32_t level = s.Parameter("level", GraphicsShader2::TYPE_FLOAT4, 1, zero4);
+    const uint32_t textureScale = s.Parameter("textureScale", GraphicsShader2::TYPE_FLOAT4, 1, zero4);
+    const uint32_t textureOffset =
+        s.Parameter("textureOffset", GraphicsShader2::TYPE_FLOAT, 1, s.Float(0.0f));
+    const std::vector<ShaderWriter::Binding> bindings = {{0, 1, false, blendFactor},
+                                                         {1, 1, false, level},
+                                                         {2, 1, false, textureScale},
+                                                         {3, 1, false, textureOffset}};
+    const uint32_t vertex = s.VertexProgram(clipSpaceVertexProgram);
+    const uint32_t composite = s.PixelProgram(
+        std::string(noiseFunctions) + (allLayersInOnePass ? noiseFourLayers : noiseTwoLayers), bindings);
+    const uint32_t convert = s.PixelProgram(noiseConvert, bindings);
+
+    auto style = [&](const char* name, uint32_t pixel, int stages, GAME::RenderBlendFactor destination) {
+        s.Style(name, 0);
+        s.StateFromValue(GraphicsShader2::STATE_VERTEX_SHADER, vertex);
+        s.StateFromValue(GraphicsShader2::STATE_PIXEL_SHADER, pixel);
+        for (int i = 0; i < stages; ++i)
+            s.StateFromParameter(GraphicsShader2::STATE_TEXTURE, textures[i], static_cast<uint32_t>(i));
+        s.StateFromValue(GraphicsShader2::STATE_SOURCE_BLEND, s.Int(GAME::RENDER_BLEND_ONE));
+        s.StateFromValue(GraphicsShader2::STATE_DESTINATION_BLEND, s.Int(destination));
+        s.StateFromValue(GraphicsShader2::STATE_DEPTH_TEST, s.Int(GAME::RENDER_TEST_ALWAYS));
+        s.StateFromValue(GraphicsShader2::STATE_DEPTH_WRITE, s.Int(0));
+        s.StateFromValue(GraphicsShader2::STATE_ALPHA_TEST, s.Int(GAME::RENDER_TEST_ALWAYS));
+        s.StateFromValue(GraphicsShader2::STATE_COLOR_WRITE, s.Int(1));
+    };
+    if (allLayersInOnePass) {
+        style("compositeBaseStyle", composite, 8, GAME::RENDER_BLEND_ZERO);
+    } else {
+        style("compositeBaseStyle", composite, 4, GAME::RENDER_BLEND_ZERO);
+        style("compositeAddStyle", composite, 4, GAME::RENDER_BLEND_ONE);
+    }
+    style("convertStyle", convert, 1, GAME::RENDER_BLEND_ZERO);
+}
+
 } // namespace
 
 ShaderWriter ShaderWriter::SampleBasic()
 {
     ShaderWriter writer;
-    for (const char* generation : sampleGenerations)
-        AddBasicSection(writer.AddSection(generation), false);
+    for (const char* generation : sampleGenerations) {
+        Section& section = writer.AddSection(generation);
+        AddBasicSection(section, false);
+        // Static meshes name the basic shader too (the sample prop does).
+        MeshShaders::AddMeshStyles(section, false);
+    }
     return writer;
 }
 
@@ -471,6 +615,22 @@ ShaderWriter ShaderWriter::SampleLit()
     ShaderWriter writer;
     for (const char* generation : sampleGenerations)
         AddMeshSection(writer.AddSection(generation), true);
+    return writer;
+}
+
+ShaderWriter ShaderWriter::SampleFilter()
+{
+    ShaderWriter writer;
+    for (const char* generation : sampleGenerations)
+        AddFilterSection(writer.AddSection(generation));
+    return writer;
+}
+
+ShaderWriter ShaderWriter::SampleNoiseTextureGen()
+{
+    ShaderWriter writer;
+    AddNoiseSection(writer.AddSection("GeForce6"), true);
+    AddNoiseSection(writer.AddSection("GeForce3"), false);
     return writer;
 }
 

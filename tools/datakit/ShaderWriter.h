@@ -39,6 +39,8 @@ public:
         // GraphicsShader2's value type codes.
         uint32_t Parameter(const std::string& name, uint32_t type, uint32_t count = 1,
                            int64_t defaultValue = -1);
+        // The index of the parameter of that name, -1 when the section has none.
+        int64_t FindParameter(const std::string& name) const;
         // Values, each of element count 1.
         uint32_t Int(int32_t value);
         uint32_t Bool(bool value);
@@ -119,7 +121,8 @@ public:
     // at high detail) and a "GeForce3" section (those devices at lower detail levels).
     // Styles "normal"; parameters "objectToScreenMatrix", "objectToWorldMatrix", "color",
     // "cameraOrigin", "time", "baseTexture" (white "Textures/White.tex" by default) and
-    // "baseTexture2". The overlay draws over everything (no depth test or write).
+    // "baseTexture2". The overlay draws over everything (no depth test or write). The basic shader
+    // also has the static mesh styles of MeshShaders.
     static ShaderWriter SampleBasic();
     static ShaderWriter SampleOverlay();
     // Mesh shaders. Unlit: "ambientLightStyle" (texture times vertex colour times "color") and
@@ -128,6 +131,18 @@ public:
     // "skyAmbientColor" and "groundAmbientColor".
     static ShaderWriter SampleUnlit();
     static ShaderWriter SampleLit();
+    // The canvas's blur ("Shaders/Filter.ssh"): style "normal" draws a full-surface quad given in
+    // clip space, four taps of "texture" at (i + 0.5) "sampleOffset" (i = 0 to 3) weighted by
+    // "sampleWeight" (four elements); source factor ONE, destination factor the int parameter
+    // "blendDstFactor" (ZERO by default: replace; ONE adds). No depth test or write, clamped
+    // addressing.
+    static ShaderWriter SampleFilter();
+    // The noise generator's shader ("Shaders/NoiseTextureGen.ssh"): "compositeBaseStyle" (and in
+    // "GeForce3" "compositeAddStyle", added with ONE/ONE) writes the sum of the layers' cross-faded
+    // tiles ("texture0" to "texture7", "blendFactor", "level", "textureScale"); "convertStyle" turns
+    // the heights of "texture0" into a normal map, its taps "textureOffset" apart. "GeForce6" holds
+    // all four layers in one pass, "GeForce3" two in each of two passes, as the generator sets them.
+    static ShaderWriter SampleNoiseTextureGen();
     // The white texture the sample shaders fall back to.
     static constexpr const char* whiteTextureName = "Textures/White.tex";
 
