@@ -5,6 +5,7 @@
 
 #include "core/Frustum.h"
 #include "datakit/TerrainWriter.h"
+#include "datakit/WorldGenerator.h"
 #include "graphics/GraphicsCanvas.h"
 #include "graphics/GraphicsEngine.h"
 #include "graphics/GraphicsShader2.h"
@@ -13,6 +14,7 @@
 #include "scene/GraphicsNormalRenderer.h"
 #include "terrain/TerrainRT.h"
 #include "world/EngineFixture.h"
+#include "world/Level.h"
 #include "world/Region.h"
 
 #include <algorithm>
@@ -39,7 +41,7 @@ protected:
         settings.width = kWidth;
         settings.height = kHeight;
         data.SetDefault("resolution", "128 128");
-        TerrainWriter::AddSampleTypeRecords(data.Database());
+        DataKit::WorldGenerator::AddRecords(data.Database()); // the sample types among them
         Start();
         graphics = gEngine->GetGraphicsEngine();
         ASSERT_NE(graphics, nullptr);
@@ -237,6 +239,53 @@ TEST_F(OpenGLTerrainPixelTest, GrassStandsOnTheGroundWhereItsLayerShows)
     EXPECT_GT(changed, kWidth * kHeight / 50);
     EXPECT_EQ(changedBeyond, 0);
     terrain.Unload();
+}
+
+TEST_F(OpenGLTerrainPixelTest, AGeneratedRegionShowsItsRollingLayeredGroundAndGrass)
+{
+    // One region of the sample world's generator, its level loaded from the image it wrote.
+    DataKit::WorldGenerator::Settings settings;
+    settings.regionsX = 1;
+    settings.regionsZ = 1;
+    settings.regionSize = 64;
+    settings.caves = 0;
+    settings.entitiesPerRegion = 0;
+    DataKit::WorldGenerator generator(settings);
+    ASSERT_TRUE(generator.Generate());
+    const DataKit::WorldGenerator::RegionInfo& info = generator.GetRegions().front();
+    Region region(info.box);
+    Level level(&region);
+    ASSERT_TRUE(level.Load(info.level.data(), static_cast<int>(info.level.size()), false));
+    auto* terrain = static_cast<TerrainRT*>(level.GetTerrain());
+    ASSERT_TRUE(terrain && terrain->GetType() == TerrainBase::TERRAIN_BASE_RUN_TIME);
+    terrain->LoadRenderData();
+
+    const Viewport viewport(0, 0, kWidth, kHeight);
+    Camera camera;
+    camera.SetFOV(0.9f);
+    camera.SetNearPlane(0.5f);
+    camera.SetFarPlane(300.0f);
+    const Vec3 eye(32.0f, 30.0f, -12.0f), target(32.0f, 0.0f, 30.0f);
+    camera.SetCoords(Coords::LookInDirection(eye, (target - eye).Unit(), Vec3(0.0f, 1.0f, 0.0f)));
+    const std::vector<Pixel> pixels = Draw(*terrain, region, camera, viewport);
+    ASSERT_FALSE(pixels.empty());
+
+    // Dirt, grass and stone all show, and the ground fills the lower picture.
+    int green = 0, brown = 0, grey = 0;
+    for (const Pixel& p : pixels) {
+        const int r = p.r, g = p.g, b = p.b;
+        green += g > r + 20 && g > b + 20 ? 1 : 0;
+        brown += r > b + 40 && r >= g ? 1 : 0;
+        grey += std::abs(r - b) < 10 && std::abs(r - g) < 10 && r > 60 ? 1 : 0;
+    }
+    EXPECT_GT(green, kWidth * kHeight / 20);
+    EXPECT_GT(brown, kWidth * kHeight / 50);
+    EXPECT_GT(grey, kWidth * kHeight / 200);
+    for (int x = 0; x < kWidth; x += 16) {
+        const Pixel& p = pixels[static_cast<size_t>(kHeight - 1) * kWidth + static_cast<size_t>(x)];
+        EXPECT_FALSE(p.b > 200 && p.r < 50) << x << " " << Describe(p);
+    }
+    level.Unload(false);
 }
 
 } // namespace
