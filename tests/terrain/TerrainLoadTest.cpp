@@ -4,8 +4,11 @@
 
 #include "common/LogCapture.h"
 #include "core/Frustum.h"
+#include "data/BinaryWriter.h"
 #include "terrain/TerrainBlock.h"
 #include "terrain/TerrainPlug.h"
+#include "world/Level.h"
+#include "world/Region.h"
 
 #include <cstring>
 #include <limits>
@@ -243,6 +246,40 @@ TEST(TerrainLoadBadDataTest, AnUnknownTerrainTypeIsLoggedAndKeepsItsPlace)
     EXPECT_FALSE(log.Contains("Failed to load terrain type ."));
     // The untyped layer keeps its opacity bytes.
     EXPECT_EQ(terrain.GetLayerOpacity(1, 3, 4), writer.layers[1].opacity[4 * 8 + 3]);
+}
+
+TEST(TerrainLevelTest, ALevelHandedARunTimeTerrainInMemoryStandsOnItAndSavesItAsItWas)
+{
+    TypeRecords records;
+    GAME::Test::LogCapture log;
+    TerrainWriter writer = PaintedTerrain(2);
+    const std::vector<uint8_t> body = writer.Build();
+    Region region(ABBox(Vec3(4, 0, 4), Vec3(4, 40, 4)));
+    Level level(&region);
+    ASSERT_TRUE(level.NewRunTimeTerrain(body));
+    ASSERT_NE(level.GetTerrain(), nullptr);
+    EXPECT_EQ(level.GetTerrain()->GetType(), TerrainBase::TERRAIN_BASE_RUN_TIME);
+    EXPECT_EQ(level.GetGroundHeight(3.0f, 5.0f), writer.Height(3, 5));
+
+    // Saved and read back: the same ground, byte for byte.
+    BinaryWriter image(0x1000);
+    ASSERT_TRUE(level.SaveToMemory(image, false));
+    Level copy(&region);
+    ASSERT_TRUE(copy.Load(image.GetBuffer(), static_cast<int>(image.GetSize()), false));
+    ASSERT_NE(copy.GetTerrain(), nullptr);
+    EXPECT_EQ(copy.GetTerrain()->GetType(), TerrainBase::TERRAIN_BASE_RUN_TIME);
+    for (unsigned y = 0; y < 9; ++y)
+        for (unsigned x = 0; x < 9; ++x)
+            EXPECT_EQ(copy.GetTerrain()->GetHeight(static_cast<int>(x), static_cast<int>(y)),
+                      writer.Height(x, y));
+    EXPECT_EQ(copy.GetTerrain()->GetNumTextureLayers(), 2u);
+
+    // A body that cannot be read leaves the level without ground, and says so.
+    const std::vector<uint8_t> cut(body.begin(), body.begin() + 40);
+    EXPECT_FALSE(level.NewRunTimeTerrain(cut));
+    EXPECT_EQ(level.GetTerrain(), nullptr);
+    EXPECT_TRUE(log.Contains("run-time terrain cannot be loaded"));
+    copy.Unload(false);
 }
 
 TEST(TerrainSamplingTest, QueriesClampAtAndPastTheEdges)
