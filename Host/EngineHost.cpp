@@ -1,25 +1,28 @@
-// The sample host: makes a small game's data with the library's writers, starts the engine headless
-// over the OpenGL render device, generates a world of regions into its folder, loads it and flies
-// a camera across every region while the world streams their levels in and out, then shuts the
-// engine down, printing every log line and, per second of flight, frame times and the regions
-// loaded and unloaded.
+// The sample host: makes a small game's data with the library's writers, starts the engine over
+// the OpenGL render device (headless, or in a game window with --window), generates a world of
+// regions into its folder, loads it and flies a camera across every region while the world streams
+// their levels in and out, then shuts the engine down. It prints every log line, the start-up
+// summary, per second of flight the frame times and the regions loaded and unloaded, and at the end
+// what the flight did; log.html in the run folder holds the same lines.
 //
-//   EngineHost [--window] [work-folder] [frames] [--server [port] | --connect <address>[:port]]
-//              [--port <port>]
+//   EngineHost [options] [run-folder] [frames]      (EngineHost --help: the usage, HostOptions.h)
 //
-// The work folder (default "host-run" under the current folder) receives the game data, the
-// world, the user's settings and the log file; the host runs inside it. Without a frame count the
-// flight runs in real time at about 100 frames a second; with one, the whole flight is spread over
-// that many frames. With --window and a display the host runs in a game window (Escape or closing
-// it ends the run early); otherwise it runs headless.
+// The run folder (default "host-run" under the current folder) receives the game data, the world,
+// the user's settings and the log file; the host runs inside it. Without a frame count the flight
+// runs in real time at about 100 frames a second; with one, the whole flight is spread over that
+// many frames, run as fast as they go. With --window and a display the host runs in a game window
+// (Escape or closing it ends the run early); otherwise it runs headless.
 //
 // With --server the host hosts a network session, with --connect it joins one (see
-// NetworkOptions.h); a server and a client on one machine need a work folder each, e.g.
+// NetworkOptions.h); a server and a client on one machine need a run folder each, e.g.
 //   EngineHost run-server --server        and        EngineHost run-client --connect 127.0.0.1
 // The client reports its camera's view to the server, whose log shows the region it views.
 
 #include "FlightCamera.h"
 #include "HostEngine.h"
+#include "HostMapData.h"
+#include "HostOptions.h"
+#include "HostOutput.h"
 #include "HostPaths.h"
 #include "HostSound.h"
 #include "HostWindow.h"
@@ -90,6 +93,8 @@ DataKit::WorldGenerator::Settings WorldPlan()
 
 // Real-time frames of 10 ms: regions unload after about 600 frames without use.
 constexpr std::chrono::microseconds framePeriod(10000);
+// The longest the regions of the first view may take to load before the flight starts.
+constexpr double loadingLimitMs = 60000.0;
 
 // A region counts as resident once its level is in and completed.
 bool IsResident(const GAME::Region* region)
@@ -106,7 +111,7 @@ std::string ShortName(const std::string& name)
     return dot == std::string::npos ? text : text.substr(0, dot);
 }
 
-// What one second of flight did.
+// What one second of flight did (a second of camera path, simulated in a run of fixed frames).
 struct FlightSecond
 {
     int index = 0;
@@ -121,13 +126,13 @@ struct FlightSecond
         totalMs += ms;
         maxMs = std::max(maxMs, ms);
     }
-    void Print(int resident, const std::string& view) const
+    void Print(HostOutput& out, int resident, const std::string& view) const
     {
         std::string line;
         for (const std::string& change : changes)
             line += " " + change;
-        std::printf(
-            "  second %2d: %3d frames, frame time %5.2f ms avg %6.2f ms max, view in %-9s %2d resident%s\n",
+        out.Printf(
+            "  second %2d: %3d frames, frame time %5.2f ms avg %6.2f ms max, view in %-9s %2d resident%s",
             index, frames, frames ? totalMs / frames : 0.0, maxMs, view.c_str(), resident, line.c_str());
     }
 };
@@ -144,30 +149,55 @@ bool MakeSampleData(const std::filesystem::path& folder)
     return data.Write(folder.string());
 }
 
+// In a run of fixed frames, the first frame sees the path's start and the last its end.
+double PathPerFrameMs(float duration, int frames)
+{
+    return frames > 1 ? 1000.0 * duration / (frames - 1) : 0.0;
+}
+
+double MillisecondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+// The frame's drawing, after the engine's update, in the loading frames and the flight alike: the
+// widgets (Render), then the finished surface (PresentSurface).
+void DrawFrame(GAME::Engine& engine)
+{
+    // TODO(stand-in): the camera's view of the world is not drawn; drawing it through the scene
+    // renderers belongs here, before the widgets.
+    engine.Render();
+    engine.PresentSurface();
+}
+
 } // namespace
 
-int Run(const std::filesystem::path& folder, int frames, const NetworkOptions& network, bool windowed)
+int Run(const std::filesystem::path& folder, const HostOptions& options, HostOutput& out)
 {
-    std::printf("EngineHost: making the sample game data in %s\n", folder.string().c_str());
+    const int frames = options.frames;
+    out.Printf("EngineHost: writing to %s (game data, world, user's settings, log.html); "
+               "EngineHost --help for the options",
+               folder.string().c_str());
+    out.Printf("EngineHost: making the sample game data");
     if (!MakeSampleData(folder)) {
-        std::printf("EngineHost: could not write the sample data\n");
+        out.Printf("EngineHost: could not write the sample data");
         return 1;
     }
     // Settings are read through the file system and written beside it: run inside the folder.
     std::error_code error;
     std::filesystem::current_path(folder, error);
     if (error) {
-        std::printf("EngineHost: cannot enter %s\n", folder.string().c_str());
+        out.Printf("EngineHost: cannot enter %s", folder.string().c_str());
         return 1;
     }
 
     GAME::FileSystem files;
     files.AddSource(GAME::FileSystem::PARTITION_1, folder.string().c_str(), false, false, false);
 
-    HostWindow window; // outlives the engine, which draws into it
-    window.Open(windowed, GAME::GraphicsEngine::defaultWidth, GAME::GraphicsEngine::defaultHeight);
-    HostEngine engine;
-    GAME::gEngine = &engine;
+    HostWindow window(out); // outlives the engine, which draws into it
+    HostEngine engine(out);
+    GAME::gEngine = &engine; // from here on the library's log lines are the engine's
+    window.Open(options.window, GAME::GraphicsEngine::defaultWidth, GAME::GraphicsEngine::defaultHeight);
     const std::string base = folder.string() + "/";
     engine.SetBaseUserPath(base);
     engine.SetLogPath(base + "log.html");
@@ -178,48 +208,47 @@ int Run(const std::filesystem::path& folder, int frames, const NetworkOptions& n
     engine.SetSavePath(base + "save/");
 
     GAME::GraphicsEngineSettings settings;
-    settings.deviceName = window.GetDeviceName();
-    std::printf("EngineHost: starting the engine (%s, device \"%s\")\n",
-                window.IsOpen() ? "in a window" : "headless", settings.deviceName.c_str());
+    settings.deviceName = options.device;
+    out.Printf("EngineHost: starting the engine (%s, device \"%s\")",
+               window.IsOpen() ? "in a window" : "headless", settings.deviceName.c_str());
     engine.Initialize(window.GetSystemWindow(), settings, false, false, &files);
     if (!engine.GetWorld()) {
-        std::printf("EngineHost: start-up did not finish\n");
+        out.Printf("EngineHost: start-up did not finish%s",
+                   settings.deviceName == "Software" ? "" : " (--device Software runs without drawing)");
         return 1;
     }
 
-    StartNetwork(engine, network); // a failure is reported; the host then runs alone
-
     GAME::GraphicsEngine* graphics = engine.GetGraphicsEngine();
     GAME::RenderDevice* device = graphics->GetRenderDevice();
-    std::printf("\nEngineHost: started\n");
-    std::printf("  render device       %s, %d x %d\n", device->GetStatusText(), device->GetWidth(),
-                device->GetHeight());
-    std::printf("  database            %u records (checksum %08x)\n",
-                engine.GetDatabaseArchive()->GetNumRecords(), engine.GetDatabaseArchiveChecksum());
-    std::printf("  processor cores     %u (single-processor mode %s)\n", GAME::GetNumberOfProcessorCores(),
-                engine.GetIsSingleProcessorModeEnabled() ? "on" : "off");
-    std::printf("  input device        %s\n", !engine.GetInputDevice() ? "none"
-                                              : window.IsOpen()        ? "keyboard and mouse of the window"
-                                                                       : "headless");
-    std::printf("  network role        %s\n", DescribeNetwork(engine).c_str());
-    std::printf("  display widgets     %d\n", engine.GetDisplay().GetNumWidgets());
-    HostSound hostSound(engine);
-    std::printf("\n");
+    out.Printf("\nEngineHost: started");
+    out.Printf("  render device       %s, %d x %d", device->GetStatusText(), device->GetWidth(),
+               device->GetHeight());
+    out.Printf("  database            %u records (checksum %08x)",
+               engine.GetDatabaseArchive()->GetNumRecords(), engine.GetDatabaseArchiveChecksum());
+    out.Printf("  processor cores     %u (single-processor mode %s)", GAME::GetNumberOfProcessorCores(),
+               engine.GetIsSingleProcessorModeEnabled() ? "on" : "off");
+    out.Printf("  input device        %s", !engine.GetInputDevice() ? "none"
+                                           : window.IsOpen()        ? "keyboard and mouse of the window"
+                                                                    : "headless");
+    out.Printf("  network role        %s", DescribeNetworkOptions(options.network).c_str());
+    out.Printf("  display widgets     %d", engine.GetDisplay().GetNumWidgets());
+    HostSound hostSound(engine, out);
+    out.Print("");
 
     // The world: generated into the folder, then loaded as a game loads its map.
     GAME::World* world = engine.GetWorld();
     DataKit::WorldGenerator generator(WorldPlan());
     const DataKit::WorldGenerator::Settings& plan = generator.GetSettings();
     if (!generator.Generate() || !generator.Write(folder.string())) {
-        std::printf("EngineHost: could not generate the world\n");
+        out.Printf("EngineHost: could not generate the world");
         return 1;
     }
     unsigned entities = 0;
     for (const DataKit::WorldGenerator::RegionInfo& region : generator.GetRegions())
         entities += region.entities;
-    std::printf(
+    out.Printf(
         "EngineHost: generated %s: %d x %d fields of %d units and %d caves (%zu regions), %u entities, "
-        "%zu portals, %zu bytes\n",
+        "%zu portals, %zu bytes",
         plan.mapName.c_str(), plan.regionsX, plan.regionsZ, plan.regionSize, plan.caves,
         generator.GetRegions().size(), entities, generator.GetPortals().size(), generator.BuildMap().size());
     // The map carries its portals in a chunk of the game's own, placed by this callback.
@@ -227,10 +256,10 @@ int Run(const std::filesystem::path& folder, int frames, const NetworkOptions& n
     if (!world->InstallMapChunkCallback(portalReader))
         delete portalReader; // refused: not the engine's to delete
     if (!world->Load(plan.mapName.c_str(), true)) {
-        std::printf("EngineHost: could not load %s\n", plan.mapName.c_str());
+        out.Printf("EngineHost: could not load %s", plan.mapName.c_str());
         return 1;
     }
-    std::printf("EngineHost: loaded %s: %d regions\n", plan.mapName.c_str(), world->GetNumRegions());
+    out.Printf("EngineHost: loaded %s: %d regions", plan.mapName.c_str(), world->GetNumRegions());
 
     // Objects made from the host's record, all queued for destruction at once: the frames take
     // them down 20 at a time.
@@ -241,18 +270,30 @@ int Run(const std::filesystem::path& folder, int frames, const NetworkOptions& n
             objects->DestroyObjectEx(marker, __FILE__, __LINE__);
             ++made;
         }
-    std::printf("EngineHost: %d objects of the host's class made and queued for destruction\n", made);
+    out.Printf("EngineHost: %d objects of the host's class made and queued for destruction", made);
+
+    // The session opens once the frames follow each other: its handshake is answered in the
+    // frames' updates and would time out while the world is generated and loaded.
+    StartNetwork(engine, options.network, out); // a failure is reported; the host then runs alone
 
     window.Attach(engine);
     bool running = true;
+    // A client joins before it loads levels: their objects take their ids from the host id the
+    // server gives it. Frames run while it joins; the handshake gives up on its own.
+    if (IsJoiningSession(engine)) {
+        const auto joinStart = std::chrono::steady_clock::now();
+        while (IsJoiningSession(engine) && (running = window.Frame())) {
+            const auto frameStart = std::chrono::steady_clock::now();
+            engine.Update(nullptr, false);
+            DrawFrame(engine);
+            std::this_thread::sleep_until(frameStart + framePeriod);
+        }
+        EndJoining(engine, MillisecondsSince(joinStart), out);
+    }
     engine.ShowThreadMonitor(true);
     engine.ShowProfiler(true);
     GAME::Tracker* tracker = GAME::Tracker::Get();
     const float duration = generator.GetFlightDuration();
-    if (frames > 0)
-        std::printf("EngineHost: flying %.1f s of camera path in %d frames\n", duration, frames);
-    else
-        std::printf("EngineHost: flying the camera for %.1f s\n", duration);
 
     // The world camera follows a target along the flight path.
     FlightCamera camera(generator, *world);
@@ -260,37 +301,54 @@ int Run(const std::filesystem::path& folder, int frames, const NetworkOptions& n
     auto viewAt = [&](float seconds) { return camera.ViewAt(seconds, viewport); };
 
     // As behind a loading screen: the regions the first view reaches load before the flight, the
-    // world not yet walked.
+    // world not yet walked. Frames at about 100 a second, for as long as the loads take (within a
+    // limit, after which the flight starts and waits for what is missing).
+    const unsigned int loadingFrameStart = engine.GetFrameCount();
     {
         const GAME::WorldFrustum first = viewAt(0.0f);
         GAME::RegionLoader loader(first, true);
         const auto loadStart = std::chrono::steady_clock::now();
         int loadFrames = 0;
-        while (!loader.GetIsDone() && loadFrames < 1000 && (running = window.Frame())) {
+        while (running && !loader.GetIsDone() && MillisecondsSince(loadStart) < loadingLimitMs &&
+               (running = window.Frame())) {
+            const auto frameStart = std::chrono::steady_clock::now();
             loader.Update();
             engine.Update(&first, false);
-            engine.Render();
-            engine.PresentSurface();
+            DrawFrame(engine);
             ++loadFrames;
+            std::this_thread::sleep_until(frameStart + framePeriod);
         }
-        std::printf(
-            "EngineHost: %d regions in reach of the first view loaded in %d frames (%.0f ms)\n",
-            loader.GetNumRegions(), loadFrames,
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - loadStart).count());
+        out.Printf("EngineHost: %d regions in reach of the first view %s in %d frames (%.0f ms)",
+                   loader.GetNumRegions(), loader.GetIsDone() ? "loaded" : "NOT all loaded", loadFrames,
+                   MillisecondsSince(loadStart));
     }
+    const unsigned int loadingFrames = engine.GetFrameCount() - loadingFrameStart;
 
-    LogPathsAcrossRegions(*world, generator);
+    if (running)
+        LogPathsAcrossRegions(*world, generator, out);
+
+    if (frames > 0)
+        out.Printf("EngineHost: flying %.1f s of camera path in %d frames, %.1f ms of path a frame, as fast "
+                   "as they run; the seconds below are seconds of path",
+                   duration, frames, PathPerFrameMs(duration, frames));
+    else
+        out.Printf("EngineHost: flying %.1f s of camera path in real time", duration);
 
     std::vector<bool> resident(static_cast<size_t>(world->GetNumRegions()), false);
     for (int i = 0; i < world->GetNumRegions(); ++i)
         resident[static_cast<size_t>(i)] = IsResident(world->GetRegion(i));
+    const int residentBefore = static_cast<int>(std::count(resident.begin(), resident.end(), true));
+    int levelsLoaded = 0;
+    int levelsUnloaded = 0;
     FlightSecond second;
+    int flightFrames = 0;
     int totalGameTime = 0;
     float flightTime = 0.0f;
     std::vector<GAME::StatisticsWidget::Entry> lastStatistics;
+    bool flown = false; // to the path's end, not cut short through the window
     const auto start = std::chrono::steady_clock::now();
     auto last = start;
-    for (int frame = 0; running; ++frame) {
+    while (running) {
         if (!window.Frame())
             break;
         const GAME::WorldFrustum frustum = viewAt(flightTime);
@@ -299,14 +357,16 @@ int Run(const std::filesystem::path& folder, int frames, const NetworkOptions& n
 
         const auto frameStart = std::chrono::steady_clock::now();
         tracker->Update(engine.GetUpdateTime());
-        tracker->IncrementInt("FrameStats", "frames drawn");
         engine.Update(&frustum, true);
+        ++flightFrames;
+        // The frame statistics start empty each frame; the count is the engine's, this frame in.
+        tracker->SetInt(GAME::Tracker::frameStatsCategory, "frames drawn",
+                        static_cast<int>(engine.GetFrameCount()));
         tracker->DisplayFrameStats();
-        const bool lastFrame = flightTime >= duration;
+        const bool lastFrame = frames > 0 ? flightFrames >= frames : flightTime >= duration;
         if (lastFrame) // the last frame's statistics go to the console instead of the screen
             lastStatistics = engine.GetStatisticsWidget()->TakeEntries();
-        engine.Render();
-        engine.PresentSurface();
+        DrawFrame(engine);
         const auto frameEnd = std::chrono::steady_clock::now();
         totalGameTime += engine.GetUpdateTime();
 
@@ -318,20 +378,24 @@ int Run(const std::filesystem::path& folder, int frames, const NetworkOptions& n
                 std::string change(now ? "+" : "-");
                 change += ShortName(world->GetRegion(i)->GetName());
                 second.changes.push_back(std::move(change));
+                ++(now ? levelsLoaded : levelsUnloaded);
             }
             resident[static_cast<size_t>(i)] = now;
         }
         if (lastFrame || static_cast<int>(flightTime) != second.index) {
             const int count = static_cast<int>(std::count(resident.begin(), resident.end(), true));
-            second.Print(count, ShortName(frustum.GetRegion()->GetName()));
+            second.Print(out, count, ShortName(frustum.GetRegion()->GetName()));
             second = FlightSecond();
             second.index = static_cast<int>(flightTime);
         }
-        if (lastFrame)
+        if (lastFrame) {
+            flown = true;
             break;
+        }
 
         if (frames > 0) {
-            flightTime += duration / static_cast<float>(frames);
+            // The first frame sees the path's start, the last its end.
+            flightTime = duration * static_cast<float>(flightFrames) / static_cast<float>(frames - 1);
         } else {
             // Real time at about 100 frames a second.
             std::this_thread::sleep_until(frameStart + framePeriod);
@@ -342,28 +406,54 @@ int Run(const std::filesystem::path& folder, int frames, const NetworkOptions& n
         flightTime = std::min(flightTime, duration);
     }
     for (const GAME::StatisticsWidget::Entry& entry : lastStatistics)
-        std::printf("  statistics line     %s\n", entry.text.c_str());
+        out.Printf("  statistics line     %s", entry.text.c_str());
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double rate = seconds > 0 ? flightFrames / seconds : 0.0;
     GAME::Tracker::Destroy();
 
-    std::printf("\nEngineHost: %u frames in %.2f s (%.1f frames a second), %d ms of game time\n",
-                engine.GetFrameCount(), seconds, seconds > 0 ? engine.GetFrameCount() / seconds : 0.0,
-                totalGameTime);
-    std::printf("  graphics engine     %.1f frames a second over its last sample\n",
-                graphics->GetFramesPerSecond());
-    std::printf("  resource loader     %u resources loaded\n", engine.GetResourceLoader()->GetLoadedCount());
-    std::printf("  network             %s\n", DescribeNetwork(engine).c_str());
+    out.Print(flown ? "\nEngineHost: flight done" : "\nEngineHost: flight ended early");
+    if (frames > 0) {
+        // The path's time is simulated; only the frames' cost is real.
+        out.Printf("  frames              %d, %.1f ms of camera path each", flightFrames,
+                   PathPerFrameMs(duration, frames));
+        out.Printf("  camera path         %.1f s, simulated", duration);
+        out.Printf("  run time            %.2f s: %.1f frames a second, %.1f times as fast as real time",
+                   seconds, rate, seconds > 0 ? duration / seconds : 0.0);
+        out.Printf("  game time           %d ms (the engine's clock runs in real time)", totalGameTime);
+    } else {
+        out.Printf("  frames              %d, in real time", flightFrames);
+        out.Printf("  camera path         %.1f s", duration);
+        out.Printf("  run time            %.2f s: %.1f frames a second", seconds, rate);
+        out.Printf("  game time           %d ms", totalGameTime);
+    }
+    out.Printf("  engine frames       %u since start-up, %u of them while loading", engine.GetFrameCount(),
+               loadingFrames);
+    out.Printf("  graphics engine     %.1f frames a second over its last sample",
+               graphics->GetFramesPerSecond());
+    out.Printf("  levels              %d in before the flight, %d loaded and %d unloaded during it, on the "
+               "Level Loading Thread",
+               residentBefore, levelsLoaded, levelsUnloaded);
+    if (const unsigned int loaded = engine.GetResourceLoader()->GetLoadedCount())
+        out.Printf("  resource loader     %u resources loaded (meshes, textures, sounds...) in %u ms", loaded,
+                   engine.GetResourceLoader()->GetTotalLoadTime());
+    else
+        out.Printf("  resource loader     no resources asked for: the generated entities have no meshes, "
+                   "textures or sounds");
+
+    out.Printf("  network             %s", DescribeNetwork(engine).c_str());
+
+    out.Print(RebuildWorldMapData(*world, files, folder)); // once, as the world editor does
 
     // The host keeps the user's settings, as a game does when the player changes them.
     if (!engine.GetOptions()->Save(DataKit::SampleGameData::userSettingsName))
-        std::printf("EngineHost: could not save the user's settings\n");
-    std::printf("EngineHost: shutting down\n");
+        out.Printf("EngineHost: could not save the user's settings");
+    out.Printf("EngineHost: shutting down");
     window.Detach(engine);
     engine.Shutdown();
-    std::printf("\nEngineHost: done; %u log lines (%u warnings, %u notices)\n", engine.GetLineCount(),
-                engine.GetWarningCount(), engine.GetImportantCount());
-    std::printf("  log file            %slog.html\n", base.c_str());
-    std::printf("  user settings       %s%s\n", base.c_str(), DataKit::SampleGameData::userSettingsName);
+    out.Printf("\nEngineHost: done; %u log lines (%u warnings, %u notices)", engine.GetLineCount(),
+               engine.GetWarningCount(), engine.GetImportantCount());
+    out.Printf("  log file            %slog.html", base.c_str());
+    out.Printf("  user settings       %s%s", base.c_str(), DataKit::SampleGameData::userSettingsName);
     return 0;
 }
 
@@ -371,18 +461,38 @@ int Run(const std::filesystem::path& folder, int frames, const NetworkOptions& n
 
 int main(int argc, char** argv)
 {
-    SampleHost::NetworkOptions network;
-    if (!SampleHost::TakeNetworkOptions(argc, argv, network))
+    SampleHost::HostOptions options;
+    std::string reason;
+    if (!SampleHost::ParseHostOptions(argc, argv, options, reason)) {
+        std::fprintf(stderr, "EngineHost: %s\n\n%s", reason.c_str(), SampleHost::HostUsage().c_str());
         return 2;
-    const bool windowed = SampleHost::TakeWindowOption(argc, argv);
-    std::filesystem::path folder =
-        argc > 1 ? std::filesystem::path(argv[1]) : std::filesystem::path("host-run");
-    // No count (or 0): the flight in real time.
-    const int frames = argc > 2 ? std::max(0, std::atoi(argv[2])) : 0;
+    }
+    if (options.help) {
+        std::fputs(SampleHost::HostUsage().c_str(), stdout);
+        return 0;
+    }
+    std::filesystem::path folder = options.folder;
     std::error_code error;
     std::filesystem::create_directories(folder, error);
-    folder = std::filesystem::absolute(folder, error).lexically_normal();
-    const int result = SampleHost::Run(folder, frames, network, windowed);
+    if (!error)
+        folder = std::filesystem::absolute(folder, error).lexically_normal();
+    if (error) {
+        std::fprintf(stderr, "EngineHost: cannot make the run folder %s: %s\n", options.folder.c_str(),
+                     error.message().c_str());
+        return 1;
+    }
+    SampleHost::HostOutput output;
+    // The library's lines while no engine exists (the sample data's writers, the device modules'
+    // unloading) are printed and kept as the engine's are.
+    SampleHost::HostLogSink sink(output);
+    GAME::LogSink* const previousSink = GAME::SetProcessLogSink(&sink);
+    int result = SampleHost::Run(folder, options, output);
     GAME::RenderDevice::UnloadLibraries();
+    GAME::SetProcessLogSink(previousSink);
+    // The last lines are in: the log's document ends here.
+    if (!output.CloseLogFile()) {
+        output.Printf("EngineHost: writing %s/log.html failed", folder.string().c_str());
+        result = result ? result : 1;
+    }
     return result;
 }

@@ -3,15 +3,10 @@
 #include "core/Log.h"
 
 #include <cstdarg>
-#include <cstdio>
-#include <mutex>
 
 namespace SampleHost {
 
 namespace {
-
-// Lines come from the main thread and the resource loader thread.
-std::mutex g_printMutex;
 
 const char* PriorityName(GAME::LogPriority priority)
 {
@@ -26,7 +21,44 @@ const char* PriorityName(GAME::LogPriority priority)
     return "?";
 }
 
+HostOutput::Style StyleOf(GAME::LogPriority priority)
+{
+    return priority == GAME::LOG_PRIORITY_WARNING     ? HostOutput::STYLE_WARNING
+           : priority == GAME::LOG_PRIORITY_IMPORTANT ? HostOutput::STYLE_IMPORTANT
+                                                      : HostOutput::STYLE_PLAIN;
+}
+
+// "  log warn [Graphics] text": one line, whatever line feeds the text ends in.
+void PrintLogLine(HostOutput& output, GAME::LogPriority priority, unsigned int category,
+                  const std::string& message)
+{
+    std::string text = message;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    const char* categoryName = !category                        ? nullptr
+                               : category == GAME::gLogEngine   ? "Engine"
+                               : category == GAME::gLogGraphics ? "Graphics"
+                                                                : nullptr;
+    std::string line = std::string("  log ") + PriorityName(priority) + " ";
+    if (categoryName)
+        line += std::string("[") + categoryName + "] ";
+    else if (category)
+        line += "[" + std::to_string(category) + "] ";
+    output.Print(line + text, StyleOf(priority));
+}
+
 } // namespace
+
+void HostEngine::Initialize(void* window, const GAME::GraphicsEngineSettings& settings, bool editorMode,
+                            bool flag, GAME::FileSystem* fileSystem)
+{
+    GAME::Engine::Initialize(window, settings, editorMode, flag, fileSystem);
+    if (IsLogFileOpen() && m_output.OpenLogFile(GetLogPath()))
+        return;
+    m_output.GoWithoutLogFile();
+    m_output.Printf("EngineHost: no log file (could not write %s); lines go to standard output only",
+                    GetLogPath().c_str());
+}
 
 void HostEngine::Log(GAME::LogPriority priority, unsigned int category, const char* format, ...) const
 {
@@ -46,28 +78,19 @@ void HostEngine::Log(GAME::LogPriority priority, const char* format, ...) const
     Print(priority, 0, text);
 }
 
-void HostEngine::Print(GAME::LogPriority priority, unsigned int category, const std::string& message) const
+void HostEngine::Print(GAME::LogPriority priority, unsigned int category, const std::string& text) const
 {
-    // Some of the library's lines end in a line feed of their own; one per line is printed here.
-    std::string text = message;
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-        text.pop_back();
-    std::lock_guard<std::mutex> lock(g_printMutex);
     ++m_lines;
     if (priority == GAME::LOG_PRIORITY_WARNING)
         ++m_warnings;
     else if (priority == GAME::LOG_PRIORITY_IMPORTANT)
         ++m_important;
-    const char* categoryName = category == GAME::gLogEngine     ? "Engine"
-                               : category == GAME::gLogGraphics ? "Graphics"
-                                                                : nullptr;
-    if (category && categoryName)
-        std::printf("  log %s [%s] %s\n", PriorityName(priority), categoryName, text.c_str());
-    else if (category)
-        std::printf("  log %s [%u] %s\n", PriorityName(priority), category, text.c_str());
-    else
-        std::printf("  log %s %s\n", PriorityName(priority), text.c_str());
-    std::fflush(stdout);
+    PrintLogLine(m_output, priority, category, text);
+}
+
+void HostLogSink::Write(int priority, unsigned int category, const char* text)
+{
+    PrintLogLine(m_output, static_cast<GAME::LogPriority>(priority), category, text ? text : "");
 }
 
 } // namespace SampleHost

@@ -1,9 +1,15 @@
-// The sample host's engine: the library's engine with the host's log sink, which prints every log
-// line to standard output with its priority and category.
+// The sample host's engine: the library's engine with the host's log sink. Every log line is
+// printed with its priority and category through the host's output, which also appends it to the
+// engine's HTML log file once start-up has opened it (see HostOutput.h). HostLogSink prints the
+// library's lines the same way while no engine exists.
 #pragma once
 
+#include "HostOutput.h"
+
+#include "core/Log.h"
 #include "world/Engine.h"
 
+#include <atomic>
 #include <string>
 
 namespace SampleHost {
@@ -11,22 +17,43 @@ namespace SampleHost {
 class HostEngine : public GAME::Engine
 {
 public:
+    // output must outlive the engine: the destructor's shut-down still logs.
+    explicit HostEngine(HostOutput& output) : m_output(output) {}
+
+    // The engine's start-up, then the log file: the host appends its lines to the file the engine
+    // opened at the log path, or goes without one when it could not (and says so).
+    void Initialize(void* window, const GAME::GraphicsEngineSettings& settings, bool editorMode, bool flag,
+                    GAME::FileSystem* fileSystem) override;
+
     void Log(GAME::LogPriority priority, unsigned int category, const char* format, ...) const override
         __attribute__((format(printf, 4, 5)));
     void Log(GAME::LogPriority priority, const char* format, ...) const override
         __attribute__((format(printf, 3, 4)));
 
-    // Lines printed so far, and those of priority 1 and 2.
-    unsigned int GetLineCount() const { return m_lines; }
-    unsigned int GetWarningCount() const { return m_warnings; }
-    unsigned int GetImportantCount() const { return m_important; }
+    // Lines logged so far, and those of priority 1 and 2.
+    unsigned int GetLineCount() const { return m_lines.load(); }
+    unsigned int GetWarningCount() const { return m_warnings.load(); }
+    unsigned int GetImportantCount() const { return m_important.load(); }
 
 private:
     void Print(GAME::LogPriority priority, unsigned int category, const std::string& text) const;
 
-    mutable unsigned int m_lines = 0;
-    mutable unsigned int m_warnings = 0;
-    mutable unsigned int m_important = 0;
+    HostOutput& m_output;
+    mutable std::atomic<unsigned int> m_lines{0};
+    mutable std::atomic<unsigned int> m_warnings{0};
+    mutable std::atomic<unsigned int> m_important{0};
+};
+
+// The process-wide sink (GAME::SetProcessLogSink) for the library's lines before the host's engine
+// exists and after it is gone. Any thread.
+class HostLogSink : public GAME::LogSink
+{
+public:
+    explicit HostLogSink(HostOutput& output) : m_output(output) {}
+    void Write(int priority, unsigned int category, const char* text) override;
+
+private:
+    HostOutput& m_output;
 };
 
 } // namespace SampleHost

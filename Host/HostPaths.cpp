@@ -1,12 +1,13 @@
 #include "HostPaths.h"
 
+#include "HostOutput.h"
+
 #include "core/WorldVec3.h"
 #include "datakit/WorldGenerator.h"
 #include "navigation/Path.h"
 #include "world/Region.h"
 #include "world/World.h"
 
-#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -25,37 +26,37 @@ std::string ShortName(const GAME::Region* region)
     return dot == std::string::npos ? text : text.substr(0, dot);
 }
 
-bool LogPath(GAME::World& world, const char* what, const GAME::WorldVec3& from, const GAME::WorldVec3& to)
+bool LogPath(HostOutput& out, GAME::World& world, const char* what, const GAME::WorldVec3& from,
+             const GAME::WorldVec3& to)
 {
     // A level registers its path mesh once it is complete: a level the streaming brought in may
     // still be waiting for the frames that complete it.
     for (GAME::Region* region : {from.GetRegion(), to.GetRegion()}) {
         if (!region || !region->GuaranteedGetLevel(false)) {
-            std::printf("EngineHost: %s: a region's level could not be loaded\n", what);
+            out.Printf("EngineHost: %s: a region's level could not be loaded", what);
             return false;
         }
         region->PostLoadLevel(false);
     }
     std::unique_ptr<GAME::Path> path(world.FindPath(0, from, to, GAME::Vec3(), 0.0f, 0.5f, 2.0f, 45.0f, 0));
     if (!path) {
-        std::printf("EngineHost: %s: no path from %s to %s\n", what, ShortName(from.GetRegion()).c_str(),
-                    ShortName(to.GetRegion()).c_str());
+        out.Printf("EngineHost: %s: no path from %s to %s", what, ShortName(from.GetRegion()).c_str(),
+                   ShortName(to.GetRegion()).c_str());
         return false;
     }
-    std::printf("EngineHost: %s: path from %s to %s, %d corners, %.1f units, %d change(s) of region\n", what,
-                ShortName(from.GetRegion()).c_str(), ShortName(to.GetRegion()).c_str(), path->GetNumPoints(),
-                path->GetLength(), path->GetNumRegionChanges());
+    out.Printf("EngineHost: %s: path from %s to %s, %d corners, %.1f units, %d change(s) of region", what,
+               ShortName(from.GetRegion()).c_str(), ShortName(to.GetRegion()).c_str(), path->GetNumPoints(),
+               path->GetLength(), path->GetNumRegionChanges());
     for (const GAME::WorldVec3& corner : path->GetPoints()) {
         const GAME::Vec3& p = corner.GetRegionPosition();
-        std::printf("    %-10s (%6.1f, %5.1f, %6.1f)\n", ShortName(corner.GetRegion()).c_str(), p.x, p.y,
-                    p.z);
+        out.Printf("    %-10s (%6.1f, %5.1f, %6.1f)", ShortName(corner.GetRegion()).c_str(), p.x, p.y, p.z);
     }
     return true;
 }
 
 } // namespace
 
-int LogPathsAcrossRegions(GAME::World& world, const DataKit::WorldGenerator& generator)
+int LogPathsAcrossRegions(GAME::World& world, const DataKit::WorldGenerator& generator, HostOutput& out)
 {
     int found = 0;
     const auto& regions = generator.GetRegions();
@@ -68,7 +69,7 @@ int LogPathsAcrossRegions(GAME::World& world, const DataKit::WorldGenerator& gen
                                    door.coords.TransformPoint(GAME::Vec3(0, 0, 12)));
         const GAME::WorldVec3 to(world.GetRegion(door.connectedRegion),
                                  GAME::Vec3(cave * 0.5f, 0, cave * 0.6f));
-        found += LogPath(world, "through the doorway", from, to) ? 1 : 0;
+        found += LogPath(out, world, "through the doorway", from, to) ? 1 : 0;
         break;
     }
     // From the middle of the first field to the middle of its neighbour along x.
@@ -76,7 +77,7 @@ int LogPathsAcrossRegions(GAME::World& world, const DataKit::WorldGenerator& gen
         const float middle = static_cast<float>(generator.GetSettings().regionSize) * 0.5f;
         const GAME::WorldVec3 from(world.GetRegion(0), GAME::Vec3(middle, 0, middle));
         const GAME::WorldVec3 to(world.GetRegion(1), GAME::Vec3(middle, 0, middle + 10.0f));
-        found += LogPath(world, "across the border", from, to) ? 1 : 0;
+        found += LogPath(out, world, "across the border", from, to) ? 1 : 0;
     }
     return found;
 }

@@ -1,5 +1,7 @@
 #include "HostSound.h"
 
+#include "HostOutput.h"
+
 #include "core/ObjectManager.h"
 #include "datakit/SoundWriter.h"
 #include "sound/Jukebox.h"
@@ -9,16 +11,14 @@
 #include "world/Region.h"
 
 #include <cmath>
-#include <cstdio>
 
 namespace SampleHost {
 
-HostSound::HostSound(GAME::Engine& engine) : m_engine(engine)
+HostSound::HostSound(GAME::Engine& engine, HostOutput& out) : m_engine(engine)
 {
     GAME::SoundManager* sound = engine.GetSoundManager();
     const bool on = sound && sound->IsInitialized();
-    std::printf("  sound device        %s\n",
-                on ? sound->GetDevice().GetDeviceName().c_str() : "none (silent)");
+    out.Printf("  sound device        %s", on ? sound->GetDevice().GetDeviceName().c_str() : "none (silent)");
 }
 
 void HostSound::Frame(GAME::Region* region, const GAME::Vec3& position, const GAME::Vec3& direction)

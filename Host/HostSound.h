@@ -14,10 +14,12 @@ class Region;
 
 namespace SampleHost {
 
+class HostOutput;
+
 class HostSound
 {
 public:
-    explicit HostSound(GAME::Engine& engine);
+    HostSound(GAME::Engine& engine, HostOutput& out);
     HostSound(const HostSound&) = delete;
     HostSound& operator=(const HostSound&) = delete;
 

@@ -1,30 +1,16 @@
 #include "HostWindow.h"
 
-#include "platform/Module.h"
+#include "HostOutput.h"
+
 #include "world/Engine.h"
 
-#include <cstdio>
-#include <cstring>
+#include <cstdint>
 
 namespace SampleHost {
 
 namespace {
 constexpr uint32_t keyEscape = 1;
 } // namespace
-
-bool TakeWindowOption(int& argc, char** argv)
-{
-    bool found = false;
-    int kept = 1;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--window") == 0)
-            found = true;
-        else
-            argv[kept++] = argv[i];
-    }
-    argc = kept;
-    return found;
-}
 
 void HostWindow::Open(bool wanted, int width, int height)
 {
@@ -33,20 +19,7 @@ void HostWindow::Open(bool wanted, int width, int height)
     m_open =
         m_window.Initialize("Marrow Deep sample host", width, height, nullptr, GAME::Window::STYLE_FIXED);
     if (!m_open)
-        std::printf("EngineHost: no window could be opened (no display?); running headless\n");
-}
-
-std::string HostWindow::GetDeviceName() const
-{
-    if (!m_open)
-        return "Software";
-    GAME::Platform::ModuleHandle module = GAME::Platform::LoadModule("OpenGL");
-    if (!module) {
-        std::printf("EngineHost: the OpenGL device is not built; the window stays black\n");
-        return "Software";
-    }
-    GAME::Platform::UnloadModule(module);
-    return "OpenGL";
+        m_out.Print("EngineHost: no window could be opened (no display?); running headless");
 }
 
 void HostWindow::Attach(GAME::Engine& engine)
@@ -72,11 +45,11 @@ bool HostWindow::Frame()
     if (!m_open)
         return true;
     if (!m_window.ProcessMessages()) {
-        std::printf("EngineHost: the window was closed\n");
+        m_out.Print("EngineHost: the window was closed");
         return false;
     }
     if (m_escape) {
-        std::printf("EngineHost: Escape pressed\n");
+        m_out.Print("EngineHost: Escape pressed");
         return false;
     }
     return true;

@@ -1,13 +1,12 @@
 // The sample host's window: with --window and a display, the host runs in a real game window, the
-// engine draws into it through the OpenGL device when that module is there (else the software
-// device, which draws nothing) and reads its keyboard and mouse; Escape or closing the window ends
-// the run. Without a display (or without --window) the host stays headless.
+// engine draws into it through the chosen device (OpenGL draws; Software draws nothing, the window
+// stays black) and reads its keyboard and mouse; Escape or closing the window ends the run.
+// Without a display (or without --window) the host stays headless. What it says goes through the
+// host's output. Main thread.
 #pragma once
 
 #include "graphics/DisplayWidget.h"
 #include "graphics/Window.h"
-
-#include <string>
 
 namespace GAME {
 class Engine;
@@ -15,13 +14,12 @@ class Engine;
 
 namespace SampleHost {
 
-// Takes "--window" out of the command line; whether it was there.
-bool TakeWindowOption(int& argc, char** argv);
+class HostOutput;
 
 class HostWindow : private GAME::DisplayWidget
 {
 public:
-    HostWindow() = default;
+    explicit HostWindow(HostOutput& out) : m_out(out) {}
     HostWindow(const HostWindow&) = delete;
     HostWindow& operator=(const HostWindow&) = delete;
 
@@ -30,8 +28,6 @@ public:
     bool IsOpen() const { return m_open; }
     // For the engine: the system window, null when headless.
     void* GetSystemWindow() const { return m_open ? m_window.GetSystemWindow() : nullptr; }
-    // "OpenGL" in a window when the module loads, else "Software".
-    std::string GetDeviceName() const;
     // Listens for Escape among the engine's widgets from Attach to Detach.
     void Attach(GAME::Engine& engine);
     void Detach(GAME::Engine& engine);
@@ -42,6 +38,7 @@ private:
     void Render(GAME::GraphicsCanvas&) const override {}
     bool HandleKeyEvent(const GAME::InputDevice::ButtonEvent& event) override;
 
+    HostOutput& m_out;
     GAME::Window m_window;
     bool m_open = false;
     bool m_escape = false;

@@ -1,76 +1,14 @@
 #include "NetworkOptions.h"
 
+#include "HostOutput.h"
+
 #include "network/ClientConnectionManager.h"
 #include "network/ServerConnectionManager.h"
 #include "world/Engine.h"
 
-#include <charconv>
-#include <cstdio>
-#include <cstring>
-
 namespace SampleHost {
 
-namespace {
-
-bool ParsePort(const std::string& text, int& port)
-{
-    int value = 0;
-    const char* end = text.data() + text.size();
-    const auto [next, error] = std::from_chars(text.data(), end, value);
-    if (error != std::errc() || next != end || value < 1 || value > 65535)
-        return false;
-    port = value;
-    return true;
-}
-
-bool IsOption(const char* argument)
-{
-    return std::strncmp(argument, "--", 2) == 0;
-}
-
-} // namespace
-
-bool TakeNetworkOptions(int& argc, char** argv, NetworkOptions& options)
-{
-    int kept = 1;
-    for (int i = 1; i < argc; ++i) {
-        const std::string argument = argv[i];
-        if (argument == "--server") {
-            options.role = NetworkOptions::ROLE_SERVER;
-            if (i + 1 < argc && !IsOption(argv[i + 1]) && ParsePort(argv[i + 1], options.port))
-                ++i;
-        } else if (argument == "--connect") {
-            if (i + 1 >= argc || IsOption(argv[i + 1])) {
-                std::printf("EngineHost: --connect needs a server address\n");
-                return false;
-            }
-            std::string address = argv[++i];
-            const size_t colon = address.rfind(':');
-            if (colon != std::string::npos) {
-                if (!ParsePort(address.substr(colon + 1), options.port)) {
-                    std::printf("EngineHost: '%s' is no address:port\n", address.c_str());
-                    return false;
-                }
-                address.resize(colon);
-            }
-            options.role = NetworkOptions::ROLE_CLIENT;
-            options.address = address;
-        } else if (argument == "--port") {
-            if (i + 1 >= argc || !ParsePort(argv[i + 1], options.port)) {
-                std::printf("EngineHost: --port needs a port from 1 to 65535\n");
-                return false;
-            }
-            ++i;
-        } else {
-            argv[kept++] = argv[i];
-        }
-    }
-    argc = kept;
-    argv[argc] = nullptr;
-    return true;
-}
-
-bool StartNetwork(GAME::Engine& engine, const NetworkOptions& options)
+bool StartNetwork(GAME::Engine& engine, const NetworkOptions& options, HostOutput& out)
 {
     switch (options.role) {
     case NetworkOptions::ROLE_NONE:
@@ -79,26 +17,59 @@ bool StartNetwork(GAME::Engine& engine, const NetworkOptions& options)
         engine.SetAsNetworkServer();
         auto* server = static_cast<GAME::ServerConnectionManager*>(engine.GetNetworkConnectionManager());
         if (!server->Listen(nullptr, options.port)) {
-            std::printf("EngineHost: cannot host a session on port %d\n", options.port);
+            out.Printf("EngineHost: cannot host a session on port %d", options.port);
             engine.SetAsNetworkStub();
             return false;
         }
-        std::printf("EngineHost: hosting a session on port %d\n", server->GetPort());
+        out.Printf("EngineHost: hosting a session on port %d", server->GetPort());
         return true;
     }
     case NetworkOptions::ROLE_CLIENT: {
         engine.SetAsNetworkClient();
         auto* client = static_cast<GAME::ClientConnectionManager*>(engine.GetNetworkConnectionManager());
         if (!client->Connect(options.address.c_str(), options.port)) {
-            std::printf("EngineHost: cannot connect to %s port %d\n", options.address.c_str(), options.port);
+            out.Printf("EngineHost: cannot connect to %s port %d", options.address.c_str(), options.port);
             engine.SetAsNetworkStub();
             return false;
         }
-        std::printf("EngineHost: joining the session of %s port %d\n", options.address.c_str(), options.port);
+        out.Printf("EngineHost: joining the session of %s port %d", options.address.c_str(), options.port);
         return true;
     }
     }
     return false;
+}
+
+bool IsJoiningSession(GAME::Engine& engine)
+{
+    return engine.IsNetworkClient() &&
+           static_cast<GAME::ClientConnectionManager*>(engine.GetNetworkConnectionManager())->IsConnecting();
+}
+
+void EndJoining(GAME::Engine& engine, double waitedMs, HostOutput& out)
+{
+    if (!engine.IsNetworkClient())
+        return;
+    if (static_cast<GAME::ClientConnectionManager*>(engine.GetNetworkConnectionManager())->IsConnected()) {
+        out.Printf("EngineHost: joined the session as %s after %.0f ms", DescribeNetwork(engine).c_str(),
+                   waitedMs);
+        return;
+    }
+    out.Printf("EngineHost: the session could not be joined (%.0f ms); running alone", waitedMs);
+    engine.SetAsNetworkStub();
+}
+
+std::string DescribeNetworkOptions(const NetworkOptions& options)
+{
+    switch (options.role) {
+    case NetworkOptions::ROLE_NONE:
+        break;
+    case NetworkOptions::ROLE_SERVER:
+        return "server on port " + std::to_string(options.port) + " (opens when the world is loaded)";
+    case NetworkOptions::ROLE_CLIENT:
+        return "client of " + options.address + " port " + std::to_string(options.port) +
+               " (joins when the world is loaded)";
+    }
+    return "stub (no network)";
 }
 
 std::string DescribeNetwork(GAME::Engine& engine)

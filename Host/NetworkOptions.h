@@ -1,9 +1,7 @@
-// The sample host's network options, parsed apart from its other arguments so that they can join
-// any argument scheme:
-//   --server [port]                 host a session on every address (default port 29460)
-//   --connect <address>[:port]      join the session of the server at the address
-//   --port <port>                   the port for either
-// Without them the host runs alone (the engine's stub network).
+// The sample host's network session: the role and address its options name (--server [port],
+// --connect <address>[:port], --port <port>: rows of the option table in HostOptions.cpp), and
+// starting and describing the session. Without them the host runs alone (the engine's stub
+// network). Main thread.
 #pragma once
 
 #include <string>
@@ -13,6 +11,8 @@ class Engine;
 }
 
 namespace SampleHost {
+
+class HostOutput;
 
 struct NetworkOptions
 {
@@ -29,12 +29,19 @@ struct NetworkOptions
     int port = defaultPort;
 };
 
-// Takes the network options out of argv (argc shrinks, the other arguments keep their order).
-// False, with a message on standard output, for an option given wrongly.
-bool TakeNetworkOptions(int& argc, char** argv, NetworkOptions& options);
-// Switches the engine to the role and opens the session; false (with a message) when it could not.
-bool StartNetwork(GAME::Engine& engine, const NetworkOptions& options);
-// "server, 2 clients", "client, host 1 of 127.0.0.1:29460", "connecting to ...", "stub (no network)".
+// Switches the engine to the role and opens the session, saying so through out; false (with a
+// message) when it could not, the engine then back on its stub network.
+bool StartNetwork(GAME::Engine& engine, const NetworkOptions& options, HostOutput& out);
+// Whether the engine is a client still waiting for the server's answer.
+bool IsJoiningSession(GAME::Engine& engine);
+// Once the client stopped waiting: says how the join went; a client the server did not let in
+// goes back to the stub network, and the host runs alone.
+void EndJoining(GAME::Engine& engine, double waitedMs, HostOutput& out);
+// What the options ask for, before the session starts: "stub (no network)", "server on port 29460
+// (opens when the world is loaded)", "client of 127.0.0.1 port 29460 (joins when the world is loaded)".
+std::string DescribeNetworkOptions(const NetworkOptions& options);
+// "server, 2 clients", "client, host 1", "client, connecting", "client, not connected" or
+// "stub (no network)".
 std::string DescribeNetwork(GAME::Engine& engine);
 
 } // namespace SampleHost

@@ -175,6 +175,12 @@ public:
     int GetTextureReduction(const std::string& fileName) const;
     // The engine's own reduction: high texture quality -2, medium 0, low 1.
     int GetTextureReduction() const { return m_textureReduction.load(std::memory_order_relaxed); }
+    // Sets the engine's own reduction until the options next change it (map rendering lowers it
+    // for its loads and puts the old value back); textures already loaded keep theirs.
+    void SetTextureReduction(int reduction)
+    {
+        m_textureReduction.store(reduction, std::memory_order_relaxed);
+    }
     // Adds a directory prefix, or replaces the reduction of one already set.
     void SetDirectoryTextureReduction(const std::string& directory, int reduction);
 

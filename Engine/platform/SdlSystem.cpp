@@ -5,6 +5,7 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <cstring>
 #include <iterator>
 #include <memory>
 
@@ -417,6 +418,15 @@ bool AcquireVideo()
         SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
         if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
             SetError(std::string("no display (") + SDL_GetError() + ")");
+            return false;
+        }
+        // Without a display SDL falls back to drivers that show nothing (its off-screen one
+        // where there is no X server): a window there is no window, and OpenGL cannot draw on it.
+        const char* driver = SDL_GetCurrentVideoDriver();
+        if (!driver || std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0 ||
+            std::strcmp(driver, "evdev") == 0) {
+            SetError(std::string("SDL's video driver \"") + (driver ? driver : "") + "\" shows nothing");
+            SDL_QuitSubSystem(SDL_INIT_VIDEO);
             return false;
         }
         hub.videoStarted = true;

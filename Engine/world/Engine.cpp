@@ -257,9 +257,12 @@ void Engine::Initialize(void* window, const GraphicsEngineSettings& settings, bo
 
 void Engine::OpenLogFile()
 {
-    // A log left read-only by an earlier run must not stop this one.
-    Platform::SetFileReadOnly("log.html", false);
-    m_logFile = m_logPath.empty() ? nullptr : std::fopen(m_logPath.c_str(), "w");
+    if (m_logPath.empty())
+        return;
+    // A log left read-only by an earlier run must not stop this one: the file at the log path,
+    // wherever the host put it, not one of that name in the current folder.
+    Platform::SetFileReadOnly(m_logPath, false);
+    m_logFile = std::fopen(m_logPath.c_str(), "w");
     if (!m_logFile)
         return;
     const std::time_t now = std::time(nullptr);

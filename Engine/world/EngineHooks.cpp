@@ -5,6 +5,8 @@
 #include "graphics/GraphicsEngine.h"
 #include "network/ConnectionManager.h"
 #include "network/NetworkShim.h"
+#include "world/ActorConfigCommand.h"
+#include "world/CharacterAction.h"
 #include "world/EffectData.h"
 #include "world/Engine.h"
 
@@ -136,32 +138,35 @@ EffectResource* EngineHooks::LoadResourceEffect(const std::string& fileName)
     return effects ? effects->LoadTypedResource(fileName) : nullptr;
 }
 
-NetPacket* EngineHooks::GetActionPacket(CharacterAction*)
+NetPacket* EngineHooks::GetActionPacket(CharacterAction* action)
 {
-    return nullptr;
+    return action ? action->GetNetPacket() : nullptr;
 }
 
-unsigned int EngineHooks::GetActionCharacterId(CharacterAction*)
+unsigned int EngineHooks::GetActionCharacterId(CharacterAction* action)
 {
-    return 0;
+    return action ? action->GetCharacterId() : 0;
 }
 
-bool EngineHooks::SupportsNetwork(ActorConfigCommand*)
+bool EngineHooks::SupportsNetwork(ActorConfigCommand* command)
 {
-    return false;
+    return command && command->SupportsNetwork();
 }
 
-NetPacket* EngineHooks::GetCommandPacket(ActorConfigCommand*)
+NetPacket* EngineHooks::GetCommandPacket(ActorConfigCommand* command)
 {
-    return nullptr;
+    return command ? command->GetNetPacket() : nullptr;
 }
 
-unsigned int EngineHooks::GetCommandParentId(ActorConfigCommand*)
+unsigned int EngineHooks::GetCommandParentId(ActorConfigCommand* command)
 {
-    return 0;
+    return command ? command->GetParentId() : 0;
 }
 
-void EngineHooks::DeleteCommand(ActorConfigCommand*) {}
+void EngineHooks::DeleteCommand(ActorConfigCommand* command)
+{
+    delete command;
+}
 
 SectorDataManager* EngineHooks::GetSectorDataManager()
 {

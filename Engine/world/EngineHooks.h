@@ -62,8 +62,7 @@ public:
     GraphicsAnim* LoadAnimation(const std::string& fileName) override;
     EffectResource* LoadResourceEffect(const std::string& fileName) override;
 
-    // NetworkCommandAccess. TODO(stand-in): character actions and actor configuration commands come
-    // with the entities; until then no action or command exists to be sent, so no packet is made.
+    // NetworkCommandAccess: the action's and the command's own operations; DeleteCommand deletes.
     NetPacket* GetActionPacket(CharacterAction* action) override;
     unsigned int GetActionCharacterId(CharacterAction* action) override;
     bool SupportsNetwork(ActorConfigCommand* command) override;

@@ -19,14 +19,19 @@
 #include "data/EngineDataServices.h"
 #include "data/File.h"
 #include "data/FileSystem.h"
+#include "data/ResourceLoader.h"
+#include "graphics/GraphicsEngine.h"
+#include "graphics/Image.h"
 #include "graphics/RenderDevice.h"
 #include "navigation/FogOfWar.h"
 #include "navigation/PhysicsEngine.h"
 #include "network/NetworkControllerBase.h"
 #include "platform/PlatformFile.h"
+#include "platform/Threading.h"
 #include "world/Engine.h"
 #include "world/Entity.h"
 #include "world/Level.h"
+#include "world/MapImage.h"
 #include "world/Portal.h"
 #include "world/World.h"
 #include "world/WorldServices.h"
@@ -37,7 +42,9 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <utility>
 
 namespace GAME {
 
@@ -713,7 +720,22 @@ void Region::PostDeviceReset()
 RenderTexture* Region::DecodeTexture(const void* bytes, unsigned size)
 {
     RenderDevice* device = WorldServices::Device();
-    return device && bytes && size ? device->CreateTextureFromFile(bytes, size, 0) : nullptr;
+    if (!device || !bytes || size == 0)
+        return nullptr;
+    // The device keeps a DDS file's own levels and compression.
+    if (size >= 4 && std::memcmp(bytes, "DDS ", 4) == 0)
+        return device->CreateTextureFromFile(bytes, size, 0);
+    Image image;
+    if (!MapImage::Decode(bytes, size, image)) {
+        LogPrintf(1, "Region: an image of %u bytes could not be decoded", size);
+        return nullptr;
+    }
+    // The device takes blue, green, red and alpha.
+    uint8_t* pixel = image.GetBuffer();
+    for (uint64_t i = 0; i < uint64_t(image.GetWidth()) * image.GetHeight(); ++i, pixel += 4)
+        std::swap(pixel[0], pixel[2]);
+    return device->CreateTextureFromImage(static_cast<int>(image.GetWidth()),
+                                          static_cast<int>(image.GetHeight()), image.GetBuffer(), 0, 0);
 }
 
 void Region::ReleaseTexture(RenderTexture*& texture)
@@ -796,6 +818,148 @@ void Region::SetIcon(unsigned value, unsigned width, unsigned height, const std:
     ReleaseTexture(m_iconTexture);
     if (!m_iconData.empty())
         m_iconTexture = DecodeTexture(m_iconData.data(), static_cast<unsigned>(m_iconData.size()));
+}
+
+// ---- Map data -----------------------------------------------------------------------------------
+
+namespace {
+
+// The texture reduction while the top views are drawn.
+constexpr int kMapTextureReduction = 2;
+constexpr float kIconPixelsPerUnit = 0.5f;
+constexpr float kMinimapPixelsPerUnit = 2.0f;
+constexpr float kUndergroundMinimapPixelsPerUnit = 4.0f;
+// Regions whose boxes come this close are drawn into the views too.
+constexpr float kNeighbourMargin = 1.0f;
+// How long the views wait for the resource loader to serve what the regions draw.
+constexpr int kResourceWaitSteps = 1000;
+constexpr uint32_t kResourceWaitStepMs = 10;
+
+// Asks the regions' levels for everything they draw and waits until the resource loader has
+// served those requests (without its thread, by serving them here), so that the views show loaded
+// textures and meshes rather than none.
+void WaitForMapResources(const std::vector<Region*>& regions)
+{
+    ResourceLoader* loader = WorldServices::Loader();
+    if (!loader)
+        return;
+    for (Region* region : regions)
+        region->PreLoad(true);
+    const unsigned marker = loader->CreateMarker();
+    for (int step = 0; !loader->GetHasMarkerPast(marker); ++step) {
+        if (!loader->IsThreadRunning()) {
+            if (!loader->ProcessNextRequest())
+                break;
+            continue;
+        }
+        if (step >= kResourceWaitSteps) {
+            LogPrintf(1, "Map data: the resources of the views are not all loaded; drawing without them");
+            break;
+        }
+        Platform::SleepMilliseconds(kResourceWaitStepMs);
+    }
+}
+
+} // namespace
+
+std::string Region::GetMinimapFileName() const
+{
+    if (m_name.size() <= 4)
+        return std::string();
+    return m_name.substr(0, m_name.size() - 4) + ".tga";
+}
+
+bool Region::RebuildMapData()
+{
+    GraphicsEngine* graphics = gEngine ? gEngine->GetGraphicsEngine() : nullptr;
+    if (!graphics) {
+        LogPrintf(1, "Region %s: no graphics engine to draw its map data", m_name.c_str());
+        return false;
+    }
+    const int reduction = graphics->GetTextureReduction();
+    graphics->SetTextureReduction(kMapTextureReduction);
+
+    bool rebuilt = LoadLevel(true);
+    if (rebuilt) {
+        PostLoadLevel(false);
+        if (Level* level = GetLevel())
+            level->RebuildMapData();
+    } else {
+        LogPrintf(1, "Region %s: its level could not be loaded to draw its map data", m_name.c_str());
+    }
+
+    // A neighbour loaded only for the views goes again afterwards, with the state it had kept.
+    struct Borrowed
+    {
+        Region* region;
+        bool keptState;
+    };
+    std::vector<Region*> neighbours;
+    std::vector<Borrowed> borrowed;
+    if (rebuilt && m_world) {
+        std::vector<Region*> near;
+        const Vec3 margin(kNeighbourMargin, kNeighbourMargin, kNeighbourMargin);
+        m_world->GetRegionsInBox(near, this, ABBox(m_box.center, m_box.extents + margin));
+        for (Region* other : near) {
+            if (other == this)
+                continue;
+            const bool wasIn = other->GetLevelPtr() != nullptr || other->IsLoadUnderWay();
+            const bool keptState = other->HasKeptState();
+            if (other->LoadLevel(true)) {
+                if (Level* level = other->GetLevel())
+                    level->RebuildMapData();
+                neighbours.push_back(other);
+            }
+            if (!wasIn)
+                borrowed.push_back({other, keptState});
+        }
+    }
+
+    if (rebuilt) {
+        std::vector<Region*> drawn = neighbours;
+        drawn.insert(drawn.begin(), this);
+        WaitForMapResources(drawn);
+
+        const Vec3 minimum = m_box.center - m_box.extents;
+        const Vec3 maximum = m_box.center + m_box.extents;
+        MapImage image;
+        if (image.Render(this, minimum, maximum, kIconPixelsPerUnit, neighbours)) {
+            unsigned width = 0, height = 0;
+            std::vector<uint8_t> bytes;
+            image.TakeBuffer(width, height, bytes);
+            SetIcon(m_iconValue, width, height, bytes);
+        } else {
+            rebuilt = false;
+        }
+
+        const float scale = IsUnderground() ? kUndergroundMinimapPixelsPerUnit : kMinimapPixelsPerUnit;
+        const std::string fileName = GetMinimapFileName();
+        FileSystem* files = EngineDataServices::Files();
+        if (!image.Render(this, minimum, maximum, scale, neighbours)) {
+            rebuilt = false;
+        } else if (fileName.empty() || !files) {
+            LogPrintf(1, "Region %s: no file to write its minimap to", m_name.c_str());
+            rebuilt = false;
+        } else if (File* file = files->OpenFile(fileName.c_str(), FILE_MODE_WRITE)) {
+            const bool written = file->Write(0, image.GetData(), image.GetSize());
+            files->CloseFile(file);
+            if (!written) {
+                LogPrintf(2, "Could not write %s", fileName.c_str());
+                rebuilt = false;
+            }
+        } else {
+            // TODO(stand-in): shown in a message box titled "Error" once the window layer offers
+            // one that is not fatal.
+            LogPrintf(2, "Could not open TGA file");
+            rebuilt = false;
+        }
+    }
+
+    for (const Borrowed& entry : borrowed)
+        entry.region->UnloadLevel(entry.keptState);
+    graphics->ReloadAllResources();
+    graphics->SetTextureReduction(reduction);
+    return rebuilt;
 }
 
 void Region::Save(ChunkedBinaryWriter& writer) const

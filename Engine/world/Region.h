@@ -5,7 +5,8 @@
 // (PostLoadLevel), counts the frames in which nobody used it and unloads it after about 600 of
 // them, keeping the level's state in memory for the next load. It keeps the region's two fog-of-war
 // grids and saves the persistent one on a "FOW Saving Thread", and it holds the minimap and icon
-// textures. Owns its portals, level, saved state, fog and threads.
+// textures (decoded from DDS or TGA files) and, for the editor, draws both
+// pictures anew from above (RebuildMapData). Owns its portals, level, saved state, fog and threads.
 //
 // Threads: the level loading thread runs the load under the level lock and touches nothing else of
 // the region but the loading flags, the idle counter and a failure mark (all atomic); the level is
@@ -187,6 +188,18 @@ public:
     const std::vector<uint8_t>& GetIconData() const { return m_iconData; }
     // The region record of the source world file: name, box, offset, id and zone record.
     void Save(ChunkedBinaryWriter& writer) const;
+    // Editor: draws the region from above into its icon (0.5 pixels a unit, see MapImage) and into
+    // its minimap (2 pixels a unit, 4 underground), which goes through the file system to
+    // GetMinimapFileName(). The level is loaded with its render data for it, and so are the levels
+    // of the regions within 1 unit of the box, which are drawn too; a neighbour whose level was not
+    // in before is unloaded again afterwards (keeping the state it had kept), the others stay. The
+    // texture reduction is 2 while it runs; all graphics resources reload afterwards. False when
+    // the level cannot be loaded, there is no graphics engine, a picture cannot be made (the old
+    // icon then stays) or the minimap file cannot be written (the icon is replaced all the same).
+    bool RebuildMapData();
+    // The region name with its last four characters (the extension) replaced by ".tga"; empty for
+    // a name too short to have them.
+    std::string GetMinimapFileName() const;
 
     // ---- Fog of war ---------------------------------------------------------------------------
     // The persistent fog (read from the fog file on first use) or the temporary one (never
@@ -268,7 +281,9 @@ private:
     std::string GetTempLevelFileName() const;
     // Deletes the level (unloaded first) and leaves the loaded-regions list; main thread.
     void DeleteLevel();
-    // Decodes image file bytes into a texture through the render device; null without one.
+    // Decodes image file bytes into a texture through the render device: a DDS file goes to the
+    // device whole, a TGA file is decoded here first (MapImage::Decode). Null without a device or
+    // for bytes that are neither (logged).
     static RenderTexture* DecodeTexture(const void* bytes, unsigned size);
     void ReleaseTexture(RenderTexture*& texture);
     void CollectEntitiesInFrustum(std::vector<Entity*>& out, const Frustum& frustum, bool alternate,

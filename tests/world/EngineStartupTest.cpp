@@ -10,6 +10,8 @@
 #include "graphics/HeadlessInputDevice.h"
 #include "graphics/RenderDebugger.h"
 #include "graphics/StyleManager.h"
+#include "platform/Directory.h"
+#include "platform/PlatformFile.h"
 #include "platform/SystemInfo.h"
 #include "world/ProfilerWidget.h"
 #include "world/StatisticsWidget.h"
@@ -163,6 +165,26 @@ TEST_F(EngineTest, EachOptionalSubsystemFailsOnItsOwnAndAnUnopenableLogIsNoError
     Frame();
     Frame();
     EXPECT_EQ(e.GetFrameCount(), 2u);
+}
+
+TEST_F(EngineTest, ALogLeftReadOnlyAtTheLogPathIsMadeWritableAndStartedAfresh)
+{
+    GAME::Test::TestEngine& e = Make();
+    const std::string path = dir.File("logs/last run.html");
+    ASSERT_TRUE(Platform::CreateDirectories(dir.File("logs")));
+    {
+        std::ofstream old(path);
+        old << "lines of an earlier run\n";
+    }
+    ASSERT_TRUE(Platform::SetFileReadOnly(path, true));
+    e.SetLogPath(path);
+    e.Initialize(nullptr, settings, false, false, &files);
+    EXPECT_TRUE(e.IsLogFileOpen());
+    EXPECT_FALSE(Platform::IsFileReadOnly(path));
+    e.Shutdown();
+    const std::string text = ReadFile(path);
+    EXPECT_EQ(text.rfind("<html>\n", 0), 0u) << text;
+    EXPECT_EQ(text.find("earlier run"), std::string::npos);
 }
 
 // An object that notes, when it is deleted, whether the unique-id map it would leave still exists.

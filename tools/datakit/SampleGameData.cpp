@@ -1,6 +1,7 @@
 #include "datakit/SampleGameData.h"
 
 #include "datakit/CharacterGenerator.h"
+#include "datakit/EffectShaders.h"
 #include "datakit/MeshShaders.h"
 #include "datakit/SampleEffects.h"
 #include "datakit/ShaderWriter.h"
@@ -165,6 +166,9 @@ bool SampleGameData::Write(const std::string& folder) const
         !MeshShaders::SampleSkinned().Save((root / MeshShaders::skinnedShaderName).string()) ||
         !TextureWriter::Save((root / ShaderWriter::whiteTextureName).string(),
                              TextureWriter::SolidDds(1, 1, 0xFFFFFFFFu)))
+        return false;
+    // The shaders and textures of decals, line effects and weapon trails.
+    if (!EffectShaders::Write(folder))
         return false;
 
     // The device owns the font format: the file is the TrueType face itself.

@@ -3,10 +3,11 @@
 // records a caller adds), the options defaults file, the localized texts of one language
 // ("Text_<code>/<category>.txt", one file per category, lines of tag=text), the shaders
 // (ShaderWriter's samples and MeshShaders' skinned shader) with the white texture they use, the
-// sample sounds with their records (SoundWriter::AddSampleSounds), the textures of the sample
-// terrain types (TerrainWriter::AddSampleTextures) and the terrain and grass shaders
-// (TerrainShaders), the sample effects, the sample models, any other file added, and the default
-// font "Fonts/Arial.fnt" (a free TrueType face of the system's, Liberation Sans from
+// effect entities' shaders and textures (EffectShaders), the sample sounds with their records
+// (SoundWriter::AddSampleSounds), the textures of the sample terrain types
+// (TerrainWriter::AddSampleTextures) and the terrain and grass shaders (TerrainShaders), the
+// sample effects, the sample models, any other file added, and the default font
+// "Fonts/Arial.fnt" (a free TrueType face of the system's, Liberation Sans from
 // fonts-liberation, found through fontconfig; left out when the system has none). The sample host
 // and the engine's tests make their data here. One thread at a time.
 #pragma once

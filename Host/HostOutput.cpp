@@ -1,0 +1,132 @@
+#include "HostOutput.h"
+
+#include "core/Log.h"
+
+#include <cstdarg>
+
+namespace SampleHost {
+
+HostOutput::~HostOutput()
+{
+    CloseLogFile();
+}
+
+void HostOutput::Print(const std::string& text, Style style)
+{
+    std::string lines = text;
+    if (!lines.empty() && lines.back() == '\n')
+        lines.pop_back();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    size_t start = 0;
+    for (;;) {
+        const size_t end = lines.find('\n', start);
+        std::string line = lines.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        std::fputs(line.c_str(), stdout);
+        std::fputc('\n', stdout);
+        if (m_file)
+            WriteRow(style, line);
+        else if (m_keepLines)
+            m_kept.emplace_back(style, std::move(line));
+        if (end == std::string::npos)
+            break;
+        start = end + 1;
+    }
+    std::fflush(stdout);
+}
+
+void HostOutput::Printf(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    const std::string text = GAME::FormatStringV(format, args);
+    va_end(args);
+    Print(text);
+}
+
+bool HostOutput::OpenLogFile(const std::string& path)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_file)
+        return true;
+    m_keepLines = false;
+    m_file = std::fopen(path.c_str(), "a");
+    if (m_file) {
+        m_writeFailed = std::fputs("<pre>\n", m_file) < 0;
+        for (const auto& [style, line] : m_kept)
+            WriteRow(style, line);
+    }
+    m_kept.clear();
+    m_kept.shrink_to_fit();
+    return m_file != nullptr;
+}
+
+void HostOutput::GoWithoutLogFile()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_keepLines = false;
+    m_kept.clear();
+    m_kept.shrink_to_fit();
+}
+
+bool HostOutput::CloseLogFile()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_file)
+        return true;
+    if (std::fputs("</pre>\n</font>\n</html>\n", m_file) < 0)
+        m_writeFailed = true;
+    if (std::fclose(m_file) != 0)
+        m_writeFailed = true;
+    m_file = nullptr;
+    return !m_writeFailed;
+}
+
+bool HostOutput::IsLogFileOpen() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_file != nullptr;
+}
+
+std::string HostOutput::EscapeHtml(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        default:
+            out += static_cast<unsigned char>(c) < 0x20 && c != '\t' ? '?' : c;
+        }
+    }
+    return out;
+}
+
+void HostOutput::WriteRow(Style style, const std::string& line)
+{
+    const std::string row = EscapeHtml(line);
+    int written = 0;
+    if (style == STYLE_WARNING)
+        written = std::fprintf(m_file, "<font color=\"#c05000\">%s</font>\n", row.c_str());
+    else if (style == STYLE_IMPORTANT)
+        written = std::fprintf(m_file, "<b>%s</b>\n", row.c_str());
+    else
+        written = std::fprintf(m_file, "%s\n", row.c_str());
+    // Flushed row by row: the log is read most when a run ended badly.
+    if (written < 0 || std::fflush(m_file) != 0)
+        m_writeFailed = true;
+}
+
+} // namespace SampleHost

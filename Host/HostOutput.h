@@ -1,0 +1,68 @@
+// Where the sample host's lines go: every line, the library's log lines and the host's own report
+// alike, is printed to standard output and written to the engine's HTML log file, so that
+// log.html holds the whole run as it was printed.
+//
+// The engine owns the log file's start: Initialize opens the log path, writes the HTML header,
+// flushes it and writes nothing more; its Shutdown closes its stream. The host appends the lines
+// through a stream of its own, opened for appending once Initialize has returned (OpenLogFile):
+// the lines printed before then are kept and go in first, below the header. Each line is one row
+// of a preformatted block, escaped, warnings and notices marked; CloseLogFile ends the block and
+// the document. A line that ends in a line feed of its own is one row, never an empty one.
+//
+// Threads: any thread may print (the library logs from its loader threads); one lock keeps the
+// order of standard output and of the file the same. Opening and closing are main-thread calls.
+#pragma once
+
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace SampleHost {
+
+class HostOutput
+{
+public:
+    enum Style
+    {
+        STYLE_PLAIN,
+        STYLE_WARNING,   // log priority 1
+        STYLE_IMPORTANT, // log priority 2
+    };
+
+    HostOutput() = default;
+    // Closes the log file if it is still open.
+    ~HostOutput();
+    HostOutput(const HostOutput&) = delete;
+    HostOutput& operator=(const HostOutput&) = delete;
+
+    // text may hold several lines; each is printed and logged on its own ("\nX" is an empty line,
+    // then X). One line feed at the end ends the last line and adds none.
+    void Print(const std::string& text, Style style = STYLE_PLAIN);
+    void Printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+    // Appends to the log file at path, which the engine has opened and given its header: the
+    // lines kept so far first. False when it cannot be opened; from then on, as after
+    // GoWithoutLogFile, lines are printed only and none is kept.
+    bool OpenLogFile(const std::string& path);
+    void GoWithoutLogFile();
+    // Ends the document and closes the file; false when a write failed. Later lines are printed only.
+    bool CloseLogFile();
+    bool IsLogFileOpen() const;
+
+    // The text with &, <, > and " as entities and control characters as '?'.
+    static std::string EscapeHtml(const std::string& text);
+
+private:
+    // Under m_mutex.
+    void WriteRow(Style style, const std::string& line);
+
+    mutable std::mutex m_mutex;
+    std::FILE* m_file = nullptr;
+    bool m_keepLines = true; // until the log file opens or the host goes without one
+    std::vector<std::pair<Style, std::string>> m_kept;
+    bool m_writeFailed = false;
+};
+
+} // namespace SampleHost

@@ -1,0 +1,95 @@
+// Reads any bytes as a region's icon image, as a source world file hands it over (the same decoding
+// serves the minimaps of a compiled map), over the software device: DDS files go to the device,
+// TGA to the engine's own reader, anything else is refused. No crash, no hang; the icon keeps the
+// bytes, and the texture it has, if any, is the device's.
+#include "common/FuzzSeeds.h"
+#include "core/ABBox.h"
+#include "core/IntVec3.h"
+#include "core/Log.h"
+#include "data/BinaryWriter.h"
+#include "datakit/TextureWriter.h"
+#include "graphics/Image.h"
+#include "graphics/RenderDevice.h"
+#include "graphics/RenderTexture.h"
+#include "world/MapChunkCallback.h"
+#include "world/Region.h"
+#include "world/RegionId.h"
+#include "world/WorldServices.h"
+
+#include <cstdlib>
+
+namespace {
+
+class QuietSink : public GAME::LogSink
+{
+public:
+    void Write(int, unsigned int, const char*) override {}
+};
+
+// The world's services with the software device and nothing else.
+class DeviceServices : public GAME::WorldServices
+{
+public:
+    explicit DeviceServices(GAME::RenderDevice* device) : m_device(device) { Install(this); }
+    GAME::SectorDataManager* GetSectorDataManager() override { return nullptr; }
+    bool InstallMapChunkCallback(GAME::MapChunkCallback*) override { return false; }
+    const GAME::MapChunkCallbackMap& GetChunkCallbackMap() override { return m_callbacks; }
+    GAME::RenderDevice* GetRenderDevice() override { return m_device; }
+
+private:
+    GAME::RenderDevice* m_device;
+    GAME::MapChunkCallbackMap m_callbacks;
+};
+
+// A region without a world or level, made once with its device; kept to the process's end.
+GAME::Region* TheRegion()
+{
+    static GAME::Region* region = [] {
+        static QuietSink quiet;
+        GAME::SetProcessLogSink(&quiet);
+        GAME::RenderDevice* device = GAME::RenderDevice::Create("Software");
+        if (!device || !device->Initialize())
+            std::abort();
+        static DeviceServices services(device);
+        return new GAME::Region(nullptr, 0, "levels/fuzz.lvl", GAME::ABBox(), GAME::IntVec3(),
+                                GAME::RegionId(), 0, 0);
+    }();
+    return region;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size > 1u << 20)
+        return 0;
+    GAME::Region* region = TheRegion();
+    region->SetIcon(1, 0, 0, std::vector<uint8_t>(data, data + size));
+    if (region->GetIconData().size() != size)
+        std::abort();
+    if (const GAME::RenderTexture* texture = region->GetIcon())
+        if (texture->GetWidth() <= 0 || texture->GetHeight() <= 0)
+            std::abort();
+    region->SetIcon(0, 0, 0, {}); // releases the texture
+    if (region->GetIcon())
+        std::abort();
+    return 0;
+}
+
+void EngineFuzzSeeds(FuzzSeedSink& sink)
+{
+    GAME::Image image;
+    std::vector<uint8_t> pixels(6 * 3 * 4, 0x40);
+    for (GAME::Image::Format format : {GAME::Image::FORMAT_RGB, GAME::Image::FORMAT_RGBA}) {
+        GAME::BinaryWriter tga(256);
+        if (image.Create(6, 3, format, pixels.data()) && image.WriteTGA(tga))
+            sink.Add(format == GAME::Image::FORMAT_RGB ? "rgb.tga" : "rgba.tga",
+                     std::vector<uint8_t>(tga.GetBuffer(), tga.GetBuffer() + tga.GetSize()));
+    }
+    // Run-length encoded, rows from the top: a run of two, then two pixels as they are.
+    sink.Add("rle.tga", std::vector<uint8_t>{0, 0,  10,   0,    0, 0, 0,   0,    0, 0,   0, 0,   2, 0, 2,
+                                             0, 24, 0x20, 0x81, 0, 0, 255, 0x01, 0, 255, 0, 255, 0, 0});
+    sink.Add("png", std::vector<uint8_t>{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13});
+    sink.Add("solid.dds", DataKit::TextureWriter::SolidDds(8, 4, 0xFF204080u, true));
+    sink.Add("text", std::string("not an image"));
+}
