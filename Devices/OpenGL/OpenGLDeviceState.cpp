@@ -833,15 +833,22 @@ void OpenGLDevice::DrawIndexedPrimitive(RenderPrimitiveType type, const RenderDr
                                          "bound; draws are refused");
         return;
     }
-    // The indices read must lie in the index buffer, the vertices named in the stream.
-    const Stream& stream = m_state.streams[0];
-    const uint32_t stride =
-        stream.stride ? stream.stride : (m_state.declaration ? m_state.declaration->GetStreamStride(0) : 0);
-    const uint64_t streamVertices =
-        stride && stream.bytes > stream.offset ? (stream.bytes - stream.offset) / stride : 0;
+    // The indices read must lie in the index buffer, the vertices named in every stream the
+    // declaration reads (stream 0 without a declaration; a stream left unbound is refused later).
     const int64_t firstVertex = int64_t(range.baseVertex) + range.minVertex;
-    if (uint64_t(range.startIndex) + indexCount > indices.capacity || firstVertex < 0 ||
-        (stream.buffer && uint64_t(firstVertex) + range.numVertices > streamVertices)) {
+    bool outside = uint64_t(range.startIndex) + indexCount > indices.capacity || firstVertex < 0;
+    const uint32_t streamMask = m_state.declaration ? m_state.declaration->GetStreamMask() : 1u;
+    for (uint32_t streams = streamMask; streams && !outside; streams &= streams - 1) {
+        const int index = __builtin_ctz(streams);
+        const Stream& stream = m_state.streams[index];
+        const uint32_t stride = stream.stride
+                                    ? stream.stride
+                                    : (m_state.declaration ? m_state.declaration->GetStreamStride(index) : 0);
+        const uint64_t streamVertices =
+            stride && stream.bytes > stream.offset ? (stream.bytes - stream.offset) / stride : 0;
+        outside = stream.buffer && uint64_t(firstVertex) + range.numVertices > streamVertices;
+    }
+    if (outside) {
         LogOncePerFrame(
             LOG_BAD_RANGE,
             "OpenGL device: DrawIndexedPrimitive(%d, base %d, vertices %u + %u, indices %u + %llu) lies "

@@ -7,6 +7,8 @@
 #include "datakit/SampleEffects.h"
 #include "datakit/ShaderWriter.h"
 #include "datakit/SoundWriter.h"
+#include "datakit/TerrainShaders.h"
+#include "datakit/TerrainWriter.h"
 #include "datakit/TextureWriter.h"
 
 #include <cstdio>
@@ -96,6 +98,8 @@ SampleGameData::SampleGameData()
     AddText("UI", "tagLanguage01", "English");
 
     SoundWriter::AddSampleSounds(*this);
+    TerrainWriter::AddSampleTextures(*this);
+    TerrainShaders::AddSampleShaders(*this);
 }
 
 void SampleGameData::AddFile(const std::string& name, std::vector<uint8_t> bytes)
