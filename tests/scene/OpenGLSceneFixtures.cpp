@@ -122,6 +122,9 @@ void OpenGLSceneFixture::SetUp()
     PutFile(SampleGameData::basicShaderName, ShaderWriter::SampleBasic().Write());
     PutFile(SampleGameData::overlayShaderName, ShaderWriter::SampleOverlay().Write());
     PutFile(SampleGameData::portalMaskShaderName, ShaderWriter::SamplePortalMask().Write());
+    // The frame behind a back-facing portal shows through the whole view (the sample mask opens
+    // only its middle).
+    PutFile(SampleGameData::inverseTransparencyMaskName, DataKit::TextureWriter::SolidDds(1, 1, 0x00FFFFFFu));
     ASSERT_TRUE(Create()) << "the OpenGL device did not start";
     ASSERT_TRUE(engine->Initialize(nullptr, settings, loader.get()));
     ASSERT_EQ(engine->GetGenerationId(), RENDER_GENERATION_GEFORCE6);

@@ -157,6 +157,12 @@ protected:
     bool ready = false;
 };
 
+// Red, green and blue within the tolerance; the frame's alpha is the renderers' own business.
+inline bool NearRgb(const Pixel& p, int r, int g, int b, int tolerance = 4)
+{
+    return GAME::Test::Near(p, r, g, b, p.a, tolerance);
+}
+
 // Channels 0 to 255 of a colour of floats.
 inline int Channel(float value)
 {
