@@ -22,6 +22,7 @@
 #include "HostEngine.h"
 #include "HostPaths.h"
 #include "HostSound.h"
+#include "HostView.h"
 #include "HostWindow.h"
 #include "NetworkOptions.h"
 
@@ -51,6 +52,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -135,7 +137,7 @@ struct FlightSecond
 bool MakeSampleData(const std::filesystem::path& folder)
 {
     DataKit::SampleGameData data;
-    DataKit::WorldGenerator::AddRecords(data.Database());
+    HostView::AddPropRecords(data.Database());
     data.Database()
         .AddRecord(DataKit::NormalizeRecordName(markerRecord))
         .String("Class", "Marker")
@@ -178,7 +180,8 @@ int Run(const std::filesystem::path& folder, int frames, const NetworkOptions& n
     engine.SetSavePath(base + "save/");
 
     GAME::GraphicsEngineSettings settings;
-    settings.deviceName = window.GetDeviceName();
+    auto print = [](const std::string& line) { std::printf("%s\n", line.c_str()); };
+    settings.deviceName = HostView::GetDeviceName(print);
     std::printf("EngineHost: starting the engine (%s, device \"%s\")\n",
                 window.IsOpen() ? "in a window" : "headless", settings.deviceName.c_str());
     engine.Initialize(window.GetSystemWindow(), settings, false, false, &files);
@@ -256,6 +259,7 @@ int Run(const std::filesystem::path& folder, int frames, const NetworkOptions& n
 
     // The world camera follows a target along the flight path.
     FlightCamera camera(generator, *world);
+    std::optional<HostView> view(std::in_place, engine, print, folder.string());
     const GAME::Viewport viewport(0, 0, device->GetWidth(), device->GetHeight());
     auto viewAt = [&](float seconds) { return camera.ViewAt(seconds, viewport); };
 
@@ -305,7 +309,9 @@ int Run(const std::filesystem::path& folder, int frames, const NetworkOptions& n
         const bool lastFrame = flightTime >= duration;
         if (lastFrame) // the last frame's statistics go to the console instead of the screen
             lastStatistics = engine.GetStatisticsWidget()->TakeEntries();
+        view->Draw(camera);
         engine.Render();
+        view->MaybeScreenshot(frustum.GetRegion());
         engine.PresentSurface();
         const auto frameEnd = std::chrono::steady_clock::now();
         totalGameTime += engine.GetUpdateTime();
@@ -343,6 +349,9 @@ int Run(const std::filesystem::path& folder, int frames, const NetworkOptions& n
     }
     for (const GAME::StatisticsWidget::Entry& entry : lastStatistics)
         std::printf("  statistics line     %s\n", entry.text.c_str());
+    for (const std::string& screenshot : view->GetScreenshots())
+        std::printf("  screenshot          %s\n", screenshot.c_str());
+    view.reset();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     GAME::Tracker::Destroy();
 

@@ -91,7 +91,8 @@ TEST_F(OpenGLLightingPixelTest, ADirectionalLightLightsTheFaceTowardItAndLeavesT
 
         // Front face: ambient of a level normal (half sky, half ground) plus the whole light.
         const auto [fx, fy] = PixelOf(camera, Vec3(0.2f, -0.2f, -1.0f));
-        EXPECT_TRUE(Near(image.At(fx, fy), Channel(0.2f + 0.6f), Channel(0.1f + 0.5f), Channel(0.1f + 0.4f), 255, 4))
+        EXPECT_TRUE(
+            Near(image.At(fx, fy), Channel(0.2f + 0.6f), Channel(0.1f + 0.5f), Channel(0.1f + 0.4f), 255, 4))
             << name << ": " << Describe(image.At(fx, fy));
         // Left face: the light grazes it; the ambient alone.
         const auto [lx, ly] = PixelOf(camera, Vec3(-1.0f, -0.2f, 0.2f));
@@ -143,7 +144,8 @@ TEST_F(OpenGLLightingPixelTest, PointLightsFallOffToNothingAtTheirReachAndAddUp)
     // Blue adds to red where both reach, inside the small lamp's rectangle only.
     const auto [bx, by] = PixelOf(camera, Vec3(-6.0f, 0.0f, 0.0f));
     const Vec3 both = FloorPoint(camera, bx, by, 0.0f);
-    EXPECT_TRUE(Near(image.At(bx, by), Channel(lamp(red, reach, both)), 0, Channel(lamp(blue, 4.0f, both)), 255, 3))
+    EXPECT_TRUE(
+        Near(image.At(bx, by), Channel(lamp(red, reach, both)), 0, Channel(lamp(blue, 4.0f, both)), 255, 3))
         << Describe(image.At(bx, by));
     const auto [ox, oy] = PixelOf(camera, Vec3(-8.0f, 0.0f, 5.0f));
     EXPECT_EQ(image.At(ox, oy).b, 0) << "outside the blue lamp's reach: " << Describe(image.At(ox, oy));
@@ -174,7 +176,8 @@ TEST_F(OpenGLLightingPixelTest, DepthFogTakesTheFogColourBetweenItsStartAndEnd)
             const auto [px, py] = PixelOf(camera, face);
             const float r = 0.5f * (1 - fog), g = 0.5f * (1 - fog) + 0.25f * fog, b = 0.5f * (1 - fog) + fog;
             EXPECT_TRUE(Near(image.At(px, py), Channel(r), Channel(g), Channel(b), 255, 5))
-                << RenderDevice::GetNameForGeneration(generation) << " at " << z << ": " << Describe(image.At(px, py));
+                << RenderDevice::GetNameForGeneration(generation) << " at " << z << ": "
+                << Describe(image.At(px, py));
         }
     }
 

@@ -90,11 +90,13 @@ TEST_F(OpenGLPortalPixelTest, TheRegionBehindADoorwayFadesInAsTheTargetNearsItAn
         ASSERT_GE(renderer.GetRenderedRegions().size(), 2u);
         EXPECT_EQ(renderer.GetRenderedRegions()[1], behind);
 
-        auto expect = [&](const Vec3& point, const Color& behindColor, const Color& frontColor, const char* what) {
+        auto expect = [&](const Vec3& point, const Color& behindColor, const Color& frontColor,
+                          const char* what) {
             const auto [x, y] = PixelOf(camera, point);
             const Color mixed = behindColor * fade + frontColor * (1.0f - fade);
             EXPECT_TRUE(NearRgb(image.At(x, y), Channel(mixed.r), Channel(mixed.g), Channel(mixed.b)))
-                << what << " with the target " << distance << " from the doorway: " << Describe(image.At(x, y));
+                << what << " with the target " << distance
+                << " from the doorway: " << Describe(image.At(x, y));
         };
         // The walls mix by the fade.
         expect(Vec3(0, 1, 6), kBehindWall, kFrontWall, "the walls");

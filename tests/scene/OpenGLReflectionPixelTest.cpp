@@ -39,8 +39,8 @@ TEST_F(OpenGLReflectionPixelTest, TheReflectionShowsTheMirroredBoxAndNothingUnde
     sun.SetType(GraphicsLight::TYPE_DIRECTIONAL);
     const Color sky(0.5f, 0.5f, 0.5f, 1), ground(0.5f, 0.5f, 0.5f, 1);
     ASSERT_TRUE(Canvas().BeginFrame());
-    EXPECT_EQ(manager.RenderReflections(Canvas(), GraphicsReflectionManager::RenderSet(&camera, region, View(), &sun,
-                                                                                       &sky, &ground)),
+    EXPECT_EQ(manager.RenderReflections(Canvas(), GraphicsReflectionManager::RenderSet(
+                                                      &camera, region, View(), &sun, &sky, &ground)),
               1);
     ASSERT_NE(water.reflectionSurface, nullptr);
     const int size = GraphicsReflectionManager::surfaceSize;
@@ -70,8 +70,8 @@ TEST_F(OpenGLReflectionPixelTest, TheReflectionShowsTheMirroredBoxAndNothingUnde
 
     // The box's underside faces the mirrored camera; the box under the water, which stands between
     // them, is clipped away and hides nothing of it.
-    for (const Vec3& p : {Vec3(0, 0.5f, 0), Vec3(0.6f, 0.5f, -0.6f), Vec3(0, 1.5f, -1.0f), Vec3(0, -1.0f, -5.0f),
-                          Vec3(0.5f, -1.0f, -3.0f)}) {
+    for (const Vec3& p : {Vec3(0, 0.5f, 0), Vec3(0.6f, 0.5f, -0.6f), Vec3(0, 1.5f, -1.0f),
+                          Vec3(0, -1.0f, -5.0f), Vec3(0.5f, -1.0f, -3.0f)}) {
         const auto [x, y] = pixelOf(p);
         EXPECT_TRUE(Near(image.At(x, y), 255, 0, 0, 255, 3))
             << "box at " << p.x << ", " << p.y << ", " << p.z << ": " << Describe(image.At(x, y));

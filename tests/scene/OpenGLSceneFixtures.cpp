@@ -133,7 +133,8 @@ void OpenGLSceneFixture::SetUp()
 
     lit = LoadShader(SampleGameData::litShaderName, ShaderWriter::SampleLit().Write());
     unlit = LoadShader(SampleGameData::unlitShaderName, ShaderWriter::SampleUnlit().Write());
-    transparent = LoadShader(SampleGameData::litTransparentShaderName, ShaderWriter::SampleLitTransparent().Write());
+    transparent =
+        LoadShader(SampleGameData::litTransparentShaderName, ShaderWriter::SampleLitTransparent().Write());
     ASSERT_TRUE(lit && lit->GetIsReadyToUse());
     ASSERT_TRUE(unlit && unlit->GetIsReadyToUse());
     ASSERT_TRUE(transparent && transparent->GetIsReadyToUse());
@@ -178,7 +179,7 @@ Region* OpenGLSceneFixture::AddRegion(const IntVec3& offset, const ABBox& box)
 }
 
 SceneBoxEntity* OpenGLSceneFixture::AddBox(Region* region, GraphicsShader2* shader, const Vec3& center,
-                                            const Vec3& halfExtents, const Color& color)
+                                           const Vec3& halfExtents, const Color& color)
 {
     auto* entity = ObjectManager::Get()->CreateObjectFromFileAs<SceneBoxEntity>(boxRecord, 0, true);
     if (!entity)

@@ -63,12 +63,13 @@ public:
     SceneBox() = default;
     virtual ~SceneBox() = default;
 
-    void Set(const BoxGeometry* geometry, GraphicsShader2* shader, const Vec3& center, const Vec3& halfExtents,
-             const Color& color)
+    void Set(const BoxGeometry* geometry, GraphicsShader2* shader, const Vec3& center,
+             const Vec3& halfExtents, const Color& color)
     {
         m_geometry = geometry;
         m_shader = shader;
-        m_placement = Coords(Vec3(halfExtents.x, 0, 0), Vec3(0, halfExtents.y, 0), Vec3(0, 0, halfExtents.z), center);
+        m_placement =
+            Coords(Vec3(halfExtents.x, 0, 0), Vec3(0, halfExtents.y, 0), Vec3(0, 0, halfExtents.z), center);
         m_box = ABBox(center, halfExtents);
         m_color = color;
     }
@@ -128,10 +129,11 @@ protected:
     // A level of the world with a region of the box's size at the offset (the level is in).
     Region* AddRegion(const IntVec3& offset, const ABBox& box);
     // A box entity in the region's level, drawn with the shader.
-    SceneBoxEntity* AddBox(Region* region, GraphicsShader2* shader, const Vec3& center, const Vec3& halfExtents,
-                           const Color& color);
+    SceneBoxEntity* AddBox(Region* region, GraphicsShader2* shader, const Vec3& center,
+                           const Vec3& halfExtents, const Color& color);
     // A box not in any level (the normal renderer's tests add it by hand).
-    SceneBox& MakeBox(GraphicsShader2* shader, const Vec3& center, const Vec3& halfExtents, const Color& color);
+    SceneBox& MakeBox(GraphicsShader2* shader, const Vec3& center, const Vec3& halfExtents,
+                      const Color& color);
 
     GraphicsCanvas& Canvas() { return *engine->GetCanvas(); }
     RenderDevice& Device() { return *engine->GetRenderDevice(); }

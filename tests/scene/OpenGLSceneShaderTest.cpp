@@ -47,9 +47,9 @@ TEST_F(OpenGLSceneShaderTest, EverySampleShaderCompilesAndDrawsEveryStyleInBothS
                 Device().DrawIndexedPrimitive(RENDER_PRIMITIVE_TRIANGLE_LIST, range);
                 shader.End();
             }
-            EXPECT_EQ(log.Count(), 0u) << name << " in " << RenderDevice::GetNameForGeneration(generation)
-                                       << ":\n"
-                                       << ::testing::PrintToString(log.Texts());
+            EXPECT_EQ(log.Count(), 0u)
+                << name << " in " << RenderDevice::GetNameForGeneration(generation) << ":\n"
+                << ::testing::PrintToString(log.Texts());
             shader.Destroy();
         }
     }

@@ -71,13 +71,15 @@ TEST_F(OpenGLShadowPixelTest, ADirectionalLightCastsTheBoxsShadowOnTheFloor)
         for (const Vec3& p : {Vec3(-1.8f, 0, -0.5f), Vec3(-1.0f, 0, 0.0f), Vec3(-2.2f, 0, 0.6f)}) {
             const auto [x, y] = PixelOf(camera, p);
             EXPECT_TRUE(Near(image.At(x, y), shadowed, shadowed, shadowed, 255, 4))
-                << "in the shadow at " << p.x << ", " << p.z << " after " << frames << " frames: "
-                << Describe(image.At(x, y));
+                << "in the shadow at " << p.x << ", " << p.z << " after " << frames
+                << " frames: " << Describe(image.At(x, y));
         }
-        for (const Vec3& p : {Vec3(3.0f, 0, 0), Vec3(-1.8f, 0, -2.5f), Vec3(-4.0f, 0, 0), Vec3(2.0f, 0, -3.0f)}) {
+        for (const Vec3& p :
+             {Vec3(3.0f, 0, 0), Vec3(-1.8f, 0, -2.5f), Vec3(-4.0f, 0, 0), Vec3(2.0f, 0, -3.0f)}) {
             const auto [x, y] = PixelOf(camera, p);
             EXPECT_TRUE(Near(image.At(x, y), litFloor, litFloor, litFloor, 255, 4))
-                << "lit at " << p.x << ", " << p.z << " after " << frames << " frames: " << Describe(image.At(x, y));
+                << "lit at " << p.x << ", " << p.z << " after " << frames
+                << " frames: " << Describe(image.At(x, y));
         }
     }
 
@@ -113,14 +115,15 @@ TEST_F(OpenGLShadowPixelTest, APointLightCastsTheBoxsShadowBelowIt)
         for (const Vec3& p : {Vec3(0, 0, 0), Vec3(1.2f, 0, -1.0f), Vec3(-2.5f, 0, 0)}) {
             const auto [x, y] = PixelOf(camera, p);
             EXPECT_TRUE(Near(image.At(x, y), 0, 0, 0, 255, 4))
-                << "in the shadow at " << p.x << ", " << p.z << " after " << frames << " frames: "
-                << Describe(image.At(x, y));
+                << "in the shadow at " << p.x << ", " << p.z << " after " << frames
+                << " frames: " << Describe(image.At(x, y));
         }
         for (const Vec3& p : {Vec3(5.0f, 0, 0), Vec3(-4.0f, 0, -3.0f), Vec3(0, 0, -4.5f)}) {
             const auto [x, y] = PixelOf(camera, p);
             const Vec3 on = FloorPoint(camera, x, y, 0.0f);
             EXPECT_TRUE(Near(image.At(x, y), lit(on), lit(on), lit(on), 255, 4))
-                << "lit at " << p.x << ", " << p.z << " after " << frames << " frames: " << Describe(image.At(x, y));
+                << "lit at " << p.x << ", " << p.z << " after " << frames
+                << " frames: " << Describe(image.At(x, y));
         }
     }
 }

@@ -58,7 +58,8 @@ TEST_F(OpenGLTransparencyPixelTest, TransparentBoxesAreDrawnFarthestFirstOverWha
         renderer.EnableLighting(lighting);
         GraphicsLight sun;
         sun.SetType(GraphicsLight::TYPE_DIRECTIONAL);
-        sun.SetObjectToWorldCoords(WorldCoords(region, Coords::LookInDirection(Vec3(), Vec3(1, 0, 0), Vec3(0, 1, 0))));
+        sun.SetObjectToWorldCoords(
+            WorldCoords(region, Coords::LookInDirection(Vec3(), Vec3(1, 0, 0), Vec3(0, 1, 0))));
         renderer.AddLight(sun);
         ASSERT_TRUE(Canvas().BeginFrame());
         renderer.AddRegionToScene(region);
@@ -68,9 +69,10 @@ TEST_F(OpenGLTransparencyPixelTest, TransparentBoxesAreDrawnFarthestFirstOverWha
         ASSERT_FALSE(image.pixels.empty());
         for (const Expected& e : expected) {
             const auto [x, y] = PixelOf(camera, e.point);
-            EXPECT_TRUE(Near(image.At(x, y), Channel(e.color.r), Channel(e.color.g), Channel(e.color.b), 255, 4))
-                << (lighting ? "lit" : "unlit") << " at " << e.point.x << ", " << e.point.y << ", " << e.point.z
-                << ": " << Describe(image.At(x, y));
+            EXPECT_TRUE(
+                Near(image.At(x, y), Channel(e.color.r), Channel(e.color.g), Channel(e.color.b), 255, 4))
+                << (lighting ? "lit" : "unlit") << " at " << e.point.x << ", " << e.point.y << ", "
+                << e.point.z << ": " << Describe(image.At(x, y));
         }
     }
 }

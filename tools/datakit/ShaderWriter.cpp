@@ -350,10 +350,10 @@ void AddBasicSection(ShaderWriter::Section& s, bool overlay)
 // light and v_fog the fog of the vertex.
 //
 // Shadow maps hold a depth of 16 bits as three digits in red, green and blue (see EncodeDepth);
-// the white a map is cleared to decodes to its far end, so it shades nothing. A directional map holds the depth of its projection (0 to 1, the lit passes' shadow
-// matrix carries it unchanged); a point light's map looks down from the light through a cone of
-// 60 degrees about the vertical (x and z of the light's view over the depth below the light) and
-// holds the distance from the light over its reach.
+// the white a map is cleared to decodes to its far end, so it shades nothing. A directional map holds the
+// depth of its projection (0 to 1, the lit passes' shadow matrix carries it unchanged); a point light's map
+// looks down from the light through a cone of 60 degrees about the vertical (x and z of the light's view over
+// the depth below the light) and holds the distance from the light over its reach.
 //
 // A fog parameter whose second value is 0 (start and end equal) switches at the start.
 
@@ -577,8 +577,8 @@ float MaskWeight()
     text += "void main()\n{\n    vec4 base = v_color0 * texture(s0, v_tex0.xy);\n";
     if (perPixel)
         text += "    vec3 n = SurfaceNormal();\n";
-    text += std::string("    o_color = vec4(base.rgb * (") + light + "), base.a" + (masked ? " * MaskWeight()" : "") +
-            ");\n}\n";
+    text += std::string("    o_color = vec4(base.rgb * (") + light + "), base.a" +
+            (masked ? " * MaskWeight()" : "") + ");\n}\n";
     return text;
 }
 
@@ -655,12 +655,12 @@ std::vector<ShaderWriter::Binding> SceneVertexBindings(const SceneParameters& p,
 
 std::vector<ShaderWriter::Binding> ScenePixelBindings(const SceneParameters& p)
 {
-    return {{0, 1, false, p.lightColor},       {1, 1, false, p.lightDirection},
-            {2, 1, false, p.lightPosition},    {3, 1, false, p.lightMaxDistance},
-            {4, 1, false, p.skyAmbient},       {5, 1, false, p.groundAmbient},
-            {6, 1, false, p.shadowBluriness},  {7, 1, false, p.shadowIntensity},
-            {8, 1, false, p.fogColor},         {9, 1, false, p.depthFog},
-            {10, 1, false, p.heightFog},       {11, 1, false, p.common.cameraOrigin},
+    return {{0, 1, false, p.lightColor},      {1, 1, false, p.lightDirection},
+            {2, 1, false, p.lightPosition},   {3, 1, false, p.lightMaxDistance},
+            {4, 1, false, p.skyAmbient},      {5, 1, false, p.groundAmbient},
+            {6, 1, false, p.shadowBluriness}, {7, 1, false, p.shadowIntensity},
+            {8, 1, false, p.fogColor},        {9, 1, false, p.depthFog},
+            {10, 1, false, p.heightFog},      {11, 1, false, p.common.cameraOrigin},
             {12, 1, false, p.alphaMaskFactor}};
 }
 
@@ -759,10 +759,11 @@ void AddSceneSection(ShaderWriter::Section& s, SceneKind kind, bool perPixel)
 
     const StyleStates& fog = blended;
     if (perPixel) {
-        AddSceneStyle(s, p, "fogStyle", order, sceneVertex, s.PixelProgram(FogPixelProgram(transparent, true), pixelBindings),
-                      fog);
+        AddSceneStyle(s, p, "fogStyle", order, sceneVertex,
+                      s.PixelProgram(FogPixelProgram(transparent, true), pixelBindings), fog);
     } else {
-        const uint32_t fogVertex = s.VertexProgram(VertexLitProgram("vec3(1.0)"), SceneVertexBindings(p, true));
+        const uint32_t fogVertex =
+            s.VertexProgram(VertexLitProgram("vec3(1.0)"), SceneVertexBindings(p, true));
         AddSceneStyle(s, p, "fogStyle", order, fogVertex,
                       s.PixelProgram(FogPixelProgram(transparent, false), pixelBindings), fog);
     }
