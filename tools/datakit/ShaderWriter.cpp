@@ -350,10 +350,11 @@ void AddBasicSection(ShaderWriter::Section& s, bool overlay)
 // light and v_fog the fog of the vertex.
 //
 // Shadow maps hold a depth of 16 bits as three digits in red, green and blue (see EncodeDepth);
-// the white a map is cleared to decodes to its far end, so it shades nothing. A directional map holds the
-// depth of its projection (0 to 1, the lit passes' shadow matrix carries it unchanged); a point light's map
-// looks down from the light through a cone of 60 degrees about the vertical (x and z of the light's view over
-// the depth below the light) and holds the distance from the light over its reach.
+// the white a map is cleared to decodes to its far end, so it shades nothing. A directional map
+// holds the depth of its projection (0 to 1; the lit passes' shadow matrix carries it unchanged).
+// A point light's map looks down from the light through a cone of 60 degrees about the vertical
+// (x and z of the light's view over the depth below the light) and holds the distance from the
+// light over its reach.
 //
 // A fog parameter whose second value is 0 (start and end equal) switches at the start.
 
