@@ -26,7 +26,7 @@ protected:
     }
 
     // A renderer of the region for the camera, the frame's generation, the ambient colours.
-    void Setup(GraphicsNormalRenderer& renderer, const Camera& camera, const Color& sky, const Color& ground)
+    void Prepare(GraphicsNormalRenderer& renderer, const Camera& camera, const Color& sky, const Color& ground)
     {
         renderer.SetViewer(region, camera, View(), camera.GetFrustum(View()));
         renderer.SetGenerationId(engine->GetGenerationId());
@@ -83,7 +83,7 @@ TEST_F(OpenGLLightingPixelTest, ADirectionalLightLightsTheFaceTowardItAndLeavesT
         UseGeneration(generation);
         const char* name = RenderDevice::GetNameForGeneration(generation);
         GraphicsNormalRenderer renderer;
-        Setup(renderer, camera, Color(0.3f, 0.2f, 0.1f, 1), Color(0.1f, 0.0f, 0.1f, 1));
+        Prepare(renderer, camera, Color(0.3f, 0.2f, 0.1f, 1), Color(0.1f, 0.0f, 0.1f, 1));
         // The light comes from the front (-z) and travels along +z.
         renderer.AddLight(Sun(Vec3(0, 0, -1), Color(0.6f, 0.5f, 0.4f, 1)));
         const Pixels image = Draw(renderer);
@@ -121,7 +121,7 @@ TEST_F(OpenGLLightingPixelTest, PointLightsFallOffToNothingAtTheirReachAndAddUp)
     camera.SetNearPlane(1.0f);
     camera.SetFarPlane(100.0f);
     GraphicsNormalRenderer renderer;
-    Setup(renderer, camera, Color(0, 0, 0, 1), Color(0, 0, 0, 1));
+    Prepare(renderer, camera, Color(0, 0, 0, 1), Color(0, 0, 0, 1));
     // A large red lamp over the origin; a small blue one to its side (drawn second, added).
     const float height = 2.0f, reach = 12.0f;
     renderer.AddLight(Lamp(Vec3(0, height, 0), reach, Color(1, 0, 0, 1)));
@@ -163,7 +163,7 @@ TEST_F(OpenGLLightingPixelTest, DepthFogTakesTheFogColourBetweenItsStartAndEnd)
     for (RenderGenerationId generation : {RENDER_GENERATION_GEFORCE6, RENDER_GENERATION_GEFORCE3}) {
         UseGeneration(generation);
         GraphicsNormalRenderer renderer;
-        Setup(renderer, camera, Color(1, 1, 1, 1), Color(1, 1, 1, 1));
+        Prepare(renderer, camera, Color(1, 1, 1, 1), Color(1, 1, 1, 1));
         renderer.EnableFog(true);
         renderer.SetFogColor(Color(0.0f, 0.25f, 1.0f, 1.0f));
         renderer.SetDepthFogParams(10.0f, 30.0f, 1.0f);
@@ -183,7 +183,7 @@ TEST_F(OpenGLLightingPixelTest, DepthFogTakesTheFogColourBetweenItsStartAndEnd)
 
     // With density 0 no fog pass is drawn.
     GraphicsNormalRenderer clear;
-    Setup(clear, camera, Color(1, 1, 1, 1), Color(1, 1, 1, 1));
+    Prepare(clear, camera, Color(1, 1, 1, 1), Color(1, 1, 1, 1));
     clear.EnableFog(true);
     clear.SetFogColor(Color(0.0f, 0.25f, 1.0f, 1.0f));
     clear.SetDepthFogParams(10.0f, 30.0f, 0.0f);
