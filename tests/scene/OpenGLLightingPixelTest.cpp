@@ -26,7 +26,8 @@ protected:
     }
 
     // A renderer of the region for the camera, the frame's generation, the ambient colours.
-    void Prepare(GraphicsNormalRenderer& renderer, const Camera& camera, const Color& sky, const Color& ground)
+    void Prepare(GraphicsNormalRenderer& renderer, const Camera& camera, const Color& sky,
+                 const Color& ground)
     {
         renderer.SetViewer(region, camera, View(), camera.GetFrustum(View()));
         renderer.SetGenerationId(engine->GetGenerationId());
