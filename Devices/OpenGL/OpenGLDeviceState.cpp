@@ -310,6 +310,7 @@ void OpenGLDevice::SetClippingPlane(int index, const Plane& plane)
     if (!(m_state.clipMask & (1u << index))) {
         m_state.clipMask |= 1u << index;
         m_dirty |= DIRTY_CLIP;
+        ++m_clipStamp; // the programs held the neutral plane for it
     }
 }
 
@@ -322,6 +323,7 @@ void OpenGLDevice::ClearClippingPlane(int index)
     if (m_state.clipMask & (1u << index)) {
         m_state.clipMask &= ~(1u << index);
         m_dirty |= DIRTY_CLIP;
+        ++m_clipStamp; // the programs take the neutral plane for it
     }
 }
 
@@ -650,13 +652,16 @@ bool OpenGLDevice::ApplyPrograms(bool screen, bool textured)
             m_screenProgramStamp = m_screenStamp;
         }
     } else if (vertex->deviceStamp != m_clipStamp) {
+        // A plane that is off keeps every point (0, 0, 0, 1): drivers need not honour a disabled
+        // clip distance that the program still writes.
         float planes[maxClipPlanes][4];
         for (int i = 0; i < maxClipPlanes; ++i) {
+            const bool on = (m_state.clipMask >> i) & 1;
             const Plane& p = m_state.clipPlanes[i];
-            planes[i][0] = p.normal.x;
-            planes[i][1] = p.normal.y;
-            planes[i][2] = p.normal.z;
-            planes[i][3] = p.d;
+            planes[i][0] = on ? p.normal.x : 0.0f;
+            planes[i][1] = on ? p.normal.y : 0.0f;
+            planes[i][2] = on ? p.normal.z : 0.0f;
+            planes[i][3] = on ? p.d : 1.0f;
         }
         glProgramUniform4fv(vertex->name, clipPlanesLocation, maxClipPlanes, &planes[0][0]);
         vertex->deviceStamp = m_clipStamp;

@@ -35,6 +35,14 @@ public:
     static constexpr const char* defaultFontName = "Fonts/Arial.fnt";
     // The text start-up shows when the graphics device cannot be made.
     static constexpr const char* deviceErrorText = "The graphics device could not be started.";
+    // The scene renderers' files: the see-through form of the lit shader (meshes take the file
+    // with "T" before the extension for their see-through sections), the portal mask, the inverse
+    // transparency mask (white, its alpha 0 at the centre of the view rising to 1 at the edges) and
+    // the depth lookup ramp.
+    static constexpr const char* litTransparentShaderName = "Shaders/LitT.ssh";
+    static constexpr const char* portalMaskShaderName = "Shaders/PortalMask.ssh";
+    static constexpr const char* inverseTransparencyMaskName = "System/Textures/InvTransparencyMask.tex";
+    static constexpr const char* depthLookupTextureName = "System/Textures/DepthMapLookup.tex";
 
     SampleGameData();
 
