@@ -27,12 +27,12 @@
 
 #include "core/ABBox.h"
 #include "core/OBBox.h"
+#include "core/Space.h"
 #include "core/Vec3.h"
 #include "navigation/PhysicsTypes.h"
 #include "terrain/WaterCurve.h"
 #include "terrain/WaterRenderInterface.h"
 #include "terrain/WaterRippleSet.h"
-#include "world/Space.h"
 
 #include <cstdint>
 #include <string>

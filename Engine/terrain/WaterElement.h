@@ -14,7 +14,7 @@
 #pragma once
 
 #include "core/ABBox.h"
-#include "world/Space.h"
+#include "core/Space.h"
 
 #include <cstdint>
 

@@ -7,8 +7,8 @@
 // loads).
 #pragma once
 
+#include "core/Space.h"
 #include "scene/GraphicsReflectionPlane.h"
-#include "world/Space.h"
 
 namespace GAME {
 

@@ -8,10 +8,12 @@
 #include "core/Vec3.h"
 #include "data/BinaryReader.h"
 #include "data/BinaryWriter.h"
+#include "datakit/TerrainWriter.h"
 #include "graphics/RenderDevice.h"
 #include "graphics/RenderVertexBuffer.h"
 #include "graphics/SoftwareDeviceAccess.h"
 #include "terrain/TerrainBase.h"
+#include "terrain/TerrainRT.h"
 #include "terrain/Water.h"
 #include "terrain/WaterElement.h"
 #include "terrain/WaterRandom.h"
@@ -28,26 +30,29 @@ namespace GAME::WaterTest {
 
 using HeightFunction = std::function<float(float x, float z)>;
 
-// A height field whose heights a function gives (queries other than the height answer as the
-// base does).
-class FunctionGround : public TerrainBase
+// Reads into the run-time terrain a ground of at least size x size cells (a power of two a side,
+// as run-time terrains are) whose samples, one unit apart, take the function's heights; between
+// samples the terrain interpolates. False when the terrain refuses the body.
+inline bool ShapeGround(TerrainRT& ground, unsigned minSize, const HeightFunction& height)
 {
-public:
-    FunctionGround(unsigned size, HeightFunction height) : TerrainBase(nullptr), m_height(std::move(height))
-    {
-        m_numXSamples = m_numYSamples = size + 1;
-    }
-    bool IsEditable() const override { return false; }
-    bool Load(BinaryReader&, int) override { return false; }
-    float GetHeightInterpolated(float x, float z) const override { return m_height(x, z); }
+    unsigned size = 1;
+    while (size < minSize)
+        size *= 2;
+    DataKit::TerrainWriter writer(size + 1, size + 1);
+    for (unsigned y = 0; y <= size; ++y)
+        for (unsigned x = 0; x <= size; ++x)
+            writer.Height(x, y) = height(static_cast<float>(x), static_cast<float>(y));
+    const std::vector<uint8_t> body = writer.Build();
+    BinaryReader reader(body.data(), static_cast<unsigned>(body.size()));
+    return ground.Load(reader, 13);
+}
 
-private:
-    HeightFunction m_height;
-};
-
-inline std::unique_ptr<TerrainBase> MakeGround(unsigned size, HeightFunction height)
+inline std::unique_ptr<TerrainRT> MakeGround(unsigned size, const HeightFunction& height)
 {
-    return std::make_unique<FunctionGround>(size, std::move(height));
+    auto ground = std::make_unique<TerrainRT>(nullptr);
+    if (!ShapeGround(*ground, size, height))
+        return nullptr;
+    return ground;
 }
 
 inline std::vector<uint8_t> Bytes(const BinaryWriter& writer)
@@ -93,8 +98,9 @@ protected:
     {
         const TerrainBase* ground = nullptr;
         if (height) {
-            grounds.push_back(MakeGround(size, std::move(height)));
+            grounds.push_back(MakeGround(size, height));
             ground = grounds.back().get();
+            EXPECT_NE(ground, nullptr);
         }
         waters.push_back(std::make_unique<Water>(nullptr));
         waters.back()->Initialize(size, size, ground, nullptr, device);
@@ -134,7 +140,7 @@ protected:
     GAME::Test::SoftwareModuleAccess software;
     RenderDevice* device = nullptr;
     Software::DeviceControl* control = nullptr;
-    std::vector<std::unique_ptr<TerrainBase>> grounds;
+    std::vector<std::unique_ptr<TerrainRT>> grounds;
     std::vector<std::unique_ptr<Water>> waters;
 };
 

@@ -61,8 +61,7 @@ TEST_F(WaterLayerTest, VertexColoursCarryCoverageAndTheDepthOverTheGround)
 
 TEST_F(WaterLayerTest, PaintingMakesAndRemovesBlocksAndCleanupDropsDryOnes)
 {
-    float groundHeight = 0.0f;
-    Water& water = MakeWater(36, [&groundHeight](float, float) { return groundHeight; });
+    Water& water = MakeWater(36, [](float, float) { return 0.0f; });
     Type("Lake");
     WaterLayer* layer = water.AddWaterLayer("Lake", 2.0f);
     ASSERT_NE(layer, nullptr);
@@ -95,7 +94,7 @@ TEST_F(WaterLayerTest, PaintingMakesAndRemovesBlocksAndCleanupDropsDryOnes)
     // drops the layer left without blocks.
     layer->UpdateArea(Vec3(4.0f, 0.0f, 4.0f), 3.0f, true);
     ASSERT_EQ(layer->GetNumBlocks(), 1u);
-    groundHeight = 5.0f;
+    ASSERT_TRUE(ShapeGround(*grounds.back(), 36, [](float, float) { return 5.0f; }));
     water.Cleanup();
     EXPECT_EQ(water.GetLayer(0), nullptr);
     EXPECT_EQ(water.GetNumLayers(), 0u);

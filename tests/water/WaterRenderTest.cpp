@@ -13,9 +13,11 @@
 #include "terrain/WaterLayer.h"
 #include "terrain/WaterPath.h"
 #include "terrain/WaterWaveSet.h"
+#include "world/EffectEntity.h"
 #include "world/EngineFixture.h"
 #include "world/Level.h"
 #include "world/Region.h"
+#include "world/World.h"
 
 #include <algorithm>
 #include <cstring>
@@ -309,6 +311,43 @@ TEST_F(WaterRenderTest, ALevelCarriesItsWaterAndReadsOnPastABadBlock)
     EXPECT_EQ(damaged.GetSectorLayers().GetTargetId(0, 5, 3), UniqueId(1, 2, 3, 4));
     EXPECT_TRUE(engine->Has("Invalid water data, water will not be loaded.", 1));
     damaged.Unload(false);
+}
+
+TEST_F(WaterRenderTest, AWorldDisturbanceRipplesTheWaterNearItAndSplashes)
+{
+    World world;
+    world.AddRegion("levels/a.lvl", IntVec3(), ABBox(Vec3(18.0f, 0.0f, 18.0f), Vec3(18.0f, 30.0f, 18.0f)),
+                    RegionId(1, 0, 0, 0));
+    Region* region = world.GetRegion(0);
+    auto* level = new Level(region);
+    level->NewTerrain(33, 33);
+    Water* water = level->NewWater();
+    ASSERT_TRUE(water && water->IsInitialized());
+    EXPECT_FALSE(water->GetSplashEffect(Water::SPLASH_KIND_OBJECT).empty());
+    WaterTypeManager::Get()->CreateWaterType("Lake");
+    water->AddWaterLayer("Lake", 1.0f)->UpdateArea(Vec3(18.0f, 0.0f, 18.0f), 5.0f, true);
+    WaterTypeManager::Get()->ReleaseWaterType(WaterTypeManager::Get()->GetWaterType("Lake"));
+    region->SetLevel(level);
+    const WaterRippleSet& ripples = water->GetRippleSet();
+
+    // Far from the lake, and on the lake but too weak: no ripple, no splash.
+    world.CreateDisturbance(WorldVec3(region, Vec3(3.0f, 0.5f, 3.0f)), 1.0f, 1.0f, SPLASH_OBJECT);
+    world.CreateDisturbance(WorldVec3(region, Vec3(18.0f, 0.5f, 18.0f)), 1.0f, 0.5f, SPLASH_NONE);
+    EXPECT_EQ(ripples.GetNumActive(), 0u);
+    std::vector<Entity*> entities;
+    level->GetEntities(entities, ENTITY_LIST_ALL);
+    EXPECT_TRUE(entities.empty());
+
+    // Something falls into the lake: a ripple where it meets the surface, and the object splash.
+    world.CreateDisturbance(WorldVec3(region, Vec3(18.0f, 0.5f, 18.0f)), 1.0f, 1.0f, SPLASH_OBJECT);
+    ASSERT_EQ(ripples.GetNumActive(), 1u);
+    EXPECT_NEAR(ripples.GetRipple(0).position.y, 1.01f, 1e-5f);
+    EXPECT_NEAR(ripples.GetRipple(0).maxRadius, 4.0f, 0.2f);
+    entities.clear();
+    level->GetEntities(entities, ENTITY_LIST_ALL);
+    ASSERT_EQ(entities.size(), 1u);
+    EXPECT_NE(dynamic_cast<EffectEntity*>(entities[0]), nullptr);
+    EXPECT_NEAR(entities[0]->GetCoords().GetRegionCoords().origin.y, 1.0f, 1e-5f);
 }
 
 } // namespace

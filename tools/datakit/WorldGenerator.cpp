@@ -7,6 +7,7 @@
 #include "datakit/ArzWriter.h"
 #include "datakit/MapWriter.h"
 #include "datakit/TerrainWriter.h"
+#include "datakit/WaterWriter.h"
 #include "world/Entity.h"
 #include "world/Level.h"
 #include "world/NameSectorData.h"
@@ -16,10 +17,12 @@
 #include "world/World.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <random>
 
 namespace DataKit {
@@ -43,6 +46,13 @@ constexpr float kFlightHeight = 12.0f;
 constexpr float kCaveFlightHeight = 4.0f;
 // Within this distance of a waypoint the view turns toward the next leg.
 constexpr float kTurnDistance = 12.0f;
+// The level file's water chunk, which the generator appends to each outdoor level's image (the
+// levels are built without a render device, so their water cannot be made in memory).
+constexpr uint32_t kWaterChunk = 9;
+// Regions smaller than this get no water.
+constexpr int kMinWaterRegionSize = 32;
+// The surface of every lake and river.
+constexpr float kWaterHeight = 1.0f;
 
 // Level entities are the engine's own class; this one only lets the generator delete them itself
 // once their level image is written, without the object manager.
@@ -119,6 +129,74 @@ GAME::ABBox WholeUnitBox(float half, float low, float high)
                        Vec3(half, static_cast<float>(top - bottom) * 0.5f, half));
 }
 
+// Where an outdoor region's water lies, in its own space, scaled to its size: a lake in a bowl
+// left of the middle (west of the flight's row), shore waves along its west side, and a river
+// leaving it eastward in a channel that ends before the region's edge. The bowl and channel stay
+// clear of the region's borders, its doorway and its plug.
+struct WaterLayout
+{
+    float size = 0.0f;
+    float lakeX = 0.0f, lakeZ = 0.0f;
+    // The bowl's radius; the shore lies where the bowl's floor meets the surface.
+    float bowlRadius = 0.0f;
+    float shoreRadius = 0.0f;
+    float riverHalfWidth = 2.0f;
+    std::vector<std::array<float, 2>> river;
+};
+
+WaterLayout MakeWaterLayout(int regionSize)
+{
+    WaterLayout w;
+    if (regionSize < kMinWaterRegionSize)
+        return w;
+    w.size = static_cast<float>(regionSize);
+    const float s = w.size;
+    w.lakeX = 0.34f * s;
+    w.lakeZ = 0.53f * s;
+    w.bowlRadius = 0.22f * s;
+    w.shoreRadius = w.bowlRadius * std::sqrt(1.5f / 4.0f);
+    w.river = {{w.lakeX + w.shoreRadius - 1.5f, w.lakeZ},
+               {0.6f * s, 0.6f * s},
+               {0.72f * s, 0.56f * s},
+               {0.86f * s, 0.62f * s}};
+    return w;
+}
+
+// The floor of the bowl at a squared distance q (in bowl radii) from the lake's centre: 1.5 below
+// the surface in the middle, rising steeply to meet the rolling ground.
+float BowlFloor(float q)
+{
+    return kWaterHeight - 1.5f + 4.0f * q;
+}
+
+// Distance in x-z from a point to the polyline through the points.
+float DistanceToLine(const std::vector<std::array<float, 2>>& line, float x, float z)
+{
+    float best = std::numeric_limits<float>::infinity();
+    for (size_t i = 0; i + 1 < line.size(); ++i) {
+        const float ax = line[i][0], az = line[i][1];
+        const float dx = line[i + 1][0] - ax, dz = line[i + 1][1] - az;
+        const float length2 = dx * dx + dz * dz;
+        const float t =
+            length2 > 0.0f ? std::clamp(((x - ax) * dx + (z - az) * dz) / length2, 0.0f, 1.0f) : 0.0f;
+        const float ex = ax + t * dx - x, ez = az + t * dz - z;
+        best = std::min(best, std::sqrt(ex * ex + ez * ez));
+    }
+    return best;
+}
+
+// The ground under the water: the rolling height, lowered into the lake's bowl and the river's
+// channel (1.0 below the surface along its middle).
+float CarveWater(const WaterLayout& w, float x, float z, float height)
+{
+    if (w.size <= 0.0f)
+        return height;
+    const float bx = (x - w.lakeX) / w.bowlRadius, bz = (z - w.lakeZ) / w.bowlRadius;
+    height = std::min(height, BowlFloor(bx * bx + bz * bz));
+    const float d = DistanceToLine(w.river, x, z) / w.riverHalfWidth;
+    return std::min(height, kWaterHeight - 1.0f + 1.5f * d * d);
+}
+
 Vec3 Normalized(const Vec3& v)
 {
     const float length = std::sqrt(Vec3::Dot(v, v));
@@ -155,6 +233,7 @@ TerrainWriter WorldGenerator::MakeGround(const RegionInfo& info, int index) cons
         if (portal.region == index)
             door = &portal;
     const float flatRadius = std::min(kDoorFlatRadius, static_cast<float>(size) * 0.25f);
+    const WaterLayout water = MakeWaterLayout(size);
     for (unsigned y = 0; y < samples; ++y)
         for (unsigned x = 0; x < samples; ++x) {
             float h = ReliefHeight(relief, ox + static_cast<float>(x), oz + static_cast<float>(y));
@@ -164,7 +243,7 @@ TerrainWriter WorldGenerator::MakeGround(const RegionInfo& info, int index) cons
                 const float share = std::min(1.0f, std::sqrt(dx * dx + dz * dz) / flatRadius);
                 h *= share * share * (3.0f - 2.0f * share);
             }
-            ground.Height(x, y) = h;
+            ground.Height(x, y) = CarveWater(water, static_cast<float>(x), static_cast<float>(y), h);
         }
 
     // Dirt everywhere, grass painted over it by the relief's second pattern, stone on the heights.
@@ -225,6 +304,52 @@ TerrainWriter WorldGenerator::MakeGround(const RegionInfo& info, int index) cons
     }
     ground.plugs.push_back(plug);
     return ground;
+}
+
+std::vector<uint8_t> WorldGenerator::MakeWater(const TerrainWriter& ground) const
+{
+    const WaterLayout w = MakeWaterLayout(m_settings.regionSize);
+    if (w.size <= 0.0f)
+        return {};
+    const unsigned size = static_cast<unsigned>(m_settings.regionSize);
+    const unsigned blocks = (size + WaterWriter::blockCells - 1) / WaterWriter::blockCells;
+    WaterWriter water;
+    water.types = {WaterWriter::LakeType(), WaterWriter::RiverType()};
+
+    // The lake: painted over the bowl wherever its floor lies under the surface, and a little
+    // past the shore (the ground hides what lies under it, and the coverage fades to the edge).
+    WaterWriter::Layer lake;
+    lake.type = WaterWriter::lakeTypeName;
+    lake.height = kWaterHeight;
+    lake.extent[0] = lake.extent[1] = w.size;
+    lake.blocks = WaterWriter::PaintBlocks(blocks, blocks, [&](float x, float z) {
+        const float dx = x - w.lakeX, dz = z - w.lakeZ;
+        if (x > w.size || z > w.size || dx * dx + dz * dz >= w.bowlRadius * w.bowlRadius)
+            return false;
+        const unsigned sx = static_cast<unsigned>(x), sz = static_cast<unsigned>(z);
+        return ground.heights[static_cast<size_t>(sz) * ground.numXSamples + sx] < kWaterHeight + 0.5f;
+    });
+    water.layers.push_back(std::move(lake));
+
+    WaterWriter::Path river;
+    river.type = WaterWriter::riverTypeName;
+    river.height = kWaterHeight;
+    river.points = WaterWriter::SmoothCurve(w.river, w.riverHalfWidth);
+    water.paths.push_back(std::move(river));
+
+    // Shore waves along the lake's west side, a little inside the shore; the curve runs clockwise
+    // so that its waves run outward, up the shore.
+    WaterWriter::WaveSet shore;
+    shore.height = kWaterHeight;
+    std::vector<std::array<float, 2>> arc;
+    for (float degrees : {250.0f, 215.0f, 180.0f, 145.0f, 110.0f}) {
+        const float a = degrees * 3.1415927f / 180.0f;
+        const float r = w.shoreRadius - 1.2f;
+        arc.push_back({w.lakeX + r * std::cos(a), w.lakeZ + r * std::sin(a)});
+    }
+    shore.points = WaterWriter::SmoothCurve(arc, 2.0f);
+    water.waveSets.push_back(std::move(shore));
+    return water.Build();
 }
 
 WorldGenerator::WorldGenerator() = default;
@@ -344,6 +469,7 @@ bool WorldGenerator::BuildLevels()
     // mesh. Outdoors the ground is run-time terrain, and entities stand on it.
     GAME::World world;
     std::vector<std::vector<GeneratedEntity*>> entities(m_regions.size());
+    std::vector<std::vector<uint8_t>> waters(m_regions.size());
     const std::vector<std::string>& records = EntityRecords();
     bool built = true;
     for (size_t index = 0; index < m_regions.size() && built; ++index) {
@@ -354,6 +480,7 @@ bool WorldGenerator::BuildLevels()
         if (!info.cave) {
             const TerrainWriter writer = MakeGround(info, static_cast<int>(index));
             ground = writer.Build();
+            waters[index] = MakeWater(writer);
             // The terrain's tree starts at height 0 and grows over the ground.
             const auto [low, high] = std::minmax_element(writer.heights.begin(), writer.heights.end());
             info.box = WholeUnitBox(half, std::min(*low, 0.0f) - static_cast<float>(kGroundHalfHeight),
@@ -397,6 +524,15 @@ bool WorldGenerator::BuildLevels()
     for (size_t index = 0; index < m_regions.size() && built; ++index) {
         GAME::BinaryWriter writer(0x10000);
         built = world.GetRegion(static_cast<int>(index))->GetLevelPtr()->SaveToMemory(writer, false);
+        if (built && !m_regions[index].cave) {
+            const std::vector<uint8_t>& water = waters[index];
+            if (!water.empty()) {
+                writer.BeginBlock(kWaterChunk);
+                writer.WriteBytes(water.data(), static_cast<unsigned>(water.size()));
+                writer.EndBlock();
+                built = !writer.Failed();
+            }
+        }
         m_regions[index].level.assign(writer.GetBuffer(), writer.GetBuffer() + writer.GetSize());
     }
     // The entities are the generator's: out of their levels and deleted before the world goes.

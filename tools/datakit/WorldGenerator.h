@@ -1,6 +1,7 @@
 // Generates a world to stream: a grid of outdoor regions side by side (each a run-time terrain of
 // regionSize units of rolling ground with three painted layers, grass, a plug in a hole and
-// entities standing on it) and, below some of them, caves reached through
+// entities standing on it, and from 32 units on a lake with shore waves in a bowl of the ground
+// and a river leaving it in a channel) and, below some of them, caves reached through
 // a doorway portal in the region above, all written as one compiled map with each region's level
 // image (made by the engine's own Level writer, with the path mesh each level builds over its
 // neighbours' ground as the editor does) and the sector data beside it (".sd"). Also the records
@@ -156,6 +157,8 @@ private:
     bool BuildLevels();
     // The run-time terrain of an outdoor region.
     TerrainWriter MakeGround(const RegionInfo& region, int index) const;
+    // The water block of an outdoor region over that ground; empty for regions too small.
+    std::vector<uint8_t> MakeWater(const TerrainWriter& ground) const;
     void AddDoorway(int outdoor, int cave);
     void PlanFlight();
     void AddWaypoint(int region, const GAME::Vec3& position, bool jump = false);
