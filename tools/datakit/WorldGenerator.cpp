@@ -50,7 +50,7 @@ constexpr float kTurnDistance = 12.0f;
 // levels are built without a render device, so their water cannot be made in memory).
 constexpr uint32_t kWaterChunk = 9;
 // Regions smaller than this get no water.
-constexpr int kMinWaterRegionSize = 32;
+constexpr int kMinWaterRegionSize = 64;
 // The surface of every lake and river.
 constexpr float kWaterHeight = 1.0f;
 
@@ -153,7 +153,7 @@ WaterLayout MakeWaterLayout(int regionSize)
     const float s = w.size;
     w.lakeX = 0.34f * s;
     w.lakeZ = 0.53f * s;
-    w.bowlRadius = 0.22f * s;
+    w.bowlRadius = 0.2f * s;
     w.shoreRadius = w.bowlRadius * std::sqrt(1.5f / 4.0f);
     w.river = {{w.lakeX + w.shoreRadius - 1.5f, w.lakeZ},
                {0.6f * s, 0.6f * s},

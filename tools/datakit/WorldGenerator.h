@@ -1,6 +1,6 @@
 // Generates a world to stream: a grid of outdoor regions side by side (each a run-time terrain of
 // regionSize units of rolling ground with three painted layers, grass, a plug in a hole and
-// entities standing on it, and from 32 units on a lake with shore waves in a bowl of the ground
+// entities standing on it, and from 64 units on a lake with shore waves in a bowl of the ground
 // and a river leaving it in a channel) and, below some of them, caves reached through
 // a doorway portal in the region above, all written as one compiled map with each region's level
 // image (made by the engine's own Level writer, with the path mesh each level builds over its
