@@ -17,7 +17,9 @@
 #include "terrain/TerrainRT.h"
 #include "terrain/Water.h"
 #include "terrain/WaterLayer.h"
+#include "terrain/WaterPath.h"
 #include "terrain/WaterType.h"
+#include "terrain/WaterWaveSet.h"
 #include "world/EngineFixture.h"
 #include "world/Level.h"
 #include "world/Region.h"
@@ -79,6 +81,13 @@ protected:
         ASSERT_GT(lake->GetNumBlocks(), 0u);
         ASSERT_NE(lake->GetWaterType(), nullptr);
         EXPECT_STRCASEEQ(lake->GetWaterTypeName(), DataKit::WaterWriter::lakeTypeName);
+        // The river leaving the lake and the shore waves along it.
+        ASSERT_EQ(water->GetNumPaths(), 1u);
+        ASSERT_NE(water->GetPath(0), nullptr);
+        EXPECT_STRCASEEQ(water->GetPath(0)->GetWaterTypeName(), DataKit::WaterWriter::riverTypeName);
+        EXPECT_GE(water->GetPath(0)->GetNumControlPoints(), 3u);
+        ASSERT_EQ(water->GetNumWaveSets(), 1u);
+        EXPECT_NE(water->GetWaveSet(0), nullptr);
         // The sample shaders load on first use as the loader would load them.
         for (GraphicsShader2* shader :
              {terrain->GetLayerShader() ? const_cast<GraphicsShader2*>(terrain->GetLayerShader()) : nullptr,
