@@ -23,6 +23,7 @@ class InputDevice;
 class RenderDevice;
 class RenderTexture;
 class ResetObject;
+class SoundManager;
 class VideoPlayerBackEnd;
 
 class VideoPlayer
@@ -35,6 +36,8 @@ public:
         RenderDevice* device = nullptr;
         // Null: nothing counts as pressed, so no video is skipped.
         InputDevice* input = nullptr;
+        // Where the videos' sound plays (it must outlive any open video); null: they play silent.
+        SoundManager* sound = nullptr;
         std::function<void(ResetObject*)> registerResetObject;
         std::function<void(ResetObject*)> unregisterResetObject;
     };
