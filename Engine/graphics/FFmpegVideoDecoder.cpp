@@ -91,9 +91,9 @@ double StartSeconds(const AVStream* stream)
 // The sound track of an open video, decoded from a reader of its own (so it can run ahead of the
 // pictures however the file interleaves them) into a fed stream of the sound manager. Feed keeps
 // the stream a little ahead of the video's clock and in step with it: where the sound heard
-// falls behind the clock (a starved source, a stalled frame), what is queued is dropped and the
-// samples of the time missed are skipped; where it runs ahead, silence is put in. Everything happens on the
-// thread that drives the video, which is the sound manager's.
+// falls behind the clock (a starved source, a stalled frame), the samples of the time missed are
+// skipped; where it runs ahead, silence is put in. Everything happens on the thread that drives
+// the video, which is the sound manager's.
 class SoundTrack
 {
 public:
@@ -181,10 +181,12 @@ public:
         if (played >= m_mark) {
             const int64_t drift = now - (played + m_skew);
             if (drift > ClockFrames(kSlackMs)) {
-                // Behind: what is queued would only keep it behind.
-                m_stream->Flush(m_sound.GetDevice());
-                played = m_stream->GetPlayedFrames();
-                m_silence = 0;
+                // Behind. Where all that is queued is already late (the engine stalled), it goes;
+                // otherwise the skip is heard once the queue has played.
+                if (now >= m_fed + m_skew) {
+                    m_stream->Flush(m_sound.GetDevice());
+                    played = m_stream->GetPlayedFrames();
+                }
                 Shift(now - (played + m_skew));
             } else if (drift < -ClockFrames(kSlackMs)) {
                 Shift(drift);

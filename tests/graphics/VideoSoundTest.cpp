@@ -232,12 +232,12 @@ TEST_F(VideoSoundTest, SoundThatFellBehindTheFramesSkipsAheadToThem)
     ASSERT_TRUE(videoPlayer.Open(clip.c_str(), false, true));
     auto update = [&] { videoPlayer.Update(); };
     Step(update, 20);
-    // The engine stalls for a second: the pictures' clock goes on, the sound does not move.
-    clock.Advance(1000);
+    // The engine stalls for 1.5 s: the pictures' clock goes on, the sound does not move.
+    clock.Advance(1500);
     videoPlayer.Update();
     // What was queued before the stall is dropped and the sound is back with the pictures (the
-    // tone, 1.5 s in), where a second late it would still be silent until 2.5 s.
-    Step(update, 60); // to 1.8 s
+    // tone, 1.5 s in), where 1.5 s late it would be silent to the end of the video.
+    Step(update, 10); // to 1.8 s
     EXPECT_GT(Level(Step(update, 30)), 3000.0);
 }
 
