@@ -425,10 +425,10 @@ public:
         m_soundManager = sound;
         const int soundIndex = FindSoundStream(m_format);
         if (soundIndex >= 0) {
-            const AVCodecParameters* sound = m_format->streams[soundIndex]->codecpar;
-            m_hasSound = avcodec_find_decoder(sound->codec_id) && sound->sample_rate > 0 &&
-                         sound->ch_layout.nb_channels > 0;
-            m_soundRate = m_hasSound ? OutputRate(sound->sample_rate) : 0;
+            const AVCodecParameters* track = m_format->streams[soundIndex]->codecpar;
+            m_hasSound = avcodec_find_decoder(track->codec_id) && track->sample_rate > 0 &&
+                         track->ch_layout.nb_channels > 0;
+            m_soundRate = m_hasSound ? OutputRate(track->sample_rate) : 0;
         }
         m_frameCount = CountFrames(fileName, m_streamIndex);
         if (m_frameCount <= 0) {

@@ -69,15 +69,13 @@ public:
     bool Feed(const int16_t* samples, size_t frames, int channels, int rate);
     // What was fed is played to its end, then the stream is finished.
     void EndFeed();
-    // Frames the device had played at the last update (the start of a paused or starved source
-    // stays where it was).
+    // Frames the device had played by the last Update (a paused or starved source adds none).
     int64_t GetPlayedFrames() const { return m_playedFrames; }
     // Holds the source, or lets it go on; kept until the next call.
     void Pause(SoundDevice& device, bool pause);
     // Drops everything fed that has not been heard (it counts as played); what is fed next
     // starts the source again.
     void Flush(SoundDevice& device);
-    bool IsPaused() const { return m_paused; }
 
     // Main thread: takes back played buffers, queues decoded chunks, keeps the source playing.
     void Update(SoundDevice& device);
