@@ -1109,6 +1109,36 @@ void OpenGLDevice::ForgetSurface(const OpenGLSurface* surface)
         m_primary = nullptr;
 }
 
+template <class Buffer, class Interface>
+void OpenGLDevice::DeleteBuffer(void* object, bool gl, uint32_t epoch)
+{
+    // The registry and the bindings know the buffer by its interface pointer.
+    auto* buffer = static_cast<Buffer*>(static_cast<Interface*>(object));
+    const auto& store = buffer->GetStore();
+    ForgetBuffer(static_cast<const Interface*>(buffer), store.GetName());
+    if (gl && store.GetEpoch() == epoch) {
+        const GLuint name = store.GetName();
+        glDeleteBuffers(1, &name);
+    }
+    RemoveBytes(store.GetBytes());
+    delete buffer;
+}
+
+template <class Program>
+void OpenGLDevice::DeleteProgram(void* object, Program*& set, uint32_t& applied, bool gl, uint32_t epoch)
+{
+    auto* program = static_cast<Program*>(static_cast<typename Program::Interface*>(object));
+    if (set == program) {
+        set = nullptr;
+        m_dirty |= DIRTY_PROGRAMS;
+    }
+    if (applied == program->object.name)
+        applied = ~0u;
+    if (gl && program->object.epoch == epoch)
+        glDeleteProgram(program->object.name);
+    delete program;
+}
+
 void OpenGLDevice::DeleteObject(ResourceKind kind, void* object)
 {
     const bool gl = m_contexts.IsMainCurrent();
@@ -1142,55 +1172,18 @@ void OpenGLDevice::DeleteObject(ResourceKind kind, void* object)
         delete texture;
         return;
     }
-    case ResourceKind::VertexBuffer: {
-        auto* buffer = static_cast<OpenGLVertexBuffer*>(static_cast<RenderVertexBuffer*>(object));
-        const StaticBufferStore& store = buffer->GetStore();
-        ForgetBuffer(static_cast<const RenderVertexBuffer*>(buffer), store.GetName());
-        if (gl && store.GetEpoch() == epoch) {
-            const GLuint name = store.GetName();
-            glDeleteBuffers(1, &name);
-        }
-        RemoveBytes(store.GetBytes());
-        delete buffer;
+    case ResourceKind::VertexBuffer:
+        DeleteBuffer<OpenGLVertexBuffer, RenderVertexBuffer>(object, gl, epoch);
         return;
-    }
-    case ResourceKind::IndexBuffer: {
-        auto* buffer = static_cast<OpenGLIndexBuffer*>(static_cast<RenderIndexBuffer*>(object));
-        const StaticBufferStore& store = buffer->GetStore();
-        ForgetBuffer(static_cast<const RenderIndexBuffer*>(buffer), store.GetName());
-        if (gl && store.GetEpoch() == epoch) {
-            const GLuint name = store.GetName();
-            glDeleteBuffers(1, &name);
-        }
-        RemoveBytes(store.GetBytes());
-        delete buffer;
+    case ResourceKind::IndexBuffer:
+        DeleteBuffer<OpenGLIndexBuffer, RenderIndexBuffer>(object, gl, epoch);
         return;
-    }
-    case ResourceKind::DynamicVertexBuffer: {
-        auto* buffer =
-            static_cast<OpenGLDynamicVertexBuffer*>(static_cast<RenderDynamicVertexBuffer*>(object));
-        const StreamStore& store = buffer->GetStore();
-        ForgetBuffer(static_cast<const RenderDynamicVertexBuffer*>(buffer), store.GetName());
-        if (gl && store.GetEpoch() == epoch) {
-            const GLuint name = store.GetName();
-            glDeleteBuffers(1, &name);
-        }
-        RemoveBytes(store.GetBytes());
-        delete buffer;
+    case ResourceKind::DynamicVertexBuffer:
+        DeleteBuffer<OpenGLDynamicVertexBuffer, RenderDynamicVertexBuffer>(object, gl, epoch);
         return;
-    }
-    case ResourceKind::DynamicIndexBuffer: {
-        auto* buffer = static_cast<OpenGLDynamicIndexBuffer*>(static_cast<RenderDynamicIndexBuffer*>(object));
-        const StreamStore& store = buffer->GetStore();
-        ForgetBuffer(static_cast<const RenderDynamicIndexBuffer*>(buffer), store.GetName());
-        if (gl && store.GetEpoch() == epoch) {
-            const GLuint name = store.GetName();
-            glDeleteBuffers(1, &name);
-        }
-        RemoveBytes(store.GetBytes());
-        delete buffer;
+    case ResourceKind::DynamicIndexBuffer:
+        DeleteBuffer<OpenGLDynamicIndexBuffer, RenderDynamicIndexBuffer>(object, gl, epoch);
         return;
-    }
     case ResourceKind::VertexDeclaration: {
         auto* declaration =
             static_cast<OpenGLVertexDeclaration*>(static_cast<RenderVertexDeclaration*>(object));
@@ -1207,32 +1200,12 @@ void OpenGLDevice::DeleteObject(ResourceKind kind, void* object)
         delete declaration;
         return;
     }
-    case ResourceKind::VertexProgram: {
-        auto* program = static_cast<OpenGLVertexProgram*>(static_cast<RenderVertexShader*>(object));
-        if (m_state.vertexProgram == program) {
-            m_state.vertexProgram = nullptr;
-            m_dirty |= DIRTY_PROGRAMS;
-        }
-        if (m_applied.vertexProgram == program->object.name)
-            m_applied.vertexProgram = ~0u;
-        if (gl && program->object.epoch == epoch)
-            glDeleteProgram(program->object.name);
-        delete program;
+    case ResourceKind::VertexProgram:
+        DeleteProgram(object, m_state.vertexProgram, m_applied.vertexProgram, gl, epoch);
         return;
-    }
-    case ResourceKind::PixelProgram: {
-        auto* program = static_cast<OpenGLPixelProgram*>(static_cast<RenderPixelShader*>(object));
-        if (m_state.pixelProgram == program) {
-            m_state.pixelProgram = nullptr;
-            m_dirty |= DIRTY_PROGRAMS;
-        }
-        if (m_applied.pixelProgram == program->object.name)
-            m_applied.pixelProgram = ~0u;
-        if (gl && program->object.epoch == epoch)
-            glDeleteProgram(program->object.name);
-        delete program;
+    case ResourceKind::PixelProgram:
+        DeleteProgram(object, m_state.pixelProgram, m_applied.pixelProgram, gl, epoch);
         return;
-    }
     case ResourceKind::Font: {
         auto* font = static_cast<OpenGLFont*>(static_cast<RenderFont*>(object));
         font->ReleaseTextures(gl && font->GetEpoch() == epoch);

@@ -398,6 +398,10 @@ private:
     void Retire(ResourceKind kind, void* object);
     void ProcessRetired();
     void DeleteObject(ResourceKind kind, void* object);
+    // The parts of DeleteObject that the four buffer kinds and the two program kinds share.
+    template <class Buffer, class Interface> void DeleteBuffer(void* object, bool gl, uint32_t epoch);
+    template <class Program>
+    void DeleteProgram(void* object, Program*& set, uint32_t& applied, bool gl, uint32_t epoch);
     // Drops every binding and cached use of the GL names about to be deleted.
     void ForgetTexture(const OpenGLTexture* texture);
     void ForgetBuffer(const void* owner, uint32_t name);
