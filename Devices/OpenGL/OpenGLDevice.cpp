@@ -540,8 +540,7 @@ RenderSurface* OpenGLDevice::CreateTextureSurface(int width, int height, RenderT
 
 void OpenGLDevice::DestroySurface(RenderSurface** surface)
 {
-    if (auto* object = TakeFromHolder(surface, ResourceKind::Surface, "DestroySurface"))
-        Retire(ResourceKind::Surface, static_cast<OpenGLSurface*>(object));
+    DestroyHeld(surface, ResourceKind::Surface, "DestroySurface");
 }
 
 void OpenGLDevice::UnregisterVertexDeclaration(RenderVertexDeclaration* declaration)
@@ -965,30 +964,26 @@ bool OpenGLDevice::Unregister(const void* object, ResourceKind kind, const char*
     return true;
 }
 
-template <class T> T* OpenGLDevice::TakeFromHolder(T** holder, ResourceKind kind, const char* operation)
+template <class T> void OpenGLDevice::DestroyHeld(T** holder, ResourceKind kind, const char* operation)
 {
     if (!holder)
-        return nullptr;
+        return;
     T* object = *holder;
     *holder = nullptr;
-    if (!object || !Unregister(object, kind, operation))
-        return nullptr;
-    return object;
+    if (object && Unregister(object, kind, operation))
+        Retire(kind, object);
 }
 
-template RenderSurface* OpenGLDevice::TakeFromHolder(RenderSurface**, ResourceKind, const char*);
-template RenderTexture* OpenGLDevice::TakeFromHolder(RenderTexture**, ResourceKind, const char*);
-template RenderVertexBuffer* OpenGLDevice::TakeFromHolder(RenderVertexBuffer**, ResourceKind, const char*);
-template RenderIndexBuffer* OpenGLDevice::TakeFromHolder(RenderIndexBuffer**, ResourceKind, const char*);
-template RenderDynamicVertexBuffer* OpenGLDevice::TakeFromHolder(RenderDynamicVertexBuffer**, ResourceKind,
-                                                                 const char*);
-template RenderDynamicIndexBuffer* OpenGLDevice::TakeFromHolder(RenderDynamicIndexBuffer**, ResourceKind,
-                                                                const char*);
-template RenderVertexDeclaration* OpenGLDevice::TakeFromHolder(RenderVertexDeclaration**, ResourceKind,
-                                                               const char*);
-template RenderVertexShader* OpenGLDevice::TakeFromHolder(RenderVertexShader**, ResourceKind, const char*);
-template RenderPixelShader* OpenGLDevice::TakeFromHolder(RenderPixelShader**, ResourceKind, const char*);
-template RenderFont* OpenGLDevice::TakeFromHolder(RenderFont**, ResourceKind, const char*);
+template void OpenGLDevice::DestroyHeld(RenderSurface**, ResourceKind, const char*);
+template void OpenGLDevice::DestroyHeld(RenderTexture**, ResourceKind, const char*);
+template void OpenGLDevice::DestroyHeld(RenderVertexBuffer**, ResourceKind, const char*);
+template void OpenGLDevice::DestroyHeld(RenderIndexBuffer**, ResourceKind, const char*);
+template void OpenGLDevice::DestroyHeld(RenderDynamicVertexBuffer**, ResourceKind, const char*);
+template void OpenGLDevice::DestroyHeld(RenderDynamicIndexBuffer**, ResourceKind, const char*);
+template void OpenGLDevice::DestroyHeld(RenderVertexDeclaration**, ResourceKind, const char*);
+template void OpenGLDevice::DestroyHeld(RenderVertexShader**, ResourceKind, const char*);
+template void OpenGLDevice::DestroyHeld(RenderPixelShader**, ResourceKind, const char*);
+template void OpenGLDevice::DestroyHeld(RenderFont**, ResourceKind, const char*);
 
 void OpenGLDevice::Retire(ResourceKind kind, void* object)
 {
