@@ -316,16 +316,7 @@ void OpenGLDevice::GetSupportedDisplayModes(std::vector<RenderDisplayMode>& mode
             return;
     }
     // Without a display: the sizes a window could take.
-    static const int sizes[][2] = {{640, 480},   {800, 600},   {1024, 768},  {1280, 720},
-                                   {1280, 1024}, {1600, 1200}, {1920, 1080}, {2560, 1440}};
-    for (const auto& size : sizes) {
-        RenderDisplayMode mode;
-        mode.width = size[0];
-        mode.height = size[1];
-        mode.refreshRate = 60;
-        mode.format = RENDER_FORMAT_RGBA;
-        modes.push_back(mode);
-    }
+    DeviceCommon::AddWindowDisplayModes(modes);
 }
 
 bool OpenGLDevice::IsValidSettings(const RenderDeviceSettings& settings, const char* operation) const

@@ -2,6 +2,7 @@
 // when GL does not hold it already), and the draw operations.
 #include "OpenGLDevice.h"
 
+#include "DeviceCodes.h"
 #include "DeviceLog.h"
 #include "OpenGLApi.h"
 #include "OpenGLPrograms.h"
@@ -13,23 +14,11 @@
 namespace GAME::OpenGL {
 
 using DeviceCommon::DeviceLogPrintf;
+using DeviceCommon::IsBlendFactor;
+using DeviceCommon::IsTestFunction;
+using DeviceCommon::IsWriteMode;
 
 namespace {
-
-bool IsTestFunction(int32_t value)
-{
-    return value >= RENDER_TEST_NEVER && value <= RENDER_TEST_ALWAYS;
-}
-
-bool IsWriteMode(int32_t value)
-{
-    return value == RENDER_WRITE_DISABLED || value == RENDER_WRITE_ENABLED;
-}
-
-bool IsBlendFactor(int32_t value)
-{
-    return value >= RENDER_BLEND_ONE && value <= RENDER_BLEND_SRC_ALPHA_SAT;
-}
 
 void AttributeFormat(const VertexElement& element, GLint& size, GLenum& type, GLboolean& normalized)
 {
