@@ -29,6 +29,7 @@ using Test::DdsBuilder;
 using Test::Describe;
 using Test::Image;
 using Test::Near;
+using Test::PixelNear;
 using Test::ReadBack;
 using Test::TestVertex;
 
@@ -151,10 +152,10 @@ TEST_F(OpenGLPixelTest, ClearsAndReadsBackRowsFromTheTop)
     Clear(0.0f, 1.0f, 0.0f, 0.5f, RENDER_CLEAR_COLOR);
     const Image image = Read();
     ASSERT_FALSE(image.pixels.empty());
-    EXPECT_TRUE(Near(image.At(0, 0), 0, 255, 0, 128)) << Describe(image.At(0, 0));
-    EXPECT_TRUE(Near(image.At(63, 15), 0, 255, 0, 128)) << Describe(image.At(63, 15));
-    EXPECT_TRUE(Near(image.At(0, 16), 255, 0, 0, 255)) << Describe(image.At(0, 16));
-    EXPECT_TRUE(Near(image.At(63, 63), 255, 0, 0, 255)) << Describe(image.At(63, 63));
+    EXPECT_TRUE(PixelNear(image, 0, 0, 0, 255, 0, 128));
+    EXPECT_TRUE(PixelNear(image, 63, 15, 0, 255, 0, 128));
+    EXPECT_TRUE(PixelNear(image, 0, 16, 255, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 63, 63, 255, 0, 0, 255));
     // A read-back of another size than the target is refused.
     Pixel one;
     EXPECT_FALSE(device->ReadFrameBuffer(&one, 1, 1));
@@ -173,19 +174,19 @@ TEST_F(OpenGLPixelTest, ScreenQuadsLandOnTheirPixelsWithinViewportAndScissor)
     device->SetScissorRect(Rect(0.0f, 0.0f, float(kSize), float(kSize)));
     const Image image = Read();
     ASSERT_FALSE(image.pixels.empty());
-    EXPECT_TRUE(Near(image.At(4, 8), 255, 255, 255, 255)) << Describe(image.At(4, 8));
-    EXPECT_TRUE(Near(image.At(13, 13), 255, 255, 255, 255));
-    EXPECT_TRUE(Near(image.At(3, 8), 0, 0, 0, 255));
-    EXPECT_TRUE(Near(image.At(14, 8), 0, 0, 0, 255));
-    EXPECT_TRUE(Near(image.At(4, 7), 0, 0, 0, 255));
-    EXPECT_TRUE(Near(image.At(4, 14), 0, 0, 0, 255));
-    EXPECT_TRUE(Near(image.At(40, 40), 0, 0, 255, 255)) << Describe(image.At(40, 40));
-    EXPECT_TRUE(Near(image.At(47, 47), 0, 0, 255, 255));
-    EXPECT_TRUE(Near(image.At(39, 40), 0, 255, 0, 255));
-    EXPECT_TRUE(Near(image.At(48, 47), 0, 255, 0, 255));
-    EXPECT_TRUE(Near(image.At(32, 32), 0, 255, 0, 255));
-    EXPECT_TRUE(Near(image.At(31, 40), 0, 0, 0, 255));
-    EXPECT_TRUE(Near(image.At(40, 31), 0, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 4, 8, 255, 255, 255, 255));
+    EXPECT_TRUE(PixelNear(image, 13, 13, 255, 255, 255, 255));
+    EXPECT_TRUE(PixelNear(image, 3, 8, 0, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 14, 8, 0, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 4, 7, 0, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 4, 14, 0, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 40, 40, 0, 0, 255, 255));
+    EXPECT_TRUE(PixelNear(image, 47, 47, 0, 0, 255, 255));
+    EXPECT_TRUE(PixelNear(image, 39, 40, 0, 255, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 48, 47, 0, 255, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 32, 32, 0, 255, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 31, 40, 0, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 40, 31, 0, 0, 0, 255));
 }
 
 TEST_F(OpenGLPixelTest, FansQuadRunsAndWireframeDrawWhatTheyCover)
@@ -206,13 +207,13 @@ TEST_F(OpenGLPixelTest, FansQuadRunsAndWireframeDrawWhatTheyCover)
     device->EnableWireframe(false);
     const Image image = Read();
     ASSERT_FALSE(image.pixels.empty());
-    EXPECT_TRUE(Near(image.At(1, 8), 255, 0, 0, 255)) << Describe(image.At(1, 8));
-    EXPECT_TRUE(Near(image.At(14, 14), 255, 0, 0, 255)) << Describe(image.At(14, 14));
-    EXPECT_TRUE(Near(image.At(20, 8), 0, 0, 0, 255));
-    EXPECT_TRUE(Near(image.At(36, 4), 0, 255, 0, 255)) << Describe(image.At(36, 4));
-    EXPECT_TRUE(Near(image.At(52, 12), 0, 255, 0, 255)) << Describe(image.At(52, 12));
-    EXPECT_TRUE(Near(image.At(44, 4), 0, 0, 0, 255));
-    EXPECT_TRUE(Near(image.At(26, 36), 0, 0, 0, 255)) << Describe(image.At(26, 36)); // inside: not filled
+    EXPECT_TRUE(PixelNear(image, 1, 8, 255, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 14, 14, 255, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 20, 8, 0, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 36, 4, 0, 255, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 52, 12, 0, 255, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 44, 4, 0, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 26, 36, 0, 0, 0, 255)); // inside: not filled
     int edge = 0;
     for (int x = 8; x < 32; ++x)
         edge += image.At(x, 32).b > 128 ? 1 : 0;
@@ -253,7 +254,7 @@ TEST_F(OpenGLPixelTest, DepthTestHonoursEveryCompareCode)
                 EXPECT_TRUE(Near(p, 0, 0, 255, 255))
                     << "function " << f << " depth " << depths[row] << " " << Describe(p);
         }
-    EXPECT_TRUE(Near(image.At(4, 44), 255, 0, 0, 255)) << Describe(image.At(4, 44));
+    EXPECT_TRUE(PixelNear(image, 4, 44, 255, 0, 0, 255));
 }
 
 TEST_F(OpenGLPixelTest, BlendsWithEveryFactor)
@@ -359,13 +360,13 @@ TEST_F(OpenGLPixelTest, AlphaTestDiscardsByFunctionAndReferenceForEveryProgram)
     device->SetAlphaTestFunction(RENDER_TEST_ALWAYS);
     const Image image = Read();
     ASSERT_FALSE(image.pixels.empty());
-    EXPECT_TRUE(Near(image.At(4, 4), 0, 0, 0, 255)) << Describe(image.At(4, 4));
-    EXPECT_TRUE(Near(image.At(12, 4), 255, 255, 255, 16));
-    EXPECT_TRUE(Near(image.At(20, 4), 255, 255, 255, 10));
-    EXPECT_TRUE(Near(image.At(28, 4), 0, 0, 0, 255));
-    EXPECT_TRUE(Near(image.At(36, 4), 0, 0, 0, 255));
-    EXPECT_TRUE(Near(image.At(16, 20), 0, 0, 0, 255)) << Describe(image.At(16, 20));
-    EXPECT_TRUE(Near(image.At(48, 20), 0, 255, 0, 191)) << Describe(image.At(48, 20));
+    EXPECT_TRUE(PixelNear(image, 4, 4, 0, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 12, 4, 255, 255, 255, 16));
+    EXPECT_TRUE(PixelNear(image, 20, 4, 255, 255, 255, 10));
+    EXPECT_TRUE(PixelNear(image, 28, 4, 0, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 36, 4, 0, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 16, 20, 0, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 48, 20, 0, 255, 0, 191));
     Destroy(left);
     Destroy(right);
     device->DestroyVertexShader(&vs);
@@ -414,12 +415,12 @@ void main()
     Draw(small); // lands at x 0 .. 0.5, y -1 .. -0.5, over the red
     const Image image = Read();
     ASSERT_FALSE(image.pixels.empty());
-    EXPECT_TRUE(Near(image.At(40, 8), 255, 0, 0, 255)) << Describe(image.At(40, 8));
-    EXPECT_TRUE(Near(image.At(8, 30), 0, 0, 0, 255)) << Describe(image.At(8, 30));
-    EXPECT_TRUE(Near(image.At(4, 4), 0, 0, 255, 255)) << Describe(image.At(4, 4));
-    EXPECT_TRUE(Near(image.At(36, 60), 0, 255, 0, 255)) << Describe(image.At(36, 60));
-    EXPECT_TRUE(Near(image.At(52, 60), 255, 0, 0, 255)) << Describe(image.At(52, 60));
-    EXPECT_TRUE(Near(image.At(36, 44), 255, 0, 0, 255)) << Describe(image.At(36, 44));
+    EXPECT_TRUE(PixelNear(image, 40, 8, 255, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 8, 30, 0, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 4, 4, 0, 0, 255, 255));
+    EXPECT_TRUE(PixelNear(image, 36, 60, 0, 255, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 52, 60, 255, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 36, 44, 255, 0, 0, 255));
     Destroy(quad);
     Destroy(corner);
     Destroy(small);
@@ -471,8 +472,8 @@ TEST_F(OpenGLPixelTest, FixedFunctionDrawsTheBasicDeclarationAsClipCoordinates)
     const Image image = Read();
     ASSERT_FALSE(image.pixels.empty());
     // The triangle covers the top left half.
-    EXPECT_TRUE(Near(image.At(4, 4), 255, 128, 0, 255)) << Describe(image.At(4, 4));
-    EXPECT_TRUE(Near(image.At(60, 60), 0, 0, 0, 255)) << Describe(image.At(60, 60));
+    EXPECT_TRUE(PixelNear(image, 4, 4, 255, 128, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 60, 60, 0, 0, 0, 255));
     device->DestroyVertexBuffer(&buffer);
     device->DestroyIndexBuffer(&indices);
     device->DestroyVertexDeclaration(&declaration);
@@ -524,10 +525,10 @@ TEST_F(OpenGLPixelTest, StreamingBuffersHandOutFreshSpaceAndDrawTheLastLockedSpa
     EXPECT_EQ(indices->GetLockedOffset(), 0u);
     const Image image = Read();
     ASSERT_FALSE(image.pixels.empty());
-    EXPECT_TRUE(Near(image.At(8, 32), 255, 0, 0, 255)) << Describe(image.At(8, 32));
-    EXPECT_TRUE(Near(image.At(24, 32), 0, 255, 0, 255)) << Describe(image.At(24, 32));
-    EXPECT_TRUE(Near(image.At(40, 32), 0, 0, 255, 255)) << Describe(image.At(40, 32));
-    EXPECT_TRUE(Near(image.At(56, 32), 255, 255, 0, 255)) << Describe(image.At(56, 32));
+    EXPECT_TRUE(PixelNear(image, 8, 32, 255, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 24, 32, 0, 255, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 40, 32, 0, 0, 255, 255));
+    EXPECT_TRUE(PixelNear(image, 56, 32, 255, 255, 0, 255));
     EXPECT_EQ(device->GetNumDrawCalls(), 4);
     device->DestroyDynamicVertexBuffer(&vertices);
     device->DestroyDynamicIndexBuffer(&indices);
@@ -557,10 +558,10 @@ TEST_F(OpenGLPixelTest, ClipPlanesCutInClipSpace)
     device->ClearClippingPlane(0);
     const Image image = Read();
     ASSERT_FALSE(image.pixels.empty());
-    EXPECT_TRUE(Near(image.At(56, 56), 255, 255, 255, 255)) << Describe(image.At(56, 56));
-    EXPECT_TRUE(Near(image.At(56, 8), 0, 0, 0, 255)) << Describe(image.At(56, 8));
-    EXPECT_TRUE(Near(image.At(40, 56), 0, 0, 0, 255)) << Describe(image.At(40, 56));
-    EXPECT_TRUE(Near(image.At(4, 4), 255, 0, 0, 255)) << Describe(image.At(4, 4));
+    EXPECT_TRUE(PixelNear(image, 56, 56, 255, 255, 255, 255));
+    EXPECT_TRUE(PixelNear(image, 56, 8, 0, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 40, 56, 0, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 4, 4, 255, 0, 0, 255));
     Destroy(quad);
     device->DestroyVertexShader(&vs);
 }
@@ -604,8 +605,7 @@ TEST_F(OpenGLPixelTest, SamplesTexturesTopRowFirstWithWrapMirrorAndClamp)
     const Image image = Read();
     ASSERT_FALSE(image.pixels.empty());
     auto expect = [&](int x, int y, int r, int g, int b) {
-        EXPECT_TRUE(Near(image.At(x, y), r, g, b, 255))
-            << "(" << x << ", " << y << ") " << Describe(image.At(x, y));
+        EXPECT_TRUE(PixelNear(image, x, y, r, g, b, 255));
     };
     expect(4, 4, 255, 0, 0);
     expect(20, 4, 0, 255, 0);
@@ -678,8 +678,7 @@ TEST_F(OpenGLPixelTest, ReadsBlockCompressedTexturesOfEachKind)
     const Image image = Read();
     ASSERT_FALSE(image.pixels.empty());
     auto expect = [&](int x, int y, int r, int g, int b, int a) {
-        EXPECT_TRUE(Near(image.At(x, y), r, g, b, a, 4))
-            << "(" << x << ", " << y << ") " << Describe(image.At(x, y));
+        EXPECT_TRUE(PixelNear(image, x, y, r, g, b, a, 4));
     };
     expect(0, 0, 255, 0, 0, 255);
     expect(0, 1, 0, 0, 255, 255);
@@ -753,11 +752,11 @@ TEST_F(OpenGLPixelTest, ReducedTexturesDropTheirLargestLevelsAndBadFilesAreRefus
     device->DrawTexturedQuad(Rect(24, 0, 8, 8), Rect(0, 0, 1, 1), Argb(255, 255, 255, 255), 0.0f);
     const Image image = Read();
     ASSERT_FALSE(image.pixels.empty());
-    EXPECT_TRUE(Near(image.At(0, 0), 0, 0, 255, 255)) << Describe(image.At(0, 0));
-    EXPECT_TRUE(Near(image.At(2, 0), 255, 0, 0, 255)) << Describe(image.At(2, 0));
-    EXPECT_TRUE(Near(image.At(12, 4), 0, 255, 0, 255)) << Describe(image.At(12, 4));
-    EXPECT_TRUE(Near(image.At(20, 4), 0, 0, 255, 255)) << Describe(image.At(20, 4));
-    EXPECT_TRUE(Near(image.At(28, 4), 10, 200, 30, 255)) << Describe(image.At(28, 4));
+    EXPECT_TRUE(PixelNear(image, 0, 0, 0, 0, 255, 255));
+    EXPECT_TRUE(PixelNear(image, 2, 0, 255, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 12, 4, 0, 255, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 20, 4, 0, 0, 255, 255));
+    EXPECT_TRUE(PixelNear(image, 28, 4, 10, 200, 30, 255));
     device->DestroyTexture(&rgb);
     device->DestroyTexture(&whole);
     device->DestroyTexture(&half);
@@ -804,11 +803,11 @@ TEST_F(OpenGLPixelTest, LockableDynamicAndOneByteTexturesKeepWhatIsWritten)
     device->DrawTexturedQuad(Rect(16, 0, 8, 8), Rect(0, 0, 1, 1), Argb(255, 255, 255, 255), 0.0f);
     const Image image = Read();
     ASSERT_FALSE(image.pixels.empty());
-    EXPECT_TRUE(Near(image.At(0, 0), 255, 0, 255, 255)) << Describe(image.At(0, 0));
-    EXPECT_TRUE(Near(image.At(3, 3), 0, 255, 255, 255)) << Describe(image.At(3, 3));
-    EXPECT_TRUE(Near(image.At(8, 0), 0, 0, 0, 0)) << Describe(image.At(8, 0));
-    EXPECT_TRUE(Near(image.At(9, 0), 200, 200, 200, 200)) << Describe(image.At(9, 0));
-    EXPECT_TRUE(Near(image.At(20, 4), 0, 0, 0, 0)) << Describe(image.At(20, 4));
+    EXPECT_TRUE(PixelNear(image, 0, 0, 255, 0, 255, 255));
+    EXPECT_TRUE(PixelNear(image, 3, 3, 0, 255, 255, 255));
+    EXPECT_TRUE(PixelNear(image, 8, 0, 0, 0, 0, 0));
+    EXPECT_TRUE(PixelNear(image, 9, 0, 200, 200, 200, 200));
+    EXPECT_TRUE(PixelNear(image, 20, 4, 0, 0, 0, 0));
     device->DestroyTexture(&dynamic);
     device->DestroyTexture(&bytes);
     device->DestroyTexture(&empty);
@@ -875,13 +874,13 @@ TEST_F(OpenGLPixelTest, RenderedTexturesAreSampledTheWayUpUploadedOnesAre)
 
     const Image image = Read();
     ASSERT_FALSE(image.pixels.empty());
-    EXPECT_TRUE(Near(image.At(4, 1), 0, 255, 0, 255)) << Describe(image.At(4, 1));
-    EXPECT_TRUE(Near(image.At(4, 6), 255, 0, 0, 255)) << Describe(image.At(4, 6));
-    EXPECT_TRUE(Near(image.At(4, 12), 0, 0, 255, 255)) << Describe(image.At(4, 12));
-    EXPECT_TRUE(Near(image.At(36, 4), 255, 0, 0, 255)) << Describe(image.At(36, 4));
-    EXPECT_TRUE(Near(image.At(33, 33), 0, 255, 0, 255)) << Describe(image.At(33, 33));
-    EXPECT_TRUE(Near(image.At(33, 38), 0, 0, 255, 255)) << Describe(image.At(33, 38));
-    EXPECT_TRUE(Near(image.At(52, 52), 255, 255, 0, 255)) << Describe(image.At(52, 52));
+    EXPECT_TRUE(PixelNear(image, 4, 1, 0, 255, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 4, 6, 255, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 4, 12, 0, 0, 255, 255));
+    EXPECT_TRUE(PixelNear(image, 36, 4, 255, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 33, 33, 0, 255, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 33, 38, 0, 0, 255, 255));
+    EXPECT_TRUE(PixelNear(image, 52, 52, 255, 255, 0, 255));
 
     Destroy(band);
     device->DestroyVertexShader(&vs);
@@ -915,8 +914,8 @@ TEST_F(OpenGLPixelTest, EveryRenderTargetFormatMakesACompleteFramebuffer)
             if (color == RENDER_FORMAT_RGBA) {
                 const Image image = Read(8, 8);
                 ASSERT_FALSE(image.pixels.empty());
-                EXPECT_TRUE(Near(image.At(1, 1), 0, 255, 0, 255));
-                EXPECT_TRUE(Near(image.At(6, 6), 255, 0, 0, 255));
+                EXPECT_TRUE(PixelNear(image, 1, 1, 0, 255, 0, 255));
+                EXPECT_TRUE(PixelNear(image, 6, 6, 255, 0, 0, 255));
             }
             device->SetTargetSurface(0, nullptr);
             device->DestroySurface(&surface);
@@ -1035,8 +1034,8 @@ TEST_F(OpenGLPixelTest, ResetResizesThePrimarySurfaceAndAFailedResetChangesNothi
     Rectangle(0, 40, 32, 8, Argb(255, 0, 0, 255));
     Image image = Read(32, 48);
     ASSERT_FALSE(image.pixels.empty());
-    EXPECT_TRUE(Near(image.At(31, 0), 0, 255, 0, 255));
-    EXPECT_TRUE(Near(image.At(31, 47), 255, 0, 0, 255)) << Describe(image.At(31, 47));
+    EXPECT_TRUE(PixelNear(image, 31, 0, 0, 255, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 31, 47, 255, 0, 0, 255));
     EXPECT_TRUE(Read().pixels.empty()); // the old size is gone
     device->EndFrame();
 
@@ -1084,8 +1083,8 @@ TEST_F(OpenGLPixelTest, ALostContextIsReportedAndAResetBuildsANewOne)
     device->DrawTexturedQuad(Rect(16, 0, 16, 16), Rect(0, 0, 1, 1), Argb(255, 255, 255, 255), 0.0f);
     const Image image = Read();
     ASSERT_FALSE(image.pixels.empty());
-    EXPECT_TRUE(Near(image.At(4, 4), 0, 0, 255, 255)) << Describe(image.At(4, 4)); // the colour alone
-    EXPECT_TRUE(Near(image.At(28, 12), 255, 255, 255, 255)) << Describe(image.At(28, 12));
+    EXPECT_TRUE(PixelNear(image, 4, 4, 0, 0, 255, 255)); // the colour alone
+    EXPECT_TRUE(PixelNear(image, 28, 12, 255, 255, 255, 255));
     device->DestroyTexture(&before);
     device->DestroyTexture(&after);
     Platform::UnloadModule(module);
@@ -1138,8 +1137,8 @@ TEST_F(OpenGLPixelTest, RefusedDrawsLogOnceAFrameAndTheDrawCallLimitHolds)
     EXPECT_EQ(device->GetDrawCallLimit(), 2);
     const Image image = Read();
     ASSERT_FALSE(image.pixels.empty());
-    EXPECT_TRUE(Near(image.At(12, 4), 255, 0, 0, 255));
-    EXPECT_TRUE(Near(image.At(20, 4), 0, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 12, 4, 255, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 20, 4, 0, 0, 0, 255));
     device->SetDrawCallLimit(-1);
     // Outside a frame nothing is drawn.
     device->EndFrame();

@@ -93,6 +93,17 @@ inline std::string Describe(const Pixel& p)
     return text;
 }
 
+// Near for the pixel at (x, y) of a read-back; the failure names the pixel and what it holds.
+inline ::testing::AssertionResult PixelNear(const Image& image, int x, int y, int r, int g, int b, int a,
+                                            int tolerance = 3)
+{
+    const Pixel& p = image.At(x, y);
+    if (Near(p, r, g, b, a, tolerance))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "(" << x << ", " << y << ") is " << Describe(p) << ", not (" << r
+                                         << ", " << g << ", " << b << ", " << a << ")";
+}
+
 inline uint32_t Argb(int r, int g, int b, int a)
 {
     return uint32_t(a) << 24 | uint32_t(r) << 16 | uint32_t(g) << 8 | uint32_t(b);
