@@ -1,6 +1,7 @@
 #include "datakit/ShaderWriter.h"
 
 #include "datakit/MeshShaders.h"
+#include "datakit/SampleShaderParts.h"
 #include "datakit/TextureWriter.h"
 #include "graphics/GraphicsShader2.h"
 #include "graphics/RenderTypes.h"
@@ -261,18 +262,6 @@ bool ShaderWriter::Save(const std::string& path) const
 
 namespace {
 
-// Register plan of the sample vertex programs: vc[0..3] object to screen, vc[4..7] object to
-// world, vc[8] colour, vc[9] camera origin, vc[10] time.
-const char* const basicVertexProgram = R"GLSL(
-void main()
-{
-    gl_Position = engine_transform(0, vec4(a_position.xyz, 1.0));
-    v_color0 = a_color * vc[8];
-    v_tex0 = a_texCoord0;
-    v_fog = 1.0;
-}
-)GLSL";
-
 const char* const basicPixelProgram = R"GLSL(
 void main()
 {
@@ -295,120 +284,39 @@ void main()
 }
 )GLSL";
 
-const char* const unlitPixelProgram = R"GLSL(
-void main()
-{
-    o_color = v_color0 * texture(s0, v_tex0.xy);
-}
-)GLSL";
-
-// Lighting constants: pc[0] light colour, pc[1] light direction, pc[2] light position, pc[3].x
-// light range, pc[4] sky ambient, pc[5] ground ambient.
-const char* const lightingFunctions = R"GLSL(
-vec3 SurfaceNormal()
-{
-    vec3 n = v_tex1.xyz;
-    return dot(n, n) > 0.0 ? normalize(n) : vec3(0.0, 1.0, 0.0);
-}
-vec3 Ambient(vec3 n)
-{
-    return mix(pc[5].rgb, pc[4].rgb, clamp(n.y * 0.5 + 0.5, 0.0, 1.0));
-}
-vec3 DirectionalLight(vec3 n)
-{
-    return pc[0].rgb * max(dot(n, -pc[1].xyz), 0.0);
-}
-vec3 PointLight(vec3 n)
-{
-    vec3 toLight = pc[2].xyz - v_tex2.xyz;
-    float distance = length(toLight);
-    if (distance <= 0.0 || pc[3].x <= 0.0)
-        return vec3(0.0);
-    float fade = clamp(1.0 - distance / pc[3].x, 0.0, 1.0);
-    return pc[0].rgb * max(dot(n, toLight / distance), 0.0) * fade;
-}
-)GLSL";
-
 std::string LitPixelProgram(const char* light)
 {
-    return std::string(lightingFunctions) +
+    return std::string(SampleShaderParts::lightingFunctions) +
            "void main()\n{\n    vec4 base = v_color0 * texture(s0, v_tex0.xy);\n" +
            "    vec3 n = SurfaceNormal();\n    o_color = vec4(base.rgb * (" + light + "), base.a);\n}\n";
 }
 
-struct CommonParameters
-{
-    uint32_t objectToScreen, objectToWorld, color, cameraOrigin, time, baseTexture;
-};
-
-// The parameters every sample shader has, and the vertex bindings of the register plan.
-CommonParameters AddCommonParameters(ShaderWriter::Section& s)
-{
-    CommonParameters p;
-    const uint32_t white = s.Texture(ShaderWriter::whiteTextureName);
-    const uint32_t opaqueWhite = s.Float4(1.0f, 1.0f, 1.0f, 1.0f);
-    p.objectToScreen = s.Parameter("objectToScreenMatrix", GraphicsShader2::TYPE_FLOAT4X4);
-    p.objectToWorld = s.Parameter("objectToWorldMatrix", GraphicsShader2::TYPE_FLOAT4X4);
-    p.color = s.Parameter("color", GraphicsShader2::TYPE_FLOAT4, 1, opaqueWhite);
-    p.cameraOrigin = s.Parameter("cameraOrigin", GraphicsShader2::TYPE_FLOAT3);
-    p.time = s.Parameter("time", GraphicsShader2::TYPE_FLOAT);
-    p.baseTexture = s.Parameter("baseTexture", GraphicsShader2::TYPE_DEVICE_TEXTURE, 1, white);
-    return p;
-}
-
-std::vector<ShaderWriter::Binding> VertexBindings(const CommonParameters& p)
-{
-    return {{0, 4, false, p.objectToScreen},
-            {4, 4, false, p.objectToWorld},
-            {8, 1, false, p.color},
-            {9, 1, false, p.cameraOrigin},
-            {10, 1, false, p.time}};
-}
-
-void AddBlendStates(ShaderWriter::Section& s, GAME::RenderBlendFactor source,
-                    GAME::RenderBlendFactor destination, GAME::RenderTestFunction depthTest, bool depthWrite)
-{
-    s.StateFromValue(GraphicsShader2::STATE_SOURCE_BLEND, s.Int(source));
-    s.StateFromValue(GraphicsShader2::STATE_DESTINATION_BLEND, s.Int(destination));
-    s.StateFromValue(GraphicsShader2::STATE_DEPTH_TEST, s.Int(depthTest));
-    s.StateFromValue(GraphicsShader2::STATE_DEPTH_WRITE, s.Int(depthWrite ? 1 : 0));
-    s.StateFromValue(GraphicsShader2::STATE_ALPHA_TEST, s.Int(GAME::RENDER_TEST_ALWAYS));
-}
-
 void AddBasicSection(ShaderWriter::Section& s, bool overlay)
 {
-    const CommonParameters p = AddCommonParameters(s);
+    const SampleShaderParts::BasicParameters p = SampleShaderParts::AddBasicParameters(s);
     const uint32_t baseTexture2 = s.Parameter("baseTexture2", GraphicsShader2::TYPE_DEVICE_TEXTURE, 1,
                                               s.Texture(ShaderWriter::whiteTextureName));
-    const uint32_t vertex = s.VertexProgram(basicVertexProgram, VertexBindings(p));
+    const uint32_t vertex =
+        s.VertexProgram(SampleShaderParts::tintedVertexProgram, SampleShaderParts::BasicVertexBindings(p));
     const uint32_t pixel = s.PixelProgram(basicPixelProgram);
-    s.Style("normal", 0);
-    s.StateFromValue(GraphicsShader2::STATE_VERTEX_SHADER, vertex);
-    s.StateFromValue(GraphicsShader2::STATE_PIXEL_SHADER, pixel);
-    s.StateFromParameter(GraphicsShader2::STATE_TEXTURE, p.baseTexture, 0);
+    SampleShaderParts::BeginStyle(s, "normal", 0, vertex, pixel, p.baseTexture);
     s.StateFromParameter(GraphicsShader2::STATE_TEXTURE, baseTexture2, 1);
-    if (overlay)
-        AddBlendStates(s, GAME::RENDER_BLEND_SRC_ALPHA, GAME::RENDER_BLEND_INV_SRC_ALPHA,
-                       GAME::RENDER_TEST_ALWAYS, false);
-    else
-        AddBlendStates(s, GAME::RENDER_BLEND_SRC_ALPHA, GAME::RENDER_BLEND_INV_SRC_ALPHA,
-                       GAME::RENDER_TEST_LESS_EQUAL, true);
+    SampleShaderParts::AddBlendStates(s, GAME::RENDER_BLEND_SRC_ALPHA, GAME::RENDER_BLEND_INV_SRC_ALPHA,
+                                      overlay ? GAME::RENDER_TEST_ALWAYS : GAME::RENDER_TEST_LESS_EQUAL,
+                                      !overlay);
 }
 
 void AddMeshSection(ShaderWriter::Section& s, bool lit)
 {
-    const CommonParameters p = AddCommonParameters(s);
-    const uint32_t vertex = s.VertexProgram(meshVertexProgram, VertexBindings(p));
-    const uint32_t unlit = s.PixelProgram(unlitPixelProgram);
+    const SampleShaderParts::BasicParameters p = SampleShaderParts::AddBasicParameters(s);
+    const uint32_t vertex = s.VertexProgram(meshVertexProgram, SampleShaderParts::BasicVertexBindings(p));
+    const uint32_t unlit = s.PixelProgram(SampleShaderParts::texturedPixelProgram);
     const int32_t opaque = 1000;
 
     auto style = [&](const char* name, uint32_t pixel, GAME::RenderBlendFactor source,
                      GAME::RenderBlendFactor destination, bool depthWrite, bool colorWrite) {
-        s.Style(name, opaque);
-        s.StateFromValue(GraphicsShader2::STATE_VERTEX_SHADER, vertex);
-        s.StateFromValue(GraphicsShader2::STATE_PIXEL_SHADER, pixel);
-        s.StateFromParameter(GraphicsShader2::STATE_TEXTURE, p.baseTexture, 0);
-        AddBlendStates(s, source, destination, GAME::RENDER_TEST_LESS_EQUAL, depthWrite);
+        SampleShaderParts::BeginStyle(s, name, opaque, vertex, pixel, p.baseTexture);
+        SampleShaderParts::AddBlendStates(s, source, destination, GAME::RENDER_TEST_LESS_EQUAL, depthWrite);
         s.StateFromValue(GraphicsShader2::STATE_COLOR_WRITE, s.Int(colorWrite ? 1 : 0));
     };
 
@@ -418,17 +326,7 @@ void AddMeshSection(ShaderWriter::Section& s, bool lit)
         return;
     }
 
-    const uint32_t black = s.Float3(0.0f, 0.0f, 0.0f);
-    const uint32_t lightColor = s.Parameter("lightColor", GraphicsShader2::TYPE_FLOAT3, 1, black);
-    const uint32_t lightDirection = s.Parameter("lightDirection", GraphicsShader2::TYPE_FLOAT3, 1, black);
-    const uint32_t lightPosition = s.Parameter("lightPosition", GraphicsShader2::TYPE_FLOAT3, 1, black);
-    const uint32_t lightMaxDistance =
-        s.Parameter("lightMaxDistance", GraphicsShader2::TYPE_FLOAT, 1, s.Float(0.0f));
-    const uint32_t skyAmbient = s.Parameter("skyAmbientColor", GraphicsShader2::TYPE_FLOAT3, 1, black);
-    const uint32_t groundAmbient = s.Parameter("groundAmbientColor", GraphicsShader2::TYPE_FLOAT3, 1, black);
-    const std::vector<ShaderWriter::Binding> lighting = {
-        {0, 1, false, lightColor},       {1, 1, false, lightDirection}, {2, 1, false, lightPosition},
-        {3, 1, false, lightMaxDistance}, {4, 1, false, skyAmbient},     {5, 1, false, groundAmbient}};
+    const std::vector<ShaderWriter::Binding> lighting = SampleShaderParts::AddLightBindings(s);
     const uint32_t ambient = s.PixelProgram(LitPixelProgram("Ambient(n)"), lighting);
     const uint32_t directional = s.PixelProgram(LitPixelProgram("DirectionalLight(n)"), lighting);
     const uint32_t directionalAmbient =
@@ -446,9 +344,6 @@ void AddMeshSection(ShaderWriter::Section& s, bool lit)
     style("pLightDiffuseStyle", point, GAME::RENDER_BLEND_ONE, GAME::RENDER_BLEND_ONE, false, true);
     style("depthStyle", unlit, GAME::RENDER_BLEND_ONE, GAME::RENDER_BLEND_ZERO, true, false);
 }
-
-// The generations the sample devices run as: high detail, and the lower detail levels.
-const char* const sampleGenerations[] = {"GeForce6", "GeForce3"};
 
 // Full-surface passes: the quad arrives in clip space.
 const char* const clipSpaceVertexProgram = R"GLSL(
@@ -522,10 +417,7 @@ void AddFilterSection(ShaderWriter::Section& s)
     const uint32_t vertex = s.VertexProgram(clipSpaceVertexProgram);
     const uint32_t pixel =
         s.PixelProgram(filterPixelProgram, {{0, 1, false, sampleOffset}, {1, 4, false, sampleWeight}});
-    s.Style("normal", 0);
-    s.StateFromValue(GraphicsShader2::STATE_VERTEX_SHADER, vertex);
-    s.StateFromValue(GraphicsShader2::STATE_PIXEL_SHADER, pixel);
-    s.StateFromParameter(GraphicsShader2::STATE_TEXTURE, texture, 0);
+    SampleShaderParts::BeginStyle(s, "normal", 0, vertex, pixel, texture);
     s.StateFromValue(GraphicsShader2::STATE_SOURCE_BLEND, s.Int(GAME::RENDER_BLEND_ONE));
     s.StateFromParameter(GraphicsShader2::STATE_DESTINATION_BLEND, blendDstFactor);
     s.StateFromValue(GraphicsShader2::STATE_DEPTH_TEST, s.Int(GAME::RENDER_TEST_ALWAYS));
@@ -559,16 +451,11 @@ void AddNoiseSection(ShaderWriter::Section& s, bool allLayersInOnePass)
     const uint32_t convert = s.PixelProgram(noiseConvert, bindings);
 
     auto style = [&](const char* name, uint32_t pixel, int stages, GAME::RenderBlendFactor destination) {
-        s.Style(name, 0);
-        s.StateFromValue(GraphicsShader2::STATE_VERTEX_SHADER, vertex);
-        s.StateFromValue(GraphicsShader2::STATE_PIXEL_SHADER, pixel);
-        for (int i = 0; i < stages; ++i)
+        SampleShaderParts::BeginStyle(s, name, 0, vertex, pixel, textures[0]);
+        for (int i = 1; i < stages; ++i)
             s.StateFromParameter(GraphicsShader2::STATE_TEXTURE, textures[i], static_cast<uint32_t>(i));
-        s.StateFromValue(GraphicsShader2::STATE_SOURCE_BLEND, s.Int(GAME::RENDER_BLEND_ONE));
-        s.StateFromValue(GraphicsShader2::STATE_DESTINATION_BLEND, s.Int(destination));
-        s.StateFromValue(GraphicsShader2::STATE_DEPTH_TEST, s.Int(GAME::RENDER_TEST_ALWAYS));
-        s.StateFromValue(GraphicsShader2::STATE_DEPTH_WRITE, s.Int(0));
-        s.StateFromValue(GraphicsShader2::STATE_ALPHA_TEST, s.Int(GAME::RENDER_TEST_ALWAYS));
+        SampleShaderParts::AddBlendStates(s, GAME::RENDER_BLEND_ONE, destination, GAME::RENDER_TEST_ALWAYS,
+                                          false);
         s.StateFromValue(GraphicsShader2::STATE_COLOR_WRITE, s.Int(1));
     };
     if (allLayersInOnePass) {
@@ -584,46 +471,31 @@ void AddNoiseSection(ShaderWriter::Section& s, bool allLayersInOnePass)
 
 ShaderWriter ShaderWriter::SampleBasic()
 {
-    ShaderWriter writer;
-    for (const char* generation : sampleGenerations) {
-        Section& section = writer.AddSection(generation);
+    return SampleShaderParts::ForSampleGenerations([](Section& section) {
         AddBasicSection(section, false);
         // Static meshes name the basic shader too (the sample prop does).
         MeshShaders::AddMeshStyles(section, false);
-    }
-    return writer;
+    });
 }
 
 ShaderWriter ShaderWriter::SampleOverlay()
 {
-    ShaderWriter writer;
-    for (const char* generation : sampleGenerations)
-        AddBasicSection(writer.AddSection(generation), true);
-    return writer;
+    return SampleShaderParts::ForSampleGenerations([](Section& section) { AddBasicSection(section, true); });
 }
 
 ShaderWriter ShaderWriter::SampleUnlit()
 {
-    ShaderWriter writer;
-    for (const char* generation : sampleGenerations)
-        AddMeshSection(writer.AddSection(generation), false);
-    return writer;
+    return SampleShaderParts::ForSampleGenerations([](Section& section) { AddMeshSection(section, false); });
 }
 
 ShaderWriter ShaderWriter::SampleLit()
 {
-    ShaderWriter writer;
-    for (const char* generation : sampleGenerations)
-        AddMeshSection(writer.AddSection(generation), true);
-    return writer;
+    return SampleShaderParts::ForSampleGenerations([](Section& section) { AddMeshSection(section, true); });
 }
 
 ShaderWriter ShaderWriter::SampleFilter()
 {
-    ShaderWriter writer;
-    for (const char* generation : sampleGenerations)
-        AddFilterSection(writer.AddSection(generation));
-    return writer;
+    return SampleShaderParts::ForSampleGenerations(AddFilterSection);
 }
 
 ShaderWriter ShaderWriter::SampleNoiseTextureGen()
