@@ -102,7 +102,8 @@ void MeshShaders::AddMeshStyles(ShaderWriter::Section& s, bool skinned)
         vertexBindings.push_back({firstBoneRegister, 3 * maxBones, false, bones});
     }
 
-    const std::vector<ShaderWriter::Binding> lights = SampleShaderParts::AddLightBindings(s);
+    const std::vector<ShaderWriter::Binding> lights =
+        SampleShaderParts::LightPixelBindings(SampleShaderParts::AddLightParameters(s));
 
     const uint32_t vertex = s.VertexProgram(VertexProgram(skinned), vertexBindings);
     const uint32_t ambient = s.PixelProgram(PixelProgram("Ambient(n)", true), lights);

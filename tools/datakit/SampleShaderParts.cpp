@@ -35,7 +35,8 @@ vec3 Ambient(vec3 n)
 }
 vec3 DirectionalLight(vec3 n)
 {
-    return pc[0].rgb * max(dot(n, -pc[1].xyz), 0.0);
+    vec3 d = pc[1].xyz;
+    return dot(d, d) > 0.0 ? pc[0].rgb * max(dot(n, normalize(d)), 0.0) : vec3(0.0);
 }
 vec3 PointLight(vec3 n)
 {
@@ -79,7 +80,7 @@ std::vector<ShaderWriter::Binding> SampleShaderParts::BasicVertexBindings(const 
             {10, 1, false, p.time}};
 }
 
-std::vector<ShaderWriter::Binding> SampleShaderParts::AddLightBindings(ShaderWriter::Section& s)
+SampleShaderParts::LightParameters SampleShaderParts::AddLightParameters(ShaderWriter::Section& s)
 {
     // One black value serves every colour and direction the section does not have yet.
     int64_t black = -1;
@@ -88,20 +89,21 @@ std::vector<ShaderWriter::Binding> SampleShaderParts::AddLightBindings(ShaderWri
             black = s.Float3(0.0f, 0.0f, 0.0f);
         return black;
     };
-    const uint32_t lightColor =
-        s.FindOrAddParameter("lightColor", GraphicsShader2::TYPE_FLOAT3, 1, makeBlack);
-    const uint32_t lightDirection =
-        s.FindOrAddParameter("lightDirection", GraphicsShader2::TYPE_FLOAT3, 1, makeBlack);
-    const uint32_t lightPosition =
-        s.FindOrAddParameter("lightPosition", GraphicsShader2::TYPE_FLOAT3, 1, makeBlack);
-    const uint32_t lightMaxDistance = s.FindOrAddParameter("lightMaxDistance", GraphicsShader2::TYPE_FLOAT, 1,
-                                                           [&] { return s.Float(0.0f); });
-    const uint32_t skyAmbient =
-        s.FindOrAddParameter("skyAmbientColor", GraphicsShader2::TYPE_FLOAT3, 1, makeBlack);
-    const uint32_t groundAmbient =
-        s.FindOrAddParameter("groundAmbientColor", GraphicsShader2::TYPE_FLOAT3, 1, makeBlack);
-    return {{0, 1, false, lightColor},       {1, 1, false, lightDirection}, {2, 1, false, lightPosition},
-            {3, 1, false, lightMaxDistance}, {4, 1, false, skyAmbient},     {5, 1, false, groundAmbient}};
+    LightParameters p;
+    p.color = s.FindOrAddParameter("lightColor", GraphicsShader2::TYPE_FLOAT3, 1, makeBlack);
+    p.direction = s.FindOrAddParameter("lightDirection", GraphicsShader2::TYPE_FLOAT3, 1, makeBlack);
+    p.position = s.FindOrAddParameter("lightPosition", GraphicsShader2::TYPE_FLOAT3, 1, makeBlack);
+    p.maxDistance = s.FindOrAddParameter("lightMaxDistance", GraphicsShader2::TYPE_FLOAT, 1,
+                                         [&] { return s.Float(0.0f); });
+    p.skyAmbient = s.FindOrAddParameter("skyAmbientColor", GraphicsShader2::TYPE_FLOAT3, 1, makeBlack);
+    p.groundAmbient = s.FindOrAddParameter("groundAmbientColor", GraphicsShader2::TYPE_FLOAT3, 1, makeBlack);
+    return p;
+}
+
+std::vector<ShaderWriter::Binding> SampleShaderParts::LightPixelBindings(const LightParameters& p)
+{
+    return {{0, 1, false, p.color},       {1, 1, false, p.direction},  {2, 1, false, p.position},
+            {3, 1, false, p.maxDistance}, {4, 1, false, p.skyAmbient}, {5, 1, false, p.groundAmbient}};
 }
 
 void SampleShaderParts::BeginStyle(ShaderWriter::Section& s, const char* name, int32_t sortOrder,

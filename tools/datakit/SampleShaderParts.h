@@ -5,9 +5,9 @@
 //   "objectToWorldMatrix", vc[8] "color" (opaque white by default), vc[9] "cameraOrigin", vc[10]
 //   "time", and "baseTexture" (white "Textures/White.tex" by default);
 // - the GLSL programs more than one of them draws with;
-// - the lighting of the mesh shaders: "lightColor", "lightDirection" (the way the light travels),
-//   "lightPosition", "lightMaxDistance", "skyAmbientColor" and "groundAmbientColor" in pc[0] to
-//   pc[5], and GLSL functions over them;
+// - the per-pixel lighting of the mesh and scene shaders: "lightColor", "lightDirection" (toward
+//   the light: the light placement's Z axis), "lightPosition", "lightMaxDistance",
+//   "skyAmbientColor" and "groundAmbientColor" in pc[0] to pc[5], and GLSL functions over them;
 // - a style's opening (both programs and the base texture in stage 0) and its blend and depth
 //   states.
 // Pure functions; one thread at a time uses a section.
@@ -26,7 +26,8 @@ class SampleShaderParts
 {
 public:
     // A writer with the sample generations' sections, "GeForce6" (the OpenGL and software devices at
-    // high detail) and "GeForce3" (those devices at lower detail levels), each filled by add.
+    // high detail) and "GeForce3" (those devices at lower detail levels), each filled by add (the
+    // section tells its generation).
     static ShaderWriter ForSampleGenerations(const std::function<void(ShaderWriter::Section&)>& add);
 
     struct BasicParameters
@@ -43,11 +44,17 @@ public:
     // The colour times texture stage 0.
     static const char* const texturedPixelProgram;
 
-    // The lighting parameters, found in the section or added (black, range 0), and their pixel
+    struct LightParameters
+    {
+        uint32_t color, direction, position, maxDistance, skyAmbient, groundAmbient;
+    };
+    // The lighting parameters, found in the section or added (black, range 0).
+    static LightParameters AddLightParameters(ShaderWriter::Section& section);
+    // Their pixel registers, pc[0] to pc[5].
+    static std::vector<ShaderWriter::Binding> LightPixelBindings(const LightParameters& parameters);
+    // SurfaceNormal() (the world normal in v_tex1), Ambient(n), DirectionalLight(n) (none while the
+    // direction is zero) and PointLight(n) (the world position in v_tex2) over the lighting
     // registers.
-    static std::vector<ShaderWriter::Binding> AddLightBindings(ShaderWriter::Section& section);
-    // SurfaceNormal() (the world normal in v_tex1), Ambient(n), DirectionalLight(n) and PointLight(n)
-    // (the world position in v_tex2) over the lighting registers.
     static const char* const lightingFunctions;
 
     // Starts a style that draws with the two programs and the texture parameter in stage 0.
