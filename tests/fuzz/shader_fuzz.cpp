@@ -2,7 +2,7 @@
 // no crash, no hang; a file that loads is begun, rendered and ended in every style, and one that
 // does not answers result 4 with nothing kept (no programs left on the device).
 #include "common/FuzzSeeds.h"
-#include "common/QuietLog.h"
+#include "common/SoftwareGraphics.h"
 #include "core/Log.h"
 #include "datakit/ShaderWriter.h"
 #include "graphics/GraphicsEngine.h"
@@ -19,13 +19,7 @@ namespace {
 GAME::GraphicsEngine* Engine()
 {
     static std::unique_ptr<GAME::GraphicsEngine> engine = [] {
-        FuzzLog::Silence();
-        auto made = std::make_unique<GAME::GraphicsEngine>();
-        made->SetSurfaceRetryDelay(0);
-        GAME::GraphicsEngineSettings settings;
-        settings.deviceName = "Software";
-        if (!made->CreateDevice(nullptr, settings) || !made->Initialize(nullptr, settings, nullptr))
-            std::abort();
+        auto made = FuzzGraphics::StartSoftwareEngine();
         made->GetTextureManager()->SetUnreferencedDelay(-1);
         return made;
     }();

@@ -3,7 +3,7 @@
 // not load answers 2 (the device is short of memory) or 4 and falls back to the engine's
 // textures.
 #include "common/FuzzSeeds.h"
-#include "common/QuietLog.h"
+#include "common/SoftwareGraphics.h"
 #include "core/Log.h"
 #include "data/File.h"
 #include "datakit/TextureWriter.h"
@@ -38,13 +38,7 @@ private:
 GAME::GraphicsEngine* Engine()
 {
     static std::unique_ptr<GAME::GraphicsEngine> engine = [] {
-        FuzzLog::Silence();
-        auto made = std::make_unique<GAME::GraphicsEngine>();
-        made->SetSurfaceRetryDelay(0);
-        GAME::GraphicsEngineSettings settings;
-        settings.deviceName = "Software";
-        if (!made->CreateDevice(nullptr, settings) || !made->Initialize(nullptr, settings, nullptr))
-            std::abort();
+        auto made = FuzzGraphics::StartSoftwareEngine();
         // Textures under "reduced/" drop a level: their reads may stop short of the file.
         made->SetDirectoryTextureReduction("reduced/", 1);
         return made;
