@@ -74,6 +74,13 @@ protected:
         device->DrawQuad(corners, 4, color);
     }
 
+    // The whole texture, untinted, onto the screen rectangle through stage 0.
+    void DrawTexture(RenderTexture* texture, const Rect& at)
+    {
+        device->SetTexture(0, texture);
+        device->DrawTexturedQuad(at, Rect(0, 0, 1, 1), Argb(255, 255, 255, 255), 0.0f);
+    }
+
     Image Read(int width = kSize, int height = kSize) { return ReadBack(*device, width, height); }
 
     // A quad of the test vertex over clip space (x0, y0) - (x1, y1), texture coordinates (u0, v0) at
@@ -801,12 +808,9 @@ TEST_F(OpenGLPixelTest, ReducedTexturesDropTheirLargestLevelsAndBadFilesAreRefus
     device->SetTextureStageState(0, RENDER_STAGE_MIP_FILTER, RENDER_FILTER_NONE);
     device->DrawTexturedQuad(Rect(2, 0, 1, 1), Rect(0, 0, 1, 1), Argb(255, 255, 255, 255), 0.0f);
     device->SetTextureStageState(0, RENDER_STAGE_MIP_FILTER, RENDER_FILTER_LINEAR);
-    device->SetTexture(0, half);
-    device->DrawTexturedQuad(Rect(8, 0, 8, 8), Rect(0, 0, 1, 1), Argb(255, 255, 255, 255), 0.0f);
-    device->SetTexture(0, smallest);
-    device->DrawTexturedQuad(Rect(16, 0, 8, 8), Rect(0, 0, 1, 1), Argb(255, 255, 255, 255), 0.0f);
-    device->SetTexture(0, rgb);
-    device->DrawTexturedQuad(Rect(24, 0, 8, 8), Rect(0, 0, 1, 1), Argb(255, 255, 255, 255), 0.0f);
+    DrawTexture(half, Rect(8, 0, 8, 8));
+    DrawTexture(smallest, Rect(16, 0, 8, 8));
+    DrawTexture(rgb, Rect(24, 0, 8, 8));
     const Image image = Read();
     ASSERT_FALSE(image.pixels.empty());
     EXPECT_TRUE(PixelNear(image, 0, 0, 0, 0, 255, 255));
@@ -852,12 +856,9 @@ TEST_F(OpenGLPixelTest, LockableDynamicAndOneByteTexturesKeepWhatIsWritten)
 
     Clear(0.5f, 0.5f, 0.5f, 1.0f);
     PointSampling(*device, 0);
-    device->SetTexture(0, dynamic);
-    device->DrawTexturedQuad(Rect(0, 0, 4, 4), Rect(0, 0, 1, 1), Argb(255, 255, 255, 255), 0.0f);
-    device->SetTexture(0, bytes);
-    device->DrawTexturedQuad(Rect(8, 0, 2, 1), Rect(0, 0, 1, 1), Argb(255, 255, 255, 255), 0.0f);
-    device->SetTexture(0, empty);
-    device->DrawTexturedQuad(Rect(16, 0, 8, 8), Rect(0, 0, 1, 1), Argb(255, 255, 255, 255), 0.0f);
+    DrawTexture(dynamic, Rect(0, 0, 4, 4));
+    DrawTexture(bytes, Rect(8, 0, 2, 1));
+    DrawTexture(empty, Rect(16, 0, 8, 8));
     const Image image = Read();
     ASSERT_FALSE(image.pixels.empty());
     EXPECT_TRUE(PixelNear(image, 0, 0, 255, 0, 255, 255));
@@ -912,10 +913,8 @@ TEST_F(OpenGLPixelTest, RenderedTexturesAreSampledTheWayUpUploadedOnesAre)
     EXPECT_TRUE(surface->CopyToTexture(copy, Rect(0, 4, 16, 4)));
     EXPECT_FALSE(surface->CopyToTexture(copy, Rect(20, 20, 4, 4))); // outside the surface
     EXPECT_TRUE(primary->CopyToTexture(screen, Rect(0, 0, 16, 16)));
-    device->SetTexture(0, copy);
-    device->DrawTexturedQuad(Rect(32, 0, 8, 8), Rect(0, 0, 1, 1), Argb(255, 255, 255, 255), 0.0f);
-    device->SetTexture(0, screen);
-    device->DrawTexturedQuad(Rect(32, 32, 8, 8), Rect(0, 0, 1, 1), Argb(255, 255, 255, 255), 0.0f);
+    DrawTexture(copy, Rect(32, 0, 8, 8));
+    DrawTexture(screen, Rect(32, 32, 8, 8));
 
     // A surface drawing into an existing texture.
     RenderTexture* target = device->CreateDynamicTexture(8, 8, 1, 1);
@@ -926,8 +925,7 @@ TEST_F(OpenGLPixelTest, RenderedTexturesAreSampledTheWayUpUploadedOnesAre)
     device->SetTargetSurface(0, over);
     Clear(1.0f, 1.0f, 0.0f, 1.0f);
     device->SetTargetSurface(0, nullptr);
-    device->SetTexture(0, target);
-    device->DrawTexturedQuad(Rect(48, 48, 8, 8), Rect(0, 0, 1, 1), Argb(255, 255, 255, 255), 0.0f);
+    DrawTexture(target, Rect(48, 48, 8, 8));
 
     const Image image = Read();
     ASSERT_FALSE(image.pixels.empty());
