@@ -49,8 +49,10 @@ void SampleWalker::PreLoad(bool immediate)
 
 void SampleWalker::UpdateSelf(int elapsed)
 {
-    // Started once loaded: sampling an animation that is not loaded would load it here and now.
-    if (!m_walking && m_animation && m_animation->GetLoadedState() == GAME::Resource::LOAD_STATE_LOADED) {
+    // Started once the walk and the mesh are loaded: playing either before would load it here and
+    // now, on the main thread.
+    if (!m_walking && m_animation && m_animation->GetLoadedState() == GAME::Resource::LOAD_STATE_LOADED &&
+        GetLoadedMesh()) {
         PlayAnimation(0, m_animation, true, 1.0f, 0);
         m_walking = true;
     }
