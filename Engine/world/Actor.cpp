@@ -23,6 +23,7 @@
 #include "world/Engine.h"
 #include "world/MinimapGameNugget.h"
 #include "world/Region.h"
+#include "world/World.h"
 #include "world/WorldServices.h"
 
 #include <algorithm>
@@ -581,8 +582,10 @@ void Actor::AnimationCallback(int event, const Name& name)
     } else if (name == names.longCameraShake) {
         SendCameraShake(9000.0f, 0.75f);
     } else if (name == names.displaceGrass) {
-        // TODO(stand-in): the world's disturbances (World::CreateDisturbance) come with the
-        // terrain's grass.
+        Region* region = GetRegion();
+        World* world = region && region->GetWorld() ? region->GetWorld() : World::GetCurrent();
+        if (world)
+            world->CreateDisturbance(GetCoords().GetOrigin(), 2.0f, 5.0f, SPLASH_NONE);
     }
 }
 

@@ -65,6 +65,9 @@ void SampleWalker::UpdateSelf(int elapsed)
     const GAME::Coords now = GetCoords().GetRegionCoords();
     GAME::Coords next = now * GAME::Coords::Rotation(GAME::Vec3(0.0f, 1.0f, 0.0f), m_turnRate * seconds);
     next.origin = now.origin + GetMotion() * seconds;
+    // Over uneven ground it keeps its feet on the ground.
+    if (GAME::Level* level = region->GetLevelPtr(); level && level->GetTerrain())
+        next.origin.y = level->GetGroundHeight(next.origin.x, next.origin.z);
     if (GAME::World* world = region->GetWorld())
         world->SetCoords(this, GAME::WorldCoords(region, next));
     else if (GAME::Level* level = region->GetLevelPtr())

@@ -1,9 +1,9 @@
 // The sample game's walker: an actor that plays the animation its record names ("animation") in a
 // loop, once that animation and its mesh have loaded (the level's pre-load queues both), and walks
-// with it in a circle: every update its root motion moves it and it turns by "turnRate" radians a
-// second, through its world (or its level when it is in no world), so it stays near where it was
-// placed. The generated worlds place the sample character as walkers. Registered as
-// "SampleWalker" under "Actor".
+// with it in a circle: every update its root motion moves it (its feet kept on its level's
+// terrain) and it turns by "turnRate" radians a second, through its world (or its level when it
+// is in no world), so it stays near where it was placed. The generated worlds place the sample
+// character as walkers. Registered as "SampleWalker" under "Actor".
 //
 // Owns one reference to its animation. Main thread (a level's loading thread creates and loads
 // it).
