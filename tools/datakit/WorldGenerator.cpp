@@ -149,6 +149,11 @@ void WorldGenerator::AddRecords(ArzWriter& database)
 {
     for (const std::string& record : EntityRecords())
         database.AddRecord(NormalizeRecordName(record)).String("Class", "Entity");
+    AddPlacedRecords(database);
+}
+
+void WorldGenerator::AddPlacedRecords(ArzWriter& database)
+{
     database.AddRecord(NormalizeRecordName(walkerRecord))
         .String("Class", SampleWalker::ClassName())
         .String("description", "tagGeneratedWalker")

@@ -128,10 +128,12 @@ public:
 
     // Records the scattered entities name (class "Entity").
     static const std::vector<std::string>& EntityRecords();
-    // Adds those records, the placements' and the terrain types the ground's layers name, to a
-    // database being written (their textures are in the sample data,
-    // TerrainWriter::AddSampleTextures).
+    // Adds those records and AddPlacedRecords' to a database being written.
     static void AddRecords(ArzWriter& database);
+    // Adds the placements' records and the terrain types the ground's layers name (their textures
+    // are in the sample data, TerrainWriter::AddSampleTextures): what a host that makes the
+    // scattered entities' records of its own classes adds besides.
+    static void AddPlacedRecords(ArzWriter& database);
 
     WorldGenerator();
     explicit WorldGenerator(const Settings& settings);
