@@ -284,8 +284,8 @@ bool WorldGenerator::Generate()
     if (s.regionsX <= 0 || s.regionsZ <= 0 || !IsPowerOfTwo(s.regionSize) || s.regionSize < 8 ||
         s.regionSize > 1024 || !IsPowerOfTwo(s.caveSize) || s.caveSize < 16 || s.caveSize > s.regionSize ||
         s.caves < 0 || s.caves > outdoor || s.entitiesPerRegion < 0 || s.entitiesPerCave < 0 ||
-        s.walkersPerRegion < 0 || s.walkersPerCave < 0 || s.villages < 0 || s.villages > outdoor ||
-        s.lightsPerCave < 0 || !(s.flightSpeed > 0.0f))
+        s.walkersPerRegion < 0 || s.walkersPerCave < 0 || s.villages < 0 || s.lightsPerCave < 0 ||
+        !(s.flightSpeed > 0.0f))
         return false;
 
     for (int z = 0; z < s.regionsZ; ++z) {
@@ -356,9 +356,11 @@ void WorldGenerator::PlaceActorsAndLights()
     const Settings& s = m_settings;
     const int outdoor = s.regionsX * s.regionsZ;
     const Vec3 up(0.0f, 1.0f, 0.0f);
-    // Villages in outdoor regions spread over the grid, between the caves' doorways.
-    for (int k = 0; k < s.villages; ++k)
-        m_regions[static_cast<size_t>((k * outdoor + outdoor / 4) / s.villages)].village = true;
+    // Villages in outdoor regions spread over the grid, between the caves' doorways; at most one a
+    // region.
+    const int villages = std::min(s.villages, outdoor);
+    for (int k = 0; k < villages; ++k)
+        m_regions[static_cast<size_t>((k * outdoor + outdoor / 4) / villages)].village = true;
 
     for (size_t index = 0; index < m_regions.size(); ++index) {
         RegionInfo& info = m_regions[index];

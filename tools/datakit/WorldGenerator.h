@@ -60,8 +60,9 @@ public:
         // Walkers (the sample character walking in small circles) in every outdoor region and cave.
         int walkersPerRegion = 3;
         int walkersPerCave = 2;
-        // Villages: outdoor regions spread over the grid (at most one each), with a ring of crates,
-        // lamps that light up at night and walkers among them.
+        // Villages: outdoor regions spread over the grid (at most one each; more villages than
+        // outdoor regions make one in every region), with a ring of crates, lamps that light up
+        // at night and walkers among them.
         int villages = 2;
         // Point lights in every cave.
         int lightsPerCave = 3;
