@@ -4,7 +4,6 @@
 #include "terrain/TerrainBase.h"
 #include "terrain/TerrainTile.h"
 #include "world/Level.h"
-#include "world/Region.h"
 
 namespace GAME {
 
@@ -29,7 +28,6 @@ void Tile::OnAddToLevel(Level* level)
     TerrainBase* terrain = GetLevelTerrain(level);
     if (!terrain || m_terrainTile)
         return;
-    m_tileMeshLoaded = GetLoadedMesh() != nullptr;
     m_terrainTile = terrain->CreateTile(GetCoords().GetRegionCoords(), GetMeshInstance()->GetMesh());
 }
 
@@ -59,22 +57,6 @@ void Tile::UpdateBoundingBox()
 {
     GetMeshInstance()->UpdateBoundingBox(true);
     Actor::UpdateBoundingBox();
-    RefreshTerrainTile();
-}
-
-void Tile::RefreshTerrainTile()
-{
-    if (!m_terrainTile || m_tileMeshLoaded || !GetLoadedMesh())
-        return;
-    Region* region = GetRegion();
-    TerrainBase* terrain = GetLevelTerrain(region ? region->GetLevelPtr() : nullptr);
-    if (!terrain)
-        return;
-    // The terrain decides placement, box and layers when a tile is added: the tile made with the
-    // unloaded mesh had none of the mesh's extent.
-    terrain->DestroyTile(m_terrainTile);
-    m_tileMeshLoaded = true;
-    m_terrainTile = terrain->CreateTile(GetCoords().GetRegionCoords(), GetMeshInstance()->GetMesh());
 }
 
 } // namespace GAME

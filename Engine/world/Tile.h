@@ -3,8 +3,8 @@
 // made through that terrain. The terrain tile draws the mesh with the terrain's own layers, answers
 // rays against it and, once placed, gives the outlines the editable terrain fits its ground to. The
 // tile is made when the entity enters the level, moved with it and destroyed when it leaves; in a
-// level without a terrain (a grid level) there is none. A tile made before its mesh had loaded is
-// made again once the mesh has loaded, so that its box, contours and placement follow the mesh.
+// level without a terrain (a grid level) there is none. The tile's boxes come from its mesh, which
+// they load at once when it has not loaded yet (a tile is ground: it cannot wait for its mesh).
 // Registered as "Tile" under "Actor"; physics type 0 (the ground needs no body of its own).
 //
 // The terrain owns the terrain tile; the entity only keeps the pointer while it is in the level
@@ -31,7 +31,7 @@ public:
     void OnMoveInLevel(Level* level) override;
     // The actor's, then the terrain tile's (its mesh queued on the loader).
     void PreLoad(bool immediate) override;
-    // The mesh instance's box (from the mesh, loaded or not), then the actor's boxes.
+    // The mesh instance's box from the mesh (loaded now if it is not yet), then the actor's boxes.
     void UpdateBoundingBox() override;
     bool OccludesPathing() const override { return false; }
     bool IncludeInMinimap() const override { return true; }
@@ -46,12 +46,8 @@ protected:
 private:
     // The terrain of the level the tile is in, or null.
     TerrainBase* GetLevelTerrain(Level* level) const;
-    // Makes the terrain tile again when the mesh has loaded since it was made.
-    void RefreshTerrainTile();
 
     TerrainTile* m_terrainTile = nullptr;
-    // The mesh had loaded when the terrain tile was made.
-    bool m_tileMeshLoaded = false;
 };
 
 } // namespace GAME

@@ -1,6 +1,6 @@
 // Tile entities in a running engine: the terrain tile a tile makes in a level with a terrain, how
-// it follows the entity's moves, the mesh loading after it was made and the entity leaving; a tile
-// in a level without a terrain; and an actor's "DisplaceGrass" event reaching the terrain's grass.
+// it follows the entity's moves and the entity leaving; a tile in a level without a terrain; and
+// an actor's "DisplaceGrass" event reaching the terrain's grass.
 #include "EngineFixture.h"
 
 #include "core/ObjectManager.h"
@@ -23,7 +23,13 @@ namespace {
 
 using DataKit::CharacterGenerator;
 
-constexpr const char* kTile = "records/tile/crate.dbr";
+// A mesh whose box is no cube.
+constexpr const char* kTile = "records/tile/figure.dbr";
+
+bool Near(const Vec3& a, const Vec3& b)
+{
+    return (a - b).Length() <= 1e-4f;
+}
 
 class TileTest : public GAME::Test::EngineTest
 {
@@ -34,7 +40,7 @@ protected:
         data.Database()
             .AddRecord(kTile)
             .String("Class", "Tile")
-            .String("mesh", CharacterGenerator::propMesh)
+            .String("mesh", CharacterGenerator::characterMesh)
             .Float("scale", 1.0f);
     }
 
@@ -92,31 +98,28 @@ TEST_F(TileTest, ATileInATerrainLevelOwnsATerrainTileThatFollowsItUntilItLeaves)
     EXPECT_NE(Actor::Cast(tile), nullptr);
     EXPECT_EQ(tile->GetTerrainTile(), nullptr) << "in no level yet";
 
-    // Added before its mesh has loaded: a terrain tile at the entity's frame with the instance's
-    // mesh, still without the mesh's extent.
+    // Added: a terrain tile at the entity's frame with the instance's mesh, loaded for its box.
     const Vec3 at(16.0f, 0.0f, 16.0f);
     ASSERT_TRUE(level->AddEntity(tile, Coords::Translation(at)));
-    TerrainTile* early = tile->GetTerrainTile();
-    ASSERT_NE(early, nullptr);
-    EXPECT_EQ(terrain->GetNumTiles(), 1u);
-    EXPECT_EQ(early->GetTerrain(), terrain);
-    EXPECT_EQ(early->GetMesh(), tile->GetMeshInstance()->GetMesh());
-    EXPECT_EQ(early->GetCoords().origin, at);
-    EXPECT_TRUE(early->GetIsPlaced());
-
-    // Once the mesh has loaded, the first update makes the tile again around the mesh's box.
-    LoadMesh(*tile);
-    tile->Update(16);
     TerrainTile* made = tile->GetTerrainTile();
     ASSERT_NE(made, nullptr);
-    EXPECT_EQ(terrain->GetNumTiles(), 1u) << "the early tile was destroyed";
-    const ABBox meshBox = tile->GetLoadedMesh()->GetBoundingBox();
-    ASSERT_GT(meshBox.extents.x, 0.0f);
-    EXPECT_NEAR(made->GetBoundingBox().extents.x, meshBox.extents.x, 1e-4f);
-    EXPECT_NEAR(made->GetBoundingBox().center.x, at.x + meshBox.center.x, 1e-4f);
+    EXPECT_EQ(terrain->GetNumTiles(), 1u);
+    EXPECT_EQ(made->GetTerrain(), terrain);
+    EXPECT_EQ(made->GetMesh(), tile->GetMeshInstance()->GetMesh());
+    EXPECT_EQ(made->GetCoords().origin, at);
     EXPECT_TRUE(made->GetIsPlaced());
+    ASSERT_NE(tile->GetLoadedMesh(), nullptr);
+    const ABBox meshBox = tile->GetLoadedMesh()->GetBoundingBox();
+    ASSERT_NE(meshBox.extents, Vec3(1.0f, 1.0f, 1.0f));
+    EXPECT_TRUE(Near(made->GetBoundingBox().extents, meshBox.extents));
+    EXPECT_TRUE(Near(made->GetBoundingBox().center, at + meshBox.center));
+    // The entity's own boxes come from the loaded mesh too, not the unloaded stand-in.
+    EXPECT_NE(
+        tile->GetMeshInstance()->GetObjectSpaceBoundingBox().extents,
+        Vec3(Actor::defaultUnloadedExtents, Actor::defaultUnloadedExtents, Actor::defaultUnloadedExtents));
     tile->Update(16);
-    EXPECT_EQ(tile->GetTerrainTile(), made) << "made again only once";
+    EXPECT_EQ(tile->GetTerrainTile(), made);
+    EXPECT_EQ(terrain->GetNumTiles(), 1u);
 
     // Moving the entity moves its tile; near the terrain's edge it is drawn but no longer placed.
     const Vec3 moved(20.0f, 0.5f, 12.0f);
