@@ -7,6 +7,7 @@
 #include "datakit/ArzWriter.h"
 #include "datakit/CharacterGenerator.h"
 #include "datakit/MapWriter.h"
+#include "datakit/SampleEffects.h"
 #include "datakit/SampleWalker.h"
 #include "datakit/TerrainWriter.h"
 #include "world/Entity.h"
@@ -392,6 +393,9 @@ void WorldGenerator::PlaceActorsAndLights()
                            size * 0.55f + radius * std::sin(a)),
                       0.0f);
             }
+            // A fire burning in the middle, and a burst of sparks beside it as the cave loads.
+            place(SampleEffects::fireRecord, Vec3(size * 0.5f, 0.0f, size * 0.55f), 0.0f);
+            place(SampleEffects::burstRecord, Vec3(size * 0.5f + 2.0f, 1.0f, size * 0.55f), 0.0f);
         } else if (info.village) {
             // A square north of the middle (the doorway of a cave stands south of it): crates round
             // it, lamps between them, two walkers on it.
@@ -409,6 +413,8 @@ void WorldGenerator::PlaceActorsAndLights()
             }
             place(walkerRecord, square + Vec3(-1.0f, 0.0f, 0.0f), turn(random));
             place(walkerRecord, square + Vec3(1.0f, 0.0f, 0.5f), turn(random));
+            // A fire in the middle of the square.
+            place(SampleEffects::fireRecord, square + Vec3(0.0f, 0.0f, -2.0f), 0.0f);
         }
         info.entities += static_cast<unsigned>(info.placements.size());
     }

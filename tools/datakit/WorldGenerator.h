@@ -5,8 +5,9 @@
 // image (made by the engine's own Level writer, with the path mesh each level builds over its
 // neighbours' ground as the editor does) and the sector data beside it (".sd"). Besides the scattered
 // entities each region has walkers (the sample character walking its animation), some outdoor
-// regions a village (crates round a square, lamps that light at night) and the caves point
-// lights. Also the records its entities are made from, and a scripted camera flight that crosses
+// regions a village (crates round a square, lamps that light at night, a fire) and the caves point
+// lights, a fire and a burst of sparks (the sample effects). Also the records its entities are made
+// from, and a scripted camera flight that crosses
 // every outdoor region and enters and leaves every cave.
 //
 // The engine stores portals in no file of its own: the map carries them in a chunk of the game's
