@@ -269,6 +269,12 @@ bool PngReadHeader(PngState& state, Decoded& out)
     if (setjmp(png_jmpbuf(state.png)))
         return false;
     png_set_read_fn(state.png, &state, PngRead);
+    // Text, profiles and suggested palettes are skipped unread: nothing here uses them, and their
+    // lengths and packed sizes would otherwise size allocations. No other chunk is larger than
+    // the file.
+    static const png_byte skipped[] = "tEXt\0zTXt\0iTXt\0iCCP\0sPLT\0eXIf";
+    png_set_keep_unknown_chunks(state.png, PNG_HANDLE_CHUNK_NEVER, skipped, 6);
+    png_set_chunk_malloc_max(state.png, state.size < 65536 ? 65536 : state.size);
     png_read_info(state.png, state.info);
     png_uint_32 width = 0, height = 0;
     int depth = 0, colorType = 0, interlace = 0;
