@@ -1,5 +1,6 @@
-// Generates a world to stream: a grid of outdoor regions side by side (each a flat terrain of
-// regionSize units with entities scattered over it) and, below some of them, caves reached through
+// Generates a world to stream: a grid of outdoor regions side by side (each a run-time terrain of
+// regionSize units of rolling ground with three painted layers, grass, a plug in a hole and
+// entities standing on it) and, below some of them, caves reached through
 // a doorway portal in the region above, all written as one compiled map with each region's level
 // image (made by the engine's own Level writer, with the path mesh each level builds over its
 // neighbours' ground as the editor does) and the sector data beside it (".sd"). Also the records
@@ -37,6 +38,7 @@ class World;
 namespace DataKit {
 
 class ArzWriter;
+class TerrainWriter;
 
 class WorldGenerator
 {
@@ -65,6 +67,7 @@ public:
     {
         std::string name;
         GAME::IntVec3 offset;
+        // Whole units round the level's box.
         GAME::ABBox box;
         GAME::RegionId id;
         bool cave = false;
@@ -99,7 +102,8 @@ public:
 
     // Records the generated entities name (class "Entity").
     static const std::vector<std::string>& EntityRecords();
-    // Adds those records to a database being written.
+    // Adds those records, and the terrain types the ground's layers name, to a database being
+    // written (their textures are in the sample data, TerrainWriter::AddSampleTextures).
     static void AddRecords(ArzWriter& database);
 
     WorldGenerator();
@@ -150,6 +154,8 @@ private:
     int OutdoorIndex(int x, int z) const { return z * m_settings.regionsX + x; }
     // Makes every region's level, builds its path mesh and writes its image.
     bool BuildLevels();
+    // The run-time terrain of an outdoor region.
+    TerrainWriter MakeGround(const RegionInfo& region, int index) const;
     void AddDoorway(int outdoor, int cave);
     void PlanFlight();
     void AddWaypoint(int region, const GAME::Vec3& position, bool jump = false);
