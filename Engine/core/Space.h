@@ -56,18 +56,11 @@ template <class T> struct SpaceEntry
 // The link an object keeps for the tree that holds it.
 template <class T> struct SpaceLinks
 {
-    static constexpr unsigned ancestors = 3;
-
     SpaceNode<T>* node = nullptr;
     // Where the object's entry was when last seen, so that a move reads it without first reading
     // where its node keeps its array. Only a hint: it is trusted when it lies in the node's array
     // and names the object (slots past a node's objects name nothing), else the array is searched.
     SpaceEntry<T>* entry = nullptr;
-    // The node's parent, grandparent and great-grandparent (null above the root), as the descent
-    // that filed the object passed them. Never read, only asked for from memory when a move
-    // starts: an object that leaves its node is filed again from the root, along these nodes
-    // mostly, and its node's parent is read when the node empties.
-    SpaceNode<T>* up[ancestors] = {};
 };
 
 // How the tree reaches an object's links and box. The default asks the object; a kind whose
@@ -468,9 +461,6 @@ public:
         if (const Node* node = links.node) {
             __builtin_prefetch(links.entry, 1);
             Prefetch(node);
-            for (const Node* up : links.up)
-                if (up)
-                    Prefetch(up);
         }
     }
 
@@ -494,12 +484,7 @@ public:
     {
         const ABBox& box = Traits::Box(object);
         GrowOver(node, box);
-        Node* up[SpaceLinks<T>::ancestors] = {};
-        Node* above = node->parent;
-        for (unsigned i = 0; i < SpaceLinks<T>::ancestors && above; ++i, above = above->parent)
-            up[i] = above;
-        Node* const at = Descend(node, box, up);
-        Link(at, object, up);
+        Link(Descend(node, box), object);
         GrowSpatialTreeHeight(node, box.center.y - box.extents.y, box.center.y + box.extents.y);
     }
 
@@ -526,6 +511,9 @@ public:
             PushDown(node, object);
             return;
         }
+        // The node the object leaves is pruned when it was the last: its parent is read then.
+        if (node->count == 1 && node->parent)
+            __builtin_prefetch(node->parent);
         RemoveObject(node, object);
         AddObject(m_root, object);
     }
@@ -777,8 +765,7 @@ private:
         return nullptr;
     }
 
-    // up: the node's ancestors, nearest first.
-    static void Link(Node* node, T* object, Node* const (&up)[SpaceLinks<T>::ancestors])
+    static void Link(Node* node, T* object)
     {
         if (node->count == node->capacity)
             Grow(node);
@@ -787,8 +774,6 @@ private:
         SpaceLinks<T>& links = Traits::Links(object);
         links.node = node;
         links.entry = e;
-        for (unsigned i = 0; i < SpaceLinks<T>::ancestors; ++i)
-            links.up[i] = up[i];
     }
 
     // Takes the object out of its node's array keeping the others' order; the slot freed at the
@@ -863,21 +848,17 @@ private:
     static void PushDown(Node* start, T* object)
     {
         const ABBox& box = Traits::Box(object);
-        Node* up[SpaceLinks<T>::ancestors];
-        for (unsigned i = 0; i < SpaceLinks<T>::ancestors; ++i)
-            up[i] = Traits::Links(object).up[i];
-        Node* node = Descend(start, box, up);
+        Node* node = Descend(start, box);
         if (node != start) {
             Unlink(start, object); // start keeps its child: nothing to prune
-            Link(node, object, up);
+            Link(node, object);
         }
         GrowSpatialTreeHeight(start, box.center.y - box.extents.y, box.center.y + box.extents.y);
     }
 
     // The node where push-down from node stops for the box; the children it enters on the way are
-    // made when missing and grown over the box. up holds node's ancestors on entry and the
-    // returned node's on return.
-    static Node* Descend(Node* node, const ABBox& box, Node* (&up)[SpaceLinks<T>::ancestors])
+    // made when missing and grown over the box.
+    static Node* Descend(Node* node, const ABBox& box)
     {
         while (node->depth < maxDepth) {
             const float cx = node->half.x / (2.0f * looseness);
@@ -898,9 +879,6 @@ private:
                     break;
             }
             GrowOver(child, box);
-            for (unsigned i = SpaceLinks<T>::ancestors - 1; i > 0; --i)
-                up[i] = up[i - 1];
-            up[0] = node;
             node = child;
         }
         return node;
