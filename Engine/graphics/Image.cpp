@@ -140,9 +140,8 @@ bool LooksLikeTga(const uint8_t* bytes, uint32_t size)
 }
 
 // A file that LooksLikeTga: true colour of 24 or 32 bits and grey of 8 bits, plain or run-length
-// encoded. Colour-mapped
-// files and 15/16-bit pixels are refused: nothing the engine makes uses them, and decoders of
-// them have been overrun by crafted files.
+// encoded. Colour-mapped files and 15/16-bit pixels are refused: nothing the engine makes uses
+// them, and decoders of them have been overrun by crafted files.
 Image::Error DecodeTga(const uint8_t* bytes, uint32_t size, Decoded& out)
 {
     const uint8_t idLength = bytes[0];
