@@ -40,7 +40,6 @@
 #include "data/Options.h"
 #include "data/ResourceLoader.h"
 #include "datakit/SampleGameData.h"
-#include "datakit/TerrainWriter.h"
 #include "datakit/WorldGenerator.h"
 #include "graphics/GraphicsEngine.h"
 #include "graphics/GraphicsEngineSettings.h"
@@ -144,8 +143,7 @@ bool MakeSampleData(const std::filesystem::path& folder)
 {
     DataKit::SampleGameData data;
     HostView::AddPropRecords(data.Database());
-    // The terrain types the generated ground's layers name.
-    DataKit::TerrainWriter::AddSampleTypeRecords(data.Database());
+    DataKit::WorldGenerator::AddPlacedRecords(data.Database());
     data.Database()
         .AddRecord(DataKit::NormalizeRecordName(markerRecord))
         .String("Class", "Marker")
