@@ -258,13 +258,21 @@ void Terrain::ReadLayers(BinaryReader& reader, uint32_t count)
             if (!reader.Skip(static_cast<unsigned>(cells)))
                 return;
         }
-        if (InternalAddLayer(name, opacity))
-            continue;
-        // Kept without a type, so that the layer's name, place and paint survive a save.
-        if (!name.empty())
-            LogPrintf(1, "Failed to load terrain type %s.", name.c_str());
-        AppendLayer(nullptr, name, opacity);
+        AddNamedLayer(name, opacity);
     }
+}
+
+bool Terrain::AddNamedLayer(const std::string& recordName, const uint8_t* opacity)
+{
+    if (InternalAddLayer(recordName, opacity))
+        return true;
+    if (m_layers.size() >= maxLayers || NumCells() == 0)
+        return false;
+    // Kept without a type, so that the layer's name, place and paint survive a save.
+    if (!recordName.empty())
+        LogPrintf(1, "Failed to load terrain type %s.", recordName.c_str());
+    AppendLayer(nullptr, recordName, opacity);
+    return true;
 }
 
 void Terrain::Save(BinaryWriter& writer) const

@@ -203,6 +203,10 @@ public:
     bool AddLayer(const std::string& recordName);
     // False, nothing changed, when the record is not a terrain type (or the layers are full).
     bool InternalAddLayer(const std::string& recordName, const uint8_t* opacity);
+    // A layer as loading adds it: with its type when the record makes one, otherwise kept without
+    // a type under the record name (saved again as it came). Opacity as InternalAddLayer takes it.
+    // False only when the layers are full or the terrain has no cells.
+    bool AddNamedLayer(const std::string& recordName, const uint8_t* opacity);
     void DeleteLayer(unsigned layer);
     void MoveUpLayer(unsigned layer);
     void MoveDownLayer(unsigned layer);

@@ -250,14 +250,15 @@ TEST_F(OpenGLTerrainPixelTest, AGeneratedRegionShowsItsRollingLayeredGroundAndGr
     settings.regionSize = 64;
     settings.caves = 0;
     settings.entitiesPerRegion = 0;
+    settings.editorFormRegion = -1; // saved for the game
     DataKit::WorldGenerator generator(settings);
     ASSERT_TRUE(generator.Generate());
     const DataKit::WorldGenerator::RegionInfo& info = generator.GetRegions().front();
     Region region(info.box);
     Level level(&region);
     ASSERT_TRUE(level.Load(info.level.data(), static_cast<int>(info.level.size()), false));
+    ASSERT_TRUE(level.GetTerrain() && level.GetTerrain()->GetType() == TerrainBase::TERRAIN_BASE_RUN_TIME);
     auto* terrain = static_cast<TerrainRT*>(level.GetTerrain());
-    ASSERT_TRUE(terrain && terrain->GetType() == TerrainBase::TERRAIN_BASE_RUN_TIME);
     terrain->LoadRenderData();
 
     const Viewport viewport(0, 0, kWidth, kHeight);
