@@ -113,7 +113,7 @@ Vec3 HeightField::GetNormalInterpolated(float x, float z) const
 // ---- Ray and collision tests --------------------------------------------------------------------
 
 void HeightField::GetIntersection(const Ray& ray, unsigned x0, unsigned y0, unsigned x1, unsigned y1,
-                                Intersection& intersection, unsigned& hitX, unsigned& hitY) const
+                                  Intersection& intersection, unsigned& hitX, unsigned& hitY) const
 {
     if (!IsValid() || numX < 2 || numY < 2)
         return;
@@ -194,7 +194,7 @@ void HeightField::GetIntersection(const Ray& ray, unsigned x0, unsigned y0, unsi
 }
 
 int HeightField::FindCollisions(const OBBox& box, unsigned x0, unsigned y0, unsigned x1, unsigned y1,
-                              CollisionContact* contacts, int capacity) const
+                                CollisionContact* contacts, int capacity) const
 {
     if (!IsValid() || !contacts || capacity <= 0 || numX < 2 || numY < 2)
         return 0;
@@ -244,6 +244,5 @@ void HeightField::FindCollisions(CollisionBox& box, unsigned x0, unsigned y0, un
             }
         }
 }
-
 
 } // namespace GAME

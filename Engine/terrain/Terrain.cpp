@@ -141,7 +141,8 @@ bool Terrain::New(unsigned cellsX, unsigned cellsY)
     // A terrain needs at least one cell a side: a single sample has no ground to draw or store.
     if (cellsX == 0 || cellsY == 0 || cellsX > maxNewCells || cellsY > maxNewCells || !IsPowerOfTwo(cellsX) ||
         !IsPowerOfTwo(cellsY)) {
-        LogPrintf(1, "Terrain: %u x %u cells are not powers of two from 1 to %u", cellsX, cellsY, maxNewCells);
+        LogPrintf(1, "Terrain: %u x %u cells are not powers of two from 1 to %u", cellsX, cellsY,
+                  maxNewCells);
         return false;
     }
     AllocateSamples(cellsX + 1, cellsY + 1);
@@ -477,8 +478,8 @@ bool Terrain::IsImpassable(int x, int y) const
 
 void Terrain::SetPassable(int x, int y, int value)
 {
-    if (value == 0 || x < 0 || y < 0 || m_impassableCells.empty() || static_cast<unsigned>(x) >= m_numXSamples - 1 ||
-        static_cast<unsigned>(y) >= m_numYSamples - 1)
+    if (value == 0 || x < 0 || y < 0 || m_impassableCells.empty() ||
+        static_cast<unsigned>(x) >= m_numXSamples - 1 || static_cast<unsigned>(y) >= m_numYSamples - 1)
         return;
     m_impassableCells[CellIndex(x, y)] = value == 1 ? 0 : 1;
 }
@@ -495,7 +496,8 @@ void Terrain::SetImpassableData(const ImpassableData& data)
 
 bool Terrain::SlopeImpassable(int x, int y) const
 {
-    const float corners[4] = {GetHeight(x, y), GetHeight(x, y + 1), GetHeight(x + 1, y), GetHeight(x + 1, y + 1)};
+    const float corners[4] = {GetHeight(x, y), GetHeight(x, y + 1), GetHeight(x + 1, y),
+                              GetHeight(x + 1, y + 1)};
     const float mean = (corners[0] + corners[1] + corners[2] + corners[3]) * 0.25f;
     for (float h : corners)
         if (std::fabs(h - mean) > 0.6f)
@@ -522,8 +524,10 @@ void Terrain::ApplyContourPull(const DirtyRect& rect, const std::vector<SimplePo
         return;
     // Only the part of the rectangle on the terrain.
     const int x0 = std::max(rect.x, 0), y0 = std::max(rect.y, 0);
-    const int x1 = static_cast<int>(std::min<int64_t>(static_cast<int64_t>(rect.x) + rect.width, m_numXSamples));
-    const int y1 = static_cast<int>(std::min<int64_t>(static_cast<int64_t>(rect.y) + rect.height, m_numYSamples));
+    const int x1 =
+        static_cast<int>(std::min<int64_t>(static_cast<int64_t>(rect.x) + rect.width, m_numXSamples));
+    const int y1 =
+        static_cast<int>(std::min<int64_t>(static_cast<int64_t>(rect.y) + rect.height, m_numYSamples));
     if (x0 >= x1 || y0 >= y1)
         return;
     const int w = x1 - x0, h = y1 - y0;
@@ -539,8 +543,10 @@ void Terrain::ApplyContourPull(const DirtyRect& rect, const std::vector<SimplePo
             const float px = vertex.x - static_cast<float>(x0), py = vertex.y - static_cast<float>(y0);
             if (!std::isfinite(px) || !std::isfinite(py) || !std::isfinite(vertex.height))
                 continue;
-            const int cx0 = std::max(0, RoundToInt(px - pullRadius)), cx1 = std::min(w, RoundToInt(px + 6.0f));
-            const int cy0 = std::max(0, RoundToInt(py - pullRadius)), cy1 = std::min(h, RoundToInt(py + 6.0f));
+            const int cx0 = std::max(0, RoundToInt(px - pullRadius)),
+                      cx1 = std::min(w, RoundToInt(px + 6.0f));
+            const int cy0 = std::max(0, RoundToInt(py - pullRadius)),
+                      cy1 = std::min(h, RoundToInt(py + 6.0f));
             for (int cy = cy0; cy < cy1; ++cy)
                 for (int cx = cx0; cx < cx1; ++cx) {
                     const float dx = px - static_cast<float>(cx), dy = py - static_cast<float>(cy);
@@ -575,7 +581,8 @@ void Terrain::UpdateHeightMap(const DirtyRect& rect)
 {
     const float w = static_cast<float>(rect.width), h = static_cast<float>(rect.height);
     std::vector<TerrainObject*> objects;
-    GetObjectsInBox(objects, ABBox(Vec3(static_cast<float>(rect.x) + w * 0.5f, 0.0f, static_cast<float>(rect.y) + h * 0.5f),
+    GetObjectsInBox(objects, ABBox(Vec3(static_cast<float>(rect.x) + w * 0.5f, 0.0f,
+                                        static_cast<float>(rect.y) + h * 0.5f),
                                    Vec3(w * 0.5f, gInfinity, h * 0.5f)));
     std::vector<SimplePolygon> contours;
     for (TerrainObject* object : objects) {
@@ -716,7 +723,9 @@ void Terrain::UpdateVisibilityMap(const DirtyRect& rect)
                         lo = std::min(lo, o);
                         hi = std::max(hi, o);
                     }
-                layer.states[cell] = lo >= 250 ? STATE_OPAQUE : hi < 6 ? STATE_TRANSPARENT : STATE_PARTLY_VISIBLE;
+                layer.states[cell] = lo >= 250 ? STATE_OPAQUE
+                                     : hi < 6  ? STATE_TRANSPARENT
+                                               : STATE_PARTLY_VISIBLE;
             }
     }
     TerrainLayer& first = m_layers[0];
@@ -727,7 +736,8 @@ void Terrain::UpdateVisibilityMap(const DirtyRect& rect)
                 first.states[cell] = STATE_OPAQUE;
             } else {
                 const uint8_t above = m_layers[1].states[cell];
-                first.states[cell] = above == STATE_OPAQUE || above == STATE_COVERED ? STATE_COVERED : STATE_OPAQUE;
+                first.states[cell] =
+                    above == STATE_OPAQUE || above == STATE_COVERED ? STATE_COVERED : STATE_OPAQUE;
             }
         }
 }
@@ -758,7 +768,8 @@ void Terrain::UpdateVertexBuffer(const DirtyRectSet& set)
     for (int i = 0; i < set.GetNumRects(); ++i) {
         const DirtyRect r = set.GetRect(i);
         // The samples beside the rectangle change their normals too.
-        const int64_t x0 = std::max<int64_t>(int64_t(r.x) - 1, 0), y0 = std::max<int64_t>(int64_t(r.y) - 1, 0);
+        const int64_t x0 = std::max<int64_t>(int64_t(r.x) - 1, 0),
+                      y0 = std::max<int64_t>(int64_t(r.y) - 1, 0);
         const int64_t x1 = std::min<int64_t>(int64_t(r.x) + r.width + 1, m_numXSamples);
         const int64_t y1 = std::min<int64_t>(int64_t(r.y) + r.height + 1, m_numYSamples);
         for (int64_t y = y0; y < y1; ++y)
@@ -1000,7 +1011,8 @@ void Terrain::GetLayersInBox(std::vector<unsigned>& layers, const ABBox& box) co
         bool shows = false;
         for (int64_t y = y0; y <= y1 && !shows; ++y)
             for (int64_t x = x0; x <= x1 && !shows; ++x)
-                shows = states[CellIndex(static_cast<unsigned>(x), static_cast<unsigned>(y))] >= STATE_PARTLY_VISIBLE;
+                shows = states[CellIndex(static_cast<unsigned>(x), static_cast<unsigned>(y))] >=
+                        STATE_PARTLY_VISIBLE;
         if (shows)
             layers.push_back(layer);
     }
@@ -1028,7 +1040,8 @@ DirtyRect Terrain::GetRectForBox(const ABBox& box) const
         w = static_cast<int64_t>(m_numXSamples) - x0 - 1;
     if (y0 + h >= m_numYSamples)
         h = static_cast<int64_t>(m_numYSamples) - y0 - 1;
-    return DirtyRect(static_cast<int32_t>(x0), static_cast<int32_t>(y0), static_cast<int32_t>(std::max<int64_t>(w, 0)),
+    return DirtyRect(static_cast<int32_t>(x0), static_cast<int32_t>(y0),
+                     static_cast<int32_t>(std::max<int64_t>(w, 0)),
                      static_cast<int32_t>(std::max<int64_t>(h, 0)));
 }
 
@@ -1039,7 +1052,8 @@ ABBox Terrain::GetBoxForRect(const DirtyRect& rect)
                  Vec3(w * 0.5f, 5.0f, h * 0.5f));
 }
 
-void Terrain::GetObjectsInDirtySet(std::vector<TerrainObject*>& out, const DirtyRectSet& set, float margin) const
+void Terrain::GetObjectsInDirtySet(std::vector<TerrainObject*>& out, const DirtyRectSet& set,
+                                   float margin) const
 {
     const ABBox terrain = GetBoundingBox();
     std::vector<TerrainObject*> found;
@@ -1089,7 +1103,8 @@ bool Terrain::Overlap(const DirtyRectSet& set, const SimplePolygon& polygon)
     }
     if (!std::isfinite(minX) || !std::isfinite(minY) || !std::isfinite(maxX) || !std::isfinite(maxY))
         return false;
-    const int64_t x0 = HeightField::TruncIndex(std::floor(minX)), y0 = HeightField::TruncIndex(std::floor(minY));
+    const int64_t x0 = HeightField::TruncIndex(std::floor(minX)),
+                  y0 = HeightField::TruncIndex(std::floor(minY));
     const DirtyRect bounds(static_cast<int32_t>(x0), static_cast<int32_t>(y0),
                            static_cast<int32_t>(HeightField::TruncIndex(std::ceil(maxX)) - x0),
                            static_cast<int32_t>(HeightField::TruncIndex(std::ceil(maxY)) - y0));
@@ -1120,7 +1135,8 @@ void Terrain::Rasterize(const SimplePolygon& polygon, TerrainRasterizeCallback& 
             return;
         // Two edges that cancel out (a spike) leave their vertex where it is.
         if (length > 0.0f && std::isfinite(length))
-            moved[static_cast<size_t>(i)] = Vec2(cur.x + outward * 0.5f * nx / length, cur.y + outward * 0.5f * ny / length);
+            moved[static_cast<size_t>(i)] =
+                Vec2(cur.x + outward * 0.5f * nx / length, cur.y + outward * 0.5f * ny / length);
         else
             moved[static_cast<size_t>(i)] = Vec2(cur.x, cur.y);
     }
@@ -1154,7 +1170,8 @@ void Terrain::Rasterize(const SimplePolygon& polygon, TerrainRasterizeCallback& 
             const float x0 = a.x + (b.x - a.x) * t0, x1 = a.x + (b.x - a.x) * t1;
             spans.push_back(Span{std::min(x0, x1), std::max(x0, x1), (x0 + x1) * 0.5f});
         }
-        std::sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) { return a.middle < b.middle; });
+        std::sort(spans.begin(), spans.end(),
+                  [](const Span& a, const Span& b) { return a.middle < b.middle; });
         for (size_t k = 0; k + 1 < spans.size(); k += 2) {
             const int64_t x0 = std::max<int64_t>(HeightField::TruncIndex(std::floor(spans[k].low)), 0);
             const int64_t x1 =
@@ -1193,7 +1210,9 @@ void Terrain::BuildPlugs(const DirtyRectSet& set)
     auto vertexOf = [this](int x, int y) {
         return PlugVertex(static_cast<float>(x), static_cast<float>(y), GetHeight(x, y), GetFastNormal(x, y));
     };
-    auto border = [&](int ax, int ay, int bx, int by) { triangulator.AddSegment(vertexOf(bx, by), vertexOf(ax, ay)); };
+    auto border = [&](int ax, int ay, int bx, int by) {
+        triangulator.AddSegment(vertexOf(bx, by), vertexOf(ax, ay));
+    };
     for (int r = 0; r < set.GetNumRects(); ++r) {
         const DirtyRect rect = set.GetRect(r);
         const int64_t x = std::max<int64_t>(rect.x, 0), y = std::max<int64_t>(rect.y, 0);
@@ -1269,7 +1288,8 @@ void Terrain::BuildPlugs(const DirtyRectSet& set)
         minY = std::min(minY, p.y);
     }
     const float scale = 1.0f / plugSquareSize;
-    const float cornerX = std::floor(minX * scale) * plugSquareSize, cornerY = std::floor(minY * scale) * plugSquareSize;
+    const float cornerX = std::floor(minX * scale) * plugSquareSize,
+                cornerY = std::floor(minY * scale) * plugSquareSize;
     // Squares in row order; only those that get a triangle exist.
     std::map<std::pair<int64_t, int64_t>, TerrainPlug*> squares;
     for (int32_t t = 0; t < count; ++t) {
@@ -1571,8 +1591,10 @@ void Terrain::RenderImpassableAreas(GraphicsPrimitiveDrawer& drawer, const Coord
             if (!m_impassableCells[CellIndex(x, y)])
                 continue;
             const int ix = static_cast<int>(x), iy = static_cast<int>(y);
-            drawer.SetColor((x & 1u) == (y & 1u) ? Color(1.0f, 0.0f, 0.0f, 0.25f) : Color(0.0f, 0.0f, 0.0f, 0.25f));
-            const Vec3 a = corner(ix, iy), b = corner(ix + 1, iy), c = corner(ix + 1, iy + 1), d = corner(ix, iy + 1);
+            drawer.SetColor((x & 1u) == (y & 1u) ? Color(1.0f, 0.0f, 0.0f, 0.25f)
+                                                 : Color(0.0f, 0.0f, 0.0f, 0.25f));
+            const Vec3 a = corner(ix, iy), b = corner(ix + 1, iy), c = corner(ix + 1, iy + 1),
+                       d = corner(ix, iy + 1);
             for (const Vec3& v : {a, d, c, a, c, b})
                 drawer.SetVertex(v);
             pending += 6;
@@ -1586,8 +1608,10 @@ void Terrain::RenderImpassableAreas(GraphicsPrimitiveDrawer& drawer, const Coord
             if (!m_impassableCells[CellIndex(x, y)])
                 continue;
             const int ix = static_cast<int>(x), iy = static_cast<int>(y);
-            drawer.SetColor((x & 1u) == (y & 1u) ? Color(1.0f, 0.0f, 0.0f, 0.25f) : Color(0.0f, 0.0f, 0.0f, 0.25f));
-            const Vec3 a = corner(ix, iy), b = corner(ix + 1, iy), c = corner(ix + 1, iy + 1), d = corner(ix, iy + 1);
+            drawer.SetColor((x & 1u) == (y & 1u) ? Color(1.0f, 0.0f, 0.0f, 0.25f)
+                                                 : Color(0.0f, 0.0f, 0.0f, 0.25f));
+            const Vec3 a = corner(ix, iy), b = corner(ix + 1, iy), c = corner(ix + 1, iy + 1),
+                       d = corner(ix, iy + 1);
             for (const Vec3& v : {a, b, b, c, c, d, d, a})
                 drawer.SetVertex(v);
             pending += 8;

@@ -251,7 +251,10 @@ private:
     class CutAwayCallback;
 
     size_t SampleIndex(unsigned x, unsigned y) const { return static_cast<size_t>(y) * m_numXSamples + x; }
-    size_t CellIndex(unsigned x, unsigned y) const { return static_cast<size_t>(y) * (m_numXSamples - 1) + x; }
+    size_t CellIndex(unsigned x, unsigned y) const
+    {
+        return static_cast<size_t>(y) * (m_numXSamples - 1) + x;
+    }
     size_t NumCells() const
     {
         return m_numXSamples > 1 && m_numYSamples > 1

@@ -62,7 +62,8 @@ void TerrainRenderInterface::DrawLayerCountLabels(const Coords& terrainFrame)
         for (unsigned y = block->GetFirstCellY(); y <= block->GetLastCellY(); ++y)
             for (unsigned x = block->GetFirstCellX(); x <= block->GetLastCellX(); ++x) {
                 std::snprintf(text, sizeof(text), "%d", static_cast<int>(CountLayersAt(x, y)));
-                const Vec3 sample(static_cast<float>(x), m_terrain->GetHeight(static_cast<int>(x), static_cast<int>(y)),
+                const Vec3 sample(static_cast<float>(x),
+                                  m_terrain->GetHeight(static_cast<int>(x), static_cast<int>(y)),
                                   static_cast<float>(y));
                 manager->RenderText(text, m_terrain->GetRegion(), terrainFrame.TransformPoint(sample), white);
             }

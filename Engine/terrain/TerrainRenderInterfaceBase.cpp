@@ -355,8 +355,7 @@ void TerrainRenderInterfaceBase::DrawGroundSolid(const TerrainBase& terrain, Ren
                                                  const TerrainRenderContext& context)
 {
     RenderDevice* device = nullptr;
-    if (!BeginGround(vertices, terrain.GetVertexDeclaration(), pass, canvas,
-                     context, device))
+    if (!BeginGround(vertices, terrain.GetVertexDeclaration(), pass, canvas, context, device))
         return;
     const Sphere sphere = GetPassSphere(pass);
     std::vector<TerrainBlock*> blocks;
@@ -379,8 +378,7 @@ void TerrainRenderInterfaceBase::DrawGround(const TerrainBase& terrain, RenderVe
     static const Name textureScale = Name::Create("textureScale");
     static const Name opacityTexture = Name::Create("opacityTexture");
     RenderDevice* device = nullptr;
-    if (!BeginGround(vertices, terrain.GetVertexDeclaration(), pass, canvas,
-                     context, device))
+    if (!BeginGround(vertices, terrain.GetVertexDeclaration(), pass, canvas, context, device))
         return;
     GraphicsShader2* shader = m_currentShader;
     const unsigned x = terrain.GetNumXSamples(), y = terrain.GetNumYSamples();

@@ -40,7 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     GAME::Terrain terrain(nullptr);
     GAME::BinaryReader reader(data, static_cast<unsigned>(size));
     if (!terrain.Load(reader, 13)) {
-        if (terrain.GetNumXSamples() != 0 || terrain.GetSpace() != nullptr || terrain.GetNumTextureLayers() != 0)
+        if (terrain.GetNumXSamples() != 0 || terrain.GetSpace() != nullptr ||
+            terrain.GetNumTextureLayers() != 0)
             std::abort();
         return 0;
     }
@@ -59,8 +60,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (int i = 0; i < 4; ++i) {
         const float u = static_cast<float>(i) / 3.0f;
         GAME::Intersection hit;
-        terrain.GetIntersection(GAME::Ray(GAME::Vec3(w * u, 50.0f, d * (1.0f - u)), GAME::Vec3(0.3f, -1.0f, 0.2f)),
-                                hit, GAME::physicsSurfaceAny);
+        terrain.GetIntersection(
+            GAME::Ray(GAME::Vec3(w * u, 50.0f, d * (1.0f - u)), GAME::Vec3(0.3f, -1.0f, 0.2f)), hit,
+            GAME::physicsSurfaceAny);
         if (!(hit.distance >= 0.0f) || !std::isfinite(terrain.GetHeightInterpolated(w * u, d * u)))
             std::abort();
     }
@@ -68,7 +70,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // A hole in the middle, closed; the run-time form of the result loads.
     GAME::SimplePolygon hole;
     const float cx = w * 0.5f, cz = d * 0.5f;
-    for (const auto& [px, pz] : {std::pair{cx - 1.0f, cz - 1.0f}, {cx + 1.0f, cz - 1.0f}, {cx + 1.0f, cz + 1.0f},
+    for (const auto& [px, pz] : {std::pair{cx - 1.0f, cz - 1.0f},
+                                 {cx + 1.0f, cz - 1.0f},
+                                 {cx + 1.0f, cz + 1.0f},
                                  {cx - 1.0f, cz + 1.0f}}) {
         GAME::PolygonVertex v;
         v.x = px;
@@ -101,7 +105,8 @@ void EngineFuzzSeeds(FuzzSeedSink& sink)
     if (rolling.New(16, 8)) {
         for (int j = 0; j <= 8; ++j)
             for (int i = 0; i <= 16; ++i)
-                rolling.SetBaseHeight(i, j, std::sin(static_cast<float>(i) * 0.4f) * 3.0f + static_cast<float>(j) * 0.2f);
+                rolling.SetBaseHeight(
+                    i, j, std::sin(static_cast<float>(i) * 0.4f) * 3.0f + static_cast<float>(j) * 0.2f);
         rolling.AddNamedLayer("records/terrain/dirt.dbr", nullptr);
         rolling.AddNamedLayer("\\records/terrain/grass.dbr", nullptr);
         for (int c = 0; c < 16 * 8; c += 3)

@@ -144,6 +144,20 @@ TEST(TerrainEditTest, LayerVisibilityFollowsPaintMovesAndDeletes)
     terrain.GetLayersInBox(layers, ABBox(Vec3(6.5f, 0.0f, 6.5f), Vec3(0.5f, 1.0f, 0.5f)));
     EXPECT_EQ(layers, (std::vector<unsigned>{0}));
 
+    // The render interface draws a layer's cells where it shows, and no cell whose first sample
+    // is cut away.
+    TerrainRenderInterface& drawing = terrain.GetRenderInterface();
+    EXPECT_TRUE(drawing.IsCellDrawn(1, 5, 1));
+    EXPECT_FALSE(drawing.IsCellDrawn(1, 5, 0));
+    EXPECT_TRUE(drawing.IsCellDrawn(6, 5, 0));
+    EXPECT_FALSE(drawing.IsCellDrawn(6, 5, 1));
+    EXPECT_EQ(drawing.CountLayersAt(3, 5), 2u);
+    terrain.SetInvisible(3, 5, true);
+    EXPECT_FALSE(drawing.IsCellDrawn(3, 5, -1));
+    EXPECT_FALSE(drawing.IsCellDrawn(3, 5, 1));
+    EXPECT_TRUE(drawing.IsCellDrawn(4, 5, -1));
+    terrain.SetInvisible(3, 5, false);
+
     // Stone, painted everywhere and moved below the grass: grass still hides it on the left,
     // stone hides the dirt everywhere.
     for (int y = 0; y < 8; ++y)
@@ -285,7 +299,8 @@ TEST(TerrainEditTest, ASquareHoleIsCutOnceAndClosedByPlugs)
         EXPECT_GT(TriangleArea(triangle), 0.0f);
         area += TriangleArea(triangle);
         for (const TerrainPlug::Vertex& v : triangle.vertices) {
-            EXPECT_FLOAT_EQ(v.position.z, terrain.GetHeight(static_cast<int>(v.position.x), static_cast<int>(v.position.y)));
+            EXPECT_FLOAT_EQ(v.position.z, terrain.GetHeight(static_cast<int>(v.position.x),
+                                                            static_cast<int>(v.position.y)));
             EXPECT_GE(v.position.x, 7.0f);
             EXPECT_LE(v.position.x, 13.0f);
         }

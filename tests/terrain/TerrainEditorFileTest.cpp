@@ -66,7 +66,8 @@ TEST(TerrainEditorFileTest, TheEditorFormKeepsWhatTheEditorEdited)
     const std::vector<uint8_t> body = SaveEditor(source);
     // Counts, two layer records (the second with 64 opacity bytes), 81 samples of 8 and 12 bytes,
     // 64 passability words.
-    EXPECT_EQ(body.size(), 12u + (4 + std::strlen(dirtRecord)) + (4 + std::strlen(grassRecord) + 64) + 81 * 20 + 64 * 4);
+    EXPECT_EQ(body.size(),
+              12u + (4 + std::strlen(dirtRecord)) + (4 + std::strlen(grassRecord) + 64) + 81 * 20 + 64 * 4);
 
     Terrain copy(nullptr);
     ASSERT_TRUE(LoadEditor(copy, body));
@@ -108,7 +109,8 @@ TEST(TerrainEditorFileTest, TheEditorFormKeepsWhatTheEditorEdited)
     EXPECT_EQ(freshCopy.GetNumXSamples(), 17u);
     EXPECT_EQ(freshCopy.GetNumYSamples(), 5u);
     // Counts that are not powers of two, and a single sample a side, are refused.
-    for (const auto& [x, y] : std::vector<std::pair<unsigned, unsigned>>{{0, 4}, {4, 0}, {3, 4}, {4, 6}, {8192, 8}})
+    for (const auto& [x, y] :
+         std::vector<std::pair<unsigned, unsigned>>{{0, 4}, {4, 0}, {3, 4}, {4, 6}, {8192, 8}})
         EXPECT_FALSE(fresh.New(x, y)) << x << "," << y;
     EXPECT_EQ(fresh.GetNumXSamples(), 0u);
     copy.Unload();
@@ -223,8 +225,8 @@ TEST(TerrainEditorFileTest, TheRunTimeFormKeepsTheShowingLayersAndTheVisibleBits
     ASSERT_TRUE(terrain.New(8, 8));
     // Eight layers need a second mask byte (bits 1 to 8); layer 0 everywhere, layer 3 opaque
     // over the right half (hiding 0 to 2 there), layer 7 partly visible in one corner.
-    const char* types[8] = {dirtRecord, grassRecord, stoneRecord, dirtRecord,
-                            grassRecord, stoneRecord, dirtRecord, "records/terrain/none.dbr"};
+    const char* types[8] = {dirtRecord,  grassRecord, stoneRecord, dirtRecord,
+                            grassRecord, stoneRecord, dirtRecord,  "records/terrain/none.dbr"};
     for (const char* type : types)
         ASSERT_TRUE(terrain.AddNamedLayer(type, nullptr));
     for (int y = 0; y < 8; ++y)

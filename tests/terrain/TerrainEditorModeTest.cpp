@@ -39,7 +39,8 @@ float PlugArea(const std::vector<const TerrainPlug*>& plugs)
     for (const TerrainPlug* plug : plugs)
         for (uint32_t t = 0; t < plug->GetNumTriangles(); ++t) {
             const TerrainPlug::Triangle& tri = plug->GetTriangle(t);
-            const Vec3 &a = tri.vertices[0].position, &b = tri.vertices[1].position, &c = tri.vertices[2].position;
+            const Vec3 &a = tri.vertices[0].position, &b = tri.vertices[1].position,
+                       &c = tri.vertices[2].position;
             area += 0.5f * ((b.x - a.x) * (c.y - a.y) - (c.x - a.x) * (b.y - a.y));
         }
     return area;

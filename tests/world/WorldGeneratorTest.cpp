@@ -111,8 +111,8 @@ TEST(WorldGeneratorTest, MapLoadsWithItsRegionsLevelsPortalsAndSectorData)
                 EXPECT_GT(terrain->GetBoundingBox().extents.y, 0.5f);
                 std::vector<TerrainObject*> objects;
                 terrain->GetAllObjects(objects);
-                EXPECT_EQ(objects.size(),
-                          static_cast<size_t>(terrain->NumXBlocks() * terrain->NumYBlocks()) + (editable ? 0 : 1));
+                EXPECT_EQ(objects.size(), static_cast<size_t>(terrain->NumXBlocks() * terrain->NumYBlocks()) +
+                                              (editable ? 0 : 1));
                 // The path mesh was built over that ground: its floor follows the rolling heights
                 // (away from the plug's hole, three quarters in).
                 ASSERT_TRUE(level.GetPathMesh().HasMesh());

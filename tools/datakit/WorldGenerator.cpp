@@ -178,7 +178,8 @@ void WorldGenerator::MakeGround(const RegionInfo& info, int index, GAME::Terrain
     const std::vector<float> heights = GroundHeights(info, index);
     for (unsigned y = 0; y < samples; ++y)
         for (unsigned x = 0; x < samples; ++x)
-            terrain.SetBaseHeight(static_cast<int>(x), static_cast<int>(y), heights[static_cast<size_t>(y) * samples + x]);
+            terrain.SetBaseHeight(static_cast<int>(x), static_cast<int>(y),
+                                  heights[static_cast<size_t>(y) * samples + x]);
     const GAME::DirtyRect all(0, 0, static_cast<int32_t>(samples), static_cast<int32_t>(samples));
     GAME::DirtyRectSet whole;
     whole.AddRect(all);
@@ -386,7 +387,8 @@ bool WorldGenerator::BuildLevels()
     for (size_t index = 0; index < m_regions.size() && built; ++index) {
         GAME::BinaryWriter writer(0x10000);
         // The editor keeps one region's ground editable; the rest is saved for the game.
-        const bool editable = !m_regions[index].cave && static_cast<int>(index) == m_settings.editorFormRegion;
+        const bool editable =
+            !m_regions[index].cave && static_cast<int>(index) == m_settings.editorFormRegion;
         built = world.GetRegion(static_cast<int>(index))->GetLevelPtr()->SaveToMemory(writer, !editable);
         m_regions[index].level.assign(writer.GetBuffer(), writer.GetBuffer() + writer.GetSize());
     }
