@@ -267,11 +267,16 @@ bool Terrain::AddNamedLayer(const std::string& recordName, const uint8_t* opacit
 {
     if (InternalAddLayer(recordName, opacity))
         return true;
+    // Kept without a type, so that the layer's name, place and paint survive a save.
+    if (!recordName.empty() && m_layers.size() < maxLayers && NumCells() != 0)
+        LogPrintf(1, "Failed to load terrain type %s.", recordName.c_str());
+    return AddUntypedLayer(recordName, opacity);
+}
+
+bool Terrain::AddUntypedLayer(const std::string& recordName, const uint8_t* opacity)
+{
     if (m_layers.size() >= maxLayers || NumCells() == 0)
         return false;
-    // Kept without a type, so that the layer's name, place and paint survive a save.
-    if (!recordName.empty())
-        LogPrintf(1, "Failed to load terrain type %s.", recordName.c_str());
     AppendLayer(nullptr, recordName, opacity);
     return true;
 }

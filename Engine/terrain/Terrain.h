@@ -207,6 +207,9 @@ public:
     // a type under the record name (saved again as it came). Opacity as InternalAddLayer takes it.
     // False only when the layers are full or the terrain has no cells.
     bool AddNamedLayer(const std::string& recordName, const uint8_t* opacity);
+    // A layer under the record name without asking for its type (a tool shaping a terrain where
+    // the records are not loaded); saved as any layer, typed when the terrain is loaded again.
+    bool AddUntypedLayer(const std::string& recordName, const uint8_t* opacity);
     void DeleteLayer(unsigned layer);
     void MoveUpLayer(unsigned layer);
     void MoveDownLayer(unsigned layer);

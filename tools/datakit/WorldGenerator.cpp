@@ -186,11 +186,12 @@ void WorldGenerator::MakeGround(const RegionInfo& info, int index, GAME::Terrain
     terrain.UpdateVertexBuffer(whole);
 
     // Dirt everywhere, grass painted over it by the relief's second pattern, stone on the heights.
-    // The records need not be readable here: a layer keeps its record name either way.
+    // The records are not asked for here (the game's database need not be loaded yet): the
+    // layers keep their record names, and the types are made when the level is loaded.
     const float ox = static_cast<float>(info.offset.x), oz = static_cast<float>(info.offset.z);
-    terrain.AddNamedLayer(TerrainWriter::dirtTypeRecord, nullptr);
-    terrain.AddNamedLayer(TerrainWriter::grassTypeRecord, nullptr);
-    terrain.AddNamedLayer(TerrainWriter::stoneTypeRecord, nullptr);
+    terrain.AddUntypedLayer(TerrainWriter::dirtTypeRecord, nullptr);
+    terrain.AddUntypedLayer(TerrainWriter::grassTypeRecord, nullptr);
+    terrain.AddUntypedLayer(TerrainWriter::stoneTypeRecord, nullptr);
     for (unsigned y = 0; y < samples - 1; ++y)
         for (unsigned x = 0; x < samples - 1; ++x) {
             const int ix = static_cast<int>(x), iy = static_cast<int>(y);
