@@ -26,6 +26,7 @@
 // region's level loading thread; editing, Update and drawing run on the main thread.
 #pragma once
 
+#include "core/GeometryBus.h"
 #include "graphics/DirtyRectSet.h"
 #include "terrain/TerrainBase.h"
 #include "terrain/TerrainRenderInterface.h"
@@ -167,6 +168,9 @@ public:
     const Offset* GetOffset() const { return m_offsets.data(); }
     // (x, height, y).
     void GetTerrainVertex(Vec3& out, int x, int y) const;
+    // The editable terrain hands the geometry bus no faces: the path-mesh builders read its ground,
+    // plugs and passability themselves.
+    void GeometryBusStop(const ABBox&, std::vector<GeometryBus::SimpleFace>&) const {}
     void SetInvisible(int x, int y, bool invisible);
 
     // ---- Passability ----

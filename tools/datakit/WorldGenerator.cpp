@@ -180,10 +180,9 @@ void WorldGenerator::MakeGround(const RegionInfo& info, int index, GAME::Terrain
         for (unsigned x = 0; x < samples; ++x)
             terrain.SetBaseHeight(static_cast<int>(x), static_cast<int>(y),
                                   heights[static_cast<size_t>(y) * samples + x]);
-    const GAME::DirtyRect all(0, 0, static_cast<int32_t>(samples), static_cast<int32_t>(samples));
-    GAME::DirtyRectSet whole;
-    whole.AddRect(all);
-    terrain.UpdateVertexBuffer(whole);
+    // As the editor applies an edit: vertices, blocks and their boxes follow the new heights.
+    terrain.AddDirtyRect(GAME::DirtyRect(0, 0, static_cast<int32_t>(samples), static_cast<int32_t>(samples)));
+    terrain.ProcessDirtyRects();
 
     // Dirt everywhere, grass painted over it by the relief's second pattern, stone on the heights.
     // The records are not asked for here (the game's database need not be loaded yet): the
