@@ -4,9 +4,11 @@
 // editor form) and, below some of them, caves reached through
 // a doorway portal in the region above, all written as one compiled map with each region's level
 // image (made by the engine's own Level writer, with the path mesh each level builds over its
-// neighbours' ground as the editor does) and the sector data beside it (".sd"). Also the records
-// its entities are made from, and a scripted camera flight that crosses every outdoor region and
-// enters and leaves every cave.
+// neighbours' ground as the editor does) and the sector data beside it (".sd"). Besides the scattered
+// entities each region has walkers (the sample character walking its animation), some outdoor
+// regions a village (crates round a square, lamps that light at night) and the caves point
+// lights. Also the records its entities are made from, and a scripted camera flight that crosses
+// every outdoor region and enters and leaves every cave.
 //
 // The engine stores portals in no file of its own: the map carries them in a chunk of the game's
 // (portalChunkId), which PortalChunkReader, installed as the map chunk callback for that id,
@@ -57,6 +59,15 @@ public:
         int caves = 2;
         int caveSize = 32;
         int entitiesPerCave = 60;
+        // Walkers (the sample character walking in small circles) in every outdoor region and cave.
+        int walkersPerRegion = 3;
+        int walkersPerCave = 2;
+        // Villages: outdoor regions spread over the grid (at most one each; more villages than
+        // outdoor regions make one in every region), with a ring of crates, lamps that light up
+        // at night and walkers among them.
+        int villages = 2;
+        // Point lights in every cave.
+        int lightsPerCave = 3;
         uint32_t seed = 1;
         // Inside the folder given to Write; the sector data file takes the same name with ".sd".
         std::string mapName = "Worlds/Generated.map";
@@ -68,6 +79,13 @@ public:
         int editorFormRegion = 0;
     };
 
+    // An actor or light placed by record (the scattered entities are not listed).
+    struct Placement
+    {
+        std::string record;
+        GAME::Coords coords; // in the region's space
+    };
+
     // A region as written, in map order: the outdoor grid row by row (x fastest), then the caves.
     struct RegionInfo
     {
@@ -77,8 +95,10 @@ public:
         GAME::ABBox box;
         GAME::RegionId id;
         bool cave = false;
-        unsigned entities = 0;
-        std::vector<uint8_t> level; // the level file image
+        bool village = false;
+        unsigned entities = 0;             // all of the level's entities, placements included
+        std::vector<Placement> placements; // walkers, crates and lights, after the scattered ones
+        std::vector<uint8_t> level;        // the level file image
     };
 
     // One side of a doorway: placed in its region, leading to the connected region's portal.
@@ -106,11 +126,21 @@ public:
     // (nine f32 each), the connected region's id and the connected portal's id.
     static constexpr uint32_t portalChunkId = 0x54524F50; // "PORT"
 
-    // Records the generated entities name (class "Entity").
+    // The placements' records: the sample character as a SampleWalker (its walk), the sample crate
+    // as an Actor, a point Light for caves and a NightLight for villages.
+    static constexpr const char* walkerRecord = "Records/World/Generated/Walker.dbr";
+    static constexpr const char* crateRecord = "Records/World/Generated/Crate.dbr";
+    static constexpr const char* caveLightRecord = "Records/World/Generated/CaveLight.dbr";
+    static constexpr const char* villageLampRecord = "Records/World/Generated/VillageLamp.dbr";
+
+    // Records the scattered entities name (class "Entity").
     static const std::vector<std::string>& EntityRecords();
-    // Adds those records, and the terrain types the ground's layers name, to a database being
-    // written (their textures are in the sample data, TerrainWriter::AddSampleTextures).
+    // Adds those records and AddPlacedRecords' to a database being written.
     static void AddRecords(ArzWriter& database);
+    // Adds the placements' records and the terrain types the ground's layers name (their textures
+    // are in the sample data, TerrainWriter::AddSampleTextures): what a host that makes the
+    // scattered entities' records of its own classes adds besides.
+    static void AddPlacedRecords(ArzWriter& database);
 
     WorldGenerator();
     explicit WorldGenerator(const Settings& settings);
@@ -165,6 +195,8 @@ private:
     // Shapes and paints the flat editable terrain of an outdoor region and cuts its hole.
     void MakeGround(const RegionInfo& region, int index, GAME::Terrain& terrain) const;
     void AddDoorway(int outdoor, int cave);
+    // The walkers, villages and cave lights of every region.
+    void PlaceActorsAndLights();
     void PlanFlight();
     void AddWaypoint(int region, const GAME::Vec3& position, bool jump = false);
 
