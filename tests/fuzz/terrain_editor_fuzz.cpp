@@ -3,8 +3,8 @@
 // whole area, saves and loads again to the same bytes, writes a run-time form that the run-time
 // terrain accepts, and can be cut and closed with plugs.
 #include "common/FuzzSeeds.h"
+#include "common/QuietLog.h"
 #include "core/Intersection.h"
-#include "core/Log.h"
 #include "core/Ray.h"
 #include "core/SimplePolygon.h"
 #include "data/BinaryReader.h"
@@ -18,12 +18,6 @@
 
 namespace {
 
-class QuietSink : public GAME::LogSink
-{
-public:
-    void Write(int, unsigned int, const char*) override {}
-};
-
 std::vector<uint8_t> Saved(const GAME::Terrain& terrain)
 {
     GAME::BinaryWriter writer(0x1000);
@@ -35,8 +29,7 @@ std::vector<uint8_t> Saved(const GAME::Terrain& terrain)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static QuietSink quiet;
-    GAME::SetProcessLogSink(&quiet);
+    FuzzLog::Silence();
     GAME::Terrain terrain(nullptr);
     GAME::BinaryReader reader(data, static_cast<unsigned>(size));
     if (!terrain.Load(reader, 13)) {
@@ -95,8 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
 void EngineFuzzSeeds(FuzzSeedSink& sink)
 {
-    static QuietSink quiet;
-    GAME::SetProcessLogSink(&quiet);
+    FuzzLog::Silence();
     GAME::Terrain flat(nullptr);
     if (flat.New(1, 1))
         sink.Add("flat", Saved(flat));
