@@ -63,6 +63,9 @@ protected:
         world.regionSize = 64;
         world.caves = 0;
         world.entitiesPerRegion = 0;
+        world.walkersPerRegion = 0;
+        world.villages = 0;
+        world.editorFormRegion = -1; // the ground in the game's form
         DataKit::WorldGenerator generator(world);
         ASSERT_TRUE(generator.Generate());
         const DataKit::WorldGenerator::RegionInfo& info = generator.GetRegions().front();

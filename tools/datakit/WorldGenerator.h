@@ -1,7 +1,8 @@
-// Generates a world to stream: a grid of outdoor regions side by side (each a run-time terrain of
+// Generates a world to stream: a grid of outdoor regions side by side (each an editable terrain of
 // regionSize units of rolling ground with three painted layers, grass, a plug in a hole and
-// entities standing on it, and from 64 units on a lake with shore waves in a bowl of the ground
-// and a river leaving it in a channel) and, below some of them, caves reached through
+// entities standing on it, saved for the game in the run-time form, except one region kept in the
+// editor form; from 64 units on also a lake with shore waves in a bowl of the ground and a river
+// leaving it in a channel) and, below some of them, caves reached through
 // a doorway portal in the region above, all written as one compiled map with each region's level
 // image (made by the engine's own Level writer, with the path mesh each level builds over its
 // neighbours' ground as the editor does) and the sector data beside it (".sd"). Besides the scattered
@@ -36,8 +37,9 @@
 #include <vector>
 
 namespace GAME {
+class Terrain;
 class World;
-}
+} // namespace GAME
 
 namespace DataKit {
 
@@ -73,6 +75,10 @@ public:
         std::string mapName = "Worlds/Generated.map";
         // Camera speed along the flight, units a second.
         float flightSpeed = 80.0f;
+        // The outdoor region (index in the grid, row by row) whose level keeps its terrain in the
+        // editor form, as the editor saves it; every other ground is saved for the game in the
+        // run-time form. -1: none.
+        int editorFormRegion = 0;
     };
 
     // An actor or light placed by record (the scattered entities are not listed).
@@ -186,10 +192,12 @@ private:
     int OutdoorIndex(int x, int z) const { return z * m_settings.regionsX + x; }
     // Makes every region's level, builds its path mesh and writes its image.
     bool BuildLevels();
-    // The run-time terrain of an outdoor region.
-    TerrainWriter MakeGround(const RegionInfo& region, int index) const;
-    // The water block of an outdoor region over that ground; empty for regions too small.
-    std::vector<uint8_t> MakeWater(const TerrainWriter& ground) const;
+    // The heights of an outdoor region's samples (y outer).
+    std::vector<float> GroundHeights(const RegionInfo& region, int index) const;
+    // Shapes and paints the flat editable terrain of an outdoor region and cuts its hole.
+    void MakeGround(const RegionInfo& region, int index, GAME::Terrain& terrain) const;
+    // The water block of an outdoor region over those heights; empty for regions too small.
+    std::vector<uint8_t> MakeWater(const std::vector<float>& heights) const;
     void AddDoorway(int outdoor, int cave);
     // The walkers, villages and cave lights of every region.
     void PlaceActorsAndLights();
