@@ -3,6 +3,7 @@
 #include "WaterFixtures.h"
 
 #include "core/Frustum.h"
+#include "datakit/SampleEffects.h"
 #include "datakit/WaterWriter.h"
 #include "graphics/GraphicsCanvas.h"
 #include "graphics/GraphicsEngine.h"
@@ -33,6 +34,8 @@ protected:
         EngineTest::SetUp();
         WaterTypeManager::Destroy();
         WaterRandom::Seed(1);
+        // The splash effect the sample water's interaction record names.
+        DataKit::SampleEffects::AddRecords(data.Database());
         Start();
         graphics = gEngine->GetGraphicsEngine();
         ASSERT_NE(graphics, nullptr);

@@ -89,7 +89,6 @@ SampleGameData::SampleGameData()
         .String("fontName", "Fonts/Arial.fnt")
         .Int("fontSize", 12)
         .Bool("fontDropShadow", true);
-    SampleEffects::AddRecords(m_database);
     WaterWriter::AddSampleRecords(m_database);
 
     SetDefault("resolution", "1024 768");

@@ -139,7 +139,8 @@ public:
     static const std::vector<std::string>& EntityRecords();
     // Adds those records and AddPlacedRecords' to a database being written.
     static void AddRecords(ArzWriter& database);
-    // Adds the placements' records and the terrain types the ground's layers name (their textures
+    // Adds the placements' records (the sample effects' among them; their files are in the sample
+    // data, SampleEffects::Write) and the terrain types the ground's layers name (their textures
     // are in the sample data, TerrainWriter::AddSampleTextures): what a host that makes the
     // scattered entities' records of its own classes adds besides.
     static void AddPlacedRecords(ArzWriter& database);
