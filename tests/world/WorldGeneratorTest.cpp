@@ -3,6 +3,8 @@
 #include "core/ObjectManager.h"
 #include "data/File.h"
 #include "datakit/ArzWriter.h"
+#include "datakit/GridPieces.h"
+#include "terrain/GridRegion.h"
 #include "world/Entity.h"
 #include "world/Level.h"
 #include "world/Portal.h"
@@ -62,13 +64,15 @@ TEST(WorldGeneratorTest, MapLoadsWithItsRegionsLevelsPortalsAndSectorData)
     DataKit::ArzWriter database;
     WorldGenerator::AddRecords(database);
     ASSERT_TRUE(records.Load(database.Build()));
+    // The generator's grid systems went to the object manager to be destroyed.
+    ObjectManager::Get()->DestroyPendingObjects(UINT_MAX);
     ObjectManager::Destroy();
     Entity::InstallHooks();
+    // The caves' pieces, without an engine.
+    DataKit::GridPieceResources pieces;
 
     {
         World world;
-        auto* reader = new DataKit::PortalChunkReader(&world);
-        ASSERT_TRUE(world.InstallMapChunkCallback(reader)); // the services own it now
         ASSERT_TRUE(world.Load(generator.GetSettings().mapName.c_str(), true));
         ASSERT_EQ(world.GetNumRegions(), 11);
         for (int i = 0; i < world.GetNumRegions(); ++i) {
@@ -85,6 +89,11 @@ TEST(WorldGeneratorTest, MapLoadsWithItsRegionsLevelsPortalsAndSectorData)
             ASSERT_TRUE(level.Load(bytes.data(), static_cast<int>(bytes.size()), false));
             EXPECT_EQ(level.GetNumEntities(), regions[i].entities);
             EXPECT_EQ(level.GetBoundingBox(), regions[i].box);
+            // Caves are grids of the sample system, every cell built.
+            EXPECT_EQ(level.GetGridRegion() != nullptr, regions[i].cave);
+            if (const GridRegion* grid = level.GetGridRegion()) {
+                EXPECT_EQ(grid->GetNumBuiltCells(), grid->GetXNumCells() * grid->GetZNumCells());
+            }
         }
         // The grid's regions touch their neighbours; caves lie apart and are reached by portals.
         EXPECT_EQ(world.GetRegion(0)->GetConnectedRegions().size(), 3u);
@@ -92,11 +101,13 @@ TEST(WorldGeneratorTest, MapLoadsWithItsRegionsLevelsPortalsAndSectorData)
         EXPECT_TRUE(world.GetRegion(9)->GetConnectedRegions().empty());
         EXPECT_TRUE(world.GetRegion(10)->GetConnectedRegions().empty());
 
-        // The portal chunk placed each doorway pair in its regions: passing the outdoor door from
-        // its front leads into the cave's box.
-        ASSERT_EQ(reader->GetNumPlaced(), 4);
+        // Each doorway's portals come with the levels (the outdoor entrance, the cave's doorway
+        // cell), linked as the generator planned: passing the outdoor door from its front leads
+        // into the cave's box.
+        ASSERT_EQ(generator.GetPortals().size(), 4u);
         for (const WorldGenerator::PortalInfo& info : generator.GetPortals()) {
             Region* region = world.GetRegion(info.region);
+            ASSERT_NE(region->GuaranteedGetLevel(false), nullptr);
             ASSERT_EQ(region->GetNumPortals(), 1);
             const Portal* portal = region->GetPortal(info.id);
             ASSERT_NE(portal, nullptr);

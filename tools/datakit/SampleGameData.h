@@ -4,10 +4,11 @@
 // ("Text_<code>/<category>.txt", one file per category, lines of tag=text), the shaders
 // (ShaderWriter's samples and MeshShaders' skinned shader) with the white texture they use, the
 // effect entities' shaders and textures (EffectShaders), the sample sounds with their records
-// (SoundWriter::AddSampleSounds), the sample effects, the sample models, any other file added, and
-// the default font "Fonts/Arial.fnt" (a free TrueType face of the system's, Liberation Sans from
-// fonts-liberation, found through fontconfig; left out when the system has none). The sample host
-// and the engine's tests make their data here. One thread at a time.
+// (SoundWriter::AddSampleSounds), the sample effects, the sample models, the sample grid system's
+// pieces (GridPieces), any other file added, and the default font "Fonts/Arial.fnt" (a free
+// TrueType face of the system's, Liberation Sans from fonts-liberation, found through fontconfig;
+// left out when the system has none). The sample host and the engine's tests make their data here.
+// One thread at a time.
 #pragma once
 
 #include "datakit/ArzWriter.h"

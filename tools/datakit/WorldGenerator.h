@@ -1,19 +1,23 @@
 // Generates a world to stream: a grid of outdoor regions side by side (each a flat terrain of
-// regionSize units with entities scattered over it) and, below some of them, caves reached through
-// a doorway portal in the region above, all written as one compiled map with each region's level
-// image (made by the engine's own Level writer, with the path mesh each level builds over its
-// neighbours' ground as the editor does) and the sector data beside it (".sd"). Also the records
-// its entities are made from, and a scripted camera flight that crosses every outdoor region and
-// enters and leaves every cave.
-//
-// The engine stores portals in no file of its own: the map carries them in a chunk of the game's
-// (portalChunkId), which PortalChunkReader, installed as the map chunk callback for that id,
-// turns into the regions' portals while the map loads.
+// regionSize units with entities scattered over it) and, below some of them, caves: grid regions
+// of the sample grid system (GridPieces) walled all round, reached through a doorway. The doorway
+// is a pair of portals that come with the levels: outdoors a grid entrance (an entity whose mesh
+// carries the portal, saving its link with the level), in the cave a doorway feature cell whose
+// mesh carries the other, its link kept in the grid's link block. All is written as one compiled
+// map with each region's level image (made by the engine's own Level writer, with the path mesh
+// each level builds over its neighbours' ground as the editor does) and the sector data beside it
+// (".sd"). Also the records its entities and caves are made from, and a scripted camera flight
+// that crosses every outdoor region and enters and leaves every cave.
 //
 // The sample host and the streaming benchmark make their worlds here. Levels are built with the
-// engine's Level and Entity classes, so the engine library must be loaded; nothing global is
-// changed (the entities live only while their level image is written, and the levels' path meshes
-// leave the path finder again with them). One thread at a time.
+// engine's Level, Entity, GridRegion and GridEntrance classes, so the engine library must be
+// loaded, and the caves' records and meshes must be reachable: through the installed record
+// database and record-table mesh loading when there are (an engine's, whose data holds
+// AddRecords' records and GridPieces' files), otherwise through the generator's own, installed
+// only while it builds. Nothing else global is changed (the entities live only while their level
+// image is written, and the levels' path meshes and portals leave the path finder again with
+// them). To load the generated world without an engine, install the records and a
+// GridPieceResources. One thread at a time.
 #pragma once
 
 #include "core/ABBox.h"
@@ -61,6 +65,7 @@ public:
     };
 
     // A region as written, in map order: the outdoor grid row by row (x fastest), then the caves.
+    // entities counts the scattered entities and a doorway region's entrance.
     struct RegionInfo
     {
         std::string name;
@@ -72,13 +77,16 @@ public:
         std::vector<uint8_t> level; // the level file image
     };
 
-    // One side of a doorway: placed in its region, leading to the connected region's portal.
+    // One side of a doorway as the engine's portal will have it: placed in its region, leading to
+    // the connected region's portal.
     struct PortalInfo
     {
         int region = -1;
         GAME::UniqueId id;
         GAME::Coords coords;
         std::vector<GAME::Triangle> triangles;
+        // The local choke point the portal gives its triangles.
+        GAME::Coords choke;
         int connectedRegion = -1;
         GAME::UniqueId connectedPortal;
     };
@@ -92,14 +100,15 @@ public:
         GAME::Vec3 direction;
     };
 
-    // The map chunk of the portals: u32 count, then per portal its region's id, its own id (four
-    // u32 each), its frame (axes and origin, twelve f32), u32 triangle count and the triangles
-    // (nine f32 each), the connected region's id and the connected portal's id.
+    // A map chunk of portals, which PortalChunkReader places: u32 count, then per portal its
+    // region's id, its own id (four u32 each), its frame (axes and origin, twelve f32), u32
+    // triangle count and the triangles (nine f32 each), the connected region's id and the
+    // connected portal's id. The generated maps carry none (their portals come with the levels).
     static constexpr uint32_t portalChunkId = 0x54524F50; // "PORT"
 
     // Records the generated entities name (class "Entity").
     static const std::vector<std::string>& EntityRecords();
-    // Adds those records to a database being written.
+    // Adds those records, the caves' grid system and the entrance to a database being written.
     static void AddRecords(ArzWriter& database);
 
     WorldGenerator();
@@ -118,8 +127,11 @@ public:
 
     // The compiled map image ("MAP" version 4).
     std::vector<uint8_t> BuildMap() const;
-    // The payload of the portal chunk.
+    // The doorways' portals as a portal chunk would carry them.
     std::vector<uint8_t> BuildPortalChunk() const;
+    // The stored grid of a cave (by region index): walls all round, a floor in every cell, the
+    // doorway cell with its link.
+    std::vector<uint8_t> BuildCaveGrid(int cave) const;
     // Writes the map and the sector data file under folder (made when missing). False when a file
     // could not be written or nothing was generated.
     bool Write(const std::string& folder) const;
