@@ -616,15 +616,14 @@ void GridRegion::OpenPortal(int x, int y, int z)
     portal->SetTriangles(triangles);
     if (const AttachPoint* choke = mesh.GetAttachPoint(ChokePointName()))
         portal->SetLocalChokePoint(choke->coords);
+    // New portals get no id from the region: one of their own when the link has none, so that
+    // they can be linked.
     const int index = FindLink(x, y, z);
-    if (index >= 0 && !m_links[static_cast<size_t>(index)].portalId.IsNull()) {
-        const PortalLink& link = m_links[static_cast<size_t>(index)];
-        portal->SetId(link.portalId);
-        portal->SetConnectedPortalId(link.connectedPortalId);
-        portal->SetConnectedRegionId(link.connectedRegionId);
-    } else {
-        // New portals get no id from the region: one of their own, so that they can be linked.
-        portal->SetId(UniqueId::CreateUnique());
+    const PortalLink* link = index >= 0 ? &m_links[static_cast<size_t>(index)] : nullptr;
+    portal->SetId(link && !link->portalId.IsNull() ? link->portalId : UniqueId::CreateUnique());
+    if (link) {
+        portal->SetConnectedPortalId(link->connectedPortalId);
+        portal->SetConnectedRegionId(link->connectedRegionId);
     }
     portal->SetCoords(cell.instance->GetObjectToRegionCoords());
     cell.portal = portal;
