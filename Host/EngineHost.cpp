@@ -25,6 +25,7 @@
 #include "HostOutput.h"
 #include "HostPaths.h"
 #include "HostSound.h"
+#include "HostView.h"
 #include "HostWindow.h"
 #include "NetworkOptions.h"
 
@@ -54,6 +55,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -140,7 +142,7 @@ struct FlightSecond
 bool MakeSampleData(const std::filesystem::path& folder)
 {
     DataKit::SampleGameData data;
-    DataKit::WorldGenerator::AddRecords(data.Database());
+    HostView::AddPropRecords(data.Database());
     data.Database()
         .AddRecord(DataKit::NormalizeRecordName(markerRecord))
         .String("Class", "Marker")
@@ -162,11 +164,16 @@ double MillisecondsSince(std::chrono::steady_clock::time_point start)
 
 // The frame's drawing, after the engine's update, in the loading frames and the flight alike: the
 // widgets (Render), then the finished surface (PresentSurface).
-void DrawFrame(GAME::Engine& engine)
+// One frame on the screen: the camera's view of the world (when there is one yet) under the
+// widgets, then a screenshot when the view entered a new region.
+void DrawFrame(GAME::Engine& engine, HostView* view = nullptr, FlightCamera* camera = nullptr,
+               GAME::Region* region = nullptr)
 {
-    // TODO(stand-in): the camera's view of the world is not drawn; drawing it through the scene
-    // renderers belongs here, before the widgets.
+    if (view && camera)
+        view->Draw(*camera);
     engine.Render();
+    if (view)
+        view->MaybeScreenshot(region);
     engine.PresentSurface();
 }
 
@@ -297,6 +304,8 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
 
     // The world camera follows a target along the flight path.
     FlightCamera camera(generator, *world);
+    auto print = [&out](const std::string& line) { out.Print(line); };
+    std::optional<HostView> view(std::in_place, engine, print, folder.string());
     const GAME::Viewport viewport(0, 0, device->GetWidth(), device->GetHeight());
     auto viewAt = [&](float seconds) { return camera.ViewAt(seconds, viewport); };
 
@@ -366,7 +375,7 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
         const bool lastFrame = frames > 0 ? flightFrames >= frames : flightTime >= duration;
         if (lastFrame) // the last frame's statistics go to the console instead of the screen
             lastStatistics = engine.GetStatisticsWidget()->TakeEntries();
-        DrawFrame(engine);
+        DrawFrame(engine, &*view, &camera, frustum.GetRegion());
         const auto frameEnd = std::chrono::steady_clock::now();
         totalGameTime += engine.GetUpdateTime();
 
@@ -407,6 +416,9 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     }
     for (const GAME::StatisticsWidget::Entry& entry : lastStatistics)
         out.Printf("  statistics line     %s", entry.text.c_str());
+    for (const std::string& screenshot : view->GetScreenshots())
+        out.Printf("  screenshot          %s", screenshot.c_str());
+    view.reset();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const double rate = seconds > 0 ? flightFrames / seconds : 0.0;
     GAME::Tracker::Destroy();

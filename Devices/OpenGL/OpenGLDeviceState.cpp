@@ -310,6 +310,7 @@ void OpenGLDevice::SetClippingPlane(int index, const Plane& plane)
     if (!(m_state.clipMask & (1u << index))) {
         m_state.clipMask |= 1u << index;
         m_dirty |= DIRTY_CLIP;
+        ++m_clipStamp; // the programs held the neutral plane for it
     }
 }
 
@@ -322,6 +323,7 @@ void OpenGLDevice::ClearClippingPlane(int index)
     if (m_state.clipMask & (1u << index)) {
         m_state.clipMask &= ~(1u << index);
         m_dirty |= DIRTY_CLIP;
+        ++m_clipStamp; // the programs take the neutral plane for it
     }
 }
 
@@ -650,13 +652,16 @@ bool OpenGLDevice::ApplyPrograms(bool screen, bool textured)
             m_screenProgramStamp = m_screenStamp;
         }
     } else if (vertex->deviceStamp != m_clipStamp) {
+        // A plane that is off keeps every point (0, 0, 0, 1): drivers need not honour a disabled
+        // clip distance that the program still writes.
         float planes[maxClipPlanes][4];
         for (int i = 0; i < maxClipPlanes; ++i) {
+            const bool on = (m_state.clipMask >> i) & 1;
             const Plane& p = m_state.clipPlanes[i];
-            planes[i][0] = p.normal.x;
-            planes[i][1] = p.normal.y;
-            planes[i][2] = p.normal.z;
-            planes[i][3] = p.d;
+            planes[i][0] = on ? p.normal.x : 0.0f;
+            planes[i][1] = on ? p.normal.y : 0.0f;
+            planes[i][2] = on ? p.normal.z : 0.0f;
+            planes[i][3] = on ? p.d : 1.0f;
         }
         glProgramUniform4fv(vertex->name, clipPlanesLocation, maxClipPlanes, &planes[0][0]);
         vertex->deviceStamp = m_clipStamp;
@@ -833,15 +838,22 @@ void OpenGLDevice::DrawIndexedPrimitive(RenderPrimitiveType type, const RenderDr
                                          "bound; draws are refused");
         return;
     }
-    // The indices read must lie in the index buffer, the vertices named in the stream.
-    const Stream& stream = m_state.streams[0];
-    const uint32_t stride =
-        stream.stride ? stream.stride : (m_state.declaration ? m_state.declaration->GetStreamStride(0) : 0);
-    const uint64_t streamVertices =
-        stride && stream.bytes > stream.offset ? (stream.bytes - stream.offset) / stride : 0;
+    // The indices read must lie in the index buffer, the vertices named in every stream the
+    // declaration reads (stream 0 without a declaration; a stream left unbound is refused later).
     const int64_t firstVertex = int64_t(range.baseVertex) + range.minVertex;
-    if (uint64_t(range.startIndex) + indexCount > indices.capacity || firstVertex < 0 ||
-        (stream.buffer && uint64_t(firstVertex) + range.numVertices > streamVertices)) {
+    bool outside = uint64_t(range.startIndex) + indexCount > indices.capacity || firstVertex < 0;
+    const uint32_t streamMask = m_state.declaration ? m_state.declaration->GetStreamMask() : 1u;
+    for (uint32_t streams = streamMask; streams && !outside; streams &= streams - 1) {
+        const int index = __builtin_ctz(streams);
+        const Stream& stream = m_state.streams[index];
+        const uint32_t stride = stream.stride
+                                    ? stream.stride
+                                    : (m_state.declaration ? m_state.declaration->GetStreamStride(index) : 0);
+        const uint64_t streamVertices =
+            stride && stream.bytes > stream.offset ? (stream.bytes - stream.offset) / stride : 0;
+        outside = stream.buffer && uint64_t(firstVertex) + range.numVertices > streamVertices;
+    }
+    if (outside) {
         LogOncePerFrame(
             LOG_BAD_RANGE,
             "OpenGL device: DrawIndexedPrimitive(%d, base %d, vertices %u + %u, indices %u + %llu) lies "

@@ -230,6 +230,10 @@ void SoftwareDevice::Forget(const void* resource)
         s.streamSource = nullptr;
         s.streamOffset = s.streamStride = 0;
     }
+    if (s.secondStreamSource == resource) {
+        s.secondStreamSource = nullptr;
+        s.secondStreamOffset = s.secondStreamStride = 0;
+    }
     if (s.indices == resource)
         s.indices = nullptr;
     for (const RenderSurface*& target : s.renderTargets)
@@ -1284,13 +1288,20 @@ void SoftwareDevice::SetStreamSource(int stream, RenderVertexBuffer* buffer, uns
                                      unsigned int stride)
 {
     CriticalSectionLock lock(m_lock);
-    if (stream != 0 || (buffer && !IsKind(buffer, ResourceKind::VertexBuffer))) {
+    // Streams 0 and 1 (a declaration's second stream); no caller reads more.
+    if ((stream != 0 && stream != 1) || (buffer && !IsKind(buffer, ResourceKind::VertexBuffer))) {
         Reject("SetStreamSource(%d, %s, %u, %u)", stream, Name(buffer).c_str(), offset, stride);
         return;
     }
-    m_state.streamSource = buffer;
-    m_state.streamOffset = buffer ? offset : 0;
-    m_state.streamStride = buffer ? stride : 0;
+    if (stream == 1) {
+        m_state.secondStreamSource = buffer;
+        m_state.secondStreamOffset = buffer ? offset : 0;
+        m_state.secondStreamStride = buffer ? stride : 0;
+    } else {
+        m_state.streamSource = buffer;
+        m_state.streamOffset = buffer ? offset : 0;
+        m_state.streamStride = buffer ? stride : 0;
+    }
     Record("SetStreamSource(%d, %s, %u, %u)", stream, Name(buffer).c_str(), offset, stride);
 }
 
@@ -1422,14 +1433,22 @@ void SoftwareDevice::DrawIndexedPrimitive(RenderPrimitiveType type, const Render
         indexCapacity = static_cast<const SoftwareDynamicIndexBuffer*>(
                             static_cast<const RenderDynamicIndexBuffer*>(m_state.indices))
                             ->GetSize();
-    // And the vertex range the caller names must lie in the stream.
-    const ResourceRecord* stream = Find(m_state.streamSource);
-    const uint64_t streamBytes = stream ? stream->bytes : 0;
-    const uint64_t streamVertices =
-        streamBytes > m_state.streamOffset ? (streamBytes - m_state.streamOffset) / m_state.streamStride : 0;
+    // And the vertex range the caller names must lie in the stream, and in stream 1 when the
+    // declaration reads it (a declaration reading any other stream cannot be fed).
+    auto streamVertices = [&](const void* source, uint32_t offset, uint32_t stride) -> uint64_t {
+        const ResourceRecord* stream = Find(source);
+        const uint64_t bytes = stream ? stream->bytes : 0;
+        return stride && bytes > offset ? (bytes - offset) / stride : 0;
+    };
     const int64_t firstVertex = int64_t(range.baseVertex) + range.minVertex;
-    if (uint64_t(range.startIndex) + indexCount > indexCapacity || firstVertex < 0 ||
-        uint64_t(firstVertex) + range.numVertices > streamVertices) {
+    const uint64_t lastVertex = uint64_t(firstVertex) + range.numVertices;
+    const uint32_t streams =
+        static_cast<const SoftwareVertexDeclaration*>(m_state.declaration)->GetStreamMask();
+    const bool secondStream = (streams & 2u) != 0;
+    if (uint64_t(range.startIndex) + indexCount > indexCapacity || firstVertex < 0 || (streams & ~3u) != 0 ||
+        lastVertex > streamVertices(m_state.streamSource, m_state.streamOffset, m_state.streamStride) ||
+        (secondStream && lastVertex > streamVertices(m_state.secondStreamSource, m_state.secondStreamOffset,
+                                                     m_state.secondStreamStride))) {
         Reject("%s", call);
         return;
     }

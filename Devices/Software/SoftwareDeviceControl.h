@@ -94,6 +94,10 @@ struct RenderState
     const void* streamSource = nullptr; // a static or dynamic vertex buffer
     uint32_t streamOffset = 0;          // bytes
     uint32_t streamStride = 0;
+    // Stream 1, which declarations with a second stream read (a static vertex buffer).
+    const void* secondStreamSource = nullptr;
+    uint32_t secondStreamOffset = 0; // bytes
+    uint32_t secondStreamStride = 0;
     const void* indices = nullptr; // a static or dynamic index buffer
     const RenderSurface* renderTargets[maxRenderTargets] = {};
     const RenderSurface* depthTarget = nullptr;

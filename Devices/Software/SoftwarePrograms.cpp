@@ -5,9 +5,11 @@ namespace GAME::Software {
 SoftwareVertexDeclaration::SoftwareVertexDeclaration(const VertexElement* elements, int count)
     : m_elements(elements, elements + count)
 {
-    for (const VertexElement& element : m_elements)
+    for (const VertexElement& element : m_elements) {
         if (element.stream == 0)
             m_stride += GetVertexElementSize(element.type);
+        m_streamMask |= 1u << element.stream;
+    }
 }
 
 bool SoftwareVertexDeclaration::IsValid(const VertexElement* elements, int count)

@@ -18,6 +18,8 @@ public:
     SoftwareVertexDeclaration(const VertexElement* elements, int count);
     unsigned int GetStride() const override { return m_stride; }
     const std::vector<VertexElement>& GetElements() const { return m_elements; }
+    // Bit i set: some element reads stream i.
+    uint32_t GetStreamMask() const { return m_streamMask; }
 
     // Whether the elements make a layout: 1 to maxElements of them, known types, streams 0 to 15.
     static bool IsValid(const VertexElement* elements, int count);
@@ -26,6 +28,7 @@ public:
 private:
     std::vector<VertexElement> m_elements;
     unsigned int m_stride = 0;
+    uint32_t m_streamMask = 0;
 };
 
 // A vertex or pixel program: the code it was made from.

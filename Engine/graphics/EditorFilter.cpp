@@ -1,5 +1,8 @@
 #include "graphics/EditorFilter.h"
 
+#include "core/ObjectManager.h"
+#include "world/Entity.h"
+
 namespace GAME {
 
 EditorFilter::EditorFilter()
@@ -85,10 +88,12 @@ void EditorFilter::Sync()
     }
 }
 
-void EditorFilter::HideShowObject(unsigned int, bool)
+void EditorFilter::HideShowObject(unsigned int objectId, bool hide)
 {
-    // TODO(stand-in): look the object up in the object manager and, for an entity, call
-    // SetVisibility(!hide).
+    Object* object = ObjectManager::Get()->GetObject(objectId);
+    if (!object || !object->GetClassInfo().IsA(Entity::GetStaticClassInfo()))
+        return;
+    static_cast<Entity*>(object)->SetVisibility(!hide);
 }
 
 } // namespace GAME

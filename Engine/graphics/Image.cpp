@@ -4,6 +4,7 @@
 #include "data/BinaryWriter.h"
 
 #include <IL/il.h>
+#include <zlib.h>
 
 #include <cstdio>
 #include <cstring>
@@ -322,6 +323,67 @@ bool Image::WriteTGA(BinaryWriter& writer) const
         }
         writer.WriteBytes(row.data(), static_cast<unsigned>(pitch));
     }
+    return !writer.Failed();
+}
+
+namespace {
+
+void PutBigEndian(std::vector<uint8_t>& out, uint32_t value)
+{
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out.push_back(static_cast<uint8_t>(value >> shift));
+}
+
+// A chunk: length, type, data, then the CRC of type and data.
+void PutPngChunk(std::vector<uint8_t>& out, const char type[4], const uint8_t* data, size_t size)
+{
+    PutBigEndian(out, static_cast<uint32_t>(size));
+    const size_t start = out.size();
+    out.insert(out.end(), type, type + 4);
+    if (size)
+        out.insert(out.end(), data, data + size);
+    uLong crc = crc32(0L, Z_NULL, 0);
+    crc = crc32(crc, out.data() + start, static_cast<uInt>(out.size() - start));
+    PutBigEndian(out, static_cast<uint32_t>(crc));
+}
+
+} // namespace
+
+bool Image::WritePNG(BinaryWriter& writer) const
+{
+    if ((m_format != FORMAT_RGB && m_format != FORMAT_RGBA && m_format != FORMAT_LUMINANCE) || !m_buffer ||
+        m_width == 0 || m_height == 0 || m_width > maxPngSide || m_height > maxPngSide)
+        return false;
+    // Each row behind its filter byte (0: none), compressed as one zlib stream.
+    const uint64_t pitch = GetPitch();
+    const uint64_t rawSize = (pitch + 1) * m_height;
+    if (rawSize > maxBufferBytes + m_height)
+        return false;
+    std::vector<uint8_t> raw;
+    raw.reserve(static_cast<size_t>(rawSize));
+    for (uint32_t y = 0; y < m_height; ++y) {
+        raw.push_back(0);
+        raw.insert(raw.end(), m_buffer + y * pitch, m_buffer + (y + 1) * pitch);
+    }
+    uLongf packedSize = compressBound(static_cast<uLong>(raw.size()));
+    std::vector<uint8_t> packed(packedSize);
+    if (compress2(packed.data(), &packedSize, raw.data(), static_cast<uLong>(raw.size()), Z_BEST_SPEED) !=
+        Z_OK)
+        return false;
+
+    std::vector<uint8_t> out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    std::vector<uint8_t> header;
+    PutBigEndian(header, m_width);
+    PutBigEndian(header, m_height);
+    header.push_back(8); // bits a channel
+    header.push_back(m_format == FORMAT_RGBA ? 6 : m_format == FORMAT_RGB ? 2 : 0);
+    header.push_back(0); // deflate
+    header.push_back(0); // adaptive filtering (every row says "none")
+    header.push_back(0); // not interlaced
+    PutPngChunk(out, "IHDR", header.data(), header.size());
+    PutPngChunk(out, "IDAT", packed.data(), packedSize);
+    PutPngChunk(out, "IEND", nullptr, 0);
+    writer.WriteBytes(out.data(), static_cast<unsigned>(out.size()));
     return !writer.Failed();
 }
 

@@ -1,8 +1,8 @@
 // A picture in main memory: width, height, one of three pixel formats and a tightly packed pixel
 // buffer of rows from the top, which the image owns. It decodes image files (TGA, PNG, JPEG and
 // the other formats DevIL knows) from memory or from a path of the operating system, converts
-// between its formats, flips, and writes itself as an uncompressed TGA through a BinaryWriter.
-// Screenshots, saved render surfaces and interface bitmaps use it.
+// between its formats, flips, and writes itself as an uncompressed TGA or a PNG through a
+// BinaryWriter. Screenshots, saved render surfaces and interface bitmaps use it.
 //
 // Layout: FORMAT_RGB is 3 bytes a pixel (R, G, B), FORMAT_RGBA 4 (R, G, B, A), FORMAT_LUMINANCE
 // 1; a row is width * bits per pixel / 8 bytes, with no padding.
@@ -42,6 +42,8 @@ public:
 
     // TGA stores each side in 16 bits.
     static constexpr uint32_t maxTgaSide = 65535;
+    // The PNG writer keeps to sides that fit in a signed 31-bit word, as the format asks.
+    static constexpr uint32_t maxPngSide = 0x7FFFFFFFu;
     // Pixel buffers above this many bytes are refused (a 16384 x 16384 RGBA picture fits).
     static constexpr uint64_t maxBufferBytes = 1ull << 30;
 
@@ -85,6 +87,10 @@ public:
     // An uncompressed true-colour TGA (18-byte header, rows from the bottom, B, G, R and A bytes).
     // False for luminance or empty images, and for a side above maxTgaSide.
     bool WriteTGA(BinaryWriter& writer) const;
+
+    // A PNG of 8 bits a channel (RGBA, RGB or grey by the format; rows from the top, unfiltered,
+    // one zlib stream). False for an empty image.
+    bool WritePNG(BinaryWriter& writer) const;
 
     uint32_t GetWidth() const { return m_width; }
     uint32_t GetHeight() const { return m_height; }

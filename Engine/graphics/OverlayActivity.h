@@ -1,6 +1,7 @@
-// A short, timed 2-D show drawn over the frame (the host's: a map with a moving ship, a title
-// card). The overlay activity manager updates and draws it every frame until it calls itself
-// finished. Main thread only.
+// A short, timed 2-D show drawn over the frame (the host's, or the library's BoatOverlayActivity:
+// a map with a moving ship). The overlay activity manager updates and draws it every frame until
+// it calls itself finished; the engine updates its manager with the frame's elapsed time.
+// Main thread only.
 #pragma once
 
 namespace GAME {

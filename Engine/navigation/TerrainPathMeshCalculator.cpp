@@ -1,8 +1,8 @@
 #include "navigation/TerrainPathMeshCalculator.h"
 
-#include "navigation/ImpassableData.h"
 #include "terrain/Terrain.h"
 #include "terrain/TerrainBase.h"
+#include "terrain/TerrainPlug.h"
 #include "world/Level.h"
 #include "world/Region.h"
 
@@ -30,30 +30,56 @@ void TerrainPathMeshCalculator::CreateNavigationMesh(const std::vector<Region*>&
         const int64_t y1 = std::min<int64_t>(cellsY - 1, int64_t(box.center.z) + box.halfSize.z - o.z - 1);
         if (x0 > x1 || y0 > y1)
             continue;
-        // TODO(stand-in): the editable terrain keeps the impassable data it was handed; once it
-        // keeps passability cells of its own (slopes, cut-aways), ask Terrain::IsImpassable.
+        // The editable terrain knows which cells are impassable; the run-time terrain has no such
+        // cells of its own.
         const Terrain* editable = level->GetEditableTerrain();
-        const ImpassableData* impassable = editable && editable->GetImpassableData().HasBeenLoadedOrPrimed()
-                                               ? &editable->GetImpassableData()
-                                               : nullptr;
         const Vec3 shift = BuildFrameShift(o, box);
         auto corner = [&](int64_t x, int64_t y) {
             return Vec3(static_cast<float>(x), terrain->GetHeight(static_cast<int>(x), static_cast<int>(y)),
                         static_cast<float>(y)) +
                    shift;
         };
+        auto addFace = [&](const Vec3& a, const Vec3& b, const Vec3& c) {
+            faces.emplace_back(a, b, c, IsWalkableSlope(a, b, c) ? PATH_FACE_WALKABLE : PATH_FACE_OBSTACLE);
+        };
         for (int64_t y = y0; y <= y1; ++y)
             for (int64_t x = x0; x <= x1; ++x) {
-                if (impassable && impassable->GetImpassable(static_cast<int>(x), static_cast<int>(y)))
+                if (editable && editable->IsImpassable(static_cast<int>(x), static_cast<int>(y)))
+                    continue;
+                // A cut-away cell has no height-field ground; the plug that fills it (below) does.
+                if (terrain->IsInvisible(static_cast<int>(x), static_cast<int>(y)))
                     continue;
                 const Vec3 a = corner(x, y), b = corner(x + 1, y), c = corner(x + 1, y + 1),
                            d = corner(x, y + 1);
                 // Wound so that the normal of flat ground points up.
-                faces.emplace_back(a, d, c,
-                                   IsWalkableSlope(a, d, c) ? PATH_FACE_WALKABLE : PATH_FACE_OBSTACLE);
-                faces.emplace_back(a, c, b,
-                                   IsWalkableSlope(a, c, b) ? PATH_FACE_WALKABLE : PATH_FACE_OBSTACLE);
+                addFace(a, d, c);
+                addFace(a, c, b);
             }
+
+        // The plugs in the box: their triangles are ground too. Plug positions are terrain space
+        // (X, Y along the samples, Z the height); each face is wound like the ground's, its normal
+        // up.
+        const Vec3 low(static_cast<float>(x0), -1.0e30f, static_cast<float>(y0));
+        const Vec3 high(static_cast<float>(x1 + 1), 1.0e30f, static_cast<float>(y1 + 1));
+        std::vector<TerrainObject*> objects;
+        terrain->GetObjectsInBox(objects, ABBox((low + high) * 0.5f, (high - low) * 0.5f));
+        for (const TerrainObject* object : objects) {
+            if (!object->GetClassInfo().IsA(TerrainPlug::classInfo))
+                continue;
+            const auto* plug = static_cast<const TerrainPlug*>(object);
+            for (uint32_t t = 0; t < plug->GetNumTriangles(); ++t) {
+                const TerrainPlug::Triangle& triangle = plug->GetTriangle(t);
+                Vec3 p[3];
+                for (int k = 0; k < 3; ++k) {
+                    const Vec3& v = triangle.vertices[k].position;
+                    p[k] = Vec3(v.x, v.z, v.y) + shift;
+                }
+                if (Vec3::Cross(p[1] - p[0], p[2] - p[0]).y >= 0.0f)
+                    addFace(p[0], p[1], p[2]);
+                else
+                    addFace(p[0], p[2], p[1]);
+            }
+        }
     }
 }
 

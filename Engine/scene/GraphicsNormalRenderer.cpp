@@ -96,6 +96,21 @@ Plane ToClipSpace(const Mat4& worldToScreen, const Plane& plane)
     return Plane(Vec3(p.x, p.y, p.z), p.w);
 }
 
+// The rectangle of the current target, alpha included, copied unblurred into a temporary surface
+// of its size; null when no surface can be had or the copy fails.
+RenderSurface* CopyFrameBuffer(GraphicsCanvas& canvas, const Rect& rect)
+{
+    RenderSurface* source = canvas.GetTargetSurface();
+    const int width = static_cast<int>(rect.width), height = static_cast<int>(rect.height);
+    if (!source || width <= 0 || height <= 0)
+        return nullptr;
+    RenderSurface* copy =
+        canvas.CreateTemporaryTextureSurface(width, height, RENDER_FORMAT_RGBA, RENDER_FORMAT_NONE);
+    if (!copy || !copy->GetTexture() || !source->CopyToTexture(copy->GetTexture(), rect))
+        return nullptr;
+    return copy;
+}
+
 RenderTextureFormat ShadowColorFormat(GraphicsCanvas& canvas, RenderGenerationId generation)
 {
     if (generation != 6 && canvas.Supports16bitColorWithDepth())
@@ -614,6 +629,10 @@ RenderTexture* GraphicsNormalRenderer::RenderPostProcess(GraphicsCanvas& canvas)
     canvas.ClearClippingPlane(0);
     RenderSurface* blurred =
         canvas.BlurFrameBuffer(m_viewport.width / 8, m_viewport.height / 8, ViewportRect());
+    // Without a blurred copy the regions behind the portals still need this frame's alpha: they
+    // take it unblurred, with harder edges.
+    if (!blurred)
+        blurred = CopyFrameBuffer(canvas, ViewportRect());
     return blurred ? blurred->GetTexture() : nullptr;
 }
 

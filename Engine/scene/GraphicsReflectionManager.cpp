@@ -139,8 +139,9 @@ void GraphicsReflectionManager::RenderActivePlane(GraphicsCanvas& canvas, const 
     renderer.EnableWater(false);
     if (gEngine && gEngine->GetGraphicsEngine())
         renderer.SetGenerationId(gEngine->GetGraphicsEngine()->GetGenerationId());
-    renderer.SetRegionToSceneCoords(set.region, Coords());
+    // The scene first: a region already entered would add nothing.
     renderer.BuildScene(false);
+    renderer.SetRegionToSceneCoords(set.region, Coords());
     if (set.skyAmbient)
         renderer.SetSkyAmbientColor(*set.skyAmbient);
     if (set.groundAmbient)

@@ -46,6 +46,9 @@ const Name& PointShadowStyle()
     return name;
 }
 
+// A map is cleared whole, colour and depth: a depth left from another frame would hide casters.
+constexpr unsigned int kClearFlags = RENDER_CLEAR_COLOR | RENDER_CLEAR_DEPTH;
+
 // The Caps Lock key's scan code in the input device's numbering.
 constexpr uint32_t kCapsLockKey = 58;
 
@@ -177,7 +180,7 @@ void GraphicsShadowMapRenderer::Render(GraphicsCanvas& canvas, RenderSurface* su
     canvas.SetTargetSurface(surface);
     canvas.SetViewport(m_viewport);
     canvas.SetClearColor(Color(1.0f, 1.0f, 1.0f, 1.0f));
-    canvas.Clear(RENDER_CLEAR_COLOR | RENDER_CLEAR_DEPTH); // colour and depth
+    canvas.Clear(kClearFlags);
     RenderStyle(canvas, style);
     if (m_light.GetType() == GraphicsLight::TYPE_DIRECTIONAL) {
         static const Name shadowStyle = Name::Create("shadow");
@@ -412,7 +415,7 @@ bool GraphicsShadowMap::FitTrapezoidal(const Camera& givenCamera, const Vec3& d,
 void GraphicsShadowMap::ClearToWhite(GraphicsCanvas& canvas, RenderSurface* surface) const
 {
     RenderSurface* previous = canvas.GetTargetSurface();
-    canvas.ClearRenderSurface(surface, Color(1.0f, 1.0f, 1.0f, 1.0f), 33);
+    canvas.ClearRenderSurface(surface, Color(1.0f, 1.0f, 1.0f, 1.0f), kClearFlags);
     canvas.SetTargetSurface(previous);
 }
 

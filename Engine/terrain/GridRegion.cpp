@@ -8,6 +8,7 @@
 #include "core/MathUtil.h"
 #include "core/ObjectManager.h"
 #include "core/Ray.h"
+#include "core/Space.h"
 #include "core/WorldVec3.h"
 #include "data/BaseResourceManager.h"
 #include "data/BinaryReader.h"
@@ -22,7 +23,6 @@
 #include "world/Entity.h"
 #include "world/Portal.h"
 #include "world/Region.h"
-#include "world/Space.h"
 #include "world/Triangle.h"
 
 #include <algorithm>

@@ -7,8 +7,20 @@
 
 namespace GAME {
 
+Terrain::~Terrain()
+{
+    Unload();
+}
+
+void Terrain::Unload()
+{
+    TerrainBase::Unload();
+    m_body.clear();
+}
+
 bool Terrain::Load(BinaryReader& reader, int)
 {
+    Unload();
     const unsigned start = reader.GetPosition();
     const uint32_t x = reader.ReadUInt32();
     const uint32_t y = reader.ReadUInt32();
@@ -27,8 +39,17 @@ bool Terrain::Load(BinaryReader& reader, int)
     return reader.Skip(size);
 }
 
+bool Terrain::IsImpassable(int x, int y) const
+{
+    if (x < 0 || y < 0 || m_numXSamples < 2 || m_numYSamples < 2 ||
+        static_cast<unsigned>(x) >= m_numXSamples - 1 || static_cast<unsigned>(y) >= m_numYSamples - 1)
+        return true;
+    return m_impassable.HasBeenLoadedOrPrimed() && m_impassable.GetImpassable(x, y);
+}
+
 void Terrain::New(unsigned width, unsigned height)
 {
+    Unload();
     m_numXSamples = width;
     m_numYSamples = height;
     m_body.clear();

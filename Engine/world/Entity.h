@@ -22,10 +22,10 @@
 #include "core/Name.h"
 #include "core/OBBox.h"
 #include "core/Object.h"
+#include "core/Space.h"
 #include "core/UniqueId.h"
 #include "core/WorldCoords.h"
 #include "navigation/PhysicsTypes.h"
-#include "world/Space.h"
 
 #include <string>
 #include <vector>

@@ -140,6 +140,7 @@ void Level::FreeContents()
     m_gridRegion = nullptr;
     delete m_terrain;
     m_terrain = nullptr;
+    m_runTimeGround.clear();
     delete m_water;
     m_water = nullptr;
     ClearPathMesh();
@@ -438,6 +439,9 @@ bool Level::SaveToMemory(BinaryWriter& writer, bool runTimeFormat) const
             writer.WriteUInt32(GROUND_TERRAIN);
             terrain->Save(writer);
         }
+    } else if (m_terrain && !m_runTimeGround.empty()) {
+        writer.WriteUInt32(GROUND_TERRAIN_RT);
+        writer.WriteBytes(m_runTimeGround.data(), static_cast<unsigned>(m_runTimeGround.size()));
     } else if (m_gridRegion) {
         writer.WriteUInt32(GROUND_GRID);
         m_gridRegion->Save(writer);
@@ -941,6 +945,29 @@ void Level::NewTerrain(unsigned width, unsigned height)
     InitSectorLayers(width ? width - 1 : 0, height ? height - 1 : 0);
     m_sectorLayers.SetHeightCallbacks(m_terrain, nullptr);
     m_loaded = m_renderDataLoaded = m_postLoadDone = true;
+}
+
+bool Level::NewRunTimeTerrain(const std::vector<uint8_t>& body)
+{
+    if (m_loaded)
+        Unload(false);
+    FreeContents();
+    auto* terrain = new TerrainRT(m_region);
+    BinaryReader reader(body.data(), static_cast<unsigned>(body.size()));
+    if (body.size() > 0xFFFFFFFFu || !terrain->Load(reader, version)) {
+        LogPrintf(1, "Level: the run-time terrain cannot be loaded");
+        delete terrain;
+        return false;
+    }
+    m_terrain = terrain;
+    m_runTimeGround = body;
+    const ABBox box = GetBoundingBox();
+    MakeTree(box.extents.x, box.extents.z, std::max(box.extents.x, box.extents.z),
+             std::max(box.extents.x, box.extents.z));
+    InitSectorLayers(Units(2.0f * box.extents.x), Units(2.0f * box.extents.z));
+    m_sectorLayers.SetHeightCallbacks(m_terrain, nullptr);
+    m_loaded = m_renderDataLoaded = m_postLoadDone = true;
+    return true;
 }
 
 void Level::NewGrid(int x, int y, int z)

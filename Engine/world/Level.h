@@ -26,6 +26,7 @@
 #include "core/IntSpaceBox.h"
 #include "core/Intersection.h"
 #include "core/OBBox.h"
+#include "core/Space.h"
 #include "core/Sphere.h"
 #include "core/Vec2.h"
 #include "navigation/PathFace.h"
@@ -34,7 +35,6 @@
 #include "world/EntityListType.h"
 #include "world/FilterFunction.h"
 #include "world/SectorLayers.h"
-#include "world/Space.h"
 
 #include <atomic>
 #include <cstdint>
@@ -124,6 +124,10 @@ public:
 
     // ---- Editor -------------------------------------------------------------------------------
     void NewTerrain(unsigned width, unsigned height);
+    // The level's ground becomes a run-time terrain read from the body of a ground chunk of that
+    // kind (a tool builds the ground in memory); the body is kept and written back as it is by
+    // SaveToMemory. False (the level empty, one log line) when the body cannot be read.
+    bool NewRunTimeTerrain(const std::vector<uint8_t>& body);
     void NewGrid(int x, int y, int z);
     void NewSpace(const Vec2& halfSize);
     Water* NewWater();
@@ -229,6 +233,8 @@ private:
     Region* m_region;
     EntityTree* m_tree = nullptr;
     TerrainBase* m_terrain = nullptr;
+    // The run-time terrain's body when the level was handed one in memory.
+    std::vector<uint8_t> m_runTimeGround;
     GridRegion* m_gridRegion = nullptr;
     Water* m_water = nullptr;
     PathMesh m_pathMesh;

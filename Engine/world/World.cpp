@@ -19,6 +19,7 @@
 #include "navigation/CollisionContact.h"
 #include "navigation/FogOfWar.h"
 #include "navigation/PathFinder.h"
+#include "navigation/PhysicsGrassWind.h"
 #include "terrain/GridRegion.h"
 #include "terrain/TerrainBase.h"
 #include "world/Entity.h"
@@ -968,6 +969,52 @@ void World::FindCollisions(const Entity* entity, std::vector<CollisionBox>& boxe
         if (const Level* level = region->GetLevelPtr())
             level->FindCollisions(boxes, relative, pos, type, surface);
     }
+}
+
+// ---- Disturbances -------------------------------------------------------------------------------
+
+void World::CreateDisturbance(const WorldVec3& position, float radius, float strength, SplashType)
+{
+    Region* from = position.GetRegion();
+    if (!from)
+        return;
+    const ABBox around(position.GetRegionPosition(), Vec3(radius, radius, radius));
+    for (Region* region : m_loadedRegions) {
+        if (!ABBoxesOverlap(MovedBox(region, from), around))
+            continue;
+        Level* level = region->GetLevelPtr();
+        if (!level)
+            continue;
+        const Vec3 local = region->GetRelativePosition(position);
+        if (TerrainBase* terrain = level->GetTerrain())
+            terrain->DisplaceGrass(local.x, local.z, radius, strength);
+    }
+}
+
+void World::CreateGrassWind(const PhysicsGrassWind& wind)
+{
+    if (!wind.region)
+        return;
+    for (Region* region : m_loadedRegions) {
+        Level* level = region->GetLevelPtr();
+        TerrainBase* terrain = level ? level->GetTerrain() : nullptr;
+        if (!terrain)
+            continue;
+        PhysicsGrassWind moved = wind;
+        const Vec3 shift = Region::GetOffsetDifference(wind.region, region);
+        moved.region = region;
+        moved.x += shift.x;
+        moved.z += shift.z;
+        terrain->CreateGrassWind(moved);
+    }
+}
+
+void World::RemoveGrassWind()
+{
+    for (Region* region : m_loadedRegions)
+        if (Level* level = region->GetLevelPtr())
+            if (TerrainBase* terrain = level->GetTerrain())
+                terrain->RemoveGrassWind();
 }
 
 void World::ShiftFrustum(const Frustum& in, const Vec3& shift, Frustum& out)

@@ -14,12 +14,12 @@
 // regions' level loading threads use to read the map file, and GetCurrent. The loaded-regions
 // list changes on the main thread only.
 //
-// TODO(stand-in): CreateDisturbance, CreateGrassWind and RemoveGrassWind (terrain disturbances,
-// grass wind and water ripples) come with those operations of the terrain folder.
+// TODO(stand-in): CreateDisturbance starts no water ripple yet (the water comes later).
 #pragma once
 
 #include "core/ABBox.h"
 #include "core/CriticalSection.h"
+#include "core/GeometryBus.h"
 #include "core/IntVec3.h"
 #include "core/Intersection.h"
 #include "core/Timer.h"
@@ -29,6 +29,7 @@
 #include "world/EntityListType.h"
 #include "world/FilterFunction.h"
 #include "world/RegionId.h"
+#include "world/SplashType.h"
 
 #include <atomic>
 #include <cstdint>
@@ -38,6 +39,8 @@
 #include <vector>
 
 namespace GAME {
+
+struct PhysicsGrassWind;
 
 class BinaryReader;
 class CollisionBox;
@@ -292,6 +295,19 @@ public:
                         EntityListType type, PhysicsSurface surface) const;
     // The planes moved by shift.
     static void ShiftFrustum(const Frustum& in, const Vec3& shift, Frustum& out);
+
+    // ---- Disturbances -------------------------------------------------------------------------
+    // Something moving at the position disturbs the ground and water around it: every loaded
+    // region that the box of half size radius around it reaches has its terrain's grass pushed
+    // away from the position (radius and strength passed on).
+    void CreateDisturbance(const WorldVec3& position, float radius, float strength, SplashType type);
+    // A copy of the wind, moved into each loaded region's space, to every terrain; nothing for a
+    // wind without a region.
+    void CreateGrassWind(const PhysicsGrassWind& wind);
+    // Every loaded region's terrain drops its grass wind.
+    void RemoveGrassWind();
+    // Geometry queries gather nothing at the world level (the regions answer them).
+    void GeometryBusStop(const ABBox&, std::vector<GeometryBus::SimpleFace>&) {}
 
     // ---- Paths ----------------------------------------------------------------------------------
     // The path finder's answer, unchanged.

@@ -76,6 +76,8 @@ void EngineFuzzSeeds(FuzzSeedSink& sink)
     sink.Add("overlay", ShaderWriter::SampleOverlay().Write());
     sink.Add("lit", ShaderWriter::SampleLit().Write());
     sink.Add("unlit", ShaderWriter::SampleUnlit().Write());
+    sink.Add("lit transparent", ShaderWriter::SampleLitTransparent().Write());
+    sink.Add("portal mask", ShaderWriter::SamplePortalMask().Write());
 
     // Every kind of value and state, with bindings from values and parameters.
     ShaderWriter writer;

@@ -478,6 +478,63 @@ TEST_F(OpenGLPixelTest, FixedFunctionDrawsTheBasicDeclarationAsClipCoordinates)
     device->DestroyVertexDeclaration(&declaration);
 }
 
+TEST_F(OpenGLPixelTest, ASecondStreamFeedsItsElementsAndDrawsPastItsEndAreRefused)
+{
+    // Positions in stream 0, colours in stream 1.
+    const VertexElement split[2] = {{0, VERTEX_USAGE_POSITION, VERTEX_TYPE_FLOAT3},
+                                    {1, VERTEX_USAGE_COLOR, VERTEX_TYPE_COLOR}};
+    RenderVertexDeclaration* declaration = device->CreateVertexDeclaration(split, 2);
+    ASSERT_NE(declaration, nullptr);
+    const float positions[9] = {-1, 1, 0.5f, 1, 1, 0.5f, -1, -1, 0.5f};
+    const uint32_t green = Argb(0, 200, 40, 255);
+    const uint32_t colors[3] = {green, green, green};
+    RenderVertexBuffer* first = device->CreateVertexBuffer(RENDER_USAGE_STATIC, sizeof(positions));
+    RenderVertexBuffer* second = device->CreateVertexBuffer(RENDER_USAGE_STATIC, sizeof(colors));
+    RenderVertexBuffer* shortSecond = device->CreateVertexBuffer(RENDER_USAGE_STATIC, 2 * sizeof(uint32_t));
+    RenderIndexBuffer* indices = device->CreateIndexBuffer(3, 2);
+    ASSERT_TRUE(first && second && shortSecond && indices);
+    std::memcpy(first->Lock(), positions, sizeof(positions));
+    first->Unlock();
+    std::memcpy(second->Lock(), colors, sizeof(colors));
+    second->Unlock();
+    std::memcpy(shortSecond->Lock(), colors, 2 * sizeof(uint32_t));
+    shortSecond->Unlock();
+    const uint16_t list[3] = {0, 1, 2};
+    std::memcpy(indices->Lock(), list, sizeof(list));
+    indices->Unlock();
+    RenderDrawRange range;
+    range.numVertices = 3;
+    range.primitiveCount = 1;
+
+    Clear(0.0f, 0.0f, 0.0f, 1.0f);
+    device->SetVertexShader(nullptr);
+    device->SetPixelShader(nullptr);
+    device->SetVertexDeclaration(declaration);
+    device->SetStreamSource(0, first, 0, 12);
+    device->SetIndices(indices);
+    // Stream 1 unbound, then holding two colours of three: refused, nothing drawn.
+    device->DrawIndexedPrimitive(RENDER_PRIMITIVE_TRIANGLE_LIST, range);
+    device->SetStreamSource(1, shortSecond, 0, 4);
+    device->DrawIndexedPrimitive(RENDER_PRIMITIVE_TRIANGLE_LIST, range);
+    EXPECT_EQ(device->GetNumDrawCalls(), 0);
+    Image image = Read();
+    ASSERT_FALSE(image.pixels.empty());
+    EXPECT_TRUE(Near(image.At(4, 4), 0, 0, 0, 255)) << Describe(image.At(4, 4));
+
+    device->SetStreamSource(1, second, 0, 4);
+    device->DrawIndexedPrimitive(RENDER_PRIMITIVE_TRIANGLE_LIST, range);
+    EXPECT_EQ(device->GetNumDrawCalls(), 1);
+    image = Read();
+    ASSERT_FALSE(image.pixels.empty());
+    EXPECT_TRUE(Near(image.At(4, 4), 0, 200, 40, 255)) << Describe(image.At(4, 4));
+    EXPECT_TRUE(Near(image.At(60, 60), 0, 0, 0, 255)) << Describe(image.At(60, 60));
+    device->DestroyVertexBuffer(&first);
+    device->DestroyVertexBuffer(&second);
+    device->DestroyVertexBuffer(&shortSecond);
+    device->DestroyIndexBuffer(&indices);
+    device->DestroyVertexDeclaration(&declaration);
+}
+
 TEST_F(OpenGLPixelTest, StreamingBuffersHandOutFreshSpaceAndDrawTheLastLockedSpace)
 {
     RenderDynamicVertexBuffer* vertices = device->CreateDynamicVertexBuffer(4 * sizeof(TestVertex) * 2);

@@ -360,6 +360,59 @@ TEST_F(SoftwareRenderDevice, DrawsAreCheckedAgainstTheBoundBuffersAndCounted)
     device->DestroyIndexBuffer(&indices);
 }
 
+TEST_F(SoftwareRenderDevice, ASecondStreamIsRecordedAndDrawsThatReadItAreCheckedAgainstIt)
+{
+    // Positions in stream 0, a per-vertex offset in stream 1 (as grass keeps its wind).
+    const VertexElement layout[] = {{0, VERTEX_USAGE_POSITION, VERTEX_TYPE_FLOAT3},
+                                    {1, VERTEX_USAGE_TEXCOORD1, VERTEX_TYPE_FLOAT2}};
+    RenderVertexDeclaration* declaration = device->CreateVertexDeclaration(layout, 2);
+    RenderVertexBuffer* positions = device->CreateVertexBuffer(0, 4 * 12);
+    RenderVertexBuffer* offsets = device->CreateVertexBuffer(0, 4 * 8);
+    RenderVertexBuffer* shortOffsets = device->CreateVertexBuffer(0, 3 * 8);
+    RenderIndexBuffer* indices = device->CreateIndexBuffer(6, 2);
+    ASSERT_TRUE(declaration && positions && offsets && shortOffsets && indices);
+    RenderDrawRange quad;
+    quad.numVertices = 4;
+    quad.primitiveCount = 2;
+
+    ASSERT_TRUE(device->BeginFrame());
+    device->SetVertexDeclaration(declaration);
+    device->SetStreamSource(0, positions, 0, 12);
+    device->SetIndices(indices);
+    const uint32_t rejected = control->GetRejectedCallCount();
+    device->DrawIndexedPrimitive(RENDER_PRIMITIVE_TRIANGLE_LIST, quad); // stream 1 missing
+    device->SetStreamSource(1, shortOffsets, 0, 8);
+    device->DrawIndexedPrimitive(RENDER_PRIMITIVE_TRIANGLE_LIST, quad); // three offsets of four
+    EXPECT_EQ(device->GetNumDrawCalls(), 0);
+    EXPECT_EQ(control->GetRejectedCallCount(), rejected + 2);
+    device->SetStreamSource(1, offsets, 0, 8);
+    Software::RenderState state = control->GetRenderState();
+    EXPECT_EQ(state.secondStreamSource, offsets);
+    EXPECT_EQ(state.secondStreamStride, 8u);
+    EXPECT_EQ(state.streamSource, positions); // stream 0 as it was
+    device->DrawIndexedPrimitive(RENDER_PRIMITIVE_TRIANGLE_LIST, quad);
+    EXPECT_EQ(device->GetNumDrawCalls(), 1);
+    // Stream 2 is not a stream of this device; a declaration that reads it cannot draw.
+    device->SetStreamSource(2, offsets, 0, 8);
+    EXPECT_EQ(control->GetRejectedCallCount(), rejected + 3);
+    const VertexElement third[] = {{0, VERTEX_USAGE_POSITION, VERTEX_TYPE_FLOAT3},
+                                   {2, VERTEX_USAGE_TEXCOORD1, VERTEX_TYPE_FLOAT2}};
+    RenderVertexDeclaration* unfed = device->CreateVertexDeclaration(third, 2);
+    device->SetVertexDeclaration(unfed);
+    device->DrawIndexedPrimitive(RENDER_PRIMITIVE_TRIANGLE_LIST, quad);
+    EXPECT_EQ(device->GetNumDrawCalls(), 1);
+    device->EndFrame();
+
+    // A destroyed second stream does not stay bound.
+    device->DestroyVertexBuffer(&offsets);
+    EXPECT_EQ(control->GetRenderState().secondStreamSource, nullptr);
+    device->DestroyVertexDeclaration(&unfed);
+    device->DestroyVertexDeclaration(&declaration);
+    device->DestroyVertexBuffer(&positions);
+    device->DestroyVertexBuffer(&shortOffsets);
+    device->DestroyIndexBuffer(&indices);
+}
+
 TEST_F(SoftwareRenderDevice, InjectedFailuresAndALostDevice)
 {
     control->InjectFailure(Failure::Initialize, 1);

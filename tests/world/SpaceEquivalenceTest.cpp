@@ -3,7 +3,7 @@
 // bit) and lists, and every query must answer the same objects in the same order.
 #include "core/Intersect.h"
 #include "core/Ray.h"
-#include "world/Space.h"
+#include "core/Space.h"
 
 #include <gtest/gtest.h>
 

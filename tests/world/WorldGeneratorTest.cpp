@@ -1,10 +1,13 @@
 #include "datakit/WorldGenerator.h"
 #include "common/RecordServices.h"
 #include "core/ObjectManager.h"
+#include "core/WorldVec3.h"
 #include "data/File.h"
 #include "datakit/ArzWriter.h"
 #include "datakit/GridPieces.h"
 #include "terrain/GridRegion.h"
+#include "terrain/TerrainRT.h"
+#include "terrain/TerrainType.h"
 #include "world/Entity.h"
 #include "world/Level.h"
 #include "world/Portal.h"
@@ -14,6 +17,7 @@
 
 #include "WorldFixtures.h"
 
+#include <algorithm>
 #include <climits>
 #include <gtest/gtest.h>
 #include <set>
@@ -83,16 +87,51 @@ TEST(WorldGeneratorTest, MapLoadsWithItsRegionsLevelsPortalsAndSectorData)
             EXPECT_EQ(region.GetBoundingBox(), regions[i].box);
             EXPECT_EQ(region.GetId(), regions[i].id);
 
-            // The level image is the engine's own: it loads with its entities and keeps the box.
+            // The level image is the engine's own: it loads with its entities, and the region's box
+            // is its box rounded out to whole units.
             const std::vector<uint8_t> bytes = LevelBytes(world, region);
             Level level(world.GetRegion(i));
             ASSERT_TRUE(level.Load(bytes.data(), static_cast<int>(bytes.size()), false));
             EXPECT_EQ(level.GetNumEntities(), regions[i].entities);
-            EXPECT_EQ(level.GetBoundingBox(), regions[i].box);
+            const ABBox levelBox = level.GetBoundingBox();
+            const ABBox& box = regions[i].box;
+            EXPECT_EQ(levelBox.center.x, box.center.x);
+            EXPECT_EQ(levelBox.extents.z, box.extents.z);
+            EXPECT_LE(box.center.y - box.extents.y, levelBox.center.y - levelBox.extents.y);
+            EXPECT_GE(box.center.y + box.extents.y, levelBox.center.y + levelBox.extents.y);
+            EXPECT_LT(box.extents.y - levelBox.extents.y, 3.0f);
             // Caves are grids of the sample system, every cell built.
             EXPECT_EQ(level.GetGridRegion() != nullptr, regions[i].cave);
             if (const GridRegion* grid = level.GetGridRegion()) {
                 EXPECT_EQ(grid->GetNumBuiltCells(), grid->GetXNumCells() * grid->GetZNumCells());
+            }
+            // Outdoors the ground is rolling run-time terrain of three typed layers with a plug.
+            if (!regions[i].cave) {
+                const TerrainBase* terrain = level.GetTerrain();
+                ASSERT_NE(terrain, nullptr);
+                ASSERT_EQ(terrain->GetType(), TerrainBase::TERRAIN_BASE_RUN_TIME);
+                EXPECT_EQ(terrain->GetNumTextureLayers(), 3u);
+                for (unsigned layer = 0; layer < 3; ++layer)
+                    EXPECT_NE(terrain->GetLayerTerrainType(layer), nullptr) << layer;
+                EXPECT_GT(terrain->GetBoundingBox().extents.y, 0.5f);
+                std::vector<TerrainObject*> objects;
+                terrain->GetAllObjects(objects);
+                EXPECT_EQ(objects.size(),
+                          static_cast<size_t>(terrain->NumXBlocks() * terrain->NumYBlocks()) + 1);
+                // The path mesh was built over that ground: its floor follows the rolling heights
+                // (away from the plug's hole, three quarters in).
+                ASSERT_TRUE(level.GetPathMesh().HasMesh());
+                float lowest = 1e9f, highest = -1e9f;
+                for (float x = 3.5f; x < 12.0f; x += 2.0f)
+                    for (float z = 3.5f; z < 12.0f; z += 4.0f) {
+                        const float ground = terrain->GetHeightInterpolated(x, z);
+                        WorldVec3 floor;
+                        ASSERT_TRUE(level.GetPathMesh().FindFloorPosition(
+                            WorldVec3(world.GetRegion(i), Vec3(x, ground + 0.5f, z)), 1.5f, floor));
+                        EXPECT_NEAR(floor.GetRegionPosition().y, ground, 0.5f) << x << "," << z;
+                        lowest = std::min(lowest, ground), highest = std::max(highest, ground);
+                    }
+                EXPECT_GT(highest - lowest, 0.5f);
             }
         }
         // The grid's regions touch their neighbours; caves lie apart and are reached by portals.

@@ -4,11 +4,16 @@
 #include "datakit/EffectShaders.h"
 #include "datakit/GridPieces.h"
 #include "datakit/MeshShaders.h"
+#include "datakit/OverlayShaders.h"
 #include "datakit/SampleEffects.h"
 #include "datakit/ShaderWriter.h"
 #include "datakit/SoundWriter.h"
+#include "datakit/TerrainShaders.h"
+#include "datakit/TerrainWriter.h"
 #include "datakit/TextureWriter.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fontconfig/fontconfig.h>
@@ -26,6 +31,33 @@ bool WriteText(const std::filesystem::path& path, const std::string& text)
         return false;
     const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
     return std::fclose(file) == 0 && written;
+}
+
+// White, its alpha 0 about the centre of the view, rising to 1 from a quarter of the way to the
+// edges: where the view sees through to a region behind a portal.
+std::vector<uint8_t> InverseTransparencyMask()
+{
+    constexpr uint32_t size = 64;
+    std::vector<uint32_t> texels(size * size);
+    for (uint32_t y = 0; y < size; ++y)
+        for (uint32_t x = 0; x < size; ++x) {
+            const float dx = (static_cast<float>(x) + 0.5f) / size - 0.5f;
+            const float dy = (static_cast<float>(y) + 0.5f) / size - 0.5f;
+            const float r = std::sqrt(dx * dx + dy * dy);
+            const float t = std::clamp((r - 0.15f) / 0.2f, 0.0f, 1.0f);
+            const auto alpha = static_cast<uint32_t>(std::lround(t * t * (3.0f - 2.0f * t) * 255.0f));
+            texels[y * size + x] = alpha << 24 | 0x00FFFFFFu;
+        }
+    return TextureWriter::Dds(size, size, texels);
+}
+
+// Depth 0 to 1 across 256 texels, as grey.
+std::vector<uint8_t> DepthLookupRamp()
+{
+    std::vector<uint32_t> texels(256);
+    for (uint32_t i = 0; i < 256; ++i)
+        texels[i] = 0xFF000000u | i << 16 | i << 8 | i;
+    return TextureWriter::Dds(256, 1, texels);
 }
 
 } // namespace
@@ -96,6 +128,8 @@ SampleGameData::SampleGameData()
     AddText("UI", "tagLanguage01", "English");
 
     SoundWriter::AddSampleSounds(*this);
+    TerrainWriter::AddSampleTextures(*this);
+    TerrainShaders::AddSampleShaders(*this);
 }
 
 void SampleGameData::AddFile(const std::string& name, std::vector<uint8_t> bytes)
@@ -161,11 +195,19 @@ bool SampleGameData::Write(const std::string& folder) const
         !ShaderWriter::SampleFilter().Save((root / filterShaderName).string()) ||
         !ShaderWriter::SampleNoiseTextureGen().Save((root / noiseShaderName).string()) ||
         !MeshShaders::SampleSkinned().Save((root / MeshShaders::skinnedShaderName).string()) ||
+        !OverlayShaders::Save(folder) ||
         !TextureWriter::Save((root / ShaderWriter::whiteTextureName).string(),
                              TextureWriter::SolidDds(1, 1, 0xFFFFFFFFu)))
         return false;
     // The shaders and textures of decals, line effects and weapon trails.
     if (!EffectShaders::Write(folder))
+        return false;
+
+    // What the scene renderers load by name.
+    if (!ShaderWriter::SampleLitTransparent().Save((root / litTransparentShaderName).string()) ||
+        !ShaderWriter::SamplePortalMask().Save((root / portalMaskShaderName).string()) ||
+        !TextureWriter::Save((root / inverseTransparencyMaskName).string(), InverseTransparencyMask()) ||
+        !TextureWriter::Save((root / depthLookupTextureName).string(), DepthLookupRamp()))
         return false;
 
     // The device owns the font format: the file is the TrueType face itself.

@@ -1,10 +1,9 @@
 // Writes the small set of game data a headless engine start reads, into a folder that a file
 // system then mounts: the record database "database.arz" (the utility font style record and the
 // records a caller adds), the options defaults file, the localized texts of one language
-// ("Text_<code>/<category>.txt", one file per category, lines of tag=text), the shaders
-// (ShaderWriter's samples and MeshShaders' skinned shader) with the white texture they use, the
-// effect entities' shaders and textures (EffectShaders), the sample sounds with their records
-// (SoundWriter::AddSampleSounds), the sample effects, the sample models, the sample grid system's
+// ("Text_<code>/<category>.txt", one file per category, lines of tag=text),
+// and the sample content the other datakit writers make: shaders and their textures, sounds with
+// their records, effects, models, terrain types with their textures, the sample grid system's
 // pieces (GridPieces), any other file added, and the default font "Fonts/Arial.fnt" (a free
 // TrueType face of the system's, Liberation Sans from fonts-liberation, found through fontconfig;
 // left out when the system has none). The sample host and the engine's tests make their data here.
@@ -37,6 +36,14 @@ public:
     static constexpr const char* defaultFontName = "Fonts/Arial.fnt";
     // The text start-up shows when the graphics device cannot be made.
     static constexpr const char* deviceErrorText = "The graphics device could not be started.";
+    // The scene renderers' files: the see-through form of the lit shader (meshes take the file
+    // with "T" before the extension for their see-through sections), the portal mask, the inverse
+    // transparency mask (white, its alpha 0 at the centre of the view rising to 1 at the edges) and
+    // the depth lookup ramp.
+    static constexpr const char* litTransparentShaderName = "Shaders/LitT.ssh";
+    static constexpr const char* portalMaskShaderName = "Shaders/PortalMask.ssh";
+    static constexpr const char* inverseTransparencyMaskName = "System/Textures/InvTransparencyMask.tex";
+    static constexpr const char* depthLookupTextureName = "System/Textures/DepthMapLookup.tex";
 
     SampleGameData();
 

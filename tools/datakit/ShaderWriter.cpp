@@ -280,62 +280,6 @@ void main()
 }
 )GLSL";
 
-// Meshes: world normal in v_tex1, world position in v_tex2; meshes need no vertex colour.
-const char* const meshVertexProgram = R"GLSL(
-void main()
-{
-    vec4 position = vec4(a_position.xyz, 1.0);
-    gl_Position = engine_transform(0, position);
-    vec3 normal = vec3(dot(vc[4].xyz, a_normal.xyz), dot(vc[5].xyz, a_normal.xyz), dot(vc[6].xyz, a_normal.xyz));
-    v_tex0 = a_texCoord0;
-    v_tex1 = vec4(dot(normal, normal) > 0.0 ? normalize(normal) : vec3(0.0, 1.0, 0.0), 0.0);
-    v_tex2 = engine_transform(4, position);
-    v_color0 = vc[8];
-    v_fog = 1.0;
-}
-)GLSL";
-
-const char* const unlitPixelProgram = R"GLSL(
-void main()
-{
-    o_color = v_color0 * texture(s0, v_tex0.xy);
-}
-)GLSL";
-
-// Lighting constants: pc[0] light colour, pc[1] light direction, pc[2] light position, pc[3].x
-// light range, pc[4] sky ambient, pc[5] ground ambient.
-const char* const lightingFunctions = R"GLSL(
-vec3 SurfaceNormal()
-{
-    vec3 n = v_tex1.xyz;
-    return dot(n, n) > 0.0 ? normalize(n) : vec3(0.0, 1.0, 0.0);
-}
-vec3 Ambient(vec3 n)
-{
-    return mix(pc[5].rgb, pc[4].rgb, clamp(n.y * 0.5 + 0.5, 0.0, 1.0));
-}
-vec3 DirectionalLight(vec3 n)
-{
-    return pc[0].rgb * max(dot(n, -pc[1].xyz), 0.0);
-}
-vec3 PointLight(vec3 n)
-{
-    vec3 toLight = pc[2].xyz - v_tex2.xyz;
-    float distance = length(toLight);
-    if (distance <= 0.0 || pc[3].x <= 0.0)
-        return vec3(0.0);
-    float fade = clamp(1.0 - distance / pc[3].x, 0.0, 1.0);
-    return pc[0].rgb * max(dot(n, toLight / distance), 0.0) * fade;
-}
-)GLSL";
-
-std::string LitPixelProgram(const char* light)
-{
-    return std::string(lightingFunctions) +
-           "void main()\n{\n    vec4 base = v_color0 * texture(s0, v_tex0.xy);\n" +
-           "    vec3 n = SurfaceNormal();\n    o_color = vec4(base.rgb * (" + light + "), base.a);\n}\n";
-}
-
 struct CommonParameters
 {
     uint32_t objectToScreen, objectToWorld, color, cameraOrigin, time, baseTexture;
@@ -395,56 +339,507 @@ void AddBasicSection(ShaderWriter::Section& s, bool overlay)
                        GAME::RENDER_TEST_LESS_EQUAL, true);
 }
 
-void AddMeshSection(ShaderWriter::Section& s, bool lit)
+// ---------------------------------------------------------------------------------------------
+// Scene shaders: meshes, the lit boxes of tests and the portal mask, in the styles the scene
+// renderers draw.
+//
+// Register plan:
+//   vertex: vc[0..3] object to screen, vc[4..7] object to world (scene space), vc[8] colour,
+//           vc[9] camera origin, vc[10].x time, vc[11..14] world to shadow map, vc[15].x the
+//           light's reach; "GeForce3" lights per vertex with vc[16] light colour, vc[17] light
+//           direction, vc[18] light position, vc[19] sky ambient, vc[20] ground ambient,
+//           vc[21] depth fog, vc[22] height fog.
+//   pixel:  pc[0] light colour, pc[1] light direction (toward the light), pc[2] light position,
+//           pc[3].x light reach, pc[4] sky ambient, pc[5] ground ambient, pc[6].x shadow blur
+//           (a fraction of the map's width), pc[7].x shadow intensity, pc[8] fog colour, pc[9]
+//           depth fog (start, 1 / (end - start), density), pc[10] height fog (base,
+//           1 / (top - base), density), pc[11] camera origin, pc[12].x alpha mask factor.
+//   samplers: s0 base texture, s1 shadow map, s2 transparency mask.
+// Varyings: v_tex0 texture coordinate, v_tex1 scene-space normal, v_tex2 scene-space position,
+// v_tex3 the position in the shadow map's space, v_color0 the colour; "GeForce3": v_color1 the
+// light and v_fog the fog of the vertex.
+//
+// Shadow maps hold a depth of 16 bits as three digits in red, green and blue (see EncodeDepth);
+// the white a map is cleared to decodes to its far end, so it shades nothing. A directional map
+// holds the depth of its projection (0 to 1; the lit passes' shadow matrix carries it unchanged).
+// A point light's map looks down from the light through a cone of 60 degrees about the vertical
+// (x and z of the light's view over the depth below the light) and holds the distance from the
+// light over its reach.
+//
+// A fog parameter whose second value is 0 (start and end equal) switches at the start.
+
+const char* const sceneVertexProgram = R"GLSL(
+void main()
 {
-    const CommonParameters p = AddCommonParameters(s);
-    const uint32_t vertex = s.VertexProgram(meshVertexProgram, VertexBindings(p));
-    const uint32_t unlit = s.PixelProgram(unlitPixelProgram);
-    const int32_t opaque = 1000;
+    vec4 position = vec4(a_position.xyz, 1.0);
+    gl_Position = engine_transform(0, position);
+    vec3 normal = vec3(dot(vc[4].xyz, a_normal.xyz), dot(vc[5].xyz, a_normal.xyz), dot(vc[6].xyz, a_normal.xyz));
+    vec4 world = engine_transform(4, position);
+    v_tex0 = a_texCoord0;
+    v_tex1 = vec4(dot(normal, normal) > 0.0 ? normalize(normal) : vec3(0.0, 1.0, 0.0), 0.0);
+    v_tex2 = world;
+    v_tex3 = engine_transform(11, world);
+    v_color0 = vc[8];
+    v_fog = 1.0;
+}
+)GLSL";
 
-    auto style = [&](const char* name, uint32_t pixel, GAME::RenderBlendFactor source,
-                     GAME::RenderBlendFactor destination, bool depthWrite, bool colorWrite) {
-        s.Style(name, opaque);
-        s.StateFromValue(GraphicsShader2::STATE_VERTEX_SHADER, vertex);
-        s.StateFromValue(GraphicsShader2::STATE_PIXEL_SHADER, pixel);
-        s.StateFromParameter(GraphicsShader2::STATE_TEXTURE, p.baseTexture, 0);
-        AddBlendStates(s, source, destination, GAME::RENDER_TEST_LESS_EQUAL, depthWrite);
-        s.StateFromValue(GraphicsShader2::STATE_COLOR_WRITE, s.Int(colorWrite ? 1 : 0));
+// The point light's map: x and z of the light's view over the depth below it, as far as the
+// cone's slope; the depth buffer holds a perspective depth from 0.05 below the light to its reach
+// (the colour the distance, worked out for each pixel).
+const char* const pointShadowVertexProgram = R"GLSL(
+const float coneSlope = 1.7320508;
+const float nearDepth = 0.05;
+void main()
+{
+    vec4 view = engine_transform(0, vec4(a_position.xyz, 1.0));
+    float below = -view.y;
+    float reach = max(vc[15].x, nearDepth * 2.0);
+    gl_Position = vec4(view.x, view.z, coneSlope * reach * (below - nearDepth) / (reach - nearDepth),
+                       below * coneSlope);
+    v_tex0 = a_texCoord0;
+    v_tex1 = view;
+    v_color0 = vc[8];
+    v_fog = 1.0;
+}
+)GLSL";
+
+// The colour times the texture, unlit.
+const char* const unlitPixelProgram = R"GLSL(
+void main()
+{
+    o_color = v_color0 * texture(s0, v_tex0.xy);
+}
+)GLSL";
+
+// Three digits of 5, 6 and 5 bits in red, green and blue: whole in the 16-bit colour (5-6-5) of
+// shadow surfaces on devices that pair it with depth, and in 8-bit channels alike.
+const char* const depthEncoding = R"GLSL(
+vec4 EncodeDepth(float depth)
+{
+    float d = clamp(depth, 0.0, 1.0) * 32.0;
+    float high = min(floor(d), 31.0);
+    float m = (d - high) * 64.0;
+    float middle = min(floor(m), 63.0);
+    float low = min(floor((m - middle) * 32.0), 31.0);
+    return vec4(high / 31.0, middle / 63.0, low / 31.0, 1.0);
+}
+float DecodeDepth(vec4 texel)
+{
+    vec3 digits = floor(texel.rgb * vec3(31.0, 63.0, 31.0) + 0.5);
+    return (digits.r + (digits.g + digits.b / 32.0) / 64.0) / 32.0;
+}
+)GLSL";
+
+const char* const directionalShadowPixelProgram = R"GLSL(
+void main()
+{
+    o_color = EncodeDepth(gl_FragCoord.z);
+}
+)GLSL";
+
+const char* const pointShadowPixelProgram = R"GLSL(
+void main()
+{
+    o_color = EncodeDepth(length(v_tex1.xyz) / max(pc[3].x, 1e-4));
+}
+)GLSL";
+
+// Lights, shadows, fog and the transparency mask for the "GeForce6" pixel programs.
+const char* const pixelLighting = R"GLSL(
+const float coneSlope = 1.7320508;
+const float shadowBias = 0.004;
+vec3 SurfaceNormal()
+{
+    vec3 n = v_tex1.xyz;
+    return dot(n, n) > 0.0 ? normalize(n) : vec3(0.0, 1.0, 0.0);
+}
+vec3 Ambient(vec3 n)
+{
+    return mix(pc[5].rgb, pc[4].rgb, clamp(n.y * 0.5 + 0.5, 0.0, 1.0));
+}
+vec3 DirectionalLight(vec3 n)
+{
+    vec3 d = pc[1].xyz;
+    return dot(d, d) > 0.0 ? pc[0].rgb * max(dot(n, normalize(d)), 0.0) : vec3(0.0);
+}
+vec3 PointLight(vec3 n)
+{
+    vec3 toLight = pc[2].xyz - v_tex2.xyz;
+    float distance = length(toLight);
+    if (distance <= 0.0 || pc[3].x <= 0.0)
+        return vec3(0.0);
+    float fade = clamp(1.0 - distance / pc[3].x, 0.0, 1.0);
+    return pc[0].rgb * max(dot(n, toLight / distance), 0.0) * fade;
+}
+float ShadowTap(vec2 uv, float depth)
+{
+    ivec2 size = textureSize(s1, 0);
+    ivec2 texel = clamp(ivec2(floor(uv * vec2(size))), ivec2(0), size - ivec2(1));
+    return depth <= DecodeDepth(texelFetch(s1, texel, 0)) + shadowBias ? 1.0 : 0.0;
+}
+float ShadowAt(vec2 uv, float depth)
+{
+    if (any(lessThan(uv, vec2(0.0))) || any(greaterThan(uv, vec2(1.0))) || !(depth <= 1.0))
+        return 1.0;
+    float blur = pc[6].x;
+    float lit = ShadowTap(uv, depth);
+    if (blur > 0.0)
+        lit = 0.25 * (ShadowTap(uv + vec2(-blur, -blur), depth) + ShadowTap(uv + vec2(blur, -blur), depth) +
+                      ShadowTap(uv + vec2(-blur, blur), depth) + ShadowTap(uv + vec2(blur, blur), depth));
+    return 1.0 - clamp(pc[7].x, 0.0, 1.0) * (1.0 - lit);
+}
+float DirectionalShadow()
+{
+    vec4 s = v_tex3;
+    return s.w > 0.0 ? ShadowAt(s.xy / s.w, s.z / s.w) : 1.0;
+}
+float PointShadow()
+{
+    vec3 v = v_tex3.xyz;
+    float below = -v.y;
+    if (below <= 0.0 || pc[3].x <= 0.0)
+        return 1.0;
+    vec2 clip = vec2(v.x, v.z) / (below * coneSlope);
+    return ShadowAt(vec2(0.5 + 0.5 * clip.x, 0.5 - 0.5 * clip.y), length(v) / pc[3].x);
+}
+float FogAmount(vec3 p)
+{
+    float distance = length(p - pc[11].xyz);
+    float depth = pc[9].y > 0.0 ? clamp((distance - pc[9].x) * pc[9].y, 0.0, 1.0) : step(pc[9].x, distance);
+    float height = pc[10].y > 0.0 ? clamp(1.0 - (p.y - pc[10].x) * pc[10].y, 0.0, 1.0) : step(p.y, pc[10].x);
+    depth *= clamp(pc[9].z, 0.0, 1.0);
+    height *= clamp(pc[10].z, 0.0, 1.0);
+    return clamp(depth + height - depth * height, 0.0, 1.0);
+}
+float MaskWeight()
+{
+    ivec2 size = textureSize(s2, 0);
+    float m = texelFetch(s2, clamp(ivec2(gl_FragCoord.xy), ivec2(0), size - ivec2(1)), 0).r;
+    return mix(1.0 - m, m, clamp(pc[12].x, 0.0, 1.0));
+}
+)GLSL";
+
+// "GeForce3": the light and the fog of each vertex.
+const char* const vertexLighting = R"GLSL(
+vec3 Ambient(vec3 n)
+{
+    return mix(vc[20].rgb, vc[19].rgb, clamp(n.y * 0.5 + 0.5, 0.0, 1.0));
+}
+vec3 DirectionalLight(vec3 n)
+{
+    vec3 d = vc[17].xyz;
+    return dot(d, d) > 0.0 ? vc[16].rgb * max(dot(n, normalize(d)), 0.0) : vec3(0.0);
+}
+vec3 PointLight(vec3 n, vec3 p)
+{
+    vec3 toLight = vc[18].xyz - p;
+    float distance = length(toLight);
+    if (distance <= 0.0 || vc[15].x <= 0.0)
+        return vec3(0.0);
+    return vc[16].rgb * max(dot(n, toLight / distance), 0.0) * clamp(1.0 - distance / vc[15].x, 0.0, 1.0);
+}
+float FogAmount(vec3 p)
+{
+    float distance = length(p - vc[9].xyz);
+    float depth = vc[21].y > 0.0 ? clamp((distance - vc[21].x) * vc[21].y, 0.0, 1.0) : step(vc[21].x, distance);
+    float height = vc[22].y > 0.0 ? clamp(1.0 - (p.y - vc[22].x) * vc[22].y, 0.0, 1.0) : step(p.y, vc[22].x);
+    depth *= clamp(vc[21].z, 0.0, 1.0);
+    height *= clamp(vc[22].z, 0.0, 1.0);
+    return clamp(depth + height - depth * height, 0.0, 1.0);
+}
+)GLSL";
+
+// A "GeForce3" vertex program with the light of the expression (of n and p) in v_color1.
+std::string VertexLitProgram(const char* light)
+{
+    return std::string(vertexLighting) +
+           "void main()\n"
+           "{\n"
+           "    vec4 position = vec4(a_position.xyz, 1.0);\n"
+           "    gl_Position = engine_transform(0, position);\n"
+           "    vec3 n = vec3(dot(vc[4].xyz, a_normal.xyz), dot(vc[5].xyz, a_normal.xyz), dot(vc[6].xyz, "
+           "a_normal.xyz));\n"
+           "    n = dot(n, n) > 0.0 ? normalize(n) : vec3(0.0, 1.0, 0.0);\n"
+           "    vec3 p = engine_transform(4, position).xyz;\n"
+           "    v_tex0 = a_texCoord0;\n"
+           "    v_color0 = vc[8];\n"
+           "    v_color1 = vec4(" +
+           light +
+           ", 1.0);\n"
+           "    v_fog = 1.0 - FogAmount(p);\n"
+           "}\n";
+}
+
+// A pixel program: the base (colour times texture) lit by the expression; with the mask, the
+// alpha is weighted by the transparency mask.
+std::string LitPixelProgram(const char* light, bool masked, bool perPixel)
+{
+    std::string text = perPixel ? std::string(depthEncoding) + pixelLighting : std::string();
+    if (!perPixel && masked)
+        text += R"GLSL(
+float MaskWeight()
+{
+    ivec2 size = textureSize(s2, 0);
+    float m = texelFetch(s2, clamp(ivec2(gl_FragCoord.xy), ivec2(0), size - ivec2(1)), 0).r;
+    return mix(1.0 - m, m, clamp(pc[12].x, 0.0, 1.0));
+}
+)GLSL";
+    text += "void main()\n{\n    vec4 base = v_color0 * texture(s0, v_tex0.xy);\n";
+    if (perPixel)
+        text += "    vec3 n = SurfaceNormal();\n";
+    text += std::string("    o_color = vec4(base.rgb * (") + light + "), base.a" +
+            (masked ? " * MaskWeight()" : "") + ");\n}\n";
+    return text;
+}
+
+// The fog colour over what is drawn, by the fog amount (and the opacity for see-through surfaces).
+std::string FogPixelProgram(bool transparent, bool perPixel)
+{
+    std::string text = perPixel ? std::string(depthEncoding) + pixelLighting : std::string();
+    text += "void main()\n{\n    float alpha = v_color0.a * texture(s0, v_tex0.xy).a;\n";
+    text += perPixel ? "    float fog = FogAmount(v_tex2.xyz);\n" : "    float fog = 1.0 - v_fog;\n";
+    text += std::string("    o_color = vec4(pc[8].rgb, fog") + (transparent ? " * alpha" : "") + ");\n}\n";
+    return text;
+}
+
+// Kinds of scene shader.
+enum class SceneKind
+{
+    Lit,         // lit by the frame's lights, receives and casts shadows
+    Unlit,       // its own colour under every light, casts shadows
+    Transparent, // lit, see-through by its colour's alpha, drawn in the transparent band
+};
+
+struct SceneParameters
+{
+    CommonParameters common;
+    uint32_t lightColor, lightDirection, lightPosition, lightMaxDistance, skyAmbient, groundAmbient;
+    uint32_t worldToShadow, shadowTexture, shadowBluriness, shadowIntensity;
+    uint32_t fogColor, depthFog, heightFog, alphaMaskTexture, alphaMaskFactor;
+};
+
+// Every parameter has a default, so that no register keeps another draw's value: no light, no
+// shadow (a zero shadow matrix, white maps), no fog, no mask.
+SceneParameters AddSceneParameters(ShaderWriter::Section& s)
+{
+    SceneParameters p;
+    p.common = AddCommonParameters(s);
+    const uint32_t black = s.Float3(0.0f, 0.0f, 0.0f);
+    const uint32_t white = s.Texture(ShaderWriter::whiteTextureName);
+    p.lightColor = s.Parameter("lightColor", GraphicsShader2::TYPE_FLOAT3, 1, black);
+    p.lightDirection = s.Parameter("lightDirection", GraphicsShader2::TYPE_FLOAT3, 1, black);
+    p.lightPosition = s.Parameter("lightPosition", GraphicsShader2::TYPE_FLOAT3, 1, black);
+    p.lightMaxDistance = s.Parameter("lightMaxDistance", GraphicsShader2::TYPE_FLOAT, 1, s.Float(0.0f));
+    p.skyAmbient = s.Parameter("skyAmbientColor", GraphicsShader2::TYPE_FLOAT3, 1, black);
+    p.groundAmbient = s.Parameter("groundAmbientColor", GraphicsShader2::TYPE_FLOAT3, 1, black);
+    p.worldToShadow = s.Parameter("worldToShadowMatrix", GraphicsShader2::TYPE_FLOAT4X4, 1,
+                                  s.Matrix(GraphicsShader2::TYPE_FLOAT4X4));
+    p.shadowTexture = s.Parameter("shadowTexture", GraphicsShader2::TYPE_DEVICE_TEXTURE, 1, white);
+    p.shadowBluriness = s.Parameter("shadowBluriness", GraphicsShader2::TYPE_FLOAT, 1, s.Float(0.0f));
+    p.shadowIntensity = s.Parameter("lightShadowIntensity", GraphicsShader2::TYPE_FLOAT, 1, s.Float(1.0f));
+    p.fogColor = s.Parameter("fogColor", GraphicsShader2::TYPE_FLOAT3, 1, black);
+    p.depthFog = s.Parameter("depthFogParams", GraphicsShader2::TYPE_FLOAT3, 1, black);
+    p.heightFog = s.Parameter("heightFogParams", GraphicsShader2::TYPE_FLOAT3, 1, black);
+    p.alphaMaskTexture = s.Parameter("alphaMaskTexture", GraphicsShader2::TYPE_DEVICE_TEXTURE, 1, white);
+    p.alphaMaskFactor =
+        s.Parameter("alphaMaskFactor", GraphicsShader2::TYPE_FLOAT4, 1, s.Float4(1.0f, 1.0f, 1.0f, 1.0f));
+    return p;
+}
+
+std::vector<ShaderWriter::Binding> SceneVertexBindings(const SceneParameters& p, bool vertexLit)
+{
+    std::vector<ShaderWriter::Binding> bindings = VertexBindings(p.common);
+    bindings.push_back({11, 4, false, p.worldToShadow});
+    bindings.push_back({15, 1, false, p.lightMaxDistance});
+    if (vertexLit) {
+        bindings.push_back({16, 1, false, p.lightColor});
+        bindings.push_back({17, 1, false, p.lightDirection});
+        bindings.push_back({18, 1, false, p.lightPosition});
+        bindings.push_back({19, 1, false, p.skyAmbient});
+        bindings.push_back({20, 1, false, p.groundAmbient});
+        bindings.push_back({21, 1, false, p.depthFog});
+        bindings.push_back({22, 1, false, p.heightFog});
+    }
+    return bindings;
+}
+
+std::vector<ShaderWriter::Binding> ScenePixelBindings(const SceneParameters& p)
+{
+    return {{0, 1, false, p.lightColor},      {1, 1, false, p.lightDirection},
+            {2, 1, false, p.lightPosition},   {3, 1, false, p.lightMaxDistance},
+            {4, 1, false, p.skyAmbient},      {5, 1, false, p.groundAmbient},
+            {6, 1, false, p.shadowBluriness}, {7, 1, false, p.shadowIntensity},
+            {8, 1, false, p.fogColor},        {9, 1, false, p.depthFog},
+            {10, 1, false, p.heightFog},      {11, 1, false, p.common.cameraOrigin},
+            {12, 1, false, p.alphaMaskFactor}};
+}
+
+// A style's states: programs, the three textures, blending, depth and write masks.
+struct StyleStates
+{
+    GAME::RenderBlendFactor source = GAME::RENDER_BLEND_ONE;
+    GAME::RenderBlendFactor destination = GAME::RENDER_BLEND_ZERO;
+    GAME::RenderTestFunction depthTest = GAME::RENDER_TEST_LESS_EQUAL;
+    bool depthWrite = true;
+    bool colorWrite = true;
+    bool alphaWrite = true;
+};
+
+void AddSceneStyle(ShaderWriter::Section& s, const SceneParameters& p, const char* name, int32_t sortOrder,
+                   uint32_t vertex, uint32_t pixel, const StyleStates& states)
+{
+    s.Style(name, sortOrder);
+    s.StateFromValue(GraphicsShader2::STATE_VERTEX_SHADER, vertex);
+    s.StateFromValue(GraphicsShader2::STATE_PIXEL_SHADER, pixel);
+    s.StateFromParameter(GraphicsShader2::STATE_TEXTURE, p.common.baseTexture, 0);
+    s.StateFromParameter(GraphicsShader2::STATE_TEXTURE, p.shadowTexture, 1);
+    s.StateFromParameter(GraphicsShader2::STATE_TEXTURE, p.alphaMaskTexture, 2);
+    AddBlendStates(s, states.source, states.destination, states.depthTest, states.depthWrite);
+    s.StateFromValue(GraphicsShader2::STATE_COLOR_WRITE, s.Int(states.colorWrite ? 1 : 0));
+    s.StateFromValue(GraphicsShader2::STATE_ALPHA_WRITE, s.Int(states.alphaWrite ? 1 : 0));
+}
+
+// Opaque surfaces draw in the band the normal renderer lights with ambient on its first light;
+// see-through ones in the transparent band, farthest first.
+constexpr int32_t opaqueSortOrder = 1000;
+constexpr int32_t transparentSortOrder = 10000;
+
+void AddSceneSection(ShaderWriter::Section& s, SceneKind kind, bool perPixel)
+{
+    const SceneParameters p = AddSceneParameters(s);
+    const bool transparent = kind == SceneKind::Transparent;
+    const int32_t order = transparent ? transparentSortOrder : opaqueSortOrder;
+    const std::vector<ShaderWriter::Binding> pixelBindings = ScenePixelBindings(p);
+
+    StyleStates opaque;
+    StyleStates added; // further lights add to what is there
+    added.destination = GAME::RENDER_BLEND_ONE;
+    added.depthWrite = false;
+    StyleStates blended; // over what is behind, by the alpha; the frame's alpha stays
+    blended.source = GAME::RENDER_BLEND_SRC_ALPHA;
+    blended.destination = GAME::RENDER_BLEND_INV_SRC_ALPHA;
+    blended.depthWrite = false;
+    blended.alphaWrite = false;
+    StyleStates blendedAdded = blended;
+    blendedAdded.destination = GAME::RENDER_BLEND_ONE;
+    StyleStates depthOnly;
+    depthOnly.colorWrite = false;
+    depthOnly.alphaWrite = false;
+    const StyleStates& base = transparent ? blended : opaque;
+    const StyleStates& further = transparent ? blendedAdded : added;
+
+    struct Light
+    {
+        const char* style;
+        const char* pixel;  // per pixel, with shadows
+        const char* vertex; // per vertex
+        bool ambient;
     };
+    const std::vector<Light> lights =
+        kind == SceneKind::Unlit
+            ? std::vector<Light>{{"ambientLightStyle", "1.0", "vec3(1.0)", true},
+                                 {"dLightDiffuseAmbientStyle", "1.0", "vec3(1.0)", true},
+                                 {"pLightDiffuseAmbientStyle", "1.0", "vec3(1.0)", true}}
+            : std::vector<Light>{
+                  {"ambientLightStyle", "Ambient(n)", "Ambient(n)", true},
+                  {"dLightDiffuseAmbientStyle", "Ambient(n) + DirectionalLight(n) * DirectionalShadow()",
+                   "Ambient(n) + DirectionalLight(n)", true},
+                  {"pLightDiffuseAmbientStyle", "Ambient(n) + PointLight(n) * PointShadow()",
+                   "Ambient(n) + PointLight(n, p)", true},
+                  {"dLightDiffuseStyle", "DirectionalLight(n) * DirectionalShadow()", "DirectionalLight(n)",
+                   false},
+                  {"pLightDiffuseStyle", "PointLight(n) * PointShadow()", "PointLight(n, p)", false}};
 
-    if (!lit) {
-        style("ambientLightStyle", unlit, GAME::RENDER_BLEND_ONE, GAME::RENDER_BLEND_ZERO, true, true);
-        style("depthStyle", unlit, GAME::RENDER_BLEND_ONE, GAME::RENDER_BLEND_ZERO, true, false);
-        return;
+    const uint32_t sceneVertex = s.VertexProgram(sceneVertexProgram, SceneVertexBindings(p, false));
+    for (const Light& light : lights) {
+        uint32_t vertex = sceneVertex;
+        uint32_t pixel;
+        if (perPixel) {
+            pixel = s.PixelProgram(LitPixelProgram(light.pixel, transparent, true), pixelBindings);
+        } else {
+            vertex = s.VertexProgram(VertexLitProgram(light.vertex), SceneVertexBindings(p, true));
+            pixel = s.PixelProgram(LitPixelProgram("v_color1.rgb", transparent, false), pixelBindings);
+        }
+        AddSceneStyle(s, p, light.style, order, vertex, pixel, light.ambient ? base : further);
     }
 
-    const uint32_t black = s.Float3(0.0f, 0.0f, 0.0f);
-    const uint32_t lightColor = s.Parameter("lightColor", GraphicsShader2::TYPE_FLOAT3, 1, black);
-    const uint32_t lightDirection = s.Parameter("lightDirection", GraphicsShader2::TYPE_FLOAT3, 1, black);
-    const uint32_t lightPosition = s.Parameter("lightPosition", GraphicsShader2::TYPE_FLOAT3, 1, black);
-    const uint32_t lightMaxDistance =
-        s.Parameter("lightMaxDistance", GraphicsShader2::TYPE_FLOAT, 1, s.Float(0.0f));
-    const uint32_t skyAmbient = s.Parameter("skyAmbientColor", GraphicsShader2::TYPE_FLOAT3, 1, black);
-    const uint32_t groundAmbient = s.Parameter("groundAmbientColor", GraphicsShader2::TYPE_FLOAT3, 1, black);
-    const std::vector<ShaderWriter::Binding> lighting = {
-        {0, 1, false, lightColor},       {1, 1, false, lightDirection}, {2, 1, false, lightPosition},
-        {3, 1, false, lightMaxDistance}, {4, 1, false, skyAmbient},     {5, 1, false, groundAmbient}};
-    const uint32_t ambient = s.PixelProgram(LitPixelProgram("Ambient(n)"), lighting);
-    const uint32_t directional = s.PixelProgram(LitPixelProgram("DirectionalLight(n)"), lighting);
-    const uint32_t directionalAmbient =
-        s.PixelProgram(LitPixelProgram("Ambient(n) + DirectionalLight(n)"), lighting);
-    const uint32_t point = s.PixelProgram(LitPixelProgram("PointLight(n)"), lighting);
-    const uint32_t pointAmbient = s.PixelProgram(LitPixelProgram("Ambient(n) + PointLight(n)"), lighting);
+    const uint32_t plain = s.PixelProgram(unlitPixelProgram);
+    AddSceneStyle(s, p, "depthStyle", order, sceneVertex, plain, depthOnly);
+    AddSceneStyle(s, p, "depthOnlyStyle", order, sceneVertex, plain, depthOnly);
 
-    style("ambientLightStyle", ambient, GAME::RENDER_BLEND_ONE, GAME::RENDER_BLEND_ZERO, true, true);
-    style("dLightDiffuseAmbientStyle", directionalAmbient, GAME::RENDER_BLEND_ONE, GAME::RENDER_BLEND_ZERO,
-          true, true);
-    style("pLightDiffuseAmbientStyle", pointAmbient, GAME::RENDER_BLEND_ONE, GAME::RENDER_BLEND_ZERO, true,
-          true);
-    // Further lights add to what is there.
-    style("dLightDiffuseStyle", directional, GAME::RENDER_BLEND_ONE, GAME::RENDER_BLEND_ONE, false, true);
-    style("pLightDiffuseStyle", point, GAME::RENDER_BLEND_ONE, GAME::RENDER_BLEND_ONE, false, true);
-    style("depthStyle", unlit, GAME::RENDER_BLEND_ONE, GAME::RENDER_BLEND_ZERO, true, false);
+    const StyleStates& fog = blended;
+    if (perPixel) {
+        AddSceneStyle(s, p, "fogStyle", order, sceneVertex,
+                      s.PixelProgram(FogPixelProgram(transparent, true), pixelBindings), fog);
+    } else {
+        const uint32_t fogVertex =
+            s.VertexProgram(VertexLitProgram("vec3(1.0)"), SceneVertexBindings(p, true));
+        AddSceneStyle(s, p, "fogStyle", order, fogVertex,
+                      s.PixelProgram(FogPixelProgram(transparent, false), pixelBindings), fog);
+    }
+
+    // Older hardware draws no reflections and keeps no shadow maps.
+    if (!perPixel)
+        return;
+    const char* const reflected = kind == SceneKind::Unlit ? "1.0" : "Ambient(n) + DirectionalLight(n)";
+    AddSceneStyle(s, p, "reflectionStyle", order, sceneVertex,
+                  s.PixelProgram(LitPixelProgram(reflected, false, true), pixelBindings), base);
+    if (transparent)
+        return; // see-through surfaces cast no shadow
+    const std::vector<ShaderWriter::Binding> reach = {{3, 1, false, p.lightMaxDistance}};
+    AddSceneStyle(s, p, "shadow", order, sceneVertex,
+                  s.PixelProgram(std::string(depthEncoding) + directionalShadowPixelProgram), opaque);
+    AddSceneStyle(s, p, "pLightShadowStyle", order,
+                  s.VertexProgram(pointShadowVertexProgram, SceneVertexBindings(p, false)),
+                  s.PixelProgram(std::string(depthEncoding) + pointShadowPixelProgram, reach), opaque);
+}
+
+// The portal mask: "normal" marks the portal's pixels in the alpha channel alone (depth-tested,
+// so that what stands before the doorway hides what lies behind it); "shadow" draws the portal
+// into a directional shadow map as a caster. The primitive drawer gives per-vertex colours.
+const char* const portalVertexProgram = R"GLSL(
+void main()
+{
+    gl_Position = engine_transform(0, vec4(a_position.xyz, 1.0));
+    v_color0 = a_color * vc[8];
+    v_tex0 = a_texCoord0;
+    v_fog = 1.0;
+}
+)GLSL";
+
+const char* const portalMaskPixelProgram = R"GLSL(
+void main()
+{
+    o_color = v_color0;
+}
+)GLSL";
+
+void AddPortalMaskSection(ShaderWriter::Section& s, bool shadows)
+{
+    const CommonParameters p = AddCommonParameters(s);
+    const uint32_t vertex = s.VertexProgram(portalVertexProgram, VertexBindings(p));
+    s.Style("normal", 0);
+    s.StateFromValue(GraphicsShader2::STATE_VERTEX_SHADER, vertex);
+    s.StateFromValue(GraphicsShader2::STATE_PIXEL_SHADER, s.PixelProgram(portalMaskPixelProgram));
+    AddBlendStates(s, GAME::RENDER_BLEND_ONE, GAME::RENDER_BLEND_ZERO, GAME::RENDER_TEST_LESS_EQUAL, false);
+    s.StateFromValue(GraphicsShader2::STATE_COLOR_WRITE, s.Int(0));
+    s.StateFromValue(GraphicsShader2::STATE_ALPHA_WRITE, s.Int(1));
+    if (!shadows)
+        return;
+    s.Style("shadow", 0);
+    s.StateFromValue(GraphicsShader2::STATE_VERTEX_SHADER, vertex);
+    s.StateFromValue(GraphicsShader2::STATE_PIXEL_SHADER,
+                     s.PixelProgram(std::string(depthEncoding) + directionalShadowPixelProgram));
+    AddBlendStates(s, GAME::RENDER_BLEND_ONE, GAME::RENDER_BLEND_ZERO, GAME::RENDER_TEST_LESS_EQUAL, true);
+    s.StateFromValue(GraphicsShader2::STATE_COLOR_WRITE, s.Int(1));
+    s.StateFromValue(GraphicsShader2::STATE_ALPHA_WRITE, s.Int(1));
+}
+
+// "GeForce6" lights per pixel with shadows and reflections; older sections per vertex.
+bool IsPerPixel(const char* generation)
+{
+    return std::strcmp(generation, "GeForce6") == 0;
 }
 
 // The generations the sample devices run as: high detail, and the lower detail levels.
@@ -602,11 +997,27 @@ ShaderWriter ShaderWriter::SampleOverlay()
     return writer;
 }
 
+ShaderWriter ShaderWriter::SampleLitTransparent()
+{
+    ShaderWriter writer;
+    for (const char* generation : sampleGenerations)
+        AddSceneSection(writer.AddSection(generation), SceneKind::Transparent, IsPerPixel(generation));
+    return writer;
+}
+
+ShaderWriter ShaderWriter::SamplePortalMask()
+{
+    ShaderWriter writer;
+    for (const char* generation : sampleGenerations)
+        AddPortalMaskSection(writer.AddSection(generation), IsPerPixel(generation));
+    return writer;
+}
+
 ShaderWriter ShaderWriter::SampleUnlit()
 {
     ShaderWriter writer;
     for (const char* generation : sampleGenerations)
-        AddMeshSection(writer.AddSection(generation), false);
+        AddSceneSection(writer.AddSection(generation), SceneKind::Unlit, IsPerPixel(generation));
     return writer;
 }
 
@@ -614,7 +1025,7 @@ ShaderWriter ShaderWriter::SampleLit()
 {
     ShaderWriter writer;
     for (const char* generation : sampleGenerations)
-        AddMeshSection(writer.AddSection(generation), true);
+        AddSceneSection(writer.AddSection(generation), SceneKind::Lit, IsPerPixel(generation));
     return writer;
 }
 

@@ -5,8 +5,9 @@
 // parameter by that index.
 //
 // It also makes the sample game's shaders: the basic and overlay shaders the graphics engine loads
-// at start-up, and a lit and an unlit shader for meshes, all carrying GLSL programs for the OpenGL
-// device (see Engine/graphics/ShaderInterface.h for their registers, attributes and samplers).
+// at start-up and the scene shaders (lit, unlit and see-through surfaces, the portal mask), all
+// carrying GLSL programs for the OpenGL device (see Engine/graphics/ShaderInterface.h for their
+// registers, attributes and samplers).
 //
 // One thread at a time uses a writer.
 #pragma once
@@ -125,10 +126,27 @@ public:
     // also has the static mesh styles of MeshShaders.
     static ShaderWriter SampleBasic();
     static ShaderWriter SampleOverlay();
-    // Mesh shaders. Unlit: "ambientLightStyle" (texture times vertex colour times "color") and
-    // "depthStyle". Lit adds "dLightDiffuseStyle", "pLightDiffuseStyle" and their ambient forms,
-    // lighting with "lightColor", "lightDirection", "lightPosition", "lightMaxDistance",
-    // "skyAmbientColor" and "groundAmbientColor".
+    // Scene shaders for meshes and the lit boxes of tests, in the styles the scene renderers draw
+    // (the register plan and the shadow map encoding are described in the .cpp). Parameters:
+    // "color" (its alpha the opacity of see-through surfaces), "baseTexture", the frame's
+    // "lightColor", "lightDirection" (toward the light), "lightPosition", "lightMaxDistance",
+    // "skyAmbientColor", "groundAmbientColor", "worldToShadowMatrix", "shadowTexture",
+    // "shadowBluriness", "lightShadowIntensity", "fogColor", "depthFogParams", "heightFogParams",
+    // "cameraOrigin", "alphaMaskTexture" and "alphaMaskFactor".
+    // Lit (sort order 1000): "ambientLightStyle", "dLightDiffuseAmbientStyle",
+    // "pLightDiffuseAmbientStyle", "dLightDiffuseStyle" and "pLightDiffuseStyle" (further lights,
+    // added), "depthStyle", "depthOnlyStyle" and "fogStyle"; in "GeForce6" also "reflectionStyle"
+    // (ambient and the sun), "shadow" (a directional map's caster) and "pLightShadowStyle" (a point
+    // light's caster), and the light styles receive shadows. "GeForce3" lights per vertex and keeps
+    // no shadows. Unlit draws its colour in the ambient styles and adds nothing for further lights.
+    // LitTransparent draws every style at sort order 10000 (the transparent band), blended by its
+    // alpha, which the transparency mask weights ("alphaMaskFactor" 1 keeps the mask's red, 0 its
+    // complement); it casts no shadow.
+    static ShaderWriter SampleLitTransparent();
+    // The scene renderers' portal mask ("Shaders/PortalMask.ssh"): "normal" writes the colour's
+    // alpha alone (depth-tested, no depth write); in "GeForce6" "shadow" draws the portal into a
+    // directional shadow map.
+    static ShaderWriter SamplePortalMask();
     static ShaderWriter SampleUnlit();
     static ShaderWriter SampleLit();
     // The canvas's blur ("Shaders/Filter.ssh"): style "normal" draws a full-surface quad given in

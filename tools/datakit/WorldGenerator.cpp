@@ -12,6 +12,7 @@
 #include "datakit/GridPieces.h"
 #include "datakit/GridWriter.h"
 #include "datakit/MapWriter.h"
+#include "datakit/TerrainWriter.h"
 #include "terrain/GridEntrance.h"
 #include "terrain/GridRegion.h"
 #include "world/Entity.h"
@@ -37,8 +38,11 @@ namespace {
 using GAME::Coords;
 using GAME::Vec3;
 
-// Outdoor regions are flat terrain; the level's box reaches this far above and below it.
+// A level's box reaches this far above and below its ground.
 constexpr int kGroundHalfHeight = 30;
+// The ground is flattened to height 0 within this distance of a doorway (never past a quarter of
+// a region, so that borders shared with neighbours keep their heights).
+constexpr float kDoorFlatRadius = 10.0f;
 // Caves lie this far below the region that holds their doorway, out of touch of every outdoor box.
 constexpr int kCaveDepth = 256;
 constexpr float kFlightHeight = 12.0f;
@@ -138,6 +142,48 @@ Coords DoorChokePoint(float at)
     return Coords::Translation(Vec3(0.0f, -0.1f, at));
 }
 
+// Rolling ground over the whole world: the same height at a world position whichever region asks,
+// so that neighbouring regions meet without a step.
+struct Relief
+{
+    float phase[5];
+};
+
+Relief MakeRelief(uint32_t seed)
+{
+    std::mt19937 random(seed * 31u + 7u);
+    std::uniform_real_distribution<float> angle(0.0f, 6.2831853f);
+    Relief relief;
+    for (float& phase : relief.phase)
+        phase = angle(random);
+    return relief;
+}
+
+float ReliefHeight(const Relief& r, float x, float z)
+{
+    return 3.0f + 2.0f * std::sin(x * 0.09f + r.phase[0]) * std::cos(z * 0.07f + r.phase[1]) +
+           1.2f * std::sin((x + z) * 0.043f + r.phase[2]);
+}
+
+// Share of grass at a world position, 0 to 1.
+float GrassShare(const Relief& r, float x, float z)
+{
+    return std::clamp(0.5f + 0.9f * std::sin(x * 0.11f + r.phase[3]) * std::sin(z * 0.13f + r.phase[4]), 0.0f,
+                      1.0f);
+}
+
+// The smallest box of whole units (with an even sum of its vertical ends, so that its centre is
+// whole too) around [low, high] vertically, with a unit to spare.
+GAME::ABBox WholeUnitBox(float half, float low, float high)
+{
+    int bottom = static_cast<int>(std::floor(low)) - 1;
+    int top = static_cast<int>(std::ceil(high)) + 1;
+    if ((top - bottom) % 2 != 0)
+        ++top;
+    return GAME::ABBox(Vec3(half, static_cast<float>(top + bottom) * 0.5f, half),
+                       Vec3(half, static_cast<float>(top - bottom) * 0.5f, half));
+}
+
 Vec3 Normalized(const Vec3& v)
 {
     const float length = std::sqrt(Vec3::Dot(v, v));
@@ -159,6 +205,92 @@ void WorldGenerator::AddRecords(ArzWriter& database)
     for (const std::string& record : EntityRecords())
         database.AddRecord(NormalizeRecordName(record)).String("Class", "Entity");
     GridPieces::AddRecords(database);
+    TerrainWriter::AddSampleTypeRecords(database);
+}
+
+TerrainWriter WorldGenerator::MakeGround(const RegionInfo& info, int index) const
+{
+    const int size = m_settings.regionSize;
+    const unsigned samples = static_cast<unsigned>(size + 1);
+    const Relief relief = MakeRelief(m_settings.seed);
+    TerrainWriter ground(samples, samples);
+    const float ox = static_cast<float>(info.offset.x), oz = static_cast<float>(info.offset.z);
+    // Where this region's doorway stands, the ground is flat at 0.
+    const PortalInfo* door = nullptr;
+    for (const PortalInfo& portal : m_portals)
+        if (portal.region == index)
+            door = &portal;
+    const float flatRadius = std::min(kDoorFlatRadius, static_cast<float>(size) * 0.25f);
+    for (unsigned y = 0; y < samples; ++y)
+        for (unsigned x = 0; x < samples; ++x) {
+            float h = ReliefHeight(relief, ox + static_cast<float>(x), oz + static_cast<float>(y));
+            if (door) {
+                const float dx = static_cast<float>(x) - door->coords.origin.x;
+                const float dz = static_cast<float>(y) - door->coords.origin.z;
+                const float share = std::min(1.0f, std::sqrt(dx * dx + dz * dz) / flatRadius);
+                h *= share * share * (3.0f - 2.0f * share);
+            }
+            ground.Height(x, y) = h;
+        }
+
+    // Dirt everywhere, grass painted over it by the relief's second pattern, stone on the heights.
+    const size_t cells = static_cast<size_t>(size) * size;
+    TerrainWriter::Layer dirt, grass, stone;
+    dirt.typeRecord = TerrainWriter::dirtTypeRecord;
+    grass.typeRecord = TerrainWriter::grassTypeRecord;
+    stone.typeRecord = TerrainWriter::stoneTypeRecord;
+    for (TerrainWriter::Layer* layer : {&grass, &stone}) {
+        layer->opacity.assign(cells, 0);
+        layer->states.assign(cells, TerrainWriter::CELL_NONE);
+    }
+    for (unsigned y = 0; y < samples - 1; ++y)
+        for (unsigned x = 0; x < samples - 1; ++x) {
+            const size_t cell = static_cast<size_t>(y) * static_cast<size_t>(size) + x;
+            const float cx = static_cast<float>(x) + 0.5f, cz = static_cast<float>(y) + 0.5f;
+            const float g = GrassShare(relief, ox + cx, oz + cz);
+            const float h = 0.25f * (ground.Height(x, y) + ground.Height(x + 1, y) + ground.Height(x, y + 1) +
+                                     ground.Height(x + 1, y + 1));
+            const float st = std::clamp((h - 4.5f) * 0.8f, 0.0f, 1.0f);
+            grass.opacity[cell] = static_cast<uint8_t>(std::lround(g * 255.0f));
+            stone.opacity[cell] = static_cast<uint8_t>(std::lround(st * 255.0f));
+            grass.states[cell] =
+                grass.opacity[cell] > 0 ? TerrainWriter::CELL_SHOWN : TerrainWriter::CELL_NONE;
+            stone.states[cell] = stone.opacity[cell] == 255 ? TerrainWriter::CELL_COVERING
+                                 : stone.opacity[cell] > 0  ? TerrainWriter::CELL_SHOWN
+                                                            : TerrainWriter::CELL_NONE;
+        }
+    ground.layers = {dirt, grass, stone};
+
+    // A hole of 2 x 2 cells three quarters into the region, filled by a plug at the ground's
+    // heights.
+    const unsigned hx = static_cast<unsigned>(size * 3 / 4), hy = static_cast<unsigned>(size * 3 / 4);
+    ground.cutAway.assign(static_cast<size_t>(samples) * samples, false);
+    TerrainWriter::Plug plug;
+    for (unsigned y = hy; y < hy + 2; ++y)
+        for (unsigned x = hx; x < hx + 2; ++x) {
+            ground.cutAway[static_cast<size_t>(y) * samples + x] = true;
+            auto vertex = [&](unsigned vx, unsigned vy) {
+                GAME::TerrainPlug::Vertex v;
+                v.position = Vec3(static_cast<float>(vx), static_cast<float>(vy), ground.Height(vx, vy));
+                v.normal = Vec3(0.0f, 1.0f, 0.0f);
+                return v;
+            };
+            // The ground's two triangles of the cell, stored in reverse (a plug's order).
+            plug.triangles.push_back({{vertex(x + 1, y + 1), vertex(x, y + 1), vertex(x, y)}});
+            plug.triangles.push_back({{vertex(x, y), vertex(x + 1, y), vertex(x + 1, y + 1)}});
+        }
+    for (uint32_t layer = 0; layer < ground.layers.size(); ++layer) {
+        const std::vector<uint8_t>& states = ground.layers[layer].states;
+        bool shows = states.empty();
+        for (unsigned y = hy; y < hy + 2 && !shows; ++y)
+            for (unsigned x = hx; x < hx + 2 && !shows; ++x)
+                shows = states[static_cast<size_t>(y) * static_cast<size_t>(size) + x] >=
+                        TerrainWriter::CELL_SHOWN;
+        if (shows)
+            plug.layers.push_back(layer);
+    }
+    ground.plugs.push_back(plug);
+    return ground;
 }
 
 WorldGenerator::WorldGenerator() = default;
@@ -317,20 +449,31 @@ bool WorldGenerator::BuildLevels()
 
     // The levels stand side by side in a world of their own while they are made, so that each
     // builds its path mesh over its neighbours' ground as the editor does (the terrain's walkable
-    // cells, the caves' floors, the entities' solid parts); then each level's image is written with
-    // its mesh.
+    // cells and plugs, the caves' floors, the entities' solid parts); then each level's image is
+    // written with its mesh. Outdoors the ground is run-time terrain, and entities stand on it.
     GAME::World world;
     std::vector<std::vector<GeneratedEntity*>> entities(m_regions.size());
     std::vector<GeneratedEntrance*> entrances;
     const std::vector<std::string>& records = EntityRecords();
     bool built = true;
-    for (size_t index = 0; index < m_regions.size(); ++index) {
-        const RegionInfo& info = m_regions[index];
+    for (size_t index = 0; index < m_regions.size() && built; ++index) {
+        RegionInfo& info = m_regions[index];
+        const int size = info.cave ? m_settings.caveSize : m_settings.regionSize;
+        const float half = static_cast<float>(size) * 0.5f;
+        std::vector<uint8_t> ground;
+        if (!info.cave) {
+            const TerrainWriter writer = MakeGround(info, static_cast<int>(index));
+            ground = writer.Build();
+            // The terrain's tree starts at height 0 and grows over the ground.
+            const auto [low, high] = std::minmax_element(writer.heights.begin(), writer.heights.end());
+            info.box = WholeUnitBox(half, std::min(*low, 0.0f) - static_cast<float>(kGroundHalfHeight),
+                                    std::max(*high, 0.0f) + static_cast<float>(kGroundHalfHeight));
+        }
         GAME::Region* region =
             world.GetRegion(world.AddRegion(info.name.c_str(), info.offset, info.box, info.id));
         auto* level = new GAME::Level(region);
-        const int size = info.cave ? m_settings.caveSize : m_settings.regionSize;
         if (info.cave) {
+            // The cave's box is its cells' (set when it was planned).
             const std::vector<uint8_t> image = GridWriter::LevelImage(BuildCaveGrid(static_cast<int>(index)));
             if (!level->Load(image.data(), static_cast<int>(image.size()), false) ||
                 !level->GetGridRegion() || level->GetGridRegion()->GetNumBuiltCells() == 0) {
@@ -338,8 +481,9 @@ bool WorldGenerator::BuildLevels()
                                 info.name.c_str());
                 built = false;
             }
-        } else {
-            level->NewTerrain(static_cast<unsigned>(size + 1), static_cast<unsigned>(size + 1));
+        } else if (!level->NewRunTimeTerrain(ground)) {
+            GAME::LogPrintf(1, "WorldGenerator: no ground for %s", info.name.c_str());
+            built = false;
         }
 
         std::mt19937 random(m_settings.seed * 7919u + static_cast<uint32_t>(index));
@@ -361,12 +505,12 @@ bool WorldGenerator::BuildLevels()
             entrances.push_back(entrance);
             ++placed;
         }
-        for (unsigned i = 0; placed < info.entities; ++i, ++placed) {
+        for (unsigned i = 0; placed < info.entities && built; ++i, ++placed) {
             auto* entity = new GeneratedEntity();
             entity->SetObjectName(records[i % records.size()]);
             const float x = along(random), z = along(random);
             Coords frame = Coords::Rotation(Vec3(0.0f, 1.0f, 0.0f), turn(random));
-            frame.origin = Vec3(x, 0.0f, z);
+            frame.origin = Vec3(x, level->GetGroundHeight(x, z), z);
             level->AddEntity(entity, frame);
             entities[index].push_back(entity);
         }
@@ -387,9 +531,13 @@ bool WorldGenerator::BuildLevels()
     }
     // The entities are the generator's: out of their levels and deleted before the world goes.
     for (size_t index = 0; index < m_regions.size(); ++index) {
-        GAME::Level* level = world.GetRegion(static_cast<int>(index))->GetLevelPtr();
+        GAME::Region* region = index < static_cast<size_t>(world.GetNumRegions())
+                                   ? world.GetRegion(static_cast<int>(index))
+                                   : nullptr;
+        GAME::Level* level = region ? region->GetLevelPtr() : nullptr;
         for (GeneratedEntity* entity : entities[index]) {
-            level->RemoveEntity(entity);
+            if (level)
+                level->RemoveEntity(entity);
             delete entity;
         }
     }

@@ -1,13 +1,14 @@
-// Generates a world to stream: a grid of outdoor regions side by side (each a flat terrain of
-// regionSize units with entities scattered over it) and, below some of them, caves: grid regions
-// of the sample grid system (GridPieces) walled all round, reached through a doorway. The doorway
-// is a pair of portals that come with the levels: outdoors a grid entrance (an entity whose mesh
-// carries the portal, saving its link with the level), in the cave a doorway feature cell whose
-// mesh carries the other, its link kept in the grid's link block. All is written as one compiled
-// map with each region's level image (made by the engine's own Level writer, with the path mesh
-// each level builds over its neighbours' ground as the editor does) and the sector data beside it
-// (".sd"). Also the records its entities and caves are made from, and a scripted camera flight
-// that crosses every outdoor region and enters and leaves every cave.
+// Generates a world to stream: a grid of outdoor regions side by side (each a run-time terrain of
+// regionSize units of rolling ground with three painted layers, grass, a plug in a hole and
+// entities standing on it) and, below some of them, caves: grid regions of the sample grid system
+// (GridPieces) walled all round, reached through a doorway. The doorway is a pair of portals that
+// come with the levels: outdoors a grid entrance (an entity whose mesh carries the portal, saving
+// its link with the level), in the cave a doorway feature cell whose mesh carries the other, its
+// link kept in the grid's link block. All is written as one compiled map with each region's level
+// image (made by the engine's own Level writer, with the path mesh each level builds over its
+// neighbours' ground as the editor does) and the sector data beside it (".sd"). Also the records
+// its entities, ground and caves are made from, and a scripted camera flight that crosses every
+// outdoor region and enters and leaves every cave.
 //
 // The sample host and the streaming benchmark make their worlds here. Levels are built with the
 // engine's Level, Entity, GridRegion and GridEntrance classes, so the engine library must be
@@ -41,6 +42,7 @@ class World;
 namespace DataKit {
 
 class ArzWriter;
+class TerrainWriter;
 
 class WorldGenerator
 {
@@ -70,6 +72,7 @@ public:
     {
         std::string name;
         GAME::IntVec3 offset;
+        // Whole units round the level's box.
         GAME::ABBox box;
         GAME::RegionId id;
         bool cave = false;
@@ -108,7 +111,9 @@ public:
 
     // Records the generated entities name (class "Entity").
     static const std::vector<std::string>& EntityRecords();
-    // Adds those records, the caves' grid system and the entrance to a database being written.
+    // Adds those records, the terrain types the ground's layers name (their textures are in the
+    // sample data, TerrainWriter::AddSampleTextures), the caves' grid system and the entrance to a
+    // database being written.
     static void AddRecords(ArzWriter& database);
 
     WorldGenerator();
@@ -162,6 +167,8 @@ private:
     int OutdoorIndex(int x, int z) const { return z * m_settings.regionsX + x; }
     // Makes every region's level, builds its path mesh and writes its image.
     bool BuildLevels();
+    // The run-time terrain of an outdoor region.
+    TerrainWriter MakeGround(const RegionInfo& region, int index) const;
     void AddDoorway(int outdoor, int cave);
     void PlanFlight();
     void AddWaypoint(int region, const GAME::Vec3& position, bool jump = false);

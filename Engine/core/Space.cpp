@@ -1,4 +1,4 @@
-#include "world/Space.h"
+#include "core/Space.h"
 
 #include <cstddef>
 

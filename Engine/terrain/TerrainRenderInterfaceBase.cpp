@@ -1,0 +1,336 @@
+#include "terrain/TerrainRenderInterfaceBase.h"
+
+#include "core/Frustum.h"
+#include "core/Log.h"
+#include "core/Sphere.h"
+#include "core/Vec2.h"
+#include "graphics/GraphicsCanvas.h"
+#include "graphics/GraphicsEngine.h"
+#include "graphics/GraphicsShader2.h"
+#include "graphics/RenderDevice.h"
+#include "graphics/RenderDynamicIndexBuffer.h"
+#include "scene/GraphicsSceneRenderer.h"
+#include "terrain/TerrainBase.h"
+#include "terrain/TerrainBlock.h"
+#include "world/Engine.h"
+
+#include <algorithm>
+#include <cfloat>
+
+namespace GAME {
+
+namespace {
+
+GraphicsEngine* Graphics()
+{
+    return gEngine ? gEngine->GetGraphicsEngine() : nullptr;
+}
+
+struct Styles
+{
+    Name ambientLight = Name::Create("ambientLightStyle");
+    Name dLightDiffuse = Name::Create("dLightDiffuseStyle");
+    Name pLightDiffuse = Name::Create("pLightDiffuseStyle");
+    Name dLightDiffuseAmbient = Name::Create("dLightDiffuseAmbientStyle");
+    Name pLightDiffuseAmbient = Name::Create("pLightDiffuseAmbientStyle");
+    Name depth = Name::Create("depthStyle");
+    Name dShadowFilter = Name::Create("dShadowFilterStyle");
+    Name pShadowFilter = Name::Create("pShadowFilterStyle");
+    Name fog = Name::Create("fogStyle");
+    Name reflection = Name::Create("reflectionStyle");
+    Name none = Name::Create("None");
+};
+
+const Styles& GetStyles()
+{
+    static const Styles styles;
+    return styles;
+}
+
+} // namespace
+
+const Name& TerrainRenderInterfaceBase::ReflectionStyle()
+{
+    return GetStyles().reflection;
+}
+
+const Name& TerrainRenderInterfaceBase::FogStyle()
+{
+    return GetStyles().fog;
+}
+
+const Name& TerrainRenderInterfaceBase::NoStyle()
+{
+    return GetStyles().none;
+}
+
+TerrainRenderInterfaceBase::TerrainRenderInterfaceBase()
+{
+    if (RenderDevice* device = TerrainBase::GetRenderDevice()) {
+        const VertexElement elements[4] = {
+            {0, VERTEX_USAGE_POSITION, VERTEX_TYPE_FLOAT3},
+            {0, VERTEX_USAGE_NORMAL, VERTEX_TYPE_FLOAT3},
+            {0, VERTEX_USAGE_TEXCOORD0, VERTEX_TYPE_FLOAT2},
+            {1, VERTEX_USAGE_TEXCOORD1, VERTEX_TYPE_FLOAT2},
+        };
+        m_grassDeclaration = device->CreateVertexDeclaration(elements, 4);
+    }
+    if (GraphicsEngine* graphics = Graphics()) {
+        m_lowQualityShader = graphics->LoadShader2(lowQualityShaderName);
+        m_standardShader = graphics->LoadShader2(standardShaderName);
+        m_grassShader = graphics->LoadShader2(grassShaderName);
+    }
+    m_currentShader = m_standardShader;
+}
+
+TerrainRenderInterfaceBase::~TerrainRenderInterfaceBase()
+{
+    if (GraphicsEngine* graphics = Graphics()) {
+        for (GraphicsShader2* shader : {m_lowQualityShader, m_standardShader, m_grassShader})
+            if (shader)
+                graphics->UnloadShader2(shader);
+    }
+    m_lowQualityShader = m_standardShader = m_grassShader = m_currentShader = nullptr;
+    if (m_grassDeclaration)
+        if (RenderDevice* device = TerrainBase::GetRenderDevice())
+            device->DestroyVertexDeclaration(&m_grassDeclaration);
+}
+
+void TerrainRenderInterfaceBase::Update(const IntVec3& worldOffset, const Frustum&,
+                                        const std::vector<TerrainObject*>& objects)
+{
+    // The quality first, so that blocks built below are built for it.
+    GraphicsEngine* graphics = Graphics();
+    m_lowQuality = graphics && graphics->UseLowQualityTerrain();
+    m_currentShader = m_lowQuality ? m_lowQualityShader : m_standardShader;
+
+    m_worldOffset = worldOffset;
+    m_visibleBlocks.clear();
+    Vec3 low(FLT_MAX, FLT_MAX, FLT_MAX), high(-FLT_MAX, -FLT_MAX, -FLT_MAX);
+    for (TerrainObject* object : objects) {
+        if (!object)
+            continue;
+        if (object->GetClassInfo().IsA(TerrainBlock::classInfo)) {
+            TerrainBlock* block = static_cast<TerrainBlock*>(object);
+            block->EnsureRenderData();
+            m_visibleBlocks.push_back(block);
+        }
+        const ABBox& box = object->GetBoundingBox();
+        low = Vec3::Min(low, box.GetMin());
+        high = Vec3::Max(high, box.GetMax());
+    }
+    m_bounds = low.x <= high.x ? ABBox::FromMinMax(low, high) : ABBox();
+}
+
+int TerrainRenderInterfaceBase::GetNumRenderPasses(const Name&, RenderGenerationId) const
+{
+    return m_visibleBlocks.empty() ? 0 : 3;
+}
+
+int TerrainRenderInterfaceBase::GetRenderPassSortOrder(int pass, const Name&, RenderGenerationId) const
+{
+    switch (pass) {
+    case PASS_SOLID:
+        return -1;
+    case PASS_GROUND:
+        return 3;
+    case PASS_GRASS:
+        return 1000;
+    default:
+        return 0;
+    }
+}
+
+const GraphicsShader2* TerrainRenderInterfaceBase::GetShader2(int pass, const Name&) const
+{
+    return pass == PASS_GRASS ? m_grassShader : m_currentShader;
+}
+
+const Name& TerrainRenderInterfaceBase::GetSolidPassStyle(const Name& style, bool lowQuality, bool keepFog)
+{
+    const Styles& s = GetStyles();
+    if (lowQuality) {
+        if (style == s.ambientLight || style == s.dLightDiffuse || style == s.pLightDiffuse)
+            return s.depth;
+        if (style == s.dLightDiffuseAmbient)
+            return s.dShadowFilter;
+        if (style == s.pLightDiffuseAmbient)
+            return s.pShadowFilter;
+    } else {
+        if (style == s.dLightDiffuseAmbient || style == s.pLightDiffuseAmbient || style == s.ambientLight)
+            return s.depth;
+        if (style == s.dLightDiffuse)
+            return s.dShadowFilter;
+        if (style == s.pLightDiffuse)
+            return s.pShadowFilter;
+    }
+    if (keepFog && style == s.fog)
+        return s.fog;
+    return s.none;
+}
+
+const Name& TerrainRenderInterfaceBase::GetShaderStyle(int pass, const Name& style, RenderGenerationId) const
+{
+    if (pass == PASS_SOLID)
+        return GetSolidPassStyle(style, m_lowQuality, true);
+    if (pass == PASS_GROUND && style == GetStyles().fog)
+        return GetStyles().none;
+    return style;
+}
+
+Vec2 TerrainRenderInterfaceBase::GetTextureOffset(const IntVec3& worldOffset)
+{
+    return Vec2(static_cast<float>(worldOffset.x % 10) * 0.1f, static_cast<float>(worldOffset.z % 10) * 0.1f);
+}
+
+void TerrainRenderInterfaceBase::RenderPass(const RenderablePass& pass, const Name& style,
+                                            GraphicsCanvas& canvas, const GraphicsSceneRenderer& renderer)
+{
+    TerrainRenderContext context;
+    context.renderFlags = renderer.GetRenderFlags();
+    context.worldToScreen = renderer.GetWorldToScreenMatrix();
+    context.mapRendering = gEngine && gEngine->IsMapRendering();
+    RenderPass(pass, style, canvas, context);
+}
+
+void TerrainRenderInterfaceBase::RenderPass(const RenderablePass& pass, const Name& style,
+                                            GraphicsCanvas& canvas, const TerrainRenderContext& context)
+{
+    switch (pass.passIndex) {
+    case PASS_SOLID:
+        RenderGroundSolid(pass, canvas, context);
+        break;
+    case PASS_GROUND:
+        RenderGround(pass, canvas, context, style != GetStyles().reflection);
+        break;
+    case PASS_GRASS:
+        if (!context.mapRendering)
+            RenderGrass(pass, canvas, context);
+        break;
+    default:
+        break;
+    }
+}
+
+void TerrainRenderInterfaceBase::LogInfo() const
+{
+    LogPrintf(0, "TerrainRenderInterfaceBase:");
+    LogPrintf(0, "   num blocks: %u", static_cast<unsigned>(m_visibleBlocks.size()));
+    LogPrintf(0, "   world offset: (%i, %i, %i)", m_worldOffset.x, m_worldOffset.y, m_worldOffset.z);
+    LogPrintf(0, "   bounds origin: (%f, %f, %f)", m_bounds.center.x, m_bounds.center.y, m_bounds.center.z);
+    LogPrintf(0, "   bounds extents: (%f, %f, %f)", m_bounds.extents.x, m_bounds.extents.y,
+              m_bounds.extents.z);
+}
+
+void TerrainRenderInterfaceBase::DrawLayerCountLabels(const Coords&) {}
+
+void TerrainRenderInterfaceBase::WriteCellIndices(uint32_t* out, unsigned x, unsigned y, unsigned numX)
+{
+    const uint32_t a = x + numX * y; // (x, y)
+    const uint32_t b = a + 1;        // (x + 1, y)
+    const uint32_t c = a + numX;     // (x, y + 1)
+    const uint32_t d = c + 1;        // (x + 1, y + 1)
+    out[0] = d;
+    out[1] = c;
+    out[2] = a;
+    out[3] = a;
+    out[4] = b;
+    out[5] = d;
+}
+
+unsigned TerrainRenderInterfaceBase::BuildIndices(TerrainBlock* const* blocks, size_t count, int layer,
+                                                  unsigned numX, uint32_t* out) const
+{
+    unsigned written = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const TerrainBlock* block = blocks[i];
+        for (unsigned y = block->GetFirstCellY(); y <= block->GetLastCellY(); ++y)
+            for (unsigned x = block->GetFirstCellX(); x <= block->GetLastCellX(); ++x)
+                if (IsCellDrawn(x, y, layer)) {
+                    WriteCellIndices(out + written, x, y, numX);
+                    written += indicesPerCell;
+                }
+    }
+    return written;
+}
+
+unsigned TerrainRenderInterfaceBase::BuildIndices(const std::vector<TerrainBlock*>& blocks, int layer,
+                                                  unsigned numX, uint32_t* out) const
+{
+    return BuildIndices(blocks.data(), blocks.size(), layer, numX, out);
+}
+
+Sphere TerrainRenderInterfaceBase::GetPassSphere(const RenderablePass& pass)
+{
+    return Sphere(Vec3(pass.lightSphere[0], pass.lightSphere[1], pass.lightSphere[2]), pass.lightSphere[3]);
+}
+
+void TerrainRenderInterfaceBase::SetPassMatrices(GraphicsShader2& shader, const RenderablePass& pass,
+                                                 const TerrainRenderContext& context)
+{
+    static const Name objectToRegion = Name::Create("objectToRegionMatrix");
+    static const Name objectToScreen = Name::Create("objectToScreenMatrix");
+    static const Name regionToSceneOffset = Name::Create("regionToSceneOffset");
+    // Ground vertices are in region space already.
+    shader.SetFloat4x4(objectToRegion, 0, Mat4::Identity());
+    shader.SetFloat4x4(objectToScreen, 0, context.worldToScreen * Mat4(pass.regionToScene));
+    shader.SetFloat3(regionToSceneOffset, 0, pass.regionToScene.origin);
+}
+
+bool TerrainRenderInterfaceBase::BeginGround(RenderVertexBuffer* vertices,
+                                             RenderVertexDeclaration* declaration, const RenderablePass& pass,
+                                             GraphicsCanvas& canvas, const TerrainRenderContext& context,
+                                             RenderDevice*& device)
+{
+    device = canvas.GetRenderDevice();
+    if (!(context.renderFlags & GraphicsSceneRenderer::RENDER_TERRAIN) || !m_currentShader || !vertices ||
+        !declaration || !device || !canvas.GetDynamicIndexBuffer())
+        return false;
+    device->SetStreamSource(0, vertices, 0, 24);
+    device->SetVertexDeclaration(declaration);
+    m_currentShader->Begin();
+    SetPassMatrices(*m_currentShader, pass, context);
+    return true;
+}
+
+int TerrainRenderInterfaceBase::DrawCells(const TerrainBase& terrain,
+                                          const std::vector<TerrainBlock*>& blocks, GraphicsCanvas& canvas,
+                                          RenderDevice& device, int layer, const char* technique,
+                                          const std::function<void()>& beforeFirstDraw)
+{
+    RenderDynamicIndexBuffer* indices = canvas.GetDynamicIndexBuffer();
+    if (!indices || blocks.empty())
+        return 0;
+    // A view over more blocks than the buffer holds is drawn in several batches.
+    const size_t perLock = std::max<size_t>(1, indices->GetSize() / indicesPerBlock);
+    const unsigned numX = terrain.GetNumXSamples();
+    const uint32_t numVertices = terrain.GetNumXSamples() * terrain.GetNumYSamples();
+    int triangles = 0;
+    bool begun = false;
+    for (size_t start = 0; start < blocks.size(); start += perLock) {
+        const size_t count = std::min(perLock, blocks.size() - start);
+        uint32_t* out = indices->Lock(static_cast<unsigned>(count * indicesPerBlock));
+        if (!out) {
+            LogPrintf(2, "Couldn't lock index buffer for rendering");
+            break;
+        }
+        const unsigned written = BuildIndices(blocks.data() + start, count, layer, numX, out);
+        indices->Unlock();
+        if (written == 0)
+            continue;
+        if (!begun) {
+            if (beforeFirstDraw)
+                beforeFirstDraw();
+            begun = true;
+        }
+        m_currentShader->Render(technique);
+        indices->SetAsIndices();
+        RenderDrawRange range = indices->GetDrawRange(written, written / 3, 0, 0);
+        range.numVertices = numVertices;
+        device.DrawIndexedPrimitive(RENDER_PRIMITIVE_TRIANGLE_LIST, range);
+        triangles += static_cast<int>(written / 3);
+    }
+    return triangles;
+}
+
+} // namespace GAME

@@ -1,0 +1,326 @@
+#include "HostView.h"
+
+#include "core/Coords.h"
+#include "core/Mat4.h"
+#include "core/RTTI_ClassInfo.h"
+#include "core/WorldVec3.h"
+#include "data/BinaryWriter.h"
+#include "datakit/ArzWriter.h"
+#include "datakit/SampleGameData.h"
+#include "datakit/WorldGenerator.h"
+#include "graphics/DisplayWidget.h"
+#include "graphics/GraphicsCanvas.h"
+#include "graphics/GraphicsEngine.h"
+#include "graphics/GraphicsShader2.h"
+#include "graphics/Image.h"
+#include "graphics/RenderDevice.h"
+#include "graphics/RenderIndexBuffer.h"
+#include "graphics/RenderVertexBuffer.h"
+#include "graphics/RenderVertexDeclaration.h"
+#include "graphics/Viewport.h"
+#include "platform/Module.h"
+#include "scene/Camera.h"
+#include "scene/GraphicsPortalRenderer.h"
+#include "scene/GraphicsRenderable.h"
+#include "scene/GraphicsSceneRenderer.h"
+#include "scene/RenderablePass.h"
+#include "world/Engine.h"
+#include "world/Entity.h"
+#include "world/Region.h"
+#include "world/WorldCamera.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+
+namespace SampleHost {
+
+// The box geometry and the shader every prop draws with, while a view lives.
+struct HostView::Props
+{
+    GAME::RenderDevice* device = nullptr;
+    GAME::GraphicsEngine* graphics = nullptr;
+    GAME::GraphicsShader2* shader = nullptr;
+    GAME::RenderVertexBuffer* vertices = nullptr;
+    GAME::RenderIndexBuffer* indices = nullptr;
+    GAME::RenderVertexDeclaration* declaration = nullptr;
+};
+
+namespace {
+
+HostView::Props* g_props = nullptr;
+
+struct BoxVertex
+{
+    float x, y, z;
+    float nx, ny, nz;
+    float u, v;
+};
+
+constexpr int boxVertexCount = 24;
+constexpr int boxTriangleCount = 12;
+
+// A cube of half size 1, a normal per face.
+void MakeBox(std::vector<BoxVertex>& vertices, std::vector<uint16_t>& indices)
+{
+    const GAME::Vec3 normals[6] = {GAME::Vec3(1, 0, 0),  GAME::Vec3(-1, 0, 0), GAME::Vec3(0, 1, 0),
+                                   GAME::Vec3(0, -1, 0), GAME::Vec3(0, 0, 1),  GAME::Vec3(0, 0, -1)};
+    const float corners[4][2] = {{-1, -1}, {1, -1}, {1, 1}, {-1, 1}};
+    for (const GAME::Vec3& n : normals) {
+        const GAME::Vec3 u = std::fabs(n.y) > 0.5f ? GAME::Vec3(1, 0, 0) : GAME::Vec3(0, 1, 0);
+        const GAME::Vec3 v = GAME::Vec3::Cross(n, u);
+        const auto first = static_cast<uint16_t>(vertices.size());
+        for (const auto& c : corners) {
+            const GAME::Vec3 p = n + u * c[0] + v * c[1];
+            vertices.push_back({p.x, p.y, p.z, n.x, n.y, n.z, (c[0] + 1) * 0.5f, (c[1] + 1) * 0.5f});
+        }
+        for (uint16_t i : {0, 1, 2, 0, 2, 3})
+            indices.push_back(static_cast<uint16_t>(first + i));
+    }
+}
+
+// How a prop of the record looks: half extents and colour.
+struct PropLook
+{
+    const char* word;
+    GAME::Vec3 halfExtents;
+    GAME::Color color;
+};
+
+const PropLook propLooks[] = {
+    {"Rock", GAME::Vec3(0.6f, 0.4f, 0.6f), GAME::Color(0.5f, 0.5f, 0.5f, 1.0f)},
+    {"Tree", GAME::Vec3(0.4f, 2.0f, 0.4f), GAME::Color(0.2f, 0.6f, 0.2f, 1.0f)},
+    {"Bush", GAME::Vec3(0.7f, 0.5f, 0.7f), GAME::Color(0.15f, 0.4f, 0.1f, 1.0f)},
+    {"Ruin", GAME::Vec3(1.5f, 1.0f, 1.5f), GAME::Color(0.7f, 0.6f, 0.45f, 1.0f)},
+};
+
+// "Levels/Generated/Field_1_2.lvl" -> "Field_1_2".
+std::string ShortName(const std::string& name)
+{
+    const size_t slash = name.find_last_of("/\\");
+    std::string text = slash == std::string::npos ? name : name.substr(slash + 1);
+    const size_t dot = text.rfind('.');
+    return dot == std::string::npos ? text : text.substr(0, dot);
+}
+
+} // namespace
+
+// A prop of the generated world: a lit box standing on its origin.
+class HostProp : public GAME::Entity, public GAME::GraphicsRenderable
+{
+    GAME_DECLARE_CLASS(HostProp)
+
+public:
+    void AddToScene(GAME::GraphicsSceneRenderer& renderer, const GAME::Frustum* frustum) override
+    {
+        GAME::Entity::AddToScene(renderer, frustum);
+        if (renderer.IsRenderFlagSet(GAME::GraphicsSceneRenderer::RENDER_MESHES))
+            renderer.AddRenderable(this, GetRegion());
+    }
+    void UpdateBoundingBox() override { SetRegionBoundingBox(GetRenderPassBoundingBox()); }
+
+    int GetNumRenderPasses(const GAME::Name& style, GAME::RenderGenerationId) const override
+    {
+        return g_props && g_props->shader && g_props->shader->GetIsReadyToUse() &&
+                       g_props->shader->FindStyleByName(style) >= 0
+                   ? 1
+                   : 0;
+    }
+    GAME::ABBox GetRenderPassBoundingBox() const override
+    {
+        const PropLook& look = Look();
+        const GAME::Vec3 origin = GetCoords().GetOrigin().GetRegionPosition();
+        return GAME::ABBox(origin + GAME::Vec3(0.0f, look.halfExtents.y, 0.0f), look.halfExtents);
+    }
+    int GetRenderPassSortOrder(int, const GAME::Name& style, GAME::RenderGenerationId) const override
+    {
+        return g_props->shader->GetSortOrder(g_props->shader->FindStyleByName(style));
+    }
+    const GAME::GraphicsShader2* GetShader2(int, const GAME::Name&) const override
+    {
+        return g_props ? g_props->shader : nullptr;
+    }
+    const GAME::Name& GetShaderStyle(int, const GAME::Name& style, GAME::RenderGenerationId) const override
+    {
+        return style;
+    }
+    const GAME::GraphicsTexture* GetTexture(int, const GAME::Name&) const override { return nullptr; }
+    void RenderPass(const GAME::RenderablePass& pass, const GAME::Name&, GAME::GraphicsCanvas&,
+                    const GAME::GraphicsSceneRenderer& renderer) override
+    {
+        static const GAME::Name objectToWorld = GAME::Name::Create("objectToWorldMatrix");
+        static const GAME::Name objectToScreen = GAME::Name::Create("objectToScreenMatrix");
+        static const GAME::Name color = GAME::Name::Create("color");
+        if (!g_props || !g_props->device)
+            return;
+        const GAME::ABBox box = GetRenderPassBoundingBox();
+        const GAME::Coords placement(GAME::Vec3(box.extents.x, 0, 0), GAME::Vec3(0, box.extents.y, 0),
+                                     GAME::Vec3(0, 0, box.extents.z), box.center);
+        const GAME::Mat4 toScene(pass.regionToScene * placement);
+        auto* shader = const_cast<GAME::GraphicsShader2*>(pass.shader);
+        shader->SetFloat4x4(objectToWorld, 0, toScene);
+        shader->SetFloat4x4(objectToScreen, 0, renderer.GetWorldToScreenMatrix() * toScene);
+        const GAME::Color& c = Look().color;
+        const float rgba[4] = {c.r, c.g, c.b, c.a};
+        shader->SetFloat4(color, 0, rgba);
+        shader->Render("HostProp");
+        GAME::RenderDevice& device = *g_props->device;
+        device.SetVertexDeclaration(g_props->declaration);
+        device.SetStreamSource(0, g_props->vertices, 0, sizeof(BoxVertex));
+        device.SetIndices(g_props->indices);
+        GAME::RenderDrawRange range;
+        range.numVertices = boxVertexCount;
+        range.primitiveCount = boxTriangleCount;
+        device.DrawIndexedPrimitive(GAME::RENDER_PRIMITIVE_TRIANGLE_LIST, range);
+    }
+    void LogInfo() const override { GAME::Entity::LogInfo(); }
+
+private:
+    const PropLook& Look() const
+    {
+        for (const PropLook& look : propLooks)
+            if (GetObjectName().find(look.word) != std::string::npos)
+                return look;
+        return propLooks[0];
+    }
+};
+
+GAME_REGISTER_CLASS(HostProp, GAME::Entity)
+
+// Draws the view when the display draws its widgets.
+class HostView::Widget : public GAME::DisplayWidget
+{
+public:
+    explicit Widget(HostView& view) : m_view(view) {}
+    void Render(GAME::GraphicsCanvas& canvas) const override { m_view.Render(canvas); }
+
+private:
+    HostView& m_view;
+};
+
+void HostView::AddPropRecords(DataKit::ArzWriter& database)
+{
+    for (const std::string& record : DataKit::WorldGenerator::EntityRecords())
+        database.AddRecord(DataKit::NormalizeRecordName(record)).String("Class", "HostProp");
+}
+
+HostView::HostView(GAME::Engine& engine, Output output, std::string folder)
+    : m_engine(engine), m_output(std::move(output)), m_folder(std::move(folder)),
+      m_widget(std::make_unique<Widget>(*this)), m_props(std::make_unique<Props>())
+{
+    // Last in the list: drawn first, under the other widgets.
+    m_engine.GetDisplay().AddWidget(m_widget.get());
+    GAME::GraphicsEngine* graphics = m_engine.GetGraphicsEngine();
+    GAME::RenderDevice* device = graphics ? graphics->GetRenderDevice() : nullptr;
+    if (!device)
+        return;
+    std::vector<BoxVertex> vertices;
+    std::vector<uint16_t> indices;
+    MakeBox(vertices, indices);
+    static const GAME::VertexElement elements[] = {
+        {0, GAME::VERTEX_USAGE_POSITION, GAME::VERTEX_TYPE_FLOAT3},
+        {0, GAME::VERTEX_USAGE_NORMAL, GAME::VERTEX_TYPE_FLOAT3},
+        {0, GAME::VERTEX_USAGE_TEXCOORD0, GAME::VERTEX_TYPE_FLOAT2},
+    };
+    Props& props = *m_props;
+    props.device = device;
+    props.graphics = graphics;
+    props.declaration = device->CreateVertexDeclaration(elements, 3);
+    props.vertices = device->CreateVertexBuffer(GAME::RENDER_USAGE_STATIC,
+                                                static_cast<unsigned>(vertices.size() * sizeof(BoxVertex)));
+    props.indices = device->CreateIndexBuffer(static_cast<unsigned>(indices.size()), 2);
+    void* v = props.vertices ? props.vertices->Lock() : nullptr;
+    void* i = props.indices ? props.indices->Lock() : nullptr;
+    if (!props.declaration || !v || !i) {
+        m_output("EngineHost: the props' boxes could not be made; they are not drawn");
+        return;
+    }
+    std::memcpy(v, vertices.data(), vertices.size() * sizeof(BoxVertex));
+    props.vertices->Unlock();
+    std::memcpy(i, indices.data(), indices.size() * sizeof(uint16_t));
+    props.indices->Unlock();
+    props.shader = graphics->LoadShader2(DataKit::SampleGameData::litShaderName);
+    g_props = m_props.get();
+}
+
+HostView::~HostView()
+{
+    m_engine.GetDisplay().RemoveWidget(m_widget.get());
+    if (g_props == m_props.get())
+        g_props = nullptr;
+    Props& props = *m_props;
+    if (props.graphics && props.shader)
+        props.graphics->UnloadShader2(props.shader);
+    if (props.device) {
+        if (props.vertices)
+            props.device->DestroyVertexBuffer(&props.vertices);
+        if (props.indices)
+            props.device->DestroyIndexBuffer(&props.indices);
+        if (props.declaration)
+            props.device->DestroyVertexDeclaration(&props.declaration);
+    }
+}
+
+void HostView::Draw(GAME::WorldCamera& camera)
+{
+    m_region = camera.GetRegion();
+    m_camera = std::make_unique<GAME::Camera>(camera.GetRegionCamera());
+    GAME::WorldVec3 target;
+    camera.GetTargetPosition(target);
+    m_transparency.SetTargetPosition(target);
+}
+
+void HostView::Render(GAME::GraphicsCanvas& canvas)
+{
+    if (!m_camera || !m_region)
+        return;
+    // The view fills the primary surface; the widgets after it draw there too.
+    canvas.SetTargetSurface(nullptr);
+    const GAME::Viewport viewport(0, 0, canvas.GetWidth(), canvas.GetHeight());
+    GAME::GraphicsPortalRenderer renderer(canvas, m_region, *m_camera, viewport, false);
+    renderer.SetTransparencyManager(&m_transparency);
+    renderer.Render();
+    canvas.SetTargetSurface(nullptr);
+    canvas.SetDefaultState();
+    canvas.SetViewport(viewport);
+}
+
+bool HostView::MaybeScreenshot(GAME::Region* region)
+{
+    if (!region || !m_visited.insert(region).second)
+        return false;
+    GAME::GraphicsEngine* graphics = m_engine.GetGraphicsEngine();
+    GAME::RenderDevice* device = graphics ? graphics->GetRenderDevice() : nullptr;
+    GAME::GraphicsCanvas* canvas = graphics ? graphics->GetCanvas() : nullptr;
+    if (!device || !canvas)
+        return false;
+    const int width = device->GetWidth(), height = device->GetHeight();
+    std::vector<GAME::Pixel> pixels(static_cast<size_t>(width) * static_cast<size_t>(height));
+    canvas->SetTargetSurface(nullptr);
+    GAME::Image image;
+    GAME::BinaryWriter png(static_cast<unsigned>(pixels.size() * 3 + 1024));
+    // The frame's alpha is the renderers' own (see-through masks): the picture is opaque.
+    if (!device->ReadFrameBuffer(pixels.data(), width, height) ||
+        !image.Create(static_cast<uint32_t>(width), static_cast<uint32_t>(height), GAME::Image::FORMAT_RGBA,
+                      pixels.data()) ||
+        !image.ChangeFormat(GAME::Image::FORMAT_RGB) || !image.WritePNG(png)) {
+        m_output("EngineHost: no screenshot of " + ShortName(region->GetName()) +
+                 ": the frame could not be read");
+        return false;
+    }
+    char number[16];
+    std::snprintf(number, sizeof number, "%02zu", m_screenshots.size() + 1);
+    const std::string path = m_folder + "/screenshot_" + number + "_" + ShortName(region->GetName()) + ".png";
+    std::ofstream file(path, std::ios::binary);
+    file.write(reinterpret_cast<const char*>(png.GetBuffer()), png.GetSize());
+    file.close();
+    if (!file) {
+        m_output("EngineHost: could not write " + path);
+        return false;
+    }
+    m_screenshots.push_back(path);
+    return true;
+}
+
+} // namespace SampleHost

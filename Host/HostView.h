@@ -1,0 +1,81 @@
+// The sample host's view of the world. Each frame the host hands it the flight camera (Draw); the
+// view then draws what that camera sees through the scene's portal renderer inside the frame the
+// engine renders next (from a display widget at the bottom of the display's list, so the other
+// widgets draw over it), with a transparency manager that follows the camera's target. After the
+// frame, MaybeScreenshot writes the picture as a PNG into the run folder whenever the camera has
+// entered a region it had not been in before.
+//
+// Until the world's props have meshes, the host gives them a body: the generated world's prop
+// records are made of the host's class HostProp, a box of the sample lit shader sized and coloured
+// by its record (AddPropRecords); the view makes the boxes' geometry and loads the shader while it
+// lives.
+//
+// Lines for the user go to the output given. Main thread only; the view lives between the engine's
+// Initialize and Shutdown.
+#pragma once
+
+#include "scene/GraphicsTransparencyManager.h"
+
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace DataKit {
+class ArzWriter;
+}
+
+namespace GAME {
+class Camera;
+class Engine;
+class GraphicsCanvas;
+class Region;
+class WorldCamera;
+} // namespace GAME
+
+namespace SampleHost {
+
+class HostView
+{
+public:
+    using Output = std::function<void(const std::string&)>;
+
+    // The records of the generated world's props, of the host's prop class.
+    static void AddPropRecords(DataKit::ArzWriter& database);
+
+    // Screenshots go into the folder.
+    HostView(GAME::Engine& engine, Output output, std::string folder);
+    ~HostView();
+    HostView(const HostView&) = delete;
+    HostView& operator=(const HostView&) = delete;
+
+    // The view of the next frame the engine renders: the camera in its target's region.
+    void Draw(GAME::WorldCamera& camera);
+    // After the frame: a screenshot when the region is one the view had not been in; whether one
+    // was written.
+    bool MaybeScreenshot(GAME::Region* region);
+    // The screenshots written, in order.
+    const std::vector<std::string>& GetScreenshots() const { return m_screenshots; }
+
+    // What the props draw with (their geometry and shader) while a view lives.
+    struct Props;
+
+private:
+    class Widget;
+
+    void Render(GAME::GraphicsCanvas& canvas);
+
+    GAME::Engine& m_engine;
+    Output m_output;
+    std::string m_folder;
+    std::unique_ptr<Widget> m_widget;
+    std::unique_ptr<Props> m_props;
+    GAME::GraphicsTransparencyManager m_transparency;
+    std::unique_ptr<GAME::Camera> m_camera;
+    GAME::Region* m_region = nullptr;
+    std::set<const GAME::Region*> m_visited;
+    std::vector<std::string> m_screenshots;
+};
+
+} // namespace SampleHost

@@ -1,0 +1,132 @@
+// The portal renderer through the OpenGL device: a camera behind a doorway of its region sees the
+// region behind the doorway fade in as the transparency target comes within 11 units of it (fully
+// from 8), and each region is cut at the doorway's plane moved 3 units toward the camera: the
+// region behind always, the camera's own region while the region behind shows.
+#include "OpenGLSceneFixtures.h"
+
+#include "scene/GraphicsPortalRenderer.h"
+#include "scene/GraphicsTransparencyManager.h"
+#include "world/Portal.h"
+#include "world/Triangle.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+
+namespace GAME::ScenePixelTest {
+namespace {
+
+using GAME::Test::Describe;
+
+class OpenGLPortalPixelTest : public OpenGLSceneFixture
+{
+protected:
+    void SetUp() override
+    {
+        OpenGLSceneFixture::SetUp();
+        if (!ready)
+            return;
+        // The camera's region and, far off, the region behind its doorway; the doorway stands in
+        // the plane z = 0 of both, facing +z, and joins them face to face.
+        front = AddRegion(IntVec3(), ABBox(Vec3(), Vec3(50.0f, 50.0f, 50.0f)));
+        behind = AddRegion(IntVec3(1000, 0, 0), ABBox(Vec3(), Vec3(50.0f, 50.0f, 50.0f)));
+        const UniqueId p = UniqueId::CreateUnique(), q = UniqueId::CreateUnique();
+        doorway = MakeDoorway(front, p, behind, q);
+        MakeDoorway(behind, q, front, p);
+        ASSERT_GT(doorway->GetPlane().normal.z, 0.99f);
+
+        // Each region has a wall 6 beyond the doorway and a box 6 before it, where the cut takes
+        // it away; the region behind also has a box 2 before the doorway, which the cut keeps.
+        ASSERT_NE(AddBox(front, unlit, Vec3(0, 0, 6), Vec3(30, 30, 0.1f), kFrontWall), nullptr);
+        ASSERT_NE(AddBox(front, unlit, kNearBox, Vec3(0.5f, 0.5f, 0.5f), kFrontBox), nullptr);
+        ASSERT_NE(AddBox(behind, unlit, Vec3(0, 0, 6), Vec3(30, 30, 0.1f), kBehindWall), nullptr);
+        ASSERT_NE(AddBox(behind, unlit, kNearBox, Vec3(0.5f, 0.5f, 0.5f), Color(0, 1, 0, 1)), nullptr);
+        ASSERT_NE(AddBox(behind, unlit, kKeptBox, Vec3(0.5f, 0.5f, 0.5f), kBehindBox), nullptr);
+    }
+
+    Portal* MakeDoorway(Region* region, const UniqueId& id, Region* to, const UniqueId& toId)
+    {
+        Portal* portal = region->CreatePortal();
+        portal->SetId(id);
+        const Vec3 a(-3, 0, 0), b(3, 0, 0), c(3, 4, 0), d(-3, 4, 0);
+        portal->SetTriangles({Triangle(a, b, c), Triangle(a, c, d)});
+        portal->SetCoords(Coords());
+        portal->SetConnectedRegionId(to->GetId());
+        portal->SetConnectedPortalId(toId);
+        return portal;
+    }
+
+    static constexpr Color kFrontWall = Color(1, 0, 0, 1);
+    static constexpr Color kFrontBox = Color(1, 0.5f, 0, 1);
+    static constexpr Color kBehindWall = Color(0, 0, 1, 1);
+    static constexpr Color kBehindBox = Color(1, 1, 0, 1);
+    static constexpr Vec3 kNearBox = Vec3(2.5f, 1, -6);
+    static constexpr Vec3 kKeptBox = Vec3(-2, 1, -2);
+
+    Region* front = nullptr;
+    Region* behind = nullptr;
+    Portal* doorway = nullptr;
+};
+
+TEST_F(OpenGLPortalPixelTest, TheRegionBehindADoorwayFadesInAsTheTargetNearsItAndBothAreCutAtIt)
+{
+    const Camera camera = LookAt(Vec3(0, 1, -10), Vec3(0, 1, 0));
+    ASSERT_FALSE(doorway->IsFrontFacing(camera.GetCoords().origin)) << "the camera stands behind the doorway";
+    GraphicsTransparencyManager manager;
+    manager.SetFadeTime(0); // the target's region is blended in at once
+    const Vec3 choke = doorway->GetChokePoint().GetOrigin().GetRegionPosition();
+
+    for (float distance : {4.0f}) {
+        const float fade = 1.0f - std::clamp((distance - 8.0f) / 3.0f, 0.0f, 1.0f);
+        manager.SetTargetPosition(WorldVec3(front, choke + Vec3(0, 0, distance)));
+        ASSERT_EQ(manager.GetRegionBlendAmount(front), 1.0f);
+        GraphicsPortalRenderer renderer(Canvas(), front, camera, View(), false);
+        renderer.SetTransparencyManager(&manager);
+        ASSERT_TRUE(Canvas().BeginFrame());
+        renderer.Render();
+        Canvas().EndFrame();
+        const Pixels image = ReadScreen();
+        ASSERT_FALSE(image.pixels.empty());
+        log.Clear();
+        ASSERT_GE(renderer.GetRenderedRegions().size(), 2u);
+        EXPECT_EQ(renderer.GetRenderedRegions()[1], behind);
+
+        auto expect = [&](const Vec3& point, const Color& behindColor, const Color& frontColor,
+                          const char* what) {
+            const auto [x, y] = PixelOf(camera, point);
+            const Color mixed = behindColor * fade + frontColor * (1.0f - fade);
+            EXPECT_TRUE(NearRgb(image.At(x, y), Channel(mixed.r), Channel(mixed.g), Channel(mixed.b)))
+                << what << " with the target " << distance
+                << " from the doorway: " << Describe(image.At(x, y));
+        };
+        // The walls mix by the fade (seen beside the doorway: the region behind keeps its own
+        // doorway open onto the camera's region).
+        expect(Vec3(8, 1, 6), kBehindWall, kFrontWall, "the walls");
+        expect(Vec3(-6, 4, 6), kBehindWall, kFrontWall, "the walls higher up");
+        // The box 6 before the doorway: cut from the region behind always, from the camera's
+        // region while the region behind shows (its fade above 0).
+        expect(kNearBox, kBehindWall, fade > 0.0f ? kFrontWall : kFrontBox, "the box 6 before the doorway");
+        // The box 2 before the doorway is kept.
+        expect(kKeptBox, kBehindBox, kFrontWall, "the box 2 before the doorway");
+    }
+}
+
+TEST_F(OpenGLPortalPixelTest, WithoutATransparencyManagerTheRegionBehindADoorwayStaysHidden)
+{
+    // With no target every doorway counts as near it, yet no region is blended in: the camera's
+    // region covers the one behind (its composite alpha is at least 1) wherever it draws.
+    const Camera camera = LookAt(Vec3(0, 1, -10), Vec3(0, 1, 0));
+    GraphicsPortalRenderer renderer(Canvas(), front, camera, View(), false);
+    ASSERT_TRUE(Canvas().BeginFrame());
+    renderer.Render();
+    Canvas().EndFrame();
+    const Pixels image = ReadScreen();
+    ASSERT_FALSE(image.pixels.empty());
+    ASSERT_EQ(renderer.GetRenderedRegions().size(), 2u);
+    for (const Vec3& p : {Vec3(0, 1, 6), Vec3(-6, 4, 6), kKeptBox}) {
+        const auto [x, y] = PixelOf(camera, p);
+        EXPECT_TRUE(NearRgb(image.At(x, y), 255, 0, 0)) << Describe(image.At(x, y));
+    }
+}
+
+} // namespace
+} // namespace GAME::ScenePixelTest

@@ -1,0 +1,292 @@
+// A run-time terrain drawn by the normal scene renderer through OpenGL.so (headless, llvmpipe
+// without a GPU) with the sample terrain shaders, read back: the layers show where their opacity
+// maps say, and grass stands on the ground.
+#include "TerrainFixtures.h"
+
+#include "core/Frustum.h"
+#include "datakit/TerrainWriter.h"
+#include "datakit/WorldGenerator.h"
+#include "graphics/GraphicsCanvas.h"
+#include "graphics/GraphicsEngine.h"
+#include "graphics/GraphicsShader2.h"
+#include "graphics/RenderDevice.h"
+#include "scene/Camera.h"
+#include "scene/GraphicsNormalRenderer.h"
+#include "terrain/TerrainRT.h"
+#include "world/EngineFixture.h"
+#include "world/Level.h"
+#include "world/Region.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <gtest/gtest.h>
+
+namespace GAME {
+namespace {
+
+using DataKit::TerrainWriter;
+
+constexpr int kWidth = 128;
+constexpr int kHeight = 128;
+
+class OpenGLTerrainPixelTest : public GAME::Test::EngineTest
+{
+protected:
+    void SetUp() override
+    {
+        EngineTest::SetUp();
+        settings.deviceName = "OpenGL";
+        settings.width = kWidth;
+        settings.height = kHeight;
+        data.SetDefault("resolution", "128 128");
+        DataKit::WorldGenerator::AddRecords(data.Database()); // the sample types among them
+        Start();
+        graphics = gEngine->GetGraphicsEngine();
+        ASSERT_NE(graphics, nullptr);
+        device = graphics->GetRenderDevice();
+        ASSERT_NE(device, nullptr) << "no headless OpenGL 4.5 context";
+        canvas = graphics->GetCanvas();
+        ASSERT_NE(canvas, nullptr);
+        ASSERT_EQ(canvas->GetWidth(), kWidth);
+        ASSERT_EQ(canvas->GetHeight(), kHeight);
+    }
+
+    // Draws the terrain through the camera (grass switched on or off) with white ambient light
+    // over a blue background, and reads the picture back (empty on failure).
+    std::vector<Pixel> Draw(TerrainRT& terrain, Region& region, const Camera& camera,
+                            const Viewport& viewport, bool grass = true)
+    {
+        // The sample shaders load on first use as the loader would load them.
+        for (const GraphicsShader2* shader :
+             {terrain.GetLayerShader(),
+              terrain.GetRenderInterface().GetShader2(TerrainRenderInterfaceBase::PASS_GRASS, Name())})
+            if (shader)
+                const_cast<GraphicsShader2*>(shader)->EnsureAvailable();
+        std::vector<Pixel> pixels;
+        if (!canvas->BeginFrame())
+            return pixels;
+        {
+            GraphicsNormalRenderer renderer;
+            const Frustum frustum = camera.GetFrustum(viewport);
+            renderer.SetViewer(&region, camera, viewport, frustum);
+            renderer.SetRegionToSceneCoords(&region, Coords());
+            renderer.SetBackgroundColor(Color(0.0f, 0.0f, 1.0f, 1.0f));
+            renderer.SetSkyAmbientColor(Color(1.0f, 1.0f, 1.0f, 1.0f));
+            renderer.SetGroundAmbientColor(Color(1.0f, 1.0f, 1.0f, 1.0f));
+            renderer.EnableGrass(grass);
+            terrain.Update(&frustum, 1, 16);
+            terrain.AddToScene(renderer, frustum);
+            renderer.Render(*canvas, false, false);
+        }
+        pixels.resize(static_cast<size_t>(kWidth) * kHeight);
+        if (!device->ReadFrameBuffer(pixels.data(), kWidth, kHeight))
+            pixels.clear();
+        canvas->EndFrame();
+        // For a look at the picture: TERRAIN_PIXEL_TEST_PPM names a file to write it to.
+        if (const char* path = std::getenv("TERRAIN_PIXEL_TEST_PPM"); path && !pixels.empty()) {
+            std::ofstream out(path, std::ios::binary);
+            out << "P6\n" << kWidth << " " << kHeight << "\n255\n";
+            for (const Pixel& p : pixels)
+                out.put(static_cast<char>(p.r)).put(static_cast<char>(p.g)).put(static_cast<char>(p.b));
+        }
+        return pixels;
+    }
+
+    static Camera TopDown(const Vec3& centre, float height, float halfSize)
+    {
+        Camera camera;
+        camera.SetType(CAMERA_ORTHOGRAPHIC);
+        camera.SetWidth(2.0f * halfSize);
+        camera.SetHeight(2.0f * halfSize);
+        camera.SetNearPlane(1.0f);
+        camera.SetFarPlane(200.0f);
+        camera.SetCoords(Coords::LookInDirection(centre + Vec3(0.0f, height, 0.0f), Vec3(0.0f, -1.0f, 0.0f),
+                                                 Vec3(0.0f, 0.0f, 1.0f)));
+        return camera;
+    }
+
+    GraphicsEngine* graphics = nullptr;
+    RenderDevice* device = nullptr;
+    GraphicsCanvas* canvas = nullptr;
+};
+
+// The pixel where a region point lands (rows read back from the top).
+const Pixel& At(const std::vector<Pixel>& pixels, const Camera& camera, const Viewport& viewport,
+                const Vec3& point)
+{
+    const Vec2 screen = camera.Project(point, viewport);
+    const int x = std::clamp(static_cast<int>(screen.x), 0, kWidth - 1);
+    const int y = std::clamp(static_cast<int>(screen.y), 0, kHeight - 1);
+    return pixels[static_cast<size_t>(y) * kWidth + static_cast<size_t>(x)];
+}
+
+std::string Describe(const Pixel& p)
+{
+    char text[40];
+    std::snprintf(text, sizeof(text), "(%d, %d, %d, %d)", p.r, p.g, p.b, p.a);
+    return text;
+}
+
+TEST_F(OpenGLTerrainPixelTest, TwoLayersShowWhereTheirOpacitySays)
+{
+    // 16 x 16 flat cells: dirt everywhere, stone over it, opaque on the cells x < 6, half
+    // transparent on 6 <= x < 10, absent from x >= 10.
+    TerrainWriter writer(17, 17);
+    TerrainWriter::Layer dirt, stone;
+    dirt.typeRecord = TerrainWriter::dirtTypeRecord;
+    stone.typeRecord = TerrainWriter::stoneTypeRecord;
+    stone.opacity.resize(256);
+    stone.states.resize(256);
+    for (unsigned c = 0; c < 256; ++c) {
+        const unsigned x = c % 16;
+        stone.opacity[c] = x < 6 ? 255 : x < 10 ? 128 : 0;
+        stone.states[c] = x < 6    ? TerrainWriter::CELL_COVERING
+                          : x < 10 ? TerrainWriter::CELL_SHOWN
+                                   : TerrainWriter::CELL_NONE;
+    }
+    writer.layers = {dirt, stone};
+    Region region(ABBox(Vec3(8.0f, 0.0f, 8.0f), Vec3(8.0f, 30.0f, 8.0f)));
+    TerrainRT terrain(&region);
+    ASSERT_TRUE(TerrainTest::LoadWriter(terrain, writer));
+    terrain.LoadRenderData();
+
+    const Viewport viewport(0, 0, kWidth, kHeight);
+    const Camera camera = TopDown(Vec3(8.0f, 0.0f, 8.0f), 40.0f, 7.0f);
+    const std::vector<Pixel> pixels = Draw(terrain, region, camera, viewport);
+    ASSERT_FALSE(pixels.empty());
+
+    // The sample textures shade red, green and blue alike, so red minus blue tells the layers
+    // apart: dirt 60, stone 0, half of each 30.
+    auto redOverBlue = [](const Pixel& p) { return static_cast<int>(p.r) - static_cast<int>(p.b); };
+    for (float z : {3.5f, 8.5f, 12.5f}) {
+        SCOPED_TRACE(z);
+        const Pixel& stoneOnly = At(pixels, camera, viewport, Vec3(3.0f, 0.0f, z));
+        const Pixel& half = At(pixels, camera, viewport, Vec3(8.0f, 0.0f, z));
+        const Pixel& dirtOnly = At(pixels, camera, viewport, Vec3(13.0f, 0.0f, z));
+        EXPECT_NEAR(redOverBlue(stoneOnly), 0, 6) << Describe(stoneOnly);
+        EXPECT_NEAR(redOverBlue(half), 30, 8) << Describe(half);
+        EXPECT_NEAR(redOverBlue(dirtOnly), 60, 6) << Describe(dirtOnly);
+        // Lit by white ambient light: the textures' own brightness, and nothing of the blue
+        // background.
+        EXPECT_NEAR(stoneOnly.g, 128, 20) << Describe(stoneOnly);
+        EXPECT_NEAR(dirtOnly.g, 90, 20) << Describe(dirtOnly);
+        EXPECT_EQ(dirtOnly.a, 255);
+    }
+    terrain.Unload();
+}
+
+TEST_F(OpenGLTerrainPixelTest, GrassStandsOnTheGroundWhereItsLayerShows)
+{
+    // Dirt, with grass on the cells z < 8: blades show green over the grass half, the dirt half
+    // stays brown.
+    TerrainWriter writer(17, 17);
+    TerrainWriter::Layer dirt, grass;
+    dirt.typeRecord = TerrainWriter::dirtTypeRecord;
+    grass.typeRecord = TerrainWriter::grassTypeRecord;
+    grass.opacity.resize(256);
+    grass.states.resize(256);
+    for (unsigned c = 0; c < 256; ++c) {
+        const bool shows = c / 16 < 8;
+        grass.opacity[c] = shows ? 255 : 0;
+        grass.states[c] = shows ? TerrainWriter::CELL_COVERING : TerrainWriter::CELL_NONE;
+    }
+    writer.layers = {dirt, grass};
+    Region region(ABBox(Vec3(8.0f, 0.0f, 8.0f), Vec3(8.0f, 30.0f, 8.0f)));
+    TerrainRT terrain(&region);
+    ASSERT_TRUE(TerrainTest::LoadWriter(terrain, writer));
+    terrain.LoadRenderData();
+
+    // Seen from above and to the side, so that blades stand up in the picture.
+    const Viewport viewport(0, 0, kWidth, kHeight);
+    Camera camera;
+    camera.SetFOV(0.8f);
+    camera.SetNearPlane(0.5f);
+    camera.SetFarPlane(200.0f);
+    camera.SetCoords(Coords::LookInDirection(Vec3(8.0f, 12.0f, -6.0f),
+                                             (Vec3(8.0f, 0.0f, 8.0f) - Vec3(8.0f, 12.0f, -6.0f)).Unit(),
+                                             Vec3(0.0f, 1.0f, 0.0f)));
+    const std::vector<Pixel> pixels = Draw(terrain, region, camera, viewport);
+    ASSERT_FALSE(pixels.empty());
+
+    // The ground: green over the grass half (nearer the camera, lower in the picture), brown over
+    // the dirt half.
+    auto greenish = [](const Pixel& p) { return p.g > p.r + 20 && p.g > p.b + 20; };
+    auto brownish = [](const Pixel& p) { return p.r > p.b + 40; };
+    const Vec3 grassGround(8.0f, 0.0f, 3.0f), dirtGround(8.0f, 0.0f, 13.0f);
+    EXPECT_TRUE(greenish(At(pixels, camera, viewport, grassGround)))
+        << Describe(At(pixels, camera, viewport, grassGround));
+    EXPECT_TRUE(brownish(At(pixels, camera, viewport, dirtGround)))
+        << Describe(At(pixels, camera, viewport, dirtGround));
+
+    // The blades: drawn with the grass switched on, only over the grass half and a blade's height
+    // beyond it; the ground alone without.
+    const std::vector<Pixel> bare = Draw(terrain, region, camera, viewport, false);
+    ASSERT_EQ(bare.size(), pixels.size());
+    const float grassEnd = camera.Project(Vec3(8.0f, 0.0f, 8.0f), viewport).y;
+    const float bladeReach = camera.Project(Vec3(8.0f, 2.0f, 8.0f), viewport).y;
+    int changed = 0, changedBeyond = 0;
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) {
+            const Pixel& a = pixels[static_cast<size_t>(y) * kWidth + static_cast<size_t>(x)];
+            const Pixel& b = bare[static_cast<size_t>(y) * kWidth + static_cast<size_t>(x)];
+            if (a.r == b.r && a.g == b.g && a.b == b.b)
+                continue;
+            ++changed;
+            changedBeyond += static_cast<float>(y) < std::min(grassEnd, bladeReach) - 1.0f ? 1 : 0;
+        }
+    EXPECT_GT(changed, kWidth * kHeight / 50);
+    EXPECT_EQ(changedBeyond, 0);
+    terrain.Unload();
+}
+
+TEST_F(OpenGLTerrainPixelTest, AGeneratedRegionShowsItsRollingLayeredGroundAndGrass)
+{
+    // One region of the sample world's generator, its level loaded from the image it wrote.
+    DataKit::WorldGenerator::Settings settings;
+    settings.regionsX = 1;
+    settings.regionsZ = 1;
+    settings.regionSize = 64;
+    settings.caves = 0;
+    settings.entitiesPerRegion = 0;
+    DataKit::WorldGenerator generator(settings);
+    ASSERT_TRUE(generator.Generate());
+    const DataKit::WorldGenerator::RegionInfo& info = generator.GetRegions().front();
+    Region region(info.box);
+    Level level(&region);
+    ASSERT_TRUE(level.Load(info.level.data(), static_cast<int>(info.level.size()), false));
+    auto* terrain = static_cast<TerrainRT*>(level.GetTerrain());
+    ASSERT_TRUE(terrain && terrain->GetType() == TerrainBase::TERRAIN_BASE_RUN_TIME);
+    terrain->LoadRenderData();
+
+    const Viewport viewport(0, 0, kWidth, kHeight);
+    Camera camera;
+    camera.SetFOV(0.9f);
+    camera.SetNearPlane(0.5f);
+    camera.SetFarPlane(300.0f);
+    const Vec3 eye(32.0f, 30.0f, -12.0f), target(32.0f, 0.0f, 30.0f);
+    camera.SetCoords(Coords::LookInDirection(eye, (target - eye).Unit(), Vec3(0.0f, 1.0f, 0.0f)));
+    const std::vector<Pixel> pixels = Draw(*terrain, region, camera, viewport);
+    ASSERT_FALSE(pixels.empty());
+
+    // Dirt, grass and stone all show, and the ground fills the lower picture.
+    int green = 0, brown = 0, grey = 0;
+    for (const Pixel& p : pixels) {
+        const int r = p.r, g = p.g, b = p.b;
+        green += g > r + 20 && g > b + 20 ? 1 : 0;
+        brown += r > b + 40 && r >= g ? 1 : 0;
+        grey += std::abs(r - b) < 10 && std::abs(r - g) < 10 && r > 60 ? 1 : 0;
+    }
+    EXPECT_GT(green, kWidth * kHeight / 20);
+    EXPECT_GT(brown, kWidth * kHeight / 50);
+    EXPECT_GT(grey, kWidth * kHeight / 200);
+    for (int x = 0; x < kWidth; x += 16) {
+        const Pixel& p = pixels[static_cast<size_t>(kHeight - 1) * kWidth + static_cast<size_t>(x)];
+        EXPECT_FALSE(p.b > 200 && p.r < 50) << x << " " << Describe(p);
+    }
+    level.Unload(false);
+}
+
+} // namespace
+} // namespace GAME

@@ -1,0 +1,334 @@
+// The run-time terrain's device data and render interface, recorded through the software device:
+// ground vertices and grass indices, index lists of visible cells, layers drawn in order, passes
+// and styles, plugs' buffers, and layer textures made again after a device reset.
+#include "TerrainEngineFixture.h"
+
+#include "core/Intersection.h"
+#include "core/Ray.h"
+#include "core/SimplePolygon.h"
+#include "graphics/GraphicsEngine.h"
+#include "graphics/RenderIndexBuffer.h"
+#include "graphics/RenderVertexBuffer.h"
+#include "scene/GraphicsMesh.h"
+#include "scene/GraphicsSceneRenderer.h"
+#include "terrain/TerrainBlock.h"
+#include "terrain/TerrainPlug.h"
+#include "terrain/TerrainTile.h"
+
+#include <cstring>
+
+namespace GAME {
+namespace {
+
+using DataKit::TerrainWriter;
+using namespace TerrainTest;
+
+using TerrainRenderTest = TerrainEngineTest;
+
+// 9 x 9 samples (one block of 8 x 8 cells): dirt everywhere, grass on the 32 cells x < 4, stone on
+// the 16 cells x < 4, y < 4, an untyped layer on 8 cells (each opaque where it shows, clear
+// elsewhere); sample (2, 2) cut away.
+TerrainWriter LayeredTerrain()
+{
+    TerrainWriter writer = RollingTerrain(9, 9, 2);
+    TerrainWriter::Layer dirt, grass, stone, untyped;
+    dirt.typeRecord = dirtRecord;
+    grass.typeRecord = grassRecord;
+    stone.typeRecord = stoneRecord;
+    for (TerrainWriter::Layer* layer : {&grass, &stone, &untyped})
+        layer->states.assign(64, TerrainWriter::CELL_NONE);
+    for (unsigned c = 0; c < 64; ++c) {
+        const unsigned x = c % 8, y = c / 8;
+        if (x < 4)
+            grass.states[c] = TerrainWriter::CELL_SHOWN;
+        if (x < 4 && y < 4)
+            stone.states[c] = TerrainWriter::CELL_SHOWN;
+        if (y == 7)
+            untyped.states[c] = TerrainWriter::CELL_SHOWN;
+    }
+    for (TerrainWriter::Layer* layer : {&grass, &stone, &untyped}) {
+        layer->opacity.resize(64);
+        for (unsigned c = 0; c < 64; ++c)
+            layer->opacity[c] = layer->states[c] == TerrainWriter::CELL_SHOWN ? 255 : 0;
+    }
+    writer.layers = {dirt, grass, stone, untyped};
+    writer.cutAway.assign(81, false);
+    writer.cutAway[2 * 9 + 2] = true;
+    return writer;
+}
+
+RenderablePass Pass(int index)
+{
+    RenderablePass pass;
+    pass.passIndex = index;
+    return pass;
+}
+
+TEST_F(TerrainRenderTest, GroundVerticesAndGrassIndicesAreMadeOnTheDevice)
+{
+    TerrainRT terrain(nullptr);
+    const TerrainWriter writer = LayeredTerrain();
+    ASSERT_TRUE(LoadWriter(terrain, writer));
+    const std::vector<std::string> calls = Recorded([&] { terrain.LoadRenderData(); });
+    EXPECT_TRUE(terrain.IsRenderDataLoaded());
+    // One opacity texture a later layer (8 x 8 cells, four bytes a texel); layer 0's stand-in.
+    EXPECT_EQ(CountStarting(calls, "CreateTextureFromImage(8, 8)"), 3u);
+    EXPECT_EQ(CountStarting(calls, "CreateTexture(8, 8)"), 1u);
+    ASSERT_NE(terrain.GetGroundVertexBuffer(), nullptr);
+    EXPECT_EQ(terrain.GetGroundVertexBuffer()->GetSize(), 81u * 24u);
+    if (const float* v = static_cast<const float*>(terrain.GetGroundVertexBuffer()->Lock())) {
+        const float* sample = v + (2 * 9 + 3) * 6; // (3, 2)
+        EXPECT_EQ(sample[0], 3.0f);
+        EXPECT_EQ(sample[1], terrain.GetHeight(3, 2));
+        EXPECT_EQ(sample[2], 2.0f);
+        const Vec3 n = terrain.GetFastNormal(3, 2);
+        EXPECT_EQ(Vec3(sample[3], sample[4], sample[5]), n);
+        terrain.GetGroundVertexBuffer()->Unlock();
+    }
+    ASSERT_NE(terrain.GetGrassIndexBuffer(), nullptr);
+    EXPECT_EQ(terrain.GetGrassIndexBuffer()->GetNumIndices(), 2100u);
+    if (const uint16_t* i = static_cast<const uint16_t*>(terrain.GetGrassIndexBuffer()->Lock())) {
+        const uint16_t quads[12] = {0, 3, 2, 2, 1, 0, 4, 7, 6, 6, 5, 4};
+        EXPECT_EQ(std::memcmp(i, quads, sizeof(quads)), 0);
+        EXPECT_EQ(i[2099], 349 * 4);
+        terrain.GetGrassIndexBuffer()->Unlock();
+    }
+    ASSERT_NE(terrain.GetVertexDeclaration(), nullptr);
+    ASSERT_NE(terrain.GetRenderInterface().GetGrassVertexDeclaration(), nullptr);
+}
+
+TEST_F(TerrainRenderTest, IndexListsLeaveInvisibleCellsOutAndFollowTheCellOrder)
+{
+    TerrainRT terrain(nullptr);
+    ASSERT_TRUE(LoadWriter(terrain, LayeredTerrain()));
+    TerrainRenderInterfaceRT& render = terrain.GetRenderInterface();
+    EXPECT_EQ(render.GetNumRenderPasses(Name::Create("ambientLightStyle"), RENDER_GENERATION_UNKNOWN), 0);
+    render.Update(IntVec3(), Frustum(), {terrain.GetBlock(0, 0)});
+    ASSERT_EQ(render.GetVisibleBlocks().size(), 1u);
+    EXPECT_EQ(render.GetNumRenderPasses(Name::Create("ambientLightStyle"), RENDER_GENERATION_UNKNOWN), 3);
+
+    std::vector<uint32_t> indices(TerrainRenderInterfaceBase::indicesPerBlock, 0xFFFFFFFFu);
+    const unsigned solid = render.BuildIndices(render.GetVisibleBlocks(), -1, 9, indices.data());
+    EXPECT_EQ(solid, 63u * 6u); // cell (2, 2) is cut away
+    const uint32_t first[6] = {10, 9, 0, 0, 1, 10};
+    EXPECT_EQ(std::memcmp(indices.data(), first, sizeof(first)), 0);
+    // Cell (3, 2) follows cell (1, 2): (2, 2) was skipped.
+    const uint32_t after[6] = {31, 30, 21, 21, 22, 31};
+    EXPECT_EQ(std::memcmp(&indices[18 * 6], after, sizeof(after)), 0);
+    for (unsigned i = 0; i < solid; i += 6)
+        EXPECT_NE(indices[i + 2], 2u * 9u + 2u);
+    EXPECT_EQ(render.BuildIndices(render.GetVisibleBlocks(), 1, 9, indices.data()), 31u * 6u);
+    EXPECT_EQ(render.BuildIndices(render.GetVisibleBlocks(), 2, 9, indices.data()), 15u * 6u);
+    EXPECT_EQ(render.BuildIndices(render.GetVisibleBlocks(), 5, 9, indices.data()), 0u);
+    // Cell indices of a wider terrain.
+    uint32_t cell[6];
+    TerrainRenderInterfaceBase::WriteCellIndices(cell, 4, 7, 33);
+    const uint32_t expected[6] = {8 * 33 + 5, 8 * 33 + 4, 7 * 33 + 4, 7 * 33 + 4, 7 * 33 + 5, 8 * 33 + 5};
+    EXPECT_EQ(std::memcmp(cell, expected, sizeof(cell)), 0);
+}
+
+TEST_F(TerrainRenderTest, GroundPassesDrawVisibleCellsAndLayersInOrder)
+{
+    TerrainRT terrain(nullptr);
+    ASSERT_TRUE(LoadWriter(terrain, LayeredTerrain()));
+    terrain.LoadRenderData();
+    TerrainRenderInterfaceRT& render = terrain.GetRenderInterface();
+    render.Update(IntVec3(-13, 0, 4), Frustum(), {terrain.GetBlock(0, 0)});
+    TerrainRenderContext context;
+    context.renderFlags = GraphicsSceneRenderer::RENDER_TERRAIN | GraphicsSceneRenderer::RENDER_GRASS;
+    ASSERT_TRUE(device->BeginFrame());
+    const Name ambient = Name::Create("ambientLightStyle");
+
+    std::vector<std::string> calls = Recorded([&] { render.RenderPass(Pass(0), ambient, *canvas, context); });
+    EXPECT_EQ(DrawnPrimitives(calls), (std::vector<unsigned>{126}));
+    EXPECT_EQ(CountStarting(calls, "DrawIndexedPrimitive(0, 0, 0, 81,"), 1u);
+    // Textured: the last layer first (the untyped one is never drawn), 15, 31 and 63 cells.
+    calls = Recorded([&] { render.RenderPass(Pass(1), ambient, *canvas, context); });
+    EXPECT_EQ(DrawnPrimitives(calls), (std::vector<unsigned>{30, 62, 126}));
+    calls = Recorded([&] { render.RenderPass(Pass(1), Name::Create("reflectionStyle"), *canvas, context); });
+    EXPECT_EQ(DrawnPrimitives(calls), (std::vector<unsigned>{126, 62, 30}));
+    // Nothing without the terrain flag, or with a light sphere that meets no block.
+    context.renderFlags = GraphicsSceneRenderer::RENDER_GRASS;
+    calls = Recorded([&] { render.RenderPass(Pass(0), ambient, *canvas, context); });
+    EXPECT_TRUE(DrawnPrimitives(calls).empty());
+    context.renderFlags = GraphicsSceneRenderer::RENDER_TERRAIN;
+    RenderablePass lit = Pass(0);
+    lit.lightSphere[0] = 100.0f;
+    lit.lightSphere[3] = 5.0f;
+    calls = Recorded([&] { render.RenderPass(lit, ambient, *canvas, context); });
+    EXPECT_TRUE(DrawnPrimitives(calls).empty());
+    lit.lightSphere[0] = 4.0f;
+    calls = Recorded([&] { render.RenderPass(lit, ambient, *canvas, context); });
+    EXPECT_EQ(DrawnPrimitives(calls), (std::vector<unsigned>{126}));
+
+    // Grass: one draw a block and layer with blades, four vertices and two triangles a blade; none
+    // while the map is drawn or without the grass flag.
+    context.renderFlags = GraphicsSceneRenderer::RENDER_GRASS;
+    calls = Recorded([&] { render.RenderPass(Pass(2), ambient, *canvas, context); });
+    const TerrainBlock::GrassRecord* grass = terrain.GetBlock(0, 0)->GetGrassRecord(1);
+    ASSERT_NE(grass, nullptr);
+    ASSERT_GT(grass->numBlades, 0u);
+    EXPECT_EQ(DrawnPrimitives(calls), (std::vector<unsigned>{2 * grass->numBlades}));
+    context.mapRendering = true;
+    calls = Recorded([&] { render.RenderPass(Pass(2), ambient, *canvas, context); });
+    EXPECT_TRUE(DrawnPrimitives(calls).empty());
+    device->EndFrame();
+    EXPECT_EQ(control->GetLockedResourceCount(), 0u);
+}
+
+TEST_F(TerrainRenderTest, PassesSortOrdersAndStyles)
+{
+    TerrainRT terrain(nullptr);
+    ASSERT_TRUE(LoadWriter(terrain, LayeredTerrain()));
+    const TerrainRenderInterfaceRT& render = terrain.GetRenderInterface();
+    const Name none = Name::Create("None"), depth = Name::Create("depthStyle"),
+               fog = Name::Create("fogStyle");
+    const Name dShadow = Name::Create("dShadowFilterStyle"), pShadow = Name::Create("pShadowFilterStyle");
+    const Name ambient = Name::Create("ambientLightStyle"), dDiffuse = Name::Create("dLightDiffuseStyle");
+    const Name pDiffuse = Name::Create("pLightDiffuseStyle"),
+               dAmbient = Name::Create("dLightDiffuseAmbientStyle");
+    const Name pAmbient = Name::Create("pLightDiffuseAmbientStyle"), other = Name::Create("glowStyle");
+    EXPECT_EQ(render.GetRenderPassSortOrder(0, ambient, RENDER_GENERATION_UNKNOWN), -1);
+    EXPECT_EQ(render.GetRenderPassSortOrder(1, ambient, RENDER_GENERATION_UNKNOWN), 3);
+    EXPECT_EQ(render.GetRenderPassSortOrder(2, ambient, RENDER_GENERATION_UNKNOWN), 1000);
+    EXPECT_EQ(render.GetRenderPassSortOrder(3, ambient, RENDER_GENERATION_UNKNOWN), 0);
+    // Pass 0 at full quality.
+    EXPECT_EQ(render.GetShaderStyle(0, dAmbient, RENDER_GENERATION_UNKNOWN), depth);
+    EXPECT_EQ(render.GetShaderStyle(0, pAmbient, RENDER_GENERATION_UNKNOWN), depth);
+    EXPECT_EQ(render.GetShaderStyle(0, ambient, RENDER_GENERATION_UNKNOWN), depth);
+    EXPECT_EQ(render.GetShaderStyle(0, dDiffuse, RENDER_GENERATION_UNKNOWN), dShadow);
+    EXPECT_EQ(render.GetShaderStyle(0, pDiffuse, RENDER_GENERATION_UNKNOWN), pShadow);
+    EXPECT_EQ(render.GetShaderStyle(0, fog, RENDER_GENERATION_UNKNOWN), fog);
+    EXPECT_EQ(render.GetShaderStyle(0, other, RENDER_GENERATION_UNKNOWN), none);
+    EXPECT_EQ(render.GetShaderStyle(1, fog, RENDER_GENERATION_UNKNOWN), none);
+    EXPECT_EQ(render.GetShaderStyle(1, other, RENDER_GENERATION_UNKNOWN), other);
+    EXPECT_EQ(render.GetShaderStyle(2, fog, RENDER_GENERATION_UNKNOWN), fog);
+    // At low quality the lights' roles swap.
+    EXPECT_EQ(TerrainRenderInterfaceBase::GetSolidPassStyle(dDiffuse, true, true), depth);
+    EXPECT_EQ(TerrainRenderInterfaceBase::GetSolidPassStyle(pDiffuse, true, true), depth);
+    EXPECT_EQ(TerrainRenderInterfaceBase::GetSolidPassStyle(dAmbient, true, true), dShadow);
+    EXPECT_EQ(TerrainRenderInterfaceBase::GetSolidPassStyle(pAmbient, true, true), pShadow);
+    EXPECT_EQ(TerrainRenderInterfaceBase::GetSolidPassStyle(fog, true, false), none);
+    // The grass pass has its own shader; the others the layer shader.
+    EXPECT_EQ(render.GetShader2(0, ambient), terrain.GetLayerShader());
+    EXPECT_EQ(render.GetTexture(1, ambient), nullptr);
+}
+
+TEST_F(TerrainRenderTest, PlugsMakeBuffersOnlyForTrianglesAndDraw)
+{
+    TerrainWriter writer = LayeredTerrain();
+    writer.plugs.push_back(CellPlug(writer, 2, 2, 0.0f));
+    writer.plugs.push_back(TerrainWriter::Plug());
+    TerrainRT terrain(nullptr);
+    const uint32_t vertexBuffers = control->GetResourceCount(Software::ResourceKind::VertexBuffer);
+    const uint32_t indexBuffers = control->GetResourceCount(Software::ResourceKind::IndexBuffer);
+    ASSERT_TRUE(LoadWriter(terrain, writer));
+    // The plug of two triangles has its buffers, the empty one none.
+    EXPECT_EQ(control->GetResourceCount(Software::ResourceKind::VertexBuffer), vertexBuffers + 1);
+    EXPECT_EQ(control->GetResourceCount(Software::ResourceKind::IndexBuffer), indexBuffers + 1);
+    terrain.LoadRenderData();
+    std::vector<TerrainObject*> objects;
+    terrain.GetAllObjects(objects);
+    TerrainPlug* plug = nullptr;
+    for (TerrainObject* object : objects)
+        if (object->GetClassInfo().IsA(TerrainPlug::classInfo) &&
+            static_cast<TerrainPlug*>(object)->GetNumTriangles() == 2)
+            plug = static_cast<TerrainPlug*>(object);
+    ASSERT_NE(plug, nullptr);
+    TerrainRenderContext context;
+    context.renderFlags = GraphicsSceneRenderer::RENDER_TERRAIN;
+    ASSERT_TRUE(device->BeginFrame());
+    RenderablePass pass = Pass(1);
+    pass.shader = plug->GetShader2(1, Name::Create("ambientLightStyle"));
+    ASSERT_NE(pass.shader, nullptr);
+    const std::vector<std::string> calls =
+        Recorded([&] { plug->RenderPass(pass, Name::Create("ambientLightStyle"), *canvas, context); });
+    device->EndFrame();
+    EXPECT_EQ(DrawnPrimitives(calls), (std::vector<unsigned>{2}));
+    // A device reset takes the buffers and makes them again.
+    plug->PreDeviceReset();
+    EXPECT_EQ(plug->GetVertexBuffer(), nullptr);
+    plug->PostDeviceReset();
+    EXPECT_NE(plug->GetVertexBuffer(), nullptr);
+    terrain.Unload();
+    EXPECT_EQ(control->GetResourceCount(Software::ResourceKind::VertexBuffer), vertexBuffers);
+    EXPECT_EQ(control->GetResourceCount(Software::ResourceKind::IndexBuffer), indexBuffers);
+}
+
+TEST_F(TerrainRenderTest, TilesTakeTheirMeshsBoxContoursCollisionsAndBlendedFaces)
+{
+    GraphicsEngine* graphics = gEngine->GetGraphicsEngine();
+    GraphicsMesh* mesh = graphics->LoadMesh(tileMeshName);
+    ASSERT_NE(mesh, nullptr);
+    TerrainRT terrain(nullptr);
+    ASSERT_TRUE(LoadWriter(terrain, RollingTerrain(33, 33)));
+    TerrainTile* tile = terrain.CreateTile(Coords::Translation(Vec3(16.5f, 1.0f, 16.5f)), mesh);
+    ASSERT_NE(tile, nullptr);
+    EXPECT_EQ(tile->GetBoundingBox(), ABBox(Vec3(16.5f, 1.5f, 16.5f), Vec3(1.0f, 0.5f, 1.0f)));
+
+    // The outline, placed: region X, region Z, the height, then the normal.
+    ASSERT_EQ(tile->GetNumContours(), 1u);
+    SimplePolygon outline;
+    tile->GetContour(0, outline);
+    ASSERT_EQ(outline.GetNumVertices(), 4);
+    EXPECT_EQ(outline.GetVertex(2).x, 17.5f);
+    EXPECT_EQ(outline.GetVertex(2).y, 17.5f);
+    EXPECT_EQ(outline.GetVertex(2).height, 2.0f);
+    float normal[3];
+    std::memcpy(normal, outline.GetVertex(2).values, sizeof(normal));
+    EXPECT_EQ(Vec3(normal[0], normal[1], normal[2]), Vec3(0, 1, 0));
+    tile->GetContour(1, outline);
+    EXPECT_EQ(outline.GetNumVertices(), 0);
+
+    // Rays meet the collision mesh half way up the ramp's middle, and miss beside it.
+    Intersection hit;
+    tile->GetIntersection(Ray(Vec3(16.5f, 10.0f, 16.5f), Vec3(0, -1, 0)), hit, physicsSurfaceAny);
+    EXPECT_NEAR(hit.distance, 8.5f, 1e-4f);
+    EXPECT_NEAR(hit.point.y, 1.5f, 1e-4f);
+    tile->GetIntersection(Ray(Vec3(19.0f, 10.0f, 16.5f), Vec3(0, -1, 0)), hit, physicsSurfaceAny);
+    EXPECT_EQ(hit.distance, gInfinity);
+
+    // A layer pass draws the blended faces with the terrain's layer shader.
+    RenderablePass pass = Pass(1);
+    pass.shader = tile->GetShader2(1, Name::Create("ambientLightStyle"));
+    ASSERT_NE(pass.shader, nullptr);
+    TerrainRenderContext context;
+    context.renderFlags = GraphicsSceneRenderer::RENDER_TERRAIN;
+    ASSERT_TRUE(device->BeginFrame());
+    std::vector<std::string> calls =
+        Recorded([&] { tile->RenderPass(pass, Name::Create("ambientLightStyle"), context); });
+    EXPECT_EQ(DrawnPrimitives(calls), (std::vector<unsigned>{2}));
+    context.renderFlags = GraphicsSceneRenderer::RENDER_GRASS;
+    calls = Recorded([&] { tile->RenderPass(pass, Name::Create("ambientLightStyle"), context); });
+    EXPECT_TRUE(DrawnPrimitives(calls).empty());
+    device->EndFrame();
+    terrain.Unload();
+    graphics->UnloadMesh(mesh);
+}
+
+TEST_F(TerrainRenderTest, ADeviceResetMakesLayerTexturesAsLoadingMadeThem)
+{
+    TerrainRT terrain(nullptr);
+    ASSERT_TRUE(LoadWriter(terrain, LayeredTerrain()));
+    const std::vector<std::string> loaded = Recorded([&] { terrain.LoadRenderData(); });
+    terrain.PreDeviceReset();
+    EXPECT_EQ(terrain.GetLayerOpacityTexture(1), nullptr);
+    EXPECT_EQ(terrain.GetGroundVertexBuffer(), nullptr);
+    const std::vector<std::string> reset = Recorded([&] { terrain.PostDeviceReset(); });
+    // The same textures as at load: four bytes a texel from the opacities, not one.
+    EXPECT_EQ(CountStarting(reset, "CreateTextureFromImage(8, 8)"),
+              CountStarting(loaded, "CreateTextureFromImage(8, 8)"));
+    EXPECT_EQ(CountStarting(reset, "CreateTexture(8, 8)"), 1u);
+    EXPECT_NE(terrain.GetLayerOpacityTexture(1), nullptr);
+    EXPECT_NE(terrain.GetGroundVertexBuffer(), nullptr);
+    EXPECT_NE(terrain.GetGrassIndexBuffer(), nullptr);
+    // Before render data was loaded, a reset makes nothing.
+    TerrainRT idle(nullptr);
+    ASSERT_TRUE(LoadWriter(idle, LayeredTerrain()));
+    idle.PreDeviceReset();
+    const std::vector<std::string> nothing = Recorded([&] { idle.PostDeviceReset(); });
+    EXPECT_EQ(CountStarting(nothing, "CreateTexture"), 0u);
+}
+
+} // namespace
+} // namespace GAME
