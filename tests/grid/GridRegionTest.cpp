@@ -71,8 +71,16 @@ TEST_F(GridRegionTest, AnEditRebuildsExactlyTheCellsThatUseTheEntry)
     grid.SetCellFloor(1, 1, 1, 0);
     EXPECT_EQ(grid.GetLatticeValue(3, 1, 3), 0);
     EXPECT_EQ(Rebuilt(grid), (CellSet{{1, 1, 1}}));
+    // Without a floor mark a cell gets the mid piece; the sample system has none for the empty
+    // pattern, so that cell stays empty until its floor comes back.
+    EXPECT_EQ(grid.GetCellMesh(1, 1, 1), nullptr);
+    grid.SetCellFloor(1, 1, 1, 1);
+    EXPECT_EQ(Rebuilt(grid), (CellSet{{1, 1, 1}}));
+    EXPECT_EQ(PieceOf(grid, 1, 1, 1), Entry('I'));
+    grid.SetCellFloor(0, 1, 0, 0);
+    EXPECT_EQ(Rebuilt(grid), (CellSet{{0, 1, 0}}));
     bool base = true;
-    EXPECT_EQ(PieceOf(grid, 1, 1, 1, &base), Entry('I'));
+    EXPECT_EQ(PieceOf(grid, 0, 1, 0, &base), Entry('B'));
     EXPECT_FALSE(base) << "a cell without a floor mark gets the mid piece";
     // The grid's own corners have one cell each.
     grid.SetLatticeValue(0, 0, 0, 0);

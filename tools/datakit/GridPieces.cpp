@@ -109,14 +109,11 @@ struct PieceBuilder
         return mesh;
     }
 
-    // Floor (when asked) and ceiling over the whole cell.
-    void FloorAndCeiling(bool floor)
+    // A floor over the whole cell. Pieces have no ceiling: underground rooms are seen from above.
+    void Floor()
     {
-        const float h = GridPieces::cellWidth * 0.5f, top = GridPieces::cellHeight;
-        if (floor)
-            Quad(Vec3(-h, 0, h), Vec3(h, 0, h), Vec3(h, 0, -h), Vec3(-h, 0, -h), Vec3(0, 1, 0), 1.0f, 1.0f);
-        Quad(Vec3(-h, top, -h), Vec3(h, top, -h), Vec3(h, top, h), Vec3(-h, top, h), Vec3(0, -1, 0), 1.0f,
-             1.0f);
+        const float h = GridPieces::cellWidth * 0.5f;
+        Quad(Vec3(-h, 0, h), Vec3(h, 0, h), Vec3(h, 0, -h), Vec3(-h, 0, -h), Vec3(0, 1, 0), 1.0f, 1.0f);
     }
 };
 
@@ -183,6 +180,11 @@ private:
 
 } // namespace
 
+bool GridPieces::HasWallPiece(int entry, bool base)
+{
+    return base || GAME::GridSystem::wallPiecePatterns[entry] != 0;
+}
+
 std::string GridPieces::WallPieceName(int entry, bool base)
 {
     return std::string("Meshes/Grid/CaveWall") + (base ? "Base" : "Mid") + entryLetters[entry] + ".msh";
@@ -191,7 +193,8 @@ std::string GridPieces::WallPieceName(int entry, bool base)
 MeshWriter GridPieces::MakeWallPiece(uint8_t pattern, bool base)
 {
     PieceBuilder piece;
-    piece.FloorAndCeiling(base);
+    if (base)
+        piece.Floor();
     const float t = wallThickness, top = cellHeight;
     for (int k = 0; k < 4; ++k) {
         // Inward from corner k toward the cell's middle.
@@ -223,7 +226,7 @@ std::vector<GAME::Triangle> GridPieces::DoorTriangles(float at)
 MeshWriter GridPieces::MakeDoor()
 {
     PieceBuilder piece;
-    piece.FloorAndCeiling(true);
+    piece.Floor();
     const float h = cellWidth * 0.5f, t = wallThickness, top = cellHeight;
     // The +z wall with the opening: a post either side and the lintel above.
     piece.Box(Vec3(-h, 0, h - t), Vec3(-doorHalfWidth, top, h));
@@ -257,8 +260,9 @@ std::vector<std::pair<std::string, std::vector<uint8_t>>> GridPieces::Files()
     std::vector<std::pair<std::string, std::vector<uint8_t>>> files;
     for (int entry = 0; entry < GAME::GridSystem::numWallPieces; ++entry)
         for (bool base : {true, false})
-            files.emplace_back(WallPieceName(entry, base),
-                               MakeWallPiece(GAME::GridSystem::wallPiecePatterns[entry], base).Write(11));
+            if (HasWallPiece(entry, base))
+                files.emplace_back(WallPieceName(entry, base),
+                                   MakeWallPiece(GAME::GridSystem::wallPiecePatterns[entry], base).Write(11));
     files.emplace_back(doorMesh, MakeDoor().Write(11));
     files.emplace_back(entranceMesh, MakeEntrance().Write(11));
     // Rough rock, and darker dressed stone for the frame.
@@ -287,7 +291,9 @@ void GridPieces::AddRecords(ArzWriter& database)
     for (int entry = 0; entry < GAME::GridSystem::numWallPieces; ++entry) {
         const std::string letter(1, entryLetters[entry]);
         system.String("wallPieceBase" + letter, WallPieceName(entry, true));
-        system.String(entry == 3 ? "wallPieceMidDD" : "wallPieceMid" + letter, WallPieceName(entry, false));
+        if (HasWallPiece(entry, false))
+            system.String(entry == 3 ? "wallPieceMidDD" : "wallPieceMid" + letter,
+                          WallPieceName(entry, false));
     }
     database.AddRecord(NormalizeRecordName(entranceRecord))
         .String("Class", "GridEntrance")

@@ -1,9 +1,10 @@
 // The sample grid system of the generated caves: procedural wall pieces for every entry of the
-// grid system's table (floor, ceiling, a pillar at each solid corner and a wall slab along each
-// standing wall, with the same boxes as collision mesh; base pieces have a floor, mid pieces do
-// not), a doorway feature whose opening carries one portal, the entrance that stands outdoors
-// with the matching portal, their rock textures, and the records naming them ("GridSystem" and
-// "GridEntrance"). Meshes are drawn with the sample mesh shaders (Shaders/Basic.ssh).
+// grid system's table (a pillar at each solid corner and a wall slab along each standing wall, with
+// the same boxes as collision mesh; base pieces have a floor, mid pieces do not, none has a ceiling
+// since underground rooms are seen from above; the mid piece of the empty pattern would hold
+// nothing and is left out, so such a cell stays empty), a doorway feature whose opening carries one portal,
+// the entrance that stands outdoors with the matching portal, their rock textures, and the records naming
+// them ("GridSystem" and "GridEntrance"). Meshes are drawn with the sample mesh shaders (Shaders/Basic.ssh).
 //
 // Geometry, in a piece's own frame (the cell's centre on its floor): corners 0 to 3 at (-h, -h),
 // (h, -h), (h, h), (-h, h) in x and z (h half the cell), wall k from corner k to corner k + 1. The
@@ -48,6 +49,8 @@ public:
     // The doorway is the system's feature 1.
     static constexpr int doorFeature = 1;
 
+    // Whether the entry (0 to 14) has a piece of that kind: all but the empty pattern's mid piece.
+    static bool HasWallPiece(int entry, bool base);
     // "Meshes/Grid/CaveWallBaseA.msh" ... "Meshes/Grid/CaveWallMidO.msh" (entry 0 to 14).
     static std::string WallPieceName(int entry, bool base);
     // A wall piece for a pattern of the grid system's table.

@@ -204,6 +204,11 @@ void WorldGenerator::AddRecords(ArzWriter& database)
 {
     for (const std::string& record : EntityRecords())
         database.AddRecord(NormalizeRecordName(record)).String("Class", "Entity");
+    AddGroundRecords(database);
+}
+
+void WorldGenerator::AddGroundRecords(ArzWriter& database)
+{
     GridPieces::AddRecords(database);
     TerrainWriter::AddSampleTypeRecords(database);
 }

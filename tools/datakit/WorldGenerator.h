@@ -115,6 +115,9 @@ public:
     // sample data, TerrainWriter::AddSampleTextures), the caves' grid system and the entrance to a
     // database being written.
     static void AddRecords(ArzWriter& database);
+    // The same without the entities' records (for a host that gives the entities a class of its
+    // own): the terrain types and the caves' grid system and entrance.
+    static void AddGroundRecords(ArzWriter& database);
 
     WorldGenerator();
     explicit WorldGenerator(const Settings& settings);
