@@ -22,13 +22,14 @@ set_source_files_properties(${PROJECT_SOURCE_DIR}/Engine/core/MeshGenerator2D.cp
 list(APPEND ENGINE_PRIVATE_LIBS ${MPFR_LIBRARY} ${GMP_LIBRARY})
 
 # Graphics, window, input, fonts and video: the OpenGL device module (EGL and GL through libepoxy),
-# the SDL2 window layer, FreeType and fontconfig for device fonts, FFmpeg for the video player.
+# the SDL2 window layer, FreeType and fontconfig for device fonts, FFmpeg for the video player
+# (libswresample turns its sound track into the samples the sound layer plays).
 pkg_check_modules(EPOXY REQUIRED IMPORTED_TARGET epoxy)
 pkg_check_modules(EGL REQUIRED IMPORTED_TARGET egl)
 pkg_check_modules(SDL2 REQUIRED IMPORTED_TARGET sdl2)
 pkg_check_modules(FREETYPE REQUIRED IMPORTED_TARGET freetype2)
 pkg_check_modules(FONTCONFIG REQUIRED IMPORTED_TARGET fontconfig)
-pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavformat libavcodec libavutil libswscale)
+pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavformat libavcodec libavutil libswscale libswresample)
 list(APPEND ENGINE_PRIVATE_LIBS PkgConfig::SDL2 PkgConfig::FFMPEG)
 # DevIL decodes images.
 pkg_check_modules(DEVIL REQUIRED IMPORTED_TARGET IL)

@@ -2,11 +2,14 @@
 // the module's .cpp files only: no header of the module includes it.
 #pragma once
 
+#include "DeviceCodes.h"
 #include "graphics/RenderTypes.h"
 
 #include <epoxy/gl.h>
 
 namespace GAME::OpenGL {
+
+using DeviceCommon::IsDepthFormat;
 
 inline GLenum BlendFactorToGL(RenderBlendFactor factor)
 {
@@ -78,11 +81,6 @@ inline GLenum PrimitiveToGL(RenderPrimitiveType type)
         return GL_POINTS;
     }
     return GL_INVALID_ENUM;
-}
-
-inline bool IsDepthFormat(RenderTextureFormat format)
-{
-    return format == RENDER_FORMAT_D16 || format == RENDER_FORMAT_D24 || format == RENDER_FORMAT_D32;
 }
 
 // The internal format of a render-target colour format; 0 for formats that are not colour.

@@ -316,16 +316,7 @@ void OpenGLDevice::GetSupportedDisplayModes(std::vector<RenderDisplayMode>& mode
             return;
     }
     // Without a display: the sizes a window could take.
-    static const int sizes[][2] = {{640, 480},   {800, 600},   {1024, 768},  {1280, 720},
-                                   {1280, 1024}, {1600, 1200}, {1920, 1080}, {2560, 1440}};
-    for (const auto& size : sizes) {
-        RenderDisplayMode mode;
-        mode.width = size[0];
-        mode.height = size[1];
-        mode.refreshRate = 60;
-        mode.format = RENDER_FORMAT_RGBA;
-        modes.push_back(mode);
-    }
+    DeviceCommon::AddWindowDisplayModes(modes);
 }
 
 bool OpenGLDevice::IsValidSettings(const RenderDeviceSettings& settings, const char* operation) const
@@ -540,8 +531,7 @@ RenderSurface* OpenGLDevice::CreateTextureSurface(int width, int height, RenderT
 
 void OpenGLDevice::DestroySurface(RenderSurface** surface)
 {
-    if (auto* object = TakeFromHolder(surface, ResourceKind::Surface, "DestroySurface"))
-        Retire(ResourceKind::Surface, static_cast<OpenGLSurface*>(object));
+    DestroyHeld(surface, ResourceKind::Surface, "DestroySurface");
 }
 
 void OpenGLDevice::UnregisterVertexDeclaration(RenderVertexDeclaration* declaration)
@@ -965,30 +955,26 @@ bool OpenGLDevice::Unregister(const void* object, ResourceKind kind, const char*
     return true;
 }
 
-template <class T> T* OpenGLDevice::TakeFromHolder(T** holder, ResourceKind kind, const char* operation)
+template <class T> void OpenGLDevice::DestroyHeld(T** holder, ResourceKind kind, const char* operation)
 {
     if (!holder)
-        return nullptr;
+        return;
     T* object = *holder;
     *holder = nullptr;
-    if (!object || !Unregister(object, kind, operation))
-        return nullptr;
-    return object;
+    if (object && Unregister(object, kind, operation))
+        Retire(kind, object);
 }
 
-template RenderSurface* OpenGLDevice::TakeFromHolder(RenderSurface**, ResourceKind, const char*);
-template RenderTexture* OpenGLDevice::TakeFromHolder(RenderTexture**, ResourceKind, const char*);
-template RenderVertexBuffer* OpenGLDevice::TakeFromHolder(RenderVertexBuffer**, ResourceKind, const char*);
-template RenderIndexBuffer* OpenGLDevice::TakeFromHolder(RenderIndexBuffer**, ResourceKind, const char*);
-template RenderDynamicVertexBuffer* OpenGLDevice::TakeFromHolder(RenderDynamicVertexBuffer**, ResourceKind,
-                                                                 const char*);
-template RenderDynamicIndexBuffer* OpenGLDevice::TakeFromHolder(RenderDynamicIndexBuffer**, ResourceKind,
-                                                                const char*);
-template RenderVertexDeclaration* OpenGLDevice::TakeFromHolder(RenderVertexDeclaration**, ResourceKind,
-                                                               const char*);
-template RenderVertexShader* OpenGLDevice::TakeFromHolder(RenderVertexShader**, ResourceKind, const char*);
-template RenderPixelShader* OpenGLDevice::TakeFromHolder(RenderPixelShader**, ResourceKind, const char*);
-template RenderFont* OpenGLDevice::TakeFromHolder(RenderFont**, ResourceKind, const char*);
+template void OpenGLDevice::DestroyHeld(RenderSurface**, ResourceKind, const char*);
+template void OpenGLDevice::DestroyHeld(RenderTexture**, ResourceKind, const char*);
+template void OpenGLDevice::DestroyHeld(RenderVertexBuffer**, ResourceKind, const char*);
+template void OpenGLDevice::DestroyHeld(RenderIndexBuffer**, ResourceKind, const char*);
+template void OpenGLDevice::DestroyHeld(RenderDynamicVertexBuffer**, ResourceKind, const char*);
+template void OpenGLDevice::DestroyHeld(RenderDynamicIndexBuffer**, ResourceKind, const char*);
+template void OpenGLDevice::DestroyHeld(RenderVertexDeclaration**, ResourceKind, const char*);
+template void OpenGLDevice::DestroyHeld(RenderVertexShader**, ResourceKind, const char*);
+template void OpenGLDevice::DestroyHeld(RenderPixelShader**, ResourceKind, const char*);
+template void OpenGLDevice::DestroyHeld(RenderFont**, ResourceKind, const char*);
 
 void OpenGLDevice::Retire(ResourceKind kind, void* object)
 {
@@ -1109,6 +1095,36 @@ void OpenGLDevice::ForgetSurface(const OpenGLSurface* surface)
         m_primary = nullptr;
 }
 
+template <class Buffer, class Interface>
+void OpenGLDevice::DeleteBuffer(void* object, bool gl, uint32_t epoch)
+{
+    // The registry and the bindings know the buffer by its interface pointer.
+    auto* buffer = static_cast<Buffer*>(static_cast<Interface*>(object));
+    const auto& store = buffer->GetStore();
+    ForgetBuffer(static_cast<const Interface*>(buffer), store.GetName());
+    if (gl && store.GetEpoch() == epoch) {
+        const GLuint name = store.GetName();
+        glDeleteBuffers(1, &name);
+    }
+    RemoveBytes(store.GetBytes());
+    delete buffer;
+}
+
+template <class Program>
+void OpenGLDevice::DeleteProgram(void* object, Program*& set, uint32_t& applied, bool gl, uint32_t epoch)
+{
+    auto* program = static_cast<Program*>(static_cast<typename Program::Interface*>(object));
+    if (set == program) {
+        set = nullptr;
+        m_dirty |= DIRTY_PROGRAMS;
+    }
+    if (applied == program->object.name)
+        applied = ~0u;
+    if (gl && program->object.epoch == epoch)
+        glDeleteProgram(program->object.name);
+    delete program;
+}
+
 void OpenGLDevice::DeleteObject(ResourceKind kind, void* object)
 {
     const bool gl = m_contexts.IsMainCurrent();
@@ -1142,55 +1158,18 @@ void OpenGLDevice::DeleteObject(ResourceKind kind, void* object)
         delete texture;
         return;
     }
-    case ResourceKind::VertexBuffer: {
-        auto* buffer = static_cast<OpenGLVertexBuffer*>(static_cast<RenderVertexBuffer*>(object));
-        const StaticBufferStore& store = buffer->GetStore();
-        ForgetBuffer(static_cast<const RenderVertexBuffer*>(buffer), store.GetName());
-        if (gl && store.GetEpoch() == epoch) {
-            const GLuint name = store.GetName();
-            glDeleteBuffers(1, &name);
-        }
-        RemoveBytes(store.GetBytes());
-        delete buffer;
+    case ResourceKind::VertexBuffer:
+        DeleteBuffer<OpenGLVertexBuffer, RenderVertexBuffer>(object, gl, epoch);
         return;
-    }
-    case ResourceKind::IndexBuffer: {
-        auto* buffer = static_cast<OpenGLIndexBuffer*>(static_cast<RenderIndexBuffer*>(object));
-        const StaticBufferStore& store = buffer->GetStore();
-        ForgetBuffer(static_cast<const RenderIndexBuffer*>(buffer), store.GetName());
-        if (gl && store.GetEpoch() == epoch) {
-            const GLuint name = store.GetName();
-            glDeleteBuffers(1, &name);
-        }
-        RemoveBytes(store.GetBytes());
-        delete buffer;
+    case ResourceKind::IndexBuffer:
+        DeleteBuffer<OpenGLIndexBuffer, RenderIndexBuffer>(object, gl, epoch);
         return;
-    }
-    case ResourceKind::DynamicVertexBuffer: {
-        auto* buffer =
-            static_cast<OpenGLDynamicVertexBuffer*>(static_cast<RenderDynamicVertexBuffer*>(object));
-        const StreamStore& store = buffer->GetStore();
-        ForgetBuffer(static_cast<const RenderDynamicVertexBuffer*>(buffer), store.GetName());
-        if (gl && store.GetEpoch() == epoch) {
-            const GLuint name = store.GetName();
-            glDeleteBuffers(1, &name);
-        }
-        RemoveBytes(store.GetBytes());
-        delete buffer;
+    case ResourceKind::DynamicVertexBuffer:
+        DeleteBuffer<OpenGLDynamicVertexBuffer, RenderDynamicVertexBuffer>(object, gl, epoch);
         return;
-    }
-    case ResourceKind::DynamicIndexBuffer: {
-        auto* buffer = static_cast<OpenGLDynamicIndexBuffer*>(static_cast<RenderDynamicIndexBuffer*>(object));
-        const StreamStore& store = buffer->GetStore();
-        ForgetBuffer(static_cast<const RenderDynamicIndexBuffer*>(buffer), store.GetName());
-        if (gl && store.GetEpoch() == epoch) {
-            const GLuint name = store.GetName();
-            glDeleteBuffers(1, &name);
-        }
-        RemoveBytes(store.GetBytes());
-        delete buffer;
+    case ResourceKind::DynamicIndexBuffer:
+        DeleteBuffer<OpenGLDynamicIndexBuffer, RenderDynamicIndexBuffer>(object, gl, epoch);
         return;
-    }
     case ResourceKind::VertexDeclaration: {
         auto* declaration =
             static_cast<OpenGLVertexDeclaration*>(static_cast<RenderVertexDeclaration*>(object));
@@ -1207,32 +1186,12 @@ void OpenGLDevice::DeleteObject(ResourceKind kind, void* object)
         delete declaration;
         return;
     }
-    case ResourceKind::VertexProgram: {
-        auto* program = static_cast<OpenGLVertexProgram*>(static_cast<RenderVertexShader*>(object));
-        if (m_state.vertexProgram == program) {
-            m_state.vertexProgram = nullptr;
-            m_dirty |= DIRTY_PROGRAMS;
-        }
-        if (m_applied.vertexProgram == program->object.name)
-            m_applied.vertexProgram = ~0u;
-        if (gl && program->object.epoch == epoch)
-            glDeleteProgram(program->object.name);
-        delete program;
+    case ResourceKind::VertexProgram:
+        DeleteProgram(object, m_state.vertexProgram, m_applied.vertexProgram, gl, epoch);
         return;
-    }
-    case ResourceKind::PixelProgram: {
-        auto* program = static_cast<OpenGLPixelProgram*>(static_cast<RenderPixelShader*>(object));
-        if (m_state.pixelProgram == program) {
-            m_state.pixelProgram = nullptr;
-            m_dirty |= DIRTY_PROGRAMS;
-        }
-        if (m_applied.pixelProgram == program->object.name)
-            m_applied.pixelProgram = ~0u;
-        if (gl && program->object.epoch == epoch)
-            glDeleteProgram(program->object.name);
-        delete program;
+    case ResourceKind::PixelProgram:
+        DeleteProgram(object, m_state.pixelProgram, m_applied.pixelProgram, gl, epoch);
         return;
-    }
     case ResourceKind::Font: {
         auto* font = static_cast<OpenGLFont*>(static_cast<RenderFont*>(object));
         font->ReleaseTextures(gl && font->GetEpoch() == epoch);

@@ -393,17 +393,27 @@ private:
     void Register(const void* object, ResourceKind kind, uint64_t bytes);
     // Takes the object out of the registry; false when it is not a live object of the kind.
     bool Unregister(const void* object, ResourceKind kind, const char* operation);
-    template <class T> T* TakeFromHolder(T** holder, ResourceKind kind, const char* operation);
+    // Takes the object from its holder (nulled) and, when it is a live object of the kind, retires it.
+    template <class T> void DestroyHeld(T** holder, ResourceKind kind, const char* operation);
     // Destroys now on the main thread, or hands the object to the main thread.
     void Retire(ResourceKind kind, void* object);
     void ProcessRetired();
     void DeleteObject(ResourceKind kind, void* object);
+    // The parts of DeleteObject that the four buffer kinds and the two program kinds share.
+    template <class Buffer, class Interface> void DeleteBuffer(void* object, bool gl, uint32_t epoch);
+    template <class Program>
+    void DeleteProgram(void* object, Program*& set, uint32_t& applied, bool gl, uint32_t epoch);
     // Drops every binding and cached use of the GL names about to be deleted.
     void ForgetTexture(const OpenGLTexture* texture);
     void ForgetBuffer(const void* owner, uint32_t name);
     void ForgetSurface(const OpenGLSurface* surface);
     void ForgetFramebuffersWith(uint32_t textureName);
     void DeleteGLTexture(uint32_t name, uint32_t epoch);
+
+    // Buffers: a GL buffer of the bytes (usage a GL usage), made into the device's object.
+    template <class Buffer, class Interface, class... Sizes>
+    Interface* CreateBuffer(ResourceKind kind, unsigned int bytes, uint32_t usage, const char* what,
+                            Sizes... sizes);
 
     // Textures.
     OpenGLTexture* MakeColorTexture(int width, int height, const void* texels, int levelCount, bool dynamic,

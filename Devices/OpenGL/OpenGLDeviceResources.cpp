@@ -44,33 +44,41 @@ uint64_t ChainBytes(int width, int height, int levels)
 // ---------------------------------------------------------------------------------------------
 // Buffers and declarations
 
-RenderVertexBuffer* OpenGLDevice::CreateVertexBuffer(unsigned int usage, unsigned int size)
+template <class Buffer, class Interface, class... Sizes>
+Interface* OpenGLDevice::CreateBuffer(ResourceKind kind, unsigned int bytes, uint32_t usage, const char* what,
+                                      Sizes... sizes)
 {
-    if (size == 0) {
-        DeviceLogPrintf(1, "OpenGL device: CreateVertexBuffer(%u, 0) refused", usage);
-        return nullptr;
-    }
     ContextScope scope(*this);
     if (!scope.IsReady())
         return nullptr;
     ClearErrors();
     GLuint name = 0;
     glCreateBuffers(1, &name);
-    glNamedBufferData(name, size, nullptr, (usage & RENDER_USAGE_DYNAMIC) ? GL_DYNAMIC_DRAW : GL_STATIC_DRAW);
+    glNamedBufferData(name, bytes, nullptr, usage);
     if (glGetError() != GL_NO_ERROR) {
         glDeleteBuffers(1, &name);
-        DeviceLogPrintf(1, "OpenGL device: no memory for a vertex buffer of %u bytes", size);
+        DeviceLogPrintf(1, "OpenGL device: no memory for %s of %u bytes", what, bytes);
         return nullptr;
     }
-    auto* buffer = new OpenGLVertexBuffer(*this, name, GetEpoch(), size);
-    Register(static_cast<const RenderVertexBuffer*>(buffer), ResourceKind::VertexBuffer, size);
+    auto* buffer = new Buffer(*this, name, GetEpoch(), sizes...);
+    Register(static_cast<const Interface*>(buffer), kind, bytes);
     return buffer;
+}
+
+RenderVertexBuffer* OpenGLDevice::CreateVertexBuffer(unsigned int usage, unsigned int size)
+{
+    if (size == 0) {
+        DeviceLogPrintf(1, "OpenGL device: CreateVertexBuffer(%u, 0) refused", usage);
+        return nullptr;
+    }
+    return CreateBuffer<OpenGLVertexBuffer, RenderVertexBuffer>(
+        ResourceKind::VertexBuffer, size, (usage & RENDER_USAGE_DYNAMIC) ? GL_DYNAMIC_DRAW : GL_STATIC_DRAW,
+        "a vertex buffer", size);
 }
 
 void OpenGLDevice::DestroyVertexBuffer(RenderVertexBuffer** buffer)
 {
-    if (auto* object = TakeFromHolder(buffer, ResourceKind::VertexBuffer, "DestroyVertexBuffer"))
-        Retire(ResourceKind::VertexBuffer, object);
+    DestroyHeld(buffer, ResourceKind::VertexBuffer, "DestroyVertexBuffer");
 }
 
 RenderIndexBuffer* OpenGLDevice::CreateIndexBuffer(unsigned int numIndices, unsigned int bytesPerIndex)
@@ -80,28 +88,14 @@ RenderIndexBuffer* OpenGLDevice::CreateIndexBuffer(unsigned int numIndices, unsi
         DeviceLogPrintf(1, "OpenGL device: CreateIndexBuffer(%u, %u) refused", numIndices, bytesPerIndex);
         return nullptr;
     }
-    const unsigned int size = numIndices * bytesPerIndex;
-    ContextScope scope(*this);
-    if (!scope.IsReady())
-        return nullptr;
-    ClearErrors();
-    GLuint name = 0;
-    glCreateBuffers(1, &name);
-    glNamedBufferData(name, size, nullptr, GL_STATIC_DRAW);
-    if (glGetError() != GL_NO_ERROR) {
-        glDeleteBuffers(1, &name);
-        DeviceLogPrintf(1, "OpenGL device: no memory for an index buffer of %u bytes", size);
-        return nullptr;
-    }
-    auto* buffer = new OpenGLIndexBuffer(*this, name, GetEpoch(), numIndices, bytesPerIndex);
-    Register(static_cast<const RenderIndexBuffer*>(buffer), ResourceKind::IndexBuffer, size);
-    return buffer;
+    return CreateBuffer<OpenGLIndexBuffer, RenderIndexBuffer>(ResourceKind::IndexBuffer,
+                                                              numIndices * bytesPerIndex, GL_STATIC_DRAW,
+                                                              "an index buffer", numIndices, bytesPerIndex);
 }
 
 void OpenGLDevice::DestroyIndexBuffer(RenderIndexBuffer** buffer)
 {
-    if (auto* object = TakeFromHolder(buffer, ResourceKind::IndexBuffer, "DestroyIndexBuffer"))
-        Retire(ResourceKind::IndexBuffer, object);
+    DestroyHeld(buffer, ResourceKind::IndexBuffer, "DestroyIndexBuffer");
 }
 
 RenderDynamicVertexBuffer* OpenGLDevice::CreateDynamicVertexBuffer(unsigned int size)
@@ -111,28 +105,13 @@ RenderDynamicVertexBuffer* OpenGLDevice::CreateDynamicVertexBuffer(unsigned int 
                         m_lost ? " (the context is lost)" : "");
         return nullptr;
     }
-    ContextScope scope(*this);
-    if (!scope.IsReady())
-        return nullptr;
-    ClearErrors();
-    GLuint name = 0;
-    glCreateBuffers(1, &name);
-    glNamedBufferData(name, size, nullptr, GL_STREAM_DRAW);
-    if (glGetError() != GL_NO_ERROR) {
-        glDeleteBuffers(1, &name);
-        DeviceLogPrintf(1, "OpenGL device: no memory for a dynamic vertex buffer of %u bytes", size);
-        return nullptr;
-    }
-    auto* buffer = new OpenGLDynamicVertexBuffer(*this, name, GetEpoch(), size);
-    Register(static_cast<const RenderDynamicVertexBuffer*>(buffer), ResourceKind::DynamicVertexBuffer, size);
-    return buffer;
+    return CreateBuffer<OpenGLDynamicVertexBuffer, RenderDynamicVertexBuffer>(
+        ResourceKind::DynamicVertexBuffer, size, GL_STREAM_DRAW, "a dynamic vertex buffer", size);
 }
 
 void OpenGLDevice::DestroyDynamicVertexBuffer(RenderDynamicVertexBuffer** buffer)
 {
-    if (auto* object =
-            TakeFromHolder(buffer, ResourceKind::DynamicVertexBuffer, "DestroyDynamicVertexBuffer"))
-        Retire(ResourceKind::DynamicVertexBuffer, object);
+    DestroyHeld(buffer, ResourceKind::DynamicVertexBuffer, "DestroyDynamicVertexBuffer");
 }
 
 RenderDynamicIndexBuffer* OpenGLDevice::CreateDynamicIndexBuffer(unsigned int size)
@@ -142,28 +121,13 @@ RenderDynamicIndexBuffer* OpenGLDevice::CreateDynamicIndexBuffer(unsigned int si
                         m_lost ? " (the context is lost)" : "");
         return nullptr;
     }
-    ContextScope scope(*this);
-    if (!scope.IsReady())
-        return nullptr;
-    ClearErrors();
-    GLuint name = 0;
-    glCreateBuffers(1, &name);
-    glNamedBufferData(name, size / 4 * 4, nullptr, GL_STREAM_DRAW);
-    if (glGetError() != GL_NO_ERROR) {
-        glDeleteBuffers(1, &name);
-        DeviceLogPrintf(1, "OpenGL device: no memory for a dynamic index buffer of %u bytes", size);
-        return nullptr;
-    }
-    auto* buffer = new OpenGLDynamicIndexBuffer(*this, name, GetEpoch(), size);
-    Register(static_cast<const RenderDynamicIndexBuffer*>(buffer), ResourceKind::DynamicIndexBuffer,
-             size / 4 * 4);
-    return buffer;
+    return CreateBuffer<OpenGLDynamicIndexBuffer, RenderDynamicIndexBuffer>(
+        ResourceKind::DynamicIndexBuffer, size / 4 * 4, GL_STREAM_DRAW, "a dynamic index buffer", size);
 }
 
 void OpenGLDevice::DestroyDynamicIndexBuffer(RenderDynamicIndexBuffer** buffer)
 {
-    if (auto* object = TakeFromHolder(buffer, ResourceKind::DynamicIndexBuffer, "DestroyDynamicIndexBuffer"))
-        Retire(ResourceKind::DynamicIndexBuffer, object);
+    DestroyHeld(buffer, ResourceKind::DynamicIndexBuffer, "DestroyDynamicIndexBuffer");
 }
 
 RenderVertexDeclaration* OpenGLDevice::CreateVertexDeclaration(const VertexElement* elements, int count)
@@ -179,9 +143,7 @@ RenderVertexDeclaration* OpenGLDevice::CreateVertexDeclaration(const VertexEleme
 
 void OpenGLDevice::DestroyVertexDeclaration(RenderVertexDeclaration** declaration)
 {
-    if (auto* object =
-            TakeFromHolder(declaration, ResourceKind::VertexDeclaration, "DestroyVertexDeclaration"))
-        Retire(ResourceKind::VertexDeclaration, object);
+    DestroyHeld(declaration, ResourceKind::VertexDeclaration, "DestroyVertexDeclaration");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -218,8 +180,7 @@ RenderVertexShader* OpenGLDevice::CreateVertexShader(const void* code, unsigned 
 
 void OpenGLDevice::DestroyVertexShader(RenderVertexShader** shader)
 {
-    if (auto* object = TakeFromHolder(shader, ResourceKind::VertexProgram, "DestroyVertexShader"))
-        Retire(ResourceKind::VertexProgram, object);
+    DestroyHeld(shader, ResourceKind::VertexProgram, "DestroyVertexShader");
 }
 
 RenderPixelShader* OpenGLDevice::CreatePixelShader(const void* code, unsigned int size)
@@ -230,8 +191,7 @@ RenderPixelShader* OpenGLDevice::CreatePixelShader(const void* code, unsigned in
 
 void OpenGLDevice::DestroyPixelShader(RenderPixelShader** shader)
 {
-    if (auto* object = TakeFromHolder(shader, ResourceKind::PixelProgram, "DestroyPixelShader"))
-        Retire(ResourceKind::PixelProgram, object);
+    DestroyHeld(shader, ResourceKind::PixelProgram, "DestroyPixelShader");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -399,8 +359,7 @@ RenderTexture* OpenGLDevice::CreateDynamicTexture(int width, int height, int lev
 
 void OpenGLDevice::DestroyTexture(RenderTexture** texture)
 {
-    if (auto* object = TakeFromHolder(texture, ResourceKind::Texture, "DestroyTexture"))
-        Retire(ResourceKind::Texture, object);
+    DestroyHeld(texture, ResourceKind::Texture, "DestroyTexture");
 }
 
 bool OpenGLDevice::CanRetryCreateTexture()
@@ -431,8 +390,7 @@ RenderFont* OpenGLDevice::CreateFont(const char* name, const void* data, unsigne
 
 void OpenGLDevice::DestroyFont(RenderFont** font)
 {
-    if (auto* object = TakeFromHolder(font, ResourceKind::Font, "DestroyFont"))
-        Retire(ResourceKind::Font, object);
+    DestroyHeld(font, ResourceKind::Font, "DestroyFont");
 }
 
 } // namespace GAME::OpenGL

@@ -2,6 +2,7 @@
 // when GL does not hold it already), and the draw operations.
 #include "OpenGLDevice.h"
 
+#include "DeviceCodes.h"
 #include "DeviceLog.h"
 #include "OpenGLApi.h"
 #include "OpenGLPrograms.h"
@@ -13,23 +14,11 @@
 namespace GAME::OpenGL {
 
 using DeviceCommon::DeviceLogPrintf;
+using DeviceCommon::IsBlendFactor;
+using DeviceCommon::IsTestFunction;
+using DeviceCommon::IsWriteMode;
 
 namespace {
-
-bool IsTestFunction(int32_t value)
-{
-    return value >= RENDER_TEST_NEVER && value <= RENDER_TEST_ALWAYS;
-}
-
-bool IsWriteMode(int32_t value)
-{
-    return value == RENDER_WRITE_DISABLED || value == RENDER_WRITE_ENABLED;
-}
-
-bool IsBlendFactor(int32_t value)
-{
-    return value >= RENDER_BLEND_ONE && value <= RENDER_BLEND_SRC_ALPHA_SAT;
-}
 
 void AttributeFormat(const VertexElement& element, GLint& size, GLenum& type, GLboolean& normalized)
 {
@@ -52,6 +41,49 @@ void AttributeFormat(const VertexElement& element, GLint& size, GLenum& type, GL
         size = 4, type = GL_UNSIGNED_BYTE, normalized = GL_FALSE;
     else
         size = GL_BGRA, type = GL_UNSIGNED_BYTE, normalized = GL_TRUE;
+}
+
+// A state code the library set: taken when valid, refused with a log line otherwise.
+bool Accept(bool valid, const char* operation, int code)
+{
+    if (!valid)
+        DeviceLogPrintf(1, "OpenGL device: %s(%d) refused", operation, code);
+    return valid;
+}
+
+// Keeps a state value and marks what reaches GL before the next draw, when the value changes.
+template <class T> void Store(T& field, T value, uint32_t& dirty, uint32_t flag)
+{
+    if (field != value) {
+        field = value;
+        dirty |= flag;
+    }
+}
+
+// Points a vertex stream at a static or streaming buffer's store.
+template <class Stream, class BufferStore>
+void PointStream(Stream& stream, const void* owner, const BufferStore& store, uint64_t offset,
+                 uint32_t stride)
+{
+    stream.owner = owner;
+    stream.buffer = store.GetName();
+    stream.epoch = store.GetEpoch();
+    stream.offset = offset;
+    stream.stride = stride;
+    stream.bytes = store.GetBytes();
+}
+
+// Points the index input at a static or streaming buffer's store.
+template <class Indices, class BufferStore>
+void PointIndices(Indices& indices, const void* owner, bool isStatic, const BufferStore& store,
+                  uint32_t bytesPerIndex, uint64_t capacity)
+{
+    indices.owner = owner;
+    indices.isStatic = isStatic;
+    indices.buffer = store.GetName();
+    indices.epoch = store.GetEpoch();
+    indices.bytesPerIndex = bytesPerIndex;
+    indices.capacity = capacity;
 }
 
 GLint AddressToGL(uint32_t value)
@@ -96,31 +128,18 @@ void OpenGLDevice::SetScissorRect(const Rect& rect)
 
 void OpenGLDevice::EnableWireframe(bool enable)
 {
-    if (m_state.wireframe != enable) {
-        m_state.wireframe = enable;
-        m_dirty |= DIRTY_RASTER;
-    }
+    Store(m_state.wireframe, enable, m_dirty, DIRTY_RASTER);
 }
 
 void OpenGLDevice::SetDepthTestFunction(RenderTestFunction function)
 {
-    if (!IsTestFunction(function)) {
-        DeviceLogPrintf(1, "OpenGL device: SetDepthTestFunction(%d) refused", function);
-        return;
-    }
-    if (m_state.depthTest != function) {
-        m_state.depthTest = function;
-        m_dirty |= DIRTY_DEPTH;
-    }
+    if (Accept(IsTestFunction(function), "SetDepthTestFunction", function))
+        Store(m_state.depthTest, function, m_dirty, DIRTY_DEPTH);
 }
 
 void OpenGLDevice::SetAlphaTestFunction(RenderTestFunction function)
 {
-    if (!IsTestFunction(function)) {
-        DeviceLogPrintf(1, "OpenGL device: SetAlphaTestFunction(%d) refused", function);
-        return;
-    }
-    if (m_state.alphaTest != function) {
+    if (Accept(IsTestFunction(function), "SetAlphaTestFunction", function) && m_state.alphaTest != function) {
         m_state.alphaTest = function;
         ++m_alphaStamp;
     }
@@ -136,62 +155,32 @@ void OpenGLDevice::SetAlphaReference(float reference)
 
 void OpenGLDevice::SetColorWriteMode(RenderWriteMode mode)
 {
-    if (!IsWriteMode(mode)) {
-        DeviceLogPrintf(1, "OpenGL device: SetColorWriteMode(%d) refused", mode);
-        return;
-    }
-    if (m_state.colorWrite != (mode == RENDER_WRITE_ENABLED)) {
-        m_state.colorWrite = mode == RENDER_WRITE_ENABLED;
-        m_dirty |= DIRTY_MASKS;
-    }
+    if (Accept(IsWriteMode(mode), "SetColorWriteMode", mode))
+        Store(m_state.colorWrite, mode == RENDER_WRITE_ENABLED, m_dirty, DIRTY_MASKS);
 }
 
 void OpenGLDevice::SetAlphaWriteMode(RenderWriteMode mode)
 {
-    if (!IsWriteMode(mode)) {
-        DeviceLogPrintf(1, "OpenGL device: SetAlphaWriteMode(%d) refused", mode);
-        return;
-    }
-    if (m_state.alphaWrite != (mode == RENDER_WRITE_ENABLED)) {
-        m_state.alphaWrite = mode == RENDER_WRITE_ENABLED;
-        m_dirty |= DIRTY_MASKS;
-    }
+    if (Accept(IsWriteMode(mode), "SetAlphaWriteMode", mode))
+        Store(m_state.alphaWrite, mode == RENDER_WRITE_ENABLED, m_dirty, DIRTY_MASKS);
 }
 
 void OpenGLDevice::SetDepthWriteMode(RenderWriteMode mode)
 {
-    if (!IsWriteMode(mode)) {
-        DeviceLogPrintf(1, "OpenGL device: SetDepthWriteMode(%d) refused", mode);
-        return;
-    }
-    if (m_state.depthWrite != (mode == RENDER_WRITE_ENABLED)) {
-        m_state.depthWrite = mode == RENDER_WRITE_ENABLED;
-        m_dirty |= DIRTY_DEPTH;
-    }
+    if (Accept(IsWriteMode(mode), "SetDepthWriteMode", mode))
+        Store(m_state.depthWrite, mode == RENDER_WRITE_ENABLED, m_dirty, DIRTY_DEPTH);
 }
 
 void OpenGLDevice::SetSourceBlend(RenderBlendFactor factor)
 {
-    if (!IsBlendFactor(factor)) {
-        DeviceLogPrintf(1, "OpenGL device: SetSourceBlend(%d) refused", factor);
-        return;
-    }
-    if (m_state.sourceBlend != factor) {
-        m_state.sourceBlend = factor;
-        m_dirty |= DIRTY_BLEND;
-    }
+    if (Accept(IsBlendFactor(factor), "SetSourceBlend", factor))
+        Store(m_state.sourceBlend, factor, m_dirty, DIRTY_BLEND);
 }
 
 void OpenGLDevice::SetDestinationBlend(RenderBlendFactor factor)
 {
-    if (!IsBlendFactor(factor)) {
-        DeviceLogPrintf(1, "OpenGL device: SetDestinationBlend(%d) refused", factor);
-        return;
-    }
-    if (m_state.destinationBlend != factor) {
-        m_state.destinationBlend = factor;
-        m_dirty |= DIRTY_BLEND;
-    }
+    if (Accept(IsBlendFactor(factor), "SetDestinationBlend", factor))
+        Store(m_state.destinationBlend, factor, m_dirty, DIRTY_BLEND);
 }
 
 void OpenGLDevice::SetTexture(int stage, const RenderTexture* texture)
@@ -235,20 +224,12 @@ uint32_t OpenGLDevice::GetTextureStageState(int stage, unsigned int state) const
 
 void OpenGLDevice::SetVertexShader(RenderVertexShader* shader)
 {
-    auto* program = static_cast<OpenGLVertexProgram*>(shader);
-    if (m_state.vertexProgram != program) {
-        m_state.vertexProgram = program;
-        m_dirty |= DIRTY_PROGRAMS;
-    }
+    Store(m_state.vertexProgram, static_cast<OpenGLVertexProgram*>(shader), m_dirty, DIRTY_PROGRAMS);
 }
 
 void OpenGLDevice::SetPixelShader(RenderPixelShader* shader)
 {
-    auto* program = static_cast<OpenGLPixelProgram*>(shader);
-    if (m_state.pixelProgram != program) {
-        m_state.pixelProgram = program;
-        m_dirty |= DIRTY_PROGRAMS;
-    }
+    Store(m_state.pixelProgram, static_cast<OpenGLPixelProgram*>(shader), m_dirty, DIRTY_PROGRAMS);
 }
 
 namespace {
@@ -346,13 +327,8 @@ void OpenGLDevice::SetStreamSource(int stream, RenderVertexBuffer* buffer, unsig
     if (!buffer) {
         s = Stream();
     } else {
-        const StaticBufferStore& store = static_cast<OpenGLVertexBuffer*>(buffer)->GetStore();
-        s.owner = static_cast<const RenderVertexBuffer*>(buffer);
-        s.buffer = store.GetName();
-        s.epoch = store.GetEpoch();
-        s.offset = offset;
-        s.stride = stride;
-        s.bytes = store.GetBytes();
+        PointStream(s, static_cast<const RenderVertexBuffer*>(buffer),
+                    static_cast<OpenGLVertexBuffer*>(buffer)->GetStore(), offset, stride);
     }
     m_dirty |= DIRTY_INPUT;
 }
@@ -360,24 +336,14 @@ void OpenGLDevice::SetStreamSource(int stream, RenderVertexBuffer* buffer, unsig
 void OpenGLDevice::BindDynamicStream(const OpenGLDynamicVertexBuffer& buffer, uint64_t offset,
                                      unsigned int stride)
 {
-    Stream& s = m_state.streams[0];
-    const StreamStore& store = buffer.GetStore();
-    s.owner = static_cast<const RenderDynamicVertexBuffer*>(&buffer);
-    s.buffer = store.GetName();
-    s.epoch = store.GetEpoch();
-    s.offset = offset;
-    s.stride = stride;
-    s.bytes = store.GetBytes();
+    PointStream(m_state.streams[0], static_cast<const RenderDynamicVertexBuffer*>(&buffer), buffer.GetStore(),
+                offset, stride);
     m_dirty |= DIRTY_INPUT;
 }
 
 void OpenGLDevice::SetVertexDeclaration(RenderVertexDeclaration* declaration)
 {
-    auto* gl = static_cast<OpenGLVertexDeclaration*>(declaration);
-    if (m_state.declaration != gl) {
-        m_state.declaration = gl;
-        m_dirty |= DIRTY_INPUT;
-    }
+    Store(m_state.declaration, static_cast<OpenGLVertexDeclaration*>(declaration), m_dirty, DIRTY_INPUT);
 }
 
 void OpenGLDevice::SetIndices(RenderIndexBuffer* indices)
@@ -388,23 +354,14 @@ void OpenGLDevice::SetIndices(RenderIndexBuffer* indices)
         return;
     }
     auto* buffer = static_cast<OpenGLIndexBuffer*>(indices);
-    i.owner = static_cast<const RenderIndexBuffer*>(buffer);
-    i.isStatic = true;
-    i.buffer = buffer->GetStore().GetName();
-    i.epoch = buffer->GetStore().GetEpoch();
-    i.bytesPerIndex = buffer->GetBytesPerIndex();
-    i.capacity = buffer->GetNumIndices();
+    PointIndices(i, static_cast<const RenderIndexBuffer*>(buffer), true, buffer->GetStore(),
+                 buffer->GetBytesPerIndex(), buffer->GetNumIndices());
 }
 
 void OpenGLDevice::BindDynamicIndices(const OpenGLDynamicIndexBuffer& buffer)
 {
-    Indices& i = m_state.indices;
-    i.owner = static_cast<const RenderDynamicIndexBuffer*>(&buffer);
-    i.isStatic = false;
-    i.buffer = buffer.GetStore().GetName();
-    i.epoch = buffer.GetStore().GetEpoch();
-    i.bytesPerIndex = 4;
-    i.capacity = buffer.GetSize();
+    PointIndices(m_state.indices, static_cast<const RenderDynamicIndexBuffer*>(&buffer), false,
+                 buffer.GetStore(), 4, buffer.GetSize());
 }
 
 RenderIndexBuffer* OpenGLDevice::GetIndices() const

@@ -1,13 +1,13 @@
 #include "OpenGLFont.h"
 
 #include "DeviceLog.h"
+#include "FontFile.h"
 #include "OpenGLApi.h"
 #include "OpenGLDevice.h"
 
 #include <ft2build.h>
 #include FT_FREETYPE_H
 #include FT_SYNTHESIS_H
-#include <fontconfig/fontconfig.h>
 
 #include <algorithm>
 #include <cmath>
@@ -18,6 +18,7 @@
 namespace GAME::OpenGL {
 
 using DeviceCommon::DeviceLogPrintf;
+using DeviceCommon::FindFontFile;
 
 namespace {
 
@@ -39,34 +40,6 @@ FT_Face Face(void* face)
 int Pixels(FT_Pos value)
 {
     return int((value + 32) >> 6);
-}
-
-// The file of the face fontconfig picks for a name; empty when none.
-std::string FindFontFile(const std::string& name)
-{
-    FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>(name.c_str()));
-    if (!pattern)
-        return {};
-    // A configuration of our own, let go after the lookup: fontconfig's process-wide one is never
-    // freed.
-    FcConfig* config = FcInitLoadConfigAndFonts();
-    if (!config) {
-        FcPatternDestroy(pattern);
-        return {};
-    }
-    FcConfigSubstitute(config, pattern, FcMatchPattern);
-    FcDefaultSubstitute(pattern);
-    FcResult result = FcResultNoMatch;
-    FcPattern* match = FcFontMatch(config, pattern, &result);
-    std::string file;
-    FcChar8* path = nullptr;
-    if (match && FcPatternGetString(match, FC_FILE, 0, &path) == FcResultMatch && path)
-        file = reinterpret_cast<const char*>(path);
-    if (match)
-        FcPatternDestroy(match);
-    FcPatternDestroy(pattern);
-    FcConfigDestroy(config);
-    return file;
 }
 
 } // namespace

@@ -1,88 +1,37 @@
 // Exports of OpenGL.so: the device module entry points the engine looks up by name, and one test
 // hook.
+#include "DeviceModule.h"
 #include "OpenGLDevice.h"
-
-#include <algorithm>
-#include <mutex>
-#include <vector>
-
-#define OPENGL_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace GAME::OpenGL {
 namespace {
 
-// The devices this module made; a pointer it did not hand out is left alone.
-class ModuleState
+DeviceCommon::DeviceRegistry<OpenGLDevice>& Devices()
 {
-public:
-    ~ModuleState()
-    {
-        // Devices still alive when the module unloads go with it; their code is leaving.
-        for (OpenGLDevice* device : m_devices)
-            delete device;
-    }
-
-    RenderDevice* Create()
-    {
-        auto* device = new OpenGLDevice();
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_devices.push_back(device);
-        return device;
-    }
-
-    OpenGLDevice* Find(RenderDevice* device)
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        auto it = std::find_if(m_devices.begin(), m_devices.end(),
-                               [device](OpenGLDevice* d) { return static_cast<RenderDevice*>(d) == device; });
-        return it == m_devices.end() ? nullptr : *it;
-    }
-
-    void Destroy(RenderDevice* device)
-    {
-        OpenGLDevice* found = nullptr;
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            auto it = std::find_if(m_devices.begin(), m_devices.end(), [device](OpenGLDevice* d) {
-                return static_cast<RenderDevice*>(d) == device;
-            });
-            if (it == m_devices.end())
-                return;
-            found = *it;
-            m_devices.erase(it);
-        }
-        delete found;
-    }
-
-private:
-    std::mutex m_mutex;
-    std::vector<OpenGLDevice*> m_devices;
-};
-
-ModuleState& State()
-{
-    static ModuleState state;
-    return state;
+    static DeviceCommon::DeviceRegistry<OpenGLDevice> devices;
+    return devices;
 }
 
 } // namespace
 } // namespace GAME::OpenGL
 
-OPENGL_EXPORT GAME::RenderDevice* CreateRenderDevice()
+DEVICE_MODULE_EXPORT GAME::RenderDevice* CreateRenderDevice()
 {
-    return GAME::OpenGL::State().Create();
+    auto* device = new GAME::OpenGL::OpenGLDevice();
+    GAME::OpenGL::Devices().Add(device);
+    return device;
 }
 
-OPENGL_EXPORT void DestroyRenderDevice(GAME::RenderDevice* device)
+DEVICE_MODULE_EXPORT void DestroyRenderDevice(GAME::RenderDevice* device)
 {
-    GAME::OpenGL::State().Destroy(device);
+    GAME::OpenGL::Devices().Destroy(device);
 }
 
 // Tests: the device behaves as after a reset of its GL context (see OpenGLDevice.h). False for a
 // pointer this module did not make.
-OPENGL_EXPORT bool OpenGLSimulateContextLoss(GAME::RenderDevice* device)
+DEVICE_MODULE_EXPORT bool OpenGLSimulateContextLoss(GAME::RenderDevice* device)
 {
-    GAME::OpenGL::OpenGLDevice* found = GAME::OpenGL::State().Find(device);
+    GAME::OpenGL::OpenGLDevice* found = GAME::OpenGL::Devices().Find(device);
     if (found)
         found->SimulateContextLoss();
     return found != nullptr;

@@ -1,6 +1,7 @@
 #include "SoftwareDevice.h"
 
 #include "DdsImage.h"
+#include "DeviceCodes.h"
 #include "SoftwareBuffers.h"
 #include "SoftwareFont.h"
 #include "SoftwarePrograms.h"
@@ -13,6 +14,11 @@
 #include <cstring>
 
 namespace GAME::Software {
+
+using DeviceCommon::IsBlendFactor;
+using DeviceCommon::IsDepthFormat;
+using DeviceCommon::IsTestFunction;
+using DeviceCommon::IsWriteMode;
 
 namespace {
 
@@ -62,24 +68,6 @@ bool IsColorFormat(RenderTextureFormat format)
     default:
         return false;
     }
-}
-
-bool IsDepthFormat(RenderTextureFormat format)
-{
-    return format == RENDER_FORMAT_D16 || format == RENDER_FORMAT_D24 || format == RENDER_FORMAT_D32;
-}
-
-bool IsTestFunction(int32_t value)
-{
-    return value >= RENDER_TEST_NEVER && value <= RENDER_TEST_ALWAYS;
-}
-bool IsWriteMode(int32_t value)
-{
-    return value == RENDER_WRITE_DISABLED || value == RENDER_WRITE_ENABLED;
-}
-bool IsBlendFactor(int32_t value)
-{
-    return value >= RENDER_BLEND_ONE && value <= RENDER_BLEND_SRC_ALPHA_SAT;
 }
 
 uint32_t PackColor(const Color& color)
@@ -357,16 +345,7 @@ bool SoftwareDevice::Initialize()
 
 void SoftwareDevice::GetSupportedDisplayModes(std::vector<RenderDisplayMode>& modes)
 {
-    static const int sizes[][2] = {{640, 480},   {800, 600},   {1024, 768},  {1280, 720},
-                                   {1280, 1024}, {1600, 1200}, {1920, 1080}, {2560, 1440}};
-    for (const auto& size : sizes) {
-        RenderDisplayMode mode;
-        mode.width = size[0];
-        mode.height = size[1];
-        mode.refreshRate = 60;
-        mode.format = RENDER_FORMAT_RGBA;
-        modes.push_back(mode);
-    }
+    DeviceCommon::AddWindowDisplayModes(modes);
 }
 
 bool SoftwareDevice::IsValidSettings(const RenderDeviceSettings& settings) const

@@ -118,21 +118,12 @@ float IntersectRayPlane(const Vec3& origin, const Vec3& direction, const Plane& 
 
 float IntersectRaySphere(const Vec3& origin, const Vec3& direction, const Sphere& sphere, Vec3& point)
 {
+    // The sphere's own test along the unit direction, then in lengths of the direction given.
     const float invLength = 1.0f / direction.Length();
-    const Vec3 unit = direction * invLength;
-    const Vec3 v = sphere.center - origin;
-    const float b = Vec3::Dot(v, unit);
-    const float s = Vec3::Dot(v, v);
-    const float r2 = sphere.radius * sphere.radius;
-    if (b < 0.0f && s > r2)
-        return gInfinity;
-    if (s < r2)
-        return 0.0f;
-    const float m = s - b * b;
-    if (m > r2)
-        return gInfinity;
-    const float q = std::sqrt(r2 - m);
-    const float t = (s == r2 ? b + q : b - q) * invLength;
+    const float distance = sphere.IntersectRay(Ray(origin, direction * invLength));
+    if (distance == gInfinity || distance == 0.0f)
+        return distance;
+    const float t = distance * invLength;
     point = origin + direction * t;
     return t;
 }

@@ -30,8 +30,8 @@ bool IntersectPlanes(const Plane& a, const Plane& b, Ray& line);
 // (within a relative 1e-7) hits at 0, even for a ray lying in the plane.
 float IntersectRayPlane(const Vec3& origin, const Vec3& direction, const Plane& plane, Vec3& point);
 
-// Any direction length; the distance is in units of direction. An origin inside the sphere gives
-// 0 and leaves point unwritten.
+// Any direction length; the distance is in units of direction. An origin inside the sphere (or on
+// it, heading out) gives 0 and leaves point unwritten.
 float IntersectRaySphere(const Vec3& origin, const Vec3& direction, const Sphere& sphere, Vec3& point);
 
 // Hits on the edges count; works for either winding.

@@ -290,7 +290,8 @@ void TransformGizmo::Render(GraphicsCanvas& canvas, const Camera& camera, const 
         drawer.SetVertex(origin + GetAxis(axis) * m_size);
     }
     drawer.End();
-    RenderCircle(drawer, camera, grey);
+    // Across the viewing axis every segment faces the camera: the whole circle is drawn.
+    RenderCircle(drawer, camera, camera.GetCoords().xAxis, camera.GetCoords().yAxis, grey);
     for (int axis = 0; axis < 3; ++axis) {
         Vec3 a, b;
         GetCircleAxes(m_coords, axis, a, b);
@@ -347,25 +348,6 @@ void TransformGizmo::RenderArrow(GraphicsPrimitiveDrawer& drawer, const Camera& 
     drawer.SetVertex(back + side);
     drawer.SetVertex(to);
     drawer.SetVertex(back - side);
-    drawer.End();
-}
-
-void TransformGizmo::RenderCircle(GraphicsPrimitiveDrawer& drawer, const Camera& camera,
-                                  const Color& color) const
-{
-    const Vec3& center = m_coords.origin;
-    const Vec3 a = camera.GetCoords().xAxis;
-    const Vec3 b = camera.GetCoords().yAxis;
-    drawer.Begin(GraphicsPrimitiveDrawer::LINES);
-    drawer.SetColor(color);
-    Vec3 previous = center + a * m_size;
-    for (int k = 1; k <= circleSegments; ++k) {
-        const float t = static_cast<float>(k) * kTwoPi / static_cast<float>(circleSegments);
-        const Vec3 next = center + (a * std::cos(t) + b * std::sin(t)) * m_size;
-        drawer.SetVertex(previous);
-        drawer.SetVertex(next);
-        previous = next;
-    }
     drawer.End();
 }
 

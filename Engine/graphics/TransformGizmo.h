@@ -112,9 +112,8 @@ private:
 
     void RenderArrow(GraphicsPrimitiveDrawer& drawer, const Camera& camera, const Vec3& from, const Vec3& to,
                      const Color& color) const;
-    // The whole circle of radius size across the viewing axis.
-    void RenderCircle(GraphicsPrimitiveDrawer& drawer, const Camera& camera, const Color& color) const;
-    // The camera-facing half of an axis circle.
+    // The camera-facing part of the circle of radius size in the plane of a and b (all of a circle
+    // across the viewing axis).
     void RenderCircle(GraphicsPrimitiveDrawer& drawer, const Camera& camera, const Vec3& a, const Vec3& b,
                       const Color& color) const;
 

@@ -6,12 +6,22 @@
 //
 // Open reads any file FFmpeg plays and decodes its first video stream. The frame count is the
 // stream's packets, counted when the file is opened; a frame that cannot be decoded ends the
-// video there (the count becomes the frames decoded before it). One thread at a time.
+// video there (the count becomes the frames decoded before it).
+//
+// Sound: given a sound manager, the file's first audio stream plays through a fed stream of it
+// while the sound is on (the default), in step with the frame clock: it starts with the first
+// Wait, is fed a little ahead from each Wait, is held by a pause, and stops when the decoder is
+// deleted (the sound manager must outlive it). Without a sound manager, a sound device or an
+// audio stream that can be decoded, the video plays silent.
+//
+// One thread at a time; with sound, the thread that drives the sound manager.
 #pragma once
 
 #include <cstdint>
 
 namespace GAME {
+
+class SoundManager;
 
 class VideoDecoder
 {
@@ -25,7 +35,8 @@ public:
     static constexpr int maxSize = 8192;
 
     // Null, with one log line, when the file is missing or holds no video that can be decoded.
-    static VideoDecoder* Open(const char* fileName);
+    // sound: where the sound track plays (not owned); null: nowhere.
+    static VideoDecoder* Open(const char* fileName, SoundManager* sound = nullptr);
 
     VideoDecoder() = default;
     VideoDecoder(const VideoDecoder&) = delete;
@@ -52,9 +63,16 @@ public:
     // Moves to the next frame, or from the last frame to the end.
     virtual void NextFrame() = 0;
     virtual void Pause(bool pause) = 0;
-    // TODO(stand-in): the sound track is not played; the switch is kept for when the video's
-    // sound goes through the sound layer.
+    // Off stops the sound track at once; on starts it again at the clock's time with the next
+    // Wait.
     virtual void SetSoundOnOff(bool on) = 0;
+    // The file has an audio stream that can be decoded.
+    virtual bool HasSoundTrack() const = 0;
+    // Samples a second of the sound handed to the sound manager (16-bit stereo); 0 without a sound
+    // track.
+    virtual int GetSoundRate() const = 0;
+    // Frames of the sound handed to the sound manager since it was last switched on.
+    virtual int64_t GetSoundFramesQueued() const = 0;
 };
 
 } // namespace GAME

@@ -38,7 +38,7 @@ bool VideoPlayerBackEnd::Open(const char* fileName, bool skippable, bool sound)
         LogPrintf(1, "VideoPlayer: no render device to play '%s' on", fileName ? fileName : "");
         return false;
     }
-    m_decoder = VideoDecoder::Open(fileName);
+    m_decoder = VideoDecoder::Open(fileName, m_services.sound);
     if (!m_decoder)
         return false;
     m_skippable = skippable;

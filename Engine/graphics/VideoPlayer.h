@@ -5,10 +5,12 @@
 // whole render target keeping its aspect ratio (bars at the sides or top and bottom). A video
 // opened as skippable ends at a key or mouse button press. The last frame stays on screen for its
 // time: the player closes on the Update after it. Around a device reset the texture is released
-// and made again (the player registers itself as a reset object while a video is open).
+// and made again (the player registers itself as a reset object while a video is open). The
+// video's sound track plays through the sound manager the player is given, when the video is
+// opened with sound, held by Pause and stopped by Close (see VideoDecoder.h).
 //
 // PlayVideo plays a file in the game window outside the render device, with its own loop, until
-// the video ends, a key goes down or the window is asked to close.
+// the video ends, a key goes down or the window is asked to close. It shows the pictures only.
 //
 // Main thread only.
 #pragma once
@@ -23,6 +25,7 @@ class InputDevice;
 class RenderDevice;
 class RenderTexture;
 class ResetObject;
+class SoundManager;
 class VideoPlayerBackEnd;
 
 class VideoPlayer
@@ -35,6 +38,8 @@ public:
         RenderDevice* device = nullptr;
         // Null: nothing counts as pressed, so no video is skipped.
         InputDevice* input = nullptr;
+        // Where the videos' sound plays (it must outlive any open video); null: they play silent.
+        SoundManager* sound = nullptr;
         std::function<void(ResetObject*)> registerResetObject;
         std::function<void(ResetObject*)> unregisterResetObject;
     };

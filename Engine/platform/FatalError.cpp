@@ -12,6 +12,7 @@ namespace GAME::Platform {
 namespace {
 std::atomic<FatalErrorHook> g_hook{nullptr};
 std::atomic<MessageBoxPresenter> g_presenter{nullptr};
+std::atomic<ErrorMessageHook> g_errorHook{nullptr};
 
 // An error box through SDL when a display exists: SDL's video layer must start on a real
 // display driver (not the dummy or off-screen ones) and find a display. False when no box could
@@ -61,6 +62,21 @@ void FatalError(const std::string& title, const std::string& text)
         std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
     std::fflush(nullptr);
     std::exit(-1);
+}
+
+void SetErrorMessageHook(ErrorMessageHook hook)
+{
+    g_errorHook.store(hook);
+}
+
+void ShowErrorMessage(const std::string& title, const std::string& text)
+{
+    if (ErrorMessageHook hook = g_errorHook.load()) {
+        hook(title, text);
+        return;
+    }
+    if (MessageBoxPresenter presenter = g_presenter.load())
+        presenter(title, text);
 }
 
 } // namespace GAME::Platform

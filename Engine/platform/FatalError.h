@@ -23,4 +23,11 @@ void FatalError(const std::string& title, const std::string& text);
 using MessageBoxPresenter = bool (*)(const std::string& title, const std::string& text);
 void SetMessageBoxPresenter(MessageBoxPresenter presenter);
 
+// An error the engine runs on after (a file the editor could not write): shown in a message box
+// while the window layer has a display open (it installs the presenter then); without one the
+// caller's log line is all there is. A hook, when installed, receives the error instead.
+using ErrorMessageHook = void (*)(const std::string& title, const std::string& text);
+void SetErrorMessageHook(ErrorMessageHook hook);
+void ShowErrorMessage(const std::string& title, const std::string& text);
+
 } // namespace GAME::Platform

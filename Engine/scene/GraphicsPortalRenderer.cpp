@@ -111,11 +111,10 @@ void GraphicsPortalRenderer::Render()
     RenderRegion(m_rootRegion, Coords(), nullptr, 1.0f - GetRegionFade(m_rootRegion), nullptr, 0);
 }
 
-Portal* GraphicsPortalRenderer::FindPortal(Region* region, const Coords& placement,
-                                           const std::vector<Region*>& regions, bool frontFacing,
-                                           float& fade) const
+void GraphicsPortalRenderer::VisitSeenPortals(Region* region, const Coords& placement,
+                                              const std::vector<Region*>& regions, bool frontFacing,
+                                              const std::function<bool(Region*, Portal*, float)>& visit) const
 {
-    fade = 0.0f;
     for (Region* listed : regions) {
         const Coords toListed = RootToRegion(listed, region, placement);
         const Vec3 camera = toListed.TransformPoint(m_camera.GetCoords().origin);
@@ -123,18 +122,30 @@ Portal* GraphicsPortalRenderer::FindPortal(Region* region, const Coords& placeme
         frustum.Transform(toListed);
         for (int i = 0; i < listed->GetNumPortals(); ++i) {
             Portal* portal = listed->GetPortal(i);
-            if (!portal || !portal->GetConnectedRegion())
-                continue;
-            if (portal->IsFrontFacing(camera) != frontFacing)
+            if (!portal || portal->IsFrontFacing(camera) != frontFacing)
                 continue;
             const float targetFade = GetTargetFade(*portal);
-            if (targetFade > 0.0f || portal->TestIntersection(frustum)) {
-                fade = targetFade;
-                return portal;
-            }
+            if ((targetFade > 0.0f || portal->TestIntersection(frustum)) &&
+                !visit(listed, portal, targetFade))
+                return;
         }
     }
-    return nullptr;
+}
+
+Portal* GraphicsPortalRenderer::FindPortal(Region* region, const Coords& placement,
+                                           const std::vector<Region*>& regions, bool frontFacing,
+                                           float& fade) const
+{
+    fade = 0.0f;
+    Portal* found = nullptr;
+    VisitSeenPortals(region, placement, regions, frontFacing, [&](Region*, Portal* portal, float targetFade) {
+        if (!portal->GetConnectedRegion())
+            return true;
+        found = portal;
+        fade = targetFade;
+        return false;
+    });
+    return found;
 }
 
 RenderTexture* GraphicsPortalRenderer::RenderRegion(Region* region, const Coords& placement,
@@ -179,31 +190,21 @@ RenderTexture* GraphicsPortalRenderer::DrawPortals(Region* region, const Coords&
                      region->GetName());
     if (depth > maxDepth)
         return texture;
-    for (Region* listed : regions) {
-        const Coords toListed = RootToRegion(listed, region, placement);
-        const Vec3 camera = toListed.TransformPoint(m_camera.GetCoords().origin);
-        Frustum frustum = m_viewFrustum;
-        frustum.Transform(toListed);
-        for (int i = 0; i < listed->GetNumPortals(); ++i) {
-            Portal* portal = listed->GetPortal(i);
-            if (!portal || portal->IsFrontFacing(camera) != frontFacing)
-                continue;
-            const float targetFade = GetTargetFade(*portal);
+    VisitSeenPortals(
+        region, placement, regions, frontFacing, [&](Region* listed, Portal* portal, float targetFade) {
             float fadeValue = m_transparencyManager ? GetRegionFade(listed) : 2.0f;
             if (!frontFacing)
                 fadeValue += 1.0f - targetFade;
-            if (!(targetFade > 0.0f) && !portal->TestIntersection(frustum))
-                continue;
             Coords across;
             Region* behind = nullptr;
             if (!portal->GetBackToFrontCoords(across, behind) || !behind || behind == previousRegion ||
                 IsOnWalk(behind))
-                continue;
+                return true;
             // Behind's space into the listed region's, then into the drawn region's, then the root's.
             const Coords behindToRoot = placement * region->GetRelativeTransformation(listed) * across;
             texture = RenderRegion(behind, behindToRoot, listed, fadeValue, texture, depth);
-        }
-    }
+            return true;
+        });
     return texture;
 }
 

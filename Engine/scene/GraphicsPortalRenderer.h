@@ -15,6 +15,7 @@
 #include "graphics/Viewport.h"
 #include "scene/Camera.h"
 
+#include <functional>
 #include <vector>
 
 namespace GAME {
@@ -63,6 +64,11 @@ public:
 private:
     RenderTexture* RenderRegion(Region* region, const Coords& placement, Region* previousRegion, float fade,
                                 RenderTexture* previous, int depth);
+    // Calls visit(listed, portal, target fade) for each portal of the listed regions that faces the
+    // camera the way asked and is seen (fading, or inside the view frustum), until visit answers
+    // false.
+    void VisitSeenPortals(Region* region, const Coords& placement, const std::vector<Region*>& regions,
+                          bool frontFacing, const std::function<bool(Region*, Portal*, float)>& visit) const;
     Portal* FindPortal(Region* region, const Coords& placement, const std::vector<Region*>& regions,
                        bool frontFacing, float& fade) const;
     RenderTexture* DrawPortals(Region* region, const Coords& placement, const std::vector<Region*>& regions,

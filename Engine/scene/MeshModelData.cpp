@@ -130,21 +130,56 @@ bool ReadSkeletonEmitterBones(ModelTextReader& reader, MeshModelData& data)
     return true;
 }
 
-// Reads the frame keys shared by attach points and fused bones; false for any other key.
-bool ReadFrameKey(ModelTextReader& reader, const std::string& key, Coords& coords, bool& ok)
+// Reads the "key separator value" entries of a block up to its closing "}" (the opening "{"
+// already read). readBlock(key, ok) answers true for the key of a nested block, which it reads
+// (ok false when the text ended inside it); readValue(key) reads the value after the separator
+// and answers false when the text ended. Keys that neither knows are left alone: their value is
+// read as the next key.
+struct NoBlocks
 {
-    Vec3* field = nullptr;
+    bool operator()(const std::string&, bool&) const { return false; }
+};
+
+template <class ReadValue, class ReadBlock = NoBlocks>
+bool ReadEntries(ModelTextReader& reader, ReadValue readValue, ReadBlock readBlock = {})
+{
+    std::string key, separator;
+    for (;;) {
+        if (!reader.Token(key))
+            return false;
+        if (key == "}")
+            return true;
+        bool ok = true;
+        if (readBlock(key, ok)) {
+            if (!ok)
+                return false;
+            continue;
+        }
+        if (!reader.Token(separator) || !readValue(key))
+            return false;
+    }
+}
+
+// A text value and the name made of it.
+bool ReadName(ModelTextReader& reader, std::string& text, Name& name)
+{
+    const bool ok = reader.Text(text);
+    name = Name::Create(text.c_str());
+    return ok;
+}
+
+// Reads the value of a frame key shared by attach points and fused bones; any other key is left
+// alone.
+bool ReadFrameKey(ModelTextReader& reader, const std::string& key, Coords& coords)
+{
     if (key == "origin")
-        field = &coords.origin;
-    else if (key == "xAxis")
-        field = &coords.xAxis;
-    else if (key == "yAxis")
-        field = &coords.yAxis;
-    else if (key == "zAxis")
-        field = &coords.zAxis;
-    if (!field)
-        return false;
-    ok = reader.Vector(*field);
+        return reader.Vector(coords.origin);
+    if (key == "xAxis")
+        return reader.Vector(coords.xAxis);
+    if (key == "yAxis")
+        return reader.Vector(coords.yAxis);
+    if (key == "zAxis")
+        return reader.Vector(coords.zAxis);
     return true;
 }
 
@@ -154,28 +189,17 @@ bool ReadAttachPoint(ModelTextReader& reader, MeshModelData& data)
         return false;
     AttachPoint point;
     bool named = false;
-    std::string key, separator;
-    for (;;) {
-        if (!reader.Token(key))
-            return false;
-        if (key == "}")
-            break;
-        if (!reader.Token(separator))
-            return false;
-        bool ok = true;
+    const bool read = ReadEntries(reader, [&](const std::string& key) {
         if (key == "name") {
-            ok = reader.Text(point.nameText);
-            point.name = Name::Create(point.nameText.c_str());
             named = true;
-        } else if (key == "parent") {
-            ok = reader.Text(point.parentText);
-            point.parent = Name::Create(point.parentText.c_str());
-        } else {
-            ReadFrameKey(reader, key, point.coords, ok);
+            return ReadName(reader, point.nameText, point.name);
         }
-        if (!ok)
-            return false;
-    }
+        if (key == "parent")
+            return ReadName(reader, point.parentText, point.parent);
+        return ReadFrameKey(reader, key, point.coords);
+    });
+    if (!read)
+        return false;
     if (named)
         data.attachPoints.Insert(point.name, point);
     return true;
@@ -183,27 +207,17 @@ bool ReadAttachPoint(ModelTextReader& reader, MeshModelData& data)
 
 bool ReadFusedBone(ModelTextReader& reader, RigidBodyDescription& body)
 {
-    std::string key, separator;
-    if (!reader.Token(separator)) // the "{" after the block name, not checked
+    std::string opening;
+    if (!reader.Token(opening)) // the "{" after the block name, not checked
         return false;
     FusedBone bone;
-    for (;;) {
-        if (!reader.Token(key))
-            return false;
-        if (key == "}")
-            break;
-        if (!reader.Token(separator))
-            return false;
-        bool ok = true;
-        if (key == "name") {
-            ok = reader.Text(bone.nameText);
-            bone.name = Name::Create(bone.nameText.c_str());
-        } else {
-            ReadFrameKey(reader, key, bone.coords, ok);
-        }
-        if (!ok)
-            return false;
-    }
+    const bool read = ReadEntries(reader, [&](const std::string& key) {
+        if (key == "name")
+            return ReadName(reader, bone.nameText, bone.name);
+        return ReadFrameKey(reader, key, bone.coords);
+    });
+    if (!read)
+        return false;
     body.fusedBones.push_back(std::move(bone));
     return true;
 }
@@ -213,54 +227,45 @@ bool ReadRigidBody(ModelTextReader& reader, MeshModelData& data)
     if (!reader.Open())
         return false;
     RigidBodyDescription body;
-    std::string key, separator;
-    for (;;) {
-        if (!reader.Token(key))
+    const auto readValue = [&](const std::string& key) {
+        if (key == "parentName")
+            return ReadName(reader, body.parentName, body.parentNameKey);
+        if (key == "childName")
+            return ReadName(reader, body.childName, body.childNameKey);
+        if (key == "parentOrigin")
+            return reader.Vector(body.parentCoords.origin);
+        if (key == "parentXAxis")
+            return reader.Vector(body.parentCoords.xAxis);
+        if (key == "parentYAxis")
+            return reader.Vector(body.parentCoords.yAxis);
+        if (key == "parentZAxis")
+            return reader.Vector(body.parentCoords.zAxis);
+        if (key == "childOrigin")
+            return reader.Vector(body.childCoords.origin);
+        if (key == "childXAxis")
+            return reader.Vector(body.childCoords.xAxis);
+        if (key == "childYAxis")
+            return reader.Vector(body.childCoords.yAxis);
+        if (key == "childZAxis")
+            return reader.Vector(body.childCoords.zAxis);
+        if (key == "extents")
+            return reader.Vector(body.extents);
+        if (key == "collides")
+            return reader.Bool(body.collides);
+        if (key == "density")
+            return reader.Float(body.density);
+        if (key == "playFallSound")
+            return reader.Bool(body.playFallSound);
+        return true;
+    };
+    const auto readBlock = [&](const std::string& key, bool& ok) {
+        if (key != "FusedBone")
             return false;
-        if (key == "}")
-            break;
-        if (key == "FusedBone") {
-            if (!ReadFusedBone(reader, body))
-                return false;
-            continue;
-        }
-        if (!reader.Token(separator))
-            return false;
-        bool ok = true;
-        if (key == "parentName") {
-            ok = reader.Text(body.parentName);
-            body.parentNameKey = Name::Create(body.parentName.c_str());
-        } else if (key == "childName") {
-            ok = reader.Text(body.childName);
-            body.childNameKey = Name::Create(body.childName.c_str());
-        } else if (key == "parentOrigin") {
-            ok = reader.Vector(body.parentCoords.origin);
-        } else if (key == "parentXAxis") {
-            ok = reader.Vector(body.parentCoords.xAxis);
-        } else if (key == "parentYAxis") {
-            ok = reader.Vector(body.parentCoords.yAxis);
-        } else if (key == "parentZAxis") {
-            ok = reader.Vector(body.parentCoords.zAxis);
-        } else if (key == "childOrigin") {
-            ok = reader.Vector(body.childCoords.origin);
-        } else if (key == "childXAxis") {
-            ok = reader.Vector(body.childCoords.xAxis);
-        } else if (key == "childYAxis") {
-            ok = reader.Vector(body.childCoords.yAxis);
-        } else if (key == "childZAxis") {
-            ok = reader.Vector(body.childCoords.zAxis);
-        } else if (key == "extents") {
-            ok = reader.Vector(body.extents);
-        } else if (key == "collides") {
-            ok = reader.Bool(body.collides);
-        } else if (key == "density") {
-            ok = reader.Float(body.density);
-        } else if (key == "playFallSound") {
-            ok = reader.Bool(body.playFallSound);
-        }
-        if (!ok)
-            return false;
-    }
+        ok = ReadFusedBone(reader, body);
+        return true;
+    };
+    if (!ReadEntries(reader, readValue, readBlock))
+        return false;
     data.rigidBodies.push_back(std::move(body));
     return true;
 }
@@ -270,48 +275,49 @@ bool ReadJoint(ModelTextReader& reader, MeshModelData& data)
     if (!reader.Open())
         return false;
     JointDescription joint; // every field 0, not the physics defaults
-    std::string key, separator, value;
-    for (;;) {
-        if (!reader.Token(key))
-            return false;
-        if (key == "}")
-            break;
-        if (!reader.Token(separator))
-            return false;
-        bool ok = true;
-        if (key == "rigidBody0") {
-            ok = reader.Int(joint.rigidBody0);
-        } else if (key == "rigidBody1") {
-            ok = reader.Int(joint.rigidBody1);
-        } else if (key == "jointType") {
-            ok = reader.Text(value);
+    std::string value;
+    const bool read = ReadEntries(reader, [&](const std::string& key) {
+        if (key == "rigidBody0")
+            return reader.Int(joint.rigidBody0);
+        if (key == "rigidBody1")
+            return reader.Int(joint.rigidBody1);
+        if (key == "jointType") {
+            const bool ok = reader.Text(value);
             joint.jointType = PhysicsRagDoll::ToJointType(value.c_str());
-        } else if (key == "jointConnection") {
-            ok = reader.Int(joint.jointConnection);
-        } else if (key == "jointAxis0") {
-            ok = reader.Text(value);
-            joint.jointAxis0 = PhysicsRagDoll::ToJointAxis(value.c_str());
-        } else if (key == "loStop0") {
-            ok = reader.Float(joint.loStop0);
-        } else if (key == "hiStop0") {
-            ok = reader.Float(joint.hiStop0);
-        } else if (key == "jointAxis1") {
-            ok = reader.Text(value);
-            joint.jointAxis1 = PhysicsRagDoll::ToJointAxis(value.c_str());
-        } else if (key == "loStop1") {
-            ok = reader.Float(joint.loStop1);
-        } else if (key == "hiStop1") {
-            ok = reader.Float(joint.hiStop1);
-        } else if (key == "breakable") {
-            bool breakable = false;
-            ok = reader.Bool(breakable);
-            joint.breakable = breakable ? 1 : 0;
-        } else if (key == "breakChance") {
-            ok = reader.Int(joint.breakChance);
+            return ok;
         }
-        if (!ok)
-            return false;
-    }
+        if (key == "jointConnection")
+            return reader.Int(joint.jointConnection);
+        if (key == "jointAxis0") {
+            const bool ok = reader.Text(value);
+            joint.jointAxis0 = PhysicsRagDoll::ToJointAxis(value.c_str());
+            return ok;
+        }
+        if (key == "loStop0")
+            return reader.Float(joint.loStop0);
+        if (key == "hiStop0")
+            return reader.Float(joint.hiStop0);
+        if (key == "jointAxis1") {
+            const bool ok = reader.Text(value);
+            joint.jointAxis1 = PhysicsRagDoll::ToJointAxis(value.c_str());
+            return ok;
+        }
+        if (key == "loStop1")
+            return reader.Float(joint.loStop1);
+        if (key == "hiStop1")
+            return reader.Float(joint.hiStop1);
+        if (key == "breakable") {
+            bool breakable = false;
+            const bool ok = reader.Bool(breakable);
+            joint.breakable = breakable ? 1 : 0;
+            return ok;
+        }
+        if (key == "breakChance")
+            return reader.Int(joint.breakChance);
+        return true;
+    });
+    if (!read)
+        return false;
     data.joints.push_back(joint);
     return true;
 }

@@ -265,6 +265,12 @@ void SoundDevice::Play(unsigned source)
         alSourcePlay(source);
 }
 
+void SoundDevice::Pause(unsigned source)
+{
+    if (m_device && source)
+        alSourcePause(source);
+}
+
 void SoundDevice::Stop(unsigned source)
 {
     if (m_device && source)
@@ -278,6 +284,15 @@ bool SoundDevice::IsPlaying(unsigned source) const
     ALint state = AL_STOPPED;
     alGetSourcei(source, AL_SOURCE_STATE, &state);
     return state == AL_PLAYING;
+}
+
+int SoundDevice::GetSampleOffset(unsigned source) const
+{
+    if (!m_device || !source)
+        return 0;
+    ALint offset = 0;
+    alGetSourcei(source, AL_SAMPLE_OFFSET, &offset);
+    return std::max(offset, 0);
 }
 
 bool SoundDevice::QueueBuffer(unsigned source, unsigned buffer)

@@ -74,8 +74,12 @@ public:
     // Plays the buffer once from its start.
     void PlayBuffer(unsigned source, unsigned buffer);
     void Play(unsigned source);
+    // Holds the source where it is; Play goes on from there.
+    void Pause(unsigned source);
     void Stop(unsigned source);
     bool IsPlaying(unsigned source) const;
+    // Frames of the source's current buffer already played (0 once it stopped).
+    int GetSampleOffset(unsigned source) const;
 
     // Streaming: appends a buffer to the source's queue; takes back up to max buffers the source
     // has finished (written to out), answering how many.

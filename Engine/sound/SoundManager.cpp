@@ -189,6 +189,16 @@ SoundStream* SoundManager::OpenStream(const std::vector<std::string>& playlist, 
     return stream;
 }
 
+SoundStream* SoundManager::OpenFedStream(float gain)
+{
+    if (!m_device.IsOpen())
+        return nullptr;
+    auto* stream = new SoundStream;
+    stream->SetGain(gain);
+    m_streams.push_back(stream);
+    return stream;
+}
+
 void SoundManager::CloseStream(SoundStream*& stream)
 {
     if (!stream)

@@ -18,7 +18,8 @@
 // file is missing or broken plays nothing (the loader logs one line for it).
 //
 // Music and ambient loops: OpenStream plays a playlist through a SoundStream decoded on the stream
-// thread ("Sound Stream Thread"), started by Initialize.
+// thread ("Sound Stream Thread"), started by Initialize. OpenFedStream plays samples its caller
+// hands over on the main thread (a video's sound track).
 //
 // Threads: the thread that made the manager (the main thread) makes every call, except
 // ReleaseBuffer (any thread; a buffer released elsewhere is freed at the next Update). The device is touched
@@ -102,6 +103,9 @@ public:
     // A playlist streamed from its first file (looping back to it when asked), at the gain given,
     // head-relative (no position). Null without a device or files. The manager owns the stream.
     SoundStream* OpenStream(const std::vector<std::string>& playlist, bool loop, float gain);
+    // A stream its caller feeds with samples (SoundStream::Feed), at the gain given, head-relative.
+    // Null without a device. The manager owns the stream and updates it with the others.
+    SoundStream* OpenFedStream(float gain);
     // Stops and deletes the stream; the pointer becomes null.
     void CloseStream(SoundStream*& stream);
     // One pass of the stream thread's work on the calling thread, when the thread is not running.

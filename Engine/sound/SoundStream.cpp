@@ -142,6 +142,11 @@ SoundStream::SoundStream(const std::vector<std::string>& playlist, bool loop)
 {
 }
 
+SoundStream::SoundStream()
+    : m_loop(false), m_fed(true), m_feed(std::make_shared<SoundStreamFeed>(m_playlist, false))
+{
+}
+
 SoundStream::~SoundStream()
 {
     m_feed->closed.store(true, std::memory_order_release);
@@ -162,8 +167,13 @@ void SoundStream::Update(SoundDevice& device)
 
     unsigned played[kQueueDepth * 2];
     const int count = device.UnqueueProcessed(m_source, played, kQueueDepth * 2);
-    for (int i = 0; i < count; ++i)
+    for (int i = 0; i < count; ++i) {
         device.DeleteBuffer(played[i]);
+        if (!m_queuedFrames.empty()) {
+            m_unqueuedFrames += static_cast<int64_t>(m_queuedFrames.front());
+            m_queuedFrames.pop_front();
+        }
+    }
 
     bool feedDone = false;
     while (device.GetQueuedCount(m_source) < kQueueDepth) {
@@ -177,6 +187,10 @@ void SoundStream::Update(SoundDevice& device)
             // Buffers of one queue share a rate: another rate waits for the queue to run out.
             if (device.GetQueuedCount(m_source) > 0 && m_feed->chunks.front().rate != m_queuedRate)
                 break;
+            // A fed chunk still being filled waits, unless nothing more comes.
+            if (m_fed && m_feed->chunks.size() == 1 && !m_feed->finished &&
+                m_feed->chunks.front().samples.size() < static_cast<size_t>(kChunkFrames) * 2)
+                break;
             chunk = std::move(m_feed->chunks.front());
             m_feed->chunks.pop_front();
         }
@@ -188,13 +202,84 @@ void SoundStream::Update(SoundDevice& device)
             break;
         }
         m_queuedRate = chunk.rate;
+        m_queuedFrames.push_back(chunk.samples.size() / 2);
         m_started = true;
     }
     const int queued = device.GetQueuedCount(m_source);
-    if (queued > 0 && !device.IsPlaying(m_source))
+    if (queued > 0 && !m_paused && !device.IsPlaying(m_source))
         device.Play(m_source); // the start, or the end of a starved moment
+    m_playedFrames = m_unqueuedFrames + (queued > 0 ? device.GetSampleOffset(m_source) : 0);
     if (feedDone && queued == 0)
         m_finished = true;
+}
+
+bool SoundStream::Feed(const int16_t* samples, size_t frames, int channels, int rate)
+{
+    if (!m_fed || !samples || frames == 0 || (channels != 1 && channels != 2) ||
+        rate < SoundDecoder::kMinRate || rate > SoundDecoder::kMaxRate)
+        return false;
+    const size_t chunkSamples = static_cast<size_t>(kChunkFrames) * 2;
+    std::lock_guard<std::mutex> lock(m_feed->mutex);
+    if (m_feed->finished)
+        return false;
+    for (size_t f = 0; f < frames;) {
+        if (m_feed->chunks.empty() || m_feed->chunks.back().rate != rate ||
+            m_feed->chunks.back().samples.size() >= chunkSamples) {
+            m_feed->chunks.emplace_back();
+            m_feed->chunks.back().rate = rate;
+            m_feed->chunks.back().samples.reserve(chunkSamples);
+        }
+        std::vector<int16_t>& out = m_feed->chunks.back().samples;
+        const size_t take = std::min(frames - f, (chunkSamples - out.size()) / 2);
+        for (size_t i = f; i < f + take; ++i) {
+            const size_t s = i * static_cast<size_t>(channels);
+            out.push_back(samples[s]);
+            out.push_back(samples[channels == 2 ? s + 1 : s]);
+        }
+        f += take;
+    }
+    return true;
+}
+
+void SoundStream::EndFeed()
+{
+    if (!m_fed)
+        return;
+    std::lock_guard<std::mutex> lock(m_feed->mutex);
+    m_feed->finished = true;
+}
+
+void SoundStream::Pause(SoundDevice& device, bool pause)
+{
+    m_paused = pause;
+    if (!m_source)
+        return;
+    if (pause)
+        device.Pause(m_source);
+    else if (device.GetQueuedCount(m_source) > 0 && !device.IsPlaying(m_source))
+        device.Play(m_source);
+}
+
+void SoundStream::Flush(SoundDevice& device)
+{
+    if (!m_fed)
+        return;
+    if (m_source) {
+        unsigned buffers[kQueueDepth * 2];
+        const int count = device.UnqueueAll(m_source, buffers, kQueueDepth * 2);
+        for (int i = 0; i < count; ++i)
+            device.DeleteBuffer(buffers[i]);
+    }
+    for (size_t frames : m_queuedFrames)
+        m_unqueuedFrames += static_cast<int64_t>(frames);
+    m_queuedFrames.clear();
+    {
+        std::lock_guard<std::mutex> lock(m_feed->mutex);
+        for (const SoundStreamChunk& chunk : m_feed->chunks)
+            m_unqueuedFrames += static_cast<int64_t>(chunk.samples.size() / 2);
+        m_feed->chunks.clear();
+    }
+    m_playedFrames = m_unqueuedFrames;
 }
 
 void SoundStream::Release(SoundDevice& device)
@@ -206,6 +291,7 @@ void SoundStream::Release(SoundDevice& device)
             device.DeleteBuffer(buffers[i]);
         device.DeleteSource(m_source);
     }
+    m_queuedFrames.clear();
     m_feed->closed.store(true, std::memory_order_release);
 }
 

@@ -9,15 +9,23 @@
 // queued before it have played. A file that is missing or broken is logged once and skipped; a
 // playlist of which no file plays ends.
 //
+// A fed stream has no playlist: its owner (a video's sound track) hands it samples with Feed on
+// the main thread and says with EndFeed that nothing more comes. The samples are gathered into
+// chunks of kChunkFrames; a chunk goes to the device once it is full or the feed has ended.
+// GetPlayedFrames tells how far the device has got, so the owner can keep the sound in step with
+// its own clock; Pause holds the source.
+//
 // SoundStream is made, updated and deleted by the sound manager on the main thread; the callers
-// (the jukebox) set its gain and ask whether it has ended. The feed is shared with the stream
-// thread and goes with whichever of the two lets go of it last.
+// (the jukebox, the video player) set its gain and ask whether it has ended. The feed is shared
+// with the stream thread and goes with whichever of the two lets go of it last.
 #pragma once
 
 #include "core/Event.h"
 #include "core/Thread.h"
 
 #include <atomic>
+#include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -37,6 +45,8 @@ public:
     static constexpr int kFeedAhead = 4;
 
     SoundStream(const std::vector<std::string>& playlist, bool loop);
+    // A fed stream.
+    SoundStream();
     // Tells the stream thread to let go of the feed.
     virtual ~SoundStream();
     SoundStream(const SoundStream&) = delete;
@@ -51,6 +61,21 @@ public:
     bool IsFinished() const { return m_finished; }
     // Some of it has reached the device.
     bool HasStarted() const { return m_started; }
+    bool IsFed() const { return m_fed; }
+
+    // Fed streams, main thread: frames of interleaved samples (1 or 2 channels, mono is doubled)
+    // at a rate of SoundDecoder::kMinRate to kMaxRate. False for a playlist stream, after
+    // EndFeed, or for samples it cannot take.
+    bool Feed(const int16_t* samples, size_t frames, int channels, int rate);
+    // What was fed is played to its end, then the stream is finished.
+    void EndFeed();
+    // Frames the device had played by the last Update (a paused or starved source adds none).
+    int64_t GetPlayedFrames() const { return m_playedFrames; }
+    // Holds the source, or lets it go on; kept until the next call.
+    void Pause(SoundDevice& device, bool pause);
+    // Drops everything fed that has not been heard (it counts as played); what is fed next
+    // starts the source again.
+    void Flush(SoundDevice& device);
 
     // Main thread: takes back played buffers, queues decoded chunks, keeps the source playing.
     void Update(SoundDevice& device);
@@ -62,11 +87,16 @@ public:
 private:
     std::vector<std::string> m_playlist;
     bool m_loop;
+    bool m_fed = false;
+    bool m_paused = false;
     float m_gain = 1.0f;
     bool m_finished = false;
     bool m_started = false;
     unsigned m_source = 0;
     int m_queuedRate = 0;
+    std::deque<size_t> m_queuedFrames; // of each buffer on the source, oldest first
+    int64_t m_unqueuedFrames = 0;      // of the buffers taken back played
+    int64_t m_playedFrames = 0;
     std::shared_ptr<SoundStreamFeed> m_feed;
 };
 

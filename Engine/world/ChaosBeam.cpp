@@ -6,7 +6,6 @@
 #include "world/EffectEntity.h"
 #include "world/Region.h"
 #include "world/SimpleSeg.h"
-#include "world/World.h"
 
 #include <algorithm>
 #include <climits>
@@ -83,13 +82,7 @@ void ChaosBeam::SetEndPoints(const WorldVec3& start, const WorldVec3& end)
 void ChaosBeam::Liberate()
 {
     m_liberated = true;
-    if (IsInWorld()) {
-        Region* region = GetRegion();
-        World* world = region && region->GetWorld() ? region->GetWorld() : World::GetCurrent();
-        if (world)
-            world->RemoveEntity(this);
-    }
-    ObjectManager::Get()->DestroyObjectEx(this, __FILE__, __LINE__);
+    LeaveWorld();
 }
 
 void ChaosBeam::SetLinkedEffect(EffectEntity* effect)

@@ -3,7 +3,6 @@
 #include "core/Intersection.h"
 #include "core/Log.h"
 #include "core/MathUtil.h"
-#include "core/ObjectManager.h"
 #include "core/Ray.h"
 #include "core/Sphere.h"
 #include "data/LoadTable.h"
@@ -12,7 +11,6 @@
 #include "scene/RenderablePass.h"
 #include "world/Level.h"
 #include "world/Region.h"
-#include "world/World.h"
 #include "world/WorldServices.h"
 
 #include <algorithm>
@@ -82,31 +80,21 @@ void ClipPolygon(std::vector<Vec3>& polygon, int axis, float sign, float limit, 
 
 } // namespace
 
-Decal::Decal()
+Decal::Decal() : EffectGeometryEntity(2000)
 {
-    m_device = WorldServices::Device();
-    m_vertexFormat = EffectGeometry::CreateDeclaration(m_device);
-}
-
-Decal::~Decal()
-{
-    EffectGeometry::UnloadTexture(m_texture);
-    EffectGeometry::UnloadShader(m_shader);
-    EffectGeometry::DestroyDeclaration(m_device, m_vertexFormat);
+    CreateVertexFormat();
 }
 
 void Decal::Load(const LoadTable& constTable)
 {
     LoadTable& table = const_cast<LoadTable&>(constTable);
     m_textureName = table.GetValue("texture", "Sandbox/Varnel/ParticleTest.tex");
-    EffectGeometry::UnloadTexture(m_texture);
-    m_texture = EffectGeometry::LoadTexture(m_textureName);
+    ReplaceTexture(m_textureName);
     m_size = table.GetFloat("size", 1.0f);
     m_beginFade = table.GetFloat("beginFadeSeconds", 30.0f);
     m_endFade = table.GetFloat("endFadeSeconds", 45.0f);
     m_opacity = table.GetFloat("opacity", 1.0f);
-    EffectGeometry::UnloadShader(m_shader);
-    m_shader = EffectGeometry::LoadShader(table.GetValue("shader", "Shaders/Effects/DecalCombine.ssh"));
+    ReplaceShader(table.GetValue("shader", "Shaders/Effects/DecalCombine.ssh"));
     m_loaded = true;
     m_fades = m_beginFade != 0.0f || m_endFade != 0.0f;
 }
@@ -126,13 +114,7 @@ void Decal::UpdateSelf(int elapsed)
     if (!(static_cast<float>(m_age) * 0.001f >= m_endFade))
         return;
     m_fades = false;
-    if (IsInWorld()) {
-        Region* region = GetRegion();
-        World* world = region && region->GetWorld() ? region->GetWorld() : World::GetCurrent();
-        if (world)
-            world->RemoveEntity(this);
-    }
-    ObjectManager::Get()->DestroyObjectEx(this, __FILE__, __LINE__);
+    LeaveWorld();
 }
 
 float Decal::GetOpacity() const
@@ -333,36 +315,6 @@ void Decal::MapFace(DecalFace& face) const
 // Rendering
 // ---------------------------------------------------------------------------------------------
 
-int Decal::GetNumRenderPasses(const Name&, RenderGenerationId) const
-{
-    return 1;
-}
-
-ABBox Decal::GetRenderPassBoundingBox() const
-{
-    return GetRegionBoundingBox();
-}
-
-int Decal::GetRenderPassSortOrder(int, const Name&, RenderGenerationId) const
-{
-    return 2000;
-}
-
-const GraphicsShader2* Decal::GetShader2(int, const Name&) const
-{
-    return m_shader;
-}
-
-const Name& Decal::GetShaderStyle(int, const Name& style, RenderGenerationId) const
-{
-    return style;
-}
-
-const GraphicsTexture* Decal::GetTexture(int, const Name&) const
-{
-    return m_texture;
-}
-
 bool Decal::BuildGeometry(const Coords& regionToScene, std::vector<EffectVertex>& vertices,
                           std::vector<uint32_t>& indices) const
 {
@@ -395,14 +347,8 @@ void Decal::RenderPass(const RenderablePass& pass, const Name&, GraphicsCanvas& 
 {
     std::vector<EffectVertex> vertices;
     std::vector<uint32_t> indices;
-    if (!BuildGeometry(pass.regionToScene, vertices, indices))
-        return;
-    if (!EffectGeometry::BeginShader(m_shader, m_texture, renderer))
-        return;
-    EffectGeometry::DrawTriangles(canvas, m_vertexFormat, m_shader, vertices.data(),
-                                  static_cast<unsigned int>(vertices.size()), indices.data(),
-                                  static_cast<unsigned int>(indices.size()));
-    EffectGeometry::EndShader(m_shader);
+    if (BuildGeometry(pass.regionToScene, vertices, indices))
+        DrawGeometry(canvas, renderer, vertices, indices);
 }
 
 } // namespace GAME

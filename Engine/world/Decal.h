@@ -16,24 +16,19 @@
 // at "endFadeSeconds", and at that age the decal leaves the world. A decal whose fade times are
 // both 0 never ages and shows at its full opacity.
 //
-// Owns its faces, its vertex format and one use of its texture and shader. Main thread (a level's
-// loading thread may create and load it).
+// Owns its faces (its vertex format, texture and shader through EffectGeometryEntity). Main thread
+// (a level's loading thread may create and load it).
 #pragma once
 
 #include "core/WorldCoords.h"
-#include "scene/GraphicsRenderable.h"
-#include "world/EffectGeometry.h"
-#include "world/Entity.h"
+#include "world/EffectGeometryEntity.h"
 
 #include <string>
 #include <vector>
 
 namespace GAME {
 
-class RenderDevice;
-class RenderVertexDeclaration;
-
-class Decal : public Entity, public GraphicsRenderable
+class Decal : public EffectGeometryEntity
 {
     GAME_DECLARE_CLASS(Decal)
 
@@ -69,12 +64,7 @@ public:
     void LogInfo() const override;
 
     // ---- GraphicsRenderable ----
-    int GetNumRenderPasses(const Name& style, RenderGenerationId generation) const override;
-    ABBox GetRenderPassBoundingBox() const override;
-    int GetRenderPassSortOrder(int pass, const Name& style, RenderGenerationId generation) const override;
-    const GraphicsShader2* GetShader2(int pass, const Name& style) const override;
-    const Name& GetShaderStyle(int pass, const Name& style, RenderGenerationId generation) const override;
-    const GraphicsTexture* GetTexture(int pass, const Name& style) const override;
+    // Sort order 2000.
     void RenderPass(const RenderablePass& pass, const Name& style, GraphicsCanvas& canvas,
                     const GraphicsSceneRenderer& renderer) override;
 
@@ -99,8 +89,7 @@ public:
     using GraphicsRenderable::GetOpacity;
 
 protected:
-    // Releases the texture, shader and vertex format.
-    ~Decal() override;
+    ~Decal() override = default;
     // Ages the decal, rebuilds its faces when it moved, and removes it at the end of its fade.
     void UpdateSelf(int elapsed) override;
 
@@ -124,10 +113,6 @@ private:
     int m_age = 0;
     std::string m_textureName;
     std::vector<DecalFace> m_faces;
-    RenderDevice* m_device = nullptr;
-    RenderVertexDeclaration* m_vertexFormat = nullptr;
-    GraphicsShader2* m_shader = nullptr;
-    GraphicsTexture* m_texture = nullptr;
     // The frame the faces are being built for: orthonormal axes, origin in the region.
     Coords m_buildFrame;
     bool m_faceLimitLogged = false;

@@ -4,6 +4,7 @@
 #include "data/BinaryReader.h"
 #include "data/BinaryWriter.h"
 #include "data/File.h"
+#include "platform/FatalError.h"
 #include "world/EmitterData.h"
 #include "world/PSEditorFileSystem.h"
 
@@ -96,7 +97,9 @@ bool EffectData::Load(const char* fileName, PSEditor::PSEditorFileSystem* fileSy
 {
     File* file = fileSystem && fileName ? fileSystem->OpenFile(fileName, FILE_MODE_READ) : nullptr;
     if (!file) {
-        LogPrintf(1, "Could not open: %s  for loading.", fileName ? fileName : "");
+        const std::string text = FormatString("Could not open: %s  for loading.", fileName ? fileName : "");
+        LogPrintf(1, "%s", text.c_str());
+        Platform::ShowErrorMessage("ERROR", text);
         return false;
     }
     const unsigned length = file->GetLength();
@@ -119,7 +122,9 @@ bool EffectData::Save(const char* fileName, PSEditor::PSEditorFileSystem* fileSy
     Write(bytes);
     File* file = fileSystem && fileName ? fileSystem->OpenFile(fileName, FILE_MODE_WRITE) : nullptr;
     if (!file) {
-        LogPrintf(1, "Could not open: %s  for saving.", fileName ? fileName : "");
+        const std::string text = FormatString("Could not open: %s  for saving.", fileName ? fileName : "");
+        LogPrintf(1, "%s", text.c_str());
+        Platform::ShowErrorMessage("ERROR", text);
         return false;
     }
     const bool written = file->Write(0, bytes.data(), static_cast<unsigned>(bytes.size()));

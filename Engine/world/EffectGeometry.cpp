@@ -55,6 +55,14 @@ uint32_t EffectGeometry::PackColor(const Color& color)
     return Color(Unit(color.r), Unit(color.g), Unit(color.b), Unit(color.a)).PackARGB();
 }
 
+void EffectGeometry::AppendRibbonIndices(std::vector<uint32_t>& indices, uint32_t points)
+{
+    for (uint32_t k = 0; k + 1 < points; ++k) {
+        const uint32_t quad[6] = {2 * k + 2, 2 * k + 3, 2 * k + 1, 2 * k, 2 * k + 2, 2 * k + 1};
+        indices.insert(indices.end(), quad, quad + 6);
+    }
+}
+
 RenderVertexDeclaration* EffectGeometry::CreateDeclaration(RenderDevice* device)
 {
     return device ? device->CreateVertexDeclaration(vertexElements, 3) : nullptr;

@@ -18,6 +18,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace GAME {
 
@@ -46,6 +47,10 @@ public:
 
     // The device's form of the colour; channels outside 0 to 1 (and NaN) are held to that range.
     static uint32_t PackColor(const Color& color);
+
+    // Two triangles for each pair of consecutive points of a ribbon whose point k has the vertices
+    // 2k and 2k + 1 (counted from the ribbon's first vertex), appended.
+    static void AppendRibbonIndices(std::vector<uint32_t>& indices, uint32_t points);
 
     // The three-element format of EffectVertex; null without a device.
     static RenderVertexDeclaration* CreateDeclaration(RenderDevice* device);

@@ -5,7 +5,6 @@
 #include "scene/GraphicsSceneRenderer.h"
 #include "scene/RenderablePass.h"
 #include "world/Region.h"
-#include "world/WorldServices.h"
 
 #include <algorithm>
 #include <climits>
@@ -16,19 +15,12 @@ namespace GAME {
 GAME_REGISTER_CLASS(LineEffect, Entity)
 
 LineEffect::LineEffect()
-    : m_boundsMin(gInfinity, gInfinity, gInfinity), m_boundsMax(-gInfinity, -gInfinity, -gInfinity)
+    : EffectGeometryEntity(1000), m_boundsMin(gInfinity, gInfinity, gInfinity),
+      m_boundsMax(-gInfinity, -gInfinity, -gInfinity)
 {
-    m_texture = EffectGeometry::LoadTexture("Sandbox/Brek/LightningTESTA.tex");
-    m_shader = EffectGeometry::LoadShader("Shaders/Effects/TrailAdditive.ssh");
-    m_device = WorldServices::Device();
-    m_vertexFormat = EffectGeometry::CreateDeclaration(m_device);
-}
-
-LineEffect::~LineEffect()
-{
-    EffectGeometry::DestroyDeclaration(m_device, m_vertexFormat);
-    EffectGeometry::UnloadTexture(m_texture);
-    EffectGeometry::UnloadShader(m_shader);
+    ReplaceTexture("Sandbox/Brek/LightningTESTA.tex");
+    ReplaceShader("Shaders/Effects/TrailAdditive.ssh");
+    CreateVertexFormat();
 }
 
 void LineEffect::UpdateSelf(int elapsed)
@@ -72,51 +64,17 @@ void LineEffect::SetTopBottomPercent(float top, float bottom)
 
 void LineEffect::SetTexture(const char* name)
 {
-    EffectGeometry::UnloadTexture(m_texture);
-    if (name && *name)
-        m_texture = EffectGeometry::LoadTexture(name);
+    ReplaceTexture(name ? name : "");
 }
 
 void LineEffect::SetShader(const char* name)
 {
-    EffectGeometry::UnloadShader(m_shader);
-    if (name && *name)
-        m_shader = EffectGeometry::LoadShader(name);
+    ReplaceShader(name ? name : "");
 }
 
 // ---------------------------------------------------------------------------------------------
 // Rendering
 // ---------------------------------------------------------------------------------------------
-
-int LineEffect::GetNumRenderPasses(const Name&, RenderGenerationId) const
-{
-    return 1;
-}
-
-ABBox LineEffect::GetRenderPassBoundingBox() const
-{
-    return GetRegionBoundingBox();
-}
-
-int LineEffect::GetRenderPassSortOrder(int, const Name&, RenderGenerationId) const
-{
-    return 1000;
-}
-
-const GraphicsShader2* LineEffect::GetShader2(int, const Name&) const
-{
-    return m_shader;
-}
-
-const Name& LineEffect::GetShaderStyle(int, const Name& style, RenderGenerationId) const
-{
-    return style;
-}
-
-const GraphicsTexture* LineEffect::GetTexture(int, const Name&) const
-{
-    return m_texture;
-}
 
 bool LineEffect::GetVisibleRange(int count, float bottomPercent, float topPercent, int& first, int& end)
 {
@@ -214,10 +172,7 @@ void LineEffect::BuildStrand(const std::vector<Vec3>& strand, int first, int end
         batch.firstIndex = static_cast<uint32_t>(indices.size());
         batch.indexCount = static_cast<uint32_t>((points - 1) * 6);
         vertices.insert(vertices.end(), ribbon.begin() + start * 2, ribbon.begin() + (start + points) * 2);
-        for (uint32_t k = 0; k + 1 < static_cast<uint32_t>(points); ++k) {
-            const uint32_t quad[6] = {2 * k + 2, 2 * k + 3, 2 * k + 1, 2 * k, 2 * k + 2, 2 * k + 1};
-            indices.insert(indices.end(), quad, quad + 6);
-        }
+        EffectGeometry::AppendRibbonIndices(indices, static_cast<uint32_t>(points));
         batches.push_back(batch);
         if (start + points >= count)
             break;

@@ -10,24 +10,20 @@
 // lock of the vertex buffer takes), consecutive batches sharing their boundary point, with both
 // locks sized from the batch; nothing is ever written past them.
 //
-// Owns its strands, its vertex format and one use of its texture and shader. Main thread.
+// Owns its strands (its vertex format, texture and shader through EffectGeometryEntity). Main
+// thread.
 #pragma once
 
 #include "core/Color.h"
 #include "core/WorldVec3.h"
-#include "scene/GraphicsRenderable.h"
-#include "world/EffectGeometry.h"
-#include "world/Entity.h"
+#include "world/EffectGeometryEntity.h"
 
 #include <string>
 #include <vector>
 
 namespace GAME {
 
-class RenderDevice;
-class RenderVertexDeclaration;
-
-class LineEffect : public Entity, public GraphicsRenderable
+class LineEffect : public EffectGeometryEntity
 {
     GAME_DECLARE_CLASS(LineEffect)
 
@@ -60,13 +56,7 @@ public:
     virtual float GetFadeMultiplier(int) const { return m_fadeMultiplier; }
 
     // ---- GraphicsRenderable ----
-    int GetNumRenderPasses(const Name& style, RenderGenerationId generation) const override;
-    ABBox GetRenderPassBoundingBox() const override;
-    int GetRenderPassSortOrder(int pass, const Name& style, RenderGenerationId generation) const override;
-    const GraphicsShader2* GetShader2(int pass, const Name& style) const override;
-    const Name& GetShaderStyle(int pass, const Name& style, RenderGenerationId generation) const override;
-    const GraphicsTexture* GetTexture(int pass, const Name& style) const override;
-    // Nothing while the start point has no region.
+    // Sort order 1000. Nothing while the start point has no region.
     void RenderPass(const RenderablePass& pass, const Name& style, GraphicsCanvas& canvas,
                     const GraphicsSceneRenderer& renderer) override;
 
@@ -108,8 +98,7 @@ public:
                        std::vector<uint32_t>& indices, std::vector<Batch>& batches) const;
 
 protected:
-    // Releases the vertex format, the texture and the shader.
-    ~LineEffect() override;
+    ~LineEffect() override = default;
     // The effect's clock runs unless paused; with pause at target it stops once the visible part
     // reaches the end (top percent above 0.9999).
     void UpdateSelf(int elapsed) override;
@@ -127,7 +116,6 @@ protected:
     int m_timer = 0;
     Color m_color = Color(1.0f, 1.0f, 1.0f, 1.0f);
     int m_elapsed = 0;
-    GraphicsTexture* m_texture = nullptr;
     float m_textureStretch = 5.0f;
     std::string m_shaderName;
     std::string m_textureName;
@@ -135,9 +123,6 @@ protected:
     float m_topPercent = 0.0f;
     float m_bottomPercent = 0.0f;
     int m_taperPoints = 1;
-    RenderDevice* m_device = nullptr;
-    RenderVertexDeclaration* m_vertexFormat = nullptr;
-    GraphicsShader2* m_shader = nullptr;
 
 private:
     // One strand's visible points [first, end) as ribbon batches.

@@ -26,6 +26,7 @@
 #include "navigation/FogOfWar.h"
 #include "navigation/PhysicsEngine.h"
 #include "network/NetworkControllerBase.h"
+#include "platform/FatalError.h"
 #include "platform/PlatformFile.h"
 #include "platform/Threading.h"
 #include "terrain/GridRegion.h"
@@ -947,9 +948,8 @@ bool Region::RebuildMapData()
                 rebuilt = false;
             }
         } else {
-            // TODO(stand-in): shown in a message box titled "Error" once the window layer offers
-            // one that is not fatal.
             LogPrintf(2, "Could not open TGA file");
+            Platform::ShowErrorMessage("Error", "Could not open TGA file");
             rebuilt = false;
         }
     }

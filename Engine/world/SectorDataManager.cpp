@@ -5,6 +5,7 @@
 #include "data/BinaryWriter.h"
 #include "data/EngineDataServices.h"
 #include "data/FileSystem.h"
+#include "platform/FatalError.h"
 #include "world/AmbientSectorData.h"
 #include "world/BossSectorData.h"
 #include "world/FogSectorData.h"
@@ -160,8 +161,9 @@ bool SectorDataManager::Save(const char* fileName) const
     }
     File* file = files->OpenFile(fileName, FILE_MODE_WRITE);
     if (!file) {
-        // TODO(stand-in): shown in an error message box once the window layer offers one.
-        LogPrintf(2, "Could not write %s", fileName);
+        const std::string text = FormatString("Could not write %s", fileName);
+        LogPrintf(2, "%s", text.c_str());
+        Platform::ShowErrorMessage("", text);
         return false;
     }
     const bool written = file->Write(0, writer.GetBuffer(), writer.GetSize());

@@ -5,7 +5,7 @@
 
 namespace GAME {
 
-TriggerAction::TriggerAction(unsigned int id, Trigger* parent) : m_id(id), m_parent(parent) {}
+TriggerAction::TriggerAction(unsigned int id, Trigger* parent) : TriggerElement(id, parent) {}
 
 TriggerAction::~TriggerAction() = default;
 

@@ -3,14 +3,15 @@
 // (TriggerActionFactory). Owned by its trigger. Main thread.
 #pragma once
 
+#include "world/TriggerElement.h"
+
 #include <string>
 
 namespace GAME {
 
 class IOStream;
-class Trigger;
 
-class TriggerAction
+class TriggerAction : public TriggerElement
 {
 public:
     TriggerAction(unsigned int id, Trigger* parent);
@@ -37,16 +38,7 @@ public:
     // State: "comments", then the child's.
     void StreamProperties(IOStream* stream);
 
-    unsigned int GetId() const { return m_id; }
     bool UpdatesUI() const { return m_updatesUI; }
-    void SetName(const std::string& name) { m_name = name; }
-    const std::string& GetName() const { return m_name; }
-    void SetComments(const std::string& comments) { m_comments = comments; }
-    const std::string& GetComments() const { return m_comments; }
-    void SetDbgParentName(const std::string& name) { m_dbgParentName = name; }
-    const std::string& GetDbgParentName() const { return m_dbgParentName; }
-    void SetParent(Trigger* parent) { m_parent = parent; }
-    Trigger* GetParent() const { return m_parent; }
     void RemoveFromParent();
     void MoveUpInParent();
     void MoveDownInParent();
@@ -58,12 +50,6 @@ protected:
     void SetUpdatesUI(bool updates) { m_updatesUI = updates; }
 
 private:
-    unsigned int m_id;
-    Trigger* m_parent;
-    std::string m_name;
-    std::string m_dbgParentName;
-    std::string m_spare;
-    std::string m_comments;
     bool m_updatesUI = false;
 };
 

@@ -5,7 +5,7 @@
 
 namespace GAME {
 
-TriggerCondition::TriggerCondition(unsigned int id, Trigger* parent) : m_id(id), m_parent(parent) {}
+TriggerCondition::TriggerCondition(unsigned int id, Trigger* parent) : TriggerElement(id, parent) {}
 
 TriggerCondition::~TriggerCondition() = default;
 

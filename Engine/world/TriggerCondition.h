@@ -4,6 +4,8 @@
 // Owned by its trigger. Main thread.
 #pragma once
 
+#include "world/TriggerElement.h"
+
 #include <string>
 #include <vector>
 
@@ -11,9 +13,8 @@ namespace GAME {
 
 class GameEvent;
 class IOStream;
-class Trigger;
 
-class TriggerCondition
+class TriggerCondition : public TriggerElement
 {
 public:
     TriggerCondition(unsigned int id, Trigger* parent);
@@ -42,7 +43,6 @@ public:
     // unsatisfied again and its trigger armed.
     void StreamProperties(IOStream* stream);
 
-    unsigned int GetId() const { return m_id; }
     bool IsSatisfied() const { return m_satisfied; }
     void SetSatisfied(bool satisfied) { m_satisfied = satisfied; }
     void SetNot(bool value) { m_not = value; }
@@ -51,14 +51,6 @@ public:
     bool GetResettable() const { return m_resettable; }
     void SetQuestCritical(bool value) { m_questCritical = value; }
     bool GetQuestCritical() const { return m_questCritical; }
-    void SetName(const std::string& name) { m_name = name; }
-    const std::string& GetName() const { return m_name; }
-    void SetComments(const std::string& comments) { m_comments = comments; }
-    const std::string& GetComments() const { return m_comments; }
-    void SetDbgParentName(const std::string& name) { m_dbgParentName = name; }
-    const std::string& GetDbgParentName() const { return m_dbgParentName; }
-    void SetParent(Trigger* parent) { m_parent = parent; }
-    Trigger* GetParent() const { return m_parent; }
     // The parent's RemoveCondition (this object is then deleted), MoveUp and MoveDown.
     void RemoveFromParent();
     void MoveUpInParent();
@@ -70,16 +62,10 @@ public:
     static TriggerCondition* Spawn(const char* name);
 
 private:
-    unsigned int m_id;
     bool m_satisfied = false;
     bool m_not = false;
     bool m_resettable = false;
     bool m_questCritical = true;
-    std::string m_name;
-    std::string m_dbgParentName;
-    std::string m_spare;
-    std::string m_comments;
-    Trigger* m_parent;
 };
 
 } // namespace GAME

@@ -41,14 +41,7 @@ float Lerp(float a, float b, float t)
 
 } // namespace
 
-WeaponTrail::WeaponTrail() = default;
-
-WeaponTrail::~WeaponTrail()
-{
-    EffectGeometry::DestroyDeclaration(m_device, m_vertexFormat);
-    EffectGeometry::UnloadShader(m_shader);
-    EffectGeometry::UnloadTexture(m_texture);
-}
+WeaponTrail::WeaponTrail() : EffectGeometryEntity(1050) {}
 
 void WeaponTrail::Load(const LoadTable& constTable)
 {
@@ -59,11 +52,9 @@ void WeaponTrail::Load(const LoadTable& constTable)
     m_color.a = static_cast<float>(table.GetInt("Alpha256", 0)) / 255.0f;
     m_fadeTime = table.GetInt("MSFadeTime", 500);
     m_textureName = table.GetValue("Texture", "System/Textures/White.tex");
-    EffectGeometry::UnloadTexture(m_texture);
-    m_texture = EffectGeometry::LoadTexture(m_textureName);
+    ReplaceTexture(m_textureName);
     m_shaderName = table.GetValue("Shader", "Shaders/Effects/TrailAdditive.ssh");
-    EffectGeometry::UnloadShader(m_shader);
-    m_shader = EffectGeometry::LoadShader(m_shaderName);
+    ReplaceShader(m_shaderName);
     m_shrinkSpeed = table.GetFloat("TrailShrinkSpeed", 7.0f);
     m_textureRepeat = table.GetBool("TextureRepeat", true);
     m_dragUVs = table.GetBool("DragUVs", true);
@@ -85,10 +76,7 @@ void WeaponTrail::PreLoad(bool inFirstFrustum)
 void WeaponTrail::InitialUpdate()
 {
     Entity::InitialUpdate();
-    if (!m_vertexFormat) {
-        m_device = WorldServices::Device();
-        m_vertexFormat = EffectGeometry::CreateDeclaration(m_device);
-    }
+    CreateVertexFormat();
     SetDefaultAnchors();
     UpdateBoundingBox();
 }
@@ -280,36 +268,6 @@ void WeaponTrail::FillPoints()
 // Rendering
 // ---------------------------------------------------------------------------------------------
 
-int WeaponTrail::GetNumRenderPasses(const Name&, RenderGenerationId) const
-{
-    return 1;
-}
-
-ABBox WeaponTrail::GetRenderPassBoundingBox() const
-{
-    return GetRegionBoundingBox();
-}
-
-int WeaponTrail::GetRenderPassSortOrder(int, const Name&, RenderGenerationId) const
-{
-    return 1050;
-}
-
-const GraphicsShader2* WeaponTrail::GetShader2(int, const Name&) const
-{
-    return m_shader;
-}
-
-const Name& WeaponTrail::GetShaderStyle(int, const Name& style, RenderGenerationId) const
-{
-    return style;
-}
-
-const GraphicsTexture* WeaponTrail::GetTexture(int, const Name&) const
-{
-    return m_texture;
-}
-
 bool WeaponTrail::BuildGeometry(const Coords& regionToScene, std::vector<EffectVertex>& vertices,
                                 std::vector<uint32_t>& indices) const
 {
@@ -346,10 +304,7 @@ bool WeaponTrail::BuildGeometry(const Coords& regionToScene, std::vector<EffectV
         vertices.push_back(lower);
     }
     indices.reserve(static_cast<size_t>(count - 1) * 6);
-    for (uint32_t k = 0; k + 1 < static_cast<uint32_t>(count); ++k) {
-        const uint32_t quad[6] = {2 * k + 2, 2 * k + 3, 2 * k + 1, 2 * k, 2 * k + 2, 2 * k + 1};
-        indices.insert(indices.end(), quad, quad + 6);
-    }
+    EffectGeometry::AppendRibbonIndices(indices, static_cast<uint32_t>(count));
     return true;
 }
 
@@ -360,14 +315,8 @@ void WeaponTrail::RenderPass(const RenderablePass& pass, const Name&, GraphicsCa
         return;
     std::vector<EffectVertex> vertices;
     std::vector<uint32_t> indices;
-    if (!BuildGeometry(pass.regionToScene, vertices, indices))
-        return;
-    if (!EffectGeometry::BeginShader(m_shader, m_texture, renderer))
-        return;
-    EffectGeometry::DrawTriangles(canvas, m_vertexFormat, m_shader, vertices.data(),
-                                  static_cast<unsigned int>(vertices.size()), indices.data(),
-                                  static_cast<unsigned int>(indices.size()));
-    EffectGeometry::EndShader(m_shader);
+    if (BuildGeometry(pass.regionToScene, vertices, indices))
+        DrawGeometry(canvas, renderer, vertices, indices);
 }
 
 } // namespace GAME

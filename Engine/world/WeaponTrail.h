@@ -17,24 +17,20 @@
 // time of 0 or less empties the alpha at once, a texture distance of 0 or less leaves the texture
 // coordinates at 0: neither divides by it.
 //
-// Owns both lists, its vertex format and one use of its texture and shader. Main thread.
+// Owns both lists (its vertex format, texture and shader through EffectGeometryEntity). Main
+// thread.
 #pragma once
 
 #include "core/Color.h"
 #include "core/Coords.h"
-#include "scene/GraphicsRenderable.h"
-#include "world/EffectGeometry.h"
-#include "world/Entity.h"
+#include "world/EffectGeometryEntity.h"
 
 #include <string>
 #include <vector>
 
 namespace GAME {
 
-class RenderDevice;
-class RenderVertexDeclaration;
-
-class WeaponTrail : public Entity, public GraphicsRenderable
+class WeaponTrail : public EffectGeometryEntity
 {
     GAME_DECLARE_CLASS(WeaponTrail)
 
@@ -78,12 +74,7 @@ public:
     void LogInfo() const override;
 
     // ---- GraphicsRenderable ----
-    int GetNumRenderPasses(const Name& style, RenderGenerationId generation) const override;
-    ABBox GetRenderPassBoundingBox() const override;
-    int GetRenderPassSortOrder(int pass, const Name& style, RenderGenerationId generation) const override;
-    const GraphicsShader2* GetShader2(int pass, const Name& style) const override;
-    const Name& GetShaderStyle(int pass, const Name& style, RenderGenerationId generation) const override;
-    const GraphicsTexture* GetTexture(int pass, const Name& style) const override;
+    // Sort order 1050.
     void RenderPass(const RenderablePass& pass, const Name& style, GraphicsCanvas& canvas,
                     const GraphicsSceneRenderer& renderer) override;
 
@@ -117,8 +108,7 @@ public:
                        std::vector<uint32_t>& indices) const;
 
 protected:
-    // Releases the vertex format, the shader and the texture.
-    ~WeaponTrail() override;
+    ~WeaponTrail() override = default;
     void UpdateSelf(int elapsed) override;
 
 private:
@@ -148,10 +138,6 @@ private:
     std::vector<Segment> m_segments;
     Vec3 m_upperAnchor;
     Vec3 m_lowerAnchor;
-    RenderDevice* m_device = nullptr;
-    RenderVertexDeclaration* m_vertexFormat = nullptr;
-    GraphicsShader2* m_shader = nullptr;
-    GraphicsTexture* m_texture = nullptr;
     bool m_textureRepeat = true;
     bool m_dragUVs = true;
 };

@@ -3,6 +3,7 @@
 // its event handler as the input's last byte says: no crash, no hang, finite poses from finite
 // key frames.
 #include "common/FuzzSeeds.h"
+#include "common/QuietLog.h"
 #include "core/Log.h"
 #include "datakit/AnimWriter.h"
 #include "datakit/CharacterGenerator.h"
@@ -17,12 +18,6 @@
 namespace {
 
 using namespace GAME;
-
-class QuietSink : public LogSink
-{
-public:
-    void Write(int, unsigned int, const char*) override {}
-};
 
 class FuzzListener : public Entity
 {
@@ -47,8 +42,7 @@ public:
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static QuietSink quiet;
-    SetProcessLogSink(&quiet);
+    FuzzLog::Silence();
     static FuzzListener* listener = new FuzzListener;
     GraphicsAnim anim(nullptr, "fuzz.anm");
     if (anim.Initialize(data, static_cast<int>(size)) != Resource::INIT_SUCCESS) {

@@ -1,5 +1,6 @@
 // Opens an ARC archive image from memory, lists it and reads every entry.
 #include "common/FuzzSeeds.h"
+#include "common/QuietLog.h"
 #include "core/Log.h"
 #include "data/Archive.h"
 
@@ -11,12 +12,6 @@
 #include <vector>
 
 namespace {
-
-class QuietSink : public GAME::LogSink
-{
-public:
-    void Write(int, unsigned int, const char*) override {}
-};
 
 struct Item
 {
@@ -73,9 +68,7 @@ void EngineFuzzSeeds(FuzzSeedSink& sink)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static QuietSink quiet;
-    static bool installed = (GAME::SetProcessLogSink(&quiet), true);
-    (void)installed;
+    FuzzLog::Silence();
 
     GAME::Archive archive;
     if (!archive.OpenMemory(data, size))

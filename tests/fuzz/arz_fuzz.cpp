@@ -1,6 +1,7 @@
 // Loads an ARZ record database image, as the main database and merged over a small base, then
 // reads every record into a binary table and asks it for its fields.
 #include "common/FuzzSeeds.h"
+#include "common/QuietLog.h"
 #include "core/Log.h"
 #include "data/BinaryReader.h"
 #include "data/DatabaseArchive.h"
@@ -12,12 +13,6 @@
 #include <vector>
 
 namespace {
-
-class QuietSink : public GAME::LogSink
-{
-public:
-    void Write(int, unsigned int, const char*) override {}
-};
 
 std::vector<uint8_t> Sample(bool compressed, bool footer, int records)
 {
@@ -97,9 +92,7 @@ void EngineFuzzSeeds(FuzzSeedSink& sink)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static QuietSink quiet;
-    static bool installed = (GAME::SetProcessLogSink(&quiet), true);
-    (void)installed;
+    FuzzLog::Silence();
     if (size > (64u << 20))
         return 0;
 

@@ -1,6 +1,7 @@
 // Reads an effect file of any bytes: no crash, no hang; what loads writes out and loads again to
 // the same number of emitters, and an effect made from it runs an update.
 #include "common/FuzzSeeds.h"
+#include "common/QuietLog.h"
 #include "core/Log.h"
 #include "core/WorldCoords.h"
 #include "datakit/SampleEffects.h"
@@ -11,20 +12,9 @@
 #include <cstdlib>
 #include <memory>
 
-namespace {
-
-class QuietSink : public GAME::LogSink
-{
-public:
-    void Write(int, unsigned int, const char*) override {}
-};
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static QuietSink quiet;
-    GAME::SetProcessLogSink(&quiet);
+    FuzzLog::Silence();
     GAME::EffectData effect;
     effect.BufferLoad(data, static_cast<int>(size < 0x7FFFFFFF ? size : 0));
     for (int i = 0; i < effect.GetNumEmitters(); ++i) {

@@ -1,6 +1,7 @@
 // Reads any bytes as a fog-of-war file into a fog of the size its header names (kept small): no
 // crash, no hang, and a file that is accepted saves back to the same bytes.
 #include "common/FuzzSeeds.h"
+#include "common/QuietLog.h"
 #include "core/Log.h"
 #include "navigation/FogOfWar.h"
 
@@ -8,12 +9,6 @@
 #include <cstring>
 
 namespace {
-
-class QuietSink : public GAME::LogSink
-{
-public:
-    void Write(int, unsigned int, const char*) override {}
-};
 
 int HeaderWord(const uint8_t* data, size_t size, size_t offset)
 {
@@ -28,8 +23,7 @@ int HeaderWord(const uint8_t* data, size_t size, size_t offset)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static QuietSink quiet;
-    GAME::SetProcessLogSink(&quiet);
+    FuzzLog::Silence();
     GAME::FogOfWar fog;
     fog.Initialize(HeaderWord(data, size, 4), HeaderWord(data, size, 8));
     if (!fog.Load(data, size, "fuzz.fow"))

@@ -1,6 +1,7 @@
 // Reads any bytes as a level's impassable data chunk (3): no crash, no allocation beyond what the
 // input holds; a grid that is accepted answers for every cell and writes back to the same bytes.
 #include "common/FuzzSeeds.h"
+#include "common/QuietLog.h"
 #include "core/Log.h"
 #include "data/BinaryReader.h"
 #include "datakit/ImpassableWriter.h"
@@ -10,20 +11,9 @@
 #include <cstring>
 #include <vector>
 
-namespace {
-
-class QuietSink : public GAME::LogSink
-{
-public:
-    void Write(int, unsigned int, const char*) override {}
-};
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static QuietSink quiet;
-    GAME::SetProcessLogSink(&quiet);
+    FuzzLog::Silence();
     if (size > (1u << 24))
         return 0;
     GAME::BinaryReader reader(data, static_cast<unsigned>(size));

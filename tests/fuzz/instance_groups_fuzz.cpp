@@ -1,6 +1,7 @@
 // Reads any bytes as an instance groups block: no crash, no hang, and what loads saves and loads
 // again to the same block.
 #include "common/FuzzSeeds.h"
+#include "common/QuietLog.h"
 #include "core/Log.h"
 #include "data/BinaryReader.h"
 #include "data/BinaryWriter.h"
@@ -10,12 +11,6 @@
 #include <cstdlib>
 
 namespace {
-
-class QuietSink : public GAME::LogSink
-{
-public:
-    void Write(int, unsigned int, const char*) override {}
-};
 
 std::vector<uint8_t> Save()
 {
@@ -28,8 +23,7 @@ std::vector<uint8_t> Save()
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static QuietSink quiet;
-    GAME::SetProcessLogSink(&quiet);
+    FuzzLog::Silence();
     GAME::InstanceGroupManager* manager = GAME::InstanceGroupManager::Get();
     GAME::BinaryReader reader(data, static_cast<unsigned>(size));
     if (manager->Load(reader, false)) {

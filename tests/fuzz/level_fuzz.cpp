@@ -2,6 +2,7 @@
 // database through the object manager), saves what loaded and loads that again, then hands the
 // input to RestoreState as a saved-state block. Every object made is destroyed again.
 #include "common/FuzzSeeds.h"
+#include "common/QuietLog.h"
 #include "core/Log.h"
 #include "core/ObjectManager.h"
 #include "core/UniqueIdMap.h"
@@ -65,12 +66,6 @@ namespace {
 
 using namespace GAME;
 
-class QuietSink : public LogSink
-{
-public:
-    void Write(int, unsigned int, const char*) override {}
-};
-
 class Records : public TableDepotServices
 {
 public:
@@ -97,13 +92,12 @@ struct Setting
 {
     Setting()
     {
-        SetProcessLogSink(&quiet);
+        FuzzLog::Silence();
         Entity::InstallHooks();
         world.AddRegion("levels/fuzz.lvl", IntVec3(), ABBox(Vec3(), Vec3(512.0f, 512.0f, 512.0f)),
                         RegionId());
         region = world.GetRegion(0);
     }
-    QuietSink quiet;
     Records records;
     World world;
     Region* region = nullptr;

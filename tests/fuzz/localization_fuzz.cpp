@@ -2,6 +2,7 @@
 // and the input itself run through Localize with every kind of argument, too few of them, and
 // more than the markers can take.
 #include "common/FuzzSeeds.h"
+#include "common/QuietLog.h"
 
 #include "core/Log.h"
 #include "data/LocalizationManager.h"
@@ -10,12 +11,6 @@
 #include <vector>
 
 namespace {
-
-class QuietSink : public GAME::LogSink
-{
-public:
-    void Write(int, unsigned int, const char*) override {}
-};
 
 std::string Utf16File(const std::u16string& text)
 {
@@ -50,9 +45,7 @@ void LocalizeEveryWay(GAME::LocalizationManager& texts, const char* tag)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static QuietSink sink;
-    static GAME::LogSink* previous = GAME::SetProcessLogSink(&sink);
-    (void)previous;
+    FuzzLog::Silence();
 
     GAME::LocalizationManager texts;
     texts.LoadTextBuffer(data, size, "fuzz.txt", false);

@@ -1,6 +1,7 @@
 // Loads any bytes as a compiled map through the world, with a callback for one chunk id: no crash,
 // no hang, and a map that loads keeps every level and minimap range inside the file.
 #include "common/FuzzSeeds.h"
+#include "common/QuietLog.h"
 #include "common/WorldFuzzServices.h"
 #include "core/Log.h"
 #include "data/BinaryReader.h"
@@ -14,12 +15,6 @@
 #include <cstdlib>
 
 namespace {
-
-class QuietSink : public GAME::LogSink
-{
-public:
-    void Write(int, unsigned int, const char*) override {}
-};
 
 // Reads a count and that many words, as a host's chunk might.
 class WordsCallback : public GAME::MapChunkCallback
@@ -38,8 +33,7 @@ public:
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static QuietSink quiet;
-    GAME::SetProcessLogSink(&quiet);
+    FuzzLog::Silence();
     {
         FuzzWorld::Services services;
         services.callbacks.Install(new WordsCallback);

@@ -3,6 +3,7 @@
 // TGA to the engine's own reader, anything else is refused. No crash, no hang; the icon keeps the
 // bytes, and the texture it has, if any, is the device's.
 #include "common/FuzzSeeds.h"
+#include "common/QuietLog.h"
 #include "core/ABBox.h"
 #include "core/IntVec3.h"
 #include "core/Log.h"
@@ -19,12 +20,6 @@
 #include <cstdlib>
 
 namespace {
-
-class QuietSink : public GAME::LogSink
-{
-public:
-    void Write(int, unsigned int, const char*) override {}
-};
 
 // The world's services with the software device and nothing else.
 class DeviceServices : public GAME::WorldServices
@@ -45,8 +40,7 @@ private:
 GAME::Region* TheRegion()
 {
     static GAME::Region* region = [] {
-        static QuietSink quiet;
-        GAME::SetProcessLogSink(&quiet);
+        FuzzLog::Silence();
         GAME::RenderDevice* device = GAME::RenderDevice::Create("Software");
         if (!device || !device->Initialize())
             std::abort();

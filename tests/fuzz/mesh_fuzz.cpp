@@ -2,6 +2,7 @@
 // a refused file leaves the mesh empty, and an accepted one holds together (palettes within their
 // bones, bones walkable, frames computable for any pose).
 #include "common/FuzzSeeds.h"
+#include "common/QuietLog.h"
 #include "core/Log.h"
 #include "data/Options.h"
 #include "datakit/CharacterGenerator.h"
@@ -17,12 +18,6 @@
 namespace {
 
 using namespace GAME;
-
-class QuietSink : public LogSink
-{
-public:
-    void Write(int, unsigned int, const char*) override {}
-};
 
 GraphicsEngine* Graphics()
 {
@@ -47,8 +42,7 @@ void Check(bool condition)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static QuietSink quiet;
-    SetProcessLogSink(&quiet);
+    FuzzLog::Silence();
     GraphicsMesh mesh(nullptr, "fuzz.msh", Graphics());
     // Twice: a second load must start from a clean mesh.
     for (int pass = 0; pass < 2; ++pass) {

@@ -2,6 +2,7 @@
 // hang; a stream a node accepts writes out and reads back to the same bytes, and a collision node's
 // tree covers every face once.
 #include "common/FuzzSeeds.h"
+#include "common/QuietLog.h"
 #include "core/Log.h"
 #include "data/BinaryReader.h"
 #include "data/BinaryWriter.h"
@@ -17,12 +18,6 @@
 namespace {
 
 using namespace GAME;
-
-class QuietSink : public LogSink
-{
-public:
-    void Write(int, unsigned int, const char*) override {}
-};
 
 template <class T> std::vector<uint8_t> Bytes(const T& item)
 {
@@ -74,8 +69,7 @@ void CheckTree(ScenePhysicsNode& node)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static QuietSink quiet;
-    SetProcessLogSink(&quiet);
+    FuzzLog::Silence();
     RoundTrip<SceneDummyNode>(data, size);
     RoundTrip<SceneHitBoxNode>(data, size);
     RoundTrip<SceneMeshNode>(data, size);

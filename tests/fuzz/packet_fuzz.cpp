@@ -8,6 +8,7 @@
 // Nothing may crash, hang or leak, and a datagram Open accepts must be exactly as long as its
 // header says.
 #include "common/FuzzSeeds.h"
+#include "common/QuietLog.h"
 
 #include "../network/NetworkTestKit.h"
 
@@ -20,12 +21,6 @@
 #include <cstdlib>
 
 namespace {
-
-class QuietSink : public GAME::LogSink
-{
-public:
-    void Write(int, unsigned int, const char*) override {}
-};
 
 bool Join(GAME::NetworkConnection& client, GAME::NetworkConnection& server)
 {
@@ -62,9 +57,7 @@ void Receive(GAME::NetworkConnection& link, const uint8_t* data, size_t size)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static QuietSink sink;
-    static bool quiet = (GAME::SetProcessLogSink(&sink), true);
-    (void)quiet;
+    FuzzLog::Silence();
     if (size < 1)
         return 0;
     const uint8_t mode = data[0] % 3;

@@ -2,6 +2,7 @@
 // by Detour. A mesh that is accepted is searched (floors and ways between points spread over its
 // box) and writes back to the same bytes; a foreign block is written back unchanged.
 #include "common/FuzzSeeds.h"
+#include "common/QuietLog.h"
 #include "core/Log.h"
 #include "data/BinaryReader.h"
 #include "data/BinaryWriter.h"
@@ -13,12 +14,6 @@
 #include <vector>
 
 namespace {
-
-class QuietSink : public GAME::LogSink
-{
-public:
-    void Write(int, unsigned int, const char*) override {}
-};
 
 std::vector<uint8_t> Written(const GAME::PathMesh& mesh)
 {
@@ -38,8 +33,7 @@ void AddGround(std::vector<GAME::PathFace>& faces, float x0, float z0, float x1,
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static QuietSink quiet;
-    GAME::SetProcessLogSink(&quiet);
+    FuzzLog::Silence();
     if (size > (1u << 24))
         return 0;
     GAME::BinaryReader reader(data, static_cast<unsigned>(size));

@@ -1,6 +1,7 @@
 // Reads any bytes as a collision mesh block: no crash; a refused block leaves the mesh empty, and
 // an accepted one answers rays and box queries with finite contacts and hits inside its bounds.
 #include "common/FuzzSeeds.h"
+#include "common/QuietLog.h"
 #include "core/Intersection.h"
 #include "core/Log.h"
 #include "core/Ray.h"
@@ -11,21 +12,10 @@
 
 #include <cstdlib>
 
-namespace {
-
-class QuietSink : public GAME::LogSink
-{
-public:
-    void Write(int, unsigned int, const char*) override {}
-};
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     using namespace GAME;
-    static QuietSink quiet;
-    SetProcessLogSink(&quiet);
+    FuzzLog::Silence();
     PhysicsMesh mesh;
     if (!mesh.Initialize(data, static_cast<unsigned>(size))) {
         if (mesh.GetNumFaces() != 0 || mesh.GetNumVertices() != 0)

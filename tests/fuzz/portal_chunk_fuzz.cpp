@@ -2,6 +2,7 @@
 // the generated regions: any bytes, no crash, no hang, and every portal placed lands in a region of
 // the world.
 #include "common/FuzzSeeds.h"
+#include "common/QuietLog.h"
 #include "core/Log.h"
 #include "data/BinaryReader.h"
 #include "datakit/WorldGenerator.h"
@@ -11,12 +12,6 @@
 #include <cstdlib>
 
 namespace {
-
-class QuietSink : public GAME::LogSink
-{
-public:
-    void Write(int, unsigned int, const char*) override {}
-};
 
 DataKit::WorldGenerator::Settings SmallWorld()
 {
@@ -43,8 +38,7 @@ const DataKit::WorldGenerator& Generator()
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static QuietSink quiet;
-    GAME::SetProcessLogSink(&quiet);
+    FuzzLog::Silence();
     const DataKit::WorldGenerator& generator = Generator();
     GAME::World world;
     for (const auto& region : generator.GetRegions())

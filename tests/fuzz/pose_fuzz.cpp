@@ -1,6 +1,7 @@
 // Reads any bytes as a stored skeletal pose: no crash; what was read writes out and reads back
 // bit for bit (a packed rotation packs to itself again).
 #include "common/FuzzSeeds.h"
+#include "common/QuietLog.h"
 #include "core/Log.h"
 #include "data/BinaryReader.h"
 #include "data/BinaryWriter.h"
@@ -11,12 +12,6 @@
 #include <string>
 
 namespace {
-
-class QuietSink : public GAME::LogSink
-{
-public:
-    void Write(int, unsigned int, const char*) override {}
-};
 
 std::vector<uint8_t> Write(const GAME::SkeletalPose& pose, bool full)
 {
@@ -29,8 +24,7 @@ std::vector<uint8_t> Write(const GAME::SkeletalPose& pose, bool full)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static QuietSink quiet;
-    GAME::SetProcessLogSink(&quiet);
+    FuzzLog::Silence();
     GAME::BinaryReader reader(data, static_cast<unsigned>(size));
     GAME::SkeletalPose pose;
     pose.ReadData(reader);

@@ -2,6 +2,7 @@
 // describes: no crash; every body and joint within the clamps, and a simulated doll that either
 // stays finite or is taken out of the simulation (never NaN handed back to its entity).
 #include "common/FuzzSeeds.h"
+#include "common/QuietLog.h"
 #include "core/Log.h"
 #include "core/WorldCoords.h"
 #include "datakit/CharacterGenerator.h"
@@ -18,12 +19,6 @@
 namespace {
 
 using namespace GAME;
-
-class QuietSink : public LogSink
-{
-public:
-    void Write(int, unsigned int, const char*) override {}
-};
 
 class Doll : public Entity
 {
@@ -50,8 +45,7 @@ void Check(bool condition)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static QuietSink quiet;
-    SetProcessLogSink(&quiet);
+    FuzzLog::Silence();
     if (size > 4096)
         return 0;
     DataKit::MeshWriter writer = DataKit::CharacterGenerator::MakeCharacter();

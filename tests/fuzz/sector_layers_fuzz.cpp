@@ -1,6 +1,7 @@
 // Reads any bytes as a sector layers block: no crash, no hang, every cell reachable, and what
 // loads saves and loads again to the same block.
 #include "common/FuzzSeeds.h"
+#include "common/QuietLog.h"
 #include "core/Log.h"
 #include "data/BinaryReader.h"
 #include "data/BinaryWriter.h"
@@ -9,12 +10,6 @@
 #include <cstdlib>
 
 namespace {
-
-class QuietSink : public GAME::LogSink
-{
-public:
-    void Write(int, unsigned int, const char*) override {}
-};
 
 std::vector<uint8_t> Save(const GAME::SectorLayers& layers)
 {
@@ -27,8 +22,7 @@ std::vector<uint8_t> Save(const GAME::SectorLayers& layers)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static QuietSink quiet;
-    GAME::SetProcessLogSink(&quiet);
+    FuzzLog::Silence();
     GAME::SectorLayers layers;
     layers.Initialize(3, 5); // an existing size the block may differ from
     GAME::BinaryReader reader(data, static_cast<unsigned>(size));

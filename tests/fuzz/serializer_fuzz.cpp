@@ -1,25 +1,20 @@
 // Deserializes any bytes, fast or verbose (first byte), into registered variables of every type:
 // no crash, no hang, and whatever was read survives a round trip through the other form.
 #include "common/FuzzSeeds.h"
+#include "common/QuietLog.h"
 #include "core/Log.h"
 #include "data/BinaryReader.h"
 #include "data/BinaryWriter.h"
 #include "data/LoadTable.h"
 #include "data/Serializer.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <algorithm>
 #include <string>
 #include <vector>
 
 namespace {
-
-class QuietSink : public GAME::LogSink
-{
-public:
-    void Write(int, unsigned int, const char*) override {}
-};
 
 struct Object
 {
@@ -52,8 +47,7 @@ struct Object
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static QuietSink quiet;
-    GAME::SetProcessLogSink(&quiet);
+    FuzzLog::Silence();
     if (size == 0)
         return 0;
     const bool fast = data[0] & 1;

@@ -2,6 +2,7 @@
 // no crash, no hang; a file that loads is begun, rendered and ended in every style, and one that
 // does not answers result 4 with nothing kept (no programs left on the device).
 #include "common/FuzzSeeds.h"
+#include "common/SoftwareGraphics.h"
 #include "core/Log.h"
 #include "datakit/ShaderWriter.h"
 #include "graphics/GraphicsEngine.h"
@@ -13,25 +14,12 @@
 
 namespace {
 
-class QuietSink : public GAME::LogSink
-{
-public:
-    void Write(int, unsigned int, const char*) override {}
-};
-
 // One engine for the whole run: the software device, no options (the device's own generation)
 // and no loader (textures a shader names are made, not loaded).
 GAME::GraphicsEngine* Engine()
 {
-    static QuietSink quiet;
     static std::unique_ptr<GAME::GraphicsEngine> engine = [] {
-        GAME::SetProcessLogSink(&quiet);
-        auto made = std::make_unique<GAME::GraphicsEngine>();
-        made->SetSurfaceRetryDelay(0);
-        GAME::GraphicsEngineSettings settings;
-        settings.deviceName = "Software";
-        if (!made->CreateDevice(nullptr, settings) || !made->Initialize(nullptr, settings, nullptr))
-            std::abort();
+        auto made = FuzzGraphics::StartSoftwareEngine();
         made->GetTextureManager()->SetUnreferencedDelay(-1);
         return made;
     }();

@@ -1,6 +1,7 @@
 // Reads a tagged property stream of any bytes with a fixed schema (every value type, nested blocks
 // that are partly read): no crash, no hang, and a rewound stream reads the same values again.
 #include "common/FuzzSeeds.h"
+#include "common/QuietLog.h"
 #include "core/Log.h"
 #include "core/Name.h"
 #include "core/UniqueId.h"
@@ -16,12 +17,6 @@
 #include <vector>
 
 namespace {
-
-class QuietSink : public GAME::LogSink
-{
-public:
-    void Write(int, unsigned int, const char*) override {}
-};
 
 struct Values
 {
@@ -88,8 +83,7 @@ GAME::World& TheWorld()
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static QuietSink quiet;
-    GAME::SetProcessLogSink(&quiet);
+    FuzzLog::Silence();
     TheWorld();
     GAME::IOStreamRead in(data, static_cast<unsigned>(size));
     Values first, second;

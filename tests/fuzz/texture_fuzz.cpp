@@ -3,6 +3,7 @@
 // not load answers 2 (the device is short of memory) or 4 and falls back to the engine's
 // textures.
 #include "common/FuzzSeeds.h"
+#include "common/SoftwareGraphics.h"
 #include "core/Log.h"
 #include "data/File.h"
 #include "datakit/TextureWriter.h"
@@ -14,12 +15,6 @@
 #include <memory>
 
 namespace {
-
-class QuietSink : public GAME::LogSink
-{
-public:
-    void Write(int, unsigned int, const char*) override {}
-};
 
 // The input as an open file.
 class InputFile : public GAME::File
@@ -42,15 +37,8 @@ private:
 
 GAME::GraphicsEngine* Engine()
 {
-    static QuietSink quiet;
     static std::unique_ptr<GAME::GraphicsEngine> engine = [] {
-        GAME::SetProcessLogSink(&quiet);
-        auto made = std::make_unique<GAME::GraphicsEngine>();
-        made->SetSurfaceRetryDelay(0);
-        GAME::GraphicsEngineSettings settings;
-        settings.deviceName = "Software";
-        if (!made->CreateDevice(nullptr, settings) || !made->Initialize(nullptr, settings, nullptr))
-            std::abort();
+        auto made = FuzzGraphics::StartSoftwareEngine();
         // Textures under "reduced/" drop a level: their reads may stop short of the file.
         made->SetDirectoryTextureReduction("reduced/", 1);
         return made;

@@ -2,6 +2,7 @@
 // bytes: no crash, no hang, and a trigger read from the stream writes and reads back the same
 // number of conditions and actions.
 #include "common/FuzzSeeds.h"
+#include "common/QuietLog.h"
 #include "core/Log.h"
 #include "data/IOStreamRead.h"
 #include "data/IOStreamWrite.h"
@@ -16,12 +17,6 @@
 #include <cstdlib>
 
 namespace {
-
-class QuietSink : public GAME::LogSink
-{
-public:
-    void Write(int, unsigned int, const char*) override {}
-};
 
 class FuzzCondition : public GAME::TriggerCondition
 {
@@ -78,8 +73,7 @@ void Stream(GAME::IOStream& s, GAME::Trigger& trigger, GAME::TriggerTokenList& t
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static QuietSink quiet;
-    GAME::SetProcessLogSink(&quiet);
+    FuzzLog::Silence();
     Register();
     GAME::IOStreamRead in(data, static_cast<unsigned>(size));
     GAME::Trigger trigger(0x4400);

@@ -1,6 +1,7 @@
 // Reads any bytes as a source world file, directly and through World::Load: no crash, no hang,
 // and a world that loads saves and loads again to the same regions.
 #include "common/FuzzSeeds.h"
+#include "common/QuietLog.h"
 #include "common/WorldFuzzServices.h"
 #include "core/Log.h"
 #include "data/BinaryReader.h"
@@ -12,20 +13,9 @@
 
 #include <cstdlib>
 
-namespace {
-
-class QuietSink : public GAME::LogSink
-{
-public:
-    void Write(int, unsigned int, const char*) override {}
-};
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static QuietSink quiet;
-    GAME::SetProcessLogSink(&quiet);
+    FuzzLog::Silence();
     {
         GAME::BinaryReader reader(data, static_cast<unsigned>(size));
         GAME::WorldFile file;

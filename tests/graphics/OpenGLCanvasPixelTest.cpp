@@ -3,7 +3,7 @@
 // radial wipe, text runs, aligned text, paragraphs, the blur, 2-D lines and debug shapes through a
 // camera. Pixels are compared within a tolerance. The suites' names start with "OpenGL": they need
 // that module beside libEngine.so and fail, saying so, without it.
-#include "world/EngineFixture.h"
+#include "graphics/OpenGLEngineFixture.h"
 
 #include "core/ABBox.h"
 #include "datakit/TextureWriter.h"
@@ -35,38 +35,7 @@ namespace {
 constexpr int kWidth = 128;
 constexpr int kHeight = 96;
 
-struct Picture
-{
-    int width = 0;
-    int height = 0;
-    std::vector<Pixel> pixels;
-
-    const Pixel& At(int x, int y) const { return pixels[size_t(y) * size_t(width) + size_t(x)]; }
-    // Whether the pixel is the colour within the tolerance on each channel.
-    bool Is(int x, int y, int r, int g, int b, int tolerance = 8) const
-    {
-        const Pixel& p = At(x, y);
-        return std::abs(p.r - r) <= tolerance && std::abs(p.g - g) <= tolerance &&
-               std::abs(p.b - b) <= tolerance;
-    }
-    std::string Describe(int x, int y) const
-    {
-        const Pixel& p = At(x, y);
-        return "(" + std::to_string(x) + ", " + std::to_string(y) + ") = " + std::to_string(p.r) + " " +
-               std::to_string(p.g) + " " + std::to_string(p.b);
-    }
-    // Whether some pixel within `reach` of (x, y) passes the test.
-    bool AnyNear(int x, int y, int reach, const std::function<bool(const Pixel&)>& test) const
-    {
-        for (int dy = -reach; dy <= reach; ++dy)
-            for (int dx = -reach; dx <= reach; ++dx) {
-                const int px = x + dx, py = y + dy;
-                if (px >= 0 && py >= 0 && px < width && py < height && test(At(px, py)))
-                    return true;
-            }
-        return false;
-    }
-};
+using Picture = GAME::Test::Image;
 
 // The smallest rectangle holding every pixel that passes the test; empty (min > max) for none.
 struct Bounds
@@ -103,21 +72,12 @@ bool Dark(const Pixel& p)
     return p.r < 70 && p.g < 70 && p.b < 70;
 }
 
-class OpenGLCanvasTest : public GAME::Test::EngineTest
+class OpenGLCanvasTest : public GAME::Test::OpenGLEngineTest
 {
 protected:
     void SetUp() override
     {
-        EngineTest::SetUp();
-        std::string error;
-        Platform::ModuleHandle module = Platform::LoadModule("OpenGL", &error);
-        ASSERT_NE(module, nullptr) << "OpenGL.so cannot be loaded (" << error
-                                   << "); it is built from Devices/OpenGL beside libEngine.so";
-        Platform::UnloadModule(module);
-
-        settings.deviceName = "OpenGL";
-        data.SetDefault("resolution", std::to_string(kWidth) + " " + std::to_string(kHeight));
-        data.SetDefault("skipCompatibilityChecks", "true"); // whatever the software rasteriser reports
+        OpenGLEngineTest::SetUp();
         data.AddFile("Textures/Green.tex", DataKit::TextureWriter::SolidDds(4, 4, 0xFF00FF00u));
         data.AddFile("Textures/RedBlue.tex",
                      DataKit::TextureWriter::Dds(8, 1,
@@ -125,43 +85,16 @@ protected:
                                                   0xFF0000FFu, 0xFF0000FFu, 0xFF0000FFu, 0xFF0000FFu}));
         data.AddFile("Textures/Faint.tex", DataKit::TextureWriter::SolidDds(4, 4, 0x02FFFFFFu));
         data.AddFile("Textures/Half.tex", DataKit::TextureWriter::SolidDds(4, 4, 0x80FFFFFFu));
-        Start();
-        ASSERT_TRUE(s_fatalErrors.empty()) << s_fatalErrors.front();
-        graphics = engine->GetGraphicsEngine();
-        ASSERT_NE(graphics, nullptr);
-        device = graphics->GetRenderDevice();
-        canvas = graphics->GetCanvas();
-        ASSERT_NE(canvas, nullptr);
-        ASSERT_EQ(device->GetWidth(), kWidth);
-        ASSERT_EQ(device->GetHeight(), kHeight);
+        ASSERT_NO_FATAL_FAILURE(StartOpenGL(kWidth, kHeight));
         graphics->GetBasicShader()->EnsureAvailable();
         ASSERT_EQ(graphics->GetBasicShader()->GetInitResult(), Resource::INIT_SUCCESS);
-        ASSERT_TRUE(canvas->BeginFrame());
-        inFrame = true;
         Clear(Color(0, 0, 0, 1));
-    }
-
-    void TearDown() override
-    {
-        if (inFrame)
-            canvas->EndFrame();
-        EngineTest::TearDown();
     }
 
     void Clear(const Color& color)
     {
         canvas->ClearRenderSurface(nullptr, color, RENDER_CLEAR_COLOR | RENDER_CLEAR_DEPTH);
         canvas->SetDefaultState();
-    }
-
-    Picture Read(int width = kWidth, int height = kHeight)
-    {
-        Picture picture;
-        picture.width = width;
-        picture.height = height;
-        picture.pixels.resize(size_t(width) * size_t(height));
-        EXPECT_TRUE(device->ReadFrameBuffer(picture.pixels.data(), width, height));
-        return picture;
     }
 
     GraphicsTexture* Texture(const char* name)
@@ -185,10 +118,6 @@ protected:
         return font->GetRenderFont() ? font : nullptr;
     }
 
-    GraphicsEngine* graphics = nullptr;
-    RenderDevice* device = nullptr;
-    GraphicsCanvas* canvas = nullptr;
-    bool inFrame = false;
     std::vector<GraphicsTexture*> textures;
 };
 

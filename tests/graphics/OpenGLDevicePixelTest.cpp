@@ -29,6 +29,7 @@ using Test::DdsBuilder;
 using Test::Describe;
 using Test::Image;
 using Test::Near;
+using Test::PixelNear;
 using Test::ReadBack;
 using Test::TestVertex;
 
@@ -71,6 +72,13 @@ protected:
     {
         const Vec3 corners[4] = {Vec3(x, y, z), Vec3(x + w, y, z), Vec3(x + w, y + h, z), Vec3(x, y + h, z)};
         device->DrawQuad(corners, 4, color);
+    }
+
+    // The whole texture, untinted, onto the screen rectangle through stage 0.
+    void DrawTexture(RenderTexture* texture, const Rect& at)
+    {
+        device->SetTexture(0, texture);
+        device->DrawTexturedQuad(at, Rect(0, 0, 1, 1), Argb(255, 255, 255, 255), 0.0f);
     }
 
     Image Read(int width = kSize, int height = kSize) { return ReadBack(*device, width, height); }
@@ -151,10 +159,10 @@ TEST_F(OpenGLPixelTest, ClearsAndReadsBackRowsFromTheTop)
     Clear(0.0f, 1.0f, 0.0f, 0.5f, RENDER_CLEAR_COLOR);
     const Image image = Read();
     ASSERT_FALSE(image.pixels.empty());
-    EXPECT_TRUE(Near(image.At(0, 0), 0, 255, 0, 128)) << Describe(image.At(0, 0));
-    EXPECT_TRUE(Near(image.At(63, 15), 0, 255, 0, 128)) << Describe(image.At(63, 15));
-    EXPECT_TRUE(Near(image.At(0, 16), 255, 0, 0, 255)) << Describe(image.At(0, 16));
-    EXPECT_TRUE(Near(image.At(63, 63), 255, 0, 0, 255)) << Describe(image.At(63, 63));
+    EXPECT_TRUE(PixelNear(image, 0, 0, 0, 255, 0, 128));
+    EXPECT_TRUE(PixelNear(image, 63, 15, 0, 255, 0, 128));
+    EXPECT_TRUE(PixelNear(image, 0, 16, 255, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 63, 63, 255, 0, 0, 255));
     // A read-back of another size than the target is refused.
     Pixel one;
     EXPECT_FALSE(device->ReadFrameBuffer(&one, 1, 1));
@@ -173,19 +181,19 @@ TEST_F(OpenGLPixelTest, ScreenQuadsLandOnTheirPixelsWithinViewportAndScissor)
     device->SetScissorRect(Rect(0.0f, 0.0f, float(kSize), float(kSize)));
     const Image image = Read();
     ASSERT_FALSE(image.pixels.empty());
-    EXPECT_TRUE(Near(image.At(4, 8), 255, 255, 255, 255)) << Describe(image.At(4, 8));
-    EXPECT_TRUE(Near(image.At(13, 13), 255, 255, 255, 255));
-    EXPECT_TRUE(Near(image.At(3, 8), 0, 0, 0, 255));
-    EXPECT_TRUE(Near(image.At(14, 8), 0, 0, 0, 255));
-    EXPECT_TRUE(Near(image.At(4, 7), 0, 0, 0, 255));
-    EXPECT_TRUE(Near(image.At(4, 14), 0, 0, 0, 255));
-    EXPECT_TRUE(Near(image.At(40, 40), 0, 0, 255, 255)) << Describe(image.At(40, 40));
-    EXPECT_TRUE(Near(image.At(47, 47), 0, 0, 255, 255));
-    EXPECT_TRUE(Near(image.At(39, 40), 0, 255, 0, 255));
-    EXPECT_TRUE(Near(image.At(48, 47), 0, 255, 0, 255));
-    EXPECT_TRUE(Near(image.At(32, 32), 0, 255, 0, 255));
-    EXPECT_TRUE(Near(image.At(31, 40), 0, 0, 0, 255));
-    EXPECT_TRUE(Near(image.At(40, 31), 0, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 4, 8, 255, 255, 255, 255));
+    EXPECT_TRUE(PixelNear(image, 13, 13, 255, 255, 255, 255));
+    EXPECT_TRUE(PixelNear(image, 3, 8, 0, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 14, 8, 0, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 4, 7, 0, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 4, 14, 0, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 40, 40, 0, 0, 255, 255));
+    EXPECT_TRUE(PixelNear(image, 47, 47, 0, 0, 255, 255));
+    EXPECT_TRUE(PixelNear(image, 39, 40, 0, 255, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 48, 47, 0, 255, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 32, 32, 0, 255, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 31, 40, 0, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 40, 31, 0, 0, 0, 255));
 }
 
 TEST_F(OpenGLPixelTest, FansQuadRunsAndWireframeDrawWhatTheyCover)
@@ -206,13 +214,13 @@ TEST_F(OpenGLPixelTest, FansQuadRunsAndWireframeDrawWhatTheyCover)
     device->EnableWireframe(false);
     const Image image = Read();
     ASSERT_FALSE(image.pixels.empty());
-    EXPECT_TRUE(Near(image.At(1, 8), 255, 0, 0, 255)) << Describe(image.At(1, 8));
-    EXPECT_TRUE(Near(image.At(14, 14), 255, 0, 0, 255)) << Describe(image.At(14, 14));
-    EXPECT_TRUE(Near(image.At(20, 8), 0, 0, 0, 255));
-    EXPECT_TRUE(Near(image.At(36, 4), 0, 255, 0, 255)) << Describe(image.At(36, 4));
-    EXPECT_TRUE(Near(image.At(52, 12), 0, 255, 0, 255)) << Describe(image.At(52, 12));
-    EXPECT_TRUE(Near(image.At(44, 4), 0, 0, 0, 255));
-    EXPECT_TRUE(Near(image.At(26, 36), 0, 0, 0, 255)) << Describe(image.At(26, 36)); // inside: not filled
+    EXPECT_TRUE(PixelNear(image, 1, 8, 255, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 14, 14, 255, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 20, 8, 0, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 36, 4, 0, 255, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 52, 12, 0, 255, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 44, 4, 0, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 26, 36, 0, 0, 0, 255)); // inside: not filled
     int edge = 0;
     for (int x = 8; x < 32; ++x)
         edge += image.At(x, 32).b > 128 ? 1 : 0;
@@ -253,7 +261,7 @@ TEST_F(OpenGLPixelTest, DepthTestHonoursEveryCompareCode)
                 EXPECT_TRUE(Near(p, 0, 0, 255, 255))
                     << "function " << f << " depth " << depths[row] << " " << Describe(p);
         }
-    EXPECT_TRUE(Near(image.At(4, 44), 255, 0, 0, 255)) << Describe(image.At(4, 44));
+    EXPECT_TRUE(PixelNear(image, 4, 44, 255, 0, 0, 255));
 }
 
 TEST_F(OpenGLPixelTest, BlendsWithEveryFactor)
@@ -359,13 +367,13 @@ TEST_F(OpenGLPixelTest, AlphaTestDiscardsByFunctionAndReferenceForEveryProgram)
     device->SetAlphaTestFunction(RENDER_TEST_ALWAYS);
     const Image image = Read();
     ASSERT_FALSE(image.pixels.empty());
-    EXPECT_TRUE(Near(image.At(4, 4), 0, 0, 0, 255)) << Describe(image.At(4, 4));
-    EXPECT_TRUE(Near(image.At(12, 4), 255, 255, 255, 16));
-    EXPECT_TRUE(Near(image.At(20, 4), 255, 255, 255, 10));
-    EXPECT_TRUE(Near(image.At(28, 4), 0, 0, 0, 255));
-    EXPECT_TRUE(Near(image.At(36, 4), 0, 0, 0, 255));
-    EXPECT_TRUE(Near(image.At(16, 20), 0, 0, 0, 255)) << Describe(image.At(16, 20));
-    EXPECT_TRUE(Near(image.At(48, 20), 0, 255, 0, 191)) << Describe(image.At(48, 20));
+    EXPECT_TRUE(PixelNear(image, 4, 4, 0, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 12, 4, 255, 255, 255, 16));
+    EXPECT_TRUE(PixelNear(image, 20, 4, 255, 255, 255, 10));
+    EXPECT_TRUE(PixelNear(image, 28, 4, 0, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 36, 4, 0, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 16, 20, 0, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 48, 20, 0, 255, 0, 191));
     Destroy(left);
     Destroy(right);
     device->DestroyVertexShader(&vs);
@@ -414,12 +422,12 @@ void main()
     Draw(small); // lands at x 0 .. 0.5, y -1 .. -0.5, over the red
     const Image image = Read();
     ASSERT_FALSE(image.pixels.empty());
-    EXPECT_TRUE(Near(image.At(40, 8), 255, 0, 0, 255)) << Describe(image.At(40, 8));
-    EXPECT_TRUE(Near(image.At(8, 30), 0, 0, 0, 255)) << Describe(image.At(8, 30));
-    EXPECT_TRUE(Near(image.At(4, 4), 0, 0, 255, 255)) << Describe(image.At(4, 4));
-    EXPECT_TRUE(Near(image.At(36, 60), 0, 255, 0, 255)) << Describe(image.At(36, 60));
-    EXPECT_TRUE(Near(image.At(52, 60), 255, 0, 0, 255)) << Describe(image.At(52, 60));
-    EXPECT_TRUE(Near(image.At(36, 44), 255, 0, 0, 255)) << Describe(image.At(36, 44));
+    EXPECT_TRUE(PixelNear(image, 40, 8, 255, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 8, 30, 0, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 4, 4, 0, 0, 255, 255));
+    EXPECT_TRUE(PixelNear(image, 36, 60, 0, 255, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 52, 60, 255, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 36, 44, 255, 0, 0, 255));
     Destroy(quad);
     Destroy(corner);
     Destroy(small);
@@ -471,8 +479,8 @@ TEST_F(OpenGLPixelTest, FixedFunctionDrawsTheBasicDeclarationAsClipCoordinates)
     const Image image = Read();
     ASSERT_FALSE(image.pixels.empty());
     // The triangle covers the top left half.
-    EXPECT_TRUE(Near(image.At(4, 4), 255, 128, 0, 255)) << Describe(image.At(4, 4));
-    EXPECT_TRUE(Near(image.At(60, 60), 0, 0, 0, 255)) << Describe(image.At(60, 60));
+    EXPECT_TRUE(PixelNear(image, 4, 4, 255, 128, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 60, 60, 0, 0, 0, 255));
     device->DestroyVertexBuffer(&buffer);
     device->DestroyIndexBuffer(&indices);
     device->DestroyVertexDeclaration(&declaration);
@@ -581,10 +589,10 @@ TEST_F(OpenGLPixelTest, StreamingBuffersHandOutFreshSpaceAndDrawTheLastLockedSpa
     EXPECT_EQ(indices->GetLockedOffset(), 0u);
     const Image image = Read();
     ASSERT_FALSE(image.pixels.empty());
-    EXPECT_TRUE(Near(image.At(8, 32), 255, 0, 0, 255)) << Describe(image.At(8, 32));
-    EXPECT_TRUE(Near(image.At(24, 32), 0, 255, 0, 255)) << Describe(image.At(24, 32));
-    EXPECT_TRUE(Near(image.At(40, 32), 0, 0, 255, 255)) << Describe(image.At(40, 32));
-    EXPECT_TRUE(Near(image.At(56, 32), 255, 255, 0, 255)) << Describe(image.At(56, 32));
+    EXPECT_TRUE(PixelNear(image, 8, 32, 255, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 24, 32, 0, 255, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 40, 32, 0, 0, 255, 255));
+    EXPECT_TRUE(PixelNear(image, 56, 32, 255, 255, 0, 255));
     EXPECT_EQ(device->GetNumDrawCalls(), 4);
     device->DestroyDynamicVertexBuffer(&vertices);
     device->DestroyDynamicIndexBuffer(&indices);
@@ -614,10 +622,10 @@ TEST_F(OpenGLPixelTest, ClipPlanesCutInClipSpace)
     device->ClearClippingPlane(0);
     const Image image = Read();
     ASSERT_FALSE(image.pixels.empty());
-    EXPECT_TRUE(Near(image.At(56, 56), 255, 255, 255, 255)) << Describe(image.At(56, 56));
-    EXPECT_TRUE(Near(image.At(56, 8), 0, 0, 0, 255)) << Describe(image.At(56, 8));
-    EXPECT_TRUE(Near(image.At(40, 56), 0, 0, 0, 255)) << Describe(image.At(40, 56));
-    EXPECT_TRUE(Near(image.At(4, 4), 255, 0, 0, 255)) << Describe(image.At(4, 4));
+    EXPECT_TRUE(PixelNear(image, 56, 56, 255, 255, 255, 255));
+    EXPECT_TRUE(PixelNear(image, 56, 8, 0, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 40, 56, 0, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 4, 4, 255, 0, 0, 255));
     Destroy(quad);
     device->DestroyVertexShader(&vs);
 }
@@ -661,8 +669,7 @@ TEST_F(OpenGLPixelTest, SamplesTexturesTopRowFirstWithWrapMirrorAndClamp)
     const Image image = Read();
     ASSERT_FALSE(image.pixels.empty());
     auto expect = [&](int x, int y, int r, int g, int b) {
-        EXPECT_TRUE(Near(image.At(x, y), r, g, b, 255))
-            << "(" << x << ", " << y << ") " << Describe(image.At(x, y));
+        EXPECT_TRUE(PixelNear(image, x, y, r, g, b, 255));
     };
     expect(4, 4, 255, 0, 0);
     expect(20, 4, 0, 255, 0);
@@ -735,8 +742,7 @@ TEST_F(OpenGLPixelTest, ReadsBlockCompressedTexturesOfEachKind)
     const Image image = Read();
     ASSERT_FALSE(image.pixels.empty());
     auto expect = [&](int x, int y, int r, int g, int b, int a) {
-        EXPECT_TRUE(Near(image.At(x, y), r, g, b, a, 4))
-            << "(" << x << ", " << y << ") " << Describe(image.At(x, y));
+        EXPECT_TRUE(PixelNear(image, x, y, r, g, b, a, 4));
     };
     expect(0, 0, 255, 0, 0, 255);
     expect(0, 1, 0, 0, 255, 255);
@@ -802,19 +808,16 @@ TEST_F(OpenGLPixelTest, ReducedTexturesDropTheirLargestLevelsAndBadFilesAreRefus
     device->SetTextureStageState(0, RENDER_STAGE_MIP_FILTER, RENDER_FILTER_NONE);
     device->DrawTexturedQuad(Rect(2, 0, 1, 1), Rect(0, 0, 1, 1), Argb(255, 255, 255, 255), 0.0f);
     device->SetTextureStageState(0, RENDER_STAGE_MIP_FILTER, RENDER_FILTER_LINEAR);
-    device->SetTexture(0, half);
-    device->DrawTexturedQuad(Rect(8, 0, 8, 8), Rect(0, 0, 1, 1), Argb(255, 255, 255, 255), 0.0f);
-    device->SetTexture(0, smallest);
-    device->DrawTexturedQuad(Rect(16, 0, 8, 8), Rect(0, 0, 1, 1), Argb(255, 255, 255, 255), 0.0f);
-    device->SetTexture(0, rgb);
-    device->DrawTexturedQuad(Rect(24, 0, 8, 8), Rect(0, 0, 1, 1), Argb(255, 255, 255, 255), 0.0f);
+    DrawTexture(half, Rect(8, 0, 8, 8));
+    DrawTexture(smallest, Rect(16, 0, 8, 8));
+    DrawTexture(rgb, Rect(24, 0, 8, 8));
     const Image image = Read();
     ASSERT_FALSE(image.pixels.empty());
-    EXPECT_TRUE(Near(image.At(0, 0), 0, 0, 255, 255)) << Describe(image.At(0, 0));
-    EXPECT_TRUE(Near(image.At(2, 0), 255, 0, 0, 255)) << Describe(image.At(2, 0));
-    EXPECT_TRUE(Near(image.At(12, 4), 0, 255, 0, 255)) << Describe(image.At(12, 4));
-    EXPECT_TRUE(Near(image.At(20, 4), 0, 0, 255, 255)) << Describe(image.At(20, 4));
-    EXPECT_TRUE(Near(image.At(28, 4), 10, 200, 30, 255)) << Describe(image.At(28, 4));
+    EXPECT_TRUE(PixelNear(image, 0, 0, 0, 0, 255, 255));
+    EXPECT_TRUE(PixelNear(image, 2, 0, 255, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 12, 4, 0, 255, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 20, 4, 0, 0, 255, 255));
+    EXPECT_TRUE(PixelNear(image, 28, 4, 10, 200, 30, 255));
     device->DestroyTexture(&rgb);
     device->DestroyTexture(&whole);
     device->DestroyTexture(&half);
@@ -853,19 +856,16 @@ TEST_F(OpenGLPixelTest, LockableDynamicAndOneByteTexturesKeepWhatIsWritten)
 
     Clear(0.5f, 0.5f, 0.5f, 1.0f);
     PointSampling(*device, 0);
-    device->SetTexture(0, dynamic);
-    device->DrawTexturedQuad(Rect(0, 0, 4, 4), Rect(0, 0, 1, 1), Argb(255, 255, 255, 255), 0.0f);
-    device->SetTexture(0, bytes);
-    device->DrawTexturedQuad(Rect(8, 0, 2, 1), Rect(0, 0, 1, 1), Argb(255, 255, 255, 255), 0.0f);
-    device->SetTexture(0, empty);
-    device->DrawTexturedQuad(Rect(16, 0, 8, 8), Rect(0, 0, 1, 1), Argb(255, 255, 255, 255), 0.0f);
+    DrawTexture(dynamic, Rect(0, 0, 4, 4));
+    DrawTexture(bytes, Rect(8, 0, 2, 1));
+    DrawTexture(empty, Rect(16, 0, 8, 8));
     const Image image = Read();
     ASSERT_FALSE(image.pixels.empty());
-    EXPECT_TRUE(Near(image.At(0, 0), 255, 0, 255, 255)) << Describe(image.At(0, 0));
-    EXPECT_TRUE(Near(image.At(3, 3), 0, 255, 255, 255)) << Describe(image.At(3, 3));
-    EXPECT_TRUE(Near(image.At(8, 0), 0, 0, 0, 0)) << Describe(image.At(8, 0));
-    EXPECT_TRUE(Near(image.At(9, 0), 200, 200, 200, 200)) << Describe(image.At(9, 0));
-    EXPECT_TRUE(Near(image.At(20, 4), 0, 0, 0, 0)) << Describe(image.At(20, 4));
+    EXPECT_TRUE(PixelNear(image, 0, 0, 255, 0, 255, 255));
+    EXPECT_TRUE(PixelNear(image, 3, 3, 0, 255, 255, 255));
+    EXPECT_TRUE(PixelNear(image, 8, 0, 0, 0, 0, 0));
+    EXPECT_TRUE(PixelNear(image, 9, 0, 200, 200, 200, 200));
+    EXPECT_TRUE(PixelNear(image, 20, 4, 0, 0, 0, 0));
     device->DestroyTexture(&dynamic);
     device->DestroyTexture(&bytes);
     device->DestroyTexture(&empty);
@@ -913,10 +913,8 @@ TEST_F(OpenGLPixelTest, RenderedTexturesAreSampledTheWayUpUploadedOnesAre)
     EXPECT_TRUE(surface->CopyToTexture(copy, Rect(0, 4, 16, 4)));
     EXPECT_FALSE(surface->CopyToTexture(copy, Rect(20, 20, 4, 4))); // outside the surface
     EXPECT_TRUE(primary->CopyToTexture(screen, Rect(0, 0, 16, 16)));
-    device->SetTexture(0, copy);
-    device->DrawTexturedQuad(Rect(32, 0, 8, 8), Rect(0, 0, 1, 1), Argb(255, 255, 255, 255), 0.0f);
-    device->SetTexture(0, screen);
-    device->DrawTexturedQuad(Rect(32, 32, 8, 8), Rect(0, 0, 1, 1), Argb(255, 255, 255, 255), 0.0f);
+    DrawTexture(copy, Rect(32, 0, 8, 8));
+    DrawTexture(screen, Rect(32, 32, 8, 8));
 
     // A surface drawing into an existing texture.
     RenderTexture* target = device->CreateDynamicTexture(8, 8, 1, 1);
@@ -927,18 +925,17 @@ TEST_F(OpenGLPixelTest, RenderedTexturesAreSampledTheWayUpUploadedOnesAre)
     device->SetTargetSurface(0, over);
     Clear(1.0f, 1.0f, 0.0f, 1.0f);
     device->SetTargetSurface(0, nullptr);
-    device->SetTexture(0, target);
-    device->DrawTexturedQuad(Rect(48, 48, 8, 8), Rect(0, 0, 1, 1), Argb(255, 255, 255, 255), 0.0f);
+    DrawTexture(target, Rect(48, 48, 8, 8));
 
     const Image image = Read();
     ASSERT_FALSE(image.pixels.empty());
-    EXPECT_TRUE(Near(image.At(4, 1), 0, 255, 0, 255)) << Describe(image.At(4, 1));
-    EXPECT_TRUE(Near(image.At(4, 6), 255, 0, 0, 255)) << Describe(image.At(4, 6));
-    EXPECT_TRUE(Near(image.At(4, 12), 0, 0, 255, 255)) << Describe(image.At(4, 12));
-    EXPECT_TRUE(Near(image.At(36, 4), 255, 0, 0, 255)) << Describe(image.At(36, 4));
-    EXPECT_TRUE(Near(image.At(33, 33), 0, 255, 0, 255)) << Describe(image.At(33, 33));
-    EXPECT_TRUE(Near(image.At(33, 38), 0, 0, 255, 255)) << Describe(image.At(33, 38));
-    EXPECT_TRUE(Near(image.At(52, 52), 255, 255, 0, 255)) << Describe(image.At(52, 52));
+    EXPECT_TRUE(PixelNear(image, 4, 1, 0, 255, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 4, 6, 255, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 4, 12, 0, 0, 255, 255));
+    EXPECT_TRUE(PixelNear(image, 36, 4, 255, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 33, 33, 0, 255, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 33, 38, 0, 0, 255, 255));
+    EXPECT_TRUE(PixelNear(image, 52, 52, 255, 255, 0, 255));
 
     Destroy(band);
     device->DestroyVertexShader(&vs);
@@ -972,8 +969,8 @@ TEST_F(OpenGLPixelTest, EveryRenderTargetFormatMakesACompleteFramebuffer)
             if (color == RENDER_FORMAT_RGBA) {
                 const Image image = Read(8, 8);
                 ASSERT_FALSE(image.pixels.empty());
-                EXPECT_TRUE(Near(image.At(1, 1), 0, 255, 0, 255));
-                EXPECT_TRUE(Near(image.At(6, 6), 255, 0, 0, 255));
+                EXPECT_TRUE(PixelNear(image, 1, 1, 0, 255, 0, 255));
+                EXPECT_TRUE(PixelNear(image, 6, 6, 255, 0, 0, 255));
             }
             device->SetTargetSurface(0, nullptr);
             device->DestroySurface(&surface);
@@ -1092,8 +1089,8 @@ TEST_F(OpenGLPixelTest, ResetResizesThePrimarySurfaceAndAFailedResetChangesNothi
     Rectangle(0, 40, 32, 8, Argb(255, 0, 0, 255));
     Image image = Read(32, 48);
     ASSERT_FALSE(image.pixels.empty());
-    EXPECT_TRUE(Near(image.At(31, 0), 0, 255, 0, 255));
-    EXPECT_TRUE(Near(image.At(31, 47), 255, 0, 0, 255)) << Describe(image.At(31, 47));
+    EXPECT_TRUE(PixelNear(image, 31, 0, 0, 255, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 31, 47, 255, 0, 0, 255));
     EXPECT_TRUE(Read().pixels.empty()); // the old size is gone
     device->EndFrame();
 
@@ -1141,8 +1138,8 @@ TEST_F(OpenGLPixelTest, ALostContextIsReportedAndAResetBuildsANewOne)
     device->DrawTexturedQuad(Rect(16, 0, 16, 16), Rect(0, 0, 1, 1), Argb(255, 255, 255, 255), 0.0f);
     const Image image = Read();
     ASSERT_FALSE(image.pixels.empty());
-    EXPECT_TRUE(Near(image.At(4, 4), 0, 0, 255, 255)) << Describe(image.At(4, 4)); // the colour alone
-    EXPECT_TRUE(Near(image.At(28, 12), 255, 255, 255, 255)) << Describe(image.At(28, 12));
+    EXPECT_TRUE(PixelNear(image, 4, 4, 0, 0, 255, 255)); // the colour alone
+    EXPECT_TRUE(PixelNear(image, 28, 12, 255, 255, 255, 255));
     device->DestroyTexture(&before);
     device->DestroyTexture(&after);
     Platform::UnloadModule(module);
@@ -1195,8 +1192,8 @@ TEST_F(OpenGLPixelTest, RefusedDrawsLogOnceAFrameAndTheDrawCallLimitHolds)
     EXPECT_EQ(device->GetDrawCallLimit(), 2);
     const Image image = Read();
     ASSERT_FALSE(image.pixels.empty());
-    EXPECT_TRUE(Near(image.At(12, 4), 255, 0, 0, 255));
-    EXPECT_TRUE(Near(image.At(20, 4), 0, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 12, 4, 255, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 20, 4, 0, 0, 0, 255));
     device->SetDrawCallLimit(-1);
     // Outside a frame nothing is drawn.
     device->EndFrame();

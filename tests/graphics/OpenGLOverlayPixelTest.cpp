@@ -3,7 +3,7 @@
 // ship where their layout puts them, the pie's lit and dark wedges over its background, and the
 // gizmo's arrows where the camera projects them. Pixels are compared within a tolerance. The
 // suites' names start with "OpenGL": they need that module beside libEngine.so.
-#include "world/EngineFixture.h"
+#include "graphics/OpenGLEngineFixture.h"
 
 #include "datakit/OverlayShaders.h"
 #include "datakit/TextureWriter.h"
@@ -32,98 +32,33 @@ namespace {
 constexpr int kWidth = 1024;
 constexpr int kHeight = 768;
 
-struct Picture
+using Picture = GAME::Test::Image;
+
+// Whether some pixel within `reach` of the point passes the test.
+bool AnyNear(const Picture& picture, const Vec2& at, int reach, const std::function<bool(const Pixel&)>& test)
 {
-    int width = 0;
-    int height = 0;
-    std::vector<Pixel> pixels;
+    return picture.AnyNear(static_cast<int>(at.x), static_cast<int>(at.y), reach, test);
+}
 
-    const Pixel& At(int x, int y) const { return pixels[size_t(y) * size_t(width) + size_t(x)]; }
-    bool Is(int x, int y, int r, int g, int b, int tolerance = 8) const
-    {
-        const Pixel& p = At(x, y);
-        return std::abs(p.r - r) <= tolerance && std::abs(p.g - g) <= tolerance &&
-               std::abs(p.b - b) <= tolerance;
-    }
-    std::string Describe(int x, int y) const
-    {
-        const Pixel& p = At(x, y);
-        return "(" + std::to_string(x) + ", " + std::to_string(y) + ") = " + std::to_string(p.r) + " " +
-               std::to_string(p.g) + " " + std::to_string(p.b);
-    }
-    bool AnyNear(const Vec2& at, int reach, const std::function<bool(const Pixel&)>& test) const
-    {
-        const int x = static_cast<int>(at.x), y = static_cast<int>(at.y);
-        for (int dy = -reach; dy <= reach; ++dy)
-            for (int dx = -reach; dx <= reach; ++dx) {
-                const int px = x + dx, py = y + dy;
-                if (px >= 0 && py >= 0 && px < width && py < height && test(At(px, py)))
-                    return true;
-            }
-        return false;
-    }
-};
-
-class OpenGLOverlayTest : public GAME::Test::EngineTest
+class OpenGLOverlayTest : public GAME::Test::OpenGLEngineTest
 {
 protected:
     void SetUp() override
     {
-        EngineTest::SetUp();
-        std::string error;
-        Platform::ModuleHandle module = Platform::LoadModule("OpenGL", &error);
-        ASSERT_NE(module, nullptr) << "OpenGL.so cannot be loaded (" << error
-                                   << "); it is built from Devices/OpenGL beside libEngine.so";
-        Platform::UnloadModule(module);
-
-        settings.deviceName = "OpenGL";
-        data.SetDefault("resolution", std::to_string(kWidth) + " " + std::to_string(kHeight));
-        data.SetDefault("skipCompatibilityChecks", "true"); // whatever the software rasteriser reports
+        OpenGLEngineTest::SetUp();
         using DataKit::TextureWriter;
         data.AddFile(BoatOverlayActivity::mapTextureName, TextureWriter::SolidDds(64, 32, 0xFF0000FFu));
         data.AddFile(BoatOverlayActivity::secondMapTextureName, TextureWriter::SolidDds(64, 32, 0xFF00FF00u));
         data.AddFile(BoatOverlayActivity::shipTextureName, TextureWriter::SolidDds(8, 8, 0xFFFF0000u));
         data.AddFile("UI/PieBack.tex", TextureWriter::SolidDds(32, 32, 0xFF808080u));
         data.AddFile("UI/PieDisc.tex", TextureWriter::SolidDds(32, 32, 0xFFFFFFFFu));
-        Start();
-        ASSERT_TRUE(s_fatalErrors.empty()) << s_fatalErrors.front();
-        graphics = engine->GetGraphicsEngine();
-        ASSERT_NE(graphics, nullptr);
-        device = graphics->GetRenderDevice();
-        canvas = graphics->GetCanvas();
-        ASSERT_NE(canvas, nullptr);
-        ASSERT_EQ(device->GetWidth(), kWidth);
-        ASSERT_EQ(device->GetHeight(), kHeight);
-        ASSERT_TRUE(canvas->BeginFrame());
-        inFrame = true;
+        ASSERT_NO_FATAL_FAILURE(StartOpenGL(kWidth, kHeight));
         // The frame the overlays go over: dark blue with a grey bar across the middle.
         canvas->ClearRenderSurface(nullptr, Color(0.0f, 0.0f, 0.4f, 1.0f),
                                    RENDER_CLEAR_COLOR | RENDER_CLEAR_DEPTH);
         canvas->SetDefaultState();
         canvas->RenderRect(Rect(0.0f, 380.0f, float(kWidth), 8.0f), Color(0.5f, 0.5f, 0.5f, 1.0f));
     }
-
-    void TearDown() override
-    {
-        if (inFrame)
-            canvas->EndFrame();
-        EngineTest::TearDown();
-    }
-
-    Picture Read()
-    {
-        Picture picture;
-        picture.width = kWidth;
-        picture.height = kHeight;
-        picture.pixels.resize(size_t(kWidth) * size_t(kHeight));
-        EXPECT_TRUE(device->ReadFrameBuffer(picture.pixels.data(), kWidth, kHeight));
-        return picture;
-    }
-
-    GraphicsEngine* graphics = nullptr;
-    RenderDevice* device = nullptr;
-    GraphicsCanvas* canvas = nullptr;
-    bool inFrame = false;
 };
 
 TEST_F(OpenGLOverlayTest, TheBoatDrawsItsMapAndShipOverTheFrame)
@@ -213,20 +148,20 @@ TEST_F(OpenGLOverlayTest, TheTransformGizmosArrowsLieWhereTheCameraProjectsThem)
     auto blue = [](const Pixel& px) { return px.b > 200 && px.r < 60 && px.g < 60; };
     for (float along : {0.75f, 1.5f, 2.25f}) {
         const Vec2 x = camera.Project(Vec3(2.0f + along, 1.0f, 0.0f), viewport);
-        EXPECT_TRUE(p.AnyNear(x, 1, red)) << "x shaft at " << x.x << ", " << x.y;
+        EXPECT_TRUE(AnyNear(p, x, 1, red)) << "x shaft at " << x.x << ", " << x.y;
         const Vec2 y = camera.Project(Vec3(2.0f, 1.0f + along, 0.0f), viewport);
-        EXPECT_TRUE(p.AnyNear(y, 1, yellow)) << "y shaft at " << y.x << ", " << y.y;
+        EXPECT_TRUE(AnyNear(p, y, 1, yellow)) << "y shaft at " << y.x << ", " << y.y;
         // The z arrow points along the viewing axis: seen end-on, it is not drawn.
         const Vec2 z = camera.Project(Vec3(2.0f, 1.0f, along), viewport);
-        EXPECT_FALSE(p.AnyNear(z, 1, blue)) << "z shaft at " << z.x << ", " << z.y;
+        EXPECT_FALSE(AnyNear(p, z, 1, blue)) << "z shaft at " << z.x << ", " << z.y;
     }
     // Beside the x shaft, across the picture from it, and at the head's sides.
     const Vec2 beside = camera.Project(Vec3(3.5f, 1.5f, 0.0f), viewport);
-    EXPECT_FALSE(p.AnyNear(beside, 2, red));
+    EXPECT_FALSE(AnyNear(p, beside, 2, red));
     const Vec2 across = camera.Project(Vec3(0.5f, 1.0f, 0.0f), viewport);
-    EXPECT_FALSE(p.AnyNear(across, 2, red));
+    EXPECT_FALSE(AnyNear(p, across, 2, red));
     const Vec2 head = camera.Project(Vec3(4.85f, 1.075f, 0.0f), viewport);
-    EXPECT_TRUE(p.AnyNear(head, 2, red)) << "the x head at " << head.x << ", " << head.y;
+    EXPECT_TRUE(AnyNear(p, head, 2, red)) << "the x head at " << head.x << ", " << head.y;
 }
 
 TEST_F(OpenGLOverlayTest, TheRotateGizmoShowsItsCirclesAndTheSweptSector)
@@ -256,7 +191,7 @@ TEST_F(OpenGLOverlayTest, TheRotateGizmoShowsItsCirclesAndTheSweptSector)
     auto yellow = [](const Pixel& px) { return px.r > 200 && px.g > 200 && px.b < 60; };
     const float s = 3.0f * std::sqrt(0.5f);
     for (const Vec3& onCircle : {Vec3(0.0f, -s, s), Vec3(0.0f, -s, -s)})
-        EXPECT_TRUE(p.AnyNear(camera.Project(onCircle, viewport), 1, yellow)) << "the selected x circle";
+        EXPECT_TRUE(AnyNear(p, camera.Project(onCircle, viewport), 1, yellow)) << "the selected x circle";
 
     // The sector: the selected axis's red at a quarter over the frame, halfway through the turn.
     const Vec3 from = grab * (1.0f / 3.0f);

@@ -1,5 +1,6 @@
 // Screenshots through the device that draws (OpenGL.so, headless through EGL). The suite's name
 // starts with "OpenGL": it needs that module beside libEngine.so and fails, saying so, without it.
+#include "OpenGLTestSupport.h"
 #include "common/LogCapture.h"
 #include "common/TempDir.h"
 
@@ -8,7 +9,6 @@
 #include "graphics/GraphicsEngine.h"
 #include "graphics/Image.h"
 #include "graphics/RenderDevice.h"
-#include "platform/Module.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -21,11 +21,7 @@ namespace {
 
 TEST(OpenGLScreenshotTest, TheTgaHoldsThePixelsTheDeviceReadsBack)
 {
-    std::string error;
-    Platform::ModuleHandle module = Platform::LoadModule("OpenGL", &error);
-    ASSERT_NE(module, nullptr) << "OpenGL.so cannot be loaded (" << error
-                               << "); it is built from Devices/OpenGL beside libEngine.so";
-    Platform::UnloadModule(module);
+    ASSERT_TRUE(GAME::Test::OpenGLModuleLoads());
 
     GAME::Test::TempDir dir;
     GAME::Test::LogCapture log;

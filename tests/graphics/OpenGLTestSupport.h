@@ -1,16 +1,19 @@
-// Helpers of the OpenGL device tests: a headless device of a given size from OpenGL.so, read-back
-// with per-channel tolerance, DDS images made in memory, and small GLSL programs written against
+// Helpers of the OpenGL device tests: whether OpenGL.so loads, read-back with per-channel
+// tolerance, DDS images made in memory, and small GLSL programs written against
 // graphics/ShaderInterface.h.
 #pragma once
 
 #include "graphics/RenderDevice.h"
 #include "graphics/RenderSurface.h"
 #include "graphics/RenderTexture.h"
+#include "platform/Module.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
@@ -20,6 +23,18 @@ namespace GAME::Test {
 using SimulateContextLossFunction = bool (*)(RenderDevice*);
 inline constexpr const char* simulateContextLossSymbol = "OpenGLSimulateContextLoss";
 
+// Whether OpenGL.so loads; the failure says why, and where the module comes from.
+inline ::testing::AssertionResult OpenGLModuleLoads()
+{
+    std::string error;
+    Platform::ModuleHandle module = Platform::LoadModule("OpenGL", &error);
+    if (!module)
+        return ::testing::AssertionFailure() << "OpenGL.so cannot be loaded (" << error
+                                             << "); it is built from Devices/OpenGL beside libEngine.so";
+    Platform::UnloadModule(module);
+    return ::testing::AssertionSuccess();
+}
+
 // Read-back of render target 0.
 struct Image
 {
@@ -27,6 +42,30 @@ struct Image
     int height = 0;
     std::vector<Pixel> pixels;
     const Pixel& At(int x, int y) const { return pixels[size_t(y) * size_t(width) + size_t(x)]; }
+    // Whether the pixel is the colour within the tolerance on each of red, green and blue.
+    bool Is(int x, int y, int r, int g, int b, int tolerance = 8) const
+    {
+        const Pixel& p = At(x, y);
+        return std::abs(p.r - r) <= tolerance && std::abs(p.g - g) <= tolerance &&
+               std::abs(p.b - b) <= tolerance;
+    }
+    std::string Describe(int x, int y) const
+    {
+        const Pixel& p = At(x, y);
+        return "(" + std::to_string(x) + ", " + std::to_string(y) + ") = " + std::to_string(p.r) + " " +
+               std::to_string(p.g) + " " + std::to_string(p.b);
+    }
+    // Whether some pixel within `reach` of (x, y) passes the test.
+    bool AnyNear(int x, int y, int reach, const std::function<bool(const Pixel&)>& test) const
+    {
+        for (int dy = -reach; dy <= reach; ++dy)
+            for (int dx = -reach; dx <= reach; ++dx) {
+                const int px = x + dx, py = y + dy;
+                if (px >= 0 && py >= 0 && px < width && py < height && test(At(px, py)))
+                    return true;
+            }
+        return false;
+    }
 };
 
 inline Image ReadBack(RenderDevice& device, int width, int height)
@@ -52,6 +91,17 @@ inline std::string Describe(const Pixel& p)
     char text[32];
     std::snprintf(text, sizeof(text), "(%d, %d, %d, %d)", p.r, p.g, p.b, p.a);
     return text;
+}
+
+// Near for the pixel at (x, y) of a read-back; the failure names the pixel and what it holds.
+inline ::testing::AssertionResult PixelNear(const Image& image, int x, int y, int r, int g, int b, int a,
+                                            int tolerance = 3)
+{
+    const Pixel& p = image.At(x, y);
+    if (Near(p, r, g, b, a, tolerance))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "(" << x << ", " << y << ") is " << Describe(p) << ", not (" << r
+                                         << ", " << g << ", " << b << ", " << a << ")";
 }
 
 inline uint32_t Argb(int r, int g, int b, int a)

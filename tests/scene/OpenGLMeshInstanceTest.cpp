@@ -209,11 +209,12 @@ TEST_F(OpenGLMeshInstanceTest, TheStaticPropIsLitFromAboveThroughTheBasicShader)
                  GraphicsEngine::basicShaderName);
     crate.UpdateBoundingBox(false);
     camera.SetCoords(Coords::LookAt(Vec3(2.5f, 2.0f, 1.5f), Vec3(0, 0.5f, 0), Vec3(0, 1, 0)));
+    // A directional light's placement looks toward the light: this one stands straight above.
     GraphicsLight sun;
     sun.SetType(GraphicsLight::TYPE_DIRECTIONAL);
     sun.SetCastsShadows(false);
     sun.SetObjectToWorldCoords(
-        WorldCoords(nullptr, Coords::LookInDirection(Vec3(), Vec3(0, -1, 0), Vec3(1, 0, 0))));
+        WorldCoords(nullptr, Coords::LookInDirection(Vec3(), Vec3(0, 1, 0), Vec3(1, 0, 0))));
     const GAME::Test::Image image = Render(crate, &sun);
     ASSERT_EQ(image.pixels.size(), size_t(kWidth) * kHeight) << "no read-back";
 

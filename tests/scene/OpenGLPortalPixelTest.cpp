@@ -128,5 +128,56 @@ TEST_F(OpenGLPortalPixelTest, WithoutATransparencyManagerTheRegionBehindADoorway
     }
 }
 
+TEST_F(OpenGLPortalPixelTest, WalksThroughARingOfDoorwaysAndALongChainEnd)
+{
+    // Every doorway stands at the same place in its region, so the camera looks through all of
+    // them at once: a ring of three regions (each behind the one before it, the third opening onto
+    // the first again) and a chain of twelve. The walk neither loops round the ring nor follows the
+    // chain past its depth limit.
+    const Camera camera = LookAt(Vec3(0, 1, -10), Vec3(0, 1, 0));
+    auto join = [&](Region* from, Region* to) {
+        const UniqueId out = UniqueId::CreateUnique(), in = UniqueId::CreateUnique();
+        MakeDoorway(from, out, to, in);
+        MakeDoorway(to, in, from, out);
+    };
+    const ABBox box(Vec3(), Vec3(50.0f, 50.0f, 50.0f));
+    Region* a = AddRegion(IntVec3(0, 0, 3000), box);
+    Region* b = AddRegion(IntVec3(1000, 0, 3000), box);
+    Region* c = AddRegion(IntVec3(2000, 0, 3000), box);
+    join(a, b);
+    join(b, c);
+    join(c, a);
+    {
+        GraphicsPortalRenderer renderer(Canvas(), a, camera, View(), false);
+        ASSERT_TRUE(Canvas().BeginFrame());
+        renderer.Render();
+        Canvas().EndFrame();
+        // Both of the first region's doorways lead into the ring, one each way round: each way
+        // draws the other two regions and stops before the first region again.
+        const std::vector<Region*>& drawn = renderer.GetRenderedRegions();
+        EXPECT_EQ(drawn.size(), 5u);
+        EXPECT_EQ(std::count(drawn.begin(), drawn.end(), a), 1);
+        EXPECT_EQ(std::count(drawn.begin(), drawn.end(), b), 2);
+        EXPECT_EQ(std::count(drawn.begin(), drawn.end(), c), 2);
+    }
+
+    std::vector<Region*> chain;
+    for (int i = 0; i < 12; ++i) {
+        chain.push_back(AddRegion(IntVec3(1000 * i, 0, 6000), box));
+        if (i > 0)
+            join(chain[i - 1], chain[i]);
+    }
+    GraphicsPortalRenderer renderer(Canvas(), chain[0], camera, View(), false);
+    ASSERT_TRUE(Canvas().BeginFrame());
+    renderer.Render();
+    Canvas().EndFrame();
+    const std::vector<Region*>& drawn = renderer.GetRenderedRegions();
+    ASSERT_GE(drawn.size(), 3u);
+    EXPECT_LT(drawn.size(), chain.size()) << "the walk stops some doorways deep";
+    EXPECT_LE(drawn.size(), static_cast<size_t>(GraphicsPortalRenderer::maxDepth) + 2u);
+    for (size_t i = 0; i < drawn.size(); ++i)
+        EXPECT_EQ(drawn[i], chain[i]) << "region " << i << " of the chain";
+}
+
 } // namespace
 } // namespace GAME::ScenePixelTest

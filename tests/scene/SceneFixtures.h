@@ -6,12 +6,10 @@
 
 #include "Software/SoftwareDeviceControl.h"
 #include "common/LogCapture.h"
+#include "common/MemoryFiles.h"
 #include "core/Coords.h"
 #include "core/Quat.h"
 #include "data/BaseResourceManager.h"
-#include "data/EngineDataServices.h"
-#include "data/FileSource.h"
-#include "data/FileSystem.h"
 #include "data/ResourceLoader.h"
 #include "data/ResourceManager.h"
 #include "graphics/GraphicsEngine.h"
@@ -23,87 +21,11 @@
 
 #include <cmath>
 #include <gtest/gtest.h>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace GAME::SceneTest {
-
-class MemorySource : public FileSource
-{
-public:
-    class MemoryFile : public File
-    {
-    public:
-        MemoryFile(FileSource* source, const std::vector<uint8_t>& bytes) : m_source(source), m_bytes(bytes)
-        {
-        }
-        FileSource* GetSource() override { return m_source; }
-        const void* Lock(unsigned offset, unsigned size) override
-        {
-            if (offset > m_bytes.size() || size > m_bytes.size() - offset)
-                return nullptr;
-            return m_bytes.data() + offset;
-        }
-        void Unlock() override {}
-        bool Write(unsigned, const void*, unsigned) override { return false; }
-        unsigned GetLength() override { return static_cast<unsigned>(m_bytes.size()); }
-
-    private:
-        FileSource* m_source;
-        std::vector<uint8_t> m_bytes;
-    };
-
-    void Put(std::string name, const std::vector<uint8_t>& bytes)
-    {
-        FileSystem::ConvertFileName(name);
-        m_files[name] = bytes;
-    }
-
-    bool IsFileWriteable(const char*) override { return false; }
-    File* OpenFile(const char* name, FileMode mode) override
-    {
-        auto it = m_files.find(name);
-        if (mode != FILE_MODE_READ || it == m_files.end())
-            return nullptr;
-        return new MemoryFile(this, it->second);
-    }
-    void CloseFile(File*& file) override
-    {
-        delete file;
-        file = nullptr;
-    }
-    FileStream* OpenFileStream(const char*) override { return nullptr; }
-    void CloseFileStream(FileStream*&) override {}
-    void GetMatchingFiles(std::vector<std::string>&, const std::string&) override {}
-    bool FindFilePath(const char*, std::string&) override { return false; }
-    std::string FindFileInDirectoryTree(const std::string&) override { return std::string(); }
-    bool GetFileTime(const char*, FileTime&) override { return false; }
-
-private:
-    std::map<std::string, std::vector<uint8_t>> m_files;
-};
-
-class Services : public EngineDataServices
-{
-public:
-    Services() : source(new MemorySource)
-    {
-        files.AddSource(FileSystem::PARTITION_0, source);
-        Install(this);
-    }
-    ~Services() override { Install(nullptr); }
-    unsigned int GetFrameCount() override { return frame; }
-    FileSystem* GetFileSystem() override { return &files; }
-    void AddStatisticText(const char*) override {}
-    unsigned int GetEngineLogCategory() override { return 0; }
-    bool AreGraphicsStatsEnabled() override { return false; }
-
-    FileSystem files;
-    MemorySource* source; // owned by the file system
-    unsigned int frame = 1;
-};
 
 // Makes meshes that use the fixture's graphics engine.
 class MeshManager : public BaseResourceManager
@@ -182,7 +104,7 @@ protected:
         return bytes;
     }
 
-    Services services;
+    GAME::Test::MemoryDataServices services;
     GAME::Test::LogCapture log;
     Options options;
     std::unique_ptr<GraphicsEngine> graphics;

@@ -3,6 +3,7 @@
 // straight above; the read-back shows each where it belongs. The suite's name starts with
 // "OpenGL": it needs that module beside libEngine.so and fails, saying so, without it.
 #include "EngineFixture.h"
+#include "graphics/OpenGLTestSupport.h"
 
 #include "core/ObjectManager.h"
 #include "data/ResourceLoader.h"
@@ -10,7 +11,6 @@
 #include "graphics/GraphicsEngine.h"
 #include "graphics/GraphicsShader2.h"
 #include "graphics/GraphicsTexture.h"
-#include "platform/Module.h"
 #include "scene/Camera.h"
 #include "scene/GraphicsSceneRenderer.h"
 #include "world/ChaosBeam.h"
@@ -85,13 +85,10 @@ protected:
     // The engine over OpenGL, and a region of its world with an empty level.
     bool StartWorld()
     {
-        std::string error;
-        Platform::ModuleHandle module = Platform::LoadModule("OpenGL", &error);
-        EXPECT_NE(module, nullptr) << "OpenGL.so cannot be loaded (" << error
-                                   << "); it is built from Devices/OpenGL beside libEngine.so";
-        if (!module)
+        const ::testing::AssertionResult loads = GAME::Test::OpenGLModuleLoads();
+        EXPECT_TRUE(loads);
+        if (!loads)
             return false;
-        Platform::UnloadModule(module);
         GAME::Test::TestEngine& e = Start();
         EXPECT_TRUE(s_fatalErrors.empty()) << "the OpenGL device did not start";
         if (!s_fatalErrors.empty() || !e.GetGraphicsEngine() || !e.GetWorld())

@@ -1,6 +1,7 @@
 #include "common/LogCapture.h"
 #include "data/BinaryReader.h"
 #include "data/BinaryWriter.h"
+#include "platform/FatalError.h"
 #include "world/AmbientSectorData.h"
 #include "world/BossSectorData.h"
 #include "world/FogSectorData.h"
@@ -201,9 +202,16 @@ TEST(SectorDataTest, SaveReportsWhatCouldNotBeWritten)
     services.sectorData.NewSectorData(Kind::SECTOR_FOG);
     ASSERT_TRUE(services.dir.Write("taken/keep", "x"));
     GAME::Test::LogCapture log;
+    static std::vector<std::string> shown;
+    shown.clear();
+    Platform::SetErrorMessageHook(
+        [](const std::string& title, const std::string& text) { shown.push_back(title + "|" + text); });
     // A folder stands where the file should go.
     EXPECT_FALSE(services.sectorData.Save("taken"));
+    Platform::SetErrorMessageHook(nullptr);
     EXPECT_TRUE(log.Contains("Could not write taken", 2));
+    // The user sees it too, in an untitled error box.
+    EXPECT_EQ(shown, std::vector<std::string>{"|Could not write taken"});
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "datakit/EffectShaders.h"
 
+#include "datakit/SampleShaderParts.h"
 #include "datakit/TextureWriter.h"
 #include "graphics/GraphicsShader2.h"
 #include "graphics/RenderTypes.h"
@@ -25,37 +26,22 @@ void main()
 }
 )GLSL";
 
-const char* const effectPixelProgram = R"GLSL(
-void main()
-{
-    o_color = v_color0 * texture(s0, v_tex0.xy);
-}
-)GLSL";
-
 void AddEffectSection(ShaderWriter::Section& s, GAME::RenderBlendFactor destination)
 {
     const uint32_t white = s.Texture(ShaderWriter::whiteTextureName);
     const uint32_t objectToScreen = s.Parameter("objectToScreenMatrix", GraphicsShader2::TYPE_FLOAT4X4);
     const uint32_t baseTexture = s.Parameter("baseTexture", GraphicsShader2::TYPE_DEVICE_TEXTURE, 1, white);
     const uint32_t vertex = s.VertexProgram(effectVertexProgram, {{0, 4, false, objectToScreen}});
-    const uint32_t pixel = s.PixelProgram(effectPixelProgram);
-    s.Style(EffectShaders::styleName, 1000);
-    s.StateFromValue(GraphicsShader2::STATE_VERTEX_SHADER, vertex);
-    s.StateFromValue(GraphicsShader2::STATE_PIXEL_SHADER, pixel);
-    s.StateFromParameter(GraphicsShader2::STATE_TEXTURE, baseTexture, 0);
-    s.StateFromValue(GraphicsShader2::STATE_SOURCE_BLEND, s.Int(GAME::RENDER_BLEND_SRC_ALPHA));
-    s.StateFromValue(GraphicsShader2::STATE_DESTINATION_BLEND, s.Int(destination));
-    s.StateFromValue(GraphicsShader2::STATE_DEPTH_TEST, s.Int(GAME::RENDER_TEST_LESS_EQUAL));
-    s.StateFromValue(GraphicsShader2::STATE_DEPTH_WRITE, s.Int(0));
-    s.StateFromValue(GraphicsShader2::STATE_ALPHA_TEST, s.Int(GAME::RENDER_TEST_ALWAYS));
+    const uint32_t pixel = s.PixelProgram(SampleShaderParts::texturedPixelProgram);
+    SampleShaderParts::BeginStyle(s, EffectShaders::styleName, 1000, vertex, pixel, baseTexture);
+    SampleShaderParts::AddBlendStates(s, GAME::RENDER_BLEND_SRC_ALPHA, destination,
+                                      GAME::RENDER_TEST_LESS_EQUAL, false);
 }
 
 ShaderWriter EffectShader(GAME::RenderBlendFactor destination)
 {
-    ShaderWriter writer;
-    for (const char* generation : {"GeForce6", "GeForce3"})
-        AddEffectSection(writer.AddSection(generation), destination);
-    return writer;
+    return SampleShaderParts::ForSampleGenerations(
+        [destination](ShaderWriter::Section& section) { AddEffectSection(section, destination); });
 }
 
 } // namespace

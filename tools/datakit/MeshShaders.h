@@ -5,8 +5,9 @@
 // or skinned. They take what the mesh instance and the normal renderer set: "objectToScreenMatrix",
 // "objectToWorldMatrix", "diffuseColor" (half the tint, highlight in alpha), "transparencyValue"
 // (the section's opacity in z becomes the alpha), "baseTexture", "boneMatrix" (skinned: maxBones
-// float4x3, vertex bone indices naming its elements), "lightColor", "lightDirection",
-// "lightPosition", "lightMaxDistance", "skyAmbientColor" and "groundAmbientColor".
+// float4x3, vertex bone indices naming its elements), "lightColor", "lightDirection" (toward the
+// light, as the scene shaders take it), "lightPosition", "lightMaxDistance", "skyAmbientColor" and
+// "groundAmbientColor".
 //
 // The static styles go into the basic shader's sections ("Shaders/Basic.ssh", which the sample
 // prop names) beside its own style; the skinned shader ("Shaders/BasicSkinned.ssh", which the

@@ -12,11 +12,12 @@
 #include "datakit/TerrainWriter.h"
 #include "datakit/TextureWriter.h"
 
+#include "FontFile.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fontconfig/fontconfig.h>
 
 namespace DataKit {
 
@@ -64,28 +65,7 @@ std::vector<uint8_t> DepthLookupRamp()
 
 std::string SampleGameData::FindFreeFontFile()
 {
-    FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>("Liberation Sans:style=Regular"));
-    if (!pattern)
-        return {};
-    // A configuration of our own, let go after the lookup: fontconfig's process-wide one is never
-    // freed.
-    FcConfig* config = FcInitLoadConfigAndFonts();
-    if (!config) {
-        FcPatternDestroy(pattern);
-        return {};
-    }
-    FcConfigSubstitute(config, pattern, FcMatchPattern);
-    FcDefaultSubstitute(pattern);
-    FcResult result = FcResultNoMatch;
-    FcPattern* match = FcFontMatch(config, pattern, &result);
-    std::string file;
-    FcChar8* path = nullptr;
-    if (match && FcPatternGetString(match, FC_FILE, 0, &path) == FcResultMatch && path)
-        file = reinterpret_cast<const char*>(path);
-    if (match)
-        FcPatternDestroy(match);
-    FcPatternDestroy(pattern);
-    FcConfigDestroy(config);
+    const std::string file = GAME::DeviceCommon::FindFontFile("Liberation Sans:style=Regular");
     // fontconfig answers with its nearest face; only the free one is shipped.
     if (file.find("LiberationSans-Regular") == std::string::npos)
         return {};

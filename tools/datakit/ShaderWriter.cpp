@@ -1,6 +1,7 @@
 #include "datakit/ShaderWriter.h"
 
 #include "datakit/MeshShaders.h"
+#include "datakit/SampleShaderParts.h"
 #include "datakit/TextureWriter.h"
 #include "graphics/GraphicsShader2.h"
 #include "graphics/RenderTypes.h"
@@ -261,18 +262,6 @@ bool ShaderWriter::Save(const std::string& path) const
 
 namespace {
 
-// Register plan of the sample vertex programs: vc[0..3] object to screen, vc[4..7] object to
-// world, vc[8] colour, vc[9] camera origin, vc[10] time.
-const char* const basicVertexProgram = R"GLSL(
-void main()
-{
-    gl_Position = engine_transform(0, vec4(a_position.xyz, 1.0));
-    v_color0 = a_color * vc[8];
-    v_tex0 = a_texCoord0;
-    v_fog = 1.0;
-}
-)GLSL";
-
 const char* const basicPixelProgram = R"GLSL(
 void main()
 {
@@ -280,63 +269,19 @@ void main()
 }
 )GLSL";
 
-struct CommonParameters
-{
-    uint32_t objectToScreen, objectToWorld, color, cameraOrigin, time, baseTexture;
-};
-
-// The parameters every sample shader has, and the vertex bindings of the register plan.
-CommonParameters AddCommonParameters(ShaderWriter::Section& s)
-{
-    CommonParameters p;
-    const uint32_t white = s.Texture(ShaderWriter::whiteTextureName);
-    const uint32_t opaqueWhite = s.Float4(1.0f, 1.0f, 1.0f, 1.0f);
-    p.objectToScreen = s.Parameter("objectToScreenMatrix", GraphicsShader2::TYPE_FLOAT4X4);
-    p.objectToWorld = s.Parameter("objectToWorldMatrix", GraphicsShader2::TYPE_FLOAT4X4);
-    p.color = s.Parameter("color", GraphicsShader2::TYPE_FLOAT4, 1, opaqueWhite);
-    p.cameraOrigin = s.Parameter("cameraOrigin", GraphicsShader2::TYPE_FLOAT3);
-    p.time = s.Parameter("time", GraphicsShader2::TYPE_FLOAT);
-    p.baseTexture = s.Parameter("baseTexture", GraphicsShader2::TYPE_DEVICE_TEXTURE, 1, white);
-    return p;
-}
-
-std::vector<ShaderWriter::Binding> VertexBindings(const CommonParameters& p)
-{
-    return {{0, 4, false, p.objectToScreen},
-            {4, 4, false, p.objectToWorld},
-            {8, 1, false, p.color},
-            {9, 1, false, p.cameraOrigin},
-            {10, 1, false, p.time}};
-}
-
-void AddBlendStates(ShaderWriter::Section& s, GAME::RenderBlendFactor source,
-                    GAME::RenderBlendFactor destination, GAME::RenderTestFunction depthTest, bool depthWrite)
-{
-    s.StateFromValue(GraphicsShader2::STATE_SOURCE_BLEND, s.Int(source));
-    s.StateFromValue(GraphicsShader2::STATE_DESTINATION_BLEND, s.Int(destination));
-    s.StateFromValue(GraphicsShader2::STATE_DEPTH_TEST, s.Int(depthTest));
-    s.StateFromValue(GraphicsShader2::STATE_DEPTH_WRITE, s.Int(depthWrite ? 1 : 0));
-    s.StateFromValue(GraphicsShader2::STATE_ALPHA_TEST, s.Int(GAME::RENDER_TEST_ALWAYS));
-}
-
 void AddBasicSection(ShaderWriter::Section& s, bool overlay)
 {
-    const CommonParameters p = AddCommonParameters(s);
+    const SampleShaderParts::BasicParameters p = SampleShaderParts::AddBasicParameters(s);
     const uint32_t baseTexture2 = s.Parameter("baseTexture2", GraphicsShader2::TYPE_DEVICE_TEXTURE, 1,
                                               s.Texture(ShaderWriter::whiteTextureName));
-    const uint32_t vertex = s.VertexProgram(basicVertexProgram, VertexBindings(p));
+    const uint32_t vertex =
+        s.VertexProgram(SampleShaderParts::tintedVertexProgram, SampleShaderParts::BasicVertexBindings(p));
     const uint32_t pixel = s.PixelProgram(basicPixelProgram);
-    s.Style("normal", 0);
-    s.StateFromValue(GraphicsShader2::STATE_VERTEX_SHADER, vertex);
-    s.StateFromValue(GraphicsShader2::STATE_PIXEL_SHADER, pixel);
-    s.StateFromParameter(GraphicsShader2::STATE_TEXTURE, p.baseTexture, 0);
+    SampleShaderParts::BeginStyle(s, "normal", 0, vertex, pixel, p.baseTexture);
     s.StateFromParameter(GraphicsShader2::STATE_TEXTURE, baseTexture2, 1);
-    if (overlay)
-        AddBlendStates(s, GAME::RENDER_BLEND_SRC_ALPHA, GAME::RENDER_BLEND_INV_SRC_ALPHA,
-                       GAME::RENDER_TEST_ALWAYS, false);
-    else
-        AddBlendStates(s, GAME::RENDER_BLEND_SRC_ALPHA, GAME::RENDER_BLEND_INV_SRC_ALPHA,
-                       GAME::RENDER_TEST_LESS_EQUAL, true);
+    SampleShaderParts::AddBlendStates(s, GAME::RENDER_BLEND_SRC_ALPHA, GAME::RENDER_BLEND_INV_SRC_ALPHA,
+                                      overlay ? GAME::RENDER_TEST_ALWAYS : GAME::RENDER_TEST_LESS_EQUAL,
+                                      !overlay);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -404,14 +349,6 @@ void main()
 }
 )GLSL";
 
-// The colour times the texture, unlit.
-const char* const unlitPixelProgram = R"GLSL(
-void main()
-{
-    o_color = v_color0 * texture(s0, v_tex0.xy);
-}
-)GLSL";
-
 // Three digits of 5, 6 and 5 bits in red, green and blue: whole in the 16-bit colour (5-6-5) of
 // shadow surfaces on devices that pair it with depth, and in 8-bit channels alike.
 const char* const depthEncoding = R"GLSL(
@@ -445,33 +382,11 @@ void main()
 }
 )GLSL";
 
-// Lights, shadows, fog and the transparency mask for the "GeForce6" pixel programs.
-const char* const pixelLighting = R"GLSL(
+// Shadows, fog and the transparency mask for the "GeForce6" pixel programs (after the lights of
+// SampleShaderParts::lightingFunctions and the depth encoding).
+const char* const pixelShading = R"GLSL(
 const float coneSlope = 1.7320508;
 const float shadowBias = 0.004;
-vec3 SurfaceNormal()
-{
-    vec3 n = v_tex1.xyz;
-    return dot(n, n) > 0.0 ? normalize(n) : vec3(0.0, 1.0, 0.0);
-}
-vec3 Ambient(vec3 n)
-{
-    return mix(pc[5].rgb, pc[4].rgb, clamp(n.y * 0.5 + 0.5, 0.0, 1.0));
-}
-vec3 DirectionalLight(vec3 n)
-{
-    vec3 d = pc[1].xyz;
-    return dot(d, d) > 0.0 ? pc[0].rgb * max(dot(n, normalize(d)), 0.0) : vec3(0.0);
-}
-vec3 PointLight(vec3 n)
-{
-    vec3 toLight = pc[2].xyz - v_tex2.xyz;
-    float distance = length(toLight);
-    if (distance <= 0.0 || pc[3].x <= 0.0)
-        return vec3(0.0);
-    float fade = clamp(1.0 - distance / pc[3].x, 0.0, 1.0);
-    return pc[0].rgb * max(dot(n, toLight / distance), 0.0) * fade;
-}
 float ShadowTap(vec2 uv, float depth)
 {
     ivec2 size = textureSize(s1, 0);
@@ -519,6 +434,12 @@ float MaskWeight()
     return mix(1.0 - m, m, clamp(pc[12].x, 0.0, 1.0));
 }
 )GLSL";
+
+// Lights, shadows, fog and the transparency mask for the "GeForce6" pixel programs.
+std::string PixelLighting()
+{
+    return std::string(depthEncoding) + SampleShaderParts::lightingFunctions + pixelShading;
+}
 
 // "GeForce3": the light and the fog of each vertex.
 const char* const vertexLighting = R"GLSL(
@@ -575,7 +496,7 @@ std::string VertexLitProgram(const char* light)
 // alpha is weighted by the transparency mask.
 std::string LitPixelProgram(const char* light, bool masked, bool perPixel)
 {
-    std::string text = perPixel ? std::string(depthEncoding) + pixelLighting : std::string();
+    std::string text = perPixel ? PixelLighting() : std::string();
     if (!perPixel && masked)
         text += R"GLSL(
 float MaskWeight()
@@ -596,7 +517,7 @@ float MaskWeight()
 // The fog colour over what is drawn, by the fog amount (and the opacity for see-through surfaces).
 std::string FogPixelProgram(bool transparent, bool perPixel)
 {
-    std::string text = perPixel ? std::string(depthEncoding) + pixelLighting : std::string();
+    std::string text = perPixel ? PixelLighting() : std::string();
     text += "void main()\n{\n    float alpha = v_color0.a * texture(s0, v_tex0.xy).a;\n";
     text += perPixel ? "    float fog = FogAmount(v_tex2.xyz);\n" : "    float fog = 1.0 - v_fog;\n";
     text += std::string("    o_color = vec4(pc[8].rgb, fog") + (transparent ? " * alpha" : "") + ");\n}\n";
@@ -613,8 +534,8 @@ enum class SceneKind
 
 struct SceneParameters
 {
-    CommonParameters common;
-    uint32_t lightColor, lightDirection, lightPosition, lightMaxDistance, skyAmbient, groundAmbient;
+    SampleShaderParts::BasicParameters common;
+    SampleShaderParts::LightParameters light;
     uint32_t worldToShadow, shadowTexture, shadowBluriness, shadowIntensity;
     uint32_t fogColor, depthFog, heightFog, alphaMaskTexture, alphaMaskFactor;
 };
@@ -624,15 +545,10 @@ struct SceneParameters
 SceneParameters AddSceneParameters(ShaderWriter::Section& s)
 {
     SceneParameters p;
-    p.common = AddCommonParameters(s);
+    p.common = SampleShaderParts::AddBasicParameters(s);
+    p.light = SampleShaderParts::AddLightParameters(s);
     const uint32_t black = s.Float3(0.0f, 0.0f, 0.0f);
     const uint32_t white = s.Texture(ShaderWriter::whiteTextureName);
-    p.lightColor = s.Parameter("lightColor", GraphicsShader2::TYPE_FLOAT3, 1, black);
-    p.lightDirection = s.Parameter("lightDirection", GraphicsShader2::TYPE_FLOAT3, 1, black);
-    p.lightPosition = s.Parameter("lightPosition", GraphicsShader2::TYPE_FLOAT3, 1, black);
-    p.lightMaxDistance = s.Parameter("lightMaxDistance", GraphicsShader2::TYPE_FLOAT, 1, s.Float(0.0f));
-    p.skyAmbient = s.Parameter("skyAmbientColor", GraphicsShader2::TYPE_FLOAT3, 1, black);
-    p.groundAmbient = s.Parameter("groundAmbientColor", GraphicsShader2::TYPE_FLOAT3, 1, black);
     p.worldToShadow = s.Parameter("worldToShadowMatrix", GraphicsShader2::TYPE_FLOAT4X4, 1,
                                   s.Matrix(GraphicsShader2::TYPE_FLOAT4X4));
     p.shadowTexture = s.Parameter("shadowTexture", GraphicsShader2::TYPE_DEVICE_TEXTURE, 1, white);
@@ -649,15 +565,15 @@ SceneParameters AddSceneParameters(ShaderWriter::Section& s)
 
 std::vector<ShaderWriter::Binding> SceneVertexBindings(const SceneParameters& p, bool vertexLit)
 {
-    std::vector<ShaderWriter::Binding> bindings = VertexBindings(p.common);
+    std::vector<ShaderWriter::Binding> bindings = SampleShaderParts::BasicVertexBindings(p.common);
     bindings.push_back({11, 4, false, p.worldToShadow});
-    bindings.push_back({15, 1, false, p.lightMaxDistance});
+    bindings.push_back({15, 1, false, p.light.maxDistance});
     if (vertexLit) {
-        bindings.push_back({16, 1, false, p.lightColor});
-        bindings.push_back({17, 1, false, p.lightDirection});
-        bindings.push_back({18, 1, false, p.lightPosition});
-        bindings.push_back({19, 1, false, p.skyAmbient});
-        bindings.push_back({20, 1, false, p.groundAmbient});
+        bindings.push_back({16, 1, false, p.light.color});
+        bindings.push_back({17, 1, false, p.light.direction});
+        bindings.push_back({18, 1, false, p.light.position});
+        bindings.push_back({19, 1, false, p.light.skyAmbient});
+        bindings.push_back({20, 1, false, p.light.groundAmbient});
         bindings.push_back({21, 1, false, p.depthFog});
         bindings.push_back({22, 1, false, p.heightFog});
     }
@@ -666,13 +582,15 @@ std::vector<ShaderWriter::Binding> SceneVertexBindings(const SceneParameters& p,
 
 std::vector<ShaderWriter::Binding> ScenePixelBindings(const SceneParameters& p)
 {
-    return {{0, 1, false, p.lightColor},      {1, 1, false, p.lightDirection},
-            {2, 1, false, p.lightPosition},   {3, 1, false, p.lightMaxDistance},
-            {4, 1, false, p.skyAmbient},      {5, 1, false, p.groundAmbient},
-            {6, 1, false, p.shadowBluriness}, {7, 1, false, p.shadowIntensity},
-            {8, 1, false, p.fogColor},        {9, 1, false, p.depthFog},
-            {10, 1, false, p.heightFog},      {11, 1, false, p.common.cameraOrigin},
-            {12, 1, false, p.alphaMaskFactor}};
+    std::vector<ShaderWriter::Binding> bindings = SampleShaderParts::LightPixelBindings(p.light);
+    bindings.insert(bindings.end(), {{6, 1, false, p.shadowBluriness},
+                                     {7, 1, false, p.shadowIntensity},
+                                     {8, 1, false, p.fogColor},
+                                     {9, 1, false, p.depthFog},
+                                     {10, 1, false, p.heightFog},
+                                     {11, 1, false, p.common.cameraOrigin},
+                                     {12, 1, false, p.alphaMaskFactor}});
+    return bindings;
 }
 
 // A style's states: programs, the three textures, blending, depth and write masks.
@@ -689,13 +607,11 @@ struct StyleStates
 void AddSceneStyle(ShaderWriter::Section& s, const SceneParameters& p, const char* name, int32_t sortOrder,
                    uint32_t vertex, uint32_t pixel, const StyleStates& states)
 {
-    s.Style(name, sortOrder);
-    s.StateFromValue(GraphicsShader2::STATE_VERTEX_SHADER, vertex);
-    s.StateFromValue(GraphicsShader2::STATE_PIXEL_SHADER, pixel);
-    s.StateFromParameter(GraphicsShader2::STATE_TEXTURE, p.common.baseTexture, 0);
+    SampleShaderParts::BeginStyle(s, name, sortOrder, vertex, pixel, p.common.baseTexture);
     s.StateFromParameter(GraphicsShader2::STATE_TEXTURE, p.shadowTexture, 1);
     s.StateFromParameter(GraphicsShader2::STATE_TEXTURE, p.alphaMaskTexture, 2);
-    AddBlendStates(s, states.source, states.destination, states.depthTest, states.depthWrite);
+    SampleShaderParts::AddBlendStates(s, states.source, states.destination, states.depthTest,
+                                      states.depthWrite);
     s.StateFromValue(GraphicsShader2::STATE_COLOR_WRITE, s.Int(states.colorWrite ? 1 : 0));
     s.StateFromValue(GraphicsShader2::STATE_ALPHA_WRITE, s.Int(states.alphaWrite ? 1 : 0));
 }
@@ -764,7 +680,7 @@ void AddSceneSection(ShaderWriter::Section& s, SceneKind kind, bool perPixel)
         AddSceneStyle(s, p, light.style, order, vertex, pixel, light.ambient ? base : further);
     }
 
-    const uint32_t plain = s.PixelProgram(unlitPixelProgram);
+    const uint32_t plain = s.PixelProgram(SampleShaderParts::texturedPixelProgram);
     AddSceneStyle(s, p, "depthStyle", order, sceneVertex, plain, depthOnly);
     AddSceneStyle(s, p, "depthOnlyStyle", order, sceneVertex, plain, depthOnly);
 
@@ -787,7 +703,7 @@ void AddSceneSection(ShaderWriter::Section& s, SceneKind kind, bool perPixel)
                   s.PixelProgram(LitPixelProgram(reflected, false, true), pixelBindings), base);
     if (transparent)
         return; // see-through surfaces cast no shadow
-    const std::vector<ShaderWriter::Binding> reach = {{3, 1, false, p.lightMaxDistance}};
+    const std::vector<ShaderWriter::Binding> reach = {{3, 1, false, p.light.maxDistance}};
     AddSceneStyle(s, p, "shadow", order, sceneVertex,
                   s.PixelProgram(std::string(depthEncoding) + directionalShadowPixelProgram), opaque);
     AddSceneStyle(s, p, "pLightShadowStyle", order,
@@ -797,16 +713,8 @@ void AddSceneSection(ShaderWriter::Section& s, SceneKind kind, bool perPixel)
 
 // The portal mask: "normal" marks the portal's pixels in the alpha channel alone (depth-tested,
 // so that what stands before the doorway hides what lies behind it); "shadow" draws the portal
-// into a directional shadow map as a caster. The primitive drawer gives per-vertex colours.
-const char* const portalVertexProgram = R"GLSL(
-void main()
-{
-    gl_Position = engine_transform(0, vec4(a_position.xyz, 1.0));
-    v_color0 = a_color * vc[8];
-    v_tex0 = a_texCoord0;
-    v_fog = 1.0;
-}
-)GLSL";
+// into a directional shadow map as a caster. The primitive drawer gives per-vertex colours (the
+// tinted vertex program passes them on).
 
 const char* const portalMaskPixelProgram = R"GLSL(
 void main()
@@ -817,12 +725,14 @@ void main()
 
 void AddPortalMaskSection(ShaderWriter::Section& s, bool shadows)
 {
-    const CommonParameters p = AddCommonParameters(s);
-    const uint32_t vertex = s.VertexProgram(portalVertexProgram, VertexBindings(p));
+    const SampleShaderParts::BasicParameters p = SampleShaderParts::AddBasicParameters(s);
+    const uint32_t vertex =
+        s.VertexProgram(SampleShaderParts::tintedVertexProgram, SampleShaderParts::BasicVertexBindings(p));
     s.Style("normal", 0);
     s.StateFromValue(GraphicsShader2::STATE_VERTEX_SHADER, vertex);
     s.StateFromValue(GraphicsShader2::STATE_PIXEL_SHADER, s.PixelProgram(portalMaskPixelProgram));
-    AddBlendStates(s, GAME::RENDER_BLEND_ONE, GAME::RENDER_BLEND_ZERO, GAME::RENDER_TEST_LESS_EQUAL, false);
+    SampleShaderParts::AddBlendStates(s, GAME::RENDER_BLEND_ONE, GAME::RENDER_BLEND_ZERO,
+                                      GAME::RENDER_TEST_LESS_EQUAL, false);
     s.StateFromValue(GraphicsShader2::STATE_COLOR_WRITE, s.Int(0));
     s.StateFromValue(GraphicsShader2::STATE_ALPHA_WRITE, s.Int(1));
     if (!shadows)
@@ -831,19 +741,17 @@ void AddPortalMaskSection(ShaderWriter::Section& s, bool shadows)
     s.StateFromValue(GraphicsShader2::STATE_VERTEX_SHADER, vertex);
     s.StateFromValue(GraphicsShader2::STATE_PIXEL_SHADER,
                      s.PixelProgram(std::string(depthEncoding) + directionalShadowPixelProgram));
-    AddBlendStates(s, GAME::RENDER_BLEND_ONE, GAME::RENDER_BLEND_ZERO, GAME::RENDER_TEST_LESS_EQUAL, true);
+    SampleShaderParts::AddBlendStates(s, GAME::RENDER_BLEND_ONE, GAME::RENDER_BLEND_ZERO,
+                                      GAME::RENDER_TEST_LESS_EQUAL, true);
     s.StateFromValue(GraphicsShader2::STATE_COLOR_WRITE, s.Int(1));
     s.StateFromValue(GraphicsShader2::STATE_ALPHA_WRITE, s.Int(1));
 }
 
 // "GeForce6" lights per pixel with shadows and reflections; older sections per vertex.
-bool IsPerPixel(const char* generation)
+bool IsPerPixel(const ShaderWriter::Section& section)
 {
-    return std::strcmp(generation, "GeForce6") == 0;
+    return section.GetGeneration() == "GeForce6";
 }
-
-// The generations the sample devices run as: high detail, and the lower detail levels.
-const char* const sampleGenerations[] = {"GeForce6", "GeForce3"};
 
 // Full-surface passes: the quad arrives in clip space.
 const char* const clipSpaceVertexProgram = R"GLSL(
@@ -917,10 +825,7 @@ void AddFilterSection(ShaderWriter::Section& s)
     const uint32_t vertex = s.VertexProgram(clipSpaceVertexProgram);
     const uint32_t pixel =
         s.PixelProgram(filterPixelProgram, {{0, 1, false, sampleOffset}, {1, 4, false, sampleWeight}});
-    s.Style("normal", 0);
-    s.StateFromValue(GraphicsShader2::STATE_VERTEX_SHADER, vertex);
-    s.StateFromValue(GraphicsShader2::STATE_PIXEL_SHADER, pixel);
-    s.StateFromParameter(GraphicsShader2::STATE_TEXTURE, texture, 0);
+    SampleShaderParts::BeginStyle(s, "normal", 0, vertex, pixel, texture);
     s.StateFromValue(GraphicsShader2::STATE_SOURCE_BLEND, s.Int(GAME::RENDER_BLEND_ONE));
     s.StateFromParameter(GraphicsShader2::STATE_DESTINATION_BLEND, blendDstFactor);
     s.StateFromValue(GraphicsShader2::STATE_DEPTH_TEST, s.Int(GAME::RENDER_TEST_ALWAYS));
@@ -954,16 +859,11 @@ void AddNoiseSection(ShaderWriter::Section& s, bool allLayersInOnePass)
     const uint32_t convert = s.PixelProgram(noiseConvert, bindings);
 
     auto style = [&](const char* name, uint32_t pixel, int stages, GAME::RenderBlendFactor destination) {
-        s.Style(name, 0);
-        s.StateFromValue(GraphicsShader2::STATE_VERTEX_SHADER, vertex);
-        s.StateFromValue(GraphicsShader2::STATE_PIXEL_SHADER, pixel);
-        for (int i = 0; i < stages; ++i)
+        SampleShaderParts::BeginStyle(s, name, 0, vertex, pixel, textures[0]);
+        for (int i = 1; i < stages; ++i)
             s.StateFromParameter(GraphicsShader2::STATE_TEXTURE, textures[i], static_cast<uint32_t>(i));
-        s.StateFromValue(GraphicsShader2::STATE_SOURCE_BLEND, s.Int(GAME::RENDER_BLEND_ONE));
-        s.StateFromValue(GraphicsShader2::STATE_DESTINATION_BLEND, s.Int(destination));
-        s.StateFromValue(GraphicsShader2::STATE_DEPTH_TEST, s.Int(GAME::RENDER_TEST_ALWAYS));
-        s.StateFromValue(GraphicsShader2::STATE_DEPTH_WRITE, s.Int(0));
-        s.StateFromValue(GraphicsShader2::STATE_ALPHA_TEST, s.Int(GAME::RENDER_TEST_ALWAYS));
+        SampleShaderParts::AddBlendStates(s, GAME::RENDER_BLEND_ONE, destination, GAME::RENDER_TEST_ALWAYS,
+                                          false);
         s.StateFromValue(GraphicsShader2::STATE_COLOR_WRITE, s.Int(1));
     };
     if (allLayersInOnePass) {
@@ -979,62 +879,45 @@ void AddNoiseSection(ShaderWriter::Section& s, bool allLayersInOnePass)
 
 ShaderWriter ShaderWriter::SampleBasic()
 {
-    ShaderWriter writer;
-    for (const char* generation : sampleGenerations) {
-        Section& section = writer.AddSection(generation);
+    return SampleShaderParts::ForSampleGenerations([](Section& section) {
         AddBasicSection(section, false);
         // Static meshes name the basic shader too (the sample prop does).
         MeshShaders::AddMeshStyles(section, false);
-    }
-    return writer;
+    });
 }
 
 ShaderWriter ShaderWriter::SampleOverlay()
 {
-    ShaderWriter writer;
-    for (const char* generation : sampleGenerations)
-        AddBasicSection(writer.AddSection(generation), true);
-    return writer;
+    return SampleShaderParts::ForSampleGenerations([](Section& section) { AddBasicSection(section, true); });
 }
 
 ShaderWriter ShaderWriter::SampleLitTransparent()
 {
-    ShaderWriter writer;
-    for (const char* generation : sampleGenerations)
-        AddSceneSection(writer.AddSection(generation), SceneKind::Transparent, IsPerPixel(generation));
-    return writer;
+    return SampleShaderParts::ForSampleGenerations(
+        [](Section& section) { AddSceneSection(section, SceneKind::Transparent, IsPerPixel(section)); });
 }
 
 ShaderWriter ShaderWriter::SamplePortalMask()
 {
-    ShaderWriter writer;
-    for (const char* generation : sampleGenerations)
-        AddPortalMaskSection(writer.AddSection(generation), IsPerPixel(generation));
-    return writer;
+    return SampleShaderParts::ForSampleGenerations(
+        [](Section& section) { AddPortalMaskSection(section, IsPerPixel(section)); });
 }
 
 ShaderWriter ShaderWriter::SampleUnlit()
 {
-    ShaderWriter writer;
-    for (const char* generation : sampleGenerations)
-        AddSceneSection(writer.AddSection(generation), SceneKind::Unlit, IsPerPixel(generation));
-    return writer;
+    return SampleShaderParts::ForSampleGenerations(
+        [](Section& section) { AddSceneSection(section, SceneKind::Unlit, IsPerPixel(section)); });
 }
 
 ShaderWriter ShaderWriter::SampleLit()
 {
-    ShaderWriter writer;
-    for (const char* generation : sampleGenerations)
-        AddSceneSection(writer.AddSection(generation), SceneKind::Lit, IsPerPixel(generation));
-    return writer;
+    return SampleShaderParts::ForSampleGenerations(
+        [](Section& section) { AddSceneSection(section, SceneKind::Lit, IsPerPixel(section)); });
 }
 
 ShaderWriter ShaderWriter::SampleFilter()
 {
-    ShaderWriter writer;
-    for (const char* generation : sampleGenerations)
-        AddFilterSection(writer.AddSection(generation));
-    return writer;
+    return SampleShaderParts::ForSampleGenerations(AddFilterSection);
 }
 
 ShaderWriter ShaderWriter::SampleNoiseTextureGen()

@@ -42,6 +42,15 @@ public:
                            int64_t defaultValue = -1);
         // The index of the parameter of that name, -1 when the section has none.
         int64_t FindParameter(const std::string& name) const;
+        // The parameter of that name; when the section has none it is added, its default value the
+        // index makeDefault() answers (which may add the value; -1 for none).
+        template <class MakeDefault>
+        uint32_t FindOrAddParameter(const std::string& name, uint32_t type, uint32_t count,
+                                    MakeDefault makeDefault)
+        {
+            const int64_t found = FindParameter(name);
+            return found >= 0 ? static_cast<uint32_t>(found) : Parameter(name, type, count, makeDefault());
+        }
         // Values, each of element count 1.
         uint32_t Int(int32_t value);
         uint32_t Bool(bool value);

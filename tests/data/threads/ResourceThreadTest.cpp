@@ -1,8 +1,8 @@
 #include "../ResourceFixtures.h"
 #include "common/LogCapture.h"
+#include "common/WaitUntil.h"
 #include "data/ResourceManager.h"
 
-#include <chrono>
 #include <gtest/gtest.h>
 #include <random>
 #include <thread>
@@ -11,18 +11,7 @@ namespace GAME {
 namespace {
 
 using GAME::Test::TestResource;
-
-// Polls until the condition holds; false after a minute (a hang, not a timing measurement).
-template <typename Condition> bool WaitUntil(Condition condition)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
+using GAME::Test::WaitUntil;
 
 class ResourceThreadTest : public ::testing::Test
 {

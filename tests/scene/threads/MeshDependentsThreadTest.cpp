@@ -3,31 +3,20 @@
 // whether it takes the texture, and becomes ready once its shader and texture are in.
 #include "graphics/GraphicsFixtures.h"
 
+#include "common/WaitUntil.h"
 #include "datakit/MeshWriter.h"
 #include "datakit/ShaderWriter.h"
 #include "datakit/TextureWriter.h"
 #include "scene/GraphicsMesh.h"
 
-#include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace GAME {
 namespace {
 
 using DataKit::MeshWriter;
-
-template <typename Condition> bool WaitUntil(Condition condition)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
+using GAME::Test::WaitUntil;
 
 class MeshDependentsThreadTest : public GAME::Test::GraphicsFixture
 {

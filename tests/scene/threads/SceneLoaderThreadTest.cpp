@@ -1,27 +1,14 @@
 #include "../SceneFixtures.h"
 
+#include "common/WaitUntil.h"
 #include "datakit/CharacterGenerator.h"
 #include "scene/SkeletalPose.h"
-
-#include <chrono>
-#include <thread>
 
 namespace GAME::SceneTest {
 namespace {
 
 using DataKit::CharacterGenerator;
-
-// Polls until the condition holds; false after a minute (a hang, not a timing measurement).
-template <typename Condition> bool WaitUntil(Condition condition)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
+using GAME::Test::WaitUntil;
 
 class SceneLoaderThreadTest : public SceneFixture
 {

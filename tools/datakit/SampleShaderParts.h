@@ -1,0 +1,69 @@
+// Pieces that the sample game's shaders share (ShaderWriter's samples, MeshShaders,
+// OverlayShaders, EffectShaders), all under graphics/ShaderInterface.h:
+// - the sections of the sample generations;
+// - the parameters of the basic register plan: vc[0..3] "objectToScreenMatrix", vc[4..7]
+//   "objectToWorldMatrix", vc[8] "color" (opaque white by default), vc[9] "cameraOrigin", vc[10]
+//   "time", and "baseTexture" (white "Textures/White.tex" by default);
+// - the GLSL programs more than one of them draws with;
+// - the per-pixel lighting of the mesh and scene shaders: "lightColor", "lightDirection" (toward
+//   the light: the light placement's Z axis), "lightPosition", "lightMaxDistance",
+//   "skyAmbientColor" and "groundAmbientColor" in pc[0] to pc[5], and GLSL functions over them;
+// - a style's opening (both programs and the base texture in stage 0) and its blend and depth
+//   states.
+// Pure functions; one thread at a time uses a section.
+#pragma once
+
+#include "datakit/ShaderWriter.h"
+#include "graphics/RenderTypes.h"
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+namespace DataKit {
+
+class SampleShaderParts
+{
+public:
+    // A writer with the sample generations' sections, "GeForce6" (the OpenGL and software devices at
+    // high detail) and "GeForce3" (those devices at lower detail levels), each filled by add (the
+    // section tells its generation).
+    static ShaderWriter ForSampleGenerations(const std::function<void(ShaderWriter::Section&)>& add);
+
+    struct BasicParameters
+    {
+        uint32_t objectToScreen, objectToWorld, color, cameraOrigin, time, baseTexture;
+    };
+    // Adds the parameters of the basic register plan (and their default values).
+    static BasicParameters AddBasicParameters(ShaderWriter::Section& section);
+    // Their vertex registers.
+    static std::vector<ShaderWriter::Binding> BasicVertexBindings(const BasicParameters& parameters);
+
+    // The position through vc[0..3], the vertex colour times vc[8], texture coordinate 0.
+    static const char* const tintedVertexProgram;
+    // The colour times texture stage 0.
+    static const char* const texturedPixelProgram;
+
+    struct LightParameters
+    {
+        uint32_t color, direction, position, maxDistance, skyAmbient, groundAmbient;
+    };
+    // The lighting parameters, found in the section or added (black, range 0).
+    static LightParameters AddLightParameters(ShaderWriter::Section& section);
+    // Their pixel registers, pc[0] to pc[5].
+    static std::vector<ShaderWriter::Binding> LightPixelBindings(const LightParameters& parameters);
+    // SurfaceNormal() (the world normal in v_tex1), Ambient(n), DirectionalLight(n) (none while the
+    // direction is zero) and PointLight(n) (the world position in v_tex2) over the lighting
+    // registers.
+    static const char* const lightingFunctions;
+
+    // Starts a style that draws with the two programs and the texture parameter in stage 0.
+    static void BeginStyle(ShaderWriter::Section& section, const char* name, int32_t sortOrder,
+                           uint32_t vertexProgram, uint32_t pixelProgram, uint32_t texture);
+    // The blend factors, the depth test and write, and no alpha test.
+    static void AddBlendStates(ShaderWriter::Section& section, GAME::RenderBlendFactor source,
+                               GAME::RenderBlendFactor destination, GAME::RenderTestFunction depthTest,
+                               bool depthWrite);
+};
+
+} // namespace DataKit
