@@ -3,6 +3,7 @@
 // saves again to the same bytes; its portals open, its walls fade, it turns; and a level whose
 // ground is these bytes loads exactly when the grid does.
 #include "common/FuzzSeeds.h"
+#include "common/QuietLog.h"
 #include "core/Log.h"
 #include "core/ObjectManager.h"
 #include "core/WorldVec3.h"
@@ -27,12 +28,6 @@ namespace {
 using namespace GAME;
 using DataKit::GridPieces;
 using DataKit::GridWriter;
-
-class QuietSink : public LogSink
-{
-public:
-    void Write(int, unsigned int, const char*) override {}
-};
 
 class Records : public TableDepotServices
 {
@@ -79,12 +74,11 @@ GridWriter Cave(int n)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static QuietSink quiet;
     static Records* records = new Records();
     static DataKit::GridPieceResources* pieces = new DataKit::GridPieceResources();
     static Region* region = new Region(ABBox(Vec3(), Vec3(100, 100, 100)));
     (void)pieces;
-    SetProcessLogSink(&quiet);
+    FuzzLog::Silence();
     TableDepot::SetServices(records);
     Entity::InstallHooks();
 
