@@ -143,7 +143,7 @@ bool MakeSampleData(const std::filesystem::path& folder)
 {
     DataKit::SampleGameData data;
     HostView::AddPropRecords(data.Database());
-    DataKit::WorldGenerator::AddGroundRecords(data.Database());
+    DataKit::WorldGenerator::AddPlacedRecords(data.Database());
     data.Database()
         .AddRecord(DataKit::NormalizeRecordName(markerRecord))
         .String("Class", "Marker")

@@ -31,10 +31,13 @@ pkg_check_modules(FREETYPE REQUIRED IMPORTED_TARGET freetype2)
 pkg_check_modules(FONTCONFIG REQUIRED IMPORTED_TARGET fontconfig)
 pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavformat libavcodec libavutil libswscale libswresample)
 list(APPEND ENGINE_PRIVATE_LIBS PkgConfig::SDL2 PkgConfig::FFMPEG)
-# DevIL decodes images.
+# Images: libpng and libjpeg(-turbo) decode PNG and JPEG files within their bytes, DevIL converts
+# the decoded pixels between layouts.
 pkg_check_modules(DEVIL REQUIRED IMPORTED_TARGET IL)
-# The library's images decode through DevIL; the platform layer's fatal-error box is SDL's.
-list(APPEND ENGINE_PRIVATE_LIBS PkgConfig::DEVIL PkgConfig::SDL2)
+pkg_check_modules(PNG REQUIRED IMPORTED_TARGET libpng)
+pkg_check_modules(JPEG REQUIRED IMPORTED_TARGET libjpeg)
+# The platform layer's fatal-error box is SDL's.
+list(APPEND ENGINE_PRIVATE_LIBS PkgConfig::DEVIL PkgConfig::PNG PkgConfig::JPEG PkgConfig::SDL2)
 # Sound: OpenAL Soft plays, libsndfile decodes.
 pkg_check_modules(OPENAL REQUIRED IMPORTED_TARGET openal)
 pkg_check_modules(SNDFILE REQUIRED IMPORTED_TARGET sndfile)

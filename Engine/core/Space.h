@@ -452,6 +452,18 @@ public:
                 --m_count;
         }
     }
+    // Asks for the lines a move of the object reads first (its entry, its node's two lines), so
+    // that they come from memory while the owner still works on the object (placement, box).
+    // Reads only the object's links; changes nothing.
+    static void PrefetchMove(T* object)
+    {
+        const SpaceLinks<T>& links = Traits::Links(object);
+        if (const Node* node = links.node) {
+            __builtin_prefetch(links.entry, 1);
+            Prefetch(node);
+        }
+    }
+
     // After the object's box changed: the node's copy of it follows (the object is not moved in
     // the tree; UpdateObject does that).
     static void RefreshBox(T* object)
@@ -499,6 +511,9 @@ public:
             PushDown(node, object);
             return;
         }
+        // The node the object leaves is pruned when it was the last: its parent is read then.
+        if (node->count == 1 && node->parent)
+            __builtin_prefetch(node->parent);
         RemoveObject(node, object);
         AddObject(m_root, object);
     }

@@ -109,11 +109,12 @@ void GraphicsEngine::ReleaseAll()
     // The canvas gives its filter shader back while the shader manager is still there.
     delete m_canvas;
     m_canvas = nullptr;
-    // Shaders and meshes hold textures: their managers go first, the textures' last.
-    delete m_shaderManager;
-    m_shaderManager = nullptr;
+    // Meshes hold shaders and textures, shaders hold textures: the meshes' manager goes first, the
+    // shaders' next, the textures' last.
     delete m_meshManager;
     m_meshManager = nullptr;
+    delete m_shaderManager;
+    m_shaderManager = nullptr;
     delete m_animationManager;
     m_animationManager = nullptr;
     delete m_fontManager;

@@ -1,8 +1,16 @@
 // A picture in main memory: width, height, one of three pixel formats and a tightly packed pixel
-// buffer of rows from the top, which the image owns. It decodes image files (TGA, PNG, JPEG and
-// the other formats DevIL knows) from memory or from a path of the operating system, converts
-// between its formats, flips, and writes itself as an uncompressed TGA or a PNG through a
-// BinaryWriter. Screenshots, saved render surfaces and interface bitmaps use it.
+// buffer of rows from the top, which the image owns. It decodes TGA, PNG and JPEG files from memory
+// or from a path of the operating system, converts between its formats, flips, and writes itself as
+// an uncompressed TGA or a PNG through a BinaryWriter. Screenshots, saved render surfaces, interface
+// bitmaps and map pictures use it.
+//
+// Decoding never trusts the file. TGA is read by the engine's own bounded reader (true colour of 24
+// or 32 bits and 8-bit grey, plain or run-length encoded; colour-mapped and 15/16-bit files are
+// refused), PNG through libpng and JPEG through libjpeg, each from memory with every read bounded,
+// the picture's size checked against what the file's bytes can hold before anything is allocated,
+// and libjpeg's scans counted. Other formats are refused. The decoded pixels are then converted by
+// DevIL into the format asked for, exactly as DevIL's own loaders left them; DevIL never sees the
+// file's bytes.
 //
 // Layout: FORMAT_RGB is 3 bytes a pixel (R, G, B), FORMAT_RGBA 4 (R, G, B, A), FORMAT_LUMINANCE
 // 1; a row is width * bits per pixel / 8 bytes, with no padding.
@@ -46,6 +54,8 @@ public:
     static constexpr uint32_t maxPngSide = 0x7FFFFFFFu;
     // Pixel buffers above this many bytes are refused (a 16384 x 16384 RGBA picture fits).
     static constexpr uint64_t maxBufferBytes = 1ull << 30;
+    // Files of more pixels than an RGBA buffer of maxBufferBytes holds are not decoded.
+    static constexpr uint64_t maxPixels = maxBufferBytes / 4;
 
     Image() = default;
     Image(const Image& other);
@@ -64,9 +74,15 @@ public:
     void Destroy();
 
     // Decodes an image file's bytes; the file type is detected from the bytes. FORMAT_NONE picks
-    // the format from the file: RGBA at 32 bits a pixel or more, luminance below 24, else RGB.
-    // On failure the image is empty.
+    // the format from the file: RGBA at 32 bits a pixel or more, luminance below 24, else RGB
+    // (16-bit PNG samples count 16 bits; palette pictures 8). On failure, with a log line, the
+    // image is empty: ERROR_FORMAT_NOT_SUPPORTED for other formats and refused kinds,
+    // ERROR_BAD_FILE for a file cut short or inconsistent, ERROR_OUT_OF_MEMORY for a picture above
+    // maxPixels or maxBufferBytes.
     Error Load(const void* data, uint32_t size, Format format);
+    // The same for TGA files only: anything else is ERROR_FORMAT_NOT_SUPPORTED. Map pictures are
+    // TGA files and nothing else.
+    Error LoadTGA(const void* data, uint32_t size, Format format);
     // Reads the whole file at the operating-system path (not through the virtual file system)
     // and decodes it; a file that cannot be opened gives ERROR_COULD_NOT_OPEN.
     Error Load(const char* path, Format format);
@@ -103,6 +119,9 @@ public:
     uint64_t GetBufferSize() const { return uint64_t(GetPitch()) * m_height; }
 
 private:
+    // kinds: the file kinds that may be decoded (a mask of Image.cpp's decoders).
+    Error LoadKinds(const void* data, uint32_t size, Format format, unsigned kinds);
+
     uint32_t m_width = 0;
     uint32_t m_height = 0;
     Format m_format = FORMAT_NONE;

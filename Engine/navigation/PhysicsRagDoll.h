@@ -15,8 +15,9 @@
 // The bones carried: every body's parent bone (at its posed frame relative to the body), each child
 // bone that no body starts from, and the fused bones (at their given frames relative to the body).
 //
-// TODO(stand-in): actors, which do not exist yet, make this object with their mesh and pose and
-// turn the carried bones (GetBoneCoords) into their skeletal pose while the rag doll falls.
+// Actors of physics type 3 make it with their loaded mesh and current pose (Actor::
+// CreatePhysicsObject) and, while it is simulated, take the carried bones (GetBoneCoords) as their
+// skeletal pose every update they are drawn.
 #pragma once
 
 #include "core/Name.h"

@@ -18,6 +18,7 @@
 #include "graphics/RenderTexture.h"
 #include "scene/Camera.h"
 #include "scene/ShadowFocus.h"
+#include "world/Actor.h"
 #include "world/Engine.h"
 #include "world/Entity.h"
 #include "world/FilterFunction.h"
@@ -239,7 +240,7 @@ Mat4 GraphicsShadowMap::GetBiasMatrix()
     return Rows(0.5f, 0, 0, 0.5f, 0, -0.5f, 0, 0.5f, 0, 0, 1, 0, 0, 0, 0, 1);
 }
 
-Frustum GraphicsShadowMap::ComputeFocusVolume(const Frustum& viewFrustum) const
+Frustum GraphicsShadowMap::ComputeSweptVolume(const Frustum& viewFrustum) const
 {
     Frustum volume = viewFrustum;
     volume.AddPlane(Plane(Vec3(1, 0, 0), -m_sceneMin.x));
@@ -248,16 +249,37 @@ Frustum GraphicsShadowMap::ComputeFocusVolume(const Frustum& viewFrustum) const
     volume.AddPlane(Plane(Vec3(0, -1, 0), m_sceneMax.y));
     volume.AddPlane(Plane(Vec3(0, 0, 1), -m_sceneMin.z));
     volume.AddPlane(Plane(Vec3(0, 0, -1), m_sceneMax.z));
+    return ComputeCasterVolume(volume, m_lightFrame.zAxis);
+}
+
+void GraphicsShadowMap::CloseAtNearestCaster(Frustum& volume, const std::vector<Entity*>& entities) const
+{
     const Vec3 d = m_lightFrame.zAxis;
-    Frustum casters = ComputeCasterVolume(volume, d);
-    // TODO(stand-in): the nearest visible shadow-casting actor in the volume closes it once actors
-    // exist; until then the scene box does.
-    const Vec3 centre = (m_sceneMin + m_sceneMax) * 0.5f;
-    const Vec3 extents = (m_sceneMax - m_sceneMin) * 0.5f;
-    const float s = Vec3::Dot(d, centre) - ProjectedExtent(d, extents);
+    float s = gInfinity;
+    for (Entity* entity : entities) {
+        const Actor* actor = Actor::Cast(entity);
+        Region* region = entity ? entity->GetRegion() : nullptr;
+        if (!actor || !region || !actor->GetVisibility() || !actor->GetCastsShadows())
+            continue;
+        const ABBox& box = entity->GetRegionBoundingBox();
+        const Vec3 centre =
+            m_region ? m_region->GetRelativePosition(WorldVec3(region, box.center)) : box.center;
+        s = std::min(s, Vec3::Dot(d, centre) - ProjectedExtent(d, box.extents));
+    }
+    if (!(s < gInfinity)) {
+        const Vec3 centre = (m_sceneMin + m_sceneMax) * 0.5f;
+        const Vec3 extents = (m_sceneMax - m_sceneMin) * 0.5f;
+        s = Vec3::Dot(d, centre) - ProjectedExtent(d, extents);
+    }
     if (s < gInfinity)
-        casters.AddPlane(Plane(d, -s));
-    return casters;
+        volume.AddPlane(Plane(d, -s));
+}
+
+Frustum GraphicsShadowMap::ComputeFocusVolume(const Frustum& viewFrustum) const
+{
+    Frustum volume = ComputeSweptVolume(viewFrustum);
+    CloseAtNearestCaster(volume, {});
+    return volume;
 }
 
 bool GraphicsShadowMap::FitUniform(const Camera& camera, const Vec3& d, const Vec3* points, int count,
@@ -447,16 +469,26 @@ bool GraphicsShadowMap::RenderDirectional(GraphicsCanvas& canvas, const Camera& 
     GraphicsShadowMapRenderer renderer(m_light, m_region);
     ConfigureRenderer(renderer);
     if (!m_surfaces.empty()) {
-        const Frustum volume = ComputeFocusVolume(viewFrustum);
-        for (const Plane& plane : volume.planes)
-            if (!IsFinite(plane.d) || !IsFiniteVec3(plane.normal)) {
-                ClearToWhite(canvas, surface);
-                return false;
-            }
+        auto finite = [](const Frustum& frustum) {
+            for (const Plane& plane : frustum.planes)
+                if (!IsFinite(plane.d) || !IsFiniteVec3(plane.normal))
+                    return false;
+            return true;
+        };
+        Frustum volume = ComputeSweptVolume(viewFrustum);
+        if (!finite(volume)) {
+            ClearToWhite(canvas, surface);
+            return false;
+        }
         std::vector<Entity*> entities;
         if (m_region)
             m_region->GetEntitiesInFrustum(entities, volume, false, nullptr, ENTITY_LIST_UPDATED, false,
                                            false);
+        CloseAtNearestCaster(volume, entities);
+        if (!finite(volume)) {
+            ClearToWhite(canvas, surface);
+            return false;
+        }
         Vec3 body[maxBodyPoints];
         const int count = ComputeVolumeCorners(body, maxBodyPoints, volume);
         const Vec3 d = m_lightFrame.zAxis;

@@ -26,6 +26,7 @@
 namespace GAME {
 
 class Camera;
+class Entity;
 class GraphicsCanvas;
 class GraphicsEngine;
 class GraphicsTexture;
@@ -104,8 +105,12 @@ public:
     Vec3 GetLightMin() const { return m_lightMin; }
     Vec3 GetLightMax() const { return m_lightMax; }
 
-    // The focus: the view frustum cut by the scene box, swept toward the light and closed by the
-    // plane through the nearest caster (from the scene box).
+    // The view frustum cut by the scene box and swept toward the light: where casters may stand.
+    Frustum ComputeSweptVolume(const Frustum& viewFrustum) const;
+    // Closes the volume by the plane through the nearest visible shadow-casting actor of the
+    // entities (seen from the light); without one, through the scene box.
+    void CloseAtNearestCaster(Frustum& volume, const std::vector<Entity*>& entities) const;
+    // The swept volume closed through the scene box (no entities asked).
     Frustum ComputeFocusVolume(const Frustum& viewFrustum) const;
     // Fits the projection to the body points (light travelling along d). False, M untouched, when
     // the body has no points or no extent across the light; the light-space perspective fit

@@ -10,9 +10,11 @@
 // back to itself when it leaves the level. A portal without a stored id gets a new unique one.
 //
 // TODO(stand-in): derives from Entity and holds its mesh instance itself (the record's "mesh"),
-// drawn with the meshes, hit by rays and collided through its mesh's collision mesh; it derives
-// from GAME::Tile (and so GAME::Actor, which own the mesh instance and its record fields) once
-// they exist, calling their OnAddToLevel, OnRemoveFromLevel and OnMoveInLevel first.
+// drawn with the meshes, hit by rays and collided through its mesh's collision mesh. It is to
+// derive from GAME::Tile (world/Tile.h, which came late for this class: its actor owns the mesh
+// instance and record fields, and makes a terrain tile of the mesh outdoors), calling the tile's
+// OnAddToLevel, OnRemoveFromLevel and OnMoveInLevel first and saving the actor's data before the
+// three ids.
 //
 // Registered as "GridEntrance" below "Entity". Main thread, except that a level's loading thread
 // creates and reads it; its portal is opened on the main thread when the level places it.

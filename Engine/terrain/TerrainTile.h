@@ -6,12 +6,10 @@
 // mesh. Its box is the mesh's box placed by the tile's placement (a zero box at the placement's
 // origin without a mesh), recomputed whenever either changes.
 //
-// Made, moved and freed by its terrain (TerrainBase::CreateTile, MoveTile, DestroyTile); keeps the
-// terrain and the mesh, owning neither. Main thread.
-//
-// TODO(stand-in): GAME::Tile, the level entity (an actor) that makes its terrain tile when it
-// enters a level with a terrain, moves it with itself and destroys it when it leaves, comes with
-// the actor; until then tiles are made through the terrain's CreateTile directly.
+// Made, moved and freed by its terrain (TerrainBase::CreateTile, MoveTile, DestroyTile) on behalf
+// of the level entity GAME::Tile (world/Tile.h), which makes it when it enters a level with a
+// terrain, moves it with itself and destroys it when it leaves; keeps the terrain and the mesh,
+// owning neither. Main thread.
 #pragma once
 
 #include "core/Coords.h"

@@ -41,11 +41,9 @@ public:
 
     // The routing of an actor's Enqueue: to the engine's current network shim while the engine's
     // network is on and the command supports it, otherwise to the queue's LocalEnqueue. Takes the
-    // command (null does nothing); answers true.
-    // TODO(stand-in): GAME::Actor (still to come) calls Dispatch(command, *this) from its Enqueue
-    // and ExecuteAndDelete from its LocalEnqueue.
+    // command (null does nothing); answers true. Actor::Enqueue calls it with the actor itself.
     static bool Dispatch(ActorConfigCommand* command, ActorCommandQueue& local);
-    // What LocalEnqueue does: the command's Execute, then its deletion; answers true.
+    // What Actor::LocalEnqueue does: the command's Execute, then its deletion; answers true.
     static bool ExecuteAndDelete(ActorConfigCommand* command);
 
 protected:

@@ -9,7 +9,11 @@
 #include "data/LoadTable.h"
 #include "data/LoadTableResources.h"
 #include "graphics/DebugRenderManager.h"
+#include "scene/GraphicsMesh.h"
+#include "scene/GraphicsMeshInstance.h"
 #include "scene/GraphicsSceneRenderer.h"
+#include "scene/SkeletalPose.h"
+#include "world/Actor.h"
 #include "world/Effect.h"
 #include "world/EffectData.h"
 #include "world/Region.h"
@@ -201,12 +205,43 @@ void EffectEntity::SetDynamicLines(const std::vector<SimpleSeg>& segments, const
     }
 }
 
-bool EffectEntity::PullParentBones(std::vector<EmitterBone>&)
+bool EffectEntity::PullParentBones(std::vector<EmitterBone>& bones)
 {
-    // TODO(stand-in): actors and their skeletons do not exist yet; once they do, the bones named
-    // in the bone names (or every bone with the all-bones flag) of the parent actor's mesh give
-    // one bone each from their parent bone's position to theirs in the current pose.
-    return false;
+    const Actor* actor = Actor::Cast(GetParent());
+    const GraphicsMesh* mesh = actor ? actor->GetLoadedMesh() : nullptr;
+    if (!mesh)
+        return false;
+    std::vector<int32_t> indices;
+    if (m_allBones) {
+        for (uint32_t i = 0; i < mesh->GetNumBones(); ++i)
+            indices.push_back(static_cast<int32_t>(i));
+    } else {
+        for (const std::string& name : m_boneNames) {
+            const int32_t index = mesh->GetBoneIndex(Name::Create(name.c_str()));
+            if (index >= 0)
+                indices.push_back(index);
+        }
+    }
+    // Bone emitters start their particles in region space: each bone runs from its parent's posed
+    // position to its own, placed where the actor stands and scaled as it is drawn.
+    const SkeletalPose& pose = actor->GetMeshInstance()->GetSkeletalPose();
+    const float scale = actor->GetMeshInstance()->GetScale();
+    const Coords placement = actor->GetCoords().GetRegionCoords();
+    const size_t before = bones.size();
+    for (int32_t index : indices) {
+        const int32_t parent = mesh->GetBone(static_cast<uint32_t>(index)).parent;
+        if (parent < 0)
+            continue;
+        EmitterBone bone;
+        bone.end = placement.TransformPoint(mesh->GetAbsCoords(pose, index).origin * scale);
+        bone.start = placement.TransformPoint(mesh->GetAbsCoords(pose, parent).origin * scale);
+        bone.lengthWeight = (bone.end - bone.start).Length();
+        bone.emitted = 0;
+        bone.shouldHaveEmitted = 0.0f;
+        bone.emitting = true;
+        bones.push_back(bone);
+    }
+    return bones.size() > before;
 }
 
 void EffectEntity::UpdateSelf(int elapsed)

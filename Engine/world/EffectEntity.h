@@ -60,7 +60,9 @@ public:
     void Reset();
     // One bone per segment (end = first point, start = second), emitting where enabled is set.
     void SetDynamicLines(const std::vector<SimpleSeg>& segments, const std::vector<bool>& enabled);
-    // Bones of the parent actor's skeleton; false when there is nothing to read.
+    // Appends bones of the parent actor's posed skeleton (the named bones, or every bone with the
+    // all-bones flag; each with a parent bone runs from the parent's position to its own, in region
+    // space); false when nothing was appended (no actor parent, mesh not loaded, no such bones).
     bool PullParentBones(std::vector<EmitterBone>& bones);
 
     Effect* GetEffect() const { return m_effect; }

@@ -737,6 +737,9 @@ void Level::MoveEntity(Entity* entity, const Coords& coords)
 {
     if (!entity)
         return;
+    // The tree's lines come from memory while the entity takes its place and box.
+    if (m_tree)
+        EntityTree::PrefetchMove(entity);
     entity->SetCoords(WorldCoords(m_region, coords));
     entity->UpdateBoundingBox();
     if (m_tree)

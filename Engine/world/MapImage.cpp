@@ -121,108 +121,12 @@ void DrawScene(GraphicsEngine& graphics, GraphicsCanvas& canvas, Region* region,
     renderer.Render(canvas, false, region->IsUnderground());
 }
 
-// TGA header fields.
-constexpr unsigned kTgaHeaderSize = 18;
-constexpr uint8_t kTgaTrueColor = 2;
-constexpr uint8_t kTgaGrey = 3;
-constexpr uint8_t kTgaRunLength = 8; // added to the kind
-constexpr uint8_t kTgaTopDown = 0x20;
-constexpr uint8_t kTgaRightToLeft = 0x10;
-
-uint16_t U16(const uint8_t* p)
-{
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-// One pixel of the file (B, G, R[, A] or grey) as R, G, B, A.
-void PutPixel(const uint8_t* from, unsigned bytesPerPixel, uint8_t* to)
-{
-    if (bytesPerPixel == 1) {
-        to[0] = to[1] = to[2] = from[0];
-        to[3] = 255;
-    } else {
-        to[0] = from[2];
-        to[1] = from[1];
-        to[2] = from[0];
-        to[3] = bytesPerPixel == 4 ? from[3] : 255;
-    }
-}
-
-// The TGA kinds the engine writes and reads back; colour-mapped and 15/16-bit files are refused.
-bool DecodeTga(const uint8_t* bytes, unsigned size, Image& image)
-{
-    if (size < kTgaHeaderSize)
-        return false;
-    const uint8_t idLength = bytes[0];
-    const uint8_t colorMapType = bytes[1];
-    const uint8_t kind = bytes[2] & ~kTgaRunLength;
-    const bool runLength = (bytes[2] & kTgaRunLength) != 0;
-    const unsigned width = U16(bytes + 12);
-    const unsigned height = U16(bytes + 14);
-    const uint8_t bits = bytes[16];
-    const uint8_t descriptor = bytes[17];
-    if (colorMapType != 0 || (kind != kTgaTrueColor && kind != kTgaGrey) || width == 0 || height == 0)
-        return false;
-    if ((kind == kTgaTrueColor && bits != 24 && bits != 32) || (kind == kTgaGrey && bits != 8))
-        return false;
-    const unsigned bytesPerPixel = bits / 8u;
-    const uint64_t pixels = uint64_t(width) * height;
-    uint64_t at = kTgaHeaderSize + idLength;
-    if (at > size)
-        return false;
-    const uint64_t left = size - at;
-    // Every pixel needs its bytes, or a run packet of at most 128 pixels needs 1 + its pixel.
-    if (!runLength && pixels * bytesPerPixel > left)
-        return false;
-    if (runLength && pixels > left / (1 + bytesPerPixel) * 128)
-        return false;
-    if (!image.Create(width, height, Image::FORMAT_RGBA, nullptr))
-        return false;
-
-    uint8_t* out = image.GetBuffer();
-    uint64_t done = 0;
-    while (done < pixels) {
-        unsigned count = 1;
-        bool repeat = false;
-        if (runLength) {
-            if (at >= size)
-                break;
-            const uint8_t packet = bytes[at++];
-            count = (packet & 0x7F) + 1u;
-            repeat = (packet & 0x80) != 0;
-        } else {
-            count = static_cast<unsigned>(pixels - done);
-        }
-        if (count > pixels - done)
-            break; // a run past the picture's end
-        const uint64_t need = uint64_t(repeat ? 1 : count) * bytesPerPixel;
-        if (need > size - at)
-            break;
-        for (unsigned i = 0; i < count; ++i)
-            PutPixel(bytes + at + (repeat ? 0 : uint64_t(i) * bytesPerPixel), bytesPerPixel,
-                     out + (done + i) * 4);
-        at += need;
-        done += count;
-    }
-    if (done < pixels) {
-        image.Destroy();
-        return false;
-    }
-    // The file's rows run from the bottom unless it says otherwise.
-    if (!(descriptor & kTgaTopDown))
-        image.FlipVertically();
-    if (descriptor & kTgaRightToLeft)
-        image.FlipHorizontally();
-    return true;
-}
-
 } // namespace
 
 bool MapImage::Decode(const void* bytes, unsigned size, Image& image)
 {
-    image.Destroy();
-    const auto* data = static_cast<const uint8_t*>(bytes);
-    return data && DecodeTga(data, size, image);
+    // The image class's TGA reader: the engine has one.
+    return image.LoadTGA(bytes, size, Image::FORMAT_RGBA) == Image::ERROR_NONE;
 }
 
 bool MapImage::GetImageSize(const Vec3& minimum, const Vec3& maximum, float pixelsPerUnit, int& width,

@@ -69,9 +69,8 @@ public:
 
     // Decodes the bytes of a map picture (an icon or a minimap, as map rendering writes them) into
     // an RGBA image, rows from the top: TGA of true colour (24 or 32 bits) or 8-bit grey, plain or
-    // run-length encoded, read within the bytes given. Map pictures come from files, so they do not
-    // go to the image class's general decoders, which crafted files can overrun or hang. False,
-    // with the image empty, for other files and for files cut short or inconsistent. Any thread.
+    // run-length encoded, read within the bytes given (Image::LoadTGA). False, with the image
+    // empty, for other files and for files cut short or inconsistent. Any thread.
     static bool Decode(const void* bytes, unsigned size, Image& image);
 
     // Moves the picture out (its size and the TGA bytes); the image is empty afterwards.

@@ -5,6 +5,7 @@
 #include "data/File.h"
 #include "datakit/ArzWriter.h"
 #include "datakit/GridPieces.h"
+#include "datakit/SampleEffects.h"
 #include "terrain/GridRegion.h"
 #include "terrain/TerrainRT.h"
 #include "terrain/TerrainType.h"
@@ -67,6 +68,7 @@ TEST(WorldGeneratorTest, MapLoadsWithItsRegionsLevelsPortalsAndSectorData)
     GAME::Test::RecordServices records;
     DataKit::ArzWriter database;
     WorldGenerator::AddRecords(database);
+    DataKit::SampleEffects::AddRecords(database); // the fires and sparks placed by record
     ASSERT_TRUE(records.Load(database.Build()));
     // The generator's grid systems went to the object manager to be destroyed.
     ObjectManager::Get()->DestroyPendingObjects(UINT_MAX);

@@ -49,6 +49,19 @@ vec3 PointLight(vec3 n)
 }
 )GLSL";
 
+std::string SampleShaderParts::LightingFunctions(const char* normalVarying, const char* positionVarying)
+{
+    std::string text = lightingFunctions;
+    auto replace = [&text](const std::string& from, const std::string& to) {
+        const size_t at = text.find(from);
+        if (at != std::string::npos)
+            text.replace(at, from.size(), to);
+    };
+    replace("vec3 n = v_tex1.xyz;", std::string("vec3 n = ") + normalVarying + ".xyz;");
+    replace("pc[2].xyz - v_tex2.xyz;", std::string("pc[2].xyz - ") + positionVarying + ".xyz;");
+    return text;
+}
+
 ShaderWriter SampleShaderParts::ForSampleGenerations(const std::function<void(ShaderWriter::Section&)>& add)
 {
     ShaderWriter writer;

@@ -56,6 +56,8 @@ public:
     // direction is zero) and PointLight(n) (the world position in v_tex2) over the lighting
     // registers.
     static const char* const lightingFunctions;
+    // The same functions for programs that carry the world normal and position in other varyings.
+    static std::string LightingFunctions(const char* normalVarying, const char* positionVarying);
 
     // Starts a style that draws with the two programs and the texture parameter in stage 0.
     static void BeginStyle(ShaderWriter::Section& section, const char* name, int32_t sortOrder,

@@ -1,6 +1,7 @@
 #include "datakit/TerrainShaders.h"
 
 #include "datakit/SampleGameData.h"
+#include "datakit/SampleShaderParts.h"
 #include "graphics/GraphicsShader2.h"
 #include "graphics/RenderTypes.h"
 
@@ -53,37 +54,17 @@ void main()
 }
 )GLSL";
 
-// Lighting constants: pc[0] light colour, pc[1] light direction, pc[2] light position, pc[3].x
-// light range, pc[4] sky ambient, pc[5] ground ambient (the lit mesh shader's plan).
-const char* const lightingFunctions = R"GLSL(
-vec3 SurfaceNormal()
+// The lit mesh shader's lighting registers and functions over the terrain's varyings: the world
+// normal in v_tex2, the world position in v_tex3.
+std::string LightingFunctions()
 {
-    vec3 n = v_tex2.xyz;
-    return dot(n, n) > 0.0 ? normalize(n) : vec3(0.0, 1.0, 0.0);
+    return SampleShaderParts::LightingFunctions("v_tex2", "v_tex3");
 }
-vec3 Ambient(vec3 n)
-{
-    return mix(pc[5].rgb, pc[4].rgb, clamp(n.y * 0.5 + 0.5, 0.0, 1.0));
-}
-vec3 DirectionalLight(vec3 n)
-{
-    return pc[0].rgb * max(dot(n, -pc[1].xyz), 0.0);
-}
-vec3 PointLight(vec3 n)
-{
-    vec3 toLight = pc[2].xyz - v_tex3.xyz;
-    float distance = length(toLight);
-    if (distance <= 0.0 || pc[3].x <= 0.0)
-        return vec3(0.0);
-    float fade = clamp(1.0 - distance / pc[3].x, 0.0, 1.0);
-    return pc[0].rgb * max(dot(n, toLight / distance), 0.0) * fade;
-}
-)GLSL";
 
 // A layer lit, premultiplied by its opacity (the opacity texture's alpha).
 std::string LayerPixelProgram(const char* light)
 {
-    return std::string(lightingFunctions) +
+    return LightingFunctions() +
            "void main()\n{\n    vec3 base = texture(s0, v_tex0.xy).rgb;\n"
            "    float opacity = texture(s1, v_tex1.xy).a;\n    vec3 n = SurfaceNormal();\n"
            "    o_color = vec4(base * (" +
@@ -93,7 +74,7 @@ std::string LayerPixelProgram(const char* light)
 // A blade lit, a little darker towards its root.
 std::string GrassPixelProgram(const char* light)
 {
-    return std::string(lightingFunctions) +
+    return LightingFunctions() +
            "void main()\n{\n    vec4 base = texture(s0, v_tex0.xy);\n    vec3 n = SurfaceNormal();\n"
            "    float shade = 0.6 + 0.4 * (1.0 - v_tex0.y);\n"
            "    o_color = vec4(base.rgb * (" +

@@ -9,9 +9,12 @@
 #include "data/LoadTableResources.h"
 #include "data/TableDepot.h"
 #include "datakit/ArzWriter.h"
+#include "datakit/CharacterGenerator.h"
 #include "datakit/GridPieces.h"
 #include "datakit/GridWriter.h"
 #include "datakit/MapWriter.h"
+#include "datakit/SampleEffects.h"
+#include "datakit/SampleWalker.h"
 #include "datakit/TerrainWriter.h"
 #include "terrain/GridEntrance.h"
 #include "terrain/GridRegion.h"
@@ -49,6 +52,14 @@ constexpr float kFlightHeight = 12.0f;
 constexpr float kCaveFlightHeight = 4.0f;
 // Within this distance of a waypoint the view turns toward the next leg.
 constexpr float kTurnDistance = 12.0f;
+constexpr float kTwoPi = 6.2831853f;
+// Walkers turn at this rate (radians a second): at the walk's 1.5 units a second they go round a
+// circle of about 3 units' radius.
+constexpr float kWalkerTurnRate = 0.5f;
+constexpr float kWalkerCircle = CharacterGenerator::walkStride / kWalkerTurnRate;
+constexpr float kLightHeight = 3.0f;
+constexpr int kVillageCrates = 6;
+constexpr int kVillageLamps = 4;
 
 // Level entities are the engine's own classes; these only let the generator delete them itself
 // once their level image is written, without the object manager.
@@ -204,12 +215,38 @@ void WorldGenerator::AddRecords(ArzWriter& database)
 {
     for (const std::string& record : EntityRecords())
         database.AddRecord(NormalizeRecordName(record)).String("Class", "Entity");
-    AddGroundRecords(database);
+    AddPlacedRecords(database);
 }
 
-void WorldGenerator::AddGroundRecords(ArzWriter& database)
+void WorldGenerator::AddPlacedRecords(ArzWriter& database)
 {
     GridPieces::AddRecords(database);
+    database.AddRecord(NormalizeRecordName(walkerRecord))
+        .String("Class", SampleWalker::ClassName())
+        .String("description", "tagGeneratedWalker")
+        .String("mesh", CharacterGenerator::characterMesh)
+        .String("animation", CharacterGenerator::walkAnimation)
+        .Float("turnRate", kWalkerTurnRate)
+        .Float("actorRadius", 0.4f)
+        .Float("actorHeight", 1.9f);
+    database.AddRecord(NormalizeRecordName(crateRecord))
+        .String("Class", "Actor")
+        .String("description", "tagGeneratedCrate")
+        .String("mesh", CharacterGenerator::propMesh)
+        .Float("scale", 1.5f);
+    // Warm, the lamps a little more so; both reach a few units.
+    database.AddRecord(NormalizeRecordName(caveLightRecord))
+        .String("Class", "Light")
+        .Float("radius", 10.0f)
+        .Float("color.r", 1.0f)
+        .Float("color.g", 0.7f)
+        .Float("color.b", 0.4f);
+    database.AddRecord(NormalizeRecordName(villageLampRecord))
+        .String("Class", "NightLight")
+        .Float("radius", 9.0f)
+        .Float("color.r", 1.0f)
+        .Float("color.g", 0.8f)
+        .Float("color.b", 0.45f);
     TerrainWriter::AddSampleTypeRecords(database);
 }
 
@@ -314,6 +351,7 @@ bool WorldGenerator::Generate()
     if (s.regionsX <= 0 || s.regionsZ <= 0 || !IsPowerOfTwo(s.regionSize) || s.regionSize < 8 ||
         s.regionSize > 1024 || !IsPowerOfTwo(s.caveSize) || s.caveSize < 16 || s.caveSize > s.regionSize ||
         s.caves < 0 || s.caves > outdoor || s.entitiesPerRegion < 0 || s.entitiesPerCave < 0 ||
+        s.walkersPerRegion < 0 || s.walkersPerCave < 0 || s.villages < 0 || s.lightsPerCave < 0 ||
         !(s.flightSpeed > 0.0f))
         return false;
 
@@ -351,6 +389,7 @@ bool WorldGenerator::Generate()
     }
     for (size_t i = 0; i < m_regions.size(); ++i)
         m_regions[i].id = GAME::RegionId(0x57475231u, s.seed, static_cast<uint32_t>(i) + 1, 0x5245u);
+    PlaceActorsAndLights();
 
     if (!BuildLevels()) {
         m_regions.clear();
@@ -380,6 +419,74 @@ bool WorldGenerator::Generate()
 
     PlanFlight();
     return true;
+}
+
+void WorldGenerator::PlaceActorsAndLights()
+{
+    const Settings& s = m_settings;
+    const int outdoor = s.regionsX * s.regionsZ;
+    const Vec3 up(0.0f, 1.0f, 0.0f);
+    // Villages in outdoor regions spread over the grid, between the caves' doorways; at most one a
+    // region.
+    const int villages = std::min(s.villages, outdoor);
+    for (int k = 0; k < villages; ++k)
+        m_regions[static_cast<size_t>((k * outdoor + outdoor / 4) / villages)].village = true;
+
+    for (size_t index = 0; index < m_regions.size(); ++index) {
+        RegionInfo& info = m_regions[index];
+        const float size = static_cast<float>(info.cave ? s.caveSize : s.regionSize);
+        std::mt19937 random(s.seed * 104729u + static_cast<uint32_t>(index));
+        std::uniform_real_distribution<float> turn(0.0f, kTwoPi);
+        auto place = [&](const char* record, const Vec3& position, float angle) {
+            Coords frame = Coords::Rotation(up, angle);
+            frame.origin = position;
+            info.placements.push_back(Placement{record, frame});
+        };
+
+        // Walkers keep far enough from the edges for their circles to stay inside the region.
+        const float margin = std::min(2.5f * kWalkerCircle, size * 0.45f);
+        std::uniform_real_distribution<float> along(margin, size - margin);
+        const int walkers = info.cave ? s.walkersPerCave : s.walkersPerRegion;
+        for (int i = 0; i < walkers; ++i) {
+            const float x = along(random), z = along(random);
+            place(walkerRecord, Vec3(x, 0.0f, z), turn(random));
+        }
+
+        if (info.cave) {
+            // Lights round the cave's middle, above head height.
+            const float radius = size * 0.3f;
+            for (int i = 0; i < s.lightsPerCave; ++i) {
+                const float a = kTwoPi * static_cast<float>(i) / static_cast<float>(s.lightsPerCave);
+                place(caveLightRecord,
+                      Vec3(size * 0.5f + radius * std::cos(a), kLightHeight,
+                           size * 0.55f + radius * std::sin(a)),
+                      0.0f);
+            }
+            // A fire burning in the middle, and a burst of sparks beside it as the cave loads.
+            place(SampleEffects::fireRecord, Vec3(size * 0.5f, 0.0f, size * 0.55f), 0.0f);
+            place(SampleEffects::burstRecord, Vec3(size * 0.5f + 2.0f, 1.0f, size * 0.55f), 0.0f);
+        } else if (info.village) {
+            // A square north of the middle (the doorway of a cave stands south of it): crates round
+            // it, lamps between them, two walkers on it.
+            const Vec3 square(size * 0.5f, 0.0f, size * 0.7f);
+            const float ring = std::min(6.0f, size * 0.18f);
+            for (int i = 0; i < kVillageCrates; ++i) {
+                const float a = kTwoPi * static_cast<float>(i) / static_cast<float>(kVillageCrates);
+                place(crateRecord, square + Vec3(ring * std::cos(a), 0.0f, ring * std::sin(a)), a);
+            }
+            for (int i = 0; i < kVillageLamps; ++i) {
+                const float a = kTwoPi * (static_cast<float>(i) + 0.5f) / static_cast<float>(kVillageLamps);
+                place(villageLampRecord,
+                      square + Vec3((ring + 1.5f) * std::cos(a), kLightHeight, (ring + 1.5f) * std::sin(a)),
+                      0.0f);
+            }
+            place(walkerRecord, square + Vec3(-1.0f, 0.0f, 0.0f), turn(random));
+            place(walkerRecord, square + Vec3(1.0f, 0.0f, 0.5f), turn(random));
+            // A fire in the middle of the square.
+            place(SampleEffects::fireRecord, square + Vec3(0.0f, 0.0f, -2.0f), 0.0f);
+        }
+        info.entities += static_cast<unsigned>(info.placements.size());
+    }
 }
 
 void WorldGenerator::AddDoorway(int outdoor, int cave)
@@ -495,7 +602,7 @@ bool WorldGenerator::BuildLevels()
         std::uniform_real_distribution<float> along(1.0f, static_cast<float>(size) - 1.0f);
         std::uniform_real_distribution<float> turn(0.0f, 6.2831853f);
         entities[index].reserve(info.entities);
-        unsigned placed = 0; // entities counted in info.entities
+        unsigned doors = 0; // entrances, counted in info.entities
         for (const PortalInfo& door : m_portals) {
             if (door.region != static_cast<int>(index) || info.cave)
                 continue;
@@ -508,14 +615,26 @@ bool WorldGenerator::BuildLevels()
             entrance->SetConnectedRegionId(m_regions[static_cast<size_t>(door.connectedRegion)].id);
             level->AddEntity(entrance, door.coords);
             entrances.push_back(entrance);
-            ++placed;
+            ++doors;
         }
-        for (unsigned i = 0; placed < info.entities && built; ++i, ++placed) {
+        const unsigned scattered = info.entities - static_cast<unsigned>(info.placements.size()) - doors;
+        for (unsigned i = 0; i < scattered && built; ++i) {
             auto* entity = new GeneratedEntity();
             entity->SetObjectName(records[i % records.size()]);
             const float x = along(random), z = along(random);
             Coords frame = Coords::Rotation(Vec3(0.0f, 1.0f, 0.0f), turn(random));
             frame.origin = Vec3(x, level->GetGroundHeight(x, z), z);
+            level->AddEntity(entity, frame);
+            entities[index].push_back(entity);
+        }
+        // The placements are written by record like the rest: the level image names only records.
+        // Their heights are above the ground where they stand.
+        for (size_t i = 0; i < info.placements.size() && built; ++i) {
+            const Placement& placement = info.placements[i];
+            auto* entity = new GeneratedEntity();
+            entity->SetObjectName(placement.record);
+            Coords frame = placement.coords;
+            frame.origin.y += level->GetGroundHeight(frame.origin.x, frame.origin.z);
             level->AddEntity(entity, frame);
             entities[index].push_back(entity);
         }

@@ -6,9 +6,12 @@
 // its link with the level), in the cave a doorway feature cell whose mesh carries the other, its
 // link kept in the grid's link block. All is written as one compiled map with each region's level
 // image (made by the engine's own Level writer, with the path mesh each level builds over its
-// neighbours' ground as the editor does) and the sector data beside it (".sd"). Also the records
-// its entities, ground and caves are made from, and a scripted camera flight that crosses every
-// outdoor region and enters and leaves every cave.
+// neighbours' ground as the editor does) and the sector data beside it (".sd"). Besides the scattered
+// entities each region has walkers (the sample character walking its animation), some outdoor
+// regions a village (crates round a square, lamps that light at night, a fire) and the caves point
+// lights, a fire and a burst of sparks (the sample effects). Also the records its entities, ground
+// and caves are made from, and a scripted camera flight that crosses every outdoor region and
+// enters and leaves every cave.
 //
 // The sample host and the streaming benchmark make their worlds here. Levels are built with the
 // engine's Level, Entity, GridRegion and GridEntrance classes, so the engine library must be
@@ -59,11 +62,27 @@ public:
         int caves = 2;
         int caveSize = 32;
         int entitiesPerCave = 60;
+        // Walkers (the sample character walking in small circles) in every outdoor region and cave.
+        int walkersPerRegion = 3;
+        int walkersPerCave = 2;
+        // Villages: outdoor regions spread over the grid (at most one each; more villages than
+        // outdoor regions make one in every region), with a ring of crates, lamps that light up
+        // at night and walkers among them.
+        int villages = 2;
+        // Point lights in every cave.
+        int lightsPerCave = 3;
         uint32_t seed = 1;
         // Inside the folder given to Write; the sector data file takes the same name with ".sd".
         std::string mapName = "Worlds/Generated.map";
         // Camera speed along the flight, units a second.
         float flightSpeed = 80.0f;
+    };
+
+    // An actor or light placed by record (the scattered entities are not listed).
+    struct Placement
+    {
+        std::string record;
+        GAME::Coords coords; // in the region's space
     };
 
     // A region as written, in map order: the outdoor grid row by row (x fastest), then the caves.
@@ -76,8 +95,10 @@ public:
         GAME::ABBox box;
         GAME::RegionId id;
         bool cave = false;
-        unsigned entities = 0;
-        std::vector<uint8_t> level; // the level file image
+        bool village = false;
+        unsigned entities = 0;             // all of the level's entities, placements included
+        std::vector<Placement> placements; // walkers, crates and lights, after the scattered ones
+        std::vector<uint8_t> level;        // the level file image
     };
 
     // One side of a doorway as the engine's portal will have it: placed in its region, leading to
@@ -109,15 +130,21 @@ public:
     // connected portal's id. The generated maps carry none (their portals come with the levels).
     static constexpr uint32_t portalChunkId = 0x54524F50; // "PORT"
 
-    // Records the generated entities name (class "Entity").
+    // The placements' records: the sample character as a SampleWalker (its walk), the sample crate
+    // as an Actor, a point Light for caves and a NightLight for villages.
+    static constexpr const char* walkerRecord = "Records/World/Generated/Walker.dbr";
+    static constexpr const char* crateRecord = "Records/World/Generated/Crate.dbr";
+    static constexpr const char* caveLightRecord = "Records/World/Generated/CaveLight.dbr";
+    static constexpr const char* villageLampRecord = "Records/World/Generated/VillageLamp.dbr";
+
+    // Records the scattered entities name (class "Entity").
     static const std::vector<std::string>& EntityRecords();
-    // Adds those records, the terrain types the ground's layers name (their textures are in the
-    // sample data, TerrainWriter::AddSampleTextures), the caves' grid system and the entrance to a
-    // database being written.
+    // Adds those records and AddPlacedRecords' to a database being written.
     static void AddRecords(ArzWriter& database);
-    // The same without the entities' records (for a host that gives the entities a class of its
-    // own): the terrain types and the caves' grid system and entrance.
-    static void AddGroundRecords(ArzWriter& database);
+    // Adds the placements' records, the terrain types the ground's layers name (their textures are
+    // in the sample data, TerrainWriter::AddSampleTextures) and the caves' grid system and entrance:
+    // what a host that makes the scattered entities' records of its own classes adds besides.
+    static void AddPlacedRecords(ArzWriter& database);
 
     WorldGenerator();
     explicit WorldGenerator(const Settings& settings);
@@ -173,6 +200,8 @@ private:
     // The run-time terrain of an outdoor region.
     TerrainWriter MakeGround(const RegionInfo& region, int index) const;
     void AddDoorway(int outdoor, int cave);
+    // The walkers, villages and cave lights of every region.
+    void PlaceActorsAndLights();
     void PlanFlight();
     void AddWaypoint(int region, const GAME::Vec3& position, bool jump = false);
 

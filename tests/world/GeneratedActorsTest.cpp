@@ -1,0 +1,148 @@
+// The generated world's actors and lights in a running engine (the recording device): walkers in
+// every region walking their animation in circles that keep them in their region, villages with
+// crates and lamps, caves with point lights; all made from the generator's records.
+#include "EngineFixture.h"
+
+#include "core/Frustum.h"
+#include "core/WorldFrustum.h"
+#include "datakit/CharacterGenerator.h"
+#include "datakit/SampleWalker.h"
+#include "datakit/WorldGenerator.h"
+#include "scene/GraphicsMeshInstance.h"
+#include "world/Actor.h"
+#include "world/Level.h"
+#include "world/Light.h"
+#include "world/NightLight.h"
+#include "world/Region.h"
+#include "world/World.h"
+
+#include <algorithm>
+#include <chrono>
+#include <map>
+#include <thread>
+
+namespace GAME {
+namespace {
+
+using DataKit::SampleWalker;
+using DataKit::WorldGenerator;
+
+WorldGenerator::Settings SmallWorld()
+{
+    WorldGenerator::Settings settings;
+    settings.regionsX = 2;
+    settings.regionsZ = 2;
+    settings.regionSize = 32;
+    settings.entitiesPerRegion = 4;
+    settings.caves = 1;
+    settings.caveSize = 16;
+    settings.entitiesPerCave = 2;
+    settings.villages = 1;
+    return settings;
+}
+
+class GeneratedActorsTest : public GAME::Test::EngineTest
+{
+protected:
+    void SetUp() override
+    {
+        GAME::Test::EngineTest::SetUp();
+        WorldGenerator::AddRecords(data.Database());
+    }
+
+    // The entities of the region's level, loaded now.
+    std::vector<Entity*> Entities(Region* region)
+    {
+        region->LoadLevel(true);
+        region->WaitForLoadingToFinish();
+        engine->GetWorld()->PostLoadPass();
+        std::vector<Entity*> all;
+        if (Level* level = region->GetLevelPtr())
+            level->GetEntities(all, ENTITY_LIST_ALL);
+        return all;
+    }
+
+    template <class T> static int Count(const std::vector<Entity*>& entities)
+    {
+        return static_cast<int>(std::count_if(entities.begin(), entities.end(), [](const Entity* e) {
+            return e->GetClassInfo().IsSameClass(T::GetStaticClassInfo());
+        }));
+    }
+};
+
+TEST_F(GeneratedActorsTest, WalkersWalkInTheirRegionsAndVillagesAndCavesAreLit)
+{
+    WorldGenerator generator(SmallWorld());
+    ASSERT_TRUE(generator.Generate());
+    ASSERT_TRUE(generator.Write(dir.Path()));
+    GAME::Test::TestEngine& e = Start();
+    World* world = e.GetWorld();
+    ASSERT_NE(world, nullptr);
+    auto* portals = new DataKit::PortalChunkReader(world);
+    if (!world->InstallMapChunkCallback(portals))
+        delete portals;
+    ASSERT_TRUE(world->Load(generator.GetSettings().mapName.c_str(), true));
+
+    const std::vector<WorldGenerator::RegionInfo>& regions = generator.GetRegions();
+    int village = -1, cave = -1;
+    for (size_t i = 0; i < regions.size(); ++i) {
+        if (regions[i].village)
+            village = static_cast<int>(i);
+        if (regions[i].cave)
+            cave = static_cast<int>(i);
+    }
+    ASSERT_GE(village, 0);
+    ASSERT_GE(cave, 0);
+
+    // What each kind of region holds, made from the records.
+    const std::vector<Entity*> caveEntities = Entities(world->GetRegion(cave));
+    EXPECT_EQ(caveEntities.size(), regions[size_t(cave)].entities);
+    EXPECT_EQ(Count<Light>(caveEntities), 3);
+    EXPECT_EQ(Count<SampleWalker>(caveEntities), 2);
+    const std::vector<Entity*> villageEntities = Entities(world->GetRegion(village));
+    EXPECT_EQ(villageEntities.size(), regions[size_t(village)].entities);
+    EXPECT_EQ(Count<Actor>(villageEntities), 6) << "the crates";
+    EXPECT_EQ(Count<NightLight>(villageEntities), 4);
+    EXPECT_EQ(Count<SampleWalker>(villageEntities), 3 + 2);
+    for (Entity* entity : caveEntities)
+        if (const Light* light = dynamic_cast<const Light*>(entity)) {
+            EXPECT_GT(light->GetColor().r, 0.5f);
+            EXPECT_NEAR(light->GetCoords().GetOrigin().GetRegionPosition().y, 3.0f, 1e-4f);
+        }
+
+    // Seen from above the village, the walkers start walking once their walk has loaded and keep
+    // to their circles.
+    const Vec3 over(16.0f, 30.0f, 22.0f);
+    const WorldFrustum view(
+        world->GetRegion(village),
+        WorldGenerator::MakeViewFrustum(over, Vec3(0.0f, -1.0f, 0.0001f), 1.2f, 0.5f, 100.0f));
+    std::map<SampleWalker*, Vec3> start;
+    for (Entity* entity : villageEntities)
+        if (auto* walker = dynamic_cast<SampleWalker*>(entity))
+            start[walker] = walker->GetCoords().GetOrigin().GetRegionPosition();
+    ASSERT_EQ(start.size(), 5u);
+    const auto begin = std::chrono::steady_clock::now();
+    bool walking = false;
+    while (!walking && std::chrono::steady_clock::now() - begin < std::chrono::seconds(20)) {
+        Frame(16, &view);
+        walking = std::all_of(start.begin(), start.end(), [](const auto& w) { return w.first->IsWalking(); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ASSERT_TRUE(walking) << "the walk did not load";
+    for (int i = 0; i < 120; ++i)
+        Frame(16, &view);
+    const float circle = 2.0f * DataKit::CharacterGenerator::walkStride / 0.5f;
+    for (const auto& [walker, from] : start) {
+        EXPECT_EQ(walker->GetRegion(), world->GetRegion(village));
+        const Vec3 now = walker->GetCoords().GetOrigin().GetRegionPosition();
+        EXPECT_GT((now - from).Length(), 0.5f) << "the walker moved";
+        EXPECT_LT((now - from).Length(), circle + 0.5f) << "within its circle";
+        const Level* ground = world->GetRegion(village)->GetLevelPtr();
+        ASSERT_NE(ground, nullptr);
+        EXPECT_NEAR(now.y, ground->GetGroundHeight(now.x, now.z), 1e-3f) << "on the ground";
+        EXPECT_TRUE(walker->GetMeshInstance()->GetIsPlayingAnimation());
+    }
+}
+
+} // namespace
+} // namespace GAME
