@@ -1,6 +1,7 @@
-// Generates a world to stream: a grid of outdoor regions side by side (each a run-time terrain of
+// Generates a world to stream: a grid of outdoor regions side by side (each an editable terrain of
 // regionSize units of rolling ground with three painted layers, grass, a plug in a hole and
-// entities standing on it) and, below some of them, caves: grid regions of the sample grid system
+// entities standing on it, saved for the game in the run-time form, except one region kept in the
+// editor form) and, below some of them, caves: grid regions of the sample grid system
 // (GridPieces) walled all round, reached through a doorway. The doorway is a pair of portals that
 // come with the levels: outdoors a grid entrance (an entity whose mesh carries the portal, saving
 // its link with the level), in the cave a doorway feature cell whose mesh carries the other, its
@@ -39,8 +40,9 @@
 #include <vector>
 
 namespace GAME {
+class Terrain;
 class World;
-}
+} // namespace GAME
 
 namespace DataKit {
 
@@ -76,6 +78,10 @@ public:
         std::string mapName = "Worlds/Generated.map";
         // Camera speed along the flight, units a second.
         float flightSpeed = 80.0f;
+        // The outdoor region (index in the grid, row by row) whose level keeps its terrain in the
+        // editor form, as the editor saves it; every other ground is saved for the game in the
+        // run-time form. -1: none.
+        int editorFormRegion = 0;
     };
 
     // An actor or light placed by record (the scattered entities are not listed).
@@ -197,8 +203,10 @@ private:
     int OutdoorIndex(int x, int z) const { return z * m_settings.regionsX + x; }
     // Makes every region's level, builds its path mesh and writes its image.
     bool BuildLevels();
-    // The run-time terrain of an outdoor region.
-    TerrainWriter MakeGround(const RegionInfo& region, int index) const;
+    // The heights of an outdoor region's samples (y outer).
+    std::vector<float> GroundHeights(const RegionInfo& region, int index) const;
+    // Shapes and paints the flat editable terrain of an outdoor region and cuts its hole.
+    void MakeGround(const RegionInfo& region, int index, GAME::Terrain& terrain) const;
     void AddDoorway(int outdoor, int cave);
     // The walkers, villages and cave lights of every region.
     void PlaceActorsAndLights();
