@@ -5,7 +5,6 @@
 #include "data/File.h"
 #include "datakit/ArzWriter.h"
 #include "datakit/GridPieces.h"
-#include "datakit/SampleEffects.h"
 #include "terrain/GridRegion.h"
 #include "terrain/TerrainRT.h"
 #include "terrain/TerrainType.h"
@@ -21,7 +20,10 @@
 #include <algorithm>
 #include <climits>
 #include <gtest/gtest.h>
+
+#include <map>
 #include <set>
+#include <utility>
 
 namespace GAME {
 namespace {
@@ -68,7 +70,6 @@ TEST(WorldGeneratorTest, MapLoadsWithItsRegionsLevelsPortalsAndSectorData)
     GAME::Test::RecordServices records;
     DataKit::ArzWriter database;
     WorldGenerator::AddRecords(database);
-    DataKit::SampleEffects::AddRecords(database); // the fires and sparks placed by record
     ASSERT_TRUE(records.Load(database.Build()));
     // The generator's grid systems went to the object manager to be destroyed.
     ObjectManager::Get()->DestroyPendingObjects(UINT_MAX);
@@ -81,6 +82,7 @@ TEST(WorldGeneratorTest, MapLoadsWithItsRegionsLevelsPortalsAndSectorData)
         World world;
         ASSERT_TRUE(world.Load(generator.GetSettings().mapName.c_str(), true));
         ASSERT_EQ(world.GetNumRegions(), 11);
+        std::map<std::pair<int, int>, float> borderHeights;
         for (int i = 0; i < world.GetNumRegions(); ++i) {
             SCOPED_TRACE(i);
             const Region& region = *world.GetRegion(i);
@@ -138,6 +140,22 @@ TEST(WorldGeneratorTest, MapLoadsWithItsRegionsLevelsPortalsAndSectorData)
                         lowest = std::min(lowest, ground), highest = std::max(highest, ground);
                     }
                 EXPECT_GT(highest - lowest, 0.5f);
+
+                // Neighbouring grounds meet: every sample on a border has one height, from
+                // whichever side it is read.
+                const int size = generator.GetSettings().regionSize;
+                for (int a = 0; a <= size; ++a)
+                    for (const auto& [x, z] :
+                         {std::pair{a, 0}, std::pair{a, size}, std::pair{0, a}, std::pair{size, a}}) {
+                        const std::pair<int, int> at(regions[i].offset.x + x, regions[i].offset.z + z);
+                        const float h =
+                            terrain->GetHeightInterpolated(static_cast<float>(x), static_cast<float>(z));
+                        const auto [known, added] = borderHeights.emplace(at, h);
+                        if (!added) {
+                            EXPECT_NEAR(known->second, h, 1e-3f)
+                                << "border sample " << at.first << "," << at.second;
+                        }
+                    }
             }
         }
         // The grid's regions touch their neighbours; caves lie apart and are reached by portals.

@@ -222,6 +222,7 @@ void WorldGenerator::AddRecords(ArzWriter& database)
 void WorldGenerator::AddPlacedRecords(ArzWriter& database)
 {
     GridPieces::AddRecords(database);
+    SampleEffects::AddRecords(database);
     database.AddRecord(NormalizeRecordName(walkerRecord))
         .String("Class", SampleWalker::ClassName())
         .String("description", "tagGeneratedWalker")

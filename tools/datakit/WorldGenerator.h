@@ -147,8 +147,9 @@ public:
     static const std::vector<std::string>& EntityRecords();
     // Adds those records and AddPlacedRecords' to a database being written.
     static void AddRecords(ArzWriter& database);
-    // Adds the placements' records, the terrain types the ground's layers name (their textures are
-    // in the sample data, TerrainWriter::AddSampleTextures) and the caves' grid system and entrance:
+    // Adds the placements' records (the sample effects' among them; their files are in the sample
+    // data, SampleEffects::Write), the terrain types the ground's layers name (their textures are in
+    // the sample data, TerrainWriter::AddSampleTextures) and the caves' grid system and entrance:
     // what a host that makes the scattered entities' records of its own classes adds besides.
     static void AddPlacedRecords(ArzWriter& database);
 
