@@ -24,11 +24,14 @@
 #include "scene/GraphicsRenderable.h"
 #include "scene/GraphicsSceneRenderer.h"
 #include "scene/RenderablePass.h"
+#include "terrain/GridRegion.h"
 #include "world/Engine.h"
 #include "world/Entity.h"
+#include "world/Level.h"
 #include "world/Region.h"
 #include "world/WorldCamera.h"
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -269,6 +272,17 @@ void HostView::Draw(GAME::WorldCamera& camera)
     GAME::WorldVec3 target;
     camera.GetTargetPosition(target);
     m_transparency.SetTargetPosition(target);
+    // In an underground region the walls between the camera and its target fade, and recover once
+    // they no longer stand in the way.
+    const auto now = std::chrono::steady_clock::now();
+    const int elapsed =
+        m_lastDraw ? static_cast<int>(
+                         std::chrono::duration_cast<std::chrono::milliseconds>(now - *m_lastDraw).count())
+                   : 0;
+    m_lastDraw = now;
+    GAME::Level* level = target.GetRegion() ? target.GetRegion()->GetLevelPtr() : nullptr;
+    if (GAME::GridRegion* grid = level ? level->GetGridRegion() : nullptr)
+        grid->UpdateTransparency(GAME::WorldVec3(m_region, m_camera->GetCoords().origin), target, elapsed);
 }
 
 void HostView::Render(GAME::GraphicsCanvas& canvas)

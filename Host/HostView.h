@@ -1,7 +1,8 @@
 // The sample host's view of the world. Each frame the host hands it the flight camera (Draw); the
 // view then draws what that camera sees through the scene's portal renderer inside the frame the
 // engine renders next (from a display widget at the bottom of the display's list, so the other
-// widgets draw over it), with a transparency manager that follows the camera's target. After the
+// widgets draw over it), with a transparency manager that follows the camera's target (and, in an
+// underground region, the grid's wall fading between the camera and the target). After the
 // frame, MaybeScreenshot writes the picture as a PNG into the run folder whenever the camera has
 // entered a region it had not been in before.
 //
@@ -16,8 +17,10 @@
 
 #include "scene/GraphicsTransparencyManager.h"
 
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -74,6 +77,7 @@ private:
     GAME::GraphicsTransparencyManager m_transparency;
     std::unique_ptr<GAME::Camera> m_camera;
     GAME::Region* m_region = nullptr;
+    std::optional<std::chrono::steady_clock::time_point> m_lastDraw;
     std::set<const GAME::Region*> m_visited;
     std::vector<std::string> m_screenshots;
 };

@@ -10,6 +10,8 @@
 #include "navigation/PhysicsMesh.h"
 #include "navigation/PhysicsObject.h"
 #include "platform/FatalError.h"
+#include "scene/GraphicsMesh.h"
+#include "scene/GraphicsMeshInstance.h"
 #include "terrain/GridRegion.h"
 #include "terrain/TerrainBase.h"
 #include "world/Entity.h"
@@ -227,7 +229,6 @@ struct PhysicsEngine::State
         Region* region = nullptr;
         const Level* level = nullptr;
         const TerrainBase* terrain = nullptr;
-        const GridRegion* grid = nullptr;
         unsigned xSamples = 0;
         unsigned zSamples = 0;
         dHeightfieldDataID data = nullptr;
@@ -239,7 +240,8 @@ struct PhysicsEngine::State
     // orientation and scale, relative to its origin) as a triangle mesh at the entity's origin.
     struct StaticMesh
     {
-        const Entity* entity = nullptr;
+        // The entity, or the grid cell's mesh instance, the mesh belongs to.
+        const void* owner = nullptr;
         const PhysicsMesh* mesh = nullptr;
         Region* region = nullptr;
         Coords coords;
@@ -270,6 +272,7 @@ struct PhysicsEngine::State
     unsigned steps = 0;
     dContactGeom scratch[maxPairContacts];
     std::vector<Entity*> entityScratch;
+    std::vector<GraphicsMeshInstance*> cellScratch;
     std::vector<PhysicsObject*> objectScratch;
     // Where collision meshes were last gathered (the simulation's space), and how long ago.
     ABBox gathered;
@@ -307,10 +310,6 @@ dReal GroundHeight(void* data, int x, int z)
     if (ground->terrain)
         height =
             queries ? queries->GetTerrainHeight(ground->terrain, x, z) : ground->terrain->GetHeight(x, z);
-    else if (ground->grid)
-        height =
-            queries ? queries->GetGridGroundHeight(ground->grid, static_cast<float>(x), static_cast<float>(z))
-                    : ground->grid->GetGroundHeight(static_cast<float>(x), static_cast<float>(z));
     if (!IsFinite(height))
         return 0.0;
     return std::clamp(height, -maxGroundHeight, maxGroundHeight);
@@ -814,29 +813,24 @@ void PhysicsEngine::RefreshGrounds()
     for (Region* region : s.near) {
         const Level* level = region->IsLevelLoaded() ? region->GetLevelPtr() : nullptr;
         const TerrainBase* terrain = level ? level->GetTerrain() : nullptr;
-        const GridRegion* grid = level && !terrain ? level->GetGridRegion() : nullptr;
+        // A cell grid has no height field: its pieces' collision meshes are its ground
+        // (RefreshStaticMeshes).
         unsigned xSamples = 0, zSamples = 0;
         if (terrain) {
             xSamples = terrain->GetNumXSamples();
             zSamples = terrain->GetNumYSamples();
-        } else if (grid) {
-            const Vec3 spacing = grid->GetCellSpacing();
-            const double width = static_cast<double>(std::max(grid->GetXNumCells(), 0)) * spacing.x;
-            const double depth = static_cast<double>(std::max(grid->GetZNumCells(), 0)) * spacing.z;
-            xSamples = width < maxGroundSamples ? static_cast<unsigned>(width) + 1 : maxGroundSamples + 1;
-            zSamples = depth < maxGroundSamples ? static_cast<unsigned>(depth) + 1 : maxGroundSamples + 1;
         }
         auto it = std::find_if(s.grounds.begin(), s.grounds.end(),
                                [region](const auto& ground) { return ground->region == region; });
         State::Ground* ground = it == s.grounds.end() ? nullptr : it->get();
-        if (ground && ground->level == level && ground->terrain == terrain && ground->grid == grid &&
-            ground->xSamples == xSamples && ground->zSamples == zSamples) {
+        if (ground && ground->level == level && ground->terrain == terrain && ground->xSamples == xSamples &&
+            ground->zSamples == zSamples) {
             ground->seen = true;
             continue;
         }
         if (ground)
             DestroyGround(*ground);
-        if (!terrain && !grid)
+        if (!terrain)
             continue;
         if (xSamples < 2 || zSamples < 2 || xSamples > maxGroundSamples || zSamples > maxGroundSamples) {
             LogPrintf(1, "Physics: the ground of region '%s' has %u x %u samples; bodies fall through it",
@@ -850,7 +844,6 @@ void PhysicsEngine::RefreshGrounds()
         ground->region = region;
         ground->level = level;
         ground->terrain = terrain;
-        ground->grid = grid;
         ground->xSamples = xSamples;
         ground->zSamples = zSamples;
         ground->seen = true;
@@ -915,65 +908,81 @@ void PhysicsEngine::RefreshStaticMeshes()
 
     for (auto& mesh : s.statics)
         mesh->seen = false;
+    // The triangle mesh of one owner's collision mesh at its frame (region space), made anew only
+    // when the mesh, region or frame changed.
+    const auto keep = [&s](const void* owner, const PhysicsMesh* physicsMesh, Region* region,
+                           const Coords& coords) {
+        auto it = std::find_if(s.statics.begin(), s.statics.end(),
+                               [owner](const auto& mesh) { return mesh->owner == owner; });
+        State::StaticMesh* mesh = it == s.statics.end() ? nullptr : it->get();
+        if (mesh && mesh->mesh == physicsMesh && mesh->region == region && mesh->coords == coords) {
+            mesh->seen = true;
+            return;
+        }
+        if (!mesh) {
+            s.statics.push_back(std::make_unique<State::StaticMesh>());
+            mesh = s.statics.back().get();
+        }
+        DestroyStatic(*mesh);
+        mesh->owner = owner;
+        mesh->mesh = physicsMesh;
+        mesh->region = region;
+        mesh->coords = coords;
+        mesh->seen = true;
+        Coords linear = coords;
+        linear.origin = Vec3();
+        mesh->vertices.resize(static_cast<size_t>(physicsMesh->GetNumVertices()) * 3);
+        for (int v = 0; v < physicsMesh->GetNumVertices(); ++v) {
+            Vec3 p = linear.TransformPoint(physicsMesh->GetVertex(v));
+            if (!IsFiniteVec3(p))
+                p = Vec3();
+            mesh->vertices[static_cast<size_t>(v) * 3 + 0] = p.x;
+            mesh->vertices[static_cast<size_t>(v) * 3 + 1] = p.y;
+            mesh->vertices[static_cast<size_t>(v) * 3 + 2] = p.z;
+        }
+        mesh->indices.resize(static_cast<size_t>(physicsMesh->GetNumFaces()) * 3);
+        for (int f = 0; f < physicsMesh->GetNumFaces(); ++f) {
+            int corners[3];
+            unsigned flags = 0;
+            physicsMesh->GetFace(f, corners, flags);
+            for (int k = 0; k < 3; ++k)
+                mesh->indices[static_cast<size_t>(f) * 3 + static_cast<size_t>(k)] =
+                    static_cast<dTriIndex>(corners[k]);
+        }
+        mesh->data = dGeomTriMeshDataCreate();
+        dGeomTriMeshDataBuildSingle(mesh->data, mesh->vertices.data(), 3 * sizeof(float),
+                                    physicsMesh->GetNumVertices(), mesh->indices.data(),
+                                    static_cast<int>(mesh->indices.size()), 3 * sizeof(dTriIndex));
+        mesh->geom = dCreateTriMesh(s.space, mesh->data, nullptr, nullptr, nullptr);
+        dGeomSetCategoryBits(mesh->geom, staticCategory);
+        dGeomSetCollideBits(mesh->geom, dynamicCategory);
+        PlaceStatic(s, *mesh);
+    };
     for (Region* region : s.near) {
         Level* level = region->IsLevelLoaded() ? region->GetLevelPtr() : nullptr;
         if (!level)
             continue;
         const Vec3 at = s.ToSimulation(region);
+        const ABBox local(around.center - at, around.extents);
         s.entityScratch.clear();
-        level->GetEntitiesInBox(s.entityScratch, ABBox(around.center - at, around.extents), ENTITY_LIST_ALL);
+        level->GetEntitiesInBox(s.entityScratch, local, ENTITY_LIST_ALL);
         for (Entity* entity : s.entityScratch) {
             if (entity->GetPhysicsType() == PHYSICS_TYPE_NO_COLLISION || s.Find(entity))
                 continue;
             const PhysicsMesh* physicsMesh = entity->GetPhysicsMesh();
-            if (!physicsMesh || physicsMesh->GetNumFaces() == 0)
-                continue;
-            const Coords coords = entity->GetCoords().GetRegionCoords();
-            auto it = std::find_if(s.statics.begin(), s.statics.end(),
-                                   [entity](const auto& mesh) { return mesh->entity == entity; });
-            State::StaticMesh* mesh = it == s.statics.end() ? nullptr : it->get();
-            if (mesh && mesh->mesh == physicsMesh && mesh->region == region && mesh->coords == coords) {
-                mesh->seen = true;
-                continue;
+            if (physicsMesh && physicsMesh->GetNumFaces() > 0)
+                keep(entity, physicsMesh, region, entity->GetCoords().GetRegionCoords());
+        }
+        // The walls, floors and features of a cell grid.
+        if (const GridRegion* grid = level->GetGridRegion()) {
+            s.cellScratch.clear();
+            grid->GetCellMeshesInBox(local, s.cellScratch);
+            for (const GraphicsMeshInstance* cell : s.cellScratch) {
+                const PhysicsMesh* physicsMesh =
+                    cell->GetMesh() ? cell->GetMesh()->GetPhysicsMesh() : nullptr;
+                if (physicsMesh && physicsMesh->GetNumFaces() > 0)
+                    keep(cell, physicsMesh, region, cell->GetObjectToRegionCoords());
             }
-            if (!mesh) {
-                s.statics.push_back(std::make_unique<State::StaticMesh>());
-                mesh = s.statics.back().get();
-            }
-            DestroyStatic(*mesh);
-            mesh->entity = entity;
-            mesh->mesh = physicsMesh;
-            mesh->region = region;
-            mesh->coords = coords;
-            mesh->seen = true;
-            Coords linear = coords;
-            linear.origin = Vec3();
-            mesh->vertices.resize(static_cast<size_t>(physicsMesh->GetNumVertices()) * 3);
-            for (int v = 0; v < physicsMesh->GetNumVertices(); ++v) {
-                Vec3 p = linear.TransformPoint(physicsMesh->GetVertex(v));
-                if (!IsFiniteVec3(p))
-                    p = Vec3();
-                mesh->vertices[static_cast<size_t>(v) * 3 + 0] = p.x;
-                mesh->vertices[static_cast<size_t>(v) * 3 + 1] = p.y;
-                mesh->vertices[static_cast<size_t>(v) * 3 + 2] = p.z;
-            }
-            mesh->indices.resize(static_cast<size_t>(physicsMesh->GetNumFaces()) * 3);
-            for (int f = 0; f < physicsMesh->GetNumFaces(); ++f) {
-                int corners[3];
-                unsigned flags = 0;
-                physicsMesh->GetFace(f, corners, flags);
-                for (int k = 0; k < 3; ++k)
-                    mesh->indices[static_cast<size_t>(f) * 3 + static_cast<size_t>(k)] =
-                        static_cast<dTriIndex>(corners[k]);
-            }
-            mesh->data = dGeomTriMeshDataCreate();
-            dGeomTriMeshDataBuildSingle(mesh->data, mesh->vertices.data(), 3 * sizeof(float),
-                                        physicsMesh->GetNumVertices(), mesh->indices.data(),
-                                        static_cast<int>(mesh->indices.size()), 3 * sizeof(dTriIndex));
-            mesh->geom = dCreateTriMesh(s.space, mesh->data, nullptr, nullptr, nullptr);
-            dGeomSetCategoryBits(mesh->geom, staticCategory);
-            dGeomSetCollideBits(mesh->geom, dynamicCategory);
-            PlaceStatic(s, *mesh);
         }
     }
     for (auto& mesh : s.statics)

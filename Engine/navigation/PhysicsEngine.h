@@ -19,17 +19,15 @@
 //
 // Collision: bodies collide with each other (not within one rag doll), with the ground of every
 // region near the view and with the collision meshes (GetPhysicsMesh) of entities near moving
-// bodies. The ground is an ODE height field per region whose samples (one unit apart from the
-// region's origin) are asked from the world's ground queries as they are needed: terrain samples
-// (GroundQueries::GetTerrainHeight), or for a cell grid its ground height at those points
-// (GroundQueries::GetGridGroundHeight), so any ground kind answers for itself and an edited ground
-// is felt at once. Collision meshes become ODE triangle meshes; they are gathered anew when the
-// moving bodies leave the box they were gathered for, and at least every 16 updates (so a mesh
-// placed or taken away near moving bodies counts within a quarter of a second). Of the contacts of
-// one pair, the four nearest are kept (BoxCollisionQuery).
-//
-// TODO(stand-in): a cell grid collides only as its ground height; walls and ceilings of its cells
-// come with the grid system.
+// bodies. A terrain's ground is an ODE height field per region whose samples (one unit apart from
+// the region's origin) are asked from the world's ground queries as they are needed
+// (GroundQueries::GetTerrainHeight), so the terrain answers for itself and an edited ground is felt
+// at once; a cell grid's ground is the collision meshes of its built cells (walls, floors, ceilings
+// and features), gathered like the entities' (GridRegion::GetCellMeshesInBox). Collision meshes
+// become ODE triangle meshes; they are gathered anew when the moving bodies leave the box they were
+// gathered for, and at least every 16 updates (so a mesh placed, rebuilt or taken away near moving
+// bodies counts within a quarter of a second). Of the contacts of one pair, the four nearest are
+// kept (BoxCollisionQuery).
 //
 // Faults kept out: ODE is initialised once per process and closed at its end; its messages go to
 // the engine log (an ODE error or failed check is fatal to ODE itself: it is logged at priority 2

@@ -232,7 +232,10 @@ bool Level::Load(const void* data, int size, bool restoringState)
                 }
             } else if (kind == GROUND_GRID) {
                 m_gridRegion = new GridRegion(m_region);
-                m_gridRegion->Load(body);
+                if (chunk.Failed() || !m_gridRegion->Load(body)) {
+                    LogPrintf(1, "Level: the grid region cannot be loaded");
+                    ok = false;
+                }
             } else {
                 LogPrintf(1, "Level: unknown ground kind %u is skipped", kind);
             }

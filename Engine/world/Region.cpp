@@ -29,6 +29,7 @@
 #include "platform/FatalError.h"
 #include "platform/PlatformFile.h"
 #include "platform/Threading.h"
+#include "terrain/GridRegion.h"
 #include "world/Engine.h"
 #include "world/Entity.h"
 #include "world/Level.h"
@@ -677,14 +678,12 @@ void Region::ReloadGenerationDependentData()
         level->ReloadGenerationDependentData();
 }
 
-void Region::GeometryBusStop(const ABBox&, std::vector<GeometryBus::SimpleFace>&) const
+void Region::GeometryBusStop(const ABBox& box, std::vector<GeometryBus::SimpleFace>& faces) const
 {
     CriticalSectionLock lock(m_levelLock);
     const Level* level = IsLoading() ? nullptr : GetLevelPtr();
-    if (!level || !level->GetGridRegion())
-        return;
-    // TODO(stand-in): the grid region has no cells yet, so it has no faces to add; once it has,
-    // this hands it the box and the list (GridRegion::GeometryBusStop).
+    if (level && level->GetGridRegion())
+        level->GetGridRegion()->GeometryBusStop(box, faces);
 }
 
 void Region::PreDeviceReset()

@@ -4,6 +4,8 @@
 #include "core/WorldVec3.h"
 #include "data/File.h"
 #include "datakit/ArzWriter.h"
+#include "datakit/GridPieces.h"
+#include "terrain/GridRegion.h"
 #include "terrain/TerrainRT.h"
 #include "terrain/TerrainType.h"
 #include "world/Entity.h"
@@ -69,13 +71,15 @@ TEST(WorldGeneratorTest, MapLoadsWithItsRegionsLevelsPortalsAndSectorData)
     DataKit::ArzWriter database;
     WorldGenerator::AddRecords(database);
     ASSERT_TRUE(records.Load(database.Build()));
+    // The generator's grid systems went to the object manager to be destroyed.
+    ObjectManager::Get()->DestroyPendingObjects(UINT_MAX);
     ObjectManager::Destroy();
     Entity::InstallHooks();
+    // The caves' pieces, without an engine.
+    DataKit::GridPieceResources pieces;
 
     {
         World world;
-        auto* reader = new DataKit::PortalChunkReader(&world);
-        ASSERT_TRUE(world.InstallMapChunkCallback(reader)); // the services own it now
         ASSERT_TRUE(world.Load(generator.GetSettings().mapName.c_str(), true));
         ASSERT_EQ(world.GetNumRegions(), 11);
         std::map<std::pair<int, int>, float> borderHeights;
@@ -100,6 +104,11 @@ TEST(WorldGeneratorTest, MapLoadsWithItsRegionsLevelsPortalsAndSectorData)
             EXPECT_LE(box.center.y - box.extents.y, levelBox.center.y - levelBox.extents.y);
             EXPECT_GE(box.center.y + box.extents.y, levelBox.center.y + levelBox.extents.y);
             EXPECT_LT(box.extents.y - levelBox.extents.y, 3.0f);
+            // Caves are grids of the sample system, every cell built.
+            EXPECT_EQ(level.GetGridRegion() != nullptr, regions[i].cave);
+            if (const GridRegion* grid = level.GetGridRegion()) {
+                EXPECT_EQ(grid->GetNumBuiltCells(), grid->GetXNumCells() * grid->GetZNumCells());
+            }
             // Outdoors the ground is rolling terrain of three typed layers: run-time terrain with
             // a plug, except the one region kept in the editor form, whose hole and plug are made
             // again only when tiles cut it.
@@ -155,11 +164,13 @@ TEST(WorldGeneratorTest, MapLoadsWithItsRegionsLevelsPortalsAndSectorData)
         EXPECT_TRUE(world.GetRegion(9)->GetConnectedRegions().empty());
         EXPECT_TRUE(world.GetRegion(10)->GetConnectedRegions().empty());
 
-        // The portal chunk placed each doorway pair in its regions: passing the outdoor door from
-        // its front leads into the cave's box.
-        ASSERT_EQ(reader->GetNumPlaced(), 4);
+        // Each doorway's portals come with the levels (the outdoor entrance, the cave's doorway
+        // cell), linked as the generator planned: passing the outdoor door from its front leads
+        // into the cave's box.
+        ASSERT_EQ(generator.GetPortals().size(), 4u);
         for (const WorldGenerator::PortalInfo& info : generator.GetPortals()) {
             Region* region = world.GetRegion(info.region);
+            ASSERT_NE(region->GuaranteedGetLevel(false), nullptr);
             ASSERT_EQ(region->GetNumPortals(), 1);
             const Portal* portal = region->GetPortal(info.id);
             ASSERT_NE(portal, nullptr);

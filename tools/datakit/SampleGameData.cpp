@@ -2,6 +2,7 @@
 
 #include "datakit/CharacterGenerator.h"
 #include "datakit/EffectShaders.h"
+#include "datakit/GridPieces.h"
 #include "datakit/MeshShaders.h"
 #include "datakit/OverlayShaders.h"
 #include "datakit/SampleEffects.h"
@@ -151,8 +152,8 @@ bool SampleGameData::Write(const std::string& folder) const
     }
     if (!WriteText(root / defaultSettingsName, defaults))
         return false;
-    // The sample models and animations.
-    if (!CharacterGenerator::WriteSampleContent(folder))
+    // The sample models and animations, and the pieces of the sample grid system.
+    if (!CharacterGenerator::WriteSampleContent(folder) || !GridPieces::WriteSampleContent(folder))
         return false;
 
     for (const std::string& category : Categories()) {

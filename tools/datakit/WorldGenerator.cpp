@@ -1,16 +1,24 @@
 #include "datakit/WorldGenerator.h"
 
 #include "core/Log.h"
+#include "core/ObjectManager.h"
 #include "core/Plane.h"
 #include "data/BinaryReader.h"
 #include "data/BinaryWriter.h"
+#include "data/DatabaseArchive.h"
+#include "data/LoadTableResources.h"
+#include "data/TableDepot.h"
 #include "datakit/ArzWriter.h"
 #include "datakit/CharacterGenerator.h"
+#include "datakit/GridPieces.h"
+#include "datakit/GridWriter.h"
 #include "datakit/MapWriter.h"
 #include "datakit/SampleEffects.h"
 #include "datakit/SampleWalker.h"
 #include "datakit/TerrainWriter.h"
 #include "datakit/WaterWriter.h"
+#include "terrain/GridEntrance.h"
+#include "terrain/GridRegion.h"
 #include "terrain/Terrain.h"
 #include "world/Entity.h"
 #include "world/Level.h"
@@ -27,6 +35,7 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <memory>
 #include <random>
 
 namespace DataKit {
@@ -43,9 +52,6 @@ constexpr int kGroundHalfHeight = 30;
 constexpr float kDoorFlatRadius = 10.0f;
 // Caves lie this far below the region that holds their doorway, out of touch of every outdoor box.
 constexpr int kCaveDepth = 256;
-// The doorway: an upright quad in its portal's x-y plane, front facing +z.
-constexpr float kDoorHalfWidth = 3.0f;
-constexpr float kDoorHeight = 8.0f;
 constexpr float kFlightHeight = 12.0f;
 constexpr float kCaveFlightHeight = 4.0f;
 // Within this distance of a waypoint the view turns toward the next leg.
@@ -66,12 +72,66 @@ constexpr float kLightHeight = 3.0f;
 constexpr int kVillageCrates = 6;
 constexpr int kVillageLamps = 4;
 
-// Level entities are the engine's own class; this one only lets the generator delete them itself
+// Level entities are the engine's own classes; these only let the generator delete them itself
 // once their level image is written, without the object manager.
 class GeneratedEntity : public GAME::Entity
 {
 public:
     ~GeneratedEntity() override = default;
+};
+class GeneratedEntrance : public GAME::GridEntrance
+{
+public:
+    ~GeneratedEntrance() override = default;
+};
+
+// The record database while the levels are built, for callers that have installed none. The
+// archive lives for the process: the object manager keeps the tables it read from it.
+class GeneratorRecords : public GAME::TableDepotServices
+{
+public:
+    static GeneratorRecords& Get()
+    {
+        static GeneratorRecords* records = new GeneratorRecords();
+        return *records;
+    }
+    bool IsLoadingDbFromArchive() override { return true; }
+    GAME::DatabaseArchive* GetDatabaseArchive() override { return &m_archive; }
+    GAME::FileSystem* GetFileSystem() override { return nullptr; }
+
+private:
+    GeneratorRecords()
+    {
+        ArzWriter database;
+        WorldGenerator::AddRecords(database);
+        const std::vector<uint8_t> image = database.Build();
+        m_archive.Load(image.data(), static_cast<unsigned>(image.size()), false);
+    }
+
+    GAME::DatabaseArchive m_archive;
+};
+
+// Installs the generator's records while it lives, when nobody else's are installed.
+class RecordScope
+{
+public:
+    RecordScope()
+    {
+        if (!GAME::TableDepot::GetServices()) {
+            GAME::TableDepot::SetServices(&GeneratorRecords::Get());
+            m_installed = true;
+        }
+    }
+    ~RecordScope()
+    {
+        if (m_installed && GAME::TableDepot::GetServices() == &GeneratorRecords::Get())
+            GAME::TableDepot::SetServices(nullptr);
+    }
+    RecordScope(const RecordScope&) = delete;
+    RecordScope& operator=(const RecordScope&) = delete;
+
+private:
+    bool m_installed = false;
 };
 
 bool IsPowerOfTwo(int value)
@@ -85,18 +145,23 @@ GAME::ABBox GroundBox(int size)
     return GAME::ABBox(Vec3(half, 0.0f, half), Vec3(half, static_cast<float>(kGroundHalfHeight), half));
 }
 
-std::vector<GAME::Triangle> DoorTriangles()
+// A cave of n x n cells on one floor: walls all round, open inside, a floor under every cell.
+int CaveCells(int caveSize)
 {
-    const Vec3 a(-kDoorHalfWidth, 0.0f, 0.0f), b(kDoorHalfWidth, 0.0f, 0.0f);
-    const Vec3 c(kDoorHalfWidth, kDoorHeight, 0.0f), d(-kDoorHalfWidth, kDoorHeight, 0.0f);
-    return {GAME::Triangle(a, b, c), GAME::Triangle(a, c, d)};
+    return caveSize / static_cast<int>(GridPieces::cellWidth);
 }
 
-// The frame the engine's portal gives the triangles above: its choke point, at the bottom centre of
-// their bounds grown by 0.1.
-Coords DoorChokePoint()
+// The cell of the cave's doorway: the middle of its -z row.
+int CaveDoorCell(int caveSize)
 {
-    return Coords::Translation(Vec3(0.0f, -0.1f, 0.0f));
+    return CaveCells(caveSize) / 2;
+}
+
+// The frame the engine's portal gives a doorway's triangles: its choke point, at the bottom centre
+// of their bounds grown by 0.1.
+Coords DoorChokePoint(float at)
+{
+    return Coords::Translation(Vec3(0.0f, -0.1f, at));
 }
 
 // Rolling ground over the whole world: the same height at a world position whichever region asks,
@@ -234,6 +299,7 @@ void WorldGenerator::AddRecords(ArzWriter& database)
 
 void WorldGenerator::AddPlacedRecords(ArzWriter& database)
 {
+    GridPieces::AddRecords(database);
     SampleEffects::AddRecords(database);
     database.AddRecord(NormalizeRecordName(walkerRecord))
         .String("Class", SampleWalker::ClassName())
@@ -430,11 +496,14 @@ bool WorldGenerator::Generate()
         cave.name = name;
         const GAME::IntVec3& top = m_regions[static_cast<size_t>(above)].offset;
         cave.offset = GAME::IntVec3(top.x, top.y - kCaveDepth, top.z);
-        cave.box = GroundBox(s.caveSize);
+        // The cells' box: the grid's walls, floors and ceilings fill it.
+        const float size = static_cast<float>(s.caveSize);
+        cave.box = GAME::ABBox::FromMinMax(Vec3(), Vec3(size, GridPieces::cellHeight, size));
         cave.cave = true;
         cave.entities = static_cast<unsigned>(s.entitiesPerCave);
         m_regions.push_back(cave);
         AddDoorway(above, static_cast<int>(m_regions.size()) - 1);
+        ++m_regions[static_cast<size_t>(above)].entities; // the entrance
     }
     for (size_t i = 0; i < m_regions.size(); ++i)
         m_regions[i].id = GAME::RegionId(0x57475231u, s.seed, static_cast<uint32_t>(i) + 1, 0x5245u);
@@ -541,23 +610,27 @@ void WorldGenerator::PlaceActorsAndLights()
 void WorldGenerator::AddDoorway(int outdoor, int cave)
 {
     const Settings& s = m_settings;
-    // The doorway stands a quarter into the outdoor region, facing +z (the flight's row runs along
-    // its middle); the cave's door stands at the cave's -z wall, turned round so that the space
-    // behind the outdoor door lies inside the cave.
+    // The entrance stands a quarter into the outdoor region, facing +z (the flight's row runs
+    // along its middle); the cave's doorway is a cell of its -z row turned half round, so that the
+    // space behind the outdoor door lies inside the cave.
+    const float half = GridPieces::cellWidth * 0.5f;
     PortalInfo outside;
     outside.region = outdoor;
     outside.id = GAME::UniqueId(0x504F5254u, m_settings.seed, static_cast<uint32_t>(cave), 1);
     outside.coords = Coords::Translation(
         Vec3(static_cast<float>(s.regionSize) * 0.5f, 0.0f, static_cast<float>(s.regionSize) * 0.25f));
-    outside.triangles = DoorTriangles();
+    outside.triangles = GridPieces::DoorTriangles(0.0f);
+    outside.choke = DoorChokePoint(0.0f);
     outside.connectedRegion = cave;
 
     PortalInfo inside;
     inside.region = cave;
     inside.id = GAME::UniqueId(0x504F5254u, m_settings.seed, static_cast<uint32_t>(cave), 2);
-    inside.coords = Coords(Vec3(-1.0f, 0.0f, 0.0f), Vec3(0.0f, 1.0f, 0.0f), Vec3(0.0f, 0.0f, -1.0f),
-                           Vec3(static_cast<float>(s.caveSize) * 0.5f, 0.0f, 2.0f));
-    inside.triangles = DoorTriangles();
+    inside.coords = Coords(
+        Vec3(-1.0f, 0.0f, 0.0f), Vec3(0.0f, 1.0f, 0.0f), Vec3(0.0f, 0.0f, -1.0f),
+        Vec3((static_cast<float>(CaveDoorCell(s.caveSize)) + 0.5f) * GridPieces::cellWidth, 0.0f, half));
+    inside.triangles = GridPieces::DoorTriangles(half);
+    inside.choke = DoorChokePoint(half);
     inside.connectedRegion = outdoor;
 
     outside.connectedPortal = inside.id;
@@ -566,15 +639,52 @@ void WorldGenerator::AddDoorway(int outdoor, int cave)
     m_portals.push_back(inside);
 }
 
+std::vector<uint8_t> WorldGenerator::BuildCaveGrid(int cave) const
+{
+    const int n = CaveCells(m_settings.caveSize);
+    GridWriter grid(GridPieces::systemRecord, n, 1, n);
+    for (int i = 0; i <= 2 * n; ++i) {
+        for (int k = 0; k <= 2 * n; ++k) {
+            const bool edge = i == 0 || k == 0 || i == 2 * n || k == 2 * n;
+            if (i % 2 == 1 && k % 2 == 1)
+                grid.SetLattice(i, 0, k, 1); // every cell has a floor
+            else if (edge)
+                grid.SetLattice(i, 0, k, 1); // the corners and walls all round
+        }
+    }
+    for (const PortalInfo& door : m_portals) {
+        if (door.region != cave)
+            continue;
+        const int x = CaveDoorCell(m_settings.caveSize);
+        grid.SetFeature(x, 0, 0, GridPieces::doorFeature, 2);
+        GridWriter::Link link;
+        link.portalId = door.id;
+        link.connectedPortalId = door.connectedPortal;
+        link.connectedRegionId = m_regions[static_cast<size_t>(door.connectedRegion)].id;
+        link.x = static_cast<uint32_t>(x);
+        grid.links.push_back(link);
+    }
+    return grid.Write(2);
+}
+
 bool WorldGenerator::BuildLevels()
 {
+    // Caves are built from the grid pieces' records and meshes: a caller without a record database
+    // or without mesh loading for record tables (a tool, a test) gets the generator's own while the
+    // levels are built.
+    const RecordScope database;
+    std::unique_ptr<GridPieceResources> pieces;
+    if (!GAME::LoadTableResources::Get())
+        pieces = std::make_unique<GridPieceResources>();
+
     // The levels stand side by side in a world of their own while they are made, so that each
     // builds its path mesh over its neighbours' ground as the editor does (the terrain's walkable
-    // cells and plugs, the entities' solid parts); then each level's image is written with its
-    // mesh. Outdoors the ground is run-time terrain, and entities stand on it.
+    // cells and plugs, the caves' floors, the entities' solid parts); then each level's image is
+    // written with its mesh. Outdoors the ground is run-time terrain, and entities stand on it.
     GAME::World world;
     std::vector<std::vector<GeneratedEntity*>> entities(m_regions.size());
     std::vector<std::vector<uint8_t>> waters(m_regions.size());
+    std::vector<GeneratedEntrance*> entrances;
     const std::vector<std::string>& records = EntityRecords();
     bool built = true;
     for (size_t index = 0; index < m_regions.size() && built; ++index) {
@@ -592,12 +702,18 @@ bool WorldGenerator::BuildLevels()
         GAME::Region* region =
             world.GetRegion(world.AddRegion(info.name.c_str(), info.offset, info.box, info.id));
         auto* level = new GAME::Level(region);
-        if (!level->NewTerrain(static_cast<unsigned>(size + 1), static_cast<unsigned>(size + 1))) {
+        if (info.cave) {
+            // The cave's box is its cells' (set when it was planned).
+            const std::vector<uint8_t> image = GridWriter::LevelImage(BuildCaveGrid(static_cast<int>(index)));
+            if (!level->Load(image.data(), static_cast<int>(image.size()), false) ||
+                !level->GetGridRegion() || level->GetGridRegion()->GetNumBuiltCells() == 0) {
+                GAME::LogPrintf(1, "WorldGenerator: the cave %s cannot be built from its grid pieces",
+                                info.name.c_str());
+                built = false;
+            }
+        } else if (!level->NewTerrain(static_cast<unsigned>(size + 1), static_cast<unsigned>(size + 1))) {
             GAME::LogPrintf(1, "WorldGenerator: no ground for %s", info.name.c_str());
             built = false;
-        } else if (info.cave) {
-            const GAME::ABBox box = level->GetBoundingBox();
-            info.box = WholeUnitBox(half, box.center.y - box.extents.y, box.center.y + box.extents.y);
         } else {
             MakeGround(info, static_cast<int>(index), *level->GetEditableTerrain());
         }
@@ -606,7 +722,22 @@ bool WorldGenerator::BuildLevels()
         std::uniform_real_distribution<float> along(1.0f, static_cast<float>(size) - 1.0f);
         std::uniform_real_distribution<float> turn(0.0f, 6.2831853f);
         entities[index].reserve(info.entities);
-        const unsigned scattered = info.entities - static_cast<unsigned>(info.placements.size());
+        unsigned doors = 0; // entrances, counted in info.entities
+        for (const PortalInfo& door : m_portals) {
+            if (door.region != static_cast<int>(index) || info.cave)
+                continue;
+            // The outdoor side of a doorway: an entrance whose mesh carries the portal.
+            auto* entrance = new GeneratedEntrance();
+            entrance->SetObjectName(GridPieces::entranceRecord);
+            GAME::ObjectManager::Get()->LoadObjectData(entrance);
+            entrance->SetPortalId(door.id);
+            entrance->SetConnectedPortalId(door.connectedPortal);
+            entrance->SetConnectedRegionId(m_regions[static_cast<size_t>(door.connectedRegion)].id);
+            level->AddEntity(entrance, door.coords);
+            entrances.push_back(entrance);
+            ++doors;
+        }
+        const unsigned scattered = info.entities - static_cast<unsigned>(info.placements.size()) - doors;
         for (unsigned i = 0; i < scattered && built; ++i) {
             auto* entity = new GeneratedEntity();
             entity->SetObjectName(records[i % records.size()]);
@@ -666,6 +797,12 @@ bool WorldGenerator::BuildLevels()
             delete entity;
         }
     }
+    for (GeneratedEntrance* entrance : entrances) {
+        if (GAME::Region* region = entrance->GetRegion())
+            if (GAME::Level* level = region->GetLevelPtr())
+                level->RemoveEntity(entrance);
+        delete entrance;
+    }
     return built;
 }
 
@@ -692,8 +829,8 @@ std::vector<uint8_t> WorldGenerator::BuildMap() const
         map.AddSpawnPoint(0, c.x, 0.0f, c.z);
     }
     map.SetSectorData(m_sectorData);
-    // After the region chunk, so that the regions exist when the portals are placed.
-    map.AddChunk(portalChunkId, BuildPortalChunk());
+    // No portal chunk: the doorways' portals come with their levels (the outdoor entrance and the
+    // cave's doorway cell).
     return map.Build();
 }
 
@@ -817,7 +954,7 @@ void WorldGenerator::PlanFlight()
             return;
         // The engine's front-to-back transform of the door pair.
         const Coords frontToBack =
-            back->coords * DoorChokePoint() * DoorChokePoint().Inverse() * door->coords.Inverse();
+            back->coords * back->choke * door->choke.Inverse() * door->coords.Inverse();
         const Vec3 doorPoint = door->coords.TransformPoint(Vec3(0.0f, kCaveFlightHeight, 0.0f));
         const GAME::IntVec3& o = m_regions[static_cast<size_t>(above)].offset;
         const Vec3 doorWorld =

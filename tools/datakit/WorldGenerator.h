@@ -2,24 +2,28 @@
 // regionSize units of rolling ground with three painted layers, grass, a plug in a hole and
 // entities standing on it, saved for the game in the run-time form, except one region kept in the
 // editor form; from 64 units on also a lake with shore waves in a bowl of the ground and a river
-// leaving it in a channel) and, below some of them, caves reached through
-// a doorway portal in the region above, all written as one compiled map with each region's level
+// leaving it in a channel) and, below some of them, caves: grid regions of the sample grid system
+// (GridPieces) walled all round, reached through a doorway. The doorway is a pair of portals that
+// come with the levels: outdoors a grid entrance (an entity whose mesh carries the portal, saving
+// its link with the level), in the cave a doorway feature cell whose mesh carries the other, its
+// link kept in the grid's link block. All is written as one compiled map with each region's level
 // image (made by the engine's own Level writer, with the path mesh each level builds over its
 // neighbours' ground as the editor does) and the sector data beside it (".sd"). Besides the scattered
 // entities each region has walkers (the sample character walking its animation), some outdoor
 // regions a village (crates round a square, lamps that light at night, a fire) and the caves point
-// lights, a fire and a burst of sparks (the sample effects). Also the records its entities are made
-// from, and a scripted camera flight that crosses
-// every outdoor region and enters and leaves every cave.
-//
-// The engine stores portals in no file of its own: the map carries them in a chunk of the game's
-// (portalChunkId), which PortalChunkReader, installed as the map chunk callback for that id,
-// turns into the regions' portals while the map loads.
+// lights, a fire and a burst of sparks (the sample effects). Also the records its entities, ground
+// and caves are made from, and a scripted camera flight that crosses every outdoor region and
+// enters and leaves every cave.
 //
 // The sample host and the streaming benchmark make their worlds here. Levels are built with the
-// engine's Level and Entity classes, so the engine library must be loaded; nothing global is
-// changed (the entities live only while their level image is written, and the levels' path meshes
-// leave the path finder again with them). One thread at a time.
+// engine's Level, Entity, GridRegion and GridEntrance classes, so the engine library must be
+// loaded, and the caves' records and meshes must be reachable: through the installed record
+// database and record-table mesh loading when there are (an engine's, whose data holds
+// AddRecords' records and GridPieces' files), otherwise through the generator's own, installed
+// only while it builds. Nothing else global is changed (the entities live only while their level
+// image is written, and the levels' path meshes and portals leave the path finder again with
+// them). To load the generated world without an engine, install the records and a
+// GridPieceResources. One thread at a time.
 #pragma once
 
 #include "core/ABBox.h"
@@ -89,6 +93,7 @@ public:
     };
 
     // A region as written, in map order: the outdoor grid row by row (x fastest), then the caves.
+    // entities counts the scattered entities and a doorway region's entrance.
     struct RegionInfo
     {
         std::string name;
@@ -103,13 +108,16 @@ public:
         std::vector<uint8_t> level;        // the level file image
     };
 
-    // One side of a doorway: placed in its region, leading to the connected region's portal.
+    // One side of a doorway as the engine's portal will have it: placed in its region, leading to
+    // the connected region's portal.
     struct PortalInfo
     {
         int region = -1;
         GAME::UniqueId id;
         GAME::Coords coords;
         std::vector<GAME::Triangle> triangles;
+        // The local choke point the portal gives its triangles.
+        GAME::Coords choke;
         int connectedRegion = -1;
         GAME::UniqueId connectedPortal;
     };
@@ -123,9 +131,10 @@ public:
         GAME::Vec3 direction;
     };
 
-    // The map chunk of the portals: u32 count, then per portal its region's id, its own id (four
-    // u32 each), its frame (axes and origin, twelve f32), u32 triangle count and the triangles
-    // (nine f32 each), the connected region's id and the connected portal's id.
+    // A map chunk of portals, which PortalChunkReader places: u32 count, then per portal its
+    // region's id, its own id (four u32 each), its frame (axes and origin, twelve f32), u32
+    // triangle count and the triangles (nine f32 each), the connected region's id and the
+    // connected portal's id. The generated maps carry none (their portals come with the levels).
     static constexpr uint32_t portalChunkId = 0x54524F50; // "PORT"
 
     // The placements' records: the sample character as a SampleWalker (its walk), the sample crate
@@ -140,9 +149,9 @@ public:
     // Adds those records and AddPlacedRecords' to a database being written.
     static void AddRecords(ArzWriter& database);
     // Adds the placements' records (the sample effects' among them; their files are in the sample
-    // data, SampleEffects::Write) and the terrain types the ground's layers name (their textures
-    // are in the sample data, TerrainWriter::AddSampleTextures): what a host that makes the
-    // scattered entities' records of its own classes adds besides.
+    // data, SampleEffects::Write), the terrain types the ground's layers name (their textures are in
+    // the sample data, TerrainWriter::AddSampleTextures) and the caves' grid system and entrance:
+    // what a host that makes the scattered entities' records of its own classes adds besides.
     static void AddPlacedRecords(ArzWriter& database);
 
     WorldGenerator();
@@ -161,8 +170,11 @@ public:
 
     // The compiled map image ("MAP" version 4).
     std::vector<uint8_t> BuildMap() const;
-    // The payload of the portal chunk.
+    // The doorways' portals as a portal chunk would carry them.
     std::vector<uint8_t> BuildPortalChunk() const;
+    // The stored grid of a cave (by region index): walls all round, a floor in every cell, the
+    // doorway cell with its link.
+    std::vector<uint8_t> BuildCaveGrid(int cave) const;
     // Writes the map and the sector data file under folder (made when missing). False when a file
     // could not be written or nothing was generated.
     bool Write(const std::string& folder) const;
