@@ -1,5 +1,7 @@
 #include "datakit/SampleEffects.h"
 
+#include "datakit/ParticleShaders.h"
+
 #include "world/EffectData.h"
 #include "world/EmitterData.h"
 #include "world/PSEditorFileSystem.h"
@@ -58,8 +60,8 @@ EffectData* SampleEffects::MakeFire()
     effect->SetName(0, "Flames");
 
     EmitterData* smoke = new EmitterData;
-    smoke->SetShaderName("Shaders/Particle/ParticleCombine.ssh");
-    smoke->SetTextureName("Effects/Sample/smoke.tex");
+    smoke->SetShaderName(ParticleShaders::combineShaderName);
+    smoke->SetTextureName(ParticleShaders::smokeTextureName);
     smoke->SetFloat(EmitterData::FLOAT_LIFE, 4.0f);
     Constant(smoke, EmitterData::CURVE_EMISSION_RATE, 8.0f);
     Constant(smoke, EmitterData::CURVE_SPEED, 0.8f);
@@ -76,6 +78,7 @@ EffectData* SampleEffects::MakeBurst()
 {
     EffectData* effect = new EffectData;
     EmitterData* sparks = new EmitterData;
+    sparks->SetTextureName(ParticleShaders::sparkTextureName);
     sparks->SetBoolean(EmitterData::BOOL_ALIGN_WITH_VELOCITY, true);
     sparks->SetBoolean(EmitterData::BOOL_RANDOM_ROTATION, true);
     sparks->SetInteger(EmitterData::INT_SHAPE, EmitterData::SHAPE_SPHERE);
@@ -101,7 +104,7 @@ EffectData* SampleEffects::MakeBeam()
 {
     EffectData* effect = new EffectData;
     EmitterData* beam = new EmitterData;
-    beam->SetTextureName("Effects/Sample/beam.tex");
+    beam->SetTextureName(ParticleShaders::beamTextureName);
     beam->SetInteger(EmitterData::INT_SHAPE, -1); // from the anchors, not a shape
     beam->SetInteger(EmitterData::INT_FRAME_RATE, 12);
     beam->SetFloat(EmitterData::FLOAT_LIFE, 0.3f);
