@@ -46,6 +46,9 @@ public:
     // Removes the segment b -> a when present, otherwise adds a -> b, so an edge entered once in
     // each direction cancels out. Points that were never added make it do nothing.
     void ToggleSegment(const PolygonVertex& a, const PolygonVertex& b);
+    // The same operation under the name the terrain's plug builder uses: an edge of a plug that
+    // stays cancels the segment entered the other way.
+    void RemoveSegment(const PolygonVertex& a, const PolygonVertex& b) { ToggleSegment(a, b); }
 
     int32_t GetNumPoints() const { return static_cast<int32_t>(m_points.size()); }
     // The snapped x, y, the height and the values of point i (a zero vertex when out of range).
@@ -104,6 +107,9 @@ private:
     std::unordered_multimap<uint64_t, uint32_t, SegmentKeyHash> m_segmentTable;
     std::unordered_map<PointKey, int32_t, PointKeyHash> m_pointTable;
 };
+
+// The name the terrain's plug builder knows the wrapper by.
+using Triangulator = TriangulationData;
 
 // Runs the mesh generator on the points and segments (index pairs). The triangles' corners index
 // the given points: a point the generator inserts where segments cross is replaced by the nearest

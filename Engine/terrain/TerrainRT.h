@@ -26,6 +26,7 @@
 // everything else on the main thread.
 #pragma once
 
+#include "terrain/HeightField.h"
 #include "terrain/TerrainBase.h"
 #include "terrain/TerrainRenderInterfaceRT.h"
 
@@ -121,6 +122,8 @@ private:
         std::unique_ptr<uint8_t[]> opacity;
     };
 
+    // The heights and visible bits as the shared queries read them.
+    HeightField Field() const;
     float Height(unsigned x, unsigned y) const
     {
         return m_heights[static_cast<size_t>(y) * m_numXSamples + x];

@@ -31,6 +31,7 @@ class GraphicsSceneRenderer;
 class GraphicsShader2;
 class GraphicsTexture;
 class RenderDevice;
+class RenderIndexBuffer;
 class RenderVertexBuffer;
 class RenderVertexDeclaration;
 class Sphere;
@@ -144,6 +145,15 @@ protected:
     static Sphere GetPassSphere(const RenderablePass& pass);
     static void SetPassMatrices(GraphicsShader2& shader, const RenderablePass& pass,
                                 const TerrainRenderContext& context);
+    // The passes as both forms draw them, over the terrain's ground vertices (grass: its grass
+    // index buffer); a layer without a terrain type is not drawn.
+    void FindBlocksInLayer(unsigned layer, std::vector<TerrainBlock*>& out, const Sphere& sphere);
+    void DrawGroundSolid(const TerrainBase& terrain, RenderVertexBuffer* vertices, const RenderablePass& pass,
+                         GraphicsCanvas& canvas, const TerrainRenderContext& context);
+    void DrawGround(const TerrainBase& terrain, RenderVertexBuffer* vertices, const RenderablePass& pass,
+                    GraphicsCanvas& canvas, const TerrainRenderContext& context, bool reverse);
+    void DrawGrass(const TerrainBase& terrain, RenderIndexBuffer* indices, const RenderablePass& pass,
+                   GraphicsCanvas& canvas, const TerrainRenderContext& context);
 
     bool m_lowQuality = false;
     IntVec3 m_worldOffset;

@@ -432,7 +432,7 @@ bool Level::SaveToMemory(BinaryWriter& writer, bool runTimeFormat) const
             writer.WriteBytes(runTime.GetBuffer(), runTime.GetSize());
         } else {
             if (runTimeFormat)
-                LogPrintf(1, "Level: the terrain has no run-time form yet; saving the editable form");
+                LogPrintf(1, "Level: the terrain has no run-time form; saving the editable form");
             writer.WriteUInt32(GROUND_TERRAIN);
             terrain->Save(writer);
         }
@@ -932,19 +932,25 @@ void Level::InitSectorLayers(unsigned width, unsigned height)
     m_sectorLayers.Initialize(width, height);
 }
 
-void Level::NewTerrain(unsigned width, unsigned height)
+bool Level::NewTerrain(unsigned width, unsigned height)
 {
     if (m_loaded)
         Unload(false);
     FreeContents();
+    Terrain* terrain = new Terrain(m_region);
+    // The terrain counts cells, the level samples.
+    if (width < 2 || height < 2 || !terrain->New(width - 1, height - 1)) {
+        LogPrintf(1, "Level: no terrain of %u x %u samples", width, height);
+        delete terrain;
+        return false;
+    }
     const float w = static_cast<float>(width), h = static_cast<float>(height);
     MakeTree(w / 2.0f, h / 2.0f, std::max(w, h) / 2.0f, std::max(w, h) / 2.0f);
-    Terrain* terrain = new Terrain(m_region);
-    terrain->New(width, height);
     m_terrain = terrain;
     InitSectorLayers(width ? width - 1 : 0, height ? height - 1 : 0);
     m_sectorLayers.SetHeightCallbacks(m_terrain, nullptr);
     m_loaded = m_renderDataLoaded = m_postLoadDone = true;
+    return true;
 }
 
 bool Level::NewRunTimeTerrain(const std::vector<uint8_t>& body)

@@ -123,7 +123,9 @@ public:
     void RebuildMapData();
 
     // ---- Editor -------------------------------------------------------------------------------
-    void NewTerrain(unsigned width, unsigned height);
+    // A flat editable terrain of width x height samples (each one more than a power of two);
+    // false, the level left empty, for other counts.
+    bool NewTerrain(unsigned width, unsigned height);
     // The level's ground becomes a run-time terrain read from the body of a ground chunk of that
     // kind (a tool builds the ground in memory); the body is kept and written back as it is by
     // SaveToMemory. False (the level empty, one log line) when the body cannot be read.

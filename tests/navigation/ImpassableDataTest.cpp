@@ -91,11 +91,10 @@ TEST(ImpassableDataTest, TheLevelHandsChunkThreeToItsTerrain)
 
     Level level(nullptr);
     ASSERT_TRUE(level.Load(writer.GetBuffer(), static_cast<int>(writer.GetSize()), false));
-    ASSERT_TRUE(level.GetEditableTerrain());
-    const ImpassableData& data = level.GetEditableTerrain()->GetImpassableData();
-    ASSERT_TRUE(data.HasBeenLoadedOrPrimed());
+    const Terrain* terrain = level.GetEditableTerrain();
+    ASSERT_TRUE(terrain);
     for (int i = 0; i < 64; ++i)
-        EXPECT_EQ(data.GetImpassable(i % 8, i / 8), cells[static_cast<size_t>(i)]);
+        EXPECT_EQ(terrain->IsImpassable(i % 8, i / 8), cells[static_cast<size_t>(i)]);
 }
 
 } // namespace

@@ -142,10 +142,10 @@ TEST_F(LevelPathMeshTest, BuildsOverTheNeighboursAndUnloadsWhatItLoaded)
 
     GAME::Test::LogCapture log;
     ASSERT_TRUE(level->CreatePathMesh());
-    // The build box is the level's box grown by 8 units, centred on it (a terrain without a tree
-    // spans heights 0 to 24, and the level adds 30 above and below).
+    // The build box is the level's box grown by 8 units, centred on it (the flat new terrain lies
+    // at height 0, and the level adds 30 above and below).
     const IntSpaceBox box = level->GetPathMeshBuildBox();
-    EXPECT_EQ(box, IntSpaceBox(IntVec3(32, 12, 32), IntVec3(40, 50, 40)));
+    EXPECT_EQ(box, IntSpaceBox(IntVec3(32, 0, 32), IntVec3(40, 38, 40)));
     EXPECT_EQ(level->GetPathMesh().GetBuildBox(), box);
     EXPECT_TRUE(level->GetPathMesh().HasMesh());
     EXPECT_EQ(PathFinder::Get()->GetMesh(home), &level->GetPathMesh());

@@ -12,6 +12,7 @@
 #include "graphics/RenderDevice.h"
 #include "scene/Camera.h"
 #include "scene/GraphicsNormalRenderer.h"
+#include "terrain/Terrain.h"
 #include "terrain/TerrainRT.h"
 #include "world/EngineFixture.h"
 #include "world/Level.h"
@@ -55,8 +56,10 @@ protected:
 
     // Draws the terrain through the camera (grass switched on or off) with white ambient light
     // over a blue background, and reads the picture back (empty on failure).
-    std::vector<Pixel> Draw(TerrainRT& terrain, Region& region, const Camera& camera,
-                            const Viewport& viewport, bool grass = true)
+    // Either form of the terrain.
+    template <class T>
+    std::vector<Pixel> Draw(T& terrain, Region& region, const Camera& camera, const Viewport& viewport,
+                            bool grass = true)
     {
         // The sample shaders load on first use as the loader would load them.
         for (const GraphicsShader2* shader :
@@ -243,49 +246,61 @@ TEST_F(OpenGLTerrainPixelTest, GrassStandsOnTheGroundWhereItsLayerShows)
 
 TEST_F(OpenGLTerrainPixelTest, AGeneratedRegionShowsItsRollingLayeredGroundAndGrass)
 {
-    // One region of the sample world's generator, its level loaded from the image it wrote.
-    DataKit::WorldGenerator::Settings settings;
-    settings.regionsX = 1;
-    settings.regionsZ = 1;
-    settings.regionSize = 64;
-    settings.caves = 0;
-    settings.entitiesPerRegion = 0;
-    DataKit::WorldGenerator generator(settings);
-    ASSERT_TRUE(generator.Generate());
-    const DataKit::WorldGenerator::RegionInfo& info = generator.GetRegions().front();
-    Region region(info.box);
-    Level level(&region);
-    ASSERT_TRUE(level.Load(info.level.data(), static_cast<int>(info.level.size()), false));
-    auto* terrain = static_cast<TerrainRT*>(level.GetTerrain());
-    ASSERT_TRUE(terrain && terrain->GetType() == TerrainBase::TERRAIN_BASE_RUN_TIME);
-    terrain->LoadRenderData();
+    // One region of the sample world's generator, its level loaded from the image it wrote: saved
+    // for the game (run-time terrain) and kept in the editor form (editable terrain).
+    for (const int editorFormRegion : {-1, 0}) {
+        SCOPED_TRACE(editorFormRegion);
+        DataKit::WorldGenerator::Settings settings;
+        settings.regionsX = 1;
+        settings.regionsZ = 1;
+        settings.regionSize = 64;
+        settings.caves = 0;
+        settings.entitiesPerRegion = 0;
+        settings.editorFormRegion = editorFormRegion;
+        DataKit::WorldGenerator generator(settings);
+        ASSERT_TRUE(generator.Generate());
+        const DataKit::WorldGenerator::RegionInfo& info = generator.GetRegions().front();
+        Region region(info.box);
+        Level level(&region);
+        ASSERT_TRUE(level.Load(info.level.data(), static_cast<int>(info.level.size()), false));
+        ASSERT_NE(level.GetTerrain(), nullptr);
 
-    const Viewport viewport(0, 0, kWidth, kHeight);
-    Camera camera;
-    camera.SetFOV(0.9f);
-    camera.SetNearPlane(0.5f);
-    camera.SetFarPlane(300.0f);
-    const Vec3 eye(32.0f, 30.0f, -12.0f), target(32.0f, 0.0f, 30.0f);
-    camera.SetCoords(Coords::LookInDirection(eye, (target - eye).Unit(), Vec3(0.0f, 1.0f, 0.0f)));
-    const std::vector<Pixel> pixels = Draw(*terrain, region, camera, viewport);
-    ASSERT_FALSE(pixels.empty());
+        const Viewport viewport(0, 0, kWidth, kHeight);
+        Camera camera;
+        camera.SetFOV(0.9f);
+        camera.SetNearPlane(0.5f);
+        camera.SetFarPlane(300.0f);
+        const Vec3 eye(32.0f, 30.0f, -12.0f), target(32.0f, 0.0f, 30.0f);
+        camera.SetCoords(Coords::LookInDirection(eye, (target - eye).Unit(), Vec3(0.0f, 1.0f, 0.0f)));
+        std::vector<Pixel> pixels;
+        if (Terrain* editable = level.GetEditableTerrain()) {
+            ASSERT_EQ(editorFormRegion, 0);
+            pixels = Draw(*editable, region, camera, viewport);
+        } else {
+            ASSERT_EQ(level.GetTerrain()->GetType(), TerrainBase::TERRAIN_BASE_RUN_TIME);
+            auto* terrain = static_cast<TerrainRT*>(level.GetTerrain());
+            terrain->LoadRenderData();
+            pixels = Draw(*terrain, region, camera, viewport);
+        }
+        ASSERT_FALSE(pixels.empty());
 
-    // Dirt, grass and stone all show, and the ground fills the lower picture.
-    int green = 0, brown = 0, grey = 0;
-    for (const Pixel& p : pixels) {
-        const int r = p.r, g = p.g, b = p.b;
-        green += g > r + 20 && g > b + 20 ? 1 : 0;
-        brown += r > b + 40 && r >= g ? 1 : 0;
-        grey += std::abs(r - b) < 10 && std::abs(r - g) < 10 && r > 60 ? 1 : 0;
+        // Dirt, grass and stone all show, and the ground fills the lower picture.
+        int green = 0, brown = 0, grey = 0;
+        for (const Pixel& p : pixels) {
+            const int r = p.r, g = p.g, b = p.b;
+            green += g > r + 20 && g > b + 20 ? 1 : 0;
+            brown += r > b + 40 && r >= g ? 1 : 0;
+            grey += std::abs(r - b) < 10 && std::abs(r - g) < 10 && r > 60 ? 1 : 0;
+        }
+        EXPECT_GT(green, kWidth * kHeight / 20);
+        EXPECT_GT(brown, kWidth * kHeight / 50);
+        EXPECT_GT(grey, kWidth * kHeight / 200);
+        for (int x = 0; x < kWidth; x += 16) {
+            const Pixel& p = pixels[static_cast<size_t>(kHeight - 1) * kWidth + static_cast<size_t>(x)];
+            EXPECT_FALSE(p.b > 200 && p.r < 50) << x << " " << Describe(p);
+        }
+        level.Unload(false);
     }
-    EXPECT_GT(green, kWidth * kHeight / 20);
-    EXPECT_GT(brown, kWidth * kHeight / 50);
-    EXPECT_GT(grey, kWidth * kHeight / 200);
-    for (int x = 0; x < kWidth; x += 16) {
-        const Pixel& p = pixels[static_cast<size_t>(kHeight - 1) * kWidth + static_cast<size_t>(x)];
-        EXPECT_FALSE(p.b > 200 && p.r < 50) << x << " " << Describe(p);
-    }
-    level.Unload(false);
 }
 
 } // namespace

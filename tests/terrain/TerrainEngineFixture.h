@@ -17,6 +17,9 @@ namespace GAME::TerrainTest {
 class TerrainEngineTest : public GAME::Test::EngineTest
 {
 protected:
+    // Whether the engine starts in editor mode.
+    virtual bool EditorMode() const { return false; }
+
     void SetUp() override
     {
         EngineTest::SetUp();
@@ -40,7 +43,7 @@ protected:
             .Int("BladeVariations", 0);
         database.AddRecord(stoneRecord).String("Class", "TerrainType").String("surfaceType", "Stone");
         data.AddFile(tileMeshName, TileMesh());
-        Start();
+        Start(EditorMode());
         device = TerrainBase::GetRenderDevice();
         ASSERT_NE(device, nullptr);
         control = modules.Device(device);

@@ -261,7 +261,8 @@ TEST_F(LevelFileTest, HandBuiltVersions10And12AndRecordsWithNonFiniteFrames)
     EXPECT_EQ(loaded[0]->GetCoords().GetOrigin().GetRegionPosition(), Vec3(2.0f, 0.0f, 3.0f));
     EXPECT_FALSE(loaded[0]->HasUniqueID());
     ASSERT_NE(old->GetEditableTerrain(), nullptr);
-    EXPECT_EQ(Chunks(Image(*old))[6], Concat({Words({0}), terrain})); // written with its kind
+    // Written with its kind, and with the passability of its 16 cells that version 10 lacked.
+    EXPECT_EQ(Chunks(Image(*old))[6], Concat({Words({0}), terrain, std::vector<uint8_t>(16 * 4, 0)}));
 
     // Version 12: unique ids, first word first; the skipped record's id is read past.
     LevelFileBuilder v12(12);

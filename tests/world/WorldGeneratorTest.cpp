@@ -19,7 +19,10 @@
 #include <algorithm>
 #include <climits>
 #include <gtest/gtest.h>
+
+#include <map>
 #include <set>
+#include <utility>
 
 namespace GAME {
 namespace {
@@ -78,6 +81,7 @@ TEST(WorldGeneratorTest, MapLoadsWithItsRegionsLevelsPortalsAndSectorData)
         ASSERT_TRUE(world.InstallMapChunkCallback(reader)); // the services own it now
         ASSERT_TRUE(world.Load(generator.GetSettings().mapName.c_str(), true));
         ASSERT_EQ(world.GetNumRegions(), 11);
+        std::map<std::pair<int, int>, float> borderHeights;
         for (int i = 0; i < world.GetNumRegions(); ++i) {
             SCOPED_TRACE(i);
             const Region& region = *world.GetRegion(i);
@@ -99,19 +103,23 @@ TEST(WorldGeneratorTest, MapLoadsWithItsRegionsLevelsPortalsAndSectorData)
             EXPECT_LE(box.center.y - box.extents.y, levelBox.center.y - levelBox.extents.y);
             EXPECT_GE(box.center.y + box.extents.y, levelBox.center.y + levelBox.extents.y);
             EXPECT_LT(box.extents.y - levelBox.extents.y, 3.0f);
-            // Outdoors the ground is rolling run-time terrain of three typed layers with a plug.
+            // Outdoors the ground is rolling terrain of three typed layers: run-time terrain with
+            // a plug, except the one region kept in the editor form, whose hole and plug are made
+            // again only when tiles cut it.
             if (!regions[i].cave) {
                 const TerrainBase* terrain = level.GetTerrain();
                 ASSERT_NE(terrain, nullptr);
-                ASSERT_EQ(terrain->GetType(), TerrainBase::TERRAIN_BASE_RUN_TIME);
+                const bool editable = i == generator.GetSettings().editorFormRegion;
+                ASSERT_EQ(terrain->GetType(),
+                          editable ? TerrainBase::TERRAIN_BASE_EDITABLE : TerrainBase::TERRAIN_BASE_RUN_TIME);
                 EXPECT_EQ(terrain->GetNumTextureLayers(), 3u);
                 for (unsigned layer = 0; layer < 3; ++layer)
                     EXPECT_NE(terrain->GetLayerTerrainType(layer), nullptr) << layer;
                 EXPECT_GT(terrain->GetBoundingBox().extents.y, 0.5f);
                 std::vector<TerrainObject*> objects;
                 terrain->GetAllObjects(objects);
-                EXPECT_EQ(objects.size(),
-                          static_cast<size_t>(terrain->NumXBlocks() * terrain->NumYBlocks()) + 1);
+                EXPECT_EQ(objects.size(), static_cast<size_t>(terrain->NumXBlocks() * terrain->NumYBlocks()) +
+                                              (editable ? 0 : 1));
                 // The path mesh was built over that ground: its floor follows the rolling heights
                 // (away from the plug's hole, three quarters in).
                 ASSERT_TRUE(level.GetPathMesh().HasMesh());
@@ -126,6 +134,22 @@ TEST(WorldGeneratorTest, MapLoadsWithItsRegionsLevelsPortalsAndSectorData)
                         lowest = std::min(lowest, ground), highest = std::max(highest, ground);
                     }
                 EXPECT_GT(highest - lowest, 0.5f);
+
+                // Neighbouring grounds meet: every sample on a border has one height, from
+                // whichever side it is read.
+                const int size = generator.GetSettings().regionSize;
+                for (int a = 0; a <= size; ++a)
+                    for (const auto& [x, z] :
+                         {std::pair{a, 0}, std::pair{a, size}, std::pair{0, a}, std::pair{size, a}}) {
+                        const std::pair<int, int> at(regions[i].offset.x + x, regions[i].offset.z + z);
+                        const float h =
+                            terrain->GetHeightInterpolated(static_cast<float>(x), static_cast<float>(z));
+                        const auto [known, added] = borderHeights.emplace(at, h);
+                        if (!added) {
+                            EXPECT_NEAR(known->second, h, 1e-3f)
+                                << "border sample " << at.first << "," << at.second;
+                        }
+                    }
             }
         }
         // The grid's regions touch their neighbours; caves lie apart and are reached by portals.

@@ -161,10 +161,10 @@ TEST_F(WorldQueryTest, RaysPicksAndFloors)
     EXPECT_EQ(hit.position.GetRegion(), c);
     EXPECT_NEAR(hit.position.GetRegionPosition().x, 9.0f, 1e-4f);
 
-    // Floors: the box top below, the box bottom above, nothing at all.
+    // Floors: the box top below, the box bottom above, the flat ground where no box stands.
     EXPECT_FLOAT_EQ(world.GetNearestFloorHeight(WorldVec3(a, Vec3(20, 2, 20))), 1.0f);
     EXPECT_FLOAT_EQ(world.GetNearestFloorHeight(WorldVec3(a, Vec3(20, -5, 20))), -1.0f);
-    EXPECT_EQ(world.GetNearestFloorHeight(WorldVec3(a, Vec3(30, 2, 10))), -gInfinity);
+    EXPECT_EQ(world.GetNearestFloorHeight(WorldVec3(a, Vec3(30, 2, 10))), 0.0f);
     EXPECT_EQ(world.GetHighestTerrainHeight(a, 10, 10), 0.0f);
     EXPECT_EQ(world.GetHighestTerrainHeight(a, 10, 500), -9999999.0f);
 

@@ -88,7 +88,6 @@ SampleGameData::SampleGameData()
         .String("fontName", "Fonts/Arial.fnt")
         .Int("fontSize", 12)
         .Bool("fontDropShadow", true);
-    SampleEffects::AddRecords(m_database);
 
     SetDefault("resolution", "1024 768");
     SetDefault("fullscreen", "false");

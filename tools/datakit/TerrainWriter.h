@@ -8,8 +8,10 @@
 // Also the sample game's terrain: three terrain type records (dirt, grass with blades, stone) and
 // their small textures (uncompressed DDS), used by the generated world.
 //
-// Tests, fuzz seeds, benchmarks and the world generator write their terrain here until the editable
-// terrain writes this form itself. Plain values and pure functions; any thread.
+// Tests, fuzz seeds and benchmarks write hand-made bodies here (masks from states given directly,
+// bodies that break the form on purpose); the world generator shapes an editable terrain and saves
+// it through the engine's own writer (Terrain::SaveRunTimeFormat). Plain values and pure
+// functions; any thread.
 #pragma once
 
 #include "terrain/TerrainPlug.h"

@@ -10,6 +10,7 @@
 #include "datakit/SampleEffects.h"
 #include "datakit/SampleWalker.h"
 #include "datakit/TerrainWriter.h"
+#include "terrain/Terrain.h"
 #include "world/Entity.h"
 #include "world/Level.h"
 #include "world/NameSectorData.h"
@@ -155,6 +156,7 @@ void WorldGenerator::AddRecords(ArzWriter& database)
 
 void WorldGenerator::AddPlacedRecords(ArzWriter& database)
 {
+    SampleEffects::AddRecords(database);
     database.AddRecord(NormalizeRecordName(walkerRecord))
         .String("Class", SampleWalker::ClassName())
         .String("description", "tagGeneratedWalker")
@@ -184,12 +186,12 @@ void WorldGenerator::AddPlacedRecords(ArzWriter& database)
     TerrainWriter::AddSampleTypeRecords(database);
 }
 
-TerrainWriter WorldGenerator::MakeGround(const RegionInfo& info, int index) const
+std::vector<float> WorldGenerator::GroundHeights(const RegionInfo& info, int index) const
 {
     const int size = m_settings.regionSize;
     const unsigned samples = static_cast<unsigned>(size + 1);
     const Relief relief = MakeRelief(m_settings.seed);
-    TerrainWriter ground(samples, samples);
+    std::vector<float> heights(static_cast<size_t>(samples) * samples);
     const float ox = static_cast<float>(info.offset.x), oz = static_cast<float>(info.offset.z);
     // Where this region's doorway stands, the ground is flat at 0.
     const PortalInfo* door = nullptr;
@@ -206,67 +208,57 @@ TerrainWriter WorldGenerator::MakeGround(const RegionInfo& info, int index) cons
                 const float share = std::min(1.0f, std::sqrt(dx * dx + dz * dz) / flatRadius);
                 h *= share * share * (3.0f - 2.0f * share);
             }
-            ground.Height(x, y) = h;
+            heights[static_cast<size_t>(y) * samples + x] = h;
         }
+    return heights;
+}
+
+void WorldGenerator::MakeGround(const RegionInfo& info, int index, GAME::Terrain& terrain) const
+{
+    const int size = m_settings.regionSize;
+    const unsigned samples = static_cast<unsigned>(size + 1);
+    const Relief relief = MakeRelief(m_settings.seed);
+    const std::vector<float> heights = GroundHeights(info, index);
+    for (unsigned y = 0; y < samples; ++y)
+        for (unsigned x = 0; x < samples; ++x)
+            terrain.SetBaseHeight(static_cast<int>(x), static_cast<int>(y),
+                                  heights[static_cast<size_t>(y) * samples + x]);
+    // As the editor applies an edit: vertices, blocks and their boxes follow the new heights.
+    terrain.AddDirtyRect(GAME::DirtyRect(0, 0, static_cast<int32_t>(samples), static_cast<int32_t>(samples)));
+    terrain.ProcessDirtyRects();
 
     // Dirt everywhere, grass painted over it by the relief's second pattern, stone on the heights.
-    const size_t cells = static_cast<size_t>(size) * size;
-    TerrainWriter::Layer dirt, grass, stone;
-    dirt.typeRecord = TerrainWriter::dirtTypeRecord;
-    grass.typeRecord = TerrainWriter::grassTypeRecord;
-    stone.typeRecord = TerrainWriter::stoneTypeRecord;
-    for (TerrainWriter::Layer* layer : {&grass, &stone}) {
-        layer->opacity.assign(cells, 0);
-        layer->states.assign(cells, TerrainWriter::CELL_NONE);
-    }
+    // The records are not asked for here (the game's database need not be loaded yet): the
+    // layers keep their record names, and the types are made when the level is loaded.
+    const float ox = static_cast<float>(info.offset.x), oz = static_cast<float>(info.offset.z);
+    terrain.AddUntypedLayer(TerrainWriter::dirtTypeRecord, nullptr);
+    terrain.AddUntypedLayer(TerrainWriter::grassTypeRecord, nullptr);
+    terrain.AddUntypedLayer(TerrainWriter::stoneTypeRecord, nullptr);
     for (unsigned y = 0; y < samples - 1; ++y)
         for (unsigned x = 0; x < samples - 1; ++x) {
-            const size_t cell = static_cast<size_t>(y) * static_cast<size_t>(size) + x;
+            const int ix = static_cast<int>(x), iy = static_cast<int>(y);
             const float cx = static_cast<float>(x) + 0.5f, cz = static_cast<float>(y) + 0.5f;
             const float g = GrassShare(relief, ox + cx, oz + cz);
-            const float h = 0.25f * (ground.Height(x, y) + ground.Height(x + 1, y) + ground.Height(x, y + 1) +
-                                     ground.Height(x + 1, y + 1));
+            const float h = 0.25f * (terrain.GetHeight(ix, iy) + terrain.GetHeight(ix + 1, iy) +
+                                     terrain.GetHeight(ix, iy + 1) + terrain.GetHeight(ix + 1, iy + 1));
             const float st = std::clamp((h - 4.5f) * 0.8f, 0.0f, 1.0f);
-            grass.opacity[cell] = static_cast<uint8_t>(std::lround(g * 255.0f));
-            stone.opacity[cell] = static_cast<uint8_t>(std::lround(st * 255.0f));
-            grass.states[cell] =
-                grass.opacity[cell] > 0 ? TerrainWriter::CELL_SHOWN : TerrainWriter::CELL_NONE;
-            stone.states[cell] = stone.opacity[cell] == 255 ? TerrainWriter::CELL_COVERING
-                                 : stone.opacity[cell] > 0  ? TerrainWriter::CELL_SHOWN
-                                                            : TerrainWriter::CELL_NONE;
+            terrain.SetLayerOpacity(1, ix, iy, static_cast<uint8_t>(std::lround(g * 255.0f)));
+            terrain.SetLayerOpacity(2, ix, iy, static_cast<uint8_t>(std::lround(st * 255.0f)));
         }
-    ground.layers = {dirt, grass, stone};
+    for (unsigned layer = 1; layer < 3; ++layer)
+        terrain.UpdateLayerOpacity(layer);
+    terrain.AddOpacityDirtyRect(GAME::DirtyRect(0, 0, size, size));
+    terrain.ProcessDirtyOpacityRects();
 
-    // A hole of 2 x 2 cells three quarters into the region, filled by a plug at the ground's
+    // A hole of 2 x 2 cells three quarters into the region, closed by a plug at the ground's
     // heights.
-    const unsigned hx = static_cast<unsigned>(size * 3 / 4), hy = static_cast<unsigned>(size * 3 / 4);
-    ground.cutAway.assign(static_cast<size_t>(samples) * samples, false);
-    TerrainWriter::Plug plug;
-    for (unsigned y = hy; y < hy + 2; ++y)
-        for (unsigned x = hx; x < hx + 2; ++x) {
-            ground.cutAway[static_cast<size_t>(y) * samples + x] = true;
-            auto vertex = [&](unsigned vx, unsigned vy) {
-                GAME::TerrainPlug::Vertex v;
-                v.position = Vec3(static_cast<float>(vx), static_cast<float>(vy), ground.Height(vx, vy));
-                v.normal = Vec3(0.0f, 1.0f, 0.0f);
-                return v;
-            };
-            // The ground's two triangles of the cell, stored in reverse (a plug's order).
-            plug.triangles.push_back({{vertex(x + 1, y + 1), vertex(x, y + 1), vertex(x, y)}});
-            plug.triangles.push_back({{vertex(x, y), vertex(x + 1, y), vertex(x + 1, y + 1)}});
-        }
-    for (uint32_t layer = 0; layer < ground.layers.size(); ++layer) {
-        const std::vector<uint8_t>& states = ground.layers[layer].states;
-        bool shows = states.empty();
-        for (unsigned y = hy; y < hy + 2 && !shows; ++y)
-            for (unsigned x = hx; x < hx + 2 && !shows; ++x)
-                shows = states[static_cast<size_t>(y) * static_cast<size_t>(size) + x] >=
-                        TerrainWriter::CELL_SHOWN;
-        if (shows)
-            plug.layers.push_back(layer);
-    }
-    ground.plugs.push_back(plug);
-    return ground;
+    const int hx = size * 3 / 4, hy = size * 3 / 4;
+    for (int y = hy; y < hy + 2; ++y)
+        for (int x = hx; x < hx + 2; ++x)
+            terrain.SetInvisible(x, y, true);
+    GAME::DirtyRectSet hole;
+    hole.AddRect(GAME::DirtyRect(hx - 1, hy - 1, 4, 4));
+    terrain.BuildPlugs(hole);
 }
 
 WorldGenerator::WorldGenerator() = default;
@@ -462,25 +454,24 @@ bool WorldGenerator::BuildLevels()
         RegionInfo& info = m_regions[index];
         const int size = info.cave ? m_settings.caveSize : m_settings.regionSize;
         const float half = static_cast<float>(size) * 0.5f;
-        std::vector<uint8_t> ground;
         if (!info.cave) {
-            const TerrainWriter writer = MakeGround(info, static_cast<int>(index));
-            ground = writer.Build();
             // The terrain's tree starts at height 0 and grows over the ground.
-            const auto [low, high] = std::minmax_element(writer.heights.begin(), writer.heights.end());
+            const std::vector<float> heights = GroundHeights(info, static_cast<int>(index));
+            const auto [low, high] = std::minmax_element(heights.begin(), heights.end());
             info.box = WholeUnitBox(half, std::min(*low, 0.0f) - static_cast<float>(kGroundHalfHeight),
                                     std::max(*high, 0.0f) + static_cast<float>(kGroundHalfHeight));
         }
         GAME::Region* region =
             world.GetRegion(world.AddRegion(info.name.c_str(), info.offset, info.box, info.id));
         auto* level = new GAME::Level(region);
-        if (info.cave) {
-            level->NewTerrain(static_cast<unsigned>(size + 1), static_cast<unsigned>(size + 1));
-            const GAME::ABBox box = level->GetBoundingBox();
-            info.box = WholeUnitBox(half, box.center.y - box.extents.y, box.center.y + box.extents.y);
-        } else if (!level->NewRunTimeTerrain(ground)) {
+        if (!level->NewTerrain(static_cast<unsigned>(size + 1), static_cast<unsigned>(size + 1))) {
             GAME::LogPrintf(1, "WorldGenerator: no ground for %s", info.name.c_str());
             built = false;
+        } else if (info.cave) {
+            const GAME::ABBox box = level->GetBoundingBox();
+            info.box = WholeUnitBox(half, box.center.y - box.extents.y, box.center.y + box.extents.y);
+        } else {
+            MakeGround(info, static_cast<int>(index), *level->GetEditableTerrain());
         }
 
         std::mt19937 random(m_settings.seed * 7919u + static_cast<uint32_t>(index));
@@ -520,7 +511,10 @@ bool WorldGenerator::BuildLevels()
     }
     for (size_t index = 0; index < m_regions.size() && built; ++index) {
         GAME::BinaryWriter writer(0x10000);
-        built = world.GetRegion(static_cast<int>(index))->GetLevelPtr()->SaveToMemory(writer, false);
+        // The editor keeps one region's ground editable; the rest is saved for the game.
+        const bool editable =
+            !m_regions[index].cave && static_cast<int>(index) == m_settings.editorFormRegion;
+        built = world.GetRegion(static_cast<int>(index))->GetLevelPtr()->SaveToMemory(writer, !editable);
         m_regions[index].level.assign(writer.GetBuffer(), writer.GetBuffer() + writer.GetSize());
     }
     // The entities are the generator's: out of their levels and deleted before the world goes.

@@ -1,6 +1,7 @@
-// Generates a world to stream: a grid of outdoor regions side by side (each a run-time terrain of
+// Generates a world to stream: a grid of outdoor regions side by side (each an editable terrain of
 // regionSize units of rolling ground with three painted layers, grass, a plug in a hole and
-// entities standing on it) and, below some of them, caves reached through
+// entities standing on it, saved for the game in the run-time form, except one region kept in the
+// editor form) and, below some of them, caves reached through
 // a doorway portal in the region above, all written as one compiled map with each region's level
 // image (made by the engine's own Level writer, with the path mesh each level builds over its
 // neighbours' ground as the editor does) and the sector data beside it (".sd"). Besides the scattered
@@ -35,8 +36,9 @@
 #include <vector>
 
 namespace GAME {
+class Terrain;
 class World;
-}
+} // namespace GAME
 
 namespace DataKit {
 
@@ -72,6 +74,10 @@ public:
         std::string mapName = "Worlds/Generated.map";
         // Camera speed along the flight, units a second.
         float flightSpeed = 80.0f;
+        // The outdoor region (index in the grid, row by row) whose level keeps its terrain in the
+        // editor form, as the editor saves it; every other ground is saved for the game in the
+        // run-time form. -1: none.
+        int editorFormRegion = 0;
     };
 
     // An actor or light placed by record (the scattered entities are not listed).
@@ -132,7 +138,8 @@ public:
     static const std::vector<std::string>& EntityRecords();
     // Adds those records and AddPlacedRecords' to a database being written.
     static void AddRecords(ArzWriter& database);
-    // Adds the placements' records and the terrain types the ground's layers name (their textures
+    // Adds the placements' records (the sample effects' among them; their files are in the sample
+    // data, SampleEffects::Write) and the terrain types the ground's layers name (their textures
     // are in the sample data, TerrainWriter::AddSampleTextures): what a host that makes the
     // scattered entities' records of its own classes adds besides.
     static void AddPlacedRecords(ArzWriter& database);
@@ -185,8 +192,10 @@ private:
     int OutdoorIndex(int x, int z) const { return z * m_settings.regionsX + x; }
     // Makes every region's level, builds its path mesh and writes its image.
     bool BuildLevels();
-    // The run-time terrain of an outdoor region.
-    TerrainWriter MakeGround(const RegionInfo& region, int index) const;
+    // The heights of an outdoor region's samples (y outer).
+    std::vector<float> GroundHeights(const RegionInfo& region, int index) const;
+    // Shapes and paints the flat editable terrain of an outdoor region and cuts its hole.
+    void MakeGround(const RegionInfo& region, int index, GAME::Terrain& terrain) const;
     void AddDoorway(int outdoor, int cave);
     // The walkers, villages and cave lights of every region.
     void PlaceActorsAndLights();

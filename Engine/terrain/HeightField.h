@@ -1,0 +1,61 @@
+// The sampling, ray and collision queries both terrain forms answer the same way over their height
+// array: a non-owning view of X x Y heights (y outer, x inner) and of one byte a sample that tells
+// whether the sample's cell is drawn (the run-time form's visible bit, the editor form's cut-away
+// flag). Samples lie one unit apart; cell (x, y) has the lower corner (x, y) and two triangles
+// split along its diagonal from (x, y) to (x + 1, y + 1). A plain value over memory its terrain
+// owns; any thread the terrain may be used on.
+#pragma once
+
+#include "core/Vec3.h"
+#include "navigation/PhysicsTypes.h"
+
+#include <cstdint>
+
+namespace GAME {
+
+class CollisionBox;
+class Intersection;
+class OBBox;
+class Ray;
+struct CollisionContact;
+
+class HeightField
+{
+public:
+    const float* heights = nullptr;
+    unsigned numX = 0;
+    unsigned numY = 0;
+    // The byte of sample i is visibility[i * visibilityStride]; the sample is visible when
+    // (byte & visibilityBit) != 0 equals visibleWhenSet.
+    const uint8_t* visibility = nullptr;
+    unsigned visibilityStride = 1;
+    uint8_t visibilityBit = 1;
+    bool visibleWhenSet = true;
+
+    bool IsValid() const { return heights && visibility && numX >= 2 && numY >= 2; }
+    float Height(unsigned x, unsigned y) const { return heights[static_cast<size_t>(y) * numX + x]; }
+    bool IsVisible(unsigned x, unsigned y) const
+    {
+        const uint8_t b = visibility[(static_cast<size_t>(y) * numX + x) * visibilityStride];
+        return ((b & visibilityBit) != 0) == visibleWhenSet;
+    }
+
+    // The sample's height, the coordinates clamped to the samples.
+    float GetHeight(int x, int y) const;
+    // Bilinear, the position clamped to the samples (NaN to 0).
+    float GetHeightInterpolated(float x, float z) const;
+    // The unit vector of (left - right, 2, up - down); a missing neighbour is the opposite one.
+    Vec3 GetFastNormal(int x, int y) const;
+    Vec3 GetNormalInterpolated(float x, float z) const;
+    // The nearest hit of the visible cells x0..x1, y0..y1 nearer than the intersection's distance.
+    void GetIntersection(const Ray& ray, unsigned x0, unsigned y0, unsigned x1, unsigned y1,
+                         Intersection& intersection, unsigned& hitX, unsigned& hitY) const;
+    int FindCollisions(const OBBox& box, unsigned x0, unsigned y0, unsigned x1, unsigned y1,
+                       CollisionContact* contacts, int capacity) const;
+    void FindCollisions(CollisionBox& box, unsigned x0, unsigned y0, unsigned x1, unsigned y1) const;
+
+    // The integer part of v (toward zero), kept in a range any terrain index fits.
+    static int64_t TruncIndex(float v);
+};
+
+} // namespace GAME
