@@ -4,7 +4,6 @@
 #include "core/WorldVec3.h"
 #include "data/File.h"
 #include "datakit/ArzWriter.h"
-#include "datakit/SampleEffects.h"
 #include "terrain/TerrainRT.h"
 #include "terrain/TerrainType.h"
 #include "world/Entity.h"
@@ -69,8 +68,6 @@ TEST(WorldGeneratorTest, MapLoadsWithItsRegionsLevelsPortalsAndSectorData)
     GAME::Test::RecordServices records;
     DataKit::ArzWriter database;
     WorldGenerator::AddRecords(database);
-    // The fires and bursts the generator places are the sample effects' records.
-    DataKit::SampleEffects::AddRecords(database);
     ASSERT_TRUE(records.Load(database.Build()));
     ObjectManager::Destroy();
     Entity::InstallHooks();
