@@ -149,6 +149,8 @@ bool MakeSampleData(const std::filesystem::path& folder)
         .String("Class", "Marker")
         .Int("weight", 3);
     data.AddText("UI", "tagSampleGreeting", "Welcome to the sample host.");
+    // The generated lakes mirror the ground around them.
+    data.SetDefault("reflectionQuality", "high");
     return data.Write(folder.string());
 }
 

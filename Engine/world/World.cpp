@@ -22,6 +22,7 @@
 #include "navigation/PhysicsGrassWind.h"
 #include "terrain/GridRegion.h"
 #include "terrain/TerrainBase.h"
+#include "terrain/Water.h"
 #include "world/Entity.h"
 #include "world/InstanceGroupManager.h"
 #include "world/Level.h"
@@ -973,7 +974,7 @@ void World::FindCollisions(const Entity* entity, std::vector<CollisionBox>& boxe
 
 // ---- Disturbances -------------------------------------------------------------------------------
 
-void World::CreateDisturbance(const WorldVec3& position, float radius, float strength, SplashType)
+void World::CreateDisturbance(const WorldVec3& position, float radius, float strength, SplashType type)
 {
     Region* from = position.GetRegion();
     if (!from)
@@ -988,6 +989,8 @@ void World::CreateDisturbance(const WorldVec3& position, float radius, float str
         const Vec3 local = region->GetRelativePosition(position);
         if (TerrainBase* terrain = level->GetTerrain())
             terrain->DisplaceGrass(local.x, local.z, radius, strength);
+        if (Water* water = level->GetWater())
+            water->CreateRipple(local, radius, strength, static_cast<unsigned>(type));
     }
 }
 

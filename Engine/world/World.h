@@ -13,8 +13,6 @@
 // Threads: everything is a main-thread call, except LockMapFile / UnlockMapFile, which the
 // regions' level loading threads use to read the map file, and GetCurrent. The loaded-regions
 // list changes on the main thread only.
-//
-// TODO(stand-in): CreateDisturbance starts no water ripple yet (the water comes later).
 #pragma once
 
 #include "core/ABBox.h"
@@ -299,7 +297,8 @@ public:
     // ---- Disturbances -------------------------------------------------------------------------
     // Something moving at the position disturbs the ground and water around it: every loaded
     // region that the box of half size radius around it reaches has its terrain's grass pushed
-    // away from the position (radius and strength passed on).
+    // away from the position (radius and strength passed on), and its water a ripple and the
+    // splash of the type where the surface lies near the position.
     void CreateDisturbance(const WorldVec3& position, float radius, float strength, SplashType type);
     // A copy of the wind, moved into each loaded region's space, to every terrain; nothing for a
     // wind without a region.

@@ -11,6 +11,8 @@
 #include "datakit/TerrainShaders.h"
 #include "datakit/TerrainWriter.h"
 #include "datakit/TextureWriter.h"
+#include "datakit/WaterShaders.h"
+#include "datakit/WaterWriter.h"
 
 #include "FontFile.h"
 
@@ -88,6 +90,7 @@ SampleGameData::SampleGameData()
         .String("fontName", "Fonts/Arial.fnt")
         .Int("fontSize", 12)
         .Bool("fontDropShadow", true);
+    WaterWriter::AddSampleRecords(m_database);
 
     SetDefault("resolution", "1024 768");
     SetDefault("fullscreen", "false");
@@ -109,6 +112,7 @@ SampleGameData::SampleGameData()
     SoundWriter::AddSampleSounds(*this);
     TerrainWriter::AddSampleTextures(*this);
     TerrainShaders::AddSampleShaders(*this);
+    WaterShaders::AddSampleFiles(*this);
 }
 
 void SampleGameData::AddFile(const std::string& name, std::vector<uint8_t> bytes)

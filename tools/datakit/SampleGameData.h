@@ -3,7 +3,8 @@
 // records a caller adds), the options defaults file, the localized texts of one language
 // ("Text_<code>/<category>.txt", one file per category, lines of tag=text),
 // and the sample content the other datakit writers make: shaders and their textures, sounds with
-// their records, effects, models, terrain types with their textures, any other file added, and the
+// their records, effects, models, terrain types with their textures, water shaders, textures and
+// records, any other file added, and the
 // default font "Fonts/Arial.fnt" (a free TrueType face of the system's, Liberation Sans from
 // fonts-liberation, found through fontconfig; left out when the system has none). The sample host
 // and the engine's tests make their data here. One thread at a time.

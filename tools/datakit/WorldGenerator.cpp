@@ -10,6 +10,7 @@
 #include "datakit/SampleEffects.h"
 #include "datakit/SampleWalker.h"
 #include "datakit/TerrainWriter.h"
+#include "datakit/WaterWriter.h"
 #include "terrain/Terrain.h"
 #include "world/Entity.h"
 #include "world/Level.h"
@@ -20,10 +21,12 @@
 #include "world/World.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <random>
 
 namespace DataKit {
@@ -47,6 +50,13 @@ constexpr float kFlightHeight = 12.0f;
 constexpr float kCaveFlightHeight = 4.0f;
 // Within this distance of a waypoint the view turns toward the next leg.
 constexpr float kTurnDistance = 12.0f;
+// The level file's water chunk, which the generator appends to each outdoor level's image (the
+// levels are built without a render device, so their water cannot be made in memory).
+constexpr uint32_t kWaterChunk = 9;
+// Regions smaller than this get no water.
+constexpr int kMinWaterRegionSize = 64;
+// The surface of every lake and river.
+constexpr float kWaterHeight = 1.0f;
 constexpr float kTwoPi = 6.2831853f;
 // Walkers turn at this rate (radians a second): at the walk's 1.5 units a second they go round a
 // circle of about 3 units' radius.
@@ -131,6 +141,74 @@ GAME::ABBox WholeUnitBox(float half, float low, float high)
                        Vec3(half, static_cast<float>(top - bottom) * 0.5f, half));
 }
 
+// Where an outdoor region's water lies, in its own space, scaled to its size: a lake in a bowl
+// west of the middle on the flight's row, shore waves along its west side, and a river leaving it
+// eastward in a channel that ends before the region's edge. The bowl and channel stay clear of the
+// region's borders, its doorway, its plug and a village's square.
+struct WaterLayout
+{
+    float size = 0.0f;
+    float lakeX = 0.0f, lakeZ = 0.0f;
+    // The bowl's radius; the shore lies where the bowl's floor meets the surface.
+    float bowlRadius = 0.0f;
+    float shoreRadius = 0.0f;
+    float riverHalfWidth = 2.0f;
+    std::vector<std::array<float, 2>> river;
+};
+
+WaterLayout MakeWaterLayout(int regionSize)
+{
+    WaterLayout w;
+    if (regionSize < kMinWaterRegionSize)
+        return w;
+    w.size = static_cast<float>(regionSize);
+    const float s = w.size;
+    w.lakeX = 0.3f * s;
+    w.lakeZ = 0.5f * s;
+    w.bowlRadius = 0.2f * s;
+    w.shoreRadius = w.bowlRadius * std::sqrt(1.5f / 4.0f);
+    w.river = {{w.lakeX + w.shoreRadius - 1.5f, w.lakeZ},
+               {0.6f * s, 0.48f * s},
+               {0.74f * s, 0.5f * s},
+               {0.86f * s, 0.56f * s}};
+    return w;
+}
+
+// The floor of the bowl at a squared distance q (in bowl radii) from the lake's centre: 1.5 below
+// the surface in the middle, rising steeply to meet the rolling ground.
+float BowlFloor(float q)
+{
+    return kWaterHeight - 1.5f + 4.0f * q;
+}
+
+// Distance in x-z from a point to the polyline through the points.
+float DistanceToLine(const std::vector<std::array<float, 2>>& line, float x, float z)
+{
+    float best = std::numeric_limits<float>::infinity();
+    for (size_t i = 0; i + 1 < line.size(); ++i) {
+        const float ax = line[i][0], az = line[i][1];
+        const float dx = line[i + 1][0] - ax, dz = line[i + 1][1] - az;
+        const float length2 = dx * dx + dz * dz;
+        const float t =
+            length2 > 0.0f ? std::clamp(((x - ax) * dx + (z - az) * dz) / length2, 0.0f, 1.0f) : 0.0f;
+        const float ex = ax + t * dx - x, ez = az + t * dz - z;
+        best = std::min(best, std::sqrt(ex * ex + ez * ez));
+    }
+    return best;
+}
+
+// The ground under the water: the rolling height, lowered into the lake's bowl and the river's
+// channel (1.0 below the surface along its middle).
+float CarveWater(const WaterLayout& w, float x, float z, float height)
+{
+    if (w.size <= 0.0f)
+        return height;
+    const float bx = (x - w.lakeX) / w.bowlRadius, bz = (z - w.lakeZ) / w.bowlRadius;
+    height = std::min(height, BowlFloor(bx * bx + bz * bz));
+    const float d = DistanceToLine(w.river, x, z) / w.riverHalfWidth;
+    return std::min(height, kWaterHeight - 1.0f + 1.5f * d * d);
+}
+
 Vec3 Normalized(const Vec3& v)
 {
     const float length = std::sqrt(Vec3::Dot(v, v));
@@ -199,6 +277,7 @@ std::vector<float> WorldGenerator::GroundHeights(const RegionInfo& info, int ind
         if (portal.region == index)
             door = &portal;
     const float flatRadius = std::min(kDoorFlatRadius, static_cast<float>(size) * 0.25f);
+    const WaterLayout water = MakeWaterLayout(size);
     for (unsigned y = 0; y < samples; ++y)
         for (unsigned x = 0; x < samples; ++x) {
             float h = ReliefHeight(relief, ox + static_cast<float>(x), oz + static_cast<float>(y));
@@ -208,7 +287,8 @@ std::vector<float> WorldGenerator::GroundHeights(const RegionInfo& info, int ind
                 const float share = std::min(1.0f, std::sqrt(dx * dx + dz * dz) / flatRadius);
                 h *= share * share * (3.0f - 2.0f * share);
             }
-            heights[static_cast<size_t>(y) * samples + x] = h;
+            heights[static_cast<size_t>(y) * samples + x] =
+                CarveWater(water, static_cast<float>(x), static_cast<float>(y), h);
         }
     return heights;
 }
@@ -259,6 +339,52 @@ void WorldGenerator::MakeGround(const RegionInfo& info, int index, GAME::Terrain
     GAME::DirtyRectSet hole;
     hole.AddRect(GAME::DirtyRect(hx - 1, hy - 1, 4, 4));
     terrain.BuildPlugs(hole);
+}
+
+std::vector<uint8_t> WorldGenerator::MakeWater(const std::vector<float>& heights) const
+{
+    const WaterLayout w = MakeWaterLayout(m_settings.regionSize);
+    if (w.size <= 0.0f)
+        return {};
+    const unsigned size = static_cast<unsigned>(m_settings.regionSize);
+    const unsigned blocks = (size + WaterWriter::blockCells - 1) / WaterWriter::blockCells;
+    WaterWriter water;
+    water.types = {WaterWriter::LakeType(), WaterWriter::RiverType()};
+
+    // The lake: painted over the bowl wherever its floor lies under the surface, and a little
+    // past the shore (the ground hides what lies under it, and the coverage fades to the edge).
+    WaterWriter::Layer lake;
+    lake.type = WaterWriter::lakeTypeName;
+    lake.height = kWaterHeight;
+    lake.extent[0] = lake.extent[1] = w.size;
+    lake.blocks = WaterWriter::PaintBlocks(blocks, blocks, [&](float x, float z) {
+        const float dx = x - w.lakeX, dz = z - w.lakeZ;
+        if (x > w.size || z > w.size || dx * dx + dz * dz >= w.bowlRadius * w.bowlRadius)
+            return false;
+        const unsigned sx = static_cast<unsigned>(x), sz = static_cast<unsigned>(z);
+        return heights[static_cast<size_t>(sz) * (size + 1) + sx] < kWaterHeight + 0.5f;
+    });
+    water.layers.push_back(std::move(lake));
+
+    WaterWriter::Path river;
+    river.type = WaterWriter::riverTypeName;
+    river.height = kWaterHeight;
+    river.points = WaterWriter::SmoothCurve(w.river, w.riverHalfWidth);
+    water.paths.push_back(std::move(river));
+
+    // Shore waves along the lake's west side, a little inside the shore; the curve runs clockwise
+    // so that its waves run outward, up the shore.
+    WaterWriter::WaveSet shore;
+    shore.height = kWaterHeight;
+    std::vector<std::array<float, 2>> arc;
+    for (float degrees : {250.0f, 215.0f, 180.0f, 145.0f, 110.0f}) {
+        const float a = degrees * 3.1415927f / 180.0f;
+        const float r = w.shoreRadius - 1.2f;
+        arc.push_back({w.lakeX + r * std::cos(a), w.lakeZ + r * std::sin(a)});
+    }
+    shore.points = WaterWriter::SmoothCurve(arc, 2.0f);
+    water.waveSets.push_back(std::move(shore));
+    return water.Build();
 }
 
 WorldGenerator::WorldGenerator() = default;
@@ -448,6 +574,7 @@ bool WorldGenerator::BuildLevels()
     // mesh. Outdoors the ground is run-time terrain, and entities stand on it.
     GAME::World world;
     std::vector<std::vector<GeneratedEntity*>> entities(m_regions.size());
+    std::vector<std::vector<uint8_t>> waters(m_regions.size());
     const std::vector<std::string>& records = EntityRecords();
     bool built = true;
     for (size_t index = 0; index < m_regions.size() && built; ++index) {
@@ -457,6 +584,7 @@ bool WorldGenerator::BuildLevels()
         if (!info.cave) {
             // The terrain's tree starts at height 0 and grows over the ground.
             const std::vector<float> heights = GroundHeights(info, static_cast<int>(index));
+            waters[index] = MakeWater(heights);
             const auto [low, high] = std::minmax_element(heights.begin(), heights.end());
             info.box = WholeUnitBox(half, std::min(*low, 0.0f) - static_cast<float>(kGroundHalfHeight),
                                     std::max(*high, 0.0f) + static_cast<float>(kGroundHalfHeight));
@@ -515,6 +643,15 @@ bool WorldGenerator::BuildLevels()
         const bool editable =
             !m_regions[index].cave && static_cast<int>(index) == m_settings.editorFormRegion;
         built = world.GetRegion(static_cast<int>(index))->GetLevelPtr()->SaveToMemory(writer, !editable);
+        if (built && !m_regions[index].cave) {
+            const std::vector<uint8_t>& water = waters[index];
+            if (!water.empty()) {
+                writer.BeginBlock(kWaterChunk);
+                writer.WriteBytes(water.data(), static_cast<unsigned>(water.size()));
+                writer.EndBlock();
+                built = !writer.Failed();
+            }
+        }
         m_regions[index].level.assign(writer.GetBuffer(), writer.GetBuffer() + writer.GetSize());
     }
     // The entities are the generator's: out of their levels and deleted before the world goes.

@@ -1,7 +1,8 @@
 // Generates a world to stream: a grid of outdoor regions side by side (each an editable terrain of
 // regionSize units of rolling ground with three painted layers, grass, a plug in a hole and
 // entities standing on it, saved for the game in the run-time form, except one region kept in the
-// editor form) and, below some of them, caves reached through
+// editor form; from 64 units on also a lake with shore waves in a bowl of the ground and a river
+// leaving it in a channel) and, below some of them, caves reached through
 // a doorway portal in the region above, all written as one compiled map with each region's level
 // image (made by the engine's own Level writer, with the path mesh each level builds over its
 // neighbours' ground as the editor does) and the sector data beside it (".sd"). Besides the scattered
@@ -196,6 +197,8 @@ private:
     std::vector<float> GroundHeights(const RegionInfo& region, int index) const;
     // Shapes and paints the flat editable terrain of an outdoor region and cuts its hole.
     void MakeGround(const RegionInfo& region, int index, GAME::Terrain& terrain) const;
+    // The water block of an outdoor region over those heights; empty for regions too small.
+    std::vector<uint8_t> MakeWater(const std::vector<float>& heights) const;
     void AddDoorway(int outdoor, int cave);
     // The walkers, villages and cave lights of every region.
     void PlaceActorsAndLights();
