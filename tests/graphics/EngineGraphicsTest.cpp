@@ -4,6 +4,8 @@
 #include "world/EngineFixture.h"
 
 #include "datakit/CharacterGenerator.h"
+#include "datakit/ParticleShaders.h"
+#include "datakit/SampleEffects.h"
 #include "datakit/SampleGameData.h"
 #include "datakit/ShaderWriter.h"
 #include "graphics/GraphicsEngine.h"
@@ -12,8 +14,12 @@
 #include "graphics/ResetObject.h"
 #include "scene/GraphicsAnim.h"
 #include "scene/GraphicsMesh.h"
+#include "world/EffectData.h"
+#include "world/EmitterData.h"
 
 #include <gtest/gtest.h>
+#include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -62,6 +68,45 @@ TEST_F(EngineGraphicsTest, TheSampleShadersLoadForTheGenerationTheOptionsPick)
     EXPECT_EQ(white->GetWidth(), 1);
     graphics->UnloadTexture(white);
     Frame();
+    EXPECT_TRUE(s_fatalErrors.empty());
+}
+
+TEST_F(EngineGraphicsTest, EveryShaderAndTextureTheSampleEffectsNameLoads)
+{
+    GAME::Test::TestEngine& e = Start();
+    GraphicsEngine* graphics = e.GetGraphicsEngine();
+    ASSERT_NE(graphics, nullptr);
+    std::set<std::string> shaders, textures;
+    const std::unique_ptr<EffectData> effects[] = {
+        std::unique_ptr<EffectData>(DataKit::SampleEffects::MakeFire()),
+        std::unique_ptr<EffectData>(DataKit::SampleEffects::MakeBurst()),
+        std::unique_ptr<EffectData>(DataKit::SampleEffects::MakeBeam())};
+    for (const auto& effect : effects)
+        for (int i = 0; i < effect->GetNumEmitters(); ++i) {
+            shaders.insert(effect->GetEmitterData(i)->GetShaderName());
+            textures.insert(effect->GetEmitterData(i)->GetTextureName());
+        }
+    // Emitters read from old files may name the smooth additive shader.
+    shaders.insert(DataKit::ParticleShaders::additiveSmoothShaderName);
+    EXPECT_EQ(shaders.size(), 3u);
+    EXPECT_EQ(textures.size(), 4u);
+
+    for (const std::string& name : shaders) {
+        GraphicsShader2* shader = graphics->LoadShader2(name);
+        ASSERT_NE(shader, nullptr) << name;
+        shader->EnsureAvailable();
+        EXPECT_EQ(shader->GetInitResult(), Resource::INIT_SUCCESS) << name;
+        EXPECT_GE(shader->FindStyleByName(Name::Create(DataKit::ParticleShaders::styleName)), 0) << name;
+        graphics->UnloadShader2(shader);
+    }
+    for (const std::string& name : textures) {
+        GraphicsTexture* texture = graphics->LoadTexture(name);
+        ASSERT_NE(texture, nullptr) << name;
+        texture->EnsureAvailable();
+        EXPECT_EQ(texture->GetInitResult(), Resource::INIT_SUCCESS) << name;
+        EXPECT_GE(texture->GetNumFrames(), name == DataKit::ParticleShaders::beamTextureName ? 4 : 1) << name;
+        graphics->UnloadTexture(texture);
+    }
     EXPECT_TRUE(s_fatalErrors.empty());
 }
 

@@ -1,12 +1,15 @@
-// A decal, a chaos beam and a weapon trail drawn through the device that draws (OpenGL.so,
-// headless through EGL) with the sample game's effect shaders, by the scene renderer, seen from
-// straight above; the read-back shows each where it belongs. The suite's name starts with
+// A decal, a chaos beam, a weapon trail and particle emitters drawn through the device that draws
+// (OpenGL.so, headless through EGL) with the sample game's effect and particle shaders, by the
+// scene renderer, seen from straight above; the read-back shows each where it belongs, and the
+// particles' blends over what was there. The suite's name starts with
 // "OpenGL": it needs that module beside libEngine.so and fails, saying so, without it.
 #include "EngineFixture.h"
 #include "graphics/OpenGLTestSupport.h"
 
 #include "core/ObjectManager.h"
+#include "core/Time.h"
 #include "data/ResourceLoader.h"
+#include "datakit/ParticleShaders.h"
 #include "graphics/GraphicsCanvas.h"
 #include "graphics/GraphicsEngine.h"
 #include "graphics/GraphicsShader2.h"
@@ -15,6 +18,8 @@
 #include "scene/GraphicsSceneRenderer.h"
 #include "world/ChaosBeam.h"
 #include "world/Decal.h"
+#include "world/Emitter.h"
+#include "world/EmitterData.h"
 #include "world/Level.h"
 #include "world/Region.h"
 #include "world/WeaponTrail.h"
@@ -22,6 +27,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
+#include <memory>
+#include <utility>
 #include <vector>
 
 namespace GAME {
@@ -126,6 +134,17 @@ protected:
     // One frame of the entities' passes in the effect style, seen from 20 units above (10, 0, 10).
     void Draw(const std::vector<Entity*>& entities)
     {
+        Draw(
+            [&entities](GraphicsSceneRenderer& renderer) {
+                for (Entity* entity : entities)
+                    entity->AddToScene(renderer, nullptr);
+            },
+            entities.size(), Color(0.0f, 0.0f, 0.0f, 1.0f));
+    }
+
+    // The same over the background colour, with what add puts in the scene (queued renderables).
+    void Draw(const std::function<void(GraphicsSceneRenderer&)>& add, size_t queued, const Color& background)
+    {
         GraphicsCanvas* canvas = engine->GetGraphicsEngine()->GetCanvas();
         RenderDevice* device = engine->GetGraphicsEngine()->GetRenderDevice();
         ASSERT_NE(canvas, nullptr);
@@ -141,14 +160,12 @@ protected:
         PlainSceneRenderer renderer;
         renderer.SetViewer(region, camera, viewport, camera.GetFrustum(viewport));
         renderer.AddRegionToScene(region);
-        for (Entity* entity : entities)
-            entity->AddToScene(renderer, nullptr);
-        ASSERT_EQ(renderer.GetRenderables().size(), entities.size()) << "each entity queued itself";
+        add(renderer);
+        ASSERT_EQ(renderer.GetRenderables().size(), queued) << "each renderable queued itself";
 
         ASSERT_TRUE(canvas->BeginFrame());
         canvas->SetViewport(viewport);
-        canvas->ClearRenderSurface(nullptr, Color(0.0f, 0.0f, 0.0f, 1.0f),
-                                   RENDER_CLEAR_COLOR | RENDER_CLEAR_DEPTH);
+        canvas->ClearRenderSurface(nullptr, background, RENDER_CLEAR_COLOR | RENDER_CLEAR_DEPTH);
         canvas->SetDefaultState();
         renderer.RenderStyle(*canvas, Name::Create("emissiveStyle"));
         canvas->EndFrame();
@@ -257,6 +274,140 @@ TEST_F(OpenGLEffectPixelTest, AWeaponTrailFollowsTheSwing)
         EXPECT_TRUE(Dark(p)) << "beyond the blade";
     for (const Pixel& p : Mirrored(5.0f, 0.0f))
         EXPECT_TRUE(Dark(p)) << "beyond the swing";
+}
+
+class OpenGLParticlePixelTest : public OpenGLEffectPixelTest
+{
+protected:
+    static constexpr float kGrey = 0.5f;
+
+    // The emitter gives its texture, shader and vertex declaration back before the engine goes.
+    void TearDown() override
+    {
+        emitter.reset();
+        OpenGLEffectPixelTest::TearDown();
+    }
+
+    // Particles that stay where they are born, (10, 0, 10), and live long: quads 4 units across
+    // of the sample soft disc, in the colour, drawn with the shader.
+    void StillParticles(const char* shader, float red, float green, float blue, float opacity)
+    {
+        definition.SetShaderName(shader);
+        definition.SetFloat(EmitterData::FLOAT_LIFE, 100.0f);
+        const std::pair<int, float> constants[] = {
+            {EmitterData::CURVE_EMISSION_RATE, 15.0f}, {EmitterData::CURVE_SPEED, 0.0f},
+            {EmitterData::CURVE_EMISSION_SIZE, 0.0f},  {EmitterData::CURVE_SIZE, 2.0f},
+            {EmitterData::CURVE_OPACITY, opacity},     {EmitterData::CURVE_RED, red},
+            {EmitterData::CURVE_GREEN, green},         {EmitterData::CURVE_BLUE, blue}};
+        for (const auto& [slot, value] : constants)
+            definition.GetCurve(slot)->SetFirstLastY(value, value);
+        definition.SetLoop(true);
+        emitter = std::make_unique<Emitter>(&definition);
+        Ready(*emitter);
+        // A few frames, a tenth of a second apart; the last draw is the one looked at.
+        const WorldCoords frame(region, Coords::Translation(Vec3(10.0f, 0.0f, 10.0f)));
+        for (int i = 0; i < 3 && !HasFatalFailure(); ++i) {
+            clock.Advance(100);
+            UpdateTime();
+            ABBox box;
+            emitter->Update(frame, box, &definition, nullptr);
+            DrawEmitter();
+        }
+        ASSERT_GE(emitter->GetNumParticles(), 1);
+        for (int i = 0; i < emitter->GetNumParticles(); ++i)
+            ASSERT_LT(emitter->GetParticle(i).position.Length(), 0.05f)
+                << "every particle within a third of a pixel of the centre";
+    }
+
+    void DrawEmitter()
+    {
+        Draw([this](GraphicsSceneRenderer& renderer) { renderer.AddRenderable(emitter.get(), region); }, 1,
+             Color(kGrey, kGrey, kGrey, 1.0f));
+    }
+
+    // A channel's byte near the expected fraction.
+    static bool Near(uint8_t value, float expected, int tolerance = 8)
+    {
+        return std::abs(static_cast<int>(value) - static_cast<int>(std::lround(expected * 255.0f))) <=
+               tolerance;
+    }
+    static bool Background(const Pixel& p)
+    {
+        return Near(p.r, kGrey, 3) && Near(p.g, kGrey, 3) && Near(p.b, kGrey, 3);
+    }
+
+    // After n layers of source colour at the given alpha over the grey: what blending by alpha
+    // leaves of a channel.
+    float Layered(float source, float alpha) const
+    {
+        return source +
+               (kGrey - source) * std::pow(1.0f - alpha, static_cast<float>(emitter->GetNumParticles()));
+    }
+
+    EmitterData definition;
+    std::unique_ptr<Emitter> emitter;
+};
+
+TEST_F(OpenGLParticlePixelTest, AdditiveParticlesBrightenWhatIsBehindThemAndOnlyWithinTheirDisc)
+{
+    ASSERT_TRUE(StartWorld());
+    ASSERT_STREQ(definition.GetShaderName().c_str(), DataKit::ParticleShaders::additiveShaderName)
+        << "the emitters' default";
+    StillParticles(DataKit::ParticleShaders::additiveShaderName, 1.0f, 0.0f, 0.0f, 0.5f);
+    ASSERT_FALSE(HasFatalFailure());
+
+    // Red is added (each layer adds at least 0.48 at the middle); green and blue stay the grey's.
+    const Pixel& middle = At(0.0f, 0.0f);
+    EXPECT_GE(middle.r, 250) << int(middle.r);
+    EXPECT_TRUE(Near(middle.g, kGrey, 3) && Near(middle.b, kGrey, 3))
+        << int(middle.g) << "," << int(middle.b);
+    // Half way out the disc is fainter but still added.
+    for (const Pixel& p : Mirrored(1.0f, 0.0f))
+        EXPECT_TRUE(p.r > 150 && Near(p.g, kGrey, 3)) << int(p.r) << "," << int(p.g);
+    // The quad's corners lie outside the disc; nothing beyond the quad.
+    for (const Pixel& p : Mirrored(1.75f, 1.75f))
+        EXPECT_TRUE(Background(p)) << int(p.r) << "," << int(p.g);
+    for (float d : {2.5f, 6.0f}) {
+        for (const Pixel& p : Mirrored(d, 0.0f))
+            EXPECT_TRUE(Background(p)) << d << ": " << int(p.r);
+        for (const Pixel& p : Mirrored(0.0f, d))
+            EXPECT_TRUE(Background(p)) << d << ": " << int(p.r);
+    }
+}
+
+TEST_F(OpenGLParticlePixelTest, CombinedParticlesBlendOverWhatIsBehindThem)
+{
+    ASSERT_TRUE(StartWorld());
+    StillParticles(DataKit::ParticleShaders::combineShaderName, 0.0f, 0.0f, 1.0f, 0.5f);
+    ASSERT_FALSE(HasFatalFailure());
+
+    // Blue towards one, red and green towards zero, by half the middle's alpha per layer.
+    const Pixel& middle = At(0.0f, 0.0f);
+    EXPECT_TRUE(Near(middle.b, Layered(1.0f, 0.5f)))
+        << int(middle.b) << " from " << emitter->GetNumParticles();
+    EXPECT_TRUE(Near(middle.r, Layered(0.0f, 0.5f)) && Near(middle.g, Layered(0.0f, 0.5f)))
+        << int(middle.r) << "," << int(middle.g);
+    EXPECT_LT(middle.r, 100) << "darkened, not added to";
+    for (const Pixel& p : Mirrored(1.75f, 1.75f))
+        EXPECT_TRUE(Background(p));
+    for (const Pixel& p : Mirrored(3.0f, 0.0f))
+        EXPECT_TRUE(Background(p));
+}
+
+TEST_F(OpenGLParticlePixelTest, SmoothAdditiveParticlesBrightenWithoutPassingWhite)
+{
+    ASSERT_TRUE(StartWorld());
+    StillParticles(DataKit::ParticleShaders::additiveSmoothShaderName, 1.0f, 0.0f, 0.0f, 0.5f);
+    ASSERT_FALSE(HasFatalFailure());
+
+    // Each layer adds its premultiplied red times what is left below white: the alpha blend's
+    // result for red, while green and blue keep the grey.
+    const Pixel& middle = At(0.0f, 0.0f);
+    EXPECT_TRUE(Near(middle.r, Layered(1.0f, 0.5f)))
+        << int(middle.r) << " from " << emitter->GetNumParticles();
+    EXPECT_TRUE(Near(middle.g, kGrey, 3) && Near(middle.b, kGrey, 3));
+    for (const Pixel& p : Mirrored(3.0f, 0.0f))
+        EXPECT_TRUE(Background(p));
 }
 
 } // namespace

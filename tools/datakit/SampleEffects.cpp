@@ -1,5 +1,7 @@
 #include "datakit/SampleEffects.h"
 
+#include "datakit/ParticleShaders.h"
+
 #include "world/EffectData.h"
 #include "world/EmitterData.h"
 #include "world/PSEditorFileSystem.h"
@@ -36,15 +38,15 @@ EffectData* SampleEffects::MakeFire()
     flames->SetLoop(true);
     flames->SetFloat(EmitterData::FLOAT_LIFE, 1.2f);
     flames->SetInteger(EmitterData::INT_SHAPE, EmitterData::SHAPE_DISC);
-    Constant(flames, EmitterData::CURVE_EMISSION_RATE, 60.0f);
+    Constant(flames, EmitterData::CURVE_EMISSION_RATE, 80.0f);
     Constant(flames, EmitterData::CURVE_SPEED, 1.5f);
-    Constant(flames, EmitterData::CURVE_EMISSION_SIZE, 0.4f);
+    Constant(flames, EmitterData::CURVE_EMISSION_SIZE, 0.6f);
     Constant(flames, EmitterData::CURVE_SPREAD, 20.0f);
     Shape(flames->GetCurve(EmitterData::CURVE_OPACITY), {Vec2(0, 0), Vec2(1, 1), Vec2(6, 0.6f), Vec2(10, 0)});
     Constant(flames, EmitterData::CURVE_RED, 1.0f);
     Shape(flames->GetCurve(EmitterData::CURVE_GREEN), {Vec2(0, 0.8f), Vec2(10, 0.2f)});
     Constant(flames, EmitterData::CURVE_BLUE, 0.1f);
-    Shape(flames->GetCurve(EmitterData::CURVE_SIZE), {Vec2(0, 0.15f), Vec2(10, 0.05f)});
+    Shape(flames->GetCurve(EmitterData::CURVE_SIZE), {Vec2(0, 0.35f), Vec2(10, 0.12f)});
     // The light: warm, flickering radius over the one-second cycle.
     flames->SetBoolean(EmitterData::BOOL_LIGHT, true);
     flames->GetCurve(EmitterData::CURVE_EMISSION_SIZE)->SetDomain(1.0f);
@@ -58,14 +60,14 @@ EffectData* SampleEffects::MakeFire()
     effect->SetName(0, "Flames");
 
     EmitterData* smoke = new EmitterData;
-    smoke->SetShaderName("Shaders/Particle/ParticleCombine.ssh");
-    smoke->SetTextureName("Effects/Sample/smoke.tex");
+    smoke->SetShaderName(ParticleShaders::combineShaderName);
+    smoke->SetTextureName(ParticleShaders::smokeTextureName);
     smoke->SetFloat(EmitterData::FLOAT_LIFE, 4.0f);
     Constant(smoke, EmitterData::CURVE_EMISSION_RATE, 8.0f);
     Constant(smoke, EmitterData::CURVE_SPEED, 0.8f);
     Constant(smoke, EmitterData::CURVE_OFFSET_Y, 5.8f); // 0.8 above the flames (centred)
     Shape(smoke->GetCurve(EmitterData::CURVE_OPACITY), {Vec2(0, 0), Vec2(2, 0.4f), Vec2(10, 0)});
-    Shape(smoke->GetCurve(EmitterData::CURVE_SIZE), {Vec2(0, 0.2f), Vec2(10, 0.5f)});
+    Shape(smoke->GetCurve(EmitterData::CURVE_SIZE), {Vec2(0, 0.4f), Vec2(10, 1.0f)});
     smoke->SetLoop(true);
     effect->AddEmitterData(smoke);
     effect->SetName(1, "Smoke");
@@ -76,6 +78,7 @@ EffectData* SampleEffects::MakeBurst()
 {
     EffectData* effect = new EffectData;
     EmitterData* sparks = new EmitterData;
+    sparks->SetTextureName(ParticleShaders::sparkTextureName);
     sparks->SetBoolean(EmitterData::BOOL_ALIGN_WITH_VELOCITY, true);
     sparks->SetBoolean(EmitterData::BOOL_RANDOM_ROTATION, true);
     sparks->SetInteger(EmitterData::INT_SHAPE, EmitterData::SHAPE_SPHERE);
@@ -101,7 +104,7 @@ EffectData* SampleEffects::MakeBeam()
 {
     EffectData* effect = new EffectData;
     EmitterData* beam = new EmitterData;
-    beam->SetTextureName("Effects/Sample/beam.tex");
+    beam->SetTextureName(ParticleShaders::beamTextureName);
     beam->SetInteger(EmitterData::INT_SHAPE, -1); // from the anchors, not a shape
     beam->SetInteger(EmitterData::INT_FRAME_RATE, 12);
     beam->SetFloat(EmitterData::FLOAT_LIFE, 0.3f);

@@ -5,6 +5,7 @@
 #include "datakit/GridPieces.h"
 #include "datakit/MeshShaders.h"
 #include "datakit/OverlayShaders.h"
+#include "datakit/ParticleShaders.h"
 #include "datakit/SampleEffects.h"
 #include "datakit/ShaderWriter.h"
 #include "datakit/SoundWriter.h"
@@ -182,8 +183,8 @@ bool SampleGameData::Write(const std::string& folder) const
         !TextureWriter::Save((root / ShaderWriter::whiteTextureName).string(),
                              TextureWriter::SolidDds(1, 1, 0xFFFFFFFFu)))
         return false;
-    // The shaders and textures of decals, line effects and weapon trails.
-    if (!EffectShaders::Write(folder))
+    // The shaders and textures of decals, line effects, weapon trails and particle emitters.
+    if (!EffectShaders::Write(folder) || !ParticleShaders::Write(folder))
         return false;
 
     // What the scene renderers load by name.
