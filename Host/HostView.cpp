@@ -302,7 +302,11 @@ void HostView::Render(GAME::GraphicsCanvas& canvas)
 
 bool HostView::MaybeScreenshot(GAME::Region* region)
 {
-    if (!region || !m_visited.insert(region).second)
+    if (region != m_entered) {
+        m_entered = region;
+        m_framesInRegion = 0;
+    }
+    if (!region || ++m_framesInRegion < screenshotDelay || !m_visited.insert(region).second)
         return false;
     GAME::GraphicsEngine* graphics = m_engine.GetGraphicsEngine();
     GAME::RenderDevice* device = graphics ? graphics->GetRenderDevice() : nullptr;

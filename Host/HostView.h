@@ -4,7 +4,8 @@
 // widgets draw over it), with a transparency manager that follows the camera's target (and, in an
 // underground region, the grid's wall fading between the camera and the target). After the
 // frame, MaybeScreenshot writes the picture as a PNG into the run folder whenever the camera has
-// entered a region it had not been in before.
+// been for a few frames in a region it had not been in before (what the region holds is drawn from
+// the frame the view enters it on, and its particle effects start emitting once drawn).
 //
 // Until the world's props have meshes, the host gives them a body: the generated world's prop
 // records are made of the host's class HostProp, a box of the sample lit shader sized and coloured
@@ -55,9 +56,10 @@ public:
 
     // The view of the next frame the engine renders: the camera in its target's region.
     void Draw(GAME::WorldCamera& camera);
-    // After the frame: a screenshot when the region is one the view had not been in; whether one
-    // was written.
+    // After the frame: a screenshot when the view has been in the region for screenshotDelay
+    // frames in a row and had not been in it before; whether one was written.
     bool MaybeScreenshot(GAME::Region* region);
+    static constexpr int screenshotDelay = 5;
     // The screenshots written, in order.
     const std::vector<std::string>& GetScreenshots() const { return m_screenshots; }
 
@@ -79,6 +81,8 @@ private:
     GAME::Region* m_region = nullptr;
     std::optional<std::chrono::steady_clock::time_point> m_lastDraw;
     std::set<const GAME::Region*> m_visited;
+    const GAME::Region* m_entered = nullptr;
+    int m_framesInRegion = 0;
     std::vector<std::string> m_screenshots;
 };
 
