@@ -94,7 +94,7 @@ float GraphicsPortalRenderer::GetRegionFade(const Region* region) const
 
 Coords GraphicsPortalRenderer::RootToRegion(Region* listed, Region* region, const Coords& placement)
 {
-    return listed->GetRelativeTransformation(region) * placement.Inverse();
+    return region->GetRelativeTransformation(listed) * placement.Inverse();
 }
 
 bool GraphicsPortalRenderer::IsOnWalk(const Region* region) const
@@ -201,7 +201,7 @@ RenderTexture* GraphicsPortalRenderer::DrawPortals(Region* region, const Coords&
                 IsOnWalk(behind))
                 return true;
             // Behind's space into the listed region's, then into the drawn region's, then the root's.
-            const Coords behindToRoot = placement * region->GetRelativeTransformation(listed) * across;
+            const Coords behindToRoot = placement * listed->GetRelativeTransformation(region) * across;
             texture = RenderRegion(behind, behindToRoot, listed, fadeValue, texture, depth);
             return true;
         });
@@ -295,16 +295,18 @@ RenderTexture* GraphicsPortalRenderer::RenderOneRegion(const std::vector<Region*
     if (World* world = region->GetWorld())
         renderer.SetShadowSoftness(world->GetShadowSoftness());
 
+    // A region's relative transformation carries its own positions into the other region's
+    // space: each listed region is placed by its transformation to the region being drawn.
     for (Region* listed : regions) {
         if (m_regionStatistics)
             AddStatistic(Indent(depth + 1) + "> Rendering Region " + listed->GetName());
-        renderer.AddRegionToScene(listed, region->GetRelativeTransformation(listed), nullptr);
+        renderer.AddRegionToScene(listed, listed->GetRelativeTransformation(region), nullptr);
     }
     renderer.SetPortalRegions(&regions);
     renderer.SetRegionToSceneCoords(m_rootRegion, placement.Inverse());
     const Frustum& frustum = renderer.GetFrustum();
     for (Region* listed : regions) {
-        const Coords listedToScene = region->GetRelativeTransformation(listed);
+        const Coords listedToScene = listed->GetRelativeTransformation(region);
         Frustum listedFrustum = frustum;
         listedFrustum.Transform(listedToScene.Inverse());
         for (int i = 0; i < listed->GetNumPortals(); ++i) {
@@ -324,7 +326,7 @@ RenderTexture* GraphicsPortalRenderer::RenderOneRegion(const std::vector<Region*
         Plane plane = backPortal->GetPlane();
         plane.d += 3.0f;
         renderer.SetClippingPlane(
-            TransformPlane(region->GetRelativeTransformation(backPortal->GetRegion()), plane));
+            TransformPlane(backPortal->GetRegion()->GetRelativeTransformation(region), plane));
     }
     return renderer.Render(m_canvas, fade, previous, postProcess, toSharedTarget, m_canvas.GetTargetSurface(),
                            underground);

@@ -10,7 +10,9 @@
 #include "world/Triangle.h"
 
 #include <algorithm>
+#include <cmath>
 #include <gtest/gtest.h>
+#include <string>
 
 namespace GAME::ScenePixelTest {
 namespace {
@@ -177,6 +179,68 @@ TEST_F(OpenGLPortalPixelTest, WalksThroughARingOfDoorwaysAndALongChainEnd)
     EXPECT_LE(drawn.size(), static_cast<size_t>(GraphicsPortalRenderer::maxDepth) + 2u);
     for (size_t i = 0; i < drawn.size(); ++i)
         EXPECT_EQ(drawn[i], chain[i]) << "region " << i << " of the chain";
+}
+
+using OpenGLRegionSeamTest = OpenGLSceneFixture;
+
+TEST_F(OpenGLRegionSeamTest, NeighbouringRegionsMeetWithoutAGapWhereverTheCameraStands)
+{
+    // Four regions of 16 units side by side, two by two as the world's fields lie, each with a
+    // ground slab of its own colour filling its box. Seen from each of them in turn, every
+    // point of the ground shows its own region's colour: each neighbour stands on its own side,
+    // none is missing and no background shows along the borders.
+    ASSERT_TRUE(ready);
+    const ABBox box(Vec3(8, 0, 8), Vec3(8, 8, 8));
+    struct Field
+    {
+        Vec3 offset;
+        Color color;
+        Region* region = nullptr;
+    };
+    Field fields[4] = {{Vec3(0, 0, 0), Color(1, 0, 0, 1)},
+                       {Vec3(16, 0, 0), Color(0, 1, 0, 1)},
+                       {Vec3(0, 0, 16), Color(0, 0, 1, 1)},
+                       {Vec3(16, 0, 16), Color(1, 1, 0, 1)}};
+    for (Field& field : fields) {
+        field.region =
+            AddRegion(IntVec3(static_cast<int>(field.offset.x), 0, static_cast<int>(field.offset.z)), box);
+        ASSERT_NE(AddBox(field.region, unlit, Vec3(8, -0.5f, 8), Vec3(8, 0.5f, 8), field.color), nullptr);
+    }
+    for (const Field& root : fields) {
+        SCOPED_TRACE(root.region->GetName());
+        // Over the middle of the four, in the root's own space.
+        const Vec3 middle = Vec3(16, 0, 16) - root.offset;
+        const Camera camera = LookAt(middle + Vec3(0, 24, -10), middle);
+        GraphicsPortalRenderer renderer(Canvas(), root.region, camera, View(), false);
+        ASSERT_TRUE(Canvas().BeginFrame());
+        renderer.Render();
+        Canvas().EndFrame();
+        const Pixels image = ReadScreen();
+        ASSERT_FALSE(image.pixels.empty());
+        int checked = 0, wrong = 0;
+        std::string first;
+        for (int y = 0; y < kHeight; ++y)
+            for (int x = 0; x < kWidth; ++x) {
+                // The ground point in world space (the world's origin is the first field's).
+                const Vec3 p = FloorPoint(camera, x, y, 0.0f) + root.offset;
+                const float fx = p.x - 16.0f * std::floor(p.x / 16.0f);
+                const float fz = p.z - 16.0f * std::floor(p.z / 16.0f);
+                // Pixels right on a border or on the ground's outer edge may show either side.
+                if (p.x < 0.3f || p.x > 31.7f || p.z < 0.3f || p.z > 31.7f || fx < 0.3f || fx > 15.7f ||
+                    fz < 0.3f || fz > 15.7f)
+                    continue;
+                const Color& c = fields[(p.x < 16.0f ? 0 : 1) + (p.z < 16.0f ? 0 : 2)].color;
+                ++checked;
+                if (!NearRgb(image.At(x, y), Channel(c.r), Channel(c.g), Channel(c.b))) {
+                    if (wrong++ == 0)
+                        first = "pixel (" + std::to_string(x) + ", " + std::to_string(y) + ") at ground (" +
+                                std::to_string(p.x) + ", " + std::to_string(p.z) +
+                                "): " + Describe(image.At(x, y));
+                }
+            }
+        EXPECT_GT(checked, kWidth * kHeight / 2) << "the view takes in the four fields";
+        EXPECT_EQ(wrong, 0) << "of " << checked << " ground pixels; the first " << first;
+    }
 }
 
 } // namespace
