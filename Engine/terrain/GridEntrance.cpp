@@ -1,20 +1,18 @@
 #include "terrain/GridEntrance.h"
 
-#include "core/Intersection.h"
 #include "core/Log.h"
-#include "core/Ray.h"
 #include "data/BinaryReader.h"
 #include "data/BinaryWriter.h"
 #include "data/LoadTable.h"
 #include "scene/GraphicsMesh.h"
-#include "scene/GraphicsSceneRenderer.h"
+#include "scene/GraphicsMeshInstance.h"
 #include "world/Portal.h"
 #include "world/Region.h"
 #include "world/Triangle.h"
 
 namespace GAME {
 
-GAME_REGISTER_CLASS(GridEntrance, Entity)
+GAME_REGISTER_CLASS(GridEntrance, Tile)
 
 namespace {
 
@@ -35,16 +33,20 @@ GridEntrance::~GridEntrance()
 
 void GridEntrance::Load(const LoadTable& constTable)
 {
-    Entity::Load(constTable);
+    Tile::Load(constTable);
+    GraphicsMeshInstance* instance = GetMeshInstance();
+    if (instance->GetMesh())
+        return;
+    // No graphics engine gave the actor its mesh (levels built by a tool): the record tables'
+    // resources do; the instance takes the reference.
     LoadTable& table = const_cast<LoadTable&>(constTable);
-    // Loaded through the table's resources: the instance takes the reference.
-    m_instance.SetMesh(table.LoadMesh("mesh", 0));
-    UpdateBoundingBox();
+    if (GraphicsMesh* mesh = table.LoadMesh("mesh", 0))
+        instance->SetMesh(mesh);
 }
 
 void GridEntrance::Read(BinaryReader& reader)
 {
-    Entity::Read(reader);
+    Tile::Read(reader);
     m_portalId = reader.ReadUniqueId();
     m_connectedPortalId = reader.ReadUniqueId();
     m_connectedRegionId.Read(reader);
@@ -57,7 +59,7 @@ void GridEntrance::Read(BinaryReader& reader)
 
 void GridEntrance::Write(BinaryWriter& writer) const
 {
-    Entity::Write(writer);
+    Tile::Write(writer);
     if (m_portal) {
         writer.WriteUniqueId(m_portal->GetId());
         writer.WriteUniqueId(m_portal->GetConnectedPortalId());
@@ -90,27 +92,21 @@ void GridEntrance::SetConnectedRegionId(const RegionId& id)
         m_portal->SetConnectedRegionId(id);
 }
 
-void GridEntrance::PreLoad(bool inFirstFrustum)
-{
-    Entity::PreLoad(inFirstFrustum);
-    m_instance.PreLoad(inFirstFrustum);
-}
-
 void GridEntrance::OnAddToLevel(Level* level)
 {
-    Entity::OnAddToLevel(level);
+    Tile::OnAddToLevel(level);
     OpenPortal();
 }
 
 void GridEntrance::OnRemoveFromLevel(Level* level)
 {
-    Entity::OnRemoveFromLevel(level);
+    Tile::OnRemoveFromLevel(level);
     ClosePortal();
 }
 
 void GridEntrance::OnMoveInLevel(Level* level)
 {
-    Entity::OnMoveInLevel(level);
+    Tile::OnMoveInLevel(level);
     if (m_portal)
         m_portal->SetCoords(GetCoords().GetRegionCoords());
 }
@@ -118,7 +114,7 @@ void GridEntrance::OnMoveInLevel(Level* level)
 void GridEntrance::OpenPortal()
 {
     Region* region = GetRegion();
-    const GraphicsMesh* mesh = m_instance.GetMesh();
+    const GraphicsMesh* mesh = GetMeshInstance()->GetMesh();
     if (m_portal || !region || !mesh || mesh->GetNumPortals() != 1)
         return;
     m_portal = region->CreatePortal();
@@ -148,49 +144,6 @@ void GridEntrance::ClosePortal()
     else
         delete m_portal;
     m_portal = nullptr;
-}
-
-void GridEntrance::AddToScene(GraphicsSceneRenderer& renderer, const Frustum* frustum)
-{
-    Region* region = GetRegion();
-    if (region && m_instance.GetMesh() && renderer.IsRenderFlagSet(GraphicsSceneRenderer::RENDER_MESHES)) {
-        m_instance.PrepareForRendering();
-        renderer.AddRenderable(&m_instance, region);
-    }
-    Entity::AddToScene(renderer, frustum);
-}
-
-PhysicsMesh* GridEntrance::GetPhysicsMesh() const
-{
-    return m_instance.GetMesh() ? m_instance.GetMesh()->GetPhysicsMesh() : nullptr;
-}
-
-void GridEntrance::UpdateBoundingBox()
-{
-    const Coords frame = GetCoords().GetRegionCoords();
-    m_instance.SetObjectToRegionCoords(frame);
-    if (m_instance.GetMesh()) {
-        m_instance.UpdateBoundingBox(true);
-        SetRegionBoundingBox(ABBox::FromOBBox(m_instance.GetRegionSpaceBoundingBox()));
-    } else {
-        SetRegionBoundingBox(ABBox(frame.origin, Vec3()));
-    }
-    Entity::UpdateBoundingBox();
-}
-
-void GridEntrance::GetIntersection(const Ray& ray, Intersection& intersection, PhysicsSurface surface) const
-{
-    intersection.distance = gInfinity;
-    if (!m_instance.GetMesh())
-        return;
-    // Into the mesh's space and back; the frame is rigid, so distances stay as they are.
-    const Coords frame = GetCoords().GetRegionCoords();
-    const Coords inverse = frame.Inverse();
-    Intersection hit;
-    m_instance.GetIntersection(
-        Ray(inverse.TransformPoint(ray.origin), inverse.TransformVector(ray.direction)), hit, surface);
-    if (hit.IsHit())
-        intersection = Intersection(hit.distance, ray.GetPoint(hit.distance), hit.surface);
 }
 
 } // namespace GAME

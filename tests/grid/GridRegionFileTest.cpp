@@ -332,17 +332,30 @@ TEST_F(GridRegionFileTest, IdsAreStoredWordZeroFirstAsInTheLevelAndPortalFormats
     level.RemoveEntity(entity);
     delete entity;
 
-    // A grid entrance's block.
+    // A grid entrance's block: the actor's data, then the ids; read back whole by another entrance.
     auto* entrance = ObjectManager::Get()->CreateObjectFromFileAs<GridEntrance>(GridPieces::entranceRecord);
     ASSERT_NE(entrance, nullptr);
     entrance->SetPortalId(GAME::Test::fixtureUniqueId);
     entrance->SetConnectedRegionId(GAME::Test::fixtureRegionId);
+    BinaryWriter actorData(64);
+    entrance->Tile::Write(actorData);
     BinaryWriter block(64);
     entrance->Write(block);
-    expected = uniqueBytes;
-    expected.resize(32, 0);
+    expected.assign(actorData.GetBuffer(), actorData.GetBuffer() + actorData.GetSize());
+    expected.insert(expected.end(), uniqueBytes.begin(), uniqueBytes.end());
+    expected.resize(expected.size() + 16, 0);
     expected.insert(expected.end(), regionBytes.begin(), regionBytes.end());
-    EXPECT_EQ(std::vector<uint8_t>(block.GetBuffer(), block.GetBuffer() + block.GetSize()), expected);
+    const std::vector<uint8_t> written(block.GetBuffer(), block.GetBuffer() + block.GetSize());
+    EXPECT_EQ(written, expected);
+    auto* copy = ObjectManager::Get()->CreateObjectFromFileAs<GridEntrance>(GridPieces::entranceRecord);
+    ASSERT_NE(copy, nullptr);
+    BinaryReader blockReader(written.data(), static_cast<unsigned>(written.size()));
+    copy->Read(blockReader);
+    EXPECT_FALSE(blockReader.Failed());
+    EXPECT_EQ(blockReader.GetRemaining(), 0u);
+    EXPECT_EQ(copy->GetPortalId(), GAME::Test::fixtureUniqueId);
+    EXPECT_EQ(copy->GetConnectedRegionId(), GAME::Test::fixtureRegionId);
+    ObjectManager::Get()->DestroyObjectEx(copy, __FILE__, __LINE__);
     ObjectManager::Get()->DestroyObjectEx(entrance, __FILE__, __LINE__);
 
     // A portal chunk: its ids are read in the same order.
