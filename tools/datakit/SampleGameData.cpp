@@ -14,6 +14,7 @@
 #include "datakit/TextureWriter.h"
 #include "datakit/WaterShaders.h"
 #include "datakit/WaterWriter.h"
+#include "terrain/Terrain.h"
 
 #include "FontFile.h"
 
@@ -179,6 +180,8 @@ bool SampleGameData::Write(const std::string& folder) const
         !ShaderWriter::SampleFilter().Save((root / filterShaderName).string()) ||
         !ShaderWriter::SampleNoiseTextureGen().Save((root / noiseShaderName).string()) ||
         !MeshShaders::SampleSkinned().Save((root / MeshShaders::skinnedShaderName).string()) ||
+        // The editable terrain draws its impassable cells as debug primitives.
+        !ShaderWriter::SampleBasic().Save((root / GAME::Terrain::impassableShaderName).string()) ||
         !OverlayShaders::Save(folder) ||
         !TextureWriter::Save((root / ShaderWriter::whiteTextureName).string(),
                              TextureWriter::SolidDds(1, 1, 0xFFFFFFFFu)))
