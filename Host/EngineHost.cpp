@@ -419,6 +419,7 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     }
     for (const GAME::StatisticsWidget::Entry& entry : lastStatistics)
         out.Printf("  statistics line     %s", entry.text.c_str());
+    view->FinishScreenshot();
     for (const std::string& screenshot : view->GetScreenshots())
         out.Printf("  screenshot          %s", screenshot.c_str());
     view.reset();

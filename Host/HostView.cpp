@@ -302,29 +302,52 @@ void HostView::Render(GAME::GraphicsCanvas& canvas)
 
 bool HostView::MaybeScreenshot(GAME::Region* region)
 {
+    bool written = false;
     if (region != m_entered) {
+        // Left before the delay was up: the last frame seen there stands for the region.
+        written = FinishScreenshot();
         m_entered = region;
         m_framesInRegion = 0;
     }
-    if (!region || ++m_framesInRegion < screenshotDelay || !m_visited.insert(region).second)
-        return false;
+    if (!region || m_visited.count(region))
+        return written;
     GAME::GraphicsEngine* graphics = m_engine.GetGraphicsEngine();
     GAME::RenderDevice* device = graphics ? graphics->GetRenderDevice() : nullptr;
     GAME::GraphicsCanvas* canvas = graphics ? graphics->GetCanvas() : nullptr;
     if (!device || !canvas)
-        return false;
-    const int width = device->GetWidth(), height = device->GetHeight();
-    std::vector<GAME::Pixel> pixels(static_cast<size_t>(width) * static_cast<size_t>(height));
+        return written;
+    m_pending.width = device->GetWidth();
+    m_pending.height = device->GetHeight();
+    m_pending.pixels.assign(static_cast<size_t>(m_pending.width) * static_cast<size_t>(m_pending.height),
+                            GAME::Pixel());
     canvas->SetTargetSurface(nullptr);
+    if (!device->ReadFrameBuffer(m_pending.pixels.data(), m_pending.width, m_pending.height)) {
+        m_pending.pixels.clear();
+        m_visited.insert(region);
+        m_output("EngineHost: no screenshot of " + ShortName(region->GetName()) +
+                 ": the frame could not be read");
+        return written;
+    }
+    if (++m_framesInRegion >= screenshotDelay)
+        written = FinishScreenshot() || written;
+    return written;
+}
+
+bool HostView::FinishScreenshot()
+{
+    const GAME::Region* region = m_entered;
+    std::vector<GAME::Pixel> pixels;
+    pixels.swap(m_pending.pixels);
+    if (!region || pixels.empty() || !m_visited.insert(region).second)
+        return false;
     GAME::Image image;
     GAME::BinaryWriter png(static_cast<unsigned>(pixels.size() * 3 + 1024));
     // The frame's alpha is the renderers' own (see-through masks): the picture is opaque.
-    if (!device->ReadFrameBuffer(pixels.data(), width, height) ||
-        !image.Create(static_cast<uint32_t>(width), static_cast<uint32_t>(height), GAME::Image::FORMAT_RGBA,
-                      pixels.data()) ||
+    if (!image.Create(static_cast<uint32_t>(m_pending.width), static_cast<uint32_t>(m_pending.height),
+                      GAME::Image::FORMAT_RGBA, pixels.data()) ||
         !image.ChangeFormat(GAME::Image::FORMAT_RGB) || !image.WritePNG(png)) {
         m_output("EngineHost: no screenshot of " + ShortName(region->GetName()) +
-                 ": the frame could not be read");
+                 ": the picture could not be made");
         return false;
     }
     char number[16];

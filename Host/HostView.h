@@ -16,6 +16,7 @@
 // Initialize and Shutdown.
 #pragma once
 
+#include "graphics/RenderTypes.h"
 #include "scene/GraphicsTransparencyManager.h"
 
 #include <chrono>
@@ -56,9 +57,13 @@ public:
 
     // The view of the next frame the engine renders: the camera in its target's region.
     void Draw(GAME::WorldCamera& camera);
-    // After the frame: a screenshot when the view has been in the region for screenshotDelay
-    // frames in a row and had not been in it before; whether one was written.
+    // After the frame: a screenshot of a region the view had not been in, taken once the view has
+    // been there for screenshotDelay frames in a row, or of its last frame when the view leaves it
+    // sooner; whether one was written.
     bool MaybeScreenshot(GAME::Region* region);
+    // Writes the screenshot of the region the view is in when it is still waiting (the flight's
+    // end); whether one was written.
+    bool FinishScreenshot();
     static constexpr int screenshotDelay = 5;
     // The screenshots written, in order.
     const std::vector<std::string>& GetScreenshots() const { return m_screenshots; }
@@ -83,6 +88,12 @@ private:
     std::set<const GAME::Region*> m_visited;
     const GAME::Region* m_entered = nullptr;
     int m_framesInRegion = 0;
+    // The last frame seen in a region not shot yet.
+    struct Frame
+    {
+        std::vector<GAME::Pixel> pixels;
+        int width = 0, height = 0;
+    } m_pending;
     std::vector<std::string> m_screenshots;
 };
 
