@@ -20,7 +20,7 @@
 //
 // Main thread only (the receive threads stay inside Socket).
 //
-// TODO(stand-in): sessions run over one reliable, ordered ENet channel, which does the resending,
+// Sessions run over one reliable, ordered ENet channel, which does the resending,
 // fragmenting and joining and keeps round-trip times; there is no link of our own with its MTU
 // test, no TCP transport, no compression of packets, no LAN discovery and no packet describer.
 // The key agreement is anonymous (no peer identity), so it keeps out forged, replayed and altered

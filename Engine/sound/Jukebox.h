@@ -48,7 +48,7 @@ public:
     // Inside a boss area the boss music (when one is set) takes over from the music playlist.
     void SetBossArea(bool inside) { m_bossArea = inside; }
     bool IsBossArea() const { return m_bossArea; }
-    // TODO(stand-in): bosses (entities) will name their music here; until they do nothing sets it.
+    // The game's boss entities name their music here; the library itself sets none.
     void SetBossMusic(const std::string& name) { m_bossName = name; }
 
     // Once per frame: the machine time since the last call is the fade time.

@@ -12,8 +12,8 @@
 #include "data/DatabaseArchive.h"
 #include "data/TableDepot.h"
 #include "datakit/ArzWriter.h"
-#include "datakit/GridPieces.h"
 #include "datakit/GridWriter.h"
+#include "datakit/SampleGridKit.h"
 #include "terrain/GridRegion.h"
 #include "world/Entity.h"
 #include "world/Level.h"
@@ -26,8 +26,8 @@
 namespace {
 
 using namespace GAME;
-using DataKit::GridPieces;
 using DataKit::GridWriter;
+using DataKit::SampleGridKit;
 
 class Records : public TableDepotServices
 {
@@ -35,7 +35,7 @@ public:
     Records()
     {
         DataKit::ArzWriter writer(true);
-        GridPieces::AddRecords(writer);
+        SampleGridKit::AddRecords(writer);
         const std::vector<uint8_t> image = writer.Build();
         archive.Load(image.data(), static_cast<unsigned>(image.size()), false);
     }
@@ -55,12 +55,12 @@ std::vector<uint8_t> Saved(const GridRegion& grid)
 // A room of n x n cells walled all round with a doorway on its -z side and the doorway's link.
 GridWriter Cave(int n)
 {
-    GridWriter grid(GridPieces::systemRecord, n, 1, n);
+    GridWriter grid(SampleGridKit::systemRecord, n, 1, n);
     for (int i = 0; i <= 2 * n; ++i)
         for (int k = 0; k <= 2 * n; ++k)
             if ((i % 2 == 1 && k % 2 == 1) || i == 0 || k == 0 || i == 2 * n || k == 2 * n)
                 grid.SetLattice(i, 0, k, 1);
-    grid.SetFeature(n / 2, 0, 0, GridPieces::doorFeature, 2);
+    grid.SetFeature(n / 2, 0, 0, SampleGridKit::doorFeature, 2);
     GridWriter::Link link;
     link.portalId = UniqueId(1, 2, 3, 4);
     link.connectedPortalId = UniqueId(5, 6, 7, 8);
@@ -127,7 +127,7 @@ void EngineFuzzSeeds(FuzzSeedSink& sink)
     GridWriter extra = Cave(2);
     extra.extraBlocks = {{77, {1, 2, 3}}};
     sink.Add("extra_block", extra.Write(2));
-    GridWriter floors(GridPieces::systemRecord, 2, 3, 1);
+    GridWriter floors(SampleGridKit::systemRecord, 2, 3, 1);
     floors.SetLattice(1, 2, 1, 1);
     sink.Add("floors", floors.Write(2));
 }

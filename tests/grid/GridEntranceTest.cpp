@@ -16,7 +16,7 @@ namespace {
 class GridEntranceTest : public ::testing::Test
 {
 protected:
-    GridEntrance* Make(const char* record = GridPieces::entranceRecord)
+    GridEntrance* Make(const char* record = SampleGridKit::entranceRecord)
     {
         auto* entrance = ObjectManager::Get()->CreateObjectFromFileAs<GridEntrance>(record);
         if (entrance)
@@ -83,9 +83,9 @@ TEST_F(GridEntranceTest, APlacedEntranceOpensItsPortalWithTheIdsItReadAndKeepsTh
     // Its mesh is hit by rays and collided with where it stands.
     ASSERT_NE(entrance->GetPhysicsMesh(), nullptr);
     Intersection hit;
-    const Vec3 post = frame.TransformPoint(Vec3(-GridPieces::doorHalfWidth - 0.25f, 1, 5));
+    const Vec3 post = frame.TransformPoint(Vec3(-SampleGridKit::doorHalfWidth - 0.25f, 1, 5));
     entrance->GetIntersection(Ray(post, frame.TransformVector(Vec3(0, 0, -1))), hit, physicsSurfaceAny);
-    EXPECT_NEAR(hit.distance, 5.0f - GridPieces::wallThickness, 1e-4f);
+    EXPECT_NEAR(hit.distance, 5.0f - SampleGridKit::wallThickness, 1e-4f);
     EXPECT_TRUE(entrance->GetRegionBoundingBox().ContainsPoint(frame.origin));
 
     // The editor links it elsewhere: the portal's ids are written.

@@ -1,5 +1,5 @@
 // Pieces shared by the grid tests: a record database with the sample cave system and entrance
-// (DataKit::GridPieces) and a few odd systems, the pieces' meshes served without a device, a fresh
+// (DataKit::SampleGridKit) and a few odd systems, the pieces' meshes served without a device, a fresh
 // object manager, and helpers that make stored grids (rooms walled all round), load them and tell
 // which piece a cell was built with.
 #pragma once
@@ -11,8 +11,8 @@
 #include "data/BinaryReader.h"
 #include "data/BinaryWriter.h"
 #include "datakit/ArzWriter.h"
-#include "datakit/GridPieces.h"
 #include "datakit/GridWriter.h"
+#include "datakit/SampleGridKit.h"
 #include "navigation/PathFinder.h"
 #include "scene/GraphicsMesh.h"
 #include "terrain/GridRegion.h"
@@ -28,8 +28,8 @@
 
 namespace GAME::GridTest {
 
-using DataKit::GridPieces;
 using DataKit::GridWriter;
+using DataKit::SampleGridKit;
 
 // A system record with no fields (no pieces, spacing 8).
 inline constexpr const char* bareSystem = "records/grid/bare.dbr";
@@ -51,7 +51,7 @@ inline int Entry(char letter)
 inline std::vector<uint8_t> BuildDatabase()
 {
     DataKit::ArzWriter database;
-    GridPieces::AddRecords(database);
+    SampleGridKit::AddRecords(database);
     database.AddRecord(DataKit::NormalizeRecordName(bareSystem)).String("Class", "GridSystem");
     database.AddRecord(DataKit::NormalizeRecordName(badSpacingSystem))
         .String("Class", "GridSystem")
@@ -61,11 +61,11 @@ inline std::vector<uint8_t> BuildDatabase()
     database.AddRecord(DataKit::NormalizeRecordName(entityRecord)).String("Class", "Entity");
     database.AddRecord(DataKit::NormalizeRecordName(featureSystem))
         .String("Class", "GridSystem")
-        .String("feature", std::vector<std::string>{GridPieces::doorMesh, "Meshes/Grid/Missing.msh",
-                                                    GridPieces::entranceMesh});
+        .String("feature", std::vector<std::string>{SampleGridKit::doorMesh, "Meshes/Grid/Missing.msh",
+                                                    SampleGridKit::entranceMesh});
     database.AddRecord(DataKit::NormalizeRecordName(plainEntrance))
         .String("Class", "GridEntrance")
-        .String("mesh", GridPieces::WallPieceName(Entry('N'), true));
+        .String("mesh", SampleGridKit::WallPieceName(Entry('N'), true));
     return database.Build();
 }
 
@@ -96,7 +96,7 @@ public:
 };
 
 // A room of x by z cells on each floor: corners and walls all round, a floor in every cell.
-inline GridWriter Room(int x, int floors, int z, const std::string& system = GridPieces::systemRecord)
+inline GridWriter Room(int x, int floors, int z, const std::string& system = SampleGridKit::systemRecord)
 {
     GridWriter grid(system, x, floors, z);
     for (int y = 0; y < floors; ++y)
@@ -134,11 +134,11 @@ inline int PieceOf(const GridRegion& grid, int x, int y, int z, bool* base = nul
     if (!instance || !instance->GetMesh())
         return -1;
     const std::string name = instance->GetMesh()->GetFileNameString();
-    if (name == GridPieces::doorMesh)
+    if (name == SampleGridKit::doorMesh)
         return 15;
     for (int entry = 0; entry < GridSystem::numWallPieces; ++entry)
         for (bool withFloor : {true, false})
-            if (name == GridPieces::WallPieceName(entry, withFloor)) {
+            if (name == SampleGridKit::WallPieceName(entry, withFloor)) {
                 if (base)
                     *base = withFloor;
                 return entry;

@@ -84,7 +84,7 @@ TEST(GridPhysicsTest, BoxesRestOnTheCellFloorsAndAreStoppedByTheWalls)
     EXPECT_NEAR(d.y, 0.5f, 0.08f) << "on the floor";
     EXPECT_NEAR(d.x, 6.0f, 0.3f);
     const Vec3 t = thrown->GetCoords().GetOrigin().GetRegionPosition();
-    EXPECT_GT(t.x, GridPieces::wallThickness + 0.4f) << "the wall stopped it";
+    EXPECT_GT(t.x, SampleGridKit::wallThickness + 0.4f) << "the wall stopped it";
     EXPECT_LT(t.x, 3.0f);
     EXPECT_NEAR(t.y, 0.5f, 0.15f);
 

@@ -63,7 +63,7 @@ TEST_F(GridRegionFileTest, RoundTripsAreByteExactWithLinksWhetherThePortalsAreOp
 {
     GridWriter file = Room(4, 2);
     file.SetLattice(5, 1, 3, -7);
-    file.SetFeature(1, 0, 0, GridPieces::doorFeature, 2);
+    file.SetFeature(1, 0, 0, SampleGridKit::doorFeature, 2);
     file.SetFeature(3, 1, 2, 4, 1);
     // Links in cell order: the doorway's, and one on a cell without a portal (kept as read).
     GridWriter::Link door;
@@ -81,7 +81,7 @@ TEST_F(GridRegionFileTest, RoundTripsAreByteExactWithLinksWhetherThePortalsAreOp
 
     GridRegion loaded(&region);
     ASSERT_TRUE(LoadBody(loaded, body));
-    EXPECT_EQ(loaded.GetSystemFileName(), GridPieces::systemRecord);
+    EXPECT_EQ(loaded.GetSystemFileName(), SampleGridKit::systemRecord);
     EXPECT_EQ(loaded.GetHighestVisibleFloor(), 1);
     EXPECT_EQ(loaded.GetLatticeValue(5, 1, 3), -7);
     EXPECT_EQ(SaveBody(loaded), body);
@@ -113,13 +113,13 @@ TEST_F(GridRegionFileTest, AVersionOneBodyMadeByHandReadsAsTheSameGrid)
     // Version 1: the lattice body at once, no block header; 2 x 1 x 1 cells.
     BinaryWriter writer(64);
     writer.WriteUInt32(1);
-    writer.WriteString(GridPieces::systemRecord);
+    writer.WriteString(SampleGridKit::systemRecord);
     writer.WriteUInt32(2);
     writer.WriteUInt32(1);
     writer.WriteUInt32(1);
     for (int i = 0; i < 5 * 3; ++i) // i outermost, k innermost
         writer.WriteInt8(static_cast<int8_t>(i == 4 ? 1 : i % 2));
-    writer.WriteInt8(GridPieces::doorFeature);
+    writer.WriteInt8(SampleGridKit::doorFeature);
     writer.WriteInt8(3);
     writer.WriteInt8(0);
     writer.WriteInt8(2);
@@ -135,19 +135,19 @@ TEST_F(GridRegionFileTest, AVersionOneBodyMadeByHandReadsAsTheSameGrid)
     EXPECT_EQ(grid.GetLatticeValue(2, 0, 0), 0);
     int feature, rotation;
     grid.GetCellFeature(0, 0, 0, feature, rotation);
-    EXPECT_EQ(feature, GridPieces::doorFeature);
+    EXPECT_EQ(feature, SampleGridKit::doorFeature);
     EXPECT_EQ(rotation, 3);
     EXPECT_EQ(PieceOf(grid, 0, 0, 0), 15);
     grid.GetCellFeature(1, 0, 0, feature, rotation);
     EXPECT_EQ(rotation, 2);
 
     // Written back it is the version 2 form of the same grid.
-    GridWriter same(GridPieces::systemRecord, 2, 1, 1);
+    GridWriter same(SampleGridKit::systemRecord, 2, 1, 1);
     int n = 0;
     for (int i = 0; i <= 4; ++i)
         for (int k = 0; k <= 2; ++k, ++n)
             same.SetLattice(i, 0, k, n == 4 ? 1 : n % 2);
-    same.SetFeature(0, 0, 0, GridPieces::doorFeature, 3);
+    same.SetFeature(0, 0, 0, SampleGridKit::doorFeature, 3);
     same.SetFeature(1, 0, 0, 0, 2);
     EXPECT_EQ(SaveBody(grid), same.Write(2));
     GridRegion fromWriter(nullptr);
@@ -184,7 +184,7 @@ TEST_F(GridRegionFileTest, UnknownBlocksAreSkippedAndUnknownVersionsRefused)
 TEST_F(GridRegionFileTest, CutShortOrOversizedBodiesFailAndLeaveTheGridAsItWas)
 {
     GridWriter file = Room(2, 2);
-    file.SetFeature(1, 1, 1, GridPieces::doorFeature, 0);
+    file.SetFeature(1, 1, 1, SampleGridKit::doorFeature, 0);
     GridWriter::Link link;
     link.portalId = UniqueId(1, 2, 3, 4);
     link.x = link.y = link.z = 1;
@@ -333,7 +333,8 @@ TEST_F(GridRegionFileTest, IdsAreStoredWordZeroFirstAsInTheLevelAndPortalFormats
     delete entity;
 
     // A grid entrance's block: the actor's data, then the ids; read back whole by another entrance.
-    auto* entrance = ObjectManager::Get()->CreateObjectFromFileAs<GridEntrance>(GridPieces::entranceRecord);
+    auto* entrance =
+        ObjectManager::Get()->CreateObjectFromFileAs<GridEntrance>(SampleGridKit::entranceRecord);
     ASSERT_NE(entrance, nullptr);
     entrance->SetPortalId(GAME::Test::fixtureUniqueId);
     entrance->SetConnectedRegionId(GAME::Test::fixtureRegionId);
@@ -347,7 +348,7 @@ TEST_F(GridRegionFileTest, IdsAreStoredWordZeroFirstAsInTheLevelAndPortalFormats
     expected.insert(expected.end(), regionBytes.begin(), regionBytes.end());
     const std::vector<uint8_t> written(block.GetBuffer(), block.GetBuffer() + block.GetSize());
     EXPECT_EQ(written, expected);
-    auto* copy = ObjectManager::Get()->CreateObjectFromFileAs<GridEntrance>(GridPieces::entranceRecord);
+    auto* copy = ObjectManager::Get()->CreateObjectFromFileAs<GridEntrance>(SampleGridKit::entranceRecord);
     ASSERT_NE(copy, nullptr);
     BinaryReader blockReader(written.data(), static_cast<unsigned>(written.size()));
     copy->Read(blockReader);

@@ -95,7 +95,7 @@ TEST_F(GridRegionTest, AnEditRebuildsExactlyTheCellsThatUseTheEntry)
     EXPECT_EQ(grid.GetLatticeValue(7, 0, 0), 0);
 
     // A feature: its cell and the eight around it on its floor.
-    grid.SetCellFeature(1, 0, 1, GridPieces::doorFeature, 1);
+    grid.SetCellFeature(1, 0, 1, SampleGridKit::doorFeature, 1);
     CellSet floor0;
     for (int x = 0; x < 3; ++x)
         for (int z = 0; z < 3; ++z)
@@ -105,11 +105,11 @@ TEST_F(GridRegionTest, AnEditRebuildsExactlyTheCellsThatUseTheEntry)
     EXPECT_EQ(grid.GetCellRotation(1, 0, 1), 1);
     EXPECT_TRUE(grid.CellContainsFeature(1, 0, 1));
     // Past the last cell the coordinates are clamped to it; negative ones are refused.
-    grid.SetCellFeature(10, 1, 10, GridPieces::doorFeature, 0);
+    grid.SetCellFeature(10, 1, 10, SampleGridKit::doorFeature, 0);
     EXPECT_TRUE(grid.CellContainsFeature(2, 1, 2));
     EXPECT_EQ(Rebuilt(grid), (CellSet{{1, 1, 1}, {1, 1, 2}, {2, 1, 1}, {2, 1, 2}}));
     env.log.Clear();
-    grid.SetCellFeature(-1, 0, 0, GridPieces::doorFeature, 0);
+    grid.SetCellFeature(-1, 0, 0, SampleGridKit::doorFeature, 0);
     EXPECT_TRUE(Rebuilt(grid).empty());
     EXPECT_FALSE(grid.CellContainsFeature(0, 0, 0));
     EXPECT_TRUE(env.log.Contains("no feature"));
@@ -126,8 +126,8 @@ TEST_F(GridRegionTest, TurningTheGridFourTimesGivesEveryArrayAndPortalBack)
     GridWriter file = Room(4, 2, 3);
     file.SetLattice(3, 1, 2, 7);
     file.SetLattice(4, 0, 4, 1);
-    file.SetFeature(1, 0, 0, GridPieces::doorFeature, 2);
-    file.SetFeature(3, 1, 1, GridPieces::doorFeature, 3);
+    file.SetFeature(1, 0, 0, SampleGridKit::doorFeature, 2);
+    file.SetFeature(3, 1, 1, SampleGridKit::doorFeature, 3);
     file.SetFeature(2, 1, 2, 5, 1);
     GridWriter::Link link;
     link.portalId = UniqueId(1, 2, 3, 4);
@@ -187,10 +187,10 @@ TEST_F(GridRegionTest, TurningTheGridFourTimesGivesEveryArrayAndPortalBack)
     EXPECT_EQ(grid.GetZNumCells(), 4);
     int feature, rotation;
     grid.GetCellFeature(0, 0, 4 - 1 - 1, feature, rotation);
-    EXPECT_EQ(feature, GridPieces::doorFeature);
+    EXPECT_EQ(feature, SampleGridKit::doorFeature);
     EXPECT_EQ(rotation, 3);
     grid.GetCellFeature(1, 1, 0, feature, rotation);
-    EXPECT_EQ(feature, GridPieces::doorFeature);
+    EXPECT_EQ(feature, SampleGridKit::doorFeature);
     EXPECT_EQ(rotation, 0);
     EXPECT_EQ(grid.GetLatticeValue(2, 1, 8 - 3), 7) << "lattice (i, y, k) is old (2X - k, y, i)";
     EXPECT_EQ(region.GetNumPortals(), 2);
@@ -354,7 +354,7 @@ TEST_F(GridRegionTest, APortalCellKeepsItsLinkThroughRebuildsAndDropsItOnlyWhenE
 {
     GridRegion grid(&region);
     GridWriter file = Room(5);
-    file.SetFeature(2, 0, 0, GridPieces::doorFeature, 2);
+    file.SetFeature(2, 0, 0, SampleGridKit::doorFeature, 2);
     GridWriter::Link link;
     link.portalId = UniqueId(0x11, 0x12, 0x13, 0x14);
     link.connectedPortalId = UniqueId(0x21, 0x22, 0x23, 0x24);
@@ -407,7 +407,7 @@ TEST_F(GridRegionTest, APortalCellKeepsItsLinkThroughRebuildsAndDropsItOnlyWhenE
     EXPECT_EQ(unlinked, plain.Write()) << "no link block";
 
     // A new doorway's portal gets an id of its own (the region gives none), which a save keeps.
-    grid.SetCellFeature(4, 0, 4, GridPieces::doorFeature, 0);
+    grid.SetCellFeature(4, 0, 4, SampleGridKit::doorFeature, 0);
     portal = grid.GetCellPortal(4, 0, 4);
     ASSERT_NE(portal, nullptr);
     EXPECT_FALSE(portal->GetId().IsNull());

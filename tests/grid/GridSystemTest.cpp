@@ -42,32 +42,33 @@ protected:
 
 TEST_F(GridSystemTest, CellsGetThePieceOfTheirPatternTurnedToTheCornerItWasFoundFrom)
 {
-    GridSystem* system = Make(GridPieces::systemRecord);
+    GridSystem* system = Make(SampleGridKit::systemRecord);
     ASSERT_NE(system, nullptr);
     int rotation = -1;
     // Every corner and wall: N, as it stands.
-    EXPECT_EQ(Piece(*system, "1111", "1111", true, rotation), GridPieces::WallPieceName(Entry('N'), true));
+    EXPECT_EQ(Piece(*system, "1111", "1111", true, rotation), SampleGridKit::WallPieceName(Entry('N'), true));
     EXPECT_EQ(rotation, 0);
     // One solid corner: F; found from the cell's own first corner it needs no turn, found from the
     // second (r = 1) it is turned three quarters.
-    EXPECT_EQ(Piece(*system, "1000", "xxxx", true, rotation), GridPieces::WallPieceName(Entry('F'), true));
+    EXPECT_EQ(Piece(*system, "1000", "xxxx", true, rotation), SampleGridKit::WallPieceName(Entry('F'), true));
     EXPECT_EQ(rotation, 0);
-    EXPECT_EQ(Piece(*system, "0100", "xxxx", true, rotation), GridPieces::WallPieceName(Entry('F'), true));
+    EXPECT_EQ(Piece(*system, "0100", "xxxx", true, rotation), SampleGridKit::WallPieceName(Entry('F'), true));
     EXPECT_EQ(rotation, 3);
-    EXPECT_EQ(Piece(*system, "0010", "xxxx", true, rotation), GridPieces::WallPieceName(Entry('F'), true));
+    EXPECT_EQ(Piece(*system, "0010", "xxxx", true, rotation), SampleGridKit::WallPieceName(Entry('F'), true));
     EXPECT_EQ(rotation, 2);
     // Nothing solid: I; without a floor mark, the mid piece, whose key the sample record leaves out
     // (a missing key is no mesh).
-    EXPECT_EQ(Piece(*system, "0000", "xxxx", true, rotation), GridPieces::WallPieceName(Entry('I'), true));
+    EXPECT_EQ(Piece(*system, "0000", "xxxx", true, rotation), SampleGridKit::WallPieceName(Entry('I'), true));
     EXPECT_EQ(rotation, 0);
     EXPECT_EQ(Piece(*system, "0000", "xxxx", false, rotation), "(none)");
     // Two walls meeting at the fourth corner (B, 10110011) seen from its second corner.
-    EXPECT_EQ(Piece(*system, "1101", "1xx1", true, rotation), GridPieces::WallPieceName(Entry('B'), true));
+    EXPECT_EQ(Piece(*system, "1101", "1xx1", true, rotation), SampleGridKit::WallPieceName(Entry('B'), true));
     EXPECT_EQ(rotation, 3);
     // The table's entry D keeps its mid mesh under its doubled key.
-    EXPECT_EQ(Piece(*system, "1111", "0111", false, rotation), GridPieces::WallPieceName(Entry('D'), false));
+    EXPECT_EQ(Piece(*system, "1111", "0111", false, rotation),
+              SampleGridKit::WallPieceName(Entry('D'), false));
     // Only '1' counts: another digit is no corner.
-    EXPECT_EQ(Piece(*system, "2000", "xxxx", true, rotation), GridPieces::WallPieceName(Entry('I'), true));
+    EXPECT_EQ(Piece(*system, "2000", "xxxx", true, rotation), SampleGridKit::WallPieceName(Entry('I'), true));
     // A wall standing from a corner to nothing matches no piece from any corner.
     EXPECT_EQ(Piece(*system, "1000", "1xxx", true, rotation), "(none)");
     EXPECT_EQ(rotation, 0);
@@ -80,7 +81,8 @@ TEST_F(GridSystemTest, PiecesPlacedInARoomStandOnItsSolidCornersAndWalls)
     Region region(ABBox(Vec3(), Vec3(50, 50, 50)));
     GridRegion grid(&region);
     ASSERT_TRUE(LoadBody(grid, Room(3).Write()));
-    const float w = GridPieces::cellWidth, t = GridPieces::wallThickness, top = GridPieces::cellHeight;
+    const float w = SampleGridKit::cellWidth, t = SampleGridKit::wallThickness,
+                top = SampleGridKit::cellHeight;
     EXPECT_EQ(grid.GetCellSpacing(), Vec3(w, top, w));
     EXPECT_EQ(PieceOf(grid, 0, 0, 0), Entry('B'));
     EXPECT_EQ(PieceOf(grid, 2, 0, 2), Entry('B'));
@@ -115,13 +117,13 @@ TEST_F(GridSystemTest, PiecesPlacedInARoomStandOnItsSolidCornersAndWalls)
 
 TEST_F(GridSystemTest, RecordsGiveSpacingsFeaturesAndTheMinimumOpacityOrTheirDefaults)
 {
-    GridSystem* sample = Make(GridPieces::systemRecord);
+    GridSystem* sample = Make(SampleGridKit::systemRecord);
     ASSERT_NE(sample, nullptr);
     EXPECT_EQ(sample->GetCellSpacing(),
-              Vec3(GridPieces::cellWidth, GridPieces::cellHeight, GridPieces::cellWidth));
+              Vec3(SampleGridKit::cellWidth, SampleGridKit::cellHeight, SampleGridKit::cellWidth));
     EXPECT_FLOAT_EQ(sample->GetMinWallOpacity(), 0.25f);
     ASSERT_EQ(sample->GetNumFeatures(), 1);
-    EXPECT_EQ(sample->GetFeatureName(0), GridPieces::doorMesh);
+    EXPECT_EQ(sample->GetFeatureName(0), SampleGridKit::doorMesh);
     EXPECT_EQ(sample->GetFeatureMesh(1), nullptr) << "an index equal to the count";
     EXPECT_EQ(sample->GetFeatureMesh(-1), nullptr);
     EXPECT_EQ(sample->GetFeatureName(1), "");
@@ -147,7 +149,7 @@ TEST_F(GridSystemTest, RecordsGiveSpacingsFeaturesAndTheMinimumOpacityOrTheirDef
     GridSystem* features = Make(featureSystem);
     ASSERT_NE(features, nullptr);
     ASSERT_EQ(features->GetNumFeatures(), 2);
-    EXPECT_EQ(features->GetFeatureName(1), GridPieces::entranceMesh);
+    EXPECT_EQ(features->GetFeatureName(1), SampleGridKit::entranceMesh);
 }
 
 } // namespace

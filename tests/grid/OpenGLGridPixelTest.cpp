@@ -52,7 +52,7 @@ protected:
         PutFile(GraphicsEngine::basicShaderName, DataKit::ShaderWriter::SampleBasic().Write());
         PutFile(GraphicsEngine::overlayShaderName, DataKit::ShaderWriter::SampleOverlay().Write());
         PutFile(DataKit::ShaderWriter::whiteTextureName, DataKit::TextureWriter::SolidDds(1, 1, 0xFFFFFFFFu));
-        for (const auto& [name, bytes] : GridPieces::Files())
+        for (const auto& [name, bytes] : SampleGridKit::Files())
             PutFile(name, bytes);
         ASSERT_TRUE(Create()) << "the OpenGL device did not start (OpenGL.so is built from Devices/OpenGL "
                                  "beside libEngine.so)";
@@ -63,7 +63,7 @@ protected:
         meshes = std::make_unique<EngineMeshes>(*engine);
 
         GridWriter room = Room(3);
-        room.SetFeature(1, 0, 2, GridPieces::doorFeature, 0); // the opening on the +z wall
+        room.SetFeature(1, 0, 2, SampleGridKit::doorFeature, 0); // the opening on the +z wall
         grid = std::make_unique<GridRegion>(&region);
         ASSERT_TRUE(LoadBody(*grid, room.Write()));
         ASSERT_EQ(grid->GetNumBuiltCells(), 9);
@@ -127,8 +127,8 @@ TEST_F(OpenGLGridPixelTest, TheRoomShowsItsFloorWallsAndDoorwayOpenAboveWhereThe
     const Pixel wall = At(image, Vec3(3, 3, 11.5f));
     const Pixel above = At(image, Vec3(6, 7, 10.5f));
     const Pixel opening = At(image, Vec3(6, 3, 12));
-    const Pixel post = At(image, Vec3(6 + GridPieces::doorHalfWidth + 0.25f, 3, 11.5f));
-    const Pixel lintel = At(image, Vec3(6, GridPieces::doorHeight + 0.5f, 11.5f));
+    const Pixel post = At(image, Vec3(6 + SampleGridKit::doorHalfWidth + 0.25f, 3, 11.5f));
+    const Pixel lintel = At(image, Vec3(6, SampleGridKit::doorHeight + 0.5f, 11.5f));
     SCOPED_TRACE("floor " + GAME::Test::Describe(floor) + " wall " + GAME::Test::Describe(wall) + " above " +
                  GAME::Test::Describe(above) + " opening " + GAME::Test::Describe(opening) + " post " +
                  GAME::Test::Describe(post) + " lintel " + GAME::Test::Describe(lintel));

@@ -6,7 +6,7 @@
 #include "core/ObjectManager.h"
 #include "core/WorldVec3.h"
 #include "datakit/ArzWriter.h"
-#include "datakit/GridPieces.h"
+#include "datakit/SampleGridKit.h"
 #include "datakit/WorldGenerator.h"
 #include "navigation/Path.h"
 #include "navigation/PathFinder.h"

@@ -4,7 +4,7 @@
 #include "core/WorldVec3.h"
 #include "data/File.h"
 #include "datakit/ArzWriter.h"
-#include "datakit/GridPieces.h"
+#include "datakit/SampleGridKit.h"
 #include "terrain/GridRegion.h"
 #include "terrain/TerrainRT.h"
 #include "terrain/TerrainType.h"

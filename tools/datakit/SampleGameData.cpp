@@ -2,11 +2,11 @@
 
 #include "datakit/CharacterGenerator.h"
 #include "datakit/EffectShaders.h"
-#include "datakit/GridPieces.h"
 #include "datakit/MeshShaders.h"
 #include "datakit/OverlayShaders.h"
 #include "datakit/ParticleShaders.h"
 #include "datakit/SampleEffects.h"
+#include "datakit/SampleGridKit.h"
 #include "datakit/ShaderWriter.h"
 #include "datakit/SoundWriter.h"
 #include "datakit/TerrainShaders.h"
@@ -155,7 +155,7 @@ bool SampleGameData::Write(const std::string& folder) const
     if (!WriteText(root / defaultSettingsName, defaults))
         return false;
     // The sample models and animations, and the pieces of the sample grid system.
-    if (!CharacterGenerator::WriteSampleContent(folder) || !GridPieces::WriteSampleContent(folder))
+    if (!CharacterGenerator::WriteSampleContent(folder) || !SampleGridKit::WriteSampleContent(folder))
         return false;
 
     for (const std::string& category : Categories()) {

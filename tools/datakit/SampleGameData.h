@@ -4,7 +4,7 @@
 // ("Text_<code>/<category>.txt", one file per category, lines of tag=text),
 // and the sample content the other datakit writers make: shaders and their textures, sounds with
 // their records, effects, models, terrain types with their textures, water shaders, textures and
-// records, the sample grid system's pieces (GridPieces), any other file added, and the default
+// records, the sample grid system's pieces (SampleGridKit), any other file added, and the default
 // font "Fonts/Arial.fnt" (a free TrueType face of the system's, Liberation Sans from
 // fonts-liberation, found through fontconfig; left out when the system has none). The sample host
 // and the engine's tests make their data here. One thread at a time.

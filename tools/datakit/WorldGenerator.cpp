@@ -10,10 +10,10 @@
 #include "data/TableDepot.h"
 #include "datakit/ArzWriter.h"
 #include "datakit/CharacterGenerator.h"
-#include "datakit/GridPieces.h"
 #include "datakit/GridWriter.h"
 #include "datakit/MapWriter.h"
 #include "datakit/SampleEffects.h"
+#include "datakit/SampleGridKit.h"
 #include "datakit/SampleWalker.h"
 #include "datakit/TerrainWriter.h"
 #include "datakit/WaterWriter.h"
@@ -148,7 +148,7 @@ GAME::ABBox GroundBox(int size)
 // A cave of n x n cells on one floor: walls all round, open inside, a floor under every cell.
 int CaveCells(int caveSize)
 {
-    return caveSize / static_cast<int>(GridPieces::cellWidth);
+    return caveSize / static_cast<int>(SampleGridKit::cellWidth);
 }
 
 // The cell of the cave's doorway: the middle of its -z row.
@@ -299,7 +299,7 @@ void WorldGenerator::AddRecords(ArzWriter& database)
 
 void WorldGenerator::AddPlacedRecords(ArzWriter& database)
 {
-    GridPieces::AddRecords(database);
+    SampleGridKit::AddRecords(database);
     SampleEffects::AddRecords(database);
     database.AddRecord(NormalizeRecordName(walkerRecord))
         .String("Class", SampleWalker::ClassName())
@@ -498,7 +498,7 @@ bool WorldGenerator::Generate()
         cave.offset = GAME::IntVec3(top.x, top.y - kCaveDepth, top.z);
         // The cells' box: the grid's walls, floors and ceilings fill it.
         const float size = static_cast<float>(s.caveSize);
-        cave.box = GAME::ABBox::FromMinMax(Vec3(), Vec3(size, GridPieces::cellHeight, size));
+        cave.box = GAME::ABBox::FromMinMax(Vec3(), Vec3(size, SampleGridKit::cellHeight, size));
         cave.cave = true;
         cave.entities = static_cast<unsigned>(s.entitiesPerCave);
         m_regions.push_back(cave);
@@ -613,13 +613,13 @@ void WorldGenerator::AddDoorway(int outdoor, int cave)
     // The entrance stands a quarter into the outdoor region, facing +z (the flight's row runs
     // along its middle); the cave's doorway is a cell of its -z row turned half round, so that the
     // space behind the outdoor door lies inside the cave.
-    const float half = GridPieces::cellWidth * 0.5f;
+    const float half = SampleGridKit::cellWidth * 0.5f;
     PortalInfo outside;
     outside.region = outdoor;
     outside.id = GAME::UniqueId(0x504F5254u, m_settings.seed, static_cast<uint32_t>(cave), 1);
     outside.coords = Coords::Translation(
         Vec3(static_cast<float>(s.regionSize) * 0.5f, 0.0f, static_cast<float>(s.regionSize) * 0.25f));
-    outside.triangles = GridPieces::DoorTriangles(0.0f);
+    outside.triangles = SampleGridKit::DoorTriangles(0.0f);
     outside.choke = DoorChokePoint(0.0f);
     outside.connectedRegion = cave;
 
@@ -628,8 +628,8 @@ void WorldGenerator::AddDoorway(int outdoor, int cave)
     inside.id = GAME::UniqueId(0x504F5254u, m_settings.seed, static_cast<uint32_t>(cave), 2);
     inside.coords = Coords(
         Vec3(-1.0f, 0.0f, 0.0f), Vec3(0.0f, 1.0f, 0.0f), Vec3(0.0f, 0.0f, -1.0f),
-        Vec3((static_cast<float>(CaveDoorCell(s.caveSize)) + 0.5f) * GridPieces::cellWidth, 0.0f, half));
-    inside.triangles = GridPieces::DoorTriangles(half);
+        Vec3((static_cast<float>(CaveDoorCell(s.caveSize)) + 0.5f) * SampleGridKit::cellWidth, 0.0f, half));
+    inside.triangles = SampleGridKit::DoorTriangles(half);
     inside.choke = DoorChokePoint(half);
     inside.connectedRegion = outdoor;
 
@@ -642,7 +642,7 @@ void WorldGenerator::AddDoorway(int outdoor, int cave)
 std::vector<uint8_t> WorldGenerator::BuildCaveGrid(int cave) const
 {
     const int n = CaveCells(m_settings.caveSize);
-    GridWriter grid(GridPieces::systemRecord, n, 1, n);
+    GridWriter grid(SampleGridKit::systemRecord, n, 1, n);
     for (int i = 0; i <= 2 * n; ++i) {
         for (int k = 0; k <= 2 * n; ++k) {
             const bool edge = i == 0 || k == 0 || i == 2 * n || k == 2 * n;
@@ -656,7 +656,7 @@ std::vector<uint8_t> WorldGenerator::BuildCaveGrid(int cave) const
         if (door.region != cave)
             continue;
         const int x = CaveDoorCell(m_settings.caveSize);
-        grid.SetFeature(x, 0, 0, GridPieces::doorFeature, 2);
+        grid.SetFeature(x, 0, 0, SampleGridKit::doorFeature, 2);
         GridWriter::Link link;
         link.portalId = door.id;
         link.connectedPortalId = door.connectedPortal;
@@ -728,7 +728,7 @@ bool WorldGenerator::BuildLevels()
                 continue;
             // The outdoor side of a doorway: an entrance whose mesh carries the portal.
             auto* entrance = new GeneratedEntrance();
-            entrance->SetObjectName(GridPieces::entranceRecord);
+            entrance->SetObjectName(SampleGridKit::entranceRecord);
             GAME::ObjectManager::Get()->LoadObjectData(entrance);
             entrance->SetPortalId(door.id);
             entrance->SetConnectedPortalId(door.connectedPortal);

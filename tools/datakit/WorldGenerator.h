@@ -3,7 +3,7 @@
 // entities standing on it, saved for the game in the run-time form, except one region kept in the
 // editor form; from 64 units on also a lake with shore waves in a bowl of the ground and a river
 // leaving it in a channel) and, below some of them, caves: grid regions of the sample grid system
-// (GridPieces) walled all round, reached through a doorway. The doorway is a pair of portals that
+// (SampleGridKit) walled all round, reached through a doorway. The doorway is a pair of portals that
 // come with the levels: outdoors a grid entrance (an entity whose mesh carries the portal, saving
 // its link with the level), in the cave a doorway feature cell whose mesh carries the other, its
 // link kept in the grid's link block. All is written as one compiled map with each region's level
@@ -19,7 +19,7 @@
 // engine's Level, Entity, GridRegion and GridEntrance classes, so the engine library must be
 // loaded, and the caves' records and meshes must be reachable: through the installed record
 // database and record-table mesh loading when there are (an engine's, whose data holds
-// AddRecords' records and GridPieces' files), otherwise through the generator's own, installed
+// AddRecords' records and SampleGridKit' files), otherwise through the generator's own, installed
 // only while it builds. Nothing else global is changed (the entities live only while their level
 // image is written, and the levels' path meshes and portals leave the path finder again with
 // them). To load the generated world without an engine, install the records and a

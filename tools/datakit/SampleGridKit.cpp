@@ -1,4 +1,4 @@
-#include "datakit/GridPieces.h"
+#include "datakit/SampleGridKit.h"
 
 #include "core/MathUtil.h"
 #include "data/BaseResourceManager.h"
@@ -82,8 +82,9 @@ struct PieceBuilder
                 if (sign < 0)
                     std::swap(u, v);
                 const Vec3 f = center + n * extents[axis];
-                Quad(f - u - v, f + u - v, f + u + v, f - u + v, n, 2.0f * u.Length() / GridPieces::cellWidth,
-                     2.0f * v.Length() / GridPieces::cellWidth);
+                Quad(f - u - v, f + u - v, f + u + v, f - u + v, n,
+                     2.0f * u.Length() / SampleGridKit::cellWidth,
+                     2.0f * v.Length() / SampleGridKit::cellWidth);
             }
         }
     }
@@ -112,7 +113,7 @@ struct PieceBuilder
     // A floor over the whole cell. Pieces have no ceiling: underground rooms are seen from above.
     void Floor()
     {
-        const float h = GridPieces::cellWidth * 0.5f;
+        const float h = SampleGridKit::cellWidth * 0.5f;
         Quad(Vec3(-h, 0, h), Vec3(h, 0, h), Vec3(h, 0, -h), Vec3(-h, 0, -h), Vec3(0, 1, 0), 1.0f, 1.0f);
     }
 };
@@ -120,7 +121,7 @@ struct PieceBuilder
 // Corner k of a piece, in x and z.
 Vec3 Corner(int k)
 {
-    const float h = GridPieces::cellWidth * 0.5f;
+    const float h = SampleGridKit::cellWidth * 0.5f;
     static const float signs[4][2] = {{-1, -1}, {1, -1}, {1, 1}, {-1, 1}};
     return Vec3(signs[k][0] * h, 0.0f, signs[k][1] * h);
 }
@@ -168,7 +169,7 @@ public:
 private:
     PieceLibrary() : m_manager(nullptr, nullptr)
     {
-        for (auto& [name, bytes] : GridPieces::Files())
+        for (auto& [name, bytes] : SampleGridKit::Files())
             if (name.size() > 4 && name.compare(name.size() - 4, 4, ".msh") == 0)
                 m_bytes.emplace(name, std::move(bytes));
     }
@@ -180,17 +181,17 @@ private:
 
 } // namespace
 
-bool GridPieces::HasWallPiece(int entry, bool base)
+bool SampleGridKit::HasWallPiece(int entry, bool base)
 {
     return base || GAME::GridSystem::wallPiecePatterns[entry] != 0;
 }
 
-std::string GridPieces::WallPieceName(int entry, bool base)
+std::string SampleGridKit::WallPieceName(int entry, bool base)
 {
     return std::string("Meshes/Grid/CaveWall") + (base ? "Base" : "Mid") + entryLetters[entry] + ".msh";
 }
 
-MeshWriter GridPieces::MakeWallPiece(uint8_t pattern, bool base)
+MeshWriter SampleGridKit::MakeWallPiece(uint8_t pattern, bool base)
 {
     PieceBuilder piece;
     if (base)
@@ -216,14 +217,14 @@ MeshWriter GridPieces::MakeWallPiece(uint8_t pattern, bool base)
     return piece.Finish(rockTexture, text);
 }
 
-std::vector<GAME::Triangle> GridPieces::DoorTriangles(float at)
+std::vector<GAME::Triangle> SampleGridKit::DoorTriangles(float at)
 {
     const Vec3 a(-doorHalfWidth, 0.0f, at), b(doorHalfWidth, 0.0f, at);
     const Vec3 c(doorHalfWidth, doorHeight, at), d(-doorHalfWidth, doorHeight, at);
     return {GAME::Triangle(a, b, c), GAME::Triangle(a, c, d)};
 }
 
-MeshWriter GridPieces::MakeDoor()
+MeshWriter SampleGridKit::MakeDoor()
 {
     PieceBuilder piece;
     piece.Floor();
@@ -240,7 +241,7 @@ MeshWriter GridPieces::MakeDoor()
     return mesh;
 }
 
-MeshWriter GridPieces::MakeEntrance()
+MeshWriter SampleGridKit::MakeEntrance()
 {
     PieceBuilder piece;
     const float t = wallThickness, post = 0.5f;
@@ -255,7 +256,7 @@ MeshWriter GridPieces::MakeEntrance()
     return mesh;
 }
 
-std::vector<std::pair<std::string, std::vector<uint8_t>>> GridPieces::Files()
+std::vector<std::pair<std::string, std::vector<uint8_t>>> SampleGridKit::Files()
 {
     std::vector<std::pair<std::string, std::vector<uint8_t>>> files;
     for (int entry = 0; entry < GAME::GridSystem::numWallPieces; ++entry)
@@ -279,7 +280,7 @@ std::vector<std::pair<std::string, std::vector<uint8_t>>> GridPieces::Files()
     return files;
 }
 
-void GridPieces::AddRecords(ArzWriter& database)
+void SampleGridKit::AddRecords(ArzWriter& database)
 {
     ArzWriter::Record& system = database.AddRecord(NormalizeRecordName(systemRecord));
     system.String("Class", "GridSystem")
@@ -300,7 +301,7 @@ void GridPieces::AddRecords(ArzWriter& database)
         .String("mesh", entranceMesh);
 }
 
-bool GridPieces::WriteSampleContent(const std::string& folder)
+bool SampleGridKit::WriteSampleContent(const std::string& folder)
 {
     const std::filesystem::path root(folder);
     for (const auto& [name, bytes] : Files())

@@ -32,7 +32,7 @@ namespace DataKit {
 
 class ArzWriter;
 
-class GridPieces
+class SampleGridKit
 {
 public:
     static constexpr const char* systemRecord = "Records/World/Generated/CaveGrid.dbr";
