@@ -164,9 +164,12 @@ void ChaosBeam::UpdateSelf(int elapsed)
         }
     }
 
-    // The linked effect emits along every pair of consecutive points, in the start's region.
+    // The linked effect emits along every pair of consecutive points, given in the space of the
+    // effect's region (where its emitters draw them); the start's while it has none.
     if (EffectEntity* effect = GetLinkedEffect()) {
-        const Vec3 origin = m_start.GetRegionPosition();
+        Region* effectRegion = effect->GetRegion();
+        const Vec3 origin =
+            effectRegion ? effectRegion->GetRelativePosition(m_start) : m_start.GetRegionPosition();
         std::vector<SimpleSeg> segments;
         for (int s = 0; s < m_numStrands; ++s) {
             const std::vector<Vec3>& strand = m_strands[static_cast<size_t>(s)];

@@ -226,7 +226,10 @@ bool EffectEntity::PullParentBones(std::vector<EmitterBone>& bones)
     // position to its own, placed where the actor stands and scaled as it is drawn.
     const SkeletalPose& pose = actor->GetMeshInstance()->GetSkeletalPose();
     const float scale = actor->GetMeshInstance()->GetScale();
-    const Coords placement = actor->GetCoords().GetRegionCoords();
+    Coords placement = actor->GetCoords().GetRegionCoords();
+    // The emitters draw bone particles in this entity's region, which need not be the actor's.
+    if (GetRegion() && actor->GetRegion() && GetRegion() != actor->GetRegion())
+        placement.origin += Region::GetOffsetDifference(actor->GetRegion(), GetRegion());
     const size_t before = bones.size();
     for (int32_t index : indices) {
         const int32_t parent = mesh->GetBone(static_cast<uint32_t>(index)).parent;
@@ -242,6 +245,19 @@ bool EffectEntity::PullParentBones(std::vector<EmitterBone>& bones)
         bones.push_back(bone);
     }
     return bones.size() > before;
+}
+
+void EffectEntity::HandBonesToEffect()
+{
+    // Dynamic lines stay as their owner last set them; a bone effect reads its parent's pose
+    // afresh, so its particles start where the bones are in this frame. Without bones to read
+    // (no actor parent, its mesh still loading) the effect emits from the entity's frame.
+    if (!m_dynamicLines) {
+        m_bones.clear();
+        if (m_useBones)
+            PullParentBones(m_bones);
+    }
+    m_effect->SetBoneList(m_bones);
 }
 
 void EffectEntity::UpdateSelf(int elapsed)
@@ -273,6 +289,7 @@ void EffectEntity::UpdateSelf(int elapsed)
         m_effect->SetAnchor1(m_anchor1);
         m_effect->SetAnchor2(m_anchor2);
     }
+    HandBonesToEffect();
     // The data is fetched every update: the resource may have been evicted and reloaded since.
     m_effect->Update(GetCoords(), GetReadyData(), m_effectBox);
     UpdateBoundingBox();

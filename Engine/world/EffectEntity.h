@@ -1,7 +1,8 @@
 // The entity that places a particle effect in the world. It holds the effect resource and, once
 // the resource is ready, one Effect made from its data; every update it moves the effect to its own
-// frame, feeds it its parent's anchor points, fades its lights and, when asked, removes itself
-// from the world once the effect has completed. Levels place it from records ("effectFile",
+// frame, feeds it its parent's anchor points and the bones to emit from (the parent actor's posed
+// bones, or the dynamic lines a beam sets), fades its lights and, when asked, removes itself from
+// the world once the effect has completed. Levels place it from records ("effectFile",
 // "emitterType", "Anchored", "boneList"); other code makes one-off effects with Load and AddToWorld.
 // Registered as "EffectEntity" under "Entity".
 //
@@ -81,6 +82,9 @@ protected:
 
 private:
     void MakeEffect();
+    // The bones the effect emits from this frame: the dynamic lines, or with the bone flags the
+    // parent actor's bones read now; none otherwise.
+    void HandBonesToEffect();
     void ReleaseResource();
     // The data of a resource that is ready; null otherwise.
     const EffectData* GetReadyData() const;

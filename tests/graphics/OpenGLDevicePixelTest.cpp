@@ -20,6 +20,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <utility>
 
 namespace GAME {
 namespace {
@@ -166,6 +167,21 @@ TEST_F(OpenGLPixelTest, ClearsAndReadsBackRowsFromTheTop)
     // A read-back of another size than the target is refused.
     Pixel one;
     EXPECT_FALSE(device->ReadFrameBuffer(&one, 1, 1));
+}
+
+TEST_F(OpenGLPixelTest, AClearInsideANarrowViewportLeavesTheColumnsAndRowsBesideIt)
+{
+    Clear(1.0f, 0.0f, 0.0f, 1.0f);
+    device->SetViewport(Viewport(16, 8, 24, 16));
+    Clear(0.0f, 0.0f, 1.0f, 1.0f, RENDER_CLEAR_COLOR);
+    const Image image = Read();
+    ASSERT_FALSE(image.pixels.empty());
+    // Columns 16 to 39 of rows 8 to 23 (from the top), and nothing else.
+    for (const auto& [x, y] : {std::pair{16, 8}, std::pair{39, 8}, std::pair{16, 23}, std::pair{39, 23}})
+        EXPECT_TRUE(PixelNear(image, x, y, 0, 0, 255, 255));
+    for (const auto& [x, y] : {std::pair{15, 8}, std::pair{40, 8}, std::pair{15, 23}, std::pair{40, 23},
+                               std::pair{16, 7}, std::pair{39, 24}, std::pair{0, 16}, std::pair{63, 16}})
+        EXPECT_TRUE(PixelNear(image, x, y, 255, 0, 0, 255));
 }
 
 TEST_F(OpenGLPixelTest, ScreenQuadsLandOnTheirPixelsWithinViewportAndScissor)

@@ -208,6 +208,51 @@ TEST_F(PortalPathTest, AWayIntoTheCaveGoesThroughTheDoorway)
     EXPECT_FALSE(Find(from, to));
 }
 
+TEST_F(PortalPathTest, EachDoorwayLeadsToTheDoorItPairsWith)
+{
+    // A second doorway between the same two regions, far from the first.
+    const std::vector<Triangle> door = {Triangle(Vec3(-3, 0, 0), Vec3(3, 0, 0), Vec3(3, 8, 0)),
+                                        Triangle(Vec3(-3, 0, 0), Vec3(3, 8, 0), Vec3(-3, 8, 0))};
+    const UniqueId northId(9, 10, 11, 12), backId(13, 14, 15, 16);
+    Portal* north = field->CreatePortal();
+    north->SetId(northId);
+    north->SetTriangles(door);
+    north->SetCoords(Coords::Translation(Vec3(8, 0, 56)));
+    north->SetConnectedRegionId(cave->GetId());
+    north->SetConnectedPortalId(backId);
+    Portal* back = cave->CreatePortal();
+    back->SetId(backId);
+    back->SetTriangles(door);
+    back->SetCoords(Coords(Vec3(-1, 0, 0), Vec3(0, 1, 0), Vec3(0, 0, -1), Vec3(26, 0, 28)));
+    back->SetConnectedRegionId(field->GetId());
+    back->SetConnectedPortalId(northId);
+    EXPECT_EQ(PathFinder::Get()->GetNumGates(), 4);
+
+    // Each way takes the doorway near its ends, both ways, and comes out at that doorway's other
+    // door: a door paired with the other doorway's door would lead elsewhere.
+    struct Way
+    {
+        Vec3 inField, inCave, fieldDoor, caveDoor;
+    };
+    const Way ways[2] = {{Vec3(40, 0, 20), Vec3(14, 0, 6), Vec3(32, 0, 16), Vec3(16, 0, 2)},
+                         {Vec3(10, 0, 60), Vec3(28, 0, 24), Vec3(8, 0, 56), Vec3(26, 0, 28)}};
+    for (const Way& way : ways)
+        for (bool inward : {true, false}) {
+            const WorldVec3 fieldEnd(field.get(), way.inField), caveEnd(cave.get(), way.inCave);
+            std::unique_ptr<Path> path = inward ? Find(fieldEnd, caveEnd) : Find(caveEnd, fieldEnd);
+            ASSERT_TRUE(path);
+            ASSERT_EQ(path->GetNumRegionChanges(), 1);
+            Region* first = inward ? field.get() : cave.get();
+            int change = 0;
+            while (path->GetPoint(change + 1).GetRegion() == first)
+                ++change;
+            const WorldVec3& leave = path->GetPoint(change);
+            const WorldVec3& enter = path->GetPoint(change + 1);
+            ExpectNear(inward ? leave : enter, field.get(), way.fieldDoor, 0.6f);
+            ExpectNear(inward ? enter : leave, cave.get(), way.caveDoor, 0.6f);
+        }
+}
+
 TEST_F(PathFinderTest, AWayCrossesTheBorderOfTwoFieldsWithoutAPortal)
 {
     auto west = MakeRegion(IntVec3(0, 0, 0), GroundBox(kSize), "west");

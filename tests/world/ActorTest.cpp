@@ -1,10 +1,12 @@
 // Actors in a running engine (the recording device) with the sample models: what their records
 // give, their boxes and queries, the full and the cheap update, root motion, animation events,
-// saved state, command routing, drawing, rag dolls, the bones effects read from them and the
-// shadow focus's nearest caster.
+// saved state, command routing, drawing, rag dolls, the bones effects read from them and emit
+// from, and the shadow focus's nearest caster.
+#include "EffectFixtures.h"
 #include "EngineFixture.h"
 
 #include "core/EventManager.h"
+#include "core/Intersect.h"
 #include "core/Intersection.h"
 #include "core/ObjectManager.h"
 #include "core/Ray.h"
@@ -12,6 +14,7 @@
 #include "data/BinaryWriter.h"
 #include "data/ResourceLoader.h"
 #include "datakit/CharacterGenerator.h"
+#include "datakit/SampleEffects.h"
 #include "graphics/GraphicsEngine.h"
 #include "navigation/PhysicsEngine.h"
 #include "navigation/PhysicsRagDoll.h"
@@ -24,7 +27,10 @@
 #include "scene/GraphicsSceneRenderer.h"
 #include "scene/GraphicsShadowMap.h"
 #include "world/Actor.h"
+#include "world/Effect.h"
+#include "world/EffectData.h"
 #include "world/EffectEntity.h"
+#include "world/EmitterData.h"
 #include "world/Level.h"
 #include "world/MinimapGameNugget.h"
 #include "world/Region.h"
@@ -116,6 +122,7 @@ public:
 constexpr const char* kCharacter = "records/actor/character.dbr";
 constexpr const char* kCrate = "records/actor/crate.dbr";
 constexpr const char* kShakeAnim = "Animations/ActorTestShake.anm";
+constexpr const char* kHeadGlowFile = "Effects/ActorTest/HeadGlow.pfx";
 
 bool Near(const Vec3& a, const Vec3& b, float tolerance = 1e-4f)
 {
@@ -164,6 +171,23 @@ protected:
             .String("Class", "EffectEntity")
             .String("emitterType", "BoneList")
             .String("boneList", std::vector<std::string>{"Head", "NoSuchBone"});
+        // A glow from the head: particles that keep still (no speed, the default gravity is
+        // none) and live long enough to be counted.
+        {
+            EmitterData* glow = new EmitterData;
+            glow->SetLoop(true);
+            glow->SetFloat(EmitterData::FLOAT_LIFE, 5.0f);
+            glow->GetCurve(EmitterData::CURVE_EMISSION_RATE)->SetFirstLastY(1000.0f, 1000.0f);
+            glow->GetCurve(EmitterData::CURVE_SPEED)->SetFirstLastY(0.0f, 0.0f);
+            EffectData effect;
+            effect.AddEmitterData(glow);
+            data.AddFile(kHeadGlowFile, DataKit::SampleEffects::Bytes(effect));
+        }
+        db.AddRecord("records/actor/headglow.dbr")
+            .String("Class", "EffectEntity")
+            .String("effectFile", kHeadGlowFile)
+            .String("emitterType", "BoneList")
+            .String("boneList", std::vector<std::string>{"Head"});
         // The idle with three events a third of a second apart.
         DataKit::AnimWriter shake = CharacterGenerator::MakeIdle();
         shake.text = DataKit::AnimWriter::CallbackPointText("CameraShake", 0) +
@@ -645,6 +669,64 @@ TEST_F(ActorTest, EffectsReadTheBonesOfTheirParentActorInRegionSpace)
     EXPECT_NEAR(bones[0].lengthWeight, (head - neck).Length(), 1e-4f);
     EXPECT_TRUE(bones[0].emitting);
     EXPECT_GT(head.y, 1.0f);
+}
+
+TEST_F(ActorTest, AnEffectOnTheCharacterEmitsFromItsBoneWhereverTheCharacterGoes)
+{
+    WorldTest::TestEmitterGraphics graphics;
+    StartWorld();
+    Actor* actor = Place(kCharacter, Turned(0.7f, Vec3(12.0f, 0.0f, 8.0f)));
+    ASSERT_NE(actor, nullptr);
+    auto* glow = ObjectManager::Get()->CreateObjectFromFileAs<EffectEntity>("records/actor/headglow.dbr");
+    ASSERT_NE(glow, nullptr);
+    ASSERT_NE(glow->GetEffectResource(), nullptr);
+    engine->GetResourceLoader()->LoadResource(glow->GetEffectResource());
+    actor->Attach(glow, Coords(), "");
+    auto run = [&](int frames) {
+        for (int i = 0; i < frames; ++i) {
+            clock.Advance(50);
+            UpdateTime();
+            actor->Update(50);
+            if (Effect* effect = glow->GetEffect())
+                for (int k = 0; k < effect->GetNumEmitters(); ++k)
+                    WorldTest::MarkDrawn(*effect->GetEmitter(k));
+        }
+    };
+    // Every particle younger than the given age lies on the bone from the neck to the head, as
+    // the bone stands now; returns how many were looked at.
+    auto onTheHead = [&](float youngerThan) {
+        const Vec3 head = actor->GetBoneCoords(Name::Create("Head")).GetOrigin().GetRegionPosition();
+        const Vec3 neck = actor->GetBoneCoords(Name::Create("Neck")).GetOrigin().GetRegionPosition();
+        EXPECT_GT((head - actor->GetCoords().GetOrigin().GetRegionPosition()).Length(), 1.0f);
+        int looked = 0;
+        const Emitter& emitter = *glow->GetEffect()->GetEmitter(0);
+        for (int i = 0; i < emitter.GetNumParticles(); ++i) {
+            const Particle& p = emitter.GetParticle(i);
+            if (p.age >= youngerThan)
+                continue;
+            ++looked;
+            const Vec3 on = ClosestPointOnSegment(neck, head, p.position);
+            EXPECT_LT((p.position - on).Length(), 0.01f)
+                << "particle " << i << " at (" << p.position.x << ", " << p.position.y << ", " << p.position.z
+                << ")";
+        }
+        return looked;
+    };
+
+    run(20);
+    ASSERT_NE(glow->GetEffect(), nullptr);
+    ASSERT_EQ(glow->GetEffect()->GetNumEmitters(), 1);
+    EXPECT_TRUE(glow->GetEffect()->GetEmitter(0)->IsLocal()) << "bone particles live in region space";
+    EXPECT_GT(onTheHead(100.0f), 50);
+
+    // Moved and turned: the particles made since start from the head where it is now.
+    level->MoveEntity(actor, Turned(-1.2f, Vec3(30.0f, 0.0f, 25.0f)));
+    run(10);
+    EXPECT_GT(onTheHead(0.52f), 30);
+    // Gone before the test's emitter graphics are.
+    actor->Detach(glow);
+    ObjectManager::Get()->DestroyObjectEx(glow, __FILE__, __LINE__);
+    ObjectManager::Get()->DestroyPendingObjects(UINT_MAX);
 }
 
 TEST_F(ActorTest, TheShadowFocusClosesAtTheNearestVisibleCastingActor)

@@ -1,13 +1,16 @@
-// Effect entities: records, the effect made once the resource is ready, self-removal, light fading.
+// Effect entities: records, the effect made once the resource is ready, self-removal, light fading,
+// and the particles a chaos beam's linked effect emits along the beam.
 #include "EffectFixtures.h"
 
 #include "common/LogCapture.h"
 #include "common/TempDir.h"
+#include "core/Intersect.h"
 #include "core/Time.h"
 #include "data/EffectResource.h"
 #include "data/EngineDataServices.h"
 #include "data/LoadTableResources.h"
 #include "data/ResourceLoader.h"
+#include "world/ChaosBeam.h"
 #include "world/Effect.h"
 #include "world/EffectData.h"
 #include "world/EffectEntity.h"
@@ -98,6 +101,7 @@ protected:
         writer.AddRecord("records/plain.dbr")
             .String("Class", "EffectEntity")
             .String("emitterType", "Standard");
+        writer.AddRecord("records/beam.dbr").String("Class", "ChaosBeam");
         ASSERT_TRUE(records.Load(writer.Build()));
         // Written the way the particle-system editor saves.
         PSEditor::PSEditorFileSystem editorFiles;
@@ -236,6 +240,66 @@ TEST_F(EffectEntityTest, DynamicLinesBecomeBones)
     std::vector<EmitterBone> pulled;
     EXPECT_FALSE(fx->PullParentBones(pulled));
     ObjectManager::Get()->DestroyObjectEx(fx, __FILE__, __LINE__);
+}
+
+TEST_F(EffectEntityTest, ABeamsLinkedEffectEmitsAlongTheBeamWhereverItGoes)
+{
+    ChaosBeam* beam = ObjectManager::Get()->CreateObjectFromFileAs<ChaosBeam>("records/beam.dbr", 0, true);
+    EffectEntity* fx = Make("records/plain.dbr");
+    ASSERT_TRUE(beam && fx);
+    {
+        // Sparks that outlive one update of 0.1 s but not two: every live one was made in the
+        // last update (and there is room for two updates' worth).
+        PSEditor::PSEditorFileSystem editorFiles;
+        editorFiles.AddSource(FileSystem::PARTITION_0, dir.Path().c_str(), false, false, false);
+        const std::unique_ptr<EffectData> sparks(MakeBurst());
+        sparks->SetLoop(0, true);
+        sparks->GetEmitterData(0)->SetFloat(EmitterData::FLOAT_LIFE, 0.15f);
+        sparks->GetEmitterData(0)->GetCurve(EmitterData::CURVE_EMISSION_RATE)->SetFirstLastY(20.0f, 20.0f);
+        ASSERT_TRUE(sparks->Save("fx/sparks.pfx", &editorFiles));
+    }
+    fx->Load("fx/sparks.pfx");
+    ASSERT_NE(fx->GetEffectResource()->GetEffectData(), nullptr);
+    fx->AddToWorld(WorldCoords(region, Coords()), false);
+    beam->SetLinkedEffect(fx);
+    Vec3 from(10.0f, 2.0f, 10.0f);
+    level->AddEntity(beam, Coords::Translation(from));
+    auto frame = [&]() {
+        beam->Update(100);
+        Run(fx, 1);
+    };
+    // The particles lie on the beam's strands as they are now.
+    auto onTheBeam = [&]() {
+        const Emitter& emitter = *fx->GetEffect()->GetEmitter(0);
+        for (int i = 0; i < emitter.GetNumParticles(); ++i) {
+            const Particle& p = emitter.GetParticle(i);
+            float nearest = gInfinity;
+            for (const std::vector<Vec3>& strand : beam->GetStrands())
+                for (size_t k = 1; k < strand.size(); ++k)
+                    nearest = std::min(
+                        nearest, (ClosestPointOnSegment(from + strand[k - 1], from + strand[k], p.position) -
+                                  p.position)
+                                     .Length());
+            EXPECT_LT(nearest, 0.05f) << "particle " << i;
+        }
+        return emitter.GetNumParticles();
+    };
+
+    beam->SetEndPoints(WorldVec3(region, from), WorldVec3(region, from + Vec3(6.0f, 0.0f, 0.0f)));
+    for (int i = 0; i < 3; ++i)
+        frame();
+    ASSERT_NE(fx->GetEffect(), nullptr);
+    EXPECT_GT(onTheBeam(), 5);
+
+    // The beam moves on and turns: the new particles follow it.
+    from = Vec3(40.0f, 5.0f, 30.0f);
+    level->MoveEntity(beam, Coords::Translation(from));
+    beam->SetEndPoints(WorldVec3(region, from), WorldVec3(region, from + Vec3(0.0f, 1.0f, -5.0f)));
+    frame();
+    EXPECT_GT(onTheBeam(), 5);
+    level->RemoveEntity(beam);
+    ObjectManager::Get()->DestroyObjectEx(beam, __FILE__, __LINE__);
+    Flush();
 }
 
 } // namespace
