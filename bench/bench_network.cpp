@@ -218,6 +218,7 @@ int main()
     GAME::ServerConnectionManager server;
     server.SetNetPacketCreator(&creator);
     server.SetNetworkController(&serverController);
+    server.SetMaxPeersPerAddress(0); // every client comes from the loopback address
     if (!server.Listen("127.0.0.1", 0)) {
         std::printf("bench_network: the server cannot listen on the loopback address\n");
         return 1;

@@ -48,6 +48,7 @@ bool ClientConnectionManager::Connect(const char* address, int port)
     m_state = STATE_CONNECTING;
     m_stateSince = Now();
     m_closeSession = false;
+    m_unverifiedRefusal = 0;
     m_reportedView.clear();
     m_lastViewReport = Now() - viewReportIntervalMs;
     LogPrintf(2, "Network: connecting to server %s", m_server.c_str());
@@ -78,11 +79,22 @@ void ClientConnectionManager::Abort(const char* why)
         events->Send(&event, "GameEvent_NetworkConnectAbort");
 }
 
+void ClientConnectionManager::AbortJoin(const char* why)
+{
+    if (m_unverifiedRefusal == 0) {
+        Abort(why);
+        return;
+    }
+    const std::string text = std::string(why) + " (an unverified refusal said: " +
+                             RefusalText(static_cast<uint8_t>(m_unverifiedRefusal)) + ")";
+    Abort(text.c_str());
+}
+
 void ClientConnectionManager::Update(int elapsedMs)
 {
     ConnectionManager::Update(elapsedMs);
     if (m_state == STATE_CONNECTING && Since(m_stateSince) > handshakeTimeoutMs)
-        Abort("no answer in time");
+        AbortJoin("no answer in time");
     if (m_closeSession) {
         m_closeSession = false;
         CloseSession(0);
@@ -143,7 +155,10 @@ void ClientConnectionManager::OnLinkConnected(Link& link)
 
 void ClientConnectionManager::OnLinkDisconnected(Link& link)
 {
-    Abort(link.ready ? "the connection was lost or closed by the server" : "the server did not answer");
+    if (link.ready)
+        Abort("the connection was lost or closed by the server");
+    else
+        AbortJoin("the server did not answer");
     m_closeSession = true;
 }
 
@@ -159,8 +174,19 @@ void ClientConnectionManager::OnControlPacket(Link& link, const NetPacketHeader&
         return;
     }
     if (header.type == PACKET_TYPE_CONNECT_REFUSE && !link.ready) {
-        Abort(RefusalText(size == 1 ? body[0] : 0));
-        HangUp(link);
+        if (size == NetworkConnection::authenticatedRefusalBodySize) {
+            // Authenticated under the keys of our own request: the server we asked said no.
+            Abort(RefusalText(body[0]));
+            HangUp(link);
+            return;
+        }
+        if (m_unverifiedRefusal == 0)
+            LogPrintf(1,
+                      "Network: a refusal without authentication from %s (%s) is not taken on its word; "
+                      "waiting for the server's answer",
+                      m_server.c_str(), RefusalText(size == 1 ? body[0] : 0));
+        m_unverifiedRefusal =
+            size == 1 && body[0] != 0 ? int(body[0]) : int(NetworkConnection::REFUSE_HANDSHAKE_FAILED);
         return;
     }
     ConnectionManager::OnControlPacket(link, header, body, size);

@@ -8,7 +8,10 @@
 // A connection that fails (no answer, refused, no CONNECT_ACCEPT within handshakeTimeoutMs) or a
 // session that ends without this side asking (the server left or went silent past the timeout)
 // is logged (priority 2) and sent as the event "GameEvent_NetworkConnectAbort"; the manager is
-// then idle and the engine runs on.
+// then idle and the engine runs on. While joining, an answer that does not verify is dropped
+// and the join waits on, and so does a refusal without authentication (anyone could have sent
+// it): it is logged once and named when the join ends by timeout or hang-up. Only a refusal
+// authenticated under the handshake's keys ends the join at once.
 #pragma once
 
 #include "network/ConnectionManager.h"
@@ -61,12 +64,15 @@ protected:
 
 private:
     void Abort(const char* why);
+    // Abort while joining, naming an unverified refusal received meanwhile.
+    void AbortJoin(const char* why);
 
     State m_state = STATE_IDLE;
     std::string m_server;
     int m_stateSince = 0;
     bool m_closeSession = false;
     unsigned m_aborts = 0;
+    int m_unverifiedRefusal = 0; // the reason of an unauthenticated refusal received; 0 none
     std::vector<uint8_t> m_view; // the latest view's CLIENT_VIEW body
     std::vector<uint8_t> m_reportedView;
     int m_lastViewReport = 0;

@@ -278,6 +278,7 @@ bool ConnectionManager::SendPacket(Link& link, NetPacket* packet)
 
 void ConnectionManager::Deliver(int host, NetPacket* packet)
 {
+    ScreenReplication(host, packet);
     packet->FinishReplication();
     if (m_controller) {
         m_controller->ProcessPacket(host, packet);

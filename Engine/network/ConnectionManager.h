@@ -9,7 +9,8 @@
 // sequence numbers. Update takes what the receive thread handed over, in arrival order: the
 // engine's own control and link packets are handled here; every game packet is made by the host's
 // packet creator for its type (the engine makes its own spawn packet when the creator has none),
-// reads its body, completes its replicated objects (NetPacket::FinishReplication) and goes to the
+// reads its body, completes its replicated objects (NetPacket::FinishReplication; the server
+// first refuses those a client may not make, see ServerConnectionManager.h) and goes to the
 // host's network controller (ProcessPacket), and is deleted when that returns. A datagram that
 // fails any check is dropped and counted (see NetworkConnection.h); the first drop of each kind
 // on a link is logged, the rest only while network logging is on. A packet whose body does not
@@ -24,7 +25,8 @@
 // fragmenting and joining and keeps round-trip times; there is no link of our own with its MTU
 // test, no TCP transport, no compression of packets, no LAN discovery and no packet describer.
 // The key agreement is anonymous (no peer identity), so it keeps out forged, replayed and altered
-// datagrams but not a man in the middle during the handshake.
+// datagrams but not a man in the middle during the handshake, who can then read and rewrite the
+// session: packets are authenticated, not encrypted.
 #pragma once
 
 #include "network/NetPacket.h"
@@ -171,6 +173,13 @@ protected:
     bool SendDatagram(Link& link, const std::vector<uint8_t>& datagram);
     // Hands a game packet to the controller and deletes it.
     void Deliver(int host, NetPacket* packet);
+    // Runs before a received packet's objects are made; a role that may not trust the sender
+    // refuses them here (ObjectInteractionPacket::RefuseReplication).
+    virtual void ScreenReplication(int host, NetPacket* packet)
+    {
+        (void)host;
+        (void)packet;
+    }
     void CountUndelivered(NetPacket* packet, const char* why);
     void CountType(int type, bool sent);
     NetworkControllerBase* GetController() const { return m_controller; }

@@ -9,6 +9,7 @@
 #include <openssl/params.h>
 
 #include <cstring>
+#include <utility>
 
 namespace GAME {
 
@@ -110,6 +111,76 @@ struct NetworkConnection::Crypto
         return nullptr;
     }
 
+    // Both directions' authentication contexts, made for one handshake and freed unless used.
+    struct Macs
+    {
+        EVP_MAC_CTX* send = nullptr;
+        EVP_MAC_CTX* receive = nullptr;
+        Macs() = default;
+        Macs(const Macs&) = delete;
+        Macs& operator=(const Macs&) = delete;
+        ~Macs()
+        {
+            EVP_MAC_CTX_free(send);
+            EVP_MAC_CTX_free(receive);
+        }
+    };
+
+    // The session keys of this end (`side`) from the own key pair and the handshake's shares.
+    bool Derive(Side side, const uint8_t* clientShare, const uint8_t* serverShare, uint32_t version,
+                Macs& out)
+    {
+        Crypto& c = *this;
+        const uint8_t* peerShare = side == SIDE_CLIENT ? serverShare : clientShare;
+        uint8_t secret[keySize];
+        uint8_t keys[2 * keySize];
+        size_t secretLength = sizeof(secret);
+        size_t keysLength = sizeof(keys);
+        bool ok = false;
+        EVP_PKEY* peer = EVP_PKEY_new_raw_public_key(EVP_PKEY_X25519, nullptr, peerShare, keyShareSize);
+        EVP_PKEY_CTX* agree = c.ownKey ? EVP_PKEY_CTX_new(c.ownKey, nullptr) : nullptr;
+        // X25519 refuses an all-zero secret (a low-order share), so a hostile share fails here.
+        if (peer && agree && EVP_PKEY_derive_init(agree) == 1 && EVP_PKEY_derive_set_peer(agree, peer) == 1 &&
+            EVP_PKEY_derive(agree, secret, &secretLength) == 1 && secretLength == keySize) {
+            // The whole handshake goes into the keys: the protocol and version the client asked for
+            // and both key shares. A request altered on its way (another version, another share) or
+            // an answer to another request derives other keys, and its authentication fails.
+            uint8_t info[8 + 2 * keyShareSize];
+            PutWord(info, protocolMagic);
+            PutWord(info + 4, version);
+            std::memcpy(info + 8, clientShare, keyShareSize);
+            std::memcpy(info + 8 + keyShareSize, serverShare, keyShareSize);
+            EVP_PKEY_CTX* kdf = EVP_PKEY_CTX_new_id(EVP_PKEY_HKDF, nullptr);
+            ok = kdf && EVP_PKEY_derive_init(kdf) == 1 && EVP_PKEY_CTX_set_hkdf_md(kdf, EVP_sha256()) == 1 &&
+                 EVP_PKEY_CTX_set1_hkdf_salt(kdf, kdfSalt, sizeof(kdfSalt) - 1) == 1 &&
+                 EVP_PKEY_CTX_set1_hkdf_key(kdf, secret, static_cast<int>(keySize)) == 1 &&
+                 EVP_PKEY_CTX_add1_hkdf_info(kdf, info, static_cast<int>(sizeof(info))) == 1 &&
+                 EVP_PKEY_derive(kdf, keys, &keysLength) == 1 && keysLength == sizeof(keys);
+            EVP_PKEY_CTX_free(kdf);
+        }
+        EVP_PKEY_CTX_free(agree);
+        EVP_PKEY_free(peer);
+        if (ok) {
+            // Keys 0..31 authenticate what the client sends, 32..63 what the server sends.
+            const uint8_t* clientKey = keys;
+            const uint8_t* serverKey = keys + keySize;
+            out.send = c.MakeMac(side == SIDE_CLIENT ? clientKey : serverKey);
+            out.receive = c.MakeMac(side == SIDE_CLIENT ? serverKey : clientKey);
+            ok = out.send && out.receive;
+        }
+        OPENSSL_cleanse(secret, sizeof(secret));
+        OPENSSL_cleanse(keys, sizeof(keys));
+        return ok;
+    }
+
+    // The session keys from now on; the own key pair is forgotten.
+    void Use(Macs& macs)
+    {
+        std::swap(sendMac, macs.send);
+        std::swap(receiveMac, macs.receive);
+        ForgetOwnKey();
+    }
+
     // The first 8 bytes of HMAC-SHA256 over the header (its authentication field zero) and body.
     static bool Authenticate(EVP_MAC_CTX* context, const uint8_t* header, const uint8_t* body, size_t size,
                              uint8_t* out)
@@ -170,48 +241,6 @@ const char* NetworkConnection::GetResultText(Result result)
     return "?";
 }
 
-bool NetworkConnection::DeriveKeys(const uint8_t* peerShare)
-{
-    Crypto& c = *m_crypto;
-    uint8_t secret[keySize];
-    uint8_t keys[2 * keySize];
-    size_t secretLength = sizeof(secret);
-    size_t keysLength = sizeof(keys);
-    bool ok = false;
-    EVP_PKEY* peer = EVP_PKEY_new_raw_public_key(EVP_PKEY_X25519, nullptr, peerShare, keyShareSize);
-    EVP_PKEY_CTX* agree = c.ownKey ? EVP_PKEY_CTX_new(c.ownKey, nullptr) : nullptr;
-    // X25519 refuses an all-zero secret (a low-order share), so a hostile share fails here.
-    if (peer && agree && EVP_PKEY_derive_init(agree) == 1 && EVP_PKEY_derive_set_peer(agree, peer) == 1 &&
-        EVP_PKEY_derive(agree, secret, &secretLength) == 1 && secretLength == keySize) {
-        uint8_t info[2 * keyShareSize];
-        std::memcpy(info, c.clientShare, keyShareSize);
-        std::memcpy(info + keyShareSize, c.serverShare, keyShareSize);
-        EVP_PKEY_CTX* kdf = EVP_PKEY_CTX_new_id(EVP_PKEY_HKDF, nullptr);
-        ok = kdf && EVP_PKEY_derive_init(kdf) == 1 && EVP_PKEY_CTX_set_hkdf_md(kdf, EVP_sha256()) == 1 &&
-             EVP_PKEY_CTX_set1_hkdf_salt(kdf, kdfSalt, sizeof(kdfSalt) - 1) == 1 &&
-             EVP_PKEY_CTX_set1_hkdf_key(kdf, secret, static_cast<int>(keySize)) == 1 &&
-             EVP_PKEY_CTX_add1_hkdf_info(kdf, info, static_cast<int>(sizeof(info))) == 1 &&
-             EVP_PKEY_derive(kdf, keys, &keysLength) == 1 && keysLength == sizeof(keys);
-        EVP_PKEY_CTX_free(kdf);
-    }
-    EVP_PKEY_CTX_free(agree);
-    EVP_PKEY_free(peer);
-    c.ForgetOwnKey();
-    if (ok) {
-        // Keys 0..31 authenticate what the client sends, 32..63 what the server sends.
-        const uint8_t* clientKey = keys;
-        const uint8_t* serverKey = keys + keySize;
-        EVP_MAC_CTX_free(c.sendMac);
-        EVP_MAC_CTX_free(c.receiveMac);
-        c.sendMac = c.MakeMac(m_side == SIDE_CLIENT ? clientKey : serverKey);
-        c.receiveMac = c.MakeMac(m_side == SIDE_CLIENT ? serverKey : clientKey);
-        ok = c.sendMac && c.receiveMac;
-    }
-    OPENSSL_cleanse(secret, sizeof(secret));
-    OPENSSL_cleanse(keys, sizeof(keys));
-    return ok;
-}
-
 bool NetworkConnection::MakeConnectRequest(std::vector<uint8_t>& datagram)
 {
     if (m_side != SIDE_CLIENT)
@@ -253,10 +282,13 @@ NetworkConnection::Result NetworkConnection::AcceptConnectRequest(const uint8_t*
     }
     Crypto& c = *m_crypto;
     std::memcpy(c.clientShare, body + 8, keyShareSize);
-    if (!c.MakeKeyPair(c.serverShare) || !DeriveKeys(c.clientShare)) {
+    Crypto::Macs macs;
+    if (!c.MakeKeyPair(c.serverShare) ||
+        !c.Derive(m_side, c.clientShare, c.serverShare, protocolVersion, macs)) {
         c.Clear();
         return RESULT_MALFORMED;
     }
+    c.Use(macs);
     m_keyed = true;
     m_remoteHost = hostId;
     uint8_t reply[connectAcceptBodySize];
@@ -267,6 +299,42 @@ NetworkConnection::Result NetworkConnection::AcceptConnectRequest(const uint8_t*
         return RESULT_MALFORMED;
     }
     return RESULT_OK;
+}
+
+bool NetworkConnection::RefuseConnectRequest(const uint8_t* body, size_t size, RefuseReason reason,
+                                             std::vector<uint8_t>& datagram)
+{
+    MakeRefusal(reason, datagram);
+    if (m_side != SIDE_SERVER || m_keyed || !body || size != connectRequestBodySize ||
+        GetWord(body) != protocolMagic || GetWord(body + 4) != protocolVersion)
+        return false;
+    // The keys the request would have had, used once for this answer and forgotten.
+    Crypto& c = *m_crypto;
+    std::memcpy(c.clientShare, body + 8, keyShareSize);
+    Crypto::Macs macs;
+    bool ok =
+        c.MakeKeyPair(c.serverShare) && c.Derive(m_side, c.clientShare, c.serverShare, protocolVersion, macs);
+    if (ok) {
+        std::vector<uint8_t> signedRefusal(NetPacketHeader::headerSize + authenticatedRefusalBodySize, 0);
+        NetPacketHeader header;
+        header.size = static_cast<uint16_t>(signedRefusal.size());
+        header.type = PACKET_TYPE_CONNECT_REFUSE;
+        header.hostId = 0;
+        header.sequence = 1;
+        header.Write(signedRefusal.data());
+        uint8_t* reply = signedRefusal.data() + NetPacketHeader::headerSize;
+        reply[0] = reason;
+        std::memcpy(reply + 1, c.serverShare, keyShareSize);
+        ok = Crypto::Authenticate(macs.send, signedRefusal.data(), reply, authenticatedRefusalBodySize,
+                                  signedRefusal.data() + 8);
+        if (ok) {
+            datagram.swap(signedRefusal);
+            m_stats.packetsSent++;
+            m_stats.bytesSent += datagram.size();
+        }
+    }
+    c.Clear();
+    return ok;
 }
 
 void NetworkConnection::MakeRefusal(RefuseReason reason, std::vector<uint8_t>& datagram)
@@ -329,27 +397,36 @@ NetworkConnection::Result NetworkConnection::Count(Result result, size_t size)
     return result;
 }
 
-NetworkConnection::Result NetworkConnection::OpenConnectAccept(const uint8_t* data, size_t size,
-                                                               const NetPacketHeader& header)
+NetworkConnection::Result NetworkConnection::OpenAnswer(const uint8_t* data, size_t size,
+                                                        const NetPacketHeader& header)
 {
+    const bool accept = header.type == PACKET_TYPE_CONNECT_ACCEPT;
     const uint8_t* body = data + NetPacketHeader::headerSize;
-    if (size - NetPacketHeader::headerSize != connectAcceptBodySize || header.sequence != 1 ||
+    const size_t bodySize = size - NetPacketHeader::headerSize;
+    if (bodySize != (accept ? connectAcceptBodySize : authenticatedRefusalBodySize) || header.sequence != 1 ||
         header.hostId != 0)
         return RESULT_MALFORMED;
-    const uint8_t hostId = body[0];
     // Object ids keep the host in 4 bits; 0 is the server's.
-    if (hostId == 0 || hostId > 15 || !m_crypto->ownKey)
+    const uint8_t hostId = body[0];
+    if ((accept && (hostId == 0 || hostId > 15)) || !m_crypto->ownKey)
         return RESULT_MALFORMED;
-    std::memcpy(m_crypto->serverShare, body + 1, keyShareSize);
-    if (!DeriveKeys(m_crypto->serverShare))
+    // Checked with keys of its own before anything of the join is touched: an answer that does
+    // not come from the server that read our request leaves the join as it was, so the genuine
+    // answer, arriving later, is still taken.
+    Crypto::Macs macs;
+    if (!m_crypto->Derive(m_side, m_crypto->clientShare, body + 1, protocolVersion, macs))
         return RESULT_BAD_AUTH;
     uint8_t expected[NetPacketHeader::authSize];
-    if (!Crypto::Authenticate(m_crypto->receiveMac, data, body, connectAcceptBodySize, expected) ||
-        CRYPTO_memcmp(expected, header.auth, sizeof(expected)) != 0) {
-        // Not the server we asked: nothing of this exchange is kept.
-        m_crypto->Clear();
+    if (!Crypto::Authenticate(macs.receive, data, body, bodySize, expected) ||
+        CRYPTO_memcmp(expected, header.auth, sizeof(expected)) != 0)
         return RESULT_BAD_AUTH;
+    if (!accept) {
+        // The server refused us: the join is over.
+        m_crypto->Clear();
+        return RESULT_OK;
     }
+    std::memcpy(m_crypto->serverShare, body + 1, keyShareSize);
+    m_crypto->Use(macs);
     m_keyed = true;
     m_localHost = hostId;
     m_receiveSequence = header.sequence;
@@ -380,12 +457,15 @@ NetworkConnection::Result NetworkConnection::Open(const uint8_t* data, size_t si
             if (header.sequence != 0 || !IsZero(header.auth, NetPacketHeader::authSize))
                 return Count(RESULT_MALFORMED, size);
             m_requestSeen = true;
-        } else if (header.type == PACKET_TYPE_CONNECT_ACCEPT) {
-            const Result result = OpenConnectAccept(data, size, header);
+        } else if (header.type == PACKET_TYPE_CONNECT_ACCEPT ||
+                   (header.type == PACKET_TYPE_CONNECT_REFUSE &&
+                    payloadSize == authenticatedRefusalBodySize)) {
+            const Result result = OpenAnswer(data, size, header);
             if (result != RESULT_OK)
                 return Count(result, size);
         } else if (header.type == PACKET_TYPE_CONNECT_REFUSE) {
-            if (payloadSize != 1)
+            // A refusal without authentication: the caller cannot trust it (see the banner).
+            if (payloadSize != 1 || header.sequence != 0 || !IsZero(header.auth, NetPacketHeader::authSize))
                 return Count(RESULT_MALFORMED, size);
         } else {
             return Count(RESULT_UNEXPECTED, size);

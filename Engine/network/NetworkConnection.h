@@ -10,13 +10,26 @@
 //                                      key share; sequence 0, no authentication
 //   server -> client  CONNECT_ACCEPT   u8 the client's host id, 32-byte X25519 key share;
 //                                      sequence 1, authenticated under the new session key
-//   server -> client  CONNECT_REFUSE   u8 reason; no authentication, then the server hangs up
+//   server -> client  CONNECT_REFUSE   u8 reason, 32-byte X25519 key share; sequence 1,
+//                                      authenticated under the key the request would have had
+//                                      (the server is full), or u8 reason alone, sequence 0,
+//                                      no authentication (the request itself was unusable)
 // Both ends derive two 32-byte keys with HKDF-SHA256 from the X25519 shared secret (salt a fixed
-// label, info both key shares, client's first): the first authenticates what the client sends,
-// the second what the server sends, so a datagram cannot be reflected back to its sender. Each
-// direction numbers its datagrams 1, 2, 3...; the receiver accepts only numbers above the last
-// it accepted, so a replayed datagram is dropped. Key pairs are made for each connection and
+// label, info the magic, the protocol version the client asked for and both key shares, client's
+// first): the first authenticates what the client sends, the second what the server sends, so a
+// datagram cannot be reflected back to its sender. A request whose version or share was altered
+// on its way, or an answer made for another request, derives other keys and fails
+// authentication, so neither a downgrade nor a handshake mixed from two can make a session. A
+// client checks an answer with keys of its own before it touches its join: an answer it cannot
+// verify is dropped and the genuine one is still taken. A refusal without authentication is
+// handed on as such (a body of one byte); whoever joins must not end the join on its word alone.
+// Each direction numbers its datagrams 1, 2, 3...; the receiver accepts only numbers above the
+// last it accepted, so a replayed datagram is dropped. Key pairs are made for each connection and
 // forgotten once the keys are derived; no key or secret is ever logged.
+//
+// The key agreement is anonymous: it proves that both ends took part in the same handshake, not
+// who they are, so a man in the middle of the handshake can make a session with each end and
+// read and rewrite what passes. Packets are authenticated, not encrypted.
 //
 // Open drops, and counts: datagrams larger than the largest packet (oversized); shorter than a
 // header, whose size field differs from the datagram's length, of a type above 126 or whose
@@ -85,10 +98,12 @@ public:
     };
 
     static constexpr uint32_t protocolMagic = 0x4B4C524Du; // "MRLK"
-    static constexpr uint32_t protocolVersion = 1;
+    // 2: the protocol version and magic are part of the key derivation.
+    static constexpr uint32_t protocolVersion = 2;
     static constexpr size_t keyShareSize = 32;
     static constexpr size_t connectRequestBodySize = 8 + keyShareSize;
     static constexpr size_t connectAcceptBodySize = 1 + keyShareSize;
+    static constexpr size_t authenticatedRefusalBodySize = 1 + keyShareSize;
 
     explicit NetworkConnection(Side side);
     // Wipes the keys.
@@ -113,7 +128,12 @@ public:
     // RESULT_UNEXPECTED (already keyed).
     Result AcceptConnectRequest(const uint8_t* body, size_t size, uint8_t hostId,
                                 std::vector<uint8_t>& datagram, RefuseReason* refusal = nullptr);
-    // A CONNECT_REFUSE datagram; it carries no authentication.
+    // Server, after Open accepted a CONNECT_REQUEST it will not take: the CONNECT_REFUSE datagram,
+    // authenticated under the key the request would have had when the request is usable (answers
+    // true), else the plain refusal (false). The link stays without a key.
+    bool RefuseConnectRequest(const uint8_t* body, size_t size, RefuseReason reason,
+                              std::vector<uint8_t>& datagram);
+    // A CONNECT_REFUSE datagram without authentication.
     static void MakeRefusal(RefuseReason reason, std::vector<uint8_t>& datagram);
 
     // A datagram of the type with the body, numbered and authenticated. False without a session
@@ -121,8 +141,10 @@ public:
     bool Seal(uint8_t type, const uint8_t* body, size_t size, std::vector<uint8_t>& datagram);
 
     // Checks a received datagram (see the banner). On RESULT_OK the header is filled and the body
-    // points into `data`. A client's CONNECT_ACCEPT completes the key agreement here; a server's
-    // CONNECT_REQUEST comes back unauthenticated for AcceptConnectRequest.
+    // points into `data`. A client's CONNECT_ACCEPT completes the key agreement here, and an
+    // authenticated CONNECT_REFUSE (a body of authenticatedRefusalBodySize) ends the join; a
+    // refusal of one byte is unauthenticated. A server's CONNECT_REQUEST comes back
+    // unauthenticated for AcceptConnectRequest or RefuseConnectRequest.
     Result Open(const uint8_t* data, size_t size, NetPacketHeader& header, const uint8_t*& body,
                 size_t& bodySize);
 
@@ -138,8 +160,8 @@ private:
     struct Crypto;
 
     Result Count(Result result, size_t size);
-    bool DeriveKeys(const uint8_t* peerShare);
-    Result OpenConnectAccept(const uint8_t* data, size_t size, const NetPacketHeader& header);
+    // A client's CONNECT_ACCEPT or authenticated CONNECT_REFUSE.
+    Result OpenAnswer(const uint8_t* data, size_t size, const NetPacketHeader& header);
 
     Side m_side;
     bool m_keyed = false;

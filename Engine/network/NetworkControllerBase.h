@@ -1,7 +1,8 @@
 // The host's network controller (Engine::SetNetworkController, not owned): the game's side of
 // replication. The engine tells it which entities a client must be sent or must drop as the
 // client's view moves, which entities a region has just added, and which replicated objects
-// could not be made; the connection managers hand it every game packet they receive. Main thread.
+// could not be made; the connection managers hand it every game packet they receive, and the
+// server asks it before a client's packet makes objects. Main thread.
 #pragma once
 
 #include <vector>
@@ -33,6 +34,18 @@ public:
     {
         (void)host;
         (void)packet;
+    }
+    // Server: a packet from client `host` asks to make objects here (the spawn data of the ids it
+    // names); called before anything is made and before ProcessPacket. The server has checked
+    // that every id is of the client's own host, that each place is inside the world and that the
+    // client stays within its spawn rate. Nothing is made unless this answers true; ProcessPacket
+    // then finds the ids of a refused packet failed (SmartObjectId::GetReplicationResult). The
+    // default refuses: a client makes nothing on the server unless the game wants it to.
+    virtual bool AcceptClientSpawns(int host, NetPacket* packet)
+    {
+        (void)host;
+        (void)packet;
+        return false;
     }
     virtual ~NetworkControllerBase() = default;
 };

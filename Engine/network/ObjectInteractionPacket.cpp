@@ -20,4 +20,20 @@ void ObjectInteractionPacket::FinishReplication()
     }
 }
 
+size_t ObjectInteractionPacket::GetNumSpawns() const
+{
+    size_t count = 0;
+    for (const SmartObjectId* id : m_ids)
+        count += id->ShouldReplicate() ? 1 : 0;
+    return count;
+}
+
+void ObjectInteractionPacket::RefuseReplication()
+{
+    for (SmartObjectId* id : m_ids) {
+        id->MarkForReplication(false);
+        id->SetReplicationResult(false);
+    }
+}
+
 } // namespace GAME

@@ -38,6 +38,10 @@ public:
     // Every registered id, in registration order, makes the entity its received spawn data names
     // and spawns it (SmartObjectId::PreparePendingEntity, then FinishReplication).
     void FinishReplication() override;
+    // Ids that carry received spawn data (those FinishReplication would make).
+    size_t GetNumSpawns() const;
+    // Before FinishReplication: none of the ids makes its object; each reports failure.
+    void RefuseReplication();
 
 private:
     std::vector<SmartObjectId*> m_ids;

@@ -1,14 +1,19 @@
 #include "network/ServerConnectionManager.h"
 
 #include "core/Log.h"
+#include "core/ObjectManager.h"
 #include "core/WorldFrustum.h"
 #include "network/ClientView.h"
 #include "network/NetPacket.h"
+#include "network/NetworkControllerBase.h"
+#include "network/ObjectInteractionPacket.h"
+#include "network/SmartObjectId.h"
 #include "network/Socket.h"
 #include "world/Region.h"
 #include "world/World.h"
 
 #include <algorithm>
+#include <cinttypes>
 
 namespace GAME {
 
@@ -21,8 +26,15 @@ bool ServerConnectionManager::Listen(const char* address, int port)
 {
     Shutdown();
     Socket* socket = OpenSocket();
-    // One slot more than there are host ids, so that a client too many hears why.
-    if (!socket->Listen(address, port, maxClients + 1)) {
+    Socket::Limits limits;
+    // A slot for each host id, which only a joined client holds for long, and the slots of those
+    // still joining (a client too many among them, so that it hears why).
+    limits.maxConnections = maxClients + maxPendingConnections;
+    limits.maxPending = maxPendingConnections;
+    limits.pendingTimeoutMs = handshakeTimeoutMs;
+    limits.maxPerAddress = m_maxPeersPerAddress;
+    limits.maxWaitingData = maxWaitingData;
+    if (!socket->Listen(address, port, limits)) {
         CloseSession(0);
         return false;
     }
@@ -41,6 +53,11 @@ int ServerConnectionManager::GetPort() const
     return GetSocket() ? GetSocket()->GetPort() : 0;
 }
 
+Socket::GuardStats ServerConnectionManager::GetGuardStats() const
+{
+    return GetSocket() ? GetSocket()->GetGuardStats() : Socket::GuardStats();
+}
+
 void ServerConnectionManager::Shutdown()
 {
     const bool open = IsListening();
@@ -48,8 +65,9 @@ void ServerConnectionManager::Shutdown()
     m_entityList.RemoveAllClients();
     m_localPackets.clear();
     m_hungUp.clear();
-    m_views.clear();
-    m_reportedViews.clear();
+    m_clients.clear();
+    m_reportedGuard = Socket::GuardStats();
+    m_guardReported = false;
     if (open)
         LogPrintf(2, "Network: server session closed");
 }
@@ -70,11 +88,28 @@ void ServerConnectionManager::Update(int elapsedMs)
                       sent.type);
         }
     }
-    for (auto& [id, link] : GetLinks())
-        if (!link->ready && Since(link->since) > handshakeTimeoutMs && m_hungUp.insert(id).second) {
-            LogPrintf(1, "Network: %s did not finish connecting in time; hung up", link->address.c_str());
-            HangUp(*link);
-        }
+    ApplyViews();
+    ReportGuard();
+}
+
+void ServerConnectionManager::ReportGuard()
+{
+    const Socket::GuardStats now = GetGuardStats();
+    const Socket::GuardStats& was = m_reportedGuard;
+    const bool changed = now.timedOut != was.timedOut || now.pushedOut != was.pushedOut ||
+                         now.refusedAddress != was.refusedAddress || now.refusedNoRoom != was.refusedNoRoom ||
+                         now.refusedFragments != was.refusedFragments;
+    if (!changed || (m_guardReported && Since(m_guardReportedAt) < guardReportIntervalMs))
+        return;
+    LogPrintf(1,
+              "Network: peers that did not join so far: %" PRIu64 " dropped after %d ms, %" PRIu64
+              " pushed out by newer ones, %" PRIu64 " refused for their address, %" PRIu64
+              " refused for want of room; %" PRIu64 " datagrams with fragments refused",
+              now.timedOut, handshakeTimeoutMs, now.pushedOut, now.refusedAddress, now.refusedNoRoom,
+              now.refusedFragments);
+    m_reportedGuard = now;
+    m_guardReported = true;
+    m_guardReportedAt = Now();
 }
 
 bool ServerConnectionManager::SendToServer(NetPacket* packet)
@@ -157,15 +192,15 @@ void ServerConnectionManager::OnLinkDisconnected(Link& link)
     if (!link.ready)
         return;
     m_entityList.RemoveClient(link.host);
-    m_views.erase(link.host);
-    m_reportedViews.erase(link.host);
+    m_clients.erase(link.host);
     LogPrintf(2, "Network: client %d (%s) left", link.host, link.address.c_str());
 }
 
-void ServerConnectionManager::Refuse(Link& link, NetworkConnection::RefuseReason reason)
+void ServerConnectionManager::Refuse(Link& link, NetworkConnection::RefuseReason reason, const uint8_t* body,
+                                     size_t size)
 {
     std::vector<uint8_t> datagram;
-    NetworkConnection::MakeRefusal(reason, datagram);
+    link.connection.RefuseConnectRequest(body, size, reason, datagram);
     SendDatagram(link, datagram);
     m_hungUp.insert(link.socketConnection);
     HangUp(link);
@@ -177,7 +212,7 @@ void ServerConnectionManager::HandleConnectRequest(Link& link, const uint8_t* bo
     if (host < 0) {
         LogPrintf(2, "Network: %s refused: the server is full (%d clients)", link.address.c_str(),
                   maxClients);
-        Refuse(link, NetworkConnection::REFUSE_SERVER_FULL);
+        Refuse(link, NetworkConnection::REFUSE_SERVER_FULL, body, size);
         return;
     }
     std::vector<uint8_t> accept;
@@ -187,9 +222,12 @@ void ServerConnectionManager::HandleConnectRequest(Link& link, const uint8_t* bo
         LogPrintf(2, "Network: %s refused: %s", link.address.c_str(),
                   reason == NetworkConnection::REFUSE_PROTOCOL_VERSION ? "another protocol version"
                                                                        : "its connect request is unusable");
-        Refuse(link, reason);
+        Refuse(link, reason, nullptr, 0);
         return;
     }
+    // Before the accept leaves: the client may send anything once it has it.
+    if (Socket* socket = GetSocket())
+        socket->Establish(link.socketConnection);
     if (!SendDatagram(link, accept)) {
         HangUp(link);
         return;
@@ -197,11 +235,19 @@ void ServerConnectionManager::HandleConnectRequest(Link& link, const uint8_t* bo
     link.host = host;
     link.ready = true;
     m_entityList.AddClient(host);
+    ClientState& client = m_clients[host];
+    client = ClientState();
+    client.spawnAllowance = m_spawnsPerSecond;
+    client.spawnCheckedAt = Now();
     LogPrintf(2, "Network: client %d joined from %s", host, link.address.c_str());
 }
 
 void ServerConnectionManager::HandleClientView(Link& link, const uint8_t* body, size_t size)
 {
+    auto it = m_clients.find(link.host);
+    if (it == m_clients.end())
+        return;
+    ClientState& client = it->second;
     RegionId regionId;
     Frustum frustum;
     if (!ClientView::Read(body, size, regionId, frustum)) {
@@ -209,29 +255,118 @@ void ServerConnectionManager::HandleClientView(Link& link, const uint8_t* body, 
         LogPrintf(IsNetworkLogging() ? 0 : 1, "Network: unreadable view from client %d dropped", link.host);
         return;
     }
-    Region* region = nullptr;
-    if (!regionId.IsInvalid()) {
-        World* world = World::GetCurrent();
-        region = world ? world->GetRegionById(regionId, true) : nullptr;
-        if (!region) {
-            if (m_reportedViews.insert(link.host).second)
-                LogPrintf(1,
-                          "Network: client %d views a region this server does not have; its view is ignored",
-                          link.host);
-            return;
+    // Only the latest counts; ApplyViews hands it on.
+    ++m_viewsReceived;
+    client.viewWaiting = true;
+    client.viewRegion = regionId;
+    client.viewFrustum = std::move(frustum);
+}
+
+void ServerConnectionManager::ApplyViews()
+{
+    World* world = World::GetCurrent();
+    for (auto& [host, client] : m_clients) {
+        if (client.viewWaiting && (!client.viewApplied || Since(client.viewAppliedAt) >= viewIntervalMs)) {
+            client.viewWaiting = false;
+            Region* region = nullptr;
+            if (!client.viewRegion.IsInvalid()) {
+                region = world ? world->GetRegionById(client.viewRegion, true) : nullptr;
+                if (!region) {
+                    if (!client.reportedUnknownRegion)
+                        LogPrintf(1,
+                                  "Network: client %d views a region this server does not have; its view is "
+                                  "ignored",
+                                  host);
+                    client.reportedUnknownRegion = true;
+                    continue;
+                }
+            }
+            const WorldFrustum view(region, client.viewFrustum);
+            client.viewApplied = true;
+            client.viewAppliedAt = Now();
+            client.hasRegion = true;
+            client.region = client.viewRegion;
+            client.regionText = region ? "region '" + region->GetName() + "'" : "no region";
+            client.planes = client.viewFrustum.GetNumPlanes();
+            ++m_viewsApplied;
+            if (IsNetworkLogging())
+                LogPrintf(0, "Network: client %d views %s (%zu planes)", host, client.regionText.c_str(),
+                          client.planes);
+            if (m_viewHandler)
+                m_viewHandler(host, view);
+            else
+                m_entityList.UpdateFrustum(host, view);
+        }
+        // A change of region, at most once a second: the last one stands out when a client
+        // crosses many quickly.
+        if (client.hasRegion && (!client.regionLogged || client.loggedRegion != client.region) &&
+            (!client.regionLogged || Since(client.regionLoggedAt) >= regionLogIntervalMs)) {
+            if (!IsNetworkLogging())
+                LogPrintf(0, "Network: client %d views %s (%zu planes)", host, client.regionText.c_str(),
+                          client.planes);
+            client.regionLogged = true;
+            client.loggedRegion = client.region;
+            client.regionLoggedAt = Now();
         }
     }
-    const WorldFrustum view(region, frustum);
-    auto known = m_views.find(link.host);
-    if (known == m_views.end() || known->second != regionId || IsNetworkLogging())
-        LogPrintf(0, "Network: client %d views %s%s%s (%zu planes)", link.host,
-                  region ? "region '" : "no region", region ? region->GetName().c_str() : "",
-                  region ? "'" : "", frustum.GetNumPlanes());
-    m_views[link.host] = regionId;
-    if (m_viewHandler)
-        m_viewHandler(link.host, view);
-    else
-        m_entityList.UpdateFrustum(link.host, view);
+}
+
+const char* ServerConnectionManager::CheckSpawns(int host, ClientState& client,
+                                                 ObjectInteractionPacket& packet, size_t spawns)
+{
+    for (size_t i = 0; i < packet.GetNumIds(); ++i) {
+        const SmartObjectId* id = packet.GetId(i);
+        if (!id->ShouldReplicate())
+            continue;
+        if (static_cast<int>(id->GetId() >> ObjectManager::kHostShift) != host)
+            return "an object id of another host";
+        const WorldCoords& coords = id->GetSpawnCoords();
+        const Region* region = coords.GetRegion();
+        if (!region)
+            return "a place in no region of this world";
+        // Read() has refused numbers that are not finite; the place must lie in its region.
+        const ABBox& box = region->GetBoundingBox();
+        const ABBox slack(box.center,
+                          box.extents + Vec3(spawnBoundsMargin, spawnHeightMargin, spawnBoundsMargin));
+        if (!slack.ContainsPoint(coords.GetOrigin().GetRegionPosition()))
+            return "a place outside its region";
+    }
+    // The allowance refills at the rate, up to a second's worth.
+    const double rate = static_cast<double>(m_spawnsPerSecond);
+    client.spawnAllowance =
+        std::min(rate, client.spawnAllowance + rate * Since(client.spawnCheckedAt) / 1000.0);
+    client.spawnCheckedAt = Now();
+    if (client.spawnAllowance < static_cast<double>(spawns))
+        return "more objects than its spawn limit allows";
+    client.spawnAllowance -= static_cast<double>(spawns);
+    NetworkControllerBase* controller = GetController();
+    if (!controller || !controller->AcceptClientSpawns(host, &packet))
+        return "the game did not accept them";
+    return nullptr;
+}
+
+void ServerConnectionManager::ScreenReplication(int host, NetPacket* packet)
+{
+    if (host == serverHostId)
+        return; // what the server sent itself
+    auto* interaction = dynamic_cast<ObjectInteractionPacket*>(packet);
+    const size_t spawns = interaction ? interaction->GetNumSpawns() : 0;
+    if (spawns == 0)
+        return;
+    auto it = m_clients.find(host);
+    const char* why =
+        it == m_clients.end() ? "it is not a client" : CheckSpawns(host, it->second, *interaction, spawns);
+    if (!why)
+        return;
+    interaction->RefuseReplication();
+    m_refusedSpawns += spawns;
+    const bool first = it != m_clients.end() && !it->second.reportedRefusal;
+    if (first)
+        it->second.reportedRefusal = true;
+    if (first || IsNetworkLogging())
+        LogPrintf(first ? 1 : 0, "Network: %zu objects client %d asked to make in %s refused: %s%s", spawns,
+                  host, packet->GetTypeName(), why,
+                  first && !IsNetworkLogging() ? "; later refusals are only counted" : "");
 }
 
 void ServerConnectionManager::OnControlPacket(Link& link, const NetPacketHeader& header, const uint8_t* body,
@@ -254,6 +389,19 @@ void ServerConnectionManager::DumpHostTable() const
 {
     ConnectionManager::DumpHostTable();
     m_entityList.DebugRender();
+}
+
+void ServerConnectionManager::DumpStats() const
+{
+    ConnectionManager::DumpStats();
+    const Socket::GuardStats guard = GetGuardStats();
+    LogPrintf(0,
+              "  clients: %" PRIu64 " views received, %" PRIu64 " handed on, %" PRIu64
+              " objects refused; peers that did not join: %" PRIu64 " dropped, %" PRIu64
+              " pushed out, %" PRIu64 " refused for their address, %" PRIu64 " for want of room, %" PRIu64
+              " fragment datagrams refused",
+              m_viewsReceived, m_viewsApplied, m_refusedSpawns, guard.timedOut, guard.pushedOut,
+              guard.refusedAddress, guard.refusedNoRoom, guard.refusedFragments);
 }
 
 } // namespace GAME

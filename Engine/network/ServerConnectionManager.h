@@ -4,19 +4,39 @@
 // A client joins in two steps: the transport connects, then the client's CONNECT_REQUEST gets
 // the lowest free host id from 1 to 15 (object ids keep the host in 4 bits) and a CONNECT_ACCEPT
 // that sets the session key; a client is refused (CONNECT_REFUSE, then hung up on) when all ids
-// are taken, when its protocol differs or when its key share is unusable, and hung up on when it
-// has not finished the handshake within handshakeTimeoutMs. A joined client is entered in the
-// entity list and leaves it when its link closes. The views clients report (CLIENT_VIEW) go to
-// the view handler (the engine's UpdateFrustum), or straight to the entity list without one; a
-// view naming a region this server does not have is ignored (logged once per client).
+// are taken (a refusal authenticated under the key the request would have had), when its protocol
+// differs or when its key share is unusable (both unauthenticated: there is no key to use). A
+// joined client is entered in the entity list and leaves it when its link closes.
+//
+// Against peers that never join, the socket (Socket::Limits) lets one address hold at most
+// SetMaxPeersPerAddress peers, lets peers that have not finished the handshake hold at most
+// maxPendingConnections slots and for at most handshakeTimeoutMs (a newer connect pushes the
+// oldest of them out), keeps a slot for each host id that only a joined client holds long, refuses
+// fragments until a peer has joined and lets a peer have at most maxWaitingData bytes waiting in
+// the transport. What it turned away is logged in one line at most every guardReportIntervalMs.
+//
+// The views clients report (CLIENT_VIEW) are read as they come, but only the latest counts: each
+// client's view goes to the view handler (the engine's UpdateFrustum), or straight to the entity
+// list without one, at most once every viewIntervalMs. A view naming a region this server does
+// not have is ignored (logged once per client); a client's change of region is logged at most
+// once every regionLogIntervalMs (every view while network logging is on).
+//
+// Objects a client's packet asks to make (spawn data of an ObjectInteractionPacket's ids) are made
+// only when every one of them names an id of the client's own host, a region of the current world
+// and a place inside that region's box (spawnBoundsMargin across, spawnHeightMargin in height), the client
+// has not made more than SetClientSpawnLimit of them in the last second, and the host's controller accepts
+// them (AcceptClientSpawns); otherwise none of the packet's objects is made and the packet reaches
+// ProcessPacket with its ids failed.
 //
 // What the server's own shim sends "to the server" is delivered to the host's network controller
 // at the next Update, as from host 0, through the same packet creator and reader as a received
 // packet.
 #pragma once
 
+#include "core/Frustum.h"
 #include "network/ConnectionManager.h"
 #include "network/NetworkEntityList.h"
+#include "network/Socket.h"
 #include "world/RegionId.h"
 
 #include <functional>
@@ -24,12 +44,28 @@
 
 namespace GAME {
 
+class ObjectInteractionPacket;
+
 class ServerConnectionManager : public ConnectionManager
 {
 public:
     static constexpr int serverHostId = 0;
     static constexpr int maxClients = 15;
-    static constexpr int handshakeTimeoutMs = 10000;
+    // As many as there are host ids and one more: a whole server's worth may join at once.
+    static constexpr int maxPendingConnections = maxClients + 1;
+    static constexpr int handshakeTimeoutMs = 2000;
+    static constexpr int defaultMaxPeersPerAddress = 4;
+    // Room for the largest packet twice over: one being joined from its fragments while the one
+    // before it waits to be taken.
+    static constexpr size_t maxWaitingData = 2 * NetPacketHeader::maxPacketSize;
+    static constexpr int viewIntervalMs = 100;
+    static constexpr int regionLogIntervalMs = 1000;
+    static constexpr int guardReportIntervalMs = 10000;
+    static constexpr int defaultClientSpawnsPerSecond = 10;
+    // Slack around a region's box for a client's spawn: a little across (entities standing on its
+    // edges) and more in height, since the box of a level without ground has none.
+    static constexpr float spawnBoundsMargin = 2.0f;
+    static constexpr float spawnHeightMargin = 100.0f;
 
     using ViewHandler = std::function<void(int host, const WorldFrustum& view)>;
 
@@ -43,6 +79,7 @@ public:
     void Shutdown() override;
     bool SendToServer(NetPacket* packet) override;
     void DumpHostTable() const override;
+    void DumpStats() const override;
     NetworkEntityList* GetNetworkEntityList() override { return &m_entityList; }
 
     // Opens the session: binds to the address ("" or null: every address) and port (0: one the
@@ -59,16 +96,60 @@ public:
     std::vector<int> GetClientHostIds() const;
     void SetViewHandler(ViewHandler handler) { m_viewHandler = std::move(handler); }
 
+    // Peers one address may have (clients behind one router share it); 0 for no limit. Takes
+    // effect at the next Listen.
+    void SetMaxPeersPerAddress(int count) { m_maxPeersPerAddress = count < 0 ? 0 : count; }
+    int GetMaxPeersPerAddress() const { return m_maxPeersPerAddress; }
+    // Objects each client may make per second (a burst of as many, then as they refill).
+    void SetClientSpawnLimit(int perSecond) { m_spawnsPerSecond = perSecond < 0 ? 0 : perSecond; }
+    int GetClientSpawnLimit() const { return m_spawnsPerSecond; }
+    // Objects clients asked to make that were refused, since the server was made.
+    uint64_t GetNumRefusedSpawns() const { return m_refusedSpawns; }
+    // Views received, and views handed on (the rest were replaced by a later one).
+    uint64_t GetNumViewsReceived() const { return m_viewsReceived; }
+    uint64_t GetNumViewsApplied() const { return m_viewsApplied; }
+    // What the socket's guard turned away; zeros without a session.
+    Socket::GuardStats GetGuardStats() const;
+
 protected:
     void OnLinkConnected(Link& link) override;
     void OnLinkDisconnected(Link& link) override;
     void OnControlPacket(Link& link, const NetPacketHeader& header, const uint8_t* body,
                          size_t size) override;
+    void ScreenReplication(int host, NetPacket* packet) override;
 
 private:
-    void Refuse(Link& link, NetworkConnection::RefuseReason reason);
+    // What the server keeps of each joined client besides its link.
+    struct ClientState
+    {
+        // The latest view not yet handed on, and when one was.
+        bool viewWaiting = false;
+        RegionId viewRegion;
+        Frustum viewFrustum;
+        bool viewApplied = false;
+        int viewAppliedAt = 0;
+        bool reportedUnknownRegion = false;
+        // The region of the last view handed on, and the one last logged.
+        bool hasRegion = false;
+        RegionId region;
+        std::string regionText;
+        size_t planes = 0;
+        bool regionLogged = false;
+        RegionId loggedRegion;
+        int regionLoggedAt = 0;
+        // Spawns the client may still make now, refilled with time.
+        double spawnAllowance = 0.0;
+        int spawnCheckedAt = 0;
+        bool reportedRefusal = false;
+    };
+
+    void Refuse(Link& link, NetworkConnection::RefuseReason reason, const uint8_t* body, size_t size);
     void HandleConnectRequest(Link& link, const uint8_t* body, size_t size);
     void HandleClientView(Link& link, const uint8_t* body, size_t size);
+    void ApplyViews();
+    void ReportGuard();
+    // Why the client's spawns may not be made, or null when they may.
+    const char* CheckSpawns(int host, ClientState& client, ObjectInteractionPacket& packet, size_t spawns);
     int FindFreeHostId() const;
 
     struct LocalPacket
@@ -80,9 +161,16 @@ private:
     NetworkEntityList m_entityList;
     ViewHandler m_viewHandler;
     std::vector<LocalPacket> m_localPackets;
-    std::set<uint32_t> m_hungUp;     // links told to go (handshake timeout, refusal)
-    std::map<int, RegionId> m_views; // the region of each client's last view
-    std::set<int> m_reportedViews;   // clients whose unknown region was logged
+    std::set<uint32_t> m_hungUp; // links told to go (refusal)
+    std::map<int, ClientState> m_clients;
+    int m_maxPeersPerAddress = defaultMaxPeersPerAddress;
+    int m_spawnsPerSecond = defaultClientSpawnsPerSecond;
+    uint64_t m_refusedSpawns = 0;
+    uint64_t m_viewsReceived = 0;
+    uint64_t m_viewsApplied = 0;
+    Socket::GuardStats m_reportedGuard;
+    int m_guardReportedAt = 0;
+    bool m_guardReported = false;
 };
 
 } // namespace GAME

@@ -13,6 +13,20 @@
 //
 // When the queue is full the receive thread keeps what it took and stops servicing ENet until
 // there is room (the peers' resends cover the wait), so nothing is lost.
+//
+// A listening socket with Limits guards its slots against peers that never finish the session's
+// handshake (the manager calls Establish for those that do). The receive thread looks at every
+// datagram before ENet does: a connect from an address that has maxPerAddress peers already is
+// refused; a connect that finds maxPending slots held by unestablished peers pushes one of them
+// out (of the address with the most of them, still in ENet's own handshake rather than past it,
+// the oldest), so a flood of connects cannot keep a newcomer out, only shorten how long the
+// flood's own peers may wait; and fragments from a peer that is not established are
+// refused, so nobody can make the server buffer a packet before it has joined. An unestablished
+// peer is dropped pendingTimeoutMs after its first connect datagram, unless its first datagram
+// after ENet's connect still waits for the main thread (a long frame is not the peer's fault). The
+// remaining slots (all but
+// maxPending) are only ever held long by established peers. Every peer may have at most
+// maxWaitingData bytes waiting in ENet (partly joined packets included).
 #pragma once
 
 #include <cstddef>
@@ -42,6 +56,26 @@ public:
 
     static constexpr size_t defaultQueueCapacity = size_t(4) << 20;
 
+    // What a listening socket allows (see the banner).
+    struct Limits
+    {
+        int maxConnections = 1;        // transport slots
+        int maxPending = 0;            // slots unestablished peers may hold at once; 0: no limit
+        unsigned pendingTimeoutMs = 0; // how long a peer may stay unestablished; 0: no limit
+        int maxPerAddress = 0;         // peers of one IP address, established or not; 0: no limit
+        size_t maxWaitingData = 0;     // bytes waiting in ENet per peer; 0: ENet's own (32 MB)
+    };
+
+    // What the guard of a listening socket turned away, since it opened.
+    struct GuardStats
+    {
+        uint64_t timedOut = 0;         // unestablished past pendingTimeoutMs
+        uint64_t pushedOut = 0;        // made room for a newer connect
+        uint64_t refusedAddress = 0;   // connects from an address with maxPerAddress peers
+        uint64_t refusedNoRoom = 0;    // connects that found every slot established
+        uint64_t refusedFragments = 0; // datagrams with fragments from unestablished peers, or lying ones
+    };
+
     explicit Socket(size_t queueCapacity = defaultQueueCapacity);
     // Closes without notice (Close(0)).
     ~Socket();
@@ -51,6 +85,8 @@ public:
     // Binds to the address ("" or null: every address) and port (0: one the system picks) and
     // accepts up to maxConnections peers. False when the socket is open already or cannot bind.
     bool Listen(const char* address, int port, int maxConnections);
+    // The same, guarded by the limits.
+    bool Listen(const char* address, int port, const Limits& limits);
     // Opens a socket for one outgoing connection (bound to the loopback address when the server
     // is on it) and starts connecting. The connection's id, or 0 when the address does not
     // resolve or the socket is open already. EVENT_CONNECTED or EVENT_DISCONNECTED follows.
@@ -63,6 +99,9 @@ public:
     bool Send(uint32_t connection, const uint8_t* data, size_t size);
     // Hangs up once what was sent is delivered; EVENT_DISCONNECTED follows.
     void Disconnect(uint32_t connection);
+    // The connection finished the session's handshake: it may hold its slot for good and send
+    // packets of any size (a guarded listening socket; elsewhere it changes nothing).
+    void Establish(uint32_t connection);
     // Main thread: the next event handed over by the receive thread.
     bool Receive(Event& event);
     // Tells every peer (unless lingerMs is 0) and waits up to lingerMs for them to confirm, then
@@ -81,6 +120,10 @@ public:
     uint64_t GetQueueStalls() const;
     uint64_t GetDroppedTooLarge() const;
     uint64_t GetServiceErrors() const;
+    GuardStats GetGuardStats() const;
+    // Bytes ENet holds for its peers that the receive thread has not taken yet (packets being
+    // joined from their fragments included).
+    size_t GetBufferedBytes() const;
 
 private:
     struct Impl;

@@ -194,6 +194,88 @@ TEST(NetworkConnectionTest, BadHandshakesAreRefusedWithoutASession)
     EXPECT_FALSE(fresh.Seal(40, nullptr, 0, out));
 }
 
+// The server's side of a handshake for the request: its answer (accept or refusal).
+std::vector<uint8_t> Answer(NetworkConnection& server, const std::vector<uint8_t>& request, uint8_t host,
+                            bool refuse = false)
+{
+    NetPacketHeader header;
+    const uint8_t* body = nullptr;
+    size_t size = 0;
+    std::vector<uint8_t> answer;
+    EXPECT_EQ(server.Open(request.data(), request.size(), header, body, size), NetworkConnection::RESULT_OK);
+    if (refuse)
+        EXPECT_TRUE(server.RefuseConnectRequest(body, size, NetworkConnection::REFUSE_SERVER_FULL, answer));
+    else
+        EXPECT_EQ(server.AcceptConnectRequest(body, size, host, answer), NetworkConnection::RESULT_OK);
+    return answer;
+}
+
+TEST(NetworkConnectionTest, AJoinSurvivesAnswersItCannotVerifyAndNoMixedOrDowngradedHandshakeMakesASession)
+{
+    NetworkConnection client(NetworkConnection::SIDE_CLIENT), other(NetworkConnection::SIDE_CLIENT);
+    std::vector<uint8_t> request, otherRequest;
+    ASSERT_TRUE(client.MakeConnectRequest(request));
+    ASSERT_TRUE(other.MakeConnectRequest(otherRequest));
+
+    // Answers made for another client's request, an accept altered on its way and a refusal
+    // nobody authenticated: none is taken, none spoils the join.
+    NetworkConnection elsewhere(NetworkConnection::SIDE_SERVER), elsewhere2(NetworkConnection::SIDE_SERVER);
+    EXPECT_EQ(OpenBytes(client, Answer(elsewhere, otherRequest, 4)), NetworkConnection::RESULT_BAD_AUTH);
+    EXPECT_EQ(OpenBytes(client, Answer(elsewhere2, otherRequest, 4, true)),
+              NetworkConnection::RESULT_BAD_AUTH);
+    NetworkConnection server(NetworkConnection::SIDE_SERVER);
+    const std::vector<uint8_t> genuine = Answer(server, request, 6);
+    std::vector<uint8_t> altered = genuine;
+    altered[NetPacketHeader::headerSize] = 7; // another host id
+    EXPECT_EQ(OpenBytes(client, altered), NetworkConnection::RESULT_BAD_AUTH);
+    std::vector<uint8_t> plainRefusal;
+    NetworkConnection::MakeRefusal(NetworkConnection::REFUSE_SERVER_FULL, plainRefusal);
+    NetPacketHeader header;
+    const uint8_t* body = nullptr;
+    size_t size = 0;
+    ASSERT_EQ(client.Open(plainRefusal.data(), plainRefusal.size(), header, body, size),
+              NetworkConnection::RESULT_OK);
+    EXPECT_EQ(size, 1u); // handed on as unauthenticated: the caller does not end the join for it
+    EXPECT_FALSE(client.IsKeyed());
+    ASSERT_EQ(OpenBytes(client, genuine), NetworkConnection::RESULT_OK);
+    EXPECT_TRUE(client.IsKeyed());
+    EXPECT_EQ(client.GetLocalHostId(), 6);
+    EXPECT_EQ(OpenBytes(server, Sealed(client, 40, {1})), NetworkConnection::RESULT_OK);
+
+    // A refusal authenticated for our own request is believed, and ends the join.
+    NetworkConnection refused(NetworkConnection::SIDE_CLIENT), full(NetworkConnection::SIDE_SERVER);
+    ASSERT_TRUE(refused.MakeConnectRequest(request));
+    const std::vector<uint8_t> refusal = Answer(full, request, 0, true);
+    ASSERT_EQ(refused.Open(refusal.data(), refusal.size(), header, body, size), NetworkConnection::RESULT_OK);
+    ASSERT_EQ(size, NetworkConnection::authenticatedRefusalBodySize);
+    EXPECT_EQ(body[0], NetworkConnection::REFUSE_SERVER_FULL);
+    EXPECT_FALSE(full.IsKeyed());
+
+    // Downgraded: the request rewritten to the version before this one is refused, unauthenticated,
+    // and no key exists on either side.
+    NetworkConnection downgraded(NetworkConnection::SIDE_CLIENT), strict(NetworkConnection::SIDE_SERVER);
+    ASSERT_TRUE(downgraded.MakeConnectRequest(request));
+    request[NetPacketHeader::headerSize + 4] = NetworkConnection::protocolVersion - 1;
+    ASSERT_EQ(strict.Open(request.data(), request.size(), header, body, size), NetworkConnection::RESULT_OK);
+    std::vector<uint8_t> answer;
+    NetworkConnection::RefuseReason reason = NetworkConnection::REFUSE_SERVER_FULL;
+    EXPECT_EQ(strict.AcceptConnectRequest(body, size, 1, answer, &reason),
+              NetworkConnection::RESULT_MALFORMED);
+    EXPECT_EQ(reason, NetworkConnection::REFUSE_PROTOCOL_VERSION);
+    EXPECT_FALSE(strict.RefuseConnectRequest(body, size, reason, answer));
+    EXPECT_EQ(answer.size(), NetPacketHeader::headerSize + 1);
+    EXPECT_FALSE(strict.IsKeyed());
+
+    // Mixed: a request whose key share was swapped for another's on its way is accepted by the
+    // server, but its accept cannot be verified by the client that asked, which makes no session.
+    NetworkConnection mixed(NetworkConnection::SIDE_CLIENT), fooled(NetworkConnection::SIDE_SERVER);
+    ASSERT_TRUE(mixed.MakeConnectRequest(request));
+    std::copy(otherRequest.end() - NetworkConnection::keyShareSize, otherRequest.end(),
+              request.end() - NetworkConnection::keyShareSize);
+    EXPECT_EQ(OpenBytes(mixed, Answer(fooled, request, 2)), NetworkConnection::RESULT_BAD_AUTH);
+    EXPECT_FALSE(mixed.IsKeyed());
+}
+
 TEST(NetworkConnectionTest, ReceivedBytesBecomeTheHostsPacketsOnlyWhenTheWholeBodyReads)
 {
     GAME::Test::LogCapture log;

@@ -79,6 +79,7 @@ public:
         std::string text;
         std::vector<uint8_t> blob;
         unsigned spawnId;
+        bool spawned; // the spawn packet's object was made
     };
 
     void AddEntityToClient(int, Entity*) override {}
@@ -87,16 +88,23 @@ public:
     void OnReplicationFailed(unsigned int objectId) override { failed.push_back(objectId); }
     void ProcessPacket(int host, NetPacket* packet) override
     {
-        Received r{host, static_cast<int>(packet->GetType()), 0, std::string(), {}, 0};
+        Received r{host, static_cast<int>(packet->GetType()), 0, std::string(), {}, 0, false};
         if (packet->GetType() == commandType || packet->GetType() == actionType) {
             auto* game = static_cast<GamePacket*>(packet);
             r.sequence = game->sequence;
             r.text = game->text;
             r.blob = game->blob;
         } else if (packet->GetType() == PACKET_TYPE_SPAWN_ACTOR) {
-            r.spawnId = static_cast<SpawnActorPacket*>(packet)->GetEntityId().GetId();
+            const SmartObjectId& id = static_cast<SpawnActorPacket*>(packet)->GetEntityId();
+            r.spawnId = id.GetId();
+            r.spawned = id.ShouldReplicate() && id.GetReplicationResult();
         }
         received.push_back(std::move(r));
+    }
+    bool AcceptClientSpawns(int, NetPacket*) override
+    {
+        ++spawnsAsked;
+        return acceptSpawns;
     }
 
     size_t CountFrom(int host) const
@@ -109,6 +117,8 @@ public:
 
     std::vector<Received> received;
     std::vector<unsigned> failed;
+    bool acceptSpawns = false;
+    int spawnsAsked = 0;
 };
 
 } // namespace GAME::Test

@@ -96,10 +96,12 @@ public:
 
 struct ServerFixture
 {
-    ServerFixture()
+    // Every client of these tests comes from the loopback address: `peersPerAddress` lets many in.
+    explicit ServerFixture(int peersPerAddress = ServerConnectionManager::defaultMaxPeersPerAddress)
     {
         server.SetNetPacketCreator(&creator);
         server.SetNetworkController(&controller);
+        server.SetMaxPeersPerAddress(peersPerAddress);
         EXPECT_TRUE(server.Listen("127.0.0.1", 0));
         port = server.GetPort();
         EXPECT_GT(port, 0);
@@ -352,7 +354,7 @@ TEST(SessionThreadsTest, ForgedReplayedAndMalformedDatagramsOnTheWireAreDroppedA
 TEST(SessionThreadsTest, AClientBeyondTheLastHostIdIsRefusedAndToldWhy)
 {
     GAME::Test::LogCapture log;
-    ServerFixture s;
+    ServerFixture s(0);
     std::vector<std::unique_ptr<ClientConnectionManager>> clients;
     for (int i = 0; i <= ServerConnectionManager::maxClients; ++i) {
         clients.emplace_back(new ClientConnectionManager);
@@ -388,6 +390,165 @@ TEST(SessionThreadsTest, AClientBeyondTheLastHostIdIsRefusedAndToldWhy)
     EXPECT_EQ(refused, 1);
     EXPECT_TRUE(log.Contains("the server is full", 2));
     EXPECT_EQ(s.server.GetNumClients(), 15);
+}
+
+TEST(SessionThreadsTest, AClientWhoAskedWhileTheServerWasBusyJoinsAndOneWhoNeverAsksIsDropped)
+{
+    GAME::Test::LogCapture log;
+    ServerFixture s;
+    // The server's frames stop for longer than a peer may take to join: the client's request
+    // waits for it, and is answered when it comes back.
+    ClientConnectionManager client;
+    ASSERT_TRUE(client.Connect("127.0.0.1", s.port));
+    const auto busyUntil = std::chrono::steady_clock::now() +
+                           std::chrono::milliseconds(ServerConnectionManager::handshakeTimeoutMs + 500);
+    while (std::chrono::steady_clock::now() < busyUntil) {
+        client.Update(5);
+        Platform::SleepMilliseconds(5);
+    }
+    ASSERT_TRUE(PumpUntil({&s.server, &client}, [&] { return client.IsConnected(); }));
+
+    // A peer that connects but never asks to join holds its slot no longer than that.
+    Socket silent;
+    ASSERT_NE(silent.Connect("127.0.0.1", s.port), 0u);
+    bool gone = false;
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(PumpUntil(
+        {&s.server, &client},
+        [&] {
+            Socket::Event event;
+            while (silent.Receive(event))
+                gone = gone || event.kind == Socket::EVENT_DISCONNECTED;
+            return gone;
+        },
+        ServerConnectionManager::handshakeTimeoutMs * 3));
+    EXPECT_GE(std::chrono::steady_clock::now() - start,
+              std::chrono::milliseconds(ServerConnectionManager::handshakeTimeoutMs - 100));
+    EXPECT_EQ(s.server.GetGuardStats().timedOut, 1u);
+    EXPECT_TRUE(client.IsConnected());
+}
+
+// A server made of the engine's parts, which answers a joining client as it is told.
+class FakeServer
+{
+public:
+    FakeServer() { EXPECT_TRUE(m_socket.Listen("127.0.0.1", 0, 4)); }
+    int GetPort() const { return m_socket.GetPort(); }
+    // Pumps the client until its connect request arrives; the request's datagram.
+    std::vector<uint8_t> WaitForRequest(ClientConnectionManager& client)
+    {
+        std::vector<uint8_t> request;
+        PumpUntil({&client}, [&] {
+            Socket::Event event;
+            while (request.empty() && m_socket.Receive(event)) {
+                m_connection = event.connection;
+                if (event.kind == Socket::EVENT_RECEIVED)
+                    request = event.data;
+            }
+            return !request.empty();
+        });
+        return request;
+    }
+    bool Send(const std::vector<uint8_t>& datagram)
+    {
+        return m_socket.Send(m_connection, datagram.data(), datagram.size());
+    }
+    void HangUp() { m_socket.Disconnect(m_connection); }
+
+private:
+    Socket m_socket;
+    uint32_t m_connection = 0;
+};
+
+std::vector<uint8_t> AcceptFor(NetworkConnection& server, const std::vector<uint8_t>& request, uint8_t host)
+{
+    NetPacketHeader header;
+    const uint8_t* body = nullptr;
+    size_t size = 0;
+    std::vector<uint8_t> accept;
+    EXPECT_EQ(server.Open(request.data(), request.size(), header, body, size), NetworkConnection::RESULT_OK);
+    EXPECT_EQ(server.AcceptConnectRequest(body, size, host, accept), NetworkConnection::RESULT_OK);
+    return accept;
+}
+
+TEST(SessionThreadsTest, AJoiningClientIsNotTurnedAwayByAnswersItCannotTrust)
+{
+    GAME::Test::LogCapture log;
+    std::vector<uint8_t> plainRefusal;
+    NetworkConnection::MakeRefusal(NetworkConnection::REFUSE_SERVER_FULL, plainRefusal);
+    NetworkConnection stranger(NetworkConnection::SIDE_CLIENT),
+        strangersServer(NetworkConnection::SIDE_SERVER);
+    std::vector<uint8_t> strangersRequest;
+    ASSERT_TRUE(stranger.MakeConnectRequest(strangersRequest));
+    const std::vector<uint8_t> forgedAccept = AcceptFor(strangersServer, strangersRequest, 9);
+
+    // A refusal anyone could have sent and an accept made for someone else reach the client
+    // first; the server's own accept after them is taken.
+    FakeServer fake;
+    ClientConnectionManager client;
+    ASSERT_TRUE(client.Connect("127.0.0.1", fake.GetPort()));
+    const std::vector<uint8_t> request = fake.WaitForRequest(client);
+    ASSERT_FALSE(request.empty());
+    NetworkConnection server(NetworkConnection::SIDE_SERVER);
+    const std::vector<uint8_t> genuine = AcceptFor(server, request, 3);
+    ASSERT_TRUE(fake.Send(plainRefusal));
+    ASSERT_TRUE(fake.Send(forgedAccept));
+    ASSERT_TRUE(PumpUntil({&client}, [&] { return client.GetStats().droppedBadAuth == 1; }));
+    EXPECT_TRUE(client.IsConnecting());
+    ASSERT_TRUE(fake.Send(genuine));
+    ASSERT_TRUE(PumpUntil({&client}, [&] { return client.IsConnected(); }));
+    EXPECT_EQ(client.GetLocalHostID(), 3);
+    EXPECT_EQ(client.GetNumAborts(), 0u);
+    EXPECT_TRUE(log.Contains("refusal without authentication", 1));
+
+    // A join that does end (the server hangs up) names the refusal it could not trust.
+    FakeServer silent;
+    ClientConnectionManager other;
+    ASSERT_TRUE(other.Connect("127.0.0.1", silent.GetPort()));
+    ASSERT_FALSE(silent.WaitForRequest(other).empty());
+    ASSERT_TRUE(silent.Send(plainRefusal));
+    silent.HangUp();
+    ASSERT_TRUE(PumpUntil({&other}, [&] { return !other.IsConnecting(); }));
+    EXPECT_EQ(other.GetNumAborts(), 1u);
+    EXPECT_TRUE(
+        log.Contains("the server did not answer (an unverified refusal said: the server is full)", 2));
+}
+
+TEST(SessionThreadsTest, AFloodOfViewsIsHandedOnAtTheViewRateWithTheLatestWinning)
+{
+    GAME::Test::LogCapture log;
+    ServerFixture s;
+    int handed = 0;
+    float lastD = 0.0f;
+    s.server.SetViewHandler([&](int, const WorldFrustum& view) {
+        ++handed;
+        lastD = view.GetRegionFrustum().GetPlane(0).d;
+    });
+    ClientConnectionManager a, b;
+    ASSERT_TRUE(a.Connect("127.0.0.1", s.port));
+    ASSERT_TRUE(PumpUntil({&s.server, &a}, [&] { return a.IsConnected(); }));
+
+    // A thousand views at once while another client joins: the server reads them all, hands on a
+    // few, logs the region once, and the newcomer gets in.
+    const auto start = std::chrono::steady_clock::now();
+    constexpr int views = 1000;
+    for (int n = 1; n <= views; ++n)
+        ASSERT_TRUE(a.SendViewFrustum(WorldFrustum(nullptr, Planes(6, static_cast<float>(n)))));
+    ASSERT_TRUE(b.Connect("127.0.0.1", s.port));
+    ASSERT_TRUE(PumpUntil({&s.server, &a, &b}, [&] {
+        return b.IsConnected() && s.server.GetNumViewsReceived() == views &&
+               lastD == static_cast<float>(views);
+    }));
+    const auto elapsedMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+            .count();
+    EXPECT_GE(handed, 1);
+    EXPECT_LE(handed, elapsedMs / ServerConnectionManager::viewIntervalMs + 2);
+    EXPECT_EQ(s.server.GetNumViewsApplied(), static_cast<uint64_t>(handed));
+    size_t viewLines = 0;
+    for (const std::string& line : log.Texts())
+        viewLines += line.find("client 1 views") != std::string::npos ? 1 : 0;
+    EXPECT_EQ(viewLines, 1u);
 }
 
 } // namespace

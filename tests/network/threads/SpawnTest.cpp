@@ -1,5 +1,6 @@
 // An entity announced by the server reaches a client over the loopback address and is made there
-// from its record, at its place, with its replicated state.
+// from its record, at its place, with its replicated state; what a client asks the server to make
+// is made only when the server and the game allow it.
 #include "../NetworkTestKit.h"
 
 #include "common/LogCapture.h"
@@ -17,8 +18,10 @@
 
 #include <chrono>
 #include <climits>
+#include <cmath>
 #include <functional>
 #include <gtest/gtest.h>
+#include <limits>
 
 namespace GAME {
 namespace {
@@ -118,6 +121,117 @@ TEST_F(SpawnThreadsTest, ASpawnPacketMakesTheEntityOnTheClient)
     EXPECT_TRUE(controller.failed.empty());
     level->RemoveEntity(entity);
     ObjectManager::Get()->DestroyObjectEx(entity, __FILE__, __LINE__);
+}
+
+// A client's request to make a crate: the spawn packet's wire form, written field by field so
+// that any id and place can be asked for.
+class SpawnRequest : public NetPacket
+{
+public:
+    SpawnRequest(uint32_t id, const Vec3& place, const RegionId& region)
+        : NetPacket(PACKET_TYPE_SPAWN_ACTOR), m_id(id), m_place(place), m_region(region)
+    {
+    }
+    void Write(NetPacketOutBuffer& out) override
+    {
+        bool yes = true, no = false;
+        std::string record = "records/crate.dbr";
+        out.Add(&m_id);
+        out.Add(&yes);
+        out.Add(&record);
+        Vec3 axes[3] = {Vec3(1.0f, 0.0f, 0.0f), Vec3(0.0f, 1.0f, 0.0f), Vec3(0.0f, 0.0f, 1.0f)};
+        for (Vec3& axis : axes)
+            out.Add(&axis);
+        out.Add(&m_place);
+        for (int i = 0; i < 4; ++i) {
+            uint32_t word = m_region.GetWord(i);
+            out.Add(&word);
+        }
+        out.Add(&no); // no velocity
+        const uint8_t visible = 1;
+        out.AddBytes(&visible, 1);
+    }
+
+private:
+    uint32_t m_id;
+    Vec3 m_place;
+    RegionId m_region;
+};
+
+TEST_F(SpawnThreadsTest, AClientsSpawnsAreMadeOnlyWhenTheServerAndTheGameAllowThem)
+{
+    GAME::Test::LogCapture log;
+    ServerConnectionManager server;
+    GAME::Test::RecordingController controller;
+    server.SetNetworkController(&controller);
+    ClientConnectionManager client;
+    ASSERT_TRUE(server.Listen("127.0.0.1", 0));
+    ASSERT_TRUE(client.Connect("127.0.0.1", server.GetPort()));
+    ASSERT_TRUE(PumpUntil(server, client, [&] { return client.IsConnected(); }));
+    const uint32_t own = static_cast<uint32_t>(client.GetLocalHostID()) << ObjectManager::kHostShift;
+    const Vec3 inside(3.0f, 0.0f, 4.0f);
+    auto ask = [&](uint32_t id, const Vec3& place) {
+        SpawnRequest request(id, place, region->GetId());
+        ASSERT_TRUE(client.SendToServer(&request));
+    };
+    auto made = [&](uint32_t id) { return ObjectManager::Get()->GetObject(id) != nullptr; };
+
+    // The game has not said yes: nothing is made, but the game still sees the packet.
+    ask(own | 1, inside);
+    ASSERT_TRUE(PumpUntil(server, client, [&] { return controller.received.size() == 1; }));
+    EXPECT_FALSE(made(own | 1));
+    EXPECT_FALSE(controller.received[0].spawned);
+    EXPECT_EQ(controller.spawnsAsked, 1);
+    EXPECT_TRUE(log.Contains("the game did not accept them", 1));
+
+    // Once it does, a crate of the client's own id at a place in the world is made.
+    controller.acceptSpawns = true;
+    ask(own | 2, inside);
+    // Ids of the server's own and of a host that never joined, a place far outside the world,
+    // and one that is not a number (which does not even read): none is made, and the game is
+    // not asked.
+    ask(0x00000123u, inside);
+    ask((5u << ObjectManager::kHostShift) | 7u, inside);
+    ask(own | 3, Vec3(3e38f, 0.0f, 0.0f));
+    ask(own | 4, Vec3(std::numeric_limits<float>::quiet_NaN(), 0.0f, 0.0f));
+    const ABBox& box = region->GetBoundingBox();                                        // the level's
+    ask(own | 5, box.center + Vec3(-0.9f * box.extents.x, 9.0f, 0.9f * box.extents.z)); // after the rest
+    ASSERT_TRUE(PumpUntil(server, client, [&] { return controller.received.size() == 6; }));
+    EXPECT_TRUE(made(own | 2));
+    EXPECT_TRUE(made(own | 5));
+    for (uint32_t id : {0x00000123u, (5u << ObjectManager::kHostShift) | 7u, own | 3, own | 4})
+        EXPECT_FALSE(made(id)) << std::hex << id;
+    EXPECT_EQ(controller.spawnsAsked, 3);
+    EXPECT_EQ(server.GetNumRefusedSpawns(), 4u);
+    EXPECT_EQ(server.GetStats().droppedUnreadable, 1u);
+    EXPECT_EQ(server.GetNetworkEntityList()->GetClient(5), nullptr); // no record for a stranger
+
+    // A burst beyond the client's rate: only the allowance is made.
+    server.SetClientSpawnLimit(3);
+    for (uint32_t n = 0; n < 10; ++n)
+        ask(own | (16 + n), inside);
+    ASSERT_TRUE(PumpUntil(server, client, [&] { return controller.received.size() == 16; }));
+    int burst = 0;
+    for (uint32_t n = 0; n < 10; ++n)
+        burst += made(own | (16 + n)) ? 1 : 0;
+    EXPECT_GE(burst, 3);
+    EXPECT_LE(burst, 4); // 3 at once, and another if a third of a second passed meanwhile
+    EXPECT_TRUE(log.Contains("objects client 1 asked to make in SpawnActorPacket refused", 1));
+    size_t refusals = 0;
+    for (const std::string& line : log.Texts())
+        refusals += line.find("asked to make") != std::string::npos ? 1 : 0;
+    EXPECT_EQ(refusals, 1u); // once per client, then only counted
+
+    for (uint32_t id : {own | 2, own | 5})
+        if (auto* entity = static_cast<Entity*>(ObjectManager::Get()->GetObject(id))) {
+            level->RemoveEntity(entity);
+            ObjectManager::Get()->DestroyObjectEx(entity, __FILE__, __LINE__);
+        }
+    for (uint32_t n = 0; n < 10; ++n)
+        if (auto* entity = static_cast<Entity*>(ObjectManager::Get()->GetObject(own | (16 + n)))) {
+            level->RemoveEntity(entity);
+            ObjectManager::Get()->DestroyObjectEx(entity, __FILE__, __LINE__);
+        }
 }
 
 } // namespace
