@@ -229,6 +229,10 @@ bool Level::Load(const void* data, int size, bool restoringState)
                 if (chunk.Failed() || !m_terrain->Load(body, fileVersion)) {
                     LogPrintf(1, "Level: the terrain cannot be loaded");
                     ok = false;
+                } else if (kind == GROUND_TERRAIN_RT) {
+                    // Nothing writes the run-time form from a TerrainRT: its body is kept as read,
+                    // so that saving the level writes the same ground back.
+                    m_runTimeGround.assign(body.GetData(), body.GetData() + body.GetPosition());
                 }
             } else if (kind == GROUND_GRID) {
                 m_gridRegion = new GridRegion(m_region);
