@@ -112,14 +112,6 @@ struct GraphicsMesh::LoadState
     std::vector<uint8_t> foldedVertices;
 };
 
-int GraphicsMesh::GetMaxNumBones(const RenderDevice* device)
-{
-    if (!device)
-        return 27;
-    const RenderGenerationId generation = device->GetGenerationId();
-    return generation == RENDER_GENERATION_GEFORCE3 || generation == RENDER_GENERATION_GEFORCE4 ? 24 : 27;
-}
-
 GraphicsMesh::GraphicsMesh(BaseResourceManager* manager, const std::string& fileName)
     : GraphicsMesh(manager, fileName, gEngine ? gEngine->GetGraphicsEngine() : nullptr)
 {
@@ -906,7 +898,10 @@ Resource::InitResult GraphicsMesh::Finish(LoadState& state)
     }
 
     RenderDevice* device = GetDevice();
-    FoldBonePalettes(state, GetMaxNumBones(device));
+    // The graphics engine's count, not the device's: below high detail the newer devices run the
+    // programs of an older generation, whose skinned shaders take fewer bones a draw. A change of
+    // generation reloads the meshes, which fold again.
+    FoldBonePalettes(state, m_graphics ? m_graphics->GetMaxNumBones() : maxBonesWithoutEngine);
 
     bool partial = false;
     // A device buffer filled from bytes in one block; false when it could not be made or filled.

@@ -118,8 +118,9 @@ public:
     static constexpr uint32_t legacyMaxAttributes = 30;
     // Entries of a face set's bone palette a file may give.
     static constexpr uint32_t maxPaletteSize = 256;
-    // Bones a draw can skin with: 24 on the two oldest device generations, 27 on the others.
-    static int GetMaxNumBones(const RenderDevice* device);
+    // Palettes are folded to the graphics engine's bones a draw (GraphicsEngine::GetMaxNumBones,
+    // which follows the detail level); a mesh made without an engine folds to this many.
+    static constexpr int maxBonesWithoutEngine = 27;
 
     // One draw of the mesh.
     struct FaceSet

@@ -417,8 +417,8 @@ TEST_F(GraphicsMeshTest, LongPalettesFoldLeavesIntoTheirParents)
     for (Generation device :
          {Generation{RENDER_GENERATION_R200, 3}, Generation{RENDER_GENERATION_GEFORCE3, 6}}) {
         SCOPED_TRACE(device.folded);
-        Control()->SetGenerationId(device.generation);
-        EXPECT_EQ(GraphicsMesh::GetMaxNumBones(Device()), 30 - device.folded);
+        graphics->SetGeneration(device.generation);
+        EXPECT_EQ(graphics->GetMaxNumBones(), 30 - device.folded);
         GraphicsMesh* mesh = Load(source.Write(11), Resource::INIT_SUCCESS,
                                   "Meshes/Wide" + std::to_string(device.folded) + ".msh");
         std::vector<uint32_t> palette = {0, 1};
@@ -449,7 +449,7 @@ TEST_F(GraphicsMeshTest, LongPalettesFoldLeavesIntoTheirParents)
     for (uint32_t i = 0; i < 30; ++i)
         chain.bones.push_back({"C" + std::to_string(i), i + 1, i + 1 < 30 ? 1u : 0u, Coords()});
     std::reverse(chain.faceSets[0].bones.begin(), chain.faceSets[0].bones.end());
-    Control()->SetGenerationId(RENDER_GENERATION_R200);
+    graphics->SetGeneration(RENDER_GENERATION_R200);
     GraphicsMesh* mesh = Load(chain.Write(10), Resource::INIT_SUCCESS, "Meshes/Chain.msh");
     // Heights 0, 1, 2 are the last three bones of the chain: exactly three fold.
     EXPECT_EQ(mesh->GetFaceSet(0).bones.size(), 27u);
@@ -464,7 +464,7 @@ TEST_F(GraphicsMeshTest, LongPalettesFoldLeavesIntoTheirParents)
     for (size_t v = 0; v < 30; ++v)
         for (int b = 0; b < 4; ++b)
             tall.vertexBytes[v * tall.stride + size_t(boneBytes) + size_t(b)] = uint8_t(v % 27);
-    Control()->SetGenerationId(RENDER_GENERATION_GEFORCE4);
+    graphics->SetGeneration(RENDER_GENERATION_GEFORCE4);
     mesh = Load(tall.Write(10), Resource::INIT_SUCCESS, "Meshes/Tall.msh");
     EXPECT_EQ(mesh->GetFaceSet(0).bones, tall.faceSets[0].bones);
 }
