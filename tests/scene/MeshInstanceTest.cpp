@@ -730,6 +730,31 @@ TEST_F(MeshInstanceTest, CopiesHoldTheirOwnReferencesAndPosesSurviveTheirStoredF
     EXPECT_EQ(textures(), 0);
 }
 
+TEST_F(MeshInstanceTest, RestoredStateIsReadIntoThePoseTheInstanceHas)
+{
+    GraphicsMeshInstance instance(engine.get());
+    Load(instance, skinnedMesh);
+    const Name root = Name::Create("Root"), arm = Name::Create("Arm");
+    SkeletalPose pose;
+    pose.SetBoneCoords(root, Coords::Translation(Vec3(0, 2, 0)));
+    pose.SetBoneCoords(arm, Coords::Translation(Vec3(0.5f, 0, 0)));
+    instance.SetSkeletalPose(pose);
+
+    // A saved state that names only the arm, moved.
+    SkeletalPose saved;
+    saved.SetBoneCoords(arm, Coords::Translation(Vec3(0, 0, 3)));
+    BinaryWriter writer(64);
+    saved.WriteData(writer, false);
+    BinaryReader reader(writer.GetBuffer(), writer.GetSize());
+    ASSERT_TRUE(instance.RestoreState(reader));
+    EXPECT_EQ(instance.GetSkeletalPose().GetNumBones(), 2);
+    ExpectNear(instance.GetSkeletalPose().GetBoneCoords(root).origin, Vec3(0, 2, 0));
+    ExpectNear(instance.GetSkeletalPose().GetBoneCoords(arm).origin, Vec3(0, 0, 3));
+    // The skinning follows: the root keeps its place, the arm goes where the state put it.
+    instance.UpdatePose(nullptr, true);
+    ExpectNear(instance.GetSkinningFrames()[0].origin, Vec3(0, 2, 0));
+}
+
 TEST_F(MeshInstanceTest, AMeshIsReadyOnceItsShadersAndTexturesAreAndDrawsItsBlendedFaces)
 {
     MeshWriter writer = MakeSkinned();
