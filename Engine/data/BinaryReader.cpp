@@ -153,6 +153,17 @@ bool BinaryReader::ReadString(std::string& out)
     return true;
 }
 
+bool BinaryReader::ReadStringOrEmpty(std::string& out)
+{
+    out.clear();
+    const uint32_t length = ReadUInt32();
+    if (m_failed || length > kMaxStringLength || length > GetRemaining())
+        return false;
+    out.assign(reinterpret_cast<const char*>(m_data + m_position), length);
+    m_position += length;
+    return true;
+}
+
 bool BinaryReader::ReadWideString(std::u16string& out)
 {
     out.clear();

@@ -55,6 +55,11 @@ public:
     // u32 length then the characters. False, and the reader fails, when the length is above
     // kMaxStringLength or runs past the end; the string is then emptied.
     bool ReadString(std::string& out);
+    // The same string as file formats' names take it: a length above kMaxStringLength or past the
+    // end leaves the string empty and the cursor just after the length word, and reading goes on
+    // (the reader does not fail). False then, and when the length word itself is cut off (which
+    // fails the reader).
+    bool ReadStringOrEmpty(std::string& out);
     // u32 count of 16-bit characters then the characters.
     bool ReadWideString(std::u16string& out);
 

@@ -144,10 +144,7 @@ Resource::InitResult GraphicsTexture::Initialize(const void* data, int size)
             }
             position += frameSize;
         }
-        if (m_frames.empty()) {
-            LogPrintf(1, "Texture '%s' has no frames", GetFileName());
-            return INIT_INVALID_DATA;
-        }
+        // A frame table with no frames is a texture too: it loads and has nothing to show.
         return INIT_SUCCESS;
     }
     return INIT_INVALID_DATA;

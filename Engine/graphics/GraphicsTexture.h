@@ -7,7 +7,8 @@
 //
 // File forms (little-endian):
 //   "DDS " ...                 a plain DDS image, handed whole to the device as the one frame;
-//   "TEX" version(u8) rate(i32) then frames of { size(u32), DDS image of size bytes } to the end.
+//   "TEX" version(u8) rate(i32) then frames of { size(u32), DDS image of size bytes } to the end;
+//   a "TEX" without frames loads and shows nothing (GetTexture answers null).
 // When a texture is reduced (levels dropped for lower texture quality) and the file holds one
 // frame, only the bytes the device needs at that reduction are read (GetDataLength).
 //

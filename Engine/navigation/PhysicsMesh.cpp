@@ -6,6 +6,8 @@
 #include "data/BinaryReader.h"
 #include "navigation/CollisionContact.h"
 
+#include <cmath>
+
 namespace GAME {
 
 void PhysicsMesh::Clear()
@@ -40,8 +42,13 @@ bool PhysicsMesh::Initialize(const void* data, unsigned size)
     Vec3 hi(-gInfinity, -gInfinity, -gInfinity);
     for (Vec3& v : m_vertices) {
         v = reader.ReadVec3();
-        if (!IsFiniteVec3(v)) {
-            LogPrintf(1, "Physics mesh data has a vertex that is not finite");
+        // Far beyond any model, and near enough the float limit that the queries' products
+        // overflow: a ray would hit at infinity.
+        if (!IsFiniteVec3(v) || std::fabs(v.x) > maxCoordinate || std::fabs(v.y) > maxCoordinate ||
+            std::fabs(v.z) > maxCoordinate) {
+            LogPrintf(1, "Physics mesh data has a vertex (%g, %g, %g) that is not finite or lies beyond %g",
+                      static_cast<double>(v.x), static_cast<double>(v.y), static_cast<double>(v.z),
+                      static_cast<double>(maxCoordinate));
             Clear();
             return false;
         }

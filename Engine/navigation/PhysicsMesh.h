@@ -11,7 +11,8 @@
 //   V x      three f32: a vertex position
 //   T x      three u32 vertex indices (each below V), then the u32 flag word
 // Initialize refuses anything else: another magic or version, counts beyond the bytes, trailing
-// bytes, an index at or past V, a vertex that is not finite.
+// bytes, an index at or past V, a vertex that is not finite or has a coordinate beyond
+// maxCoordinate.
 //
 // Filled once on the thread that loads the mesh; afterwards read-only, so any number of threads may
 // query it.
@@ -38,6 +39,9 @@ public:
     static constexpr unsigned headerSize = 16;
     static constexpr unsigned vertexSize = 12;
     static constexpr unsigned triangleSize = 16;
+    // Coordinates a vertex may have, either sign: a million units is far beyond any model, and
+    // keeps the products of the ray and box tests well inside a float.
+    static constexpr float maxCoordinate = 1.0e6f;
 
     struct Triangle
     {

@@ -112,14 +112,6 @@ struct GraphicsMesh::LoadState
     std::vector<uint8_t> foldedVertices;
 };
 
-int GraphicsMesh::GetMaxNumBones(const RenderDevice* device)
-{
-    if (!device)
-        return 27;
-    const RenderGenerationId generation = device->GetGenerationId();
-    return generation == RENDER_GENERATION_GEFORCE3 || generation == RENDER_GENERATION_GEFORCE4 ? 24 : 27;
-}
-
 GraphicsMesh::GraphicsMesh(BaseResourceManager* manager, const std::string& fileName)
     : GraphicsMesh(manager, fileName, gEngine ? gEngine->GetGraphicsEngine() : nullptr)
 {
@@ -565,6 +557,18 @@ bool GraphicsMesh::ReadBones(BinaryReader& reader, uint32_t boneCount)
     return true;
 }
 
+bool GraphicsMesh::ReadName(BinaryReader& reader, std::string& out, const char* what) const
+{
+    const unsigned at = reader.GetPosition();
+    if (reader.ReadStringOrEmpty(out))
+        return true;
+    // The data layer's string rule: a string too long or past the chunk is left empty and the
+    // reading goes on after its length word.
+    if (!reader.Failed())
+        LogPrintf(2, "Mesh '%s' has a %s at %u that is too long; it is left empty", GetFileName(), what, at);
+    return false;
+}
+
 bool GraphicsMesh::ReadMaterials(BinaryReader& reader, uint32_t materialCount)
 {
     ReleaseMaterials();
@@ -573,8 +577,7 @@ bool GraphicsMesh::ReadMaterials(BinaryReader& reader, uint32_t materialCount)
     m_materials.resize(materialCount);
     FileSystem* files = m_graphics ? EngineDataServices::Files() : nullptr;
     for (Material& material : m_materials) {
-        if (!reader.ReadString(material.shaderName))
-            return false;
+        ReadName(reader, material.shaderName, "shader name");
         const uint32_t parameterCount = reader.ReadUInt32();
         if (!reader.CheckCount(parameterCount, 8, "material parameters"))
             return false;
@@ -587,8 +590,7 @@ bool GraphicsMesh::ReadMaterials(BinaryReader& reader, uint32_t materialCount)
         }
         for (uint32_t p = 0; p < parameterCount; ++p) {
             MaterialParam parameter;
-            if (!reader.ReadString(parameter.nameText))
-                return false;
+            ReadName(reader, parameter.nameText, "parameter name");
             parameter.name = Name::Create(parameter.nameText.c_str());
             parameter.type = reader.ReadUInt32();
             unsigned floats = 0;
@@ -602,7 +604,7 @@ bool GraphicsMesh::ReadMaterials(BinaryReader& reader, uint32_t materialCount)
                 break;
             case PARAMETER_STRING: {
                 std::string dropped;
-                reader.ReadString(dropped);
+                ReadName(reader, dropped, "string parameter");
                 break;
             }
             case PARAMETER_FLOAT4X3:
@@ -613,9 +615,10 @@ bool GraphicsMesh::ReadMaterials(BinaryReader& reader, uint32_t materialCount)
                 break;
             case PARAMETER_TEXTURE: {
                 std::string textureName;
-                reader.ReadString(textureName);
-                keep = ShaderDeclares(material.shader, parameter.name) ||
-                       ShaderDeclares(material.transparentShader, parameter.name);
+                // A texture name the string rule refuses names no texture: the parameter goes.
+                keep = ReadName(reader, textureName, "texture name") &&
+                       (ShaderDeclares(material.shader, parameter.name) ||
+                        ShaderDeclares(material.transparentShader, parameter.name));
                 if (keep && m_graphics) {
                     parameter.texture = m_graphics->LoadTexture(textureName);
                     if (parameter.texture)
@@ -733,15 +736,25 @@ bool GraphicsMesh::ReadSections(BinaryReader& reader)
         return false;
     std::vector<std::string> sections(count);
     for (std::string& section : sections)
-        if (!reader.ReadString(section))
-            return false;
+        ReadName(reader, section, "section name");
+    if (reader.Failed())
+        return false;
     m_sections = std::move(sections);
     return true;
 }
 
 // ---- Derived data ------------------------------------------------------------------------------
 
-bool GraphicsMesh::Validate(const LoadState& state)
+uint8_t* GraphicsMesh::WritableVertices(LoadState& state) const
+{
+    if (state.vertexData != state.foldedVertices.data()) {
+        state.foldedVertices.assign(state.vertexData, state.vertexData + size_t(m_numVertices) * m_stride);
+        state.vertexData = state.foldedVertices.data();
+    }
+    return state.foldedVertices.data();
+}
+
+bool GraphicsMesh::Validate(LoadState& state)
 {
     const char* name = GetFileName();
     for (uint64_t i = 0; i < uint64_t(m_numFaces) * 3; ++i) {
@@ -759,7 +772,18 @@ bool GraphicsMesh::Validate(const LoadState& state)
         }
     }
     const int32_t boneBytes = m_attributeOffsets[VERTEX_USAGE_BONE_INDICES];
+    const int32_t weightBytes = m_attributeOffsets[VERTEX_USAGE_BONE_WEIGHTS];
     const bool hasBoneBytes = state.vertexData && boneBytes >= 0 && uint64_t(boneBytes) + 4 <= m_stride;
+    const bool hasWeights = state.vertexData && weightBytes >= 0 && uint64_t(weightBytes) + 16 <= m_stride;
+    // Whether influence b of the vertex carries no weight (a vertex without weights has none to
+    // tell, so every influence counts).
+    auto unweighted = [&](const uint8_t* vertex, int b) {
+        if (!hasWeights)
+            return false;
+        float weight = 0.0f;
+        std::memcpy(&weight, vertex + weightBytes + 4 * b, 4);
+        return weight == 0.0f;
+    };
     for (size_t s = 0; s < m_faceSets.size(); ++s) {
         const FaceSet& set = m_faceSets[s];
         if (uint64_t(set.firstFace) + set.numFaces > m_numFaces) {
@@ -782,14 +806,19 @@ bool GraphicsMesh::Validate(const LoadState& state)
             continue;
         for (uint64_t i = uint64_t(set.firstFace) * 3; i < (uint64_t(set.firstFace) + set.numFaces) * 3;
              ++i) {
-            const uint8_t* bytes =
-                state.vertexData + size_t(IndexAt(state.indexData, i)) * m_stride + boneBytes;
+            const size_t vertex = size_t(IndexAt(state.indexData, i)) * m_stride;
             for (int b = 0; b < 4; ++b) {
-                if (bytes[b] >= set.bones.size()) {
-                    LogPrintf(1, "Mesh '%s' has a vertex naming palette entry %u of face set %zu's %zu", name,
-                              bytes[b], s, set.bones.size());
-                    return false;
+                const uint8_t entry = state.vertexData[vertex + boneBytes + b];
+                if (entry < set.bones.size())
+                    continue;
+                // An influence without weight moves nothing: whatever it names, entry 0 serves.
+                if (unweighted(state.vertexData + vertex, b)) {
+                    WritableVertices(state)[vertex + boneBytes + b] = 0;
+                    continue;
                 }
+                LogPrintf(1, "Mesh '%s' has a weighted vertex naming palette entry %u of face set %zu's %zu",
+                          name, entry, s, set.bones.size());
+                return false;
             }
         }
     }
@@ -810,9 +839,7 @@ void GraphicsMesh::FoldBonePalettes(LoadState& state, int maxBones)
     if (!needed)
         return;
 
-    state.foldedVertices.assign(state.vertexData, state.vertexData + size_t(m_numVertices) * m_stride);
-    state.vertexData = state.foldedVertices.data();
-    uint8_t* vertices = state.foldedVertices.data();
+    uint8_t* vertices = WritableVertices(state);
     // Which face set last rewrote a vertex, so each vertex is rewritten once per face set.
     std::vector<uint32_t> rewrittenBy(m_numVertices, 0);
 
@@ -906,7 +933,10 @@ Resource::InitResult GraphicsMesh::Finish(LoadState& state)
     }
 
     RenderDevice* device = GetDevice();
-    FoldBonePalettes(state, GetMaxNumBones(device));
+    // The graphics engine's count, not the device's: below high detail the newer devices run the
+    // programs of an older generation, whose skinned shaders take fewer bones a draw. A change of
+    // generation reloads the meshes, which fold again.
+    FoldBonePalettes(state, m_graphics ? m_graphics->GetMaxNumBones() : maxBonesWithoutEngine);
 
     bool partial = false;
     // A device buffer filled from bytes in one block; false when it could not be made or filled.

@@ -30,10 +30,13 @@
 // The file is not trusted: each chunk is read within its size and reading resumes at its announced
 // end; every count is checked against the bytes before anything is made; a vertex or blended index
 // at or past the vertex count, a face set beyond the faces, a palette over 256 entries or naming a
-// bone past the bone count, a vertex bone byte past its face set's palette, an attribute id above
-// 14 or attributes wider than the stride, child ranges past the bone count, a bone claimed by two
-// parents and cycles all refuse the file (result 4) before any device buffer is made. A repeated
-// chunk replaces what the earlier one gave. The skeleton is walked without recursion.
+// bone past the bone count, a weighted vertex bone byte past its face set's palette, an attribute
+// id above 14 or attributes wider than the stride, child ranges past the bone count, a bone claimed
+// by two parents and cycles all refuse the file (result 4) before any device buffer is made (a
+// bone byte without weight past the palette is pointed at entry 0 instead). Section, shader and
+// parameter names follow the data layer's string rule: one too long or past its chunk is left
+// empty and reading goes on after its length word. A repeated chunk replaces what the earlier one
+// gave. The skeleton is walked without recursion.
 //
 // Threads: Initialize and Destroy run under the resource's lock (on the loader thread or wherever
 // the framework loads and unloads); everything else on the main thread, where every query first
@@ -118,8 +121,9 @@ public:
     static constexpr uint32_t legacyMaxAttributes = 30;
     // Entries of a face set's bone palette a file may give.
     static constexpr uint32_t maxPaletteSize = 256;
-    // Bones a draw can skin with: 24 on the two oldest device generations, 27 on the others.
-    static int GetMaxNumBones(const RenderDevice* device);
+    // Palettes are folded to the graphics engine's bones a draw (GraphicsEngine::GetMaxNumBones,
+    // which follows the detail level); a mesh made without an engine folds to this many.
+    static constexpr int maxBonesWithoutEngine = 27;
 
     // One draw of the mesh.
     struct FaceSet
@@ -334,13 +338,20 @@ private:
                    LoadState& state);
     bool ReadBones(BinaryReader& reader, uint32_t boneCount);
     bool ReadMaterials(BinaryReader& reader, uint32_t materialCount);
+    // A name of a section or material by the data layer's string rule: one too long or past the
+    // chunk is left empty (with one log line) and false is answered; reading goes on.
+    bool ReadName(BinaryReader& reader, std::string& out, const char* what) const;
     bool ReadHitBoxes(BinaryReader& reader, uint32_t hitBoxCount);
     bool ReadContours(BinaryReader& reader);
     bool ReadPortals(BinaryReader& reader);
     bool ReadSections(BinaryReader& reader);
     // Checks the pieces against each other, folds long palettes and makes the device buffers.
     InitResult Finish(LoadState& state);
-    bool Validate(const LoadState& state);
+    // Refuses what cannot be drawn; an influence without weight that names no palette entry is
+    // pointed at entry 0.
+    bool Validate(LoadState& state);
+    // The vertex bytes as a copy the load may rewrite (made on first use).
+    uint8_t* WritableVertices(LoadState& state) const;
     void FoldBonePalettes(LoadState& state, int maxBones);
     void ReleaseMaterials();
 

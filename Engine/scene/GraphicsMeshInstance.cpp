@@ -666,10 +666,8 @@ void GraphicsMeshInstance::SaveState(BinaryWriter& writer) const
 
 bool GraphicsMeshInstance::RestoreState(BinaryReader& reader)
 {
-    SkeletalPose pose;
-    const bool whole = pose.ReadData(reader);
-    m_pose = pose;
-    return whole;
+    // Into the pose the instance has: a bone the saved state does not name keeps its place.
+    return m_pose.ReadData(reader);
 }
 
 // ---- Queries -------------------------------------------------------------------------------------

@@ -191,6 +191,7 @@ public:
     const std::vector<Coords>& GetSkinningFrames() const { return m_skinningFrames; }
 
     // Writes and reads the pose (the stored form of SkeletalPose); false when it is cut short.
+    // Reading stores the saved bones into the current pose: bones it does not name are kept.
     void SaveState(BinaryWriter& writer) const;
     bool RestoreState(BinaryReader& reader);
 

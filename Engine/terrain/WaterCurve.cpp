@@ -185,13 +185,9 @@ bool WaterCurve::ReadControlPoints(BinaryReader& reader, std::vector<ControlPoin
 {
     points.clear();
     const uint32_t count = reader.ReadUInt32();
+    // The stored form has no limit of its own: the bytes there bound the count.
     if (!reader.CheckCount(count, controlPointRecordBytes, "water curve control points"))
         return false;
-    if (count > maxControlPoints) {
-        LogPrintf(1, "Water curve: %u control points is more than %u", count, maxControlPoints);
-        reader.Skip(count * controlPointRecordBytes);
-        return false;
-    }
     bool finite = true;
     points.reserve(count);
     for (uint32_t i = 0; i < count; ++i) {

@@ -8,8 +8,9 @@
 // the curve towards its left edge); width (centre line to each edge). In the water block each
 // point takes 64 bytes: the seven floats and 36 zero bytes.
 //
-// A curve holds at most maxControlPoints points; a point or a record with values that are not
-// numbers is refused. Owned by its Water. Main thread (a level loading thread loads it).
+// A curve holds any number of points (a stored one as many as its bytes carry); a point or a
+// record with values that are not numbers is refused. Owned by its Water. Main thread (a level
+// loading thread loads it).
 #pragma once
 
 #include "core/Vec2.h"
@@ -55,7 +56,6 @@ public:
         SELECTION_TANGENT_START = 5,
     };
 
-    static constexpr unsigned maxControlPoints = 256;
     static constexpr unsigned controlPointRecordBytes = 64;
 
     // The centre curve of a segment: a cubic Bezier through A, A + A.tangent, B - B.tangent, B.
@@ -77,7 +77,7 @@ public:
     void MirrorXZ() override;
 
     // Appends the point and builds the segment it ends; false (nothing changed) for a point that
-    // is not finite or a curve already at maxControlPoints.
+    // is not finite.
     virtual bool AddControlPoint(const ControlPoint& point) = 0;
     virtual void RemoveEndControlPoint() = 0;
     virtual void UpdateSegment(unsigned segment) = 0;
@@ -106,9 +106,9 @@ public:
     static Vec2 SideOf(const Vec2& tangent);
 
 protected:
-    // The curve's points after the height: u32 count and 64 bytes each. False when the count is
-    // above maxControlPoints, a value is not a number or the reader ran out (the records are read
-    // or skipped all the same).
+    // The curve's points after the height: u32 count and 64 bytes each. The count is bounded only
+    // by the bytes left. False when a value is not a number (the records are read all the same)
+    // or the count runs past the bytes (the reader then fails).
     bool ReadControlPoints(BinaryReader& reader, std::vector<ControlPoint>& points);
     void WriteControlPoints(BinaryWriter& writer) const;
 

@@ -66,7 +66,7 @@ void WaterPath::BuildSegment(unsigned i)
 
 bool WaterPath::AddControlPoint(const ControlPoint& point)
 {
-    if (!point.IsFinite() || m_controlPoints.size() >= maxControlPoints)
+    if (!point.IsFinite())
         return false;
     m_controlPoints.push_back(point);
     m_currentControlPoint = static_cast<unsigned>(m_controlPoints.size() - 1);

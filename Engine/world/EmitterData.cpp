@@ -207,17 +207,14 @@ bool EmitterData::BinaryRead(BinaryReader& reader)
     return ReadOldLayout(reader);
 }
 
-bool EmitterData::ReadCurrentLayout(BinaryReader& outer)
+bool EmitterData::ReadCurrentLayout(BinaryReader& reader)
 {
-    outer.ReadUInt32(); // block id
-    const uint32_t size = outer.ReadUInt32();
-    if (outer.Failed() || size > outer.GetRemaining()) {
-        outer.Fail();
+    // The block id and size are not trusted: writers have left the size 0 or wrong. The record is
+    // read by what its groups announce, bounded by the bytes of the file, and ends where they end.
+    reader.ReadUInt32(); // block id
+    reader.ReadUInt32(); // block size
+    if (reader.Failed())
         return false;
-    }
-    // The record ends where its block says, whatever its groups announce.
-    BinaryReader reader(outer.GetCursor(), size);
-    outer.Skip(size);
 
     const uint32_t strings = reader.ReadUInt32();
     if (!reader.CheckCount(strings, 4, "emitter strings"))

@@ -133,9 +133,10 @@ public:
     // Boolean slot 0 and the loop flag of every E curve.
     void SetLoop(bool loop);
 
-    // The emitter record of the effect file, in the current ("PFX1") or the old layout. False
-    // when the record is cut short or announces more than the bytes left can hold; the slots read
-    // until then keep their values.
+    // The emitter record of the effect file, in the current ("PFX1") or the old layout. The
+    // current layout's block size is not relied on: the record is read by its groups and ends where
+    // they end. False when the record is cut short or announces more than the bytes left can hold;
+    // the slots read until then keep their values.
     bool BinaryRead(BinaryReader& reader);
     // The current layout.
     void BinaryWrite(BinaryWriter& writer) const;

@@ -79,6 +79,10 @@ unsigned Units(float extent)
 
 // Sector layers beyond this many cells (a ground of 4096 x 4096 units) are not made.
 constexpr uint64_t kMaxSectorCells = uint64_t(1) << 24;
+// The widest ground a level may have along x or z, in units: far beyond any region (a terrain of
+// 16384 cells, a grid of 2048 cells of eight units), and short of where float positions lose
+// their fractions.
+constexpr float kMaxGroundExtent = 16384.0f;
 
 // The object of the record, kept only when it is an entity.
 Entity* CreateEntity(const std::string& recordName, unsigned id)
@@ -229,6 +233,10 @@ bool Level::Load(const void* data, int size, bool restoringState)
                 if (chunk.Failed() || !m_terrain->Load(body, fileVersion)) {
                     LogPrintf(1, "Level: the terrain cannot be loaded");
                     ok = false;
+                } else if (kind == GROUND_TERRAIN_RT) {
+                    // Nothing writes the run-time form from a TerrainRT: its body is kept as read,
+                    // so that saving the level writes the same ground back.
+                    m_runTimeGround.assign(body.GetData(), body.GetData() + body.GetPosition());
                 }
             } else if (kind == GROUND_GRID) {
                 m_gridRegion = new GridRegion(m_region);
@@ -255,10 +263,34 @@ bool Level::Load(const void* data, int size, bool restoringState)
         }
     }
 
+    if (ok && (m_terrain || m_gridRegion)) {
+        // What the ground declares must be a ground a world can hold.
+        const ABBox ground = m_terrain ? m_terrain->GetBoundingBox() : m_gridRegion->GetBoundingBox();
+        const float width = 2.0f * ground.extents.x, depth = 2.0f * ground.extents.z;
+        if (!(width <= kMaxGroundExtent && depth <= kMaxGroundExtent)) {
+            LogPrintf(1, "Level: a ground of %g x %g units is wider than a level may be (%g a side)",
+                      static_cast<double>(width), static_cast<double>(depth),
+                      static_cast<double>(kMaxGroundExtent));
+            ok = false;
+        }
+    }
     if (ok) {
         const ABBox box = GetBoundingBox();
-        if (!layersRead)
-            InitSectorLayers(Units(2.0f * box.extents.x), Units(2.0f * box.extents.z));
+        if (!layersRead) {
+            // The layers cover the ground the file holds: a grid without a cell (a count of 0 in
+            // any direction) holds none, whatever its other counts say.
+            if (m_gridRegion && (m_gridRegion->GetXNumCells() == 0 || m_gridRegion->GetYNumCells() == 0 ||
+                                 m_gridRegion->GetZNumCells() == 0)) {
+                if (m_gridRegion->GetXNumCells() != 0 || m_gridRegion->GetZNumCells() != 0)
+                    LogPrintf(1,
+                              "Level: a grid of %d x %d x %d cells holds no ground; it has no sector layers",
+                              m_gridRegion->GetXNumCells(), m_gridRegion->GetYNumCells(),
+                              m_gridRegion->GetZNumCells());
+                InitSectorLayers(0, 0);
+            } else {
+                InitSectorLayers(Units(2.0f * box.extents.x), Units(2.0f * box.extents.z));
+            }
+        }
         MakeTree(box.extents.x, box.extents.z, std::max(box.extents.x, box.extents.z),
                  std::max(box.extents.x, box.extents.z));
         // Only a level its region already holds: one a loading thread is reading is handed its

@@ -78,7 +78,8 @@ public:
     bool Load(const char* fileName, bool restoringState);
     // A level file in memory. On failure everything read is freed again.
     bool Load(const void* data, int size, bool restoringState);
-    // Version 13; runTimeFormat writes an editable terrain in its run-time form. False when the
+    // Version 13; runTimeFormat writes an editable terrain in its run-time form. A run-time ground
+    // (loaded or handed over) is written back as it was read, whatever the flag. False when the
     // file cannot be opened or written.
     bool Save(const char* fileName, bool runTimeFormat);
     // The level file image Save writes.
@@ -235,7 +236,8 @@ private:
     Region* m_region;
     EntityTree* m_tree = nullptr;
     TerrainBase* m_terrain = nullptr;
-    // The run-time terrain's body when the level was handed one in memory.
+    // The run-time terrain's body as it was read or handed over (NewRunTimeTerrain), written back
+    // by SaveToMemory.
     std::vector<uint8_t> m_runTimeGround;
     GridRegion* m_gridRegion = nullptr;
     Water* m_water = nullptr;

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <vector>
 
 namespace GAME {
 
@@ -330,12 +331,19 @@ void SectorLayers::Save(BinaryWriter& writer) const
     const unsigned height = haveCells ? m_height : 0;
     writer.WriteUInt32(width);
     writer.WriteUInt32(height);
-    if (height == 0)
-        return; // no cells, however wide
-    for (unsigned x = 0; x < width; ++x)
-        for (unsigned z = 0; z < height; ++z)
+    if (height == 0 || width == 0)
+        return; // no cells, however wide or high
+    // A column of cells (x fixed, every z, the four layers' bytes each) in one write.
+    std::vector<uint8_t> column(size_t(height) * kNumLayers);
+    for (unsigned x = 0; x < width; ++x) {
+        uint8_t* out = column.data();
+        for (unsigned z = 0; z < height; ++z) {
+            const size_t cell = size_t(m_width) * z + x;
             for (const auto& cells : m_cells)
-                writer.WriteUInt8(cells[m_width * z + x]);
+                *out++ = cells[cell];
+        }
+        writer.WriteBytes(column.data(), static_cast<unsigned>(column.size()));
+    }
 }
 
 bool SectorLayers::Load(BinaryReader& reader)
@@ -377,10 +385,16 @@ bool SectorLayers::Load(BinaryReader& reader)
         if (!Initialize(width, height))
             return false;
     }
-    for (uint32_t x = 0; x < width && height != 0; ++x)
-        for (uint32_t z = 0; z < height; ++z)
+    // The cells were counted against the bytes left: each column is there whole.
+    for (uint32_t x = 0; x < width && height != 0; ++x) {
+        const uint8_t* in = reader.GetCursor();
+        for (uint32_t z = 0; z < height; ++z) {
+            const size_t cell = static_cast<size_t>(m_width) * z + x;
             for (auto& layer : m_cells)
-                layer[static_cast<size_t>(m_width) * z + x] = reader.ReadUInt8();
+                layer[cell] = *in++;
+        }
+        reader.Skip(height * kNumLayers);
+    }
     for (int i = 0; i < kNumLayers; ++i)
         m_targets[i] = std::move(targets[i]);
     return true;

@@ -164,6 +164,30 @@ TEST_F(TextureTest, FailedLoadsShowTheDefaultOrTheEmptyTexture)
     EXPECT_EQ(engine->GetDefaultTexture()->GetWidth(), GraphicsEngine::defaultTextureSize);
 }
 
+TEST_F(TextureTest, AFrameTableWithoutFramesLoadsAndShowsNothing)
+{
+    // The header alone, and with bytes too few for a frame size after it.
+    for (size_t size : {8u, 10u, 11u}) {
+        SCOPED_TRACE(size);
+        std::vector<uint8_t> bytes = TextureWriter::Tex(12, {});
+        bytes.resize(size, 0);
+        const std::string name = "Textures/none" + std::to_string(size) + ".tex";
+        GraphicsTexture* texture = LoadTexture(name, bytes);
+        ASSERT_NE(texture, nullptr);
+        EXPECT_EQ(texture->GetInitResult(), Resource::INIT_SUCCESS);
+        EXPECT_EQ(texture->GetLoadedState(), Resource::LOAD_STATE_LOADED);
+        EXPECT_TRUE(texture->GetIsReadyToUse());
+        EXPECT_EQ(texture->GetNumFrames(), 0);
+        EXPECT_EQ(texture->GetFrameRate(), 12.0f);
+        // No fallback stands in: there is simply nothing to draw.
+        EXPECT_EQ(texture->GetTexture(), nullptr);
+        EXPECT_EQ(texture->GetTexture(0), nullptr);
+        EXPECT_EQ(texture->GetWidth(), 0);
+        EXPECT_EQ(texture->GetVideoMemoryUsage(), 0u);
+        engine->UnloadTexture(texture);
+    }
+}
+
 TEST_F(TextureTest, MalformedContainersNeverReadPastTheirData)
 {
     GraphicsTexture texture(engine->GetTextureManager(), "Textures/direct.tex", engine.get());
@@ -173,13 +197,11 @@ TEST_F(TextureTest, MalformedContainersNeverReadPastTheirData)
     };
     const std::vector<uint8_t> dds = TextureWriter::SolidDds(4, 4, 0xFF336699u);
 
-    // Shorter than a frame header: no frames, not a texture.
-    for (size_t size : {3u, 8u, 10u, 11u}) {
-        std::vector<uint8_t> header = TextureWriter::Tex(10, {});
-        header.resize(size, 0);
-        EXPECT_EQ(init(header), Resource::INIT_INVALID_DATA) << size;
-        EXPECT_EQ(texture.GetNumFrames(), 0);
-    }
+    // Shorter than the "TEX" header: not a texture.
+    std::vector<uint8_t> header = TextureWriter::Tex(10, {});
+    header.resize(3);
+    EXPECT_EQ(init(header), Resource::INIT_INVALID_DATA);
+    EXPECT_EQ(texture.GetNumFrames(), 0);
     // A frame size far past the end (12 + size overflows 32 bits): the frame gets the bytes
     // there are and the frames end.
     std::vector<uint8_t> overflowing = TextureWriter::Tex(10, {dds});

@@ -75,6 +75,38 @@ TEST(PhysicsMeshTest, ReadsItsStoredFormAndRefusesAnythingElse)
     EXPECT_FALSE(PhysicsMesh().Initialize(nullptr, 0));
 }
 
+TEST(PhysicsMeshTest, CoordinatesBeyondAMillionUnitsAreRefusedSoHitsStayFinite)
+{
+    GAME::Test::LogCapture log;
+    auto triangle = [](float far) {
+        return MeshWriter::PhysicsMeshBytes(
+            {Vec3(-0.5f, 0, -0.5f), Vec3(far, 0, -0.5f), Vec3(-0.5f, 0.25f, far)},
+            {{{0, 1, 2}, PHYSICS_SURFACE_STONE}});
+    };
+    // At the limit the mesh loads and a ray meets it at a finite point.
+    std::vector<uint8_t> bytes = triangle(PhysicsMesh::maxCoordinate);
+    PhysicsMesh mesh;
+    ASSERT_TRUE(mesh.Initialize(bytes.data(), unsigned(bytes.size())));
+    Intersection hit;
+    ASSERT_TRUE(mesh.GetIntersection(Ray(Vec3(1, 10, 1), Vec3(0.01f, -1, 0.02f)), hit));
+    EXPECT_TRUE(IsFiniteVec3(hit.point));
+    EXPECT_NEAR(hit.point.y, 0.0f, 1e-3f);
+    EXPECT_EQ(log.Count(), 0u);
+
+    // Beyond it, and near the float limit where the hit came out infinite, it is refused.
+    for (float far : {1.5e6f, -2.0e6f, 3.0e37f, -3.37e38f, 3.4e38f}) {
+        SCOPED_TRACE(far);
+        log.Clear();
+        bytes = triangle(far);
+        PhysicsMesh refused;
+        EXPECT_FALSE(refused.Initialize(bytes.data(), unsigned(bytes.size())));
+        EXPECT_EQ(refused.GetNumVertices(), 0);
+        EXPECT_EQ(refused.GetNumFaces(), 0);
+        EXPECT_EQ(log.Count(), 1u);
+        EXPECT_FALSE(refused.GetIntersection(Ray(Vec3(1, 10, 1), Vec3(0.01f, -1, 0.02f)), hit));
+    }
+}
+
 TEST(PhysicsMeshTest, RaysFindTheNearestTriangleAndBoxesItsContacts)
 {
     GAME::Test::LogCapture log;

@@ -1,11 +1,14 @@
 #include "SceneFixtures.h"
 
 #include "core/Ray.h"
+#include "data/BinaryReader.h"
+#include "data/BinaryWriter.h"
 #include "datakit/MeshWriter.h"
 #include "graphics/RenderIndexBuffer.h"
 #include "navigation/PhysicsMesh.h"
 #include "scene/SkeletalPose.h"
 
+#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -370,6 +373,91 @@ TEST_F(GraphicsMeshTest, RefusesReferencesOutsideTheFileBeforeMakingAnything)
     EXPECT_EQ(DeviceResources(), 0u);
 }
 
+TEST_F(GraphicsMeshTest, NamesTooLongAreLeftEmptyAndReadingGoesOn)
+{
+    // A section name over the 1 MiB a string may hold, its bytes all there.
+    MeshWriter writer = MakeEverything();
+    writer.sections = {"Body", std::string(BinaryReader::kMaxStringLength + 1, 'x')};
+    // A material whose shader name and one parameter name run past the chunk, and a string
+    // parameter whose text does: each is left empty and the fields after its length word follow.
+    BinaryWriter materials(64);
+    materials.WriteUInt32(1);
+    materials.WriteUInt32(0x00200000); // shader name
+    materials.WriteUInt32(3);
+    materials.WriteUInt32(0xFFFFFFF0u); // parameter name
+    materials.WriteUInt32(GraphicsMesh::PARAMETER_FLOAT);
+    materials.WriteFloat(0.5f);
+    materials.WriteString("gloss");
+    materials.WriteUInt32(GraphicsMesh::PARAMETER_FLOAT);
+    materials.WriteFloat(0.25f);
+    materials.WriteString("label");
+    materials.WriteUInt32(GraphicsMesh::PARAMETER_STRING);
+    materials.WriteUInt32(0x00300000); // the string's text
+    writer.extraChunks = {
+        {GraphicsMesh::CHUNK_MATERIALS,
+         std::vector<uint8_t>(materials.GetBuffer(), materials.GetBuffer() + materials.GetSize())}};
+
+    GraphicsMesh* mesh = Load(writer.Write(11), Resource::INIT_SUCCESS, "Meshes/LongNames.msh");
+    EXPECT_EQ(mesh->GetNumVertices(), 4u);
+    ASSERT_EQ(mesh->GetNumSections(), 2u);
+    EXPECT_EQ(mesh->GetSection(0), "Body");
+    EXPECT_EQ(mesh->GetSection(1), "");
+    ASSERT_EQ(mesh->GetNumMaterials(), 1u);
+    const GraphicsMesh::Material& material = mesh->GetMaterial(0);
+    EXPECT_EQ(material.shaderName, "");
+    EXPECT_EQ(material.shader, nullptr);
+    ASSERT_EQ(material.parameters.size(), 3u);
+    EXPECT_EQ(material.parameters[0].nameText, "");
+    EXPECT_EQ(material.parameters[0].value.floats[0], 0.5f);
+    EXPECT_EQ(material.parameters[1].nameText, "gloss");
+    EXPECT_EQ(material.parameters[1].value.floats[0], 0.25f);
+    EXPECT_EQ(material.parameters[2].nameText, "label");
+    EXPECT_EQ(material.parameters[2].type, uint32_t(GraphicsMesh::PARAMETER_STRING));
+    for (const char* what : {"section name", "shader name", "parameter name", "string parameter"})
+        EXPECT_TRUE(log.Contains(std::string("Mesh 'Meshes/LongNames.msh' has a ") + what)) << what;
+}
+
+TEST_F(GraphicsMeshTest, AnUnweightedInfluencePastThePaletteTakesEntryZero)
+{
+    // Vertex 1's second influence (weight 0.25 in the file) names entry 5 of a palette of two.
+    MeshWriter writer = MakeEverything();
+    const size_t boneBytes = size_t(writer.AttributeOffset(MeshWriter::ATTRIBUTE_BONE_INDICES));
+    const size_t weightBytes = size_t(writer.AttributeOffset(MeshWriter::ATTRIBUTE_BONE_WEIGHTS));
+    auto influence = [&](MeshWriter& m, uint32_t vertex, int b, uint8_t entry, float weight) {
+        m.vertexBytes[m.stride * vertex + boneBytes + size_t(b)] = entry;
+        std::memcpy(&m.vertexBytes[m.stride * vertex + weightBytes + 4 * size_t(b)], &weight, 4);
+    };
+    // Unused influences: the file's third and fourth of vertex 0 name entries far past the palette.
+    influence(writer, 1, 1, 5, 0.0f);
+    influence(writer, 0, 2, 200, 0.0f);
+    influence(writer, 0, 3, 255, -0.0f);
+    GraphicsMesh* mesh = Load(writer.Write(11), Resource::INIT_SUCCESS, "Meshes/Unweighted.msh");
+    ASSERT_EQ(mesh->GetNumFaceSets(), 2u);
+    const std::vector<uint8_t> bytes = Contents(mesh->GetVertexBuffer());
+    ASSERT_EQ(bytes.size(), writer.vertexBytes.size());
+    EXPECT_EQ(bytes[writer.stride * 1 + boneBytes + 1], 0);
+    EXPECT_EQ(bytes[writer.stride * 0 + boneBytes + 2], 0);
+    EXPECT_EQ(bytes[writer.stride * 0 + boneBytes + 3], 0);
+    // Nothing else moved: the used influences and every other byte are as written.
+    std::vector<uint8_t> expected = writer.vertexBytes;
+    expected[writer.stride * 1 + boneBytes + 1] = 0;
+    expected[writer.stride * 0 + boneBytes + 2] = 0;
+    expected[writer.stride * 0 + boneBytes + 3] = 0;
+    EXPECT_EQ(bytes, expected);
+
+    // With weight the same influence has no bone to move with: the mesh is refused, and says so.
+    for (float weight : {0.25f, NAN}) {
+        SCOPED_TRACE(weight);
+        MeshWriter weighted = MakeEverything();
+        influence(weighted, 1, 1, 5, weight);
+        log.Clear();
+        const std::string name = std::string("Meshes/Weighted") + (std::isnan(weight) ? "NaN" : "") + ".msh";
+        GraphicsMesh* refused = Load(weighted.Write(11), Resource::INIT_INVALID_DATA, name);
+        EXPECT_EQ(refused->GetNumVertices(), 0u);
+        EXPECT_TRUE(log.Contains("Mesh '" + name + "' has a weighted vertex naming palette entry 5", 1));
+    }
+}
+
 // A face set of 30 palette bones over a skeleton of a root, bones 1 to 10 under it, and bones 11 to
 // 29 under bone 1: in palette order the leaves 2 to 10 (parent 0) come first.
 MeshWriter MakeWidePalette()
@@ -417,8 +505,8 @@ TEST_F(GraphicsMeshTest, LongPalettesFoldLeavesIntoTheirParents)
     for (Generation device :
          {Generation{RENDER_GENERATION_R200, 3}, Generation{RENDER_GENERATION_GEFORCE3, 6}}) {
         SCOPED_TRACE(device.folded);
-        Control()->SetGenerationId(device.generation);
-        EXPECT_EQ(GraphicsMesh::GetMaxNumBones(Device()), 30 - device.folded);
+        graphics->SetGeneration(device.generation);
+        EXPECT_EQ(graphics->GetMaxNumBones(), 30 - device.folded);
         GraphicsMesh* mesh = Load(source.Write(11), Resource::INIT_SUCCESS,
                                   "Meshes/Wide" + std::to_string(device.folded) + ".msh");
         std::vector<uint32_t> palette = {0, 1};
@@ -449,7 +537,7 @@ TEST_F(GraphicsMeshTest, LongPalettesFoldLeavesIntoTheirParents)
     for (uint32_t i = 0; i < 30; ++i)
         chain.bones.push_back({"C" + std::to_string(i), i + 1, i + 1 < 30 ? 1u : 0u, Coords()});
     std::reverse(chain.faceSets[0].bones.begin(), chain.faceSets[0].bones.end());
-    Control()->SetGenerationId(RENDER_GENERATION_R200);
+    graphics->SetGeneration(RENDER_GENERATION_R200);
     GraphicsMesh* mesh = Load(chain.Write(10), Resource::INIT_SUCCESS, "Meshes/Chain.msh");
     // Heights 0, 1, 2 are the last three bones of the chain: exactly three fold.
     EXPECT_EQ(mesh->GetFaceSet(0).bones.size(), 27u);
@@ -464,7 +552,7 @@ TEST_F(GraphicsMeshTest, LongPalettesFoldLeavesIntoTheirParents)
     for (size_t v = 0; v < 30; ++v)
         for (int b = 0; b < 4; ++b)
             tall.vertexBytes[v * tall.stride + size_t(boneBytes) + size_t(b)] = uint8_t(v % 27);
-    Control()->SetGenerationId(RENDER_GENERATION_GEFORCE4);
+    graphics->SetGeneration(RENDER_GENERATION_GEFORCE4);
     mesh = Load(tall.Write(10), Resource::INIT_SUCCESS, "Meshes/Tall.msh");
     EXPECT_EQ(mesh->GetFaceSet(0).bones, tall.faceSets[0].bones);
 }

@@ -14,6 +14,7 @@
 #include "datakit/MeshWriter.h"
 #include "datakit/TextureWriter.h"
 #include "graphics/RenderTexture.h"
+#include "graphics/RenderVertexBuffer.h"
 #include "scene/GraphicsAnim.h"
 #include "scene/GraphicsMeshInstance.h"
 
@@ -380,6 +381,85 @@ TEST_F(MeshInstanceTest, ParametersReachTheDeviceAndTheBonePaletteStaysWithinIts
     EXPECT_EQ(CountLines(log, "skins with 30 bones"), 1u) << "reported once per instance";
 }
 
+TEST_F(MeshInstanceTest, AtMediumDetailA27BonePaletteFoldsToTheBonesTheEngineSkins)
+{
+    // A GeForce6 runs the programs of the oldest generation below high detail: 24 bones a draw.
+    Control()->SetGenerationId(RENDER_GENERATION_GEFORCE6);
+    options.SetQuality(Options::QUALITY_DETAIL_LEVEL, Options::QUALITY_MEDIUM);
+    engine->UpdateFromOptions();
+    ASSERT_EQ(engine->GetGenerationId(), RENDER_GENERATION_GEFORCE3);
+    ASSERT_EQ(engine->GetMaxNumBones(), 24);
+
+    // Roots R0..R23, and leaves L0..L2 under R0..R2; one vertex on each of the 27 bones, all in
+    // one face set whose palette is every bone.
+    MeshWriter mesh;
+    mesh.SetAttributes({MeshWriter::ATTRIBUTE_POSITION, MeshWriter::ATTRIBUTE_NORMAL,
+                        MeshWriter::ATTRIBUTE_TEXCOORD0, MeshWriter::ATTRIBUTE_BONE_WEIGHTS,
+                        MeshWriter::ATTRIBUTE_BONE_INDICES},
+                       padding);
+    MeshWriter::FaceSet set;
+    for (uint32_t b = 0; b < 27; ++b) {
+        mesh.AddVertex(Vertex(Vec3(float(b), float(b % 2), 0), uint8_t(b)));
+        set.bones.push_back(b);
+        if (b < 24)
+            mesh.bones.push_back({"R" + std::to_string(b), b < 3 ? 24 + b : 0u, b < 3 ? 1u : 0u, Coords()});
+    }
+    for (uint32_t l = 0; l < 3; ++l)
+        mesh.bones.push_back({"L" + std::to_string(l), 0, 0, Coords::Translation(Vec3(0, 1, 0))});
+    for (uint32_t k = 0; k + 2 < 27; ++k)
+        mesh.AddFace(k, k + 1, k + 2);
+    set.numFaces = 25;
+    mesh.faceSets = {set};
+    mesh.materials = {InstanceMaterial()};
+    mesh.hasBoundingBox = true;
+    mesh.boundsMin = Vec3(-1, -1, -1);
+    mesh.boundsMax = Vec3(27, 2, 1);
+    PutFile("Meshes/TwentySeven.msh", mesh.Write(11));
+
+    GraphicsMeshInstance instance(engine.get());
+    Load(instance, "Meshes/TwentySeven.msh");
+    EXPECT_EQ(instance.GetMesh()->GetFaceSet(0).bones.size(), 24u)
+        << "the three leaves fold into their roots";
+    // Each root a different place; the leaves keep their bind pose, so they move with their roots.
+    SkeletalPose pose;
+    for (int r = 0; r < 24; ++r)
+        pose.SetBoneCoords(Name::Create(("R" + std::to_string(r)).c_str()),
+                           Coords::Translation(Vec3(float(r + 1), 0.5f * float(r), -float(r))));
+    instance.SetSkeletalPose(pose);
+    instance.PrepareForRendering();
+    const std::vector<Coords> frames = instance.GetSkinningFrames();
+    ASSERT_EQ(frames.size(), 27u);
+    Draw(instance);
+    EXPECT_EQ(CountLines(log, "skins with"), 0u);
+
+    // Every vertex is skinned by the matrix of the bone it was made on.
+    std::vector<uint8_t> vertices;
+    if (RenderVertexBuffer* buffer = instance.GetMesh()->GetVertexBuffer()) {
+        const auto* data = static_cast<const uint8_t*>(buffer->Lock());
+        vertices.assign(data, data + buffer->GetSize());
+        buffer->Unlock();
+    }
+    ASSERT_EQ(vertices.size(), size_t(27) * mesh.stride);
+    const size_t boneBytes = size_t(mesh.AttributeOffset(MeshWriter::ATTRIBUTE_BONE_INDICES));
+    for (uint32_t v = 0; v < 27; ++v) {
+        SCOPED_TRACE(v);
+        const uint8_t entry = vertices[v * mesh.stride + boneBytes];
+        ASSERT_LT(entry, 24);
+        const Coords& frame = frames[v];
+        const float rows[3][4] = {{frame.xAxis.x, frame.yAxis.x, frame.zAxis.x, frame.origin.x},
+                                  {frame.xAxis.y, frame.yAxis.y, frame.zAxis.y, frame.origin.y},
+                                  {frame.xAxis.z, frame.yAxis.z, frame.zAxis.z, frame.origin.z}};
+        for (int r = 0; r < 3; ++r) {
+            const std::vector<float> row = Register(10 + 3 * entry + r);
+            for (int c = 0; c < 4; ++c)
+                EXPECT_NEAR(row[size_t(c)], rows[r][c], 1e-4f) << r << "," << c;
+        }
+    }
+    // The leaves' vertices take their roots' matrices, which are not the identity.
+    EXPECT_NEAR(frames[24].origin.x, 1.0f, 1e-4f);
+    EXPECT_NEAR(frames[26].origin.z, -2.0f, 1e-4f);
+}
+
 TEST_F(MeshInstanceTest, SectionsFadeAtTheirRateAndAnInvisibleSectionIsNotDrawn)
 {
     GraphicsMeshInstance instance(engine.get());
@@ -648,6 +728,31 @@ TEST_F(MeshInstanceTest, CopiesHoldTheirOwnReferencesAndPosesSurviveTheirStoredF
     }
     EXPECT_EQ(meshes(), 0);
     EXPECT_EQ(textures(), 0);
+}
+
+TEST_F(MeshInstanceTest, RestoredStateIsReadIntoThePoseTheInstanceHas)
+{
+    GraphicsMeshInstance instance(engine.get());
+    Load(instance, skinnedMesh);
+    const Name root = Name::Create("Root"), arm = Name::Create("Arm");
+    SkeletalPose pose;
+    pose.SetBoneCoords(root, Coords::Translation(Vec3(0, 2, 0)));
+    pose.SetBoneCoords(arm, Coords::Translation(Vec3(0.5f, 0, 0)));
+    instance.SetSkeletalPose(pose);
+
+    // A saved state that names only the arm, moved.
+    SkeletalPose saved;
+    saved.SetBoneCoords(arm, Coords::Translation(Vec3(0, 0, 3)));
+    BinaryWriter writer(64);
+    saved.WriteData(writer, false);
+    BinaryReader reader(writer.GetBuffer(), writer.GetSize());
+    ASSERT_TRUE(instance.RestoreState(reader));
+    EXPECT_EQ(instance.GetSkeletalPose().GetNumBones(), 2);
+    ExpectNear(instance.GetSkeletalPose().GetBoneCoords(root).origin, Vec3(0, 2, 0));
+    ExpectNear(instance.GetSkeletalPose().GetBoneCoords(arm).origin, Vec3(0, 0, 3));
+    // The skinning follows: the root keeps its place, the arm goes where the state put it.
+    instance.UpdatePose(nullptr, true);
+    ExpectNear(instance.GetSkinningFrames()[0].origin, Vec3(0, 2, 0));
 }
 
 TEST_F(MeshInstanceTest, AMeshIsReadyOnceItsShadersAndTexturesAreAndDrawsItsBlendedFaces)

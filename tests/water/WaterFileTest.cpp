@@ -7,6 +7,8 @@
 #include "terrain/WaterPath.h"
 #include "terrain/WaterWaveSet.h"
 
+#include <array>
+
 namespace GAME::WaterTest {
 namespace {
 
@@ -240,6 +242,60 @@ TEST_F(WaterFileTest, BadPiecesAreLeftOutAndTheRestStaysInStep)
     // 1 wave segment.
     EXPECT_EQ(TreeCount(water), 8u);
     EXPECT_EQ(Save(water), GoodBlock().Build());
+}
+
+TEST_F(WaterFileTest, RiversAndShoreLinesOfAnyLengthKeepEveryPoint)
+{
+    // A meander across the ground, half a unit between points, turning back at each side.
+    auto meander = [](size_t count) {
+        std::vector<std::array<float, 2>> positions;
+        for (size_t i = 0; i < count; ++i) {
+            const float along = 0.5f * static_cast<float>(i % 60);
+            const size_t row = i / 60;
+            positions.push_back(
+                {2.0f + (row % 2 ? 30.0f - along : along), 2.0f + 0.5f * static_cast<float>(row)});
+        }
+        return WaterWriter::SmoothCurve(positions, 1.5f);
+    };
+    for (size_t count : {size_t(257), size_t(4000)}) {
+        SCOPED_TRACE(count);
+        WaterWriter w;
+        WaterWriter::Path river;
+        river.type = WaterWriter::RiverType().name;
+        river.height = 0.5f;
+        river.points = meander(count);
+        WaterWriter::WaveSet shore;
+        shore.height = 1.0f;
+        shore.points = meander(count);
+        w.types = {WaterWriter::RiverType()};
+        w.paths = {river};
+        w.waveSets = {shore};
+        const std::vector<uint8_t> block = w.Build();
+
+        GAME::Test::LogCapture log;
+        Water& water = MakeWater(36);
+        ASSERT_TRUE(Load(water, block));
+        EXPECT_FALSE(log.Contains("control point"));
+        EXPECT_FALSE(log.Contains("Failed to load"));
+        ASSERT_NE(water.GetPath(0), nullptr);
+        ASSERT_NE(water.GetWaveSet(0), nullptr);
+        EXPECT_EQ(water.GetPath(0)->GetNumControlPoints(), count);
+        EXPECT_EQ(water.GetPath(0)->GetNumSegments(), count - 1);
+        EXPECT_EQ(water.GetWaveSet(0)->GetNumControlPoints(), count);
+        EXPECT_EQ(water.GetWaveSet(0)->GetNumSegments(), count - 1);
+        EXPECT_EQ(TreeCount(water), 2 * (count - 1));
+        EXPECT_EQ(Save(water), block);
+
+        // The editor goes on adding points past the loaded ones.
+        ControlPoint next;
+        next.position = Vec2(20.0f, 30.0f);
+        next.tangent = Vec2(0.5f, 0.0f);
+        next.side = Vec2(0.0f, 1.0f);
+        EXPECT_TRUE(water.GetPath(0)->AddControlPoint(next));
+        EXPECT_TRUE(water.GetWaveSet(0)->AddControlPoint(next));
+        EXPECT_EQ(water.GetPath(0)->GetNumSegments(), count);
+        EXPECT_EQ(water.GetWaveSet(0)->GetNumControlPoints(), count + 1);
+    }
 }
 
 } // namespace

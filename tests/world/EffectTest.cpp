@@ -7,6 +7,7 @@
 #include "world/EmitterData.h"
 
 #include <cmath>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <set>
 
@@ -449,6 +450,40 @@ TEST(EffectFileTest, CutFilesKeepOnlyWholeEmitters)
     EffectData data;
     EXPECT_FALSE(data.BufferLoad(trailing.data(), static_cast<int>(trailing.size())));
     EXPECT_EQ(data.GetNumEmitters(), 3);
+}
+
+TEST(EffectFileTest, RecordsAreReadByTheirContentWhateverTheirBlockSizeSays)
+{
+    EffectData source;
+    for (int i = 0; i < 3; ++i)
+        source.AddEmitterData(MakeDistinctDefinition(i));
+    std::vector<uint8_t> written;
+    source.Write(written);
+    // Block sizes of 0 (as some writers leave them), one byte short (1 stands for that), and far
+    // past the end.
+    for (uint32_t size : {0u, 1u, 0xFFFFFFF0u}) {
+        SCOPED_TRACE(size);
+        std::vector<uint8_t> bytes = written;
+        int patched = 0;
+        for (size_t at = 4; at + 12 <= bytes.size(); ++at) {
+            if (std::memcmp(&bytes[at], "PFX1", 4) != 0)
+                continue;
+            uint32_t word = size;
+            if (size == 1u) {
+                std::memcpy(&word, &bytes[at + 8], 4);
+                word -= 1;
+            }
+            for (int b = 0; b < 4; ++b)
+                bytes[at + 8 + b] = static_cast<uint8_t>(word >> (8 * b));
+            ++patched;
+        }
+        ASSERT_EQ(patched, 3);
+        EffectData loaded;
+        EXPECT_TRUE(loaded.BufferLoad(bytes.data(), static_cast<int>(bytes.size())));
+        ASSERT_EQ(loaded.GetNumEmitters(), 3);
+        for (int i = 0; i < 3; ++i)
+            ExpectSameDefinition(*source.GetEmitterData(i), *loaded.GetEmitterData(i));
+    }
 }
 
 TEST(EffectFileTest, GroupCountsAreCheckedAgainstSlotsAndBytes)

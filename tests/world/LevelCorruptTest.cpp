@@ -1,6 +1,7 @@
 #include "LevelFixtures.h"
 
 #include "common/LogCapture.h"
+#include "terrain/GridRegion.h"
 
 #include <cstring>
 
@@ -139,26 +140,72 @@ TEST_F(LevelCorruptTest, BadCountsAndBodiesFailWithoutMakingAnything)
         file.Chunk(20, Bytes(extra));
         EXPECT_FALSE(Try(file.Bytes()));
     }
-    // A grid that floors nothing over a huge area: the level loads without sector layers.
-    {
-        LevelFileBuilder file(13);
-        BinaryWriter ground(64);
-        ground.WriteUInt32(1); // kind: grid
-        ground.WriteUInt32(1); // grid version 1: the lattice follows at once
-        ground.WriteString("");
-        ground.WriteUInt32(0x7FFFFFFF);
-        ground.WriteUInt32(0);
-        ground.WriteUInt32(0x7FFFFFFF);
-        file.Chunk(6, Bytes(ground));
-        Level level(region);
-        const std::vector<uint8_t> bytes = file.Bytes();
-        ASSERT_TRUE(level.Load(bytes.data(), static_cast<int>(bytes.size()), false));
-        EXPECT_EQ(level.GetSectorLayers().GetWidth(), 0u);
-        BinaryWriter saved(64);
-        EXPECT_TRUE(level.SaveToMemory(saved, false));
-        EXPECT_LT(saved.GetSize(), 1000u);
-    }
     EXPECT_FALSE(log.Lines().empty());
+}
+
+// A grid chunk of the given cell counts with no cells stored (version 1, the lattice at once).
+std::vector<uint8_t> FloorlessGrid(uint32_t x, uint32_t y, uint32_t z)
+{
+    BinaryWriter ground(64);
+    ground.WriteUInt32(1); // kind: grid
+    ground.WriteUInt32(1);
+    ground.WriteString("");
+    ground.WriteUInt32(x);
+    ground.WriteUInt32(y);
+    ground.WriteUInt32(z);
+    return Bytes(ground);
+}
+
+TEST_F(LevelCorruptTest, WhatAGroundDeclaresIsBoundByWhatTheFileHoldsAndTheWorld)
+{
+    GAME::Test::LogCapture log;
+    // Wider than any world, with no cell stored (the shape of a 463-byte file that made 50 MB of
+    // sector cells, written again at every save): refused, as is a floorless grid of 2^31 cells a
+    // side.
+    for (uint32_t wide : {6316032u, 0x7FFFFFFFu}) {
+        SCOPED_TRACE(wide);
+        LevelFileBuilder file(13);
+        file.Entities({"records/box.dbr"}, {{0, Coords()}});
+        file.Chunk(6, FloorlessGrid(wide, 0, wide == 0x7FFFFFFFu ? wide : 2));
+        log.Clear();
+        EXPECT_FALSE(Try(file.Bytes()));
+        EXPECT_TRUE(log.Contains("wider than a level may be", 1));
+    }
+
+    // Within the world's bounds but without a floor, the grid holds no ground to lay sectors on.
+    LevelFileBuilder file(13);
+    file.Chunk(6, FloorlessGrid(1000, 0, 1000));
+    log.Clear();
+    const std::vector<uint8_t> bytes = file.Bytes();
+    Level level(region);
+    ASSERT_TRUE(level.Load(bytes.data(), static_cast<int>(bytes.size()), false));
+    ASSERT_NE(level.GetGridRegion(), nullptr);
+    EXPECT_EQ(level.GetGridRegion()->GetXNumCells(), 1000);
+    EXPECT_EQ(level.GetSectorLayers().GetWidth() * level.GetSectorLayers().GetHeight(), 0u);
+    EXPECT_TRUE(log.Contains("holds no ground", 1));
+    BinaryWriter saved(64);
+    EXPECT_TRUE(level.SaveToMemory(saved, false));
+    EXPECT_LT(saved.GetSize(), 1000u);
+    Level again(region);
+    EXPECT_TRUE(again.Load(saved.GetBuffer(), static_cast<int>(saved.GetSize()), false));
+
+    // A grid with its cells still gets layers over all of its ground, one cell per unit.
+    LevelFileBuilder built(13);
+    BinaryWriter one(64);
+    one.WriteUInt32(1);
+    one.WriteUInt32(1);
+    one.WriteString("");
+    for (int axis = 0; axis < 3; ++axis)
+        one.WriteUInt32(1);
+    for (int i = 0; i < 11; ++i) // 3 x 1 x 3 lattice entries and two feature bytes
+        one.WriteUInt8(0);
+    built.Chunk(6, Bytes(one));
+    const std::vector<uint8_t> cell = built.Bytes();
+    Level small(region);
+    ASSERT_TRUE(small.Load(cell.data(), static_cast<int>(cell.size()), false));
+    const Vec3 spacing = small.GetGridRegion()->GetCellSpacing();
+    EXPECT_EQ(small.GetSectorLayers().GetWidth(), static_cast<unsigned>(spacing.x));
+    EXPECT_EQ(small.GetSectorLayers().GetHeight(), static_cast<unsigned>(spacing.z));
 }
 
 } // namespace

@@ -2,6 +2,8 @@
 #include "common/RecordServices.h"
 #include "core/ObjectManager.h"
 #include "core/WorldVec3.h"
+#include "data/BinaryReader.h"
+#include "data/BinaryWriter.h"
 #include "data/File.h"
 #include "datakit/ArzWriter.h"
 #include "datakit/SampleGridKit.h"
@@ -195,6 +197,85 @@ TEST(WorldGeneratorTest, MapLoadsWithItsRegionsLevelsPortalsAndSectorData)
     SectorDataManager sectors;
     ASSERT_TRUE(sectors.Load(generator.GetSectorDataName().c_str()));
     EXPECT_EQ(sectors.GetNumSectorData(SectorDataManager::SECTOR_NAME), 11u);
+}
+
+// The body of the last ground chunk (id 6) of a level image.
+std::vector<uint8_t> GroundChunk(const std::vector<uint8_t>& image)
+{
+    std::vector<uint8_t> ground;
+    BinaryReader reader(image.data(), static_cast<unsigned>(image.size()));
+    reader.Skip(4);
+    uint32_t id = 0;
+    BinaryReader body;
+    while (!reader.AtEnd() && reader.ReadBlock(id, body))
+        if (id == 6)
+            ground.assign(body.GetData(), body.GetData() + body.GetSize());
+    return ground;
+}
+
+TEST(WorldGeneratorTest, LevelsSavedAfterLoadingKeepTheirGround)
+{
+    WorldGenerator generator(SmallWorld());
+    ASSERT_TRUE(generator.Generate());
+    GAME::Test::WorldTestServices services;
+    ASSERT_TRUE(generator.Write(services.dir.Path()));
+    GAME::Test::RecordServices records;
+    DataKit::ArzWriter database;
+    WorldGenerator::AddRecords(database);
+    ASSERT_TRUE(records.Load(database.Build()));
+    ObjectManager::Get()->DestroyPendingObjects(UINT_MAX);
+    ObjectManager::Destroy();
+    Entity::InstallHooks();
+    DataKit::GridPieceResources pieces;
+
+    {
+        World world;
+        ASSERT_TRUE(world.Load(generator.GetSettings().mapName.c_str(), true));
+        int runTime = 0, editable = 0;
+        for (int i = 0; i < world.GetNumRegions(); ++i) {
+            if (generator.GetRegions()[i].cave)
+                continue;
+            SCOPED_TRACE(i);
+            const std::vector<uint8_t> bytes = LevelBytes(world, *world.GetRegion(i));
+            Level loaded(world.GetRegion(i));
+            ASSERT_TRUE(loaded.Load(bytes.data(), static_cast<int>(bytes.size()), false));
+            const TerrainBase* terrain = loaded.GetTerrain();
+            ASSERT_NE(terrain, nullptr);
+            (terrain->IsEditable() ? editable : runTime) += 1;
+
+            // Saved as the editor saves (no run-time flag) and loaded again: the ground chunk is
+            // the one the level came with, in the same form. The run-time form comes back byte
+            // for byte; the editable form's cut-away flags are the tiles' to make again (they are
+            // not kept by a load), so there the sizes and the heights tell.
+            BinaryWriter writer(0x400);
+            ASSERT_TRUE(loaded.SaveToMemory(writer, false));
+            const std::vector<uint8_t> saved(writer.GetBuffer(), writer.GetBuffer() + writer.GetSize());
+            const std::vector<uint8_t> ground = GroundChunk(bytes);
+            ASSERT_GT(ground.size(), 4u);
+            if (terrain->IsEditable()) {
+                EXPECT_EQ(GroundChunk(saved).size(), ground.size());
+            } else {
+                EXPECT_EQ(GroundChunk(saved), ground);
+            }
+            Level again(world.GetRegion(i));
+            ASSERT_TRUE(again.Load(saved.data(), static_cast<int>(saved.size()), false));
+            const TerrainBase* reloaded = again.GetTerrain();
+            ASSERT_NE(reloaded, nullptr);
+            EXPECT_EQ(reloaded->GetType(), terrain->GetType());
+            ASSERT_EQ(reloaded->GetNumXSamples(), terrain->GetNumXSamples());
+            ASSERT_EQ(reloaded->GetNumYSamples(), terrain->GetNumYSamples());
+            EXPECT_EQ(reloaded->GetNumTextureLayers(), terrain->GetNumTextureLayers());
+            int differing = 0;
+            for (unsigned y = 0; y < terrain->GetNumYSamples(); ++y)
+                for (unsigned x = 0; x < terrain->GetNumXSamples(); ++x)
+                    differing += reloaded->GetHeight(int(x), int(y)) != terrain->GetHeight(int(x), int(y));
+            EXPECT_EQ(differing, 0);
+        }
+        EXPECT_EQ(editable, 1);
+        EXPECT_EQ(runTime, 8);
+    }
+    ObjectManager::Get()->DestroyPendingObjects(UINT_MAX);
+    ObjectManager::Destroy();
 }
 
 TEST(WorldGeneratorTest, FlightVisitsEveryRegionInsideItsBox)
