@@ -117,7 +117,7 @@ TEST_F(SystemWindowTest, OpensAnSdlWindowOfTheClientSizeAndEndsOnAClose)
     PushKey(SDL_SCANCODE_RETURN, true, nullptr, KMOD_LALT, true); // repeat
     PushKey(SDL_SCANCODE_RETURN, false, nullptr, KMOD_LALT);
     PushKey(SDL_SCANCODE_RETURN, true);
-    PushWindowEvent(SDL_WINDOWEVENT_MOVED, 3, 4); // refused in full-screen style
+    PushWindowEvent(SDL_WINDOWEVENT_RESIZED, 500, 400); // refused in full-screen style, heard of
     EXPECT_TRUE(window.ProcessMessages());
     EXPECT_EQ(handler.altEnters, 1);
     EXPECT_EQ(handler.changes, 1);
@@ -127,6 +127,50 @@ TEST_F(SystemWindowTest, OpensAnSdlWindowOfTheClientSizeAndEndsOnAClose)
     EXPECT_FALSE(window.ProcessMessages());
     window.Destroy();
     EXPECT_EQ(window.GetSystemWindow(), nullptr);
+}
+
+TEST_F(SystemWindowTest, MovesTheWindowMakesItselfAndCaptionDragsReachNoHandler)
+{
+    AltEnterCounter handler;
+    window.SetEventHandler(&handler);
+    // The window's own centring and sizing, and the moves the system reports of them.
+    window.Center();
+    window.SetSize(400, 300, Window::STYLE_RESIZABLE);
+    int x = 0, y = 0;
+    SDL_GetWindowPosition(sdlWindow, &x, &y);
+    PushWindowEvent(SDL_WINDOWEVENT_MOVED, x, y);
+    EXPECT_TRUE(window.ProcessMessages());
+    EXPECT_EQ(handler.changes, 0);
+    // The user drags the caption: the window goes along, its handler does not hear of it, also in
+    // full-screen style.
+    PushWindowEvent(SDL_WINDOWEVENT_MOVED, x + 30, y + 20);
+    window.SetSize(400, 300, Window::STYLE_FULL_SCREEN);
+    PushWindowEvent(SDL_WINDOWEVENT_MOVED, x + 40, y + 25);
+    EXPECT_TRUE(window.ProcessMessages());
+    EXPECT_EQ(handler.changes, 0);
+    // A maximise still reaches it.
+    PushWindowEvent(SDL_WINDOWEVENT_MAXIMIZED);
+    EXPECT_TRUE(window.ProcessMessages());
+    EXPECT_EQ(handler.changes, 1);
+
+    // What the back end hands the window: nothing for its own move, a caption move for a drag.
+    std::unique_ptr<Platform::WindowBackend> backend(Platform::CreateSystemWindowBackend());
+    ASSERT_NE(backend, nullptr);
+    ASSERT_TRUE(backend->Create("Marrow test 2", 160, 120, nullptr));
+    backend->Center();
+    SDL_Window* second = static_cast<SDL_Window*>(backend->GetSystemWindow());
+    SDL_GetWindowPosition(second, &x, &y);
+    windowId = SDL_GetWindowID(second);
+    PushWindowEvent(SDL_WINDOWEVENT_MOVED, x, y);
+    PushWindowEvent(SDL_WINDOWEVENT_MOVED, x + 7, y + 9);
+    backend->PumpMessages();
+    Platform::WindowMessage message;
+    ASSERT_TRUE(backend->TakeMessage(message));
+    EXPECT_EQ(message.type, Platform::WindowMessage::SYSTEM_COMMAND);
+    EXPECT_EQ(message.command, uint32_t(Platform::SYSTEM_COMMAND_CAPTION_MOVE));
+    EXPECT_EQ(message.x, x + 7);
+    EXPECT_EQ(message.y, y + 9);
+    EXPECT_FALSE(backend->TakeMessage(message));
 }
 
 TEST_F(SystemWindowTest, KeysAndMousePushedThroughSdlArriveAsTheInputDevicesItems)
