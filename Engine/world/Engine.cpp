@@ -226,6 +226,8 @@ void Engine::Initialize(void* window, const GraphicsEngineSettings& settings, bo
     m_display.AddWidget(m_profilerWidget);
     m_statisticsWidget = new StatisticsWidget(style);
     m_display.AddWidget(m_statisticsWidget);
+    // Behind the engine's own widgets: over the world and whatever the host adds from now on.
+    m_display.AddWidget(&m_overlayWidget);
 
     m_clientConnectionManager = new ClientConnectionManager;
     auto* server = new ServerConnectionManager;
@@ -320,6 +322,7 @@ void Engine::Shutdown()
         m_display.RemoveWidget(statistics);
         delete statistics;
     }
+    m_display.RemoveWidget(&m_overlayWidget);
 
     ShutdownNetwork();
     m_connectionManager = nullptr;

@@ -78,11 +78,12 @@ TEST_F(EngineTest, StartsUpInTheDocumentedOrderWithItsLogLinesAndLogHeader)
     EXPECT_TRUE(e.Has("Physics engine initialized successfully", 0));
     EXPECT_FALSE(e.Has("Couldn't initialize physics engine."));
 
-    // The widgets: render debugger, profiler, statistics.
-    ASSERT_EQ(e.GetDisplay().GetNumWidgets(), 3);
+    // The widgets: render debugger, profiler, statistics, and behind them the overlay activities.
+    ASSERT_EQ(e.GetDisplay().GetNumWidgets(), 4);
     EXPECT_EQ(e.GetDisplay().GetWidget(0), e.GetRenderDebugger());
     EXPECT_EQ(e.GetDisplay().GetWidget(1), e.GetProfilerWidget());
     EXPECT_EQ(e.GetDisplay().GetWidget(2), e.GetStatisticsWidget());
+    EXPECT_EQ(e.GetDisplay().GetWidget(3), e.GetOverlayActivityWidget());
     EXPECT_TRUE(e.GetNetworkConnectionManager() && !e.IsNetworkClient() && !e.IsNetworkServer());
     EXPECT_FALSE(e.IsNetworkEnabled());
     EXPECT_EQ(World::GetCurrent(), e.GetWorld());
@@ -119,7 +120,7 @@ TEST_F(EngineTest, EditorModeHasNoInputDeviceNorRenderDebuggerAndForcedSinglePro
     EXPECT_EQ(e.GetInputDevice(), nullptr);
     EXPECT_EQ(e.GetRenderDebugger(), nullptr);
     EXPECT_FALSE(e.Has("Input Device"));
-    ASSERT_EQ(e.GetDisplay().GetNumWidgets(), 2);
+    ASSERT_EQ(e.GetDisplay().GetNumWidgets(), 3);
     EXPECT_EQ(e.GetDisplay().GetWidget(0), e.GetProfilerWidget());
     EXPECT_TRUE(e.GetIsSingleProcessorModeEnabled());
     EXPECT_TRUE(e.GetResourceLoader()->GetSingleProcessorMode());
