@@ -30,6 +30,7 @@
 #include "world/World.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 
 namespace GAME {
@@ -952,10 +953,40 @@ void GraphicsEngine::SetHeightFog(float a, float b, float c)
 // ---------------------------------------------------------------------------------------------
 // Screenshots
 
+namespace {
+
+enum class PictureFile
+{
+    Tga,
+    Png,
+    Other,
+};
+
+// By the name's extension, whatever its case.
+PictureFile PictureFileOf(const std::string& name)
+{
+    const size_t dot = name.find_last_of('.');
+    const size_t slash = name.find_last_of("/\\");
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return PictureFile::Other;
+    std::string extension = name.substr(dot);
+    for (char& c : extension)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension == ".tga" ? PictureFile::Tga : extension == ".png" ? PictureFile::Png : PictureFile::Other;
+}
+
+} // namespace
+
 bool GraphicsEngine::SaveRenderSurface(const char* fileName, RenderSurface* surface)
 {
     if (!m_device || !surface || !fileName || !*fileName)
         return false;
+    const PictureFile kind = PictureFileOf(fileName);
+    if (kind == PictureFile::Other) {
+        LogPrintfCategory(1, m_logCategory, "GraphicsEngine: can't save '%s': a picture is written as .png or .tga",
+                          fileName);
+        return false;
+    }
     const int width = surface->GetWidth();
     const int height = surface->GetHeight();
     if (width <= 0 || height <= 0 || uint64_t(width) * uint64_t(height) * 4 > Image::maxBufferBytes) {
@@ -985,14 +1016,19 @@ bool GraphicsEngine::SaveRenderSurface(const char* fileName, RenderSurface* surf
     Image image;
     if (!image.Create(uint32_t(width), uint32_t(height), Image::FORMAT_RGBA, pixels.data()))
         return false;
-    BinaryWriter tga(static_cast<unsigned>(image.GetBufferSize() + 18));
-    if (!image.WriteTGA(tga) || tga.Failed()) {
+    BinaryWriter picture(static_cast<unsigned>(image.GetBufferSize() + 1024));
+    bool made = false;
+    if (kind == PictureFile::Tga)
+        made = image.WriteTGA(picture);
+    else // the target's alpha is the renderers' own (masks): a PNG of the picture is opaque
+        made = image.ChangeFormat(Image::FORMAT_RGB) && image.WritePNG(picture);
+    if (!made || picture.Failed()) {
         LogPrintfCategory(1, m_logCategory, "GraphicsEngine: couldn't make the image of '%s'", fileName);
         return false;
     }
     BinaryWriter file;
     bool written = file.OpenFile(fileName);
-    written = written && file.WriteBytes(tga.GetBuffer(), tga.GetSize());
+    written = written && file.WriteBytes(picture.GetBuffer(), picture.GetSize());
     written = file.CloseStream() && written && !file.Failed();
     if (!written)
         LogPrintfCategory(1, m_logCategory, "GraphicsEngine: couldn't write '%s'", fileName);

@@ -184,9 +184,10 @@ public:
     // Adds a directory prefix, or replaces the reduction of one already set.
     void SetDirectoryTextureReduction(const std::string& directory, int reduction);
 
-    // Reads the surface back, makes an RGBA image of it and writes it as TGA to the file; false
-    // when the read-back or the file fails. The surface is bound for the read and the previous
-    // target restored.
+    // Reads the surface back and writes it to the file in the format its name asks for: ".tga" an
+    // RGBA TGA, ".png" an RGB PNG (either in any case); any other name is refused with a log line.
+    // False when the name, the read-back or the file fails. The surface is bound for the read and
+    // the previous target restored.
     bool SaveRenderSurface(const char* fileName, RenderSurface* surface);
     // The primary surface.
     bool SaveScreenShot(const char* fileName);
