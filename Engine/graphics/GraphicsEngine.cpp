@@ -139,8 +139,10 @@ void GraphicsEngine::ReleaseAll()
 // ---------------------------------------------------------------------------------------------
 // Device creation
 
-RenderDeviceSettings GraphicsEngine::MakeDeviceSettings(const GraphicsEngineSettings& settings) const
+RenderDeviceSettings GraphicsEngine::MakeDeviceSettings(const GraphicsEngineSettings& settings,
+                                                        SizeSource* source) const
 {
+    SizeSource from = SizeSource::Host;
     RenderDeviceSettings result;
     result.width = settings.width;
     result.height = settings.height;
@@ -158,6 +160,7 @@ RenderDeviceSettings GraphicsEngine::MakeDeviceSettings(const GraphicsEngineSett
             const Options::Int2 resolution = m_options->GetInt2(Options::INT2_RESOLUTION);
             result.width = resolution.x;
             result.height = resolution.y;
+            from = SizeSource::Option;
         }
         if (m_options->GetBool(Options::BOOL_SYNC_TO_REFRESH))
             result.flags |= RenderDeviceSettings::FLAG_SYNC_TO_REFRESH;
@@ -169,7 +172,10 @@ RenderDeviceSettings GraphicsEngine::MakeDeviceSettings(const GraphicsEngineSett
     if (result.width <= 0 || result.height <= 0) {
         result.width = defaultWidth;
         result.height = defaultHeight;
+        from = SizeSource::Default;
     }
+    if (source)
+        *source = from;
     return result;
 }
 
@@ -227,6 +233,7 @@ bool GraphicsEngine::CreateDevice(void* window, const GraphicsEngineSettings& se
         ReleaseAll();
         return false;
     }
+    LogSizeTaken(settings);
     m_generation.store(m_device->GetGenerationId(), std::memory_order_relaxed);
     if (!PassesCompatibilityCheck()) {
         const std::string text =
@@ -238,6 +245,33 @@ bool GraphicsEngine::CreateDevice(void* window, const GraphicsEngineSettings& se
         return false;
     }
     return true;
+}
+
+void GraphicsEngine::LogSizeTaken(const GraphicsEngineSettings& settings) const
+{
+    SizeSource source = SizeSource::Host;
+    const RenderDeviceSettings taken = MakeDeviceSettings(settings, &source);
+    switch (source) {
+    case SizeSource::Option:
+        // A host asking for another size is to learn where to ask.
+        if (settings.width != taken.width || settings.height != taken.height)
+            LogPrintfCategory(0, m_logCategory,
+                              "GraphicsEngine: %d x %d from the \"resolution\" option; the host's %d x %d is taken "
+                              "in editor mode only",
+                              taken.width, taken.height, settings.width, settings.height);
+        else
+            LogPrintfCategory(0, m_logCategory, "GraphicsEngine: %d x %d from the \"resolution\" option",
+                              taken.width, taken.height);
+        break;
+    case SizeSource::Host:
+        LogPrintfCategory(0, m_logCategory, "GraphicsEngine: %d x %d from the host's settings", taken.width,
+                          taken.height);
+        break;
+    case SizeSource::Default:
+        LogPrintfCategory(0, m_logCategory, "GraphicsEngine: %d x %d, the default: no size was given",
+                          taken.width, taken.height);
+        break;
+    }
 }
 
 bool GraphicsEngine::PassesCompatibilityCheck() const

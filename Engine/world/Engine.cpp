@@ -149,6 +149,14 @@ void Engine::Initialize(void* window, const GraphicsEngineSettings& settings, bo
         Log(LOG_PRIORITY_WARNING, "Engine::Initialize: the engine is running already; shut it down first");
         return;
     }
+    if (gEngine != this) {
+        // The library logs through gEngine: without it every line goes to standard error (the
+        // process-wide sink), with another engine there, to that engine.
+        LogPrintf(2, gEngine ? "Engine::Initialize: gEngine points to another engine; this engine's log lines "
+                               "go to that engine's Log"
+                             : "Engine::Initialize: gEngine is not set; the library's log lines go to standard "
+                               "error instead of the engine's Log (set gEngine to the engine before Initialize)");
+    }
     m_editorMode = editorMode;
     SetFileSystem(fileSystem);
     if (!m_singletonManager) // gone with an earlier shut-down

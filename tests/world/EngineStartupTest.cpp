@@ -1,4 +1,5 @@
 #include "EngineFixture.h"
+#include "common/LogCapture.h"
 
 #include "core/ObjectManager.h"
 #include "core/Thread.h"
@@ -7,6 +8,7 @@
 #include "data/IOStream.h"
 #include "data/ResourceLoader.h"
 #include "data/TableDepot.h"
+#include "graphics/GraphicsEngine.h"
 #include "graphics/HeadlessInputDevice.h"
 #include "graphics/RenderDebugger.h"
 #include "graphics/StyleManager.h"
@@ -110,6 +112,39 @@ TEST_F(EngineTest, StartsUpInTheDocumentedOrderWithItsLogLinesAndLogHeader)
                                                     "Version: 1\\.11<br>\n"
                                                     "<hr><p>\n")))
         << header;
+}
+
+TEST_F(EngineTest, AHostThatForgetsGEngineIsToldOnStandardError)
+{
+    GAME::Test::TestEngine& e = Make();
+    gEngine = nullptr;
+    GAME::Test::LogCapture standardError; // the process-wide sink, standard error by default
+    e.Initialize(nullptr, settings, false, false, &files);
+    EXPECT_TRUE(standardError.Contains("Engine::Initialize: gEngine is not set", 2));
+    // Indeed the library's lines went there and not to the engine.
+    EXPECT_TRUE(standardError.Contains("Physics engine initialized successfully"));
+    EXPECT_FALSE(e.Has("Physics engine initialized successfully"));
+    EXPECT_FALSE(e.Has("gEngine"));
+    gEngine = &e;
+}
+
+TEST_F(EngineTest, TheSizeTakenAndWhereItCameFromAreLoggedAtStartUp)
+{
+    // Outside editor mode the "resolution" option (1024 x 768 in the sample data) wins over the host.
+    settings.width = 640;
+    settings.height = 480;
+    GAME::Test::TestEngine& e = Start();
+    EXPECT_EQ(e.GetGraphicsEngine()->GetRenderDevice()->GetWidth(), 1024);
+    EXPECT_TRUE(e.Has("GraphicsEngine: 1024 x 768 from the \"resolution\" option; the host's 640 x 480 is "
+                      "taken in editor mode only",
+                      0))
+        << "no line of the size";
+    e.Shutdown();
+    engine.reset();
+
+    GAME::Test::TestEngine& editor = Start(true);
+    EXPECT_EQ(editor.GetGraphicsEngine()->GetRenderDevice()->GetWidth(), 640);
+    EXPECT_TRUE(editor.Has("GraphicsEngine: 640 x 480 from the host's settings", 0));
 }
 
 TEST_F(EngineTest, EditorModeHasNoInputDeviceNorRenderDebuggerAndForcedSingleProcessorMode)
