@@ -254,7 +254,8 @@ void GraphicsEngine::LogSizeTaken(const GraphicsEngineSettings& settings) const
     switch (source) {
     case SizeSource::Option:
         // A host asking for another size is to learn where to ask.
-        if (settings.width != taken.width || settings.height != taken.height)
+        if (settings.width > 0 && settings.height > 0 &&
+            (settings.width != taken.width || settings.height != taken.height))
             LogPrintfCategory(0, m_logCategory,
                               "GraphicsEngine: %d x %d from the \"resolution\" option; the host's %d x %d is taken "
                               "in editor mode only",
