@@ -20,6 +20,10 @@ using DeviceCommon::DeviceLogPrintf;
 namespace {
 
 constexpr unsigned int screenBufferBytes = 1024u * 1024u;
+// Samples of an anti-aliased primary surface, when the driver offers them.
+constexpr int primarySamples = 4;
+
+std::atomic<uint64_t> g_nextDeviceSerial{1};
 
 #ifndef NDEBUG
 void GLAPIENTRY OnDebugMessage(GLenum source, GLenum type, GLuint, GLenum severity, GLsizei,
@@ -46,7 +50,7 @@ bool OpenGLDevice::FramebufferKey::operator<(const FramebufferKey& o) const
 }
 
 OpenGLDevice::OpenGLDevice()
-    : m_vertexConstants(size_t(constantRegisters) * 4, 0.0f),
+    : m_serial(g_nextDeviceSerial.fetch_add(1)), m_vertexConstants(size_t(constantRegisters) * 4, 0.0f),
       m_pixelConstants(size_t(constantRegisters) * 4, 0.0f), m_vertexStamps(constantRegisters, 0),
       m_pixelStamps(constantRegisters, 0)
 {
@@ -162,6 +166,11 @@ void OpenGLDevice::QueryCapabilities()
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
     m_maxTextureSize = std::clamp(int(maxSize), 64, DeviceCommon::maxDdsDimension);
     m_hasS3tc = epoxy_has_gl_extension("GL_EXT_texture_compression_s3tc");
+    GLint samples[3] = {};
+    glGetIntegerv(GL_MAX_SAMPLES, &samples[0]);
+    glGetIntegerv(GL_MAX_COLOR_TEXTURE_SAMPLES, &samples[1]);
+    glGetIntegerv(GL_MAX_DEPTH_TEXTURE_SAMPLES, &samples[2]);
+    m_maxSamples = std::max(0, std::min({samples[0], samples[1], samples[2]}));
     m_memoryInfo = 0;
     m_totalVideoMemory = fallbackVideoMemory;
     if (epoxy_has_gl_extension("GL_NVX_gpu_memory_info")) {
@@ -233,6 +242,10 @@ bool OpenGLDevice::CreateBuiltIns(std::string& error)
     glVertexArrayVertexBuffer(vao, 0, m_screenBuffer, 0, sizeof(ScreenVertex));
 
     glCreateFramebuffers(2, m_copyFramebuffers);
+    glCreateTextures(GL_TEXTURE_2D, 1, &m_whiteTexture);
+    glTextureStorage2D(m_whiteTexture, 1, GL_RGBA8, 1, 1);
+    const uint8_t white[4] = {255, 255, 255, 255};
+    glTextureSubImage2D(m_whiteTexture, 0, 0, 0, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, white);
     glCreateSamplers(2, m_textSamplers);
     for (int i = 0; i < 2; ++i) {
         const GLint filter = i ? GL_LINEAR : GL_NEAREST;
@@ -262,6 +275,9 @@ void OpenGLDevice::DeleteBuiltIns()
         glDeleteVertexArrays(1, &m_screenVertexArray);
     glDeleteFramebuffers(2, m_copyFramebuffers);
     glDeleteSamplers(2, m_textSamplers);
+    if (m_whiteTexture)
+        glDeleteTextures(1, &m_whiteTexture);
+    m_whiteTexture = 0;
     for (const auto& [key, framebuffer] : m_framebuffers)
         glDeleteFramebuffers(1, &framebuffer);
     for (const auto& [key, sampler] : m_samplers)
@@ -335,7 +351,7 @@ bool OpenGLDevice::IsValidSettings(const RenderDeviceSettings& settings, const c
 }
 
 bool OpenGLDevice::MakeTargetTexture(int width, int height, RenderTextureFormat format, uint32_t& name,
-                                     uint64_t& bytes, TextureKind& kind)
+                                     uint64_t& bytes, TextureKind& kind, int samples)
 {
     const bool depth = IsDepthFormat(format);
     const GLenum internal = depth ? DepthFormatToGL(format) : ColorTargetFormatToGL(format);
@@ -344,42 +360,132 @@ bool OpenGLDevice::MakeTargetTexture(int width, int height, RenderTextureFormat 
     while (glGetError() != GL_NO_ERROR) {
     }
     GLuint texture = 0;
-    glCreateTextures(GL_TEXTURE_2D, 1, &texture);
-    glTextureStorage2D(texture, 1, internal, width, height);
-    glTextureParameteri(texture, GL_TEXTURE_MAX_LEVEL, 0);
-    glTextureParameteri(texture, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    glTextureParameteri(texture, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    if (format == RENDER_FORMAT_RGB || format == RENDER_FORMAT_RGB16)
-        glTextureParameteri(texture, GL_TEXTURE_SWIZZLE_A, GL_ONE);
+    if (samples > 1) {
+        // Drawn into and resolved only: never sampled, so no filters.
+        glCreateTextures(GL_TEXTURE_2D_MULTISAMPLE, 1, &texture);
+        glTextureStorage2DMultisample(texture, samples, internal, width, height, GL_TRUE);
+    } else {
+        glCreateTextures(GL_TEXTURE_2D, 1, &texture);
+        glTextureStorage2D(texture, 1, internal, width, height);
+        glTextureParameteri(texture, GL_TEXTURE_MAX_LEVEL, 0);
+        glTextureParameteri(texture, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+        glTextureParameteri(texture, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+        if (format == RENDER_FORMAT_RGB || format == RENDER_FORMAT_RGB16)
+            glTextureParameteri(texture, GL_TEXTURE_SWIZZLE_A, GL_ONE);
+    }
     if (glGetError() != GL_NO_ERROR) {
         glDeleteTextures(1, &texture);
-        m_textureRetryable = true;
+        SetTextureRetryable(true);
         return false;
     }
     name = texture;
-    bytes = uint64_t(width) * uint64_t(height) * BytesPerTexel(internal);
+    bytes = uint64_t(width) * uint64_t(height) * BytesPerTexel(internal) * uint64_t(std::max(samples, 1));
     kind = depth ? TextureKind::Depth : internal == GL_RGBA8 ? TextureKind::Color : TextureKind::Target;
     return true;
 }
 
-bool OpenGLDevice::MakePrimaryAttachments(int width, int height, RenderTextureFormat depthFormat,
-                                          OpenGLTexture*& color, uint32_t& depthName, uint64_t& depthBytes)
+int OpenGLDevice::PrimarySamples(const RenderDeviceSettings& settings)
 {
+    if (settings.antiAliasing == 0)
+        return 0;
+    if (m_maxSamples < 2) {
+        DeviceLogPrintf(1, "OpenGL device: the driver offers no multisampling; anti-aliasing is off");
+        return 0;
+    }
+    return std::min(primarySamples, m_maxSamples);
+}
+
+bool OpenGLDevice::MakePrimaryAttachments(int width, int height, RenderTextureFormat depthFormat, int samples,
+                                          PrimaryAttachments& made)
+{
+    made = PrimaryAttachments();
     uint32_t colorName = 0;
     uint64_t colorBytes = 0;
     TextureKind kind;
     if (!MakeTargetTexture(width, height, RENDER_FORMAT_RGBA, colorName, colorBytes, kind))
         return false;
-    depthName = 0;
-    depthBytes = 0;
-    if (depthFormat != RENDER_FORMAT_NONE &&
-        !MakeTargetTexture(width, height, depthFormat, depthName, depthBytes, kind)) {
+    uint32_t multisampleName = 0;
+    uint64_t multisampleBytes = 0;
+    if (samples > 1 &&
+        !MakeTargetTexture(width, height, RENDER_FORMAT_RGBA, multisampleName, multisampleBytes, kind, samples)) {
         glDeleteTextures(1, &colorName);
         return false;
     }
-    color = new OpenGLTexture(*this, colorName, GetEpoch(), TextureKind::Color, RENDER_FORMAT_RGBA, width,
-                              height, 1, colorBytes, false);
+    if (depthFormat != RENDER_FORMAT_NONE &&
+        !MakeTargetTexture(width, height, depthFormat, made.depthName, made.depthBytes, kind,
+                           multisampleName ? samples : 0)) {
+        glDeleteTextures(1, &colorName);
+        if (multisampleName)
+            glDeleteTextures(1, &multisampleName);
+        made.depthName = 0;
+        made.depthBytes = 0;
+        return false;
+    }
+    made.color = new OpenGLTexture(*this, colorName, GetEpoch(), TextureKind::Color, RENDER_FORMAT_RGBA, width,
+                                   height, 1, colorBytes, false);
+    made.multisampleName = multisampleName;
+    made.multisampleBytes = multisampleBytes;
+    made.samples = multisampleName ? samples : 0;
     return true;
+}
+
+void OpenGLDevice::Resolve(OpenGLSurface& surface)
+{
+    if (!surface.NeedsResolve())
+        return;
+    surface.SetDrawnSinceResolve(false);
+    const uint32_t from = surface.GetMultisampleColorName();
+    const uint32_t to = surface.GetColorName();
+    if (!from || !to)
+        return;
+    FramebufferKey source;
+    source.colors[0] = from;
+    FramebufferKey destination;
+    destination.colors[0] = to;
+    const GLuint read = GetFramebuffer(source);
+    const GLuint draw = GetFramebuffer(destination);
+    glDisable(GL_SCISSOR_TEST); // a blit is cut by the scissor rectangle
+    glBlitNamedFramebuffer(read, draw, 0, 0, surface.GetWidth(), surface.GetHeight(), 0, 0, surface.GetWidth(),
+                           surface.GetHeight(), GL_COLOR_BUFFER_BIT, GL_NEAREST);
+    glEnable(GL_SCISSOR_TEST);
+}
+
+void OpenGLDevice::ApplyWindowMode(const RenderDeviceSettings& settings)
+{
+    if (!m_contexts.IsWindowed() || !IsMainThread())
+        return;
+    auto* window = static_cast<SDL_Window*>(m_contexts.GetWindow());
+    const bool wanted = (settings.flags & RenderDeviceSettings::FLAG_FULL_SCREEN) != 0;
+    const bool now = (SDL_GetWindowFlags(window) & SDL_WINDOW_FULLSCREEN) != 0;
+    if (wanted) {
+        SDL_DisplayMode asked = {};
+        asked.w = settings.width;
+        asked.h = settings.height;
+        SDL_DisplayMode mode = {};
+        const int display = std::max(SDL_GetWindowDisplayIndex(window), 0);
+        if (!SDL_GetClosestDisplayMode(display, &asked, &mode)) {
+            DeviceLogPrintf(1, "OpenGL device: the display has no mode near %d x %d; full screen at its own",
+                            settings.width, settings.height);
+            SDL_GetDesktopDisplayMode(display, &mode);
+        }
+        if (!now)
+            SDL_GetWindowSize(window, &m_windowedWidth, &m_windowedHeight);
+        if (SDL_SetWindowDisplayMode(window, &mode) != 0 ||
+            (!now && SDL_SetWindowFullscreen(window, SDL_WINDOW_FULLSCREEN) != 0))
+            DeviceLogPrintf(1, "OpenGL device: the window cannot go full screen at %d x %d (%s)", mode.w, mode.h,
+                            SDL_GetError());
+        return;
+    }
+    if (!now)
+        return;
+    if (SDL_SetWindowFullscreen(window, 0) != 0) {
+        DeviceLogPrintf(1, "OpenGL device: the window cannot leave full screen (%s)", SDL_GetError());
+        return;
+    }
+    // Not every window manager gives the window its size back.
+    if (m_windowedWidth > 0 && m_windowedHeight > 0)
+        SDL_SetWindowSize(window, m_windowedWidth, m_windowedHeight);
+    m_windowedWidth = m_windowedHeight = 0;
 }
 
 RenderSurface* OpenGLDevice::CreatePrimarySurface(void* window, const RenderDeviceSettings* settings)
@@ -417,19 +523,19 @@ RenderSurface* OpenGLDevice::CreatePrimarySurface(void* window, const RenderDevi
         return nullptr;
     ProcessRetired();
 
-    OpenGLTexture* color = nullptr;
-    uint32_t depthName = 0;
-    uint64_t depthBytes = 0;
-    if (!MakePrimaryAttachments(settings->width, settings->height, settings->depthFormat, color, depthName,
-                                depthBytes)) {
+    PrimaryAttachments made;
+    if (!MakePrimaryAttachments(settings->width, settings->height, settings->depthFormat,
+                                PrimarySamples(*settings), made)) {
         DeviceLogPrintf(1, "OpenGL device: couldn't make a %d x %d primary surface", settings->width,
                         settings->height);
         return nullptr;
     }
-    auto* surface = new OpenGLSurface(*this, settings->width, settings->height, color, true, true, depthName,
-                                      settings->depthFormat, depthBytes);
+    const uint32_t depthName = made.depthName;
+    auto* surface = new OpenGLSurface(*this, settings->width, settings->height, made.color, true, true, depthName,
+                                      settings->depthFormat, made.depthBytes);
+    surface->SetMultisample(made.multisampleName, made.samples, made.multisampleBytes);
     Register(static_cast<const RenderSurface*>(surface), ResourceKind::Surface,
-             color->GetBytes() + depthBytes);
+             made.color->GetBytes() + made.depthBytes + made.multisampleBytes);
     m_settings = *settings;
     m_primary = surface;
     for (OpenGLSurface*& target : m_state.targets)
@@ -440,6 +546,7 @@ RenderSurface* OpenGLDevice::CreatePrimarySurface(void* window, const RenderDevi
     m_dirty |= DIRTY_TARGETS;
     m_verticalSync = (settings->flags & RenderDeviceSettings::FLAG_SYNC_TO_REFRESH) != 0;
     m_contexts.SetSwapInterval(m_verticalSync ? 1 : 0);
+    ApplyWindowMode(*settings);
     return surface;
 }
 
@@ -497,7 +604,7 @@ RenderSurface* OpenGLDevice::CreateTextureSurface(int width, int height, RenderT
                         width, height, colorFormat, depthFormat);
         return nullptr;
     }
-    m_textureRetryable = false;
+    SetTextureRetryable(false);
     OpenGLTexture* color = nullptr;
     if (hasColor) {
         uint32_t name = 0;
@@ -707,6 +814,8 @@ void OpenGLDevice::PresentSurface(RenderSurface* surface)
         return;
     }
     int width = 0, height = 0;
+    if (source)
+        Resolve(*source);
     if (source && source->GetColorName() && m_contexts.GetSurfaceSize(width, height)) {
         FramebufferKey key;
         key.colors[0] = source->GetColorName();
@@ -743,6 +852,8 @@ void OpenGLDevice::Clear(unsigned int flags)
     const int y1 = std::min(v.y + v.height, int(std::lround(s.y + s.height)));
     if (x1 <= x0 || y1 <= y0)
         return;
+    if ((flags & RENDER_CLEAR_ZBUFFER) != 0)
+        flags |= RENDER_CLEAR_DEPTH;
     glScissor(x0, y0, x1 - x0, y1 - y0);
     m_applied.scissor[0] = -1;
     m_dirty |= DIRTY_SCISSOR;
@@ -754,8 +865,10 @@ void OpenGLDevice::Clear(unsigned int flags)
             std::clamp(m_clearColor.r, 0.0f, 1.0f), std::clamp(m_clearColor.g, 0.0f, 1.0f),
             std::clamp(m_clearColor.b, 0.0f, 1.0f), std::clamp(m_clearColor.a, 0.0f, 1.0f)};
         for (int i = 0; i < maxRenderTargets; ++i)
-            if (m_state.targets[i] && m_state.targets[i]->GetColorName())
+            if (m_state.targets[i] && m_state.targets[i]->GetColorName()) {
                 glClearBufferfv(GL_COLOR, i, color);
+                m_state.targets[i]->SetDrawnSinceResolve(true);
+            }
     }
     const OpenGLSurface* depth = m_state.depthTarget;
     if (depth && (flags & (RENDER_CLEAR_DEPTH | RENDER_CLEAR_STENCIL))) {
@@ -798,11 +911,20 @@ unsigned int OpenGLDevice::GetTotalVideoMemory() const
 
 void OpenGLDevice::SetFullScreen(bool fullScreen)
 {
-    // The game-window layer owns the window's mode; the device keeps the flag of its settings.
     if (fullScreen)
         m_settings.flags |= RenderDeviceSettings::FLAG_FULL_SCREEN;
     else
         m_settings.flags &= ~uint32_t(RenderDeviceSettings::FLAG_FULL_SCREEN);
+    if (m_contexts.IsOpen())
+        ApplyWindowMode(m_settings);
+}
+
+void OpenGLDevice::SetDebugSwitch2(bool on)
+{
+    if (m_debugSwitch2 == on)
+        return;
+    m_debugSwitch2 = on;
+    m_dirtyStages = 0xFFFFu; // every stage binds its texture, or white, afresh
 }
 
 void OpenGLDevice::EnableVerticalSync(bool enable)
@@ -840,6 +962,7 @@ bool OpenGLDevice::ResetDevice(const RenderDeviceSettings& settings)
         m_pipeline = m_screenBuffer = m_screenVertexArray = 0;
         m_copyFramebuffers[0] = m_copyFramebuffers[1] = 0;
         m_textSamplers[0] = m_textSamplers[1] = 0;
+        m_whiteTexture = 0;
         std::string error;
         if (!OpenContexts(window, error)) {
             DeviceLogPrintf(1, "OpenGL device: ResetDevice couldn't rebuild the lost context: %s",
@@ -853,18 +976,18 @@ bool OpenGLDevice::ResetDevice(const RenderDeviceSettings& settings)
     }
     ProcessRetired();
     if (m_primary) {
-        OpenGLTexture* color = nullptr;
-        uint32_t depthName = 0;
-        uint64_t depthBytes = 0;
-        if (!MakePrimaryAttachments(settings.width, settings.height, m_primary->GetDepthFormat(), color,
-                                    depthName, depthBytes)) {
+        PrimaryAttachments made;
+        if (!MakePrimaryAttachments(settings.width, settings.height, m_primary->GetDepthFormat(),
+                                    PrimarySamples(settings), made)) {
             DeviceLogPrintf(1, "OpenGL device: ResetDevice couldn't make a %d x %d primary surface",
                             settings.width, settings.height);
             return false;
         }
         OpenGLTexture* oldColor = m_primary->GetColor();
         const uint32_t oldDepth = m_primary->GetDepthName();
-        const uint64_t oldBytes = (oldColor ? oldColor->GetBytes() : 0) + m_primary->GetDepthBytes();
+        const uint32_t oldMultisample = m_primary->GetMultisampleColorName();
+        const uint64_t oldBytes = (oldColor ? oldColor->GetBytes() : 0) + m_primary->GetDepthBytes() +
+                                  m_primary->GetMultisampleBytes();
         if (oldColor) {
             ForgetFramebuffersWith(oldColor->GetName());
             DeleteGLTexture(oldColor->GetName(), oldColor->GetEpoch());
@@ -874,9 +997,14 @@ bool OpenGLDevice::ResetDevice(const RenderDeviceSettings& settings)
             ForgetFramebuffersWith(oldDepth);
             DeleteGLTexture(oldDepth, m_primary->GetDepthEpoch());
         }
-        m_primary->Replace(settings.width, settings.height, color, depthName, depthBytes);
+        if (oldMultisample) {
+            ForgetFramebuffersWith(oldMultisample);
+            DeleteGLTexture(oldMultisample, m_primary->GetDepthEpoch());
+        }
+        m_primary->Replace(settings.width, settings.height, made.color, made.depthName, made.depthBytes);
+        m_primary->SetMultisample(made.multisampleName, made.samples, made.multisampleBytes);
         RemoveBytes(oldBytes);
-        AddBytes(color->GetBytes() + depthBytes);
+        AddBytes(made.color->GetBytes() + made.depthBytes + made.multisampleBytes);
         m_dirty |= DIRTY_TARGETS;
         if (m_state.targets[0] == m_primary)
             SetTargetSize(m_primary);
@@ -884,6 +1012,7 @@ bool OpenGLDevice::ResetDevice(const RenderDeviceSettings& settings)
     m_settings = settings;
     m_verticalSync = (settings.flags & RenderDeviceSettings::FLAG_SYNC_TO_REFRESH) != 0;
     m_contexts.SetSwapInterval(m_verticalSync ? 1 : 0);
+    ApplyWindowMode(settings);
     return true;
 }
 
@@ -903,10 +1032,22 @@ bool OpenGLDevice::ReadFrameBuffer(Pixel* pixels, int width, int height) const
         height != target->GetHeight() || m_lost || !IsMainThread() || !self->m_contexts.MakeMainCurrent())
         return false;
     self->ApplyTargets();
+    GLuint resolved = 0;
+    if (target->GetSamples()) {
+        // The picture is read from the colour texture it resolves into.
+        self->Resolve(*const_cast<OpenGLSurface*>(target));
+        FramebufferKey key;
+        key.colors[0] = target->GetColorName();
+        resolved = self->GetFramebuffer(key);
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, resolved);
+    }
     glReadBuffer(GL_COLOR_ATTACHMENT0);
     glReadnPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE,
                   GLsizei(size_t(width) * height * sizeof(Pixel)), pixels);
-    return glGetError() == GL_NO_ERROR;
+    const bool read = glGetError() == GL_NO_ERROR;
+    if (resolved)
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, m_applied.framebuffer);
+    return read;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1145,6 +1286,11 @@ void OpenGLDevice::DeleteObject(ResourceKind kind, void* object)
         if (surface->GetDepthName()) {
             ForgetFramebuffersWith(surface->GetDepthName());
             DeleteGLTexture(surface->GetDepthName(), surface->GetDepthEpoch());
+        }
+        if (const uint32_t multisample = surface->GetMultisampleColorName()) {
+            ForgetFramebuffersWith(multisample);
+            DeleteGLTexture(multisample, surface->GetDepthEpoch());
+            bytes += surface->GetMultisampleBytes();
         }
         RemoveBytes(bytes);
         delete surface;

@@ -36,6 +36,29 @@
 //   rectangle and ignores the write masks.
 // - Video memory: the driver's figures where it reports them (GL_NVX_gpu_memory_info,
 //   GL_ATI_meminfo); otherwise 512 MiB in total, less what the device's objects take.
+// - Clear takes RENDER_CLEAR_DEPTH and RENDER_CLEAR_ZBUFFER (0x20) alike for the depth buffer.
+//
+// Settings (CreatePrimarySurface, ResetDevice, SetFullScreen):
+// - Full screen (flag bit 0) applies on a window only: the window takes the display mode closest
+//   to the settings' size and SDL's full-screen state; clearing the bit leaves full screen and
+//   gives the window back the size it had before. Headless, the bit is kept and means nothing.
+// - Sync to refresh (bit 1) is the swap interval of the window; headless it means nothing.
+// - Triple buffering (bit 2) is the driver's choice: EGL offers no say in the number of buffers
+//   behind a window, so the bit is kept and reported only.
+// - antiAliasing 1 gives the primary surface multisampled colour and depth (4 samples, or what the
+//   driver offers below that; none when it offers fewer than 2). Draws go into the multisampled
+//   textures; the picture is resolved into the surface's colour texture when it is presented, read
+//   back or copied. A render target of one sample drawn with the primary surface's depth draws
+//   without depth (the two cannot make one framebuffer).
+//
+// The render debugger's draw-call limit and switches (RenderDebugger.h): every draw call of a frame
+// is counted (GetNumDrawCalls), also those past the limit; faces count for the draws carried out.
+// - Switch 1 on (as the device starts, and whenever the debugger is hidden): draws past the limit
+//   are skipped. Off: they are drawn in wireframe, so the rest of the frame stays in outline around
+//   what the limit lets through.
+// - Switch 2 on: every draw samples plain white in place of its textures (untextured), showing the
+//   geometry, the vertex colours and the lighting alone; text keeps its glyphs. Off (as the device
+//   starts): textures as set.
 //
 // Threads: state, drawing, frames, surfaces, streaming buffers, fonts and read-back belong to the
 // device's main thread, the one that made the primary surface. Textures, static buffers,
@@ -204,7 +227,7 @@ public:
     int GetNumDrawCalls() const override { return m_drawCallsThisFrame; }
     void SetDrawCallLimit(int limit) override { m_drawCallLimit = limit < 0 ? -1 : limit; }
     void SetDebugSwitch1(bool on) override { m_debugSwitch1 = on; }
-    void SetDebugSwitch2(bool on) override { m_debugSwitch2 = on; }
+    void SetDebugSwitch2(bool on) override;
     int GetDrawCallLimit() const override { return m_drawCallLimit; }
     unsigned int GetFreeVideoMemory() const override;
     unsigned int GetTotalVideoMemory() const override;
@@ -254,9 +277,12 @@ public:
     // draws untextured; text draws alpha-blended without depth, with its own sampling.
     void DrawScreen(const ScreenVertex* vertices, int count, uint32_t mode, uint32_t texture, bool text,
                     bool linear, int faces, const char* operation);
-    // Whether a draw may go ahead in this frame (inside a frame, under the draw call limit).
+    // Whether drawing is possible now (inside a frame, on the main thread); logs once a frame when not.
+    bool CanDraw(const char* operation);
+    // One draw call of the frame: CanDraw, and counted when past the draw call limit; false when it
+    // is not to be drawn (past the limit, it is drawn in outline while debug switch 1 is off).
     bool BeginDraw(const char* operation);
-    // Counts a draw that went to the driver.
+    // Counts a draw under the limit that went to the driver, with its faces.
     void CountDraw(uint64_t faces);
     // Memory bookkeeping of the device's objects.
     void AddBytes(uint64_t bytes) { m_resourceBytes.fetch_add(bytes, std::memory_order_relaxed); }
@@ -383,11 +409,29 @@ private:
     void QueryCapabilities();
     void ResetAppliedState();
     bool IsValidSettings(const RenderDeviceSettings& settings, const char* operation) const;
-    // A colour texture and a depth texture of the size for the primary surface.
-    bool MakePrimaryAttachments(int width, int height, RenderTextureFormat depthFormat, OpenGLTexture*& color,
-                                uint32_t& depthName, uint64_t& depthBytes);
+    // The attachments of a primary surface of the size: a colour texture, a depth texture (none for
+    // depth format None), and with samples above 1 a multisampled colour texture, the depth
+    // texture multisampled alike.
+    struct PrimaryAttachments
+    {
+        OpenGLTexture* color = nullptr;
+        uint32_t depthName = 0;
+        uint64_t depthBytes = 0;
+        uint32_t multisampleName = 0;
+        uint64_t multisampleBytes = 0;
+        int samples = 0;
+    };
+    bool MakePrimaryAttachments(int width, int height, RenderTextureFormat depthFormat, int samples,
+                                PrimaryAttachments& made);
+    // The samples of the primary surface for the settings' anti-aliasing.
+    int PrimarySamples(const RenderDeviceSettings& settings);
+    // Into the surface's colour texture, when the multisampled picture changed since.
+    void Resolve(OpenGLSurface& surface);
+    // The window's full-screen state for the settings (window only; main thread).
+    void ApplyWindowMode(const RenderDeviceSettings& settings);
     bool MakeTargetTexture(int width, int height, RenderTextureFormat format, uint32_t& name, uint64_t& bytes,
-                           TextureKind& kind);
+                           TextureKind& kind, int samples = 0);
+    void SetTextureRetryable(bool retryable);
 
     // Registry and retirement.
     void Register(const void* object, ResourceKind kind, uint64_t bytes);
@@ -454,8 +498,10 @@ private:
     int m_memoryInfo = 0; // 0 none, 1 NVX, 2 ATI
     uint64_t m_totalVideoMemory = fallbackVideoMemory;
     mutable uint64_t m_freeVideoMemory = fallbackVideoMemory;
+    int m_maxSamples = 0;
     std::atomic<uint64_t> m_resourceBytes{0};
-    std::atomic<bool> m_textureRetryable{false};
+    // Tells this device's answers to CanRetryCreateTexture from another device's.
+    const uint64_t m_serial;
     std::string m_statusText;
 
     // State.
@@ -470,8 +516,13 @@ private:
     Vec4 m_shaderState22 = Vec4(1.0f, 1.0f, 1.0f, 1.0f);
     uint32_t m_shaderState23 = 0;
     bool m_verticalSync = false;
-    bool m_debugSwitch1 = false;
+    bool m_debugSwitch1 = true;
     bool m_debugSwitch2 = false;
+    // The draw in progress is past the draw call limit and drawn in outline.
+    bool m_outlineDraw = false;
+    // The window's size before it went full screen (0: it is not full screen by the device's doing).
+    int m_windowedWidth = 0;
+    int m_windowedHeight = 0;
     int m_targetWidth = 0;
     int m_targetHeight = 0;
 
@@ -502,6 +553,7 @@ private:
     std::map<FramebufferKey, uint32_t> m_framebuffers;
     std::unordered_map<uint32_t, uint32_t> m_samplers;
     uint32_t m_textSamplers[2] = {};
+    uint32_t m_whiteTexture = 0; // debug switch 2 draws with it
     uint32_t m_seenForeignWrites = 0;
     std::atomic<uint32_t> m_foreignWrites{0};
 

@@ -207,7 +207,7 @@ unsigned int OpenGLDevice::GetTextureFileInfo(const void* data, unsigned int siz
 OpenGLTexture* OpenGLDevice::MakeColorTexture(int width, int height, const void* texels, int levelCount,
                                               bool dynamic, const char* operation)
 {
-    m_textureRetryable = false;
+    SetTextureRetryable(false);
     // The capabilities are read under the scope: a lost context is rebuilt with every worker out.
     ContextScope scope(*this);
     if (!scope.IsReady())
@@ -221,7 +221,7 @@ OpenGLTexture* OpenGLDevice::MakeColorTexture(int width, int height, const void*
     const int levels = levelCount <= 0 ? fullChain : std::min(levelCount, fullChain);
     const uint64_t bytes = ChainBytes(width, height, levels);
     if (!m_memoryInfo && m_resourceBytes.load(std::memory_order_relaxed) + bytes > m_totalVideoMemory) {
-        m_textureRetryable = true;
+        SetTextureRetryable(true);
         DeviceLogPrintf(1, "OpenGL device: %s(%d, %d): out of video memory", operation, width, height);
         return nullptr;
     }
@@ -241,7 +241,7 @@ OpenGLTexture* OpenGLDevice::MakeColorTexture(int width, int height, const void*
     }
     if (glGetError() != GL_NO_ERROR) {
         glDeleteTextures(1, &name);
-        m_textureRetryable = true;
+        SetTextureRetryable(true);
         DeviceLogPrintf(1, "OpenGL device: %s(%d, %d): the driver has no memory for it", operation, width,
                         height);
         return nullptr;
@@ -254,7 +254,7 @@ OpenGLTexture* OpenGLDevice::MakeColorTexture(int width, int height, const void*
 
 RenderTexture* OpenGLDevice::CreateTextureFromFile(const void* data, unsigned int size, int reduction)
 {
-    m_textureRetryable = false;
+    SetTextureRetryable(false);
     ContextScope scope(*this);
     if (!scope.IsReady())
         return nullptr;
@@ -277,7 +277,7 @@ RenderTexture* OpenGLDevice::CreateTextureFromFile(const void* data, unsigned in
     for (const DeviceCommon::DdsLevel& level : layout.levels)
         bytes += compressed ? level.bytes : uint64_t(level.width) * uint64_t(level.height) * 4;
     if (!m_memoryInfo && m_resourceBytes.load(std::memory_order_relaxed) + bytes > m_totalVideoMemory) {
-        m_textureRetryable = true;
+        SetTextureRetryable(true);
         DeviceLogPrintf(1, "OpenGL device: CreateTextureFromFile: out of video memory for %llu bytes",
                         static_cast<unsigned long long>(bytes));
         return nullptr;
@@ -307,7 +307,7 @@ RenderTexture* OpenGLDevice::CreateTextureFromFile(const void* data, unsigned in
     }
     if (glGetError() != GL_NO_ERROR) {
         glDeleteTextures(1, &name);
-        m_textureRetryable = true;
+        SetTextureRetryable(true);
         DeviceLogPrintf(1, "OpenGL device: CreateTextureFromFile: the driver refused a %d x %d texture",
                         top.width, top.height);
         return nullptr;
@@ -362,9 +362,28 @@ void OpenGLDevice::DestroyTexture(RenderTexture** texture)
     DestroyHeld(texture, ResourceKind::Texture, "DestroyTexture");
 }
 
+namespace {
+
+// What the last texture creation of the calling thread said of a retry, and on which device: the
+// resource loader and the main thread create textures at once, and each asks after its own.
+struct TextureRetry
+{
+    uint64_t device = 0;
+    bool retryable = false;
+};
+thread_local TextureRetry t_textureRetry;
+
+} // namespace
+
+void OpenGLDevice::SetTextureRetryable(bool retryable)
+{
+    t_textureRetry.device = m_serial;
+    t_textureRetry.retryable = retryable;
+}
+
 bool OpenGLDevice::CanRetryCreateTexture()
 {
-    return m_textureRetryable.load();
+    return t_textureRetry.device == m_serial && t_textureRetry.retryable;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -409,11 +409,20 @@ void OpenGLDevice::ApplyTargets()
     m_dirty &= ~DIRTY_TARGETS;
     FramebufferKey key;
     bool any = false;
+    // Attachments of one framebuffer share their sample count: the first target's decides, and a
+    // target or depth buffer of another count is left out.
+    int samples = -1;
     for (int i = 0; i < maxRenderTargets; ++i) {
-        key.colors[i] = m_state.targets[i] ? m_state.targets[i]->GetColorName() : 0;
-        any |= key.colors[i] != 0;
+        const OpenGLSurface* target = m_state.targets[i];
+        const uint32_t name = target ? target->GetDrawColorName() : 0;
+        if (!name || (samples >= 0 && target->GetSamples() != samples))
+            continue;
+        samples = target->GetSamples();
+        key.colors[i] = name;
+        any = true;
     }
-    if (const OpenGLSurface* depth = m_state.depthTarget; depth && depth->GetDepthEpoch() == GetEpoch()) {
+    if (const OpenGLSurface* depth = m_state.depthTarget;
+        depth && depth->GetDepthEpoch() == GetEpoch() && (samples < 0 || depth->GetSamples() == samples)) {
         key.depth = depth->GetDepthName();
         key.depthHasStencil = depth->GetDepthFormat() == RENDER_FORMAT_D24;
         any |= key.depth != 0;
@@ -534,12 +543,12 @@ void OpenGLDevice::ApplyTextures(bool text)
         const OpenGLTexture* texture = m_state.textures[stage];
         uint32_t name = 0;
         if (texture) {
-            if (texture->GetEpoch() == epoch)
-                name = texture->GetName();
-            else
+            if (texture->GetEpoch() != epoch)
                 LogOncePerFrame(LOG_DEAD_OBJECT,
                                 "OpenGL device: a texture made before the context was lost is "
                                 "bound; it is not drawn with");
+            else
+                name = m_debugSwitch2 ? m_whiteTexture : texture->GetName();
         }
         if (m_applied.textures[stage] != name) {
             glBindTextureUnit(stage, name);
@@ -720,13 +729,16 @@ bool OpenGLDevice::PrepareDraw(bool screen, bool textured, bool text)
     }
     ApplyViewportAndScissor();
     ApplyBlendDepthMasks(text);
-    if (m_dirty & DIRTY_RASTER) {
-        m_dirty &= ~DIRTY_RASTER;
-        if (m_applied.wireframe != int(m_state.wireframe)) {
-            glPolygonMode(GL_FRONT_AND_BACK, m_state.wireframe ? GL_LINE : GL_FILL);
-            m_applied.wireframe = m_state.wireframe;
-        }
+    // Draws past the draw call limit are outlined (debug switch 1 off) whatever the state says.
+    m_dirty &= ~DIRTY_RASTER;
+    const int wireframe = m_state.wireframe || m_outlineDraw;
+    if (m_applied.wireframe != wireframe) {
+        glPolygonMode(GL_FRONT_AND_BACK, wireframe ? GL_LINE : GL_FILL);
+        m_applied.wireframe = wireframe;
     }
+    for (OpenGLSurface* target : m_state.targets)
+        if (target)
+            target->SetDrawnSinceResolve(true);
     const uint32_t clips = screen ? 0 : m_state.clipMask;
     if (m_applied.clipEnables != clips) {
         for (int i = 0; i < maxClipPlanes; ++i)
@@ -754,7 +766,7 @@ bool OpenGLDevice::PrepareDraw(bool screen, bool textured, bool text)
 // ---------------------------------------------------------------------------------------------
 // Drawing
 
-bool OpenGLDevice::BeginDraw(const char* operation)
+bool OpenGLDevice::CanDraw(const char* operation)
 {
     if (!m_inFrame) {
         LogOncePerFrame(LOG_NO_FRAME, "OpenGL device: %s outside a frame is refused", operation);
@@ -765,11 +777,26 @@ bool OpenGLDevice::BeginDraw(const char* operation)
                         operation);
         return false;
     }
-    return m_drawCallLimit < 0 || m_drawCallsThisFrame < m_drawCallLimit;
+    return true;
+}
+
+bool OpenGLDevice::BeginDraw(const char* operation)
+{
+    m_outlineDraw = false;
+    if (!CanDraw(operation))
+        return false;
+    if (m_drawCallLimit < 0 || m_drawCallsThisFrame < m_drawCallLimit)
+        return true;
+    // Past the limit the draw is one of the frame's all the same; its faces are not drawn.
+    ++m_drawCallsThisFrame;
+    m_outlineDraw = !m_debugSwitch1;
+    return m_outlineDraw;
 }
 
 void OpenGLDevice::CountDraw(uint64_t faces)
 {
+    if (m_outlineDraw)
+        return; // counted by BeginDraw
     ++m_drawCallsThisFrame;
     m_facesThisFrame = int(std::min<uint64_t>(uint64_t(m_facesThisFrame) + faces, INT32_MAX));
 }
@@ -939,6 +966,7 @@ bool OpenGLDevice::CopySurfaceToTexture(OpenGLSurface& source, RenderTexture* de
     if (!IsMainThread() || !m_contexts.MakeMainCurrent() || m_lost || !source.GetColorName() ||
         !target->IsRenderable() || target->GetEpoch() != GetEpoch())
         return false;
+    Resolve(source);
     // The rectangle is cut to the surface; nothing left means nothing to copy.
     const float x0 = std::clamp(sourceRect.x, 0.0f, float(source.GetWidth()));
     const float y0 = std::clamp(sourceRect.y, 0.0f, float(source.GetHeight()));

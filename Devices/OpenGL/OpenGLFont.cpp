@@ -246,7 +246,7 @@ int OpenGLFont::Run(const std::u32string& text, Rect& rect, unsigned int flags, 
     style = RenderFontStyle(style & 3);
     const bool measure = (flags & RENDER_TEXT_CALC_RECT) != 0;
     // Drawing is the main thread's; elsewhere a run is only measured.
-    const bool draw = !measure && m_device.IsMainThread() && m_device.BeginDraw("DrawText") &&
+    const bool draw = !measure && m_device.IsMainThread() && m_device.CanDraw("DrawText") &&
                       m_epoch == m_device.GetEpoch();
     std::lock_guard<std::mutex> lock(m_lock);
     if (!SelectSize(size, style))
@@ -321,7 +321,7 @@ void OpenGLFont::Flush()
         if (p.page < 0 || p.page >= int(m_pages.size()) || p.vertices.empty())
             continue;
         if (!m_device.BeginDraw("DrawText"))
-            break;
+            continue; // past the draw call limit: counted, not drawn
         m_device.DrawScreen(p.vertices.data(), int(p.vertices.size()), GL_TRIANGLES,
                             m_pages[size_t(p.page)].texture, true, p.filter, int(p.vertices.size() / 3),
                             "DrawText");

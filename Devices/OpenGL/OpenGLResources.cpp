@@ -114,6 +114,21 @@ void OpenGLSurface::DetachColor()
     m_ownsColor = false;
 }
 
+uint32_t OpenGLSurface::GetDrawColorName() const
+{
+    if (m_samples)
+        return m_depthEpoch == m_device.GetEpoch() ? m_msColor : 0;
+    return GetColorName();
+}
+
+void OpenGLSurface::SetMultisample(uint32_t colorName, int samples, uint64_t bytes)
+{
+    m_msColor = samples ? colorName : 0;
+    m_samples = colorName ? samples : 0;
+    m_msBytes = m_samples ? bytes : 0;
+    m_drawnSinceResolve = false;
+}
+
 void OpenGLSurface::Replace(int width, int height, OpenGLTexture* color, uint32_t depthName,
                             uint64_t depthBytes)
 {

@@ -121,6 +121,19 @@ public:
     // Primary surface only: new attachments of a new size (the old ones are the caller's to free).
     void Replace(int width, int height, OpenGLTexture* color, uint32_t depthName, uint64_t depthBytes);
 
+    // Anti-aliased primary surface: drawing goes into a multisampled colour texture (and the depth
+    // texture is multisampled alike); the colour texture receives the resolved picture whenever it
+    // is read (presenting, read-back, copies). samples 0: none (the colour texture is drawn into).
+    void SetMultisample(uint32_t colorName, int samples, uint64_t bytes);
+    int GetSamples() const { return m_samples; }
+    uint32_t GetMultisampleColorName() const { return m_samples ? m_msColor : 0; }
+    uint64_t GetMultisampleBytes() const { return m_samples ? m_msBytes : 0; }
+    // The texture draws go into: the multisampled one when there is one.
+    uint32_t GetDrawColorName() const;
+    // Drawn into since the last resolve.
+    bool NeedsResolve() const { return m_samples && m_drawnSinceResolve; }
+    void SetDrawnSinceResolve(bool drawn) { m_drawnSinceResolve = drawn; }
+
 private:
     OpenGLDevice& m_device;
     int m_width;
@@ -132,6 +145,10 @@ private:
     uint32_t m_depthEpoch;
     const RenderTextureFormat m_depthFormat;
     uint64_t m_depthBytes;
+    uint32_t m_msColor = 0;
+    int m_samples = 0;
+    uint64_t m_msBytes = 0;
+    bool m_drawnSinceResolve = false;
 };
 
 // What a static buffer shares between its vertex and index forms.

@@ -9,6 +9,7 @@
 #include "SoftwareTexture.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -83,10 +84,20 @@ bool IsValidSize(int width, int height, int limit)
     return width > 0 && height > 0 && width <= limit && height <= limit;
 }
 
+std::atomic<uint64_t> g_nextDeviceSerial{1};
+
+// What the calling thread's last texture creation said of a retry, and on which device.
+struct TextureRetry
+{
+    uint64_t device = 0;
+    bool retryable = false;
+};
+thread_local TextureRetry t_textureRetry;
+
 } // namespace
 
 SoftwareDevice::SoftwareDevice()
-    : m_vertexConstants(maxShaderRegisters * 4, 0.0f), m_pixelConstants(maxShaderRegisters * 4, 0.0f)
+    : m_serial(g_nextDeviceSerial.fetch_add(1)), m_vertexConstants(maxShaderRegisters * 4, 0.0f), m_pixelConstants(maxShaderRegisters * 4, 0.0f)
 {
     m_settings.width = 0;
     m_settings.height = 0;
@@ -164,7 +175,7 @@ bool SoftwareDevice::ShouldFail(Failure failure)
 bool SoftwareDevice::Reserve(uint64_t bytes)
 {
     if (bytes > m_totalVideoMemory || m_resourceBytes > m_totalVideoMemory - bytes) {
-        m_textureRetryable = true;
+        SetTextureRetryable(true);
         return false;
     }
     return true;
@@ -650,7 +661,7 @@ void SoftwareDevice::Clear(unsigned int flags)
                       texels + size_t(y) * color->GetWidth() + x1, packed);
     }
     SoftwareSurface* depth = GetDepthTargetSurface();
-    if ((flags & RENDER_CLEAR_DEPTH) && depth && depth->HasDepth()) {
+    if ((flags & (RENDER_CLEAR_DEPTH | RENDER_CLEAR_ZBUFFER)) && depth && depth->HasDepth()) {
         int x0, y0, x1, y1;
         span(depth->GetWidth(), depth->GetHeight(), x0, y0, x1, y1);
         std::vector<float>& values = depth->GetDepth();
@@ -869,7 +880,7 @@ SoftwareTexture* SoftwareDevice::MakeTexture(RenderTextureFormat format, bool dy
 RenderTexture* SoftwareDevice::CreateTextureFromFile(const void* data, unsigned int size, int reduction)
 {
     CriticalSectionLock lock(m_lock);
-    m_textureRetryable = false;
+    SetTextureRetryable(false);
     if (!data) {
         Reject("CreateTextureFromFile(%u)", size);
         return nullptr;
@@ -883,7 +894,7 @@ RenderTexture* SoftwareDevice::CreateTextureFromFile(const void* data, unsigned 
     const DdsResult result = DecodeDds(static_cast<const uint8_t*>(data), size, reduction, free, image);
     if (result != DdsResult::Ok) {
         // Too little video memory may pass; bad data stays bad.
-        m_textureRetryable = result == DdsResult::TooLarge;
+        SetTextureRetryable(result == DdsResult::TooLarge);
         Record("CreateTextureFromFile(%u) failed", size);
         return nullptr;
     }
@@ -901,7 +912,7 @@ RenderTexture* SoftwareDevice::CreateTexture(int width, int height, const void* 
                                              unsigned int usage)
 {
     CriticalSectionLock lock(m_lock);
-    m_textureRetryable = false;
+    SetTextureRetryable(false);
     if (!IsValidSize(width, height, maxTextureSize)) {
         Reject("CreateTexture(%d, %d)", width, height);
         return nullptr;
@@ -926,7 +937,7 @@ RenderTexture* SoftwareDevice::CreateTextureFromImage(int width, int height, con
                                                       int levelCount, unsigned int usage)
 {
     CriticalSectionLock lock(m_lock);
-    m_textureRetryable = false;
+    SetTextureRetryable(false);
     if (!pixels || !IsValidSize(width, height, maxTextureSize)) {
         Reject("CreateTextureFromImage(%d, %d)", width, height);
         return nullptr;
@@ -948,7 +959,7 @@ RenderTexture* SoftwareDevice::CreateTextureFromImage(int width, int height, con
 RenderTexture* SoftwareDevice::CreateDynamicTexture(int width, int height, int levelCount, unsigned int)
 {
     CriticalSectionLock lock(m_lock);
-    m_textureRetryable = false;
+    SetTextureRetryable(false);
     if (!IsValidSize(width, height, maxTextureSize)) {
         Reject("CreateDynamicTexture(%d, %d)", width, height);
         return nullptr;
@@ -968,10 +979,16 @@ void SoftwareDevice::DestroyTexture(RenderTexture** texture)
         DeleteResource(resource, ResourceKind::Texture);
 }
 
+void SoftwareDevice::SetTextureRetryable(bool retryable)
+{
+    t_textureRetry.device = m_serial;
+    t_textureRetry.retryable = retryable;
+}
+
 bool SoftwareDevice::CanRetryCreateTexture()
 {
-    CriticalSectionLock lock(m_lock);
-    return m_textureRetryable;
+    // The calling thread's own last creation: the loader and the main thread create at once.
+    return t_textureRetry.device == m_serial && t_textureRetry.retryable;
 }
 
 RenderFont* SoftwareDevice::CreateFont(const char* name, const void* data, unsigned int size)
@@ -1377,6 +1394,9 @@ bool SoftwareDevice::BeginDraw(const char* operation)
         return false;
     }
     if (m_state.drawCallLimit >= 0 && m_drawCallsThisFrame >= m_state.drawCallLimit) {
+        // A draw call of the frame all the same; its faces are not drawn.
+        ++m_drawCallsThisFrame;
+        ++m_totalDrawCalls;
         Record("%s skipped", operation);
         return false;
     }

@@ -10,9 +10,11 @@
 // the main thread draws. The codes it interprets (blend factors, test functions, write modes,
 // primitive types) are the table of graphics/RenderTypes.h.
 //
-// Draw calls are checked against the bound buffers and counted; Clear fills the target's colour
-// and depth, CopyToTexture copies and ReadFrameBuffer reads back, but triangles, quads, fans and
-// text change no pixel, and presenting shows nothing.
+// Draw calls are checked against the bound buffers and counted (those past the draw-call limit
+// too, without their faces); Clear fills the target's colour and depth (RENDER_CLEAR_DEPTH or
+// RENDER_CLEAR_ZBUFFER), CopyToTexture copies and ReadFrameBuffer reads back, but triangles,
+// quads, fans and text change no pixel, and presenting shows nothing. The debug switches are
+// recorded only. CanRetryCreateTexture answers for the calling thread's last texture creation.
 #pragma once
 
 #include "SoftwareDeviceControl.h"
@@ -222,6 +224,7 @@ private:
     SoftwareSurface* GetDepthTargetSurface() const;
     // Whether a draw may go ahead now; counts it when it does.
     bool BeginDraw(const char* operation);
+    void SetTextureRetryable(bool retryable);
     void CountDraw(uint64_t faces);
     bool IsValidSettings(const RenderDeviceSettings& settings) const;
     SoftwareTexture* MakeTexture(RenderTextureFormat format, bool dynamic, int width, int height,
@@ -235,7 +238,8 @@ private:
     bool m_initialized = false;
     bool m_lost = false;
     bool m_inFrame = false;
-    bool m_textureRetryable = false;
+    // Tells this device's answers to CanRetryCreateTexture from another device's.
+    const uint64_t m_serial;
     RenderGenerationId m_generation = RENDER_GENERATION_GEFORCE6;
     uint32_t m_totalVideoMemory = defaultVideoMemory;
     uint64_t m_resourceBytes = 0;

@@ -30,6 +30,7 @@
 #include "world/World.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 
 namespace GAME {
@@ -138,8 +139,10 @@ void GraphicsEngine::ReleaseAll()
 // ---------------------------------------------------------------------------------------------
 // Device creation
 
-RenderDeviceSettings GraphicsEngine::MakeDeviceSettings(const GraphicsEngineSettings& settings) const
+RenderDeviceSettings GraphicsEngine::MakeDeviceSettings(const GraphicsEngineSettings& settings,
+                                                        SizeSource* source) const
 {
+    SizeSource from = SizeSource::Host;
     RenderDeviceSettings result;
     result.width = settings.width;
     result.height = settings.height;
@@ -157,6 +160,7 @@ RenderDeviceSettings GraphicsEngine::MakeDeviceSettings(const GraphicsEngineSett
             const Options::Int2 resolution = m_options->GetInt2(Options::INT2_RESOLUTION);
             result.width = resolution.x;
             result.height = resolution.y;
+            from = SizeSource::Option;
         }
         if (m_options->GetBool(Options::BOOL_SYNC_TO_REFRESH))
             result.flags |= RenderDeviceSettings::FLAG_SYNC_TO_REFRESH;
@@ -168,7 +172,10 @@ RenderDeviceSettings GraphicsEngine::MakeDeviceSettings(const GraphicsEngineSett
     if (result.width <= 0 || result.height <= 0) {
         result.width = defaultWidth;
         result.height = defaultHeight;
+        from = SizeSource::Default;
     }
+    if (source)
+        *source = from;
     return result;
 }
 
@@ -226,6 +233,7 @@ bool GraphicsEngine::CreateDevice(void* window, const GraphicsEngineSettings& se
         ReleaseAll();
         return false;
     }
+    LogSizeTaken(settings);
     m_generation.store(m_device->GetGenerationId(), std::memory_order_relaxed);
     if (!PassesCompatibilityCheck()) {
         const std::string text =
@@ -237,6 +245,34 @@ bool GraphicsEngine::CreateDevice(void* window, const GraphicsEngineSettings& se
         return false;
     }
     return true;
+}
+
+void GraphicsEngine::LogSizeTaken(const GraphicsEngineSettings& settings) const
+{
+    SizeSource source = SizeSource::Host;
+    const RenderDeviceSettings taken = MakeDeviceSettings(settings, &source);
+    switch (source) {
+    case SizeSource::Option:
+        // A host asking for another size is to learn where to ask.
+        if (settings.width > 0 && settings.height > 0 &&
+            (settings.width != taken.width || settings.height != taken.height))
+            LogPrintfCategory(0, m_logCategory,
+                              "GraphicsEngine: %d x %d from the \"resolution\" option; the host's %d x %d is taken "
+                              "in editor mode only",
+                              taken.width, taken.height, settings.width, settings.height);
+        else
+            LogPrintfCategory(0, m_logCategory, "GraphicsEngine: %d x %d from the \"resolution\" option",
+                              taken.width, taken.height);
+        break;
+    case SizeSource::Host:
+        LogPrintfCategory(0, m_logCategory, "GraphicsEngine: %d x %d from the host's settings", taken.width,
+                          taken.height);
+        break;
+    case SizeSource::Default:
+        LogPrintfCategory(0, m_logCategory, "GraphicsEngine: %d x %d, the default: no size was given",
+                          taken.width, taken.height);
+        break;
+    }
 }
 
 bool GraphicsEngine::PassesCompatibilityCheck() const
@@ -952,10 +988,40 @@ void GraphicsEngine::SetHeightFog(float a, float b, float c)
 // ---------------------------------------------------------------------------------------------
 // Screenshots
 
+namespace {
+
+enum class PictureFile
+{
+    Tga,
+    Png,
+    Other,
+};
+
+// By the name's extension, whatever its case.
+PictureFile PictureFileOf(const std::string& name)
+{
+    const size_t dot = name.find_last_of('.');
+    const size_t slash = name.find_last_of("/\\");
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return PictureFile::Other;
+    std::string extension = name.substr(dot);
+    for (char& c : extension)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension == ".tga" ? PictureFile::Tga : extension == ".png" ? PictureFile::Png : PictureFile::Other;
+}
+
+} // namespace
+
 bool GraphicsEngine::SaveRenderSurface(const char* fileName, RenderSurface* surface)
 {
     if (!m_device || !surface || !fileName || !*fileName)
         return false;
+    const PictureFile kind = PictureFileOf(fileName);
+    if (kind == PictureFile::Other) {
+        LogPrintfCategory(1, m_logCategory, "GraphicsEngine: can't save '%s': a picture is written as .png or .tga",
+                          fileName);
+        return false;
+    }
     const int width = surface->GetWidth();
     const int height = surface->GetHeight();
     if (width <= 0 || height <= 0 || uint64_t(width) * uint64_t(height) * 4 > Image::maxBufferBytes) {
@@ -985,14 +1051,19 @@ bool GraphicsEngine::SaveRenderSurface(const char* fileName, RenderSurface* surf
     Image image;
     if (!image.Create(uint32_t(width), uint32_t(height), Image::FORMAT_RGBA, pixels.data()))
         return false;
-    BinaryWriter tga(static_cast<unsigned>(image.GetBufferSize() + 18));
-    if (!image.WriteTGA(tga) || tga.Failed()) {
+    BinaryWriter picture(static_cast<unsigned>(image.GetBufferSize() + 1024));
+    bool made = false;
+    if (kind == PictureFile::Tga)
+        made = image.WriteTGA(picture);
+    else // the target's alpha is the renderers' own (masks): a PNG of the picture is opaque
+        made = image.ChangeFormat(Image::FORMAT_RGB) && image.WritePNG(picture);
+    if (!made || picture.Failed()) {
         LogPrintfCategory(1, m_logCategory, "GraphicsEngine: couldn't make the image of '%s'", fileName);
         return false;
     }
     BinaryWriter file;
     bool written = file.OpenFile(fileName);
-    written = written && file.WriteBytes(tga.GetBuffer(), tga.GetSize());
+    written = written && file.WriteBytes(picture.GetBuffer(), picture.GetSize());
     written = file.CloseStream() && written && !file.Failed();
     if (!written)
         LogPrintfCategory(1, m_logCategory, "GraphicsEngine: couldn't write '%s'", fileName);

@@ -90,7 +90,8 @@ public:
     // surface on the window, retrying up to maxSurfaceAttempts times and falling back to the
     // machine's defaults; false (with the device released) when it cannot. Hardware that fails the
     // compatibility check (generation 0, or less than minimumVideoMemory) is a fatal error unless
-    // the option "skipCompatibilityChecks" is set.
+    // the option "skipCompatibilityChecks" is set. The size taken, and where it came from (the
+    // "resolution" option, the host's settings in editor mode, or the default), is logged.
     bool CreateDevice(void* window, const GraphicsEngineSettings& settings);
     // Makes the managers, the canvas, the default and empty textures, loads the basic and overlay
     // shaders and the default font, and reads the options; false without a device.
@@ -184,9 +185,10 @@ public:
     // Adds a directory prefix, or replaces the reduction of one already set.
     void SetDirectoryTextureReduction(const std::string& directory, int reduction);
 
-    // Reads the surface back, makes an RGBA image of it and writes it as TGA to the file; false
-    // when the read-back or the file fails. The surface is bound for the read and the previous
-    // target restored.
+    // Reads the surface back and writes it to the file in the format its name asks for: ".tga" an
+    // RGBA TGA, ".png" an RGB PNG (either in any case); any other name is refused with a log line.
+    // False when the name, the read-back or the file fails. The surface is bound for the read and
+    // the previous target restored.
     bool SaveRenderSurface(const char* fileName, RenderSurface* surface);
     // The primary surface.
     bool SaveScreenShot(const char* fileName);
@@ -272,8 +274,19 @@ public:
     ResourceEvictor* GetResourceEvictor() const { return m_evictor; }
 
 private:
-    // The device settings the host's settings and the options ask for.
-    RenderDeviceSettings MakeDeviceSettings(const GraphicsEngineSettings& settings) const;
+    // Where the size of the device settings comes from.
+    enum class SizeSource
+    {
+        Host,    // the host's settings (editor mode, or no options)
+        Option,  // the "resolution" option
+        Default, // nobody chose one
+    };
+    // The device settings the host's settings and the options ask for; source, when given, says
+    // where the size came from.
+    RenderDeviceSettings MakeDeviceSettings(const GraphicsEngineSettings& settings,
+                                            SizeSource* source = nullptr) const;
+    // One line at start-up: the size taken and where it came from.
+    void LogSizeTaken(const GraphicsEngineSettings& settings) const;
     void SaveOptions() const;
     bool PassesCompatibilityCheck() const;
     void CreateEngineTextures();

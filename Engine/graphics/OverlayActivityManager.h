@@ -1,6 +1,7 @@
 // The running overlay activities, owned. The engine updates the manager every frame with the
-// elapsed milliseconds and clears it when the world is unloaded; finished activities stay listed
-// (and are skipped) until removed or cleared. Main thread only.
+// elapsed milliseconds, draws it in its frame through an OverlayActivityWidget and clears it when
+// the world is unloaded; finished activities stay listed (and are skipped) until removed or
+// cleared. Main thread only.
 #pragma once
 
 #include <vector>

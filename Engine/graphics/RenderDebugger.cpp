@@ -49,7 +49,7 @@ bool RenderDebugger::IsHeld(uint32_t keyCode) const
 const std::string& RenderDebugger::GetLine(int index) const
 {
     static const std::string none;
-    return index >= 0 && index < 3 ? m_lines[index] : none;
+    return index >= 0 && index < lineCount ? m_lines[index] : none;
 }
 
 float RenderDebugger::GetKnobX() const
@@ -128,6 +128,10 @@ void RenderDebugger::Render(GraphicsCanvas& canvas) const
     DrawLine(canvas, 30, m_lines[1]);
     canvas.RenderRect(Rect(5.0f, 55.0f, width - 10.0f, 25.0f), panelColor);
     DrawLine(canvas, 60, m_lines[2]);
+    m_lines[3] = Format("[ ]: limit (shift: faster), A: draws past it %s, P: %s",
+                        m_debugSwitch1 ? "skipped" : "in outline", m_debugSwitch2 ? "untextured" : "textured");
+    canvas.RenderRect(Rect(5.0f, 85.0f, width - 10.0f, 25.0f), panelColor);
+    DrawLine(canvas, 90, m_lines[3]);
 
     m_sliderX = 5.0f;
     m_sliderY = height - 30.0f;

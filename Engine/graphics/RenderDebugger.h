@@ -2,14 +2,22 @@
 // developer limit how many of the frame's draw calls the device carries out, to step through a
 // frame's drawing: the bracket keys lower and raise the limit (every 80 ms while held, every
 // 20 ms with left shift), a slider at the bottom of the screen drags it, and keys A and P flip
-// the device's two debug switches. It shows frames and faces per second, free video memory and
-// the limit against the frame's draw calls. The limit never stays above the frame's draw calls.
-// While hidden it keeps the device drawing everything (no limit, switch 1 on, switch 2 off).
+// the device's two debug switches. It shows frames and faces per second, free video memory, the
+// limit against the frame's draw calls (every draw call the frame asked for, those past the limit
+// too, so the limit can be raised again) and a help line of the keys and what the switches do.
+// The limit never stays above the frame's draw calls. While hidden it keeps the device drawing
+// everything (no limit, switch 1 on, switch 2 off).
+//
+// The switches, as the OpenGL device reads them (OpenGLDevice.h), start off when it is shown:
+// - A, switch 1: off, the draws past the limit are drawn in wireframe, the rest of the frame in
+//   outline around what the limit lets through; on, they are skipped and only the drawn part shows.
+// - P, switch 2: on, everything is drawn untextured (plain white in place of every texture), so
+//   that geometry, vertex colours and lighting show alone.
 //
 // Frames per second are sampled every 15th engine frame. Key repeat and the samples run on the
 // system clock of the frame (SystemTimer). Main thread only.
 //
-// The three text lines (GetLine) are drawn in white with the utility font style the engine hands
+// The four text lines (GetLine) are drawn in white with the utility font style the engine hands
 // over; without a style only the panels and the slider are drawn.
 #pragma once
 
@@ -61,8 +69,9 @@ public:
     float GetSliderHeight() const { return m_sliderHeight; }
     float GetKnobX() const;
     bool IsDragging() const { return m_dragging; }
-    // The text lines of the last frame drawn: 0 statistics, 1 video memory, 2 draw calls.
+    // The text lines of the last frame drawn: 0 statistics, 1 video memory, 2 draw calls, 3 help.
     const std::string& GetLine(int index) const;
+    static constexpr int lineCount = 4;
 
     // Statistics samples and the held bracket keys.
     void Update() override;
@@ -96,7 +105,7 @@ private:
     mutable float m_sliderHeight = 0.0f;
     mutable uint32_t m_sliderValue = 0;
     mutable uint32_t m_sliderMaximum = 0;
-    mutable std::string m_lines[3];
+    mutable std::string m_lines[lineCount];
 };
 
 } // namespace GAME

@@ -86,12 +86,15 @@ enum RenderPrimitiveType : int32_t
     RENDER_PRIMITIVE_POINT_LIST = 5,
 };
 
-// Flags of RenderDevice::Clear.
+// Flags of RenderDevice::Clear. The game's own callers and data clear depth with 0x20 (colour and
+// depth as 33): every device clears the depth buffer for RENDER_CLEAR_ZBUFFER as for
+// RENDER_CLEAR_DEPTH.
 enum : uint32_t
 {
     RENDER_CLEAR_COLOR = 1,
     RENDER_CLEAR_DEPTH = 2,
     RENDER_CLEAR_STENCIL = 4,
+    RENDER_CLEAR_ZBUFFER = 0x20,
 };
 
 // Texture stage state selectors of SetTextureStageState (the shader state kinds 10, 11, 15, 16

@@ -7,9 +7,9 @@
 #include "graphics/RenderTexture.h"
 #include "graphics/VideoDecoder.h"
 #include "graphics/VideoPlayerBackEnd.h"
+#include "graphics/VideoWindowPlayer.h"
 #include "graphics/Viewport.h"
 #include "platform/Threading.h"
-#include "platform/WindowSystem.h"
 
 #include <memory>
 #include <vector>
@@ -250,53 +250,14 @@ Rect VideoPlayer::GetVideoRect(int videoWidth, int videoHeight, int targetWidth,
 
 bool PlayVideo(const char* fileName, void* systemWindow, int width, int height, bool fullScreen, bool)
 {
-    std::unique_ptr<VideoDecoder> decoder(VideoDecoder::Open(fileName));
-    if (!decoder)
+    VideoWindowPlayer player;
+    if (!player.Open(fileName, systemWindow, width, height, fullScreen))
         return false;
-    std::unique_ptr<Platform::VideoPresenter> presenter(
-        Platform::VideoPresenter::Create(systemWindow, fullScreen, width, height));
-    if (!presenter) {
-        LogPrintf(1, "PlayVideo: can't show '%s' (%s)", fileName, Platform::GetWindowSystemError().c_str());
-        return false;
-    }
-    const int videoWidth = decoder->GetWidth();
-    const int videoHeight = decoder->GetHeight();
-    std::vector<uint8_t> pixels(static_cast<size_t>(videoWidth) * static_cast<size_t>(videoHeight) * 4);
-    const int pitch = videoWidth * 4;
-    bool lastFrameShown = false;
-    while (!presenter->ShouldStop()) {
-        if (decoder->Wait()) {
+    for (VideoWindowPlayer::StepResult step = player.Step(); step != VideoWindowPlayer::StepResult::Over;
+         step = player.Step())
+        if (step == VideoWindowPlayer::StepResult::Waiting)
             Platform::SleepMilliseconds(2);
-            continue;
-        }
-        if (lastFrameShown)
-            break;
-        if (decoder->DoFrame() && decoder->CopyToBuffer(pixels.data(), pitch, videoHeight, 0, 0, copyFlags)) {
-            int clientWidth = 0, clientHeight = 0;
-            presenter->GetClientSize(clientWidth, clientHeight);
-            int x = 0, y = 0, w = clientWidth, h = clientHeight;
-            if (!fullScreen) {
-                // Fitted into the client area, centred (half the difference, in whole pixels).
-                if (static_cast<int64_t>(clientHeight) * videoWidth >
-                    static_cast<int64_t>(videoHeight) * clientWidth) {
-                    h = static_cast<int>(static_cast<int64_t>(clientWidth) * videoHeight / videoWidth);
-                    y = (clientHeight - h) / 2;
-                } else {
-                    w = static_cast<int>(static_cast<int64_t>(clientHeight) * videoWidth / videoHeight);
-                    x = (clientWidth - w) / 2;
-                }
-            }
-            if (!presenter->Present(pixels.data(), videoWidth, videoHeight, pitch, x, y, w, h)) {
-                LogPrintf(1, "PlayVideo: the window can't show '%s'", fileName);
-                return false;
-            }
-        } else if (decoder->GetFrameCount() == 0) {
-            break;
-        }
-        decoder->NextFrame();
-        lastFrameShown = decoder->GetCurrentFrame() > decoder->GetFrameCount();
-    }
-    return true;
+    return !player.Failed();
 }
 
 } // namespace GAME

@@ -10,7 +10,8 @@
 // opened with sound, held by Pause and stopped by Close (see VideoDecoder.h).
 //
 // PlayVideo plays a file in the game window outside the render device, with its own loop, until
-// the video ends, a key goes down or the window is asked to close. It shows the pictures only.
+// the video ends, a key goes down or the window is asked to close (VideoWindowPlayer.h); its sound
+// track plays through the engine's sound manager.
 //
 // Main thread only.
 #pragma once
@@ -71,9 +72,10 @@ private:
 
 // Plays the file in the system window (Window::GetSystemWindow) with a loop of its own: fitted
 // into the client area keeping its aspect ratio, or full screen with the display switched to
-// width x height (the caller restores the display mode). Returns when the video ended, a key went
-// down or the window was asked to close: true, or false when it could not play at all (logged).
-// The last flag is accepted and not used.
+// width x height (the caller restores the display mode), the sound track through the engine's
+// sound manager (gEngine's; silent without one). Returns when the video ended, a key went down or
+// the window was asked to close: true, or false when it could not play at all (logged). The last
+// flag is accepted and not used.
 bool PlayVideo(const char* fileName, void* systemWindow, int width, int height, bool fullScreen, bool);
 
 } // namespace GAME

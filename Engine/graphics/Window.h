@@ -6,6 +6,9 @@
 // screen: no frame) and reports what happens to it to the host's handler: Alt+Enter once per
 // press, minimising, and the other changes of place and state. In full-screen style it keeps its
 // place and size: moves, sizes and maximising are undone (the handler still hears of them).
+// Commands count by their exact values: a move by dragging the caption (over SDL, every move the
+// user makes) takes its course unheard, in every style, and the moves the window makes itself
+// (placing, centring, sizing) are not reported at all.
 // A close request ends it: the next ProcessMessages answers false.
 //
 // The window works over a platform backend (Platform::WindowBackend): the system's by default,

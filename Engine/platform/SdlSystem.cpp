@@ -374,7 +374,10 @@ void HandleWindowEvent(const SDL_WindowEvent& event)
         ++queues->closeRequests;
         break;
     case SDL_WINDOWEVENT_MOVED:
-        message.command = SYSTEM_COMMAND_MOVE;
+        if (queues->placed && event.data1 == queues->placedX && event.data2 == queues->placedY)
+            return; // the window's own placing, centring or sizing
+        // Any other move is the user's, through the window manager: a caption drag.
+        message.command = SYSTEM_COMMAND_CAPTION_MOVE;
         message.x = event.data1;
         message.y = event.data2;
         break;

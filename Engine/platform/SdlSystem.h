@@ -37,6 +37,10 @@ struct WindowQueues
     // Grow forever; a presenter compares them with what it saw when it was made.
     uint64_t keyPresses = 0;
     uint64_t closeRequests = 0;
+    // Where the window last put itself: a move to there is its own and is not reported.
+    bool placed = false;
+    int placedX = 0;
+    int placedY = 0;
 };
 
 // Keeps the reason of a failure for GetWindowSystemError.

@@ -49,7 +49,7 @@ public:
         }
         m_windowId = SDL_GetWindowID(m_window);
         Sdl::RegisterWindow(m_windowId, m_window);
-        SDL_GetWindowPosition(m_window, &m_acceptedX, &m_acceptedY);
+        NotePlacement();
         SDL_GetWindowSize(m_window, &m_acceptedWidth, &m_acceptedHeight);
         return true;
     }
@@ -76,6 +76,7 @@ public:
         SDL_SetWindowResizable(m_window, style == WindowStyle::Resizable ? SDL_TRUE : SDL_FALSE);
         SDL_SetWindowSize(m_window, std::max(width, 1), std::max(height, 1));
         SDL_GetWindowSize(m_window, &m_acceptedWidth, &m_acceptedHeight);
+        NotePlacement();
     }
 
     void GetClientSize(int& width, int& height) const override
@@ -90,7 +91,7 @@ public:
         if (!m_window)
             return;
         SDL_SetWindowPosition(m_window, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED);
-        SDL_GetWindowPosition(m_window, &m_acceptedX, &m_acceptedY);
+        NotePlacement();
     }
 
     void Maximize() override
@@ -165,7 +166,7 @@ public:
         if (!m_window || message.type != WindowMessage::SYSTEM_COMMAND)
             return;
         if (carryOut) {
-            if (message.command == SYSTEM_COMMAND_MOVE) {
+            if ((message.command & 0xFFF0u) == SYSTEM_COMMAND_MOVE) { // a caption drag too
                 m_acceptedX = message.x;
                 m_acceptedY = message.y;
             } else if (message.command == SYSTEM_COMMAND_SIZE) {
@@ -178,6 +179,7 @@ public:
         switch (message.command) {
         case SYSTEM_COMMAND_MOVE:
             SDL_SetWindowPosition(m_window, m_acceptedX, m_acceptedY);
+            NotePlacement();
             break;
         case SYSTEM_COMMAND_SIZE:
             SDL_SetWindowSize(m_window, m_acceptedWidth, m_acceptedHeight);
@@ -191,6 +193,18 @@ public:
     }
 
 private:
+    // The window put itself where it is now: that place is accepted, and the move there that the
+    // system reports later is the window's own.
+    void NotePlacement()
+    {
+        SDL_GetWindowPosition(m_window, &m_acceptedX, &m_acceptedY);
+        if (Sdl::WindowQueues* queues = Sdl::FindQueues(m_windowId)) {
+            queues->placed = true;
+            queues->placedX = m_acceptedX;
+            queues->placedY = m_acceptedY;
+        }
+    }
+
     SDL_Window* m_window = nullptr;
     uint32_t m_windowId = 0;
     // Where the window was last allowed to be.

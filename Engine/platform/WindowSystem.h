@@ -28,6 +28,11 @@ enum : uint32_t
 {
     SYSTEM_COMMAND_SIZE = 0xF000,
     SYSTEM_COMMAND_MOVE = 0xF010,
+    // The move the system makes while the caption is dragged: the move command with low bits set,
+    // which the window leaves to its normal course without telling its handler. Over SDL every
+    // move the user makes is this one (the window manager drags the window); the moves the window
+    // makes itself (placing, centring, sizing) are not reported at all.
+    SYSTEM_COMMAND_CAPTION_MOVE = 0xF012,
     SYSTEM_COMMAND_MINIMIZE = 0xF020,
     SYSTEM_COMMAND_MAXIMIZE = 0xF030,
     SYSTEM_COMMAND_KEY_MENU = 0xF100,

@@ -149,6 +149,14 @@ void Engine::Initialize(void* window, const GraphicsEngineSettings& settings, bo
         Log(LOG_PRIORITY_WARNING, "Engine::Initialize: the engine is running already; shut it down first");
         return;
     }
+    if (gEngine != this) {
+        // The library logs through gEngine: without it every line goes to standard error (the
+        // process-wide sink), with another engine there, to that engine.
+        LogPrintf(2, gEngine ? "Engine::Initialize: gEngine points to another engine; this engine's log lines "
+                               "go to that engine's Log"
+                             : "Engine::Initialize: gEngine is not set; the library's log lines go to standard "
+                               "error instead of the engine's Log (set gEngine to the engine before Initialize)");
+    }
     m_editorMode = editorMode;
     SetFileSystem(fileSystem);
     if (!m_singletonManager) // gone with an earlier shut-down
@@ -226,6 +234,8 @@ void Engine::Initialize(void* window, const GraphicsEngineSettings& settings, bo
     m_display.AddWidget(m_profilerWidget);
     m_statisticsWidget = new StatisticsWidget(style);
     m_display.AddWidget(m_statisticsWidget);
+    // Behind the engine's own widgets: over the world and whatever the host adds from now on.
+    m_display.AddWidget(&m_overlayWidget);
 
     m_clientConnectionManager = new ClientConnectionManager;
     auto* server = new ServerConnectionManager;
@@ -320,6 +330,7 @@ void Engine::Shutdown()
         m_display.RemoveWidget(statistics);
         delete statistics;
     }
+    m_display.RemoveWidget(&m_overlayWidget);
 
     ShutdownNetwork();
     m_connectionManager = nullptr;

@@ -21,6 +21,7 @@
 #include "core/WorldFrustum.h"
 #include "graphics/Display.h"
 #include "graphics/OverlayActivityManager.h"
+#include "graphics/OverlayActivityWidget.h"
 #include "network/NetPacket.h"
 #include "platform/Threading.h"
 #include "world/GameInfo.h"
@@ -249,9 +250,12 @@ public:
     World* GetWorld() const { return m_world; }
     Display& GetDisplay() { return m_display; }
     OverlayActivityManager& GetOverlayActivityManager() { return m_overlayActivityManager; }
+    // The display widget that draws the overlay activities.
+    const DisplayWidget* GetOverlayActivityWidget() const { return &m_overlayWidget; }
     GameInfo* GetGameInfo() { return &m_gameInfo; }
     // The utility font style's record name.
     const std::string& GetUtilityFontStyle() const { return m_utilityFontStyleName; }
+    // The primary surface as a PNG (".png") or TGA (".tga") file; other names are refused, logged.
     bool SaveScreenShot(const char* fileName);
     void ShowProfiler(bool show);
     void ShowRenderDebugger(bool show);
@@ -313,6 +317,8 @@ private:
 
     SectorDataManager m_sectorDataManager;
     OverlayActivityManager m_overlayActivityManager;
+    // Draws the overlays in the frame (in the display from start-up to shut-down).
+    OverlayActivityWidget m_overlayWidget{m_overlayActivityManager};
     AmbianceManager* m_ambianceManager = nullptr;
     World* m_world = nullptr;
     SoundManager* m_soundManager = nullptr;

@@ -1197,13 +1197,13 @@ TEST_F(OpenGLPixelTest, RefusedDrawsLogOnceAFrameAndTheDrawCallLimitHolds)
     device->DrawIndexedPrimitive(RENDER_PRIMITIVE_TRIANGLE_LIST, range);
     EXPECT_EQ(count("without a vertex declaration"), 2u); // a new frame, a new line
 
-    // Draws past the limit are skipped and not counted.
+    // Draws past the limit are skipped, yet they are draw calls of the frame: their faces are not.
     Clear(0.0f, 0.0f, 0.0f, 1.0f);
     device->SetDrawCallLimit(2);
     Rectangle(0, 0, 8, 8, Argb(255, 0, 0, 255));
     Rectangle(8, 0, 8, 8, Argb(255, 0, 0, 255));
     Rectangle(16, 0, 8, 8, Argb(255, 0, 0, 255));
-    EXPECT_EQ(device->GetNumDrawCalls(), 2);
+    EXPECT_EQ(device->GetNumDrawCalls(), 3);
     EXPECT_EQ(device->GetNumFacesRendered(), 4);
     EXPECT_EQ(device->GetDrawCallLimit(), 2);
     const Image image = Read();
@@ -1218,6 +1218,110 @@ TEST_F(OpenGLPixelTest, RefusedDrawsLogOnceAFrameAndTheDrawCallLimitHolds)
     ASSERT_TRUE(device->BeginFrame());
     EXPECT_EQ(device->GetNumDrawCalls(), 0);
     Destroy(quad);
+}
+
+TEST_F(OpenGLPixelTest, DebugSwitchOneOutlinesDrawsPastTheLimitAndSwitchTwoDrawsUntextured)
+{
+    Clear(0.0f, 0.0f, 0.0f, 1.0f);
+    // Switch 1 off: the draw past the limit shows as its wireframe, the one under it whole.
+    device->SetDebugSwitch1(false);
+    device->SetDrawCallLimit(1);
+    Rectangle(0, 0, 16, 16, Argb(255, 0, 0, 255));
+    Rectangle(24, 0, 16, 16, Argb(0, 255, 0, 255));
+    // Switch 1 on: past the limit nothing is drawn.
+    device->SetDebugSwitch1(true);
+    Rectangle(48, 0, 16, 16, Argb(0, 0, 255, 255));
+    EXPECT_EQ(device->GetNumDrawCalls(), 3);
+    EXPECT_EQ(device->GetNumFacesRendered(), 2);
+    device->SetDrawCallLimit(-1);
+
+    // Switch 2 on: textures are drawn as plain white, tinted by the vertex colour only.
+    const uint8_t red[4 * 4] = {0, 0, 255, 255, 0, 0, 255, 255, 0, 0, 255, 255, 0, 0, 255, 255};
+    RenderTexture* texture = device->CreateTextureFromImage(2, 2, red, 1, RENDER_USAGE_STATIC);
+    ASSERT_NE(texture, nullptr);
+    device->SetDebugSwitch2(true);
+    DrawTexture(texture, Rect(0, 32, 16, 16));
+    device->SetDebugSwitch2(false);
+    DrawTexture(texture, Rect(24, 32, 16, 16));
+
+    const Image image = Read();
+    ASSERT_FALSE(image.pixels.empty());
+    EXPECT_TRUE(PixelNear(image, 8, 8, 255, 0, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 36, 4, 0, 0, 0, 255)); // inside the outline
+    int outline = 0, beyond = 0;
+    for (int x = 0; x < 16; ++x) {
+        outline += image.At(24 + x, 0).g > 128 ? 1 : 0;
+        beyond += image.At(48 + x, 0).b > 0 || image.At(48 + x, 8).b > 0 ? 1 : 0;
+    }
+    EXPECT_GT(outline, 8);
+    EXPECT_EQ(beyond, 0);
+    EXPECT_TRUE(PixelNear(image, 8, 40, 255, 255, 255, 255));
+    EXPECT_TRUE(PixelNear(image, 32, 40, 255, 0, 0, 255));
+    device->DestroyTexture(&texture);
+}
+
+TEST_F(OpenGLPixelTest, AntiAliasingResolvesPartlyCoveredEdgePixelsForReadBackAndCopies)
+{
+    // A white triangle whose long edge runs diagonally across the target; the pixels it cuts are
+    // partly covered: grey with anti-aliasing, black or white without.
+    auto partlyCovered = [&](const Image& image) {
+        int grey = 0;
+        for (int x = 2; x < kSize - 2; ++x) {
+            const int r = image.At(x, kSize - 1 - x).r;
+            grey += r > 24 && r < 232 ? 1 : 0;
+        }
+        return grey;
+    };
+    auto drawTriangle = [&] {
+        Clear(0.0f, 0.0f, 0.0f, 1.0f);
+        const Vec3 triangle[3] = {Vec3(0, 0, 0), Vec3(float(kSize), 0, 0), Vec3(0, float(kSize), 0)};
+        device->DrawFan(triangle, 3, Argb(255, 255, 255, 255));
+    };
+    drawTriangle();
+    const Image aliased = Read();
+    ASSERT_FALSE(aliased.pixels.empty());
+    EXPECT_EQ(partlyCovered(aliased), 0);
+
+    device->EndFrame();
+    settings.antiAliasing = 1;
+    ASSERT_TRUE(device->ResetDevice(settings));
+    ASSERT_TRUE(device->BeginFrame());
+    drawTriangle();
+    const Image smooth = Read();
+    ASSERT_FALSE(smooth.pixels.empty());
+    EXPECT_GT(partlyCovered(smooth), kSize / 2);
+    EXPECT_TRUE(PixelNear(smooth, 4, 4, 255, 255, 255, 255));
+    EXPECT_TRUE(PixelNear(smooth, kSize - 4, kSize - 4, 0, 0, 0, 255));
+    // A copy of the surface holds the resolved picture too.
+    std::vector<uint8_t> black(size_t(kSize) * kSize * 4, 0);
+    RenderTexture* copy = device->CreateTextureFromImage(kSize, kSize, black.data(), 1, RENDER_USAGE_STATIC);
+    ASSERT_NE(copy, nullptr);
+    ASSERT_TRUE(primary->CopyToTexture(copy, Rect(0, 0, float(kSize), float(kSize))));
+    Clear(0.0f, 0.0f, 0.0f, 1.0f);
+    DrawTexture(copy, Rect(0, 0, float(kSize), float(kSize)));
+    EXPECT_GT(partlyCovered(Read()), kSize / 2);
+    device->DestroyTexture(&copy);
+
+    // And off again.
+    device->EndFrame();
+    settings.antiAliasing = 0;
+    ASSERT_TRUE(device->ResetDevice(settings));
+    ASSERT_TRUE(device->BeginFrame());
+    drawTriangle();
+    EXPECT_EQ(partlyCovered(Read()), 0);
+}
+
+TEST_F(OpenGLPixelTest, ClearFlag0x20ClearsTheDepthBuffer)
+{
+    Clear(0.0f, 0.0f, 0.0f, 1.0f);
+    device->SetDepthTestFunction(RENDER_TEST_LESS_EQUAL);
+    Rectangle(0, 0, 32, 32, Argb(0, 0, 255, 255), 0.25f); // stored depth 0.25
+    device->Clear(RENDER_CLEAR_ZBUFFER);                    // back to 1, the colour stays
+    Rectangle(0, 0, 16, 32, Argb(0, 255, 0, 255), 0.75f);   // passes only against a cleared depth
+    const Image image = Read();
+    ASSERT_FALSE(image.pixels.empty());
+    EXPECT_TRUE(PixelNear(image, 8, 8, 0, 255, 0, 255));
+    EXPECT_TRUE(PixelNear(image, 24, 8, 0, 0, 255, 255));
 }
 
 TEST_F(OpenGLPixelTest, ProgramsThatDoNotCompileFailWithTheCompilersLog)

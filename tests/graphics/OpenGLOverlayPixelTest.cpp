@@ -94,6 +94,66 @@ TEST_F(OpenGLOverlayTest, TheBoatDrawsItsMapAndShipOverTheFrame)
     EXPECT_TRUE(Read().Is(500, 384, 0, 0, 0));
 }
 
+// The engine's own frame (Engine::Render) with a host widget that draws its world in dark blue,
+// a boat overlay whose map covers the whole screen in red, and the render debugger shown.
+class OpenGLEngineOverlayTest : public GAME::Test::OpenGLEngineTest
+{
+protected:
+    class HostWorldView : public DisplayWidget
+    {
+    public:
+        void Render(GraphicsCanvas& canvas) const override
+        {
+            canvas.ClearRenderSurface(nullptr, Color(0.0f, 0.0f, 0.4f, 1.0f), RENDER_CLEAR_COLOR | RENDER_CLEAR_DEPTH);
+            canvas.SetDefaultState();
+        }
+    };
+
+    void SetUp() override
+    {
+        OpenGLEngineTest::SetUp();
+        using DataKit::TextureWriter;
+        const std::vector<uint8_t> map = TextureWriter::SolidDds(kWidth, kHeight, 0xFFFF0000u);
+        data.AddFile(BoatOverlayActivity::mapTextureName, map);
+        data.AddFile(BoatOverlayActivity::secondMapTextureName, map);
+        data.AddFile(BoatOverlayActivity::shipTextureName, TextureWriter::SolidDds(8, 8, 0xFF00FF00u));
+        ASSERT_NO_FATAL_FAILURE(StartOpenGL(kWidth, kHeight));
+        canvas->EndFrame(); // the engine makes its own
+        inFrame = false;
+    }
+
+    void TearDown() override
+    {
+        if (engine)
+            engine->RemoveWidget(&world);
+        OpenGLEngineTest::TearDown();
+    }
+
+    HostWorldView world;
+};
+
+TEST_F(OpenGLEngineOverlayTest, TheEngineDrawsItsOverlaysOverTheWorldAndUnderItsWidgets)
+{
+    engine->AddWidget(&world); // the host's view, added after start-up as hosts do
+    engine->ShowRenderDebugger(true);
+    auto* boat = new BoatOverlayActivity();
+    engine->GetOverlayActivityManager().AddActivity(boat);
+    engine->GetOverlayActivityManager().Update(500);
+    engine->Render();
+    Picture p = Read();
+    ASSERT_FALSE(p.pixels.empty());
+    EXPECT_TRUE(p.Is(900, 300, 255, 0, 0)) << "the map over the world: " << p.Describe(900, 300);
+    EXPECT_TRUE(p.Is(900, 30, 128, 0, 0, 12)) << "the debugger's panel over the map: " << p.Describe(900, 30);
+    const Vec2 ship = boat->GetShipPosition();
+    EXPECT_TRUE(p.Is(int(ship.x) + 4, int(ship.y) + 4, 0, 255, 0)) << p.Describe(int(ship.x) + 4, int(ship.y) + 4);
+
+    // Finished: the world shows again.
+    engine->GetOverlayActivityManager().Update(5000);
+    engine->Render();
+    p = Read();
+    EXPECT_TRUE(p.Is(900, 300, 0, 0, 102)) << p.Describe(900, 300);
+}
+
 TEST_F(OpenGLOverlayTest, ThePieShowsItsLitWedgesOverItsBackground)
 {
     GraphicsShader2* shader = graphics->LoadShader2(DataKit::OverlayShaders::basicTextureShaderName);

@@ -10,6 +10,7 @@
 #include "graphics/Image.h"
 #include "graphics/RenderDevice.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -19,7 +20,7 @@
 namespace GAME {
 namespace {
 
-TEST(OpenGLScreenshotTest, TheTgaHoldsThePixelsTheDeviceReadsBack)
+TEST(OpenGLScreenshotTest, TheTgaAndThePngHoldThePixelsTheDeviceReadsBackAndOtherNamesAreRefused)
 {
     ASSERT_TRUE(GAME::Test::OpenGLModuleLoads());
 
@@ -65,6 +66,31 @@ TEST(OpenGLScreenshotTest, TheTgaHoldsThePixelsTheDeviceReadsBack)
             EXPECT_NEAR(p.g, 128, 2);
             EXPECT_NEAR(p.b, 191, 2);
         }
+
+        // The name says the format: a ".png" (in any case) is a PNG of the same picture.
+        const std::string png = dir.File("screenshot.PNG");
+        ASSERT_TRUE(graphics.SaveScreenShot(png.c_str()));
+        std::FILE* file = std::fopen(png.c_str(), "rb");
+        ASSERT_NE(file, nullptr);
+        unsigned char signature[8] = {};
+        EXPECT_EQ(std::fread(signature, 1, 8, file), 8u);
+        std::fclose(file);
+        EXPECT_EQ(std::memcmp(signature, "\x89PNG\r\n\x1a\n", 8), 0);
+        Image fromPng;
+        ASSERT_EQ(fromPng.Load(png.c_str(), Image::FORMAT_RGBA), Image::ERROR_NONE);
+        ASSERT_EQ(fromPng.GetBufferSize(), readBack.size() * sizeof(Pixel));
+        const uint8_t* middle = fromPng.GetBuffer() + readBack.size() / 2 * 4;
+        EXPECT_EQ(middle[0], readBack[readBack.size() / 2].r);
+        EXPECT_EQ(middle[1], readBack[readBack.size() / 2].g);
+        EXPECT_EQ(middle[2], readBack[readBack.size() / 2].b);
+        EXPECT_EQ(middle[3], 255); // opaque
+
+        // Any other name is refused, and says why.
+        const std::string jpeg = dir.File("screenshot.jpg");
+        EXPECT_FALSE(graphics.SaveScreenShot(jpeg.c_str()));
+        EXPECT_TRUE(log.Contains("can't save '" + jpeg + "'", 1));
+        EXPECT_EQ(std::fopen(jpeg.c_str(), "rb"), nullptr);
+        EXPECT_FALSE(graphics.SaveScreenShot(dir.File("screenshot").c_str()));
     }
     RenderDevice::UnloadLibraries();
 }

@@ -191,18 +191,25 @@ TEST_F(RenderDebuggerTest, TheBracketKeysStepTheLimitEveryEightyMillisecondsOrTw
         debugger.Update();
     }
     EXPECT_EQ(debugger.GetDrawCallLimit(), 5u);
-    // The device hears of the limit when the widget is drawn: the frame after draws 5.
+    // The device hears of the limit when the widget is drawn: the frame after draws 5 of its 20,
+    // and the debugger still counts all 20, so the limit can go up again.
     Frame(20, debugger);
-    EXPECT_EQ(debugger.GetLine(2), "Rendering 5 out of 10 draw calls");
+    EXPECT_EQ(debugger.GetLine(2), "Rendering 5 out of 20 draw calls");
     EXPECT_EQ(control->GetRenderState().drawCallLimit, 5);
     Frame(20, debugger);
-    EXPECT_EQ(debugger.GetDrawCalls(), 5u);
-    EXPECT_EQ(debugger.GetLine(2), "Rendering 5 out of 5 draw calls");
+    EXPECT_EQ(debugger.GetDrawCalls(), 20u);
+    EXPECT_EQ(debugger.GetLine(2), "Rendering 5 out of 20 draw calls");
+    clock.Advance(21);
+    debugger.Update();
+    EXPECT_EQ(debugger.GetDrawCallLimit(), 6u);
+    Frame(20, debugger);
+    EXPECT_EQ(debugger.GetDrawCallLimit(), 6u);
+    EXPECT_EQ(debugger.GetLine(2), "Rendering 6 out of 20 draw calls");
     // Both brackets held: lowering wins.
     input.SetKeyDown(RenderDebugger::keyDecreaseLimit, true);
     clock.Advance(21);
     debugger.Update();
-    EXPECT_EQ(debugger.GetDrawCallLimit(), 4u);
+    EXPECT_EQ(debugger.GetDrawCallLimit(), 5u);
 
     // Without an input device no key is held.
     RenderDebugger deaf;
@@ -244,9 +251,10 @@ TEST_F(RenderDebuggerTest, TheKnobIsDraggedWithTheLeftButtonAndTheLimitFollowsCl
 
     Frame(100, debugger);
     EXPECT_EQ(control->GetRenderState().drawCallLimit, 10);
-    Frame(100, debugger); // the device stops after 10 draw calls
-    EXPECT_EQ(debugger.GetDrawCalls(), 10u);
-    EXPECT_EQ(debugger.GetKnobX(), 620.0f); // 10 of 10
+    Frame(100, debugger); // the device stops after 10 draw calls, of the 100 it counts
+    EXPECT_EQ(debugger.GetDrawCalls(), 100u);
+    EXPECT_EQ(debugger.GetDrawCallLimit(), 10u);
+    EXPECT_EQ(debugger.GetKnobX(), 5.0f + 615.0f * 10.0f / 100.0f);
 }
 
 TEST_F(RenderDebuggerTest, FramesPerSecondAreSampledEveryFifteenthFrameAndSurviveAStoppedClock)

@@ -343,16 +343,18 @@ TEST_F(SoftwareRenderDevice, DrawsAreCheckedAgainstTheBoundBuffersAndCounted)
     EXPECT_EQ(control->GetRejectedCallCount(), rejected + 5);
     device->EndFrame();
 
-    // A new frame starts its counts over; the limit skips draws beyond it.
+    // A new frame starts its counts over; the limit skips draws beyond it, which are draw calls of
+    // the frame all the same (their faces are not).
     device->SetDrawCallLimit(1);
     ASSERT_TRUE(device->BeginFrame());
     EXPECT_EQ(device->GetNumDrawCalls(), 0);
     device->DrawQuad(corners, 4, 0);
     device->DrawQuad(corners, 4, 0);
-    EXPECT_EQ(device->GetNumDrawCalls(), 1);
+    EXPECT_EQ(device->GetNumDrawCalls(), 2);
+    EXPECT_EQ(device->GetNumFacesRendered(), 2);
     device->EndFrame();
     EXPECT_EQ(control->GetFrameCount(), 3u);
-    EXPECT_EQ(control->GetTotalDrawCalls(), 6u);
+    EXPECT_EQ(control->GetTotalDrawCalls(), 7u);
     EXPECT_EQ(control->GetTotalFaces(), 12u);
 
     device->DestroyVertexDeclaration(&declaration);

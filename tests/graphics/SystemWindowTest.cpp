@@ -10,12 +10,16 @@
 #include "graphics/RenderDevice.h"
 #include "graphics/RenderSurface.h"
 #include "graphics/VideoPlayer.h"
+#include "graphics/VideoWindowPlayer.h"
 #include "graphics/Window.h"
 #include "graphics/WindowEventHandler.h"
 #include "platform/WindowSystem.h"
+#include "sound/SoundManager.h"
+#include "world/EngineFixture.h"
 
 #include <SDL.h>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -117,7 +121,7 @@ TEST_F(SystemWindowTest, OpensAnSdlWindowOfTheClientSizeAndEndsOnAClose)
     PushKey(SDL_SCANCODE_RETURN, true, nullptr, KMOD_LALT, true); // repeat
     PushKey(SDL_SCANCODE_RETURN, false, nullptr, KMOD_LALT);
     PushKey(SDL_SCANCODE_RETURN, true);
-    PushWindowEvent(SDL_WINDOWEVENT_MOVED, 3, 4); // refused in full-screen style
+    PushWindowEvent(SDL_WINDOWEVENT_RESIZED, 500, 400); // refused in full-screen style, heard of
     EXPECT_TRUE(window.ProcessMessages());
     EXPECT_EQ(handler.altEnters, 1);
     EXPECT_EQ(handler.changes, 1);
@@ -127,6 +131,50 @@ TEST_F(SystemWindowTest, OpensAnSdlWindowOfTheClientSizeAndEndsOnAClose)
     EXPECT_FALSE(window.ProcessMessages());
     window.Destroy();
     EXPECT_EQ(window.GetSystemWindow(), nullptr);
+}
+
+TEST_F(SystemWindowTest, MovesTheWindowMakesItselfAndCaptionDragsReachNoHandler)
+{
+    AltEnterCounter handler;
+    window.SetEventHandler(&handler);
+    // The window's own centring and sizing, and the moves the system reports of them.
+    window.Center();
+    window.SetSize(400, 300, Window::STYLE_RESIZABLE);
+    int x = 0, y = 0;
+    SDL_GetWindowPosition(sdlWindow, &x, &y);
+    PushWindowEvent(SDL_WINDOWEVENT_MOVED, x, y);
+    EXPECT_TRUE(window.ProcessMessages());
+    EXPECT_EQ(handler.changes, 0);
+    // The user drags the caption: the window goes along, its handler does not hear of it, also in
+    // full-screen style.
+    PushWindowEvent(SDL_WINDOWEVENT_MOVED, x + 30, y + 20);
+    window.SetSize(400, 300, Window::STYLE_FULL_SCREEN);
+    PushWindowEvent(SDL_WINDOWEVENT_MOVED, x + 40, y + 25);
+    EXPECT_TRUE(window.ProcessMessages());
+    EXPECT_EQ(handler.changes, 0);
+    // A maximise still reaches it.
+    PushWindowEvent(SDL_WINDOWEVENT_MAXIMIZED);
+    EXPECT_TRUE(window.ProcessMessages());
+    EXPECT_EQ(handler.changes, 1);
+
+    // What the back end hands the window: nothing for its own move, a caption move for a drag.
+    std::unique_ptr<Platform::WindowBackend> backend(Platform::CreateSystemWindowBackend());
+    ASSERT_NE(backend, nullptr);
+    ASSERT_TRUE(backend->Create("Marrow test 2", 160, 120, nullptr));
+    backend->Center();
+    SDL_Window* second = static_cast<SDL_Window*>(backend->GetSystemWindow());
+    SDL_GetWindowPosition(second, &x, &y);
+    windowId = SDL_GetWindowID(second);
+    PushWindowEvent(SDL_WINDOWEVENT_MOVED, x, y);
+    PushWindowEvent(SDL_WINDOWEVENT_MOVED, x + 7, y + 9);
+    backend->PumpMessages();
+    Platform::WindowMessage message;
+    ASSERT_TRUE(backend->TakeMessage(message));
+    EXPECT_EQ(message.type, Platform::WindowMessage::SYSTEM_COMMAND);
+    EXPECT_EQ(message.command, uint32_t(Platform::SYSTEM_COMMAND_CAPTION_MOVE));
+    EXPECT_EQ(message.x, x + 7);
+    EXPECT_EQ(message.y, y + 9);
+    EXPECT_FALSE(backend->TakeMessage(message));
 }
 
 TEST_F(SystemWindowTest, KeysAndMousePushedThroughSdlArriveAsTheInputDevicesItems)
@@ -244,6 +292,72 @@ TEST_F(SystemWindowTest, PlayVideoPlaysInTheWindowUntilTheVideoEndsOrAKeyGoesDow
     EXPECT_TRUE(log.Contains("can't open the video", 1));
     EXPECT_FALSE(PlayVideo(shortClip.c_str(), nullptr, 320, 240, false, false));
     EXPECT_TRUE(log.Contains("PlayVideo: can't show", 1));
+}
+
+// ---------------------------------------------------------------------------
+// PlayVideo's sound through a started engine's sound manager (the loopback device)
+// ---------------------------------------------------------------------------
+
+class VideoWindowSoundTest : public GAME::Test::EngineTest
+{
+protected:
+    void SetUp() override
+    {
+        EngineTest::SetUp();
+        if (!Platform::HasDisplay())
+            GTEST_SKIP() << "no display (run under xvfb-run)";
+        ASSERT_TRUE(window.Initialize("Marrow test", 320, 240, nullptr, Window::STYLE_FIXED));
+        previousOutput = SoundManager::GetDefaultOutput();
+        SoundManager::SetDefaultOutput(SoundDevice::OUTPUT_LOOPBACK);
+        Start();
+        ASSERT_NE(engine->GetSoundManager(), nullptr);
+        ASSERT_TRUE(engine->GetSoundManager()->IsInitialized());
+    }
+
+    void TearDown() override
+    {
+        EngineTest::TearDown();
+        SoundManager::SetDefaultOutput(previousOutput);
+        window.Destroy();
+    }
+
+    static double Level(const std::vector<int16_t>& samples)
+    {
+        double sum = 0.0;
+        for (int16_t s : samples)
+            sum += static_cast<double>(s) * s;
+        return samples.empty() ? 0.0 : std::sqrt(sum / static_cast<double>(samples.size()));
+    }
+
+    Window window;
+    SoundDevice::Output previousOutput = SoundDevice::OUTPUT_DEFAULT;
+};
+
+TEST_F(VideoWindowSoundTest, TheSoundTrackOfAVideoInTheWindowReachesTheEnginesMix)
+{
+    GAME::Test::TempDir dir;
+    const std::string clip = dir.File("talk.avi");
+    // Three seconds: silent for the first one and a half, a tone after.
+    ASSERT_TRUE(GAME::Test::WriteClip(clip, 32, 24, 30, 10, GAME::Test::ClipSound{22050, 1.5}));
+    SoundManager* sound = engine->GetSoundManager();
+    VideoWindowPlayer player;
+    ASSERT_TRUE(player.Open(clip.c_str(), window.GetSystemWindow(), 320, 240, false));
+    std::vector<int16_t> silent, tone;
+    bool over = false;
+    for (int ms = 10; ms <= 2000 && !over; ms += 10) {
+        clock.Advance(10);
+        over = player.Step() == VideoWindowPlayer::StepResult::Over;
+        std::vector<int16_t> mix(SoundDevice::kLoopbackRate / 100 * 2);
+        ASSERT_TRUE(sound->RenderLoopback(mix.data(), SoundDevice::kLoopbackRate / 100));
+        std::vector<int16_t>& into = ms <= 1300 ? silent : ms >= 1700 ? tone : mix;
+        if (&into != &mix)
+            into.insert(into.end(), mix.begin(), mix.end());
+    }
+    EXPECT_FALSE(over);
+    EXPECT_LT(Level(silent), 50.0);
+    EXPECT_GT(Level(tone), 3000.0) << "the track is not heard";
+    player.Close();
+    EXPECT_EQ(sound->GetNumStreams(), 0);
 }
 
 // ---------------------------------------------------------------------------

@@ -1,4 +1,5 @@
 #include "EngineFixture.h"
+#include "common/LogCapture.h"
 
 #include "core/ObjectManager.h"
 #include "core/Thread.h"
@@ -7,6 +8,7 @@
 #include "data/IOStream.h"
 #include "data/ResourceLoader.h"
 #include "data/TableDepot.h"
+#include "graphics/GraphicsEngine.h"
 #include "graphics/HeadlessInputDevice.h"
 #include "graphics/RenderDebugger.h"
 #include "graphics/StyleManager.h"
@@ -78,11 +80,12 @@ TEST_F(EngineTest, StartsUpInTheDocumentedOrderWithItsLogLinesAndLogHeader)
     EXPECT_TRUE(e.Has("Physics engine initialized successfully", 0));
     EXPECT_FALSE(e.Has("Couldn't initialize physics engine."));
 
-    // The widgets: render debugger, profiler, statistics.
-    ASSERT_EQ(e.GetDisplay().GetNumWidgets(), 3);
+    // The widgets: render debugger, profiler, statistics, and behind them the overlay activities.
+    ASSERT_EQ(e.GetDisplay().GetNumWidgets(), 4);
     EXPECT_EQ(e.GetDisplay().GetWidget(0), e.GetRenderDebugger());
     EXPECT_EQ(e.GetDisplay().GetWidget(1), e.GetProfilerWidget());
     EXPECT_EQ(e.GetDisplay().GetWidget(2), e.GetStatisticsWidget());
+    EXPECT_EQ(e.GetDisplay().GetWidget(3), e.GetOverlayActivityWidget());
     EXPECT_TRUE(e.GetNetworkConnectionManager() && !e.IsNetworkClient() && !e.IsNetworkServer());
     EXPECT_FALSE(e.IsNetworkEnabled());
     EXPECT_EQ(World::GetCurrent(), e.GetWorld());
@@ -111,6 +114,39 @@ TEST_F(EngineTest, StartsUpInTheDocumentedOrderWithItsLogLinesAndLogHeader)
         << header;
 }
 
+TEST_F(EngineTest, AHostThatForgetsGEngineIsToldOnStandardError)
+{
+    GAME::Test::TestEngine& e = Make();
+    gEngine = nullptr;
+    GAME::Test::LogCapture standardError; // the process-wide sink, standard error by default
+    e.Initialize(nullptr, settings, false, false, &files);
+    EXPECT_TRUE(standardError.Contains("Engine::Initialize: gEngine is not set", 2));
+    // Indeed the library's lines went there and not to the engine.
+    EXPECT_TRUE(standardError.Contains("Physics engine initialized successfully"));
+    EXPECT_FALSE(e.Has("Physics engine initialized successfully"));
+    EXPECT_FALSE(e.Has("gEngine"));
+    gEngine = &e;
+}
+
+TEST_F(EngineTest, TheSizeTakenAndWhereItCameFromAreLoggedAtStartUp)
+{
+    // Outside editor mode the "resolution" option (1024 x 768 in the sample data) wins over the host.
+    settings.width = 640;
+    settings.height = 480;
+    GAME::Test::TestEngine& e = Start();
+    EXPECT_EQ(e.GetGraphicsEngine()->GetRenderDevice()->GetWidth(), 1024);
+    EXPECT_TRUE(e.Has("GraphicsEngine: 1024 x 768 from the \"resolution\" option; the host's 640 x 480 is "
+                      "taken in editor mode only",
+                      0))
+        << "no line of the size";
+    e.Shutdown();
+    engine.reset();
+
+    GAME::Test::TestEngine& editor = Start(true);
+    EXPECT_EQ(editor.GetGraphicsEngine()->GetRenderDevice()->GetWidth(), 640);
+    EXPECT_TRUE(editor.Has("GraphicsEngine: 640 x 480 from the host's settings", 0));
+}
+
 TEST_F(EngineTest, EditorModeHasNoInputDeviceNorRenderDebuggerAndForcedSingleProcessorMode)
 {
     data.SetDefault("forceSingleProcessorMode", "true");
@@ -119,7 +155,7 @@ TEST_F(EngineTest, EditorModeHasNoInputDeviceNorRenderDebuggerAndForcedSinglePro
     EXPECT_EQ(e.GetInputDevice(), nullptr);
     EXPECT_EQ(e.GetRenderDebugger(), nullptr);
     EXPECT_FALSE(e.Has("Input Device"));
-    ASSERT_EQ(e.GetDisplay().GetNumWidgets(), 2);
+    ASSERT_EQ(e.GetDisplay().GetNumWidgets(), 3);
     EXPECT_EQ(e.GetDisplay().GetWidget(0), e.GetProfilerWidget());
     EXPECT_TRUE(e.GetIsSingleProcessorModeEnabled());
     EXPECT_TRUE(e.GetResourceLoader()->GetSingleProcessorMode());

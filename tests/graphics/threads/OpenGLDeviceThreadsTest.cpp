@@ -179,5 +179,57 @@ TEST(OpenGLDeviceThreads, ALoaderThreadMakesAndDestroysObjectsWhileTheMainThread
     RenderDevice::Destroy(device);
 }
 
+TEST(OpenGLDeviceThreads, CanRetryCreateTextureAnswersForTheCallingThreadsLastCreation)
+{
+    RenderDevice* device = RenderDevice::Create("OpenGL");
+    ASSERT_NE(device, nullptr);
+    ASSERT_TRUE(device->Initialize());
+    RenderDeviceSettings settings;
+    settings.width = 8;
+    settings.height = 8;
+    RenderSurface* primary = device->CreatePrimarySurface(nullptr, &settings);
+    ASSERT_NE(primary, nullptr);
+
+    // The loader's texture wants more video memory than there is (worth a retry); meanwhile the
+    // main thread makes one that fits. Each thread hears of its own.
+    std::mutex mutex;
+    std::condition_variable changed;
+    int step = 0;
+    bool loaderFailed = false, loaderRetryFirst = false, loaderRetryAfter = false;
+    std::thread loader([&] {
+        RenderTexture* huge = device->CreateTexture(16384, 16384, nullptr, 0, RENDER_USAGE_STATIC);
+        loaderFailed = huge == nullptr;
+        loaderRetryFirst = device->CanRetryCreateTexture();
+        if (huge)
+            device->DestroyTexture(&huge);
+        std::unique_lock<std::mutex> lock(mutex);
+        step = 1;
+        changed.notify_all();
+        changed.wait_for(lock, std::chrono::seconds(10), [&] { return step == 2; });
+        loaderRetryAfter = device->CanRetryCreateTexture();
+    });
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait_for(lock, std::chrono::seconds(10), [&] { return step == 1; });
+    }
+    const uint8_t texels[4] = {1, 2, 3, 4};
+    RenderTexture* small = device->CreateTexture(2, 2, texels, 1, RENDER_USAGE_STATIC);
+    EXPECT_NE(small, nullptr);
+    EXPECT_FALSE(device->CanRetryCreateTexture());
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        step = 2;
+    }
+    changed.notify_all();
+    loader.join();
+    ASSERT_TRUE(loaderFailed) << "a 16384 x 16384 texture with its mip chain fit into video memory";
+    EXPECT_TRUE(loaderRetryFirst);
+    EXPECT_TRUE(loaderRetryAfter);
+
+    device->DestroyTexture(&small);
+    device->DestroySurface(&primary);
+    RenderDevice::Destroy(device);
+}
+
 } // namespace
 } // namespace GAME
