@@ -12,6 +12,7 @@
 #include "graphics/Viewport.h"
 #include "graphics/RenderDevice.h"
 #include "graphics/RenderDynamicIndexBuffer.h"
+#include "graphics/RenderTexture.h"
 #include "scene/GraphicsSceneRenderer.h"
 #include "terrain/TerrainBase.h"
 #include "terrain/TerrainBlock.h"
@@ -509,11 +510,16 @@ float TerrainRenderInterfaceBase::GetGrassReach(const TerrainType& type, const M
                      0.5f * static_cast<float>(viewport.height);
     const float pixelsPerUnit = std::max(across, up) / depthScale;
     // A whole blade (two half widths), face on: it spans bladeWidth * pixelsPerUnit / depth
-    // pixels for its texels. Past the depth where each pixel takes 2^grassFadedMipLevel texels,
-    // the blade texture is sampled from its faded levels, where thin blades no longer reach the
-    // alpha test's reference: nothing of the block's grass would be drawn.
-    const float bladePixelsAtUnitDepth = 2.0f * type.GetBladeWidth() * pixelsPerUnit;
-    return bladePixelsAtUnitDepth * static_cast<float>(1u << grassFadedMipLevel) / texels * depthScale;
+    // pixels for its texels. With a mip chain, past the depth where each pixel takes
+    // 2^grassFadedMipLevel texels the blade texture is sampled from its minified levels, where
+    // blades a texel or two wide no longer reach the alpha test's reference. Without one the
+    // blades never fade: they go only where a whole blade spans less than a pixel.
+    const RenderTexture* levels = texture->GetTexture();
+    if (levels && levels->GetLevelCount() > static_cast<int>(grassFadedMipLevel)) {
+        const float bladePixelsAtUnitDepth = 2.0f * type.GetBladeWidth() * pixelsPerUnit;
+        return bladePixelsAtUnitDepth * static_cast<float>(1u << grassFadedMipLevel) / texels * depthScale;
+    }
+    return std::max(2.0f * type.GetBladeWidth(), type.GetBladeHeight()) * pixelsPerUnit * depthScale;
 }
 
 void TerrainRenderInterfaceBase::DrawGrass(const TerrainBase& terrain, RenderIndexBuffer* indices,

@@ -156,12 +156,12 @@ protected:
     // (source factor: one minus destination alpha, destination factor: one), so that what an
     // opaque layer above covers shows nothing of the layers beneath.
     static bool LayersBlendUnderDestination(const GraphicsShader2& shader);
-    // Grass is drawn only as near as its blades still pass the alpha test: beyond the depth (the
-    // projection's w) at which a whole blade seen face on maps 2^grassFadedMipLevel of its texels
-    // to a pixel, the blade texture's minified levels have averaged its thin blades below the
-    // reference (the blades are a texel or so wide). 0: no limit (no blade texture size yet, or no
-    // perspective).
-    static constexpr unsigned grassFadedMipLevel = 1;
+    // Grass is drawn only as near as its blades can still show: with a mip chain, up to the depth
+    // (the projection's w) at which a whole blade seen face on maps 2^grassFadedMipLevel of its
+    // texels to a pixel (beyond, the minified levels have averaged blades a texel or two wide
+    // below the alpha test's reference); without one, up to the depth at which a whole blade
+    // spans less than a pixel. 0: no limit (no blade texture size yet, or no perspective).
+    static constexpr unsigned grassFadedMipLevel = 2;
     static float GetGrassReach(const TerrainType& type, const Mat4& regionToScreen, const Viewport& viewport);
     // The smallest projection w over the box's corners.
     static float NearestDepth(const Mat4& regionToScreen, const ABBox& box);
