@@ -61,6 +61,7 @@
 #include <fstream>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -783,8 +784,10 @@ WorldGenerator::Settings WorldPlan()
 
 void LoadRegions(BenchEngine& engine, GAME::RegionLoader& loader, const GAME::WorldFrustum* view)
 {
+    // As behind a loading screen: frames until the loads are done (three minutes at most).
     GAME::World* world = engine.GetWorld();
-    for (int frame = 0; frame < 5000 && !loader.GetIsDone(); ++frame) {
+    const auto start = Clock::now();
+    while (!loader.GetIsDone() && Milliseconds(start, Clock::now()) < 180000.0) {
         // Regions in before the last keep in: nothing unloads while the others come.
         for (int i = 0; i < world->GetNumRegions(); ++i)
             if (world->GetRegion(i)->IsLevelLoaded())
@@ -793,6 +796,7 @@ void LoadRegions(BenchEngine& engine, GAME::RegionLoader& loader, const GAME::Wo
         engine.Update(view, false);
         engine.Render();
         engine.PresentSurface();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
 }
 
