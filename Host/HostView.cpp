@@ -249,6 +249,7 @@ HostView::HostView(GAME::Engine& engine, Output output, std::string folder)
 
 HostView::~HostView()
 {
+    WaitForWriter();
     m_engine.GetDisplay().RemoveWidget(m_widget.get());
     if (g_props == m_props.get())
         g_props = nullptr;
@@ -304,18 +305,31 @@ bool HostView::MaybeScreenshot(GAME::Region* region)
 {
     bool written = false;
     if (region != m_entered) {
-        // Left before the delay was up: the last frame seen there stands for the region.
-        written = FinishScreenshot();
+        // Left before the delay was up: the frame it was entered on stands for the region.
+        written = TakePendingScreenshot();
         m_entered = region;
         m_framesInRegion = 0;
     }
     if (!region || m_visited.count(region))
         return written;
+    // Read back on entering (for a region left sooner) and once the delay is up.
+    ++m_framesInRegion;
+    if (m_framesInRegion != 1 && m_framesInRegion != screenshotDelay)
+        return written;
+    if (!ReadPending(region))
+        return written;
+    if (m_framesInRegion >= screenshotDelay)
+        written = TakePendingScreenshot() || written;
+    return written;
+}
+
+bool HostView::ReadPending(const GAME::Region* region)
+{
     GAME::GraphicsEngine* graphics = m_engine.GetGraphicsEngine();
     GAME::RenderDevice* device = graphics ? graphics->GetRenderDevice() : nullptr;
     GAME::GraphicsCanvas* canvas = graphics ? graphics->GetCanvas() : nullptr;
     if (!device || !canvas)
-        return written;
+        return false;
     m_pending.width = device->GetWidth();
     m_pending.height = device->GetHeight();
     m_pending.pixels.assign(static_cast<size_t>(m_pending.width) * static_cast<size_t>(m_pending.height),
@@ -326,42 +340,62 @@ bool HostView::MaybeScreenshot(GAME::Region* region)
         m_visited.insert(region);
         m_output("EngineHost: no screenshot of " + ShortName(region->GetName()) +
                  ": the frame could not be read");
-        return written;
+        return false;
     }
-    if (++m_framesInRegion >= screenshotDelay)
-        written = FinishScreenshot() || written;
-    return written;
+    return true;
 }
 
-bool HostView::FinishScreenshot()
+bool HostView::TakePendingScreenshot()
 {
     const GAME::Region* region = m_entered;
     std::vector<GAME::Pixel> pixels;
     pixels.swap(m_pending.pixels);
     if (!region || pixels.empty() || !m_visited.insert(region).second)
         return false;
-    GAME::Image image;
-    GAME::BinaryWriter png(static_cast<unsigned>(pixels.size() * 3 + 1024));
-    // The frame's alpha is the renderers' own (see-through masks): the picture is opaque.
-    if (!image.Create(static_cast<uint32_t>(m_pending.width), static_cast<uint32_t>(m_pending.height),
-                      GAME::Image::FORMAT_RGBA, pixels.data()) ||
-        !image.ChangeFormat(GAME::Image::FORMAT_RGB) || !image.WritePNG(png)) {
-        m_output("EngineHost: no screenshot of " + ShortName(region->GetName()) +
-                 ": the picture could not be made");
-        return false;
-    }
+    // One picture at a time: the one before is done (or dropped from the list) first.
+    WaitForWriter();
     char number[16];
     std::snprintf(number, sizeof number, "%02zu", m_screenshots.size() + 1);
-    const std::string path = m_folder + "/screenshot_" + number + "_" + ShortName(region->GetName()) + ".png";
-    std::ofstream file(path, std::ios::binary);
-    file.write(reinterpret_cast<const char*>(png.GetBuffer()), png.GetSize());
-    file.close();
-    if (!file) {
-        m_output("EngineHost: could not write " + path);
-        return false;
-    }
+    const std::string name = ShortName(region->GetName());
+    const std::string path = m_folder + "/screenshot_" + number + "_" + name + ".png";
     m_screenshots.push_back(path);
+    const uint32_t width = static_cast<uint32_t>(m_pending.width), height = static_cast<uint32_t>(m_pending.height);
+    m_writer = std::thread([this, pixels = std::move(pixels), width, height, name, path] {
+        GAME::Image image;
+        GAME::BinaryWriter png(static_cast<unsigned>(pixels.size() * 3 + 1024));
+        // The frame's alpha is the renderers' own (see-through masks): the picture is opaque.
+        if (!image.Create(width, height, GAME::Image::FORMAT_RGBA, pixels.data()) ||
+            !image.ChangeFormat(GAME::Image::FORMAT_RGB) || !image.WritePNG(png)) {
+            m_writerError = "EngineHost: no screenshot of " + name + ": the picture could not be made";
+            return;
+        }
+        std::ofstream file(path, std::ios::binary);
+        file.write(reinterpret_cast<const char*>(png.GetBuffer()), png.GetSize());
+        file.close();
+        if (!file)
+            m_writerError = "EngineHost: could not write " + path;
+    });
     return true;
+}
+
+void HostView::WaitForWriter()
+{
+    if (m_writer.joinable())
+        m_writer.join();
+    if (m_writerError.empty())
+        return;
+    m_output(m_writerError);
+    // The picture that failed is not listed.
+    if (!m_screenshots.empty())
+        m_screenshots.pop_back();
+    m_writerError.clear();
+}
+
+bool HostView::FinishScreenshot()
+{
+    const bool taken = TakePendingScreenshot();
+    WaitForWriter();
+    return taken;
 }
 
 } // namespace SampleHost

@@ -5,7 +5,9 @@
 // underground region, the grid's wall fading between the camera and the target). After the
 // frame, MaybeScreenshot writes the picture as a PNG into the run folder whenever the camera has
 // been for a few frames in a region it had not been in before (what the region holds is drawn from
-// the frame the view enters it on, and its particle effects start emitting once drawn).
+// the frame the view enters it on, and its particle effects start emitting once drawn). The frame
+// is read back once for the picture (and once on entering, for a region left sooner); the PNG is
+// encoded and written on a thread of its own, outside the frames.
 //
 // Until the world's props have meshes, the host gives them a body: the generated world's prop
 // records are made of the host's class HostProp, a box of the sample lit shader sized and coloured
@@ -25,6 +27,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace DataKit {
@@ -62,7 +65,7 @@ public:
     // sooner; whether one was written.
     bool MaybeScreenshot(GAME::Region* region);
     // Writes the screenshot of the region the view is in when it is still waiting (the flight's
-    // end); whether one was written.
+    // end) and waits for every picture to be written; whether one was taken.
     bool FinishScreenshot();
     static constexpr int screenshotDelay = 5;
     // The screenshots written, in order.
@@ -75,6 +78,12 @@ private:
     class Widget;
 
     void Render(GAME::GraphicsCanvas& canvas);
+    // The pending frame goes to the writer thread; whether a picture was taken.
+    bool TakePendingScreenshot();
+    // Reads the frame into the pending one; false (the region given up) when it cannot be read.
+    bool ReadPending(const GAME::Region* region);
+    // Waits for the picture being written and reports what failed.
+    void WaitForWriter();
 
     GAME::Engine& m_engine;
     Output m_output;
@@ -95,6 +104,9 @@ private:
         int width = 0, height = 0;
     } m_pending;
     std::vector<std::string> m_screenshots;
+    // The picture being encoded and written, and what went wrong with it (empty: nothing).
+    std::thread m_writer;
+    std::string m_writerError;
 };
 
 } // namespace SampleHost

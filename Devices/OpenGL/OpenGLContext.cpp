@@ -8,11 +8,62 @@
 
 #include <cstdio>
 #include <cstring>
+#include <dlfcn.h>
 #include <map>
+#include <pthread.h>
+#include <sched.h>
+#include <unistd.h>
 
 namespace GAME::OpenGL {
 
 namespace {
+
+// The engine pins its main thread to one processor before it makes the device. Mesa's llvmpipe
+// counts the processors it may use when the display is first initialised and starts that many
+// rasteriser threads with every context, each inheriting the creating thread's processors: made
+// on the pinned thread, every pixel would be drawn on one core. So the display and every context
+// are made with the calling thread widened to the process's processors, and the thread gets its
+// own back afterwards.
+class WidenedAffinity
+{
+public:
+    WidenedAffinity()
+    {
+        CPU_ZERO(&m_saved);
+        if (pthread_getaffinity_np(pthread_self(), sizeof(m_saved), &m_saved) != 0)
+            return;
+        m_restore = Widen();
+    }
+    ~WidenedAffinity()
+    {
+        if (m_restore)
+            pthread_setaffinity_np(pthread_self(), sizeof(m_saved), &m_saved);
+    }
+    WidenedAffinity(const WidenedAffinity&) = delete;
+    WidenedAffinity& operator=(const WidenedAffinity&) = delete;
+
+private:
+    // The engine's record of the process's processors (taken before the main thread pinned
+    // itself); without the engine, every processor online (the kernel keeps any cpuset's limits).
+    static bool Widen()
+    {
+        using Function = bool (*)();
+        // GAME::Platform::SetCurrentThreadProcessAffinity() of libEngine.
+        const auto engineWiden = reinterpret_cast<Function>(
+            dlsym(RTLD_DEFAULT, "_ZN4GAME8Platform31SetCurrentThreadProcessAffinityEv"));
+        if (engineWiden)
+            return engineWiden();
+        cpu_set_t all;
+        CPU_ZERO(&all);
+        const long count = sysconf(_SC_NPROCESSORS_ONLN);
+        for (long cpu = 0; cpu < count && cpu < CPU_SETSIZE; ++cpu)
+            CPU_SET(static_cast<int>(cpu), &all);
+        return CPU_COUNT(&all) > 0 && pthread_setaffinity_np(pthread_self(), sizeof(all), &all) == 0;
+    }
+
+    cpu_set_t m_saved;
+    bool m_restore = false;
+};
 
 // A display is initialised once and stays so for the process: eglTerminate would end the contexts
 // of every other device on the same display (eglGetPlatformDisplayEXT hands all of them the same
@@ -25,6 +76,7 @@ bool InitializeDisplay(EGLDisplay display, std::string& error)
     std::lock_guard<std::mutex> lock(g_displayLock);
     if (g_initialized[display])
         return true;
+    const WidenedAffinity widened; // the driver counts its processors here
     EGLint major = 0, minor = 0;
     if (!eglInitialize(display, &major, &minor)) {
         g_initialized.erase(display);
@@ -78,6 +130,7 @@ bool ContextSet::IsAvailable(std::string& reason)
 
 void* ContextSet::CreateContext(void* share)
 {
+    const WidenedAffinity widened; // the context's rasteriser threads start here
     EGLDisplay display = m_display;
     auto attempt = [&](bool robust, bool debug) -> EGLContext {
         EGLint attributes[16];

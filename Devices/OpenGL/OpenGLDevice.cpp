@@ -1057,8 +1057,11 @@ void OpenGLDevice::Register(const void* object, ResourceKind kind, uint64_t byte
 {
     std::lock_guard<std::mutex> lock(m_registryLock);
     m_objects[object] = kind;
-    if (kind == ResourceKind::VertexDeclaration)
+    if (kind == ResourceKind::VertexDeclaration) {
         ++m_declarationCount;
+        m_declarations.push_back(static_cast<OpenGLVertexDeclaration*>(
+            const_cast<RenderVertexDeclaration*>(static_cast<const RenderVertexDeclaration*>(object))));
+    }
     AddBytes(bytes);
 }
 
@@ -1091,8 +1094,13 @@ bool OpenGLDevice::Unregister(const void* object, ResourceKind kind, const char*
             }
     }
     m_objects.erase(it);
-    if (kind == ResourceKind::VertexDeclaration)
+    if (kind == ResourceKind::VertexDeclaration) {
         --m_declarationCount;
+        const auto* declaration =
+            static_cast<const OpenGLVertexDeclaration*>(static_cast<const RenderVertexDeclaration*>(object));
+        m_declarations.erase(std::remove(m_declarations.begin(), m_declarations.end(), declaration),
+                             m_declarations.end());
+    }
     return true;
 }
 
@@ -1209,16 +1217,13 @@ void OpenGLDevice::ForgetBuffer(const void* owner, uint32_t name)
     // Vertex array objects that still hold the buffer would keep it alive under a name that a
     // new buffer may get: they bind afresh.
     std::lock_guard<std::mutex> lock(m_registryLock);
-    for (const auto& [object, kind] : m_objects)
-        if (kind == ResourceKind::VertexDeclaration) {
-            auto* declaration = static_cast<OpenGLVertexDeclaration*>(
-                const_cast<RenderVertexDeclaration*>(static_cast<const RenderVertexDeclaration*>(object)));
-            for (OpenGLVertexDeclaration::Binding& binding : declaration->bindings)
-                if (binding.buffer == name)
-                    binding = OpenGLVertexDeclaration::Binding();
-            if (declaration->elementBuffer == name)
-                declaration->elementBuffer = ~0u;
-        }
+    for (OpenGLVertexDeclaration* declaration : m_declarations) {
+        for (OpenGLVertexDeclaration::Binding& binding : declaration->bindings)
+            if (binding.buffer == name)
+                binding = OpenGLVertexDeclaration::Binding();
+        if (declaration->elementBuffer == name)
+            declaration->elementBuffer = ~0u;
+    }
 }
 
 void OpenGLDevice::ForgetSurface(const OpenGLSurface* surface)

@@ -561,6 +561,9 @@ private:
     mutable std::mutex m_registryLock;
     std::unordered_map<const void*, ResourceKind> m_objects;
     int m_declarationCount = 0;
+    // The live declarations (a few), which a deleted buffer's name is cleared from: walking them
+    // beats walking every object of the device.
+    std::vector<OpenGLVertexDeclaration*> m_declarations;
     std::mutex m_retireLock;
     std::vector<Retired> m_retired;
     std::atomic<bool> m_retiredPending{false};

@@ -138,6 +138,7 @@ void GraphicsCanvas::SetResolutionAdjustment(float x, float y)
 bool GraphicsCanvas::BeginFrame()
 {
     const bool begun = m_device && m_device->BeginFrame();
+    m_targetSwitches = 0;
     for (TemporarySurface& entry : m_temporarySurfaces)
         entry.inUse = false;
     return begun;
@@ -279,6 +280,7 @@ void GraphicsCanvas::SetTargetSurface(RenderSurface* surface)
 {
     if (!surface)
         surface = m_primarySurface;
+    m_targetSwitches += surface != m_renderTarget0;
     m_targetSurface = surface;
     m_renderTarget0 = surface;
     if (m_device)
@@ -287,6 +289,7 @@ void GraphicsCanvas::SetTargetSurface(RenderSurface* surface)
 
 void GraphicsCanvas::SetRenderTarget(int index, RenderSurface* surface)
 {
+    m_targetSwitches += surface != m_renderTarget0;
     m_renderTarget0 = surface;
     if (m_device)
         m_device->SetRenderTarget(index, surface);

@@ -86,6 +86,9 @@ public:
     RenderSurface* GetPrimarySurface() const { return m_primarySurface; }
     RenderSurface* GetTargetSurface() const { return m_targetSurface; }
     RenderSurface* GetRenderTarget0() const { return m_renderTarget0; }
+    // Changes of render target 0 through the canvas since the frame began (each one ends a pass
+    // of the device's work).
+    int GetTargetSwitchCount() const { return m_targetSwitches; }
     void SetDepth(float depth) { m_depth = depth; }
     float GetDepth() const { return m_depth; }
     void SetResolution(int width, int height);
@@ -244,6 +247,7 @@ private:
     RenderSurface* m_primarySurface;
     RenderSurface* m_targetSurface = nullptr;
     RenderSurface* m_renderTarget0;
+    int m_targetSwitches = 0;
     float m_resolutionWidth = 0.0f;
     float m_resolutionHeight = 0.0f;
     RenderDynamicVertexBuffer* m_dynamicVertexBuffer = nullptr;

@@ -254,10 +254,12 @@ void GraphicsNoiseGen::Generate(GraphicsCanvas& canvas, NoiseTexture& texture, f
     m_device->SetStreamSource(0, m_vertexBuffer, 0, quadStride);
     m_device->SetIndices(m_indexBuffer);
 
+    // The texture's other surface: the one drawn last may still be read by the frame before.
+    RenderSurface* own = texture.BeginDraw();
     const bool converting = texture.IsNormalMap() && convert != GraphicsShader2::noStyle;
     RenderSurface* target =
         converting ? canvas.CreateTemporaryTextureSurface(size, size, RENDER_FORMAT_RGBA, RENDER_FORMAT_NONE)
-                   : texture.GetRenderSurface();
+                   : own;
     if (!target)
         return;
     canvas.SetTargetSurface(target);
@@ -273,8 +275,8 @@ void GraphicsNoiseGen::Generate(GraphicsCanvas& canvas, NoiseTexture& texture, f
         }
         ++pass;
     }
-    if (converting && texture.GetRenderSurface()) {
-        canvas.SetTargetSurface(texture.GetRenderSurface());
+    if (converting && own) {
+        canvas.SetTargetSurface(own);
         canvas.SetViewport(viewport);
         if (m_shader->Begin(convert)) {
             texture.SetShaderParams(*m_shader, m_tiles, 0);
@@ -286,6 +288,8 @@ void GraphicsNoiseGen::Generate(GraphicsCanvas& canvas, NoiseTexture& texture, f
     }
     canvas.SetTargetSurface(savedTarget);
     canvas.SetViewport(savedViewport);
+    if (!converting || own)
+        texture.EndDraw(own);
 }
 
 void GraphicsNoiseGen::PreDeviceReset()

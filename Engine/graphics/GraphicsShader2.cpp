@@ -619,6 +619,16 @@ bool GetWord(uint32_t type, const std::vector<uint8_t>& storage, uint32_t& word)
 
 } // namespace
 
+bool GraphicsShader2::GetStyleConstantState(int style, uint32_t kind, uint32_t& word) const
+{
+    if (style < 0 || style >= GetNumStyles())
+        return false;
+    for (const StateEntry& entry : m_styles[static_cast<size_t>(style)].entries)
+        if (entry.kind == kind && entry.fromValues && entry.index < m_values.size())
+            return GetWord(m_values[entry.index].type, m_values[entry.index].storage, word);
+    return false;
+}
+
 void GraphicsShader2::Apply(RenderDevice& device, const StateEntry& entry, const Value* value)
 {
     const uint32_t type = value->type;

@@ -129,6 +129,9 @@ public:
     int FindStyleByName(const Name& name) const;
     // The style's sort order; 0 for an index out of range.
     int GetSortOrder(int style) const;
+    // The word a style sets for a kind of state when the file gives it as a constant (not through
+    // a parameter); false when the style sets no such constant.
+    bool GetStyleConstantState(int style, uint32_t kind, uint32_t& word) const;
     int GetNumStyles() const { return static_cast<int>(m_styles.size()); }
     int GetNumParameters() const { return static_cast<int>(m_parameters.size()); }
     bool HasParameter(const Name& name) const;

@@ -11,6 +11,7 @@
 #include "world/Engine.h"
 
 #include <cmath>
+#include <utility>
 
 namespace GAME {
 
@@ -81,11 +82,34 @@ bool NoiseTexture::InitalizeSurface()
 
 void NoiseTexture::ReleaseRenderSurface()
 {
-    if (!m_renderSurface)
+    m_drawn = false;
+    RenderDevice* device = Device();
+    for (RenderSurface** surface : {&m_renderSurface, &m_spareSurface})
+        if (*surface) {
+            if (device)
+                device->DestroySurface(surface);
+            *surface = nullptr;
+        }
+}
+
+RenderSurface* NoiseTexture::BeginDraw()
+{
+    if (!m_renderSurface || !m_drawn)
+        return m_renderSurface;
+    if (!m_spareSurface)
+        if (RenderDevice* device = Device())
+            m_spareSurface = device->CreateTextureSurface(static_cast<int>(m_size), static_cast<int>(m_size),
+                                                          RENDER_FORMAT_RGBA, RENDER_FORMAT_NONE);
+    return m_spareSurface ? m_spareSurface : m_renderSurface;
+}
+
+void NoiseTexture::EndDraw(RenderSurface* drawn)
+{
+    if (!drawn)
         return;
-    if (RenderDevice* device = Device())
-        device->DestroySurface(&m_renderSurface);
-    m_renderSurface = nullptr;
+    if (drawn == m_spareSurface)
+        std::swap(m_renderSurface, m_spareSurface);
+    m_drawn = drawn == m_renderSurface;
 }
 
 RenderTexture* NoiseTexture::GetTexture() const

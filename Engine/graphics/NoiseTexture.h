@@ -8,6 +8,11 @@
 // never drawn), "normalMap", "levels" and "rates" (four reals each: the layers' weights and their
 // cross-fades per second).
 //
+// The texture is drawn into two surfaces in turn: water samples the one drawn last while the next
+// frame draws the other, so a redraw never writes a surface that a frame still in the device's
+// queue reads (a software rasteriser would otherwise drain its queue first). The second surface
+// is made at the second drawing.
+//
 // Main thread only.
 #pragma once
 
@@ -57,9 +62,15 @@ public:
     unsigned int GetSize() const { return m_size; }
     bool IsNormalMap() const { return m_normalMap; }
     const Layer& GetLayer(int index) const { return m_layers[index]; }
+    // The surface drawn last (the one to sample).
     RenderSurface* GetRenderSurface() const { return m_renderSurface; }
     // The surface's texture, or null.
     RenderTexture* GetTexture() const;
+    // The surface the next drawing goes into: the render surface until it has been drawn once,
+    // then the other one of the pair (the render surface when that cannot be made). Hand it to
+    // EndDraw once drawn: it then becomes the render surface.
+    RenderSurface* BeginDraw();
+    void EndDraw(RenderSurface* drawn);
     bool GetNeedsUpdate() const { return m_needsUpdate; }
     void SetNeedsUpdate(bool needsUpdate) { m_needsUpdate = needsUpdate; }
 
@@ -73,6 +84,8 @@ private:
     bool m_needsUpdate = true;
     Layer m_layers[numLayers];
     RenderSurface* m_renderSurface = nullptr;
+    RenderSurface* m_spareSurface = nullptr; // the other of the pair, once made
+    bool m_drawn = false;                    // the render surface holds a drawing
 };
 
 } // namespace GAME

@@ -220,6 +220,11 @@ bool SetCurrentThreadAffinity(uint64_t mask)
     return pthread_setaffinity_np(pthread_self(), sizeof(set), &set) == 0;
 }
 
+bool SetCurrentThreadProcessAffinity()
+{
+    return pthread_setaffinity_np(pthread_self(), sizeof(g_processAffinity), &g_processAffinity) == 0;
+}
+
 uint64_t GetCurrentThreadAffinity()
 {
     cpu_set_t set;

@@ -434,7 +434,11 @@ void GraphicsNormalRenderer::BuildShadows(GraphicsCanvas& canvas)
                 if (FillPass(pass, entry, i, style, lowestSortOrder, highestSortOrder, nullptr))
                     map.AddSurface(pass);
         }
-        if (directional)
+        if (directional && map.GetSurfaces().empty()) {
+            // Nothing casts: the map would only be cleared to white, which the white surface
+            // already is (and a clear of the whole map costs a fill every frame).
+            element.shadowSurface = s_whiteSurface;
+        } else if (directional)
             map.RenderDirectional(canvas, m_camera, m_frustum, GraphicsShadowMap::LightSpacePerspective,
                                   surface, element.worldToShadow);
         else

@@ -122,7 +122,10 @@ void GraphicsReflectionManager::RenderActivePlane(GraphicsCanvas& canvas, const 
     coords.zAxis = coords.zAxis - n * (2.0f * Vec3::Dot(n, coords.zAxis));
     camera.SetCoords(coords);
 
-    const Frustum frustum = camera.GetMinFrustum(viewport, offset, active.elementBoxes);
+    Frustum frustum = camera.GetMinFrustum(viewport, offset, active.elementBoxes);
+    // Only what lies above the water can be seen in it (the clipping plane below cuts the rest):
+    // what lies wholly beneath is not even gathered.
+    frustum.AddPlane(plane);
     renderer.SetViewer(set.region, camera, viewport, frustum);
     renderer.ShowLights(false);
     renderer.EnableRendering(true);

@@ -107,6 +107,7 @@ void TerrainBlock::EnsureRenderData()
 
     m_grass.clear();
     m_grass.resize(m_layers.size());
+    m_cellIndices.clear();
     m_renderDataReleased = false;
     m_lowQualityAtBuild = m_terrain->LowQuality();
     m_terrain->AddLoadedObject(this);
@@ -147,11 +148,27 @@ void TerrainBlock::ReleaseRenderData()
         record.cellIndices.reset();
     }
     m_grass.clear();
+    m_cellIndices.clear();
+    m_windStale = false;
     m_displacement.reset();
     m_velocity.reset();
     m_windGrid.reset();
     ResetDirtyRect();
     m_renderDataReleased = true;
+}
+
+const std::vector<uint32_t>* TerrainBlock::FindCellIndices(int key) const
+{
+    for (const auto& [stored, indices] : m_cellIndices)
+        if (stored == key)
+            return &indices;
+    return nullptr;
+}
+
+const std::vector<uint32_t>& TerrainBlock::StoreCellIndices(int key, std::vector<uint32_t> indices)
+{
+    m_cellIndices.emplace_back(key, std::move(indices));
+    return m_cellIndices.back().second;
 }
 
 void TerrainBlock::ClearLayers()
@@ -474,18 +491,15 @@ void TerrainBlock::RemoveGrassWind()
         std::fill(m_windGrid.get(), m_windGrid.get() + gridCells, 0u);
 }
 
-void TerrainBlock::Update(TerrainBase& terrain, int elapsed)
+void TerrainBlock::UploadWindOffsets(const TerrainBase& terrain)
 {
-    if (!m_displacement || !m_velocity || !HasDirtyGrass() || m_grass.empty())
+    m_windStale = false;
+    if (!m_displacement)
         return;
-    // The blades follow the springs: every vertex gets its cell's displacement times the blade
-    // height.
-    bool anyGeometry = false;
     for (size_t k = 0; k < m_grass.size(); ++k) {
         GrassRecord& record = m_grass[k];
         if (!record.geometry.windBuffer || !record.cellIndices)
             continue;
-        anyGeometry = true;
         const TerrainType* type = terrain.GetLayerTerrainType(m_layers[k]);
         const float height = type ? type->GetBladeHeight() : 0.0f;
         float* offsets = static_cast<float*>(record.geometry.windBuffer->Lock());
@@ -498,8 +512,25 @@ void TerrainBlock::Update(TerrainBase& terrain, int elapsed)
         }
         record.geometry.windBuffer->Unlock();
     }
+}
+
+void TerrainBlock::Update(TerrainBase& terrain, int elapsed)
+{
+    const bool drawn = m_grassDrawn;
+    m_grassDrawn = false;
+    if (!m_displacement || !m_velocity || !HasDirtyGrass() || m_grass.empty())
+        return;
+    bool anyGeometry = false;
+    for (const GrassRecord& record : m_grass)
+        anyGeometry = anyGeometry || (record.geometry.windBuffer && record.cellIndices);
     if (!anyGeometry)
         return;
+    // The blades follow the springs; grass nobody saw last frame is brought up to date when it
+    // is drawn again.
+    if (drawn)
+        UploadWindOffsets(terrain);
+    else
+        m_windStale = true;
 
     const float dt = std::clamp(static_cast<float>(elapsed) * 0.001f, 0.0f, 0.05f);
     bool visited = false;

@@ -22,6 +22,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace GAME {
@@ -78,6 +79,10 @@ public:
     unsigned GetLastCellX() const { return GetFirstCellX() + m_numXSamples - 2; }
     unsigned GetLastCellY() const { return GetFirstCellY() + m_numYSamples - 2; }
     bool IsRenderDataBuilt() const { return !m_renderDataReleased; }
+    // The render interface's index list of the block's cells for a pass (its own key), kept with
+    // the render data: null until stored, and gone with the next release.
+    const std::vector<uint32_t>* FindCellIndices(int key) const;
+    const std::vector<uint32_t>& StoreCellIndices(int key, std::vector<uint32_t> indices);
 
     // The surface of the layer that shows most at the cell (the layers walked from the top, each
     // weighed by its opacity and what the layers above leave); 100 without a typed layer.
@@ -87,6 +92,13 @@ public:
     Vec2 GetGrassDisplacement(unsigned i, unsigned j) const;
     Vec2 GetGrassVelocity(unsigned i, unsigned j) const;
     bool HasDirtyGrass() const { return m_dirtyMinX <= m_dirtyMaxX && m_dirtyMinZ <= m_dirtyMaxZ; }
+    // The grass is drawn: the wind offsets follow the springs for the next frame's drawing. A
+    // block whose grass was not drawn since its last Update keeps stepping its springs but leaves
+    // its offsets alone until it is drawn again (WindOffsetsStale; UploadWindOffsets then).
+    void NoteGrassDrawn() { m_grassDrawn = true; }
+    bool WindOffsetsStale() const { return m_windStale; }
+    // Every blade vertex gets its spring cell's displacement times the layer's blade height.
+    void UploadWindOffsets(const TerrainBase& terrain);
 
     void GetIntersection(const Ray& ray, Intersection& intersection, PhysicsSurface surface) const override;
     void Update(TerrainBase& terrain, int elapsed) override;
@@ -124,6 +136,9 @@ private:
     bool m_lowQualityAtBuild = false;
     std::vector<unsigned> m_layers;
     std::vector<GrassRecord> m_grass; // one per entry of m_layers while built
+    std::vector<std::pair<int, std::vector<uint32_t>>> m_cellIndices;
+    bool m_grassDrawn = false;
+    bool m_windStale = false;
     std::unique_ptr<Vec2[]> m_displacement;
     std::unique_ptr<Vec2[]> m_velocity;
     std::unique_ptr<uint32_t[]> m_windGrid;

@@ -8,8 +8,11 @@
 #include "graphics/GraphicsCanvas.h"
 #include "graphics/GraphicsEngine.h"
 #include "graphics/GraphicsShader2.h"
+#include "graphics/GraphicsTexture.h"
+#include "graphics/Viewport.h"
 #include "graphics/RenderDevice.h"
 #include "graphics/RenderDynamicIndexBuffer.h"
+#include "graphics/RenderTexture.h"
 #include "scene/GraphicsSceneRenderer.h"
 #include "terrain/TerrainBase.h"
 #include "terrain/TerrainBlock.h"
@@ -17,6 +20,7 @@
 #include "world/Engine.h"
 
 #include <algorithm>
+#include <cstring>
 #include <cfloat>
 
 namespace GAME {
@@ -262,6 +266,58 @@ unsigned TerrainRenderInterfaceBase::BuildIndices(const std::vector<TerrainBlock
     return BuildIndices(blocks.data(), blocks.size(), layer, numX, out);
 }
 
+const std::vector<uint32_t>& TerrainRenderInterfaceBase::CellIndices(const TerrainBase& terrain, TerrainBlock& block,
+                                                                     int layer, bool skipCovered) const
+{
+    // Keys: -2 the solid pass, 2 L the layer's cells, 2 L + 1 those not covered from above.
+    const int key = layer < 0 ? -2 : 2 * layer + (skipCovered ? 1 : 0);
+    if (const std::vector<uint32_t>* cached = block.FindCellIndices(key))
+        return *cached;
+    const unsigned numX = terrain.GetNumXSamples();
+    std::vector<unsigned> above; // typed layers over this one in the block
+    if (skipCovered && layer >= 0)
+        for (unsigned other : block.GetLayers())
+            if (other > static_cast<unsigned>(layer) && terrain.GetLayerTerrainType(other))
+                above.push_back(other);
+    const unsigned x0 = block.GetFirstCellX(), x1 = block.GetLastCellX();
+    const unsigned y0 = block.GetFirstCellY(), y1 = block.GetLastCellY();
+    auto covered = [&](unsigned x, unsigned y) {
+        // The opacity between samples is filtered from the samples around the cell: one before
+        // it to two after it, on both axes, all of them within the block.
+        if (x == x0 || y == y0 || x + 1 > x1 || y + 1 > y1)
+            return false;
+        for (unsigned other : above) {
+            if (!IsCellDrawn(x, y, static_cast<int>(other)))
+                continue;
+            bool opaque = true;
+            for (unsigned sy = y - 1; sy <= y + 2 && opaque; ++sy)
+                for (unsigned sx = x - 1; sx <= x + 2 && opaque; ++sx)
+                    opaque = terrain.GetLayerOpacity(other, sx, sy) >= 255;
+            if (opaque)
+                return true;
+        }
+        return false;
+    };
+    std::vector<uint32_t> indices;
+    indices.reserve(indicesPerBlock);
+    for (unsigned y = y0; y <= y1; ++y)
+        for (unsigned x = x0; x <= x1; ++x)
+            if (IsCellDrawn(x, y, layer) && !(!above.empty() && covered(x, y))) {
+                indices.resize(indices.size() + indicesPerCell);
+                WriteCellIndices(indices.data() + indices.size() - indicesPerCell, x, y, numX);
+            }
+    return block.StoreCellIndices(key, std::move(indices));
+}
+
+bool TerrainRenderInterfaceBase::LayersBlendUnderDestination(const GraphicsShader2& shader)
+{
+    uint32_t source = 0, destination = 0;
+    const int style = shader.GetCurrentStyle();
+    return shader.GetStyleConstantState(style, GraphicsShader2::STATE_SOURCE_BLEND, source) &&
+           shader.GetStyleConstantState(style, GraphicsShader2::STATE_DESTINATION_BLEND, destination) &&
+           source == RENDER_BLEND_INV_DEST_ALPHA && destination == RENDER_BLEND_ONE;
+}
+
 Sphere TerrainRenderInterfaceBase::GetPassSphere(const RenderablePass& pass)
 {
     return Sphere(Vec3(pass.lightSphere[0], pass.lightSphere[1], pass.lightSphere[2]), pass.lightSphere[3]);
@@ -298,14 +354,13 @@ bool TerrainRenderInterfaceBase::BeginGround(RenderVertexBuffer* vertices,
 int TerrainRenderInterfaceBase::DrawCells(const TerrainBase& terrain,
                                           const std::vector<TerrainBlock*>& blocks, GraphicsCanvas& canvas,
                                           RenderDevice& device, int layer, const char* technique,
-                                          const std::function<void()>& beforeFirstDraw)
+                                          const std::function<void()>& beforeFirstDraw, bool skipCovered)
 {
     RenderDynamicIndexBuffer* indices = canvas.GetDynamicIndexBuffer();
     if (!indices || blocks.empty())
         return 0;
     // A view over more blocks than the buffer holds is drawn in several batches.
     const size_t perLock = std::max<size_t>(1, indices->GetSize() / indicesPerBlock);
-    const unsigned numX = terrain.GetNumXSamples();
     const uint32_t numVertices = terrain.GetNumXSamples() * terrain.GetNumYSamples();
     int triangles = 0;
     bool begun = false;
@@ -316,7 +371,13 @@ int TerrainRenderInterfaceBase::DrawCells(const TerrainBase& terrain,
             LogPrintf(2, "Couldn't lock index buffer for rendering");
             break;
         }
-        const unsigned written = BuildIndices(blocks.data() + start, count, layer, numX, out);
+        unsigned written = 0;
+        for (size_t i = start; i < start + count; ++i) {
+            const std::vector<uint32_t>& cells = CellIndices(terrain, *blocks[i], layer, skipCovered);
+            if (!cells.empty())
+                std::memcpy(out + written, cells.data(), cells.size() * sizeof(uint32_t));
+            written += static_cast<unsigned>(cells.size());
+        }
         indices->Unlock();
         if (written == 0)
             continue;
@@ -388,6 +449,8 @@ void TerrainRenderInterfaceBase::DrawGround(const TerrainBase& terrain, RenderVe
                            y > 1 ? 1.0f / static_cast<float>(y - 1) : 0.0f));
     const Sphere sphere = GetPassSphere(pass);
     const unsigned layers = terrain.GetNumTextureLayers();
+    // Top layer first under the destination's alpha: what an opaque layer covers is not drawn again.
+    const bool skipCovered = reverse && LayersBlendUnderDestination(*shader);
     std::vector<TerrainBlock*> blocks;
     for (unsigned i = 0; i < layers; ++i) {
         const unsigned layer = reverse ? layers - 1 - i : i;
@@ -403,11 +466,60 @@ void TerrainRenderInterfaceBase::DrawGround(const TerrainBase& terrain, RenderVe
                 shader->Begin();
                 type->SetShaderParams(shader, 0);
                 shader->SetTexture(opacityTexture, 0, terrain.GetLayerOpacityTexture(layer));
-            });
+            }, skipCovered);
         if (drawn > 0)
             shader->End();
     }
     shader->End();
+}
+
+float TerrainRenderInterfaceBase::NearestDepth(const Mat4& regionToScreen, const ABBox& box)
+{
+    // The clip w of a perspective projection is the depth along the view; its smallest value over
+    // the box's corners.
+    float nearest = FLT_MAX;
+    for (int corner = 0; corner < 8; ++corner) {
+        const Vec3 p(box.center.x + ((corner & 1) ? box.extents.x : -box.extents.x),
+                     box.center.y + ((corner & 2) ? box.extents.y : -box.extents.y),
+                     box.center.z + ((corner & 4) ? box.extents.z : -box.extents.z));
+        nearest = std::min(nearest, regionToScreen.Get(3, 0) * p.x + regionToScreen.Get(3, 1) * p.y +
+                                        regionToScreen.Get(3, 2) * p.z + regionToScreen.Get(3, 3));
+    }
+    return nearest;
+}
+
+float TerrainRenderInterfaceBase::GetGrassReach(const TerrainType& type, const Mat4& regionToScreen,
+                                                const Viewport& viewport)
+{
+    // Only a perspective projection (w growing with depth) makes blades shrink with distance.
+    const Vec3 depthRow(regionToScreen.Get(3, 0), regionToScreen.Get(3, 1), regionToScreen.Get(3, 2));
+    GraphicsTexture* texture = type.GetBladeTexture();
+    const uint32_t variations = type.GetNumBladeVariations();
+    if (depthRow.LengthSquared() <= 0.0f || !texture || variations == 0 || viewport.width <= 0 ||
+        viewport.height <= 0 || type.GetBladeWidth() <= 0.0f)
+        return 0.0f;
+    const float texels = static_cast<float>(texture->GetWidth()) / static_cast<float>(variations);
+    if (texels <= 0.0f)
+        return 0.0f;
+    // Pixels a unit spans at depth 1, the larger across the screen's two axes (the depth row is
+    // a unit vector for the engine's cameras; divided out for any other).
+    const float depthScale = depthRow.Length();
+    const float across = Vec3(regionToScreen.Get(0, 0), regionToScreen.Get(0, 1), regionToScreen.Get(0, 2)).Length() *
+                         0.5f * static_cast<float>(viewport.width);
+    const float up = Vec3(regionToScreen.Get(1, 0), regionToScreen.Get(1, 1), regionToScreen.Get(1, 2)).Length() *
+                     0.5f * static_cast<float>(viewport.height);
+    const float pixelsPerUnit = std::max(across, up) / depthScale;
+    // A whole blade (two half widths), face on: it spans bladeWidth * pixelsPerUnit / depth
+    // pixels for its texels. With a mip chain, past the depth where each pixel takes
+    // 2^grassFadedMipLevel texels the blade texture is sampled from its minified levels, where
+    // blades a texel or two wide no longer reach the alpha test's reference. Without one the
+    // blades never fade: they go only where a whole blade spans less than a pixel.
+    const RenderTexture* levels = texture->GetTexture();
+    if (levels && levels->GetLevelCount() > static_cast<int>(grassFadedMipLevel)) {
+        const float bladePixelsAtUnitDepth = 2.0f * type.GetBladeWidth() * pixelsPerUnit;
+        return bladePixelsAtUnitDepth * static_cast<float>(1u << grassFadedMipLevel) / texels * depthScale;
+    }
+    return std::max(2.0f * type.GetBladeWidth(), type.GetBladeHeight()) * pixelsPerUnit * depthScale;
 }
 
 void TerrainRenderInterfaceBase::DrawGrass(const TerrainBase& terrain, RenderIndexBuffer* indices,
@@ -429,6 +541,8 @@ void TerrainRenderInterfaceBase::DrawGrass(const TerrainBase& terrain, RenderInd
     shader->SetFloat4x4(objectToScreen, 0, context.worldToScreen * Mat4(pass.regionToScene));
     shader->SetFloat3(terrainOffset, 0, pass.regionToScene.origin);
     const Sphere sphere = GetPassSphere(pass);
+    const Mat4 regionToScreen = context.worldToScreen * Mat4(pass.regionToScene);
+    const Viewport& viewport = canvas.GetViewport();
     std::vector<TerrainBlock*> blocks;
     for (unsigned layer = 0; layer < terrain.GetNumTextureLayers(); ++layer) {
         blocks.clear();
@@ -436,6 +550,7 @@ void TerrainRenderInterfaceBase::DrawGrass(const TerrainBase& terrain, RenderInd
         const TerrainType* type = terrain.GetLayerTerrainType(layer);
         if (blocks.empty() || !type)
             continue;
+        const float reach = GetGrassReach(*type, regionToScreen, viewport);
         shader->Begin();
         type->SetGrassShaderParams(shader);
         shader->Render("TerrainGrass");
@@ -444,6 +559,11 @@ void TerrainRenderInterfaceBase::DrawGrass(const TerrainBase& terrain, RenderInd
             if (!record || record->numBlades == 0 || !record->geometry.bladeBuffer ||
                 !record->geometry.windBuffer)
                 continue;
+            if (reach > 0.0f && NearestDepth(regionToScreen, block->GetBoundingBox()) > reach)
+                continue;
+            block->NoteGrassDrawn();
+            if (block->WindOffsetsStale())
+                block->UploadWindOffsets(terrain);
             device->SetStreamSource(0, record->geometry.bladeBuffer, 0, TerrainBlock::bladeVertexSize);
             device->SetStreamSource(1, record->geometry.windBuffer, 0, TerrainBlock::windVertexSize);
             RenderDrawRange range;

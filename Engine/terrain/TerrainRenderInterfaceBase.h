@@ -39,6 +39,8 @@ class Vec2;
 class TerrainBase;
 class TerrainBlock;
 class TerrainObject;
+class TerrainType;
+class Viewport;
 
 // What the passes read of the scene renderer: its render flags (terrain, grass), the
 // view-projection and whether the map view is being drawn.
@@ -138,9 +140,31 @@ protected:
     // Draws the indices of the blocks' cells of the layer in batches the canvas's index buffer
     // holds, rendering the technique before each draw; beforeFirstDraw runs once, before the first
     // draw. The number of triangles drawn; a lock that fails is logged and ends the drawing.
+    // With skipCovered, cells that the layers above the layer cover opaquely are left out (see
+    // CellIndices).
     int DrawCells(const TerrainBase& terrain, const std::vector<TerrainBlock*>& blocks,
                   GraphicsCanvas& canvas, RenderDevice& device, int layer, const char* technique,
-                  const std::function<void()>& beforeFirstDraw);
+                  const std::function<void()>& beforeFirstDraw, bool skipCovered = false);
+    // The indices of the block's drawn cells of the layer (BuildIndices), kept with the block's
+    // render data. With skipCovered, a cell is left out when a layer above it that is drawn there
+    // (and has a type) is fully opaque over every sample its opacity is filtered from; only cells
+    // whose samples lie within the block are judged, so an edit that reaches the block always
+    // renews its lists.
+    const std::vector<uint32_t>& CellIndices(const TerrainBase& terrain, TerrainBlock& block, int layer,
+                                             bool skipCovered) const;
+    // Whether the current style of the layer shader lays each layer under the destination's alpha
+    // (source factor: one minus destination alpha, destination factor: one), so that what an
+    // opaque layer above covers shows nothing of the layers beneath.
+    static bool LayersBlendUnderDestination(const GraphicsShader2& shader);
+    // Grass is drawn only as near as its blades can still show: with a mip chain, up to the depth
+    // (the projection's w) at which a whole blade seen face on maps 2^grassFadedMipLevel of its
+    // texels to a pixel (beyond, the minified levels have averaged blades a texel or two wide
+    // below the alpha test's reference); without one, up to the depth at which a whole blade
+    // spans less than a pixel. 0: no limit (no blade texture size yet, or no perspective).
+    static constexpr unsigned grassFadedMipLevel = 2;
+    static float GetGrassReach(const TerrainType& type, const Mat4& regionToScreen, const Viewport& viewport);
+    // The smallest projection w over the box's corners.
+    static float NearestDepth(const Mat4& regionToScreen, const ABBox& box);
     // The light sphere of the pass (radius 0 when it has none).
     static Sphere GetPassSphere(const RenderablePass& pass);
     static void SetPassMatrices(GraphicsShader2& shader, const RenderablePass& pass,

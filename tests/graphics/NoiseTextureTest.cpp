@@ -329,5 +329,34 @@ TEST_F(NoiseTextureTest, ADeviceResetTakesTilesAndSurfacesAndGivesThemBack)
     generator->UnloadNoiseTexture(texture);
 }
 
+// A redraw goes into the surface the last frame did not sample (the device may still be reading
+// that one); the two surfaces take turns and both go with a device reset.
+TEST_F(NoiseTextureTest, RedrawsAlternateBetweenTwoSurfaces)
+{
+    NoiseTexture* texture = generator->LoadNoiseTexture(kPlain);
+    ASSERT_NE(texture, nullptr);
+    const uint32_t surfaces = control->GetResourceCount(Software::ResourceKind::Surface);
+    Generate(RENDER_GENERATION_GEFORCE6);
+    RenderSurface* first = texture->GetRenderSurface();
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(control->GetResourceCount(Software::ResourceKind::Surface), surfaces);
+    texture->SetNeedsUpdate(true);
+    Generate(RENDER_GENERATION_GEFORCE6);
+    RenderSurface* second = texture->GetRenderSurface();
+    ASSERT_NE(second, nullptr);
+    EXPECT_NE(second, first);
+    EXPECT_EQ(control->GetResourceCount(Software::ResourceKind::Surface), surfaces + 1);
+    texture->SetNeedsUpdate(true);
+    Generate(RENDER_GENERATION_GEFORCE6);
+    EXPECT_EQ(texture->GetRenderSurface(), first);
+    EXPECT_EQ(control->GetResourceCount(Software::ResourceKind::Surface), surfaces + 1);
+
+    generator->PreDeviceReset();
+    EXPECT_EQ(control->GetResourceCount(Software::ResourceKind::Surface), surfaces - 1);
+    generator->PostDeviceReset();
+    EXPECT_EQ(control->GetResourceCount(Software::ResourceKind::Surface), surfaces);
+    generator->UnloadNoiseTexture(texture);
+}
+
 } // namespace
 } // namespace GAME

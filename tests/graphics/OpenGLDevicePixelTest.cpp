@@ -14,12 +14,15 @@
 #include "graphics/RenderVertexDeclaration.h"
 #include "graphics/RenderVertexShader.h"
 #include "platform/Module.h"
+#include "platform/Threading.h"
 
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <thread>
 #include <utility>
 
 namespace GAME {
@@ -1339,6 +1342,81 @@ TEST_F(OpenGLPixelTest, ProgramsThatDoNotCompileFailWithTheCompilersLog)
     RenderPixelShader* ps = device->CreatePixelShader(withNul, sizeof(withNul));
     EXPECT_NE(ps, nullptr);
     device->DestroyPixelShader(&ps);
+}
+
+// The threads of the process other than the caller, with their names and whether the system lets
+// them run on more than the first processor (from /proc).
+struct ProcessThread
+{
+    std::string name;
+    std::string processors; // "Cpus_allowed_list", e.g. "0-7"
+};
+
+std::vector<ProcessThread> OtherThreads()
+{
+    std::vector<ProcessThread> threads;
+    const std::string self = std::to_string(Platform::CurrentThreadId());
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task", error)) {
+        if (entry.path().filename() == self)
+            continue;
+        ProcessThread thread;
+        std::ifstream(entry.path() / "comm") >> thread.name;
+        std::ifstream status(entry.path() / "status");
+        for (std::string line; std::getline(status, line);)
+            if (line.rfind("Cpus_allowed_list:", 0) == 0)
+                thread.processors = line.substr(line.find_first_not_of(" \t", 18));
+        threads.push_back(thread);
+    }
+    return threads;
+}
+
+// The engine pins its main thread to the first processor before it makes the device; the
+// driver's rasteriser threads must still spread over the process's processors (primary context,
+// a worker context made on a pinned thread, and the contexts of a rebuilt device alike), and the
+// main thread keeps its pin.
+TEST(OpenGLDeviceThreads, RasteriserThreadsAreNotConfinedToTheMainThreadsProcessor)
+{
+    ASSERT_TRUE(GAME::Test::OpenGLModuleLoads());
+    const uint64_t process = Platform::GetCurrentThreadAffinity();
+    if ((process & (process - 1)) == 0 || (process & 1) == 0)
+        GTEST_SKIP() << "the process may use one processor only (or not the first)";
+    ASSERT_TRUE(Platform::SetCurrentThreadAffinity(1));
+
+    RenderDevice* device = RenderDevice::Create("OpenGL");
+    ASSERT_NE(device, nullptr);
+    ASSERT_TRUE(device->Initialize());
+    RenderDeviceSettings settings;
+    settings.width = settings.height = kSize;
+    RenderSurface* primary = device->CreatePrimarySurface(nullptr, &settings);
+    ASSERT_NE(primary, nullptr);
+    // A worker context, made by a thread that inherited the pin.
+    RenderTexture* texture = nullptr;
+    std::thread([&] { texture = MakeCheckerTexture(*device); }).join();
+    EXPECT_NE(texture, nullptr);
+    device->DestroyTexture(&texture);
+    // A lost context is rebuilt with new contexts.
+    Platform::ModuleHandle module = Platform::LoadModule("OpenGL");
+    auto lose = reinterpret_cast<GAME::Test::SimulateContextLossFunction>(
+        Platform::FindModuleSymbol(module, GAME::Test::simulateContextLossSymbol));
+    ASSERT_NE(lose, nullptr);
+    ASSERT_TRUE(lose(device));
+    ASSERT_TRUE(device->ResetDevice(settings));
+
+    int rasterisers = 0;
+    for (const ProcessThread& thread : OtherThreads()) {
+        rasterisers += thread.name.rfind("llvmpipe", 0) == 0;
+        EXPECT_NE(thread.processors, "0") << "thread " << thread.name << " runs on the first processor only";
+    }
+    if (std::string(device->GetStatusText()).find("llvmpipe") != std::string::npos) {
+        EXPECT_GT(rasterisers, 0) << "the driver started no rasteriser threads";
+    }
+    EXPECT_EQ(Platform::GetCurrentThreadAffinity(), 1u);
+
+    device->DestroySurface(&primary);
+    RenderDevice::Destroy(device);
+    Platform::UnloadModule(module);
+    Platform::SetCurrentThreadAffinity(process);
 }
 
 } // namespace

@@ -192,6 +192,18 @@ TEST_F(NormalRendererTest, ShadowSurfacesGoToTheFirstDirectionalAndEightPointCas
         }
     }
 
+    // A directional caster over a scene where nothing casts keeps the white surface: its map
+    // would only be cleared to white.
+    caster->SetCastsShadows(false);
+    GraphicsNormalRenderer nothingCasts;
+    Setup(nothingCasts, {caster.get()});
+    nothingCasts.AddLight(Directional(true));
+    nothingCasts.GatherLights(Canvas());
+    ASSERT_EQ(nothingCasts.GetLightElements().size(), 1u);
+    EXPECT_EQ(nothingCasts.GetLightElements()[0].shadowSurface, GraphicsNormalRenderer::GetWhiteSurface());
+    EXPECT_TRUE(nothingCasts.GetLightElements()[0].worldToShadow == Mat4());
+    caster->SetCastsShadows(true);
+
     // With shadows off every element is white.
     GraphicsNormalRenderer off;
     Setup(off, {caster.get()});

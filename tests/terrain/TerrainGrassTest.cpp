@@ -147,23 +147,29 @@ TEST_F(TerrainGrassTest, DisturbedGrassSpringsBackAndSettles)
     terrain.DisplaceGrass(3.0f, 3.0f, 2.0f, 1000.0f);
     EXPECT_LE(std::fabs(block->GetGrassVelocity(7, 5).x), 2.0f);
 
-    // The wind offsets follow the springs: each vertex its cell's displacement times the blade
-    // height.
-    block->Update(terrain, 16);
+    // The wind offsets follow the springs while the grass is drawn: each vertex its cell's
+    // displacement times the blade height. Grass not drawn keeps its offsets until it is.
     const TerrainBlock::GrassRecord* grass = block->GetGrassRecord(1);
     ASSERT_NE(grass, nullptr);
     ASSERT_GT(grass->numBlades, 0u);
-    bool moved = false;
-    if (const float* offsets = static_cast<const float*>(grass->geometry.windBuffer->Lock())) {
-        for (uint32_t v = 0; v < grass->numBlades * 4; ++v) {
-            const uint32_t cell = grass->cellIndices[v];
-            // The springs stepped after the offsets were written; compare to the step before.
-            moved = moved || offsets[2 * v] != 0.0f;
-            EXPECT_LT(cell, TerrainBlock::grassGridSize * TerrainBlock::grassGridSize);
+    auto moved = [&] {
+        bool any = false;
+        if (const float* offsets = static_cast<const float*>(grass->geometry.windBuffer->Lock())) {
+            for (uint32_t v = 0; v < grass->numBlades * 4; ++v) {
+                EXPECT_LT(grass->cellIndices[v], TerrainBlock::grassGridSize * TerrainBlock::grassGridSize);
+                any = any || offsets[2 * v] != 0.0f;
+            }
+            grass->geometry.windBuffer->Unlock();
         }
-        grass->geometry.windBuffer->Unlock();
-    }
-    EXPECT_TRUE(moved);
+        return any;
+    };
+    block->Update(terrain, 16);
+    EXPECT_FALSE(moved()) << "grass that was not drawn";
+    EXPECT_TRUE(block->WindOffsetsStale());
+    block->NoteGrassDrawn();
+    block->Update(terrain, 16);
+    EXPECT_TRUE(moved());
+    EXPECT_FALSE(block->WindOffsetsStale());
 
     // Long enough after, the grass stands still again; elapsed time steps at most 50 ms.
     for (int frame = 0; frame < 400; ++frame)

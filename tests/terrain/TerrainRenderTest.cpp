@@ -6,6 +6,7 @@
 #include "core/Intersection.h"
 #include "core/Ray.h"
 #include "core/SimplePolygon.h"
+#include "graphics/GraphicsShader2.h"
 #include "graphics/GraphicsEngine.h"
 #include "graphics/RenderIndexBuffer.h"
 #include "graphics/RenderVertexBuffer.h"
@@ -174,6 +175,46 @@ TEST_F(TerrainRenderTest, GroundPassesDrawVisibleCellsAndLayersInOrder)
     EXPECT_TRUE(DrawnPrimitives(calls).empty());
     device->EndFrame();
     EXPECT_EQ(control->GetLockedResourceCount(), 0u);
+}
+
+// Top layer first under the destination's alpha, the cells that an opaque layer above covers are
+// not drawn again (only cells whose filtered samples lie within the block are judged); bottom first
+// (reflections) every cell is. The lists come from the block's cache the second time.
+TEST_F(TerrainRenderTest, CellsAnOpaqueLayerAboveCoversAreNotDrawnAgain)
+{
+    TerrainWriter writer = RollingTerrain(9, 9, 2);
+    TerrainWriter::Layer dirt, grass;
+    dirt.typeRecord = dirtRecord;
+    grass.typeRecord = grassRecord;
+    grass.states.assign(64, TerrainWriter::CELL_SHOWN);
+    grass.opacity.assign(64, 255);
+    writer.layers = {dirt, grass};
+    TerrainRT terrain(nullptr);
+    ASSERT_TRUE(LoadWriter(terrain, writer));
+    terrain.LoadRenderData();
+    TerrainRenderInterfaceRT& render = terrain.GetRenderInterface();
+    render.Update(IntVec3(), Frustum(), {terrain.GetBlock(0, 0)});
+    TerrainRenderContext context;
+    context.renderFlags = GraphicsSceneRenderer::RENDER_TERRAIN;
+    ASSERT_TRUE(device->BeginFrame());
+    const Name ambient = Name::Create("ambientLightStyle");
+    // The scene renderer begins the pass's style before it asks for the pass.
+    auto* shader = const_cast<GraphicsShader2*>(render.GetLayerShader());
+    ASSERT_NE(shader, nullptr);
+    auto draw = [&](const Name& style) {
+        return Recorded([&] {
+            if (shader->Begin(shader->FindStyleByName(style))) {
+                render.RenderPass(Pass(1), style, *canvas, context);
+                shader->End();
+            }
+        });
+    };
+    for (int round = 0; round < 2; ++round) {
+        // Grass on all 64 cells; under it, dirt on the 28 cells of the block's rim.
+        EXPECT_EQ(DrawnPrimitives(draw(ambient)), (std::vector<unsigned>{128, 56}));
+        EXPECT_EQ(DrawnPrimitives(draw(Name::Create("reflectionStyle"))), (std::vector<unsigned>{128, 128}));
+    }
+    device->EndFrame();
 }
 
 TEST_F(TerrainRenderTest, PassesSortOrdersAndStyles)
