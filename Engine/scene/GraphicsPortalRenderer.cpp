@@ -192,14 +192,18 @@ RenderTexture* GraphicsPortalRenderer::DrawPortals(Region* region, const Coords&
         return texture;
     VisitSeenPortals(
         region, placement, regions, frontFacing, [&](Region* listed, Portal* portal, float targetFade) {
-            float fadeValue = m_transparencyManager ? GetRegionFade(listed) : 2.0f;
-            if (!frontFacing)
-                fadeValue += 1.0f - targetFade;
             Coords across;
             Region* behind = nullptr;
             if (!portal->GetBackToFrontCoords(across, behind) || !behind || behind == previousRegion ||
                 IsOnWalk(behind))
                 return true;
+            // The region holding the portal gives way only to the region behind it: while the
+            // target is in a third region (a neighbour's doorway in view) both blend amounts are 0,
+            // and the region in front must stay whole rather than open onto the one behind.
+            float fadeValue =
+                m_transparencyManager ? std::max(GetRegionFade(listed), 1.0f - GetRegionFade(behind)) : 2.0f;
+            if (!frontFacing)
+                fadeValue += 1.0f - targetFade;
             // Behind's space into the listed region's, then into the drawn region's, then the root's.
             const Coords behindToRoot = placement * listed->GetRelativeTransformation(region) * across;
             texture = RenderRegion(behind, behindToRoot, listed, fadeValue, texture, depth);

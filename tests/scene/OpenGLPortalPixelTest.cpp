@@ -112,6 +112,47 @@ TEST_F(OpenGLPortalPixelTest, TheRegionBehindADoorwayFadesInAsTheTargetNearsItAn
     }
 }
 
+TEST_F(OpenGLPortalPixelTest, ADoorwaySeenWhileTheTargetIsInAThirdRegionKeepsTheRegionInFrontWhole)
+{
+    // The flight's view over a neighbour's cave doorway: the target is in neither the doorway's
+    // region nor the one behind it, so neither is blended in and the region in front stays whole
+    // (it once opened onto the region behind wherever the mask let it: a dark disc on the screen).
+    Region* elsewhere = AddRegion(IntVec3(0, 0, 3000), ABBox(Vec3(), Vec3(50.0f, 50.0f, 50.0f)));
+    const Camera camera = LookAt(Vec3(0, 1, -10), Vec3(0, 1, 0));
+    GraphicsTransparencyManager manager;
+    manager.SetFadeTime(0);
+    manager.SetTargetPosition(WorldVec3(elsewhere, Vec3()));
+    ASSERT_EQ(manager.GetRegionBlendAmount(front), 0.0f);
+    ASSERT_EQ(manager.GetRegionBlendAmount(behind), 0.0f);
+    GraphicsPortalRenderer renderer(Canvas(), front, camera, View(), false);
+    renderer.SetTransparencyManager(&manager);
+    ASSERT_TRUE(Canvas().BeginFrame());
+    renderer.Render();
+    Canvas().EndFrame();
+    const Pixels image = ReadScreen();
+    ASSERT_FALSE(image.pixels.empty());
+    for (const Vec3& p : {Vec3(0, 1, 6), Vec3(-8, 1, 6), Vec3(-6, 4, 6)}) {
+        const auto [x, y] = PixelOf(camera, p);
+        EXPECT_TRUE(NearRgb(image.At(x, y), 255, 0, 0)) << Describe(image.At(x, y));
+    }
+    const auto [bx, by] = PixelOf(camera, kNearBox);
+    EXPECT_TRUE(NearRgb(image.At(bx, by), 255, 128, 0)) << "the box before the doorway is not cut away: "
+                                                        << Describe(image.At(bx, by));
+
+    // Once the target has gone through into the region behind, the region in front gives way.
+    manager.SetTargetPosition(WorldVec3(behind, Vec3(0, 1, 4)));
+    ASSERT_EQ(manager.GetRegionBlendAmount(behind), 1.0f);
+    GraphicsPortalRenderer inside(Canvas(), front, camera, View(), false);
+    inside.SetTransparencyManager(&manager);
+    ASSERT_TRUE(Canvas().BeginFrame());
+    inside.Render();
+    Canvas().EndFrame();
+    const Pixels through = ReadScreen();
+    ASSERT_FALSE(through.pixels.empty());
+    const auto [wx, wy] = PixelOf(camera, Vec3(8, 1, 6));
+    EXPECT_TRUE(NearRgb(through.At(wx, wy), 0, 0, 255)) << Describe(through.At(wx, wy));
+}
+
 TEST_F(OpenGLPortalPixelTest, WithoutATransparencyManagerTheRegionBehindADoorwayStaysHidden)
 {
     // With no target every doorway counts as near it, yet no region is blended in: the camera's
