@@ -611,8 +611,9 @@ void WorldGenerator::AddDoorway(int outdoor, int cave)
 {
     const Settings& s = m_settings;
     // The entrance stands a quarter into the outdoor region, facing +z (the flight's row runs
-    // along its middle); the cave's doorway is a cell of its -z row turned half round, so that the
-    // space behind the outdoor door lies inside the cave.
+    // along its middle); the cave's doorway is a cell of its -z row turned half round, its portal
+    // facing into the cave, so that the space behind the outdoor door lies inside the cave and the
+    // space behind the cave's doorway outdoors: each is looked through from its front.
     const float half = SampleGridKit::cellWidth * 0.5f;
     PortalInfo outside;
     outside.region = outdoor;
@@ -629,7 +630,7 @@ void WorldGenerator::AddDoorway(int outdoor, int cave)
     inside.coords = Coords(
         Vec3(-1.0f, 0.0f, 0.0f), Vec3(0.0f, 1.0f, 0.0f), Vec3(0.0f, 0.0f, -1.0f),
         Vec3((static_cast<float>(CaveDoorCell(s.caveSize)) + 0.5f) * SampleGridKit::cellWidth, 0.0f, half));
-    inside.triangles = SampleGridKit::DoorTriangles(half);
+    inside.triangles = SampleGridKit::DoorTriangles(half, true);
     inside.choke = DoorChokePoint(half);
     inside.connectedRegion = outdoor;
 
