@@ -180,6 +180,47 @@ TEST_F(OpenGLTerrainPixelTest, TwoLayersShowWhereTheirOpacitySays)
     terrain.Unload();
 }
 
+TEST_F(OpenGLTerrainPixelTest, AtItsEdgesALayerShowsItsOwnEdgeCellsNotTheOppositeEdges)
+{
+    // Stone covers the cells x < 8 (no layer under it is drawn there) and is absent from the
+    // others. Neighbouring regions' ground meets at these edges: the last half cell of each edge
+    // must show that edge's cells (all stone at x = 0, dirt at x = 16); the stone once took part of
+    // its opacity from the opposite edge, and a dark line ran along every region border.
+    TerrainWriter writer(17, 17);
+    TerrainWriter::Layer dirt, stone;
+    dirt.typeRecord = TerrainWriter::dirtTypeRecord;
+    stone.typeRecord = TerrainWriter::stoneTypeRecord;
+    stone.opacity.resize(256);
+    stone.states.resize(256);
+    for (unsigned c = 0; c < 256; ++c) {
+        const bool covered = c % 16 < 8;
+        stone.opacity[c] = covered ? 255 : 0;
+        stone.states[c] = covered ? TerrainWriter::CELL_COVERING : TerrainWriter::CELL_NONE;
+    }
+    writer.layers = {dirt, stone};
+    Region region(ABBox(Vec3(8.0f, 0.0f, 8.0f), Vec3(8.0f, 30.0f, 8.0f)));
+    TerrainRT terrain(&region);
+    ASSERT_TRUE(TerrainTest::LoadWriter(terrain, writer));
+    terrain.LoadRenderData();
+
+    const Viewport viewport(0, 0, kWidth, kHeight);
+    const Camera camera = TopDown(Vec3(8.0f, 0.0f, 8.0f), 40.0f, 8.5f);
+    const std::vector<Pixel> pixels = Draw(terrain, region, camera, viewport, false);
+    ASSERT_FALSE(pixels.empty());
+    auto redOverBlue = [](const Pixel& p) { return static_cast<int>(p.r) - static_cast<int>(p.b); };
+    for (float z : {0.1f, 8.5f, 15.9f}) {
+        SCOPED_TRACE(z);
+        const Pixel& low = At(pixels, camera, viewport, Vec3(0.1f, 0.0f, z));
+        const Pixel& high = At(pixels, camera, viewport, Vec3(15.9f, 0.0f, z));
+        const Pixel& inside = At(pixels, camera, viewport, Vec3(4.0f, 0.0f, z));
+        EXPECT_NEAR(redOverBlue(low), 0, 6) << "stone at x = 0: " << Describe(low);
+        EXPECT_NEAR(low.g, inside.g, 12) << "stone at x = 0 " << Describe(low) << ", inside "
+                                         << Describe(inside);
+        EXPECT_NEAR(redOverBlue(high), 60, 6) << "dirt at x = 16: " << Describe(high);
+    }
+    terrain.Unload();
+}
+
 TEST_F(OpenGLTerrainPixelTest, GrassStandsOnTheGroundWhereItsLayerShows)
 {
     // Dirt, with grass on the cells z < 8: blades show green over the grass half, the dirt half

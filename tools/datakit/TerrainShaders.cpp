@@ -139,6 +139,7 @@ void AddLayerSection(ShaderWriter::Section& s)
                                                                   {8, 1, false, textureOffset},
                                                                   {9, 1, false, textureScale}});
     const uint32_t clear = s.PixelProgram(clearPixelProgram);
+    const uint32_t clamp = s.Int(GAME::RENDER_ADDRESS_CLAMP);
     auto layer = [&](const char* light) {
         return s.PixelProgram(LayerPixelProgram(light), lighting.bindings);
     };
@@ -155,6 +156,10 @@ void AddLayerSection(ShaderWriter::Section& s)
         s.StateFromValue(GraphicsShader2::STATE_PIXEL_SHADER, pixel);
         s.StateFromParameter(GraphicsShader2::STATE_TEXTURE, baseTexture, 0);
         s.StateFromParameter(GraphicsShader2::STATE_TEXTURE, opacityTexture, 1);
+        // The layer textures repeat; the opacity map covers the terrain once, and its edges meet
+        // the neighbouring regions' ground: read past them, it would blend in the opposite edge.
+        s.StateFromValue(GraphicsShader2::STATE_STAGE_STATE_0, clamp, 1);
+        s.StateFromValue(GraphicsShader2::STATE_STAGE_STATE_1, clamp, 1);
         AddStates(s, source, destination, depthWrite, true);
         s.StateFromValue(GraphicsShader2::STATE_ALPHA_TEST, s.Int(GAME::RENDER_TEST_ALWAYS));
     };
