@@ -34,6 +34,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <random>
@@ -71,6 +72,11 @@ constexpr float kWalkerCircle = CharacterGenerator::walkStride / kWalkerTurnRate
 constexpr float kLightHeight = 3.0f;
 constexpr int kVillageCrates = 6;
 constexpr int kVillageLamps = 4;
+// Things placed at random keep this far from the water (the largest sample prop reaches 1.5 units
+// from its middle), and a spot is drawn again at most this often (the water covers a small part of
+// a region, so that a dry one turns up long before).
+constexpr float kPropClearance = 2.2f;
+constexpr int kPlacementAttempts = 64;
 
 // Level entities are the engine's own classes; these only let the generator delete them itself
 // once their level image is written, without the object manager.
@@ -272,6 +278,29 @@ float CarveWater(const WaterLayout& w, float x, float z, float height)
     height = std::min(height, BowlFloor(bx * bx + bz * bz));
     const float d = DistanceToLine(w.river, x, z) / w.riverHalfWidth;
     return std::min(height, kWaterHeight - 1.0f + 1.5f * d * d);
+}
+
+// Whether anything standing at (x, z) with the clearance round it would reach the water: some
+// point of its footprint (the middle and eight points on the clearance's circle) lies inside the
+// lake's painted circle or the river's band where the ground there (heightAt) lies under the
+// surface. Without heights (heightAt null) every such point counts as wet.
+bool ReachesWater(const WaterLayout& w, float x, float z, float clearance,
+                  const std::function<float(float, float)>& heightAt)
+{
+    if (w.size <= 0.0f)
+        return false;
+    constexpr float kDiagonal = 0.70710678f;
+    const float offsets[9][2] = {{0, 0},  {1, 0},  {-1, 0}, {0, 1}, {0, -1}, {kDiagonal, kDiagonal},
+                                 {kDiagonal, -kDiagonal}, {-kDiagonal, kDiagonal}, {-kDiagonal, -kDiagonal}};
+    for (const auto& o : offsets) {
+        const float px = x + o[0] * clearance, pz = z + o[1] * clearance;
+        const float dx = px - w.lakeX, dz = pz - w.lakeZ;
+        const bool covered = dx * dx + dz * dz < w.bowlRadius * w.bowlRadius ||
+                             DistanceToLine(w.river, px, pz) < w.riverHalfWidth + 0.5f;
+        if (covered && (!heightAt || heightAt(px, pz) < kWaterHeight + 0.1f))
+            return true;
+    }
+    return false;
 }
 
 Vec3 Normalized(const Vec3& v)
@@ -561,12 +590,18 @@ void WorldGenerator::PlaceActorsAndLights()
             info.placements.push_back(Placement{record, frame});
         };
 
-        // Walkers keep far enough from the edges for their circles to stay inside the region.
+        // Walkers keep far enough from the edges for their circles to stay inside the region, and
+        // out of the lake and the river (a start whose circle could reach them is drawn again).
         const float margin = std::min(2.5f * kWalkerCircle, size * 0.45f);
         std::uniform_real_distribution<float> along(margin, size - margin);
+        const WaterLayout water = info.cave ? WaterLayout() : MakeWaterLayout(s.regionSize);
         const int walkers = info.cave ? s.walkersPerCave : s.walkersPerRegion;
         for (int i = 0; i < walkers; ++i) {
-            const float x = along(random), z = along(random);
+            float x = along(random), z = along(random);
+            for (int attempt = 0; attempt < kPlacementAttempts &&
+                                  ReachesWater(water, x, z, 2.0f * kWalkerCircle + 1.0f, nullptr);
+                 ++attempt)
+                x = along(random), z = along(random);
             place(walkerRecord, Vec3(x, 0.0f, z), turn(random));
         }
 
@@ -739,10 +774,19 @@ bool WorldGenerator::BuildLevels()
             ++doors;
         }
         const unsigned scattered = info.entities - static_cast<unsigned>(info.placements.size()) - doors;
+        // Nothing stands in the lake or the river: a spot whose footprint reaches the water is
+        // drawn again.
+        const WaterLayout water = info.cave ? WaterLayout() : MakeWaterLayout(size);
+        const std::function<float(float, float)> groundAt = [level](float x, float z) {
+            return level->GetGroundHeight(x, z);
+        };
         for (unsigned i = 0; i < scattered && built; ++i) {
             auto* entity = new GeneratedEntity();
             entity->SetObjectName(records[i % records.size()]);
-            const float x = along(random), z = along(random);
+            float x = along(random), z = along(random);
+            for (int attempt = 0; attempt < kPlacementAttempts && ReachesWater(water, x, z, kPropClearance, groundAt);
+                 ++attempt)
+                x = along(random), z = along(random);
             Coords frame = Coords::Rotation(Vec3(0.0f, 1.0f, 0.0f), turn(random));
             frame.origin = Vec3(x, level->GetGroundHeight(x, z), z);
             level->AddEntity(entity, frame);

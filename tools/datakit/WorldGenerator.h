@@ -1,6 +1,6 @@
 // Generates a world to stream: a grid of outdoor regions side by side (each an editable terrain of
 // regionSize units of rolling ground with three painted layers, grass, a plug in a hole and
-// entities standing on it, saved for the game in the run-time form, except one region kept in the
+// entities standing on it (none in the water), saved for the game in the run-time form, except one region kept in the
 // editor form; from 64 units on also a lake with shore waves in a bowl of the ground and a river
 // leaving it in a channel) and, below some of them, caves: grid regions of the sample grid system
 // (SampleGridKit) walled all round, reached through a doorway. The doorway is a pair of portals that
