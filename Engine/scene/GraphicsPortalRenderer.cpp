@@ -281,9 +281,14 @@ RenderTexture* GraphicsPortalRenderer::RenderOneRegion(const std::vector<Region*
         renderer.EnableDecals(graphics->IsDecalsEnabled());
         renderer.EnableEffects(graphics->IsEffectsEnabled());
         renderer.EnableWater(graphics->IsWaterEnabled());
-        renderer.EnableFog(graphics->IsFogEnabled());
-        const float* fog = graphics->GetFogColor();
-        renderer.SetFogColor(Color(fog[0], fog[1], fog[2], 1.0f));
+        // The outdoor air: its fog, and the sky (the background) in the fog's colour, so that the
+        // far ground fades into it. Underground there is neither: no fog, a black background.
+        const bool fog = graphics->IsFogEnabled() && !underground;
+        renderer.EnableFog(fog);
+        const float* fogColor = graphics->GetFogColor();
+        renderer.SetFogColor(Color(fogColor[0], fogColor[1], fogColor[2], 1.0f));
+        if (fog)
+            renderer.SetBackgroundColor(Color(fogColor[0], fogColor[1], fogColor[2], 1.0f));
         const float* depthFog = graphics->GetDepthFog();
         renderer.SetDepthFogParams(depthFog[0], depthFog[1], depthFog[2]);
         const float* heightFog = graphics->GetHeightFog();
