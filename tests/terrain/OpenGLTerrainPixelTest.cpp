@@ -4,6 +4,7 @@
 #include "TerrainFixtures.h"
 
 #include "core/Frustum.h"
+#include "data/BinaryReader.h"
 #include "datakit/TerrainWriter.h"
 #include "datakit/WorldGenerator.h"
 #include "graphics/GraphicsCanvas.h"
@@ -12,11 +13,13 @@
 #include "graphics/RenderDevice.h"
 #include "scene/Camera.h"
 #include "scene/GraphicsNormalRenderer.h"
+#include "scene/GraphicsPortalRenderer.h"
 #include "terrain/Terrain.h"
 #include "terrain/TerrainRT.h"
 #include "world/EngineFixture.h"
 #include "world/Level.h"
 #include "world/Region.h"
+#include "world/SectorDataManager.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -342,6 +345,95 @@ TEST_F(OpenGLTerrainPixelTest, AGeneratedRegionShowsItsRollingLayeredGroundAndGr
         }
         level.Unload(false);
     }
+}
+
+TEST_F(OpenGLTerrainPixelTest, UnderTheSampleWorldsAirTheSkyHasAColourAndTheFarGroundFadesIntoIt)
+{
+    // A region of the generator's world drawn as the sample host draws it (the portal renderer)
+    // with the air the generator keeps in the world's fog record: the sky above the ground is the
+    // fog's colour, the ground near the camera keeps its own colours and the far ground, at the
+    // depth fog's end, has faded into the sky. An underground region draws no sky.
+    DataKit::WorldGenerator::Settings settings;
+    settings.regionsX = settings.regionsZ = 1;
+    settings.regionSize = 64;
+    settings.caves = 0;
+    settings.entitiesPerRegion = 0;
+    settings.walkersPerRegion = 0;
+    settings.villages = 0;
+    settings.editorFormRegion = -1;
+    DataKit::WorldGenerator generator(settings);
+    ASSERT_TRUE(generator.Generate());
+    SectorDataManager sectors;
+    BinaryReader sectorBytes(generator.GetSectorData().data(),
+                             static_cast<unsigned>(generator.GetSectorData().size()));
+    ASSERT_TRUE(sectors.Load(sectorBytes));
+    ASSERT_TRUE(DataKit::WorldGenerator::ApplyAtmosphere(sectors, *graphics));
+    const DataKit::WorldGenerator::Atmosphere& air = settings.atmosphere;
+    ASSERT_TRUE(graphics->IsFogEnabled());
+
+    const DataKit::WorldGenerator::RegionInfo& info = generator.GetRegions().front();
+    Region region(info.box);
+    Level* level = new Level(&region);
+    ASSERT_TRUE(level->Load(info.level.data(), static_cast<int>(info.level.size()), false));
+    level->PostLoad(false);
+    region.SetLevel(level);
+    auto* terrain = static_cast<TerrainRT*>(level->GetTerrain());
+    ASSERT_TRUE(terrain && terrain->GetType() == TerrainBase::TERRAIN_BASE_RUN_TIME);
+    terrain->LoadRenderData();
+    if (GraphicsShader2* shader = const_cast<GraphicsShader2*>(terrain->GetLayerShader()))
+        shader->EnsureAvailable();
+
+    // Above and before the region's near edge, looking across it toward its far edge and the sky.
+    const Viewport viewport(0, 0, kWidth, kHeight);
+    Camera camera;
+    camera.SetFOV(0.9f);
+    camera.SetNearPlane(0.5f);
+    camera.SetFarPlane(200.0f);
+    const Vec3 eye(48.0f, 15.0f, -25.0f), target(48.0f, 0.0f, 30.0f);
+    camera.SetCoords(Coords::LookInDirection(eye, (target - eye).Unit(), Vec3(0.0f, 1.0f, 0.0f)));
+    auto draw = [&](Region& drawn) {
+        const Frustum frustum = camera.GetFrustum(viewport);
+        terrain->Update(&frustum, 1, 16);
+        std::vector<Pixel> pixels;
+        if (!canvas->BeginFrame())
+            return pixels;
+        GraphicsPortalRenderer(*canvas, &drawn, camera, viewport, false).Render();
+        pixels.resize(static_cast<size_t>(kWidth) * kHeight);
+        if (!device->ReadFrameBuffer(pixels.data(), kWidth, kHeight))
+            pixels.clear();
+        canvas->EndFrame();
+        return pixels;
+    };
+    const std::vector<Pixel> pixels = draw(region);
+    ASSERT_FALSE(pixels.empty());
+    const int skyR = static_cast<int>(air.fogColor[0] * 255.0f + 0.5f);
+    const int skyG = static_cast<int>(air.fogColor[1] * 255.0f + 0.5f);
+    const int skyB = static_cast<int>(air.fogColor[2] * 255.0f + 0.5f);
+    auto distanceToSky = [&](const Pixel& p) {
+        return std::abs(p.r - skyR) + std::abs(p.g - skyG) + std::abs(p.b - skyB);
+    };
+    const Pixel& sky = pixels[static_cast<size_t>(2) * kWidth + kWidth / 2];
+    EXPECT_LE(distanceToSky(sky), 6) << "the sky " << Describe(sky);
+    const Vec3 nearGround(48.0f, terrain->GetHeightInterpolated(48.0f, 6.0f), 6.0f);
+    ASSERT_LT((nearGround - eye).Length(), air.depthFogStart);
+    EXPECT_GT(distanceToSky(At(pixels, camera, viewport, nearGround)), 80)
+        << "the near ground " << Describe(At(pixels, camera, viewport, nearGround));
+    const Vec3 farGround(48.0f, terrain->GetHeightInterpolated(48.0f, 63.0f), 63.0f);
+    ASSERT_GT((farGround - eye).Length(), air.depthFogEnd - 1.0f);
+    EXPECT_LE(distanceToSky(At(pixels, camera, viewport, farGround)), 12)
+        << "the far ground " << Describe(At(pixels, camera, viewport, farGround));
+
+    // Underground: no sky and no fog.
+    Region cave(ABBox(Vec3(8.0f, 4.0f, 8.0f), Vec3(8.0f, 4.0f, 8.0f)));
+    Level* grid = new Level(&cave);
+    grid->NewGrid(4, 1, 4);
+    cave.SetLevel(grid);
+    ASSERT_TRUE(cave.IsUnderground());
+    const std::vector<Pixel> below = draw(cave);
+    ASSERT_FALSE(below.empty());
+    EXPECT_TRUE(below[static_cast<size_t>(2) * kWidth + kWidth / 2].r == 0 &&
+                below[static_cast<size_t>(2) * kWidth + kWidth / 2].b == 0)
+        << Describe(below[static_cast<size_t>(2) * kWidth + kWidth / 2]);
 }
 
 } // namespace

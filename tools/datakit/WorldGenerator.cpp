@@ -17,10 +17,12 @@
 #include "datakit/SampleWalker.h"
 #include "datakit/TerrainWriter.h"
 #include "datakit/WaterWriter.h"
+#include "graphics/GraphicsEngine.h"
 #include "terrain/GridEntrance.h"
 #include "terrain/GridRegion.h"
 #include "terrain/Terrain.h"
 #include "world/Entity.h"
+#include "world/FogSectorData.h"
 #include "world/Level.h"
 #include "world/NameSectorData.h"
 #include "world/Portal.h"
@@ -311,6 +313,40 @@ Vec3 Normalized(const Vec3& v)
 
 } // namespace
 
+void WorldGenerator::WriteAtmosphere(const Atmosphere& air, GAME::FogSectorData& record)
+{
+    const float values[9] = {air.fogColor[0],   air.fogColor[1],  air.fogColor[2],
+                             air.depthFogStart, air.depthFogEnd,  air.depthFogDensity,
+                             air.heightFogBase, air.heightFogTop, air.heightFogDensity};
+    for (int i = 0; i < 9; ++i)
+        record.SetFloat(i, values[i]);
+}
+
+WorldGenerator::Atmosphere WorldGenerator::ReadAtmosphere(const GAME::FogSectorData& record)
+{
+    Atmosphere air;
+    float* const values[9] = {&air.fogColor[0],   &air.fogColor[1],  &air.fogColor[2],
+                              &air.depthFogStart, &air.depthFogEnd,  &air.depthFogDensity,
+                              &air.heightFogBase, &air.heightFogTop, &air.heightFogDensity};
+    for (int i = 0; i < 9; ++i)
+        *values[i] = record.GetFloat(i);
+    return air;
+}
+
+bool WorldGenerator::ApplyAtmosphere(const GAME::SectorDataManager& sectors, GAME::GraphicsEngine& graphics)
+{
+    const auto* record = static_cast<const GAME::FogSectorData*>(
+        sectors.GetSectorData(GAME::SectorDataManager::SECTOR_FOG, 0u));
+    if (!record)
+        return false;
+    const Atmosphere air = ReadAtmosphere(*record);
+    graphics.SetFogColor(air.fogColor[0], air.fogColor[1], air.fogColor[2]);
+    graphics.SetDepthFog(air.depthFogStart, air.depthFogEnd, air.depthFogDensity);
+    graphics.SetHeightFog(air.heightFogBase, air.heightFogTop, air.heightFogDensity);
+    graphics.EnableFog(true);
+    return true;
+}
+
 const std::vector<std::string>& WorldGenerator::EntityRecords()
 {
     static const std::vector<std::string> records = {
@@ -559,6 +595,13 @@ bool WorldGenerator::Generate()
         const float shade = static_cast<float>(i % 8) / 8.0f;
         record->SetRenderColorAlpha(GAME::Color(shade, 0.5f, 1.0f - shade, 0.5f));
         record->SetRenderColorOmega(GAME::Color(1.0f - shade, 0.5f, shade, 0.5f));
+    }
+    sectors.NewSectorData(GAME::SectorDataManager::SECTOR_FOG);
+    if (auto* air = static_cast<GAME::FogSectorData*>(
+            sectors.GetSectorData(GAME::SectorDataManager::SECTOR_FOG, 0u))) {
+        air->SetName("Generated air");
+        air->SetId(GAME::UniqueId(0x41495230u, s.seed, 1, 0));
+        WriteAtmosphere(s.atmosphere, *air);
     }
     GAME::BinaryWriter sectorBytes(1024);
     sectors.Save(sectorBytes);
