@@ -62,7 +62,7 @@ protected:
     // Either form of the terrain.
     template <class T>
     std::vector<Pixel> Draw(T& terrain, Region& region, const Camera& camera, const Viewport& viewport,
-                            bool grass = true)
+                            bool grass = true, const Color& groundAmbient = Color(1.0f, 1.0f, 1.0f, 1.0f))
     {
         // The sample shaders load on first use as the loader would load them.
         for (const GraphicsShader2* shader :
@@ -80,7 +80,7 @@ protected:
             renderer.SetRegionToSceneCoords(&region, Coords());
             renderer.SetBackgroundColor(Color(0.0f, 0.0f, 1.0f, 1.0f));
             renderer.SetSkyAmbientColor(Color(1.0f, 1.0f, 1.0f, 1.0f));
-            renderer.SetGroundAmbientColor(Color(1.0f, 1.0f, 1.0f, 1.0f));
+            renderer.SetGroundAmbientColor(groundAmbient);
             renderer.EnableGrass(grass);
             terrain.Update(&frustum, 1, 16);
             terrain.AddToScene(renderer, frustum);
@@ -222,6 +222,41 @@ TEST_F(OpenGLTerrainPixelTest, AtItsEdgesALayerShowsItsOwnEdgeCellsNotTheOpposit
         EXPECT_NEAR(redOverBlue(high), 60, 6) << "dirt at x = 16: " << Describe(high);
     }
     terrain.Unload();
+}
+
+TEST_F(OpenGLTerrainPixelTest, AtItsEdgesASlopeIsLitAsInside)
+{
+    // Ground rising two units a unit along x, lit by a sky above and a black ground below (the
+    // light follows the normal): the edge samples' normals follow the slope as the inner ones do,
+    // so that the ground is as bright at the edges as inside (flattened edge normals once drew a
+    // light line along every region border).
+    TerrainWriter writer(17, 17);
+    for (unsigned y = 0; y < 17; ++y)
+        for (unsigned x = 0; x < 17; ++x)
+            writer.Height(x, y) = 2.0f * static_cast<float>(x);
+    TerrainWriter::Layer dirt;
+    dirt.typeRecord = TerrainWriter::dirtTypeRecord;
+    writer.layers = {dirt};
+    Region region(ABBox(Vec3(8.0f, 8.0f, 8.0f), Vec3(8.0f, 30.0f, 8.0f)));
+    TerrainRT terrain(&region);
+    ASSERT_TRUE(TerrainTest::LoadWriter(terrain, writer));
+    terrain.LoadRenderData();
+
+    const Viewport viewport(0, 0, kWidth, kHeight);
+    const Camera camera = TopDown(Vec3(8.0f, 0.0f, 8.0f), 60.0f, 8.5f);
+    const std::vector<Pixel> pixels = Draw(terrain, region, camera, viewport, false, Color(0, 0, 0, 1));
+    ASSERT_FALSE(pixels.empty());
+    // Along each edge and along a line inside, the mean brightness (over the texture's grain).
+    auto mean = [&](float x) {
+        int sum = 0, count = 0;
+        for (float z = 0.5f; z < 16.0f; z += 0.5f, ++count)
+            sum += At(pixels, camera, viewport, Vec3(x, 2.0f * x, z)).g;
+        return static_cast<float>(sum) / static_cast<float>(count);
+    };
+    const float inside = 0.5f * (mean(3.0f) + mean(13.0f));
+    EXPECT_GT(inside, 30.0f);
+    EXPECT_NEAR(mean(0.2f), inside, 6.0f);
+    EXPECT_NEAR(mean(15.8f), inside, 6.0f);
 }
 
 TEST_F(OpenGLTerrainPixelTest, GrassStandsOnTheGroundWhereItsLayerShows)
