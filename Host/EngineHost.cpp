@@ -149,7 +149,9 @@ bool MakeSampleData(const std::filesystem::path& folder)
         .String("Class", "Marker")
         .Int("weight", 3);
     data.AddText("UI", "tagSampleGreeting", "Welcome to the sample host.");
-    // The generated lakes mirror the ground around them.
+    // Reflections on. The lakes mirror the ground around them only at high detail ("detailLevel");
+    // below it (the default, medium) the view renders no reflections and the water shows its
+    // type's sky texture in their place.
     data.SetDefault("reflectionQuality", "high");
     return data.Write(folder.string());
 }
@@ -270,6 +272,8 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
         return 1;
     }
     out.Printf("EngineHost: loaded %s: %d regions", plan.mapName.c_str(), world->GetNumRegions());
+    // The world's air (its fog record): the sky's colour and the fog the far ground fades into.
+    DataKit::WorldGenerator::ApplyAtmosphere(*engine.GetSectorDataManager(), *graphics);
 
     // Objects made from the host's record, all queued for destruction at once: the frames take
     // them down 20 at a time.

@@ -192,14 +192,18 @@ RenderTexture* GraphicsPortalRenderer::DrawPortals(Region* region, const Coords&
         return texture;
     VisitSeenPortals(
         region, placement, regions, frontFacing, [&](Region* listed, Portal* portal, float targetFade) {
-            float fadeValue = m_transparencyManager ? GetRegionFade(listed) : 2.0f;
-            if (!frontFacing)
-                fadeValue += 1.0f - targetFade;
             Coords across;
             Region* behind = nullptr;
             if (!portal->GetBackToFrontCoords(across, behind) || !behind || behind == previousRegion ||
                 IsOnWalk(behind))
                 return true;
+            // The region holding the portal gives way only to the region behind it: while the
+            // target is in a third region (a neighbour's doorway in view) both blend amounts are 0,
+            // and the region in front must stay whole rather than open onto the one behind.
+            float fadeValue =
+                m_transparencyManager ? std::max(GetRegionFade(listed), 1.0f - GetRegionFade(behind)) : 2.0f;
+            if (!frontFacing)
+                fadeValue += 1.0f - targetFade;
             // Behind's space into the listed region's, then into the drawn region's, then the root's.
             const Coords behindToRoot = placement * listed->GetRelativeTransformation(region) * across;
             texture = RenderRegion(behind, behindToRoot, listed, fadeValue, texture, depth);
@@ -277,9 +281,14 @@ RenderTexture* GraphicsPortalRenderer::RenderOneRegion(const std::vector<Region*
         renderer.EnableDecals(graphics->IsDecalsEnabled());
         renderer.EnableEffects(graphics->IsEffectsEnabled());
         renderer.EnableWater(graphics->IsWaterEnabled());
-        renderer.EnableFog(graphics->IsFogEnabled());
-        const float* fog = graphics->GetFogColor();
-        renderer.SetFogColor(Color(fog[0], fog[1], fog[2], 1.0f));
+        // The outdoor air: its fog, and the sky (the background) in the fog's colour, so that the
+        // far ground fades into it. Underground there is neither: no fog, a black background.
+        const bool fog = graphics->IsFogEnabled() && !underground;
+        renderer.EnableFog(fog);
+        const float* fogColor = graphics->GetFogColor();
+        renderer.SetFogColor(Color(fogColor[0], fogColor[1], fogColor[2], 1.0f));
+        if (fog)
+            renderer.SetBackgroundColor(Color(fogColor[0], fogColor[1], fogColor[2], 1.0f));
         const float* depthFog = graphics->GetDepthFog();
         renderer.SetDepthFogParams(depthFog[0], depthFog[1], depthFog[2]);
         const float* heightFog = graphics->GetHeightFog();

@@ -1,9 +1,12 @@
 // Renders what a camera in one region sees, including the regions seen through that region's
 // portals. For each region drawn it sets up a GraphicsNormalRenderer with the frame's sun,
-// ambient, fog, shadow and drawing switches, and composites regions behind portals with the region
+// ambient, fog, shadow and drawing switches (outdoors with the graphics engine's fog on, the
+// background is the fog's colour: the sky the far ground fades into; underground regions draw
+// without fog over black), and composites regions behind portals with the region
 // in front: a portal fades out between fadeStart and fadeEnd units from the transparency target,
 // measured both off its plane and along it from its choke point, and regions fade by the
-// transparency manager's blend amounts. The walk through portals never enters a region that is
+// transparency manager's blend amounts (a region in front of a portal only toward the region behind
+// it: not while the target is in a third region). The walk through portals never enters a region that is
 // already on it, and stops maxDepth portals deep.
 //
 // The host makes one per frame for its camera and calls Render inside the open frame. Main thread

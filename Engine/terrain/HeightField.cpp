@@ -87,10 +87,14 @@ Vec3 HeightField::GetFastNormal(int xi, int yi) const
         return Vec3(0.0f, 1.0f, 0.0f);
     const unsigned x = static_cast<unsigned>(std::clamp(xi, 0, static_cast<int>(numX - 1)));
     const unsigned y = static_cast<unsigned>(std::clamp(yi, 0, static_cast<int>(numY - 1)));
-    const float left = x > 0 ? Height(x - 1, y) : Height(x + 1, y);
-    const float right = x + 1 < numX ? Height(x + 1, y) : Height(x - 1, y);
-    const float up = y > 0 ? Height(x, y - 1) : Height(x, y + 1);
-    const float down = y + 1 < numY ? Height(x, y + 1) : Height(x, y - 1);
+    // Past an edge the slope goes on as it meets it (a neighbouring region's ground continues
+    // there): the missing neighbour is extrapolated. Mirroring it would flatten every edge
+    // sample's normal, and the light would draw a line along each region border.
+    const float h = Height(x, y);
+    const float left = x > 0 ? Height(x - 1, y) : x + 1 < numX ? 2.0f * h - Height(x + 1, y) : h;
+    const float right = x + 1 < numX ? Height(x + 1, y) : x > 0 ? 2.0f * h - Height(x - 1, y) : h;
+    const float up = y > 0 ? Height(x, y - 1) : y + 1 < numY ? 2.0f * h - Height(x, y + 1) : h;
+    const float down = y + 1 < numY ? Height(x, y + 1) : y > 0 ? 2.0f * h - Height(x, y - 1) : h;
     return Vec3(left - right, 2.0f, up - down).Unit();
 }
 

@@ -44,7 +44,8 @@ public:
     float GetHeight(int x, int y) const;
     // Bilinear, the position clamped to the samples (NaN to 0).
     float GetHeightInterpolated(float x, float z) const;
-    // The unit vector of (left - right, 2, up - down); a missing neighbour is the opposite one.
+    // The unit vector of (left - right, 2, up - down); a neighbour past an edge is extrapolated
+    // from the sample and the one on the other side (2 h - opposite), none on a single row.
     Vec3 GetFastNormal(int x, int y) const;
     Vec3 GetNormalInterpolated(float x, float z) const;
     // The nearest hit of the visible cells x0..x1, y0..y1 nearer than the intersection's distance.

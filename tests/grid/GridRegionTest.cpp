@@ -380,9 +380,9 @@ TEST_F(GridRegionTest, APortalCellKeepsItsLinkThroughRebuildsAndDropsItOnlyWhenE
     EXPECT_EQ(portal->GetCoords().origin, Vec3(10, 0, 2));
     EXPECT_EQ(portal->GetCoords().zAxis, Vec3(0, 0, -1)) << "turned half round";
     EXPECT_EQ(portal->GetTriangles().size(), 2u);
-    // Its front faces out of the room, at the room's -z side.
-    EXPECT_TRUE(portal->IsFrontFacing(Vec3(10, 2, -1)));
-    EXPECT_FALSE(portal->IsFrontFacing(Vec3(10, 2, 1)));
+    // At the room's -z side, its front faces into the room (looked through from inside).
+    EXPECT_FALSE(portal->IsFrontFacing(Vec3(10, 2, -1)));
+    EXPECT_TRUE(portal->IsFrontFacing(Vec3(10, 2, 1)));
     EXPECT_EQ(SaveBody(grid), body);
 
     // The editor links it elsewhere; a neighbour's edit rebuilds the cell: its new portal has the

@@ -4,6 +4,7 @@
 // region behind always, the camera's own region while the region behind shows.
 #include "OpenGLSceneFixtures.h"
 
+#include "datakit/SampleGridKit.h"
 #include "scene/GraphicsPortalRenderer.h"
 #include "scene/GraphicsTransparencyManager.h"
 #include "world/Portal.h"
@@ -112,6 +113,47 @@ TEST_F(OpenGLPortalPixelTest, TheRegionBehindADoorwayFadesInAsTheTargetNearsItAn
     }
 }
 
+TEST_F(OpenGLPortalPixelTest, ADoorwaySeenWhileTheTargetIsInAThirdRegionKeepsTheRegionInFrontWhole)
+{
+    // The flight's view over a neighbour's cave doorway: the target is in neither the doorway's
+    // region nor the one behind it, so neither is blended in and the region in front stays whole
+    // (it once opened onto the region behind wherever the mask let it: a dark disc on the screen).
+    Region* elsewhere = AddRegion(IntVec3(0, 0, 3000), ABBox(Vec3(), Vec3(50.0f, 50.0f, 50.0f)));
+    const Camera camera = LookAt(Vec3(0, 1, -10), Vec3(0, 1, 0));
+    GraphicsTransparencyManager manager;
+    manager.SetFadeTime(0);
+    manager.SetTargetPosition(WorldVec3(elsewhere, Vec3()));
+    ASSERT_EQ(manager.GetRegionBlendAmount(front), 0.0f);
+    ASSERT_EQ(manager.GetRegionBlendAmount(behind), 0.0f);
+    GraphicsPortalRenderer renderer(Canvas(), front, camera, View(), false);
+    renderer.SetTransparencyManager(&manager);
+    ASSERT_TRUE(Canvas().BeginFrame());
+    renderer.Render();
+    Canvas().EndFrame();
+    const Pixels image = ReadScreen();
+    ASSERT_FALSE(image.pixels.empty());
+    for (const Vec3& p : {Vec3(0, 1, 6), Vec3(-8, 1, 6), Vec3(-6, 4, 6)}) {
+        const auto [x, y] = PixelOf(camera, p);
+        EXPECT_TRUE(NearRgb(image.At(x, y), 255, 0, 0)) << Describe(image.At(x, y));
+    }
+    const auto [bx, by] = PixelOf(camera, kNearBox);
+    EXPECT_TRUE(NearRgb(image.At(bx, by), 255, 128, 0)) << "the box before the doorway is not cut away: "
+                                                        << Describe(image.At(bx, by));
+
+    // Once the target has gone through into the region behind, the region in front gives way.
+    manager.SetTargetPosition(WorldVec3(behind, Vec3(0, 1, 4)));
+    ASSERT_EQ(manager.GetRegionBlendAmount(behind), 1.0f);
+    GraphicsPortalRenderer inside(Canvas(), front, camera, View(), false);
+    inside.SetTransparencyManager(&manager);
+    ASSERT_TRUE(Canvas().BeginFrame());
+    inside.Render();
+    Canvas().EndFrame();
+    const Pixels through = ReadScreen();
+    ASSERT_FALSE(through.pixels.empty());
+    const auto [wx, wy] = PixelOf(camera, Vec3(8, 1, 6));
+    EXPECT_TRUE(NearRgb(through.At(wx, wy), 0, 0, 255)) << Describe(through.At(wx, wy));
+}
+
 TEST_F(OpenGLPortalPixelTest, WithoutATransparencyManagerTheRegionBehindADoorwayStaysHidden)
 {
     // With no target every doorway counts as near it, yet no region is blended in: the camera's
@@ -179,6 +221,69 @@ TEST_F(OpenGLPortalPixelTest, WalksThroughARingOfDoorwaysAndALongChainEnd)
     EXPECT_LE(drawn.size(), static_cast<size_t>(GraphicsPortalRenderer::maxDepth) + 2u);
     for (size_t i = 0; i < drawn.size(); ++i)
         EXPECT_EQ(drawn[i], chain[i]) << "region " << i << " of the chain";
+}
+
+TEST_F(OpenGLPortalPixelTest, TheSampleCaveShowsItsOwnFloorWhileTheViewLooksOutThroughItsDoorway)
+{
+    // A cave and a field joined as the world generator joins them, each portal as its sample mesh
+    // carries it: the cave's doorway cell turned half round (its opening at the cave's -z side) and
+    // the entrance standing upright in the field. From inside, looking out with the target at the
+    // doorway, the cave's floor and walls stay (the doorway once faced out of the cave, so the view
+    // met it from behind and cut the cave away) and the field shows through the opening.
+    auto toTriangles = [](const DataKit::MeshWriter& mesh) {
+        std::vector<Triangle> triangles;
+        for (const auto& corners : mesh.portals.at(0))
+            triangles.emplace_back(corners[0], corners[1], corners[2]);
+        return triangles;
+    };
+    const ABBox box(Vec3(), Vec3(50.0f, 50.0f, 50.0f));
+    Region* field = AddRegion(IntVec3(0, 0, 4000), box);
+    Region* cave = AddRegion(IntVec3(0, -256, 4000), box);
+    const UniqueId outsideId = UniqueId::CreateUnique(), insideId = UniqueId::CreateUnique();
+    Portal* entrance = field->CreatePortal();
+    entrance->SetId(outsideId);
+    entrance->SetTriangles(toTriangles(DataKit::SampleGridKit::MakeEntrance()));
+    entrance->SetCoords(Coords());
+    entrance->SetConnectedRegionId(cave->GetId());
+    entrance->SetConnectedPortalId(insideId);
+    Portal* doorway = cave->CreatePortal();
+    doorway->SetId(insideId);
+    doorway->SetTriangles(toTriangles(DataKit::SampleGridKit::MakeDoor()));
+    const float half = DataKit::SampleGridKit::cellWidth * 0.5f;
+    Coords cell = Coords::Rotation(Vec3(0, 1, 0), 3.14159265f); // the grid's cell frame, rotation 2
+    cell.origin = Vec3(0, 0, half);
+    doorway->SetCoords(cell);
+    doorway->SetConnectedRegionId(field->GetId());
+    doorway->SetConnectedPortalId(outsideId);
+
+    const Color floor(0.6f, 0.4f, 0.2f, 1), wall(0.5f, 0.5f, 0.5f, 1);
+    ASSERT_NE(AddBox(cave, unlit, Vec3(0, -0.5f, 10), Vec3(8, 0.5f, 10), floor), nullptr);
+    ASSERT_NE(AddBox(cave, unlit, Vec3(-5, 3, -0.25f), Vec3(3.5f, 3, 0.25f), wall), nullptr);
+    ASSERT_NE(AddBox(cave, unlit, Vec3(5, 3, -0.25f), Vec3(3.5f, 3, 0.25f), wall), nullptr);
+    // The field: its ground on the entrance's front side, and a wall far out there.
+    ASSERT_NE(AddBox(field, unlit, Vec3(0, -0.5f, 10), Vec3(30, 0.5f, 12), Color(0, 1, 0, 1)), nullptr);
+    ASSERT_NE(AddBox(field, unlit, Vec3(0, 5, 20), Vec3(30, 10, 0.5f), kBehindWall), nullptr);
+
+    const Camera camera = LookAt(Vec3(0, 3, 12), Vec3(0, 2, 0));
+    GraphicsTransparencyManager manager;
+    manager.SetFadeTime(0);
+    manager.SetTargetPosition(WorldVec3(cave, Vec3(0, 1, 2)));
+    GraphicsPortalRenderer renderer(Canvas(), cave, camera, View(), false);
+    renderer.SetTransparencyManager(&manager);
+    ASSERT_TRUE(Canvas().BeginFrame());
+    renderer.Render();
+    Canvas().EndFrame();
+    const Pixels image = ReadScreen();
+    ASSERT_FALSE(image.pixels.empty());
+    auto expect = [&](const Vec3& point, const Color& c, const char* what) {
+        const auto [x, y] = PixelOf(camera, point);
+        EXPECT_TRUE(NearRgb(image.At(x, y), Channel(c.r), Channel(c.g), Channel(c.b)))
+            << what << ": " << Describe(image.At(x, y));
+    };
+    expect(Vec3(0, 0, 5), floor, "the cave's floor between the camera and the doorway");
+    expect(Vec3(-3, 0, 4), floor, "the cave's floor near the doorway");
+    expect(Vec3(-5, 4, 0), wall, "the cave's wall beside the doorway");
+    expect(Vec3(0, 2.5f, -0.5f), kBehindWall, "the field through the opening");
 }
 
 using OpenGLRegionSeamTest = OpenGLSceneFixture;

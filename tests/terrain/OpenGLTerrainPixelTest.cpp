@@ -4,6 +4,7 @@
 #include "TerrainFixtures.h"
 
 #include "core/Frustum.h"
+#include "data/BinaryReader.h"
 #include "datakit/TerrainWriter.h"
 #include "datakit/WorldGenerator.h"
 #include "graphics/GraphicsCanvas.h"
@@ -12,11 +13,13 @@
 #include "graphics/RenderDevice.h"
 #include "scene/Camera.h"
 #include "scene/GraphicsNormalRenderer.h"
+#include "scene/GraphicsPortalRenderer.h"
 #include "terrain/Terrain.h"
 #include "terrain/TerrainRT.h"
 #include "world/EngineFixture.h"
 #include "world/Level.h"
 #include "world/Region.h"
+#include "world/SectorDataManager.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -59,7 +62,7 @@ protected:
     // Either form of the terrain.
     template <class T>
     std::vector<Pixel> Draw(T& terrain, Region& region, const Camera& camera, const Viewport& viewport,
-                            bool grass = true)
+                            bool grass = true, const Color& groundAmbient = Color(1.0f, 1.0f, 1.0f, 1.0f))
     {
         // The sample shaders load on first use as the loader would load them.
         for (const GraphicsShader2* shader :
@@ -77,7 +80,7 @@ protected:
             renderer.SetRegionToSceneCoords(&region, Coords());
             renderer.SetBackgroundColor(Color(0.0f, 0.0f, 1.0f, 1.0f));
             renderer.SetSkyAmbientColor(Color(1.0f, 1.0f, 1.0f, 1.0f));
-            renderer.SetGroundAmbientColor(Color(1.0f, 1.0f, 1.0f, 1.0f));
+            renderer.SetGroundAmbientColor(groundAmbient);
             renderer.EnableGrass(grass);
             terrain.Update(&frustum, 1, 16);
             terrain.AddToScene(renderer, frustum);
@@ -178,6 +181,82 @@ TEST_F(OpenGLTerrainPixelTest, TwoLayersShowWhereTheirOpacitySays)
         EXPECT_EQ(dirtOnly.a, 255);
     }
     terrain.Unload();
+}
+
+TEST_F(OpenGLTerrainPixelTest, AtItsEdgesALayerShowsItsOwnEdgeCellsNotTheOppositeEdges)
+{
+    // Stone covers the cells x < 8 (no layer under it is drawn there) and is absent from the
+    // others. Neighbouring regions' ground meets at these edges: the last half cell of each edge
+    // must show that edge's cells (all stone at x = 0, dirt at x = 16); the stone once took part of
+    // its opacity from the opposite edge, and a dark line ran along every region border.
+    TerrainWriter writer(17, 17);
+    TerrainWriter::Layer dirt, stone;
+    dirt.typeRecord = TerrainWriter::dirtTypeRecord;
+    stone.typeRecord = TerrainWriter::stoneTypeRecord;
+    stone.opacity.resize(256);
+    stone.states.resize(256);
+    for (unsigned c = 0; c < 256; ++c) {
+        const bool covered = c % 16 < 8;
+        stone.opacity[c] = covered ? 255 : 0;
+        stone.states[c] = covered ? TerrainWriter::CELL_COVERING : TerrainWriter::CELL_NONE;
+    }
+    writer.layers = {dirt, stone};
+    Region region(ABBox(Vec3(8.0f, 0.0f, 8.0f), Vec3(8.0f, 30.0f, 8.0f)));
+    TerrainRT terrain(&region);
+    ASSERT_TRUE(TerrainTest::LoadWriter(terrain, writer));
+    terrain.LoadRenderData();
+
+    const Viewport viewport(0, 0, kWidth, kHeight);
+    const Camera camera = TopDown(Vec3(8.0f, 0.0f, 8.0f), 40.0f, 8.5f);
+    const std::vector<Pixel> pixels = Draw(terrain, region, camera, viewport, false);
+    ASSERT_FALSE(pixels.empty());
+    auto redOverBlue = [](const Pixel& p) { return static_cast<int>(p.r) - static_cast<int>(p.b); };
+    for (float z : {0.1f, 8.5f, 15.9f}) {
+        SCOPED_TRACE(z);
+        const Pixel& low = At(pixels, camera, viewport, Vec3(0.1f, 0.0f, z));
+        const Pixel& high = At(pixels, camera, viewport, Vec3(15.9f, 0.0f, z));
+        const Pixel& inside = At(pixels, camera, viewport, Vec3(4.0f, 0.0f, z));
+        EXPECT_NEAR(redOverBlue(low), 0, 6) << "stone at x = 0: " << Describe(low);
+        EXPECT_NEAR(low.g, inside.g, 12) << "stone at x = 0 " << Describe(low) << ", inside "
+                                         << Describe(inside);
+        EXPECT_NEAR(redOverBlue(high), 60, 6) << "dirt at x = 16: " << Describe(high);
+    }
+    terrain.Unload();
+}
+
+TEST_F(OpenGLTerrainPixelTest, AtItsEdgesASlopeIsLitAsInside)
+{
+    // Ground rising two units a unit along x, lit by a sky above and a black ground below (the
+    // light follows the normal): the edge samples' normals follow the slope as the inner ones do,
+    // so that the ground is as bright at the edges as inside (flattened edge normals once drew a
+    // light line along every region border).
+    TerrainWriter writer(17, 17);
+    for (unsigned y = 0; y < 17; ++y)
+        for (unsigned x = 0; x < 17; ++x)
+            writer.Height(x, y) = 2.0f * static_cast<float>(x);
+    TerrainWriter::Layer dirt;
+    dirt.typeRecord = TerrainWriter::dirtTypeRecord;
+    writer.layers = {dirt};
+    Region region(ABBox(Vec3(8.0f, 8.0f, 8.0f), Vec3(8.0f, 30.0f, 8.0f)));
+    TerrainRT terrain(&region);
+    ASSERT_TRUE(TerrainTest::LoadWriter(terrain, writer));
+    terrain.LoadRenderData();
+
+    const Viewport viewport(0, 0, kWidth, kHeight);
+    const Camera camera = TopDown(Vec3(8.0f, 0.0f, 8.0f), 60.0f, 8.5f);
+    const std::vector<Pixel> pixels = Draw(terrain, region, camera, viewport, false, Color(0, 0, 0, 1));
+    ASSERT_FALSE(pixels.empty());
+    // Along each edge and along a line inside, the mean brightness (over the texture's grain).
+    auto mean = [&](float x) {
+        int sum = 0, count = 0;
+        for (float z = 0.5f; z < 16.0f; z += 0.5f, ++count)
+            sum += At(pixels, camera, viewport, Vec3(x, 2.0f * x, z)).g;
+        return static_cast<float>(sum) / static_cast<float>(count);
+    };
+    const float inside = 0.5f * (mean(3.0f) + mean(13.0f));
+    EXPECT_GT(inside, 30.0f);
+    EXPECT_NEAR(mean(0.2f), inside, 6.0f);
+    EXPECT_NEAR(mean(15.8f), inside, 6.0f);
 }
 
 TEST_F(OpenGLTerrainPixelTest, GrassStandsOnTheGroundWhereItsLayerShows)
@@ -301,6 +380,95 @@ TEST_F(OpenGLTerrainPixelTest, AGeneratedRegionShowsItsRollingLayeredGroundAndGr
         }
         level.Unload(false);
     }
+}
+
+TEST_F(OpenGLTerrainPixelTest, UnderTheSampleWorldsAirTheSkyHasAColourAndTheFarGroundFadesIntoIt)
+{
+    // A region of the generator's world drawn as the sample host draws it (the portal renderer)
+    // with the air the generator keeps in the world's fog record: the sky above the ground is the
+    // fog's colour, the ground near the camera keeps its own colours and the far ground, at the
+    // depth fog's end, has faded into the sky. An underground region draws no sky.
+    DataKit::WorldGenerator::Settings settings;
+    settings.regionsX = settings.regionsZ = 1;
+    settings.regionSize = 64;
+    settings.caves = 0;
+    settings.entitiesPerRegion = 0;
+    settings.walkersPerRegion = 0;
+    settings.villages = 0;
+    settings.editorFormRegion = -1;
+    DataKit::WorldGenerator generator(settings);
+    ASSERT_TRUE(generator.Generate());
+    SectorDataManager sectors;
+    BinaryReader sectorBytes(generator.GetSectorData().data(),
+                             static_cast<unsigned>(generator.GetSectorData().size()));
+    ASSERT_TRUE(sectors.Load(sectorBytes));
+    ASSERT_TRUE(DataKit::WorldGenerator::ApplyAtmosphere(sectors, *graphics));
+    const DataKit::WorldGenerator::Atmosphere& air = settings.atmosphere;
+    ASSERT_TRUE(graphics->IsFogEnabled());
+
+    const DataKit::WorldGenerator::RegionInfo& info = generator.GetRegions().front();
+    Region region(info.box);
+    Level* level = new Level(&region);
+    ASSERT_TRUE(level->Load(info.level.data(), static_cast<int>(info.level.size()), false));
+    level->PostLoad(false);
+    region.SetLevel(level);
+    auto* terrain = static_cast<TerrainRT*>(level->GetTerrain());
+    ASSERT_TRUE(terrain && terrain->GetType() == TerrainBase::TERRAIN_BASE_RUN_TIME);
+    terrain->LoadRenderData();
+    if (GraphicsShader2* shader = const_cast<GraphicsShader2*>(terrain->GetLayerShader()))
+        shader->EnsureAvailable();
+
+    // Above and before the region's near edge, looking across it toward its far edge and the sky.
+    const Viewport viewport(0, 0, kWidth, kHeight);
+    Camera camera;
+    camera.SetFOV(0.9f);
+    camera.SetNearPlane(0.5f);
+    camera.SetFarPlane(200.0f);
+    const Vec3 eye(48.0f, 15.0f, -25.0f), target(48.0f, 0.0f, 30.0f);
+    camera.SetCoords(Coords::LookInDirection(eye, (target - eye).Unit(), Vec3(0.0f, 1.0f, 0.0f)));
+    auto draw = [&](Region& drawn) {
+        const Frustum frustum = camera.GetFrustum(viewport);
+        terrain->Update(&frustum, 1, 16);
+        std::vector<Pixel> pixels;
+        if (!canvas->BeginFrame())
+            return pixels;
+        GraphicsPortalRenderer(*canvas, &drawn, camera, viewport, false).Render();
+        pixels.resize(static_cast<size_t>(kWidth) * kHeight);
+        if (!device->ReadFrameBuffer(pixels.data(), kWidth, kHeight))
+            pixels.clear();
+        canvas->EndFrame();
+        return pixels;
+    };
+    const std::vector<Pixel> pixels = draw(region);
+    ASSERT_FALSE(pixels.empty());
+    const int skyR = static_cast<int>(air.fogColor[0] * 255.0f + 0.5f);
+    const int skyG = static_cast<int>(air.fogColor[1] * 255.0f + 0.5f);
+    const int skyB = static_cast<int>(air.fogColor[2] * 255.0f + 0.5f);
+    auto distanceToSky = [&](const Pixel& p) {
+        return std::abs(p.r - skyR) + std::abs(p.g - skyG) + std::abs(p.b - skyB);
+    };
+    const Pixel& sky = pixels[static_cast<size_t>(2) * kWidth + kWidth / 2];
+    EXPECT_LE(distanceToSky(sky), 6) << "the sky " << Describe(sky);
+    const Vec3 nearGround(48.0f, terrain->GetHeightInterpolated(48.0f, 6.0f), 6.0f);
+    ASSERT_LT((nearGround - eye).Length(), air.depthFogStart);
+    EXPECT_GT(distanceToSky(At(pixels, camera, viewport, nearGround)), 80)
+        << "the near ground " << Describe(At(pixels, camera, viewport, nearGround));
+    const Vec3 farGround(48.0f, terrain->GetHeightInterpolated(48.0f, 63.0f), 63.0f);
+    ASSERT_GT((farGround - eye).Length(), air.depthFogEnd - 1.0f);
+    EXPECT_LE(distanceToSky(At(pixels, camera, viewport, farGround)), 12)
+        << "the far ground " << Describe(At(pixels, camera, viewport, farGround));
+
+    // Underground: no sky and no fog.
+    Region cave(ABBox(Vec3(8.0f, 4.0f, 8.0f), Vec3(8.0f, 4.0f, 8.0f)));
+    Level* grid = new Level(&cave);
+    grid->NewGrid(4, 1, 4);
+    cave.SetLevel(grid);
+    ASSERT_TRUE(cave.IsUnderground());
+    const std::vector<Pixel> below = draw(cave);
+    ASSERT_FALSE(below.empty());
+    EXPECT_TRUE(below[static_cast<size_t>(2) * kWidth + kWidth / 2].r == 0 &&
+                below[static_cast<size_t>(2) * kWidth + kWidth / 2].b == 0)
+        << Describe(below[static_cast<size_t>(2) * kWidth + kWidth / 2]);
 }
 
 } // namespace

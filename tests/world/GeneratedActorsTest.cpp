@@ -15,9 +15,11 @@
 #include "world/NightLight.h"
 #include "world/Region.h"
 #include "world/World.h"
+#include "terrain/Water.h"
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <map>
 #include <thread>
 
@@ -142,6 +144,51 @@ TEST_F(GeneratedActorsTest, WalkersWalkInTheirRegionsAndVillagesAndCavesAreLit)
         EXPECT_NEAR(now.y, ground->GetGroundHeight(now.x, now.z), 1e-3f) << "on the ground";
         EXPECT_TRUE(walker->GetMeshInstance()->GetIsPlayingAnimation());
     }
+}
+
+TEST_F(GeneratedActorsTest, NothingIsPlacedInTheLakesOrRivers)
+{
+    // Regions large enough for water, as full of scattered props as the sample host's, a village
+    // and walkers: no prop's footprint (the host's largest reaches 1.5 units from its middle) and no
+    // walker's circle meets the water the level carries.
+    WorldGenerator::Settings settings = SmallWorld();
+    settings.regionSize = 64;
+    settings.caves = 0;
+    settings.entitiesPerRegion = 200;
+    WorldGenerator generator(settings);
+    ASSERT_TRUE(generator.Generate());
+    ASSERT_TRUE(generator.Write(dir.Path()));
+    GAME::Test::TestEngine& e = Start();
+    World* world = e.GetWorld();
+    ASSERT_NE(world, nullptr);
+    ASSERT_TRUE(world->Load(generator.GetSettings().mapName.c_str(), true));
+    const float circle = 2.0f * DataKit::CharacterGenerator::walkStride / 0.5f;
+    int checked = 0;
+    for (int i = 0; i < world->GetNumRegions(); ++i) {
+        SCOPED_TRACE(i);
+        const std::vector<Entity*> entities = Entities(world->GetRegion(i));
+        const Level* level = world->GetRegion(i)->GetLevelPtr();
+        ASSERT_NE(level, nullptr);
+        const Water* water = level->GetWater();
+        ASSERT_NE(water, nullptr) << "every region of 64 units has a lake";
+        for (const Entity* entity : entities) {
+            const Vec3 at = entity->GetCoords().GetOrigin().GetRegionPosition();
+            const bool walker = dynamic_cast<const SampleWalker*>(entity) != nullptr;
+            const float reach = walker ? circle : 1.5f;
+            for (int k = -1; k < 16; ++k) { // the middle, then round the footprint
+                const float a = 0.39269908f * static_cast<float>(k);
+                const float x = at.x + (k < 0 ? 0.0f : reach * std::cos(a));
+                const float z = at.z + (k < 0 ? 0.0f : reach * std::sin(a));
+                Vec3 surface, flow;
+                const bool wet =
+                    water->GetWaterPointInfo(Vec3(x, level->GetGroundHeight(x, z) - 0.01f, z), surface, flow);
+                EXPECT_FALSE(wet) << entity->GetObjectName() << " at " << at.x << ", " << at.z
+                                  << " reaches the water at " << x << ", " << z;
+            }
+            ++checked;
+        }
+    }
+    EXPECT_GT(checked, 4 * 200);
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 #include "terrain/TerrainRT.h"
 #include "terrain/TerrainType.h"
 #include "world/Entity.h"
+#include "world/FogSectorData.h"
 #include "world/Level.h"
 #include "world/Portal.h"
 #include "world/Region.h"
@@ -197,6 +198,14 @@ TEST(WorldGeneratorTest, MapLoadsWithItsRegionsLevelsPortalsAndSectorData)
     SectorDataManager sectors;
     ASSERT_TRUE(sectors.Load(generator.GetSectorDataName().c_str()));
     EXPECT_EQ(sectors.GetNumSectorData(SectorDataManager::SECTOR_NAME), 11u);
+    // And one fog record: the world's air, as the sample host reads it.
+    ASSERT_EQ(sectors.GetNumSectorData(SectorDataManager::SECTOR_FOG), 1u);
+    const WorldGenerator::Atmosphere air = WorldGenerator::ReadAtmosphere(
+        *static_cast<const FogSectorData*>(sectors.GetSectorData(SectorDataManager::SECTOR_FOG, 0u)));
+    const WorldGenerator::Atmosphere& written = generator.GetSettings().atmosphere;
+    EXPECT_EQ(air.fogColor[2], written.fogColor[2]);
+    EXPECT_EQ(air.depthFogEnd, written.depthFogEnd);
+    EXPECT_EQ(air.heightFogDensity, written.heightFogDensity);
 }
 
 // The body of the last ground chunk (id 6) of a level image.

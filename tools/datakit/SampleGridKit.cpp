@@ -217,10 +217,12 @@ MeshWriter SampleGridKit::MakeWallPiece(uint8_t pattern, bool base)
     return piece.Finish(rockTexture, text);
 }
 
-std::vector<GAME::Triangle> SampleGridKit::DoorTriangles(float at)
+std::vector<GAME::Triangle> SampleGridKit::DoorTriangles(float at, bool facingBack)
 {
     const Vec3 a(-doorHalfWidth, 0.0f, at), b(doorHalfWidth, 0.0f, at);
     const Vec3 c(doorHalfWidth, doorHeight, at), d(-doorHalfWidth, doorHeight, at);
+    if (facingBack)
+        return {GAME::Triangle(a, c, b), GAME::Triangle(a, d, c)};
     return {GAME::Triangle(a, b, c), GAME::Triangle(a, c, d)};
 }
 
@@ -234,8 +236,10 @@ MeshWriter SampleGridKit::MakeDoor()
     piece.Box(Vec3(doorHalfWidth, 0, h - t), Vec3(h, top, h));
     piece.Box(Vec3(-doorHalfWidth, doorHeight, h - t), Vec3(doorHalfWidth, top, h));
     MeshWriter mesh = piece.Finish(rockTexture, "Cave doorway");
+    // The portal's front faces into the cell: from inside, the view looks through it at the
+    // region behind.
     std::vector<MeshWriter::PortalPoint> portal;
-    for (const GAME::Triangle& triangle : DoorTriangles(h))
+    for (const GAME::Triangle& triangle : DoorTriangles(h, true))
         portal.push_back({triangle.corners[0], triangle.corners[1], triangle.corners[2]});
     mesh.portals.push_back(portal);
     return mesh;

@@ -9,8 +9,11 @@
 // Geometry, in a piece's own frame (the cell's centre on its floor): corners 0 to 3 at (-h, -h),
 // (h, -h), (h, h), (-h, h) in x and z (h half the cell), wall k from corner k to corner k + 1. The
 // doorway feature opens its +z wall; its portal is the opening (doorHalfWidth either side of x = 0,
-// doorHeight high) in the plane z = h, facing +z. The entrance is a door frame around the same
-// opening in its plane z = 0, facing +z.
+// doorHeight high) in the plane z = h, facing -z, into the cell. The entrance is a door frame around
+// the same opening in its plane z = 0, facing +z. A portal's front faces the side it is looked
+// through from: the region behind it lies at its back (the portal renderer cuts the region in front
+// at a portal seen from its back, so a doorway facing out of its room would cut the room away as
+// the view looks out through it).
 //
 // GridPieceResources serves these meshes to record tables from memory, without a device or files
 // (for tools and tests that run without an engine): while one lives it is the installed
@@ -57,8 +60,8 @@ public:
     static MeshWriter MakeWallPiece(uint8_t pattern, bool base);
     static MeshWriter MakeDoor();
     static MeshWriter MakeEntrance();
-    // The opening's two triangles in the plane z = at, facing +z.
-    static std::vector<GAME::Triangle> DoorTriangles(float at);
+    // The opening's two triangles in the plane z = at, facing +z (-z with facingBack).
+    static std::vector<GAME::Triangle> DoorTriangles(float at, bool facingBack = false);
 
     // Every mesh and texture, by file name.
     static std::vector<std::pair<std::string, std::vector<uint8_t>>> Files();

@@ -119,6 +119,42 @@ std::vector<ShaderWriter::Binding> SampleShaderParts::LightPixelBindings(const L
             {3, 1, false, p.maxDistance}, {4, 1, false, p.skyAmbient}, {5, 1, false, p.groundAmbient}};
 }
 
+const char* const SampleShaderParts::fogFunctions = R"GLSL(
+float FogAmount(vec3 p)
+{
+    float distance = length(p - pc[7].xyz);
+    float depth = pc[9].y > 0.0 ? clamp((distance - pc[9].x) * pc[9].y, 0.0, 1.0) : step(pc[9].x, distance);
+    float height = pc[10].y > 0.0 ? clamp(1.0 - (p.y - pc[10].x) * pc[10].y, 0.0, 1.0) : step(p.y, pc[10].x);
+    depth *= clamp(pc[9].z, 0.0, 1.0);
+    height *= clamp(pc[10].z, 0.0, 1.0);
+    return clamp(depth + height - depth * height, 0.0, 1.0);
+}
+)GLSL";
+
+std::vector<ShaderWriter::Binding> SampleShaderParts::AddFogParameters(ShaderWriter::Section& s)
+{
+    const auto zero = [&s] { return s.Float3(0.0f, 0.0f, 0.0f); };
+    auto parameter = [&](const char* name) {
+        return s.FindOrAddParameter(name, GraphicsShader2::TYPE_FLOAT3, 1, zero);
+    };
+    return {{7, 1, false, parameter("cameraOrigin")},
+            {8, 1, false, parameter("fogColor")},
+            {9, 1, false, parameter("depthFogParams")},
+            {10, 1, false, parameter("heightFogParams")}};
+}
+
+void SampleShaderParts::AddFogStyle(ShaderWriter::Section& s, int32_t sortOrder, uint32_t vertexProgram,
+                                    uint32_t pixelProgram)
+{
+    s.Style("fogStyle", sortOrder);
+    s.StateFromValue(GraphicsShader2::STATE_VERTEX_SHADER, vertexProgram);
+    s.StateFromValue(GraphicsShader2::STATE_PIXEL_SHADER, pixelProgram);
+    AddBlendStates(s, GAME::RENDER_BLEND_SRC_ALPHA, GAME::RENDER_BLEND_INV_SRC_ALPHA, GAME::RENDER_TEST_LESS_EQUAL,
+                   false);
+    s.StateFromValue(GraphicsShader2::STATE_COLOR_WRITE, s.Int(1));
+    s.StateFromValue(GraphicsShader2::STATE_ALPHA_WRITE, s.Int(0));
+}
+
 void SampleShaderParts::BeginStyle(ShaderWriter::Section& s, const char* name, int32_t sortOrder,
                                    uint32_t vertexProgram, uint32_t pixelProgram, uint32_t texture)
 {

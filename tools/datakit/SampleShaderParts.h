@@ -59,6 +59,17 @@ public:
     // The same functions for programs that carry the world normal and position in other varyings.
     static std::string LightingFunctions(const char* normalVarying, const char* positionVarying);
 
+    // The fog of the terrain, mesh and water shaders: FogAmount(p) for a scene position p, as the
+    // scene shaders of ShaderWriter work it out, over "cameraOrigin", "fogColor", "depthFogParams"
+    // and "heightFogParams" in pc[7] to pc[10] (AddFogParameters: found in the section or added).
+    static const char* const fogFunctions;
+    static std::vector<ShaderWriter::Binding> AddFogParameters(ShaderWriter::Section& section);
+    // A "fogStyle" style: the programs draw the fog's colour with the fog amount in alpha, blended
+    // over what is drawn (depth tested, no depth or alpha written: the frame's alpha is the
+    // portals' business).
+    static void AddFogStyle(ShaderWriter::Section& section, int32_t sortOrder, uint32_t vertexProgram,
+                            uint32_t pixelProgram);
+
     // Starts a style that draws with the two programs and the texture parameter in stage 0.
     static void BeginStyle(ShaderWriter::Section& section, const char* name, int32_t sortOrder,
                            uint32_t vertexProgram, uint32_t pixelProgram, uint32_t texture);

@@ -81,6 +81,23 @@ std::string GrassPixelProgram(const char* light)
            light + ") * shade, base.a);\n}\n";
 }
 
+// The fog over the ground and the blades, at the scene position: the region position in v_tex3
+// moved by pc[6], the region's offset in the scene. Blades keep to their texture's shape.
+std::string FogPixelProgram(bool blades)
+{
+    return std::string(SampleShaderParts::fogFunctions) + "void main()\n{\n" +
+           (blades ? "    if (texture(s0, v_tex0.xy).a < 0.5)\n        discard;\n" : "") +
+           "    o_color = vec4(pc[8].rgb, FogAmount(v_tex3.xyz + pc[6].xyz));\n}\n";
+}
+
+// The fog's registers, pc[6] from the offset parameter.
+std::vector<ShaderWriter::Binding> AddFogParameters(ShaderWriter::Section& s, uint32_t offset)
+{
+    std::vector<ShaderWriter::Binding> bindings = SampleShaderParts::AddFogParameters(s);
+    bindings.push_back({6, 1, false, offset});
+    return bindings;
+}
+
 const char* const clearPixelProgram = R"GLSL(
 void main()
 {
@@ -129,16 +146,18 @@ void AddLayerSection(ShaderWriter::Section& s)
     const uint32_t objectToRegion = s.Parameter("objectToRegionMatrix", GraphicsShader2::TYPE_FLOAT4X4);
     const uint32_t textureOffset = s.Parameter("textureOffset", GraphicsShader2::TYPE_FLOAT2);
     const uint32_t textureScale = s.Parameter("textureScale", GraphicsShader2::TYPE_FLOAT2);
-    s.Parameter("regionToSceneOffset", GraphicsShader2::TYPE_FLOAT3);
+    const uint32_t regionToScene = s.Parameter("regionToSceneOffset", GraphicsShader2::TYPE_FLOAT3);
     const uint32_t baseTexture = s.Parameter("baseTexture", GraphicsShader2::TYPE_DEVICE_TEXTURE, 1, white);
     const uint32_t opacityTexture =
         s.Parameter("opacityTexture", GraphicsShader2::TYPE_DEVICE_TEXTURE, 1, white);
     const Lighting lighting = AddLightingParameters(s);
+    const std::vector<ShaderWriter::Binding> fog = AddFogParameters(s, regionToScene);
     const uint32_t vertex = s.VertexProgram(groundVertexProgram, {{0, 4, false, objectToScreen},
                                                                   {4, 4, false, objectToRegion},
                                                                   {8, 1, false, textureOffset},
                                                                   {9, 1, false, textureScale}});
     const uint32_t clear = s.PixelProgram(clearPixelProgram);
+    const uint32_t clamp = s.Int(GAME::RENDER_ADDRESS_CLAMP);
     auto layer = [&](const char* light) {
         return s.PixelProgram(LayerPixelProgram(light), lighting.bindings);
     };
@@ -155,6 +174,10 @@ void AddLayerSection(ShaderWriter::Section& s)
         s.StateFromValue(GraphicsShader2::STATE_PIXEL_SHADER, pixel);
         s.StateFromParameter(GraphicsShader2::STATE_TEXTURE, baseTexture, 0);
         s.StateFromParameter(GraphicsShader2::STATE_TEXTURE, opacityTexture, 1);
+        // The layer textures repeat; the opacity map covers the terrain once, and its edges meet
+        // the neighbouring regions' ground: read past them, it would blend in the opposite edge.
+        s.StateFromValue(GraphicsShader2::STATE_STAGE_STATE_0, clamp, 1);
+        s.StateFromValue(GraphicsShader2::STATE_STAGE_STATE_1, clamp, 1);
         AddStates(s, source, destination, depthWrite, true);
         s.StateFromValue(GraphicsShader2::STATE_ALPHA_TEST, s.Int(GAME::RENDER_TEST_ALWAYS));
     };
@@ -170,6 +193,8 @@ void AddLayerSection(ShaderWriter::Section& s)
     style("pLightDiffuseStyle", point, GAME::RENDER_BLEND_ONE, GAME::RENDER_BLEND_ONE, false);
     // Bottom layer first: each layer over what is there.
     style("reflectionStyle", ambient, GAME::RENDER_BLEND_ONE, GAME::RENDER_BLEND_INV_SRC_ALPHA, false);
+    // The solid pass once more.
+    SampleShaderParts::AddFogStyle(s, 0, vertex, s.PixelProgram(FogPixelProgram(false), fog));
 }
 
 void AddGrassSection(ShaderWriter::Section& s)
@@ -177,10 +202,11 @@ void AddGrassSection(ShaderWriter::Section& s)
     const uint32_t white = s.Texture(ShaderWriter::whiteTextureName);
     const uint32_t objectToScreen = s.Parameter("objectToScreenMatrix", GraphicsShader2::TYPE_FLOAT4X4);
     const uint32_t objectToWorld = s.Parameter("objectToWorldMatrix", GraphicsShader2::TYPE_FLOAT4X4);
-    s.Parameter("terrainOffset", GraphicsShader2::TYPE_FLOAT3);
+    const uint32_t terrainOffset = s.Parameter("terrainOffset", GraphicsShader2::TYPE_FLOAT3);
     s.Parameter("bladeHeight", GraphicsShader2::TYPE_FLOAT);
     const uint32_t baseTexture = s.Parameter("baseTexture", GraphicsShader2::TYPE_DEVICE_TEXTURE, 1, white);
     const Lighting lighting = AddLightingParameters(s);
+    const std::vector<ShaderWriter::Binding> fog = AddFogParameters(s, terrainOffset);
     const uint32_t vertex =
         s.VertexProgram(grassVertexProgram, {{0, 4, false, objectToScreen}, {4, 4, false, objectToWorld}});
     auto blades = [&](const char* light) {
@@ -209,6 +235,8 @@ void AddGrassSection(ShaderWriter::Section& s)
     style("pLightDiffuseAmbientStyle", pointAmbient, GAME::RENDER_BLEND_ONE, GAME::RENDER_BLEND_ZERO, true);
     style("dLightDiffuseStyle", directional, GAME::RENDER_BLEND_ONE, GAME::RENDER_BLEND_ONE, false);
     style("pLightDiffuseStyle", point, GAME::RENDER_BLEND_ONE, GAME::RENDER_BLEND_ONE, false);
+    SampleShaderParts::AddFogStyle(s, 0, vertex, s.PixelProgram(FogPixelProgram(true), fog));
+    s.StateFromParameter(GraphicsShader2::STATE_TEXTURE, baseTexture, 0);
 }
 
 } // namespace

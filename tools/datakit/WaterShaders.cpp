@@ -1,6 +1,7 @@
 #include "datakit/WaterShaders.h"
 
 #include "datakit/SampleGameData.h"
+#include "datakit/SampleShaderParts.h"
 #include "datakit/TextureWriter.h"
 #include "graphics/GraphicsShader2.h"
 #include "graphics/RenderTypes.h"
@@ -193,6 +194,18 @@ void AddWaterSection(ShaderWriter::Section& s)
     style("waterBlockReflectStyle", blockVertex, reflect, true);
     style("waterPathStyle", pathVertex, plain, false);
     style("waterPathReflectStyle", pathVertex, reflect, true);
+    // The fog over the water at its world (scene) position, as much as the water covers: water
+    // writes no depth, so that the fog over the ground below it does not reach it where that
+    // ground lies past the far plane.
+    std::vector<ShaderWriter::Binding> fogBindings = SampleShaderParts::AddFogParameters(s);
+    fogBindings.insert(fogBindings.end(), pixelBindings.begin(), pixelBindings.end());
+    const uint32_t fog = s.PixelProgram(
+        std::string(waterFunctions) + SampleShaderParts::fogFunctions +
+            "void main()\n{\n"
+            "    o_color = vec4(pc[8].rgb, FogAmount(v_tex2.xyz) * v_color0.a * WaterOpacity(WaterDepth()));\n"
+            "}\n",
+        fogBindings);
+    SampleShaderParts::AddFogStyle(s, 1001, blockVertex, fog);
 }
 
 void AddWavesSection(ShaderWriter::Section& s)

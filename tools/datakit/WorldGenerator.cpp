@@ -17,10 +17,12 @@
 #include "datakit/SampleWalker.h"
 #include "datakit/TerrainWriter.h"
 #include "datakit/WaterWriter.h"
+#include "graphics/GraphicsEngine.h"
 #include "terrain/GridEntrance.h"
 #include "terrain/GridRegion.h"
 #include "terrain/Terrain.h"
 #include "world/Entity.h"
+#include "world/FogSectorData.h"
 #include "world/Level.h"
 #include "world/NameSectorData.h"
 #include "world/Portal.h"
@@ -34,6 +36,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <random>
@@ -71,6 +74,11 @@ constexpr float kWalkerCircle = CharacterGenerator::walkStride / kWalkerTurnRate
 constexpr float kLightHeight = 3.0f;
 constexpr int kVillageCrates = 6;
 constexpr int kVillageLamps = 4;
+// Things placed at random keep this far from the water (the largest sample prop reaches 1.5 units
+// from its middle), and a spot is drawn again at most this often (the water covers a small part of
+// a region, so that a dry one turns up long before).
+constexpr float kPropClearance = 2.2f;
+constexpr int kPlacementAttempts = 64;
 
 // Level entities are the engine's own classes; these only let the generator delete them itself
 // once their level image is written, without the object manager.
@@ -274,6 +282,29 @@ float CarveWater(const WaterLayout& w, float x, float z, float height)
     return std::min(height, kWaterHeight - 1.0f + 1.5f * d * d);
 }
 
+// Whether anything standing at (x, z) with the clearance round it would reach the water: some
+// point of its footprint (the middle and eight points on the clearance's circle) lies inside the
+// lake's painted circle or the river's band where the ground there (heightAt) lies under the
+// surface. Without heights (heightAt null) every such point counts as wet.
+bool ReachesWater(const WaterLayout& w, float x, float z, float clearance,
+                  const std::function<float(float, float)>& heightAt)
+{
+    if (w.size <= 0.0f)
+        return false;
+    constexpr float kDiagonal = 0.70710678f;
+    const float offsets[9][2] = {{0, 0},  {1, 0},  {-1, 0}, {0, 1}, {0, -1}, {kDiagonal, kDiagonal},
+                                 {kDiagonal, -kDiagonal}, {-kDiagonal, kDiagonal}, {-kDiagonal, -kDiagonal}};
+    for (const auto& o : offsets) {
+        const float px = x + o[0] * clearance, pz = z + o[1] * clearance;
+        const float dx = px - w.lakeX, dz = pz - w.lakeZ;
+        const bool covered = dx * dx + dz * dz < w.bowlRadius * w.bowlRadius ||
+                             DistanceToLine(w.river, px, pz) < w.riverHalfWidth + 0.5f;
+        if (covered && (!heightAt || heightAt(px, pz) < kWaterHeight + 0.1f))
+            return true;
+    }
+    return false;
+}
+
 Vec3 Normalized(const Vec3& v)
 {
     const float length = std::sqrt(Vec3::Dot(v, v));
@@ -281,6 +312,40 @@ Vec3 Normalized(const Vec3& v)
 }
 
 } // namespace
+
+void WorldGenerator::WriteAtmosphere(const Atmosphere& air, GAME::FogSectorData& record)
+{
+    const float values[9] = {air.fogColor[0],   air.fogColor[1],  air.fogColor[2],
+                             air.depthFogStart, air.depthFogEnd,  air.depthFogDensity,
+                             air.heightFogBase, air.heightFogTop, air.heightFogDensity};
+    for (int i = 0; i < 9; ++i)
+        record.SetFloat(i, values[i]);
+}
+
+WorldGenerator::Atmosphere WorldGenerator::ReadAtmosphere(const GAME::FogSectorData& record)
+{
+    Atmosphere air;
+    float* const values[9] = {&air.fogColor[0],   &air.fogColor[1],  &air.fogColor[2],
+                              &air.depthFogStart, &air.depthFogEnd,  &air.depthFogDensity,
+                              &air.heightFogBase, &air.heightFogTop, &air.heightFogDensity};
+    for (int i = 0; i < 9; ++i)
+        *values[i] = record.GetFloat(i);
+    return air;
+}
+
+bool WorldGenerator::ApplyAtmosphere(const GAME::SectorDataManager& sectors, GAME::GraphicsEngine& graphics)
+{
+    const auto* record = static_cast<const GAME::FogSectorData*>(
+        sectors.GetSectorData(GAME::SectorDataManager::SECTOR_FOG, 0u));
+    if (!record)
+        return false;
+    const Atmosphere air = ReadAtmosphere(*record);
+    graphics.SetFogColor(air.fogColor[0], air.fogColor[1], air.fogColor[2]);
+    graphics.SetDepthFog(air.depthFogStart, air.depthFogEnd, air.depthFogDensity);
+    graphics.SetHeightFog(air.heightFogBase, air.heightFogTop, air.heightFogDensity);
+    graphics.EnableFog(true);
+    return true;
+}
 
 const std::vector<std::string>& WorldGenerator::EntityRecords()
 {
@@ -531,6 +596,13 @@ bool WorldGenerator::Generate()
         record->SetRenderColorAlpha(GAME::Color(shade, 0.5f, 1.0f - shade, 0.5f));
         record->SetRenderColorOmega(GAME::Color(1.0f - shade, 0.5f, shade, 0.5f));
     }
+    sectors.NewSectorData(GAME::SectorDataManager::SECTOR_FOG);
+    if (auto* air = static_cast<GAME::FogSectorData*>(
+            sectors.GetSectorData(GAME::SectorDataManager::SECTOR_FOG, 0u))) {
+        air->SetName("Generated air");
+        air->SetId(GAME::UniqueId(0x41495230u, s.seed, 1, 0));
+        WriteAtmosphere(s.atmosphere, *air);
+    }
     GAME::BinaryWriter sectorBytes(1024);
     sectors.Save(sectorBytes);
     m_sectorData.assign(sectorBytes.GetBuffer(), sectorBytes.GetBuffer() + sectorBytes.GetSize());
@@ -561,12 +633,18 @@ void WorldGenerator::PlaceActorsAndLights()
             info.placements.push_back(Placement{record, frame});
         };
 
-        // Walkers keep far enough from the edges for their circles to stay inside the region.
+        // Walkers keep far enough from the edges for their circles to stay inside the region, and
+        // out of the lake and the river (a start whose circle could reach them is drawn again).
         const float margin = std::min(2.5f * kWalkerCircle, size * 0.45f);
         std::uniform_real_distribution<float> along(margin, size - margin);
+        const WaterLayout water = info.cave ? WaterLayout() : MakeWaterLayout(s.regionSize);
         const int walkers = info.cave ? s.walkersPerCave : s.walkersPerRegion;
         for (int i = 0; i < walkers; ++i) {
-            const float x = along(random), z = along(random);
+            float x = along(random), z = along(random);
+            for (int attempt = 0; attempt < kPlacementAttempts &&
+                                  ReachesWater(water, x, z, 2.0f * kWalkerCircle + 1.0f, nullptr);
+                 ++attempt)
+                x = along(random), z = along(random);
             place(walkerRecord, Vec3(x, 0.0f, z), turn(random));
         }
 
@@ -611,8 +689,9 @@ void WorldGenerator::AddDoorway(int outdoor, int cave)
 {
     const Settings& s = m_settings;
     // The entrance stands a quarter into the outdoor region, facing +z (the flight's row runs
-    // along its middle); the cave's doorway is a cell of its -z row turned half round, so that the
-    // space behind the outdoor door lies inside the cave.
+    // along its middle); the cave's doorway is a cell of its -z row turned half round, its portal
+    // facing into the cave, so that the space behind the outdoor door lies inside the cave and the
+    // space behind the cave's doorway outdoors: each is looked through from its front.
     const float half = SampleGridKit::cellWidth * 0.5f;
     PortalInfo outside;
     outside.region = outdoor;
@@ -629,7 +708,7 @@ void WorldGenerator::AddDoorway(int outdoor, int cave)
     inside.coords = Coords(
         Vec3(-1.0f, 0.0f, 0.0f), Vec3(0.0f, 1.0f, 0.0f), Vec3(0.0f, 0.0f, -1.0f),
         Vec3((static_cast<float>(CaveDoorCell(s.caveSize)) + 0.5f) * SampleGridKit::cellWidth, 0.0f, half));
-    inside.triangles = SampleGridKit::DoorTriangles(half);
+    inside.triangles = SampleGridKit::DoorTriangles(half, true);
     inside.choke = DoorChokePoint(half);
     inside.connectedRegion = outdoor;
 
@@ -738,10 +817,19 @@ bool WorldGenerator::BuildLevels()
             ++doors;
         }
         const unsigned scattered = info.entities - static_cast<unsigned>(info.placements.size()) - doors;
+        // Nothing stands in the lake or the river: a spot whose footprint reaches the water is
+        // drawn again.
+        const WaterLayout water = info.cave ? WaterLayout() : MakeWaterLayout(size);
+        const std::function<float(float, float)> groundAt = [level](float x, float z) {
+            return level->GetGroundHeight(x, z);
+        };
         for (unsigned i = 0; i < scattered && built; ++i) {
             auto* entity = new GeneratedEntity();
             entity->SetObjectName(records[i % records.size()]);
-            const float x = along(random), z = along(random);
+            float x = along(random), z = along(random);
+            for (int attempt = 0; attempt < kPlacementAttempts && ReachesWater(water, x, z, kPropClearance, groundAt);
+                 ++attempt)
+                x = along(random), z = along(random);
             Coords frame = Coords::Rotation(Vec3(0.0f, 1.0f, 0.0f), turn(random));
             frame.origin = Vec3(x, level->GetGroundHeight(x, z), z);
             level->AddEntity(entity, frame);

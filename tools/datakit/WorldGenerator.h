@@ -1,6 +1,6 @@
 // Generates a world to stream: a grid of outdoor regions side by side (each an editable terrain of
 // regionSize units of rolling ground with three painted layers, grass, a plug in a hole and
-// entities standing on it, saved for the game in the run-time form, except one region kept in the
+// entities standing on it (none in the water), saved for the game in the run-time form, except one region kept in the
 // editor form; from 64 units on also a lake with shore waves in a bowl of the ground and a river
 // leaving it in a channel) and, below some of them, caves: grid regions of the sample grid system
 // (SampleGridKit) walled all round, reached through a doorway. The doorway is a pair of portals that
@@ -41,6 +41,9 @@
 #include <vector>
 
 namespace GAME {
+class FogSectorData;
+class GraphicsEngine;
+class SectorDataManager;
 class Terrain;
 class World;
 } // namespace GAME
@@ -53,6 +56,25 @@ class TerrainWriter;
 class WorldGenerator
 {
 public:
+    // The outdoor air: the fog's colour (which the sky takes too: the portal renderer clears an
+    // outdoor region's background to it, so that the far ground fades into the sky), the depth fog
+    // (full at its end, just short of the sample host's far plane) and the height fog (a haze over
+    // the low ground and the water). The generator keeps it in the world's first fog sector record
+    // (fog records mean what their host makes of them; this is the sample's reading): floats 0 to 2
+    // the colour, 3 to 5 the depth fog's start, end and density, 6 to 8 the height fog's base, top
+    // and density (world heights).
+    struct Atmosphere
+    {
+        float fogColor[3] = {0.62f, 0.73f, 0.86f};
+        float depthFogStart = 35.0f, depthFogEnd = 85.0f, depthFogDensity = 1.0f;
+        float heightFogBase = 0.5f, heightFogTop = 4.0f, heightFogDensity = 0.3f;
+    };
+    static void WriteAtmosphere(const Atmosphere& air, GAME::FogSectorData& record);
+    static Atmosphere ReadAtmosphere(const GAME::FogSectorData& record);
+    // Turns the graphics engine's fog on with the air of the manager's first fog record (a loaded
+    // world's); false, the fog left as it was, when there is none.
+    static bool ApplyAtmosphere(const GAME::SectorDataManager& sectors, GAME::GraphicsEngine& graphics);
+
     struct Settings
     {
         int regionsX = 4;
@@ -83,6 +105,7 @@ public:
         // editor form, as the editor saves it; every other ground is saved for the game in the
         // run-time form. -1: none.
         int editorFormRegion = 0;
+        Atmosphere atmosphere;
     };
 
     // An actor or light placed by record (the scattered entities are not listed).
@@ -165,7 +188,8 @@ public:
     const Settings& GetSettings() const { return m_settings; }
     const std::vector<RegionInfo>& GetRegions() const { return m_regions; }
     const std::vector<PortalInfo>& GetPortals() const { return m_portals; }
-    // The sector data block: one name record per region, as the ".sd" file and the map carry it.
+    // The sector data block: one name record per region and the air's fog record, as the ".sd"
+    // file and the map carry it.
     const std::vector<uint8_t>& GetSectorData() const { return m_sectorData; }
 
     // The compiled map image ("MAP" version 4).
