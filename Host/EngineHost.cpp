@@ -2,8 +2,9 @@
 // the OpenGL render device (headless, or in a game window with --window), generates a world of
 // regions into its folder, loads it and flies a camera across every region while the world streams
 // their levels in and out, then shuts the engine down. It prints every log line, the start-up
-// summary, per second of flight the frame times and the regions loaded and unloaded, and at the end
-// what the flight did; log.html in the run folder holds the same lines.
+// summary, for each 1000 ms of flight the frame times and the regions loaded and unloaded, and at
+// the end what the flight did; log.html in the run folder holds the same lines, and the paths it
+// prints are inside the run folder.
 //
 //   EngineHost [options] [run-folder] [frames]      (EngineHost --help: the usage, HostOptions.h)
 //
@@ -11,7 +12,8 @@
 // the user's settings and the log file; the host runs inside it. Without a frame count the flight
 // runs in real time at about 100 frames a second; with one, the whole flight is spread over that
 // many frames, run as fast as they go. With --window and a display the host runs in a game window
-// (Escape or closing it ends the run early); otherwise it runs headless.
+// (Escape or closing it ends the run early; F3 shows the engine's statistics, which --stats shows
+// from the start); otherwise it runs headless.
 //
 // With --server the host hosts a network session, with --connect it joins one (see
 // NetworkOptions.h); a server and a client on one machine need a run folder each, e.g.
