@@ -59,7 +59,7 @@ void PrintLogLine(HostOutput& output, GAME::LogPriority priority, unsigned int c
     if (categoryName)
         line += std::string("[") + categoryName + "] ";
     else if (category)
-        line += "[" + std::to_string(category) + "] ";
+        line.append("[").append(std::to_string(category)).append("] ");
     output.Print(line + text, StyleOf(priority));
 }
 
