@@ -2,8 +2,9 @@
 // the OpenGL render device (headless, or in a game window with --window), generates a world of
 // regions into its folder, loads it and flies a camera across every region while the world streams
 // their levels in and out, then shuts the engine down. It prints every log line, the start-up
-// summary, per second of flight the frame times and the regions loaded and unloaded, and at the end
-// what the flight did; log.html in the run folder holds the same lines.
+// summary, for each 1000 ms of flight the frame times and the regions loaded and unloaded, and at
+// the end what the flight did; log.html in the run folder holds the same lines, and the paths it
+// prints are inside the run folder.
 //
 //   EngineHost [options] [run-folder] [frames]      (EngineHost --help: the usage, HostOptions.h)
 //
@@ -11,7 +12,8 @@
 // the user's settings and the log file; the host runs inside it. Without a frame count the flight
 // runs in real time at about 100 frames a second; with one, the whole flight is spread over that
 // many frames, run as fast as they go. With --window and a display the host runs in a game window
-// (Escape or closing it ends the run early); otherwise it runs headless.
+// (Escape or closing it ends the run early; F3 shows the engine's statistics, which --stats shows
+// from the start); otherwise it runs headless.
 //
 // With --server the host hosts a network session, with --connect it joins one (see
 // NetworkOptions.h); a server and a client on one machine need a run folder each, e.g.
@@ -93,8 +95,9 @@ DataKit::WorldGenerator::Settings WorldPlan()
     return plan;
 }
 
-// Real-time frames of 10 ms: regions unload after about 600 frames without use.
+// Real-time frames of 10 ms: regions unload after about 600 frames without use (6 s).
 constexpr std::chrono::microseconds framePeriod(10000);
+constexpr int unloadFrames = 600;
 // The longest the regions of the first view may take to load before the flight starts.
 constexpr double loadingLimitMs = 60000.0;
 
@@ -113,7 +116,7 @@ std::string ShortName(const std::string& name)
     return dot == std::string::npos ? text : text.substr(0, dot);
 }
 
-// What one second of flight did (a second of camera path, simulated in a run of fixed frames).
+// What 1000 ms of flight did (of camera path, simulated in a run of fixed frames).
 struct FlightSecond
 {
     int index = 0;
@@ -133,9 +136,9 @@ struct FlightSecond
         std::string line;
         for (const std::string& change : changes)
             line += " " + change;
-        out.Printf(
-            "  second %2d: %3d frames, frame time %5.2f ms avg %6.2f ms max, view in %-9s %2d resident%s",
-            index, frames, frames ? totalMs / frames : 0.0, maxMs, view.c_str(), resident, line.c_str());
+        out.Printf("  path %5d ms: %3d frames, frame time %6.2f ms avg %7.2f ms max, view in %-9s %2d resident%s",
+                   index * 1000, frames, frames ? totalMs / frames : 0.0, maxMs, view.c_str(), resident,
+                   line.c_str());
     }
 };
 
@@ -160,6 +163,13 @@ bool MakeSampleData(const std::filesystem::path& folder)
 double PathPerFrameMs(float duration, int frames)
 {
     return frames > 1 ? 1000.0 * duration / (frames - 1) : 0.0;
+}
+
+// A path inside the run folder, as the user finds it there.
+std::string InFolder(const std::filesystem::path& folder, const std::string& path)
+{
+    const std::filesystem::path relative = std::filesystem::path(path).lexically_relative(folder);
+    return relative.empty() || *relative.begin() == ".." ? path : relative.string();
 }
 
 double MillisecondsSince(std::chrono::steady_clock::time_point start)
@@ -187,9 +197,9 @@ void DrawFrame(GAME::Engine& engine, HostView* view = nullptr, FlightCamera* cam
 int Run(const std::filesystem::path& folder, const HostOptions& options, HostOutput& out)
 {
     const int frames = options.frames;
-    out.Printf("EngineHost: writing to %s (game data, world, user's settings, log.html); "
-               "EngineHost --help for the options",
-               folder.string().c_str());
+    out.Printf("EngineHost: run folder %s (game data, world, user's settings, log.html; the paths "
+               "below are inside it); EngineHost --help for the options",
+               options.folder.c_str());
     out.Printf("EngineHost: making the sample game data");
     if (!MakeSampleData(folder)) {
         out.Printf("EngineHost: could not write the sample data");
@@ -247,8 +257,8 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     HostSound hostSound(engine, out);
     out.Print("");
 
-    // The world: generated into the folder, then loaded as a game loads its map.
-    GAME::World* world = engine.GetWorld();
+    // The world: generated into the folder (its caves' doorways take their meshes from the graphics
+    // engine), then loaded as a game loads its map.
     DataKit::WorldGenerator generator(WorldPlan());
     const DataKit::WorldGenerator::Settings& plan = generator.GetSettings();
     if (!generator.Generate() || !generator.Write(folder.string())) {
@@ -263,6 +273,7 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
         "%zu portals, %zu bytes",
         plan.mapName.c_str(), plan.regionsX, plan.regionsZ, plan.regionSize, plan.caves,
         generator.GetRegions().size(), entities, generator.GetPortals().size(), generator.BuildMap().size());
+    GAME::World* world = engine.GetWorld();
     // The map carries its portals in a chunk of the game's own, placed by this callback.
     auto* portalReader = new DataKit::PortalChunkReader(world);
     if (!world->InstallMapChunkCallback(portalReader))
@@ -290,6 +301,8 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     // frames' updates and would time out while the world is generated and loaded.
     StartNetwork(engine, options.network, out); // a failure is reported; the host then runs alone
 
+    // The profiler's panels and the thread monitor stay off unless asked for (--stats, F3).
+    window.ShowStatistics(options.stats);
     window.Attach(engine);
     bool running = true;
     // A client joins before it loads levels: their objects take their ids from the host id the
@@ -304,8 +317,6 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
         }
         EndJoining(engine, MillisecondsSince(joinStart), out);
     }
-    engine.ShowThreadMonitor(true);
-    engine.ShowProfiler(true);
     GAME::Tracker* tracker = GAME::Tracker::Get();
     const float duration = generator.GetFlightDuration();
 
@@ -313,6 +324,10 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     FlightCamera camera(generator, *world);
     auto print = [&out](const std::string& line) { out.Print(line); };
     std::optional<HostView> view(std::in_place, engine, print, folder.string());
+    // The recording device draws nothing: its frames would make blank pictures.
+    const bool screenshots = options.device != "Software";
+    if (!screenshots)
+        out.Printf("EngineHost: no screenshots: the %s device draws nothing", options.device.c_str());
     const GAME::Viewport viewport(0, 0, device->GetWidth(), device->GetHeight());
     auto viewAt = [&](float seconds) { return camera.ViewAt(seconds, viewport); };
 
@@ -343,12 +358,14 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     if (running)
         LogPathsAcrossRegions(*world, generator, out);
 
-    if (frames > 0)
-        out.Printf("EngineHost: flying %.1f s of camera path in %d frames, %.1f ms of path a frame, as fast "
-                   "as they run; the seconds below are seconds of path",
-                   duration, frames, PathPerFrameMs(duration, frames));
-    else
-        out.Printf("EngineHost: flying %.1f s of camera path in real time", duration);
+    // Ended through the window before the flight: none.
+    if (running && frames > 0)
+        out.Printf("EngineHost: flying %.0f ms of camera path in %d frames, %.1f ms of path a frame, as fast "
+                   "as they run; a line for each 1000 ms of path",
+                   duration * 1000.0, frames, PathPerFrameMs(duration, frames));
+    else if (running)
+        out.Printf("EngineHost: flying %.0f ms of camera path in real time; a line for each 1000 ms",
+                   duration * 1000.0);
 
     std::vector<bool> resident(static_cast<size_t>(world->GetNumRegions()), false);
     for (int i = 0; i < world->GetNumRegions(); ++i)
@@ -365,7 +382,7 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     const auto start = std::chrono::steady_clock::now();
     auto last = start;
     while (running) {
-        if (!window.Frame())
+        if (!(running = window.Frame()))
             break;
         const GAME::WorldFrustum frustum = viewAt(flightTime);
         const DataKit::WorldGenerator::View heard = generator.GetFlightView(flightTime);
@@ -378,11 +395,12 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
         // The frame statistics start empty each frame; the count is the engine's, this frame in.
         tracker->SetInt(GAME::Tracker::frameStatsCategory, "frames drawn",
                         static_cast<int>(engine.GetFrameCount()));
-        tracker->DisplayFrameStats();
         const bool lastFrame = frames > 0 ? flightFrames >= frames : flightTime >= duration;
+        if (lastFrame || window.IsShowingStatistics())
+            tracker->DisplayFrameStats();
         if (lastFrame) // the last frame's statistics go to the console instead of the screen
             lastStatistics = engine.GetStatisticsWidget()->TakeEntries();
-        DrawFrame(engine, &*view, &camera, frustum.GetRegion());
+        DrawFrame(engine, &*view, &camera, screenshots ? frustum.GetRegion() : nullptr);
         const auto frameEnd = std::chrono::steady_clock::now();
         totalGameTime += engine.GetUpdateTime();
 
@@ -425,7 +443,7 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
         out.Printf("  statistics line     %s", entry.text.c_str());
     view->FinishScreenshot();
     for (const std::string& screenshot : view->GetScreenshots())
-        out.Printf("  screenshot          %s", screenshot.c_str());
+        out.Printf("  screenshot          %s", InFolder(folder, screenshot).c_str());
     view.reset();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const double rate = seconds > 0 ? flightFrames / seconds : 0.0;
@@ -436,14 +454,14 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
         // The path's time is simulated; only the frames' cost is real.
         out.Printf("  frames              %d, %.1f ms of camera path each", flightFrames,
                    PathPerFrameMs(duration, frames));
-        out.Printf("  camera path         %.1f s, simulated", duration);
-        out.Printf("  run time            %.2f s: %.1f frames a second, %.1f times as fast as real time",
-                   seconds, rate, seconds > 0 ? duration / seconds : 0.0);
+        out.Printf("  camera path         %.0f ms, simulated", duration * 1000.0);
+        out.Printf("  run time            %.0f ms: %.1f frames a second, %.1f times as fast as real time",
+                   seconds * 1000.0, rate, seconds > 0 ? duration / seconds : 0.0);
         out.Printf("  game time           %d ms (the engine's clock runs in real time)", totalGameTime);
     } else {
         out.Printf("  frames              %d, in real time", flightFrames);
-        out.Printf("  camera path         %.1f s", duration);
-        out.Printf("  run time            %.2f s: %.1f frames a second", seconds, rate);
+        out.Printf("  camera path         %.0f ms", duration * 1000.0);
+        out.Printf("  run time            %.0f ms: %.1f frames a second", seconds * 1000.0, rate);
         out.Printf("  game time           %d ms", totalGameTime);
     }
     out.Printf("  engine frames       %u since start-up, %u of them while loading", engine.GetFrameCount(),
@@ -453,6 +471,10 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     out.Printf("  levels              %d in before the flight, %d loaded and %d unloaded during it, on the "
                "Level Loading Thread",
                residentBefore, levelsLoaded, levelsUnloaded);
+    if (levelsUnloaded == 0)
+        out.Printf("                      (a level unloads once no view has used it for about %d frames; "
+                   "the flight ran %d)",
+                   unloadFrames, flightFrames);
     if (const unsigned int loaded = engine.GetResourceLoader()->GetLoadedCount())
         out.Printf("  resource loader     %u resources loaded (meshes, textures, sounds...) in %u ms", loaded,
                    engine.GetResourceLoader()->GetTotalLoadTime());
@@ -462,7 +484,9 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
 
     out.Printf("  network             %s", DescribeNetwork(engine).c_str());
 
-    out.Print(RebuildWorldMapData(*world, files, folder)); // once, as the world editor does
+    // Once, as the world editor does; not when the user ended the run, who wants it to end now.
+    if (running)
+        out.Print(RebuildWorldMapData(*world, files, folder, screenshots));
 
     // The host keeps the user's settings, as a game does when the player changes them.
     if (!engine.GetOptions()->Save(DataKit::SampleGameData::userSettingsName))
@@ -472,8 +496,8 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     engine.Shutdown();
     out.Printf("\nEngineHost: done; %u log lines (%u warnings, %u notices)", engine.GetLineCount(),
                engine.GetWarningCount(), engine.GetImportantCount());
-    out.Printf("  log file            %slog.html", base.c_str());
-    out.Printf("  user settings       %s%s", base.c_str(), DataKit::SampleGameData::userSettingsName);
+    out.Printf("  log file            log.html");
+    out.Printf("  user settings       %s", DataKit::SampleGameData::userSettingsName);
     return 0;
 }
 

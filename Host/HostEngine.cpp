@@ -2,6 +2,7 @@
 
 #include "core/Log.h"
 
+#include <cctype>
 #include <cstdarg>
 
 namespace SampleHost {
@@ -28,11 +29,26 @@ HostOutput::Style StyleOf(GAME::LogPriority priority)
                                                       : HostOutput::STYLE_PLAIN;
 }
 
+// The library marks some lines with the statistics panel's colour codes ("^g": a caret and a
+// letter); printed and logged, they would only be noise.
+std::string WithoutColorCodes(const std::string& message)
+{
+    std::string text;
+    text.reserve(message.size());
+    for (size_t i = 0; i < message.size(); ++i) {
+        if (message[i] == '^' && i + 1 < message.size() && std::isalpha(static_cast<unsigned char>(message[i + 1])))
+            ++i;
+        else
+            text += message[i];
+    }
+    return text;
+}
+
 // "  log warn [Graphics] text": one line, whatever line feeds the text ends in.
 void PrintLogLine(HostOutput& output, GAME::LogPriority priority, unsigned int category,
                   const std::string& message)
 {
-    std::string text = message;
+    std::string text = WithoutColorCodes(message);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
         text.pop_back();
     const char* categoryName = !category                        ? nullptr
@@ -43,7 +59,7 @@ void PrintLogLine(HostOutput& output, GAME::LogPriority priority, unsigned int c
     if (categoryName)
         line += std::string("[") + categoryName + "] ";
     else if (category)
-        line += "[" + std::to_string(category) + "] ";
+        line.append("[").append(std::to_string(category)).append("] ");
     output.Print(line + text, StyleOf(priority));
 }
 
@@ -86,6 +102,11 @@ void HostEngine::Print(GAME::LogPriority priority, unsigned int category, const 
     else if (priority == GAME::LOG_PRIORITY_IMPORTANT)
         ++m_important;
     PrintLogLine(m_output, priority, category, text);
+    // The library's notice of a level loaded on the main thread, explained the first time.
+    if (text.find("Forcing load of level") != std::string::npos && !m_forcedLoadExplained.exchange(true))
+        m_output.Print("EngineHost: (a forced load: something needed a level, or its render data, before its "
+                       "loading thread had brought it in, so the main thread loaded it and that frame waited; "
+                       "the path finder's ways below and views through a doorway do this)");
 }
 
 void HostLogSink::Write(int priority, unsigned int category, const char* text)

@@ -1,7 +1,8 @@
 // The sample host's engine: the library's engine with the host's log sink. Every log line is
 // printed with its priority and category through the host's output, which also appends it to the
-// engine's HTML log file once start-up has opened it (see HostOutput.h). HostLogSink prints the
-// library's lines the same way while no engine exists.
+// engine's HTML log file once start-up has opened it (see HostOutput.h); the statistics panel's
+// colour codes ("^g") are taken out, and the first "Forcing load of level" notice is explained.
+// HostLogSink prints the library's lines the same way while no engine exists.
 #pragma once
 
 #include "HostOutput.h"
@@ -42,6 +43,7 @@ private:
     mutable std::atomic<unsigned int> m_lines{0};
     mutable std::atomic<unsigned int> m_warnings{0};
     mutable std::atomic<unsigned int> m_important{0};
+    mutable std::atomic<bool> m_forcedLoadExplained{false};
 };
 
 // The process-wide sink (GAME::SetProcessLogSink) for the library's lines before the host's engine

@@ -98,8 +98,8 @@ bool ReadMinimap(GAME::FileSystem& files, const GAME::Region& region, GAME::Imag
 
 } // namespace
 
-std::string RebuildWorldMapData(GAME::World& world, GAME::FileSystem& files,
-                                const std::filesystem::path& folder)
+std::string RebuildWorldMapData(GAME::World& world, GAME::FileSystem& files, const std::filesystem::path& folder,
+                                bool drawsPixels)
 {
     const auto start = std::chrono::steady_clock::now();
     int rebuilt = 0;
@@ -120,16 +120,19 @@ std::string RebuildWorldMapData(GAME::World& world, GAME::FileSystem& files,
                   rebuilt, world.GetNumRegions(), ms);
     std::string report = line;
 
+    if (!drawsPixels)
+        return report + "EngineHost: no minimap picture: the device draws nothing\n";
     GAME::Image minimap;
     if (!shown || !ReadMinimap(files, *shown, minimap))
         return report + "EngineHost: no minimap to show\n";
-    const std::filesystem::path png =
-        folder / "screenshots" / ("minimap-" + RegionShortName(shown->GetName()) + ".png");
-    if (WritePng(minimap, png))
+    // Named inside the run folder, as the user finds it there.
+    const std::filesystem::path name = std::filesystem::path("screenshots") /
+                                       ("minimap-" + RegionShortName(shown->GetName()) + ".png");
+    if (WritePng(minimap, folder / name))
         std::snprintf(line, sizeof(line), "  minimap             %u x %u, %s\n", minimap.GetWidth(),
-                      minimap.GetHeight(), png.string().c_str());
+                      minimap.GetHeight(), name.string().c_str());
     else
-        std::snprintf(line, sizeof(line), "EngineHost: could not write %s\n", png.string().c_str());
+        std::snprintf(line, sizeof(line), "EngineHost: could not write %s\n", name.string().c_str());
     return report + line;
 }
 

@@ -16,8 +16,9 @@ class World;
 namespace SampleHost {
 
 // Main thread, between frames. The report for the host's output: a line of how many regions were
-// rebuilt and one of where the minimap went (or why none did), each ended by a line feed.
-std::string RebuildWorldMapData(GAME::World& world, GAME::FileSystem& files,
-                                const std::filesystem::path& folder);
+// rebuilt and one of where the minimap went (or why none did), each ended by a line feed. Without
+// drawsPixels (a device that draws nothing) no minimap picture is copied: it would be blank.
+std::string RebuildWorldMapData(GAME::World& world, GAME::FileSystem& files, const std::filesystem::path& folder,
+                                bool drawsPixels);
 
 } // namespace SampleHost

@@ -55,10 +55,11 @@ bool ParsePort(std::string_view text, int& port)
     return true;
 }
 
-bool IsPort(const char* word)
+// A word that is a whole number is --server's port, good or bad (a bad one is refused, not taken
+// for the run folder); any other word is the next argument.
+bool IsPortWord(const char* word)
 {
-    int port = 0;
-    return ParsePort(word, port);
+    return std::strpbrk(word, "0123456789") && std::strspn(word, "+-0123456789") == std::strlen(word);
 }
 
 bool SetPort(int& port, const char* option, const char* value, std::string& error)
@@ -99,6 +100,12 @@ bool SetHelp(HostOptions& options, const char*, std::string&)
 bool SetWindow(HostOptions& options, const char*, std::string&)
 {
     options.window = true;
+    return true;
+}
+
+bool SetStats(HostOptions& options, const char*, std::string&)
+{
+    options.stats = true;
     return true;
 }
 
@@ -153,6 +160,10 @@ const OptionRow optionTable[] = {
      "run in a game window when a display exists (else headless);\n"
      "Escape or closing the window ends the run",
      SetWindow, nullptr},
+    {nullptr, "--stats", Argument::NONE, nullptr,
+     "show the engine's statistics from the start: the profiler's panels\n"
+     "and the thread monitor (F3 in the window shows or hides them)",
+     SetStats, nullptr},
     {nullptr, "--device", Argument::REQUIRED, "<name>",
      "the render device: OpenGL (the default; draws, headless through EGL\n"
      "or in the window) or Software (records the calls, draws nothing)",
@@ -160,7 +171,7 @@ const OptionRow optionTable[] = {
     {nullptr, "--server", Argument::OPTIONAL, "port",
      "host a network session on every address, on the port given\n"
      "(default 29460)",
-     SetServer, IsPort},
+     SetServer, IsPortWord},
     {nullptr, "--connect", Argument::REQUIRED, "<address>[:port]",
      "join the session of the server at the address (default port 29460)", SetConnect, nullptr},
     {nullptr, "--port", Argument::REQUIRED, "<port>", "the port for --server or --connect", SetNetworkPort,

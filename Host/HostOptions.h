@@ -9,8 +9,9 @@
 // Options and arguments may come in any order; "--" ends the options; "--name value" and
 // "--name=value" are the same, but a word starting with '-' is taken as an argument only in the
 // second form. An optional argument ("--server [port]") is the next word only when that word is
-// such an argument (a port number): "--server run-1" hosts on the default port with run-1 as the
-// run folder; "--server=<port>" always names it. Main thread only.
+// such an argument (a whole number, which must then be a port from 1 to 65535): "--server run-1"
+// hosts on the default port with run-1 as the run folder, "--server 99999" is refused;
+// "--server=<port>" always names it. Main thread only.
 #pragma once
 
 #include "NetworkOptions.h"
@@ -29,6 +30,8 @@ struct HostOptions
     int frames = 0;
     // A game window when a display exists (else headless, said once).
     bool window = false;
+    // The profiler's panels and the thread monitor on from the start (F3 in the window toggles).
+    bool stats = false;
     // The render device module: "OpenGL" draws, "Software" records and draws nothing.
     std::string device = defaultDevice;
     // --server, --connect and --port.

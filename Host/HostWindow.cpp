@@ -10,6 +10,7 @@ namespace SampleHost {
 
 namespace {
 constexpr uint32_t keyEscape = 1;
+constexpr uint32_t keyStatistics = 61; // F3
 } // namespace
 
 void HostWindow::Open(bool wanted, int width, int height)
@@ -24,17 +25,35 @@ void HostWindow::Open(bool wanted, int width, int height)
 
 void HostWindow::Attach(GAME::Engine& engine)
 {
+    m_engine = &engine;
     engine.AddWidget(this);
+    ShowStatistics(m_statistics);
 }
 
 void HostWindow::Detach(GAME::Engine& engine)
 {
     engine.RemoveWidget(this);
+    m_engine = nullptr;
+}
+
+void HostWindow::ShowStatistics(bool show)
+{
+    m_statistics = show;
+    if (!m_engine)
+        return;
+    m_engine->ShowProfiler(show);
+    m_engine->ShowThreadMonitor(show);
 }
 
 bool HostWindow::HandleKeyEvent(const GAME::InputDevice::ButtonEvent& event)
 {
-    if (event.keyCode != keyEscape || event.state != GAME::InputDevice::BUTTON_PRESSED)
+    if (event.state != GAME::InputDevice::BUTTON_PRESSED)
+        return false;
+    if (event.keyCode == keyStatistics) {
+        ShowStatistics(!m_statistics);
+        return true;
+    }
+    if (event.keyCode != keyEscape)
         return false;
     m_escape = true;
     return true;

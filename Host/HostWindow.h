@@ -1,6 +1,7 @@
 // The sample host's window: with --window and a display, the host runs in a real game window, the
 // engine draws into it through the chosen device (OpenGL draws; Software draws nothing, the window
-// stays black) and reads its keyboard and mouse; Escape or closing the window ends the run.
+// stays black) and reads its keyboard and mouse; Escape or closing the window ends the run, F3
+// shows or hides the engine's statistics (the profiler's panels and the thread monitor).
 // Without a display (or without --window) the host stays headless. What it says goes through the
 // host's output. Main thread.
 #pragma once
@@ -28,17 +29,23 @@ public:
     bool IsOpen() const { return m_open; }
     // For the engine: the system window, null when headless.
     void* GetSystemWindow() const { return m_open ? m_window.GetSystemWindow() : nullptr; }
-    // Listens for Escape among the engine's widgets from Attach to Detach.
+    // Listens for Escape and F3 among the engine's widgets from Attach to Detach.
     void Attach(GAME::Engine& engine);
     void Detach(GAME::Engine& engine);
     // Once a frame: the window's messages; false when the run should end.
     bool Frame();
+
+    // The profiler's panels and the thread monitor, on or off (F3 switches them).
+    void ShowStatistics(bool show);
+    bool IsShowingStatistics() const { return m_statistics; }
 
 private:
     void Render(GAME::GraphicsCanvas&) const override {}
     bool HandleKeyEvent(const GAME::InputDevice::ButtonEvent& event) override;
 
     HostOutput& m_out;
+    GAME::Engine* m_engine = nullptr;
+    bool m_statistics = false;
     GAME::Window m_window;
     bool m_open = false;
     bool m_escape = false;

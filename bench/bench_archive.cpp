@@ -154,8 +154,25 @@ inline uint64_t Fingerprint(const uint8_t* data, size_t size)
 
 } // namespace
 
-int main(int, char** argv)
+const char* const kHelp = R"(bench_archive: ARC archives read through the engine's virtual file system.
+
+Measures, over an archive of 20,000 entries made in a temporary folder (no render device):
+  mounting and indexing the archive; opening and reading every entry in random order through
+  GAME::FileSystem; name lookups, half of them misses.
+References, in the same run: the same compressed blocks inflated from memory with one reused zlib
+stream (the floor), and the same files read through PhysFS from a zip of the same data.
+
+Figures (last lines of the output):
+  value archive_index_ms              time to mount and index; lower is better
+  ratio archive_read_vs_raw_inflate   engine read time / raw inflate time; lower is better, 1 is the floor
+  ratio archive_read_vs_physfs        engine read time / PhysFS read time; below 1 the engine is faster
+  value archive_lookups_per_second    name lookups a second; higher is better
+)";
+
+int main(int argc, char** argv)
 {
+    if (const int code = BenchCommandLine(argc, argv, kHelp); code >= 0)
+        return code;
     BenchReport report;
     fs::path work = fs::temp_directory_path() / ("bench-archive-" + std::to_string(std::random_device()()));
     fs::create_directories(work);

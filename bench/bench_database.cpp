@@ -53,8 +53,24 @@ std::string FieldName(int i)
 
 } // namespace
 
-int main()
+const char* const kHelp = R"(bench_database: the record database (ARZ) against zlib, its natural floor.
+
+Measures, over 50,000 records of about 40 fields each, written to a temporary folder (no render
+device): loading the file (DatabaseArchive::Load); fetching every record by name and building its
+binary table; field getters by name on the tables.
+Reference, in the same run: reading the file and inflating every record body with one reused zlib
+stream, in the same random order.
+
+Figures (last lines of the output):
+  ratio database_load_vs_raw      load time / read-and-inflate time; lower is better, 1 is the floor
+  ratio record_read_vs_inflate    record fetch time / inflate time; lower is better
+  value field_getter_by_name      nanoseconds a getter; lower is better
+)";
+
+int main(int argc, char** argv)
 {
+    if (const int code = BenchCommandLine(argc, argv, kHelp); code >= 0)
+        return code;
     BenchReport report;
     fs::path work = fs::temp_directory_path() / ("bench-database-" + std::to_string(std::random_device()()));
     fs::create_directories(work);

@@ -45,8 +45,24 @@ volatile unsigned int g_sink;
 
 } // namespace
 
-int main()
+const char* const kHelp = R"(bench_name: GAME::Name::Create (an MD5 of the text) against OpenSSL.
+
+Measures, with no render device: Name::Create over 100,000 zero-terminated texts, best of 15 rounds.
+References, in the same run: OpenSSL's one-shot MD5 of the same texts (the natural limit),
+EVP_Digest fetching the digest on every call, and an EVP context reused with a digest fetched once.
+
+Figures (last lines of the output); lower is better for each:
+  value name_create_time                     ns a name
+  value md5_one_shot_time                    ns a one-shot MD5
+  ratio name_create_vs_evp_reused_context    Name::Create / reused EVP context
+  ratio name_create_vs_evp_digest            Name::Create / EVP_Digest
+  ratio name_create_vs_md5                   Name::Create / one-shot MD5 (1 is the floor)
+)";
+
+int main(int argc, char** argv)
 {
+    if (const int code = BenchCommandLine(argc, argv, kHelp); code >= 0)
+        return code;
     const std::vector<std::string> names = MakeNames();
     std::vector<const char*> texts;
     for (const auto& name : names)

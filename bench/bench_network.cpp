@@ -207,8 +207,26 @@ public:
     void Write(int, unsigned int, const char*) override {}
 };
 
-int main()
+const char* const kHelp = R"(bench_network: the engine's network sessions over ENet on the loopback address.
+
+Measures, with no render device (about 25 s):
+  load: 8 clients send 10,000 small game packets a second between them to one server for 10 s; the
+  server checks that every packet of every client arrived, in order;
+  round trip: one client sends a small packet, the server echoes it at once; the 99th percentile
+  of 5,000 round trips.
+Reference, in the same run: a bare ENet echo of the same bytes, each host serviced by a thread of
+its own, measured in batches alternating with the engine's.
+
+Figures (last lines of the output):
+  value packets_lost                     packets sent but not received in order; 0 is the only good value
+  value packets_per_second               packets received in order a second; higher is better
+  ratio net_roundtrip_p99_vs_raw_enet    engine p99 / bare ENet p99; lower is better, 1 is ENet's own
+)";
+
+int main(int argc, char** argv)
 {
+    if (const int code = BenchCommandLine(argc, argv, kHelp); code >= 0)
+        return code;
     BenchReport report;
     QuietSink quiet;
     GAME::SetProcessLogSink(&quiet);
@@ -330,7 +348,7 @@ int main()
     std::printf(
         "bench_network: round trip p50 %.3f ms, p99 %.3f ms (bare ENet echo p50 %.3f ms, p99 %.3f ms)\n",
         Percentile(engine, 0.5), engineP99, Percentile(bare, 0.5), bareP99);
-    report.Value("packets_lost", static_cast<double>(totalSent - inOrder), "packets");
+    report.Count("packets_lost", static_cast<long long>(totalSent - inOrder), "packets");
     report.Value("packets_per_second", static_cast<double>(inOrder) / loadSeconds, "packets/s");
     report.Ratio("net_roundtrip_p99_vs_raw_enet", bareP99 > 0.0 ? engineP99 / bareP99 : 0.0);
     report.Print();

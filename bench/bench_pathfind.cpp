@@ -40,8 +40,23 @@ struct Pair
 
 } // namespace
 
-int main()
+const char* const kHelp = R"(bench_pathfind: path queries through the engine's path finder against Detour's own.
+
+Measures, with no render device: 10,000 queries between random points of a 256 x 256-unit field
+with 80 blocks, on a path mesh the engine builds (Recast into Detour tiles).
+Reference, in the same run: Detour's findPath and findStraightPath on the same mesh, as the path
+finder runs them for a way inside one region; both must find the same ways with the same corners.
+
+Figures (last lines of the output); lower is better for each:
+  ratio path_query_vs_detour    path finder time / Detour time (1 is Detour's own cost)
+  value path_query_time         microseconds a query
+  value path_mesh_build_time    ms to build the field's path mesh
+)";
+
+int main(int argc, char** argv)
 {
+    if (const int code = BenchCommandLine(argc, argv, kHelp); code >= 0)
+        return code;
     Region region(nullptr, 0, "field", ABBox(Vec3(kSize / 2, 0, kSize / 2), Vec3(kSize / 2, 30, kSize / 2)),
                   IntVec3(4096, 0, -8192), RegionId(), 0, 0);
     const IntSpaceBox box(IntVec3(4096 + 128, 0, -8192 + 128), IntVec3(136, 38, 136));

@@ -338,8 +338,30 @@ public:
     }
 };
 
-int main()
+const char* const kHelp = R"(bench_physics: the physics engine against ODE driven by hand.
+
+Measures, with no render device: 500 boxes and 10 rag dolls of the sample character falling onto a
+rolling terrain of 129 x 129 samples for 600 steps of 1/60 s, stepped through PhysicsEngine::Update
+with every moving entity written back into its level; median of 7 runs.
+Reference, in the same run: the same bodies, joints and height field built and stepped with ODE's
+own calls.
+
+Figures (last lines of the output):
+  value engine_ms_per_step                      ms a step, engine; lower is better
+  value raw_ode_ms_per_step                     ms a step, raw ODE; for comparison
+  value engine_contacts_per_step                contacts a step, engine; should be close to ODE's
+  value raw_ode_contacts_per_step               contacts a step, raw ODE
+  value engine_bodies_moving_after_600_steps    bodies not settled, engine; lower is better
+  value raw_ode_bodies_moving_after_600_steps   bodies not settled, raw ODE
+  value engine_bodies_below_ground              bodies that fell through the ground, engine; 0 is the only good value
+  value raw_ode_bodies_below_ground             the same, raw ODE
+  ratio physics_step_vs_raw_ode                 engine time / raw ODE time; lower is better
+)";
+
+int main(int argc, char** argv)
 {
+    if (const int code = BenchCommandLine(argc, argv, kHelp); code >= 0)
+        return code;
     QuietLog quiet;
     SetProcessLogSink(&quiet);
     BenchGround ground;
@@ -382,10 +404,10 @@ int main()
     report.Value("raw_ode_ms_per_step", 1000.0 * raw.seconds / kSteps, "ms");
     report.Value("engine_contacts_per_step", static_cast<double>(engine.contacts) / kSteps, "contacts");
     report.Value("raw_ode_contacts_per_step", static_cast<double>(raw.contacts) / kSteps, "contacts");
-    report.Value("engine_bodies_moving_after_600_steps", engine.active, "bodies");
-    report.Value("raw_ode_bodies_moving_after_600_steps", raw.active, "bodies");
-    report.Value("engine_bodies_below_ground", engine.sunk, "bodies");
-    report.Value("raw_ode_bodies_below_ground", raw.sunk, "bodies");
+    report.Count("engine_bodies_moving_after_600_steps", engine.active, "bodies");
+    report.Count("raw_ode_bodies_moving_after_600_steps", raw.active, "bodies");
+    report.Count("engine_bodies_below_ground", engine.sunk, "bodies");
+    report.Count("raw_ode_bodies_below_ground", raw.sunk, "bodies");
     report.Ratio("physics_step_vs_raw_ode", engine.seconds / raw.seconds);
     report.Print();
     return 0;

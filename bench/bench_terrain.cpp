@@ -104,8 +104,26 @@ double Seconds(std::chrono::steady_clock::time_point since)
 
 } // namespace
 
-int main()
+const char* const kHelp = R"(bench_terrain: the run-time terrain's ground queries against their plainest peers.
+
+Measures, with no render device, on a 513 x 513 sample terrain: 100,000 height queries and 100,000
+rays (half straight down, half slanted).
+References, in the same run: bilinear sampling of the same heights in a plain float array, and a
+2-D grid walk over the same cells testing each cell's two triangles; every answer must agree.
+
+Figures (last lines of the output); lower is better for each:
+  value terrain_height_queries      ns a terrain height query
+  value bilinear_height_queries     ns a bilinear sample
+  value terrain_ray_queries         ns a terrain ray
+  value grid_walk_ray_queries       ns a grid-walk ray
+  ratio terrain_height_vs_bilinear  terrain / bilinear
+  ratio terrain_ray_vs_grid_walk    terrain / grid walk
+)";
+
+int main(int argc, char** argv)
 {
+    if (const int code = BenchCommandLine(argc, argv, kHelp); code >= 0)
+        return code;
     DataKit::TerrainWriter writer(kSamples, kSamples);
     for (unsigned z = 0; z < kSamples; ++z)
         for (unsigned x = 0; x < kSamples; ++x) {

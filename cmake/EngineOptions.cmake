@@ -1,7 +1,9 @@
 # Compiler flags shared by every target of the project.
 
+# ENGINE_WERROR turns every warning of the project's own code into an error (scripts/test builds
+# with it, so that the build stays warning-free).
 function(engine_warnings target)
-  target_compile_options(${target} PRIVATE -Wall -Wextra)
+  target_compile_options(${target} PRIVATE -Wall -Wextra $<$<BOOL:${ENGINE_WERROR}>:-Werror>)
 endfunction()
 
 if(ENGINE_SANITIZE AND ENGINE_TSAN)

@@ -467,6 +467,28 @@ void GraphicsCanvas::RenderRect(const Rect& rect, RenderBlendFactor sourceBlend,
     m_device->SetDestinationBlend(savedDestination);
 }
 
+void GraphicsCanvas::RenderRects(const std::vector<Rect>& rects, const Color& color)
+{
+    if (!m_device || rects.empty())
+        return;
+    m_device->SetSourceBlend(RENDER_BLEND_SRC_ALPHA);
+    m_device->SetDestinationBlend(RENDER_BLEND_INV_SRC_ALPHA);
+    m_device->SetAlphaTestFunction(RENDER_TEST_ALWAYS);
+    m_device->SetTexture(0, nullptr);
+    m_device->SetVertexShader(nullptr);
+    m_device->SetPixelShader(nullptr);
+    std::vector<Vec3> corners;
+    corners.reserve(rects.size() * 4);
+    for (const Rect& rect : rects) {
+        const Rect r = RoundRect(rect);
+        corners.emplace_back(r.x, r.y, m_depth);
+        corners.emplace_back(r.x + r.width, r.y, m_depth);
+        corners.emplace_back(r.x + r.width, r.y + r.height, m_depth);
+        corners.emplace_back(r.x, r.y + r.height, m_depth);
+    }
+    m_device->DrawQuad(corners.data(), static_cast<int>(corners.size()), color.PackARGB());
+}
+
 void GraphicsCanvas::RenderTriFan(const std::vector<Vec2>& points, const Color& color)
 {
     if (!m_device)

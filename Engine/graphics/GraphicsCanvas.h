@@ -161,6 +161,8 @@ public:
     // An untextured rectangle with these blend factors; the device's blend factors are put back.
     void RenderRect(const Rect& rect, RenderBlendFactor sourceBlend, RenderBlendFactor destinationBlend,
                     const Color& color);
+    // Filled rectangles in one colour, alpha-blended, in one draw call (a quad list).
+    void RenderRects(const std::vector<Rect>& rects, const Color& color);
     // A triangle fan (the first point is the hub) in one colour over everything, alpha-blended.
     void RenderTriFan(const std::vector<Vec2>& points, const Color& color);
     // Lines are not drawn by the canvas (the primitive drawer draws them).

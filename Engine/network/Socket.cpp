@@ -126,9 +126,12 @@ struct Socket::Impl
     std::atomic<uint64_t> stalls{0};
     std::atomic<uint64_t> tooLarge{0};
     std::atomic<uint64_t> serviceErrors{0};
-    // Records handed over (receive thread) and taken (main thread), counted alike in queue order.
+    // Records handed over (receive thread) and taken (main thread), counted alike in queue order,
+    // and those the main thread is done with: every record it took before it came back to Receive.
+    // A record just taken is still being acted on (a join request until the peer is established).
     uint64_t handedRecords = 0;
     std::atomic<uint64_t> takenRecords{0};
+    std::atomic<uint64_t> doneRecords{0};
 
     // Records taken from ENet and not yet in the queue, oldest first (receive thread only).
     struct Record
@@ -277,13 +280,14 @@ struct Socket::Impl
             enet_peer_reset(&peer);
     }
 
-    // The peer's first datagram (its join request) was handed over and the main thread has not
-    // taken it yet: a server busy with a long frame does not turn away those who asked in time.
+    // The peer's first datagram (its join request) was handed over and the main thread is not
+    // done with it yet: a server busy with a long frame does not turn away those who asked in
+    // time, nor one whose request it is answering at this moment.
     bool IsAwaitingMainThread(const ENetPeer& peer) const
     {
         auto it = peers.find(ConnectionOf(&peer));
         return it != peers.end() && it->second.firstDatagram != 0 &&
-               it->second.firstDatagram > takenRecords.load(std::memory_order_acquire);
+               it->second.firstDatagram > doneRecords.load(std::memory_order_acquire);
     }
 
     // Drops the peers that stayed unestablished too long. Outside ENet's service.
@@ -466,6 +470,7 @@ struct Socket::Impl
         pending.clear();
         handedRecords = 0;
         takenRecords.store(0, std::memory_order_relaxed);
+        doneRecords.store(0, std::memory_order_relaxed);
         connectedPeers.store(0, std::memory_order_relaxed);
     }
 
@@ -672,6 +677,8 @@ void Socket::Disconnect(uint32_t connection)
 
 bool Socket::Receive(Event& event)
 {
+    // The caller came back for more: it is done with everything it took before.
+    m_impl->doneRecords.store(m_impl->takenRecords.load(std::memory_order_relaxed), std::memory_order_release);
     uint8_t kind = 0;
     if (!m_impl->queue.Take(kind, event.connection, event.data))
         return false;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <pthread.h>
 #include <sched.h>
@@ -23,6 +24,19 @@ namespace {
 ThreadId g_mainThreadId = CurrentThreadId();
 
 thread_local std::string t_threadName;
+
+// The whole names the threads gave themselves, for other threads to read (the thread monitor); a
+// thread started by an OsThread is forgotten when its entry returns.
+std::mutex& ThreadNamesMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+std::map<ThreadId, std::string>& ThreadNames()
+{
+    static std::map<ThreadId, std::string> names;
+    return names;
+}
 
 std::atomic<bool> g_priorityRefusalLogged{false};
 
@@ -117,6 +131,10 @@ void* OsThread::Main(void* argument)
         }
     }
     impl->entry(impl->argument);
+    {
+        std::lock_guard<std::mutex> lock(ThreadNamesMutex());
+        ThreadNames().erase(CurrentThreadId());
+    }
     return nullptr;
 }
 
@@ -192,6 +210,8 @@ void SetCurrentThreadName(const std::string& name)
     char shortName[16];
     std::snprintf(shortName, sizeof(shortName), "%s", name.c_str());
     pthread_setname_np(pthread_self(), shortName);
+    std::lock_guard<std::mutex> lock(ThreadNamesMutex());
+    ThreadNames()[CurrentThreadId()] = name;
 }
 
 std::string GetCurrentThreadName() { return t_threadName; }
@@ -263,9 +283,11 @@ bool GetProcessThreadTimes(std::vector<ThreadTimes>& out)
         if (!std::getline(stat, line))
             continue;
         // The command name may hold spaces; the fields follow its closing parenthesis.
+        const size_t open = line.find('(');
         size_t close = line.rfind(')');
-        if (close == std::string::npos)
+        if (close == std::string::npos || open == std::string::npos || open > close)
             continue;
+        times.name = line.substr(open + 1, close - open - 1);
         const char* p = line.c_str() + close + 1;
         unsigned long long fields[20] = {};
         int field = 0;
@@ -295,6 +317,24 @@ bool GetProcessThreadTimes(std::vector<ThreadTimes>& out)
         out.push_back(times);
     }
     closedir(dir);
+    // The system keeps 15 characters of a name: the whole one where the thread gave it here (and
+    // the system's name still starts it, so that a reused id does not borrow a dead thread's name).
+    // A thread that never named itself carries the name of the thread that started it.
+    std::lock_guard<std::mutex> lock(ThreadNamesMutex());
+    for (ThreadTimes& times : out) {
+        if (times.name.empty())
+            continue;
+        const auto named = ThreadNames().find(times.id);
+        if (named != ThreadNames().end() && named->second.rfind(times.name, 0) == 0) {
+            times.name = named->second;
+            continue;
+        }
+        for (const auto& [id, name] : ThreadNames())
+            if (name.rfind(times.name, 0) == 0) {
+                times.name = "started by " + name;
+                break;
+            }
+    }
     return true;
 }
 

@@ -78,13 +78,17 @@ bool SetCurrentThreadProcessAffinity();
 void SleepMilliseconds(uint32_t milliseconds);
 void YieldThread();
 
-// One live thread of this process and its CPU times in 100-nanosecond units.
+// One live thread of this process, its name and its CPU times in 100-nanosecond units.
 struct ThreadTimes
 {
     ThreadId id = 0;
     uint64_t kernelTime = 0;
     uint64_t userTime = 0;
     ThreadPriority priority = ThreadPriority::Normal;
+    // The whole name the thread gave itself through SetCurrentThreadName; for a thread started by
+    // one so named that never named itself, "started by " and that name; else the system's (a
+    // library's own name such as "llvmpipe-3", or the program's name); empty when unknown.
+    std::string name;
 };
 // Snapshot of every thread of the process; false when it cannot be read.
 bool GetProcessThreadTimes(std::vector<ThreadTimes>& out);

@@ -1,6 +1,7 @@
 #include "sound/SoundDevice.h"
 
 #include "core/Log.h"
+#include "platform/QuietStandardError.h"
 
 #include <AL/al.h>
 #include <AL/alc.h>
@@ -73,9 +74,14 @@ bool SoundDevice::Open(Output output)
             return false;
         }
     } else {
-        device = alcOpenDevice(nullptr);
+        {
+            // Without a sound card the audio libraries under OpenAL print a screenful of errors on
+            // standard error; the one line below says what matters.
+            Platform::QuietStandardError quiet;
+            device = alcOpenDevice(nullptr);
+        }
         if (!device) {
-            LogPrintf(1, "SoundDevice: there is no sound output device");
+            LogPrintf(1, "SoundDevice: there is no sound output device; the game runs silent");
             return false;
         }
     }

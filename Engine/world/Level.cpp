@@ -79,10 +79,6 @@ unsigned Units(float extent)
 
 // Sector layers beyond this many cells (a ground of 4096 x 4096 units) are not made.
 constexpr uint64_t kMaxSectorCells = uint64_t(1) << 24;
-// The widest ground a level may have along x or z, in units: far beyond any region (a terrain of
-// 16384 cells, a grid of 2048 cells of eight units), and short of where float positions lose
-// their fractions.
-constexpr float kMaxGroundExtent = 16384.0f;
 
 // The object of the record, kept only when it is an entity.
 Entity* CreateEntity(const std::string& recordName, unsigned id)
@@ -267,10 +263,10 @@ bool Level::Load(const void* data, int size, bool restoringState)
         // What the ground declares must be a ground a world can hold.
         const ABBox ground = m_terrain ? m_terrain->GetBoundingBox() : m_gridRegion->GetBoundingBox();
         const float width = 2.0f * ground.extents.x, depth = 2.0f * ground.extents.z;
-        if (!(width <= kMaxGroundExtent && depth <= kMaxGroundExtent)) {
+        if (!(width <= maxGroundExtent && depth <= maxGroundExtent)) {
             LogPrintf(1, "Level: a ground of %g x %g units is wider than a level may be (%g a side)",
                       static_cast<double>(width), static_cast<double>(depth),
-                      static_cast<double>(kMaxGroundExtent));
+                      static_cast<double>(maxGroundExtent));
             ok = false;
         }
     }

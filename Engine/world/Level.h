@@ -67,6 +67,10 @@ public:
     static constexpr char magic[3] = {'L', 'V', 'L'};
     static constexpr int minVersion = 10;
     static constexpr int version = 13;
+    // The widest ground a level may have along x or z, in units: far beyond any region (a terrain
+    // of 16384 cells, a grid of 2048 cells of eight units), and short of where float positions
+    // lose their fractions. A level whose ground is wider is refused.
+    static constexpr float maxGroundExtent = 16384.0f;
 
     explicit Level(Region* region);
     virtual ~Level();

@@ -159,23 +159,29 @@ void ProfilerWidget::Render(GraphicsCanvas& canvas) const
     }
 
     // The frame graph: one bar per record, oldest at the left, a pixel per millisecond up to the
-    // panel's height; the selected frame stands out and is named at the top left.
+    // panel's height; the selected frame stands out and is named at the top left. The bars go to
+    // the device as one quad list, the selected one as another.
     const Rect graph(10.0f, height - 110.0f, width - 20.0f, 100.0f);
     canvas.RenderRect(graph, m_background);
     const float barWidth = graph.width / static_cast<float>(historySize);
+    std::vector<Rect> bars;
+    bars.reserve(historySize);
+    Rect selected;
     for (int i = 0; i < historySize; ++i) {
         const int index = Wrap(m_newest + 1 + i);
         const FrameRecord& record = m_history[static_cast<size_t>(index)];
         const float barHeight = std::min(static_cast<float>(std::max(record.milliseconds, 0)), graph.height);
         if (barHeight <= 0.0f && index != m_selected)
             continue;
-        const Color color =
-            index == m_selected ? Color(1.0f, 0.2f, 0.2f, 1.0f) : Color(0.2f, 0.6f, 1.0f, 0.8f);
-        canvas.RenderRect(Rect(graph.x + barWidth * static_cast<float>(i),
-                               graph.GetBottom() - std::max(barHeight, 1.0f), barWidth,
-                               std::max(barHeight, 1.0f)),
-                          color);
+        const Rect bar(graph.x + barWidth * static_cast<float>(i), graph.GetBottom() - std::max(barHeight, 1.0f),
+                       barWidth, std::max(barHeight, 1.0f));
+        if (index == m_selected)
+            selected = bar;
+        else
+            bars.push_back(bar);
     }
+    canvas.RenderRects(bars, Color(0.2f, 0.6f, 1.0f, 0.8f));
+    canvas.RenderRects({selected}, Color(1.0f, 0.2f, 0.2f, 1.0f));
     if (m_style)
         text(graph.x + 5.0f, graph.y + 5.0f, GetFrameLabel());
 }

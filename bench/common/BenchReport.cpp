@@ -1,7 +1,20 @@
 #include "common/BenchReport.h"
 
 #include <chrono>
+#include <cstring>
 #include <limits>
+
+int BenchCommandLine(int argc, char** argv, const char* help)
+{
+    if (argc < 2)
+        return -1;
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(help, stdout);
+        return 0;
+    }
+    std::fprintf(stderr, "%s: unknown argument %s (a benchmark takes none but --help)\n\n%s", argv[0], argv[1], help);
+    return 2;
+}
 
 double BestOf(int rounds, const std::function<void()>& fn)
 {

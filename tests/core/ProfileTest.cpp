@@ -1,7 +1,9 @@
 #include "core/Profile.h"
+#include "core/Thread.h"
 #include "core/ThreadMonitor.h"
 #include "core/Time.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -93,15 +95,15 @@ TEST(ThreadMonitor, SharesTheTimeSinceTheLastSampleAtMostEvery11Ms)
     Lines sink;
     FedMonitor monitor(&sink);
     using Priority = Platform::ThreadPriority;
-    monitor.next = {{0x20, 100, 100, Priority::Normal}, {0x10, 50, 50, Priority::Highest}};
+    monitor.next = {{0x20, 100, 100, Priority::Normal, ""}, {0x10, 50, 50, Priority::Highest, ""}};
     ASSERT_TRUE(monitor.Update());
     ASSERT_EQ(monitor.GetThreads().size(), 2u);
     EXPECT_EQ(monitor.GetThreads()[0].id, 0x10u); // sorted by id
 
     // 10 ms later nothing is sampled; 11 ms later it is.
-    monitor.next = {{0x10, 50, 350, Priority::Highest},
-                    {0x20, 150, 150, Priority::Normal},
-                    {0x30, 0, 0, Priority::Lowest}};
+    monitor.next = {{0x10, 50, 350, Priority::Highest, ""},
+                    {0x20, 150, 150, Priority::Normal, ""},
+                    {0x30, 0, 0, Priority::Lowest, ""}};
     clock.counter += 10;
     UpdateTime();
     EXPECT_FALSE(monitor.Update());
@@ -120,6 +122,73 @@ TEST(ThreadMonitor, SharesTheTimeSinceTheLastSampleAtMostEvery11Ms)
     ASSERT_TRUE(monitor.Update());
     monitor.Display();
     EXPECT_TRUE(sink.lines.empty());
+    SetMachineClock(nullptr);
+    ResetTimeSystem();
+}
+
+// Lines name threads as they named themselves (beyond the system's 15 characters), group a
+// driver's numbered threads, and stay within the panel however many threads there are.
+TEST(ThreadMonitor, NamesThreadsGroupsNumberedOnesAndFitsThePanel)
+{
+    // A real snapshot: a thread of the engine's long name is listed by its whole name, and a thread
+    // it started that never named itself (it inherits the system's 15 characters) as started by it.
+    std::atomic<int> ready{0};
+    std::atomic<bool> release{false};
+    auto wait = [&] {
+        while (!release)
+            std::this_thread::yield();
+    };
+    std::thread worker([&] {
+        SetThreadName("Level Loading Thread");
+        std::thread child([&] {
+            ++ready;
+            wait();
+        });
+        ++ready;
+        wait();
+        child.join();
+    });
+    while (ready < 2)
+        std::this_thread::yield();
+    std::vector<Platform::ThreadTimes> live;
+    ASSERT_TRUE(Platform::GetProcessThreadTimes(live));
+    release = true;
+    worker.join();
+    auto named = [&live](const std::string& name) {
+        return std::count_if(live.begin(), live.end(), [&](const Platform::ThreadTimes& t) { return t.name == name; });
+    };
+    EXPECT_EQ(named("Level Loading Thread"), 1);
+    EXPECT_EQ(named("started by Level Loading Thread"), 1);
+
+    StepClock clock;
+    SetMachineClock(&clock);
+    InitializeTimeSystem();
+    Lines sink;
+    FedMonitor monitor(&sink);
+    using Priority = Platform::ThreadPriority;
+    auto feed = [&](uint64_t step) {
+        monitor.next = {{1, 0, 50 * step, Priority::Highest, "Main Thread"},
+                        {2, 0, 10 * step, Priority::Normal, "Level Loading Thread"},
+                        {3, 0, 10 * step, Priority::Normal, "Level Loading Thread"}};
+        for (uint64_t i = 0; i < 16; ++i)
+            monitor.next.push_back({10 + i, 0, step, Priority::Normal, "llvmpipe-" + std::to_string(i)});
+        for (uint64_t i = 0; i < 14; ++i)
+            monitor.next.push_back({40 + i, 0, i == 0 ? 0 : step / 10, Priority::Normal, "worker " + std::string(1, char('a' + i))});
+        clock.counter += 20;
+        UpdateTime();
+        ASSERT_TRUE(monitor.Update());
+    };
+    feed(0);
+    feed(100);
+    monitor.Display();
+    // 5000 + 2000 + 1600 + 13 * 10 = 8730 units: the main thread 57 %, the loaders 22 %, the
+    // driver's 16 threads 18 %; of the 14 workers the 6 that used least share the last line.
+    ASSERT_EQ(sink.lines.size(), static_cast<size_t>(ThreadMonitor::maximumLines));
+    EXPECT_EQ(sink.lines[0], "Thread Main Thread: 57% (Highest priority) @57");
+    EXPECT_EQ(sink.lines[1], "Thread Level Loading Thread (2 threads): 22% (Normal priority) @22");
+    EXPECT_EQ(sink.lines[2], "Thread llvmpipe-* (16 threads): 18% (Normal priority) @18");
+    EXPECT_EQ(sink.lines[3], "Thread worker b: 0% (Normal priority) @0");
+    EXPECT_EQ(sink.lines.back(), "Thread others (6 threads): 0% @0");
     SetMachineClock(nullptr);
     ResetTimeSystem();
 }

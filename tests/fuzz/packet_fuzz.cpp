@@ -107,8 +107,8 @@ void EngineFuzzSeeds(FuzzSeedSink& sink)
 {
     using namespace GAME;
     auto withMode = [](uint8_t mode, const std::vector<uint8_t>& bytes) {
-        std::vector<uint8_t> out(1, mode);
-        out.insert(out.end(), bytes.begin(), bytes.end());
+        std::vector<uint8_t> out(bytes.size() + 1, mode);
+        std::copy(bytes.begin(), bytes.end(), out.begin() + 1);
         return out;
     };
     auto body = [](NetPacket& packet) {

@@ -101,12 +101,12 @@ void EngineFuzzSeeds(FuzzSeedSink& sink)
         trigger.SetDisplayTag("tagSeed");
         for (int i = 0; i <= variant; ++i) {
             FuzzCondition* condition = new FuzzCondition(static_cast<unsigned int>(i), &trigger);
-            condition->value = "v" + std::to_string(i);
+            condition->value = std::string("v").append(std::to_string(i));
             condition->SetResettable(i == 1);
             condition->SetSatisfied(i % 2 == 0);
             trigger.AddCondition(condition);
             FuzzAction* action = new FuzzAction(static_cast<unsigned int>(i), &trigger);
-            action->target = "t" + std::to_string(i);
+            action->target = std::string("t").append(std::to_string(i));
             trigger.AddAction(action);
         }
         trigger.Fire(false);

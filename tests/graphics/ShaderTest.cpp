@@ -348,7 +348,7 @@ TEST_F(ShaderTest, BadFilesFailWholeWithNothingKept)
     EXPECT_EQ(Try(Raw("GeForce6", 2, Words({1000}))), Resource::INIT_INVALID_DATA);
     // A parameter record running past its chunk (the file goes on after it).
     std::vector<uint8_t> cut = Words({1, 1, 'a', S::TYPE_INT});
-    cut.resize(cut.size() - 3);
+    cut.erase(cut.end() - 3, cut.end());
     ShaderWriter tail;
     tail.AddSection("GeForce6").RawChunk(0, cut).RawChunk(9, std::vector<uint8_t>(64, 0));
     EXPECT_EQ(Try(tail.Write()), Resource::INIT_INVALID_DATA);

@@ -86,6 +86,24 @@ protected:
         ASSERT_EQ(SDL_PushEvent(&event), 1);
     }
 
+    // The X server answers a move or resize of a real window some time later, and under load that
+    // answer can come after events a test pushes itself. Waits until the system has been quiet
+    // for a while (2 s at most) and drops what it said, so that only the pushed events count.
+    static void Settle()
+    {
+        using Clock = std::chrono::steady_clock;
+        const Clock::time_point end = Clock::now() + std::chrono::seconds(2);
+        Clock::time_point quietSince = Clock::now();
+        while (Clock::now() < end && Clock::now() - quietSince < std::chrono::milliseconds(250)) {
+            SDL_PumpEvents();
+            if (SDL_HasEvent(SDL_WINDOWEVENT)) {
+                SDL_FlushEvent(SDL_WINDOWEVENT);
+                quietSince = Clock::now();
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+
     void PushWindowEvent(uint8_t type, int data1 = 0, int data2 = 0)
     {
         SDL_Event event = {};
@@ -114,6 +132,7 @@ TEST_F(SystemWindowTest, OpensAnSdlWindowOfTheClientSizeAndEndsOnAClose)
     EXPECT_NE(SDL_GetWindowFlags(sdlWindow) & SDL_WINDOW_RESIZABLE, 0u);
     window.SetSize(400, 300, Window::STYLE_FULL_SCREEN);
     EXPECT_NE(SDL_GetWindowFlags(sdlWindow) & SDL_WINDOW_BORDERLESS, 0u);
+    Settle();
 
     AltEnterCounter handler;
     window.SetEventHandler(&handler);
@@ -140,6 +159,7 @@ TEST_F(SystemWindowTest, MovesTheWindowMakesItselfAndCaptionDragsReachNoHandler)
     // The window's own centring and sizing, and the moves the system reports of them.
     window.Center();
     window.SetSize(400, 300, Window::STYLE_RESIZABLE);
+    Settle();
     int x = 0, y = 0;
     SDL_GetWindowPosition(sdlWindow, &x, &y);
     PushWindowEvent(SDL_WINDOWEVENT_MOVED, x, y);
@@ -162,6 +182,7 @@ TEST_F(SystemWindowTest, MovesTheWindowMakesItselfAndCaptionDragsReachNoHandler)
     ASSERT_NE(backend, nullptr);
     ASSERT_TRUE(backend->Create("Marrow test 2", 160, 120, nullptr));
     backend->Center();
+    Settle();
     SDL_Window* second = static_cast<SDL_Window*>(backend->GetSystemWindow());
     SDL_GetWindowPosition(second, &x, &y);
     windowId = SDL_GetWindowID(second);

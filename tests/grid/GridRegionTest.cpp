@@ -251,10 +251,12 @@ TEST_F(GridRegionTest, ResizingKeepsWhatFitsAndRefusesWhatCannotBe)
 
 TEST_F(GridRegionTest, TheBoxIsThatOfThePiecesOrOfTheCellsAndAlwaysDefined)
 {
-    // No cells at all: a box of no size at the origin.
+    // No cells at all: a box of no size at the origin. A new grid takes the engine's default
+    // system, which the sample kit also writes under that name.
     GridRegion empty(nullptr);
-    EXPECT_EQ(empty.GetSystem(), nullptr);
-    EXPECT_EQ(empty.GetCellSpacing(), Vec3(1, 1, 1));
+    ASSERT_NE(empty.GetSystem(), nullptr);
+    EXPECT_EQ(empty.GetSystemFileName(), GridRegion::defaultSystemName);
+    EXPECT_EQ(empty.GetCellSpacing(), Vec3(SampleGridKit::cellWidth, SampleGridKit::cellHeight, SampleGridKit::cellWidth));
     EXPECT_EQ(empty.GetBoundingBox(), ABBox(Vec3(), Vec3()));
     EXPECT_EQ(empty.GetGroundHeight(3.0f, -7.0f), 0.0f);
 
@@ -273,6 +275,7 @@ TEST_F(GridRegionTest, TheBoxIsThatOfThePiecesOrOfTheCellsAndAlwaysDefined)
     env.log.Clear();
     room.SetSystem(entityRecord);
     EXPECT_EQ(room.GetSystem(), nullptr);
+    EXPECT_EQ(room.GetCellSpacing(), Vec3(1, 1, 1));
     EXPECT_EQ(room.GetNumBuiltCells(), 0);
     EXPECT_EQ(room.GetBoundingBox(), ABBox::FromMinMax(Vec3(), Vec3(3, 1, 3)));
     EXPECT_TRUE(env.log.Contains("not a grid system"));

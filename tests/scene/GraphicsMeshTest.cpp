@@ -468,7 +468,7 @@ MeshWriter MakeWidePalette()
     mesh.bones.push_back({"B0", 1, 10, Coords()});
     mesh.bones.push_back({"B1", 11, 19, Coords()});
     for (int i = 2; i < 30; ++i)
-        mesh.bones.push_back({"B" + std::to_string(i), 0, 0, Coords()});
+        mesh.bones.push_back({std::string("B").append(std::to_string(i)), 0, 0, Coords()});
     MeshWriter::FaceSet set;
     for (uint32_t i = 0; i < 30; ++i)
         set.bones.push_back(i);
@@ -535,7 +535,7 @@ TEST_F(GraphicsMeshTest, LongPalettesFoldLeavesIntoTheirParents)
     MeshWriter chain = MakeWidePalette();
     chain.bones.clear();
     for (uint32_t i = 0; i < 30; ++i)
-        chain.bones.push_back({"C" + std::to_string(i), i + 1, i + 1 < 30 ? 1u : 0u, Coords()});
+        chain.bones.push_back({std::string("C").append(std::to_string(i)), i + 1, i + 1 < 30 ? 1u : 0u, Coords()});
     std::reverse(chain.faceSets[0].bones.begin(), chain.faceSets[0].bones.end());
     graphics->SetGeneration(RENDER_GENERATION_R200);
     GraphicsMesh* mesh = Load(chain.Write(10), Resource::INIT_SUCCESS, "Meshes/Chain.msh");

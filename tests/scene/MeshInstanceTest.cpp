@@ -319,7 +319,7 @@ TEST_F(MeshInstanceTest, ParametersReachTheDeviceAndTheBonePaletteStaysWithinIts
     ASSERT_EQ(instance.GetMesh()->GetFaceSet(0).bones.size(), 30u) << "roots of chains cannot be folded";
     SkeletalPose pose;
     for (int r = 0; r < 30; ++r)
-        pose.SetBoneCoords(Name::Create(("B" + std::to_string(r)).c_str()),
+        pose.SetBoneCoords(Name::Create(std::string("B").append(std::to_string(r)).c_str()),
                            Coords::Translation(Vec3(float(r + 1), 0, 0)));
     instance.SetSkeletalPose(pose);
     instance.PrepareForRendering();

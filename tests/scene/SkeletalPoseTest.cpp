@@ -53,7 +53,7 @@ TEST(SkeletalPoseTest, StoresLooksUpAndIgnoresTheEmptyName)
     // 251 bones fit; the next new bone is dropped, existing ones still change.
     SkeletalPose full;
     for (int i = 0; i < 251; ++i)
-        full.SetBone(Name::Create(("b" + std::to_string(i)).c_str()),
+        full.SetBone(Name::Create(std::string("b").append(std::to_string(i)).c_str()),
                      MakeParts(Vec3(float(i), 0, 0), Quat()));
     full.SetBone(Name::Create("b251"), Parts());
     EXPECT_FALSE(full.ContainsBone(Name::Create("b251")));

@@ -335,7 +335,7 @@ TEST(EffectFileTest, RemovingTheMiddleEmitterKeepsThePairs)
     for (int i = 0; i < 3; ++i) {
         defs[i] = MakeDistinctDefinition(i);
         data.AddEmitterData(defs[i]);
-        data.SetName(i, "n" + std::to_string(i));
+        data.SetName(i, std::string("n").append(std::to_string(i)));
     }
     EmitterData* removed = data.RemoveEmitterData(1);
     EXPECT_EQ(removed, defs[1]);

@@ -44,10 +44,8 @@ std::string AnimWriter::CreateEntityText(int frame, const std::string& entity, c
 std::vector<uint8_t> AnimWriter::Write(int version) const
 {
     std::vector<uint8_t> out;
-    if (version == 2) {
-        const char header[4] = {'A', 'N', 'M', 2};
-        out.insert(out.end(), header, header + 4);
-    }
+    if (version == 2)
+        out = {'A', 'N', 'M', 2};
     const uint32_t frames = frameCount >= 0
                                 ? static_cast<uint32_t>(frameCount)
                                 : (tracks.empty() ? 0u : static_cast<uint32_t>(tracks.front().keys.size()));

@@ -7,6 +7,7 @@
 #include "graphics/GraphicsResourceManagers.h"
 #include "navigation/PhysicsTypes.h"
 #include "scene/GraphicsMesh.h"
+#include "terrain/GridRegion.h"
 #include "terrain/GridSystem.h"
 
 #include <cstdio>
@@ -286,19 +287,22 @@ std::vector<std::pair<std::string, std::vector<uint8_t>>> SampleGridKit::Files()
 
 void SampleGridKit::AddRecords(ArzWriter& database)
 {
-    ArzWriter::Record& system = database.AddRecord(NormalizeRecordName(systemRecord));
-    system.String("Class", "GridSystem")
-        .Float("cellSpacingX", cellWidth)
-        .Float("cellSpacingY", cellHeight)
-        .Float("cellSpacingZ", cellWidth)
-        .Float("minWallOpacity", 0.25f)
-        .String("feature", std::vector<std::string>{doorMesh});
-    for (int entry = 0; entry < GAME::GridSystem::numWallPieces; ++entry) {
-        const std::string letter(1, entryLetters[entry]);
-        system.String("wallPieceBase" + letter, WallPieceName(entry, true));
-        if (HasWallPiece(entry, false))
-            system.String(entry == 3 ? "wallPieceMidDD" : "wallPieceMid" + letter,
-                          WallPieceName(entry, false));
+    // A new grid region selects the engine's default system before the level names its own: the
+    // sample system stands under that name too, so that no grid looks for a record that is missing.
+    for (const char* name : {systemRecord, GAME::GridRegion::defaultSystemName}) {
+        ArzWriter::Record& system = database.AddRecord(NormalizeRecordName(name));
+        system.String("Class", "GridSystem")
+            .Float("cellSpacingX", cellWidth)
+            .Float("cellSpacingY", cellHeight)
+            .Float("cellSpacingZ", cellWidth)
+            .Float("minWallOpacity", 0.25f)
+            .String("feature", std::vector<std::string>{doorMesh});
+        for (int entry = 0; entry < GAME::GridSystem::numWallPieces; ++entry) {
+            const std::string letter(1, entryLetters[entry]);
+            system.String("wallPieceBase" + letter, WallPieceName(entry, true));
+            if (HasWallPiece(entry, false))
+                system.String(entry == 3 ? "wallPieceMidDD" : "wallPieceMid" + letter, WallPieceName(entry, false));
+        }
     }
     database.AddRecord(NormalizeRecordName(entranceRecord))
         .String("Class", "GridEntrance")

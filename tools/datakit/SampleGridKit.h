@@ -4,7 +4,8 @@
 // since underground rooms are seen from above; the mid piece of the empty pattern would hold
 // nothing and is left out, so such a cell stays empty), a doorway feature whose opening carries one portal,
 // the entrance that stands outdoors with the matching portal, their rock textures, and the records naming
-// them ("GridSystem" and "GridEntrance"). Meshes are drawn with the sample mesh shaders (Shaders/Basic.ssh).
+// them ("GridSystem", also under the engine's default grid system name, and "GridEntrance"). Meshes
+// are drawn with the sample mesh shaders (Shaders/Basic.ssh).
 //
 // Geometry, in a piece's own frame (the cell's centre on its floor): corners 0 to 3 at (-h, -h),
 // (h, -h), (h, h), (-h, h) in x and z (h half the cell), wall k from corner k to corner k + 1. The

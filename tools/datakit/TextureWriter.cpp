@@ -50,8 +50,7 @@ std::vector<uint8_t> TextureWriter::Dds(uint32_t width, uint32_t height, const s
         h = nh;
     }
 
-    std::vector<uint8_t> out;
-    out.insert(out.end(), {'D', 'D', 'S', ' '});
+    std::vector<uint8_t> out = {'D', 'D', 'S', ' '};
     PutU32(out, 124); // header size
     PutU32(out, 0x1 | 0x2 | 0x4 | 0x8 | 0x1000 |
                     (mipmaps ? 0x20000 : 0)); // caps, height, width, pitch, format, mips
