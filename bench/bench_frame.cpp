@@ -4,9 +4,9 @@
 // The library's side is the sample host's frame with its default options: the generated 6 x 6
 // world, the host's game data (lake reflections at "high"), the world's air (its fog, and the sky
 // in the fog's colour), its props and view (the portal renderer with the transparency manager),
-// the thread monitor and profiler widgets and the tracker's frame statistics; 300 frames spread
-// over the whole camera path, the world streaming as in the host (the regions of the first view
-// loaded before the flight).
+// and no statistics on the screen (the host shows them when asked: --stats, F3); 300 frames
+// spread over the whole camera path, the world streaming as in the host (the regions of the first
+// view loaded before the flight).
 //
 // The floor is a raw OpenGL program in a context of its own on the same display, drawing for the
 // same 300 cameras what the frame shows the cheap way: a clear to the sky's colour, the visible
@@ -915,8 +915,9 @@ FlightResult Fly(BenchEngine& engine, const WorldGenerator& generator, const std
     GAME::GraphicsEngine* graphics = engine.GetGraphicsEngine();
     GAME::RenderDevice* device = graphics->GetRenderDevice();
     GAME::GraphicsCanvas* canvas = graphics->GetCanvas();
-    engine.ShowThreadMonitor(true);
-    engine.ShowProfiler(true);
+    // The host's defaults: the statistics (profiler panels, thread monitor, frame statistics) off.
+    engine.ShowThreadMonitor(false);
+    engine.ShowProfiler(false);
     GAME::Tracker* tracker = GAME::Tracker::Get();
     SampleHost::FlightCamera camera(generator, *world);
     std::optional<SampleHost::HostView> view(
@@ -937,7 +938,6 @@ FlightResult Fly(BenchEngine& engine, const WorldGenerator& generator, const std
         tracker->Update(engine.GetUpdateTime());
         engine.Update(&frustum, true);
         tracker->SetInt(GAME::Tracker::frameStatsCategory, "frames drawn", int(engine.GetFrameCount()));
-        tracker->DisplayFrameStats();
         view->Draw(camera);
         engine.Render();
         result.draws.push_back(device->GetNumDrawCalls());
