@@ -677,7 +677,8 @@ void GraphicsNormalRenderer::Composite(GraphicsCanvas& canvas, RenderSurface* ta
     canvas.SetAlphaWriteMode(RENDER_WRITE_ENABLED);
     canvas.SetDepthWriteMode(RENDER_WRITE_DISABLED);
     canvas.SetDepthTestFunction(RENDER_TEST_ALWAYS);
-    if (!previous) {
+    // Weighed by 0 the previous texture leaves alpha 0, as no texture does (without reading it).
+    if (!previous || blend == 0.0f) {
         canvas.RenderRect(rect, RENDER_BLEND_ONE, RENDER_BLEND_ZERO, Color(1.0f, 1.0f, 1.0f, 0.0f));
     } else if (blend <= 1.0f) {
         RenderTextureRect(canvas, rect, previous, RENDER_BLEND_ONE, RENDER_BLEND_ZERO,
