@@ -40,9 +40,9 @@ class GraphicsShader2;
 class Region;
 
 // The air a renderer's fog leaves clear, in scene space: nearer to the eye than the depth fog's
-// start and above the height fog's top, where the fog amount is 0 for both (a fog of density 0
-// leaves all the air clear; the sample shaders' fog, and every fog the engine's shaders draw, are
-// 0 there). A box wholly inside it takes no fog: its fog pass would leave the picture as it was.
+// start and above the height fog's top (a fog of density 0 leaves all the air clear). That is what
+// the fog parameters mean: a "fogStyle" pass draws a fog amount of 0 there (the sample shaders'
+// do), so a box wholly inside it would leave the picture as it was and is left out of the fog.
 struct ClearAir
 {
     bool any = false; // false: no air is known to be clear
