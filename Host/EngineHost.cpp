@@ -261,7 +261,14 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     // engine), then loaded as a game loads its map.
     DataKit::WorldGenerator generator(WorldPlan());
     const DataKit::WorldGenerator::Settings& plan = generator.GetSettings();
+    // The window answers while the world is made: Escape or closing it ends the run there.
+    generator.SetKeepGoing([&] { return window.Poll(engine); });
     if (!generator.Generate() || !generator.Write(folder.string())) {
+        if (generator.WasStopped()) {
+            out.Printf("EngineHost: the world's generation was stopped; shutting down");
+            engine.Shutdown();
+            return 0;
+        }
         out.Printf("EngineHost: could not generate the world");
         return 1;
     }

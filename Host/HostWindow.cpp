@@ -2,6 +2,7 @@
 
 #include "HostOutput.h"
 
+#include "graphics/InputDevice.h"
 #include "world/Engine.h"
 
 #include <cstdint>
@@ -72,6 +73,21 @@ bool HostWindow::Frame()
         return false;
     }
     return true;
+}
+
+bool HostWindow::Poll(GAME::Engine& engine)
+{
+    if (!m_open)
+        return true;
+    if (GAME::InputDevice* input = engine.GetInputDevice()) {
+        input->Update();
+        for (int i = 0; i < input->GetNumButtonEvents(); ++i) {
+            const GAME::InputDevice::ButtonEvent event = input->GetButtonEvent(i);
+            if (event.state == GAME::InputDevice::BUTTON_PRESSED && event.keyCode == keyEscape)
+                m_escape = true;
+        }
+    }
+    return Frame();
 }
 
 } // namespace SampleHost

@@ -34,6 +34,10 @@ public:
     void Detach(GAME::Engine& engine);
     // Once a frame: the window's messages; false when the run should end.
     bool Frame();
+    // Between steps of long work outside the frames (the world's generation), when no frame
+    // hands the keys to the widgets: the window's messages and the keys read straight from the
+    // engine's input device; false when the run should end.
+    bool Poll(GAME::Engine& engine);
 
     // The profiler's panels and the thread monitor, on or off (F3 switches them).
     void ShowStatistics(bool show);

@@ -524,6 +524,7 @@ WorldGenerator::WorldGenerator(const Settings& settings) : m_settings(settings) 
 
 bool WorldGenerator::Generate()
 {
+    m_stopped = false;
     m_regions.clear();
     m_portals.clear();
     m_sectorData.clear();
@@ -766,7 +767,15 @@ bool WorldGenerator::BuildLevels()
     std::vector<GeneratedEntrance*> entrances;
     const std::vector<std::string>& records = EntityRecords();
     bool built = true;
-    for (size_t index = 0; index < m_regions.size() && built; ++index) {
+    // Between one region's work and the next, the caller may stop the build.
+    auto keepGoing = [this, &built] {
+        if (built && m_keepGoing && !m_keepGoing()) {
+            m_stopped = true;
+            built = false;
+        }
+        return built;
+    };
+    for (size_t index = 0; index < m_regions.size() && keepGoing(); ++index) {
         RegionInfo& info = m_regions[index];
         const int size = info.cave ? m_settings.caveSize : m_settings.regionSize;
         const float half = static_cast<float>(size) * 0.5f;
@@ -850,7 +859,7 @@ bool WorldGenerator::BuildLevels()
         region->SetId(info.id); // a region handed a level takes a new id
     }
 
-    for (size_t index = 0; index < m_regions.size() && built; ++index) {
+    for (size_t index = 0; index < m_regions.size() && keepGoing(); ++index) {
         GAME::Level* level = world.GetRegion(static_cast<int>(index))->GetLevelPtr();
         built = level->CreatePathMesh() && level->GetPathMesh().HasMesh();
         if (!built)

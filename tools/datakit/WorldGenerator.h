@@ -37,6 +37,7 @@
 #include "world/Triangle.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -184,6 +185,11 @@ public:
     // for settings that make no world: an empty grid, a region size that is not a power of two
     // between 8 and 1024, more caves than outdoor regions.
     bool Generate();
+    // Asked between one region's level and the next while Generate builds them (a few seconds
+    // in all), so that a host with a window can answer it; a false answer stops Generate, which
+    // then fails with WasStopped true.
+    void SetKeepGoing(std::function<bool()> keepGoing) { m_keepGoing = std::move(keepGoing); }
+    bool WasStopped() const { return m_stopped; }
 
     const Settings& GetSettings() const { return m_settings; }
     const std::vector<RegionInfo>& GetRegions() const { return m_regions; }
@@ -247,6 +253,8 @@ private:
     std::vector<uint8_t> m_sectorData;
     std::vector<Waypoint> m_flight;
     std::vector<float> m_flightDistance; // along the flight to each waypoint
+    std::function<bool()> m_keepGoing;
+    bool m_stopped = false;
 };
 
 // Places the portals of the map's portal chunk in the world's regions as the map loads. Install one
