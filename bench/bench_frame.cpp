@@ -2,22 +2,24 @@
 // can draw at best. Headless (EGL surfaceless; llvmpipe where there is no GPU), 1024 x 768.
 //
 // The library's side is the sample host's frame with its default options: the generated 6 x 6
-// world, the host's game data (lake reflections at "high"), its props and view (the portal
-// renderer with the transparency manager), the thread monitor and profiler widgets and the
-// tracker's frame statistics; 300 frames spread over the whole camera path, the world streaming
-// as in the host (the regions of the first view loaded before the flight).
+// world, the host's game data (lake reflections at "high"), the world's air (its fog, and the sky
+// in the fog's colour), its props and view (the portal renderer with the transparency manager),
+// and no statistics on the screen (the host shows them when asked: --stats, F3); 300 frames
+// spread over the whole camera path, the world streaming as in the host (the regions of the first
+// view loaded before the flight).
 //
 // The floor is a raw OpenGL program in a context of its own on the same display, drawing for the
-// same 300 cameras what the frame shows the cheap way: a clear, the visible regions' ground with
-// all its layers blended in one shader (one draw a region), the grass blades of the blocks near
-// the camera only (instanced quads), and every prop as one instanced draw. The two take turns in
-// blocks of 50 frames (each block waits for its device to finish), so that both meet the same load
-// of a shared machine.
+// same 300 cameras what the frame shows the cheap way: a clear to the sky's colour, the visible
+// regions' ground with all its layers blended in one shader (one draw a region), the grass blades
+// of the blocks near the camera only (instanced quads), and every prop as one instanced draw, each
+// program mixing in the world's fog itself. The two take turns in blocks of 50 frames (each block
+// waits for its device to finish), so that both meet the same load of a shared machine.
 //
 // Figures: frame mean and p90 (wall time from the engine's update to the present), frames a
-// second, the main thread's CPU time a frame, draws, triangles and render-target switches a
-// frame, the threads of the device and of its rasteriser, and the ratio of the library's mean
-// frame to the floor's. The machine's load average is printed before and after.
+// second, the main thread's CPU time a frame and every thread's (the rasteriser's work too),
+// draws, triangles and render-target switches a frame, the threads of the device and of its
+// rasteriser, and the ratios of the library's mean frame and of its CPU time to the floor's. The
+// machine's load average is printed before and after.
 #include "common/BenchReport.h"
 
 #include "FlightCamera.h"
@@ -39,6 +41,7 @@
 #include "terrain/TerrainType.h"
 #include "world/Engine.h"
 #include "world/Entity.h"
+#include "world/FogSectorData.h"
 #include "world/Level.h"
 #include "world/Region.h"
 #include "world/RegionLoader.h"
@@ -83,20 +86,25 @@ const char* const kHelp =
     "in the host.\n"
     "\n"
     "Reference (the floor): a raw OpenGL program on the same display, drawing for the same 300\n"
-    "cameras what the frame shows the cheap way (a clear, the ground's layers in one shader, the\n"
-    "grass of the blocks near the camera only, the props instanced), in blocks of 50 frames taking\n"
-    "turns with the library's.\n"
+    "cameras what the frame shows the cheap way (a clear to the sky's colour, the ground's layers in\n"
+    "one shader, the grass of the blocks near the camera only, the props instanced, each with the\n"
+    "world's fog worked out in the same shader), in blocks of 50 frames taking turns with the\n"
+    "library's.\n"
     "\n"
     "Figures (lower is better unless said otherwise):\n"
     "  value frame_mean_ms, frame_p90_ms      the library's frame, engine update to present\n"
     "  value frames_per_second                1000 / frame_mean_ms (higher is better)\n"
     "  value main_thread_ms                   the main thread's CPU time a frame\n"
+    "  value frame_cpu_ms                     the CPU time of every thread a frame (main thread and\n"
+    "                                         rasteriser): the work, less moved by a busy machine\n"
     "  value draws_per_frame, triangles_per_frame, target_switches_per_frame\n"
     "  value floor_frame_mean_ms              the floor's frame\n"
+    "  value floor_frame_cpu_ms               the CPU time of the floor's frame\n"
     "  value device_threads                   the driver's threads in the process (informative)\n"
     "  value rasteriser_threads               llvmpipe's rasteriser threads (more spreads the pixels)\n"
     "  value rasteriser_processors            processors the rasteriser threads may use, fewest of them\n"
     "                                         (higher is better; 1 means every pixel on one core)\n"
+    "  ratio frame_cpu_vs_floor               frame_cpu_ms / floor_frame_cpu_ms\n"
     "  ratio frame_vs_floor                   frame_mean_ms / floor_frame_mean_ms\n"
     "The machine's load average is printed before and after: on a shared machine the absolute times\n"
     "move with it, the ratio much less.\n";
@@ -127,11 +135,21 @@ private:
     }
 };
 
-double ThreadMilliseconds()
+double CpuMilliseconds(clockid_t clock)
 {
     timespec now;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    clock_gettime(clock, &now);
     return double(now.tv_sec) * 1e3 + double(now.tv_nsec) * 1e-6;
+}
+
+// The calling thread's processor time, and the whole process's (every thread: the rasteriser's too).
+double ThreadMilliseconds()
+{
+    return CpuMilliseconds(CLOCK_THREAD_CPUTIME_ID);
+}
+double ProcessMilliseconds()
+{
+    return CpuMilliseconds(CLOCK_PROCESS_CPUTIME_ID);
 }
 
 double Milliseconds(Clock::time_point from, Clock::time_point to)
@@ -309,19 +327,36 @@ struct BladeInstance
     float shape[4];    // half width, height, u, 0
 };
 
+// The fog of the world's air, as the sample shaders draw it (depth fog by the distance from the
+// eye, height fog below its top), mixed in by each program: uniforms 1 to 4 (world space).
+#define FLOOR_FOG                                                                                            \
+    "layout(location = 1) uniform vec3 eye;\n"                                                               \
+    "layout(location = 2) uniform vec3 fogColour;\n"                                                         \
+    "layout(location = 3) uniform vec3 depthFog;  // start, 1 / (end - start), density\n"                    \
+    "layout(location = 4) uniform vec3 heightFog; // base, 1 / (top - base), density\n"                      \
+    "vec3 Fogged(vec3 c, vec3 p) {\n"                                                                        \
+    "    float d = depthFog.y > 0.0 ? clamp((length(p - eye) - depthFog.x) * depthFog.y, 0.0, 1.0)\n"        \
+    "                               : step(depthFog.x, length(p - eye));\n"                                  \
+    "    float h = heightFog.y > 0.0 ? clamp(1.0 - (p.y - heightFog.x) * heightFog.y, 0.0, 1.0)\n"           \
+    "                                : step(p.y, heightFog.x);\n"                                            \
+    "    d *= clamp(depthFog.z, 0.0, 1.0);\n"                                                                \
+    "    h *= clamp(heightFog.z, 0.0, 1.0);\n"                                                               \
+    "    return mix(c, fogColour, clamp(d + h - d * h, 0.0, 1.0));\n"                                        \
+    "}\n"
+
 const char* kGroundVertex = R"GLSL(#version 450 core
 layout(location = 0) in vec3 position;
 layout(location = 1) in vec3 normal;
 layout(location = 2) in vec4 weights;
 layout(location = 0) uniform mat4 viewProjection;
-out vec3 v_normal; out vec4 v_weights; out vec2 v_uv;
+out vec3 v_normal; out vec4 v_weights; out vec2 v_uv; out vec3 v_world;
 void main() {
     gl_Position = viewProjection * vec4(position, 1.0);
-    v_normal = normal; v_weights = weights; v_uv = position.xz * 0.25;
+    v_normal = normal; v_weights = weights; v_uv = position.xz * 0.25; v_world = position;
 }
 )GLSL";
-const char* kGroundPixel = R"GLSL(#version 450 core
-in vec3 v_normal; in vec4 v_weights; in vec2 v_uv;
+const char* kGroundPixel = "#version 450 core\n" FLOOR_FOG R"GLSL(
+in vec3 v_normal; in vec4 v_weights; in vec2 v_uv; in vec3 v_world;
 layout(binding = 0) uniform sampler2D layer0;
 layout(binding = 1) uniform sampler2D layer1;
 layout(binding = 2) uniform sampler2D layer2;
@@ -331,7 +366,7 @@ void main() {
     c = mix(c, texture(layer1, v_uv).rgb, v_weights.y);
     c = mix(c, texture(layer2, v_uv).rgb, v_weights.z);
     float light = 0.35 + 0.65 * max(dot(normalize(v_normal), normalize(vec3(0.3, 0.8, 0.2))), 0.0);
-    colour = vec4(c * light, 1.0);
+    colour = vec4(Fogged(c * light, v_world), 1.0);
 }
 )GLSL";
 const char* kPropVertex = R"GLSL(#version 450 core
@@ -340,41 +375,43 @@ layout(location = 1) in vec4 centre;
 layout(location = 2) in vec4 extents;
 layout(location = 3) in vec4 tint;
 layout(location = 0) uniform mat4 viewProjection;
-out vec3 v_normal; out vec4 v_tint;
+out vec3 v_normal; out vec4 v_tint; out vec3 v_world;
 void main() {
-    gl_Position = viewProjection * vec4(centre.xyz + corner * extents.xyz, 1.0);
+    v_world = centre.xyz + corner * extents.xyz;
+    gl_Position = viewProjection * vec4(v_world, 1.0);
     v_normal = corner; v_tint = tint;
 }
 )GLSL";
-const char* kPropPixel = R"GLSL(#version 450 core
-in vec3 v_normal; in vec4 v_tint;
+const char* kPropPixel = "#version 450 core\n" FLOOR_FOG R"GLSL(
+in vec3 v_normal; in vec4 v_tint; in vec3 v_world;
 out vec4 colour;
 void main() {
     float light = 0.35 + 0.65 * max(dot(normalize(v_normal), normalize(vec3(0.3, 0.8, 0.2))), 0.0);
-    colour = vec4(v_tint.rgb * light, 1.0);
+    colour = vec4(Fogged(v_tint.rgb * light, v_world), 1.0);
 }
 )GLSL";
 const char* kBladeVertex = R"GLSL(#version 450 core
 layout(location = 0) in vec4 blade;
 layout(location = 1) in vec4 shape;
 layout(location = 0) uniform mat4 viewProjection;
-out vec2 v_uv;
+out vec2 v_uv; out vec3 v_world;
 void main() {
     const vec2 corners[4] = vec2[4](vec2(-1.0, 1.0), vec2(1.0, 1.0), vec2(1.0, 0.0), vec2(-1.0, 0.0));
     vec2 k = corners[gl_VertexID];
     vec3 side = vec3(cos(blade.w), 0.0, sin(blade.w)) * shape.x * k.x;
-    gl_Position = viewProjection * vec4(blade.xyz + side + vec3(0.0, shape.y * k.y, 0.0), 1.0);
+    v_world = blade.xyz + side + vec3(0.0, shape.y * k.y, 0.0);
+    gl_Position = viewProjection * vec4(v_world, 1.0);
     v_uv = vec2(shape.z + (k.x * 0.5 + 0.5) * 0.5, 1.0 - k.y);
 }
 )GLSL";
-const char* kBladePixel = R"GLSL(#version 450 core
-in vec2 v_uv;
+const char* kBladePixel = "#version 450 core\n" FLOOR_FOG R"GLSL(
+in vec2 v_uv; in vec3 v_world;
 layout(binding = 0) uniform sampler2D blades;
 out vec4 colour;
 void main() {
     vec4 c = texture(blades, v_uv);
     if (c.a < 0.5) discard;
-    colour = vec4(c.rgb, 1.0);
+    colour = vec4(Fogged(c.rgb, v_world), 1.0);
 }
 )GLSL";
 
@@ -432,8 +469,9 @@ GLuint MakeTexture(uint32_t rgb, uint32_t seed, bool blades)
 class Floor
 {
 public:
-    // Copies what the loaded world shows: ground, grass and props of every region.
-    bool Build(GAME::World& world);
+    // Copies what the loaded world shows: ground, grass and props of every region, and its air
+    // (the sky in the fog's colour and the fog).
+    bool Build(GAME::World& world, const WorldGenerator::Atmosphere& air);
     // Draws the frames [first, first + count) of the cameras and waits for them; the time in ms.
     double Run(const std::vector<FrameCamera>& cameras, size_t first, size_t count);
     void Close();
@@ -449,6 +487,7 @@ private:
     GLuint m_groundArray = 0, m_propArray = 0, m_bladeArray = 0;
     GLuint m_buffers[6] = {};
     GLuint m_layerTextures[3] = {}, m_bladeTexture = 0;
+    WorldGenerator::Atmosphere m_air;
 
     std::vector<GroundVertex> m_groundVertices;
     std::vector<uint32_t> m_groundIndices;
@@ -468,8 +507,9 @@ uint32_t Hash(uint32_t x)
     return x;
 }
 
-bool Floor::Build(GAME::World& world)
+bool Floor::Build(GAME::World& world, const WorldGenerator::Atmosphere& air)
 {
+    m_air = air;
     for (int r = 0; r < world.GetNumRegions(); ++r) {
         GAME::Region* region = world.GetRegion(r);
         GAME::Level* level = region ? region->GetLevelPtr() : nullptr;
@@ -715,12 +755,26 @@ double Floor::Run(const std::vector<FrameCamera>& all, size_t first, size_t coun
     glEnable(GL_DEPTH_TEST);
     glDepthFunc(GL_LEQUAL);
     const auto start = Clock::now();
+    const WorldGenerator::Atmosphere& air = m_air;
+    auto inverse = [](float from, float to) { return to != from ? 1.0f / (to - from) : 0.0f; };
+    const float depthFog[3] = {air.depthFogStart, inverse(air.depthFogStart, air.depthFogEnd),
+                               air.depthFogDensity};
+    const float heightFog[3] = {air.heightFogBase, inverse(air.heightFogBase, air.heightFogTop),
+                                air.heightFogDensity};
+    auto setAir = [&](const FrameCamera& camera) {
+        glUniform3f(1, camera.origin.x, camera.origin.y, camera.origin.z);
+        glUniform3fv(2, 1, air.fogColor);
+        glUniform3fv(3, 1, depthFog);
+        glUniform3fv(4, 1, heightFog);
+    };
     for (const FrameCamera& camera : cameras) {
         const Mat vp = ViewProjection(camera);
-        glClearColor(0.45f, 0.6f, 0.8f, 1.0f);
+        // The sky in the fog's colour, as the outdoor regions clear to it.
+        glClearColor(air.fogColor[0], air.fogColor[1], air.fogColor[2], 1.0f);
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
         glUseProgram(m_groundProgram);
         glUniformMatrix4fv(0, 1, GL_FALSE, vp.m);
+        setAir(camera);
         glBindTextures(0, 3, m_layerTextures);
         glBindVertexArray(m_groundArray);
         for (const RegionGround& region : m_regions)
@@ -730,10 +784,12 @@ double Floor::Run(const std::vector<FrameCamera>& all, size_t first, size_t coun
                                          region.baseVertex);
         glUseProgram(m_propProgram);
         glUniformMatrix4fv(0, 1, GL_FALSE, vp.m);
+        setAir(camera);
         glBindVertexArray(m_propArray);
         glDrawArraysInstanced(GL_TRIANGLES, 0, 36, GLsizei(m_props.size()));
         glUseProgram(m_bladeProgram);
         glUniformMatrix4fv(0, 1, GL_FALSE, vp.m);
+        setAir(camera);
         glBindTextureUnit(0, m_bladeTexture);
         glBindVertexArray(m_bladeArray);
         for (const GrassBlock& block : m_grass) {
@@ -800,6 +856,14 @@ void LoadRegions(BenchEngine& engine, GAME::RegionLoader& loader, const GAME::Wo
     }
 }
 
+// The world's air as its fog record holds it (the generator's own when it has none).
+WorldGenerator::Atmosphere WorldAir(GAME::Engine& engine)
+{
+    const auto* record = static_cast<const GAME::FogSectorData*>(
+        engine.GetSectorDataManager()->GetSectorData(GAME::SectorDataManager::SECTOR_FOG, 0u));
+    return record ? WorldGenerator::ReadAtmosphere(*record) : WorldGenerator::Atmosphere();
+}
+
 // Where the host's camera is in world space.
 FrameCamera WorldCamera(const SampleHost::FlightCamera& camera, GAME::Region* region)
 {
@@ -834,8 +898,9 @@ std::vector<FrameCamera> FlightCameras(const WorldGenerator& generator, GAME::Wo
 
 struct FlightResult
 {
-    std::vector<double> frameMs, mainMs, draws, triangles, switches;
-    double floorMs = 0.0; // the floor's frames, all of them
+    std::vector<double> frameMs, mainMs, cpuMs, draws, triangles, switches;
+    double floorMs = 0.0;    // the floor's frames, all of them
+    double floorCpuMs = 0.0; // and the processor time they took
 };
 
 // Blocks of frames: the library's, then the floor's for the same cameras, in turn, so that both
@@ -850,8 +915,9 @@ FlightResult Fly(BenchEngine& engine, const WorldGenerator& generator, const std
     GAME::GraphicsEngine* graphics = engine.GetGraphicsEngine();
     GAME::RenderDevice* device = graphics->GetRenderDevice();
     GAME::GraphicsCanvas* canvas = graphics->GetCanvas();
-    engine.ShowThreadMonitor(true);
-    engine.ShowProfiler(true);
+    // The host's defaults: the statistics (profiler panels, thread monitor, frame statistics) off.
+    engine.ShowThreadMonitor(false);
+    engine.ShowProfiler(false);
     GAME::Tracker* tracker = GAME::Tracker::Get();
     SampleHost::FlightCamera camera(generator, *world);
     std::optional<SampleHost::HostView> view(
@@ -867,11 +933,11 @@ FlightResult Fly(BenchEngine& engine, const WorldGenerator& generator, const std
         const float seconds = duration * float(frame) / float(kFrames - 1);
         const GAME::WorldFrustum frustum = camera.ViewAt(seconds, viewport);
         const auto start = Clock::now();
+        const double processStart = ProcessMilliseconds();
         const double cpuStart = ThreadMilliseconds();
         tracker->Update(engine.GetUpdateTime());
         engine.Update(&frustum, true);
         tracker->SetInt(GAME::Tracker::frameStatsCategory, "frames drawn", int(engine.GetFrameCount()));
-        tracker->DisplayFrameStats();
         view->Draw(camera);
         engine.Render();
         result.draws.push_back(device->GetNumDrawCalls());
@@ -886,9 +952,12 @@ FlightResult Fly(BenchEngine& engine, const WorldGenerator& generator, const std
         }
         result.mainMs.push_back(ThreadMilliseconds() - cpuStart);
         result.frameMs.push_back(Milliseconds(start, Clock::now()));
+        result.cpuMs.push_back(ProcessMilliseconds() - processStart);
         if ((frame + 1) % kBlock == 0 || frame + 1 == kFrames) {
             const size_t first = size_t(frame + 1 - (frame % kBlock + 1));
+            const double floorStart = ProcessMilliseconds();
             result.floorMs += floor.Run(cameras, first, size_t(frame) + 1 - first);
+            result.floorCpuMs += ProcessMilliseconds() - floorStart;
         }
     }
     view->FinishScreenshot();
@@ -964,7 +1033,7 @@ int main(int argc, char** argv)
                     WorldGenerator::MakeViewFrustum(start.position, start.direction, 0.785398f, 0.5f, 60.0f));
                 GAME::RegionLoader loader(engine.GetResourceLoader(), all, true);
                 LoadRegions(engine, loader, &first);
-                floorBuilt = floor.Build(*world);
+                floorBuilt = floor.Build(*world, WorldAir(engine));
                 cameras = FlightCameras(generator, *world,
                                         GAME::Viewport(0, 0, GAME::GraphicsEngine::defaultWidth,
                                                        GAME::GraphicsEngine::defaultHeight));
@@ -973,8 +1042,11 @@ int main(int argc, char** argv)
             }
             // The flight, as the host flies it: the world loaded anew, streaming.
             FlightResult flight;
-            if (floorBuilt && world->Load(generator.GetSettings().mapName.c_str(), true))
+            if (floorBuilt && world->Load(generator.GetSettings().mapName.c_str(), true)) {
+                // The world's air, as the host takes it: the fog and the sky in its colour.
+                WorldGenerator::ApplyAtmosphere(*engine.GetSectorDataManager(), *engine.GetGraphicsEngine());
                 flight = Fly(engine, generator, folder.string(), floor, cameras);
+            }
             if (flight.frameMs.empty()) {
                 std::printf("bench_frame: the floor or the flight could not be made\n");
                 status = 1;
@@ -994,13 +1066,17 @@ int main(int argc, char** argv)
                 report.Value("frame_p90_ms", Percentile(flight.frameMs, 0.9), "ms");
                 report.Value("frames_per_second", mean > 0 ? 1000.0 / mean : 0.0, "");
                 report.Value("main_thread_ms", Mean(flight.mainMs), "ms");
+                report.Value("frame_cpu_ms", Mean(flight.cpuMs), "ms");
                 report.Value("draws_per_frame", Mean(flight.draws), "");
                 report.Value("triangles_per_frame", Mean(flight.triangles), "");
                 report.Value("target_switches_per_frame", Mean(flight.switches), "");
                 report.Value("floor_frame_mean_ms", floorMs, "ms");
+                const double floorCpuMs = flight.floorCpuMs / double(kFrames);
+                report.Value("floor_frame_cpu_ms", floorCpuMs, "ms");
                 report.Value("device_threads", threads.device, "");
                 report.Value("rasteriser_threads", threads.rasteriser, "");
                 report.Value("rasteriser_processors", threads.fewestProcessors, "");
+                report.Ratio("frame_cpu_vs_floor", floorCpuMs > 0 ? Mean(flight.cpuMs) / floorCpuMs : 0.0);
                 report.Ratio("frame_vs_floor", floorMs > 0 ? mean / floorMs : 0.0);
                 report.Print();
             }

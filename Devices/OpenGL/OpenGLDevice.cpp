@@ -1,5 +1,7 @@
 #include "OpenGLDevice.h"
 
+#include <type_traits>
+
 #include "DdsImage.h"
 #include "DeviceLog.h"
 #include "OpenGLApi.h"
@@ -216,9 +218,10 @@ bool OpenGLDevice::CreateBuiltIns(std::string& error)
     std::string log;
     if (!CompileProgram(BuiltInSource(BuiltIn::FixedVertex), true, epoch, m_fixedVertex, log) ||
         !CompileProgram(BuiltInSource(BuiltIn::ScreenVertex), true, epoch, m_screenVertex, log) ||
-        !CompileProgram(BuiltInSource(BuiltIn::FixedPixelTextured), false, epoch, m_fixedPixelTextured,
-                        log) ||
-        !CompileProgram(BuiltInSource(BuiltIn::FixedPixelPlain), false, epoch, m_fixedPixelPlain, log)) {
+        !CompilePixelProgram(BuiltInSource(BuiltIn::FixedPixelTextured), epoch, m_fixedPixelTextured,
+                             m_fixedPixelTexturedUntested, log) ||
+        !CompilePixelProgram(BuiltInSource(BuiltIn::FixedPixelPlain), epoch, m_fixedPixelPlain,
+                             m_fixedPixelPlainUntested, log)) {
         error = "the device's own programs do not compile: " + log;
         return false;
     }
@@ -261,8 +264,8 @@ void OpenGLDevice::DeleteBuiltIns()
 {
     if (!m_contexts.IsMainCurrent())
         return;
-    for (ProgramObject* program :
-         {&m_fixedVertex, &m_screenVertex, &m_fixedPixelTextured, &m_fixedPixelPlain}) {
+    for (ProgramObject* program : {&m_fixedVertex, &m_screenVertex, &m_fixedPixelTextured, &m_fixedPixelPlain,
+                                   &m_fixedPixelTexturedUntested, &m_fixedPixelPlainUntested}) {
         if (program->name)
             glDeleteProgram(program->name);
         *program = ProgramObject();
@@ -959,6 +962,7 @@ bool OpenGLDevice::ResetDevice(const RenderDeviceSettings& settings)
         m_epoch.fetch_add(1, std::memory_order_acq_rel);
         CloseContexts();
         m_fixedVertex = m_screenVertex = m_fixedPixelTextured = m_fixedPixelPlain = ProgramObject();
+        m_fixedPixelTexturedUntested = m_fixedPixelPlainUntested = ProgramObject();
         m_pipeline = m_screenBuffer = m_screenVertexArray = 0;
         m_copyFramebuffers[0] = m_copyFramebuffers[1] = 0;
         m_textSamplers[0] = m_textSamplers[1] = 0;
@@ -1268,6 +1272,12 @@ void OpenGLDevice::DeleteProgram(void* object, Program*& set, uint32_t& applied,
         applied = ~0u;
     if (gl && program->object.epoch == epoch)
         glDeleteProgram(program->object.name);
+    if constexpr (std::is_same_v<Program, OpenGLPixelProgram>) {
+        if (program->untested.name && applied == program->untested.name)
+            applied = ~0u;
+        if (gl && program->untested.name && program->untested.epoch == epoch)
+            glDeleteProgram(program->untested.name);
+    }
     delete program;
 }
 

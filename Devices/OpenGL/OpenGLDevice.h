@@ -545,6 +545,8 @@ private:
     ProgramObject m_screenVertex;
     ProgramObject m_fixedPixelTextured;
     ProgramObject m_fixedPixelPlain;
+    ProgramObject m_fixedPixelTexturedUntested; // without the alpha test
+    ProgramObject m_fixedPixelPlainUntested;
     int m_fixedColorFlag = -1;
     uint32_t m_screenBuffer = 0;
     uint32_t m_screenBufferCursor = 0;

@@ -2,6 +2,8 @@
 // Any thread: GL work off the main thread runs on a worker context (ContextScope).
 #include "OpenGLDevice.h"
 
+#include <type_traits>
+
 #include "DdsImage.h"
 #include "DeviceLog.h"
 #include "OpenGLApi.h"
@@ -160,14 +162,19 @@ Program* OpenGLDevice::CreateProgram(const void* code, unsigned int size, bool v
     ContextScope scope(*this);
     if (!scope.IsReady())
         return nullptr;
-    ProgramObject object;
+    ProgramObject object, untested;
     std::string log;
-    if (!CompileProgram(std::string_view(static_cast<const char*>(code), size), vertex, GetEpoch(), object,
-                        log)) {
+    const std::string_view blob(static_cast<const char*>(code), size);
+    if (vertex ? !CompileProgram(blob, true, GetEpoch(), object, log)
+               : !CompilePixelProgram(blob, GetEpoch(), object, untested, log)) {
         DeviceLogPrintf(1, "OpenGL device: %s: the program does not compile:\n%s", operation, log.c_str());
         return nullptr;
     }
-    auto* program = new Program(object);
+    Program* program = nullptr;
+    if constexpr (std::is_same_v<Program, OpenGLPixelProgram>)
+        program = new Program(object, untested);
+    else
+        program = new Program(object);
     Register(static_cast<const typename Program::Interface*>(program), kind, 0);
     return program;
 }

@@ -588,9 +588,15 @@ bool OpenGLDevice::ApplyPrograms(bool screen, bool textured)
     ProgramObject* vertex = screen                  ? &m_screenVertex
                             : m_state.vertexProgram ? &m_state.vertexProgram->object
                                                     : &m_fixedVertex;
+    // Without an alpha test to make (the test passes everything), the program without it.
+    const bool tested = m_state.alphaTest != RENDER_TEST_ALWAYS;
+    auto choose = [tested](ProgramObject& withTest, ProgramObject& withoutTest) {
+        return tested || withoutTest.name == 0 ? &withTest : &withoutTest;
+    };
     ProgramObject* pixel = (screen || !m_state.pixelProgram)
-                               ? (textured ? &m_fixedPixelTextured : &m_fixedPixelPlain)
-                               : &m_state.pixelProgram->object;
+                               ? (textured ? choose(m_fixedPixelTextured, m_fixedPixelTexturedUntested)
+                                           : choose(m_fixedPixelPlain, m_fixedPixelPlainUntested))
+                               : choose(m_state.pixelProgram->object, m_state.pixelProgram->untested);
     if (vertex->epoch != epoch || pixel->epoch != epoch) {
         LogOncePerFrame(LOG_DEAD_OBJECT,
                         "OpenGL device: a program made before the context was lost is set; draws "
@@ -632,7 +638,7 @@ bool OpenGLDevice::ApplyPrograms(bool screen, bool textured)
         glProgramUniform4fv(vertex->name, clipPlanesLocation, maxClipPlanes, &planes[0][0]);
         vertex->deviceStamp = m_clipStamp;
     }
-    if (pixel->deviceStamp != m_alphaStamp) {
+    if (pixel->alphaTested && pixel->deviceStamp != m_alphaStamp) {
         glProgramUniform2f(pixel->name, alphaTestLocation, float(m_state.alphaTest), m_state.alphaReference);
         pixel->deviceStamp = m_alphaStamp;
     }

@@ -52,6 +52,18 @@ void main()
 }
 )GLSL";
 
+// The same without the alpha test, for draws whose test passes everything: a program that may
+// discard costs a software rasteriser every pixel it shades (depth is written late, and blocks
+// wholly covered take the slow path).
+constexpr const char* untestedPixelMain = R"GLSL(
+#undef main
+#line 1 2
+void main()
+{
+    engine_user_main();
+}
+)GLSL";
+
 // Fixed function: no transforms exist, so positions are clip coordinates.
 constexpr const char* fixedVertexSource = R"GLSL(
 layout(location = 262) uniform vec4 engine_fixedFlags;
@@ -139,7 +151,8 @@ std::string_view BuiltInSource(BuiltIn program)
     return {};
 }
 
-bool CompileProgram(std::string_view blob, bool vertex, uint32_t epoch, ProgramObject& out, std::string& log)
+bool CompileProgram(std::string_view blob, bool vertex, uint32_t epoch, ProgramObject& out, std::string& log,
+                    bool alphaTest)
 {
     while (!blob.empty() && blob.back() == '\0')
         blob.remove_suffix(1);
@@ -149,7 +162,7 @@ bool CompileProgram(std::string_view blob, bool vertex, uint32_t epoch, ProgramO
     }
     const GLenum stage = vertex ? GL_VERTEX_SHADER : GL_FRAGMENT_SHADER;
     const char* prelude = vertex ? ShaderInterface::vertexPrelude : ShaderInterface::pixelPrelude;
-    const char* deviceMain = vertex ? vertexMain : pixelMain;
+    const char* deviceMain = vertex ? vertexMain : alphaTest ? pixelMain : untestedPixelMain;
     const GLchar* sources[] = {versionLine, prelude, renameMain, blob.data(), deviceMain};
     const GLint lengths[] = {-1, -1, -1, GLint(blob.size()), -1};
 
@@ -180,6 +193,18 @@ bool CompileProgram(std::string_view blob, bool vertex, uint32_t epoch, ProgramO
     out.name = program;
     out.epoch = epoch;
     out.constantCount = ConstantCount(program, vertex);
+    out.alphaTested = !vertex && alphaTest;
+    return true;
+}
+
+bool CompilePixelProgram(std::string_view blob, uint32_t epoch, ProgramObject& tested,
+                         ProgramObject& untested, std::string& log)
+{
+    if (!CompileProgram(blob, false, epoch, tested, log))
+        return false;
+    std::string ignored;
+    if (!CompileProgram(blob, false, epoch, untested, ignored, false))
+        untested = ProgramObject(); // the tested program serves every draw
     return true;
 }
 

@@ -29,7 +29,14 @@ enum class BuiltIn
 std::string_view BuiltInSource(BuiltIn program);
 
 // Compiles and links a separable program from a blob (trailing NULs ignored). False with the
-// compiler's or linker's log.
-bool CompileProgram(std::string_view blob, bool vertex, uint32_t epoch, ProgramObject& out, std::string& log);
+// compiler's or linker's log. A pixel program ends with the device's alpha test unless asked not
+// to.
+bool CompileProgram(std::string_view blob, bool vertex, uint32_t epoch, ProgramObject& out, std::string& log,
+                    bool alphaTest = true);
+// A pixel program with the alpha test and without it (for draws whose test passes everything);
+// false, with the log, when the first does not compile. When only the second fails it is left
+// empty (name 0) and the first serves every draw.
+bool CompilePixelProgram(std::string_view blob, uint32_t epoch, ProgramObject& tested,
+                         ProgramObject& untested, std::string& log);
 
 } // namespace GAME::OpenGL

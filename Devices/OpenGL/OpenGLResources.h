@@ -321,7 +321,8 @@ struct ProgramObject
 {
     uint32_t name = 0;
     uint32_t epoch = 0;
-    int constantCount = 0; // registers of vc / pc the program reads (0 when it reads none)
+    int constantCount = 0;    // registers of vc / pc the program reads (0 when it reads none)
+    bool alphaTested = false; // a pixel program ending with the device's alpha test
     // Main thread: what the program's uniforms hold.
     uint64_t constantsStamp = 0;
     uint64_t deviceStamp = ~0ull;
@@ -335,12 +336,18 @@ public:
     ProgramObject object;
 };
 
+// Two GL programs of one pixel program: with the device's alpha test and without it (name 0 when
+// it could not be made), for draws whose test passes everything.
 class OpenGLPixelProgram final : public RenderPixelShader
 {
 public:
     using Interface = RenderPixelShader;
-    explicit OpenGLPixelProgram(const ProgramObject& program) : object(program) {}
+    OpenGLPixelProgram(const ProgramObject& tested, const ProgramObject& untested_)
+        : object(tested), untested(untested_)
+    {
+    }
     ProgramObject object;
+    ProgramObject untested;
 };
 
 } // namespace GAME::OpenGL

@@ -254,12 +254,13 @@ void GraphicsNoiseGen::Generate(GraphicsCanvas& canvas, NoiseTexture& texture, f
     m_device->SetStreamSource(0, m_vertexBuffer, 0, quadStride);
     m_device->SetIndices(m_indexBuffer);
 
-    // The texture's other surface: the one drawn last may still be read by the frame before.
+    // The texture's other surface: the one shown may still be read by the frame before.
     RenderSurface* own = texture.BeginDraw();
     const bool converting = texture.IsNormalMap() && convert != GraphicsShader2::noStyle;
-    RenderSurface* target =
-        converting ? canvas.CreateTemporaryTextureSurface(size, size, RENDER_FORMAT_RGBA, RENDER_FORMAT_NONE)
-                   : own;
+    // A normal map: the heights into a surface of the texture's own, converted from the heights
+    // drawn before (what this frame draws is converted by the next drawing).
+    RenderSurface* previousHeights = nullptr;
+    RenderSurface* target = converting ? texture.BeginHeights(previousHeights) : own;
     if (!target)
         return;
     canvas.SetTargetSurface(target);
@@ -275,12 +276,15 @@ void GraphicsNoiseGen::Generate(GraphicsCanvas& canvas, NoiseTexture& texture, f
         }
         ++pass;
     }
+    if (converting)
+        texture.EndHeights(target);
     if (converting && own) {
+        RenderSurface* heights = previousHeights ? previousHeights : target;
         canvas.SetTargetSurface(own);
         canvas.SetViewport(viewport);
         if (m_shader->Begin(convert)) {
             texture.SetShaderParams(*m_shader, m_tiles, 0);
-            m_shader->SetTexture(texture0, 0, target->GetTexture());
+            m_shader->SetTexture(texture0, 0, heights->GetTexture());
             m_shader->Render("GraphicsNoiseGen");
             DrawQuad();
             m_shader->End();

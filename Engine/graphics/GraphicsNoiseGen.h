@@ -11,9 +11,11 @@
 // comes from the generator's own random sequence.
 //
 // Passes: "compositeBaseStyle" draws the layers into the target, "compositeAddStyle" (shaders for
-// older hardware) adds the last two, and for a normal map "convertStyle" turns the composite,
-// drawn into a temporary surface of the canvas, into the texture's own surface. A missing style
-// skips its pass; a missing shader draws nothing.
+// older hardware) adds the last two, and for a normal map "convertStyle" turns the composite into
+// the texture's own surface. A normal map's composite goes into one of the texture's two height
+// surfaces, and each drawing converts the heights of the drawing before (the first its own): a
+// frame never reads what it drew itself, which a software rasteriser would first have to finish,
+// with all it had queued before. A missing style skips its pass; a missing shader draws nothing.
 //
 // Main thread only.
 #pragma once

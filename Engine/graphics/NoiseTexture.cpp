@@ -82,9 +82,11 @@ bool NoiseTexture::InitalizeSurface()
 
 void NoiseTexture::ReleaseRenderSurface()
 {
-    m_drawn = false;
+    m_drawn = m_spareDrawn = false;
+    m_lastHeights = -1;
     RenderDevice* device = Device();
-    for (RenderSurface** surface : {&m_renderSurface, &m_spareSurface})
+    for (RenderSurface** surface :
+         {&m_renderSurface, &m_spareSurface, &m_heightSurfaces[0], &m_heightSurfaces[1]})
         if (*surface) {
             if (device)
                 device->DestroySurface(surface);
@@ -96,6 +98,10 @@ RenderSurface* NoiseTexture::BeginDraw()
 {
     if (!m_renderSurface || !m_drawn)
         return m_renderSurface;
+    if (m_spareDrawn) {
+        std::swap(m_renderSurface, m_spareSurface);
+        m_spareDrawn = false;
+    }
     if (!m_spareSurface)
         if (RenderDevice* device = Device())
             m_spareSurface = device->CreateTextureSurface(static_cast<int>(m_size), static_cast<int>(m_size),
@@ -108,8 +114,32 @@ void NoiseTexture::EndDraw(RenderSurface* drawn)
     if (!drawn)
         return;
     if (drawn == m_spareSurface)
-        std::swap(m_renderSurface, m_spareSurface);
-    m_drawn = drawn == m_renderSurface;
+        m_spareDrawn = true;
+    else if (drawn == m_renderSurface)
+        m_drawn = true;
+}
+
+RenderSurface* NoiseTexture::BeginHeights(RenderSurface*& previous)
+{
+    previous = m_lastHeights >= 0 ? m_heightSurfaces[m_lastHeights] : nullptr;
+    const int next = m_lastHeights >= 0 ? 1 - m_lastHeights : 0;
+    if (!m_heightSurfaces[next] && m_size > 0)
+        if (RenderDevice* device = Device())
+            m_heightSurfaces[next] = device->CreateTextureSurface(
+                static_cast<int>(m_size), static_cast<int>(m_size), RENDER_FORMAT_RGBA, RENDER_FORMAT_NONE);
+    // Without a second surface the one there is drawn and converted in the same drawing.
+    if (!m_heightSurfaces[next]) {
+        previous = nullptr;
+        return m_lastHeights >= 0 ? m_heightSurfaces[m_lastHeights] : nullptr;
+    }
+    return m_heightSurfaces[next];
+}
+
+void NoiseTexture::EndHeights(RenderSurface* drawn)
+{
+    for (int i = 0; i < 2; ++i)
+        if (drawn && drawn == m_heightSurfaces[i])
+            m_lastHeights = i;
 }
 
 RenderTexture* NoiseTexture::GetTexture() const

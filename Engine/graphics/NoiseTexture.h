@@ -8,10 +8,12 @@
 // never drawn), "normalMap", "levels" and "rates" (four reals each: the layers' weights and their
 // cross-fades per second).
 //
-// The texture is drawn into two surfaces in turn: water samples the one drawn last while the next
-// frame draws the other, so a redraw never writes a surface that a frame still in the device's
-// queue reads (a software rasteriser would otherwise drain its queue first). The second surface
-// is made at the second drawing.
+// The texture is drawn into two surfaces in turn, and a drawing is shown from the next drawing on
+// (the frame after it was drawn): water samples the surface drawn a frame before while the frame
+// draws the other, so neither a redraw nor a read waits on the other (a software rasteriser would
+// otherwise finish all it has queued first). The noise moves slowly: a frame late is the same
+// picture. The second surface is made at the second drawing; the first drawing is shown at once.
+// A normal map keeps its composited heights likewise (see BeginHeights).
 //
 // Main thread only.
 #pragma once
@@ -62,15 +64,22 @@ public:
     unsigned int GetSize() const { return m_size; }
     bool IsNormalMap() const { return m_normalMap; }
     const Layer& GetLayer(int index) const { return m_layers[index]; }
-    // The surface drawn last (the one to sample).
+    // The surface shown (the one to sample).
     RenderSurface* GetRenderSurface() const { return m_renderSurface; }
     // The surface's texture, or null.
     RenderTexture* GetTexture() const;
     // The surface the next drawing goes into: the render surface until it has been drawn once,
-    // then the other one of the pair (the render surface when that cannot be made). Hand it to
-    // EndDraw once drawn: it then becomes the render surface.
+    // then the other one of the pair (the render surface when that cannot be made); a drawing of
+    // the other one not shown yet is shown first. Hand it to EndDraw once drawn: the render
+    // surface at once, the other from the next BeginDraw on.
     RenderSurface* BeginDraw();
     void EndDraw(RenderSurface* drawn);
+    // A normal map's heights are composited into one of two surfaces of its own in turn and
+    // converted from there a drawing later, so that a conversion never reads what its own frame
+    // drew. The surface to composite into now, and in previous the heights of the drawing before
+    // (null at the first drawing: it converts its own heights). Null when no surface can be had.
+    RenderSurface* BeginHeights(RenderSurface*& previous);
+    void EndHeights(RenderSurface* drawn);
     bool GetNeedsUpdate() const { return m_needsUpdate; }
     void SetNeedsUpdate(bool needsUpdate) { m_needsUpdate = needsUpdate; }
 
@@ -86,6 +95,9 @@ private:
     RenderSurface* m_renderSurface = nullptr;
     RenderSurface* m_spareSurface = nullptr; // the other of the pair, once made
     bool m_drawn = false;                    // the render surface holds a drawing
+    bool m_spareDrawn = false;               // the spare holds a drawing to show next
+    RenderSurface* m_heightSurfaces[2] = {}; // a normal map's composited heights, in turn
+    int m_lastHeights = -1;                  // the one drawn last, -1 before the first
 };
 
 } // namespace GAME

@@ -310,6 +310,26 @@ bool GraphicsNormalRenderer::SetSceneShaderParameters(GraphicsCanvas&, GraphicsS
     return shader.SetFloat4(n.alphaMaskFactor, 0, factor);
 }
 
+ClearAir GraphicsNormalRenderer::GetClearAir() const
+{
+    ClearAir air;
+    if (!m_fogOn)
+        return air;
+    air.any = true;
+    air.eye = m_camera.GetCoords().origin;
+    // No depth fog nearer than its start (whether it rises over a distance or at once).
+    air.reach = m_depthFog[2] > 0.0f ? m_depthFog[0] : gInfinity;
+    // No height fog above its top: the base plus the rise's length, or the base itself where the
+    // fog rises at once.
+    const float viewerHeight =
+        m_viewerRegion ? static_cast<float>(m_viewerRegion->GetOffsetFromWorld().y) : 0.0f;
+    const float base = m_heightFog[0] - viewerHeight;
+    air.above = !(m_heightFog[2] > 0.0f) ? -gInfinity
+                : m_heightFog[1] > 0.0f  ? base + 1.0f / m_heightFog[1]
+                                         : base;
+    return air;
+}
+
 // ---- Lights -----------------------------------------------------------------------------------
 
 Rect GraphicsNormalRenderer::ViewportRect() const
@@ -603,7 +623,14 @@ void GraphicsNormalRenderer::RenderMainPass(GraphicsCanvas& canvas, RenderSurfac
 
     if (m_fogOn && (m_depthFog[2] > 0.0f || m_heightFog[2] > 0.0f)) {
         canvas.SetDefaultState();
-        RenderStyle(canvas, FogStyle());
+        // What lies wholly in the clear air would draw no fog at all.
+        std::vector<RenderablePass> fog;
+        GatherPasses(fog, FogStyle(), lowestSortOrder, highestSortOrder, nullptr);
+        const ClearAir air = GetClearAir();
+        fog.erase(std::remove_if(fog.begin(), fog.end(),
+                                 [&air](const RenderablePass& pass) { return air.Contains(pass.bounds); }),
+                  fog.end());
+        RenderPasses(canvas, fog, FogStyle());
     }
 }
 
@@ -650,7 +677,8 @@ void GraphicsNormalRenderer::Composite(GraphicsCanvas& canvas, RenderSurface* ta
     canvas.SetAlphaWriteMode(RENDER_WRITE_ENABLED);
     canvas.SetDepthWriteMode(RENDER_WRITE_DISABLED);
     canvas.SetDepthTestFunction(RENDER_TEST_ALWAYS);
-    if (!previous) {
+    // Weighed by 0 the previous texture leaves alpha 0, as no texture does (without reading it).
+    if (!previous || blend == 0.0f) {
         canvas.RenderRect(rect, RENDER_BLEND_ONE, RENDER_BLEND_ZERO, Color(1.0f, 1.0f, 1.0f, 0.0f));
     } else if (blend <= 1.0f) {
         RenderTextureRect(canvas, rect, previous, RENDER_BLEND_ONE, RENDER_BLEND_ZERO,

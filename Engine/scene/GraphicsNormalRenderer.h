@@ -67,6 +67,10 @@ public:
     ~GraphicsNormalRenderer() override;
 
     bool SetSceneShaderParameters(GraphicsCanvas& canvas, GraphicsShader2& shader) override;
+    // With fog on: the air nearer to the camera than the depth fog's start and above the height
+    // fog's top (both as handed to the shaders). The fog step leaves out the passes of what lies
+    // wholly inside it.
+    ClearAir GetClearAir() const override;
     // Region::AddToScene with this renderer.
     void AddRegionContents(Region* region, const Coords& regionToScene, const Frustum& regionFrustum,
                            const WorldFrustum* transparencyFrustum) override;

@@ -150,7 +150,7 @@ Portal* GraphicsPortalRenderer::FindPortal(Region* region, const Coords& placeme
 
 RenderTexture* GraphicsPortalRenderer::RenderRegion(Region* region, const Coords& placement,
                                                     Region* previousRegion, float fade,
-                                                    RenderTexture* previous, int depth)
+                                                    RenderTexture* previous, int depth, bool resultWanted)
 {
     m_walk.push_back(region);
     Frustum frustum = m_viewFrustum;
@@ -164,24 +164,53 @@ RenderTexture* GraphicsPortalRenderer::RenderRegion(Region* region, const Coords
 
     float backFade = 0.0f, frontFade = 0.0f;
     const Portal* backPortal = FindPortal(region, placement, regions, false, backFade);
-    const bool postProcess = backPortal != nullptr;
+    const bool backFacing = backPortal != nullptr;
+    // The blurred copy is for the regions behind the back-facing portals and for whoever asked
+    // for this region's result; with neither it is not made (its only other trace, the alpha it
+    // leaves in the target, is overwritten or never read).
+    const bool postProcess =
+        backFacing && (resultWanted ||
+                       !PortalsToDraw(region, placement, regions, false, previousRegion, depth + 1).empty());
     const bool toShared =
         previous != nullptr || FindPortal(region, placement, regions, true, frontFade) != nullptr;
+    // This region's composite weighs what the regions behind its front-facing portals drew by its
+    // fade: at 0 the last of them is taken by no one.
     if (toShared && !previousRegion)
-        previous = DrawPortals(region, placement, regions, true, nullptr, previous, depth + 1);
+        previous = DrawPortals(region, placement, regions, true, nullptr, previous, depth + 1, fade != 0.0f);
     if (!previousRegion && backFade == 0.0f)
         backPortal = nullptr;
     RenderTexture* texture =
         RenderOneRegion(regions, region, placement, fade, previous, postProcess, toShared, depth, backPortal);
-    if (postProcess)
-        texture = DrawPortals(region, placement, regions, false, previousRegion, texture, depth + 1);
+    if (backFacing)
+        texture =
+            DrawPortals(region, placement, regions, false, previousRegion, texture, depth + 1, resultWanted);
     m_walk.pop_back();
     return texture;
 }
 
+std::vector<Portal*> GraphicsPortalRenderer::PortalsToDraw(Region* region, const Coords& placement,
+                                                           const std::vector<Region*>& regions,
+                                                           bool frontFacing, Region* previousRegion,
+                                                           int depth) const
+{
+    std::vector<Portal*> portals;
+    if (depth > maxDepth)
+        return portals;
+    VisitSeenPortals(region, placement, regions, frontFacing, [&](Region*, Portal* portal, float) {
+        Coords across;
+        Region* behind = nullptr;
+        if (portal->GetBackToFrontCoords(across, behind) && behind && behind != previousRegion &&
+            !IsOnWalk(behind))
+            portals.push_back(portal);
+        return true;
+    });
+    return portals;
+}
+
 RenderTexture* GraphicsPortalRenderer::DrawPortals(Region* region, const Coords& placement,
                                                    const std::vector<Region*>& regions, bool frontFacing,
-                                                   Region* previousRegion, RenderTexture* texture, int depth)
+                                                   Region* previousRegion, RenderTexture* texture, int depth,
+                                                   bool lastWanted)
 {
     if (m_regionStatistics)
         AddStatistic(Indent(depth + 1) +
@@ -190,6 +219,9 @@ RenderTexture* GraphicsPortalRenderer::DrawPortals(Region* region, const Coords&
                      region->GetName());
     if (depth > maxDepth)
         return texture;
+    // The last region drawn hands its result back; each before it to the next.
+    const std::vector<Portal*> drawn =
+        PortalsToDraw(region, placement, regions, frontFacing, previousRegion, depth);
     VisitSeenPortals(
         region, placement, regions, frontFacing, [&](Region* listed, Portal* portal, float targetFade) {
             Coords across;
@@ -206,7 +238,8 @@ RenderTexture* GraphicsPortalRenderer::DrawPortals(Region* region, const Coords&
                 fadeValue += 1.0f - targetFade;
             // Behind's space into the listed region's, then into the drawn region's, then the root's.
             const Coords behindToRoot = placement * listed->GetRelativeTransformation(region) * across;
-            texture = RenderRegion(behind, behindToRoot, listed, fadeValue, texture, depth);
+            const bool wanted = lastWanted || drawn.empty() || portal != drawn.back();
+            texture = RenderRegion(behind, behindToRoot, listed, fadeValue, texture, depth, wanted);
             return true;
         });
     return texture;

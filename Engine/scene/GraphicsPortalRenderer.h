@@ -65,8 +65,11 @@ public:
     const std::vector<Region*>& GetRenderedRegions() const { return m_rendered; }
 
 private:
+    // resultWanted false: what the region's drawing returns is taken by no one (a composite that
+    // weighs it by 0): its blurred copy is not made unless regions behind its own back-facing
+    // portals take it.
     RenderTexture* RenderRegion(Region* region, const Coords& placement, Region* previousRegion, float fade,
-                                RenderTexture* previous, int depth);
+                                RenderTexture* previous, int depth, bool resultWanted = true);
     // Calls visit(listed, portal, target fade) for each portal of the listed regions that faces the
     // camera the way asked and is seen (fading, or inside the view frustum), until visit answers
     // false.
@@ -74,8 +77,16 @@ private:
                           bool frontFacing, const std::function<bool(Region*, Portal*, float)>& visit) const;
     Portal* FindPortal(Region* region, const Coords& placement, const std::vector<Region*>& regions,
                        bool frontFacing, float& fade) const;
+    // lastWanted: whether the texture returned is taken (by the composite of the region that
+    // asked); the regions before the last hand theirs on to the next.
     RenderTexture* DrawPortals(Region* region, const Coords& placement, const std::vector<Region*>& regions,
-                               bool frontFacing, Region* previousRegion, RenderTexture* texture, int depth);
+                               bool frontFacing, Region* previousRegion, RenderTexture* texture, int depth,
+                               bool lastWanted = true);
+    // The regions DrawPortals would draw: the portals seen that lead into a region other than the
+    // previous one and not on the walk.
+    std::vector<Portal*> PortalsToDraw(Region* region, const Coords& placement,
+                                       const std::vector<Region*>& regions, bool frontFacing,
+                                       Region* previousRegion, int depth) const;
     RenderTexture* RenderOneRegion(const std::vector<Region*>& regions, Region* region,
                                    const Coords& placement, float fade, RenderTexture* previous,
                                    bool postProcess, bool toSharedTarget, int depth,

@@ -17,6 +17,32 @@ namespace GAME {
 
 GraphicsShader2* GraphicsSceneRenderer::s_portalMaskShader = nullptr;
 
+bool ClearAir::Contains(const ABBox& box, const Coords& regionToScene) const
+{
+    return any && Contains(ABBox::FromOBBox(TransformABBox(regionToScene, box)));
+}
+
+bool ClearAir::Contains(const ABBox& box) const
+{
+    // A little short of the limits: a fog shader works its amount out at points interpolated
+    // over the box's geometry, not at the box's corners.
+    constexpr float margin = 0.01f;
+    if (!any || !(box.center.y - box.extents.y > above + margin))
+        return false;
+    if (std::isinf(reach) && reach > 0.0f)
+        return true;
+    // The farthest point of the box from the eye.
+    float sum = 0.0f;
+    const float p[3] = {eye.x, eye.y, eye.z};
+    const float c[3] = {box.center.x, box.center.y, box.center.z};
+    const float e[3] = {box.extents.x, box.extents.y, box.extents.z};
+    for (int i = 0; i < 3; ++i) {
+        const float far = std::fabs(c[i] - p[i]) + std::fabs(e[i]);
+        sum += far * far;
+    }
+    return std::sqrt(sum) < reach - margin;
+}
+
 float BoxPointDistanceSquared(const ABBox& box, const Vec3& point)
 {
     float sum = 0.0f;

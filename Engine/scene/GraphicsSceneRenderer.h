@@ -39,6 +39,22 @@ class GraphicsRenderable;
 class GraphicsShader2;
 class Region;
 
+// The air a renderer's fog leaves clear, in scene space: nearer to the eye than the depth fog's
+// start and above the height fog's top (a fog of density 0 leaves all the air clear). That is what
+// the fog parameters mean: a "fogStyle" pass draws a fog amount of 0 there (the sample shaders'
+// do), so a box wholly inside it would leave the picture as it was and is left out of the fog.
+struct ClearAir
+{
+    bool any = false; // false: no air is known to be clear
+    Vec3 eye;
+    float reach = 0.0f; // clear nearer than this to the eye (infinite without a depth fog)
+    float above = 0.0f; // clear above this height (minus infinity without a height fog)
+
+    bool Contains(const ABBox& sceneBox) const;
+    // A box of a region's space, placed in the scene.
+    bool Contains(const ABBox& regionBox, const Coords& regionToScene) const;
+};
+
 class GraphicsSceneRenderer
 {
 public:
@@ -83,6 +99,8 @@ public:
     // Sets the frame's parameters on a shader that has just been begun.
     virtual bool SetSceneShaderParameters(GraphicsCanvas& canvas, GraphicsShader2& shader) = 0;
     virtual bool IsShadowOnly() const { return false; }
+    // Where the fog this renderer draws is known to be 0; none here.
+    virtual ClearAir GetClearAir() const { return ClearAir(); }
     // Adds what a region holds; the base adds nothing.
     virtual void AddRegionContents(Region* region, const Coords& regionToScene, const Frustum& regionFrustum,
                                    const WorldFrustum* transparencyFrustum);

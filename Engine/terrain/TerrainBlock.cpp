@@ -496,6 +496,7 @@ void TerrainBlock::UploadWindOffsets(const TerrainBase& terrain)
     m_windStale = false;
     if (!m_displacement)
         return;
+    float reach = 0.0f;
     for (size_t k = 0; k < m_grass.size(); ++k) {
         GrassRecord& record = m_grass[k];
         if (!record.geometry.windBuffer || !record.cellIndices)
@@ -503,15 +504,19 @@ void TerrainBlock::UploadWindOffsets(const TerrainBase& terrain)
         const TerrainType* type = terrain.GetLayerTerrainType(m_layers[k]);
         const float height = type ? type->GetBladeHeight() : 0.0f;
         float* offsets = static_cast<float*>(record.geometry.windBuffer->Lock());
-        if (!offsets)
+        if (!offsets) {
+            reach = std::max(reach, m_windReach); // these keep what they had
             continue;
+        }
         for (uint32_t v = 0; v < record.numBlades * 4; ++v) {
             const Vec2 offset = m_displacement[record.cellIndices[v]] * height;
             offsets[2 * v] = offset.x;
             offsets[2 * v + 1] = offset.y;
+            reach = std::max(reach, std::fabs(offset.x) + std::fabs(offset.y));
         }
         record.geometry.windBuffer->Unlock();
     }
+    m_windReach = reach;
 }
 
 void TerrainBlock::Update(TerrainBase& terrain, int elapsed)

@@ -97,6 +97,8 @@ public:
     // its offsets alone until it is drawn again (WindOffsetsStale; UploadWindOffsets then).
     void NoteGrassDrawn() { m_grassDrawn = true; }
     bool WindOffsetsStale() const { return m_windStale; }
+    // How far the offsets last written move a blade's top sideways, at most.
+    float GetWindReach() const { return m_windReach; }
     // Every blade vertex gets its spring cell's displacement times the layer's blade height.
     void UploadWindOffsets(const TerrainBase& terrain);
 
@@ -139,6 +141,7 @@ private:
     std::vector<std::pair<int, std::vector<uint32_t>>> m_cellIndices;
     bool m_grassDrawn = false;
     bool m_windStale = false;
+    float m_windReach = 0.0f;
     std::unique_ptr<Vec2[]> m_displacement;
     std::unique_ptr<Vec2[]> m_velocity;
     std::unique_ptr<uint32_t[]> m_windGrid;

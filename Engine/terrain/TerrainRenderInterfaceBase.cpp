@@ -196,6 +196,8 @@ void TerrainRenderInterfaceBase::RenderPass(const RenderablePass& pass, const Na
     context.renderFlags = renderer.GetRenderFlags();
     context.worldToScreen = renderer.GetWorldToScreenMatrix();
     context.mapRendering = gEngine && gEngine->IsMapRendering();
+    if (style == GetStyles().fog)
+        context.clearAir = renderer.GetClearAir();
     RenderPass(pass, style, canvas, context);
 }
 
@@ -420,13 +422,11 @@ void TerrainRenderInterfaceBase::DrawGroundSolid(const TerrainBase& terrain, Ren
         return;
     const Sphere sphere = GetPassSphere(pass);
     std::vector<TerrainBlock*> blocks;
-    if (sphere.radius <= 0.0f) {
-        blocks = m_visibleBlocks;
-    } else {
-        for (TerrainBlock* block : m_visibleBlocks)
-            if (ABBoxIntersectsSphere(block->GetBoundingBox(), sphere))
-                blocks.push_back(block);
-    }
+    blocks.reserve(m_visibleBlocks.size());
+    for (TerrainBlock* block : m_visibleBlocks)
+        if ((sphere.radius <= 0.0f || ABBoxIntersectsSphere(block->GetBoundingBox(), sphere)) &&
+            !context.clearAir.Contains(block->GetBoundingBox(), pass.regionToScene))
+            blocks.push_back(block);
     DrawCells(terrain, blocks, canvas, *device, -1, "TerrainGroundSolid", nullptr);
     m_currentShader->End();
 }
@@ -522,6 +522,17 @@ float TerrainRenderInterfaceBase::GetGrassReach(const TerrainType& type, const M
     return std::max(2.0f * type.GetBladeWidth(), type.GetBladeHeight()) * pixelsPerUnit * depthScale;
 }
 
+ABBox TerrainRenderInterfaceBase::GetGrassBox(const TerrainBlock& block, const TerrainType& type)
+{
+    // The blades stand on the block's ground, as tall as the type's blades at most, and reach
+    // sideways by half a blade's width and as far as the wind bends their tops.
+    const ABBox& ground = block.GetBoundingBox();
+    const float height = std::max(type.GetBladeHeight(), 0.0f);
+    const float side = std::max(type.GetBladeWidth(), 0.0f) + block.GetWindReach();
+    return ABBox(ground.center + Vec3(0.0f, height * 0.5f, 0.0f),
+                 ground.extents + Vec3(side, height * 0.5f, side));
+}
+
 void TerrainRenderInterfaceBase::DrawGrass(const TerrainBase& terrain, RenderIndexBuffer* indices,
                                            const RenderablePass& pass, GraphicsCanvas& canvas,
                                            const TerrainRenderContext& context)
@@ -564,6 +575,9 @@ void TerrainRenderInterfaceBase::DrawGrass(const TerrainBase& terrain, RenderInd
             block->NoteGrassDrawn();
             if (block->WindOffsetsStale())
                 block->UploadWindOffsets(terrain);
+            if (context.clearAir.any &&
+                context.clearAir.Contains(GetGrassBox(*block, *type), pass.regionToScene))
+                continue;
             device->SetStreamSource(0, record->geometry.bladeBuffer, 0, TerrainBlock::bladeVertexSize);
             device->SetStreamSource(1, record->geometry.windBuffer, 0, TerrainBlock::windVertexSize);
             RenderDrawRange range;

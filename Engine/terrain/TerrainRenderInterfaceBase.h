@@ -17,6 +17,7 @@
 #include "core/Mat4.h"
 #include "core/Name.h"
 #include "scene/GraphicsRenderable.h"
+#include "scene/GraphicsSceneRenderer.h"
 #include "scene/RenderablePass.h"
 
 #include <cstdint>
@@ -43,12 +44,14 @@ class TerrainType;
 class Viewport;
 
 // What the passes read of the scene renderer: its render flags (terrain, grass), the
-// view-projection and whether the map view is being drawn.
+// view-projection, whether the map view is being drawn and, while the fog is drawn, the clear air
+// (blocks wholly inside it are left out of the fog).
 struct TerrainRenderContext
 {
     uint32_t renderFlags = 0;
     Mat4 worldToScreen;
     bool mapRendering = false;
+    ClearAir clearAir;
 };
 
 class TerrainRenderInterfaceBase : public GraphicsRenderable
@@ -125,6 +128,9 @@ public:
     static const Name& GetSolidPassStyle(const Name& style, bool lowQuality, bool keepFog);
     // (offset X mod 10, offset Z mod 10) x 0.1, the remainders with the offset's sign.
     static Vec2 GetTextureOffset(const IntVec3& worldOffset);
+    // Where a block's blades of the type can reach, in the terrain's space: its ground box raised
+    // by the type's blade height and widened by a blade's width and the wind's last bend.
+    static ABBox GetGrassBox(const TerrainBlock& block, const TerrainType& type);
     // Names used by the terrain's renderables.
     static const Name& ReflectionStyle();
     static const Name& FogStyle();

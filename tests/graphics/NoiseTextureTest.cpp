@@ -329,32 +329,69 @@ TEST_F(NoiseTextureTest, ADeviceResetTakesTilesAndSurfacesAndGivesThemBack)
     generator->UnloadNoiseTexture(texture);
 }
 
-// A redraw goes into the surface the last frame did not sample (the device may still be reading
-// that one); the two surfaces take turns and both go with a device reset.
-TEST_F(NoiseTextureTest, RedrawsAlternateBetweenTwoSurfaces)
+// A drawing goes into the surface not shown and is shown from the next drawing on (a frame late:
+// no frame reads what it drew itself, which the device may still be drawing); a normal map's
+// heights likewise take turns, each conversion reading those of the drawing before. The
+// surfaces go with a device reset.
+TEST_F(NoiseTextureTest, DrawingsAreShownAFrameLateFromSurfacesTakingTurns)
 {
     NoiseTexture* texture = generator->LoadNoiseTexture(kPlain);
     ASSERT_NE(texture, nullptr);
     const uint32_t surfaces = control->GetResourceCount(Software::ResourceKind::Surface);
     Generate(RENDER_GENERATION_GEFORCE6);
     RenderSurface* first = texture->GetRenderSurface();
-    ASSERT_NE(first, nullptr);
+    ASSERT_NE(first, nullptr); // the first drawing is shown at once: there is nothing before it
     EXPECT_EQ(control->GetResourceCount(Software::ResourceKind::Surface), surfaces);
     texture->SetNeedsUpdate(true);
     Generate(RENDER_GENERATION_GEFORCE6);
-    RenderSurface* second = texture->GetRenderSurface();
-    ASSERT_NE(second, nullptr);
-    EXPECT_NE(second, first);
+    EXPECT_EQ(texture->GetRenderSurface(), first); // drawn into the second, not shown yet
     EXPECT_EQ(control->GetResourceCount(Software::ResourceKind::Surface), surfaces + 1);
+    texture->SetNeedsUpdate(true);
+    Generate(RENDER_GENERATION_GEFORCE6);
+    RenderSurface* second = texture->GetRenderSurface();
+    EXPECT_NE(second, first);
+    EXPECT_NE(second, nullptr);
     texture->SetNeedsUpdate(true);
     Generate(RENDER_GENERATION_GEFORCE6);
     EXPECT_EQ(texture->GetRenderSurface(), first);
     EXPECT_EQ(control->GetResourceCount(Software::ResourceKind::Surface), surfaces + 1);
 
+    // A normal map: its heights go into two surfaces of its own in turn.
+    NoiseTexture* normal = generator->LoadNoiseTexture(kNormal);
+    ASSERT_NE(normal, nullptr);
+    texture->SetNeedsUpdate(false);
+    std::vector<std::string> heightTargets;
+    for (int drawing = 0; drawing < 4; ++drawing) {
+        normal->SetNeedsUpdate(true);
+        const std::vector<std::string> targets =
+            GAME::Test::GraphicsFixture::Matching(Generate(RENDER_GENERATION_GEFORCE6), "SetTargetSurface");
+        ASSERT_EQ(targets.size(), 3u); // the heights, the conversion, the frame's target again
+        heightTargets.push_back(targets[0]);
+        EXPECT_NE(targets[0], targets[1]);
+    }
+    EXPECT_NE(heightTargets[0], heightTargets[1]);
+    EXPECT_EQ(heightTargets[0], heightTargets[2]);
+    EXPECT_EQ(heightTargets[1], heightTargets[3]);
+    // The conversion reads the heights drawn before: the first drawing converts its own.
+    RenderSurface* previous = reinterpret_cast<RenderSurface*>(1);
+    RenderSurface* heights = normal->BeginHeights(previous);
+    ASSERT_NE(heights, nullptr);
+    ASSERT_NE(previous, nullptr);
+    EXPECT_NE(previous, heights);
+    normal->EndHeights(heights);
+    RenderSurface* again = nullptr;
+    EXPECT_EQ(normal->BeginHeights(again), previous);
+    EXPECT_EQ(again, heights);
+
     generator->PreDeviceReset();
-    EXPECT_EQ(control->GetResourceCount(Software::ResourceKind::Surface), surfaces - 1);
+    EXPECT_EQ(texture->GetRenderSurface(), nullptr);
+    EXPECT_EQ(normal->GetRenderSurface(), nullptr);
     generator->PostDeviceReset();
-    EXPECT_EQ(control->GetResourceCount(Software::ResourceKind::Surface), surfaces);
+    EXPECT_NE(texture->GetRenderSurface(), nullptr);
+    RenderSurface* none = reinterpret_cast<RenderSurface*>(1);
+    EXPECT_NE(normal->BeginHeights(none), nullptr);
+    EXPECT_EQ(none, nullptr); // a reset forgets the heights drawn before it
+    generator->UnloadNoiseTexture(normal);
     generator->UnloadNoiseTexture(texture);
 }
 

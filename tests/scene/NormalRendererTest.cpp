@@ -7,6 +7,7 @@
 #include "scene/GraphicsReflectionManager.h"
 #include "scene/GraphicsTransparencyManager.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace GAME::SceneRenderTest {
@@ -243,6 +244,48 @@ TEST_F(NormalRendererTest, FogParametersStoreReciprocalsAndTheFogPassNeedsADensi
     const auto sequence = Sequence();
     ASSERT_FALSE(sequence.empty());
     EXPECT_EQ(sequence.back(), "r:fogStyle");
+}
+
+// The fog step leaves out what lies wholly in the clear air: nearer to the camera than the depth
+// fog's start and above the height fog's top (the fog's colour would be blended in at 0); what
+// reaches past the start, or below the top, takes its fog.
+TEST_F(NormalRendererTest, TheFogLeavesOutWhatLiesWhollyInTheClearAir)
+{
+    // The camera at (0, 0, -20); boxes of half size 1.
+    auto clear = Make("c", 500, Vec3(0, 0, 0));    // 21.05 away at most, lowest at -1
+    auto distant = Make("d", 500, Vec3(0, 0, 10)); // 31.05 away at most
+    auto low = Make("l", 500, Vec3(0, -3, 0));     // lowest at -4
+    auto render = [&](float start, float heightDensity) {
+        draws.clear();
+        GraphicsNormalRenderer renderer;
+        Setup(renderer, {clear.get(), distant.get(), low.get()});
+        renderer.EnableFog(true);
+        renderer.SetDepthFogParams(start, start + 20.0f, 0.5f);
+        renderer.SetHeightFogParams(-5.0f, -2.0f, heightDensity);
+        renderer.Render(Canvas(), false, false);
+        std::vector<std::string> fogged;
+        for (const std::string& draw : Sequence())
+            if (draw.size() > 9 && draw.compare(draw.size() - 9, 9, ":fogStyle") == 0)
+                fogged.push_back(draw.substr(0, draw.size() - 9));
+        std::sort(fogged.begin(), fogged.end());
+        return fogged;
+    };
+    EXPECT_EQ(render(25.0f, 0.3f), (std::vector<std::string>{"d", "l"}));
+    // Without a height fog only the distance counts.
+    EXPECT_EQ(render(25.0f, 0.0f), (std::vector<std::string>{"d"}));
+    // The fog starting nearer than the boxes' far sides: they take their fog.
+    EXPECT_EQ(render(21.0f, 0.0f), (std::vector<std::string>{"c", "d", "l"}));
+    // A clear air a region placed higher in the scene: the placement moves the box.
+    ClearAir air;
+    air.any = true;
+    air.eye = Vec3(0, 0, -20);
+    air.reach = 25.0f;
+    air.above = -2.0f;
+    const ABBox box(Vec3(0, -3, 0), Vec3(1, 1, 1));
+    EXPECT_FALSE(air.Contains(box));
+    EXPECT_TRUE(air.Contains(box, Coords::Translation(Vec3(0, 3, 0))));
+    air.any = false;
+    EXPECT_FALSE(air.Contains(box, Coords::Translation(Vec3(0, 3, 0))));
 }
 
 TEST_F(NormalRendererTest, TransparentPassesDrawFarthestFirstWhateverTheirTextures)

@@ -177,6 +177,61 @@ TEST_F(TerrainRenderTest, GroundPassesDrawVisibleCellsAndLayersInOrder)
     EXPECT_EQ(control->GetLockedResourceCount(), 0u);
 }
 
+// While the fog is drawn, a block wholly in the clear air (nearer to the eye than the fog's reach,
+// above its height) is left out of the ground's fog, and its blades too once they, standing taller
+// and wider than the ground, lie wholly inside it; without clear air everything is drawn.
+TEST_F(TerrainRenderTest, TheFogLeavesOutBlocksInTheClearAir)
+{
+    TerrainRT terrain(nullptr);
+    ASSERT_TRUE(LoadWriter(terrain, LayeredTerrain()));
+    terrain.LoadRenderData();
+    TerrainRenderInterfaceRT& render = terrain.GetRenderInterface();
+    TerrainBlock* block = terrain.GetBlock(0, 0);
+    render.Update(IntVec3(), Frustum(), {block});
+    const ABBox ground = block->GetBoundingBox();
+    const TerrainType* type = terrain.GetLayerTerrainType(1);
+    ASSERT_NE(type, nullptr);
+    const ABBox grass = TerrainRenderInterfaceBase::GetGrassBox(*block, *type);
+    EXPECT_GT(grass.extents.x, ground.extents.x);
+    EXPECT_GT(grass.center.y + grass.extents.y, ground.center.y + ground.extents.y);
+    EXPECT_NEAR(grass.center.y - grass.extents.y, ground.center.y - ground.extents.y, 1e-5f);
+
+    TerrainRenderContext context;
+    context.renderFlags = GraphicsSceneRenderer::RENDER_TERRAIN | GraphicsSceneRenderer::RENDER_GRASS;
+    ASSERT_TRUE(device->BeginFrame());
+    const Name fog = Name::Create("fogStyle");
+    auto drawn = [&](int pass) {
+        return DrawnPrimitives(Recorded([&] { render.RenderPass(Pass(pass), fog, *canvas, context); }));
+    };
+    const std::vector<unsigned> allCells = {126};
+    const unsigned blades = 2 * block->GetGrassRecord(1)->numBlades;
+    EXPECT_EQ(drawn(0), allCells);
+    EXPECT_EQ(drawn(2), (std::vector<unsigned>{blades}));
+
+    // The ground's farthest corner within reach, the blades' not.
+    context.clearAir.any = true;
+    context.clearAir.eye = ground.center;
+    context.clearAir.reach = ground.extents.Length() + 0.1f;
+    context.clearAir.above = ground.center.y - ground.extents.y - 1.0f;
+    EXPECT_TRUE(drawn(0).empty());
+    EXPECT_EQ(drawn(2), (std::vector<unsigned>{blades}));
+    // Both within reach.
+    context.clearAir.eye = grass.center;
+    context.clearAir.reach = grass.extents.Length() + 0.1f;
+    EXPECT_TRUE(drawn(0).empty());
+    EXPECT_TRUE(drawn(2).empty());
+    // The lowest ground under the height fog's top: fog on both.
+    context.clearAir.above = ground.center.y - ground.extents.y + 0.05f;
+    EXPECT_EQ(drawn(0), allCells);
+    EXPECT_EQ(drawn(2), (std::vector<unsigned>{blades}));
+    // A placement moving the terrain away from the eye takes it out of reach.
+    context.clearAir.above = ground.center.y - ground.extents.y - 1.0f;
+    RenderablePass moved = Pass(0);
+    moved.regionToScene = Coords::Translation(Vec3(50.0f, 0.0f, 0.0f));
+    EXPECT_EQ(DrawnPrimitives(Recorded([&] { render.RenderPass(moved, fog, *canvas, context); })), allCells);
+    device->EndFrame();
+}
+
 // Top layer first under the destination's alpha, the cells that an opaque layer above covers are
 // not drawn again (only cells whose filtered samples lie within the block are judged); bottom first
 // (reflections) every cell is. The lists come from the block's cache the second time.
