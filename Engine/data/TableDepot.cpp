@@ -17,6 +17,8 @@ namespace GAME {
 namespace {
 
 std::atomic<TableDepotServices*> s_services{nullptr};
+// Counts the SetServices calls: a depot whose cache was filled under another count retires it.
+std::atomic<uint64_t> s_servicesChanges{0};
 
 // The object manager, in core, makes its record cache through this factory.
 RecordTableCache* MakeTableDepot()
@@ -39,6 +41,7 @@ size_t TableDepot::NameHash::operator()(const std::string& name) const
 void TableDepot::SetServices(TableDepotServices* services)
 {
     s_services.store(services, std::memory_order_release);
+    s_servicesChanges.fetch_add(1, std::memory_order_acq_rel);
 }
 
 TableDepotServices* TableDepot::GetServices()
@@ -46,7 +49,8 @@ TableDepotServices* TableDepot::GetServices()
     return s_services.load(std::memory_order_acquire);
 }
 
-TableDepot::TableDepot() : m_emptyTable(new LoadTable)
+TableDepot::TableDepot()
+    : m_servicesChange(s_servicesChanges.load(std::memory_order_acquire)), m_emptyTable(new LoadTable)
 {
     (void)s_factoryInstalled;
     m_tables.reserve(100);
@@ -91,8 +95,20 @@ LoadTable* TableDepot::LoadFromFile(const std::string& name, TableDepotServices&
     return table;
 }
 
+void TableDepot::FollowServices()
+{
+    const uint64_t change = s_servicesChanges.load(std::memory_order_acquire);
+    if (change == m_servicesChange)
+        return;
+    m_servicesChange = change;
+    for (auto& [name, entry] : m_tables)
+        m_retired.push_back(entry.table);
+    m_tables.clear();
+}
+
 TableDepot::Entry& TableDepot::Load(const std::string& name)
 {
+    FollowServices();
     auto found = m_tables.find(name);
     if (found != m_tables.end()) {
         ++m_stats.duplicateReferences;
@@ -145,6 +161,7 @@ LoadTable* TableDepot::LoadRecord(const std::string& name, std::string& classNam
 LoadTable* TableDepot::GetLoadTable(const std::string& name)
 {
     CriticalSectionLock lock(m_lock);
+    FollowServices();
     auto found = m_tables.find(name);
     return found == m_tables.end() ? m_emptyTable : found->second.table;
 }
@@ -152,6 +169,7 @@ LoadTable* TableDepot::GetLoadTable(const std::string& name)
 bool TableDepot::IsMissing(const std::string& name)
 {
     CriticalSectionLock lock(m_lock);
+    FollowServices();
     auto found = m_tables.find(name);
     return found != m_tables.end() && found->second.missing;
 }
@@ -162,6 +180,9 @@ void TableDepot::ClearCache()
     for (auto& [name, entry] : m_tables)
         delete entry.table;
     m_tables.clear();
+    for (LoadTable* table : m_retired)
+        delete table;
+    m_retired.clear();
 }
 
 TableDepot::Stats TableDepot::GetStats()

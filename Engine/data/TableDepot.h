@@ -2,6 +2,9 @@
 // one record shares one table. Records come from the engine's record database (binary tables) or,
 // when the engine says the database is not used, from text files through its file system. A
 // missing record becomes an empty table, cached like any other so it is looked for only once.
+// The cache belongs to the services it was loaded through: once other services are installed
+// (another database), the tables found so far are retired, kept alive for whoever still holds
+// them until the depot goes, and every name is looked for afresh.
 // The object manager owns one. Every operation holds the depot's lock: region loading threads
 // load records while the main thread does.
 #pragma once
@@ -9,8 +12,10 @@
 #include "core/CriticalSection.h"
 #include "core/RecordTableCache.h"
 
+#include <cstdint>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 namespace GAME {
 
@@ -75,10 +80,14 @@ private:
     };
 
     Entry& Load(const std::string& name);
+    // Under the lock: retires the cache when the services changed since it was filled.
+    void FollowServices();
     LoadTable* LoadFromDatabase(const std::string& name, TableDepotServices& services);
     LoadTable* LoadFromFile(const std::string& name, TableDepotServices& services);
 
     std::unordered_map<std::string, Entry, NameHash> m_tables;
+    std::vector<LoadTable*> m_retired; // tables of services no longer installed
+    uint64_t m_servicesChange = 0;     // the SetServices call the cache follows
     LoadTable* m_emptyTable;
     Stats m_stats;
     CriticalSection m_lock;

@@ -68,6 +68,38 @@ TEST(TableDepot, CachesTablesByExactNameAndLooksForMissingRecordsOnce)
     EXPECT_EQ(depot.LoadFile("records\\a.dbr")->GetInt("hp", 0), 4);
 }
 
+TEST(TableDepot, FindsEveryRecordAfreshInTheDatabaseInstalledNext)
+{
+    TableDepot depot;
+    auto database = [](int hp) {
+        DataKit::ArzWriter writer(true);
+        writer.AddRecord("records\\a.dbr").String("Class", "Thing").Int("hp", hp);
+        return writer.Build();
+    };
+    {
+        // Before any database: missing, and logged.
+        GAME::Test::LogCapture log;
+        std::string className;
+        EXPECT_EQ(depot.LoadRecord("records\\a.dbr", className), nullptr);
+        EXPECT_TRUE(depot.IsMissing("records\\a.dbr"));
+    }
+    LoadTable* first = nullptr;
+    {
+        GAME::Test::RecordServices services;
+        ASSERT_TRUE(services.Load(database(4)));
+        EXPECT_FALSE(depot.IsMissing("records\\a.dbr"));
+        first = depot.LoadFile("records\\a.dbr");
+        EXPECT_EQ(first->GetInt("hp", 0), 4);
+    }
+    // The first database is gone: its tables are never handed out again.
+    GAME::Test::RecordServices services;
+    ASSERT_TRUE(services.Load(database(7)));
+    LoadTable* second = depot.LoadFile("records\\a.dbr");
+    EXPECT_NE(second, first);
+    EXPECT_EQ(second->GetInt("hp", 0), 7);
+    EXPECT_EQ(depot.GetLoadTable("records\\a.dbr"), second);
+}
+
 TEST(TableDepot, ReadsTextTablesThroughTheFileSystemWhenTheDatabaseIsOff)
 {
     GAME::Test::TempDir dir;
