@@ -20,6 +20,7 @@
 // draws, triangles and render-target switches a frame, the threads of the device and of its
 // rasteriser, and the ratios of the library's mean frame and of its CPU time to the floor's. The
 // machine's load average is printed before and after.
+#include "common/BenchEngine.h"
 #include "common/BenchReport.h"
 
 #include "FlightCamera.h"
@@ -108,32 +109,6 @@ const char* const kHelp =
     "  ratio frame_vs_floor                   frame_mean_ms / floor_frame_mean_ms\n"
     "The machine's load average is printed before and after: on a shared machine the absolute times\n"
     "move with it, the ratio much less.\n";
-
-class BenchEngine : public GAME::Engine
-{
-public:
-    void Log(GAME::LogPriority priority, unsigned int, const char* format, ...) const override
-    {
-        va_list args;
-        va_start(args, format);
-        Note(priority, GAME::FormatStringV(format, args));
-        va_end(args);
-    }
-    void Log(GAME::LogPriority priority, const char* format, ...) const override
-    {
-        va_list args;
-        va_start(args, format);
-        Note(priority, GAME::FormatStringV(format, args));
-        va_end(args);
-    }
-
-private:
-    void Note(GAME::LogPriority priority, const std::string& text) const
-    {
-        if (priority == GAME::LOG_PRIORITY_IMPORTANT)
-            std::printf("  engine: %s\n", text.c_str());
-    }
-};
 
 double CpuMilliseconds(clockid_t clock)
 {

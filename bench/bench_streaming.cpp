@@ -8,6 +8,7 @@
 // Figures: the main thread's frame time (fixed work, engine update, render) at p50, p99 and max in
 // both runs; the streaming run's p99 against the preloaded one; the frames of the streaming run
 // above 50 ms; the regions that came into view before their level was resident.
+#include "common/BenchEngine.h"
 #include "common/BenchReport.h"
 #include "core/Intersect.h"
 #include "core/Log.h"
@@ -49,37 +50,22 @@ constexpr float kViewHalfAngle = 0.785398f;
 constexpr float kViewNear = 0.5f;
 constexpr float kViewFar = 60.0f;
 
-// Silent, but counts the main thread's waits for levels.
-class BenchEngine : public GAME::Engine
+// Counts the main thread's forced loads and waits for levels.
+class CountingEngine : public BenchEngine
 {
 public:
-    void Log(GAME::LogPriority priority, unsigned int, const char* format, ...) const override
-    {
-        va_list args;
-        va_start(args, format);
-        Note(priority, GAME::FormatStringV(format, args));
-        va_end(args);
-    }
-    void Log(GAME::LogPriority priority, const char* format, ...) const override
-    {
-        va_list args;
-        va_start(args, format);
-        Note(priority, GAME::FormatStringV(format, args));
-        va_end(args);
-    }
-
     mutable std::atomic<int> forcedLoads{0};
     mutable std::atomic<int> waits{0};
 
 private:
-    void Note(GAME::LogPriority priority, const std::string& text) const
+    void Note(GAME::LogPriority priority, const std::string& text) const override
     {
         if (text.find("Forcing load of level") != std::string::npos)
             ++forcedLoads;
         else if (text.find("Main thread sleeping waiting for load") != std::string::npos)
             ++waits;
-        else if (priority == GAME::LOG_PRIORITY_IMPORTANT)
-            std::printf("  engine: %s\n", text.c_str());
+        else
+            BenchEngine::Note(priority, text);
     }
 };
 
@@ -142,7 +128,7 @@ void TouchAll(GAME::World* world)
 }
 
 // As behind a loading screen, the world not yet walked: frames until the loader is done.
-void LoadBeforeFlight(BenchEngine& engine, GAME::RegionLoader& loader, const GAME::WorldFrustum& view)
+void LoadBeforeFlight(CountingEngine& engine, GAME::RegionLoader& loader, const GAME::WorldFrustum& view)
 {
     for (int frame = 0; frame < 2000 && !loader.GetIsDone(); ++frame) {
         loader.Update();
@@ -189,7 +175,7 @@ struct RunResult
     int waits = 0;       // times it waited for a loading thread
 };
 
-RunResult Fly(BenchEngine& engine, const WorldGenerator& generator, bool preload, uint64_t workIterations)
+RunResult Fly(CountingEngine& engine, const WorldGenerator& generator, bool preload, uint64_t workIterations)
 {
     RunResult result;
     GAME::World* world = engine.GetWorld();
@@ -309,7 +295,7 @@ int main(int argc, char** argv)
     {
         GAME::FileSystem files;
         files.AddSource(GAME::FileSystem::PARTITION_1, folder.string().c_str(), false, false, false);
-        BenchEngine engine;
+        CountingEngine engine;
         GAME::gEngine = &engine;
         const std::string base = folder.string() + "/";
         engine.SetBaseUserPath(base);
