@@ -969,14 +969,8 @@ int main(int argc, char** argv)
         files.AddSource(GAME::FileSystem::PARTITION_1, folder.string().c_str(), false, false, false);
         BenchEngine engine;
         GAME::gEngine = &engine;
-        const std::string base = folder.string() + "/";
-        engine.SetBaseUserPath(base);
-        engine.SetLogPath(base + "log.html");
-        engine.SetDumpPath(base + "dumps/");
-        engine.SetDefaultSettingsPath(DataKit::SampleGameData::defaultSettingsName);
-        engine.SetNormalSettingsPath(DataKit::SampleGameData::userSettingsName);
+        engine.UseFolder(folder.string() + "/");
         engine.SetKeymapPath("Settings/keymap.txt");
-        engine.SetSavePath(base + "save/");
         GAME::GraphicsEngineSettings settings;
         settings.deviceName = "OpenGL";
         engine.Initialize(nullptr, settings, false, false, &files);

@@ -297,13 +297,7 @@ int main(int argc, char** argv)
         files.AddSource(GAME::FileSystem::PARTITION_1, folder.string().c_str(), false, false, false);
         CountingEngine engine;
         GAME::gEngine = &engine;
-        const std::string base = folder.string() + "/";
-        engine.SetBaseUserPath(base);
-        engine.SetLogPath(base + "log.html");
-        engine.SetDumpPath(base + "dumps/");
-        engine.SetDefaultSettingsPath(DataKit::SampleGameData::defaultSettingsName);
-        engine.SetNormalSettingsPath(DataKit::SampleGameData::userSettingsName);
-        engine.SetSavePath(base + "save/");
+        engine.UseFolder(folder.string() + "/");
         GAME::GraphicsEngineSettings settings;
         settings.deviceName = "Software";
         engine.Initialize(nullptr, settings, false, false, &files);

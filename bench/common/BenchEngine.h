@@ -4,6 +4,7 @@
 
 #include "world/Engine.h"
 #include "core/Log.h"
+#include "datakit/SampleGameData.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -25,6 +26,18 @@ public:
         va_start(args, format);
         Note(priority, GAME::FormatStringV(format, args));
         va_end(args);
+    }
+
+    // Logs, dumps, settings and saves go under the folder (a path ending in '/'); the settings
+    // are the sample game data's.
+    void UseFolder(const std::string& base)
+    {
+        SetBaseUserPath(base);
+        SetLogPath(base + "log.html");
+        SetDumpPath(base + "dumps/");
+        SetDefaultSettingsPath(DataKit::SampleGameData::defaultSettingsName);
+        SetNormalSettingsPath(DataKit::SampleGameData::userSettingsName);
+        SetSavePath(base + "save/");
     }
 
 protected:
