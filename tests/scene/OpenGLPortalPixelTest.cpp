@@ -84,10 +84,7 @@ TEST_F(OpenGLPortalPixelTest, TheRegionBehindADoorwayFadesInAsTheTargetNearsItAn
         ASSERT_EQ(manager.GetRegionBlendAmount(front), 1.0f);
         GraphicsPortalRenderer renderer(Canvas(), front, camera, View(), false);
         renderer.SetTransparencyManager(&manager);
-        ASSERT_TRUE(Canvas().BeginFrame());
-        renderer.Render();
-        Canvas().EndFrame();
-        const Pixels image = ReadScreen();
+        const Pixels image = DrawFrame(renderer);
         ASSERT_FALSE(image.pixels.empty());
         log.Clear();
         ASSERT_GE(renderer.GetRenderedRegions().size(), 2u);
@@ -127,10 +124,7 @@ TEST_F(OpenGLPortalPixelTest, ADoorwaySeenWhileTheTargetIsInAThirdRegionKeepsThe
     ASSERT_EQ(manager.GetRegionBlendAmount(behind), 0.0f);
     GraphicsPortalRenderer renderer(Canvas(), front, camera, View(), false);
     renderer.SetTransparencyManager(&manager);
-    ASSERT_TRUE(Canvas().BeginFrame());
-    renderer.Render();
-    Canvas().EndFrame();
-    const Pixels image = ReadScreen();
+    const Pixels image = DrawFrame(renderer);
     ASSERT_FALSE(image.pixels.empty());
     for (const Vec3& p : {Vec3(0, 1, 6), Vec3(-8, 1, 6), Vec3(-6, 4, 6)}) {
         const auto [x, y] = PixelOf(camera, p);
@@ -145,10 +139,7 @@ TEST_F(OpenGLPortalPixelTest, ADoorwaySeenWhileTheTargetIsInAThirdRegionKeepsThe
     ASSERT_EQ(manager.GetRegionBlendAmount(behind), 1.0f);
     GraphicsPortalRenderer inside(Canvas(), front, camera, View(), false);
     inside.SetTransparencyManager(&manager);
-    ASSERT_TRUE(Canvas().BeginFrame());
-    inside.Render();
-    Canvas().EndFrame();
-    const Pixels through = ReadScreen();
+    const Pixels through = DrawFrame(inside);
     ASSERT_FALSE(through.pixels.empty());
     const auto [wx, wy] = PixelOf(camera, Vec3(8, 1, 6));
     EXPECT_TRUE(NearRgb(through.At(wx, wy), 0, 0, 255)) << Describe(through.At(wx, wy));
@@ -160,10 +151,7 @@ TEST_F(OpenGLPortalPixelTest, WithoutATransparencyManagerTheRegionBehindADoorway
     // region covers the one behind (its composite alpha is at least 1) wherever it draws.
     const Camera camera = LookAt(Vec3(0, 1, -10), Vec3(0, 1, 0));
     GraphicsPortalRenderer renderer(Canvas(), front, camera, View(), false);
-    ASSERT_TRUE(Canvas().BeginFrame());
-    renderer.Render();
-    Canvas().EndFrame();
-    const Pixels image = ReadScreen();
+    const Pixels image = DrawFrame(renderer);
     ASSERT_FALSE(image.pixels.empty());
     ASSERT_EQ(renderer.GetRenderedRegions().size(), 2u);
     for (const Vec3& p : {Vec3(0, 1, 6), Vec3(-6, 4, 6), kKeptBox}) {
@@ -270,10 +258,7 @@ TEST_F(OpenGLPortalPixelTest, TheSampleCaveShowsItsOwnFloorWhileTheViewLooksOutT
     manager.SetTargetPosition(WorldVec3(cave, Vec3(0, 1, 2)));
     GraphicsPortalRenderer renderer(Canvas(), cave, camera, View(), false);
     renderer.SetTransparencyManager(&manager);
-    ASSERT_TRUE(Canvas().BeginFrame());
-    renderer.Render();
-    Canvas().EndFrame();
-    const Pixels image = ReadScreen();
+    const Pixels image = DrawFrame(renderer);
     ASSERT_FALSE(image.pixels.empty());
     auto expect = [&](const Vec3& point, const Color& c, const char* what) {
         const auto [x, y] = PixelOf(camera, point);
@@ -317,10 +302,7 @@ TEST_F(OpenGLRegionSeamTest, NeighbouringRegionsMeetWithoutAGapWhereverTheCamera
         const Vec3 middle = Vec3(16, 0, 16) - root.offset;
         const Camera camera = LookAt(middle + Vec3(0, 24, -10), middle);
         GraphicsPortalRenderer renderer(Canvas(), root.region, camera, View(), false);
-        ASSERT_TRUE(Canvas().BeginFrame());
-        renderer.Render();
-        Canvas().EndFrame();
-        const Pixels image = ReadScreen();
+        const Pixels image = DrawFrame(renderer);
         ASSERT_FALSE(image.pixels.empty());
         int checked = 0, wrong = 0;
         std::string first;

@@ -139,6 +139,15 @@ protected:
     RenderDevice& Device() { return *engine->GetRenderDevice(); }
     // The primary surface as the frame left it.
     Pixels ReadScreen() { return GAME::Test::ReadBack(Device(), kWidth, kHeight); }
+    // A frame drawn by the renderer (Render()), read back; empty when no frame could begin.
+    template <class Renderer> Pixels DrawFrame(Renderer& renderer)
+    {
+        if (!Canvas().BeginFrame())
+            return {};
+        renderer.Render();
+        Canvas().EndFrame();
+        return ReadScreen();
+    }
     // A texture surface read back through the canvas (made render target 0 for the read).
     Pixels ReadSurface(RenderSurface* surface, int width, int height);
     // A camera at the eye looking at the target, 60 degrees of view, near 0.5, far 200.

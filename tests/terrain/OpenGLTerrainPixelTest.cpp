@@ -135,10 +135,16 @@ std::string Describe(const Pixel& p)
     return text;
 }
 
-TEST_F(OpenGLTerrainPixelTest, TwoLayersShowWhereTheirOpacitySays)
+// The sample textures shade red, green and blue alike, so red minus blue tells dirt (60) from
+// stone (0).
+int RedOverBlue(const Pixel& p)
 {
-    // 16 x 16 flat cells: dirt everywhere, stone over it, opaque on the cells x < 6, half
-    // transparent on 6 <= x < 10, absent from x >= 10.
+    return static_cast<int>(p.r) - static_cast<int>(p.b);
+}
+
+// 16 x 16 flat cells of dirt with stone over them, the stone's opacity and cell state by column.
+TerrainWriter StoneOverDirt(uint8_t (*opacity)(unsigned column), TerrainWriter::CellState (*state)(unsigned column))
+{
     TerrainWriter writer(17, 17);
     TerrainWriter::Layer dirt, stone;
     dirt.typeRecord = TerrainWriter::dirtTypeRecord;
@@ -146,13 +152,22 @@ TEST_F(OpenGLTerrainPixelTest, TwoLayersShowWhereTheirOpacitySays)
     stone.opacity.resize(256);
     stone.states.resize(256);
     for (unsigned c = 0; c < 256; ++c) {
-        const unsigned x = c % 16;
-        stone.opacity[c] = x < 6 ? 255 : x < 10 ? 128 : 0;
-        stone.states[c] = x < 6    ? TerrainWriter::CELL_COVERING
-                          : x < 10 ? TerrainWriter::CELL_SHOWN
-                                   : TerrainWriter::CELL_NONE;
+        stone.opacity[c] = opacity(c % 16);
+        stone.states[c] = state(c % 16);
     }
     writer.layers = {dirt, stone};
+    return writer;
+}
+
+TEST_F(OpenGLTerrainPixelTest, TwoLayersShowWhereTheirOpacitySays)
+{
+    // 16 x 16 flat cells: dirt everywhere, stone over it, opaque on the cells x < 6, half
+    // transparent on 6 <= x < 10, absent from x >= 10.
+    const TerrainWriter writer = StoneOverDirt(
+        [](unsigned x) -> uint8_t { return x < 6 ? 255 : x < 10 ? 128 : 0; },
+        [](unsigned x) {
+            return x < 6 ? TerrainWriter::CELL_COVERING : x < 10 ? TerrainWriter::CELL_SHOWN : TerrainWriter::CELL_NONE;
+        });
     Region region(ABBox(Vec3(8.0f, 0.0f, 8.0f), Vec3(8.0f, 30.0f, 8.0f)));
     TerrainRT terrain(&region);
     ASSERT_TRUE(TerrainTest::LoadWriter(terrain, writer));
@@ -163,17 +178,15 @@ TEST_F(OpenGLTerrainPixelTest, TwoLayersShowWhereTheirOpacitySays)
     const std::vector<Pixel> pixels = Draw(terrain, region, camera, viewport);
     ASSERT_FALSE(pixels.empty());
 
-    // The sample textures shade red, green and blue alike, so red minus blue tells the layers
-    // apart: dirt 60, stone 0, half of each 30.
-    auto redOverBlue = [](const Pixel& p) { return static_cast<int>(p.r) - static_cast<int>(p.b); };
+    // Half of each layer: 30.
     for (float z : {3.5f, 8.5f, 12.5f}) {
         SCOPED_TRACE(z);
         const Pixel& stoneOnly = At(pixels, camera, viewport, Vec3(3.0f, 0.0f, z));
         const Pixel& half = At(pixels, camera, viewport, Vec3(8.0f, 0.0f, z));
         const Pixel& dirtOnly = At(pixels, camera, viewport, Vec3(13.0f, 0.0f, z));
-        EXPECT_NEAR(redOverBlue(stoneOnly), 0, 6) << Describe(stoneOnly);
-        EXPECT_NEAR(redOverBlue(half), 30, 8) << Describe(half);
-        EXPECT_NEAR(redOverBlue(dirtOnly), 60, 6) << Describe(dirtOnly);
+        EXPECT_NEAR(RedOverBlue(stoneOnly), 0, 6) << Describe(stoneOnly);
+        EXPECT_NEAR(RedOverBlue(half), 30, 8) << Describe(half);
+        EXPECT_NEAR(RedOverBlue(dirtOnly), 60, 6) << Describe(dirtOnly);
         // Lit by white ambient light: the textures' own brightness, and nothing of the blue
         // background.
         EXPECT_NEAR(stoneOnly.g, 128, 20) << Describe(stoneOnly);
@@ -189,18 +202,9 @@ TEST_F(OpenGLTerrainPixelTest, AtItsEdgesALayerShowsItsOwnEdgeCellsNotTheOpposit
     // others. Neighbouring regions' ground meets at these edges: the last half cell of each edge
     // must show that edge's cells (all stone at x = 0, dirt at x = 16); the stone once took part of
     // its opacity from the opposite edge, and a dark line ran along every region border.
-    TerrainWriter writer(17, 17);
-    TerrainWriter::Layer dirt, stone;
-    dirt.typeRecord = TerrainWriter::dirtTypeRecord;
-    stone.typeRecord = TerrainWriter::stoneTypeRecord;
-    stone.opacity.resize(256);
-    stone.states.resize(256);
-    for (unsigned c = 0; c < 256; ++c) {
-        const bool covered = c % 16 < 8;
-        stone.opacity[c] = covered ? 255 : 0;
-        stone.states[c] = covered ? TerrainWriter::CELL_COVERING : TerrainWriter::CELL_NONE;
-    }
-    writer.layers = {dirt, stone};
+    const TerrainWriter writer =
+        StoneOverDirt([](unsigned x) -> uint8_t { return x < 8 ? 255 : 0; },
+                      [](unsigned x) { return x < 8 ? TerrainWriter::CELL_COVERING : TerrainWriter::CELL_NONE; });
     Region region(ABBox(Vec3(8.0f, 0.0f, 8.0f), Vec3(8.0f, 30.0f, 8.0f)));
     TerrainRT terrain(&region);
     ASSERT_TRUE(TerrainTest::LoadWriter(terrain, writer));
@@ -210,16 +214,15 @@ TEST_F(OpenGLTerrainPixelTest, AtItsEdgesALayerShowsItsOwnEdgeCellsNotTheOpposit
     const Camera camera = TopDown(Vec3(8.0f, 0.0f, 8.0f), 40.0f, 8.5f);
     const std::vector<Pixel> pixels = Draw(terrain, region, camera, viewport, false);
     ASSERT_FALSE(pixels.empty());
-    auto redOverBlue = [](const Pixel& p) { return static_cast<int>(p.r) - static_cast<int>(p.b); };
     for (float z : {0.1f, 8.5f, 15.9f}) {
         SCOPED_TRACE(z);
         const Pixel& low = At(pixels, camera, viewport, Vec3(0.1f, 0.0f, z));
         const Pixel& high = At(pixels, camera, viewport, Vec3(15.9f, 0.0f, z));
         const Pixel& inside = At(pixels, camera, viewport, Vec3(4.0f, 0.0f, z));
-        EXPECT_NEAR(redOverBlue(low), 0, 6) << "stone at x = 0: " << Describe(low);
+        EXPECT_NEAR(RedOverBlue(low), 0, 6) << "stone at x = 0: " << Describe(low);
         EXPECT_NEAR(low.g, inside.g, 12) << "stone at x = 0 " << Describe(low) << ", inside "
                                          << Describe(inside);
-        EXPECT_NEAR(redOverBlue(high), 60, 6) << "dirt at x = 16: " << Describe(high);
+        EXPECT_NEAR(RedOverBlue(high), 60, 6) << "dirt at x = 16: " << Describe(high);
     }
     terrain.Unload();
 }
