@@ -46,6 +46,24 @@ WorldGenerator::Settings SmallWorld()
     return settings;
 }
 
+// Writes the generated world into the services' folder and loads the generator's records, for
+// World::Load; the generator's grid systems (handed to the object manager to be destroyed) go
+// first.
+::testing::AssertionResult WriteWithRecords(const WorldGenerator& generator, GAME::Test::WorldTestServices& services,
+                                            GAME::Test::RecordServices& records)
+{
+    if (!generator.Write(services.dir.Path()))
+        return ::testing::AssertionFailure() << "the world was not written";
+    DataKit::ArzWriter database;
+    WorldGenerator::AddRecords(database);
+    if (!records.Load(database.Build()))
+        return ::testing::AssertionFailure() << "the records did not load";
+    ObjectManager::Get()->DestroyPendingObjects(UINT_MAX);
+    ObjectManager::Destroy();
+    Entity::InstallHooks();
+    return ::testing::AssertionSuccess();
+}
+
 // The level image as the map file holds it for the region.
 std::vector<uint8_t> LevelBytes(const World& world, const Region& region)
 {
@@ -69,15 +87,8 @@ TEST(WorldGeneratorTest, MapLoadsWithItsRegionsLevelsPortalsAndSectorData)
     ASSERT_EQ(regions.size(), 11u);
 
     GAME::Test::WorldTestServices services;
-    ASSERT_TRUE(generator.Write(services.dir.Path()));
     GAME::Test::RecordServices records;
-    DataKit::ArzWriter database;
-    WorldGenerator::AddRecords(database);
-    ASSERT_TRUE(records.Load(database.Build()));
-    // The generator's grid systems went to the object manager to be destroyed.
-    ObjectManager::Get()->DestroyPendingObjects(UINT_MAX);
-    ObjectManager::Destroy();
-    Entity::InstallHooks();
+    ASSERT_TRUE(WriteWithRecords(generator, services, records));
     // The caves' pieces, without an engine.
     DataKit::GridPieceResources pieces;
 
@@ -227,14 +238,8 @@ TEST(WorldGeneratorTest, LevelsSavedAfterLoadingKeepTheirGround)
     WorldGenerator generator(SmallWorld());
     ASSERT_TRUE(generator.Generate());
     GAME::Test::WorldTestServices services;
-    ASSERT_TRUE(generator.Write(services.dir.Path()));
     GAME::Test::RecordServices records;
-    DataKit::ArzWriter database;
-    WorldGenerator::AddRecords(database);
-    ASSERT_TRUE(records.Load(database.Build()));
-    ObjectManager::Get()->DestroyPendingObjects(UINT_MAX);
-    ObjectManager::Destroy();
-    Entity::InstallHooks();
+    ASSERT_TRUE(WriteWithRecords(generator, services, records));
     DataKit::GridPieceResources pieces;
 
     {
