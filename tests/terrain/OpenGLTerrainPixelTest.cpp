@@ -7,6 +7,7 @@
 #include "data/BinaryReader.h"
 #include "datakit/TerrainWriter.h"
 #include "datakit/WorldGenerator.h"
+#include "graphics/OpenGLTestSupport.h"
 #include "graphics/GraphicsCanvas.h"
 #include "graphics/GraphicsEngine.h"
 #include "graphics/GraphicsShader2.h"
@@ -128,12 +129,7 @@ const Pixel& At(const std::vector<Pixel>& pixels, const Camera& camera, const Vi
     return pixels[static_cast<size_t>(y) * kWidth + static_cast<size_t>(x)];
 }
 
-std::string Describe(const Pixel& p)
-{
-    char text[40];
-    std::snprintf(text, sizeof(text), "(%d, %d, %d, %d)", p.r, p.g, p.b, p.a);
-    return text;
-}
+using GAME::Test::Describe;
 
 // The sample textures shade red, green and blue alike, so red minus blue tells dirt (60) from
 // stone (0).

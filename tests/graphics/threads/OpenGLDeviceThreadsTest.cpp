@@ -62,16 +62,28 @@ private:
     std::deque<Item> m_items;
 };
 
+// A headless OpenGL device, initialised, with a square primary surface of the size.
+::testing::AssertionResult OpenHeadless(RenderDevice*& device, RenderSurface*& primary, int size)
+{
+    device = RenderDevice::Create("OpenGL");
+    if (!device)
+        return ::testing::AssertionFailure() << "no OpenGL device";
+    if (!device->Initialize())
+        return ::testing::AssertionFailure() << "the device did not initialise";
+    RenderDeviceSettings settings;
+    settings.width = size;
+    settings.height = size;
+    primary = device->CreatePrimarySurface(nullptr, &settings);
+    if (!primary)
+        return ::testing::AssertionFailure() << "no primary surface";
+    return ::testing::AssertionSuccess();
+}
+
 TEST(OpenGLDeviceThreads, ALoaderThreadMakesAndDestroysObjectsWhileTheMainThreadDrawsThem)
 {
-    RenderDevice* device = RenderDevice::Create("OpenGL");
-    ASSERT_NE(device, nullptr);
-    ASSERT_TRUE(device->Initialize());
-    RenderDeviceSettings settings;
-    settings.width = 32;
-    settings.height = 32;
-    RenderSurface* primary = device->CreatePrimarySurface(nullptr, &settings);
-    ASSERT_NE(primary, nullptr);
+    RenderDevice* device = nullptr;
+    RenderSurface* primary = nullptr;
+    ASSERT_TRUE(OpenHeadless(device, primary, 32));
     const char* texturedPixels = GAME::Test::texturePixelProgram;
     RenderVertexShader* vs = device->CreateVertexShader(
         GAME::Test::passThroughVertexProgram, unsigned(std::strlen(GAME::Test::passThroughVertexProgram)));
@@ -181,14 +193,9 @@ TEST(OpenGLDeviceThreads, ALoaderThreadMakesAndDestroysObjectsWhileTheMainThread
 
 TEST(OpenGLDeviceThreads, CanRetryCreateTextureAnswersForTheCallingThreadsLastCreation)
 {
-    RenderDevice* device = RenderDevice::Create("OpenGL");
-    ASSERT_NE(device, nullptr);
-    ASSERT_TRUE(device->Initialize());
-    RenderDeviceSettings settings;
-    settings.width = 8;
-    settings.height = 8;
-    RenderSurface* primary = device->CreatePrimarySurface(nullptr, &settings);
-    ASSERT_NE(primary, nullptr);
+    RenderDevice* device = nullptr;
+    RenderSurface* primary = nullptr;
+    ASSERT_TRUE(OpenHeadless(device, primary, 8));
 
     // The loader's texture wants more video memory than there is (worth a retry); meanwhile the
     // main thread makes one that fits. Each thread hears of its own.
