@@ -2,9 +2,9 @@
 // important ones; a benchmark that counts certain lines overrides it.
 #pragma once
 
-#include "world/Engine.h"
 #include "core/Log.h"
 #include "datakit/SampleGameData.h"
+#include "world/Engine.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -7,10 +7,10 @@
 #include "data/BinaryReader.h"
 #include "datakit/TerrainWriter.h"
 #include "datakit/WorldGenerator.h"
-#include "graphics/OpenGLTestSupport.h"
 #include "graphics/GraphicsCanvas.h"
 #include "graphics/GraphicsEngine.h"
 #include "graphics/GraphicsShader2.h"
+#include "graphics/OpenGLTestSupport.h"
 #include "graphics/RenderDevice.h"
 #include "scene/Camera.h"
 #include "scene/GraphicsNormalRenderer.h"
@@ -139,7 +139,8 @@ int RedOverBlue(const Pixel& p)
 }
 
 // 16 x 16 flat cells of dirt with stone over them, the stone's opacity and cell state by column.
-TerrainWriter StoneOverDirt(uint8_t (*opacity)(unsigned column), TerrainWriter::CellState (*state)(unsigned column))
+TerrainWriter StoneOverDirt(uint8_t (*opacity)(unsigned column),
+                            TerrainWriter::CellState (*state)(unsigned column))
 {
     TerrainWriter writer(17, 17);
     TerrainWriter::Layer dirt, stone;
@@ -159,11 +160,15 @@ TEST_F(OpenGLTerrainPixelTest, TwoLayersShowWhereTheirOpacitySays)
 {
     // 16 x 16 flat cells: dirt everywhere, stone over it, opaque on the cells x < 6, half
     // transparent on 6 <= x < 10, absent from x >= 10.
-    const TerrainWriter writer = StoneOverDirt(
-        [](unsigned x) -> uint8_t { return x < 6 ? 255 : x < 10 ? 128 : 0; },
-        [](unsigned x) {
-            return x < 6 ? TerrainWriter::CELL_COVERING : x < 10 ? TerrainWriter::CELL_SHOWN : TerrainWriter::CELL_NONE;
-        });
+    const TerrainWriter writer =
+        StoneOverDirt([](unsigned x) -> uint8_t { return x < 6    ? 255
+                                                         : x < 10 ? 128
+                                                                  : 0; },
+                      [](unsigned x) {
+                          return x < 6    ? TerrainWriter::CELL_COVERING
+                                 : x < 10 ? TerrainWriter::CELL_SHOWN
+                                          : TerrainWriter::CELL_NONE;
+                      });
     Region region(ABBox(Vec3(8.0f, 0.0f, 8.0f), Vec3(8.0f, 30.0f, 8.0f)));
     TerrainRT terrain(&region);
     ASSERT_TRUE(TerrainTest::LoadWriter(terrain, writer));
@@ -198,9 +203,9 @@ TEST_F(OpenGLTerrainPixelTest, AtItsEdgesALayerShowsItsOwnEdgeCellsNotTheOpposit
     // others. Neighbouring regions' ground meets at these edges: the last half cell of each edge
     // must show that edge's cells (all stone at x = 0, dirt at x = 16); the stone once took part of
     // its opacity from the opposite edge, and a dark line ran along every region border.
-    const TerrainWriter writer =
-        StoneOverDirt([](unsigned x) -> uint8_t { return x < 8 ? 255 : 0; },
-                      [](unsigned x) { return x < 8 ? TerrainWriter::CELL_COVERING : TerrainWriter::CELL_NONE; });
+    const TerrainWriter writer = StoneOverDirt(
+        [](unsigned x) -> uint8_t { return x < 8 ? 255 : 0; },
+        [](unsigned x) { return x < 8 ? TerrainWriter::CELL_COVERING : TerrainWriter::CELL_NONE; });
     Region region(ABBox(Vec3(8.0f, 0.0f, 8.0f), Vec3(8.0f, 30.0f, 8.0f)));
     TerrainRT terrain(&region);
     ASSERT_TRUE(TerrainTest::LoadWriter(terrain, writer));
@@ -216,8 +221,8 @@ TEST_F(OpenGLTerrainPixelTest, AtItsEdgesALayerShowsItsOwnEdgeCellsNotTheOpposit
         const Pixel& high = At(pixels, camera, viewport, Vec3(15.9f, 0.0f, z));
         const Pixel& inside = At(pixels, camera, viewport, Vec3(4.0f, 0.0f, z));
         EXPECT_NEAR(RedOverBlue(low), 0, 6) << "stone at x = 0: " << Describe(low);
-        EXPECT_NEAR(low.g, inside.g, 12) << "stone at x = 0 " << Describe(low) << ", inside "
-                                         << Describe(inside);
+        EXPECT_NEAR(low.g, inside.g, 12)
+            << "stone at x = 0 " << Describe(low) << ", inside " << Describe(inside);
         EXPECT_NEAR(RedOverBlue(high), 60, 6) << "dirt at x = 16: " << Describe(high);
     }
     terrain.Unload();

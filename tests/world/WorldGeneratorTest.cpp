@@ -49,7 +49,8 @@ WorldGenerator::Settings SmallWorld()
 // Writes the generated world into the services' folder and loads the generator's records, for
 // World::Load; the generator's grid systems (handed to the object manager to be destroyed) go
 // first.
-::testing::AssertionResult WriteWithRecords(const WorldGenerator& generator, GAME::Test::WorldTestServices& services,
+::testing::AssertionResult WriteWithRecords(const WorldGenerator& generator,
+                                            GAME::Test::WorldTestServices& services,
                                             GAME::Test::RecordServices& records)
 {
     if (!generator.Write(services.dir.Path()))

@@ -128,7 +128,7 @@ void MeshShaders::AddMeshStyles(ShaderWriter::Section& s, bool skinned)
     style("pLightDiffuseStyle", point, GAME::RENDER_BLEND_ONE, false, true);
     style("depthStyle", ambient, GAME::RENDER_BLEND_ZERO, true, false);
     // The fog over the mesh at its world (scene) position, as much as the mesh covers.
-    const uint32_t fog = s.PixelProgram(std::string(SampleShaderParts::fogFunctions) +
+    const uint32_t fog = s.PixelProgram(SampleShaderParts::FogFunctions() +
                                             "void main()\n{\n"
                                             "    float cover = v_color0.a * texture(s0, v_tex0.xy).a;\n"
                                             "    o_color = vec4(pc[8].rgb, FogAmount(v_tex2.xyz) * cover);\n}\n",

@@ -2,6 +2,9 @@
 
 #include "graphics/GraphicsShader2.h"
 
+#include <string>
+#include <utility>
+
 namespace DataKit {
 
 using GAME::GraphicsShader2;
@@ -119,17 +122,32 @@ std::vector<ShaderWriter::Binding> SampleShaderParts::LightPixelBindings(const L
             {3, 1, false, p.maxDistance}, {4, 1, false, p.skyAmbient}, {5, 1, false, p.groundAmbient}};
 }
 
-const char* const SampleShaderParts::fogFunctions = R"GLSL(
-float FogAmount(vec3 p)
+std::string SampleShaderParts::FogFunction(const char* bank, int camera, int depth, int height)
 {
-    float distance = length(p - pc[7].xyz);
-    float depth = pc[9].y > 0.0 ? clamp((distance - pc[9].x) * pc[9].y, 0.0, 1.0) : step(pc[9].x, distance);
-    float height = pc[10].y > 0.0 ? clamp(1.0 - (p.y - pc[10].x) * pc[10].y, 0.0, 1.0) : step(p.y, pc[10].x);
-    depth *= clamp(pc[9].z, 0.0, 1.0);
-    height *= clamp(pc[10].z, 0.0, 1.0);
+    // $C, $D and $H stand for the camera's, the depth fog's and the height fog's registers.
+    std::string text = R"GLSL(float FogAmount(vec3 p)
+{
+    float distance = length(p - $C.xyz);
+    float depth = $D.y > 0.0 ? clamp((distance - $D.x) * $D.y, 0.0, 1.0) : step($D.x, distance);
+    float height = $H.y > 0.0 ? clamp(1.0 - (p.y - $H.x) * $H.y, 0.0, 1.0) : step(p.y, $H.x);
+    depth *= clamp($D.z, 0.0, 1.0);
+    height *= clamp($H.z, 0.0, 1.0);
     return clamp(depth + height - depth * height, 0.0, 1.0);
 }
 )GLSL";
+    const std::pair<const char*, int> registers[] = {{"$C", camera}, {"$D", depth}, {"$H", height}};
+    for (const auto& [mark, index] : registers) {
+        const std::string name = std::string(bank) + "[" + std::to_string(index) + "]";
+        for (size_t at = text.find(mark); at != std::string::npos; at = text.find(mark, at + name.size()))
+            text.replace(at, 2, name);
+    }
+    return text;
+}
+
+std::string SampleShaderParts::FogFunctions()
+{
+    return "\n" + FogFunction("pc", 7, 9, 10);
+}
 
 std::vector<ShaderWriter::Binding> SampleShaderParts::AddFogParameters(ShaderWriter::Section& s)
 {
@@ -149,8 +167,8 @@ void SampleShaderParts::AddFogStyle(ShaderWriter::Section& s, int32_t sortOrder,
     s.Style("fogStyle", sortOrder);
     s.StateFromValue(GraphicsShader2::STATE_VERTEX_SHADER, vertexProgram);
     s.StateFromValue(GraphicsShader2::STATE_PIXEL_SHADER, pixelProgram);
-    AddBlendStates(s, GAME::RENDER_BLEND_SRC_ALPHA, GAME::RENDER_BLEND_INV_SRC_ALPHA, GAME::RENDER_TEST_LESS_EQUAL,
-                   false);
+    AddBlendStates(s, GAME::RENDER_BLEND_SRC_ALPHA, GAME::RENDER_BLEND_INV_SRC_ALPHA,
+                   GAME::RENDER_TEST_LESS_EQUAL, false);
     s.StateFromValue(GraphicsShader2::STATE_COLOR_WRITE, s.Int(1));
     s.StateFromValue(GraphicsShader2::STATE_ALPHA_WRITE, s.Int(0));
 }

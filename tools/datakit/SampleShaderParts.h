@@ -62,7 +62,10 @@ public:
     // The fog of the terrain, mesh and water shaders: FogAmount(p) for a scene position p, as the
     // scene shaders of ShaderWriter work it out, over "cameraOrigin", "fogColor", "depthFogParams"
     // and "heightFogParams" in pc[7] to pc[10] (AddFogParameters: found in the section or added).
-    static const char* const fogFunctions;
+    static std::string FogFunctions();
+    // FogAmount(p) over registers of the bank ("pc" or "vc"): the camera's origin and the depth
+    // and height fog parameters at the indices given.
+    static std::string FogFunction(const char* bank, int camera, int depth, int height);
     static std::vector<ShaderWriter::Binding> AddFogParameters(ShaderWriter::Section& section);
     // A "fogStyle" style: the programs draw the fog's colour with the fog amount in alpha, blended
     // over what is drawn (depth tested, no depth or alpha written: the frame's alpha is the

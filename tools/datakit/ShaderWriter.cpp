@@ -382,7 +382,7 @@ void main()
 }
 )GLSL";
 
-// Shadows, fog and the transparency mask for the "GeForce6" pixel programs (after the lights of
+// Shadows for the "GeForce6" pixel programs (after the lights of
 // SampleShaderParts::lightingFunctions and the depth encoding).
 const char* const pixelShading = R"GLSL(
 const float coneSlope = 1.7320508;
@@ -418,16 +418,10 @@ float PointShadow()
     vec2 clip = vec2(v.x, v.z) / (below * coneSlope);
     return ShadowAt(vec2(0.5 + 0.5 * clip.x, 0.5 - 0.5 * clip.y), length(v) / pc[3].x);
 }
-float FogAmount(vec3 p)
-{
-    float distance = length(p - pc[11].xyz);
-    float depth = pc[9].y > 0.0 ? clamp((distance - pc[9].x) * pc[9].y, 0.0, 1.0) : step(pc[9].x, distance);
-    float height = pc[10].y > 0.0 ? clamp(1.0 - (p.y - pc[10].x) * pc[10].y, 0.0, 1.0) : step(p.y, pc[10].x);
-    depth *= clamp(pc[9].z, 0.0, 1.0);
-    height *= clamp(pc[10].z, 0.0, 1.0);
-    return clamp(depth + height - depth * height, 0.0, 1.0);
-}
-float MaskWeight()
+)GLSL";
+
+// The transparency mask's weight for the "GeForce6" pixel programs.
+const char* const maskWeight = R"GLSL(float MaskWeight()
 {
     ivec2 size = textureSize(s2, 0);
     float m = texelFetch(s2, clamp(ivec2(gl_FragCoord.xy), ivec2(0), size - ivec2(1)), 0).r;
@@ -438,7 +432,8 @@ float MaskWeight()
 // Lights, shadows, fog and the transparency mask for the "GeForce6" pixel programs.
 std::string PixelLighting()
 {
-    return std::string(depthEncoding) + SampleShaderParts::lightingFunctions + pixelShading;
+    return std::string(depthEncoding) + SampleShaderParts::lightingFunctions + pixelShading +
+           SampleShaderParts::FogFunction("pc", 11, 9, 10) + maskWeight;
 }
 
 // "GeForce3": the light and the fog of each vertex.
@@ -460,21 +455,12 @@ vec3 PointLight(vec3 n, vec3 p)
         return vec3(0.0);
     return vc[16].rgb * max(dot(n, toLight / distance), 0.0) * clamp(1.0 - distance / vc[15].x, 0.0, 1.0);
 }
-float FogAmount(vec3 p)
-{
-    float distance = length(p - vc[9].xyz);
-    float depth = vc[21].y > 0.0 ? clamp((distance - vc[21].x) * vc[21].y, 0.0, 1.0) : step(vc[21].x, distance);
-    float height = vc[22].y > 0.0 ? clamp(1.0 - (p.y - vc[22].x) * vc[22].y, 0.0, 1.0) : step(p.y, vc[22].x);
-    depth *= clamp(vc[21].z, 0.0, 1.0);
-    height *= clamp(vc[22].z, 0.0, 1.0);
-    return clamp(depth + height - depth * height, 0.0, 1.0);
-}
 )GLSL";
 
 // A "GeForce3" vertex program with the light of the expression (of n and p) in v_color1.
 std::string VertexLitProgram(const char* light)
 {
-    return std::string(vertexLighting) +
+    return std::string(vertexLighting) + SampleShaderParts::FogFunction("vc", 9, 21, 22) +
            "void main()\n"
            "{\n"
            "    vec4 position = vec4(a_position.xyz, 1.0);\n"

@@ -85,7 +85,7 @@ std::string GrassPixelProgram(const char* light)
 // moved by pc[6], the region's offset in the scene. Blades keep to their texture's shape.
 std::string FogPixelProgram(bool blades)
 {
-    return std::string(SampleShaderParts::fogFunctions) + "void main()\n{\n" +
+    return SampleShaderParts::FogFunctions() + "void main()\n{\n" +
            (blades ? "    if (texture(s0, v_tex0.xy).a < 0.5)\n        discard;\n" : "") +
            "    o_color = vec4(pc[8].rgb, FogAmount(v_tex3.xyz + pc[6].xyz));\n}\n";
 }

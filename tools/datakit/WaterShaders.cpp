@@ -200,7 +200,7 @@ void AddWaterSection(ShaderWriter::Section& s)
     std::vector<ShaderWriter::Binding> fogBindings = SampleShaderParts::AddFogParameters(s);
     fogBindings.insert(fogBindings.end(), pixelBindings.begin(), pixelBindings.end());
     const uint32_t fog = s.PixelProgram(
-        std::string(waterFunctions) + SampleShaderParts::fogFunctions +
+        std::string(waterFunctions) + SampleShaderParts::FogFunctions() +
             "void main()\n{\n"
             "    o_color = vec4(pc[8].rgb, FogAmount(v_tex2.xyz) * v_color0.a * WaterOpacity(WaterDepth()));\n"
             "}\n",
