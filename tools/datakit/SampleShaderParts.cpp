@@ -146,7 +146,9 @@ std::string SampleShaderParts::FogFunction(const char* bank, int camera, int dep
 
 std::string SampleShaderParts::FogFunctions()
 {
-    return "\n" + FogFunction("pc", 7, 9, 10);
+    std::string text = "\n";
+    text += FogFunction("pc", 7, 9, 10);
+    return text;
 }
 
 std::vector<ShaderWriter::Binding> SampleShaderParts::AddFogParameters(ShaderWriter::Section& s)
