@@ -278,6 +278,11 @@ void GraphicsNoiseGen::Generate(GraphicsCanvas& canvas, NoiseTexture& texture, f
     }
     if (converting)
         texture.EndHeights(target);
+    // On Mesa's llvmpipe (22.x) binding a texture for reading makes the driver finish every queued
+    // draw when any draw it still holds has drawn into that texture. The conversion reads the
+    // heights drawn the frame before, so each frame waits here for the previous frame's pixels and
+    // frames are drawn one after another rather than overlapped. Converting before drawing the new
+    // heights, or from a surface made afresh for each drawing, did not avoid the wait (measured).
     if (converting && own) {
         RenderSurface* heights = previousHeights ? previousHeights : target;
         canvas.SetTargetSurface(own);
