@@ -34,7 +34,6 @@
 #include "datakit/WorldGenerator.h"
 #include "graphics/GraphicsCanvas.h"
 #include "graphics/GraphicsEngine.h"
-#include "graphics/GraphicsEngineSettings.h"
 #include "graphics/RenderDevice.h"
 #include "platform/Threading.h"
 #include "scene/Camera.h"
@@ -966,22 +965,12 @@ int main(int argc, char** argv)
     int status = 0;
     {
         GAME::FileSystem files;
-        files.AddSource(GAME::FileSystem::PARTITION_1, folder.string().c_str(), false, false, false);
         BenchEngine engine;
-        GAME::gEngine = &engine;
-        engine.UseFolder(folder.string() + "/");
         engine.SetKeymapPath("Settings/keymap.txt");
-        GAME::GraphicsEngineSettings settings;
-        settings.deviceName = "OpenGL";
-        engine.Initialize(nullptr, settings, false, false, &files);
+        engine.Start(files, folder.string(), "OpenGL");
 
         WorldGenerator generator(WorldPlan());
         GAME::World* world = engine.GetWorld();
-        if (world) {
-            auto* portalReader = new DataKit::PortalChunkReader(world);
-            if (!world->InstallMapChunkCallback(portalReader))
-                delete portalReader;
-        }
         if (!world || !engine.GetGraphicsEngine() || !generator.Generate() ||
             !generator.Write(folder.string())) {
             std::printf("bench_frame: the engine did not start or the world was not written\n");

@@ -17,7 +17,6 @@
 #include "data/FileSystem.h"
 #include "datakit/SampleGameData.h"
 #include "datakit/WorldGenerator.h"
-#include "graphics/GraphicsEngineSettings.h"
 #include "graphics/RenderDevice.h"
 #include "world/Engine.h"
 #include "world/Level.h"
@@ -245,11 +244,11 @@ RunResult Fly(CountingEngine& engine, const WorldGenerator& generator, bool prel
 void PrintRun(const char* name, const RunResult& run)
 {
     // The fixed work as it ran in these frames (the machine's load moves it from the calibration).
-    std::printf("%-10s %5zu frames  p50 %6.2f ms  p99 %6.2f ms  max %6.2f ms (fixed work p50 %.2f ms)  over 50 ms "
-                "%d  level loads %d, unloads %d\n",
-                name, run.frameMs.size(), Percentile(run.frameMs, 0.50), Percentile(run.frameMs, 0.99),
-                Percentile(run.frameMs, 1.0), Percentile(run.workMs, 0.50), run.framesOver50, run.loads,
-                run.unloads);
+    std::printf(
+        "%-10s %5zu frames  p50 %6.2f ms  p99 %6.2f ms  max %6.2f ms (fixed work p50 %.2f ms)  over 50 ms "
+        "%d  level loads %d, unloads %d\n",
+        name, run.frameMs.size(), Percentile(run.frameMs, 0.50), Percentile(run.frameMs, 0.99),
+        Percentile(run.frameMs, 1.0), Percentile(run.workMs, 0.50), run.framesOver50, run.loads, run.unloads);
 }
 
 } // namespace
@@ -294,13 +293,8 @@ int main(int argc, char** argv)
     int status = 0;
     {
         GAME::FileSystem files;
-        files.AddSource(GAME::FileSystem::PARTITION_1, folder.string().c_str(), false, false, false);
         CountingEngine engine;
-        GAME::gEngine = &engine;
-        engine.UseFolder(folder.string() + "/");
-        GAME::GraphicsEngineSettings settings;
-        settings.deviceName = "Software";
-        engine.Initialize(nullptr, settings, false, false, &files);
+        engine.Start(files, folder.string(), "Software");
 
         // Wide enough that the view's reach (its far plane and the level-load distance) covers a
         // small part of it: regions keep coming in ahead and going out behind.
@@ -309,11 +303,6 @@ int main(int argc, char** argv)
         plan.regionsZ = 6;
         plan.flightSpeed = 120.0f;
         WorldGenerator generator(plan);
-        if (GAME::World* world = engine.GetWorld()) { // the map's portals come in a chunk this reads
-            auto* portalReader = new DataKit::PortalChunkReader(world);
-            if (!world->InstallMapChunkCallback(portalReader))
-                delete portalReader;
-        }
         if (!engine.GetWorld() || !generator.Generate() || !generator.Write(folder.string())) {
             std::printf("bench_streaming: the engine did not start or the world was not written\n");
             status = 1;

@@ -3,8 +3,12 @@
 #pragma once
 
 #include "core/Log.h"
+#include "data/FileSystem.h"
 #include "datakit/SampleGameData.h"
+#include "datakit/WorldGenerator.h"
+#include "graphics/GraphicsEngineSettings.h"
 #include "world/Engine.h"
+#include "world/World.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -38,6 +42,23 @@ public:
         SetDefaultSettingsPath(DataKit::SampleGameData::defaultSettingsName);
         SetNormalSettingsPath(DataKit::SampleGameData::userSettingsName);
         SetSavePath(base + "save/");
+    }
+
+    // Becomes gEngine and starts over the device named, with the game data in the folder (which
+    // also receives the logs and settings) and the generated world's portal chunks read.
+    void Start(GAME::FileSystem& files, const std::string& folder, const char* deviceName)
+    {
+        files.AddSource(GAME::FileSystem::PARTITION_1, folder.c_str(), false, false, false);
+        GAME::gEngine = this;
+        UseFolder(folder + "/");
+        GAME::GraphicsEngineSettings settings;
+        settings.deviceName = deviceName;
+        Initialize(nullptr, settings, false, false, &files);
+        if (GAME::World* world = GetWorld()) {
+            auto* portalReader = new DataKit::PortalChunkReader(world);
+            if (!world->InstallMapChunkCallback(portalReader))
+                delete portalReader;
+        }
     }
 
 protected:
