@@ -4,6 +4,7 @@
 // side's time is the submitting thread's CPU time from the first call to the end of glFinish; the
 // rounds interleave the two sides and the best round of each counts.
 #include "common/BenchReport.h"
+#include "common/RawContext.h"
 
 #include "graphics/RenderDevice.h"
 #include "graphics/RenderIndexBuffer.h"
@@ -230,21 +231,7 @@ struct RawScene
 
     bool Make(const std::vector<Vertex>& v, const std::vector<uint16_t>& x)
     {
-        auto getPlatformDisplay =
-            reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(eglGetProcAddress("eglGetPlatformDisplayEXT"));
-        display = getPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
-        EGLint major = 0, minor = 0;
-        if (display == EGL_NO_DISPLAY || !eglInitialize(display, &major, &minor) ||
-            !eglBindAPI(EGL_OPENGL_API))
-            return false;
-        const EGLint attributes[] = {EGL_CONTEXT_MAJOR_VERSION,
-                                     4,
-                                     EGL_CONTEXT_MINOR_VERSION,
-                                     5,
-                                     EGL_CONTEXT_OPENGL_PROFILE_MASK,
-                                     EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT,
-                                     EGL_NONE};
-        context = eglCreateContext(display, EGL_NO_CONFIG_KHR, EGL_NO_CONTEXT, attributes);
+        context = OpenRawContext(display);
         if (context == EGL_NO_CONTEXT || !MakeCurrent())
             return false;
         glCreateTextures(GL_TEXTURE_2D, 1, &color);

@@ -22,6 +22,7 @@
 // machine's load average is printed before and after.
 #include "common/BenchEngine.h"
 #include "common/BenchReport.h"
+#include "common/RawContext.h"
 
 #include "FlightCamera.h"
 #include "HostView.h"
@@ -616,23 +617,7 @@ bool Floor::OpenContext()
     // rasteriser threads must not be pinned with the engine's main thread.
     const uint64_t pinned = GAME::Platform::GetCurrentThreadAffinity();
     GAME::Platform::SetCurrentThreadProcessAffinity();
-    auto getPlatformDisplay =
-        reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(eglGetProcAddress("eglGetPlatformDisplayEXT"));
-    m_display = getPlatformDisplay
-                    ? getPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr)
-                    : EGL_NO_DISPLAY;
-    EGLint major = 0, minor = 0;
-    if (m_display != EGL_NO_DISPLAY && eglInitialize(m_display, &major, &minor) &&
-        eglBindAPI(EGL_OPENGL_API)) {
-        const EGLint attributes[] = {EGL_CONTEXT_MAJOR_VERSION,
-                                     4,
-                                     EGL_CONTEXT_MINOR_VERSION,
-                                     5,
-                                     EGL_CONTEXT_OPENGL_PROFILE_MASK,
-                                     EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT,
-                                     EGL_NONE};
-        m_context = eglCreateContext(m_display, EGL_NO_CONFIG_KHR, EGL_NO_CONTEXT, attributes);
-    }
+    m_context = OpenRawContext(m_display);
     if (pinned)
         GAME::Platform::SetCurrentThreadAffinity(pinned);
     if (m_context == EGL_NO_CONTEXT) {
