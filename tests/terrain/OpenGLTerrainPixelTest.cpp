@@ -3,6 +3,7 @@
 // maps say, and grass stands on the ground.
 #include "TerrainFixtures.h"
 
+#include "common/OneRegionWorld.h"
 #include "core/Frustum.h"
 #include "data/BinaryReader.h"
 #include "datakit/TerrainWriter.h"
@@ -392,14 +393,7 @@ TEST_F(OpenGLTerrainPixelTest, UnderTheSampleWorldsAirTheSkyHasAColourAndTheFarG
     // with the air the generator keeps in the world's fog record: the sky above the ground is the
     // fog's colour, the ground near the camera keeps its own colours and the far ground, at the
     // depth fog's end, has faded into the sky. An underground region draws no sky.
-    DataKit::WorldGenerator::Settings settings;
-    settings.regionsX = settings.regionsZ = 1;
-    settings.regionSize = 64;
-    settings.caves = 0;
-    settings.entitiesPerRegion = 0;
-    settings.walkersPerRegion = 0;
-    settings.villages = 0;
-    settings.editorFormRegion = -1;
+    const DataKit::WorldGenerator::Settings settings = GAME::Test::OneRegionWorld();
     DataKit::WorldGenerator generator(settings);
     ASSERT_TRUE(generator.Generate());
     SectorDataManager sectors;

@@ -3,6 +3,7 @@
 // lies in a bowl of the ground), read back: the lake shows the water's colour, more of it where
 // the water is deeper and none beyond the shore, and with reflections on it mirrors the ground
 // drawn into its reflection plane's surface.
+#include "common/OneRegionWorld.h"
 #include "core/Frustum.h"
 #include "datakit/WaterWriter.h"
 #include "datakit/WorldGenerator.h"
@@ -58,15 +59,7 @@ protected:
         ASSERT_NE(canvas, nullptr);
 
         // One region of the generator's world, its level loaded from the image it wrote.
-        DataKit::WorldGenerator::Settings world;
-        world.regionsX = world.regionsZ = 1;
-        world.regionSize = 64;
-        world.caves = 0;
-        world.entitiesPerRegion = 0;
-        world.walkersPerRegion = 0;
-        world.villages = 0;
-        world.editorFormRegion = -1; // the ground in the game's form
-        DataKit::WorldGenerator generator(world);
+        DataKit::WorldGenerator generator(GAME::Test::OneRegionWorld());
         ASSERT_TRUE(generator.Generate());
         const DataKit::WorldGenerator::RegionInfo& info = generator.GetRegions().front();
         region = std::make_unique<Region>(info.box);
