@@ -207,18 +207,7 @@ struct DeviceScene
 
 GLuint Compile(GLenum stage, const std::string& text)
 {
-    const GLuint shader = glCreateShader(stage);
-    const char* source = text.c_str();
-    glShaderSource(shader, 1, &source, nullptr);
-    glCompileShader(shader);
-    GLint ok = 0;
-    glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
-    if (!ok) {
-        char log[2048];
-        glGetShaderInfoLog(shader, sizeof(log), nullptr, log);
-        std::fprintf(stderr, "bench_device: raw shader: %s\n", log);
-    }
-    return shader;
+    return CompileRawShader(stage, text.c_str(), "bench_device: raw shader");
 }
 
 struct RawScene

@@ -393,17 +393,7 @@ void main() {
 GLuint Program(const char* vertex, const char* pixel)
 {
     auto stage = [](GLenum kind, const char* text) {
-        const GLuint shader = glCreateShader(kind);
-        glShaderSource(shader, 1, &text, nullptr);
-        glCompileShader(shader);
-        GLint ok = 0;
-        glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
-        if (!ok) {
-            char log[1024];
-            glGetShaderInfoLog(shader, sizeof log, nullptr, log);
-            std::printf("bench_frame: floor shader: %s\n", log);
-        }
-        return shader;
+        return CompileRawShader(kind, text, "bench_frame: floor shader");
     };
     const GLuint program = glCreateProgram();
     const GLuint v = stage(GL_VERTEX_SHADER, vertex), p = stage(GL_FRAGMENT_SHADER, pixel);

@@ -3,6 +3,9 @@
 #pragma once
 
 #include <epoxy/egl.h>
+#include <epoxy/gl.h>
+
+#include <cstdio>
 
 // The display is set whether or not a context could be made (EGL_NO_DISPLAY when none opens).
 inline EGLContext OpenRawContext(EGLDisplay& display)
@@ -23,4 +26,21 @@ inline EGLContext OpenRawContext(EGLDisplay& display)
                                  EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT,
                                  EGL_NONE};
     return eglCreateContext(display, EGL_NO_CONFIG_KHR, EGL_NO_CONTEXT, attributes);
+}
+
+// One shader stage compiled in the current context; a failure prints the driver's log after the
+// label and still answers the shader (the program's link then fails).
+inline GLuint CompileRawShader(GLenum stage, const char* text, const char* label)
+{
+    const GLuint shader = glCreateShader(stage);
+    glShaderSource(shader, 1, &text, nullptr);
+    glCompileShader(shader);
+    GLint ok = 0;
+    glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
+    if (!ok) {
+        char log[2048];
+        glGetShaderInfoLog(shader, sizeof(log), nullptr, log);
+        std::fprintf(stderr, "%s: %s\n", label, log);
+    }
+    return shader;
 }
