@@ -20,6 +20,8 @@ class HostEngine : public GAME::Engine
 public:
     // output must outlive the engine: the destructor's shut-down still logs.
     explicit HostEngine(HostOutput& output) : m_output(output) {}
+    // Shut down while the overrides below can still take the engine threads' last lines.
+    ~HostEngine() override { Shutdown(); }
 
     // The engine's start-up, then the log file: the host appends its lines to the file the engine
     // opened at the log path, or goes without one when it could not (and says so).

@@ -98,7 +98,9 @@ public:
                             FileSystem* fileSystem);
     virtual bool IsEditorMode() const { return m_editorMode; }
     virtual bool IsPSEditorMode() const { return m_psEditorMode; }
-    // The library's bodies are empty: the host's overrides are the log sink.
+    // The library's bodies are empty: the host's overrides are the log sink. They are called from
+    // the engine's threads until Shutdown, so an override that uses members of its own class has
+    // that class's destructor call Shutdown (~Engine runs after those members are gone).
     virtual void Log(LogPriority priority, unsigned int category, const char* format, ...) const
         __attribute__((format(printf, 4, 5)));
     virtual void Log(LogPriority priority, const char* format, ...) const

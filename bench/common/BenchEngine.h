@@ -17,6 +17,9 @@
 class BenchEngine : public GAME::Engine
 {
 public:
+    // The engine's threads log until it shuts down; Note() must still be there to take the lines.
+    ~BenchEngine() override { Shutdown(); }
+
     void Log(GAME::LogPriority priority, unsigned int, const char* format, ...) const override
     {
         va_list args;

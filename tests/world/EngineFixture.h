@@ -34,6 +34,9 @@ struct EngineLogLine
 class TestEngine : public Engine
 {
 public:
+    // The engine's threads log until it shuts down, into the lines kept here.
+    ~TestEngine() override { Shutdown(); }
+
     void Log(LogPriority priority, unsigned int category, const char* format, ...) const override
     {
         va_list args;
