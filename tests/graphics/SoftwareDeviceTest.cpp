@@ -401,6 +401,45 @@ TEST_F(SoftwareRenderDevice, DrawsAreCheckedAgainstTheBoundBuffersAndCounted)
     device->DestroyIndexBuffer(&indices);
 }
 
+TEST_F(SoftwareRenderDevice, RefusedDrawsAreNoDrawCallsUnderTheLimitNorPastIt)
+{
+    const VertexElement layout[] = {{0, VERTEX_USAGE_POSITION, VERTEX_TYPE_FLOAT3}};
+    RenderVertexDeclaration* declaration = device->CreateVertexDeclaration(layout, 1);
+    RenderVertexBuffer* vertices = device->CreateVertexBuffer(0, 4 * 12);
+    RenderIndexBuffer* indices = device->CreateIndexBuffer(6, 2);
+    device->SetStreamSource(0, vertices, 0, 12);
+    device->SetIndices(indices);
+    RenderDrawRange good;
+    good.numVertices = 4;
+    good.primitiveCount = 2;
+    RenderDrawRange pastTheIndices = good;
+    pastTheIndices.startIndex = 4;
+    ASSERT_TRUE(device->BeginFrame());
+    for (const int limit : {-1, 0}) {
+        SCOPED_TRACE("limit " + std::to_string(limit));
+        device->SetDrawCallLimit(limit);
+        const int calls = device->GetNumDrawCalls();
+        const int faces = device->GetNumFacesRendered();
+        device->SetVertexDeclaration(declaration);
+        device->DrawIndexedPrimitive(RENDER_PRIMITIVE_TRIANGLE_LIST, pastTheIndices);
+        device->DrawIndexedPrimitive(static_cast<RenderPrimitiveType>(9), good);
+        device->DrawQuad(nullptr, 4, 0);
+        device->DrawFan(nullptr, 3, 0);
+        device->SetVertexDeclaration(nullptr); // refused for the state it would draw with
+        device->DrawIndexedPrimitive(RENDER_PRIMITIVE_TRIANGLE_LIST, good);
+        EXPECT_EQ(device->GetNumDrawCalls(), calls);
+        // Every draw that is not refused is one, with its faces under the limit only.
+        device->SetVertexDeclaration(declaration);
+        device->DrawIndexedPrimitive(RENDER_PRIMITIVE_TRIANGLE_LIST, good);
+        EXPECT_EQ(device->GetNumDrawCalls(), calls + 1);
+        EXPECT_EQ(device->GetNumFacesRendered(), faces + (limit < 0 ? 2 : 0));
+    }
+    device->EndFrame();
+    device->DestroyVertexDeclaration(&declaration);
+    device->DestroyVertexBuffer(&vertices);
+    device->DestroyIndexBuffer(&indices);
+}
+
 TEST_F(SoftwareRenderDevice, ASecondStreamIsRecordedAndDrawsThatReadItAreCheckedAgainstIt)
 {
     // Positions in stream 0, a per-vertex offset in stream 1 (as grass keeps its wind).
