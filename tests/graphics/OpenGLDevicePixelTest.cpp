@@ -1313,10 +1313,10 @@ TEST_F(OpenGLPixelTest, AntiAliasingResolvesPartlyCoveredEdgePixelsForReadBackAn
         }
         return grey;
     };
-    auto drawTriangle = [&] {
+    auto drawTriangle = [&](uint32_t color = Argb(255, 255, 255, 255)) {
         Clear(0.0f, 0.0f, 0.0f, 1.0f);
         const Vec3 triangle[3] = {Vec3(0, 0, 0), Vec3(float(kSize), 0, 0), Vec3(0, float(kSize), 0)};
-        device->DrawFan(triangle, 3, Argb(255, 255, 255, 255));
+        device->DrawFan(triangle, 3, color);
     };
     drawTriangle();
     const Image aliased = Read();
@@ -1333,14 +1333,19 @@ TEST_F(OpenGLPixelTest, AntiAliasingResolvesPartlyCoveredEdgePixelsForReadBackAn
     EXPECT_GT(partlyCovered(smooth), kSize / 2);
     EXPECT_TRUE(PixelNear(smooth, 4, 4, 255, 255, 255, 255));
     EXPECT_TRUE(PixelNear(smooth, kSize - 4, kSize - 4, 0, 0, 0, 255));
-    // A copy of the surface holds the resolved picture too.
+    // A copy of the surface holds the resolved picture too: the copy resolves what was drawn since
+    // the last read-back (a yellow triangle now, the white one before).
     std::vector<uint8_t> black(size_t(kSize) * kSize * 4, 0);
     RenderTexture* copy = device->CreateTextureFromImage(kSize, kSize, black.data(), 1, RENDER_USAGE_STATIC);
     ASSERT_NE(copy, nullptr);
+    drawTriangle(Argb(255, 255, 0, 255));
     ASSERT_TRUE(primary->CopyToTexture(copy, Rect(0, 0, float(kSize), float(kSize))));
     Clear(0.0f, 0.0f, 0.0f, 1.0f);
     DrawTexture(copy, Rect(0, 0, float(kSize), float(kSize)));
-    EXPECT_GT(partlyCovered(Read()), kSize / 2);
+    const Image copied = Read();
+    ASSERT_FALSE(copied.pixels.empty());
+    EXPECT_TRUE(PixelNear(copied, 4, 4, 255, 255, 0, 255));
+    EXPECT_GT(partlyCovered(copied), kSize / 2);
     device->DestroyTexture(&copy);
 
     // And off again.
