@@ -529,6 +529,9 @@ private:
     // The window's size before it went full screen (0: it is not full screen by the device's doing).
     int m_windowedWidth = 0;
     int m_windowedHeight = 0;
+    // The settings' size and the display mode of the last line about a full-screen mode of another
+    // size: logged once while they stay.
+    int m_loggedFit[4] = {};
     int m_targetWidth = 0;
     int m_targetHeight = 0;
 
