@@ -27,6 +27,33 @@ constexpr int primarySamples = 4;
 
 std::atomic<uint64_t> g_nextDeviceSerial{1};
 
+// Where a picture goes in a window: as large as fits with its shape kept, in the middle; bars
+// fill the rest when the shapes differ. A picture of the window's shape fills it exactly.
+struct PictureRect
+{
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+};
+
+PictureRect FitPicture(int width, int height, int windowWidth, int windowHeight)
+{
+    PictureRect fit;
+    fit.width = windowWidth;
+    fit.height = windowHeight;
+    if (width <= 0 || height <= 0 || windowWidth <= 0 || windowHeight <= 0)
+        return fit;
+    const int64_t tall = (int64_t(windowWidth) * height + width / 2) / width;
+    if (tall <= windowHeight)
+        fit.height = int(tall);
+    else
+        fit.width = int((int64_t(windowHeight) * width + height / 2) / height);
+    fit.x = (windowWidth - fit.width) / 2;
+    fit.y = (windowHeight - fit.height) / 2;
+    return fit;
+}
+
 #ifndef NDEBUG
 void GLAPIENTRY OnDebugMessage(GLenum source, GLenum type, GLuint, GLenum severity, GLsizei,
                                const GLchar* message, const void*)
@@ -461,24 +488,42 @@ void OpenGLDevice::ApplyWindowMode(const RenderDeviceSettings& settings)
     const bool wanted = (settings.flags & RenderDeviceSettings::FLAG_FULL_SCREEN) != 0;
     const bool now = (SDL_GetWindowFlags(window) & SDL_WINDOW_FULLSCREEN) != 0;
     if (wanted) {
+        // The display's mode closest to the settings' size (the smallest that holds it), else the
+        // desktop's own.
         SDL_DisplayMode asked = {};
         asked.w = settings.width;
         asked.h = settings.height;
         SDL_DisplayMode mode = {};
         const int display = std::max(SDL_GetWindowDisplayIndex(window), 0);
-        if (!SDL_GetClosestDisplayMode(display, &asked, &mode)) {
-            DeviceLogPrintf(1, "OpenGL device: the display has no mode near %d x %d; full screen at its own",
-                            settings.width, settings.height);
+        const bool closest = SDL_GetClosestDisplayMode(display, &asked, &mode) != nullptr;
+        if (!closest)
             SDL_GetDesktopDisplayMode(display, &mode);
-        }
         if (!now)
             SDL_GetWindowSize(window, &m_windowedWidth, &m_windowedHeight);
         if (SDL_SetWindowDisplayMode(window, &mode) != 0 ||
-            (!now && SDL_SetWindowFullscreen(window, SDL_WINDOW_FULLSCREEN) != 0))
-            DeviceLogPrintf(1, "OpenGL device: the window cannot go full screen at %d x %d (%s)", mode.w, mode.h,
-                            SDL_GetError());
+            (!now && SDL_SetWindowFullscreen(window, SDL_WINDOW_FULLSCREEN) != 0)) {
+            DeviceLogPrintf(1, "OpenGL device: the window cannot go full screen at %d x %d (%s)", mode.w,
+                            mode.h, SDL_GetError());
+            return;
+        }
+        // A mode of another size shows the picture scaled with its shape kept (PresentSurface);
+        // said once for each size and mode, not at every reset.
+        const int fit[4] = {settings.width, settings.height, mode.w, mode.h};
+        if ((mode.w != settings.width || mode.h != settings.height) &&
+            !std::equal(std::begin(fit), std::end(fit), std::begin(m_loggedFit))) {
+            std::copy(std::begin(fit), std::end(fit), std::begin(m_loggedFit));
+            const PictureRect picture = FitPicture(settings.width, settings.height, mode.w, mode.h);
+            DeviceLogPrintf(
+                1,
+                "OpenGL device: the display has no %d x %d mode%s; full screen at %d x %d shows the "
+                "picture at %d x %d%s",
+                settings.width, settings.height, closest ? "" : " nor a larger one", mode.w, mode.h,
+                picture.width, picture.height,
+                picture.width == mode.w && picture.height == mode.h ? "" : " between black bars");
+        }
         return;
     }
+    std::fill(std::begin(m_loggedFit), std::end(m_loggedFit), 0);
     if (!now)
         return;
     if (SDL_SetWindowFullscreen(window, 0) != 0) {
@@ -823,11 +868,22 @@ void OpenGLDevice::PresentSurface(RenderSurface* surface)
         FramebufferKey key;
         key.colors[0] = source->GetColorName();
         const GLuint framebuffer = GetFramebuffer(key);
-        // Row 0 of the device's framebuffers is the top; the window's is the bottom.
+        // The picture keeps its shape in a window of another shape (a full-screen mode of another
+        // size): scaled to fit, in the middle, black bars around it.
+        const PictureRect to = FitPicture(source->GetWidth(), source->GetHeight(), width, height);
         glDisable(GL_SCISSOR_TEST);
         glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
-        glBlitNamedFramebuffer(framebuffer, 0, 0, 0, source->GetWidth(), source->GetHeight(), 0, height,
-                               width, 0, GL_COLOR_BUFFER_BIT, GL_LINEAR);
+        if (to.width != width || to.height != height) {
+            const float black[4] = {0.0f, 0.0f, 0.0f, 1.0f};
+            glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+            m_applied.colorMask = -1;
+            m_dirty |= DIRTY_MASKS;
+            glClearNamedFramebufferfv(0, GL_COLOR, 0, black);
+        }
+        // Row 0 of the device's framebuffers is the top; the window's is the bottom.
+        glBlitNamedFramebuffer(framebuffer, 0, 0, 0, source->GetWidth(), source->GetHeight(), to.x,
+                               height - to.y, to.x + to.width, height - to.y - to.height, GL_COLOR_BUFFER_BIT,
+                               GL_LINEAR);
         glEnable(GL_SCISSOR_TEST);
         m_applied.framebuffer = ~0u;
         m_dirty |= DIRTY_TARGETS;

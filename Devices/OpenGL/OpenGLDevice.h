@@ -279,10 +279,15 @@ public:
                     bool linear, int faces, const char* operation);
     // Whether drawing is possible now (inside a frame, on the main thread); logs once a frame when not.
     bool CanDraw(const char* operation);
-    // One draw call of the frame: CanDraw, and counted when past the draw call limit; false when it
-    // is not to be drawn (past the limit, it is drawn in outline while debug switch 1 is off).
+    // The start of every draw: CanDraw, and the limit's flags of the draw before are dropped.
     bool BeginDraw(const char* operation);
-    // Counts a draw under the limit that went to the driver, with its faces.
+    // Asked once the draw's arguments are accepted, before its state is applied: whether it is past
+    // the frame's draw call limit. Past it, it is drawn in outline while debug switch 1 is off and
+    // not at all while it is on. One rule under and past the limit: a draw the device refuses (its
+    // arguments, or the state it would draw with) is no draw call of the frame, and every other
+    // draw is one.
+    bool PastDrawCallLimit();
+    // Counts a draw that was not refused; its faces only when it is under the limit.
     void CountDraw(uint64_t faces);
     // Memory bookkeeping of the device's objects.
     void AddBytes(uint64_t bytes) { m_resourceBytes.fetch_add(bytes, std::memory_order_relaxed); }
@@ -518,11 +523,15 @@ private:
     bool m_verticalSync = false;
     bool m_debugSwitch1 = true;
     bool m_debugSwitch2 = false;
-    // The draw in progress is past the draw call limit and drawn in outline.
+    // The draw in progress is past the draw call limit, and then drawn in outline or not at all.
+    bool m_pastDrawCallLimit = false;
     bool m_outlineDraw = false;
     // The window's size before it went full screen (0: it is not full screen by the device's doing).
     int m_windowedWidth = 0;
     int m_windowedHeight = 0;
+    // The settings' size and the display mode of the last line about a full-screen mode of another
+    // size: logged once while they stay.
+    int m_loggedFit[4] = {};
     int m_targetWidth = 0;
     int m_targetHeight = 0;
 

@@ -788,23 +788,23 @@ bool OpenGLDevice::CanDraw(const char* operation)
 
 bool OpenGLDevice::BeginDraw(const char* operation)
 {
+    m_pastDrawCallLimit = false;
     m_outlineDraw = false;
-    if (!CanDraw(operation))
-        return false;
-    if (m_drawCallLimit < 0 || m_drawCallsThisFrame < m_drawCallLimit)
-        return true;
-    // Past the limit the draw is one of the frame's all the same; its faces are not drawn.
-    ++m_drawCallsThisFrame;
-    m_outlineDraw = !m_debugSwitch1;
-    return m_outlineDraw;
+    return CanDraw(operation);
+}
+
+bool OpenGLDevice::PastDrawCallLimit()
+{
+    m_pastDrawCallLimit = m_drawCallLimit >= 0 && m_drawCallsThisFrame >= m_drawCallLimit;
+    m_outlineDraw = m_pastDrawCallLimit && !m_debugSwitch1;
+    return m_pastDrawCallLimit;
 }
 
 void OpenGLDevice::CountDraw(uint64_t faces)
 {
-    if (m_outlineDraw)
-        return; // counted by BeginDraw
     ++m_drawCallsThisFrame;
-    m_facesThisFrame = int(std::min<uint64_t>(uint64_t(m_facesThisFrame) + faces, INT32_MAX));
+    if (!m_pastDrawCallLimit) // past the limit its faces are not drawn
+        m_facesThisFrame = int(std::min<uint64_t>(uint64_t(m_facesThisFrame) + faces, INT32_MAX));
 }
 
 void OpenGLDevice::DrawIndexedPrimitive(RenderPrimitiveType type, const RenderDrawRange& range)
@@ -853,8 +853,13 @@ void OpenGLDevice::DrawIndexedPrimitive(RenderPrimitiveType type, const RenderDr
         return;
     }
     const OpenGLTexture* stage0 = m_state.textures[0];
+    const bool past = PastDrawCallLimit();
     if (!PrepareDraw(false, stage0 && stage0->GetEpoch() == GetEpoch(), false))
         return;
+    if (past && !m_outlineDraw) {
+        CountDraw(0);
+        return;
+    }
     OpenGLVertexDeclaration* declaration = m_state.declaration;
     if (declaration->elementBuffer != indices.buffer) {
         glVertexArrayElementBuffer(declaration->vertexArray, indices.buffer);
@@ -877,8 +882,13 @@ void OpenGLDevice::DrawScreen(const ScreenVertex* vertices, int count, uint32_t 
         LogOncePerFrame(LOG_BAD_RANGE, "OpenGL device: %s of %d vertices refused", operation, count);
         return;
     }
+    const bool past = PastDrawCallLimit();
     if (!PrepareDraw(true, texture != 0, text))
         return;
+    if (past && !m_outlineDraw) {
+        CountDraw(0);
+        return;
+    }
     if (text) {
         if (m_applied.textures[0] != texture) {
             glBindTextureUnit(0, texture);

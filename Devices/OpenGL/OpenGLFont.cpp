@@ -321,7 +321,7 @@ void OpenGLFont::Flush()
         if (p.page < 0 || p.page >= int(m_pages.size()) || p.vertices.empty())
             continue;
         if (!m_device.BeginDraw("DrawText"))
-            continue; // past the draw call limit: counted, not drawn
+            continue; // outside a frame or off the main thread
         m_device.DrawScreen(p.vertices.data(), int(p.vertices.size()), GL_TRIANGLES,
                             m_pages[size_t(p.page)].texture, true, p.filter, int(p.vertices.size() / 3),
                             "DrawText");

@@ -1804,6 +1804,19 @@ std::vector<float> SoftwareDevice::GetPixelShaderConstants() const
     return m_pixelConstants;
 }
 
+bool SoftwareDevice::ReadDepthBuffer(const RenderSurface* surface, std::vector<float>& values) const
+{
+    CriticalSectionLock lock(m_lock);
+    values.clear();
+    if (!IsKind(surface, ResourceKind::Surface))
+        return false;
+    auto* software = static_cast<SoftwareSurface*>(const_cast<RenderSurface*>(surface));
+    if (!software->HasDepth())
+        return false;
+    values = software->GetDepth();
+    return true;
+}
+
 void SoftwareDevice::SetRecording(bool on)
 {
     CriticalSectionLock lock(m_lock);

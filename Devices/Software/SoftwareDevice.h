@@ -175,6 +175,7 @@ public:
     RenderState GetRenderState() const override;
     std::vector<float> GetVertexShaderConstants() const override;
     std::vector<float> GetPixelShaderConstants() const override;
+    bool ReadDepthBuffer(const RenderSurface* surface, std::vector<float>& values) const override;
     void SetRecording(bool on) override;
     std::vector<std::string> TakeRecordedCalls() override;
 

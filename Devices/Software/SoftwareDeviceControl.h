@@ -143,6 +143,10 @@ public:
     // The constant registers last set: four floats each, 256 registers.
     virtual std::vector<float> GetVertexShaderConstants() const = 0;
     virtual std::vector<float> GetPixelShaderConstants() const = 0;
+    // The depth buffer of a surface of this device, rows from the top; false (values emptied) for
+    // a surface without depth or of another device. A new depth buffer holds 0 until something
+    // clears it (a real device's holds anything), so a clear that never happens shows.
+    virtual bool ReadDepthBuffer(const RenderSurface* surface, std::vector<float>& values) const = 0;
 
     // While recording, every device call is kept as one line: the operation's name and its
     // arguments, resources named "<kind>#<serial>" (serials count from 1 per device), a failed

@@ -13,8 +13,9 @@ SoftwareSurface::SoftwareSurface(SoftwareDevice& device, int width, int height, 
     : m_device(device), m_width(width), m_height(height), m_color(color), m_ownsColor(ownsColor),
       m_primary(primary), m_depthFormat(depthFormat)
 {
+    // Not cleared yet: a test reading it back sees whether a clear came (see ReadDepthBuffer).
     if (HasDepth())
-        m_depth.assign(size_t(width) * size_t(height), 1.0f);
+        m_depth.assign(size_t(width) * size_t(height), 0.0f);
 }
 
 SoftwareSurface::~SoftwareSurface()
@@ -44,7 +45,7 @@ void SoftwareSurface::Resize(int width, int height)
     if (m_color)
         m_color->Resize(width, height);
     if (HasDepth())
-        m_depth.assign(size_t(width) * size_t(height), 1.0f);
+        m_depth.assign(size_t(width) * size_t(height), 0.0f);
 }
 
 uint64_t SoftwareSurface::GetDepthBytes(int width, int height, RenderTextureFormat depthFormat)

@@ -39,7 +39,7 @@ public:
     bool HasDepth() const { return m_depthFormat != RENDER_FORMAT_NONE; }
     std::vector<float>& GetDepth() { return m_depth; }
     RenderTextureFormat GetDepthFormat() const { return m_depthFormat; }
-    // Primary surface only: new back-buffer size, contents cleared.
+    // Primary surface only: new back-buffer size; colour and depth start over as in a new surface.
     void Resize(int width, int height);
 
     static uint64_t GetDepthBytes(int width, int height, RenderTextureFormat depthFormat);

@@ -251,11 +251,15 @@ void GraphicsEngine::LogSizeTaken(const GraphicsEngineSettings& settings) const
 {
     SizeSource source = SizeSource::Host;
     const RenderDeviceSettings taken = MakeDeviceSettings(settings, &source);
+    // Settings left as they come hold the record's own default size, which no host asked for: a
+    // host is named only for a size it set.
+    const GraphicsEngineSettings untouched;
+    const bool hostAsked = settings.width > 0 && settings.height > 0 &&
+                           (settings.width != untouched.width || settings.height != untouched.height);
     switch (source) {
     case SizeSource::Option:
         // A host asking for another size is to learn where to ask.
-        if (settings.width > 0 && settings.height > 0 &&
-            (settings.width != taken.width || settings.height != taken.height))
+        if (hostAsked && (settings.width != taken.width || settings.height != taken.height))
             LogPrintfCategory(0, m_logCategory,
                               "GraphicsEngine: %d x %d from the \"resolution\" option; the host's %d x %d is taken "
                               "in editor mode only",
@@ -265,8 +269,13 @@ void GraphicsEngine::LogSizeTaken(const GraphicsEngineSettings& settings) const
                               taken.width, taken.height);
         break;
     case SizeSource::Host:
-        LogPrintfCategory(0, m_logCategory, "GraphicsEngine: %d x %d from the host's settings", taken.width,
-                          taken.height);
+        if (hostAsked)
+            LogPrintfCategory(0, m_logCategory, "GraphicsEngine: %d x %d from the host's settings",
+                              taken.width, taken.height);
+        else
+            LogPrintfCategory(0, m_logCategory,
+                              "GraphicsEngine: %d x %d, the settings' default: the host set no size",
+                              taken.width, taken.height);
         break;
     case SizeSource::Default:
         LogPrintfCategory(0, m_logCategory, "GraphicsEngine: %d x %d, the default: no size was given",

@@ -7,8 +7,9 @@
 //   0 in either asks for the machine's defaults to be written into the options first.
 // - With options the three flags are the options' too: "fullscreen" (outside editor mode; off
 //   in it), "syncToRefresh" and "tripleBuffer".
-// The engine logs at start-up the size it took and where it came from. A plain value, copied
-// member by member.
+// The engine logs at start-up the size it took and where it came from; a size equal to the
+// record's default (1024 x 768) counts as none the host set, and the line does not name it as the
+// host's. A plain value, copied member by member.
 #pragma once
 
 #include "graphics/RenderDevice.h"

@@ -8,7 +8,8 @@
 // place and size: moves, sizes and maximising are undone (the handler still hears of them).
 // Commands count by their exact values: a move by dragging the caption (over SDL, every move the
 // user makes) takes its course unheard, in every style, and the moves the window makes itself
-// (placing, centring, sizing) are not reported at all.
+// (placing, centring, sizing) are not reported at all, nor is the resize of a switch to full
+// screen (a render device's own, which its owner asked for).
 // A close request ends it: the next ProcessMessages answers false.
 //
 // The window works over a platform backend (Platform::WindowBackend): the system's by default,

@@ -361,6 +361,28 @@ void HandleWheel(const SDL_MouseWheelEvent& wheel)
     PushBounded(queues->mouse, item);
 }
 
+// A full-screen window takes the size of the display mode it is shown at as it goes full screen
+// (whoever switched it: a render device does so itself, through SDL); nobody sizes a full-screen
+// window by hand, so a resize to that size is the switch's own.
+bool IsFullScreenSwitchResize(const SDL_WindowEvent& event)
+{
+    SDL_Window* window = SDL_GetWindowFromID(event.windowID);
+    if (!window)
+        return false;
+    const uint32_t flags = SDL_GetWindowFlags(window);
+    if ((flags & SDL_WINDOW_FULLSCREEN) == 0)
+        return false;
+    SDL_DisplayMode shown = {};
+    SDL_DisplayMode current = {};
+    const int display = std::max(SDL_GetWindowDisplayIndex(window), 0);
+    const bool desktop = (flags & SDL_WINDOW_FULLSCREEN_DESKTOP) == SDL_WINDOW_FULLSCREEN_DESKTOP;
+    const bool hasShown = desktop ? SDL_GetDesktopDisplayMode(display, &shown) == 0
+                                  : SDL_GetWindowDisplayMode(window, &shown) == 0;
+    const bool hasCurrent = SDL_GetCurrentDisplayMode(display, &current) == 0;
+    return (hasShown && event.data1 == shown.w && event.data2 == shown.h) ||
+           (hasCurrent && event.data1 == current.w && event.data2 == current.h);
+}
+
 void HandleWindowEvent(const SDL_WindowEvent& event)
 {
     WindowQueues* queues = FindQueues(event.windowID);
@@ -382,6 +404,8 @@ void HandleWindowEvent(const SDL_WindowEvent& event)
         message.y = event.data2;
         break;
     case SDL_WINDOWEVENT_RESIZED:
+        if (IsFullScreenSwitchResize(event))
+            return;
         message.command = SYSTEM_COMMAND_SIZE;
         message.x = event.data1;
         message.y = event.data2;

@@ -3,7 +3,9 @@
 // the video presenters. Every SDL event goes through Pump, which sorts it into the queues of the
 // window it belongs to: window messages for the game window, key and mouse items with the states
 // they change for the input device, and counts of key presses and close requests for video
-// playback. Queues are bounded: a queue nobody reads keeps its newest items.
+// playback. What the window did itself is not reported: a move to where it put itself, and the
+// resize of a switch to full screen (to the size of the display mode it is shown at). Queues are
+// bounded: a queue nobody reads keeps its newest items.
 // Main thread only.
 #pragma once
 

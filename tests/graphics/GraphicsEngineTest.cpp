@@ -211,6 +211,48 @@ TEST_F(GraphicsEngineTest, AZeroSizeInTheHostsSettingsWritesAndSavesTheDefaultsF
     EXPECT_EQ(dir.Read("settings.txt"), "");
 }
 
+TEST_F(GraphicsEngineTest, TheSizeLineNamesTheHostsSizeOnlyWhenTheHostSetOne)
+{
+    auto sizeLines = [&] {
+        std::vector<std::string> lines;
+        for (const std::string& text : log.Texts())
+            if (text.rfind("GraphicsEngine: ", 0) == 0 && text.find(" x ") != std::string::npos)
+                lines.push_back(text);
+        return lines;
+    };
+    // Settings as the record comes: the option's size, and no host's size the host never gave.
+    options.SetInt2(Options::INT2_RESOLUTION, Options::Int2{800, 600});
+    ASSERT_TRUE(Create());
+    EXPECT_EQ(sizeLines(),
+              (std::vector<std::string>{"GraphicsEngine: 800 x 600 from the \"resolution\" option"}));
+
+    // A size the host set, overridden outside editor mode: the host learns where to ask.
+    log.Clear();
+    settings.width = 640;
+    settings.height = 480;
+    ASSERT_TRUE(Create());
+    EXPECT_EQ(sizeLines(),
+              (std::vector<std::string>{"GraphicsEngine: 800 x 600 from the \"resolution\" option; "
+                                        "the host's 640 x 480 is taken in editor mode only"}));
+
+    // Editor mode takes the settings' size: the host's when it set one, else the record's default.
+    for (const bool hostSetOne : {true, false}) {
+        log.Clear();
+        engine.reset();
+        const GraphicsEngineSettings untouched;
+        settings.width = hostSetOne ? 640 : untouched.width;
+        settings.height = hostSetOne ? 480 : untouched.height;
+        engine = std::make_unique<GraphicsEngine>(&options, dir.File("settings.txt"), true);
+        engine->SetSurfaceRetryDelay(0);
+        ASSERT_TRUE(engine->CreateDevice(nullptr, settings));
+        EXPECT_EQ(sizeLines(),
+                  (std::vector<std::string>{
+                      hostSetOne ? "GraphicsEngine: 640 x 480 from the host's settings"
+                                 : "GraphicsEngine: 1024 x 768, the settings' default: the host set "
+                                   "no size"}));
+    }
+}
+
 TEST_F(GraphicsEngineTest, DefaultsFollowTheAdapterGenerationAndVideoMemory)
 {
     struct Case

@@ -1223,6 +1223,44 @@ TEST_F(OpenGLPixelTest, RefusedDrawsLogOnceAFrameAndTheDrawCallLimitHolds)
     Destroy(quad);
 }
 
+TEST_F(OpenGLPixelTest, RefusedDrawsAreNoDrawCallsUnderTheLimitNorPastIt)
+{
+    Geometry quad = MakeQuad(-1, -1, 1, 1, Argb(255, 255, 255, 255));
+    device->SetStreamSource(0, quad.vertices, 0, sizeof(TestVertex));
+    device->SetIndices(quad.indices);
+    RenderDrawRange good;
+    good.numVertices = 4;
+    good.primitiveCount = 2;
+    RenderDrawRange pastTheIndices = good;
+    pastTheIndices.startIndex = 4;
+    // More corners than the device's screen stream holds at once.
+    const std::vector<Vec3> tooManyCorners(4 * 8192, Vec3(0, 0, 0));
+    // No limit; a limit of none (past it, outlined); the same with switch 1 on (past it, skipped).
+    for (const int limit : {-1, 0})
+        for (const bool switch1 : {false, true}) {
+            SCOPED_TRACE("limit " + std::to_string(limit) + ", switch 1 " + (switch1 ? "on" : "off"));
+            device->SetDrawCallLimit(limit);
+            device->SetDebugSwitch1(switch1);
+            const int calls = device->GetNumDrawCalls();
+            const int faces = device->GetNumFacesRendered();
+            device->SetVertexDeclaration(quad.declaration);
+            device->DrawIndexedPrimitive(RENDER_PRIMITIVE_TRIANGLE_LIST, pastTheIndices);
+            device->DrawIndexedPrimitive(static_cast<RenderPrimitiveType>(9), good);
+            device->DrawQuad(tooManyCorners.data(), int(tooManyCorners.size()), Argb(255, 0, 0, 255));
+            device->SetVertexDeclaration(nullptr); // refused for the state it would draw with
+            device->DrawIndexedPrimitive(RENDER_PRIMITIVE_TRIANGLE_LIST, good);
+            EXPECT_EQ(device->GetNumDrawCalls(), calls);
+            // Every draw that is not refused is one, with its faces under the limit only.
+            device->SetVertexDeclaration(quad.declaration);
+            device->DrawIndexedPrimitive(RENDER_PRIMITIVE_TRIANGLE_LIST, good);
+            EXPECT_EQ(device->GetNumDrawCalls(), calls + 1);
+            EXPECT_EQ(device->GetNumFacesRendered(), faces + (limit < 0 ? 2 : 0));
+        }
+    device->SetDrawCallLimit(-1);
+    device->SetDebugSwitch1(true);
+    Destroy(quad);
+}
+
 TEST_F(OpenGLPixelTest, DebugSwitchOneOutlinesDrawsPastTheLimitAndSwitchTwoDrawsUntextured)
 {
     Clear(0.0f, 0.0f, 0.0f, 1.0f);
@@ -1275,10 +1313,10 @@ TEST_F(OpenGLPixelTest, AntiAliasingResolvesPartlyCoveredEdgePixelsForReadBackAn
         }
         return grey;
     };
-    auto drawTriangle = [&] {
+    auto drawTriangle = [&](uint32_t color = Argb(255, 255, 255, 255)) {
         Clear(0.0f, 0.0f, 0.0f, 1.0f);
         const Vec3 triangle[3] = {Vec3(0, 0, 0), Vec3(float(kSize), 0, 0), Vec3(0, float(kSize), 0)};
-        device->DrawFan(triangle, 3, Argb(255, 255, 255, 255));
+        device->DrawFan(triangle, 3, color);
     };
     drawTriangle();
     const Image aliased = Read();
@@ -1295,14 +1333,19 @@ TEST_F(OpenGLPixelTest, AntiAliasingResolvesPartlyCoveredEdgePixelsForReadBackAn
     EXPECT_GT(partlyCovered(smooth), kSize / 2);
     EXPECT_TRUE(PixelNear(smooth, 4, 4, 255, 255, 255, 255));
     EXPECT_TRUE(PixelNear(smooth, kSize - 4, kSize - 4, 0, 0, 0, 255));
-    // A copy of the surface holds the resolved picture too.
+    // A copy of the surface holds the resolved picture too: the copy resolves what was drawn since
+    // the last read-back (a yellow triangle now, the white one before).
     std::vector<uint8_t> black(size_t(kSize) * kSize * 4, 0);
     RenderTexture* copy = device->CreateTextureFromImage(kSize, kSize, black.data(), 1, RENDER_USAGE_STATIC);
     ASSERT_NE(copy, nullptr);
+    drawTriangle(Argb(255, 255, 0, 255));
     ASSERT_TRUE(primary->CopyToTexture(copy, Rect(0, 0, float(kSize), float(kSize))));
     Clear(0.0f, 0.0f, 0.0f, 1.0f);
     DrawTexture(copy, Rect(0, 0, float(kSize), float(kSize)));
-    EXPECT_GT(partlyCovered(Read()), kSize / 2);
+    const Image copied = Read();
+    ASSERT_FALSE(copied.pixels.empty());
+    EXPECT_TRUE(PixelNear(copied, 4, 4, 255, 255, 0, 255));
+    EXPECT_GT(partlyCovered(copied), kSize / 2);
     device->DestroyTexture(&copy);
 
     // And off again.

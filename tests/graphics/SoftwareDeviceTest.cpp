@@ -144,6 +144,45 @@ TEST_F(SoftwareRenderDevice, PrimarySurfaceClearsWithinTheViewportAndReadsBack)
     EXPECT_FALSE(device->ReadFrameBuffer(pixels.data(), 32, 32)); // size of another surface
 }
 
+TEST_F(SoftwareRenderDevice, ClearFlag0x20ClearsTheDepthBufferWithinTheViewportAndLeavesTheColour)
+{
+    RenderSurface* primary = MakePrimary(); // 64 x 32, 24-bit depth
+    ASSERT_NE(primary, nullptr);
+    std::vector<float> depth;
+    ASSERT_TRUE(control->ReadDepthBuffer(primary, depth));
+    ASSERT_EQ(depth.size(), 64u * 32u);
+    auto depthAt = [&](int x, int y) { return depth[size_t(y) * 64 + size_t(x)]; };
+    EXPECT_EQ(depthAt(0, 0), 0.0f); // nothing cleared it yet
+
+    device->SetClearColor(Color(1.0f, 0.0f, 0.0f, 1.0f));
+    device->Clear(RENDER_CLEAR_COLOR); // colour alone: the depth stays
+    ASSERT_TRUE(control->ReadDepthBuffer(primary, depth));
+    EXPECT_EQ(depthAt(32, 16), 0.0f);
+
+    // The game's own depth flag, alone, within the viewport: depth to 1, the colour untouched.
+    device->SetViewport(Viewport(16, 8, 32, 16));
+    device->SetClearColor(Color(0.0f, 0.0f, 1.0f, 1.0f));
+    device->Clear(RENDER_CLEAR_ZBUFFER);
+    ASSERT_TRUE(control->ReadDepthBuffer(primary, depth));
+    EXPECT_EQ(depthAt(16, 8), 1.0f);
+    EXPECT_EQ(depthAt(47, 23), 1.0f);
+    EXPECT_EQ(depthAt(15, 8), 0.0f);
+    EXPECT_EQ(depthAt(48, 23), 0.0f);
+    EXPECT_EQ(depthAt(16, 24), 0.0f);
+    std::vector<Pixel> pixels(64 * 32);
+    ASSERT_TRUE(device->ReadFrameBuffer(pixels.data(), 64, 32));
+    EXPECT_TRUE(Near(pixels[16 * 64 + 32], 255, 0, 0, 255));
+
+    // A surface without depth has none to read, nor has a pointer of no surface of the device.
+    RenderSurface* colorOnly = device->CreateTextureSurface(8, 8, RENDER_FORMAT_RGBA, RENDER_FORMAT_NONE);
+    ASSERT_NE(colorOnly, nullptr);
+    EXPECT_FALSE(control->ReadDepthBuffer(colorOnly, depth));
+    EXPECT_TRUE(depth.empty());
+    int foreign = 0;
+    EXPECT_FALSE(control->ReadDepthBuffer(reinterpret_cast<const RenderSurface*>(&foreign), depth));
+    device->DestroySurface(&colorOnly);
+}
+
 TEST_F(SoftwareRenderDevice, KeepsBooksOfEveryResourceAndReleasesThemAll)
 {
     ASSERT_NE(MakePrimary(), nullptr);
@@ -357,6 +396,45 @@ TEST_F(SoftwareRenderDevice, DrawsAreCheckedAgainstTheBoundBuffersAndCounted)
     EXPECT_EQ(control->GetTotalDrawCalls(), 7u);
     EXPECT_EQ(control->GetTotalFaces(), 12u);
 
+    device->DestroyVertexDeclaration(&declaration);
+    device->DestroyVertexBuffer(&vertices);
+    device->DestroyIndexBuffer(&indices);
+}
+
+TEST_F(SoftwareRenderDevice, RefusedDrawsAreNoDrawCallsUnderTheLimitNorPastIt)
+{
+    const VertexElement layout[] = {{0, VERTEX_USAGE_POSITION, VERTEX_TYPE_FLOAT3}};
+    RenderVertexDeclaration* declaration = device->CreateVertexDeclaration(layout, 1);
+    RenderVertexBuffer* vertices = device->CreateVertexBuffer(0, 4 * 12);
+    RenderIndexBuffer* indices = device->CreateIndexBuffer(6, 2);
+    device->SetStreamSource(0, vertices, 0, 12);
+    device->SetIndices(indices);
+    RenderDrawRange good;
+    good.numVertices = 4;
+    good.primitiveCount = 2;
+    RenderDrawRange pastTheIndices = good;
+    pastTheIndices.startIndex = 4;
+    ASSERT_TRUE(device->BeginFrame());
+    for (const int limit : {-1, 0}) {
+        SCOPED_TRACE("limit " + std::to_string(limit));
+        device->SetDrawCallLimit(limit);
+        const int calls = device->GetNumDrawCalls();
+        const int faces = device->GetNumFacesRendered();
+        device->SetVertexDeclaration(declaration);
+        device->DrawIndexedPrimitive(RENDER_PRIMITIVE_TRIANGLE_LIST, pastTheIndices);
+        device->DrawIndexedPrimitive(static_cast<RenderPrimitiveType>(9), good);
+        device->DrawQuad(nullptr, 4, 0);
+        device->DrawFan(nullptr, 3, 0);
+        device->SetVertexDeclaration(nullptr); // refused for the state it would draw with
+        device->DrawIndexedPrimitive(RENDER_PRIMITIVE_TRIANGLE_LIST, good);
+        EXPECT_EQ(device->GetNumDrawCalls(), calls);
+        // Every draw that is not refused is one, with its faces under the limit only.
+        device->SetVertexDeclaration(declaration);
+        device->DrawIndexedPrimitive(RENDER_PRIMITIVE_TRIANGLE_LIST, good);
+        EXPECT_EQ(device->GetNumDrawCalls(), calls + 1);
+        EXPECT_EQ(device->GetNumFacesRendered(), faces + (limit < 0 ? 2 : 0));
+    }
+    device->EndFrame();
     device->DestroyVertexDeclaration(&declaration);
     device->DestroyVertexBuffer(&vertices);
     device->DestroyIndexBuffer(&indices);

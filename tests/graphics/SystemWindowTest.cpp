@@ -450,6 +450,41 @@ TEST_F(OpenGLWindowTest, TheDeviceDrawsIntoTheWindowAndReadsItBackBeforeTheSwap)
     EXPECT_TRUE(window.ProcessMessages());
 }
 
+TEST_F(OpenGLWindowTest, TheDevicesOwnSwitchToFullScreenIsNoWindowChangeForTheHost)
+{
+    // In full-screen style the window undoes sizes: it must not undo the switch's either.
+    window.SetSize(320, 240, Window::STYLE_FULL_SCREEN);
+    Settle();
+    AltEnterCounter handler;
+    window.SetEventHandler(&handler);
+    auto pump = [&] {
+        for (int i = 0; i < 25; ++i) {
+            EXPECT_TRUE(window.ProcessMessages());
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    };
+    device->SetFullScreen(true);
+    pump();
+    ASSERT_NE(SDL_GetWindowFlags(sdlWindow) & SDL_WINDOW_FULLSCREEN, 0u);
+    SDL_DisplayMode mode = {};
+    ASSERT_EQ(SDL_GetWindowDisplayMode(sdlWindow, &mode), 0) << SDL_GetError();
+    EXPECT_EQ(window.GetClientWidth(), mode.w);
+    EXPECT_EQ(window.GetClientHeight(), mode.h);
+    EXPECT_EQ(handler.changes, 0);
+    // Any other size of a full-screen window is still heard of.
+    PushWindowEvent(SDL_WINDOWEVENT_RESIZED, mode.w / 2, mode.h / 2);
+    EXPECT_TRUE(window.ProcessMessages());
+    EXPECT_EQ(handler.changes, 1);
+
+    device->SetFullScreen(false);
+    pump();
+    EXPECT_EQ(SDL_GetWindowFlags(sdlWindow) & SDL_WINDOW_FULLSCREEN, 0u);
+    EXPECT_EQ(window.GetClientWidth(), 320);
+    EXPECT_EQ(window.GetClientHeight(), 240);
+    EXPECT_EQ(handler.changes, 1);
+    DrawAndCheck(device, surface);
+}
+
 TEST_F(OpenGLWindowTest, TheDeviceStillDrawsAfterPlayVideoUsedTheWindow)
 {
     GAME::Test::TempDir dir;
