@@ -79,6 +79,9 @@ constexpr int kVillageLamps = 4;
 // a region, so that a dry one turns up long before).
 constexpr float kPropClearance = 2.2f;
 constexpr int kPlacementAttempts = 64;
+// The river's water goes on this far past the end of its channel, so that it fades out under the
+// bank that closes the channel instead of in the channel itself.
+constexpr float kRiverFadeLength = 6.0f;
 
 // Level entities are the engine's own classes; these only let the generator delete them itself
 // once their level image is written, without the object manager.
@@ -189,10 +192,23 @@ Relief MakeRelief(uint32_t seed)
     return relief;
 }
 
+// The rolling waves dip to -0.2, under the lakes' and rivers' surface; below a knee they are lifted
+// along a cubic that meets them there with their own height and slope, so that the ground stays
+// 0.3 over the surface everywhere but in the bowls and channels carved into it (a dip under the
+// surface would show the water's sheet lying on the land where its painted area ends) and still
+// rolls in the low parts.
 float ReliefHeight(const Relief& r, float x, float z)
 {
-    return 3.0f + 2.0f * std::sin(x * 0.09f + r.phase[0]) * std::cos(z * 0.07f + r.phase[1]) +
-           1.2f * std::sin((x + z) * 0.043f + r.phase[2]);
+    const float h = 3.0f + 2.0f * std::sin(x * 0.09f + r.phase[0]) * std::cos(z * 0.07f + r.phase[1]) +
+                    1.2f * std::sin((x + z) * 0.043f + r.phase[2]);
+    constexpr float kWaveLow = -0.25f, kKnee = 4.5f;
+    constexpr float kLowest = kWaterHeight + 0.3f, kLowSlope = 0.3f;
+    if (h >= kKnee)
+        return h;
+    const float span = kKnee - kWaveLow;
+    const float t = std::clamp((h - kWaveLow) / span, 0.0f, 1.0f), t2 = t * t, t3 = t2 * t;
+    return (2.0f * t3 - 3.0f * t2 + 1.0f) * kLowest + (t3 - 2.0f * t2 + t) * span * kLowSlope +
+           (3.0f * t2 - 2.0f * t3) * kKnee + (t3 - t2) * span;
 }
 
 // Share of grass at a world position, 0 to 1.
@@ -500,7 +516,18 @@ std::vector<uint8_t> WorldGenerator::MakeWater(const std::vector<float>& heights
     WaterWriter::Path river;
     river.type = WaterWriter::riverTypeName;
     river.height = kWaterHeight;
-    river.points = WaterWriter::SmoothCurve(w.river, w.riverHalfWidth);
+    // Past the channel's end along its last leg: the path fades out over its last rows, which then
+    // lie under the bank (the surface is below the ground there), so the channel is full to its end.
+    std::vector<std::array<float, 2>> course = w.river;
+    if (course.size() >= 2) {
+        const std::array<float, 2>& a = course[course.size() - 2];
+        const std::array<float, 2>& b = course.back();
+        const float dx = b[0] - a[0], dz = b[1] - a[1];
+        const float length = std::sqrt(dx * dx + dz * dz);
+        if (length > 0.0f)
+            course.push_back({b[0] + dx / length * kRiverFadeLength, b[1] + dz / length * kRiverFadeLength});
+    }
+    river.points = WaterWriter::SmoothCurve(course, w.riverHalfWidth);
     water.paths.push_back(std::move(river));
 
     // Shore waves along the lake's west side, a little inside the shore; the curve runs clockwise
