@@ -59,6 +59,8 @@ protected:
         PutFile(CharacterGenerator::characterMesh, CharacterGenerator::MakeCharacter().Write(11));
         PutFile(CharacterGenerator::walkAnimation, CharacterGenerator::MakeWalk().Write(2));
         PutFile(CharacterGenerator::propMesh, CharacterGenerator::MakeProp().Write(11));
+        // The crate's planks in plain white: its shades are the lighting's alone.
+        PutFile(CharacterGenerator::propTexture, DataKit::TextureWriter::SolidDds(1, 1, 0xFFFFFFFFu));
         ASSERT_TRUE(Create()) << "the OpenGL device did not start (OpenGL.so is built from Devices/OpenGL "
                                  "beside libEngine.so)";
         ASSERT_TRUE(engine->Initialize(nullptr, settings, loader.get()));

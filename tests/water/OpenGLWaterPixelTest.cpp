@@ -14,6 +14,7 @@
 #include "scene/Camera.h"
 #include "scene/GraphicsLight.h"
 #include "scene/GraphicsNormalRenderer.h"
+#include "scene/GraphicsPortalRenderer.h"
 #include "scene/GraphicsReflectionManager.h"
 #include "terrain/TerrainRT.h"
 #include "terrain/Water.h"
@@ -22,8 +23,10 @@
 #include "terrain/WaterType.h"
 #include "terrain/WaterWaveSet.h"
 #include "world/EngineFixture.h"
+#include "world/FogSectorData.h"
 #include "world/Level.h"
 #include "world/Region.h"
+#include "world/SectorDataManager.h"
 
 #include <algorithm>
 #include <cmath>
@@ -336,6 +339,64 @@ TEST_F(OpenGLWaterPixelTest, WithReflectionsTheLakeMirrorsTheGroundDrawnIntoItsP
         redder += after > before + 30 ? 1 : 0;
     }
     EXPECT_GT(redder, waterPixels / 2) << redder << " of " << waterPixels << " water pixels";
+}
+
+TEST_F(OpenGLWaterPixelTest, AtTheFogsEndTheLakeFadesIntoTheSkyAsTheGroundDoes)
+{
+    // The sample world's air, seen as the sample host sees it (the portal renderer, its camera's
+    // field of view and far plane) from far enough that the lake's far part lies past the depth
+    // fog's end, where the bowl's floor under it lies past the far plane: there the water is drawn
+    // over the sky alone, and must fade into it as the ground beside it does.
+    SectorDataManager sectors;
+    sectors.NewSectorData(SectorDataManager::SECTOR_FOG);
+    auto* record = static_cast<FogSectorData*>(sectors.GetSectorData(SectorDataManager::SECTOR_FOG, 0u));
+    ASSERT_NE(record, nullptr);
+    const DataKit::WorldGenerator::Atmosphere air;
+    DataKit::WorldGenerator::WriteAtmosphere(air, *record);
+    ASSERT_TRUE(DataKit::WorldGenerator::ApplyAtmosphere(sectors, *graphics));
+
+    const Vec3 centre = lake->GetReflectionPlane().box.center;
+    const Viewport viewport(0, 0, kWidth, kHeight);
+    Camera camera;
+    camera.SetFOV(60.0f * 0.017453292f);
+    camera.SetNearPlane(0.5f);
+    camera.SetFarPlane(90.0f);
+    const Vec3 eye(centre.x - 80.0f, 14.0f, centre.z), target(centre.x, 1.0f, centre.z);
+    camera.SetCoords(Coords::LookInDirection(eye, (target - eye).Unit(), Vec3(0.0f, 1.0f, 0.0f)));
+    auto draw = [&](bool withWater) {
+        graphics->EnableWater(withWater);
+        const Frustum frustum = camera.GetFrustum(viewport);
+        terrain->Update(&frustum, 1, 16);
+        std::vector<Pixel> pixels;
+        if (!canvas->BeginFrame())
+            return pixels;
+        GraphicsPortalRenderer(*canvas, region.get(), camera, viewport, false).Render();
+        pixels.resize(static_cast<size_t>(kWidth) * kHeight);
+        if (!device->ReadFrameBuffer(pixels.data(), kWidth, kHeight))
+            pixels.clear();
+        canvas->EndFrame();
+        return pixels;
+    };
+    const std::vector<Pixel> ground = draw(false);
+    const std::vector<Pixel> wet = draw(true);
+    ASSERT_FALSE(ground.empty());
+    ASSERT_FALSE(wet.empty());
+    const Pixel sky{static_cast<uint8_t>(air.fogColor[0] * 255.0f + 0.5f),
+                    static_cast<uint8_t>(air.fogColor[1] * 255.0f + 0.5f),
+                    static_cast<uint8_t>(air.fogColor[2] * 255.0f + 0.5f), 255};
+    // The lake's far part is in view, and the sky behind it.
+    const Vec3 far(centre.x + 6.0f, lake->GetHeight(), centre.z);
+    ASSERT_GT((far - eye).Length(), air.depthFogEnd);
+    ASSERT_LT((far - eye).Length(), camera.GetFarPlane());
+    ASSERT_TRUE(lake->IsPointInLayer(far));
+    EXPECT_LE(Difference(At(ground, camera, far), sky), 6) << Describe(At(ground, camera, far));
+    // Where the picture without water shows the sky, the water leaves it the sky.
+    int sliver = 0;
+    for (size_t i = 0; i < ground.size(); ++i)
+        if (Difference(ground[i], sky) <= 6 && Difference(wet[i], sky) > 12 && sliver++ == 0)
+            ADD_FAILURE() << "the water shows " << Describe(wet[i]) << " in the sky at " << i % kWidth << ", "
+                          << i / kWidth;
+    EXPECT_EQ(sliver, 0);
 }
 
 } // namespace

@@ -6,18 +6,20 @@
 #include "core/Frustum.h"
 #include "core/WorldFrustum.h"
 #include "datakit/CharacterGenerator.h"
+#include "datakit/SampleGridKit.h"
 #include "datakit/SampleWalker.h"
 #include "datakit/WorldGenerator.h"
 #include "scene/GraphicsMeshInstance.h"
+#include "terrain/Water.h"
 #include "world/Actor.h"
 #include "world/Level.h"
 #include "world/Light.h"
 #include "world/NightLight.h"
 #include "world/Region.h"
 #include "world/World.h"
-#include "terrain/Water.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <map>
@@ -189,6 +191,95 @@ TEST_F(GeneratedActorsTest, NothingIsPlacedInTheLakesOrRivers)
         }
     }
     EXPECT_GT(checked, 4 * 200);
+}
+
+TEST_F(GeneratedActorsTest, PropsStandApartOnTheirOwnGroundAndInsideTheCaveWalls)
+{
+    // As full as the sample host's regions and cave, with a village and a doorway. The props are
+    // drawn as the host draws them: upright boxes of these half widths, whichever way they turn.
+    WorldGenerator::Settings settings = SmallWorld();
+    settings.regionsX = 3;
+    settings.regionSize = 64;
+    settings.caveSize = 32;
+    settings.entitiesPerRegion = 200;
+    settings.entitiesPerCave = 60;
+    WorldGenerator generator(settings);
+    ASSERT_TRUE(generator.Generate());
+    ASSERT_TRUE(generator.Write(dir.Path()));
+    World* world = Start().GetWorld();
+    ASSERT_NE(world, nullptr);
+    ASSERT_TRUE(world->Load(generator.GetSettings().mapName.c_str(), true));
+    const std::pair<const char*, float> halfWidths[] = {
+        {"rock", 0.6f}, {"tree", 0.4f}, {"bush", 0.7f}, {"ruin", 1.5f}};
+
+    struct Square
+    {
+        int region;
+        float x, z, half;
+        std::string name;
+    };
+    // The props in world x and z (a cave's in its own space), and what else stands on the ground:
+    // the crates (0.75 units either side of their middle, turned) and the doorways' frames.
+    std::vector<Square> props;
+    std::vector<Square> others;
+    int caveProps = 0;
+    for (int i = 0; i < world->GetNumRegions(); ++i) {
+        SCOPED_TRACE(i);
+        const WorldGenerator::RegionInfo& info = generator.GetRegions()[i];
+        const IntVec3 offset = info.cave ? IntVec3() : info.offset;
+        for (const Entity* entity : Entities(world->GetRegion(i))) {
+            const Vec3 at = entity->GetCoords().GetOrigin().GetRegionPosition() +
+                            Vec3(static_cast<float>(offset.x), 0.0f, static_cast<float>(offset.z));
+            std::string name = entity->GetObjectName();
+            std::transform(name.begin(), name.end(), name.begin(),
+                           [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+            float half = 0.0f;
+            for (const auto& [word, width] : halfWidths)
+                if (name.find(word) != std::string::npos)
+                    half = width;
+            if (half > 0.0f) {
+                props.push_back({info.cave ? i : -1, at.x, at.z, half, name});
+                caveProps += info.cave ? 1 : 0;
+            } else if (name.find("crate") != std::string::npos) {
+                others.push_back({info.cave ? i : -1, at.x, at.z, 0.75f * 1.4142136f, name});
+            } else if (name.find("entrance") != std::string::npos) {
+                others.push_back({info.cave ? i : -1, at.x, at.z, 2.0f, name});
+            }
+        }
+        if (info.cave) {
+            // Inside the walls: the wall slabs stand wallThickness inside the cave's edges.
+            const float inner = DataKit::SampleGridKit::wallThickness;
+            const float size = static_cast<float>(settings.caveSize);
+            for (const Square& p : props)
+                if (p.region == i) {
+                    EXPECT_GE(p.x - p.half, inner)
+                        << p.name << " at " << p.x << ", " << p.z << " pokes through a wall";
+                    EXPECT_LE(p.x + p.half, size - inner) << p.name << " at " << p.x << ", " << p.z;
+                    EXPECT_GE(p.z - p.half, inner) << p.name << " at " << p.x << ", " << p.z;
+                    EXPECT_LE(p.z + p.half, size - inner) << p.name << " at " << p.x << ", " << p.z;
+                }
+        }
+    }
+    // Nearly all the props found room; the outdoor ones are checked across region borders.
+    EXPECT_GE(static_cast<int>(props.size()) - caveProps, 6 * 200 * 98 / 100);
+    EXPECT_GE(caveProps, 60 * 98 / 100);
+    EXPECT_EQ(others.size(), 6u * 1 + 1u); // a village's crates, the doorway's entrance
+    int overlaps = 0;
+    for (size_t a = 0; a < props.size(); ++a) {
+        const auto apart = [&](const Square& b) {
+            return b.region != props[a].region || std::fabs(b.x - props[a].x) >= b.half + props[a].half ||
+                   std::fabs(b.z - props[a].z) >= b.half + props[a].half;
+        };
+        for (size_t b = a + 1; b < props.size(); ++b)
+            if (!apart(props[b]) && overlaps++ < 5)
+                ADD_FAILURE() << props[a].name << " at " << props[a].x << ", " << props[a].z << " and "
+                              << props[b].name << " at " << props[b].x << ", " << props[b].z << " meet";
+        for (const Square& other : others)
+            if (!apart(other) && overlaps++ < 5)
+                ADD_FAILURE() << props[a].name << " at " << props[a].x << ", " << props[a].z << " meets "
+                              << other.name << " at " << other.x << ", " << other.z;
+    }
+    EXPECT_EQ(overlaps, 0);
 }
 
 } // namespace

@@ -94,7 +94,8 @@ protected:
         return false;
     }
 
-    GAME::Test::Image Draw(const std::vector<Entity*>& entities)
+    GAME::Test::Image Draw(const std::vector<Entity*>& entities,
+                           const Color& ambient = Color(0.25f, 0.25f, 0.25f, 1.0f))
     {
         GraphicsCanvas& canvas = *engine->GetGraphicsEngine()->GetCanvas();
         const Frustum frustum = camera.GetFrustum(viewport);
@@ -102,8 +103,8 @@ protected:
         renderer.SetViewer(region, camera, viewport, frustum);
         renderer.SetGenerationId(engine->GetGraphicsEngine()->GetGenerationId());
         renderer.SetBackgroundColor(Color(0.0f, 0.0f, 0.0f, 1.0f));
-        renderer.SetSkyAmbientColor(Color(0.25f, 0.25f, 0.25f, 1.0f));
-        renderer.SetGroundAmbientColor(Color(0.25f, 0.25f, 0.25f, 1.0f));
+        renderer.SetSkyAmbientColor(ambient);
+        renderer.SetGroundAmbientColor(ambient);
         renderer.EnableFog(false);
         renderer.SetRegionToSceneCoords(region, Coords());
         for (Entity* entity : entities)
@@ -136,7 +137,9 @@ TEST_F(OpenGLActorPixelTest, ALitCrateActorIsDrawnWhereItStandsInItsLightsColour
 
     const GAME::Test::Image dark = Draw({crate});
     const GAME::Test::Image lit = Draw({crate, lamp});
+    const GAME::Test::Image white = Draw({crate}, Color(1.0f, 1.0f, 1.0f, 1.0f));
     ASSERT_EQ(lit.pixels.size(), size_t(kSize) * kSize) << "no read-back";
+    ASSERT_EQ(white.pixels.size(), lit.pixels.size());
     ASSERT_EQ(dark.pixels.size(), lit.pixels.size());
 
     // What is covered lies within the projected corners of the crate (2 units a side).
@@ -166,17 +169,54 @@ TEST_F(OpenGLActorPixelTest, ALitCrateActorIsDrawnWhereItStandsInItsLightsColour
     EXPECT_NEAR(minY, top, 1.5f);
     EXPECT_NEAR(maxY, bottom, 1.5f);
 
-    // The top, under the lamp, takes its orange over the grey ambient; unlit it is grey.
+    // The top, under the lamp, takes its orange over the grey ambient; unlit it is the grey
+    // ambient's share alone (a quarter) of its colour under white light.
     const Vec2 centre = camera.Project(Vec3(10.0f, 2.0f, 10.0f), viewport);
     const Pixel& on = lit.At(int(centre.x), int(centre.y));
     const Pixel& off = dark.At(int(centre.x), int(centre.y));
-    EXPECT_TRUE(Covered(off) && std::abs(off.r - off.g) <= 3 && std::abs(off.g - off.b) <= 3)
-        << GAME::Test::Describe(off);
+    const Pixel& own = white.At(int(centre.x), int(centre.y));
+    EXPECT_TRUE(Covered(off) && std::abs(off.r - own.r / 4) <= 3 && std::abs(off.g - own.g / 4) <= 3 &&
+                std::abs(off.b - own.b / 4) <= 3)
+        << GAME::Test::Describe(off) << " under white " << GAME::Test::Describe(own);
     EXPECT_GT(on.r, off.r + 60) << GAME::Test::Describe(on) << " over " << GAME::Test::Describe(off);
     EXPECT_GT(on.r, on.g + 20) << GAME::Test::Describe(on);
     EXPECT_GT(on.g, on.b + 10) << GAME::Test::Describe(on);
+    // What the lamp adds is its own orange (red most, blue least).
+    EXPECT_GT(on.r - off.r, on.g - off.g + 20)
+        << GAME::Test::Describe(on) << " over " << GAME::Test::Describe(off);
+    EXPECT_GT(on.g - off.g, on.b - off.b + 10)
+        << GAME::Test::Describe(on) << " over " << GAME::Test::Describe(off);
     // Outside the crate nothing was drawn.
     EXPECT_FALSE(Covered(lit.At(2, 2)));
+}
+
+TEST_F(OpenGLActorPixelTest, TheSampleCrateShowsItsPlanks)
+{
+    ASSERT_TRUE(StartWorld());
+    auto* crate = ObjectManager::Get()->CreateObjectFromFileAs<Actor>("records/crate.dbr");
+    ASSERT_NE(crate, nullptr);
+    ASSERT_TRUE(level->AddEntity(crate, Coords::Translation(Vec3(10.0f, 0.0f, 10.0f))));
+    ASSERT_TRUE(Ready(*crate)) << "the crate's mesh, shader and texture did not load";
+    const GAME::Test::Image image = Draw({crate}, Color(1.0f, 1.0f, 1.0f, 1.0f));
+    ASSERT_EQ(image.pixels.size(), size_t(kSize) * kSize) << "no read-back";
+
+    // Across the top (2 units a side), under white light: brown wood, darker at the seams between
+    // the planks; a crate without its texture is one plain white.
+    int count = 0, r = 0, g = 0, b = 0, darkest = 255 * 3, lightest = 0;
+    for (float z = 9.2f; z <= 10.8f; z += 0.1f)
+        for (float x = 9.2f; x <= 10.8f; x += 0.4f) {
+            const Vec2 p = camera.Project(Vec3(x, 2.0f, z), viewport);
+            const Pixel& pixel = image.At(int(p.x), int(p.y));
+            ++count;
+            r += pixel.r, g += pixel.g, b += pixel.b;
+            darkest = std::min(darkest, pixel.r + pixel.g + pixel.b);
+            lightest = std::max(lightest, pixel.r + pixel.g + pixel.b);
+        }
+    ASSERT_GT(count, 0);
+    r /= count, g /= count, b /= count;
+    EXPECT_GT(r, g + 25) << r << ", " << g << ", " << b;
+    EXPECT_GT(g, b + 25) << r << ", " << g << ", " << b;
+    EXPECT_GT(lightest - darkest, 90) << "no seams between planks";
 }
 
 } // namespace

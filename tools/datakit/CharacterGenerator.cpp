@@ -1,8 +1,10 @@
 #include "datakit/CharacterGenerator.h"
 
 #include "core/MathUtil.h"
+#include "datakit/TextureWriter.h"
 #include "navigation/PhysicsTypes.h"
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -200,6 +202,7 @@ MeshWriter CharacterGenerator::MakeProp()
     MeshWriter::Material material;
     material.shader = staticShader;
     material.parameters.push_back({"specularPower", 10, 0, "", {8.0f}});
+    material.parameters.push_back({"baseTexture", 7, 0, propTexture, {}});
     mesh.materials.push_back(material);
     mesh.hitBoxes.push_back({"Crate", extents, Coords::Translation(center), 0xFFFFFFFFu});
     mesh.hasBoundingBox = true;
@@ -225,6 +228,26 @@ MeshWriter CharacterGenerator::MakeProp()
     }
     mesh.physicsMesh = MeshWriter::PhysicsMeshBytes(corners, triangles);
     return mesh;
+}
+
+std::vector<uint8_t> CharacterGenerator::MakePropTexture()
+{
+    // Planks across each face, every other one a little lighter, with grain along them and a dark
+    // seam between them; the middle of a face is the middle of a plank.
+    constexpr uint32_t size = 32, plank = size / 4;
+    std::vector<uint32_t> texels(size * size);
+    for (uint32_t y = 0; y < size; ++y)
+        for (uint32_t x = 0; x < size; ++x) {
+            const uint32_t board = (y + plank / 2) / plank;
+            const uint32_t grain = ((x * 7u + y * 13u + board * 29u) * 2654435761u) >> 29; // 0 to 7
+            const int shade = static_cast<int>(board % 2 == 0 ? 12 : 0) + static_cast<int>(grain) * 3 -
+                              (y % plank == plank / 2 ? 70 : 0);
+            const auto channel = [&](int base) {
+                return static_cast<uint32_t>(std::clamp(base + shade, 0, 255));
+            };
+            texels[y * size + x] = 0xFF000000u | (channel(176) << 16) | (channel(122) << 8) | channel(66);
+        }
+    return TextureWriter::Dds(size, size, texels, true);
 }
 
 MeshWriter CharacterGenerator::MakeCharacter()
@@ -403,6 +426,7 @@ bool CharacterGenerator::WriteSampleContent(const std::string& folder)
 {
     const std::filesystem::path root(folder);
     return WriteFile(root / propMesh, MakeProp().Write(11)) &&
+           WriteFile(root / propTexture, MakePropTexture()) &&
            WriteFile(root / characterMesh, MakeCharacter().Write(11)) &&
            WriteFile(root / walkAnimation, MakeWalk().Write(2)) &&
            WriteFile(root / idleAnimation, MakeIdle().Write(1));

@@ -21,6 +21,8 @@ class CharacterGenerator
 public:
     // Names inside the sample data folder.
     static constexpr const char* propMesh = "Meshes/SampleProp.msh";
+    // The crate's planks, which its material names.
+    static constexpr const char* propTexture = "Textures/SampleCrate.tex";
     static constexpr const char* characterMesh = "Meshes/SampleCharacter.msh";
     static constexpr const char* walkAnimation = "Animations/SampleCharacterWalk.anm";
     static constexpr const char* idleAnimation = "Animations/SampleCharacterIdle.anm";
@@ -47,12 +49,14 @@ public:
     static const std::vector<SkeletonBone>& Skeleton();
 
     static MeshWriter MakeProp();
+    // The crate's texture: 32 x 32 texels of brown planks with darker seams, with its mip chain.
+    static std::vector<uint8_t> MakePropTexture();
     static MeshWriter MakeCharacter();
     static AnimWriter MakeWalk();
     static AnimWriter MakeIdle();
 
-    // Writes the four files (written as version 11 meshes) under the folder; false when one could
-    // not be written.
+    // Writes the five files (the meshes as version 11) under the folder; false when one could not
+    // be written.
     static bool WriteSampleContent(const std::string& folder);
 };
 

@@ -52,8 +52,11 @@ void main()
 }
 )GLSL";
 
-// pc[0] water colour, pc[1] depth parameters, pc[2] surface parameters; s0 bump, s1 sky,
-// s2 reflection.
+// pc[0] water colour, pc[1] depth parameters, pc[2] surface parameters, pc[7] to pc[10] the fog
+// (SampleShaderParts::FogFunctions, which comes first); s0 bump, s1 sky, s2 reflection. The water
+// takes its fog in its own colour, blended by its own opacity: where the ground under it lies past
+// the far plane only the sky is behind it, and a fog drawn over it afterwards by its opacity would
+// leave a share of its colour standing in the fogged-out sky.
 const char* const waterFunctions = R"GLSL(
 float WaterDepth()
 {
@@ -76,7 +79,8 @@ vec3 WaterSky(vec3 n)
 vec4 WaterColor(vec3 reflection)
 {
     float amount = clamp(pc[2].z * 0.5, 0.0, 1.0);
-    return vec4(mix(pc[0].rgb, reflection, amount), v_color0.a * WaterOpacity(WaterDepth()));
+    vec3 color = mix(mix(pc[0].rgb, reflection, amount), pc[8].rgb, FogAmount(v_tex2.xyz));
+    return vec4(color, v_color0.a * WaterOpacity(WaterDepth()));
 }
 )GLSL";
 
@@ -167,12 +171,15 @@ void AddWaterSection(ShaderWriter::Section& s)
                                                                {8, 1, false, textureScale},
                                                                {9, 1, false, textureDirection},
                                                                {10, 1, false, textureOffset}};
-    const std::vector<ShaderWriter::Binding> pixelBindings = {
-        {0, 1, false, waterColor}, {1, 1, false, depthParams}, {2, 1, false, surfaceParams}};
+    std::vector<ShaderWriter::Binding> pixelBindings = SampleShaderParts::AddFogParameters(s);
+    pixelBindings.insert(
+        pixelBindings.end(),
+        {{0, 1, false, waterColor}, {1, 1, false, depthParams}, {2, 1, false, surfaceParams}});
+    const std::string functions = SampleShaderParts::FogFunctions() + waterFunctions;
     const uint32_t blockVertex = s.VertexProgram(blockVertexProgram, vertexBindings);
     const uint32_t pathVertex = s.VertexProgram(pathVertexProgram, vertexBindings);
-    const uint32_t plain = s.PixelProgram(std::string(waterFunctions) + plainPixelProgram, pixelBindings);
-    const uint32_t reflect = s.PixelProgram(std::string(waterFunctions) + reflectPixelProgram, pixelBindings);
+    const uint32_t plain = s.PixelProgram(functions + plainPixelProgram, pixelBindings);
+    const uint32_t reflect = s.PixelProgram(functions + reflectPixelProgram, pixelBindings);
     const uint32_t clamp = s.Int(GAME::RENDER_ADDRESS_CLAMP);
 
     auto style = [&](const char* name, uint32_t vertex, uint32_t pixel, bool reflects) {
@@ -194,18 +201,6 @@ void AddWaterSection(ShaderWriter::Section& s)
     style("waterBlockReflectStyle", blockVertex, reflect, true);
     style("waterPathStyle", pathVertex, plain, false);
     style("waterPathReflectStyle", pathVertex, reflect, true);
-    // The fog over the water at its world (scene) position, as much as the water covers: water
-    // writes no depth, so that the fog over the ground below it does not reach it where that
-    // ground lies past the far plane.
-    std::vector<ShaderWriter::Binding> fogBindings = SampleShaderParts::AddFogParameters(s);
-    fogBindings.insert(fogBindings.end(), pixelBindings.begin(), pixelBindings.end());
-    const uint32_t fog = s.PixelProgram(
-        std::string(waterFunctions) + SampleShaderParts::FogFunctions() +
-            "void main()\n{\n"
-            "    o_color = vec4(pc[8].rgb, FogAmount(v_tex2.xyz) * v_color0.a * WaterOpacity(WaterDepth()));\n"
-            "}\n",
-        fogBindings);
-    SampleShaderParts::AddFogStyle(s, 1001, blockVertex, fog);
 }
 
 void AddWavesSection(ShaderWriter::Section& s)

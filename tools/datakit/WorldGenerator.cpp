@@ -79,6 +79,20 @@ constexpr int kVillageLamps = 4;
 // a region, so that a dry one turns up long before).
 constexpr float kPropClearance = 2.2f;
 constexpr int kPlacementAttempts = 64;
+// A scattered prop keeps at least this much further from the water than its own reach, and its
+// footprint this far from every other; its spot is drawn at most this often before the prop is
+// left out (the region is filled to about a third, so that a free spot turns up long before).
+constexpr float kPropWaterGap = 0.7f;
+constexpr float kPropGap = 0.1f;
+constexpr int kPropAttempts = 400;
+// What else stands on the ground and keeps scattered props away: a crate (1.5 units wide, turned
+// any way), a fire, and a doorway's frame with the way in and out of it.
+constexpr float kCrateReach = 1.1f;
+constexpr float kFireReach = 1.0f;
+constexpr float kDoorwayReach = 3.0f;
+// The river's water goes on this far past the end of its channel, so that it fades out under the
+// bank that closes the channel instead of in the channel itself.
+constexpr float kRiverFadeLength = 6.0f;
 
 // Level entities are the engine's own classes; these only let the generator delete them itself
 // once their level image is written, without the object manager.
@@ -189,10 +203,23 @@ Relief MakeRelief(uint32_t seed)
     return relief;
 }
 
+// The rolling waves dip to -0.2, under the lakes' and rivers' surface; below a knee they are lifted
+// along a cubic that meets them there with their own height and slope, so that the ground stays
+// 0.3 over the surface everywhere but in the bowls and channels carved into it (a dip under the
+// surface would show the water's sheet lying on the land where its painted area ends) and still
+// rolls in the low parts.
 float ReliefHeight(const Relief& r, float x, float z)
 {
-    return 3.0f + 2.0f * std::sin(x * 0.09f + r.phase[0]) * std::cos(z * 0.07f + r.phase[1]) +
-           1.2f * std::sin((x + z) * 0.043f + r.phase[2]);
+    const float h = 3.0f + 2.0f * std::sin(x * 0.09f + r.phase[0]) * std::cos(z * 0.07f + r.phase[1]) +
+                    1.2f * std::sin((x + z) * 0.043f + r.phase[2]);
+    constexpr float kWaveLow = -0.25f, kKnee = 4.5f;
+    constexpr float kLowest = kWaterHeight + 0.3f, kLowSlope = 0.3f;
+    if (h >= kKnee)
+        return h;
+    const float span = kKnee - kWaveLow;
+    const float t = std::clamp((h - kWaveLow) / span, 0.0f, 1.0f), t2 = t * t, t3 = t2 * t;
+    return (2.0f * t3 - 3.0f * t2 + 1.0f) * kLowest + (t3 - 2.0f * t2 + t) * span * kLowSlope +
+           (3.0f * t2 - 2.0f * t3) * kKnee + (t3 - t2) * span;
 }
 
 // Share of grass at a world position, 0 to 1.
@@ -305,6 +332,20 @@ bool ReachesWater(const WaterLayout& w, float x, float z, float clearance,
     return false;
 }
 
+// A round footprint in x and z that nothing else placed may enter.
+struct Footprint
+{
+    float x, z, reach;
+};
+
+bool Overlaps(const std::vector<Footprint>& taken, float x, float z, float reach)
+{
+    return std::any_of(taken.begin(), taken.end(), [&](const Footprint& f) {
+        const float dx = f.x - x, dz = f.z - z, apart = f.reach + reach + kPropGap;
+        return dx * dx + dz * dz < apart * apart;
+    });
+}
+
 Vec3 Normalized(const Vec3& v)
 {
     const float length = std::sqrt(Vec3::Dot(v, v));
@@ -353,6 +394,18 @@ const std::vector<std::string>& WorldGenerator::EntityRecords()
         "Records/World/Generated/Rock.dbr", "Records/World/Generated/Tree.dbr",
         "Records/World/Generated/Bush.dbr", "Records/World/Generated/Ruin.dbr"};
     return records;
+}
+
+float WorldGenerator::EntityReach(const std::string& record)
+{
+    // Half the width of the square each stands on, times the root of 2: turned any way, it stays
+    // inside that circle.
+    static const std::pair<const char*, float> halfWidths[] = {
+        {"Rock", 0.6f}, {"Tree", 0.4f}, {"Bush", 0.7f}, {"Ruin", 1.5f}};
+    for (const auto& [word, half] : halfWidths)
+        if (record.find(word) != std::string::npos)
+            return half * 1.4142136f;
+    return 1.0f;
 }
 
 void WorldGenerator::AddRecords(ArzWriter& database)
@@ -500,7 +553,18 @@ std::vector<uint8_t> WorldGenerator::MakeWater(const std::vector<float>& heights
     WaterWriter::Path river;
     river.type = WaterWriter::riverTypeName;
     river.height = kWaterHeight;
-    river.points = WaterWriter::SmoothCurve(w.river, w.riverHalfWidth);
+    // Past the channel's end along its last leg: the path fades out over its last rows, which then
+    // lie under the bank (the surface is below the ground there), so the channel is full to its end.
+    std::vector<std::array<float, 2>> course = w.river;
+    if (course.size() >= 2) {
+        const std::array<float, 2>& a = course[course.size() - 2];
+        const std::array<float, 2>& b = course.back();
+        const float dx = b[0] - a[0], dz = b[1] - a[1];
+        const float length = std::sqrt(dx * dx + dz * dz);
+        if (length > 0.0f)
+            course.push_back({b[0] + dx / length * kRiverFadeLength, b[1] + dz / length * kRiverFadeLength});
+    }
+    river.points = WaterWriter::SmoothCurve(course, w.riverHalfWidth);
     water.paths.push_back(std::move(river));
 
     // Shore waves along the lake's west side, a little inside the shore; the curve runs clockwise
@@ -807,7 +871,6 @@ bool WorldGenerator::BuildLevels()
         }
 
         std::mt19937 random(m_settings.seed * 7919u + static_cast<uint32_t>(index));
-        std::uniform_real_distribution<float> along(1.0f, static_cast<float>(size) - 1.0f);
         std::uniform_real_distribution<float> turn(0.0f, 6.2831853f);
         entities[index].reserve(info.entities);
         unsigned doors = 0; // entrances, counted in info.entities
@@ -826,24 +889,65 @@ bool WorldGenerator::BuildLevels()
             ++doors;
         }
         const unsigned scattered = info.entities - static_cast<unsigned>(info.placements.size()) - doors;
-        // Nothing stands in the lake or the river: a spot whose footprint reaches the water is
-        // drawn again.
+        // Footprints already taken: the doorways (with the way through them), the crates and fires.
+        std::vector<Footprint> taken;
+        for (const PortalInfo& door : m_portals)
+            if (door.region == static_cast<int>(index))
+                taken.push_back({door.coords.origin.x, door.coords.origin.z, kDoorwayReach});
+        for (const Placement& placement : info.placements) {
+            const float reach = placement.record == crateRecord ? kCrateReach
+                                : placement.record == SampleEffects::fireRecord ||
+                                        placement.record == SampleEffects::burstRecord
+                                    ? kFireReach
+                                    : 0.0f;
+            if (reach > 0.0f)
+                taken.push_back({placement.coords.origin.x, placement.coords.origin.z, reach});
+        }
+        // Each scattered prop stands wholly on its own ground: inside the region (a prop across a
+        // border would meet its neighbour's unseen) or inside a cave's walls, apart from every
+        // footprint taken, and out of the lake and the river (its spot is drawn again until all
+        // holds). The largest go first, while there is most room.
         const WaterLayout water = info.cave ? WaterLayout() : MakeWaterLayout(size);
         const std::function<float(float, float)> groundAt = [level](float x, float z) {
             return level->GetGroundHeight(x, z);
         };
-        for (unsigned i = 0; i < scattered && built; ++i) {
-            auto* entity = new GeneratedEntity();
-            entity->SetObjectName(records[i % records.size()]);
-            float x = along(random), z = along(random);
-            for (int attempt = 0; attempt < kPlacementAttempts && ReachesWater(water, x, z, kPropClearance, groundAt);
-                 ++attempt)
+        std::vector<const std::string*> props;
+        for (unsigned i = 0; i < scattered; ++i)
+            props.push_back(&records[i % records.size()]);
+        std::stable_sort(props.begin(), props.end(), [](const std::string* a, const std::string* b) {
+            return EntityReach(*a) > EntityReach(*b);
+        });
+        const float wall = info.cave ? SampleGridKit::wallThickness : 0.0f;
+        unsigned left = 0;
+        for (const std::string* record : props) {
+            if (!built)
+                break;
+            const float reach = EntityReach(*record);
+            std::uniform_real_distribution<float> along(wall + reach,
+                                                        static_cast<float>(size) - wall - reach);
+            bool found = false;
+            float x = 0.0f, z = 0.0f;
+            for (int attempt = 0; attempt < kPropAttempts && !found; ++attempt) {
                 x = along(random), z = along(random);
+                found = !Overlaps(taken, x, z, reach) &&
+                        !ReachesWater(water, x, z, std::max(kPropClearance, reach + kPropWaterGap), groundAt);
+            }
+            if (!found) {
+                ++left;
+                continue;
+            }
+            taken.push_back({x, z, reach});
+            auto* entity = new GeneratedEntity();
+            entity->SetObjectName(*record);
             Coords frame = Coords::Rotation(Vec3(0.0f, 1.0f, 0.0f), turn(random));
             frame.origin = Vec3(x, level->GetGroundHeight(x, z), z);
             level->AddEntity(entity, frame);
             entities[index].push_back(entity);
         }
+        if (left > 0)
+            GAME::LogPrintf(3, "WorldGenerator: %u of %u props found no free spot in %s", left, scattered,
+                            info.name.c_str());
+        info.entities -= left;
         // The placements are written by record like the rest: the level image names only records.
         // Their heights are above the ground where they stand.
         for (size_t i = 0; i < info.placements.size() && built; ++i) {

@@ -1,14 +1,15 @@
 // Generates a world to stream: a grid of outdoor regions side by side (each an editable terrain of
 // regionSize units of rolling ground with three painted layers, grass, a plug in a hole and
-// entities standing on it (none in the water), saved for the game in the run-time form, except one region kept in the
-// editor form; from 64 units on also a lake with shore waves in a bowl of the ground and a river
-// leaving it in a channel) and, below some of them, caves: grid regions of the sample grid system
-// (SampleGridKit) walled all round, reached through a doorway. The doorway is a pair of portals that
-// come with the levels: outdoors a grid entrance (an entity whose mesh carries the portal, saving
-// its link with the level), in the cave a doorway feature cell whose mesh carries the other, its
-// link kept in the grid's link block. All is written as one compiled map with each region's level
-// image (made by the engine's own Level writer, with the path mesh each level builds over its
-// neighbours' ground as the editor does) and the sector data beside it (".sd"). Besides the scattered
+// entities standing on it apart from one another (none in the water), saved for the game in the
+// run-time form, except one region kept in the editor form; from 64 units on also a lake with
+// shore waves in a bowl of the ground and a river leaving it in a channel) and, below some of
+// them, caves: grid regions of the sample grid system (SampleGridKit) walled all round, reached
+// through a doorway. The doorway is a pair of portals that come with the levels: outdoors a grid
+// entrance (an entity whose mesh carries the portal, saving its link with the level), in the cave
+// a doorway feature cell whose mesh carries the other, its link kept in the grid's link block. All
+// is written as one compiled map with each region's level image (made by the engine's own Level
+// writer, with the path mesh each level builds over its neighbours' ground as the editor does) and
+// the sector data beside it (".sd"). Besides the scattered
 // entities each region has walkers (the sample character walking its animation), some outdoor
 // regions a village (crates round a square, lamps that light at night, a fire) and the caves point
 // lights, a fire and a burst of sparks (the sample effects). Also the records its entities, ground
@@ -127,7 +128,9 @@ public:
         GAME::RegionId id;
         bool cave = false;
         bool village = false;
-        unsigned entities = 0;             // all of the level's entities, placements included
+        // All of the level's entities, placements included (a scattered one that finds no free spot
+        // is left out).
+        unsigned entities = 0;
         std::vector<Placement> placements; // walkers, crates and lights, after the scattered ones
         std::vector<uint8_t> level;        // the level file image
     };
@@ -170,6 +173,11 @@ public:
 
     // Records the scattered entities name (class "Entity").
     static const std::vector<std::string>& EntityRecords();
+    // How far a scattered entity of the record reaches from its middle in x and z, however it is
+    // turned: the circle round the square the sample host draws it on (a rock 1.2 units wide, a
+    // tree 0.8, a bush 1.4, a ruin 3). The generator keeps these circles apart, inside their region
+    // (a cave's inside its walls) and out of the water; entities drawn larger may meet.
+    static float EntityReach(const std::string& record);
     // Adds those records and AddPlacedRecords' to a database being written.
     static void AddRecords(ArzWriter& database);
     // Adds the placements' records (the sample effects' among them; their files are in the sample
