@@ -6,6 +6,9 @@
 #include "graphics/RenderFont.h"
 #include "world/Engine.h"
 
+#include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cstring>
 
 namespace GAME {
@@ -59,7 +62,8 @@ int WalkText(RenderFont& device, const Char* text, const Rect& position, unsigne
     Char run[GraphicsFont::maxRunLength + 1];
     int length = 0;
     float x = position.x;
-    int total = 0;
+    // Runs of a huge font (a style record's size) reach the int range on their own.
+    int64_t total = 0;
     Color current = color;
     RenderFontStyle currentWeight = weight;
     Color pending = color;
@@ -103,7 +107,7 @@ int WalkText(RenderFont& device, const Char* text, const Rect& position, unsigne
     }
     drawRun();
     device.EndBatch();
-    return total;
+    return static_cast<int>(std::clamp<int64_t>(total, INT_MIN, INT_MAX));
 }
 
 template <class Char>

@@ -83,8 +83,8 @@ private:
 };
 
 // Draws the text at the rectangle's top left, run by run (see the banner), with the shadow first
-// when asked; answers the total width drawn in pixels. A null font, a font that does not load, or a
-// null text draws nothing and answers 0.
+// when asked; answers the total width drawn in pixels (held to the int range). A null font, a font
+// that does not load, or a null text draws nothing and answers 0.
 int RenderFontText(const GraphicsFont* font, const char16_t* text, const Rect& position, unsigned int flags,
                    int size, const Color& color, bool shadow, int shadowDistance, RenderFontStyle weight,
                    bool filter);

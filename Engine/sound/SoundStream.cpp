@@ -140,6 +140,8 @@ bool DecodeChunk(SoundStreamFeed& feed, SoundStreamChunk& out)
 SoundStream::SoundStream(const std::vector<std::string>& playlist, bool loop)
     : m_playlist(playlist), m_loop(loop), m_feed(std::make_shared<SoundStreamFeed>(playlist, loop))
 {
+    // Nothing to play: the stream has ended before it starts.
+    m_feed->finished = playlist.empty();
 }
 
 SoundStream::SoundStream()
@@ -361,7 +363,9 @@ bool SoundStreamer::Service()
             continue;
         {
             std::lock_guard<std::mutex> lock(feed->mutex);
-            if (feed->finished || feed->chunks.size() >= static_cast<size_t>(SoundStream::kFeedAhead))
+            // A feed without files is a fed stream's: its samples come from its owner.
+            if (feed->playlist.empty() || feed->finished ||
+                feed->chunks.size() >= static_cast<size_t>(SoundStream::kFeedAhead))
                 continue;
         }
         SoundStreamChunk chunk;

@@ -7,7 +7,7 @@
 //
 // Every chunk is stereo (mono files are doubled); a file of another rate waits until the chunks
 // queued before it have played. A file that is missing or broken is logged once and skipped; a
-// playlist of which no file plays ends.
+// playlist of which no file plays ends (an empty one at once).
 //
 // A fed stream has no playlist: its owner (a video's sound track) hands it samples with Feed on
 // the main thread and says with EndFeed that nothing more comes. The samples are gathered into
@@ -114,8 +114,9 @@ public:
     void StopThread();
     bool IsRunning() const { return m_running.load(std::memory_order_acquire); }
     // One pass over the feeds, decoding at most one chunk of each that has room; feeds whose
-    // stream is gone are dropped. True when something was decoded. The thread calls it; without
-    // the thread, its owner may (never both).
+    // stream is gone are dropped, and a fed stream's feed (no playlist) is left to its owner. True
+    // when something was decoded. The thread calls it; without the thread, its owner may (never
+    // both).
     bool Service();
     void Wake() { m_wake.SetSignaled(); }
     size_t GetNumFeeds();

@@ -181,12 +181,17 @@ void Decal::CreateGeometry()
     const Vec3 extents(m_size * (std::fabs(f.xAxis.x) + std::fabs(f.yAxis.x) + std::fabs(f.zAxis.x)),
                        m_size * (std::fabs(f.xAxis.y) + std::fabs(f.yAxis.y) + std::fabs(f.zAxis.y)),
                        m_size * (std::fabs(f.xAxis.z) + std::fabs(f.yAxis.z) + std::fabs(f.zAxis.z)));
+    // A size near the float limit leaves no box to lay the patch in.
+    if (!IsFiniteVec3(extents))
+        return;
     const ABBox box(f.origin, extents);
     const Level* level = region->GetLevelPtr();
 
     // The ground under the box: a grid of height samples, two triangles a cell, wound to face up.
-    const float width = 2.0f * std::max(extents.x, extents.z);
-    const int cells = std::clamp(static_cast<int>(std::ceil(width / kGroundSpacing)), 1, maxGroundCells);
+    // Held to maxGroundCells before it becomes an int: a record's size may be far beyond its range.
+    const float wanted = std::ceil(2.0f * std::max(extents.x, extents.z) / kGroundSpacing);
+    const int cells =
+        wanted < static_cast<float>(maxGroundCells) ? std::max(1, static_cast<int>(wanted)) : maxGroundCells;
     const float x0 = f.origin.x - extents.x, z0 = f.origin.z - extents.z;
     const float dx = 2.0f * extents.x / static_cast<float>(cells);
     const float dz = 2.0f * extents.z / static_cast<float>(cells);

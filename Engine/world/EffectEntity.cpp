@@ -224,12 +224,11 @@ bool EffectEntity::PullParentBones(std::vector<EmitterBone>& bones)
     }
     // Bone emitters start their particles in region space: each bone runs from its parent's posed
     // position to its own, placed where the actor stands and scaled as it is drawn.
+    // The emitters draw in this entity's region, which is always the actor's: both are the region
+    // of the top-most entity they hang from.
     const SkeletalPose& pose = actor->GetMeshInstance()->GetSkeletalPose();
     const float scale = actor->GetMeshInstance()->GetScale();
-    Coords placement = actor->GetCoords().GetRegionCoords();
-    // The emitters draw bone particles in this entity's region, which need not be the actor's.
-    if (GetRegion() && actor->GetRegion() && GetRegion() != actor->GetRegion())
-        placement.origin += Region::GetOffsetDifference(actor->GetRegion(), GetRegion());
+    const Coords placement = actor->GetCoords().GetRegionCoords();
     const size_t before = bones.size();
     for (int32_t index : indices) {
         const int32_t parent = mesh->GetBone(static_cast<uint32_t>(index)).parent;

@@ -1007,12 +1007,36 @@ bool Level::NewRunTimeTerrain(const std::vector<uint8_t>& body)
     return true;
 }
 
+namespace {
+
+// The editor makes no grid that Load would refuse: x and z cells at the grid's spacing stay within
+// maxGroundExtent (one log line otherwise).
+bool GridFitsLevel(const GridRegion& grid, int x, int z)
+{
+    const Vec3 s = grid.GetCellSpacing();
+    const float width = static_cast<float>(x) * s.x, depth = static_cast<float>(z) * s.z;
+    if (width <= Level::maxGroundExtent && depth <= Level::maxGroundExtent)
+        return true;
+    LogPrintf(1, "Level: a grid of %d x %d cells is %g x %g units, wider than a level may be (%g a side)", x,
+              z, static_cast<double>(width), static_cast<double>(depth),
+              static_cast<double>(Level::maxGroundExtent));
+    return false;
+}
+
+} // namespace
+
 void Level::NewGrid(int x, int y, int z)
 {
+    // Checked at the new grid's spacing before the level lets go of what it holds.
+    auto* grid = new GridRegion(m_region);
+    if (!GridFitsLevel(*grid, x, z)) {
+        delete grid;
+        return;
+    }
     if (m_loaded)
         Unload(false);
     FreeContents();
-    m_gridRegion = new GridRegion(m_region);
+    m_gridRegion = grid;
     m_gridRegion->Resize(x, y, z);
     const Vec3 s = m_gridRegion->GetCellSpacing();
     const float w = static_cast<float>(m_gridRegion->GetXNumCells()) * s.x;
@@ -1051,10 +1075,14 @@ Water* Level::NewWater()
 
 void Level::ResizeGrid(int x, int y, int z)
 {
-    if (!m_gridRegion)
+    if (!m_gridRegion || !GridFitsLevel(*m_gridRegion, x, z))
         return;
     const int oldY = m_gridRegion->GetYNumCells();
     m_gridRegion->Resize(x, y, z);
+    // A size the grid refused (it logged why) leaves the level as it was: nothing moves.
+    if (m_gridRegion->GetXNumCells() != x || m_gridRegion->GetYNumCells() != y ||
+        m_gridRegion->GetZNumCells() != z)
+        return;
     if (m_region)
         m_region->UpdateBoundingBox();
     const Vec3 s = m_gridRegion->GetCellSpacing();

@@ -135,9 +135,12 @@ public:
     // kind (a tool builds the ground in memory); the body is kept and written back as it is by
     // SaveToMemory. False (the level empty, one log line) when the body cannot be read.
     bool NewRunTimeTerrain(const std::vector<uint8_t>& body);
+    // A grid of x, y, z cells. Refused (one log line, the level left as it was) when x or z cells
+    // at the grid's spacing are wider than maxGroundExtent: Load would refuse the level.
     void NewGrid(int x, int y, int z);
     void NewSpace(const Vec2& halfSize);
     Water* NewWater();
+    // Refused like NewGrid, and left as it was when the grid refuses the counts.
     void ResizeGrid(int x, int y, int z);
     void ResizeSectorLayers();
 

@@ -1,6 +1,8 @@
 // Loads a level file image into a level of a small world (its entities made from a record
-// database through the object manager), saves what loaded and loads that again, then hands the
-// input to RestoreState as a saved-state block. Every object made is destroyed again.
+// database through the object manager: a test entity of its own and the engine's actors, tiles,
+// grid entrances, lights, decals and effects), saves what loaded and loads that again, then hands
+// the input to RestoreState as a saved-state block and updates what it restored. Every object made
+// is destroyed again.
 #include "common/FuzzSeeds.h"
 #include "common/QuietLog.h"
 #include "core/Log.h"
@@ -12,6 +14,8 @@
 #include "data/FileSystem.h"
 #include "data/TableDepot.h"
 #include "datakit/ArzWriter.h"
+#include "scene/SkeletalPose.h"
+#include "terrain/GridEntrance.h"
 #include "terrain/Water.h"
 #include "world/Entity.h"
 #include "world/Level.h"
@@ -20,6 +24,7 @@
 
 #include <climits>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -66,6 +71,11 @@ namespace {
 
 using namespace GAME;
 
+// The engine's entity classes whose per-entity data and saved state the input reaches, each named
+// by a record "records/fuzz/<class>.dbr".
+const char* const kEngineClasses[] = {"Actor", "Tile",         "GridEntrance", "Light",
+                                      "Decal", "EffectEntity", "ChaosBeam"};
+
 class Records : public TableDepotServices
 {
 public:
@@ -75,6 +85,8 @@ public:
         writer.AddRecord("records/fuzz/a.dbr").String("Class", "FuzzEntity");
         writer.AddRecord("records/fuzz/b.dbr").String("Class", "FuzzEntity");
         writer.AddRecord("records/fuzz/plain.dbr").String("Class", "Object");
+        for (const char* name : kEngineClasses)
+            writer.AddRecord(std::string("records/fuzz/") + name + ".dbr").String("Class", name);
         const std::vector<uint8_t> image = writer.Build();
         m_archive.Load(image.data(), static_cast<unsigned>(image.size()), false);
         TableDepot::SetServices(this);
@@ -132,6 +144,54 @@ void Populate(Level& level, int count)
     }
 }
 
+// The engine's entities, one of each, with a saved pose and ids where the class keeps them.
+void PopulateEngineClasses(Level& level)
+{
+    for (size_t i = 0; i < std::size(kEngineClasses); ++i) {
+        Object* object = ObjectManager::Get()->CreateObjectFromFile(std::string("records/fuzz/") +
+                                                                    kEngineClasses[i] + ".dbr");
+        if (!Entity::IsEntity(object))
+            continue;
+        auto* entity = static_cast<Entity*>(object);
+        if (auto* entrance = dynamic_cast<GridEntrance*>(entity)) {
+            entrance->SetPortalId(UniqueId(4, 5, 6, 7));
+            entrance->SetConnectedPortalId(UniqueId(7, 6, 5, 4));
+            entrance->SetConnectedRegionId(RegionId(1, 1, 2, 3));
+        }
+        entity->SetUniqueID(UniqueId(9, 9, 9, static_cast<uint32_t>(i)));
+        level.AddEntity(entity, Coords::Translation(Vec3(3.0f * static_cast<float>(i), 0.5f, 6.0f)));
+    }
+}
+
+// A saved-state block of one entity record of each engine class: the frame and id the level
+// reads, then the entity's words (actors with a pose of two bones).
+std::vector<uint8_t> EngineClassesState()
+{
+    SkeletalPose pose;
+    pose.SetBoneCoords(Name::Create("Bone01"), Coords::Translation(Vec3(0.0f, 1.0f, 0.0f)));
+    pose.SetBoneCoords(Name::Create("Bone02"), Coords::Translation(Vec3(0.5f, 2.0f, 0.0f)));
+    BinaryWriter writer(0x400);
+    writer.BeginBlock(5);
+    for (size_t i = 0; i < std::size(kEngineClasses); ++i) {
+        const std::string name = kEngineClasses[i];
+        writer.WriteString("records/fuzz/" + name + ".dbr");
+        writer.WriteUInt32(0); // object id: a new one
+        writer.WriteCoords(Coords::Translation(Vec3(2.0f * static_cast<float>(i), 0.0f, 4.0f)));
+        writer.WriteUInt32(i % 2);
+        if (i % 2)
+            writer.WriteUniqueId(UniqueId(8, 8, 8, static_cast<uint32_t>(i)));
+        writer.WriteUInt32(1); // the entity's own unique id
+        writer.WriteUniqueIdReversed(UniqueId(8, 8, 8, static_cast<uint32_t>(i)));
+        writer.WriteUInt32(i % 3 != 0); // visible
+        if (name == "Actor" || name == "Tile" || name == "GridEntrance") {
+            writer.WriteUInt32(1); // with a pose
+            pose.WriteData(writer, name != "Tile");
+        }
+    }
+    writer.EndBlock();
+    return std::vector<uint8_t>(writer.GetBuffer(), writer.GetBuffer() + writer.GetSize());
+}
+
 void Clean()
 {
     ObjectManager::Get()->DestroyPendingObjects(UINT_MAX);
@@ -147,6 +207,7 @@ void EngineFuzzSeeds(FuzzSeedSink& sink)
         level.NewTerrain(9, 9);
         level.NewWater();
         Populate(level, 6);
+        PopulateEngineClasses(level);
         sink.Add("terrain.lvl", Image(level));
         BinaryWriter state(0x400);
         level.SaveState(&state);
@@ -158,6 +219,7 @@ void EngineFuzzSeeds(FuzzSeedSink& sink)
         Populate(level, 3);
         sink.Add("grid.lvl", Image(level));
     }
+    sink.Add("engine-classes-state.bin", EngineClassesState());
     {
         Level level(setting.region);
         level.NewSpace(Vec2(20.0f, 20.0f));
@@ -212,6 +274,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         Level restored(setting.region);
         restored.NewSpace(Vec2(64.0f, 64.0f));
         restored.RestoreState(data, static_cast<unsigned>(size));
+        // What the restored state set (poses, visibility, ids) in use for a frame.
+        std::vector<Entity*> entities;
+        restored.GetEntitiesInBox(entities, restored.GetBoundingBox(), ENTITY_LIST_ALL);
+        for (Entity* entity : entities)
+            entity->Update(16);
     }
     Clean();
     UniqueIdMap::Destroy();

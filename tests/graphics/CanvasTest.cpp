@@ -9,6 +9,7 @@
 #include "graphics/GraphicsFont.h"
 #include "graphics/RenderSurface.h"
 
+#include <climits>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <regex>
@@ -334,6 +335,12 @@ TEST_F(CanvasTest, LongTextsGoInRunsOf511AndWidthsAddUp)
     RenderFontText(font, wide.c_str(), Rect(), GraphicsFont::drawFlags, 4, Color(1, 1, 1, 1), false, 0,
                    RENDER_FONT_NORMAL, false);
     EXPECT_EQ(Calls("DrawText").size(), 2u); // exactly two full runs, no empty third
+
+    // At a style's huge size each run alone reaches the int range: the sum stops there.
+    EXPECT_EQ(MeasureFontText(font, text.c_str(), INT_MAX, RENDER_FONT_NORMAL), INT_MAX);
+    EXPECT_EQ(RenderFontText(font, wide.c_str(), Rect(), GraphicsFont::drawFlags, INT_MAX, Color(1, 1, 1, 1),
+                             false, 0, RENDER_FONT_NORMAL, false),
+              INT_MAX);
     engine->UnloadFont(font);
 }
 

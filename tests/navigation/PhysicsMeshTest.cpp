@@ -83,8 +83,18 @@ TEST(PhysicsMeshTest, CoordinatesBeyondAMillionUnitsAreRefusedSoHitsStayFinite)
             {Vec3(-0.5f, 0, -0.5f), Vec3(far, 0, -0.5f), Vec3(-0.5f, 0.25f, far)},
             {{{0, 1, 2}, PHYSICS_SURFACE_STONE}});
     };
+    // The same reach straight up, from a vertex off the floor.
+    auto upright = [](float far) {
+        return MeshWriter::PhysicsMeshBytes(
+            {Vec3(-0.5f, 0, -0.5f), Vec3(0.5f, far, -0.5f), Vec3(-0.5f, 0, 0.5f)},
+            {{{0, 1, 2}, PHYSICS_SURFACE_STONE}});
+    };
     // At the limit the mesh loads and a ray meets it at a finite point.
-    std::vector<uint8_t> bytes = triangle(PhysicsMesh::maxCoordinate);
+    std::vector<uint8_t> bytes = upright(-PhysicsMesh::maxCoordinate);
+    PhysicsMesh tall;
+    ASSERT_TRUE(tall.Initialize(bytes.data(), unsigned(bytes.size())));
+    EXPECT_EQ(tall.GetBoundingBox().GetMin().y, -PhysicsMesh::maxCoordinate);
+    bytes = triangle(PhysicsMesh::maxCoordinate);
     PhysicsMesh mesh;
     ASSERT_TRUE(mesh.Initialize(bytes.data(), unsigned(bytes.size())));
     Intersection hit;
@@ -104,6 +114,12 @@ TEST(PhysicsMeshTest, CoordinatesBeyondAMillionUnitsAreRefusedSoHitsStayFinite)
         EXPECT_EQ(refused.GetNumFaces(), 0);
         EXPECT_EQ(log.Count(), 1u);
         EXPECT_FALSE(refused.GetIntersection(Ray(Vec3(1, 10, 1), Vec3(0.01f, -1, 0.02f)), hit));
+        // Along y alone, too.
+        log.Clear();
+        bytes = upright(far);
+        EXPECT_FALSE(refused.Initialize(bytes.data(), unsigned(bytes.size())));
+        EXPECT_EQ(refused.GetNumVertices(), 0);
+        EXPECT_EQ(log.Count(), 1u);
     }
 }
 

@@ -109,6 +109,8 @@ protected:
             .Float("endFadeSeconds", 0.0f)
             .Float("opacity", 0.5f);
         writer.AddRecord("records/surface.dbr").String("Class", "DecalTestSurface");
+        writer.AddRecord("records/vast.dbr").String("Class", "Decal").Float("size", 2.0e9f);
+        writer.AddRecord("records/boundless.dbr").String("Class", "Decal").Float("size", 3.0e38f);
         ASSERT_TRUE(records.Load(writer.Build()));
     }
 
@@ -237,6 +239,23 @@ TEST_F(DecalTest, FacesCoverTheBoxOnFlatGroundAndFollowTheDecal)
     level->MoveEntity(decal, Coords::Translation(Vec3(10.0f, 5.0f, 10.0f)));
     decal->Update(16);
     EXPECT_TRUE(decal->GetFaces().empty());
+    Flush();
+}
+
+TEST_F(DecalTest, SizesBeyondTheIntRangeSampleTheGroundAtTheCellLimit)
+{
+    // Four billion units across, more than an int counts: the ground is sampled in maxGroundCells
+    // cells a side, two faces each, every one inside the box (all of it exact in floats).
+    Decal* vast = MakeDecal("records/vast.dbr", Coords());
+    ASSERT_NE(vast, nullptr);
+    vast->Update(16);
+    EXPECT_EQ(vast->GetFaces().size(), size_t(2 * Decal::maxGroundCells * Decal::maxGroundCells));
+
+    // Near the float limit the box itself is out of reach: nothing is laid.
+    Decal* boundless = MakeDecal("records/boundless.dbr", Coords::Translation(Vec3(20.0f, 0.0f, 20.0f)));
+    ASSERT_NE(boundless, nullptr);
+    boundless->Update(16);
+    EXPECT_TRUE(boundless->GetFaces().empty());
     Flush();
 }
 

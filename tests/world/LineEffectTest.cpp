@@ -336,6 +336,38 @@ TEST_F(LineEffectTest, ChaosBeamsHoldTheirEffectByIdAndReleaseIt)
     ObjectManager::Get()->DestroyObjectEx(next, __FILE__, __LINE__);
 }
 
+TEST_F(LineEffectTest, ChaosBeamsHandTheirStrandsToAnEffectInAnotherRegionInThatRegionsSpace)
+{
+    // The effect stands in a second region 64 units along x; its emitters draw in that region.
+    world->AddRegion("levels/beside.lvl", IntVec3(64, 0, 0), ABBox(), RegionId());
+    Region* beside = world->GetRegion(1);
+    ASSERT_NE(beside, nullptr);
+    auto* besideLevel = new Level(beside);
+    besideLevel->NewSpace(Vec2(100.0f, 100.0f));
+    besideLevel->PostLoad(false);
+    beside->SetLevel(besideLevel);
+
+    ChaosBeam* beam = Create<ChaosBeam>("records/beam.dbr");
+    EffectEntity* effect = Create<EffectEntity>("records/effect.dbr");
+    ASSERT_NE(beam, nullptr);
+    ASSERT_NE(effect, nullptr);
+    const Vec3 from(10.0f, 0.0f, 10.0f);
+    level->AddEntity(beam, Coords::Translation(from));
+    besideLevel->AddEntity(effect, Coords::Translation(Vec3(2.0f, 0.0f, 2.0f)));
+    beam->SetEndPoints(WorldVec3(region, from), WorldVec3(region, from + Vec3(4.0f, 0.0f, 0.0f)));
+    beam->SetLinkedEffect(effect);
+    beam->Update(16);
+
+    const Vec3 start = beside->GetRelativePosition(WorldVec3(region, from));
+    ASSERT_NE(start, from) << "the regions must be apart for the test to tell them apart";
+    ASSERT_EQ(effect->GetBoneList().size(), 3u * 19u);
+    const std::vector<Vec3>& strand = beam->GetStrands()[0];
+    EXPECT_EQ(effect->GetBoneList()[0].end, start + strand[0]);
+    EXPECT_EQ(effect->GetBoneList()[0].start, start + strand[1]);
+    EXPECT_EQ(effect->GetBoneList()[18].start, start + strand[19]);
+    Flush();
+}
+
 TEST_F(LineEffectTest, FlyingBoltsAreAlwaysOneAndAHalfUnitsAlongTheirThirdAxis)
 {
     FlyingBolt* bolt = Create<FlyingBolt>("records/bolt.dbr");

@@ -1,6 +1,7 @@
 // Replays fuzz inputs without libFuzzer: `--write-seeds DIR` first writes the target's seeds,
 // then every file (or every file of every folder) named on the command line is run once.
 #include "common/FuzzSeeds.h"
+#include "common/SeedDirectory.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -11,23 +12,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-class DirectorySink : public FuzzSeedSink
-{
-public:
-    explicit DirectorySink(fs::path dir) : m_dir(std::move(dir)) {}
-    using FuzzSeedSink::Add;
-    void Add(const std::string& name, const std::vector<uint8_t>& bytes) override
-    {
-        std::ofstream out(m_dir / name, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        ++m_count;
-    }
-    int m_count = 0;
-
-private:
-    fs::path m_dir;
-};
 
 int RunFile(const fs::path& path)
 {
@@ -45,12 +29,8 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--write-seeds" && i + 1 < argc) {
-            fs::path dir = argv[++i];
-            std::error_code ec;
-            fs::create_directories(dir, ec);
-            DirectorySink sink(dir);
-            EngineFuzzSeeds(sink);
-            std::printf("wrote %d seeds to %s\n", sink.m_count, dir.c_str());
+            if (!FuzzSeeds::Write(argv[++i]))
+                return 1;
             continue;
         }
         fs::path path = arg;

@@ -1,0 +1,16 @@
+// The main of the libFuzzer targets: `--write-seeds DIR` writes the target's seeds and ends, so a
+// fuzz build has its seeds without the test build; anything else goes to libFuzzer as usual.
+#include "common/FuzzSeeds.h"
+#include "common/SeedDirectory.h"
+
+#include <cstring>
+
+extern "C" int LLVMFuzzerRunDriver(int* argc, char*** argv,
+                                   int (*callback)(const uint8_t* data, size_t size));
+
+int main(int argc, char** argv)
+{
+    if (argc == 3 && std::strcmp(argv[1], "--write-seeds") == 0)
+        return FuzzSeeds::Write(argv[2]) ? 0 : 1;
+    return LLVMFuzzerRunDriver(&argc, &argv, LLVMFuzzerTestOneInput);
+}
