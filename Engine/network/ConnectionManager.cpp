@@ -107,7 +107,7 @@ void ConnectionManager::PumpSocket()
         switch (event.kind) {
         case Socket::EVENT_CONNECTED: {
             Link& link = AddLink(event.connection);
-            link.address = m_socket->GetAddressText(event.connection);
+            link.address.assign(event.data.begin(), event.data.end());
             OnLinkConnected(link);
             break;
         }

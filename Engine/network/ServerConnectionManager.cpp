@@ -33,6 +33,7 @@ bool ServerConnectionManager::Listen(const char* address, int port)
     limits.maxPending = maxPendingConnections;
     limits.pendingTimeoutMs = handshakeTimeoutMs;
     limits.maxPerAddress = m_maxPeersPerAddress;
+    limits.connectsPerSecond = m_maxPeersPerAddress > 0 ? connectsPerAddressPerSecond : 0;
     limits.maxWaitingData = maxWaitingData;
     if (!socket->Listen(address, port, limits)) {
         CloseSession(0);
@@ -97,16 +98,19 @@ void ServerConnectionManager::ReportGuard()
     const Socket::GuardStats now = GetGuardStats();
     const Socket::GuardStats& was = m_reportedGuard;
     const bool changed = now.timedOut != was.timedOut || now.pushedOut != was.pushedOut ||
-                         now.refusedAddress != was.refusedAddress || now.refusedNoRoom != was.refusedNoRoom ||
-                         now.refusedFragments != was.refusedFragments;
+                         now.refusedAddress != was.refusedAddress || now.refusedRate != was.refusedRate ||
+                         now.refusedNoRoom != was.refusedNoRoom ||
+                         now.refusedFragments != was.refusedFragments ||
+                         now.refusedCommands != was.refusedCommands;
     if (!changed || (m_guardReported && Since(m_guardReportedAt) < guardReportIntervalMs))
         return;
     LogPrintf(1,
               "Network: peers that did not join so far: %" PRIu64 " dropped after %d ms, %" PRIu64
               " pushed out by newer ones, %" PRIu64 " refused for their address, %" PRIu64
-              " refused for want of room; %" PRIu64 " datagrams with fragments refused",
-              now.timedOut, handshakeTimeoutMs, now.pushedOut, now.refusedAddress, now.refusedNoRoom,
-              now.refusedFragments);
+              " for their address's connect rate, %" PRIu64 " for want of room; %" PRIu64
+              " datagrams with fragments refused, %" PRIu64 " with commands the engine never sends",
+              now.timedOut, handshakeTimeoutMs, now.pushedOut, now.refusedAddress, now.refusedRate,
+              now.refusedNoRoom, now.refusedFragments, now.refusedCommands);
     m_reportedGuard = now;
     m_guardReported = true;
     m_guardReportedAt = Now();
@@ -398,10 +402,12 @@ void ServerConnectionManager::DumpStats() const
     LogPrintf(0,
               "  clients: %" PRIu64 " views received, %" PRIu64 " handed on, %" PRIu64
               " objects refused; peers that did not join: %" PRIu64 " dropped, %" PRIu64
-              " pushed out, %" PRIu64 " refused for their address, %" PRIu64 " for want of room, %" PRIu64
-              " fragment datagrams refused",
+              " pushed out, %" PRIu64 " refused for their address, %" PRIu64 " for its connect rate, %" PRIu64
+              " for want of room, %" PRIu64 " fragment datagrams refused, %" PRIu64
+              " datagrams with commands the engine never sends",
               m_viewsReceived, m_viewsApplied, m_refusedSpawns, guard.timedOut, guard.pushedOut,
-              guard.refusedAddress, guard.refusedNoRoom, guard.refusedFragments);
+              guard.refusedAddress, guard.refusedRate, guard.refusedNoRoom, guard.refusedFragments,
+              guard.refusedCommands);
 }
 
 } // namespace GAME

@@ -9,11 +9,14 @@
 // joined client is entered in the entity list and leaves it when its link closes.
 //
 // Against peers that never join, the socket (Socket::Limits) lets one address hold at most
-// SetMaxPeersPerAddress peers, lets peers that have not finished the handshake hold at most
-// maxPendingConnections slots and for at most handshakeTimeoutMs (a newer connect pushes the
-// oldest of them out), keeps a slot for each host id that only a joined client holds long, refuses
-// fragments until a peer has joined and lets a peer have at most maxWaitingData bytes waiting in
-// the transport. What it turned away is logged in one line at most every guardReportIntervalMs.
+// SetMaxPeersPerAddress peers and start at most connectsPerAddressPerSecond of them a second
+// (a burst of as many as it may hold), lets peers that have not finished the handshake hold at
+// most maxPendingConnections slots and for at most handshakeTimeoutMs (a newer connect pushes the
+// one that waited longest out and tells it, so that a client asks again at once), keeps a slot for
+// each host id that only a joined client holds long, refuses fragments until a peer has joined,
+// refuses the transport's commands that the engine never sends, lets a peer have at most
+// maxWaitingData bytes and Socket::reliableWindow commands waiting in the transport. What it
+// turned away is logged in one line at most every guardReportIntervalMs.
 //
 // The views clients report (CLIENT_VIEW) are read as they come, but only the latest counts: each
 // client's view goes to the view handler (the engine's UpdateFrustum), or straight to the entity
@@ -55,6 +58,7 @@ public:
     static constexpr int maxPendingConnections = maxClients + 1;
     static constexpr int handshakeTimeoutMs = 2000;
     static constexpr int defaultMaxPeersPerAddress = 4;
+    static constexpr int connectsPerAddressPerSecond = 2;
     // Room for the largest packet twice over: one being joined from its fragments while the one
     // before it waits to be taken.
     static constexpr size_t maxWaitingData = 2 * NetPacketHeader::maxPacketSize;
@@ -96,8 +100,8 @@ public:
     std::vector<int> GetClientHostIds() const;
     void SetViewHandler(ViewHandler handler) { m_viewHandler = std::move(handler); }
 
-    // Peers one address may have (clients behind one router share it); 0 for no limit. Takes
-    // effect at the next Listen.
+    // Peers one address may have (clients behind one router share it); 0 for no limit, and then
+    // neither is the address's connect rate. Takes effect at the next Listen.
     void SetMaxPeersPerAddress(int count) { m_maxPeersPerAddress = count < 0 ? 0 : count; }
     int GetMaxPeersPerAddress() const { return m_maxPeersPerAddress; }
     // Objects each client may make per second (a burst of as many, then as they refill).
