@@ -16,6 +16,12 @@
 // on a link is logged, the rest only while network logging is on. A packet whose body does not
 // read is dropped the same way.
 //
+// What a peer can make the session log is bounded: a line that a peer's datagrams or comings and
+// goings cause (a drop, a control packet of an unknown type, an unreadable view, a join, a leave,
+// a refusal) is written for the first of its kind from that peer (its link; a host id for joins
+// and leaves, an address for refusals) and only counted after that; every logSummaryIntervalMs one line sums
+// up what was counted, and the next of each kind from each peer is written again.
+//
 // The stub manager has no session: nothing is sent, and a packet handed to it is counted as
 // undelivered (logged once, every one while network logging is on).
 //
@@ -32,9 +38,12 @@
 #include "network/NetPacket.h"
 #include "network/NetworkConnection.h"
 
+#include <array>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace GAME {
@@ -55,6 +64,8 @@ public:
         ROLE_CLIENT = 1,
         ROLE_SERVER = 2,
     };
+
+    static constexpr int logSummaryIntervalMs = 10000;
 
     // Packets counted by type while statistics are gathered.
     struct TypeCount
@@ -181,12 +192,32 @@ protected:
         (void)packet;
     }
     void CountUndelivered(NetPacket* packet, const char* why);
+
+    // Lines a peer can cause, limited as the banner says.
+    enum LogKind
+    {
+        LOG_DROP = 0,
+        LOG_UNKNOWN_CONTROL,
+        LOG_UNREADABLE_VIEW,
+        LOG_JOIN,
+        LOG_LEAVE,
+        LOG_REFUSAL,
+        LOG_KIND_COUNT,
+    };
+    // True for the first line of the kind from the peer (`who`) since the last summary, or while
+    // network logging is on; otherwise the line is counted for the summary.
+    bool ShouldLog(LogKind kind, const std::string& who);
+    // Counts a line that was not written.
+    void CountUnlogged(LogKind kind);
+    // The summary line, once an interval has passed (Update calls it).
+    void ReportUnlogged();
     void CountType(int type, bool sent);
     NetworkControllerBase* GetController() const { return m_controller; }
     NetworkPacketCreatorBase* GetPacketCreator() const { return m_packetCreator; }
 
 private:
     void HandleDatagram(Link& link, const std::vector<uint8_t>& data);
+    void StartInterval();
     void ReportDrop(Link& link, NetworkConnection::Result result, size_t size);
 
     int m_localHostId;
@@ -201,6 +232,11 @@ private:
     std::map<uint32_t, std::unique_ptr<Link>> m_links;
     NetworkLinkStats m_closedLinkStats;
     std::map<int, TypeCount> m_typeCounts;
+    // Peers whose first line of a kind was written in this interval, and the lines counted.
+    std::set<std::pair<int, std::string>> m_logged;
+    std::array<uint64_t, LOG_KIND_COUNT> m_unlogged{};
+    int m_summaryAt = 0;
+    bool m_summaryStarted = false;
 };
 
 } // namespace GAME

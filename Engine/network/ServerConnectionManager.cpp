@@ -17,6 +17,17 @@
 
 namespace GAME {
 
+namespace {
+
+// "a.b.c.d:port" without the port.
+std::string HostOf(const std::string& address)
+{
+    const size_t colon = address.rfind(':');
+    return colon == std::string::npos ? address : address.substr(0, colon);
+}
+
+} // namespace
+
 ServerConnectionManager::~ServerConnectionManager()
 {
     CloseSession(0);
@@ -197,7 +208,8 @@ void ServerConnectionManager::OnLinkDisconnected(Link& link)
         return;
     m_entityList.RemoveClient(link.host);
     m_clients.erase(link.host);
-    LogPrintf(2, "Network: client %d (%s) left", link.host, link.address.c_str());
+    if (ShouldLog(LOG_LEAVE, std::to_string(link.host)))
+        LogPrintf(2, "Network: client %d (%s) left", link.host, link.address.c_str());
 }
 
 void ServerConnectionManager::Refuse(Link& link, NetworkConnection::RefuseReason reason, const uint8_t* body,
@@ -214,8 +226,9 @@ void ServerConnectionManager::HandleConnectRequest(Link& link, const uint8_t* bo
 {
     const int host = FindFreeHostId();
     if (host < 0) {
-        LogPrintf(2, "Network: %s refused: the server is full (%d clients)", link.address.c_str(),
-                  maxClients);
+        if (ShouldLog(LOG_REFUSAL, HostOf(link.address)))
+            LogPrintf(2, "Network: %s refused: the server is full (%d clients)", link.address.c_str(),
+                      maxClients);
         Refuse(link, NetworkConnection::REFUSE_SERVER_FULL, body, size);
         return;
     }
@@ -223,9 +236,11 @@ void ServerConnectionManager::HandleConnectRequest(Link& link, const uint8_t* bo
     NetworkConnection::RefuseReason reason = NetworkConnection::REFUSE_HANDSHAKE_FAILED;
     if (link.connection.AcceptConnectRequest(body, size, static_cast<uint8_t>(host), accept, &reason) !=
         NetworkConnection::RESULT_OK) {
-        LogPrintf(2, "Network: %s refused: %s", link.address.c_str(),
-                  reason == NetworkConnection::REFUSE_PROTOCOL_VERSION ? "another protocol version"
-                                                                       : "its connect request is unusable");
+        if (ShouldLog(LOG_REFUSAL, HostOf(link.address)))
+            LogPrintf(2, "Network: %s refused: %s", link.address.c_str(),
+                      reason == NetworkConnection::REFUSE_PROTOCOL_VERSION
+                          ? "another protocol version"
+                          : "its connect request is unusable");
         Refuse(link, reason, nullptr, 0);
         return;
     }
@@ -243,7 +258,8 @@ void ServerConnectionManager::HandleConnectRequest(Link& link, const uint8_t* bo
     client = ClientState();
     client.spawnAllowance = m_spawnsPerSecond;
     client.spawnCheckedAt = Now();
-    LogPrintf(2, "Network: client %d joined from %s", host, link.address.c_str());
+    if (ShouldLog(LOG_JOIN, std::to_string(host)))
+        LogPrintf(2, "Network: client %d joined from %s", host, link.address.c_str());
 }
 
 void ServerConnectionManager::HandleClientView(Link& link, const uint8_t* body, size_t size)
@@ -256,7 +272,9 @@ void ServerConnectionManager::HandleClientView(Link& link, const uint8_t* body, 
     Frustum frustum;
     if (!ClientView::Read(body, size, regionId, frustum)) {
         link.connection.CountUnreadable();
-        LogPrintf(IsNetworkLogging() ? 0 : 1, "Network: unreadable view from client %d dropped", link.host);
+        if (ShouldLog(LOG_UNREADABLE_VIEW, link.address))
+            LogPrintf(IsNetworkLogging() ? 0 : 1, "Network: unreadable view from client %d dropped%s",
+                      link.host, IsNetworkLogging() ? "" : "; more from it are only counted for a while");
         return;
     }
     // Only the latest counts; ApplyViews hands it on.

@@ -16,7 +16,9 @@
 // each host id that only a joined client holds long, refuses fragments until a peer has joined,
 // refuses the transport's commands that the engine never sends, lets a peer have at most
 // maxWaitingData bytes and Socket::reliableWindow commands waiting in the transport. What it
-// turned away is logged in one line at most every guardReportIntervalMs.
+// turned away is logged in one line at most every guardReportIntervalMs. Joins, leaves and
+// refusals are logged as ConnectionManager.h says: the first join and leave of each host id and
+// the first refusal of each address, then a count in the periodic summary.
 //
 // The views clients report (CLIENT_VIEW) are read as they come, but only the latest counts: each
 // client's view goes to the view handler (the engine's UpdateFrustum), or straight to the entity
