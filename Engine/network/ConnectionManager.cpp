@@ -104,29 +104,33 @@ void ConnectionManager::PumpSocket()
 {
     Socket::Event event;
     // A hook may close the session: the socket is looked at again for every event.
-    while (m_socket && m_socket->Receive(event)) {
-        switch (event.kind) {
-        case Socket::EVENT_CONNECTED: {
-            Link& link = AddLink(event.connection);
-            link.address.assign(event.data.begin(), event.data.end());
-            OnLinkConnected(link);
+    while (m_socket && m_socket->Receive(event))
+        HandleSocketEvent(event);
+}
+
+void ConnectionManager::HandleSocketEvent(const Socket::Event& event)
+{
+    switch (event.kind) {
+    case Socket::EVENT_CONNECTED: {
+        Link& link = AddLink(event.connection);
+        link.address.assign(event.data.begin(), event.data.end());
+        OnLinkConnected(link);
+        break;
+    }
+    case Socket::EVENT_DISCONNECTED: {
+        auto it = m_links.find(event.connection);
+        if (it == m_links.end())
             break;
-        }
-        case Socket::EVENT_DISCONNECTED: {
-            auto it = m_links.find(event.connection);
-            if (it == m_links.end())
-                break;
-            std::unique_ptr<Link> link = std::move(it->second);
-            m_links.erase(it);
-            m_closedLinkStats.Add(link->connection.GetStats());
-            OnLinkDisconnected(*link);
-            break;
-        }
-        case Socket::EVENT_RECEIVED:
-            if (Link* link = FindLink(event.connection))
-                HandleDatagram(*link, event.data);
-            break;
-        }
+        std::unique_ptr<Link> link = std::move(it->second);
+        m_links.erase(it);
+        m_closedLinkStats.Add(link->connection.GetStats());
+        OnLinkDisconnected(*link);
+        break;
+    }
+    case Socket::EVENT_RECEIVED:
+        if (Link* link = FindLink(event.connection))
+            HandleDatagram(*link, event.data);
+        break;
     }
 }
 

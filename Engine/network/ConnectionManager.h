@@ -37,6 +37,7 @@
 
 #include "network/NetPacket.h"
 #include "network/NetworkConnection.h"
+#include "network/Socket.h"
 
 #include <array>
 #include <map>
@@ -52,7 +53,6 @@ class NetPacket;
 class NetworkControllerBase;
 class NetworkEntityList;
 class NetworkPacketCreatorBase;
-class Socket;
 class WorldFrustum;
 
 class ConnectionManager
@@ -160,6 +160,9 @@ protected:
 
     // Takes every event the receive thread handed over and hands it to the hooks below.
     void PumpSocket();
+    // One event as the receive thread handed it over (where datagrams enter the session; the
+    // address text of EVENT_CONNECTED names the peer).
+    void HandleSocketEvent(const Socket::Event& event);
     virtual void OnLinkConnected(Link&) {}
     // The link is gone (already forgotten: the reference lives for the call only).
     virtual void OnLinkDisconnected(Link&) {}
@@ -174,14 +177,14 @@ protected:
     std::map<uint32_t, std::unique_ptr<Link>>& GetLinks() { return m_links; }
     const std::map<uint32_t, std::unique_ptr<Link>>& GetLinks() const { return m_links; }
     // Hangs up on a link (its disconnect comes back through PumpSocket).
-    void HangUp(Link& link);
+    virtual void HangUp(Link& link);
 
     // Seals and sends the engine's own packet body on a ready link.
     bool SendControl(Link& link, PACKET_TYPE type, const std::vector<uint8_t>& body);
     // Writes, seals and sends a packet on a ready link; counts and logs it.
     bool SendPacket(Link& link, NetPacket* packet);
-    // Sends a datagram as it is (the handshake's own).
-    bool SendDatagram(Link& link, const std::vector<uint8_t>& datagram);
+    // Sends a datagram as it is (the handshake's own). Every datagram leaves through here.
+    virtual bool SendDatagram(Link& link, const std::vector<uint8_t>& datagram);
     // Hands a game packet to the controller and deletes it.
     void Deliver(int host, NetPacket* packet);
     // Runs before a received packet's objects are made; a role that may not trust the sender
