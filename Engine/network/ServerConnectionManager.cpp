@@ -78,6 +78,9 @@ void ServerConnectionManager::Shutdown()
     m_localPackets.clear();
     m_hungUp.clear();
     m_clients.clear();
+    m_handshakes = Allowance{static_cast<double>(handshakesPerSecond), Now()};
+    m_addressHandshakes.clear();
+    m_deferredRequests.clear();
     m_reportedGuard = Socket::GuardStats();
     m_guardReported = false;
     if (open)
@@ -87,6 +90,7 @@ void ServerConnectionManager::Shutdown()
 void ServerConnectionManager::Update(int elapsedMs)
 {
     ConnectionManager::Update(elapsedMs);
+    AnswerDeferredRequests();
     // What this host sent itself, in order; a packet delivered may send more (next frame's).
     std::vector<LocalPacket> local;
     local.swap(m_localPackets);
@@ -222,7 +226,63 @@ void ServerConnectionManager::Refuse(Link& link, NetworkConnection::RefuseReason
     HangUp(link);
 }
 
+bool ServerConnectionManager::TakeHandshake(const Link& link)
+{
+    const int now = Now();
+    auto refill = [&](Allowance& allowance, double rate, double burst) {
+        allowance.left = std::min(burst, allowance.left + rate * Since(allowance.at) / 1000.0);
+        allowance.at = now;
+        return allowance.left >= 1.0;
+    };
+    if (!refill(m_handshakes, handshakesPerSecond, handshakesPerSecond))
+        return false;
+    if (m_maxPeersPerAddress > 0) {
+        const double burst = static_cast<double>(m_maxPeersPerAddress);
+        auto [it, added] = m_addressHandshakes.try_emplace(HostOf(link.address), Allowance{burst, now});
+        if (!refill(it->second, handshakesPerAddressPerSecond, burst))
+            return false;
+        it->second.left -= 1.0;
+    }
+    m_handshakes.left -= 1.0;
+    return true;
+}
+
 void ServerConnectionManager::HandleConnectRequest(Link& link, const uint8_t* body, size_t size)
+{
+    // Behind those that wait already, so that nobody is overtaken.
+    if (!m_deferredRequests.empty() || !TakeHandshake(link)) {
+        m_deferredRequests.push_back({link.socketConnection, std::vector<uint8_t>(body, body + size)});
+        return;
+    }
+    AnswerConnectRequest(link, body, size);
+}
+
+void ServerConnectionManager::AnswerDeferredRequests()
+{
+    for (size_t i = 0; i < m_deferredRequests.size();) {
+        Link* link = FindLink(m_deferredRequests[i].connection);
+        if (link && !TakeHandshake(*link)) {
+            ++i; // its address waits; those behind it from elsewhere need not
+            if (m_handshakes.left < 1.0)
+                break;
+            continue;
+        }
+        const DeferredRequest request = std::move(m_deferredRequests[i]);
+        m_deferredRequests.erase(m_deferredRequests.begin() + static_cast<std::ptrdiff_t>(i));
+        if (link)
+            AnswerConnectRequest(*link, request.body.data(), request.body.size());
+    }
+    if (Since(m_addressHandshakesPrunedAt) >= 1000) {
+        m_addressHandshakesPrunedAt = Now();
+        for (auto it = m_addressHandshakes.begin(); it != m_addressHandshakes.end();) {
+            const double refilled =
+                it->second.left + handshakesPerAddressPerSecond * Since(it->second.at) / 1000.0;
+            it = refilled >= m_maxPeersPerAddress ? m_addressHandshakes.erase(it) : std::next(it);
+        }
+    }
+}
+
+void ServerConnectionManager::AnswerConnectRequest(Link& link, const uint8_t* body, size_t size)
 {
     const int host = FindFreeHostId();
     if (host < 0) {
@@ -422,10 +482,10 @@ void ServerConnectionManager::DumpStats() const
               " objects refused; peers that did not join: %" PRIu64 " dropped, %" PRIu64
               " pushed out, %" PRIu64 " refused for their address, %" PRIu64 " for its connect rate, %" PRIu64
               " for want of room, %" PRIu64 " fragment datagrams refused, %" PRIu64
-              " datagrams with commands the engine never sends",
+              " datagrams with commands the engine never sends; %zu join requests waiting",
               m_viewsReceived, m_viewsApplied, m_refusedSpawns, guard.timedOut, guard.pushedOut,
               guard.refusedAddress, guard.refusedRate, guard.refusedNoRoom, guard.refusedFragments,
-              guard.refusedCommands);
+              guard.refusedCommands, m_deferredRequests.size());
 }
 
 } // namespace GAME

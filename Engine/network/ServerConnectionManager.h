@@ -16,9 +16,19 @@
 // each host id that only a joined client holds long, refuses fragments until a peer has joined,
 // refuses the transport's commands that the engine never sends, lets a peer have at most
 // maxWaitingData bytes and Socket::reliableWindow commands waiting in the transport. What it
-// turned away is logged in one line at most every guardReportIntervalMs. Joins, leaves and
+// turned away is logged in one line at most every guardReportIntervalMs.
+//
+// Each join and each authenticated refusal costs a key agreement on the main thread: the server
+// does at most handshakesPerSecond of them a second in all and handshakesPerAddressPerSecond per
+// address (bursts of as many, and of SetMaxPeersPerAddress); a request beyond that waits, in
+// order, for the next frames (a peer waits no longer than handshakeTimeoutMs). Joins, leaves and
 // refusals are logged as ConnectionManager.h says: the first join and leave of each host id and
 // the first refusal of each address, then a count in the periodic summary.
+//
+// Sessions are anonymous: anyone who completes the handshake gets a host id, and keeps it as long
+// as it answers. Fifteen connections from four addresses (four each) hold every id; the
+// per-address limit only makes that take several addresses. A game that must keep strangers out
+// (passwords, invitations, bans) does so above the session.
 //
 // The views clients report (CLIENT_VIEW) are read as they come, but only the latest counts: each
 // client's view goes to the view handler (the engine's UpdateFrustum), or straight to the entity
@@ -61,6 +71,8 @@ public:
     static constexpr int handshakeTimeoutMs = 2000;
     static constexpr int defaultMaxPeersPerAddress = 4;
     static constexpr int connectsPerAddressPerSecond = 2;
+    static constexpr int handshakesPerSecond = 64;
+    static constexpr int handshakesPerAddressPerSecond = 2;
     // Room for the largest packet twice over: one being joined from its fragments while the one
     // before it waits to be taken.
     static constexpr size_t maxWaitingData = 2 * NetPacketHeader::maxPacketSize;
@@ -103,7 +115,8 @@ public:
     void SetViewHandler(ViewHandler handler) { m_viewHandler = std::move(handler); }
 
     // Peers one address may have (clients behind one router share it); 0 for no limit, and then
-    // neither is the address's connect rate. Takes effect at the next Listen.
+    // neither the address's connect rate nor its handshake rate is limited. Takes effect at the
+    // next Listen.
     void SetMaxPeersPerAddress(int count) { m_maxPeersPerAddress = count < 0 ? 0 : count; }
     int GetMaxPeersPerAddress() const { return m_maxPeersPerAddress; }
     // Objects each client may make per second (a burst of as many, then as they refill).
@@ -151,6 +164,10 @@ private:
 
     void Refuse(Link& link, NetworkConnection::RefuseReason reason, const uint8_t* body, size_t size);
     void HandleConnectRequest(Link& link, const uint8_t* body, size_t size);
+    void AnswerConnectRequest(Link& link, const uint8_t* body, size_t size);
+    // Takes a key agreement from the budgets (see the banner); false when either is spent.
+    bool TakeHandshake(const Link& link);
+    void AnswerDeferredRequests();
     void HandleClientView(Link& link, const uint8_t* body, size_t size);
     void ApplyViews();
     void ReportGuard();
@@ -163,12 +180,26 @@ private:
         int type;
         std::vector<uint8_t> body;
     };
+    struct Allowance
+    {
+        double left = 0.0;
+        int at = 0;
+    };
+    struct DeferredRequest
+    {
+        uint32_t connection;
+        std::vector<uint8_t> body;
+    };
 
     NetworkEntityList m_entityList;
     ViewHandler m_viewHandler;
     std::vector<LocalPacket> m_localPackets;
     std::set<uint32_t> m_hungUp; // links told to go (refusal)
     std::map<int, ClientState> m_clients;
+    Allowance m_handshakes{static_cast<double>(handshakesPerSecond), 0};
+    std::map<std::string, Allowance> m_addressHandshakes;
+    int m_addressHandshakesPrunedAt = 0;
+    std::vector<DeferredRequest> m_deferredRequests;
     int m_maxPeersPerAddress = defaultMaxPeersPerAddress;
     int m_spawnsPerSecond = defaultClientSpawnsPerSecond;
     uint64_t m_refusedSpawns = 0;
