@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cinttypes>
+#include <cmath>
 
 namespace GAME {
 
@@ -403,6 +404,10 @@ const char* ServerConnectionManager::CheckSpawns(int host, ClientState& client,
         if (static_cast<int>(id->GetId() >> ObjectManager::kHostShift) != host)
             return "an object id of another host";
         const WorldCoords& coords = id->GetSpawnCoords();
+        // Read() has refused axes that are not finite; a rotation's are unit vectors.
+        for (const Vec3* axis : {&coords.GetXAxis(), &coords.GetYAxis(), &coords.GetZAxis()})
+            if (!(std::fabs(axis->Length() - 1.0f) <= spawnAxisTolerance))
+                return "an orientation whose axes are not unit vectors";
         const Region* region = coords.GetRegion();
         if (!region)
             return "a place in no region of this world";

@@ -37,10 +37,11 @@
 // once every regionLogIntervalMs (every view while network logging is on).
 //
 // Objects a client's packet asks to make (spawn data of an ObjectInteractionPacket's ids) are made
-// only when every one of them names an id of the client's own host, a region of the current world
-// and a place inside that region's box (spawnBoundsMargin across, spawnHeightMargin in height), the client
-// has not made more than SetClientSpawnLimit of them in the last second, and the host's controller accepts
-// them (AcceptClientSpawns); otherwise none of the packet's objects is made and the packet reaches
+// only when every one of them names an id of the client's own host, a region of the current world,
+// a place inside that region's box (spawnBoundsMargin across, spawnHeightMargin in height) and an
+// orientation of unit axes (within spawnAxisTolerance), the client has not made more than
+// SetClientSpawnLimit of them in the last second, and the host's controller accepts them
+// (AcceptClientSpawns); otherwise none of the packet's objects is made and the packet reaches
 // ProcessPacket with its ids failed.
 //
 // What the server's own shim sends "to the server" is delivered to the host's network controller
@@ -73,6 +74,8 @@ public:
     static constexpr int connectsPerAddressPerSecond = 2;
     static constexpr int handshakesPerSecond = 64;
     static constexpr int handshakesPerAddressPerSecond = 2;
+    // How far a client spawn's axes may be from unit length.
+    static constexpr float spawnAxisTolerance = 1e-3f;
     // Room for the largest packet twice over: one being joined from its fragments while the one
     // before it waits to be taken.
     static constexpr size_t maxWaitingData = 2 * NetPacketHeader::maxPacketSize;
