@@ -6,10 +6,13 @@
 // lock, services ENet under the socket's host lock, copies every connect, disconnect and received
 // datagram out of ENet, releases the host lock and only then hands them to the main thread through
 // the socket's NetworkQueue (so the main thread, answering at once, never finds the host lock
-// taken). The main thread takes them with Receive and never services ENet itself. Send and
-// Disconnect run on the main thread under the host lock and push the datagram out at
-// once. No thread holds the host lock and the queue's lock together. Everything the receive
-// thread shares with the main thread is the queue, the host lock's ENet state and atomic counters.
+// taken). The main thread takes them with Receive and never services ENet itself. Send,
+// Disconnect and Establish run on the main thread when the host lock is free and push the datagram
+// out at once; otherwise the receive thread does them (see the end). No thread holds the host lock
+// and the queue's lock together. Everything the receive thread shares with the main thread is the
+// queue, the list of what the main thread left, the host lock's ENet state and atomic counters.
+// Close, SetTimeout, GetAddressText, GetRoundTripTime and GetBufferedBytes wait for the host lock:
+// they are not for every frame (a connect event carries its peer's address text).
 //
 // When the queue is full the receive thread keeps what it took and stops servicing ENet until
 // there is room (the peers' resends cover the wait), so nothing is lost.
