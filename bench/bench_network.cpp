@@ -10,15 +10,24 @@
 // what it receives. The engine's road adds the hand-over from its receive threads to the thread
 // that pumps the managers, the authentication of every packet both ways and the packet objects.
 // The two are measured in alternating batches so that both see the same machine.
+//
+// Under attack: a client that joined sends, for 5 s, ENet commands crafted on its own socket that
+// an engine client never sends (empty unreliable sends waiting for a reliable number that never
+// comes, one-byte reliable sends far ahead and newest first), and four peers that only finished
+// ENet's connect send the empty ones too. Measured on the process: its resident memory, the
+// server's longest frame, and how long a real client takes to join meanwhile, against the same
+// join on the quiet server.
 #include "common/BenchReport.h"
 
 #include "core/Log.h"
 #include "network/ClientConnectionManager.h"
 #include "network/NetPacket.h"
 #include "network/NetPacketBuffer.h"
+#include "network/NetworkConnection.h"
 #include "network/NetworkControllerBase.h"
 #include "network/NetworkPacketCreatorBase.h"
 #include "network/ServerConnectionManager.h"
+#include "platform/SystemInfo.h"
 
 #include <enet/enet.h>
 
@@ -26,7 +35,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -198,6 +209,184 @@ private:
     std::atomic<bool> m_stop{false};
 };
 
+// An ENet peer of an address of its own that finishes ENet's connect and, when it joins, the
+// session's handshake (by hand, with the engine's link); then it sends commands of its own making.
+class Attacker
+{
+public:
+    ~Attacker()
+    {
+        if (m_host)
+            enet_host_destroy(m_host);
+    }
+    bool Connect(GAME::ServerConnectionManager& server, const std::string& ip, bool join)
+    {
+        ENetAddress bind, to;
+        enet_address_set_host_ip(&bind, ip.c_str());
+        bind.port = 0;
+        enet_address_set_host_ip(&to, "127.0.0.1");
+        to.port = static_cast<enet_uint16>(server.GetPort());
+        m_host = enet_host_create(&bind, 1, 1, 0, 0);
+        if (!m_host)
+            return false;
+        m_peer = enet_host_connect(m_host, &to, 1, 0);
+        const auto deadline = Clock::now() + std::chrono::seconds(5);
+        while (Clock::now() < deadline) {
+            server.Update(0);
+            ENetEvent event;
+            while (enet_host_service(m_host, &event, 1) > 0) {
+                if (event.type == ENET_EVENT_TYPE_CONNECT) {
+                    if (!join)
+                        return true;
+                    std::vector<uint8_t> request;
+                    m_link.MakeConnectRequest(request);
+                    enet_peer_send(
+                        m_peer, 0,
+                        enet_packet_create(request.data(), request.size(), ENET_PACKET_FLAG_RELIABLE));
+                    enet_host_flush(m_host);
+                } else if (event.type == ENET_EVENT_TYPE_RECEIVE) {
+                    GAME::NetPacketHeader header;
+                    const uint8_t* body = nullptr;
+                    size_t size = 0;
+                    m_link.Open(event.packet->data, event.packet->dataLength, header, body, size);
+                    enet_packet_destroy(event.packet);
+                    if (m_link.IsKeyed())
+                        return true;
+                }
+            }
+        }
+        return false;
+    }
+    // One datagram of `count` commands: empty unreliable sends waiting for reliable number
+    // `waitFor`, or (reliable) one-byte reliable sends numbered from `waitFor` down.
+    void Send(bool reliable, uint16_t waitFor, int count)
+    {
+        ENetProtocolHeader header;
+        header.peerID = ENET_HOST_TO_NET_16(
+            m_peer->outgoingPeerID |
+            (static_cast<uint16_t>(m_peer->outgoingSessionID) << ENET_PROTOCOL_HEADER_SESSION_SHIFT) |
+            ENET_PROTOCOL_HEADER_FLAG_SENT_TIME);
+        header.sentTime = 0;
+        m_datagram.assign(reinterpret_cast<const uint8_t*>(&header),
+                          reinterpret_cast<const uint8_t*>(&header) + sizeof(header));
+        for (int c = 0; c < count; ++c) {
+            if (reliable) {
+                ENetProtocolSendReliable command = {};
+                command.header.command = ENET_PROTOCOL_COMMAND_SEND_RELIABLE;
+                command.header.reliableSequenceNumber =
+                    ENET_HOST_TO_NET_16(static_cast<uint16_t>(waitFor - c));
+                command.dataLength = ENET_HOST_TO_NET_16(1);
+                Append(&command, sizeof(command));
+                m_datagram.push_back(0x5A);
+            } else {
+                ENetProtocolSendUnreliable command = {};
+                command.header.command = ENET_PROTOCOL_COMMAND_SEND_UNRELIABLE;
+                command.header.reliableSequenceNumber = ENET_HOST_TO_NET_16(waitFor);
+                command.unreliableSequenceNumber = ENET_HOST_TO_NET_16(++m_unreliable);
+                Append(&command, sizeof(command));
+            }
+        }
+        ENetBuffer buffer;
+        buffer.data = m_datagram.data();
+        buffer.dataLength = m_datagram.size();
+        enet_socket_send(m_host->socket, &m_peer->address, &buffer, 1);
+    }
+    // Keeps ENet's side of the peer answering.
+    void Service()
+    {
+        ENetEvent event;
+        while (enet_host_service(m_host, &event, 0) > 0)
+            if (event.type == ENET_EVENT_TYPE_RECEIVE)
+                enet_packet_destroy(event.packet);
+    }
+
+private:
+    void Append(const void* bytes, size_t size)
+    {
+        const auto* p = static_cast<const uint8_t*>(bytes);
+        m_datagram.insert(m_datagram.end(), p, p + size);
+    }
+
+    ENetHost* m_host = nullptr;
+    ENetPeer* m_peer = nullptr;
+    GAME::NetworkConnection m_link{GAME::NetworkConnection::SIDE_CLIENT};
+    std::vector<uint8_t> m_datagram;
+    uint16_t m_unreliable = 0;
+};
+
+// A real client's join, in milliseconds, while the server's frames run; the longest server frame
+// goes into `longest`. -1 when it did not join within 15 s.
+double TimeJoin(GAME::ServerConnectionManager& server, double& longest)
+{
+    GAME::ClientConnectionManager client;
+    const auto start = Clock::now();
+    if (!client.Connect("127.0.0.1", server.GetPort()))
+        return -1.0;
+    while (client.IsConnecting() && Clock::now() - start < std::chrono::seconds(15)) {
+        const auto frame = Clock::now();
+        server.Update(0);
+        longest = std::max(longest, std::chrono::duration<double, std::milli>(Clock::now() - frame).count());
+        client.Update(0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    const bool joined = client.IsConnected();
+    client.Shutdown();
+    return joined ? ms : -1.0;
+}
+
+// The attack of the banner against a server of its own; false when the attackers could not get in.
+bool MeasureAttack(double& rssGrowthMb, double& longestFrameMs, double& joinMs, double& quietJoinMs)
+{
+    Creator creator;
+    Controller controller;
+    GAME::ServerConnectionManager server;
+    server.SetNetPacketCreator(&creator);
+    server.SetNetworkController(&controller);
+    if (!server.Listen("127.0.0.1", 0))
+        return false;
+    double quietLongest = 0.0;
+    quietJoinMs = TimeJoin(server, quietLongest);
+    std::vector<std::unique_ptr<Attacker>> attackers;
+    for (int i = 0; i < 5; ++i) {
+        attackers.emplace_back(new Attacker);
+        if (!attackers.back()->Connect(server, "127.0.0." + std::to_string(10 + i), i == 0))
+            return false;
+    }
+    const uint64_t rssBefore = GAME::Platform::GetProcessWorkingSetBytes();
+    uint64_t rssPeak = rssBefore;
+    std::atomic<bool> attacking{true};
+    std::thread attack([&] {
+        const auto end = Clock::now() + std::chrono::seconds(5);
+        for (int round = 0; Clock::now() < end; ++round) {
+            const uint16_t waitFor = static_cast<uint16_t>(10 + (round / 16) % 20000);
+            for (auto& attacker : attackers)
+                attacker->Send(false, waitFor, 170);
+            attackers[0]->Send(true, static_cast<uint16_t>(28000 - (round * 200) % 27800), 200);
+            for (auto& attacker : attackers)
+                attacker->Service();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        attacking = false;
+    });
+    longestFrameMs = 0.0;
+    joinMs = -1.0;
+    while (attacking) {
+        const auto frame = Clock::now();
+        server.Update(0);
+        longestFrameMs =
+            std::max(longestFrameMs, std::chrono::duration<double, std::milli>(Clock::now() - frame).count());
+        rssPeak = std::max(rssPeak, GAME::Platform::GetProcessWorkingSetBytes());
+        if (joinMs < 0.0)
+            joinMs = TimeJoin(server, longestFrameMs);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    attack.join();
+    rssGrowthMb = static_cast<double>(rssPeak - rssBefore) / (1024.0 * 1024.0);
+    server.Shutdown();
+    return true;
+}
+
 } // namespace
 
 // The sessions' log lines are not the benchmark's output.
@@ -209,18 +398,26 @@ public:
 
 const char* const kHelp = R"(bench_network: the engine's network sessions over ENet on the loopback address.
 
-Measures, with no render device (about 25 s):
+Measures, with no render device (about 30 s):
   load: 8 clients send 10,000 small game packets a second between them to one server for 10 s; the
   server checks that every packet of every client arrived, in order;
   round trip: one client sends a small packet, the server echoes it at once; the 99th percentile
-  of 5,000 round trips.
+  of 5,000 round trips;
+  under attack: for 5 s a joined client and four peers that only finished ENet's connect send
+  ENet commands an engine client never sends (about 5,000 datagrams a second); a real client joins
+  meanwhile.
 Reference, in the same run: a bare ENet echo of the same bytes, each host serviced by a thread of
-its own, measured in batches alternating with the engine's.
+its own, measured in batches alternating with the engine's; for the join, the same join on the
+quiet server.
 
 Figures (last lines of the output):
   value packets_lost                     packets sent but not received in order; 0 is the only good value
   value packets_per_second               packets received in order a second; higher is better
   ratio net_roundtrip_p99_vs_raw_enet    engine p99 / bare ENet p99; lower is better, 1 is ENet's own
+  value attack_rss_growth                the process's resident memory growth during the attack; lower is better
+  value attack_longest_server_frame      the server's longest frame during the attack; lower is better
+  ratio attack_join_vs_quiet_join        a real client's join during the attack / on the quiet server;
+                                         lower is better, 1 is no slower (-1: it did not join)
 )";
 
 int main(int argc, char** argv)
@@ -351,6 +548,20 @@ int main(int argc, char** argv)
     report.Count("packets_lost", static_cast<long long>(totalSent - inOrder), "packets");
     report.Value("packets_per_second", static_cast<double>(inOrder) / loadSeconds, "packets/s");
     report.Ratio("net_roundtrip_p99_vs_raw_enet", bareP99 > 0.0 ? engineP99 / bareP99 : 0.0);
+
+    double rssGrowth = 0.0, longestFrame = 0.0, joinMs = -1.0, quietJoinMs = -1.0;
+    if (!MeasureAttack(rssGrowth, longestFrame, joinMs, quietJoinMs)) {
+        std::printf("bench_network: the attackers could not connect\n");
+        return 1;
+    }
+    std::printf(
+        "bench_network: under attack the process grew by %.1f MB, the longest server frame took %.1f ms, a "
+        "client joined in %.1f ms (%.1f ms on the quiet server)\n",
+        rssGrowth, longestFrame, joinMs, quietJoinMs);
+    report.Value("attack_rss_growth", rssGrowth, "MB");
+    report.Value("attack_longest_server_frame", longestFrame, "ms");
+    report.Ratio("attack_join_vs_quiet_join",
+                 joinMs > 0.0 && quietJoinMs > 0.0 ? joinMs / quietJoinMs : -1.0);
     report.Print();
     return 0;
 }

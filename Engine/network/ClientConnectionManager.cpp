@@ -36,16 +36,14 @@ bool ClientConnectionManager::Connect(const char* address, int port)
         Shutdown();
     m_state = STATE_IDLE;
     SetLocalHostID(-1);
-    Socket* socket = OpenSocket();
-    const uint32_t connection = address ? socket->Connect(address, port) : 0;
-    if (connection == 0) {
-        CloseSession(0);
-        LogPrintf(2, "Network: cannot connect to server %s port %d", address ? address : "(none)", port);
+    m_serverAddress = address ? address : "";
+    m_serverPort = port;
+    m_server = m_serverAddress + ":" + std::to_string(port);
+    if (!address || !OpenConnection())
         return false;
-    }
-    m_server = std::string(address) + ":" + std::to_string(port);
-    AddLink(connection).address = m_server;
     m_state = STATE_CONNECTING;
+    m_joinRetries = 0;
+    m_retryJoin = false;
     m_stateSince = Now();
     m_closeSession = false;
     m_unverifiedRefusal = 0;
@@ -55,12 +53,28 @@ bool ClientConnectionManager::Connect(const char* address, int port)
     return true;
 }
 
+bool ClientConnectionManager::OpenConnection()
+{
+    Socket* socket = OpenSocket();
+    const uint32_t connection = socket->Connect(m_serverAddress.c_str(), m_serverPort);
+    if (connection == 0) {
+        CloseSession(0);
+        LogPrintf(2, "Network: cannot connect to server %s port %d",
+                  m_serverAddress.empty() ? "(none)" : m_serverAddress.c_str(), m_serverPort);
+        return false;
+    }
+    AddLink(connection).address = m_server;
+    m_transportUp = false;
+    return true;
+}
+
 void ClientConnectionManager::Shutdown()
 {
     if (m_state != STATE_IDLE)
         LogPrintf(2, "Network: disconnected from server %s", m_server.c_str());
     m_state = STATE_IDLE;
     m_closeSession = false;
+    m_retryJoin = false;
     ConnectionManager::Shutdown();
     SetLocalHostID(-1);
 }
@@ -95,6 +109,14 @@ void ClientConnectionManager::Update(int elapsedMs)
     ConnectionManager::Update(elapsedMs);
     if (m_state == STATE_CONNECTING && Since(m_stateSince) > handshakeTimeoutMs)
         AbortJoin("no answer in time");
+    if (m_retryJoin && m_state == STATE_CONNECTING) {
+        m_retryJoin = false;
+        m_closeSession = false;
+        if (!OpenConnection())
+            Abort("the connection could not be opened again");
+        return;
+    }
+    m_retryJoin = false;
     if (m_closeSession) {
         m_closeSession = false;
         CloseSession(0);
@@ -146,19 +168,29 @@ bool ClientConnectionManager::SendToServer(NetPacket* packet)
 void ClientConnectionManager::OnLinkConnected(Link& link)
 {
     link.host = 0; // the server
+    m_transportUp = true;
     std::vector<uint8_t> request;
-    if (!link.connection.MakeConnectRequest(request) || !SendDatagram(link, request)) {
+    if (!link.connection.MakeConnectRequest(request)) {
         Abort("the connect request could not be made");
         HangUp(link);
+    } else if (!SendDatagram(link, request)) {
+        HangUp(link); // the server let the connection go already: its disconnect decides what follows
     }
 }
 
 void ClientConnectionManager::OnLinkDisconnected(Link& link)
 {
-    if (link.ready)
+    if (link.ready) {
         Abort("the connection was lost or closed by the server");
-    else
+    } else if (m_state == STATE_CONNECTING && m_transportUp && m_unverifiedRefusal == 0 &&
+               m_joinRetries < maxJoinRetries && Since(m_stateSince) < handshakeTimeoutMs) {
+        ++m_joinRetries;
+        m_retryJoin = true;
+        LogPrintf(1, "Network: server %s let the connection go before it answered; asking again",
+                  m_server.c_str());
+    } else {
         AbortJoin("the server did not answer");
+    }
     m_closeSession = true;
 }
 

@@ -11,7 +11,10 @@
 // then idle and the engine runs on. While joining, an answer that does not verify is dropped
 // and the join waits on, and so does a refusal without authentication (anyone could have sent
 // it): it is logged once and named when the join ends by timeout or hang-up. Only a refusal
-// authenticated under the handshake's keys ends the join at once.
+// authenticated under the handshake's keys ends the join at once. A server that lets the
+// connection go after the transport connected but before it answered (a busy server pushes out peers that
+// have not asked yet, and tells them) is asked again at once, up to maxJoinRetries times within the
+// handshake's time.
 #pragma once
 
 #include "network/ConnectionManager.h"
@@ -25,6 +28,7 @@ class ClientConnectionManager : public ConnectionManager
 public:
     static constexpr int handshakeTimeoutMs = 10000;
     static constexpr int viewReportIntervalMs = 100;
+    static constexpr int maxJoinRetries = 5;
 
     enum State
     {
@@ -66,9 +70,16 @@ private:
     void Abort(const char* why);
     // Abort while joining, naming an unverified refusal received meanwhile.
     void AbortJoin(const char* why);
+    // Opens a new connection to the server for the join under way; false (logged) when it fails.
+    bool OpenConnection();
 
     State m_state = STATE_IDLE;
     std::string m_server;
+    std::string m_serverAddress;
+    int m_serverPort = 0;
+    int m_joinRetries = 0;
+    bool m_retryJoin = false;
+    bool m_transportUp = false; // the present connection got past the transport's own connect
     int m_stateSince = 0;
     bool m_closeSession = false;
     unsigned m_aborts = 0;

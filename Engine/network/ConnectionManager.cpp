@@ -24,6 +24,7 @@ ConnectionManager::~ConnectionManager()
 void ConnectionManager::Update(int)
 {
     PumpSocket();
+    ReportUnlogged();
 }
 
 int ConnectionManager::Now()
@@ -103,37 +104,44 @@ void ConnectionManager::PumpSocket()
 {
     Socket::Event event;
     // A hook may close the session: the socket is looked at again for every event.
-    while (m_socket && m_socket->Receive(event)) {
-        switch (event.kind) {
-        case Socket::EVENT_CONNECTED: {
-            Link& link = AddLink(event.connection);
-            link.address = m_socket->GetAddressText(event.connection);
-            OnLinkConnected(link);
+    while (m_socket && m_socket->Receive(event))
+        HandleSocketEvent(event);
+}
+
+void ConnectionManager::HandleSocketEvent(const Socket::Event& event)
+{
+    switch (event.kind) {
+    case Socket::EVENT_CONNECTED: {
+        Link& link = AddLink(event.connection);
+        link.address.assign(event.data.begin(), event.data.end());
+        OnLinkConnected(link);
+        break;
+    }
+    case Socket::EVENT_DISCONNECTED: {
+        auto it = m_links.find(event.connection);
+        if (it == m_links.end())
             break;
-        }
-        case Socket::EVENT_DISCONNECTED: {
-            auto it = m_links.find(event.connection);
-            if (it == m_links.end())
-                break;
-            std::unique_ptr<Link> link = std::move(it->second);
-            m_links.erase(it);
-            m_closedLinkStats.Add(link->connection.GetStats());
-            OnLinkDisconnected(*link);
-            break;
-        }
-        case Socket::EVENT_RECEIVED:
-            if (Link* link = FindLink(event.connection))
-                HandleDatagram(*link, event.data);
-            break;
-        }
+        std::unique_ptr<Link> link = std::move(it->second);
+        m_links.erase(it);
+        m_closedLinkStats.Add(link->connection.GetStats());
+        OnLinkDisconnected(*link);
+        break;
+    }
+    case Socket::EVENT_RECEIVED:
+        if (Link* link = FindLink(event.connection))
+            HandleDatagram(*link, event.data);
+        break;
     }
 }
 
 void ConnectionManager::OnControlPacket(Link& link, const NetPacketHeader& header, const uint8_t*, size_t)
 {
     link.connection.CountUnreadable();
-    LogPrintf(m_networkLogging ? 0 : 1, "Network (%s): control packet of type %d from host %d ignored",
-              GetRoleName(), header.type, link.host);
+    if (ShouldLog(LOG_UNKNOWN_CONTROL, link.address))
+        LogPrintf(m_networkLogging ? 0 : 1,
+                  "Network (%s): control packet of type %d from host %d (%s) ignored%s", GetRoleName(),
+                  header.type, link.host, link.address.c_str(),
+                  m_networkLogging ? "" : "; more from it are only counted for a while");
 }
 
 void ConnectionManager::ReportDrop(Link& link, NetworkConnection::Result result, size_t size)
@@ -145,6 +153,57 @@ void ConnectionManager::ReportDrop(Link& link, NetworkConnection::Result result,
         LogPrintf(first ? 1 : 0, "Network (%s): %s datagram of %zu bytes from %s (host %d) dropped%s",
                   GetRoleName(), NetworkConnection::GetResultText(result), size, link.address.c_str(),
                   link.host, first && !m_networkLogging ? "; later ones are only counted" : "");
+    else
+        CountUnlogged(LOG_DROP);
+}
+
+bool ConnectionManager::ShouldLog(LogKind kind, const std::string& who)
+{
+    // Past this many peers in one interval, every further one is counted only.
+    constexpr size_t maxLoggedPeers = 256;
+    if (m_networkLogging)
+        return true;
+    StartInterval();
+    const std::pair<int, std::string> key(kind, who);
+    if (m_logged.size() < maxLoggedPeers && m_logged.insert(key).second)
+        return true;
+    CountUnlogged(kind);
+    return false;
+}
+
+void ConnectionManager::StartInterval()
+{
+    if (!m_summaryStarted) {
+        m_summaryStarted = true;
+        m_summaryAt = Now();
+    }
+}
+
+void ConnectionManager::CountUnlogged(LogKind kind)
+{
+    StartInterval();
+    ++m_unlogged[kind];
+}
+
+void ConnectionManager::ReportUnlogged()
+{
+    if (!m_summaryStarted || Since(m_summaryAt) < logSummaryIntervalMs)
+        return;
+    static const char* const names[LOG_KIND_COUNT] = {
+        "dropped datagrams", "control packets of unknown types", "unreadable views", "joins", "leaves",
+        "refusals"};
+    std::string text;
+    for (int kind = 0; kind < LOG_KIND_COUNT; ++kind)
+        if (m_unlogged[kind] > 0)
+            text += (text.empty() ? "" : ", ") + std::to_string(m_unlogged[kind]) + " " + names[kind];
+    if (!text.empty()) {
+        const bool comings = m_unlogged[LOG_JOIN] + m_unlogged[LOG_LEAVE] + m_unlogged[LOG_REFUSAL] > 0;
+        LogPrintf(comings ? 2 : 1, "Network (%s): not logged in the last %d s: %s", GetRoleName(),
+                  Since(m_summaryAt) / 1000, text.c_str());
+    }
+    m_unlogged.fill(0);
+    m_logged.clear();
+    m_summaryStarted = false;
 }
 
 void ConnectionManager::HandleDatagram(Link& link, const std::vector<uint8_t>& data)

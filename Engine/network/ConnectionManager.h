@@ -16,6 +16,12 @@
 // on a link is logged, the rest only while network logging is on. A packet whose body does not
 // read is dropped the same way.
 //
+// What a peer can make the session log is bounded: a line that a peer's datagrams or comings and
+// goings cause (a drop, a control packet of an unknown type, an unreadable view, a join, a leave,
+// a refusal) is written for the first of its kind from that peer (its link; a host id for joins
+// and leaves, an address for refusals) and only counted after that; every logSummaryIntervalMs one line sums
+// up what was counted, and the next of each kind from each peer is written again.
+//
 // The stub manager has no session: nothing is sent, and a packet handed to it is counted as
 // undelivered (logged once, every one while network logging is on).
 //
@@ -31,10 +37,14 @@
 
 #include "network/NetPacket.h"
 #include "network/NetworkConnection.h"
+#include "network/Socket.h"
 
+#include <array>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace GAME {
@@ -43,7 +53,6 @@ class NetPacket;
 class NetworkControllerBase;
 class NetworkEntityList;
 class NetworkPacketCreatorBase;
-class Socket;
 class WorldFrustum;
 
 class ConnectionManager
@@ -55,6 +64,8 @@ public:
         ROLE_CLIENT = 1,
         ROLE_SERVER = 2,
     };
+
+    static constexpr int logSummaryIntervalMs = 10000;
 
     // Packets counted by type while statistics are gathered.
     struct TypeCount
@@ -149,6 +160,9 @@ protected:
 
     // Takes every event the receive thread handed over and hands it to the hooks below.
     void PumpSocket();
+    // One event as the receive thread handed it over (where datagrams enter the session; the
+    // address text of EVENT_CONNECTED names the peer).
+    void HandleSocketEvent(const Socket::Event& event);
     virtual void OnLinkConnected(Link&) {}
     // The link is gone (already forgotten: the reference lives for the call only).
     virtual void OnLinkDisconnected(Link&) {}
@@ -163,14 +177,14 @@ protected:
     std::map<uint32_t, std::unique_ptr<Link>>& GetLinks() { return m_links; }
     const std::map<uint32_t, std::unique_ptr<Link>>& GetLinks() const { return m_links; }
     // Hangs up on a link (its disconnect comes back through PumpSocket).
-    void HangUp(Link& link);
+    virtual void HangUp(Link& link);
 
     // Seals and sends the engine's own packet body on a ready link.
     bool SendControl(Link& link, PACKET_TYPE type, const std::vector<uint8_t>& body);
     // Writes, seals and sends a packet on a ready link; counts and logs it.
     bool SendPacket(Link& link, NetPacket* packet);
-    // Sends a datagram as it is (the handshake's own).
-    bool SendDatagram(Link& link, const std::vector<uint8_t>& datagram);
+    // Sends a datagram as it is (the handshake's own). Every datagram leaves through here.
+    virtual bool SendDatagram(Link& link, const std::vector<uint8_t>& datagram);
     // Hands a game packet to the controller and deletes it.
     void Deliver(int host, NetPacket* packet);
     // Runs before a received packet's objects are made; a role that may not trust the sender
@@ -181,12 +195,32 @@ protected:
         (void)packet;
     }
     void CountUndelivered(NetPacket* packet, const char* why);
+
+    // Lines a peer can cause, limited as the banner says.
+    enum LogKind
+    {
+        LOG_DROP = 0,
+        LOG_UNKNOWN_CONTROL,
+        LOG_UNREADABLE_VIEW,
+        LOG_JOIN,
+        LOG_LEAVE,
+        LOG_REFUSAL,
+        LOG_KIND_COUNT,
+    };
+    // True for the first line of the kind from the peer (`who`) since the last summary, or while
+    // network logging is on; otherwise the line is counted for the summary.
+    bool ShouldLog(LogKind kind, const std::string& who);
+    // Counts a line that was not written.
+    void CountUnlogged(LogKind kind);
+    // The summary line, once an interval has passed (Update calls it).
+    void ReportUnlogged();
     void CountType(int type, bool sent);
     NetworkControllerBase* GetController() const { return m_controller; }
     NetworkPacketCreatorBase* GetPacketCreator() const { return m_packetCreator; }
 
 private:
     void HandleDatagram(Link& link, const std::vector<uint8_t>& data);
+    void StartInterval();
     void ReportDrop(Link& link, NetworkConnection::Result result, size_t size);
 
     int m_localHostId;
@@ -201,6 +235,11 @@ private:
     std::map<uint32_t, std::unique_ptr<Link>> m_links;
     NetworkLinkStats m_closedLinkStats;
     std::map<int, TypeCount> m_typeCounts;
+    // Peers whose first line of a kind was written in this interval, and the lines counted.
+    std::set<std::pair<int, std::string>> m_logged;
+    std::array<uint64_t, LOG_KIND_COUNT> m_unlogged{};
+    int m_summaryAt = 0;
+    bool m_summaryStarted = false;
 };
 
 } // namespace GAME

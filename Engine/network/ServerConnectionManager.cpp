@@ -14,8 +14,20 @@
 
 #include <algorithm>
 #include <cinttypes>
+#include <cmath>
 
 namespace GAME {
+
+namespace {
+
+// "a.b.c.d:port" without the port.
+std::string HostOf(const std::string& address)
+{
+    const size_t colon = address.rfind(':');
+    return colon == std::string::npos ? address : address.substr(0, colon);
+}
+
+} // namespace
 
 ServerConnectionManager::~ServerConnectionManager()
 {
@@ -33,6 +45,7 @@ bool ServerConnectionManager::Listen(const char* address, int port)
     limits.maxPending = maxPendingConnections;
     limits.pendingTimeoutMs = handshakeTimeoutMs;
     limits.maxPerAddress = m_maxPeersPerAddress;
+    limits.connectsPerSecond = m_maxPeersPerAddress > 0 ? connectsPerAddressPerSecond : 0;
     limits.maxWaitingData = maxWaitingData;
     if (!socket->Listen(address, port, limits)) {
         CloseSession(0);
@@ -66,6 +79,9 @@ void ServerConnectionManager::Shutdown()
     m_localPackets.clear();
     m_hungUp.clear();
     m_clients.clear();
+    m_handshakes = Allowance{static_cast<double>(handshakesPerSecond), Now()};
+    m_addressHandshakes.clear();
+    m_deferredRequests.clear();
     m_reportedGuard = Socket::GuardStats();
     m_guardReported = false;
     if (open)
@@ -75,6 +91,7 @@ void ServerConnectionManager::Shutdown()
 void ServerConnectionManager::Update(int elapsedMs)
 {
     ConnectionManager::Update(elapsedMs);
+    AnswerDeferredRequests();
     // What this host sent itself, in order; a packet delivered may send more (next frame's).
     std::vector<LocalPacket> local;
     local.swap(m_localPackets);
@@ -97,16 +114,19 @@ void ServerConnectionManager::ReportGuard()
     const Socket::GuardStats now = GetGuardStats();
     const Socket::GuardStats& was = m_reportedGuard;
     const bool changed = now.timedOut != was.timedOut || now.pushedOut != was.pushedOut ||
-                         now.refusedAddress != was.refusedAddress || now.refusedNoRoom != was.refusedNoRoom ||
-                         now.refusedFragments != was.refusedFragments;
+                         now.refusedAddress != was.refusedAddress || now.refusedRate != was.refusedRate ||
+                         now.refusedNoRoom != was.refusedNoRoom ||
+                         now.refusedFragments != was.refusedFragments ||
+                         now.refusedCommands != was.refusedCommands;
     if (!changed || (m_guardReported && Since(m_guardReportedAt) < guardReportIntervalMs))
         return;
     LogPrintf(1,
               "Network: peers that did not join so far: %" PRIu64 " dropped after %d ms, %" PRIu64
               " pushed out by newer ones, %" PRIu64 " refused for their address, %" PRIu64
-              " refused for want of room; %" PRIu64 " datagrams with fragments refused",
-              now.timedOut, handshakeTimeoutMs, now.pushedOut, now.refusedAddress, now.refusedNoRoom,
-              now.refusedFragments);
+              " for their address's connect rate, %" PRIu64 " for want of room; %" PRIu64
+              " datagrams with fragments refused, %" PRIu64 " with commands the engine never sends",
+              now.timedOut, handshakeTimeoutMs, now.pushedOut, now.refusedAddress, now.refusedRate,
+              now.refusedNoRoom, now.refusedFragments, now.refusedCommands);
     m_reportedGuard = now;
     m_guardReported = true;
     m_guardReportedAt = Now();
@@ -193,7 +213,8 @@ void ServerConnectionManager::OnLinkDisconnected(Link& link)
         return;
     m_entityList.RemoveClient(link.host);
     m_clients.erase(link.host);
-    LogPrintf(2, "Network: client %d (%s) left", link.host, link.address.c_str());
+    if (ShouldLog(LOG_LEAVE, std::to_string(link.host)))
+        LogPrintf(2, "Network: client %d (%s) left", link.host, link.address.c_str());
 }
 
 void ServerConnectionManager::Refuse(Link& link, NetworkConnection::RefuseReason reason, const uint8_t* body,
@@ -206,12 +227,69 @@ void ServerConnectionManager::Refuse(Link& link, NetworkConnection::RefuseReason
     HangUp(link);
 }
 
+bool ServerConnectionManager::TakeHandshake(const Link& link)
+{
+    const int now = Now();
+    auto refill = [&](Allowance& allowance, double rate, double burst) {
+        allowance.left = std::min(burst, allowance.left + rate * Since(allowance.at) / 1000.0);
+        allowance.at = now;
+        return allowance.left >= 1.0;
+    };
+    if (!refill(m_handshakes, handshakesPerSecond, handshakesPerSecond))
+        return false;
+    if (m_maxPeersPerAddress > 0) {
+        const double burst = static_cast<double>(m_maxPeersPerAddress);
+        auto [it, added] = m_addressHandshakes.try_emplace(HostOf(link.address), Allowance{burst, now});
+        if (!refill(it->second, handshakesPerAddressPerSecond, burst))
+            return false;
+        it->second.left -= 1.0;
+    }
+    m_handshakes.left -= 1.0;
+    return true;
+}
+
 void ServerConnectionManager::HandleConnectRequest(Link& link, const uint8_t* body, size_t size)
+{
+    // Behind those that wait already, so that nobody is overtaken.
+    if (!m_deferredRequests.empty() || !TakeHandshake(link)) {
+        m_deferredRequests.push_back({link.socketConnection, std::vector<uint8_t>(body, body + size)});
+        return;
+    }
+    AnswerConnectRequest(link, body, size);
+}
+
+void ServerConnectionManager::AnswerDeferredRequests()
+{
+    for (size_t i = 0; i < m_deferredRequests.size();) {
+        Link* link = FindLink(m_deferredRequests[i].connection);
+        if (link && !TakeHandshake(*link)) {
+            ++i; // its address waits; those behind it from elsewhere need not
+            if (m_handshakes.left < 1.0)
+                break;
+            continue;
+        }
+        const DeferredRequest request = std::move(m_deferredRequests[i]);
+        m_deferredRequests.erase(m_deferredRequests.begin() + static_cast<std::ptrdiff_t>(i));
+        if (link)
+            AnswerConnectRequest(*link, request.body.data(), request.body.size());
+    }
+    if (Since(m_addressHandshakesPrunedAt) >= 1000) {
+        m_addressHandshakesPrunedAt = Now();
+        for (auto it = m_addressHandshakes.begin(); it != m_addressHandshakes.end();) {
+            const double refilled =
+                it->second.left + handshakesPerAddressPerSecond * Since(it->second.at) / 1000.0;
+            it = refilled >= m_maxPeersPerAddress ? m_addressHandshakes.erase(it) : std::next(it);
+        }
+    }
+}
+
+void ServerConnectionManager::AnswerConnectRequest(Link& link, const uint8_t* body, size_t size)
 {
     const int host = FindFreeHostId();
     if (host < 0) {
-        LogPrintf(2, "Network: %s refused: the server is full (%d clients)", link.address.c_str(),
-                  maxClients);
+        if (ShouldLog(LOG_REFUSAL, HostOf(link.address)))
+            LogPrintf(2, "Network: %s refused: the server is full (%d clients)", link.address.c_str(),
+                      maxClients);
         Refuse(link, NetworkConnection::REFUSE_SERVER_FULL, body, size);
         return;
     }
@@ -219,9 +297,11 @@ void ServerConnectionManager::HandleConnectRequest(Link& link, const uint8_t* bo
     NetworkConnection::RefuseReason reason = NetworkConnection::REFUSE_HANDSHAKE_FAILED;
     if (link.connection.AcceptConnectRequest(body, size, static_cast<uint8_t>(host), accept, &reason) !=
         NetworkConnection::RESULT_OK) {
-        LogPrintf(2, "Network: %s refused: %s", link.address.c_str(),
-                  reason == NetworkConnection::REFUSE_PROTOCOL_VERSION ? "another protocol version"
-                                                                       : "its connect request is unusable");
+        if (ShouldLog(LOG_REFUSAL, HostOf(link.address)))
+            LogPrintf(2, "Network: %s refused: %s", link.address.c_str(),
+                      reason == NetworkConnection::REFUSE_PROTOCOL_VERSION
+                          ? "another protocol version"
+                          : "its connect request is unusable");
         Refuse(link, reason, nullptr, 0);
         return;
     }
@@ -239,7 +319,8 @@ void ServerConnectionManager::HandleConnectRequest(Link& link, const uint8_t* bo
     client = ClientState();
     client.spawnAllowance = m_spawnsPerSecond;
     client.spawnCheckedAt = Now();
-    LogPrintf(2, "Network: client %d joined from %s", host, link.address.c_str());
+    if (ShouldLog(LOG_JOIN, std::to_string(host)))
+        LogPrintf(2, "Network: client %d joined from %s", host, link.address.c_str());
 }
 
 void ServerConnectionManager::HandleClientView(Link& link, const uint8_t* body, size_t size)
@@ -252,7 +333,9 @@ void ServerConnectionManager::HandleClientView(Link& link, const uint8_t* body, 
     Frustum frustum;
     if (!ClientView::Read(body, size, regionId, frustum)) {
         link.connection.CountUnreadable();
-        LogPrintf(IsNetworkLogging() ? 0 : 1, "Network: unreadable view from client %d dropped", link.host);
+        if (ShouldLog(LOG_UNREADABLE_VIEW, link.address))
+            LogPrintf(IsNetworkLogging() ? 0 : 1, "Network: unreadable view from client %d dropped%s",
+                      link.host, IsNetworkLogging() ? "" : "; more from it are only counted for a while");
         return;
     }
     // Only the latest counts; ApplyViews hands it on.
@@ -321,6 +404,10 @@ const char* ServerConnectionManager::CheckSpawns(int host, ClientState& client,
         if (static_cast<int>(id->GetId() >> ObjectManager::kHostShift) != host)
             return "an object id of another host";
         const WorldCoords& coords = id->GetSpawnCoords();
+        // Read() has refused axes that are not finite; a rotation's are unit vectors.
+        for (const Vec3* axis : {&coords.GetXAxis(), &coords.GetYAxis(), &coords.GetZAxis()})
+            if (!(std::fabs(axis->Length() - 1.0f) <= spawnAxisTolerance))
+                return "an orientation whose axes are not unit vectors";
         const Region* region = coords.GetRegion();
         if (!region)
             return "a place in no region of this world";
@@ -398,10 +485,12 @@ void ServerConnectionManager::DumpStats() const
     LogPrintf(0,
               "  clients: %" PRIu64 " views received, %" PRIu64 " handed on, %" PRIu64
               " objects refused; peers that did not join: %" PRIu64 " dropped, %" PRIu64
-              " pushed out, %" PRIu64 " refused for their address, %" PRIu64 " for want of room, %" PRIu64
-              " fragment datagrams refused",
+              " pushed out, %" PRIu64 " refused for their address, %" PRIu64 " for its connect rate, %" PRIu64
+              " for want of room, %" PRIu64 " fragment datagrams refused, %" PRIu64
+              " datagrams with commands the engine never sends; %zu join requests waiting",
               m_viewsReceived, m_viewsApplied, m_refusedSpawns, guard.timedOut, guard.pushedOut,
-              guard.refusedAddress, guard.refusedNoRoom, guard.refusedFragments);
+              guard.refusedAddress, guard.refusedRate, guard.refusedNoRoom, guard.refusedFragments,
+              guard.refusedCommands, m_deferredRequests.size());
 }
 
 } // namespace GAME

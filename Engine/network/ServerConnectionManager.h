@@ -9,11 +9,26 @@
 // joined client is entered in the entity list and leaves it when its link closes.
 //
 // Against peers that never join, the socket (Socket::Limits) lets one address hold at most
-// SetMaxPeersPerAddress peers, lets peers that have not finished the handshake hold at most
-// maxPendingConnections slots and for at most handshakeTimeoutMs (a newer connect pushes the
-// oldest of them out), keeps a slot for each host id that only a joined client holds long, refuses
-// fragments until a peer has joined and lets a peer have at most maxWaitingData bytes waiting in
-// the transport. What it turned away is logged in one line at most every guardReportIntervalMs.
+// SetMaxPeersPerAddress peers and start at most connectsPerAddressPerSecond of them a second
+// (a burst of as many as it may hold), lets peers that have not finished the handshake hold at
+// most maxPendingConnections slots and for at most handshakeTimeoutMs (a newer connect pushes the
+// one that waited longest out and tells it, so that a client asks again at once), keeps a slot for
+// each host id that only a joined client holds long, refuses fragments until a peer has joined,
+// refuses the transport's commands that the engine never sends, lets a peer have at most
+// maxWaitingData bytes and Socket::reliableWindow commands waiting in the transport. What it
+// turned away is logged in one line at most every guardReportIntervalMs.
+//
+// Each join and each authenticated refusal costs a key agreement on the main thread: the server
+// does at most handshakesPerSecond of them a second in all and handshakesPerAddressPerSecond per
+// address (bursts of as many, and of SetMaxPeersPerAddress); a request beyond that waits, in
+// order, for the next frames (a peer waits no longer than handshakeTimeoutMs). Joins, leaves and
+// refusals are logged as ConnectionManager.h says: the first join and leave of each host id and
+// the first refusal of each address, then a count in the periodic summary.
+//
+// Sessions are anonymous: anyone who completes the handshake gets a host id, and keeps it as long
+// as it answers. Fifteen connections from four addresses (four each) hold every id; the
+// per-address limit only makes that take several addresses. A game that must keep strangers out
+// (passwords, invitations, bans) does so above the session.
 //
 // The views clients report (CLIENT_VIEW) are read as they come, but only the latest counts: each
 // client's view goes to the view handler (the engine's UpdateFrustum), or straight to the entity
@@ -22,10 +37,11 @@
 // once every regionLogIntervalMs (every view while network logging is on).
 //
 // Objects a client's packet asks to make (spawn data of an ObjectInteractionPacket's ids) are made
-// only when every one of them names an id of the client's own host, a region of the current world
-// and a place inside that region's box (spawnBoundsMargin across, spawnHeightMargin in height), the client
-// has not made more than SetClientSpawnLimit of them in the last second, and the host's controller accepts
-// them (AcceptClientSpawns); otherwise none of the packet's objects is made and the packet reaches
+// only when every one of them names an id of the client's own host, a region of the current world,
+// a place inside that region's box (spawnBoundsMargin across, spawnHeightMargin in height) and an
+// orientation of unit axes (within spawnAxisTolerance), the client has not made more than
+// SetClientSpawnLimit of them in the last second, and the host's controller accepts them
+// (AcceptClientSpawns); otherwise none of the packet's objects is made and the packet reaches
 // ProcessPacket with its ids failed.
 //
 // What the server's own shim sends "to the server" is delivered to the host's network controller
@@ -55,6 +71,11 @@ public:
     static constexpr int maxPendingConnections = maxClients + 1;
     static constexpr int handshakeTimeoutMs = 2000;
     static constexpr int defaultMaxPeersPerAddress = 4;
+    static constexpr int connectsPerAddressPerSecond = 2;
+    static constexpr int handshakesPerSecond = 64;
+    static constexpr int handshakesPerAddressPerSecond = 2;
+    // How far a client spawn's axes may be from unit length.
+    static constexpr float spawnAxisTolerance = 1e-3f;
     // Room for the largest packet twice over: one being joined from its fragments while the one
     // before it waits to be taken.
     static constexpr size_t maxWaitingData = 2 * NetPacketHeader::maxPacketSize;
@@ -96,8 +117,9 @@ public:
     std::vector<int> GetClientHostIds() const;
     void SetViewHandler(ViewHandler handler) { m_viewHandler = std::move(handler); }
 
-    // Peers one address may have (clients behind one router share it); 0 for no limit. Takes
-    // effect at the next Listen.
+    // Peers one address may have (clients behind one router share it); 0 for no limit, and then
+    // neither the address's connect rate nor its handshake rate is limited. Takes effect at the
+    // next Listen.
     void SetMaxPeersPerAddress(int count) { m_maxPeersPerAddress = count < 0 ? 0 : count; }
     int GetMaxPeersPerAddress() const { return m_maxPeersPerAddress; }
     // Objects each client may make per second (a burst of as many, then as they refill).
@@ -145,6 +167,10 @@ private:
 
     void Refuse(Link& link, NetworkConnection::RefuseReason reason, const uint8_t* body, size_t size);
     void HandleConnectRequest(Link& link, const uint8_t* body, size_t size);
+    void AnswerConnectRequest(Link& link, const uint8_t* body, size_t size);
+    // Takes a key agreement from the budgets (see the banner); false when either is spent.
+    bool TakeHandshake(const Link& link);
+    void AnswerDeferredRequests();
     void HandleClientView(Link& link, const uint8_t* body, size_t size);
     void ApplyViews();
     void ReportGuard();
@@ -157,12 +183,26 @@ private:
         int type;
         std::vector<uint8_t> body;
     };
+    struct Allowance
+    {
+        double left = 0.0;
+        int at = 0;
+    };
+    struct DeferredRequest
+    {
+        uint32_t connection;
+        std::vector<uint8_t> body;
+    };
 
     NetworkEntityList m_entityList;
     ViewHandler m_viewHandler;
     std::vector<LocalPacket> m_localPackets;
     std::set<uint32_t> m_hungUp; // links told to go (refusal)
     std::map<int, ClientState> m_clients;
+    Allowance m_handshakes{static_cast<double>(handshakesPerSecond), 0};
+    std::map<std::string, Allowance> m_addressHandshakes;
+    int m_addressHandshakesPrunedAt = 0;
+    std::vector<DeferredRequest> m_deferredRequests;
     int m_maxPeersPerAddress = defaultMaxPeersPerAddress;
     int m_spawnsPerSecond = defaultClientSpawnsPerSecond;
     uint64_t m_refusedSpawns = 0;

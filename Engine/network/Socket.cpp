@@ -14,8 +14,11 @@
 #include <cstddef>
 #include <cstring>
 #include <deque>
+#include <iterator>
 #include <map>
 #include <mutex>
+#include <set>
+#include <unordered_map>
 
 namespace GAME {
 
@@ -64,6 +67,30 @@ uint32_t Read32(const uint8_t* data)
     return ENET_NET_TO_HOST_32(value);
 }
 
+std::string AddressText(const ENetAddress& address)
+{
+    char ip[64] = {};
+    if (enet_address_get_host_ip(&address, ip, sizeof(ip)) != 0)
+        std::strcpy(ip, "?");
+    return std::string(ip) + ":" + std::to_string(address.port);
+}
+
+// A peer in ENet's handshake this long has a worse link than the game can use, or none:
+// finishing it takes one round trip.
+constexpr uint32_t staleHandshakeMs = 250;
+
+// A peer this young is never pushed out: a burst of connects cannot sweep away a newcomer before
+// it could ask to join.
+constexpr uint32_t youngPeerMs = 250;
+
+// What an address pays, in connects, for a peer that held a slot until it was pushed out or timed
+// out without ever asking to join: such an address gets a fifth of its rate.
+constexpr double wastedSlotConnects = 4.0;
+
+// Addresses whose connect allowance is remembered; past this many (once those with a full
+// allowance are forgotten) a new address is refused until some refill.
+constexpr size_t maxRememberedAddresses = 65536;
+
 } // namespace
 
 class Socket::ReceiveThread : public Thread
@@ -95,10 +122,32 @@ struct Socket::Impl
     uint32_t nextConnection = 1;
     int port = 0;
 
-    // The guard of a listening socket (receive thread, under hostLock; see the banner).
+    // The guard of a listening socket (receive thread, under hostLock; see the banner). Its
+    // counters are atomics, so that the main thread reads them without the lock.
     bool guarded = false;
     Limits limits;
-    GuardStats guardStats;
+    struct GuardCounters
+    {
+        std::atomic<uint64_t> timedOut{0}, pushedOut{0}, refusedAddress{0}, refusedRate{0}, refusedNoRoom{0},
+            refusedFragments{0}, refusedCommands{0};
+    } guardCounters;
+    static void Count(std::atomic<uint64_t>& counter) { counter.fetch_add(1, std::memory_order_relaxed); }
+    // Per address: the connects it may still start now, refilled with time.
+    struct Allowance
+    {
+        double connects = 0.0;
+        uint32_t at = 0;
+    };
+    std::unordered_map<enet_uint32, Allowance> allowances;
+    uint32_t allowancesPrunedAt = 0;
+    // Peers pushed out during ENet's receive, told once it is done (Notify).
+    struct Notice
+    {
+        ENetAddress address;
+        enet_uint16 peerID;
+        enet_uint8 sessionID;
+    };
+    std::vector<Notice> notices;
     // Per ENet slot: when its present occupant (told apart by ENet's connect id) was first seen.
     struct Slot
     {
@@ -116,6 +165,29 @@ struct Socket::Impl
         int share; // unestablished peers of its address
     };
     std::vector<Candidate> candidates;
+
+    // What the main thread could not do at once because the receive thread held the host lock,
+    // in order; done by whichever thread next holds the lock (Drain). outLock is taken alone or
+    // inside hostLock, never the other way round.
+    enum OutgoingKind : uint8_t
+    {
+        OUT_SEND,
+        OUT_DISCONNECT,
+        OUT_ESTABLISH,
+    };
+    struct Outgoing
+    {
+        OutgoingKind kind;
+        uint32_t connection;
+        std::vector<uint8_t> data;
+    };
+    std::mutex outLock;
+    std::vector<Outgoing> outgoing;
+    std::atomic<bool> outgoingWaiting{false};
+    // Main thread: the connections Receive reported connected and not yet disconnected.
+    std::set<uint32_t> live;
+    std::atomic<bool> open{false};
+    std::atomic<int> boundPort{0};
 
     NetworkQueue queue;
     ReceiveThread thread;
@@ -210,7 +282,8 @@ struct Socket::Impl
             Forget(id, false);
             peers[id] = Peer{peer, true};
             connectedPeers.fetch_add(1, std::memory_order_relaxed);
-            Hand(EVENT_CONNECTED, id, nullptr, 0);
+            const std::string address = AddressText(peer->address);
+            Hand(EVENT_CONNECTED, id, reinterpret_cast<const uint8_t*>(address.data()), address.size());
             return;
         }
         case ENET_EVENT_TYPE_DISCONNECT: {
@@ -264,8 +337,9 @@ struct Socket::Impl
     }
 
     // Frees the peer's slot at once; the main thread hears of a connection it knew. `tell` sends
-    // the peer a disconnect first (never while ENet is in the middle of receiving).
-    void Drop(ENetPeer& peer, bool tell)
+    // the peer a disconnect first; during ENet's receive (where nothing may be sent) it is told
+    // after the service call instead (Notify).
+    void Drop(ENetPeer& peer, bool tell, bool receiving = false)
     {
         const uint32_t id = ConnectionOf(&peer);
         peer.data = nullptr;
@@ -274,10 +348,39 @@ struct Socket::Impl
             Forget(id, true);
             Hand(EVENT_DISCONNECTED, id, nullptr, 0);
         }
-        if (tell)
-            enet_peer_disconnect_now(&peer, 0);
-        else
+        if (tell && receiving) {
+            if (peer.state != ENET_PEER_STATE_DISCONNECTED &&
+                peer.outgoingPeerID < ENET_PROTOCOL_MAXIMUM_PEER_ID)
+                notices.push_back(Notice{peer.address, peer.outgoingPeerID, peer.outgoingSessionID});
             enet_peer_reset(&peer);
+        } else if (tell) {
+            enet_peer_disconnect_now(&peer, 0);
+        } else {
+            enet_peer_reset(&peer);
+        }
+    }
+
+    // Receive thread, under hostLock, after the service call: the disconnects of the peers pushed
+    // out meanwhile, as ENet's disconnect_now would have sent them.
+    void Notify()
+    {
+        for (const Notice& notice : notices) {
+            uint8_t datagram[sizeof(enet_uint16) + sizeof(ENetProtocolDisconnect)] = {};
+            const enet_uint16 peerID = ENET_HOST_TO_NET_16(
+                static_cast<enet_uint16>(notice.peerID | (static_cast<enet_uint16>(notice.sessionID)
+                                                          << ENET_PROTOCOL_HEADER_SESSION_SHIFT)));
+            std::memcpy(datagram, &peerID, sizeof(peerID));
+            ENetProtocolDisconnect disconnect = {};
+            disconnect.header.command =
+                int(ENET_PROTOCOL_COMMAND_DISCONNECT) | int(ENET_PROTOCOL_COMMAND_FLAG_UNSEQUENCED);
+            disconnect.header.channelID = 0xFF;
+            std::memcpy(datagram + sizeof(peerID), &disconnect, sizeof(disconnect));
+            ENetBuffer buffer;
+            buffer.data = datagram;
+            buffer.dataLength = sizeof(datagram);
+            enet_socket_send(host->socket, &notice.address, &buffer, 1);
+        }
+        notices.clear();
     }
 
     // The peer's first datagram (its join request) was handed over and the main thread is not
@@ -290,7 +393,31 @@ struct Socket::Impl
                it->second.firstDatagram > doneRecords.load(std::memory_order_acquire);
     }
 
-    // Drops the peers that stayed unestablished too long. Outside ENet's service.
+    // The peer sent something after ENet's connect (its join request, for an engine client).
+    bool HasAsked(const ENetPeer& peer) const
+    {
+        auto it = peers.find(ConnectionOf(&peer));
+        return it != peers.end() && it->second.firstDatagram != 0;
+    }
+
+    // The peer held a slot and never asked to join: its address pays for it (see TakeConnect).
+    void ChargeWastedSlot(const ENetPeer& peer, uint32_t now)
+    {
+        if (limits.connectsPerSecond <= 0 || HasAsked(peer))
+            return;
+        auto it = allowances.find(peer.address.host);
+        if (it == allowances.end()) {
+            if (allowances.size() >= maxRememberedAddresses)
+                return;
+            it = allowances.emplace(peer.address.host, Allowance{Burst(), now}).first;
+        }
+        Refill(it->second, now);
+        it->second.connects =
+            std::max(it->second.connects - wastedSlotConnects, -Burst() * wastedSlotConnects);
+    }
+
+    // Drops the peers that stayed unestablished too long, and forgets the allowances of
+    // addresses that have refilled. Outside ENet's service.
     void Sweep()
     {
         if (!guarded || !host)
@@ -306,16 +433,54 @@ struct Socket::Impl
             if (limits.pendingTimeoutMs == 0 || IsEstablished(peer) ||
                 now - slot.since <= limits.pendingTimeoutMs || IsAwaitingMainThread(peer))
                 continue;
-            ++guardStats.timedOut;
+            Count(guardCounters.timedOut);
+            ChargeWastedSlot(peer, now);
             Drop(peer, true);
+        }
+        if (now - allowancesPrunedAt >= 1000) {
+            allowancesPrunedAt = now;
+            for (auto it = allowances.begin(); it != allowances.end();)
+                it = Refill(it->second, now) >= Burst() ? allowances.erase(it) : std::next(it);
         }
     }
 
-    // A connect command: refused (true) for an address with its share of peers, or when every
-    // slot is established; otherwise room is made if the unestablished peers hold their share.
-    // The peer pushed out is one of the address with the most unestablished peers (a flood from a
-    // few addresses pushes out only its own), of those still in ENet's handshake before those that
-    // finished it, the oldest first.
+    double Burst() const { return static_cast<double>(std::max(limits.maxPerAddress, 1)); }
+
+    double Refill(Allowance& allowance, uint32_t now) const
+    {
+        const double rate = static_cast<double>(limits.connectsPerSecond);
+        allowance.connects = std::min(Burst(), allowance.connects + rate * (now - allowance.at) / 1000.0);
+        allowance.at = now;
+        return allowance.connects;
+    }
+
+    // One connect from the address, if its allowance has one left.
+    bool TakeConnect(enet_uint32 address, uint32_t now)
+    {
+        if (limits.connectsPerSecond <= 0)
+            return true;
+        auto it = allowances.find(address);
+        if (it == allowances.end()) {
+            if (allowances.size() >= maxRememberedAddresses)
+                return false;
+            it = allowances.emplace(address, Allowance{Burst(), now}).first;
+        }
+        if (Refill(it->second, now) < 1.0)
+            return false;
+        it->second.connects -= 1.0;
+        return true;
+    }
+
+    // A peer still in ENet's handshake long after a real one would have finished it: its
+    // connect most likely came from an address that never answers.
+    static bool IsStale(const Candidate& candidate)
+    {
+        return !candidate.connected && candidate.age > staleHandshakeMs;
+    }
+
+    // A connect command: refused (true) for an address with its share of peers or past its
+    // connect rate, or when every slot is established or awaited; otherwise room is made if the
+    // unestablished peers hold their share (see the banner for which one goes).
     bool ScreenConnect(const uint8_t* command, size_t size)
     {
         ENetProtocolConnect connect;
@@ -328,6 +493,7 @@ struct Socket::Impl
         const uint32_t now = Platform::MonotonicMilliseconds();
         int sameAddress = 0;
         bool freeSlot = false;
+        int pending = 0;
         candidates.clear();
         for (size_t i = 0; i < host->peerCount; ++i) {
             ENetPeer& peer = host->peers[i];
@@ -342,41 +508,66 @@ struct Socket::Impl
                 ++sameAddress;
             }
             const Slot& slot = Track(i, now);
-            if (!IsEstablished(peer))
+            if (IsEstablished(peer))
+                continue;
+            ++pending;
+            if (now - slot.since >= youngPeerMs && !IsAwaitingMainThread(peer))
                 candidates.push_back(Candidate{&peer, IsTransportConnected(peer), now - slot.since, 0});
         }
         if (limits.maxPerAddress > 0 && sameAddress >= limits.maxPerAddress) {
-            ++guardStats.refusedAddress;
+            Count(guardCounters.refusedAddress);
             return true;
         }
-        if (freeSlot && (limits.maxPending <= 0 || static_cast<int>(candidates.size()) < limits.maxPending))
+        if (!TakeConnect(from.host, now)) {
+            Count(guardCounters.refusedRate);
+            return true;
+        }
+        if (freeSlot && (limits.maxPending <= 0 || pending < limits.maxPending))
             return false;
         Candidate* victim = nullptr;
         for (Candidate& candidate : candidates) {
             for (const Candidate& other : candidates)
                 candidate.share += other.peer->address.host == candidate.peer->address.host ? 1 : 0;
-            if (!victim || candidate.share > victim->share ||
-                (candidate.share == victim->share &&
-                 (victim->connected > candidate.connected ||
-                  (victim->connected == candidate.connected && candidate.age > victim->age))))
+            if (!victim || IsStale(candidate) > IsStale(*victim) ||
+                (IsStale(candidate) == IsStale(*victim) &&
+                 (candidate.share > victim->share ||
+                  (candidate.share == victim->share && candidate.age > victim->age))))
                 victim = &candidate;
         }
         if (!victim) {
-            ++guardStats.refusedNoRoom;
+            Count(guardCounters.refusedNoRoom);
             return true;
         }
-        ++guardStats.pushedOut;
-        Drop(*victim->peer, false);
+        Count(guardCounters.pushedOut);
+        ChargeWastedSlot(*victim->peer, now);
+        Drop(*victim->peer, true, true);
         return false;
     }
 
-    // The commands of a datagram to a peer: fragments are refused (true) from a peer that is not
-    // established, and from anyone when they claim more fragments than bytes or a packet larger
-    // than any the socket takes.
+    // A reliable sequence number further ahead of what the peer delivered than the peer can have
+    // in flight (numbers behind it ENet acknowledges and discards).
+    bool IsBeyondWindow(const ENetPeer& peer, uint16_t sequence, bool established) const
+    {
+        if (peer.channelCount == 0 || !peer.channels)
+            return false; // not connected: ENet refuses sends itself
+        const uint16_t ahead =
+            static_cast<uint16_t>(sequence - peer.channels[0].incomingReliableSequenceNumber);
+        return ahead > (established ? reliableWindow : pendingReliableWindow) && ahead <= 0x8000;
+    }
+
+    // The commands of a datagram to a peer, refused (true) whole when any is one the engine
+    // never sends (see the banner), or a fragment from a peer that is not established, or one
+    // that claims more fragments than bytes or a packet larger than any the socket takes.
     bool ScreenCommands(const ENetPeer& peer, const uint8_t* data, size_t size)
     {
-        int established = -1; // looked up once, when a fragment is found
+        int established = -1; // looked up once, when a send is found
+        auto isEstablished = [&] {
+            if (established < 0)
+                established = IsEstablished(peer) ? 1 : 0;
+            return established == 1;
+        };
         size_t offset = 0;
+        int count = 0;
         while (offset + sizeof(ENetProtocolCommandHeader) <= size) {
             const uint8_t number = data[offset] & ENET_PROTOCOL_COMMAND_MASK;
             if (number >= ENET_PROTOCOL_COMMAND_COUNT)
@@ -384,29 +575,46 @@ struct Socket::Impl
             const size_t commandSize = enet_protocol_command_size(number);
             if (commandSize == 0 || offset + commandSize > size)
                 return false;
+            if (++count > ENET_PROTOCOL_MAXIMUM_PACKET_COMMANDS) {
+                Count(guardCounters.refusedCommands);
+                return true;
+            }
             const uint8_t* command = data + offset;
+            const bool onChannel0 = command[offsetof(ENetProtocolCommandHeader, channelID)] == 0;
             size_t dataLength = 0;
             switch (number) {
+            case ENET_PROTOCOL_COMMAND_SEND_UNRELIABLE:
+            case ENET_PROTOCOL_COMMAND_SEND_UNSEQUENCED:
+            case ENET_PROTOCOL_COMMAND_SEND_UNRELIABLE_FRAGMENT:
+                Count(guardCounters.refusedCommands);
+                return true;
             case ENET_PROTOCOL_COMMAND_SEND_RELIABLE:
                 dataLength = Read16(command + offsetof(ENetProtocolSendReliable, dataLength));
+                if (dataLength == 0 || !onChannel0 ||
+                    IsBeyondWindow(
+                        peer, Read16(command + offsetof(ENetProtocolCommandHeader, reliableSequenceNumber)),
+                        isEstablished())) {
+                    Count(guardCounters.refusedCommands);
+                    return true;
+                }
                 break;
-            case ENET_PROTOCOL_COMMAND_SEND_UNRELIABLE:
-                dataLength = Read16(command + offsetof(ENetProtocolSendUnreliable, dataLength));
-                break;
-            case ENET_PROTOCOL_COMMAND_SEND_UNSEQUENCED:
-                dataLength = Read16(command + offsetof(ENetProtocolSendUnsequenced, dataLength));
-                break;
-            case ENET_PROTOCOL_COMMAND_SEND_FRAGMENT:
-            case ENET_PROTOCOL_COMMAND_SEND_UNRELIABLE_FRAGMENT: {
-                if (established < 0)
-                    established = IsEstablished(peer) ? 1 : 0;
-                const uint32_t count = Read32(command + offsetof(ENetProtocolSendFragment, fragmentCount));
+            case ENET_PROTOCOL_COMMAND_SEND_FRAGMENT: {
+                const uint32_t fragments =
+                    Read32(command + offsetof(ENetProtocolSendFragment, fragmentCount));
                 const uint32_t total = Read32(command + offsetof(ENetProtocolSendFragment, totalLength));
-                if (!established || count > total || total > host->maximumPacketSize) {
-                    ++guardStats.refusedFragments;
+                if (!isEstablished() || fragments > total || total > host->maximumPacketSize) {
+                    Count(guardCounters.refusedFragments);
                     return true;
                 }
                 dataLength = Read16(command + offsetof(ENetProtocolSendFragment, dataLength));
+                // ENet files a fragment under its packet's first number.
+                if (dataLength == 0 || !onChannel0 ||
+                    IsBeyondWindow(peer,
+                                   Read16(command + offsetof(ENetProtocolSendFragment, startSequenceNumber)),
+                                   true)) {
+                    Count(guardCounters.refusedCommands);
+                    return true;
+                }
                 break;
             }
             default:
@@ -415,6 +623,91 @@ struct Socket::Impl
             offset += commandSize + dataLength;
         }
         return false;
+    }
+
+    // ---- What the main thread asks (under hostLock) ------------------------------------------
+
+    bool DoSend(uint32_t connection, const uint8_t* data, size_t size)
+    {
+        auto it = peers.find(connection);
+        if (!host || it == peers.end() || it->second.peer->state != ENET_PEER_STATE_CONNECTED)
+            return false;
+        ENetPacket* packet = enet_packet_create(data, size, ENET_PACKET_FLAG_RELIABLE);
+        if (!packet)
+            return false;
+        if (enet_peer_send(it->second.peer, 0, packet) != 0) {
+            if (packet->referenceCount == 0)
+                enet_packet_destroy(packet);
+            return false;
+        }
+        return true;
+    }
+
+    void DoDisconnect(uint32_t connection)
+    {
+        auto it = peers.find(connection);
+        if (host && it != peers.end())
+            enet_peer_disconnect_later(it->second.peer, 0);
+    }
+
+    void DoEstablish(uint32_t connection)
+    {
+        auto it = peers.find(connection);
+        if (it != peers.end())
+            it->second.established = true;
+    }
+
+    // Does what the main thread left, in order. True when there was anything.
+    bool Drain()
+    {
+        if (!outgoingWaiting.load(std::memory_order_acquire))
+            return false;
+        std::vector<Outgoing> batch;
+        {
+            std::lock_guard<std::mutex> lock(outLock);
+            batch.swap(outgoing);
+            outgoingWaiting.store(false, std::memory_order_release);
+        }
+        for (const Outgoing& out : batch) {
+            switch (out.kind) {
+            case OUT_SEND:
+                DoSend(out.connection, out.data.data(), out.data.size());
+                break;
+            case OUT_DISCONNECT:
+                DoDisconnect(out.connection);
+                break;
+            case OUT_ESTABLISH:
+                DoEstablish(out.connection);
+                break;
+            }
+        }
+        return !batch.empty();
+    }
+
+    // Main thread: does the work now when the host lock is free (after what was left before it),
+    // otherwise leaves it for the receive thread. `now` runs under the lock.
+    template <typename Now>
+    bool Ask(OutgoingKind kind, uint32_t connection, const uint8_t* data, size_t size, Now now)
+    {
+        std::unique_lock<std::mutex> lock(hostLock, std::try_to_lock);
+        if (lock.owns_lock()) {
+            Drain();
+            return now();
+        }
+        if (!open.load(std::memory_order_acquire) || live.count(connection) == 0)
+            return false;
+        {
+            std::lock_guard<std::mutex> out(outLock);
+            outgoing.push_back(Outgoing{kind, connection, std::vector<uint8_t>(data, data + size)});
+            outgoingWaiting.store(true, std::memory_order_release);
+        }
+        // The receive thread may have let go meanwhile; otherwise it looks again before it waits.
+        if (lock.try_lock()) {
+            Drain();
+            if (host)
+                enet_host_flush(host);
+        }
+        return true;
     }
 
     // The socket whose receive thread this is: ENet's intercept hook carries no pointer of its own.
@@ -464,8 +757,18 @@ struct Socket::Impl
         socket = ENET_SOCKET_NULL;
         peers.clear();
         slots.clear();
+        allowances.clear();
+        notices.clear();
         guarded = false;
         port = 0;
+        open.store(false, std::memory_order_release);
+        boundPort.store(0, std::memory_order_relaxed);
+        {
+            std::lock_guard<std::mutex> out(outLock);
+            outgoing.clear();
+            outgoingWaiting.store(false, std::memory_order_release);
+        }
+        live.clear();
         queue.Clear();
         pending.clear();
         handedRecords = 0;
@@ -499,15 +802,21 @@ void Socket::ReceiveThread::Run()
             s.stalls.fetch_add(1, std::memory_order_relaxed);
             {
                 std::lock_guard<std::mutex> lock(s.hostLock);
+                if (s.Drain())
+                    enet_host_flush(s.host);
                 s.Sweep();
             }
             Platform::SleepMilliseconds(1);
             continue;
         }
-        enet_uint32 condition = ENET_SOCKET_WAIT_RECEIVE;
-        enet_socket_wait(s.socket, &condition, serviceIntervalMs);
+        // What the main thread left while this thread held the lock goes out without a wait.
+        if (!s.outgoingWaiting.load(std::memory_order_acquire)) {
+            enet_uint32 condition = ENET_SOCKET_WAIT_RECEIVE;
+            enet_socket_wait(s.socket, &condition, serviceIntervalMs);
+        }
 
         std::lock_guard<std::mutex> lock(s.hostLock);
+        s.Drain();
         ENetEvent event;
         int result = enet_host_service(s.host, &event, 0);
         while (result > 0) {
@@ -516,7 +825,10 @@ void Socket::ReceiveThread::Run()
         }
         if (result < 0)
             s.serviceErrors.fetch_add(1, std::memory_order_relaxed);
+        s.Notify();
         s.Sweep();
+        if (s.Drain())
+            enet_host_flush(s.host);
     }
     Impl::receiving = nullptr;
 }
@@ -530,14 +842,12 @@ Socket::~Socket()
 
 bool Socket::IsOpen() const
 {
-    std::lock_guard<std::mutex> lock(m_impl->hostLock);
-    return m_impl->host != nullptr;
+    return m_impl->open.load(std::memory_order_acquire);
 }
 
 int Socket::GetPort() const
 {
-    std::lock_guard<std::mutex> lock(m_impl->hostLock);
-    return m_impl->port;
+    return m_impl->boundPort.load(std::memory_order_relaxed);
 }
 
 bool Socket::Listen(const char* address, int port, int maxConnections)
@@ -551,7 +861,8 @@ bool Socket::Listen(const char* address, int port, const Limits& limits)
 {
     const int maxConnections = limits.maxConnections;
     if (!InitializeENet() || port < 0 || port > 0xFFFF || maxConnections < 1 ||
-        maxConnections > ENET_PROTOCOL_MAXIMUM_PEER_ID || limits.maxPending < 0 || limits.maxPerAddress < 0)
+        maxConnections > ENET_PROTOCOL_MAXIMUM_PEER_ID || limits.maxPending < 0 || limits.maxPerAddress < 0 ||
+        limits.connectsPerSecond < 0)
         return false;
     {
         std::lock_guard<std::mutex> lock(m_impl->hostLock);
@@ -576,15 +887,21 @@ bool Socket::Listen(const char* address, int port, const Limits& limits)
         if (limits.maxPerAddress > 0)
             host->duplicatePeers = static_cast<size_t>(limits.maxPerAddress);
         m_impl->guarded = limits.maxPending > 0 || limits.pendingTimeoutMs > 0 || limits.maxPerAddress > 0 ||
-                          limits.maxWaitingData > 0;
+                          limits.maxWaitingData > 0 || limits.connectsPerSecond > 0;
         if (m_impl->guarded)
             host->intercept = Impl::Intercept;
         m_impl->limits = limits;
-        m_impl->guardStats = GuardStats();
+        Impl::GuardCounters& counters = m_impl->guardCounters;
+        for (std::atomic<uint64_t>* counter :
+             {&counters.timedOut, &counters.pushedOut, &counters.refusedAddress, &counters.refusedRate,
+              &counters.refusedNoRoom, &counters.refusedFragments, &counters.refusedCommands})
+            counter->store(0, std::memory_order_relaxed);
         m_impl->slots.assign(host->peerCount, Impl::Slot());
         m_impl->host = host;
         m_impl->socket = host->socket;
         m_impl->port = host->address.port;
+        m_impl->boundPort.store(m_impl->port, std::memory_order_relaxed);
+        m_impl->open.store(true, std::memory_order_release);
     }
     return m_impl->StartThread();
 }
@@ -632,6 +949,8 @@ uint32_t Socket::Connect(const char* address, int port)
         m_impl->host = host;
         m_impl->socket = host->socket;
         m_impl->port = host->address.port;
+        m_impl->boundPort.store(m_impl->port, std::memory_order_relaxed);
+        m_impl->open.store(true, std::memory_order_release);
         enet_host_flush(host);
     }
     return m_impl->StartThread() ? id : 0;
@@ -639,51 +958,51 @@ uint32_t Socket::Connect(const char* address, int port)
 
 bool Socket::Send(uint32_t connection, const uint8_t* data, size_t size)
 {
-    if (!data || size == 0)
+    if (!data || size == 0 || size > NetPacketHeader::maxPacketSize)
         return false;
-    std::lock_guard<std::mutex> lock(m_impl->hostLock);
-    auto it = m_impl->peers.find(connection);
-    if (!m_impl->host || it == m_impl->peers.end() || it->second.peer->state != ENET_PEER_STATE_CONNECTED)
-        return false;
-    ENetPacket* packet = enet_packet_create(data, size, ENET_PACKET_FLAG_RELIABLE);
-    if (!packet)
-        return false;
-    if (enet_peer_send(it->second.peer, 0, packet) != 0) {
-        if (packet->referenceCount == 0)
-            enet_packet_destroy(packet);
-        return false;
-    }
-    enet_host_flush(m_impl->host);
-    return true;
+    Impl& s = *m_impl;
+    return s.Ask(Impl::OUT_SEND, connection, data, size, [&] {
+        if (!s.DoSend(connection, data, size))
+            return false;
+        enet_host_flush(s.host);
+        return true;
+    });
 }
 
 void Socket::Establish(uint32_t connection)
 {
-    std::lock_guard<std::mutex> lock(m_impl->hostLock);
-    auto it = m_impl->peers.find(connection);
-    if (it != m_impl->peers.end())
-        it->second.established = true;
+    Impl& s = *m_impl;
+    s.Ask(Impl::OUT_ESTABLISH, connection, nullptr, 0, [&] {
+        s.DoEstablish(connection);
+        return true;
+    });
 }
 
 void Socket::Disconnect(uint32_t connection)
 {
-    std::lock_guard<std::mutex> lock(m_impl->hostLock);
-    auto it = m_impl->peers.find(connection);
-    if (!m_impl->host || it == m_impl->peers.end())
-        return;
-    enet_peer_disconnect_later(it->second.peer, 0);
-    enet_host_flush(m_impl->host);
+    Impl& s = *m_impl;
+    s.Ask(Impl::OUT_DISCONNECT, connection, nullptr, 0, [&] {
+        s.DoDisconnect(connection);
+        if (s.host)
+            enet_host_flush(s.host);
+        return true;
+    });
 }
 
 bool Socket::Receive(Event& event)
 {
     // The caller came back for more: it is done with everything it took before.
-    m_impl->doneRecords.store(m_impl->takenRecords.load(std::memory_order_relaxed), std::memory_order_release);
+    m_impl->doneRecords.store(m_impl->takenRecords.load(std::memory_order_relaxed),
+                              std::memory_order_release);
     uint8_t kind = 0;
     if (!m_impl->queue.Take(kind, event.connection, event.data))
         return false;
     event.kind = static_cast<EventKind>(kind);
     m_impl->takenRecords.fetch_add(1, std::memory_order_release);
+    if (event.kind == EVENT_CONNECTED)
+        m_impl->live.insert(event.connection);
+    else if (event.kind == EVENT_DISCONNECTED)
+        m_impl->live.erase(event.connection);
     return true;
 }
 
@@ -696,6 +1015,7 @@ void Socket::Close(unsigned lingerMs)
             return;
         // From now on the receive thread throws away what does not fit: nobody takes it.
         s.closing.store(true, std::memory_order_release);
+        s.Drain();
         if (lingerMs)
             for (auto& [id, entry] : s.peers)
                 enet_peer_disconnect(entry.peer, 0);
@@ -721,11 +1041,7 @@ std::string Socket::GetAddressText(uint32_t connection) const
     auto it = m_impl->peers.find(connection);
     if (it == m_impl->peers.end())
         return std::string();
-    char ip[64] = {};
-    const ENetAddress& address = it->second.peer->address;
-    if (enet_address_get_host_ip(&address, ip, sizeof(ip)) != 0)
-        std::strcpy(ip, "?");
-    return std::string(ip) + ":" + std::to_string(address.port);
+    return AddressText(it->second.peer->address);
 }
 
 unsigned Socket::GetRoundTripTime(uint32_t connection) const
@@ -752,8 +1068,16 @@ uint64_t Socket::GetServiceErrors() const
 
 Socket::GuardStats Socket::GetGuardStats() const
 {
-    std::lock_guard<std::mutex> lock(m_impl->hostLock);
-    return m_impl->guardStats;
+    const Impl::GuardCounters& c = m_impl->guardCounters;
+    GuardStats stats;
+    stats.timedOut = c.timedOut.load(std::memory_order_relaxed);
+    stats.pushedOut = c.pushedOut.load(std::memory_order_relaxed);
+    stats.refusedAddress = c.refusedAddress.load(std::memory_order_relaxed);
+    stats.refusedRate = c.refusedRate.load(std::memory_order_relaxed);
+    stats.refusedNoRoom = c.refusedNoRoom.load(std::memory_order_relaxed);
+    stats.refusedFragments = c.refusedFragments.load(std::memory_order_relaxed);
+    stats.refusedCommands = c.refusedCommands.load(std::memory_order_relaxed);
+    return stats;
 }
 
 size_t Socket::GetBufferedBytes() const

@@ -6,27 +6,50 @@
 // lock, services ENet under the socket's host lock, copies every connect, disconnect and received
 // datagram out of ENet, releases the host lock and only then hands them to the main thread through
 // the socket's NetworkQueue (so the main thread, answering at once, never finds the host lock
-// taken). The main thread takes them with Receive and never services ENet itself. Send and
-// Disconnect run on the main thread under the host lock and push the datagram out at
-// once. No thread holds the host lock and the queue's lock together. Everything the receive
-// thread shares with the main thread is the queue, the host lock's ENet state and atomic counters.
+// taken). The main thread takes them with Receive and never services ENet itself. Send,
+// Disconnect and Establish run on the main thread when the host lock is free and push the datagram
+// out at once; otherwise the receive thread does them (see the end). No thread holds the host lock
+// and the queue's lock together. Everything the receive thread shares with the main thread is the
+// queue, the list of what the main thread left, the host lock's ENet state and atomic counters.
+// Close, SetTimeout, GetAddressText, GetRoundTripTime and GetBufferedBytes wait for the host lock:
+// they are not for every frame (a connect event carries its peer's address text).
 //
 // When the queue is full the receive thread keeps what it took and stops servicing ENet until
 // there is room (the peers' resends cover the wait), so nothing is lost.
 //
 // A listening socket with Limits guards its slots against peers that never finish the session's
 // handshake (the manager calls Establish for those that do). The receive thread looks at every
-// datagram before ENet does: a connect from an address that has maxPerAddress peers already is
-// refused; a connect that finds maxPending slots held by unestablished peers pushes one of them
-// out (of the address with the most of them, still in ENet's own handshake rather than past it,
-// the oldest), so a flood of connects cannot keep a newcomer out, only shorten how long the
-// flood's own peers may wait; and fragments from a peer that is not established are
-// refused, so nobody can make the server buffer a packet before it has joined. An unestablished
-// peer is dropped pendingTimeoutMs after its first connect datagram, unless its first datagram
-// after ENet's connect still waits for the main thread (a long frame is not the peer's fault). The
-// remaining slots (all but
-// maxPending) are only ever held long by established peers. Every peer may have at most
-// maxWaitingData bytes waiting in ENet (partly joined packets included).
+// datagram before ENet does:
+// - a connect from an address that has maxPerAddress peers already, or that started more than its
+//   connectsPerSecond (a burst of maxPerAddress), is refused; ENet's own resend of it asks again.
+//   A peer that is pushed out or times out without having sent anything costs its address four
+//   more connects, so an address that only holds slots gets a fifth of the rate;
+// - a connect that finds maxPending slots held by unestablished peers pushes one of them out:
+//   one stuck in ENet's handshake for a quarter of a second (a real newcomer spends a round trip
+//   there) before one past it; of those, one of the address with the most of them; of those, the
+//   one that held its slot longest. Never one younger than a quarter of a second (a burst of
+//   connects cannot sweep a newcomer away before it could ask) nor one whose first datagram (its
+//   join request) waits for the main thread: when only such peers are left, the connect is
+//   refused. The peer pushed out is told at once (a disconnect after the service call), so that a
+//   client can ask again instead of waiting out its timeout;
+// - the engine sends nothing but reliable packets of at least one byte on channel 0, and ENet
+//   puts at most ENET_PROTOCOL_MAXIMUM_PACKET_COMMANDS commands in a datagram: a datagram with
+//   more commands, with unreliable, unsequenced or empty sends, another channel, or a reliable
+//   command further ahead of what the peer delivered than it can have in flight (reliableWindow
+//   for an established peer, pendingReliableWindow before) is refused whole. ENet keeps every
+//   command that waits for an earlier one in a list it searches from the end, so this bounds
+//   both the commands that wait per peer and the work each new one costs;
+// - fragments from a peer that is not established are refused, so nobody can make the server
+//   buffer a packet before it has joined.
+// An unestablished peer is dropped pendingTimeoutMs after its first connect datagram, unless its
+// first datagram after ENet's connect still waits for the main thread (a long frame is not the
+// peer's fault). The remaining slots (all but maxPending) are only ever held long by established
+// peers. Every peer may have at most maxWaitingData bytes waiting in ENet (partly joined packets
+// included).
+//
+// The main thread never waits for the receive thread: Send, Disconnect and Establish take the
+// host lock only when it is free, and otherwise leave their work, in order, for the receive
+// thread's next turn (which comes at once); the guard's counters, IsOpen and GetPort are atomics.
 #pragma once
 
 #include <cstddef>
@@ -51,10 +74,16 @@ public:
     {
         EventKind kind = EVENT_RECEIVED;
         uint32_t connection = 0;
-        std::vector<uint8_t> data; // EVENT_RECEIVED: the datagram
+        std::vector<uint8_t> data; // EVENT_RECEIVED: the datagram; EVENT_CONNECTED: the address text
     };
 
     static constexpr size_t defaultQueueCapacity = size_t(4) << 20;
+    // Reliable commands a guarded socket lets wait ahead of what a peer delivered: an established
+    // peer's packets of 16 bytes and more fill ENet's 64 KB window with about 4,000; a burst of a
+    // quarter of that still waits only as long as a lost datagram takes to be resent. A peer that
+    // has not joined has sent one packet, its join request.
+    static constexpr unsigned reliableWindow = 1024;
+    static constexpr unsigned pendingReliableWindow = 8;
 
     // What a listening socket allows (see the banner).
     struct Limits
@@ -63,6 +92,7 @@ public:
         int maxPending = 0;            // slots unestablished peers may hold at once; 0: no limit
         unsigned pendingTimeoutMs = 0; // how long a peer may stay unestablished; 0: no limit
         int maxPerAddress = 0;         // peers of one IP address, established or not; 0: no limit
+        int connectsPerSecond = 0;     // new peers one address may start a second; 0: no limit
         size_t maxWaitingData = 0;     // bytes waiting in ENet per peer; 0: ENet's own (32 MB)
     };
 
@@ -72,8 +102,10 @@ public:
         uint64_t timedOut = 0;         // unestablished past pendingTimeoutMs
         uint64_t pushedOut = 0;        // made room for a newer connect
         uint64_t refusedAddress = 0;   // connects from an address with maxPerAddress peers
+        uint64_t refusedRate = 0;      // connects from an address past its connectsPerSecond
         uint64_t refusedNoRoom = 0;    // connects that found every slot established
         uint64_t refusedFragments = 0; // datagrams with fragments from unestablished peers, or lying ones
+        uint64_t refusedCommands = 0;  // datagrams with commands the engine never sends (see the banner)
     };
 
     explicit Socket(size_t queueCapacity = defaultQueueCapacity);
@@ -95,7 +127,9 @@ public:
     // The bound port; 0 when closed.
     int GetPort() const;
 
-    // Reliable, in order, sent at once. False when the connection is not connected.
+    // Reliable, in order, sent at once (or at the receive thread's next turn, when it holds the
+    // host lock). False when the connection is not connected or the datagram is larger than any
+    // the socket carries.
     bool Send(uint32_t connection, const uint8_t* data, size_t size);
     // Hangs up once what was sent is delivered; EVENT_DISCONNECTED follows.
     void Disconnect(uint32_t connection);

@@ -1,6 +1,7 @@
 #include "NetworkTestKit.h"
 
 #include "common/LogCapture.h"
+#include "common/MemoryFiles.h"
 #include "common/TempDir.h"
 
 #include "core/Plane.h"
@@ -14,6 +15,8 @@
 #include "network/StubNetworkShim.h"
 
 #include <gtest/gtest.h>
+#include <set>
+#include <string>
 #include <vector>
 
 namespace GAME {
@@ -109,6 +112,66 @@ TEST(ConnectionManagerTest, EachRoleKeepsItsOwnBookkeepingWithoutASession)
     EXPECT_FALSE(client.IsConnecting());
     client.Update(16); // idle: nothing happens
     EXPECT_EQ(client.GetNumAborts(), 0u);
+}
+
+// A server whose transport is replaced: the links it answered, and its event pump.
+class AnsweringServer : public ServerConnectionManager
+{
+public:
+    using ConnectionManager::HandleSocketEvent;
+    bool SendDatagram(Link& link, const std::vector<uint8_t>&) override
+    {
+        answered.push_back(link.socketConnection);
+        return true;
+    }
+    void HangUp(Link&) override {}
+    // A peer at the address connects and asks to join.
+    void Ask(uint32_t connection, const std::string& address)
+    {
+        Socket::Event event;
+        event.kind = Socket::EVENT_CONNECTED;
+        event.connection = connection;
+        event.data.assign(address.begin(), address.end());
+        HandleSocketEvent(event);
+        NetworkConnection link(NetworkConnection::SIDE_CLIENT);
+        ASSERT_TRUE(link.MakeConnectRequest(event.data));
+        event.kind = Socket::EVENT_RECEIVED;
+        HandleSocketEvent(event);
+    }
+    std::vector<uint32_t> answered;
+};
+
+TEST(ConnectionManagerTest, KeyAgreementsAreBoundedInAllAndPerAddressAndRequestsBeyondWaitInOrder)
+{
+    GAME::Test::LogCapture log;
+    GAME::Test::ManualClock clock;
+    AnsweringServer server;
+    auto frame = [&](uint32_t ms) {
+        clock.Advance(ms);
+        server.Update(5);
+        return server.answered.size();
+    };
+
+    // Eight peers of one address: the address's burst at once, then two a second.
+    for (uint32_t id = 1; id <= 8; ++id)
+        server.Ask(id, "10.0.1.1:" + std::to_string(4000 + id));
+    EXPECT_EQ(frame(0), size_t(ServerConnectionManager::defaultMaxPeersPerAddress));
+    EXPECT_EQ(frame(499), 4u);
+    EXPECT_EQ(frame(1), 5u);
+    EXPECT_EQ(frame(1500), 8u);
+
+    // A hundred peers of 25 other addresses in one frame: a second's worth at once, the rest as
+    // the budget refills, first come first served.
+    frame(1000); // the budget in all refills
+    server.answered.clear();
+    for (uint32_t id = 101; id <= 200; ++id)
+        server.Ask(id, "10.0.2." + std::to_string((id - 101) / 4) + ":" + std::to_string(4000 + id));
+    EXPECT_EQ(frame(0), size_t(ServerConnectionManager::handshakesPerSecond));
+    EXPECT_EQ(frame(500), 96u);
+    EXPECT_EQ(frame(500), 100u);
+    for (size_t i = 0; i < server.answered.size(); ++i)
+        EXPECT_EQ(server.answered[i], 101 + i);
+    EXPECT_EQ(server.GetNumClients(), ServerConnectionManager::maxClients);
 }
 
 TEST(ConnectionManagerTest, TheServersOwnPacketsReachItsControllerAtTheNextUpdate)

@@ -4,6 +4,7 @@
 #include "../NetworkTestKit.h"
 
 #include "common/LogCapture.h"
+#include "common/MemoryFiles.h"
 #include "core/EventManager.h"
 #include "core/WorldFrustum.h"
 #include "network/ClientConnectionManager.h"
@@ -349,6 +350,66 @@ TEST(SessionThreadsTest, ForgedReplayedAndMalformedDatagramsOnTheWireAreDroppedA
     EXPECT_EQ(s.server.GetNumClients(), 1); // the link stands
     s.server.DumpStats();
     EXPECT_TRUE(log.Contains("1 failed authentication, 1 replayed"));
+}
+
+size_t CountLines(const GAME::Test::LogCapture& log, const std::string& fragment)
+{
+    size_t count = 0;
+    for (const std::string& line : log.Texts())
+        count += line.find(fragment) != std::string::npos ? 1 : 0;
+    return count;
+}
+
+TEST(SessionThreadsTest, WhatPeersMakeTheServerLogIsTheFirstOfEachKindThenASummary)
+{
+    GAME::Test::LogCapture log;
+    GAME::Test::ManualClock clock;
+    ServerFixture s(0);
+    RawClient raw(s.server, s.port);
+    ASSERT_EQ(s.server.GetNumClients(), 1);
+
+    // A joined client sends control packets of a type nobody knows and views nobody can read.
+    constexpr uint64_t flood = 300;
+    const uint8_t junk[3] = {1, 2, 3};
+    auto sendControl = [&](uint8_t type) {
+        std::vector<uint8_t> datagram;
+        ASSERT_TRUE(raw.link.Seal(type, junk, sizeof(junk), datagram));
+        ASSERT_TRUE(raw.Send(datagram));
+    };
+    for (uint64_t i = 0; i < flood; ++i) {
+        sendControl(12);
+        sendControl(PACKET_TYPE_CLIENT_VIEW);
+    }
+    ASSERT_TRUE(PumpUntil({&s.server}, [&] { return s.server.GetStats().droppedUnreadable == 2 * flood; }));
+    // A client joins and leaves again and again, as host 2 each time.
+    for (int i = 0; i < 5; ++i) {
+        ClientConnectionManager client;
+        ASSERT_TRUE(client.Connect("127.0.0.1", s.port));
+        ASSERT_TRUE(PumpUntil({&s.server, &client}, [&] { return client.IsConnected(); }));
+        EXPECT_EQ(client.GetLocalHostID(), 2);
+        client.Shutdown();
+        ASSERT_TRUE(PumpUntil({&s.server}, [&] { return s.server.GetNumClients() == 1; }));
+    }
+    EXPECT_EQ(CountLines(log, "control packet of type 12 from host 1"), 1u);
+    EXPECT_EQ(CountLines(log, "unreadable view from client 1"), 1u);
+    EXPECT_EQ(CountLines(log, "client 2 joined from 127.0.0.1:"), 1u);
+    EXPECT_EQ(CountLines(log, "client 2 (127.0.0.1:"), 1u); // left
+    EXPECT_EQ(CountLines(log, "not logged"), 0u);
+
+    // Once the interval is over, one line sums up the rest, and the next of each kind is
+    // written again.
+    clock.Advance(ConnectionManager::logSummaryIntervalMs);
+    s.server.Update(5);
+    EXPECT_TRUE(
+        log.Contains("Network (server): not logged in the last 10 s: 299 control packets of unknown types, "
+                     "299 unreadable views, 4 joins, 4 leaves",
+                     2));
+    s.server.Update(5);
+    EXPECT_EQ(CountLines(log, "not logged"), 1u);
+    sendControl(12);
+    ASSERT_TRUE(
+        PumpUntil({&s.server}, [&] { return s.server.GetStats().droppedUnreadable == 2 * flood + 1; }));
+    EXPECT_EQ(CountLines(log, "control packet of type 12 from host 1"), 2u);
 }
 
 TEST(SessionThreadsTest, AClientBeyondTheLastHostIdIsRefusedAndToldWhy)

@@ -22,6 +22,8 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <limits>
+#include <utility>
+#include <vector>
 
 namespace GAME {
 namespace {
@@ -128,8 +130,9 @@ TEST_F(SpawnThreadsTest, ASpawnPacketMakesTheEntityOnTheClient)
 class SpawnRequest : public NetPacket
 {
 public:
-    SpawnRequest(uint32_t id, const Vec3& place, const RegionId& region)
-        : NetPacket(PACKET_TYPE_SPAWN_ACTOR), m_id(id), m_place(place), m_region(region)
+    SpawnRequest(uint32_t id, const Vec3& place, const RegionId& region,
+                 const Vec3& xAxis = Vec3(1.0f, 0.0f, 0.0f))
+        : NetPacket(PACKET_TYPE_SPAWN_ACTOR), m_id(id), m_place(place), m_region(region), m_xAxis(xAxis)
     {
     }
     void Write(NetPacketOutBuffer& out) override
@@ -139,7 +142,7 @@ public:
         out.Add(&m_id);
         out.Add(&yes);
         out.Add(&record);
-        Vec3 axes[3] = {Vec3(1.0f, 0.0f, 0.0f), Vec3(0.0f, 1.0f, 0.0f), Vec3(0.0f, 0.0f, 1.0f)};
+        Vec3 axes[3] = {m_xAxis, Vec3(0.0f, 1.0f, 0.0f), Vec3(0.0f, 0.0f, 1.0f)};
         for (Vec3& axis : axes)
             out.Add(&axis);
         out.Add(&m_place);
@@ -156,6 +159,7 @@ private:
     uint32_t m_id;
     Vec3 m_place;
     RegionId m_region;
+    Vec3 m_xAxis;
 };
 
 TEST_F(SpawnThreadsTest, AClientsSpawnsAreMadeOnlyWhenTheServerAndTheGameAllowThem)
@@ -232,6 +236,47 @@ TEST_F(SpawnThreadsTest, AClientsSpawnsAreMadeOnlyWhenTheServerAndTheGameAllowTh
             level->RemoveEntity(entity);
             ObjectManager::Get()->DestroyObjectEx(entity, __FILE__, __LINE__);
         }
+}
+
+TEST_F(SpawnThreadsTest, AClientSpawnIsMadeOnlyWithAnOrientationOfUnitAxes)
+{
+    GAME::Test::LogCapture log;
+    ServerConnectionManager server;
+    GAME::Test::RecordingController controller;
+    controller.acceptSpawns = true;
+    server.SetNetworkController(&controller);
+    server.SetClientSpawnLimit(100);
+    ClientConnectionManager client;
+    ASSERT_TRUE(server.Listen("127.0.0.1", 0));
+    ASSERT_TRUE(client.Connect("127.0.0.1", server.GetPort()));
+    ASSERT_TRUE(PumpUntil(server, client, [&] { return client.IsConnected(); }));
+    const uint32_t own = static_cast<uint32_t>(client.GetLocalHostID()) << ObjectManager::kHostShift;
+    const Vec3 inside(3.0f, 0.0f, 4.0f);
+    const std::vector<std::pair<uint32_t, Vec3>> asked = {
+        {own | 1, Vec3(1e30f, 0.0f, 0.0f)},        // finite, and absurd
+        {own | 2, Vec3(2.0f, 0.0f, 0.0f)},         // a scale, not a rotation
+        {own | 3, Vec3(1e-20f, 0.0f, 0.0f)},       // next to nothing
+        {own | 4, Vec3(0.0f, 0.0f, 0.0f)},         // nothing
+        {own | 5, Vec3(0.6f, 0.0f, 0.8f)},         // a unit vector, as a client rounds it
+        {own | 6, Vec3(1.0f + 1e-5f, 0.0f, 0.0f)}, // within rounding of one
+    };
+    for (const auto& [id, axis] : asked) {
+        SpawnRequest request(id, inside, region->GetId(), axis);
+        ASSERT_TRUE(client.SendToServer(&request));
+    }
+    ASSERT_TRUE(PumpUntil(server, client, [&] { return controller.received.size() == asked.size(); }));
+    for (uint32_t n = 1; n <= 4; ++n)
+        EXPECT_EQ(ObjectManager::Get()->GetObject(own | n), nullptr) << n;
+    EXPECT_EQ(server.GetNumRefusedSpawns(), 4u);
+    EXPECT_TRUE(log.Contains("axes are not unit vectors", 1));
+    for (uint32_t n = 5; n <= 6; ++n) {
+        auto* entity = static_cast<Entity*>(ObjectManager::Get()->GetObject(own | n));
+        EXPECT_NE(entity, nullptr) << n;
+        if (entity) {
+            level->RemoveEntity(entity);
+            ObjectManager::Get()->DestroyObjectEx(entity, __FILE__, __LINE__);
+        }
+    }
 }
 
 } // namespace

@@ -1,0 +1,296 @@
+// The listening server's receive path and its state machine, without sockets or threads: a run
+// of events from up to eight peers, as the socket's receive thread would hand them over
+// (ConnectionManager::HandleSocketEvent), between the server's frames. What the server sends is
+// kept per peer, so that a peer can read its answer and, once joined, send authenticated packets.
+//
+// The input is a sequence of records, each `op peer length(u8) bytes[length]`:
+//   0  the peer's transport connects (an address of four, so that peers share them)
+//   1  the peer's transport goes away
+//   2  a datagram of the given bytes from the peer, as it is
+//   3  the peer's link makes a genuine connect request and sends it
+//   4  the peer reads what the server sent it (an accept keys its link)
+//   5  the peer seals a packet: type bytes[0], body the rest (once its link is keyed)
+//   6  a frame: the clock moves bytes[0] * 10 ms and the server updates
+//   7  every link the server hung up on goes away, as the transport would tell it
+// Nothing may crash, hang or leak, a joined client's host id is always one of 1 to 15 and unique,
+// and no link the server hung up on is ever answered a join.
+#include "common/FuzzSeeds.h"
+#include "common/QuietLog.h"
+
+#include "../network/NetworkTestKit.h"
+
+#include "core/Time.h"
+#include "core/WorldFrustum.h"
+#include "network/ClientView.h"
+#include "network/ConnectionManager.h"
+#include "network/NetworkConnection.h"
+#include "network/ServerConnectionManager.h"
+
+#include <array>
+#include <atomic>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace GAME;
+
+constexpr int peerCount = 8;
+
+enum Op : uint8_t
+{
+    OP_CONNECT = 0,
+    OP_DISCONNECT,
+    OP_DATAGRAM,
+    OP_REQUEST,
+    OP_READ,
+    OP_SEAL,
+    OP_FRAME,
+    OP_HANG_UPS,
+    OP_COUNT,
+};
+
+// Machine time that moves only when the input says so.
+class FuzzClock : public MachineClock
+{
+public:
+    bool HasPerformanceCounter() const override { return false; }
+    uint64_t GetPerformanceCounter() const override { return 0; }
+    uint64_t GetPerformanceFrequency() const override { return 1000; }
+    uint32_t GetMilliseconds() const override { return now.load(); }
+    std::atomic<uint32_t> now{1000};
+};
+
+FuzzClock& Clock()
+{
+    static FuzzClock* clock = [] {
+        static FuzzClock instance;
+        SetMachineClock(&instance);
+        InitializeTimeSystem();
+        return &instance;
+    }();
+    return *clock;
+}
+
+// The server with its transport replaced: what it sends and whom it hangs up on is kept.
+class FuzzServer : public ServerConnectionManager
+{
+public:
+    using ConnectionManager::HandleSocketEvent;
+
+    bool SendDatagram(Link& link, const std::vector<uint8_t>& datagram) override
+    {
+        if (hungUp.count(link.socketConnection) != 0 && datagram.size() > 2 &&
+            datagram[2] == PACKET_TYPE_CONNECT_ACCEPT)
+            std::abort(); // a join answered on a link the server let go
+        sent[link.socketConnection].push_back(datagram);
+        return true;
+    }
+    void HangUp(Link& link) override { hungUp.insert(link.socketConnection); }
+
+    std::map<uint32_t, std::vector<std::vector<uint8_t>>> sent;
+    std::set<uint32_t> hungUp;
+};
+
+struct Peer
+{
+    uint32_t connection = 0; // 0: not connected
+    std::unique_ptr<NetworkConnection> link;
+};
+
+void CheckHosts(const FuzzServer& server)
+{
+    std::set<int> seen;
+    for (int host : server.GetClientHostIds())
+        if (host < 1 || host > ServerConnectionManager::maxClients || !seen.insert(host).second)
+            std::abort();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    FuzzLog::Silence();
+    FuzzClock& clock = Clock();
+    static Test::GamePacketCreator creator;
+    Test::RecordingController controller;
+    FuzzServer server;
+    server.SetNetPacketCreator(&creator);
+    server.SetNetworkController(&controller);
+    std::array<Peer, peerCount> peers;
+    uint32_t nextConnection = 1;
+
+    size_t offset = 0;
+    while (offset + 3 <= size) {
+        const uint8_t op = data[offset] % OP_COUNT;
+        Peer& peer = peers[data[offset + 1] % peerCount];
+        const int index = data[offset + 1] % peerCount;
+        const size_t length = std::min<size_t>(data[offset + 2], size - offset - 3);
+        const uint8_t* bytes = data + offset + 3;
+        offset += 3 + length;
+
+        Socket::Event event;
+        switch (op) {
+        case OP_CONNECT: {
+            if (peer.connection != 0)
+                break;
+            peer.connection = nextConnection++;
+            peer.link.reset(new NetworkConnection(NetworkConnection::SIDE_CLIENT));
+            event.kind = Socket::EVENT_CONNECTED;
+            event.connection = peer.connection;
+            const std::string address =
+                "10.0.0." + std::to_string(index % 4) + ":" + std::to_string(4000 + index);
+            event.data.assign(address.begin(), address.end());
+            server.HandleSocketEvent(event);
+            break;
+        }
+        case OP_DISCONNECT:
+            if (peer.connection == 0)
+                break;
+            event.kind = Socket::EVENT_DISCONNECTED;
+            event.connection = peer.connection;
+            server.HandleSocketEvent(event);
+            peer.connection = 0;
+            break;
+        case OP_DATAGRAM:
+            if (peer.connection == 0)
+                break;
+            event.kind = Socket::EVENT_RECEIVED;
+            event.connection = peer.connection;
+            event.data.assign(bytes, bytes + length);
+            server.HandleSocketEvent(event);
+            break;
+        case OP_REQUEST:
+            if (peer.connection == 0 || !peer.link->MakeConnectRequest(event.data))
+                break;
+            event.kind = Socket::EVENT_RECEIVED;
+            event.connection = peer.connection;
+            server.HandleSocketEvent(event);
+            break;
+        case OP_READ:
+            if (peer.connection == 0)
+                break;
+            for (const std::vector<uint8_t>& datagram : server.sent[peer.connection]) {
+                NetPacketHeader header;
+                const uint8_t* body = nullptr;
+                size_t bodySize = 0;
+                peer.link->Open(datagram.data(), datagram.size(), header, body, bodySize);
+            }
+            server.sent[peer.connection].clear();
+            break;
+        case OP_SEAL:
+            if (peer.connection == 0 || length < 1 ||
+                !peer.link->Seal(bytes[0] % (PACKET_TYPE_LAST + 1), bytes + 1, length - 1, event.data))
+                break;
+            event.kind = Socket::EVENT_RECEIVED;
+            event.connection = peer.connection;
+            server.HandleSocketEvent(event);
+            break;
+        case OP_FRAME:
+            clock.now += (length > 0 ? bytes[0] : 1) * 10u;
+            server.Update(5);
+            break;
+        case OP_HANG_UPS:
+            for (Peer& other : peers)
+                if (other.connection != 0 && server.hungUp.count(other.connection) != 0) {
+                    event.kind = Socket::EVENT_DISCONNECTED;
+                    event.connection = other.connection;
+                    server.HandleSocketEvent(event);
+                    other.connection = 0;
+                }
+            break;
+        default:
+            break;
+        }
+        CheckHosts(server);
+    }
+    server.Update(5);
+    CheckHosts(server);
+    return 0;
+}
+
+void EngineFuzzSeeds(FuzzSeedSink& sink)
+{
+    using namespace GAME;
+    auto record = [](std::vector<uint8_t>& out, Op op, int peer, const std::vector<uint8_t>& bytes = {}) {
+        out.push_back(op);
+        out.push_back(static_cast<uint8_t>(peer));
+        out.push_back(static_cast<uint8_t>(bytes.size()));
+        out.insert(out.end(), bytes.begin(), bytes.end());
+    };
+    auto sealed = [](PACKET_TYPE type, const std::vector<uint8_t>& body) {
+        std::vector<uint8_t> bytes(1, static_cast<uint8_t>(type));
+        bytes.insert(bytes.end(), body.begin(), body.end());
+        bytes.resize(std::min<size_t>(bytes.size(), 255));
+        return bytes;
+    };
+    auto body = [](NetPacket& packet) {
+        std::vector<uint8_t> bytes;
+        ConnectionManager::WriteBody(&packet, bytes);
+        return bytes;
+    };
+
+    // A client joins, reports its view, sends a game packet and a control packet nobody knows,
+    // and leaves.
+    std::vector<uint8_t> session;
+    record(session, OP_CONNECT, 0);
+    record(session, OP_REQUEST, 0);
+    record(session, OP_FRAME, 0, {1});
+    record(session, OP_READ, 0);
+    Frustum frustum;
+    frustum.AddPlane(Plane(Vec3(1.0f, 0.0f, 0.0f), 5.0f));
+    frustum.AddPlane(Plane(Vec3(0.0f, 0.0f, 1.0f), -2.0f));
+    std::vector<uint8_t> view;
+    ClientView::Write(WorldFrustum(nullptr, frustum), view);
+    record(session, OP_SEAL, 0, sealed(PACKET_TYPE_CLIENT_VIEW, view));
+    Test::GamePacket command(Test::commandType, 7, "equip sword", Test::Blob(7, 32));
+    record(session, OP_SEAL, 0, sealed(Test::commandType, body(command)));
+    record(session, OP_SEAL, 0, sealed(PACKET_TYPE(12), {1, 2, 3}));
+    record(session, OP_FRAME, 0, {20});
+    record(session, OP_DISCONNECT, 0);
+    sink.Add("join_view_leave", session);
+
+    // Eight peers from four addresses ask at once, some twice, one never; frames pass, the
+    // server lets some go.
+    std::vector<uint8_t> crowd;
+    for (int peer = 0; peer < peerCount; ++peer)
+        record(crowd, OP_CONNECT, peer);
+    for (int peer = 0; peer < peerCount - 1; ++peer)
+        record(crowd, OP_REQUEST, peer);
+    record(crowd, OP_REQUEST, 2);
+    record(crowd, OP_FRAME, 0, {0});
+    record(crowd, OP_HANG_UPS, 0);
+    record(crowd, OP_FRAME, 0, {100});
+    for (int peer = 0; peer < peerCount; ++peer)
+        record(crowd, OP_READ, peer);
+    record(crowd, OP_SEAL, 3, sealed(PACKET_TYPE_SPAWN_ACTOR, {0x11, 0, 0, 0x10, 1}));
+    record(crowd, OP_DISCONNECT, 1);
+    record(crowd, OP_CONNECT, 1);
+    record(crowd, OP_REQUEST, 1);
+    record(crowd, OP_FRAME, 0, {50});
+    sink.Add("crowd", crowd);
+
+    // Datagrams of the wire's own forms from a peer that never joined: a request sent as it is,
+    // a short one, and a sealed-looking one with no session behind it.
+    std::vector<uint8_t> stranger;
+    NetworkConnection link(NetworkConnection::SIDE_CLIENT);
+    std::vector<uint8_t> request;
+    link.MakeConnectRequest(request);
+    record(stranger, OP_CONNECT, 5);
+    record(stranger, OP_DATAGRAM, 5, request);
+    record(stranger, OP_DATAGRAM, 5, {1, 2, 3, 4, 5});
+    std::vector<uint8_t> header(NetPacketHeader::headerSize, 0);
+    NetPacketHeader fake;
+    fake.size = static_cast<uint16_t>(header.size());
+    fake.type = PACKET_TYPE_CLIENT_VIEW;
+    fake.hostId = 1;
+    fake.sequence = 1;
+    fake.Write(header.data());
+    record(stranger, OP_DATAGRAM, 5, header);
+    record(stranger, OP_FRAME, 0, {255});
+    sink.Add("stranger", stranger);
+}
