@@ -273,10 +273,14 @@ bool GraphicsNormalRenderer::SetSceneShaderParameters(GraphicsCanvas&, GraphicsS
     shader.SetFloat3(n.cameraOrigin, 0, m_camera.GetCoords().origin);
     shader.SetFloat(n.time, 0, static_cast<float>(m_frameTime) * 0.001f);
     shader.SetFloat3(n.fogColor, 0, m_fogColor);
-    shader.SetFloat3(n.depthFogParams, 0, m_depthFog);
+    // Shaders that carry the fog in their own styles draw none while it is off: its densities go
+    // to them as 0.
+    const float depthFog[3] = {m_depthFog[0], m_depthFog[1], m_fogOn ? m_depthFog[2] : 0.0f};
+    shader.SetFloat3(n.depthFogParams, 0, depthFog);
     const float viewerHeight =
         m_viewerRegion ? static_cast<float>(m_viewerRegion->GetOffsetFromWorld().y) : 0.0f;
-    const float heightFog[3] = {m_heightFog[0] - viewerHeight, m_heightFog[1], m_heightFog[2]};
+    const float heightFog[3] = {m_heightFog[0] - viewerHeight, m_heightFog[1],
+                                m_fogOn ? m_heightFog[2] : 0.0f};
     shader.SetFloat3(n.heightFogParams, 0, heightFog);
     shader.SetFloat(n.transparencyHeight, 0, m_transparencyValue);
     shader.SetFloat3(n.skyAmbientColor, 0, m_skyAmbient);

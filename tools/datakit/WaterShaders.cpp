@@ -20,7 +20,8 @@ const char* const generations[] = {"GeForce6", "GeForce3"};
 
 // vc[0..3] object to screen, vc[4..7] object to world, vc[8].xy texture scale, vc[9].xy texture
 // direction, vc[10].xy texture offset. Bump coordinates in v_tex0, the clip position in v_tex1, the
-// vertex colour (coverage in alpha, depth in green and blue) in v_color0.
+// scene position in v_tex2, the vertex colour (coverage in alpha, depth in green and blue) in
+// v_color0, the clear air's share in v_fog.
 const char* const blockVertexProgram = R"GLSL(
 void main()
 {
@@ -33,7 +34,7 @@ void main()
     v_tex1 = clip;
     v_tex2 = engine_transform(4, position);
     v_color0 = a_color;
-    v_fog = 1.0;
+    v_fog = 1.0 - FogAmount(v_tex2.xyz);
 }
 )GLSL";
 
@@ -48,7 +49,7 @@ void main()
     v_tex1 = clip;
     v_tex2 = engine_transform(4, position);
     v_color0 = a_color;
-    v_fog = 1.0;
+    v_fog = 1.0 - FogAmount(v_tex2.xyz);
 }
 )GLSL";
 
@@ -76,7 +77,7 @@ vec3 WaterSky(vec3 n)
 vec4 WaterColor(vec3 reflection)
 {
     float amount = clamp(pc[2].z * 0.5, 0.0, 1.0);
-    return vec4(mix(pc[0].rgb, reflection, amount), v_color0.a * WaterOpacity(WaterDepth()));
+    return vec4(WithFog(mix(pc[0].rgb, reflection, amount)), v_color0.a * WaterOpacity(WaterDepth()));
 }
 )GLSL";
 
@@ -101,21 +102,31 @@ void main()
 }
 )GLSL";
 
+// vc[0..3] object to screen, vc[4..7] object to world (scene).
 const char* const wavesVertexProgram = R"GLSL(
 void main()
 {
-    gl_Position = engine_transform(0, vec4(a_position.xyz, 1.0));
+    vec4 position = vec4(a_position.xyz, 1.0);
+    gl_Position = engine_transform(0, position);
     v_tex0 = a_texCoord0;
     v_color0 = a_color;
-    v_fog = 1.0;
+    v_fog = 1.0 - FogAmount(engine_transform(4, position).xyz);
 }
 )GLSL";
 
-const char* const wavesPixelProgram = R"GLSL(
+// Blended over the water, the fog mixed in; added to it, faded by the fog.
+const char* const wavesBlendPixelProgram = R"GLSL(
 void main()
 {
     vec4 texel = texture(s0, v_tex0.xy);
-    o_color = vec4(texel.rgb, texel.a * v_color0.a);
+    o_color = vec4(WithFog(texel.rgb), texel.a * v_color0.a);
+}
+)GLSL";
+const char* const wavesAddPixelProgram = R"GLSL(
+void main()
+{
+    vec4 texel = texture(s0, v_tex0.xy);
+    o_color = vec4(FogFaded(texel.rgb), texel.a * v_color0.a);
 }
 )GLSL";
 
@@ -125,9 +136,26 @@ void main()
 {
     float r = length(v_tex0.xy * 2.0 - 1.0);
     float ring = smoothstep(0.7, 0.88, r) * (1.0 - smoothstep(0.9, 1.0, r));
-    o_color = vec4(1.0, 1.0, 1.0, ring * v_color0.a * 0.7);
+    o_color = vec4(WithFog(vec3(1.0)), ring * v_color0.a * 0.7);
 }
 )GLSL";
+
+// The programs with the fog's functions before them.
+std::string FoggedVertex(const char* program)
+{
+    return SampleShaderParts::VertexFogFunction() + program;
+}
+std::string FoggedPixel(const std::string& program)
+{
+    return SampleShaderParts::pixelFogFunctions + program;
+}
+
+std::vector<ShaderWriter::Binding> Joined(std::vector<ShaderWriter::Binding> a,
+                                          const std::vector<ShaderWriter::Binding>& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
 
 void AddBlendStates(ShaderWriter::Section& s, GAME::RenderBlendFactor destination)
 {
@@ -162,17 +190,22 @@ void AddWaterSection(ShaderWriter::Section& s)
     const uint32_t skyTexture = s.Parameter("skyTexture", GraphicsShader2::TYPE_DEVICE_TEXTURE, 1, sky);
     const uint32_t reflectTexture =
         s.Parameter("reflectTexture", GraphicsShader2::TYPE_DEVICE_TEXTURE, 1, sky);
-    const std::vector<ShaderWriter::Binding> vertexBindings = {{0, 4, false, objectToScreen},
-                                                               {4, 4, false, objectToWorld},
-                                                               {8, 1, false, textureScale},
-                                                               {9, 1, false, textureDirection},
-                                                               {10, 1, false, textureOffset}};
-    const std::vector<ShaderWriter::Binding> pixelBindings = {
-        {0, 1, false, waterColor}, {1, 1, false, depthParams}, {2, 1, false, surfaceParams}};
-    const uint32_t blockVertex = s.VertexProgram(blockVertexProgram, vertexBindings);
-    const uint32_t pathVertex = s.VertexProgram(pathVertexProgram, vertexBindings);
-    const uint32_t plain = s.PixelProgram(std::string(waterFunctions) + plainPixelProgram, pixelBindings);
-    const uint32_t reflect = s.PixelProgram(std::string(waterFunctions) + reflectPixelProgram, pixelBindings);
+    const std::vector<ShaderWriter::Binding> vertexBindings =
+        Joined({{0, 4, false, objectToScreen},
+                {4, 4, false, objectToWorld},
+                {8, 1, false, textureScale},
+                {9, 1, false, textureDirection},
+                {10, 1, false, textureOffset}},
+               SampleShaderParts::AddVertexFogParameters(s));
+    const std::vector<ShaderWriter::Binding> pixelBindings =
+        Joined({{0, 1, false, waterColor}, {1, 1, false, depthParams}, {2, 1, false, surfaceParams}},
+               SampleShaderParts::AddFogColorParameter(s));
+    const uint32_t blockVertex = s.VertexProgram(FoggedVertex(blockVertexProgram), vertexBindings);
+    const uint32_t pathVertex = s.VertexProgram(FoggedVertex(pathVertexProgram), vertexBindings);
+    const uint32_t plain =
+        s.PixelProgram(FoggedPixel(std::string(waterFunctions) + plainPixelProgram), pixelBindings);
+    const uint32_t reflect =
+        s.PixelProgram(FoggedPixel(std::string(waterFunctions) + reflectPixelProgram), pixelBindings);
     const uint32_t clamp = s.Int(GAME::RENDER_ADDRESS_CLAMP);
 
     auto style = [&](const char* name, uint32_t vertex, uint32_t pixel, bool reflects) {
@@ -194,45 +227,42 @@ void AddWaterSection(ShaderWriter::Section& s)
     style("waterBlockReflectStyle", blockVertex, reflect, true);
     style("waterPathStyle", pathVertex, plain, false);
     style("waterPathReflectStyle", pathVertex, reflect, true);
-    // The fog over the water at its world (scene) position, as much as the water covers: water
-    // writes no depth, so that the fog over the ground below it does not reach it where that
-    // ground lies past the far plane.
-    std::vector<ShaderWriter::Binding> fogBindings = SampleShaderParts::AddFogParameters(s);
-    fogBindings.insert(fogBindings.end(), pixelBindings.begin(), pixelBindings.end());
-    const uint32_t fog = s.PixelProgram(
-        std::string(waterFunctions) + SampleShaderParts::FogFunctions() +
-            "void main()\n{\n"
-            "    o_color = vec4(pc[8].rgb, FogAmount(v_tex2.xyz) * v_color0.a * WaterOpacity(WaterDepth()));\n"
-            "}\n",
-        fogBindings);
-    SampleShaderParts::AddFogStyle(s, 1001, blockVertex, fog);
 }
 
 void AddWavesSection(ShaderWriter::Section& s)
 {
     const uint32_t white = s.Texture(ShaderWriter::whiteTextureName);
     const uint32_t objectToScreen = s.Parameter("objectToScreenMatrix", GraphicsShader2::TYPE_FLOAT4X4);
-    s.Parameter("objectToWorldMatrix", GraphicsShader2::TYPE_FLOAT4X4);
+    const uint32_t objectToWorld = s.Parameter("objectToWorldMatrix", GraphicsShader2::TYPE_FLOAT4X4);
     const uint32_t baseTexture = s.Parameter("baseTexture", GraphicsShader2::TYPE_DEVICE_TEXTURE, 1, white);
-    const uint32_t vertex = s.VertexProgram(wavesVertexProgram, {{0, 4, false, objectToScreen}});
-    const uint32_t pixel = s.PixelProgram(wavesPixelProgram);
-    auto style = [&](const char* name, GAME::RenderBlendFactor destination) {
+    const uint32_t vertex =
+        s.VertexProgram(FoggedVertex(wavesVertexProgram),
+                        Joined({{0, 4, false, objectToScreen}, {4, 4, false, objectToWorld}},
+                               SampleShaderParts::AddVertexFogParameters(s)));
+    const std::vector<ShaderWriter::Binding> fogColor = SampleShaderParts::AddFogColorParameter(s);
+    const uint32_t blend = s.PixelProgram(FoggedPixel(wavesBlendPixelProgram), fogColor);
+    const uint32_t add = s.PixelProgram(FoggedPixel(wavesAddPixelProgram), fogColor);
+    auto style = [&](const char* name, uint32_t pixel, GAME::RenderBlendFactor destination) {
         s.Style(name, 1001);
         s.StateFromValue(GraphicsShader2::STATE_VERTEX_SHADER, vertex);
         s.StateFromValue(GraphicsShader2::STATE_PIXEL_SHADER, pixel);
         s.StateFromParameter(GraphicsShader2::STATE_TEXTURE, baseTexture, 0);
         AddBlendStates(s, destination);
     };
-    style("blendStyle", GAME::RENDER_BLEND_INV_SRC_ALPHA);
-    style("bumpStyle", GAME::RENDER_BLEND_ONE);
+    style("blendStyle", blend, GAME::RENDER_BLEND_INV_SRC_ALPHA);
+    style("bumpStyle", add, GAME::RENDER_BLEND_ONE);
 }
 
 void AddRippleSection(ShaderWriter::Section& s)
 {
     const uint32_t objectToScreen = s.Parameter("objectToScreenMatrix", GraphicsShader2::TYPE_FLOAT4X4);
-    s.Parameter("objectToWorldMatrix", GraphicsShader2::TYPE_FLOAT4X4);
-    const uint32_t vertex = s.VertexProgram(wavesVertexProgram, {{0, 4, false, objectToScreen}});
-    const uint32_t pixel = s.PixelProgram(ripplePixelProgram);
+    const uint32_t objectToWorld = s.Parameter("objectToWorldMatrix", GraphicsShader2::TYPE_FLOAT4X4);
+    const uint32_t vertex =
+        s.VertexProgram(FoggedVertex(wavesVertexProgram),
+                        Joined({{0, 4, false, objectToScreen}, {4, 4, false, objectToWorld}},
+                               SampleShaderParts::AddVertexFogParameters(s)));
+    const uint32_t pixel =
+        s.PixelProgram(FoggedPixel(ripplePixelProgram), SampleShaderParts::AddFogColorParameter(s));
     s.Style("emissiveStyle", 1002);
     s.StateFromValue(GraphicsShader2::STATE_VERTEX_SHADER, vertex);
     s.StateFromValue(GraphicsShader2::STATE_PIXEL_SHADER, pixel);
