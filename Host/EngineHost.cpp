@@ -10,7 +10,7 @@
 //
 // The run folder (default "host-run" under the current folder) receives the game data, the world,
 // the user's settings and the log file; the host runs inside it. Without a frame count the flight
-// runs in real time at about 100 frames a second; with one, the whole flight is spread over that
+// runs in real time, one frame every 10 ms at most; with one, the whole flight is spread over that
 // many frames, run as fast as they go. With --window and a display the host runs in a game window
 // (Escape or closing it ends the run early; F3 shows the engine's statistics, which --stats shows
 // from the start); otherwise it runs headless.
@@ -53,9 +53,11 @@
 #include "world/World.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -172,6 +174,23 @@ std::string InFolder(const std::filesystem::path& folder, const std::string& pat
     return relative.empty() || *relative.begin() == ".." ? path : relative.string();
 }
 
+// Why files cannot be written in the folder: what writing one there answers, or, when one can be
+// written, what else may have failed.
+std::string WhyNotWritable(const std::filesystem::path& folder)
+{
+    const std::filesystem::path probe = folder / ".EngineHost-write-test";
+    errno = 0;
+    std::FILE* file = std::fopen(probe.string().c_str(), "wb");
+    if (!file)
+        return errno ? std::strerror(errno) : "a file could not be made there";
+    const bool written = std::fputs("EngineHost\n", file) >= 0;
+    const bool closed = std::fclose(file) == 0;
+    std::error_code ignored;
+    std::filesystem::remove(probe, ignored);
+    return written && closed ? "a file of it could not be written, though the folder takes new files"
+                             : "the folder takes no more data (is the disk full?)";
+}
+
 double MillisecondsSince(std::chrono::steady_clock::time_point start)
 {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
@@ -202,14 +221,15 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
                options.folder.c_str());
     out.Printf("EngineHost: making the sample game data");
     if (!MakeSampleData(folder)) {
-        out.Printf("EngineHost: could not write the sample data");
+        out.Errorf("EngineHost: could not write the sample data into %s: %s", folder.string().c_str(),
+                   WhyNotWritable(folder).c_str());
         return 1;
     }
     // Settings are read through the file system and written beside it: run inside the folder.
     std::error_code error;
     std::filesystem::current_path(folder, error);
     if (error) {
-        out.Printf("EngineHost: cannot enter %s", folder.string().c_str());
+        out.Errorf("EngineHost: cannot enter %s: %s", folder.string().c_str(), error.message().c_str());
         return 1;
     }
 
@@ -438,7 +458,7 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
             // The first frame sees the path's start, the last its end.
             flightTime = duration * static_cast<float>(flightFrames) / static_cast<float>(frames - 1);
         } else {
-            // Real time at about 100 frames a second.
+            // Real time, one frame every 10 ms at most.
             std::this_thread::sleep_until(frameStart + framePeriod);
             const auto now = std::chrono::steady_clock::now();
             flightTime += std::chrono::duration<float>(now - last).count();
@@ -446,42 +466,77 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
         }
         flightTime = std::min(flightTime, duration);
     }
-    for (const GAME::StatisticsWidget::Entry& entry : lastStatistics)
-        out.Printf("  statistics line     %s", entry.text.c_str());
+    // The flight's time ends with its last frame: the screenshots' writing after it is no frame's.
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double rate = seconds > 0 && flightFrames > 0 ? flightFrames / seconds : 0.0;
     view->FinishScreenshot();
     for (const std::string& screenshot : view->GetScreenshots())
         out.Printf("  screenshot          %s", InFolder(folder, screenshot).c_str());
     view.reset();
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const double rate = seconds > 0 ? flightFrames / seconds : 0.0;
     GAME::Tracker::Destroy();
 
     out.Print(flown ? "\nEngineHost: flight done" : "\nEngineHost: flight ended early");
-    if (frames > 0) {
+    if (flightFrames == 0) {
+        out.Printf("  frames              none: the run ended before the flight began");
+    } else if (frames > 0) {
         // The path's time is simulated; only the frames' cost is real.
         out.Printf("  frames              %d, %.1f ms of camera path each", flightFrames,
                    PathPerFrameMs(duration, frames));
         out.Printf("  camera path         %.0f ms, simulated", duration * 1000.0);
-        out.Printf("  run time            %.0f ms: %.1f frames a second, %.1f times as fast as real time",
-                   seconds * 1000.0, rate, seconds > 0 ? duration / seconds : 0.0);
+        out.Printf("  flight time         %.0f ms: %.1f frames a second, %.1f times as fast as real time",
+                   seconds * 1000.0, rate, seconds > 0 ? (flown ? duration : flightTime) / seconds : 0.0);
         out.Printf("  game time           %d ms (the engine's clock runs in real time)", totalGameTime);
     } else {
         out.Printf("  frames              %d, in real time", flightFrames);
         out.Printf("  camera path         %.0f ms", duration * 1000.0);
-        out.Printf("  run time            %.0f ms: %.1f frames a second", seconds * 1000.0, rate);
+        out.Printf("  flight time         %.0f ms: %.1f frames a second", seconds * 1000.0, rate);
         out.Printf("  game time           %d ms", totalGameTime);
     }
-    out.Printf("  engine frames       %u since start-up, %u of them while loading", engine.GetFrameCount(),
-               loadingFrames);
-    out.Printf("  graphics engine     %.1f frames a second over its last sample",
-               graphics->GetFramesPerSecond());
-    out.Printf("  levels              %d in before the flight, %d loaded and %d unloaded during it, on the "
-               "Level Loading Thread",
-               residentBefore, levelsLoaded, levelsUnloaded);
-    if (levelsUnloaded == 0)
-        out.Printf("                      (a level unloads once no view has used it for about %d frames; "
-                   "the flight ran %d)",
-                   unloadFrames, flightFrames);
+    out.Printf("  engine frames       %u since start-up: %u while the first view's levels loaded, %d in the "
+               "flight",
+               engine.GetFrameCount(), loadingFrames, flightFrames);
+    // What the statistics panel showed at the last frame (on the screen with --stats or F3).
+    if (!lastStatistics.empty()) {
+        out.Printf("  statistics panel    the last frame's lines, as --stats shows them on the screen "
+                   "(\"frames drawn\": the engine's frames so far):");
+        for (const GAME::StatisticsWidget::Entry& entry : lastStatistics)
+            out.Printf("                        %s", entry.text.c_str());
+    }
+    // Where the levels came from: the regions' Level Loading Threads, or the main thread when
+    // something needed a level at once (the path finder's searches across regions).
+    int stillLoading = 0, notTakenIn = 0;
+    for (int i = 0; i < world->GetNumRegions(); ++i) {
+        const GAME::Region* region = world->GetRegion(i);
+        if (IsResident(region))
+            continue;
+        if (region->IsLoadUnderWay())
+            ++stillLoading;
+        else if (region->IsLoadingFinished())
+            ++notTakenIn;
+    }
+    const int loadedInAll = residentBefore + levelsLoaded;
+    const int forced = static_cast<int>(engine.GetForcedLevelLoadCount());
+    out.Printf(
+        "  levels              %d loaded: %d before the flight (for its first view and the path finder), "
+        "%d during it; %d of them by the main thread, the others on their Level Loading Threads",
+        loadedInAll, residentBefore, levelsLoaded, std::min(forced, loadedInAll));
+    if (stillLoading)
+        out.Printf("                      %d more were still loading on their threads when the run ended (the "
+                   "shut-down waits for them)",
+                   stillLoading);
+    if (notTakenIn)
+        out.Printf("                      %d more had loaded on their threads, but the run ended before the main "
+                   "thread took them in",
+                   notTakenIn);
+    if (levelsUnloaded > 0)
+        out.Printf("                      %d unloaded (no view had used them for about %d frames), their "
+                   "state kept",
+                   levelsUnloaded, unloadFrames);
+    else
+        out.Printf(
+            "                      none unloaded: a level unloads once no view has used it for about %d "
+            "frames, and the flight ran %d",
+            unloadFrames, flightFrames);
     if (const unsigned int loaded = engine.GetResourceLoader()->GetLoadedCount())
         out.Printf("  resource loader     %u resources loaded (meshes, textures, sounds...) in %u ms", loaded,
                    engine.GetResourceLoader()->GetTotalLoadTime());

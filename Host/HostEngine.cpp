@@ -103,7 +103,10 @@ void HostEngine::Print(GAME::LogPriority priority, unsigned int category, const 
         ++m_important;
     PrintLogLine(m_output, priority, category, text);
     // The library's notice of a level loaded on the main thread, explained the first time.
-    if (text.find("Forcing load of level") != std::string::npos && !m_forcedLoadExplained.exchange(true))
+    const bool forced = text.find("Forcing load of level") != std::string::npos;
+    if (forced && text.find("render data") == std::string::npos)
+        ++m_forcedLevelLoads;
+    if (forced && !m_forcedLoadExplained.exchange(true))
         m_output.Print("EngineHost: (a forced load: something needed a level, or its render data, before its "
                        "loading thread had brought it in, so the main thread loaded it and that frame waited; "
                        "the path finder's ways below and views through a doorway do this)");

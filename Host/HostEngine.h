@@ -37,6 +37,9 @@ public:
     unsigned int GetLineCount() const { return m_lines.load(); }
     unsigned int GetWarningCount() const { return m_warnings.load(); }
     unsigned int GetImportantCount() const { return m_important.load(); }
+    // Levels the main thread loaded itself (the library's "Forcing load of level" notices, render
+    // data alone not counted): the others came from their regions' Level Loading Threads.
+    unsigned int GetForcedLevelLoadCount() const { return m_forcedLevelLoads.load(); }
 
 private:
     void Print(GAME::LogPriority priority, unsigned int category, const std::string& text) const;
@@ -46,6 +49,7 @@ private:
     mutable std::atomic<unsigned int> m_warnings{0};
     mutable std::atomic<unsigned int> m_important{0};
     mutable std::atomic<bool> m_forcedLoadExplained{false};
+    mutable std::atomic<unsigned int> m_forcedLevelLoads{0};
 };
 
 // The process-wide sink (GAME::SetProcessLogSink) for the library's lines before the host's engine

@@ -185,7 +185,7 @@ const ArgumentRow argumentTable[] = {
      SetFolder},
     {"frames",
      "the whole flight in this many frames, run as fast as they go;\n"
-     "0 or none: the flight in real time, at about 100 frames a second",
+     "0 or none: the flight in real time, one frame every 10 ms at most",
      SetFrames},
 };
 

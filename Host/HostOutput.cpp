@@ -13,6 +13,11 @@ HostOutput::~HostOutput()
 
 void HostOutput::Print(const std::string& text, Style style)
 {
+    Emit(text, style, stdout);
+}
+
+void HostOutput::Emit(const std::string& text, Style style, std::FILE* stream)
+{
     std::string lines = text;
     if (!lines.empty() && lines.back() == '\n')
         lines.pop_back();
@@ -23,8 +28,8 @@ void HostOutput::Print(const std::string& text, Style style)
         std::string line = lines.substr(start, end == std::string::npos ? std::string::npos : end - start);
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        std::fputs(line.c_str(), stdout);
-        std::fputc('\n', stdout);
+        std::fputs(line.c_str(), stream);
+        std::fputc('\n', stream);
         if (m_file)
             WriteRow(style, line);
         else if (m_keepLines)
@@ -33,7 +38,7 @@ void HostOutput::Print(const std::string& text, Style style)
             break;
         start = end + 1;
     }
-    std::fflush(stdout);
+    std::fflush(stream);
 }
 
 void HostOutput::Printf(const char* format, ...)
@@ -43,6 +48,15 @@ void HostOutput::Printf(const char* format, ...)
     const std::string text = GAME::FormatStringV(format, args);
     va_end(args);
     Print(text);
+}
+
+void HostOutput::Errorf(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    const std::string text = GAME::FormatStringV(format, args);
+    va_end(args);
+    Emit(text, STYLE_WARNING, stderr);
 }
 
 bool HostOutput::OpenLogFile(const std::string& path)

@@ -1,6 +1,6 @@
 // Where the sample host's lines go: every line, the library's log lines and the host's own report
-// alike, is printed to standard output and written to the engine's HTML log file, so that
-// log.html holds the whole run as it was printed.
+// alike, is printed to standard output (a failure that ends the run to standard error) and written
+// to the engine's HTML log file, so that log.html holds the whole run as it was printed.
 //
 // The engine owns the log file's start: Initialize opens the log path, writes the HTML header,
 // flushes it and writes nothing more; its Shutdown closes its stream. The host appends the lines
@@ -41,6 +41,8 @@ public:
     // then X). One line feed at the end ends the last line and adds none.
     void Print(const std::string& text, Style style = STYLE_PLAIN);
     void Printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // A failure that ends the run: on standard error, and in the log as a warning.
+    void Errorf(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
     // Appends to the log file at path, which the engine has opened and given its header: the
     // lines kept so far first. False when it cannot be opened; from then on, as after
@@ -55,6 +57,8 @@ public:
     static std::string EscapeHtml(const std::string& text);
 
 private:
+    // Each line of the text to the stream and the log.
+    void Emit(const std::string& text, Style style, std::FILE* stream);
     // Under m_mutex.
     void WriteRow(Style style, const std::string& line);
 

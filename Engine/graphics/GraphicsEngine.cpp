@@ -2,6 +2,7 @@
 
 #include "core/Log.h"
 #include "core/ObjectManager.h"
+#include "core/Profile.h"
 #include "core/Time.h"
 #include "data/BinaryWriter.h"
 #include "data/EffectResource.h"
@@ -625,6 +626,7 @@ void GraphicsEngine::PresentSurface()
 {
     if (!m_canvas || m_device->DeviceLost() || !m_primarySurface)
         return;
+    Profile block("Present");
     m_canvas->PresentSurface(m_primarySurface);
 }
 

@@ -3,6 +3,7 @@
 #include "core/Log.h"
 #include "core/MathUtil.h"
 #include "core/OBBox.h"
+#include "core/Profile.h"
 #include "core/Time.h"
 #include "core/Vec4.h"
 #include "data/EngineDataServices.h"
@@ -273,10 +274,14 @@ bool GraphicsNormalRenderer::SetSceneShaderParameters(GraphicsCanvas&, GraphicsS
     shader.SetFloat3(n.cameraOrigin, 0, m_camera.GetCoords().origin);
     shader.SetFloat(n.time, 0, static_cast<float>(m_frameTime) * 0.001f);
     shader.SetFloat3(n.fogColor, 0, m_fogColor);
-    shader.SetFloat3(n.depthFogParams, 0, m_depthFog);
+    // Shaders that carry the fog in their own styles draw none while it is off: its densities go
+    // to them as 0.
+    const float depthFog[3] = {m_depthFog[0], m_depthFog[1], m_fogOn ? m_depthFog[2] : 0.0f};
+    shader.SetFloat3(n.depthFogParams, 0, depthFog);
     const float viewerHeight =
         m_viewerRegion ? static_cast<float>(m_viewerRegion->GetOffsetFromWorld().y) : 0.0f;
-    const float heightFog[3] = {m_heightFog[0] - viewerHeight, m_heightFog[1], m_heightFog[2]};
+    const float heightFog[3] = {m_heightFog[0] - viewerHeight, m_heightFog[1],
+                                m_fogOn ? m_heightFog[2] : 0.0f};
     shader.SetFloat3(n.heightFogParams, 0, heightFog);
     shader.SetFloat(n.transparencyHeight, 0, m_transparencyValue);
     shader.SetFloat3(n.skyAmbientColor, 0, m_skyAmbient);
@@ -597,6 +602,7 @@ void GraphicsNormalRenderer::RenderMainPass(GraphicsCanvas& canvas, RenderSurfac
     std::vector<RenderablePass> transparent;
     GatherPasses(transparent, AmbientLightStyle(), transparentSortOrder, transparentSortOrder, nullptr);
     if (!transparent.empty() && s_transparencyMaskSurface) {
+        Profile block("Scene: transparency mask");
         RenderSurface* previous = canvas.GetTargetSurface();
         canvas.SetTargetSurface(s_transparencyMaskSurface);
         canvas.SetClearColor(Color(1.0f, 0.0f, 0.0f, 1.0f));
@@ -606,22 +612,33 @@ void GraphicsNormalRenderer::RenderMainPass(GraphicsCanvas& canvas, RenderSurfac
         canvas.SetViewport(viewport);
     }
 
-    RenderLightLoop(canvas, -1, 999, true, nullptr);
-    if (!m_lightElements.empty() && m_lightElements.front().light->GetType() == GraphicsLight::TYPE_POINT) {
-        RenderStyle(canvas, AmbientLightStyle(), 1000, 9999, nullptr);
-        RenderLightLoop(canvas, 1000, 9999, false, nullptr);
-    } else {
-        RenderLightLoop(canvas, 1000, 9999, true, nullptr);
+    {
+        Profile block("Scene: lit passes");
+        RenderLightLoop(canvas, -1, 999, true, nullptr);
+        if (!m_lightElements.empty() &&
+            m_lightElements.front().light->GetType() == GraphicsLight::TYPE_POINT) {
+            RenderStyle(canvas, AmbientLightStyle(), 1000, 9999, nullptr);
+            RenderLightLoop(canvas, 1000, 9999, false, nullptr);
+        } else {
+            RenderLightLoop(canvas, 1000, 9999, true, nullptr);
+        }
     }
 
-    m_currentLight = m_lightElements.empty() ? nullptr : &m_lightElements.front();
-    canvas.EnableWireframe(m_wireframe);
-    RenderStyle(canvas, EmissiveStyle());
-    m_currentLight = nullptr;
+    {
+        Profile block("Scene: emissive passes (water, effects)");
+        m_currentLight = m_lightElements.empty() ? nullptr : &m_lightElements.front();
+        canvas.EnableWireframe(m_wireframe);
+        RenderStyle(canvas, EmissiveStyle());
+        m_currentLight = nullptr;
+    }
 
-    RenderTransparentPasses(canvas, transparent);
+    if (!transparent.empty()) {
+        Profile block("Scene: transparent passes");
+        RenderTransparentPasses(canvas, transparent);
+    }
 
     if (m_fogOn && (m_depthFog[2] > 0.0f || m_heightFog[2] > 0.0f)) {
+        Profile block("Scene: fog step");
         canvas.SetDefaultState();
         // What lies wholly in the clear air would draw no fog at all.
         std::vector<RenderablePass> fog;
@@ -721,8 +738,10 @@ RenderTexture* GraphicsNormalRenderer::Render(GraphicsCanvas& canvas, float blen
         return nullptr;
     const Viewport remembered = canvas.GetViewport();
     s_rendering = true;
-    if (m_lightingOn)
+    if (m_lightingOn) {
+        Profile block("Scene: lights and shadow maps");
         GatherLights(canvas);
+    }
     if (m_clippingOn) {
         m_clipSpaceClippingPlane = ToClipSpace(m_worldToScreen, m_clippingPlane);
         canvas.SetClippingPlane(0, m_clipSpaceClippingPlane);
@@ -743,15 +762,18 @@ RenderTexture* GraphicsNormalRenderer::Render(GraphicsCanvas& canvas, float blen
     }
     RenderMainPass(canvas, drawTarget);
     RenderTexture* result = nullptr;
-    if (postProcess)
+    if (postProcess) {
+        Profile block("Scene: post-process");
         result = RenderPostProcess(canvas);
-    else if (m_clippingOn)
+    } else if (m_clippingOn)
         canvas.ClearClippingPlane(0);
     canvas.SetDefaultState();
     canvas.SetViewport(m_viewport);
     canvas.EnableWireframe(false);
-    if (toSharedTarget && s_sceneTarget)
+    if (toSharedTarget && s_sceneTarget) {
+        Profile block("Scene: composite");
         Composite(canvas, target, previous, blend);
+    }
     const GraphicsEngine* graphics = Graphics();
     if (graphics && graphics->IsShadowDebuggingEnabled()) {
         auto show = [&canvas](RenderSurface* surface, float x) {

@@ -1,6 +1,8 @@
 // Draws the lit frame of one region: a transparency mask, the opaque passes lit light by light
 // (sky and ground ambient carried by the first light), the emissive passes, the transparent passes
-// back to front, and fog; optionally a blurred post-process copy, and a composite with the frame
+// back to front, and the fog step (the "fogStyle" passes of the shaders that have one; shaders
+// that mix the fog into their lit styles have none); optionally a blurred post-process copy, and a
+// composite with the frame
 // of a region seen behind a portal. It owns the lighting and fog parameters and hands them to
 // every shader it begins (SetSceneShaderParameters). The portal renderer and the reflection
 // manager configure one per drawing; the graphics engine makes and frees the render targets all
@@ -66,6 +68,9 @@ public:
     GraphicsNormalRenderer();
     ~GraphicsNormalRenderer() override;
 
+    // The camera, time, fog, transparency and light parameters by name. With the fog off its
+    // densities go as 0, so that shaders that carry the fog in their lit styles draw none; the
+    // fog step then draws nothing either.
     bool SetSceneShaderParameters(GraphicsCanvas& canvas, GraphicsShader2& shader) override;
     // With fog on: the air nearer to the camera than the depth fog's start and above the height
     // fog's top (both as handed to the shaders). The fog step leaves out the passes of what lies

@@ -3,6 +3,7 @@
 #include "core/Color.h"
 #include "core/MathUtil.h"
 #include "core/OBBox.h"
+#include "core/Profile.h"
 #include "data/EngineDataServices.h"
 #include "graphics/GraphicsCanvas.h"
 #include "graphics/GraphicsEngine.h"
@@ -104,6 +105,7 @@ bool GraphicsPortalRenderer::IsOnWalk(const Region* region) const
 
 void GraphicsPortalRenderer::Render()
 {
+    Profile block("Scene");
     m_walk.clear();
     m_rendered.clear();
     if (!m_rootRegion)
@@ -289,6 +291,7 @@ RenderTexture* GraphicsPortalRenderer::RenderOneRegion(const std::vector<Region*
     Region* sunRegion = underground ? nullptr : region;
 
     if (graphics && sunRegion && graphics->IsReflectionsEnabled() && graphics->GetPixelShaderVersion() > 3) {
+        Profile block("Scene: reflections");
         GraphicsReflectionManager reflections;
         const int rendered = reflections.RenderReflections(
             m_canvas, GraphicsReflectionManager::RenderSet(&camera, region, m_viewport, &sun, &sky, &ground));
@@ -339,29 +342,32 @@ RenderTexture* GraphicsPortalRenderer::RenderOneRegion(const std::vector<Region*
 
     // A region's relative transformation carries its own positions into the other region's
     // space: each listed region is placed by its transformation to the region being drawn.
-    for (Region* listed : regions) {
-        if (m_regionStatistics)
-            AddStatistic(Indent(depth + 1) + "> Rendering Region " + listed->GetName());
-        renderer.AddRegionToScene(listed, listed->GetRelativeTransformation(region), nullptr);
-    }
-    renderer.SetPortalRegions(&regions);
-    renderer.SetRegionToSceneCoords(m_rootRegion, placement.Inverse());
-    const Frustum& frustum = renderer.GetFrustum();
-    for (Region* listed : regions) {
-        const Coords listedToScene = listed->GetRelativeTransformation(region);
-        Frustum listedFrustum = frustum;
-        listedFrustum.Transform(listedToScene.Inverse());
-        for (int i = 0; i < listed->GetNumPortals(); ++i) {
-            const Portal* portal = listed->GetPortal(i);
-            if (!portal || !portal->TestIntersection(listedFrustum))
-                continue;
-            Coords across;
-            Region* behind = nullptr;
-            if (!portal->GetBackToFrontCoords(across, behind) || !behind)
-                continue;
-            renderer.AddElementsInBox(behind,
-                                      TransformOBBox(across.Inverse(), portal->GetRegionBoundingBox()),
-                                      listedToScene * across);
+    {
+        Profile building("Scene: building");
+        for (Region* listed : regions) {
+            if (m_regionStatistics)
+                AddStatistic(Indent(depth + 1) + "> Rendering Region " + listed->GetName());
+            renderer.AddRegionToScene(listed, listed->GetRelativeTransformation(region), nullptr);
+        }
+        renderer.SetPortalRegions(&regions);
+        renderer.SetRegionToSceneCoords(m_rootRegion, placement.Inverse());
+        const Frustum& frustum = renderer.GetFrustum();
+        for (Region* listed : regions) {
+            const Coords listedToScene = listed->GetRelativeTransformation(region);
+            Frustum listedFrustum = frustum;
+            listedFrustum.Transform(listedToScene.Inverse());
+            for (int i = 0; i < listed->GetNumPortals(); ++i) {
+                const Portal* portal = listed->GetPortal(i);
+                if (!portal || !portal->TestIntersection(listedFrustum))
+                    continue;
+                Coords across;
+                Region* behind = nullptr;
+                if (!portal->GetBackToFrontCoords(across, behind) || !behind)
+                    continue;
+                renderer.AddElementsInBox(behind,
+                                          TransformOBBox(across.Inverse(), portal->GetRegionBoundingBox()),
+                                          listedToScene * across);
+            }
         }
     }
     if (backPortal && backPortal->GetRegion()) {

@@ -432,6 +432,8 @@ void Engine::Update(const WorldFrustum* frustum, bool updateWorld)
     }
     m_gameTimer.Update(m_timeSmoothing);
     const int elapsed = m_gameTimer.GetElapsedTime();
+    // The frame's blocks start after the profiler has taken the last frame's.
+    Profile frameBlock("Engine update");
 
     ObjectManager::Get()->DestroyPendingObjects(destroyPerFrame);
     UnloadUnreferencedResources();
@@ -446,16 +448,21 @@ void Engine::Update(const WorldFrustum* frustum, bool updateWorld)
     if (!IsGameTimePaused())
         Jukebox::Get()->Update();
 
-    if (m_world)
+    if (m_world) {
+        Profile block("World: levels completed");
         m_world->PostLoadPass();
+    }
 
     Region* region = frustum ? frustum->GetRegion() : nullptr;
     // A view whose region is unknown cannot be placed: the world waits for the next frame.
     if (m_world && updateWorld && (!frustum || region)) {
+        Profile block("World update");
         std::vector<WorldFrustum> frusta;
         if (frustum) {
-            if (m_physicsEngine)
+            if (m_physicsEngine) {
+                Profile physics("World: physics step");
                 m_physicsEngine->Update(WorldVec3(region, Vec3(0.0f, 0.0f, 0.0f)));
+            }
             frusta.push_back(*frustum);
         } else if (m_world->GetNumRegions() > 0) {
             frusta.push_back(WorldFrustum(m_world->GetRegion(0), Frustum()));
@@ -469,6 +476,7 @@ void Engine::Update(const WorldFrustum* frustum, bool updateWorld)
 
     UpdateForcedEntities();
     if (m_connectionManager) {
+        Profile block("Network pump");
         if (frustum)
             m_connectionManager->SetLocalView(*frustum); // a client reports its view
         m_connectionManager->Update(elapsed);
@@ -481,6 +489,7 @@ void Engine::Update(const WorldFrustum* frustum, bool updateWorld)
 
 void Engine::Render()
 {
+    Profile block("Render (widgets and scene)");
     if (!m_deviceLost && !m_idle)
         m_display.Update();
     if (m_graphicsEngine)
@@ -489,8 +498,10 @@ void Engine::Render()
 
 void Engine::PresentSurface()
 {
-    if (m_resourceLoader)
+    if (m_resourceLoader) {
+        Profile block("Resource loader: main-thread work");
         m_resourceLoader->Update();
+    }
     if (m_graphicsEngine)
         m_graphicsEngine->PresentSurface();
 }

@@ -422,9 +422,13 @@ TEST_F(MeshInstanceTest, AtMediumDetailA27BonePaletteFoldsToTheBonesTheEngineSki
         << "the three leaves fold into their roots";
     // Each root a different place; the leaves keep their bind pose, so they move with their roots.
     SkeletalPose pose;
-    for (int r = 0; r < 24; ++r)
-        pose.SetBoneCoords(Name::Create(("R" + std::to_string(r)).c_str()),
+    for (int r = 0; r < 24; ++r) {
+        // Appended rather than concatenated: GCC 12 warns falsely (-Wrestrict) otherwise.
+        std::string bone = "R";
+        bone += std::to_string(r);
+        pose.SetBoneCoords(Name::Create(bone.c_str()),
                            Coords::Translation(Vec3(float(r + 1), 0.5f * float(r), -float(r))));
+    }
     instance.SetSkeletalPose(pose);
     instance.PrepareForRendering();
     const std::vector<Coords> frames = instance.GetSkinningFrames();

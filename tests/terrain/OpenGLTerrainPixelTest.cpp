@@ -285,14 +285,15 @@ TEST_F(OpenGLTerrainPixelTest, GrassStandsOnTheGroundWhereItsLayerShows)
     ASSERT_TRUE(TerrainTest::LoadWriter(terrain, writer));
     terrain.LoadRenderData();
 
-    // Seen from above and to the side, so that blades stand up in the picture.
+    // Seen from above and to the side, so that blades stand up in the picture, and near enough
+    // that this small picture shows them before they fade with distance.
     const Viewport viewport(0, 0, kWidth, kHeight);
     Camera camera;
     camera.SetFOV(0.8f);
     camera.SetNearPlane(0.5f);
     camera.SetFarPlane(200.0f);
-    camera.SetCoords(Coords::LookInDirection(Vec3(8.0f, 12.0f, -6.0f),
-                                             (Vec3(8.0f, 0.0f, 8.0f) - Vec3(8.0f, 12.0f, -6.0f)).Unit(),
+    camera.SetCoords(Coords::LookInDirection(Vec3(8.0f, 6.0f, -3.0f),
+                                             (Vec3(8.0f, 0.0f, 8.0f) - Vec3(8.0f, 6.0f, -3.0f)).Unit(),
                                              Vec3(0.0f, 1.0f, 0.0f)));
     const std::vector<Pixel> pixels = Draw(terrain, region, camera, viewport);
     ASSERT_FALSE(pixels.empty());
@@ -325,6 +326,71 @@ TEST_F(OpenGLTerrainPixelTest, GrassStandsOnTheGroundWhereItsLayerShows)
         }
     EXPECT_GT(changed, kWidth * kHeight / 50);
     EXPECT_EQ(changedBeyond, 0);
+    terrain.Unload();
+}
+
+TEST_F(OpenGLTerrainPixelTest, TheSampleBladesFadeWithDistanceAndAreNotDrawnWhereTheyHaveFaded)
+{
+    // A field of grass seen from one edge at the sample host's field of view: near the
+    // camera the blades stand over the ground; far off they have faded (the blade texture's
+    // minified levels fall below the alpha test's reference) and change nothing; seen from past
+    // the distance where they fade, no blade is even drawn.
+    TerrainWriter writer(65, 65);
+    TerrainWriter::Layer dirt, grass;
+    dirt.typeRecord = TerrainWriter::dirtTypeRecord;
+    grass.typeRecord = TerrainWriter::grassTypeRecord;
+    grass.opacity.assign(64 * 64, 255);
+    grass.states.assign(64 * 64, TerrainWriter::CELL_COVERING);
+    writer.layers = {dirt, grass};
+    Region region(ABBox(Vec3(32.0f, 0.0f, 32.0f), Vec3(32.0f, 30.0f, 32.0f)));
+    TerrainRT terrain(&region);
+    ASSERT_TRUE(TerrainTest::LoadWriter(terrain, writer));
+    terrain.LoadRenderData();
+
+    const Viewport viewport(0, 0, kWidth, kHeight);
+    auto along = [](float z) {
+        Camera camera;
+        camera.SetFOV(60.0f * 0.017453292f);
+        camera.SetNearPlane(0.5f);
+        camera.SetFarPlane(200.0f);
+        const Vec3 eye(32.0f, 3.0f, z);
+        camera.SetCoords(
+            Coords::LookInDirection(eye, (Vec3(32.0f, 0.0f, z + 12.0f) - eye).Unit(), Vec3(0.0f, 1.0f, 0.0f)));
+        return camera;
+    };
+    const Camera camera = along(0.0f);
+    const std::vector<Pixel> bare = Draw(terrain, region, camera, viewport, false);
+    const int bareDraws = device->GetNumDrawCalls();
+    const std::vector<Pixel> pixels = Draw(terrain, region, camera, viewport);
+    const int grassDraws = device->GetNumDrawCalls() - bareDraws;
+    ASSERT_FALSE(bare.empty());
+    ASSERT_EQ(pixels.size(), bare.size());
+    EXPECT_GT(grassDraws, 0);
+    // Rows by the depth of the ground they show: blades 6 units off stand out; none past 40 (the
+    // tops of the blades nearer than that lie lower in the picture, the camera being above them).
+    const float nearRow = camera.Project(Vec3(32.0f, 0.0f, 6.0f), viewport).y;
+    const float farRow = camera.Project(Vec3(32.0f, 2.0f, 40.0f), viewport).y;
+    ASSERT_LT(farRow, nearRow - 20.0f);
+    int nearChanged = 0, farChanged = 0;
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) {
+            const size_t i = static_cast<size_t>(y) * kWidth + static_cast<size_t>(x);
+            if (pixels[i].r == bare[i].r && pixels[i].g == bare[i].g && pixels[i].b == bare[i].b)
+                continue;
+            nearChanged += std::abs(static_cast<float>(y) - nearRow) < 4.0f ? 1 : 0;
+            farChanged += static_cast<float>(y) < farRow ? 1 : 0;
+        }
+    EXPECT_GT(nearChanged, kWidth / 4);
+    EXPECT_EQ(farChanged, 0);
+
+    // From 40 units before the field: the ground is drawn, the blades not.
+    const Camera distant = along(-40.0f);
+    const std::vector<Pixel> farBare = Draw(terrain, region, distant, viewport, false);
+    const int farBareDraws = device->GetNumDrawCalls();
+    ASSERT_FALSE(Draw(terrain, region, distant, viewport).empty());
+    ASSERT_FALSE(farBare.empty());
+    EXPECT_GT(farBareDraws, 0);
+    EXPECT_EQ(device->GetNumDrawCalls(), farBareDraws);
     terrain.Unload();
 }
 

@@ -256,6 +256,9 @@ TEST_F(TerrainRenderTest, CellsAnOpaqueLayerAboveCoversAreNotDrawnAgain)
     // The scene renderer begins the pass's style before it asks for the pass.
     auto* shader = const_cast<GraphicsShader2*>(render.GetLayerShader());
     ASSERT_NE(shader, nullptr);
+    // It loads on the resource loader's thread: without its styles yet, nothing would be drawn.
+    shader->EnsureAvailable();
+    ASSERT_TRUE(shader->GetIsReadyToUse());
     auto draw = [&](const Name& style) {
         return Recorded([&] {
             if (shader->Begin(shader->FindStyleByName(style))) {

@@ -5,6 +5,11 @@
 // drawn into its reflection plane's surface.
 #include "common/OneRegionWorld.h"
 #include "core/Frustum.h"
+#include "datakit/MeshShaders.h"
+#include "datakit/ParticleShaders.h"
+#include "datakit/SampleGameData.h"
+#include "datakit/TerrainShaders.h"
+#include "datakit/WaterShaders.h"
 #include "datakit/WaterWriter.h"
 #include "datakit/WorldGenerator.h"
 #include "graphics/GraphicsCanvas.h"
@@ -140,8 +145,12 @@ protected:
             renderer.SetBackgroundColor(Color(0.0f, 0.0f, 0.0f, 1.0f));
             renderer.SetSkyAmbientColor(white);
             renderer.SetGroundAmbientColor(white);
-            renderer.EnableGrass(false);
+            renderer.EnableGrass(grass);
             renderer.EnableWater(withWater);
+            renderer.EnableFog(fog.on);
+            renderer.SetFogColor(fog.color);
+            renderer.SetDepthFogParams(fog.depth[0], fog.depth[1], fog.depth[2]);
+            renderer.SetHeightFogParams(fog.height[0], fog.height[1], fog.height[2]);
             terrain->AddToScene(renderer, frustum);
             water->AddToScene(renderer, frustum);
             renderer.Render(*canvas, false, false);
@@ -205,6 +214,15 @@ protected:
     WaterLayer* lake = nullptr;
     std::vector<Pixel> mirror;
     bool paintMirror = false;
+    bool grass = false;
+    // The renderer's fog (none by default).
+    struct
+    {
+        bool on = false;
+        Color color = Color(0.0f, 0.0f, 0.0f, 1.0f);
+        float depth[3] = {0.0f, 0.0f, 0.0f};  // start, end, density
+        float height[3] = {0.0f, 0.0f, 0.0f}; // base, top, density
+    } fog;
 };
 
 std::string Describe(const Pixel& p)
@@ -397,6 +415,77 @@ TEST_F(OpenGLWaterPixelTest, AtTheFogsEndTheLakeFadesIntoTheSkyAsTheGroundDoes)
             ADD_FAILURE() << "the water shows " << Describe(wet[i]) << " in the sky at " << i % kWidth << ", "
                           << i / kWidth;
     EXPECT_EQ(sliver, 0);
+}
+
+// The sample shaders carry the world's fog in the styles that light them: none has a "fogStyle"
+// for the renderer's fog step. Under a fog of one amount everywhere the ground, its blades and the
+// lake are the clear picture mixed with the fog's colour by that amount: the water, drawn over the
+// fogged ground, takes its own fog once (a fog step over everything would fog it again, through the
+// ground's fog and then its own). With the fog off nothing of it shows, whatever its densities.
+TEST_F(OpenGLWaterPixelTest, TheSampleShadersMixTheFogInOnceInTheirLitStyles)
+{
+    const Name fogStyle = Name::Create("fogStyle");
+    for (const char* name :
+         {DataKit::TerrainShaders::standardShaderName, DataKit::TerrainShaders::grassShaderName,
+          DataKit::WaterShaders::waterShaderName, DataKit::WaterShaders::wavesShaderName,
+          DataKit::WaterShaders::rippleShaderName, DataKit::MeshShaders::skinnedShaderName,
+          DataKit::SampleGameData::basicShaderName, DataKit::ParticleShaders::additiveShaderName,
+          DataKit::ParticleShaders::combineShaderName, DataKit::ParticleShaders::additiveSmoothShaderName}) {
+        GraphicsShader2* shader = graphics->LoadShader2(name);
+        ASSERT_NE(shader, nullptr) << name;
+        shader->EnsureAvailable();
+        EXPECT_TRUE(shader->GetIsReadyToUse()) << name;
+        EXPECT_LT(shader->FindStyleByName(fogStyle), 0) << name;
+        graphics->UnloadShader2(shader);
+    }
+
+    // Straight down on the lake and its shore, the grass drawn too.
+    const Vec3 centre(lake->GetReflectionPlane().box.center.x, 0.0f, lake->GetReflectionPlane().box.center.z);
+    Camera camera;
+    camera.SetType(CAMERA_ORTHOGRAPHIC);
+    camera.SetWidth(40.0f);
+    camera.SetHeight(40.0f);
+    camera.SetNearPlane(1.0f);
+    camera.SetFarPlane(200.0f);
+    camera.SetCoords(Coords::LookInDirection(centre + Vec3(0.0f, 40.0f, 0.0f), Vec3(0.0f, -1.0f, 0.0f),
+                                             Vec3(0.0f, 0.0f, 1.0f)));
+    grass = true;
+    const std::vector<Pixel> ground = Draw(camera, false, false);
+    const std::vector<Pixel> clear = Draw(camera, true, false);
+    // Half the fog from a unit off the eye on (a depth fog that rises at once), no height fog.
+    fog.on = true;
+    fog.color = Color(1.0f, 0.0f, 0.0f, 1.0f);
+    fog.depth[0] = fog.depth[1] = 1.0f;
+    fog.depth[2] = 0.5f;
+    const std::vector<Pixel> foggy = Draw(camera, true, false);
+    fog.on = false;
+    const std::vector<Pixel> off = Draw(camera, true, false);
+    ASSERT_FALSE(ground.empty());
+    ASSERT_FALSE(clear.empty());
+    ASSERT_FALSE(foggy.empty());
+    ASSERT_FALSE(off.empty());
+
+    const auto half = [](int clearChannel, int fogChannel) { return (clearChannel + fogChannel + 1) / 2; };
+    int water = 0, wrongWater = 0, wrongGround = 0, wrongOff = 0;
+    std::string example;
+    for (size_t i = 0; i < clear.size(); ++i) {
+        const Pixel expected{static_cast<uint8_t>(half(clear[i].r, 255)),
+                             static_cast<uint8_t>(half(clear[i].g, 0)),
+                             static_cast<uint8_t>(half(clear[i].b, 0)), 255};
+        const bool wet = Difference(clear[i], ground[i]) > 6;
+        water += wet ? 1 : 0;
+        if (Difference(foggy[i], expected) > 9) {
+            ++(wet ? wrongWater : wrongGround);
+            if (example.empty())
+                example = std::string(wet ? "water " : "ground ") + Describe(clear[i]) + " fogged " +
+                          Describe(foggy[i]) + ", expected " + Describe(expected);
+        }
+        wrongOff += Difference(off[i], clear[i]) > 3 ? 1 : 0;
+    }
+    ASSERT_GT(water, kWidth * kHeight / 10);
+    EXPECT_LE(wrongWater, water / 100) << example;
+    EXPECT_LE(wrongGround, kWidth * kHeight / 100) << example;
+    EXPECT_EQ(wrongOff, 0);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "EngineFixture.h"
 
 #include "core/ObjectManager.h"
+#include "core/Profile.h"
 #include "core/SingletonManager.h"
 #include "graphics/DisplayWidget.h"
 #include "graphics/HeadlessInputDevice.h"
@@ -8,10 +9,17 @@
 #include "network/NetworkControllerBase.h"
 #include "network/NetworkEntityList.h"
 #include "platform/Threading.h"
+#include "scene/Camera.h"
+#include "scene/GraphicsPortalRenderer.h"
 #include "world/Entity.h"
 #include "world/Level.h"
+#include "world/ProfilerWidget.h"
 #include "world/Region.h"
 #include "world/World.h"
+
+#include <set>
+#include <string>
+#include <vector>
 
 namespace GAME {
 namespace {
@@ -105,6 +113,59 @@ TEST_F(EngineTest, FrameRunsItsStepsInOrderAndDestroysAtMostTwentyPendingObjects
     EXPECT_EQ(e.GetFrameCount(), 3u);
     e.RemoveWidget(&widget);
     e.GetSingletonManager()->UnRegister(&singleton);
+}
+
+// A widget that draws a region through the portal renderer, as a game's view does.
+class SceneProbe : public DisplayWidget
+{
+public:
+    explicit SceneProbe(Region& region) : m_region(region) {}
+    void Render(GraphicsCanvas& canvas) const override
+    {
+        Camera camera;
+        camera.SetCoords(Coords::LookAt(Vec3(8, 6, -10), Vec3(8, 0, 8), Vec3(0, 1, 0)));
+        GraphicsPortalRenderer(canvas, &m_region, camera, Viewport(0, 0, 64, 64), false).Render();
+    }
+
+private:
+    Region& m_region;
+};
+
+// With the profiler shown (--stats, F3) the frame times its main steps, so that the profiler
+// lists where the frame goes: the engine's update with the world's and the network pump, the
+// render with the scene and its kinds of passes, the resource loader's main-thread work and the
+// present. Hidden, the frame times nothing.
+TEST_F(EngineTest, TheFrameTimesItsMainStepsForTheProfiler)
+{
+    GAME::Test::TestEngine& e = Start();
+    Region region(ABBox(Vec3(8, 4, 8), Vec3(8, 4, 8)));
+    SceneProbe scene(region);
+    e.AddWidget(&scene);
+    ProfilerWidget* profiler = e.GetProfilerWidget();
+    ASSERT_NE(profiler, nullptr);
+    e.ShowProfiler(true);
+    Frame();
+    Frame(); // takes the blocks of the frame before
+    std::set<std::string> names;
+    for (const Profile::TimeInfo& block : profiler->GetRecord(profiler->GetNewestIndex()).blocks) {
+        ASSERT_NE(block.name, nullptr);
+        EXPECT_EQ(block.calls, 1u) << block.name;
+        names.insert(block.name);
+    }
+    for (const char* step :
+         {"Engine update", "World: levels completed", "World update", "Network pump",
+          "Render (widgets and scene)", "Scene", "Scene: building", "Scene: lights and shadow maps",
+          "Scene: lit passes", "Scene: emissive passes (water, effects)", "Resource loader: main-thread work",
+          "Present"})
+        EXPECT_EQ(names.count(step), 1u) << step;
+
+    e.ShowProfiler(false);
+    Profile::Update();
+    Frame();
+    std::vector<Profile::TimeInfo> hidden;
+    Profile::GetTimeInfo(hidden);
+    EXPECT_TRUE(hidden.empty());
+    e.RemoveWidget(&scene);
 }
 
 TEST_F(EngineTest, PausedGameTimeGivesTheFrameNoTimeAndTheResumedFrameSkipsThePause)

@@ -13,13 +13,18 @@ using GAME::GraphicsShader2;
 
 namespace {
 
+static_assert(MeshShaders::firstBoneRegister + 3 * MeshShaders::maxBones <=
+                  SampleShaderParts::fogVertexRegister,
+              "the bone palette ends below the fog's registers");
+
 // The vertex program; the skinned form blends each vertex over its four palette entries (weights
 // renormalised; an index past the palette is left out). World normal in v_tex1, world position in
 // v_tex2, twice the diffuse colour with the section's opacity in v_color0, the highlight in
-// v_color1.
+// v_color1, the clear air's share in v_fog.
 std::string VertexProgram(bool skinned)
 {
-    std::string code = "void main()\n{\n"
+    std::string code = SampleShaderParts::VertexFogFunction() +
+                       "void main()\n{\n"
                        "    vec4 position = vec4(a_position.xyz, 1.0);\n"
                        "    vec3 normal = a_normal.xyz;\n";
     if (skinned) {
@@ -57,19 +62,21 @@ std::string VertexProgram(bool skinned)
             "    v_tex2 = engine_transform(4, position);\n"
             "    v_color0 = vec4(2.0 * vc[8].rgb, vc[9].z);\n"
             "    v_color1 = vec4(vc[8].a);\n"
-            "    v_fog = 1.0;\n"
+            "    v_fog = 1.0 - FogAmount(v_tex2.xyz);\n"
             "}\n";
     return code;
 }
 
 // The tinted texture, lit; the highlight brightens what the light shows (additive passes add it
-// only once, with the ambient).
-std::string PixelProgram(const char* light, bool highlight)
+// only once, with the ambient, which also mixes in the fog; they fade by it).
+std::string PixelProgram(const char* light, bool ambient)
 {
-    return std::string(SampleShaderParts::lightingFunctions) +
+    return std::string(SampleShaderParts::lightingFunctions) + SampleShaderParts::pixelFogFunctions +
            "void main()\n{\n    vec4 base = v_color0 * texture(s0, v_tex0.xy);\n" +
            "    vec3 n = SurfaceNormal();\n    vec3 lit = base.rgb * (" + light + ");\n" +
-           (highlight ? "    lit += base.rgb * v_color1.x;\n" : "") + "    o_color = vec4(lit, base.a);\n}\n";
+           (ambient ? "    lit += base.rgb * v_color1.x;\n    o_color = vec4(WithFog(lit), base.a);\n"
+                    : "    o_color = vec4(FogFaded(lit), base.a);\n") +
+           "}\n";
 }
 
 int64_t NoDefault()
@@ -102,8 +109,12 @@ void MeshShaders::AddMeshStyles(ShaderWriter::Section& s, bool skinned)
         vertexBindings.push_back({firstBoneRegister, 3 * maxBones, false, bones});
     }
 
-    const std::vector<ShaderWriter::Binding> lights =
+    const std::vector<ShaderWriter::Binding> fogVertex = SampleShaderParts::AddVertexFogParameters(s);
+    vertexBindings.insert(vertexBindings.end(), fogVertex.begin(), fogVertex.end());
+    std::vector<ShaderWriter::Binding> lights =
         SampleShaderParts::LightPixelBindings(SampleShaderParts::AddLightParameters(s));
+    const std::vector<ShaderWriter::Binding> fogColor = SampleShaderParts::AddFogColorParameter(s);
+    lights.insert(lights.end(), fogColor.begin(), fogColor.end());
 
     const uint32_t vertex = s.VertexProgram(VertexProgram(skinned), vertexBindings);
     const uint32_t ambient = s.PixelProgram(PixelProgram("Ambient(n)", true), lights);
@@ -127,14 +138,6 @@ void MeshShaders::AddMeshStyles(ShaderWriter::Section& s, bool skinned)
     style("dLightDiffuseStyle", directional, GAME::RENDER_BLEND_ONE, false, true);
     style("pLightDiffuseStyle", point, GAME::RENDER_BLEND_ONE, false, true);
     style("depthStyle", ambient, GAME::RENDER_BLEND_ZERO, true, false);
-    // The fog over the mesh at its world (scene) position, as much as the mesh covers.
-    const uint32_t fog = s.PixelProgram(SampleShaderParts::FogFunctions() +
-                                            "void main()\n{\n"
-                                            "    float cover = v_color0.a * texture(s0, v_tex0.xy).a;\n"
-                                            "    o_color = vec4(pc[8].rgb, FogAmount(v_tex2.xyz) * cover);\n}\n",
-                                        SampleShaderParts::AddFogParameters(s));
-    SampleShaderParts::AddFogStyle(s, sortOrder, vertex, fog);
-    s.StateFromParameter(GraphicsShader2::STATE_TEXTURE, baseTexture, 0);
 }
 
 ShaderWriter MeshShaders::SampleSkinned()

@@ -15,11 +15,21 @@ using GAME::GraphicsShader2;
 
 namespace {
 
+static_assert(SampleShaderParts::fogVertexRegister == 100, "the particles' vertex program reads vc[100]");
+
 // vc[0..3]: object to screen. The rows of x and y hold the view's right and up (scaled by the
 // projection), which is all a quad facing the viewer needs. Attributes: a_texCoord0 the corner
 // (0 or 1 each), a_texCoord1 the axis and the stretch, a_texCoord2 the rotation (radians), the
-// size and the speed.
+// size and the speed. The fog (SampleShaderParts) needs the scene position, which an emitter does
+// not hand over: the rows of x, y and w also give the view's axes, and the clip position the
+// place along each, so the corner's offset from the eye is known, and the eye's place is the
+// scene's (emitters draw in scene space or in a region's, moved but never turned).
 const char* const particleVertexProgram = R"GLSL(
+vec3 AlongRow(vec3 row, float clip)
+{
+    float scale = dot(row, row);
+    return scale > 0.0 ? row * (clip / scale) : vec3(0.0);
+}
 void main()
 {
     vec3 right = vc[0].xyz;
@@ -37,10 +47,30 @@ void main()
     vec2 corner = a_texCoord0.xy * 2.0 - 1.0;
     vec2 offset = across * (corner.x * size) + along * (corner.y * halfLength);
     vec3 p = a_position.xyz + right * offset.x + up * offset.y;
-    gl_Position = engine_transform(0, vec4(p, 1.0));
+    vec4 clip = engine_transform(0, vec4(p, 1.0));
+    gl_Position = clip;
     v_color0 = a_color;
     v_tex0 = vec4(a_texCoord0.xy, 0.0, 1.0);
-    v_fog = 1.0;
+    vec3 fromEye = AlongRow(vc[0].xyz, clip.x) + AlongRow(vc[1].xyz, clip.y) + AlongRow(vc[3].xyz, clip.w);
+    v_fog = 1.0 - FogAmount(vc[100].xyz + fromEye);
+}
+)GLSL";
+
+// Blended over what is there: the fog mixed in, as the scene behind has it.
+const char* const blendedPixelProgram = R"GLSL(
+void main()
+{
+    vec4 c = v_color0 * texture(s0, v_tex0.xy);
+    o_color = vec4(WithFog(c.rgb), c.a);
+}
+)GLSL";
+
+// Added to what is there: faded by the fog, over a scene the fog has already reached.
+const char* const addedPixelProgram = R"GLSL(
+void main()
+{
+    vec4 c = v_color0 * texture(s0, v_tex0.xy);
+    o_color = vec4(FogFaded(c.rgb), c.a);
 }
 )GLSL";
 
@@ -49,7 +79,7 @@ const char* const premultipliedPixelProgram = R"GLSL(
 void main()
 {
     vec4 c = v_color0 * texture(s0, v_tex0.xy);
-    o_color = vec4(c.rgb * c.a, c.a);
+    o_color = vec4(FogFaded(c.rgb * c.a), c.a);
 }
 )GLSL";
 
@@ -61,8 +91,13 @@ ShaderWriter ParticleShader(GAME::RenderBlendFactor source, GAME::RenderBlendFac
         const uint32_t objectToScreen = s.Parameter("objectToScreenMatrix", GraphicsShader2::TYPE_FLOAT4X4);
         const uint32_t baseTexture =
             s.Parameter("baseTexture", GraphicsShader2::TYPE_DEVICE_TEXTURE, 1, white);
-        const uint32_t vertex = s.VertexProgram(particleVertexProgram, {{0, 4, false, objectToScreen}});
-        const uint32_t pixel = s.PixelProgram(pixelProgram);
+        std::vector<ShaderWriter::Binding> vertexBindings = SampleShaderParts::AddVertexFogParameters(s);
+        vertexBindings.push_back({0, 4, false, objectToScreen});
+        const uint32_t vertex =
+            s.VertexProgram(SampleShaderParts::VertexFogFunction() + particleVertexProgram, vertexBindings);
+        const uint32_t pixel =
+            s.PixelProgram(std::string(SampleShaderParts::pixelFogFunctions) + pixelProgram,
+                           SampleShaderParts::AddFogColorParameter(s));
         SampleShaderParts::BeginStyle(s, ParticleShaders::styleName, 1000, vertex, pixel, baseTexture);
         SampleShaderParts::AddBlendStates(s, source, destination, GAME::RENDER_TEST_LESS_EQUAL, false);
     });
@@ -107,14 +142,13 @@ float Noise(float x, float y)
 
 ShaderWriter ParticleShaders::Additive()
 {
-    return ParticleShader(GAME::RENDER_BLEND_SRC_ALPHA, GAME::RENDER_BLEND_ONE,
-                          SampleShaderParts::texturedPixelProgram);
+    return ParticleShader(GAME::RENDER_BLEND_SRC_ALPHA, GAME::RENDER_BLEND_ONE, addedPixelProgram);
 }
 
 ShaderWriter ParticleShaders::Combine()
 {
     return ParticleShader(GAME::RENDER_BLEND_SRC_ALPHA, GAME::RENDER_BLEND_INV_SRC_ALPHA,
-                          SampleShaderParts::texturedPixelProgram);
+                          blendedPixelProgram);
 }
 
 ShaderWriter ParticleShaders::AdditiveSmooth()

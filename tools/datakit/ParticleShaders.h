@@ -5,9 +5,10 @@
 // corner, axis and stretch, rotation, size and speed, colour) into a quad facing the viewer, its
 // centre the position: 2 x size wide, and 2 x size x (1 + stretch x speed) long along the axis as
 // the view sees it (velocity for aligned particles, else up), turned by the rotation. The pixel
-// program draws the vertex colour times "baseTexture", depth tested but not written. The view's
-// right and up come from the rows of "objectToScreenMatrix", the only parameter the emitter sets
-// besides the texture. GLSL per graphics/ShaderInterface.h. Pure functions; one thread at a time.
+// program draws the vertex colour times "baseTexture", depth tested but not written, with the
+// scene's fog (SampleShaderParts) mixed in or, added, faded by it. The view's right and up come
+// from the rows of "objectToScreenMatrix", the only parameter the emitter sets besides the
+// texture. GLSL per graphics/ShaderInterface.h. Pure functions; one thread at a time.
 #pragma once
 
 #include "datakit/ShaderWriter.h"

@@ -144,36 +144,45 @@ std::string SampleShaderParts::FogFunction(const char* bank, int camera, int dep
     return text;
 }
 
-std::string SampleShaderParts::FogFunctions()
+std::string SampleShaderParts::VertexFogFunction()
 {
+    // Appended rather than concatenated: GCC 12 warns falsely (-Wrestrict) otherwise.
     std::string text = "\n";
-    text += FogFunction("pc", 7, 9, 10);
+    text += FogFunction("vc", fogVertexRegister, fogVertexRegister + 1, fogVertexRegister + 2);
     return text;
 }
 
-std::vector<ShaderWriter::Binding> SampleShaderParts::AddFogParameters(ShaderWriter::Section& s)
+std::vector<ShaderWriter::Binding> SampleShaderParts::AddVertexFogParameters(ShaderWriter::Section& s)
 {
     const auto zero = [&s] { return s.Float3(0.0f, 0.0f, 0.0f); };
     auto parameter = [&](const char* name) {
         return s.FindOrAddParameter(name, GraphicsShader2::TYPE_FLOAT3, 1, zero);
     };
-    return {{7, 1, false, parameter("cameraOrigin")},
-            {8, 1, false, parameter("fogColor")},
-            {9, 1, false, parameter("depthFogParams")},
-            {10, 1, false, parameter("heightFogParams")}};
+    const uint32_t first = static_cast<uint32_t>(fogVertexRegister);
+    return {{first, 1, false, parameter("cameraOrigin")},
+            {first + 1, 1, false, parameter("depthFogParams")},
+            {first + 2, 1, false, parameter("heightFogParams")}};
 }
 
-void SampleShaderParts::AddFogStyle(ShaderWriter::Section& s, int32_t sortOrder, uint32_t vertexProgram,
-                                    uint32_t pixelProgram)
+std::vector<ShaderWriter::Binding> SampleShaderParts::AddFogColorParameter(ShaderWriter::Section& s)
 {
-    s.Style("fogStyle", sortOrder);
-    s.StateFromValue(GraphicsShader2::STATE_VERTEX_SHADER, vertexProgram);
-    s.StateFromValue(GraphicsShader2::STATE_PIXEL_SHADER, pixelProgram);
-    AddBlendStates(s, GAME::RENDER_BLEND_SRC_ALPHA, GAME::RENDER_BLEND_INV_SRC_ALPHA,
-                   GAME::RENDER_TEST_LESS_EQUAL, false);
-    s.StateFromValue(GraphicsShader2::STATE_COLOR_WRITE, s.Int(1));
-    s.StateFromValue(GraphicsShader2::STATE_ALPHA_WRITE, s.Int(0));
+    const uint32_t color = s.FindOrAddParameter("fogColor", GraphicsShader2::TYPE_FLOAT3, 1,
+                                                [&s] { return s.Float3(0.0f, 0.0f, 0.0f); });
+    return {{static_cast<uint32_t>(fogColorRegister), 1, false, color}};
 }
+
+static_assert(SampleShaderParts::fogColorRegister == 8, "the pixel fog functions read pc[8]");
+
+const char* const SampleShaderParts::pixelFogFunctions = R"GLSL(
+vec3 WithFog(vec3 c)
+{
+    return mix(pc[8].rgb, c, clamp(v_fog, 0.0, 1.0));
+}
+vec3 FogFaded(vec3 c)
+{
+    return c * clamp(v_fog, 0.0, 1.0);
+}
+)GLSL";
 
 void SampleShaderParts::BeginStyle(ShaderWriter::Section& s, const char* name, int32_t sortOrder,
                                    uint32_t vertexProgram, uint32_t pixelProgram, uint32_t texture)

@@ -8,6 +8,7 @@
 // - the per-pixel lighting of the mesh and scene shaders: "lightColor", "lightDirection" (toward
 //   the light: the light placement's Z axis), "lightPosition", "lightMaxDistance",
 //   "skyAmbientColor" and "groundAmbientColor" in pc[0] to pc[5], and GLSL functions over them;
+// - the fog that the lit styles of the terrain, grass, mesh, water and particle shaders carry;
 // - a style's opening (both programs and the base texture in stage 0) and its blend and depth
 //   states.
 // Pure functions; one thread at a time uses a section.
@@ -59,19 +60,29 @@ public:
     // The same functions for programs that carry the world normal and position in other varyings.
     static std::string LightingFunctions(const char* normalVarying, const char* positionVarying);
 
-    // The fog of the terrain, mesh and water shaders: FogAmount(p) for a scene position p, as the
-    // scene shaders of ShaderWriter work it out, over "cameraOrigin", "fogColor", "depthFogParams"
-    // and "heightFogParams" in pc[7] to pc[10] (AddFogParameters: found in the section or added).
-    static std::string FogFunctions();
     // FogAmount(p) over registers of the bank ("pc" or "vc"): the camera's origin and the depth
-    // and height fog parameters at the indices given.
+    // and height fog parameters at the indices given, as the scene shaders of ShaderWriter work
+    // it out.
     static std::string FogFunction(const char* bank, int camera, int depth, int height);
-    static std::vector<ShaderWriter::Binding> AddFogParameters(ShaderWriter::Section& section);
-    // A "fogStyle" style: the programs draw the fog's colour with the fog amount in alpha, blended
-    // over what is drawn (depth tested, no depth or alpha written: the frame's alpha is the
-    // portals' business).
-    static void AddFogStyle(ShaderWriter::Section& section, int32_t sortOrder, uint32_t vertexProgram,
-                            uint32_t pixelProgram);
+
+    // The fog the terrain, grass, mesh, water and particle shaders fold into the styles that draw
+    // them, so that they need no fog pass of their own: the vertex program works the fog amount
+    // out at each vertex of the scene (FogAmount(p) over "cameraOrigin", "depthFogParams" and
+    // "heightFogParams" in vc[fogVertexRegister] onwards) and hands the clear share on in v_fog,
+    // as the device's interface has it (1 no fog, 0 all fog); the pixel program mixes in
+    // "fogColor" (pc[fogColorRegister]). A renderer with its fog off hands densities of 0, so the
+    // styles draw no fog. The registers lie above what the programs use for their own.
+    static constexpr int fogVertexRegister = 100; // camera, depth fog, height fog
+    static constexpr int fogColorRegister = 8;
+    static std::string VertexFogFunction();
+    // The vertex program's registers (found in the section or added, zero by default).
+    static std::vector<ShaderWriter::Binding> AddVertexFogParameters(ShaderWriter::Section& section);
+    // The pixel program's register: the fog's colour.
+    static std::vector<ShaderWriter::Binding> AddFogColorParameter(ShaderWriter::Section& section);
+    // WithFog(c): a colour that carries the ambient (the first light) with the fog mixed in;
+    // FogFaded(c): a further light's colour, added to it, faded by the fog (so that the sum is the
+    // lit colour mixed with the fog).
+    static const char* const pixelFogFunctions;
 
     // Starts a style that draws with the two programs and the texture parameter in stage 0.
     static void BeginStyle(ShaderWriter::Section& section, const char* name, int32_t sortOrder,

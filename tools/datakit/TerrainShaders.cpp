@@ -18,9 +18,10 @@ using GAME::GraphicsShader2;
 const char* const generations[] = {"GeForce6", "GeForce3"};
 
 // Ground: vc[0..3] object to screen, vc[4..7] object to region, vc[8].xy texture offset,
-// vc[9].xy texture scale. Layer texture coordinates in v_tex0 (repeating every 10 units), opacity
-// coordinates in v_tex1 (the whole terrain), the region normal in v_tex2, the region position in
-// v_tex3.
+// vc[9].xy texture scale, vc[10] the region's offset in the scene. Layer texture coordinates in
+// v_tex0 (repeating every 10 units), opacity coordinates in v_tex1 (the whole terrain), the region
+// normal in v_tex2, the region position in v_tex3, the clear air's share at the scene position in
+// v_fog.
 const char* const groundVertexProgram = R"GLSL(
 void main()
 {
@@ -33,12 +34,12 @@ void main()
     v_tex2 = vec4(dot(normal, normal) > 0.0 ? normalize(normal) : vec3(0.0, 1.0, 0.0), 0.0);
     v_tex3 = region;
     v_color0 = vec4(1.0);
-    v_fog = 1.0;
+    v_fog = 1.0 - FogAmount(region.xyz + vc[10].xyz);
 }
 )GLSL";
 
-// Grass: vc[0..3] object to screen, vc[4..7] object to world. The wind offset (stream 1) moves a
-// blade's top (texture v 0), never its root (v 1).
+// Grass: vc[0..3] object to screen, vc[4..7] object to region, vc[8] the region's offset in the
+// scene. The wind offset (stream 1) moves a blade's top (texture v 0), never its root (v 1).
 const char* const grassVertexProgram = R"GLSL(
 void main()
 {
@@ -50,7 +51,7 @@ void main()
     v_tex2 = vec4(dot(normal, normal) > 0.0 ? normalize(normal) : vec3(0.0, 1.0, 0.0), 0.0);
     v_tex3 = engine_transform(4, position);
     v_color0 = vec4(1.0);
-    v_fog = 1.0;
+    v_fog = 1.0 - FogAmount(v_tex3.xyz + vc[8].xyz);
 }
 )GLSL";
 
@@ -61,41 +62,41 @@ std::string LightingFunctions()
     return SampleShaderParts::LightingFunctions("v_tex2", "v_tex3");
 }
 
-// A layer lit, premultiplied by its opacity (the opacity texture's alpha).
-std::string LayerPixelProgram(const char* light)
+// A layer lit, premultiplied by its opacity (the opacity texture's alpha), with the fog: mixed in
+// by the style that carries the ambient, faded out of a further light's.
+std::string LayerPixelProgram(const char* light, bool ambient)
 {
-    return LightingFunctions() +
+    return LightingFunctions() + SampleShaderParts::pixelFogFunctions +
            "void main()\n{\n    vec3 base = texture(s0, v_tex0.xy).rgb;\n"
            "    float opacity = texture(s1, v_tex1.xy).a;\n    vec3 n = SurfaceNormal();\n"
-           "    o_color = vec4(base * (" +
-           light + ") * opacity, opacity);\n}\n";
+           "    o_color = vec4(" +
+           (ambient ? "WithFog" : "FogFaded") + "(base * (" + light + ")) * opacity, opacity);\n}\n";
 }
 
-// A blade lit, a little darker towards its root.
-std::string GrassPixelProgram(const char* light)
+// A blade lit, a little darker towards its root, with the fog as the layers have it.
+std::string GrassPixelProgram(const char* light, bool ambient)
 {
-    return LightingFunctions() +
+    return LightingFunctions() + SampleShaderParts::pixelFogFunctions +
            "void main()\n{\n    vec4 base = texture(s0, v_tex0.xy);\n    vec3 n = SurfaceNormal();\n"
            "    float shade = 0.6 + 0.4 * (1.0 - v_tex0.y);\n"
-           "    o_color = vec4(base.rgb * (" +
-           light + ") * shade, base.a);\n}\n";
+           "    o_color = vec4(" +
+           (ambient ? "WithFog" : "FogFaded") + "(base.rgb * (" + light + ") * shade), base.a);\n}\n";
 }
 
-// The fog over the ground and the blades, at the scene position: the region position in v_tex3
-// moved by pc[6], the region's offset in the scene. Blades keep to their texture's shape.
-std::string FogPixelProgram(bool blades)
+// The registers the vertex programs read the fog from, and the region's offset.
+std::vector<ShaderWriter::Binding> FogVertexBindings(ShaderWriter::Section& s, uint32_t offsetRegister,
+                                                     uint32_t offset)
 {
-    return SampleShaderParts::FogFunctions() + "void main()\n{\n" +
-           (blades ? "    if (texture(s0, v_tex0.xy).a < 0.5)\n        discard;\n" : "") +
-           "    o_color = vec4(pc[8].rgb, FogAmount(v_tex3.xyz + pc[6].xyz));\n}\n";
-}
-
-// The fog's registers, pc[6] from the offset parameter.
-std::vector<ShaderWriter::Binding> AddFogParameters(ShaderWriter::Section& s, uint32_t offset)
-{
-    std::vector<ShaderWriter::Binding> bindings = SampleShaderParts::AddFogParameters(s);
-    bindings.push_back({6, 1, false, offset});
+    std::vector<ShaderWriter::Binding> bindings = SampleShaderParts::AddVertexFogParameters(s);
+    bindings.push_back({offsetRegister, 1, false, offset});
     return bindings;
+}
+
+std::vector<ShaderWriter::Binding> Joined(std::vector<ShaderWriter::Binding> a,
+                                          const std::vector<ShaderWriter::Binding>& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
 }
 
 const char* const clearPixelProgram = R"GLSL(
@@ -151,21 +152,24 @@ void AddLayerSection(ShaderWriter::Section& s)
     const uint32_t opacityTexture =
         s.Parameter("opacityTexture", GraphicsShader2::TYPE_DEVICE_TEXTURE, 1, white);
     const Lighting lighting = AddLightingParameters(s);
-    const std::vector<ShaderWriter::Binding> fog = AddFogParameters(s, regionToScene);
-    const uint32_t vertex = s.VertexProgram(groundVertexProgram, {{0, 4, false, objectToScreen},
-                                                                  {4, 4, false, objectToRegion},
-                                                                  {8, 1, false, textureOffset},
-                                                                  {9, 1, false, textureScale}});
+    const std::vector<ShaderWriter::Binding> pixelBindings =
+        Joined(lighting.bindings, SampleShaderParts::AddFogColorParameter(s));
+    const uint32_t vertex = s.VertexProgram(SampleShaderParts::VertexFogFunction() + groundVertexProgram,
+                                            Joined({{0, 4, false, objectToScreen},
+                                                    {4, 4, false, objectToRegion},
+                                                    {8, 1, false, textureOffset},
+                                                    {9, 1, false, textureScale}},
+                                                   FogVertexBindings(s, 10, regionToScene)));
     const uint32_t clear = s.PixelProgram(clearPixelProgram);
     const uint32_t clamp = s.Int(GAME::RENDER_ADDRESS_CLAMP);
-    auto layer = [&](const char* light) {
-        return s.PixelProgram(LayerPixelProgram(light), lighting.bindings);
+    auto layer = [&](const char* light, bool ambient) {
+        return s.PixelProgram(LayerPixelProgram(light, ambient), pixelBindings);
     };
-    const uint32_t ambient = layer("Ambient(n)");
-    const uint32_t directionalAmbient = layer("Ambient(n) + DirectionalLight(n)");
-    const uint32_t pointAmbient = layer("Ambient(n) + PointLight(n)");
-    const uint32_t directional = layer("DirectionalLight(n)");
-    const uint32_t point = layer("PointLight(n)");
+    const uint32_t ambient = layer("Ambient(n)", true);
+    const uint32_t directionalAmbient = layer("Ambient(n) + DirectionalLight(n)", true);
+    const uint32_t pointAmbient = layer("Ambient(n) + PointLight(n)", true);
+    const uint32_t directional = layer("DirectionalLight(n)", false);
+    const uint32_t point = layer("PointLight(n)", false);
 
     auto style = [&](const char* name, uint32_t pixel, GAME::RenderBlendFactor source,
                      GAME::RenderBlendFactor destination, bool depthWrite) {
@@ -193,8 +197,6 @@ void AddLayerSection(ShaderWriter::Section& s)
     style("pLightDiffuseStyle", point, GAME::RENDER_BLEND_ONE, GAME::RENDER_BLEND_ONE, false);
     // Bottom layer first: each layer over what is there.
     style("reflectionStyle", ambient, GAME::RENDER_BLEND_ONE, GAME::RENDER_BLEND_INV_SRC_ALPHA, false);
-    // The solid pass once more.
-    SampleShaderParts::AddFogStyle(s, 0, vertex, s.PixelProgram(FogPixelProgram(false), fog));
 }
 
 void AddGrassSection(ShaderWriter::Section& s)
@@ -206,17 +208,20 @@ void AddGrassSection(ShaderWriter::Section& s)
     s.Parameter("bladeHeight", GraphicsShader2::TYPE_FLOAT);
     const uint32_t baseTexture = s.Parameter("baseTexture", GraphicsShader2::TYPE_DEVICE_TEXTURE, 1, white);
     const Lighting lighting = AddLightingParameters(s);
-    const std::vector<ShaderWriter::Binding> fog = AddFogParameters(s, terrainOffset);
+    const std::vector<ShaderWriter::Binding> pixelBindings =
+        Joined(lighting.bindings, SampleShaderParts::AddFogColorParameter(s));
     const uint32_t vertex =
-        s.VertexProgram(grassVertexProgram, {{0, 4, false, objectToScreen}, {4, 4, false, objectToWorld}});
-    auto blades = [&](const char* light) {
-        return s.PixelProgram(GrassPixelProgram(light), lighting.bindings);
+        s.VertexProgram(SampleShaderParts::VertexFogFunction() + grassVertexProgram,
+                        Joined({{0, 4, false, objectToScreen}, {4, 4, false, objectToWorld}},
+                               FogVertexBindings(s, 8, terrainOffset)));
+    auto blades = [&](const char* light, bool ambient) {
+        return s.PixelProgram(GrassPixelProgram(light, ambient), pixelBindings);
     };
-    const uint32_t ambient = blades("Ambient(n)");
-    const uint32_t directionalAmbient = blades("Ambient(n) + DirectionalLight(n)");
-    const uint32_t pointAmbient = blades("Ambient(n) + PointLight(n)");
-    const uint32_t directional = blades("DirectionalLight(n)");
-    const uint32_t point = blades("PointLight(n)");
+    const uint32_t ambient = blades("Ambient(n)", true);
+    const uint32_t directionalAmbient = blades("Ambient(n) + DirectionalLight(n)", true);
+    const uint32_t pointAmbient = blades("Ambient(n) + PointLight(n)", true);
+    const uint32_t directional = blades("DirectionalLight(n)", false);
+    const uint32_t point = blades("PointLight(n)", false);
     const uint32_t reference = s.Int(128);
 
     auto style = [&](const char* name, uint32_t pixel, GAME::RenderBlendFactor source,
@@ -235,8 +240,6 @@ void AddGrassSection(ShaderWriter::Section& s)
     style("pLightDiffuseAmbientStyle", pointAmbient, GAME::RENDER_BLEND_ONE, GAME::RENDER_BLEND_ZERO, true);
     style("dLightDiffuseStyle", directional, GAME::RENDER_BLEND_ONE, GAME::RENDER_BLEND_ONE, false);
     style("pLightDiffuseStyle", point, GAME::RENDER_BLEND_ONE, GAME::RENDER_BLEND_ONE, false);
-    SampleShaderParts::AddFogStyle(s, 0, vertex, s.PixelProgram(FogPixelProgram(true), fog));
-    s.StateFromParameter(GraphicsShader2::STATE_TEXTURE, baseTexture, 0);
 }
 
 } // namespace

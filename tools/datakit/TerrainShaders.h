@@ -12,13 +12,18 @@
 //     drawn before it: reflections draw the bottom layer first). Parameters
 //     "objectToScreenMatrix", "objectToRegionMatrix", "textureOffset", "textureScale",
 //     "baseTexture" (the layer's texture, repeated every 10 units), "opacityTexture" (a texel a
-//     cell; its alpha is the layer's opacity) and the lighting parameters of the lit mesh shader;
+//     cell; its alpha is the layer's opacity), "regionToSceneOffset" and the lighting parameters
+//     of the lit mesh shader;
 //
 //   the grass shader ("Shaders/Grass.ssh"): alpha-tested blades whose tops follow the wind
 //   offsets of vertex stream 1; styles "ambientLightStyle", "dLightDiffuseAmbientStyle",
 //   "pLightDiffuseAmbientStyle", "dLightDiffuseStyle", "pLightDiffuseStyle"; parameters
 //   "objectToScreenMatrix", "objectToWorldMatrix", "terrainOffset", "bladeHeight", "baseTexture"
 //   and the lighting parameters.
+//
+// Both fold the scene's fog into their lit styles (SampleShaderParts: "cameraOrigin", "fogColor",
+// "depthFogParams", "heightFogParams", at the scene position the region's offset gives) and have
+// no "fogStyle": the renderer's fog step has nothing to draw for them.
 //
 // Plain functions; one thread at a time.
 #pragma once

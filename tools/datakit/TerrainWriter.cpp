@@ -3,6 +3,7 @@
 #include "data/BinaryWriter.h"
 #include "datakit/ArzWriter.h"
 #include "datakit/SampleGameData.h"
+#include "datakit/TextureWriter.h"
 
 #include <algorithm>
 #include <cmath>
@@ -184,7 +185,17 @@ void TerrainWriter::AddSampleTextures(SampleGameData& data)
     const uint32_t size = 32;
     data.AddFile(dirtTexture, Dds(size, size, Texels(size, 0xFF785A3Cu, 1, false)));
     data.AddFile(grassTexture, Dds(size, size, Texels(size, 0xFF3C8C32u, 2, false)));
-    data.AddFile(grassBladeTexture, Dds(size, size, Texels(size, 0xFF5AB446u, 3, true)));
+    // The blades at twice the size, each stalk two texels wide, with their mip chain: with
+    // distance the minified levels fall below the grass shader's alpha reference, so far blades
+    // fade out, and the terrain stops drawing them where they have (its grass reach assumes
+    // stalks a texel or two wide).
+    const std::vector<uint32_t> blades = Texels(size, 0xFF5AB446u, 3, true);
+    std::vector<uint32_t> doubled(static_cast<size_t>(4) * size * size);
+    for (uint32_t y = 0; y < 2 * size; ++y)
+        for (uint32_t x = 0; x < 2 * size; ++x)
+            doubled[static_cast<size_t>(y) * 2 * size + x] =
+                blades[static_cast<size_t>(y / 2) * size + x / 2];
+    data.AddFile(grassBladeTexture, TextureWriter::Dds(2 * size, 2 * size, doubled, true));
     data.AddFile(stoneTexture, Dds(size, size, Texels(size, 0xFF808080u, 4, false)));
 }
 

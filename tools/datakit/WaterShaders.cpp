@@ -20,7 +20,8 @@ const char* const generations[] = {"GeForce6", "GeForce3"};
 
 // vc[0..3] object to screen, vc[4..7] object to world, vc[8].xy texture scale, vc[9].xy texture
 // direction, vc[10].xy texture offset. Bump coordinates in v_tex0, the clip position in v_tex1, the
-// vertex colour (coverage in alpha, depth in green and blue) in v_color0.
+// scene position in v_tex2, the vertex colour (coverage in alpha, depth in green and blue) in
+// v_color0, the clear air's share in v_fog.
 const char* const blockVertexProgram = R"GLSL(
 void main()
 {
@@ -33,7 +34,7 @@ void main()
     v_tex1 = clip;
     v_tex2 = engine_transform(4, position);
     v_color0 = a_color;
-    v_fog = 1.0;
+    v_fog = 1.0 - FogAmount(v_tex2.xyz);
 }
 )GLSL";
 
@@ -48,15 +49,12 @@ void main()
     v_tex1 = clip;
     v_tex2 = engine_transform(4, position);
     v_color0 = a_color;
-    v_fog = 1.0;
+    v_fog = 1.0 - FogAmount(v_tex2.xyz);
 }
 )GLSL";
 
-// pc[0] water colour, pc[1] depth parameters, pc[2] surface parameters, pc[7] to pc[10] the fog
-// (SampleShaderParts::FogFunctions, which comes first); s0 bump, s1 sky, s2 reflection. The water
-// takes its fog in its own colour, blended by its own opacity: where the ground under it lies past
-// the far plane only the sky is behind it, and a fog drawn over it afterwards by its opacity would
-// leave a share of its colour standing in the fogged-out sky.
+// pc[0] water colour, pc[1] depth parameters, pc[2] surface parameters; s0 bump, s1 sky,
+// s2 reflection.
 const char* const waterFunctions = R"GLSL(
 float WaterDepth()
 {
@@ -79,8 +77,7 @@ vec3 WaterSky(vec3 n)
 vec4 WaterColor(vec3 reflection)
 {
     float amount = clamp(pc[2].z * 0.5, 0.0, 1.0);
-    vec3 color = mix(mix(pc[0].rgb, reflection, amount), pc[8].rgb, FogAmount(v_tex2.xyz));
-    return vec4(color, v_color0.a * WaterOpacity(WaterDepth()));
+    return vec4(WithFog(mix(pc[0].rgb, reflection, amount)), v_color0.a * WaterOpacity(WaterDepth()));
 }
 )GLSL";
 
@@ -105,21 +102,31 @@ void main()
 }
 )GLSL";
 
+// vc[0..3] object to screen, vc[4..7] object to world (scene).
 const char* const wavesVertexProgram = R"GLSL(
 void main()
 {
-    gl_Position = engine_transform(0, vec4(a_position.xyz, 1.0));
+    vec4 position = vec4(a_position.xyz, 1.0);
+    gl_Position = engine_transform(0, position);
     v_tex0 = a_texCoord0;
     v_color0 = a_color;
-    v_fog = 1.0;
+    v_fog = 1.0 - FogAmount(engine_transform(4, position).xyz);
 }
 )GLSL";
 
-const char* const wavesPixelProgram = R"GLSL(
+// Blended over the water, the fog mixed in; added to it, faded by the fog.
+const char* const wavesBlendPixelProgram = R"GLSL(
 void main()
 {
     vec4 texel = texture(s0, v_tex0.xy);
-    o_color = vec4(texel.rgb, texel.a * v_color0.a);
+    o_color = vec4(WithFog(texel.rgb), texel.a * v_color0.a);
+}
+)GLSL";
+const char* const wavesAddPixelProgram = R"GLSL(
+void main()
+{
+    vec4 texel = texture(s0, v_tex0.xy);
+    o_color = vec4(FogFaded(texel.rgb), texel.a * v_color0.a);
 }
 )GLSL";
 
@@ -129,9 +136,26 @@ void main()
 {
     float r = length(v_tex0.xy * 2.0 - 1.0);
     float ring = smoothstep(0.7, 0.88, r) * (1.0 - smoothstep(0.9, 1.0, r));
-    o_color = vec4(1.0, 1.0, 1.0, ring * v_color0.a * 0.7);
+    o_color = vec4(WithFog(vec3(1.0)), ring * v_color0.a * 0.7);
 }
 )GLSL";
+
+// The programs with the fog's functions before them.
+std::string FoggedVertex(const char* program)
+{
+    return SampleShaderParts::VertexFogFunction() + program;
+}
+std::string FoggedPixel(const std::string& program)
+{
+    return SampleShaderParts::pixelFogFunctions + program;
+}
+
+std::vector<ShaderWriter::Binding> Joined(std::vector<ShaderWriter::Binding> a,
+                                          const std::vector<ShaderWriter::Binding>& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
 
 void AddBlendStates(ShaderWriter::Section& s, GAME::RenderBlendFactor destination)
 {
@@ -166,20 +190,22 @@ void AddWaterSection(ShaderWriter::Section& s)
     const uint32_t skyTexture = s.Parameter("skyTexture", GraphicsShader2::TYPE_DEVICE_TEXTURE, 1, sky);
     const uint32_t reflectTexture =
         s.Parameter("reflectTexture", GraphicsShader2::TYPE_DEVICE_TEXTURE, 1, sky);
-    const std::vector<ShaderWriter::Binding> vertexBindings = {{0, 4, false, objectToScreen},
-                                                               {4, 4, false, objectToWorld},
-                                                               {8, 1, false, textureScale},
-                                                               {9, 1, false, textureDirection},
-                                                               {10, 1, false, textureOffset}};
-    std::vector<ShaderWriter::Binding> pixelBindings = SampleShaderParts::AddFogParameters(s);
-    pixelBindings.insert(
-        pixelBindings.end(),
-        {{0, 1, false, waterColor}, {1, 1, false, depthParams}, {2, 1, false, surfaceParams}});
-    const std::string functions = SampleShaderParts::FogFunctions() + waterFunctions;
-    const uint32_t blockVertex = s.VertexProgram(blockVertexProgram, vertexBindings);
-    const uint32_t pathVertex = s.VertexProgram(pathVertexProgram, vertexBindings);
-    const uint32_t plain = s.PixelProgram(functions + plainPixelProgram, pixelBindings);
-    const uint32_t reflect = s.PixelProgram(functions + reflectPixelProgram, pixelBindings);
+    const std::vector<ShaderWriter::Binding> vertexBindings =
+        Joined({{0, 4, false, objectToScreen},
+                {4, 4, false, objectToWorld},
+                {8, 1, false, textureScale},
+                {9, 1, false, textureDirection},
+                {10, 1, false, textureOffset}},
+               SampleShaderParts::AddVertexFogParameters(s));
+    const std::vector<ShaderWriter::Binding> pixelBindings =
+        Joined({{0, 1, false, waterColor}, {1, 1, false, depthParams}, {2, 1, false, surfaceParams}},
+               SampleShaderParts::AddFogColorParameter(s));
+    const uint32_t blockVertex = s.VertexProgram(FoggedVertex(blockVertexProgram), vertexBindings);
+    const uint32_t pathVertex = s.VertexProgram(FoggedVertex(pathVertexProgram), vertexBindings);
+    const uint32_t plain =
+        s.PixelProgram(FoggedPixel(std::string(waterFunctions) + plainPixelProgram), pixelBindings);
+    const uint32_t reflect =
+        s.PixelProgram(FoggedPixel(std::string(waterFunctions) + reflectPixelProgram), pixelBindings);
     const uint32_t clamp = s.Int(GAME::RENDER_ADDRESS_CLAMP);
 
     auto style = [&](const char* name, uint32_t vertex, uint32_t pixel, bool reflects) {
@@ -207,27 +233,36 @@ void AddWavesSection(ShaderWriter::Section& s)
 {
     const uint32_t white = s.Texture(ShaderWriter::whiteTextureName);
     const uint32_t objectToScreen = s.Parameter("objectToScreenMatrix", GraphicsShader2::TYPE_FLOAT4X4);
-    s.Parameter("objectToWorldMatrix", GraphicsShader2::TYPE_FLOAT4X4);
+    const uint32_t objectToWorld = s.Parameter("objectToWorldMatrix", GraphicsShader2::TYPE_FLOAT4X4);
     const uint32_t baseTexture = s.Parameter("baseTexture", GraphicsShader2::TYPE_DEVICE_TEXTURE, 1, white);
-    const uint32_t vertex = s.VertexProgram(wavesVertexProgram, {{0, 4, false, objectToScreen}});
-    const uint32_t pixel = s.PixelProgram(wavesPixelProgram);
-    auto style = [&](const char* name, GAME::RenderBlendFactor destination) {
+    const uint32_t vertex =
+        s.VertexProgram(FoggedVertex(wavesVertexProgram),
+                        Joined({{0, 4, false, objectToScreen}, {4, 4, false, objectToWorld}},
+                               SampleShaderParts::AddVertexFogParameters(s)));
+    const std::vector<ShaderWriter::Binding> fogColor = SampleShaderParts::AddFogColorParameter(s);
+    const uint32_t blend = s.PixelProgram(FoggedPixel(wavesBlendPixelProgram), fogColor);
+    const uint32_t add = s.PixelProgram(FoggedPixel(wavesAddPixelProgram), fogColor);
+    auto style = [&](const char* name, uint32_t pixel, GAME::RenderBlendFactor destination) {
         s.Style(name, 1001);
         s.StateFromValue(GraphicsShader2::STATE_VERTEX_SHADER, vertex);
         s.StateFromValue(GraphicsShader2::STATE_PIXEL_SHADER, pixel);
         s.StateFromParameter(GraphicsShader2::STATE_TEXTURE, baseTexture, 0);
         AddBlendStates(s, destination);
     };
-    style("blendStyle", GAME::RENDER_BLEND_INV_SRC_ALPHA);
-    style("bumpStyle", GAME::RENDER_BLEND_ONE);
+    style("blendStyle", blend, GAME::RENDER_BLEND_INV_SRC_ALPHA);
+    style("bumpStyle", add, GAME::RENDER_BLEND_ONE);
 }
 
 void AddRippleSection(ShaderWriter::Section& s)
 {
     const uint32_t objectToScreen = s.Parameter("objectToScreenMatrix", GraphicsShader2::TYPE_FLOAT4X4);
-    s.Parameter("objectToWorldMatrix", GraphicsShader2::TYPE_FLOAT4X4);
-    const uint32_t vertex = s.VertexProgram(wavesVertexProgram, {{0, 4, false, objectToScreen}});
-    const uint32_t pixel = s.PixelProgram(ripplePixelProgram);
+    const uint32_t objectToWorld = s.Parameter("objectToWorldMatrix", GraphicsShader2::TYPE_FLOAT4X4);
+    const uint32_t vertex =
+        s.VertexProgram(FoggedVertex(wavesVertexProgram),
+                        Joined({{0, 4, false, objectToScreen}, {4, 4, false, objectToWorld}},
+                               SampleShaderParts::AddVertexFogParameters(s)));
+    const uint32_t pixel =
+        s.PixelProgram(FoggedPixel(ripplePixelProgram), SampleShaderParts::AddFogColorParameter(s));
     s.Style("emissiveStyle", 1002);
     s.StateFromValue(GraphicsShader2::STATE_VERTEX_SHADER, vertex);
     s.StateFromValue(GraphicsShader2::STATE_PIXEL_SHADER, pixel);

@@ -20,6 +20,10 @@
 //   the ripple shader ("Shaders/Water/WaterRipple.ssh"): "emissiveStyle", sort order 1002, a ring
 //   across each quad whose strength is the vertex alpha.
 //
+// All three carry the scene's fog in those styles (SampleShaderParts: "cameraOrigin", "fogColor",
+// "depthFogParams", "heightFogParams", at the scene position "objectToWorldMatrix" gives) and have
+// no "fogStyle": water, drawn after the ground and over it, takes its fog once.
+//
 // And the textures they name: the wave textures ("Effects/Waves/Wake.tex", "Bump.tex",
 // "ShoreWave.tex"), the sky of the default water type ("Effects/EnvironmentMaps/SkyBright.tex")
 // and a flat normal map the water shader falls back to ("Effects/Waves/Flat.tex").
