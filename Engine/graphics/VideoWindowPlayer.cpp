@@ -1,10 +1,10 @@
 #include "graphics/VideoWindowPlayer.h"
 
 #include "core/Log.h"
+#include "graphics/GraphicsServices.h"
 #include "graphics/VideoDecoder.h"
 #include "platform/WindowSystem.h"
 #include "sound/SoundManager.h"
-#include "world/Engine.h"
 
 namespace GAME {
 
@@ -15,7 +15,7 @@ constexpr uint32_t copyFlags = VideoDecoder::copyAll | VideoDecoder::copySurface
 // The engine's sound manager when it plays anywhere.
 SoundManager* EngineSound()
 {
-    SoundManager* sound = gEngine ? gEngine->GetSoundManager() : nullptr;
+    SoundManager* sound = GraphicsServices::Sound();
     return sound && sound->IsInitialized() ? sound : nullptr;
 }
 

@@ -3,6 +3,7 @@
 #include "core/MathUtil.h"
 #include "core/Ray.h"
 #include "core/WorldVec3.h"
+#include "world/Entity.h"
 #include "world/Level.h"
 #include "world/Portal.h"
 #include "world/Region.h"
@@ -28,12 +29,15 @@ LibraryWorldHooks g_libraryWorldHooks;
 void WorldHooks::Install()
 {
     RegionServices::Install(this);
+    GraphicsWorldServices::Install(this);
 }
 
 void WorldHooks::Remove()
 {
     if (RegionServices::Get() == this)
         RegionServices::Install(nullptr);
+    if (GraphicsWorldServices::Get() == this)
+        GraphicsWorldServices::Install(nullptr);
 }
 
 // ---- RegionServices ---------------------------------------------------------------------------
@@ -97,6 +101,22 @@ bool WorldHooks::FindRegionById(const IdWords& id, Region*& region)
         return false;
     region = world->GetRegionById(RegionId(id[0], id[1], id[2], id[3]), false);
     return true;
+}
+
+// ---- GraphicsWorldServices --------------------------------------------------------------------
+
+bool WorldHooks::SetEntityVisibility(Object* object, bool visible)
+{
+    if (!object || !object->GetClassInfo().IsA(Entity::GetStaticClassInfo()))
+        return false;
+    static_cast<Entity*>(object)->SetVisibility(visible);
+    return true;
+}
+
+void WorldHooks::ReloadWorldGenerationData()
+{
+    if (World* world = World::GetCurrent())
+        world->ReloadGenerationDependentData();
 }
 
 } // namespace GAME

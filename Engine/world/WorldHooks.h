@@ -1,19 +1,20 @@
 // The world's answers to the layers below it about its own objects: regions for core's
-// region-relative values (RegionServices). Regions, levels and entities exist without an engine
-// (tools, tests that build a world by hand), so these answers are not the engine's: one
-// WorldHooks, made when the library is loaded, installs them then and removes them when the
-// library goes away (WorldHooks.cpp). What the lower layers need of the engine itself comes from
-// EngineHooks.
+// region-relative values (RegionServices), and entity visibility and the current world's
+// generation-dependent data for graphics (GraphicsWorldServices). Regions, levels and entities exist without
+// an engine (tools, tests that build a world by hand), so these answers are not the engine's: one WorldHooks,
+// made when the library is loaded, installs them then and removes them when the library goes away
+// (WorldHooks.cpp). What the lower layers need of the engine itself comes from EngineHooks.
 //
 // Threads: each answer follows the threading rules of the object it reads (regions and the world:
 // main thread).
 #pragma once
 
 #include "core/RegionServices.h"
+#include "graphics/GraphicsWorldServices.h"
 
 namespace GAME {
 
-class WorldHooks : public RegionServices
+class WorldHooks : public RegionServices, public GraphicsWorldServices
 {
 public:
     WorldHooks() = default;
@@ -35,6 +36,10 @@ public:
     float GetNearestFloorHeight(const WorldVec3& position) override;
     IdWords GetRegionId(const Region* region) override;
     bool FindRegionById(const IdWords& id, Region*& region) override;
+
+    // GraphicsWorldServices
+    bool SetEntityVisibility(Object* object, bool visible) override;
+    void ReloadWorldGenerationData() override;
 };
 
 } // namespace GAME
