@@ -3,8 +3,8 @@
 #include "core/Log.h"
 #include "graphics/GraphicsServices.h"
 #include "graphics/VideoDecoder.h"
+#include "graphics/VideoSoundSink.h"
 #include "platform/WindowSystem.h"
-#include "sound/SoundManager.h"
 
 namespace GAME {
 
@@ -16,7 +16,8 @@ constexpr uint32_t copyFlags = VideoDecoder::copyAll | VideoDecoder::copySurface
 SoundManager* EngineSound()
 {
     SoundManager* sound = GraphicsServices::Sound();
-    return sound && sound->IsInitialized() ? sound : nullptr;
+    VideoSoundSink* sink = VideoSoundSink::Get();
+    return sound && sink && sink->IsPlaying(sound) ? sound : nullptr;
 }
 
 } // namespace
@@ -67,8 +68,8 @@ VideoWindowPlayer::StepResult VideoWindowPlayer::Step()
         return StepResult::Over;
     }
     const bool waiting = m_decoder->Wait(); // feeds the sound track ahead of the clock
-    if (m_sound)
-        m_sound->Update();
+    if (VideoSoundSink* sink = m_sound ? VideoSoundSink::Get() : nullptr)
+        sink->Update(m_sound);
     if (waiting)
         return StepResult::Waiting;
     if (m_lastFrameShown) {
