@@ -1,7 +1,7 @@
 // A frustum held relative to one region: the region (not owned; null means none) and the planes
 // in its space. Views hand these to the world each frame. A value that owns its plane list; copy
-// freely, one thread at a time. The source asks the world's regions (world/Region.h) for their
-// offsets.
+// freely, one thread at a time. The source asks the world's regions for their offsets through
+// RegionServices.
 #pragma once
 
 #include "core/Frustum.h"

@@ -1,15 +1,12 @@
 #include "core/WorldVec3.h"
 
+#include "core/Coords.h"
 #include "core/Log.h"
 #include "core/Ray.h"
+#include "core/RegionServices.h"
 #include "data/BinaryReader.h"
 #include "data/BinaryWriter.h"
 #include "data/ChunkedBinaryWriter.h"
-#include "world/Level.h"
-#include "world/Portal.h"
-#include "world/Region.h"
-#include "world/RegionId.h"
-#include "world/World.h"
 
 #include <atomic>
 
@@ -24,10 +21,10 @@ template <typename Writer> void WriteWorldVec3(Writer& writer, const Vec3& posit
     writer.WriteFloat(position.x);
     writer.WriteFloat(position.y);
     writer.WriteFloat(position.z);
-    if (region)
-        region->GetId().Write(writer);
-    else
-        RegionId().Write(writer);
+    RegionServices* services = region ? RegionServices::Get() : nullptr;
+    const RegionServices::IdWords id = services ? services->GetRegionId(region) : RegionServices::IdWords{};
+    for (uint32_t word : id)
+        writer.WriteUInt32(word);
 }
 
 } // namespace
@@ -37,7 +34,7 @@ Vec3 operator-(const WorldVec3& a, const WorldVec3& b)
     if (!a.GetRegion() || !b.GetRegion())
         return kUndefined;
     return (a.GetRegionPosition() - b.GetRegionPosition()) +
-           Region::GetOffsetDifference(a.GetRegion(), b.GetRegion());
+           RegionServices::OffsetDifference(a.GetRegion(), b.GetRegion());
 }
 
 bool operator==(const WorldVec3& a, const WorldVec3& b)
@@ -60,7 +57,7 @@ void WorldVec3::MakeRelative(Region* region)
 {
     if (!region || !m_region)
         return;
-    m_position = region->GetRelativePosition(*this);
+    m_position = m_position + RegionServices::OffsetDifference(m_region, region);
     m_region = region;
 }
 
@@ -68,24 +65,19 @@ void WorldVec3::Translate(const Vec3& delta, bool ignorePortals)
 {
     if (!m_region)
         return;
-    const Portal* portal = nullptr;
-    if (!ignorePortals) {
-        float distance = 1.0f;
-        portal = m_region->TraceSegmentAgainstPortals(Ray(m_position, delta), distance, false);
-    }
-    m_position += delta;
+    RegionServices* services = RegionServices::Get();
     Coords through;
-    if (portal && portal->GetFrontToBackCoords(through, m_region)) {
+    const bool passed =
+        !ignorePortals && services && services->PassPortal(m_region, Ray(m_position, delta), through);
+    m_position += delta;
+    if (passed) {
         m_position = through.TransformPoint(m_position);
         return;
     }
-    if (m_region->GetBoundingBox().ContainsPoint(m_position))
+    if (RegionServices::BoundingBox(m_region).ContainsPoint(m_position))
         return;
-    World* world = World::GetCurrent();
-    if (!world)
-        return;
-    if (Region* next = world->GetRegionContainingPoint(m_region, m_position)) {
-        m_position = next->GetRelativePosition(*this);
+    if (Region* next = services ? services->GetRegionContainingPoint(m_region, m_position) : nullptr) {
+        m_position = m_position + RegionServices::OffsetDifference(m_region, next);
         m_region = next;
     }
 }
@@ -100,17 +92,15 @@ bool WorldVec3::PutOnFloor()
 {
     if (!m_region)
         return false;
-    if (Level* level = m_region->GuaranteedGetLevel(false)) {
-        WorldVec3 floor;
-        if (level->GetPathMesh().FindFloorPosition(*this, 2.0f, floor) && floor.GetRegion()) {
-            *this = floor;
-            return true;
-        }
-    }
-    World* world = World::GetCurrent();
-    if (!world)
+    RegionServices* services = RegionServices::Get();
+    if (!services)
         return false;
-    const float height = world->GetNearestFloorHeight(*this);
+    WorldVec3 floor;
+    if (services->FindPathMeshFloor(*this, 2.0f, floor) && floor.GetRegion()) {
+        *this = floor;
+        return true;
+    }
+    const float height = services->GetNearestFloorHeight(*this);
     if (!IsFinite(height))
         return false;
     m_position.y = height;
@@ -120,14 +110,14 @@ bool WorldVec3::PutOnFloor()
 bool WorldVec3::Read(BinaryReader& reader)
 {
     m_position = reader.ReadVec3();
-    RegionId id;
-    id.Read(reader);
+    RegionServices::IdWords id;
+    for (uint32_t& word : id)
+        word = reader.ReadUInt32();
     m_region = nullptr;
-    if (id.IsInvalid() || reader.Failed())
+    if (id == RegionServices::IdWords{} || reader.Failed())
         return !reader.Failed();
-    if (World* world = World::GetCurrent()) {
-        m_region = world->GetRegionById(id, false);
-    } else {
+    RegionServices* services = RegionServices::Get();
+    if (!services || !services->FindRegionById(id, m_region)) {
         static std::atomic<bool> logged{false};
         if (!logged.exchange(true))
             LogPrintf(1, "WorldVec3: no world to resolve region ids; positions are read without region");

@@ -4,10 +4,9 @@
 // offsets first. A plain value of 16 bytes, copied freely; the conversions call into the region
 // and the world, so they follow the world's threading rules (main thread).
 //
-// Region-relative values inherently ask regions and the world about offsets, bounds and portals,
-// so this core type includes the world's public headers (world/Region.h, world/World.h,
-// world/Portal.h) in its source; its binary form is read and written through the data layer's
-// readers and writers.
+// Region-relative values inherently ask regions and the world about offsets, bounds, portals,
+// floors and ids; they do so through RegionServices, which the world installs. Their binary form
+// is read and written through the data layer's readers and writers.
 #pragma once
 
 #include "core/Vec3.h"

@@ -4,8 +4,8 @@
 #include "core/Rect.h"
 #include "graphics/GraphicsCanvas.h"
 #include "graphics/GraphicsEngine.h"
+#include "graphics/GraphicsServices.h"
 #include "graphics/GraphicsTexture.h"
-#include "world/Engine.h"
 
 #include <limits>
 
@@ -14,7 +14,7 @@ namespace {
 
 GraphicsEngine* EngineGraphics()
 {
-    return gEngine ? gEngine->GetGraphicsEngine() : nullptr;
+    return GraphicsServices::Graphics();
 }
 
 // The layout the map is centred in.

@@ -3,15 +3,14 @@
 #include "core/ABBox.h"
 #include "core/Intersect.h"
 #include "core/Log.h"
-#include "core/WorldVec3.h"
+#include "core/RegionServices.h"
 #include "graphics/GraphicsCanvas.h"
 #include "graphics/GraphicsEngine.h"
 #include "graphics/GraphicsPrimitiveDrawer.h"
+#include "graphics/GraphicsServices.h"
 #include "graphics/GraphicsShader2.h"
 #include "graphics/RenderDevice.h"
 #include "scene/Camera.h"
-#include "world/Engine.h"
-#include "world/Region.h"
 
 #include <cmath>
 
@@ -29,7 +28,7 @@ const Name& NormalStyle()
 
 std::string UtilityFontStyle()
 {
-    return gEngine ? gEngine->GetUtilityFontStyle() : std::string(Engine::defaultUtilityFontStyle);
+    return GraphicsServices::UtilityFontStyle();
 }
 
 void Line(GraphicsPrimitiveDrawer& drawer, const Vec3& from, const Vec3& to)
@@ -84,7 +83,7 @@ public:
             return;
         Vec3 position = m_position;
         if (m_region && drawer.GetCameraRegion())
-            position = drawer.GetCameraRegion()->GetRelativePosition(WorldVec3(m_region, m_position));
+            position = m_position + RegionServices::OffsetDifference(m_region, drawer.GetCameraRegion());
         const Camera& camera = drawer.GetCamera();
         // A point behind a perspective camera has no place on the screen.
         const Coords& coords = camera.GetCoords();
@@ -337,7 +336,7 @@ private:
 
 DebugRenderManager::DebugRenderManager()
 {
-    GraphicsEngine* graphics = gEngine ? gEngine->GetGraphicsEngine() : nullptr;
+    GraphicsEngine* graphics = GraphicsServices::Graphics();
     CreateDeclaration(graphics ? graphics->GetRenderDevice() : nullptr);
 }
 

@@ -1,7 +1,7 @@
 #include "graphics/EditorFilter.h"
 
 #include "core/ObjectManager.h"
-#include "world/Entity.h"
+#include "graphics/GraphicsWorldServices.h"
 
 namespace GAME {
 
@@ -91,9 +91,9 @@ void EditorFilter::Sync()
 void EditorFilter::HideShowObject(unsigned int objectId, bool hide)
 {
     Object* object = ObjectManager::Get()->GetObject(objectId);
-    if (!object || !object->GetClassInfo().IsA(Entity::GetStaticClassInfo()))
-        return;
-    static_cast<Entity*>(object)->SetVisibility(!hide);
+    GraphicsWorldServices* world = GraphicsWorldServices::Get();
+    if (object && world)
+        world->SetEntityVisibility(object, !hide);
 }
 
 } // namespace GAME

@@ -6,8 +6,8 @@
 #include "core/Name.h"
 #include "graphics/DebugRenderManager.h"
 #include "graphics/GraphicsEngine.h"
+#include "graphics/GraphicsServices.h"
 #include "graphics/GraphicsShader2.h"
-#include "world/Engine.h"
 
 namespace GAME {
 namespace {
@@ -27,7 +27,8 @@ bool FFDGizmo::CheckIndex(int index, const char* operation) const
 {
     if (index >= 0 && index < numPoints)
         return true;
-    LogPrintfCategory(1, gLogGraphics, "FFDGizmo::%s: corner %d is not one of 0 to 7", operation, index);
+    LogPrintfCategory(1, GraphicsServices::GraphicsLogCategory(),
+                      "FFDGizmo::%s: corner %d is not one of 0 to 7", operation, index);
     return false;
 }
 
@@ -69,7 +70,7 @@ void FFDGizmo::OffsetFFDControlPoint(int index, const Vec3& offset)
 
 void FFDGizmo::SetShaderParameters(GraphicsShader2* shader) const
 {
-    SetShaderParameters(shader, gEngine ? gEngine->GetUpdateTime() : 0);
+    SetShaderParameters(shader, GraphicsServices::UpdateTime());
 }
 
 void FFDGizmo::SetShaderParameters(GraphicsShader2* shader, int frameTimeMs) const
@@ -101,8 +102,8 @@ void FFDGizmo::RenderDebugFFD() const
     if (!debug)
         return;
     GraphicsShader2* shader = nullptr;
-    if (gEngine && gEngine->GetGraphicsEngine())
-        shader = gEngine->GetGraphicsEngine()->GetBasicShader();
+    if (GraphicsEngine* graphics = GraphicsServices::Graphics())
+        shader = graphics->GetBasicShader();
     const Color green(0.0f, 1.0f, 0.0f, 1.0f);
     const Color red(1.0f, 0.0f, 0.0f, 1.0f);
     for (const auto& edge : kEdges)

@@ -1,14 +1,13 @@
 // The video decoder over FFmpeg (libavformat demuxes, libavcodec decodes, libswscale turns the
 // pictures into 32-bit blue, green, red, alpha pixels, libswresample turns the sound track into
-// 16-bit stereo for a fed stream of the sound manager). See VideoDecoder.h.
+// 16-bit stereo for a fed stream of the sound manager, reached through VideoSoundSink). See
+// VideoDecoder.h.
 
 #include "graphics/VideoDecoder.h"
 
 #include "core/Log.h"
 #include "core/Time.h"
-#include "sound/SoundDecoder.h"
-#include "sound/SoundManager.h"
-#include "sound/SoundStream.h"
+#include "graphics/VideoSoundSink.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -77,7 +76,7 @@ int FindSoundStream(const AVFormatContext* format)
 // The rate the sound track is handed over at: its own where the sound layer takes it.
 int OutputRate(int rate)
 {
-    return rate >= SoundDecoder::kMinRate && rate <= SoundDecoder::kMaxRate ? rate : 48000;
+    return rate >= VideoSoundSink::minRate && rate <= VideoSoundSink::maxRate ? rate : 48000;
 }
 
 // Seconds from a stream's time stamp; 0 without one.
@@ -103,12 +102,15 @@ public:
     static constexpr int kSlackMs = 100;
     static constexpr int kFeedStep = 4096;
     // Enough for the stream to keep its queue full, whatever the rate.
-    static constexpr int kLeadChunks = SoundStream::kQueueDepth + 1;
+    static constexpr int kLeadChunks = VideoSoundSink::queueDepth + 1;
 
-    SoundTrack(SoundManager& sound, std::string fileName) : m_sound(sound), m_fileName(std::move(fileName)) {}
+    SoundTrack(VideoSoundSink& sink, SoundManager& sound, std::string fileName)
+        : m_sink(sink), m_sound(sound), m_fileName(std::move(fileName))
+    {
+    }
     ~SoundTrack()
     {
-        m_sound.CloseStream(m_stream);
+        m_sink.CloseStream(&m_sound, m_stream);
         swr_free(&m_resampler);
         av_frame_free(&m_frame);
         av_packet_free(&m_packet);
@@ -152,7 +154,7 @@ public:
         if (!m_packet || !m_frame ||
             !MakeResampler(m_codec->ch_layout, m_codec->sample_fmt, m_codec->sample_rate))
             return false;
-        m_stream = m_sound.OpenFedStream(1.0f);
+        m_stream = m_sink.OpenFedStream(&m_sound, 1.0f);
         if (!m_stream)
             return false; // no sound device: the video plays silent
         // The first sample lies at this frame of the video's clock; the clock is at clockMs now.
@@ -167,7 +169,7 @@ public:
     void Pause(bool pause)
     {
         if (m_stream)
-            m_stream->Pause(m_sound.GetDevice(), pause);
+            m_sink.Pause(&m_sound, m_stream, pause);
     }
 
     // The video's clock stands at clockMs.
@@ -176,7 +178,7 @@ public:
         if (!m_stream)
             return;
         const int64_t now = ClockFrames(clockMs);
-        int64_t played = m_stream->GetPlayedFrames();
+        int64_t played = m_sink.GetPlayedFrames(m_stream);
         // What is heard is known once what was fed before the last correction has played.
         if (played >= m_mark) {
             const int64_t drift = now - (played + m_skew);
@@ -184,15 +186,16 @@ public:
                 // Behind. Where all that is queued is already late (the engine stalled), it goes;
                 // otherwise the skip is heard once the queue has played.
                 if (now >= m_fed + m_skew) {
-                    m_stream->Flush(m_sound.GetDevice());
-                    played = m_stream->GetPlayedFrames();
+                    m_sink.Flush(&m_sound, m_stream);
+                    played = m_sink.GetPlayedFrames(m_stream);
                 }
                 Shift(now - (played + m_skew));
             } else if (drift < -ClockFrames(kSlackMs)) {
                 Shift(drift);
             }
         }
-        const int64_t lead = std::max<int64_t>(ClockFrames(kLeadMs), kLeadChunks * SoundStream::kChunkFrames);
+        const int64_t lead =
+            std::max<int64_t>(ClockFrames(kLeadMs), kLeadChunks * VideoSoundSink::chunkFrames);
         const int64_t target = now + lead;
         // Bounded even when the sound manager stops playing what it gets.
         while (m_fed + m_skew < target && m_fed - played < 2 * lead) {
@@ -213,7 +216,7 @@ public:
                     continue;
                 if (!m_ended) {
                     m_ended = true;
-                    m_stream->EndFeed();
+                    m_sink.EndFeed(m_stream);
                 }
                 return;
             }
@@ -250,9 +253,9 @@ private:
 
     bool Hand(const int16_t* samples, int64_t frames)
     {
-        if (!m_stream->Feed(samples, static_cast<size_t>(frames), 2, m_rate)) {
+        if (!m_sink.Feed(m_stream, samples, static_cast<size_t>(frames), 2, m_rate)) {
             LogPrintf(1, "VideoPlayer: the sound of '%s' can't be played", m_fileName.c_str());
-            m_sound.CloseStream(m_stream);
+            m_sink.CloseStream(&m_sound, m_stream);
             return false;
         }
         m_fed += frames;
@@ -345,6 +348,7 @@ private:
         return got >= 0;
     }
 
+    VideoSoundSink& m_sink;
     SoundManager& m_sound;
     std::string m_fileName;
     SoundStream* m_stream = nullptr;
@@ -539,10 +543,11 @@ private:
     // that finds the sound on.
     void UpdateSound(int64_t clockMs)
     {
-        if (!m_sound || !m_hasSound || !m_soundManager)
+        VideoSoundSink* sink = VideoSoundSink::Get();
+        if (!m_sound || !m_hasSound || !m_soundManager || !sink)
             return;
         if (!m_track && !m_trackFailed) {
-            m_track = std::make_unique<SoundTrack>(*m_soundManager, m_fileName);
+            m_track = std::make_unique<SoundTrack>(*sink, *m_soundManager, m_fileName);
             if (!m_track->Open(m_videoStart, clockMs)) {
                 m_track.reset();
                 m_trackFailed = true; // played silent from here on

@@ -13,8 +13,10 @@
 #include "graphics/GraphicsCanvas.h"
 #include "graphics/GraphicsFont.h"
 #include "graphics/GraphicsNoiseGen.h"
+#include "graphics/GraphicsServices.h"
 #include "graphics/GraphicsShader2.h"
 #include "graphics/GraphicsTexture.h"
+#include "graphics/GraphicsWorldServices.h"
 #include "graphics/Image.h"
 #include "graphics/RenderDevice.h"
 #include "graphics/RenderSurface.h"
@@ -27,8 +29,6 @@
 #include "scene/GraphicsNormalRenderer.h"
 #include "scene/GraphicsSceneRenderer.h"
 #include "scene/GraphicsShadowMap.h"
-#include "world/Engine.h"
-#include "world/World.h"
 
 #include <algorithm>
 #include <cctype>
@@ -764,9 +764,8 @@ void GraphicsEngine::UnloadAnimation(const GraphicsAnim* animation)
 
 void GraphicsEngine::ReloadAllResources()
 {
-    if (gEngine)
-        if (BaseResourceManager* effects = gEngine->GetEffectResourceManager())
-            effects->ReloadAllResources();
+    if (BaseResourceManager* effects = GraphicsServices::EffectResources())
+        effects->ReloadAllResources();
     BaseResourceManager* managers[] = {m_textureManager, m_fontManager, m_shaderManager, m_meshManager,
                                        m_animationManager};
     for (BaseResourceManager* manager : managers)
@@ -882,8 +881,8 @@ void GraphicsEngine::SetGeneration(RenderGenerationId generation)
         m_shaderManager->ReloadAllResources();
     if (m_meshManager)
         m_meshManager->ReloadAllResources();
-    if (World* world = World::GetCurrent())
-        world->ReloadGenerationDependentData();
+    if (GraphicsWorldServices* world = GraphicsWorldServices::Get())
+        world->ReloadWorldGenerationData();
     if (m_textureManager)
         m_textureManager->ReloadAllResources();
     if (m_canvas && m_device && !m_device->DeviceLost())

@@ -2,9 +2,9 @@
 
 #include "core/Log.h"
 #include "graphics/GraphicsEngine.h"
+#include "graphics/GraphicsServices.h"
 #include "graphics/RenderDevice.h"
 #include "graphics/RenderFont.h"
-#include "world/Engine.h"
 
 #include <algorithm>
 #include <climits>
@@ -184,7 +184,7 @@ void GraphicsFont::Destroy()
 
 bool GraphicsFont::IsCharacterProcessingOn()
 {
-    return !gEngine || gEngine->DoCharacterProcessing();
+    return GraphicsServices::CharacterProcessing();
 }
 
 bool GraphicsFont::GetPaletteColor(unsigned int letter, Color& color)

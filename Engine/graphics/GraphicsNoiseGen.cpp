@@ -5,13 +5,13 @@
 #include "core/ObjectManager.h"
 #include "graphics/GraphicsCanvas.h"
 #include "graphics/GraphicsEngine.h"
+#include "graphics/GraphicsServices.h"
 #include "graphics/GraphicsShader2.h"
 #include "graphics/NoiseTexture.h"
 #include "graphics/RenderDevice.h"
 #include "graphics/RenderIndexBuffer.h"
 #include "graphics/RenderSurface.h"
 #include "graphics/RenderVertexBuffer.h"
-#include "world/Engine.h"
 
 #include <cctype>
 #include <cstring>
@@ -70,7 +70,7 @@ void GraphicsNoiseGen::MakeTileTexels(int index, uint8_t* texels)
 
 GraphicsNoiseGen::GraphicsNoiseGen()
 {
-    m_graphics = gEngine ? gEngine->GetGraphicsEngine() : nullptr;
+    m_graphics = GraphicsServices::Graphics();
     m_device = m_graphics ? m_graphics->GetRenderDevice() : nullptr;
     CreateDeviceObjects();
     if (m_graphics) {
@@ -209,7 +209,7 @@ int GraphicsNoiseGen::GetReferenceCount(const NoiseTexture* texture) const
 
 void GraphicsNoiseGen::Update(GraphicsCanvas& canvas)
 {
-    Update(canvas, gEngine ? static_cast<float>(gEngine->GetUpdateTime()) : 0.0f);
+    Update(canvas, static_cast<float>(GraphicsServices::UpdateTime()));
 }
 
 void GraphicsNoiseGen::Update(GraphicsCanvas& canvas, float frameMilliseconds)

@@ -2,6 +2,7 @@
 
 #include "core/ABBox.h"
 #include "core/OBBox.h"
+#include "core/RegionServices.h"
 #include "core/Time.h"
 #include "graphics/DebugRenderManager.h"
 #include "graphics/GraphicsCanvas.h"
@@ -10,7 +11,6 @@
 #include "graphics/RenderDevice.h"
 #include "graphics/RenderDynamicIndexBuffer.h"
 #include "graphics/RenderDynamicVertexBuffer.h"
-#include "world/Region.h"
 
 #include <array>
 #include <cmath>
@@ -270,8 +270,8 @@ void GraphicsPrimitiveDrawer::SetRegion(Region* region)
     }
     if (!m_cameraRegion)
         return;
-    const IntVec3& offset = region->GetOffsetFromWorld();
-    const IntVec3& cameraOffset = m_cameraRegion->GetOffsetFromWorld();
+    const IntVec3 offset = RegionServices::OffsetFromWorld(region);
+    const IntVec3 cameraOffset = RegionServices::OffsetFromWorld(m_cameraRegion);
     m_regionOffset =
         Vec3(static_cast<float>(offset.x - cameraOffset.x), static_cast<float>(offset.y - cameraOffset.y),
              static_cast<float>(offset.z - cameraOffset.z));

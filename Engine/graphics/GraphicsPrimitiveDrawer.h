@@ -22,8 +22,8 @@
 #include "core/Vec2.h"
 #include "core/Vec3.h"
 #include "graphics/Viewport.h"
+#include "graphics/WorldPrimitiveDrawer.h"
 #include "scene/Camera.h"
-#include "world/WorldPrimitiveDrawer.h"
 
 #include <cstdint>
 

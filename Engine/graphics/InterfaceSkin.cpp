@@ -7,7 +7,7 @@
 #include "data/File.h"
 #include "data/FileSystem.h"
 #include "graphics/GraphicsEngine.h"
-#include "world/Engine.h"
+#include "graphics/GraphicsServices.h"
 
 #include <cmath>
 
@@ -16,7 +16,7 @@ namespace {
 
 GraphicsEngine* EngineGraphics()
 {
-    return gEngine ? gEngine->GetGraphicsEngine() : nullptr;
+    return GraphicsServices::Graphics();
 }
 
 bool IsSpace(char c)

@@ -5,10 +5,10 @@
 #include "core/RandomUniformLocked.h"
 #include "data/LoadTable.h"
 #include "graphics/GraphicsEngine.h"
+#include "graphics/GraphicsServices.h"
 #include "graphics/GraphicsShader2.h"
 #include "graphics/RenderDevice.h"
 #include "graphics/RenderSurface.h"
-#include "world/Engine.h"
 
 #include <cmath>
 #include <utility>
@@ -21,7 +21,7 @@ namespace {
 
 RenderDevice* Device()
 {
-    GraphicsEngine* graphics = gEngine ? gEngine->GetGraphicsEngine() : nullptr;
+    GraphicsEngine* graphics = GraphicsServices::Graphics();
     return graphics ? graphics->GetRenderDevice() : nullptr;
 }
 
@@ -180,7 +180,7 @@ void NoiseTexture::SetShaderParams(GraphicsShader2& shader, const std::vector<Re
     auto tile = [&tiles](uint32_t index) { return index < tiles.size() ? tiles[index] : nullptr; };
     shader.SetFloat(textureOffset, 0, m_size > 0 ? 1.0f / static_cast<float>(m_size) : 0.0f);
 
-    GraphicsEngine* graphics = gEngine ? gEngine->GetGraphicsEngine() : nullptr;
+    GraphicsEngine* graphics = GraphicsServices::Graphics();
     const int version = graphics ? graphics->GetPixelShaderVersion() : 0;
     if (version >= 5) {
         for (int i = 0; i < numLayers; ++i) {

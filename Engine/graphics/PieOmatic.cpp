@@ -5,9 +5,9 @@
 #include "graphics/GraphicsCanvas.h"
 #include "graphics/GraphicsEngine.h"
 #include "graphics/GraphicsPrimitiveDrawer.h"
+#include "graphics/GraphicsServices.h"
 #include "graphics/GraphicsShader2.h"
 #include "graphics/GraphicsTexture.h"
-#include "world/Engine.h"
 
 #include <cmath>
 
@@ -23,7 +23,7 @@ constexpr float kFadePerMs = 0.001f;
 
 GraphicsEngine* EngineGraphics()
 {
-    return gEngine ? gEngine->GetGraphicsEngine() : nullptr;
+    return GraphicsServices::Graphics();
 }
 
 // current moved toward target by step, landing on it when that close. The small allowance absorbs

@@ -5,8 +5,8 @@
 #include "data/LocalizationManager.h"
 #include "graphics/FontStyle.h"
 #include "graphics/GraphicsEngine.h"
+#include "graphics/GraphicsServices.h"
 #include "graphics/RenderDevice.h"
-#include "world/Engine.h"
 
 #include <cmath>
 #include <new>
@@ -17,7 +17,7 @@ namespace {
 
 GraphicsEngine* Graphics()
 {
-    return gEngine ? gEngine->GetGraphicsEngine() : nullptr;
+    return GraphicsServices::Graphics();
 }
 
 } // namespace

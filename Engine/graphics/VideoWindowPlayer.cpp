@@ -1,10 +1,10 @@
 #include "graphics/VideoWindowPlayer.h"
 
 #include "core/Log.h"
+#include "graphics/GraphicsServices.h"
 #include "graphics/VideoDecoder.h"
+#include "graphics/VideoSoundSink.h"
 #include "platform/WindowSystem.h"
-#include "sound/SoundManager.h"
-#include "world/Engine.h"
 
 namespace GAME {
 
@@ -15,8 +15,9 @@ constexpr uint32_t copyFlags = VideoDecoder::copyAll | VideoDecoder::copySurface
 // The engine's sound manager when it plays anywhere.
 SoundManager* EngineSound()
 {
-    SoundManager* sound = gEngine ? gEngine->GetSoundManager() : nullptr;
-    return sound && sound->IsInitialized() ? sound : nullptr;
+    SoundManager* sound = GraphicsServices::Sound();
+    VideoSoundSink* sink = VideoSoundSink::Get();
+    return sound && sink && sink->IsPlaying(sound) ? sound : nullptr;
 }
 
 } // namespace
@@ -67,8 +68,8 @@ VideoWindowPlayer::StepResult VideoWindowPlayer::Step()
         return StepResult::Over;
     }
     const bool waiting = m_decoder->Wait(); // feeds the sound track ahead of the clock
-    if (m_sound)
-        m_sound->Update();
+    if (VideoSoundSink* sink = m_sound ? VideoSoundSink::Get() : nullptr)
+        sink->Update(m_sound);
     if (waiting)
         return StepResult::Waiting;
     if (m_lastFrameShown) {

@@ -1,12 +1,12 @@
 #include "navigation/PathFinder.h"
 
 #include "core/MathUtil.h"
+#include "core/RegionServices.h"
 #include "core/WorldVec3.h"
+#include "navigation/NavigationServices.h"
 #include "navigation/Path.h"
 #include "navigation/PathMesh.h"
 #include "navigation/PathMeshCompiler.h"
-#include "world/Portal.h"
-#include "world/Region.h"
 
 #include <algorithm>
 #include <cmath>
@@ -119,8 +119,11 @@ void PathFinder::BuildGates()
 
 void PathFinder::AddPortalGates()
 {
+    NavigationServices* world = NavigationServices::Get();
+    if (!world)
+        return;
     for (Portal* portal : m_portals) {
-        Region* from = portal->GetRegion();
+        Region* from = world->GetPortalRegion(portal);
         PathMesh* fromMesh = GetMesh(from);
         if (!fromMesh)
             continue;
@@ -128,22 +131,20 @@ void PathFinder::AddPortalGates()
         // has no mesh to walk on, so nothing is loaded for it here.
         Portal* other = nullptr;
         for (Portal* candidate : m_portals)
-            if (candidate != portal && candidate->GetRegion() &&
-                candidate->GetRegion()->GetId() == portal->GetConnectedRegionId() &&
-                candidate->GetId() == portal->GetConnectedPortalId()) {
+            if (candidate != portal && world->IsConnectedPortal(portal, candidate)) {
                 other = candidate;
                 break;
             }
-        PathMesh* toMesh = other ? GetMesh(other->GetRegion()) : nullptr;
+        Region* to = other ? world->GetPortalRegion(other) : nullptr;
+        PathMesh* toMesh = other ? GetMesh(to) : nullptr;
         if (!toMesh)
             continue;
-        const Vec3 chokeFrom = (portal->GetCoords() * portal->GetLocalChokePoint()).origin;
-        const Vec3 chokeTo = (other->GetCoords() * other->GetLocalChokePoint()).origin;
+        const Vec3 chokeFrom = world->GetPortalChokePoint(portal);
+        const Vec3 chokeTo = world->GetPortalChokePoint(other);
         Gate gate{fromMesh, Vec3(), toMesh, Vec3()};
         if (fromMesh->FindNearestPoint(fromMesh->ToMeshFrame(from, chokeFrom), kChokeExtents,
                                        gate.fromPoint) &&
-            toMesh->FindNearestPoint(toMesh->ToMeshFrame(other->GetRegion(), chokeTo), kChokeExtents,
-                                     gate.toPoint))
+            toMesh->FindNearestPoint(toMesh->ToMeshFrame(to, chokeTo), kChokeExtents, gate.toPoint))
             m_gates.push_back(gate);
     }
 }
@@ -155,9 +156,10 @@ void PathFinder::AddBorderGates(PathMesh* a, PathMesh* b)
     const Region* rb = b->GetRegion();
     if (!a->HasMesh() || !b->HasMesh() || ra == rb)
         return;
-    const ABBox boxA = ra->GetBoundingBox();
-    const Vec3 centreB = rb->GetBoundingBox().center + Region::GetOffsetDifference(rb, ra);
-    const Vec3 reach = boxA.extents + rb->GetBoundingBox().extents + Vec3(2.0f, 2.0f, 2.0f);
+    const ABBox boxA = RegionServices::BoundingBox(ra);
+    const ABBox boxB = RegionServices::BoundingBox(rb);
+    const Vec3 centreB = boxB.center + RegionServices::OffsetDifference(rb, ra);
+    const Vec3 reach = boxA.extents + boxB.extents + Vec3(2.0f, 2.0f, 2.0f);
     const Vec3 apart = centreB - boxA.center;
     if (std::fabs(apart.x) > reach.x || std::fabs(apart.y) > reach.y || std::fabs(apart.z) > reach.z)
         return;

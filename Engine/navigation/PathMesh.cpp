@@ -2,12 +2,12 @@
 
 #include "core/Log.h"
 #include "core/MathUtil.h"
+#include "core/RegionServices.h"
 #include "core/WorldVec3.h"
 #include "data/BinaryReader.h"
 #include "data/BinaryWriter.h"
 #include "navigation/PathFinder.h"
 #include "navigation/PathMeshCompiler.h"
-#include "world/Region.h"
 
 #include <DetourAlloc.h>
 #include <DetourNavMesh.h>
@@ -469,12 +469,12 @@ bool PathMesh::Create(const std::vector<PathFace>& faces, const std::vector<OBBo
 
 Vec3 PathMesh::ToMeshFrame(const Region* region, const Vec3& position) const
 {
-    return position + BuildFrameShift(region ? region->GetOffsetFromWorld() : IntVec3(), m_box);
+    return position + BuildFrameShift(RegionServices::OffsetFromWorld(region), m_box);
 }
 
 Vec3 PathMesh::FromMeshFrame(const Region* region, const Vec3& point) const
 {
-    return point - BuildFrameShift(region ? region->GetOffsetFromWorld() : IntVec3(), m_box);
+    return point - BuildFrameShift(RegionServices::OffsetFromWorld(region), m_box);
 }
 
 Vec3 PathMesh::SearchExtents(const Vec3& extents) const

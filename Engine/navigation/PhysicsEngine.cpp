@@ -3,22 +3,15 @@
 #include "core/IntVec3.h"
 #include "core/Log.h"
 #include "core/MathUtil.h"
+#include "core/RegionServices.h"
 #include "core/Time.h"
 #include "core/WorldCoords.h"
 #include "core/WorldVec3.h"
 #include "navigation/CollisionContact.h"
+#include "navigation/NavigationServices.h"
 #include "navigation/PhysicsMesh.h"
 #include "navigation/PhysicsObject.h"
 #include "platform/FatalError.h"
-#include "scene/GraphicsMesh.h"
-#include "scene/GraphicsMeshInstance.h"
-#include "terrain/GridRegion.h"
-#include "terrain/TerrainBase.h"
-#include "world/Entity.h"
-#include "world/GroundQueries.h"
-#include "world/Level.h"
-#include "world/Region.h"
-#include "world/World.h"
 
 #include <ode/ode.h>
 
@@ -273,6 +266,7 @@ struct PhysicsEngine::State
     dContactGeom scratch[maxPairContacts];
     std::vector<Entity*> entityScratch;
     std::vector<GraphicsMeshInstance*> cellScratch;
+    std::vector<Region*> loadedScratch;
     std::vector<PhysicsObject*> objectScratch;
     // Where collision meshes were last gathered (the simulation's space), and how long ago.
     ABBox gathered;
@@ -282,7 +276,7 @@ struct PhysicsEngine::State
     // Where a region's origin lies in the simulation's space.
     Vec3 ToSimulation(const Region* region) const
     {
-        const IntVec3 o = region ? region->GetOffsetFromWorld() : IntVec3();
+        const IntVec3 o = RegionServices::OffsetFromWorld(region);
         return Vec3(static_cast<float>(static_cast<int64_t>(o.x) - origin.x),
                     static_cast<float>(static_cast<int64_t>(o.y) - origin.y),
                     static_cast<float>(static_cast<int64_t>(o.z) - origin.z));
@@ -305,11 +299,10 @@ using State = PhysicsEngine::State;
 dReal GroundHeight(void* data, int x, int z)
 {
     const State::Ground* ground = static_cast<const State::Ground*>(data);
-    GroundQueries* queries = GroundQueries::Get();
+    NavigationServices* world = NavigationServices::Get();
     float height = 0.0f;
-    if (ground->terrain)
-        height =
-            queries ? queries->GetTerrainHeight(ground->terrain, x, z) : ground->terrain->GetHeight(x, z);
+    if (ground->terrain && world)
+        height = world->GetGroundHeight(ground->terrain, x, z);
     if (!IsFinite(height))
         return 0.0;
     return std::clamp(height, -maxGroundHeight, maxGroundHeight);
@@ -507,33 +500,34 @@ unsigned PhysicsEngine::GetNumSteps() const
 
 bool PhysicsEngine::AddEntityToSimulation(Entity* entity)
 {
-    if (!m_state || !entity)
+    NavigationServices* world = NavigationServices::Get();
+    if (!m_state || !entity || !world)
         return false;
     if (m_state->Find(entity))
         return true;
-    const PhysicsType type = entity->GetPhysicsType();
+    const PhysicsType type = world->GetPhysicsType(entity);
     if (type != PHYSICS_TYPE_ACTOR && type != PHYSICS_TYPE_RAG_DOLL)
         return false;
-    if (!entity->IsInWorld())
+    if (!world->IsInWorld(entity))
         return false;
-    const bool had = entity->GetPhysicsObject() != nullptr;
-    entity->CreatePhysicsObject();
-    PhysicsObject* object = entity->GetPhysicsObject();
+    const bool had = world->GetPhysicsObject(entity) != nullptr;
+    world->CreatePhysicsObject(entity);
+    PhysicsObject* object = world->GetPhysicsObject(entity);
     if (!object)
         return false;
     if (object->m_engine || object->GetEntity() != entity || object->GetNumBodies() == 0) {
         LogPrintf(1, "Physics: entity '%s' has no body the simulation can take",
-                  entity->GetObjectName().c_str());
+                  world->GetEntityName(entity).c_str());
         if (!had)
-            entity->DestroyPhysicsObject();
+            world->DestroyPhysicsObject(entity);
         return false;
     }
 
     State& s = *m_state;
-    const WorldCoords placement = entity->GetCoords();
+    const WorldCoords placement = world->GetCoords(entity);
     Region* region = placement.GetRegion();
     if (!s.hasOrigin) {
-        s.origin = region->GetOffsetFromWorld();
+        s.origin = RegionServices::OffsetFromWorld(region);
         s.hasOrigin = true;
     }
     auto* sim = new PhysicsObject::Simulation;
@@ -541,7 +535,7 @@ bool PhysicsEngine::AddEntityToSimulation(Entity* entity)
     sim->written = placement.GetRegionCoords();
     sim->scale =
         Vec3(AxisLength(sim->written.xAxis), AxisLength(sim->written.yAxis), AxisLength(sim->written.zAxis));
-    sim->gravity = entity->GetGravityEnabled();
+    sim->gravity = world->GetGravityEnabled(entity);
     sim->near = s.near.empty() || s.IsNear(region);
     Coords frame = PhysicsObject::MakeRigid(sim->written);
     frame.origin += s.ToSimulation(region);
@@ -658,8 +652,9 @@ void PhysicsEngine::RemoveEntityFromSimulation(Entity* entity)
     if (!object)
         return;
     ReleaseObject(*object);
-    if (entity->GetPhysicsObject() == object)
-        entity->DestroyPhysicsObject();
+    NavigationServices* world = NavigationServices::Get();
+    if (world && world->GetPhysicsObject(entity) == object)
+        world->DestroyPhysicsObject(entity);
 }
 
 void PhysicsEngine::SetEntityLinearVelocity(Entity* entity, const Vec3& velocity)
@@ -667,8 +662,9 @@ void PhysicsEngine::SetEntityLinearVelocity(Entity* entity, const Vec3& velocity
     if (!entity)
         return;
     AddEntityToSimulation(entity);
-    if (entity->IsSimulationEnabled())
-        entity->GetPhysicsObject()->SetLinearVelocity(velocity);
+    NavigationServices* world = NavigationServices::Get();
+    if (world && world->IsSimulationEnabled(entity))
+        world->GetPhysicsObject(entity)->SetLinearVelocity(velocity);
 }
 
 void PhysicsEngine::ApplyVelocity(PhysicsObject& object)
@@ -711,12 +707,13 @@ void PhysicsEngine::Update(const WorldVec3& viewOrigin, float elapsedSeconds)
     if (!m_state)
         return;
     Region* view = viewOrigin.GetRegion();
-    if (!view)
+    NavigationServices* world = NavigationServices::Get();
+    if (!view || !world)
         return;
     State& s = *m_state;
 
     // ---- The simulation's origin follows the view's region.
-    const IntVec3 offset = view->GetOffsetFromWorld();
+    const IntVec3 offset = RegionServices::OffsetFromWorld(view);
     if (!s.hasOrigin) {
         s.origin = offset;
         s.hasOrigin = true;
@@ -741,15 +738,14 @@ void PhysicsEngine::Update(const WorldVec3& viewOrigin, float elapsedSeconds)
     // ---- The regions near the view, and their grounds.
     s.near.clear();
     s.near.push_back(view);
-    if (World* world = view->GetWorld()) {
-        for (Region* region : world->GetLoadedRegions()) {
-            if (!region || region == view || !region->IsLevelLoaded())
-                continue;
-            const ABBox moved(region->GetBoundingBox().center + Region::GetOffsetDifference(region, view),
-                              region->GetBoundingBox().extents);
-            if (BoxGap(moved, view->GetBoundingBox()) <= simulationDistance)
-                s.near.push_back(region);
-        }
+    world->GetLoadedRegions(view, s.loadedScratch);
+    for (Region* region : s.loadedScratch) {
+        if (!region || region == view || !world->IsLevelLoaded(region))
+            continue;
+        const ABBox box = RegionServices::BoundingBox(region);
+        const ABBox moved(box.center + RegionServices::OffsetDifference(region, view), box.extents);
+        if (BoxGap(moved, RegionServices::BoundingBox(view)) <= simulationDistance)
+            s.near.push_back(region);
     }
     RefreshGrounds();
 
@@ -759,8 +755,8 @@ void PhysicsEngine::Update(const WorldVec3& viewOrigin, float elapsedSeconds)
     for (PhysicsObject* object : s.objects) {
         PhysicsObject::Simulation& sim = *object->m_simulation;
         Entity* entity = object->GetEntity();
-        const WorldCoords placement = entity->GetCoords();
-        Region* region = entity->IsInWorld() ? placement.GetRegion() : nullptr;
+        const WorldCoords placement = world->GetCoords(entity);
+        Region* region = world->IsInWorld(entity) ? placement.GetRegion() : nullptr;
         if (region && (region != sim.region || placement.GetRegionCoords() != sim.written))
             PlaceObject(*object, region, placement.GetRegionCoords());
         const bool near = s.IsNear(region);
@@ -769,7 +765,7 @@ void PhysicsEngine::Update(const WorldVec3& viewOrigin, float elapsedSeconds)
                 near ? dBodyEnable(body) : dBodyDisable(body);
             sim.near = near;
         }
-        const bool gravity = entity->GetGravityEnabled();
+        const bool gravity = world->GetGravityEnabled(entity);
         if (gravity != sim.gravity) {
             for (dBodyID body : sim.bodies) {
                 dBodySetGravityMode(body, gravity ? 1 : 0);
@@ -808,17 +804,18 @@ void PhysicsEngine::Update(const WorldVec3& viewOrigin, float elapsedSeconds)
 void PhysicsEngine::RefreshGrounds()
 {
     State& s = *m_state;
+    NavigationServices* world = NavigationServices::Get();
     for (auto& ground : s.grounds)
         ground->seen = false;
     for (Region* region : s.near) {
-        const Level* level = region->IsLevelLoaded() ? region->GetLevelPtr() : nullptr;
-        const TerrainBase* terrain = level ? level->GetTerrain() : nullptr;
+        const Level* level = world->IsLevelLoaded(region) ? world->GetLevelPtr(region) : nullptr;
+        const TerrainBase* terrain = level ? world->GetTerrain(level) : nullptr;
         // A cell grid has no height field: its pieces' collision meshes are its ground
         // (RefreshStaticMeshes).
         unsigned xSamples = 0, zSamples = 0;
         if (terrain) {
-            xSamples = terrain->GetNumXSamples();
-            zSamples = terrain->GetNumYSamples();
+            xSamples = world->GetNumXSamples(terrain);
+            zSamples = world->GetNumYSamples(terrain);
         }
         auto it = std::find_if(s.grounds.begin(), s.grounds.end(),
                                [region](const auto& ground) { return ground->region == region; });
@@ -834,7 +831,7 @@ void PhysicsEngine::RefreshGrounds()
             continue;
         if (xSamples < 2 || zSamples < 2 || xSamples > maxGroundSamples || zSamples > maxGroundSamples) {
             LogPrintf(1, "Physics: the ground of region '%s' has %u x %u samples; bodies fall through it",
-                      region->GetName().c_str(), xSamples, zSamples);
+                      world->GetRegionName(region).c_str(), xSamples, zSamples);
             continue;
         }
         if (!ground) {
@@ -958,30 +955,30 @@ void PhysicsEngine::RefreshStaticMeshes()
         dGeomSetCollideBits(mesh->geom, dynamicCategory);
         PlaceStatic(s, *mesh);
     };
+    NavigationServices* world = NavigationServices::Get();
     for (Region* region : s.near) {
-        Level* level = region->IsLevelLoaded() ? region->GetLevelPtr() : nullptr;
+        Level* level = world->IsLevelLoaded(region) ? world->GetLevelPtr(region) : nullptr;
         if (!level)
             continue;
         const Vec3 at = s.ToSimulation(region);
         const ABBox local(around.center - at, around.extents);
         s.entityScratch.clear();
-        level->GetEntitiesInBox(s.entityScratch, local, ENTITY_LIST_ALL);
+        world->GetEntitiesInBox(level, local, s.entityScratch);
         for (Entity* entity : s.entityScratch) {
-            if (entity->GetPhysicsType() == PHYSICS_TYPE_NO_COLLISION || s.Find(entity))
+            if (world->GetPhysicsType(entity) == PHYSICS_TYPE_NO_COLLISION || s.Find(entity))
                 continue;
-            const PhysicsMesh* physicsMesh = entity->GetPhysicsMesh();
+            const PhysicsMesh* physicsMesh = world->GetPhysicsMesh(entity);
             if (physicsMesh && physicsMesh->GetNumFaces() > 0)
-                keep(entity, physicsMesh, region, entity->GetCoords().GetRegionCoords());
+                keep(entity, physicsMesh, region, world->GetCoords(entity).GetRegionCoords());
         }
         // The walls, floors and features of a cell grid.
-        if (const GridRegion* grid = level->GetGridRegion()) {
+        if (const GridRegion* grid = world->GetGridRegion(level)) {
             s.cellScratch.clear();
-            grid->GetCellMeshesInBox(local, s.cellScratch);
+            world->GetCellMeshesInBox(grid, local, s.cellScratch);
             for (const GraphicsMeshInstance* cell : s.cellScratch) {
-                const PhysicsMesh* physicsMesh =
-                    cell->GetMesh() ? cell->GetMesh()->GetPhysicsMesh() : nullptr;
+                const PhysicsMesh* physicsMesh = world->GetInstancePhysicsMesh(cell);
                 if (physicsMesh && physicsMesh->GetNumFaces() > 0)
-                    keep(cell, physicsMesh, region, cell->GetObjectToRegionCoords());
+                    keep(cell, physicsMesh, region, world->GetObjectToRegionCoords(cell));
             }
         }
     }
@@ -996,6 +993,7 @@ void PhysicsEngine::RefreshStaticMeshes()
 void PhysicsEngine::WriteBack()
 {
     State& s = *m_state;
+    NavigationServices* world = NavigationServices::Get();
     // Moving an entity calls out of the engine (its level, its hooks), which may take objects out.
     s.objectScratch = s.objects;
     for (PhysicsObject* object : s.objectScratch) {
@@ -1019,7 +1017,7 @@ void PhysicsEngine::WriteBack()
             LogPrintf(
                 1,
                 "Physics: entity '%s' left the simulation: its bodies are no longer finite or flew too far",
-                entity->GetObjectName().c_str());
+                world->GetEntityName(entity).c_str());
             RemoveEntityFromSimulation(entity);
             continue;
         }
@@ -1035,9 +1033,8 @@ void PhysicsEngine::WriteBack()
 
         Region* region = sim.region;
         Vec3 local = frame.origin - s.ToSimulation(region);
-        World* world = region->GetWorld();
-        if (world && !StrictlyInside(region->GetBoundingBox(), local)) {
-            if (Region* entered = world->GetRegionContainingPoint(region, local)) {
+        if (world->HasWorld(region) && !StrictlyInside(RegionServices::BoundingBox(region), local)) {
+            if (Region* entered = world->GetRegionEntered(region, local)) {
                 region = entered;
                 local = frame.origin - s.ToSimulation(region);
             }
@@ -1048,15 +1045,11 @@ void PhysicsEngine::WriteBack()
         // level's tree) is left alone until it has moved by writeTolerance.
         if (region == sim.region && Near(coords, sim.written))
             continue;
-        if (world) {
-            world->SetCoords(entity, WorldCoords(region, coords));
-        } else if (Level* level = region->GetLevelPtr()) {
-            level->MoveEntity(entity, coords);
-        }
+        world->MoveEntity(entity, region, coords);
         // A refused move (into a level that is not loaded) leaves the entity where it was: the
         // bodies go back there.
-        if (object->m_engine == this && entity->IsInWorld()) {
-            const WorldCoords placement = entity->GetCoords();
+        if (object->m_engine == this && world->IsInWorld(entity)) {
+            const WorldCoords placement = world->GetCoords(entity);
             if (placement.GetRegion() == region && placement.GetRegionCoords() == coords) {
                 sim.region = region;
                 sim.written = coords;

@@ -3,8 +3,10 @@
 // their physics type: 2 a rigid body, 3 a rag doll (the body the entity makes in
 // CreatePhysicsObject); other types are not simulated. Replicated entities get their velocity
 // (SetEntityLinearVelocity). Once a frame the simulation steps around the view's region (Update)
-// and writes every moving entity's new frame back through its world (World::SetCoords, which moves
-// it into the region it entered) or, for a region without a world, its level.
+// and reports every moving entity's new frame to the world (NavigationServices::MoveEntity: through
+// the region's world, which moves it into the region it entered, or, for a region without a world,
+// its level). Everything it reads of entities, regions, levels and grounds comes through
+// NavigationServices and RegionServices; it never includes the world.
 //
 // Space: one ODE world whose coordinates are those of the last view region (its world offset is
 // the simulation's origin). When the view enters a region of another offset, every body, ground

@@ -1,20 +1,21 @@
 #include "navigation/PhysicsRigidBody.h"
 
 #include "core/WorldCoords.h"
+#include "navigation/NavigationServices.h"
 #include "navigation/RigidBodyDescription.h"
-#include "world/Entity.h"
 
 namespace GAME {
 
 PhysicsRigidBody::PhysicsRigidBody(Entity* entity) : PhysicsObject(entity)
 {
-    if (!entity)
+    NavigationServices* world = NavigationServices::Get();
+    if (!entity || !world)
         return;
     // Both boxes are in the region's space; the body keeps its box in the entity's frame.
-    const Coords frame = MakeRigid(entity->GetCoords().GetRegionCoords());
+    const Coords frame = MakeRigid(world->GetCoords(entity).GetRegionCoords());
     OBBox box;
-    if (!entity->GetCollisionProxy(box)) {
-        const ABBox& bounds = entity->GetRegionBoundingBox();
+    if (!world->GetCollisionProxy(entity, box)) {
+        const ABBox bounds = world->GetRegionBoundingBox(entity);
         // An entity without a box gets the least box at its origin.
         const bool empty = bounds.extents == Vec3();
         box = OBBox(bounds.extents, Coords::Translation(empty ? frame.origin : bounds.center));

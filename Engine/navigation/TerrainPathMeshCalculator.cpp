@@ -1,12 +1,10 @@
 #include "navigation/TerrainPathMeshCalculator.h"
 
-#include "terrain/Terrain.h"
-#include "terrain/TerrainBase.h"
-#include "terrain/TerrainPlug.h"
-#include "world/Level.h"
-#include "world/Region.h"
+#include "core/RegionServices.h"
+#include "navigation/NavigationServices.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 
 namespace GAME {
@@ -14,15 +12,19 @@ namespace GAME {
 void TerrainPathMeshCalculator::CreateNavigationMesh(const std::vector<Region*>& regions,
                                                      const IntSpaceBox& box, std::vector<PathFace>& faces)
 {
+    NavigationServices* world = NavigationServices::Get();
+    if (!world)
+        return;
     for (Region* region : regions) {
-        const Level* level = region ? region->GetLevel(true) : nullptr;
-        const TerrainBase* terrain = level ? level->GetTerrain() : nullptr;
-        if (!terrain || terrain->GetNumXSamples() < 2 || terrain->GetNumYSamples() < 2)
+        const Level* level = region ? world->GetLevel(region, true) : nullptr;
+        const TerrainBase* terrain = level ? world->GetTerrain(level) : nullptr;
+        if (!terrain || world->GetNumXSamples(terrain) < 2 || world->GetNumYSamples(terrain) < 2)
             continue;
         // Samples lie one unit apart from the region's origin: cell (x, y) spans x..x+1 and
         // z = y..y+1 of region space.
-        const IntVec3& o = region->GetOffsetFromWorld();
-        const int64_t cellsX = terrain->GetNumXSamples() - 1, cellsY = terrain->GetNumYSamples() - 1;
+        const IntVec3 o = RegionServices::OffsetFromWorld(region);
+        const int64_t cellsX = world->GetNumXSamples(terrain) - 1,
+                      cellsY = world->GetNumYSamples(terrain) - 1;
         // The cells inside the box (the box's sides are whole units, as are the cells').
         const int64_t x0 = std::max<int64_t>(0, int64_t(box.center.x) - box.halfSize.x - o.x);
         const int64_t x1 = std::min<int64_t>(cellsX - 1, int64_t(box.center.x) + box.halfSize.x - o.x - 1);
@@ -32,10 +34,11 @@ void TerrainPathMeshCalculator::CreateNavigationMesh(const std::vector<Region*>&
             continue;
         // The editable terrain knows which cells are impassable; the run-time terrain has no such
         // cells of its own.
-        const Terrain* editable = level->GetEditableTerrain();
+        const Terrain* editable = world->GetEditableTerrain(level);
         const Vec3 shift = BuildFrameShift(o, box);
         auto corner = [&](int64_t x, int64_t y) {
-            return Vec3(static_cast<float>(x), terrain->GetHeight(static_cast<int>(x), static_cast<int>(y)),
+            return Vec3(static_cast<float>(x),
+                        world->GetTerrainHeight(terrain, static_cast<int>(x), static_cast<int>(y)),
                         static_cast<float>(y)) +
                    shift;
         };
@@ -44,10 +47,10 @@ void TerrainPathMeshCalculator::CreateNavigationMesh(const std::vector<Region*>&
         };
         for (int64_t y = y0; y <= y1; ++y)
             for (int64_t x = x0; x <= x1; ++x) {
-                if (editable && editable->IsImpassable(static_cast<int>(x), static_cast<int>(y)))
+                if (editable && world->IsImpassable(editable, static_cast<int>(x), static_cast<int>(y)))
                     continue;
                 // A cut-away cell has no height-field ground; the plug that fills it (below) does.
-                if (terrain->IsInvisible(static_cast<int>(x), static_cast<int>(y)))
+                if (world->IsInvisible(terrain, static_cast<int>(x), static_cast<int>(y)))
                     continue;
                 const Vec3 a = corner(x, y), b = corner(x + 1, y), c = corner(x + 1, y + 1),
                            d = corner(x, y + 1);
@@ -61,24 +64,18 @@ void TerrainPathMeshCalculator::CreateNavigationMesh(const std::vector<Region*>&
         // up.
         const Vec3 low(static_cast<float>(x0), -1.0e30f, static_cast<float>(y0));
         const Vec3 high(static_cast<float>(x1 + 1), 1.0e30f, static_cast<float>(y1 + 1));
-        std::vector<TerrainObject*> objects;
-        terrain->GetObjectsInBox(objects, ABBox((low + high) * 0.5f, (high - low) * 0.5f));
-        for (const TerrainObject* object : objects) {
-            if (!object->GetClassInfo().IsA(TerrainPlug::classInfo))
-                continue;
-            const auto* plug = static_cast<const TerrainPlug*>(object);
-            for (uint32_t t = 0; t < plug->GetNumTriangles(); ++t) {
-                const TerrainPlug::Triangle& triangle = plug->GetTriangle(t);
-                Vec3 p[3];
-                for (int k = 0; k < 3; ++k) {
-                    const Vec3& v = triangle.vertices[k].position;
-                    p[k] = Vec3(v.x, v.z, v.y) + shift;
-                }
-                if (Vec3::Cross(p[1] - p[0], p[2] - p[0]).y >= 0.0f)
-                    addFace(p[0], p[1], p[2]);
-                else
-                    addFace(p[0], p[2], p[1]);
+        std::vector<std::array<Vec3, 3>> triangles;
+        world->GetPlugTriangles(terrain, ABBox((low + high) * 0.5f, (high - low) * 0.5f), triangles);
+        for (const std::array<Vec3, 3>& triangle : triangles) {
+            Vec3 p[3];
+            for (int k = 0; k < 3; ++k) {
+                const Vec3& v = triangle[static_cast<size_t>(k)];
+                p[k] = Vec3(v.x, v.z, v.y) + shift;
             }
+            if (Vec3::Cross(p[1] - p[0], p[2] - p[0]).y >= 0.0f)
+                addFace(p[0], p[1], p[2]);
+            else
+                addFace(p[0], p[2], p[1]);
         }
     }
 }

@@ -10,7 +10,12 @@
 #include "world/EffectData.h"
 #include "world/Engine.h"
 
+#include <string_view>
+
 namespace GAME {
+
+// Graphics stands in for a missing engine with the engine's own default.
+static_assert(std::string_view(GraphicsServices::defaultUtilityFontStyle) == Engine::defaultUtilityFontStyle);
 
 EngineHooks::~EngineHooks()
 {
@@ -25,6 +30,7 @@ void EngineHooks::Install()
     ObjectManager::SetLocalHostIdProvider(this);
     NetworkShim::SetCommandAccess(this);
     WorldServices::Install(this);
+    GraphicsServices::Install(this);
     EffectResource::SetEffectDataFactory(EffectData::GetResourceFactory());
     m_installed = true;
 }
@@ -43,6 +49,8 @@ void EngineHooks::Remove()
         NetworkShim::SetCommandAccess(nullptr);
     if (WorldServices::Get() == this)
         WorldServices::Install(nullptr);
+    if (GraphicsServices::Get() == this)
+        GraphicsServices::Install(nullptr);
     if (ObjectManager::GetLocalHostIdProvider() == this)
         ObjectManager::SetLocalHostIdProvider(nullptr);
     if (EffectResource::GetEffectDataFactory() == EffectData::GetResourceFactory())
@@ -242,6 +250,41 @@ RenderDevice* EngineHooks::GetRenderDevice()
 ResourceLoader* EngineHooks::GetResourceLoader()
 {
     return m_engine.GetResourceLoader();
+}
+
+GraphicsEngine* EngineHooks::GetGraphicsEngine()
+{
+    return m_engine.GetGraphicsEngine();
+}
+
+unsigned int EngineHooks::GetGraphicsLogCategory()
+{
+    return gLogGraphics;
+}
+
+int EngineHooks::GetUpdateTime()
+{
+    return m_engine.GetUpdateTime();
+}
+
+bool EngineHooks::DoCharacterProcessing()
+{
+    return m_engine.DoCharacterProcessing();
+}
+
+std::string EngineHooks::GetUtilityFontStyle()
+{
+    return m_engine.GetUtilityFontStyle();
+}
+
+SoundManager* EngineHooks::GetSoundManager()
+{
+    return m_engine.GetSoundManager();
+}
+
+BaseResourceManager* EngineHooks::GetEffectResourceManager()
+{
+    return m_engine.GetEffectResourceManager();
 }
 
 } // namespace GAME

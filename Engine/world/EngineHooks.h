@@ -2,10 +2,13 @@
 // services (frame count, file system, statistics text, log category, graphics statistics), the
 // table depot's record database, the object manager's network host id, load tables' resources
 // (meshes, textures, shaders and animations of the graphics engine, effects of the effect
-// resource manager), the network shims' access to actions and commands, and the world's sector
-// data manager, map chunk callbacks, save path, render device and resource loader. The engine owns one
-// and installs it when it is constructed (the resource loads only while it has a graphics engine);
-// each piece is removed again when the engine goes away, unless another engine took its place.
+// resource manager), the network shims' access to actions and commands, the world's sector data
+// manager, map chunk callbacks, save path, render device and resource loader, and graphics' engine
+// in use, update time, character processing, utility font style, sound for videos and effect
+// resources. The engine owns one and installs it when it is constructed (the resource loads only
+// while it has a graphics engine); each piece is removed again when the engine goes away, unless
+// another engine took its place. What the lower layers need of the world's own objects comes from
+// WorldHooks.
 //
 // Threads: the getters of the data services and the table depot are called from loader threads
 // too; they read the engine's atomics or pointers that only change while no loader runs.
@@ -15,6 +18,7 @@
 #include "data/EngineDataServices.h"
 #include "data/LoadTableResources.h"
 #include "data/TableDepot.h"
+#include "graphics/GraphicsServices.h"
 #include "network/NetworkCommandAccess.h"
 #include "world/WorldServices.h"
 
@@ -27,7 +31,8 @@ class EngineHooks : public EngineDataServices,
                     public LocalHostIdProvider,
                     public LoadTableResources,
                     public NetworkCommandAccess,
-                    public WorldServices
+                    public WorldServices,
+                    public GraphicsServices
 {
 public:
     explicit EngineHooks(Engine& engine) : m_engine(engine) {}
@@ -35,8 +40,8 @@ public:
     EngineHooks(const EngineHooks&) = delete;
     EngineHooks& operator=(const EngineHooks&) = delete;
 
-    // The data services, the depot's services, the host-id provider, the command access and the
-    // world's services.
+    // The data services, the depot's services, the host-id provider, the command access, the
+    // world's services and the graphics services.
     void Install();
     void Remove();
     // The load tables' resources, while the graphics engine exists.
@@ -86,6 +91,15 @@ public:
     bool IsSingleProcessorMode() override;
     RenderDevice* GetRenderDevice() override;
     ResourceLoader* GetResourceLoader() override;
+
+    // GraphicsServices
+    GraphicsEngine* GetGraphicsEngine() override;
+    unsigned int GetGraphicsLogCategory() override;
+    int GetUpdateTime() override;
+    bool DoCharacterProcessing() override;
+    std::string GetUtilityFontStyle() override;
+    SoundManager* GetSoundManager() override;
+    BaseResourceManager* GetEffectResourceManager() override;
 
 private:
     Engine& m_engine;

@@ -5,10 +5,10 @@
 #include "core/UniqueIdMap.h"
 #include "data/BinaryReader.h"
 #include "data/ChunkedBinaryWriter.h"
+#include "graphics/WorldPrimitiveDrawer.h"
 #include "world/InstanceGroupManager.h"
 #include "world/Region.h"
 #include "world/WorldEntityAccess.h"
-#include "world/WorldPrimitiveDrawer.h"
 
 #include <algorithm>
 #include <utility>

@@ -1,5 +1,6 @@
 #include "world/Level.h"
 
+#include "graphics/WorldPrimitiveDrawer.h"
 #include "network/NetworkControllerBase.h"
 
 #include "core/Color.h"
@@ -30,7 +31,6 @@
 #include "world/Region.h"
 #include "world/SectorLayers.h"
 #include "world/World.h"
-#include "world/WorldPrimitiveDrawer.h"
 #include "world/WorldServices.h"
 
 #include <algorithm>

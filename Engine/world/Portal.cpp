@@ -4,10 +4,10 @@
 #include "core/Intersect.h"
 #include "core/MathUtil.h"
 #include "core/Ray.h"
+#include "graphics/WorldPrimitiveDrawer.h"
 #include "navigation/PathFinder.h"
 #include "world/Region.h"
 #include "world/World.h"
-#include "world/WorldPrimitiveDrawer.h"
 
 namespace GAME {
 

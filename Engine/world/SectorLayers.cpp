@@ -5,10 +5,10 @@
 #include "core/Vec3.h"
 #include "data/BinaryReader.h"
 #include "data/BinaryWriter.h"
+#include "graphics/WorldPrimitiveDrawer.h"
 #include "world/GroundQueries.h"
 #include "world/Region.h"
 #include "world/SectorDataManager.h"
-#include "world/WorldPrimitiveDrawer.h"
 #include "world/WorldServices.h"
 
 #include <algorithm>

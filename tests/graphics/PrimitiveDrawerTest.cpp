@@ -10,7 +10,7 @@
 #include "graphics/DebugRenderManager.h"
 #include "graphics/GraphicsCanvas.h"
 #include "graphics/GraphicsPrimitiveDrawer.h"
-#include "world/WorldPrimitiveDrawer.h"
+#include "graphics/WorldPrimitiveDrawer.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>

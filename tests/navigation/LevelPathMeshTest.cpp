@@ -1,12 +1,12 @@
 // Levels building their path meshes inside a world of terrain regions whose levels load from files.
 #include "common/LogCapture.h"
+#include "graphics/WorldPrimitiveDrawer.h"
 #include "world/StreamingWorld.h"
 
 #include "core/Color.h"
 #include "core/WorldVec3.h"
 #include "navigation/Path.h"
 #include "navigation/PathFinder.h"
-#include "world/WorldPrimitiveDrawer.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>

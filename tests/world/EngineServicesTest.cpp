@@ -3,6 +3,7 @@
 #include "core/Log.h"
 #include "core/ObjectManager.h"
 #include "data/DatabaseArchive.h"
+#include "graphics/GraphicsServices.h"
 #include "graphics/ResetObject.h"
 #include "network/NetworkPacketCreatorBase.h"
 #include "platform/SystemInfo.h"
@@ -173,6 +174,25 @@ TEST_F(EngineTest, TheWorldReachesTheEnginesSectorDataAndChunkCallbacks)
     // The installed callback is the engine's: shut-down deletes it (the leak check would see it).
     e.Shutdown();
     EXPECT_EQ(e.GetChunkCallbackMap().GetNumCallbacks(), 0u);
+}
+
+TEST_F(EngineTest, GraphicsReachesTheEngineItWasGivenUntilThatEngineGoes)
+{
+    GAME::Test::TestEngine& e = Start();
+    ASSERT_NE(e.GetGraphicsEngine(), nullptr);
+    EXPECT_EQ(GraphicsServices::Graphics(), e.GetGraphicsEngine());
+    EXPECT_EQ(GraphicsServices::UpdateTime(), e.GetUpdateTime());
+    // A second engine takes its place; the first one going leaves the second's answers in place.
+    auto second = std::make_unique<Engine>();
+    GraphicsServices* secondServices = GraphicsServices::Get();
+    EXPECT_NE(secondServices, nullptr);
+    EXPECT_EQ(GraphicsServices::Graphics(), nullptr);
+    engine.reset();
+    EXPECT_EQ(GraphicsServices::Get(), secondServices);
+    second.reset();
+    EXPECT_EQ(GraphicsServices::Get(), nullptr);
+    EXPECT_EQ(GraphicsServices::UtilityFontStyle(), Engine::defaultUtilityFontStyle);
+    EXPECT_TRUE(GraphicsServices::CharacterProcessing());
 }
 
 TEST(ProcessorCores, ComeFromTheTopologyAndAreNeverZero)

@@ -5,8 +5,8 @@
 #include "data/BinaryReader.h"
 #include "data/BinaryWriter.h"
 #include "data/ChunkedBinaryWriter.h"
+#include "graphics/WorldPrimitiveDrawer.h"
 #include "world/World.h"
-#include "world/WorldPrimitiveDrawer.h"
 
 #include "WorldFixtures.h"
 

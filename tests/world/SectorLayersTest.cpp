@@ -3,9 +3,9 @@
 #include "core/Color.h"
 #include "data/BinaryReader.h"
 #include "data/BinaryWriter.h"
+#include "graphics/WorldPrimitiveDrawer.h"
 #include "world/SectorData.h"
 #include "world/World.h"
-#include "world/WorldPrimitiveDrawer.h"
 
 #include "WorldFixtures.h"
 
