@@ -26,6 +26,7 @@
 #include "network/NetworkConnection.h"
 #include "network/ServerConnectionManager.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdlib>
@@ -223,8 +224,9 @@ void EngineFuzzSeeds(FuzzSeedSink& sink)
         out.insert(out.end(), bytes.begin(), bytes.end());
     };
     auto sealed = [](PACKET_TYPE type, const std::vector<uint8_t>& body) {
-        std::vector<uint8_t> bytes(1, static_cast<uint8_t>(type));
-        bytes.insert(bytes.end(), body.begin(), body.end());
+        std::vector<uint8_t> bytes(body.size() + 1);
+        bytes[0] = static_cast<uint8_t>(type);
+        std::copy(body.begin(), body.end(), bytes.begin() + 1);
         bytes.resize(std::min<size_t>(bytes.size(), 255));
         return bytes;
     };
