@@ -3,6 +3,8 @@
 #include "core/MathUtil.h"
 #include "core/Ray.h"
 #include "core/WorldVec3.h"
+#include "data/RegionId.h"
+#include "navigation/PhysicsEngine.h"
 #include "scene/GraphicsMesh.h"
 #include "scene/GraphicsMeshInstance.h"
 #include "terrain/GridRegion.h"
@@ -17,7 +19,6 @@
 #include "world/Level.h"
 #include "world/Portal.h"
 #include "world/Region.h"
-#include "world/RegionId.h"
 #include "world/World.h"
 #include "world/WorldServices.h"
 
@@ -43,6 +44,7 @@ void WorldHooks::Install()
     GraphicsWorldServices::Install(this);
     NavigationServices::Install(this);
     SceneWorldServices::Install(this);
+    NetworkWorldServices::Install(this);
 }
 
 void WorldHooks::Remove()
@@ -55,6 +57,8 @@ void WorldHooks::Remove()
         NavigationServices::Install(nullptr);
     if (SceneWorldServices::Get() == this)
         SceneWorldServices::Install(nullptr);
+    if (NetworkWorldServices::Get() == this)
+        NetworkWorldServices::Install(nullptr);
 }
 
 // ---- RegionServices ---------------------------------------------------------------------------
@@ -612,6 +616,72 @@ Vec3 WorldHooks::GetDayLightDirection()
 {
     DayNightManager* dayNight = DayNightManager::Get();
     return dayNight ? dayNight->GetLightDirection() : Vec3(0.0f, 1.0f, 0.0f);
+}
+
+// ---- NetworkWorldServices ----------------------------------------------------------------------
+
+RegionId WorldHooks::GetIdOfRegion(const Region* region)
+{
+    return region ? region->GetId() : RegionId();
+}
+
+Region* WorldHooks::FindRegion(const RegionId& id, bool searchLoadedFirst)
+{
+    World* world = World::GetCurrent();
+    return world ? world->GetRegionById(id, searchLoadedFirst) : nullptr;
+}
+
+Entity* WorldHooks::AsEntity(Object* object)
+{
+    return object && Entity::IsEntity(object) ? static_cast<Entity*>(object) : nullptr;
+}
+
+Object* WorldHooks::AsObject(Entity* entity)
+{
+    return entity;
+}
+
+void WorldHooks::WriteReplicationData(Entity* entity, NetPacketOutBuffer& buffer)
+{
+    if (entity)
+        entity->WriteReplicationData(buffer);
+}
+
+void WorldHooks::ReadReplicationData(Entity* entity, NetPacketInBuffer& buffer)
+{
+    if (entity)
+        entity->ReadReplicationData(buffer);
+}
+
+void WorldHooks::ApplyReplicationData(Entity* entity)
+{
+    if (entity)
+        entity->ApplyReplicationData();
+}
+
+bool WorldHooks::AddToWorld(Entity* entity, const WorldCoords& coords)
+{
+    World* world = World::GetCurrent();
+    return world && world->AddEntity(entity, coords, false);
+}
+
+void WorldHooks::SetSpawnVelocity(Entity* entity, const Vec3& velocity)
+{
+    if (!entity)
+        return;
+    entity->SetPhysicsType(PHYSICS_TYPE_ACTOR);
+    if (PhysicsEngine* physics = WorldServices::Physics())
+        physics->SetEntityLinearVelocity(entity, velocity);
+}
+
+NetworkControllerBase* WorldHooks::GetNetworkController()
+{
+    return WorldServices::NetworkController();
+}
+
+NetworkEntityList* WorldHooks::GetNetworkEntityList()
+{
+    return WorldServices::EntityList();
 }
 
 } // namespace GAME

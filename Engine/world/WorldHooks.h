@@ -4,7 +4,8 @@
 // portals, entities and models for navigation's path meshes, path finder, physics engine and rag
 // dolls (NavigationServices), which report entities' new frames back through it, and the regions,
 // portals, entities and time of day the scene renderers draw and animations call back
-// (SceneWorldServices). Regions, levels and entities
+// (SceneWorldServices), and the regions and entities the network's views and replication name
+// (NetworkWorldServices). Regions, levels and entities
 // exist without an engine (tools, tests that build a world by hand), so these answers are not the engine's:
 // one WorldHooks, made when the library is loaded, installs them then and removes them when the library goes
 // away (WorldHooks.cpp). What the lower layers need of the engine itself comes from EngineHooks.
@@ -16,6 +17,7 @@
 #include "core/RegionServices.h"
 #include "graphics/GraphicsWorldServices.h"
 #include "navigation/NavigationServices.h"
+#include "network/NetworkWorldServices.h"
 #include "scene/SceneWorldServices.h"
 
 namespace GAME {
@@ -23,7 +25,8 @@ namespace GAME {
 class WorldHooks : public RegionServices,
                    public GraphicsWorldServices,
                    public NavigationServices,
-                   public SceneWorldServices
+                   public SceneWorldServices,
+                   public NetworkWorldServices
 {
 public:
     WorldHooks() = default;
@@ -140,6 +143,20 @@ public:
     Color GetDaySkyAmbientColor() override;
     Color GetDayGroundAmbientColor() override;
     Vec3 GetDayLightDirection() override;
+
+    // NetworkWorldServices (GetRegionName, IsInWorld and GetCoords answer it and the services above
+    // alike)
+    RegionId GetIdOfRegion(const Region* region) override;
+    Region* FindRegion(const RegionId& id, bool searchLoadedFirst) override;
+    Entity* AsEntity(Object* object) override;
+    Object* AsObject(Entity* entity) override;
+    void WriteReplicationData(Entity* entity, NetPacketOutBuffer& buffer) override;
+    void ReadReplicationData(Entity* entity, NetPacketInBuffer& buffer) override;
+    void ApplyReplicationData(Entity* entity) override;
+    bool AddToWorld(Entity* entity, const WorldCoords& coords) override;
+    void SetSpawnVelocity(Entity* entity, const Vec3& velocity) override;
+    NetworkControllerBase* GetNetworkController() override;
+    NetworkEntityList* GetNetworkEntityList() override;
 };
 
 } // namespace GAME
