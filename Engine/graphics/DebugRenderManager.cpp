@@ -4,13 +4,13 @@
 #include "core/Intersect.h"
 #include "core/Log.h"
 #include "core/RegionServices.h"
+#include "graphics/Camera.h"
 #include "graphics/GraphicsCanvas.h"
 #include "graphics/GraphicsEngine.h"
 #include "graphics/GraphicsPrimitiveDrawer.h"
 #include "graphics/GraphicsServices.h"
 #include "graphics/GraphicsShader2.h"
 #include "graphics/RenderDevice.h"
-#include "scene/Camera.h"
 
 #include <cmath>
 

@@ -13,6 +13,7 @@
 #include "graphics/GraphicsCanvas.h"
 #include "graphics/GraphicsFont.h"
 #include "graphics/GraphicsNoiseGen.h"
+#include "graphics/GraphicsSceneFactory.h"
 #include "graphics/GraphicsServices.h"
 #include "graphics/GraphicsShader2.h"
 #include "graphics/GraphicsTexture.h"
@@ -24,11 +25,6 @@
 #include "platform/FatalError.h"
 #include "platform/SystemInfo.h"
 #include "platform/Threading.h"
-#include "scene/GraphicsAnim.h"
-#include "scene/GraphicsMesh.h"
-#include "scene/GraphicsNormalRenderer.h"
-#include "scene/GraphicsSceneRenderer.h"
-#include "scene/GraphicsShadowMap.h"
 
 #include <algorithm>
 #include <cctype>
@@ -112,12 +108,13 @@ void GraphicsEngine::ReleaseAll()
     delete m_canvas;
     m_canvas = nullptr;
     // Meshes hold shaders and textures, shaders hold textures: the meshes' manager goes first, the
-    // shaders' next, the textures' last.
-    delete m_meshManager;
+    // shaders' next, the textures' last. The managers of scene's kinds go through their base: their
+    // classes are made in scene, where the resource classes are known.
+    delete static_cast<BaseResourceManager*>(m_meshManager);
     m_meshManager = nullptr;
     delete m_shaderManager;
     m_shaderManager = nullptr;
-    delete m_animationManager;
+    delete static_cast<BaseResourceManager*>(m_animationManager);
     m_animationManager = nullptr;
     delete m_fontManager;
     m_fontManager = nullptr;
@@ -317,8 +314,10 @@ bool GraphicsEngine::Initialize(void* window, const GraphicsEngineSettings& sett
     m_textureManager = new TextureResourceManager(resourceLoader, this, "GraphicsTexture");
     m_fontManager = new FontResourceManager(resourceLoader, this, "GraphicsFont");
     m_shaderManager = new ShaderResourceManager(resourceLoader, this, "GraphicsShader2");
-    m_meshManager = new MeshResourceManager(resourceLoader, this, "GraphicsMesh");
-    m_animationManager = new AnimationResourceManager(resourceLoader, this, "GraphicsAnim");
+    if (GraphicsSceneFactory* scene = GraphicsSceneFactory::Get()) {
+        m_meshManager = scene->CreateMeshManager(resourceLoader, this);
+        m_animationManager = scene->CreateAnimationManager(resourceLoader, this);
+    }
     // Old textures, fonts, shaders and meshes go when video memory runs short.
     m_evictor = new ResourceEvictor(m_device);
     m_evictor->Add(m_textureManager);
@@ -638,7 +637,8 @@ void GraphicsEngine::PreDeviceReset()
     if (!m_device)
         return;
     ReloadAllResources();
-    GraphicsNormalRenderer::DestroyRenderTargets(*this);
+    if (GraphicsSceneFactory* scene = GraphicsSceneFactory::Get())
+        scene->DestroyRenderTargets(*this);
     if (GraphicsNoiseGen::HasInstantiated())
         GraphicsNoiseGen::Get()->PreDeviceReset();
     if (m_canvas)
@@ -742,24 +742,26 @@ void GraphicsEngine::UnloadShader2(const GraphicsShader2* shader)
 
 GraphicsMesh* GraphicsEngine::LoadMesh(const std::string& fileName)
 {
-    return m_meshManager ? m_meshManager->LoadTypedResource(fileName) : nullptr;
+    GraphicsSceneFactory* scene = GraphicsSceneFactory::Get();
+    return m_meshManager && scene ? scene->LoadMesh(*m_meshManager, fileName) : nullptr;
 }
 
 void GraphicsEngine::UnloadMesh(const GraphicsMesh* mesh)
 {
-    if (m_meshManager)
-        m_meshManager->UnloadTypedResource(mesh);
+    if (GraphicsSceneFactory* scene = GraphicsSceneFactory::Get(); scene && m_meshManager)
+        scene->UnloadMesh(*m_meshManager, mesh);
 }
 
 GraphicsAnim* GraphicsEngine::LoadAnimation(const std::string& fileName)
 {
-    return m_animationManager ? m_animationManager->LoadTypedResource(fileName) : nullptr;
+    GraphicsSceneFactory* scene = GraphicsSceneFactory::Get();
+    return m_animationManager && scene ? scene->LoadAnimation(*m_animationManager, fileName) : nullptr;
 }
 
 void GraphicsEngine::UnloadAnimation(const GraphicsAnim* animation)
 {
-    if (m_animationManager)
-        m_animationManager->UnloadTypedResource(animation);
+    if (GraphicsSceneFactory* scene = GraphicsSceneFactory::Get(); scene && m_animationManager)
+        scene->UnloadAnimation(*m_animationManager, animation);
 }
 
 void GraphicsEngine::ReloadAllResources()
@@ -895,24 +897,26 @@ void GraphicsEngine::SetGeneration(RenderGenerationId generation)
 
 void GraphicsEngine::CreateSceneResources()
 {
-    GraphicsSceneRenderer::CreateResources(*this);
-    GraphicsShadowMapRenderer::CreateResources(*this);
+    if (GraphicsSceneFactory* scene = GraphicsSceneFactory::Get())
+        scene->CreateSceneResources(*this);
     RecreateSceneRenderTargets();
 }
 
 void GraphicsEngine::DestroySceneResources()
 {
-    GraphicsNormalRenderer::DestroyRenderTargets(*this);
-    GraphicsShadowMapRenderer::DestroyResources(*this);
-    GraphicsSceneRenderer::DestroyResources(*this);
+    if (GraphicsSceneFactory* scene = GraphicsSceneFactory::Get()) {
+        scene->DestroyRenderTargets(*this);
+        scene->DestroySceneResources(*this);
+    }
 }
 
 void GraphicsEngine::RecreateSceneRenderTargets()
 {
-    if (!m_canvas || !m_device || m_device->DeviceLost())
+    GraphicsSceneFactory* scene = GraphicsSceneFactory::Get();
+    if (!scene || !m_canvas || !m_device || m_device->DeviceLost())
         return;
-    GraphicsNormalRenderer::CreateRenderTargets(*this, static_cast<unsigned int>(m_shadowMapSize),
-                                                static_cast<unsigned int>(m_shadowMapSizeSmall));
+    scene->CreateRenderTargets(*this, static_cast<unsigned int>(m_shadowMapSize),
+                               static_cast<unsigned int>(m_shadowMapSizeSmall));
 }
 
 void GraphicsEngine::SetGeneration(const char* name)

@@ -21,9 +21,9 @@
 #include "core/Name.h"
 #include "core/Vec2.h"
 #include "core/Vec3.h"
+#include "graphics/Camera.h"
 #include "graphics/Viewport.h"
 #include "graphics/WorldPrimitiveDrawer.h"
-#include "scene/Camera.h"
 
 #include <cstdint>
 

@@ -3,7 +3,8 @@
 // takes the graphics engine (manager, file name, engine) receives it, so it can reach the device
 // and the engine's fallback textures. The aliases at the end name the class of
 // each kind: plugging a new resource class in is a change of its one line (and the include of its
-// header in GraphicsEngine.cpp).
+// header where its manager is made: GraphicsEngine.cpp, or for the kinds whose classes live in
+// scene, meshes and animations, scene/SceneFactory.cpp).
 //
 // Threads: as BaseResourceManager.
 #pragma once

@@ -4,9 +4,9 @@
 #include "core/MathUtil.h"
 #include "core/Plane.h"
 #include "core/Ray.h"
+#include "graphics/Camera.h"
 #include "graphics/GraphicsPrimitiveDrawer.h"
 #include "graphics/Viewport.h"
-#include "scene/Camera.h"
 
 #include <cmath>
 

@@ -2,7 +2,7 @@
 
 #include "core/WorldFrustum.h"
 #include "network/NetPacketBuffer.h"
-#include "world/Region.h"
+#include "network/NetworkWorldServices.h"
 
 #include <cmath>
 
@@ -24,7 +24,8 @@ bool Write(const WorldFrustum& view, std::vector<uint8_t>& body)
     if (frustum.GetNumPlanes() > maxPlanes)
         return false;
     NetPacketOutBuffer out;
-    const RegionId id = view.GetRegion() ? view.GetRegion()->GetId() : RegionId();
+    const RegionId id =
+        view.GetRegion() ? NetworkWorldServices::Current().GetIdOfRegion(view.GetRegion()) : RegionId();
     for (int i = 0; i < 4; ++i) {
         uint32_t word = id.GetWord(i);
         out.Add(&word);

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "core/Frustum.h"
-#include "world/RegionId.h"
+#include "data/RegionId.h"
 
 #include <cstddef>
 #include <cstdint>

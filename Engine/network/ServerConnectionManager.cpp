@@ -2,15 +2,15 @@
 
 #include "core/Log.h"
 #include "core/ObjectManager.h"
+#include "core/RegionServices.h"
 #include "core/WorldFrustum.h"
 #include "network/ClientView.h"
 #include "network/NetPacket.h"
 #include "network/NetworkControllerBase.h"
+#include "network/NetworkWorldServices.h"
 #include "network/ObjectInteractionPacket.h"
 #include "network/SmartObjectId.h"
 #include "network/Socket.h"
-#include "world/Region.h"
-#include "world/World.h"
 
 #include <algorithm>
 #include <cinttypes>
@@ -347,13 +347,13 @@ void ServerConnectionManager::HandleClientView(Link& link, const uint8_t* body, 
 
 void ServerConnectionManager::ApplyViews()
 {
-    World* world = World::GetCurrent();
+    NetworkWorldServices& world = NetworkWorldServices::Current();
     for (auto& [host, client] : m_clients) {
         if (client.viewWaiting && (!client.viewApplied || Since(client.viewAppliedAt) >= viewIntervalMs)) {
             client.viewWaiting = false;
             Region* region = nullptr;
             if (!client.viewRegion.IsInvalid()) {
-                region = world ? world->GetRegionById(client.viewRegion, true) : nullptr;
+                region = world.FindRegion(client.viewRegion, true);
                 if (!region) {
                     if (!client.reportedUnknownRegion)
                         LogPrintf(1,
@@ -369,7 +369,7 @@ void ServerConnectionManager::ApplyViews()
             client.viewAppliedAt = Now();
             client.hasRegion = true;
             client.region = client.viewRegion;
-            client.regionText = region ? "region '" + region->GetName() + "'" : "no region";
+            client.regionText = region ? "region '" + world.GetRegionName(region) + "'" : "no region";
             client.planes = client.viewFrustum.GetNumPlanes();
             ++m_viewsApplied;
             if (IsNetworkLogging())
@@ -412,7 +412,7 @@ const char* ServerConnectionManager::CheckSpawns(int host, ClientState& client,
         if (!region)
             return "a place in no region of this world";
         // Read() has refused numbers that are not finite; the place must lie in its region.
-        const ABBox& box = region->GetBoundingBox();
+        const ABBox box = RegionServices::BoundingBox(region);
         const ABBox slack(box.center,
                           box.extents + Vec3(spawnBoundsMargin, spawnHeightMargin, spawnBoundsMargin));
         if (!slack.ContainsPoint(coords.GetOrigin().GetRegionPosition()))

@@ -50,10 +50,10 @@
 #pragma once
 
 #include "core/Frustum.h"
+#include "data/RegionId.h"
 #include "network/ConnectionManager.h"
 #include "network/NetworkEntityList.h"
 #include "network/Socket.h"
-#include "world/RegionId.h"
 
 #include <functional>
 #include <set>

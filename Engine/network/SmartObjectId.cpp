@@ -2,15 +2,11 @@
 
 #include "core/Log.h"
 #include "core/ObjectManager.h"
-#include "navigation/PhysicsEngine.h"
 #include "network/NetPacketBuffer.h"
 #include "network/NetworkControllerBase.h"
 #include "network/NetworkEntityList.h"
+#include "network/NetworkWorldServices.h"
 #include "network/ObjectInteractionPacket.h"
-#include "world/Entity.h"
-#include "world/Region.h"
-#include "world/World.h"
-#include "world/WorldServices.h"
 
 namespace GAME {
 
@@ -20,9 +16,10 @@ namespace {
 // world already queued it (an entity that asks to be deleted on entering an unloaded level).
 void DiscardPending(Entity* entity)
 {
+    NetworkWorldServices& world = NetworkWorldServices::Current();
     ObjectManager* manager = ObjectManager::Get();
-    if (entity && !entity->IsInWorld() && !manager->IsObjectOnDeletedList(entity))
-        manager->DestroyObjectEx(entity, __FILE__, __LINE__);
+    if (entity && !world.IsInWorld(entity) && !manager->IsObjectOnDeletedList(world.AsObject(entity)))
+        manager->DestroyObjectEx(world.AsObject(entity), __FILE__, __LINE__);
 }
 
 } // namespace
@@ -44,47 +41,45 @@ void SmartObjectId::FinishReplication()
     m_pending = nullptr;
     // A packet that failed to make the object (with or without an entity to throw away).
     if (!m_result) {
-        if (NetworkControllerBase* controller = WorldServices::NetworkController())
+        if (NetworkControllerBase* controller = NetworkWorldServices::Current().GetNetworkController())
             controller->OnReplicationFailed(m_id);
         LogPrintf(1, "SmartObjectId Spawn failed, unable to add actor to world.");
         if (entity)
             DiscardPending(entity);
         return;
     }
+    NetworkWorldServices& world = NetworkWorldServices::Current();
+    Object* object = world.AsObject(entity);
     ObjectManager* manager = ObjectManager::Get();
     if (Object* existing = manager->GetObject(m_id)) {
         LogPrintf(1, "SmartObjectId Spawn failed, actor with this ID already exists");
         LogPrintf(2, "Id: %d (0x%x).", static_cast<int>(m_id), m_id);
-        LogPrintf(1, "    Entity attempting to be spawned: %s", entity->GetObjectName().c_str());
+        LogPrintf(1, "    Entity attempting to be spawned: %s", object->GetObjectName().c_str());
         LogPrintf(1, "    Existing actor: %s", existing->GetObjectName().c_str());
-        manager->DestroyObjectEx(entity, __FILE__, __LINE__);
+        manager->DestroyObjectEx(object, __FILE__, __LINE__);
         m_result = false;
         return;
     }
-    manager->FinishCreateObjectFromFilePartial(entity, m_id);
-    entity->ApplyReplicationData();
-    World* world = World::GetCurrent();
-    const bool added = world && world->AddEntity(entity, m_coords, false);
+    manager->FinishCreateObjectFromFilePartial(object, m_id);
+    world.ApplyReplicationData(entity);
+    const bool added = world.AddToWorld(entity, m_coords);
     if (added) {
         m_result = true;
-        if (m_hasVelocity) {
-            entity->SetPhysicsType(PHYSICS_TYPE_ACTOR);
-            if (PhysicsEngine* physics = WorldServices::Physics())
-                physics->SetEntityLinearVelocity(entity, m_velocity);
-        }
-        if (NetworkEntityList* list = WorldServices::EntityList()) {
+        if (m_hasVelocity)
+            world.SetSpawnVelocity(entity, m_velocity);
+        if (NetworkEntityList* list = world.GetNetworkEntityList()) {
             const int host = static_cast<int>(m_id >> ObjectManager::kHostShift);
             list->AddClient(host); // false when it exists already
             if (NetworkEntityList::Client* client = list->GetClient(host))
-                client->entities[entity->GetObjectId()] = NetworkEntityList::entityPresent;
+                client->entities[object->GetObjectId()] = NetworkEntityList::entityPresent;
         }
     } else {
         m_result = false;
         LogPrintf(1, "SmartObjectId: Unable to add spawned object (%s, id: %d) to the world.",
-                  entity->GetObjectName().c_str(), static_cast<int>(m_id));
+                  object->GetObjectName().c_str(), static_cast<int>(m_id));
     }
     LogPrintf(0, "*** Creating entity %d (%s) in SmartObjectId deserializer.", static_cast<int>(m_id),
-              entity->GetObjectName().c_str());
+              object->GetObjectName().c_str());
     if (!added)
         DiscardPending(entity);
 }
@@ -93,24 +88,21 @@ void SmartObjectId::Write(NetPacketOutBuffer& buffer)
 {
     uint32_t id = m_id;
     buffer.Add(&id);
-    Entity* entity = nullptr;
-    if (m_marked) {
-        Object* object = ObjectManager::Get()->GetObject(m_id);
-        if (object && Entity::IsEntity(object))
-            entity = static_cast<Entity*>(object);
-    }
+    NetworkWorldServices& world = NetworkWorldServices::Current();
+    Object* object = m_marked ? ObjectManager::Get()->GetObject(m_id) : nullptr;
+    Entity* entity = object ? world.AsEntity(object) : nullptr;
     bool spawn = entity != nullptr;
     buffer.Add(&spawn);
     if (!spawn)
         return;
-    std::string record = entity->GetObjectName();
+    std::string record = object->GetObjectName();
     buffer.Add(&record);
-    const WorldCoords coords = m_coords.GetRegion() ? m_coords : entity->GetCoords();
+    const WorldCoords coords = m_coords.GetRegion() ? m_coords : world.GetCoords(entity);
     Vec3 axes[4] = {coords.GetXAxis(), coords.GetYAxis(), coords.GetZAxis(),
                     coords.GetOrigin().GetRegionPosition()};
     for (Vec3& axis : axes)
         buffer.Add(&axis);
-    const RegionId region = coords.GetRegion() ? coords.GetRegion()->GetId() : RegionId();
+    const RegionId region = coords.GetRegion() ? world.GetIdOfRegion(coords.GetRegion()) : RegionId();
     for (int i = 0; i < 4; ++i) {
         uint32_t word = region.GetWord(i);
         buffer.Add(&word);
@@ -122,7 +114,7 @@ void SmartObjectId::Write(NetPacketOutBuffer& buffer)
         buffer.Add(&velocity);
     }
     NetPacketOutBuffer data;
-    entity->WriteReplicationData(data);
+    world.WriteReplicationData(entity, data);
     buffer.AddBytes(data.GetData().data(), data.GetSize());
 }
 
@@ -165,8 +157,7 @@ void SmartObjectId::Read(NetPacketInBuffer& buffer)
         return;
     Region* region = nullptr;
     if (!regionId.IsInvalid())
-        if (World* world = World::GetCurrent())
-            region = world->GetRegionById(regionId, false);
+        region = NetworkWorldServices::Current().FindRegion(regionId, false);
     m_coords = WorldCoords(WorldVec3(region, axes[3]), axes[0], axes[1], axes[2]);
     m_marked = true;
 }
@@ -180,8 +171,10 @@ void SmartObjectId::PreparePendingEntity()
         m_marked = false; // already here: nothing to spawn
         return;
     }
+    NetworkWorldServices& world = NetworkWorldServices::Current();
     Object* object = manager->CreateObjectFromFilePartial(m_recordName);
-    if (!object || !Entity::IsEntity(object)) {
+    Entity* entity = object ? world.AsEntity(object) : nullptr;
+    if (!entity) {
         LogPrintf(1, "SmartObjectId: record '%s' (id %u) does not make an entity", m_recordName.c_str(),
                   m_id);
         if (object)
@@ -189,9 +182,8 @@ void SmartObjectId::PreparePendingEntity()
         m_result = false;
         return;
     }
-    Entity* entity = static_cast<Entity*>(object);
     NetPacketInBuffer data(m_replicationData);
-    entity->ReadReplicationData(data);
+    world.ReadReplicationData(entity, data);
     if (data.Failed()) {
         LogPrintf(1, "SmartObjectId: replication data of '%s' (id %u) is unreadable", m_recordName.c_str(),
                   m_id);

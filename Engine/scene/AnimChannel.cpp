@@ -2,9 +2,8 @@
 
 #include "core/MathUtil.h"
 #include "scene/GraphicsAnim.h"
+#include "scene/SceneWorldServices.h"
 #include "scene/SkeletalPose.h"
-#include "world/EffectEntity.h"
-#include "world/Entity.h"
 
 #include <algorithm>
 
@@ -141,13 +140,14 @@ bool AnimChannel::Advance(PlayState& state, int elapsedMs, Entity* eventEntity, 
         return (f0 <= p && p < f1) || (f1 < f0 && (p >= f0 || p < f1));
     };
 
+    SceneWorldServices& world = SceneWorldServices::Current();
     const uint32_t count = playCount;
     const unsigned callbacks = anim->GetNumCallbackPoints();
     for (unsigned i = 0; i < callbacks; ++i) {
         const GraphicsAnim::CallbackPoint& point = anim->GetCallbackPoint(i);
         if (!inStep(point.frame))
             continue;
-        eventEntity->AnimationCallback(channelIndex, point.name);
+        world.AnimationCallback(eventEntity, channelIndex, point.name);
         if (playCount != count)
             return false;
     }
@@ -157,14 +157,12 @@ bool AnimChannel::Advance(PlayState& state, int elapsedMs, Entity* eventEntity, 
         if (!inStep(point.frame))
             continue;
         // An effect made at a create-entity point goes away by itself once it has played.
-        Entity* created = eventEntity->CreateAttachedEntity(point.entity, point.attach);
-        if (created && created->GetClassInfo().IsA(EffectEntity::GetStaticClassInfo()))
-            static_cast<EffectEntity*>(created)->MakeSelfDeletingChild();
+        world.CreateAnimationEntity(eventEntity, point.entity, point.attach);
     }
     state.time = endTime;
     if (ended) {
         static const Name endName = Name::Create("End");
-        eventEntity->AnimationCallback(channelIndex, endName);
+        world.AnimationCallback(eventEntity, channelIndex, endName);
         return playCount == count;
     }
     return true;

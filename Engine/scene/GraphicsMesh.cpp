@@ -7,6 +7,7 @@
 #include "data/FileSystem.h"
 #include "data/ResourceLoader.h"
 #include "graphics/GraphicsEngine.h"
+#include "graphics/GraphicsServices.h"
 #include "graphics/GraphicsShader2.h"
 #include "graphics/GraphicsTexture.h"
 #include "graphics/RenderDevice.h"
@@ -16,7 +17,6 @@
 #include "graphics/RenderVertexDeclaration.h"
 #include "navigation/PhysicsMesh.h"
 #include "scene/SkeletalPose.h"
-#include "world/Engine.h"
 
 #include <algorithm>
 #include <cstring>
@@ -113,7 +113,7 @@ struct GraphicsMesh::LoadState
 };
 
 GraphicsMesh::GraphicsMesh(BaseResourceManager* manager, const std::string& fileName)
-    : GraphicsMesh(manager, fileName, gEngine ? gEngine->GetGraphicsEngine() : nullptr)
+    : GraphicsMesh(manager, fileName, GraphicsServices::Graphics())
 {
 }
 

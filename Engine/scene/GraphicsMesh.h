@@ -212,7 +212,7 @@ public:
         const FaceSet* faceSets = nullptr;
     };
 
-    // Takes the graphics engine from the engine (gEngine), when there is one.
+    // Takes the engine's graphics engine (GraphicsServices), when there is one.
     GraphicsMesh(BaseResourceManager* manager, const std::string& fileName);
     // With the graphics engine given (null: no device buffers, shaders or textures are made).
     GraphicsMesh(BaseResourceManager* manager, const std::string& fileName, GraphicsEngine* graphics);

@@ -14,13 +14,13 @@
 #include "graphics/DebugRenderManager.h"
 #include "graphics/GraphicsCanvas.h"
 #include "graphics/GraphicsEngine.h"
+#include "graphics/GraphicsServices.h"
 #include "graphics/GraphicsShader2.h"
 #include "graphics/GraphicsTexture.h"
 #include "graphics/RenderDevice.h"
 #include "navigation/PhysicsMesh.h"
 #include "scene/GraphicsSceneRenderer.h"
 #include "scene/RenderablePass.h"
-#include "world/Engine.h"
 
 #include <algorithm>
 #include <climits>
@@ -82,10 +82,7 @@ void Enqueue(Resource* resource, ResourcePriority priority, bool withDependents)
 
 } // namespace
 
-GraphicsMeshInstance::GraphicsMeshInstance()
-    : GraphicsMeshInstance(gEngine ? gEngine->GetGraphicsEngine() : nullptr)
-{
-}
+GraphicsMeshInstance::GraphicsMeshInstance() : GraphicsMeshInstance(GraphicsServices::Graphics()) {}
 
 GraphicsMeshInstance::GraphicsMeshInstance(GraphicsEngine* graphics) : m_graphics(graphics)
 {

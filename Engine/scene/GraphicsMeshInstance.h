@@ -15,8 +15,8 @@
 //
 // Owns one reference to its mesh, override shader, base, bump and dissolve textures (released when
 // replaced and by the destructor); copies take references of their own by file name. The graphics
-// engine it loads through is the engine's (gEngine) unless one is given. Main thread only; the mesh
-// may still be loading on the loader thread, and every use of it goes through its queries.
+// engine it loads through is the engine's (GraphicsServices) unless one is given. Main thread only;
+// the mesh may still be loading on the loader thread, and every use of it goes through its queries.
 #pragma once
 
 #include "core/ABBox.h"
@@ -57,7 +57,7 @@ public:
     static constexpr float sectionFadeRate = 0.0013333333f;
     static constexpr float defaultShadowBias = 0.01f;
 
-    // Loads through the engine's graphics engine (gEngine), when there is one.
+    // Loads through the engine's graphics engine (GraphicsServices), when there is one.
     GraphicsMeshInstance();
     // Loads through the graphics engine given (null: nothing can be loaded by name).
     explicit GraphicsMeshInstance(GraphicsEngine* graphics);

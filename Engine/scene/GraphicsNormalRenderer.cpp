@@ -4,6 +4,7 @@
 #include "core/MathUtil.h"
 #include "core/OBBox.h"
 #include "core/Profile.h"
+#include "core/RegionServices.h"
 #include "core/Time.h"
 #include "core/Vec4.h"
 #include "data/EngineDataServices.h"
@@ -11,17 +12,14 @@
 #include "graphics/GraphicsCanvas.h"
 #include "graphics/GraphicsEngine.h"
 #include "graphics/GraphicsPrimitiveDrawer.h"
+#include "graphics/GraphicsServices.h"
 #include "graphics/GraphicsShader2.h"
 #include "graphics/GraphicsTexture.h"
 #include "graphics/RenderSurface.h"
 #include "graphics/RenderTexture.h"
 #include "scene/GraphicsRenderable.h"
 #include "scene/GraphicsShadowMap.h"
-#include "world/Engine.h"
-#include "world/Entity.h"
-#include "world/Level.h"
-#include "world/Portal.h"
-#include "world/Region.h"
+#include "scene/SceneWorldServices.h"
 
 #include <algorithm>
 #include <cmath>
@@ -41,11 +39,6 @@ void RenderTextureRect(GraphicsCanvas& canvas, const Rect& rect, const RenderTex
         rect,
         Rect(0.0f, 0.0f, static_cast<float>(texture->GetWidth()), static_cast<float>(texture->GetHeight())),
         texture, source, destination, color, false);
-}
-
-GraphicsEngine* Graphics()
-{
-    return gEngine ? gEngine->GetGraphicsEngine() : nullptr;
 }
 
 #define SCENE_STYLE(function, text)                                                                          \
@@ -228,17 +221,19 @@ void GraphicsNormalRenderer::AddRegionContents(Region* region, const Coords& reg
                                                const WorldFrustum* transparencyFrustum)
 {
     if (region)
-        region->AddToScene(*this, regionToScene, regionFrustum, transparencyFrustum);
+        SceneWorldServices::Current().AddRegionToScene(region, *this, regionToScene, regionFrustum,
+                                                       transparencyFrustum);
 }
 
 void GraphicsNormalRenderer::BuildScene(bool all)
 {
     if (!m_viewerRegion)
         return;
+    SceneWorldServices& world = SceneWorldServices::Current();
     std::vector<Region*> regions;
-    m_viewerRegion->GetRegionsInFrustum(regions, m_frustum);
+    world.GetRegionsInFrustum(m_viewerRegion, m_frustum, false, regions);
     for (Region* region : regions)
-        if (all || region->IsLevelLoaded())
+        if (all || world.IsLevelLoaded(region))
             AddRegionToScene(region);
 }
 
@@ -256,14 +251,12 @@ void GraphicsNormalRenderer::AddElementsInBox(Region* region, const OBBox& box, 
         faces.AddPlane(Plane(axes[i], c.origin - axes[i] * extents[i]));
         faces.AddPlane(Plane(-axes[i], c.origin + axes[i] * extents[i]));
     }
-    Level* level = region->GuaranteedGetLevel(true);
-    if (!level)
-        return;
+    SceneWorldServices& world = SceneWorldServices::Current();
     std::vector<Entity*> entities;
-    level->GetEntitiesInFrustum(entities, &faces, 1, false, ENTITY_LIST_ALL, false);
+    world.GetLevelEntitiesInFrustum(region, faces, entities);
     for (Entity* entity : entities)
-        if (entity->GetShouldRenderAcrossPortals())
-            entity->AddToScene(*this, &faces);
+        if (world.RendersAcrossPortals(entity))
+            world.AddEntityToScene(entity, *this, &faces);
 }
 
 // ---- Shader parameters ------------------------------------------------------------------------
@@ -279,7 +272,7 @@ bool GraphicsNormalRenderer::SetSceneShaderParameters(GraphicsCanvas&, GraphicsS
     const float depthFog[3] = {m_depthFog[0], m_depthFog[1], m_fogOn ? m_depthFog[2] : 0.0f};
     shader.SetFloat3(n.depthFogParams, 0, depthFog);
     const float viewerHeight =
-        m_viewerRegion ? static_cast<float>(m_viewerRegion->GetOffsetFromWorld().y) : 0.0f;
+        m_viewerRegion ? static_cast<float>(RegionServices::OffsetFromWorld(m_viewerRegion).y) : 0.0f;
     const float heightFog[3] = {m_heightFog[0] - viewerHeight, m_heightFog[1],
                                 m_fogOn ? m_heightFog[2] : 0.0f};
     shader.SetFloat3(n.heightFogParams, 0, heightFog);
@@ -298,7 +291,7 @@ bool GraphicsNormalRenderer::SetSceneShaderParameters(GraphicsCanvas&, GraphicsS
             const WorldCoords& placement = light.GetObjectToWorldCoords();
             Vec3 direction = placement.GetZAxis();
             if (m_viewerRegion && placement.GetRegion())
-                direction = m_viewerRegion->GetRelativeTransformation(placement.GetRegion())
+                direction = SceneWorldServices::RelativeTransformation(m_viewerRegion, placement.GetRegion())
                                 .TransformVector(direction);
             shader.SetFloat3(n.lightDirection, 0, direction);
         }
@@ -327,7 +320,7 @@ ClearAir GraphicsNormalRenderer::GetClearAir() const
     // No height fog above its top: the base plus the rise's length, or the base itself where the
     // fog rises at once.
     const float viewerHeight =
-        m_viewerRegion ? static_cast<float>(m_viewerRegion->GetOffsetFromWorld().y) : 0.0f;
+        m_viewerRegion ? static_cast<float>(RegionServices::OffsetFromWorld(m_viewerRegion).y) : 0.0f;
     const float base = m_heightFog[0] - viewerHeight;
     air.above = !(m_heightFog[2] > 0.0f) ? -gInfinity
                 : m_heightFog[1] > 0.0f  ? base + 1.0f / m_heightFog[1]
@@ -386,7 +379,7 @@ Rect GraphicsNormalRenderer::GetLightRect(const Sphere& sphere) const
 void GraphicsNormalRenderer::GatherLights(GraphicsCanvas& canvas)
 {
     m_lightElements.clear();
-    const GraphicsEngine* graphics = Graphics();
+    const GraphicsEngine* graphics = GraphicsServices::Graphics();
     for (const GraphicsLight& light : m_lights) {
         LightElement element;
         element.light = &light;
@@ -394,9 +387,10 @@ void GraphicsNormalRenderer::GatherLights(GraphicsCanvas& canvas)
         element.sphere = Sphere(Vec3(), 0.0f);
         if (light.GetType() == GraphicsLight::TYPE_POINT) {
             const WorldCoords& placement = light.GetObjectToWorldCoords();
-            const Vec3 centre = m_viewerRegion && placement.GetRegion()
-                                    ? m_viewerRegion->GetRelativePosition(placement.GetOrigin())
-                                    : placement.GetOrigin().GetRegionPosition();
+            const Vec3 centre =
+                m_viewerRegion && placement.GetRegion()
+                    ? SceneWorldServices::RelativePosition(m_viewerRegion, placement.GetOrigin())
+                    : placement.GetOrigin().GetRegionPosition();
             element.sphere = Sphere(centre, light.GetRadius());
             if (m_showLights)
                 if (DebugRenderManager* debug = DebugRenderManager::Get())
@@ -710,13 +704,14 @@ void GraphicsNormalRenderer::Composite(GraphicsCanvas& canvas, RenderSurface* ta
         drawer.SetShader(GetPortalMaskShader());
         drawer.SetCamera(m_viewerRegion, m_camera, m_viewport);
         drawer.SetColor(Color(1.0f, 0.0f, 1.0f, 1.0f));
+        SceneWorldServices& world = SceneWorldServices::Current();
         for (Region* region : *m_portalRegions) {
             const Coords* regionToScene = region ? FindRegionToSceneCoords(region) : nullptr;
             if (!regionToScene)
                 continue;
-            for (int i = 0; i < region->GetNumPortals(); ++i)
-                if (const Portal* portal = region->GetPortal(i))
-                    portal->Render(drawer, *regionToScene);
+            for (int i = 0; i < world.GetNumPortals(region); ++i)
+                if (const Portal* portal = world.GetPortal(region, i))
+                    world.RenderPortal(portal, drawer, *regionToScene);
         }
         drawer.Flush();
     }
@@ -774,7 +769,7 @@ RenderTexture* GraphicsNormalRenderer::Render(GraphicsCanvas& canvas, float blen
         Profile block("Scene: composite");
         Composite(canvas, target, previous, blend);
     }
-    const GraphicsEngine* graphics = Graphics();
+    const GraphicsEngine* graphics = GraphicsServices::Graphics();
     if (graphics && graphics->IsShadowDebuggingEnabled()) {
         auto show = [&canvas](RenderSurface* surface, float x) {
             if (surface && surface->GetTexture())

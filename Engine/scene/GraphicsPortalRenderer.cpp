@@ -7,16 +7,13 @@
 #include "data/EngineDataServices.h"
 #include "graphics/GraphicsCanvas.h"
 #include "graphics/GraphicsEngine.h"
+#include "graphics/GraphicsServices.h"
 #include "scene/GraphicsLight.h"
 #include "scene/GraphicsNormalRenderer.h"
 #include "scene/GraphicsReflectionManager.h"
 #include "scene/GraphicsTransparencyManager.h"
-#include "sound/AmbianceManager.h"
-#include "world/DayNightManager.h"
-#include "world/Engine.h"
-#include "world/Portal.h"
-#include "world/Region.h"
-#include "world/World.h"
+#include "scene/SceneServices.h"
+#include "scene/SceneWorldServices.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -25,11 +22,6 @@
 namespace GAME {
 
 namespace {
-
-GraphicsEngine* Graphics()
-{
-    return gEngine ? gEngine->GetGraphicsEngine() : nullptr;
-}
 
 std::string Indent(int count)
 {
@@ -55,17 +47,18 @@ GraphicsPortalRenderer::GraphicsPortalRenderer(GraphicsCanvas& canvas, Region* r
     : m_canvas(canvas), m_viewport(viewport), m_rootRegion(rootRegion), m_camera(camera),
       m_viewFrustum(camera.GetFrustum(viewport)), m_undergroundOnly(undergroundOnly)
 {
-    if (const GraphicsEngine* graphics = Graphics())
+    if (const GraphicsEngine* graphics = GraphicsServices::Graphics())
         m_regionStatistics = graphics->IsRegionListEnabled();
 }
 
 float GraphicsPortalRenderer::GetPortalFade(const Portal& portal, const Vec3& point) const
 {
-    const Plane plane = portal.GetPlane();
+    SceneWorldServices& world = SceneWorldServices::Current();
+    const Plane plane = world.GetPortalPlane(&portal);
     float d = plane.GetDistance(point);
     if (!(d > 0.0f))
         d = 0.0f;
-    const Vec3 choke = portal.GetChokePoint().GetOrigin().GetRegionPosition();
+    const Vec3 choke = world.GetPortalChokePoint(&portal);
     const float along = (point - choke - plane.normal * d).Length();
     const float range = m_fadeEnd - m_fadeStart;
     auto fade = [&](float distance) {
@@ -78,12 +71,14 @@ float GraphicsPortalRenderer::GetPortalFade(const Portal& portal, const Vec3& po
 
 float GraphicsPortalRenderer::GetTargetFade(const Portal& portal) const
 {
-    if (!m_transparencyManager || !portal.GetRegion())
+    const Region* region =
+        m_transparencyManager ? SceneWorldServices::Current().GetPortalRegion(&portal) : nullptr;
+    if (!region)
         return 1.0f;
     const WorldVec3& target = m_transparencyManager->GetTargetPosition();
     if (!target.GetRegion())
         return 1.0f;
-    return GetPortalFade(portal, portal.GetRegion()->GetRelativePosition(target));
+    return GetPortalFade(portal, SceneWorldServices::RelativePosition(region, target));
 }
 
 float GraphicsPortalRenderer::GetRegionFade(const Region* region) const
@@ -95,7 +90,7 @@ float GraphicsPortalRenderer::GetRegionFade(const Region* region) const
 
 Coords GraphicsPortalRenderer::RootToRegion(Region* listed, Region* region, const Coords& placement)
 {
-    return region->GetRelativeTransformation(listed) * placement.Inverse();
+    return SceneWorldServices::RelativeTransformation(region, listed) * placement.Inverse();
 }
 
 bool GraphicsPortalRenderer::IsOnWalk(const Region* region) const
@@ -117,17 +112,18 @@ void GraphicsPortalRenderer::VisitSeenPortals(Region* region, const Coords& plac
                                               const std::vector<Region*>& regions, bool frontFacing,
                                               const std::function<bool(Region*, Portal*, float)>& visit) const
 {
+    SceneWorldServices& world = SceneWorldServices::Current();
     for (Region* listed : regions) {
         const Coords toListed = RootToRegion(listed, region, placement);
         const Vec3 camera = toListed.TransformPoint(m_camera.GetCoords().origin);
         Frustum frustum = m_viewFrustum;
         frustum.Transform(toListed);
-        for (int i = 0; i < listed->GetNumPortals(); ++i) {
-            Portal* portal = listed->GetPortal(i);
-            if (!portal || portal->IsFrontFacing(camera) != frontFacing)
+        for (int i = 0; i < world.GetNumPortals(listed); ++i) {
+            Portal* portal = world.GetPortal(listed, i);
+            if (!portal || world.IsPortalFrontFacing(portal, camera) != frontFacing)
                 continue;
             const float targetFade = GetTargetFade(*portal);
-            if ((targetFade > 0.0f || portal->TestIntersection(frustum)) &&
+            if ((targetFade > 0.0f || world.PortalIntersects(portal, frustum)) &&
                 !visit(listed, portal, targetFade))
                 return;
         }
@@ -141,7 +137,7 @@ Portal* GraphicsPortalRenderer::FindPortal(Region* region, const Coords& placeme
     fade = 0.0f;
     Portal* found = nullptr;
     VisitSeenPortals(region, placement, regions, frontFacing, [&](Region*, Portal* portal, float targetFade) {
-        if (!portal->GetConnectedRegion())
+        if (!SceneWorldServices::Current().GetConnectedRegion(portal))
             return true;
         found = portal;
         fade = targetFade;
@@ -157,12 +153,10 @@ RenderTexture* GraphicsPortalRenderer::RenderRegion(Region* region, const Coords
     m_walk.push_back(region);
     Frustum frustum = m_viewFrustum;
     frustum.Transform(placement.Inverse());
+    SceneWorldServices& world = SceneWorldServices::Current();
     std::vector<Region*> regions;
-    const bool undergroundOnly = m_undergroundOnly && region->IsUnderground();
-    if (World* world = region->GetWorld())
-        world->GetRegionsInFrustum(regions, region, frustum, undergroundOnly);
-    else
-        region->GetRegionsInFrustum(regions, frustum);
+    const bool undergroundOnly = m_undergroundOnly && world.IsUnderground(region);
+    world.GetRegionsInFrustum(region, frustum, undergroundOnly, regions);
 
     float backFade = 0.0f, frontFade = 0.0f;
     const Portal* backPortal = FindPortal(region, placement, regions, false, backFade);
@@ -201,8 +195,8 @@ std::vector<Portal*> GraphicsPortalRenderer::PortalsToDraw(Region* region, const
     VisitSeenPortals(region, placement, regions, frontFacing, [&](Region*, Portal* portal, float) {
         Coords across;
         Region* behind = nullptr;
-        if (portal->GetBackToFrontCoords(across, behind) && behind && behind != previousRegion &&
-            !IsOnWalk(behind))
+        if (SceneWorldServices::Current().GetBackToFrontCoords(portal, across, behind) && behind &&
+            behind != previousRegion && !IsOnWalk(behind))
             portals.push_back(portal);
         return true;
     });
@@ -218,7 +212,7 @@ RenderTexture* GraphicsPortalRenderer::DrawPortals(Region* region, const Coords&
         AddStatistic(Indent(depth + 1) +
                      (frontFacing ? " Rendering FRONT facing portals of region "
                                   : " Rendering BACK facing portals of region ") +
-                     region->GetName());
+                     SceneWorldServices::Current().GetRegionName(region));
     if (depth > maxDepth)
         return texture;
     // The last region drawn hands its result back; each before it to the next.
@@ -228,8 +222,8 @@ RenderTexture* GraphicsPortalRenderer::DrawPortals(Region* region, const Coords&
         region, placement, regions, frontFacing, [&](Region* listed, Portal* portal, float targetFade) {
             Coords across;
             Region* behind = nullptr;
-            if (!portal->GetBackToFrontCoords(across, behind) || !behind || behind == previousRegion ||
-                IsOnWalk(behind))
+            if (!SceneWorldServices::Current().GetBackToFrontCoords(portal, across, behind) || !behind ||
+                behind == previousRegion || IsOnWalk(behind))
                 return true;
             // The region holding the portal gives way only to the region behind it: while the
             // target is in a third region (a neighbour's doorway in view) both blend amounts are 0,
@@ -239,7 +233,8 @@ RenderTexture* GraphicsPortalRenderer::DrawPortals(Region* region, const Coords&
             if (!frontFacing)
                 fadeValue += 1.0f - targetFade;
             // Behind's space into the listed region's, then into the drawn region's, then the root's.
-            const Coords behindToRoot = placement * listed->GetRelativeTransformation(region) * across;
+            const Coords behindToRoot =
+                placement * SceneWorldServices::RelativeTransformation(listed, region) * across;
             const bool wanted = lastWanted || drawn.empty() || portal != drawn.back();
             texture = RenderRegion(behind, behindToRoot, listed, fadeValue, texture, depth, wanted);
             return true;
@@ -254,7 +249,8 @@ RenderTexture* GraphicsPortalRenderer::RenderOneRegion(const std::vector<Region*
                                                        const Portal* backPortal)
 {
     m_rendered.push_back(region);
-    GraphicsEngine* graphics = Graphics();
+    SceneWorldServices& world = SceneWorldServices::Current();
+    GraphicsEngine* graphics = GraphicsServices::Graphics();
     GraphicsNormalRenderer renderer;
     renderer.EnableWireframe(m_wireframe);
     Camera camera = m_camera;
@@ -262,29 +258,28 @@ RenderTexture* GraphicsPortalRenderer::RenderOneRegion(const std::vector<Region*
     renderer.SetViewer(region, camera, m_viewport, camera.GetFrustum(m_viewport));
 
     // The sun and the ambient light.
-    const bool underground = region->IsUnderground();
+    const bool underground = world.IsUnderground(region);
     GraphicsLight sun;
     sun.SetType(GraphicsLight::TYPE_DIRECTIONAL);
     sun.SetCastsShadows(true);
     Color sunColor(0.0f, 0.0f, 0.0f, 1.0f), sky(1.0f, 1.0f, 1.0f, 1.0f), ground(1.0f, 1.0f, 1.0f, 1.0f);
     if (!underground) {
-        DayNightManager* dayNight = DayNightManager::Get();
-        if (dayNight) {
-            if (graphics && graphics->UseLowQualityLighting() && !dayNight->IsDay())
+        if (world.HasDayNight()) {
+            if (graphics && graphics->UseLowQualityLighting() && !world.IsDay())
                 sun.SetCastsShadows(false);
-            sunColor = dayNight->GetLightColor();
-            sky = dayNight->GetSkyAmbientColor();
-            ground = dayNight->GetGroundAmbientColor();
-            const Vec3 direction = dayNight->GetLightDirection();
+            sunColor = world.GetDayLightColor();
+            sky = world.GetDaySkyAmbientColor();
+            ground = world.GetDayGroundAmbientColor();
+            const Vec3 direction = world.GetDayLightDirection();
             sun.SetObjectToWorldCoords(WorldCoords(
                 region, Coords::LookInDirection(Vec3(), direction, direction.GetPerpendicular())));
         }
     }
-    if (const AmbianceManager* ambiance = gEngine ? gEngine->GetAmbianceManager() : nullptr) {
-        const int environment = underground ? 0 : 1;
-        sunColor = Tinted(sunColor, ambiance->GetLightColor(environment));
-        sky = Tinted(sky, ambiance->GetSkyAmbientColor(environment));
-        ground = Tinted(ground, ambiance->GetGroundAmbientColor(environment));
+    Color tintLight, tintSky, tintGround;
+    if (SceneServices::AmbianceTint(underground ? 0 : 1, tintLight, tintSky, tintGround)) {
+        sunColor = Tinted(sunColor, tintLight);
+        sky = Tinted(sky, tintSky);
+        ground = Tinted(ground, tintGround);
     }
     sunColor.a = 1.0f;
     sun.SetColor(sunColor);
@@ -335,10 +330,10 @@ RenderTexture* GraphicsPortalRenderer::RenderOneRegion(const std::vector<Region*
                                  m_transparencyManager->GetTransparencyHeight());
         const WorldVec3& target = m_transparencyManager->GetTargetPosition();
         if (target.GetRegion())
-            renderer.SetTransparencyTarget(region->GetRelativePosition(target));
+            renderer.SetTransparencyTarget(SceneWorldServices::RelativePosition(region, target));
     }
-    if (World* world = region->GetWorld())
-        renderer.SetShadowSoftness(world->GetShadowSoftness());
+    if (float softness = 0.0f; world.GetShadowSoftness(region, softness))
+        renderer.SetShadowSoftness(softness);
 
     // A region's relative transformation carries its own positions into the other region's
     // space: each listed region is placed by its transformation to the region being drawn.
@@ -346,35 +341,36 @@ RenderTexture* GraphicsPortalRenderer::RenderOneRegion(const std::vector<Region*
         Profile building("Scene: building");
         for (Region* listed : regions) {
             if (m_regionStatistics)
-                AddStatistic(Indent(depth + 1) + "> Rendering Region " + listed->GetName());
-            renderer.AddRegionToScene(listed, listed->GetRelativeTransformation(region), nullptr);
+                AddStatistic(Indent(depth + 1) + "> Rendering Region " + world.GetRegionName(listed));
+            renderer.AddRegionToScene(listed, SceneWorldServices::RelativeTransformation(listed, region),
+                                      nullptr);
         }
         renderer.SetPortalRegions(&regions);
         renderer.SetRegionToSceneCoords(m_rootRegion, placement.Inverse());
         const Frustum& frustum = renderer.GetFrustum();
         for (Region* listed : regions) {
-            const Coords listedToScene = listed->GetRelativeTransformation(region);
+            const Coords listedToScene = SceneWorldServices::RelativeTransformation(listed, region);
             Frustum listedFrustum = frustum;
             listedFrustum.Transform(listedToScene.Inverse());
-            for (int i = 0; i < listed->GetNumPortals(); ++i) {
-                const Portal* portal = listed->GetPortal(i);
-                if (!portal || !portal->TestIntersection(listedFrustum))
+            for (int i = 0; i < world.GetNumPortals(listed); ++i) {
+                const Portal* portal = world.GetPortal(listed, i);
+                if (!portal || !world.PortalIntersects(portal, listedFrustum))
                     continue;
                 Coords across;
                 Region* behind = nullptr;
-                if (!portal->GetBackToFrontCoords(across, behind) || !behind)
+                if (!world.GetBackToFrontCoords(portal, across, behind) || !behind)
                     continue;
-                renderer.AddElementsInBox(behind,
-                                          TransformOBBox(across.Inverse(), portal->GetRegionBoundingBox()),
-                                          listedToScene * across);
+                renderer.AddElementsInBox(
+                    behind, TransformOBBox(across.Inverse(), world.GetPortalBoundingBox(portal)),
+                    listedToScene * across);
             }
         }
     }
-    if (backPortal && backPortal->GetRegion()) {
-        Plane plane = backPortal->GetPlane();
+    if (const Region* backRegion = backPortal ? world.GetPortalRegion(backPortal) : nullptr) {
+        Plane plane = world.GetPortalPlane(backPortal);
         plane.d += 3.0f;
         renderer.SetClippingPlane(
-            TransformPlane(backPortal->GetRegion()->GetRelativeTransformation(region), plane));
+            TransformPlane(SceneWorldServices::RelativeTransformation(backRegion, region), plane));
     }
     return renderer.Render(m_canvas, fade, previous, postProcess, toSharedTarget, m_canvas.GetTargetSurface(),
                            underground);

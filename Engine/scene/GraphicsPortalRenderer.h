@@ -15,8 +15,8 @@
 
 #include "core/Coords.h"
 #include "core/Frustum.h"
+#include "graphics/Camera.h"
 #include "graphics/Viewport.h"
-#include "scene/Camera.h"
 
 #include <functional>
 #include <vector>

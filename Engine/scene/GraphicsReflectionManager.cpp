@@ -2,17 +2,16 @@
 
 #include "core/Frustum.h"
 #include "core/Mat4.h"
+#include "core/RegionServices.h"
 #include "core/Vec4.h"
+#include "graphics/Camera.h"
 #include "graphics/DebugRenderManager.h"
 #include "graphics/GraphicsCanvas.h"
 #include "graphics/GraphicsEngine.h"
-#include "scene/Camera.h"
+#include "graphics/GraphicsServices.h"
 #include "scene/GraphicsLight.h"
 #include "scene/GraphicsNormalRenderer.h"
-#include "world/Engine.h"
-#include "world/Level.h"
-#include "world/Region.h"
-#include "world/World.h"
+#include "scene/SceneWorldServices.h"
 
 #include <cmath>
 
@@ -25,7 +24,7 @@ Vec3 OffsetBetween(const Region* from, const Region* to)
 {
     if (!from || !to)
         return Vec3();
-    const IntVec3 d = to->GetOffsetFromWorld() - from->GetOffsetFromWorld();
+    const IntVec3 d = RegionServices::OffsetFromWorld(to) - RegionServices::OffsetFromWorld(from);
     return Vec3(static_cast<float>(d.x), static_cast<float>(d.y), static_cast<float>(d.z));
 }
 
@@ -75,18 +74,13 @@ void GraphicsReflectionManager::UpdatePlaneElementBounds(const GraphicsReflectio
 void GraphicsReflectionManager::CollectPlanes(const RenderSet& set)
 {
     const Frustum frustum = set.camera->GetFrustum(set.viewport);
+    SceneWorldServices& world = SceneWorldServices::Current();
     std::vector<Region*> regions;
-    if (World* world = set.region->GetWorld())
-        world->GetRegionsInFrustum(regions, set.region, frustum, false);
-    else
-        set.region->GetRegionsInFrustum(regions, frustum);
+    world.GetRegionsInFrustum(set.region, frustum, false, regions);
     for (Region* region : regions) {
-        Level* level = region->GetLevel(false);
-        if (!level)
-            continue;
         Frustum moved = frustum;
         moved.Translate(-OffsetBetween(set.region, region));
-        level->AddReflectionPlanes(*this, moved);
+        world.AddReflectionPlanes(region, *this, moved);
     }
 }
 
@@ -140,8 +134,8 @@ void GraphicsReflectionManager::RenderActivePlane(GraphicsCanvas& canvas, const 
     renderer.EnableDecals(true);
     renderer.EnableEffects(true);
     renderer.EnableWater(false);
-    if (gEngine && gEngine->GetGraphicsEngine())
-        renderer.SetGenerationId(gEngine->GetGraphicsEngine()->GetGenerationId());
+    if (const GraphicsEngine* graphics = GraphicsServices::Graphics())
+        renderer.SetGenerationId(graphics->GetGenerationId());
     // The scene first: a region already entered would add nothing.
     renderer.BuildScene(false);
     renderer.SetRegionToSceneCoords(set.region, Coords());

@@ -3,11 +3,12 @@
 #include "core/Log.h"
 #include "core/MathUtil.h"
 #include "core/OBBox.h"
+#include "core/RegionServices.h"
 #include "graphics/GraphicsCanvas.h"
 #include "graphics/GraphicsEngine.h"
 #include "graphics/GraphicsShader2.h"
 #include "scene/GraphicsRenderable.h"
-#include "world/Region.h"
+#include "scene/SceneWorldServices.h"
 
 #include <algorithm>
 #include <cmath>
@@ -116,7 +117,7 @@ const Coords& GraphicsSceneRenderer::GetRegionToSceneCoords(Region* region) cons
     if (const Coords* coords = FindRegionToSceneCoords(region))
         return *coords;
     LogPrintf(1, "Scene renderer: region %s was not added to the scene this frame",
-              region ? region->GetName().c_str() : "(null)");
+              region ? SceneWorldServices::Current().GetRegionName(region).c_str() : "(null)");
     return identity;
 }
 
@@ -135,7 +136,8 @@ void GraphicsSceneRenderer::AddRegionToScene(Region* region)
         return;
     Vec3 offset;
     if (m_viewerRegion) {
-        const IntVec3 difference = region->GetOffsetFromWorld() - m_viewerRegion->GetOffsetFromWorld();
+        const IntVec3 difference =
+            RegionServices::OffsetFromWorld(region) - RegionServices::OffsetFromWorld(m_viewerRegion);
         offset = Vec3(static_cast<float>(difference.x), static_cast<float>(difference.y),
                       static_cast<float>(difference.z));
     }
@@ -149,7 +151,8 @@ void GraphicsSceneRenderer::AddRenderable(GraphicsRenderable* renderable, Region
     const Coords* placement = FindRegionToSceneCoords(region);
     if (!placement) {
         LogPrintf(1, "Scene renderer: renderable %p added with region %s, which is not in the scene",
-                  static_cast<const void*>(renderable), region->GetName().c_str());
+                  static_cast<const void*>(renderable),
+                  SceneWorldServices::Current().GetRegionName(region).c_str());
         return;
     }
     const ABBox box = ABBox::FromOBBox(TransformABBox(*placement, renderable->GetRenderPassBoundingBox()));
@@ -191,7 +194,8 @@ void GraphicsSceneRenderer::GetViewSpaceExtents(Vec3& min, Vec3& max) const
             continue;
         ABBox box = entry.renderable->GetRenderPassBoundingBox();
         if (m_viewerRegion && entry.region) {
-            const IntVec3 d = entry.region->GetOffsetFromWorld() - m_viewerRegion->GetOffsetFromWorld();
+            const IntVec3 d = RegionServices::OffsetFromWorld(entry.region) -
+                              RegionServices::OffsetFromWorld(m_viewerRegion);
             box.center += Vec3(static_cast<float>(d.x), static_cast<float>(d.y), static_cast<float>(d.z));
         }
         const Vec3 c = w.TransformPoint(box.center);

@@ -21,9 +21,9 @@
 #include "core/Name.h"
 #include "core/Sphere.h"
 #include "core/WorldFrustum.h"
+#include "graphics/Camera.h"
 #include "graphics/RenderTypes.h"
 #include "graphics/Viewport.h"
-#include "scene/Camera.h"
 #include "scene/GraphicsLight.h"
 #include "scene/RenderablePass.h"
 

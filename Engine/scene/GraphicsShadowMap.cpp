@@ -7,24 +7,20 @@
 #include "core/Time.h"
 #include "core/Vec2.h"
 #include "data/EngineDataServices.h"
+#include "graphics/Camera.h"
 #include "graphics/DebugRenderManager.h"
 #include "graphics/GraphicsCanvas.h"
 #include "graphics/GraphicsEngine.h"
 #include "graphics/GraphicsPrimitiveDrawer.h"
+#include "graphics/GraphicsServices.h"
 #include "graphics/GraphicsShader2.h"
 #include "graphics/GraphicsTexture.h"
 #include "graphics/InputDevice.h"
 #include "graphics/RenderSurface.h"
 #include "graphics/RenderTexture.h"
-#include "scene/Camera.h"
+#include "scene/SceneServices.h"
+#include "scene/SceneWorldServices.h"
 #include "scene/ShadowFocus.h"
-#include "world/Actor.h"
-#include "world/Engine.h"
-#include "world/Entity.h"
-#include "world/FilterFunction.h"
-#include "world/Portal.h"
-#include "world/Region.h"
-#include "world/WorldServices.h"
 
 #include <algorithm>
 #include <cmath>
@@ -53,15 +49,10 @@ constexpr unsigned int kClearFlags = RENDER_CLEAR_COLOR | RENDER_CLEAR_DEPTH;
 // The Caps Lock key's scan code in the input device's numbering.
 constexpr uint32_t kCapsLockKey = 58;
 
-GraphicsEngine* Graphics()
-{
-    return gEngine ? gEngine->GetGraphicsEngine() : nullptr;
-}
-
 // Caps Lock toggled on or held down, through the engine's input device; false without one.
 bool IsCapsLockActive()
 {
-    const InputDevice* input = gEngine ? gEngine->GetInputDevice() : nullptr;
+    const InputDevice* input = SceneServices::Input();
     if (!input)
         return false;
     if (input->IsKeyDown(kCapsLockKey))
@@ -166,7 +157,8 @@ bool GraphicsShadowMapRenderer::SetSceneShaderParameters(GraphicsCanvas&, Graphi
     static const Name time = Name::Create("time");
     const WorldCoords& placement = m_light.GetObjectToWorldCoords();
     if (m_light.GetType() == GraphicsLight::TYPE_POINT && placement.GetRegion() && m_viewerRegion) {
-        shader.SetFloat3(lightPosition, 0, m_viewerRegion->GetRelativePosition(placement.GetOrigin()));
+        shader.SetFloat3(lightPosition, 0,
+                         SceneWorldServices::RelativePosition(m_viewerRegion, placement.GetOrigin()));
         shader.SetFloat(lightMaxDistance, 0, m_light.GetRadius());
     } else if (m_light.GetType() == GraphicsLight::TYPE_DIRECTIONAL) {
         shader.SetFloat3(lightDirection, 0, placement.GetZAxis());
@@ -190,12 +182,13 @@ void GraphicsShadowMapRenderer::Render(GraphicsCanvas& canvas, RenderSurface* su
         drawer.SetCamera(m_viewerRegion, m_camera, m_viewport);
         drawer.SetWorldToScreenMatrix(m_worldToScreen);
         drawer.SetColor(Color(1.0f, 0.0f, 1.0f, 1.0f));
+        SceneWorldServices& world = SceneWorldServices::Current();
         for (const auto& [region, regionToScene] : m_regionToScene) {
             if (!region)
                 continue;
-            for (int i = 0; i < region->GetNumPortals(); ++i)
-                if (const Portal* portal = region->GetPortal(i))
-                    portal->Render(drawer, regionToScene);
+            for (int i = 0; i < world.GetNumPortals(region); ++i)
+                if (const Portal* portal = world.GetPortal(region, i))
+                    world.RenderPortal(portal, drawer, regionToScene);
         }
         drawer.Flush();
     }
@@ -214,7 +207,8 @@ GraphicsShadowMap::GraphicsShadowMap(const GraphicsLight& light, Region* region)
     if (light.GetType() == GraphicsLight::TYPE_DIRECTIONAL)
         m_lightFrame = LookAlong(Vec3(), -placement.GetZAxis(), Vec3(0.0f, 1.0f, 0.0f));
     else if (placement.GetRegion() && region)
-        m_lightFrame = Coords::Translation(region->GetRelativePosition(placement.GetOrigin()));
+        m_lightFrame =
+            Coords::Translation(SceneWorldServices::RelativePosition(region, placement.GetOrigin()));
     m_worldToLight = m_lightFrame.Inverse();
 }
 
@@ -256,14 +250,15 @@ void GraphicsShadowMap::CloseAtNearestCaster(Frustum& volume, const std::vector<
 {
     const Vec3 d = m_lightFrame.zAxis;
     float s = gInfinity;
+    SceneWorldServices& world = SceneWorldServices::Current();
     for (Entity* entity : entities) {
-        const Actor* actor = Actor::Cast(entity);
-        Region* region = entity ? entity->GetRegion() : nullptr;
-        if (!actor || !region || !actor->GetVisibility() || !actor->GetCastsShadows())
+        Region* region = entity ? world.GetEntityRegion(entity) : nullptr;
+        if (!region || !world.CastsShadows(entity))
             continue;
-        const ABBox& box = entity->GetRegionBoundingBox();
+        const ABBox box = world.GetEntityRegionBoundingBox(entity);
         const Vec3 centre =
-            m_region ? m_region->GetRelativePosition(WorldVec3(region, box.center)) : box.center;
+            m_region ? SceneWorldServices::RelativePosition(m_region, WorldVec3(region, box.center))
+                     : box.center;
         s = std::min(s, Vec3::Dot(d, centre) - ProjectedExtent(d, box.extents));
     }
     if (!(s < gInfinity)) {
@@ -443,7 +438,7 @@ void GraphicsShadowMap::ClearToWhite(GraphicsCanvas& canvas, RenderSurface* surf
 
 void GraphicsShadowMap::ConfigureRenderer(GraphicsShadowMapRenderer& renderer) const
 {
-    const GraphicsEngine* graphics = Graphics();
+    const GraphicsEngine* graphics = GraphicsServices::Graphics();
     renderer.EnableTerrain(!graphics || graphics->IsTerrainEnabled());
     renderer.EnableGridTiles(!graphics || graphics->IsGridTilesEnabled());
     renderer.EnableMeshes(!graphics || graphics->IsMeshesEnabled());
@@ -480,10 +475,10 @@ bool GraphicsShadowMap::RenderDirectional(GraphicsCanvas& canvas, const Camera& 
             ClearToWhite(canvas, surface);
             return false;
         }
+        SceneWorldServices& world = SceneWorldServices::Current();
         std::vector<Entity*> entities;
         if (m_region)
-            m_region->GetEntitiesInFrustum(entities, volume, false, nullptr, ENTITY_LIST_UPDATED, false,
-                                           false);
+            world.GetUpdatedEntitiesInFrustum(m_region, volume, entities);
         CloseAtNearestCaster(volume, entities);
         if (!finite(volume)) {
             ClearToWhite(canvas, surface);
@@ -504,15 +499,14 @@ bool GraphicsShadowMap::RenderDirectional(GraphicsCanvas& canvas, const Camera& 
             return false;
         }
         worldToShadow = GetBiasMatrix() * M;
-        const FilterFunction<Entity>* filter = WorldServices::EntityRenderFilter();
         for (Entity* entity : entities) {
-            Region* region = entity->GetRegion();
-            if (!region || (filter && !(*filter)(entity)))
+            Region* region = world.GetEntityRegion(entity);
+            if (!region || !world.PassesRenderFilter(entity))
                 continue;
             renderer.AddRegionToScene(region);
-            entity->AddToScene(renderer, nullptr);
+            world.AddEntityToScene(entity, renderer, nullptr);
         }
-        const GraphicsEngine* graphics = Graphics();
+        const GraphicsEngine* graphics = GraphicsServices::Graphics();
         if (graphics && graphics->IsShadowDebuggingEnabled() && graphics->IsStatsEnabled()) {
             AddStatistic("Directional shadow: %d planes in frustum.",
                          static_cast<int>(volume.GetNumPlanes()));
@@ -549,19 +543,20 @@ bool GraphicsShadowMap::RenderPoint(GraphicsCanvas& canvas, const Vec3& directio
     const Viewport viewport(0, 0, texture ? texture->GetWidth() : surface->GetWidth(),
                             texture ? texture->GetHeight() : surface->GetHeight());
     renderer.SetWorldToScreenMatrix(M, viewport);
+    SceneWorldServices& world = SceneWorldServices::Current();
     std::vector<Entity*> entities;
     if (m_region)
-        m_region->GetEntitiesInSphere(entities, Sphere(p, m_light.GetRadius()), false, ENTITY_LIST_UPDATED);
+        world.GetUpdatedEntitiesInSphere(m_region, Sphere(p, m_light.GetRadius()), entities);
     if (entities.empty()) {
         // Nothing casts: the map must not keep another frame's depth.
         ClearToWhite(canvas, surface);
     } else {
         for (Entity* entity : entities) {
-            Region* region = entity->GetRegion();
+            Region* region = world.GetEntityRegion(entity);
             if (!region)
                 continue;
             renderer.AddRegionToScene(region);
-            entity->AddToScene(renderer, nullptr);
+            world.AddEntityToScene(entity, renderer, nullptr);
         }
         renderer.Render(canvas, surface, PointShadowStyle());
     }

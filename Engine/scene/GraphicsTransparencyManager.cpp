@@ -1,8 +1,7 @@
 #include "scene/GraphicsTransparencyManager.h"
 
-#include "world/Engine.h"
-#include "world/Region.h"
-#include "world/World.h"
+#include "scene/SceneServices.h"
+#include "scene/SceneWorldServices.h"
 
 #include <algorithm>
 
@@ -20,12 +19,12 @@ void GraphicsTransparencyManager::SetTargetPosition(const WorldVec3& position)
     Region* target = position.GetRegion();
     if (!target)
         return;
-    const World* world = target->GetWorld();
-    if (!world && gEngine)
-        world = gEngine->GetWorld();
-    // A region outside any world still gets its own amount.
-    const int regions = world ? world->GetNumRegions() : 0;
-    const int targetIndex = target->GetRegionIndex();
+    SceneWorldServices& world = SceneWorldServices::Current();
+    // A region outside any world counts the engine's world's regions, and still gets its own amount.
+    int regions = 0;
+    if (!world.GetWorldRegionCount(target, regions))
+        regions = SceneServices::WorldRegionCount();
+    const int targetIndex = world.GetRegionIndex(target);
     const size_t size = static_cast<size_t>(std::max(regions, targetIndex + 1));
     if (m_blendAmounts.size() != size)
         m_blendAmounts.resize(size, 0.0f);
@@ -45,7 +44,7 @@ float GraphicsTransparencyManager::GetRegionBlendAmount(const Region* region) co
 {
     if (!region)
         return 0.0f;
-    const int index = region->GetRegionIndex();
+    const int index = SceneWorldServices::Current().GetRegionIndex(region);
     if (index < 0 || static_cast<size_t>(index) >= m_blendAmounts.size())
         return 0.0f;
     return m_blendAmounts[static_cast<size_t>(index)];

@@ -18,7 +18,7 @@
 #pragma once
 
 #include "core/UniqueId.h"
-#include "world/RegionId.h"
+#include "data/RegionId.h"
 #include "world/Tile.h"
 
 namespace GAME {

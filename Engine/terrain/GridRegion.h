@@ -47,8 +47,8 @@
 #include "core/GeometryBus.h"
 #include "core/OBBox.h"
 #include "core/UniqueId.h"
+#include "data/RegionId.h"
 #include "navigation/PhysicsTypes.h"
-#include "world/RegionId.h"
 
 #include <cstdint>
 #include <string>

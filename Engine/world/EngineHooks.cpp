@@ -5,10 +5,12 @@
 #include "graphics/GraphicsEngine.h"
 #include "network/ConnectionManager.h"
 #include "network/NetworkShim.h"
+#include "sound/AmbianceManager.h"
 #include "world/ActorConfigCommand.h"
 #include "world/CharacterAction.h"
 #include "world/EffectData.h"
 #include "world/Engine.h"
+#include "world/World.h"
 
 #include <string_view>
 
@@ -31,6 +33,7 @@ void EngineHooks::Install()
     NetworkShim::SetCommandAccess(this);
     WorldServices::Install(this);
     GraphicsServices::Install(this);
+    SceneServices::Install(this);
     EffectResource::SetEffectDataFactory(EffectData::GetResourceFactory());
     m_installed = true;
 }
@@ -51,6 +54,8 @@ void EngineHooks::Remove()
         WorldServices::Install(nullptr);
     if (GraphicsServices::Get() == this)
         GraphicsServices::Install(nullptr);
+    if (SceneServices::Get() == this)
+        SceneServices::Install(nullptr);
     if (ObjectManager::GetLocalHostIdProvider() == this)
         ObjectManager::SetLocalHostIdProvider(nullptr);
     if (EffectResource::GetEffectDataFactory() == EffectData::GetResourceFactory())
@@ -285,6 +290,28 @@ SoundManager* EngineHooks::GetSoundManager()
 BaseResourceManager* EngineHooks::GetEffectResourceManager()
 {
     return m_engine.GetEffectResourceManager();
+}
+
+InputDevice* EngineHooks::GetInputDevice()
+{
+    return m_engine.GetInputDevice();
+}
+
+bool EngineHooks::GetAmbianceTint(int environment, Color& light, Color& skyAmbient, Color& groundAmbient)
+{
+    const AmbianceManager* ambiance = m_engine.GetAmbianceManager();
+    if (!ambiance)
+        return false;
+    light = ambiance->GetLightColor(environment);
+    skyAmbient = ambiance->GetSkyAmbientColor(environment);
+    groundAmbient = ambiance->GetGroundAmbientColor(environment);
+    return true;
+}
+
+int EngineHooks::GetWorldRegionCount()
+{
+    const World* world = m_engine.GetWorld();
+    return world ? world->GetNumRegions() : 0;
 }
 
 } // namespace GAME

@@ -3,12 +3,12 @@
 // table depot's record database, the object manager's network host id, load tables' resources
 // (meshes, textures, shaders and animations of the graphics engine, effects of the effect
 // resource manager), the network shims' access to actions and commands, the world's sector data
-// manager, map chunk callbacks, save path, render device and resource loader, and graphics' engine
+// manager, map chunk callbacks, save path, render device and resource loader, graphics' engine
 // in use, update time, character processing, utility font style, sound for videos and effect
-// resources. The engine owns one and installs it when it is constructed (the resource loads only
-// while it has a graphics engine); each piece is removed again when the engine goes away, unless
-// another engine took its place. What the lower layers need of the world's own objects comes from
-// WorldHooks.
+// resources, and the scene's input device, ambiance tint and world region count. The engine owns one and
+// installs it when it is constructed (the resource loads only while it has a graphics engine); each piece is
+// removed again when the engine goes away, unless another engine took its place. What the lower layers need
+// of the world's own objects comes from WorldHooks.
 //
 // Threads: the getters of the data services and the table depot are called from loader threads
 // too; they read the engine's atomics or pointers that only change while no loader runs.
@@ -20,6 +20,7 @@
 #include "data/TableDepot.h"
 #include "graphics/GraphicsServices.h"
 #include "network/NetworkCommandAccess.h"
+#include "scene/SceneServices.h"
 #include "world/WorldServices.h"
 
 namespace GAME {
@@ -32,7 +33,8 @@ class EngineHooks : public EngineDataServices,
                     public LoadTableResources,
                     public NetworkCommandAccess,
                     public WorldServices,
-                    public GraphicsServices
+                    public GraphicsServices,
+                    public SceneServices
 {
 public:
     explicit EngineHooks(Engine& engine) : m_engine(engine) {}
@@ -41,7 +43,7 @@ public:
     EngineHooks& operator=(const EngineHooks&) = delete;
 
     // The data services, the depot's services, the host-id provider, the command access, the
-    // world's services and the graphics services.
+    // world's services, the graphics services and the scene services.
     void Install();
     void Remove();
     // The load tables' resources, while the graphics engine exists.
@@ -100,6 +102,11 @@ public:
     std::string GetUtilityFontStyle() override;
     SoundManager* GetSoundManager() override;
     BaseResourceManager* GetEffectResourceManager() override;
+
+    // SceneServices
+    InputDevice* GetInputDevice() override;
+    bool GetAmbianceTint(int environment, Color& light, Color& skyAmbient, Color& groundAmbient) override;
+    int GetWorldRegionCount() override;
 
 private:
     Engine& m_engine;

@@ -7,7 +7,7 @@
 #include "core/UniqueId.h"
 #include "core/Vec3.h"
 #include "core/WorldVec3.h"
-#include "world/RegionId.h"
+#include "data/RegionId.h"
 
 #include <string>
 #include <vector>

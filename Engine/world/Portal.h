@@ -11,7 +11,7 @@
 #include "core/Plane.h"
 #include "core/UniqueId.h"
 #include "core/WorldCoords.h"
-#include "world/RegionId.h"
+#include "data/RegionId.h"
 #include "world/Triangle.h"
 
 #include <vector>

@@ -24,8 +24,8 @@
 #include "core/Event.h"
 #include "core/GeometryBus.h"
 #include "core/IntVec3.h"
+#include "data/RegionId.h"
 #include "world/EntityListType.h"
-#include "world/RegionId.h"
 
 #include <atomic>
 #include <cstdint>

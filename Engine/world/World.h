@@ -23,10 +23,10 @@
 #include "core/Timer.h"
 #include "core/WorldCoords.h"
 #include "core/WorldVec3.h"
+#include "data/RegionId.h"
 #include "navigation/PhysicsTypes.h"
 #include "world/EntityListType.h"
 #include "world/FilterFunction.h"
-#include "world/RegionId.h"
 #include "world/SplashType.h"
 
 #include <atomic>

@@ -21,7 +21,7 @@
 #include "core/WorldFrustum.h"
 #include "core/WorldRay.h"
 #include "core/WorldVec3.h"
-#include "scene/Camera.h"
+#include "graphics/Camera.h"
 
 namespace GAME {
 

@@ -6,7 +6,7 @@
 
 #include "core/ABBox.h"
 #include "core/IntVec3.h"
-#include "world/RegionId.h"
+#include "data/RegionId.h"
 
 #include <cstdint>
 #include <string>

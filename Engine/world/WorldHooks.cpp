@@ -3,19 +3,24 @@
 #include "core/MathUtil.h"
 #include "core/Ray.h"
 #include "core/WorldVec3.h"
+#include "data/RegionId.h"
+#include "navigation/PhysicsEngine.h"
 #include "scene/GraphicsMesh.h"
 #include "scene/GraphicsMeshInstance.h"
 #include "terrain/GridRegion.h"
 #include "terrain/Terrain.h"
 #include "terrain/TerrainBase.h"
 #include "terrain/TerrainPlug.h"
+#include "world/Actor.h"
+#include "world/DayNightManager.h"
+#include "world/EffectEntity.h"
 #include "world/Entity.h"
 #include "world/GroundQueries.h"
 #include "world/Level.h"
 #include "world/Portal.h"
 #include "world/Region.h"
-#include "world/RegionId.h"
 #include "world/World.h"
+#include "world/WorldServices.h"
 
 namespace GAME {
 
@@ -38,6 +43,8 @@ void WorldHooks::Install()
     RegionServices::Install(this);
     GraphicsWorldServices::Install(this);
     NavigationServices::Install(this);
+    SceneWorldServices::Install(this);
+    NetworkWorldServices::Install(this);
 }
 
 void WorldHooks::Remove()
@@ -48,6 +55,10 @@ void WorldHooks::Remove()
         GraphicsWorldServices::Install(nullptr);
     if (NavigationServices::Get() == this)
         NavigationServices::Install(nullptr);
+    if (SceneWorldServices::Get() == this)
+        SceneWorldServices::Install(nullptr);
+    if (NetworkWorldServices::Get() == this)
+        NetworkWorldServices::Install(nullptr);
 }
 
 // ---- RegionServices ---------------------------------------------------------------------------
@@ -397,6 +408,280 @@ int32_t WorldHooks::GetBoneIndex(const GraphicsMesh& mesh, const Name& bone)
 Coords WorldHooks::GetAbsCoords(const GraphicsMesh& mesh, const SkeletalPose& pose, int32_t bone)
 {
     return mesh.GetAbsCoords(pose, bone);
+}
+
+// ---- SceneWorldServices: regions ----------------------------------------------------------------
+
+void WorldHooks::GetRegionsInFrustum(Region* region, const Frustum& frustum, bool connectedOnly,
+                                     std::vector<Region*>& out)
+{
+    if (!region)
+        return;
+    if (World* world = region->GetWorld())
+        world->GetRegionsInFrustum(out, region, frustum, connectedOnly);
+    else
+        region->GetRegionsInFrustum(out, frustum);
+}
+
+bool WorldHooks::IsUnderground(const Region* region)
+{
+    return region && region->IsUnderground();
+}
+
+int WorldHooks::GetRegionIndex(const Region* region)
+{
+    return region ? region->GetRegionIndex() : -1;
+}
+
+bool WorldHooks::GetWorldRegionCount(const Region* region, int& count)
+{
+    const World* world = region ? region->GetWorld() : nullptr;
+    if (!world)
+        return false;
+    count = world->GetNumRegions();
+    return true;
+}
+
+bool WorldHooks::GetShadowSoftness(const Region* region, float& softness)
+{
+    const World* world = region ? region->GetWorld() : nullptr;
+    if (!world)
+        return false;
+    softness = world->GetShadowSoftness();
+    return true;
+}
+
+void WorldHooks::AddRegionToScene(Region* region, GraphicsSceneRenderer& renderer,
+                                  const Coords& regionToScene, const Frustum& frustum,
+                                  const WorldFrustum* transparencyFrustum)
+{
+    if (region)
+        region->AddToScene(renderer, regionToScene, frustum, transparencyFrustum);
+}
+
+void WorldHooks::AddReflectionPlanes(Region* region, GraphicsReflectionManager& manager,
+                                     const Frustum& frustum)
+{
+    if (Level* level = region ? region->GetLevel(false) : nullptr)
+        level->AddReflectionPlanes(manager, frustum);
+}
+
+// ---- SceneWorldServices: portals ----------------------------------------------------------------
+
+int WorldHooks::GetNumPortals(const Region* region)
+{
+    return region ? region->GetNumPortals() : 0;
+}
+
+Portal* WorldHooks::GetPortal(const Region* region, int index)
+{
+    return region ? region->GetPortal(index) : nullptr;
+}
+
+Plane WorldHooks::GetPortalPlane(const Portal* portal)
+{
+    return portal ? portal->GetPlane() : Plane();
+}
+
+bool WorldHooks::IsPortalFrontFacing(const Portal* portal, const Vec3& point)
+{
+    return portal && portal->IsFrontFacing(point);
+}
+
+OBBox WorldHooks::GetPortalBoundingBox(const Portal* portal)
+{
+    return portal ? portal->GetRegionBoundingBox() : OBBox();
+}
+
+bool WorldHooks::PortalIntersects(const Portal* portal, const Frustum& frustum)
+{
+    return portal && portal->TestIntersection(frustum);
+}
+
+Region* WorldHooks::GetConnectedRegion(const Portal* portal)
+{
+    return portal ? portal->GetConnectedRegion() : nullptr;
+}
+
+bool WorldHooks::GetBackToFrontCoords(const Portal* portal, Coords& out, Region*& other)
+{
+    return portal && portal->GetBackToFrontCoords(out, other);
+}
+
+void WorldHooks::RenderPortal(const Portal* portal, WorldPrimitiveDrawer& drawer, const Coords& frame)
+{
+    if (portal)
+        portal->Render(drawer, frame);
+}
+
+// ---- SceneWorldServices: entities ---------------------------------------------------------------
+
+void WorldHooks::GetLevelEntitiesInFrustum(Region* region, const Frustum& frustum, std::vector<Entity*>& out)
+{
+    if (Level* level = region ? region->GuaranteedGetLevel(true) : nullptr)
+        level->GetEntitiesInFrustum(out, &frustum, 1, false, ENTITY_LIST_ALL, false);
+}
+
+void WorldHooks::GetUpdatedEntitiesInFrustum(Region* region, const Frustum& frustum,
+                                             std::vector<Entity*>& out)
+{
+    if (region)
+        region->GetEntitiesInFrustum(out, frustum, false, nullptr, ENTITY_LIST_UPDATED, false, false);
+}
+
+void WorldHooks::GetUpdatedEntitiesInSphere(Region* region, const Sphere& sphere, std::vector<Entity*>& out)
+{
+    if (region)
+        region->GetEntitiesInSphere(out, sphere, false, ENTITY_LIST_UPDATED);
+}
+
+Region* WorldHooks::GetEntityRegion(const Entity* entity)
+{
+    return entity ? entity->GetRegion() : nullptr;
+}
+
+ABBox WorldHooks::GetEntityRegionBoundingBox(const Entity* entity)
+{
+    return entity ? entity->GetRegionBoundingBox() : ABBox();
+}
+
+bool WorldHooks::RendersAcrossPortals(const Entity* entity)
+{
+    return entity && entity->GetShouldRenderAcrossPortals();
+}
+
+bool WorldHooks::CastsShadows(const Entity* entity)
+{
+    const Actor* actor = Actor::Cast(entity);
+    return actor && actor->GetVisibility() && actor->GetCastsShadows();
+}
+
+bool WorldHooks::PassesRenderFilter(const Entity* entity)
+{
+    const FilterFunction<Entity>* filter = WorldServices::EntityRenderFilter();
+    return !filter || (*filter)(entity);
+}
+
+void WorldHooks::AddEntityToScene(Entity* entity, GraphicsSceneRenderer& renderer, const Frustum* frustum)
+{
+    if (entity)
+        entity->AddToScene(renderer, frustum);
+}
+
+void WorldHooks::AnimationCallback(Entity* entity, int channel, const Name& name)
+{
+    if (entity)
+        entity->AnimationCallback(channel, name);
+}
+
+void WorldHooks::CreateAnimationEntity(Entity* entity, const std::string& record, const std::string& attach)
+{
+    Entity* created = entity ? entity->CreateAttachedEntity(record, attach) : nullptr;
+    if (created && created->GetClassInfo().IsA(EffectEntity::GetStaticClassInfo()))
+        static_cast<EffectEntity*>(created)->MakeSelfDeletingChild();
+}
+
+// ---- SceneWorldServices: the time of day --------------------------------------------------------
+
+bool WorldHooks::HasDayNight()
+{
+    return DayNightManager::Get() != nullptr;
+}
+
+bool WorldHooks::IsDay()
+{
+    DayNightManager* dayNight = DayNightManager::Get();
+    return !dayNight || dayNight->IsDay();
+}
+
+Color WorldHooks::GetDayLightColor()
+{
+    DayNightManager* dayNight = DayNightManager::Get();
+    return dayNight ? dayNight->GetLightColor() : Color();
+}
+
+Color WorldHooks::GetDaySkyAmbientColor()
+{
+    DayNightManager* dayNight = DayNightManager::Get();
+    return dayNight ? dayNight->GetSkyAmbientColor() : Color();
+}
+
+Color WorldHooks::GetDayGroundAmbientColor()
+{
+    DayNightManager* dayNight = DayNightManager::Get();
+    return dayNight ? dayNight->GetGroundAmbientColor() : Color();
+}
+
+Vec3 WorldHooks::GetDayLightDirection()
+{
+    DayNightManager* dayNight = DayNightManager::Get();
+    return dayNight ? dayNight->GetLightDirection() : Vec3(0.0f, 1.0f, 0.0f);
+}
+
+// ---- NetworkWorldServices ----------------------------------------------------------------------
+
+RegionId WorldHooks::GetIdOfRegion(const Region* region)
+{
+    return region ? region->GetId() : RegionId();
+}
+
+Region* WorldHooks::FindRegion(const RegionId& id, bool searchLoadedFirst)
+{
+    World* world = World::GetCurrent();
+    return world ? world->GetRegionById(id, searchLoadedFirst) : nullptr;
+}
+
+Entity* WorldHooks::AsEntity(Object* object)
+{
+    return object && Entity::IsEntity(object) ? static_cast<Entity*>(object) : nullptr;
+}
+
+Object* WorldHooks::AsObject(Entity* entity)
+{
+    return entity;
+}
+
+void WorldHooks::WriteReplicationData(Entity* entity, NetPacketOutBuffer& buffer)
+{
+    if (entity)
+        entity->WriteReplicationData(buffer);
+}
+
+void WorldHooks::ReadReplicationData(Entity* entity, NetPacketInBuffer& buffer)
+{
+    if (entity)
+        entity->ReadReplicationData(buffer);
+}
+
+void WorldHooks::ApplyReplicationData(Entity* entity)
+{
+    if (entity)
+        entity->ApplyReplicationData();
+}
+
+bool WorldHooks::AddToWorld(Entity* entity, const WorldCoords& coords)
+{
+    World* world = World::GetCurrent();
+    return world && world->AddEntity(entity, coords, false);
+}
+
+void WorldHooks::SetSpawnVelocity(Entity* entity, const Vec3& velocity)
+{
+    if (!entity)
+        return;
+    entity->SetPhysicsType(PHYSICS_TYPE_ACTOR);
+    if (PhysicsEngine* physics = WorldServices::Physics())
+        physics->SetEntityLinearVelocity(entity, velocity);
+}
+
+NetworkControllerBase* WorldHooks::GetNetworkController()
+{
+    return WorldServices::NetworkController();
+}
+
+NetworkEntityList* WorldHooks::GetNetworkEntityList()
+{
+    return WorldServices::EntityList();
 }
 
 } // namespace GAME

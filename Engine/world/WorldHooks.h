@@ -1,8 +1,11 @@
 // The world's answers to the layers below it about its own objects: regions for core's
 // region-relative values (RegionServices), entity visibility and the current world's
-// generation-dependent data for graphics (GraphicsWorldServices), and regions, levels, grounds,
+// generation-dependent data for graphics (GraphicsWorldServices), regions, levels, grounds,
 // portals, entities and models for navigation's path meshes, path finder, physics engine and rag
-// dolls (NavigationServices), which report entities' new frames back through it. Regions, levels and entities
+// dolls (NavigationServices), which report entities' new frames back through it, and the regions,
+// portals, entities and time of day the scene renderers draw and animations call back
+// (SceneWorldServices), and the regions and entities the network's views and replication name
+// (NetworkWorldServices). Regions, levels and entities
 // exist without an engine (tools, tests that build a world by hand), so these answers are not the engine's:
 // one WorldHooks, made when the library is loaded, installs them then and removes them when the library goes
 // away (WorldHooks.cpp). What the lower layers need of the engine itself comes from EngineHooks.
@@ -14,10 +17,16 @@
 #include "core/RegionServices.h"
 #include "graphics/GraphicsWorldServices.h"
 #include "navigation/NavigationServices.h"
+#include "network/NetworkWorldServices.h"
+#include "scene/SceneWorldServices.h"
 
 namespace GAME {
 
-class WorldHooks : public RegionServices, public GraphicsWorldServices, public NavigationServices
+class WorldHooks : public RegionServices,
+                   public GraphicsWorldServices,
+                   public NavigationServices,
+                   public SceneWorldServices,
+                   public NetworkWorldServices
 {
 public:
     WorldHooks() = default;
@@ -93,6 +102,61 @@ public:
     const JointDescription& GetJointDescription(const GraphicsMesh& mesh, uint32_t index) override;
     int32_t GetBoneIndex(const GraphicsMesh& mesh, const Name& bone) override;
     Coords GetAbsCoords(const GraphicsMesh& mesh, const SkeletalPose& pose, int32_t bone) override;
+
+    // SceneWorldServices (GetRegionName, IsLevelLoaded, GetPortalRegion and GetPortalChokePoint
+    // answer it and NavigationServices alike)
+    void GetRegionsInFrustum(Region* region, const Frustum& frustum, bool connectedOnly,
+                             std::vector<Region*>& out) override;
+    bool IsUnderground(const Region* region) override;
+    int GetRegionIndex(const Region* region) override;
+    bool GetWorldRegionCount(const Region* region, int& count) override;
+    bool GetShadowSoftness(const Region* region, float& softness) override;
+    void AddRegionToScene(Region* region, GraphicsSceneRenderer& renderer, const Coords& regionToScene,
+                          const Frustum& frustum, const WorldFrustum* transparencyFrustum) override;
+    void AddReflectionPlanes(Region* region, GraphicsReflectionManager& manager,
+                             const Frustum& frustum) override;
+    int GetNumPortals(const Region* region) override;
+    Portal* GetPortal(const Region* region, int index) override;
+    Plane GetPortalPlane(const Portal* portal) override;
+    bool IsPortalFrontFacing(const Portal* portal, const Vec3& point) override;
+    OBBox GetPortalBoundingBox(const Portal* portal) override;
+    bool PortalIntersects(const Portal* portal, const Frustum& frustum) override;
+    Region* GetConnectedRegion(const Portal* portal) override;
+    bool GetBackToFrontCoords(const Portal* portal, Coords& out, Region*& other) override;
+    void RenderPortal(const Portal* portal, WorldPrimitiveDrawer& drawer, const Coords& frame) override;
+    void GetLevelEntitiesInFrustum(Region* region, const Frustum& frustum,
+                                   std::vector<Entity*>& out) override;
+    void GetUpdatedEntitiesInFrustum(Region* region, const Frustum& frustum,
+                                     std::vector<Entity*>& out) override;
+    void GetUpdatedEntitiesInSphere(Region* region, const Sphere& sphere, std::vector<Entity*>& out) override;
+    Region* GetEntityRegion(const Entity* entity) override;
+    ABBox GetEntityRegionBoundingBox(const Entity* entity) override;
+    bool RendersAcrossPortals(const Entity* entity) override;
+    bool CastsShadows(const Entity* entity) override;
+    bool PassesRenderFilter(const Entity* entity) override;
+    void AddEntityToScene(Entity* entity, GraphicsSceneRenderer& renderer, const Frustum* frustum) override;
+    void AnimationCallback(Entity* entity, int channel, const Name& name) override;
+    void CreateAnimationEntity(Entity* entity, const std::string& record, const std::string& attach) override;
+    bool HasDayNight() override;
+    bool IsDay() override;
+    Color GetDayLightColor() override;
+    Color GetDaySkyAmbientColor() override;
+    Color GetDayGroundAmbientColor() override;
+    Vec3 GetDayLightDirection() override;
+
+    // NetworkWorldServices (GetRegionName, IsInWorld and GetCoords answer it and the services above
+    // alike)
+    RegionId GetIdOfRegion(const Region* region) override;
+    Region* FindRegion(const RegionId& id, bool searchLoadedFirst) override;
+    Entity* AsEntity(Object* object) override;
+    Object* AsObject(Entity* entity) override;
+    void WriteReplicationData(Entity* entity, NetPacketOutBuffer& buffer) override;
+    void ReadReplicationData(Entity* entity, NetPacketInBuffer& buffer) override;
+    void ApplyReplicationData(Entity* entity) override;
+    bool AddToWorld(Entity* entity, const WorldCoords& coords) override;
+    void SetSpawnVelocity(Entity* entity, const Vec3& velocity) override;
+    NetworkControllerBase* GetNetworkController() override;
+    NetworkEntityList* GetNetworkEntityList() override;
 };
 
 } // namespace GAME

@@ -7,6 +7,8 @@
 #include "graphics/ResetObject.h"
 #include "network/NetworkPacketCreatorBase.h"
 #include "platform/SystemInfo.h"
+#include "scene/SceneServices.h"
+#include "sound/AmbianceManager.h"
 #include "world/StatisticsWidget.h"
 #include "world/Tracker.h"
 #include "world/World.h"
@@ -193,6 +195,30 @@ TEST_F(EngineTest, GraphicsReachesTheEngineItWasGivenUntilThatEngineGoes)
     EXPECT_EQ(GraphicsServices::Get(), nullptr);
     EXPECT_EQ(GraphicsServices::UtilityFontStyle(), Engine::defaultUtilityFontStyle);
     EXPECT_TRUE(GraphicsServices::CharacterProcessing());
+}
+
+TEST_F(EngineTest, TheSceneReachesTheEnginesInputAndAmbianceUntilThatEngineGoes)
+{
+    GAME::Test::TestEngine& e = Start();
+    ASSERT_NE(e.GetInputDevice(), nullptr);
+    const AmbianceManager* ambiance = e.GetAmbianceManager();
+    ASSERT_NE(ambiance, nullptr);
+    EXPECT_EQ(SceneServices::Input(), e.GetInputDevice());
+    EXPECT_EQ(SceneServices::WorldRegionCount(), e.GetWorld()->GetNumRegions());
+    for (int environment = 0; environment < 2; ++environment) {
+        Color light, sky, ground;
+        ASSERT_TRUE(SceneServices::AmbianceTint(environment, light, sky, ground));
+        EXPECT_EQ(light, ambiance->GetLightColor(environment));
+        EXPECT_EQ(sky, ambiance->GetSkyAmbientColor(environment));
+        EXPECT_EQ(ground, ambiance->GetGroundAmbientColor(environment));
+    }
+    engine.reset();
+    EXPECT_EQ(SceneServices::Get(), nullptr);
+    EXPECT_EQ(SceneServices::Input(), nullptr);
+    Color untouched(0.25f, 0.5f, 0.75f, 1.0f), sky, ground;
+    EXPECT_FALSE(SceneServices::AmbianceTint(1, untouched, sky, ground));
+    EXPECT_EQ(untouched, Color(0.25f, 0.5f, 0.75f, 1.0f));
+    EXPECT_EQ(SceneServices::WorldRegionCount(), 0);
 }
 
 TEST(ProcessorCores, ComeFromTheTopologyAndAreNeverZero)

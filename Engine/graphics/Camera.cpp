@@ -1,4 +1,4 @@
-#include "scene/Camera.h"
+#include "graphics/Camera.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "world/RegionId.h"
+#include "data/RegionId.h"
 
 #include "core/UniqueId.h"
 #include "data/BinaryReader.h"
