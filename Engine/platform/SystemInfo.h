@@ -33,6 +33,10 @@ struct MemoryStatus
 MemoryStatus GetMemoryStatus();
 // Resident set size of this process in bytes, 0 when it cannot be read.
 uint64_t GetProcessWorkingSetBytes();
+// Bytes of the process's heap in live allocations (taken and not yet freed), by the allocator's
+// own books: unlike the resident size, it drops as soon as a block is freed, whatever the
+// allocator keeps of the freed memory.
+uint64_t GetProcessHeapBytes();
 
 // The user's home folder from the password database (no environment variables are read),
 // without a trailing slash; "/tmp" when there is none.
