@@ -154,6 +154,13 @@ uint64_t GetProcessHeapBytes()
 #endif
 }
 
+void ReleaseFreeHeapMemory()
+{
+#ifndef ENGINE_SANITIZER_ALLOCATOR
+    malloc_trim(0);
+#endif
+}
+
 std::string GetUserHomeFolder()
 {
     long bufferSize = sysconf(_SC_GETPW_R_SIZE_MAX);
