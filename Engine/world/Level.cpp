@@ -153,6 +153,10 @@ void Level::FreeContents()
     m_numEntities = 0;
     m_loaded = false;
     m_renderDataLoaded = false;
+    // What the next load reads is completed anew.
+    m_postLoadDone = false;
+    m_postLoadStarted = false;
+    m_postLoadStep = 0;
 }
 
 // ---- Reading ------------------------------------------------------------------------------------

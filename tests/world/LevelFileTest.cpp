@@ -449,6 +449,18 @@ TEST_F(LevelFileTest, StepwisePostLoadUnloadAndDestruction)
     EXPECT_FALSE(stepped.IsLoaded());
     EXPECT_EQ(stepped.GetEntityTree(), nullptr);
 
+    // Loaded again, the level is not complete until its post-load has run again, which adds the
+    // new entities to it.
+    ASSERT_TRUE(stepped.Load(image.data(), static_cast<int>(image.size()), false));
+    EXPECT_FALSE(stepped.GetPostLoadCalled());
+    calls = 1;
+    while (!stepped.PostLoad(true))
+        ++calls;
+    EXPECT_EQ(calls, 5);
+    for (TestEntity* entity : Entities(stepped))
+        EXPECT_EQ(entity->added, 1);
+    stepped.Unload(false);
+
     // A level dropped while loaded takes its entities with it.
     auto dropped = std::make_unique<Level>(region);
     ASSERT_TRUE(dropped->Load(image.data(), static_cast<int>(image.size()), false));
