@@ -7,6 +7,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <fstream>
+#include <malloc.h>
 #include <pwd.h>
 #include <random>
 #include <set>
@@ -16,6 +17,18 @@
 #include <unistd.h>
 #include <utility>
 #include <vector>
+
+// The sanitizers' allocators keep their own books (and hold freed blocks for a while).
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define ENGINE_SANITIZER_ALLOCATOR 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define ENGINE_SANITIZER_ALLOCATOR 1
+#endif
+#endif
+#ifdef ENGINE_SANITIZER_ALLOCATOR
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
+#endif
 
 namespace GAME::Platform {
 
@@ -129,6 +142,23 @@ uint64_t GetProcessWorkingSetBytes()
     if (!(statm >> sizePages >> residentPages))
         return 0;
     return residentPages * static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+}
+
+uint64_t GetProcessHeapBytes()
+{
+#ifdef ENGINE_SANITIZER_ALLOCATOR
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    const struct mallinfo2 info = mallinfo2();
+    return static_cast<uint64_t>(info.uordblks) + info.hblkhd;
+#endif
+}
+
+void ReleaseFreeHeapMemory()
+{
+#ifndef ENGINE_SANITIZER_ALLOCATOR
+    malloc_trim(0);
+#endif
 }
 
 std::string GetUserHomeFolder()

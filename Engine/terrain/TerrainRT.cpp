@@ -230,6 +230,8 @@ RenderTexture* TerrainRT::MakeLayerTexture(RenderDevice& device, const Layer& la
 
 void TerrainRT::LoadRenderData()
 {
+    // On the level's loading thread: the shaders are in before the level is handed over for drawing.
+    m_renderInterface.LoadShaders();
     RenderDevice* device = GetRenderDevice();
     for (Layer& layer : m_layers) {
         if (layer.type)

@@ -147,9 +147,32 @@ int TerrainRenderInterfaceBase::GetRenderPassSortOrder(int pass, const Name&, Re
     }
 }
 
+namespace {
+
+// Loaded (waiting for a load under way) and marked used, so that eviction passes it by.
+const GraphicsShader2* Available(GraphicsShader2* shader)
+{
+    if (shader)
+        shader->EnsureAvailable();
+    return shader;
+}
+
+} // namespace
+
+const GraphicsShader2* TerrainRenderInterfaceBase::GetLayerShader() const
+{
+    return Available(m_currentShader);
+}
+
+void TerrainRenderInterfaceBase::LoadShaders()
+{
+    for (GraphicsShader2* shader : {m_lowQualityShader, m_standardShader, m_grassShader})
+        Available(shader);
+}
+
 const GraphicsShader2* TerrainRenderInterfaceBase::GetShader2(int pass, const Name&) const
 {
-    return pass == PASS_GRASS ? m_grassShader : m_currentShader;
+    return pass == PASS_GRASS ? Available(m_grassShader) : GetLayerShader();
 }
 
 const Name& TerrainRenderInterfaceBase::GetSolidPassStyle(const Name& style, bool lowQuality, bool keepFog)

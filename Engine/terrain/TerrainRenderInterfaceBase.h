@@ -9,7 +9,8 @@
 //
 // Owns the grass vertex declaration and its references to the three shaders (the low-quality and
 // standard layer shaders and the grass shader, named below); the visible blocks are the
-// terrain's. A member of its terrain. Main thread only (render time).
+// terrain's. A member of its terrain. Main thread only (render time), but LoadShaders, which the
+// run-time terrain's render-data load calls on a level's loading thread.
 #pragma once
 
 #include "core/ABBox.h"
@@ -81,7 +82,12 @@ public:
     // object grows the bounds. Also reads the graphics engine's low-quality terrain switch.
     void Update(const IntVec3& worldOffset, const Frustum& frustum,
                 const std::vector<TerrainObject*>& objects);
-    const GraphicsShader2* GetLayerShader() const { return m_currentShader; }
+    // The shaders are queued for the loader thread when the interface is made; what draws through
+    // them (the accessors below, the render-data load) loads one that is not in yet, or that was
+    // evicted, instead of drawing nothing while it loads.
+    const GraphicsShader2* GetLayerShader() const;
+    // The three shaders, loaded now where they are not (a level's loading thread may call it).
+    void LoadShaders();
     bool LowQuality() const { return m_lowQuality; }
     const std::vector<TerrainBlock*>& GetVisibleBlocks() const { return m_visibleBlocks; }
     const IntVec3& GetWorldOffset() const { return m_worldOffset; }

@@ -140,16 +140,23 @@ void Level::FreeContents()
     m_gridRegion = nullptr;
     delete m_terrain;
     m_terrain = nullptr;
-    m_runTimeGround.clear();
+    // Swapped out, not cleared: a cleared vector would keep its bytes.
+    std::vector<uint8_t>().swap(m_runTimeGround);
     delete m_water;
     m_water = nullptr;
     ClearPathMesh();
+    std::vector<PathFace>().swap(m_pathFaces);
+    std::vector<OBBox>().swap(m_pathObstacles);
     m_sectorLayers.Destroy();
     m_sectorLayers.SetHeightCallbacks(nullptr, nullptr);
     m_networkList.clear();
     m_numEntities = 0;
     m_loaded = false;
     m_renderDataLoaded = false;
+    // What the next load reads is completed anew.
+    m_postLoadDone = false;
+    m_postLoadStarted = false;
+    m_postLoadStep = 0;
 }
 
 // ---- Reading ------------------------------------------------------------------------------------
@@ -229,9 +236,10 @@ bool Level::Load(const void* data, int size, bool restoringState)
                 if (chunk.Failed() || !m_terrain->Load(body, fileVersion)) {
                     LogPrintf(1, "Level: the terrain cannot be loaded");
                     ok = false;
-                } else if (kind == GROUND_TERRAIN_RT) {
-                    // Nothing writes the run-time form from a TerrainRT: its body is kept as read,
-                    // so that saving the level writes the same ground back.
+                } else if (kind == GROUND_TERRAIN_RT && WorldServices::EditorMode()) {
+                    // Nothing writes the run-time form from a TerrainRT: the editor, which saves
+                    // levels, keeps the body as read so that a save writes the same ground back.
+                    // A game never saves a level, and keeps no second copy of its ground.
                     m_runTimeGround.assign(body.GetData(), body.GetData() + body.GetPosition());
                 }
             } else if (kind == GROUND_GRID) {
@@ -411,6 +419,10 @@ bool Level::ReadExtraData(BinaryReader& reader, const std::vector<Entity*>& slot
 
 bool Level::SaveToMemory(BinaryWriter& writer, bool runTimeFormat) const
 {
+    if (m_terrain && !m_terrain->IsEditable() && m_runTimeGround.empty()) {
+        LogPrintf(1, "Level: a run-time ground is kept for saving in editor mode only; not saved");
+        return false;
+    }
     std::vector<Entity*> entities;
     if (m_tree)
         EntityTree::GetAllObjects(m_tree->GetRoot(), entities);
@@ -673,17 +685,9 @@ bool Level::UnloadStep()
         m_unloadStep = 2;
         return false;
     default:
-        delete m_tree;
-        m_tree = nullptr;
-        delete m_gridRegion;
-        m_gridRegion = nullptr;
-        delete m_terrain;
-        m_terrain = nullptr;
-        delete m_water;
-        m_water = nullptr;
-        m_loaded = false;
-        m_renderDataLoaded = false;
-        m_numEntities = 0;
+        // Everything the load made goes: the grounds with their kept bytes, the water and the
+        // sector layers (read again by the next load).
+        FreeContents();
         m_unloadStarted = false;
         m_unloadStep = 0;
         return true;

@@ -83,8 +83,9 @@ public:
     // A level file in memory. On failure everything read is freed again.
     bool Load(const void* data, int size, bool restoringState);
     // Version 13; runTimeFormat writes an editable terrain in its run-time form. A run-time ground
-    // (loaded or handed over) is written back as it was read, whatever the flag. False when the
-    // file cannot be opened or written.
+    // (loaded in editor mode, or handed over) is written back as it was read, whatever the flag.
+    // False when the file cannot be opened or written, and for a run-time ground loaded outside
+    // editor mode (whose bytes were not kept).
     bool Save(const char* fileName, bool runTimeFormat);
     // The level file image Save writes.
     bool SaveToMemory(BinaryWriter& writer, bool runTimeFormat) const;
@@ -101,7 +102,8 @@ public:
     bool IsLoaded() const { return m_loaded; }
     bool LoadRenderData();
     bool HasLoadedRenderData() const { return m_renderDataLoaded; }
-    // Steps: entities (8 a call), path mesh, tree and grounds. Incremental: one step a call.
+    // Steps: entities (8 a call), path mesh, then the tree, grounds, water and sector layers, of
+    // which the level keeps nothing. Incremental: one step a call.
     bool Unload(bool incremental);
     // The first maximum entities of the tree walk (all for a negative maximum). False when a
     // maximum was given and some entity was destroyed (more may remain).
@@ -243,8 +245,8 @@ private:
     Region* m_region;
     EntityTree* m_tree = nullptr;
     TerrainBase* m_terrain = nullptr;
-    // The run-time terrain's body as it was read or handed over (NewRunTimeTerrain), written back
-    // by SaveToMemory.
+    // The run-time terrain's body as it was read in editor mode or handed over (NewRunTimeTerrain),
+    // written back by SaveToMemory.
     std::vector<uint8_t> m_runTimeGround;
     GridRegion* m_gridRegion = nullptr;
     Water* m_water = nullptr;

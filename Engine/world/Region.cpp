@@ -495,16 +495,18 @@ void Region::SetLevel(Level* level)
     CreateUniqueId();
 }
 
-void Region::UpdateUsage()
+bool Region::UpdateUsage()
 {
     Level* level = GetLevelPtr();
     if (!level || (m_world && IsLoading()))
-        return;
+        return false;
     if (!level->GetPostLoadCalled())
-        return;
+        return false;
     const unsigned frames = m_framesNotUpdated.fetch_add(1, std::memory_order_relaxed) + 1;
-    if (frames > GetUnloadThreshold())
-        UnloadLevel(true);
+    if (frames <= GetUnloadThreshold())
+        return false;
+    UnloadLevel(true);
+    return true;
 }
 
 void Region::PrepareUnload()

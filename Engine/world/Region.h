@@ -129,8 +129,9 @@ public:
     // Unloads and deletes the current level and owns the new one (null for none); the region gets
     // a new unique id and the new level's box.
     void SetLevel(Level* level);
-    // Once per world update: counts a frame without use and unloads after the region's limit.
-    void UpdateUsage();
+    // Once per world update: counts a frame without use and unloads after the region's limit;
+    // whether it unloaded the level.
+    bool UpdateUsage();
     // The level unloads within the next 2 to 24 frames without use.
     void PrepareUnload();
     void DestroyLevelEntities();

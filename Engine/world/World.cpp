@@ -9,6 +9,7 @@
 #include "core/OBBox.h"
 #include "core/ObjectManager.h"
 #include "core/Sphere.h"
+#include "core/Thread.h"
 #include "core/WorldFrustum.h"
 #include "core/WorldRay.h"
 #include "core/WorldVec3.h"
@@ -20,6 +21,7 @@
 #include "navigation/FogOfWar.h"
 #include "navigation/PathFinder.h"
 #include "navigation/PhysicsGrassWind.h"
+#include "platform/SystemInfo.h"
 #include "terrain/GridRegion.h"
 #include "terrain/TerrainBase.h"
 #include "terrain/Water.h"
@@ -73,11 +75,40 @@ Vec3 SafeUnit(const Vec3& v)
 
 } // namespace
 
+// Gives the heap pages that unloaded levels freed back to the system on a thread of its own: the
+// pages lie in the middle of the heap, and releasing them takes some milliseconds that the frame
+// which unloaded the level need not wait for.
+class World::HeapTrimmer : public Thread
+{
+public:
+    ~HeapTrimmer() override { Wait(); }
+
+    void Run() override
+    {
+        SetThreadName("Heap Trimming Thread");
+        Platform::ReleaseFreeHeapMemory();
+        m_busy.store(false, std::memory_order_release);
+    }
+
+    // Starts a trim unless one is under way (which gives back these pages too).
+    void Request()
+    {
+        bool idle = false;
+        if (m_busy.compare_exchange_strong(idle, true, std::memory_order_acq_rel) && !Start())
+            m_busy.store(false, std::memory_order_release);
+    }
+
+private:
+    std::atomic<bool> m_busy{false};
+};
+
 World::~World()
 {
     World* self = this;
     sCurrentWorld.compare_exchange_strong(self, nullptr);
     Unload();
+    delete m_heapTrimmer;
+    m_heapTrimmer = nullptr;
 }
 
 void World::SetCurrent(World* world)
@@ -318,18 +349,26 @@ void World::Update(const std::vector<WorldFrustum>& frusta)
     }
 
     // Regions may unload (and leave the loaded list) during the walk; the vector stays as it is.
+    bool unloaded = false;
     if (!m_connectivityBuilt) {
         for (size_t i = 0; i < m_regions.size(); ++i) {
             m_regions[i]->Update(frusta.data(), count, m_elapsed, false, nullptr, 0);
-            m_regions[i]->UpdateUsage();
+            unloaded = m_regions[i]->UpdateUsage() || unloaded;
         }
-        return;
+    } else {
+        for (const WorldFrustum& frustum : frusta)
+            if (Region* region = frustum.GetRegion())
+                region->Update(frusta.data(), count, m_elapsed, true, nullptr, 0);
+        for (size_t i = 0; i < m_regions.size(); ++i)
+            unloaded = m_regions[i]->UpdateUsage() || unloaded;
     }
-    for (const WorldFrustum& frustum : frusta)
-        if (Region* region = frustum.GetRegion())
-            region->Update(frusta.data(), count, m_elapsed, true, nullptr, 0);
-    for (size_t i = 0; i < m_regions.size(); ++i)
-        m_regions[i]->UpdateUsage();
+    // What a level freed lies in the middle of the heap: given back, or a long session keeps the
+    // memory of the most levels it ever held.
+    if (unloaded) {
+        if (!m_heapTrimmer)
+            m_heapTrimmer = new HeapTrimmer();
+        m_heapTrimmer->Request();
+    }
 }
 
 void World::PreDeviceReset()

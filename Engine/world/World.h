@@ -12,7 +12,8 @@
 //
 // Threads: everything is a main-thread call, except LockMapFile / UnlockMapFile, which the
 // regions' level loading threads use to read the map file, and GetCurrent. The loaded-regions
-// list changes on the main thread only.
+// list changes on the main thread only. After a frame in which levels unloaded, a "Heap Trimming
+// Thread" gives the heap pages they freed back to the system.
 #pragma once
 
 #include "core/ABBox.h"
@@ -332,6 +333,8 @@ private:
     // Moves a ray of from's space into region's space.
     static Ray MoveRay(const Ray& ray, const Region* from, const Region* to);
 
+    class HeapTrimmer;
+
     bool m_debugging = false;
     bool m_showConnections = true;
     int m_elapsed = 0;
@@ -350,6 +353,8 @@ private:
     bool m_ownsSectorData = false;
     float m_shadowSoftness = 1.5f;
     GameTimer m_timer;
+    // Gives back the heap pages of levels that unloaded; made at the first unload.
+    HeapTrimmer* m_heapTrimmer = nullptr;
 };
 
 } // namespace GAME

@@ -6,6 +6,7 @@
 #include "world/EngineFixture.h"
 
 #include "core/ObjectManager.h"
+#include "data/ResourceLoader.h"
 #include "datakit/ArzWriter.h"
 #include "graphics/GraphicsCanvas.h"
 #include "graphics/GraphicsEngine.h"
@@ -69,6 +70,13 @@ protected:
             .AddRecord(DataKit::NormalizeRecordName("Records/Noise/NotNoise.dbr"))
             .String("Class", "SoundPak");
         Start();
+        // The engine's start-up resources (a font, a texture) load on the loader thread while the
+        // tests count the device's resources: they are loaded here, and no thread makes more.
+        ResourceLoader* loader = engine->GetResourceLoader();
+        ASSERT_NE(loader, nullptr);
+        loader->StopThread();
+        while (loader->ProcessNextRequest()) {
+        }
         graphics = engine->GetGraphicsEngine();
         canvas = graphics->GetCanvas();
         control = software.Device(graphics->GetRenderDevice());

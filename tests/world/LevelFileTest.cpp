@@ -4,11 +4,14 @@
 #include "common/TempDir.h"
 #include "data/EngineDataServices.h"
 #include "data/FileSystem.h"
+#include "datakit/TerrainWriter.h"
+#include "platform/SystemInfo.h"
 #include "terrain/GridRegion.h"
 #include "terrain/Terrain.h"
 #include "terrain/Water.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <map>
@@ -243,6 +246,52 @@ TEST_F(LevelFileTest, GroundsWaterPathMeshAndLayersAreKeptByteForByte)
     EXPECT_EQ(chunks.count(9), 0u);
 }
 
+// A run-time ground of 1025 x 1025 samples (5.3 MB as read) with its sector layers (4.2 MB): only
+// the editor, which saves levels, keeps a copy of the ground's bytes (and writes them back as
+// read), and an unloaded level holds nothing of either. Measured on the process's heap.
+TEST_F(LevelFileTest, OnlyTheEditorKeepsARunTimeGroundsBytesAndAnUnloadedLevelHoldsNoneOfIt)
+{
+    DataKit::TerrainWriter ground(1025, 1025);
+    ground.layers.resize(1);
+    const std::vector<uint8_t> body = ground.Build();
+    std::vector<uint8_t> image;
+    {
+        Level source(region);
+        ASSERT_TRUE(source.NewRunTimeTerrain(body));
+        image = Image(source);
+    }
+    const std::vector<uint8_t> groundChunk = Chunks(image)[6];
+    ASSERT_GT(groundChunk.size(), body.size());
+    auto heapSince = [](uint64_t before) {
+        return static_cast<int64_t>(Platform::GetProcessHeapBytes()) - static_cast<int64_t>(before);
+    };
+    GAME::Test::LogCapture log;
+    int64_t held[2] = {0, 0}; // by a loaded level: in the game, in the editor
+    for (const bool editor : {false, true}) {
+        SCOPED_TRACE(editor ? "editor" : "game");
+        services.editor = editor;
+        const uint64_t before = Platform::GetProcessHeapBytes();
+        Level loaded(region);
+        ASSERT_TRUE(loaded.Load(image.data(), static_cast<int>(image.size()), false));
+        ASSERT_EQ(loaded.GetSectorLayers().GetWidth(), 1024u);
+        held[editor] = heapSince(before);
+        {
+            BinaryWriter saved(0x400);
+            if (editor) {
+                ASSERT_TRUE(loaded.SaveToMemory(saved, false));
+                EXPECT_EQ(Chunks(Bytes(saved))[6], groundChunk);
+            } else {
+                EXPECT_FALSE(loaded.SaveToMemory(saved, false));
+                EXPECT_TRUE(log.Contains("kept for saving in editor mode only", 1));
+            }
+        }
+        ASSERT_TRUE(loaded.Unload(false));
+        EXPECT_FALSE(loaded.IsLoaded());
+        EXPECT_LT(heapSince(before), 256 << 10);
+    }
+    EXPECT_GT(held[1] - held[0], static_cast<int64_t>(body.size() * 9 / 10));
+}
+
 TEST_F(LevelFileTest, HandBuiltVersions10And12AndRecordsWithNonFiniteFrames)
 {
     // Version 10: no ground kind word, no unique-id fields. A terrain of 5 x 5 samples.
@@ -399,6 +448,18 @@ TEST_F(LevelFileTest, StepwisePostLoadUnloadAndDestruction)
     EXPECT_EQ(calls, 4); // entities (twice), path mesh, tree and grounds
     EXPECT_FALSE(stepped.IsLoaded());
     EXPECT_EQ(stepped.GetEntityTree(), nullptr);
+
+    // Loaded again, the level is not complete until its post-load has run again, which adds the
+    // new entities to it.
+    ASSERT_TRUE(stepped.Load(image.data(), static_cast<int>(image.size()), false));
+    EXPECT_FALSE(stepped.GetPostLoadCalled());
+    calls = 1;
+    while (!stepped.PostLoad(true))
+        ++calls;
+    EXPECT_EQ(calls, 5);
+    for (TestEntity* entity : Entities(stepped))
+        EXPECT_EQ(entity->added, 1);
+    stepped.Unload(false);
 
     // A level dropped while loaded takes its entities with it.
     auto dropped = std::make_unique<Level>(region);

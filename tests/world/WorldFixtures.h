@@ -44,6 +44,7 @@ public:
     bool AreGraphicsStatsEnabled() override { return false; }
 
     SectorDataManager* GetSectorDataManager() override { return &sectorData; }
+    bool IsEditorMode() override { return editor; }
     bool InstallMapChunkCallback(MapChunkCallback* callback) override { return callbacks.Install(callback); }
     const MapChunkCallbackMap& GetChunkCallbackMap() override { return callbacks; }
 
@@ -58,6 +59,7 @@ public:
     SectorDataManager sectorData;
     MapChunkCallbackMap callbacks;
     std::vector<std::string> stats;
+    bool editor = false;
 };
 
 // An entity as instance groups see it; the pointer handed around is this object's address.

@@ -239,6 +239,7 @@ TEST(WorldGeneratorTest, LevelsSavedAfterLoadingKeepTheirGround)
     WorldGenerator generator(SmallWorld());
     ASSERT_TRUE(generator.Generate());
     GAME::Test::WorldTestServices services;
+    services.editor = true; // the editor saves levels; a game keeps no run-time ground to save
     GAME::Test::RecordServices records;
     ASSERT_TRUE(WriteWithRecords(generator, services, records));
     DataKit::GridPieceResources pieces;
