@@ -8,10 +8,14 @@
 #include "core/Time.h"
 #include "data/FileSystem.h"
 #include "datakit/SampleGameData.h"
+#include "datakit/WorldGenerator.h"
 #include "graphics/GraphicsEngineSettings.h"
 #include "graphics/RenderDevice.h"
 #include "platform/FatalError.h"
 #include "world/Engine.h"
+#include "world/Level.h"
+#include "world/Region.h"
+#include "world/World.h"
 
 #include <atomic>
 #include <cstdarg>
@@ -140,6 +144,25 @@ protected:
         TestEngine& e = Make();
         e.Initialize(nullptr, settings, editorMode, false, &files);
         return e;
+    }
+
+    // Generates the world into the test folder, starts the engine over it and loads its map (the
+    // generator's records must be in `data` already); null when any step fails.
+    World* StartGenerated(DataKit::WorldGenerator& generator)
+    {
+        if (!generator.Generate() || !generator.Write(dir.Path()))
+            return nullptr;
+        World* world = Start().GetWorld();
+        return world && world->Load(generator.GetSettings().mapName.c_str(), true) ? world : nullptr;
+    }
+
+    // The region's level, loaded now and completed as a frame would.
+    Level* LoadLevelNow(Region* region)
+    {
+        region->LoadLevel(true);
+        region->WaitForLoadingToFinish();
+        engine->GetWorld()->PostLoadPass();
+        return region->GetLevelPtr();
     }
 
     // One frame as a host runs it, after the clock moved on.

@@ -57,11 +57,8 @@ protected:
     // The entities of the region's level, loaded now.
     std::vector<Entity*> Entities(Region* region)
     {
-        region->LoadLevel(true);
-        region->WaitForLoadingToFinish();
-        engine->GetWorld()->PostLoadPass();
         std::vector<Entity*> all;
-        if (Level* level = region->GetLevelPtr())
+        if (Level* level = LoadLevelNow(region))
             level->GetEntities(all, ENTITY_LIST_ALL);
         return all;
     }
@@ -158,12 +155,8 @@ TEST_F(GeneratedActorsTest, NothingIsPlacedInTheLakesOrRivers)
     settings.caves = 0;
     settings.entitiesPerRegion = 200;
     WorldGenerator generator(settings);
-    ASSERT_TRUE(generator.Generate());
-    ASSERT_TRUE(generator.Write(dir.Path()));
-    GAME::Test::TestEngine& e = Start();
-    World* world = e.GetWorld();
+    World* world = StartGenerated(generator);
     ASSERT_NE(world, nullptr);
-    ASSERT_TRUE(world->Load(generator.GetSettings().mapName.c_str(), true));
     const float circle = 2.0f * DataKit::CharacterGenerator::walkStride / 0.5f;
     int checked = 0;
     for (int i = 0; i < world->GetNumRegions(); ++i) {
@@ -204,11 +197,8 @@ TEST_F(GeneratedActorsTest, PropsStandApartOnTheirOwnGroundAndInsideTheCaveWalls
     settings.entitiesPerRegion = 200;
     settings.entitiesPerCave = 60;
     WorldGenerator generator(settings);
-    ASSERT_TRUE(generator.Generate());
-    ASSERT_TRUE(generator.Write(dir.Path()));
-    World* world = Start().GetWorld();
+    World* world = StartGenerated(generator);
     ASSERT_NE(world, nullptr);
-    ASSERT_TRUE(world->Load(generator.GetSettings().mapName.c_str(), true));
     const std::pair<const char*, float> halfWidths[] = {
         {"rock", 0.6f}, {"tree", 0.4f}, {"bush", 0.7f}, {"ruin", 1.5f}};
 

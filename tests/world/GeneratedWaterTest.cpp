@@ -31,14 +31,6 @@ protected:
         GAME::Test::EngineTest::SetUp();
         WorldGenerator::AddRecords(data.Database());
     }
-
-    Level* LoadLevel(Region* region)
-    {
-        region->LoadLevel(true);
-        region->WaitForLoadingToFinish();
-        engine->GetWorld()->PostLoadPass();
-        return region->GetLevelPtr();
-    }
 };
 
 std::string At(float x, float z)
@@ -68,11 +60,8 @@ TEST_F(GeneratedWaterTest, WaterEndsOnlyWhereTheGroundRisesOverItsSurface)
     settings.villages = 0;
     settings.lightsPerCave = 0;
     WorldGenerator generator(settings);
-    ASSERT_TRUE(generator.Generate());
-    ASSERT_TRUE(generator.Write(dir.Path()));
-    World* world = Start().GetWorld();
+    World* world = StartGenerated(generator);
     ASSERT_NE(world, nullptr);
-    ASSERT_TRUE(world->Load(generator.GetSettings().mapName.c_str(), true));
 
     constexpr float kWet = 0.02f; // ground this far under the surface shows the water
     int lakeEdges = 0, riverEdges = 0, fadedOverWater = 0, riverRows = 0;
@@ -81,7 +70,7 @@ TEST_F(GeneratedWaterTest, WaterEndsOnlyWhereTheGroundRisesOverItsSurface)
         if (generator.GetRegions()[i].cave)
             continue;
         SCOPED_TRACE(generator.GetRegions()[i].name);
-        const Level* level = LoadLevel(world->GetRegion(i));
+        const Level* level = LoadLevelNow(world->GetRegion(i));
         ASSERT_NE(level, nullptr);
         const Water* water = level->GetWater();
         ASSERT_NE(water, nullptr);
