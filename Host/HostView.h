@@ -70,6 +70,8 @@ public:
     static constexpr int screenshotDelay = 5;
     // The screenshots written, in order.
     const std::vector<std::string>& GetScreenshots() const { return m_screenshots; }
+    // What the view's portal renderer fades by (the benchmark's floor weighs regions as it does).
+    const GAME::GraphicsTransparencyManager& GetTransparency() const { return m_transparency; }
 
     // What the props draw with (their geometry and shader) while a view lives.
     struct Props;

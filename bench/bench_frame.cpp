@@ -15,14 +15,20 @@
 // blade texture, the props in view as instanced boxes, the walkers', crates' and doorways' meshes
 // instanced, and the water (lakes and rivers) blended over them, each program mixing in the
 // world's fog itself; in a cave a clear to black, the cave's walls, props and walkers lit by its
-// lights. Lights and textures are the world's: its sun and ambient light of the frame, the same
-// layer, blade, rock and sky textures. Left out: the fires' particles and the lakes' shore waves (a
-// few hundred pixels), the water's rippling normal map, the walkers' walk (they stand in their bind
-// pose where they started) and the cross-fade between a field and a cave as the camera passes a
-// doorway. The two take turns in blocks of 50 frames (each block waits for its device to finish),
-// so that both meet the same load of a shared machine. That the floor draws the same view is
-// checked: for six of the cameras both pictures are read back and the share of pixels that differ
-// by more than 24 levels in a channel is printed (meant to stay under 10 %).
+// lights. Near a doorway it draws the cross-fade between the field and the cave as the portal
+// renderer does: the regions it draws that frame (the camera's, and those behind the portals it
+// sees, one portal deep), taken from the engine with their placement and weight (the transparency
+// manager's fades), each with the camera carried through the portal and cut behind the portal it
+// is seen back through, in the renderer's order; a region the renderer composites is drawn aside
+// and weighed over what is there by its fade and the inverse transparency mask, the portals it
+// shows keeping what lies under them (a region that would keep all of it is not drawn). Lights and
+// textures are the world's: its sun and ambient light of the frame, the same layer, blade, rock,
+// sky and mask textures. Left out: the fires' particles and the lakes' shore waves (a few hundred
+// pixels), the water's rippling normal map and the walkers' walk (they stand in their bind pose
+// where they started). The two take turns in blocks of 50 frames (each block waits for its device
+// to finish), so that both meet the same load of a shared machine. That the floor draws the same
+// view is checked: for six of the cameras both pictures are read back and the share of pixels that
+// differ by more than 24 levels in a channel is printed (meant to stay under 10 %).
 //
 // Figures: frame mean and p90 (wall time from the engine's update to the present), frames a
 // second, the main thread's CPU time a frame and every thread's (the rasteriser's work too),
@@ -56,6 +62,9 @@
 #include "scene/Camera.h"
 #include "scene/GraphicsMesh.h"
 #include "scene/GraphicsMeshInstance.h"
+#include "scene/GraphicsPortalRenderer.h"
+#include "scene/GraphicsTransparencyManager.h"
+#include "scene/SceneWorldServices.h"
 #include "sound/AmbianceManager.h"
 #include "terrain/GridRegion.h"
 #include "terrain/GridWallMeshInstance.h"
@@ -76,6 +85,7 @@
 #include "world/FogSectorData.h"
 #include "world/Level.h"
 #include "world/Light.h"
+#include "world/Portal.h"
 #include "world/Region.h"
 #include "world/RegionLoader.h"
 #include "world/Tracker.h"
@@ -127,9 +137,11 @@ const char* const kHelp =
     "its layers in one shader, the grass the terrain places as far as the terrain draws it, with the\n"
     "same blade texture, the props in view as instanced boxes, the walkers', crates' and caves'\n"
     "meshes instanced, the lakes and rivers, all lit by the world's sun and ambient light (in caves\n"
-    "by their lights) and fogged by the world's fog; in blocks of 50 frames taking turns with the\n"
-    "library's. Left out: the fires' particles and the shore waves (a few hundred pixels), the\n"
-    "walkers' walk (they stand where they started) and the cross-fade into a cave at a doorway.\n"
+    "by their lights) and fogged by the world's fog; near a cave's doorway the cross-fade between\n"
+    "the field and the cave, the regions the portal renderer draws that frame weighed as it weighs\n"
+    "them; in blocks of 50 frames taking turns with the library's. Left out: the fires' particles\n"
+    "and the shore waves (a few hundred pixels) and the walkers' walk (they stand where they\n"
+    "started).\n"
     "\n"
     "Figures (lower is better unless said otherwise):\n"
     "  value frame_mean_ms, frame_p90_ms      the library's frame, engine update to present\n"
@@ -274,12 +286,30 @@ struct FrameLights
     GAME::Vec3 sunDirection, sunColor, sky, ground;
 };
 
-// One frame as the floor draws it.
-struct FrameView
+// One region of a frame as the floor draws it: the camera carried into the region, its light, and
+// the plane the portal renderer cuts it with when it is seen back through a portal (what lies on
+// the plane's negative side goes).
+//
+// A region drawn over what is there is weighed as the portal renderer composites it: of what lies
+// under it, clamp(mask * keepScale + keepBias, 0, 1) is kept, mask being the inverse transparency
+// mask (0 at the middle of the view, 1 toward the edges) that the alpha of the region drawn before
+// it carries; where the portals of the regions it shows are seen, what lies under it is kept whole.
+struct RegionView
 {
     FrameCamera camera;
-    int region = -1; // the camera's region
+    int region = -1;
     FrameLights lights;
+    bool clipped = false;
+    float clip[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+    bool over = false;
+    float keepScale = 0.0f, keepBias = 0.0f;
+};
+
+// One frame as the floor draws it: the camera's region and the regions behind the portals it
+// sees, in the order the portal renderer draws them.
+struct FrameView
+{
+    std::vector<RegionView> regions;
 };
 
 // The engine's projection (x mirrored, depth 0 at the near plane and 1 at the far plane).
@@ -419,6 +449,7 @@ GLuint MakeTexture(const TextureImage& image, bool clamp)
     "layout(location = 9) uniform int pointCount;\n"                                                         \
     "layout(location = 10) uniform vec4 points[8];      // position, reach\n"                                \
     "layout(location = 18) uniform vec4 pointColours[8];\n"                                                  \
+    "layout(location = 40) uniform vec4 clipPlane; // world space, kept where not negative\n"                \
     "float FogAmount(vec3 p) {\n"                                                                            \
     "    float d = depthFog.y > 0.0 ? clamp((length(p - eye) - depthFog.x) * depthFog.y, 0.0, 1.0)\n"        \
     "                               : step(depthFog.x, length(p - eye));\n"                                  \
@@ -452,6 +483,7 @@ layout(location = 1) in vec3 normal;
 out vec3 v_normal; out vec3 v_world; out vec2 v_uv; out vec2 v_cells; out float v_clear;
 void main() {
     gl_Position = viewProjection * vec4(position, 1.0);
+    gl_ClipDistance[0] = dot(clipPlane, vec4(position, 1.0));
     v_normal = normal; v_world = position; v_uv = position.xz * 0.1;
     v_cells = (position.xz - regionOrigin.xz) * cellScale;
     v_clear = 1.0 - FogAmount(position);
@@ -488,6 +520,7 @@ out vec3 v_colour; out float v_clear;
 void main() {
     vec3 world = centre.xyz + corner * extents.xyz;
     gl_Position = viewProjection * vec4(world, 1.0);
+    gl_ClipDistance[0] = dot(clipPlane, vec4(world, 1.0));
     v_colour = tint.rgb * Light(normal, world);
     v_clear = 1.0 - FogAmount(world);
 }
@@ -510,6 +543,7 @@ void main() {
     vec4 p = vec4(position, 1.0);
     v_world = vec3(dot(row0, p), dot(row1, p), dot(row2, p));
     gl_Position = viewProjection * vec4(v_world, 1.0);
+    gl_ClipDistance[0] = dot(clipPlane, vec4(v_world, 1.0));
     v_normal = vec3(dot(row0.xyz, normal), dot(row1.xyz, normal), dot(row2.xyz, normal));
     v_uv = uv;
     v_clear = 1.0 - FogAmount(v_world);
@@ -536,6 +570,7 @@ void main() {
     vec2 k = corners[gl_VertexID];
     vec3 world = root.xyz + vec3(side.x, 0.0, side.y) * k.x + vec3(0.0, root.w * k.y, 0.0);
     gl_Position = viewProjection * vec4(world, 1.0);
+    gl_ClipDistance[0] = dot(clipPlane, vec4(world, 1.0));
     v_uv = vec2(side.z + (k.x * 0.5 + 0.5) * side.w, 1.0 - k.y);
     v_colour = Light(normalize(normal), world);
     v_clear = 1.0 - FogAmount(world);
@@ -562,6 +597,7 @@ layout(location = 3) in vec4 depths;   // min depth, max depth, their opacities
 out vec4 v_clip; out vec4 v_water; out float v_alpha; out float v_clear;
 void main() {
     gl_Position = viewProjection * vec4(position, 1.0);
+    gl_ClipDistance[0] = dot(clipPlane, vec4(position, 1.0));
     v_clip = gl_Position;
     v_water = water;
     float d = max(coverage.y - depths.x, 0.0);
@@ -579,6 +615,37 @@ void main() {
     vec3 mirrored = texture(sky, clamp(vec2(0.5 + 0.5 * screen.x, 0.5 - 0.5 * screen.y), 0.0, 1.0)).rgb;
     colour = vec4(mix(fogColour, mix(v_water.rgb, mirrored, v_water.a), v_clear), v_alpha);
 }
+)GLSL";
+
+// A region drawn over what is there: its picture, weighed by what it keeps of what lies under it
+// (blended: source alpha, one minus source alpha).
+const char* kOverVertex = R"GLSL(#version 450 core
+void main() {
+    const vec2 corners[3] = vec2[3](vec2(-1.0, -1.0), vec2(3.0, -1.0), vec2(-1.0, 3.0));
+    gl_Position = vec4(corners[gl_VertexID], 0.0, 1.0);
+}
+)GLSL";
+const char* kOverPixel = R"GLSL(#version 450 core
+layout(location = 0) uniform vec2 keep; // the mask's scale, bias
+layout(binding = 0) uniform sampler2D drawn; // its alpha 1 where the region shows its portals
+layout(binding = 1) uniform sampler2D mask;
+out vec4 colour;
+void main() {
+    vec4 c = texelFetch(drawn, ivec2(gl_FragCoord.xy), 0);
+    float m = texture(mask, gl_FragCoord.xy / vec2(textureSize(drawn, 0))).a;
+    float kept = max(clamp(m * keep.x + keep.y, 0.0, 1.0), c.a);
+    colour = vec4(c.rgb, 1.0 - kept);
+}
+)GLSL";
+// The portals' polygons, into the alpha alone.
+const char* kPortalVertex = R"GLSL(#version 450 core
+layout(location = 0) uniform mat4 viewProjection;
+layout(location = 0) in vec3 position;
+void main() { gl_Position = viewProjection * vec4(position, 1.0); }
+)GLSL";
+const char* kPortalPixel = R"GLSL(#version 450 core
+out vec4 colour;
+void main() { colour = vec4(0.0, 0.0, 0.0, 1.0); }
 )GLSL";
 
 GLuint Program(const char* vertex, const char* pixel)
@@ -680,6 +747,14 @@ struct RegionWater
     GAME::Vec3 lo, hi;
 };
 
+// The triangles of a region's portals (Floor::m_portalCorners).
+struct RegionPortals
+{
+    int region = -1;
+    GLint first = 0;
+    GLsizei count = 0;
+};
+
 struct FloorPointLight
 {
     int region = -1;
@@ -733,7 +808,10 @@ private:
     void AddTerrain(int index, GAME::Region& region, const FrameCamera& camera);
     void AddMesh(int region, const GAME::GraphicsMesh& mesh, const GAME::Coords& objectToWorld);
     void AddWater(int index, GAME::Region& region, GAME::Water& water);
-    void SetCommon(GLuint program, const FrameView& view, const Mat& vp, bool underground);
+    void SetCommon(GLuint program, const RegionView& view, const Mat& vp, bool underground);
+    // Into the framebuffer bound.
+    void DrawRegion(const RegionView& view);
+    // Into m_framebuffer: each region in its place, or drawn aside and weighed over what is there.
     void DrawView(const FrameView& view);
 
     EGLDisplay m_display = EGL_NO_DISPLAY;
@@ -742,6 +820,11 @@ private:
     GLuint m_groundProgram = 0, m_propProgram = 0, m_meshProgram = 0, m_bladeProgram = 0, m_waterProgram = 0;
     GLuint m_groundArray = 0, m_propArray = 0, m_meshArray = 0, m_bladeArray = 0, m_waterArray = 0;
     GLuint m_buffers[9] = {};
+    // A region drawn over what is there is drawn here first.
+    GLuint m_asideFramebuffer = 0, m_asideColour = 0, m_asideDepth = 0;
+    GLuint m_overProgram = 0, m_overArray = 0;
+    GLuint m_portalProgram = 0, m_portalArray = 0, m_portalBuffer = 0;
+    size_t m_maskTexture = 0;
     std::filesystem::path m_folder;
     size_t m_skyTexture = 0;
     WorldGenerator::Atmosphere m_air;
@@ -768,6 +851,8 @@ private:
     std::vector<FloorWaterVertex> m_water;
     std::vector<RegionWater> m_waterRanges;
     std::vector<FloorPointLight> m_lights;
+    std::vector<float> m_portalCorners; // the portals' triangles in world space
+    std::vector<RegionPortals> m_portalRanges;
     // What a frame draws, made again each frame.
     std::vector<PropInstance> m_visibleProps;
     std::vector<float> m_visibleRows;
@@ -1184,8 +1269,25 @@ bool Floor::Build(GAME::World& world, const WorldGenerator::Atmosphere& air,
                     }
         if (GAME::Water* water = level->GetWater())
             AddWater(r, *region, *water);
+        RegionPortals portals;
+        portals.region = r;
+        portals.first = GLint(m_portalCorners.size() / 3);
+        for (int i = 0; i < region->GetNumPortals(); ++i) {
+            const GAME::Portal* portal = region->GetPortal(i);
+            if (!portal)
+                continue;
+            for (const GAME::Triangle& triangle : portal->GetTriangles())
+                for (const GAME::Vec3& corner : triangle.corners) {
+                    const GAME::Vec3 p = portal->GetCoords().TransformPoint(corner) + offset;
+                    m_portalCorners.insert(m_portalCorners.end(), {p.x, p.y, p.z});
+                }
+        }
+        portals.count = GLsizei(m_portalCorners.size() / 3) - portals.first;
+        if (portals.count)
+            m_portalRanges.push_back(portals);
     }
     m_skyTexture = Texture(DataKit::WaterShaders::skyTextureName, true);
+    m_maskTexture = Texture(DataKit::SampleGameData::inverseTransparencyMaskName, true);
     if (m_regions.empty()) {
         std::printf("bench_frame: the floor found no ground (%d regions, %d levels)\n", world.GetNumRegions(),
                     levels);
@@ -1195,9 +1297,9 @@ bool Floor::Build(GAME::World& world, const WorldGenerator::Atmosphere& air,
         return false;
     Upload();
     std::printf("floor:   %zu regions of ground, %zu blades in %zu blocks, %zu props, %zu meshes in %zu "
-                "instances, %zu water triangles, %zu point lights\n",
+                "instances, %zu water triangles, %zu point lights, %zu portal triangles\n",
                 m_regions.size(), m_blades.size(), m_grass.size(), m_props.size(), m_meshOf.size(),
-                m_meshInstances.size(), m_water.size() / 3, m_lights.size());
+                m_meshInstances.size(), m_water.size() / 3, m_lights.size(), m_portalCorners.size() / 9);
     return true;
 }
 
@@ -1229,12 +1331,21 @@ void Floor::Upload()
     glNamedFramebufferRenderbuffer(m_framebuffer, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, m_colour);
     glNamedFramebufferRenderbuffer(m_framebuffer, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, m_depth);
     glClipControl(GL_LOWER_LEFT, GL_ZERO_TO_ONE);
+    glCreateTextures(GL_TEXTURE_2D, 1, &m_asideColour);
+    glTextureStorage2D(m_asideColour, 1, GL_RGBA8, kWidth, kHeight);
+    glCreateRenderbuffers(1, &m_asideDepth);
+    glNamedRenderbufferStorage(m_asideDepth, GL_DEPTH_COMPONENT24, kWidth, kHeight);
+    glCreateFramebuffers(1, &m_asideFramebuffer);
+    glNamedFramebufferTexture(m_asideFramebuffer, GL_COLOR_ATTACHMENT0, m_asideColour, 0);
+    glNamedFramebufferRenderbuffer(m_asideFramebuffer, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, m_asideDepth);
 
     m_groundProgram = Program(kGroundVertex, kGroundPixel);
     m_propProgram = Program(kPropVertex, kPropPixel);
     m_meshProgram = Program(kMeshVertex, kMeshPixel);
     m_bladeProgram = Program(kBladeVertex, kBladePixel);
     m_waterProgram = Program(kWaterVertex, kWaterPixel);
+    m_overProgram = Program(kOverVertex, kOverPixel);
+    m_portalProgram = Program(kPortalVertex, kPortalPixel);
     for (size_t i = 0; i < m_images.size(); ++i)
         m_textures.push_back(MakeTexture(m_images[i], m_clamped[i]));
 
@@ -1313,11 +1424,18 @@ void Floor::Upload()
     attribute(m_waterArray, 1, 2, 12, 0);
     attribute(m_waterArray, 2, 4, 20, 0);
     attribute(m_waterArray, 3, 4, 36, 0);
+
+    glCreateBuffers(1, &m_portalBuffer);
+    fill(m_portalBuffer, m_portalCorners.data(), m_portalCorners.size() * sizeof(float), false);
+    glCreateVertexArrays(1, &m_portalArray);
+    glVertexArrayVertexBuffer(m_portalArray, 0, m_portalBuffer, 0, 12);
+    attribute(m_portalArray, 0, 3, 0, 0);
+    glCreateVertexArrays(1, &m_overArray);
     glFinish();
     eglMakeCurrent(m_display, EGL_NO_SURFACE, EGL_NO_SURFACE, previous);
 }
 
-void Floor::SetCommon(GLuint program, const FrameView& view, const Mat& vp, bool underground)
+void Floor::SetCommon(GLuint program, const RegionView& view, const Mat& vp, bool underground)
 {
     glUseProgram(program);
     glUniformMatrix4fv(0, 1, GL_FALSE, vp.m);
@@ -1355,10 +1473,63 @@ void Floor::SetCommon(GLuint program, const FrameView& view, const Mat& vp, bool
         glUniform4fv(10, count, &positions[0][0]);
         glUniform4fv(18, count, &colours[0][0]);
     }
+    glUniform4fv(40, 1, view.clip);
 }
 
 void Floor::DrawView(const FrameView& view)
 {
+    bool first = true;
+    for (const RegionView& region : view.regions) {
+        // Over what is there, it keeps all of it: nothing of it shows.
+        if (region.over && !first && region.keepBias >= 1.0f)
+            continue;
+        if (!region.over || first) {
+            glBindFramebuffer(GL_FRAMEBUFFER, m_framebuffer);
+            DrawRegion(region);
+            first = false;
+            continue;
+        }
+        glBindFramebuffer(GL_FRAMEBUFFER, m_asideFramebuffer);
+        DrawRegion(region);
+        glDisable(GL_CLIP_DISTANCE0);
+        // Its alpha 1 on the portals of the regions it shows, where they are seen; else 0.
+        const Mat vp = ViewProjection(region.camera);
+        const bool underground = IsUnderground(region.region);
+        glColorMask(GL_FALSE, GL_FALSE, GL_FALSE, GL_TRUE);
+        glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+        glClear(GL_COLOR_BUFFER_BIT);
+        glUseProgram(m_portalProgram);
+        glUniformMatrix4fv(0, 1, GL_FALSE, vp.m);
+        glBindVertexArray(m_portalArray);
+        glDepthMask(GL_FALSE);
+        for (const RegionPortals& portals : m_portalRanges)
+            if (underground ? portals.region == region.region : !IsUnderground(portals.region))
+                glDrawArrays(GL_TRIANGLES, portals.first, portals.count);
+        glDepthMask(GL_TRUE);
+        glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+
+        glBindFramebuffer(GL_FRAMEBUFFER, m_framebuffer);
+        glDisable(GL_DEPTH_TEST);
+        glEnable(GL_BLEND);
+        glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+        glUseProgram(m_overProgram);
+        glUniform2f(0, region.keepScale, region.keepBias);
+        const GLuint textures[2] = {m_asideColour, m_textures[m_maskTexture]};
+        glBindTextures(0, 2, textures);
+        glBindVertexArray(m_overArray);
+        glDrawArrays(GL_TRIANGLES, 0, 3);
+        glDisable(GL_BLEND);
+        glEnable(GL_DEPTH_TEST);
+    }
+    glBindFramebuffer(GL_FRAMEBUFFER, m_framebuffer);
+}
+
+void Floor::DrawRegion(const RegionView& view)
+{
+    if (view.clipped)
+        glEnable(GL_CLIP_DISTANCE0);
+    else
+        glDisable(GL_CLIP_DISTANCE0);
     const Mat vp = ViewProjection(view.camera);
     const bool underground = IsUnderground(view.region);
     // Outdoors the fields (never the caves below them); in a cave that cave.
@@ -1567,13 +1738,12 @@ WorldGenerator::Atmosphere WorldAir(GAME::Engine& engine)
     return record ? WorldGenerator::ReadAtmosphere(*record) : WorldGenerator::Atmosphere();
 }
 
-// Where the host's camera is in world space.
-FrameCamera WorldCamera(const SampleHost::FlightCamera& camera, GAME::Region* region)
+// Where a camera in the region's space is in world space.
+FrameCamera WorldCamera(const GAME::Camera& regionCamera, const GAME::Region& region)
 {
     FrameCamera c;
-    const GAME::Camera& regionCamera = camera.GetRegionCamera();
     const GAME::Coords& coords = regionCamera.GetCoords();
-    c.origin = coords.origin + Offset(*region);
+    c.origin = coords.origin + Offset(region);
     c.x = coords.xAxis;
     c.y = coords.yAxis;
     c.z = coords.zAxis;
@@ -1581,6 +1751,12 @@ FrameCamera WorldCamera(const SampleHost::FlightCamera& camera, GAME::Region* re
     c.nearPlane = regionCamera.GetNearPlane();
     c.farPlane = regionCamera.GetFarPlane();
     return c;
+}
+
+// Where the host's camera is in world space.
+FrameCamera WorldCamera(const SampleHost::FlightCamera& camera, GAME::Region* region)
+{
+    return WorldCamera(camera.GetRegionCamera(), *region);
 }
 
 GAME::Vec3 Rgb(const GAME::Color& c)
@@ -1625,6 +1801,132 @@ int RegionIndex(GAME::World& world, const GAME::Region* region)
         if (world.GetRegion(i) == region)
             return i;
     return -1;
+}
+
+// What the portal renderer draws for the host's view and how it weighs each region, asked as the
+// renderer asks it (the world's portals through the scene's services, the fades of a renderer
+// made for the same view and transparency manager): the camera's region and the regions behind the
+// portals it sees, in the order drawn. One portal deep: a cave has one doorway, so the renderer
+// goes no deeper in this world. A region behind a portal facing the camera is drawn before the
+// region holding the portal, one behind a portal facing away after it. A region drawn into the
+// renderer's shared target (a region drawn before it, or a portal facing the camera in its view)
+// is composited over what is there by its fade: up to 1 it keeps that share of the alpha the
+// region before it left (its inverse transparency mask), above 1 the excess besides; nothing where
+// no alpha was left.
+FrameView PortalView(GAME::Engine& engine, GAME::World& world, const Floor& floor,
+                     GAME::GraphicsCanvas& canvas, const GAME::GraphicsTransparencyManager& transparency,
+                     GAME::Region* root, const GAME::Camera& camera, const GAME::Viewport& viewport)
+{
+    using GAME::SceneWorldServices;
+    SceneWorldServices& services = SceneWorldServices::Current();
+    GAME::GraphicsPortalRenderer fades(canvas, root, camera, viewport, false);
+    fades.SetTransparencyManager(&transparency);
+    const GAME::Frustum viewFrustum = camera.GetFrustum(viewport);
+
+    struct Seen
+    {
+        GAME::Region* listed;
+        GAME::Portal* portal;
+        float targetFade;
+    };
+    // The portals that the view of a region placed so sees facing it, and facing away.
+    struct Portals
+    {
+        std::vector<Seen> front, back;
+    };
+    auto look = [&](GAME::Region* region, const GAME::Coords& placement) {
+        GAME::Frustum frustum = viewFrustum;
+        frustum.Transform(placement.Inverse());
+        std::vector<GAME::Region*> regions;
+        services.GetRegionsInFrustum(region, frustum, false, regions);
+        Portals portals;
+        for (GAME::Region* listed : regions) {
+            const GAME::Coords toListed =
+                SceneWorldServices::RelativeTransformation(region, listed) * placement.Inverse();
+            const GAME::Vec3 eye = toListed.TransformPoint(camera.GetCoords().origin);
+            GAME::Frustum listedFrustum = viewFrustum;
+            listedFrustum.Transform(toListed);
+            for (int i = 0; i < services.GetNumPortals(listed); ++i) {
+                GAME::Portal* portal = services.GetPortal(listed, i);
+                if (!portal)
+                    continue;
+                const float targetFade = fades.GetTargetFade(*portal);
+                if (targetFade > 0.0f || services.PortalIntersects(portal, listedFrustum))
+                    (services.IsPortalFrontFacing(portal, eye) ? portals.front : portals.back)
+                        .push_back({listed, portal, targetFade});
+            }
+        }
+        return portals;
+    };
+    // The first that leads somewhere.
+    auto leading = [&](const std::vector<Seen>& seen) -> const Seen* {
+        for (const Seen& s : seen)
+            if (services.GetConnectedRegion(s.portal))
+                return &s;
+        return nullptr;
+    };
+    // The region's view: the camera carried in, cut behind the portal it is seen back through.
+    auto regionView = [&](GAME::Region* region, const GAME::Coords& placement, const Seen* back) {
+        RegionView view;
+        GAME::Camera carried = camera;
+        carried.SetCoords(placement.Inverse() * camera.GetCoords());
+        view.camera = WorldCamera(carried, *region);
+        view.region = RegionIndex(world, region);
+        view.lights = CurrentLights(engine, floor.IsUnderground(view.region));
+        if (const GAME::Region* holder = back ? services.GetPortalRegion(back->portal) : nullptr) {
+            const GAME::Plane plane = services.GetPortalPlane(back->portal);
+            view.clipped = true;
+            view.clip[0] = plane.normal.x;
+            view.clip[1] = plane.normal.y;
+            view.clip[2] = plane.normal.z;
+            view.clip[3] = plane.d + 3.0f - GAME::Vec3::Dot(plane.normal, Offset(*holder));
+        }
+        return view;
+    };
+    // Composited with the fade given over what the region before it left (its alpha or none).
+    auto weigh = [](RegionView& view, bool alphaLeft, float fade) {
+        view.over = true;
+        view.keepScale = alphaLeft && fade != 0.0f ? std::min(fade, 1.0f) : 0.0f;
+        view.keepBias = alphaLeft && fade > 1.0f ? fade - 1.0f : 0.0f;
+    };
+
+    FrameView frame;
+    const GAME::Coords identity;
+    const Portals rootPortals = look(root, identity);
+    const Seen* rootBack = leading(rootPortals.back);
+    bool alphaLeft = false;
+    auto drawBehind = [&](const std::vector<Seen>& seen, bool frontFacing) {
+        for (const Seen& s : seen) {
+            GAME::Coords across;
+            GAME::Region* next = nullptr;
+            if (!services.GetBackToFrontCoords(s.portal, across, next) || !next || next == root)
+                continue;
+            float fade = std::max(fades.GetRegionFade(s.listed), 1.0f - fades.GetRegionFade(next));
+            if (!frontFacing)
+                fade += 1.0f - s.targetFade;
+            const GAME::Coords placement =
+                SceneWorldServices::RelativeTransformation(s.listed, root) * across;
+            const Portals nextPortals = look(next, placement);
+            const Seen* nextBack = leading(nextPortals.back);
+            RegionView view = regionView(next, placement, nextBack);
+            if (alphaLeft || leading(nextPortals.front))
+                weigh(view, alphaLeft, fade);
+            alphaLeft = nextBack != nullptr;
+            frame.regions.push_back(view);
+        }
+    };
+    const bool rootOver = leading(rootPortals.front) != nullptr;
+    if (rootOver)
+        drawBehind(rootPortals.front, true);
+    RegionView rootView =
+        regionView(root, identity, rootBack && rootBack->targetFade != 0.0f ? rootBack : nullptr);
+    if (rootOver)
+        weigh(rootView, alphaLeft, 1.0f - fades.GetRegionFade(root));
+    frame.regions.push_back(rootView);
+    alphaLeft = rootBack != nullptr;
+    if (rootBack)
+        drawBehind(rootPortals.back, false);
+    return frame;
 }
 
 // Of two pictures (rows from the top), the pixels that differ by more than the tolerance in red,
@@ -1726,11 +2028,8 @@ FlightResult Fly(BenchEngine& engine, const WorldGenerator& generator, const std
         GAME::Profile::Update();
         for (const GAME::Profile::TimeInfo& block : blocks)
             result.blockMs[block.name ? block.name : "?"] += block.milliseconds;
-        FrameView frameView;
-        frameView.camera = WorldCamera(camera, frustum.GetRegion());
-        frameView.region = RegionIndex(*world, frustum.GetRegion());
-        frameView.lights = CurrentLights(engine, floor.IsUnderground(frameView.region));
-        views.push_back(frameView);
+        views.push_back(PortalView(engine, *world, floor, *canvas, view->GetTransparency(),
+                                   frustum.GetRegion(), camera.GetRegionCamera(), viewport));
         // The picture of a compared camera, read after its frame was timed.
         if (std::find(std::begin(kComparedFrames), std::end(kComparedFrames), frame) !=
             std::end(kComparedFrames)) {
