@@ -37,6 +37,7 @@
 // library's mean frame and of its CPU time to the floor's. The machine's load average is printed
 // before and after.
 #include "common/BenchEngine.h"
+#include "common/BenchFolder.h"
 #include "common/BenchReport.h"
 #include "common/RawContext.h"
 
@@ -2069,17 +2070,9 @@ int main(int argc, char** argv)
 {
     if (const int answer = BenchCommandLine(argc, argv, kHelp); answer >= 0)
         return answer;
-    std::error_code error;
-    const std::filesystem::path previous = std::filesystem::current_path(error);
-    const std::filesystem::path folder =
-        std::filesystem::temp_directory_path() /
-        ("bench_frame_" + std::to_string(Clock::now().time_since_epoch().count()));
-    std::filesystem::create_directories(folder, error);
-    if (error || !MakeSampleData(folder)) {
-        std::printf("bench_frame: cannot write the game data to %s\n", folder.string().c_str());
+    const BenchFolder folder("bench_frame", MakeSampleData);
+    if (!folder.Ready())
         return 1;
-    }
-    std::filesystem::current_path(folder, error);
     const std::string loadBefore = LoadAverage();
     std::printf("load average before: %s\n", loadBefore.c_str());
 
@@ -2088,12 +2081,12 @@ int main(int argc, char** argv)
         GAME::FileSystem files;
         BenchEngine engine;
         engine.SetKeymapPath("Settings/keymap.txt");
-        engine.Start(files, folder.string(), "OpenGL");
+        engine.Start(files, folder.Path().string(), "OpenGL");
 
         WorldGenerator generator(WorldPlan());
         GAME::World* world = engine.GetWorld();
         if (!world || !engine.GetGraphicsEngine() || !generator.Generate() ||
-            !generator.Write(folder.string())) {
+            !generator.Write(folder.Path().string())) {
             std::printf("bench_frame: the engine did not start or the world was not written\n");
             status = 1;
         } else {
@@ -2114,8 +2107,9 @@ int main(int argc, char** argv)
                 SampleHost::FlightCamera camera(generator, *world);
                 const GAME::WorldFrustum view = camera.ViewAt(0.0f, GAME::Viewport(0, 0, kWidth, kHeight));
                 GAME::GraphicsEngine* graphics = engine.GetGraphicsEngine();
-                floorBuilt = floor.Build(*world, WorldAir(engine), folder, graphics->IsReflectionsEnabled(),
-                                         WorldCamera(camera, view.GetRegion()));
+                floorBuilt =
+                    floor.Build(*world, WorldAir(engine), folder.Path(), graphics->IsReflectionsEnabled(),
+                                WorldCamera(camera, view.GetRegion()));
                 world->Unload();
                 GAME::ObjectManager::Get()->DestroyPendingObjects(UINT_MAX);
             }
@@ -2124,7 +2118,7 @@ int main(int argc, char** argv)
             if (floorBuilt && world->Load(generator.GetSettings().mapName.c_str(), true)) {
                 // The world's air, as the host takes it: the fog and the sky in its colour.
                 WorldGenerator::ApplyAtmosphere(*engine.GetSectorDataManager(), *engine.GetGraphicsEngine());
-                flight = Fly(engine, generator, folder.string(), floor);
+                flight = Fly(engine, generator, folder.Path().string(), floor);
             }
             if (flight.frameMs.empty()) {
                 std::printf("bench_frame: the floor or the flight could not be made\n");
@@ -2186,7 +2180,5 @@ int main(int argc, char** argv)
         GAME::gEngine = nullptr;
     }
     GAME::RenderDevice::UnloadLibraries();
-    std::filesystem::current_path(previous, error);
-    std::filesystem::remove_all(folder, error);
     return status;
 }

@@ -26,6 +26,7 @@
 // Also counted: regions that unloaded and loaded again within 120 frames (a level thrashing at the
 // unload threshold).
 #include "common/BenchEngine.h"
+#include "common/BenchFolder.h"
 #include "common/BenchReport.h"
 
 #include "FlightCamera.h"
@@ -303,18 +304,9 @@ int main(int argc, char** argv)
 {
     if (const int code = BenchCommandLine(argc, argv, kHelp); code >= 0)
         return code;
-    std::error_code error;
-    const std::filesystem::path previous = std::filesystem::current_path(error);
-    const std::filesystem::path folder =
-        std::filesystem::temp_directory_path() /
-        ("bench_soak_" + std::to_string(Clock::now().time_since_epoch().count()));
-    std::filesystem::create_directories(folder, error);
-    if (error || !MakeSampleData(folder)) {
-        std::printf("bench_soak: cannot write the game data to %s\n", folder.string().c_str());
+    const BenchFolder folder("bench_soak", MakeSampleData);
+    if (!folder.Ready())
         return 1;
-    }
-    // The engine writes its settings beside the data it reads.
-    std::filesystem::current_path(folder, error);
     std::printf("load average before: %s\n", LoadAverage().c_str());
 
     int status = 0;
@@ -322,7 +314,7 @@ int main(int argc, char** argv)
         GAME::FileSystem files;
         BenchEngine engine;
         engine.SetKeymapPath("Settings/keymap.txt");
-        engine.Start(files, folder.string(), "OpenGL");
+        engine.Start(files, folder.Path().string(), "OpenGL");
         engine.ShowThreadMonitor(false);
         engine.ShowProfiler(false);
 
@@ -332,8 +324,8 @@ int main(int argc, char** argv)
         plan.flightSpeed = 120.0f;
         WorldGenerator generator(plan);
         GAME::World* world = engine.GetWorld();
-        const bool written =
-            world && engine.GetGraphicsEngine() && generator.Generate() && generator.Write(folder.string());
+        const bool written = world && engine.GetGraphicsEngine() && generator.Generate() &&
+                             generator.Write(folder.Path().string());
         // What the device and the process hold before the world loads.
         const uint64_t deviceBefore = written ? DeviceBytes(engine) : 0;
         std::printf("before the world: resident %.1f MB, heap %.1f MB, device objects %.1f MB\n",
@@ -347,7 +339,7 @@ int main(int argc, char** argv)
             std::vector<PassResult> passes;
             int quickReloads = 0;
             {
-                Soak soak(engine, generator, folder.string());
+                Soak soak(engine, generator, folder.Path().string());
                 soak.LoadFirstView();
                 std::printf("before the flight: resident %.1f MB, heap %.1f MB\n",
                             Megabytes(GAME::Platform::GetProcessWorkingSetBytes()),
@@ -413,7 +405,5 @@ int main(int argc, char** argv)
         GAME::gEngine = nullptr;
     }
     GAME::RenderDevice::UnloadLibraries();
-    std::filesystem::current_path(previous, error);
-    std::filesystem::remove_all(folder, error);
     return status;
 }

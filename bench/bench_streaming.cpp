@@ -9,6 +9,7 @@
 // both runs; the streaming run's p99 against the preloaded one; the frames of the streaming run
 // above 50 ms; the regions that came into view before their level was resident.
 #include "common/BenchEngine.h"
+#include "common/BenchFolder.h"
 #include "common/BenchReport.h"
 #include "core/Intersect.h"
 #include "core/Log.h"
@@ -275,26 +276,19 @@ int main(int argc, char** argv)
 {
     if (const int code = BenchCommandLine(argc, argv, kHelp); code >= 0)
         return code;
-    std::error_code error;
-    const std::filesystem::path previous = std::filesystem::current_path(error);
-    const std::filesystem::path folder =
-        std::filesystem::temp_directory_path() /
-        ("bench_streaming_" + std::to_string(Clock::now().time_since_epoch().count()));
-    std::filesystem::create_directories(folder, error);
-    DataKit::SampleGameData data;
-    WorldGenerator::AddRecords(data.Database());
-    if (error || !data.Write(folder.string())) {
-        std::printf("bench_streaming: cannot write the game data to %s\n", folder.string().c_str());
+    const BenchFolder folder("bench_streaming", [](const std::filesystem::path& path) {
+        DataKit::SampleGameData data;
+        WorldGenerator::AddRecords(data.Database());
+        return data.Write(path.string());
+    });
+    if (!folder.Ready())
         return 1;
-    }
-    // The engine writes its settings beside the data it reads.
-    std::filesystem::current_path(folder, error);
 
     int status = 0;
     {
         GAME::FileSystem files;
         CountingEngine engine;
-        engine.Start(files, folder.string(), "Software");
+        engine.Start(files, folder.Path().string(), "Software");
 
         // Wide enough that the view's reach (its far plane and the level-load distance) covers a
         // small part of it: regions keep coming in ahead and going out behind.
@@ -303,7 +297,7 @@ int main(int argc, char** argv)
         plan.regionsZ = 6;
         plan.flightSpeed = 120.0f;
         WorldGenerator generator(plan);
-        if (!engine.GetWorld() || !generator.Generate() || !generator.Write(folder.string())) {
+        if (!engine.GetWorld() || !generator.Generate() || !generator.Write(folder.Path().string())) {
             std::printf("bench_streaming: the engine did not start or the world was not written\n");
             status = 1;
         } else {
@@ -337,7 +331,5 @@ int main(int argc, char** argv)
         GAME::gEngine = nullptr;
     }
     GAME::RenderDevice::UnloadLibraries();
-    std::filesystem::current_path(previous, error);
-    std::filesystem::remove_all(folder, error);
     return status;
 }
