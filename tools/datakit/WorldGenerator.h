@@ -28,6 +28,7 @@
 #pragma once
 
 #include "core/ABBox.h"
+#include "core/Color.h"
 #include "core/Coords.h"
 #include "core/Frustum.h"
 #include "core/IntVec3.h"
@@ -163,6 +164,11 @@ public:
     // triangle count and the triangles (nine f32 each), the connected region's id and the
     // connected portal's id. The generated maps carry none (their portals come with the levels).
     static constexpr uint32_t portalChunkId = 0x54524F50; // "PORT"
+
+    // The colour the walkers wear (their record's tint of the sample character, whose mesh is
+    // white): a light cloth that keeps room below white for the light, so that a walker shows its
+    // shape in a cave's full ambient as in the sun.
+    static constexpr GAME::Color walkerTint = GAME::Color(0.72f, 0.64f, 0.55f, 1.0f);
 
     // The placements' records: the sample character as a SampleWalker (its walk), the sample crate
     // as an Actor, a point Light for caves and a NightLight for villages.
