@@ -182,7 +182,9 @@ public:
     // How far a scattered entity of the record reaches from its middle in x and z, however it is
     // turned: the circle round the square the sample host draws it on (a rock 1.2 units wide, a
     // tree 0.8, a bush 1.4, a ruin 3). The generator keeps these circles apart, inside their region
-    // (a cave's inside its walls) and out of the water; entities drawn larger may meet.
+    // (a cave's inside its walls), out of the water and out of the circles the walkers walk (whose
+    // starts and headings it draws so that their rounds keep clear of doorways, crates and fires);
+    // entities drawn larger may meet.
     static float EntityReach(const std::string& record);
     // Adds those records and AddPlacedRecords' to a database being written.
     static void AddRecords(ArzWriter& database);
