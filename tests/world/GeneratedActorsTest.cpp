@@ -209,7 +209,8 @@ TEST_F(GeneratedActorsTest, PropsStandApartOnTheirOwnGroundAndInsideTheCaveWalls
         std::string name;
     };
     // The props in world x and z (a cave's in its own space), and what else stands on the ground:
-    // the crates (0.75 units either side of their middle, turned) and the doorways' frames.
+    // the crates (0.75 units either side of their middle, turned: inside the circle of their half
+    // diagonal) and the doorways' frames.
     std::vector<Square> props;
     std::vector<Square> others;
     int caveProps = 0;
@@ -237,6 +238,11 @@ TEST_F(GeneratedActorsTest, PropsStandApartOnTheirOwnGroundAndInsideTheCaveWalls
             }
         }
         if (info.cave) {
+            // The cave's doorway is a cell of the grid: no prop stands in it.
+            for (const WorldGenerator::PortalInfo& door : generator.GetPortals())
+                if (door.region == i)
+                    others.push_back({i, door.coords.origin.x, door.coords.origin.z,
+                                      DataKit::SampleGridKit::cellWidth * 0.5f, "the cave's doorway"});
             // Inside the walls: the wall slabs stand wallThickness inside the cave's edges.
             const float inner = DataKit::SampleGridKit::wallThickness;
             const float size = static_cast<float>(settings.caveSize);
@@ -253,12 +259,19 @@ TEST_F(GeneratedActorsTest, PropsStandApartOnTheirOwnGroundAndInsideTheCaveWalls
     // Nearly all the props found room; the outdoor ones are checked across region borders.
     EXPECT_GE(static_cast<int>(props.size()) - caveProps, 6 * 200 * 98 / 100);
     EXPECT_GE(caveProps, 60 * 98 / 100);
-    EXPECT_EQ(others.size(), 6u * 1 + 1u); // a village's crates, the doorway's entrance
+    EXPECT_EQ(others.size(), 6u * 1 + 2u); // a village's crates, the doorway's entrance and cell
     int overlaps = 0;
     for (size_t a = 0; a < props.size(); ++a) {
         const auto apart = [&](const Square& b) {
-            return b.region != props[a].region || std::fabs(b.x - props[a].x) >= b.half + props[a].half ||
-                   std::fabs(b.z - props[a].z) >= b.half + props[a].half;
+            if (b.region != props[a].region)
+                return true;
+            const float dx = std::fabs(b.x - props[a].x), dz = std::fabs(b.z - props[a].z);
+            if (b.name.find("crate") != std::string::npos) {
+                // A crate turned any way stays inside the circle of its half diagonal.
+                const float ox = std::max(dx - props[a].half, 0.0f), oz = std::max(dz - props[a].half, 0.0f);
+                return ox * ox + oz * oz >= b.half * b.half;
+            }
+            return dx >= b.half + props[a].half || dz >= b.half + props[a].half;
         };
         for (size_t b = a + 1; b < props.size(); ++b)
             if (!apart(props[b]) && overlaps++ < 5)
@@ -270,6 +283,84 @@ TEST_F(GeneratedActorsTest, PropsStandApartOnTheirOwnGroundAndInsideTheCaveWalls
                               << other.name << " at " << other.x << ", " << other.z;
     }
     EXPECT_EQ(overlaps, 0);
+}
+
+TEST_F(GeneratedActorsTest, WalkersGoRoundTheirWholeCirclesClearOfEveryProp)
+{
+    // A village and a cave as full as the sample host's. Each walker is walked once round its
+    // circle (about 12.6 s at its turn of 0.5 a second): at no point does its body (0.4 units
+    // round its middle) enter a prop or crate as the host draws them (upright squares of these
+    // half widths; a crate turned any way).
+    WorldGenerator::Settings settings = SmallWorld();
+    settings.regionSize = 64;
+    settings.caveSize = 32;
+    settings.entitiesPerRegion = 200;
+    settings.entitiesPerCave = 60;
+    WorldGenerator generator(settings);
+    World* world = StartGenerated(generator);
+    ASSERT_NE(world, nullptr);
+    const std::pair<const char*, float> halfWidths[] = {
+        {"rock", 0.6f}, {"tree", 0.4f}, {"bush", 0.7f}, {"ruin", 1.5f}, {"crate", 0.75f * 1.4142136f}};
+    const std::vector<WorldGenerator::RegionInfo>& regions = generator.GetRegions();
+    int checkedRegions = 0;
+    for (size_t i = 0; i < regions.size(); ++i) {
+        if (!regions[i].village && !regions[i].cave)
+            continue;
+        SCOPED_TRACE(regions[i].name);
+        Region* region = world->GetRegion(static_cast<int>(i));
+        struct Square
+        {
+            float x, z, half;
+            std::string name;
+        };
+        std::vector<Square> props;
+        std::vector<SampleWalker*> walkers;
+        for (Entity* entity : Entities(region)) {
+            if (auto* walker = dynamic_cast<SampleWalker*>(entity)) {
+                walkers.push_back(walker);
+                continue;
+            }
+            std::string name = entity->GetObjectName();
+            std::transform(name.begin(), name.end(), name.begin(),
+                           [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+            const Vec3 at = entity->GetCoords().GetOrigin().GetRegionPosition();
+            for (const auto& [word, half] : halfWidths)
+                if (name.find(word) != std::string::npos)
+                    props.push_back({at.x, at.z, half, name});
+        }
+        ASSERT_GE(walkers.size(), 2u);
+        ASSERT_GT(props.size(), 50u);
+
+        const float size = static_cast<float>(regions[i].cave ? settings.caveSize : settings.regionSize);
+        const WorldFrustum view(region, WorldGenerator::MakeViewFrustum(Vec3(size / 2, 30.0f, size / 2),
+                                                                        Vec3(0.0f, -1.0f, 0.0001f), 1.2f,
+                                                                        0.5f, 100.0f));
+        const auto begin = std::chrono::steady_clock::now();
+        while (!std::all_of(walkers.begin(), walkers.end(), [](SampleWalker* w) { return w->IsWalking(); }) &&
+               std::chrono::steady_clock::now() - begin < std::chrono::seconds(20)) {
+            Frame(16, &view);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        ASSERT_TRUE(std::all_of(walkers.begin(), walkers.end(), [](SampleWalker* w) { return w->IsWalking(); }))
+            << "the walk did not load";
+        int inside = 0;
+        for (int frame = 0; frame < 330; ++frame) {
+            Frame(40, &view);
+            for (SampleWalker* walker : walkers) {
+                const Vec3 at = walker->GetCoords().GetOrigin().GetRegionPosition();
+                for (const Square& p : props) {
+                    const float dx = std::max(std::fabs(at.x - p.x) - p.half, 0.0f);
+                    const float dz = std::max(std::fabs(at.z - p.z) - p.half, 0.0f);
+                    if (dx * dx + dz * dz < 0.4f * 0.4f && inside++ < 5)
+                        ADD_FAILURE() << "a walker at " << at.x << ", " << at.z << " walks into " << p.name
+                                      << " at " << p.x << ", " << p.z;
+                }
+            }
+        }
+        EXPECT_EQ(inside, 0);
+        ++checkedRegions;
+    }
+    EXPECT_EQ(checkedRegions, 2);
 }
 
 } // namespace

@@ -67,11 +67,23 @@ std::string VertexProgram(bool skinned)
     return code;
 }
 
+// The ambient a mesh takes by which way each face turns: all of it facing up, less turned away
+// from the open above, least facing down. The sky and ground colours alone give a mesh no shape
+// where they are alike: underground, where both are white and no sun shines, every face of a light
+// mesh took the same full ambient, and a further light on top washed it out to a flat white
+// figure.
+const char* const facingAmbient = R"GLSL(
+vec3 FacingAmbient(vec3 n)
+{
+    return Ambient(n) * (0.55 + 0.45 * clamp(n.y * 0.5 + 0.5, 0.0, 1.0));
+}
+)GLSL";
+
 // The tinted texture, lit; the highlight brightens what the light shows (additive passes add it
 // only once, with the ambient, which also mixes in the fog; they fade by it).
 std::string PixelProgram(const char* light, bool ambient)
 {
-    return std::string(SampleShaderParts::lightingFunctions) + SampleShaderParts::pixelFogFunctions +
+    return std::string(SampleShaderParts::lightingFunctions) + facingAmbient + SampleShaderParts::pixelFogFunctions +
            "void main()\n{\n    vec4 base = v_color0 * texture(s0, v_tex0.xy);\n" +
            "    vec3 n = SurfaceNormal();\n    vec3 lit = base.rgb * (" + light + ");\n" +
            (ambient ? "    lit += base.rgb * v_color1.x;\n    o_color = vec4(WithFog(lit), base.a);\n"
@@ -117,10 +129,10 @@ void MeshShaders::AddMeshStyles(ShaderWriter::Section& s, bool skinned)
     lights.insert(lights.end(), fogColor.begin(), fogColor.end());
 
     const uint32_t vertex = s.VertexProgram(VertexProgram(skinned), vertexBindings);
-    const uint32_t ambient = s.PixelProgram(PixelProgram("Ambient(n)", true), lights);
+    const uint32_t ambient = s.PixelProgram(PixelProgram("FacingAmbient(n)", true), lights);
     const uint32_t directionalAmbient =
-        s.PixelProgram(PixelProgram("Ambient(n) + DirectionalLight(n)", true), lights);
-    const uint32_t pointAmbient = s.PixelProgram(PixelProgram("Ambient(n) + PointLight(n)", true), lights);
+        s.PixelProgram(PixelProgram("FacingAmbient(n) + DirectionalLight(n)", true), lights);
+    const uint32_t pointAmbient = s.PixelProgram(PixelProgram("FacingAmbient(n) + PointLight(n)", true), lights);
     const uint32_t directional = s.PixelProgram(PixelProgram("DirectionalLight(n)", false), lights);
     const uint32_t point = s.PixelProgram(PixelProgram("PointLight(n)", false), lights);
 

@@ -7,7 +7,8 @@
 // (the section's opacity in z becomes the alpha), "baseTexture", "boneMatrix" (skinned: maxBones
 // float4x3, vertex bone indices naming its elements), "lightColor", "lightDirection" (toward the
 // light, as the scene shaders take it), "lightPosition", "lightMaxDistance", "skyAmbientColor" and
-// "groundAmbientColor". The lit styles carry the scene's fog (SampleShaderParts: "cameraOrigin",
+// "groundAmbientColor" (the ambient taken less on faces turned from the open above, so that a mesh
+// keeps its shape where sky and ground are alike, as underground). The lit styles carry the scene's fog (SampleShaderParts: "cameraOrigin",
 // "fogColor", "depthFogParams", "heightFogParams"); there is no "fogStyle".
 //
 // The static styles go into the basic shader's sections ("Shaders/Basic.ssh", which the sample

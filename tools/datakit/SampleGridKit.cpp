@@ -10,6 +10,7 @@
 #include "terrain/GridRegion.h"
 #include "terrain/GridSystem.h"
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -46,6 +47,11 @@ struct PieceBuilder
     {
         const Vec3 corners[4] = {a, b, c, d};
         const float uv[4][2] = {{0, vScale}, {uScale, vScale}, {uScale, 0}, {0, 0}};
+        AddQuad(corners, uv, normal);
+    }
+
+    void AddQuad(const Vec3 (&corners)[4], const float (&uv)[4][2], const Vec3& normal)
+    {
         uint32_t first = 0;
         const uint32_t physicsFirst = static_cast<uint32_t>(physicsVertices.size());
         for (int i = 0; i < 4; ++i) {
@@ -67,6 +73,39 @@ struct PieceBuilder
             {{physicsFirst, physicsFirst + 1, physicsFirst + 2}, GAME::PHYSICS_SURFACE_STONE});
         physicsTriangles.push_back(
             {{physicsFirst, physicsFirst + 2, physicsFirst + 3}, GAME::PHYSICS_SURFACE_STONE});
+    }
+
+    // A quad whose texture is laid on by where it lies in the piece (an axis-aligned face's two other
+    // axes, a cell width to a repeat), so that faces side by side, in this piece or the next cell's,
+    // carry the rock on without a step.
+    void LaidQuad(const Vec3& a, const Vec3& b, const Vec3& c, const Vec3& d, const Vec3& normal)
+    {
+        const Vec3 corners[4] = {a, b, c, d};
+        float uv[4][2];
+        for (int i = 0; i < 4; ++i) {
+            const Vec3& p = corners[i];
+            const float along = std::fabs(normal.x) > 0.5f ? p.z : p.x;
+            const float across = std::fabs(normal.y) > 0.5f ? p.z : -p.y;
+            uv[i][0] = along / SampleGridKit::cellWidth;
+            uv[i][1] = across / SampleGridKit::cellWidth;
+        }
+        AddQuad(corners, uv, normal);
+    }
+
+    // An upright block of wall over [x0, x1] x [z0, z1] from the floor to the top: its top and those
+    // of its four sides that open[] (-x, +x, -z, +z) leaves open. No bottom: the floor or the wall
+    // below lies under it.
+    void Block(float x0, float x1, float z0, float z1, float top, const bool open[4])
+    {
+        LaidQuad(Vec3(x0, top, z1), Vec3(x1, top, z1), Vec3(x1, top, z0), Vec3(x0, top, z0), Vec3(0, 1, 0));
+        if (open[0])
+            LaidQuad(Vec3(x0, 0, z0), Vec3(x0, 0, z1), Vec3(x0, top, z1), Vec3(x0, top, z0), Vec3(-1, 0, 0));
+        if (open[1])
+            LaidQuad(Vec3(x1, 0, z1), Vec3(x1, 0, z0), Vec3(x1, top, z0), Vec3(x1, top, z1), Vec3(1, 0, 0));
+        if (open[2])
+            LaidQuad(Vec3(x1, 0, z0), Vec3(x0, 0, z0), Vec3(x0, top, z0), Vec3(x1, top, z0), Vec3(0, 0, -1));
+        if (open[3])
+            LaidQuad(Vec3(x0, 0, z1), Vec3(x1, 0, z1), Vec3(x1, top, z1), Vec3(x0, top, z1), Vec3(0, 0, 1));
     }
 
     // A box from lo to hi, its six faces facing out.
@@ -118,14 +157,6 @@ struct PieceBuilder
         Quad(Vec3(-h, 0, h), Vec3(h, 0, h), Vec3(h, 0, -h), Vec3(-h, 0, -h), Vec3(0, 1, 0), 1.0f, 1.0f);
     }
 };
-
-// Corner k of a piece, in x and z.
-Vec3 Corner(int k)
-{
-    const float h = SampleGridKit::cellWidth * 0.5f;
-    static const float signs[4][2] = {{-1, -1}, {1, -1}, {1, 1}, {-1, 1}};
-    return Vec3(signs[k][0] * h, 0.0f, signs[k][1] * h);
-}
 
 bool WriteFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes)
 {
@@ -197,21 +228,37 @@ MeshWriter SampleGridKit::MakeWallPiece(uint8_t pattern, bool base)
     PieceBuilder piece;
     if (base)
         piece.Floor();
-    const float t = wallThickness, top = cellHeight;
+    // The cell's footprint in three bands each way: a wall's thickness at either side, the open
+    // middle between. A solid corner fills its corner square, a standing wall the band along its
+    // side between two corners. Each square and band is one block, and a side two blocks share is
+    // left out: no two faces of the piece lie on one another (such faces fight over the depth and
+    // take a further light's pass twice, which shows as bright broken stripes), and a faded wall
+    // shows no inner faces.
+    const float h = cellWidth * 0.5f, t = wallThickness;
+    const float bands[4] = {-h, -h + t, h - t, h};
+    // Corner k's square and wall k's band, as (x band, z band).
+    static const int cornerAt[4][2] = {{0, 0}, {2, 0}, {2, 2}, {0, 2}};
+    static const int wallAt[4][2] = {{1, 0}, {2, 1}, {1, 2}, {0, 1}};
+    bool solid[3][3] = {};
     for (int k = 0; k < 4; ++k) {
-        // Inward from corner k toward the cell's middle.
-        const Vec3 c = Corner(k);
-        const Vec3 in(c.x < 0 ? t : -t, 0.0f, c.z < 0 ? t : -t);
         if (pattern & (128u >> k))
-            piece.Box(Vec3::Min(c, c + in), Vec3::Max(c, c + in) + Vec3(0, top, 0));
+            solid[cornerAt[k][0]][cornerAt[k][1]] = true;
         if (pattern & (8u >> k)) {
-            // Along the side from corner k to corner k + 1, t thick toward the middle.
-            const Vec3 d = Corner((k + 1) % 4);
-            const Vec3 across = Vec3(c.x == d.x ? in.x : 0.0f, 0.0f, c.z == d.z ? in.z : 0.0f);
-            piece.Box(Vec3::Min(Vec3::Min(c, d), Vec3::Min(c, d) + across),
-                      Vec3::Max(Vec3::Max(c, d), Vec3::Max(c, d) + across) + Vec3(0, top, 0));
+            solid[wallAt[k][0]][wallAt[k][1]] = true;
+            // A wall reaches into the corners at its ends, whatever the pattern says of them.
+            solid[cornerAt[k][0]][cornerAt[k][1]] = true;
+            solid[cornerAt[(k + 1) % 4][0]][cornerAt[(k + 1) % 4][1]] = true;
         }
     }
+    const auto filled = [&solid](int x, int z) { return x >= 0 && x < 3 && z >= 0 && z < 3 && solid[x][z]; };
+    for (int x = 0; x < 3; ++x)
+        for (int z = 0; z < 3; ++z) {
+            if (!solid[x][z])
+                continue;
+            // The cell's own edges stay: the next cell's wall, if any, is its own.
+            const bool open[4] = {!filled(x - 1, z), !filled(x + 1, z), !filled(x, z - 1), !filled(x, z + 1)};
+            piece.Block(bands[x], bands[x + 1], bands[z], bands[z + 1], cellHeight, open);
+        }
     char text[64];
     std::snprintf(text, sizeof(text), "Cave wall piece %u%s", static_cast<unsigned>(pattern),
                   base ? "" : " (mid)");

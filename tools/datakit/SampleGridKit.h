@@ -1,8 +1,10 @@
 // The sample grid system of the generated caves: procedural wall pieces for every entry of the
-// grid system's table (a pillar at each solid corner and a wall slab along each standing wall, with
-// the same boxes as collision mesh; base pieces have a floor, mid pieces do not, none has a ceiling
-// since underground rooms are seen from above; the mid piece of the empty pattern would hold
-// nothing and is left out, so such a cell stays empty), a doorway feature whose opening carries one portal,
+// grid system's table (a pillar at each solid corner and a wall slab along each standing wall, laid
+// as blocks that meet without overlapping, so that no two faces lie on one another, the rock
+// textured by where each face lies; the same faces are the collision mesh; base pieces have a floor,
+// mid pieces do not, none has a ceiling since underground rooms are seen from above; the mid piece
+// of the empty pattern would hold nothing and is left out, so such a cell stays empty), a doorway
+// feature whose opening carries one portal,
 // the entrance that stands outdoors with the matching portal, their rock textures, and the records naming
 // them ("GridSystem", also under the engine's default grid system name, and "GridEntrance"). Meshes
 // are drawn with the sample mesh shaders (Shaders/Basic.ssh).

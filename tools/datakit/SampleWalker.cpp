@@ -10,6 +10,7 @@
 #include "world/Region.h"
 #include "world/World.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace DataKit {
@@ -36,6 +37,13 @@ void SampleWalker::Load(const GAME::LoadTable& constTable)
     m_animation = table.LoadAnimation("animation");
     const float rate = table.GetFloat("turnRate", 0.0f);
     m_turnRate = std::isfinite(rate) ? rate : 0.0f;
+    float tint[3];
+    const char* const fields[3] = {"tintColor.r", "tintColor.g", "tintColor.b"};
+    for (int i = 0; i < 3; ++i) {
+        const float value = table.GetFloat(fields[i], 1.0f);
+        tint[i] = std::isfinite(value) ? std::clamp(value, 0.0f, 1.0f) : 1.0f;
+    }
+    SetTintColor(GAME::Color(tint[0], tint[1], tint[2], 1.0f));
 }
 
 void SampleWalker::PreLoad(bool immediate)

@@ -21,7 +21,9 @@ public:
     // The class name records give; using it links the class into the program.
     static const char* ClassName();
 
-    // The actor's fields, then "animation" and "turnRate" (radians a second, default 0).
+    // The actor's fields, then "animation", "turnRate" (radians a second, default 0) and the tint
+    // its mesh is drawn with, "tintColor.r", "tintColor.g" and "tintColor.b" (1 each: the mesh's own
+    // colours).
     void Load(const GAME::LoadTable& table) override;
     // The actor's, then the animation is queued on the loader.
     void PreLoad(bool immediate) override;

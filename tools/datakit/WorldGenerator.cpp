@@ -71,6 +71,8 @@ constexpr float kTwoPi = 6.2831853f;
 // circle of about 3 units' radius.
 constexpr float kWalkerTurnRate = 0.5f;
 constexpr float kWalkerCircle = CharacterGenerator::walkStride / kWalkerTurnRate;
+// How far a walker reaches from the middle of its body (its record's actor radius).
+constexpr float kWalkerRadius = 0.4f;
 constexpr float kLightHeight = 3.0f;
 constexpr int kVillageCrates = 6;
 constexpr int kVillageLamps = 4;
@@ -346,6 +348,14 @@ bool Overlaps(const std::vector<Footprint>& taken, float x, float z, float reach
     });
 }
 
+// The middle of the circle a walker placed with the frame walks: it goes forward along the
+// frame's z and turns toward its x (the turn increases its angle about y), so the circle's middle
+// lies kWalkerCircle along x from where it starts.
+Vec3 WalkCentre(const Coords& frame)
+{
+    return frame.origin + frame.xAxis * kWalkerCircle;
+}
+
 Vec3 Normalized(const Vec3& v)
 {
     const float length = std::sqrt(Vec3::Dot(v, v));
@@ -425,7 +435,10 @@ void WorldGenerator::AddPlacedRecords(ArzWriter& database)
         .String("mesh", CharacterGenerator::characterMesh)
         .String("animation", CharacterGenerator::walkAnimation)
         .Float("turnRate", kWalkerTurnRate)
-        .Float("actorRadius", 0.4f)
+        .Float("tintColor.r", walkerTint.r)
+        .Float("tintColor.g", walkerTint.g)
+        .Float("tintColor.b", walkerTint.b)
+        .Float("actorRadius", kWalkerRadius)
         .Float("actorHeight", 1.9f);
     database.AddRecord(NormalizeRecordName(crateRecord))
         .String("Class", "Actor")
@@ -698,19 +711,46 @@ void WorldGenerator::PlaceActorsAndLights()
             info.placements.push_back(Placement{record, frame});
         };
 
-        // Walkers keep far enough from the edges for their circles to stay inside the region, and
-        // out of the lake and the river (a start whose circle could reach them is drawn again).
+        // What stands on the ground besides the scattered props: the doorways (with the way
+        // through them), a cave's fire and sparks, a village's crates round its square and its fire.
+        const Vec3 caveFire(size * 0.5f, 0.0f, size * 0.55f), sparks = caveFire + Vec3(2.0f, 1.0f, 0.0f);
+        const Vec3 square(size * 0.5f, 0.0f, size * 0.7f), villageFire = square + Vec3(0.0f, 0.0f, -2.0f);
+        const float ring = std::min(6.0f, size * 0.18f);
+        std::vector<Footprint> fixtures;
+        for (const PortalInfo& door : m_portals)
+            if (door.region == static_cast<int>(index))
+                fixtures.push_back({door.coords.origin.x, door.coords.origin.z, kDoorwayReach});
+        if (info.cave) {
+            fixtures.push_back({caveFire.x, caveFire.z, kFireReach});
+            fixtures.push_back({sparks.x, sparks.z, kFireReach});
+        } else if (info.village) {
+            for (int i = 0; i < kVillageCrates; ++i) {
+                const float a = kTwoPi * static_cast<float>(i) / static_cast<float>(kVillageCrates);
+                fixtures.push_back({square.x + ring * std::cos(a), square.z + ring * std::sin(a), kCrateReach});
+            }
+            fixtures.push_back({villageFire.x, villageFire.z, kFireReach});
+        }
+
+        // Walkers keep far enough from the edges for their circles to stay inside the region, out
+        // of the lake and the river, and the circle they walk clear of what stands on the ground (a
+        // start and heading whose circle could meet either are drawn again; the scattered props
+        // keep out of the circles later).
         const float margin = std::min(2.5f * kWalkerCircle, size * 0.45f);
         std::uniform_real_distribution<float> along(margin, size - margin);
         const WaterLayout water = info.cave ? WaterLayout() : MakeWaterLayout(s.regionSize);
         const int walkers = info.cave ? s.walkersPerCave : s.walkersPerRegion;
         for (int i = 0; i < walkers; ++i) {
-            float x = along(random), z = along(random);
-            for (int attempt = 0; attempt < kPlacementAttempts &&
-                                  ReachesWater(water, x, z, 2.0f * kWalkerCircle + 1.0f, nullptr);
-                 ++attempt)
-                x = along(random), z = along(random);
-            place(walkerRecord, Vec3(x, 0.0f, z), turn(random));
+            float x = along(random), z = along(random), heading = turn(random);
+            const auto blocked = [&] {
+                Coords frame = Coords::Rotation(up, heading);
+                frame.origin = Vec3(x, 0.0f, z);
+                const Vec3 middle = WalkCentre(frame);
+                return ReachesWater(water, x, z, 2.0f * kWalkerCircle + 1.0f, nullptr) ||
+                       Overlaps(fixtures, middle.x, middle.z, kWalkerCircle + kWalkerRadius);
+            };
+            for (int attempt = 0; attempt < kPlacementAttempts && blocked(); ++attempt)
+                x = along(random), z = along(random), heading = turn(random);
+            place(walkerRecord, Vec3(x, 0.0f, z), heading);
         }
 
         if (info.cave) {
@@ -724,13 +764,11 @@ void WorldGenerator::PlaceActorsAndLights()
                       0.0f);
             }
             // A fire burning in the middle, and a burst of sparks beside it as the cave loads.
-            place(SampleEffects::fireRecord, Vec3(size * 0.5f, 0.0f, size * 0.55f), 0.0f);
-            place(SampleEffects::burstRecord, Vec3(size * 0.5f + 2.0f, 1.0f, size * 0.55f), 0.0f);
+            place(SampleEffects::fireRecord, caveFire, 0.0f);
+            place(SampleEffects::burstRecord, sparks, 0.0f);
         } else if (info.village) {
             // A square north of the middle (the doorway of a cave stands south of it): crates round
             // it, lamps between them, two walkers on it.
-            const Vec3 square(size * 0.5f, 0.0f, size * 0.7f);
-            const float ring = std::min(6.0f, size * 0.18f);
             for (int i = 0; i < kVillageCrates; ++i) {
                 const float a = kTwoPi * static_cast<float>(i) / static_cast<float>(kVillageCrates);
                 place(crateRecord, square + Vec3(ring * std::cos(a), 0.0f, ring * std::sin(a)), a);
@@ -741,10 +779,16 @@ void WorldGenerator::PlaceActorsAndLights()
                       square + Vec3((ring + 1.5f) * std::cos(a), kLightHeight, (ring + 1.5f) * std::sin(a)),
                       0.0f);
             }
-            place(walkerRecord, square + Vec3(-1.0f, 0.0f, 0.0f), turn(random));
-            place(walkerRecord, square + Vec3(1.0f, 0.0f, 0.5f), turn(random));
+            // The two walk one circle round the middle of the square and the fire, half a round
+            // apart: inside the crates, outside the fire.
+            const Vec3 middle = (square + villageFire) * 0.5f;
+            const float heading = turn(random);
+            for (float a : {heading, heading + kTwoPi * 0.5f}) {
+                const Coords frame = Coords::Rotation(up, a);
+                place(walkerRecord, middle - frame.xAxis * kWalkerCircle, a);
+            }
             // A fire in the middle of the square.
-            place(SampleEffects::fireRecord, square + Vec3(0.0f, 0.0f, -2.0f), 0.0f);
+            place(SampleEffects::fireRecord, villageFire, 0.0f);
         }
         info.entities += static_cast<unsigned>(info.placements.size());
     }
@@ -889,7 +933,8 @@ bool WorldGenerator::BuildLevels()
             ++doors;
         }
         const unsigned scattered = info.entities - static_cast<unsigned>(info.placements.size()) - doors;
-        // Footprints already taken: the doorways (with the way through them), the crates and fires.
+        // Footprints already taken: the doorways (with the way through them), the crates and fires,
+        // the walkers' circles.
         std::vector<Footprint> taken;
         for (const PortalInfo& door : m_portals)
             if (door.region == static_cast<int>(index))
@@ -902,6 +947,11 @@ bool WorldGenerator::BuildLevels()
                                     : 0.0f;
             if (reach > 0.0f)
                 taken.push_back({placement.coords.origin.x, placement.coords.origin.z, reach});
+            // A walker's whole circle, so that no prop stands in its way.
+            if (placement.record == walkerRecord) {
+                const Vec3 middle = WalkCentre(placement.coords);
+                taken.push_back({middle.x, middle.z, kWalkerCircle + kWalkerRadius});
+            }
         }
         // Each scattered prop stands wholly on its own ground: inside the region (a prop across a
         // border would meet its neighbour's unseen) or inside a cave's walls, apart from every

@@ -28,6 +28,7 @@
 #pragma once
 
 #include "core/ABBox.h"
+#include "core/Color.h"
 #include "core/Coords.h"
 #include "core/Frustum.h"
 #include "core/IntVec3.h"
@@ -164,6 +165,11 @@ public:
     // connected portal's id. The generated maps carry none (their portals come with the levels).
     static constexpr uint32_t portalChunkId = 0x54524F50; // "PORT"
 
+    // The colour the walkers wear (their record's tint of the sample character, whose mesh is
+    // white): a light cloth that keeps room below white for the light, so that a walker shows its
+    // shape in a cave's full ambient as in the sun.
+    static constexpr GAME::Color walkerTint = GAME::Color(0.72f, 0.64f, 0.55f, 1.0f);
+
     // The placements' records: the sample character as a SampleWalker (its walk), the sample crate
     // as an Actor, a point Light for caves and a NightLight for villages.
     static constexpr const char* walkerRecord = "Records/World/Generated/Walker.dbr";
@@ -176,7 +182,9 @@ public:
     // How far a scattered entity of the record reaches from its middle in x and z, however it is
     // turned: the circle round the square the sample host draws it on (a rock 1.2 units wide, a
     // tree 0.8, a bush 1.4, a ruin 3). The generator keeps these circles apart, inside their region
-    // (a cave's inside its walls) and out of the water; entities drawn larger may meet.
+    // (a cave's inside its walls), out of the water and out of the circles the walkers walk (whose
+    // starts and headings it draws so that their rounds keep clear of doorways, crates and fires);
+    // entities drawn larger may meet.
     static float EntityReach(const std::string& record);
     // Adds those records and AddPlacedRecords' to a database being written.
     static void AddRecords(ArzWriter& database);
