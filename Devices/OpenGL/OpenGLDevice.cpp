@@ -1070,7 +1070,7 @@ bool OpenGLDevice::ResetDevice(const RenderDeviceSettings& settings)
     return true;
 }
 
-// The software device's reads its settings under its lock; this one's belong to the main thread.
+// Not shared with the software device's: that one reads its settings under its lock.
 void OpenGLDevice::SetResolution(int width, int height)
 {
     RenderDeviceSettings settings = m_settings;

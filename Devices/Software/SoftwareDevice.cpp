@@ -1556,7 +1556,7 @@ bool SoftwareDevice::ResetDevice(const RenderDeviceSettings& settings)
     return true;
 }
 
-// The OpenGL device's reads its settings on the main thread; this one's are under the device's lock.
+// Not shared with the OpenGL device's: this one reads its settings under the device's lock.
 void SoftwareDevice::SetResolution(int width, int height)
 {
     RenderDeviceSettings settings;
