@@ -1,8 +1,9 @@
 // What both render device modules accept of the codes in graphics/RenderTypes.h (test functions,
-// write modes, blend factors, depth formats), and the window sizes a device offers when no display
-// tells it better. Header only; pure functions, any thread.
+// write modes, blend factors, depth formats) and of a primary surface's settings, and the window
+// sizes a device offers when no display tells it better. Header only; pure functions, any thread.
 #pragma once
 
+#include "graphics/RenderDeviceSettings.h"
 #include "graphics/RenderTypes.h"
 
 #include <cstdint>
@@ -28,6 +29,17 @@ inline bool IsBlendFactor(int32_t value)
 inline bool IsDepthFormat(RenderTextureFormat format)
 {
     return format == RENDER_FORMAT_D16 || format == RENDER_FORMAT_D24 || format == RENDER_FORMAT_D32;
+}
+
+// A primary surface of the settings: a size of 1 to maxSize a side, a colour format of 8 bits a
+// channel and no depth or a depth format.
+inline bool IsValidSettings(const RenderDeviceSettings& settings, int maxSize)
+{
+    return settings.width > 0 && settings.height > 0 && settings.width <= maxSize &&
+           settings.height <= maxSize &&
+           (settings.colorFormat == RENDER_FORMAT_RGB || settings.colorFormat == RENDER_FORMAT_RGBA ||
+            settings.colorFormat == RENDER_FORMAT_RGBA_ALT) &&
+           (settings.depthFormat == RENDER_FORMAT_NONE || IsDepthFormat(settings.depthFormat));
 }
 
 // The usual window sizes at 60 Hz, 32-bit colour.

@@ -25,8 +25,6 @@ constexpr unsigned int screenBufferBytes = 1024u * 1024u;
 // Samples of an anti-aliased primary surface, when the driver offers them.
 constexpr int primarySamples = 4;
 
-std::atomic<uint64_t> g_nextDeviceSerial{1};
-
 // Where a picture goes in a window: as large as fits with its shape kept, in the middle; bars
 // fill the rest when the shapes differ. A picture of the window's shape fills it exactly.
 struct PictureRect
@@ -79,7 +77,7 @@ bool OpenGLDevice::FramebufferKey::operator<(const FramebufferKey& o) const
 }
 
 OpenGLDevice::OpenGLDevice()
-    : m_serial(g_nextDeviceSerial.fetch_add(1)), m_vertexConstants(size_t(constantRegisters) * 4, 0.0f),
+    : m_vertexConstants(size_t(constantRegisters) * 4, 0.0f),
       m_pixelConstants(size_t(constantRegisters) * 4, 0.0f), m_vertexStamps(constantRegisters, 0),
       m_pixelStamps(constantRegisters, 0)
 {
@@ -368,11 +366,7 @@ void OpenGLDevice::GetSupportedDisplayModes(std::vector<RenderDisplayMode>& mode
 bool OpenGLDevice::IsValidSettings(const RenderDeviceSettings& settings, const char* operation) const
 {
     const int limit = m_contexts.IsOpen() ? m_maxTextureSize : DeviceCommon::maxDdsDimension;
-    const bool valid =
-        settings.width > 0 && settings.height > 0 && settings.width <= limit && settings.height <= limit &&
-        (settings.colorFormat == RENDER_FORMAT_RGB || settings.colorFormat == RENDER_FORMAT_RGBA ||
-         settings.colorFormat == RENDER_FORMAT_RGBA_ALT) &&
-        (settings.depthFormat == RENDER_FORMAT_NONE || IsDepthFormat(settings.depthFormat));
+    const bool valid = DeviceCommon::IsValidSettings(settings, limit);
     if (!valid)
         DeviceLogPrintf(1, "OpenGL device: %s: settings %d x %d, colour %d, depth %d are not possible",
                         operation, settings.width, settings.height, settings.colorFormat,
@@ -1076,6 +1070,7 @@ bool OpenGLDevice::ResetDevice(const RenderDeviceSettings& settings)
     return true;
 }
 
+// Not shared with the software device's: that one reads its settings under its lock.
 void OpenGLDevice::SetResolution(int width, int height)
 {
     RenderDeviceSettings settings = m_settings;

@@ -75,6 +75,7 @@
 // does around a reset. A ResetDevice that fails returns false and leaves the device as it was.
 #pragma once
 
+#include "DeviceBase.h"
 #include "OpenGLContext.h"
 #include "OpenGLResources.h"
 
@@ -100,6 +101,12 @@ namespace GAME::OpenGL {
 
 class OpenGLFont;
 
+using DeviceCommon::constantRegisters;
+using DeviceCommon::maxClipPlanes;
+using DeviceCommon::maxRenderTargets;
+using DeviceCommon::maxTextureStages;
+using DeviceCommon::maxTextureStageStates;
+
 enum class ResourceKind : uint8_t
 {
     Surface,
@@ -114,14 +121,9 @@ enum class ResourceKind : uint8_t
     Font,
 };
 
-class OpenGLDevice final : public RenderDevice
+class OpenGLDevice final : public DeviceCommon::DeviceBase
 {
 public:
-    static constexpr int maxTextureStages = 16;
-    static constexpr int maxStageStates = 32;
-    static constexpr int maxRenderTargets = 4;
-    static constexpr int maxClipPlanes = 6;
-    static constexpr int constantRegisters = 256;
     static constexpr uint64_t fallbackVideoMemory = 512ull * 1024 * 1024;
 
     OpenGLDevice();
@@ -140,7 +142,6 @@ public:
     void DestroySurface(RenderSurface** surface) override;
     void UnregisterVertexDeclaration(RenderVertexDeclaration* declaration) override;
     int GetNumVertexDeclarations() const override;
-    bool SupportsDepthRenderTargets() const override { return true; }
     bool Supports16bitColorWithDepth() const override { return true; }
     void SetTargetSurface(int index, RenderSurface* surface) override;
     void SetRenderTarget(int index, RenderSurface* surface) override;
@@ -171,7 +172,6 @@ public:
     void DestroyVertexShader(RenderVertexShader** shader) override;
     RenderPixelShader* CreatePixelShader(const void* code, unsigned int size) override;
     void DestroyPixelShader(RenderPixelShader** shader) override;
-    unsigned int GetTextureFileInfo(const void* data, unsigned int size, int reduction) override;
     RenderTexture* CreateTextureFromFile(const void* data, unsigned int size, int reduction) override;
     RenderTexture* CreateTexture(int width, int height, const void* texels, int levelCount,
                                  unsigned int usage) override;
@@ -179,7 +179,6 @@ public:
                                           unsigned int usage) override;
     RenderTexture* CreateDynamicTexture(int width, int height, int levelCount, unsigned int usage) override;
     void DestroyTexture(RenderTexture** texture) override;
-    bool CanRetryCreateTexture() override;
     RenderFont* CreateFont(const char* name, const void* data, unsigned int size) override;
     void DestroyFont(RenderFont** font) override;
     void SetVertexShader(RenderVertexShader* shader) override;
@@ -193,7 +192,6 @@ public:
     void SetClippingPlane(int index, const Plane& plane) override;
     void ClearClippingPlane(int index) override;
     bool GetClippingPlane(int index, Plane& plane) const override;
-    int GetMaxClippingPlanes() const override { return maxClipPlanes; }
     void DrawIndexedPrimitive(RenderPrimitiveType type, const RenderDrawRange& range) override;
     void DrawQuad(const Vec3* corners, int count, uint32_t color) override;
     void DrawTexturedQuad(const Rect& rect, const Rect& texCoords, uint32_t color, float depth) override;
@@ -234,7 +232,6 @@ public:
     const char* GetDeviceName() const override { return "OpenGL"; }
     int GetMaxTextureSize() const override { return m_maxTextureSize; }
     RenderGenerationId GetGenerationId() const override { return RENDER_GENERATION_GEFORCE6; }
-    uint32_t GetAdapterId() const override { return 0; }
     bool DeviceLost() override;
     void SetFullScreen(bool fullScreen) override;
     bool ResetDevice(const RenderDeviceSettings& settings) override;
@@ -332,7 +329,8 @@ private:
         uint32_t bytesPerIndex = 0;
         uint64_t capacity = 0; // indices
     };
-    // The state the library set; the device applies it to GL before a draw.
+    // The state the library set; the device applies it to GL before a draw. Not the software
+    // device's RenderState: that one records the calls for tests, this one holds GL objects to apply.
     struct State
     {
         OpenGLSurface* targets[maxRenderTargets] = {};
@@ -349,7 +347,7 @@ private:
         bool depthWrite = true;
         bool wireframe = false;
         const OpenGLTexture* textures[maxTextureStages] = {};
-        uint32_t stageStates[maxTextureStages][maxStageStates] = {};
+        uint32_t stageStates[maxTextureStages][maxTextureStageStates] = {};
         OpenGLVertexProgram* vertexProgram = nullptr;
         OpenGLPixelProgram* pixelProgram = nullptr;
         OpenGLVertexDeclaration* declaration = nullptr;
@@ -436,7 +434,6 @@ private:
     void ApplyWindowMode(const RenderDeviceSettings& settings);
     bool MakeTargetTexture(int width, int height, RenderTextureFormat format, uint32_t& name, uint64_t& bytes,
                            TextureKind& kind, int samples = 0);
-    void SetTextureRetryable(bool retryable);
 
     // Registry and retirement.
     void Register(const void* object, ResourceKind kind, uint64_t bytes);
@@ -505,8 +502,6 @@ private:
     mutable uint64_t m_freeVideoMemory = fallbackVideoMemory;
     int m_maxSamples = 0;
     std::atomic<uint64_t> m_resourceBytes{0};
-    // Tells this device's answers to CanRetryCreateTexture from another device's.
-    const uint64_t m_serial;
     std::string m_statusText;
 
     // State.

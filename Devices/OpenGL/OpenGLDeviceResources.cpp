@@ -9,6 +9,7 @@
 #include "OpenGLApi.h"
 #include "OpenGLFont.h"
 #include "OpenGLPrograms.h"
+#include "TextureChain.h"
 
 #include <algorithm>
 #include <cstring>
@@ -23,22 +24,6 @@ void ClearErrors()
 {
     while (glGetError() != GL_NO_ERROR) {
     }
-}
-
-int FullChainLength(int width, int height)
-{
-    int levels = 1;
-    for (int size = std::max(width, height); size > 1; size >>= 1)
-        ++levels;
-    return levels;
-}
-
-uint64_t ChainBytes(int width, int height, int levels)
-{
-    uint64_t bytes = 0;
-    for (int level = 0; level < levels; ++level)
-        bytes += uint64_t(std::max(1, width >> level)) * uint64_t(std::max(1, height >> level)) * 4;
-    return bytes;
 }
 
 } // namespace
@@ -204,13 +189,6 @@ void OpenGLDevice::DestroyPixelShader(RenderPixelShader** shader)
 // ---------------------------------------------------------------------------------------------
 // Textures
 
-unsigned int OpenGLDevice::GetTextureFileInfo(const void* data, unsigned int size, int)
-{
-    // A DDS file keeps its largest level first, so a reduced texture still needs the whole chain.
-    const size_t bytes = DeviceCommon::GetDdsFileSize(static_cast<const uint8_t*>(data), size);
-    return unsigned(std::min<size_t>(bytes, 0xFFFFFFFFu));
-}
-
 OpenGLTexture* OpenGLDevice::MakeColorTexture(int width, int height, const void* texels, int levelCount,
                                               bool dynamic, const char* operation)
 {
@@ -224,9 +202,8 @@ OpenGLTexture* OpenGLDevice::MakeColorTexture(int width, int height, const void*
                         height, m_maxTextureSize);
         return nullptr;
     }
-    const int fullChain = FullChainLength(width, height);
-    const int levels = levelCount <= 0 ? fullChain : std::min(levelCount, fullChain);
-    const uint64_t bytes = ChainBytes(width, height, levels);
+    const int levels = DeviceCommon::ChainLevels(width, height, levelCount);
+    const uint64_t bytes = DeviceCommon::ChainBytes(width, height, levels);
     if (!m_memoryInfo && m_resourceBytes.load(std::memory_order_relaxed) + bytes > m_totalVideoMemory) {
         SetTextureRetryable(true);
         DeviceLogPrintf(1, "OpenGL device: %s(%d, %d): out of video memory", operation, width, height);
@@ -334,14 +311,10 @@ RenderTexture* OpenGLDevice::CreateTexture(int width, int height, const void* te
         DeviceLogPrintf(1, "OpenGL device: CreateTexture(%d, %d) refused", width, height);
         return nullptr;
     }
-    std::vector<uint32_t> expanded;
-    if (texels) {
-        // One intensity byte a texel, in colour and alpha alike.
-        const auto* bytes = static_cast<const uint8_t*>(texels);
-        expanded.resize(size_t(width) * size_t(height));
-        for (size_t i = 0; i < expanded.size(); ++i)
-            expanded[i] = uint32_t(bytes[i]) * 0x01010101u;
-    }
+    const std::vector<uint32_t> expanded =
+        texels ? DeviceCommon::ExpandIntensity(static_cast<const uint8_t*>(texels),
+                                               size_t(width) * size_t(height))
+               : std::vector<uint32_t>();
     return MakeColorTexture(width, height, texels ? expanded.data() : nullptr, levelCount,
                             (usage & RENDER_USAGE_DYNAMIC) != 0, "CreateTexture");
 }
@@ -367,30 +340,6 @@ RenderTexture* OpenGLDevice::CreateDynamicTexture(int width, int height, int lev
 void OpenGLDevice::DestroyTexture(RenderTexture** texture)
 {
     DestroyHeld(texture, ResourceKind::Texture, "DestroyTexture");
-}
-
-namespace {
-
-// What the last texture creation of the calling thread said of a retry, and on which device: the
-// resource loader and the main thread create textures at once, and each asks after its own.
-struct TextureRetry
-{
-    uint64_t device = 0;
-    bool retryable = false;
-};
-thread_local TextureRetry t_textureRetry;
-
-} // namespace
-
-void OpenGLDevice::SetTextureRetryable(bool retryable)
-{
-    t_textureRetry.device = m_serial;
-    t_textureRetry.retryable = retryable;
-}
-
-bool OpenGLDevice::CanRetryCreateTexture()
-{
-    return t_textureRetry.device == m_serial && t_textureRetry.retryable;
 }
 
 // ---------------------------------------------------------------------------------------------

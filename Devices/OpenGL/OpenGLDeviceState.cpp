@@ -203,7 +203,7 @@ const RenderTexture* OpenGLDevice::GetTexture(int stage) const
 
 void OpenGLDevice::SetTextureStageState(int stage, unsigned int state, uint32_t value)
 {
-    if (stage < 0 || stage >= maxTextureStages || state >= unsigned(maxStageStates)) {
+    if (stage < 0 || stage >= maxTextureStages || state >= unsigned(maxTextureStageStates)) {
         DeviceLogPrintf(1, "OpenGL device: SetTextureStageState(%d, %u) refused", stage, state);
         return;
     }
@@ -217,7 +217,7 @@ void OpenGLDevice::SetTextureStageState(int stage, unsigned int state, uint32_t 
 
 uint32_t OpenGLDevice::GetTextureStageState(int stage, unsigned int state) const
 {
-    if (stage < 0 || stage >= maxTextureStages || state >= unsigned(maxStageStates))
+    if (stage < 0 || stage >= maxTextureStages || state >= unsigned(maxTextureStageStates))
         return 0;
     return m_state.stageStates[stage][state];
 }
@@ -238,8 +238,8 @@ namespace {
 bool StoreConstants(std::vector<float>& bank, std::vector<uint64_t>& stamps, uint64_t& latest,
                     uint64_t& stamp, unsigned int first, const float* data, unsigned int count)
 {
-    if ((!data && count) || first > unsigned(OpenGLDevice::constantRegisters) ||
-        count > unsigned(OpenGLDevice::constantRegisters) - first)
+    if ((!data && count) || first > unsigned(constantRegisters) ||
+        count > unsigned(constantRegisters) - first)
         return false;
     bool changed = false;
     const uint64_t next = stamp + 1;

@@ -7,9 +7,9 @@
 #include "SoftwarePrograms.h"
 #include "SoftwareSurface.h"
 #include "SoftwareTexture.h"
+#include "TextureChain.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -84,20 +84,10 @@ bool IsValidSize(int width, int height, int limit)
     return width > 0 && height > 0 && width <= limit && height <= limit;
 }
 
-std::atomic<uint64_t> g_nextDeviceSerial{1};
-
-// What the calling thread's last texture creation said of a retry, and on which device.
-struct TextureRetry
-{
-    uint64_t device = 0;
-    bool retryable = false;
-};
-thread_local TextureRetry t_textureRetry;
-
 } // namespace
 
 SoftwareDevice::SoftwareDevice()
-    : m_serial(g_nextDeviceSerial.fetch_add(1)), m_vertexConstants(maxShaderRegisters * 4, 0.0f), m_pixelConstants(maxShaderRegisters * 4, 0.0f)
+    : m_vertexConstants(maxShaderRegisters * 4, 0.0f), m_pixelConstants(maxShaderRegisters * 4, 0.0f)
 {
     m_settings.width = 0;
     m_settings.height = 0;
@@ -361,10 +351,7 @@ void SoftwareDevice::GetSupportedDisplayModes(std::vector<RenderDisplayMode>& mo
 
 bool SoftwareDevice::IsValidSettings(const RenderDeviceSettings& settings) const
 {
-    return IsValidSize(settings.width, settings.height, maxTextureSize) &&
-           (settings.colorFormat == RENDER_FORMAT_RGB || settings.colorFormat == RENDER_FORMAT_RGBA ||
-            settings.colorFormat == RENDER_FORMAT_RGBA_ALT) &&
-           (settings.depthFormat == RENDER_FORMAT_NONE || IsDepthFormat(settings.depthFormat));
+    return DeviceCommon::IsValidSettings(settings, maxTextureSize);
 }
 
 RenderSurface* SoftwareDevice::CreatePrimarySurface(void*, const RenderDeviceSettings* settings)
@@ -376,7 +363,7 @@ RenderSurface* SoftwareDevice::CreatePrimarySurface(void*, const RenderDeviceSet
     }
     const int w = settings->width, h = settings->height;
     const uint64_t bytes =
-        SoftwareTexture::GetChainBytes(w, h, 1) + SoftwareSurface::GetDepthBytes(w, h, settings->depthFormat);
+        DeviceCommon::ChainBytes(w, h, 1) + SoftwareSurface::GetDepthBytes(w, h, settings->depthFormat);
     if (!m_initialized || m_lost || ShouldFail(Failure::PrimarySurface) || !Reserve(bytes)) {
         Record("CreatePrimarySurface(%d, %d) failed", w, h);
         return nullptr;
@@ -438,7 +425,7 @@ RenderSurface* SoftwareDevice::CreateTextureSurface(int width, int height, Rende
         Reject("CreateTextureSurface(%d, %d, %d, %d)", width, height, colorFormat, depthFormat);
         return nullptr;
     }
-    const uint64_t colorBytes = hasColor ? SoftwareTexture::GetChainBytes(width, height, 1) : 0;
+    const uint64_t colorBytes = hasColor ? DeviceCommon::ChainBytes(width, height, 1) : 0;
     const uint64_t depthBytes = SoftwareSurface::GetDepthBytes(width, height, depthFormat);
     if (m_lost || ShouldFail(Failure::TextureSurface) || !Reserve(colorBytes + depthBytes)) {
         Record("CreateTextureSurface(%d, %d, %d, %d) failed", width, height, colorFormat, depthFormat);
@@ -851,19 +838,11 @@ void SoftwareDevice::DestroyPixelShader(RenderPixelShader** shader)
 // ---------------------------------------------------------------------------------------------
 // Textures and fonts
 
-unsigned int SoftwareDevice::GetTextureFileInfo(const void* data, unsigned int size, int)
-{
-    // A DDS file keeps its largest level first, so a reduced texture still needs the whole chain.
-    const size_t bytes = GetDdsFileSize(static_cast<const uint8_t*>(data), size);
-    return static_cast<unsigned int>(std::min<size_t>(bytes, 0xFFFFFFFFu));
-}
-
 SoftwareTexture* SoftwareDevice::MakeTexture(RenderTextureFormat format, bool dynamic, int width, int height,
                                              int levelCount, std::vector<uint32_t> top, const char* operation)
 {
-    const int fullChain = SoftwareTexture::GetFullChainLength(width, height);
-    const int levels = levelCount <= 0 ? fullChain : std::min(levelCount, fullChain);
-    const uint64_t bytes = SoftwareTexture::GetChainBytes(width, height, levels);
+    const int levels = DeviceCommon::ChainLevels(width, height, levelCount);
+    const uint64_t bytes = DeviceCommon::ChainBytes(width, height, levels);
     if (ShouldFail(Failure::Texture) || !Reserve(bytes)) {
         Record("%s(%d, %d) failed", operation, width, height);
         return nullptr;
@@ -917,18 +896,14 @@ RenderTexture* SoftwareDevice::CreateTexture(int width, int height, const void* 
         Reject("CreateTexture(%d, %d)", width, height);
         return nullptr;
     }
-    std::vector<uint32_t> top;
-    if (!Reserve(SoftwareTexture::GetChainBytes(width, height, 1))) {
+    if (!Reserve(DeviceCommon::ChainBytes(width, height, 1))) {
         Record("CreateTexture(%d, %d) failed", width, height);
         return nullptr;
     }
-    top.assign(size_t(width) * size_t(height), 0);
-    if (texels) {
-        // One intensity byte a texel, in colour and alpha alike.
-        const auto* bytes = static_cast<const uint8_t*>(texels);
-        for (size_t i = 0; i < top.size(); ++i)
-            top[i] = uint32_t(bytes[i]) * 0x01010101u;
-    }
+    const size_t count = size_t(width) * size_t(height);
+    std::vector<uint32_t> top =
+        texels ? DeviceCommon::ExpandIntensity(static_cast<const uint8_t*>(texels), count)
+               : std::vector<uint32_t>(count, 0);
     return MakeTexture(RENDER_FORMAT_RGBA, (usage & RENDER_USAGE_DYNAMIC) != 0, width, height, levelCount,
                        std::move(top), "CreateTexture");
 }
@@ -942,7 +917,7 @@ RenderTexture* SoftwareDevice::CreateTextureFromImage(int width, int height, con
         Reject("CreateTextureFromImage(%d, %d)", width, height);
         return nullptr;
     }
-    if (!Reserve(SoftwareTexture::GetChainBytes(width, height, 1))) {
+    if (!Reserve(DeviceCommon::ChainBytes(width, height, 1))) {
         Record("CreateTextureFromImage(%d, %d) failed", width, height);
         return nullptr;
     }
@@ -964,7 +939,7 @@ RenderTexture* SoftwareDevice::CreateDynamicTexture(int width, int height, int l
         Reject("CreateDynamicTexture(%d, %d)", width, height);
         return nullptr;
     }
-    if (!Reserve(SoftwareTexture::GetChainBytes(width, height, 1))) {
+    if (!Reserve(DeviceCommon::ChainBytes(width, height, 1))) {
         Record("CreateDynamicTexture(%d, %d) failed", width, height);
         return nullptr;
     }
@@ -977,18 +952,6 @@ void SoftwareDevice::DestroyTexture(RenderTexture** texture)
     CriticalSectionLock lock(m_lock);
     if (auto* resource = TakeFromHolder(texture, ResourceKind::Texture, "DestroyTexture"))
         DeleteResource(resource, ResourceKind::Texture);
-}
-
-void SoftwareDevice::SetTextureRetryable(bool retryable)
-{
-    t_textureRetry.device = m_serial;
-    t_textureRetry.retryable = retryable;
-}
-
-bool SoftwareDevice::CanRetryCreateTexture()
-{
-    // The calling thread's own last creation: the loader and the main thread create at once.
-    return t_textureRetry.device == m_serial && t_textureRetry.retryable;
 }
 
 RenderFont* SoftwareDevice::CreateFont(const char* name, const void* data, unsigned int size)
@@ -1086,7 +1049,7 @@ const RenderTexture* SoftwareDevice::GetTexture(int stage) const
 void SoftwareDevice::SetClippingPlane(int index, const Plane& plane)
 {
     CriticalSectionLock lock(m_lock);
-    if (index < 0 || index >= maxClippingPlanes) {
+    if (index < 0 || index >= maxClipPlanes) {
         Reject("SetClippingPlane(%d)", index);
         return;
     }
@@ -1099,7 +1062,7 @@ void SoftwareDevice::SetClippingPlane(int index, const Plane& plane)
 void SoftwareDevice::ClearClippingPlane(int index)
 {
     CriticalSectionLock lock(m_lock);
-    if (index < 0 || index >= maxClippingPlanes) {
+    if (index < 0 || index >= maxClipPlanes) {
         Reject("ClearClippingPlane(%d)", index);
         return;
     }
@@ -1110,7 +1073,7 @@ void SoftwareDevice::ClearClippingPlane(int index)
 bool SoftwareDevice::GetClippingPlane(int index, Plane& plane) const
 {
     CriticalSectionLock lock(m_lock);
-    if (index < 0 || index >= maxClippingPlanes || !m_state.clippingPlaneSet[index])
+    if (index < 0 || index >= maxClipPlanes || !m_state.clippingPlaneSet[index])
         return false;
     plane = m_state.clippingPlanes[index];
     return true;
@@ -1579,7 +1542,7 @@ bool SoftwareDevice::ResetDevice(const RenderDeviceSettings& settings)
         // The back buffer follows the new size; its bytes are counted anew.
         auto it = m_resources.find(static_cast<const RenderSurface*>(m_primary));
         const uint64_t bytes =
-            SoftwareTexture::GetChainBytes(settings.width, settings.height, 1) +
+            DeviceCommon::ChainBytes(settings.width, settings.height, 1) +
             SoftwareSurface::GetDepthBytes(settings.width, settings.height, m_primary->GetDepthFormat());
         m_resourceBytes = m_resourceBytes - it->second.bytes + bytes;
         it->second.bytes = bytes;
@@ -1593,6 +1556,7 @@ bool SoftwareDevice::ResetDevice(const RenderDeviceSettings& settings)
     return true;
 }
 
+// Not shared with the OpenGL device's: this one reads its settings under the device's lock.
 void SoftwareDevice::SetResolution(int width, int height)
 {
     RenderDeviceSettings settings;

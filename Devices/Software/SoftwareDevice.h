@@ -17,6 +17,7 @@
 // recorded only. CanRetryCreateTexture answers for the calling thread's last texture creation.
 #pragma once
 
+#include "DeviceBase.h"
 #include "SoftwareDeviceControl.h"
 
 #include "core/CriticalSection.h"
@@ -33,12 +34,12 @@ namespace GAME::Software {
 class SoftwareTexture;
 class SoftwareSurface;
 
-class SoftwareDevice final : public RenderDevice, public DeviceControl
+class SoftwareDevice final : public DeviceCommon::DeviceBase, public DeviceControl
 {
 public:
     static constexpr uint32_t defaultVideoMemory = 256u * 1024u * 1024u;
     static constexpr int maxTextureSize = 16384;
-    static constexpr unsigned int maxShaderRegisters = 256;
+    static constexpr unsigned int maxShaderRegisters = DeviceCommon::constantRegisters;
 
     SoftwareDevice();
     // Releases every resource still alive.
@@ -56,7 +57,6 @@ public:
     void DestroySurface(RenderSurface** surface) override;
     void UnregisterVertexDeclaration(RenderVertexDeclaration* declaration) override;
     int GetNumVertexDeclarations() const override;
-    bool SupportsDepthRenderTargets() const override { return true; }
     bool Supports16bitColorWithDepth() const override { return false; }
     void SetTargetSurface(int index, RenderSurface* surface) override;
     void SetRenderTarget(int index, RenderSurface* surface) override;
@@ -87,7 +87,6 @@ public:
     void DestroyVertexShader(RenderVertexShader** shader) override;
     RenderPixelShader* CreatePixelShader(const void* code, unsigned int size) override;
     void DestroyPixelShader(RenderPixelShader** shader) override;
-    unsigned int GetTextureFileInfo(const void* data, unsigned int size, int reduction) override;
     RenderTexture* CreateTextureFromFile(const void* data, unsigned int size, int reduction) override;
     RenderTexture* CreateTexture(int width, int height, const void* texels, int levelCount,
                                  unsigned int usage) override;
@@ -95,7 +94,6 @@ public:
                                           unsigned int usage) override;
     RenderTexture* CreateDynamicTexture(int width, int height, int levelCount, unsigned int usage) override;
     void DestroyTexture(RenderTexture** texture) override;
-    bool CanRetryCreateTexture() override;
     RenderFont* CreateFont(const char* name, const void* data, unsigned int size) override;
     void DestroyFont(RenderFont** font) override;
     void SetVertexShader(RenderVertexShader* shader) override;
@@ -109,7 +107,6 @@ public:
     void SetClippingPlane(int index, const Plane& plane) override;
     void ClearClippingPlane(int index) override;
     bool GetClippingPlane(int index, Plane& plane) const override;
-    int GetMaxClippingPlanes() const override { return maxClippingPlanes; }
     void DrawIndexedPrimitive(RenderPrimitiveType type, const RenderDrawRange& range) override;
     void DrawQuad(const Vec3* corners, int count, uint32_t color) override;
     void DrawTexturedQuad(const Rect& rect, const Rect& texCoords, uint32_t color, float depth) override;
@@ -150,7 +147,6 @@ public:
     const char* GetDeviceName() const override { return "Software"; }
     int GetMaxTextureSize() const override { return maxTextureSize; }
     RenderGenerationId GetGenerationId() const override;
-    uint32_t GetAdapterId() const override { return 0; }
     bool DeviceLost() override;
     void SetFullScreen(bool fullScreen) override;
     bool ResetDevice(const RenderDeviceSettings& settings) override;
@@ -225,7 +221,6 @@ private:
     SoftwareSurface* GetDepthTargetSurface() const;
     // Whether a draw may go ahead now; counts it when it does.
     bool BeginDraw(const char* operation);
-    void SetTextureRetryable(bool retryable);
     void CountDraw(uint64_t faces);
     bool IsValidSettings(const RenderDeviceSettings& settings) const;
     SoftwareTexture* MakeTexture(RenderTextureFormat format, bool dynamic, int width, int height,
@@ -239,8 +234,6 @@ private:
     bool m_initialized = false;
     bool m_lost = false;
     bool m_inFrame = false;
-    // Tells this device's answers to CanRetryCreateTexture from another device's.
-    const uint64_t m_serial;
     RenderGenerationId m_generation = RENDER_GENERATION_GEFORCE6;
     uint32_t m_totalVideoMemory = defaultVideoMemory;
     uint64_t m_resourceBytes = 0;

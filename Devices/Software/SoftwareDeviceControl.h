@@ -5,6 +5,8 @@
 // the interfaces below. Every operation is safe from any thread.
 #pragma once
 
+#include "../Common/DeviceLimits.h"
+
 #include "core/Color.h"
 #include "core/Plane.h"
 #include "core/Rect.h"
@@ -62,12 +64,13 @@ enum class ResourceKind : uint32_t
     Count,
 };
 
-constexpr int maxTextureStages = 16;
-constexpr int maxTextureStageStates = 32;
-constexpr int maxRenderTargets = 4;
-constexpr int maxClippingPlanes = 6;
+using DeviceCommon::maxClipPlanes;
+using DeviceCommon::maxRenderTargets;
+using DeviceCommon::maxTextureStages;
+using DeviceCommon::maxTextureStageStates;
 
-// The device state the library sets, as the device holds it.
+// The device state the library sets, as the device holds it. Not the OpenGL device's state: that one
+// holds GL objects to apply, this one records the calls for tests.
 struct RenderState
 {
     Viewport viewport;
@@ -101,8 +104,8 @@ struct RenderState
     const void* indices = nullptr; // a static or dynamic index buffer
     const RenderSurface* renderTargets[maxRenderTargets] = {};
     const RenderSurface* depthTarget = nullptr;
-    Plane clippingPlanes[maxClippingPlanes];
-    bool clippingPlaneSet[maxClippingPlanes] = {};
+    Plane clippingPlanes[maxClipPlanes];
+    bool clippingPlaneSet[maxClipPlanes] = {};
     bool wireframe = false;
     bool verticalSync = false;
     bool debugSwitch1 = false;

@@ -47,22 +47,6 @@ void SoftwareTexture::Resize(int width, int height)
     m_levels.assign(1, std::vector<uint32_t>(size_t(width) * size_t(height), 0));
 }
 
-uint64_t SoftwareTexture::GetChainBytes(int width, int height, int levelCount)
-{
-    uint64_t bytes = 0;
-    for (int level = 0; level < levelCount; ++level)
-        bytes += uint64_t(std::max(1, width >> level)) * uint64_t(std::max(1, height >> level)) * 4;
-    return bytes;
-}
-
-int SoftwareTexture::GetFullChainLength(int width, int height)
-{
-    int levels = 1;
-    for (int size = std::max(width, height); size > 1; size >>= 1)
-        ++levels;
-    return levels;
-}
-
 void SoftwareTexture::BuildMipChain(std::vector<std::vector<uint32_t>>& levels, int width, int height,
                                     int levelCount)
 {

@@ -36,10 +36,6 @@ public:
     // The top level only, for the primary surface when its size changes.
     void Resize(int width, int height);
 
-    // Bytes of a chain of levels of 32-bit texels.
-    static uint64_t GetChainBytes(int width, int height, int levelCount);
-    // Levels of a full chain down to 1 x 1.
-    static int GetFullChainLength(int width, int height);
     // Box-filters each level from the one above it (level 0 given).
     static void BuildMipChain(std::vector<std::vector<uint32_t>>& levels, int width, int height,
                               int levelCount);

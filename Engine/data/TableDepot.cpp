@@ -101,6 +101,12 @@ void TableDepot::FollowServices()
     if (change == m_servicesChange)
         return;
     m_servicesChange = change;
+    // Tables retired at the change before this one have had the whole life of the services in
+    // between to be let go: they go now, so a process that changes services again and again
+    // keeps one cache's worth of retired tables, not one per change.
+    for (LoadTable* table : m_retired)
+        delete table;
+    m_retired.clear();
     for (auto& [name, entry] : m_tables)
         m_retired.push_back(entry.table);
     m_tables.clear();

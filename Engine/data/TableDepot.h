@@ -3,8 +3,10 @@
 // when the engine says the database is not used, from text files through its file system. A
 // missing record becomes an empty table, cached like any other so it is looked for only once.
 // The cache belongs to the services it was loaded through: once other services are installed
-// (another database), the tables found so far are retired, kept alive for whoever still holds
-// them until the depot goes, and every name is looked for afresh.
+// (another database), the tables found so far are retired and every name is looked for afresh.
+// A retired table stays alive for whoever still holds it while the next services are in force,
+// and goes when the depot notices the change after that (or at ClearCache, or with the depot):
+// callers hold a table while they read it, never across two changes of the engine's services.
 // The object manager owns one. Every operation holds the depot's lock: region loading threads
 // load records while the main thread does.
 #pragma once
@@ -86,7 +88,7 @@ private:
     LoadTable* LoadFromFile(const std::string& name, TableDepotServices& services);
 
     std::unordered_map<std::string, Entry, NameHash> m_tables;
-    std::vector<LoadTable*> m_retired; // tables of services no longer installed
+    std::vector<LoadTable*> m_retired; // tables of the services installed before the current ones
     uint64_t m_servicesChange = 0;     // the SetServices call the cache follows
     LoadTable* m_emptyTable;
     Stats m_stats;

@@ -245,6 +245,15 @@ bool SetCurrentThreadProcessAffinity()
     return pthread_setaffinity_np(pthread_self(), sizeof(g_processAffinity), &g_processAffinity) == 0;
 }
 
+uint64_t GetProcessAffinity()
+{
+    uint64_t mask = 0;
+    for (int cpu = 0; cpu < 64; ++cpu)
+        if (CPU_ISSET(cpu, &g_processAffinity))
+            mask |= uint64_t{1} << cpu;
+    return mask;
+}
+
 uint64_t GetCurrentThreadAffinity()
 {
     cpu_set_t set;

@@ -70,6 +70,9 @@ ThreadPriority GetThreadPriority(ThreadId thread);
 bool SetCurrentThreadAffinity(uint64_t mask);
 // The processors the calling thread may run on (the first 64).
 uint64_t GetCurrentThreadAffinity();
+// The processors the process could use when the library was loaded (the first 64; 0 when it may
+// use none of them): the main thread pins itself to the lowest of them.
+uint64_t GetProcessAffinity();
 // Gives the calling thread every processor the process could use when the library was loaded
 // (before the main thread pinned itself). The render device module looks this up by name to make
 // its contexts, whose driver threads inherit the creating thread's processors.

@@ -150,6 +150,12 @@ bool SkeletalPose::ReadData(BinaryReader& reader)
             parts.k = Vec3(1.0f, 1.0f, 1.0f);
             parts.u = Quat(0.0f, 0.0f, 0.0f, 0.0f);
         }
+        // A position or scale that is no number is damage, as an entity's frame would be; the
+        // rotations unpack from bytes and are always finite.
+        if (!IsFiniteVec3(parts.t) || !IsFiniteVec3(parts.k)) {
+            reader.Fail();
+            return false;
+        }
         SetBone(bone, parts);
     }
     if (!complete) {

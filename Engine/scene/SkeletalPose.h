@@ -81,7 +81,8 @@ public:
 
     // Reads the stored form into this pose without emptying it first. Compact records get
     // k = (1, 1, 1) and u all zero. False (the records that fit stored) when the reader holds fewer
-    // bytes than the bone count announces.
+    // bytes than the bone count announces; false and the reader failed at the first record whose
+    // position or scale is not finite (the records before it stored, it and the rest not).
     bool ReadData(BinaryReader& reader);
     void WriteData(BinaryWriter& writer, bool full) const;
 

@@ -570,7 +570,7 @@ void Actor::RestoreState(BinaryReader& reader)
     if (m_meshInstance->RestoreState(reader))
         m_poseRestored = true;
     else
-        LogPrintf(1, "Actor '%s': the saved pose is cut short", GetObjectName().c_str());
+        LogPrintf(1, "Actor '%s': the saved pose is cut short or damaged", GetObjectName().c_str());
 }
 
 void Actor::AnimationCallback(int event, const Name& name)

@@ -71,6 +71,28 @@ bool g_assertFlag1 = false;
 bool g_assertFlag2 = false;
 std::string g_assertLogPath;
 
+// The main thread keeps to one processor: the first the process may use, which is processor 0
+// only when the process was started on it (taskset, a container's set may leave it out). Best
+// effort: when it cannot be pinned it runs where the system puts it, said once a process.
+void PinMainThread()
+{
+    const uint64_t processors = Platform::GetProcessAffinity();
+    const uint64_t first = processors & (~processors + 1);
+    if (first != 0 && Platform::SetCurrentThreadAffinity(first))
+        return;
+    static std::atomic<bool> s_said{false};
+    if (s_said.exchange(true))
+        return;
+    if (first == 0)
+        LogPrintf(1, "Engine: the process may use none of the first 64 processors; the main thread is not "
+                     "pinned to one");
+    else
+        LogPrintf(1,
+                  "Engine: the main thread cannot be pinned to processor %d, the first the process may use; "
+                  "it runs unpinned",
+                  __builtin_ctzll(first));
+}
+
 bool RouteLogToEngine(int priority, unsigned int category, const char* text)
 {
     Engine* engine = gEngine;
@@ -165,7 +187,7 @@ void Engine::Initialize(void* window, const GraphicsEngineSettings& settings, bo
     m_mainThread = Platform::CurrentThreadId();
     Platform::SetCurrentThreadPriority(Platform::ThreadPriority::Highest);
     SetThreadName("Main Thread");
-    Platform::SetCurrentThreadAffinity(1);
+    PinMainThread();
 
     OpenLogFile();
 

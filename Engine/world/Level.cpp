@@ -69,6 +69,18 @@ bool IsFiniteCoords(const Coords& c)
     return IsFiniteVec3(c.xAxis) && IsFiniteVec3(c.yAxis) && IsFiniteVec3(c.zAxis) && IsFiniteVec3(c.origin);
 }
 
+// Whether a ground of the size fits a level (a size that is not a number does not); one log line
+// naming what was measured when it does not.
+bool GroundFitsLevel(float width, float depth, const char* what)
+{
+    if (width <= Level::maxGroundExtent && depth <= Level::maxGroundExtent)
+        return true;
+    LogPrintf(1, "Level: %s is %g x %g units, wider than a level may be (%g a side)", what,
+              static_cast<double>(width), static_cast<double>(depth),
+              static_cast<double>(Level::maxGroundExtent));
+    return false;
+}
+
 // A size in whole units from an extent (trunc), clamped to what an unsigned holds.
 unsigned Units(float extent)
 {
@@ -270,13 +282,8 @@ bool Level::Load(const void* data, int size, bool restoringState)
     if (ok && (m_terrain || m_gridRegion)) {
         // What the ground declares must be a ground a world can hold.
         const ABBox ground = m_terrain ? m_terrain->GetBoundingBox() : m_gridRegion->GetBoundingBox();
-        const float width = 2.0f * ground.extents.x, depth = 2.0f * ground.extents.z;
-        if (!(width <= maxGroundExtent && depth <= maxGroundExtent)) {
-            LogPrintf(1, "Level: a ground of %g x %g units is wider than a level may be (%g a side)",
-                      static_cast<double>(width), static_cast<double>(depth),
-                      static_cast<double>(maxGroundExtent));
+        if (!GroundFitsLevel(2.0f * ground.extents.x, 2.0f * ground.extents.z, "a ground"))
             ok = false;
-        }
     }
     if (ok) {
         const ABBox box = GetBoundingBox();
@@ -1018,13 +1025,8 @@ namespace {
 bool GridFitsLevel(const GridRegion& grid, int x, int z)
 {
     const Vec3 s = grid.GetCellSpacing();
-    const float width = static_cast<float>(x) * s.x, depth = static_cast<float>(z) * s.z;
-    if (width <= Level::maxGroundExtent && depth <= Level::maxGroundExtent)
-        return true;
-    LogPrintf(1, "Level: a grid of %d x %d cells is %g x %g units, wider than a level may be (%g a side)", x,
-              z, static_cast<double>(width), static_cast<double>(depth),
-              static_cast<double>(Level::maxGroundExtent));
-    return false;
+    const std::string what = "a grid of " + std::to_string(x) + " x " + std::to_string(z) + " cells";
+    return GroundFitsLevel(static_cast<float>(x) * s.x, static_cast<float>(z) * s.z, what.c_str());
 }
 
 } // namespace

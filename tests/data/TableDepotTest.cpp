@@ -4,6 +4,7 @@
 #include "common/TempDir.h"
 #include "data/LoadTable.h"
 #include "datakit/ArzWriter.h"
+#include "platform/SystemInfo.h"
 
 #include <gtest/gtest.h>
 
@@ -98,6 +99,37 @@ TEST(TableDepot, FindsEveryRecordAfreshInTheDatabaseInstalledNext)
     EXPECT_NE(second, first);
     EXPECT_EQ(second->GetInt("hp", 0), 7);
     EXPECT_EQ(depot.GetLoadTable("records\\a.dbr"), second);
+}
+
+// An engine installs its record services as it starts and removes them as it stops, and a process
+// that starts engines again and again (a tool, a fuzzer) changes them every time. A retired table
+// stays readable while the services after it are in force; the heap holds at most the cache and
+// the one retired before it, however often the services change (64 changes of a 512 KiB record would
+// keep 32 MiB).
+TEST(TableDepot, KeepsOneRetiredCacheHoweverOftenTheServicesChange)
+{
+    DataKit::ArzWriter writer(true);
+    DataKit::ArzWriter::Record& big = writer.AddRecord("records\\big.dbr").String("Class", "Thing");
+    for (int field = 0; field < 8; ++field) // a field holds up to 65535 values
+        big.Int("values" + std::to_string(field), std::vector<int32_t>(16384, 7));
+    GAME::Test::RecordServices services;
+    ASSERT_TRUE(services.Load(writer.Build()));
+    TableDepot depot;
+    LoadTable* held = depot.LoadFile("records\\big.dbr");
+    TableDepot::SetServices(nullptr);
+    TableDepot::SetServices(&services);
+    LoadTable* next = depot.LoadFile("records\\big.dbr");
+    EXPECT_NE(next, held);
+    EXPECT_EQ(held->GetArrayInt("values3", 100, 0), 7);
+    EXPECT_EQ(next->GetArrayInt("values3", 100, 0), 7);
+
+    const uint64_t before = Platform::GetProcessHeapBytes();
+    for (int change = 0; change < 64; ++change) {
+        TableDepot::SetServices(nullptr);
+        TableDepot::SetServices(&services);
+        ASSERT_EQ(depot.LoadFile("records\\big.dbr")->GetArrayInt("values7", 5, 0), 7);
+    }
+    EXPECT_LT(Platform::GetProcessHeapBytes(), before + (8u << 20));
 }
 
 TEST(TableDepot, ReadsTextTablesThroughTheFileSystemWhenTheDatabaseIsOff)

@@ -74,12 +74,18 @@ GridWriter Cave(int n)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static Records* records = new Records();
+    // The records are installed once, as an engine installs its own at start: every input reads
+    // the same database, and the depot's cache serves them all.
+    static Records* records = [] {
+        auto* made = new Records();
+        TableDepot::SetServices(made);
+        return made;
+    }();
     static DataKit::GridPieceResources* pieces = new DataKit::GridPieceResources();
     static Region* region = new Region(ABBox(Vec3(), Vec3(100, 100, 100)));
+    (void)records;
     (void)pieces;
     FuzzLog::Silence();
-    TableDepot::SetServices(records);
     Entity::InstallHooks();
 
     bool loaded = false;
@@ -120,7 +126,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             std::abort();
     }
     ObjectManager::Get()->DestroyPendingObjects(UINT_MAX);
-    TableDepot::SetServices(nullptr);
     SetProcessLogSink(nullptr);
     return 0;
 }

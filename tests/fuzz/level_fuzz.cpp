@@ -1,10 +1,13 @@
 // Loads a level file image into a level of a small world (its entities made from a record
 // database through the object manager: a test entity of its own and the engine's actors, tiles,
 // grid entrances, lights, decals and effects), saves what loaded and loads that again, then hands
-// the input to RestoreState as a saved-state block and updates what it restored. Every object made
-// is destroyed again.
+// the input to RestoreState as a saved-state block and updates what it restored. The actors wear
+// the sample character's skinned mesh (a software graphics engine loads it), so a restored pose is
+// turned into bone frames of a real skeleton. Every object made is destroyed again.
 #include "common/FuzzSeeds.h"
 #include "common/QuietLog.h"
+#include "common/SoftwareGraphics.h"
+#include "common/WorldFuzzServices.h"
 #include "core/Log.h"
 #include "core/ObjectManager.h"
 #include "core/UniqueIdMap.h"
@@ -12,19 +15,27 @@
 #include "data/BinaryWriter.h"
 #include "data/DatabaseArchive.h"
 #include "data/FileSystem.h"
+#include "data/ResourceLoader.h"
 #include "data/TableDepot.h"
 #include "datakit/ArzWriter.h"
+#include "datakit/CharacterGenerator.h"
+#include "graphics/GraphicsServices.h"
+#include "scene/GraphicsMesh.h"
+#include "scene/GraphicsMeshInstance.h"
 #include "scene/SkeletalPose.h"
 #include "terrain/GridEntrance.h"
 #include "terrain/Water.h"
+#include "world/Actor.h"
 #include "world/Entity.h"
 #include "world/Level.h"
 #include "world/Region.h"
 #include "world/World.h"
 
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -85,8 +96,13 @@ public:
         writer.AddRecord("records/fuzz/a.dbr").String("Class", "FuzzEntity");
         writer.AddRecord("records/fuzz/b.dbr").String("Class", "FuzzEntity");
         writer.AddRecord("records/fuzz/plain.dbr").String("Class", "Object");
-        for (const char* name : kEngineClasses)
-            writer.AddRecord(std::string("records/fuzz/") + name + ".dbr").String("Class", name);
+        for (const char* name : kEngineClasses) {
+            DataKit::ArzWriter::Record& record =
+                writer.AddRecord(std::string("records/fuzz/") + name + ".dbr");
+            record.String("Class", name);
+            if (std::string(name) == "Actor")
+                record.String("mesh", DataKit::CharacterGenerator::characterMesh);
+        }
         const std::vector<uint8_t> image = writer.Build();
         m_archive.Load(image.data(), static_cast<unsigned>(image.size()), false);
         TableDepot::SetServices(this);
@@ -100,6 +116,57 @@ private:
     FileSystem m_files;
 };
 
+// The engine's part for the actors' meshes: the files (the sample character's mesh) and the graphics
+// engine in use, a software one whose resources load on the calling thread. The mesh is loaded
+// once and held, so every actor made from the record wears it loaded.
+class Graphics : public EngineDataServices, public GraphicsServices
+{
+public:
+    Graphics()
+    {
+        source->Put(DataKit::CharacterGenerator::characterMesh,
+                    DataKit::CharacterGenerator::MakeCharacter().Write(11));
+        files.AddSource(FileSystem::PARTITION_0, source);
+        EngineDataServices::Install(this);
+        engine = FuzzGraphics::StartEngine("Software", 1024, 768, &loader);
+        GraphicsServices::Install(this);
+        mesh = engine->LoadMesh(DataKit::CharacterGenerator::characterMesh);
+        if (mesh)
+            mesh->EnsureAvailable();
+        if (!mesh || mesh->GetLoadedState() != Resource::LOAD_STATE_LOADED || mesh->GetNumBones() == 0)
+            std::abort(); // the actors would have no skeleton to pose
+    }
+    ~Graphics() override
+    {
+        engine->UnloadMesh(mesh);
+        GraphicsServices::Install(nullptr);
+        EngineDataServices::Install(nullptr);
+    }
+    Graphics(const Graphics&) = delete;
+    Graphics& operator=(const Graphics&) = delete;
+
+    unsigned int GetFrameCount() override { return 1; }
+    FileSystem* GetFileSystem() override { return &files; }
+    void AddStatisticText(const char*) override {}
+    unsigned int GetEngineLogCategory() override { return 0; }
+    bool AreGraphicsStatsEnabled() override { return false; }
+
+    GraphicsEngine* GetGraphicsEngine() override { return engine.get(); }
+    unsigned int GetGraphicsLogCategory() override { return 0; }
+    int GetUpdateTime() override { return 0; }
+    bool DoCharacterProcessing() override { return true; }
+    std::string GetUtilityFontStyle() override { return defaultUtilityFontStyle; }
+    SoundManager* GetSoundManager() override { return nullptr; }
+    BaseResourceManager* GetEffectResourceManager() override { return nullptr; }
+
+private:
+    FileSystem files;
+    FuzzWorld::MemoryFileSource* source = new FuzzWorld::MemoryFileSource; // owned by the file system
+    ResourceLoader loader;
+    std::unique_ptr<GraphicsEngine> engine;
+    GraphicsMesh* mesh = nullptr;
+};
+
 struct Setting
 {
     Setting()
@@ -111,6 +178,7 @@ struct Setting
         region = world.GetRegion(0);
     }
     Records records;
+    Graphics graphics;
     World world;
     Region* region = nullptr;
 };
@@ -164,11 +232,17 @@ void PopulateEngineClasses(Level& level)
 }
 
 // A saved-state block of one entity record of each engine class: the frame and id the level
-// reads, then the entity's words (actors with a pose of two bones).
+// reads, then the entity's words (actors with a pose of three of the character's bones and one it
+// does not have).
 std::vector<uint8_t> EngineClassesState()
 {
     SkeletalPose pose;
-    pose.SetBoneCoords(Name::Create("Bone01"), Coords::Translation(Vec3(0.0f, 1.0f, 0.0f)));
+    pose.SetBoneCoords(Name::Create("Pelvis"), Coords::Translation(Vec3(0.0f, 1.0f, 0.0f)));
+    pose.SetBoneCoords(Name::Create("Head"), Coords::Translation(Vec3(0.0f, 0.1f, 0.05f)));
+    SkeletalPose::AffineParts stretched;
+    stretched.t = Vec3(0.12f, 0.0f, 0.0f);
+    stretched.k = Vec3(1.5f, 0.5f, 1.0f);
+    pose.SetBone(Name::Create("UpperArm"), stretched);
     pose.SetBoneCoords(Name::Create("Bone02"), Coords::Translation(Vec3(0.5f, 2.0f, 0.0f)));
     BinaryWriter writer(0x400);
     writer.BeginBlock(5);
@@ -274,11 +348,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         Level restored(setting.region);
         restored.NewSpace(Vec2(64.0f, 64.0f));
         restored.RestoreState(data, static_cast<unsigned>(size));
-        // What the restored state set (poses, visibility, ids) in use for a frame.
+        // What the restored state set (poses, visibility, ids) in use for a frame: an actor turns
+        // its pose into the bone frames of its skeleton.
         std::vector<Entity*> entities;
         restored.GetEntitiesInBox(entities, restored.GetBoundingBox(), ENTITY_LIST_ALL);
-        for (Entity* entity : entities)
+        for (Entity* entity : entities) {
             entity->Update(16);
+            if (Actor* actor = Actor::Cast(entity)) {
+                if (!actor->GetLoadedMesh())
+                    std::abort(); // an actor without its skeleton reaches nothing here
+                actor->GetMeshInstance()->PrepareForRendering();
+                actor->GetBoneCoords(Name::Create("Head"));
+            }
+        }
     }
     Clean();
     UniqueIdMap::Destroy();

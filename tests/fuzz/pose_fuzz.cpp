@@ -1,5 +1,6 @@
-// Reads any bytes as a stored skeletal pose: no crash; what was read writes out and reads back
-// bit for bit (a packed rotation packs to itself again).
+// Reads any bytes as a stored skeletal pose: no crash; no bone kept with a position or scale that is
+// not finite; what was read writes out and reads back bit for bit (a packed rotation packs to
+// itself again).
 #include "common/FuzzSeeds.h"
 #include "common/QuietLog.h"
 #include "core/Log.h"
@@ -28,6 +29,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     GAME::BinaryReader reader(data, static_cast<unsigned>(size));
     GAME::SkeletalPose pose;
     pose.ReadData(reader);
+    // A stored position or scale that is no number is refused, never kept.
+    for (int32_t entry = pose.FirstBone(); entry >= 0; entry = pose.NextBone(entry))
+        if (!GAME::IsFiniteVec3(pose.GetEntryParts(entry).t) ||
+            !GAME::IsFiniteVec3(pose.GetEntryParts(entry).k))
+            std::abort();
     for (bool full : {false, true}) {
         const std::vector<uint8_t> once = Write(pose, full);
         GAME::BinaryReader again(once.data(), static_cast<unsigned>(once.size()));

@@ -4,7 +4,9 @@
 #include "data/BinaryWriter.h"
 #include "scene/SkeletalPose.h"
 
+#include <limits>
 #include <string>
+#include <vector>
 
 namespace GAME::SceneTest {
 namespace {
@@ -174,6 +176,63 @@ TEST(SkeletalPoseTest, StoredFormsRoundTripWithPackingClamped)
     EXPECT_EQ(partial.GetNumBones(), 1);
     BinaryReader tiny(writer.GetBuffer(), 6);
     EXPECT_FALSE(partial.ReadData(tiny));
+}
+
+// A saved pose comes from a file like an entity's frame, and a bone whose position or scale is no
+// number is refused as that frame is: the bones before it are kept, it and those after it are not,
+// and the reader fails so the caller stops there. The same records with finite values read whole.
+TEST(SkeletalPoseTest, RefusesStoredBonesWhosePositionOrScaleIsNotFinite)
+{
+    const Name good = Name::Create("Good"), bad = Name::Create("Bad"), after = Name::Create("After");
+    const auto stored = [&](bool full, const Vec3& t, const Vec3& k) {
+        BinaryWriter writer(256);
+        writer.WriteUInt32(3);
+        writer.WriteUInt32(full ? 1u : 0u);
+        const auto record = [&](const Name& name, const Vec3& position, const Vec3& scale) {
+            for (int w = 0; w < 4; ++w)
+                writer.WriteUInt32(name.GetDigest()[w]);
+            writer.WriteVec3(position);
+            writer.WriteUInt32(SkeletalPose::PackQuat(Quat()));
+            if (full) {
+                writer.WriteVec3(scale);
+                writer.WriteUInt32(SkeletalPose::PackQuat(Quat()));
+            }
+        };
+        record(good, Vec3(1, 2, 3), Vec3(1, 1, 1));
+        record(bad, t, k);
+        record(after, Vec3(4, 5, 6), Vec3(2, 2, 2));
+        return std::vector<uint8_t>(writer.GetBuffer(), writer.GetBuffer() + writer.GetSize());
+    };
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    struct Case
+    {
+        bool full;
+        Vec3 t, k;
+    };
+    const Case damaged[] = {{false, Vec3(nan, 0, 0), Vec3(1, 1, 1)},
+                            {false, Vec3(0, -inf, 0), Vec3(1, 1, 1)},
+                            {true, Vec3(0, 0, inf), Vec3(1, 1, 1)},
+                            {true, Vec3(0, 1, 0), Vec3(1, nan, 1)},
+                            {true, Vec3(0, 1, 0), Vec3(1, 1, -inf)}};
+    for (const Case& c : damaged) {
+        const std::vector<uint8_t> bytes = stored(c.full, c.t, c.k);
+        BinaryReader reader(bytes.data(), static_cast<unsigned>(bytes.size()));
+        SkeletalPose pose;
+        EXPECT_FALSE(pose.ReadData(reader)) << c.full;
+        EXPECT_TRUE(reader.Failed());
+        EXPECT_EQ(pose.GetBone(good).t, Vec3(1, 2, 3));
+        EXPECT_FALSE(pose.ContainsBone(bad));
+        EXPECT_FALSE(pose.ContainsBone(after));
+    }
+    for (bool full : {false, true}) {
+        const std::vector<uint8_t> bytes = stored(full, Vec3(-7, 0, 7), Vec3(3, 3, 3));
+        BinaryReader reader(bytes.data(), static_cast<unsigned>(bytes.size()));
+        SkeletalPose pose;
+        EXPECT_TRUE(pose.ReadData(reader));
+        EXPECT_EQ(pose.GetNumBones(), 3);
+        EXPECT_EQ(pose.GetBone(bad).t, Vec3(-7, 0, 7));
+    }
 }
 
 } // namespace

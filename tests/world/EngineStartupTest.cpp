@@ -15,10 +15,13 @@
 #include "platform/Directory.h"
 #include "platform/PlatformFile.h"
 #include "platform/SystemInfo.h"
+#include "platform/Threading.h"
 #include "world/ProfilerWidget.h"
 #include "world/StatisticsWidget.h"
 #include "world/World.h"
 
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -112,6 +115,32 @@ TEST_F(EngineTest, StartsUpInTheDocumentedOrderWithItsLogLinesAndLogHeader)
                                                     "Version: 1\\.11<br>\n"
                                                     "<hr><p>\n")))
         << header;
+}
+
+// The engine pins its main thread to the first processor the process may use, and a process
+// started without processor 0 (taskset, a container) is no exception: the test runs itself again
+// on every processor but its first and expects the pin on the next one there.
+TEST_F(EngineTest, PinsTheMainThreadToTheFirstProcessorTheProcessMayUse)
+{
+    const uint64_t process = Platform::GetProcessAffinity();
+    ASSERT_NE(process, 0u);
+    Start();
+    EXPECT_EQ(Platform::GetCurrentThreadAffinity(), process & (~process + 1));
+    EXPECT_FALSE(engine->Has("pinned"));
+    if (std::getenv("ENGINE_TEST_PIN_CHILD") || (process & (process - 1)) == 0)
+        return; // the run on the other processors, or only one processor to run on
+    std::string others;
+    for (int cpu = __builtin_ctzll(process) + 1; cpu < 64; ++cpu)
+        if (process & (uint64_t{1} << cpu))
+            others += (others.empty() ? "" : ",") + std::to_string(cpu);
+    const std::string output = dir.File("child.txt");
+    const std::string command =
+        "ENGINE_TEST_PIN_CHILD=1 taskset -c " + others + " '" +
+        std::filesystem::read_symlink("/proc/self/exe").string() +
+        "' --gtest_filter=EngineTest.PinsTheMainThreadToTheFirstProcessorTheProcessMayUse >'" + output +
+        "' 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0) << command << "\n" << ReadFile(output);
+    EXPECT_NE(ReadFile(output).find("[  PASSED  ] 1 test."), std::string::npos) << ReadFile(output);
 }
 
 TEST_F(EngineTest, AHostThatForgetsGEngineIsToldOnStandardError)
