@@ -93,6 +93,8 @@ constexpr float kDoorwayReach = 3.0f;
 // The river's water goes on this far past the end of its channel, so that it fades out under the
 // bank that closes the channel instead of in the channel itself.
 constexpr float kRiverFadeLength = 6.0f;
+// How far the lakes' shore waves run up toward the shore from their line.
+constexpr float kShoreWaveWidth = 2.0f;
 
 // Level entities are the engine's own classes; these only let the generator delete them itself
 // once their level image is written, without the object manager.
@@ -567,17 +569,20 @@ std::vector<uint8_t> WorldGenerator::MakeWater(const std::vector<float>& heights
     river.points = WaterWriter::SmoothCurve(course, w.riverHalfWidth);
     water.paths.push_back(std::move(river));
 
-    // Shore waves along the lake's west side, a little inside the shore; the curve runs clockwise
-    // so that its waves run outward, up the shore.
+    // Shore waves along the lake's west side; the curve runs clockwise so that its waves run
+    // outward, up the shore. Their bands reach the curve's width outward and the foam a little
+    // less, and both lie a little over the surface: the curve keeps that far inside the shore, so
+    // that nothing of the waves lies over the dry bank (where the ground rises through the
+    // surface more slowly than the waves stand over it, they would show as a line on the land).
     WaterWriter::WaveSet shore;
     shore.height = kWaterHeight;
     std::vector<std::array<float, 2>> arc;
     for (float degrees : {250.0f, 215.0f, 180.0f, 145.0f, 110.0f}) {
         const float a = degrees * 3.1415927f / 180.0f;
-        const float r = w.shoreRadius - 1.2f;
+        const float r = w.shoreRadius - kShoreWaveWidth - 0.5f;
         arc.push_back({w.lakeX + r * std::cos(a), w.lakeZ + r * std::sin(a)});
     }
-    shore.points = WaterWriter::SmoothCurve(arc, 2.0f);
+    shore.points = WaterWriter::SmoothCurve(arc, kShoreWaveWidth);
     water.waveSets.push_back(std::move(shore));
     return water.Build();
 }
