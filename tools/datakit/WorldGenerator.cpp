@@ -311,6 +311,17 @@ float CarveWater(const WaterLayout& w, float x, float z, float height)
     return std::min(height, kWaterHeight - 1.0f + 1.5f * d * d);
 }
 
+// Whether the water of the layout covers the point when the ground there lies under its surface:
+// inside the lake's painted circle or the river's band.
+bool InWaterArea(const WaterLayout& w, float x, float z)
+{
+    if (w.size <= 0.0f)
+        return false;
+    const float dx = x - w.lakeX, dz = z - w.lakeZ;
+    return dx * dx + dz * dz < w.bowlRadius * w.bowlRadius ||
+           DistanceToLine(w.river, x, z) < w.riverHalfWidth + 0.5f;
+}
+
 // Whether anything standing at (x, z) with the clearance round it would reach the water: some
 // point of its footprint (the middle and eight points on the clearance's circle) lies inside the
 // lake's painted circle or the river's band where the ground there (heightAt) lies under the
@@ -325,10 +336,7 @@ bool ReachesWater(const WaterLayout& w, float x, float z, float clearance,
                                  {kDiagonal, -kDiagonal}, {-kDiagonal, kDiagonal}, {-kDiagonal, -kDiagonal}};
     for (const auto& o : offsets) {
         const float px = x + o[0] * clearance, pz = z + o[1] * clearance;
-        const float dx = px - w.lakeX, dz = pz - w.lakeZ;
-        const bool covered = dx * dx + dz * dz < w.bowlRadius * w.bowlRadius ||
-                             DistanceToLine(w.river, px, pz) < w.riverHalfWidth + 0.5f;
-        if (covered && (!heightAt || heightAt(px, pz) < kWaterHeight + 0.1f))
+        if (InWaterArea(w, px, pz) && (!heightAt || heightAt(px, pz) < kWaterHeight + 0.1f))
             return true;
     }
     return false;
@@ -500,11 +508,23 @@ void WorldGenerator::MakeGround(const RegionInfo& info, int index, GAME::Terrain
     terrain.AddUntypedLayer(TerrainWriter::dirtTypeRecord, nullptr);
     terrain.AddUntypedLayer(TerrainWriter::grassTypeRecord, nullptr);
     terrain.AddUntypedLayer(TerrainWriter::stoneTypeRecord, nullptr);
+    // No grass grows where the water covers the ground: a blade takes its size from the opacity
+    // of the cells whose middles lie within a unit of it, so a cell is left bare when any ground
+    // within that reach of its own lies under the surface in the water's area (the shore is mud).
+    const WaterLayout water = MakeWaterLayout(size);
+    const auto wetNear = [&](int cx, int cy) {
+        for (int y = std::max(cy - 1, 0); y <= std::min(cy + 2, size); ++y)
+            for (int x = std::max(cx - 1, 0); x <= std::min(cx + 2, size); ++x)
+                if (heights[static_cast<size_t>(y) * samples + static_cast<size_t>(x)] < kWaterHeight + 0.1f &&
+                    InWaterArea(water, static_cast<float>(x), static_cast<float>(y)))
+                    return true;
+        return false;
+    };
     for (unsigned y = 0; y < samples - 1; ++y)
         for (unsigned x = 0; x < samples - 1; ++x) {
             const int ix = static_cast<int>(x), iy = static_cast<int>(y);
             const float cx = static_cast<float>(x) + 0.5f, cz = static_cast<float>(y) + 0.5f;
-            const float g = GrassShare(relief, ox + cx, oz + cz);
+            const float g = wetNear(ix, iy) ? 0.0f : GrassShare(relief, ox + cx, oz + cz);
             const float h = 0.25f * (terrain.GetHeight(ix, iy) + terrain.GetHeight(ix + 1, iy) +
                                      terrain.GetHeight(ix, iy + 1) + terrain.GetHeight(ix + 1, iy + 1));
             const float st = std::clamp((h - 4.5f) * 0.8f, 0.0f, 1.0f);
