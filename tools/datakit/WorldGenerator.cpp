@@ -95,6 +95,15 @@ constexpr float kDoorwayReach = 3.0f;
 constexpr float kRiverFadeLength = 6.0f;
 // How far the lakes' shore waves run up toward the shore from their line.
 constexpr float kShoreWaveWidth = 2.0f;
+// The border ridge rises over this band along the world's outer edge (in worlds of regions with
+// water; smaller test worlds keep an open edge). Props and walkers keep out of the band.
+constexpr float kBorderWidth = 16.0f;
+// Where the ground is closed by a ridge, the flight keeps its target this far inside the world's
+// edge: the sample host's camera trails it by about 23 units and glides up to 9 more behind, and
+// so stays over the ridge's foot, under the ridge's crest.
+constexpr float kFlightBorderMargin = 40.0f;
+// Without a ridge the flight runs this close to the edge.
+constexpr float kFlightOpenMargin = 8.0f;
 
 // Level entities are the engine's own classes; these only let the generator delete them itself
 // once their level image is written, without the object manager.
@@ -322,6 +331,39 @@ bool InWaterArea(const WaterLayout& w, float x, float z)
            DistanceToLine(w.river, x, z) < w.riverHalfWidth + 0.5f;
 }
 
+// The world's border ridge, in world space: whether the world has one, and how high it lifts
+// the ground at a point (up to the settings' border height, a little more or less along the
+// border so that it reads as hills; steepest halfway up its band).
+bool HasBorderRidge(const WorldGenerator::Settings& s)
+{
+    return s.borderHeight > 0.0f && s.regionSize >= kMinWaterRegionSize;
+}
+
+float BorderDistance(const WorldGenerator::Settings& s, float x, float z)
+{
+    const float width = static_cast<float>(s.regionsX * s.regionSize);
+    const float depth = static_cast<float>(s.regionsZ * s.regionSize);
+    return std::min(std::min(x, width - x), std::min(z, depth - z));
+}
+
+float BorderRise(const WorldGenerator::Settings& s, float x, float z)
+{
+    if (!HasBorderRidge(s))
+        return 0.0f;
+    const float d = BorderDistance(s, x, z);
+    if (d >= kBorderWidth)
+        return 0.0f;
+    const float t = 1.0f - std::max(d, 0.0f) / kBorderWidth;
+    const float hills = 1.0f + 0.15f * std::sin(x * 0.13f) * std::cos(z * 0.11f);
+    return s.borderHeight * hills * t * t * (3.0f - 2.0f * t);
+}
+
+// Whether something reaching that far round a world position would stand in the ridge's band.
+bool OnBorderRidge(const WorldGenerator::Settings& s, float x, float z, float reach)
+{
+    return HasBorderRidge(s) && BorderDistance(s, x, z) < kBorderWidth + reach;
+}
+
 // Whether anything standing at (x, z) with the clearance round it would reach the water: some
 // point of its footprint (the middle and eight points on the clearance's circle) lies inside the
 // lake's painted circle or the river's band where the ground there (heightAt) lies under the
@@ -482,7 +524,8 @@ std::vector<float> WorldGenerator::GroundHeights(const RegionInfo& info, int ind
                 h *= share * share * (3.0f - 2.0f * share);
             }
             heights[static_cast<size_t>(y) * samples + x] =
-                CarveWater(water, static_cast<float>(x), static_cast<float>(y), h);
+                CarveWater(water, static_cast<float>(x), static_cast<float>(y), h) +
+                BorderRise(m_settings, ox + static_cast<float>(x), oz + static_cast<float>(y));
         }
     return heights;
 }
@@ -729,10 +772,13 @@ void WorldGenerator::PlaceActorsAndLights()
         std::uniform_real_distribution<float> along(margin, size - margin);
         const WaterLayout water = info.cave ? WaterLayout() : MakeWaterLayout(s.regionSize);
         const int walkers = info.cave ? s.walkersPerCave : s.walkersPerRegion;
+        const float ox = static_cast<float>(info.offset.x), oz = static_cast<float>(info.offset.z);
         for (int i = 0; i < walkers; ++i) {
             float x = along(random), z = along(random);
-            for (int attempt = 0; attempt < kPlacementAttempts &&
-                                  ReachesWater(water, x, z, 2.0f * kWalkerCircle + 1.0f, nullptr);
+            for (int attempt = 0;
+                 attempt < kPlacementAttempts &&
+                 (ReachesWater(water, x, z, 2.0f * kWalkerCircle + 1.0f, nullptr) ||
+                  (!info.cave && OnBorderRidge(s, ox + x, oz + z, 2.0f * kWalkerCircle + 1.0f)));
                  ++attempt)
                 x = along(random), z = along(random);
             place(walkerRecord, Vec3(x, 0.0f, z), turn(random));
@@ -955,7 +1001,9 @@ bool WorldGenerator::BuildLevels()
             for (int attempt = 0; attempt < kPropAttempts && !found; ++attempt) {
                 x = along(random), z = along(random);
                 found = !Overlaps(taken, x, z, reach) &&
-                        !ReachesWater(water, x, z, std::max(kPropClearance, reach + kPropWaterGap), groundAt);
+                        !ReachesWater(water, x, z, std::max(kPropClearance, reach + kPropWaterGap), groundAt) &&
+                        (info.cave || !OnBorderRidge(m_settings, static_cast<float>(info.offset.x) + x,
+                                                     static_cast<float>(info.offset.z) + z, reach));
             }
             if (!found) {
                 ++left;
@@ -1161,7 +1209,12 @@ void WorldGenerator::PlanFlight()
 {
     const Settings& s = m_settings;
     const float size = static_cast<float>(s.regionSize);
-    const float margin = 8.0f;
+    // Inside a ridged border the flight keeps back from it (its edge rows too), never past the
+    // world's middle.
+    const float width = size * static_cast<float>(s.regionsX);
+    const float depth = size * static_cast<float>(s.regionsZ);
+    const float margin = HasBorderRidge(s) ? std::min(kFlightBorderMargin, 0.5f * std::min(width, depth))
+                                           : kFlightOpenMargin;
     auto fly = [&](float x, float z) { AddWaypoint(-1, Vec3(x, kFlightHeight, z)); };
 
     // Into the cave below outdoor region `above` through its doorway, round the cave and out.
@@ -1203,11 +1256,12 @@ void WorldGenerator::PlanFlight()
         AddWaypoint(-1, before);
     };
 
-    // Serpentine: each row along its middle, turning into the next row at the grid's edge; a cave
-    // is visited from the middle of the region above it.
-    const float width = size * static_cast<float>(s.regionsX);
+    // Serpentine: each row along its middle (kept back from a ridged border), turning into the next
+    // row at the grid's edge; a cave is visited from the middle of the region above it.
     for (int row = 0; row < s.regionsZ; ++row) {
-        const float z = (static_cast<float>(row) + 0.5f) * size;
+        float z = (static_cast<float>(row) + 0.5f) * size;
+        if (HasBorderRidge(s))
+            z = std::clamp(z, margin, depth - margin);
         const bool forward = row % 2 == 0;
         fly(forward ? margin : width - margin, z);
         for (int step = 0; step < s.regionsX; ++step) {
