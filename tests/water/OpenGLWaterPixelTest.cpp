@@ -466,9 +466,10 @@ TEST_F(OpenGLWaterPixelTest, TheShoreWavesShowAsFaintFoamOnTheWaterAndNowhereEls
             brightest = std::max(brightest, lift);
         }
     }
-    EXPECT_GT(shown, 0) << "the waves never show";
-    // A white crest over the water would lift a pixel by well over half of white.
-    EXPECT_LE(brightest, 180) << "the waves whiten the water";
+    EXPECT_GT(shown, wet / 2) << "the waves hardly show";
+    // A white crest over the water lifts a pixel by far more (over 500 of the 765 the three
+    // channels can rise).
+    EXPECT_LE(brightest, 200) << "the waves whiten the water";
     EXPECT_EQ(onLand, 0) << where;
 }
 

@@ -299,7 +299,7 @@ std::vector<uint8_t> WakeTexture()
         const float crest = std::sin((static_cast<float>(y) + 0.5f) / height * 3.1415927f);
         for (uint32_t x = 0; x < width; ++x) {
             const float along = std::sin((static_cast<float>(x) + 0.5f) / width * 3.1415927f);
-            texels[y * width + x] = White(0.25f * crest * crest * along);
+            texels[y * width + x] = White(0.2f * crest * crest * along);
         }
     }
     return TextureWriter::Dds(width, height, texels, true);
@@ -328,7 +328,7 @@ std::vector<uint8_t> ShoreWaveTexture()
             const float dx = (static_cast<float>(x) + 0.5f) / size * 2.0f - 1.0f;
             const float dy = (static_cast<float>(y) + 0.5f) / size * 2.0f - 1.0f;
             const float fall = std::max(0.0f, 1.0f - (dx * dx + dy * dy));
-            texels[y * size + x] = White(0.2f * fall * fall);
+            texels[y * size + x] = White(0.15f * fall * fall);
         }
     return TextureWriter::Dds(size, size, texels, true);
 }
