@@ -458,8 +458,9 @@ TEST_F(OpenGLWaterPixelTest, TheShoreWavesShowAsFaintFoamOnTheWaterAndNowhereEls
             const int lift = sum(wavy[i]) - sum(calm[i]);
             if (Difference(calm[i], ground[i]) <= 6) {
                 if (Difference(wavy[i], calm[i]) > 9 && onLand++ == 0)
-                    where = "on the bank at " + std::to_string(i % kWidth) + ", " + std::to_string(i / kWidth) +
-                            ": " + Describe(calm[i]) + " -> " + Describe(wavy[i]);
+                    where = "on the bank at " + std::to_string(i % kWidth) + ", " +
+                            std::to_string(i / kWidth) + ": " + Describe(calm[i]) + " -> " +
+                            Describe(wavy[i]);
                 continue;
             }
             shown += lift > 20 ? 1 : 0;

@@ -201,7 +201,7 @@ TEST_F(GeneratedGroundTest, EveryViewOfTheFlightSeesTheWorldsGroundBelowItsHoriz
                             seen = true;
                             if (past++ == 0)
                                 firstPast = At("a ray leaves the world", p.x, p.y, p.z) + " at " +
-                                        std::to_string(t) + " s, " + At("seen from", eye.x, eye.y, eye.z);
+                                            std::to_string(t) + " s, " + At("seen from", eye.x, eye.y, eye.z);
                             break;
                         }
                         if (p.y < ground(p.x, p.z))

@@ -558,8 +558,8 @@ void WorldGenerator::MakeGround(const RegionInfo& info, int index, GAME::Terrain
     const auto wetNear = [&](int cx, int cy) {
         for (int y = std::max(cy - 1, 0); y <= std::min(cy + 2, size); ++y)
             for (int x = std::max(cx - 1, 0); x <= std::min(cx + 2, size); ++x)
-                if (heights[static_cast<size_t>(y) * samples + static_cast<size_t>(x)] < kWaterHeight + 0.1f &&
-                    InWaterArea(water, static_cast<float>(x), static_cast<float>(y)))
+                if (InWaterArea(water, static_cast<float>(x), static_cast<float>(y)) &&
+                    heights[static_cast<size_t>(y) * samples + static_cast<size_t>(x)] < kWaterHeight + 0.1f)
                     return true;
         return false;
     };
@@ -1000,10 +1000,11 @@ bool WorldGenerator::BuildLevels()
             float x = 0.0f, z = 0.0f;
             for (int attempt = 0; attempt < kPropAttempts && !found; ++attempt) {
                 x = along(random), z = along(random);
-                found = !Overlaps(taken, x, z, reach) &&
-                        !ReachesWater(water, x, z, std::max(kPropClearance, reach + kPropWaterGap), groundAt) &&
-                        (info.cave || !OnBorderRidge(m_settings, static_cast<float>(info.offset.x) + x,
-                                                     static_cast<float>(info.offset.z) + z, reach));
+                found =
+                    !Overlaps(taken, x, z, reach) &&
+                    !ReachesWater(water, x, z, std::max(kPropClearance, reach + kPropWaterGap), groundAt) &&
+                    (info.cave || !OnBorderRidge(m_settings, static_cast<float>(info.offset.x) + x,
+                                                 static_cast<float>(info.offset.z) + z, reach));
             }
             if (!found) {
                 ++left;
@@ -1213,8 +1214,8 @@ void WorldGenerator::PlanFlight()
     // world's middle.
     const float width = size * static_cast<float>(s.regionsX);
     const float depth = size * static_cast<float>(s.regionsZ);
-    const float margin = HasBorderRidge(s) ? std::min(kFlightBorderMargin, 0.5f * std::min(width, depth))
-                                           : kFlightOpenMargin;
+    const float margin =
+        HasBorderRidge(s) ? std::min(kFlightBorderMargin, 0.5f * std::min(width, depth)) : kFlightOpenMargin;
     auto fly = [&](float x, float z) { AddWaypoint(-1, Vec3(x, kFlightHeight, z)); };
 
     // Into the cave below outdoor region `above` through its doorway, round the cave and out.
