@@ -1,5 +1,6 @@
 // The generator's world cut down to one bare 64-unit region: its ground and sky, no caves, no
-// entities, no villages, the ground in the game's form.
+// entities, no villages, no ridge along its edge (the tests look at it from outside too), the
+// ground in the game's form.
 #pragma once
 
 #include "datakit/WorldGenerator.h"
@@ -16,6 +17,7 @@ inline DataKit::WorldGenerator::Settings OneRegionWorld()
     settings.walkersPerRegion = 0;
     settings.villages = 0;
     settings.editorFormRegion = -1;
+    settings.borderHeight = 0.0f;
     return settings;
 }
 

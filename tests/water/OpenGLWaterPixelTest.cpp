@@ -417,6 +417,63 @@ TEST_F(OpenGLWaterPixelTest, AtTheFogsEndTheLakeFadesIntoTheSkyAsTheGroundDoes)
     EXPECT_EQ(sliver, 0);
 }
 
+// The lake's near shore as the sample host sees it (from above its west bank, looking down at
+// about 40 degrees, with reflections): the shore waves show as faint foam running in over the
+// water, whatever their moment, never as a bright white line along the shore, and nothing of them
+// lies over the dry bank.
+TEST_F(OpenGLWaterPixelTest, TheShoreWavesShowAsFaintFoamOnTheWaterAndNowhereElse)
+{
+    const Vec3 centre = lake->GetReflectionPlane().box.center;
+    Camera camera;
+    camera.SetFOV(0.7f);
+    camera.SetNearPlane(0.5f);
+    camera.SetFarPlane(90.0f);
+    const Vec3 eye(centre.x - 20.0f, 18.0f, centre.z), target(centre.x - 4.0f, 1.0f, centre.z);
+    camera.SetCoords(Coords::LookInDirection(eye, (target - eye).Unit(), Vec3(0.0f, 1.0f, 0.0f)));
+    WaterWaveSet* waves = water->GetWaveSet(0);
+    ASSERT_NE(waves, nullptr);
+    const uint32_t flags = waves->GetWaveParams().flags;
+    ASSERT_NE(flags, 0u);
+
+    const std::vector<Pixel> ground = Draw(camera, false, false);
+    waves->GetWaveParams().flags = 0;
+    const std::vector<Pixel> calm = Draw(camera, true, true);
+    waves->GetWaveParams().flags = flags;
+    ASSERT_FALSE(ground.empty());
+    ASSERT_FALSE(calm.empty());
+    const auto sum = [](const Pixel& p) { return static_cast<int>(p.r) + p.g + p.b; };
+    int wet = 0;
+    for (size_t i = 0; i < ground.size(); ++i)
+        wet += Difference(calm[i], ground[i]) > 6 ? 1 : 0;
+    ASSERT_GT(wet, kWidth * kHeight / 10);
+
+    // The waves at moments over some twenty seconds: each band runs in and fades several times.
+    int brightest = 0, onLand = 0, shown = 0;
+    std::string where;
+    for (int moment = 0; moment < 24; ++moment) {
+        water->Update(900);
+        const std::vector<Pixel> wavy = Draw(camera, true, true);
+        ASSERT_FALSE(wavy.empty());
+        for (size_t i = 0; i < wavy.size(); ++i) {
+            const int lift = sum(wavy[i]) - sum(calm[i]);
+            if (Difference(calm[i], ground[i]) <= 6) {
+                if (Difference(wavy[i], calm[i]) > 9 && onLand++ == 0)
+                    where = "on the bank at " + std::to_string(i % kWidth) + ", " +
+                            std::to_string(i / kWidth) + ": " + Describe(calm[i]) + " -> " +
+                            Describe(wavy[i]);
+                continue;
+            }
+            shown += lift > 20 ? 1 : 0;
+            brightest = std::max(brightest, lift);
+        }
+    }
+    EXPECT_GT(shown, wet / 2) << "the waves hardly show";
+    // A white crest over the water lifts a pixel by far more (over 500 of the 765 the three
+    // channels can rise).
+    EXPECT_LE(brightest, 200) << "the waves whiten the water";
+    EXPECT_EQ(onLand, 0) << where;
+}
+
 // The sample shaders carry the world's fog in the styles that light them: none has a "fogStyle"
 // for the renderer's fog step. Under a fog of one amount everywhere the ground, its blades and the
 // lake are the clear picture mixed with the fog's colour by that amount: the water, drawn over the

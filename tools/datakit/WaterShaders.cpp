@@ -282,45 +282,55 @@ uint32_t White(float alpha)
     return static_cast<uint32_t>(std::lround(std::clamp(alpha, 0.0f, 1.0f) * 255.0f)) << 24 | 0x00FFFFFFu;
 }
 
-// A soft white blob: the foam patch.
+// The water draws its wave passes with its three wave textures in turn: the main bands with
+// Wake.tex, the bump bands (added to the scene) with Bump.tex, the foam patches with ShoreWave.tex.
+// Each stays faint: a band or patch overlaps its neighbours and the next band, and what they add
+// up to over the water should read as foam, never as a white line along the shore.
+
+// The main band: across it (v, which the band shifts as it runs in and may take past either end)
+// a soft crest that is clear at both edges; along it (u, 0 to 1 from one end of the band to the
+// other) it fades in and out, so that a band ends softly, and it has no pattern (one would repeat
+// band by band as dashes).
 std::vector<uint8_t> WakeTexture()
 {
-    constexpr uint32_t size = 32;
-    std::vector<uint32_t> texels(size * size);
-    for (uint32_t y = 0; y < size; ++y)
-        for (uint32_t x = 0; x < size; ++x) {
-            const float dx = (static_cast<float>(x) + 0.5f) / size - 0.5f;
-            const float dy = (static_cast<float>(y) + 0.5f) / size - 0.5f;
-            texels[y * size + x] = White(1.0f - std::sqrt(dx * dx + dy * dy) * 2.0f);
+    constexpr uint32_t width = 32, height = 32;
+    std::vector<uint32_t> texels(width * height);
+    for (uint32_t y = 0; y < height; ++y) {
+        const float crest = std::sin((static_cast<float>(y) + 0.5f) / height * 3.1415927f);
+        for (uint32_t x = 0; x < width; ++x) {
+            const float along = std::sin((static_cast<float>(x) + 0.5f) / width * 3.1415927f);
+            texels[y * width + x] = White(0.2f * crest * crest * along);
         }
-    return TextureWriter::Dds(size, size, texels, true);
+    }
+    return TextureWriter::Dds(width, height, texels, true);
 }
 
-// Across the band (v) a crest that fades towards the shore; along it (u) streaks.
+// The bump band, added to the scene: a faint line across it, clear at its edges.
+std::vector<uint8_t> BumpBandTexture()
+{
+    constexpr uint32_t width = 4, height = 16;
+    std::vector<uint32_t> texels(width * height);
+    for (uint32_t y = 0; y < height; ++y) {
+        const float crest = std::sin((static_cast<float>(y) + 0.5f) / height * 3.1415927f);
+        for (uint32_t x = 0; x < width; ++x)
+            texels[y * width + x] = White(0.05f * crest * crest * crest * crest);
+    }
+    return TextureWriter::Dds(width, height, texels, true);
+}
+
+// A foam patch: a soft blob, clear well inside the quad's edges.
 std::vector<uint8_t> ShoreWaveTexture()
 {
     constexpr uint32_t size = 32;
     std::vector<uint32_t> texels(size * size);
     for (uint32_t y = 0; y < size; ++y)
         for (uint32_t x = 0; x < size; ++x) {
-            const float v = (static_cast<float>(y) + 0.5f) / size;
-            const float streak = 0.75f + 0.25f * std::sin(static_cast<float>(x) * 0.9f);
-            texels[y * size + x] = White(std::sin(v * 3.1415927f) * streak);
+            const float dx = (static_cast<float>(x) + 0.5f) / size * 2.0f - 1.0f;
+            const float dy = (static_cast<float>(y) + 0.5f) / size * 2.0f - 1.0f;
+            const float fall = std::max(0.0f, 1.0f - (dx * dx + dy * dy));
+            texels[y * size + x] = White(0.15f * fall * fall);
         }
     return TextureWriter::Dds(size, size, texels, true);
-}
-
-// A narrow bright line across the band.
-std::vector<uint8_t> BumpBandTexture()
-{
-    constexpr uint32_t width = 8, height = 16;
-    std::vector<uint32_t> texels(width * height);
-    for (uint32_t y = 0; y < height; ++y)
-        for (uint32_t x = 0; x < width; ++x) {
-            const float v = std::fabs((static_cast<float>(y) + 0.5f) / height - 0.5f) * 2.0f;
-            texels[y * width + x] = White(0.6f * (1.0f - v));
-        }
-    return TextureWriter::Dds(width, height, texels, true);
 }
 
 } // namespace

@@ -24,9 +24,11 @@
 // "depthFogParams", "heightFogParams", at the scene position "objectToWorldMatrix" gives) and have
 // no "fogStyle": water, drawn after the ground and over it, takes its fog once.
 //
-// And the textures they name: the wave textures ("Effects/Waves/Wake.tex", "Bump.tex",
-// "ShoreWave.tex"), the sky of the default water type ("Effects/EnvironmentMaps/SkyBright.tex")
-// and a flat normal map the water shader falls back to ("Effects/Waves/Flat.tex").
+// And the textures they name: the wave textures, in the order of the wave passes that draw them
+// ("Effects/Waves/Wake.tex" the main bands, "Bump.tex" the bump bands, "ShoreWave.tex" the foam
+// patches; all faint, so that the waves read as foam over the water), the sky of the default
+// water type ("Effects/EnvironmentMaps/SkyBright.tex") and a flat normal map the water shader
+// falls back to ("Effects/Waves/Flat.tex").
 //
 // Plain functions; one thread at a time.
 #pragma once

@@ -95,6 +95,17 @@ constexpr float kDoorwayReach = 3.0f;
 // The river's water goes on this far past the end of its channel, so that it fades out under the
 // bank that closes the channel instead of in the channel itself.
 constexpr float kRiverFadeLength = 6.0f;
+// How far the lakes' shore waves run up toward the shore from their line.
+constexpr float kShoreWaveWidth = 2.0f;
+// The border ridge rises over this band along the world's outer edge (in worlds of regions with
+// water; smaller test worlds keep an open edge). Props and walkers keep out of the band.
+constexpr float kBorderWidth = 16.0f;
+// Where the ground is closed by a ridge, the flight keeps its target this far inside the world's
+// edge: the sample host's camera trails it by about 23 units and glides up to 9 more behind, and
+// so stays over the ridge's foot, under the ridge's crest.
+constexpr float kFlightBorderMargin = 40.0f;
+// Without a ridge the flight runs this close to the edge.
+constexpr float kFlightOpenMargin = 8.0f;
 
 // Level entities are the engine's own classes; these only let the generator delete them itself
 // once their level image is written, without the object manager.
@@ -311,6 +322,50 @@ float CarveWater(const WaterLayout& w, float x, float z, float height)
     return std::min(height, kWaterHeight - 1.0f + 1.5f * d * d);
 }
 
+// Whether the water of the layout covers the point when the ground there lies under its surface:
+// inside the lake's painted circle or the river's band.
+bool InWaterArea(const WaterLayout& w, float x, float z)
+{
+    if (w.size <= 0.0f)
+        return false;
+    const float dx = x - w.lakeX, dz = z - w.lakeZ;
+    return dx * dx + dz * dz < w.bowlRadius * w.bowlRadius ||
+           DistanceToLine(w.river, x, z) < w.riverHalfWidth + 0.5f;
+}
+
+// The world's border ridge, in world space: whether the world has one, and how high it lifts
+// the ground at a point (up to the settings' border height, a little more or less along the
+// border so that it reads as hills; steepest halfway up its band).
+bool HasBorderRidge(const WorldGenerator::Settings& s)
+{
+    return s.borderHeight > 0.0f && s.regionSize >= kMinWaterRegionSize;
+}
+
+float BorderDistance(const WorldGenerator::Settings& s, float x, float z)
+{
+    const float width = static_cast<float>(s.regionsX * s.regionSize);
+    const float depth = static_cast<float>(s.regionsZ * s.regionSize);
+    return std::min(std::min(x, width - x), std::min(z, depth - z));
+}
+
+float BorderRise(const WorldGenerator::Settings& s, float x, float z)
+{
+    if (!HasBorderRidge(s))
+        return 0.0f;
+    const float d = BorderDistance(s, x, z);
+    if (d >= kBorderWidth)
+        return 0.0f;
+    const float t = 1.0f - std::max(d, 0.0f) / kBorderWidth;
+    const float hills = 1.0f + 0.15f * std::sin(x * 0.13f) * std::cos(z * 0.11f);
+    return s.borderHeight * hills * t * t * (3.0f - 2.0f * t);
+}
+
+// Whether something reaching that far round a world position would stand in the ridge's band.
+bool OnBorderRidge(const WorldGenerator::Settings& s, float x, float z, float reach)
+{
+    return HasBorderRidge(s) && BorderDistance(s, x, z) < kBorderWidth + reach;
+}
+
 // Whether anything standing at (x, z) with the clearance round it would reach the water: some
 // point of its footprint (the middle and eight points on the clearance's circle) lies inside the
 // lake's painted circle or the river's band where the ground there (heightAt) lies under the
@@ -325,10 +380,7 @@ bool ReachesWater(const WaterLayout& w, float x, float z, float clearance,
                                  {kDiagonal, -kDiagonal}, {-kDiagonal, kDiagonal}, {-kDiagonal, -kDiagonal}};
     for (const auto& o : offsets) {
         const float px = x + o[0] * clearance, pz = z + o[1] * clearance;
-        const float dx = px - w.lakeX, dz = pz - w.lakeZ;
-        const bool covered = dx * dx + dz * dz < w.bowlRadius * w.bowlRadius ||
-                             DistanceToLine(w.river, px, pz) < w.riverHalfWidth + 0.5f;
-        if (covered && (!heightAt || heightAt(px, pz) < kWaterHeight + 0.1f))
+        if (InWaterArea(w, px, pz) && (!heightAt || heightAt(px, pz) < kWaterHeight + 0.1f))
             return true;
     }
     return false;
@@ -485,7 +537,8 @@ std::vector<float> WorldGenerator::GroundHeights(const RegionInfo& info, int ind
                 h *= share * share * (3.0f - 2.0f * share);
             }
             heights[static_cast<size_t>(y) * samples + x] =
-                CarveWater(water, static_cast<float>(x), static_cast<float>(y), h);
+                CarveWater(water, static_cast<float>(x), static_cast<float>(y), h) +
+                BorderRise(m_settings, ox + static_cast<float>(x), oz + static_cast<float>(y));
         }
     return heights;
 }
@@ -511,11 +564,23 @@ void WorldGenerator::MakeGround(const RegionInfo& info, int index, GAME::Terrain
     terrain.AddUntypedLayer(TerrainWriter::dirtTypeRecord, nullptr);
     terrain.AddUntypedLayer(TerrainWriter::grassTypeRecord, nullptr);
     terrain.AddUntypedLayer(TerrainWriter::stoneTypeRecord, nullptr);
+    // No grass grows where the water covers the ground: a blade takes its size from the opacity
+    // of the cells whose middles lie within a unit of it, so a cell is left bare when any ground
+    // within that reach of its own lies under the surface in the water's area (the shore is mud).
+    const WaterLayout water = MakeWaterLayout(size);
+    const auto wetNear = [&](int cx, int cy) {
+        for (int y = std::max(cy - 1, 0); y <= std::min(cy + 2, size); ++y)
+            for (int x = std::max(cx - 1, 0); x <= std::min(cx + 2, size); ++x)
+                if (InWaterArea(water, static_cast<float>(x), static_cast<float>(y)) &&
+                    heights[static_cast<size_t>(y) * samples + static_cast<size_t>(x)] < kWaterHeight + 0.1f)
+                    return true;
+        return false;
+    };
     for (unsigned y = 0; y < samples - 1; ++y)
         for (unsigned x = 0; x < samples - 1; ++x) {
             const int ix = static_cast<int>(x), iy = static_cast<int>(y);
             const float cx = static_cast<float>(x) + 0.5f, cz = static_cast<float>(y) + 0.5f;
-            const float g = GrassShare(relief, ox + cx, oz + cz);
+            const float g = wetNear(ix, iy) ? 0.0f : GrassShare(relief, ox + cx, oz + cz);
             const float h = 0.25f * (terrain.GetHeight(ix, iy) + terrain.GetHeight(ix + 1, iy) +
                                      terrain.GetHeight(ix, iy + 1) + terrain.GetHeight(ix + 1, iy + 1));
             const float st = std::clamp((h - 4.5f) * 0.8f, 0.0f, 1.0f);
@@ -580,17 +645,20 @@ std::vector<uint8_t> WorldGenerator::MakeWater(const std::vector<float>& heights
     river.points = WaterWriter::SmoothCurve(course, w.riverHalfWidth);
     water.paths.push_back(std::move(river));
 
-    // Shore waves along the lake's west side, a little inside the shore; the curve runs clockwise
-    // so that its waves run outward, up the shore.
+    // Shore waves along the lake's west side; the curve runs clockwise so that its waves run
+    // outward, up the shore. Their bands reach the curve's width outward and the foam a little
+    // less, and both lie a little over the surface: the curve keeps that far inside the shore, so
+    // that nothing of the waves lies over the dry bank (where the ground rises through the
+    // surface more slowly than the waves stand over it, they would show as a line on the land).
     WaterWriter::WaveSet shore;
     shore.height = kWaterHeight;
     std::vector<std::array<float, 2>> arc;
     for (float degrees : {250.0f, 215.0f, 180.0f, 145.0f, 110.0f}) {
         const float a = degrees * 3.1415927f / 180.0f;
-        const float r = w.shoreRadius - 1.2f;
+        const float r = w.shoreRadius - kShoreWaveWidth - 0.5f;
         arc.push_back({w.lakeX + r * std::cos(a), w.lakeZ + r * std::sin(a)});
     }
-    shore.points = WaterWriter::SmoothCurve(arc, 2.0f);
+    shore.points = WaterWriter::SmoothCurve(arc, kShoreWaveWidth);
     water.waveSets.push_back(std::move(shore));
     return water.Build();
 }
@@ -739,6 +807,7 @@ void WorldGenerator::PlaceActorsAndLights()
         std::uniform_real_distribution<float> along(margin, size - margin);
         const WaterLayout water = info.cave ? WaterLayout() : MakeWaterLayout(s.regionSize);
         const int walkers = info.cave ? s.walkersPerCave : s.walkersPerRegion;
+        const float ox = static_cast<float>(info.offset.x), oz = static_cast<float>(info.offset.z);
         for (int i = 0; i < walkers; ++i) {
             float x = along(random), z = along(random), heading = turn(random);
             const auto blocked = [&] {
@@ -746,6 +815,7 @@ void WorldGenerator::PlaceActorsAndLights()
                 frame.origin = Vec3(x, 0.0f, z);
                 const Vec3 middle = WalkCentre(frame);
                 return ReachesWater(water, x, z, 2.0f * kWalkerCircle + 1.0f, nullptr) ||
+                       (!info.cave && OnBorderRidge(s, ox + x, oz + z, 2.0f * kWalkerCircle + 1.0f)) ||
                        Overlaps(fixtures, middle.x, middle.z, kWalkerCircle + kWalkerRadius);
             };
             for (int attempt = 0; attempt < kPlacementAttempts && blocked(); ++attempt)
@@ -979,8 +1049,11 @@ bool WorldGenerator::BuildLevels()
             float x = 0.0f, z = 0.0f;
             for (int attempt = 0; attempt < kPropAttempts && !found; ++attempt) {
                 x = along(random), z = along(random);
-                found = !Overlaps(taken, x, z, reach) &&
-                        !ReachesWater(water, x, z, std::max(kPropClearance, reach + kPropWaterGap), groundAt);
+                found =
+                    !Overlaps(taken, x, z, reach) &&
+                    !ReachesWater(water, x, z, std::max(kPropClearance, reach + kPropWaterGap), groundAt) &&
+                    (info.cave || !OnBorderRidge(m_settings, static_cast<float>(info.offset.x) + x,
+                                                 static_cast<float>(info.offset.z) + z, reach));
             }
             if (!found) {
                 ++left;
@@ -1186,7 +1259,12 @@ void WorldGenerator::PlanFlight()
 {
     const Settings& s = m_settings;
     const float size = static_cast<float>(s.regionSize);
-    const float margin = 8.0f;
+    // Inside a ridged border the flight keeps back from it (its edge rows too), never past the
+    // world's middle.
+    const float width = size * static_cast<float>(s.regionsX);
+    const float depth = size * static_cast<float>(s.regionsZ);
+    const float margin =
+        HasBorderRidge(s) ? std::min(kFlightBorderMargin, 0.5f * std::min(width, depth)) : kFlightOpenMargin;
     auto fly = [&](float x, float z) { AddWaypoint(-1, Vec3(x, kFlightHeight, z)); };
 
     // Into the cave below outdoor region `above` through its doorway, round the cave and out.
@@ -1228,11 +1306,12 @@ void WorldGenerator::PlanFlight()
         AddWaypoint(-1, before);
     };
 
-    // Serpentine: each row along its middle, turning into the next row at the grid's edge; a cave
-    // is visited from the middle of the region above it.
-    const float width = size * static_cast<float>(s.regionsX);
+    // Serpentine: each row along its middle (kept back from a ridged border), turning into the next
+    // row at the grid's edge; a cave is visited from the middle of the region above it.
     for (int row = 0; row < s.regionsZ; ++row) {
-        const float z = (static_cast<float>(row) + 0.5f) * size;
+        float z = (static_cast<float>(row) + 0.5f) * size;
+        if (HasBorderRidge(s))
+            z = std::clamp(z, margin, depth - margin);
         const bool forward = row % 2 == 0;
         fly(forward ? margin : width - margin, z);
         for (int step = 0; step < s.regionsX; ++step) {

@@ -2,7 +2,8 @@
 // regionSize units of rolling ground with three painted layers, grass, a plug in a hole and
 // entities standing on it apart from one another (none in the water), saved for the game in the
 // run-time form, except one region kept in the editor form; from 64 units on also a lake with
-// shore waves in a bowl of the ground and a river leaving it in a channel) and, below some of
+// shore waves in a bowl of the ground and a river leaving it in a channel; along the world's outer
+// border the ground rises into a ridge, so that the edge is closed) and, below some of
 // them, caves: grid regions of the sample grid system (SampleGridKit) walled all round, reached
 // through a doorway. The doorway is a pair of portals that come with the levels: outdoors a grid
 // entrance (an entity whose mesh carries the portal, saving its link with the level), in the cave
@@ -104,6 +105,12 @@ public:
         std::string mapName = "Worlds/Generated.map";
         // Camera speed along the flight, units a second.
         float flightSpeed = 80.0f;
+        // The world's edge is closed as a game's would be: along the outer border of a world of
+        // regions of 64 units or more the ground rises over a band of 16 units into a ridge about
+        // this much higher (more than the sample host's camera flies over the ground, so that no
+        // view of the flight looks past the edge), and the flight keeps back from it. 0 (or
+        // smaller regions): the ground ends at the border.
+        float borderHeight = 40.0f;
         // The outdoor region (index in the grid, row by row) whose level keeps its terrain in the
         // editor form, as the editor saves it; every other ground is saved for the game in the
         // run-time form. -1: none.
