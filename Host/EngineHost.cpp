@@ -325,8 +325,10 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     out.Printf("EngineHost: %d objects of the host's class made and queued for destruction", made);
 
     // The session opens once the frames follow each other: its handshake is answered in the
-    // frames' updates and would time out while the world is generated and loaded.
-    StartNetwork(engine, options.network, out); // a failure is reported; the host then runs alone
+    // frames' updates and would time out while the world is generated and loaded. A server that
+    // cannot serve ends the run (a client that cannot join runs alone).
+    if (!StartNetwork(engine, options.network, out) && options.network.role == NetworkOptions::ROLE_SERVER)
+        return 1;
 
     // The profiler's panels and the thread monitor stay off unless asked for (--stats, F3).
     window.ShowStatistics(options.stats);
