@@ -12,9 +12,10 @@
 // the user's settings and the log file; the host runs inside it. Without a frame count the flight
 // runs in real time, one frame every 10 ms at most (a frame long enough to carry the camera over a
 // region holds the flight there, so that every region is viewed); with one, the whole flight is
-// spread over that many frames, run as fast as they go (the end names any region they stepped over). With --window and a display the host runs in a game window
-// (Escape or closing it ends the run early; F3 shows the engine's statistics, which --stats shows
-// from the start); otherwise it runs headless.
+// spread over that many frames, run as fast as they go (the end names any region they stepped
+// over). With --window and a display the host runs in a game window (Escape or closing it ends the
+// run early; F3 shows the engine's statistics, which --stats shows from the start); otherwise it
+// runs headless.
 //
 // With --server the host hosts a network session, with --connect it joins one (see
 // NetworkOptions.h); a server and a client on one machine need a run folder each, e.g.
@@ -204,7 +205,8 @@ std::vector<GAME::Region*> FirstViewRegions(GAME::World& world, const DataKit::W
 {
     std::vector<GAME::Region*> regions;
     world.GetRegionsInFrustum(regions, first.GetRegion(),
-                              first.GetRegionFrustum().GetExpanded(GAME::Engine::GetLevelLoadInflation()), false);
+                              first.GetRegionFrustum().GetExpanded(GAME::Engine::GetLevelLoadInflation()),
+                              false);
     for (const DataKit::WorldGenerator::PortalInfo& portal : generator.GetPortals()) {
         GAME::Region* doorway = world.GetRegion(portal.region);
         GAME::Region* behind = world.GetRegion(portal.connectedRegion);
@@ -393,13 +395,14 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     const unsigned int loadingFrameStart = engine.GetFrameCount();
     {
         const GAME::WorldFrustum first = viewAt(0.0f);
-        GAME::RegionLoader loader(engine.GetResourceLoader(), FirstViewRegions(*world, generator, first), true);
+        GAME::RegionLoader loader(engine.GetResourceLoader(), FirstViewRegions(*world, generator, first),
+                                  true);
         loader.SetFrustum(first);
         const auto loadStart = std::chrono::steady_clock::now();
         int loadFrames = 0;
         int firstViewFrames = 0;
-        while (running && firstViewFrames < firstViewLoadingFrames && MillisecondsSince(loadStart) < loadingLimitMs &&
-               (running = window.Frame())) {
+        while (running && firstViewFrames < firstViewLoadingFrames &&
+               MillisecondsSince(loadStart) < loadingLimitMs && (running = window.Frame())) {
             const auto frameStart = std::chrono::steady_clock::now();
             loader.Update();
             engine.Update(&first, false);
@@ -505,7 +508,8 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
             // next frame stands in that region instead, and the flight falls behind real time.
             std::this_thread::sleep_until(frameStart + framePeriod);
             const auto now = std::chrono::steady_clock::now();
-            const float due = std::min(flightTime + std::chrono::duration<float>(now - last).count(), duration);
+            const float due =
+                std::min(flightTime + std::chrono::duration<float>(now - last).count(), duration);
             last = now;
             const float stop = coverage.NextStop(flightTime, due);
             if (stop < due) {
@@ -523,12 +527,13 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     for (const std::string& screenshot : view->GetScreenshots())
         out.Printf("  screenshot          %s", InFolder(folder, screenshot).c_str());
     // Regions the path went through that no frame viewed (frames too far apart for them).
-    if (screenshots)
+    if (screenshots && flightFrames > 0)
         for (const FlightCoverage::Missed& missed : coverage.GetMissed(flown ? duration : flightTime))
-            out.Printf("  no screenshot       %s: the camera passed through it between two frames (at %.0f ms "
-                       "of path)%s",
-                       ShortName(world->GetRegion(missed.region)->GetName()).c_str(), missed.seconds * 1000.0,
-                       frames > 0 ? "; more frames would show it" : "");
+            out.Printf(
+                "  no screenshot       %s: the camera passed through it between two frames (at %.0f ms "
+                "of path)%s",
+                ShortName(world->GetRegion(missed.region)->GetName()).c_str(), missed.seconds * 1000.0,
+                frames > 0 ? "; more frames would show it" : "");
     view.reset();
     GAME::Tracker::Destroy();
 
@@ -548,9 +553,10 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
         out.Printf("  camera path         %.0f ms", duration * 1000.0);
         out.Printf("  flight time         %.0f ms: %.1f frames a second", seconds * 1000.0, rate);
         if (holds > 0)
-            out.Printf("  held back           %d times, %.0f ms in all: those frames took so long that the camera "
-                       "would have passed a region unviewed",
-                       holds, heldMs);
+            out.Printf(
+                "  held back           %d times, %.0f ms in all: those frames took so long that the camera "
+                "would have passed a region unviewed",
+                holds, heldMs);
         out.Printf("  game time           %d ms", totalGameTime);
     }
     out.Printf("  engine frames       %u since start-up: %u while the first view's levels loaded, %d in the "

@@ -7,8 +7,7 @@
 namespace SampleHost {
 
 FlightCoverage::FlightCoverage(const DataKit::WorldGenerator& generator)
-    : m_generator(generator),
-      m_step(0.5f / std::max(generator.GetSettings().flightSpeed, 1.0f))
+    : m_generator(generator), m_step(0.5f / std::max(generator.GetSettings().flightSpeed, 1.0f))
 {
 }
 

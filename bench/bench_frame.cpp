@@ -2112,8 +2112,8 @@ FlightResult Fly(BenchEngine& engine, const WorldGenerator& generator, const std
             const double rasteriser = TasksMilliseconds(rasterisers) - rasteriserStart;
             const double floorMain = ThreadMilliseconds() - floorMainStart;
             result.floorCpuMs += floorMain + rasteriser;
-            result.libraryAsideMs +=
-                std::max(0.0, ProcessMilliseconds() - processStart - (ThreadMilliseconds() - mainStart) - rasteriser);
+            result.libraryAsideMs += std::max(0.0, ProcessMilliseconds() - processStart -
+                                                       (ThreadMilliseconds() - mainStart) - rasteriser);
             for (auto& [compared, picture] : pictures) {
                 const std::vector<GAME::Pixel> floorPicture = floor.Picture(views[size_t(compared % kBlock)]);
                 WritePicture(picture, "library_" + std::to_string(compared));
@@ -2227,15 +2227,17 @@ int main(int argc, char** argv)
                     std::printf("picture of frame %3d: the library's picture could not be read\n", frame);
                 for (int frame : flight.floorUnread)
                     std::printf("picture of frame %3d: the floor's picture could not be read\n", frame);
-                const double differingPercent = compared ? 100.0 * double(differing) / double(compared) : 100.0;
+                const double differingPercent =
+                    compared ? 100.0 * double(differing) / double(compared) : 100.0;
                 // The library's processor time: its frames', and its threads' while the floor's
                 // blocks ran.
-                const double cpuMs = (Mean(flight.cpuMs) * double(kFrames) + flight.libraryAsideMs) / double(kFrames);
+                const double cpuMs =
+                    (Mean(flight.cpuMs) * double(kFrames) + flight.libraryAsideMs) / double(kFrames);
                 const double floorCpuMs = flight.floorCpuMs / double(kFrames);
-                std::printf("processor time a frame: library %.2f ms (%.2f ms of it its threads' while the floor "
-                            "drew), floor %.2f ms (the main thread and the %zu rasteriser threads)\n",
-                            cpuMs, flight.libraryAsideMs / double(kFrames), floorCpuMs,
-                            flight.rasteriserThreads);
+                std::printf(
+                    "processor time a frame: library %.2f ms (%.2f ms of it its threads' while the floor "
+                    "drew), floor %.2f ms (the main thread and the %zu rasteriser threads)\n",
+                    cpuMs, flight.libraryAsideMs / double(kFrames), floorCpuMs, flight.rasteriserThreads);
                 std::printf("load average after: %s\n", LoadAverage().c_str());
                 // The benchmark's own promises: every compared picture read, and the floor's the same.
                 if (!flight.unread.empty() || !flight.floorUnread.empty()) {
@@ -2244,14 +2246,16 @@ int main(int argc, char** argv)
                     status = 1;
                 }
                 if (compared && differingPercent > kMaxDifferingPercent) {
-                    std::printf("bench_frame: FAILED: %.2f %% of the compared pixels differ (at most %.0f %%): the "
-                                "floor does not draw what the library draws\n",
-                                differingPercent, kMaxDifferingPercent);
+                    std::printf(
+                        "bench_frame: FAILED: %.2f %% of the compared pixels differ (at most %.0f %%): the "
+                        "floor does not draw what the library draws\n",
+                        differingPercent, kMaxDifferingPercent);
                     status = 1;
                 }
                 if (flight.rasteriserThreads == 0) {
-                    std::printf("bench_frame: FAILED: the floor's rasteriser threads were not found: its processor "
-                                "time would be the main thread's alone\n");
+                    std::printf(
+                        "bench_frame: FAILED: the floor's rasteriser threads were not found: its processor "
+                        "time would be the main thread's alone\n");
                     status = 1;
                 }
 

@@ -338,11 +338,11 @@ int main(int argc, char** argv)
                 for (int pass = 0; pass < kPasses; ++pass) {
                     passes.push_back(soak.Fly());
                     const PassResult& p = passes.back();
-                    std::printf(
-                        "pass %d: %.1f s, resident %.1f MB, heap %.1f MB, device objects %.1f MB, %zu textures, "
-                        "%zu meshes, %d regions resident, %d loads, %d unloads\n",
-                        pass + 1, p.seconds, Megabytes(p.rss), Megabytes(p.heap), Megabytes(p.deviceBytes),
-                        p.textures, p.meshes, p.resident, p.loads, p.unloads);
+                    std::printf("pass %d: %.1f s, resident %.1f MB, heap %.1f MB, device objects %.1f MB, "
+                                "%zu textures, %zu meshes, %d regions resident, %d loads, %d unloads\n",
+                                pass + 1, p.seconds, Megabytes(p.rss), Megabytes(p.heap),
+                                Megabytes(p.deviceBytes), p.textures, p.meshes, p.resident, p.loads,
+                                p.unloads);
                     std::printf(
                         "  resident: main heap %.1f MB, anonymous %.1f MB, files %.1f MB, other %.1f MB\n",
                         Megabytes(p.kinds.heap), Megabytes(p.kinds.anonymous), Megabytes(p.kinds.files),
@@ -385,16 +385,18 @@ int main(int argc, char** argv)
             }
             // The promise, and that the passes it is measured over streamed at all.
             if (rssGrowth >= kGrowthLimitPercent) {
-                std::printf("bench_soak: FAILED: a pass after the second added %.1f %% to the resident memory "
-                            "(at most %.0f %%)\n",
-                            rssGrowth, kGrowthLimitPercent);
+                std::printf(
+                    "bench_soak: FAILED: a pass after the second added %.1f %% to the resident memory "
+                    "(at most %.0f %%)\n",
+                    rssGrowth, kGrowthLimitPercent);
                 status = 1;
             }
             for (size_t i = 1; i < passes.size(); ++i)
                 if (passes[i].loads == 0 || passes[i].unloads == 0) {
-                    std::printf("bench_soak: FAILED: pass %zu unloaded %d levels and loaded %d: every pass after "
-                                "the first must unload levels and load them again\n",
-                                i + 1, passes[i].unloads, passes[i].loads);
+                    std::printf(
+                        "bench_soak: FAILED: pass %zu unloaded %d levels and loaded %d: every pass after "
+                        "the first must unload levels and load them again\n",
+                        i + 1, passes[i].unloads, passes[i].loads);
                     status = 1;
                 }
             BenchReport report;

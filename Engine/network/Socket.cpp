@@ -881,8 +881,9 @@ bool Socket::Listen(const char* address, int port, const Limits& limits)
         ENetHost* host = enet_host_create(&bind, static_cast<size_t>(maxConnections), 1, 0, 0);
         if (!host) {
             const int error = errno;
-            LogPrintf(2, "Network: cannot listen on %s port %d: %s", address && *address ? address : "any address",
-                      port, error ? std::strerror(error) : "the network library gave no reason");
+            LogPrintf(2, "Network: cannot listen on %s port %d: %s",
+                      address && *address ? address : "any address", port,
+                      error ? std::strerror(error) : "the network library gave no reason");
             return false;
         }
         host->maximumPacketSize = NetPacketHeader::maxPacketSize;

@@ -3,8 +3,8 @@
 #include "core/Log.h"
 #include "core/Rect.h"
 #include "graphics/FontStyle.h"
-#include "graphics/GraphicsFont.h"
 #include "graphics/GraphicsCanvas.h"
+#include "graphics/GraphicsFont.h"
 #include "graphics/InputDevice.h"
 
 #include <algorithm>
@@ -168,7 +168,8 @@ void ProfilerWidget::Render(GraphicsCanvas& canvas) const
     // millisecond up to the panel's height; the selected frame stands out and is named at the top
     // left. The bars go to the device as one quad list, the selected one as another.
     const float graphWidth = std::min(barWidth * static_cast<float>(historySize), widest);
-    const Rect graph(width - panelMargin - graphWidth, height - panelMargin - graphHeight, graphWidth, graphHeight);
+    const Rect graph(width - panelMargin - graphWidth, height - panelMargin - graphHeight, graphWidth,
+                     graphHeight);
 
     // The block list at the top right, as wide as its longest line and as tall as its lines, down
     // to the graph at most: a line per block (font height + 2 apart, 5 below the top, moved up by
@@ -181,8 +182,9 @@ void ProfilerWidget::Render(GraphicsCanvas& canvas) const
             lines.push_back(FitLine(*m_style, block.name,
                                     FormatString(" (%0.1fms %0.1f calls)", block.milliseconds, block.calls),
                                     widest - 2.0f * panelPadding));
-            longest = std::max(longest, static_cast<float>(MeasureFontText(m_style->font, lines.back().c_str(),
-                                                                           m_style->size, m_style->weight)));
+            longest =
+                std::max(longest, static_cast<float>(MeasureFontText(m_style->font, lines.back().c_str(),
+                                                                     m_style->size, m_style->weight)));
         }
         if (!lines.empty()) {
             const float listHeight =
@@ -211,8 +213,8 @@ void ProfilerWidget::Render(GraphicsCanvas& canvas) const
         const float barHeight = std::min(static_cast<float>(std::max(record.milliseconds, 0)), graph.height);
         if (barHeight <= 0.0f && index != m_selected)
             continue;
-        const Rect bar(graph.x + barStep * static_cast<float>(i), graph.GetBottom() - std::max(barHeight, 1.0f),
-                       barStep, std::max(barHeight, 1.0f));
+        const Rect bar(graph.x + barStep * static_cast<float>(i),
+                       graph.GetBottom() - std::max(barHeight, 1.0f), barStep, std::max(barHeight, 1.0f));
         if (index == m_selected)
             selected = bar;
         else

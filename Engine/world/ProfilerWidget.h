@@ -3,9 +3,10 @@
 // and a graph of the frame times. Both panels keep to the right of the screen, clear of the
 // statistics panel at the top left (where the thread monitor's lines go), and take no more than
 // their lines need, at most 40 % of the screen's width: the block list at the top right (a name
-// too long for it is cut), the graph at the bottom right, two pixels a frame. Keys: space pauses, S sorts by time, the brackets step through
-// the frames, and two further keys scroll the list. The engine owns one from start-up to shut-down,
-// calls UpdateFrame first thing every frame and switches it with ShowProfiler. Main thread only.
+// too long for it is cut), the graph at the bottom right, two pixels a frame. Keys: space pauses,
+// S sorts by time, the brackets step through the frames, and two further keys scroll the list.
+// The engine owns one from start-up to shut-down, calls UpdateFrame first thing every frame and
+// switches it with ShowProfiler. Main thread only.
 #pragma once
 
 #include "core/Color.h"

@@ -16,7 +16,8 @@ inline std::string LoadAverage()
     return one + " " + five + " " + fifteen;
 }
 
-inline double Milliseconds(std::chrono::steady_clock::time_point from, std::chrono::steady_clock::time_point to)
+inline double Milliseconds(std::chrono::steady_clock::time_point from,
+                           std::chrono::steady_clock::time_point to)
 {
     return std::chrono::duration<double, std::milli>(to - from).count();
 }

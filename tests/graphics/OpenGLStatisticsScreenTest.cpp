@@ -25,11 +25,25 @@ const Color kWorld(0.3f, 0.6f, 0.3f, 1.0f);
 
 // Blocks as many as an engine's frame times, one with a name longer than the screen is wide.
 const char* const kBlocks[] = {
-    "Engine update", "Render (widgets and scene)", "Scene: building", "Scene: lit passes",
-    "Scene: emissive passes (water; effects)", "Scene: fog step", "Scene: lights and shadow maps",
-    "World update", "Resource loader: main-thread work", "Level loading: taking levels in",
-    "Physics step", "Sound update", "Network update", "Terrain: grass", "Terrain: blocks",
-    "Water: reflections", "Particles", "Walkers: animation", "Walkers: paths",
+    "Engine update",
+    "Render (widgets and scene)",
+    "Scene: building",
+    "Scene: lit passes",
+    "Scene: emissive passes (water; effects)",
+    "Scene: fog step",
+    "Scene: lights and shadow maps",
+    "World update",
+    "Resource loader: main-thread work",
+    "Level loading: taking levels in",
+    "Physics step",
+    "Sound update",
+    "Network update",
+    "Terrain: grass",
+    "Terrain: blocks",
+    "Water: reflections",
+    "Particles",
+    "Walkers: animation",
+    "Walkers: paths",
     "A block named at such length that no panel of a reasonable size could ever hold its name in "
     "one line, and must cut it"};
 
@@ -106,7 +120,8 @@ TEST_F(OpenGLStatisticsScreenTest, ProfilerAndThreadMonitorLieApartAndLeaveMostO
     EXPECT_GT(monitorCovered, screen / 20);
     // Not a pixel of one panel under the other, and two thirds of the world in sight.
     EXPECT_EQ(overlap, 0u);
-    EXPECT_LT(bothCovered, screen / 3) << "the statistics cover " << 100 * bothCovered / screen << " % of the screen";
+    EXPECT_LT(bothCovered, screen / 3)
+        << "the statistics cover " << 100 * bothCovered / screen << " % of the screen";
 }
 
 } // namespace
