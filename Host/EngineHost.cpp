@@ -10,10 +10,12 @@
 //
 // The run folder (default "host-run" under the current folder) receives the game data, the world,
 // the user's settings and the log file; the host runs inside it. Without a frame count the flight
-// runs in real time, one frame every 10 ms at most; with one, the whole flight is spread over that
-// many frames, run as fast as they go. With --window and a display the host runs in a game window
-// (Escape or closing it ends the run early; F3 shows the engine's statistics, which --stats shows
-// from the start); otherwise it runs headless.
+// runs in real time, one frame every 10 ms at most (a frame long enough to carry the camera over a
+// region holds the flight there, so that every region is viewed); with one, the whole flight is
+// spread over that many frames, run as fast as they go (the end names any region they stepped
+// over). With --window and a display the host runs in a game window (Escape or closing it ends the
+// run early; F3 shows the engine's statistics, which --stats shows from the start); otherwise it
+// runs headless.
 //
 // With --server the host hosts a network session, with --connect it joins one (see
 // NetworkOptions.h); a server and a client on one machine need a run folder each, e.g.
@@ -21,6 +23,7 @@
 // The client reports its camera's view to the server, whose log shows the region it views.
 
 #include "FlightCamera.h"
+#include "FlightCoverage.h"
 #include "HostEngine.h"
 #include "HostMapData.h"
 #include "HostOptions.h"
@@ -100,8 +103,10 @@ DataKit::WorldGenerator::Settings WorldPlan()
 // Real-time frames of 10 ms: regions unload after about 600 frames without use (6 s).
 constexpr std::chrono::microseconds framePeriod(10000);
 constexpr int unloadFrames = 600;
-// The longest the regions of the first view may take to load before the flight starts.
+// The longest the regions of the first view may take to load before the flight starts, and the
+// loading frames that draw the first view once they are in.
 constexpr double loadingLimitMs = 60000.0;
+constexpr int firstViewLoadingFrames = 2;
 
 // A region counts as resident once its level is in and completed.
 bool IsResident(const GAME::Region* region)
@@ -189,6 +194,27 @@ std::string WhyNotWritable(const std::filesystem::path& folder)
     std::filesystem::remove(probe, ignored);
     return written && closed ? "a file of it could not be written, though the folder takes new files"
                              : "the folder takes no more data (is the disk full?)";
+}
+
+// What the first view reaches (its frustum grown by the level-load distance, as the world streams)
+// and the regions behind the doorways among them (their portals come with the levels, so the
+// world's plan names them): a doorway the flight's first second sees would otherwise make that
+// frame load the cave behind it.
+std::vector<GAME::Region*> FirstViewRegions(GAME::World& world, const DataKit::WorldGenerator& generator,
+                                            const GAME::WorldFrustum& first)
+{
+    std::vector<GAME::Region*> regions;
+    world.GetRegionsInFrustum(regions, first.GetRegion(),
+                              first.GetRegionFrustum().GetExpanded(GAME::Engine::GetLevelLoadInflation()),
+                              false);
+    for (const DataKit::WorldGenerator::PortalInfo& portal : generator.GetPortals()) {
+        GAME::Region* doorway = world.GetRegion(portal.region);
+        GAME::Region* behind = world.GetRegion(portal.connectedRegion);
+        if (behind && std::find(regions.begin(), regions.end(), doorway) != regions.end() &&
+            std::find(regions.begin(), regions.end(), behind) == regions.end())
+            regions.push_back(behind);
+    }
+    return regions;
 }
 
 double MillisecondsSince(std::chrono::steady_clock::time_point start)
@@ -325,8 +351,10 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     out.Printf("EngineHost: %d objects of the host's class made and queued for destruction", made);
 
     // The session opens once the frames follow each other: its handshake is answered in the
-    // frames' updates and would time out while the world is generated and loaded.
-    StartNetwork(engine, options.network, out); // a failure is reported; the host then runs alone
+    // frames' updates and would time out while the world is generated and loaded. A server that
+    // cannot serve ends the run (a client that cannot join runs alone).
+    if (!StartNetwork(engine, options.network, out) && options.network.role == NetworkOptions::ROLE_SERVER)
+        return 1;
 
     // The profiler's panels and the thread monitor stay off unless asked for (--stats, F3).
     window.ShowStatistics(options.stats);
@@ -360,19 +388,31 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
 
     // As behind a loading screen: the regions the first view reaches load before the flight, the
     // world not yet walked. Frames at about 100 a second, for as long as the loads take (within a
-    // limit, after which the flight starts and waits for what is missing).
+    // limit, after which the flight starts and waits for what is missing). Once they are in, the
+    // last loading frames draw the first view: what its first drawing costs (each region's scene
+    // built for the first time, the driver's first programs for it) is paid there, not by the
+    // flight's first frame, which would otherwise last a second and carry the camera a region on.
     const unsigned int loadingFrameStart = engine.GetFrameCount();
     {
         const GAME::WorldFrustum first = viewAt(0.0f);
-        GAME::RegionLoader loader(first, true);
+        GAME::RegionLoader loader(engine.GetResourceLoader(), FirstViewRegions(*world, generator, first),
+                                  true);
+        loader.SetFrustum(first);
         const auto loadStart = std::chrono::steady_clock::now();
         int loadFrames = 0;
-        while (running && !loader.GetIsDone() && MillisecondsSince(loadStart) < loadingLimitMs &&
-               (running = window.Frame())) {
+        int firstViewFrames = 0;
+        while (running && firstViewFrames < firstViewLoadingFrames &&
+               MillisecondsSince(loadStart) < loadingLimitMs && (running = window.Frame())) {
             const auto frameStart = std::chrono::steady_clock::now();
             loader.Update();
             engine.Update(&first, false);
-            DrawFrame(engine);
+            // Drawn only once every level it sees is in: before, drawing would load them at once.
+            if (loader.GetIsDone()) {
+                DrawFrame(engine, &*view, &camera);
+                ++firstViewFrames;
+            } else {
+                DrawFrame(engine);
+            }
             ++loadFrames;
             std::this_thread::sleep_until(frameStart + framePeriod);
         }
@@ -404,6 +444,10 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     int flightFrames = 0;
     int totalGameTime = 0;
     float flightTime = 0.0f;
+    // The regions the frames viewed: a real-time frame stops short of one it would pass unviewed.
+    FlightCoverage coverage(generator);
+    int holds = 0;
+    double heldMs = 0.0;
     std::vector<GAME::StatisticsWidget::Entry> lastStatistics;
     bool flown = false; // to the path's end, not cut short through the window
     const auto start = std::chrono::steady_clock::now();
@@ -412,6 +456,7 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
         if (!(running = window.Frame()))
             break;
         const GAME::WorldFrustum frustum = viewAt(flightTime);
+        coverage.Enter(world->GetRegionIndex(frustum.GetRegion()));
         const DataKit::WorldGenerator::View heard = generator.GetFlightView(flightTime);
         hostSound.Frame(frustum.GetRegion(), heard.position, heard.direction);
 
@@ -458,11 +503,20 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
             // The first frame sees the path's start, the last its end.
             flightTime = duration * static_cast<float>(flightFrames) / static_cast<float>(frames - 1);
         } else {
-            // Real time, one frame every 10 ms at most.
+            // Real time, one frame every 10 ms at most. A frame that took long would carry the
+            // camera over a region no frame viewed (and the region would get no screenshot): the
+            // next frame stands in that region instead, and the flight falls behind real time.
             std::this_thread::sleep_until(frameStart + framePeriod);
             const auto now = std::chrono::steady_clock::now();
-            flightTime += std::chrono::duration<float>(now - last).count();
+            const float due =
+                std::min(flightTime + std::chrono::duration<float>(now - last).count(), duration);
             last = now;
+            const float stop = coverage.NextStop(flightTime, due);
+            if (stop < due) {
+                ++holds;
+                heldMs += 1000.0 * (due - stop);
+            }
+            flightTime = stop;
         }
         flightTime = std::min(flightTime, duration);
     }
@@ -472,6 +526,14 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     view->FinishScreenshot();
     for (const std::string& screenshot : view->GetScreenshots())
         out.Printf("  screenshot          %s", InFolder(folder, screenshot).c_str());
+    // Regions the path went through that no frame viewed (frames too far apart for them).
+    if (screenshots && flightFrames > 0)
+        for (const FlightCoverage::Missed& missed : coverage.GetMissed(flown ? duration : flightTime))
+            out.Printf(
+                "  no screenshot       %s: the camera passed through it between two frames (at %.0f ms "
+                "of path)%s",
+                ShortName(world->GetRegion(missed.region)->GetName()).c_str(), missed.seconds * 1000.0,
+                frames > 0 ? "; more frames would show it" : "");
     view.reset();
     GAME::Tracker::Destroy();
 
@@ -490,6 +552,11 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
         out.Printf("  frames              %d, in real time", flightFrames);
         out.Printf("  camera path         %.0f ms", duration * 1000.0);
         out.Printf("  flight time         %.0f ms: %.1f frames a second", seconds * 1000.0, rate);
+        if (holds > 0)
+            out.Printf(
+                "  held back           %d times, %.0f ms in all: those frames took so long that the camera "
+                "would have passed a region unviewed",
+                holds, heldMs);
         out.Printf("  game time           %d ms", totalGameTime);
     }
     out.Printf("  engine frames       %u since start-up: %u while the first view's levels loaded, %d in the "

@@ -1,7 +1,8 @@
 // The sample host's engine: the library's engine with the host's log sink. Every log line is
 // printed with its priority and category through the host's output, which also appends it to the
 // engine's HTML log file once start-up has opened it (see HostOutput.h); the statistics panel's
-// colour codes ("^g") are taken out, and the first "Forcing load of level" notice is explained.
+// colour codes ("^g") are taken out, and the first "Forcing load of level" notice is explained; the
+// last line about the network is kept for the host to quote.
 // HostLogSink prints the library's lines the same way while no engine exists.
 #pragma once
 
@@ -11,6 +12,7 @@
 #include "world/Engine.h"
 
 #include <atomic>
+#include <mutex>
 #include <string>
 
 namespace SampleHost {
@@ -40,6 +42,10 @@ public:
     // Levels the main thread loaded itself (the library's "Forcing load of level" notices, render
     // data alone not counted): the others came from their regions' Level Loading Threads.
     unsigned int GetForcedLevelLoadCount() const { return m_forcedLevelLoads.load(); }
+    // The library's last line about the network since the last call ("Network: cannot listen on
+    // any address port 29460: Address already in use"), empty when none came: why a session the
+    // host asked for did not start.
+    std::string TakeNetworkLine() const;
 
 private:
     void Print(GAME::LogPriority priority, unsigned int category, const std::string& text) const;
@@ -50,6 +56,8 @@ private:
     mutable std::atomic<unsigned int> m_important{0};
     mutable std::atomic<bool> m_forcedLoadExplained{false};
     mutable std::atomic<unsigned int> m_forcedLevelLoads{0};
+    mutable std::mutex m_networkLineLock;
+    mutable std::string m_networkLine;
 };
 
 // The process-wide sink (GAME::SetProcessLogSink) for the library's lines before the host's engine

@@ -1,5 +1,6 @@
 #include "NetworkOptions.h"
 
+#include "HostEngine.h"
 #include "HostOutput.h"
 
 #include "network/ClientConnectionManager.h"
@@ -8,7 +9,7 @@
 
 namespace SampleHost {
 
-bool StartNetwork(GAME::Engine& engine, const NetworkOptions& options, HostOutput& out)
+bool StartNetwork(HostEngine& engine, const NetworkOptions& options, HostOutput& out)
 {
     switch (options.role) {
     case NetworkOptions::ROLE_NONE:
@@ -16,8 +17,11 @@ bool StartNetwork(GAME::Engine& engine, const NetworkOptions& options, HostOutpu
     case NetworkOptions::ROLE_SERVER: {
         engine.SetAsNetworkServer();
         auto* server = static_cast<GAME::ServerConnectionManager*>(engine.GetNetworkConnectionManager());
+        engine.TakeNetworkLine();
         if (!server->Listen(nullptr, options.port)) {
-            out.Printf("EngineHost: cannot host a session on port %d", options.port);
+            const std::string why = engine.TakeNetworkLine();
+            out.Errorf("EngineHost: cannot host a session on port %d (%s)", options.port,
+                       why.empty() ? "the network gave no reason" : why.c_str());
             engine.SetAsNetworkStub();
             return false;
         }

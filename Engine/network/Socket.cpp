@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstddef>
 #include <cstring>
 #include <deque>
@@ -875,10 +876,14 @@ bool Socket::Listen(const char* address, int port, const Limits& limits)
             LogPrintf(2, "Network: cannot resolve the address '%s' to listen on", address);
             return false;
         }
+        // ENet leaves the system's answer to its socket calls (a port taken, one not allowed) in errno.
+        errno = 0;
         ENetHost* host = enet_host_create(&bind, static_cast<size_t>(maxConnections), 1, 0, 0);
         if (!host) {
-            LogPrintf(2, "Network: cannot listen on %s port %d",
-                      address && *address ? address : "any address", port);
+            const int error = errno;
+            LogPrintf(2, "Network: cannot listen on %s port %d: %s",
+                      address && *address ? address : "any address", port,
+                      error ? std::strerror(error) : "the network library gave no reason");
             return false;
         }
         host->maximumPacketSize = NetPacketHeader::maxPacketSize;

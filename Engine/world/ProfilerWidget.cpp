@@ -4,9 +4,11 @@
 #include "core/Rect.h"
 #include "graphics/FontStyle.h"
 #include "graphics/GraphicsCanvas.h"
+#include "graphics/GraphicsFont.h"
 #include "graphics/InputDevice.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <map>
 
@@ -131,6 +133,23 @@ std::string ProfilerWidget::GetFrameLabel() const
     return FormatString("Frame %d (%d ms)", static_cast<int>(record.frame), record.milliseconds);
 }
 
+std::string ProfilerWidget::FitLine(const FontStyle& style, const std::string& name, const std::string& times,
+                                    float width)
+{
+    auto measure = [&style](const std::string& text) {
+        return static_cast<float>(MeasureFontText(style.font, text.c_str(), style.size, style.weight));
+    };
+    if (measure(name + times) <= width)
+        return name + times;
+    // The longest start of the name that fits with the mark of the cut (block names are ASCII).
+    size_t fits = 0, fails = name.size();
+    while (fits + 1 < fails) {
+        const size_t middle = (fits + fails) / 2;
+        (measure(name.substr(0, middle) + "..." + times) <= width ? fits : fails) = middle;
+    }
+    return name.substr(0, fits) + "..." + times;
+}
+
 void ProfilerWidget::Render(GraphicsCanvas& canvas) const
 {
     if (!m_enabled)
@@ -143,27 +162,48 @@ void ProfilerWidget::Render(GraphicsCanvas& canvas) const
                           GraphicsCanvas::Y_ALIGN_TOP, m_style->dropShadow, m_style->shadowDistance,
                           m_style->weight, m_style->filter);
     };
+    const float widest = std::floor(width * maximumWidthShare);
 
-    // The block list: a line per block (font height + 2 apart, 5 below the top, moved up by the
-    // scroll offset); lines that would leave the panel are not drawn.
-    const Rect list(10.0f, 10.0f, width - 20.0f, height - 130.0f);
-    canvas.RenderRect(list, m_background);
+    // The frame graph at the bottom right: one bar per record, oldest at the left, a pixel per
+    // millisecond up to the panel's height; the selected frame stands out and is named at the top
+    // left. The bars go to the device as one quad list, the selected one as another.
+    const float graphWidth = std::min(barWidth * static_cast<float>(historySize), widest);
+    const Rect graph(width - panelMargin - graphWidth, height - panelMargin - graphHeight, graphWidth,
+                     graphHeight);
+
+    // The block list at the top right, as wide as its longest line and as tall as its lines, down
+    // to the graph at most: a line per block (font height + 2 apart, 5 below the top, moved up by
+    // the scroll offset); lines that would leave the panel are not drawn.
     if (m_style) {
         const float lineHeight = static_cast<float>(m_style->size) + 2.0f;
-        float y = list.y + 5.0f - m_scrollOffset;
-        for (const std::string& line : GetBlockLines()) {
-            if (y >= list.y && y + lineHeight <= list.GetBottom())
-                text(list.x + 5.0f, y, line);
-            y += lineHeight;
+        std::vector<std::string> lines;
+        float longest = 0.0f;
+        for (const ListedBlock& block : ListBlocks()) {
+            lines.push_back(FitLine(*m_style, block.name,
+                                    FormatString(" (%0.1fms %0.1f calls)", block.milliseconds, block.calls),
+                                    widest - 2.0f * panelPadding));
+            longest =
+                std::max(longest, static_cast<float>(MeasureFontText(m_style->font, lines.back().c_str(),
+                                                                     m_style->size, m_style->weight)));
+        }
+        if (!lines.empty()) {
+            const float listHeight =
+                std::min(lineHeight * static_cast<float>(lines.size()) + 2.0f * panelPadding,
+                         graph.y - 2.0f * panelMargin);
+            const float listWidth = std::min(longest + 2.0f * panelPadding, widest);
+            const Rect list(width - panelMargin - listWidth, panelMargin, listWidth, listHeight);
+            canvas.RenderRect(list, m_background);
+            float y = list.y + panelPadding - m_scrollOffset;
+            for (const std::string& line : lines) {
+                if (y >= list.y && y + lineHeight <= list.GetBottom())
+                    text(list.x + panelPadding, y, line);
+                y += lineHeight;
+            }
         }
     }
 
-    // The frame graph: one bar per record, oldest at the left, a pixel per millisecond up to the
-    // panel's height; the selected frame stands out and is named at the top left. The bars go to
-    // the device as one quad list, the selected one as another.
-    const Rect graph(10.0f, height - 110.0f, width - 20.0f, 100.0f);
     canvas.RenderRect(graph, m_background);
-    const float barWidth = graph.width / static_cast<float>(historySize);
+    const float barStep = graph.width / static_cast<float>(historySize);
     std::vector<Rect> bars;
     bars.reserve(historySize);
     Rect selected;
@@ -173,8 +213,8 @@ void ProfilerWidget::Render(GraphicsCanvas& canvas) const
         const float barHeight = std::min(static_cast<float>(std::max(record.milliseconds, 0)), graph.height);
         if (barHeight <= 0.0f && index != m_selected)
             continue;
-        const Rect bar(graph.x + barWidth * static_cast<float>(i), graph.GetBottom() - std::max(barHeight, 1.0f),
-                       barWidth, std::max(barHeight, 1.0f));
+        const Rect bar(graph.x + barStep * static_cast<float>(i),
+                       graph.GetBottom() - std::max(barHeight, 1.0f), barStep, std::max(barHeight, 1.0f));
         if (index == m_selected)
             selected = bar;
         else
@@ -183,7 +223,7 @@ void ProfilerWidget::Render(GraphicsCanvas& canvas) const
     canvas.RenderRects(bars, Color(0.2f, 0.6f, 1.0f, 0.8f));
     canvas.RenderRects({selected}, Color(1.0f, 0.2f, 0.2f, 1.0f));
     if (m_style)
-        text(graph.x + 5.0f, graph.y + 5.0f, GetFrameLabel());
+        text(graph.x + panelPadding, graph.y + panelPadding, GetFrameLabel());
 }
 
 } // namespace GAME

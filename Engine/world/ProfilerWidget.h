@@ -1,8 +1,12 @@
 // The profiler on screen: keeps the per-frame block times (GAME::Profile) of the last 200 frames
 // and, while enabled, draws the selected frame's blocks (averaged over 5 frames, 1 while paused)
-// and a graph of the frame times. Keys: space pauses, S sorts by time, the brackets step through
-// the frames, and two further keys scroll the list. The engine owns one from start-up to shut-down,
-// calls UpdateFrame first thing every frame and switches it with ShowProfiler. Main thread only.
+// and a graph of the frame times. Both panels keep to the right of the screen, clear of the
+// statistics panel at the top left (where the thread monitor's lines go), and take no more than
+// their lines need, at most 40 % of the screen's width: the block list at the top right (a name
+// too long for it is cut), the graph at the bottom right, two pixels a frame. Keys: space pauses,
+// S sorts by time, the brackets step through the frames, and two further keys scroll the list.
+// The engine owns one from start-up to shut-down, calls UpdateFrame first thing every frame and
+// switches it with ShowProfiler. Main thread only.
 #pragma once
 
 #include "core/Color.h"
@@ -28,6 +32,14 @@ public:
     // Blocks below this average are not listed.
     static constexpr float minimumListedMilliseconds = 0.1f;
     static constexpr int framesAveragedRunning = 5;
+    // The panels' layout: their distance from the screen's edges and from each other, the space
+    // around their text, the share of the screen's width each takes at most, the graph's height
+    // (a pixel a millisecond) and its bars' width.
+    static constexpr float panelMargin = 10.0f;
+    static constexpr float panelPadding = 5.0f;
+    static constexpr float maximumWidthShare = 0.4f;
+    static constexpr float graphHeight = 100.0f;
+    static constexpr float barWidth = 2.0f;
 
     struct FrameRecord
     {
@@ -85,6 +97,9 @@ private:
     };
     // The selected frame's blocks, averaged, filtered and in drawing order.
     std::vector<ListedBlock> ListBlocks() const;
+    // The block's line, name then times, no wider than width: the name cut short ("...") when not.
+    static std::string FitLine(const FontStyle& style, const std::string& name, const std::string& times,
+                               float width);
 
     const FontStyle* m_style;
     InputDevice* m_input;
