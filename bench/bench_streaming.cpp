@@ -10,7 +10,9 @@
 // above 50 ms; the regions that came into view before their level was resident.
 #include "common/BenchEngine.h"
 #include "common/BenchFolder.h"
+#include "common/BenchMachine.h"
 #include "common/BenchReport.h"
+#include "common/WorldPlan.h"
 #include "core/Intersect.h"
 #include "core/Log.h"
 #include "core/ObjectManager.h"
@@ -81,11 +83,6 @@ void Spin(uint64_t iterations)
         x ^= x << 17;
     }
     g_sink.store(x, std::memory_order_relaxed);
-}
-
-double Milliseconds(Clock::time_point from, Clock::time_point to)
-{
-    return std::chrono::duration<double, std::milli>(to - from).count();
 }
 
 // Iterations of Spin that take kFixedWorkMs on this machine now (the least disturbed of a few
@@ -292,11 +289,7 @@ int main(int argc, char** argv)
 
         // Wide enough that the view's reach (its far plane and the level-load distance) covers a
         // small part of it: regions keep coming in ahead and going out behind.
-        WorldGenerator::Settings plan;
-        plan.regionsX = 6;
-        plan.regionsZ = 6;
-        plan.flightSpeed = 120.0f;
-        WorldGenerator generator(plan);
+        WorldGenerator generator(HostWorldPlan());
         if (!engine.GetWorld() || !generator.Generate() || !generator.Write(folder.Path().string())) {
             std::printf("bench_streaming: the engine did not start or the world was not written\n");
             status = 1;

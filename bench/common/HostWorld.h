@@ -1,25 +1,16 @@
-// The sample host's world as the frame and soak benchmarks fly it (see Host/EngineHost.cpp): the
-// generated 6 x 6 fields with their caves, flown at the host's speed, over the host's game data
-// (its prop records, the placed records, lake reflections at "high"). Only programs built with the
-// host's view include it.
+// The sample host's game data as the frame and soak benchmarks draw it (see Host/EngineHost.cpp):
+// its prop records, the placed records, lake reflections at "high"; the world they fly is
+// HostWorldPlan's. Only programs built with the host's view include it.
 #pragma once
 
 #include "HostView.h"
+#include "common/WorldPlan.h"
 
 #include "datakit/SampleGameData.h"
 #include "datakit/WorldGenerator.h"
 
 #include <filesystem>
 #include <string>
-
-inline DataKit::WorldGenerator::Settings HostWorldPlan()
-{
-    DataKit::WorldGenerator::Settings plan;
-    plan.regionsX = 6;
-    plan.regionsZ = 6;
-    plan.flightSpeed = 120.0f;
-    return plan;
-}
 
 // The host's game data into the folder; a resolution ("320 240") other than the default's when
 // given.
