@@ -39,7 +39,8 @@
 // Objects a client's packet asks to make (spawn data of an ObjectInteractionPacket's ids) are made
 // only when every one of them names an id of the client's own host, a region of the current world,
 // a place inside that region's box (spawnBoundsMargin across, spawnHeightMargin in height) and an
-// orientation of unit axes (within spawnAxisTolerance), the client has not made more than
+// orientation that is a rotation (unit axes at right angles, z the cross product of x and y, each
+// within spawnAxisTolerance), the client has not made more than
 // SetClientSpawnLimit of them in the last second, and the host's controller accepts them
 // (AcceptClientSpawns); otherwise none of the packet's objects is made and the packet reaches
 // ProcessPacket with its ids failed.
@@ -53,6 +54,7 @@
 #include "data/RegionId.h"
 #include "network/ConnectionManager.h"
 #include "network/NetworkEntityList.h"
+#include "network/RateBucket.h"
 #include "network/Socket.h"
 
 #include <functional>
@@ -74,7 +76,7 @@ public:
     static constexpr int connectsPerAddressPerSecond = 2;
     static constexpr int handshakesPerSecond = 64;
     static constexpr int handshakesPerAddressPerSecond = 2;
-    // How far a client spawn's axes may be from unit length.
+    // How far a client spawn's axes may be from unit length, and from right angles (the cosine).
     static constexpr float spawnAxisTolerance = 1e-3f;
     // Room for the largest packet twice over: one being joined from its fragments while the one
     // before it waits to be taken.
@@ -136,6 +138,8 @@ public:
 protected:
     void OnLinkConnected(Link& link) override;
     void OnLinkDisconnected(Link& link) override;
+    // Hangs up on a link that keeps sending datagrams that fail their checks.
+    void OnLinkFailing(Link& link) override;
     void OnControlPacket(Link& link, const NetPacketHeader& header, const uint8_t* body,
                          size_t size) override;
     void ScreenReplication(int host, NetPacket* packet) override;
@@ -159,9 +163,8 @@ private:
         bool regionLogged = false;
         RegionId loggedRegion;
         int regionLoggedAt = 0;
-        // Spawns the client may still make now, refilled with time.
-        double spawnAllowance = 0.0;
-        int spawnCheckedAt = 0;
+        // Spawns the client may still make now.
+        RateBucket spawns;
         bool reportedRefusal = false;
     };
 
@@ -183,11 +186,6 @@ private:
         int type;
         std::vector<uint8_t> body;
     };
-    struct Allowance
-    {
-        double left = 0.0;
-        int at = 0;
-    };
     struct DeferredRequest
     {
         uint32_t connection;
@@ -199,8 +197,8 @@ private:
     std::vector<LocalPacket> m_localPackets;
     std::set<uint32_t> m_hungUp; // links told to go (refusal)
     std::map<int, ClientState> m_clients;
-    Allowance m_handshakes{static_cast<double>(handshakesPerSecond), 0};
-    std::map<std::string, Allowance> m_addressHandshakes;
+    RateBucket m_handshakes{static_cast<double>(handshakesPerSecond), 0};
+    std::map<std::string, RateBucket> m_addressHandshakes;
     int m_addressHandshakesPrunedAt = 0;
     std::vector<DeferredRequest> m_deferredRequests;
     int m_maxPeersPerAddress = defaultMaxPeersPerAddress;

@@ -7,12 +7,12 @@
 // datagram out of ENet, releases the host lock and only then hands them to the main thread through
 // the socket's NetworkQueue (so the main thread, answering at once, never finds the host lock
 // taken). The main thread takes them with Receive and never services ENet itself. Send,
-// Disconnect and Establish run on the main thread when the host lock is free and push the datagram
-// out at once; otherwise the receive thread does them (see the end). No thread holds the host lock
-// and the queue's lock together. Everything the receive thread shares with the main thread is the
-// queue, the list of what the main thread left, the host lock's ENet state and atomic counters.
-// Close, SetTimeout, GetAddressText, GetRoundTripTime and GetBufferedBytes wait for the host lock:
-// they are not for every frame (a connect event carries its peer's address text).
+// Disconnect, Establish, SetTimeout and Close run on the main thread when the host lock is free;
+// otherwise the receive thread does them at its next turn (see the end). No thread holds the host
+// lock and the queue's lock together. Everything the receive thread shares with the main thread is
+// the queue, the list of what the main thread left, the host lock's ENet state and atomics (the
+// counters, and what it publishes after each service: the bytes ENet holds and each peer's
+// round-trip time). GetAddressText answers from the main thread's own table.
 //
 // When the queue is full the receive thread keeps what it took and stops servicing ENet until
 // there is room (the peers' resends cover the wait), so nothing is lost.
@@ -20,6 +20,11 @@
 // A listening socket with Limits guards its slots against peers that never finish the session's
 // handshake (the manager calls Establish for those that do). The receive thread looks at every
 // datagram before ENet does:
+// - a connect that does not carry the cookie of its source address and port (ConnectCookie) is
+//   answered with the cookie and goes no further: only a source that receives the server's
+//   datagrams can connect, so forged source addresses take no slot and no allowance. This
+//   socket's own outgoing connections take the cookie and connect again at once (one round trip
+//   more); a plain ENet client does not, and cannot connect to a guarded socket;
 // - a connect from an address that has maxPerAddress peers already, or that started more than its
 //   connectsPerSecond (a burst of maxPerAddress), is refused; ENet's own resend of it asks again.
 //   A peer that is pushed out or times out without having sent anything costs its address four
@@ -34,11 +39,18 @@
 //   client can ask again instead of waiting out its timeout;
 // - the engine sends nothing but reliable packets of at least one byte on channel 0, and ENet
 //   puts at most ENET_PROTOCOL_MAXIMUM_PACKET_COMMANDS commands in a datagram: a datagram with
-//   more commands, with unreliable, unsequenced or empty sends, another channel, or a reliable
-//   command further ahead of what the peer delivered than it can have in flight (reliableWindow
-//   for an established peer, pendingReliableWindow before) is refused whole. ENet keeps every
-//   command that waits for an earlier one in a list it searches from the end, so this bounds
-//   both the commands that wait per peer and the work each new one costs;
+//   more commands, or with unreliable, unsequenced or empty sends or another channel, is refused
+//   whole;
+// - a reliable send further ahead of what the peer delivered than reliableWindow (an established
+//   peer; pendingReliableWindow before) is taken out of its datagram, unacknowledged, and the rest
+//   goes on to ENet. ENet keeps every command that waits for an earlier one in a list it searches
+//   from the end, so this bounds the commands that wait per peer. A real ENet peer has up to its
+//   64 KB window in flight (4,000 of the engine's smallest packets), and after a loss it resends
+//   the lost one in datagrams together with newer ones: the resend gets through, the window moves
+//   on, and what was left out comes again. Filing a command below the newest waiting one costs
+//   ENet a step for each waiting command above it; a peer may cost ENet a million such steps a
+//   second, and a send that would cost more is left out the same way, so one peer's out-of-order
+//   sends cannot take the receive thread from the others;
 // - fragments from a peer that is not established are refused, so nobody can make the server
 //   buffer a packet before it has joined.
 // An unestablished peer is dropped pendingTimeoutMs after its first connect datagram, unless its
@@ -106,6 +118,8 @@ public:
         uint64_t refusedNoRoom = 0;    // connects that found every slot established
         uint64_t refusedFragments = 0; // datagrams with fragments from unestablished peers, or lying ones
         uint64_t refusedCommands = 0;  // datagrams with commands the engine never sends (see the banner)
+        uint64_t cookiesSent = 0;      // connects without their source's cookie, answered with it
+        uint64_t commandsLeftOut = 0;  // reliable sends beyond the window or the peer's filing work
     };
 
     explicit Socket(size_t queueCapacity = defaultQueueCapacity);
@@ -147,7 +161,8 @@ public:
     void SetTimeout(unsigned milliseconds);
     // "a.b.c.d:port", empty for an unknown connection.
     std::string GetAddressText(uint32_t connection) const;
-    // ENet's smoothed round-trip time in milliseconds; 0 for an unknown connection.
+    // ENet's smoothed round-trip time in milliseconds as of the receive thread's last service; 0
+    // for an unknown connection.
     unsigned GetRoundTripTime(uint32_t connection) const;
     // Times the receive thread waited for room in the queue; datagrams dropped because no queue
     // could ever hold them; ENet service calls that failed.
@@ -156,7 +171,7 @@ public:
     uint64_t GetServiceErrors() const;
     GuardStats GetGuardStats() const;
     // Bytes ENet holds for its peers that the receive thread has not taken yet (packets being
-    // joined from their fragments included).
+    // joined from their fragments included), as of its last service.
     size_t GetBufferedBytes() const;
 
 private:
