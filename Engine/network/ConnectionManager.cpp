@@ -106,11 +106,13 @@ void ConnectionManager::HangUp(Link& link)
 void ConnectionManager::PumpSocket()
 {
     const auto start = std::chrono::steady_clock::now();
-    // Everything that waits is taken first (nothing is checked yet, so this costs little); a
-    // connect makes its link at once. A hook may close the session: the socket is looked at again
+    // What waits is taken first, for up to half the frame's share (nothing is checked yet, so
+    // this costs little); a connect makes its link at once. A hook may close the session: the socket is looked at again
     // for every event.
     Socket::Event event;
-    while (m_socket && m_backlogBytes < maxBacklogBytes && m_socket->Receive(event)) {
+    const auto budget = std::chrono::microseconds(pumpBudgetMicroseconds);
+    while (m_socket && m_backlogBytes < maxBacklogBytes && std::chrono::steady_clock::now() - start < budget / 2 &&
+           m_socket->Receive(event)) {
         if (event.kind == Socket::EVENT_CONNECTED && m_backlog.count(event.connection) == 0) {
             HandleSocketEvent(event);
             continue;
@@ -131,7 +133,7 @@ void ConnectionManager::PumpSocket()
         if (it->second.empty())
             m_backlog.erase(it);
         HandleSocketEvent(next);
-        if (std::chrono::steady_clock::now() - start >= std::chrono::microseconds(pumpBudgetMicroseconds))
+        if (std::chrono::steady_clock::now() - start >= budget)
             break;
     }
 }
@@ -251,6 +253,8 @@ void ConnectionManager::ReportUnlogged()
 
 void ConnectionManager::HandleDatagram(Link& link, const std::vector<uint8_t>& data)
 {
+    if (link.refused >= maxRefusedDatagrams && GetRole() == ROLE_SERVER)
+        return; // hung up on: what it sent meanwhile is not looked at
     NetPacketHeader header;
     const uint8_t* body = nullptr;
     size_t size = 0;

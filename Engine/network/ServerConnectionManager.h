@@ -15,7 +15,7 @@
 // one that waited longest out and tells it, so that a client asks again at once), keeps a slot for
 // each host id that only a joined client holds long, refuses fragments until a peer has joined,
 // refuses the transport's commands that the engine never sends, lets a peer have at most
-// maxWaitingData bytes and Socket::reliableWindow commands waiting in the transport. What it
+// maxWaitingData bytes (and so Socket::maxWaitingCommands commands) waiting in the transport. What it
 // turned away is logged in one line at most every guardReportIntervalMs.
 //
 // Each join and each authenticated refusal costs a key agreement on the main thread: the server
@@ -78,9 +78,11 @@ public:
     static constexpr int handshakesPerAddressPerSecond = 2;
     // How far a client spawn's axes may be from unit length, and from right angles (the cosine).
     static constexpr float spawnAxisTolerance = 1e-3f;
-    // Room for the largest packet twice over: one being joined from its fragments while the one
-    // before it waits to be taken.
-    static constexpr size_t maxWaitingData = 2 * NetPacketHeader::maxPacketSize;
+    // What a joined client's packets may hold in the transport while they wait for an earlier
+    // one. ENet goes on sending past a lost datagram for as long as the rest is acknowledged (up
+    // to about 28,000 commands ahead), and a command it is refused holds up the resend of the lost
+    // one until ENet gives the link up: this leaves room for that many packets of 140 bytes.
+    static constexpr size_t maxWaitingData = size_t(4) << 20;
     static constexpr int viewIntervalMs = 100;
     static constexpr int regionLogIntervalMs = 1000;
     static constexpr int guardReportIntervalMs = 10000;

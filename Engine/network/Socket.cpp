@@ -96,11 +96,11 @@ constexpr size_t maxRememberedAddresses = 65536;
 
 // The work ENet does to file a reliable command that arrives ahead of the next one: it walks the
 // peer's waiting commands from the newest down, one step for each waiting command numbered above
-// it. Each peer may make it take this many steps a second (a burst of a few whole windows); a
-// command that would take more is left out of its datagram, unacknowledged, for the peer to send
-// again. A real peer costs a walk of at most what it has in flight once per lost datagram.
-constexpr double reorderStepsPerSecond = 1000000.0;
-constexpr double reorderStepsBurst = 4.0 * Socket::reliableWindow;
+// it. Each peer may make it take this many steps a second (a burst of two walks past all it may
+// have waiting); a command that would take more is left out of its datagram, unacknowledged, for
+// the peer to send again. A real peer costs one walk when the resend of a lost command arrives.
+constexpr double reorderStepsPerSecond = 2000000.0;
+constexpr double reorderStepsBurst = 2.0 * Socket::maxWaitingCommands;
 
 // The answer to a connect without a valid cookie: ENet's header with a connect's peer id and no
 // flags, a byte that is no ENet command (so that any ENet host ignores the datagram), a mark, the
@@ -180,6 +180,9 @@ struct Socket::Impl
         bool hasHighest = false;
         uint16_t highest = 0;
         RateBucket reorder;
+        // The reliable numbers ENet held waiting for the peer after the last service, one bit
+        // each (empty until the peer had any waiting).
+        std::vector<uint64_t> held;
     };
     std::vector<Slot> slots;
     // Unestablished peers looked at by ScreenConnect (kept to spare an allocation per connect).
@@ -607,11 +610,13 @@ struct Socket::Impl
     }
 
     // A reliable command (its packet's first number for a fragment) that the peer may not send
-    // now: further ahead of what the peer delivered than it can have in flight (reliableWindow
-    // for an established peer, pendingReliableWindow before), or one whose filing would cost ENet
-    // more steps than the peer has left (see reorderStepsPerSecond). Numbers at or behind what
-    // was delivered ENet acknowledges and discards at no cost.
-    bool LeaveOut(const ENetPeer& peer, Slot& slot, uint16_t sequence, bool established, uint32_t now)
+    // now: before it joined, further ahead of what it delivered than pendingReliableWindow; once
+    // joined, one whose filing would cost ENet more steps than the peer has left (see
+    // reorderStepsPerSecond), unless it is the one ENet waits for (`expected`). ENet itself discards, unacknowledged, what is further ahead than
+    // its own window (seven of its windows of 4,096 numbers), and discards and acknowledges what
+    // was delivered already, at no cost.
+    bool LeaveOut(const ENetPeer& peer, Slot& slot, uint16_t sequence, uint16_t expected, bool established,
+                  uint32_t now)
     {
         if (peer.channelCount == 0 || !peer.channels)
             return false; // not connected: ENet refuses sends itself
@@ -619,21 +624,70 @@ struct Socket::Impl
         const uint16_t ahead = static_cast<uint16_t>(sequence - delivered);
         if (ahead == 0 || ahead > 0x8000)
             return false;
-        if (ahead > (established ? reliableWindow : pendingReliableWindow)) {
+        if (!established && ahead > pendingReliableWindow) {
             Count(guardCounters.commandsLeftOut);
             return true;
         }
         const uint16_t highest = static_cast<uint16_t>(slot.highest - delivered);
+        if (sequence == expected) {
+            // Fills the gap ENet waits on (its walk passes everything waiting, once): always let
+            // through, or a real peer's resend could wait behind what it sends again meanwhile.
+            if (!slot.hasHighest || highest == 0 || highest > 0x8000 || ahead >= highest) {
+                slot.hasHighest = true;
+                slot.highest = sequence;
+            }
+            return false;
+        }
         if (!slot.hasHighest || highest == 0 || highest > 0x8000 || ahead >= highest) {
             slot.hasHighest = true;
             slot.highest = sequence;
             return false; // filed at the end: ENet's walk stops at once
         }
-        // At most every waiting command numbered above it is walked past.
-        if (slot.reorder.Take(reorderStepsPerSecond, reorderStepsBurst, now, highest - ahead))
+        // At most every waiting command numbered above it is walked past, and ENet keeps no more
+        // than maxWaitingCommands waiting (a cost the burst always covers, so a resend that fills
+        // the gap gets through once the peer's steps have come back).
+        const double steps = std::min<double>(highest - ahead, maxWaitingCommands);
+        if (slot.reorder.Take(reorderStepsPerSecond, reorderStepsBurst, now, steps))
             return false;
         Count(guardCounters.commandsLeftOut);
         return true;
+    }
+
+    // The reliable send is one ENet holds already, waiting for an earlier one (as of the last
+    // service; ENet drops none of those while the peer is connected): a resend whose first copy
+    // came. ENet would walk its list to find that out and acknowledge it again.
+    bool IsHeld(const ENetPeer& peer, const Slot& slot, uint16_t sequence) const
+    {
+        if (slot.held.empty() || peer.channelCount == 0 || !peer.channels)
+            return false;
+        const uint16_t ahead = static_cast<uint16_t>(sequence - peer.channels[0].incomingReliableSequenceNumber);
+        return ahead != 0 && ahead <= 0x8000 && (slot.held[sequence >> 6] >> (sequence & 63) & 1u) != 0;
+    }
+
+    // Receive thread, under hostLock, after the service: what each connected peer has waiting.
+    void NoteHeld()
+    {
+        if (!guarded)
+            return;
+        for (size_t i = 0; i < host->peerCount; ++i) {
+            ENetPeer& peer = host->peers[i];
+            Slot& slot = slots[i];
+            const bool waiting = IsTransportConnected(peer) && peer.channelCount > 0 && peer.channels &&
+                                 !enet_list_empty(&peer.channels[0].incomingReliableCommands);
+            if (!waiting) {
+                if (!slot.held.empty())
+                    slot.held.assign(slot.held.size(), 0);
+                continue;
+            }
+            slot.held.assign(65536 / 64, 0);
+            ENetList& list = peer.channels[0].incomingReliableCommands;
+            for (ENetListIterator it = enet_list_begin(&list); it != enet_list_end(&list); it = enet_list_next(it)) {
+                const auto* command = reinterpret_cast<const ENetIncomingCommand*>(it);
+                // A packet still being joined from its fragments is not whole: its resends count.
+                if (command->fragmentsRemaining == 0)
+                    slot.held[command->reliableSequenceNumber >> 6] |= uint64_t(1) << (command->reliableSequenceNumber & 63);
+            }
+        }
     }
 
     // The commands of a datagram to a peer, refused (true) whole when any is one the engine
@@ -643,7 +697,7 @@ struct Socket::Impl
     // in place (`size` becomes what is left): ENet never acknowledges them, so a real peer sends
     // them again, while the rest of the datagram (acknowledgements, the resend of a lost command
     // that lets the peer's window move on) still counts. True too when nothing is left.
-    bool ScreenCommands(ENetPeer& peer, uint8_t* data, size_t& size)
+    bool ScreenCommands(ENetPeer& peer, uint8_t* data, size_t& size, bool hasSentTime, enet_uint16 sentTime)
     {
         int established = -1; // looked up once, when a send is found
         auto isEstablished = [&] {
@@ -653,10 +707,18 @@ struct Socket::Impl
         };
         const uint32_t now = Platform::MonotonicMilliseconds();
         Slot* slot = nullptr;
+        // The number ENet waits for next, as the datagram's commands fill it in.
+        uint16_t expected =
+            peer.channelCount > 0 && peer.channels ? peer.channels[0].incomingReliableSequenceNumber + 1 : 0;
         auto leaveOut = [&](uint16_t sequence, bool asEstablished) {
             if (!slot)
                 slot = &Track(static_cast<size_t>(&peer - host->peers), now);
-            return LeaveOut(peer, *slot, sequence, asEstablished, now);
+            if (LeaveOut(peer, *slot, sequence, expected, asEstablished, now))
+                return true;
+            if (sequence == expected)
+                for (++expected; IsHeld(peer, *slot, expected); ++expected) {
+                }
+            return false;
         };
         size_t offset = 0;
         int count = 0;
@@ -683,15 +745,28 @@ struct Socket::Impl
             case ENET_PROTOCOL_COMMAND_SEND_UNRELIABLE_FRAGMENT:
                 Count(guardCounters.refusedCommands);
                 return true;
-            case ENET_PROTOCOL_COMMAND_SEND_RELIABLE:
+            case ENET_PROTOCOL_COMMAND_SEND_RELIABLE: {
                 dataLength = Read16(command + offsetof(ENetProtocolSendReliable, dataLength));
                 if (dataLength == 0 || !onChannel0) {
                     Count(guardCounters.refusedCommands);
                     return true;
                 }
-                keep = !leaveOut(Read16(command + offsetof(ENetProtocolCommandHeader, reliableSequenceNumber)),
-                                 isEstablished());
+                const uint16_t sequence = Read16(command + offsetof(ENetProtocolCommandHeader, reliableSequenceNumber));
+                if (!slot)
+                    slot = &Track(static_cast<size_t>(&peer - host->peers), now);
+                if (hasSentTime && (command[0] & ENET_PROTOCOL_COMMAND_FLAG_ACKNOWLEDGE) &&
+                    peer.state == ENET_PEER_STATE_CONNECTED && IsHeld(peer, *slot, sequence)) {
+                    // Acknowledged again here, as ENet would, without its walk (ENet keeps the
+                    // command's numbers in host order by then).
+                    ENetProtocol copy = {};
+                    std::memcpy(&copy, command, sizeof(ENetProtocolSendReliable));
+                    copy.header.reliableSequenceNumber = sequence;
+                    keep = enet_peer_queue_acknowledgement(&peer, &copy, sentTime) == nullptr;
+                    break;
+                }
+                keep = !leaveOut(sequence, isEstablished());
                 break;
+            }
             case ENET_PROTOCOL_COMMAND_SEND_FRAGMENT: {
                 const uint32_t fragments =
                     Read32(command + offsetof(ENetProtocolSendFragment, fragmentCount));
@@ -860,7 +935,9 @@ struct Socket::Impl
         if (peer.address.host != host->receivedAddress.host || peer.address.port != host->receivedAddress.port)
             return false;
         size_t commands = size - offset;
-        if (ScreenCommands(peer, data + offset, commands))
+        const bool hasSentTime = (flags & ENET_PROTOCOL_HEADER_FLAG_SENT_TIME) != 0;
+        const enet_uint16 sentTime = hasSentTime ? Read16(data + offsetof(ENetProtocolHeader, sentTime)) : 0;
+        if (ScreenCommands(peer, data + offset, commands, hasSentTime, sentTime))
             return true;
         host->receivedDataLength = offset + commands;
         return false;
@@ -1036,6 +1113,7 @@ void Socket::ReceiveThread::Run()
         s.Notify();
         if (s.cookieConnection != 0)
             s.Restart();
+        s.NoteHeld();
         s.Sweep();
         if (s.Drain())
             enet_host_flush(s.host);

@@ -40,17 +40,18 @@
 // - the engine sends nothing but reliable packets of at least one byte on channel 0, and ENet
 //   puts at most ENET_PROTOCOL_MAXIMUM_PACKET_COMMANDS commands in a datagram: a datagram with
 //   more commands, or with unreliable, unsequenced or empty sends or another channel, is refused
-//   whole;
-// - a reliable send further ahead of what the peer delivered than reliableWindow (an established
-//   peer; pendingReliableWindow before) is taken out of its datagram, unacknowledged, and the rest
-//   goes on to ENet. ENet keeps every command that waits for an earlier one in a list it searches
-//   from the end, so this bounds the commands that wait per peer. A real ENet peer has up to its
-//   64 KB window in flight (4,000 of the engine's smallest packets), and after a loss it resends
-//   the lost one in datagrams together with newer ones: the resend gets through, the window moves
-//   on, and what was left out comes again. Filing a command below the newest waiting one costs
-//   ENet a step for each waiting command above it; a peer may cost ENet a million such steps a
-//   second, and a send that would cost more is left out the same way, so one peer's out-of-order
-//   sends cannot take the receive thread from the others;
+//   whole. ENet keeps what an unreliable send waits for without counting it, and ENet's own
+//   maxWaitingData and window bound what a reliable one holds (maxWaitingCommands);
+// - ENet keeps every command that waits for an earlier one in a list it searches from the newest
+//   down, so filing one below the newest costs a step for each waiting command above it. A peer
+//   may cost ENet two million such steps a second; a send that would cost more is taken out of
+//   its datagram, unacknowledged, for the peer to send again, and the rest of the datagram goes
+//   on to ENet. A resend of a command ENet holds already (after the last service) is acknowledged
+//   here and taken out, which is what ENet would do after its walk. So one peer's out-of-order
+//   sends cannot take the receive thread from the others, and a real ENet peer, which after a
+//   loss resends the lost commands together with newer ones and commands whose acknowledgement
+//   was late, is never held up: its window stays ENet's own. Before the peer joined it is
+//   pendingReliableWindow: a send further ahead is taken out;
 // - fragments from a peer that is not established are refused, so nobody can make the server
 //   buffer a packet before it has joined.
 // An unestablished peer is dropped pendingTimeoutMs after its first connect datagram, unless its
@@ -90,11 +91,11 @@ public:
     };
 
     static constexpr size_t defaultQueueCapacity = size_t(4) << 20;
-    // Reliable commands a guarded socket lets wait ahead of what a peer delivered: an established
-    // peer's packets of 16 bytes and more fill ENet's 64 KB window with about 4,000; a burst of a
-    // quarter of that still waits only as long as a lost datagram takes to be resent. A peer that
-    // has not joined has sent one packet, its join request.
-    static constexpr unsigned reliableWindow = 1024;
+    // The most reliable commands ENet keeps waiting for an earlier one: it takes numbers up to
+    // seven of its windows of 4,096 ahead of the next one it waits for, depending on where in its
+    // window that is. A peer that has not joined has sent one packet, its join request, and may
+    // send no reliable number further ahead than pendingReliableWindow.
+    static constexpr unsigned maxWaitingCommands = 7 * 4096;
     static constexpr unsigned pendingReliableWindow = 8;
 
     // What a listening socket allows (see the banner).
