@@ -984,11 +984,17 @@ struct Socket::Impl
         enet_host_flush(host);
     }
 
+    void ServiceTurn();
+    // An unthreaded socket (ListenUnthreaded): serviced by its owner's Service calls.
+    bool unthreaded = false;
+
     // Main thread.
     void Shut()
     {
         stop.store(true, std::memory_order_release);
-        thread.Wait();
+        if (!unthreaded)
+            thread.Wait();
+        unthreaded = false;
         std::lock_guard<std::mutex> lock(hostLock);
         if (host)
             enet_host_destroy(host);
@@ -1072,6 +1078,30 @@ struct Socket::Impl
     }
 };
 
+// One service of ENet under the host lock and what follows it (the receive thread's turn).
+void Socket::Impl::ServiceTurn()
+{
+    std::lock_guard<std::mutex> lock(hostLock);
+    Drain();
+    ApplyAsked();
+    ENetEvent event;
+    int result = enet_host_service(host, &event, 0);
+    while (result > 0) {
+        HandleEvent(event);
+        result = enet_host_check_events(host, &event);
+    }
+    if (result < 0)
+        serviceErrors.fetch_add(1, std::memory_order_relaxed);
+    Notify();
+    if (cookieConnection != 0)
+        Restart();
+    NoteHeld();
+    Sweep();
+    if (Drain())
+        enet_host_flush(host);
+    Publish();
+}
+
 void Socket::ReceiveThread::Run()
 {
     SetThreadName("Receive Thread");
@@ -1098,26 +1128,7 @@ void Socket::ReceiveThread::Run()
             enet_uint32 condition = ENET_SOCKET_WAIT_RECEIVE;
             enet_socket_wait(s.socket, &condition, serviceIntervalMs);
         }
-
-        std::lock_guard<std::mutex> lock(s.hostLock);
-        s.Drain();
-        s.ApplyAsked();
-        ENetEvent event;
-        int result = enet_host_service(s.host, &event, 0);
-        while (result > 0) {
-            s.HandleEvent(event);
-            result = enet_host_check_events(s.host, &event);
-        }
-        if (result < 0)
-            s.serviceErrors.fetch_add(1, std::memory_order_relaxed);
-        s.Notify();
-        if (s.cookieConnection != 0)
-            s.Restart();
-        s.NoteHeld();
-        s.Sweep();
-        if (s.Drain())
-            enet_host_flush(s.host);
-        s.Publish();
+        s.ServiceTurn();
     }
     Impl::receiving = nullptr;
 }
@@ -1146,7 +1157,33 @@ bool Socket::Listen(const char* address, int port, int maxConnections)
     return Listen(address, port, limits);
 }
 
+bool Socket::ListenUnthreaded(const char* address, int port, const Limits& limits)
+{
+    if (!ListenHost(address, port, limits))
+        return false;
+    m_impl->unthreaded = true;
+    return true;
+}
+
+void Socket::Service()
+{
+    Impl& s = *m_impl;
+    if (!s.unthreaded || !s.open.load(std::memory_order_acquire))
+        return;
+    Impl* const was = Impl::receiving;
+    Impl::receiving = &s;
+    s.HandPending();
+    s.ServiceTurn();
+    s.HandPending();
+    Impl::receiving = was;
+}
+
 bool Socket::Listen(const char* address, int port, const Limits& limits)
+{
+    return ListenHost(address, port, limits) && m_impl->StartThread();
+}
+
+bool Socket::ListenHost(const char* address, int port, const Limits& limits)
 {
     const int maxConnections = limits.maxConnections;
     if (!InitializeENet() || port < 0 || port > 0xFFFF || maxConnections < 1 ||
@@ -1199,7 +1236,7 @@ bool Socket::Listen(const char* address, int port, const Limits& limits)
         m_impl->boundPort.store(m_impl->port, std::memory_order_relaxed);
         m_impl->open.store(true, std::memory_order_release);
     }
-    return m_impl->StartThread();
+    return true;
 }
 
 uint32_t Socket::Connect(const char* address, int port)

@@ -134,6 +134,11 @@ public:
     bool Listen(const char* address, int port, int maxConnections);
     // The same, guarded by the limits.
     bool Listen(const char* address, int port, const Limits& limits);
+    // The same without a receive thread: whoever calls Service does its turns, on one thread
+    // (the fuzz target of the guard, which needs each datagram screened before the next comes).
+    bool ListenUnthreaded(const char* address, int port, const Limits& limits);
+    // One turn of the receive thread's work, now (ListenUnthreaded sockets only).
+    void Service();
     // Opens a socket for one outgoing connection (bound to the loopback address when the server
     // is on it) and starts connecting. The connection's id, or 0 when the address does not
     // resolve or the socket is open already. EVENT_CONNECTED or EVENT_DISCONNECTED follows.
@@ -176,6 +181,8 @@ public:
     size_t GetBufferedBytes() const;
 
 private:
+    bool ListenHost(const char* address, int port, const Limits& limits);
+
     struct Impl;
     class ReceiveThread;
     std::unique_ptr<Impl> m_impl;
