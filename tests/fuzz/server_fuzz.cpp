@@ -130,6 +130,7 @@ void MakeWorld()
         level->NewSpace(Vec2(100.0f, 100.0f));
         level->PostLoad(false);
         region->SetLevel(level);
+        region->SetId(worldRegion); // a new level gives its region a fresh id: the seeds name this one
         World::SetCurrent(made);
         return made;
     }();
