@@ -67,6 +67,8 @@ void ConnectionManager::CloseSession(unsigned lingerMs)
     m_socket.reset();
     m_backlog.clear();
     m_backlogBytes = 0;
+    m_unhandled.clear();
+    m_lastTaken = 0;
     for (auto& [id, link] : m_links)
         m_closedLinkStats.Add(link->connection.GetStats());
     m_links.clear();
@@ -107,16 +109,21 @@ void ConnectionManager::PumpSocket()
 {
     const auto start = std::chrono::steady_clock::now();
     // What waits is taken first, for up to half the frame's share (nothing is checked yet, so
-    // this costs little); a connect makes its link at once. A hook may close the session: the socket is looked at again
-    // for every event.
+    // this costs little); a connect makes its link at once. A hook may close the session: the
+    // socket is looked at again for every event.
     Socket::Event event;
     const auto budget = std::chrono::microseconds(pumpBudgetMicroseconds);
+    // This side says itself what it is done with (before it first takes anything).
+    if (m_socket && m_lastTaken == 0)
+        m_socket->Handled(0);
     while (m_socket && m_backlogBytes < maxBacklogBytes && std::chrono::steady_clock::now() - start < budget / 2 &&
            m_socket->Receive(event)) {
+        m_lastTaken = event.record;
         if (event.kind == Socket::EVENT_CONNECTED && m_backlog.count(event.connection) == 0) {
             HandleSocketEvent(event);
             continue;
         }
+        m_unhandled.insert(event.record);
         m_backlogBytes += sizeof(Socket::Event) + event.data.size();
         m_backlog[event.connection].push_back(std::move(event));
         event = Socket::Event();
@@ -130,12 +137,16 @@ void ConnectionManager::PumpSocket()
         Socket::Event next = std::move(it->second.front());
         it->second.pop_front();
         m_backlogBytes -= sizeof(Socket::Event) + next.data.size();
+        m_unhandled.erase(next.record);
         if (it->second.empty())
             m_backlog.erase(it);
         HandleSocketEvent(next);
         if (std::chrono::steady_clock::now() - start >= budget)
             break;
     }
+    // What waits was not acted on yet: a join request among it still counts as asked in time.
+    if (m_socket)
+        m_socket->Handled(m_unhandled.empty() ? m_lastTaken : *m_unhandled.begin() - 1);
 }
 
 void ConnectionManager::HandleSocketEvent(const Socket::Event& event)

@@ -263,6 +263,10 @@ private:
     std::map<uint32_t, std::deque<Socket::Event>> m_backlog;
     size_t m_backlogBytes = 0;
     uint32_t m_turn = 0;
+    // The numbers of the events taken and not yet handed on, and the last one taken: the socket
+    // hears which are done (Socket::Handled).
+    std::set<uint64_t> m_unhandled;
+    uint64_t m_lastTaken = 0;
     int m_summaryAt = 0;
     bool m_summaryStarted = false;
 };

@@ -256,6 +256,7 @@ struct Socket::Impl
     uint64_t handedRecords = 0;
     std::atomic<uint64_t> takenRecords{0};
     std::atomic<uint64_t> doneRecords{0};
+    bool handledExplicitly = false; // main thread: Handled was called
 
     // Records taken from ENet and not yet in the queue, oldest first (receive thread only).
     struct Record
@@ -442,9 +443,12 @@ struct Socket::Impl
     // time, nor one whose request it is answering at this moment.
     bool IsAwaitingMainThread(const ENetPeer& peer) const
     {
+        return IsAwaitingMainThread(peer, doneRecords.load(std::memory_order_acquire));
+    }
+    bool IsAwaitingMainThread(const ENetPeer& peer, uint64_t done) const
+    {
         auto it = peers.find(ConnectionOf(&peer));
-        return it != peers.end() && it->second.firstDatagram != 0 &&
-               it->second.firstDatagram > doneRecords.load(std::memory_order_acquire);
+        return it != peers.end() && it->second.firstDatagram != 0 && it->second.firstDatagram > done;
     }
 
     // The peer sent something after ENet's connect (its join request, for an engine client).
@@ -469,6 +473,11 @@ struct Socket::Impl
         if (!guarded || !host)
             return;
         const uint32_t now = Platform::MonotonicMilliseconds();
+        // What the main thread is done with, then what it asked meanwhile: it asks (Establish)
+        // before it says it is done, so a join it answered is established by then.
+        const uint64_t done = doneRecords.load(std::memory_order_acquire);
+        if (Drain())
+            enet_host_flush(host);
         for (size_t i = 0; i < host->peerCount; ++i) {
             ENetPeer& peer = host->peers[i];
             if (peer.state == ENET_PEER_STATE_DISCONNECTED) {
@@ -477,7 +486,7 @@ struct Socket::Impl
             }
             const Slot& slot = Track(i, now);
             if (limits.pendingTimeoutMs == 0 || IsEstablished(peer) ||
-                now - slot.since <= limits.pendingTimeoutMs || IsAwaitingMainThread(peer))
+                now - slot.since <= limits.pendingTimeoutMs || IsAwaitingMainThread(peer, done))
                 continue;
             Count(guardCounters.timedOut);
             ChargeWastedSlot(peer, now);
@@ -1026,6 +1035,7 @@ struct Socket::Impl
         handedRecords = 0;
         takenRecords.store(0, std::memory_order_relaxed);
         doneRecords.store(0, std::memory_order_relaxed);
+        handledExplicitly = false;
         connectedPeers.store(0, std::memory_order_relaxed);
     }
 
@@ -1328,14 +1338,16 @@ void Socket::Disconnect(uint32_t connection)
 
 bool Socket::Receive(Event& event)
 {
-    // The caller came back for more: it is done with everything it took before.
-    m_impl->doneRecords.store(m_impl->takenRecords.load(std::memory_order_relaxed),
-                              std::memory_order_release);
+    // The caller came back for more: it is done with everything it took before (unless it says
+    // itself what it is done with, see Handled).
+    if (!m_impl->handledExplicitly)
+        m_impl->doneRecords.store(m_impl->takenRecords.load(std::memory_order_relaxed),
+                                  std::memory_order_release);
     uint8_t kind = 0;
     if (!m_impl->queue.Take(kind, event.connection, event.data))
         return false;
     event.kind = static_cast<EventKind>(kind);
-    m_impl->takenRecords.fetch_add(1, std::memory_order_release);
+    event.record = m_impl->takenRecords.fetch_add(1, std::memory_order_release) + 1;
     if (event.kind == EVENT_CONNECTED) {
         m_impl->live.insert(event.connection);
         m_impl->addresses[event.connection].assign(event.data.begin(), event.data.end());
@@ -1344,6 +1356,13 @@ bool Socket::Receive(Event& event)
         m_impl->addresses.erase(event.connection);
     }
     return true;
+}
+
+void Socket::Handled(uint64_t record)
+{
+    m_impl->handledExplicitly = true;
+    if (record > m_impl->doneRecords.load(std::memory_order_relaxed))
+        m_impl->doneRecords.store(record, std::memory_order_release);
 }
 
 void Socket::Close(unsigned lingerMs)

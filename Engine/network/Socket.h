@@ -88,6 +88,7 @@ public:
         EventKind kind = EVENT_RECEIVED;
         uint32_t connection = 0;
         std::vector<uint8_t> data; // EVENT_RECEIVED: the datagram; EVENT_CONNECTED: the address text
+        uint64_t record = 0;       // its number in the order Receive handed events out: 1, 2, 3...
     };
 
     static constexpr size_t defaultQueueCapacity = size_t(4) << 20;
@@ -156,8 +157,13 @@ public:
     // The connection finished the session's handshake: it may hold its slot for good and send
     // packets of any size (a guarded listening socket; elsewhere it changes nothing).
     void Establish(uint32_t connection);
-    // Main thread: the next event handed over by the receive thread.
+    // Main thread: the next event handed over by the receive thread. Coming back for the next
+    // one tells the guard that the caller is done with the ones before (a peer whose join request
+    // the main thread has not acted on yet is neither timed out nor pushed out)...
     bool Receive(Event& event);
+    // ...unless the caller keeps events to act on later: then it says here which it is done with
+    // (every event numbered up to `record`), and Receive says nothing of it any more.
+    void Handled(uint64_t record);
     // Tells every peer (unless lingerMs is 0) and waits up to lingerMs for them to confirm, then
     // stops the receive thread and closes. Events not yet taken are discarded.
     void Close(unsigned lingerMs);
