@@ -328,6 +328,77 @@ bool MeasureAttack(double& rssGrowthMb, double& longestFrameMs, double& joinMs, 
     return true;
 }
 
+// ENet's connect command as any client sends it, with no cookie.
+std::vector<uint8_t> ForgedConnect(enet_uint32 connectID)
+{
+    ENetProtocolHeader header;
+    header.peerID = ENET_HOST_TO_NET_16(int(ENET_PROTOCOL_MAXIMUM_PEER_ID) | int(ENET_PROTOCOL_HEADER_FLAG_SENT_TIME));
+    header.sentTime = 0;
+    ENetProtocolConnect connect = {};
+    connect.header.command = int(ENET_PROTOCOL_COMMAND_CONNECT) | int(ENET_PROTOCOL_COMMAND_FLAG_ACKNOWLEDGE);
+    connect.header.channelID = 0xFF;
+    connect.header.reliableSequenceNumber = ENET_HOST_TO_NET_16(1);
+    connect.incomingSessionID = connect.outgoingSessionID = 0xFF;
+    connect.mtu = ENET_HOST_TO_NET_32(1400);
+    connect.windowSize = ENET_HOST_TO_NET_32(32768);
+    connect.channelCount = ENET_HOST_TO_NET_32(1);
+    connect.connectID = connectID;
+    std::vector<uint8_t> bytes(sizeof(header) + sizeof(connect));
+    std::memcpy(bytes.data(), &header, sizeof(header));
+    std::memcpy(bytes.data() + sizeof(header), &connect, sizeof(connect));
+    return bytes;
+}
+
+// Forged sources: 10,000 connects a second from 2,000 loopback addresses that never read an
+// answer, for as long as three real clients take to join one after the other. The mean join,
+// and the same on the quiet server; false when the server could not listen.
+bool MeasureForged(double& joinMs, double& quietJoinMs)
+{
+    GAME::ServerConnectionManager server;
+    if (!server.Listen("127.0.0.1", 0))
+        return false;
+    double longest = 0.0;
+    quietJoinMs = TimeJoin(server, longest);
+    const ENetAddress to = GAME::Test::EnetAddress("127.0.0.1", server.GetPort());
+    std::atomic<bool> forging{true};
+    std::thread forger([&] {
+        std::vector<ENetSocket> sockets;
+        for (int i = 0; i < 2000; ++i) {
+            ENetSocket socket = enet_socket_create(ENET_SOCKET_TYPE_DATAGRAM);
+            ENetAddress from =
+                GAME::Test::EnetAddress("127.1." + std::to_string(i / 250) + "." + std::to_string(1 + i % 250), 0);
+            if (socket != ENET_SOCKET_NULL && enet_socket_bind(socket, &from) == 0)
+                sockets.push_back(socket);
+            else if (socket != ENET_SOCKET_NULL)
+                enet_socket_destroy(socket);
+        }
+        const auto start = Clock::now();
+        uint32_t sent = 0, id = 1;
+        while (forging && !sockets.empty() && Clock::now() - start < std::chrono::seconds(40)) {
+            const auto due = static_cast<uint32_t>(std::chrono::duration<double>(Clock::now() - start).count() * 10000.0);
+            for (; sent < due; ++sent)
+                GAME::Test::SendRaw(sockets[sent % sockets.size()], to, ForgedConnect(id++ * 2654435761u));
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        for (ENetSocket socket : sockets)
+            enet_socket_destroy(socket);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    double total = 0.0;
+    joinMs = 0.0;
+    for (int attempt = 0; attempt < 3 && joinMs >= 0.0; ++attempt) {
+        const double ms = TimeJoin(server, longest);
+        joinMs = ms < 0.0 ? -1.0 : joinMs;
+        total += ms;
+    }
+    if (joinMs >= 0.0)
+        joinMs = total / 3.0;
+    forging = false;
+    forger.join();
+    server.Shutdown();
+    return true;
+}
+
 } // namespace
 
 // The sessions' log lines are not the benchmark's output.
@@ -339,7 +410,7 @@ public:
 
 const char* const kHelp = R"(bench_network: the engine's network sessions over ENet on the loopback address.
 
-Measures, with no render device (about 30 s):
+Measures, with no render device (about 40 s):
   load: 8 clients send 10,000 small game packets a second between them to one server for 10 s; the
   server checks that every packet of every client arrived, in order;
   round trip: one client sends a small packet, the server echoes it at once; the 99th percentile
@@ -347,7 +418,9 @@ Measures, with no render device (about 30 s):
   under attack: for 5 s a joined client and four peers that only finished ENet's connect send
   ENet commands, 32 a datagram (empty unreliable sends an engine client never sends, and reliable
   sends newest first inside ENet's window; about 25,000 datagrams a second); a real client joins
-  meanwhile.
+  meanwhile;
+  forged sources: 10,000 connects a second from 2,000 addresses that never read an answer, while
+  three real clients join.
 Reference, in the same run: a bare ENet echo of the same bytes, each host serviced by a thread of
 its own, measured in batches alternating with the engine's; for the join, the same join on the
 quiet server.
@@ -360,6 +433,9 @@ Figures (last lines of the output):
   value attack_longest_server_frame      the server's longest frame during the attack; lower is better
   ratio attack_join_vs_quiet_join        a real client's join during the attack / on the quiet server;
                                          lower is better, 1 is no slower (-1: it did not join)
+  ratio forged_join_vs_quiet_join        a real client's join (mean of three) beside 10,000 connects a
+                                         second from 2,000 forged source addresses / on the quiet
+                                         server; lower is better (-1: one did not join)
 )";
 
 int main(int argc, char** argv)
@@ -504,6 +580,16 @@ int main(int argc, char** argv)
     report.Value("attack_longest_server_frame", longestFrame, "ms");
     report.Ratio("attack_join_vs_quiet_join",
                  joinMs > 0.0 && quietJoinMs > 0.0 ? joinMs / quietJoinMs : -1.0);
+    double forgedJoinMs = -1.0, forgedQuietMs = -1.0;
+    if (!MeasureForged(forgedJoinMs, forgedQuietMs)) {
+        std::printf("bench_network: the server cannot listen on the loopback address\n");
+        return 1;
+    }
+    std::printf("bench_network: beside 10,000 forged connects a second a client joined in %.1f ms (%.1f ms on the "
+                "quiet server)\n",
+                forgedJoinMs, forgedQuietMs);
+    report.Ratio("forged_join_vs_quiet_join",
+                 forgedJoinMs > 0.0 && forgedQuietMs > 0.0 ? forgedJoinMs / forgedQuietMs : -1.0);
     report.Print();
     return 0;
 }

@@ -339,6 +339,12 @@ void EngineFuzzSeeds(FuzzSeedSink& sink)
     fake.Write(header.data());
     record(stranger, OP_DATAGRAM, 5, header);
     record(stranger, OP_FRAME, 0, {255});
+    // It goes on sending what fails the checks until the server hangs up, then asks to join.
+    for (unsigned n = 0; n < ConnectionManager::maxRefusedDatagrams; ++n)
+        record(stranger, OP_DATAGRAM, 5, header);
+    record(stranger, OP_REQUEST, 5);
+    record(stranger, OP_FRAME, 0, {1});
+    record(stranger, OP_HANG_UPS, 0);
     sink.Add("stranger", stranger);
 
     // A client asks for spawns that meet every check but the game's, and for ones that fail each
