@@ -8,15 +8,18 @@
 // differs or when its key share is unusable (both unauthenticated: there is no key to use). A
 // joined client is entered in the entity list and leaves it when its link closes.
 //
-// Against peers that never join, the socket (Socket::Limits) lets one address hold at most
+// Against peers that never join, the socket (Socket::Limits) lets only addresses that received its
+// cookie connect at all (forged sources take nothing), lets one address hold at most
 // SetMaxPeersPerAddress peers and start at most connectsPerAddressPerSecond of them a second
 // (a burst of as many as it may hold), lets peers that have not finished the handshake hold at
 // most maxPendingConnections slots and for at most handshakeTimeoutMs (a newer connect pushes the
 // one that waited longest out and tells it, so that a client asks again at once), keeps a slot for
 // each host id that only a joined client holds long, refuses fragments until a peer has joined,
 // refuses the transport's commands that the engine never sends, lets a peer have at most
-// maxWaitingData bytes (and so Socket::maxWaitingCommands commands) waiting in the transport. What it
-// turned away is logged in one line at most every guardReportIntervalMs.
+// maxWaitingData bytes (and Socket::maxWaitingCommands commands) waiting in the transport and
+// cost ENet's filing of its out-of-order sends a bounded share of the receive thread. What it
+// turned away is logged in one line at most every guardReportIntervalMs. A link whose datagrams
+// keep failing their checks is hung up (ConnectionManager::maxRefusedDatagrams).
 //
 // Each join and each authenticated refusal costs a key agreement on the main thread: the server
 // does at most handshakesPerSecond of them a second in all and handshakesPerAddressPerSecond per

@@ -28,7 +28,8 @@
 // - a connect from an address that has maxPerAddress peers already, or that started more than its
 //   connectsPerSecond (a burst of maxPerAddress), is refused; ENet's own resend of it asks again.
 //   A peer that is pushed out or times out without having sent anything costs its address four
-//   more connects, so an address that only holds slots gets a fifth of the rate;
+//   more connects, so an address that only holds slots gets a fifth of the rate. Of 65,536
+//   addresses remembered, one is forgotten for each new one: a full table refuses nobody;
 // - a connect that finds maxPending slots held by unestablished peers pushes one of them out:
 //   one stuck in ENet's handshake for a quarter of a second (a real newcomer spends a round trip
 //   there) before one past it; of those, one of the address with the most of them; of those, the
@@ -46,8 +47,9 @@
 //   down, so filing one below the newest costs a step for each waiting command above it. A peer
 //   may cost ENet two million such steps a second; a send that would cost more is taken out of
 //   its datagram, unacknowledged, for the peer to send again, and the rest of the datagram goes
-//   on to ENet. A resend of a command ENet holds already (after the last service) is acknowledged
-//   here and taken out, which is what ENet would do after its walk. So one peer's out-of-order
+//   on to ENet; never the one ENet waits for next, which lets everything behind it go. A resend
+//   of a command ENet holds already (after the last service) is acknowledged here and taken out,
+//   which is what ENet would do after its walk. So one peer's out-of-order
 //   sends cannot take the receive thread from the others, and a real ENet peer, which after a
 //   loss resends the lost commands together with newer ones and commands whose acknowledgement
 //   was late, is never held up: its window stays ENet's own. Before the peer joined it is
@@ -60,9 +62,10 @@
 // peers. Every peer may have at most maxWaitingData bytes waiting in ENet (partly joined packets
 // included).
 //
-// The main thread never waits for the receive thread: Send, Disconnect and Establish take the
-// host lock only when it is free, and otherwise leave their work, in order, for the receive
-// thread's next turn (which comes at once); the guard's counters, IsOpen and GetPort are atomics.
+// The main thread never waits for the receive thread's host lock: Send, Disconnect, Establish,
+// SetTimeout and Close take it only when it is free, and otherwise leave their work, in order,
+// for the receive thread's next turn (which comes at once); the guard's counters, IsOpen, GetPort,
+// GetBufferedBytes and GetRoundTripTime read atomics. (Close then waits for the thread to end.)
 #pragma once
 
 #include <cstddef>
