@@ -355,6 +355,55 @@ TEST(FloodThreadsTest, EmptySendsThatWaitForeverDoNotGrowTheServer)
     client.Shutdown();
 }
 
+// Rule: a peer that has not joined may send no reliable number more than 8 ahead of what it
+// delivered (it has sent one packet, its join request). Four peers that only finished ENet's
+// connect send reliable packets of 1,200 bytes, one a datagram, ahead of one they never send and
+// within ENet's window, which ENet would keep until the one missing came, up to a joined client's
+// room (4 MB) each. The transport keeps almost nothing for them.
+TEST(FloodThreadsTest, PeersThatHaveNotJoinedCannotMakeTheServerKeepTheirPackets)
+{
+    GAME::Test::LogCapture log;
+    ASSERT_EQ(enet_initialize(), 0);
+    ProbedServer server;
+    ASSERT_TRUE(server.Listen("127.0.0.1", 0));
+    auto pump = [&] { server.Update(5); };
+    std::vector<std::unique_ptr<HandPeer>> peers;
+    for (int i = 10; i <= 13; ++i) {
+        peers.emplace_back(new HandPeer(pump, "127.0.0." + std::to_string(i), server.GetPort(), false));
+        ASSERT_TRUE(peers.back()->ready);
+    }
+    size_t peakBuffered = 0;
+    constexpr int perPeer = 800;
+    for (int n = 0; n < perPeer; ++n) {
+        for (auto& peer : peers) {
+            std::vector<uint8_t> datagram = peer->Datagram();
+            ENetProtocolSendReliable command = {};
+            command.header.command = int(ENET_PROTOCOL_COMMAND_SEND_RELIABLE) | int(ENET_PROTOCOL_COMMAND_FLAG_ACKNOWLEDGE);
+            command.header.reliableSequenceNumber = ENET_HOST_TO_NET_16(static_cast<uint16_t>(3 + n));
+            command.dataLength = ENET_HOST_TO_NET_16(1200);
+            AppendCommand(datagram, command, 1200);
+            peer->Send(datagram);
+        }
+        if (n % 8 == 0) {
+            pump();
+            for (auto& peer : peers)
+                peer->Service();
+            peakBuffered = std::max(peakBuffered, server.GetBufferedBytes());
+            Platform::SleepMilliseconds(1);
+        }
+    }
+    const auto settle = Clock::now() + std::chrono::milliseconds(200);
+    PumpUntil(
+        [&] {
+            pump();
+            peakBuffered = std::max(peakBuffered, server.GetBufferedBytes());
+        },
+        [&] { return Clock::now() > settle; }, 1000);
+    // Eight packets each at most; unguarded, the 3,200 sent would all wait (3.8 MB).
+    EXPECT_LE(peakBuffered, size_t(4 * Socket::pendingReliableWindow * 1200));
+    EXPECT_GT(server.GetGuardStats().commandsLeftOut, 0u);
+}
+
 // Rule: at most 32 commands a datagram, as ENet itself sends. Pings are commands of four bytes,
 // each acknowledged with eight, and ENet acknowledges at most 32 commands in a datagram of its
 // own: a datagram of 300 pings from a joined client made the server send ten back. The server
