@@ -101,6 +101,8 @@ constexpr size_t maxRememberedAddresses = 65536;
 // the peer to send again. A real peer costs one walk when the resend of a lost command arrives.
 constexpr double reorderStepsPerSecond = 2000000.0;
 constexpr double reorderStepsBurst = 2.0 * Socket::maxWaitingCommands;
+// How often the guard looks again at what ENet holds for a peer (NoteHeld).
+constexpr uint32_t heldIntervalMs = 10;
 
 // The answer to a connect without a valid cookie: ENet's header with a connect's peer id and no
 // flags, a byte that is no ENet command (so that any ENet host ignores the datagram), a mark, the
@@ -183,6 +185,7 @@ struct Socket::Impl
         // The reliable numbers ENet held waiting for the peer after the last service, one bit
         // each (empty until the peer had any waiting).
         std::vector<uint64_t> held;
+        uint32_t heldAt = 0;
     };
     std::vector<Slot> slots;
     // Unestablished peers looked at by ScreenConnect (kept to spare an allocation per connect).
@@ -621,9 +624,9 @@ struct Socket::Impl
     // A reliable command (its packet's first number for a fragment) that the peer may not send
     // now: before it joined, further ahead of what it delivered than pendingReliableWindow; once
     // joined, one whose filing would cost ENet more steps than the peer has left (see
-    // reorderStepsPerSecond), unless it is the one ENet waits for (`expected`). ENet itself discards, unacknowledged, what is further ahead than
-    // its own window (seven of its windows of 4,096 numbers), and discards and acknowledges what
-    // was delivered already, at no cost.
+    // reorderStepsPerSecond), unless it is the one ENet waits for (`expected`). ENet itself
+    // discards, unacknowledged, what is further ahead than its own window (seven of its windows of
+    // 4,096 numbers), and discards and acknowledges what was delivered already, at no cost.
     bool LeaveOut(const ENetPeer& peer, Slot& slot, uint16_t sequence, uint16_t expected, bool established,
                   uint32_t now)
     {
@@ -673,11 +676,15 @@ struct Socket::Impl
         return ahead != 0 && ahead <= 0x8000 && (slot.held[sequence >> 6] >> (sequence & 63) & 1u) != 0;
     }
 
-    // Receive thread, under hostLock, after the service: what each connected peer has waiting.
+    // Receive thread, under hostLock, after the service: what each connected peer has waiting,
+    // looked at again every heldIntervalMs at most (the walk costs what ENet's own would). A
+    // number that came meanwhile is not known as held yet: its resend goes to ENet, within the
+    // peer's steps.
     void NoteHeld()
     {
         if (!guarded)
             return;
+        const uint32_t now = Platform::MonotonicMilliseconds();
         for (size_t i = 0; i < host->peerCount; ++i) {
             ENetPeer& peer = host->peers[i];
             Slot& slot = slots[i];
@@ -685,9 +692,12 @@ struct Socket::Impl
                                  !enet_list_empty(&peer.channels[0].incomingReliableCommands);
             if (!waiting) {
                 if (!slot.held.empty())
-                    slot.held.assign(slot.held.size(), 0);
+                    slot.held.clear();
                 continue;
             }
+            if (!slot.held.empty() && now - slot.heldAt < heldIntervalMs)
+                continue;
+            slot.heldAt = now;
             slot.held.assign(65536 / 64, 0);
             ENetList& list = peer.channels[0].incomingReliableCommands;
             for (ENetListIterator it = enet_list_begin(&list); it != enet_list_end(&list); it = enet_list_next(it)) {
