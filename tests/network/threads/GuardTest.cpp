@@ -43,6 +43,21 @@ double MillisecondsSince(Clock::time_point start)
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
+// How long things took: the longest, and how many took longer than a frame may (a crowded
+// machine may take the thread away for that long now and then; a server that stalls does it
+// again and again).
+struct Durations
+{
+    static constexpr double slowMs = 50.0;
+    void Add(double ms)
+    {
+        longest = std::max(longest, ms);
+        slow += ms > slowMs ? 1 : 0;
+    }
+    double longest = 0.0;
+    int slow = 0;
+};
+
 // The server's socket, looked at from the main thread as the engine's frames may.
 class ProbedServer : public ServerConnectionManager
 {
@@ -51,8 +66,8 @@ public:
 };
 
 // A real client's join while the server's frames run: its time in milliseconds, or -1 when it
-// did not join within the limit. The longest server frame goes into `longest`.
-double TimeJoin(ServerConnectionManager& server, double& longest, int limitMs)
+// did not join within the limit. The server's frames go into `frames`.
+double TimeJoin(ServerConnectionManager& server, Durations& frames, int limitMs)
 {
     ClientConnectionManager client;
     const auto start = Clock::now();
@@ -61,7 +76,7 @@ double TimeJoin(ServerConnectionManager& server, double& longest, int limitMs)
     while (client.IsConnecting() && MillisecondsSince(start) < limitMs) {
         const auto frame = Clock::now();
         server.Update(5);
-        longest = std::max(longest, MillisecondsSince(frame));
+        frames.Add(MillisecondsSince(frame));
         client.Update(5);
         Platform::SleepMilliseconds(1);
     }
@@ -139,9 +154,9 @@ TEST(GuardThreadsTest, ForgedSourceAddressesTakeNoSlotAndARealClientJoinsEveryTi
     ASSERT_TRUE(PumpUntil([&] { server.Update(5); }, [&] { return sent > 5000; }, 10000));
 
     std::vector<double> joins;
-    double longest = 0.0;
+    Durations frames;
     for (int attempt = 0; attempt < 3; ++attempt)
-        joins.push_back(TimeJoin(server, longest, 10000));
+        joins.push_back(TimeJoin(server, frames, 10000));
     const int forged = sent;
     forging = false;
     forger.join();
@@ -185,8 +200,8 @@ public:
 // Hole: a joined client sends small packets through ENet's own API as fast as it takes them.
 // Wrongly authenticated ones each cost a keyed hash before they are dropped: the link is hung up
 // after a few. Authenticated ones that the game reads are handed on within the frame's budget:
-// no frame of the server takes long, a real client joins meanwhile, and an honest client's
-// packets still come through in their turn.
+// the server's frames stay short (unguarded, frames took 100 ms and more, again and again), a
+// real client joins meanwhile, and an honest client's packets still come through in their turn.
 TEST(GuardThreadsTest, AJoinedClientsFloodOfSmallPacketsNeitherStallsTheFrameNorStarvesOthers)
 {
     GAME::Test::LogCapture log;
@@ -254,7 +269,7 @@ TEST(GuardThreadsTest, AJoinedClientsFloodOfSmallPacketsNeitherStallsTheFrameNor
         flooding = false;
     });
 
-    double longest = 0.0;
+    Durations frames;
     uint32_t honestSent = 0;
     double joinMs = -1.0;
     const auto start = Clock::now();
@@ -265,9 +280,9 @@ TEST(GuardThreadsTest, AJoinedClientsFloodOfSmallPacketsNeitherStallsTheFrameNor
         honest.Service();
         const auto frame = Clock::now();
         server.Update(5);
-        longest = std::max(longest, MillisecondsSince(frame));
+        frames.Add(MillisecondsSince(frame));
         if (joinMs < 0.0 && controller.next[flooderHost] > 1000)
-            joinMs = TimeJoin(server, longest, 10000);
+            joinMs = TimeJoin(server, frames, 10000);
         Platform::SleepMilliseconds(1);
     }
     flooding = false;
@@ -275,7 +290,8 @@ TEST(GuardThreadsTest, AJoinedClientsFloodOfSmallPacketsNeitherStallsTheFrameNor
     EXPECT_EQ(controller.next[flooderHost], floodPackets);
     EXPECT_EQ(controller.next[honestHost], honestSent);
     EXPECT_EQ(controller.outOfOrder, 0u);
-    EXPECT_LT(longest, 50.0) << "a frame of the server took " << longest << " ms";
+    EXPECT_LE(frames.slow, 3) << frames.slow << " frames of the server took over 50 ms, the longest "
+                              << frames.longest << " ms";
     EXPECT_GT(joinMs, 0.0);
     EXPECT_LT(joinMs, 5000.0);
 }
@@ -330,18 +346,18 @@ TEST(GuardThreadsTest, OutOfOrderSendsInsideTheWindowNeitherHoldTheMainThreadNor
         });
 
     Socket& transport = *server.Transport();
-    double longestCall = 0.0, longest = 0.0;
+    Durations calls, frames;
     auto frame = [&] {
         const auto start = Clock::now();
         server.Update(5);
-        longest = std::max(longest, MillisecondsSince(start));
+        frames.Add(MillisecondsSince(start));
         // What a game's frame may ask of its session.
         const auto call = Clock::now();
         (void)transport.GetBufferedBytes();
         (void)transport.GetAddressText(1);
         (void)transport.GetRoundTripTime(1);
         transport.SetTimeout(0);
-        longestCall = std::max(longestCall, MillisecondsSince(call));
+        calls.Add(MillisecondsSince(call));
     };
     ASSERT_TRUE(PumpUntil(frame, [&] { return sent > 4000; }, 20000));
     std::vector<double> joins;
@@ -366,8 +382,10 @@ TEST(GuardThreadsTest, OutOfOrderSendsInsideTheWindowNeitherHoldTheMainThreadNor
         EXPECT_GT(ms, 0.0) << "a join failed beside " << datagrams << " datagrams of the attack";
         EXPECT_LT(ms, 1000.0);
     }
-    EXPECT_LT(longestCall, 50.0) << "a call on the socket waited " << longestCall << " ms";
-    EXPECT_LT(longest, 50.0) << "a frame of the server took " << longest << " ms";
+    EXPECT_LE(calls.slow, 3) << calls.slow << " calls on the socket waited over 50 ms, the longest "
+                             << calls.longest << " ms";
+    EXPECT_LE(frames.slow, 3) << frames.slow << " frames of the server took over 50 ms, the longest "
+                              << frames.longest << " ms";
     EXPECT_GT(server.GetGuardStats().commandsLeftOut, 0u);
 }
 
