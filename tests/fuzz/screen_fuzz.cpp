@@ -230,8 +230,8 @@ void EngineFuzzSeeds(FuzzSeedSink& sink)
         command.header.channelID = 0;
         command.header.reliableSequenceNumber = ENET_HOST_TO_NET_16(sequence);
         command.dataLength = ENET_HOST_TO_NET_16(length);
-        std::vector<uint8_t> out = bytesOf(command);
-        out.resize(out.size() + length, 0x5A);
+        std::vector<uint8_t> out(sizeof(command) + length, 0x5A);
+        std::memcpy(out.data(), &command, sizeof(command));
         return out;
     };
 
@@ -258,8 +258,8 @@ void EngineFuzzSeeds(FuzzSeedSink& sink)
     fragment.dataLength = ENET_HOST_TO_NET_16(8);
     fragment.fragmentCount = ENET_HOST_TO_NET_32(2);
     fragment.totalLength = ENET_HOST_TO_NET_32(16);
-    std::vector<uint8_t> start = bytesOf(fragment);
-    start.resize(start.size() + 8, 1);
+    std::vector<uint8_t> start(sizeof(fragment) + 8, 1);
+    std::memcpy(start.data(), &fragment, sizeof(fragment));
     record(peers, OP_ON_PEER, 1, start);
     record(peers, OP_TURN, 0);
     record(peers, OP_RESET, 2);
