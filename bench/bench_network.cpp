@@ -11,13 +11,16 @@
 // that pumps the managers, the authentication of every packet both ways and the packet objects.
 // The two are measured in alternating batches so that both see the same machine.
 //
-// Under attack: a client that joined sends, for 5 s, ENet commands crafted on its own socket that
-// an engine client never sends (empty unreliable sends waiting for a reliable number that never
-// comes, one-byte reliable sends far ahead and newest first), and four peers that only finished
-// ENet's connect send the empty ones too. Measured on the process: its resident memory, the
+// Under attack: a client that joined sends, for 5 s, ENet commands crafted on its own socket, 32 a
+// datagram as ENet itself sends (empty unreliable sends waiting for a reliable number that never
+// comes, which the guard refuses; reliable sends newest first deep inside ENet's window, which
+// its filing budget takes out), and four peers that only finished ENet's connect send the empty
+// ones too. Measured on the process: its resident memory, the
 // server's longest frame, and how long a real client takes to join meanwhile, against the same
 // join on the quiet server.
 #include "common/BenchReport.h"
+
+#include "../tests/network/HandPeer.h"
 
 #include "core/Log.h"
 #include "network/ClientConnectionManager.h"
@@ -209,107 +212,42 @@ private:
     std::atomic<bool> m_stop{false};
 };
 
-// An ENet peer of an address of its own that finishes ENet's connect and, when it joins, the
-// session's handshake (by hand, with the engine's link); then it sends commands of its own making.
+// A hand-made ENet peer (tests/network/HandPeer.h) that sends commands of its own making, 32 a
+// datagram at most, as ENet itself sends.
 class Attacker
 {
 public:
-    ~Attacker()
-    {
-        if (m_host)
-            enet_host_destroy(m_host);
-    }
     bool Connect(GAME::ServerConnectionManager& server, const std::string& ip, bool join)
     {
-        ENetAddress bind, to;
-        enet_address_set_host_ip(&bind, ip.c_str());
-        bind.port = 0;
-        enet_address_set_host_ip(&to, "127.0.0.1");
-        to.port = static_cast<enet_uint16>(server.GetPort());
-        m_host = enet_host_create(&bind, 1, 1, 0, 0);
-        if (!m_host)
-            return false;
-        m_peer = enet_host_connect(m_host, &to, 1, 0);
-        const auto deadline = Clock::now() + std::chrono::seconds(5);
-        while (Clock::now() < deadline) {
-            server.Update(0);
-            ENetEvent event;
-            while (enet_host_service(m_host, &event, 1) > 0) {
-                if (event.type == ENET_EVENT_TYPE_CONNECT) {
-                    if (!join)
-                        return true;
-                    std::vector<uint8_t> request;
-                    m_link.MakeConnectRequest(request);
-                    enet_peer_send(
-                        m_peer, 0,
-                        enet_packet_create(request.data(), request.size(), ENET_PACKET_FLAG_RELIABLE));
-                    enet_host_flush(m_host);
-                } else if (event.type == ENET_EVENT_TYPE_RECEIVE) {
-                    GAME::NetPacketHeader header;
-                    const uint8_t* body = nullptr;
-                    size_t size = 0;
-                    m_link.Open(event.packet->data, event.packet->dataLength, header, body, size);
-                    enet_packet_destroy(event.packet);
-                    if (m_link.IsKeyed())
-                        return true;
-                }
-            }
-        }
-        return false;
+        m_peer.reset(new GAME::Test::HandPeer([&] { server.Update(0); }, ip, server.GetPort(), join));
+        return m_peer->ready;
     }
     // One datagram of `count` commands: empty unreliable sends waiting for reliable number
-    // `waitFor`, or (reliable) one-byte reliable sends numbered from `waitFor` down.
+    // `waitFor`, or (reliable) reliable sends of 16 bytes numbered from `waitFor` down.
     void Send(bool reliable, uint16_t waitFor, int count)
     {
-        ENetProtocolHeader header;
-        header.peerID = ENET_HOST_TO_NET_16(
-            m_peer->outgoingPeerID |
-            (static_cast<uint16_t>(m_peer->outgoingSessionID) << ENET_PROTOCOL_HEADER_SESSION_SHIFT) |
-            ENET_PROTOCOL_HEADER_FLAG_SENT_TIME);
-        header.sentTime = 0;
-        m_datagram.assign(reinterpret_cast<const uint8_t*>(&header),
-                          reinterpret_cast<const uint8_t*>(&header) + sizeof(header));
+        m_datagram = m_peer->Datagram();
         for (int c = 0; c < count; ++c) {
             if (reliable) {
                 ENetProtocolSendReliable command = {};
                 command.header.command = ENET_PROTOCOL_COMMAND_SEND_RELIABLE;
-                command.header.reliableSequenceNumber =
-                    ENET_HOST_TO_NET_16(static_cast<uint16_t>(waitFor - c));
-                command.dataLength = ENET_HOST_TO_NET_16(1);
-                Append(&command, sizeof(command));
-                m_datagram.push_back(0x5A);
+                command.header.reliableSequenceNumber = ENET_HOST_TO_NET_16(static_cast<uint16_t>(waitFor - c));
+                command.dataLength = ENET_HOST_TO_NET_16(16);
+                GAME::Test::AppendCommand(m_datagram, command, 16);
             } else {
                 ENetProtocolSendUnreliable command = {};
                 command.header.command = ENET_PROTOCOL_COMMAND_SEND_UNRELIABLE;
                 command.header.reliableSequenceNumber = ENET_HOST_TO_NET_16(waitFor);
                 command.unreliableSequenceNumber = ENET_HOST_TO_NET_16(++m_unreliable);
-                Append(&command, sizeof(command));
+                GAME::Test::AppendCommand(m_datagram, command);
             }
         }
-        ENetBuffer buffer;
-        buffer.data = m_datagram.data();
-        buffer.dataLength = m_datagram.size();
-        enet_socket_send(m_host->socket, &m_peer->address, &buffer, 1);
+        m_peer->Send(m_datagram);
     }
-    // Keeps ENet's side of the peer answering.
-    void Service()
-    {
-        ENetEvent event;
-        while (enet_host_service(m_host, &event, 0) > 0)
-            if (event.type == ENET_EVENT_TYPE_RECEIVE)
-                enet_packet_destroy(event.packet);
-    }
+    void Service() { m_peer->Service(); }
 
 private:
-    void Append(const void* bytes, size_t size)
-    {
-        const auto* p = static_cast<const uint8_t*>(bytes);
-        m_datagram.insert(m_datagram.end(), p, p + size);
-    }
-
-    ENetHost* m_host = nullptr;
-    ENetPeer* m_peer = nullptr;
-    GAME::NetworkConnection m_link{GAME::NetworkConnection::SIDE_CLIENT};
+    std::unique_ptr<GAME::Test::HandPeer> m_peer;
     std::vector<uint8_t> m_datagram;
     uint16_t m_unreliable = 0;
 };
@@ -360,9 +298,12 @@ bool MeasureAttack(double& rssGrowthMb, double& longestFrameMs, double& joinMs, 
         const auto end = Clock::now() + std::chrono::seconds(5);
         for (int round = 0; Clock::now() < end; ++round) {
             const uint16_t waitFor = static_cast<uint16_t>(10 + (round / 16) % 20000);
-            for (auto& attacker : attackers)
-                attacker->Send(false, waitFor, 170);
-            attackers[0]->Send(true, static_cast<uint16_t>(28000 - (round * 200) % 27800), 200);
+            for (int repeat = 0; repeat < 5; ++repeat) {
+                for (auto& attacker : attackers)
+                    attacker->Send(false, waitFor, 32);
+                // Newest first, deep inside ENet's window, never the next one.
+                attackers[0]->Send(true, static_cast<uint16_t>(24001 - ((round * 5 + repeat) * 32) % 23968), 32);
+            }
             for (auto& attacker : attackers)
                 attacker->Service();
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -387,6 +328,77 @@ bool MeasureAttack(double& rssGrowthMb, double& longestFrameMs, double& joinMs, 
     return true;
 }
 
+// ENet's connect command as any client sends it, with no cookie.
+std::vector<uint8_t> ForgedConnect(enet_uint32 connectID)
+{
+    ENetProtocolHeader header;
+    header.peerID = ENET_HOST_TO_NET_16(int(ENET_PROTOCOL_MAXIMUM_PEER_ID) | int(ENET_PROTOCOL_HEADER_FLAG_SENT_TIME));
+    header.sentTime = 0;
+    ENetProtocolConnect connect = {};
+    connect.header.command = int(ENET_PROTOCOL_COMMAND_CONNECT) | int(ENET_PROTOCOL_COMMAND_FLAG_ACKNOWLEDGE);
+    connect.header.channelID = 0xFF;
+    connect.header.reliableSequenceNumber = ENET_HOST_TO_NET_16(1);
+    connect.incomingSessionID = connect.outgoingSessionID = 0xFF;
+    connect.mtu = ENET_HOST_TO_NET_32(1400);
+    connect.windowSize = ENET_HOST_TO_NET_32(32768);
+    connect.channelCount = ENET_HOST_TO_NET_32(1);
+    connect.connectID = connectID;
+    std::vector<uint8_t> bytes(sizeof(header) + sizeof(connect));
+    std::memcpy(bytes.data(), &header, sizeof(header));
+    std::memcpy(bytes.data() + sizeof(header), &connect, sizeof(connect));
+    return bytes;
+}
+
+// Forged sources: 10,000 connects a second from 2,000 loopback addresses that never read an
+// answer, for as long as three real clients take to join one after the other. The mean join,
+// and the same on the quiet server; false when the server could not listen.
+bool MeasureForged(double& joinMs, double& quietJoinMs)
+{
+    GAME::ServerConnectionManager server;
+    if (!server.Listen("127.0.0.1", 0))
+        return false;
+    double longest = 0.0;
+    quietJoinMs = TimeJoin(server, longest);
+    const ENetAddress to = GAME::Test::EnetAddress("127.0.0.1", server.GetPort());
+    std::atomic<bool> forging{true};
+    std::thread forger([&] {
+        std::vector<ENetSocket> sockets;
+        for (int i = 0; i < 2000; ++i) {
+            ENetSocket socket = enet_socket_create(ENET_SOCKET_TYPE_DATAGRAM);
+            ENetAddress from =
+                GAME::Test::EnetAddress("127.1." + std::to_string(i / 250) + "." + std::to_string(1 + i % 250), 0);
+            if (socket != ENET_SOCKET_NULL && enet_socket_bind(socket, &from) == 0)
+                sockets.push_back(socket);
+            else if (socket != ENET_SOCKET_NULL)
+                enet_socket_destroy(socket);
+        }
+        const auto start = Clock::now();
+        uint32_t sent = 0, id = 1;
+        while (forging && !sockets.empty() && Clock::now() - start < std::chrono::seconds(40)) {
+            const auto due = static_cast<uint32_t>(std::chrono::duration<double>(Clock::now() - start).count() * 10000.0);
+            for (; sent < due; ++sent)
+                GAME::Test::SendRaw(sockets[sent % sockets.size()], to, ForgedConnect(id++ * 2654435761u));
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        for (ENetSocket socket : sockets)
+            enet_socket_destroy(socket);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    double total = 0.0;
+    joinMs = 0.0;
+    for (int attempt = 0; attempt < 3 && joinMs >= 0.0; ++attempt) {
+        const double ms = TimeJoin(server, longest);
+        joinMs = ms < 0.0 ? -1.0 : joinMs;
+        total += ms;
+    }
+    if (joinMs >= 0.0)
+        joinMs = total / 3.0;
+    forging = false;
+    forger.join();
+    server.Shutdown();
+    return true;
+}
+
 } // namespace
 
 // The sessions' log lines are not the benchmark's output.
@@ -398,14 +410,17 @@ public:
 
 const char* const kHelp = R"(bench_network: the engine's network sessions over ENet on the loopback address.
 
-Measures, with no render device (about 30 s):
+Measures, with no render device (about 40 s):
   load: 8 clients send 10,000 small game packets a second between them to one server for 10 s; the
   server checks that every packet of every client arrived, in order;
   round trip: one client sends a small packet, the server echoes it at once; the 99th percentile
   of 5,000 round trips;
   under attack: for 5 s a joined client and four peers that only finished ENet's connect send
-  ENet commands an engine client never sends (about 5,000 datagrams a second); a real client joins
-  meanwhile.
+  ENet commands, 32 a datagram (empty unreliable sends an engine client never sends, and reliable
+  sends newest first inside ENet's window; about 25,000 datagrams a second); a real client joins
+  meanwhile;
+  forged sources: 10,000 connects a second from 2,000 addresses that never read an answer, while
+  three real clients join.
 Reference, in the same run: a bare ENet echo of the same bytes, each host serviced by a thread of
 its own, measured in batches alternating with the engine's; for the join, the same join on the
 quiet server.
@@ -418,6 +433,9 @@ Figures (last lines of the output):
   value attack_longest_server_frame      the server's longest frame during the attack; lower is better
   ratio attack_join_vs_quiet_join        a real client's join during the attack / on the quiet server;
                                          lower is better, 1 is no slower (-1: it did not join)
+  ratio forged_join_vs_quiet_join        a real client's join (mean of three) beside 10,000 connects a
+                                         second from 2,000 forged source addresses / on the quiet
+                                         server; lower is better (-1: one did not join)
 )";
 
 int main(int argc, char** argv)
@@ -562,6 +580,16 @@ int main(int argc, char** argv)
     report.Value("attack_longest_server_frame", longestFrame, "ms");
     report.Ratio("attack_join_vs_quiet_join",
                  joinMs > 0.0 && quietJoinMs > 0.0 ? joinMs / quietJoinMs : -1.0);
+    double forgedJoinMs = -1.0, forgedQuietMs = -1.0;
+    if (!MeasureForged(forgedJoinMs, forgedQuietMs)) {
+        std::printf("bench_network: the server cannot listen on the loopback address\n");
+        return 1;
+    }
+    std::printf("bench_network: beside 10,000 forged connects a second a client joined in %.1f ms (%.1f ms on the "
+                "quiet server)\n",
+                forgedJoinMs, forgedQuietMs);
+    report.Ratio("forged_join_vs_quiet_join",
+                 forgedJoinMs > 0.0 && forgedQuietMs > 0.0 ? forgedJoinMs / forgedQuietMs : -1.0);
     report.Print();
     return 0;
 }

@@ -9,6 +9,7 @@
 #include "network/Socket.h"
 #include "network/SpawnActorPacket.h"
 
+#include <chrono>
 #include <cinttypes>
 
 namespace GAME {
@@ -64,6 +65,10 @@ void ConnectionManager::CloseSession(unsigned lingerMs)
     if (m_socket)
         m_socket->Close(lingerMs);
     m_socket.reset();
+    m_backlog.clear();
+    m_backlogBytes = 0;
+    m_unhandled.clear();
+    m_lastTaken = 0;
     for (auto& [id, link] : m_links)
         m_closedLinkStats.Add(link->connection.GetStats());
     m_links.clear();
@@ -102,10 +107,46 @@ void ConnectionManager::HangUp(Link& link)
 
 void ConnectionManager::PumpSocket()
 {
+    const auto start = std::chrono::steady_clock::now();
+    // What waits is taken first, for up to half the frame's share (nothing is checked yet, so
+    // this costs little); a connect makes its link at once. A hook may close the session: the
+    // socket is looked at again for every event.
     Socket::Event event;
-    // A hook may close the session: the socket is looked at again for every event.
-    while (m_socket && m_socket->Receive(event))
-        HandleSocketEvent(event);
+    const auto budget = std::chrono::microseconds(pumpBudgetMicroseconds);
+    // This side says itself what it is done with (before it first takes anything).
+    if (m_socket && m_lastTaken == 0)
+        m_socket->Handled(0);
+    while (m_socket && m_backlogBytes < maxBacklogBytes && std::chrono::steady_clock::now() - start < budget / 2 &&
+           m_socket->Receive(event)) {
+        m_lastTaken = event.record;
+        if (event.kind == Socket::EVENT_CONNECTED && m_backlog.count(event.connection) == 0) {
+            HandleSocketEvent(event);
+            continue;
+        }
+        m_unhandled.insert(event.record);
+        m_backlogBytes += sizeof(Socket::Event) + event.data.size();
+        m_backlog[event.connection].push_back(std::move(event));
+        event = Socket::Event();
+    }
+    // Then one of each link in turn, until the frame's share is spent.
+    while (m_socket && !m_backlog.empty()) {
+        auto it = m_backlog.upper_bound(m_turn);
+        if (it == m_backlog.end())
+            it = m_backlog.begin();
+        m_turn = it->first;
+        Socket::Event next = std::move(it->second.front());
+        it->second.pop_front();
+        m_backlogBytes -= sizeof(Socket::Event) + next.data.size();
+        m_unhandled.erase(next.record);
+        if (it->second.empty())
+            m_backlog.erase(it);
+        HandleSocketEvent(next);
+        if (std::chrono::steady_clock::now() - start >= budget)
+            break;
+    }
+    // What waits was not acted on yet: a join request among it still counts as asked in time.
+    if (m_socket)
+        m_socket->Handled(m_unhandled.empty() ? m_lastTaken : *m_unhandled.begin() - 1);
 }
 
 void ConnectionManager::HandleSocketEvent(const Socket::Event& event)
@@ -147,14 +188,26 @@ void ConnectionManager::OnControlPacket(Link& link, const NetPacketHeader& heade
 void ConnectionManager::ReportDrop(Link& link, NetworkConnection::Result result, size_t size)
 {
     const unsigned bit = 1u << static_cast<unsigned>(result);
-    const bool first = (link.reported & bit) == 0;
-    link.reported |= bit;
+    const bool first = (link.reported & bit) == 0 && !m_networkLogging && TakeLogLine();
+    if (first)
+        link.reported |= bit;
     if (first || m_networkLogging)
         LogPrintf(first ? 1 : 0, "Network (%s): %s datagram of %zu bytes from %s (host %d) dropped%s",
                   GetRoleName(), NetworkConnection::GetResultText(result), size, link.address.c_str(),
-                  link.host, first && !m_networkLogging ? "; later ones are only counted" : "");
+                  link.host, first ? "; later ones are only counted" : "");
     else
         CountUnlogged(LOG_DROP);
+}
+
+bool ConnectionManager::TakeLogLine()
+{
+    if (m_networkLogging)
+        return true;
+    StartInterval();
+    if (m_linesWritten >= maxLinesPerInterval)
+        return false;
+    ++m_linesWritten;
+    return true;
 }
 
 bool ConnectionManager::ShouldLog(LogKind kind, const std::string& who)
@@ -165,8 +218,10 @@ bool ConnectionManager::ShouldLog(LogKind kind, const std::string& who)
         return true;
     StartInterval();
     const std::pair<int, std::string> key(kind, who);
-    if (m_logged.size() < maxLoggedPeers && m_logged.insert(key).second)
+    if (m_logged.size() < maxLoggedPeers && m_logged.count(key) == 0 && TakeLogLine()) {
+        m_logged.insert(key);
         return true;
+    }
     CountUnlogged(kind);
     return false;
 }
@@ -202,12 +257,15 @@ void ConnectionManager::ReportUnlogged()
                   Since(m_summaryAt) / 1000, text.c_str());
     }
     m_unlogged.fill(0);
+    m_linesWritten = 0;
     m_logged.clear();
     m_summaryStarted = false;
 }
 
 void ConnectionManager::HandleDatagram(Link& link, const std::vector<uint8_t>& data)
 {
+    if (link.refused >= maxRefusedDatagrams && GetRole() == ROLE_SERVER)
+        return; // hung up on: what it sent meanwhile is not looked at
     NetPacketHeader header;
     const uint8_t* body = nullptr;
     size_t size = 0;
@@ -215,6 +273,8 @@ void ConnectionManager::HandleDatagram(Link& link, const std::vector<uint8_t>& d
         link.connection.Open(data.data(), data.size(), header, body, size);
     if (result != NetworkConnection::RESULT_OK) {
         ReportDrop(link, result, data.size());
+        if (++link.refused == maxRefusedDatagrams)
+            OnLinkFailing(link);
         return;
     }
     if (m_networkLogging)

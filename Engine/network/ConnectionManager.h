@@ -16,11 +16,19 @@
 // on a link is logged, the rest only while network logging is on. A packet whose body does not
 // read is dropped the same way.
 //
+// Update hands on what the receive thread took for at most pumpBudgetMicroseconds of a frame,
+// one datagram of each link in turn, so that a link that floods the server costs the frame no
+// more than that and waits its turn behind the others; the rest waits for the next frames (at
+// most maxBacklogBytes of it in the session; past that the socket keeps it, and the transport
+// makes its senders wait). A server hangs up on a link whose datagrams failed their checks
+// (authentication, numbering, form) maxRefusedDatagrams times: an engine peer sends none such.
+//
 // What a peer can make the session log is bounded: a line that a peer's datagrams or comings and
 // goings cause (a drop, a control packet of an unknown type, an unreadable view, a join, a leave,
 // a refusal) is written for the first of its kind from that peer (its link; a host id for joins
-// and leaves, an address for refusals) and only counted after that; every logSummaryIntervalMs one line sums
-// up what was counted, and the next of each kind from each peer is written again.
+// and leaves, an address for refusals) and only counted after that, and at most
+// maxLinesPerInterval such lines are written in all, whatever the peers; every
+// logSummaryIntervalMs one line sums up what was counted, and lines are written again.
 //
 // The stub manager has no session: nothing is sent, and a packet handed to it is counted as
 // undelivered (logged once, every one while network logging is on).
@@ -40,6 +48,7 @@
 #include "network/Socket.h"
 
 #include <array>
+#include <deque>
 #include <map>
 #include <memory>
 #include <set>
@@ -66,6 +75,10 @@ public:
     };
 
     static constexpr int logSummaryIntervalMs = 10000;
+    static constexpr int maxLinesPerInterval = 32;
+    static constexpr int pumpBudgetMicroseconds = 4000;
+    static constexpr size_t maxBacklogBytes = Socket::defaultQueueCapacity;
+    static constexpr unsigned maxRefusedDatagrams = 16;
 
     // Packets counted by type while statistics are gathered.
     struct TypeCount
@@ -144,6 +157,7 @@ protected:
         bool ready = false;    // the handshake is complete
         int since = 0;         // machine time when the transport connected
         unsigned reported = 0; // drop kinds already logged (bit per result)
+        unsigned refused = 0;  // datagrams that failed their checks
     };
 
     explicit ConnectionManager(int localHostId);
@@ -158,7 +172,8 @@ protected:
     // Closes the socket, telling peers when `linger` is non-zero, and forgets every link.
     void CloseSession(unsigned lingerMs);
 
-    // Takes every event the receive thread handed over and hands it to the hooks below.
+    // Takes the events the receive thread handed over and hands them to the hooks below, within
+    // the frame's budget (see the banner).
     void PumpSocket();
     // One event as the receive thread handed it over (where datagrams enter the session; the
     // address text of EVENT_CONNECTED names the peer).
@@ -166,6 +181,8 @@ protected:
     virtual void OnLinkConnected(Link&) {}
     // The link is gone (already forgotten: the reference lives for the call only).
     virtual void OnLinkDisconnected(Link&) {}
+    // The link's datagrams failed their checks maxRefusedDatagrams times (once per link).
+    virtual void OnLinkFailing(Link&) {}
     // A datagram the link accepted, of the engine's own types (below 16).
     virtual void OnControlPacket(Link& link, const NetPacketHeader& header, const uint8_t* body, size_t size);
 
@@ -212,6 +229,8 @@ protected:
     bool ShouldLog(LogKind kind, const std::string& who);
     // Counts a line that was not written.
     void CountUnlogged(LogKind kind);
+    // One line more about peers in this interval, if the session's share allows it.
+    bool TakeLogLine();
     // The summary line, once an interval has passed (Update calls it).
     void ReportUnlogged();
     void CountType(int type, bool sent);
@@ -238,6 +257,16 @@ private:
     // Peers whose first line of a kind was written in this interval, and the lines counted.
     std::set<std::pair<int, std::string>> m_logged;
     std::array<uint64_t, LOG_KIND_COUNT> m_unlogged{};
+    int m_linesWritten = 0;
+    // What the receive thread handed over and Update has not handed on yet, per connection, and
+    // the connection whose turn it was last.
+    std::map<uint32_t, std::deque<Socket::Event>> m_backlog;
+    size_t m_backlogBytes = 0;
+    uint32_t m_turn = 0;
+    // The numbers of the events taken and not yet handed on, and the last one taken: the socket
+    // hears which are done (Socket::Handled).
+    std::set<uint64_t> m_unhandled;
+    uint64_t m_lastTaken = 0;
     int m_summaryAt = 0;
     bool m_summaryStarted = false;
 };

@@ -79,7 +79,7 @@ void ServerConnectionManager::Shutdown()
     m_localPackets.clear();
     m_hungUp.clear();
     m_clients.clear();
-    m_handshakes = Allowance{static_cast<double>(handshakesPerSecond), Now()};
+    m_handshakes = RateBucket(handshakesPerSecond, static_cast<uint32_t>(Now()));
     m_addressHandshakes.clear();
     m_deferredRequests.clear();
     m_reportedGuard = Socket::GuardStats();
@@ -117,16 +117,18 @@ void ServerConnectionManager::ReportGuard()
                          now.refusedAddress != was.refusedAddress || now.refusedRate != was.refusedRate ||
                          now.refusedNoRoom != was.refusedNoRoom ||
                          now.refusedFragments != was.refusedFragments ||
-                         now.refusedCommands != was.refusedCommands;
+                         now.refusedCommands != was.refusedCommands || now.cookiesSent != was.cookiesSent ||
+                         now.commandsLeftOut != was.commandsLeftOut;
     if (!changed || (m_guardReported && Since(m_guardReportedAt) < guardReportIntervalMs))
         return;
     LogPrintf(1,
               "Network: peers that did not join so far: %" PRIu64 " dropped after %d ms, %" PRIu64
               " pushed out by newer ones, %" PRIu64 " refused for their address, %" PRIu64
-              " for their address's connect rate, %" PRIu64 " for want of room; %" PRIu64
-              " datagrams with fragments refused, %" PRIu64 " with commands the engine never sends",
+              " for their address's connect rate, %" PRIu64 " for want of room, %" PRIu64
+              " connects answered with their cookie; %" PRIu64 " datagrams with fragments refused, %" PRIu64
+              " with commands the engine never sends, %" PRIu64 " sends left out for their peers to send again",
               now.timedOut, handshakeTimeoutMs, now.pushedOut, now.refusedAddress, now.refusedRate,
-              now.refusedNoRoom, now.refusedFragments, now.refusedCommands);
+              now.refusedNoRoom, now.cookiesSent, now.refusedFragments, now.refusedCommands, now.commandsLeftOut);
     m_reportedGuard = now;
     m_guardReported = true;
     m_guardReportedAt = Now();
@@ -217,6 +219,15 @@ void ServerConnectionManager::OnLinkDisconnected(Link& link)
         LogPrintf(2, "Network: client %d (%s) left", link.host, link.address.c_str());
 }
 
+void ServerConnectionManager::OnLinkFailing(Link& link)
+{
+    if (ShouldLog(LOG_DROP, link.address))
+        LogPrintf(1, "Network: %s (host %d) hung up on: %u of its datagrams failed their checks",
+                  link.address.c_str(), link.host, maxRefusedDatagrams);
+    m_hungUp.insert(link.socketConnection);
+    HangUp(link);
+}
+
 void ServerConnectionManager::Refuse(Link& link, NetworkConnection::RefuseReason reason, const uint8_t* body,
                                      size_t size)
 {
@@ -229,22 +240,16 @@ void ServerConnectionManager::Refuse(Link& link, NetworkConnection::RefuseReason
 
 bool ServerConnectionManager::TakeHandshake(const Link& link)
 {
-    const int now = Now();
-    auto refill = [&](Allowance& allowance, double rate, double burst) {
-        allowance.left = std::min(burst, allowance.left + rate * Since(allowance.at) / 1000.0);
-        allowance.at = now;
-        return allowance.left >= 1.0;
-    };
-    if (!refill(m_handshakes, handshakesPerSecond, handshakesPerSecond))
+    const uint32_t now = static_cast<uint32_t>(Now());
+    if (m_handshakes.Refill(handshakesPerSecond, handshakesPerSecond, now) < 1.0)
         return false;
     if (m_maxPeersPerAddress > 0) {
         const double burst = static_cast<double>(m_maxPeersPerAddress);
-        auto [it, added] = m_addressHandshakes.try_emplace(HostOf(link.address), Allowance{burst, now});
-        if (!refill(it->second, handshakesPerAddressPerSecond, burst))
+        auto [it, added] = m_addressHandshakes.try_emplace(HostOf(link.address), RateBucket(burst, now));
+        if (!it->second.Take(handshakesPerAddressPerSecond, burst, now))
             return false;
-        it->second.left -= 1.0;
     }
-    m_handshakes.left -= 1.0;
+    m_handshakes.Take(handshakesPerSecond, handshakesPerSecond, now);
     return true;
 }
 
@@ -264,7 +269,7 @@ void ServerConnectionManager::AnswerDeferredRequests()
         Link* link = FindLink(m_deferredRequests[i].connection);
         if (link && !TakeHandshake(*link)) {
             ++i; // its address waits; those behind it from elsewhere need not
-            if (m_handshakes.left < 1.0)
+            if (m_handshakes.GetTokens() < 1.0)
                 break;
             continue;
         }
@@ -275,16 +280,18 @@ void ServerConnectionManager::AnswerDeferredRequests()
     }
     if (Since(m_addressHandshakesPrunedAt) >= 1000) {
         m_addressHandshakesPrunedAt = Now();
-        for (auto it = m_addressHandshakes.begin(); it != m_addressHandshakes.end();) {
-            const double refilled =
-                it->second.left + handshakesPerAddressPerSecond * Since(it->second.at) / 1000.0;
-            it = refilled >= m_maxPeersPerAddress ? m_addressHandshakes.erase(it) : std::next(it);
-        }
+        const uint32_t now = static_cast<uint32_t>(Now());
+        for (auto it = m_addressHandshakes.begin(); it != m_addressHandshakes.end();)
+            it = it->second.IsFull(handshakesPerAddressPerSecond, m_maxPeersPerAddress, now)
+                     ? m_addressHandshakes.erase(it)
+                     : std::next(it);
     }
 }
 
 void ServerConnectionManager::AnswerConnectRequest(Link& link, const uint8_t* body, size_t size)
 {
+    if (m_hungUp.count(link.socketConnection) != 0)
+        return; // told to go already
     const int host = FindFreeHostId();
     if (host < 0) {
         if (ShouldLog(LOG_REFUSAL, HostOf(link.address)))
@@ -317,8 +324,7 @@ void ServerConnectionManager::AnswerConnectRequest(Link& link, const uint8_t* bo
     m_entityList.AddClient(host);
     ClientState& client = m_clients[host];
     client = ClientState();
-    client.spawnAllowance = m_spawnsPerSecond;
-    client.spawnCheckedAt = Now();
+    client.spawns = RateBucket(m_spawnsPerSecond, static_cast<uint32_t>(Now()));
     if (ShouldLog(LOG_JOIN, std::to_string(host)))
         LogPrintf(2, "Network: client %d joined from %s", host, link.address.c_str());
 }
@@ -355,7 +361,7 @@ void ServerConnectionManager::ApplyViews()
             if (!client.viewRegion.IsInvalid()) {
                 region = world.FindRegion(client.viewRegion, true);
                 if (!region) {
-                    if (!client.reportedUnknownRegion)
+                    if (!client.reportedUnknownRegion && TakeLogLine())
                         LogPrintf(1,
                                   "Network: client %d views a region this server does not have; its view is "
                                   "ignored",
@@ -404,10 +410,19 @@ const char* ServerConnectionManager::CheckSpawns(int host, ClientState& client,
         if (static_cast<int>(id->GetId() >> ObjectManager::kHostShift) != host)
             return "an object id of another host";
         const WorldCoords& coords = id->GetSpawnCoords();
-        // Read() has refused axes that are not finite; a rotation's are unit vectors.
-        for (const Vec3* axis : {&coords.GetXAxis(), &coords.GetYAxis(), &coords.GetZAxis()})
+        // Read() has refused axes that are not finite; a rotation's are unit vectors at right
+        // angles, and z is x across y.
+        const Vec3& x = coords.GetXAxis();
+        const Vec3& y = coords.GetYAxis();
+        const Vec3& z = coords.GetZAxis();
+        for (const Vec3* axis : {&x, &y, &z})
             if (!(std::fabs(axis->Length() - 1.0f) <= spawnAxisTolerance))
                 return "an orientation whose axes are not unit vectors";
+        if (!(std::fabs(Vec3::Dot(x, y)) <= spawnAxisTolerance && std::fabs(Vec3::Dot(y, z)) <= spawnAxisTolerance &&
+              std::fabs(Vec3::Dot(z, x)) <= spawnAxisTolerance))
+            return "an orientation whose axes are not at right angles";
+        if (!(Vec3::Dot(Vec3::Cross(x, y), z) > 0.0f))
+            return "a mirrored orientation";
         const Region* region = coords.GetRegion();
         if (!region)
             return "a place in no region of this world";
@@ -420,12 +435,8 @@ const char* ServerConnectionManager::CheckSpawns(int host, ClientState& client,
     }
     // The allowance refills at the rate, up to a second's worth.
     const double rate = static_cast<double>(m_spawnsPerSecond);
-    client.spawnAllowance =
-        std::min(rate, client.spawnAllowance + rate * Since(client.spawnCheckedAt) / 1000.0);
-    client.spawnCheckedAt = Now();
-    if (client.spawnAllowance < static_cast<double>(spawns))
+    if (!client.spawns.Take(rate, rate, static_cast<uint32_t>(Now()), static_cast<double>(spawns)))
         return "more objects than its spawn limit allows";
-    client.spawnAllowance -= static_cast<double>(spawns);
     NetworkControllerBase* controller = GetController();
     if (!controller || !controller->AcceptClientSpawns(host, &packet))
         return "the game did not accept them";
@@ -447,7 +458,7 @@ void ServerConnectionManager::ScreenReplication(int host, NetPacket* packet)
         return;
     interaction->RefuseReplication();
     m_refusedSpawns += spawns;
-    const bool first = it != m_clients.end() && !it->second.reportedRefusal;
+    const bool first = it != m_clients.end() && !it->second.reportedRefusal && !IsNetworkLogging() && TakeLogLine();
     if (first)
         it->second.reportedRefusal = true;
     if (first || IsNetworkLogging())

@@ -8,15 +8,18 @@
 // differs or when its key share is unusable (both unauthenticated: there is no key to use). A
 // joined client is entered in the entity list and leaves it when its link closes.
 //
-// Against peers that never join, the socket (Socket::Limits) lets one address hold at most
+// Against peers that never join, the socket (Socket::Limits) lets only addresses that received its
+// cookie connect at all (forged sources take nothing), lets one address hold at most
 // SetMaxPeersPerAddress peers and start at most connectsPerAddressPerSecond of them a second
 // (a burst of as many as it may hold), lets peers that have not finished the handshake hold at
 // most maxPendingConnections slots and for at most handshakeTimeoutMs (a newer connect pushes the
 // one that waited longest out and tells it, so that a client asks again at once), keeps a slot for
 // each host id that only a joined client holds long, refuses fragments until a peer has joined,
 // refuses the transport's commands that the engine never sends, lets a peer have at most
-// maxWaitingData bytes and Socket::reliableWindow commands waiting in the transport. What it
-// turned away is logged in one line at most every guardReportIntervalMs.
+// maxWaitingData bytes (and Socket::maxWaitingCommands commands) waiting in the transport and
+// cost ENet's filing of its out-of-order sends a bounded share of the receive thread. What it
+// turned away is logged in one line at most every guardReportIntervalMs. A link whose datagrams
+// keep failing their checks is hung up (ConnectionManager::maxRefusedDatagrams).
 //
 // Each join and each authenticated refusal costs a key agreement on the main thread: the server
 // does at most handshakesPerSecond of them a second in all and handshakesPerAddressPerSecond per
@@ -39,7 +42,8 @@
 // Objects a client's packet asks to make (spawn data of an ObjectInteractionPacket's ids) are made
 // only when every one of them names an id of the client's own host, a region of the current world,
 // a place inside that region's box (spawnBoundsMargin across, spawnHeightMargin in height) and an
-// orientation of unit axes (within spawnAxisTolerance), the client has not made more than
+// orientation that is a rotation (unit axes at right angles, z the cross product of x and y, each
+// within spawnAxisTolerance), the client has not made more than
 // SetClientSpawnLimit of them in the last second, and the host's controller accepts them
 // (AcceptClientSpawns); otherwise none of the packet's objects is made and the packet reaches
 // ProcessPacket with its ids failed.
@@ -53,6 +57,7 @@
 #include "data/RegionId.h"
 #include "network/ConnectionManager.h"
 #include "network/NetworkEntityList.h"
+#include "network/RateBucket.h"
 #include "network/Socket.h"
 
 #include <functional>
@@ -74,11 +79,13 @@ public:
     static constexpr int connectsPerAddressPerSecond = 2;
     static constexpr int handshakesPerSecond = 64;
     static constexpr int handshakesPerAddressPerSecond = 2;
-    // How far a client spawn's axes may be from unit length.
+    // How far a client spawn's axes may be from unit length, and from right angles (the cosine).
     static constexpr float spawnAxisTolerance = 1e-3f;
-    // Room for the largest packet twice over: one being joined from its fragments while the one
-    // before it waits to be taken.
-    static constexpr size_t maxWaitingData = 2 * NetPacketHeader::maxPacketSize;
+    // What a joined client's packets may hold in the transport while they wait for an earlier
+    // one. ENet goes on sending past a lost datagram for as long as the rest is acknowledged (up
+    // to about 28,000 commands ahead), and a command it is refused holds up the resend of the lost
+    // one until ENet gives the link up: this leaves room for that many packets of 140 bytes.
+    static constexpr size_t maxWaitingData = size_t(4) << 20;
     static constexpr int viewIntervalMs = 100;
     static constexpr int regionLogIntervalMs = 1000;
     static constexpr int guardReportIntervalMs = 10000;
@@ -136,6 +143,8 @@ public:
 protected:
     void OnLinkConnected(Link& link) override;
     void OnLinkDisconnected(Link& link) override;
+    // Hangs up on a link that keeps sending datagrams that fail their checks.
+    void OnLinkFailing(Link& link) override;
     void OnControlPacket(Link& link, const NetPacketHeader& header, const uint8_t* body,
                          size_t size) override;
     void ScreenReplication(int host, NetPacket* packet) override;
@@ -159,9 +168,8 @@ private:
         bool regionLogged = false;
         RegionId loggedRegion;
         int regionLoggedAt = 0;
-        // Spawns the client may still make now, refilled with time.
-        double spawnAllowance = 0.0;
-        int spawnCheckedAt = 0;
+        // Spawns the client may still make now.
+        RateBucket spawns;
         bool reportedRefusal = false;
     };
 
@@ -183,11 +191,6 @@ private:
         int type;
         std::vector<uint8_t> body;
     };
-    struct Allowance
-    {
-        double left = 0.0;
-        int at = 0;
-    };
     struct DeferredRequest
     {
         uint32_t connection;
@@ -199,8 +202,8 @@ private:
     std::vector<LocalPacket> m_localPackets;
     std::set<uint32_t> m_hungUp; // links told to go (refusal)
     std::map<int, ClientState> m_clients;
-    Allowance m_handshakes{static_cast<double>(handshakesPerSecond), 0};
-    std::map<std::string, Allowance> m_addressHandshakes;
+    RateBucket m_handshakes{static_cast<double>(handshakesPerSecond), 0};
+    std::map<std::string, RateBucket> m_addressHandshakes;
     int m_addressHandshakesPrunedAt = 0;
     std::vector<DeferredRequest> m_deferredRequests;
     int m_maxPeersPerAddress = defaultMaxPeersPerAddress;

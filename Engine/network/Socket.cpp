@@ -2,8 +2,10 @@
 
 #include "core/Log.h"
 #include "core/Thread.h"
+#include "network/ConnectCookie.h"
 #include "network/NetPacketHeader.h"
 #include "network/NetworkQueue.h"
+#include "network/RateBucket.h"
 #include "platform/Clock.h"
 #include "platform/Threading.h"
 
@@ -89,8 +91,29 @@ constexpr uint32_t youngPeerMs = 250;
 constexpr double wastedSlotConnects = 4.0;
 
 // Addresses whose connect allowance is remembered; past this many (once those with a full
-// allowance are forgotten) a new address is refused until some refill.
+// allowance are forgotten) one is forgotten for each new one, so a full table never turns a
+// newcomer away (the one forgotten starts again with a full allowance).
 constexpr size_t maxRememberedAddresses = 65536;
+
+// The work ENet does to file a reliable command that arrives ahead of the next one: it walks the
+// peer's waiting commands from the newest down, one step for each waiting command numbered above
+// it. Each peer may make it take this many steps a second (a burst of two walks past all it may
+// have waiting); a command that would take more is left out of its datagram, unacknowledged, for
+// the peer to send again. A real peer costs one walk when the resend of a lost command arrives.
+constexpr double reorderStepsPerSecond = 2000000.0;
+constexpr double reorderStepsBurst = 2.0 * Socket::maxWaitingCommands;
+// How often the guard looks again at what ENet holds for a peer (NoteHeld).
+constexpr uint32_t heldIntervalMs = 10;
+
+// The answer to a connect without a valid cookie: ENet's header with a connect's peer id and no
+// flags, a byte that is no ENet command (so that any ENet host ignores the datagram), a mark, the
+// connect id as it came and the cookie (network order). No larger than the connect it answers.
+constexpr uint8_t cookieCommand = 0xFF;
+constexpr uint8_t cookieMark = 'C';
+constexpr size_t cookieReplySize = 12;
+// How often one connection starts its connect again with a cookie it was given (a server whose
+// cookie period turned over meanwhile asks again).
+constexpr int maxCookieRestarts = 4;
 
 } // namespace
 
@@ -118,6 +141,7 @@ struct Socket::Impl
         bool connected = false;     // counted in connectedPeers
         bool established = false;   // Establish was called
         uint64_t firstDatagram = 0; // the number of the first datagram handed over (Hand)
+        int cookieRestarts = 0;     // an outgoing connection: connects started again with a cookie
     };
     std::map<uint32_t, Peer> peers;
     uint32_t nextConnection = 1;
@@ -130,16 +154,15 @@ struct Socket::Impl
     struct GuardCounters
     {
         std::atomic<uint64_t> timedOut{0}, pushedOut{0}, refusedAddress{0}, refusedRate{0}, refusedNoRoom{0},
-            refusedFragments{0}, refusedCommands{0};
+            refusedFragments{0}, refusedCommands{0}, cookiesSent{0}, commandsLeftOut{0};
     } guardCounters;
-    static void Count(std::atomic<uint64_t>& counter) { counter.fetch_add(1, std::memory_order_relaxed); }
-    // Per address: the connects it may still start now, refilled with time.
-    struct Allowance
+    static void Count(std::atomic<uint64_t>& counter, uint64_t n = 1)
     {
-        double connects = 0.0;
-        uint32_t at = 0;
-    };
-    std::unordered_map<enet_uint32, Allowance> allowances;
+        counter.fetch_add(n, std::memory_order_relaxed);
+    }
+    ConnectCookie cookie;
+    // Per address: the connects it may still start now.
+    std::unordered_map<enet_uint32, RateBucket> allowances;
     uint32_t allowancesPrunedAt = 0;
     // Peers pushed out during ENet's receive, told once it is done (Notify).
     struct Notice
@@ -155,6 +178,15 @@ struct Socket::Impl
         bool occupied = false;
         enet_uint32 connectID = 0;
         uint32_t since = 0;
+        // The highest reliable number let through ahead of what the peer delivered, and the
+        // steps of ENet's filing walk the peer may still cost (see reorderStepsPerSecond).
+        bool hasHighest = false;
+        uint16_t highest = 0;
+        RateBucket reorder;
+        // The reliable numbers ENet held waiting for the peer after the last service, one bit
+        // each (empty until the peer had any waiting).
+        std::vector<uint64_t> held;
+        uint32_t heldAt = 0;
     };
     std::vector<Slot> slots;
     // Unestablished peers looked at by ScreenConnect (kept to spare an allocation per connect).
@@ -166,6 +198,14 @@ struct Socket::Impl
         int share; // unestablished peers of its address
     };
     std::vector<Candidate> candidates;
+    // The commands of the datagram ScreenCommands looks at (kept to spare an allocation).
+    struct Span
+    {
+        size_t offset;
+        size_t length;
+        bool keep;
+    };
+    std::vector<Span> spans;
 
     // What the main thread could not do at once because the receive thread held the host lock,
     // in order; done by whichever thread next holds the lock (Drain). outLock is taken alone or
@@ -185,8 +225,23 @@ struct Socket::Impl
     std::mutex outLock;
     std::vector<Outgoing> outgoing;
     std::atomic<bool> outgoingWaiting{false};
-    // Main thread: the connections Receive reported connected and not yet disconnected.
+    // Main thread: the connections Receive reported connected and not yet disconnected, and the
+    // address text of every connection it knows (an outgoing one from Connect on).
     std::set<uint32_t> live;
+    std::map<uint32_t, std::string> addresses;
+    // What the receive thread publishes after each service for the main thread, which never takes
+    // the host lock to read it: the bytes ENet holds for the peers, and per ENet slot its
+    // connection (high half) and round-trip time (low half).
+    std::atomic<size_t> bufferedBytes{0};
+    std::unique_ptr<std::atomic<uint64_t>[]> published;
+    size_t publishedCount = 0;
+    // Asked by the main thread while the receive thread held the host lock, done at its next turn.
+    std::atomic<bool> timeoutChanged{false};
+    std::atomic<bool> lingerAsked{false};
+    // An outgoing connection given a cookie during ENet's receive (ScreenClient), started again
+    // after it (Restart).
+    uint32_t cookieConnection = 0;
+    uint32_t cookieGiven = 0;
     std::atomic<bool> open{false};
     std::atomic<int> boundPort{0};
 
@@ -205,6 +260,7 @@ struct Socket::Impl
     uint64_t handedRecords = 0;
     std::atomic<uint64_t> takenRecords{0};
     std::atomic<uint64_t> doneRecords{0};
+    bool handledExplicitly = false; // main thread: Handled was called
 
     // Records taken from ENet and not yet in the queue, oldest first (receive thread only).
     struct Record
@@ -330,9 +386,11 @@ struct Socket::Impl
         Slot& slot = slots[index];
         const ENetPeer& peer = host->peers[index];
         if (!slot.occupied || slot.connectID != peer.connectID) {
+            slot = Slot();
             slot.occupied = true;
             slot.connectID = peer.connectID;
             slot.since = now;
+            slot.reorder = RateBucket(reorderStepsBurst, now);
         }
         return slot;
     }
@@ -389,9 +447,12 @@ struct Socket::Impl
     // time, nor one whose request it is answering at this moment.
     bool IsAwaitingMainThread(const ENetPeer& peer) const
     {
+        return IsAwaitingMainThread(peer, doneRecords.load(std::memory_order_acquire));
+    }
+    bool IsAwaitingMainThread(const ENetPeer& peer, uint64_t done) const
+    {
         auto it = peers.find(ConnectionOf(&peer));
-        return it != peers.end() && it->second.firstDatagram != 0 &&
-               it->second.firstDatagram > doneRecords.load(std::memory_order_acquire);
+        return it != peers.end() && it->second.firstDatagram != 0 && it->second.firstDatagram > done;
     }
 
     // The peer sent something after ENet's connect (its join request, for an engine client).
@@ -406,15 +467,7 @@ struct Socket::Impl
     {
         if (limits.connectsPerSecond <= 0 || HasAsked(peer))
             return;
-        auto it = allowances.find(peer.address.host);
-        if (it == allowances.end()) {
-            if (allowances.size() >= maxRememberedAddresses)
-                return;
-            it = allowances.emplace(peer.address.host, Allowance{Burst(), now}).first;
-        }
-        Refill(it->second, now);
-        it->second.connects =
-            std::max(it->second.connects - wastedSlotConnects, -Burst() * wastedSlotConnects);
+        Allowance(peer.address.host, now).Charge(Rate(), Burst(), now, wastedSlotConnects, -Burst() * wastedSlotConnects);
     }
 
     // Drops the peers that stayed unestablished too long, and forgets the allowances of
@@ -424,6 +477,11 @@ struct Socket::Impl
         if (!guarded || !host)
             return;
         const uint32_t now = Platform::MonotonicMilliseconds();
+        // What the main thread is done with, then what it asked meanwhile: it asks (Establish)
+        // before it says it is done, so a join it answered is established by then.
+        const uint64_t done = doneRecords.load(std::memory_order_acquire);
+        if (Drain())
+            enet_host_flush(host);
         for (size_t i = 0; i < host->peerCount; ++i) {
             ENetPeer& peer = host->peers[i];
             if (peer.state == ENET_PEER_STATE_DISCONNECTED) {
@@ -432,7 +490,7 @@ struct Socket::Impl
             }
             const Slot& slot = Track(i, now);
             if (limits.pendingTimeoutMs == 0 || IsEstablished(peer) ||
-                now - slot.since <= limits.pendingTimeoutMs || IsAwaitingMainThread(peer))
+                now - slot.since <= limits.pendingTimeoutMs || IsAwaitingMainThread(peer, done))
                 continue;
             Count(guardCounters.timedOut);
             ChargeWastedSlot(peer, now);
@@ -441,35 +499,29 @@ struct Socket::Impl
         if (now - allowancesPrunedAt >= 1000) {
             allowancesPrunedAt = now;
             for (auto it = allowances.begin(); it != allowances.end();)
-                it = Refill(it->second, now) >= Burst() ? allowances.erase(it) : std::next(it);
+                it = it->second.IsFull(Rate(), Burst(), now) ? allowances.erase(it) : std::next(it);
         }
     }
 
     double Burst() const { return static_cast<double>(std::max(limits.maxPerAddress, 1)); }
+    double Rate() const { return static_cast<double>(limits.connectsPerSecond); }
 
-    double Refill(Allowance& allowance, uint32_t now) const
+    // The address's allowance, a full one for an address not remembered. A full table forgets
+    // one address (whichever the table holds first) rather than turn the newcomer away.
+    RateBucket& Allowance(enet_uint32 address, uint32_t now)
     {
-        const double rate = static_cast<double>(limits.connectsPerSecond);
-        allowance.connects = std::min(Burst(), allowance.connects + rate * (now - allowance.at) / 1000.0);
-        allowance.at = now;
-        return allowance.connects;
+        auto it = allowances.find(address);
+        if (it != allowances.end())
+            return it->second;
+        if (allowances.size() >= maxRememberedAddresses)
+            allowances.erase(allowances.begin());
+        return allowances.emplace(address, RateBucket(Burst(), now)).first->second;
     }
 
     // One connect from the address, if its allowance has one left.
     bool TakeConnect(enet_uint32 address, uint32_t now)
     {
-        if (limits.connectsPerSecond <= 0)
-            return true;
-        auto it = allowances.find(address);
-        if (it == allowances.end()) {
-            if (allowances.size() >= maxRememberedAddresses)
-                return false;
-            it = allowances.emplace(address, Allowance{Burst(), now}).first;
-        }
-        if (Refill(it->second, now) < 1.0)
-            return false;
-        it->second.connects -= 1.0;
-        return true;
+        return limits.connectsPerSecond <= 0 || Allowance(address, now).Take(Rate(), Burst(), now);
     }
 
     // A peer still in ENet's handshake long after a real one would have finished it: its
@@ -479,9 +531,29 @@ struct Socket::Impl
         return !candidate.connected && candidate.age > staleHandshakeMs;
     }
 
-    // A connect command: refused (true) for an address with its share of peers or past its
-    // connect rate, or when every slot is established or awaited; otherwise room is made if the
-    // unestablished peers hold their share (see the banner for which one goes).
+    // Sends the source its cookie (no larger than the connect that asked, so nobody can use the
+    // server to flood an address it does not hold).
+    void SendCookie(const ENetAddress& to, enet_uint32 connectID, uint32_t now)
+    {
+        uint8_t reply[cookieReplySize];
+        const enet_uint16 peerID = ENET_HOST_TO_NET_16(static_cast<enet_uint16>(ENET_PROTOCOL_MAXIMUM_PEER_ID));
+        const enet_uint32 value = ENET_HOST_TO_NET_32(cookie.Make(to.host, to.port, now));
+        std::memcpy(reply, &peerID, 2);
+        reply[2] = cookieCommand;
+        reply[3] = cookieMark;
+        std::memcpy(reply + 4, &connectID, 4);
+        std::memcpy(reply + 8, &value, 4);
+        ENetBuffer buffer;
+        buffer.data = reply;
+        buffer.dataLength = sizeof(reply);
+        enet_socket_send(host->socket, &to, &buffer, 1);
+        Count(guardCounters.cookiesSent);
+    }
+
+    // A connect command: answered with the source's cookie and refused (true) unless it carries
+    // it; refused for an address with its share of peers or past its connect rate, or when every
+    // slot is established or awaited; otherwise room is made if the unestablished peers hold their
+    // share (see the banner for which one goes).
     bool ScreenConnect(const uint8_t* command, size_t size)
     {
         ENetProtocolConnect connect;
@@ -492,6 +564,11 @@ struct Socket::Impl
             return false;
         const ENetAddress& from = host->receivedAddress;
         const uint32_t now = Platform::MonotonicMilliseconds();
+        // Before anything is looked up or remembered: a forged source gets no further.
+        if (!cookie.Check(ENET_NET_TO_HOST_32(connect.data), from.host, from.port, now)) {
+            SendCookie(from, connect.connectID, now);
+            return true;
+        }
         int sameAddress = 0;
         bool freeSlot = false;
         int pending = 0;
@@ -545,21 +622,102 @@ struct Socket::Impl
         return false;
     }
 
-    // A reliable sequence number further ahead of what the peer delivered than the peer can have
-    // in flight (numbers behind it ENet acknowledges and discards).
-    bool IsBeyondWindow(const ENetPeer& peer, uint16_t sequence, bool established) const
+    // A reliable command (its packet's first number for a fragment) that the peer may not send
+    // now: before it joined, further ahead of what it delivered than pendingReliableWindow; once
+    // joined, one whose filing would cost ENet more steps than the peer has left (see
+    // reorderStepsPerSecond), unless it is the one ENet waits for (`expected`). ENet itself
+    // discards, unacknowledged, what is further ahead than its own window (seven of its windows of
+    // 4,096 numbers), and discards and acknowledges what was delivered already, at no cost.
+    bool LeaveOut(const ENetPeer& peer, Slot& slot, uint16_t sequence, uint16_t expected, bool established,
+                  uint32_t now)
     {
         if (peer.channelCount == 0 || !peer.channels)
             return false; // not connected: ENet refuses sends itself
-        const uint16_t ahead =
-            static_cast<uint16_t>(sequence - peer.channels[0].incomingReliableSequenceNumber);
-        return ahead > (established ? reliableWindow : pendingReliableWindow) && ahead <= 0x8000;
+        const uint16_t delivered = peer.channels[0].incomingReliableSequenceNumber;
+        const uint16_t ahead = static_cast<uint16_t>(sequence - delivered);
+        if (ahead == 0 || ahead > 0x8000)
+            return false;
+        if (!established && ahead > pendingReliableWindow) {
+            Count(guardCounters.commandsLeftOut);
+            return true;
+        }
+        const uint16_t highest = static_cast<uint16_t>(slot.highest - delivered);
+        if (sequence == expected) {
+            // Fills the gap ENet waits on (its walk passes everything waiting, once): always let
+            // through, or a real peer's resend could wait behind what it sends again meanwhile.
+            if (!slot.hasHighest || highest == 0 || highest > 0x8000 || ahead >= highest) {
+                slot.hasHighest = true;
+                slot.highest = sequence;
+            }
+            return false;
+        }
+        if (!slot.hasHighest || highest == 0 || highest > 0x8000 || ahead >= highest) {
+            slot.hasHighest = true;
+            slot.highest = sequence;
+            return false; // filed at the end: ENet's walk stops at once
+        }
+        // At most every waiting command numbered above it is walked past, and ENet keeps no more
+        // than maxWaitingCommands waiting (a cost the burst always covers, so a resend that fills
+        // the gap gets through once the peer's steps have come back).
+        const double steps = std::min<double>(highest - ahead, maxWaitingCommands);
+        if (slot.reorder.Take(reorderStepsPerSecond, reorderStepsBurst, now, steps))
+            return false;
+        Count(guardCounters.commandsLeftOut);
+        return true;
+    }
+
+    // The reliable send is one ENet holds already, waiting for an earlier one (as of the last
+    // service; ENet drops none of those while the peer is connected): a resend whose first copy
+    // came. ENet would walk its list to find that out and acknowledge it again.
+    bool IsHeld(const ENetPeer& peer, const Slot& slot, uint16_t sequence) const
+    {
+        if (slot.held.empty() || peer.channelCount == 0 || !peer.channels)
+            return false;
+        const uint16_t ahead = static_cast<uint16_t>(sequence - peer.channels[0].incomingReliableSequenceNumber);
+        return ahead != 0 && ahead <= 0x8000 && (slot.held[sequence >> 6] >> (sequence & 63) & 1u) != 0;
+    }
+
+    // Receive thread, under hostLock, after the service: what each connected peer has waiting,
+    // looked at again every heldIntervalMs at most (the walk costs what ENet's own would). A
+    // number that came meanwhile is not known as held yet: its resend goes to ENet, within the
+    // peer's steps.
+    void NoteHeld()
+    {
+        if (!guarded)
+            return;
+        const uint32_t now = Platform::MonotonicMilliseconds();
+        for (size_t i = 0; i < host->peerCount; ++i) {
+            ENetPeer& peer = host->peers[i];
+            Slot& slot = slots[i];
+            const bool waiting = IsTransportConnected(peer) && peer.channelCount > 0 && peer.channels &&
+                                 !enet_list_empty(&peer.channels[0].incomingReliableCommands);
+            if (!waiting) {
+                if (!slot.held.empty())
+                    slot.held.clear();
+                continue;
+            }
+            if (!slot.held.empty() && now - slot.heldAt < heldIntervalMs)
+                continue;
+            slot.heldAt = now;
+            slot.held.assign(65536 / 64, 0);
+            ENetList& list = peer.channels[0].incomingReliableCommands;
+            for (ENetListIterator it = enet_list_begin(&list); it != enet_list_end(&list); it = enet_list_next(it)) {
+                const auto* command = reinterpret_cast<const ENetIncomingCommand*>(it);
+                // A packet still being joined from its fragments is not whole: its resends count.
+                if (command->fragmentsRemaining == 0)
+                    slot.held[command->reliableSequenceNumber >> 6] |= uint64_t(1) << (command->reliableSequenceNumber & 63);
+            }
+        }
     }
 
     // The commands of a datagram to a peer, refused (true) whole when any is one the engine
     // never sends (see the banner), or a fragment from a peer that is not established, or one
-    // that claims more fragments than bytes or a packet larger than any the socket takes.
-    bool ScreenCommands(const ENetPeer& peer, const uint8_t* data, size_t size)
+    // that claims more fragments than bytes or a packet larger than any the socket takes. Sends
+    // that the peer may not send now (LeaveOut) are taken out of the datagram, which is closed up
+    // in place (`size` becomes what is left): ENet never acknowledges them, so a real peer sends
+    // them again, while the rest of the datagram (acknowledgements, the resend of a lost command
+    // that lets the peer's window move on) still counts. True too when nothing is left.
+    bool ScreenCommands(ENetPeer& peer, uint8_t* data, size_t& size, bool hasSentTime, enet_uint16 sentTime)
     {
         int established = -1; // looked up once, when a send is found
         auto isEstablished = [&] {
@@ -567,15 +725,32 @@ struct Socket::Impl
                 established = IsEstablished(peer) ? 1 : 0;
             return established == 1;
         };
+        const uint32_t now = Platform::MonotonicMilliseconds();
+        Slot* slot = nullptr;
+        // The number ENet waits for next, as the datagram's commands fill it in.
+        uint16_t expected =
+            peer.channelCount > 0 && peer.channels ? peer.channels[0].incomingReliableSequenceNumber + 1 : 0;
+        auto leaveOut = [&](uint16_t sequence, bool asEstablished) {
+            if (!slot)
+                slot = &Track(static_cast<size_t>(&peer - host->peers), now);
+            if (LeaveOut(peer, *slot, sequence, expected, asEstablished, now))
+                return true;
+            if (sequence == expected)
+                for (++expected; IsHeld(peer, *slot, expected); ++expected) {
+                }
+            return false;
+        };
         size_t offset = 0;
         int count = 0;
+        spans.clear();
+        bool leftOut = false;
         while (offset + sizeof(ENetProtocolCommandHeader) <= size) {
             const uint8_t number = data[offset] & ENET_PROTOCOL_COMMAND_MASK;
             if (number >= ENET_PROTOCOL_COMMAND_COUNT)
-                return false;
+                break; // ENet stops here
             const size_t commandSize = enet_protocol_command_size(number);
             if (commandSize == 0 || offset + commandSize > size)
-                return false;
+                break;
             if (++count > ENET_PROTOCOL_MAXIMUM_PACKET_COMMANDS) {
                 Count(guardCounters.refusedCommands);
                 return true;
@@ -583,22 +758,35 @@ struct Socket::Impl
             const uint8_t* command = data + offset;
             const bool onChannel0 = command[offsetof(ENetProtocolCommandHeader, channelID)] == 0;
             size_t dataLength = 0;
+            bool keep = true;
             switch (number) {
             case ENET_PROTOCOL_COMMAND_SEND_UNRELIABLE:
             case ENET_PROTOCOL_COMMAND_SEND_UNSEQUENCED:
             case ENET_PROTOCOL_COMMAND_SEND_UNRELIABLE_FRAGMENT:
                 Count(guardCounters.refusedCommands);
                 return true;
-            case ENET_PROTOCOL_COMMAND_SEND_RELIABLE:
+            case ENET_PROTOCOL_COMMAND_SEND_RELIABLE: {
                 dataLength = Read16(command + offsetof(ENetProtocolSendReliable, dataLength));
-                if (dataLength == 0 || !onChannel0 ||
-                    IsBeyondWindow(
-                        peer, Read16(command + offsetof(ENetProtocolCommandHeader, reliableSequenceNumber)),
-                        isEstablished())) {
+                if (dataLength == 0 || !onChannel0) {
                     Count(guardCounters.refusedCommands);
                     return true;
                 }
+                const uint16_t sequence = Read16(command + offsetof(ENetProtocolCommandHeader, reliableSequenceNumber));
+                if (!slot)
+                    slot = &Track(static_cast<size_t>(&peer - host->peers), now);
+                if (hasSentTime && (command[0] & ENET_PROTOCOL_COMMAND_FLAG_ACKNOWLEDGE) &&
+                    peer.state == ENET_PEER_STATE_CONNECTED && IsHeld(peer, *slot, sequence)) {
+                    // Acknowledged again here, as ENet would, without its walk (ENet keeps the
+                    // command's numbers in host order by then).
+                    ENetProtocol copy = {};
+                    std::memcpy(&copy, command, sizeof(ENetProtocolSendReliable));
+                    copy.header.reliableSequenceNumber = sequence;
+                    keep = enet_peer_queue_acknowledgement(&peer, &copy, sentTime) == nullptr;
+                    break;
+                }
+                keep = !leaveOut(sequence, isEstablished());
                 break;
+            }
             case ENET_PROTOCOL_COMMAND_SEND_FRAGMENT: {
                 const uint32_t fragments =
                     Read32(command + offsetof(ENetProtocolSendFragment, fragmentCount));
@@ -608,21 +796,37 @@ struct Socket::Impl
                     return true;
                 }
                 dataLength = Read16(command + offsetof(ENetProtocolSendFragment, dataLength));
-                // ENet files a fragment under its packet's first number.
-                if (dataLength == 0 || !onChannel0 ||
-                    IsBeyondWindow(peer,
-                                   Read16(command + offsetof(ENetProtocolSendFragment, startSequenceNumber)),
-                                   true)) {
+                if (dataLength == 0 || !onChannel0) {
                     Count(guardCounters.refusedCommands);
                     return true;
                 }
+                // ENet files a fragment under its packet's first number.
+                keep = !leaveOut(Read16(command + offsetof(ENetProtocolSendFragment, startSequenceNumber)), true);
                 break;
             }
             default:
                 break;
             }
+            if (offset + commandSize + dataLength > size)
+                break; // ENet stops at a command longer than what came
+            spans.push_back(Span{offset, commandSize + dataLength, keep});
+            leftOut = leftOut || !keep;
             offset += commandSize + dataLength;
         }
+        if (!leftOut)
+            return false;
+        size_t write = 0;
+        bool anyKept = false;
+        for (const Span& span : spans)
+            if (span.keep) {
+                std::memmove(data + write, data + span.offset, span.length);
+                write += span.length;
+                anyKept = true;
+            }
+        if (!anyKept)
+            return true;
+        std::memmove(data + write, data + offset, size - offset); // what ENet will stop at, as it came
+        size = write + (size - offset);
         return false;
     }
 
@@ -723,10 +927,12 @@ struct Socket::Impl
     // Every datagram before ENet sees it; true drops it.
     bool Screen()
     {
-        const uint8_t* data = host->receivedData;
+        uint8_t* data = host->receivedData;
         const size_t size = host->receivedDataLength;
         if (!data || size < offsetof(ENetProtocolHeader, sentTime))
             return false;
+        if (!guarded)
+            return ScreenClient(data, size);
         uint16_t peerID = Read16(data);
         const uint16_t flags = peerID & ENET_PROTOCOL_HEADER_FLAG_MASK;
         peerID &= ~(ENET_PROTOCOL_HEADER_FLAG_MASK | ENET_PROTOCOL_HEADER_SESSION_MASK);
@@ -743,14 +949,72 @@ struct Socket::Impl
             return ScreenConnect(data + offset, size - offset);
         if (peerID >= host->peerCount)
             return false;
-        return ScreenCommands(host->peers[peerID], data + offset, size - offset);
+        ENetPeer& peer = host->peers[peerID];
+        // ENet drops what does not come from the peer's own address; nobody else may spend what
+        // the guard allows the peer.
+        if (peer.address.host != host->receivedAddress.host || peer.address.port != host->receivedAddress.port)
+            return false;
+        size_t commands = size - offset;
+        const bool hasSentTime = (flags & ENET_PROTOCOL_HEADER_FLAG_SENT_TIME) != 0;
+        const enet_uint16 sentTime = hasSentTime ? Read16(data + offsetof(ENetProtocolHeader, sentTime)) : 0;
+        if (ScreenCommands(peer, data + offset, commands, hasSentTime, sentTime))
+            return true;
+        host->receivedDataLength = offset + commands;
+        return false;
     }
+
+    // An outgoing connection's socket: a server's cookie for a connect of ours (from the address
+    // we connect to, echoing the connect's id) is kept for Restart and goes no further.
+    bool ScreenClient(const uint8_t* data, size_t size)
+    {
+        if (size != cookieReplySize || Read16(data) != ENET_PROTOCOL_MAXIMUM_PEER_ID || data[2] != cookieCommand ||
+            data[3] != cookieMark)
+            return false;
+        const ENetAddress& from = host->receivedAddress;
+        for (size_t i = 0; i < host->peerCount; ++i) {
+            const ENetPeer& peer = host->peers[i];
+            if (peer.state != ENET_PEER_STATE_CONNECTING || peer.address.host != from.host ||
+                peer.address.port != from.port || std::memcmp(&peer.connectID, data + 4, 4) != 0)
+                continue;
+            cookieConnection = ConnectionOf(&peer);
+            cookieGiven = Read32(data + 8);
+        }
+        return true;
+    }
+
+    // Receive thread, under hostLock, after the service call: an outgoing connection that was
+    // given a cookie connects again, carrying it (the same connection to the main thread).
+    void Restart()
+    {
+        const uint32_t id = cookieConnection;
+        cookieConnection = 0;
+        auto it = peers.find(id);
+        if (id == 0 || it == peers.end() || it->second.peer->state != ENET_PEER_STATE_CONNECTING ||
+            it->second.cookieRestarts >= maxCookieRestarts || cookieGiven == 0)
+            return;
+        const ENetAddress server = it->second.peer->address;
+        enet_peer_reset(it->second.peer);
+        ENetPeer* peer = enet_host_connect(host, &server, 1, cookieGiven);
+        if (!peer)
+            return; // the connection is heard of no more: the caller's join times out
+        peer->data = reinterpret_cast<void*>(static_cast<uintptr_t>(id));
+        it->second.peer = peer;
+        ++it->second.cookieRestarts;
+        ApplyTimeout(peer);
+        enet_host_flush(host);
+    }
+
+    void ServiceTurn();
+    // An unthreaded socket (ListenUnthreaded): serviced by its owner's Service calls.
+    bool unthreaded = false;
 
     // Main thread.
     void Shut()
     {
         stop.store(true, std::memory_order_release);
-        thread.Wait();
+        if (!unthreaded)
+            thread.Wait();
+        unthreaded = false;
         std::lock_guard<std::mutex> lock(hostLock);
         if (host)
             enet_host_destroy(host);
@@ -770,12 +1034,56 @@ struct Socket::Impl
             outgoingWaiting.store(false, std::memory_order_release);
         }
         live.clear();
+        addresses.clear();
+        bufferedBytes.store(0, std::memory_order_relaxed);
+        for (size_t i = 0; i < publishedCount; ++i)
+            published[i].store(0, std::memory_order_relaxed);
+        cookieConnection = 0;
+        timeoutChanged.store(false, std::memory_order_relaxed);
+        lingerAsked.store(false, std::memory_order_relaxed);
         queue.Clear();
         pending.clear();
         handedRecords = 0;
         takenRecords.store(0, std::memory_order_relaxed);
         doneRecords.store(0, std::memory_order_relaxed);
+        handledExplicitly = false;
         connectedPeers.store(0, std::memory_order_relaxed);
+    }
+
+    // Receive thread, under hostLock: what the main thread reads without the lock.
+    void Publish()
+    {
+        size_t total = 0;
+        for (size_t i = 0; i < host->peerCount; ++i) {
+            const ENetPeer& peer = host->peers[i];
+            total += peer.totalWaitingData;
+            const uint64_t id = ConnectionOf(&peer);
+            if (i < publishedCount)
+                published[i].store(id == 0 ? 0 : (id << 32) | peer.roundTripTime, std::memory_order_relaxed);
+        }
+        bufferedBytes.store(total, std::memory_order_relaxed);
+    }
+
+    // Under hostLock: the timeout for every peer, and (Close) a disconnect to each.
+    void ApplyAsked()
+    {
+        if (timeoutChanged.exchange(false, std::memory_order_acq_rel))
+            for (auto& [id, entry] : peers)
+                ApplyTimeout(entry.peer);
+        if (lingerAsked.exchange(false, std::memory_order_acq_rel) && host) {
+            for (auto& [id, entry] : peers)
+                enet_peer_disconnect(entry.peer, 0);
+            enet_host_flush(host);
+        }
+    }
+
+    // Main thread, with the host made and before the thread starts.
+    void PreparePublished()
+    {
+        publishedCount = host->peerCount;
+        published.reset(new std::atomic<uint64_t>[publishedCount]);
+        for (size_t i = 0; i < publishedCount; ++i)
+            published[i].store(0, std::memory_order_relaxed);
     }
 
     // Main thread, with the host made and hostLock released.
@@ -791,6 +1099,30 @@ struct Socket::Impl
     }
 };
 
+// One service of ENet under the host lock and what follows it (the receive thread's turn).
+void Socket::Impl::ServiceTurn()
+{
+    std::lock_guard<std::mutex> lock(hostLock);
+    Drain();
+    ApplyAsked();
+    ENetEvent event;
+    int result = enet_host_service(host, &event, 0);
+    while (result > 0) {
+        HandleEvent(event);
+        result = enet_host_check_events(host, &event);
+    }
+    if (result < 0)
+        serviceErrors.fetch_add(1, std::memory_order_relaxed);
+    Notify();
+    if (cookieConnection != 0)
+        Restart();
+    NoteHeld();
+    Sweep();
+    if (Drain())
+        enet_host_flush(host);
+    Publish();
+}
+
 void Socket::ReceiveThread::Run()
 {
     SetThreadName("Receive Thread");
@@ -805,7 +1137,9 @@ void Socket::ReceiveThread::Run()
                 std::lock_guard<std::mutex> lock(s.hostLock);
                 if (s.Drain())
                     enet_host_flush(s.host);
+                s.ApplyAsked();
                 s.Sweep();
+                s.Publish();
             }
             Platform::SleepMilliseconds(1);
             continue;
@@ -815,21 +1149,7 @@ void Socket::ReceiveThread::Run()
             enet_uint32 condition = ENET_SOCKET_WAIT_RECEIVE;
             enet_socket_wait(s.socket, &condition, serviceIntervalMs);
         }
-
-        std::lock_guard<std::mutex> lock(s.hostLock);
-        s.Drain();
-        ENetEvent event;
-        int result = enet_host_service(s.host, &event, 0);
-        while (result > 0) {
-            s.HandleEvent(event);
-            result = enet_host_check_events(s.host, &event);
-        }
-        if (result < 0)
-            s.serviceErrors.fetch_add(1, std::memory_order_relaxed);
-        s.Notify();
-        s.Sweep();
-        if (s.Drain())
-            enet_host_flush(s.host);
+        s.ServiceTurn();
     }
     Impl::receiving = nullptr;
 }
@@ -858,7 +1178,33 @@ bool Socket::Listen(const char* address, int port, int maxConnections)
     return Listen(address, port, limits);
 }
 
+bool Socket::ListenUnthreaded(const char* address, int port, const Limits& limits)
+{
+    if (!ListenHost(address, port, limits))
+        return false;
+    m_impl->unthreaded = true;
+    return true;
+}
+
+void Socket::Service()
+{
+    Impl& s = *m_impl;
+    if (!s.unthreaded || !s.open.load(std::memory_order_acquire))
+        return;
+    Impl* const was = Impl::receiving;
+    Impl::receiving = &s;
+    s.HandPending();
+    s.ServiceTurn();
+    s.HandPending();
+    Impl::receiving = was;
+}
+
 bool Socket::Listen(const char* address, int port, const Limits& limits)
+{
+    return ListenHost(address, port, limits) && m_impl->StartThread();
+}
+
+bool Socket::ListenHost(const char* address, int port, const Limits& limits)
 {
     const int maxConnections = limits.maxConnections;
     if (!InitializeENet() || port < 0 || port > 0xFFFF || maxConnections < 1 ||
@@ -893,22 +1239,29 @@ bool Socket::Listen(const char* address, int port, const Limits& limits)
             host->duplicatePeers = static_cast<size_t>(limits.maxPerAddress);
         m_impl->guarded = limits.maxPending > 0 || limits.pendingTimeoutMs > 0 || limits.maxPerAddress > 0 ||
                           limits.maxWaitingData > 0 || limits.connectsPerSecond > 0;
+        if (m_impl->guarded && !m_impl->cookie.IsReady()) {
+            enet_host_destroy(host);
+            m_impl->guarded = false;
+            return false;
+        }
         if (m_impl->guarded)
             host->intercept = Impl::Intercept;
         m_impl->limits = limits;
         Impl::GuardCounters& counters = m_impl->guardCounters;
         for (std::atomic<uint64_t>* counter :
              {&counters.timedOut, &counters.pushedOut, &counters.refusedAddress, &counters.refusedRate,
-              &counters.refusedNoRoom, &counters.refusedFragments, &counters.refusedCommands})
+              &counters.refusedNoRoom, &counters.refusedFragments, &counters.refusedCommands,
+              &counters.cookiesSent, &counters.commandsLeftOut})
             counter->store(0, std::memory_order_relaxed);
         m_impl->slots.assign(host->peerCount, Impl::Slot());
         m_impl->host = host;
+        m_impl->PreparePublished();
         m_impl->socket = host->socket;
         m_impl->port = host->address.port;
         m_impl->boundPort.store(m_impl->port, std::memory_order_relaxed);
         m_impl->open.store(true, std::memory_order_release);
     }
-    return m_impl->StartThread();
+    return true;
 }
 
 uint32_t Socket::Connect(const char* address, int port)
@@ -951,7 +1304,11 @@ uint32_t Socket::Connect(const char* address, int port)
         peer->data = reinterpret_cast<void*>(static_cast<uintptr_t>(id));
         m_impl->peers[id] = Impl::Peer{peer, false};
         m_impl->ApplyTimeout(peer);
+        // A guarded server answers the first connect with a cookie (see ScreenClient).
+        host->intercept = Impl::Intercept;
+        m_impl->addresses[id] = AddressText(server);
         m_impl->host = host;
+        m_impl->PreparePublished();
         m_impl->socket = host->socket;
         m_impl->port = host->address.port;
         m_impl->boundPort.store(m_impl->port, std::memory_order_relaxed);
@@ -996,35 +1353,48 @@ void Socket::Disconnect(uint32_t connection)
 
 bool Socket::Receive(Event& event)
 {
-    // The caller came back for more: it is done with everything it took before.
-    m_impl->doneRecords.store(m_impl->takenRecords.load(std::memory_order_relaxed),
-                              std::memory_order_release);
+    // The caller came back for more: it is done with everything it took before (unless it says
+    // itself what it is done with, see Handled).
+    if (!m_impl->handledExplicitly)
+        m_impl->doneRecords.store(m_impl->takenRecords.load(std::memory_order_relaxed),
+                                  std::memory_order_release);
     uint8_t kind = 0;
     if (!m_impl->queue.Take(kind, event.connection, event.data))
         return false;
     event.kind = static_cast<EventKind>(kind);
-    m_impl->takenRecords.fetch_add(1, std::memory_order_release);
-    if (event.kind == EVENT_CONNECTED)
+    event.record = m_impl->takenRecords.fetch_add(1, std::memory_order_release) + 1;
+    if (event.kind == EVENT_CONNECTED) {
         m_impl->live.insert(event.connection);
-    else if (event.kind == EVENT_DISCONNECTED)
+        m_impl->addresses[event.connection].assign(event.data.begin(), event.data.end());
+    } else if (event.kind == EVENT_DISCONNECTED) {
         m_impl->live.erase(event.connection);
+        m_impl->addresses.erase(event.connection);
+    }
     return true;
+}
+
+void Socket::Handled(uint64_t record)
+{
+    m_impl->handledExplicitly = true;
+    if (record > m_impl->doneRecords.load(std::memory_order_relaxed))
+        m_impl->doneRecords.store(record, std::memory_order_release);
 }
 
 void Socket::Close(unsigned lingerMs)
 {
     Impl& s = *m_impl;
-    {
-        std::lock_guard<std::mutex> lock(s.hostLock);
-        if (!s.host)
-            return;
-        // From now on the receive thread throws away what does not fit: nobody takes it.
-        s.closing.store(true, std::memory_order_release);
-        s.Drain();
-        if (lingerMs)
-            for (auto& [id, entry] : s.peers)
-                enet_peer_disconnect(entry.peer, 0);
-        enet_host_flush(s.host);
+    if (!s.open.load(std::memory_order_acquire))
+        return;
+    // From now on the receive thread throws away what does not fit: nobody takes it.
+    s.closing.store(true, std::memory_order_release);
+    if (lingerMs) {
+        // Every peer is told, now when the host lock is free, else at the receive thread's turn.
+        s.lingerAsked.store(true, std::memory_order_release);
+        std::unique_lock<std::mutex> lock(s.hostLock, std::try_to_lock);
+        if (lock.owns_lock() && s.host) {
+            s.Drain();
+            s.ApplyAsked();
+        }
     }
     for (unsigned waited = 0;
          lingerMs && waited < lingerMs && s.connectedPeers.load(std::memory_order_relaxed) > 0; waited += 2)
@@ -1034,26 +1404,28 @@ void Socket::Close(unsigned lingerMs)
 
 void Socket::SetTimeout(unsigned milliseconds)
 {
-    std::lock_guard<std::mutex> lock(m_impl->hostLock);
-    m_impl->timeoutMs.store(milliseconds, std::memory_order_relaxed);
-    for (auto& [id, entry] : m_impl->peers)
-        m_impl->ApplyTimeout(entry.peer);
+    Impl& s = *m_impl;
+    s.timeoutMs.store(milliseconds, std::memory_order_relaxed);
+    s.timeoutChanged.store(true, std::memory_order_release);
+    std::unique_lock<std::mutex> lock(s.hostLock, std::try_to_lock);
+    if (lock.owns_lock())
+        s.ApplyAsked();
 }
 
 std::string Socket::GetAddressText(uint32_t connection) const
 {
-    std::lock_guard<std::mutex> lock(m_impl->hostLock);
-    auto it = m_impl->peers.find(connection);
-    if (it == m_impl->peers.end())
-        return std::string();
-    return AddressText(it->second.peer->address);
+    auto it = m_impl->addresses.find(connection);
+    return it == m_impl->addresses.end() ? std::string() : it->second;
 }
 
 unsigned Socket::GetRoundTripTime(uint32_t connection) const
 {
-    std::lock_guard<std::mutex> lock(m_impl->hostLock);
-    auto it = m_impl->peers.find(connection);
-    return it == m_impl->peers.end() ? 0u : it->second.peer->roundTripTime;
+    for (size_t i = 0; connection != 0 && i < m_impl->publishedCount; ++i) {
+        const uint64_t value = m_impl->published[i].load(std::memory_order_relaxed);
+        if ((value >> 32) == connection)
+            return static_cast<unsigned>(value & 0xFFFFFFFFu);
+    }
+    return 0;
 }
 
 uint64_t Socket::GetQueueStalls() const
@@ -1082,17 +1454,14 @@ Socket::GuardStats Socket::GetGuardStats() const
     stats.refusedNoRoom = c.refusedNoRoom.load(std::memory_order_relaxed);
     stats.refusedFragments = c.refusedFragments.load(std::memory_order_relaxed);
     stats.refusedCommands = c.refusedCommands.load(std::memory_order_relaxed);
+    stats.cookiesSent = c.cookiesSent.load(std::memory_order_relaxed);
+    stats.commandsLeftOut = c.commandsLeftOut.load(std::memory_order_relaxed);
     return stats;
 }
 
 size_t Socket::GetBufferedBytes() const
 {
-    std::lock_guard<std::mutex> lock(m_impl->hostLock);
-    size_t total = 0;
-    if (m_impl->host)
-        for (size_t i = 0; i < m_impl->host->peerCount; ++i)
-            total += m_impl->host->peers[i].totalWaitingData;
-    return total;
+    return m_impl->bufferedBytes.load(std::memory_order_relaxed);
 }
 
 } // namespace GAME

@@ -7,12 +7,12 @@
 // datagram out of ENet, releases the host lock and only then hands them to the main thread through
 // the socket's NetworkQueue (so the main thread, answering at once, never finds the host lock
 // taken). The main thread takes them with Receive and never services ENet itself. Send,
-// Disconnect and Establish run on the main thread when the host lock is free and push the datagram
-// out at once; otherwise the receive thread does them (see the end). No thread holds the host lock
-// and the queue's lock together. Everything the receive thread shares with the main thread is the
-// queue, the list of what the main thread left, the host lock's ENet state and atomic counters.
-// Close, SetTimeout, GetAddressText, GetRoundTripTime and GetBufferedBytes wait for the host lock:
-// they are not for every frame (a connect event carries its peer's address text).
+// Disconnect, Establish, SetTimeout and Close run on the main thread when the host lock is free;
+// otherwise the receive thread does them at its next turn (see the end). No thread holds the host
+// lock and the queue's lock together. Everything the receive thread shares with the main thread is
+// the queue, the list of what the main thread left, the host lock's ENet state and atomics (the
+// counters, and what it publishes after each service: the bytes ENet holds and each peer's
+// round-trip time). GetAddressText answers from the main thread's own table.
 //
 // When the queue is full the receive thread keeps what it took and stops servicing ENet until
 // there is room (the peers' resends cover the wait), so nothing is lost.
@@ -20,10 +20,16 @@
 // A listening socket with Limits guards its slots against peers that never finish the session's
 // handshake (the manager calls Establish for those that do). The receive thread looks at every
 // datagram before ENet does:
+// - a connect that does not carry the cookie of its source address and port (ConnectCookie) is
+//   answered with the cookie and goes no further: only a source that receives the server's
+//   datagrams can connect, so forged source addresses take no slot and no allowance. This
+//   socket's own outgoing connections take the cookie and connect again at once (one round trip
+//   more); a plain ENet client does not, and cannot connect to a guarded socket;
 // - a connect from an address that has maxPerAddress peers already, or that started more than its
 //   connectsPerSecond (a burst of maxPerAddress), is refused; ENet's own resend of it asks again.
 //   A peer that is pushed out or times out without having sent anything costs its address four
-//   more connects, so an address that only holds slots gets a fifth of the rate;
+//   more connects, so an address that only holds slots gets a fifth of the rate. Of 65,536
+//   addresses remembered, one is forgotten for each new one: a full table refuses nobody;
 // - a connect that finds maxPending slots held by unestablished peers pushes one of them out:
 //   one stuck in ENet's handshake for a quarter of a second (a real newcomer spends a round trip
 //   there) before one past it; of those, one of the address with the most of them; of those, the
@@ -34,11 +40,20 @@
 //   client can ask again instead of waiting out its timeout;
 // - the engine sends nothing but reliable packets of at least one byte on channel 0, and ENet
 //   puts at most ENET_PROTOCOL_MAXIMUM_PACKET_COMMANDS commands in a datagram: a datagram with
-//   more commands, with unreliable, unsequenced or empty sends, another channel, or a reliable
-//   command further ahead of what the peer delivered than it can have in flight (reliableWindow
-//   for an established peer, pendingReliableWindow before) is refused whole. ENet keeps every
-//   command that waits for an earlier one in a list it searches from the end, so this bounds
-//   both the commands that wait per peer and the work each new one costs;
+//   more commands, or with unreliable, unsequenced or empty sends or another channel, is refused
+//   whole. ENet keeps what an unreliable send waits for without counting it, and ENet's own
+//   maxWaitingData and window bound what a reliable one holds (maxWaitingCommands);
+// - ENet keeps every command that waits for an earlier one in a list it searches from the newest
+//   down, so filing one below the newest costs a step for each waiting command above it. A peer
+//   may cost ENet two million such steps a second; a send that would cost more is taken out of
+//   its datagram, unacknowledged, for the peer to send again, and the rest of the datagram goes
+//   on to ENet; never the one ENet waits for next, which lets everything behind it go. A resend
+//   of a command ENet holds already (after the last service) is acknowledged here and taken out,
+//   which is what ENet would do after its walk. So one peer's out-of-order
+//   sends cannot take the receive thread from the others, and a real ENet peer, which after a
+//   loss resends the lost commands together with newer ones and commands whose acknowledgement
+//   was late, is never held up: its window stays ENet's own. Before the peer joined it is
+//   pendingReliableWindow: a send further ahead is taken out;
 // - fragments from a peer that is not established are refused, so nobody can make the server
 //   buffer a packet before it has joined.
 // An unestablished peer is dropped pendingTimeoutMs after its first connect datagram, unless its
@@ -47,9 +62,10 @@
 // peers. Every peer may have at most maxWaitingData bytes waiting in ENet (partly joined packets
 // included).
 //
-// The main thread never waits for the receive thread: Send, Disconnect and Establish take the
-// host lock only when it is free, and otherwise leave their work, in order, for the receive
-// thread's next turn (which comes at once); the guard's counters, IsOpen and GetPort are atomics.
+// The main thread never waits for the receive thread's host lock: Send, Disconnect, Establish,
+// SetTimeout and Close take it only when it is free, and otherwise leave their work, in order,
+// for the receive thread's next turn (which comes at once); the guard's counters, IsOpen, GetPort,
+// GetBufferedBytes and GetRoundTripTime read atomics. (Close then waits for the thread to end.)
 #pragma once
 
 #include <cstddef>
@@ -75,14 +91,15 @@ public:
         EventKind kind = EVENT_RECEIVED;
         uint32_t connection = 0;
         std::vector<uint8_t> data; // EVENT_RECEIVED: the datagram; EVENT_CONNECTED: the address text
+        uint64_t record = 0;       // its number in the order Receive handed events out: 1, 2, 3...
     };
 
     static constexpr size_t defaultQueueCapacity = size_t(4) << 20;
-    // Reliable commands a guarded socket lets wait ahead of what a peer delivered: an established
-    // peer's packets of 16 bytes and more fill ENet's 64 KB window with about 4,000; a burst of a
-    // quarter of that still waits only as long as a lost datagram takes to be resent. A peer that
-    // has not joined has sent one packet, its join request.
-    static constexpr unsigned reliableWindow = 1024;
+    // The most reliable commands ENet keeps waiting for an earlier one: it takes numbers up to
+    // seven of its windows of 4,096 ahead of the next one it waits for, depending on where in its
+    // window that is. A peer that has not joined has sent one packet, its join request, and may
+    // send no reliable number further ahead than pendingReliableWindow.
+    static constexpr unsigned maxWaitingCommands = 7 * 4096;
     static constexpr unsigned pendingReliableWindow = 8;
 
     // What a listening socket allows (see the banner).
@@ -106,6 +123,8 @@ public:
         uint64_t refusedNoRoom = 0;    // connects that found every slot established
         uint64_t refusedFragments = 0; // datagrams with fragments from unestablished peers, or lying ones
         uint64_t refusedCommands = 0;  // datagrams with commands the engine never sends (see the banner)
+        uint64_t cookiesSent = 0;      // connects without their source's cookie, answered with it
+        uint64_t commandsLeftOut = 0;  // reliable sends beyond the window or the peer's filing work
     };
 
     explicit Socket(size_t queueCapacity = defaultQueueCapacity);
@@ -119,6 +138,11 @@ public:
     bool Listen(const char* address, int port, int maxConnections);
     // The same, guarded by the limits.
     bool Listen(const char* address, int port, const Limits& limits);
+    // The same without a receive thread: whoever calls Service does its turns, on one thread
+    // (the fuzz target of the guard, which needs each datagram screened before the next comes).
+    bool ListenUnthreaded(const char* address, int port, const Limits& limits);
+    // One turn of the receive thread's work, now (ListenUnthreaded sockets only).
+    void Service();
     // Opens a socket for one outgoing connection (bound to the loopback address when the server
     // is on it) and starts connecting. The connection's id, or 0 when the address does not
     // resolve or the socket is open already. EVENT_CONNECTED or EVENT_DISCONNECTED follows.
@@ -136,8 +160,13 @@ public:
     // The connection finished the session's handshake: it may hold its slot for good and send
     // packets of any size (a guarded listening socket; elsewhere it changes nothing).
     void Establish(uint32_t connection);
-    // Main thread: the next event handed over by the receive thread.
+    // Main thread: the next event handed over by the receive thread. Coming back for the next
+    // one tells the guard that the caller is done with the ones before (a peer whose join request
+    // the main thread has not acted on yet is neither timed out nor pushed out)...
     bool Receive(Event& event);
+    // ...unless the caller keeps events to act on later: then it says here which it is done with
+    // (every event numbered up to `record`), and Receive says nothing of it any more.
+    void Handled(uint64_t record);
     // Tells every peer (unless lingerMs is 0) and waits up to lingerMs for them to confirm, then
     // stops the receive thread and closes. Events not yet taken are discarded.
     void Close(unsigned lingerMs);
@@ -147,7 +176,8 @@ public:
     void SetTimeout(unsigned milliseconds);
     // "a.b.c.d:port", empty for an unknown connection.
     std::string GetAddressText(uint32_t connection) const;
-    // ENet's smoothed round-trip time in milliseconds; 0 for an unknown connection.
+    // ENet's smoothed round-trip time in milliseconds as of the receive thread's last service; 0
+    // for an unknown connection.
     unsigned GetRoundTripTime(uint32_t connection) const;
     // Times the receive thread waited for room in the queue; datagrams dropped because no queue
     // could ever hold them; ENet service calls that failed.
@@ -156,10 +186,12 @@ public:
     uint64_t GetServiceErrors() const;
     GuardStats GetGuardStats() const;
     // Bytes ENet holds for its peers that the receive thread has not taken yet (packets being
-    // joined from their fragments included).
+    // joined from their fragments included), as of its last service.
     size_t GetBufferedBytes() const;
 
 private:
+    bool ListenHost(const char* address, int port, const Limits& limits);
+
     struct Impl;
     class ReceiveThread;
     std::unique_ptr<Impl> m_impl;

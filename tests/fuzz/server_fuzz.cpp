@@ -1,10 +1,14 @@
 // The listening server's receive path and its state machine, without sockets or threads: a run
-// of events from up to eight peers, as the socket's receive thread would hand them over
-// (ConnectionManager::HandleSocketEvent), between the server's frames. What the server sends is
-// kept per peer, so that a peer can read its answer and, once joined, send authenticated packets.
+// of events from up to twenty peers on eighteen addresses, as the socket's receive thread would
+// hand them over (ConnectionManager::HandleSocketEvent), between the server's frames. What the
+// server sends is kept per peer, so that a peer can read its answer and, once joined, send
+// authenticated packets. A world of one region is current, so that the spawns clients ask for
+// meet every check (their host, their frame, their region and place, their rate, the game's say).
 //
-// The input is a sequence of records, each `op peer length(u8) bytes[length]`:
-//   0  the peer's transport connects (an address of four, so that peers share them)
+// The input is a sequence of records, each `op peer length(u16, little-endian) bytes[length]`
+// (two bytes, so that a sealed body can be as long as the largest view, ClientView::maxPlanes
+// planes, or a spawn with its replication data):
+//   0  the peer's transport connects
 //   1  the peer's transport goes away
 //   2  a datagram of the given bytes from the peer, as it is
 //   3  the peer's link makes a genuine connect request and sends it
@@ -12,6 +16,7 @@
 //   5  the peer seals a packet: type bytes[0], body the rest (once its link is keyed)
 //   6  a frame: the clock moves bytes[0] * 10 ms and the server updates
 //   7  every link the server hung up on goes away, as the transport would tell it
+//   8  the peer sends its last sealed datagram again (a replay)
 // Nothing may crash, hang or leak, a joined client's host id is always one of 1 to 15 and unique,
 // and no link the server hung up on is ever answered a join.
 #include "common/FuzzSeeds.h"
@@ -19,12 +24,18 @@
 
 #include "../network/NetworkTestKit.h"
 
+#include "core/IntVec3.h"
+#include "core/ObjectManager.h"
 #include "core/Time.h"
 #include "core/WorldFrustum.h"
 #include "network/ClientView.h"
 #include "network/ConnectionManager.h"
 #include "network/NetworkConnection.h"
 #include "network/ServerConnectionManager.h"
+#include "world/Entity.h"
+#include "world/Level.h"
+#include "world/Region.h"
+#include "world/World.h"
 
 #include <algorithm>
 #include <array>
@@ -40,7 +51,9 @@ namespace {
 
 using namespace GAME;
 
-constexpr int peerCount = 8;
+constexpr int peerCount = 20;
+constexpr int addressCount = 18;
+const RegionId worldRegion(7, 7, 7, 7);
 
 enum Op : uint8_t
 {
@@ -52,6 +65,7 @@ enum Op : uint8_t
     OP_SEAL,
     OP_FRAME,
     OP_HANG_UPS,
+    OP_REPLAY,
     OP_COUNT,
 };
 
@@ -101,7 +115,27 @@ struct Peer
 {
     uint32_t connection = 0; // 0: not connected
     std::unique_ptr<NetworkConnection> link;
+    std::vector<uint8_t> lastSealed;
 };
+
+// One bare region of 100 by 100 units, current for the whole run (the server only reads it).
+void MakeWorld()
+{
+    static World* world = [] {
+        Entity::InstallHooks();
+        auto* made = new World();
+        made->AddRegion("levels/yard.lvl", IntVec3(), ABBox(), worldRegion);
+        Region* region = made->GetRegion(0);
+        auto* level = new Level(region);
+        level->NewSpace(Vec2(100.0f, 100.0f));
+        level->PostLoad(false);
+        region->SetLevel(level);
+        region->SetId(worldRegion); // a new level gives its region a fresh id: the seeds name this one
+        World::SetCurrent(made);
+        return made;
+    }();
+    (void)world;
+}
 
 void CheckHosts(const FuzzServer& server)
 {
@@ -117,6 +151,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     FuzzLog::Silence();
     FuzzClock& clock = Clock();
+    MakeWorld();
     static Test::GamePacketCreator creator;
     Test::RecordingController controller;
     FuzzServer server;
@@ -126,13 +161,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     uint32_t nextConnection = 1;
 
     size_t offset = 0;
-    while (offset + 3 <= size) {
+    while (offset + 4 <= size) {
         const uint8_t op = data[offset] % OP_COUNT;
         Peer& peer = peers[data[offset + 1] % peerCount];
         const int index = data[offset + 1] % peerCount;
-        const size_t length = std::min<size_t>(data[offset + 2], size - offset - 3);
-        const uint8_t* bytes = data + offset + 3;
-        offset += 3 + length;
+        const size_t length =
+            std::min<size_t>(size_t(data[offset + 2]) | size_t(data[offset + 3]) << 8, size - offset - 4);
+        const uint8_t* bytes = data + offset + 4;
+        offset += 4 + length;
 
         Socket::Event event;
         switch (op) {
@@ -144,7 +180,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             event.kind = Socket::EVENT_CONNECTED;
             event.connection = peer.connection;
             const std::string address =
-                "10.0.0." + std::to_string(index % 4) + ":" + std::to_string(4000 + index);
+                "10.0.0." + std::to_string(index % addressCount) + ":" + std::to_string(4000 + index);
             event.data.assign(address.begin(), address.end());
             server.HandleSocketEvent(event);
             break;
@@ -187,8 +223,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             if (peer.connection == 0 || length < 1 ||
                 !peer.link->Seal(bytes[0] % (PACKET_TYPE_LAST + 1), bytes + 1, length - 1, event.data))
                 break;
+            peer.lastSealed = event.data;
             event.kind = Socket::EVENT_RECEIVED;
             event.connection = peer.connection;
+            server.HandleSocketEvent(event);
+            break;
+        case OP_REPLAY:
+            if (peer.connection == 0 || peer.lastSealed.empty())
+                break;
+            event.kind = Socket::EVENT_RECEIVED;
+            event.connection = peer.connection;
+            event.data = peer.lastSealed;
             server.HandleSocketEvent(event);
             break;
         case OP_FRAME:
@@ -220,14 +265,14 @@ void EngineFuzzSeeds(FuzzSeedSink& sink)
     auto record = [](std::vector<uint8_t>& out, Op op, int peer, const std::vector<uint8_t>& bytes = {}) {
         out.push_back(op);
         out.push_back(static_cast<uint8_t>(peer));
-        out.push_back(static_cast<uint8_t>(bytes.size()));
+        out.push_back(static_cast<uint8_t>(bytes.size() & 0xFF));
+        out.push_back(static_cast<uint8_t>(bytes.size() >> 8));
         out.insert(out.end(), bytes.begin(), bytes.end());
     };
     auto sealed = [](PACKET_TYPE type, const std::vector<uint8_t>& body) {
         std::vector<uint8_t> bytes(body.size() + 1);
         bytes[0] = static_cast<uint8_t>(type);
         std::copy(body.begin(), body.end(), bytes.begin() + 1);
-        bytes.resize(std::min<size_t>(bytes.size(), 255));
         return bytes;
     };
     auto body = [](NetPacket& packet) {
@@ -294,5 +339,86 @@ void EngineFuzzSeeds(FuzzSeedSink& sink)
     fake.Write(header.data());
     record(stranger, OP_DATAGRAM, 5, header);
     record(stranger, OP_FRAME, 0, {255});
+    // It goes on sending what fails the checks until the server hangs up, then asks to join.
+    for (unsigned n = 0; n < ConnectionManager::maxRefusedDatagrams; ++n)
+        record(stranger, OP_DATAGRAM, 5, header);
+    record(stranger, OP_REQUEST, 5);
+    record(stranger, OP_FRAME, 0, {1});
+    record(stranger, OP_HANG_UPS, 0);
     sink.Add("stranger", stranger);
+
+    // A client asks for spawns that meet every check but the game's, and for ones that fail each
+    // check in turn: another host's id, sheared, collapsed and mirrored frames, a place in no
+    // region and one outside its region, then more than its rate; it reports a view of the most
+    // planes a view may have and replays a sealed packet.
+    auto spawn = [](uint32_t id, const Vec3& x, const Vec3& y, const Vec3& z, const Vec3& place,
+                    const RegionId& region) {
+        NetPacketOutBuffer out;
+        bool yes = true, no = false;
+        std::string record = "records/crate.dbr";
+        out.Add(&id);
+        out.Add(&yes);
+        out.Add(&record);
+        Vec3 axes[4] = {x, y, z, place};
+        for (Vec3& axis : axes)
+            out.Add(&axis);
+        for (int i = 0; i < 4; ++i) {
+            uint32_t word = region.GetWord(i);
+            out.Add(&word);
+        }
+        out.Add(&no);
+        const uint8_t visible = 1;
+        out.AddBytes(&visible, 1);
+        return out.GetData();
+    };
+    const uint32_t own = 1u << ObjectManager::kHostShift;
+    const Vec3 x(1.0f, 0.0f, 0.0f), y(0.0f, 1.0f, 0.0f), z(0.0f, 0.0f, 1.0f), inside(3.0f, 0.0f, 4.0f);
+    std::vector<uint8_t> spawns;
+    record(spawns, OP_CONNECT, 0);
+    record(spawns, OP_REQUEST, 0);
+    record(spawns, OP_FRAME, 0, {1});
+    record(spawns, OP_READ, 0);
+    for (const std::vector<uint8_t>& body :
+         {spawn(own | 1, x, y, z, inside, worldRegion), spawn((2u << ObjectManager::kHostShift) | 2, x, y, z, inside, worldRegion),
+          spawn(own | 3, Vec3(0.6f, 0.0f, 0.8f), y, z, inside, worldRegion), spawn(own | 4, x, x, x, inside, worldRegion),
+          spawn(own | 5, x, y, Vec3(0.0f, 0.0f, -1.0f), inside, worldRegion),
+          spawn(own | 6, x, y, z, inside, RegionId()), spawn(own | 7, x, y, z, Vec3(500.0f, 0.0f, 0.0f), worldRegion)})
+        record(spawns, OP_SEAL, 0, sealed(PACKET_TYPE_SPAWN_ACTOR, body));
+    for (uint32_t n = 0; n < 12; ++n)
+        record(spawns, OP_SEAL, 0, sealed(PACKET_TYPE_SPAWN_ACTOR, spawn(own | (16 + n), x, y, z, inside, worldRegion)));
+    Frustum most;
+    for (size_t i = 0; i < ClientView::maxPlanes; ++i)
+        most.AddPlane(Plane(Vec3(0.0f, 1.0f, 0.0f), static_cast<float>(i)));
+    std::vector<uint8_t> mostView;
+    ClientView::Write(WorldFrustum(nullptr, most), mostView);
+    record(spawns, OP_SEAL, 0, sealed(PACKET_TYPE_CLIENT_VIEW, mostView));
+    record(spawns, OP_REPLAY, 0);
+    record(spawns, OP_FRAME, 0, {20});
+    sink.Add("spawns", spawns);
+
+    // Sixteen clients for fifteen host ids: the last is refused, the server is full.
+    std::vector<uint8_t> full;
+    for (int peer = 0; peer < 16; ++peer) {
+        record(full, OP_CONNECT, peer);
+        record(full, OP_REQUEST, peer);
+        record(full, OP_FRAME, 0, {10});
+    }
+    for (int peer = 0; peer < 16; ++peer)
+        record(full, OP_READ, peer);
+    record(full, OP_HANG_UPS, 0);
+    sink.Add("full", full);
+
+    // Eighteen addresses ask four times each within one instant: past the server's 64 key
+    // agreements a second, requests wait for later frames.
+    std::vector<uint8_t> rush;
+    for (int round = 0; round < 4; ++round)
+        for (int peer = 0; peer < addressCount; ++peer) {
+            record(rush, OP_DISCONNECT, peer);
+            record(rush, OP_CONNECT, peer);
+            record(rush, OP_REQUEST, peer);
+        }
+    record(rush, OP_FRAME, 0, {0});
+    record(rush, OP_FRAME, 0, {50});
+    record(rush, OP_FRAME, 0, {100});
+    sink.Add("rush", rush);
 }

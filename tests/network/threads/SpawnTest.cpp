@@ -131,8 +131,10 @@ class SpawnRequest : public NetPacket
 {
 public:
     SpawnRequest(uint32_t id, const Vec3& place, const RegionId& region,
-                 const Vec3& xAxis = Vec3(1.0f, 0.0f, 0.0f))
-        : NetPacket(PACKET_TYPE_SPAWN_ACTOR), m_id(id), m_place(place), m_region(region), m_xAxis(xAxis)
+                 const Vec3& xAxis = Vec3(1.0f, 0.0f, 0.0f), const Vec3& yAxis = Vec3(0.0f, 1.0f, 0.0f),
+                 const Vec3& zAxis = Vec3(0.0f, 0.0f, 1.0f))
+        : NetPacket(PACKET_TYPE_SPAWN_ACTOR), m_id(id), m_place(place), m_region(region), m_xAxis(xAxis),
+          m_yAxis(yAxis), m_zAxis(zAxis)
     {
     }
     void Write(NetPacketOutBuffer& out) override
@@ -142,7 +144,7 @@ public:
         out.Add(&m_id);
         out.Add(&yes);
         out.Add(&record);
-        Vec3 axes[3] = {m_xAxis, Vec3(0.0f, 1.0f, 0.0f), Vec3(0.0f, 0.0f, 1.0f)};
+        Vec3 axes[3] = {m_xAxis, m_yAxis, m_zAxis};
         for (Vec3& axis : axes)
             out.Add(&axis);
         out.Add(&m_place);
@@ -160,6 +162,8 @@ private:
     Vec3 m_place;
     RegionId m_region;
     Vec3 m_xAxis;
+    Vec3 m_yAxis;
+    Vec3 m_zAxis;
 };
 
 TEST_F(SpawnThreadsTest, AClientsSpawnsAreMadeOnlyWhenTheServerAndTheGameAllowThem)
@@ -238,7 +242,9 @@ TEST_F(SpawnThreadsTest, AClientsSpawnsAreMadeOnlyWhenTheServerAndTheGameAllowTh
         }
 }
 
-TEST_F(SpawnThreadsTest, AClientSpawnIsMadeOnlyWithAnOrientationOfUnitAxes)
+// A client spawn's frame must be a rotation: unit axes at right angles, z the cross product of
+// x and y (a sheared, collapsed or mirrored frame would make the object with a broken transform).
+TEST_F(SpawnThreadsTest, AClientSpawnIsMadeOnlyWithAnOrientationThatIsARotation)
 {
     GAME::Test::LogCapture log;
     ServerConnectionManager server;
@@ -252,31 +258,40 @@ TEST_F(SpawnThreadsTest, AClientSpawnIsMadeOnlyWithAnOrientationOfUnitAxes)
     ASSERT_TRUE(PumpUntil(server, client, [&] { return client.IsConnected(); }));
     const uint32_t own = static_cast<uint32_t>(client.GetLocalHostID()) << ObjectManager::kHostShift;
     const Vec3 inside(3.0f, 0.0f, 4.0f);
-    const std::vector<std::pair<uint32_t, Vec3>> asked = {
-        {own | 1, Vec3(1e30f, 0.0f, 0.0f)},        // finite, and absurd
-        {own | 2, Vec3(2.0f, 0.0f, 0.0f)},         // a scale, not a rotation
-        {own | 3, Vec3(1e-20f, 0.0f, 0.0f)},       // next to nothing
-        {own | 4, Vec3(0.0f, 0.0f, 0.0f)},         // nothing
-        {own | 5, Vec3(0.6f, 0.0f, 0.8f)},         // a unit vector, as a client rounds it
-        {own | 6, Vec3(1.0f + 1e-5f, 0.0f, 0.0f)}, // within rounding of one
+    const Vec3 x(1.0f, 0.0f, 0.0f), y(0.0f, 1.0f, 0.0f), z(0.0f, 0.0f, 1.0f);
+    const Vec3 turned(0.6f, 0.0f, 0.8f); // a unit vector, as a client rounds it
+    struct Asked
+    {
+        uint32_t id;
+        Vec3 x, y, z;
+        bool made;
     };
-    for (const auto& [id, axis] : asked) {
-        SpawnRequest request(id, inside, region->GetId(), axis);
+    const std::vector<Asked> asked = {
+        {own | 1, Vec3(1e30f, 0.0f, 0.0f), y, z, false},       // finite, and absurd
+        {own | 2, Vec3(2.0f, 0.0f, 0.0f), y, z, false},        // a scale, not a rotation
+        {own | 3, Vec3(1e-20f, 0.0f, 0.0f), y, z, false},      // next to nothing
+        {own | 4, Vec3(0.0f, 0.0f, 0.0f), y, z, false},        // nothing
+        {own | 5, turned, y, z, false},                        // unit axes, sheared
+        {own | 6, x, x, x, false},                             // unit axes, all one
+        {own | 7, x, y, Vec3(0.0f, 0.0f, -1.0f), false},       // mirrored
+        {own | 8, Vec3(1.0f + 1e-5f, 0.0f, 0.0f), y, z, true}, // within rounding of one
+        {own | 9, turned, y, Vec3(-0.8f, 0.0f, 0.6f), true},   // turned about y
+    };
+    for (const Asked& a : asked) {
+        SpawnRequest request(a.id, inside, region->GetId(), a.x, a.y, a.z);
         ASSERT_TRUE(client.SendToServer(&request));
     }
     ASSERT_TRUE(PumpUntil(server, client, [&] { return controller.received.size() == asked.size(); }));
-    for (uint32_t n = 1; n <= 4; ++n)
-        EXPECT_EQ(ObjectManager::Get()->GetObject(own | n), nullptr) << n;
-    EXPECT_EQ(server.GetNumRefusedSpawns(), 4u);
-    EXPECT_TRUE(log.Contains("axes are not unit vectors", 1));
-    for (uint32_t n = 5; n <= 6; ++n) {
-        auto* entity = static_cast<Entity*>(ObjectManager::Get()->GetObject(own | n));
-        EXPECT_NE(entity, nullptr) << n;
+    for (const Asked& a : asked) {
+        auto* entity = static_cast<Entity*>(ObjectManager::Get()->GetObject(a.id));
+        EXPECT_EQ(entity != nullptr, a.made) << (a.id & 0xFF);
         if (entity) {
             level->RemoveEntity(entity);
             ObjectManager::Get()->DestroyObjectEx(entity, __FILE__, __LINE__);
         }
     }
+    EXPECT_EQ(server.GetNumRefusedSpawns(), 7u);
+    EXPECT_TRUE(log.Contains("axes are not unit vectors", 1));
 }
 
 } // namespace

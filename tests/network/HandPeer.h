@@ -1,0 +1,190 @@
+// Plain ENet peers made by hand, for the network tests and the network benchmark: ENet hosts on
+// addresses of their own (any of 127.x.y.z), which take a guarded server's connect cookie and
+// connect again with it as the engine's own socket does, and, when asked, join the session with
+// the engine's own link (NetworkConnection). Once connected they can send commands crafted on
+// their socket. One thread at a time per host.
+#pragma once
+
+#include "network/NetPacketHeader.h"
+#include "network/NetworkConnection.h"
+
+#include <enet/enet.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace GAME::Test {
+
+inline ENetAddress EnetAddress(const std::string& ip, int port)
+{
+    ENetAddress address;
+    enet_address_set_host_ip(&address, ip.c_str());
+    address.port = static_cast<enet_uint16>(port);
+    return address;
+}
+
+inline void SendRaw(ENetSocket socket, const ENetAddress& to, const std::vector<uint8_t>& bytes)
+{
+    ENetBuffer buffer;
+    buffer.data = const_cast<uint8_t*>(bytes.data());
+    buffer.dataLength = bytes.size();
+    enet_socket_send(socket, &to, &buffer, 1);
+}
+
+// A guarded server's answer to a connect without its cookie (the socket's own format): the
+// cookie is kept in the connecting peer's data until ServiceCookies connects again with it.
+inline int ENET_CALLBACK TakeCookie(ENetHost* host, ENetEvent*)
+{
+    const uint8_t* data = host->receivedData;
+    if (host->receivedDataLength != 12 || data[0] != 0x0F || data[1] != 0xFF || data[2] != 0xFF || data[3] != 'C')
+        return 0;
+    for (size_t i = 0; i < host->peerCount; ++i) {
+        ENetPeer& peer = host->peers[i];
+        if (peer.state == ENET_PEER_STATE_CONNECTING && std::memcmp(&peer.connectID, data + 4, 4) == 0) {
+            uint32_t cookie;
+            std::memcpy(&cookie, data + 8, 4);
+            peer.data = reinterpret_cast<void*>(static_cast<uintptr_t>(ENET_NET_TO_HOST_32(cookie)));
+        }
+    }
+    return 1;
+}
+
+// An ENet host on the address that takes cookies.
+inline ENetHost* MakeHost(const std::string& ip, size_t peers = 1)
+{
+    const ENetAddress bind = EnetAddress(ip, 0);
+    ENetHost* host = enet_host_create(&bind, peers, 1, 0, 0);
+    if (host)
+        host->intercept = TakeCookie;
+    return host;
+}
+
+// Connects again, with its cookie, every peer that was given one; call after each service.
+inline void ServiceCookies(ENetHost* host)
+{
+    for (size_t i = 0; i < host->peerCount; ++i) {
+        ENetPeer& peer = host->peers[i];
+        if (peer.state != ENET_PEER_STATE_CONNECTING || peer.data == nullptr)
+            continue;
+        const auto cookie = static_cast<enet_uint32>(reinterpret_cast<uintptr_t>(peer.data));
+        const ENetAddress server = peer.address;
+        enet_peer_reset(&peer);
+        if (ENetPeer* again = enet_host_connect(host, &server, 1, cookie))
+            again->data = nullptr;
+    }
+}
+
+// Frames (`pump`, one call each) until the condition holds; false after `limitMs` of real time.
+template <typename Pump, typename Done> bool PumpUntil(Pump pump, Done done, int limitMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+    while (!done() && std::chrono::steady_clock::now() < deadline) {
+        pump();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return done();
+}
+
+// One ENet peer of an address of its own, connected to the server at `port`; `join` also makes
+// it a client of the session, by hand, with the engine's link. `pump` runs the server's frames
+// meanwhile. The server is reached at serverIp:port (a relay, say).
+struct HandPeer
+{
+    template <typename Pump>
+    HandPeer(Pump pump, const std::string& ip, int port, bool join, int limitMs = 5000,
+             const std::string& serverIp = "127.0.0.1")
+    {
+        host = MakeHost(ip);
+        if (!host)
+            return;
+        const ENetAddress to = EnetAddress(serverIp, port);
+        peer = enet_host_connect(host, &to, 1, 0);
+        ready = PumpUntil(
+            pump,
+            [&] {
+                ENetEvent event;
+                while (!ready && enet_host_service(host, &event, 0) > 0) {
+                    if (event.type == ENET_EVENT_TYPE_CONNECT) {
+                        peer = event.peer;
+                        if (!join)
+                            return ready = true;
+                        std::vector<uint8_t> request;
+                        if (!link.MakeConnectRequest(request))
+                            return false;
+                        enet_peer_send(peer, 0,
+                                       enet_packet_create(request.data(), request.size(), ENET_PACKET_FLAG_RELIABLE));
+                        enet_host_flush(host);
+                    } else if (event.type == ENET_EVENT_TYPE_RECEIVE) {
+                        NetPacketHeader header;
+                        const uint8_t* body = nullptr;
+                        size_t size = 0;
+                        const bool opened = link.Open(event.packet->data, event.packet->dataLength, header, body,
+                                                      size) == NetworkConnection::RESULT_OK;
+                        enet_packet_destroy(event.packet);
+                        if (opened && link.IsKeyed())
+                            return ready = true;
+                    }
+                }
+                ServiceCookies(host);
+                return ready;
+            },
+            limitMs);
+    }
+    ~HandPeer()
+    {
+        if (host)
+            enet_host_destroy(host);
+    }
+    HandPeer(const HandPeer&) = delete;
+    HandPeer& operator=(const HandPeer&) = delete;
+
+    // Keeps ENet's side of the peer answering (acknowledgements, pings); what arrives is dropped.
+    void Service()
+    {
+        ENetEvent event;
+        while (enet_host_service(host, &event, 0) > 0)
+            if (event.type == ENET_EVENT_TYPE_RECEIVE)
+                enet_packet_destroy(event.packet);
+    }
+    // A datagram to the server on this peer's connection, as its host stamps them; commands follow.
+    std::vector<uint8_t> Datagram() const
+    {
+        ENetProtocolHeader header;
+        header.peerID = ENET_HOST_TO_NET_16(
+            peer->outgoingPeerID | (static_cast<uint16_t>(peer->outgoingSessionID) << ENET_PROTOCOL_HEADER_SESSION_SHIFT) |
+            ENET_PROTOCOL_HEADER_FLAG_SENT_TIME);
+        header.sentTime = 0;
+        std::vector<uint8_t> bytes(sizeof(header));
+        std::memcpy(bytes.data(), &header, sizeof(header));
+        return bytes;
+    }
+    void Send(const std::vector<uint8_t>& bytes) { SendRaw(host->socket, peer->address, bytes); }
+    // A sealed packet of the session, sent through ENet as any packet of the peer.
+    bool SendSealed(uint8_t type, const std::vector<uint8_t>& body)
+    {
+        std::vector<uint8_t> datagram;
+        if (!link.Seal(type, body.data(), body.size(), datagram))
+            return false;
+        return enet_peer_send(peer, 0, enet_packet_create(datagram.data(), datagram.size(), ENET_PACKET_FLAG_RELIABLE)) ==
+               0;
+    }
+
+    ENetHost* host = nullptr;
+    ENetPeer* peer = nullptr;
+    NetworkConnection link{NetworkConnection::SIDE_CLIENT};
+    bool ready = false;
+};
+
+// Appends a command (and `dataLength` bytes of 0x5A after it) to a datagram.
+template <typename Command> void AppendCommand(std::vector<uint8_t>& datagram, const Command& command, size_t dataLength = 0)
+{
+    const size_t at = datagram.size();
+    datagram.resize(at + sizeof(command) + dataLength, 0x5A);
+    std::memcpy(datagram.data() + at, &command, sizeof(command));
+}
+
+} // namespace GAME::Test
