@@ -1,7 +1,6 @@
 #include "scene/SceneWorldServices.h"
 
 #include "core/RegionServices.h"
-#include "core/WorldVec3.h"
 
 #include <atomic>
 
@@ -79,16 +78,12 @@ SceneWorldServices& SceneWorldServices::Current()
 
 Coords SceneWorldServices::RelativeTransformation(const Region* region, const Region* other)
 {
-    if (!other)
-        return Coords();
-    return Coords::Translation(RegionServices::OffsetDifference(region, other));
+    return RegionServices::RelativeTransformation(region, other);
 }
 
 Vec3 SceneWorldServices::RelativePosition(const Region* region, const WorldVec3& position)
 {
-    if (!position.GetRegion())
-        return Vec3();
-    return position.GetRegionPosition() + RegionServices::OffsetDifference(position.GetRegion(), region);
+    return RegionServices::RelativePosition(region, position);
 }
 
 } // namespace GAME

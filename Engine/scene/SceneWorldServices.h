@@ -124,8 +124,8 @@ public:
     // The installed implementation, or the answers of a missing world.
     static SceneWorldServices& Current();
 
-    // A region's transformation into another's space (identity when other is null) and a position in
-    // the region's space, from core's region offsets: regions differ by translation only.
+    // Core's RegionServices::RelativeTransformation and RelativePosition, under the names the
+    // renderers use.
     static Coords RelativeTransformation(const Region* region, const Region* other);
     static Vec3 RelativePosition(const Region* region, const WorldVec3& position);
 };
