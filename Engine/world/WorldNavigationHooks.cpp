@@ -1,19 +1,45 @@
 #include "world/WorldNavigationHooks.h"
 
+#include "navigation/RagDollModel.h"
 #include "scene/GraphicsMesh.h"
 #include "scene/GraphicsMeshInstance.h"
 #include "terrain/GridRegion.h"
-#include "terrain/Terrain.h"
-#include "terrain/TerrainBase.h"
-#include "terrain/TerrainPlug.h"
 #include "world/Entity.h"
-#include "world/GroundQueries.h"
 #include "world/Level.h"
 #include "world/Portal.h"
 #include "world/Region.h"
 #include "world/World.h"
 
 namespace GAME {
+
+namespace {
+
+// A mesh in a pose, as the rag doll's model.
+class PosedMesh final : public RagDollModel
+{
+public:
+    PosedMesh(const GraphicsMesh& mesh, const SkeletalPose& pose) : m_mesh(mesh), m_pose(pose) {}
+
+    const char* GetFileName() const override { return m_mesh.GetFileName(); }
+    uint32_t GetNumRigidBodyDescriptions() const override { return m_mesh.GetNumRigidBodyDescriptions(); }
+    const RigidBodyDescription& GetRigidBodyDescription(uint32_t index) const override
+    {
+        return m_mesh.GetRigidBodyDescription(index);
+    }
+    uint32_t GetNumJointDescriptions() const override { return m_mesh.GetNumJointDescriptions(); }
+    const JointDescription& GetJointDescription(uint32_t index) const override
+    {
+        return m_mesh.GetJointDescription(index);
+    }
+    int32_t GetBoneIndex(const Name& bone) const override { return m_mesh.GetBoneIndex(bone); }
+    Coords GetBoneCoords(int32_t bone) const override { return m_mesh.GetAbsCoords(m_pose, bone); }
+
+private:
+    const GraphicsMesh& m_mesh;
+    const SkeletalPose& m_pose;
+};
+
+} // namespace
 
 // ---- Regions and levels -------------------------------------------------------------------------
 
@@ -70,71 +96,14 @@ void WorldNavigationHooks::GetEntitiesInBox(const Level* level, const ABBox& box
 
 // ---- Ground -------------------------------------------------------------------------------------
 
-const TerrainBase* WorldNavigationHooks::GetTerrain(const Level* level)
+const NavigationGround* WorldNavigationHooks::GetGround(const Region* region)
 {
-    return level ? level->GetTerrain() : nullptr;
-}
-
-const Terrain* WorldNavigationHooks::GetEditableTerrain(const Level* level)
-{
-    return level ? level->GetEditableTerrain() : nullptr;
+    return region && region->GetGround().GetTerrain() ? &region->GetGround() : nullptr;
 }
 
 const GridRegion* WorldNavigationHooks::GetGridRegion(const Level* level)
 {
     return level ? level->GetGridRegion() : nullptr;
-}
-
-unsigned WorldNavigationHooks::GetNumXSamples(const TerrainBase* terrain)
-{
-    return terrain ? terrain->GetNumXSamples() : 0;
-}
-
-unsigned WorldNavigationHooks::GetNumYSamples(const TerrainBase* terrain)
-{
-    return terrain ? terrain->GetNumYSamples() : 0;
-}
-
-float WorldNavigationHooks::GetTerrainHeight(const TerrainBase* terrain, int x, int y)
-{
-    return terrain ? terrain->GetHeight(x, y) : 0.0f;
-}
-
-float WorldNavigationHooks::GetGroundHeight(const TerrainBase* terrain, int x, int z)
-{
-    if (!terrain)
-        return 0.0f;
-    GroundQueries* queries = GroundQueries::Get();
-    return queries ? queries->GetTerrainHeight(terrain, x, z) : terrain->GetHeight(x, z);
-}
-
-bool WorldNavigationHooks::IsInvisible(const TerrainBase* terrain, int x, int y)
-{
-    return terrain && terrain->IsInvisible(x, y);
-}
-
-bool WorldNavigationHooks::IsImpassable(const Terrain* terrain, int x, int y)
-{
-    return terrain && terrain->IsImpassable(x, y);
-}
-
-void WorldNavigationHooks::GetPlugTriangles(const TerrainBase* terrain, const ABBox& box,
-                                            std::vector<std::array<Vec3, 3>>& out)
-{
-    if (!terrain)
-        return;
-    std::vector<TerrainObject*> objects;
-    terrain->GetObjectsInBox(objects, box);
-    for (const TerrainObject* object : objects) {
-        if (!object->GetClassInfo().IsA(TerrainPlug::classInfo))
-            continue;
-        const auto* plug = static_cast<const TerrainPlug*>(object);
-        for (uint32_t t = 0; t < plug->GetNumTriangles(); ++t) {
-            const TerrainPlug::Triangle& triangle = plug->GetTriangle(t);
-            out.push_back({triangle.vertices[0].position, triangle.vertices[1].position,
-                           triangle.vertices[2].position});
-        }
-    }
 }
 
 void WorldNavigationHooks::GetCellMeshesInBox(const GridRegion* grid, const ABBox& box,
@@ -250,40 +219,10 @@ void WorldNavigationHooks::MoveEntity(Entity* entity, Region* region, const Coor
 
 // ---- Models -------------------------------------------------------------------------------------
 
-const char* WorldNavigationHooks::GetFileName(const GraphicsMesh& mesh)
+std::unique_ptr<RagDollModel> WorldNavigationHooks::GetRagDollModel(const GraphicsMesh& mesh,
+                                                                    const SkeletalPose& pose)
 {
-    return mesh.GetFileName();
-}
-
-uint32_t WorldNavigationHooks::GetNumRigidBodyDescriptions(const GraphicsMesh& mesh)
-{
-    return mesh.GetNumRigidBodyDescriptions();
-}
-
-const RigidBodyDescription& WorldNavigationHooks::GetRigidBodyDescription(const GraphicsMesh& mesh,
-                                                                          uint32_t index)
-{
-    return mesh.GetRigidBodyDescription(index);
-}
-
-uint32_t WorldNavigationHooks::GetNumJointDescriptions(const GraphicsMesh& mesh)
-{
-    return mesh.GetNumJointDescriptions();
-}
-
-const JointDescription& WorldNavigationHooks::GetJointDescription(const GraphicsMesh& mesh, uint32_t index)
-{
-    return mesh.GetJointDescription(index);
-}
-
-int32_t WorldNavigationHooks::GetBoneIndex(const GraphicsMesh& mesh, const Name& bone)
-{
-    return mesh.GetBoneIndex(bone);
-}
-
-Coords WorldNavigationHooks::GetAbsCoords(const GraphicsMesh& mesh, const SkeletalPose& pose, int32_t bone)
-{
-    return mesh.GetAbsCoords(pose, bone);
+    return std::make_unique<PosedMesh>(mesh, pose);
 }
 
 } // namespace GAME

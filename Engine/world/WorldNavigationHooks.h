@@ -1,8 +1,8 @@
 // The world's answers to navigation's NavigationServices: the regions and levels that path meshes
-// are built from and the physics engine simulates around the view, their grounds (terrain samples
-// and plugs, cell grids), the portals the path finder joins meshes through, the entities the
+// are built from and the physics engine simulates around the view, their grounds (each region's
+// RegionGround, cell grids), the portals the path finder joins meshes through, the entities the
 // physics engine simulates (and the frames it reports back, which move them through the world or,
-// for a region without one, its level) and the models rag dolls are built from. WorldHooks installs
+// for a region without one, its level) and meshes in a pose as rag doll models. WorldHooks installs
 // it.
 //
 // Threads: main thread, like the regions, levels and entities it reads.
@@ -28,17 +28,8 @@ public:
     void GetEntitiesInBox(const Level* level, const ABBox& box, std::vector<Entity*>& out) override;
 
     // Ground
-    const TerrainBase* GetTerrain(const Level* level) override;
-    const Terrain* GetEditableTerrain(const Level* level) override;
+    const NavigationGround* GetGround(const Region* region) override;
     const GridRegion* GetGridRegion(const Level* level) override;
-    unsigned GetNumXSamples(const TerrainBase* terrain) override;
-    unsigned GetNumYSamples(const TerrainBase* terrain) override;
-    float GetTerrainHeight(const TerrainBase* terrain, int x, int y) override;
-    float GetGroundHeight(const TerrainBase* terrain, int x, int z) override;
-    bool IsInvisible(const TerrainBase* terrain, int x, int y) override;
-    bool IsImpassable(const Terrain* terrain, int x, int y) override;
-    void GetPlugTriangles(const TerrainBase* terrain, const ABBox& box,
-                          std::vector<std::array<Vec3, 3>>& out) override;
     void GetCellMeshesInBox(const GridRegion* grid, const ABBox& box,
                             std::vector<GraphicsMeshInstance*>& out) override;
     const PhysicsMesh* GetInstancePhysicsMesh(const GraphicsMeshInstance* instance) override;
@@ -65,13 +56,8 @@ public:
     void MoveEntity(Entity* entity, Region* region, const Coords& coords) override;
 
     // Models
-    const char* GetFileName(const GraphicsMesh& mesh) override;
-    uint32_t GetNumRigidBodyDescriptions(const GraphicsMesh& mesh) override;
-    const RigidBodyDescription& GetRigidBodyDescription(const GraphicsMesh& mesh, uint32_t index) override;
-    uint32_t GetNumJointDescriptions(const GraphicsMesh& mesh) override;
-    const JointDescription& GetJointDescription(const GraphicsMesh& mesh, uint32_t index) override;
-    int32_t GetBoneIndex(const GraphicsMesh& mesh, const Name& bone) override;
-    Coords GetAbsCoords(const GraphicsMesh& mesh, const SkeletalPose& pose, int32_t bone) override;
+    std::unique_ptr<RagDollModel> GetRagDollModel(const GraphicsMesh& mesh,
+                                                  const SkeletalPose& pose) override;
 };
 
 } // namespace GAME
