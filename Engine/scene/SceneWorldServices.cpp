@@ -48,12 +48,7 @@ public:
     void AddEntityToScene(Entity*, GraphicsSceneRenderer&, const Frustum*) override {}
     void AnimationCallback(Entity*, int, const Name&) override {}
     void CreateAnimationEntity(Entity*, const std::string&, const std::string&) override {}
-    bool HasDayNight() override { return false; }
-    bool IsDay() override { return true; }
-    Color GetDayLightColor() override { return Color(); }
-    Color GetDaySkyAmbientColor() override { return Color(); }
-    Color GetDayGroundAmbientColor() override { return Color(); }
-    Vec3 GetDayLightDirection() override { return Vec3(0.0f, 1.0f, 0.0f); }
+    SceneDayLight* GetDayLight() override { return nullptr; }
 };
 
 } // namespace

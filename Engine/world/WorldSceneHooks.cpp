@@ -215,39 +215,35 @@ void WorldSceneHooks::CreateAnimationEntity(Entity* entity, const std::string& r
 
 // ---- The time of day ----------------------------------------------------------------------------
 
-bool WorldSceneHooks::HasDayNight()
+SceneDayLight* WorldSceneHooks::GetDayLight()
 {
-    return DayNightManager::Get() != nullptr;
+    m_dayLight.manager = DayNightManager::Get();
+    return m_dayLight.manager ? &m_dayLight : nullptr;
 }
 
-bool WorldSceneHooks::IsDay()
+bool WorldSceneHooks::DayLight::IsDay()
 {
-    DayNightManager* dayNight = DayNightManager::Get();
-    return !dayNight || dayNight->IsDay();
+    return manager->IsDay();
 }
 
-Color WorldSceneHooks::GetDayLightColor()
+Color WorldSceneHooks::DayLight::GetLightColor()
 {
-    DayNightManager* dayNight = DayNightManager::Get();
-    return dayNight ? dayNight->GetLightColor() : Color();
+    return manager->GetLightColor();
 }
 
-Color WorldSceneHooks::GetDaySkyAmbientColor()
+Color WorldSceneHooks::DayLight::GetSkyAmbientColor()
 {
-    DayNightManager* dayNight = DayNightManager::Get();
-    return dayNight ? dayNight->GetSkyAmbientColor() : Color();
+    return manager->GetSkyAmbientColor();
 }
 
-Color WorldSceneHooks::GetDayGroundAmbientColor()
+Color WorldSceneHooks::DayLight::GetGroundAmbientColor()
 {
-    DayNightManager* dayNight = DayNightManager::Get();
-    return dayNight ? dayNight->GetGroundAmbientColor() : Color();
+    return manager->GetGroundAmbientColor();
 }
 
-Vec3 WorldSceneHooks::GetDayLightDirection()
+Vec3 WorldSceneHooks::DayLight::GetLightDirection()
 {
-    DayNightManager* dayNight = DayNightManager::Get();
-    return dayNight ? dayNight->GetLightDirection() : Vec3(0.0f, 1.0f, 0.0f);
+    return manager->GetLightDirection();
 }
 
 } // namespace GAME

@@ -7,9 +7,12 @@
 // Threads: main thread, like the regions, entities and time of day it reads.
 #pragma once
 
+#include "scene/SceneDayLight.h"
 #include "scene/SceneWorldServices.h"
 
 namespace GAME {
+
+class DayNightManager;
 
 class WorldSceneHooks final : public SceneWorldServices
 {
@@ -57,12 +60,23 @@ public:
     void CreateAnimationEntity(Entity* entity, const std::string& record, const std::string& attach) override;
 
     // The time of day
-    bool HasDayNight() override;
-    bool IsDay() override;
-    Color GetDayLightColor() override;
-    Color GetDaySkyAmbientColor() override;
-    Color GetDayGroundAmbientColor() override;
-    Vec3 GetDayLightDirection() override;
+    SceneDayLight* GetDayLight() override;
+
+private:
+    // The light of the time of day it was last handed over for.
+    class DayLight final : public SceneDayLight
+    {
+    public:
+        bool IsDay() override;
+        Color GetLightColor() override;
+        Color GetSkyAmbientColor() override;
+        Color GetGroundAmbientColor() override;
+        Vec3 GetLightDirection() override;
+
+        DayNightManager* manager = nullptr;
+    };
+
+    DayLight m_dayLight;
 };
 
 } // namespace GAME

@@ -1,5 +1,6 @@
 // The world's answers to the floors below: one answerer for each floor's interface, installed while
-// the library is loaded; the ground a region hands to navigation.
+// the library is loaded; the ground a region hands to navigation; the time of day's light the scene
+// renderers read.
 #include "world/WorldHooks.h"
 #include "core/SimplePolygon.h"
 #include "data/BinaryReader.h"
@@ -7,8 +8,11 @@
 #include "graphics/DirtyRectSet.h"
 #include "navigation/ImpassableData.h"
 #include "navigation/NavigationGround.h"
+#include "scene/SceneDayLight.h"
+#include "scene/SceneWorldServices.h"
 #include "terrain/Terrain.h"
 #include "terrain/TerrainGroundQueries.h"
+#include "world/DayNightManager.h"
 #include "world/GroundQueries.h"
 #include "world/Level.h"
 #include "world/Region.h"
@@ -152,6 +156,30 @@ TEST(WorldHooksTest, ARegionsGroundAnswersForTheTerrainItsLevelHoldsWhenAsked)
     EXPECT_EQ(ground->GetNumXSamples(), 0u);
     EXPECT_EQ(ground->GetHeight(1, 1), 0.0f);
     EXPECT_FALSE(ground->IsImpassable(1, 1));
+}
+
+TEST(WorldHooksTest, TheTimeOfDaysLightReadsEachOfItsColoursAndItsDirection)
+{
+    DayNightManager::Destroy();
+    DayNightManager* dayNight = DayNightManager::Get();
+    ASSERT_TRUE(dayNight);
+    dayNight->Enable(false);
+    dayNight->SetTime(10.0f);
+    dayNight->ClearLightSetups();
+    // Three colours a key apart, the same all day.
+    for (float hours : {0.0f, 12.0f})
+        dayNight->SetLightSetup(hours, Color(1, 0, 0, 1), Color(0, 1, 0, 1), Color(0, 0, 1, 1));
+    SceneDayLight* day = SceneWorldServices::Current().GetDayLight();
+    ASSERT_TRUE(day);
+    EXPECT_EQ(day->IsDay(), dayNight->IsDay());
+    EXPECT_EQ(day->GetLightColor(), dayNight->GetLightColor());
+    EXPECT_EQ(day->GetSkyAmbientColor(), dayNight->GetSkyAmbientColor());
+    EXPECT_EQ(day->GetGroundAmbientColor(), dayNight->GetGroundAmbientColor());
+    EXPECT_NE(day->GetLightColor(), day->GetSkyAmbientColor());
+    EXPECT_NE(day->GetSkyAmbientColor(), day->GetGroundAmbientColor());
+    const Vec3 direction = day->GetLightDirection();
+    EXPECT_EQ(direction, dayNight->GetLightDirection());
+    DayNightManager::Destroy();
 }
 
 } // namespace
