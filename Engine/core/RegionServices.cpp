@@ -1,5 +1,7 @@
 #include "core/RegionServices.h"
 
+#include "core/WorldVec3.h"
+
 #include <atomic>
 
 namespace GAME {
@@ -34,6 +36,20 @@ ABBox RegionServices::BoundingBox(const Region* region)
 {
     RegionServices* services = Get();
     return services ? services->GetBoundingBox(region) : ABBox();
+}
+
+Coords RegionServices::RelativeTransformation(const Region* region, const Region* other)
+{
+    if (!other)
+        return Coords();
+    return Coords::Translation(OffsetDifference(region, other));
+}
+
+Vec3 RegionServices::RelativePosition(const Region* region, const WorldVec3& position)
+{
+    if (!position.GetRegion())
+        return Vec3();
+    return position.GetRegionPosition() + OffsetDifference(position.GetRegion(), region);
 }
 
 } // namespace GAME

@@ -14,6 +14,7 @@
 #pragma once
 
 #include "core/ABBox.h"
+#include "core/Coords.h"
 #include "core/IntVec3.h"
 #include "core/Vec3.h"
 
@@ -70,6 +71,12 @@ public:
     static IntVec3 OffsetFromWorld(const Region* region);
     static Vec3 OffsetDifference(const Region* from, const Region* to);
     static ABBox BoundingBox(const Region* region);
+    // A translation by (region's offset - other's offset), taking positions in the region's space
+    // into the other's (identity when other is null), and a position carried into the region's
+    // space ((0, 0, 0) when it has no region): regions differ by translation only. Region and the
+    // scene renderers both use these.
+    static Coords RelativeTransformation(const Region* region, const Region* other);
+    static Vec3 RelativePosition(const Region* region, const WorldVec3& position);
 };
 
 } // namespace GAME

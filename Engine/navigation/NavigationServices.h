@@ -1,15 +1,16 @@
 // What navigation needs of the world above it, which it may not include: the regions and levels
 // the path meshes are built from and the physics engine simulates around the view, their grounds
-// (terrain samples and plugs, cell grids), the portals the path finder joins meshes through, the
-// entities the physics engine simulates (and the frames it writes back into them) and the models
-// rag dolls are built from. Regions' offsets and boxes come from core's RegionServices; the objects
-// named here only pass through navigation as pointers.
+// (a terrain's samples and plugs through a NavigationGround, cell grids), the portals the path
+// finder joins meshes through, the entities the physics engine simulates (and the frames it writes
+// back into them) and the models rag dolls are built from (through a RagDollModel). Regions'
+// offsets and boxes come from core's RegionServices; the objects named here only pass through
+// navigation as pointers.
 //
-// The world implements this interface and installs it for as long as the library is loaded
-// (world/WorldHooks.cpp): regions, levels and entities exist without an engine (tools, tests that
-// build a world by hand). Without an implementation (never the case inside the library) regions
-// have no level, world or name, nothing has ground, portals lead nowhere, entities are not in the
-// world and are not simulated, and models have no rigid bodies or joints.
+// The world implements this interface (world/WorldNavigationHooks.h) and installs it for as long as
+// the library is loaded (world/WorldHooks.cpp): regions, levels and entities exist without an
+// engine (tools, tests that build a world by hand). Without an implementation (never the case
+// inside the library) regions have no level, world or name, nothing has ground, portals lead
+// nowhere, entities are not in the world and are not simulated, and there are no rag doll models.
 //
 // Threads: main thread, like the objects it reads; Install while nothing else runs.
 #pragma once
@@ -21,8 +22,8 @@
 #include "core/WorldCoords.h"
 #include "navigation/PhysicsTypes.h"
 
-#include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -33,17 +34,14 @@ class GraphicsMesh;
 class GraphicsMeshInstance;
 class GridRegion;
 class Level;
-class Name;
+class NavigationGround;
 class OBBox;
 class PhysicsMesh;
 class PhysicsObject;
 class Portal;
+class RagDollModel;
 class Region;
 class SkeletalPose;
-class Terrain;
-class TerrainBase;
-struct JointDescription;
-struct RigidBodyDescription;
 
 class NavigationServices
 {
@@ -70,23 +68,10 @@ public:
     virtual void GetEntitiesInBox(const Level* level, const ABBox& box, std::vector<Entity*>& out) = 0;
 
     // ---- Ground ----
-    virtual const TerrainBase* GetTerrain(const Level* level) = 0;
-    // The editable terrain, which knows impassable cells; null for a run-time terrain.
-    virtual const Terrain* GetEditableTerrain(const Level* level) = 0;
+    // The height-field ground of the region's level as it is now; null when that level has no
+    // terrain. The same object for the region's whole life.
+    virtual const NavigationGround* GetGround(const Region* region) = 0;
     virtual const GridRegion* GetGridRegion(const Level* level) = 0;
-    virtual unsigned GetNumXSamples(const TerrainBase* terrain) = 0;
-    virtual unsigned GetNumYSamples(const TerrainBase* terrain) = 0;
-    // The terrain's own sample.
-    virtual float GetTerrainHeight(const TerrainBase* terrain, int x, int y) = 0;
-    // The ground height at a sample as the world's ground queries give it, so that an edited
-    // ground counts at once.
-    virtual float GetGroundHeight(const TerrainBase* terrain, int x, int z) = 0;
-    virtual bool IsInvisible(const TerrainBase* terrain, int x, int y) = 0;
-    virtual bool IsImpassable(const Terrain* terrain, int x, int y) = 0;
-    // Appends the triangles of the terrain's plugs that lie in the box (terrain space: x and y
-    // along the samples, z the height), as the plugs store them.
-    virtual void GetPlugTriangles(const TerrainBase* terrain, const ABBox& box,
-                                  std::vector<std::array<Vec3, 3>>& out) = 0;
     // Replaces out with the built cells' mesh instances of the grid in the box (region space).
     virtual void GetCellMeshesInBox(const GridRegion* grid, const ABBox& box,
                                     std::vector<GraphicsMeshInstance*>& out) = 0;
@@ -123,15 +108,10 @@ public:
     virtual void MoveEntity(Entity* entity, Region* region, const Coords& coords) = 0;
 
     // ---- Models (rag dolls) ----
-    virtual const char* GetFileName(const GraphicsMesh& mesh) = 0;
-    virtual uint32_t GetNumRigidBodyDescriptions(const GraphicsMesh& mesh) = 0;
-    virtual const RigidBodyDescription& GetRigidBodyDescription(const GraphicsMesh& mesh, uint32_t index) = 0;
-    virtual uint32_t GetNumJointDescriptions(const GraphicsMesh& mesh) = 0;
-    virtual const JointDescription& GetJointDescription(const GraphicsMesh& mesh, uint32_t index) = 0;
-    // -1 when the mesh has no bone of that name.
-    virtual int32_t GetBoneIndex(const GraphicsMesh& mesh, const Name& bone) = 0;
-    // The bone's frame in the model's space for the pose.
-    virtual Coords GetAbsCoords(const GraphicsMesh& mesh, const SkeletalPose& pose, int32_t bone) = 0;
+    // The mesh as a rag doll's model in the pose; it reads both, so the caller keeps them while it
+    // uses it.
+    virtual std::unique_ptr<RagDollModel> GetRagDollModel(const GraphicsMesh& mesh,
+                                                          const SkeletalPose& pose) = 0;
 
     // Installs the one implementation (null removes it).
     static void Install(NavigationServices* services);

@@ -8,6 +8,7 @@
 #include "core/WorldCoords.h"
 #include "core/WorldVec3.h"
 #include "navigation/CollisionContact.h"
+#include "navigation/NavigationGround.h"
 #include "navigation/NavigationServices.h"
 #include "navigation/PhysicsMesh.h"
 #include "navigation/PhysicsObject.h"
@@ -221,7 +222,7 @@ struct PhysicsEngine::State
     {
         Region* region = nullptr;
         const Level* level = nullptr;
-        const TerrainBase* terrain = nullptr;
+        const NavigationGround* samples = nullptr;
         unsigned xSamples = 0;
         unsigned zSamples = 0;
         dHeightfieldDataID data = nullptr;
@@ -299,10 +300,7 @@ using State = PhysicsEngine::State;
 dReal GroundHeight(void* data, int x, int z)
 {
     const State::Ground* ground = static_cast<const State::Ground*>(data);
-    NavigationServices* world = NavigationServices::Get();
-    float height = 0.0f;
-    if (ground->terrain && world)
-        height = world->GetGroundHeight(ground->terrain, x, z);
+    const float height = ground->samples ? ground->samples->GetGroundHeight(x, z) : 0.0f;
     if (!IsFinite(height))
         return 0.0;
     return std::clamp(height, -maxGroundHeight, maxGroundHeight);
@@ -809,25 +807,25 @@ void PhysicsEngine::RefreshGrounds()
         ground->seen = false;
     for (Region* region : s.near) {
         const Level* level = world->IsLevelLoaded(region) ? world->GetLevelPtr(region) : nullptr;
-        const TerrainBase* terrain = level ? world->GetTerrain(level) : nullptr;
+        const NavigationGround* samples = level ? world->GetGround(region) : nullptr;
         // A cell grid has no height field: its pieces' collision meshes are its ground
         // (RefreshStaticMeshes).
         unsigned xSamples = 0, zSamples = 0;
-        if (terrain) {
-            xSamples = world->GetNumXSamples(terrain);
-            zSamples = world->GetNumYSamples(terrain);
+        if (samples) {
+            xSamples = samples->GetNumXSamples();
+            zSamples = samples->GetNumYSamples();
         }
         auto it = std::find_if(s.grounds.begin(), s.grounds.end(),
                                [region](const auto& ground) { return ground->region == region; });
         State::Ground* ground = it == s.grounds.end() ? nullptr : it->get();
-        if (ground && ground->level == level && ground->terrain == terrain && ground->xSamples == xSamples &&
+        if (ground && ground->level == level && ground->samples == samples && ground->xSamples == xSamples &&
             ground->zSamples == zSamples) {
             ground->seen = true;
             continue;
         }
         if (ground)
             DestroyGround(*ground);
-        if (!terrain)
+        if (!samples)
             continue;
         if (xSamples < 2 || zSamples < 2 || xSamples > maxGroundSamples || zSamples > maxGroundSamples) {
             LogPrintf(1, "Physics: the ground of region '%s' has %u x %u samples; bodies fall through it",
@@ -840,7 +838,7 @@ void PhysicsEngine::RefreshGrounds()
         }
         ground->region = region;
         ground->level = level;
-        ground->terrain = terrain;
+        ground->samples = samples;
         ground->xSamples = xSamples;
         ground->zSamples = zSamples;
         ground->seen = true;

@@ -2,6 +2,7 @@
 
 #include "core/Log.h"
 #include "navigation/NavigationServices.h"
+#include "navigation/RagDollModel.h"
 #include "navigation/RigidBodyDescription.h"
 
 #include <algorithm>
@@ -72,7 +73,9 @@ PhysicsRagDoll::PhysicsRagDoll(Entity* entity) : PhysicsObject(entity) {}
 PhysicsRagDoll::PhysicsRagDoll(Entity* entity, const GraphicsMesh& mesh, const SkeletalPose& pose)
     : PhysicsObject(entity)
 {
-    Build(mesh, pose);
+    NavigationServices* world = NavigationServices::Get();
+    if (const std::unique_ptr<RagDollModel> model = world ? world->GetRagDollModel(mesh, pose) : nullptr)
+        Build(*model);
 }
 
 void PhysicsRagDoll::Carry(const Name& bone, int body, const Coords& offset)
@@ -83,15 +86,12 @@ void PhysicsRagDoll::Carry(const Name& bone, int body, const Coords& offset)
     m_bones.push_back({bone, body, offset});
 }
 
-void PhysicsRagDoll::Build(const GraphicsMesh& mesh, const SkeletalPose& pose)
+void PhysicsRagDoll::Build(const RagDollModel& model)
 {
-    NavigationServices* model = NavigationServices::Get();
-    if (!model)
-        return;
-    const uint32_t described = model->GetNumRigidBodyDescriptions(mesh);
+    const uint32_t described = model.GetNumRigidBodyDescriptions();
     if (described > static_cast<uint32_t>(maxBodies))
-        LogPrintf(1, "Rag doll of '%s': %u rigid bodies, only the first %d are used",
-                  model->GetFileName(mesh), described, maxBodies);
+        LogPrintf(1, "Rag doll of '%s': %u rigid bodies, only the first %d are used", model.GetFileName(),
+                  described, maxBodies);
     const uint32_t count = std::min(described, static_cast<uint32_t>(maxBodies));
 
     // Per description: its body (-1 when left out), where it starts and ends, its child bone.
@@ -99,18 +99,18 @@ void PhysicsRagDoll::Build(const GraphicsMesh& mesh, const SkeletalPose& pose)
     std::vector<Vec3> starts(count), ends(count);
     std::vector<int32_t> children(count, -1);
     for (uint32_t i = 0; i < count; ++i) {
-        const RigidBodyDescription& description = model->GetRigidBodyDescription(mesh, i);
-        const int32_t parent = model->GetBoneIndex(mesh, description.parentNameKey);
+        const RigidBodyDescription& description = model.GetRigidBodyDescription(i);
+        const int32_t parent = model.GetBoneIndex(description.parentNameKey);
         if (parent < 0) {
             LogPrintf(1, "Rag doll of '%s': rigid body %u names no bone of the mesh ('%s'); left out",
-                      model->GetFileName(mesh), i, description.parentName.c_str());
+                      model.GetFileName(), i, description.parentName.c_str());
             continue;
         }
-        const Coords parentFrame = model->GetAbsCoords(mesh, pose, parent) * description.parentCoords;
+        const Coords parentFrame = model.GetBoneCoords(parent) * description.parentCoords;
         starts[i] = ends[i] = parentFrame.origin;
-        children[i] = model->GetBoneIndex(mesh, description.childNameKey);
+        children[i] = model.GetBoneIndex(description.childNameKey);
         if (children[i] >= 0)
-            ends[i] = (model->GetAbsCoords(mesh, pose, children[i]) * description.childCoords).origin;
+            ends[i] = (model.GetBoneCoords(children[i]) * description.childCoords).origin;
         Coords frame = parentFrame;
         frame.origin = (starts[i] + ends[i]) * 0.5f;
         slots[i] = AddBody(frame, description.extents, description.density, description.collides);
@@ -120,30 +120,28 @@ void PhysicsRagDoll::Build(const GraphicsMesh& mesh, const SkeletalPose& pose)
     for (uint32_t i = 0; i < count; ++i) {
         if (slots[i] < 0)
             continue;
-        const RigidBodyDescription& description = model->GetRigidBodyDescription(mesh, i);
+        const RigidBodyDescription& description = model.GetRigidBodyDescription(i);
         const Coords body = GetBodyCoords(slots[i]);
         Carry(description.parentNameKey, slots[i],
-              body.Inverse() *
-                  model->GetAbsCoords(mesh, pose, model->GetBoneIndex(mesh, description.parentNameKey)));
+              body.Inverse() * model.GetBoneCoords(model.GetBoneIndex(description.parentNameKey)));
     }
     for (uint32_t i = 0; i < count; ++i) {
         if (slots[i] < 0)
             continue;
-        const RigidBodyDescription& description = model->GetRigidBodyDescription(mesh, i);
+        const RigidBodyDescription& description = model.GetRigidBodyDescription(i);
         const Coords body = GetBodyCoords(slots[i]);
         if (children[i] >= 0)
-            Carry(description.childNameKey, slots[i],
-                  body.Inverse() * model->GetAbsCoords(mesh, pose, children[i]));
+            Carry(description.childNameKey, slots[i], body.Inverse() * model.GetBoneCoords(children[i]));
         for (const FusedBone& fused : description.fusedBones)
             Carry(fused.name, slots[i], fused.coords);
     }
 
-    const uint32_t joints = model->GetNumJointDescriptions(mesh);
+    const uint32_t joints = model.GetNumJointDescriptions();
     if (joints > static_cast<uint32_t>(maxJoints))
-        LogPrintf(1, "Rag doll of '%s': %u joints, only the first %d are used", model->GetFileName(mesh),
-                  joints, maxJoints);
+        LogPrintf(1, "Rag doll of '%s': %u joints, only the first %d are used", model.GetFileName(), joints,
+                  maxJoints);
     for (uint32_t j = 0; j < std::min(joints, static_cast<uint32_t>(maxJoints)); ++j) {
-        const JointDescription& description = model->GetJointDescription(mesh, j);
+        const JointDescription& description = model.GetJointDescription(j);
         if (description.jointType == JOINT_TYPE_NONE)
             continue;
         const int32_t a = description.rigidBody0, b = description.rigidBody1;
@@ -151,7 +149,7 @@ void PhysicsRagDoll::Build(const GraphicsMesh& mesh, const SkeletalPose& pose)
             slots[static_cast<size_t>(a)] < 0 || slots[static_cast<size_t>(b)] < 0) {
             LogPrintf(1,
                       "Rag doll of '%s': joint %u links bodies %d and %d, which it does not have; left out",
-                      model->GetFileName(mesh), j, a, b);
+                      model.GetFileName(), j, a, b);
             continue;
         }
         Joint joint;

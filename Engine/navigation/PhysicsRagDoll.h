@@ -29,6 +29,7 @@
 namespace GAME {
 
 class GraphicsMesh;
+class RagDollModel;
 class SkeletalPose;
 
 class PhysicsRagDoll : public PhysicsObject
@@ -61,7 +62,7 @@ private:
         Coords offset;
     };
 
-    void Build(const GraphicsMesh& mesh, const SkeletalPose& pose);
+    void Build(const RagDollModel& model);
     void Carry(const Name& bone, int body, const Coords& offset);
 
     std::vector<BoneLink> m_bones;

@@ -1,6 +1,7 @@
 #include "navigation/TerrainPathMeshCalculator.h"
 
 #include "core/RegionServices.h"
+#include "navigation/NavigationGround.h"
 #include "navigation/NavigationServices.h"
 
 #include <algorithm>
@@ -17,14 +18,13 @@ void TerrainPathMeshCalculator::CreateNavigationMesh(const std::vector<Region*>&
         return;
     for (Region* region : regions) {
         const Level* level = region ? world->GetLevel(region, true) : nullptr;
-        const TerrainBase* terrain = level ? world->GetTerrain(level) : nullptr;
-        if (!terrain || world->GetNumXSamples(terrain) < 2 || world->GetNumYSamples(terrain) < 2)
+        const NavigationGround* ground = level ? world->GetGround(region) : nullptr;
+        if (!ground || ground->GetNumXSamples() < 2 || ground->GetNumYSamples() < 2)
             continue;
         // Samples lie one unit apart from the region's origin: cell (x, y) spans x..x+1 and
         // z = y..y+1 of region space.
         const IntVec3 o = RegionServices::OffsetFromWorld(region);
-        const int64_t cellsX = world->GetNumXSamples(terrain) - 1,
-                      cellsY = world->GetNumYSamples(terrain) - 1;
+        const int64_t cellsX = ground->GetNumXSamples() - 1, cellsY = ground->GetNumYSamples() - 1;
         // The cells inside the box (the box's sides are whole units, as are the cells').
         const int64_t x0 = std::max<int64_t>(0, int64_t(box.center.x) - box.halfSize.x - o.x);
         const int64_t x1 = std::min<int64_t>(cellsX - 1, int64_t(box.center.x) + box.halfSize.x - o.x - 1);
@@ -32,13 +32,9 @@ void TerrainPathMeshCalculator::CreateNavigationMesh(const std::vector<Region*>&
         const int64_t y1 = std::min<int64_t>(cellsY - 1, int64_t(box.center.z) + box.halfSize.z - o.z - 1);
         if (x0 > x1 || y0 > y1)
             continue;
-        // The editable terrain knows which cells are impassable; the run-time terrain has no such
-        // cells of its own.
-        const Terrain* editable = world->GetEditableTerrain(level);
         const Vec3 shift = BuildFrameShift(o, box);
         auto corner = [&](int64_t x, int64_t y) {
-            return Vec3(static_cast<float>(x),
-                        world->GetTerrainHeight(terrain, static_cast<int>(x), static_cast<int>(y)),
+            return Vec3(static_cast<float>(x), ground->GetHeight(static_cast<int>(x), static_cast<int>(y)),
                         static_cast<float>(y)) +
                    shift;
         };
@@ -47,10 +43,10 @@ void TerrainPathMeshCalculator::CreateNavigationMesh(const std::vector<Region*>&
         };
         for (int64_t y = y0; y <= y1; ++y)
             for (int64_t x = x0; x <= x1; ++x) {
-                if (editable && world->IsImpassable(editable, static_cast<int>(x), static_cast<int>(y)))
-                    continue;
-                // A cut-away cell has no height-field ground; the plug that fills it (below) does.
-                if (world->IsInvisible(terrain, static_cast<int>(x), static_cast<int>(y)))
+                // Only the editable terrain knows impassable cells. A cut-away cell has no height-field
+                // ground; the plug that fills it (below) does.
+                if (ground->IsImpassable(static_cast<int>(x), static_cast<int>(y)) ||
+                    ground->IsInvisible(static_cast<int>(x), static_cast<int>(y)))
                     continue;
                 const Vec3 a = corner(x, y), b = corner(x + 1, y), c = corner(x + 1, y + 1),
                            d = corner(x, y + 1);
@@ -65,7 +61,7 @@ void TerrainPathMeshCalculator::CreateNavigationMesh(const std::vector<Region*>&
         const Vec3 low(static_cast<float>(x0), -1.0e30f, static_cast<float>(y0));
         const Vec3 high(static_cast<float>(x1 + 1), 1.0e30f, static_cast<float>(y1 + 1));
         std::vector<std::array<Vec3, 3>> triangles;
-        world->GetPlugTriangles(terrain, ABBox((low + high) * 0.5f, (high - low) * 0.5f), triangles);
+        ground->GetPlugTriangles(ABBox((low + high) * 0.5f, (high - low) * 0.5f), triangles);
         for (const std::array<Vec3, 3>& triangle : triangles) {
             Vec3 p[3];
             for (int k = 0; k < 3; ++k) {

@@ -12,6 +12,7 @@
 #include "scene/GraphicsNormalRenderer.h"
 #include "scene/GraphicsReflectionManager.h"
 #include "scene/GraphicsTransparencyManager.h"
+#include "scene/SceneDayLight.h"
 #include "scene/SceneServices.h"
 #include "scene/SceneWorldServices.h"
 
@@ -264,13 +265,13 @@ RenderTexture* GraphicsPortalRenderer::RenderOneRegion(const std::vector<Region*
     sun.SetCastsShadows(true);
     Color sunColor(0.0f, 0.0f, 0.0f, 1.0f), sky(1.0f, 1.0f, 1.0f, 1.0f), ground(1.0f, 1.0f, 1.0f, 1.0f);
     if (!underground) {
-        if (world.HasDayNight()) {
-            if (graphics && graphics->UseLowQualityLighting() && !world.IsDay())
+        if (SceneDayLight* day = world.GetDayLight()) {
+            if (graphics && graphics->UseLowQualityLighting() && !day->IsDay())
                 sun.SetCastsShadows(false);
-            sunColor = world.GetDayLightColor();
-            sky = world.GetDaySkyAmbientColor();
-            ground = world.GetDayGroundAmbientColor();
-            const Vec3 direction = world.GetDayLightDirection();
+            sunColor = day->GetLightColor();
+            sky = day->GetSkyAmbientColor();
+            ground = day->GetGroundAmbientColor();
+            const Vec3 direction = day->GetLightDirection();
             sun.SetObjectToWorldCoords(WorldCoords(
                 region, Coords::LookInDirection(Vec3(), direction, direction.GetPerpendicular())));
         }

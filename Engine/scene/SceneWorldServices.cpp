@@ -1,7 +1,6 @@
 #include "scene/SceneWorldServices.h"
 
 #include "core/RegionServices.h"
-#include "core/WorldVec3.h"
 
 #include <atomic>
 
@@ -49,12 +48,7 @@ public:
     void AddEntityToScene(Entity*, GraphicsSceneRenderer&, const Frustum*) override {}
     void AnimationCallback(Entity*, int, const Name&) override {}
     void CreateAnimationEntity(Entity*, const std::string&, const std::string&) override {}
-    bool HasDayNight() override { return false; }
-    bool IsDay() override { return true; }
-    Color GetDayLightColor() override { return Color(); }
-    Color GetDaySkyAmbientColor() override { return Color(); }
-    Color GetDayGroundAmbientColor() override { return Color(); }
-    Vec3 GetDayLightDirection() override { return Vec3(0.0f, 1.0f, 0.0f); }
+    SceneDayLight* GetDayLight() override { return nullptr; }
 };
 
 } // namespace
@@ -79,16 +73,12 @@ SceneWorldServices& SceneWorldServices::Current()
 
 Coords SceneWorldServices::RelativeTransformation(const Region* region, const Region* other)
 {
-    if (!other)
-        return Coords();
-    return Coords::Translation(RegionServices::OffsetDifference(region, other));
+    return RegionServices::RelativeTransformation(region, other);
 }
 
 Vec3 SceneWorldServices::RelativePosition(const Region* region, const WorldVec3& position)
 {
-    if (!position.GetRegion())
-        return Vec3();
-    return position.GetRegionPosition() + RegionServices::OffsetDifference(position.GetRegion(), region);
+    return RegionServices::RelativePosition(region, position);
 }
 
 } // namespace GAME

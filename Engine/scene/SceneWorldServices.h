@@ -1,14 +1,15 @@
 // What the scene renderers and animation channels need of the world above them, which they may not
 // include: the regions a view sees and what each holds (its level's contents, its entities, its
 // reflection planes), the portals between regions, the entities that cast shadows or render across
-// portals, the time of day's light, and the entities that hear an animation's events. Regions' offsets
-// come from core's RegionServices; the objects named here only pass through scene as pointers.
+// portals, the time of day's light (through a SceneDayLight), and the entities that hear an
+// animation's events. Regions' offsets come from core's RegionServices; the objects named here only
+// pass through scene as pointers.
 //
-// The world implements this interface and installs it for as long as the library is loaded
-// (world/WorldHooks.cpp): regions, portals and entities exist without an engine. Without an
-// implementation (never the case inside the library) Current() answers for a missing world: no
-// region is seen, regions have no name, index, level or portal, nothing is underground, portals lead
-// nowhere, there are no entities and no time of day.
+// The world implements this interface (world/WorldSceneHooks.h) and installs it for as long as
+// the library is loaded (world/WorldHooks.cpp): regions, portals and entities exist without an
+// engine. Without an implementation (never the case inside the library) Current() answers for a
+// missing world: no region is seen, regions have no name, index, level or portal, nothing is
+// underground, portals lead nowhere, there are no entities and no time of day.
 //
 // Threads: main thread, like the objects it reads; Install while nothing else runs.
 #pragma once
@@ -32,6 +33,7 @@ class GraphicsSceneRenderer;
 class Name;
 class Portal;
 class Region;
+class SceneDayLight;
 class Sphere;
 class WorldFrustum;
 class WorldPrimitiveDrawer;
@@ -108,14 +110,9 @@ public:
                                        const std::string& attach) = 0;
 
     // ---- The time of day ----
-    // Whether there is a time of day; the other answers read it (and advance its clock) as they are
-    // asked, in the order asked.
-    virtual bool HasDayNight() = 0;
-    virtual bool IsDay() = 0;
-    virtual Color GetDayLightColor() = 0;
-    virtual Color GetDaySkyAmbientColor() = 0;
-    virtual Color GetDayGroundAmbientColor() = 0;
-    virtual Vec3 GetDayLightDirection() = 0;
+    // Its light; null when there is no time of day. Asked again for each picture: what it hands over
+    // lasts as long as that time of day.
+    virtual SceneDayLight* GetDayLight() = 0;
 
     // Installs the one implementation (null removes it).
     static void Install(SceneWorldServices* services);
@@ -124,8 +121,8 @@ public:
     // The installed implementation, or the answers of a missing world.
     static SceneWorldServices& Current();
 
-    // A region's transformation into another's space (identity when other is null) and a position in
-    // the region's space, from core's region offsets: regions differ by translation only.
+    // Core's RegionServices::RelativeTransformation and RelativePosition, under the names the
+    // renderers use.
     static Coords RelativeTransformation(const Region* region, const Region* other);
     static Vec3 RelativePosition(const Region* region, const WorldVec3& position);
 };

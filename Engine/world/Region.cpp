@@ -7,6 +7,7 @@
 #include "core/MathUtil.h"
 #include "core/ObjectManager.h"
 #include "core/Ray.h"
+#include "core/RegionServices.h"
 #include "core/Sphere.h"
 #include "core/Thread.h"
 #include "core/UniqueId.h"
@@ -1093,16 +1094,12 @@ Vec3 Region::GetOffsetDifference(const Region* from, const Region* to)
 
 Coords Region::GetRelativeTransformation(const Region* other) const
 {
-    if (!other)
-        return Coords();
-    return Coords::Translation(GetOffsetDifference(this, other));
+    return RegionServices::RelativeTransformation(this, other);
 }
 
 Vec3 Region::GetRelativePosition(const WorldVec3& position) const
 {
-    if (!position.GetRegion())
-        return Vec3();
-    return position.GetRegionPosition() + GetOffsetDifference(position.GetRegion(), this);
+    return RegionServices::RelativePosition(this, position);
 }
 
 // ---- Entities -----------------------------------------------------------------------------------

@@ -6,7 +6,8 @@
 // them, keeping the level's state in memory for the next load. It keeps the region's two fog-of-war
 // grids and saves the persistent one on a "FOW Saving Thread", and it holds the minimap and icon
 // textures (decoded from DDS or TGA files) and, for the editor, draws both
-// pictures anew from above (RebuildMapData). Owns its portals, level, saved state, fog and threads.
+// pictures anew from above (RebuildMapData). Owns its portals, level, saved state, fog and threads,
+// and the level's ground as navigation reads it (RegionGround).
 //
 // Threads: the level loading thread runs the load under the level lock and touches nothing else of
 // the region but the loading flags, the idle counter and a failure mark (all atomic); the level is
@@ -26,6 +27,7 @@
 #include "core/IntVec3.h"
 #include "data/RegionId.h"
 #include "world/EntityListType.h"
+#include "world/RegionGround.h"
 
 #include <atomic>
 #include <cstdint>
@@ -144,6 +146,8 @@ public:
     bool HasKeptState() const;
     bool IsLoadedFromMap() const { return m_loadedFromMap; }
     unsigned GetLastUpdateFrame() const { return m_lastUpdateFrame; }
+    // The level's height-field ground as navigation reads it; one object for the region's life.
+    const RegionGround& GetGround() const { return m_ground; }
 
     // ---- Frame --------------------------------------------------------------------------------
     // The world's walk (see World::Update): loads what the frusta reach, walks through portals up
@@ -333,6 +337,7 @@ private:
     RenderTexture* m_minimapTexture = nullptr; // under the minimap lock
     // Signalled as a load finishes, so that a waiting main thread wakes at once.
     Event m_loadDone;
+    RegionGround m_ground{*this};
 };
 
 } // namespace GAME

@@ -73,6 +73,44 @@ Vec3 SafeUnit(const Vec3& v)
     return length > 0.0f ? v * (1.0f / length) : Vec3();
 }
 
+// A ray of from's space moved into another region's space.
+Ray MoveRay(const Ray& ray, const Region* from, const Region* to)
+{
+    return Ray(ray.origin + Region::GetOffsetDifference(from, to), ray.direction);
+}
+
+// Hands visit(level, ray moved into the region) the level of each region whose box the ray meets,
+// until visit answers true.
+template <class Visit>
+void VisitLevelsOnRay(const std::list<Region*>& regions, const WorldRay& ray, Visit&& visit)
+{
+    Region* from = ray.GetRegion();
+    if (!from)
+        return;
+    for (const Region* region : regions) {
+        const Ray moved = MoveRay(ray.GetRegionRay(), from, region);
+        if (region->GetBoundingBox().GetIntersection(moved) == gInfinity)
+            continue;
+        if (const Level* level = region->GetLevelPtr())
+            if (visit(*level, moved))
+                return;
+    }
+}
+
+// Hands visit(level, region) the level of each region whose box meets the box (from's space),
+// until visit answers true.
+template <class Visit>
+void VisitLevelsInBox(const std::list<Region*>& regions, const Region* from, const ABBox& box, Visit&& visit)
+{
+    for (Region* region : regions) {
+        if (!ABBoxesOverlap(MovedBox(region, from), box))
+            continue;
+        if (Level* level = region->GetLevelPtr())
+            if (visit(*level, *region))
+                return;
+    }
+}
+
 } // namespace
 
 // Gives the heap pages that unloaded levels freed back to the system on a thread of its own: the
@@ -219,8 +257,7 @@ void World::UnloadLevel(int index, bool saveState)
 
 void World::UnloadExtraRegions()
 {
-    for (Region* region : m_regions)
-        region->PrepareUnload();
+    ForEachRegion(&Region::PrepareUnload);
 }
 
 void World::UpdateRegionBoundingBox(Level* level)
@@ -371,29 +408,31 @@ void World::Update(const std::vector<WorldFrustum>& frusta)
     }
 }
 
+void World::ForEachRegion(void (Region::*operation)())
+{
+    for (Region* region : m_regions)
+        (region->*operation)();
+}
+
 void World::PreDeviceReset()
 {
     // The engine has told the graphics engine's shared resources already.
-    for (Region* region : m_regions)
-        region->PreDeviceReset();
+    ForEachRegion(&Region::PreDeviceReset);
 }
 
 void World::PostDeviceReset()
 {
-    for (Region* region : m_regions)
-        region->PostDeviceReset();
+    ForEachRegion(&Region::PostDeviceReset);
 }
 
 void World::ReloadGenerationDependentData()
 {
-    for (Region* region : m_regions)
-        region->ReloadGenerationDependentData();
+    ForEachRegion(&Region::ReloadGenerationDependentData);
 }
 
 void World::ReleaseMinimapImages()
 {
-    for (Region* region : m_regions)
-        region->ReleaseMinimapImage();
+    ForEachRegion(&Region::ReleaseMinimapImage);
 }
 
 void World::ValidateSectorLayers()
@@ -749,11 +788,6 @@ void World::GetEntitiesInCone(std::vector<Entity*>& out, const WorldVec3& apex, 
 
 // ---- Rays ---------------------------------------------------------------------------------------
 
-Ray World::MoveRay(const Ray& ray, const Region* from, const Region* to)
-{
-    return Ray(ray.origin + Region::GetOffsetDifference(from, to), ray.direction);
-}
-
 void World::GetIntersection(const WorldRay& ray, WorldIntersection& out, PhysicsSurface surface,
                             bool excludeEntities) const
 {
@@ -808,63 +842,39 @@ void World::GetIntersectionThroughPortals(Region* region, const Ray& ray, WorldI
 
 Entity* World::PickEntity(const WorldRay& ray) const
 {
-    Region* from = ray.GetRegion();
-    if (!from)
-        return nullptr;
-    for (const Region* region : m_loadedRegions) {
-        const Ray moved = MoveRay(ray.GetRegionRay(), from, region);
-        if (region->GetBoundingBox().GetIntersection(moved) == gInfinity)
-            continue;
-        if (const Level* level = region->GetLevelPtr())
-            if (Entity* entity = level->PickEntity(moved))
-                return entity;
-    }
-    return nullptr;
+    Entity* picked = nullptr;
+    VisitLevelsOnRay(m_loadedRegions, ray, [&](const Level& level, const Ray& moved) {
+        picked = level.PickEntity(moved);
+        return picked != nullptr;
+    });
+    return picked;
 }
 
 Entity* World::PickEntity(const WorldRay& ray, const FilterFunction<Entity>& filter) const
 {
-    Region* from = ray.GetRegion();
-    if (!from)
-        return nullptr;
-    for (const Region* region : m_loadedRegions) {
-        const Ray moved = MoveRay(ray.GetRegionRay(), from, region);
-        if (region->GetBoundingBox().GetIntersection(moved) == gInfinity)
-            continue;
-        if (const Level* level = region->GetLevelPtr())
-            if (Entity* entity = level->PickEntity(moved, filter))
-                return entity;
-    }
-    return nullptr;
+    Entity* picked = nullptr;
+    VisitLevelsOnRay(m_loadedRegions, ray, [&](const Level& level, const Ray& moved) {
+        picked = level.PickEntity(moved, filter);
+        return picked != nullptr;
+    });
+    return picked;
 }
 
 void World::PickEntities(const WorldRay& ray, std::vector<Entity*>& out) const
 {
-    Region* from = ray.GetRegion();
-    if (!from)
-        return;
-    for (const Region* region : m_loadedRegions) {
-        const Ray moved = MoveRay(ray.GetRegionRay(), from, region);
-        if (region->GetBoundingBox().GetIntersection(moved) == gInfinity)
-            continue;
-        if (const Level* level = region->GetLevelPtr())
-            level->PickEntities(moved, out, false);
-    }
+    VisitLevelsOnRay(m_loadedRegions, ray, [&](const Level& level, const Ray& moved) {
+        level.PickEntities(moved, out, false);
+        return false;
+    });
 }
 
 void World::GetAllIntersections(const WorldRay& ray, std::vector<Entity*>& out, bool alternate,
                                 float maxDistance) const
 {
-    Region* from = ray.GetRegion();
-    if (!from)
-        return;
-    for (const Region* region : m_loadedRegions) {
-        const Ray moved = MoveRay(ray.GetRegionRay(), from, region);
-        if (region->GetBoundingBox().GetIntersection(moved) == gInfinity)
-            continue;
-        if (const Level* level = region->GetLevelPtr())
-            level->GetAllIntersections(moved, out, alternate, maxDistance);
-    }
+    VisitLevelsOnRay(m_loadedRegions, ray, [&](const Level& level, const Ray& moved) {
+        level.GetAllIntersections(moved, out, alternate, maxDistance);
+        return false;
+    });
 }
 
 int World::PickRegion(const WorldRay& ray) const
@@ -960,16 +970,13 @@ int World::FindCollisions(const Entity* entity, CollisionContact* contacts, int 
     if (!entity || !contacts || maxContacts <= 0 || !from)
         return 0;
     const ABBox& box = entity->GetRegionBoundingBox();
-    const ABBox placed(pos.GetRegionPosition(), box.extents);
     int found = 0;
-    for (const Region* region : m_loadedRegions) {
-        if (found >= maxContacts)
-            break;
-        if (!ABBoxesOverlap(MovedBox(region, from), placed))
-            continue;
-        if (const Level* level = region->GetLevelPtr())
-            found += level->FindCollisions(entity, contacts + found, maxContacts - found, pos, type, surface);
-    }
+    VisitLevelsInBox(m_loadedRegions, from, ABBox(pos.GetRegionPosition(), box.extents),
+                     [&](const Level& level, const Region&) {
+                         found += level.FindCollisions(entity, contacts + found, maxContacts - found, pos,
+                                                       type, surface);
+                         return found >= maxContacts;
+                     });
     return found;
 }
 
@@ -983,14 +990,10 @@ int World::FindCollisions(const Entity* entity, const OBBox& box, CollisionConta
     ABBox enclosing = ABBox::FromOBBox(box);
     enclosing.center += pos.GetRegionPosition();
     int found = 0;
-    for (const Region* region : m_loadedRegions) {
-        if (found >= maxContacts)
-            break;
-        if (!ABBoxesOverlap(MovedBox(region, from), enclosing))
-            continue;
-        if (const Level* level = region->GetLevelPtr())
-            found += level->FindCollisions(entity, box, contacts + found, maxContacts - found, pos, type, surface);
-    }
+    VisitLevelsInBox(m_loadedRegions, from, enclosing, [&](const Level& level, const Region&) {
+        found += level.FindCollisions(entity, box, contacts + found, maxContacts - found, pos, type, surface);
+        return found >= maxContacts;
+    });
     return found;
 }
 
@@ -1002,13 +1005,11 @@ void World::FindCollisions(const Entity* entity, std::vector<CollisionBox>& boxe
         return;
     // The entity's box about the position, relative to it.
     const ABBox relative(Vec3(), entity->GetRegionBoundingBox().extents);
-    const ABBox placed(pos.GetRegionPosition(), relative.extents);
-    for (const Region* region : m_loadedRegions) {
-        if (!ABBoxesOverlap(MovedBox(region, from), placed))
-            continue;
-        if (const Level* level = region->GetLevelPtr())
-            level->FindCollisions(boxes, relative, pos, type, surface);
-    }
+    VisitLevelsInBox(m_loadedRegions, from, ABBox(pos.GetRegionPosition(), relative.extents),
+                     [&](const Level& level, const Region&) {
+                         level.FindCollisions(boxes, relative, pos, type, surface);
+                         return false;
+                     });
 }
 
 // ---- Disturbances -------------------------------------------------------------------------------
@@ -1019,18 +1020,14 @@ void World::CreateDisturbance(const WorldVec3& position, float radius, float str
     if (!from)
         return;
     const ABBox around(position.GetRegionPosition(), Vec3(radius, radius, radius));
-    for (Region* region : m_loadedRegions) {
-        if (!ABBoxesOverlap(MovedBox(region, from), around))
-            continue;
-        Level* level = region->GetLevelPtr();
-        if (!level)
-            continue;
-        const Vec3 local = region->GetRelativePosition(position);
-        if (TerrainBase* terrain = level->GetTerrain())
+    VisitLevelsInBox(m_loadedRegions, from, around, [&](Level& level, const Region& region) {
+        const Vec3 local = region.GetRelativePosition(position);
+        if (TerrainBase* terrain = level.GetTerrain())
             terrain->DisplaceGrass(local.x, local.z, radius, strength);
-        if (Water* water = level->GetWater())
+        if (Water* water = level.GetWater())
             water->CreateRipple(local, radius, strength, static_cast<unsigned>(type));
-    }
+        return false;
+    });
 }
 
 void World::CreateGrassWind(const PhysicsGrassWind& wind)

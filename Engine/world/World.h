@@ -330,8 +330,8 @@ private:
     // Waits for every thread of every region, then deletes them all.
     void DeleteRegions();
     void ClearSectorData();
-    // Moves a ray of from's space into region's space.
-    static Ray MoveRay(const Ray& ray, const Region* from, const Region* to);
+    // Calls the operation on every region.
+    void ForEachRegion(void (Region::*operation)());
 
     class HeapTrimmer;
 

@@ -6,6 +6,7 @@
 #include "data/BinaryReader.h"
 #include "data/BinaryWriter.h"
 #include "data/ChunkedBinaryWriter.h"
+#include "scene/SceneWorldServices.h"
 #include "world/Portal.h"
 #include "world/Region.h"
 #include "world/World.h"
@@ -72,6 +73,16 @@ TEST_F(WorldPositionTest, CrossRegionDifferencesKeepPrecision)
     Region* west = Add("west", IntVec3(-2000000000, 0, 0), ABBox());
     EXPECT_EQ(WorldVec3(east, Vec3()) - WorldVec3(west, Vec3()), Vec3(4.0e9f, 0, 0));
     EXPECT_EQ(WorldVec3(west, Vec3()) - WorldVec3(east, Vec3()), Vec3(-4.0e9f, 0, 0));
+    // The region's own answers and the renderers' agree at those limits; no other region, or a
+    // position without one, gives the identity and the origin.
+    for (const Coords& eastToWest :
+         {east->GetRelativeTransformation(west), SceneWorldServices::RelativeTransformation(east, west)})
+        EXPECT_EQ(eastToWest.TransformPoint(Vec3(1, 2, 3)), Vec3(4.0e9f, 2, 3));
+    for (const Vec3& inWest : {west->GetRelativePosition(WorldVec3(east, Vec3(0, 1, 0))),
+                               SceneWorldServices::RelativePosition(west, WorldVec3(east, Vec3(0, 1, 0)))})
+        EXPECT_EQ(inWest, Vec3(4.0e9f, 1, 0));
+    EXPECT_EQ(east->GetRelativeTransformation(nullptr), Coords());
+    EXPECT_EQ(SceneWorldServices::RelativePosition(east, WorldVec3(nullptr, Vec3(1, 1, 1))), Vec3());
 
     WorldVec3 moved(far, Vec3(0.5f, 1, 2));
     moved.MakeRelative(a);

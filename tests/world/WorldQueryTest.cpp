@@ -1,6 +1,7 @@
 #include "core/MathUtil.h"
 #include "core/Sphere.h"
 #include "core/WorldRay.h"
+#include "navigation/CollisionContact.h"
 
 #include "LevelFixtures.h"
 #include "StreamingWorld.h"
@@ -171,6 +172,52 @@ TEST_F(WorldQueryTest, RaysPicksAndFloors)
     float distance = gInfinity;
     EXPECT_EQ(world.TraceRayAgainstPortals(ray, distance, false), a->GetPortal(0));
     EXPECT_FLOAT_EQ(distance, 30.0f);
+}
+
+// Every entity but one.
+class AllBut : public FilterFunction<Entity>
+{
+public:
+    explicit AllBut(const Entity* left) : m_left(left) {}
+    bool operator()(const Entity* entity) const override { return entity != m_left; }
+
+private:
+    const Entity* m_left;
+};
+
+TEST_F(WorldQueryTest, FilteredPicksHitListsAndCollisionsAskEachRegionTheyMeetUntilDone)
+{
+    // Past A's box, the filter lets B's be picked in B's space; the hit list stops at its distance
+    // (A's box 25 along the ray, B's 43).
+    const WorldRay ray(WorldVec3(a, Vec3(30, 0.5f, 32)), Vec3(1, 0, 0));
+    EXPECT_EQ(world.PickEntity(ray, AllBut(nullptr)), e2);
+    EXPECT_EQ(world.PickEntity(ray, AllBut(e2)), e3);
+    std::vector<Entity*> hits;
+    world.GetAllIntersections(ray, hits, false, 100.0f);
+    EXPECT_EQ(hits.size(), 2u);
+    EXPECT_TRUE(Has(hits, e2) && Has(hits, e3));
+    hits.clear();
+    world.GetAllIntersections(ray, hits, false, 30.0f);
+    EXPECT_EQ(hits, std::vector<Entity*>{e2});
+
+    // A bar sunk into the ground across the border meets A's ground and B's: contacts from both,
+    // placed about the reference, and no more than asked for.
+    const WorldVec3 border(a, Vec3(64, 0, 20));
+    const OBBox bar(Vec3(10, 0.5f, 1), Coords());
+    CollisionContact contacts[512];
+    const int found =
+        world.FindCollisions(nullptr, bar, contacts, 512, border, ENTITY_LIST_ALL, physicsSurfaceAny);
+    ASSERT_LT(found, 512);
+    ASSERT_GT(found, 1);
+    EXPECT_TRUE(
+        std::any_of(contacts, contacts + found, [](const CollisionContact& c) { return c.position.x < -5; }));
+    EXPECT_TRUE(
+        std::any_of(contacts, contacts + found, [](const CollisionContact& c) { return c.position.x > 5; }));
+    EXPECT_EQ(world.FindCollisions(nullptr, bar, contacts, 1, border, ENTITY_LIST_ALL, physicsSurfaceAny), 1);
+    // Without a region nothing is asked.
+    EXPECT_EQ(
+        world.FindCollisions(nullptr, bar, contacts, 512, WorldVec3(), ENTITY_LIST_ALL, physicsSurfaceAny),
+        0);
 }
 
 } // namespace
