@@ -1,8 +1,11 @@
 #include "FlightCamera.h"
 
 #include "datakit/WorldGenerator.h"
+#include "world/Portal.h"
+#include "world/Region.h"
 #include "world/World.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace SampleHost {
@@ -17,6 +20,16 @@ constexpr float cameraFarPlane = cameraDistance + 60.0f;
 constexpr float cameraNearPlane = 0.5f;
 // Each frame the camera covers half the way to its place.
 constexpr float glide = 0.5f;
+// Near a doorway the camera comes in: this close within doorwayNear units of the doorway's choke
+// point, its whole distance from doorwayFar on. The flight passes a doorway in a step to a few
+// units past it, more than the camera trails its target by there.
+constexpr float doorwayDistance = 8.0f;
+constexpr float doorwayNear = 8.0f;
+constexpr float doorwayFar = 24.0f;
+// Within doorwayFar the camera keeps at least doorwayMargin before the doorway's plane when its
+// target moves away from the doorway, coming no closer to the target than closestDistance.
+constexpr float doorwayMargin = 1.0f;
+constexpr float closestDistance = 0.5f;
 
 } // namespace
 
@@ -32,15 +45,49 @@ FlightCamera::FlightCamera(const DataKit::WorldGenerator& generator, GAME::World
 GAME::WorldFrustum FlightCamera::ViewAt(float seconds, const GAME::Viewport& viewport)
 {
     const DataKit::WorldGenerator::View view = m_generator.GetFlightView(seconds);
-    m_target = GAME::WorldVec3(m_world.GetRegion(view.region), view.position);
+    GAME::Region* region = m_world.GetRegion(view.region);
+    m_target = GAME::WorldVec3(region, view.position);
     // The orbit's offset points away from the flight direction: the camera trails the target.
     if (view.direction.x != 0.0f || view.direction.z != 0.0f)
         SetCameraYaw(std::atan2(-view.direction.x, -view.direction.z));
+    SetCameraDistance(DistanceNearDoorways(region, view.position));
     // The first placement is immediate; from then on the camera glides.
     SetAcceleration(m_placed ? glide : 0.0f);
     Update();
     m_placed = true;
     return GetFrustum(viewport);
+}
+
+float FlightCamera::DistanceNearDoorways(const GAME::Region* region, const GAME::Vec3& target) const
+{
+    float distance = cameraDistance;
+    if (!region)
+        return distance;
+    // Where the camera stands from its target, a unit away.
+    const float pitch = GetCameraPitch(), yaw = GetCameraYaw();
+    const GAME::Vec3 away(std::cos(pitch) * std::sin(yaw), std::sin(pitch), std::cos(pitch) * std::cos(yaw));
+    for (int i = 0; i < region->GetNumPortals(); ++i) {
+        const GAME::Portal* portal = region->GetPortal(i);
+        if (!portal)
+            continue;
+        const GAME::Vec3 choke = portal->GetChokePoint().GetOrigin().GetRegionPosition();
+        const float dx = target.x - choke.x, dz = target.z - choke.z;
+        const float reach = std::sqrt(dx * dx + dz * dz);
+        if (reach >= doorwayFar)
+            continue;
+        const float t = std::clamp((reach - doorwayNear) / (doorwayFar - doorwayNear), 0.0f, 1.0f);
+        distance = std::min(distance,
+                            doorwayDistance + (cameraDistance - doorwayDistance) * t * t * (3.0f - 2.0f * t));
+        // A camera behind the doorway's plane would be across it from its target: drawn from the
+        // target's region it would see that region cut at the doorway and the region it stands in
+        // composited over it. It stays on the target's side instead.
+        const GAME::Plane plane = portal->GetPlane();
+        const float ahead = plane.GetDistance(target);
+        const float toward = GAME::Vec3::Dot(plane.normal, away);
+        if (ahead > 0.0f && toward < 0.0f)
+            distance = std::min(distance, std::max(closestDistance, (ahead - doorwayMargin) / -toward));
+    }
+    return distance;
 }
 
 } // namespace SampleHost

@@ -1,6 +1,8 @@
 // The sample host's camera: the engine's world camera following a target that moves along the
 // generated world's scripted flight. The camera keeps behind and above the target, gliding toward
-// its place from frame to frame and jumping where the flight does. Main thread only.
+// its place from frame to frame and jumping where the flight does. Near a doorway it comes in
+// closer and stays on its target's side of the doorway: the view is drawn from the target's
+// region, which a camera left behind the doorway would see cut at it. Main thread only.
 #pragma once
 
 #include "core/WorldFrustum.h"
@@ -13,8 +15,9 @@ class WorldGenerator;
 }
 
 namespace GAME {
+class Region;
 class World;
-}
+} // namespace GAME
 
 namespace SampleHost {
 
@@ -34,6 +37,9 @@ protected:
     void HandleInput() override {}
 
 private:
+    // The camera's distance for a target at that place in the region, near its doorways.
+    float DistanceNearDoorways(const GAME::Region* region, const GAME::Vec3& target) const;
+
     const DataKit::WorldGenerator& m_generator;
     GAME::World& m_world;
     GAME::WorldVec3 m_target;

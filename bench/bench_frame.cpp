@@ -1952,8 +1952,18 @@ FrameView PortalView(GAME::Engine& engine, GAME::World& world, const Floor& floo
         drawBehind(rootPortals.front, true);
     RegionView rootView =
         regionView(root, identity, rootBack && rootBack->targetFade != 0.0f ? rootBack : nullptr);
-    if (rootOver)
-        weigh(rootView, alphaLeft, 1.0f - fades.GetRegionFade(root));
+    if (rootOver) {
+        // The camera's region gives way only toward a region behind its doorways that the target
+        // came from, while the target is at that doorway.
+        float behind = 0.0f;
+        for (const Seen& s : rootPortals.front) {
+            GAME::Coords across;
+            GAME::Region* next = nullptr;
+            if (services.GetBackToFrontCoords(s.portal, across, next) && next && next != root)
+                behind = std::max(behind, fades.GetRegionFade(next) * s.targetFade);
+        }
+        weigh(rootView, alphaLeft, std::min(1.0f - fades.GetRegionFade(root), behind));
+    }
     frame.regions.push_back(rootView);
     alphaLeft = rootBack != nullptr;
     if (rootBack)

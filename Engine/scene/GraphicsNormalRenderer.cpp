@@ -664,6 +664,11 @@ RenderTexture* GraphicsNormalRenderer::RenderPostProcess(GraphicsCanvas& canvas)
     if (s_inverseTransparencyMask)
         RenderTextureRect(canvas, rect, s_inverseTransparencyMask->GetTexture(), RENDER_BLEND_ONE,
                           RENDER_BLEND_ZERO, Color(1.0f, 1.0f, 1.0f, 1.0f));
+    // Where the region drew nothing (its depth still the clear's: the background, or what the
+    // clipping plane cut away) it carries no weight: the sky it cleared to, or a cave's black,
+    // never shows over the region composited with it.
+    canvas.SetDepthTestFunction(RENDER_TEST_EQUAL);
+    canvas.RenderRect(rect, RENDER_BLEND_ONE, RENDER_BLEND_ZERO, Color(0.0f, 0.0f, 0.0f, 0.0f));
     canvas.SetDepth(0.0f);
     if (m_clippingOn)
         canvas.SetClippingPlane(0, m_clipSpaceClippingPlane);

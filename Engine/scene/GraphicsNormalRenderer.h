@@ -1,9 +1,9 @@
 // Draws the lit frame of one region: a transparency mask, the opaque passes lit light by light
 // (sky and ground ambient carried by the first light), the emissive passes, the transparent passes
 // back to front, and the fog step (the "fogStyle" passes of the shaders that have one; shaders
-// that mix the fog into their lit styles have none); optionally a blurred post-process copy, and a
-// composite with the frame
-// of a region seen behind a portal. It owns the lighting and fog parameters and hands them to
+// that mix the fog into their lit styles have none); optionally a blurred post-process copy (its
+// alpha the weight the region composited with it gives this one: none where this one drew
+// nothing), and a composite with the frame of a region seen behind a portal. It owns the lighting and fog parameters and hands them to
 // every shader it begins (SetSceneShaderParameters). The portal renderer and the reflection
 // manager configure one per drawing; the graphics engine makes and frees the render targets all
 // of them share (CreateRenderTargets / DestroyRenderTargets).

@@ -170,6 +170,12 @@ RenderTexture* GraphicsPortalRenderer::RenderRegion(Region* region, const Coords
                        !PortalsToDraw(region, placement, regions, false, previousRegion, depth + 1).empty());
     const bool toShared =
         previous != nullptr || FindPortal(region, placement, regions, true, frontFade) != nullptr;
+    // The camera's region gives way only toward a region behind its doorways that the target is
+    // still blended into (the one it came from), and only while the target is at that doorway (the
+    // doorway's fade for it): a target that came in across a plain border, from a neighbour, draws
+    // no cross-fade onto whatever lies behind a doorway in view, nor does one that has gone on.
+    if (toShared && !previousRegion && m_transparencyManager)
+        fade = std::min(fade, BlendBehind(region, placement, regions, depth + 1));
     // This region's composite weighs what the regions behind its front-facing portals drew by its
     // fade: at 0 the last of them is taken by no one.
     if (toShared && !previousRegion)
@@ -202,6 +208,19 @@ std::vector<Portal*> GraphicsPortalRenderer::PortalsToDraw(Region* region, const
         return true;
     });
     return portals;
+}
+
+float GraphicsPortalRenderer::BlendBehind(Region* region, const Coords& placement,
+                                          const std::vector<Region*>& regions, int depth) const
+{
+    float blend = 0.0f;
+    for (Portal* portal : PortalsToDraw(region, placement, regions, true, nullptr, depth)) {
+        Coords across;
+        Region* behind = nullptr;
+        if (SceneWorldServices::Current().GetBackToFrontCoords(portal, across, behind))
+            blend = std::max(blend, GetRegionFade(behind) * GetTargetFade(*portal));
+    }
+    return blend;
 }
 
 RenderTexture* GraphicsPortalRenderer::DrawPortals(Region* region, const Coords& placement,

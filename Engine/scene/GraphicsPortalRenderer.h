@@ -6,8 +6,10 @@
 // in front: a portal fades out between fadeStart and fadeEnd units from the transparency target,
 // measured both off its plane and along it from its choke point, and regions fade by the
 // transparency manager's blend amounts (a region in front of a portal only toward the region behind
-// it: not while the target is in a third region). The walk through portals never enters a region that is
-// already on it, and stops maxDepth portals deep.
+// it: not while the target is in a third region; the camera's region only toward a region behind
+// its doorways that the target came from, while the target is at that doorway, not after a plain
+// border). The walk through portals never enters a region that is already on it, and stops
+// maxDepth portals deep.
 //
 // The host makes one per frame for its camera and calls Render inside the open frame. Main thread
 // only.
@@ -87,6 +89,10 @@ private:
     std::vector<Portal*> PortalsToDraw(Region* region, const Coords& placement,
                                        const std::vector<Region*>& regions, bool frontFacing,
                                        Region* previousRegion, int depth) const;
+    // The largest blend amount of the regions DrawPortals would draw behind the front-facing
+    // portals, each weighed by its portal's fade for the target.
+    float BlendBehind(Region* region, const Coords& placement, const std::vector<Region*>& regions,
+                      int depth) const;
     RenderTexture* RenderOneRegion(const std::vector<Region*>& regions, Region* region,
                                    const Coords& placement, float fade, RenderTexture* previous,
                                    bool postProcess, bool toSharedTarget, int depth,

@@ -5,6 +5,9 @@
 #include "OpenGLSceneFixtures.h"
 
 #include "datakit/SampleGridKit.h"
+#include "graphics/GraphicsTexture.h"
+#include "graphics/RenderTexture.h"
+#include "scene/GraphicsNormalRenderer.h"
 #include "scene/GraphicsPortalRenderer.h"
 #include "scene/GraphicsTransparencyManager.h"
 #include "world/Portal.h"
@@ -157,6 +160,91 @@ TEST_F(OpenGLPortalPixelTest, WithoutATransparencyManagerTheRegionBehindADoorway
     for (const Vec3& p : {Vec3(0, 1, 6), Vec3(-6, 4, 6), kKeptBox}) {
         const auto [x, y] = PixelOf(camera, p);
         EXPECT_TRUE(NearRgb(image.At(x, y), 255, 0, 0)) << Describe(image.At(x, y));
+    }
+}
+
+TEST_F(OpenGLPortalPixelTest, TheCamerasRegionFadesOnlyTowardTheRegionItsTargetCameThroughAndOnlyWhereItDrew)
+{
+    // A doorway as the world generator lays one out (the region behind turned half round, so that
+    // each side is looked through from its front), seen from its front. Beyond it the camera's
+    // region has a red wall; the region behind has a blue wall that fills only one half of the view
+    // and nothing (its black background) in the other. Just after the target came into the
+    // camera's region, that region fades in over the region behind round the edges of the view:
+    // only if the target came through the doorway (not across a plain border from a third region,
+    // where it once opened onto a black disc and the cave's walls) and is still at it (within the
+    // doorway's fade), and only where the region behind drew something (never its empty
+    // background).
+    const ABBox box(Vec3(), Vec3(50.0f, 50.0f, 50.0f));
+    Region* a = AddRegion(IntVec3(0, 0, 9000), box);
+    Region* b = AddRegion(IntVec3(1000, 0, 9000), box);
+    Region* c = AddRegion(IntVec3(2000, 0, 9000), box);
+    const UniqueId p = UniqueId::CreateUnique(), q = UniqueId::CreateUnique();
+    MakeDoorway(a, p, b, q);
+    Portal* turned = b->CreatePortal();
+    turned->SetId(q);
+    const Vec3 v0(-3, 0, 0), v1(3, 0, 0), v2(3, 4, 0), v3(-3, 4, 0);
+    turned->SetTriangles({Triangle(v0, v2, v1), Triangle(v0, v3, v2)});
+    turned->SetCoords(Coords::Rotation(Vec3(0, 1, 0), 3.14159265f));
+    turned->SetConnectedRegionId(a->GetId());
+    turned->SetConnectedPortalId(p);
+    ASSERT_NE(AddBox(a, unlit, Vec3(0, 2, -10), Vec3(40, 40, 0.1f), kFrontWall), nullptr);
+    ASSERT_NE(AddBox(b, unlit, Vec3(20, 2, 6), Vec3(20, 40, 0.1f), kBehindWall), nullptr);
+
+    // The cross-fade's mask: the whole of the region behind's picture weighs in (the fixture's
+    // mask keeps none of it).
+    GraphicsTexture* mask = engine->LoadTexture(GraphicsNormalRenderer::inverseTransparencyMaskName);
+    RenderTexture* texels = mask ? mask->GetTexture() : nullptr;
+    ASSERT_NE(texels, nullptr);
+    int pitch = 0;
+    auto* bytes = static_cast<uint8_t*>(texels->Lock(pitch));
+    ASSERT_NE(bytes, nullptr);
+    std::fill(bytes, bytes + 4, uint8_t{255});
+    texels->Unlock();
+    engine->UnloadTexture(mask);
+
+    const Camera camera = LookAt(Vec3(0, 2, 8), Vec3(0, 2, 0));
+    // The region behind's wall lies beyond the doorway, turned half round: on the camera's -x side.
+    const bool wallLeft = PixelOf(camera, Vec3(-8, 2, -6)).first < kWidth / 2;
+    const int wallX = wallLeft ? 2 : kWidth - 3, emptyX = wallLeft ? kWidth - 3 : 2;
+    const auto [doorX, doorY] = PixelOf(camera, Vec3(-1.5f, 2, 0));
+
+    struct Case
+    {
+        const char* what;
+        Region* from; // where the target was a moment ago (blended in fully then)
+        bool settled;
+        float away; // the target's distance from the doorway
+        Color wallCorners, emptyCorners;
+    };
+    for (const Case& k : {Case{"came across a border", c, false, 4.0f, kFrontWall, kFrontWall},
+                          Case{"came through the doorway", b, false, 4.0f, kBehindWall, kFrontWall},
+                          Case{"came through the doorway and went on", b, false, 12.0f, kFrontWall, kFrontWall},
+                          Case{"settled", b, true, 4.0f, kFrontWall, kFrontWall}}) {
+        GraphicsTransparencyManager manager;
+        manager.SetFadeTime(0);
+        manager.SetTargetPosition(WorldVec3(k.from, Vec3(0, 1, 0)));
+        if (!k.settled)
+            manager.SetFadeTime(1 << 30); // the camera's region stays next to unblended
+        manager.SetTargetPosition(WorldVec3(a, Vec3(0, 1, k.away)));
+        ASSERT_EQ(manager.GetRegionBlendAmount(a) > 0.5f, k.settled) << k.what;
+        GraphicsPortalRenderer renderer(Canvas(), a, camera, View(), false);
+        renderer.SetTransparencyManager(&manager);
+        const Pixels image = DrawFrame(renderer);
+        ASSERT_FALSE(image.pixels.empty());
+        ASSERT_EQ(renderer.GetRenderedRegions().size(), 2u) << k.what;
+        EXPECT_TRUE(NearRgb(image.At(doorX, doorY), 0, 0, 255))
+            << k.what << ": the region behind through the doorway: " << Describe(image.At(doorX, doorY));
+        // The weights are blurred (at an eighth of the view's size): the halves mix a little.
+        for (int y : {2, kHeight - 3}) {
+            EXPECT_TRUE(NearRgb(image.At(wallX, y), Channel(k.wallCorners.r), Channel(k.wallCorners.g),
+                                Channel(k.wallCorners.b), 64))
+                << k.what
+                << ", the corner where the region behind has its wall: " << Describe(image.At(wallX, y));
+            EXPECT_TRUE(NearRgb(image.At(emptyX, y), Channel(k.emptyCorners.r), Channel(k.emptyCorners.g),
+                                Channel(k.emptyCorners.b), 64))
+                << k.what
+                << ", the corner where the region behind drew nothing: " << Describe(image.At(emptyX, y));
+        }
     }
 }
 

@@ -57,6 +57,12 @@ constexpr float kDoorFlatRadius = 10.0f;
 constexpr int kCaveDepth = 256;
 constexpr float kFlightHeight = 12.0f;
 constexpr float kCaveFlightHeight = 4.0f;
+// The flight passes a doorway in a step: from the doorway on one side to this far past it on the
+// other, so that a view trailing its target by less than that comes through with it (a view left
+// behind the doorway would look at the region entered from the one left, cut at the doorway), and
+// past the distance (11 units) within which the portal renderer cross-fades the region left
+// round the view.
+constexpr float kDoorwayLanding = 12.0f;
 // Within this distance of a waypoint the view turns toward the next leg.
 constexpr float kTurnDistance = 12.0f;
 // The level file's water chunk, which the generator appends to each outdoor level's image (the
@@ -1290,19 +1296,21 @@ void WorldGenerator::PlanFlight()
             doorPoint + Vec3(static_cast<float>(o.x), static_cast<float>(o.y), static_cast<float>(o.z));
         const Vec3 before = doorWorld + Vec3(0.0f, kFlightHeight - kCaveFlightHeight, 14.0f);
         const Vec3 caveDoor = frontToBack.TransformPoint(doorPoint);
+        // Through the doorway the flight goes on from kDoorwayLanding past it (the entrance faces
+        // +z: the cave lies behind it, the field before it).
+        const Vec3 caveLanding = frontToBack.TransformPoint(doorPoint - Vec3(0.0f, 0.0f, kDoorwayLanding));
         const int cave = door->connectedRegion;
         const float c = static_cast<float>(s.caveSize);
         AddWaypoint(-1, before);
         AddWaypoint(-1, doorWorld + Vec3(0.0f, 0.0f, 6.0f));
         AddWaypoint(-1, doorWorld);
-        AddWaypoint(cave, caveDoor, true);
+        AddWaypoint(cave, caveLanding, true);
         AddWaypoint(cave, Vec3(c * 0.5f, kCaveFlightHeight, c * 0.55f));
         AddWaypoint(cave, Vec3(c * 0.8f, kCaveFlightHeight, c * 0.8f));
         AddWaypoint(cave, Vec3(c * 0.2f, kCaveFlightHeight, c * 0.8f));
         AddWaypoint(cave, Vec3(c * 0.5f, kCaveFlightHeight, c * 0.55f));
         AddWaypoint(cave, caveDoor);
-        AddWaypoint(-1, doorWorld, true);
-        AddWaypoint(-1, doorWorld + Vec3(0.0f, 0.0f, 6.0f));
+        AddWaypoint(-1, doorWorld + Vec3(0.0f, 0.0f, kDoorwayLanding), true);
         AddWaypoint(-1, before);
     };
 

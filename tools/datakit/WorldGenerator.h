@@ -250,8 +250,8 @@ private:
         // cave, the position in its space.
         int region;
         GAME::Vec3 position;
-        // The camera passes a doorway from the previous waypoint to this one: the same place seen
-        // from the other region, reached at once.
+        // The camera passes a doorway from the previous waypoint (at the doorway) to this one (a
+        // few units past it, in the other region), reached at once.
         bool jump;
     };
 
