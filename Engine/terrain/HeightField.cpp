@@ -12,26 +12,6 @@ namespace GAME {
 
 namespace {
 
-bool ClipToSlab(float o, float d, float lo, float hi, float& t0, float& t1)
-{
-    if (d == 0.0f)
-        return o >= lo && o <= hi && t0 <= t1;
-    float a = (lo - o) / d, b = (hi - o) / d;
-    if (a > b)
-        std::swap(a, b);
-    t0 = std::max(t0, a);
-    t1 = std::min(t1, b);
-    return t0 <= t1;
-}
-
-// v clamped to [lo, hi]; NaN gives lo.
-float ClampCoordinate(float v, float lo, float hi)
-{
-    if (!(v > lo))
-        return lo;
-    return v > hi ? hi : v;
-}
-
 // A ground contact: the surface and the object word both 0, as the plugs' contacts.
 void MarkGroundContact(CollisionContact& contact)
 {
@@ -51,6 +31,19 @@ int64_t HeightField::TruncIndex(float v)
     if (v > 1.0e9f)
         return 1000000000;
     return static_cast<int64_t>(v);
+}
+
+void HeightField::GetCellFaces(unsigned x, unsigned y, Vec3 (&faces)[2][3]) const
+{
+    const float fx = static_cast<float>(x), fy = static_cast<float>(y);
+    const Vec3 a(fx, Height(x, y), fy), b(fx + 1.0f, Height(x + 1, y), fy);
+    const Vec3 c(fx, Height(x, y + 1), fy + 1.0f), d(fx + 1.0f, Height(x + 1, y + 1), fy + 1.0f);
+    faces[0][0] = a;
+    faces[0][1] = c;
+    faces[0][2] = d;
+    faces[1][0] = d;
+    faces[1][1] = b;
+    faces[1][2] = a;
 }
 
 float HeightField::GetHeight(int x, int y) const
@@ -209,10 +202,8 @@ int HeightField::FindCollisions(const OBBox& box, unsigned x0, unsigned y0, unsi
         for (unsigned x = x0; x <= x1; ++x) {
             if (!IsVisible(x, y))
                 continue;
-            const float fx = static_cast<float>(x), fy = static_cast<float>(y);
-            const Vec3 a(fx, Height(x, y), fy), b(fx + 1.0f, Height(x + 1, y), fy);
-            const Vec3 c(fx, Height(x, y + 1), fy + 1.0f), d(fx + 1.0f, Height(x + 1, y + 1), fy + 1.0f);
-            const Vec3 faces[2][3] = {{a, c, d}, {d, b, a}};
+            Vec3 faces[2][3];
+            GetCellFaces(x, y, faces);
             for (const auto& face : faces) {
                 const int found = CollideOBBoxTriangle(face, box, contacts + count, capacity - count);
                 for (int i = 0; i < found; ++i)
@@ -235,13 +226,11 @@ void HeightField::FindCollisions(CollisionBox& box, unsigned x0, unsigned y0, un
         for (unsigned x = x0; x <= x1; ++x) {
             if (!IsVisible(x, y))
                 continue;
-            const float fx = static_cast<float>(x), fy = static_cast<float>(y);
-            const Vec3 a(fx, Height(x, y), fy), b(fx + 1.0f, Height(x + 1, y), fy);
-            const Vec3 c(fx, Height(x, y + 1), fy + 1.0f), d(fx + 1.0f, Height(x + 1, y + 1), fy + 1.0f);
-            const Vec3 first[3] = {a, c, d}, second[3] = {d, b, a};
+            Vec3 faces[2][3];
+            GetCellFaces(x, y, faces);
             CollisionContact found[12];
-            int n = CollideOBBoxTriangle(first, box.GetBox(), found, 12);
-            n += CollideOBBoxTriangle(second, box.GetBox(), found + n, 12 - n);
+            int n = CollideOBBoxTriangle(faces[0], box.GetBox(), found, 12);
+            n += CollideOBBoxTriangle(faces[1], box.GetBox(), found + n, 12 - n);
             for (int i = 0; i < n; ++i) {
                 MarkGroundContact(found[i]);
                 box.AddContact(found[i]);

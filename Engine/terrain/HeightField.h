@@ -9,7 +9,9 @@
 #include "core/Vec3.h"
 #include "navigation/PhysicsTypes.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <utility>
 
 namespace GAME {
 
@@ -22,6 +24,9 @@ struct CollisionContact;
 class HeightField
 {
 public:
+    // Heights beyond this are bad data: boxes made from them would overflow.
+    static constexpr float maxHeight = 1.0e7f;
+
     const float* heights = nullptr;
     unsigned numX = 0;
     unsigned numY = 0;
@@ -57,6 +62,31 @@ public:
 
     // The integer part of v (toward zero), kept in a range any terrain index fits.
     static int64_t TruncIndex(float v);
+    // v clamped to [lo, hi]; NaN gives lo.
+    static float ClampCoordinate(float v, float lo, float hi)
+    {
+        if (!(v > lo))
+            return lo;
+        return v > hi ? hi : v;
+    }
+    // Narrows [t0, t1] to where o + t d lies in [lo, hi]; false when nothing is left. Inline: the
+    // ray walks call it for every row and column they pass.
+    static bool ClipToSlab(float o, float d, float lo, float hi, float& t0, float& t1)
+    {
+        if (d == 0.0f)
+            return o >= lo && o <= hi && t0 <= t1;
+        float a = (lo - o) / d, b = (hi - o) / d;
+        if (a > b)
+            std::swap(a, b);
+        t0 = std::max(t0, a);
+        t1 = std::min(t1, b);
+        return t0 <= t1;
+    }
+
+private:
+    // The two triangles of cell (x, y): (x, y), (x, y + 1), (x + 1, y + 1) and (x + 1, y + 1),
+    // (x + 1, y), (x, y).
+    void GetCellFaces(unsigned x, unsigned y, Vec3 (&faces)[2][3]) const;
 };
 
 } // namespace GAME

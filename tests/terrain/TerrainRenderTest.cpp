@@ -1,18 +1,23 @@
 // The run-time terrain's device data and render interface, recorded through the software device:
 // ground vertices and grass indices, index lists of visible cells, layers drawn in order, passes
-// and styles, plugs' buffers, and layer textures made again after a device reset.
+// and styles, plugs' buffers, and layer textures made again after a device reset; the editor
+// terrain's ground, which both forms build and query alike.
 #include "TerrainEngineFixture.h"
 
 #include "core/Intersection.h"
 #include "core/Ray.h"
 #include "core/SimplePolygon.h"
+#include "data/BinaryReader.h"
+#include "data/BinaryWriter.h"
 #include "data/ResourceLoader.h"
 #include "graphics/GraphicsEngine.h"
 #include "graphics/GraphicsShader2.h"
 #include "graphics/RenderIndexBuffer.h"
 #include "graphics/RenderVertexBuffer.h"
 #include "scene/GraphicsMesh.h"
+#include "navigation/CollisionContact.h"
 #include "scene/GraphicsSceneRenderer.h"
+#include "terrain/Terrain.h"
 #include "terrain/TerrainBlock.h"
 #include "terrain/TerrainPlug.h"
 #include "terrain/TerrainTile.h"
@@ -57,6 +62,21 @@ TerrainWriter LayeredTerrain()
     writer.cutAway.assign(81, false);
     writer.cutAway[2 * 9 + 2] = true;
     return writer;
+}
+
+// The floats of the terrain's ground vertex buffer (empty without one).
+std::vector<float> GroundVertices(const TerrainBase& terrain)
+{
+    RenderVertexBuffer* buffer = terrain.GetGroundVertexBuffer();
+    std::vector<float> floats;
+    if (!buffer)
+        return floats;
+    floats.resize(buffer->GetSize() / sizeof(float));
+    if (const void* data = buffer->Lock()) {
+        std::memcpy(floats.data(), data, floats.size() * sizeof(float));
+        buffer->Unlock();
+    }
+    return floats;
 }
 
 RenderablePass Pass(int index)
@@ -434,6 +454,78 @@ TEST_F(TerrainRenderTest, ADeviceResetMakesLayerTexturesAsLoadingMadeThem)
     idle.PreDeviceReset();
     const std::vector<std::string> nothing = Recorded([&] { idle.PostDeviceReset(); });
     EXPECT_EQ(CountStarting(nothing, "CreateTexture"), 0u);
+}
+
+// The editor terrain builds, edits and queries its ground through what the run-time terrain uses:
+// after a partial edit and a cut, its vertex buffer is the one the run-time terrain saved from it
+// makes whole, both answer heights, rays and contacts alike (nothing at the cut cell), a device
+// reset makes the same vertices again and Unload gives every buffer back.
+TEST_F(TerrainRenderTest, TheEditorFormsGroundIsTheGroundTheRunTimeFormMakesOfIt)
+{
+    const uint32_t vertexBuffers = control->GetResourceCount(Software::ResourceKind::VertexBuffer);
+    const uint32_t indexBuffers = control->GetResourceCount(Software::ResourceKind::IndexBuffer);
+    Terrain editor(nullptr);
+    ASSERT_TRUE(editor.New(16, 8));
+    const std::vector<float> flat = GroundVertices(editor);
+    ASSERT_EQ(flat.size(), 17u * 9u * 6u);
+    // A ridge edited inside the terrain: only the rectangle and the samples beside it are written.
+    for (int y = 2; y < 7; ++y)
+        for (int x = 3; x < 10; ++x)
+            editor.SetBaseHeight(x, y, 0.5f * static_cast<float>(x) + (x == 6 ? 2.0f : 0.0f) - 0.3f * y);
+    editor.AddDirtyRect(DirtyRect(3, 2, 7, 5));
+    editor.Update(nullptr, 0, 0);
+    editor.SetInvisible(5, 3, true);
+    const std::vector<float> edited = GroundVertices(editor);
+    EXPECT_NE(edited, flat);
+
+    BinaryWriter writer(0x10000);
+    ASSERT_TRUE(editor.SaveRunTimeFormat(writer));
+    TerrainRT runTime(nullptr);
+    BinaryReader reader(writer.GetBuffer(), writer.GetSize());
+    ASSERT_TRUE(runTime.Load(reader, 13));
+    runTime.LoadRenderData();
+    EXPECT_EQ(edited, GroundVertices(runTime));
+
+    for (float z = -0.5f; z < 9.0f; z += 0.7f)
+        for (float x = -0.5f; x < 17.0f; x += 0.9f) {
+            EXPECT_EQ(editor.GetHeightInterpolated(x, z), runTime.GetHeightInterpolated(x, z)) << x << "," << z;
+            EXPECT_EQ(editor.GetNormalInterpolated(x, z), runTime.GetNormalInterpolated(x, z)) << x << "," << z;
+            Intersection a, b;
+            const Ray slanted(Vec3(x, 12.0f, z), Vec3(0.3f, -1.0f, 0.2f).Unit());
+            editor.GetIntersection(slanted, a, physicsSurfaceAny);
+            runTime.GetIntersection(slanted, b, physicsSurfaceAny);
+            EXPECT_EQ(a.distance, b.distance) << x << "," << z;
+        }
+    Intersection hole;
+    editor.GetIntersection(Ray(Vec3(5.5f, 20.0f, 3.5f), Vec3(0.0f, -1.0f, 0.0f)), hole, physicsSurfaceAny);
+    EXPECT_FALSE(hole.distance < gInfinity);
+    CollisionContact a[16], b[16];
+    for (const Vec2& at : {Vec2(5.5f, 3.5f), Vec2(7.4f, 4.6f)}) {
+        const Vec3 ground(at.x, editor.GetHeightInterpolated(at.x, at.y), at.y);
+        const OBBox box(Vec3(0.3f, 0.3f, 0.3f), Coords::Translation(ground));
+        const int count = editor.FindCollisions(box, a, 16, physicsSurfaceAny);
+        ASSERT_EQ(count, runTime.FindCollisions(box, b, 16, physicsSurfaceAny));
+        EXPECT_EQ(count == 0, at.x == 5.5f);
+        for (int i = 0; i < count; ++i)
+            EXPECT_EQ(a[i].depth, b[i].depth);
+    }
+
+    editor.PreDeviceReset();
+    EXPECT_EQ(editor.GetGroundVertexBuffer(), nullptr);
+    EXPECT_EQ(editor.GetGrassIndexBuffer(), nullptr);
+    editor.PostDeviceReset();
+    EXPECT_EQ(GroundVertices(editor), edited);
+    EXPECT_NE(editor.GetGrassIndexBuffer(), nullptr);
+
+    TerrainBase::GrassGeometry grass = editor.CreateGrassGeometry();
+    editor.DestroyGrassGeometry(grass);
+    EXPECT_EQ(editor.GetGrassPoolSize(), 1u);
+    editor.Unload();
+    runTime.Unload();
+    EXPECT_EQ(editor.GetGrassPoolSize(), 0u);
+    EXPECT_EQ(editor.GetHeightInterpolated(3.0f, 3.0f), 0.0f);
+    EXPECT_EQ(control->GetResourceCount(Software::ResourceKind::VertexBuffer), vertexBuffers);
+    EXPECT_EQ(control->GetResourceCount(Software::ResourceKind::IndexBuffer), indexBuffers);
 }
 
 } // namespace
