@@ -10,10 +10,7 @@
 
 namespace GAME {
 
-namespace {
-
-// A ground contact: the surface and the object word both 0, as the plugs' contacts.
-void MarkGroundContact(CollisionContact& contact)
+void HeightField::MarkGroundContact(CollisionContact& contact)
 {
     CollisionContact clean;
     clean.position = contact.position;
@@ -21,8 +18,6 @@ void MarkGroundContact(CollisionContact& contact)
     clean.depth = contact.depth;
     contact = clean;
 }
-
-} // namespace
 
 int64_t HeightField::TruncIndex(float v)
 {

@@ -60,6 +60,9 @@ public:
                        CollisionContact* contacts, int capacity) const;
     void FindCollisions(CollisionBox& box, unsigned x0, unsigned y0, unsigned x1, unsigned y1) const;
 
+    // A contact with the ground (the height field's or a plug's): the surface and the object word
+    // both 0, whatever made it.
+    static void MarkGroundContact(CollisionContact& contact);
     // The integer part of v (toward zero), kept in a range any terrain index fits.
     static int64_t TruncIndex(float v);
     // v clamped to [lo, hi]; NaN gives lo.
