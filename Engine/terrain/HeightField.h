@@ -87,9 +87,11 @@ public:
     }
 
 private:
-    // The two triangles of cell (x, y): (x, y), (x, y + 1), (x + 1, y + 1) and (x + 1, y + 1),
+    // f(faces) for every visible cell x0..x1, y0..y1 (clamped to the cells) in rows, until f
+    // answers false: the cell's two triangles (x, y), (x, y + 1), (x + 1, y + 1) and (x + 1, y + 1),
     // (x + 1, y), (x, y).
-    void GetCellFaces(unsigned x, unsigned y, Vec3 (&faces)[2][3]) const;
+    template <class F>
+    void ForEachVisibleCell(unsigned x0, unsigned y0, unsigned x1, unsigned y1, F&& f) const;
 };
 
 } // namespace GAME

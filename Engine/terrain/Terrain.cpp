@@ -30,6 +30,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
 #include <map>
 
 namespace GAME {
@@ -75,6 +76,17 @@ TerrainPlug::Vertex ToPlugVertex(const PolygonVertex& vertex)
 PolygonVertex FromPlugVertex(const TerrainPlug::Vertex& vertex)
 {
     return PlugVertex(vertex.position.x, vertex.position.y, vertex.position.z, vertex.normal);
+}
+
+// Begins the drawer's batch again once it holds more than 900 vertices.
+void FlushWhenFull(GraphicsPrimitiveDrawer& drawer, int kind, int& pending)
+{
+    if (pending > 900) {
+        drawer.End();
+        drawer.Flush();
+        drawer.Begin(kind);
+        pending = 0;
+    }
 }
 
 } // namespace
@@ -506,14 +518,9 @@ void Terrain::ApplyContourPull(const DirtyRect& rect, const std::vector<SimplePo
         }
 }
 
-void Terrain::UpdateHeightMap(const DirtyRect& rect)
+void Terrain::GetPlacedTileContours(const std::vector<TerrainObject*>& objects,
+                                    std::vector<SimplePolygon>& contours)
 {
-    const float w = static_cast<float>(rect.width), h = static_cast<float>(rect.height);
-    std::vector<TerrainObject*> objects;
-    GetObjectsInBox(objects, ABBox(Vec3(static_cast<float>(rect.x) + w * 0.5f, 0.0f,
-                                        static_cast<float>(rect.y) + h * 0.5f),
-                                   Vec3(w * 0.5f, gInfinity, h * 0.5f)));
-    std::vector<SimplePolygon> contours;
     for (TerrainObject* object : objects) {
         if (!object->GetClassInfo().IsA(TerrainTile::classInfo))
             continue;
@@ -525,6 +532,17 @@ void Terrain::UpdateHeightMap(const DirtyRect& rect)
             tile->GetContour(c, contours.back());
         }
     }
+}
+
+void Terrain::UpdateHeightMap(const DirtyRect& rect)
+{
+    const float w = static_cast<float>(rect.width), h = static_cast<float>(rect.height);
+    std::vector<TerrainObject*> objects;
+    GetObjectsInBox(objects, ABBox(Vec3(static_cast<float>(rect.x) + w * 0.5f, 0.0f,
+                                        static_cast<float>(rect.y) + h * 0.5f),
+                                   Vec3(w * 0.5f, gInfinity, h * 0.5f)));
+    std::vector<SimplePolygon> contours;
+    GetPlacedTileContours(objects, contours);
     ApplyContourPull(rect, contours);
 }
 
@@ -578,18 +596,10 @@ void Terrain::ProcessDirtyRects()
     for (int i = 0; i < m_dirtyRects.GetNumRects(); ++i)
         MakeVisible(m_dirtyRects.GetRect(i));
     CutAwayCallback cutAway;
-    SimplePolygon contour;
-    for (TerrainObject* object : objects) {
-        if (!object->GetClassInfo().IsA(TerrainTile::classInfo))
-            continue;
-        const TerrainTile* tile = static_cast<const TerrainTile*>(object);
-        if (!tile->GetIsPlaced())
-            continue;
-        for (unsigned c = 0; c < tile->GetNumContours(); ++c) {
-            tile->GetContour(c, contour);
-            Rasterize(contour, cutAway);
-        }
-    }
+    std::vector<SimplePolygon> contours;
+    GetPlacedTileContours(objects, contours);
+    for (const SimplePolygon& contour : contours)
+        Rasterize(contour, cutAway);
 
     for (TerrainObject* object : objects) {
         if (object->GetClassInfo().IsA(TerrainPlug::classInfo)) {
@@ -694,8 +704,8 @@ void Terrain::UpdateVertexBuffer(const DirtyRectSet& set)
                       y0 = std::max<int64_t>(int64_t(r.y) - 1, 0);
         const int64_t x1 = std::min<int64_t>(int64_t(r.x) + r.width + 1, m_numXSamples);
         const int64_t y1 = std::min<int64_t>(int64_t(r.y) + r.height + 1, m_numYSamples);
-        WriteGroundVertices(out, static_cast<unsigned>(x0), static_cast<unsigned>(y0), static_cast<unsigned>(x1),
-                            static_cast<unsigned>(y1));
+        WriteGroundVertices(out, static_cast<unsigned>(x0), static_cast<unsigned>(y0),
+                            static_cast<unsigned>(x1), static_cast<unsigned>(y1));
     }
     m_groundVertices->Unlock();
 }
@@ -1242,12 +1252,7 @@ void Terrain::RenderBorder(GraphicsPrimitiveDrawer& drawer) const
         drawer.SetVertex(a);
         drawer.SetVertex(b);
         pending += 2;
-        if (pending > 900) {
-            drawer.End();
-            drawer.Flush();
-            drawer.Begin(GraphicsPrimitiveDrawer::LINES);
-            pending = 0;
-        }
+        FlushWhenFull(drawer, GraphicsPrimitiveDrawer::LINES, pending);
     };
     const int lastX = static_cast<int>(m_numXSamples - 1), lastY = static_cast<int>(m_numYSamples - 1);
     for (int x = 0; x < lastX; ++x) {
@@ -1272,48 +1277,29 @@ void Terrain::RenderImpassableAreas(GraphicsPrimitiveDrawer& drawer, const Coord
         GetTerrainVertex(v, x, y);
         return placement.TransformPoint(v);
     };
-    int pending = 0;
-    auto flushIfFull = [&](int kind) {
-        if (pending > 900) {
-            drawer.End();
-            drawer.Flush();
-            drawer.Begin(kind);
-            pending = 0;
-        }
+    // The impassable cells in a checker of red and black, filled and then outlined; each vertex
+    // list names the corners (x, y), (x + 1, y), (x + 1, y + 1), (x, y + 1) as 0 to 3.
+    auto drawCells = [&](int kind, std::initializer_list<int> order) {
+        drawer.Begin(kind);
+        int pending = 0;
+        for (unsigned y = 0; y + 1 < m_numYSamples; ++y)
+            for (unsigned x = 0; x + 1 < m_numXSamples; ++x) {
+                if (!m_impassableCells[CellIndex(x, y)])
+                    continue;
+                const int ix = static_cast<int>(x), iy = static_cast<int>(y);
+                drawer.SetColor((x & 1u) == (y & 1u) ? Color(1.0f, 0.0f, 0.0f, 0.25f)
+                                                     : Color(0.0f, 0.0f, 0.0f, 0.25f));
+                const Vec3 corners[4] = {corner(ix, iy), corner(ix + 1, iy), corner(ix + 1, iy + 1),
+                                         corner(ix, iy + 1)};
+                for (int k : order)
+                    drawer.SetVertex(corners[k]);
+                pending += static_cast<int>(order.size());
+                FlushWhenFull(drawer, kind, pending);
+            }
+        drawer.End();
     };
-    drawer.Begin(GraphicsPrimitiveDrawer::TRIANGLES);
-    for (unsigned y = 0; y + 1 < m_numYSamples; ++y)
-        for (unsigned x = 0; x + 1 < m_numXSamples; ++x) {
-            if (!m_impassableCells[CellIndex(x, y)])
-                continue;
-            const int ix = static_cast<int>(x), iy = static_cast<int>(y);
-            drawer.SetColor((x & 1u) == (y & 1u) ? Color(1.0f, 0.0f, 0.0f, 0.25f)
-                                                 : Color(0.0f, 0.0f, 0.0f, 0.25f));
-            const Vec3 a = corner(ix, iy), b = corner(ix + 1, iy), c = corner(ix + 1, iy + 1),
-                       d = corner(ix, iy + 1);
-            for (const Vec3& v : {a, d, c, a, c, b})
-                drawer.SetVertex(v);
-            pending += 6;
-            flushIfFull(GraphicsPrimitiveDrawer::TRIANGLES);
-        }
-    drawer.End();
-    drawer.Begin(GraphicsPrimitiveDrawer::LINES);
-    pending = 0;
-    for (unsigned y = 0; y + 1 < m_numYSamples; ++y)
-        for (unsigned x = 0; x + 1 < m_numXSamples; ++x) {
-            if (!m_impassableCells[CellIndex(x, y)])
-                continue;
-            const int ix = static_cast<int>(x), iy = static_cast<int>(y);
-            drawer.SetColor((x & 1u) == (y & 1u) ? Color(1.0f, 0.0f, 0.0f, 0.25f)
-                                                 : Color(0.0f, 0.0f, 0.0f, 0.25f));
-            const Vec3 a = corner(ix, iy), b = corner(ix + 1, iy), c = corner(ix + 1, iy + 1),
-                       d = corner(ix, iy + 1);
-            for (const Vec3& v : {a, b, b, c, c, d, d, a})
-                drawer.SetVertex(v);
-            pending += 8;
-            flushIfFull(GraphicsPrimitiveDrawer::LINES);
-        }
-    drawer.End();
+    drawCells(GraphicsPrimitiveDrawer::TRIANGLES, {0, 3, 2, 0, 2, 1});
+    drawCells(GraphicsPrimitiveDrawer::LINES, {0, 1, 1, 2, 2, 3, 3, 0});
     drawer.Flush();
 }
 

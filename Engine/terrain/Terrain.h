@@ -253,6 +253,9 @@ private:
     void NotifyLayersChanged();
     void ReadLayers(BinaryReader& reader, uint32_t count);
     void ReleaseDebugShaders();
+    // The contours of the placed tiles among the objects, appended in order.
+    static void GetPlacedTileContours(const std::vector<TerrainObject*>& objects,
+                                      std::vector<SimplePolygon>& contours);
 
     TerrainRenderInterface m_renderInterface;
     std::vector<float> m_heights;

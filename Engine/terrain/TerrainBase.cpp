@@ -61,15 +61,7 @@ TerrainBase::~TerrainBase()
 {
     // The subclasses unload in their destructors (blocks give their grass back through them);
     // what is left here holds no device data.
-    if (m_space) {
-        std::vector<TerrainObject*> objects;
-        GetAllObjects(objects);
-        for (TerrainObject* object : objects)
-            if (object->GetClassInfo().IsA(TerrainPlug::classInfo)) {
-                RemoveObjectFromSpace(object);
-                delete object;
-            }
-    }
+    DeletePlugs();
     FreeTiles();
     delete m_space;
     m_space = nullptr;
@@ -97,16 +89,7 @@ void TerrainBase::Unload()
     DestroyMapGeometry();
     // Plugs, tiles and blocks go (blocks give their grass back to the pool) before the samples
     // they were built from.
-    if (m_space) {
-        std::vector<TerrainObject*> objects;
-        GetAllObjects(objects);
-        for (TerrainObject* object : objects)
-            if (object->GetClassInfo().IsA(TerrainPlug::classInfo)) {
-                RemoveObjectFromSpace(object);
-                m_loadedObjects.erase(object);
-                delete object;
-            }
-    }
+    DeletePlugs();
     // Tiles go with the ground they were set into; none is left linked into the tree.
     FreeTiles();
     m_loadedObjects.clear();
@@ -124,12 +107,23 @@ void TerrainBase::Unload()
     DestroyGrassPool();
 }
 
-void TerrainBase::PreDeviceReset()
+void TerrainBase::DeletePlugs()
 {
+    if (!m_space)
+        return;
     std::vector<TerrainObject*> objects;
     GetAllObjects(objects);
     for (TerrainObject* object : objects)
-        object->PreDeviceReset();
+        if (object->GetClassInfo().IsA(TerrainPlug::classInfo)) {
+            RemoveObjectFromSpace(object);
+            m_loadedObjects.erase(object);
+            delete object;
+        }
+}
+
+void TerrainBase::PreDeviceReset()
+{
+    ForAllObjects(&TerrainObject::PreDeviceReset);
     RenderDevice* device = GetRenderDevice();
     for (unsigned i = 0, n = GetNumTextureLayers(); i < n; ++i)
         if (LayerResources* layer = MutableLayerResources(i)) {
@@ -142,10 +136,15 @@ void TerrainBase::PreDeviceReset()
 
 void TerrainBase::PostDeviceReset()
 {
+    ForAllObjects(&TerrainObject::PostDeviceReset);
+}
+
+void TerrainBase::ForAllObjects(void (TerrainObject::*call)())
+{
     std::vector<TerrainObject*> objects;
     GetAllObjects(objects);
     for (TerrainObject* object : objects)
-        object->PostDeviceReset();
+        (object->*call)();
 }
 
 void TerrainBase::ReloadGenerationDependentData()
@@ -168,8 +167,8 @@ void TerrainBase::WriteGroundVertices(float* out, unsigned x0, unsigned y0, unsi
     for (unsigned y = y0; y < y1; ++y)
         for (unsigned x = x0; x < x1; ++x) {
             const Vec3 n = m_field.GetFastNormal(static_cast<int>(x), static_cast<int>(y));
-            const float vertex[6] = {static_cast<float>(x), m_field.Height(x, y), static_cast<float>(y),
-                                     n.x, n.y, n.z};
+            const float vertex[6] = {
+                static_cast<float>(x), m_field.Height(x, y), static_cast<float>(y), n.x, n.y, n.z};
             std::memcpy(out + (static_cast<size_t>(y) * m_numXSamples + x) * 6, vertex, sizeof(vertex));
         }
 }
@@ -403,10 +402,7 @@ void TerrainBase::CreateGrassWind(const PhysicsGrassWind& wind)
 
 void TerrainBase::RemoveGrassWind()
 {
-    std::vector<TerrainObject*> objects;
-    GetAllObjects(objects);
-    for (TerrainObject* object : objects)
-        object->RemoveGrassWind();
+    ForAllObjects(&TerrainObject::RemoveGrassWind);
 }
 
 const GraphicsShader2* TerrainBase::GetLayerShader() const

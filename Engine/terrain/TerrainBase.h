@@ -287,7 +287,11 @@ private:
     int FindObjectCollisions(const ABBox& bounds, const OBBox& box, CollisionContact* contacts, int capacity,
                              PhysicsSurface surface) const;
     void FreeTiles();
+    // Every plug out of the tree and the loaded set, and destroyed.
+    void DeletePlugs();
     void DestroyGrassPool();
+    // Calls the operation on every object in the tree (a list taken first).
+    void ForAllObjects(void (TerrainObject::*call)());
     LayerResources* MutableLayerResources(unsigned layer)
     {
         return const_cast<LayerResources*>(GetLayerResources(layer));

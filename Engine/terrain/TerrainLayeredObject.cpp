@@ -76,8 +76,8 @@ void TerrainLayeredObject::SetLayerParams(GraphicsShader2& shader, unsigned laye
     if (!m_terrain)
         return;
     const Region* region = m_terrain->GetRegion();
-    const Vec2 offset =
-        region ? TerrainRenderInterfaceBase::GetTextureOffset(region->GetOffsetFromWorld()) : Vec2(0.0f, 0.0f);
+    const Vec2 offset = region ? TerrainRenderInterfaceBase::GetTextureOffset(region->GetOffsetFromWorld())
+                               : Vec2(0.0f, 0.0f);
     const unsigned x = m_terrain->GetNumXSamples(), y = m_terrain->GetNumYSamples();
     shader.SetFloat2(textureOffset, 0, offset);
     shader.SetFloat2(textureScale, 0,

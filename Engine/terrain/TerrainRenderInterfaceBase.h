@@ -117,7 +117,8 @@ public:
                               const TerrainRenderContext& context, bool reverse);
     virtual void RenderGroundSolid(const RenderablePass& pass, GraphicsCanvas& canvas,
                                    const TerrainRenderContext& context);
-    virtual void RenderGrass(const RenderablePass& pass, GraphicsCanvas& canvas, const TerrainRenderContext& context);
+    virtual void RenderGrass(const RenderablePass& pass, GraphicsCanvas& canvas,
+                             const TerrainRenderContext& context);
     // The visible blocks that carry the layer and, when the sphere's radius is above 0, meet it.
     virtual void GetBlocksInLayer(unsigned layer, std::vector<TerrainBlock*>& out, const Sphere& sphere);
 

@@ -1,10 +1,11 @@
 // A piece of modelled ground (a mesh: a cliff, a ramp, a paved square) set into a terrain: the
 // terrain object a tile entity owns through the terrain while it is in a level with a terrain. It
 // draws the mesh with the terrain's own layers (one pass per layer that shows under its box, plus
-// a solid pass that leaves the fog to the mesh's own drawing; TerrainLayeredObject), answers ray queries against the mesh's physics mesh and, once placed (far enough
-// inside the terrain), gives the outlines along which the editable terrain fits its ground to the
-// mesh. Its box is the mesh's box placed by the tile's placement (a zero box at the placement's
-// origin without a mesh), recomputed whenever either changes.
+// a solid pass that leaves the fog to the mesh's own drawing; TerrainLayeredObject), answers ray
+// queries against the mesh's physics mesh and, once placed (far enough inside the terrain), gives
+// the outlines along which the editable terrain fits its ground to the mesh. Its box is the mesh's
+// box placed by the tile's placement (a zero box at the placement's origin without a mesh),
+// recomputed whenever either changes.
 //
 // Made, moved and freed by its terrain (TerrainBase::CreateTile, MoveTile, DestroyTile) on behalf
 // of the level entity GAME::Tile (world/Tile.h), which makes it when it enters a level with a

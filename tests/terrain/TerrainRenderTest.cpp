@@ -4,6 +4,8 @@
 // terrain's ground, which both forms build and query alike.
 #include "TerrainEngineFixture.h"
 
+#include "core/Color.h"
+#include "core/Coords.h"
 #include "core/Intersection.h"
 #include "core/Ray.h"
 #include "core/SimplePolygon.h"
@@ -11,11 +13,12 @@
 #include "data/BinaryWriter.h"
 #include "data/ResourceLoader.h"
 #include "graphics/GraphicsEngine.h"
+#include "graphics/GraphicsPrimitiveDrawer.h"
 #include "graphics/GraphicsShader2.h"
 #include "graphics/RenderIndexBuffer.h"
 #include "graphics/RenderVertexBuffer.h"
-#include "scene/GraphicsMesh.h"
 #include "navigation/CollisionContact.h"
+#include "scene/GraphicsMesh.h"
 #include "scene/GraphicsSceneRenderer.h"
 #include "terrain/Terrain.h"
 #include "terrain/TerrainBlock.h"
@@ -23,6 +26,7 @@
 #include "terrain/TerrainTile.h"
 
 #include <cstring>
+#include <string>
 
 namespace GAME {
 namespace {
@@ -78,6 +82,37 @@ std::vector<float> GroundVertices(const TerrainBase& terrain)
     }
     return floats;
 }
+
+// What a debug drawing hands the drawer (nothing is drawn): each primitive's kind (T or L) at its
+// Begin, its vertex count at its End ("E6"), each flush (F); the vertices and colours in order.
+class RecordingDrawer : public GraphicsPrimitiveDrawer
+{
+public:
+    using GraphicsPrimitiveDrawer::GraphicsPrimitiveDrawer;
+    using GraphicsPrimitiveDrawer::SetVertex;
+    void Begin(int type) override { calls.push_back(type == TRIANGLES ? "T" : "L"); }
+    void SetVertex(const Vec3& position) override
+    {
+        vertices.push_back(position);
+        ++pending;
+    }
+    void SetColor(const Color& color) override { colors.push_back(color); }
+    void End() override
+    {
+        calls.push_back("E" + std::to_string(pending));
+        pending = 0;
+    }
+    void Flush() override
+    {
+        if (!calls.empty())
+            calls.push_back("F");
+    }
+
+    std::vector<std::string> calls;
+    std::vector<Vec3> vertices;
+    std::vector<Color> colors;
+    int pending = 0;
+};
 
 RenderablePass Pass(int index)
 {
@@ -488,8 +523,10 @@ TEST_F(TerrainRenderTest, TheEditorFormsGroundIsTheGroundTheRunTimeFormMakesOfIt
 
     for (float z = -0.5f; z < 9.0f; z += 0.7f)
         for (float x = -0.5f; x < 17.0f; x += 0.9f) {
-            EXPECT_EQ(editor.GetHeightInterpolated(x, z), runTime.GetHeightInterpolated(x, z)) << x << "," << z;
-            EXPECT_EQ(editor.GetNormalInterpolated(x, z), runTime.GetNormalInterpolated(x, z)) << x << "," << z;
+            EXPECT_EQ(editor.GetHeightInterpolated(x, z), runTime.GetHeightInterpolated(x, z))
+                << x << "," << z;
+            EXPECT_EQ(editor.GetNormalInterpolated(x, z), runTime.GetNormalInterpolated(x, z))
+                << x << "," << z;
             Intersection a, b;
             const Ray slanted(Vec3(x, 12.0f, z), Vec3(0.3f, -1.0f, 0.2f).Unit());
             editor.GetIntersection(slanted, a, physicsSurfaceAny);
@@ -526,6 +563,51 @@ TEST_F(TerrainRenderTest, TheEditorFormsGroundIsTheGroundTheRunTimeFormMakesOfIt
     EXPECT_EQ(editor.GetHeightInterpolated(3.0f, 3.0f), 0.0f);
     EXPECT_EQ(control->GetResourceCount(Software::ResourceKind::VertexBuffer), vertexBuffers);
     EXPECT_EQ(control->GetResourceCount(Software::ResourceKind::IndexBuffer), indexBuffers);
+}
+
+// The editor's debug drawing of the ground: the border as lines; the impassable cells in a checker
+// of red and black, filled (corners 0, 3, 2, 0, 2, 1 of (x, y), (x + 1, y), (x + 1, y + 1),
+// (x, y + 1)) and then outlined, each list begun again once it holds more than 900 vertices.
+TEST_F(TerrainRenderTest, TheEditorsDebugDrawingOutlinesTheGroundAndCheckersItsImpassableCells)
+{
+    Terrain terrain(nullptr);
+    ASSERT_TRUE(terrain.New(32, 16));
+    for (int y = 0; y <= 16; ++y)
+        for (int x = 0; x <= 32; ++x)
+            terrain.SetBaseHeight(x, y, 0.25f * static_cast<float>(x + 2 * y));
+    // Cells (1, 0), (2, 0) and rows 4 to 8: 162 cells, 972 triangle and 1,296 line vertices.
+    terrain.SetPassable(1, 0, 2);
+    terrain.SetPassable(2, 0, 2);
+    for (int y = 4; y <= 8; ++y)
+        for (int x = 0; x < 32; ++x)
+            terrain.SetPassable(x, y, 2);
+    const Vec3 offset(100.0f, 1.0f, 50.0f);
+    RecordingDrawer cells(*canvas);
+    terrain.RenderImpassableAreas(cells, Coords::Translation(offset));
+    EXPECT_EQ(cells.calls,
+              (std::vector<std::string>{"T", "E906", "F", "T", "E66", "L", "E904", "F", "L", "E392", "F"}));
+    ASSERT_EQ(cells.vertices.size(), 972u + 1296u);
+    auto at = [&](int x, int y) {
+        return Vec3(static_cast<float>(x), terrain.GetHeight(x, y), static_cast<float>(y)) + offset;
+    };
+    const Vec3 a = at(1, 0), b = at(2, 0), c = at(2, 1), d = at(1, 1);
+    EXPECT_EQ(std::vector<Vec3>(cells.vertices.begin(), cells.vertices.begin() + 6),
+              (std::vector<Vec3>{a, d, c, a, c, b}));
+    EXPECT_EQ(std::vector<Vec3>(cells.vertices.begin() + 972, cells.vertices.begin() + 980),
+              (std::vector<Vec3>{a, b, b, c, c, d, d, a}));
+    EXPECT_EQ(cells.vertices[971], at(32, 8));
+    ASSERT_EQ(cells.colors.size(), 2u * 162u);
+    EXPECT_EQ(cells.colors[0], Color(0.0f, 0.0f, 0.0f, 0.25f));
+    EXPECT_EQ(cells.colors[1], Color(1.0f, 0.0f, 0.0f, 0.25f));
+    EXPECT_EQ(cells.colors[162], cells.colors[0]);
+
+    RecordingDrawer border(*canvas);
+    terrain.RenderBorder(border);
+    EXPECT_EQ(border.calls, (std::vector<std::string>{"L", "E192"}));
+    ASSERT_EQ(border.vertices.size(), 192u);
+    EXPECT_EQ(border.vertices[0], at(0, 0) - offset);
+    EXPECT_EQ(border.vertices[3], at(1, 16) - offset);
+    terrain.Unload();
 }
 
 } // namespace
