@@ -78,6 +78,19 @@ PolygonVertex FromPlugVertex(const TerrainPlug::Vertex& vertex)
     return PlugVertex(vertex.position.x, vertex.position.y, vertex.position.z, vertex.normal);
 }
 
+// The polygon's bounds on x and y.
+void GetBounds(const SimplePolygon& polygon, float& minX, float& minY, float& maxX, float& maxY)
+{
+    minX = minY = gInfinity;
+    maxX = maxY = -gInfinity;
+    for (const PolygonVertex& v : polygon.GetVertices()) {
+        minX = std::min(minX, v.x);
+        maxX = std::max(maxX, v.x);
+        minY = std::min(minY, v.y);
+        maxY = std::max(maxY, v.y);
+    }
+}
+
 // Begins the drawer's batch again once it holds more than 900 vertices.
 void FlushWhenFull(GraphicsPrimitiveDrawer& drawer, int kind, int& pending)
 {
@@ -555,13 +568,8 @@ void Terrain::AddTileDirtyRects(const TerrainTile& tile)
         tile.GetContour(c, contour);
         if (contour.GetNumVertices() == 0)
             continue;
-        float minX = gInfinity, minY = gInfinity, maxX = -gInfinity, maxY = -gInfinity;
-        for (const PolygonVertex& v : contour.GetVertices()) {
-            minX = std::min(minX, v.x);
-            maxX = std::max(maxX, v.x);
-            minY = std::min(minY, v.y);
-            maxY = std::max(maxY, v.y);
-        }
+        float minX, minY, maxX, maxY;
+        GetBounds(contour, minX, minY, maxX, maxY);
         const float grow = tile.GetMaxDistance();
         minX -= grow;
         minY -= grow;
@@ -978,13 +986,8 @@ bool Terrain::Overlap(const DirtyRectSet& set, const SimplePolygon& polygon)
 {
     if (polygon.GetNumVertices() == 0)
         return false;
-    float minX = gInfinity, minY = gInfinity, maxX = -gInfinity, maxY = -gInfinity;
-    for (const PolygonVertex& v : polygon.GetVertices()) {
-        minX = std::min(minX, v.x);
-        maxX = std::max(maxX, v.x);
-        minY = std::min(minY, v.y);
-        maxY = std::max(maxY, v.y);
-    }
+    float minX, minY, maxX, maxY;
+    GetBounds(polygon, minX, minY, maxX, maxY);
     if (!std::isfinite(minX) || !std::isfinite(minY) || !std::isfinite(maxX) || !std::isfinite(maxY))
         return false;
     const int64_t x0 = HeightField::TruncIndex(std::floor(minX)),

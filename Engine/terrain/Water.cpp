@@ -148,10 +148,7 @@ void Water::CreateIndexBuffers()
         }
         m_blockIndexBuffer->Unlock();
     } else {
-        LogPrintf(2, "Unable to create index Buffer for water.");
-        if (m_blockIndexBuffer)
-            m_device->DestroyIndexBuffer(&m_blockIndexBuffer);
-        m_blockIndexBuffer = nullptr;
+        DropIndexBuffer(m_blockIndexBuffer, "Unable to create index Buffer for water.");
     }
 
     m_wavesIndexBuffer = m_device->CreateIndexBuffer(WaterWaveSegment::numWaveIndices, 2);
@@ -172,11 +169,16 @@ void Water::CreateIndexBuffers()
         }
         m_wavesIndexBuffer->Unlock();
     } else {
-        LogPrintf(2, "Unable to create index buffer for waves.");
-        if (m_wavesIndexBuffer)
-            m_device->DestroyIndexBuffer(&m_wavesIndexBuffer);
-        m_wavesIndexBuffer = nullptr;
+        DropIndexBuffer(m_wavesIndexBuffer, "Unable to create index buffer for waves.");
     }
+}
+
+void Water::DropIndexBuffer(RenderIndexBuffer*& buffer, const char* failure)
+{
+    LogPrintf(2, "%s", failure);
+    if (buffer)
+        m_device->DestroyIndexBuffer(&buffer);
+    buffer = nullptr;
 }
 
 void Water::DestroyIndexBuffers()

@@ -217,6 +217,8 @@ private:
     void ReleaseAll();
     void RemoveAllPieces();
     void CreateIndexBuffers();
+    // A buffer that could not be made or filled: the failure logged, the buffer released.
+    void DropIndexBuffer(RenderIndexBuffer*& buffer, const char* failure);
     void DestroyIndexBuffers();
     void LoadResources();
     void UnloadResources();
