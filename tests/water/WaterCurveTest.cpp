@@ -45,17 +45,18 @@ std::vector<uint32_t> RowAlpha(const WaterPathSegment& segment, unsigned row)
 
 class WaterCurveTest : public WaterTestBase
 {
+protected:
+    // A river of the type "River" (made here) at height 1 through the points; null when refused.
+    WaterPath* River(Water& water, std::initializer_list<ControlPoint> points)
+    {
+        Type("River");
+        WaterPath* river = water.AddWaterPath("River", 1.0f, *points.begin());
+        if (river)
+            for (auto point = points.begin() + 1; point != points.end(); ++point)
+                river->AddControlPoint(*point);
+        return river;
+    }
 };
-
-// A river of the type "River" (made first) at height 1 through the points; null when refused.
-WaterPath* River(Water& water, std::initializer_list<ControlPoint> points)
-{
-    WaterPath* river = water.AddWaterPath("River", 1.0f, *points.begin());
-    if (river)
-        for (auto point = points.begin() + 1; point != points.end(); ++point)
-            river->AddControlPoint(*point);
-    return river;
-}
 
 TEST_F(WaterCurveTest, SegmentsAreSubdividedByLengthWithinOneToSixtyFour)
 {
@@ -96,7 +97,6 @@ TEST_F(WaterCurveTest, SegmentsAreSubdividedByLengthWithinOneToSixtyFour)
 TEST_F(WaterCurveTest, RiversFadeInAtTheirStartAndOutAtTheirEnd)
 {
     Water& water = MakeWater(64);
-    Type("River");
     WaterPath* river = River(water, {Point(4.0f, 10.0f, 3.0f, 0.0f), Point(20.0f, 10.0f, 3.0f, 0.0f),
                                      Point(36.0f, 10.0f, 3.0f, 0.0f)});
     ASSERT_NE(river, nullptr);
@@ -134,7 +134,6 @@ TEST_F(WaterCurveTest, RiversFadeInAtTheirStartAndOutAtTheirEnd)
 TEST_F(WaterCurveTest, EditsAtTheEndKeepSegmentsPlaneAndTreeInStep)
 {
     Water& water = MakeWater(64);
-    Type("River");
     WaterPath* river = River(water, {Point(4.0f, 10.0f, 3.0f, 0.0f), Point(20.0f, 10.0f, 3.0f, 0.0f),
                                      Point(36.0f, 20.0f, 3.0f, 0.0f)});
     ASSERT_NE(river, nullptr);
