@@ -68,8 +68,8 @@ TerrainWriter LayeredTerrain()
     return writer;
 }
 
-// The floats of the terrain's ground vertex buffer (empty without one).
-std::vector<float> GroundVertices(const TerrainBase& terrain)
+// The floats of the terrain's ground vertex buffer (empty without one), of either form.
+template <class Form> std::vector<float> GroundVertices(const Form& terrain)
 {
     RenderVertexBuffer* buffer = terrain.GetGroundVertexBuffer();
     std::vector<float> floats;
