@@ -10,30 +10,7 @@
 
 namespace GAME {
 
-namespace {
-
-bool ClipToSlab(float o, float d, float lo, float hi, float& t0, float& t1)
-{
-    if (d == 0.0f)
-        return o >= lo && o <= hi && t0 <= t1;
-    float a = (lo - o) / d, b = (hi - o) / d;
-    if (a > b)
-        std::swap(a, b);
-    t0 = std::max(t0, a);
-    t1 = std::min(t1, b);
-    return t0 <= t1;
-}
-
-// v clamped to [lo, hi]; NaN gives lo.
-float ClampCoordinate(float v, float lo, float hi)
-{
-    if (!(v > lo))
-        return lo;
-    return v > hi ? hi : v;
-}
-
-// A ground contact: the surface and the object word both 0, as the plugs' contacts.
-void MarkGroundContact(CollisionContact& contact)
+void HeightField::MarkGroundContact(CollisionContact& contact)
 {
     CollisionContact clean;
     clean.position = contact.position;
@@ -42,8 +19,6 @@ void MarkGroundContact(CollisionContact& contact)
     contact = clean;
 }
 
-} // namespace
-
 int64_t HeightField::TruncIndex(float v)
 {
     if (!(v > -1.0e9f))
@@ -51,6 +26,26 @@ int64_t HeightField::TruncIndex(float v)
     if (v > 1.0e9f)
         return 1000000000;
     return static_cast<int64_t>(v);
+}
+
+template <class F>
+void HeightField::ForEachVisibleCell(unsigned x0, unsigned y0, unsigned x1, unsigned y1, F&& f) const
+{
+    if (!IsValid())
+        return;
+    x1 = std::min(x1, numX - 2);
+    y1 = std::min(y1, numY - 2);
+    for (unsigned y = y0; y <= y1; ++y)
+        for (unsigned x = x0; x <= x1; ++x) {
+            if (!IsVisible(x, y))
+                continue;
+            const float fx = static_cast<float>(x), fy = static_cast<float>(y);
+            const Vec3 a(fx, Height(x, y), fy), b(fx + 1.0f, Height(x + 1, y), fy);
+            const Vec3 c(fx, Height(x, y + 1), fy + 1.0f), d(fx + 1.0f, Height(x + 1, y + 1), fy + 1.0f);
+            const Vec3 faces[2][3] = {{a, c, d}, {d, b, a}};
+            if (!f(faces))
+                return;
+        }
 }
 
 float HeightField::GetHeight(int x, int y) const
@@ -157,42 +152,31 @@ void HeightField::GetIntersection(const Ray& ray, unsigned x0, unsigned y0, unsi
                 continue;
             const float fxc = static_cast<float>(x);
             const float h00 = row0[x], h10 = row0[x + 1], h01 = row1[x], h11 = row1[x + 1];
-            // Face A: (x, y), (x, y + 1), (x + 1, y + 1); its normal (p - q, 1, -p) is never
-            // horizontal, so the hit lies in the face when it lies in the face's half of the
-            // cell on X and Z.
-            {
-                const float p = h01 - h00, q = h11 - h00;
-                const float nx = p - q, nz = -p;
+            // A face through the corner (cx, ch, cz) with the normal (nx, 1, nz), which is never
+            // horizontal: the hit lies in the face when it lies in the face's half of the cell on
+            // X and Z, the half of (u, v) with v <= 1 and v >= u (the second face: u and v swapped).
+            auto face = [&](float nx, float nz, float cx, float ch, float cz, bool second) {
                 const float den = nx * dx + dy + nz * dz;
-                if (den != 0.0f) {
-                    const float t = (nx * (fxc - ox) + (h00 - oy) + nz * (fy - oz)) / den;
-                    if (t >= 0.0f && t < intersection.distance) {
-                        const float u = ox + dx * t - fxc, v = oz + dz * t - fy;
-                        if (u >= -tolerance && v <= 1.0f + tolerance && v - u >= -tolerance) {
-                            intersection.distance = t;
-                            hitX = x;
-                            hitY = y;
-                        }
-                    }
+                if (den == 0.0f)
+                    return;
+                const float t = (nx * (cx - ox) + (ch - oy) + nz * (cz - oz)) / den;
+                if (!(t >= 0.0f && t < intersection.distance))
+                    return;
+                float u = ox + dx * t - fxc, v = oz + dz * t - fy;
+                if (second)
+                    std::swap(u, v);
+                if (u >= -tolerance && v <= 1.0f + tolerance && v - u >= -tolerance) {
+                    intersection.distance = t;
+                    hitX = x;
+                    hitY = y;
                 }
-            }
-            // Face B: (x + 1, y + 1), (x + 1, y), (x, y); normal (s - r, 1, r).
-            {
-                const float r = h10 - h11, s = h00 - h11;
-                const float nx = s - r, nz = r;
-                const float den = nx * dx + dy + nz * dz;
-                if (den != 0.0f) {
-                    const float t = (nx * (fxc + 1.0f - ox) + (h11 - oy) + nz * (fy + 1.0f - oz)) / den;
-                    if (t >= 0.0f && t < intersection.distance) {
-                        const float u = ox + dx * t - fxc, v = oz + dz * t - fy;
-                        if (v >= -tolerance && u <= 1.0f + tolerance && u - v >= -tolerance) {
-                            intersection.distance = t;
-                            hitX = x;
-                            hitY = y;
-                        }
-                    }
-                }
-            }
+            };
+            // (x, y), (x, y + 1), (x + 1, y + 1): normal (p - q, 1, -p).
+            const float p = h01 - h00, q = h11 - h00;
+            face(p - q, -p, fxc, h00, fy, false);
+            // (x + 1, y + 1), (x + 1, y), (x, y): normal (s - r, 1, r).
+            const float r = h10 - h11, s = h00 - h11;
+            face(s - r, r, fxc + 1.0f, h11, fy + 1.0f, true);
         }
     }
 }
@@ -200,53 +184,35 @@ void HeightField::GetIntersection(const Ray& ray, unsigned x0, unsigned y0, unsi
 int HeightField::FindCollisions(const OBBox& box, unsigned x0, unsigned y0, unsigned x1, unsigned y1,
                                 CollisionContact* contacts, int capacity) const
 {
-    if (!IsValid() || !contacts || capacity <= 0 || numX < 2 || numY < 2)
+    if (!contacts || capacity <= 0)
         return 0;
-    x1 = std::min(x1, numX - 2);
-    y1 = std::min(y1, numY - 2);
     int count = 0;
-    for (unsigned y = y0; y <= y1; ++y)
-        for (unsigned x = x0; x <= x1; ++x) {
-            if (!IsVisible(x, y))
-                continue;
-            const float fx = static_cast<float>(x), fy = static_cast<float>(y);
-            const Vec3 a(fx, Height(x, y), fy), b(fx + 1.0f, Height(x + 1, y), fy);
-            const Vec3 c(fx, Height(x, y + 1), fy + 1.0f), d(fx + 1.0f, Height(x + 1, y + 1), fy + 1.0f);
-            const Vec3 faces[2][3] = {{a, c, d}, {d, b, a}};
-            for (const auto& face : faces) {
-                const int found = CollideOBBoxTriangle(face, box, contacts + count, capacity - count);
-                for (int i = 0; i < found; ++i)
-                    MarkGroundContact(contacts[count + i]);
-                count += found;
-                if (count >= capacity)
-                    return count;
-            }
+    ForEachVisibleCell(x0, y0, x1, y1, [&](const Vec3(&faces)[2][3]) {
+        for (const auto& face : faces) {
+            const int found = CollideOBBoxTriangle(face, box, contacts + count, capacity - count);
+            for (int i = 0; i < found; ++i)
+                MarkGroundContact(contacts[count + i]);
+            count += found;
+            if (count >= capacity)
+                return false;
         }
+        return true;
+    });
     return count;
 }
 
 void HeightField::FindCollisions(CollisionBox& box, unsigned x0, unsigned y0, unsigned x1, unsigned y1) const
 {
-    if (!IsValid() || numX < 2 || numY < 2)
-        return;
-    x1 = std::min(x1, numX - 2);
-    y1 = std::min(y1, numY - 2);
-    for (unsigned y = y0; y <= y1; ++y)
-        for (unsigned x = x0; x <= x1; ++x) {
-            if (!IsVisible(x, y))
-                continue;
-            const float fx = static_cast<float>(x), fy = static_cast<float>(y);
-            const Vec3 a(fx, Height(x, y), fy), b(fx + 1.0f, Height(x + 1, y), fy);
-            const Vec3 c(fx, Height(x, y + 1), fy + 1.0f), d(fx + 1.0f, Height(x + 1, y + 1), fy + 1.0f);
-            const Vec3 first[3] = {a, c, d}, second[3] = {d, b, a};
-            CollisionContact found[12];
-            int n = CollideOBBoxTriangle(first, box.GetBox(), found, 12);
-            n += CollideOBBoxTriangle(second, box.GetBox(), found + n, 12 - n);
-            for (int i = 0; i < n; ++i) {
-                MarkGroundContact(found[i]);
-                box.AddContact(found[i]);
-            }
+    ForEachVisibleCell(x0, y0, x1, y1, [&](const Vec3(&faces)[2][3]) {
+        CollisionContact found[12];
+        int n = CollideOBBoxTriangle(faces[0], box.GetBox(), found, 12);
+        n += CollideOBBoxTriangle(faces[1], box.GetBox(), found + n, 12 - n);
+        for (int i = 0; i < n; ++i) {
+            MarkGroundContact(found[i]);
+            box.AddContact(found[i]);
         }
+        return true;
+    });
 }
 
 } // namespace GAME

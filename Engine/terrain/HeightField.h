@@ -9,7 +9,9 @@
 #include "core/Vec3.h"
 #include "navigation/PhysicsTypes.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <utility>
 
 namespace GAME {
 
@@ -22,6 +24,9 @@ struct CollisionContact;
 class HeightField
 {
 public:
+    // Heights beyond this are bad data: boxes made from them would overflow.
+    static constexpr float maxHeight = 1.0e7f;
+
     const float* heights = nullptr;
     unsigned numX = 0;
     unsigned numY = 0;
@@ -55,8 +60,38 @@ public:
                        CollisionContact* contacts, int capacity) const;
     void FindCollisions(CollisionBox& box, unsigned x0, unsigned y0, unsigned x1, unsigned y1) const;
 
+    // A contact with the ground (the height field's or a plug's): the surface and the object word
+    // both 0, whatever made it.
+    static void MarkGroundContact(CollisionContact& contact);
     // The integer part of v (toward zero), kept in a range any terrain index fits.
     static int64_t TruncIndex(float v);
+    // v clamped to [lo, hi]; NaN gives lo.
+    static float ClampCoordinate(float v, float lo, float hi)
+    {
+        if (!(v > lo))
+            return lo;
+        return v > hi ? hi : v;
+    }
+    // Narrows [t0, t1] to where o + t d lies in [lo, hi]; false when nothing is left. Inline: the
+    // ray walks call it for every row and column they pass.
+    static bool ClipToSlab(float o, float d, float lo, float hi, float& t0, float& t1)
+    {
+        if (d == 0.0f)
+            return o >= lo && o <= hi && t0 <= t1;
+        float a = (lo - o) / d, b = (hi - o) / d;
+        if (a > b)
+            std::swap(a, b);
+        t0 = std::max(t0, a);
+        t1 = std::min(t1, b);
+        return t0 <= t1;
+    }
+
+private:
+    // f(faces) for every visible cell x0..x1, y0..y1 (clamped to the cells) in rows, until f
+    // answers false: the cell's two triangles (x, y), (x, y + 1), (x + 1, y + 1) and (x + 1, y + 1),
+    // (x + 1, y), (x, y).
+    template <class F>
+    void ForEachVisibleCell(unsigned x0, unsigned y0, unsigned x1, unsigned y1, F&& f) const;
 };
 
 } // namespace GAME

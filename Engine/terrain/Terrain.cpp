@@ -30,14 +30,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
 #include <map>
 
 namespace GAME {
 
 namespace {
 
-// Heights beyond this are bad data: boxes made from them would overflow.
-constexpr float maxHeight = 1.0e7f;
 // A contour vertex draws the samples closer than this.
 constexpr float pullRadius = 5.0f;
 constexpr float pi = 3.14159265f;
@@ -45,14 +44,6 @@ constexpr float pi = 3.14159265f;
 GraphicsEngine* Graphics()
 {
     return gEngine ? gEngine->GetGraphicsEngine() : nullptr;
-}
-
-// v clamped to [lo, hi]; NaN gives lo.
-float ClampCoordinate(float v, float lo, float hi)
-{
-    if (!(v > lo))
-        return lo;
-    return v > hi ? hi : v;
 }
 
 int RoundToInt(float v)
@@ -87,6 +78,30 @@ PolygonVertex FromPlugVertex(const TerrainPlug::Vertex& vertex)
     return PlugVertex(vertex.position.x, vertex.position.y, vertex.position.z, vertex.normal);
 }
 
+// The polygon's bounds on x and y.
+void GetBounds(const SimplePolygon& polygon, float& minX, float& minY, float& maxX, float& maxY)
+{
+    minX = minY = gInfinity;
+    maxX = maxY = -gInfinity;
+    for (const PolygonVertex& v : polygon.GetVertices()) {
+        minX = std::min(minX, v.x);
+        maxX = std::max(maxX, v.x);
+        minY = std::min(minY, v.y);
+        maxY = std::max(maxY, v.y);
+    }
+}
+
+// Begins the drawer's batch again once it holds more than 900 vertices.
+void FlushWhenFull(GraphicsPrimitiveDrawer& drawer, int kind, int& pending)
+{
+    if (pending > 900) {
+        drawer.End();
+        drawer.Flush();
+        drawer.Begin(kind);
+        pending = 0;
+    }
+}
+
 } // namespace
 
 // Sets the cut-away flag of every sample it is given.
@@ -96,7 +111,8 @@ public:
     void Rasterize(Terrain& terrain, int x, int y) override { terrain.SetInvisible(x, y, true); }
 };
 
-Terrain::Terrain(Region* region) : TerrainBase(TERRAIN_BASE_EDITABLE, region), m_renderInterface(this)
+Terrain::Terrain(Region* region)
+    : TerrainBase(TERRAIN_BASE_EDITABLE, region, m_renderInterface), m_renderInterface(this)
 {
     if (GraphicsEngine* graphics = Graphics())
         m_impassableShader = graphics->LoadShader2(impassableShaderName);
@@ -105,7 +121,6 @@ Terrain::Terrain(Region* region) : TerrainBase(TERRAIN_BASE_EDITABLE, region), m
 Terrain::~Terrain()
 {
     Unload();
-    DestroyGrassPool();
     if (GraphicsEngine* graphics = Graphics())
         if (m_impassableShader)
             graphics->UnloadShader2(m_impassableShader);
@@ -132,7 +147,34 @@ bool Terrain::AllocateSamples(unsigned x, unsigned y)
     m_impassableCells.assign(cells, 0);
     m_numXSamples = x;
     m_numYSamples = y;
+    UpdateField();
     return true;
+}
+
+void Terrain::UpdateField()
+{
+    m_field = HeightField();
+    if (m_heights.empty())
+        return;
+    m_field.heights = m_heights.data();
+    m_field.numX = m_numXSamples;
+    m_field.numY = m_numYSamples;
+    m_field.visibility = m_cutAway.data();
+    m_field.visibilityStride = 1;
+    m_field.visibilityBit = 1;
+    m_field.visibleWhenSet = false;
+}
+
+void Terrain::SetNumXSamples(unsigned count)
+{
+    m_numXSamples = count;
+    UpdateField();
+}
+
+void Terrain::SetNumYSamples(unsigned count)
+{
+    m_numYSamples = count;
+    UpdateField();
 }
 
 bool Terrain::New(unsigned cellsX, unsigned cellsY)
@@ -154,20 +196,9 @@ bool Terrain::New(unsigned cellsX, unsigned cellsY)
 
 void Terrain::Unload()
 {
-    RenderDevice* device = GetRenderDevice();
     for (TerrainLayer& layer : m_layers)
         ReleaseLayer(layer);
     m_layers.clear();
-    if (device) {
-        if (m_groundVertices)
-            device->DestroyVertexBuffer(&m_groundVertices);
-        if (m_groundDeclaration)
-            device->DestroyVertexDeclaration(&m_groundDeclaration);
-    }
-    m_groundVertices = nullptr;
-    m_groundDeclaration = nullptr;
-    // Plugs, tiles and blocks go (blocks give their grass back to the pool) before the samples
-    // they were built from.
     TerrainBase::Unload();
     m_heights.clear();
     m_cutAway.clear();
@@ -175,10 +206,6 @@ void Terrain::Unload()
     m_impassableCells.clear();
     m_dirtyRects.Clear();
     m_opacityDirtyRects.Clear();
-    if (m_grassIndices && device)
-        device->DestroyIndexBuffer(&m_grassIndices);
-    m_grassIndices = nullptr;
-    DestroyGrassPool();
     ReleaseDebugShaders();
 }
 
@@ -191,7 +218,7 @@ bool Terrain::Load(BinaryReader& reader, int version)
         LogPrintf(1, "Terrain: the terrain body is cut short");
         return false;
     }
-    if (x < 2 || y < 2 || !IsPowerOfTwo(x - 1) || !IsPowerOfTwo(y - 1)) {
+    if (!AreSampleCounts(x, y)) {
         LogPrintf(1, "Terrain: %u x %u samples are not a power of two cells a side", x, y);
         return false;
     }
@@ -230,10 +257,10 @@ bool Terrain::Load(BinaryReader& reader, int version)
             cell = reader.ReadUInt32() != 0 ? 1 : 0;
     bool finite = true;
     for (float h : m_heights)
-        finite = finite && std::fabs(h) <= maxHeight;
+        finite = finite && std::fabs(h) <= HeightField::maxHeight;
     for (const Offset& offset : m_offsets)
-        finite = finite && std::fabs(offset.baseHeight) <= maxHeight &&
-                 std::fabs(offset.targetHeight) <= maxHeight && std::isfinite(offset.weight);
+        finite = finite && std::fabs(offset.baseHeight) <= HeightField::maxHeight &&
+                 std::fabs(offset.targetHeight) <= HeightField::maxHeight && std::isfinite(offset.weight);
     if (reader.Failed() || !finite) {
         LogPrintf(1, "Terrain: the samples cannot be read (cut short or not finite numbers in range)");
         Unload();
@@ -393,84 +420,6 @@ void Terrain::SetInvisible(int x, int y, bool invisible)
         m_cutAway[SampleIndex(x, y)] = invisible ? 1 : 0;
 }
 
-float Terrain::GetHeight(int x, int y) const
-{
-    HeightField field;
-    field.heights = m_heights.data();
-    field.numX = m_heights.empty() ? 0 : m_numXSamples;
-    field.numY = m_heights.empty() ? 0 : m_numYSamples;
-    return field.GetHeight(x, y);
-}
-
-float Terrain::GetHeightInterpolated(float x, float z) const
-{
-    HeightField field;
-    field.heights = m_heights.data();
-    field.numX = m_heights.empty() ? 0 : m_numXSamples;
-    field.numY = m_heights.empty() ? 0 : m_numYSamples;
-    return field.GetHeightInterpolated(x, z);
-}
-
-Vec3 Terrain::GetFastNormal(int x, int y) const
-{
-    HeightField field;
-    field.heights = m_heights.data();
-    field.numX = m_heights.empty() ? 0 : m_numXSamples;
-    field.numY = m_heights.empty() ? 0 : m_numYSamples;
-    return field.GetFastNormal(x, y);
-}
-
-Vec3 Terrain::GetNormalInterpolated(float x, float z) const
-{
-    HeightField field;
-    field.heights = m_heights.data();
-    field.numX = m_heights.empty() ? 0 : m_numXSamples;
-    field.numY = m_heights.empty() ? 0 : m_numYSamples;
-    return field.GetNormalInterpolated(x, z);
-}
-
-// ---- Ray and collision tests --------------------------------------------------------------------
-
-namespace {
-
-HeightField EditorField(const std::vector<float>& heights, const std::vector<uint8_t>& cutAway, unsigned x,
-                        unsigned y)
-{
-    HeightField field;
-    if (heights.empty())
-        return field;
-    field.heights = heights.data();
-    field.numX = x;
-    field.numY = y;
-    field.visibility = cutAway.data();
-    field.visibilityStride = 1;
-    field.visibilityBit = 1;
-    field.visibleWhenSet = false;
-    return field;
-}
-
-} // namespace
-
-void Terrain::GetIntersection(const Ray& ray, unsigned x0, unsigned y0, unsigned x1, unsigned y1,
-                              Intersection& intersection, unsigned& hitX, unsigned& hitY) const
-{
-    EditorField(m_heights, m_cutAway, m_numXSamples, m_numYSamples)
-        .GetIntersection(ray, x0, y0, x1, y1, intersection, hitX, hitY);
-}
-
-int Terrain::FindCollisions(const OBBox& box, unsigned x0, unsigned y0, unsigned x1, unsigned y1,
-                            CollisionContact* contacts, int capacity, PhysicsSurface) const
-{
-    return EditorField(m_heights, m_cutAway, m_numXSamples, m_numYSamples)
-        .FindCollisions(box, x0, y0, x1, y1, contacts, capacity);
-}
-
-void Terrain::FindCollisions(CollisionBox& box, unsigned x0, unsigned y0, unsigned x1, unsigned y1,
-                             PhysicsSurface) const
-{
-    EditorField(m_heights, m_cutAway, m_numXSamples, m_numYSamples).FindCollisions(box, x0, y0, x1, y1);
-}
-
 // ---- Passability --------------------------------------------------------------------------------
 
 bool Terrain::IsImpassable(int x, int y) const
@@ -582,14 +531,9 @@ void Terrain::ApplyContourPull(const DirtyRect& rect, const std::vector<SimplePo
         }
 }
 
-void Terrain::UpdateHeightMap(const DirtyRect& rect)
+void Terrain::GetPlacedTileContours(const std::vector<TerrainObject*>& objects,
+                                    std::vector<SimplePolygon>& contours)
 {
-    const float w = static_cast<float>(rect.width), h = static_cast<float>(rect.height);
-    std::vector<TerrainObject*> objects;
-    GetObjectsInBox(objects, ABBox(Vec3(static_cast<float>(rect.x) + w * 0.5f, 0.0f,
-                                        static_cast<float>(rect.y) + h * 0.5f),
-                                   Vec3(w * 0.5f, gInfinity, h * 0.5f)));
-    std::vector<SimplePolygon> contours;
     for (TerrainObject* object : objects) {
         if (!object->GetClassInfo().IsA(TerrainTile::classInfo))
             continue;
@@ -601,6 +545,17 @@ void Terrain::UpdateHeightMap(const DirtyRect& rect)
             tile->GetContour(c, contours.back());
         }
     }
+}
+
+void Terrain::UpdateHeightMap(const DirtyRect& rect)
+{
+    const float w = static_cast<float>(rect.width), h = static_cast<float>(rect.height);
+    std::vector<TerrainObject*> objects;
+    GetObjectsInBox(objects, ABBox(Vec3(static_cast<float>(rect.x) + w * 0.5f, 0.0f,
+                                        static_cast<float>(rect.y) + h * 0.5f),
+                                   Vec3(w * 0.5f, gInfinity, h * 0.5f)));
+    std::vector<SimplePolygon> contours;
+    GetPlacedTileContours(objects, contours);
     ApplyContourPull(rect, contours);
 }
 
@@ -613,13 +568,8 @@ void Terrain::AddTileDirtyRects(const TerrainTile& tile)
         tile.GetContour(c, contour);
         if (contour.GetNumVertices() == 0)
             continue;
-        float minX = gInfinity, minY = gInfinity, maxX = -gInfinity, maxY = -gInfinity;
-        for (const PolygonVertex& v : contour.GetVertices()) {
-            minX = std::min(minX, v.x);
-            maxX = std::max(maxX, v.x);
-            minY = std::min(minY, v.y);
-            maxY = std::max(maxY, v.y);
-        }
+        float minX, minY, maxX, maxY;
+        GetBounds(contour, minX, minY, maxX, maxY);
         const float grow = tile.GetMaxDistance();
         minX -= grow;
         minY -= grow;
@@ -654,18 +604,10 @@ void Terrain::ProcessDirtyRects()
     for (int i = 0; i < m_dirtyRects.GetNumRects(); ++i)
         MakeVisible(m_dirtyRects.GetRect(i));
     CutAwayCallback cutAway;
-    SimplePolygon contour;
-    for (TerrainObject* object : objects) {
-        if (!object->GetClassInfo().IsA(TerrainTile::classInfo))
-            continue;
-        const TerrainTile* tile = static_cast<const TerrainTile*>(object);
-        if (!tile->GetIsPlaced())
-            continue;
-        for (unsigned c = 0; c < tile->GetNumContours(); ++c) {
-            tile->GetContour(c, contour);
-            Rasterize(contour, cutAway);
-        }
-    }
+    std::vector<SimplePolygon> contours;
+    GetPlacedTileContours(objects, contours);
+    for (const SimplePolygon& contour : contours)
+        Rasterize(contour, cutAway);
 
     for (TerrainObject* object : objects) {
         if (object->GetClassInfo().IsA(TerrainPlug::classInfo)) {
@@ -754,13 +696,6 @@ void Terrain::UpdateAllVisibility()
                                       static_cast<int32_t>(m_numYSamples - 1)));
 }
 
-void Terrain::WriteVertex(float* out, unsigned x, unsigned y) const
-{
-    const Vec3 n = GetFastNormal(static_cast<int>(x), static_cast<int>(y));
-    const float vertex[6] = {static_cast<float>(x), Height(x, y), static_cast<float>(y), n.x, n.y, n.z};
-    std::memcpy(out, vertex, sizeof(vertex));
-}
-
 void Terrain::UpdateVertexBuffer(const DirtyRectSet& set)
 {
     if (!m_groundVertices || m_heights.empty() || set.GetNumRects() == 0)
@@ -777,10 +712,8 @@ void Terrain::UpdateVertexBuffer(const DirtyRectSet& set)
                       y0 = std::max<int64_t>(int64_t(r.y) - 1, 0);
         const int64_t x1 = std::min<int64_t>(int64_t(r.x) + r.width + 1, m_numXSamples);
         const int64_t y1 = std::min<int64_t>(int64_t(r.y) + r.height + 1, m_numYSamples);
-        for (int64_t y = y0; y < y1; ++y)
-            for (int64_t x = x0; x < x1; ++x)
-                WriteVertex(out + SampleIndex(static_cast<unsigned>(x), static_cast<unsigned>(y)) * 6,
-                            static_cast<unsigned>(x), static_cast<unsigned>(y));
+        WriteGroundVertices(out, static_cast<unsigned>(x0), static_cast<unsigned>(y0),
+                            static_cast<unsigned>(x1), static_cast<unsigned>(y1));
     }
     m_groundVertices->Unlock();
 }
@@ -957,21 +890,6 @@ unsigned Terrain::GetLayerState(unsigned layer, unsigned x, unsigned y) const
     return m_layers[layer].states[CellIndex(x, y)];
 }
 
-TerrainType* Terrain::GetLayerTerrainType(unsigned layer)
-{
-    return layer < m_layers.size() ? m_layers[layer].type : nullptr;
-}
-
-const TerrainType* Terrain::GetLayerTerrainType(unsigned layer) const
-{
-    return layer < m_layers.size() ? m_layers[layer].type : nullptr;
-}
-
-RenderTexture* Terrain::GetLayerOpacityTexture(unsigned layer) const
-{
-    return layer < m_layers.size() ? m_layers[layer].texture : nullptr;
-}
-
 unsigned Terrain::GetLayerOpacity(unsigned layer, unsigned x, unsigned y) const
 {
     if (layer >= m_layers.size() || NumCells() == 0)
@@ -981,35 +899,11 @@ unsigned Terrain::GetLayerOpacity(unsigned layer, unsigned x, unsigned y) const
     return m_layers[layer].opacity[CellIndex(x, y)];
 }
 
-unsigned Terrain::GetLayerOpacityInterpolated(unsigned layer, float x, float z) const
-{
-    if (NumCells() == 0)
-        return 0;
-    const unsigned cellsX = m_numXSamples - 1, cellsY = m_numYSamples - 1;
-    x = ClampCoordinate(x, 0.0f, static_cast<float>(cellsX - 1));
-    z = ClampCoordinate(z, 0.0f, static_cast<float>(cellsY - 1));
-    const unsigned ix = static_cast<unsigned>(x), iy = static_cast<unsigned>(z);
-    const unsigned ix1 = ix + 1 < cellsX ? ix + 1 : ix, iy1 = iy + 1 < cellsY ? iy + 1 : iy;
-    const float fx = x - static_cast<float>(ix), fz = z - static_cast<float>(iy);
-    const float o00 = static_cast<float>(GetLayerOpacity(layer, ix, iy));
-    const float o10 = static_cast<float>(GetLayerOpacity(layer, ix1, iy));
-    const float o01 = static_cast<float>(GetLayerOpacity(layer, ix, iy1));
-    const float o11 = static_cast<float>(GetLayerOpacity(layer, ix1, iy1));
-    const float a = o00 + (o10 - o00) * fx, b = o01 + (o11 - o01) * fx;
-    return std::min(255u, static_cast<unsigned>(std::max(0.0f, a + (b - a) * fz)));
-}
-
 void Terrain::GetLayersInBox(std::vector<unsigned>& layers, const ABBox& box) const
 {
     layers.clear();
-    if (NumCells() == 0 || m_layers.empty())
-        return;
-    const int64_t lastX = m_numXSamples - 2, lastY = m_numYSamples - 2;
-    const int64_t x0 = std::max<int64_t>(0, HeightField::TruncIndex(box.center.x - box.extents.x));
-    const int64_t y0 = std::max<int64_t>(0, HeightField::TruncIndex(box.center.z - box.extents.z));
-    const int64_t x1 = std::min(lastX, HeightField::TruncIndex(box.center.x + box.extents.x + 0.5f));
-    const int64_t y1 = std::min(lastY, HeightField::TruncIndex(box.center.z + box.extents.z + 0.5f));
-    if (x0 > x1 || y0 > y1)
+    int64_t x0, y0, x1, y1;
+    if (m_layers.empty() || !GetCellsInBox(box, x0, y0, x1, y1))
         return;
     for (unsigned layer = 0; layer < m_layers.size(); ++layer) {
         const std::vector<uint8_t>& states = m_layers[layer].states;
@@ -1021,13 +915,6 @@ void Terrain::GetLayersInBox(std::vector<unsigned>& layers, const ABBox& box) co
         if (shows)
             layers.push_back(layer);
     }
-}
-
-void Terrain::ReloadGenerationDependentData()
-{
-    for (TerrainLayer& layer : m_layers)
-        if (layer.type)
-            layer.type->ReloadBumpmaps();
 }
 
 // ---- Rectangles and objects ---------------------------------------------------------------------
@@ -1099,13 +986,8 @@ bool Terrain::Overlap(const DirtyRectSet& set, const SimplePolygon& polygon)
 {
     if (polygon.GetNumVertices() == 0)
         return false;
-    float minX = gInfinity, minY = gInfinity, maxX = -gInfinity, maxY = -gInfinity;
-    for (const PolygonVertex& v : polygon.GetVertices()) {
-        minX = std::min(minX, v.x);
-        maxX = std::max(maxX, v.x);
-        minY = std::min(minY, v.y);
-        maxY = std::max(maxY, v.y);
-    }
+    float minX, minY, maxX, maxY;
+    GetBounds(polygon, minX, minY, maxX, maxY);
     if (!std::isfinite(minX) || !std::isfinite(minY) || !std::isfinite(maxX) || !std::isfinite(maxY))
         return false;
     const int64_t x0 = HeightField::TruncIndex(std::floor(minX)),
@@ -1324,135 +1206,6 @@ void Terrain::BuildPlugs(const DirtyRectSet& set)
 
 // ---- Render data --------------------------------------------------------------------------------
 
-void Terrain::CreateMapGeometry()
-{
-    RenderDevice* device = GetRenderDevice();
-    if (m_heights.empty() || !device)
-        return;
-    if (m_groundVertices)
-        device->DestroyVertexBuffer(&m_groundVertices);
-    if (m_grassIndices)
-        device->DestroyIndexBuffer(&m_grassIndices);
-    if (!m_groundDeclaration) {
-        const VertexElement elements[2] = {{0, VERTEX_USAGE_POSITION, VERTEX_TYPE_FLOAT3},
-                                           {0, VERTEX_USAGE_NORMAL, VERTEX_TYPE_FLOAT3}};
-        m_groundDeclaration = device->CreateVertexDeclaration(elements, 2);
-    }
-    const uint64_t bytes = static_cast<uint64_t>(m_numXSamples) * m_numYSamples * groundVertexSize;
-    m_groundVertices = bytes <= 0xFFFFFFFFu
-                           ? device->CreateVertexBuffer(RENDER_USAGE_STATIC, static_cast<unsigned>(bytes))
-                           : nullptr;
-    if (!m_groundVertices) {
-        LogPrintf(1, "Couldn't create terrain vertex buffer");
-        return;
-    }
-    if (float* out = static_cast<float*>(m_groundVertices->Lock())) {
-        for (unsigned y = 0; y < m_numYSamples; ++y)
-            for (unsigned x = 0; x < m_numXSamples; ++x)
-                WriteVertex(out + SampleIndex(x, y) * 6, x, y);
-        m_groundVertices->Unlock();
-    } else {
-        LogPrintf(1, "Couldn't lock terrain vertex buffer");
-    }
-    m_grassIndices = device->CreateIndexBuffer(grassIndexCount, 2);
-    if (m_grassIndices) {
-        if (uint16_t* indices = static_cast<uint16_t*>(m_grassIndices->Lock())) {
-            for (uint16_t q = 0; q < maxNumGrassPlanes; ++q) {
-                const uint16_t base = static_cast<uint16_t>(4 * q);
-                const uint16_t quad[6] = {base,
-                                          static_cast<uint16_t>(base + 3),
-                                          static_cast<uint16_t>(base + 2),
-                                          static_cast<uint16_t>(base + 2),
-                                          static_cast<uint16_t>(base + 1),
-                                          base};
-                std::memcpy(indices + 6 * q, quad, sizeof(quad));
-            }
-            m_grassIndices->Unlock();
-        }
-    }
-}
-
-void Terrain::DestroyMapGeometry()
-{
-    if (RenderDevice* device = GetRenderDevice()) {
-        if (m_groundVertices)
-            device->DestroyVertexBuffer(&m_groundVertices);
-        if (m_groundDeclaration)
-            device->DestroyVertexDeclaration(&m_groundDeclaration);
-        if (m_grassIndices)
-            device->DestroyIndexBuffer(&m_grassIndices);
-    }
-    m_groundVertices = nullptr;
-    m_groundDeclaration = nullptr;
-    m_grassIndices = nullptr;
-    DestroyGrassPool();
-}
-
-TerrainBase::GrassGeometry Terrain::CreateGrassGeometry()
-{
-    if (!m_grassPool.empty()) {
-        const GrassGeometry geometry = m_grassPool.front();
-        m_grassPool.pop_front();
-        return geometry;
-    }
-    GrassGeometry geometry;
-    RenderDevice* device = GetRenderDevice();
-    if (!device)
-        return geometry;
-    geometry.bladeBuffer = device->CreateVertexBuffer(RENDER_USAGE_DYNAMIC, grassBladeBufferSize);
-    geometry.windBuffer = device->CreateVertexBuffer(RENDER_USAGE_DYNAMIC, grassWindBufferSize);
-    if (!geometry.bladeBuffer || !geometry.windBuffer) {
-        if (geometry.bladeBuffer)
-            device->DestroyVertexBuffer(&geometry.bladeBuffer);
-        if (geometry.windBuffer)
-            device->DestroyVertexBuffer(&geometry.windBuffer);
-        return GrassGeometry();
-    }
-    return geometry;
-}
-
-void Terrain::DestroyGrassGeometry(GrassGeometry& geometry)
-{
-    if (!geometry.bladeBuffer && !geometry.windBuffer)
-        return;
-    if (m_grassPool.size() > maxGrassBufferCacheSize || !geometry.bladeBuffer || !geometry.windBuffer) {
-        if (RenderDevice* device = GetRenderDevice()) {
-            if (geometry.bladeBuffer)
-                device->DestroyVertexBuffer(&geometry.bladeBuffer);
-            if (geometry.windBuffer)
-                device->DestroyVertexBuffer(&geometry.windBuffer);
-        }
-    } else {
-        m_grassPool.push_back(geometry);
-    }
-    geometry = GrassGeometry();
-}
-
-void Terrain::DestroyGrassPool()
-{
-    RenderDevice* device = GetRenderDevice();
-    for (GrassGeometry& geometry : m_grassPool)
-        if (device) {
-            if (geometry.bladeBuffer)
-                device->DestroyVertexBuffer(&geometry.bladeBuffer);
-            if (geometry.windBuffer)
-                device->DestroyVertexBuffer(&geometry.windBuffer);
-        }
-    m_grassPool.clear();
-}
-
-void Terrain::PreDeviceReset()
-{
-    TerrainBase::PreDeviceReset();
-    if (RenderDevice* device = GetRenderDevice())
-        for (TerrainLayer& layer : m_layers)
-            if (layer.texture)
-                device->DestroyTexture(&layer.texture);
-    for (TerrainLayer& layer : m_layers)
-        layer.texture = nullptr;
-    DestroyMapGeometry();
-}
-
 void Terrain::PostDeviceReset()
 {
     for (TerrainLayer& layer : m_layers)
@@ -1466,21 +1219,7 @@ void Terrain::PostDeviceReset()
 
 void Terrain::AddToScene(GraphicsSceneRenderer& renderer, const Frustum& frustum)
 {
-    if (!m_region)
-        return;
-    std::vector<TerrainObject*> objects;
-    GetObjectsInFrustum(objects, &frustum, 1);
-    for (TerrainObject* object : objects) {
-        object->MarkUsed();
-        if (!m_plugRendering && object->GetClassInfo().IsA(TerrainPlug::classInfo))
-            continue;
-        object->AddToScene(renderer, *this);
-    }
-    if (objects.empty())
-        return;
-    m_renderInterface.Update(m_region->GetOffsetFromWorld(), frustum, objects);
-    renderer.AddRenderable(&m_renderInterface, m_region);
-    if (m_showTextureComplexity)
+    if (AddObjectsToScene(renderer, frustum, m_plugRendering) && m_showTextureComplexity)
         m_renderInterface.DrawLayerCountLabels(Coords());
 }
 
@@ -1488,8 +1227,7 @@ void Terrain::Update(const Frustum* frusta, unsigned count, int elapsed)
 {
     ProcessDirtyRects();
     ProcessDirtyOpacityRects();
-    UnloadOldObjects();
-    UpdateObjects(frusta, count, elapsed);
+    TerrainBase::Update(frusta, count, elapsed);
 }
 
 void Terrain::PreLoad(const Frustum* frusta, unsigned count)
@@ -1499,40 +1237,6 @@ void Terrain::PreLoad(const Frustum* frusta, unsigned count)
     for (TerrainObject* object : objects)
         if (!object->IsPreLoaded(true))
             object->PreLoad(true);
-}
-
-void Terrain::DisplaceGrass(float x, float z, float radius, float strength)
-{
-    std::vector<TerrainObject*> objects;
-    GetObjectsInBox(objects, ABBox(Vec3(x, 0.0f, z), Vec3(radius, gInfinity, radius)));
-    for (TerrainObject* object : objects)
-        object->DisplaceGrass(x, z, radius, strength);
-}
-
-void Terrain::CreateGrassWind(const PhysicsGrassWind& wind)
-{
-    std::vector<TerrainObject*> objects;
-    GetObjectsInBox(objects, ABBox(Vec3(wind.x, 0.0f, wind.z), Vec3(wind.radius, gInfinity, wind.radius)));
-    for (TerrainObject* object : objects)
-        object->CreateGrassWind(wind);
-}
-
-void Terrain::RemoveGrassWind()
-{
-    std::vector<TerrainObject*> objects;
-    GetAllObjects(objects);
-    for (TerrainObject* object : objects)
-        object->RemoveGrassWind();
-}
-
-bool Terrain::IsTileOverlapping(const TerrainTile& tile) const
-{
-    const ABBox terrain = GetBoundingBox();
-    const Vec3 low = terrain.GetMin(), high = terrain.GetMax();
-    const ABBox& box = tile.GetBoundingBox();
-    const Vec3 tileLow = box.GetMin(), tileHigh = box.GetMax();
-    return tileLow.x <= low.x + 2.0f || tileLow.z <= low.z + 2.0f || tileHigh.x >= high.x - 2.0f ||
-           tileHigh.z >= high.z - 2.0f;
 }
 
 // ---- Debug drawing ------------------------------------------------------------------------------
@@ -1551,12 +1255,7 @@ void Terrain::RenderBorder(GraphicsPrimitiveDrawer& drawer) const
         drawer.SetVertex(a);
         drawer.SetVertex(b);
         pending += 2;
-        if (pending > 900) {
-            drawer.End();
-            drawer.Flush();
-            drawer.Begin(GraphicsPrimitiveDrawer::LINES);
-            pending = 0;
-        }
+        FlushWhenFull(drawer, GraphicsPrimitiveDrawer::LINES, pending);
     };
     const int lastX = static_cast<int>(m_numXSamples - 1), lastY = static_cast<int>(m_numYSamples - 1);
     for (int x = 0; x < lastX; ++x) {
@@ -1581,48 +1280,29 @@ void Terrain::RenderImpassableAreas(GraphicsPrimitiveDrawer& drawer, const Coord
         GetTerrainVertex(v, x, y);
         return placement.TransformPoint(v);
     };
-    int pending = 0;
-    auto flushIfFull = [&](int kind) {
-        if (pending > 900) {
-            drawer.End();
-            drawer.Flush();
-            drawer.Begin(kind);
-            pending = 0;
-        }
+    // The impassable cells in a checker of red and black, filled and then outlined; each vertex
+    // list names the corners (x, y), (x + 1, y), (x + 1, y + 1), (x, y + 1) as 0 to 3.
+    auto drawCells = [&](int kind, std::initializer_list<int> order) {
+        drawer.Begin(kind);
+        int pending = 0;
+        for (unsigned y = 0; y + 1 < m_numYSamples; ++y)
+            for (unsigned x = 0; x + 1 < m_numXSamples; ++x) {
+                if (!m_impassableCells[CellIndex(x, y)])
+                    continue;
+                const int ix = static_cast<int>(x), iy = static_cast<int>(y);
+                drawer.SetColor((x & 1u) == (y & 1u) ? Color(1.0f, 0.0f, 0.0f, 0.25f)
+                                                     : Color(0.0f, 0.0f, 0.0f, 0.25f));
+                const Vec3 corners[4] = {corner(ix, iy), corner(ix + 1, iy), corner(ix + 1, iy + 1),
+                                         corner(ix, iy + 1)};
+                for (int k : order)
+                    drawer.SetVertex(corners[k]);
+                pending += static_cast<int>(order.size());
+                FlushWhenFull(drawer, kind, pending);
+            }
+        drawer.End();
     };
-    drawer.Begin(GraphicsPrimitiveDrawer::TRIANGLES);
-    for (unsigned y = 0; y + 1 < m_numYSamples; ++y)
-        for (unsigned x = 0; x + 1 < m_numXSamples; ++x) {
-            if (!m_impassableCells[CellIndex(x, y)])
-                continue;
-            const int ix = static_cast<int>(x), iy = static_cast<int>(y);
-            drawer.SetColor((x & 1u) == (y & 1u) ? Color(1.0f, 0.0f, 0.0f, 0.25f)
-                                                 : Color(0.0f, 0.0f, 0.0f, 0.25f));
-            const Vec3 a = corner(ix, iy), b = corner(ix + 1, iy), c = corner(ix + 1, iy + 1),
-                       d = corner(ix, iy + 1);
-            for (const Vec3& v : {a, d, c, a, c, b})
-                drawer.SetVertex(v);
-            pending += 6;
-            flushIfFull(GraphicsPrimitiveDrawer::TRIANGLES);
-        }
-    drawer.End();
-    drawer.Begin(GraphicsPrimitiveDrawer::LINES);
-    pending = 0;
-    for (unsigned y = 0; y + 1 < m_numYSamples; ++y)
-        for (unsigned x = 0; x + 1 < m_numXSamples; ++x) {
-            if (!m_impassableCells[CellIndex(x, y)])
-                continue;
-            const int ix = static_cast<int>(x), iy = static_cast<int>(y);
-            drawer.SetColor((x & 1u) == (y & 1u) ? Color(1.0f, 0.0f, 0.0f, 0.25f)
-                                                 : Color(0.0f, 0.0f, 0.0f, 0.25f));
-            const Vec3 a = corner(ix, iy), b = corner(ix + 1, iy), c = corner(ix + 1, iy + 1),
-                       d = corner(ix, iy + 1);
-            for (const Vec3& v : {a, b, b, c, c, d, d, a})
-                drawer.SetVertex(v);
-            pending += 8;
-            flushIfFull(GraphicsPrimitiveDrawer::LINES);
-        }
-    drawer.End();
+    drawCells(GraphicsPrimitiveDrawer::TRIANGLES, {0, 3, 2, 0, 2, 1});
+    drawCells(GraphicsPrimitiveDrawer::LINES, {0, 1, 1, 2, 2, 3, 3, 0});
     drawer.Flush();
 }
 

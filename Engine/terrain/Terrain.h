@@ -32,7 +32,6 @@
 #include "terrain/TerrainRenderInterface.h"
 
 #include <cstdint>
-#include <deque>
 #include <string>
 #include <vector>
 
@@ -42,7 +41,6 @@ class BinaryWriter;
 class Coords;
 class GraphicsPrimitiveDrawer;
 class ImpassableData;
-class RenderIndexBuffer;
 class SimplePolygon;
 class Terrain;
 
@@ -57,14 +55,6 @@ public:
 class Terrain : public TerrainBase
 {
 public:
-    // Grass of one block and layer, and the pool of grass buffers the terrains keep.
-    static constexpr unsigned maxNumGrassPlanes = 350;
-    static constexpr bool useGrassBufferCache = true;
-    static constexpr unsigned maxGrassBufferCacheSize = 15;
-    static constexpr unsigned grassIndexCount = 2100;
-    static constexpr unsigned grassBladeBufferSize = 44800;
-    static constexpr unsigned grassWindBufferSize = 11200;
-    static constexpr unsigned groundVertexSize = 24;
     // The run-time form holds at most 256 mask bytes a sample.
     static constexpr uint32_t maxLayers = 2047;
     // New refuses larger terrains (the file form is bounded by its bytes instead).
@@ -91,12 +81,11 @@ public:
         float weight = 0.0f;
     };
 
-    struct TerrainLayer
+    // The type is null for a layer whose type could not be made: recordName keeps what the file
+    // named. The texture holds the opacity bytes, one a texel.
+    struct TerrainLayer : LayerResources
     {
-        // Null for a layer whose type could not be made: recordName keeps what the file named.
-        TerrainType* type = nullptr;
         std::string recordName;
-        RenderTexture* texture = nullptr;
         std::vector<uint8_t> opacity; // one byte a cell
         std::vector<uint8_t> states;  // VisibilityState a cell
     };
@@ -105,48 +94,23 @@ public:
     ~Terrain() override;
 
     // ---- TerrainBase ----
-    using TerrainBase::FindCollisions;
-    using TerrainBase::GetIntersection;
-    void GetIntersection(const Ray& ray, unsigned x0, unsigned y0, unsigned x1, unsigned y1,
-                         Intersection& intersection, unsigned& hitX, unsigned& hitY) const override;
-    void FindCollisions(CollisionBox& box, unsigned x0, unsigned y0, unsigned x1, unsigned y1,
-                        PhysicsSurface surface) const override;
-    int FindCollisions(const OBBox& box, unsigned x0, unsigned y0, unsigned x1, unsigned y1,
-                       CollisionContact* contacts, int capacity, PhysicsSurface surface) const override;
     void Unload() override;
-    void PreDeviceReset() override;
+    // The layer textures (one byte a texel) and the map geometry made again.
     void PostDeviceReset() override;
-    void ReloadGenerationDependentData() override;
     // The editor form; version is the level file's (passability from 13 on).
     bool Load(BinaryReader& reader, int version) override;
     void LoadRenderData() override {}
     void AddToScene(GraphicsSceneRenderer& renderer, const Frustum& frustum) override;
+    // The dirty rectangles applied first.
     void Update(const Frustum* frusta, unsigned count, int elapsed) override;
+    // Everything any of the frusta sees loads at once: the editor shows no ground still loading.
     void PreLoad(const Frustum* frusta, unsigned count) override;
-    void DisplaceGrass(float x, float z, float radius, float strength) override;
-    void CreateGrassWind(const PhysicsGrassWind& wind) override;
-    void RemoveGrassWind() override;
     unsigned GetNumTextureLayers() const override { return static_cast<unsigned>(m_layers.size()); }
-    TerrainType* GetLayerTerrainType(unsigned layer) override;
-    const TerrainType* GetLayerTerrainType(unsigned layer) const override;
-    RenderTexture* GetLayerOpacityTexture(unsigned layer) const override;
+    // The cell clamped to the cells.
     unsigned GetLayerOpacity(unsigned layer, unsigned x, unsigned y) const override;
-    unsigned GetLayerOpacityInterpolated(unsigned layer, float x, float z) const override;
-    float GetHeightInterpolated(float x, float z) const override;
-    float GetHeight(int x, int y) const override;
-    Vec3 GetFastNormal(int x, int y) const override;
-    Vec3 GetNormalInterpolated(float x, float z) const override;
-    const GraphicsShader2* GetLayerShader() const override { return m_renderInterface.GetLayerShader(); }
-    bool LowQuality() const override { return m_renderInterface.LowQuality(); }
-    RenderVertexDeclaration* GetVertexDeclaration() const override { return m_groundDeclaration; }
     // The sample's cut-away flag; false outside the samples.
     bool IsInvisible(int x, int y) const override;
     void GetLayersInBox(std::vector<unsigned>& layers, const ABBox& box) const override;
-    GrassGeometry CreateGrassGeometry() override;
-    void DestroyGrassGeometry(GrassGeometry& geometry) override;
-    void CreateMapGeometry() override;
-    void DestroyMapGeometry() override;
-    bool IsTileOverlapping(const TerrainTile& tile) const override;
     // Marks the ground around each of the tile's contours for rebuilding.
     void AddTileDirtyRects(const TerrainTile& tile) override;
 
@@ -154,8 +118,8 @@ public:
     // A flat terrain of cellsX x cellsY cells (one more sample a side), passable, without layers;
     // false (the terrain left empty) unless both counts are powers of two from 1 to maxNewCells.
     bool New(unsigned cellsX, unsigned cellsY);
-    void SetNumXSamples(unsigned count) { m_numXSamples = count; }
-    void SetNumYSamples(unsigned count) { m_numYSamples = count; }
+    void SetNumXSamples(unsigned count);
+    void SetNumYSamples(unsigned count);
     // The editor form (always with the passability cells).
     void Save(BinaryWriter& writer) const;
     // The run-time form; false (nothing written) for a terrain without samples.
@@ -249,10 +213,13 @@ public:
     bool IsPlugRenderingEnabled() const { return m_plugRendering; }
     void ShowTextureComplexity(bool show) { m_showTextureComplexity = show; }
     bool IsTextureComplexityShown() const { return m_showTextureComplexity; }
-    RenderVertexBuffer* GetGroundVertexBuffer() const { return m_groundVertices; }
-    RenderIndexBuffer* GetGrassIndexBuffer() const { return m_grassIndices; }
     TerrainRenderInterface& GetRenderInterface() { return m_renderInterface; }
-    size_t GetGrassPoolSize() const { return m_grassPool.size(); }
+
+protected:
+    const LayerResources* GetLayerResources(unsigned layer) const override
+    {
+        return layer < m_layers.size() ? &m_layers[layer] : nullptr;
+    }
 
 private:
     class CutAwayCallback;
@@ -276,6 +243,8 @@ private:
     }
     // Samples, offsets and cells for the counts (zeroed); false when they cannot be had.
     bool AllocateSamples(unsigned x, unsigned y);
+    // Points the base's height field at the samples and cut-away flags (empty without samples).
+    void UpdateField();
     TerrainType* CreateTerrainType(const std::string& recordName) const;
     void AppendLayer(TerrainType* type, const std::string& recordName, const uint8_t* opacity);
     void ReleaseLayer(TerrainLayer& layer);
@@ -283,14 +252,12 @@ private:
     void UpdateAllVisibility();
     void NotifyLayersChanged();
     void ReadLayers(BinaryReader& reader, uint32_t count);
-    void WriteVertex(float* out, unsigned x, unsigned y) const;
-    void DestroyGrassPool();
     void ReleaseDebugShaders();
+    // The contours of the placed tiles among the objects, appended in order.
+    static void GetPlacedTileContours(const std::vector<TerrainObject*>& objects,
+                                      std::vector<SimplePolygon>& contours);
 
     TerrainRenderInterface m_renderInterface;
-    std::deque<GrassGeometry> m_grassPool;
-    RenderVertexDeclaration* m_groundDeclaration = nullptr;
-    RenderVertexBuffer* m_groundVertices = nullptr;
     std::vector<float> m_heights;
     std::vector<uint8_t> m_cutAway;
     std::vector<Offset> m_offsets;
@@ -300,7 +267,6 @@ private:
     std::vector<TerrainLayer> m_layers;
     GraphicsShader2* m_loadedImpassableShader = nullptr;
     GraphicsShader2* m_impassableShader = nullptr;
-    RenderIndexBuffer* m_grassIndices = nullptr;
     bool m_plugRendering = true;
     bool m_showTextureComplexity = false;
 };

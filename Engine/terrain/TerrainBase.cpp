@@ -8,16 +8,24 @@
 #include "core/Ray.h"
 #include "data/EngineDataServices.h"
 #include "graphics/GraphicsEngine.h"
+#include "graphics/RenderDevice.h"
+#include "graphics/RenderIndexBuffer.h"
+#include "graphics/RenderVertexBuffer.h"
 #include "navigation/CollisionContact.h"
+#include "navigation/PhysicsGrassWind.h"
+#include "scene/GraphicsSceneRenderer.h"
 #include "terrain/TerrainBlock.h"
 #include "terrain/TerrainPlug.h"
+#include "terrain/TerrainRenderInterfaceBase.h"
 #include "terrain/TerrainTile.h"
+#include "terrain/TerrainType.h"
 #include "world/Engine.h"
 #include "world/Entity.h"
 #include "world/Region.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <new>
 
 namespace GAME {
@@ -27,19 +35,6 @@ namespace {
 // How far the ray walk widens cells and blocks, so that rounding never hides a hit that lies on
 // their edges.
 constexpr float walkMargin = 1e-3f;
-
-// Narrows [t0, t1] to where o + t d lies in [lo, hi]; false when nothing is left.
-bool ClipToSlab(float o, float d, float lo, float hi, float& t0, float& t1)
-{
-    if (d == 0.0f)
-        return o >= lo && o <= hi && t0 <= t1;
-    float a = (lo - o) / d, b = (hi - o) / d;
-    if (a > b)
-        std::swap(a, b);
-    t0 = std::max(t0, a);
-    t1 = std::min(t1, b);
-    return t0 <= t1;
-}
 
 // The index of the span of `size` units that holds v, clamped to [0, count - 1].
 unsigned SpanOf(float v, float size, unsigned count)
@@ -57,21 +52,16 @@ bool InFrustumTest(TerrainObject*, const ABBox& box, const SpaceFrustum& frustum
 
 } // namespace
 
-TerrainBase::TerrainBase(TerrainBaseType type, Region* region) : m_type(type), m_region(region) {}
+TerrainBase::TerrainBase(TerrainBaseType type, Region* region, TerrainRenderInterfaceBase& renderInterface)
+    : m_type(type), m_region(region), m_renderInterfaceBase(renderInterface)
+{
+}
 
 TerrainBase::~TerrainBase()
 {
     // The subclasses unload in their destructors (blocks give their grass back through them);
     // what is left here holds no device data.
-    if (m_space) {
-        std::vector<TerrainObject*> objects;
-        GetAllObjects(objects);
-        for (TerrainObject* object : objects)
-            if (object->GetClassInfo().IsA(TerrainPlug::classInfo)) {
-                RemoveObjectFromSpace(object);
-                delete object;
-            }
-    }
+    DeletePlugs();
     FreeTiles();
     delete m_space;
     m_space = nullptr;
@@ -96,16 +86,10 @@ TerrainBlock* TerrainBase::GetBlock(unsigned i, unsigned j) const
 
 void TerrainBase::Unload()
 {
-    if (m_space) {
-        std::vector<TerrainObject*> objects;
-        GetAllObjects(objects);
-        for (TerrainObject* object : objects)
-            if (object->GetClassInfo().IsA(TerrainPlug::classInfo)) {
-                RemoveObjectFromSpace(object);
-                m_loadedObjects.erase(object);
-                delete object;
-            }
-    }
+    DestroyMapGeometry();
+    // Plugs, tiles and blocks go (blocks give their grass back to the pool) before the samples
+    // they were built from.
+    DeletePlugs();
     // Tiles go with the ground they were set into; none is left linked into the tree.
     FreeTiles();
     m_loadedObjects.clear();
@@ -119,23 +103,192 @@ void TerrainBase::Unload()
     m_space = nullptr;
     m_numXBlocks = m_numYBlocks = 0;
     m_numXSamples = m_numYSamples = 0;
+    m_field = HeightField();
+    DestroyGrassPool();
+}
+
+void TerrainBase::DeletePlugs()
+{
+    if (!m_space)
+        return;
+    std::vector<TerrainObject*> objects;
+    GetAllObjects(objects);
+    for (TerrainObject* object : objects)
+        if (object->GetClassInfo().IsA(TerrainPlug::classInfo)) {
+            RemoveObjectFromSpace(object);
+            m_loadedObjects.erase(object);
+            delete object;
+        }
 }
 
 void TerrainBase::PreDeviceReset()
 {
-    std::vector<TerrainObject*> objects;
-    GetAllObjects(objects);
-    for (TerrainObject* object : objects)
-        object->PreDeviceReset();
+    ForAllObjects(&TerrainObject::PreDeviceReset);
+    RenderDevice* device = GetRenderDevice();
+    for (unsigned i = 0, n = GetNumTextureLayers(); i < n; ++i)
+        if (LayerResources* layer = MutableLayerResources(i)) {
+            if (layer->texture && device)
+                device->DestroyTexture(&layer->texture);
+            layer->texture = nullptr;
+        }
+    DestroyMapGeometry();
 }
 
 void TerrainBase::PostDeviceReset()
 {
+    ForAllObjects(&TerrainObject::PostDeviceReset);
+}
+
+void TerrainBase::ForAllObjects(void (TerrainObject::*call)())
+{
     std::vector<TerrainObject*> objects;
     GetAllObjects(objects);
     for (TerrainObject* object : objects)
-        object->PostDeviceReset();
+        (object->*call)();
 }
+
+void TerrainBase::ReloadGenerationDependentData()
+{
+    for (unsigned i = 0, n = GetNumTextureLayers(); i < n; ++i)
+        if (const LayerResources* layer = GetLayerResources(i))
+            if (layer->type)
+                layer->type->ReloadBumpmaps();
+}
+
+bool TerrainBase::AreSampleCounts(uint32_t x, uint32_t y)
+{
+    return x >= 2 && y >= 2 && IsPowerOfTwo(x - 1) && IsPowerOfTwo(y - 1);
+}
+
+// ---- Map and grass geometry ---------------------------------------------------------------------
+
+void TerrainBase::WriteGroundVertices(float* out, unsigned x0, unsigned y0, unsigned x1, unsigned y1) const
+{
+    for (unsigned y = y0; y < y1; ++y)
+        for (unsigned x = x0; x < x1; ++x) {
+            const Vec3 n = m_field.GetFastNormal(static_cast<int>(x), static_cast<int>(y));
+            const float vertex[6] = {
+                static_cast<float>(x), m_field.Height(x, y), static_cast<float>(y), n.x, n.y, n.z};
+            std::memcpy(out + (static_cast<size_t>(y) * m_numXSamples + x) * 6, vertex, sizeof(vertex));
+        }
+}
+
+void TerrainBase::CreateMapGeometry()
+{
+    RenderDevice* device = GetRenderDevice();
+    if (!m_field.heights || !device)
+        return;
+    if (m_groundVertices)
+        device->DestroyVertexBuffer(&m_groundVertices);
+    if (m_grassIndices)
+        device->DestroyIndexBuffer(&m_grassIndices);
+    if (!m_groundDeclaration) {
+        const VertexElement elements[2] = {{0, VERTEX_USAGE_POSITION, VERTEX_TYPE_FLOAT3},
+                                           {0, VERTEX_USAGE_NORMAL, VERTEX_TYPE_FLOAT3}};
+        m_groundDeclaration = device->CreateVertexDeclaration(elements, 2);
+    }
+    const uint64_t bytes = static_cast<uint64_t>(m_numXSamples) * m_numYSamples * groundVertexSize;
+    m_groundVertices = bytes <= 0xFFFFFFFFu
+                           ? device->CreateVertexBuffer(RENDER_USAGE_STATIC, static_cast<unsigned>(bytes))
+                           : nullptr;
+    if (!m_groundVertices) {
+        LogPrintf(1, "Couldn't create terrain vertex buffer");
+        return;
+    }
+    if (float* out = static_cast<float*>(m_groundVertices->Lock())) {
+        WriteGroundVertices(out, 0, 0, m_numXSamples, m_numYSamples);
+        m_groundVertices->Unlock();
+    } else {
+        LogPrintf(1, "Couldn't lock terrain vertex buffer");
+    }
+    m_grassIndices = device->CreateIndexBuffer(grassIndexCount, 2);
+    if (m_grassIndices) {
+        if (uint16_t* indices = static_cast<uint16_t*>(m_grassIndices->Lock())) {
+            for (uint16_t q = 0; q < TerrainBlock::maxNumGrassPlanes; ++q) {
+                const uint16_t base = static_cast<uint16_t>(4 * q);
+                const uint16_t quad[6] = {base,
+                                          static_cast<uint16_t>(base + 3),
+                                          static_cast<uint16_t>(base + 2),
+                                          static_cast<uint16_t>(base + 2),
+                                          static_cast<uint16_t>(base + 1),
+                                          base};
+                std::memcpy(indices + 6 * q, quad, sizeof(quad));
+            }
+            m_grassIndices->Unlock();
+        }
+    }
+}
+
+void TerrainBase::DestroyMapGeometry()
+{
+    if (RenderDevice* device = GetRenderDevice()) {
+        if (m_groundVertices)
+            device->DestroyVertexBuffer(&m_groundVertices);
+        if (m_groundDeclaration)
+            device->DestroyVertexDeclaration(&m_groundDeclaration);
+        if (m_grassIndices)
+            device->DestroyIndexBuffer(&m_grassIndices);
+    }
+    m_groundVertices = nullptr;
+    m_groundDeclaration = nullptr;
+    m_grassIndices = nullptr;
+    DestroyGrassPool();
+}
+
+TerrainBase::GrassGeometry TerrainBase::CreateGrassGeometry()
+{
+    if (!m_grassPool.empty()) {
+        const GrassGeometry geometry = m_grassPool.front();
+        m_grassPool.pop_front();
+        return geometry;
+    }
+    GrassGeometry geometry;
+    RenderDevice* device = GetRenderDevice();
+    if (!device)
+        return geometry;
+    geometry.bladeBuffer = device->CreateVertexBuffer(RENDER_USAGE_DYNAMIC, grassBladeBufferSize);
+    geometry.windBuffer = device->CreateVertexBuffer(RENDER_USAGE_DYNAMIC, grassWindBufferSize);
+    if (!geometry.bladeBuffer || !geometry.windBuffer) {
+        if (geometry.bladeBuffer)
+            device->DestroyVertexBuffer(&geometry.bladeBuffer);
+        if (geometry.windBuffer)
+            device->DestroyVertexBuffer(&geometry.windBuffer);
+        return GrassGeometry();
+    }
+    return geometry;
+}
+
+void TerrainBase::DestroyGrassGeometry(GrassGeometry& geometry)
+{
+    if (!geometry.bladeBuffer && !geometry.windBuffer)
+        return;
+    if (m_grassPool.size() > maxGrassBufferCacheSize || !geometry.bladeBuffer || !geometry.windBuffer) {
+        if (RenderDevice* device = GetRenderDevice()) {
+            if (geometry.bladeBuffer)
+                device->DestroyVertexBuffer(&geometry.bladeBuffer);
+            if (geometry.windBuffer)
+                device->DestroyVertexBuffer(&geometry.windBuffer);
+        }
+    } else {
+        m_grassPool.push_back(geometry);
+    }
+    geometry = GrassGeometry();
+}
+
+void TerrainBase::DestroyGrassPool()
+{
+    RenderDevice* device = GetRenderDevice();
+    for (GrassGeometry& geometry : m_grassPool)
+        if (device) {
+            if (geometry.bladeBuffer)
+                device->DestroyVertexBuffer(&geometry.bladeBuffer);
+            if (geometry.windBuffer)
+                device->DestroyVertexBuffer(&geometry.windBuffer);
+        }
+    m_grassPool.clear();
+}
+
+// ---- Blocks -------------------------------------------------------------------------------------
 
 void TerrainBase::InitializeBlocks(bool createMapGeometry)
 {
@@ -190,6 +343,76 @@ void TerrainBase::AddLoadedObject(TerrainObject* object)
 {
     if (object)
         m_loadedObjects.insert(object);
+}
+
+// ---- Frame --------------------------------------------------------------------------------------
+
+bool TerrainBase::AddObjectsToScene(GraphicsSceneRenderer& renderer, const Frustum& frustum, bool drawPlugs)
+{
+    if (!m_region)
+        return false;
+    std::vector<TerrainObject*> objects;
+    GetObjectsInFrustum(objects, &frustum, 1);
+    for (TerrainObject* object : objects) {
+        object->MarkUsed();
+        if (!drawPlugs && object->GetClassInfo().IsA(TerrainPlug::classInfo))
+            continue;
+        object->AddToScene(renderer, *this);
+    }
+    if (objects.empty())
+        return false;
+    m_renderInterfaceBase.Update(m_region->GetOffsetFromWorld(), frustum, objects);
+    renderer.AddRenderable(&m_renderInterfaceBase, m_region);
+    return true;
+}
+
+void TerrainBase::Update(const Frustum* frusta, unsigned count, int elapsed)
+{
+    UnloadOldObjects();
+    UpdateObjects(frusta, count, elapsed);
+}
+
+void TerrainBase::PreLoad(const Frustum* frusta, unsigned count)
+{
+    std::vector<TerrainObject*> objects;
+    std::vector<bool> seenFirst;
+    GetObjectsInFrustum(objects, frusta, count, &seenFirst);
+    for (size_t i = 0; i < objects.size(); ++i) {
+        const bool immediate = i < seenFirst.size() && seenFirst[i];
+        if (!objects[i]->IsPreLoaded(immediate))
+            objects[i]->PreLoad(immediate);
+    }
+}
+
+void TerrainBase::DisplaceGrass(float x, float z, float radius, float strength)
+{
+    std::vector<TerrainObject*> objects;
+    GetObjectsInBox(objects, ABBox(Vec3(x, 0.0f, z), Vec3(radius, gInfinity, radius)));
+    for (TerrainObject* object : objects)
+        object->DisplaceGrass(x, z, radius, strength);
+}
+
+void TerrainBase::CreateGrassWind(const PhysicsGrassWind& wind)
+{
+    std::vector<TerrainObject*> objects;
+    GetObjectsInBox(objects, ABBox(Vec3(wind.x, 0.0f, wind.z), Vec3(wind.radius, gInfinity, wind.radius)));
+    for (TerrainObject* object : objects)
+        object->CreateGrassWind(wind);
+}
+
+void TerrainBase::RemoveGrassWind()
+{
+    ForAllObjects(&TerrainObject::RemoveGrassWind);
+}
+
+const GraphicsShader2* TerrainBase::GetLayerShader() const
+{
+    return m_renderInterfaceBase.GetLayerShader();
+}
+
+bool TerrainBase::LowQuality() const
+{
+    return m_renderInterfaceBase.LowQuality();
 }
 
 void TerrainBase::UnloadOldObjects()
@@ -258,6 +481,97 @@ void TerrainBase::UpdateObjects(const Frustum* frusta, unsigned count, int elaps
         object->Update(*this, elapsed);
 }
 
+// ---- Layers -------------------------------------------------------------------------------------
+
+TerrainType* TerrainBase::GetLayerTerrainType(unsigned layer)
+{
+    const LayerResources* resources = GetLayerResources(layer);
+    return resources ? resources->type : nullptr;
+}
+
+const TerrainType* TerrainBase::GetLayerTerrainType(unsigned layer) const
+{
+    const LayerResources* resources = GetLayerResources(layer);
+    return resources ? resources->type : nullptr;
+}
+
+RenderTexture* TerrainBase::GetLayerOpacityTexture(unsigned layer) const
+{
+    const LayerResources* resources = GetLayerResources(layer);
+    return resources ? resources->texture : nullptr;
+}
+
+unsigned TerrainBase::GetLayerOpacityInterpolated(unsigned layer, float x, float z) const
+{
+    if (m_numXSamples < 2 || m_numYSamples < 2)
+        return 0;
+    // Cells, clamped as heights are clamped to the samples.
+    const unsigned cellsX = m_numXSamples - 1, cellsY = m_numYSamples - 1;
+    x = HeightField::ClampCoordinate(x, 0.0f, static_cast<float>(cellsX - 1));
+    z = HeightField::ClampCoordinate(z, 0.0f, static_cast<float>(cellsY - 1));
+    const unsigned ix = static_cast<unsigned>(x), iy = static_cast<unsigned>(z);
+    const unsigned ix1 = ix + 1 < cellsX ? ix + 1 : ix, iy1 = iy + 1 < cellsY ? iy + 1 : iy;
+    const float fx = x - static_cast<float>(ix), fz = z - static_cast<float>(iy);
+    const float o00 = static_cast<float>(GetLayerOpacity(layer, ix, iy));
+    const float o10 = static_cast<float>(GetLayerOpacity(layer, ix1, iy));
+    const float o01 = static_cast<float>(GetLayerOpacity(layer, ix, iy1));
+    const float o11 = static_cast<float>(GetLayerOpacity(layer, ix1, iy1));
+    const float a = o00 + (o10 - o00) * fx, b = o01 + (o11 - o01) * fx;
+    return std::min(255u, static_cast<unsigned>(std::max(0.0f, a + (b - a) * fz)));
+}
+
+bool TerrainBase::GetCellsInBox(const ABBox& box, int64_t& x0, int64_t& y0, int64_t& x1, int64_t& y1) const
+{
+    if (m_numXSamples < 2 || m_numYSamples < 2)
+        return false;
+    const int64_t lastX = m_numXSamples - 2, lastY = m_numYSamples - 2;
+    x0 = std::max<int64_t>(0, HeightField::TruncIndex(box.center.x - box.extents.x));
+    y0 = std::max<int64_t>(0, HeightField::TruncIndex(box.center.z - box.extents.z));
+    x1 = std::min(lastX, HeightField::TruncIndex(box.center.x + box.extents.x + 0.5f));
+    y1 = std::min(lastY, HeightField::TruncIndex(box.center.z + box.extents.z + 0.5f));
+    return x0 <= x1 && y0 <= y1;
+}
+
+// ---- Heights ------------------------------------------------------------------------------------
+
+float TerrainBase::GetHeight(int x, int y) const
+{
+    return m_field.GetHeight(x, y);
+}
+
+float TerrainBase::GetHeightInterpolated(float x, float z) const
+{
+    return m_field.GetHeightInterpolated(x, z);
+}
+
+Vec3 TerrainBase::GetFastNormal(int x, int y) const
+{
+    return m_field.GetFastNormal(x, y);
+}
+
+Vec3 TerrainBase::GetNormalInterpolated(float x, float z) const
+{
+    return m_field.GetNormalInterpolated(x, z);
+}
+
+void TerrainBase::GetIntersection(const Ray& ray, unsigned x0, unsigned y0, unsigned x1, unsigned y1,
+                                  Intersection& intersection, unsigned& hitX, unsigned& hitY) const
+{
+    m_field.GetIntersection(ray, x0, y0, x1, y1, intersection, hitX, hitY);
+}
+
+int TerrainBase::FindCollisions(const OBBox& box, unsigned x0, unsigned y0, unsigned x1, unsigned y1,
+                                CollisionContact* contacts, int capacity, PhysicsSurface) const
+{
+    return m_field.FindCollisions(box, x0, y0, x1, y1, contacts, capacity);
+}
+
+void TerrainBase::FindCollisions(CollisionBox& box, unsigned x0, unsigned y0, unsigned x1, unsigned y1,
+                                 PhysicsSurface) const
+{
+    m_field.FindCollisions(box, x0, y0, x1, y1);
+}
+
 // ---- Tiles --------------------------------------------------------------------------------------
 
 TerrainTile* TerrainBase::CreateTile(const Coords& coords, GraphicsMesh* mesh)
@@ -311,6 +625,16 @@ void TerrainBase::RemoveTile(TerrainTile* tile)
         AddTileDirtyRects(*tile);
     RemoveObjectFromSpace(tile);
     tile->SetIsPlaced(false);
+}
+
+bool TerrainBase::IsTileOverlapping(const TerrainTile& tile) const
+{
+    const ABBox terrain = GetBoundingBox();
+    const Vec3 low = terrain.GetMin(), high = terrain.GetMax();
+    const ABBox& box = tile.GetBoundingBox();
+    const Vec3 tileLow = box.GetMin(), tileHigh = box.GetMax();
+    return tileLow.x <= low.x + 2.0f || tileLow.z <= low.z + 2.0f || tileHigh.x >= high.x - 2.0f ||
+           tileHigh.z >= high.z - 2.0f;
 }
 
 void TerrainBase::FreeTiles()
@@ -370,8 +694,8 @@ void TerrainBase::GetGroundIntersection(const Ray& ray, Intersection& intersecti
     const float ox = ray.origin.x, oz = ray.origin.z, dx = ray.direction.x, dz = ray.direction.z;
     const float maxX = static_cast<float>(m_numXSamples - 1), maxZ = static_cast<float>(m_numYSamples - 1);
     float t0 = 0.0f, t1 = gInfinity;
-    if (!ClipToSlab(ox, dx, -walkMargin, maxX + walkMargin, t0, t1) ||
-        !ClipToSlab(oz, dz, -walkMargin, maxZ + walkMargin, t0, t1))
+    if (!HeightField::ClipToSlab(ox, dx, -walkMargin, maxX + walkMargin, t0, t1) ||
+        !HeightField::ClipToSlab(oz, dz, -walkMargin, maxZ + walkMargin, t0, t1))
         return;
     const float size = static_cast<float>(cellsPerBlock);
     auto along = [](float o, float d, float t) { return d == 0.0f ? o : o + d * t; };
@@ -389,7 +713,7 @@ void TerrainBase::GetGroundIntersection(const Ray& ray, Intersection& intersecti
         float ta = t0, tb = t1;
         const float rowLow = size * static_cast<float>(row) - walkMargin;
         const float rowHigh = std::min(size * static_cast<float>(row + 1), maxZ) + walkMargin;
-        if (!ClipToSlab(oz, dz, rowLow, rowHigh, ta, tb))
+        if (!HeightField::ClipToSlab(oz, dz, rowLow, rowHigh, ta, tb))
             continue;
         if (ta >= intersection.distance)
             break;
@@ -403,7 +727,7 @@ void TerrainBase::GetGroundIntersection(const Ray& ray, Intersection& intersecti
             float ea = ta, eb = tb;
             const float colLow = size * static_cast<float>(col) - walkMargin;
             const float colHigh = static_cast<float>(block.GetLastCellX() + 1) + walkMargin;
-            if (!ClipToSlab(ox, dx, colLow, colHigh, ea, eb))
+            if (!HeightField::ClipToSlab(ox, dx, colLow, colHigh, ea, eb))
                 continue;
             if (ea >= intersection.distance)
                 break;
@@ -443,17 +767,7 @@ int TerrainBase::FindCollisions(const Entity* entity, CollisionContact* contacts
     ABBox box = entity->GetRegionBoundingBox(false);
     box.center += offset;
     proxy.coords.origin += offset;
-    std::vector<TerrainObject*> objects;
-    GetObjectsInBox(objects, box);
-    int count = 0;
-    for (TerrainObject* object : objects) {
-        if (count >= capacity)
-            break;
-        count += std::clamp(object->FindCollisions(const_cast<TerrainBase&>(*this), proxy, contacts + count,
-                                                   capacity - count, surface),
-                            0, capacity - count);
-    }
-    return count;
+    return FindObjectCollisions(box, proxy, contacts, capacity, surface);
 }
 
 int TerrainBase::FindCollisions(const OBBox& box, CollisionContact* contacts, int capacity,
@@ -461,8 +775,14 @@ int TerrainBase::FindCollisions(const OBBox& box, CollisionContact* contacts, in
 {
     if (!m_space || !contacts || capacity <= 0)
         return 0;
+    return FindObjectCollisions(ABBox::FromOBBox(box), box, contacts, capacity, surface);
+}
+
+int TerrainBase::FindObjectCollisions(const ABBox& bounds, const OBBox& box, CollisionContact* contacts,
+                                      int capacity, PhysicsSurface surface) const
+{
     std::vector<TerrainObject*> objects;
-    GetObjectsInBox(objects, ABBox::FromOBBox(box));
+    GetObjectsInBox(objects, bounds);
     int count = 0;
     for (TerrainObject* object : objects) {
         if (count >= capacity)

@@ -5,13 +5,17 @@
 // samples; neighbouring blocks share their edge samples), and every object set into the terrain
 // (blocks, plugs, placed tiles) is filed in the terrain's loose quadtree, through which the rest of
 // the engine asks its questions: ray hits, collision contacts, collision boxes, objects in a box or
-// in frusta, the bounding box. How heights and layers are stored is the subclasses' business,
-// reached through the virtual operations.
+// in frusta, the bounding box. How heights, layers and cut-away samples are stored is the
+// subclasses' business: each points the base's height-field view (m_field) at its arrays, and
+// every height, ray and collision query reads that view. The device data both forms draw the same
+// way is the base's: the ground vertices (24 bytes: position (x, height, y), then the sample's
+// normal, in sample order) and their declaration, one index buffer of 350 grass quads that serves
+// every grass draw, and a pool of grass vertex buffers (at most 16 records) reused across blocks.
 //
-// Owns the blocks, the tree and every tile made through CreateTile (a tile belongs to the terrain
-// that made it until DestroyTile or the terrain's Unload frees it); plugs are owned by the tree's
-// terrain and destroyed by Unload. The loaded set lists the objects whose render data is built;
-// objects unused for 11 frames are unloaded from it (UnloadOldObjects).
+// Owns the blocks, the tree, those device buffers and every tile made through CreateTile (a tile
+// belongs to the terrain that made it until DestroyTile or the terrain's Unload frees it); plugs
+// are owned by the tree's terrain and destroyed by Unload. The loaded set lists the objects whose
+// render data is built; objects unused for 11 frames are unloaded from it (UnloadOldObjects).
 //
 // Threads: built on the region's level loading thread (Load), used afterwards only on the main
 // thread; nothing locks.
@@ -22,9 +26,11 @@
 #include "core/Plane.h"
 #include "core/Space.h"
 #include "navigation/PhysicsTypes.h"
+#include "terrain/HeightField.h"
 #include "terrain/TerrainObject.h"
 
 #include <cstdint>
+#include <deque>
 #include <set>
 #include <vector>
 
@@ -42,10 +48,12 @@ class Intersection;
 class Ray;
 class Region;
 class RenderDevice;
+class RenderIndexBuffer;
 class RenderTexture;
 class RenderVertexBuffer;
 class RenderVertexDeclaration;
 class TerrainBlock;
+class TerrainRenderInterfaceBase;
 class TerrainTile;
 class TerrainType;
 struct CollisionContact;
@@ -65,6 +73,12 @@ public:
     static constexpr unsigned cellsPerBlock = blockSize - 1;
     // The surface of a ray that hits nothing or ground without a typed layer.
     static constexpr PhysicsSurface noSurface = 100;
+    static constexpr unsigned groundVertexSize = 24;
+    // A returned grass record joins the pool while it holds at most this many.
+    static constexpr size_t maxGrassBufferCacheSize = 15;
+    static constexpr unsigned grassIndexCount = 2100;
+    static constexpr unsigned grassBladeBufferSize = 44800;
+    static constexpr unsigned grassWindBufferSize = 11200;
 
     // One triangle for exact hit tests: three corners and the plane through them (in that order).
     struct IntersectionFace
@@ -83,7 +97,16 @@ public:
         RenderVertexBuffer* windBuffer = nullptr;
     };
 
-    TerrainBase(TerrainBaseType type, Region* region);
+    // What every form keeps of a texture layer: its terrain type (null when it has none) and its
+    // opacity texture (made as the form makes it).
+    struct LayerResources
+    {
+        TerrainType* type = nullptr;
+        RenderTexture* texture = nullptr;
+    };
+
+    // The render interface is the subclass's member; the base only keeps its address.
+    TerrainBase(TerrainBaseType type, Region* region, TerrainRenderInterfaceBase& renderInterface);
     virtual ~TerrainBase();
     TerrainBase(const TerrainBase&) = delete;
     TerrainBase& operator=(const TerrainBase&) = delete;
@@ -92,54 +115,67 @@ public:
     // Exact ray test against the ground of the cells x0..x1, y0..y1 (both ends included): a hit
     // nearer than the intersection's distance replaces it and gives the hit cell.
     virtual void GetIntersection(const Ray& ray, unsigned x0, unsigned y0, unsigned x1, unsigned y1,
-                                 Intersection& intersection, unsigned& hitX, unsigned& hitY) const = 0;
+                                 Intersection& intersection, unsigned& hitX, unsigned& hitY) const;
     // The ground's contacts in the cells, offered to the collision box.
     virtual void FindCollisions(CollisionBox& box, unsigned x0, unsigned y0, unsigned x1, unsigned y1,
-                                PhysicsSurface surface) const = 0;
+                                PhysicsSurface surface) const;
     // Contacts of the box with the ground of the cells, at most capacity; the count.
     virtual int FindCollisions(const OBBox& box, unsigned x0, unsigned y0, unsigned x1, unsigned y1,
-                               CollisionContact* contacts, int capacity, PhysicsSurface surface) const = 0;
+                               CollisionContact* contacts, int capacity, PhysicsSurface surface) const;
     virtual Region* GetRegion() const { return m_region; }
-    // Frees everything: plugs and tiles, blocks, tree; counts become zero.
+    // Frees everything: the ground vertices, plugs and tiles, blocks, tree, grass buffers; counts
+    // become zero. The subclasses free their layers first and their samples after.
     virtual void Unload();
+    // Every object's device data, the layers' opacity textures and the map geometry go.
     virtual void PreDeviceReset();
     virtual void PostDeviceReset();
-    virtual void ReloadGenerationDependentData() = 0;
+    // The layers' bump maps again.
+    virtual void ReloadGenerationDependentData();
     // Reads the ground body of a level file; version is the level file's.
     virtual bool Load(BinaryReader& reader, int version) = 0;
     virtual void LoadRenderData() = 0;
     virtual void AddToScene(GraphicsSceneRenderer& renderer, const Frustum& frustum) = 0;
-    virtual void Update(const Frustum* frusta, unsigned count, int elapsed) = 0;
-    virtual void PreLoad(const Frustum* frusta, unsigned count) = 0;
-    virtual void DisplaceGrass(float x, float z, float radius, float strength) = 0;
-    virtual void CreateGrassWind(const PhysicsGrassWind& wind) = 0;
-    virtual void RemoveGrassWind() = 0;
+    // Old objects unloaded, the objects in the frusta updated.
+    virtual void Update(const Frustum* frusta, unsigned count, int elapsed);
+    // The objects in the frusta load their render data: at once those the first frustum sees, the
+    // rest queued.
+    virtual void PreLoad(const Frustum* frusta, unsigned count);
+    virtual void DisplaceGrass(float x, float z, float radius, float strength);
+    virtual void CreateGrassWind(const PhysicsGrassWind& wind);
+    virtual void RemoveGrassWind();
     virtual unsigned GetNumTextureLayers() const = 0;
-    virtual TerrainType* GetLayerTerrainType(unsigned layer) = 0;
-    virtual const TerrainType* GetLayerTerrainType(unsigned layer) const = 0;
-    virtual RenderTexture* GetLayerOpacityTexture(unsigned layer) const = 0;
+    virtual TerrainType* GetLayerTerrainType(unsigned layer);
+    virtual const TerrainType* GetLayerTerrainType(unsigned layer) const;
+    virtual RenderTexture* GetLayerOpacityTexture(unsigned layer) const;
     // 0 to 255 at a cell.
     virtual unsigned GetLayerOpacity(unsigned layer, unsigned x, unsigned y) const = 0;
-    virtual unsigned GetLayerOpacityInterpolated(unsigned layer, float x, float z) const = 0;
+    // Bilinear between cells, the position clamped to the cells (NaN to 0).
+    virtual unsigned GetLayerOpacityInterpolated(unsigned layer, float x, float z) const;
     // Bilinear height at a region position (clamped to the terrain).
-    virtual float GetHeightInterpolated(float x, float z) const = 0;
-    virtual float GetHeight(int x, int y) const = 0;
+    virtual float GetHeightInterpolated(float x, float z) const;
+    virtual float GetHeight(int x, int y) const;
     // A sample's normal from its four neighbours.
-    virtual Vec3 GetFastNormal(int x, int y) const = 0;
-    virtual Vec3 GetNormalInterpolated(float x, float z) const = 0;
-    virtual const GraphicsShader2* GetLayerShader() const = 0;
-    virtual bool LowQuality() const = 0;
-    virtual RenderVertexDeclaration* GetVertexDeclaration() const = 0;
+    virtual Vec3 GetFastNormal(int x, int y) const;
+    virtual Vec3 GetNormalInterpolated(float x, float z) const;
+    virtual const GraphicsShader2* GetLayerShader() const;
+    virtual bool LowQuality() const;
+    virtual RenderVertexDeclaration* GetVertexDeclaration() const { return m_groundDeclaration; }
     // True where the ground is cut away.
     virtual bool IsInvisible(int x, int y) const = 0;
     // The layers that show anywhere under the box, ascending.
     virtual void GetLayersInBox(std::vector<unsigned>& layers, const ABBox& box) const = 0;
-    virtual GrassGeometry CreateGrassGeometry() = 0;
-    virtual void DestroyGrassGeometry(GrassGeometry& geometry) = 0;
-    virtual void CreateMapGeometry() = 0;
-    virtual void DestroyMapGeometry() = 0;
+    // A record from the pool (oldest first), else two new dynamic buffers; no buffers when the
+    // device refuses either.
+    virtual GrassGeometry CreateGrassGeometry();
+    // Back to the pool while it holds at most maxGrassBufferCacheSize, else to the device; a
+    // record missing a buffer is never pooled. The record is emptied.
+    virtual void DestroyGrassGeometry(GrassGeometry& geometry);
+    // The ground vertices from the samples, and the grass index buffer.
+    virtual void CreateMapGeometry();
+    // The ground vertices and declaration, the grass index buffer and the pool.
+    virtual void DestroyMapGeometry();
     // True when the tile may not be placed: its box reaches within 2 units of the terrain's edge.
-    virtual bool IsTileOverlapping(const TerrainTile& tile) const = 0;
+    virtual bool IsTileOverlapping(const TerrainTile& tile) const;
     virtual void AddTileDirtyRects(const TerrainTile& tile) = 0;
 
     // ---- The base's own operations ----
@@ -178,6 +214,10 @@ public:
     // Update on every object in the frusta.
     void UpdateObjects(const Frustum* frusta, unsigned count, int elapsed);
 
+    RenderVertexBuffer* GetGroundVertexBuffer() const { return m_groundVertices; }
+    RenderIndexBuffer* GetGrassIndexBuffer() const { return m_grassIndices; }
+    size_t GetGrassPoolSize() const { return m_grassPool.size(); }
+
     // Tiles: made, owned and freed by the terrain; in its tree while they exist.
     TerrainTile* CreateTile(const Coords& coords, GraphicsMesh* mesh);
     // A tile this terrain does not own is ignored.
@@ -208,9 +248,26 @@ public:
 protected:
     // Whether the tree holds objects other than blocks (plugs, tiles).
     bool HasObjectsBesideBlocks() const;
+    // The layer's type and texture; null past the last layer.
+    virtual const LayerResources* GetLayerResources(unsigned layer) const = 0;
+    // The ground vertices of the samples x0 .. x1 - 1, y0 .. y1 - 1, each at its place in out (the
+    // locked ground vertex buffer).
+    void WriteGroundVertices(float* out, unsigned x0, unsigned y0, unsigned x1, unsigned y1) const;
+    // The objects in the frustum join the scene (plugs only with drawPlugs), then the render
+    // interface with them; false when no object is in view.
+    bool AddObjectsToScene(GraphicsSceneRenderer& renderer, const Frustum& frustum, bool drawPlugs);
+    // The cells (x0, y0) .. (x1, y1) the box covers (the far edges rounded), clamped to the
+    // terrain; false when none.
+    bool GetCellsInBox(const ABBox& box, int64_t& x0, int64_t& y0, int64_t& x1, int64_t& y1) const;
+    // Whether x and y sample counts make a terrain: at least 2 and a power of two cells a side.
+    static bool AreSampleCounts(uint32_t x, uint32_t y);
 
     TerrainBaseType m_type;
     Region* m_region;
+    TerrainRenderInterfaceBase& m_renderInterfaceBase;
+    // The view of the subclass's heights and cut-away samples that every query reads; empty while
+    // the terrain has no samples (Unload empties it).
+    HeightField m_field;
     unsigned m_numXBlocks = 0;
     unsigned m_numYBlocks = 0;
     Space<TerrainObject>* m_space = nullptr;
@@ -218,11 +275,27 @@ protected:
     TerrainBlock* m_blocks = nullptr;
     unsigned m_numXSamples = 0;
     unsigned m_numYSamples = 0;
+    RenderVertexDeclaration* m_groundDeclaration = nullptr;
+    RenderVertexBuffer* m_groundVertices = nullptr;
+    RenderIndexBuffer* m_grassIndices = nullptr;
+    std::deque<GrassGeometry> m_grassPool;
 
 private:
     // The ground's part of GetIntersection: the blocks the ray passes, nearest first.
     void GetGroundIntersection(const Ray& ray, Intersection& intersection) const;
+    // The contacts of the box with the objects in the bounds, at most capacity; the count.
+    int FindObjectCollisions(const ABBox& bounds, const OBBox& box, CollisionContact* contacts, int capacity,
+                             PhysicsSurface surface) const;
     void FreeTiles();
+    // Every plug out of the tree and the loaded set, and destroyed.
+    void DeletePlugs();
+    void DestroyGrassPool();
+    // Calls the operation on every object in the tree (a list taken first).
+    void ForAllObjects(void (TerrainObject::*call)());
+    LayerResources* MutableLayerResources(unsigned layer)
+    {
+        return const_cast<LayerResources*>(GetLayerResources(layer));
+    }
 
     std::vector<TerrainTile*> m_tiles;
 };

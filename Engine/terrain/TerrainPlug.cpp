@@ -17,9 +17,6 @@
 #include "scene/GraphicsSceneRenderer.h"
 #include "terrain/TerrainBase.h"
 #include "terrain/TerrainRenderInterfaceBase.h"
-#include "terrain/TerrainType.h"
-#include "world/Engine.h"
-#include "world/Region.h"
 
 #include <algorithm>
 #include <cfloat>
@@ -35,16 +32,6 @@ namespace {
 bool IsFiniteVertex(const TerrainPlug::Vertex& v)
 {
     return IsFiniteVec3(v.position) && IsFiniteVec3(v.normal);
-}
-
-// A ground contact: the surface and the object word both 0, whatever made it.
-void MarkGroundContact(CollisionContact& contact)
-{
-    CollisionContact clean;
-    clean.position = contact.position;
-    clean.normal = contact.normal;
-    clean.depth = contact.depth;
-    contact = clean;
 }
 
 } // namespace
@@ -67,7 +54,7 @@ bool IsEdgePairLess(const TerrainPlug::Edge& a, const TerrainPlug::Edge& b)
     return IsEdgeLess(a.second.position, b.second.position);
 }
 
-TerrainPlug::TerrainPlug() = default;
+TerrainPlug::TerrainPlug() : TerrainLayeredObject(true) {}
 
 TerrainPlug::~TerrainPlug()
 {
@@ -237,13 +224,6 @@ void TerrainPlug::ComputeBoundaryEdges()
         }
 }
 
-void TerrainPlug::OnLayersChanged()
-{
-    m_layers.clear();
-    if (m_terrain)
-        m_terrain->GetLayersInBox(m_layers, GetBoundingBox());
-}
-
 // ---- Queries ------------------------------------------------------------------------------------
 
 void TerrainPlug::GetRegionTriangle(const Triangle& triangle, Vec3 corners[3]) const
@@ -281,7 +261,7 @@ int TerrainPlug::FindCollisions(TerrainBase&, const OBBox& box, CollisionContact
         GetRegionTriangle(triangle, corners);
         const int found = CollideOBBoxTriangle(corners, box, contacts + count, maximum - count);
         for (int i = 0; i < found; ++i)
-            MarkGroundContact(contacts[count + i]);
+            HeightField::MarkGroundContact(contacts[count + i]);
         count += found;
     }
     return count;
@@ -298,72 +278,18 @@ void TerrainPlug::FindCollisionBoxes(TerrainBase&, std::vector<CollisionBox>& bo
             CollisionContact found[8];
             const int n = CollideOBBoxTriangle(corners, collisionBox.GetBox(), found, 8);
             for (int i = 0; i < n; ++i) {
-                MarkGroundContact(found[i]);
+                HeightField::MarkGroundContact(found[i]);
                 collisionBox.AddContact(found[i]);
             }
         }
     }
 }
 
-void TerrainPlug::AddToScene(GraphicsSceneRenderer& renderer, TerrainBase& terrain)
-{
-    renderer.AddRenderable(this, terrain.GetRegion());
-}
-
 // ---- Renderable ---------------------------------------------------------------------------------
-
-int TerrainPlug::GetNumRenderPasses(const Name& style, RenderGenerationId) const
-{
-    const int layers = static_cast<int>(m_layers.size());
-    return style == TerrainRenderInterfaceBase::ReflectionStyle() ? layers : layers + 1;
-}
-
-int TerrainPlug::GetRenderPassSortOrder(int pass, const Name&, RenderGenerationId) const
-{
-    return pass == 0 ? -1 : 3;
-}
-
-const GraphicsShader2* TerrainPlug::GetShader2(int, const Name&) const
-{
-    return m_terrain ? m_terrain->GetLayerShader() : nullptr;
-}
-
-const Name& TerrainPlug::GetShaderStyle(int pass, const Name& style, RenderGenerationId) const
-{
-    if (pass == 0)
-        return TerrainRenderInterfaceBase::GetSolidPassStyle(style, m_terrain && m_terrain->LowQuality(),
-                                                             true);
-    if (style == TerrainRenderInterfaceBase::FogStyle())
-        return TerrainRenderInterfaceBase::NoStyle();
-    return style;
-}
-
-int TerrainPlug::GetPassLayer(int pass, const Name& style) const
-{
-    const int layers = static_cast<int>(m_layers.size());
-    int entry = -1;
-    if (style == TerrainRenderInterfaceBase::ReflectionStyle())
-        entry = pass;
-    else if (pass >= 1)
-        entry = layers - pass;
-    return entry >= 0 && entry < layers ? static_cast<int>(m_layers[static_cast<size_t>(entry)]) : -1;
-}
-
-void TerrainPlug::RenderPass(const RenderablePass& pass, const Name& style, GraphicsCanvas& canvas,
-                             const GraphicsSceneRenderer& renderer)
-{
-    TerrainRenderContext context;
-    context.renderFlags = renderer.GetRenderFlags();
-    context.worldToScreen = renderer.GetWorldToScreenMatrix();
-    RenderPass(pass, style, canvas, context);
-}
 
 void TerrainPlug::RenderPass(const RenderablePass& pass, const Name& style, GraphicsCanvas&,
                              const TerrainRenderContext& context)
 {
-    static const Name textureOffset = Name::Create("textureOffset");
-    static const Name textureScale = Name::Create("textureScale");
-    static const Name opacityTexture = Name::Create("opacityTexture");
     RenderDevice* device = TerrainBase::GetRenderDevice();
     // The pass's shader is the terrain's layer shader, begun by the renderer in the pass's style.
     GraphicsShader2* shader = const_cast<GraphicsShader2*>(pass.shader);
@@ -379,24 +305,8 @@ void TerrainPlug::RenderPass(const RenderablePass& pass, const Name& style, Grap
     shader->SetFloat3(regionToSceneOffset, 0, pass.regionToScene.origin);
 
     const int layer = GetPassLayer(pass.passIndex, style);
-    if (layer >= 0) {
-        const Region* region = m_terrain->GetRegion();
-        const Vec2 offset = region
-                                ? TerrainRenderInterfaceBase::GetTextureOffset(region->GetOffsetFromWorld())
-                                : Vec2(0.0f, 0.0f);
-        const float sx = m_terrain->GetNumXSamples() > 1
-                             ? 1.0f / static_cast<float>(m_terrain->GetNumXSamples() - 1)
-                             : 0.0f;
-        const float sy = m_terrain->GetNumYSamples() > 1
-                             ? 1.0f / static_cast<float>(m_terrain->GetNumYSamples() - 1)
-                             : 0.0f;
-        shader->SetFloat2(textureOffset, 0, offset);
-        shader->SetFloat2(textureScale, 0, Vec2(sx, sy));
-        shader->SetTexture(opacityTexture, 0,
-                           m_terrain->GetLayerOpacityTexture(static_cast<unsigned>(layer)));
-        if (const TerrainType* type = m_terrain->GetLayerTerrainType(static_cast<unsigned>(layer)))
-            type->SetShaderParams(shader, 0);
-    }
+    if (layer >= 0)
+        SetLayerParams(*shader, static_cast<unsigned>(layer));
     device->SetIndices(m_indexBuffer);
     device->SetStreamSource(0, m_vertexBuffer, 0, sizeof(Vertex));
     device->SetVertexDeclaration(m_terrain->GetVertexDeclaration());

@@ -2,8 +2,9 @@
 // of the surface the height field does not draw itself (where the editor cut the ground around a
 // placed tile). The editable terrain builds plugs and writes them into the run-time terrain file,
 // which reads them back. A plug is kept in its terrain's tree and drawn as a renderable with the
-// terrain's layer shader, one pass per layer that touches it, so that it carries the painted
-// layers of the ground around it.
+// terrain's layer shader, one pass per layer that touches it (TerrainLayeredObject), so that it
+// carries the painted layers of the ground around it; its solid pass takes the fog as the ground's
+// does.
 //
 // Positions are held in terrain space (X and Y along the terrain's sample axes, Z the height) and
 // used in region space as (X, Z, Y); normals are in region space.
@@ -18,9 +19,7 @@
 #pragma once
 
 #include "core/Vec3.h"
-#include "scene/GraphicsRenderable.h"
-#include "scene/RenderablePass.h"
-#include "terrain/TerrainObject.h"
+#include "terrain/TerrainLayeredObject.h"
 
 #include <cstdint>
 #include <utility>
@@ -34,9 +33,8 @@ class Mat4;
 class RenderIndexBuffer;
 class RenderVertexBuffer;
 class RenderVertexDeclaration;
-struct TerrainRenderContext;
 
-class TerrainPlug : public TerrainObject, public GraphicsRenderable
+class TerrainPlug : public TerrainLayeredObject
 {
     GAME_DECLARE_CLASS(TerrainPlug)
 
@@ -60,8 +58,6 @@ public:
     TerrainPlug();
     ~TerrainPlug() override;
 
-    void SetTerrain(TerrainBase* terrain) { m_terrain = terrain; }
-    TerrainBase* GetTerrain() const { return m_terrain; }
     void Write(BinaryWriter& writer) const;
     // The file form; false (the plug left empty, one log line) on bad data.
     bool Read(BinaryReader& reader);
@@ -78,36 +74,23 @@ public:
     uint32_t GetNumTriangles() const { return static_cast<uint32_t>(m_triangles.size()); }
     const Triangle& GetTriangle(uint32_t index) const { return m_triangles[index]; }
     const std::vector<Edge>& GetBoundaryEdges() const { return m_boundaryEdges; }
-    const std::vector<unsigned>& GetLayers() const { return m_layers; }
     RenderVertexBuffer* GetVertexBuffer() const { return m_vertexBuffer; }
     RenderIndexBuffer* GetIndexBuffer() const { return m_indexBuffer; }
 
     // ---- TerrainObject ----
     void GetIntersection(const Ray& ray, Intersection& intersection, PhysicsSurface surface) const override;
-    void AddToScene(GraphicsSceneRenderer& renderer, TerrainBase& terrain) override;
     void FindCollisionBoxes(TerrainBase& terrain, std::vector<CollisionBox>& boxes,
                             PhysicsSurface surface) override;
     int FindCollisions(TerrainBase& terrain, const OBBox& box, CollisionContact* contacts, int maximum,
                        PhysicsSurface surface) override;
-    void OnLayersChanged() override;
     void PreDeviceReset() override;
     void PostDeviceReset() override;
 
     // ---- GraphicsRenderable ----
-    int GetNumRenderPasses(const Name& style, RenderGenerationId generation) const override;
-    ABBox GetRenderPassBoundingBox() const override { return GetBoundingBox(); }
-    int GetRenderPassSortOrder(int pass, const Name& style, RenderGenerationId generation) const override;
-    const GraphicsShader2* GetShader2(int pass, const Name& style) const override;
-    const Name& GetShaderStyle(int pass, const Name& style, RenderGenerationId generation) const override;
-    const GraphicsTexture* GetTexture(int, const Name&) const override { return nullptr; }
+    using TerrainLayeredObject::RenderPass;
     void RenderPass(const RenderablePass& pass, const Name& style, GraphicsCanvas& canvas,
-                    const GraphicsSceneRenderer& renderer) override;
+                    const TerrainRenderContext& context) override;
     void LogInfo() const override;
-    // The pass drawn with the renderer's state given as a context.
-    void RenderPass(const RenderablePass& pass, const Name& style, GraphicsCanvas& canvas,
-                    const TerrainRenderContext& context);
-    // The layer the pass draws (-1 for the solid pass or a pass past the layers).
-    int GetPassLayer(int pass, const Name& style) const;
 
     // A plug position in region space.
     static Vec3 ToRegion(const Vec3& position) { return Vec3(position.x, position.z, position.y); }
@@ -117,14 +100,12 @@ private:
     void GetRegionTriangle(const Triangle& triangle, Vec3 corners[3]) const;
 
     std::vector<Edge> m_boundaryEdges;
-    TerrainBase* m_terrain = nullptr;
     uint32_t m_numVertices = 0;
     uint32_t m_numTriangles = 0;
     RenderVertexBuffer* m_vertexBuffer = nullptr;
     RenderVertexDeclaration* m_vertexDeclaration = nullptr;
     RenderIndexBuffer* m_indexBuffer = nullptr;
     std::vector<Triangle> m_triangles;
-    std::vector<unsigned> m_layers;
 };
 
 // Orders points by x, then y, then z.

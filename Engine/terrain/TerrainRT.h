@@ -17,26 +17,21 @@
 // Every count is checked against the bytes left before anything is allocated or copied; a body
 // that fails any check fails the load, with everything read freed again.
 //
-// Ground vertices (24 bytes: position (x, height, y), then the sample's normal) are in sample order.
-// Grass vertex buffers are pooled (at most 16 records) and reused across blocks; one index buffer
-// of 350 quads serves every grass draw.
+// The ground vertices, grass buffers, height queries, ray and collision tests are the base's
+// (TerrainBase), over this form's heights and visible bits.
 //
 // Owns its layers (terrain types through the object manager, opacity bytes and textures), heights,
-// masks, device buffers and its render interface. Load runs on the region's level loading thread;
-// everything else on the main thread.
+// masks and its render interface. Load runs on the region's level loading thread; everything else
+// on the main thread.
 #pragma once
 
-#include "terrain/HeightField.h"
 #include "terrain/TerrainBase.h"
 #include "terrain/TerrainRenderInterfaceRT.h"
 
-#include <deque>
 #include <memory>
 #include <vector>
 
 namespace GAME {
-
-class RenderIndexBuffer;
 
 class TerrainRT final : public TerrainBase
 {
@@ -45,89 +40,50 @@ public:
     static constexpr unsigned headerSize = 32;
     // 256 mask bytes a sample at most.
     static constexpr uint32_t maxLayers = 2047;
-    static constexpr unsigned groundVertexSize = 24;
-    // A returned grass record joins the pool while it holds at most this many.
-    static constexpr size_t maxGrassBufferCacheSize = 15;
-    static constexpr unsigned grassIndexCount = 2100;
-    static constexpr unsigned grassBladeBufferSize = 44800;
-    static constexpr unsigned grassWindBufferSize = 11200;
     // The side of the texture that stands for a layer without opacity bytes.
     static constexpr int solidTextureSize = 8;
 
     explicit TerrainRT(Region* region);
     ~TerrainRT() override;
 
-    using TerrainBase::FindCollisions;
-    using TerrainBase::GetIntersection;
-
-    void GetIntersection(const Ray& ray, unsigned x0, unsigned y0, unsigned x1, unsigned y1,
-                         Intersection& intersection, unsigned& hitX, unsigned& hitY) const override;
-    void FindCollisions(CollisionBox& box, unsigned x0, unsigned y0, unsigned x1, unsigned y1,
-                        PhysicsSurface surface) const override;
-    int FindCollisions(const OBBox& box, unsigned x0, unsigned y0, unsigned x1, unsigned y1,
-                       CollisionContact* contacts, int capacity, PhysicsSurface surface) const override;
     void Unload() override;
-    void PreDeviceReset() override;
+    // The layer textures and map geometry made again, once render data was loaded.
     void PostDeviceReset() override;
-    void ReloadGenerationDependentData() override;
     bool Load(BinaryReader& reader, int version) override;
     void LoadRenderData() override;
     void AddToScene(GraphicsSceneRenderer& renderer, const Frustum& frustum) override;
-    void Update(const Frustum* frusta, unsigned count, int elapsed) override;
-    void PreLoad(const Frustum* frusta, unsigned count) override;
-    void DisplaceGrass(float x, float z, float radius, float strength) override;
-    void CreateGrassWind(const PhysicsGrassWind& wind) override;
-    void RemoveGrassWind() override;
     unsigned GetNumTextureLayers() const override { return static_cast<unsigned>(m_layers.size()); }
-    TerrainType* GetLayerTerrainType(unsigned layer) override;
-    const TerrainType* GetLayerTerrainType(unsigned layer) const override;
-    RenderTexture* GetLayerOpacityTexture(unsigned layer) const override;
+    // 255 for layer 0 and a layer without opacity bytes; the cell clamped to the cells.
     unsigned GetLayerOpacity(unsigned layer, unsigned x, unsigned y) const override;
-    unsigned GetLayerOpacityInterpolated(unsigned layer, float x, float z) const override;
-    float GetHeightInterpolated(float x, float z) const override;
-    float GetHeight(int x, int y) const override;
-    Vec3 GetFastNormal(int x, int y) const override;
-    Vec3 GetNormalInterpolated(float x, float z) const override;
-    const GraphicsShader2* GetLayerShader() const override { return m_renderInterface.GetLayerShader(); }
-    bool LowQuality() const override { return m_renderInterface.LowQuality(); }
-    RenderVertexDeclaration* GetVertexDeclaration() const override { return m_groundDeclaration; }
+    // True outside the samples too.
     bool IsInvisible(int x, int y) const override;
     void GetLayersInBox(std::vector<unsigned>& layers, const ABBox& box) const override;
-    GrassGeometry CreateGrassGeometry() override;
-    void DestroyGrassGeometry(GrassGeometry& geometry) override;
-    void CreateMapGeometry() override;
-    void DestroyMapGeometry() override;
-    bool IsTileOverlapping(const TerrainTile& tile) const override;
-    void AddTileDirtyRects(const TerrainTile& tile) override;
+    // Tiles leave the run-time ground as it is.
+    void AddTileDirtyRects(const TerrainTile&) override {}
 
     // The sample's visible bit (false outside the terrain).
     bool IsVisible(unsigned x, unsigned y) const;
     // Whether the layer's bit is set at the sample.
     bool HasLayerAt(unsigned x, unsigned y, unsigned layer) const;
     unsigned GetMaskBytes() const { return m_maskBytes; }
-    RenderVertexBuffer* GetGroundVertexBuffer() const { return m_groundVertices; }
-    RenderIndexBuffer* GetGrassIndexBuffer() const { return m_grassIndices; }
     bool IsRenderDataLoaded() const { return m_renderDataLoaded; }
-    size_t GetGrassPoolSize() const { return m_grassPool.size(); }
     TerrainRenderInterfaceRT& GetRenderInterface() { return m_renderInterface; }
     const TerrainRenderInterfaceRT& GetRenderInterface() const { return m_renderInterface; }
     // The opacity bytes of the layer, null for layer 0 and a layer without them.
     const uint8_t* GetLayerOpacityBytes(unsigned layer) const;
 
-private:
-    struct Layer
+protected:
+    const LayerResources* GetLayerResources(unsigned layer) const override
     {
-        TerrainType* type = nullptr;
-        RenderTexture* texture = nullptr;
+        return layer < m_layers.size() ? &m_layers[layer] : nullptr;
+    }
+
+private:
+    struct Layer : LayerResources
+    {
         std::unique_ptr<uint8_t[]> opacity;
     };
 
-    // The heights and visible bits as the shared queries read them.
-    HeightField Field() const;
-    float Height(unsigned x, unsigned y) const
-    {
-        return m_heights[static_cast<size_t>(y) * m_numXSamples + x];
-    }
     const uint8_t* Mask(unsigned x, unsigned y) const
     {
         return m_masks.get() + (static_cast<size_t>(y) * m_numXSamples + x) * m_maskBytes;
@@ -137,20 +93,12 @@ private:
     RenderTexture* MakeLayerTexture(RenderDevice& device, const Layer& layer) const;
     bool ReadLayers(BinaryReader& reader, uint32_t count);
     bool ReadPlugs(BinaryReader& reader);
-    void DestroyGrassPool();
 
     TerrainRenderInterfaceRT m_renderInterface;
-    RenderVertexBuffer* m_groundVertices = nullptr;
-    RenderVertexDeclaration* m_groundDeclaration = nullptr;
     unsigned m_maskBytes = 0;
     std::unique_ptr<uint8_t[]> m_masks;
     std::unique_ptr<float[]> m_heights;
-    // X - 1 and Y - 1 as floats, for the clamps of the height queries.
-    float m_lastSampleX = 0.0f;
-    float m_lastSampleY = 0.0f;
     std::vector<Layer> m_layers;
-    std::deque<GrassGeometry> m_grassPool;
-    RenderIndexBuffer* m_grassIndices = nullptr;
     bool m_renderDataLoaded = false;
 };
 

@@ -10,6 +10,11 @@
 
 namespace GAME {
 
+TerrainRenderInterface::TerrainRenderInterface(Terrain* terrain)
+    : TerrainRenderInterfaceBase(*terrain), m_terrain(terrain)
+{
+}
+
 bool TerrainRenderInterface::IsCellDrawn(unsigned x, unsigned y, int layer) const
 {
     if (m_terrain->IsInvisible(static_cast<int>(x), static_cast<int>(y)))
@@ -25,30 +30,6 @@ unsigned TerrainRenderInterface::CountLayersAt(unsigned x, unsigned y) const
         if (m_terrain->GetLayerState(layer, x, y) > Terrain::STATE_TRANSPARENT)
             ++count;
     return count;
-}
-
-void TerrainRenderInterface::GetBlocksInLayer(unsigned layer, std::vector<TerrainBlock*>& out,
-                                              const Sphere& sphere)
-{
-    FindBlocksInLayer(layer, out, sphere);
-}
-
-void TerrainRenderInterface::RenderGroundSolid(const RenderablePass& pass, GraphicsCanvas& canvas,
-                                               const TerrainRenderContext& context)
-{
-    DrawGroundSolid(*m_terrain, m_terrain->GetGroundVertexBuffer(), pass, canvas, context);
-}
-
-void TerrainRenderInterface::RenderGround(const RenderablePass& pass, GraphicsCanvas& canvas,
-                                          const TerrainRenderContext& context, bool reverse)
-{
-    DrawGround(*m_terrain, m_terrain->GetGroundVertexBuffer(), pass, canvas, context, reverse);
-}
-
-void TerrainRenderInterface::RenderGrass(const RenderablePass& pass, GraphicsCanvas& canvas,
-                                         const TerrainRenderContext& context)
-{
-    DrawGrass(*m_terrain, m_terrain->GetGrassIndexBuffer(), pass, canvas, context);
 }
 
 void TerrainRenderInterface::DrawLayerCountLabels(const Coords& terrainFrame)

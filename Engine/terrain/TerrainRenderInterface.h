@@ -15,16 +15,9 @@ class Terrain;
 class TerrainRenderInterface : public TerrainRenderInterfaceBase
 {
 public:
-    explicit TerrainRenderInterface(Terrain* terrain) : m_terrain(terrain) {}
+    explicit TerrainRenderInterface(Terrain* terrain);
 
     void DrawLayerCountLabels(const Coords& terrainFrame) override;
-    void RenderGround(const RenderablePass& pass, GraphicsCanvas& canvas, const TerrainRenderContext& context,
-                      bool reverse) override;
-    void RenderGroundSolid(const RenderablePass& pass, GraphicsCanvas& canvas,
-                           const TerrainRenderContext& context) override;
-    void RenderGrass(const RenderablePass& pass, GraphicsCanvas& canvas,
-                     const TerrainRenderContext& context) override;
-    void GetBlocksInLayer(unsigned layer, std::vector<TerrainBlock*>& out, const Sphere& sphere) override;
     bool IsCellDrawn(unsigned x, unsigned y, int layer) const override;
 
     // The number of layers drawn at the cell (state partly visible or opaque).

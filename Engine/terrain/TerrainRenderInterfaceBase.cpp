@@ -70,7 +70,7 @@ const Name& TerrainRenderInterfaceBase::NoStyle()
     return GetStyles().none;
 }
 
-TerrainRenderInterfaceBase::TerrainRenderInterfaceBase()
+TerrainRenderInterfaceBase::TerrainRenderInterfaceBase(const TerrainBase& terrain) : m_terrainBase(terrain)
 {
     if (RenderDevice* device = TerrainBase::GetRenderDevice()) {
         const VertexElement elements[4] = {
@@ -421,10 +421,10 @@ int TerrainRenderInterfaceBase::DrawCells(const TerrainBase& terrain,
     return triangles;
 }
 
-// ---- Drawing shared by both forms ----------------------------------------------------------------
+// ---- The passes -----------------------------------------------------------------------------------
 
-void TerrainRenderInterfaceBase::FindBlocksInLayer(unsigned layer, std::vector<TerrainBlock*>& out,
-                                                   const Sphere& sphere)
+void TerrainRenderInterfaceBase::GetBlocksInLayer(unsigned layer, std::vector<TerrainBlock*>& out,
+                                                  const Sphere& sphere)
 {
     out.reserve(m_visibleBlocks.size());
     for (TerrainBlock* block : m_visibleBlocks) {
@@ -436,12 +436,13 @@ void TerrainRenderInterfaceBase::FindBlocksInLayer(unsigned layer, std::vector<T
     }
 }
 
-void TerrainRenderInterfaceBase::DrawGroundSolid(const TerrainBase& terrain, RenderVertexBuffer* vertices,
-                                                 const RenderablePass& pass, GraphicsCanvas& canvas,
-                                                 const TerrainRenderContext& context)
+void TerrainRenderInterfaceBase::RenderGroundSolid(const RenderablePass& pass, GraphicsCanvas& canvas,
+                                                   const TerrainRenderContext& context)
 {
+    const TerrainBase& terrain = m_terrainBase;
     RenderDevice* device = nullptr;
-    if (!BeginGround(vertices, terrain.GetVertexDeclaration(), pass, canvas, context, device))
+    if (!BeginGround(terrain.GetGroundVertexBuffer(), terrain.GetVertexDeclaration(), pass, canvas, context,
+                     device))
         return;
     const Sphere sphere = GetPassSphere(pass);
     std::vector<TerrainBlock*> blocks;
@@ -454,15 +455,16 @@ void TerrainRenderInterfaceBase::DrawGroundSolid(const TerrainBase& terrain, Ren
     m_currentShader->End();
 }
 
-void TerrainRenderInterfaceBase::DrawGround(const TerrainBase& terrain, RenderVertexBuffer* vertices,
-                                            const RenderablePass& pass, GraphicsCanvas& canvas,
-                                            const TerrainRenderContext& context, bool reverse)
+void TerrainRenderInterfaceBase::RenderGround(const RenderablePass& pass, GraphicsCanvas& canvas,
+                                              const TerrainRenderContext& context, bool reverse)
 {
     static const Name textureOffset = Name::Create("textureOffset");
     static const Name textureScale = Name::Create("textureScale");
     static const Name opacityTexture = Name::Create("opacityTexture");
+    const TerrainBase& terrain = m_terrainBase;
     RenderDevice* device = nullptr;
-    if (!BeginGround(vertices, terrain.GetVertexDeclaration(), pass, canvas, context, device))
+    if (!BeginGround(terrain.GetGroundVertexBuffer(), terrain.GetVertexDeclaration(), pass, canvas, context,
+                     device))
         return;
     GraphicsShader2* shader = m_currentShader;
     const unsigned x = terrain.GetNumXSamples(), y = terrain.GetNumYSamples();
@@ -556,13 +558,14 @@ ABBox TerrainRenderInterfaceBase::GetGrassBox(const TerrainBlock& block, const T
                  ground.extents + Vec3(side, height * 0.5f, side));
 }
 
-void TerrainRenderInterfaceBase::DrawGrass(const TerrainBase& terrain, RenderIndexBuffer* indices,
-                                           const RenderablePass& pass, GraphicsCanvas& canvas,
-                                           const TerrainRenderContext& context)
+void TerrainRenderInterfaceBase::RenderGrass(const RenderablePass& pass, GraphicsCanvas& canvas,
+                                             const TerrainRenderContext& context)
 {
     static const Name objectToWorld = Name::Create("objectToWorldMatrix");
     static const Name objectToScreen = Name::Create("objectToScreenMatrix");
     static const Name terrainOffset = Name::Create("terrainOffset");
+    const TerrainBase& terrain = m_terrainBase;
+    RenderIndexBuffer* indices = terrain.GetGrassIndexBuffer();
     RenderDevice* device = canvas.GetRenderDevice();
     GraphicsShader2* shader = m_grassShader;
     if (!(context.renderFlags & GraphicsSceneRenderer::RENDER_GRASS) || !shader || !device || !indices ||

@@ -5,7 +5,8 @@
 // dynamic index buffer, for visible blocks and only the cells that carry the layer drawn, and
 // drawn from the terrain's own vertex buffer; grass is drawn from each block's grass buffers with
 // the terrain's grass index buffer. The editor terrain and the run-time terrain each have their
-// own derived interface (how a cell tells whether it is visible and carries a layer differs).
+// own derived interface: how a cell tells whether it is visible and carries a layer differs; the
+// passes are drawn here for both.
 //
 // Owns the grass vertex declaration and its references to the three shaders (the low-quality and
 // standard layer shaders and the grass shader, named below); the visible blocks are the
@@ -73,7 +74,8 @@ public:
     };
 
     // Makes the grass vertex declaration and loads the three shaders (the standard one is current).
-    TerrainRenderInterfaceBase();
+    // The terrain is the one whose member the interface is.
+    explicit TerrainRenderInterfaceBase(const TerrainBase& terrain);
     virtual ~TerrainRenderInterfaceBase();
     TerrainRenderInterfaceBase(const TerrainRenderInterfaceBase&) = delete;
     TerrainRenderInterfaceBase& operator=(const TerrainRenderInterfaceBase&) = delete;
@@ -109,14 +111,16 @@ public:
                     const TerrainRenderContext& context);
     // Editor aid: the number of layers of every visible cell; nothing here.
     virtual void DrawLayerCountLabels(const Coords& terrainFrame);
+    // The passes, over the terrain's ground vertices (grass: its grass index buffer); a layer
+    // without a terrain type is not drawn.
     virtual void RenderGround(const RenderablePass& pass, GraphicsCanvas& canvas,
-                              const TerrainRenderContext& context, bool reverse) = 0;
+                              const TerrainRenderContext& context, bool reverse);
     virtual void RenderGroundSolid(const RenderablePass& pass, GraphicsCanvas& canvas,
-                                   const TerrainRenderContext& context) = 0;
+                                   const TerrainRenderContext& context);
     virtual void RenderGrass(const RenderablePass& pass, GraphicsCanvas& canvas,
-                             const TerrainRenderContext& context) = 0;
+                             const TerrainRenderContext& context);
     // The visible blocks that carry the layer and, when the sphere's radius is above 0, meet it.
-    virtual void GetBlocksInLayer(unsigned layer, std::vector<TerrainBlock*>& out, const Sphere& sphere) = 0;
+    virtual void GetBlocksInLayer(unsigned layer, std::vector<TerrainBlock*>& out, const Sphere& sphere);
 
     // Whether cell (x, y) is drawn in the pass of the layer (-1: the solid pass, every visible
     // cell).
@@ -181,16 +185,8 @@ protected:
     static Sphere GetPassSphere(const RenderablePass& pass);
     static void SetPassMatrices(GraphicsShader2& shader, const RenderablePass& pass,
                                 const TerrainRenderContext& context);
-    // The passes as both forms draw them, over the terrain's ground vertices (grass: its grass
-    // index buffer); a layer without a terrain type is not drawn.
-    void FindBlocksInLayer(unsigned layer, std::vector<TerrainBlock*>& out, const Sphere& sphere);
-    void DrawGroundSolid(const TerrainBase& terrain, RenderVertexBuffer* vertices, const RenderablePass& pass,
-                         GraphicsCanvas& canvas, const TerrainRenderContext& context);
-    void DrawGround(const TerrainBase& terrain, RenderVertexBuffer* vertices, const RenderablePass& pass,
-                    GraphicsCanvas& canvas, const TerrainRenderContext& context, bool reverse);
-    void DrawGrass(const TerrainBase& terrain, RenderIndexBuffer* indices, const RenderablePass& pass,
-                   GraphicsCanvas& canvas, const TerrainRenderContext& context);
 
+    const TerrainBase& m_terrainBase;
     bool m_lowQuality = false;
     IntVec3 m_worldOffset;
     std::vector<TerrainBlock*> m_visibleBlocks;

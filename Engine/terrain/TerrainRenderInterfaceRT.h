@@ -13,15 +13,8 @@ class TerrainRT;
 class TerrainRenderInterfaceRT : public TerrainRenderInterfaceBase
 {
 public:
-    explicit TerrainRenderInterfaceRT(TerrainRT* terrain) : m_terrain(terrain) {}
+    explicit TerrainRenderInterfaceRT(TerrainRT* terrain);
 
-    void RenderGround(const RenderablePass& pass, GraphicsCanvas& canvas, const TerrainRenderContext& context,
-                      bool reverse) override;
-    void RenderGroundSolid(const RenderablePass& pass, GraphicsCanvas& canvas,
-                           const TerrainRenderContext& context) override;
-    void RenderGrass(const RenderablePass& pass, GraphicsCanvas& canvas,
-                     const TerrainRenderContext& context) override;
-    void GetBlocksInLayer(unsigned layer, std::vector<TerrainBlock*>& out, const Sphere& sphere) override;
     bool IsCellDrawn(unsigned x, unsigned y, int layer) const override;
 
 private:

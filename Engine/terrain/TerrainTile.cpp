@@ -14,8 +14,6 @@
 #include "scene/GraphicsSceneRenderer.h"
 #include "terrain/TerrainBase.h"
 #include "terrain/TerrainRenderInterfaceBase.h"
-#include "terrain/TerrainType.h"
-#include "world/Region.h"
 
 #include <cstring>
 
@@ -23,7 +21,7 @@ namespace GAME {
 
 GAME_REGISTER_CLASS(TerrainTile, TerrainObject)
 
-TerrainTile::TerrainTile()
+TerrainTile::TerrainTile() : TerrainLayeredObject(false)
 {
     UpdateBox();
 }
@@ -89,11 +87,6 @@ void TerrainTile::GetIntersection(const Ray& ray, Intersection& intersection, Ph
     }
 }
 
-void TerrainTile::AddToScene(GraphicsSceneRenderer& renderer, TerrainBase& terrain)
-{
-    renderer.AddRenderable(this, terrain.GetRegion());
-}
-
 void TerrainTile::PreLoad(bool immediate)
 {
     TerrainObject::PreLoad(immediate);
@@ -101,56 +94,9 @@ void TerrainTile::PreLoad(bool immediate)
         loader->EnqueueResource(m_mesh, RESOURCE_PRIORITY_HIGH, immediate);
 }
 
-void TerrainTile::OnLayersChanged()
-{
-    m_layers.clear();
-    if (m_terrain)
-        m_terrain->GetLayersInBox(m_layers, GetBoundingBox());
-}
-
-int TerrainTile::GetNumRenderPasses(const Name& style, RenderGenerationId) const
-{
-    const int layers = static_cast<int>(m_layers.size());
-    return style == TerrainRenderInterfaceBase::ReflectionStyle() ? layers : layers + 1;
-}
-
-int TerrainTile::GetRenderPassSortOrder(int pass, const Name&, RenderGenerationId) const
-{
-    return pass == 0 ? -1 : 3;
-}
-
-const GraphicsShader2* TerrainTile::GetShader2(int, const Name&) const
-{
-    return m_terrain ? m_terrain->GetLayerShader() : nullptr;
-}
-
-const Name& TerrainTile::GetShaderStyle(int pass, const Name& style, RenderGenerationId) const
-{
-    if (pass == 0)
-        return TerrainRenderInterfaceBase::GetSolidPassStyle(style, m_terrain && m_terrain->LowQuality(),
-                                                             false);
-    if (style == TerrainRenderInterfaceBase::FogStyle())
-        return TerrainRenderInterfaceBase::NoStyle();
-    return style;
-}
-
-int TerrainTile::GetPassLayer(int pass, const Name& style) const
-{
-    const int layers = static_cast<int>(m_layers.size());
-    int entry = -1;
-    if (style == TerrainRenderInterfaceBase::ReflectionStyle())
-        entry = pass;
-    else if (pass >= 1)
-        entry = layers - pass;
-    return entry >= 0 && entry < layers ? static_cast<int>(m_layers[static_cast<size_t>(entry)]) : -1;
-}
-
 void TerrainTile::RenderPass(const RenderablePass& pass, const Name& style, GraphicsCanvas&,
-                             const GraphicsSceneRenderer& renderer)
+                             const TerrainRenderContext& context)
 {
-    TerrainRenderContext context;
-    context.renderFlags = renderer.GetRenderFlags();
-    context.worldToScreen = renderer.GetWorldToScreenMatrix();
     RenderPass(pass, style, context);
 }
 
@@ -160,9 +106,6 @@ void TerrainTile::RenderPass(const RenderablePass& pass, const Name& style,
     static const Name objectToRegion = Name::Create("objectToRegionMatrix");
     static const Name objectToScreen = Name::Create("objectToScreenMatrix");
     static const Name regionToSceneOffset = Name::Create("regionToSceneOffset");
-    static const Name textureOffset = Name::Create("textureOffset");
-    static const Name textureScale = Name::Create("textureScale");
-    static const Name opacityTexture = Name::Create("opacityTexture");
     // The pass's shader is the terrain's layer shader, begun by the renderer in the pass's style.
     GraphicsShader2* shader = const_cast<GraphicsShader2*>(pass.shader);
     if (!m_terrain || !shader || !(context.renderFlags & GraphicsSceneRenderer::RENDER_TERRAIN))
@@ -172,21 +115,8 @@ void TerrainTile::RenderPass(const RenderablePass& pass, const Name& style,
     shader->SetFloat4x4(objectToScreen, 0, context.worldToScreen * Mat4(pass.regionToScene * m_coords));
     shader->SetFloat3(regionToSceneOffset, 0, pass.regionToScene.origin);
     const int layer = GetPassLayer(pass.passIndex, style);
-    if (layer >= 0) {
-        const Region* region = m_terrain->GetRegion();
-        const Vec2 offset = region
-                                ? TerrainRenderInterfaceBase::GetTextureOffset(region->GetOffsetFromWorld())
-                                : Vec2(0.0f, 0.0f);
-        const unsigned x = m_terrain->GetNumXSamples(), y = m_terrain->GetNumYSamples();
-        shader->SetFloat2(textureOffset, 0, offset);
-        shader->SetFloat2(textureScale, 0,
-                          Vec2(x > 1 ? 1.0f / static_cast<float>(x - 1) : 0.0f,
-                               y > 1 ? 1.0f / static_cast<float>(y - 1) : 0.0f));
-        shader->SetTexture(opacityTexture, 0,
-                           m_terrain->GetLayerOpacityTexture(static_cast<unsigned>(layer)));
-        if (const TerrainType* type = m_terrain->GetLayerTerrainType(static_cast<unsigned>(layer)))
-            type->SetShaderParams(shader, 0);
-    }
+    if (layer >= 0)
+        SetLayerParams(*shader, static_cast<unsigned>(layer));
     if (m_mesh)
         m_mesh->RenderBlendedFaces(TerrainBase::GetRenderDevice(), shader);
     shader->End();

@@ -30,6 +30,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <memory>
 
 namespace GAME {
 
@@ -147,10 +148,7 @@ void Water::CreateIndexBuffers()
         }
         m_blockIndexBuffer->Unlock();
     } else {
-        LogPrintf(2, "Unable to create index Buffer for water.");
-        if (m_blockIndexBuffer)
-            m_device->DestroyIndexBuffer(&m_blockIndexBuffer);
-        m_blockIndexBuffer = nullptr;
+        DropIndexBuffer(m_blockIndexBuffer, "Unable to create index Buffer for water.");
     }
 
     m_wavesIndexBuffer = m_device->CreateIndexBuffer(WaterWaveSegment::numWaveIndices, 2);
@@ -171,11 +169,28 @@ void Water::CreateIndexBuffers()
         }
         m_wavesIndexBuffer->Unlock();
     } else {
-        LogPrintf(2, "Unable to create index buffer for waves.");
+        DropIndexBuffer(m_wavesIndexBuffer, "Unable to create index buffer for waves.");
+    }
+}
+
+void Water::DropIndexBuffer(RenderIndexBuffer*& buffer, const char* failure)
+{
+    LogPrintf(2, "%s", failure);
+    if (buffer)
+        m_device->DestroyIndexBuffer(&buffer);
+    buffer = nullptr;
+}
+
+void Water::DestroyIndexBuffers()
+{
+    if (m_device) {
+        if (m_blockIndexBuffer)
+            m_device->DestroyIndexBuffer(&m_blockIndexBuffer);
         if (m_wavesIndexBuffer)
             m_device->DestroyIndexBuffer(&m_wavesIndexBuffer);
-        m_wavesIndexBuffer = nullptr;
     }
+    m_blockIndexBuffer = nullptr;
+    m_wavesIndexBuffer = nullptr;
 }
 
 void Water::LoadResources()
@@ -210,14 +225,7 @@ void Water::ReleaseAll()
     RemoveAllPieces();
     delete m_tree;
     m_tree = nullptr;
-    if (m_device) {
-        if (m_blockIndexBuffer)
-            m_device->DestroyIndexBuffer(&m_blockIndexBuffer);
-        if (m_wavesIndexBuffer)
-            m_device->DestroyIndexBuffer(&m_wavesIndexBuffer);
-    }
-    m_blockIndexBuffer = nullptr;
-    m_wavesIndexBuffer = nullptr;
+    DestroyIndexBuffers();
     UnloadResources();
     m_renderInterface.Destroy();
     m_rippleSet.Destroy();
@@ -282,19 +290,48 @@ template <class T> void Water::EmptySlot(T** slots, unsigned& count, unsigned in
     }
 }
 
+template <class T, class Make> T* Water::AddPiece(T** slots, unsigned& count, unsigned capacity, Make&& make)
+{
+    const unsigned slot = FreeSlot(slots, count, capacity);
+    if (slot >= capacity)
+        return nullptr;
+    T* piece = make(slot);
+    if (!piece)
+        return nullptr;
+    slots[slot] = piece;
+    count = std::max(count, slot + 1);
+    return piece;
+}
+
+template <class T, class F> void Water::ForEachIn(T* const* slots, const unsigned& count, F&& f)
+{
+    for (unsigned i = 0; i < count; ++i)
+        if (slots[i])
+            f(*slots[i]);
+}
+
+template <class F> void Water::ForEachTypedPiece(F&& f) const
+{
+    ForEachIn(m_layers, m_numLayers, f);
+    ForEachIn(m_paths, m_numPaths, f);
+}
+
+template <class F> void Water::ForEachCurve(F&& f) const
+{
+    ForEachIn(m_paths, m_numPaths, f);
+    ForEachIn(m_waveSets, m_numWaveSets, f);
+}
+
 WaterLayer* Water::AddWaterLayer(const char* typeName, float height)
 {
     if (!IsInitialized())
         return nullptr;
-    const unsigned slot = FreeSlot(m_layers, m_numLayers, maxLayers);
-    if (slot >= maxLayers)
-        return nullptr;
-    auto* layer = new WaterLayer(slot, m_blocksX, m_blocksZ, blockSize, *m_tree, *m_device, this);
-    // The layer stays even without its type.
-    layer->Initialize(typeName, height, Vec2(static_cast<float>(m_sizeX), static_cast<float>(m_sizeZ)));
-    m_layers[slot] = layer;
-    m_numLayers = std::max(m_numLayers, slot + 1);
-    return layer;
+    return AddPiece(m_layers, m_numLayers, maxLayers, [&](unsigned slot) {
+        auto* layer = new WaterLayer(slot, m_blocksX, m_blocksZ, blockSize, *m_tree, *m_device, this);
+        // The layer stays even without its type.
+        layer->Initialize(typeName, height, Vec2(static_cast<float>(m_sizeX), static_cast<float>(m_sizeZ)));
+        return layer;
+    });
 }
 
 void Water::RemoveWaterLayer(WaterLayer*& layer)
@@ -320,34 +357,20 @@ WaterPath* Water::AddWaterPath(const char* typeName, float height, const Control
     WaterTypeManager* types = WaterTypeManager::Get();
     if (!typeName || !types || !types->IsWaterType(typeName) || !IsInitialized())
         return nullptr;
-    const unsigned slot = FreeSlot(m_paths, m_numPaths, maxPaths);
-    if (slot >= maxPaths)
-        return nullptr;
-    auto* path = new WaterPath(slot, *m_tree, *m_device, this);
-    if (!path->Initialize(typeName, height, point)) {
-        delete path;
-        return nullptr;
-    }
-    m_paths[slot] = path;
-    m_numPaths = std::max(m_numPaths, slot + 1);
-    return path;
+    return AddPiece(m_paths, m_numPaths, maxPaths, [&](unsigned slot) {
+        std::unique_ptr<WaterPath> path(new WaterPath(slot, *m_tree, *m_device, this));
+        return path->Initialize(typeName, height, point) ? path.release() : nullptr;
+    });
 }
 
 WaterWaveSet* Water::AddWaveSet(float height, const ControlPoint& point)
 {
     if (!IsInitialized())
         return nullptr;
-    const unsigned slot = FreeSlot(m_waveSets, m_numWaveSets, maxWaveSets);
-    if (slot >= maxWaveSets)
-        return nullptr;
-    auto* waves = new WaterWaveSet(slot, *m_tree, *m_device, this);
-    if (!waves->Initialize(height, point)) {
-        delete waves;
-        return nullptr;
-    }
-    m_waveSets[slot] = waves;
-    m_numWaveSets = std::max(m_numWaveSets, slot + 1);
-    return waves;
+    return AddPiece(m_waveSets, m_numWaveSets, maxWaveSets, [&](unsigned slot) {
+        std::unique_ptr<WaterWaveSet> waves(new WaterWaveSet(slot, *m_tree, *m_device, this));
+        return waves->Initialize(height, point) ? waves.release() : nullptr;
+    });
 }
 
 WaterCurve* Water::AddWaterCurve(const char* typeName, float height, const ControlPoint& point,
@@ -404,50 +427,36 @@ void Water::DrawCurveSelectionPoints(GraphicsPrimitiveDrawer& drawer, const Vec3
 
 void Water::Mirror(const Vec3& centre, bool x, bool z, bool xz)
 {
-    auto mirror = [&](WaterObject* piece) {
-        if (!piece)
-            return;
+    auto mirror = [&](WaterObject& piece) {
         if (xz)
-            piece->MirrorXZ();
+            piece.MirrorXZ();
         if (x)
-            piece->MirrorX(centre.x);
+            piece.MirrorX(centre.x);
         if (z)
-            piece->MirrorZ(centre.z);
+            piece.MirrorZ(centre.z);
     };
-    for (unsigned i = 0; i < m_numLayers; ++i)
-        mirror(m_layers[i]);
-    for (unsigned i = 0; i < m_numPaths; ++i)
-        mirror(m_paths[i]);
-    for (unsigned i = 0; i < m_numWaveSets; ++i)
-        mirror(m_waveSets[i]);
+    ForEachIn(m_layers, m_numLayers, mirror);
+    ForEachCurve(mirror);
 }
 
 // ---- Water types ---------------------------------------------------------------------------------
 
 bool Water::IsWaterTypeUsed(const WaterType* type) const
 {
-    for (unsigned i = 0; i < m_numLayers; ++i)
-        if (m_layers[i] && m_layers[i]->GetWaterType() == type)
-            return true;
-    for (unsigned i = 0; i < m_numPaths; ++i)
-        if (m_paths[i] && m_paths[i]->GetWaterType() == type)
-            return true;
-    return false;
+    bool used = false;
+    ForEachTypedPiece([&](const WaterObject& piece) { used = used || piece.GetWaterType() == type; });
+    return used;
 }
 
 bool Water::UpdateWaterType(const WaterType* type)
 {
     bool used = false;
-    for (unsigned i = 0; i < m_numLayers; ++i)
-        if (m_layers[i] && m_layers[i]->GetWaterType() == type) {
-            m_layers[i]->Update();
+    ForEachTypedPiece([&](WaterObject& piece) {
+        if (piece.GetWaterType() == type) {
+            piece.Update();
             used = true;
         }
-    for (unsigned i = 0; i < m_numPaths; ++i)
-        if (m_paths[i] && m_paths[i]->GetWaterType() == type) {
-            m_paths[i]->Update();
-            used = true;
-        }
+    });
     return used;
 }
 
@@ -465,12 +474,7 @@ void Water::RemoveWaterType(const WaterType* type)
 
 void Water::UpdateWaterTypes()
 {
-    for (unsigned i = 0; i < m_numLayers; ++i)
-        if (m_layers[i])
-            m_layers[i]->UpdateWaterType();
-    for (unsigned i = 0; i < m_numPaths; ++i)
-        if (m_paths[i])
-            m_paths[i]->UpdateWaterType();
+    ForEachTypedPiece([](WaterObject& piece) { piece.UpdateWaterType(); });
 }
 
 // ---- Per frame -----------------------------------------------------------------------------------
@@ -479,9 +483,8 @@ void Water::Update(int elapsedMilliseconds)
 {
     if (elapsedMilliseconds <= 0)
         return;
-    for (unsigned i = 0; i < m_numWaveSets; ++i)
-        if (m_waveSets[i])
-            m_waveSets[i]->UpdateWaves(elapsedMilliseconds);
+    ForEachIn(m_waveSets, m_numWaveSets,
+              [&](WaterWaveSet& waves) { waves.UpdateWaves(elapsedMilliseconds); });
     m_rippleSet.Update(elapsedMilliseconds);
 }
 
@@ -509,12 +512,7 @@ void Water::GetBlocksInFrustum(std::vector<WaterElement*>& elements, const Frust
 
 void Water::AddReflectionPlanes(GraphicsReflectionManager& manager, Region* region, const Frustum& frustum)
 {
-    for (unsigned i = 0; i < m_numLayers; ++i)
-        if (m_layers[i])
-            m_layers[i]->ResetReflectionSurface();
-    for (unsigned i = 0; i < m_numPaths; ++i)
-        if (m_paths[i])
-            m_paths[i]->ResetReflectionSurface();
+    ForEachTypedPiece([](WaterObject& piece) { piece.ResetReflectionSurface(); });
     if (frustum.GetNumPlanes() == 0)
         return;
     std::vector<WaterElement*> elements;
@@ -536,27 +534,10 @@ void Water::AddReflectionPlanes(GraphicsReflectionManager& manager, Region* regi
 
 void Water::PreDeviceReset()
 {
-    if (m_device) {
-        if (m_blockIndexBuffer)
-            m_device->DestroyIndexBuffer(&m_blockIndexBuffer);
-        if (m_wavesIndexBuffer)
-            m_device->DestroyIndexBuffer(&m_wavesIndexBuffer);
-    }
-    m_blockIndexBuffer = nullptr;
-    m_wavesIndexBuffer = nullptr;
-    for (unsigned i = 0; i < m_numLayers; ++i)
-        if (m_layers[i]) {
-            m_layers[i]->DestroyBlockGeometry();
-            m_layers[i]->ResetReflectionSurface();
-        }
-    for (unsigned i = 0; i < m_numPaths; ++i)
-        if (m_paths[i]) {
-            m_paths[i]->DestroySegmentGeometry();
-            m_paths[i]->ResetReflectionSurface();
-        }
-    for (unsigned i = 0; i < m_numWaveSets; ++i)
-        if (m_waveSets[i])
-            m_waveSets[i]->DestroySegmentGeometry();
+    DestroyIndexBuffers();
+    ForEachIn(m_layers, m_numLayers, [](WaterLayer& layer) { layer.DestroyBlockGeometry(); });
+    ForEachCurve([](WaterCurve& curve) { curve.DestroySegmentGeometry(); });
+    ForEachTypedPiece([](WaterObject& piece) { piece.ResetReflectionSurface(); });
     m_rippleSet.ReleaseBuffers();
 }
 
@@ -565,15 +546,8 @@ void Water::PostDeviceReset()
     if (!m_device)
         return;
     CreateIndexBuffers();
-    for (unsigned i = 0; i < m_numLayers; ++i)
-        if (m_layers[i])
-            m_layers[i]->ConstructBlockGeometry();
-    for (unsigned i = 0; i < m_numPaths; ++i)
-        if (m_paths[i])
-            m_paths[i]->ConstructSegmentGeometry();
-    for (unsigned i = 0; i < m_numWaveSets; ++i)
-        if (m_waveSets[i])
-            m_waveSets[i]->ConstructSegmentGeometry();
+    ForEachIn(m_layers, m_numLayers, [](WaterLayer& layer) { layer.ConstructBlockGeometry(); });
+    ForEachCurve([](WaterCurve& curve) { curve.ConstructSegmentGeometry(); });
     m_rippleSet.CreateBuffers();
 }
 
@@ -584,21 +558,7 @@ bool Water::GetIntersection(const Ray& ray, Intersection& intersection, PhysicsS
     intersection = Intersection(gInfinity, Vec3(), 0);
     if (surface == PHYSICS_SURFACE_UNWALKABLE || surface == PHYSICS_SURFACE_WATER)
         return false;
-    float nearest = gInfinity;
-    for (unsigned i = 0; i < m_numLayers; ++i)
-        if (m_layers[i]) {
-            const float d = m_layers[i]->RayIntersection(ray, nearest);
-            if (d < nearest)
-                nearest = d;
-        }
-    for (unsigned i = 0; i < m_numPaths; ++i)
-        if (m_paths[i]) {
-            unsigned segment = 0;
-            float parameter = 0.0f;
-            const float d = m_paths[i]->RayIntersection(ray, nearest, segment, parameter);
-            if (d < nearest)
-                nearest = d;
-        }
+    const float nearest = GetNearestSurface(ray).distance;
     if (!(nearest < gInfinity))
         return false;
     intersection = Intersection(nearest, ray.GetPoint(nearest), PHYSICS_SURFACE_WATER);
@@ -649,40 +609,36 @@ bool Water::GetWaterPointInfo(const Vec3& point, Vec3& surfacePoint, Vec3& veloc
     surfacePoint = Vec3();
     velocity = Vec3();
     const Ray ray(point, Vec3(0.0f, 1.0f, 0.0f));
-    float nearest = gInfinity;
-    const WaterLayer* layerHit = nullptr;
-    const WaterPath* pathHit = nullptr;
-    unsigned pathSegment = 0;
-    float pathParameter = 0.0f;
-    for (unsigned i = 0; i < m_numLayers; ++i)
-        if (m_layers[i]) {
-            const float d = m_layers[i]->RayIntersection(ray, nearest);
-            if (d < nearest) {
-                nearest = d;
-                layerHit = m_layers[i];
-            }
-        }
-    for (unsigned i = 0; i < m_numPaths; ++i)
-        if (m_paths[i]) {
-            unsigned segment = 0;
-            float parameter = 0.0f;
-            const float d = m_paths[i]->RayIntersection(ray, nearest, segment, parameter);
-            if (d < nearest) {
-                nearest = d;
-                pathHit = m_paths[i];
-                layerHit = nullptr;
-                pathSegment = segment;
-                pathParameter = parameter;
-            }
-        }
-    if (!(nearest < gInfinity))
+    const SurfaceHit hit = GetNearestSurface(ray);
+    if (!(hit.distance < gInfinity))
         return false;
-    surfacePoint = ray.GetPoint(nearest);
-    if (pathHit)
-        pathHit->CalcSurfaceVelocity(pathSegment, pathParameter, velocity);
-    else if (layerHit)
-        layerHit->CalcSurfaceVelocity(velocity);
+    surfacePoint = ray.GetPoint(hit.distance);
+    if (hit.path)
+        hit.path->CalcSurfaceVelocity(hit.segment, hit.parameter, velocity);
+    else if (hit.layer)
+        hit.layer->CalcSurfaceVelocity(velocity);
     return true;
+}
+
+Water::SurfaceHit Water::GetNearestSurface(const Ray& ray) const
+{
+    SurfaceHit hit;
+    ForEachIn(m_layers, m_numLayers, [&](const WaterLayer& layer) {
+        const float d = layer.RayIntersection(ray, hit.distance);
+        if (d < hit.distance) {
+            hit.distance = d;
+            hit.layer = &layer;
+        }
+    });
+    ForEachIn(m_paths, m_numPaths, [&](const WaterPath& path) {
+        unsigned segment = 0;
+        float parameter = 0.0f;
+        const float d = path.RayIntersection(ray, hit.distance, segment, parameter);
+        if (d < hit.distance) {
+            hit = SurfaceHit{d, nullptr, &path, segment, parameter};
+        }
+    });
+    return hit;
 }
 
 void Water::CreateRipple(const Vec3& position, float size, float strength, unsigned kind)
@@ -715,6 +671,19 @@ void Water::StartSplash(const Vec3& position, unsigned kind) const
 }
 
 // ---- The water block -----------------------------------------------------------------------------
+
+template <class T, class Make>
+void Water::LoadPieces(BinaryReader& reader, uint32_t count, uint32_t fileVersion, T** slots,
+                       const char* kind, Make&& make)
+{
+    for (unsigned i = 0; i < count && !reader.Failed(); ++i) {
+        std::unique_ptr<T> piece(make(i));
+        if (piece->Load(reader, fileVersion))
+            slots[i] = piece.release();
+        else
+            LogPrintf(1, "Failed to load water %s %u.", kind, i);
+    }
+}
 
 bool Water::Load(BinaryReader& reader)
 {
@@ -764,33 +733,13 @@ bool Water::Load(BinaryReader& reader)
     m_numLayers = layerCount;
     m_numPaths = pathCount;
     m_numWaveSets = waveSetCount;
-    for (unsigned i = 0; i < layerCount && !reader.Failed(); ++i) {
-        auto* layer = new WaterLayer(i, m_blocksX, m_blocksZ, blockSize, *m_tree, *m_device, this);
-        if (layer->Load(reader, fileVersion)) {
-            m_layers[i] = layer;
-        } else {
-            LogPrintf(1, "Failed to load water layer %u.", i);
-            delete layer;
-        }
-    }
-    for (unsigned i = 0; i < pathCount && !reader.Failed(); ++i) {
-        auto* path = new WaterPath(i, *m_tree, *m_device, this);
-        if (path->Load(reader, fileVersion)) {
-            m_paths[i] = path;
-        } else {
-            LogPrintf(1, "Failed to load water path %u.", i);
-            delete path;
-        }
-    }
-    for (unsigned i = 0; i < waveSetCount && !reader.Failed(); ++i) {
-        auto* waves = new WaterWaveSet(i, *m_tree, *m_device, this);
-        if (waves->Load(reader, fileVersion)) {
-            m_waveSets[i] = waves;
-        } else {
-            LogPrintf(1, "Failed to load water wave set %u.", i);
-            delete waves;
-        }
-    }
+    LoadPieces(reader, layerCount, fileVersion, m_layers, "layer", [&](unsigned i) {
+        return new WaterLayer(i, m_blocksX, m_blocksZ, blockSize, *m_tree, *m_device, this);
+    });
+    LoadPieces(reader, pathCount, fileVersion, m_paths, "path",
+               [&](unsigned i) { return new WaterPath(i, *m_tree, *m_device, this); });
+    LoadPieces(reader, waveSetCount, fileVersion, m_waveSets, "wave set",
+               [&](unsigned i) { return new WaterWaveSet(i, *m_tree, *m_device, this); });
 
     const bool failed = reader.Failed();
     if (failed)

@@ -26,6 +26,7 @@
 #pragma once
 
 #include "core/ABBox.h"
+#include "core/MathUtil.h"
 #include "core/OBBox.h"
 #include "core/Space.h"
 #include "core/Vec3.h"
@@ -216,10 +217,37 @@ private:
     void ReleaseAll();
     void RemoveAllPieces();
     void CreateIndexBuffers();
+    // A buffer that could not be made or filled: the failure logged, the buffer released.
+    void DropIndexBuffer(RenderIndexBuffer*& buffer, const char* failure);
+    void DestroyIndexBuffers();
     void LoadResources();
     void UnloadResources();
     template <class T> static unsigned FreeSlot(T* const* slots, unsigned count, unsigned capacity);
     template <class T> static void EmptySlot(T** slots, unsigned& count, unsigned index, const T* piece);
+    // The piece make(slot) returns (null: nothing) in the lowest free slot; null when none is free.
+    template <class T, class Make>
+    static T* AddPiece(T** slots, unsigned& count, unsigned capacity, Make&& make);
+    // count records of the block into slots 0, 1, 2 ...; a piece that cannot be used is logged and
+    // left out.
+    template <class T, class Make>
+    static void LoadPieces(BinaryReader& reader, uint32_t count, uint32_t fileVersion, T** slots,
+                           const char* kind, Make&& make);
+    // f(piece) for every piece in the slots below count (read again after each call).
+    template <class T, class F> static void ForEachIn(T* const* slots, const unsigned& count, F&& f);
+    // f(piece) for every layer, then every path: the pieces with a water type.
+    template <class F> void ForEachTypedPiece(F&& f) const;
+    // f(curve) for every path, then every wave set.
+    template <class F> void ForEachCurve(F&& f) const;
+    // The nearest layer or river surface the ray meets, and where on the river.
+    struct SurfaceHit
+    {
+        float distance = gInfinity;
+        const WaterLayer* layer = nullptr;
+        const WaterPath* path = nullptr;
+        unsigned segment = 0;
+        float parameter = 0.0f;
+    };
+    SurfaceHit GetNearestSurface(const Ray& ray) const;
     void StartSplash(const Vec3& position, unsigned kind) const;
 
     unsigned m_sizeX = 0;

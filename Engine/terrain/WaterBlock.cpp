@@ -45,15 +45,8 @@ bool WaterBlock::WriteVertices(const TerrainBase* terrain, const GridRegion* gri
             WaterVertex& v = vertices[i];
             const float x = std::min(low.x + static_cast<float>(column), high.x);
             const float z = std::min(low.z + static_cast<float>(row), high.z);
-            v.position[0] = x;
-            v.position[1] = y;
-            v.position[2] = z;
-            v.texCoord[0] = x;
-            v.texCoord[1] = z;
-            v.normal[0] = 1.0f;
-            v.normal[1] = 0.0f;
             const uint32_t depth = EncodeDepth(y - GetGroundHeight(terrain, grid, x, z));
-            v.color = (static_cast<uint32_t>(m_coverage[i]) << 24) | depth;
+            SetFlatVertex(v, x, y, z, x, z, (static_cast<uint32_t>(m_coverage[i]) << 24) | depth);
             visible = visible || (m_coverage[i] != 0 && depth != 0);
         }
     m_vertexBuffer->Unlock();

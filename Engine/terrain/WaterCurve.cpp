@@ -9,6 +9,7 @@
 #include "data/BinaryReader.h"
 #include "data/BinaryWriter.h"
 #include "graphics/GraphicsPrimitiveDrawer.h"
+#include "terrain/WaterElement.h"
 
 #include <cmath>
 
@@ -66,6 +67,102 @@ WaterCurve::WaterCurve(unsigned index, Space<WaterElement>& tree, RenderDevice& 
 {
 }
 
+WaterCurve::~WaterCurve()
+{
+    DestroySegments();
+}
+
+void WaterCurve::DestroySegments()
+{
+    for (WaterElement* segment : m_segments)
+        DropSegment(segment);
+    m_segments.clear();
+}
+
+void WaterCurve::DropSegment(WaterElement* segment)
+{
+    if (segment->IsInTree())
+        m_tree.Remove(segment);
+    delete segment;
+}
+
+void WaterCurve::FileSegment(WaterElement& segment)
+{
+    if (segment.IsInTree()) {
+        Space<WaterElement>::RefreshBox(&segment);
+        m_tree.UpdateObject(&segment);
+    } else {
+        m_tree.Insert(&segment);
+    }
+}
+
+bool WaterCurve::AddControlPoint(const ControlPoint& point)
+{
+    if (!point.IsFinite())
+        return false;
+    m_controlPoints.push_back(point);
+    m_currentControlPoint = static_cast<unsigned>(m_controlPoints.size() - 1);
+    if (m_controlPoints.size() < 2)
+        return true;
+    m_segments.push_back(MakeSegment());
+    BuildSegment(static_cast<unsigned>(m_segments.size() - 1));
+    OnSegmentsBuilt();
+    // The segment before is no longer the last one.
+    if (m_segments.size() > 1)
+        UpdateSegment(static_cast<unsigned>(m_segments.size() - 2));
+    return true;
+}
+
+void WaterCurve::RemoveEndControlPoint()
+{
+    if (m_controlPoints.empty())
+        return;
+    if (!m_segments.empty()) {
+        DropSegment(m_segments.back());
+        m_segments.pop_back();
+    }
+    m_controlPoints.pop_back();
+    m_currentControlPoint = m_controlPoints.empty() ? 0 : static_cast<unsigned>(m_controlPoints.size() - 1);
+    OnEndRemoved();
+}
+
+void WaterCurve::UpdateSegment(unsigned segment)
+{
+    if (segment < m_segments.size() && segment + 1 < m_controlPoints.size())
+        BuildSegment(segment);
+}
+
+void WaterCurve::Update()
+{
+    for (unsigned i = 0; i < m_segments.size(); ++i)
+        BuildSegment(i);
+    OnSegmentsBuilt();
+}
+
+void WaterCurve::UpdateHeight(float height)
+{
+    if (height == m_height || !std::isfinite(height))
+        return;
+    m_height = height;
+    Update();
+}
+
+void WaterCurve::DestroySegmentGeometry()
+{
+    for (WaterElement* segment : m_segments)
+        segment->ReleaseVertexBuffer();
+}
+
+void WaterCurve::TakeControlPoints(float height, std::vector<ControlPoint>&& points)
+{
+    m_height = height;
+    m_controlPoints = std::move(points);
+    m_currentControlPoint = m_controlPoints.empty() ? 0 : static_cast<unsigned>(m_controlPoints.size() - 1);
+    for (size_t i = 1; i < m_controlPoints.size(); ++i)
+        m_segments.push_back(MakeSegment());
+    Update();
+}
+
 WaterCurve::Bezier WaterCurve::CentreCurve(const ControlPoint& a, const ControlPoint& b)
 {
     return Bezier{{a.position, a.position + a.tangent, b.position - b.tangent, b.position}};
@@ -94,34 +191,37 @@ void WaterCurve::UpdateCurrentControlPoint()
         UpdateSegment(m_currentControlPoint);
 }
 
-void WaterCurve::MirrorX(float centre)
+template <class F> void WaterCurve::MirrorPoints(F&& mirror)
 {
     for (ControlPoint& point : m_controlPoints) {
-        point.position.x = centre - (point.position.x - centre);
-        point.tangent.x = -point.tangent.x;
+        mirror(point);
         point.side = SideOf(point.tangent);
     }
     Update();
+}
+
+void WaterCurve::MirrorX(float centre)
+{
+    MirrorPoints([centre](ControlPoint& point) {
+        point.position.x = centre - (point.position.x - centre);
+        point.tangent.x = -point.tangent.x;
+    });
 }
 
 void WaterCurve::MirrorZ(float centre)
 {
-    for (ControlPoint& point : m_controlPoints) {
+    MirrorPoints([centre](ControlPoint& point) {
         point.position.y = centre - (point.position.y - centre);
         point.tangent.y = -point.tangent.y;
-        point.side = SideOf(point.tangent);
-    }
-    Update();
+    });
 }
 
 void WaterCurve::MirrorXZ()
 {
-    for (ControlPoint& point : m_controlPoints) {
+    MirrorPoints([](ControlPoint& point) {
         std::swap(point.position.x, point.position.y);
         std::swap(point.tangent.x, point.tangent.y);
-        point.side = SideOf(point.tangent);
-    }
-    Update();
+    });
 }
 
 WaterCurve::SelectionType WaterCurve::SelectPoint(const Ray& ray, const WorldCoords& view)

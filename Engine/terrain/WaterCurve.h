@@ -1,7 +1,9 @@
 // The base of water paths (rivers) and wave sets (shore waves): a chain of control points on the
 // ground plane at one height, each pair of neighbours joined by a cubic Bezier segment (a
-// WaterElement of the derived kind in the water's tree); the editor's current control point,
-// selection by ray, editor drawing and mirroring.
+// WaterElement of the derived kind in the water's tree, made and built by the derived class); the
+// editor's current control point, adding and removing points at the end, selection by ray, editor
+// drawing and mirroring. The curve owns its segments and takes them out of the tree when it
+// destroys them.
 //
 // A control point is seven floats: position x, z; tangent x, z (the curve leaves the point towards
 // position + tangent and arrives through position - tangent); side x, z (the unit vector across
@@ -69,6 +71,8 @@ public:
     };
 
     WaterCurve(unsigned index, Space<WaterElement>& tree, RenderDevice& device, Water* water, CurveType type);
+    // Takes every segment out of the tree and destroys it.
+    ~WaterCurve() override;
 
     // Mirror the points (x about the centre, z about the centre, or x and z swapped), recompute
     // their sides from their tangents and rebuild every segment.
@@ -76,14 +80,24 @@ public:
     void MirrorZ(float centre) override;
     void MirrorXZ() override;
 
-    // Appends the point and builds the segment it ends; false (nothing changed) for a point that
-    // is not finite.
-    virtual bool AddControlPoint(const ControlPoint& point) = 0;
-    virtual void RemoveEndControlPoint() = 0;
-    virtual void UpdateSegment(unsigned segment) = 0;
-    virtual void UpdateHeight(float height) = 0;
+    // Appends the point and builds the segment it ends (and again the one before); false (nothing
+    // changed) for a point that is not finite.
+    virtual bool AddControlPoint(const ControlPoint& point);
+    // The last point and the segment it ends go.
+    virtual void RemoveEndControlPoint();
+    // Builds the segment again when it and both its points exist.
+    virtual void UpdateSegment(unsigned segment);
+    // Every segment again at the height; nothing for the same height or one that is not finite.
+    virtual void UpdateHeight(float height);
+    // Rebuilds every segment.
+    void Update() override;
     // The curve's handles: tangent lines and rings around the tangent ends, offset by the vector.
     virtual void DrawEditing(GraphicsPrimitiveDrawer& drawer, const Vec3& offset);
+
+    unsigned GetNumSegments() const { return static_cast<unsigned>(m_segments.size()); }
+    // Before and after a device reset: the segments' vertex buffers go, and are built again.
+    void DestroySegmentGeometry();
+    void ConstructSegmentGeometry() { Update(); }
 
     CurveType GetCurveType() const { return m_curveType; }
     float GetHeight() const { return m_height; }
@@ -111,11 +125,32 @@ protected:
     // or the count runs past the bytes (the reader then fails).
     bool ReadControlPoints(BinaryReader& reader, std::vector<ControlPoint>& points);
     void WriteControlPoints(BinaryWriter& writer) const;
+    // The points of a loaded record at the height, a new segment between each two, all built.
+    void TakeControlPoints(float height, std::vector<ControlPoint>&& points);
+    void DestroySegments();
+
+    // A new segment of the derived kind, not yet built or in the tree.
+    virtual WaterElement* MakeSegment() = 0;
+    // Builds segment i from points i and i + 1 (then FileSegment).
+    virtual void BuildSegment(unsigned i) = 0;
+    // After segments were built (every segment, or the one a new point ends).
+    virtual void OnSegmentsBuilt() {}
+    // After the last point and its segment went.
+    virtual void OnEndRemoved() {}
+    // A segment just built joins the tree, or takes its new place there.
+    void FileSegment(WaterElement& segment);
 
     CurveType m_curveType;
     float m_height = 0.0f;
     unsigned m_currentControlPoint = 0;
     std::vector<ControlPoint> m_controlPoints;
+    std::vector<WaterElement*> m_segments;
+
+private:
+    // Out of the tree and destroyed.
+    void DropSegment(WaterElement* segment);
+    // mirror(point) on every point, the point's side again from its tangent, every segment rebuilt.
+    template <class F> void MirrorPoints(F&& mirror);
 };
 
 } // namespace GAME

@@ -23,6 +23,29 @@ void WaterElement::ReleaseVertexBuffer()
     m_vertexBuffer = nullptr;
 }
 
+void WaterElement::SetFlatVertex(WaterVertex& v, float x, float y, float z, float u, float w, uint32_t color)
+{
+    v.position[0] = x;
+    v.position[1] = y;
+    v.position[2] = z;
+    v.texCoord[0] = u;
+    v.texCoord[1] = w;
+    v.normal[0] = 1.0f;
+    v.normal[1] = 0.0f;
+    v.color = color;
+}
+
+RenderVertexDeclaration* WaterElement::CreateVertexDeclaration(RenderDevice& device)
+{
+    const VertexElement elements[4] = {
+        {0, VERTEX_USAGE_POSITION, VERTEX_TYPE_FLOAT3},
+        {0, VERTEX_USAGE_TEXCOORD0, VERTEX_TYPE_FLOAT2},
+        {0, VERTEX_USAGE_NORMAL, VERTEX_TYPE_FLOAT2},
+        {0, VERTEX_USAGE_COLOR, VERTEX_TYPE_COLOR},
+    };
+    return device.CreateVertexDeclaration(elements, 4);
+}
+
 RenderVertexBuffer* WaterElement::CreateVertexBuffer(unsigned bytes, const char* failure)
 {
     ReleaseVertexBuffer();

@@ -24,6 +24,7 @@ class GridRegion;
 class Name;
 class RenderDevice;
 class RenderVertexBuffer;
+class RenderVertexDeclaration;
 class TerrainBase;
 class WaterType;
 struct GraphicsReflectionPlane;
@@ -97,6 +98,12 @@ public:
     static float GetGroundHeight(const TerrainBase* terrain, const GridRegion* grid, float x, float z);
     // The depth bits of a vertex colour: the depth held to 0 ... 255 (not a number counts as 0).
     static uint32_t EncodeDepth(float depth);
+    // A vertex of a flat surface (blocks and ripples): the position, texture coordinate (u, w),
+    // the normal slot (1, 0) and the colour.
+    static void SetFlatVertex(WaterVertex& v, float x, float y, float z, float u, float w, uint32_t color);
+    // The declaration of the water vertex on the device (null when it refuses); the caller
+    // destroys it.
+    static RenderVertexDeclaration* CreateVertexDeclaration(RenderDevice& device);
     // The alpha bits of a vertex colour for a value of 0 ... 255, truncated (held to the range; not
     // a number counts as 0).
     static uint32_t AlphaBits(float value);

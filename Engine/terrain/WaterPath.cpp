@@ -19,21 +19,6 @@ WaterPath::WaterPath(unsigned index, Space<WaterElement>& tree, RenderDevice& de
 {
 }
 
-WaterPath::~WaterPath()
-{
-    DestroySegments();
-}
-
-void WaterPath::DestroySegments()
-{
-    for (WaterPathSegment* segment : m_segments) {
-        if (segment->IsInTree())
-            m_tree.Remove(segment);
-        delete segment;
-    }
-    m_segments.clear();
-}
-
 bool WaterPath::Initialize(const char* typeName, float height, const ControlPoint& point)
 {
     const bool typed = TakeWaterType(typeName);
@@ -46,73 +31,32 @@ bool WaterPath::Initialize(const char* typeName, float height, const ControlPoin
 void WaterPath::SetWaterType(const char* typeName)
 {
     TakeWaterType(typeName);
-    for (WaterPathSegment* segment : m_segments)
+    for (WaterElement* segment : m_segments)
         segment->SetWaterType(m_waterType);
+}
+
+WaterElement* WaterPath::MakeSegment()
+{
+    auto* segment = new WaterPathSegment(m_device);
+    segment->SetWaterType(m_waterType);
+    segment->SetReflectionPlane(&m_reflectionPlane);
+    return segment;
 }
 
 void WaterPath::BuildSegment(unsigned i)
 {
-    WaterPathSegment* segment = m_segments[i];
+    WaterPathSegment* segment = GetSegment(i);
     const Vec2 scale = m_waterType ? m_waterType->TextureScale() : Vec2(1.0f, 1.0f);
     segment->Build(m_controlPoints[i], m_controlPoints[i + 1], m_height, i == 0, i + 1 == m_segments.size(),
                    scale, GetTerrain(), GetGridRegion());
-    if (segment->IsInTree()) {
-        Space<WaterElement>::RefreshBox(segment);
-        m_tree.UpdateObject(segment);
-    } else {
-        m_tree.Insert(segment);
-    }
+    FileSegment(*segment);
 }
 
-bool WaterPath::AddControlPoint(const ControlPoint& point)
+void WaterPath::OnEndRemoved()
 {
-    if (!point.IsFinite())
-        return false;
-    m_controlPoints.push_back(point);
-    m_currentControlPoint = static_cast<unsigned>(m_controlPoints.size() - 1);
-    if (m_controlPoints.size() < 2)
-        return true;
-    auto* segment = new WaterPathSegment(m_device);
-    segment->SetWaterType(m_waterType);
-    segment->SetReflectionPlane(&m_reflectionPlane);
-    m_segments.push_back(segment);
-    BuildSegment(static_cast<unsigned>(m_segments.size() - 1));
-    UpdateReflectionPlane();
-    // The segment before is no longer the last one.
-    if (m_segments.size() > 1)
-        UpdateSegment(static_cast<unsigned>(m_segments.size() - 2));
-    return true;
-}
-
-void WaterPath::RemoveEndControlPoint()
-{
-    if (m_controlPoints.empty())
-        return;
-    if (!m_segments.empty()) {
-        WaterPathSegment* segment = m_segments.back();
-        if (segment->IsInTree())
-            m_tree.Remove(segment);
-        delete segment;
-        m_segments.pop_back();
-    }
-    m_controlPoints.pop_back();
-    m_currentControlPoint = m_controlPoints.empty() ? 0 : static_cast<unsigned>(m_controlPoints.size() - 1);
     // The new last segment fades out again.
     if (!m_segments.empty())
         UpdateSegment(static_cast<unsigned>(m_segments.size() - 1));
-    UpdateReflectionPlane();
-}
-
-void WaterPath::UpdateSegment(unsigned segment)
-{
-    if (segment < m_segments.size() && segment + 1 < m_controlPoints.size())
-        BuildSegment(segment);
-}
-
-void WaterPath::Update()
-{
-    for (unsigned i = 0; i < m_segments.size(); ++i)
-        BuildSegment(i);
     UpdateReflectionPlane();
 }
 
@@ -120,10 +64,9 @@ void WaterPath::UpdateHeight(float height)
 {
     if (height == m_height || !std::isfinite(height))
         return;
-    m_height = height;
     m_reflectionPlane.d = -height;
     m_reflectionPlane.box.center.y = height;
-    Update();
+    WaterCurve::UpdateHeight(height);
 }
 
 void WaterPath::UpdateReflectionPlane()
@@ -132,21 +75,10 @@ void WaterPath::UpdateReflectionPlane()
     if (m_segments.empty())
         return;
     ABBox bounds = m_segments.front()->GetBoundingBox();
-    for (const WaterPathSegment* segment : m_segments)
+    for (const WaterElement* segment : m_segments)
         bounds = bounds.Union(segment->GetBoundingBox());
     bounds.center.y = m_height;
     m_reflectionPlane.box = bounds;
-}
-
-void WaterPath::ConstructSegmentGeometry()
-{
-    Update();
-}
-
-void WaterPath::DestroySegmentGeometry()
-{
-    for (WaterPathSegment* segment : m_segments)
-        segment->ReleaseVertexBuffer();
 }
 
 float WaterPath::RayIntersection(const Ray& ray, float maxDistance, unsigned& segment, float& parameter) const
@@ -197,7 +129,8 @@ void WaterPath::CalcSurfaceVelocity(unsigned segment, float parameter, Vec3& vel
 void WaterPath::DrawEditing(GraphicsPrimitiveDrawer& drawer, const Vec3& offset)
 {
     drawer.SetColor(Color(1.0f, 1.0f, 1.0f, 0.9f));
-    for (const WaterPathSegment* segment : m_segments) {
+    for (unsigned i = 0; i < GetNumSegments(); ++i) {
+        const WaterPathSegment* segment = GetSegment(i);
         const std::vector<WaterVertex>& vertices = segment->GetVertices();
         const unsigned rows = segment->GetNumSubdivisions() + 1;
         const unsigned across = WaterPathSegment::rowVertices;
@@ -229,18 +162,7 @@ bool WaterPath::Load(BinaryReader& reader, unsigned)
     const bool pointsOk = ReadControlPoints(reader, points);
     if (!typed || !pointsOk || !std::isfinite(height) || reader.Failed())
         return false;
-    m_height = height;
-    m_controlPoints = std::move(points);
-    m_currentControlPoint = m_controlPoints.empty() ? 0 : static_cast<unsigned>(m_controlPoints.size() - 1);
-    for (size_t i = 1; i < m_controlPoints.size(); ++i) {
-        auto* segment = new WaterPathSegment(m_device);
-        segment->SetWaterType(m_waterType);
-        segment->SetReflectionPlane(&m_reflectionPlane);
-        m_segments.push_back(segment);
-    }
-    for (unsigned i = 0; i < m_segments.size(); ++i)
-        BuildSegment(i);
-    UpdateReflectionPlane();
+    TakeControlPoints(height, std::move(points));
     return true;
 }
 

@@ -1,6 +1,7 @@
 // A river or stream: a WaterCurve whose neighbouring control points are joined by ribbons of water
-// (WaterPathSegment, one fewer than the points), flowing along the path at its water type's speed.
-// The path's reflection plane spans its segments.
+// (WaterPathSegment, one fewer than the points), flowing along the path at its water type's speed;
+// the first segment fades in and the last fades out, so removing the last point builds the new last
+// segment again. The path's reflection plane spans its segments.
 //
 // Record in the water block (Save / Load): type name (string), height (f32), u32 control point
 // count, the 64-byte points.
@@ -9,19 +10,14 @@
 #pragma once
 
 #include "terrain/WaterCurve.h"
-
-#include <vector>
+#include "terrain/WaterPathSegment.h"
 
 namespace GAME {
-
-class WaterPathSegment;
 
 class WaterPath : public WaterCurve
 {
 public:
     WaterPath(unsigned index, Space<WaterElement>& tree, RenderDevice& device, Water* water);
-    // Takes every segment out of the tree and destroys it.
-    ~WaterPath() override;
 
     // The named type (null when unknown), the height and the first point; false when the type is
     // unknown or the point refused.
@@ -29,13 +25,9 @@ public:
     // Exchanges the type; every segment draws with the new one.
     void SetWaterType(const char* typeName);
 
-    bool AddControlPoint(const ControlPoint& point) override;
-    void RemoveEndControlPoint() override;
-    void UpdateSegment(unsigned segment) override;
+    // The reflection plane follows the height.
     void UpdateHeight(float height) override;
     void DrawEditing(GraphicsPrimitiveDrawer& drawer, const Vec3& offset) override;
-    // Rebuilds every segment.
-    void Update() override;
     // False for an unknown type ("Failed to load water type '%s' for water path.") or a point
     // record that cannot be used, after the whole record was read; no segment is left then.
     bool Load(BinaryReader& reader, unsigned version) override;
@@ -47,19 +39,19 @@ public:
     // The flow at a point of a segment: the scroll speed along the centre curve.
     void CalcSurfaceVelocity(unsigned segment, float parameter, Vec3& velocity) const;
 
-    // Before and after a device reset.
-    void ConstructSegmentGeometry();
-    void DestroySegmentGeometry();
     void UpdateReflectionPlane();
 
-    unsigned GetNumSegments() const { return static_cast<unsigned>(m_segments.size()); }
-    WaterPathSegment* GetSegment(unsigned i) const { return i < m_segments.size() ? m_segments[i] : nullptr; }
+    WaterPathSegment* GetSegment(unsigned i) const
+    {
+        return i < m_segments.size() ? static_cast<WaterPathSegment*>(m_segments[i]) : nullptr;
+    }
 
-private:
-    void BuildSegment(unsigned i);
-    void DestroySegments();
-
-    std::vector<WaterPathSegment*> m_segments;
+protected:
+    // With the path's type and reflection plane.
+    WaterElement* MakeSegment() override;
+    void BuildSegment(unsigned i) override;
+    void OnSegmentsBuilt() override { UpdateReflectionPlane(); }
+    void OnEndRemoved() override;
 };
 
 } // namespace GAME

@@ -57,13 +57,7 @@ void WaterRenderInterface::Initialize(RenderDevice* device)
     m_device = device;
     if (!m_device)
         return;
-    const VertexElement elements[4] = {
-        {0, VERTEX_USAGE_POSITION, VERTEX_TYPE_FLOAT3},
-        {0, VERTEX_USAGE_TEXCOORD0, VERTEX_TYPE_FLOAT2},
-        {0, VERTEX_USAGE_NORMAL, VERTEX_TYPE_FLOAT2},
-        {0, VERTEX_USAGE_COLOR, VERTEX_TYPE_COLOR},
-    };
-    m_declaration = m_device->CreateVertexDeclaration(elements, 4);
+    m_declaration = WaterElement::CreateVertexDeclaration(*m_device);
 }
 
 void WaterRenderInterface::Destroy()

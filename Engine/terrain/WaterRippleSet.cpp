@@ -26,18 +26,6 @@ GraphicsEngine* Graphics()
     return gEngine ? gEngine->GetGraphicsEngine() : nullptr;
 }
 
-void SetCorner(WaterVertex& v, float x, float y, float z, float u, float w, uint32_t color)
-{
-    v.position[0] = x;
-    v.position[1] = y;
-    v.position[2] = z;
-    v.texCoord[0] = u;
-    v.texCoord[1] = w;
-    v.normal[0] = 1.0f;
-    v.normal[1] = 0.0f;
-    v.color = color;
-}
-
 } // namespace
 
 WaterRippleSet::WaterRippleSet()
@@ -61,13 +49,7 @@ void WaterRippleSet::Initialize(RenderDevice* device)
     m_device = device;
     if (!m_device)
         return;
-    const VertexElement elements[4] = {
-        {0, VERTEX_USAGE_POSITION, VERTEX_TYPE_FLOAT3},
-        {0, VERTEX_USAGE_TEXCOORD0, VERTEX_TYPE_FLOAT2},
-        {0, VERTEX_USAGE_NORMAL, VERTEX_TYPE_FLOAT2},
-        {0, VERTEX_USAGE_COLOR, VERTEX_TYPE_COLOR},
-    };
-    m_declaration = m_device->CreateVertexDeclaration(elements, 4);
+    m_declaration = WaterElement::CreateVertexDeclaration(*m_device);
 }
 
 bool WaterRippleSet::CreateBuffers()
@@ -165,10 +147,10 @@ void WaterRippleSet::Update(int elapsedMilliseconds)
             const float x = ripple.position.x, y = ripple.position.y, z = ripple.position.z,
                         r = ripple.radius;
             WaterVertex* quad = vertices + 4 * m_numLive;
-            SetCorner(quad[0], x + r, y, z + r, 1.0f, 1.0f, color);
-            SetCorner(quad[1], x - r, y, z + r, 0.0f, 1.0f, color);
-            SetCorner(quad[2], x - r, y, z - r, 0.0f, 0.0f, color);
-            SetCorner(quad[3], x + r, y, z - r, 1.0f, 0.0f, color);
+            WaterElement::SetFlatVertex(quad[0], x + r, y, z + r, 1.0f, 1.0f, color);
+            WaterElement::SetFlatVertex(quad[1], x - r, y, z + r, 0.0f, 1.0f, color);
+            WaterElement::SetFlatVertex(quad[2], x - r, y, z - r, 0.0f, 0.0f, color);
+            WaterElement::SetFlatVertex(quad[3], x + r, y, z - r, 1.0f, 0.0f, color);
         }
         ++m_numLive;
         if (!(ripple.radius < ripple.maxRadius))

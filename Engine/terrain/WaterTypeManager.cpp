@@ -61,24 +61,15 @@ WaterType* WaterTypeManager::GetWaterType(const std::string& name)
     CriticalSectionLock lock(m_lock);
     ReleaseDeferredTextures();
     WaterTypeRef* entry = FindWaterType(name);
-    if (!entry)
-        return nullptr;
-    ++entry->references;
-    return entry->type;
+    return entry ? Hold(*entry) : nullptr;
 }
 
 WaterType* WaterTypeManager::CreateWaterType(const std::string& name)
 {
     CriticalSectionLock lock(m_lock);
-    if (WaterTypeRef* entry = FindWaterType(name)) {
-        ++entry->references;
-        return entry->type;
-    }
-    WaterTypeRef entry;
-    entry.type = new WaterType(name);
-    entry.references = 1;
-    AddWaterTypeReference(entry);
-    return entry.type;
+    if (WaterTypeRef* entry = FindWaterType(name))
+        return Hold(*entry);
+    return AddWaterTypeReference(new WaterType(name));
 }
 
 WaterType* WaterTypeManager::AddWaterType(const WaterType& type)
@@ -86,31 +77,28 @@ WaterType* WaterTypeManager::AddWaterType(const WaterType& type)
     CriticalSectionLock lock(m_lock);
     if (FindWaterType(type.GetName()))
         return nullptr;
-    WaterTypeRef entry;
-    entry.type = new WaterType(type);
-    entry.references = 1;
-    AddWaterTypeReference(entry);
-    return entry.type;
+    return AddWaterTypeReference(new WaterType(type));
 }
 
 WaterType* WaterTypeManager::HoldWaterType(const WaterType& type)
 {
     CriticalSectionLock lock(m_lock);
-    if (WaterTypeRef* entry = FindWaterType(type.GetName())) {
-        ++entry->references;
-        return entry->type;
-    }
-    WaterTypeRef entry;
-    entry.type = new WaterType(type);
-    entry.references = 1;
-    AddWaterTypeReference(entry);
+    if (WaterTypeRef* entry = FindWaterType(type.GetName()))
+        return Hold(*entry);
+    return AddWaterTypeReference(new WaterType(type));
+}
+
+WaterType* WaterTypeManager::Hold(WaterTypeRef& entry)
+{
+    ++entry.references;
     return entry.type;
 }
 
-void WaterTypeManager::AddWaterTypeReference(const WaterTypeRef& entry)
+WaterType* WaterTypeManager::AddWaterTypeReference(WaterType* type)
 {
-    if (!entry.type)
-        return;
+    WaterTypeRef entry;
+    entry.type = type;
+    entry.references = 1;
     bool placed = false;
     for (WaterTypeRef& slot : m_types)
         if (!slot.type) {
@@ -120,7 +108,8 @@ void WaterTypeManager::AddWaterTypeReference(const WaterTypeRef& entry)
         }
     if (!placed)
         m_types.push_back(entry);
-    entry.type->LoadResources();
+    type->LoadResources();
+    return type;
 }
 
 bool WaterTypeManager::ReleaseWaterType(const WaterType* type)

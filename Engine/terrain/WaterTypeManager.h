@@ -63,7 +63,11 @@ public:
 
 private:
     WaterTypeRef* FindWaterType(const std::string& name);
-    void AddWaterTypeReference(const WaterTypeRef& entry);
+    // The new type filed in the first free entry (or a new one) with one reference, its resources
+    // loaded; the type.
+    WaterType* AddWaterTypeReference(WaterType* type);
+    // One more reference to the entry's type; the type.
+    static WaterType* Hold(WaterTypeRef& entry);
     // Releases the bump textures left by types destroyed off the main thread (main thread only).
     void ReleaseDeferredTextures();
 

@@ -19,21 +19,6 @@ WaterWaveSet::WaterWaveSet(unsigned index, Space<WaterElement>& tree, RenderDevi
 {
 }
 
-WaterWaveSet::~WaterWaveSet()
-{
-    DestroySegments();
-}
-
-void WaterWaveSet::DestroySegments()
-{
-    for (WaterWaveSegment* segment : m_segments) {
-        if (segment->IsInTree())
-            m_tree.Remove(segment);
-        delete segment;
-    }
-    m_segments.clear();
-}
-
 float WaterWaveSet::HoldSpacing(float spacing)
 {
     return spacing == spacing ? std::clamp(spacing, 1.0f, 10.0f) : 1.0f;
@@ -45,83 +30,22 @@ bool WaterWaveSet::Initialize(float height, const ControlPoint& point)
     return AddControlPoint(point);
 }
 
+WaterElement* WaterWaveSet::MakeSegment()
+{
+    return new WaterWaveSegment(m_device, m_params);
+}
+
 void WaterWaveSet::BuildSegment(unsigned i)
 {
-    WaterWaveSegment* segment = m_segments[i];
+    WaterWaveSegment* segment = GetSegment(i);
     segment->Build(m_controlPoints[i], m_controlPoints[i + 1], m_height);
-    if (segment->IsInTree()) {
-        Space<WaterElement>::RefreshBox(segment);
-        m_tree.UpdateObject(segment);
-    } else {
-        m_tree.Insert(segment);
-    }
-}
-
-bool WaterWaveSet::AddControlPoint(const ControlPoint& point)
-{
-    if (!point.IsFinite())
-        return false;
-    m_controlPoints.push_back(point);
-    m_currentControlPoint = static_cast<unsigned>(m_controlPoints.size() - 1);
-    if (m_controlPoints.size() < 2)
-        return true;
-    m_segments.push_back(new WaterWaveSegment(m_device, m_params));
-    BuildSegment(static_cast<unsigned>(m_segments.size() - 1));
-    if (m_segments.size() > 1)
-        UpdateSegment(static_cast<unsigned>(m_segments.size() - 2));
-    return true;
-}
-
-void WaterWaveSet::RemoveEndControlPoint()
-{
-    if (m_controlPoints.empty())
-        return;
-    if (!m_segments.empty()) {
-        WaterWaveSegment* segment = m_segments.back();
-        if (segment->IsInTree())
-            m_tree.Remove(segment);
-        delete segment;
-        m_segments.pop_back();
-    }
-    m_controlPoints.pop_back();
-    m_currentControlPoint = m_controlPoints.empty() ? 0 : static_cast<unsigned>(m_controlPoints.size() - 1);
-}
-
-void WaterWaveSet::UpdateSegment(unsigned segment)
-{
-    if (segment < m_segments.size() && segment + 1 < m_controlPoints.size())
-        BuildSegment(segment);
-}
-
-void WaterWaveSet::Update()
-{
-    for (unsigned i = 0; i < m_segments.size(); ++i)
-        BuildSegment(i);
-}
-
-void WaterWaveSet::UpdateHeight(float height)
-{
-    if (height == m_height || !std::isfinite(height))
-        return;
-    m_height = height;
-    Update();
-}
-
-void WaterWaveSet::ConstructSegmentGeometry()
-{
-    Update();
-}
-
-void WaterWaveSet::DestroySegmentGeometry()
-{
-    for (WaterWaveSegment* segment : m_segments)
-        segment->ReleaseVertexBuffer();
+    FileSegment(*segment);
 }
 
 void WaterWaveSet::UpdateWaves(int elapsedMilliseconds)
 {
-    for (WaterWaveSegment* segment : m_segments)
-        segment->UpdateWaves(elapsedMilliseconds);
+    for (unsigned i = 0; i < GetNumSegments(); ++i)
+        GetSegment(i)->UpdateWaves(elapsedMilliseconds);
 }
 
 float WaterWaveSet::RayIntersection(const Ray&, float, unsigned&, float&) const
@@ -145,12 +69,7 @@ bool WaterWaveSet::Load(BinaryReader& reader, unsigned)
     const bool pointsOk = ReadControlPoints(reader, points);
     if (!pointsOk || !std::isfinite(height) || reader.Failed())
         return false;
-    m_height = height;
-    m_controlPoints = std::move(points);
-    m_currentControlPoint = m_controlPoints.empty() ? 0 : static_cast<unsigned>(m_controlPoints.size() - 1);
-    for (size_t i = 1; i < m_controlPoints.size(); ++i)
-        m_segments.push_back(new WaterWaveSegment(m_device, m_params));
-    Update();
+    TakeControlPoints(height, std::move(points));
     return true;
 }
 

@@ -24,18 +24,10 @@ public:
     static constexpr unsigned paramsRecordBytes = 56;
 
     WaterWaveSet(unsigned index, Space<WaterElement>& tree, RenderDevice& device, Water* water);
-    // Takes every segment out of the tree and destroys it.
-    ~WaterWaveSet() override;
 
     // The height and the first point; false when the point is refused.
     bool Initialize(float height, const ControlPoint& point);
 
-    bool AddControlPoint(const ControlPoint& point) override;
-    void RemoveEndControlPoint() override;
-    void UpdateSegment(unsigned segment) override;
-    void UpdateHeight(float height) override;
-    // Rebuilds every segment.
-    void Update() override;
     // False only for a record that cannot be used (too many points, values that are not numbers,
     // data that runs out); the whole record is read all the same.
     bool Load(BinaryReader& reader, unsigned version) override;
@@ -43,24 +35,25 @@ public:
     // Waves are never hit: +infinity.
     float RayIntersection(const Ray& ray, float maxDistance, unsigned& segment, float& parameter) const;
 
-    void ConstructSegmentGeometry();
-    void DestroySegmentGeometry();
     void UpdateWaves(int elapsedMilliseconds);
     WaveParams& GetWaveParams() { return m_params; }
     const WaveParams& GetWaveParams() const { return m_params; }
 
-    unsigned GetNumSegments() const { return static_cast<unsigned>(m_segments.size()); }
-    WaterWaveSegment* GetSegment(unsigned i) const { return i < m_segments.size() ? m_segments[i] : nullptr; }
+    WaterWaveSegment* GetSegment(unsigned i) const
+    {
+        return i < m_segments.size() ? static_cast<WaterWaveSegment*>(m_segments[i]) : nullptr;
+    }
 
     // The spacing a loaded record keeps.
     static float HoldSpacing(float spacing);
 
-private:
-    void BuildSegment(unsigned i);
-    void DestroySegments();
+protected:
+    // With the set's wave parameters.
+    WaterElement* MakeSegment() override;
+    void BuildSegment(unsigned i) override;
 
+private:
     WaveParams m_params;
-    std::vector<WaterWaveSegment*> m_segments;
 };
 
 } // namespace GAME

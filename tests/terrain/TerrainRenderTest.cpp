@@ -1,23 +1,32 @@
 // The run-time terrain's device data and render interface, recorded through the software device:
 // ground vertices and grass indices, index lists of visible cells, layers drawn in order, passes
-// and styles, plugs' buffers, and layer textures made again after a device reset.
+// and styles, plugs' buffers, and layer textures made again after a device reset; the editor
+// terrain's ground, which both forms build and query alike.
 #include "TerrainEngineFixture.h"
 
+#include "core/Color.h"
+#include "core/Coords.h"
 #include "core/Intersection.h"
 #include "core/Ray.h"
 #include "core/SimplePolygon.h"
+#include "data/BinaryReader.h"
+#include "data/BinaryWriter.h"
 #include "data/ResourceLoader.h"
 #include "graphics/GraphicsEngine.h"
+#include "graphics/GraphicsPrimitiveDrawer.h"
 #include "graphics/GraphicsShader2.h"
 #include "graphics/RenderIndexBuffer.h"
 #include "graphics/RenderVertexBuffer.h"
+#include "navigation/CollisionContact.h"
 #include "scene/GraphicsMesh.h"
 #include "scene/GraphicsSceneRenderer.h"
+#include "terrain/Terrain.h"
 #include "terrain/TerrainBlock.h"
 #include "terrain/TerrainPlug.h"
 #include "terrain/TerrainTile.h"
 
 #include <cstring>
+#include <string>
 
 namespace GAME {
 namespace {
@@ -58,6 +67,52 @@ TerrainWriter LayeredTerrain()
     writer.cutAway[2 * 9 + 2] = true;
     return writer;
 }
+
+// The floats of the terrain's ground vertex buffer (empty without one), of either form.
+template <class Form> std::vector<float> GroundVertices(const Form& terrain)
+{
+    RenderVertexBuffer* buffer = terrain.GetGroundVertexBuffer();
+    std::vector<float> floats;
+    if (!buffer)
+        return floats;
+    floats.resize(buffer->GetSize() / sizeof(float));
+    if (const void* data = buffer->Lock()) {
+        std::memcpy(floats.data(), data, floats.size() * sizeof(float));
+        buffer->Unlock();
+    }
+    return floats;
+}
+
+// What a debug drawing hands the drawer (nothing is drawn): each primitive's kind (T or L) at its
+// Begin, its vertex count at its End ("E6"), each flush (F); the vertices and colours in order.
+class RecordingDrawer : public GraphicsPrimitiveDrawer
+{
+public:
+    using GraphicsPrimitiveDrawer::GraphicsPrimitiveDrawer;
+    using GraphicsPrimitiveDrawer::SetVertex;
+    void Begin(int type) override { calls.push_back(type == TRIANGLES ? "T" : "L"); }
+    void SetVertex(const Vec3& position) override
+    {
+        vertices.push_back(position);
+        ++pending;
+    }
+    void SetColor(const Color& color) override { colors.push_back(color); }
+    void End() override
+    {
+        calls.push_back("E" + std::to_string(pending));
+        pending = 0;
+    }
+    void Flush() override
+    {
+        if (!calls.empty())
+            calls.push_back("F");
+    }
+
+    std::vector<std::string> calls;
+    std::vector<Vec3> vertices;
+    std::vector<Color> colors;
+    int pending = 0;
+};
 
 RenderablePass Pass(int index)
 {
@@ -434,6 +489,125 @@ TEST_F(TerrainRenderTest, ADeviceResetMakesLayerTexturesAsLoadingMadeThem)
     idle.PreDeviceReset();
     const std::vector<std::string> nothing = Recorded([&] { idle.PostDeviceReset(); });
     EXPECT_EQ(CountStarting(nothing, "CreateTexture"), 0u);
+}
+
+// The editor terrain builds, edits and queries its ground through what the run-time terrain uses:
+// after a partial edit and a cut, its vertex buffer is the one the run-time terrain saved from it
+// makes whole, both answer heights, rays and contacts alike (nothing at the cut cell), a device
+// reset makes the same vertices again and Unload gives every buffer back.
+TEST_F(TerrainRenderTest, TheEditorFormsGroundIsTheGroundTheRunTimeFormMakesOfIt)
+{
+    const uint32_t vertexBuffers = control->GetResourceCount(Software::ResourceKind::VertexBuffer);
+    const uint32_t indexBuffers = control->GetResourceCount(Software::ResourceKind::IndexBuffer);
+    Terrain editor(nullptr);
+    ASSERT_TRUE(editor.New(16, 8));
+    const std::vector<float> flat = GroundVertices(editor);
+    ASSERT_EQ(flat.size(), 17u * 9u * 6u);
+    // A ridge edited inside the terrain: only the rectangle and the samples beside it are written.
+    for (int y = 2; y < 7; ++y)
+        for (int x = 3; x < 10; ++x)
+            editor.SetBaseHeight(x, y, 0.5f * static_cast<float>(x) + (x == 6 ? 2.0f : 0.0f) - 0.3f * y);
+    editor.AddDirtyRect(DirtyRect(3, 2, 7, 5));
+    editor.Update(nullptr, 0, 0);
+    editor.SetInvisible(5, 3, true);
+    const std::vector<float> edited = GroundVertices(editor);
+    EXPECT_NE(edited, flat);
+
+    BinaryWriter writer(0x10000);
+    ASSERT_TRUE(editor.SaveRunTimeFormat(writer));
+    TerrainRT runTime(nullptr);
+    BinaryReader reader(writer.GetBuffer(), writer.GetSize());
+    ASSERT_TRUE(runTime.Load(reader, 13));
+    runTime.LoadRenderData();
+    EXPECT_EQ(edited, GroundVertices(runTime));
+
+    for (float z = -0.5f; z < 9.0f; z += 0.7f)
+        for (float x = -0.5f; x < 17.0f; x += 0.9f) {
+            EXPECT_EQ(editor.GetHeightInterpolated(x, z), runTime.GetHeightInterpolated(x, z))
+                << x << "," << z;
+            EXPECT_EQ(editor.GetNormalInterpolated(x, z), runTime.GetNormalInterpolated(x, z))
+                << x << "," << z;
+            Intersection a, b;
+            const Ray slanted(Vec3(x, 12.0f, z), Vec3(0.3f, -1.0f, 0.2f).Unit());
+            editor.GetIntersection(slanted, a, physicsSurfaceAny);
+            runTime.GetIntersection(slanted, b, physicsSurfaceAny);
+            EXPECT_EQ(a.distance, b.distance) << x << "," << z;
+        }
+    Intersection hole;
+    editor.GetIntersection(Ray(Vec3(5.5f, 20.0f, 3.5f), Vec3(0.0f, -1.0f, 0.0f)), hole, physicsSurfaceAny);
+    EXPECT_FALSE(hole.distance < gInfinity);
+    CollisionContact a[16], b[16];
+    for (const Vec2& at : {Vec2(5.5f, 3.5f), Vec2(7.4f, 4.6f)}) {
+        const Vec3 ground(at.x, editor.GetHeightInterpolated(at.x, at.y), at.y);
+        const OBBox box(Vec3(0.3f, 0.3f, 0.3f), Coords::Translation(ground));
+        const int count = editor.FindCollisions(box, a, 16, physicsSurfaceAny);
+        ASSERT_EQ(count, runTime.FindCollisions(box, b, 16, physicsSurfaceAny));
+        EXPECT_EQ(count == 0, at.x == 5.5f);
+        for (int i = 0; i < count; ++i)
+            EXPECT_EQ(a[i].depth, b[i].depth);
+    }
+
+    editor.PreDeviceReset();
+    EXPECT_EQ(editor.GetGroundVertexBuffer(), nullptr);
+    EXPECT_EQ(editor.GetGrassIndexBuffer(), nullptr);
+    editor.PostDeviceReset();
+    EXPECT_EQ(GroundVertices(editor), edited);
+    EXPECT_NE(editor.GetGrassIndexBuffer(), nullptr);
+
+    TerrainBase::GrassGeometry grass = editor.CreateGrassGeometry();
+    editor.DestroyGrassGeometry(grass);
+    EXPECT_EQ(editor.GetGrassPoolSize(), 1u);
+    editor.Unload();
+    runTime.Unload();
+    EXPECT_EQ(editor.GetGrassPoolSize(), 0u);
+    EXPECT_EQ(editor.GetHeightInterpolated(3.0f, 3.0f), 0.0f);
+    EXPECT_EQ(control->GetResourceCount(Software::ResourceKind::VertexBuffer), vertexBuffers);
+    EXPECT_EQ(control->GetResourceCount(Software::ResourceKind::IndexBuffer), indexBuffers);
+}
+
+// The editor's debug drawing of the ground: the border as lines; the impassable cells in a checker
+// of red and black, filled (corners 0, 3, 2, 0, 2, 1 of (x, y), (x + 1, y), (x + 1, y + 1),
+// (x, y + 1)) and then outlined, each list begun again once it holds more than 900 vertices.
+TEST_F(TerrainRenderTest, TheEditorsDebugDrawingOutlinesTheGroundAndCheckersItsImpassableCells)
+{
+    Terrain terrain(nullptr);
+    ASSERT_TRUE(terrain.New(32, 16));
+    for (int y = 0; y <= 16; ++y)
+        for (int x = 0; x <= 32; ++x)
+            terrain.SetBaseHeight(x, y, 0.25f * static_cast<float>(x + 2 * y));
+    // Cells (1, 0), (2, 0) and rows 4 to 8: 162 cells, 972 triangle and 1,296 line vertices.
+    terrain.SetPassable(1, 0, 2);
+    terrain.SetPassable(2, 0, 2);
+    for (int y = 4; y <= 8; ++y)
+        for (int x = 0; x < 32; ++x)
+            terrain.SetPassable(x, y, 2);
+    const Vec3 offset(100.0f, 1.0f, 50.0f);
+    RecordingDrawer cells(*canvas);
+    terrain.RenderImpassableAreas(cells, Coords::Translation(offset));
+    EXPECT_EQ(cells.calls,
+              (std::vector<std::string>{"T", "E906", "F", "T", "E66", "L", "E904", "F", "L", "E392", "F"}));
+    ASSERT_EQ(cells.vertices.size(), 972u + 1296u);
+    auto at = [&](int x, int y) {
+        return Vec3(static_cast<float>(x), terrain.GetHeight(x, y), static_cast<float>(y)) + offset;
+    };
+    const Vec3 a = at(1, 0), b = at(2, 0), c = at(2, 1), d = at(1, 1);
+    EXPECT_EQ(std::vector<Vec3>(cells.vertices.begin(), cells.vertices.begin() + 6),
+              (std::vector<Vec3>{a, d, c, a, c, b}));
+    EXPECT_EQ(std::vector<Vec3>(cells.vertices.begin() + 972, cells.vertices.begin() + 980),
+              (std::vector<Vec3>{a, b, b, c, c, d, d, a}));
+    EXPECT_EQ(cells.vertices[971], at(32, 8));
+    ASSERT_EQ(cells.colors.size(), 2u * 162u);
+    EXPECT_EQ(cells.colors[0], Color(0.0f, 0.0f, 0.0f, 0.25f));
+    EXPECT_EQ(cells.colors[1], Color(1.0f, 0.0f, 0.0f, 0.25f));
+    EXPECT_EQ(cells.colors[162], cells.colors[0]);
+
+    RecordingDrawer border(*canvas);
+    terrain.RenderBorder(border);
+    EXPECT_EQ(border.calls, (std::vector<std::string>{"L", "E192"}));
+    ASSERT_EQ(border.vertices.size(), 192u);
+    EXPECT_EQ(border.vertices[0], at(0, 0) - offset);
+    EXPECT_EQ(border.vertices[3], at(1, 16) - offset);
+    terrain.Unload();
 }
 
 } // namespace

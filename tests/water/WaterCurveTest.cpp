@@ -9,6 +9,7 @@
 #include "terrain/WaterWaveSet.h"
 
 #include <cmath>
+#include <initializer_list>
 
 namespace GAME::WaterTest {
 namespace {
@@ -44,6 +45,17 @@ std::vector<uint32_t> RowAlpha(const WaterPathSegment& segment, unsigned row)
 
 class WaterCurveTest : public WaterTestBase
 {
+protected:
+    // A river of the type "River" (made here) at height 1 through the points; null when refused.
+    WaterPath* River(Water& water, std::initializer_list<ControlPoint> points)
+    {
+        Type("River");
+        WaterPath* river = water.AddWaterPath("River", 1.0f, *points.begin());
+        if (river)
+            for (auto point = points.begin() + 1; point != points.end(); ++point)
+                river->AddControlPoint(*point);
+        return river;
+    }
 };
 
 TEST_F(WaterCurveTest, SegmentsAreSubdividedByLengthWithinOneToSixtyFour)
@@ -85,11 +97,9 @@ TEST_F(WaterCurveTest, SegmentsAreSubdividedByLengthWithinOneToSixtyFour)
 TEST_F(WaterCurveTest, RiversFadeInAtTheirStartAndOutAtTheirEnd)
 {
     Water& water = MakeWater(64);
-    Type("River");
-    WaterPath* river = water.AddWaterPath("River", 1.0f, Point(4.0f, 10.0f, 3.0f, 0.0f));
+    WaterPath* river = River(water, {Point(4.0f, 10.0f, 3.0f, 0.0f), Point(20.0f, 10.0f, 3.0f, 0.0f),
+                                     Point(36.0f, 10.0f, 3.0f, 0.0f)});
     ASSERT_NE(river, nullptr);
-    river->AddControlPoint(Point(20.0f, 10.0f, 3.0f, 0.0f));
-    river->AddControlPoint(Point(36.0f, 10.0f, 3.0f, 0.0f));
     ASSERT_EQ(river->GetNumSegments(), 2u);
     const std::vector<uint32_t> faded(10, 0), half(10, 127), full(10, 255);
     const WaterPathSegment& first = *river->GetSegment(0);
@@ -116,6 +126,54 @@ TEST_F(WaterCurveTest, RiversFadeInAtTheirStartAndOutAtTheirEnd)
     ASSERT_EQ(brook->GetSegment(0)->GetNumSubdivisions(), 1u);
     EXPECT_EQ(RowAlpha(*brook->GetSegment(0), 0), faded);
     EXPECT_EQ(RowAlpha(*brook->GetSegment(0), 1), half);
+}
+
+// Rivers and wave sets add, drop and rebuild their segments through the curve they share; what a
+// river adds on its own (its reflection plane, the fade of its last segment) follows every edit,
+// and the water's tree holds exactly the segments that exist.
+TEST_F(WaterCurveTest, EditsAtTheEndKeepSegmentsPlaneAndTreeInStep)
+{
+    Water& water = MakeWater(64);
+    WaterPath* river = River(water, {Point(4.0f, 10.0f, 3.0f, 0.0f), Point(20.0f, 10.0f, 3.0f, 0.0f),
+                                     Point(36.0f, 20.0f, 3.0f, 0.0f)});
+    ASSERT_NE(river, nullptr);
+    EXPECT_EQ(TreeCount(water), 2u);
+    const GraphicsReflectionPlane& plane = river->GetReflectionPlane();
+    EXPECT_GT(plane.box.GetMax().z, 20.0f);
+
+    river->RemoveEndControlPoint();
+    ASSERT_EQ(river->GetNumSegments(), 1u);
+    EXPECT_EQ(river->GetNumControlPoints(), 2u);
+    EXPECT_EQ(river->GetCurrentControlPointIndex(), 1u);
+    EXPECT_EQ(TreeCount(water), 1u);
+    const WaterPathSegment& last = *river->GetSegment(0);
+    EXPECT_EQ(RowAlpha(last, last.GetNumSubdivisions()), std::vector<uint32_t>(10, 0));
+    EXPECT_EQ(plane.box.GetMax().z, last.GetBoundingBox().GetMax().z);
+
+    river->UpdateHeight(3.0f);
+    EXPECT_EQ(river->GetHeight(), 3.0f);
+    EXPECT_EQ(plane.d, -3.0f);
+    EXPECT_EQ(plane.box.center.y, 3.0f);
+    for (const WaterVertex& v : Vertices(last))
+        EXPECT_EQ(v.position[1], 3.0f);
+    river->UpdateHeight(std::nanf(""));
+    EXPECT_EQ(river->GetHeight(), 3.0f);
+
+    WaterWaveSet* shore = water.AddWaveSet(0.0f, Point(10.0f, 40.0f, 5.0f, 0.0f, 4.0f));
+    shore->AddControlPoint(Point(30.0f, 40.0f, 5.0f, 0.0f, 4.0f));
+    shore->AddControlPoint(Point(50.0f, 40.0f, 5.0f, 0.0f, 4.0f));
+    EXPECT_EQ(TreeCount(water), 3u);
+    shore->RemoveEndControlPoint();
+    EXPECT_EQ(shore->GetNumSegments(), 1u);
+    EXPECT_EQ(TreeCount(water), 2u);
+    shore->UpdateHeight(2.0f);
+    EXPECT_FLOAT_EQ(shore->GetSegment(0)->GetWaveHeight(), 2.1f);
+
+    // A curve destroyed takes its segments out of the tree.
+    water.RemoveWaterCurve(river);
+    EXPECT_EQ(TreeCount(water), 1u);
+    water.RemoveWaterCurve(shore);
+    EXPECT_EQ(TreeCount(water), 0u);
 }
 
 TEST_F(WaterCurveTest, RaysHitRiversAndTheFlowFollowsTheCurve)
