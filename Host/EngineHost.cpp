@@ -89,17 +89,6 @@ namespace {
 constexpr int markerCount = 50;
 const char* const markerRecord = "Records/Sample/Marker.dbr";
 
-// A world wide enough that the view's reach (its far plane and the level-load distance) covers a
-// small part of it, flown fast enough that regions left behind go unused long enough to unload.
-DataKit::WorldGenerator::Settings WorldPlan()
-{
-    DataKit::WorldGenerator::Settings plan;
-    plan.regionsX = 6;
-    plan.regionsZ = 6;
-    plan.flightSpeed = 120.0f;
-    return plan;
-}
-
 // Real-time frames of 10 ms: regions unload after about 600 frames without use (6 s).
 constexpr std::chrono::microseconds framePeriod(10000);
 constexpr int unloadFrames = 600;
@@ -305,7 +294,7 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
 
     // The world: generated into the folder (its caves' doorways take their meshes from the graphics
     // engine), then loaded as a game loads its map.
-    DataKit::WorldGenerator generator(WorldPlan());
+    DataKit::WorldGenerator generator(DataKit::WorldGenerator::SampleWorld());
     const DataKit::WorldGenerator::Settings& plan = generator.GetSettings();
     // The window answers while the world is made: Escape or closing it ends the run there.
     generator.SetKeepGoing([&] { return window.Poll(engine); });

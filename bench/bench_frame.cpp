@@ -2166,7 +2166,7 @@ int main(int argc, char** argv)
         engine.SetKeymapPath("Settings/keymap.txt");
         engine.Start(files, folder.Path().string(), "OpenGL");
 
-        WorldGenerator generator(HostWorldPlan());
+        WorldGenerator generator(WorldGenerator::SampleWorld());
         GAME::World* world = engine.GetWorld();
         if (!world || !engine.GetGraphicsEngine() || !generator.Generate() ||
             !generator.Write(folder.Path().string())) {

@@ -313,7 +313,7 @@ int main(int argc, char** argv)
         engine.ShowThreadMonitor(false);
         engine.ShowProfiler(false);
 
-        WorldGenerator generator(HostWorldPlan());
+        WorldGenerator generator(WorldGenerator::SampleWorld());
         GAME::World* world = engine.GetWorld();
         const bool written = world && engine.GetGraphicsEngine() && generator.Generate() &&
                              generator.Write(folder.Path().string());

@@ -12,7 +12,6 @@
 #include "common/BenchFolder.h"
 #include "common/BenchMachine.h"
 #include "common/BenchReport.h"
-#include "common/WorldPlan.h"
 #include "core/Intersect.h"
 #include "core/Log.h"
 #include "core/ObjectManager.h"
@@ -289,7 +288,7 @@ int main(int argc, char** argv)
 
         // Wide enough that the view's reach (its far plane and the level-load distance) covers a
         // small part of it: regions keep coming in ahead and going out behind.
-        WorldGenerator generator(HostWorldPlan());
+        WorldGenerator generator(WorldGenerator::SampleWorld());
         if (!engine.GetWorld() || !generator.Generate() || !generator.Write(folder.Path().string())) {
             std::printf("bench_streaming: the engine did not start or the world was not written\n");
             status = 1;

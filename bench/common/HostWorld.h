@@ -1,10 +1,9 @@
 // The sample host's game data as the frame and soak benchmarks draw it (see Host/EngineHost.cpp):
 // its prop records, the placed records, lake reflections at "high"; the world they fly is
-// HostWorldPlan's. Only programs built with the host's view include it.
+// WorldGenerator::SampleWorld's. Only programs built with the host's view include it.
 #pragma once
 
 #include "HostView.h"
-#include "common/WorldPlan.h"
 
 #include "datakit/SampleGameData.h"
 #include "datakit/WorldGenerator.h"

@@ -139,16 +139,6 @@ protected:
     }
 };
 
-// The sample host's world plan (Host/EngineHost.cpp): 6 x 6 fields, two caves, the host's speed.
-DataKit::WorldGenerator::Settings HostWorldPlan()
-{
-    DataKit::WorldGenerator::Settings plan;
-    plan.regionsX = 6;
-    plan.regionsZ = 6;
-    plan.flightSpeed = 120.0f;
-    return plan;
-}
-
 // The stretches of the flight (start and end seconds) near a doorway or in a cave.
 std::vector<std::pair<float, float>> NearDoorways(const DataKit::WorldGenerator& generator)
 {
@@ -285,7 +275,7 @@ TEST_F(OpenGLFlightPictureTest, NoFrameNearADoorwayShowsTheSkyUnderTheGroundABla
     e.Initialize(nullptr, settings, false, false, &files);
     World* world = e.GetWorld();
     ASSERT_NE(world, nullptr);
-    DataKit::WorldGenerator generator(HostWorldPlan());
+    DataKit::WorldGenerator generator(DataKit::WorldGenerator::SampleWorld());
     ASSERT_TRUE(generator.Generate());
     ASSERT_TRUE(generator.Write(dir.Path()));
     GraphicsEngine* graphics = e.GetGraphicsEngine();

@@ -28,10 +28,7 @@ using DataKit::WorldGenerator;
 // The sample host's fields (their ground: no props), with its caves.
 WorldGenerator::Settings HostFields()
 {
-    WorldGenerator::Settings settings;
-    settings.regionsX = 6;
-    settings.regionsZ = 6;
-    settings.flightSpeed = 120.0f;
+    WorldGenerator::Settings settings = WorldGenerator::SampleWorld();
     settings.entitiesPerRegion = 0;
     settings.entitiesPerCave = 0;
     settings.walkersPerRegion = 0;

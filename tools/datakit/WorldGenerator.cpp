@@ -669,6 +669,15 @@ std::vector<uint8_t> WorldGenerator::MakeWater(const std::vector<float>& heights
     return water.Build();
 }
 
+WorldGenerator::Settings WorldGenerator::SampleWorld()
+{
+    Settings plan;
+    plan.regionsX = 6;
+    plan.regionsZ = 6;
+    plan.flightSpeed = 120.0f;
+    return plan;
+}
+
 WorldGenerator::WorldGenerator() = default;
 
 WorldGenerator::WorldGenerator(const Settings& settings) : m_settings(settings) {}

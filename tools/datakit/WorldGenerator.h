@@ -118,6 +118,12 @@ public:
         Atmosphere atmosphere;
     };
 
+    // The sample host's world: 6 x 6 fields with their caves, wide enough that the view's reach (its
+    // far plane and the level-load distance) covers a small part of it, flown fast enough that
+    // regions left behind go unused long enough to unload. The host, its benchmarks and the tests
+    // that look at its pictures fly this one.
+    static Settings SampleWorld();
+
     // An actor or light placed by record (the scattered entities are not listed).
     struct Placement
     {
