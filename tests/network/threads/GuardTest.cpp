@@ -273,7 +273,10 @@ TEST(GuardThreadsTest, AJoinedClientsFloodOfSmallPacketsNeitherStallsTheFrameNor
     uint32_t honestSent = 0;
     double joinMs = -1.0;
     const auto start = Clock::now();
-    while ((flooding || controller.next[flooderHost] < floodPackets) && MillisecondsSince(start) < 60000) {
+    // Until the flood and every honest packet have come through (the honest client's last ones may
+    // still be on their way when the flood's last is in).
+    while ((flooding || controller.next[flooderHost] < floodPackets || controller.next[honestHost] < honestSent) &&
+           MillisecondsSince(start) < 60000) {
         if (honestSent < 200) {
             honest.SendSealed(GAME::Test::commandType, CommandBody(honestSent++));
         }
