@@ -31,6 +31,29 @@ namespace {
 using DataKit::SampleWalker;
 using DataKit::WorldGenerator;
 
+// The props as the host draws them: upright boxes of these half widths, whichever way they turn; a
+// crate, turned any way, reaches as far as its half diagonal.
+constexpr std::pair<const char*, float> kPropHalfWidths[] = {
+    {"rock", 0.6f}, {"tree", 0.4f}, {"bush", 0.7f}, {"ruin", 1.5f}};
+constexpr float kCrateReach = 0.75f * 1.4142136f;
+
+std::string LowerName(const Entity& entity)
+{
+    std::string name = entity.GetObjectName();
+    std::transform(name.begin(), name.end(), name.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return name;
+}
+
+// The half width of the scattered prop of that (lower-case) name; 0 for anything else.
+float PropHalfWidth(const std::string& name)
+{
+    for (const auto& [word, half] : kPropHalfWidths)
+        if (name.find(word) != std::string::npos)
+            return half;
+    return 0.0f;
+}
+
 WorldGenerator::Settings SmallWorld()
 {
     WorldGenerator::Settings settings;
@@ -189,7 +212,7 @@ TEST_F(GeneratedActorsTest, NothingIsPlacedInTheLakesOrRivers)
 TEST_F(GeneratedActorsTest, PropsStandApartOnTheirOwnGroundAndInsideTheCaveWalls)
 {
     // As full as the sample host's regions and cave, with a village and a doorway. The props are
-    // drawn as the host draws them: upright boxes of these half widths, whichever way they turn.
+    // drawn as the host draws them (kPropHalfWidths).
     WorldGenerator::Settings settings = SmallWorld();
     settings.regionsX = 3;
     settings.regionSize = 64;
@@ -199,8 +222,6 @@ TEST_F(GeneratedActorsTest, PropsStandApartOnTheirOwnGroundAndInsideTheCaveWalls
     WorldGenerator generator(settings);
     World* world = StartGenerated(generator);
     ASSERT_NE(world, nullptr);
-    const std::pair<const char*, float> halfWidths[] = {
-        {"rock", 0.6f}, {"tree", 0.4f}, {"bush", 0.7f}, {"ruin", 1.5f}};
 
     struct Square
     {
@@ -221,18 +242,13 @@ TEST_F(GeneratedActorsTest, PropsStandApartOnTheirOwnGroundAndInsideTheCaveWalls
         for (const Entity* entity : Entities(world->GetRegion(i))) {
             const Vec3 at = entity->GetCoords().GetOrigin().GetRegionPosition() +
                             Vec3(static_cast<float>(offset.x), 0.0f, static_cast<float>(offset.z));
-            std::string name = entity->GetObjectName();
-            std::transform(name.begin(), name.end(), name.begin(),
-                           [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-            float half = 0.0f;
-            for (const auto& [word, width] : halfWidths)
-                if (name.find(word) != std::string::npos)
-                    half = width;
+            const std::string name = LowerName(*entity);
+            const float half = PropHalfWidth(name);
             if (half > 0.0f) {
                 props.push_back({info.cave ? i : -1, at.x, at.z, half, name});
                 caveProps += info.cave ? 1 : 0;
             } else if (name.find("crate") != std::string::npos) {
-                others.push_back({info.cave ? i : -1, at.x, at.z, 0.75f * 1.4142136f, name});
+                others.push_back({info.cave ? i : -1, at.x, at.z, kCrateReach, name});
             } else if (name.find("entrance") != std::string::npos) {
                 others.push_back({info.cave ? i : -1, at.x, at.z, 2.0f, name});
             }
@@ -289,8 +305,7 @@ TEST_F(GeneratedActorsTest, WalkersGoRoundTheirWholeCirclesClearOfEveryProp)
 {
     // A village and a cave as full as the sample host's. Each walker is walked once round its
     // circle (about 12.6 s at its turn of 0.5 a second): at no point does its body (0.4 units
-    // round its middle) enter a prop or crate as the host draws them (upright squares of these
-    // half widths; a crate turned any way).
+    // round its middle) enter a prop or crate as the host draws them (kPropHalfWidths, kCrateReach).
     WorldGenerator::Settings settings = SmallWorld();
     settings.regionSize = 64;
     settings.caveSize = 32;
@@ -299,8 +314,6 @@ TEST_F(GeneratedActorsTest, WalkersGoRoundTheirWholeCirclesClearOfEveryProp)
     WorldGenerator generator(settings);
     World* world = StartGenerated(generator);
     ASSERT_NE(world, nullptr);
-    const std::pair<const char*, float> halfWidths[] = {
-        {"rock", 0.6f}, {"tree", 0.4f}, {"bush", 0.7f}, {"ruin", 1.5f}, {"crate", 0.75f * 1.4142136f}};
     const std::vector<WorldGenerator::RegionInfo>& regions = generator.GetRegions();
     int checkedRegions = 0;
     for (size_t i = 0; i < regions.size(); ++i) {
@@ -320,13 +333,11 @@ TEST_F(GeneratedActorsTest, WalkersGoRoundTheirWholeCirclesClearOfEveryProp)
                 walkers.push_back(walker);
                 continue;
             }
-            std::string name = entity->GetObjectName();
-            std::transform(name.begin(), name.end(), name.begin(),
-                           [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+            const std::string name = LowerName(*entity);
             const Vec3 at = entity->GetCoords().GetOrigin().GetRegionPosition();
-            for (const auto& [word, half] : halfWidths)
-                if (name.find(word) != std::string::npos)
-                    props.push_back({at.x, at.z, half, name});
+            const float half = name.find("crate") != std::string::npos ? kCrateReach : PropHalfWidth(name);
+            if (half > 0.0f)
+                props.push_back({at.x, at.z, half, name});
         }
         ASSERT_GE(walkers.size(), 2u);
         ASSERT_GT(props.size(), 50u);
