@@ -576,9 +576,11 @@ layout(location = 2) in vec2 uv;
 layout(location = 3) in vec4 row0;
 layout(location = 4) in vec4 row1;
 layout(location = 5) in vec4 row2;
-out vec3 v_normal; out vec3 v_world; out vec2 v_uv; out float v_clear;
+layout(location = 6) in vec4 tint;
+out vec3 v_normal; out vec3 v_world; out vec2 v_uv; out float v_clear; out vec3 v_tint;
 void main() {
     vec4 p = vec4(position, 1.0);
+    v_tint = tint.rgb;
     v_world = vec3(dot(row0, p), dot(row1, p), dot(row2, p));
     gl_Position = viewProjection * vec4(v_world, 1.0);
     gl_ClipDistance[0] = dot(clipPlane, vec4(v_world, 1.0));
@@ -589,11 +591,15 @@ void main() {
 )GLSL";
 const char* kMeshPixel = "#version 450 core\n" FLOOR_COMMON R"GLSL(
 layout(binding = 0) uniform sampler2D base;
-in vec3 v_normal; in vec3 v_world; in vec2 v_uv; in float v_clear;
+in vec3 v_normal; in vec3 v_world; in vec2 v_uv; in float v_clear; in vec3 v_tint;
 out vec4 colour;
 void main() {
     vec3 n = dot(v_normal, v_normal) > 0.0 ? normalize(v_normal) : vec3(0.0, 1.0, 0.0);
-    vec3 c = texture(base, v_uv).rgb * Light(n, v_world);
+    // As the sample mesh shaders do: a face takes less of the ambient the more it turns away from
+    // the open above.
+    float up = clamp(n.y * 0.5 + 0.5, 0.0, 1.0);
+    vec3 turnedAway = mix(groundAmbient, skyAmbient, up) * 0.45 * (1.0 - up);
+    vec3 c = v_tint * texture(base, v_uv).rgb * (Light(n, v_world) - turnedAway);
     colour = vec4(mix(fogColour, c, v_clear), 1.0);
 }
 )GLSL";
@@ -764,7 +770,7 @@ struct MeshPart
 struct MeshInstance
 {
     size_t firstPart = 0, parts = 0;
-    float rows[12]; // object to world
+    float rows[16]; // object to world, then the tint
     GAME::Vec3 lo, hi;
     int region = -1;
 };
@@ -844,7 +850,8 @@ private:
     void Upload();
     size_t Texture(const std::string& name, bool clamp);
     void AddTerrain(int index, GAME::Region& region, const FrameCamera& camera);
-    void AddMesh(int region, const GAME::GraphicsMesh& mesh, const GAME::Coords& objectToWorld);
+    void AddMesh(int region, const GAME::GraphicsMesh& mesh, const GAME::Coords& objectToWorld,
+                 const GAME::Color& tint = GAME::Color(1.0f, 1.0f, 1.0f, 1.0f));
     void AddWater(int index, GAME::Region& region, GAME::Water& water);
     void SetCommon(GLuint program, const RegionView& view, const Mat& vp, bool underground);
     // Into the framebuffer bound.
@@ -1067,7 +1074,8 @@ void Floor::AddTerrain(int index, GAME::Region& region, const FrameCamera& camer
         }
 }
 
-void Floor::AddMesh(int region, const GAME::GraphicsMesh& mesh, const GAME::Coords& objectToWorld)
+void Floor::AddMesh(int region, const GAME::GraphicsMesh& mesh, const GAME::Coords& objectToWorld,
+                    const GAME::Color& tint)
 {
     auto known = m_meshOf.find(&mesh);
     if (known == m_meshOf.end()) {
@@ -1128,8 +1136,9 @@ void Floor::AddMesh(int region, const GAME::GraphicsMesh& mesh, const GAME::Coor
     instance.parts = known->second.second;
     instance.region = region;
     const GAME::Coords& c = objectToWorld;
-    const float rows[12] = {c.xAxis.x, c.yAxis.x,  c.zAxis.x, c.origin.x, c.xAxis.y, c.yAxis.y,
-                            c.zAxis.y, c.origin.y, c.xAxis.z, c.yAxis.z,  c.zAxis.z, c.origin.z};
+    const float rows[16] = {c.xAxis.x, c.yAxis.x, c.zAxis.x, c.origin.x, c.xAxis.y, c.yAxis.y,
+                            c.zAxis.y, c.origin.y, c.xAxis.z, c.yAxis.z, c.zAxis.z, c.origin.z,
+                            tint.r,    tint.g,    tint.b,    1.0f};
     std::memcpy(instance.rows, rows, sizeof(rows));
     const GAME::ABBox& box = mesh.GetBoundingBox();
     instance.lo = GAME::Vec3(1e30f, 1e30f, 1e30f);
@@ -1267,7 +1276,7 @@ bool Floor::Build(GAME::World& world, const WorldGenerator::Atmosphere& air,
                 placement.yAxis = placement.yAxis * scale;
                 placement.zAxis = placement.zAxis * scale;
                 placement.origin = placement.origin + offset;
-                AddMesh(r, *mesh, placement);
+                AddMesh(r, *mesh, placement, actor->GetTintColor());
                 continue;
             }
             if (auto* light = dynamic_cast<GAME::Light*>(entity)) {
@@ -1415,7 +1424,7 @@ void Floor::Upload()
     fill(m_buffers[3], nullptr, m_props.size() * sizeof(PropInstance), true);
     fill(m_buffers[4], m_meshVertices.data(), m_meshVertices.size() * sizeof(float), false);
     fill(m_buffers[5], m_meshIndices.data(), m_meshIndices.size() * sizeof(uint16_t), false);
-    fill(m_buffers[6], nullptr, m_meshInstances.size() * 12 * sizeof(float), true);
+    fill(m_buffers[6], nullptr, m_meshInstances.size() * 16 * sizeof(float), true);
     fill(m_buffers[7], m_blades.data(), m_blades.size() * sizeof(BladeInstance), false);
     fill(m_buffers[8], m_water.data(), m_water.size() * sizeof(FloorWaterVertex), false);
 
@@ -1441,13 +1450,13 @@ void Floor::Upload()
 
     glCreateVertexArrays(1, &m_meshArray);
     glVertexArrayVertexBuffer(m_meshArray, 0, m_buffers[4], 0, 32);
-    glVertexArrayVertexBuffer(m_meshArray, 1, m_buffers[6], 0, 48);
+    glVertexArrayVertexBuffer(m_meshArray, 1, m_buffers[6], 0, 64);
     glVertexArrayBindingDivisor(m_meshArray, 1, 1);
     glVertexArrayElementBuffer(m_meshArray, m_buffers[5]);
     attribute(m_meshArray, 0, 3, 0, 0);
     attribute(m_meshArray, 1, 3, 12, 0);
     attribute(m_meshArray, 2, 2, 24, 0);
-    for (GLuint a = 0; a < 3; ++a)
+    for (GLuint a = 0; a < 4; ++a)
         attribute(m_meshArray, 3 + a, 4, a * 16, 1);
 
     glCreateVertexArrays(1, &m_bladeArray);
@@ -1631,7 +1640,7 @@ void Floor::DrawRegion(const RegionView& view)
         for (const auto& [part, instances] : byPart)
             for (size_t i : instances)
                 m_visibleRows.insert(m_visibleRows.end(), m_meshInstances[i].rows,
-                                     m_meshInstances[i].rows + 12);
+                                     m_meshInstances[i].rows + 16);
         glNamedBufferSubData(m_buffers[6], 0, GLsizeiptr(m_visibleRows.size() * sizeof(float)),
                              m_visibleRows.data());
         SetCommon(m_meshProgram, view, vp, underground);
