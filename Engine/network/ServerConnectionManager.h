@@ -72,8 +72,12 @@ class ServerConnectionManager : public ConnectionManager
 public:
     static constexpr int serverHostId = 0;
     static constexpr int maxClients = 15;
-    // As many as there are host ids and one more: a whole server's worth may join at once.
-    static constexpr int maxPendingConnections = maxClients + 1;
+    // Peers still joining. A peer younger than a quarter of a second keeps its slot (a newcomer's
+    // first round trip is not swept away), so addresses that start peers at their whole rate hold
+    // a slot for every two of them (see the banner): this many take some 2,000 addresses. Each
+    // slot costs the transport about half a kilobyte while free and a few more while held, and
+    // its receive thread a few nanoseconds a turn.
+    static constexpr int maxPendingConnections = 1024;
     static constexpr int handshakeTimeoutMs = 2000;
     static constexpr int defaultMaxPeersPerAddress = 4;
     static constexpr int connectsPerAddressPerSecond = 2;
@@ -153,6 +157,7 @@ private:
     // What the server keeps of each joined client besides its link.
     struct ClientState
     {
+        uint32_t connection = 0; // its link
         // The latest view not yet handed on, and when one was.
         bool viewWaiting = false;
         RegionId viewRegion;
@@ -185,6 +190,8 @@ private:
     // Why the client's spawns may not be made, or null when they may.
     const char* CheckSpawns(int host, ClientState& client, ObjectInteractionPacket& packet, size_t spawns);
     int FindFreeHostId() const;
+    // The joined client's link, or null.
+    Link* FindClientLink(int host);
 
     struct LocalPacket
     {

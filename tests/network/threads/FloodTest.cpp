@@ -453,9 +453,10 @@ TEST(FloodThreadsTest, DatagramsOfMoreCommandsThanENetSendsAreNotAnswered)
 
 // Connects from 48 addresses that finish ENet's handshake (with the cookie) and never ask to
 // join, as many peers an address as it may have, each let go without a word 20 ms after it
-// connected (or after it was refused) and made anew: thousands of connects a second want the 16
-// joining slots. A real client, which must spend a round trip in ENet's handshake and a frame of
-// its own before it asks, joins all the same.
+// connected (or after it was refused) and made anew: thousands of connects a second. A peer let go
+// without a word keeps its slot until the handshake time is up and costs its address four connects
+// more. A real client, which must spend a round trip in ENet's handshake and a frame of its own
+// before it asks, joins all the same once the flood is at its height (its first peers dropped).
 TEST(FloodThreadsTest, ARealClientJoinsThroughConnectsFromManyAddresses)
 {
     GAME::Test::LogCapture log;
@@ -473,7 +474,7 @@ TEST(FloodThreadsTest, ARealClientJoinsThroughConnectsFromManyAddresses)
             if (ENetHost* host = GAME::Test::MakeHost("127.0.0." + std::to_string(20 + i), peersPerAddress))
                 hosts.push_back(host);
         std::map<ENetPeer*, Clock::time_point> since;
-        const auto limit = Clock::now() + std::chrono::seconds(25);
+        const auto limit = Clock::now() + std::chrono::seconds(60);
         while (flooding && Clock::now() < limit) {
             const auto now = Clock::now();
             for (ENetHost* host : hosts) {
@@ -506,13 +507,12 @@ TEST(FloodThreadsTest, ARealClientJoinsThroughConnectsFromManyAddresses)
             enet_host_destroy(host);
     });
 
-    const auto floodStart = Clock::now();
-    ASSERT_TRUE(PumpUntil([&] { server.Update(5); },
-                          [&] { return connects > 1000 && Clock::now() - floodStart > std::chrono::seconds(2); },
-                          10000));
+    // However slowly this machine runs the flood: its peers got in, and the first were dropped.
+    const bool underWay = PumpUntil([&] { server.Update(5); },
+                                    [&] { return completed > 50 && server.GetGuardStats().timedOut > 0; }, 30000);
     ClientConnectionManager client;
-    ASSERT_TRUE(client.Connect("127.0.0.1", server.GetPort()));
-    PumpUntil(
+    if (underWay && client.Connect("127.0.0.1", server.GetPort()))
+        PumpUntil(
         [&] {
             server.Update(5);
             client.Update(5);
@@ -521,10 +521,11 @@ TEST(FloodThreadsTest, ARealClientJoinsThroughConnectsFromManyAddresses)
     const int connectsWhileJoining = connects;
     flooding = false;
     flood.join();
+    ASSERT_TRUE(underWay) << connectsWhileJoining << " connects, " << completed << " peers in";
     EXPECT_TRUE(client.IsConnected()) << "after " << connectsWhileJoining << " connects";
     EXPECT_EQ(server.GetNumClients(), 1);
-    EXPECT_GT(completed, 50); // the flood's peers did get in, and were let go
-    EXPECT_GT(server.GetGuardStats().pushedOut, 0u);
+    // The flood's addresses were held to their allowance.
+    EXPECT_GT(server.GetGuardStats().refusedRate, 0u);
     client.Shutdown();
 }
 

@@ -4,6 +4,7 @@
 // keeps its link.
 //
 // - Forged source addresses: connects from hundreds of addresses that never read an answer.
+// - A small botnet of real addresses whose peers hold joining slots and never ask to join.
 // - A joined client's flood of small packets: wrongly authenticated ones, then authenticated ones.
 // - A joined client's reliable sends out of order inside the window, newest first.
 // - Log churn: peers from 200 addresses that each send what the session drops and leave.
@@ -168,6 +169,79 @@ TEST(GuardThreadsTest, ForgedSourceAddressesTakeNoSlotAndARealClientJoinsEveryTi
     EXPECT_GE(guard.cookiesSent, static_cast<uint64_t>(forged / 2));
     EXPECT_EQ(guard.pushedOut, 0u); // no forged connect ever held a slot
     EXPECT_EQ(guard.refusedNoRoom, 0u);
+}
+
+// Hole: a botnet of 64 real addresses (each receives the cookie) that never asks to join. Each
+// address starts 2 peers a second (a burst of 4), all the server allows it; each peer holds a
+// joining slot for 220 ms, younger than any the server pushes out, leaves politely (which costs
+// its address nothing), and a new connect takes its place in the same instant, so that 24 peers
+// hold slots at all times. With 16 joining slots every one stayed young and held, a real client's
+// connect found no room every time it asked and its join failed after 10 s. Now four real clients
+// join one after the other while it lasts, each quickly.
+TEST(GuardThreadsTest, ASmallBotnetHoldingJoiningSlotsDoesNotKeepRealClientsOut)
+{
+    GAME::Test::LogCapture log;
+    ASSERT_EQ(enet_initialize(), 0);
+    ServerConnectionManager server;
+    ASSERT_TRUE(server.Listen("127.0.0.1", 0));
+    std::vector<std::string> ips;
+    for (int i = 1; i <= 64; ++i)
+        ips.push_back("127.2.0." + std::to_string(i));
+    constexpr int inFlight = 24;
+    GAME::Test::Botnet botnet(ips, server.GetPort(), inFlight, 220, ServerConnectionManager::defaultMaxPeersPerAddress,
+                              ServerConnectionManager::connectsPerAddressPerSecond);
+    std::atomic<bool> attacking{true};
+    std::atomic<int> holding{0}, peakHolding{0};
+    std::atomic<uint64_t> held{0};
+    std::thread attack([&] {
+        const auto limit = Clock::now() + std::chrono::seconds(90);
+        while (attacking && Clock::now() < limit) {
+            botnet.Step();
+            holding = botnet.holding;
+            held = botnet.held;
+            Platform::SleepMilliseconds(1);
+        }
+    });
+    // Under way: the first bursts are spent, and the bots hold slots in turn.
+    const bool underWay = PumpUntil([&] { server.Update(5); }, [&] { return held > 200; }, 30000);
+
+    std::vector<std::unique_ptr<ClientConnectionManager>> clients;
+    std::vector<double> joins;
+    int heldDuringJoins = 0;
+    auto frame = [&] {
+        server.Update(5);
+        for (auto& client : clients)
+            client->Update(5);
+        heldDuringJoins = std::max(heldDuringJoins, holding.load());
+    };
+    for (int attempt = 0; attempt < 4 && underWay; ++attempt) {
+        clients.emplace_back(new ClientConnectionManager);
+        const auto start = Clock::now();
+        if (clients.back()->Connect("127.0.0.1", server.GetPort()))
+            PumpUntil(frame, [&] { return !clients.back()->IsConnecting(); }, 12000);
+        joins.push_back(clients.back()->IsConnected() ? MillisecondsSince(start) : -1.0);
+    }
+    const uint64_t heldSlots = held;
+    attacking = false;
+    attack.join();
+    ASSERT_TRUE(underWay) << "the botnet's peers took " << heldSlots << " slots";
+    {
+        const Socket::GuardStats g = server.GetGuardStats();
+        std::printf("joins %.1f %.1f %.1f %.1f; bots connects %llu held %llu left %llu letGo %llu peak %d; pushed %llu noRoom %llu rate %llu addr %llu timedOut %llu\n",
+                    joins[0], joins[1], joins[2], joins[3], (unsigned long long)botnet.connects, (unsigned long long)botnet.held,
+                    (unsigned long long)botnet.left, (unsigned long long)botnet.letGo, botnet.peakHolding,
+                    (unsigned long long)g.pushedOut, (unsigned long long)g.refusedNoRoom, (unsigned long long)g.refusedRate,
+                    (unsigned long long)g.refusedAddress, (unsigned long long)g.timedOut);
+    }
+    for (double ms : joins) {
+        EXPECT_GT(ms, 0.0) << "a join failed while the botnet's peers took " << heldSlots << " slots";
+        EXPECT_LT(ms, 3000.0) << "a join took " << ms << " ms";
+    }
+    EXPECT_EQ(server.GetNumClients(), 4);
+    // The botnet held as many slots while the clients joined as there were for peers joining before.
+    EXPECT_GE(heldDuringJoins, 16);
+    for (auto& client : clients)
+        client->Shutdown();
 }
 
 // A game packet body that the pretend game reads: a sequence number and a text.
