@@ -40,7 +40,7 @@ bool ServerConnectionManager::Listen(const char* address, int port)
     Socket* socket = OpenSocket();
     Socket::Limits limits;
     // A slot for each host id, which only a joined client holds for long, and the slots of those
-    // still joining (a client too many among them, so that it hears why).
+    // still joining (see maxPendingConnections).
     limits.maxConnections = maxClients + maxPendingConnections;
     limits.maxPending = maxPendingConnections;
     limits.pendingTimeoutMs = handshakeTimeoutMs;

@@ -491,8 +491,8 @@ struct Socket::Impl
                 continue;
             }
             const Slot& slot = Track(i, now);
-            if (limits.pendingTimeoutMs == 0 || now - slot.since <= limits.pendingTimeoutMs || IsEstablished(peer) ||
-                IsAwaitingMainThread(peer, done))
+            if (limits.pendingTimeoutMs == 0 || now - slot.since <= limits.pendingTimeoutMs ||
+                IsEstablished(peer) || IsAwaitingMainThread(peer, done))
                 continue;
             Count(guardCounters.timedOut);
             ChargeWastedSlot(peer, now);
@@ -633,7 +633,8 @@ struct Socket::Impl
     }
 
     // A reliable command (its packet's first number for a fragment) that the peer may not send
-    // now: before it joined, further ahead of what it delivered than pendingReliableWindow; once
+    // now: before it joined, further ahead than pendingReliableWindow of what it will have
+    // delivered once the sends before it in the datagram are in (`expected`, the next); once
     // joined, one whose filing would cost ENet more steps than the peer has left (see
     // reorderStepsPerSecond), unless it is the one ENet waits for (`expected`). ENet itself
     // discards, unacknowledged, what is further ahead than its own window (seven of its windows of
@@ -647,7 +648,8 @@ struct Socket::Impl
         const uint16_t ahead = static_cast<uint16_t>(sequence - delivered);
         if (ahead == 0 || ahead > 0x8000)
             return false;
-        if (!established && ahead > pendingReliableWindow) {
+        const uint16_t pastExpected = static_cast<uint16_t>(sequence - expected);
+        if (!established && pastExpected < 0x8000 && pastExpected >= pendingReliableWindow) {
             Count(guardCounters.commandsLeftOut);
             return true;
         }

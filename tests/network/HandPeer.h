@@ -2,7 +2,7 @@
 // addresses of their own (any of 127.x.y.z), which take a guarded server's connect cookie and
 // connect again with it as the engine's own socket does, and, when asked, join the session with
 // the engine's own link (NetworkConnection). Once connected they can send commands crafted on
-// their socket. One thread at a time per host.
+// their socket. One thread at a time per host. And a botnet of such hosts (Botnet).
 #pragma once
 
 #include "network/NetPacketHeader.h"
@@ -196,18 +196,21 @@ template <typename Command> void AppendCommand(std::vector<uint8_t>& datagram, c
 // address (`perSecond`, a burst of `perAddress`, at most `perAddress` at once); each peer holds a
 // joining slot for `holdMs`, younger than any the server pushes out, then leaves politely (a
 // disconnect), and at the next turn a new connect from whichever address has most allowance left
-// takes its place, so that `inFlight` peers hold slots (or wait for one) at all times. Step does
-// one turn (a millisecond apart, say); one thread at a time.
+// takes its place, so that `inFlight` peers hold slots (or wait for one) at all times. With `ask`,
+// each peer sends a join request (a real one, of a key share of its own) once ENet connected it,
+// and leaves as soon as the server answers. Step does one turn (a millisecond apart, say); one
+// thread at a time.
 class Botnet
 {
 public:
     Botnet(const std::vector<std::string>& ips, int serverPort, int inFlight, int holdMs, int perAddress,
-           double perSecond)
+           double perSecond, bool ask = false)
         : m_server(EnetAddress("127.0.0.1", serverPort)), m_inFlight(inFlight), m_hold(holdMs),
-          m_perAddress(perAddress), m_rate(perSecond)
+          m_perAddress(perAddress), m_rate(perSecond), m_ask(ask)
     {
+        // A peer more on each address's host, the one asking for the cookie.
         for (const std::string& ip : ips)
-            if (ENetHost* host = MakeHost(ip, static_cast<size_t>(perAddress) + 1)) // and one asking for the cookie
+            if (ENetHost* host = MakeHost(ip, static_cast<size_t>(perAddress) + 1))
                 m_addresses.push_back(Address{host, RateBucket(perAddress, Now())});
     }
     ~Botnet()
@@ -227,10 +230,22 @@ public:
                 auto bot = m_bots.find(event.peer);
                 if (event.type == ENET_EVENT_TYPE_RECEIVE) {
                     enet_packet_destroy(event.packet);
+                    if (bot != m_bots.end() && !bot->second.answered) {
+                        bot->second.answered = true;
+                        ++answered;
+                    }
                 } else if (bot != m_bots.end() && event.type == ENET_EVENT_TYPE_CONNECT) {
                     bot->second.connected = true;
                     ++held;
                     peakHolding = std::max(peakHolding, ++holding);
+                    std::vector<uint8_t> request;
+                    NetworkConnection link(NetworkConnection::SIDE_CLIENT);
+                    if (m_ask && link.MakeConnectRequest(request)) {
+                        enet_peer_send(
+                            event.peer, 0,
+                            enet_packet_create(request.data(), request.size(), ENET_PACKET_FLAG_RELIABLE));
+                        enet_host_flush(address.host);
+                    }
                 } else if (bot != m_bots.end() && event.type == ENET_EVENT_TYPE_DISCONNECT) {
                     ++letGo; // the server dropped it before its time
                     Forget(bot);
@@ -267,7 +282,7 @@ public:
                 break;
             best->allowance.Take(m_rate, m_perAddress, now);
             ++best->active;
-            m_bots[peer] = Bot{best, now, false};
+            m_bots[peer] = Bot{best, now, false, false};
             ++connects;
             enet_host_flush(best->host);
         }
@@ -275,7 +290,7 @@ public:
         // (the server frees a slot once it has handled the disconnect).
         for (auto bot = m_bots.begin(); bot != m_bots.end();) {
             auto next = std::next(bot);
-            if (now - bot->second.since >= static_cast<uint32_t>(m_hold)) {
+            if (now - bot->second.since >= static_cast<uint32_t>(m_hold) || bot->second.answered) {
                 enet_peer_disconnect_now(bot->first, 0);
                 ++left;
                 Forget(bot);
@@ -288,6 +303,7 @@ public:
     uint64_t held = 0;     // of those, the ones the server let in
     uint64_t left = 0;     // peers that left politely when their time was up
     uint64_t letGo = 0;    // peers the server dropped before that
+    uint64_t answered = 0; // join requests the server answered (`ask`)
     int holding = 0;       // peers in now
     int peakHolding = 0;
 
@@ -307,6 +323,7 @@ private:
         Address* address;
         uint32_t since;
         bool connected;
+        bool answered;
     };
 
     static uint32_t Now()
@@ -328,6 +345,7 @@ private:
     int m_hold;
     int m_perAddress;
     double m_rate;
+    bool m_ask;
     std::vector<Address> m_addresses;
     std::map<ENetPeer*, Bot> m_bots;
 };
