@@ -701,8 +701,8 @@ struct Socket::Impl
         for (size_t i = 0; i < host->peerCount; ++i) {
             ENetPeer& peer = host->peers[i];
             Slot& slot = slots[i];
-            // Only an established peer's (one not joined has a few waiting at most, and its slot
-            // need not carry the 8 KB of the numbers).
+            // Only an established peer's: ENet keeps nothing waiting for one not joined (see
+            // pendingReliableWindow), and its slot need not carry the 8 KB of the numbers.
             const bool waiting = IsTransportConnected(peer) && peer.channelCount > 0 && peer.channels &&
                                  !enet_list_empty(&peer.channels[0].incomingReliableCommands) &&
                                  IsEstablished(peer);
