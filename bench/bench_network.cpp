@@ -18,6 +18,15 @@
 // ones too. Measured on the process: its resident memory, the
 // server's longest frame, and how long a real client takes to join meanwhile, against the same
 // join on the quiet server.
+//
+// A botnet: 512 real loopback addresses that never ask to join (tests/network/HandPeer.h), each
+// starting peers at the rate the server allows it, each peer holding a joining slot for 220 ms
+// (younger than any the server pushes out) and leaving politely, a new one taking its place at
+// once: 200 slots held at all times. How long a real client takes to join meanwhile, against the
+// quiet server. Then 64 addresses whose peers do ask to join, each leaving once answered (or
+// after 1.9 s): they spend the server's key agreements, and a real client's request waits its
+// turn, at most the 2 s a peer has to join. And what the joining slots cost: the process's growth
+// when peers from 256 addresses hold every one of them.
 #include "common/BenchReport.h"
 
 #include "../tests/network/HandPeer.h"
@@ -399,6 +408,102 @@ bool MeasureForged(double& joinMs, double& quietJoinMs)
     return true;
 }
 
+// A botnet of the banner against a server of its own: the mean of three real clients' joins
+// (-1 when one did not join), and a join on the quiet server; false when the server could not
+// listen.
+bool MeasureBotnet(int addresses, int inFlight, int holdMs, bool ask, double& joinMs, double& quietJoinMs)
+{
+    GAME::ServerConnectionManager server;
+    if (!server.Listen("127.0.0.1", 0))
+        return false;
+    double longest = 0.0;
+    quietJoinMs = TimeJoin(server, longest);
+    std::vector<std::string> ips;
+    for (int i = 0; i < addresses; ++i)
+        ips.push_back("127.7." + std::to_string(i / 250) + "." + std::to_string(1 + i % 250));
+    GAME::Test::Botnet botnet(ips, server.GetPort(), inFlight, holdMs,
+                              GAME::ServerConnectionManager::defaultMaxPeersPerAddress,
+                              GAME::ServerConnectionManager::connectsPerAddressPerSecond, ask);
+    std::atomic<bool> attacking{true};
+    std::thread attack([&] {
+        while (attacking) {
+            botnet.Step();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    // The first bursts spent, the slots held in turn.
+    const auto start = Clock::now();
+    while (Clock::now() - start < std::chrono::seconds(2)) {
+        server.Update(0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    double total = 0.0;
+    joinMs = 0.0;
+    for (int attempt = 0; attempt < 3 && joinMs >= 0.0; ++attempt) {
+        const double ms = TimeJoin(server, longest);
+        joinMs = ms < 0.0 ? -1.0 : joinMs;
+        total += ms;
+    }
+    if (joinMs >= 0.0)
+        joinMs = total / 3.0;
+    attacking = false;
+    attack.join();
+    std::printf("bench_network: the botnet's peers held %llu slots in turn, %d at most at once; %llu join "
+                "requests of theirs answered\n",
+                static_cast<unsigned long long>(botnet.held), botnet.peakHolding,
+                static_cast<unsigned long long>(botnet.answered));
+    server.Shutdown();
+    return true;
+}
+
+// Every joining slot held by peers that finished ENet's handshake (with the cookie) and never ask
+// to join, 4 from each of 256 addresses: the process's growth in MB (their own hosts made before
+// it is measured) and the slots they held; false when the server could not listen.
+bool MeasureHeldSlots(double& rssGrowthMb, int& held)
+{
+    GAME::ServerConnectionManager server;
+    if (!server.Listen("127.0.0.1", 0))
+        return false;
+    constexpr int perAddress = GAME::ServerConnectionManager::defaultMaxPeersPerAddress;
+    std::vector<ENetHost*> hosts;
+    for (int i = 0; i < GAME::ServerConnectionManager::maxPendingConnections / perAddress; ++i)
+        if (ENetHost* host = GAME::Test::MakeHost(
+                "127.8." + std::to_string(i / 250) + "." + std::to_string(1 + i % 250), perAddress))
+            hosts.push_back(host);
+    for (int settle = 0; settle < 50; ++settle) {
+        server.Update(0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    const uint64_t rssBefore = GAME::Platform::GetProcessWorkingSetBytes();
+    const ENetAddress to = GAME::Test::EnetAddress("127.0.0.1", server.GetPort());
+    for (ENetHost* host : hosts)
+        for (int p = 0; p < perAddress; ++p)
+            enet_host_connect(host, &to, 1, 0);
+    held = 0;
+    // Well within the time a peer may take to join.
+    const auto start = Clock::now();
+    while (held < static_cast<int>(hosts.size()) * perAddress &&
+           Clock::now() - start < std::chrono::milliseconds(1500)) {
+        for (ENetHost* host : hosts) {
+            ENetEvent event;
+            while (enet_host_service(host, &event, 0) > 0)
+                held += event.type == ENET_EVENT_TYPE_CONNECT ? 1 : 0;
+            GAME::Test::ServiceCookies(host);
+        }
+        server.Update(0);
+    }
+    for (int settle = 0; settle < 20; ++settle) {
+        server.Update(0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    rssGrowthMb =
+        static_cast<double>(GAME::Platform::GetProcessWorkingSetBytes() - rssBefore) / (1024.0 * 1024.0);
+    server.Shutdown();
+    for (ENetHost* host : hosts)
+        enet_host_destroy(host);
+    return true;
+}
+
 } // namespace
 
 // The sessions' log lines are not the benchmark's output.
@@ -410,7 +515,7 @@ public:
 
 const char* const kHelp = R"(bench_network: the engine's network sessions over ENet on the loopback address.
 
-Measures, with no render device (about 40 s):
+Measures, with no render device (about 35 s):
   load: 8 clients send 10,000 small game packets a second between them to one server for 10 s; the
   server checks that every packet of every client arrived, in order;
   round trip: one client sends a small packet, the server echoes it at once; the 99th percentile
@@ -420,7 +525,12 @@ Measures, with no render device (about 40 s):
   sends newest first inside ENet's window; about 25,000 datagrams a second); a real client joins
   meanwhile;
   forged sources: 10,000 connects a second from 2,000 addresses that never read an answer, while
-  three real clients join.
+  three real clients join;
+  botnet: 512 real addresses that never ask to join hold 200 joining slots in turn (each address
+  at the connect rate the server allows it, each peer for 220 ms, then it leaves politely and
+  another takes its place), while three real clients join; then 64 addresses whose peers ask to
+  join and leave once answered, spending the server's key agreements (64 a second);
+  held slots: peers from 256 addresses hold every joining slot (1,024) at once.
 Reference, in the same run: a bare ENet echo of the same bytes, each host serviced by a thread of
 its own, measured in batches alternating with the engine's; for the join, the same join on the
 quiet server.
@@ -436,6 +546,14 @@ Figures (last lines of the output):
   ratio forged_join_vs_quiet_join        a real client's join (mean of three) beside 10,000 connects a
                                          second from 2,000 forged source addresses / on the quiet
                                          server; lower is better (-1: one did not join)
+  ratio botnet_join_vs_quiet_join        a real client's join (mean of three) while the botnet holds
+                                         slots / on the quiet server; lower is better (-1: one did not
+                                         join)
+  value asking_botnet_join               a real client's join (mean of three) while the botnet's peers
+                                         ask to join; lower is better, at most 2,000 ms (the time a
+                                         peer has to join; -1: one did not join)
+  value held_slots_rss_growth            the process's growth while every joining slot is held;
+                                         lower is better
 )";
 
 int main(int argc, char** argv)
@@ -446,6 +564,13 @@ int main(int argc, char** argv)
     QuietSink quiet;
     GAME::SetProcessLogSink(&quiet);
     enet_initialize();
+    // First, while the heap has no freed memory to hand out again.
+    double heldRss = 0.0;
+    int heldSlots = 0;
+    if (!MeasureHeldSlots(heldRss, heldSlots)) {
+        std::printf("bench_network: the server cannot listen on the loopback address\n");
+        return 1;
+    }
     Creator creator;
     Controller serverController;
     GAME::ServerConnectionManager server;
@@ -590,6 +715,20 @@ int main(int argc, char** argv)
                 forgedJoinMs, forgedQuietMs);
     report.Ratio("forged_join_vs_quiet_join",
                  forgedJoinMs > 0.0 && forgedQuietMs > 0.0 ? forgedJoinMs / forgedQuietMs : -1.0);
+    double botnetJoinMs = -1.0, botnetQuietMs = -1.0, askingJoinMs = -1.0, askingQuietMs = -1.0;
+    if (!MeasureBotnet(512, 200, 220, false, botnetJoinMs, botnetQuietMs) ||
+        !MeasureBotnet(64, 240, 1900, true, askingJoinMs, askingQuietMs)) {
+        std::printf("bench_network: the server cannot listen on the loopback address\n");
+        return 1;
+    }
+    std::printf("bench_network: while the botnet held slots a client joined in %.1f ms (%.1f ms on the quiet "
+                "server); while its peers asked to join, in %.1f ms\n",
+                botnetJoinMs, botnetQuietMs, askingJoinMs);
+    report.Ratio("botnet_join_vs_quiet_join",
+                 botnetJoinMs > 0.0 && botnetQuietMs > 0.0 ? botnetJoinMs / botnetQuietMs : -1.0);
+    report.Value("asking_botnet_join", askingJoinMs, "ms");
+    std::printf("bench_network: %d joining slots held grew the process by %.2f MB\n", heldSlots, heldRss);
+    report.Value("held_slots_rss_growth", heldRss, "MB");
     report.Print();
     return 0;
 }

@@ -40,7 +40,7 @@ bool ServerConnectionManager::Listen(const char* address, int port)
     Socket* socket = OpenSocket();
     Socket::Limits limits;
     // A slot for each host id, which only a joined client holds for long, and the slots of those
-    // still joining (a client too many among them, so that it hears why).
+    // still joining (see maxPendingConnections).
     limits.maxConnections = maxClients + maxPendingConnections;
     limits.maxPending = maxPendingConnections;
     limits.pendingTimeoutMs = handshakeTimeoutMs;
@@ -149,11 +149,17 @@ bool ServerConnectionManager::SendToServer(NetPacket* packet)
     return true;
 }
 
+ServerConnectionManager::Link* ServerConnectionManager::FindClientLink(int host)
+{
+    auto it = m_clients.find(host);
+    return it == m_clients.end() ? nullptr : FindLink(it->second.connection);
+}
+
 bool ServerConnectionManager::SendToClient(int host, NetPacket* packet)
 {
     if (!packet)
         return false;
-    Link* link = FindLinkByHost(host);
+    Link* link = FindClientLink(host);
     if (!link) {
         CountUndelivered(packet, "no such client");
         return false;
@@ -166,39 +172,31 @@ int ServerConnectionManager::SendToAllClients(NetPacket* packet)
     int reached = 0;
     if (!packet)
         return 0;
-    for (auto& [id, link] : GetLinks())
-        if (link->ready && SendPacket(*link, packet))
+    // The joined clients, not every link: peers still joining may be many more.
+    for (const auto& [host, client] : m_clients)
+        if (Link* link = FindLink(client.connection); link && SendPacket(*link, packet))
             ++reached;
     return reached;
 }
 
 int ServerConnectionManager::GetNumClients() const
 {
-    int count = 0;
-    for (const auto& [id, link] : GetLinks())
-        count += link->ready ? 1 : 0;
-    return count;
+    return static_cast<int>(m_clients.size());
 }
 
 std::vector<int> ServerConnectionManager::GetClientHostIds() const
 {
     std::vector<int> hosts;
-    for (const auto& [id, link] : GetLinks())
-        if (link->ready)
-            hosts.push_back(link->host);
-    std::sort(hosts.begin(), hosts.end());
+    for (const auto& [host, client] : m_clients)
+        hosts.push_back(host);
     return hosts;
 }
 
 int ServerConnectionManager::FindFreeHostId() const
 {
-    for (int host = 1; host <= maxClients; ++host) {
-        bool taken = false;
-        for (const auto& [id, link] : GetLinks())
-            taken = taken || link->host == host;
-        if (!taken)
+    for (int host = 1; host <= maxClients; ++host)
+        if (m_clients.count(host) == 0)
             return host;
-    }
     return -1;
 }
 
@@ -265,19 +263,28 @@ void ServerConnectionManager::HandleConnectRequest(Link& link, const uint8_t* bo
 
 void ServerConnectionManager::AnswerDeferredRequests()
 {
-    for (size_t i = 0; i < m_deferredRequests.size();) {
-        Link* link = FindLink(m_deferredRequests[i].connection);
-        if (link && !TakeHandshake(*link)) {
-            ++i; // its address waits; those behind it from elsewhere need not
-            if (m_handshakes.GetTokens() < 1.0)
-                break;
+    // In one pass, closed up behind (there may be as many as there are joining slots, most of
+    // them of peers that left meanwhile).
+    size_t kept = 0;
+    bool spent = false;
+    for (size_t i = 0; i < m_deferredRequests.size(); ++i) {
+        DeferredRequest& request = m_deferredRequests[i];
+        Link* link = FindLink(request.connection);
+        if (link && (spent || !TakeHandshake(*link))) {
+            // Its address waits; those behind it from elsewhere need not, unless the server's
+            // own budget is spent.
+            spent = spent || m_handshakes.GetTokens() < 1.0;
+            if (kept != i)
+                m_deferredRequests[kept] = std::move(request);
+            ++kept;
             continue;
         }
-        const DeferredRequest request = std::move(m_deferredRequests[i]);
-        m_deferredRequests.erase(m_deferredRequests.begin() + static_cast<std::ptrdiff_t>(i));
-        if (link)
-            AnswerConnectRequest(*link, request.body.data(), request.body.size());
+        if (link) {
+            const DeferredRequest answered = std::move(request);
+            AnswerConnectRequest(*link, answered.body.data(), answered.body.size());
+        }
     }
+    m_deferredRequests.resize(kept);
     if (Since(m_addressHandshakesPrunedAt) >= 1000) {
         m_addressHandshakesPrunedAt = Now();
         const uint32_t now = static_cast<uint32_t>(Now());
@@ -324,6 +331,7 @@ void ServerConnectionManager::AnswerConnectRequest(Link& link, const uint8_t* bo
     m_entityList.AddClient(host);
     ClientState& client = m_clients[host];
     client = ClientState();
+    client.connection = link.socketConnection;
     client.spawns = RateBucket(m_spawnsPerSecond, static_cast<uint32_t>(Now()));
     if (ShouldLog(LOG_JOIN, std::to_string(host)))
         LogPrintf(2, "Network: client %d joined from %s", host, link.address.c_str());

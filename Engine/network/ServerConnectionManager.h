@@ -10,16 +10,17 @@
 //
 // Against peers that never join, the socket (Socket::Limits) lets only addresses that received its
 // cookie connect at all (forged sources take nothing), lets one address hold at most
-// SetMaxPeersPerAddress peers and start at most connectsPerAddressPerSecond of them a second
-// (a burst of as many as it may hold), lets peers that have not finished the handshake hold at
-// most maxPendingConnections slots and for at most handshakeTimeoutMs (a newer connect pushes the
-// one that waited longest out and tells it, so that a client asks again at once), keeps a slot for
-// each host id that only a joined client holds long, refuses fragments until a peer has joined,
-// refuses the transport's commands that the engine never sends, lets a peer have at most
-// maxWaitingData bytes (and Socket::maxWaitingCommands commands) waiting in the transport and
-// cost ENet's filing of its out-of-order sends a bounded share of the receive thread. What it
-// turned away is logged in one line at most every guardReportIntervalMs. A link whose datagrams
-// keep failing their checks is hung up (ConnectionManager::maxRefusedDatagrams).
+// SetMaxPeersPerAddress peers and start at most connectsPerAddressPerSecond of them a second (a
+// burst of as many as it may hold), lets peers that have not finished the handshake hold at most
+// maxPendingConnections slots (enough that it takes some 2,000 addresses connecting at their whole
+// rate to hold them all) and for at most handshakeTimeoutMs (when they are all held, a newer
+// connect pushes the one that waited longest out and tells it, so that a client asks again at
+// once), keeps a slot for each host id that only a joined client holds long, refuses fragments
+// until a peer has joined, refuses the transport's commands that the engine never sends, lets a
+// peer have at most maxWaitingData bytes (and Socket::maxWaitingCommands commands) waiting in the
+// transport and cost ENet's filing of its out-of-order sends a bounded share of the receive thread.
+// What it turned away is logged in one line at most every guardReportIntervalMs. A link whose
+// datagrams keep failing their checks is hung up (ConnectionManager::maxRefusedDatagrams).
 //
 // Each join and each authenticated refusal costs a key agreement on the main thread: the server
 // does at most handshakesPerSecond of them a second in all and handshakesPerAddressPerSecond per
@@ -72,8 +73,13 @@ class ServerConnectionManager : public ConnectionManager
 public:
     static constexpr int serverHostId = 0;
     static constexpr int maxClients = 15;
-    // As many as there are host ids and one more: a whole server's worth may join at once.
-    static constexpr int maxPendingConnections = maxClients + 1;
+    // Slots for peers still joining. One younger than a quarter of a second is never pushed out (a
+    // newcomer's first round trip is not swept away) and an address starts at most
+    // connectsPerAddressPerSecond peers a second, so an address that does nothing but connect keeps
+    // at most half a slot out of reach: holding all of these takes 2,048 addresses. Each costs
+    // the server about half a kilobyte while free and one more while held (its link included),
+    // and the receive thread a few nanoseconds a turn.
+    static constexpr int maxPendingConnections = 1024;
     static constexpr int handshakeTimeoutMs = 2000;
     static constexpr int defaultMaxPeersPerAddress = 4;
     static constexpr int connectsPerAddressPerSecond = 2;
@@ -153,6 +159,7 @@ private:
     // What the server keeps of each joined client besides its link.
     struct ClientState
     {
+        uint32_t connection = 0; // its link
         // The latest view not yet handed on, and when one was.
         bool viewWaiting = false;
         RegionId viewRegion;
@@ -185,6 +192,8 @@ private:
     // Why the client's spawns may not be made, or null when they may.
     const char* CheckSpawns(int host, ClientState& client, ObjectInteractionPacket& packet, size_t spawns);
     int FindFreeHostId() const;
+    // The joined client's link, or null.
+    Link* FindClientLink(int host);
 
     struct LocalPacket
     {

@@ -139,7 +139,6 @@ struct Socket::Impl
     {
         ENetPeer* peer = nullptr;
         bool connected = false;     // counted in connectedPeers
-        bool established = false;   // Establish was called
         uint64_t firstDatagram = 0; // the number of the first datagram handed over (Hand)
         int cookieRestarts = 0;     // an outgoing connection: connects started again with a cookie
     };
@@ -172,12 +171,14 @@ struct Socket::Impl
         enet_uint8 sessionID;
     };
     std::vector<Notice> notices;
-    // Per ENet slot: when its present occupant (told apart by ENet's connect id) was first seen.
+    // Per ENet slot: when its present occupant (told apart by ENet's connect id) was first seen,
+    // and whether it is established (the connection Establish named, which is never reused).
     struct Slot
     {
         bool occupied = false;
         enet_uint32 connectID = 0;
         uint32_t since = 0;
+        uint32_t established = 0;
         // The highest reliable number let through ahead of what the peer delivered, and the
         // steps of ENet's filing walk the peer may still cost (see reorderStepsPerSecond).
         bool hasHighest = false;
@@ -198,6 +199,7 @@ struct Socket::Impl
         int share; // unestablished peers of its address
     };
     std::vector<Candidate> candidates;
+    std::unordered_map<enet_uint32, int> shares; // candidates per address (kept likewise)
     // The commands of the datagram ScreenCommands looks at (kept to spare an allocation).
     struct Span
     {
@@ -371,13 +373,13 @@ struct Socket::Impl
 
     // ---- The guard (receive thread, under hostLock) ---------------------------------------
 
+    // A guarded socket's peer that Establish named (a look at its slot: the guard asks for every
+    // slot at each turn and connect).
     bool IsEstablished(const ENetPeer& peer) const
     {
         const uint32_t id = ConnectionOf(&peer);
-        if (id == 0)
-            return false;
-        auto it = peers.find(id);
-        return it != peers.end() && it->second.established;
+        const size_t index = static_cast<size_t>(&peer - host->peers);
+        return id != 0 && index < slots.size() && slots[index].established == id;
     }
 
     // The slot's record, started anew when the slot has a new occupant.
@@ -489,8 +491,8 @@ struct Socket::Impl
                 continue;
             }
             const Slot& slot = Track(i, now);
-            if (limits.pendingTimeoutMs == 0 || IsEstablished(peer) ||
-                now - slot.since <= limits.pendingTimeoutMs || IsAwaitingMainThread(peer, done))
+            if (limits.pendingTimeoutMs == 0 || now - slot.since <= limits.pendingTimeoutMs ||
+                IsEstablished(peer) || IsAwaitingMainThread(peer, done))
                 continue;
             Count(guardCounters.timedOut);
             ChargeWastedSlot(peer, now);
@@ -569,6 +571,12 @@ struct Socket::Impl
             SendCookie(from, connect.connectID, now);
             return true;
         }
+        // Nor, before the walk over every slot, an address with no connect left (a resend of a
+        // connect ENet took already is dropped here instead of by ENet).
+        if (limits.connectsPerSecond > 0 && Allowance(from.host, now).Refill(Rate(), Burst(), now) < 1.0) {
+            Count(guardCounters.refusedRate);
+            return true;
+        }
         int sameAddress = 0;
         bool freeSlot = false;
         int pending = 0;
@@ -602,10 +610,12 @@ struct Socket::Impl
         }
         if (freeSlot && (limits.maxPending <= 0 || pending < limits.maxPending))
             return false;
+        shares.clear();
+        for (const Candidate& candidate : candidates)
+            ++shares[candidate.peer->address.host];
         Candidate* victim = nullptr;
         for (Candidate& candidate : candidates) {
-            for (const Candidate& other : candidates)
-                candidate.share += other.peer->address.host == candidate.peer->address.host ? 1 : 0;
+            candidate.share = shares[candidate.peer->address.host];
             if (!victim || IsStale(candidate) > IsStale(*victim) ||
                 (IsStale(candidate) == IsStale(*victim) &&
                  (candidate.share > victim->share ||
@@ -623,7 +633,8 @@ struct Socket::Impl
     }
 
     // A reliable command (its packet's first number for a fragment) that the peer may not send
-    // now: before it joined, further ahead of what it delivered than pendingReliableWindow; once
+    // now: before it joined, further ahead than pendingReliableWindow of what it will have
+    // delivered once the sends before it in the datagram are in (`expected`, the next); once
     // joined, one whose filing would cost ENet more steps than the peer has left (see
     // reorderStepsPerSecond), unless it is the one ENet waits for (`expected`). ENet itself
     // discards, unacknowledged, what is further ahead than its own window (seven of its windows of
@@ -637,7 +648,8 @@ struct Socket::Impl
         const uint16_t ahead = static_cast<uint16_t>(sequence - delivered);
         if (ahead == 0 || ahead > 0x8000)
             return false;
-        if (!established && ahead > pendingReliableWindow) {
+        const uint16_t pastExpected = static_cast<uint16_t>(sequence - expected);
+        if (!established && pastExpected < 0x8000 && pastExpected >= pendingReliableWindow) {
             Count(guardCounters.commandsLeftOut);
             return true;
         }
@@ -689,8 +701,11 @@ struct Socket::Impl
         for (size_t i = 0; i < host->peerCount; ++i) {
             ENetPeer& peer = host->peers[i];
             Slot& slot = slots[i];
+            // Only an established peer's: ENet keeps nothing waiting for one not joined (see
+            // pendingReliableWindow), and its slot need not carry the 8 KB of the numbers.
             const bool waiting = IsTransportConnected(peer) && peer.channelCount > 0 && peer.channels &&
-                                 !enet_list_empty(&peer.channels[0].incomingReliableCommands);
+                                 !enet_list_empty(&peer.channels[0].incomingReliableCommands) &&
+                                 IsEstablished(peer);
             if (!waiting) {
                 if (!slot.held.empty())
                     slot.held.clear();
@@ -858,8 +873,11 @@ struct Socket::Impl
     void DoEstablish(uint32_t connection)
     {
         auto it = peers.find(connection);
-        if (it != peers.end())
-            it->second.established = true;
+        if (!guarded || !host || it == peers.end())
+            return;
+        const size_t index = static_cast<size_t>(it->second.peer - host->peers);
+        if (index < slots.size())
+            Track(index, Platform::MonotonicMilliseconds()).established = connection;
     }
 
     // Does what the main thread left, in order. True when there was anything.

@@ -25,8 +25,9 @@
 //   datagrams can connect, so forged source addresses take no slot and no allowance. This
 //   socket's own outgoing connections take the cookie and connect again at once (one round trip
 //   more); a plain ENet client does not, and cannot connect to a guarded socket;
-// - a connect from an address that has maxPerAddress peers already, or that started more than its
-//   connectsPerSecond (a burst of maxPerAddress), is refused; ENet's own resend of it asks again.
+// - a connect from an address that started more than its connectsPerSecond (a burst of
+//   maxPerAddress), or that has maxPerAddress peers already, is refused; ENet's own resend of it
+//   asks again.
 //   A peer that is pushed out or times out without having sent anything costs its address four
 //   more connects, so an address that only holds slots gets a fifth of the rate. Of 65,536
 //   addresses remembered, one is forgotten for each new one: a full table refuses nobody;
@@ -61,6 +62,13 @@
 // peer's fault). The remaining slots (all but maxPending) are only ever held long by established
 // peers. Every peer may have at most maxWaitingData bytes waiting in ENet (partly joined packets
 // included).
+//
+// Slots are cheap, so that maxPending may run into the thousands (a peer may not be pushed out for
+// a quarter of a second, so addresses connecting at their whole rate keep some slots out of reach:
+// the more slots, the more addresses that takes): ENet keeps about 450 bytes for a slot, the guard
+// some 80 (the 8 KB map of the numbers ENet holds for a peer only for those established), and ENet
+// keeps no packet of a peer that has not joined. The receive thread looks at each slot once a turn,
+// as ENet's own service does, and at each connect an address may still make.
 //
 // The main thread never waits for the receive thread's host lock: Send, Disconnect, Establish,
 // SetTimeout and Close take it only when it is free, and otherwise leave their work, in order,
@@ -98,9 +106,11 @@ public:
     // The most reliable commands ENet keeps waiting for an earlier one: it takes numbers up to
     // seven of its windows of 4,096 ahead of the next one it waits for, depending on where in its
     // window that is. A peer that has not joined has sent one packet, its join request, and may
-    // send no reliable number further ahead than pendingReliableWindow.
+    // send only the pendingReliableWindow reliable numbers from the next one ENet waits for (the
+    // sends of a datagram, in order, fill it in turn): just the next, so that ENet keeps nothing
+    // waiting for any of the many peers still joining.
     static constexpr unsigned maxWaitingCommands = 7 * 4096;
-    static constexpr unsigned pendingReliableWindow = 8;
+    static constexpr unsigned pendingReliableWindow = 1;
 
     // What a listening socket allows (see the banner).
     struct Limits

@@ -73,12 +73,15 @@ std::array<ENetSocket, rawCount>& RawSockets()
     return sockets;
 }
 
-// What the server's socket is opened with.
+// What the server's socket is opened with, but for fewer joining slots than the server's own
+// (1,024): the real hosts' twenty peers fill these, so that a connect has to push one out.
+constexpr int joiningSlots = 8;
+
 Socket::Limits ServerLimits()
 {
     Socket::Limits limits;
-    limits.maxConnections = ServerConnectionManager::maxClients + ServerConnectionManager::maxPendingConnections;
-    limits.maxPending = ServerConnectionManager::maxPendingConnections;
+    limits.maxConnections = ServerConnectionManager::maxClients + joiningSlots;
+    limits.maxPending = joiningSlots;
     limits.pendingTimeoutMs = ServerConnectionManager::handshakeTimeoutMs;
     limits.maxPerAddress = ServerConnectionManager::defaultMaxPeersPerAddress;
     limits.connectsPerSecond = ServerConnectionManager::connectsPerAddressPerSecond;

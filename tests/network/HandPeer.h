@@ -2,17 +2,21 @@
 // addresses of their own (any of 127.x.y.z), which take a guarded server's connect cookie and
 // connect again with it as the engine's own socket does, and, when asked, join the session with
 // the engine's own link (NetworkConnection). Once connected they can send commands crafted on
-// their socket. One thread at a time per host.
+// their socket. One thread at a time per host. And a botnet of such hosts (Botnet).
 #pragma once
 
 #include "network/NetPacketHeader.h"
 #include "network/NetworkConnection.h"
+#include "network/RateBucket.h"
 
 #include <enet/enet.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <map>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -186,5 +190,164 @@ template <typename Command> void AppendCommand(std::vector<uint8_t>& datagram, c
     datagram.resize(at + sizeof(command) + dataLength, 0x5A);
     std::memcpy(datagram.data() + at, &command, sizeof(command));
 }
+
+// A botnet of real addresses that never asks to join, as smart as a server's allowances let it
+// be: each address takes the server's cookie and starts peers at the rate the server allows an
+// address (`perSecond`, a burst of `perAddress`, at most `perAddress` at once); each peer holds a
+// joining slot for `holdMs`, younger than any the server pushes out, then leaves politely (a
+// disconnect), and at the next turn a new connect from whichever address has most allowance left
+// takes its place, so that `inFlight` peers hold slots (or wait for one) at all times. With `ask`,
+// each peer sends a join request (a real one, of a key share of its own) once ENet connected it,
+// and leaves as soon as the server answers. Step does one turn (a millisecond apart, say); one
+// thread at a time.
+class Botnet
+{
+public:
+    Botnet(const std::vector<std::string>& ips, int serverPort, int inFlight, int holdMs, int perAddress,
+           double perSecond, bool ask = false)
+        : m_server(EnetAddress("127.0.0.1", serverPort)), m_inFlight(inFlight), m_hold(holdMs),
+          m_perAddress(perAddress), m_rate(perSecond), m_ask(ask)
+    {
+        // A peer more on each address's host, the one asking for the cookie.
+        for (const std::string& ip : ips)
+            if (ENetHost* host = MakeHost(ip, static_cast<size_t>(perAddress) + 1))
+                m_addresses.push_back(Address{host, RateBucket(perAddress, Now())});
+    }
+    ~Botnet()
+    {
+        for (Address& address : m_addresses)
+            enet_host_destroy(address.host);
+    }
+    Botnet(const Botnet&) = delete;
+    Botnet& operator=(const Botnet&) = delete;
+
+    void Step()
+    {
+        const uint32_t now = Now();
+        for (Address& address : m_addresses) {
+            ENetEvent event;
+            while (enet_host_service(address.host, &event, 0) > 0) {
+                auto bot = m_bots.find(event.peer);
+                if (event.type == ENET_EVENT_TYPE_RECEIVE) {
+                    enet_packet_destroy(event.packet);
+                    if (bot != m_bots.end() && !bot->second.answered) {
+                        bot->second.answered = true;
+                        ++answered;
+                    }
+                } else if (bot != m_bots.end() && event.type == ENET_EVENT_TYPE_CONNECT) {
+                    bot->second.connected = true;
+                    ++held;
+                    peakHolding = std::max(peakHolding, ++holding);
+                    std::vector<uint8_t> request;
+                    NetworkConnection link(NetworkConnection::SIDE_CLIENT);
+                    if (m_ask && link.MakeConnectRequest(request)) {
+                        enet_peer_send(
+                            event.peer, 0,
+                            enet_packet_create(request.data(), request.size(), ENET_PACKET_FLAG_RELIABLE));
+                        enet_host_flush(address.host);
+                    }
+                } else if (bot != m_bots.end() && event.type == ENET_EVENT_TYPE_DISCONNECT) {
+                    ++letGo; // the server dropped it before its time
+                    Forget(bot);
+                }
+            }
+            // The cookie: asked for again well within the two periods it holds for.
+            if (address.asking && address.asking->data) {
+                address.cookie = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(address.asking->data));
+                address.cookieAt = now;
+                enet_peer_reset(address.asking);
+                address.asking = nullptr;
+            }
+            if (address.asking && now - address.askedAt > 1000) {
+                enet_peer_reset(address.asking);
+                address.asking = nullptr;
+            }
+            if (!address.asking && (address.cookie == 0 || now - address.cookieAt > 5000)) {
+                address.asking = enet_host_connect(address.host, &m_server, 1, 0);
+                address.askedAt = now;
+                enet_host_flush(address.host);
+            }
+        }
+        while (static_cast<int>(m_bots.size()) < m_inFlight) {
+            Address* best = nullptr;
+            for (Address& address : m_addresses)
+                if (address.cookie != 0 && address.active < m_perAddress &&
+                    address.allowance.Refill(m_rate, m_perAddress, now) >= 1.0 &&
+                    (!best || address.allowance.GetTokens() > best->allowance.GetTokens()))
+                    best = &address;
+            if (!best)
+                break;
+            ENetPeer* peer = enet_host_connect(best->host, &m_server, 1, best->cookie);
+            if (!peer)
+                break;
+            best->allowance.Take(m_rate, m_perAddress, now);
+            ++best->active;
+            m_bots[peer] = Bot{best, now, false, false};
+            ++connects;
+            enet_host_flush(best->host);
+        }
+        // Those whose time is up leave politely; new ones take their places at the next turn
+        // (the server frees a slot once it has handled the disconnect).
+        for (auto bot = m_bots.begin(); bot != m_bots.end();) {
+            auto next = std::next(bot);
+            if (now - bot->second.since >= static_cast<uint32_t>(m_hold) || bot->second.answered) {
+                enet_peer_disconnect_now(bot->first, 0);
+                ++left;
+                Forget(bot);
+            }
+            bot = next;
+        }
+    }
+
+    uint64_t connects = 0; // connects sent with the cookie
+    uint64_t held = 0;     // of those, the ones the server let in
+    uint64_t left = 0;     // peers that left politely when their time was up
+    uint64_t letGo = 0;    // peers the server dropped before that
+    uint64_t answered = 0; // join requests the server answered (`ask`)
+    int holding = 0;       // peers in now
+    int peakHolding = 0;
+
+private:
+    struct Address
+    {
+        ENetHost* host;
+        RateBucket allowance;
+        uint32_t cookie = 0;
+        uint32_t cookieAt = 0;
+        ENetPeer* asking = nullptr;
+        uint32_t askedAt = 0;
+        int active = 0;
+    };
+    struct Bot
+    {
+        Address* address;
+        uint32_t since;
+        bool connected;
+        bool answered;
+    };
+
+    static uint32_t Now()
+    {
+        return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                         std::chrono::steady_clock::now().time_since_epoch())
+                                         .count());
+    }
+    void Forget(std::map<ENetPeer*, Bot>::iterator bot)
+    {
+        if (bot->second.connected)
+            --holding;
+        --bot->second.address->active;
+        m_bots.erase(bot);
+    }
+
+    ENetAddress m_server;
+    int m_inFlight;
+    int m_hold;
+    int m_perAddress;
+    double m_rate;
+    bool m_ask;
+    std::vector<Address> m_addresses;
+    std::map<ENetPeer*, Bot> m_bots;
+};
 
 } // namespace GAME::Test

@@ -355,11 +355,12 @@ TEST(FloodThreadsTest, EmptySendsThatWaitForeverDoNotGrowTheServer)
     client.Shutdown();
 }
 
-// Rule: a peer that has not joined may send no reliable number more than 8 ahead of what it
-// delivered (it has sent one packet, its join request). Four peers that only finished ENet's
-// connect send reliable packets of 1,200 bytes, one a datagram, ahead of one they never send and
-// within ENet's window, which ENet would keep until the one missing came, up to a joined client's
-// room (4 MB) each. The transport keeps almost nothing for them.
+// Rule: a peer that has not joined may send no reliable number but the next one after what it
+// delivered (it sends one packet, its join request). Four peers that only finished ENet's connect
+// send reliable packets of 1,200 bytes, one a datagram, ahead of one they never send and within
+// ENet's window, which ENet would keep until the one missing came, up to a joined client's room
+// (4 MB) each. The transport keeps nothing for them (with a thousand joining slots, a few packets
+// each would add up).
 TEST(FloodThreadsTest, PeersThatHaveNotJoinedCannotMakeTheServerKeepTheirPackets)
 {
     GAME::Test::LogCapture log;
@@ -399,8 +400,8 @@ TEST(FloodThreadsTest, PeersThatHaveNotJoinedCannotMakeTheServerKeepTheirPackets
             peakBuffered = std::max(peakBuffered, server.GetBufferedBytes());
         },
         [&] { return Clock::now() > settle; }, 1000);
-    // Eight packets each at most; unguarded, the 3,200 sent would all wait (3.8 MB).
-    EXPECT_LE(peakBuffered, size_t(4 * Socket::pendingReliableWindow * 1200));
+    // What may wait behind the next one (none); unguarded, the 3,200 sent would all wait (3.8 MB).
+    EXPECT_LE(peakBuffered, size_t(4 * (Socket::pendingReliableWindow - 1) * 1200));
     EXPECT_GT(server.GetGuardStats().commandsLeftOut, 0u);
 }
 
@@ -453,9 +454,10 @@ TEST(FloodThreadsTest, DatagramsOfMoreCommandsThanENetSendsAreNotAnswered)
 
 // Connects from 48 addresses that finish ENet's handshake (with the cookie) and never ask to
 // join, as many peers an address as it may have, each let go without a word 20 ms after it
-// connected (or after it was refused) and made anew: thousands of connects a second want the 16
-// joining slots. A real client, which must spend a round trip in ENet's handshake and a frame of
-// its own before it asks, joins all the same.
+// connected (or after it was refused) and made anew: thousands of connects a second. A peer let go
+// without a word keeps its slot until the handshake time is up and costs its address four connects
+// more. A real client, which must spend a round trip in ENet's handshake and a frame of its own
+// before it asks, joins all the same once the flood is at its height (its first peers dropped).
 TEST(FloodThreadsTest, ARealClientJoinsThroughConnectsFromManyAddresses)
 {
     GAME::Test::LogCapture log;
@@ -473,7 +475,7 @@ TEST(FloodThreadsTest, ARealClientJoinsThroughConnectsFromManyAddresses)
             if (ENetHost* host = GAME::Test::MakeHost("127.0.0." + std::to_string(20 + i), peersPerAddress))
                 hosts.push_back(host);
         std::map<ENetPeer*, Clock::time_point> since;
-        const auto limit = Clock::now() + std::chrono::seconds(25);
+        const auto limit = Clock::now() + std::chrono::seconds(60);
         while (flooding && Clock::now() < limit) {
             const auto now = Clock::now();
             for (ENetHost* host : hosts) {
@@ -506,25 +508,26 @@ TEST(FloodThreadsTest, ARealClientJoinsThroughConnectsFromManyAddresses)
             enet_host_destroy(host);
     });
 
-    const auto floodStart = Clock::now();
-    ASSERT_TRUE(PumpUntil([&] { server.Update(5); },
-                          [&] { return connects > 1000 && Clock::now() - floodStart > std::chrono::seconds(2); },
-                          10000));
+    // However slowly this machine runs the flood: its peers got in, and the first were dropped.
+    const bool underWay =
+        PumpUntil([&] { server.Update(5); },
+                  [&] { return completed > 50 && server.GetGuardStats().timedOut > 0; }, 30000);
     ClientConnectionManager client;
-    ASSERT_TRUE(client.Connect("127.0.0.1", server.GetPort()));
-    PumpUntil(
-        [&] {
-            server.Update(5);
-            client.Update(5);
-        },
-        [&] { return !client.IsConnecting(); }, 15000);
+    if (underWay && client.Connect("127.0.0.1", server.GetPort()))
+        PumpUntil(
+            [&] {
+                server.Update(5);
+                client.Update(5);
+            },
+            [&] { return !client.IsConnecting(); }, 15000);
     const int connectsWhileJoining = connects;
     flooding = false;
     flood.join();
+    ASSERT_TRUE(underWay) << connectsWhileJoining << " connects, " << completed << " peers in";
     EXPECT_TRUE(client.IsConnected()) << "after " << connectsWhileJoining << " connects";
     EXPECT_EQ(server.GetNumClients(), 1);
-    EXPECT_GT(completed, 50); // the flood's peers did get in, and were let go
-    EXPECT_GT(server.GetGuardStats().pushedOut, 0u);
+    // The flood's addresses were held to their allowance.
+    EXPECT_GT(server.GetGuardStats().refusedRate, 0u);
     client.Shutdown();
 }
 

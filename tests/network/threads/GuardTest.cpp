@@ -4,6 +4,7 @@
 // keeps its link.
 //
 // - Forged source addresses: connects from hundreds of addresses that never read an answer.
+// - A small botnet of real addresses whose peers hold joining slots and never ask to join.
 // - A joined client's flood of small packets: wrongly authenticated ones, then authenticated ones.
 // - A joined client's reliable sends out of order inside the window, newest first.
 // - Log churn: peers from 200 addresses that each send what the session drops and leave.
@@ -23,7 +24,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <gtest/gtest.h>
+#include <initializer_list>
 #include <memory>
 #include <random>
 #include <string>
@@ -168,6 +171,188 @@ TEST(GuardThreadsTest, ForgedSourceAddressesTakeNoSlotAndARealClientJoinsEveryTi
     EXPECT_GE(guard.cookiesSent, static_cast<uint64_t>(forged / 2));
     EXPECT_EQ(guard.pushedOut, 0u); // no forged connect ever held a slot
     EXPECT_EQ(guard.refusedNoRoom, 0u);
+}
+
+// Hole: a botnet of 64 real addresses (each receives the cookie) that never asks to join. Each
+// address starts 2 peers a second (a burst of 4), all the server allows it; each peer holds a
+// joining slot for 220 ms, younger than any the server pushes out, leaves politely (which costs
+// its address nothing), and a new connect takes its place a millisecond later, so that 24 peers
+// hold slots at all times. With 16 joining slots every one stayed young and held, a real client's
+// connect found no room every time it asked, and four joins failed after 10 s each. Now four real
+// clients join one after the other while it lasts, each in milliseconds (the bound leaves room for
+// a crowded machine).
+TEST(GuardThreadsTest, ASmallBotnetHoldingJoiningSlotsDoesNotKeepRealClientsOut)
+{
+    GAME::Test::LogCapture log;
+    ASSERT_EQ(enet_initialize(), 0);
+    ServerConnectionManager server;
+    ASSERT_TRUE(server.Listen("127.0.0.1", 0));
+    std::vector<std::string> ips;
+    for (int i = 1; i <= 64; ++i)
+        ips.push_back("127.2.0." + std::to_string(i));
+    constexpr int inFlight = 24;
+    GAME::Test::Botnet botnet(ips, server.GetPort(), inFlight, 220,
+                              ServerConnectionManager::defaultMaxPeersPerAddress,
+                              ServerConnectionManager::connectsPerAddressPerSecond);
+    std::atomic<bool> attacking{true};
+    std::atomic<int> holding{0};
+    std::atomic<uint64_t> held{0};
+    std::thread attack([&] {
+        const auto limit = Clock::now() + std::chrono::seconds(90);
+        while (attacking && Clock::now() < limit) {
+            botnet.Step();
+            holding = botnet.holding;
+            held = botnet.held;
+            Platform::SleepMilliseconds(1);
+        }
+    });
+    // Under way: the first bursts are spent, and the bots hold slots in turn.
+    const bool underWay = PumpUntil([&] { server.Update(5); }, [&] { return held > 200; }, 30000);
+
+    std::vector<std::unique_ptr<ClientConnectionManager>> clients;
+    std::vector<double> joins;
+    int heldDuringJoins = 0;
+    auto frame = [&] {
+        server.Update(5);
+        for (auto& client : clients)
+            client->Update(5);
+        heldDuringJoins = std::max(heldDuringJoins, holding.load());
+    };
+    for (int attempt = 0; attempt < 4 && underWay; ++attempt) {
+        clients.emplace_back(new ClientConnectionManager);
+        const auto start = Clock::now();
+        if (clients.back()->Connect("127.0.0.1", server.GetPort()))
+            PumpUntil(frame, [&] { return !clients.back()->IsConnecting(); }, 12000);
+        joins.push_back(clients.back()->IsConnected() ? MillisecondsSince(start) : -1.0);
+    }
+    const uint64_t heldSlots = held;
+    attacking = false;
+    attack.join();
+    ASSERT_TRUE(underWay) << "the botnet's peers took " << heldSlots << " slots";
+    for (double ms : joins) {
+        EXPECT_GT(ms, 0.0) << "a join failed while the botnet's peers took " << heldSlots << " slots";
+        EXPECT_LT(ms, 3000.0) << "a join took " << ms << " ms";
+    }
+    EXPECT_EQ(server.GetNumClients(), 4);
+    // The botnet held as many slots while the clients joined as there were for peers joining before.
+    EXPECT_GE(heldDuringJoins, 16);
+    for (auto& client : clients)
+        client->Shutdown();
+}
+
+// The rule that makes room when every joining slot is held, on a socket of five such slots (the
+// server's 1,024 take a large botnet to fill): a connect pushes out a peer stuck in ENet's
+// handshake first, then the oldest of the address with the most, then the oldest, and tells it;
+// never a peer whose first datagram waits for the main thread, nor (when the connect comes within
+// a quarter of a second) a young one.
+TEST(GuardThreadsTest, WhenEveryJoiningSlotIsHeldANewConnectPushesOutTheRightOne)
+{
+    GAME::Test::LogCapture log;
+    ASSERT_EQ(enet_initialize(), 0);
+    Socket server;
+    Socket::Limits limits;
+    limits.maxConnections = 10;
+    limits.maxPending = 5;
+    limits.maxPerAddress = 2;
+    ASSERT_TRUE(server.Listen("127.0.0.1", 0, limits));
+    const ENetAddress to = EnetAddress("127.0.0.1", server.GetPort());
+    bool taking = true; // the main thread takes what the socket hands over
+    auto turn = [&](std::initializer_list<ENetHost*> hosts) {
+        Socket::Event event;
+        while (taking && server.Receive(event)) {
+        }
+        for (ENetHost* host : hosts) {
+            ENetEvent e;
+            while (enet_host_service(host, &e, 0) > 0)
+                if (e.type == ENET_EVENT_TYPE_RECEIVE)
+                    enet_packet_destroy(e.packet);
+            GAME::Test::ServiceCookies(host);
+        }
+    };
+    ENetHost* x = GAME::Test::MakeHost("127.4.0.1", 2);
+    ENetHost* y = GAME::Test::MakeHost("127.4.0.2", 1);
+    ENetHost* z = GAME::Test::MakeHost("127.4.0.3", 1);
+    ENetHost* w = GAME::Test::MakeHost("127.4.0.4", 1);
+    ENetHost* q = GAME::Test::MakeHost("127.4.0.6", 1);
+    ENetHost* v = GAME::Test::MakeHost("127.4.0.7", 1);
+    ASSERT_TRUE(x && y && z && w && q && v);
+    auto all = {x, y, z, w, q, v};
+    auto connected = [](ENetHost* host, size_t i) {
+        return host->peers[i].state == ENET_PEER_STATE_CONNECTED;
+    };
+
+    // One peer each of two addresses, then two of a third (the first older), and one that takes
+    // the cookie but never answers ENet's handshake.
+    const auto first = Clock::now();
+    for (ENetHost* host : {y, v}) {
+        enet_host_connect(host, &to, 1, 0);
+        ASSERT_TRUE(PumpUntil([&] { turn(all); }, [&] { return connected(host, 0); }, 5000));
+    }
+    enet_host_connect(x, &to, 1, 0);
+    ASSERT_TRUE(PumpUntil([&] { turn(all); }, [&] { return connected(x, 0); }, 5000));
+    enet_host_connect(x, &to, 1, 0);
+    ENetSocket stuck = enet_socket_create(ENET_SOCKET_TYPE_DATAGRAM);
+    ENetAddress stuckAddress = EnetAddress("127.4.0.5", 0);
+    ASSERT_EQ(enet_socket_bind(stuck, &stuckAddress), 0);
+    GAME::Test::SendRaw(stuck, to, ConnectDatagram(11, 0));
+    uint8_t reply[64];
+    ENetBuffer buffer;
+    buffer.data = reply;
+    buffer.dataLength = sizeof(reply);
+    enet_uint32 wait = ENET_SOCKET_WAIT_RECEIVE;
+    ASSERT_EQ(enet_socket_wait(stuck, &wait, 5000), 0);
+    ENetAddress from;
+    ASSERT_EQ(enet_socket_receive(stuck, &from, &buffer, 1), 12);
+    uint32_t cookie;
+    std::memcpy(&cookie, reply + 8, 4);
+    GAME::Test::SendRaw(stuck, to, ConnectDatagram(12, ENET_NET_TO_HOST_32(cookie)));
+    ASSERT_TRUE(PumpUntil([&] { turn(all); }, [&] { return connected(x, 1); }, 5000));
+
+    // A newcomer while all five are young is refused (when this machine got here soon enough for
+    // them to be young still when it comes).
+    if (Clock::now() - first < std::chrono::milliseconds(100)) {
+        enet_host_connect(z, &to, 1, 0);
+        ASSERT_TRUE(PumpUntil([&] { turn(all); },
+                              [&] {
+                                  const Socket::GuardStats guard = server.GetGuardStats();
+                                  return guard.refusedNoRoom > 0 || guard.pushedOut > 0;
+                              },
+                              5000));
+        EXPECT_EQ(server.GetGuardStats().pushedOut, 0u);
+        enet_peer_reset(&z->peers[0]);
+    }
+
+    // The oldest peer, the first address's, asks something, and the main thread does not take it
+    // yet.
+    taking = false;
+    const uint8_t request[20] = {1};
+    enet_peer_send(&y->peers[0], 0, enet_packet_create(request, sizeof(request), ENET_PACKET_FLAG_RELIABLE));
+    const auto old = Clock::now() + std::chrono::milliseconds(300);
+    PumpUntil([&] { turn(all); }, [&] { return Clock::now() > old; }, 5000);
+
+    // The stuck one goes first, told or not; then the older peer of the address with two, told.
+    enet_host_connect(z, &to, 1, 0);
+    ASSERT_TRUE(PumpUntil([&] { turn(all); }, [&] { return connected(z, 0); }, 5000));
+    EXPECT_EQ(server.GetGuardStats().pushedOut, 1u);
+    EXPECT_TRUE(connected(x, 0) && connected(x, 1) && connected(y, 0) && connected(v, 0));
+    enet_host_connect(w, &to, 1, 0);
+    ASSERT_TRUE(PumpUntil([&] { turn(all); }, [&] { return connected(w, 0); }, 5000));
+    EXPECT_TRUE(PumpUntil([&] { turn(all); }, [&] { return !connected(x, 0); }, 1000)) << "not told";
+    EXPECT_TRUE(connected(x, 1) && connected(v, 0));
+    EXPECT_EQ(server.GetGuardStats().pushedOut, 2u);
+
+    // Once every address has one peer, the oldest goes, but for the one whose question waits.
+    const auto older = Clock::now() + std::chrono::milliseconds(300);
+    PumpUntil([&] { turn(all); }, [&] { return Clock::now() > older; }, 5000);
+    enet_host_connect(q, &to, 1, 0);
+    ASSERT_TRUE(PumpUntil([&] { turn(all); }, [&] { return connected(q, 0); }, 5000));
+    EXPECT_TRUE(PumpUntil([&] { turn(all); }, [&] { return !connected(v, 0); }, 1000)) << "not told";
+    EXPECT_TRUE(connected(y, 0) && connected(x, 1) && connected(z, 0) && connected(w, 0));
+    EXPECT_EQ(server.GetGuardStats().pushedOut, 3u);
+    enet_socket_destroy(stuck);
+    server.Close(0);
+    for (ENetHost* host : all)
+        enet_host_destroy(host);
 }
 
 // A game packet body that the pretend game reads: a sequence number and a text.
