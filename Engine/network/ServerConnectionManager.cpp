@@ -21,6 +21,9 @@ namespace GAME {
 namespace {
 
 // "a.b.c.d:port" without the port.
+// How fast an address's key agreements are forgotten, a second's worth.
+constexpr double kShareRate = 1.0 / ServerConnectionManager::handshakeShareSeconds;
+
 std::string HostOf(const std::string& address)
 {
     const size_t colon = address.rfind(':');
@@ -81,6 +84,7 @@ void ServerConnectionManager::Shutdown()
     m_clients.clear();
     m_handshakes = RateBucket(handshakesPerSecond, static_cast<uint32_t>(Now()));
     m_addressHandshakes.clear();
+    m_handshakeShares.clear();
     m_deferredRequests.clear();
     m_reportedGuard = Socket::GuardStats();
     m_guardReported = false;
@@ -248,14 +252,17 @@ bool ServerConnectionManager::TakeHandshake(const Link& link)
             return false;
     }
     m_handshakes.Take(handshakesPerSecond, handshakesPerSecond, now);
+    auto [share, added] = m_handshakeShares.try_emplace(HostOf(link.address), RateBucket(handshakeShareMemory, now));
+    share->second.Charge(kShareRate, handshakeShareMemory, now, 1.0, 0.0);
     return true;
 }
 
 void ServerConnectionManager::HandleConnectRequest(Link& link, const uint8_t* body, size_t size)
 {
-    // Behind those that wait already, so that nobody is overtaken.
+    // When others wait, it takes its turn among them (AnswerDeferredRequests, this same frame).
     if (!m_deferredRequests.empty() || !TakeHandshake(link)) {
-        m_deferredRequests.push_back({link.socketConnection, std::vector<uint8_t>(body, body + size)});
+        m_deferredRequests.push_back(
+            {link.socketConnection, HostOf(link.address), std::vector<uint8_t>(body, body + size)});
         return;
     }
     AnswerConnectRequest(link, body, size);
@@ -263,28 +270,55 @@ void ServerConnectionManager::HandleConnectRequest(Link& link, const uint8_t* bo
 
 void ServerConnectionManager::AnswerDeferredRequests()
 {
-    // In one pass, closed up behind (there may be as many as there are joining slots, most of
-    // them of peers that left meanwhile).
-    size_t kept = 0;
-    bool spent = false;
+    // Those whose peers left meanwhile go, in one pass (there may be as many as there are joining
+    // slots).
+    std::erase_if(m_deferredRequests, [this](const DeferredRequest& request) { return !FindLink(request.connection); });
+
+    // Then, while the server's budget lasts, the request of the address that had the fewest key
+    // agreements lately (of those whose own allowance is not spent), the oldest among equals: a
+    // newcomer goes before addresses that keep the server busy, however many they are and however
+    // long they have queued.
+    const uint32_t now = static_cast<uint32_t>(Now());
+    struct Standing
+    {
+        bool allowed;
+        double share; // higher: fewer lately
+    };
+    std::vector<Standing> standing(m_deferredRequests.size());
     for (size_t i = 0; i < m_deferredRequests.size(); ++i) {
-        DeferredRequest& request = m_deferredRequests[i];
-        Link* link = FindLink(request.connection);
-        if (link && (spent || !TakeHandshake(*link))) {
-            // Its address waits; those behind it from elsewhere need not, unless the server's
-            // own budget is spent.
-            spent = spent || m_handshakes.GetTokens() < 1.0;
-            if (kept != i)
-                m_deferredRequests[kept] = std::move(request);
-            ++kept;
-            continue;
-        }
-        if (link) {
-            const DeferredRequest answered = std::move(request);
-            AnswerConnectRequest(*link, answered.body.data(), answered.body.size());
-        }
+        const std::string& host = m_deferredRequests[i].host;
+        const auto share = m_handshakeShares.find(host);
+        standing[i].share = share == m_handshakeShares.end()
+                                ? handshakeShareMemory
+                                : share->second.Refill(kShareRate, handshakeShareMemory, now);
+        const auto allowance = m_addressHandshakes.find(host);
+        standing[i].allowed = m_maxPeersPerAddress <= 0 || allowance == m_addressHandshakes.end() ||
+                              allowance->second.Refill(handshakesPerAddressPerSecond, m_maxPeersPerAddress, now) >= 1.0;
     }
-    m_deferredRequests.resize(kept);
+    while (!m_deferredRequests.empty() &&
+           m_handshakes.Refill(handshakesPerSecond, handshakesPerSecond, now) >= 1.0) {
+        size_t best = m_deferredRequests.size();
+        for (size_t i = 0; i < m_deferredRequests.size(); ++i)
+            if (standing[i].allowed && (best == m_deferredRequests.size() || standing[i].share > standing[best].share))
+                best = i;
+        if (best == m_deferredRequests.size())
+            break;
+        const DeferredRequest request = std::move(m_deferredRequests[best]);
+        m_deferredRequests.erase(m_deferredRequests.begin() + static_cast<std::ptrdiff_t>(best));
+        standing.erase(standing.begin() + static_cast<std::ptrdiff_t>(best));
+        Link* link = FindLink(request.connection);
+        if (!link || !TakeHandshake(*link))
+            continue;
+        // The address's other requests stand where its allowance and share now put them.
+        const auto allowance = m_addressHandshakes.find(request.host);
+        const auto share = m_handshakeShares.find(request.host);
+        for (size_t i = 0; i < m_deferredRequests.size(); ++i)
+            if (m_deferredRequests[i].host == request.host) {
+                standing[i].share = share->second.GetTokens();
+                standing[i].allowed = allowance == m_addressHandshakes.end() || allowance->second.GetTokens() >= 1.0;
+            }
+        AnswerConnectRequest(*link, request.body.data(), request.body.size());
+    }
     if (Since(m_addressHandshakesPrunedAt) >= 1000) {
         m_addressHandshakesPrunedAt = Now();
         const uint32_t now = static_cast<uint32_t>(Now());
@@ -292,6 +326,8 @@ void ServerConnectionManager::AnswerDeferredRequests()
             it = it->second.IsFull(handshakesPerAddressPerSecond, m_maxPeersPerAddress, now)
                      ? m_addressHandshakes.erase(it)
                      : std::next(it);
+        for (auto it = m_handshakeShares.begin(); it != m_handshakeShares.end();)
+            it = it->second.IsFull(kShareRate, handshakeShareMemory, now) ? m_handshakeShares.erase(it) : std::next(it);
     }
 }
 

@@ -24,8 +24,9 @@
 //
 // Each join and each authenticated refusal costs a key agreement on the main thread: the server
 // does at most handshakesPerSecond of them a second in all and handshakesPerAddressPerSecond per
-// address (bursts of as many, and of SetMaxPeersPerAddress); a request beyond that waits, in
-// order, for the next frames (a peer waits no longer than handshakeTimeoutMs). Joins, leaves and
+// address (bursts of as many, and of SetMaxPeersPerAddress); a request beyond that waits for the
+// next frames (a peer waits no longer than handshakeTimeoutMs), where the address that had the
+// fewest lately goes first (a newcomer before addresses that keep asking). Joins, leaves and
 // refusals are logged as ConnectionManager.h says: the first join and leave of each host id and
 // the first refusal of each address, then a count in the periodic summary.
 //
@@ -85,6 +86,12 @@ public:
     static constexpr int connectsPerAddressPerSecond = 2;
     static constexpr int handshakesPerSecond = 64;
     static constexpr int handshakesPerAddressPerSecond = 2;
+    // Of requests waiting for a key agreement, the address that had the fewest lately goes first:
+    // each one it had counts for handshakeShareSeconds (at most handshakeShareMemory of them), so
+    // that addresses which crowd the server out of key agreements go after a newcomer unless each
+    // asks no more than once in that time (some 640 of them to spend all of the server's).
+    static constexpr int handshakeShareSeconds = 10;
+    static constexpr int handshakeShareMemory = 10;
     // How far a client spawn's axes may be from unit length, and from right angles (the cosine).
     static constexpr float spawnAxisTolerance = 1e-3f;
     // What a joined client's packets may hold in the transport while they wait for an earlier
@@ -203,6 +210,7 @@ private:
     struct DeferredRequest
     {
         uint32_t connection;
+        std::string host; // its address, without the port
         std::vector<uint8_t> body;
     };
 
@@ -213,6 +221,7 @@ private:
     std::map<int, ClientState> m_clients;
     RateBucket m_handshakes{static_cast<double>(handshakesPerSecond), 0};
     std::map<std::string, RateBucket> m_addressHandshakes;
+    std::map<std::string, RateBucket> m_handshakeShares; // full: none lately (then forgotten)
     int m_addressHandshakesPrunedAt = 0;
     std::vector<DeferredRequest> m_deferredRequests;
     int m_maxPeersPerAddress = defaultMaxPeersPerAddress;

@@ -283,25 +283,8 @@ void EngineFuzzSeeds(FuzzSeedSink& sink)
     // Raw datagrams: a connect without a cookie, one with a guessed one, a datagram of more
     // commands than ENet sends, and an unreliable send.
     std::vector<uint8_t> strangers;
-    ENetProtocolHeader header;
-    header.peerID = ENET_HOST_TO_NET_16(int(ENET_PROTOCOL_MAXIMUM_PEER_ID) | int(ENET_PROTOCOL_HEADER_FLAG_SENT_TIME));
-    header.sentTime = 0;
-    ENetProtocolConnect connect = {};
-    connect.header.command = int(ENET_PROTOCOL_COMMAND_CONNECT) | int(ENET_PROTOCOL_COMMAND_FLAG_ACKNOWLEDGE);
-    connect.header.channelID = 0xFF;
-    connect.channelCount = ENET_HOST_TO_NET_32(1);
-    connect.mtu = ENET_HOST_TO_NET_32(1400);
-    connect.windowSize = ENET_HOST_TO_NET_32(32768);
-    connect.connectID = 77;
-    std::vector<uint8_t> datagram = bytesOf(header);
-    const std::vector<uint8_t> connectBytes = bytesOf(connect);
-    datagram.insert(datagram.end(), connectBytes.begin(), connectBytes.end());
-    record(strangers, OP_RAW, 0, datagram);
-    connect.data = ENET_HOST_TO_NET_32(0x12345678u);
-    datagram = bytesOf(header);
-    const std::vector<uint8_t> guessed = bytesOf(connect);
-    datagram.insert(datagram.end(), guessed.begin(), guessed.end());
-    record(strangers, OP_RAW, 1, datagram);
+    record(strangers, OP_RAW, 0, GAME::Test::ConnectDatagram(77));
+    record(strangers, OP_RAW, 1, GAME::Test::ConnectDatagram(77, 0x12345678u));
     record(strangers, OP_CONNECT, 0);
     record(strangers, OP_TURN, 0);
     std::vector<uint8_t> pings;

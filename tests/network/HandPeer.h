@@ -39,6 +39,32 @@ inline void SendRaw(ENetSocket socket, const ENetAddress& to, const std::vector<
     enet_socket_send(socket, &to, &buffer, 1);
 }
 
+// ENet's connect command as any client opening a connection sends it, with the data word a
+// cookie goes in (0: none).
+inline std::vector<uint8_t> ConnectDatagram(enet_uint32 connectID, enet_uint32 data = 0)
+{
+    ENetProtocolHeader header;
+    header.peerID = ENET_HOST_TO_NET_16(int(ENET_PROTOCOL_MAXIMUM_PEER_ID) | int(ENET_PROTOCOL_HEADER_FLAG_SENT_TIME));
+    header.sentTime = 0;
+    ENetProtocolConnect connect = {};
+    connect.header.command = int(ENET_PROTOCOL_COMMAND_CONNECT) | int(ENET_PROTOCOL_COMMAND_FLAG_ACKNOWLEDGE);
+    connect.header.channelID = 0xFF;
+    connect.header.reliableSequenceNumber = ENET_HOST_TO_NET_16(1);
+    connect.incomingSessionID = connect.outgoingSessionID = 0xFF;
+    connect.mtu = ENET_HOST_TO_NET_32(1400);
+    connect.windowSize = ENET_HOST_TO_NET_32(32768);
+    connect.channelCount = ENET_HOST_TO_NET_32(1);
+    connect.packetThrottleInterval = ENET_HOST_TO_NET_32(5000);
+    connect.packetThrottleAcceleration = ENET_HOST_TO_NET_32(2);
+    connect.packetThrottleDeceleration = ENET_HOST_TO_NET_32(2);
+    connect.connectID = connectID;
+    connect.data = ENET_HOST_TO_NET_32(data);
+    std::vector<uint8_t> bytes(sizeof(header) + sizeof(connect));
+    std::memcpy(bytes.data(), &header, sizeof(header));
+    std::memcpy(bytes.data() + sizeof(header), &connect, sizeof(connect));
+    return bytes;
+}
+
 // A guarded server's answer to a connect without its cookie (the socket's own format): the
 // cookie is kept in the connecting peer's data until ServiceCookies connects again with it.
 inline int ENET_CALLBACK TakeCookie(ENetHost* host, ENetEvent*)

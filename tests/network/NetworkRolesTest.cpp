@@ -15,6 +15,7 @@
 #include "network/StubNetworkShim.h"
 
 #include <gtest/gtest.h>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -141,7 +142,7 @@ public:
     std::vector<uint32_t> answered;
 };
 
-TEST(ConnectionManagerTest, KeyAgreementsAreBoundedInAllAndPerAddressAndRequestsBeyondWaitInOrder)
+TEST(ConnectionManagerTest, KeyAgreementsAreBoundedInAllAndPerAddressAndAWaitingNewcomerGoesFirst)
 {
     GAME::Test::LogCapture log;
     GAME::Test::ManualClock clock;
@@ -160,17 +161,34 @@ TEST(ConnectionManagerTest, KeyAgreementsAreBoundedInAllAndPerAddressAndRequests
     EXPECT_EQ(frame(1), 5u);
     EXPECT_EQ(frame(1500), 8u);
 
-    // A hundred peers of 25 other addresses in one frame: a second's worth at once, the rest as
-    // the budget refills, first come first served.
+    // A hundred peers of 25 other addresses in one frame, the addresses in turn: a second's worth
+    // at once, in order.
     frame(1000); // the budget in all refills
     server.answered.clear();
     for (uint32_t id = 101; id <= 200; ++id)
-        server.Ask(id, "10.0.2." + std::to_string((id - 101) / 4) + ":" + std::to_string(4000 + id));
-    EXPECT_EQ(frame(0), size_t(ServerConnectionManager::handshakesPerSecond));
-    EXPECT_EQ(frame(500), 96u);
-    EXPECT_EQ(frame(500), 100u);
-    for (size_t i = 0; i < server.answered.size(); ++i)
+        server.Ask(id, "10.0.2." + std::to_string((id - 101) % 25) + ":" + std::to_string(4000 + id));
+    const size_t second = ServerConnectionManager::handshakesPerSecond;
+    EXPECT_EQ(frame(0), second);
+    for (size_t i = 0; i < second; ++i)
         EXPECT_EQ(server.answered[i], 101 + i);
+    // The rest as the budget refills, the address that had the fewest lately first: a newcomer
+    // behind 36 waiting goes first, then each address that had two before any that had three.
+    server.Ask(201, "10.0.3.1:4000");
+    EXPECT_EQ(frame(16), second + 1);
+    EXPECT_EQ(server.answered.back(), 201u);
+    EXPECT_EQ(frame(500), second + 33);
+    EXPECT_EQ(frame(500), 101u);
+    std::map<uint32_t, int> had;
+    int before = 0;
+    for (size_t i = 0; i < server.answered.size(); ++i) {
+        if (server.answered[i] == 201)
+            continue;
+        const int count = had[(server.answered[i] - 101) % 25]++;
+        if (i > second) {
+            EXPECT_LE(before, count) << "at " << i;
+            before = count;
+        }
+    }
     EXPECT_EQ(server.GetNumClients(), ServerConnectionManager::maxClients);
 }
 

@@ -41,6 +41,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using GAME::Test::AppendCommand;
+using GAME::Test::ConnectDatagram;
 using GAME::Test::EnetAddress;
 using GAME::Test::HandPeer;
 using GAME::Test::PumpUntil;
@@ -52,31 +53,6 @@ class ProbedServer : public ServerConnectionManager
 public:
     size_t GetBufferedBytes() const { return GetSocket() ? GetSocket()->GetBufferedBytes() : 0; }
 };
-
-// ENet's connect command, as a client opening a connection sends it (with no cookie).
-std::vector<uint8_t> ConnectDatagram(enet_uint32 connectID)
-{
-    ENetProtocolHeader header;
-    header.peerID =
-        ENET_HOST_TO_NET_16(int(ENET_PROTOCOL_MAXIMUM_PEER_ID) | int(ENET_PROTOCOL_HEADER_FLAG_SENT_TIME));
-    header.sentTime = 0;
-    ENetProtocolConnect connect = {};
-    connect.header.command = int(ENET_PROTOCOL_COMMAND_CONNECT) | int(ENET_PROTOCOL_COMMAND_FLAG_ACKNOWLEDGE);
-    connect.header.channelID = 0xFF;
-    connect.header.reliableSequenceNumber = ENET_HOST_TO_NET_16(1);
-    connect.incomingSessionID = connect.outgoingSessionID = 0xFF;
-    connect.mtu = ENET_HOST_TO_NET_32(1400);
-    connect.windowSize = ENET_HOST_TO_NET_32(32768);
-    connect.channelCount = ENET_HOST_TO_NET_32(1);
-    connect.packetThrottleInterval = ENET_HOST_TO_NET_32(5000);
-    connect.packetThrottleAcceleration = ENET_HOST_TO_NET_32(2);
-    connect.packetThrottleDeceleration = ENET_HOST_TO_NET_32(2);
-    connect.connectID = connectID;
-    std::vector<uint8_t> bytes(sizeof(header) + sizeof(connect));
-    std::memcpy(bytes.data(), &header, sizeof(header));
-    std::memcpy(bytes.data() + sizeof(header), &connect, sizeof(connect));
-    return bytes;
-}
 
 // The first of two fragments of a packet of `total` bytes, on the peer's connection; the second
 // never comes.
@@ -170,12 +146,14 @@ TEST(FloodThreadsTest, ARealClientJoinsWhileTheServerIsFloodedAndItsMemoryStaysB
     ASSERT_TRUE(joined.ready);
     ASSERT_TRUE(PumpUntil(pump, [&] { return server.GetNumClients() == 1; }, 5000));
 
-    // The flood, on a thread of its own: about 3,600 datagrams over 2.5 s or so.
+    // The flood, on a thread of its own: about 3,600 datagrams over 2.5 s or so, and on until the
+    // real client has joined and the squatters have been timed out at least once (a crowded
+    // machine slows either; a flood that ended first would prove nothing).
     const uint64_t rssBefore = Platform::GetProcessWorkingSetBytes();
     constexpr int connects = 2000;
     constexpr int strangerFragments = 1500;
     constexpr int joinedFragments = 100;
-    std::atomic<bool> flooding{true};
+    std::atomic<bool> flooding{true}, clientJoined{false};
     std::atomic<int> sentConnects{0}, sentFragments{0}, sentJoinedFragments{0}, squattersDropped{0};
     std::thread flood([&] {
         std::mt19937 random(1234);
@@ -189,14 +167,18 @@ TEST(FloodThreadsTest, ARealClientJoinsWhileTheServerIsFloodedAndItsMemoryStaysB
         std::vector<std::unique_ptr<Squatters>> squatters;
         for (const char* ip : {"127.0.0.8", "127.0.0.9"})
             squatters.emplace_back(new Squatters(ip, port, 4));
-        const auto limit = Clock::now() + std::chrono::seconds(10);
-        for (int round = 0;
-             (sentConnects < connects || sentJoinedFragments < joinedFragments) && Clock::now() < limit;
+        const auto limit = Clock::now() + std::chrono::seconds(20);
+        for (int round = 0; (sentConnects < connects || sentJoinedFragments < joinedFragments || !clientJoined ||
+                             squattersDropped == 0) &&
+                            Clock::now() < limit;
              ++round) {
-            for (auto& squatter : squatters)
+            squattersDropped = 0;
+            for (auto& squatter : squatters) {
                 squatter->Service();
+                squattersDropped += squatter->dropped;
+            }
             joined.Service();
-            if (sentConnects < connects && !sockets.empty()) {
+            if (!sockets.empty()) {
                 SendRaw(sockets[round % sockets.size()], serverAddress, ConnectDatagram(random()));
                 ++sentConnects;
             }
@@ -209,8 +191,6 @@ TEST(FloodThreadsTest, ARealClientJoinsWhileTheServerIsFloodedAndItsMemoryStaysB
             }
             Platform::SleepMilliseconds(1);
         }
-        for (auto& squatter : squatters)
-            squattersDropped += squatter->dropped;
         for (ENetSocket socket : sockets)
             enet_socket_destroy(socket);
         flooding = false;
@@ -232,14 +212,14 @@ TEST(FloodThreadsTest, ARealClientJoinsWhileTheServerIsFloodedAndItsMemoryStaysB
     PumpUntil([&] { watch(); server.Update(5); }, [&] { return sentConnects > 300; }, 5000);
     ASSERT_TRUE(client.Connect("127.0.0.1", port));
     ASSERT_TRUE(PumpUntil(pumpBoth, [&] { return client.IsConnected(); }, 10000));
-    EXPECT_TRUE(flooding) << "the flood ended before the client joined";
+    clientJoined = true;
     EXPECT_EQ(client.GetLocalHostID(), 2);
-    PumpUntil(pumpBoth, [&] { return !flooding; }, 20000);
+    PumpUntil(pumpBoth, [&] { return !flooding; }, 30000);
     flood.join();
     watch();
 
     // The flood was what it was meant to be, and was turned away.
-    EXPECT_EQ(sentConnects, connects);
+    EXPECT_GE(sentConnects, connects);
     EXPECT_GT(sentFragments, strangerFragments / 2);
     EXPECT_EQ(sentJoinedFragments, joinedFragments);
     const Socket::GuardStats guard = server.GetGuardStats();
