@@ -30,6 +30,8 @@ constexpr float doorwayFar = 24.0f;
 // target moves away from the doorway, coming no closer to the target than closestDistance.
 constexpr float doorwayMargin = 1.0f;
 constexpr float closestDistance = 0.5f;
+// In a cave the camera keeps this far inside its walls and under their top.
+constexpr float caveMargin = 1.0f;
 
 } // namespace
 
@@ -50,12 +52,42 @@ GAME::WorldFrustum FlightCamera::ViewAt(float seconds, const GAME::Viewport& vie
     // The orbit's offset points away from the flight direction: the camera trails the target.
     if (view.direction.x != 0.0f || view.direction.z != 0.0f)
         SetCameraYaw(std::atan2(-view.direction.x, -view.direction.z));
-    SetCameraDistance(DistanceNearDoorways(region, view.position));
+    SetCameraDistance(std::min(DistanceNearDoorways(region, view.position), DistanceInCave(view.region, view.position)));
     // The first placement is immediate; from then on the camera glides.
     SetAcceleration(m_placed ? glide : 0.0f);
     Update();
     m_placed = true;
     return GetFrustum(viewport);
+}
+
+GAME::Vec3 FlightCamera::Away() const
+{
+    const float pitch = GetCameraPitch(), yaw = GetCameraYaw();
+    return GAME::Vec3(std::cos(pitch) * std::sin(yaw), std::sin(pitch), std::cos(pitch) * std::cos(yaw));
+}
+
+float FlightCamera::DistanceInCave(int region, const GAME::Vec3& target) const
+{
+    const auto& regions = m_generator.GetRegions();
+    if (region < 0 || static_cast<size_t>(region) >= regions.size() || !regions[static_cast<size_t>(region)].cave)
+        return cameraDistance;
+    // From above the walls or behind one, the camera would see the cave as a box standing in the
+    // dark (it has no ceiling): it stays inside, however close to its target that brings it.
+    const GAME::ABBox& box = regions[static_cast<size_t>(region)].box;
+    const GAME::Vec3 away = Away();
+    const float step[3] = {away.x, away.y, away.z};
+    const float at[3] = {target.x, target.y, target.z};
+    const float center[3] = {box.center.x, box.center.y, box.center.z};
+    const float extents[3] = {box.extents.x, box.extents.y, box.extents.z};
+    float distance = cameraDistance;
+    for (int axis = 0; axis < 3; ++axis) {
+        if (step[axis] == 0.0f)
+            continue;
+        const float wall = center[axis] + (step[axis] > 0.0f ? extents[axis] : -extents[axis]);
+        const float room = std::fabs(wall - at[axis]) - caveMargin;
+        distance = std::min(distance, std::max(closestDistance, room / std::fabs(step[axis])));
+    }
+    return distance;
 }
 
 float FlightCamera::DistanceNearDoorways(const GAME::Region* region, const GAME::Vec3& target) const
@@ -64,8 +96,7 @@ float FlightCamera::DistanceNearDoorways(const GAME::Region* region, const GAME:
     if (!region)
         return distance;
     // Where the camera stands from its target, a unit away.
-    const float pitch = GetCameraPitch(), yaw = GetCameraYaw();
-    const GAME::Vec3 away(std::cos(pitch) * std::sin(yaw), std::sin(pitch), std::cos(pitch) * std::cos(yaw));
+    const GAME::Vec3 away = Away();
     for (int i = 0; i < region->GetNumPortals(); ++i) {
         const GAME::Portal* portal = region->GetPortal(i);
         if (!portal)

@@ -2,7 +2,8 @@
 // generated world's scripted flight. The camera keeps behind and above the target, gliding toward
 // its place from frame to frame and jumping where the flight does. Near a doorway it comes in
 // closer and stays on its target's side of the doorway: the view is drawn from the target's
-// region, which a camera left behind the doorway would see cut at it. Main thread only.
+// region, which a camera left behind the doorway would see cut at it. In a cave it keeps inside
+// the walls and under their top. Main thread only.
 #pragma once
 
 #include "core/WorldFrustum.h"
@@ -39,6 +40,10 @@ protected:
 private:
     // The camera's distance for a target at that place in the region, near its doorways.
     float DistanceNearDoorways(const GAME::Region* region, const GAME::Vec3& target) const;
+    // The camera's distance for a target at that place in the region (by index), inside a cave.
+    float DistanceInCave(int region, const GAME::Vec3& target) const;
+    // Where the camera stands from its target, a unit away.
+    GAME::Vec3 Away() const;
 
     const DataKit::WorldGenerator& m_generator;
     GAME::World& m_world;
