@@ -284,6 +284,19 @@ double TimeJoin(GAME::ServerConnectionManager& server, double& longest)
     return joined ? ms : -1.0;
 }
 
+// Three real clients' joins, one after the other: the mean, or -1 when one did not join.
+double MeanOfThreeJoins(GAME::ServerConnectionManager& server, double& longest)
+{
+    double total = 0.0;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const double ms = TimeJoin(server, longest);
+        if (ms < 0.0)
+            return -1.0;
+        total += ms;
+    }
+    return total / 3.0;
+}
+
 // The attack of the banner against a server of its own; false when the attackers could not get in.
 bool MeasureAttack(double& rssGrowthMb, double& longestFrameMs, double& joinMs, double& quietJoinMs)
 {
@@ -374,15 +387,7 @@ bool MeasureForged(double& joinMs, double& quietJoinMs)
             enet_socket_destroy(socket);
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    double total = 0.0;
-    joinMs = 0.0;
-    for (int attempt = 0; attempt < 3 && joinMs >= 0.0; ++attempt) {
-        const double ms = TimeJoin(server, longest);
-        joinMs = ms < 0.0 ? -1.0 : joinMs;
-        total += ms;
-    }
-    if (joinMs >= 0.0)
-        joinMs = total / 3.0;
+    joinMs = MeanOfThreeJoins(server, longest);
     forging = false;
     forger.join();
     server.Shutdown();
@@ -418,15 +423,7 @@ bool MeasureBotnet(int addresses, int inFlight, int holdMs, bool ask, double& jo
         server.Update(0);
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    double total = 0.0;
-    joinMs = 0.0;
-    for (int attempt = 0; attempt < 3 && joinMs >= 0.0; ++attempt) {
-        const double ms = TimeJoin(server, longest);
-        joinMs = ms < 0.0 ? -1.0 : joinMs;
-        total += ms;
-    }
-    if (joinMs >= 0.0)
-        joinMs = total / 3.0;
+    joinMs = MeanOfThreeJoins(server, longest);
     attacking = false;
     attack.join();
     std::printf("bench_network: the botnet's peers held %llu slots in turn, %d at most at once; %llu join "

@@ -216,6 +216,20 @@ BotnetJoins JoinBesideBotnet(int inFlight, int holdMs, bool ask)
     return result;
 }
 
+// That the botnet was under way, held at least `held` slots at once while the clients joined,
+// and every client joined within `boundMs`.
+void ExpectEveryJoinWithin(const BotnetJoins& run, double boundMs, int held)
+{
+    ASSERT_TRUE(run.underWay) << "the botnet's peers took " << run.held << " slots, " << run.answered
+                              << " of their join requests answered";
+    for (double ms : run.joins) {
+        EXPECT_GT(ms, 0.0) << "a join failed while the botnet's peers took " << run.held << " slots";
+        EXPECT_LT(ms, boundMs) << "a join took " << ms << " ms";
+    }
+    EXPECT_EQ(run.joinedClients, 4);
+    EXPECT_GE(run.heldDuringJoins, held);
+}
+
 // Hole: a botnet whose peers hold joining slots and never ask to join. Each address starts 2
 // peers a second (a burst of 4), all the server allows it; each peer holds a joining slot for
 // 220 ms, younger than any the server pushes out, leaves politely (which costs its address
@@ -228,15 +242,8 @@ TEST(GuardThreadsTest, ASmallBotnetHoldingJoiningSlotsDoesNotKeepRealClientsOut)
 {
     GAME::Test::LogCapture log;
     ASSERT_EQ(enet_initialize(), 0);
-    const BotnetJoins run = JoinBesideBotnet(24, 220, false);
-    ASSERT_TRUE(run.underWay) << "the botnet's peers took " << run.held << " slots";
-    for (double ms : run.joins) {
-        EXPECT_GT(ms, 0.0) << "a join failed while the botnet's peers took " << run.held << " slots";
-        EXPECT_LT(ms, 3000.0) << "a join took " << ms << " ms";
-    }
-    EXPECT_EQ(run.joinedClients, 4);
     // The botnet held as many slots while the clients joined as there were for peers joining before.
-    EXPECT_GE(run.heldDuringJoins, 16);
+    ExpectEveryJoinWithin(JoinBesideBotnet(24, 220, false), 3000.0, 16);
 }
 
 // Hole: the same botnet's peers ask to join, each leaving once answered, 240 at a time: from 64
@@ -249,15 +256,7 @@ TEST(GuardThreadsTest, ASmallBotnetAskingToJoinDoesNotMakeARealClientWait)
 {
     GAME::Test::LogCapture log;
     ASSERT_EQ(enet_initialize(), 0);
-    const BotnetJoins run = JoinBesideBotnet(240, 1900, true);
-    ASSERT_TRUE(run.underWay) << "the botnet's peers took " << run.held << " slots, " << run.answered
-                              << " answered";
-    for (double ms : run.joins) {
-        EXPECT_GT(ms, 0.0) << "a join failed beside " << run.answered << " of the botnet's answered";
-        EXPECT_LT(ms, 1000.0) << "a join took " << ms << " ms";
-    }
-    EXPECT_EQ(run.joinedClients, 4);
-    EXPECT_GE(run.heldDuringJoins, 64);
+    ExpectEveryJoinWithin(JoinBesideBotnet(240, 1900, true), 1000.0, 64);
 }
 
 // The rule that makes room when every joining slot is held, on a socket of five such slots (the
