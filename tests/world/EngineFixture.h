@@ -146,6 +146,19 @@ protected:
         return e;
     }
 
+    // The sample host's fields and caves with nothing on them: their ground and water alone.
+    static DataKit::WorldGenerator::Settings SampleGround()
+    {
+        DataKit::WorldGenerator::Settings settings = DataKit::WorldGenerator::SampleWorld();
+        settings.entitiesPerRegion = 0;
+        settings.entitiesPerCave = 0;
+        settings.walkersPerRegion = 0;
+        settings.walkersPerCave = 0;
+        settings.villages = 0;
+        settings.lightsPerCave = 0;
+        return settings;
+    }
+
     // Generates the world into the test folder, starts the engine over it and loads its map (the
     // generator's records must be in `data` already); null when any step fails.
     World* StartGenerated(DataKit::WorldGenerator& generator)

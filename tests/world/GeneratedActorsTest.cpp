@@ -68,6 +68,17 @@ WorldGenerator::Settings SmallWorld()
     return settings;
 }
 
+// A village and a cave as full of props as the sample host's.
+WorldGenerator::Settings FullAsTheHost()
+{
+    WorldGenerator::Settings settings = SmallWorld();
+    settings.regionSize = 64;
+    settings.caveSize = 32;
+    settings.entitiesPerRegion = 200;
+    settings.entitiesPerCave = 60;
+    return settings;
+}
+
 class GeneratedActorsTest : public GAME::Test::EngineTest
 {
 protected:
@@ -213,12 +224,8 @@ TEST_F(GeneratedActorsTest, PropsStandApartOnTheirOwnGroundAndInsideTheCaveWalls
 {
     // As full as the sample host's regions and cave, with a village and a doorway. The props are
     // drawn as the host draws them (kPropHalfWidths).
-    WorldGenerator::Settings settings = SmallWorld();
+    WorldGenerator::Settings settings = FullAsTheHost();
     settings.regionsX = 3;
-    settings.regionSize = 64;
-    settings.caveSize = 32;
-    settings.entitiesPerRegion = 200;
-    settings.entitiesPerCave = 60;
     WorldGenerator generator(settings);
     World* world = StartGenerated(generator);
     ASSERT_NE(world, nullptr);
@@ -306,12 +313,7 @@ TEST_F(GeneratedActorsTest, WalkersGoRoundTheirWholeCirclesClearOfEveryProp)
     // A village and a cave as full as the sample host's. Each walker is walked once round its
     // circle (about 12.6 s at its turn of 0.5 a second): at no point does its body (0.4 units
     // round its middle) enter a prop or crate as the host draws them (kPropHalfWidths, kCrateReach).
-    WorldGenerator::Settings settings = SmallWorld();
-    settings.regionSize = 64;
-    settings.caveSize = 32;
-    settings.entitiesPerRegion = 200;
-    settings.entitiesPerCave = 60;
-    WorldGenerator generator(settings);
+    WorldGenerator generator(FullAsTheHost());
     World* world = StartGenerated(generator);
     ASSERT_NE(world, nullptr);
     const std::vector<WorldGenerator::RegionInfo>& regions = generator.GetRegions();
@@ -342,7 +344,7 @@ TEST_F(GeneratedActorsTest, WalkersGoRoundTheirWholeCirclesClearOfEveryProp)
         ASSERT_GE(walkers.size(), 2u);
         ASSERT_GT(props.size(), 50u);
 
-        const float size = static_cast<float>(regions[i].cave ? settings.caveSize : settings.regionSize);
+        const float size = static_cast<float>(regions[i].cave ? generator.GetSettings().caveSize : generator.GetSettings().regionSize);
         const WorldFrustum view(region, WorldGenerator::MakeViewFrustum(Vec3(size / 2, 30.0f, size / 2),
                                                                         Vec3(0.0f, -1.0f, 0.0001f), 1.2f,
                                                                         0.5f, 100.0f));

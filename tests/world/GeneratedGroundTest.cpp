@@ -25,19 +25,6 @@ namespace {
 
 using DataKit::WorldGenerator;
 
-// The sample host's fields (their ground: no props), with its caves.
-WorldGenerator::Settings HostFields()
-{
-    WorldGenerator::Settings settings = WorldGenerator::SampleWorld();
-    settings.entitiesPerRegion = 0;
-    settings.entitiesPerCave = 0;
-    settings.walkersPerRegion = 0;
-    settings.walkersPerCave = 0;
-    settings.villages = 0;
-    settings.lightsPerCave = 0;
-    return settings;
-}
-
 class GeneratedGroundTest : public GAME::Test::EngineTest
 {
 protected:
@@ -57,7 +44,7 @@ std::string At(const char* what, float x, float y, float z)
 
 TEST_F(GeneratedGroundTest, NoGrassBladeStandsWhereWaterCoversTheGround)
 {
-    WorldGenerator generator(HostFields());
+    WorldGenerator generator(SampleGround());
     World* world = StartGenerated(generator);
     ASSERT_NE(world, nullptr);
     int blades = 0, wet = 0;
@@ -139,7 +126,7 @@ private:
 // colour wherever a ray passes it.
 TEST_F(GeneratedGroundTest, EveryViewOfTheFlightSeesTheWorldsGroundBelowItsHorizon)
 {
-    WorldGenerator generator(HostFields());
+    WorldGenerator generator(SampleGround());
     World* world = StartGenerated(generator);
     ASSERT_NE(world, nullptr);
     const WorldGenerator::Settings& s = generator.GetSettings();

@@ -50,16 +50,7 @@ bool InRiver(const Water& water, float x, float z, const Level& level)
 TEST_F(GeneratedWaterTest, WaterEndsOnlyWhereTheGroundRisesOverItsSurface)
 {
     // The sample host's fields (their ground: no props), doorways flattened into two of them.
-    WorldGenerator::Settings settings;
-    settings.regionsX = 6;
-    settings.regionsZ = 6;
-    settings.entitiesPerRegion = 0;
-    settings.entitiesPerCave = 0;
-    settings.walkersPerRegion = 0;
-    settings.walkersPerCave = 0;
-    settings.villages = 0;
-    settings.lightsPerCave = 0;
-    WorldGenerator generator(settings);
+    WorldGenerator generator(SampleGround());
     World* world = StartGenerated(generator);
     ASSERT_NE(world, nullptr);
 
