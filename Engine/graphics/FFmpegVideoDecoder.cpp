@@ -64,6 +64,22 @@ int CountFrames(const char* fileName, int streamIndex)
     return frames;
 }
 
+// Hands the decoder the stream's next packet, or (at the end of the file) the flush that asks for
+// what it holds back, setting `flushed`: what avcodec_send_packet answered.
+int SendNextPacket(AVFormatContext* format, AVCodecContext* codec, AVPacket* packet, int streamIndex, bool& flushed)
+{
+    int read = 0;
+    while ((read = av_read_frame(format, packet)) >= 0 && packet->stream_index != streamIndex)
+        av_packet_unref(packet);
+    if (read < 0) {
+        flushed = true;
+        return avcodec_send_packet(codec, nullptr);
+    }
+    const int sent = avcodec_send_packet(codec, packet);
+    av_packet_unref(packet);
+    return sent;
+}
+
 // The first audio stream of a file; -1 when it has none.
 int FindSoundStream(const AVFormatContext* format)
 {
@@ -309,17 +325,7 @@ private:
             }
             if (m_flushed)
                 return false;
-            int read = 0;
-            while ((read = av_read_frame(m_format, m_packet)) >= 0 && m_packet->stream_index != m_streamIndex)
-                av_packet_unref(m_packet);
-            int sent = 0;
-            if (read < 0) {
-                m_flushed = true;
-                sent = avcodec_send_packet(m_codec, nullptr);
-            } else {
-                sent = avcodec_send_packet(m_codec, m_packet);
-                av_packet_unref(m_packet);
-            }
+            const int sent = SendNextPacket(m_format, m_codec, m_packet, m_streamIndex, m_flushed);
             // A packet the decoder refuses is passed over; the stream goes on with the next.
             if (sent < 0 && sent != AVERROR(EAGAIN) && sent != AVERROR_EOF && m_flushed)
                 return false;
@@ -579,17 +585,7 @@ private:
             if (m_flushed)
                 return false;
             // The decoder wants more: the next packet of the stream, or the end.
-            int read = 0;
-            while ((read = av_read_frame(m_format, m_packet)) >= 0 && m_packet->stream_index != m_streamIndex)
-                av_packet_unref(m_packet);
-            int sent = 0;
-            if (read < 0) {
-                m_flushed = true;
-                sent = avcodec_send_packet(m_codec, nullptr);
-            } else {
-                sent = avcodec_send_packet(m_codec, m_packet);
-                av_packet_unref(m_packet);
-            }
+            const int sent = SendNextPacket(m_format, m_codec, m_packet, m_streamIndex, m_flushed);
             if (sent < 0 && sent != AVERROR(EAGAIN) && sent != AVERROR_EOF) {
                 LogPrintf(1, "VideoPlayer: frame %d of '%s' can't be decoded (%s)", m_decodedFrame + 1,
                           m_fileName.c_str(), ErrorText(sent).c_str());
