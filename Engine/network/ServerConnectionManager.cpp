@@ -303,11 +303,15 @@ void ServerConnectionManager::AnswerDeferredRequests()
                 best = i;
         if (best == m_deferredRequests.size())
             break;
+        Link* link = FindLink(m_deferredRequests[best].connection);
+        if (link && !TakeHandshake(*link)) {
+            standing[best].allowed = false; // its address's allowance is spent after all: a later frame
+            continue;
+        }
         const DeferredRequest request = std::move(m_deferredRequests[best]);
         m_deferredRequests.erase(m_deferredRequests.begin() + static_cast<std::ptrdiff_t>(best));
         standing.erase(standing.begin() + static_cast<std::ptrdiff_t>(best));
-        Link* link = FindLink(request.connection);
-        if (!link || !TakeHandshake(*link))
+        if (!link)
             continue;
         // The address's other requests stand where its allowance and share now put them.
         const auto allowance = m_addressHandshakes.find(request.host);
