@@ -270,6 +270,22 @@ void ServerConnectionManager::HandleConnectRequest(Link& link, const uint8_t* bo
 
 void ServerConnectionManager::AnswerDeferredRequests()
 {
+    const uint32_t now = static_cast<uint32_t>(Now());
+    if (!m_deferredRequests.empty() && m_handshakes.Refill(handshakesPerSecond, handshakesPerSecond, now) >= 1.0)
+        AnswerWaitingRequests(now);
+    if (Since(m_addressHandshakesPrunedAt) >= 1000) {
+        m_addressHandshakesPrunedAt = Now();
+        for (auto it = m_addressHandshakes.begin(); it != m_addressHandshakes.end();)
+            it = it->second.IsFull(handshakesPerAddressPerSecond, m_maxPeersPerAddress, now)
+                     ? m_addressHandshakes.erase(it)
+                     : std::next(it);
+        for (auto it = m_handshakeShares.begin(); it != m_handshakeShares.end();)
+            it = it->second.IsFull(kShareRate, handshakeShareMemory, now) ? m_handshakeShares.erase(it) : std::next(it);
+    }
+}
+
+void ServerConnectionManager::AnswerWaitingRequests(uint32_t now)
+{
     // Those whose peers left meanwhile go, in one pass (there may be as many as there are joining
     // slots).
     std::erase_if(m_deferredRequests, [this](const DeferredRequest& request) { return !FindLink(request.connection); });
@@ -278,7 +294,6 @@ void ServerConnectionManager::AnswerDeferredRequests()
     // agreements lately (of those whose own allowance is not spent), the oldest among equals: a
     // newcomer goes before addresses that keep the server busy, however many they are and however
     // long they have queued.
-    const uint32_t now = static_cast<uint32_t>(Now());
     struct Standing
     {
         bool allowed;
@@ -322,16 +337,6 @@ void ServerConnectionManager::AnswerDeferredRequests()
                 standing[i].allowed = allowance == m_addressHandshakes.end() || allowance->second.GetTokens() >= 1.0;
             }
         AnswerConnectRequest(*link, request.body.data(), request.body.size());
-    }
-    if (Since(m_addressHandshakesPrunedAt) >= 1000) {
-        m_addressHandshakesPrunedAt = Now();
-        const uint32_t now = static_cast<uint32_t>(Now());
-        for (auto it = m_addressHandshakes.begin(); it != m_addressHandshakes.end();)
-            it = it->second.IsFull(handshakesPerAddressPerSecond, m_maxPeersPerAddress, now)
-                     ? m_addressHandshakes.erase(it)
-                     : std::next(it);
-        for (auto it = m_handshakeShares.begin(); it != m_handshakeShares.end();)
-            it = it->second.IsFull(kShareRate, handshakeShareMemory, now) ? m_handshakeShares.erase(it) : std::next(it);
     }
 }
 

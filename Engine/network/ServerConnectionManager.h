@@ -193,6 +193,8 @@ private:
     // Takes a key agreement from the budgets (see the banner); false when either is spent.
     bool TakeHandshake(const Link& link);
     void AnswerDeferredRequests();
+    // Answers waiting requests while the server's budget lasts (there is some).
+    void AnswerWaitingRequests(uint32_t now);
     void HandleClientView(Link& link, const uint8_t* body, size_t size);
     void ApplyViews();
     void ReportGuard();
