@@ -404,6 +404,19 @@ public:
     uint64_t outOfOrder = 0;
 };
 
+// A server whose game packets a CountingController counts (the server goes first).
+struct CountingServer
+{
+    CountingServer()
+    {
+        server.SetNetPacketCreator(&creator);
+        server.SetNetworkController(&controller);
+    }
+    GAME::Test::GamePacketCreator creator;
+    CountingController controller;
+    ServerConnectionManager server;
+};
+
 // Hole: a joined client sends small packets through ENet's own API as fast as it takes them.
 // Wrongly authenticated ones each cost a keyed hash before they are dropped: the link is hung up
 // after a few. Authenticated ones that the game reads are handed on within the frame's budget:
@@ -413,11 +426,9 @@ TEST(GuardThreadsTest, AJoinedClientsFloodOfSmallPacketsNeitherStallsTheFrameNor
 {
     GAME::Test::LogCapture log;
     ASSERT_EQ(enet_initialize(), 0);
-    GAME::Test::GamePacketCreator creator;
-    CountingController controller;
-    ServerConnectionManager server;
-    server.SetNetPacketCreator(&creator);
-    server.SetNetworkController(&controller);
+    CountingServer counting;
+    ServerConnectionManager& server = counting.server;
+    const CountingController& controller = counting.controller;
     ASSERT_TRUE(server.Listen("127.0.0.1", 0));
     auto pump = [&] { server.Update(5); };
 
@@ -766,11 +777,9 @@ TEST(GuardThreadsTest, AGenuineHeavySenderKeepsItsLinkThroughLostDatagrams)
 {
     GAME::Test::LogCapture log;
     ASSERT_EQ(enet_initialize(), 0);
-    GAME::Test::GamePacketCreator creator;
-    CountingController controller;
-    ServerConnectionManager server;
-    server.SetNetPacketCreator(&creator);
-    server.SetNetworkController(&controller);
+    CountingServer counting;
+    ServerConnectionManager& server = counting.server;
+    const CountingController& controller = counting.controller;
     ASSERT_TRUE(server.Listen("127.0.0.1", 0));
     auto pump = [&] { server.Update(5); };
     LossyRelay relay(server.GetPort(), 64);
