@@ -438,7 +438,8 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     int holds = 0;
     double heldMs = 0.0;
     std::vector<GAME::StatisticsWidget::Entry> lastStatistics;
-    bool flown = false; // to the path's end, not cut short through the window
+    bool flown = false;     // to the path's end, not cut short through the window
+    float drawnUpTo = 0.0f; // the path's time of the last frame drawn
     const auto start = std::chrono::steady_clock::now();
     auto last = start;
     while (running) {
@@ -462,6 +463,7 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
         if (lastFrame) // the last frame's statistics go to the console instead of the screen
             lastStatistics = engine.GetStatisticsWidget()->TakeEntries();
         DrawFrame(engine, &*view, &camera, screenshots ? frustum.GetRegion() : nullptr);
+        drawnUpTo = flightTime;
         const auto frameEnd = std::chrono::steady_clock::now();
         totalGameTime += engine.GetUpdateTime();
 
@@ -517,7 +519,7 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
         out.Printf("  screenshot          %s", InFolder(folder, screenshot).c_str());
     // Regions the path went through that no frame viewed (frames too far apart for them).
     if (screenshots && flightFrames > 0)
-        for (const FlightCoverage::Missed& missed : coverage.GetMissed(flown ? duration : flightTime))
+        for (const FlightCoverage::Missed& missed : coverage.GetMissed(flown ? duration : drawnUpTo))
             out.Printf(
                 "  no screenshot       %s: the camera passed through it between two frames (at %.0f ms "
                 "of path)%s",
@@ -535,7 +537,7 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
                    PathPerFrameMs(duration, frames));
         out.Printf("  camera path         %.0f ms, simulated", duration * 1000.0);
         out.Printf("  flight time         %.0f ms: %.1f frames a second, %.1f times as fast as real time",
-                   seconds * 1000.0, rate, seconds > 0 ? (flown ? duration : flightTime) / seconds : 0.0);
+                   seconds * 1000.0, rate, seconds > 0 ? (flown ? duration : drawnUpTo) / seconds : 0.0);
         out.Printf("  game time           %d ms (the engine's clock runs in real time)", totalGameTime);
     } else {
         out.Printf("  frames              %d, in real time", flightFrames);

@@ -52,7 +52,9 @@ GAME::WorldFrustum FlightCamera::ViewAt(float seconds, const GAME::Viewport& vie
     // The orbit's offset points away from the flight direction: the camera trails the target.
     if (view.direction.x != 0.0f || view.direction.z != 0.0f)
         SetCameraYaw(std::atan2(-view.direction.x, -view.direction.z));
-    SetCameraDistance(std::min(DistanceNearDoorways(region, view.position), DistanceInCave(view.region, view.position)));
+    const GAME::Vec3 away = GetDirectionFromTarget();
+    SetCameraDistance(
+        std::min(DistanceNearDoorways(region, view.position, away), DistanceInCave(view.region, view.position, away)));
     // The first placement is immediate; from then on the camera glides.
     SetAcceleration(m_placed ? glide : 0.0f);
     Update();
@@ -60,13 +62,7 @@ GAME::WorldFrustum FlightCamera::ViewAt(float seconds, const GAME::Viewport& vie
     return GetFrustum(viewport);
 }
 
-GAME::Vec3 FlightCamera::Away() const
-{
-    const float pitch = GetCameraPitch(), yaw = GetCameraYaw();
-    return GAME::Vec3(std::cos(pitch) * std::sin(yaw), std::sin(pitch), std::cos(pitch) * std::cos(yaw));
-}
-
-float FlightCamera::DistanceInCave(int region, const GAME::Vec3& target) const
+float FlightCamera::DistanceInCave(int region, const GAME::Vec3& target, const GAME::Vec3& away) const
 {
     const auto& regions = m_generator.GetRegions();
     if (region < 0 || static_cast<size_t>(region) >= regions.size() || !regions[static_cast<size_t>(region)].cave)
@@ -74,7 +70,6 @@ float FlightCamera::DistanceInCave(int region, const GAME::Vec3& target) const
     // From above the walls or behind one, the camera would see the cave as a box standing in the
     // dark (it has no ceiling): it stays inside, however close to its target that brings it.
     const GAME::ABBox& box = regions[static_cast<size_t>(region)].box;
-    const GAME::Vec3 away = Away();
     const float step[3] = {away.x, away.y, away.z};
     const float at[3] = {target.x, target.y, target.z};
     const float center[3] = {box.center.x, box.center.y, box.center.z};
@@ -90,13 +85,12 @@ float FlightCamera::DistanceInCave(int region, const GAME::Vec3& target) const
     return distance;
 }
 
-float FlightCamera::DistanceNearDoorways(const GAME::Region* region, const GAME::Vec3& target) const
+float FlightCamera::DistanceNearDoorways(const GAME::Region* region, const GAME::Vec3& target,
+                                         const GAME::Vec3& away) const
 {
     float distance = cameraDistance;
     if (!region)
         return distance;
-    // Where the camera stands from its target, a unit away.
-    const GAME::Vec3 away = Away();
     for (int i = 0; i < region->GetNumPortals(); ++i) {
         const GAME::Portal* portal = region->GetPortal(i);
         if (!portal)

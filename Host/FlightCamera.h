@@ -38,12 +38,11 @@ protected:
     void HandleInput() override {}
 
 private:
-    // The camera's distance for a target at that place in the region, near its doorways.
-    float DistanceNearDoorways(const GAME::Region* region, const GAME::Vec3& target) const;
-    // The camera's distance for a target at that place in the region (by index), inside a cave.
-    float DistanceInCave(int region, const GAME::Vec3& target) const;
-    // Where the camera stands from its target, a unit away.
-    GAME::Vec3 Away() const;
+    // The camera's distance for a target at that place in the region, near its doorways, the
+    // camera standing `away` from it (a unit away).
+    float DistanceNearDoorways(const GAME::Region* region, const GAME::Vec3& target, const GAME::Vec3& away) const;
+    // The same inside a cave (the region by index).
+    float DistanceInCave(int region, const GAME::Vec3& target, const GAME::Vec3& away) const;
 
     const DataKit::WorldGenerator& m_generator;
     GAME::World& m_world;

@@ -660,15 +660,13 @@ RenderTexture* GraphicsNormalRenderer::RenderPostProcess(GraphicsCanvas& canvas)
     canvas.SetColorWriteMode(RENDER_WRITE_DISABLED);
     canvas.SetAlphaWriteMode(RENDER_WRITE_ENABLED);
     canvas.SetDepthWriteMode(RENDER_WRITE_DISABLED);
-    canvas.SetDepthTestFunction(RENDER_TEST_GREATER_EQUAL);
+    // The mask only where the region drew something: where its depth is still the clear's (the
+    // background, or what the clipping plane cut away) the alpha stays 0, so the sky it cleared
+    // to, or a cave's black, never shows over the region composited with it.
+    canvas.SetDepthTestFunction(RENDER_TEST_GREATER);
     if (s_inverseTransparencyMask)
         RenderTextureRect(canvas, rect, s_inverseTransparencyMask->GetTexture(), RENDER_BLEND_ONE,
                           RENDER_BLEND_ZERO, Color(1.0f, 1.0f, 1.0f, 1.0f));
-    // Where the region drew nothing (its depth still the clear's: the background, or what the
-    // clipping plane cut away) it carries no weight: the sky it cleared to, or a cave's black,
-    // never shows over the region composited with it.
-    canvas.SetDepthTestFunction(RENDER_TEST_EQUAL);
-    canvas.RenderRect(rect, RENDER_BLEND_ONE, RENDER_BLEND_ZERO, Color(0.0f, 0.0f, 0.0f, 0.0f));
     canvas.SetDepth(0.0f);
     if (m_clippingOn)
         canvas.SetClippingPlane(0, m_clipSpaceClippingPlane);

@@ -154,7 +154,10 @@ bool Terrain::AllocateSamples(unsigned x, unsigned y)
 void Terrain::UpdateField()
 {
     m_field = HeightField();
-    if (m_heights.empty())
+    // Counts set apart from the samples (SetNumXSamples, SetNumYSamples set the counts only) give
+    // no field until they agree again: the queries never read past the arrays.
+    const size_t samples = static_cast<size_t>(m_numXSamples) * m_numYSamples;
+    if (m_heights.empty() || m_heights.size() != samples || m_cutAway.size() != samples)
         return;
     m_field.heights = m_heights.data();
     m_field.numX = m_numXSamples;

@@ -40,12 +40,15 @@ void WorldCamera::SetRegionCamera(const Camera& camera)
     m_placed = false;
 }
 
-Vec3 WorldCamera::GetOffsetFromTarget() const
+Vec3 WorldCamera::GetDirectionFromTarget() const
 {
     const float cosPitch = std::cos(m_cameraPitch);
-    return Vec3(cosPitch * std::sin(m_cameraYaw) * m_cameraDistance,
-                std::sin(m_cameraPitch) * m_cameraDistance,
-                cosPitch * std::cos(m_cameraYaw) * m_cameraDistance);
+    return Vec3(cosPitch * std::sin(m_cameraYaw), std::sin(m_cameraPitch), cosPitch * std::cos(m_cameraYaw));
+}
+
+Vec3 WorldCamera::GetOffsetFromTarget() const
+{
+    return GetDirectionFromTarget() * m_cameraDistance;
 }
 
 WorldVec3 WorldCamera::CalculateViewPosition(const WorldVec3& target)

@@ -83,7 +83,10 @@ public:
     // Copies the whole camera; its coordinates count as being in the target's region.
     void SetRegionCamera(const Camera& camera);
 
-    // (cos p sin y, sin p, cos p cos y) times the distance, for yaw y and pitch p.
+    // (cos p sin y, sin p, cos p cos y), for yaw y and pitch p: where the camera stands from its
+    // target, a unit away.
+    Vec3 GetDirectionFromTarget() const;
+    // The same times the distance.
     Vec3 GetOffsetFromTarget() const;
     // The target's region (null when the target has none).
     Region* GetRegion();
