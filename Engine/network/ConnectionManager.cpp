@@ -91,14 +91,6 @@ ConnectionManager::Link* ConnectionManager::FindLink(uint32_t socketConnection)
     return it == m_links.end() ? nullptr : it->second.get();
 }
 
-ConnectionManager::Link* ConnectionManager::FindLinkByHost(int host)
-{
-    for (auto& [id, link] : m_links)
-        if (link->ready && link->host == host)
-            return link.get();
-    return nullptr;
-}
-
 void ConnectionManager::HangUp(Link& link)
 {
     if (m_socket)

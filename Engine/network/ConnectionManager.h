@@ -190,7 +190,6 @@ protected:
     // connection that never comes up is heard of too.
     Link& AddLink(uint32_t socketConnection);
     Link* FindLink(uint32_t socketConnection);
-    Link* FindLinkByHost(int host);
     std::map<uint32_t, std::unique_ptr<Link>>& GetLinks() { return m_links; }
     const std::map<uint32_t, std::unique_ptr<Link>>& GetLinks() const { return m_links; }
     // Hangs up on a link (its disconnect comes back through PumpSocket).

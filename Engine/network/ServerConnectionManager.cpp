@@ -20,10 +20,10 @@ namespace GAME {
 
 namespace {
 
-// "a.b.c.d:port" without the port.
 // How fast an address's key agreements are forgotten, a second's worth.
 constexpr double kShareRate = 1.0 / ServerConnectionManager::handshakeShareSeconds;
 
+// "a.b.c.d:port" without the port.
 std::string HostOf(const std::string& address)
 {
     const size_t colon = address.rfind(':');
@@ -240,19 +240,19 @@ void ServerConnectionManager::Refuse(Link& link, NetworkConnection::RefuseReason
     HangUp(link);
 }
 
-bool ServerConnectionManager::TakeHandshake(const Link& link)
+bool ServerConnectionManager::TakeHandshake(const std::string& host)
 {
     const uint32_t now = static_cast<uint32_t>(Now());
     if (m_handshakes.Refill(handshakesPerSecond, handshakesPerSecond, now) < 1.0)
         return false;
     if (m_maxPeersPerAddress > 0) {
         const double burst = static_cast<double>(m_maxPeersPerAddress);
-        auto [it, added] = m_addressHandshakes.try_emplace(HostOf(link.address), RateBucket(burst, now));
+        auto [it, added] = m_addressHandshakes.try_emplace(host, RateBucket(burst, now));
         if (!it->second.Take(handshakesPerAddressPerSecond, burst, now))
             return false;
     }
     m_handshakes.Take(handshakesPerSecond, handshakesPerSecond, now);
-    auto [share, added] = m_handshakeShares.try_emplace(HostOf(link.address), RateBucket(handshakeShareMemory, now));
+    auto [share, added] = m_handshakeShares.try_emplace(host, RateBucket(handshakeShareMemory, now));
     share->second.Charge(kShareRate, handshakeShareMemory, now, 1.0, 0.0);
     return true;
 }
@@ -260,9 +260,9 @@ bool ServerConnectionManager::TakeHandshake(const Link& link)
 void ServerConnectionManager::HandleConnectRequest(Link& link, const uint8_t* body, size_t size)
 {
     // When others wait, it takes its turn among them (AnswerDeferredRequests, this same frame).
-    if (!m_deferredRequests.empty() || !TakeHandshake(link)) {
-        m_deferredRequests.push_back(
-            {link.socketConnection, HostOf(link.address), std::vector<uint8_t>(body, body + size)});
+    std::string host = HostOf(link.address);
+    if (!m_deferredRequests.empty() || !TakeHandshake(host)) {
+        m_deferredRequests.push_back({link.socketConnection, std::move(host), std::vector<uint8_t>(body, body + size)});
         return;
     }
     AnswerConnectRequest(link, body, size);
@@ -286,9 +286,11 @@ void ServerConnectionManager::AnswerDeferredRequests()
 
 void ServerConnectionManager::AnswerWaitingRequests(uint32_t now)
 {
-    // Those whose peers left meanwhile go, in one pass (there may be as many as there are joining
-    // slots).
-    std::erase_if(m_deferredRequests, [this](const DeferredRequest& request) { return !FindLink(request.connection); });
+    // Those whose peers left or were told to go meanwhile go, in one pass (there may be as many as
+    // there are joining slots).
+    std::erase_if(m_deferredRequests, [this](const DeferredRequest& request) {
+        return !FindLink(request.connection) || m_hungUp.count(request.connection) != 0;
+    });
 
     // Then, while the server's budget lasts, the request of the address that had the fewest key
     // agreements lately (of those whose own allowance is not spent), the oldest among equals: a
@@ -319,7 +321,7 @@ void ServerConnectionManager::AnswerWaitingRequests(uint32_t now)
         if (best == m_deferredRequests.size())
             break;
         Link* link = FindLink(m_deferredRequests[best].connection);
-        if (link && !TakeHandshake(*link)) {
+        if (link && !TakeHandshake(m_deferredRequests[best].host)) {
             standing[best].allowed = false; // its address's allowance is spent after all: a later frame
             continue;
         }

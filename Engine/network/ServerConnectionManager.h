@@ -191,7 +191,7 @@ private:
     void HandleConnectRequest(Link& link, const uint8_t* body, size_t size);
     void AnswerConnectRequest(Link& link, const uint8_t* body, size_t size);
     // Takes a key agreement from the budgets (see the banner); false when either is spent.
-    bool TakeHandshake(const Link& link);
+    bool TakeHandshake(const std::string& host);
     void AnswerDeferredRequests();
     // Answers waiting requests while the server's budget lasts (there is some).
     void AnswerWaitingRequests(uint32_t now);

@@ -171,6 +171,8 @@ struct Socket::Impl
         enet_uint8 sessionID;
     };
     std::vector<Notice> notices;
+    // The main thread's handled records as the present service turn began (ServiceTurn).
+    uint64_t turnDone = 0;
     // Per ENet slot: when its present occupant (told apart by ENet's connect id) was first seen,
     // and whether it is established (the connection Establish named, which is never reused).
     struct Slot
@@ -447,10 +449,6 @@ struct Socket::Impl
     // The peer's first datagram (its join request) was handed over and the main thread is not
     // done with it yet: a server busy with a long frame does not turn away those who asked in
     // time, nor one whose request it is answering at this moment.
-    bool IsAwaitingMainThread(const ENetPeer& peer) const
-    {
-        return IsAwaitingMainThread(peer, doneRecords.load(std::memory_order_acquire));
-    }
     bool IsAwaitingMainThread(const ENetPeer& peer, uint64_t done) const
     {
         auto it = peers.find(ConnectionOf(&peer));
@@ -597,7 +595,7 @@ struct Socket::Impl
             if (IsEstablished(peer))
                 continue;
             ++pending;
-            if (now - slot.since >= youngPeerMs && !IsAwaitingMainThread(peer))
+            if (now - slot.since >= youngPeerMs)
                 candidates.push_back(Candidate{&peer, IsTransportConnected(peer), now - slot.since, 0});
         }
         if (limits.maxPerAddress > 0 && sameAddress >= limits.maxPerAddress) {
@@ -610,6 +608,9 @@ struct Socket::Impl
         }
         if (freeSlot && (limits.maxPending <= 0 || pending < limits.maxPending))
             return false;
+        // Never one whose join request waits for the main thread (looked up only now, when a
+        // peer must go).
+        std::erase_if(candidates, [this](const Candidate& c) { return IsAwaitingMainThread(*c.peer, turnDone); });
         shares.clear();
         for (const Candidate& candidate : candidates)
             ++shares[candidate.peer->address.host];
@@ -1064,6 +1065,7 @@ struct Socket::Impl
         handedRecords = 0;
         takenRecords.store(0, std::memory_order_relaxed);
         doneRecords.store(0, std::memory_order_relaxed);
+        turnDone = 0;
         handledExplicitly = false;
         connectedPeers.store(0, std::memory_order_relaxed);
     }
@@ -1121,6 +1123,9 @@ struct Socket::Impl
 void Socket::Impl::ServiceTurn()
 {
     std::lock_guard<std::mutex> lock(hostLock);
+    // What the main thread is done with, then what it asked meanwhile (as Sweep does): a join it
+    // answered before saying so is established by the time a connect looks for a peer to push out.
+    turnDone = doneRecords.load(std::memory_order_acquire);
     Drain();
     ApplyAsked();
     ENetEvent event;

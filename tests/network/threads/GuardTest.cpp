@@ -25,6 +25,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <initializer_list>
@@ -331,8 +332,13 @@ TEST(GuardThreadsTest, WhenEveryJoiningSlotIsHeldANewConnectPushesOutTheRightOne
     ASSERT_TRUE(PumpUntil([&] { turn(all); }, [&] { return connected(x, 1); }, 5000));
 
     // A newcomer while all five are young is refused (when this machine got here soon enough for
-    // them to be young still when it comes).
-    if (Clock::now() - first < std::chrono::milliseconds(100)) {
+    // them to be young still when it comes; the test says so when it did not).
+    const double setupMs = MillisecondsSince(first);
+    if (setupMs >= 100.0) {
+        std::printf("[   NOTE   ] the five peers took %.0f ms to connect: a newcomer among young peers "
+                    "was not tried this run\n",
+                    setupMs);
+    } else {
         enet_host_connect(z, &to, 1, 0);
         ASSERT_TRUE(PumpUntil([&] { turn(all); },
                               [&] {
