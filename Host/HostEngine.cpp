@@ -102,12 +102,6 @@ void HostEngine::Print(GAME::LogPriority priority, unsigned int category, const 
     else if (priority == GAME::LOG_PRIORITY_IMPORTANT)
         ++m_important;
     PrintLogLine(m_output, priority, category, text);
-    if (text.rfind("Network: ", 0) == 0) {
-        std::lock_guard<std::mutex> lock(m_networkLineLock);
-        m_networkLine = WithoutColorCodes(text);
-        while (!m_networkLine.empty() && (m_networkLine.back() == '\n' || m_networkLine.back() == '\r'))
-            m_networkLine.pop_back();
-    }
     // The library's notice of a level loaded on the main thread, explained the first time.
     const bool forced = text.find("Forcing load of level") != std::string::npos;
     if (forced && text.find("render data") == std::string::npos)
@@ -116,14 +110,6 @@ void HostEngine::Print(GAME::LogPriority priority, unsigned int category, const 
         m_output.Print("EngineHost: (a forced load: something needed a level, or its render data, before its "
                        "loading thread had brought it in, so the main thread loaded it and that frame waited; "
                        "the path finder's ways below and views through a doorway do this)");
-}
-
-std::string HostEngine::TakeNetworkLine() const
-{
-    std::lock_guard<std::mutex> lock(m_networkLineLock);
-    std::string line;
-    line.swap(m_networkLine);
-    return line;
 }
 
 void HostLogSink::Write(int priority, unsigned int category, const char* text)

@@ -12,7 +12,6 @@
 #include "world/Engine.h"
 
 #include <atomic>
-#include <mutex>
 #include <string>
 
 namespace SampleHost {
@@ -42,10 +41,6 @@ public:
     // Levels the main thread loaded itself (the library's "Forcing load of level" notices, render
     // data alone not counted): the others came from their regions' Level Loading Threads.
     unsigned int GetForcedLevelLoadCount() const { return m_forcedLevelLoads.load(); }
-    // The library's last line about the network since the last call ("Network: cannot listen on
-    // any address port 29460: Address already in use"), empty when none came: why a session the
-    // host asked for did not start.
-    std::string TakeNetworkLine() const;
 
 private:
     void Print(GAME::LogPriority priority, unsigned int category, const std::string& text) const;
@@ -56,8 +51,6 @@ private:
     mutable std::atomic<unsigned int> m_important{0};
     mutable std::atomic<bool> m_forcedLoadExplained{false};
     mutable std::atomic<unsigned int> m_forcedLevelLoads{0};
-    mutable std::mutex m_networkLineLock;
-    mutable std::string m_networkLine;
 };
 
 // The process-wide sink (GAME::SetProcessLogSink) for the library's lines before the host's engine

@@ -17,9 +17,8 @@ bool StartNetwork(HostEngine& engine, const NetworkOptions& options, HostOutput&
     case NetworkOptions::ROLE_SERVER: {
         engine.SetAsNetworkServer();
         auto* server = static_cast<GAME::ServerConnectionManager*>(engine.GetNetworkConnectionManager());
-        engine.TakeNetworkLine();
         if (!server->Listen(nullptr, options.port)) {
-            const std::string why = engine.TakeNetworkLine();
+            const std::string& why = server->GetListenError();
             out.Errorf("EngineHost: cannot host a session on port %d (%s)", options.port,
                        why.empty() ? "the network gave no reason" : why.c_str());
             engine.SetAsNetworkStub();

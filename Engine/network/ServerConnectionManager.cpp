@@ -51,9 +51,11 @@ bool ServerConnectionManager::Listen(const char* address, int port)
     limits.connectsPerSecond = m_maxPeersPerAddress > 0 ? connectsPerAddressPerSecond : 0;
     limits.maxWaitingData = maxWaitingData;
     if (!socket->Listen(address, port, limits)) {
+        m_listenError = socket->GetListenError();
         CloseSession(0);
         return false;
     }
+    m_listenError.clear();
     LogPrintf(2, "Network: server listening on %s port %d", address && *address ? address : "every address",
               socket->GetPort());
     return true;

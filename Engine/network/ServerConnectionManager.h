@@ -126,6 +126,8 @@ public:
     // Opens the session: binds to the address ("" or null: every address) and port (0: one the
     // system picks; GetPort tells which). A session already open is closed first.
     bool Listen(const char* address, int port);
+    // Why the last Listen failed (the socket's reason), empty after one that succeeded.
+    const std::string& GetListenError() const { return m_listenError; }
     bool IsListening() const;
     int GetPort() const;
     // Sends to one joined client; false for an unknown host or a packet that cannot be sent.
@@ -227,6 +229,7 @@ private:
     int m_addressHandshakesPrunedAt = 0;
     std::vector<DeferredRequest> m_deferredRequests;
     int m_maxPeersPerAddress = defaultMaxPeersPerAddress;
+    std::string m_listenError;
     int m_spawnsPerSecond = defaultClientSpawnsPerSecond;
     uint64_t m_refusedSpawns = 0;
     uint64_t m_viewsReceived = 0;

@@ -173,6 +173,8 @@ struct Socket::Impl
     std::vector<Notice> notices;
     // The main thread's handled records as the present service turn began (ServiceTurn).
     uint64_t turnDone = 0;
+    // Why the last Listen failed (main thread).
+    std::string listenError;
     // Per ENet slot: when its present occupant (told apart by ENet's connect id) was first seen,
     // and whether it is established (the connection Establish named, which is never reused).
     struct Slot
@@ -1224,25 +1226,45 @@ void Socket::Service()
 
 bool Socket::Listen(const char* address, int port, const Limits& limits)
 {
-    return ListenHost(address, port, limits) && m_impl->StartThread();
+    if (!ListenHost(address, port, limits))
+        return false;
+    if (m_impl->StartThread())
+        return true;
+    m_impl->listenError = "the receive thread did not start";
+    return false;
+}
+
+const std::string& Socket::GetListenError() const
+{
+    return m_impl->listenError;
 }
 
 bool Socket::ListenHost(const char* address, int port, const Limits& limits)
 {
+    std::string& why = m_impl->listenError;
+    why.clear();
     const int maxConnections = limits.maxConnections;
-    if (!InitializeENet() || port < 0 || port > 0xFFFF || maxConnections < 1 ||
-        maxConnections > ENET_PROTOCOL_MAXIMUM_PEER_ID || limits.maxPending < 0 || limits.maxPerAddress < 0 ||
-        limits.connectsPerSecond < 0)
+    if (!InitializeENet()) {
+        why = "the network library did not start";
         return false;
+    }
+    if (port < 0 || port > 0xFFFF || maxConnections < 1 || maxConnections > ENET_PROTOCOL_MAXIMUM_PEER_ID ||
+        limits.maxPending < 0 || limits.maxPerAddress < 0 || limits.connectsPerSecond < 0) {
+        why = "the port or the limits are out of range";
+        return false;
+    }
     {
         std::lock_guard<std::mutex> lock(m_impl->hostLock);
-        if (m_impl->host)
+        if (m_impl->host) {
+            why = "the socket is open already";
             return false;
+        }
         ENetAddress bind;
         bind.host = ENET_HOST_ANY;
         bind.port = static_cast<enet_uint16>(port);
         if (address && *address && enet_address_set_host(&bind, address) != 0) {
-            LogPrintf(2, "Network: cannot resolve the address '%s' to listen on", address);
+            why = std::string("cannot resolve the address '") + address + "' to listen on";
+            LogPrintf(2, "Network: %s", why.c_str());
             return false;
         }
         // ENet leaves the system's answer to its socket calls (a port taken, one not allowed) in errno.
@@ -1250,9 +1272,9 @@ bool Socket::ListenHost(const char* address, int port, const Limits& limits)
         ENetHost* host = enet_host_create(&bind, static_cast<size_t>(maxConnections), 1, 0, 0);
         if (!host) {
             const int error = errno;
-            LogPrintf(2, "Network: cannot listen on %s port %d: %s",
-                      address && *address ? address : "any address", port,
-                      error ? std::strerror(error) : "the network library gave no reason");
+            why = std::string("cannot listen on ") + (address && *address ? address : "any address") + " port " +
+                  std::to_string(port) + ": " + (error ? std::strerror(error) : "the network library gave no reason");
+            LogPrintf(2, "Network: %s", why.c_str());
             return false;
         }
         host->maximumPacketSize = NetPacketHeader::maxPacketSize;
@@ -1265,6 +1287,7 @@ bool Socket::ListenHost(const char* address, int port, const Limits& limits)
         if (m_impl->guarded && !m_impl->cookie.IsReady()) {
             enet_host_destroy(host);
             m_impl->guarded = false;
+            why = "no key for the connect cookies could be made";
             return false;
         }
         if (m_impl->guarded)

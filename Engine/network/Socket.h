@@ -153,6 +153,9 @@ public:
     bool ListenUnthreaded(const char* address, int port, const Limits& limits);
     // One turn of the receive thread's work, now (ListenUnthreaded sockets only).
     void Service();
+    // Why the last Listen failed ("cannot listen on any address port 29460: Address already in
+    // use"), empty after one that succeeded. Main thread.
+    const std::string& GetListenError() const;
     // Opens a socket for one outgoing connection (bound to the loopback address when the server
     // is on it) and starts connecting. The connection's id, or 0 when the address does not
     // resolve or the socket is open already. EVENT_CONNECTED or EVENT_DISCONNECTED follows.

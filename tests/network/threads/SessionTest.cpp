@@ -227,6 +227,23 @@ TEST(SessionThreadsTest, ServerAndTwoClientsJoinExchangeReportTheirViewsAndLeave
     EXPECT_TRUE(log.Contains("the session with server 127.0.0.1:", 2));
 }
 
+// A second server on a port the first holds cannot listen, and says why (what a host shows its
+// user); once it listens elsewhere, the reason is gone.
+TEST(SessionThreadsTest, AServerThatCannotListenSaysWhy)
+{
+    GAME::Test::LogCapture log;
+    ServerConnectionManager first, second;
+    ASSERT_TRUE(first.Listen("127.0.0.1", 0));
+    EXPECT_TRUE(first.GetListenError().empty());
+    EXPECT_FALSE(second.Listen("127.0.0.1", first.GetPort()));
+    EXPECT_NE(second.GetListenError().find("Address already in use"), std::string::npos) << second.GetListenError();
+    EXPECT_TRUE(log.Contains(second.GetListenError(), 2));
+    ASSERT_TRUE(second.Listen("127.0.0.1", 0));
+    EXPECT_TRUE(second.GetListenError().empty());
+    second.Shutdown();
+    first.Shutdown();
+}
+
 TEST(SessionThreadsTest, AClientWhoseServerVanishesReportsItAndRunsOn)
 {
     GAME::Test::LogCapture log;
