@@ -165,28 +165,34 @@ RenderTexture* GraphicsPortalRenderer::RenderRegion(Region* region, const Coords
     // The blurred copy is for the regions behind the back-facing portals and for whoever asked
     // for this region's result; with neither it is not made (its only other trace, the alpha it
     // leaves in the target, is overwritten or never read).
-    const bool postProcess =
-        backFacing && (resultWanted ||
-                       !PortalsToDraw(region, placement, regions, false, previousRegion, depth + 1).empty());
+    // What each side draws is worked out once: the walk is the same again after each side's
+    // regions are drawn.
+    const std::vector<Portal*> backDrawn =
+        backFacing ? PortalsToDraw(region, placement, regions, false, previousRegion, depth + 1) : std::vector<Portal*>();
+    const bool postProcess = backFacing && (resultWanted || !backDrawn.empty());
     const bool toShared =
         previous != nullptr || FindPortal(region, placement, regions, true, frontFade) != nullptr;
+    const std::vector<Portal*> frontDrawn = toShared && !previousRegion
+                                                ? PortalsToDraw(region, placement, regions, true, nullptr, depth + 1)
+                                                : std::vector<Portal*>();
     // The camera's region gives way only toward a region behind its doorways that the target is
     // still blended into (the one it came from), and only while the target is at that doorway (the
     // doorway's fade for it): a target that came in across a plain border, from a neighbour, draws
     // no cross-fade onto whatever lies behind a doorway in view, nor does one that has gone on.
     if (toShared && !previousRegion && m_transparencyManager)
-        fade = std::min(fade, BlendBehind(region, placement, regions, depth + 1));
+        fade = std::min(fade, BlendBehind(frontDrawn));
     // This region's composite weighs what the regions behind its front-facing portals drew by its
     // fade: at 0 the last of them is taken by no one.
     if (toShared && !previousRegion)
-        previous = DrawPortals(region, placement, regions, true, nullptr, previous, depth + 1, fade != 0.0f);
+        previous =
+            DrawPortals(region, placement, regions, true, nullptr, previous, depth + 1, frontDrawn, fade != 0.0f);
     if (!previousRegion && backFade == 0.0f)
         backPortal = nullptr;
     RenderTexture* texture =
         RenderOneRegion(regions, region, placement, fade, previous, postProcess, toShared, depth, backPortal);
     if (backFacing)
         texture =
-            DrawPortals(region, placement, regions, false, previousRegion, texture, depth + 1, resultWanted);
+            DrawPortals(region, placement, regions, false, previousRegion, texture, depth + 1, backDrawn, resultWanted);
     m_walk.pop_back();
     return texture;
 }
@@ -210,11 +216,10 @@ std::vector<Portal*> GraphicsPortalRenderer::PortalsToDraw(Region* region, const
     return portals;
 }
 
-float GraphicsPortalRenderer::BlendBehind(Region* region, const Coords& placement,
-                                          const std::vector<Region*>& regions, int depth) const
+float GraphicsPortalRenderer::BlendBehind(const std::vector<Portal*>& drawn) const
 {
     float blend = 0.0f;
-    for (Portal* portal : PortalsToDraw(region, placement, regions, true, nullptr, depth)) {
+    for (Portal* portal : drawn) {
         Coords across;
         Region* behind = nullptr;
         if (SceneWorldServices::Current().GetBackToFrontCoords(portal, across, behind))
@@ -226,7 +231,7 @@ float GraphicsPortalRenderer::BlendBehind(Region* region, const Coords& placemen
 RenderTexture* GraphicsPortalRenderer::DrawPortals(Region* region, const Coords& placement,
                                                    const std::vector<Region*>& regions, bool frontFacing,
                                                    Region* previousRegion, RenderTexture* texture, int depth,
-                                                   bool lastWanted)
+                                                   const std::vector<Portal*>& drawn, bool lastWanted)
 {
     if (m_regionStatistics)
         AddStatistic(Indent(depth + 1) +
@@ -236,8 +241,6 @@ RenderTexture* GraphicsPortalRenderer::DrawPortals(Region* region, const Coords&
     if (depth > maxDepth)
         return texture;
     // The last region drawn hands its result back; each before it to the next.
-    const std::vector<Portal*> drawn =
-        PortalsToDraw(region, placement, regions, frontFacing, previousRegion, depth);
     VisitSeenPortals(
         region, placement, regions, frontFacing, [&](Region* listed, Portal* portal, float targetFade) {
             Coords across;

@@ -79,20 +79,20 @@ private:
                           bool frontFacing, const std::function<bool(Region*, Portal*, float)>& visit) const;
     Portal* FindPortal(Region* region, const Coords& placement, const std::vector<Region*>& regions,
                        bool frontFacing, float& fade) const;
-    // lastWanted: whether the texture returned is taken (by the composite of the region that
-    // asked); the regions before the last hand theirs on to the next.
+    // `drawn`: what PortalsToDraw answers for the same side. lastWanted: whether the texture
+    // returned is taken (by the composite of the region that asked); the regions before the last
+    // hand theirs on to the next.
     RenderTexture* DrawPortals(Region* region, const Coords& placement, const std::vector<Region*>& regions,
                                bool frontFacing, Region* previousRegion, RenderTexture* texture, int depth,
-                               bool lastWanted = true);
+                               const std::vector<Portal*>& drawn, bool lastWanted);
     // The regions DrawPortals would draw: the portals seen that lead into a region other than the
     // previous one and not on the walk.
     std::vector<Portal*> PortalsToDraw(Region* region, const Coords& placement,
                                        const std::vector<Region*>& regions, bool frontFacing,
                                        Region* previousRegion, int depth) const;
-    // The largest blend amount of the regions DrawPortals would draw behind the front-facing
-    // portals, each weighed by its portal's fade for the target.
-    float BlendBehind(Region* region, const Coords& placement, const std::vector<Region*>& regions,
-                      int depth) const;
+    // The largest blend amount of the regions behind the front-facing portals DrawPortals draws
+    // (`drawn`), each weighed by its portal's fade for the target.
+    float BlendBehind(const std::vector<Portal*>& drawn) const;
     RenderTexture* RenderOneRegion(const std::vector<Region*>& regions, Region* region,
                                    const Coords& placement, float fade, RenderTexture* previous,
                                    bool postProcess, bool toSharedTarget, int depth,
