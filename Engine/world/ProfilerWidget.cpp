@@ -122,9 +122,13 @@ std::vector<std::string> ProfilerWidget::GetBlockLines() const
 {
     std::vector<std::string> lines;
     for (const ListedBlock& block : ListBlocks())
-        lines.push_back(
-            FormatString("%s (%0.1fms %0.1f calls)", block.name.c_str(), block.milliseconds, block.calls));
+        lines.push_back(block.name + BlockTimes(block));
     return lines;
+}
+
+std::string ProfilerWidget::BlockTimes(const ListedBlock& block)
+{
+    return FormatString(" (%0.1fms %0.1f calls)", block.milliseconds, block.calls);
 }
 
 std::string ProfilerWidget::GetFrameLabel() const
@@ -134,20 +138,23 @@ std::string ProfilerWidget::GetFrameLabel() const
 }
 
 std::string ProfilerWidget::FitLine(const FontStyle& style, const std::string& name, const std::string& times,
-                                    float width)
+                                    float width, float& measured)
 {
     auto measure = [&style](const std::string& text) {
         return static_cast<float>(MeasureFontText(style.font, text.c_str(), style.size, style.weight));
     };
-    if (measure(name + times) <= width)
-        return name + times;
+    std::string line = name + times;
+    if ((measured = measure(line)) <= width)
+        return line;
     // The longest start of the name that fits with the mark of the cut (block names are ASCII).
     size_t fits = 0, fails = name.size();
     while (fits + 1 < fails) {
         const size_t middle = (fits + fails) / 2;
         (measure(name.substr(0, middle) + "..." + times) <= width ? fits : fails) = middle;
     }
-    return name.substr(0, fits) + "..." + times;
+    line = name.substr(0, fits) + "..." + times;
+    measured = measure(line);
+    return line;
 }
 
 void ProfilerWidget::Render(GraphicsCanvas& canvas) const
@@ -179,12 +186,9 @@ void ProfilerWidget::Render(GraphicsCanvas& canvas) const
         std::vector<std::string> lines;
         float longest = 0.0f;
         for (const ListedBlock& block : ListBlocks()) {
-            lines.push_back(FitLine(*m_style, block.name,
-                                    FormatString(" (%0.1fms %0.1f calls)", block.milliseconds, block.calls),
-                                    widest - 2.0f * panelPadding));
-            longest =
-                std::max(longest, static_cast<float>(MeasureFontText(m_style->font, lines.back().c_str(),
-                                                                     m_style->size, m_style->weight)));
+            float measured = 0.0f;
+            lines.push_back(FitLine(*m_style, block.name, BlockTimes(block), widest - 2.0f * panelPadding, measured));
+            longest = std::max(longest, measured);
         }
         if (!lines.empty()) {
             const float listHeight =
