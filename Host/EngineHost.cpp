@@ -141,17 +141,12 @@ struct FlightSecond
 bool MakeSampleData(const std::filesystem::path& folder)
 {
     DataKit::SampleGameData data;
-    HostView::AddPropRecords(data.Database());
-    DataKit::WorldGenerator::AddPlacedRecords(data.Database());
+    HostView::AddWorldData(data);
     data.Database()
         .AddRecord(DataKit::NormalizeRecordName(markerRecord))
         .String("Class", "Marker")
         .Int("weight", 3);
     data.AddText("UI", "tagSampleGreeting", "Welcome to the sample host.");
-    // Reflections on. The lakes mirror the ground around them only at high detail ("detailLevel");
-    // below it (the default, medium) the view renders no reflections and the water shows its
-    // type's sky texture in their place.
-    data.SetDefault("reflectionQuality", "high");
     return data.Write(folder.string());
 }
 

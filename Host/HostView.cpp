@@ -202,6 +202,13 @@ private:
     HostView& m_view;
 };
 
+void HostView::AddWorldData(DataKit::SampleGameData& data)
+{
+    AddPropRecords(data.Database());
+    DataKit::WorldGenerator::AddPlacedRecords(data.Database());
+    data.SetDefault("reflectionQuality", "high");
+}
+
 void HostView::AddPropRecords(DataKit::ArzWriter& database)
 {
     for (const std::string& record : DataKit::WorldGenerator::EntityRecords())

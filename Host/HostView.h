@@ -32,7 +32,8 @@
 
 namespace DataKit {
 class ArzWriter;
-}
+class SampleGameData;
+} // namespace DataKit
 
 namespace GAME {
 class Camera;
@@ -51,6 +52,10 @@ public:
 
     // The records of the generated world's props, of the host's prop class.
     static void AddPropRecords(DataKit::ArzWriter& database);
+    // What the host adds to the sample game data for its world: the props' records, the
+    // generator's placed actors and lights, and reflections on (the lakes mirror the ground round
+    // them only at high detail; below it the water shows its type's sky texture instead).
+    static void AddWorldData(DataKit::SampleGameData& data);
 
     // Screenshots go into the folder.
     HostView(GAME::Engine& engine, Output output, std::string folder);

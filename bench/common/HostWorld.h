@@ -1,4 +1,4 @@
-// The sample host's game data as the frame and soak benchmarks draw it (see Host/EngineHost.cpp):
+// The sample host's game data as the frame and soak benchmarks draw it (HostView::AddWorldData):
 // its prop records, the placed records, lake reflections at "high"; the world they fly is
 // WorldGenerator::SampleWorld's. Only programs built with the host's view include it.
 #pragma once
@@ -16,9 +16,7 @@
 inline bool WriteHostGameData(const std::filesystem::path& folder, const std::string& resolution = "")
 {
     DataKit::SampleGameData data;
-    SampleHost::HostView::AddPropRecords(data.Database());
-    DataKit::WorldGenerator::AddPlacedRecords(data.Database());
-    data.SetDefault("reflectionQuality", "high");
+    SampleHost::HostView::AddWorldData(data);
     if (!resolution.empty())
         data.SetDefault("resolution", resolution);
     return data.Write(folder.string());

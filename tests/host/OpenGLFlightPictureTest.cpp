@@ -124,9 +124,7 @@ protected:
         data.SetDefault("resolution", std::to_string(kWidth) + " " + std::to_string(kHeight));
         // The host's game data: its prop class for the scattered props, the placed actors and
         // lights, the lakes' reflections.
-        SampleHost::HostView::AddPropRecords(data.Database());
-        DataKit::WorldGenerator::AddPlacedRecords(data.Database());
-        data.SetDefault("reflectionQuality", "high");
+        SampleHost::HostView::AddWorldData(data);
         // Small shadow maps: the frames' shadows play no part here, and they cost the most to draw.
         data.SetDefault("shadowQuality", "low");
     }
