@@ -68,15 +68,16 @@ uint32_t ConnectCookie::Hash(uint32_t host, uint16_t port, uint32_t period) cons
 
 uint32_t ConnectCookie::Make(uint32_t host, uint16_t port, uint32_t nowMs) const
 {
-    return Hash(host, port, nowMs / periodMs);
+    return Hash(host, port, nowMs >> periodShift);
 }
 
 bool ConnectCookie::Check(uint32_t cookie, uint32_t host, uint16_t port, uint32_t nowMs) const
 {
     if (cookie == 0)
         return false;
-    const uint32_t period = nowMs / periodMs;
-    return cookie == Hash(host, port, period) || cookie == Hash(host, port, period - 1);
+    // The period before is that of a time one period earlier, on the clock as it wraps.
+    return cookie == Hash(host, port, nowMs >> periodShift) ||
+           cookie == Hash(host, port, (nowMs - periodMs) >> periodShift);
 }
 
 } // namespace GAME

@@ -4,8 +4,10 @@
 // is answered with the cookie and takes nothing, so a forged source address, which never sees the
 // answer, never gets past the first datagram. The cookie is a keyed hash (SipHash, a key drawn
 // at random for each socket) of the address, the port and the period of time it was made in; it
-// holds for that period and the next (periodMs to twice that). Never 0, which is what ENet sends
-// when asked for no data. Any thread; it changes nothing once made.
+// holds for that period and the next (periodMs to twice that). The periods are a power of two
+// milliseconds long, so that they tile the 32-bit millisecond clock: the last period before the
+// clock wraps (every 49.7 days) is whole, and the first after it follows it as any other. Never
+// 0, which is what ENet sends when asked for no data. Any thread; it changes nothing once made.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +18,8 @@ namespace GAME {
 class ConnectCookie
 {
 public:
-    static constexpr uint32_t periodMs = 8000;
+    static constexpr unsigned periodShift = 13;
+    static constexpr uint32_t periodMs = 1u << periodShift; // 8.192 s
 
     ConnectCookie();
     ~ConnectCookie();

@@ -1,11 +1,12 @@
 // The receive path without sockets: the handshake and key agreement between two link ends, what
-// Open lets through and what it drops, packets made from received bytes, and the wire forms of
-// packet bodies and client views.
+// Open lets through and what it drops, packets made from received bytes, the wire forms of
+// packet bodies and client views, and the connect cookie a listening socket hands out.
 #include "NetworkTestKit.h"
 
 #include "common/LogCapture.h"
 #include "core/WorldFrustum.h"
 #include "network/ClientView.h"
+#include "network/ConnectCookie.h"
 #include "network/ConnectionManager.h"
 #include "network/NetworkConnection.h"
 
@@ -450,6 +451,42 @@ TEST(ClientViewTest, ViewsRoundTripAndBadViewsAreRefused)
     EXPECT_FALSE(ClientView::Write(WorldFrustum(nullptr, frustum), body));
     frustum.SetNumPlanes(ClientView::maxPlanes + 1);
     EXPECT_FALSE(ClientView::Write(WorldFrustum(nullptr, frustum), body));
+}
+
+// A cookie holds in the period it was made in and the next, whatever the time inside them, and
+// then no more; across the millisecond clock's wrap as anywhere else; for its own source only.
+TEST(ConnectCookieTest, ACookieHoldsForItsPeriodAndTheNextAcrossTheClocksWrapAndOnlyForItsSource)
+{
+    ConnectCookie cookies;
+    ASSERT_TRUE(cookies.IsReady());
+    constexpr uint32_t period = ConnectCookie::periodMs;
+    const uint32_t host = 0x0100007F, otherHost = 0x0200007F;
+    const uint16_t port = 40000;
+    // Made at the first and the last millisecond of a period, checked at the first and the last
+    // of the same and the next (the grace) and the first of the one after (expiry); and the same
+    // around the wrap, with the period that ends at 2^32 ms and the one that starts at 0.
+    for (const uint32_t start : {7 * period, 0u - period, 0u - 2 * period}) {
+        for (const uint32_t madeAt : {start, start + period - 1}) {
+            const uint32_t cookie = cookies.Make(host, port, madeAt);
+            ASSERT_NE(cookie, 0u);
+            SCOPED_TRACE(testing::Message() << "made at " << madeAt);
+            for (const uint32_t at : {madeAt, start + period - 1, start + period, start + 2 * period - 1})
+                EXPECT_TRUE(cookies.Check(cookie, host, port, at)) << "checked at " << at;
+            EXPECT_FALSE(cookies.Check(cookie, host, port, start + 2 * period));
+            EXPECT_FALSE(cookies.Check(cookie, host, port, start + 3 * period - 1));
+            EXPECT_FALSE(cookies.Check(cookie, host, port, start - 1)); // before it was made
+            // Bound to its address and port.
+            EXPECT_FALSE(cookies.Check(cookie, otherHost, port, madeAt));
+            EXPECT_FALSE(cookies.Check(cookie, host, static_cast<uint16_t>(port + 1), madeAt));
+        }
+    }
+    // Made in the last milliseconds before the wrap, shown in the first ones after it.
+    EXPECT_TRUE(cookies.Check(cookies.Make(host, port, 0xFFFFFFFFu), host, port, 0u));
+    EXPECT_TRUE(cookies.Check(cookies.Make(host, port, 0xFFFFFF00u), host, port, 0x1000u));
+    // Another socket's cookies (another key), and none at all, hold nowhere.
+    ConnectCookie others;
+    EXPECT_FALSE(cookies.Check(others.Make(host, port, 5 * period), host, port, 5 * period));
+    EXPECT_FALSE(cookies.Check(0, host, port, 5 * period));
 }
 
 } // namespace
