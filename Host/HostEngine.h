@@ -1,8 +1,7 @@
 // The sample host's engine: the library's engine with the host's log sink. Every log line is
 // printed with its priority and category through the host's output, which also appends it to the
 // engine's HTML log file once start-up has opened it (see HostOutput.h); the statistics panel's
-// colour codes ("^g") are taken out, and the first "Forcing load of level" notice is explained; the
-// last line about the network is kept for the host to quote.
+// colour codes ("^g") are taken out, and the first "Forcing load of level" notice is explained.
 // HostLogSink prints the library's lines the same way while no engine exists.
 #pragma once
 

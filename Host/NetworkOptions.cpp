@@ -1,6 +1,5 @@
 #include "NetworkOptions.h"
 
-#include "HostEngine.h"
 #include "HostOutput.h"
 
 #include "network/ClientConnectionManager.h"
@@ -9,7 +8,7 @@
 
 namespace SampleHost {
 
-bool StartNetwork(HostEngine& engine, const NetworkOptions& options, HostOutput& out)
+bool StartNetwork(GAME::Engine& engine, const NetworkOptions& options, HostOutput& out)
 {
     switch (options.role) {
     case NetworkOptions::ROLE_NONE:

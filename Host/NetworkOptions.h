@@ -12,7 +12,6 @@ class Engine;
 
 namespace SampleHost {
 
-class HostEngine;
 class HostOutput;
 
 struct NetworkOptions
@@ -34,7 +33,7 @@ struct NetworkOptions
 // could not, the engine then back on its stub network. A server that cannot serve (its port taken,
 // say) is the run's end: it says why on standard error, the library's reason quoted. A client that
 // cannot start joining says so and runs alone.
-bool StartNetwork(HostEngine& engine, const NetworkOptions& options, HostOutput& out);
+bool StartNetwork(GAME::Engine& engine, const NetworkOptions& options, HostOutput& out);
 // Whether the engine is a client still waiting for the server's answer.
 bool IsJoiningSession(GAME::Engine& engine);
 // Once the client stopped waiting: says how the join went; a client the server did not let in
