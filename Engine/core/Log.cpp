@@ -24,6 +24,7 @@ public:
 StandardErrorSink g_standardErrorSink;
 std::atomic<EngineLogRouter> g_router{nullptr};
 std::atomic<LogSink*> g_sink{nullptr};
+thread_local LogGate* t_gate = nullptr;
 
 std::recursive_mutex& SinkMutex()
 {
@@ -41,10 +42,24 @@ LogSink* SetProcessLogSink(LogSink* sink)
     return g_sink.exchange(sink);
 }
 
+LogGate* SetThreadLogGate(LogGate* gate)
+{
+    LogGate* previous = t_gate;
+    t_gate = gate;
+    return previous;
+}
+
 void LogText(int priority, unsigned int category, const char* text)
 {
     if (!text)
         text = "";
+    if (LogGate* gate = t_gate) {
+        t_gate = nullptr; // what the gate logs itself is not gated again
+        const bool admitted = gate->Admit(priority, category, text);
+        t_gate = gate;
+        if (!admitted)
+            return;
+    }
     if (EngineLogRouter router = g_router.load())
         if (router(priority, category, text))
             return;

@@ -25,6 +25,21 @@ void SetEngineLogRouter(EngineLogRouter router);
 // default sink, which writes to standard error.
 LogSink* SetProcessLogSink(LogSink* sink);
 
+// Decides, for each line logged on the thread it is installed on, whether the line is written at
+// all (before the engine or any sink sees it): the network's server installs one while it handles
+// what a client sent, so that every line a client makes it log counts against one limit. Lines
+// the gate itself logs pass unchecked.
+class LogGate
+{
+public:
+    virtual ~LogGate() = default;
+    virtual bool Admit(int priority, unsigned int category, const char* text) = 0;
+};
+
+// Installs the gate for lines logged on the calling thread (null: none) and returns the one it
+// replaces, which the caller puts back when done.
+LogGate* SetThreadLogGate(LogGate* gate);
+
 void LogText(int priority, unsigned int category, const char* text);
 void LogPrintf(int priority, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void LogPrintfCategory(int priority, unsigned int category, const char* format, ...)

@@ -218,6 +218,25 @@ bool ConnectionManager::ShouldLog(LogKind kind, const std::string& who)
     return false;
 }
 
+ConnectionManager::PeerLineGate::PeerLineGate(ConnectionManager& manager, LogKind kind, int host)
+    : m_manager(manager), m_kind(kind), m_host(host),
+      m_installed(manager.GetRole() == ROLE_SERVER && host != manager.GetLocalHostID())
+{
+    if (m_installed)
+        m_previous = SetThreadLogGate(this);
+}
+
+ConnectionManager::PeerLineGate::~PeerLineGate()
+{
+    if (m_installed)
+        SetThreadLogGate(m_previous);
+}
+
+bool ConnectionManager::PeerLineGate::Admit(int priority, unsigned int, const char*)
+{
+    return m_manager.ShouldLog(m_kind, std::to_string(m_host) + " at " + std::to_string(priority));
+}
+
 void ConnectionManager::StartInterval()
 {
     if (!m_summaryStarted) {
@@ -236,9 +255,17 @@ void ConnectionManager::ReportUnlogged()
 {
     if (!m_summaryStarted || Since(m_summaryAt) < logSummaryIntervalMs)
         return;
-    static const char* const names[LOG_KIND_COUNT] = {
-        "dropped datagrams", "control packets of unknown types", "unreadable views", "joins", "leaves",
-        "refusals"};
+    static const char* const names[LOG_KIND_COUNT] = {"dropped datagrams",
+                                                       "control packets of unknown types",
+                                                       "unreadable views",
+                                                       "joins",
+                                                       "leaves",
+                                                       "refusals",
+                                                       "changes of region",
+                                                       "views of regions not here",
+                                                       "refusals of objects",
+                                                       "lines about clients' packets",
+                                                       "lines about clients' views"};
     std::string text;
     for (int kind = 0; kind < LOG_KIND_COUNT; ++kind)
         if (m_unlogged[kind] > 0)
@@ -390,10 +417,13 @@ bool ConnectionManager::SendPacket(Link& link, NetPacket* packet)
 void ConnectionManager::Deliver(int host, NetPacket* packet)
 {
     ScreenReplication(host, packet);
-    packet->FinishReplication();
-    if (m_controller) {
-        m_controller->ProcessPacket(host, packet);
-    } else {
+    {
+        PeerLineGate gate(*this, LOG_PACKET_LINES, host);
+        packet->FinishReplication();
+        if (m_controller)
+            m_controller->ProcessPacket(host, packet);
+    }
+    if (!m_controller) {
         if (!m_reportedNoController || m_networkLogging)
             LogPrintf(m_reportedNoController ? 0 : 1,
                       "Network (%s): no network controller; %s (type %d) from host %d ignored", GetRoleName(),

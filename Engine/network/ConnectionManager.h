@@ -25,10 +25,14 @@
 //
 // What a peer can make the session log is bounded: a line that a peer's datagrams or comings and
 // goings cause (a drop, a control packet of an unknown type, an unreadable view, a join, a leave,
-// a refusal) is written for the first of its kind from that peer (its link; a host id for joins
-// and leaves, an address for refusals) and only counted after that, and at most
-// maxLinesPerInterval such lines are written in all, whatever the peers; every
-// logSummaryIntervalMs one line sums up what was counted, and lines are written again.
+// a refusal; on the server also a client's change of region, a view of a region it does not
+// have, a refusal of objects a client asked for, and every line the world and the game write
+// while the server makes a client's objects, hands its packets to the game and its views to the
+// engine) is written for the first of its kind from that peer (its link; a host id for joins,
+// leaves and a client's lines, of each priority for the world's and the game's; an address for
+// refusals) and only counted after that, and at most maxLinesPerInterval such lines are written
+// in all, whatever the peers, joined or not; every logSummaryIntervalMs one line sums up what was
+// counted, and lines are written again. While network logging is on, every line is written.
 //
 // The stub manager has no session: nothing is sent, and a packet handed to it is counted as
 // undelivered (logged once, every one while network logging is on).
@@ -43,6 +47,7 @@
 // session: packets are authenticated, not encrypted.
 #pragma once
 
+#include "core/Log.h"
 #include "network/NetPacket.h"
 #include "network/NetworkConnection.h"
 #include "network/Socket.h"
@@ -221,7 +226,32 @@ protected:
         LOG_JOIN,
         LOG_LEAVE,
         LOG_REFUSAL,
+        LOG_REGION_CHANGE,
+        LOG_UNKNOWN_REGION,
+        LOG_SPAWN_REFUSAL,
+        LOG_PACKET_LINES, // what the world and the game write about a client's packet
+        LOG_VIEW_LINES,   // and about its view
         LOG_KIND_COUNT,
+    };
+    // While it lives, every line logged on this thread is one that the peer `host` caused (what
+    // the world and the game write while the server acts on what the client sent): it is written
+    // as ShouldLog(kind, the client and the line's priority) allows, and counted otherwise. Lines
+    // are let through as they are on a client and for the server's own packets.
+    class PeerLineGate final : public LogGate
+    {
+    public:
+        PeerLineGate(ConnectionManager& manager, LogKind kind, int host);
+        ~PeerLineGate() override;
+        PeerLineGate(const PeerLineGate&) = delete;
+        PeerLineGate& operator=(const PeerLineGate&) = delete;
+        bool Admit(int priority, unsigned int category, const char* text) override;
+
+    private:
+        ConnectionManager& m_manager;
+        LogKind m_kind;
+        int m_host;
+        bool m_installed;
+        LogGate* m_previous = nullptr;
     };
     // True for the first line of the kind from the peer (`who`) since the last summary, or while
     // network logging is on; otherwise the line is counted for the summary.

@@ -418,7 +418,7 @@ void ServerConnectionManager::ApplyViews()
             if (!client.viewRegion.IsInvalid()) {
                 region = world.FindRegion(client.viewRegion, true);
                 if (!region) {
-                    if (!client.reportedUnknownRegion && TakeLogLine())
+                    if (!client.reportedUnknownRegion && ShouldLog(LOG_UNKNOWN_REGION, std::to_string(host)))
                         LogPrintf(1,
                                   "Network: client %d views a region this server does not have; its view is "
                                   "ignored",
@@ -438,6 +438,7 @@ void ServerConnectionManager::ApplyViews()
             if (IsNetworkLogging())
                 LogPrintf(0, "Network: client %d views %s (%zu planes)", host, client.regionText.c_str(),
                           client.planes);
+            PeerLineGate gate(*this, LOG_VIEW_LINES, host);
             if (m_viewHandler)
                 m_viewHandler(host, view);
             else
@@ -447,7 +448,7 @@ void ServerConnectionManager::ApplyViews()
         // crosses many quickly.
         if (client.hasRegion && (!client.regionLogged || client.loggedRegion != client.region) &&
             (!client.regionLogged || Since(client.regionLoggedAt) >= regionLogIntervalMs)) {
-            if (!IsNetworkLogging())
+            if (!IsNetworkLogging() && ShouldLog(LOG_REGION_CHANGE, std::to_string(host)))
                 LogPrintf(0, "Network: client %d views %s (%zu planes)", host, client.regionText.c_str(),
                           client.planes);
             client.regionLogged = true;
@@ -509,19 +510,20 @@ void ServerConnectionManager::ScreenReplication(int host, NetPacket* packet)
     if (spawns == 0)
         return;
     auto it = m_clients.find(host);
-    const char* why =
-        it == m_clients.end() ? "it is not a client" : CheckSpawns(host, it->second, *interaction, spawns);
+    const char* why = "it is not a client";
+    if (it != m_clients.end()) {
+        // What the world and the game log while they are asked.
+        PeerLineGate gate(*this, LOG_PACKET_LINES, host);
+        why = CheckSpawns(host, it->second, *interaction, spawns);
+    }
     if (!why)
         return;
     interaction->RefuseReplication();
     m_refusedSpawns += spawns;
-    const bool first = it != m_clients.end() && !it->second.reportedRefusal && !IsNetworkLogging() && TakeLogLine();
-    if (first)
-        it->second.reportedRefusal = true;
-    if (first || IsNetworkLogging())
-        LogPrintf(first ? 1 : 0, "Network: %zu objects client %d asked to make in %s refused: %s%s", spawns,
-                  host, packet->GetTypeName(), why,
-                  first && !IsNetworkLogging() ? "; later refusals are only counted" : "");
+    if (ShouldLog(LOG_SPAWN_REFUSAL, std::to_string(host)))
+        LogPrintf(IsNetworkLogging() ? 0 : 1, "Network: %zu objects client %d asked to make in %s refused: %s%s",
+                  spawns, host, packet->GetTypeName(), why,
+                  IsNetworkLogging() ? "" : "; later refusals are only counted for a while");
 }
 
 void ServerConnectionManager::OnControlPacket(Link& link, const NetPacketHeader& header, const uint8_t* body,

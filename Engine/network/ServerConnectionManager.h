@@ -186,7 +186,6 @@ private:
         int regionLoggedAt = 0;
         // Spawns the client may still make now.
         RateBucket spawns;
-        bool reportedRefusal = false;
     };
 
     void Refuse(Link& link, NetworkConnection::RefuseReason reason, const uint8_t* body, size_t size);

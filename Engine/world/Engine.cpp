@@ -628,10 +628,12 @@ void Engine::UpdateClientEntities(int host)
     for (const auto& [id, mark] : client->entities)
         if (mark == NetworkEntityList::entityPresent && !std::binary_search(inView.begin(), inView.end(), id))
             gone.push_back(id);
+    // Through the library's log, not straight to Log: these lines follow a client's view, and the
+    // server limits what its clients make it log (ServerConnectionManager.h).
     if (!gone.empty()) {
-        Log(LOG_PRIORITY_INFO, "Calling RemoveEntities from Engine::UpdateClientEntities (host %d).", host);
+        LogPrintf(LOG_PRIORITY_INFO, "Calling RemoveEntities from Engine::UpdateClientEntities (host %d).", host);
         controller->RemoveEntitiesFromClient(host, gone);
-        Log(LOG_PRIORITY_INFO, "RemoveEntity call complete.");
+        LogPrintf(LOG_PRIORITY_INFO, "RemoveEntity call complete.");
     }
     for (Entity* entity : entities) {
         // The controller may change the client's table: look it up again for each entity.
@@ -639,8 +641,8 @@ void Engine::UpdateClientEntities(int host)
         if (!current || !entity->ShouldServerSpawn() || current->entities.count(entity->GetObjectId()))
             continue;
         controller->AddEntityToClient(host, entity);
-        Log(LOG_PRIORITY_INFO, "Server added %s (id %d) to client %d", entity->GetObjectName().c_str(),
-            static_cast<int>(entity->GetObjectId()), host);
+        LogPrintf(LOG_PRIORITY_INFO, "Server added %s (id %d) to client %d", entity->GetObjectName().c_str(),
+                  static_cast<int>(entity->GetObjectId()), host);
     }
 }
 
