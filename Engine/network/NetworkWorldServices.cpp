@@ -15,6 +15,8 @@ public:
     RegionId GetIdOfRegion(const Region*) override { return RegionId(); }
     std::string GetRegionName(const Region*) override { return std::string(); }
     Region* FindRegion(const RegionId&, bool) override { return nullptr; }
+    bool IsRegionLoaded(const Region*) override { return false; }
+    bool FindEntityRecord(const std::string&, std::string&) override { return false; }
     Entity* AsEntity(Object*) override { return nullptr; }
     Object* AsObject(Entity*) override { return nullptr; }
     bool IsInWorld(const Entity*) override { return false; }

@@ -1,6 +1,7 @@
 // What the network's sessions and replication need of the world above them, which they may not
-// include: a region's id and name and the current world's region of an id (views and spawn frames
-// name regions by id on the wire); of the entities packets replicate: whether an object is one,
+// include: a region's id and name, the current world's region of an id (views and spawn frames
+// name regions by id on the wire) and whether its level is in; the record an entity a client asks
+// for would be made from; of the entities packets replicate: whether an object is one,
 // whether it is in the world, its frame, its replication data, its entry into the current world and
 // the velocity it is spawned with; and the network controller and entity list the world reports
 // its entities to (the engine's, through the world's own WorldServices). Region boxes come from
@@ -9,8 +10,8 @@
 // The world implements this interface and installs it for as long as the library is loaded
 // (world/WorldHooks.cpp): regions and entities exist without an engine. Without an implementation
 // (never the case inside the library) Current() answers for a missing world: regions have no id or
-// name, no region is found, no object is an entity, nothing joins a world, and there is no
-// controller or entity list.
+// name, no region is found or loaded, no record makes an entity, no object is an entity, nothing
+// joins a world, and there is no controller or entity list.
 //
 // Threads: main thread, like the objects it reads (packets are read and completed in the frame's
 // network pump); Install while nothing else runs.
@@ -44,6 +45,16 @@ public:
     // The current world's region of the id (its loaded regions searched first when asked); null
     // without a current world or without such a region.
     virtual Region* FindRegion(const RegionId& id, bool searchLoadedFirst) = 0;
+    // Whether the region's level is in and complete, so that an entity enters it without the level
+    // being loaded for it there and then.
+    virtual bool IsRegionLoaded(const Region* region) = 0;
+
+    // ---- Records ----
+    // Whether the record database (or the record files, when the engine reads no database) has
+    // the record and it makes an entity; `stored` gets the name as the database keeps it (as the
+    // file system finds it), which is the name to make the entity from. Keeps nothing of a name
+    // it does not find and makes nothing.
+    virtual bool FindEntityRecord(const std::string& name, std::string& stored) = 0;
 
     // ---- Entities ----
     // The object as an entity, and back; null when it is none.

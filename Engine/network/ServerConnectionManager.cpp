@@ -461,8 +461,9 @@ void ServerConnectionManager::ApplyViews()
 const char* ServerConnectionManager::CheckSpawns(int host, ClientState& client,
                                                  ObjectInteractionPacket& packet, size_t spawns)
 {
+    NetworkWorldServices& world = NetworkWorldServices::Current();
     for (size_t i = 0; i < packet.GetNumIds(); ++i) {
-        const SmartObjectId* id = packet.GetId(i);
+        SmartObjectId* id = packet.GetId(i);
         if (!id->ShouldReplicate())
             continue;
         if (static_cast<int>(id->GetId() >> ObjectManager::kHostShift) != host)
@@ -490,14 +491,38 @@ const char* ServerConnectionManager::CheckSpawns(int host, ClientState& client,
                           box.extents + Vec3(spawnBoundsMargin, spawnHeightMargin, spawnBoundsMargin));
         if (!slack.ContainsPoint(coords.GetOrigin().GetRegionPosition()))
             return "a place outside its region";
+        // Entering a region whose level is not in would load it here, on the main thread.
+        if (!world.IsRegionLoaded(region))
+            return "a place in a region whose level is not loaded";
+        // Asked before the record's table is loaded: the depot keeps one for every name it is
+        // asked for, found or not, and one for every spelling of a name.
+        std::string stored;
+        if (!world.FindEntityRecord(id->GetRecordName(), stored))
+            return "a record this server does not have or that makes no entity";
+        id->SetRecordName(stored);
     }
     // The allowance refills at the rate, up to a second's worth.
     const double rate = static_cast<double>(m_spawnsPerSecond);
     if (!client.spawns.Take(rate, rate, static_cast<uint32_t>(Now()), static_cast<double>(spawns)))
         return "more objects than its spawn limit allows";
+    // What its host id holds, with what the packet adds; the ids of objects gone are let go when
+    // the limit is reached (at most at the spawn rate, since the allowance was taken).
+    std::set<unsigned>& held = m_clientObjects[host];
+    std::set<unsigned> adding;
+    for (size_t i = 0; i < packet.GetNumIds(); ++i)
+        if (const SmartObjectId* id = packet.GetId(i); id->ShouldReplicate() && held.count(id->GetId()) == 0)
+            adding.insert(id->GetId());
+    const size_t limit = static_cast<size_t>(m_objectLimit);
+    if (held.size() + adding.size() > limit) {
+        ObjectManager* objects = ObjectManager::Get();
+        std::erase_if(held, [objects](unsigned id) { return objects->GetObject(id) == nullptr; });
+    }
+    if (held.size() + adding.size() > limit)
+        return "more objects than it may hold at once";
     NetworkControllerBase* controller = GetController();
     if (!controller || !controller->AcceptClientSpawns(host, &packet))
         return "the game did not accept them";
+    held.insert(adding.begin(), adding.end());
     return nullptr;
 }
 

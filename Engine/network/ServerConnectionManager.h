@@ -38,17 +38,25 @@
 // The views clients report (CLIENT_VIEW) are read as they come, but only the latest counts: each
 // client's view goes to the view handler (the engine's UpdateFrustum), or straight to the entity
 // list without one, at most once every viewIntervalMs. A view naming a region this server does
-// not have is ignored (logged once per client); a client's change of region is logged at most
-// once every regionLogIntervalMs (every view while network logging is on).
+// not have is ignored (logged once per client); a client's change of region is due in the log at
+// most once every regionLogIntervalMs (every view while network logging is on). Both lines, the
+// refusals of a client's objects and whatever the world and the game log while the server acts
+// on a client's packets and views come under the session's limit on lines (ConnectionManager.h).
 //
 // Objects a client's packet asks to make (spawn data of an ObjectInteractionPacket's ids) are made
-// only when every one of them names an id of the client's own host, a region of the current world,
-// a place inside that region's box (spawnBoundsMargin across, spawnHeightMargin in height) and an
-// orientation that is a rotation (unit axes at right angles, z the cross product of x and y, each
-// within spawnAxisTolerance), the client has not made more than
-// SetClientSpawnLimit of them in the last second, and the host's controller accepts them
-// (AcceptClientSpawns); otherwise none of the packet's objects is made and the packet reaches
-// ProcessPacket with its ids failed.
+// only when every one of them names an id of the client's own host, a record the record database
+// has that makes an entity (made under the name the database keeps), a region of the current
+// world whose level is in (a level is never loaded on the main thread for a client: the level
+// loader brings in the levels around the clients' views, so a client's honest spawn finds its
+// level there), a place inside that region's box (spawnBoundsMargin across, spawnHeightMargin in
+// height) and an orientation that is a rotation (unit axes at right angles, z the cross product of
+// x and y, each within spawnAxisTolerance), the client has not made more than SetClientSpawnLimit
+// of them in the last second, the objects of its host id that its spawns made and that still
+// exist stay within SetClientObjectLimit with them (an object destroyed frees its place; the count
+// stays with the host id when a client leaves, since its objects stay in the world), and the
+// host's controller accepts them (AcceptClientSpawns); otherwise none of the packet's objects is
+// made and the packet reaches ProcessPacket with its ids failed. Nothing is made for a spawn that
+// is refused: no object, no record table for a name the database does not have.
 //
 // What the server's own shim sends "to the server" is delivered to the host's network controller
 // at the next Update, as from host 0, through the same packet creator and reader as a received
@@ -103,6 +111,9 @@ public:
     static constexpr int regionLogIntervalMs = 1000;
     static constexpr int guardReportIntervalMs = 10000;
     static constexpr int defaultClientSpawnsPerSecond = 10;
+    // Objects one client's spawns may hold at once: more than a game hands a player (the bound is
+    // what 15 clients can leave in the world however long they stay, some 8 MB of bare entities).
+    static constexpr int defaultClientObjectLimit = 1024;
     // Slack around a region's box for a client's spawn: a little across (entities standing on its
     // edges) and more in height, since the box of a level without ground has none.
     static constexpr float spawnBoundsMargin = 2.0f;
@@ -147,6 +158,9 @@ public:
     // Objects each client may make per second (a burst of as many, then as they refill).
     void SetClientSpawnLimit(int perSecond) { m_spawnsPerSecond = perSecond < 0 ? 0 : perSecond; }
     int GetClientSpawnLimit() const { return m_spawnsPerSecond; }
+    // Objects each client's spawns may hold at once (see the banner); 0 lets none be made.
+    void SetClientObjectLimit(int count) { m_objectLimit = count < 0 ? 0 : count; }
+    int GetClientObjectLimit() const { return m_objectLimit; }
     // Objects clients asked to make that were refused, since the server was made.
     uint64_t GetNumRefusedSpawns() const { return m_refusedSpawns; }
     // Views received, and views handed on (the rest were replaced by a later one).
@@ -222,6 +236,9 @@ private:
     std::vector<LocalPacket> m_localPackets;
     std::set<uint32_t> m_hungUp; // links told to go (refusal)
     std::map<int, ClientState> m_clients;
+    // By host id, the ids of objects clients' spawns made (those that no longer exist go when the
+    // limit is reached).
+    std::map<int, std::set<unsigned>> m_clientObjects;
     RateBucket m_handshakes{static_cast<double>(handshakesPerSecond), 0};
     std::map<std::string, RateBucket> m_addressHandshakes;
     std::map<std::string, RateBucket> m_handshakeShares; // full: none lately (then forgotten)
@@ -230,6 +247,7 @@ private:
     int m_maxPeersPerAddress = defaultMaxPeersPerAddress;
     std::string m_listenError;
     int m_spawnsPerSecond = defaultClientSpawnsPerSecond;
+    int m_objectLimit = defaultClientObjectLimit;
     uint64_t m_refusedSpawns = 0;
     uint64_t m_viewsReceived = 0;
     uint64_t m_viewsApplied = 0;

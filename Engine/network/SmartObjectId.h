@@ -83,8 +83,10 @@ public:
     // set already or an object of the id exists here (then nothing is spawned). A record that
     // does not make an entity sets the result to false (FinishReplication reports it).
     void PreparePendingEntity();
-    // The record name received with spawn data; empty without.
+    // The record name received with spawn data; empty without. A receiver that checked the record
+    // may put the name its own database keeps it under in its place (before the entity is made).
     const std::string& GetRecordName() const { return m_recordName; }
+    void SetRecordName(const std::string& name) { m_recordName = name; }
 
 private:
     WorldCoords m_coords;

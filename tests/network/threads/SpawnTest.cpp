@@ -1,27 +1,36 @@
 // An entity announced by the server reaches a client over the loopback address and is made there
 // from its record, at its place, with its replicated state; what a client asks the server to make
-// is made only when the server and the game allow it.
+// is made only when the server and the game allow it, and what clients' spawns and views cost the
+// server (its log, its frames, its memory) stays bounded however long they go on.
 #include "../NetworkTestKit.h"
 
+#include "../../world/StreamingWorld.h"
 #include "common/LogCapture.h"
+#include "common/MemoryFiles.h"
 #include "common/RecordServices.h"
+#include "core/Log.h"
 #include "core/ObjectManager.h"
 #include "core/UniqueIdMap.h"
 #include "datakit/ArzWriter.h"
 #include "network/ClientConnectionManager.h"
 #include "network/ServerConnectionManager.h"
+#include "platform/SystemInfo.h"
 #include "platform/Threading.h"
 #include "world/Entity.h"
+#include "world/EntityListType.h"
 #include "world/Level.h"
 #include "world/Region.h"
 #include "world/World.h"
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <climits>
 #include <cmath>
 #include <functional>
 #include <gtest/gtest.h>
 #include <limits>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -39,6 +48,65 @@ bool PumpUntil(ConnectionManager& a, ConnectionManager& b, const std::function<b
     return done();
 }
 
+// Frames of every manager until the condition holds; false after half a minute, which is a hang.
+bool PumpAllUntil(const std::vector<ConnectionManager*>& managers, const std::function<bool()>& done)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!done() && std::chrono::steady_clock::now() < deadline) {
+        for (ConnectionManager* manager : managers)
+            manager->Update(5);
+        Platform::SleepMilliseconds(1);
+    }
+    return done();
+}
+
+// Takes every entity out of the level and destroys it.
+void DestroyEntities(Level* level)
+{
+    std::vector<Entity*> all;
+    level->GetEntities(all, ENTITY_LIST_ALL);
+    for (Entity* entity : all) {
+        level->RemoveEntity(entity);
+        ObjectManager::Get()->DestroyObjectEx(entity, __FILE__, __LINE__);
+    }
+    ObjectManager::Get()->DestroyPendingObjects(UINT_MAX);
+}
+
+// The game's side, which takes every client's spawns and only counts what it is handed and what
+// was made for it (a tally, not a list: the memory tests read the process's heap).
+class CountingController : public NetworkControllerBase
+{
+public:
+    void AddEntityToClient(int, Entity*) override {}
+    void RemoveEntitiesFromClient(int, const std::vector<unsigned int>&) override {}
+    void OnEntityAdded(Entity*, bool) override {}
+    void OnReplicationFailed(unsigned int) override {}
+    void ProcessPacket(int, NetPacket* packet) override
+    {
+        ++packets;
+        if (auto* interaction = dynamic_cast<ObjectInteractionPacket*>(packet))
+            for (size_t i = 0; i < interaction->GetNumIds(); ++i) {
+                const SmartObjectId* id = interaction->GetId(i);
+                made += id->ShouldReplicate() && id->GetReplicationResult() ? 1 : 0;
+            }
+    }
+    bool AcceptClientSpawns(int, NetPacket*) override { return true; }
+
+    uint64_t packets = 0;
+    uint64_t made = 0;
+};
+
+// A game's object that weighs 64 KB (a mesh, a brain, an inventory), in memory from the start.
+class HeavyCrate : public Entity
+{
+    GAME_DECLARE_CLASS(HeavyCrate)
+
+public:
+    std::vector<uint8_t> payload = std::vector<uint8_t>(size_t(64) << 10, 1);
+};
+
+GAME_REGISTER_CLASS(HeavyCrate, Entity)
+
 class SpawnThreadsTest : public ::testing::Test
 {
 protected:
@@ -46,6 +114,8 @@ protected:
     {
         DataKit::ArzWriter writer(true);
         writer.AddRecord("records/crate.dbr").String("Class", "Entity");
+        writer.AddRecord("records/heavy.dbr").String("Class", "HeavyCrate");
+        writer.AddRecord("records/note.dbr").String("Class", "Object"); // makes no entity
         ASSERT_TRUE(records.Load(writer.Build()));
         ObjectManager::Destroy();
         UniqueIdMap::Destroy();
@@ -137,13 +207,17 @@ public:
           m_yAxis(yAxis), m_zAxis(zAxis)
     {
     }
+    SpawnRequest& Record(std::string record)
+    {
+        m_record = std::move(record);
+        return *this;
+    }
     void Write(NetPacketOutBuffer& out) override
     {
         bool yes = true, no = false;
-        std::string record = "records/crate.dbr";
         out.Add(&m_id);
         out.Add(&yes);
-        out.Add(&record);
+        out.Add(&m_record);
         Vec3 axes[3] = {m_xAxis, m_yAxis, m_zAxis};
         for (Vec3& axis : axes)
             out.Add(&axis);
@@ -159,6 +233,7 @@ public:
 
 private:
     uint32_t m_id;
+    std::string m_record = "records/crate.dbr";
     Vec3 m_place;
     RegionId m_region;
     Vec3 m_xAxis;
@@ -292,6 +367,290 @@ TEST_F(SpawnThreadsTest, AClientSpawnIsMadeOnlyWithAnOrientationThatIsARotation)
     }
     EXPECT_EQ(server.GetNumRefusedSpawns(), 7u);
     EXPECT_TRUE(log.Contains("axes are not unit vectors", 1));
+}
+
+// Fifteen joined clients (anyone may join: sessions are anonymous) changing region in every view
+// and spawning at their limit, crates and records the server lacks alike, for ten seconds of the
+// server's time: the server makes every crate and hands on every view, and writes no more than
+// its share of lines and one summary (once 15 lines a second for the changes of region, 150 for
+// the crates made, 450 for the records it lacks, and as many as the engine writes about views).
+TEST_F(SpawnThreadsTest, FifteenClientsChangingRegionAndSpawningAtTheirLimitMakeTheServerWriteOnlyItsShare)
+{
+    GAME::Test::LogCapture log;
+    GAME::Test::ManualClock clock;
+    world->AddRegion("levels/field.lvl", IntVec3(), ABBox(), RegionId(8, 8, 8, 8));
+    Region* field = world->GetRegion(1);
+    Level* fieldLevel = new Level(field);
+    fieldLevel->NewSpace(Vec2(100.0f, 100.0f));
+    fieldLevel->PostLoad(false);
+    field->SetLevel(fieldLevel);
+
+    ServerConnectionManager server;
+    server.SetMaxPeersPerAddress(0); // every client comes from the loopback address
+    CountingController controller;
+    server.SetNetworkController(&controller);
+    // As the engine's view handler does, a line for what a view brings the client.
+    server.SetViewHandler([&](int host, const WorldFrustum& view) {
+        server.GetNetworkEntityList()->UpdateFrustum(host, view);
+        LogPrintf(0, "Server added what client %d sees", host);
+    });
+    ASSERT_TRUE(server.Listen("127.0.0.1", 0));
+    std::vector<std::unique_ptr<ClientConnectionManager>> clients;
+    std::vector<ConnectionManager*> all = {&server};
+    for (int i = 0; i < ServerConnectionManager::maxClients; ++i) {
+        clients.push_back(std::make_unique<ClientConnectionManager>());
+        ASSERT_TRUE(clients.back()->Connect("127.0.0.1", server.GetPort()));
+        all.push_back(clients.back().get());
+    }
+    ASSERT_TRUE(PumpAllUntil(all, [&] {
+        return std::all_of(clients.begin(), clients.end(), [](const auto& c) { return c->IsConnected(); });
+    }));
+    // What the joins made the server write is summed up: the attack starts an interval.
+    clock.Advance(ConnectionManager::logSummaryIntervalMs);
+    server.Update(0);
+    log.Clear();
+
+    Region* const regions[2] = {region, field};
+    const Vec3 inside(3.0f, 0.0f, 4.0f);
+    constexpr uint32_t steps = 100; // of 100 ms: ten seconds
+    for (uint32_t step = 0; step < steps; ++step) {
+        Region* in = regions[step % 2];
+        for (const auto& client : clients) {
+            const uint32_t own = static_cast<uint32_t>(client->GetLocalHostID()) << ObjectManager::kHostShift;
+            ASSERT_TRUE(client->SendViewFrustum(
+                WorldFrustum(in, Region::GetBoxFrustum(ABBox(inside, Vec3(10.0f, 10.0f, 10.0f))))));
+            SpawnRequest crate(own | (step + 1), inside, in->GetId());
+            ASSERT_TRUE(client->SendToServer(&crate));
+            SpawnRequest lacking(own | (0x10000 + step), inside, in->GetId());
+            lacking.Record("records/lacking/" + std::to_string(step) + ".dbr");
+            ASSERT_TRUE(client->SendToServer(&lacking));
+        }
+        const uint64_t sent = clients.size() * (step + 1);
+        ASSERT_TRUE(PumpAllUntil(all, [&] {
+            return controller.packets == 2 * sent && server.GetNumViewsApplied() == sent;
+        })) << "step " << step;
+        clock.Advance(100);
+    }
+    server.Update(0); // the interval is over
+
+    EXPECT_EQ(controller.made, clients.size() * steps);
+    EXPECT_EQ(server.GetNumRefusedSpawns(), clients.size() * steps);
+    size_t summaries = 0, lines = 0;
+    for (const std::string& line : log.Texts())
+        ++(line.find("not logged in the last 10 s") != std::string::npos ? summaries : lines);
+    EXPECT_LE(lines, static_cast<size_t>(ConnectionManager::maxLinesPerInterval));
+    EXPECT_EQ(summaries, 1u);
+    for (const char* counted : {"changes of region", "refusals of objects", "lines about clients' packets",
+                                "lines about clients' views"})
+        EXPECT_TRUE(log.Contains(counted)) << counted;
+    DestroyEntities(level);
+    DestroyEntities(fieldLevel);
+}
+
+// A client spawning at its limit for a long while, each time a record the server lacks under a
+// new name of a kilobyte, or the server's crate spelled anew: the server keeps nothing of it (it
+// once kept an empty record table for every name asked for, and a table for every spelling) and
+// writes nothing about records it lacks (it once wrote three lines each); a record that makes no
+// entity is refused as well.
+TEST_F(SpawnThreadsTest, SpawnsOfRecordsTheServerLacksOrSpellsOtherwiseLeaveNothingBehind)
+{
+    GAME::Test::LogCapture log;
+    GAME::Test::ManualClock clock;
+    ServerConnectionManager server;
+    CountingController controller;
+    server.SetNetworkController(&controller);
+    ClientConnectionManager client;
+    ASSERT_TRUE(server.Listen("127.0.0.1", 0));
+    ASSERT_TRUE(client.Connect("127.0.0.1", server.GetPort()));
+    ASSERT_TRUE(PumpUntil(server, client, [&] { return client.IsConnected(); }));
+    const uint32_t own = static_cast<uint32_t>(client.GetLocalHostID()) << ObjectManager::kHostShift;
+    const Vec3 inside(3.0f, 0.0f, 4.0f);
+    uint64_t asked = 0;
+    uint32_t spelling = 0;
+    // A second of the server's time: the client's allowance of spawns, half of them records the
+    // server lacks, half the crate in a new mix of capitals and slashes (made, then taken away).
+    auto second = [&] {
+        for (uint32_t i = 0; i < 5; ++i) {
+            SpawnRequest lacking(own | 1, inside, region->GetId());
+            lacking.Record("records/" + std::string(1000, 'x') + std::to_string(asked + i) + ".dbr");
+            ASSERT_TRUE(client.SendToServer(&lacking));
+            std::string spelled = "records/crate.dbr";
+            ++spelling;
+            uint32_t bit = 0;
+            for (char& c : spelled)
+                if (c == '/' ? (spelling >> bit++) & 1 : std::isalpha(static_cast<unsigned char>(c)) && ((spelling >> bit++) & 1))
+                    c = c == '/' ? '\\' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            SpawnRequest crate(own | (2 + i), inside, region->GetId());
+            crate.Record(spelled);
+            ASSERT_TRUE(client.SendToServer(&crate));
+        }
+        asked += 10;
+        ASSERT_TRUE(PumpUntil(server, client, [&] { return controller.packets == asked; }));
+        DestroyEntities(level);
+        clock.Advance(1000);
+    };
+    for (int s = 0; s < 10; ++s)
+        second();
+    const uint64_t before = Platform::GetProcessHeapBytes();
+    constexpr uint64_t seconds = 200;
+    for (uint64_t s = 0; s < seconds; ++s)
+        second();
+    const int64_t grown = static_cast<int64_t>(Platform::GetProcessHeapBytes()) - static_cast<int64_t>(before);
+    EXPECT_EQ(controller.made, asked / 2);
+    EXPECT_EQ(server.GetNumRefusedSpawns(), asked / 2);
+    // Far less than the kilobyte and more a spawn that was kept before.
+    EXPECT_LT(grown, static_cast<int64_t>(64 * 10 * seconds)) << "the heap grew by " << grown << " bytes";
+    EXPECT_FALSE(log.Contains("Unable to open file"));
+    EXPECT_FALSE(log.Contains("SmartObjectId Spawn failed"));
+    EXPECT_FALSE(log.Contains("does not make an entity"));
+    EXPECT_TRUE(log.Contains("a record this server does not have", 1));
+
+    // A record that is there but makes no entity is refused too, and nothing is made of it.
+    SpawnRequest note(own | 9, inside, region->GetId());
+    note.Record("records/note.dbr");
+    const uint64_t objects = ObjectManager::Get()->GetNumObjects();
+    ASSERT_TRUE(client.SendToServer(&note));
+    ASSERT_TRUE(PumpUntil(server, client, [&] { return controller.packets == asked + 1; }));
+    EXPECT_EQ(server.GetNumRefusedSpawns(), asked / 2 + 1);
+    EXPECT_EQ(ObjectManager::Get()->GetNumObjects(), objects);
+}
+
+// A world of many regions, of which two are loaded: a client spawning crates into the others
+// (each a region whose level is not in) makes the server load no level (once each such spawn
+// loaded its level there and then, on the main thread), and the server's longest frame stays far
+// below the time one level takes to load on the main thread, measured here.
+TEST_F(SpawnThreadsTest, ASpawnIntoARegionWhoseLevelIsNotInLoadsNoLevelAndStallsNoFrame)
+{
+    GAME::Test::StreamingServices services;
+    constexpr int regionCount = 10;
+    std::vector<GAME::Test::StreamingRegion> layout(regionCount);
+    for (int i = 0; i < regionCount; ++i) {
+        layout[i].offset = IntVec3(64 * i, 0, 0);
+        for (int n = 0; n < 400; ++n)
+            layout[i].entities.emplace_back("records/crate.dbr",
+                                            Vec3(2.0f + static_cast<float>(n % 20) * 3.0f, 0.0f,
+                                                 2.0f + static_cast<float>(n / 20) * 3.0f));
+    }
+    ASSERT_TRUE(services.Put("maps/many.map", GAME::Test::StreamingMapImage(layout)));
+    World many;
+    World::SetCurrent(&many);
+    ASSERT_TRUE(many.Load("maps/many.map", true));
+    // The reference: a level loaded on this thread, as such a spawn once made the server do.
+    double referenceMs = std::numeric_limits<double>::max();
+    for (int i = 0; i < 2; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        ASSERT_TRUE(many.GetRegion(i)->LoadLevel(false));
+        referenceMs = std::min(
+            referenceMs,
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+    }
+
+    GAME::Test::LogCapture log;
+    ServerConnectionManager server;
+    CountingController controller;
+    server.SetNetworkController(&controller);
+    ClientConnectionManager client;
+    ASSERT_TRUE(server.Listen("127.0.0.1", 0));
+    ASSERT_TRUE(client.Connect("127.0.0.1", server.GetPort()));
+    ASSERT_TRUE(PumpUntil(server, client, [&] { return client.IsConnected(); }));
+    const uint32_t own = static_cast<uint32_t>(client.GetLocalHostID()) << ObjectManager::kHostShift;
+    const Vec3 inside(10.0f, 0.0f, 10.0f);
+    // Within the client's allowance: one crate into each region not loaded, one into a loaded one.
+    for (int i = 2; i < regionCount; ++i) {
+        SpawnRequest crate(own | static_cast<uint32_t>(i), inside, many.GetRegion(i)->GetId());
+        ASSERT_TRUE(client.SendToServer(&crate));
+    }
+    SpawnRequest loaded(own | 1u, inside, many.GetRegion(1)->GetId());
+    ASSERT_TRUE(client.SendToServer(&loaded));
+    double longestMs = 0.0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (controller.packets < regionCount - 1 && std::chrono::steady_clock::now() < deadline) {
+        const auto start = std::chrono::steady_clock::now();
+        server.Update(5);
+        longestMs = std::max(
+            longestMs, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+        client.Update(5);
+        Platform::SleepMilliseconds(1);
+    }
+    ASSERT_EQ(controller.packets, static_cast<uint64_t>(regionCount - 1));
+    EXPECT_LT(longestMs, referenceMs / 2) << "a level loads in " << referenceMs << " ms";
+    for (int i = 2; i < regionCount; ++i)
+        EXPECT_EQ(many.GetRegion(i)->GetLevelPtr(), nullptr) << i;
+    EXPECT_FALSE(log.Contains("Forcing load"));
+    EXPECT_TRUE(log.Contains("a region whose level is not loaded", 1));
+    EXPECT_EQ(server.GetNumRefusedSpawns(), static_cast<uint64_t>(regionCount - 2));
+    EXPECT_EQ(controller.made, 1u); // the one into a loaded region
+    EXPECT_NE(ObjectManager::Get()->GetObject(own | 1u), nullptr);
+
+    many.Unload();
+    World::SetCurrent(world);
+    ObjectManager::Get()->DestroyPendingObjects(UINT_MAX);
+}
+
+// A client at its spawn rate for a long while, whose objects never go away: the server holds no
+// more of them than the game allows (50 here, each of 64 KB), one that goes frees its place, and
+// a client that leaves and joins again under the same host id finds its objects still counted.
+TEST_F(SpawnThreadsTest, TheObjectsAClientsSpawnsHoldAreBoundedAndThoseThatGoFreeTheirPlace)
+{
+    GAME::Test::LogCapture log;
+    GAME::Test::ManualClock clock;
+    ServerConnectionManager server;
+    CountingController controller;
+    server.SetNetworkController(&controller);
+    constexpr uint64_t limit = 50;
+    server.SetClientObjectLimit(static_cast<int>(limit));
+    auto client = std::make_unique<ClientConnectionManager>();
+    ASSERT_TRUE(server.Listen("127.0.0.1", 0));
+    ASSERT_TRUE(client->Connect("127.0.0.1", server.GetPort()));
+    ASSERT_TRUE(PumpUntil(server, *client, [&] { return client->IsConnected(); }));
+    const int host = client->GetLocalHostID();
+    const uint32_t own = static_cast<uint32_t>(host) << ObjectManager::kHostShift;
+    const Vec3 inside(3.0f, 0.0f, 4.0f);
+    uint32_t next = 1;
+    uint64_t asked = 0;
+    // A second of the server's time: the client's allowance of spawns, each a new object.
+    auto second = [&] {
+        for (int i = 0; i < ServerConnectionManager::defaultClientSpawnsPerSecond; ++i) {
+            SpawnRequest crate(own | next++, inside, region->GetId());
+            crate.Record("records/heavy.dbr");
+            ASSERT_TRUE(client->SendToServer(&crate));
+            ++asked;
+        }
+        ASSERT_TRUE(PumpUntil(server, *client, [&] { return controller.packets == asked; }));
+        clock.Advance(1000);
+    };
+    const uint64_t before = Platform::GetProcessHeapBytes();
+    constexpr int seconds = 100;
+    for (int s = 0; s < seconds; ++s)
+        second();
+    const int64_t grown = static_cast<int64_t>(Platform::GetProcessHeapBytes()) - static_cast<int64_t>(before);
+    EXPECT_EQ(controller.made, limit);
+    EXPECT_EQ(server.GetNumRefusedSpawns(), asked - limit);
+    EXPECT_LT(grown, static_cast<int64_t>((limit + 30) << 16)) << "the heap grew by " << grown << " bytes";
+    EXPECT_TRUE(log.Contains("more objects than it may hold at once", 1));
+
+    // Ten go: ten more are made, and no more.
+    for (uint32_t id = own | 1; id <= (own | 10); ++id) {
+        auto* entity = static_cast<Entity*>(ObjectManager::Get()->GetObject(id));
+        ASSERT_NE(entity, nullptr);
+        level->RemoveEntity(entity);
+        ObjectManager::Get()->DestroyObjectEx(entity, __FILE__, __LINE__);
+    }
+    second();
+    EXPECT_EQ(controller.made, limit + 10);
+    second();
+    EXPECT_EQ(controller.made, limit + 10);
+
+    // Leaving and joining again under the same host id does not make room: its objects stay.
+    client->Shutdown();
+    ASSERT_TRUE(PumpUntil(server, *client, [&] { return server.GetNumClients() == 0; }));
+    client = std::make_unique<ClientConnectionManager>();
+    ASSERT_TRUE(client->Connect("127.0.0.1", server.GetPort()));
+    ASSERT_TRUE(PumpUntil(server, *client, [&] { return client->IsConnected(); }));
+    ASSERT_EQ(client->GetLocalHostID(), host);
+    second();
+    EXPECT_EQ(controller.made, limit + 10);
+    DestroyEntities(level);
 }
 
 } // namespace
