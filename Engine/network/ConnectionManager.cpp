@@ -304,7 +304,12 @@ void ConnectionManager::HandleDatagram(Link& link, const std::vector<uint8_t>& d
         OnControlPacket(link, header, body, size);
         return;
     }
-    NetPacket* packet = MakeGamePacket(header.type, body, size, m_packetCreator);
+    NetPacket* packet = nullptr;
+    {
+        // The game's packet reads what the peer sent.
+        PeerLineGate gate(*this, LOG_PACKET_LINES, link.host);
+        packet = MakeGamePacket(header.type, body, size, m_packetCreator);
+    }
     if (!packet) {
         link.connection.CountUnreadable();
         ReportDrop(link, NetworkConnection::RESULT_MALFORMED, data.size());

@@ -27,8 +27,8 @@
 // goings cause (a drop, a control packet of an unknown type, an unreadable view, a join, a leave,
 // a refusal; on the server also a client's change of region, a view of a region it does not
 // have, a refusal of objects a client asked for, and every line the world and the game write
-// while the server makes a client's objects, hands its packets to the game and its views to the
-// engine) is written for the first of its kind from that peer (its link; a host id for joins,
+// while the server reads a client's packets, makes their objects, hands them to the game and
+// hands its views to the engine) is written for the first of its kind from that peer (its link; a host id for joins,
 // leaves and a client's lines, of each priority for the world's and the game's; an address for
 // refusals) and only counted after that, and at most maxLinesPerInterval such lines are written
 // in all, whatever the peers, joined or not; every logSummaryIntervalMs one line sums up what was

@@ -73,6 +73,31 @@ void DestroyEntities(Level* level)
     ObjectManager::Get()->DestroyPendingObjects(UINT_MAX);
 }
 
+// A game's packet that writes a line when it is read and another when the game takes it (a game
+// that logs what it is sent).
+constexpr PACKET_TYPE noisyType = PACKET_TYPE(42);
+
+class NoisyPacket : public NetPacket
+{
+public:
+    NoisyPacket() : NetPacket(noisyType) {}
+    const char* GetTypeName() const override { return "NoisyPacket"; }
+    void Write(NetPacketOutBuffer& buffer) override { buffer.Add(&value); }
+    bool Read(NetPacketInBuffer& buffer) override
+    {
+        buffer.Remove(&value);
+        LogPrintf(1, "Read a noisy packet saying %u", value);
+        return !buffer.Failed();
+    }
+    uint32_t value = 0;
+};
+
+class NoisyPacketCreator : public NetworkPacketCreatorBase
+{
+public:
+    NetPacket* CreatePacket(PACKET_TYPE type) override { return type == noisyType ? new NoisyPacket : nullptr; }
+};
+
 // The game's side, which takes every client's spawns and only counts what it is handed and what
 // was made for it (a tally, not a list: the memory tests read the process's heap).
 class CountingController : public NetworkControllerBase
@@ -82,9 +107,11 @@ public:
     void RemoveEntitiesFromClient(int, const std::vector<unsigned int>&) override {}
     void OnEntityAdded(Entity*, bool) override {}
     void OnReplicationFailed(unsigned int) override {}
-    void ProcessPacket(int, NetPacket* packet) override
+    void ProcessPacket(int host, NetPacket* packet) override
     {
         ++packets;
+        if (packet->GetType() == noisyType)
+            LogPrintf(1, "The game took a noisy packet from client %d", host);
         if (auto* interaction = dynamic_cast<ObjectInteractionPacket*>(packet))
             for (size_t i = 0; i < interaction->GetNumIds(); ++i) {
                 const SmartObjectId* id = interaction->GetId(i);
@@ -383,11 +410,12 @@ TEST_F(SpawnThreadsTest, AClientSpawnIsMadeOnlyWithAnOrientationThatIsARotation)
     EXPECT_TRUE(log.Contains("axes are not unit vectors", 1));
 }
 
-// Fifteen joined clients (anyone may join: sessions are anonymous) changing region in every view
-// and spawning at their limit, crates and records the server lacks alike, for ten seconds of the
-// server's time: the server makes every crate and hands on every view, and writes no more than
-// its share of lines and one summary (once 15 lines a second for the changes of region, 150 for
-// the crates made, 450 for the records it lacks, and as many as the engine writes about views).
+// Fifteen joined clients (anyone may join: sessions are anonymous) changing region in every view,
+// spawning at their limit, crates and records the server lacks alike, and sending packets the
+// game logs, for ten seconds of the server's time: the server makes every crate, hands on every
+// view and packet, and writes no more than its share of lines and one summary (once 15 lines a
+// second for the changes of region, 150 for the crates made, 450 for the records it lacks, and as
+// many as the engine and the game write about views and packets).
 TEST_F(SpawnThreadsTest, FifteenClientsChangingRegionAndSpawningAtTheirLimitMakeTheServerWriteOnlyItsShare)
 {
     GAME::Test::LogCapture log;
@@ -403,6 +431,8 @@ TEST_F(SpawnThreadsTest, FifteenClientsChangingRegionAndSpawningAtTheirLimitMake
     server.SetMaxPeersPerAddress(0); // every client comes from the loopback address
     CountingController controller;
     server.SetNetworkController(&controller);
+    NoisyPacketCreator creator;
+    server.SetNetPacketCreator(&creator);
     // As the engine's view handler does, a line for what a view brings the client.
     server.SetViewHandler([&](int host, const WorldFrustum& view) {
         server.GetNetworkEntityList()->UpdateFrustum(host, view);
@@ -438,10 +468,13 @@ TEST_F(SpawnThreadsTest, FifteenClientsChangingRegionAndSpawningAtTheirLimitMake
             SpawnRequest lacking(own | (0x10000 + step), inside, in->GetId());
             lacking.Record("records/lacking/" + std::to_string(step) + ".dbr");
             ASSERT_TRUE(client->SendToServer(&lacking));
+            NoisyPacket noisy;
+            noisy.value = step;
+            ASSERT_TRUE(client->SendToServer(&noisy));
         }
         const uint64_t sent = clients.size() * (step + 1);
         ASSERT_TRUE(PumpAllUntil(all, [&] {
-            return controller.packets == 2 * sent && server.GetNumViewsApplied() == sent;
+            return controller.packets == 3 * sent && server.GetNumViewsApplied() == sent;
         })) << "step " << step;
         clock.Advance(100);
     }
