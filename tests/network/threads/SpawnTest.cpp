@@ -8,6 +8,7 @@
 #include "common/LogCapture.h"
 #include "common/MemoryFiles.h"
 #include "common/RecordServices.h"
+#include "common/TempDir.h"
 #include "core/Log.h"
 #include "core/ObjectManager.h"
 #include "core/UniqueIdMap.h"
@@ -560,6 +561,25 @@ TEST_F(SpawnThreadsTest, SpawnsOfRecordsTheServerLacksOrSpellsOtherwiseLeaveNoth
     ASSERT_TRUE(PumpUntil(server, client, [&] { return controller.packets == asked + 1; }));
     EXPECT_EQ(server.GetNumRefusedSpawns(), asked / 2 + 1);
     EXPECT_EQ(ObjectManager::Get()->GetNumObjects(), objects);
+
+    // Records read from files: each file in one spelling; a name that climbs out is refused.
+    GAME::Test::TempDir dir;
+    ASSERT_TRUE(dir.Write("records/crate.dbr", "Class,Entity,\n"));
+    ASSERT_TRUE(records.fileSystem.AddSource(FileSystem::PARTITION_0, dir.Path().c_str(), false, false, false));
+    records.fromArchive = false;
+    SpawnRequest spelled(own | 10, inside, region->GetId());
+    spelled.Record("RECORDS/Crate.DBR");
+    SpawnRequest climbing(own | 11, inside, region->GetId());
+    climbing.Record("records/../records/crate.dbr");
+    ASSERT_TRUE(client.SendToServer(&spelled));
+    ASSERT_TRUE(client.SendToServer(&climbing));
+    ASSERT_TRUE(PumpUntil(server, client, [&] { return controller.packets == asked + 3; }));
+    records.fromArchive = true;
+    const Object* made = ObjectManager::Get()->GetObject(own | 10);
+    ASSERT_NE(made, nullptr);
+    EXPECT_EQ(made->GetObjectName(), "records\\crate.dbr");
+    EXPECT_EQ(ObjectManager::Get()->GetObject(own | 11), nullptr);
+    DestroyEntities(level);
 }
 
 // A world of many regions, of which two are loaded: a client spawning objects that stay where
