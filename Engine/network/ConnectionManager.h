@@ -28,11 +28,12 @@
 // a refusal; on the server also a client's change of region, a view of a region it does not
 // have, a refusal of objects a client asked for, and every line the world and the game write
 // while the server reads a client's packets, makes their objects, hands them to the game and
-// hands its views to the engine) is written for the first of its kind from that peer (its link; a host id for joins,
-// leaves and a client's lines, of each priority for the world's and the game's; an address for
-// refusals) and only counted after that, and at most maxLinesPerInterval such lines are written
-// in all, whatever the peers, joined or not; every logSummaryIntervalMs one line sums up what was
-// counted, and lines are written again. While network logging is on, every line is written.
+// hands its views to the engine) is written for the first of its kind from that peer (its link;
+// a host id for joins, leaves and a client's lines, of each priority for the world's and the
+// game's; an address for refusals) and only counted after that, and at most maxLinesPerInterval
+// such lines are written in all, whatever the peers, joined or not; every logSummaryIntervalMs
+// one line sums up what was counted, and lines are written again. While network logging is on,
+// every line is written.
 //
 // The stub manager has no session: nothing is sent, and a packet handed to it is counted as
 // undelivered (logged once, every one while network logging is on).

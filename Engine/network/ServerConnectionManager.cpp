@@ -546,8 +546,9 @@ void ServerConnectionManager::ScreenReplication(int host, NetPacket* packet)
     interaction->RefuseReplication();
     m_refusedSpawns += spawns;
     if (ShouldLog(LOG_SPAWN_REFUSAL, std::to_string(host)))
-        LogPrintf(IsNetworkLogging() ? 0 : 1, "Network: %zu objects client %d asked to make in %s refused: %s%s",
-                  spawns, host, packet->GetTypeName(), why,
+        LogPrintf(IsNetworkLogging() ? 0 : 1,
+                  "Network: %zu objects client %d asked to make in %s refused: %s%s", spawns, host,
+                  packet->GetTypeName(), why,
                   IsNetworkLogging() ? "" : "; later refusals are only counted for a while");
 }
 

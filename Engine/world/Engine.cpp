@@ -631,7 +631,8 @@ void Engine::UpdateClientEntities(int host)
     // Through the library's log, not straight to Log: these lines follow a client's view, and the
     // server limits what its clients make it log (ServerConnectionManager.h).
     if (!gone.empty()) {
-        LogPrintf(LOG_PRIORITY_INFO, "Calling RemoveEntities from Engine::UpdateClientEntities (host %d).", host);
+        LogPrintf(LOG_PRIORITY_INFO, "Calling RemoveEntities from Engine::UpdateClientEntities (host %d).",
+                  host);
         controller->RemoveEntitiesFromClient(host, gone);
         LogPrintf(LOG_PRIORITY_INFO, "RemoveEntity call complete.");
     }

@@ -96,7 +96,10 @@ public:
 class NoisyPacketCreator : public NetworkPacketCreatorBase
 {
 public:
-    NetPacket* CreatePacket(PACKET_TYPE type) override { return type == noisyType ? new NoisyPacket : nullptr; }
+    NetPacket* CreatePacket(PACKET_TYPE type) override
+    {
+        return type == noisyType ? new NoisyPacket : nullptr;
+    }
 };
 
 // The game's side, which takes every client's spawns and only counts what it is handed and what
@@ -524,10 +527,14 @@ TEST_F(SpawnThreadsTest, SpawnsOfRecordsTheServerLacksOrSpellsOtherwiseLeaveNoth
             ASSERT_TRUE(client.SendToServer(&lacking));
             std::string spelled = "records/crate.dbr";
             ++spelling;
+            // Each letter a capital, each slash a backslash, as the count's bits say in turn.
             uint32_t bit = 0;
-            for (char& c : spelled)
-                if (c == '/' ? (spelling >> bit++) & 1 : std::isalpha(static_cast<unsigned char>(c)) && ((spelling >> bit++) & 1))
+            for (char& c : spelled) {
+                if (c != '/' && !std::isalpha(static_cast<unsigned char>(c)))
+                    continue;
+                if ((spelling >> bit++) & 1)
                     c = c == '/' ? '\\' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            }
             SpawnRequest crate(own | (2 + i), inside, region->GetId());
             crate.Record(spelled);
             ASSERT_TRUE(client.SendToServer(&crate));
@@ -543,7 +550,8 @@ TEST_F(SpawnThreadsTest, SpawnsOfRecordsTheServerLacksOrSpellsOtherwiseLeaveNoth
     constexpr uint64_t seconds = 200;
     for (uint64_t s = 0; s < seconds; ++s)
         second();
-    const int64_t grown = static_cast<int64_t>(Platform::GetProcessHeapBytes()) - static_cast<int64_t>(before);
+    const int64_t grown =
+        static_cast<int64_t>(Platform::GetProcessHeapBytes()) - static_cast<int64_t>(before);
     EXPECT_EQ(controller.made, asked / 2);
     EXPECT_EQ(server.GetNumRefusedSpawns(), asked / 2);
     // Far less than the kilobyte and more a spawn that was kept before.
@@ -565,7 +573,8 @@ TEST_F(SpawnThreadsTest, SpawnsOfRecordsTheServerLacksOrSpellsOtherwiseLeaveNoth
     // Records read from files: each file in one spelling; a name that climbs out is refused.
     GAME::Test::TempDir dir;
     ASSERT_TRUE(dir.Write("records/crate.dbr", "Class,Entity,\n"));
-    ASSERT_TRUE(records.fileSystem.AddSource(FileSystem::PARTITION_0, dir.Path().c_str(), false, false, false));
+    ASSERT_TRUE(
+        records.fileSystem.AddSource(FileSystem::PARTITION_0, dir.Path().c_str(), false, false, false));
     records.fromArchive = false;
     SpawnRequest spelled(own | 10, inside, region->GetId());
     spelled.Record("RECORDS/Crate.DBR");
@@ -693,7 +702,8 @@ TEST_F(SpawnThreadsTest, TheObjectsAClientsSpawnsHoldAreBoundedAndThoseThatGoFre
     constexpr int seconds = 100;
     for (int s = 0; s < seconds; ++s)
         second();
-    const int64_t grown = static_cast<int64_t>(Platform::GetProcessHeapBytes()) - static_cast<int64_t>(before);
+    const int64_t grown =
+        static_cast<int64_t>(Platform::GetProcessHeapBytes()) - static_cast<int64_t>(before);
     EXPECT_EQ(controller.made, limit);
     EXPECT_EQ(server.GetNumRefusedSpawns(), asked - limit);
     EXPECT_LT(grown, static_cast<int64_t>((limit + 30) << 16)) << "the heap grew by " << grown << " bytes";
