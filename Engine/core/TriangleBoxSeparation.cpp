@@ -23,6 +23,19 @@ void ConsiderAxis(const Vec3& candidate, float o1, float o2, float alongNormal, 
     }
 }
 
+// The direction of v as a vector of unit length; false when it has none that floats can hold.
+// The vector is first scaled by its largest component: the cross products of short or nearly
+// parallel edges have components so small that their squares lose their digits (or vanish), and
+// dividing by the root of that sum gives a vector far from unit length.
+bool UnitAxis(const Vec3& v, Vec3& unit)
+{
+    const float largest = std::max({std::fabs(v.x), std::fabs(v.y), std::fabs(v.z)});
+    if (!(largest > 0.0f) || !IsFinite(largest))
+        return false;
+    unit = (v * (1.0f / largest)).Unit();
+    return IsFiniteVec3(unit);
+}
+
 } // namespace
 
 void ProjectTriangleOnAxis(const Vec3& axis, const Vec3 triangle[3], float& min, float& max)
@@ -50,12 +63,9 @@ bool TestTriangleOBBoxSeparation(const Vec3 triangle[3], const OBBox& box, float
     const Vec3& p = triangle[0];
     const Vec3& q = triangle[1];
     const Vec3& r = triangle[2];
-    const Vec3 cross = Vec3::Cross(q - p, r - p);
     // A triangle without area has no normal to push along.
-    if (!(cross.LengthSquared() > 0.0f))
-        return false;
-    const Vec3 normal = cross.Unit();
-    if (!IsFiniteVec3(normal))
+    Vec3 normal;
+    if (!UnitAxis(Vec3::Cross(q - p, r - p), normal))
         return false;
 
     const float d = Vec3::Dot(normal, p);
@@ -82,12 +92,9 @@ bool TestTriangleOBBoxSeparation(const Vec3 triangle[3], const OBBox& box, float
     const Vec3 edges[3] = {q - p, r - p, r - q};
     for (const Vec3& edge : edges) {
         for (int k = 0; k < 3; ++k) {
-            const Vec3 edgeCross = Vec3::Cross(edge, *boxAxes[k]);
             // An edge parallel to a box axis gives no axis to test.
-            if (!(edgeCross.LengthSquared() > 0.0f))
-                continue;
-            const Vec3 candidate = edgeCross.Unit();
-            if (!IsFiniteVec3(candidate))
+            Vec3 candidate;
+            if (!UnitAxis(Vec3::Cross(edge, *boxAxes[k]), candidate))
                 continue;
             float tmin = 0.0f, tmax = 0.0f;
             ProjectTriangleOnAxis(candidate, triangle, tmin, tmax);

@@ -19,6 +19,24 @@ constexpr unsigned version1FrameSize = 28;
 constexpr unsigned version2FrameSize = 56;
 // Frames beyond this are sampled as this one: far past any animation, and the index stays exact.
 constexpr double maxSampleFrame = 1.0e9;
+// The largest magnitude a key frame's number may have: far beyond any skeleton, and small enough
+// that a looping track, moved on by a cycle's translation for each of up to maxSampleFrame cycles,
+// and the interpolations stay finite.
+constexpr float maxKeyValue = 1.0e6f;
+
+bool Usable(float value)
+{
+    return value >= -maxKeyValue && value <= maxKeyValue; // false for not-a-number too
+}
+
+bool Usable(const SkeletalPose::AffineParts& frame)
+{
+    for (float value : {frame.t.x, frame.t.y, frame.t.z, frame.q.x, frame.q.y, frame.q.z, frame.q.w, frame.k.x,
+                        frame.k.y, frame.k.z, frame.u.x, frame.u.y, frame.u.z, frame.u.w})
+        if (!Usable(value))
+            return false;
+    return true;
+}
 
 Quat ReadConjugate(BinaryReader& reader)
 {
@@ -74,6 +92,11 @@ bool GraphicsAnim::BoneTrack::Read(BinaryReader& reader, int version, uint32_t f
         } else {
             frame.k = reader.ReadVec3();
             frame.u = ReadConjugate(reader);
+        }
+        if (!reader.Failed() && !Usable(frame)) {
+            LogPrintf(1, "Animation bone '%s': key frame %u holds a value that is not a number or beyond %g",
+                      m_nameText.c_str(), i, static_cast<double>(maxKeyValue));
+            return false;
         }
     }
     return !reader.Failed();

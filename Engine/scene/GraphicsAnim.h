@@ -16,7 +16,8 @@
 // elevation = Upward|Downward push = Left|Right }"; any other token outside a block is skipped.
 //
 // The binary part is read within the data: counts are checked against the bytes before anything is
-// allocated, and a name or key frame past the end refuses the file.
+// allocated, and a name or key frame past the end refuses the file, as does a key frame holding a
+// value that is not a number or beyond a million (its poses would not be numbers either).
 //
 // Threads: Initialize and Destroy run under the resource's lock; the getters and the sampling run on
 // the main thread and load the animation first when it is not loaded (the rag-doll getters do not).

@@ -726,6 +726,11 @@ bool Water::Load(BinaryReader& reader)
         WaterType type;
         if (!type.Load(reader))
             break;
+        if (!type.HasFiniteValues()) {
+            // Left out: the pieces that name it are left out as of an unknown type.
+            LogPrintf(1, "Water type '%s' has values that are not numbers; left out", type.GetName().c_str());
+            continue;
+        }
         if (WaterType* held = manager ? manager->HoldWaterType(type) : nullptr)
             registered.push_back(held);
     }

@@ -17,9 +17,9 @@
 //   layer records (WaterLayer), the path records (WaterPath) and the wave set records
 //   (WaterWaveSet). Slots are not stored: pieces load into slots 0, 1, 2 ... in record order.
 // A block announcing more than 128 layers or paths or 256 wave sets, or whose records run past
-// its end, loads nothing. A piece that cannot be used (its type is unknown, its values are not
-// numbers) is left out with a log line after its whole record was read, and leaves nothing in the
-// tree; the rest loads.
+// its end, loads nothing. A type whose values are not all numbers is left out with a log line, and
+// so is a piece that cannot be used (its type is unknown, its values are not numbers), after its
+// whole record was read; it leaves nothing in the tree, and the rest loads.
 //
 // Threads: Load runs on the region's level loading thread before the level is handed over;
 // everything else on the main thread. The water holds no lock (the type manager has its own).

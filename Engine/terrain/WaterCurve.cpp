@@ -36,10 +36,12 @@ void DrawLine(GraphicsPrimitiveDrawer& drawer, const Vec3& a, const Vec3& b)
 
 } // namespace
 
-bool ControlPoint::IsFinite() const
+bool ControlPoint::IsUsable() const
 {
-    return std::isfinite(position.x) && std::isfinite(position.y) && std::isfinite(tangent.x) &&
-           std::isfinite(tangent.y) && std::isfinite(side.x) && std::isfinite(side.y) && std::isfinite(width);
+    for (float value : {position.x, position.y, tangent.x, tangent.y, side.x, side.y, width})
+        if (!(std::fabs(value) <= maxValue)) // false for not-a-number too
+            return false;
+    return true;
 }
 
 Vec2 WaterCurve::Bezier::At(float t) const
@@ -98,7 +100,7 @@ void WaterCurve::FileSegment(WaterElement& segment)
 
 bool WaterCurve::AddControlPoint(const ControlPoint& point)
 {
-    if (!point.IsFinite())
+    if (!point.IsUsable())
         return false;
     m_controlPoints.push_back(point);
     m_currentControlPoint = static_cast<unsigned>(m_controlPoints.size() - 1);
@@ -300,11 +302,11 @@ bool WaterCurve::ReadControlPoints(BinaryReader& reader, std::vector<ControlPoin
         point.side.y = reader.ReadFloat();
         point.width = reader.ReadFloat();
         reader.Skip(kPointPadding);
-        finite = finite && point.IsFinite();
+        finite = finite && point.IsUsable();
         points.push_back(point);
     }
     if (!finite)
-        LogPrintf(1, "Water curve: a control point is not a number");
+        LogPrintf(1, "Water curve: a control point is not a number or beyond %g", static_cast<double>(ControlPoint::maxValue));
     return finite && !reader.Failed();
 }
 

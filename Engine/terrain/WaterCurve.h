@@ -35,7 +35,12 @@ struct ControlPoint
     Vec2 side;
     float width = 1.0f;
 
-    bool IsFinite() const;
+    // The largest magnitude a value may have: far beyond any region, and small enough that the
+    // curves, the segments' strips and their boxes stay finite.
+    static constexpr float maxValue = 1.0e6f;
+
+    // Every value is a number no larger than maxValue either way.
+    bool IsUsable() const;
 };
 
 class WaterCurve : public WaterObject

@@ -189,8 +189,9 @@ void WaterLayer::UpdateReflectionPlane()
 
 bool WaterLayer::IsPointInLayer(const Vec3& point) const
 {
-    const float width = static_cast<float>(m_blocksX) * m_blockSize;
-    const float depth = static_cast<float>(m_blocksZ) * m_blockSize;
+    // Clipped to the extent, as the blocks' boxes and vertices are: no water is drawn past it.
+    const float width = std::min(static_cast<float>(m_blocksX) * m_blockSize, m_extent.x);
+    const float depth = std::min(static_cast<float>(m_blocksZ) * m_blockSize, m_extent.y);
     if (!(point.x >= 0.0f && point.x < width && point.z >= 0.0f && point.z < depth))
         return false;
     const float fx = point.x / m_blockSize, fz = point.z / m_blockSize;

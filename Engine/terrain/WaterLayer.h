@@ -66,6 +66,7 @@ public:
     void ConstructBlockGeometry();
     void UpdateReflectionPlane();
 
+    // Over a block's coverage, inside the grid and the extent.
     bool IsPointInLayer(const Vec3& point) const;
     // Distance along the ray to the surface where the layer has water; +infinity otherwise or at
     // maxDistance and beyond.

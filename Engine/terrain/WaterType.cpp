@@ -148,6 +148,16 @@ bool WaterType::Load(BinaryReader& reader)
     return ok && !reader.Failed();
 }
 
+bool WaterType::HasFiniteValues() const
+{
+    for (float value : {m_minDepthOpacity, m_maxDepthOpacity, m_minDepth, m_maxDepth, m_scrollSpeed,
+                        m_smoothness, m_specularity, m_reflectivity, m_direction, m_textureScale.x,
+                        m_textureScale.y, m_waterColor.x, m_waterColor.y, m_waterColor.z})
+        if (!std::isfinite(value))
+            return false;
+    return true;
+}
+
 void WaterType::LoadResources()
 {
     GraphicsEngine* graphics = Graphics();

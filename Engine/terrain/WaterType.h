@@ -52,6 +52,9 @@ public:
     // The leading u32 is skipped unread. False only when the reader ran out or a string was
     // refused (the type keeps what was read before).
     bool Load(BinaryReader& reader);
+    // Every one of the fourteen values is a finite number (a type read with others cannot be used:
+    // its flow, scroll and colours would not be numbers).
+    bool HasFiniteValues() const;
 
     // Loads the sky texture by file name and, on the main thread, the bump texture by record
     // name; without a graphics engine nothing happens.

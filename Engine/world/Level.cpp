@@ -69,6 +69,22 @@ bool IsFiniteCoords(const Coords& c)
     return IsFiniteVec3(c.xAxis) && IsFiniteVec3(c.yAxis) && IsFiniteVec3(c.zAxis) && IsFiniteVec3(c.origin);
 }
 
+// An entity's frame is rigid (axes of unit length at right angles, mirrored or not): the entities'
+// queries carry rays and boxes into it through its transpose. A flattened or stretched frame would
+// have them answer for places where the entity is not.
+bool IsRigidFrame(const Coords& c)
+{
+    constexpr float tolerance = 1e-3f;
+    const Vec3 axes[3] = {c.xAxis, c.yAxis, c.zAxis};
+    for (int i = 0; i < 3; ++i) {
+        if (!(std::fabs(axes[i].LengthSquared() - 1.0f) <= tolerance))
+            return false;
+        if (!(std::fabs(Vec3::Dot(axes[i], axes[(i + 1) % 3])) <= tolerance))
+            return false;
+    }
+    return true;
+}
+
 // Whether a ground of the size fits a level (a size that is not a number does not); one log line
 // naming what was measured when it does not.
 bool GroundFitsLevel(float width, float depth, const char* what)
@@ -384,6 +400,11 @@ bool Level::ReadEntityList(BinaryReader& reader, int fileVersion, bool restoring
             LogPrintf(1, "Entity '%s' has non-finite coords, skipping", name ? name->c_str() : "");
             continue;
         }
+        if (!IsRigidFrame(frame)) {
+            LogPrintf(1, "Entity '%s' has a frame whose axes are not of unit length at right angles, skipping",
+                      name ? name->c_str() : "");
+            continue;
+        }
         if (!name)
             continue;
         Entity* entity = CreateEntity(*name, 0);
@@ -580,7 +601,7 @@ bool Level::RestoreState(const void* data, unsigned size)
             const Coords frame = chunk.ReadCoords();
             const bool hasId = chunk.ReadUInt32() != 0;
             const UniqueId uniqueId = hasId ? chunk.ReadUniqueId() : UniqueId();
-            if (chunk.Failed() || !IsFiniteCoords(frame)) {
+            if (chunk.Failed() || !IsFiniteCoords(frame) || !IsRigidFrame(frame)) {
                 LogPrintf(1, "Level: a saved entity record is damaged");
                 return false;
             }

@@ -80,7 +80,8 @@ public:
     // ---- Files --------------------------------------------------------------------------------
     // Through the engine's file system. False when the file cannot be opened or read.
     bool Load(const char* fileName, bool restoringState);
-    // A level file in memory. On failure everything read is freed again.
+    // A level file in memory. On failure everything read is freed again. An entity whose frame is
+    // not finite or not rigid (axes of unit length at right angles) is left out with a log line.
     bool Load(const void* data, int size, bool restoringState);
     // Version 13; runTimeFormat writes an editable terrain in its run-time form. A run-time ground
     // (loaded in editor mode, or handed over) is written back as it was read, whatever the flag.
@@ -91,7 +92,8 @@ public:
     bool SaveToMemory(BinaryWriter& writer, bool runTimeFormat) const;
     // The saved state of the entities that ask for it (a chunk 5 of records). False for null.
     bool SaveState(BinaryWriter* writer) const;
-    // Re-creates the entities of saved state; false at the first record that cannot be restored.
+    // Re-creates the entities of saved state; false at the first record that cannot be restored
+    // (one whose frame is not finite or not rigid among them).
     bool RestoreState(const void* data, unsigned size);
 
     // ---- Life cycle ---------------------------------------------------------------------------

@@ -99,6 +99,18 @@ TEST(TriangleBoxSeparation, DepthAndAxisResolveTheContact)
         EXPECT_FALSE(TestTriangleOBBoxSeparation(triangle, moved, after, afterAxis)) << "run " << run;
     }
     EXPECT_GT(contacts, 200);
+
+    // A sliver whose two short corners lie a few hundred smallest floats from zero: its edges are
+    // nearly parallel and their cross products' squares lose their digits, yet the axis keeps
+    // unit length (it came out at 0.71).
+    const Vec3 sliver[3] = {{0.5f, 128.0f, 1.0f}, {4.2e-45f, 0.0312500037f, 8.4e-45f}, {2.65476307e-23f, 3.44593305e-41f, 0.0f}};
+    const OBBox crossing(Vec3(0.35f, 32.225f, 0.38125f),
+                         Coords(Vec3(0.955336511f, 0, -0.295520216f), Vec3(0, 1, 0), Vec3(0.295520216f, 0, 0.955336511f),
+                                Vec3(0.773188472f, 128.0f, 0.807576418f)));
+    float depth = 0.0f;
+    Vec3 axis;
+    ASSERT_TRUE(TestTriangleOBBoxSeparation(sliver, crossing, depth, axis));
+    EXPECT_NEAR(axis.LengthSquared(), 1.0f, 1e-4f);
 }
 
 TEST(TriangleBoxSeparation, ClippingKeepsTheFrontAndStaysWithinSixteenPoints)

@@ -1,7 +1,8 @@
 // Reads any bytes as an animation file, samples what loaded at ordinary, huge, negative and
-// not-a-number times, and plays it on a channel whose entity stops or restarts the channel from
-// its event handler as the input's last byte says: no crash, no hang, finite poses from finite
-// key frames.
+// not-a-number frames and at two frames the input's last bytes name, and plays it on a channel
+// whose entity stops or restarts the channel from its event handler as the input's last byte
+// says: no crash, no hang; every pose sampled or played is finite and holds every bone of the
+// animation, and a bone sampled at a whole frame inside the animation is that key frame.
 #include "common/FuzzSeeds.h"
 #include "common/QuietLog.h"
 #include "core/Log.h"
@@ -14,6 +15,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -38,6 +40,25 @@ public:
     int events = 0;
 };
 
+bool Finite(const Quat& q)
+{
+    return IsFinite(q.x) && IsFinite(q.y) && IsFinite(q.z) && IsFinite(q.w);
+}
+
+void CheckFinite(const SkeletalPose& pose)
+{
+    for (int32_t entry = pose.FirstBone(); entry >= 0; entry = pose.NextBone(entry)) {
+        const SkeletalPose::AffineParts& parts = pose.GetEntryParts(entry);
+        if (!IsFiniteVec3(parts.t) || !Finite(parts.q) || !IsFiniteVec3(parts.k) || !Finite(parts.u))
+            std::abort();
+    }
+}
+
+bool Same(const SkeletalPose::AffineParts& a, const SkeletalPose::AffineParts& b)
+{
+    return a.t == b.t && a.q == b.q && a.k == b.k && a.u == b.u;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -50,10 +71,39 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             std::abort();
         return 0;
     }
+    float named[2] = {0.0f, 0.0f};
+    if (size >= sizeof(named))
+        std::memcpy(named, data + size - sizeof(named), sizeof(named));
     SkeletalPose pose;
-    for (float frame : {0.0f, 0.5f, 3.25f, 1e7f, 1e30f, -2.0f, NAN, INFINITY})
-        for (bool loop : {false, true})
-            anim.GetFramePose(pose, frame, loop);
+    for (float frame : {0.0f, 0.5f, 3.25f, 1e7f, 1e30f, -2.0f, NAN, INFINITY, named[0], named[1]})
+        for (bool loop : {false, true}) {
+            SkeletalPose sampled;
+            anim.GetFramePose(sampled, frame, loop);
+            CheckFinite(sampled);
+            // A pose holds 251 bones at most.
+            for (unsigned bone = 0; bone < anim.GetNumBones() && anim.GetNumBones() <= 251; ++bone) {
+                const GraphicsAnim::BoneTrack& track = anim.GetBoneTrack(bone);
+                if (!sampled.ContainsBone(track.GetName()) && track.GetName() != Name::noName)
+                    std::abort();
+            }
+            pose = sampled;
+        }
+    // Whole frames inside the animation are its key frames (a later track of the same bone wins).
+    for (unsigned bone = 0; bone < anim.GetNumBones() && anim.GetNumBones() <= 251; ++bone) {
+        const GraphicsAnim::BoneTrack& track = anim.GetBoneTrack(bone);
+        if (track.GetName() == Name::noName || track.GetNumFrames() == 0)
+            continue;
+        bool last = true;
+        for (unsigned later = bone + 1; later < anim.GetNumBones(); ++later)
+            last = last && !(anim.GetBoneTrack(later).GetName() == track.GetName());
+        if (!last)
+            continue;
+        const int32_t frame = track.GetNumFrames() / 2;
+        SkeletalPose sampled;
+        anim.GetFramePose(sampled, static_cast<float>(frame), false);
+        if (frame < (1 << 24) && !Same(sampled.GetBone(track.GetName()), track.GetFrame(frame)))
+            std::abort();
+    }
 
     AnimChannel channel;
     listener->channel = &channel;
@@ -68,6 +118,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (i == 10)
             channel.PlayAnimation(&anim, false, 2.0f, 30);
         channel.Update(i % 7 == 0 ? 0 : 33, root, pose, movement, i % 5 == 0);
+        CheckFinite(pose);
+        if (!IsFiniteVec3(movement))
+            std::abort();
     }
     listener->channel = nullptr;
     listener->anim = nullptr;

@@ -1,14 +1,20 @@
 // Loads a level file image into a level of a small world (its entities made from a record
 // database through the object manager: a test entity of its own and the engine's actors, tiles,
 // grid entrances, lights, decals and effects), saves what loaded and loads that again, then hands
-// the input to RestoreState as a saved-state block and updates what it restored. The actors wear
+// the input to RestoreState as a saved-state block and updates what it restored. What loaded is
+// asked as a frame asks it (see Query), and a round trip must keep it (see below). The actors wear
 // the sample character's skinned mesh (a software graphics engine loads it), so a restored pose is
 // turned into bone frames of a real skeleton. Every object made is destroyed again.
 #include "common/FuzzSeeds.h"
 #include "common/QuietLog.h"
 #include "common/SoftwareGraphics.h"
 #include "common/WorldFuzzServices.h"
+#include "core/Intersection.h"
 #include "core/Log.h"
+#include "core/OBBox.h"
+#include "core/Ray.h"
+#include "core/WorldVec3.h"
+#include "navigation/CollisionContact.h"
 #include "core/ObjectManager.h"
 #include "core/UniqueIdMap.h"
 #include "data/BinaryReader.h"
@@ -27,10 +33,12 @@
 #include "terrain/Water.h"
 #include "world/Actor.h"
 #include "world/Entity.h"
+#include "world/FilterFunction.h"
 #include "world/Level.h"
 #include "world/Region.h"
 #include "world/World.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -266,6 +274,111 @@ std::vector<uint8_t> EngineClassesState()
     return std::vector<uint8_t>(writer.GetBuffer(), writer.GetBuffer() + writer.GetSize());
 }
 
+// Each entity's record, frame and unique id (if it has one), sorted.
+std::vector<std::string> Entities(const Level& level)
+{
+    std::vector<Entity*> entities;
+    level.GetEntities(entities, ENTITY_LIST_ALL);
+    std::vector<std::string> out;
+    for (Entity* entity : entities) {
+        BinaryWriter writer(128);
+        writer.WriteString(entity->GetObjectName());
+        writer.WriteCoords(entity->GetCoords().GetRegionCoords());
+        writer.WriteUInt32(entity->HasUniqueID()); // asking for the id would make one
+        if (entity->HasUniqueID())
+            writer.WriteUniqueId(entity->GetUniqueID());
+        out.emplace_back(reinterpret_cast<const char*>(writer.GetBuffer()), writer.GetSize());
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+bool Near(const ABBox& a, const ABBox& b)
+{
+    const float slack = 1e-5f * (1.0f + a.center.Length() + a.extents.Length());
+    return (a.center - b.center).Length() <= slack && (a.extents - b.extents).Length() <= slack;
+}
+
+class TakeAll : public FilterFunction<Entity>
+{
+public:
+    bool operator()(const Entity*) const override { return true; }
+};
+
+// Rays across a loaded level and its entities' collisions, before and after a frame over a view
+// of the whole level: a ray's hit lies on the ray and is never farther with the entities than
+// without them; the entity picked is among the entities picked all at once (there is one exactly
+// when the list is not empty), and the same with a filter that takes every entity; each entity's
+// contacts, and those of boxes gathered at once, are finite. A frame keeps every entity filed.
+void Query(Level& level, const uint8_t* data, size_t size)
+{
+    const ABBox box = level.GetBoundingBox();
+    const float u = size > 0 ? static_cast<float>(data[0]) / 255.0f : 0.5f;
+    const float v = size > 1 ? static_cast<float>(data[size - 1]) / 255.0f : 0.25f;
+    const Vec3 low = box.GetMin(), high = box.GetMax();
+    auto at = [&](float fx, float fy, float fz) {
+        return Vec3(low.x + (high.x - low.x) * fx, low.y + (high.y - low.y) * fy, low.z + (high.z - low.z) * fz);
+    };
+    const Ray rays[] = {
+        Ray(at(u, 1.0f, v) + Vec3(0.0f, 5.0f, 0.0f), Vec3(0.011f, -1.0f, 0.017f)),
+        Ray(at(0.0f, 0.3f, v) - Vec3(1.0f, 0.0f, 0.0f), Vec3(1.0f, -0.013f, 0.031f)),
+        Ray(at(v, 0.5f, u), Vec3(-0.37f, -0.41f, 0.53f)),
+    };
+    auto check = [&](const CollisionContact* contacts, int count, int capacity) {
+        if (count < 0 || count > capacity)
+            std::abort();
+        for (int i = 0; i < count; ++i)
+            if (!IsFiniteVec3(contacts[i].position) || !IsFiniteVec3(contacts[i].normal) || !IsFinite(contacts[i].depth))
+                std::abort();
+    };
+    for (int pass = 0; pass < 2; ++pass) {
+        for (const Ray& ray : rays) {
+            Intersection all, ground;
+            level.GetIntersection(ray, all, physicsSurfaceAny, false);
+            level.GetIntersection(ray, ground, physicsSurfaceAny, true);
+            if (!(all.distance >= 0.0f) || all.distance > ground.distance)
+                std::abort();
+            const float slack = 1e-3f * (1.0f + ray.origin.Length() + all.distance);
+            if (all.IsHit() && (!IsFiniteVec3(all.point) || (all.point - ray.GetPoint(all.distance)).Length() > slack))
+                std::abort();
+            Entity* picked = level.PickEntity(ray);
+            std::vector<Entity*> every;
+            level.PickEntities(ray, every, false);
+            if ((picked != nullptr) != !every.empty() ||
+                (picked && std::find(every.begin(), every.end(), picked) == every.end()) ||
+                level.PickEntity(ray, TakeAll()) != picked)
+                std::abort();
+        }
+        std::vector<Entity*> entities;
+        level.GetEntities(entities, ENTITY_LIST_ALL);
+        if (entities.size() != level.GetNumEntities())
+            std::abort();
+        std::vector<CollisionBox> boxes;
+        for (size_t i = 0; i < entities.size() && i < 64; ++i) {
+            Entity* entity = entities[i];
+            if (!level.HasEntity(entity))
+                std::abort();
+            CollisionContact contacts[16];
+            const WorldVec3 reference = entity->GetCoords().GetOrigin();
+            check(contacts, level.FindCollisions(entity, contacts, 16, reference, ENTITY_LIST_ALL, physicsSurfaceAny), 16);
+            const OBBox around(Vec3(0.7f, 1.1f, 0.9f), Coords::Translation(Vec3(0.3f, 0.5f, -0.2f)));
+            check(contacts,
+                  level.FindCollisions(entity, around, contacts, 16, reference, ENTITY_LIST_ALL, physicsSurfaceAny), 16);
+            boxes.emplace_back(OBBox(Vec3(0.6f, 0.9f, 0.8f), entity->GetCoords().GetRegionCoords()));
+        }
+        boxes.emplace_back(OBBox(box.extents * 0.4f + Vec3(0.1f, 0.1f, 0.1f), Coords::Translation(at(u, 0.4f, v))));
+        level.FindCollisions(boxes, box, WorldVec3(level.GetRegion(), Vec3()), ENTITY_LIST_ALL, physicsSurfaceAny);
+        for (const CollisionBox& gathered : boxes)
+            for (int i = 0; i < gathered.GetNumContacts(); ++i)
+                check(&gathered.GetContact(i), 1, 1);
+        if (pass == 0) {
+            const Frustum view = Region::GetBoxFrustum(ABBox(box.center, box.extents + Vec3(10.0f, 10.0f, 10.0f)));
+            level.Update(&view, 1, 16);
+            level.Update(&view, 1, 250);
+        }
+    }
+}
+
 void Clean()
 {
     ObjectManager::Get()->DestroyPendingObjects(UINT_MAX);
@@ -342,8 +455,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             Level again(setting.region);
             if (!again.Load(image.data(), static_cast<int>(image.size()), false))
                 __builtin_trap(); // what the level wrote it must read
-            std::vector<Entity*> found;
-            again.GetEntitiesInBox(found, again.GetBoundingBox(), ENTITY_LIST_ALL);
+            // A round trip keeps the level: its entities, its ground and water, its box (a level
+            // without ground has its entity tree's, which grows as the entities come in, in
+            // another order the second time) and as much to write (the entities in another order,
+            // the water's unusable pieces left out already).
+            again.PostLoad(false);
+            if (again.GetNumEntities() != level.GetNumEntities() ||
+                (again.GetTerrain() == nullptr) != (level.GetTerrain() == nullptr) ||
+                (again.GetGridRegion() == nullptr) != (level.GetGridRegion() == nullptr) ||
+                (again.GetWater() == nullptr) != (level.GetWater() == nullptr) ||
+                !Near(again.GetBoundingBox(), level.GetBoundingBox()) || Entities(again) != Entities(level) ||
+                Image(again).size() != image.size())
+                std::abort();
+            Query(level, data, size);
         }
         Level restored(setting.region);
         restored.NewSpace(Vec2(64.0f, 64.0f));

@@ -1,7 +1,8 @@
 // Reads any bytes as a region's icon image, as a source world file hands it over (the same decoding
 // serves the minimaps of a compiled map), over the software device: DDS files go to the device,
-// TGA to the engine's own reader, anything else is refused. No crash, no hang; the icon keeps the
-// bytes, and the texture it has, if any, is the device's.
+// TGA to the engine's own reader, anything else is refused. No crash, no hang; a texture made of a
+// DDS file has the file's size, one made of a TGA file holds the picture the reader makes of it,
+// texel for texel; releasing the icon releases its texture.
 #include "common/FuzzSeeds.h"
 #include "common/QuietLog.h"
 #include "core/ABBox.h"
@@ -18,6 +19,7 @@
 #include "world/WorldServices.h"
 
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -51,6 +53,11 @@ GAME::Region* TheRegion()
     return region;
 }
 
+uint32_t Word(const uint8_t* bytes)
+{
+    return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 | uint32_t(bytes[3]) << 24;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -59,11 +66,35 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     GAME::Region* region = TheRegion();
     region->SetIcon(1, 0, 0, std::vector<uint8_t>(data, data + size));
-    if (region->GetIconData().size() != size)
-        std::abort();
-    if (const GAME::RenderTexture* texture = region->GetIcon())
-        if (texture->GetWidth() <= 0 || texture->GetHeight() <= 0)
-            std::abort();
+    if (GAME::RenderTexture* texture = region->GetIcon()) {
+        if (size >= 20 && std::memcmp(data, "DDS ", 4) == 0) {
+            // The file's own size, its top level kept.
+            if (texture->GetWidth() != static_cast<int>(Word(data + 16)) ||
+                texture->GetHeight() != static_cast<int>(Word(data + 12)))
+                std::abort();
+        } else {
+            // The picture the TGA reader makes of the bytes, texel for texel (blue, green, red and
+            // alpha from the low byte up).
+            GAME::Image image;
+            if (image.LoadTGA(data, static_cast<uint32_t>(size), GAME::Image::FORMAT_RGBA) !=
+                    GAME::Image::ERROR_NONE ||
+                texture->GetWidth() != static_cast<int>(image.GetWidth()) ||
+                texture->GetHeight() != static_cast<int>(image.GetHeight()))
+                std::abort();
+            int pitch = 0;
+            const auto* texels = static_cast<const uint8_t*>(texture->Lock(pitch));
+            if (!texels || pitch < texture->GetWidth() * 4)
+                std::abort();
+            const uint8_t* pixel = image.GetBuffer();
+            for (uint32_t y = 0; y < image.GetHeight(); ++y)
+                for (uint32_t x = 0; x < image.GetWidth(); ++x, pixel += 4)
+                    if (Word(texels + size_t(y) * size_t(pitch) + 4 * size_t(x)) !=
+                        (uint32_t(pixel[2]) | uint32_t(pixel[1]) << 8 | uint32_t(pixel[0]) << 16 |
+                         uint32_t(pixel[3]) << 24))
+                        std::abort();
+            texture->Unlock();
+        }
+    }
     region->SetIcon(0, 0, 0, {}); // releases the texture
     if (region->GetIcon())
         std::abort();

@@ -2,11 +2,17 @@
 // the rest goes:
 //   0  a datagram from anyone to a server whose client has joined (header, authentication,
 //      sequence checks, then the packet made for its type and read)
-//   1  the server's answer to a client's connect request (the handshake's parser)
+//   1  the client's side of the handshake: a real server answers the client's request (an accept
+//      with a host id, or an authenticated refusal, as the next two bytes say), and the client
+//      first opens answers the input makes, each `kind length bytes[length]`: the genuine answer
+//      with bytes flipped (pairs of offset and mask), bytes as they are, or the genuine answer
+//      cut short; then the genuine answer itself
 //   2  a type byte and a body that pass authentication (sealed by the joined client): the packet
 //      bodies' readers, the client view and spawn data, completed as the pump completes them
 // Nothing may crash, hang or leak, and a datagram Open accepts must be exactly as long as its
-// header says.
+// header says. In mode 1 the client takes no answer but the genuine one (an accept or an
+// authenticated refusal in any other form is never opened), whatever came before it the genuine
+// one is still taken, and once it was an accept both ends exchange packets under the keys.
 #include "common/FuzzSeeds.h"
 #include "common/QuietLog.h"
 
@@ -18,7 +24,9 @@
 #include "network/ConnectionManager.h"
 #include "network/NetworkConnection.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <vector>
 
 namespace {
 
@@ -53,6 +61,93 @@ void Receive(GAME::NetworkConnection& link, const uint8_t* data, size_t size)
     }
 }
 
+// Mode 1 (see the banner).
+void Handshake(GAME::NetworkConnection& client, GAME::NetworkConnection& server, const uint8_t* data, size_t size)
+{
+    using GAME::NetworkConnection;
+    if (size < 2)
+        return;
+    const bool accepting = data[0] % 2 == 0;
+    const uint8_t hostId = static_cast<uint8_t>(1 + data[1] % 15);
+    data += 2;
+    size -= 2;
+
+    std::vector<uint8_t> request, genuine;
+    GAME::NetPacketHeader header;
+    const uint8_t* body = nullptr;
+    size_t bodySize = 0;
+    if (!client.MakeConnectRequest(request) ||
+        server.Open(request.data(), request.size(), header, body, bodySize) != NetworkConnection::RESULT_OK)
+        std::abort();
+    if (accepting ? server.AcceptConnectRequest(body, bodySize, hostId, genuine) != NetworkConnection::RESULT_OK
+                  : !server.RefuseConnectRequest(body, bodySize, NetworkConnection::REFUSE_SERVER_FULL, genuine))
+        std::abort();
+
+    // Opens one answer; true when the client took it as the server's (an accept or a refusal it
+    // could authenticate), which only the genuine answer may be.
+    bool taken = false;
+    auto open = [&](const std::vector<uint8_t>& answer) {
+        const bool keyedBefore = client.IsKeyed();
+        if (client.Open(answer.data(), answer.size(), header, body, bodySize) != NetworkConnection::RESULT_OK) {
+            if (client.IsKeyed() != keyedBefore)
+                std::abort(); // a refused answer changed the join
+            return;
+        }
+        if (header.size != answer.size())
+            std::abort();
+        const bool authenticated = header.type == GAME::PACKET_TYPE_CONNECT_ACCEPT ||
+                                   (header.type == GAME::PACKET_TYPE_CONNECT_REFUSE &&
+                                    bodySize == NetworkConnection::authenticatedRefusalBodySize);
+        if (!authenticated) {
+            // A plain refusal, which anyone can send: handed on, but the join goes on.
+            if (header.type != GAME::PACKET_TYPE_CONNECT_REFUSE || bodySize != 1 || client.IsKeyed() != keyedBefore)
+                std::abort();
+            return;
+        }
+        if (answer != genuine || taken)
+            std::abort(); // a forged, altered or repeated answer was taken
+        taken = true;
+        if (client.IsKeyed() != accepting || (accepting && client.GetLocalHostId() != hostId))
+            std::abort();
+    };
+
+    size_t offset = 0;
+    while (offset + 2 <= size) {
+        const uint8_t kind = data[offset] % 3;
+        const size_t length = std::min<size_t>(data[offset + 1], size - offset - 2);
+        const uint8_t* bytes = data + offset + 2;
+        offset += 2 + length;
+        std::vector<uint8_t> answer;
+        if (kind == 0) {
+            answer = genuine;
+            for (size_t i = 0; i + 1 < length; i += 2)
+                answer[bytes[i] % answer.size()] ^= bytes[i + 1];
+        } else if (kind == 1) {
+            answer.assign(bytes, bytes + length);
+        } else {
+            answer.assign(genuine.begin(), genuine.begin() + (length > 0 ? bytes[0] % genuine.size() : 0));
+        }
+        open(answer);
+    }
+    if (!taken)
+        open(genuine);
+    if (!taken)
+        std::abort(); // the genuine answer was refused
+    if (!accepting)
+        return;
+
+    // Keyed alike: each end opens what the other sealed, as it was sealed.
+    const std::vector<uint8_t> payload(data, data + std::min<size_t>(size, 256));
+    std::vector<uint8_t> datagram;
+    for (NetworkConnection* from : {&server, &client}) {
+        NetworkConnection& to = from == &server ? client : server;
+        if (!from->Seal(static_cast<uint8_t>(GAME::PACKET_TYPE_FIRST_GAME), payload.data(), payload.size(), datagram) ||
+            to.Open(datagram.data(), datagram.size(), header, body, bodySize) != NetworkConnection::RESULT_OK ||
+            header.type != GAME::PACKET_TYPE_FIRST_GAME || std::vector<uint8_t>(body, body + bodySize) != payload)
+            std::abort();
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -67,15 +162,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     GAME::NetworkConnection client(GAME::NetworkConnection::SIDE_CLIENT);
     GAME::NetworkConnection server(GAME::NetworkConnection::SIDE_SERVER);
     if (mode == 1) {
-        std::vector<uint8_t> request;
-        if (!client.MakeConnectRequest(request))
-            std::abort();
-        GAME::NetPacketHeader header;
-        const uint8_t* body = nullptr;
-        size_t bodySize = 0;
-        if (client.Open(data, size, header, body, bodySize) == GAME::NetworkConnection::RESULT_OK &&
-            header.type == GAME::PACKET_TYPE_CONNECT_ACCEPT && !client.IsKeyed())
-            std::abort();
+        Handshake(client, server, data, size);
         return 0;
     }
     if (!Join(client, server))
@@ -174,10 +261,21 @@ void EngineFuzzSeeds(FuzzSeedSink& sink)
     server.Open(request.data(), request.size(), header, b, size);
     server.AcceptConnectRequest(b, size, 1, accept);
     sink.Add("connect_request", withMode(0, request));
-    sink.Add("connect_accept", withMode(1, accept));
+    // Mode 1: the answer's kind and host id, then the answers the input makes.
+    sink.Add("genuine_accept", withMode(1, {0, 4}));
+    sink.Add("genuine_refusal", withMode(1, {1, 0}));
+    // One bit of the host id flipped, then an accept of a session of its own, a plain refusal and
+    // the accept cut after its header.
+    std::vector<uint8_t> answers = {0, 2, 0, 2, static_cast<uint8_t>(NetPacketHeader::headerSize), 1,
+                                    1, static_cast<uint8_t>(accept.size())};
+    answers.insert(answers.end(), accept.begin(), accept.end());
     std::vector<uint8_t> refusal;
     NetworkConnection::MakeRefusal(NetworkConnection::REFUSE_SERVER_FULL, refusal);
-    sink.Add("connect_refuse", withMode(1, refusal));
+    answers.push_back(1);
+    answers.push_back(static_cast<uint8_t>(refusal.size()));
+    answers.insert(answers.end(), refusal.begin(), refusal.end());
+    answers.insert(answers.end(), {2, 1, static_cast<uint8_t>(NetPacketHeader::headerSize)});
+    sink.Add("forged_answers", withMode(1, answers));
     bytes = body(command);
     server.Seal(static_cast<uint8_t>(Test::commandType), bytes.data(), bytes.size(), datagram);
     sink.Add("sealed_command", withMode(0, datagram));

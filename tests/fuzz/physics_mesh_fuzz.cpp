@@ -1,5 +1,6 @@
 // Reads any bytes as a collision mesh block: no crash; a refused block leaves the mesh empty, and
-// an accepted one answers rays and box queries with finite contacts and hits inside its bounds.
+// an accepted one answers rays with hits on the ray and inside its bounds, and box queries with
+// finite contacts of unit normals inside both its bounds and the box.
 #include "common/FuzzSeeds.h"
 #include "common/QuietLog.h"
 #include "core/Intersection.h"
@@ -10,6 +11,7 @@
 #include "navigation/CollisionContact.h"
 #include "navigation/PhysicsMesh.h"
 
+#include <cmath>
 #include <cstdlib>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -25,11 +27,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (mesh.GetNumFaces() > 20000)
         return 0; // the queries walk every triangle; keep each input quick
     const ABBox& bounds = mesh.GetBoundingBox();
+    // Rounding slack for points computed from the mesh's numbers.
+    const float slack = 1e-3f * (1.0f + bounds.center.Length() + bounds.extents.Length());
+    auto inside = [&](const Vec3& point, const Vec3& center, const Vec3& extents, const Coords& axes) {
+        const Vec3 d = point - center;
+        return std::fabs(Vec3::Dot(d, axes.xAxis)) <= extents.x + slack && std::fabs(Vec3::Dot(d, axes.yAxis)) <= extents.y + slack &&
+               std::fabs(Vec3::Dot(d, axes.zAxis)) <= extents.z + slack;
+    };
     const Vec3 corners[3] = {bounds.GetMin(), bounds.GetMax(), bounds.center};
     for (const Vec3& from : corners) {
+        const Ray ray(from + Vec3(0.5f, 10, 0.25f), Vec3(0.01f, -1, 0.02f));
         Intersection hit;
-        if (mesh.GetIntersection(Ray(from + Vec3(0.5f, 10, 0.25f), Vec3(0.01f, -1, 0.02f)), hit) &&
-            !IsFiniteVec3(hit.point))
+        const bool struck = mesh.GetIntersection(ray, hit);
+        if (struck != hit.IsHit())
+            std::abort();
+        // A hit lies on the ray, ahead of its origin, and on the mesh.
+        if (struck && (!IsFiniteVec3(hit.point) || !(hit.distance >= 0.0f) ||
+                       (hit.point - ray.GetPoint(hit.distance)).Length() > slack ||
+                       !inside(hit.point, bounds.center, bounds.extents, Coords())))
             std::abort();
         CollisionContact contacts[8];
         const OBBox box(bounds.extents * 0.5f + Vec3(0.1f, 0.1f, 0.1f),
@@ -37,9 +52,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const int n = mesh.FindCollisions(box, contacts, 8);
         if (n < 0 || n > 8)
             std::abort();
+        // Each contact lies where the mesh and the box meet, with a normal of unit length.
         for (int i = 0; i < n; ++i)
             if (!IsFiniteVec3(contacts[i].position) || !IsFiniteVec3(contacts[i].normal) ||
-                !IsFinite(contacts[i].depth))
+                !IsFinite(contacts[i].depth) || std::fabs(contacts[i].normal.Length() - 1.0f) > 1e-3f ||
+                !inside(contacts[i].position, bounds.center, bounds.extents, Coords()) ||
+                !inside(contacts[i].position, box.GetCenter(), box.extents, box.coords))
                 std::abort();
     }
     return 0;

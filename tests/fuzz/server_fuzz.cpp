@@ -17,8 +17,15 @@
 //   6  a frame: the clock moves bytes[0] * 10 ms and the server updates
 //   7  every link the server hung up on goes away, as the transport would tell it
 //   8  the peer sends its last sealed datagram again (a replay)
-// Nothing may crash, hang or leak, a joined client's host id is always one of 1 to 15 and unique,
-// and no link the server hung up on is ever answered a join.
+//   9  the server sends a game command to a client (host bytes[0] % 16) or, for bytes[0] % 17 of
+//      16, to every client; its text and blob are the rest of the bytes
+//  10  the server sends a game command to itself (its shim's packets to the server)
+// Nothing may crash, hang or leak, and after every record the server keeps what it promises: the
+// links that finished the handshake are exactly its clients (one each, host ids 1 to 15, keyed,
+// in its entity list), a peer that took an accept holds the host id of its link, a send reaches
+// exactly the joined clients named, each client opens what was sent to it whole and in order, the
+// server's own packets reach its controller from host 0 at its next frame, whole and in order, and
+// no link the server hung up on is ever answered a join.
 #include "common/FuzzSeeds.h"
 #include "common/QuietLog.h"
 
@@ -41,6 +48,7 @@
 #include <array>
 #include <atomic>
 #include <cstdlib>
+#include <deque>
 #include <map>
 #include <memory>
 #include <set>
@@ -66,6 +74,8 @@ enum Op : uint8_t
     OP_FRAME,
     OP_HANG_UPS,
     OP_REPLAY,
+    OP_SEND,
+    OP_SEND_TO_SERVER,
     OP_COUNT,
 };
 
@@ -107,16 +117,93 @@ public:
     }
     void HangUp(Link& link) override { hungUp.insert(link.socketConnection); }
 
+    // The links that finished the handshake against the client table and the entity list.
+    void CheckClients()
+    {
+        const std::vector<int> hosts = GetClientHostIds();
+        std::set<int> ready;
+        for (const auto& [connection, link] : GetLinks()) {
+            if (!link->ready)
+                continue;
+            if (link->host < 1 || link->host > maxClients || !ready.insert(link->host).second ||
+                !std::binary_search(hosts.begin(), hosts.end(), link->host) || !link->connection.IsKeyed() ||
+                link->connection.GetRemoteHostId() != link->host || !GetNetworkEntityList()->GetClient(link->host))
+                std::abort();
+        }
+        if (ready.size() != hosts.size() || static_cast<int>(hosts.size()) != GetNumClients() ||
+            GetNetworkEntityList()->GetNumClients() != GetNumClients())
+            std::abort();
+    }
+    // The host id of the connection's link once it joined, else -1.
+    int HostOf(uint32_t connection)
+    {
+        const Link* link = FindLink(connection);
+        return link && link->ready ? link->host : -1;
+    }
+
     std::map<uint32_t, std::vector<std::vector<uint8_t>>> sent;
     std::set<uint32_t> hungUp;
 };
+
+// A game command as the harness sends it and expects it to arrive.
+struct Command
+{
+    uint32_t sequence;
+    std::string text;
+    std::vector<uint8_t> blob;
+};
+
+// The text is the first 40 bytes, the blob the rest up to 1,000 (a command fits one datagram).
+Command MakeCommand(uint32_t sequence, const uint8_t* bytes, size_t length)
+{
+    length = std::min<size_t>(length, 1040);
+    const size_t text = std::min<size_t>(length, 40);
+    return Command{sequence, std::string(bytes, bytes + text), std::vector<uint8_t>(bytes + text, bytes + length)};
+}
 
 struct Peer
 {
     uint32_t connection = 0; // 0: not connected
     std::unique_ptr<NetworkConnection> link;
     std::vector<uint8_t> lastSealed;
+    // Commands the server sent this connection that the peer has not read yet.
+    std::deque<Command> expected;
+    // Only its own one connect request went to the server: it must take the accept.
+    bool clean = true;
+    int requests = 0;
 };
+
+// The peer reads what the server sent it: a join keys its link with the host id of the server's
+// link, and every command the server sent after it opens whole and in order.
+void Read(FuzzServer& server, Peer& peer)
+{
+    static Test::GamePacketCreator creator;
+    for (const std::vector<uint8_t>& datagram : server.sent[peer.connection]) {
+        NetPacketHeader header;
+        const uint8_t* body = nullptr;
+        size_t bodySize = 0;
+        const bool opened = peer.link->Open(datagram.data(), datagram.size(), header, body, bodySize) ==
+                            NetworkConnection::RESULT_OK;
+        if (datagram.size() <= 2 || datagram[2] != Test::commandType)
+            continue;
+        if (peer.expected.empty())
+            std::abort(); // a command nobody sent
+        const Command command = peer.expected.front();
+        peer.expected.pop_front();
+        if (!peer.link->IsKeyed() && !(peer.clean && peer.requests == 1))
+            continue; // its own accept did not reach it: nothing of the session can be read
+        if (!opened)
+            std::abort();
+        std::unique_ptr<NetPacket> packet(ConnectionManager::MakeGamePacket(header.type, body, bodySize, &creator));
+        auto* game = static_cast<Test::GamePacket*>(packet.get());
+        if (!game || game->sequence != command.sequence || game->text != command.text || game->blob != command.blob)
+            std::abort();
+    }
+    server.sent[peer.connection].clear();
+    const int host = server.HostOf(peer.connection);
+    if (peer.link->IsKeyed() && (host < 0 || peer.link->GetLocalHostId() != host))
+        std::abort();
+}
 
 // One bare region of 100 by 100 units, current for the whole run (the server only reads it).
 void MakeWorld()
@@ -137,14 +224,6 @@ void MakeWorld()
     (void)world;
 }
 
-void CheckHosts(const FuzzServer& server)
-{
-    std::set<int> seen;
-    for (int host : server.GetClientHostIds())
-        if (host < 1 || host > ServerConnectionManager::maxClients || !seen.insert(host).second)
-            std::abort();
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -159,6 +238,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     server.SetNetworkController(&controller);
     std::array<Peer, peerCount> peers;
     uint32_t nextConnection = 1;
+    uint32_t sequence = 0;
+    // The server's packets to itself not yet handed to its controller.
+    std::deque<Command> toServer;
+    // Its controller hears them at the next frame, from host 0, whole and in order.
+    auto frame = [&] {
+        const size_t before = controller.received.size();
+        server.Update(5);
+        for (size_t i = before; i < controller.received.size(); ++i) {
+            const Test::RecordingController::Received& r = controller.received[i];
+            if (r.host != ServerConnectionManager::serverHostId)
+                continue;
+            if (toServer.empty() || r.type != Test::commandType || r.sequence != toServer.front().sequence ||
+                r.text != toServer.front().text || r.blob != toServer.front().blob)
+                std::abort();
+            toServer.pop_front();
+        }
+        if (!toServer.empty())
+            std::abort();
+        controller.received.clear();
+    };
 
     size_t offset = 0;
     while (offset + 4 <= size) {
@@ -177,6 +276,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 break;
             peer.connection = nextConnection++;
             peer.link.reset(new NetworkConnection(NetworkConnection::SIDE_CLIENT));
+            peer.expected.clear();
+            peer.clean = true;
+            peer.requests = 0;
             event.kind = Socket::EVENT_CONNECTED;
             event.connection = peer.connection;
             const std::string address =
@@ -196,6 +298,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         case OP_DATAGRAM:
             if (peer.connection == 0)
                 break;
+            peer.clean = false;
             event.kind = Socket::EVENT_RECEIVED;
             event.connection = peer.connection;
             event.data.assign(bytes, bytes + length);
@@ -204,6 +307,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         case OP_REQUEST:
             if (peer.connection == 0 || !peer.link->MakeConnectRequest(event.data))
                 break;
+            ++peer.requests;
             event.kind = Socket::EVENT_RECEIVED;
             event.connection = peer.connection;
             server.HandleSocketEvent(event);
@@ -211,13 +315,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         case OP_READ:
             if (peer.connection == 0)
                 break;
-            for (const std::vector<uint8_t>& datagram : server.sent[peer.connection]) {
-                NetPacketHeader header;
-                const uint8_t* body = nullptr;
-                size_t bodySize = 0;
-                peer.link->Open(datagram.data(), datagram.size(), header, body, bodySize);
-            }
-            server.sent[peer.connection].clear();
+            Read(server, peer);
             break;
         case OP_SEAL:
             if (peer.connection == 0 || length < 1 ||
@@ -238,8 +336,40 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             break;
         case OP_FRAME:
             clock.now += (length > 0 ? bytes[0] : 1) * 10u;
-            server.Update(5);
+            frame();
             break;
+        case OP_SEND: {
+            const int host = length > 0 ? bytes[0] % 17 : 1;
+            const Command command = MakeCommand(++sequence, bytes + std::min<size_t>(length, 1),
+                                                length - std::min<size_t>(length, 1));
+            Test::GamePacket packet(Test::commandType, command.sequence, command.text, command.blob);
+            const std::vector<int> hosts = server.GetClientHostIds();
+            std::vector<int> reached;
+            if (host == 16) {
+                if (server.SendToAllClients(&packet) != static_cast<int>(hosts.size()))
+                    std::abort();
+                reached = hosts;
+            } else {
+                const bool client = std::binary_search(hosts.begin(), hosts.end(), host);
+                if (server.SendToClient(host, &packet) != client)
+                    std::abort();
+                if (client)
+                    reached.push_back(host);
+            }
+            for (Peer& other : peers)
+                if (other.connection != 0 &&
+                    std::find(reached.begin(), reached.end(), server.HostOf(other.connection)) != reached.end())
+                    other.expected.push_back(command);
+            break;
+        }
+        case OP_SEND_TO_SERVER: {
+            const Command command = MakeCommand(++sequence, bytes, length);
+            Test::GamePacket packet(Test::commandType, command.sequence, command.text, command.blob);
+            if (!server.SendToServer(&packet))
+                std::abort();
+            toServer.push_back(command);
+            break;
+        }
         case OP_HANG_UPS:
             for (Peer& other : peers)
                 if (other.connection != 0 && server.hungUp.count(other.connection) != 0) {
@@ -252,10 +382,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         default:
             break;
         }
-        CheckHosts(server);
+        server.CheckClients();
     }
-    server.Update(5);
-    CheckHosts(server);
+    frame();
+    server.CheckClients();
     return 0;
 }
 
@@ -395,6 +525,34 @@ void EngineFuzzSeeds(FuzzSeedSink& sink)
     record(spawns, OP_REPLAY, 0);
     record(spawns, OP_FRAME, 0, {20});
     sink.Add("spawns", spawns);
+
+    // Two clients join; the server sends each a command, both one, one to a host that is not a
+    // client and one to itself; the clients read them, one leaves, and it sends to all again.
+    std::vector<uint8_t> sends;
+    for (int peer = 0; peer < 2; ++peer) {
+        record(sends, OP_CONNECT, peer);
+        record(sends, OP_REQUEST, peer);
+    }
+    record(sends, OP_FRAME, 0, {1});
+    auto commandTo = [](uint8_t host, const std::string& text) {
+        std::vector<uint8_t> bytes(1, host);
+        bytes.insert(bytes.end(), text.begin(), text.end());
+        const std::vector<uint8_t> blob = Test::Blob(host, 24);
+        bytes.insert(bytes.end(), blob.begin(), blob.end());
+        return bytes;
+    };
+    record(sends, OP_SEND, 0, commandTo(1, "to the first"));
+    record(sends, OP_SEND, 0, commandTo(2, "to the second"));
+    record(sends, OP_SEND, 0, commandTo(16, "to everyone"));
+    record(sends, OP_SEND, 0, commandTo(9, "to nobody"));
+    record(sends, OP_SEND_TO_SERVER, 0, commandTo(0, "to itself"));
+    record(sends, OP_READ, 0);
+    record(sends, OP_READ, 1);
+    record(sends, OP_FRAME, 0, {1});
+    record(sends, OP_DISCONNECT, 1);
+    record(sends, OP_SEND, 0, commandTo(16, "to who is left"));
+    record(sends, OP_READ, 0);
+    sink.Add("sends", sends);
 
     // Sixteen clients for fifteen host ids: the last is refused, the server is full.
     std::vector<uint8_t> full;

@@ -3,6 +3,7 @@
 #include "datakit/AnimWriter.h"
 #include "scene/GraphicsAnim.h"
 
+#include <cmath>
 #include <cstring>
 
 namespace GAME::SceneTest {
@@ -113,6 +114,17 @@ TEST_F(GraphicsAnimTest, BadFilesAreRefusedWithNothingKept)
     std::vector<uint8_t> name = good;
     name[16 + 2] = 0x10;
     expectRefused("Anims/Name.anm", name);
+    // A key frame holding a value that is not a number, or one so large that a looping track
+    // would leave the float range (its poses would not be numbers), in either version.
+    for (int version : {1, 2})
+        for (float value : {std::nanf(""), 2.0e6f, -3.0e38f}) {
+            AnimWriter writer = MakeWalk();
+            writer.tracks[1].keys[3].t.y = value;
+            expectRefused("Anims/Key" + std::to_string(version) + std::to_string(value) + ".anm", writer.Write(version));
+        }
+    AnimWriter stretched = MakeWalk();
+    stretched.tracks[0].keys[2].k.z = std::nanf("");
+    expectRefused("Anims/Stretch.anm", stretched.Write(2));
     // Text that breaks its syntax.
     for (const char* text : {"CallbackPoint name = \"x\" }", "CallbackPoint { name \"x\" }", "RagDollData"}) {
         AnimWriter writer = MakeWalk();

@@ -87,10 +87,16 @@ TEST_F(WaterCurveTest, SegmentsAreSubdividedByLengthWithinOneToSixtyFour)
     const ABBox& box = stream->GetSegment(1)->GetBoundingBox();
     EXPECT_TRUE(std::isfinite(box.center.x) && std::isfinite(box.extents.x));
 
-    // Points that are not numbers are refused.
+    // Points that are not numbers are refused, and so are points so far out that the strip's box
+    // would not be one (a river from a file came out with boxes of centre NaN).
     ControlPoint bad = Point(40.0f, 40.0f);
     bad.width = std::nanf("");
     EXPECT_FALSE(stream->AddControlPoint(bad));
+    ControlPoint far = Point(40.0f, 7.0e22f);
+    EXPECT_FALSE(stream->AddControlPoint(far));
+    far = Point(40.0f, 40.0f);
+    far.tangent.x = -2.0e6f;
+    EXPECT_FALSE(stream->AddControlPoint(far));
     EXPECT_EQ(stream->GetNumControlPoints(), 3u);
 }
 

@@ -223,6 +223,14 @@ TEST_F(WaterFileTest, BadPiecesAreLeftOutAndTheRestStaysInStep)
     WaterWriter::WaveSet broken = w.waveSets[0];
     broken.points[1].width = std::nanf("");
     w.waveSets.insert(w.waveSets.begin(), broken);
+    // A type whose direction is not a number (its flow would not be one), and a layer of it.
+    WaterWriter::Type murky = WaterWriter::LakeType();
+    murky.name = "Murky";
+    murky.direction = std::nanf("");
+    w.types.push_back(murky);
+    WaterWriter::Layer sunk = w.layers[1];
+    sunk.type = murky.name;
+    w.layers.push_back(sunk);
 
     GAME::Test::LogCapture log;
     Water& water = MakeWater(36);
@@ -230,6 +238,11 @@ TEST_F(WaterFileTest, BadPiecesAreLeftOutAndTheRestStaysInStep)
     EXPECT_TRUE(log.Contains("Failed to load water type 'Nowhere' for water path.", 1));
     EXPECT_TRUE(log.Contains("Failed to load water path 1.", 1));
     EXPECT_TRUE(log.Contains("Failed to load water wave set 0.", 1));
+    EXPECT_TRUE(log.Contains("Water type 'Murky' has values that are not numbers; left out", 1));
+    EXPECT_TRUE(log.Contains("Failed to load water type 'Murky' for water layer.", 1));
+    EXPECT_EQ(water.GetNumLayers(), 3u);
+    EXPECT_EQ(water.GetLayer(2), nullptr);
+    EXPECT_FALSE(WaterTypeManager::Get()->IsWaterType("Murky"));
     EXPECT_EQ(water.GetLayer(0)->GetNumBlocks(), 2u);
     EXPECT_EQ(water.GetNumPaths(), 3u);
     EXPECT_NE(water.GetPath(0), nullptr);

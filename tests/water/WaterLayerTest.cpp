@@ -120,8 +120,11 @@ TEST_F(WaterLayerTest, TheFarEdgeIsClippedToTheWaterArea)
     EXPECT_FLOAT_EQ(vertices[4].position[0], 40.0f);
     EXPECT_FLOAT_EQ(vertices[9].position[0], 40.0f);
 
-    // The grid ends at blocks x 9 = 45: a point there lies outside, one just before inside.
+    // The grid ends at blocks x 9 = 45 and the water area at 40: a point painted past 40 lies
+    // outside, where nothing is drawn (a ray hit water there, over no element of the tree), and
+    // one just before inside.
     EXPECT_FALSE(layer->IsPointInLayer(Vec3(45.0f, 0.0f, 2.0f)));
+    EXPECT_FALSE(layer->IsPointInLayer(Vec3(41.0f, 0.0f, 2.0f)));
     EXPECT_FALSE(layer->IsPointInLayer(Vec3(-0.01f, 0.0f, 2.0f)));
     EXPECT_TRUE(layer->IsPointInLayer(Vec3(39.0f, 0.0f, 2.0f)));
 }

@@ -292,7 +292,7 @@ TEST_F(LevelFileTest, OnlyTheEditorKeepsARunTimeGroundsBytesAndAnUnloadedLevelHo
     EXPECT_GT(held[1] - held[0], static_cast<int64_t>(body.size() * 9 / 10));
 }
 
-TEST_F(LevelFileTest, HandBuiltVersions10And12AndRecordsWithNonFiniteFrames)
+TEST_F(LevelFileTest, HandBuiltVersions10And12AndRecordsWithBrokenFrames)
 {
     // Version 10: no ground kind word, no unique-id fields. A terrain of 5 x 5 samples.
     const std::vector<uint8_t> terrain = Concat({Words({5, 5, 0}), std::vector<uint8_t>(25 * 20, 0)});
@@ -300,11 +300,21 @@ TEST_F(LevelFileTest, HandBuiltVersions10And12AndRecordsWithNonFiniteFrames)
     v10.Chunk(6, terrain);
     const float nan = std::numeric_limits<float>::quiet_NaN();
     Coords broken = Coords::Translation(Vec3(1.0f, nan, 1.0f));
+    // Flattened (a ray 2 units away from it hit it) and stretched frames: the entities' queries
+    // take rigid frames. A mirrored one is rigid.
+    Coords flat = Coords::Translation(Vec3(1.0f, 0.0f, 1.0f));
+    flat.zAxis = Vec3();
+    Coords stretched = Coords::Translation(Vec3(1.0f, 0.0f, 1.0f));
+    stretched.xAxis = Vec3(2.0f, 0.0f, 0.0f);
+    Coords mirrored = Coords::Translation(Vec3(2.0f, 0.0f, 3.0f));
+    mirrored.yAxis = Vec3(0.0f, -1.0f, 0.0f);
     v10.Entities({"records/box.dbr", "records/big.dbr"},
-                 {{0, broken}, {1, Coords::Translation(Vec3(2.0f, 0.0f, 3.0f))}});
+                 {{0, broken}, {0, flat}, {0, stretched}, {1, mirrored}});
     GAME::Test::LogCapture log;
     std::unique_ptr<Level> old = LoadLevel(v10.Bytes());
     EXPECT_TRUE(log.Contains("Entity 'records/box.dbr' has non-finite coords, skipping", 1));
+    EXPECT_TRUE(log.Contains(
+        "Entity 'records/box.dbr' has a frame whose axes are not of unit length at right angles, skipping", 1));
     std::vector<TestEntity*> loaded = Entities(*old);
     ASSERT_EQ(loaded.size(), 1u);
     EXPECT_EQ(loaded[0]->GetObjectName(), "records/big.dbr");
