@@ -29,6 +29,14 @@
 // come from the address the first did, and wait for those that had fewer). And what the joining
 // slots cost: the process's growth
 // when peers from 256 addresses hold every one of them.
+//
+// Beside a flood: the server runs 60 frames a second, as a game's would, and an engine client (on
+// a thread of its own, pumped every millisecond) sends a small packet that the server's controller
+// echoes at once, the next as soon as the echo is in; the 99th percentile of its round trips on
+// the quiet server, then while a joined client (a hand-made ENet peer on a thread of its own)
+// sends the session's small packets as fast as ENet takes them, more than the server's frames
+// hand on.
+#include "common/BenchMachine.h"
 #include "common/BenchReport.h"
 
 #include "../tests/network/HandPeer.h"
@@ -482,6 +490,110 @@ bool MeasureHeldSlots(double& rssGrowthMb, int& held)
     return true;
 }
 
+// The round trips of an engine client on a server of its own that runs 60 frames a second: `trips`
+// on the quiet server, then as many while a joined client floods it at its full rate. False when
+// the server could not listen or the clients could not join.
+bool MeasureBesideFlood(int trips, std::vector<double>& quiet, std::vector<double>& beside,
+                        uint64_t& floodSent, uint64_t& floodHandled)
+{
+    Creator creator;
+    Controller serverController;
+    GAME::ServerConnectionManager server;
+    server.SetNetPacketCreator(&creator);
+    server.SetNetworkController(&serverController);
+    serverController.echoFrom = &server;
+    if (!server.Listen("127.0.0.1", 0))
+        return false;
+    GAME::Test::HandPeer flooder([&] { server.Update(0); }, "127.0.0.30", server.GetPort(), true);
+    Controller clientController;
+    GAME::ClientConnectionManager client;
+    client.SetNetPacketCreator(&creator);
+    client.SetNetworkController(&clientController);
+    if (!flooder.ready || !client.Connect("127.0.0.1", server.GetPort()))
+        return false;
+    const auto joinDeadline = Clock::now() + std::chrono::seconds(10);
+    while ((!client.IsConnected() || server.GetNumClients() < 2) && Clock::now() < joinDeadline) {
+        server.Update(0);
+        client.Update(0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (!client.IsConnected() || server.GetNumClients() < 2)
+        return false;
+
+    // The server's frames on schedule on this thread; the client, as if on a machine of its own,
+    // pumped every millisecond on a thread of its own, which measures its round trips.
+    constexpr auto frame = std::chrono::microseconds(1000000 / 60);
+    auto nextFrame = Clock::now();
+    auto serverFrame = [&] {
+        const auto now = Clock::now();
+        if (now >= nextFrame) {
+            server.Update(0);
+            nextFrame = std::max(nextFrame + frame, now);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+    uint32_t ping = 0;
+    auto measure = [&](std::vector<double>& out) {
+        std::atomic<bool> done{false};
+        bool answered = true;
+        std::thread pinger([&] {
+            for (int i = 0; i < trips && answered; ++i) {
+                SmallPacket packet(pingType, ++ping);
+                const auto start = Clock::now();
+                client.SendToServer(&packet);
+                while (clientController.lastPong != ping && Clock::now() - start < std::chrono::seconds(30)) {
+                    client.Update(0);
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                }
+                answered = clientController.lastPong == ping;
+                if (answered)
+                    out.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+            }
+            done = true;
+        });
+        while (!done)
+            serverFrame();
+        pinger.join();
+        return answered;
+    };
+    if (!measure(quiet))
+        return false;
+
+    std::atomic<bool> flooding{true};
+    std::atomic<uint64_t> sent{0};
+    std::thread flood([&] {
+        SmallPacket packet(loadType);
+        std::vector<uint8_t> body;
+        while (flooding) {
+            for (int i = 0; i < 500; ++i) {
+                packet.sequence = static_cast<uint32_t>(sent++);
+                if (!GAME::ConnectionManager::WriteBody(&packet, body) || !flooder.SendSealed(loadType, body))
+                    break;
+            }
+            // ENet takes what fits its window; what it has not sent yet waits in its queue. While
+            // that is full the flooder waits for acknowledgements without spinning (an attacker on
+            // a machine of its own takes no processor from the server's).
+            flooder.Service();
+            while (flooding && enet_list_size(&flooder.peer->outgoingCommands) > 4000) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                flooder.Service();
+            }
+        }
+    });
+    // The flood outruns the server for a second before the round trips are measured.
+    const auto floodStart = Clock::now();
+    while (Clock::now() - floodStart < std::chrono::seconds(1))
+        serverFrame();
+    const bool measured = measure(beside);
+    floodHandled = serverController.received;
+    flooding = false;
+    flood.join();
+    floodSent = sent;
+    client.Shutdown();
+    server.Shutdown();
+    return measured;
+}
+
 } // namespace
 
 // The sessions' log lines are not the benchmark's output.
@@ -508,10 +620,13 @@ Measures, with no render device (about 35 s):
   at the connect rate the server allows it, each peer for 220 ms, then it leaves politely and
   another takes its place), while three real clients join; then 64 addresses whose peers ask to
   join and leave once answered, spending the server's key agreements (64 a second);
-  held slots: peers from 256 addresses hold every joining slot (1,024) at once.
+  held slots: peers from 256 addresses hold every joining slot (1,024) at once;
+  beside a flood: the server runs 60 frames a second; an engine client's round trip (a small
+  packet the server echoes at once) while a joined client sends small packets as fast as ENet
+  takes them, more than the server's frames hand on.
 Reference, in the same run: a bare ENet echo of the same bytes, each host serviced by a thread of
 its own, measured in batches alternating with the engine's; for the join, the same join on the
-quiet server.
+quiet server; for the round trip beside a flood, the same round trips on the quiet server.
 
 Figures (last lines of the output):
   value packets_lost                     packets sent but not received in order; 0 is the only good value
@@ -532,6 +647,10 @@ Figures (last lines of the output):
                                          the time a peer has to join; -1: one did not join)
   value held_slots_rss_growth            the process's growth while every joining slot is held;
                                          lower is better
+  ratio net_roundtrip_p99_beside_flood_vs_quiet
+                                         the client's round trip p99 beside the flood / on the
+                                         quiet server; lower is better, at most 2 (the machine's
+                                         load average is printed with it)
 )";
 
 int main(int argc, char** argv)
@@ -707,6 +826,22 @@ int main(int argc, char** argv)
     report.Value("asking_botnet_join", askingJoinMs, "ms");
     std::printf("bench_network: %d joining slots held grew the process by %.2f MB\n", heldSlots, heldRss);
     report.Value("held_slots_rss_growth", heldRss, "MB");
+    std::vector<double> quietTrips, floodTrips;
+    uint64_t floodSent = 0, floodHandled = 0;
+    const std::string loadBefore = LoadAverage();
+    if (!MeasureBesideFlood(250, quietTrips, floodTrips, floodSent, floodHandled)) {
+        std::printf("bench_network: the round trips beside a flood could not be measured\n");
+        return 1;
+    }
+    const double quietP99 = Percentile(quietTrips, 0.99);
+    const double floodP99 = Percentile(floodTrips, 0.99);
+    std::printf(
+        "bench_network: beside a flood (%llu packets sent, %llu handed on) a round trip's p50 %.1f ms, p99 "
+        "%.1f ms (quiet p50 %.1f ms, p99 %.1f ms); load average %s before, %s after\n",
+        static_cast<unsigned long long>(floodSent), static_cast<unsigned long long>(floodHandled),
+        Percentile(floodTrips, 0.5), floodP99, Percentile(quietTrips, 0.5), quietP99, loadBefore.c_str(),
+        LoadAverage().c_str());
+    report.Ratio("net_roundtrip_p99_beside_flood_vs_quiet", quietP99 > 0.0 ? floodP99 / quietP99 : -1.0);
     report.Print();
     return 0;
 }

@@ -164,6 +164,12 @@ void ConnectionManager::HandleSocketEvent(const Socket::Event& event)
         if (Link* link = FindLink(event.connection))
             HandleDatagram(*link, event.data);
         break;
+    case Socket::EVENT_SEND_LOST:
+        if (Link* link = FindLink(event.connection))
+            link->connection.CountSendLost();
+        else
+            m_closedLinkStats.sendsLost++;
+        break;
     }
 }
 
@@ -384,7 +390,10 @@ bool ConnectionManager::WriteBody(NetPacket* packet, std::vector<uint8_t>& body)
 
 bool ConnectionManager::SendDatagram(Link& link, const std::vector<uint8_t>& datagram)
 {
-    return m_socket && m_socket->Send(link.socketConnection, datagram.data(), datagram.size());
+    if (m_socket && m_socket->Send(link.socketConnection, datagram.data(), datagram.size()))
+        return true;
+    link.connection.CountSendLost();
+    return false;
 }
 
 bool ConnectionManager::SendControl(Link& link, PACKET_TYPE type, const std::vector<uint8_t>& body)
@@ -491,9 +500,10 @@ void ConnectionManager::DumpStats() const
 {
     const NetworkLinkStats s = GetStats();
     LogPrintf(0,
-              "Network statistics (%s): %" PRIu64 " packets sent (%" PRIu64 " bytes), %" PRIu64
-              " received (%" PRIu64 " bytes), %u not delivered, gathering %s",
-              GetRoleName(), s.packetsSent, s.bytesSent, s.packetsReceived, s.bytesReceived,
+              "Network statistics (%s): %" PRIu64 " packets sent (%" PRIu64 " bytes; %" PRIu64
+              " of them lost by the transport), %" PRIu64 " received (%" PRIu64
+              " bytes), %u not delivered, gathering %s",
+              GetRoleName(), s.packetsSent, s.bytesSent, s.sendsLost, s.packetsReceived, s.bytesReceived,
               m_undeliveredPackets, m_gatheringStatistics ? "on" : "off");
     LogPrintf(0,
               "  dropped: %" PRIu64 " malformed, %" PRIu64 " oversized, %" PRIu64

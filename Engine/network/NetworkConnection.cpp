@@ -44,6 +44,7 @@ void NetworkLinkStats::Add(const NetworkLinkStats& other)
 {
     packetsSent += other.packetsSent;
     bytesSent += other.bytesSent;
+    sendsLost += other.sendsLost;
     packetsReceived += other.packetsReceived;
     bytesReceived += other.bytesReceived;
     droppedMalformed += other.droppedMalformed;

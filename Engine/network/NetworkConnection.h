@@ -52,6 +52,9 @@ struct NetworkLinkStats
 {
     uint64_t packetsSent = 0;
     uint64_t bytesSent = 0;
+    // Of those sent, the ones the transport did not take (refused at once, or accepted and then
+    // found the link going): they never left.
+    uint64_t sendsLost = 0;
     uint64_t packetsReceived = 0; // accepted by Open
     uint64_t bytesReceived = 0;
     uint64_t droppedMalformed = 0;
@@ -151,6 +154,8 @@ public:
     const NetworkLinkStats& GetStats() const { return m_stats; }
     // A datagram Open accepted was found unreadable by the packet layer.
     void CountUnreadable() { m_stats.droppedUnreadable++; }
+    // A datagram Seal made was not taken by the transport.
+    void CountSendLost() { m_stats.sendsLost++; }
     // Back to the state of a new object: keys wiped, numbers and host ids cleared (counters kept).
     void Reset();
 

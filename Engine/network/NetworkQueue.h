@@ -1,14 +1,16 @@
-// The hand-over between a socket's receive thread and the main thread: a byte ring of fixed
-// capacity holding records of (kind, connection, bytes) in arrival order. The receive thread puts,
-// the main thread takes; both under the queue's own lock, which is never held while calling out.
+// The hand-over between a socket's receive thread and the main thread: records of (kind,
+// connection, bytes), kept in arrival order for each link (connection) and taken one link after
+// the other, so that a link whose datagrams come faster than the main thread takes them holds up
+// nobody but itself. The receive thread puts, the main thread takes; both under the queue's own
+// lock, which is never held while calling out.
 //
-// A record that does not fit in the free space is refused whole (Put answers false) and nothing
-// is written: the receive thread then keeps it and stops reading the network until the main
-// thread has made room, so a full ring slows the sender down (the transport resends) instead of
-// losing a packet. A record larger than the whole ring is refused for good (IsTooLarge).
-//
-// Record layout in the ring: u32 length of the bytes, u8 kind, u32 connection, then the bytes;
-// records wrap around the end of the ring.
+// Each link may hold at most its share of the queue (linkShare) and all links together at most
+// its capacity; a record counts its bytes and recordOverhead (about what keeping it costs). A
+// record that does not fit now is refused whole (Put answers false) and nothing is kept: the
+// receive thread then keeps it and leaves that link's datagrams with the transport until the
+// main thread has taken some of the link's records (the transport makes the sender wait), while
+// the other links go on. A record larger than a link's share is refused for good (IsTooLarge). A
+// link with nothing queued costs nothing.
 #pragma once
 
 #include "core/CriticalSection.h"
@@ -16,6 +18,8 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <map>
 #include <vector>
 
 namespace GAME {
@@ -23,31 +27,52 @@ namespace GAME {
 class NetworkQueue
 {
 public:
-    static constexpr size_t recordOverhead = 9;
+    static constexpr size_t recordOverhead = 64;
+    // What a record of `size` bytes counts against its link's share and the capacity.
+    static constexpr size_t Cost(size_t size) { return size + recordOverhead; }
 
-    explicit NetworkQueue(size_t capacity);
+    // The share is kept between one empty record and the whole capacity.
+    NetworkQueue(size_t capacity, size_t linkShare);
     NetworkQueue(const NetworkQueue&) = delete;
     NetworkQueue& operator=(const NetworkQueue&) = delete;
 
-    // Any thread. False when the record does not fit now (or ever, see IsTooLarge).
+    // Any thread. False when the record does not fit now (or ever, see IsTooLarge). The second
+    // form takes the bytes over (`data` is left empty) when it answers true.
     bool Put(uint8_t kind, uint32_t connection, const uint8_t* data, size_t size);
-    // Any thread (the main thread in practice). False when the ring is empty.
+    bool Put(uint8_t kind, uint32_t connection, std::vector<uint8_t>& data);
+    // Any thread (the main thread in practice): the oldest record of the link after the one
+    // taken from last (in connection order, round again after the last). False when empty.
     bool Take(uint8_t& kind, uint32_t& connection, std::vector<uint8_t>& data);
-    bool IsTooLarge(size_t size) const { return size + recordOverhead > m_capacity; }
+    bool IsTooLarge(size_t size) const { return Cost(size) > m_linkShare; }
     void Clear();
 
     size_t GetCapacity() const { return m_capacity; }
+    size_t GetLinkShare() const { return m_linkShare; }
     size_t GetUsed() const;
+    // What the link's records count now.
+    size_t GetUsed(uint32_t connection) const;
     size_t GetNumRecords() const;
 
 private:
-    void Write(const uint8_t* data, size_t size);
-    void Read(uint8_t* out, size_t size);
+    struct Entry
+    {
+        uint8_t kind;
+        std::vector<uint8_t> data;
+    };
+    struct Link
+    {
+        std::deque<Entry> entries;
+        size_t used = 0;
+    };
+
+    bool Fits(uint32_t connection, size_t size) const;
 
     mutable CriticalSection m_lock;
     const size_t m_capacity;
-    std::vector<uint8_t> m_ring;
-    size_t m_head = 0; // next byte to read
+    const size_t m_linkShare;
+    // Only links with records are kept.
+    std::map<uint32_t, Link> m_links;
+    uint32_t m_turn = 0; // the connection taken from last
     size_t m_used = 0;
     // Changed under the lock; read without it so that a pump finding nothing takes no lock and
     // never holds up the receive thread.

@@ -2,6 +2,7 @@
 
 #include "core/Log.h"
 #include "core/Thread.h"
+#include "core/Time.h"
 #include "network/ConnectCookie.h"
 #include "network/NetPacketHeader.h"
 #include "network/NetworkQueue.h"
@@ -115,6 +116,14 @@ constexpr size_t cookieReplySize = 12;
 // cookie period turned over meanwhile asks again).
 constexpr int maxCookieRestarts = 4;
 
+// Marks, in the kind of a record the queue carries, a connection's first received datagram (see
+// Impl::Peer::firstTaken).
+constexpr uint8_t firstDatagramMark = 0x80;
+
+// How long the receive thread waits for the socket when it has records that wait for room in the
+// queue (the main thread may make room at any time).
+constexpr enet_uint32 roomIntervalMs = 1;
+
 } // namespace
 
 class Socket::ReceiveThread : public Thread
@@ -129,7 +138,12 @@ private:
 
 struct Socket::Impl
 {
-    explicit Impl(size_t queueCapacity) : queue(queueCapacity), thread(*this) {}
+    explicit Impl(size_t queueCapacity)
+        : queue(queueCapacity, std::max(queueCapacity / queueShareDivisor,
+                                        NetworkQueue::Cost(NetPacketHeader::maxPacketSize))),
+          thread(*this)
+    {
+    }
 
     // Guards the host, every ENet call on it and the id tables.
     mutable std::mutex hostLock;
@@ -138,13 +152,23 @@ struct Socket::Impl
     struct Peer
     {
         ENetPeer* peer = nullptr;
-        bool connected = false;     // counted in connectedPeers
-        uint64_t firstDatagram = 0; // the number of the first datagram handed over (Hand)
-        int cookieRestarts = 0;     // an outgoing connection: connects started again with a cookie
+        bool connected = false; // counted in connectedPeers
+        bool asked = false;     // its first datagram after ENet's connect was handed over
+        // The number Receive gave that datagram, once the main thread took it (0 before); the
+        // receive thread hears of it at its next turn (AbsorbTaken).
+        uint64_t firstTaken = 0;
+        int cookieRestarts = 0; // an outgoing connection: connects started again with a cookie
     };
     std::map<uint32_t, Peer> peers;
     uint32_t nextConnection = 1;
-    int port = 0;
+
+    // The guard's clock (SetClock); null reads the machine's monotonic milliseconds.
+    std::atomic<const MachineClock*> clock{nullptr};
+    uint32_t Now() const
+    {
+        const MachineClock* given = clock.load(std::memory_order_acquire);
+        return given ? given->GetMilliseconds() : Platform::MonotonicMilliseconds();
+    }
 
     // The guard of a listening socket (receive thread, under hostLock; see the banner). Its
     // counters are atomics, so that the main thread reads them without the lock.
@@ -260,22 +284,41 @@ struct Socket::Impl
     std::atomic<uint64_t> stalls{0};
     std::atomic<uint64_t> tooLarge{0};
     std::atomic<uint64_t> serviceErrors{0};
-    // Records handed over (receive thread) and taken (main thread), counted alike in queue order,
-    // and those the main thread is done with: every record it took before it came back to Receive.
-    // A record just taken is still being acted on (a join request until the peer is established).
-    uint64_t handedRecords = 0;
+    // Records taken by the main thread, numbered in the order Receive handed them out, and those
+    // it is done with: every record it took before it came back to Receive. A record just taken is
+    // still being acted on (a join request until the peer is established).
     std::atomic<uint64_t> takenRecords{0};
     std::atomic<uint64_t> doneRecords{0};
     bool handledExplicitly = false; // main thread: Handled was called
+    // Main thread: the numbers it gave connections' first datagrams (the guard's
+    // IsAwaitingMainThread), for the receive thread's next turn. takenLock is taken alone or inside
+    // hostLock, never the other way round.
+    std::mutex takenLock;
+    std::vector<std::pair<uint32_t, uint64_t>> firstTaken;
+    std::atomic<bool> firstTakenWaiting{false};
+    // Main thread: sends that its own Drain found ENet could not take, reported by Receive.
+    std::deque<uint32_t> lostHere;
 
-    // Records taken from ENet and not yet in the queue, oldest first (receive thread only).
+    // Records taken from ENet and not yet in the queue, per connection, oldest first, with what
+    // the connection's records in the queue counted when the receive thread last looked (it only
+    // shrinks meanwhile), and the peer left with ENet while the connection's share is full
+    // (Park). Receive thread only; a connection is listed while it has any of these.
     struct Record
     {
         uint8_t kind;
-        uint32_t connection;
         std::vector<uint8_t> data;
     };
-    std::deque<Record> pending;
+    struct Waiting
+    {
+        std::deque<Record> records;
+        size_t bytes = 0; // of the records, as the queue counts them
+        size_t queued = 0;
+        ENetPeer* parked = nullptr;
+    };
+    std::map<uint32_t, Waiting> waiting;
+    size_t waitingBytes = 0; // of every connection's records
+    int parkedCount = 0;
+    uint32_t handTurn = 0; // the connection HandPending started with last
 
     // Under hostLock.
     void ApplyTimeout(ENetPeer* peer) const
@@ -302,29 +345,115 @@ struct Socket::Impl
             peers.erase(it);
     }
 
-    // Receive thread, under hostLock: the record waits in `pending` until the lock is released,
-    // so that the main thread, which may act on it at once, never finds the host lock taken.
-    // Answers the record's number in the order of hand-over (0 when it was dropped).
-    uint64_t Hand(uint8_t kind, uint32_t connection, const uint8_t* data, size_t size)
+    // Receive thread, under hostLock: the record waits with its connection's others until the lock
+    // is released (HandPending), so that the main thread, which may act on it at once, never finds
+    // the host lock taken. A datagram received from `from` that fills its connection's share
+    // leaves the peer's next ones with ENet (Park). False when no queue could ever hold it.
+    bool Hand(uint8_t kind, uint32_t connection, const uint8_t* data, size_t size, ENetPeer* from = nullptr)
     {
         if (queue.IsTooLarge(size)) {
             tooLarge.fetch_add(1, std::memory_order_relaxed);
-            return 0;
+            return false;
         }
-        pending.push_back(Record{kind, connection, std::vector<uint8_t>(data, data + size)});
-        return ++handedRecords;
+        Waiting& entry = waiting[connection];
+        entry.records.push_back(Record{kind, std::vector<uint8_t>(data, data + size)});
+        entry.bytes += NetworkQueue::Cost(size);
+        waitingBytes += NetworkQueue::Cost(size);
+        if (from && !entry.parked && entry.bytes + entry.queued >= queue.GetLinkShare())
+            Park(entry, *from);
+        return true;
     }
 
-    // Receive thread, without hostLock: hands over what is pending, in order, while it fits.
-    // Once closing, what does not fit is thrown away: nobody takes it any more.
+    // Receive thread, under hostLock: ENet dispatches the packets of the peers on its dispatch
+    // list and lists a peer again whenever one is ready unless the peer is marked as listed. Taken
+    // off the list, marked and linked to itself (so that taking it off again, as ENet does when it
+    // resets the peer, changes nothing), the peer keeps its packets with ENet until Unpark.
+    void Park(Waiting& entry, ENetPeer& peer)
+    {
+        if (peer.flags & ENET_PEER_FLAG_NEEDS_DISPATCH)
+            enet_list_remove(&peer.dispatchList);
+        peer.flags |= ENET_PEER_FLAG_NEEDS_DISPATCH;
+        peer.dispatchList.next = peer.dispatchList.previous = &peer.dispatchList;
+        entry.parked = &peer;
+        ++parkedCount;
+        stalls.fetch_add(1, std::memory_order_relaxed);
+    }
+
+    // Receive thread, under hostLock: the peer's packets are dispatched again, unless ENet let the
+    // peer go meanwhile (a reset unmarks it and ends our connection on it).
+    void Unpark(uint32_t connection, Waiting& entry)
+    {
+        ENetPeer& peer = *entry.parked;
+        entry.parked = nullptr;
+        --parkedCount;
+        if (ConnectionOf(&peer) == connection && (peer.flags & ENET_PEER_FLAG_NEEDS_DISPATCH) &&
+            peer.dispatchList.next == &peer.dispatchList)
+            enet_list_insert(enet_list_end(&host->dispatchQueue), &peer.dispatchList);
+    }
+
+    // Receive thread, under hostLock, before the service: the parked connections that have room
+    // in their share again, or whose peer is no longer connected (its disconnect must come).
+    void UnparkRoomy()
+    {
+        if (parkedCount == 0)
+            return;
+        for (auto& [connection, entry] : waiting)
+            if (entry.parked && (entry.bytes + entry.queued < queue.GetLinkShare() ||
+                                 entry.parked->state != ENET_PEER_STATE_CONNECTED ||
+                                 ConnectionOf(entry.parked) != connection))
+                Unpark(connection, entry);
+    }
+
+    // Receive thread, without hostLock: hands over what waits, each connection's in order, while
+    // it fits, starting after the connection that started last time (when the whole queue is
+    // full, the connections take turns at the room made). Once closing, what does not fit is
+    // thrown away: nobody takes it any more.
     void HandPending()
     {
-        while (!pending.empty()) {
-            Record& record = pending.front();
-            if (!queue.Put(record.kind, record.connection, record.data.data(), record.data.size()) &&
-                !closing.load(std::memory_order_acquire))
-                return;
-            pending.pop_front();
+        if (waiting.empty())
+            return;
+        const bool discard = closing.load(std::memory_order_acquire);
+        auto hand = [&](uint32_t connection, Waiting& entry) {
+            while (!entry.records.empty()) {
+                Record& record = entry.records.front();
+                const size_t cost = NetworkQueue::Cost(record.data.size());
+                if (!queue.Put(record.kind, connection, record.data) && !discard)
+                    break;
+                entry.bytes -= cost;
+                waitingBytes -= cost;
+                entry.records.pop_front();
+            }
+            entry.queued = queue.GetUsed(connection);
+        };
+        auto first = waiting.upper_bound(handTurn);
+        if (first == waiting.end())
+            first = waiting.begin();
+        handTurn = first->first;
+        for (auto it = first; it != waiting.end(); ++it)
+            hand(it->first, it->second);
+        for (auto it = waiting.begin(); it != first; ++it)
+            hand(it->first, it->second);
+        std::erase_if(waiting, [](const auto& item) {
+            const Waiting& entry = item.second;
+            return entry.records.empty() && !entry.parked && entry.queued == 0;
+        });
+    }
+
+    // Under hostLock: what the main thread took of the connections' first datagrams.
+    void AbsorbTaken()
+    {
+        if (!firstTakenWaiting.load(std::memory_order_acquire))
+            return;
+        std::vector<std::pair<uint32_t, uint64_t>> batch;
+        {
+            std::lock_guard<std::mutex> lock(takenLock);
+            batch.swap(firstTaken);
+            firstTakenWaiting.store(false, std::memory_order_release);
+        }
+        for (const auto& [connection, record] : batch) {
+            auto it = peers.find(connection);
+            if (it != peers.end() && it->second.asked && it->second.firstTaken == 0)
+                it->second.firstTaken = record;
         }
     }
 
@@ -361,11 +490,12 @@ struct Socket::Impl
         case ENET_EVENT_TYPE_RECEIVE: {
             const uint32_t id = ConnectionOf(peer);
             if (id != 0) {
-                const uint64_t number =
-                    Hand(EVENT_RECEIVED, id, event.packet->data, event.packet->dataLength);
                 auto it = peers.find(id);
-                if (it != peers.end() && it->second.firstDatagram == 0)
-                    it->second.firstDatagram = number;
+                const bool first = it != peers.end() && !it->second.asked;
+                const uint8_t kind =
+                    first ? uint8_t(EVENT_RECEIVED | firstDatagramMark) : uint8_t(EVENT_RECEIVED);
+                if (Hand(kind, id, event.packet->data, event.packet->dataLength, peer) && first)
+                    it->second.asked = true;
             }
             enet_packet_destroy(event.packet);
             return;
@@ -448,20 +578,21 @@ struct Socket::Impl
         notices.clear();
     }
 
-    // The peer's first datagram (its join request) was handed over and the main thread is not
-    // done with it yet: a server busy with a long frame does not turn away those who asked in
-    // time, nor one whose request it is answering at this moment.
+    // The peer's first datagram (its join request) was handed over and the main thread has not
+    // taken it, or is not done with it yet: a server busy with a long frame does not turn away
+    // those who asked in time, nor one whose request it is answering at this moment.
     bool IsAwaitingMainThread(const ENetPeer& peer, uint64_t done) const
     {
         auto it = peers.find(ConnectionOf(&peer));
-        return it != peers.end() && it->second.firstDatagram != 0 && it->second.firstDatagram > done;
+        return it != peers.end() && it->second.asked &&
+               (it->second.firstTaken == 0 || it->second.firstTaken > done);
     }
 
     // The peer sent something after ENet's connect (its join request, for an engine client).
     bool HasAsked(const ENetPeer& peer) const
     {
         auto it = peers.find(ConnectionOf(&peer));
-        return it != peers.end() && it->second.firstDatagram != 0;
+        return it != peers.end() && it->second.asked;
     }
 
     // The peer held a slot and never asked to join: its address pays for it (see TakeConnect).
@@ -478,7 +609,7 @@ struct Socket::Impl
     {
         if (!guarded || !host)
             return;
-        const uint32_t now = Platform::MonotonicMilliseconds();
+        const uint32_t now = Now();
         // What the main thread is done with, then what it asked meanwhile: it asks (Establish)
         // before it says it is done, so a join it answered is established by then.
         const uint64_t done = doneRecords.load(std::memory_order_acquire);
@@ -565,7 +696,7 @@ struct Socket::Impl
         if ((connect.header.command & ENET_PROTOCOL_COMMAND_MASK) != ENET_PROTOCOL_COMMAND_CONNECT)
             return false;
         const ENetAddress& from = host->receivedAddress;
-        const uint32_t now = Platform::MonotonicMilliseconds();
+        const uint32_t now = Now();
         // Before anything is looked up or remembered: a forged source gets no further.
         if (!cookie.Check(ENET_NET_TO_HOST_32(connect.data), from.host, from.port, now)) {
             SendCookie(from, connect.connectID, now);
@@ -700,7 +831,7 @@ struct Socket::Impl
     {
         if (!guarded)
             return;
-        const uint32_t now = Platform::MonotonicMilliseconds();
+        const uint32_t now = Now();
         for (size_t i = 0; i < host->peerCount; ++i) {
             ENetPeer& peer = host->peers[i];
             Slot& slot = slots[i];
@@ -743,7 +874,7 @@ struct Socket::Impl
                 established = IsEstablished(peer) ? 1 : 0;
             return established == 1;
         };
-        const uint32_t now = Platform::MonotonicMilliseconds();
+        const uint32_t now = Now();
         Slot* slot = nullptr;
         // The number ENet waits for next, as the datagram's commands fill it in.
         uint16_t expected =
@@ -880,7 +1011,7 @@ struct Socket::Impl
             return;
         const size_t index = static_cast<size_t>(it->second.peer - host->peers);
         if (index < slots.size())
-            Track(index, Platform::MonotonicMilliseconds()).established = connection;
+            Track(index, Now()).established = connection;
     }
 
     // Does what the main thread left, in order. True when there was anything.
@@ -897,7 +1028,8 @@ struct Socket::Impl
         for (const Outgoing& out : batch) {
             switch (out.kind) {
             case OUT_SEND:
-                DoSend(out.connection, out.data.data(), out.data.size());
+                if (!DoSend(out.connection, out.data.data(), out.data.size()))
+                    Lose(out.connection);
                 break;
             case OUT_DISCONNECT:
                 DoDisconnect(out.connection);
@@ -908,6 +1040,16 @@ struct Socket::Impl
             }
         }
         return !batch.empty();
+    }
+
+    // Under hostLock: a send Send accepted that ENet could not take. The receive thread hands the
+    // main thread word of it like any event; the main thread, draining, keeps it for Receive.
+    void Lose(uint32_t connection)
+    {
+        if (receiving == this)
+            Hand(EVENT_SEND_LOST, connection, nullptr, 0);
+        else
+            lostHere.push_back(connection);
     }
 
     // Main thread: does the work now when the host lock is free (after what was left before it),
@@ -1046,7 +1188,6 @@ struct Socket::Impl
         allowances.clear();
         notices.clear();
         guarded = false;
-        port = 0;
         open.store(false, std::memory_order_release);
         boundPort.store(0, std::memory_order_relaxed);
         {
@@ -1063,8 +1204,16 @@ struct Socket::Impl
         timeoutChanged.store(false, std::memory_order_relaxed);
         lingerAsked.store(false, std::memory_order_relaxed);
         queue.Clear();
-        pending.clear();
-        handedRecords = 0;
+        waiting.clear();
+        waitingBytes = 0;
+        parkedCount = 0;
+        handTurn = 0;
+        {
+            std::lock_guard<std::mutex> taken(takenLock);
+            firstTaken.clear();
+            firstTakenWaiting.store(false, std::memory_order_relaxed);
+        }
+        lostHere.clear();
         takenRecords.store(0, std::memory_order_relaxed);
         doneRecords.store(0, std::memory_order_relaxed);
         turnDone = 0;
@@ -1128,8 +1277,10 @@ void Socket::Impl::ServiceTurn()
     // What the main thread is done with, then what it asked meanwhile (as Sweep does): a join it
     // answered before saying so is established by the time a connect looks for a peer to push out.
     turnDone = doneRecords.load(std::memory_order_acquire);
+    AbsorbTaken();
     Drain();
     ApplyAsked();
+    UnparkRoomy();
     ENetEvent event;
     int result = enet_host_service(host, &event, 0);
     while (result > 0) {
@@ -1155,11 +1306,13 @@ void Socket::ReceiveThread::Run()
     Impl::receiving = &s;
     while (!s.stop.load(std::memory_order_acquire)) {
         s.HandPending();
-        if (!s.pending.empty()) {
-            // The main thread has not made room yet: leave the datagrams with the network.
+        if (s.waitingBytes >= s.queue.GetCapacity()) {
+            // What waits for room outgrew the queue: leave every datagram with the network until
+            // the main thread has made room.
             s.stalls.fetch_add(1, std::memory_order_relaxed);
             {
                 std::lock_guard<std::mutex> lock(s.hostLock);
+                s.AbsorbTaken();
                 if (s.Drain())
                     enet_host_flush(s.host);
                 s.ApplyAsked();
@@ -1172,7 +1325,8 @@ void Socket::ReceiveThread::Run()
         // What the main thread left while this thread held the lock goes out without a wait.
         if (!s.outgoingWaiting.load(std::memory_order_acquire)) {
             enet_uint32 condition = ENET_SOCKET_WAIT_RECEIVE;
-            enet_socket_wait(s.socket, &condition, serviceIntervalMs);
+            enet_socket_wait(s.socket, &condition,
+                             s.waitingBytes > 0 || s.parkedCount > 0 ? roomIntervalMs : serviceIntervalMs);
         }
         s.ServiceTurn();
     }
@@ -1303,14 +1457,32 @@ bool Socket::ListenHost(const char* address, int port, const Limits& limits)
         m_impl->host = host;
         m_impl->PreparePublished();
         m_impl->socket = host->socket;
-        m_impl->port = host->address.port;
-        m_impl->boundPort.store(m_impl->port, std::memory_order_relaxed);
+        m_impl->boundPort.store(host->address.port, std::memory_order_relaxed);
         m_impl->open.store(true, std::memory_order_release);
     }
     return true;
 }
 
+void Socket::SetClock(const MachineClock* clock)
+{
+    m_impl->clock.store(clock, std::memory_order_release);
+}
+
 uint32_t Socket::Connect(const char* address, int port)
+{
+    const uint32_t id = ConnectHost(address, port);
+    return id != 0 && m_impl->StartThread() ? id : 0;
+}
+
+uint32_t Socket::ConnectUnthreaded(const char* address, int port)
+{
+    const uint32_t id = ConnectHost(address, port);
+    if (id != 0)
+        m_impl->unthreaded = true;
+    return id;
+}
+
+uint32_t Socket::ConnectHost(const char* address, int port)
 {
     if (!InitializeENet() || !address || !*address || port <= 0 || port > 0xFFFF)
         return 0;
@@ -1356,12 +1528,11 @@ uint32_t Socket::Connect(const char* address, int port)
         m_impl->host = host;
         m_impl->PreparePublished();
         m_impl->socket = host->socket;
-        m_impl->port = host->address.port;
-        m_impl->boundPort.store(m_impl->port, std::memory_order_relaxed);
+        m_impl->boundPort.store(host->address.port, std::memory_order_relaxed);
         m_impl->open.store(true, std::memory_order_release);
         enet_host_flush(host);
     }
-    return m_impl->StartThread() ? id : 0;
+    return id;
 }
 
 bool Socket::Send(uint32_t connection, const uint8_t* data, size_t size)
@@ -1399,22 +1570,33 @@ void Socket::Disconnect(uint32_t connection)
 
 bool Socket::Receive(Event& event)
 {
+    Impl& s = *m_impl;
     // The caller came back for more: it is done with everything it took before (unless it says
     // itself what it is done with, see Handled).
-    if (!m_impl->handledExplicitly)
-        m_impl->doneRecords.store(m_impl->takenRecords.load(std::memory_order_relaxed),
-                                  std::memory_order_release);
+    if (!s.handledExplicitly)
+        s.doneRecords.store(s.takenRecords.load(std::memory_order_relaxed), std::memory_order_release);
     uint8_t kind = 0;
-    if (!m_impl->queue.Take(kind, event.connection, event.data))
+    if (!s.lostHere.empty()) {
+        kind = EVENT_SEND_LOST;
+        event.connection = s.lostHere.front();
+        event.data.clear();
+        s.lostHere.pop_front();
+    } else if (!s.queue.Take(kind, event.connection, event.data)) {
         return false;
-    event.kind = static_cast<EventKind>(kind);
-    event.record = m_impl->takenRecords.fetch_add(1, std::memory_order_release) + 1;
+    }
+    event.kind = static_cast<EventKind>(kind & ~firstDatagramMark);
+    event.record = s.takenRecords.fetch_add(1, std::memory_order_release) + 1;
+    if (kind & firstDatagramMark) {
+        std::lock_guard<std::mutex> lock(s.takenLock);
+        s.firstTaken.emplace_back(event.connection, event.record);
+        s.firstTakenWaiting.store(true, std::memory_order_release);
+    }
     if (event.kind == EVENT_CONNECTED) {
-        m_impl->live.insert(event.connection);
-        m_impl->addresses[event.connection].assign(event.data.begin(), event.data.end());
+        s.live.insert(event.connection);
+        s.addresses[event.connection].assign(event.data.begin(), event.data.end());
     } else if (event.kind == EVENT_DISCONNECTED) {
-        m_impl->live.erase(event.connection);
-        m_impl->addresses.erase(event.connection);
+        s.live.erase(event.connection);
+        s.addresses.erase(event.connection);
     }
     return true;
 }

@@ -14,8 +14,15 @@
 // counters, and what it publishes after each service: the bytes ENet holds and each peer's
 // round-trip time). GetAddressText answers from the main thread's own table.
 //
-// When the queue is full the receive thread keeps what it took and stops servicing ENet until
-// there is room (the peers' resends cover the wait), so nothing is lost.
+// The queue keeps each connection's records apart and Receive takes them one connection after the
+// other. A connection may have at most its share of the queue waiting (a sixteenth of it, at
+// least the largest datagram), all of them together at most the queue: a connection whose share
+// is full is left with ENet (ENet stops dispatching its packets, keeps up to maxWaitingData of
+// them and then stops acknowledging, so the peer's resends cover the wait) until the main thread
+// has taken some of its records, while every other connection goes on. So a peer that sends
+// faster than the main thread takes keeps its own datagrams waiting, not anybody else's. Nothing
+// is lost: only when what the receive thread took and could not hand over yet outgrows the whole
+// queue does it stop servicing ENet until there is room.
 //
 // A listening socket with Limits guards its slots against peers that never finish the session's
 // handshake (the manager calls Establish for those that do). The receive thread looks at every
@@ -73,7 +80,12 @@
 // The main thread never waits for the receive thread's host lock: Send, Disconnect, Establish,
 // SetTimeout and Close take it only when it is free, and otherwise leave their work, in order,
 // for the receive thread's next turn (which comes at once); the guard's counters, IsOpen, GetPort,
-// GetBufferedBytes and GetRoundTripTime read atomics. (Close then waits for the thread to end.)
+// GetBufferedBytes and GetRoundTripTime read atomics. (Close then waits for the thread to end.) A
+// send left for later that ENet cannot take when it comes to it (the connection went meanwhile)
+// is reported with EVENT_SEND_LOST, never dropped without a word.
+//
+// The guard's times (its ages, timeouts, allowances and cookies) are read from the socket's clock:
+// the machine's monotonic milliseconds unless SetClock gave another (a harness that moves time).
 #pragma once
 
 #include <cstddef>
@@ -84,6 +96,8 @@
 
 namespace GAME {
 
+class MachineClock;
+
 class Socket
 {
 public:
@@ -92,6 +106,9 @@ public:
         EVENT_CONNECTED = 1,
         EVENT_DISCONNECTED = 2,
         EVENT_RECEIVED = 3,
+        // A datagram Send accepted and ENet could not take when its turn came (the connection
+        // was going): it was never sent.
+        EVENT_SEND_LOST = 4,
     };
 
     struct Event
@@ -103,6 +120,8 @@ public:
     };
 
     static constexpr size_t defaultQueueCapacity = size_t(4) << 20;
+    // A connection's share of the queue: this part of it, at least the largest datagram.
+    static constexpr size_t queueShareDivisor = 16;
     // The most reliable commands ENet keeps waiting for an earlier one: it takes numbers up to
     // seven of its windows of 4,096 ahead of the next one it waits for, depending on where in its
     // window that is. A peer that has not joined has sent one packet, its join request, and may
@@ -153,6 +172,9 @@ public:
     bool ListenUnthreaded(const char* address, int port, const Limits& limits);
     // One turn of the receive thread's work, now (ListenUnthreaded sockets only).
     void Service();
+    // The clock the guard reads (null: the machine's monotonic milliseconds). Main thread, while
+    // the socket is closed; the clock must outlive the socket's use of it.
+    void SetClock(const MachineClock* clock);
     // Why the last Listen failed ("cannot listen on any address port 29460: Address already in
     // use"), empty after one that succeeded. Main thread.
     const std::string& GetListenError() const;
@@ -160,6 +182,9 @@ public:
     // is on it) and starts connecting. The connection's id, or 0 when the address does not
     // resolve or the socket is open already. EVENT_CONNECTED or EVENT_DISCONNECTED follows.
     uint32_t Connect(const char* address, int port);
+    // The same without a receive thread, serviced by Service (the guard's fuzz target, which
+    // connects through a guarded socket's cookie).
+    uint32_t ConnectUnthreaded(const char* address, int port);
     bool IsOpen() const;
     // The bound port; 0 when closed.
     int GetPort() const;
@@ -173,7 +198,8 @@ public:
     // The connection finished the session's handshake: it may hold its slot for good and send
     // packets of any size (a guarded listening socket; elsewhere it changes nothing).
     void Establish(uint32_t connection);
-    // Main thread: the next event handed over by the receive thread. Coming back for the next
+    // Main thread: the next event handed over by the receive thread (each connection's in order,
+    // the connections in turn; a lost send's as soon as it is known). Coming back for the next
     // one tells the guard that the caller is done with the ones before (a peer whose join request
     // the main thread has not acted on yet is neither timed out nor pushed out)...
     bool Receive(Event& event);
@@ -192,8 +218,9 @@ public:
     // ENet's smoothed round-trip time in milliseconds as of the receive thread's last service; 0
     // for an unknown connection.
     unsigned GetRoundTripTime(uint32_t connection) const;
-    // Times the receive thread waited for room in the queue; datagrams dropped because no queue
-    // could ever hold them; ENet service calls that failed.
+    // Times the receive thread left datagrams with ENet for want of room in the queue (a
+    // connection's share or the whole); datagrams dropped because no queue could ever hold them;
+    // ENet service calls that failed.
     uint64_t GetQueueStalls() const;
     uint64_t GetDroppedTooLarge() const;
     uint64_t GetServiceErrors() const;
@@ -204,6 +231,7 @@ public:
 
 private:
     bool ListenHost(const char* address, int port, const Limits& limits);
+    uint32_t ConnectHost(const char* address, int port);
 
     struct Impl;
     class ReceiveThread;

@@ -1,26 +1,35 @@
 // The byte-level screen in front of ENet on a listening socket (the guard: connects and their
-// cookies, the commands of every datagram to a peer), with ENet behind it, on the loopback
-// address. The socket has no receive thread: each datagram is screened and handed to ENet before
-// the next is sent. Beside raw sockets that send whatever the input says, real ENet hosts connect
-// with the server's cookie (so that the screen sees peers in every state of ENet's handshake),
-// and send crafted datagrams on their own connection.
+// cookies, the commands of every datagram to a peer, the pushing out and timing out of peers that
+// do not join), with ENet behind it, on the loopback address. The socket has no receive thread:
+// each datagram is screened and handed to ENet before the next is sent, and its clock is the
+// harness's, which only the input moves. Beside raw sockets that send whatever the input says,
+// real ENet hosts connect with the server's cookie (so that the screen sees peers in every state
+// of ENet's handshake) and send crafted datagrams on their own connection, and one of the engine's
+// own client sockets connects through the cookie (the client's side of it).
 //
 // The input is a sequence of records, each `op who length(u8) bytes[length]`:
-//   0  a raw datagram of the bytes, from raw socket `who` (of four addresses)
-//   1  a datagram on real host `who`'s first connected (or connecting) peer: its ENet header,
-//      then the bytes as commands
+//   0  a raw datagram of the bytes, from raw socket `who` (of four addresses), to the server, or
+//      to the client socket when `who` is 128 or more
+//   1  a datagram on real host `who`'s first connected (or connecting) peer: its ENet header, as
+//      ENet makes it for the peer's state, then the bytes as commands
 //   2  real host `who` starts a connect (its hosts take up to four peers each)
-//   3  real hosts and the socket take their turns (their cookies, acknowledgements, timeouts)
+//   3  real hosts, the client socket and the server's socket take their turns (their cookies,
+//      acknowledgements, timeouts)
 //   4  the main thread takes what the socket handed over, and marks connections established
 //      when bytes[0] is odd (as the session does once a client joined)
 //   5  real host `who` resets its peers without a word
-// Nothing may crash, hang or leak, and no raw sender ever gets a connection: they never read the
-// server's answers, so they cannot echo its cookie.
+//   6  the server's clock moves on by the bytes' first two (little-endian) milliseconds, or by
+//      10 times the first, or by 300 without bytes
+//   7  the client socket connects to the server (once), and takes what it was handed
+// Nothing may crash, hang or leak; no raw sender ever gets a connection (they never read the
+// server's answers, so they cannot echo its cookie); the client socket hears only of its own
+// connection.
 #include "common/FuzzSeeds.h"
 #include "common/QuietLog.h"
 
 #include "../network/HandPeer.h"
 
+#include "core/Time.h"
 #include "network/NetPacketHeader.h"
 #include "network/ServerConnectionManager.h"
 #include "network/Socket.h"
@@ -49,7 +58,20 @@ enum Op : uint8_t
     OP_TURN,
     OP_TAKE,
     OP_RESET,
+    OP_CLOCK,
+    OP_CLIENT,
     OP_COUNT,
+};
+
+// The server socket's clock: where an input starts, and moved only by OP_CLOCK.
+class FuzzClock : public MachineClock
+{
+public:
+    bool HasPerformanceCounter() const override { return false; }
+    uint64_t GetPerformanceCounter() const override { return 0; }
+    uint64_t GetPerformanceFrequency() const override { return 1000; }
+    uint32_t GetMilliseconds() const override { return now; }
+    uint32_t now = 0;
 };
 
 // Sockets of the raw senders, made once: binding thousands of them over a run costs more than
@@ -101,7 +123,26 @@ ENetPeer* FirstPeer(ENetHost* host)
     return nullptr;
 }
 
-void Turn(Socket& socket, std::array<ENetHost*, hostCount>& hosts)
+// The engine's own client socket and the connection it opened (0 before).
+struct Client
+{
+    Socket socket;
+    uint32_t connection = 0;
+};
+
+// The client's turn, and what it was handed: only ever news of its own connection.
+void ServiceClient(Client& client)
+{
+    if (client.connection == 0)
+        return;
+    client.socket.Service();
+    Socket::Event event;
+    while (client.socket.Receive(event))
+        if (event.connection != client.connection)
+            std::abort();
+}
+
+void Turn(Socket& socket, std::array<ENetHost*, hostCount>& hosts, Client& client)
 {
     for (ENetHost* host : hosts) {
         if (!host)
@@ -113,6 +154,7 @@ void Turn(Socket& socket, std::array<ENetHost*, hostCount>& hosts)
         Test::ServiceCookies(host);
         enet_host_flush(host);
     }
+    ServiceClient(client);
     socket.Service();
 }
 
@@ -139,9 +181,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     FuzzLog::Silence();
     std::array<ENetSocket, rawCount>& raw = RawSockets();
+    FuzzClock clock;
+    clock.now = 5000000;
     Socket socket;
+    socket.SetClock(&clock);
     if (!socket.ListenUnthreaded("127.0.0.1", 0, ServerLimits()))
         return 0;
+    Client client;
     const ENetAddress server = Test::EnetAddress("127.0.0.1", socket.GetPort());
     std::array<ENetHost*, hostCount> hosts{};
     for (int i = 0; i < hostCount; ++i)
@@ -156,23 +202,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         offset += 3 + length;
         ENetHost* host = hosts[static_cast<size_t>(who) % hostCount];
         switch (op) {
-        case OP_RAW:
-            if (raw[static_cast<size_t>(who) % rawCount] != ENET_SOCKET_NULL && !bytes.empty())
-                Test::SendRaw(raw[static_cast<size_t>(who) % rawCount], server, bytes);
-            socket.Service();
+        case OP_RAW: {
+            const ENetSocket from = raw[static_cast<size_t>(who) % rawCount];
+            if (from == ENET_SOCKET_NULL || bytes.empty())
+                break;
+            if (who < 128) {
+                Test::SendRaw(from, server, bytes);
+                socket.Service();
+            } else if (client.connection != 0) {
+                Test::SendRaw(from, Test::EnetAddress("127.0.0.1", client.socket.GetPort()), bytes);
+                ServiceClient(client);
+            }
             break;
+        }
         case OP_ON_PEER: {
             ENetPeer* peer = host ? FirstPeer(host) : nullptr;
             if (!peer)
                 break;
-            ENetProtocolHeader header;
-            header.peerID = ENET_HOST_TO_NET_16(
-                peer->outgoingPeerID |
-                (static_cast<uint16_t>(peer->outgoingSessionID) << ENET_PROTOCOL_HEADER_SESSION_SHIFT) |
-                ENET_PROTOCOL_HEADER_FLAG_SENT_TIME);
-            header.sentTime = ENET_HOST_TO_NET_16(static_cast<uint16_t>(enet_time_get()));
-            std::vector<uint8_t> datagram(sizeof(header));
-            std::memcpy(datagram.data(), &header, sizeof(header));
+            std::vector<uint8_t> datagram =
+                Test::PeerHeader(*peer, true, static_cast<enet_uint16>(enet_time_get()));
             datagram.insert(datagram.end(), bytes.begin(), bytes.end());
             Test::SendRaw(host->socket, server, datagram);
             socket.Service();
@@ -181,10 +229,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         case OP_CONNECT:
             if (host)
                 enet_host_connect(host, &server, 1, 0);
-            Turn(socket, hosts);
+            Turn(socket, hosts, client);
             break;
         case OP_TURN:
-            Turn(socket, hosts);
+            Turn(socket, hosts, client);
             break;
         case OP_TAKE:
             Take(socket, !bytes.empty() && (bytes[0] & 1));
@@ -194,11 +242,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 for (size_t i = 0; i < host->peerCount; ++i)
                     enet_peer_reset(&host->peers[i]);
             break;
+        case OP_CLOCK:
+            clock.now += bytes.size() >= 2 ? static_cast<uint32_t>(bytes[0] | bytes[1] << 8)
+                         : bytes.empty()   ? 300u
+                                           : 10u * bytes[0];
+            break;
+        case OP_CLIENT:
+            if (client.connection == 0)
+                client.connection = client.socket.ConnectUnthreaded("127.0.0.1", socket.GetPort());
+            ServiceClient(client);
+            break;
         default:
             break;
         }
     }
     Take(socket, false);
+    client.socket.Close(0);
     socket.Close(0);
     for (ENetHost* host : hosts)
         if (host)
@@ -281,13 +340,14 @@ void EngineFuzzSeeds(FuzzSeedSink& sink)
     record(crowd, OP_TAKE, 0, {0});
     sink.Add("crowd", crowd);
 
-    // Raw datagrams: a connect without a cookie, one with a guessed one, a datagram of more
-    // commands than ENet sends, and an unreliable send.
+    // Raw datagrams: a connect without a cookie, one with a guessed one; then, once a real host's
+    // peer is connected, a datagram of more commands than ENet sends, and an unreliable send.
     std::vector<uint8_t> strangers;
     record(strangers, OP_RAW, 0, GAME::Test::ConnectDatagram(77));
     record(strangers, OP_RAW, 1, GAME::Test::ConnectDatagram(77, 0x12345678u));
     record(strangers, OP_CONNECT, 0);
-    record(strangers, OP_TURN, 0);
+    for (int turn = 0; turn < 4; ++turn)
+        record(strangers, OP_TURN, 0);
     std::vector<uint8_t> pings;
     for (int c = 0; c < 40; ++c) {
         ENetProtocolPing ping = {};
@@ -302,4 +362,44 @@ void EngineFuzzSeeds(FuzzSeedSink& sink)
     unreliable.header.reliableSequenceNumber = ENET_HOST_TO_NET_16(9);
     record(strangers, OP_ON_PEER, 0, bytesOf(unreliable));
     sink.Add("strangers", strangers);
+
+    // Every joining slot held by two addresses' peers that never join; once they are past their
+    // youth a third address's connect pushes one out; and once past the time a peer has to join,
+    // the rest are dropped.
+    std::vector<uint8_t> crowded;
+    for (int host = 0; host < 2; ++host)
+        for (int peer = 0; peer < 4; ++peer)
+            record(crowded, OP_CONNECT, host);
+    for (int turn = 0; turn < 4; ++turn)
+        record(crowded, OP_TURN, 0);
+    record(crowded, OP_CLOCK, 0, {44, 1}); // 300 ms
+    record(crowded, OP_CONNECT, 2);
+    for (int turn = 0; turn < 4; ++turn)
+        record(crowded, OP_TURN, 0);
+    record(crowded, OP_CLOCK, 0, {0x34, 0x08}); // 2,100 ms
+    record(crowded, OP_TURN, 0);
+    record(crowded, OP_TAKE, 0, {0});
+    sink.Add("crowded", crowded);
+
+    // The engine's client connects through the cookie and is taken up; another connect of it
+    // finds its cookie gone stale (the server's clock two cookie periods on) and asks again; a
+    // stranger sends the client a cookie for a connect it never made.
+    std::vector<uint8_t> client;
+    record(client, OP_CLIENT, 0);
+    for (int turn = 0; turn < 4; ++turn)
+        record(client, OP_TURN, 0);
+    record(client, OP_TAKE, 0, {1});
+    record(client, OP_CLIENT, 0);
+    std::vector<uint8_t> cookie = {0x0F, 0xFF, 0xFF, 'C', 1, 2, 3, 4, 5, 6, 7, 8};
+    record(client, OP_RAW, 128, cookie);
+    sink.Add("client", client);
+    std::vector<uint8_t> stale;
+    record(stale, OP_CLIENT, 0);
+    record(stale, OP_TURN, 0);
+    record(stale, OP_CLOCK, 0, {0x80, 0x3E}); // 16,000 ms
+    for (int turn = 0; turn < 4; ++turn)
+        record(stale, OP_TURN, 0);
+    record(stale, OP_TAKE, 0, {0});
+    record(stale, OP_CLIENT, 0);
+    sink.Add("stale_cookie", stale);
 }

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <map>
@@ -37,6 +38,25 @@ inline void SendRaw(ENetSocket socket, const ENetAddress& to, const std::vector<
     buffer.data = const_cast<uint8_t*>(bytes.data());
     buffer.dataLength = bytes.size();
     enet_socket_send(socket, &to, &buffer, 1);
+}
+
+// The header ENet puts on a datagram of the peer's connection: the peer id the other end gave it
+// and its session (while the peer still connects, ENet sends the id that names no peer and no
+// session: the session of a peer not yet given one would run into the header's flags), and the
+// sent time when asked (ENet sends it whenever a command wants an acknowledgement). Commands follow.
+inline std::vector<uint8_t> PeerHeader(const ENetPeer& peer, bool sentTime = true, enet_uint16 time = 0)
+{
+    enet_uint16 peerID = peer.outgoingPeerID;
+    if (peer.outgoingPeerID < ENET_PROTOCOL_MAXIMUM_PEER_ID)
+        peerID |= static_cast<enet_uint16>(peer.outgoingSessionID << ENET_PROTOCOL_HEADER_SESSION_SHIFT);
+    if (sentTime)
+        peerID |= ENET_PROTOCOL_HEADER_FLAG_SENT_TIME;
+    ENetProtocolHeader header;
+    header.peerID = ENET_HOST_TO_NET_16(peerID);
+    header.sentTime = ENET_HOST_TO_NET_16(time);
+    std::vector<uint8_t> bytes(sentTime ? sizeof(header) : offsetof(ENetProtocolHeader, sentTime));
+    std::memcpy(bytes.data(), &header, bytes.size());
+    return bytes;
 }
 
 // ENet's connect command as any client opening a connection sends it, with the data word a
@@ -180,18 +200,26 @@ struct HandPeer
             if (event.type == ENET_EVENT_TYPE_RECEIVE)
                 enet_packet_destroy(event.packet);
     }
-    // A datagram to the server on this peer's connection, as its host stamps them; commands follow.
-    std::vector<uint8_t> Datagram() const
+    // Asks the server's ENet for an acknowledgement (a ping) and runs `pump` (servicing this peer)
+    // until it came: the server has read everything this peer sent before (or the system dropped
+    // it on the way). False after `limitMs`, which means a hang.
+    template <typename Pump> bool Flush(Pump pump, int limitMs = 60000)
     {
-        ENetProtocolHeader header;
-        header.peerID = ENET_HOST_TO_NET_16(
-            peer->outgoingPeerID | (static_cast<uint16_t>(peer->outgoingSessionID) << ENET_PROTOCOL_HEADER_SESSION_SHIFT) |
-            ENET_PROTOCOL_HEADER_FLAG_SENT_TIME);
-        header.sentTime = 0;
-        std::vector<uint8_t> bytes(sizeof(header));
-        std::memcpy(bytes.data(), &header, sizeof(header));
-        return bytes;
+        enet_peer_ping(peer);
+        enet_host_flush(host);
+        return PumpUntil(
+            [&] {
+                pump();
+                Service();
+            },
+            [&] {
+                return enet_list_empty(&peer->outgoingCommands) &&
+                       enet_list_empty(&peer->sentReliableCommands);
+            },
+            limitMs);
     }
+    // A datagram to the server on this peer's connection, as its host stamps them; commands follow.
+    std::vector<uint8_t> Datagram() const { return PeerHeader(*peer); }
     void Send(const std::vector<uint8_t>& bytes) { SendRaw(host->socket, peer->address, bytes); }
     // A sealed packet of the session, sent through ENet as any packet of the peer.
     bool SendSealed(uint8_t type, const std::vector<uint8_t>& body)

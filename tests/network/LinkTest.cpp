@@ -1,6 +1,7 @@
 // The receive path without sockets: the handshake and key agreement between two link ends, what
 // Open lets through and what it drops, packets made from received bytes, the wire forms of
-// packet bodies and client views, and the connect cookie a listening socket hands out.
+// packet bodies and client views, the connect cookie a listening socket hands out, and what a
+// link counts of the sends its transport did not take.
 #include "NetworkTestKit.h"
 
 #include "common/LogCapture.h"
@@ -9,6 +10,8 @@
 #include "network/ConnectCookie.h"
 #include "network/ConnectionManager.h"
 #include "network/NetworkConnection.h"
+#include "network/ServerConnectionManager.h"
+#include "network/Socket.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
@@ -142,6 +145,43 @@ TEST(NetworkConnectionTest, ForgedReplayedReflectedAndMisshapenDatagramsAreDropp
     EXPECT_EQ(stats.packetsReceived, 3u); // the request and two packets
     // The session survives all of it.
     EXPECT_EQ(OpenBytes(server, Sealed(client, 40, {7})), NetworkConnection::RESULT_OK);
+}
+
+// A server whose socket's events come from the test, and which has no socket to send through.
+class TransportlessServer : public ServerConnectionManager
+{
+public:
+    void Hand(Socket::EventKind kind, uint32_t connection, const std::vector<uint8_t>& data = {})
+    {
+        Socket::Event event;
+        event.kind = kind;
+        event.connection = connection;
+        event.data = data;
+        HandleSocketEvent(event);
+    }
+};
+
+// A datagram sealed for a link that the transport did not take, whether it refused it at once
+// (here there is no socket at all) or accepted it and found later that it could not send it
+// (EVENT_SEND_LOST, which may come after the link is gone), is counted in the link's figures and
+// the session's.
+TEST(NetworkConnectionTest, SendsTheTransportDidNotTakeAreCounted)
+{
+    GAME::Test::LogCapture log;
+    TransportlessServer server;
+    const std::string address = "10.0.0.1:4000";
+    server.Hand(Socket::EVENT_CONNECTED, 7, std::vector<uint8_t>(address.begin(), address.end()));
+    NetworkConnection client(NetworkConnection::SIDE_CLIENT);
+    std::vector<uint8_t> request;
+    ASSERT_TRUE(client.MakeConnectRequest(request));
+    server.Hand(Socket::EVENT_RECEIVED, 7, request);
+    EXPECT_EQ(server.GetStats().packetsSent, 1u); // the accept was sealed...
+    EXPECT_EQ(server.GetStats().sendsLost, 1u);   // ...and never left
+    server.Hand(Socket::EVENT_SEND_LOST, 7);
+    EXPECT_EQ(server.GetStats().sendsLost, 2u);
+    server.Hand(Socket::EVENT_DISCONNECTED, 7);
+    server.Hand(Socket::EVENT_SEND_LOST, 7);
+    EXPECT_EQ(server.GetStats().sendsLost, 3u);
 }
 
 TEST(NetworkConnectionTest, BadHandshakesAreRefusedWithoutASession)

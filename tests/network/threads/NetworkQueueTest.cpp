@@ -1,11 +1,17 @@
-// The hand-over ring between a receive thread and the main thread: records come out whole and in
-// order while the producer runs into a full ring and the records wrap around its end.
-#include "network/NetworkQueue.h"
+// The hand-over between a receive thread and the main thread, both ways: records come out whole
+// and in order for each link while the producer runs into full shares, a link that fills its
+// share holds up no other, and a send the main thread left for the receive thread that ENet then
+// cannot take is reported, not dropped.
+#include "../HandPeer.h"
+
 #include "core/Thread.h"
+#include "network/NetworkQueue.h"
+#include "network/Socket.h"
 #include "platform/Threading.h"
 
 #include <atomic>
 #include <gtest/gtest.h>
+#include <thread>
 #include <vector>
 
 namespace GAME {
@@ -19,6 +25,8 @@ std::vector<uint8_t> RecordBytes(uint32_t n)
     return bytes;
 }
 
+constexpr uint32_t links = 3;
+
 class Producer : public Thread
 {
 public:
@@ -27,8 +35,8 @@ public:
     {
         for (uint32_t n = 1; n <= m_count; ++n) {
             const std::vector<uint8_t> bytes = RecordBytes(n);
-            // A full ring refuses the record whole; the producer holds it and tries again.
-            while (!m_queue.Put(static_cast<uint8_t>(n % 3 + 1), n, bytes.data(), bytes.size())) {
+            // A full share refuses the record whole; the producer holds it and tries again.
+            while (!m_queue.Put(static_cast<uint8_t>(n % 3 + 1), n % links + 1, bytes.data(), bytes.size())) {
                 refusals.fetch_add(1);
                 Platform::SleepMilliseconds(0);
             }
@@ -41,36 +49,137 @@ private:
     uint32_t m_count;
 };
 
-TEST(NetworkQueueThreadsTest, RecordsCrossThreadsWholeAndInOrderThroughAFullRing)
+TEST(NetworkQueueThreadsTest, RecordsCrossThreadsWholeAndInOrderThroughFullShares)
 {
-    NetworkQueue queue(1024); // a few records at a time: the ring fills and wraps constantly
+    NetworkQueue queue(4096, 2048); // a few records at a time: the shares fill constantly
     constexpr uint32_t count = 20000;
     Producer producer(queue, count);
     ASSERT_TRUE(producer.Start());
-    uint32_t expected = 1;
+    // The producer put record n on link n % 3 + 1: each link's come out in the order put.
+    uint32_t next[links + 1] = {0, 3, 1, 2};
+    uint32_t taken = 0;
     uint8_t kind = 0;
     uint32_t connection = 0;
     std::vector<uint8_t> data;
-    while (expected <= count) {
+    while (taken < count) {
         if (!queue.Take(kind, connection, data)) {
             Platform::SleepMilliseconds(0);
             continue;
         }
-        ASSERT_EQ(connection, expected);
-        ASSERT_EQ(kind, expected % 3 + 1);
-        ASSERT_EQ(data, RecordBytes(expected));
-        ++expected;
+        ASSERT_TRUE(connection >= 1 && connection <= links) << connection;
+        const uint32_t n = next[connection];
+        ASSERT_EQ(kind, n % 3 + 1) << n;
+        ASSERT_EQ(data, RecordBytes(n)) << n;
+        next[connection] += links;
+        ++taken;
     }
     producer.Wait();
     EXPECT_FALSE(queue.Take(kind, connection, data));
     EXPECT_EQ(queue.GetUsed(), 0u);
-    EXPECT_GT(producer.refusals.load(), 0u); // the ring was full at times
+    EXPECT_GT(producer.refusals.load(), 0u); // the shares were full at times
 
-    // A record that could never fit is refused at once; nothing is written.
-    std::vector<uint8_t> huge(2000);
+    // A record that could never fit a share is refused at once; nothing is kept.
+    std::vector<uint8_t> huge(2048);
     EXPECT_TRUE(queue.IsTooLarge(huge.size()));
     EXPECT_FALSE(queue.Put(1, 1, huge.data(), huge.size()));
     EXPECT_EQ(queue.GetNumRecords(), 0u);
+}
+
+// A link that fills its share is refused while the others are not, and the links take turns: a
+// quiet link's record put after four of a busy one's comes out second. All links together hold
+// no more than the capacity.
+TEST(NetworkQueueThreadsTest, ALinkThatFillsItsShareHoldsUpNoOther)
+{
+    const size_t record = NetworkQueue::Cost(100);
+    NetworkQueue queue(10 * record, 4 * record);
+    const std::vector<uint8_t> bytes(100, 7);
+    int busy = 0;
+    while (busy < 100 && queue.Put(3, 1, bytes.data(), bytes.size()))
+        ++busy;
+    EXPECT_EQ(busy, 4);
+    EXPECT_EQ(queue.GetUsed(1), 4 * record);
+    ASSERT_TRUE(queue.Put(3, 2, bytes.data(), bytes.size()));
+    uint8_t kind = 0;
+    uint32_t connection = 0;
+    std::vector<uint8_t> data;
+    std::vector<uint32_t> order;
+    while (queue.Take(kind, connection, data))
+        order.push_back(connection);
+    EXPECT_EQ(order, (std::vector<uint32_t>{1, 2, 1, 1, 1}));
+
+    // The capacity: ten such records in all, whatever the links.
+    for (uint32_t link = 10; link < 20; ++link)
+        EXPECT_TRUE(queue.Put(3, link, bytes.data(), bytes.size())) << link;
+    EXPECT_EQ(queue.GetUsed(), 10 * record);
+    // A refused record keeps its bytes; one put leaves them with the queue.
+    std::vector<uint8_t> moved(100, 9);
+    EXPECT_FALSE(queue.Put(3, 30, moved));
+    EXPECT_EQ(moved.size(), 100u);
+    ASSERT_TRUE(queue.Take(kind, connection, data));
+    EXPECT_TRUE(queue.Put(3, 30, moved));
+    EXPECT_TRUE(moved.empty());
+}
+
+// A send the main thread leaves for the receive thread (which held the host lock) on a connection
+// that is going by then: ENet cannot take it, and the main thread hears of it, once for each such
+// send Send accepted (one it refused at once it heard of then). A socket serviced without a pause
+// by a thread of the test holds its host lock most of the time, so sends are left often.
+TEST(NetworkQueueThreadsTest, ASendLeftForTheReceiveThreadThatENetCannotTakeIsReported)
+{
+    ASSERT_EQ(enet_initialize(), 0);
+    Socket server;
+    Socket::Limits limits;
+    limits.maxConnections = 2;
+    ASSERT_TRUE(server.ListenUnthreaded("127.0.0.1", 0, limits));
+    ENetHost* client = GAME::Test::MakeHost("127.0.0.1");
+    ASSERT_NE(client, nullptr);
+    const ENetAddress to = GAME::Test::EnetAddress("127.0.0.1", server.GetPort());
+    ASSERT_NE(enet_host_connect(client, &to, 1, 0), nullptr);
+    std::atomic<bool> servicing{true};
+    std::atomic<uint64_t> turns{0};
+    std::thread service([&] {
+        while (servicing) {
+            server.Service();
+            ++turns;
+        }
+    });
+    uint32_t connection = 0;
+    ASSERT_TRUE(GAME::Test::PumpUntil(
+        [&] {
+            ENetEvent event;
+            while (enet_host_service(client, &event, 0) > 0)
+                if (event.type == ENET_EVENT_TYPE_RECEIVE)
+                    enet_packet_destroy(event.packet);
+            Socket::Event taken;
+            while (server.Receive(taken))
+                if (taken.kind == Socket::EVENT_CONNECTED)
+                    connection = taken.connection;
+        },
+        [&] { return connection != 0; }, 60000));
+
+    // Going: every send from now on is one ENet will not take.
+    server.Disconnect(connection);
+    const uint8_t bytes[20] = {1, 2, 3};
+    int accepted = 0;
+    for (int i = 0; i < 200000 && accepted < 5; ++i)
+        accepted += server.Send(connection, bytes, sizeof(bytes)) ? 1 : 0;
+    ASSERT_GT(accepted, 0) << "the receive thread never held the lock when the main thread sent";
+    // Two turns more: whatever was left has been done, and what came of it handed over.
+    const uint64_t after = turns + 2;
+    while (turns < after)
+        Platform::SleepMilliseconds(1);
+    int lost = 0;
+    Socket::Event event;
+    while (server.Receive(event))
+        if (event.kind == Socket::EVENT_SEND_LOST) {
+            EXPECT_EQ(event.connection, connection);
+            ++lost;
+        }
+    EXPECT_EQ(lost, accepted);
+    servicing = false;
+    service.join();
+    server.Close(0);
+    enet_host_destroy(client);
 }
 
 } // namespace
