@@ -453,7 +453,7 @@ bool AcquireVideo()
             started = SDL_InitSubSystem(SDL_INIT_VIDEO);
         }
         if (started != 0) {
-            SetError(std::string("no display (") + SDL_GetError() + ")");
+            SetError(std::string("SDL's video start-up failed: ") + SDL_GetError());
             return false;
         }
         // Without a display SDL falls back to drivers that show nothing (its off-screen one
