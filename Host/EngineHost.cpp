@@ -49,6 +49,7 @@
 #include "graphics/GraphicsEngine.h"
 #include "graphics/GraphicsEngineSettings.h"
 #include "graphics/RenderDevice.h"
+#include "network/Socket.h"
 #include "world/Region.h"
 #include "world/RegionLoader.h"
 #include "world/StatisticsWidget.h"
@@ -58,6 +59,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -65,6 +67,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace SampleHost {
@@ -223,7 +226,20 @@ void DrawFrame(GAME::Engine& engine, HostView* view = nullptr, FlightCamera* cam
 
 } // namespace
 
-int Run(const std::filesystem::path& folder, const HostOptions& options, HostOutput& out)
+// Whether a session could be hosted on the port now, on every address: a socket of the network's
+// own is bound there and closed again. False with the reason (another program holds the port, say).
+bool CanListen(int port, std::string& why)
+{
+    GAME::Socket probe;
+    if (probe.Listen(nullptr, port, 1))
+        return true;
+    why = probe.GetListenError();
+    if (why.empty())
+        why = "the network gave no reason";
+    return false;
+}
+
+int Run(const std::filesystem::path& folder, const HostOptions& options, HostOutput& out, HostLogSink& lines)
 {
     const int frames = options.frames;
     out.Printf("EngineHost: run folder %s (game data, world, user's settings, log.html; the paths "
@@ -247,7 +263,7 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     files.AddSource(GAME::FileSystem::PARTITION_1, folder.string().c_str(), false, false, false);
 
     HostWindow window(out); // outlives the engine, which draws into it
-    HostEngine engine(out);
+    HostEngine engine(out, lines);
     GAME::gEngine = &engine; // from here on the library's log lines are the engine's
     window.Open(options.window, GAME::GraphicsEngine::defaultWidth, GAME::GraphicsEngine::defaultHeight);
     const std::string base = folder.string() + "/";
@@ -433,6 +449,8 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     int holds = 0;
     double heldMs = 0.0;
     std::vector<GAME::StatisticsWidget::Entry> lastStatistics;
+    // Each flight frame's time and the path's time at it, for the longest against the median.
+    std::vector<std::pair<double, float>> frameTimes;
     bool flown = false;     // to the path's end, not cut short through the window
     float drawnUpTo = 0.0f; // the path's time of the last frame drawn
     const auto start = std::chrono::steady_clock::now();
@@ -462,7 +480,9 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
         const auto frameEnd = std::chrono::steady_clock::now();
         totalGameTime += engine.GetUpdateTime();
 
-        second.Add(std::chrono::duration<double, std::milli>(frameEnd - frameStart).count());
+        const double frameMs = std::chrono::duration<double, std::milli>(frameEnd - frameStart).count();
+        second.Add(frameMs);
+        frameTimes.emplace_back(frameMs, flightTime);
         for (int i = 0; i < world->GetNumRegions(); ++i) {
             const bool now = IsResident(world->GetRegion(i));
             if (now != resident[static_cast<size_t>(i)]) {
@@ -545,6 +565,20 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
                 holds, heldMs);
         out.Printf("  game time           %d ms", totalGameTime);
     }
+    if (!frameTimes.empty()) {
+        // The flight's frames come after the loading: the longest of them is what the eye meets.
+        const auto longest = *std::max_element(frameTimes.begin(), frameTimes.end());
+        std::vector<double> sorted;
+        for (const auto& [ms, at] : frameTimes)
+            sorted.push_back(ms);
+        std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2),
+                         sorted.end());
+        const double median = sorted[sorted.size() / 2];
+        out.Printf("  frame times         median %.1f ms, longest %.1f ms (%.1f times the median, at %.0f ms "
+                   "of path)",
+                   median, longest.first, median > 0.0 ? longest.first / median : 0.0,
+                   longest.second * 1000.0);
+    }
     out.Printf("  engine frames       %u since start-up: %u while the first view's levels loaded, %d in the "
                "flight",
                engine.GetFrameCount(), loadingFrames, flightFrames);
@@ -609,8 +643,8 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     out.Printf("EngineHost: shutting down");
     window.Detach(engine);
     engine.Shutdown();
-    out.Printf("\nEngineHost: done; %u log lines (%u warnings, %u notices)", engine.GetLineCount(),
-               engine.GetWarningCount(), engine.GetImportantCount());
+    out.Printf("\nEngineHost: done; %u log lines (%u warnings, %u notices)", lines.GetLineCount(),
+               lines.GetWarningCount(), lines.GetImportantCount());
     out.Printf("  log file            log.html");
     out.Printf("  user settings       %s", DataKit::SampleGameData::userSettingsName);
     return 0;
@@ -630,22 +664,34 @@ int main(int argc, char** argv)
         std::fputs(SampleHost::HostUsage().c_str(), stdout);
         return 0;
     }
+    SampleHost::HostOutput output;
+    // The library's lines while no engine exists (the port's check, the sample data's writers, the
+    // device modules' unloading) are printed and kept as the engine's are.
+    SampleHost::HostLogSink sink(output);
+    GAME::LogSink* const previousSink = GAME::SetProcessLogSink(&sink);
+    // A server that cannot have its port says so now, before anything is made: the session itself
+    // opens only once the world is loaded, some seconds on.
+    if (options.network.role == SampleHost::NetworkOptions::ROLE_SERVER) {
+        std::string why;
+        if (!SampleHost::CanListen(options.network.port, why)) {
+            output.Errorf("EngineHost: cannot host a session on port %d (%s)", options.network.port,
+                          why.c_str());
+            GAME::SetProcessLogSink(previousSink);
+            return 1;
+        }
+    }
     std::filesystem::path folder = options.folder;
     std::error_code error;
     std::filesystem::create_directories(folder, error);
     if (!error)
         folder = std::filesystem::absolute(folder, error).lexically_normal();
     if (error) {
-        std::fprintf(stderr, "EngineHost: cannot make the run folder %s: %s\n", options.folder.c_str(),
-                     error.message().c_str());
+        output.Errorf("EngineHost: cannot make the run folder %s: %s", options.folder.c_str(),
+                      error.message().c_str());
+        GAME::SetProcessLogSink(previousSink);
         return 1;
     }
-    SampleHost::HostOutput output;
-    // The library's lines while no engine exists (the sample data's writers, the device modules'
-    // unloading) are printed and kept as the engine's are.
-    SampleHost::HostLogSink sink(output);
-    GAME::LogSink* const previousSink = GAME::SetProcessLogSink(&sink);
-    int result = SampleHost::Run(folder, options, output);
+    int result = SampleHost::Run(folder, options, output, sink);
     GAME::RenderDevice::UnloadLibraries();
     GAME::SetProcessLogSink(previousSink);
     // The last lines are in: the log's document ends here.

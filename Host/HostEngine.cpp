@@ -96,12 +96,7 @@ void HostEngine::Log(GAME::LogPriority priority, const char* format, ...) const
 
 void HostEngine::Print(GAME::LogPriority priority, unsigned int category, const std::string& text) const
 {
-    ++m_lines;
-    if (priority == GAME::LOG_PRIORITY_WARNING)
-        ++m_warnings;
-    else if (priority == GAME::LOG_PRIORITY_IMPORTANT)
-        ++m_important;
-    PrintLogLine(m_output, priority, category, text);
+    m_lines.Write(priority, category, text.c_str());
     // The library's notice of a level loaded on the main thread, explained the first time.
     const bool forced = text.find("Forcing load of level") != std::string::npos;
     if (forced && text.find("render data") == std::string::npos)
@@ -114,6 +109,11 @@ void HostEngine::Print(GAME::LogPriority priority, unsigned int category, const 
 
 void HostLogSink::Write(int priority, unsigned int category, const char* text)
 {
+    ++m_lines;
+    if (priority == GAME::LOG_PRIORITY_WARNING)
+        ++m_warnings;
+    else if (priority == GAME::LOG_PRIORITY_IMPORTANT)
+        ++m_important;
     PrintLogLine(m_output, static_cast<GAME::LogPriority>(priority), category, text ? text : "");
 }
 

@@ -2,7 +2,8 @@
 // printed with its priority and category through the host's output, which also appends it to the
 // engine's HTML log file once start-up has opened it (see HostOutput.h); the statistics panel's
 // colour codes ("^g") are taken out, and the first "Forcing load of level" notice is explained.
-// HostLogSink prints the library's lines the same way while no engine exists.
+// HostLogSink prints and counts the library's lines, the engine's among them (HostEngine hands
+// its lines to it), so that the counts the host reports are of the lines as they were marked.
 #pragma once
 
 #include "HostOutput.h"
@@ -15,11 +16,13 @@
 
 namespace SampleHost {
 
+class HostLogSink;
+
 class HostEngine : public GAME::Engine
 {
 public:
-    // output must outlive the engine: the destructor's shut-down still logs.
-    explicit HostEngine(HostOutput& output) : m_output(output) {}
+    // output and lines must outlive the engine: the destructor's shut-down still logs.
+    HostEngine(HostOutput& output, HostLogSink& lines) : m_output(output), m_lines(lines) {}
     // Shut down while the overrides below can still take the engine threads' last lines.
     ~HostEngine() override { Shutdown(); }
 
@@ -33,10 +36,6 @@ public:
     void Log(GAME::LogPriority priority, const char* format, ...) const override
         __attribute__((format(printf, 3, 4)));
 
-    // Lines logged so far, and those of priority 1 and 2.
-    unsigned int GetLineCount() const { return m_lines.load(); }
-    unsigned int GetWarningCount() const { return m_warnings.load(); }
-    unsigned int GetImportantCount() const { return m_important.load(); }
     // Levels the main thread loaded itself (the library's "Forcing load of level" notices, render
     // data alone not counted): the others came from their regions' Level Loading Threads.
     unsigned int GetForcedLevelLoadCount() const { return m_forcedLevelLoads.load(); }
@@ -45,23 +44,31 @@ private:
     void Print(GAME::LogPriority priority, unsigned int category, const std::string& text) const;
 
     HostOutput& m_output;
-    mutable std::atomic<unsigned int> m_lines{0};
-    mutable std::atomic<unsigned int> m_warnings{0};
-    mutable std::atomic<unsigned int> m_important{0};
+    HostLogSink& m_lines;
     mutable std::atomic<bool> m_forcedLoadExplained{false};
     mutable std::atomic<unsigned int> m_forcedLevelLoads{0};
 };
 
-// The process-wide sink (GAME::SetProcessLogSink) for the library's lines before the host's engine
-// exists and after it is gone. Any thread.
+// Prints each library line as "  log <marker> [category] text": info for priority 0, warn for 1,
+// NOTE for 2 (warnings and notices marked in the log file too), and counts it by the same
+// priority. The process-wide sink (GAME::SetProcessLogSink) for the library's lines before the
+// host's engine exists and after it is gone, and where the engine's lines go. Any thread.
 class HostLogSink : public GAME::LogSink
 {
 public:
     explicit HostLogSink(HostOutput& output) : m_output(output) {}
     void Write(int priority, unsigned int category, const char* text) override;
 
+    // Lines printed so far, and those of priority 1 and 2.
+    unsigned int GetLineCount() const { return m_lines.load(); }
+    unsigned int GetWarningCount() const { return m_warnings.load(); }
+    unsigned int GetImportantCount() const { return m_important.load(); }
+
 private:
     HostOutput& m_output;
+    std::atomic<unsigned int> m_lines{0};
+    std::atomic<unsigned int> m_warnings{0};
+    std::atomic<unsigned int> m_important{0};
 };
 
 } // namespace SampleHost

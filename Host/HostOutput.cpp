@@ -1,6 +1,7 @@
 #include "HostOutput.h"
 
 #include "core/Log.h"
+#include "world/Engine.h"
 
 #include <cstdarg>
 
@@ -103,43 +104,14 @@ bool HostOutput::IsLogFileOpen() const
     return m_file != nullptr;
 }
 
-std::string HostOutput::EscapeHtml(const std::string& text)
-{
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        default:
-            out += static_cast<unsigned char>(c) < 0x20 && c != '\t' ? '?' : c;
-        }
-    }
-    return out;
-}
-
 void HostOutput::WriteRow(Style style, const std::string& line)
 {
-    const std::string row = EscapeHtml(line);
-    int written = 0;
-    if (style == STYLE_WARNING)
-        written = std::fprintf(m_file, "<font color=\"#c05000\">%s</font>\n", row.c_str());
-    else if (style == STYLE_IMPORTANT)
-        written = std::fprintf(m_file, "<b>%s</b>\n", row.c_str());
-    else
-        written = std::fprintf(m_file, "%s\n", row.c_str());
+    const GAME::LogPriority priority = style == STYLE_WARNING     ? GAME::LOG_PRIORITY_WARNING
+                                       : style == STYLE_IMPORTANT ? GAME::LOG_PRIORITY_IMPORTANT
+                                                                  : GAME::LOG_PRIORITY_INFO;
     // Flushed row by row: the log is read most when a run ended badly.
-    if (written < 0 || std::fflush(m_file) != 0)
+    if (std::fputs(GAME::Engine::FormatLogFileRow(priority, line).c_str(), m_file) < 0 ||
+        std::fflush(m_file) != 0)
         m_writeFailed = true;
 }
 

@@ -5,9 +5,12 @@
 // The engine owns the log file's start: Initialize opens the log path, writes the HTML header,
 // flushes it and writes nothing more; its Shutdown closes its stream. The host appends the lines
 // through a stream of its own, opened for appending once Initialize has returned (OpenLogFile):
-// the lines printed before then are kept and go in first, below the header. Each line is one row
-// of a preformatted block, escaped, warnings and notices marked; CloseLogFile ends the block and
-// the document. A line that ends in a line feed of its own is one row, never an empty one.
+// the lines printed before then are kept and go in first, below the header, and the lines printed
+// after the engine's Shutdown go in too (the engine's own WriteLogFileLine, which ends the file at
+// Shutdown, is for hosts whose log ends with their engine). Each line is one row of a
+// preformatted block, as the engine formats its rows (Engine::FormatLogFileRow), warnings and
+// notices marked; CloseLogFile ends the block and the document. A line that ends in a line feed
+// of its own is one row, never an empty one.
 //
 // Threads: any thread may print (the library logs from its loader threads); one lock keeps the
 // order of standard output and of the file the same. Opening and closing are main-thread calls.
@@ -52,9 +55,6 @@ public:
     // Ends the document and closes the file; false when a write failed. Later lines are printed only.
     bool CloseLogFile();
     bool IsLogFileOpen() const;
-
-    // The text with &, <, > and " as entities and control characters as '?'.
-    static std::string EscapeHtml(const std::string& text);
 
 private:
     // Each line of the text to the stream and the log.

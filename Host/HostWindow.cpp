@@ -3,6 +3,7 @@
 #include "HostOutput.h"
 
 #include "graphics/InputDevice.h"
+#include "platform/WindowSystem.h"
 #include "world/Engine.h"
 
 #include <cstdint>
@@ -18,10 +19,16 @@ void HostWindow::Open(bool wanted, int width, int height)
 {
     if (!wanted)
         return;
+    // Said once, here: without a display the window layer is not asked for a window at all.
+    if (!GAME::Platform::HasDisplay()) {
+        m_out.Printf("EngineHost: --window, but there is no display (%s); running headless",
+                     GAME::Platform::GetWindowSystemError().c_str());
+        return;
+    }
     m_open =
         m_window.Initialize("Marrow Deep sample host", width, height, nullptr, GAME::Window::STYLE_FIXED);
     if (!m_open)
-        m_out.Print("EngineHost: no window could be opened (no display?); running headless");
+        m_out.Print("EngineHost: no window could be opened on the display; running headless");
 }
 
 void HostWindow::Attach(GAME::Engine& engine)

@@ -7,7 +7,8 @@
 #                              headers as "datakit/ArzWriter.h"
 #   bin/EngineHost             the sample host
 #   lib/cmake/Engine/          the package for find_package(Engine CONFIG): Engine::Engine and
-#                              Engine::datakit
+#                              Engine::datakit (the build folder holds the same package for its
+#                              own build: EngineConfig.cmake, EngineTargets.cmake)
 #   lib/pkgconfig/engine.pc    the same library for pkg-config
 
 include(CMakePackageConfigHelpers)
@@ -63,8 +64,16 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/Engine/
   FILES_MATCHING PATTERN "*.h")
 
 if(TARGET datakit)
-  engine_link_files(datakit_install_libs ${DATAKIT_PRIVATE_LIBS})
-  target_link_libraries(datakit PRIVATE "$<INSTALL_INTERFACE:${datakit_install_libs}>")
+  # Compiled with what its libraries ask of their users, linked by their files.
+  foreach(lib ${DATAKIT_PRIVATE_LIBS})
+    if(TARGET ${lib})
+      target_include_directories(datakit SYSTEM PRIVATE $<TARGET_PROPERTY:${lib},INTERFACE_INCLUDE_DIRECTORIES>)
+      target_compile_definitions(datakit PRIVATE $<TARGET_PROPERTY:${lib},INTERFACE_COMPILE_DEFINITIONS>)
+      target_compile_options(datakit PRIVATE $<TARGET_PROPERTY:${lib},INTERFACE_COMPILE_OPTIONS>)
+    endif()
+  endforeach()
+  engine_link_files(datakit_link_files ${DATAKIT_PRIVATE_LIBS})
+  target_link_libraries(datakit PRIVATE ${datakit_link_files})
   install(TARGETS datakit EXPORT EngineTargets
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/tools/datakit
@@ -94,8 +103,10 @@ if(TARGET EngineHost)
   install(TARGETS EngineHost RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 
-# The CMake package.
+# The CMake package, installed, and in the build folder for find_package(Engine) pointed there
+# (the targets of the build tree: its libEngine.so, the headers in the source tree).
 install(EXPORT EngineTargets NAMESPACE Engine:: DESTINATION ${ENGINE_CMAKE_DIR})
+export(EXPORT EngineTargets NAMESPACE Engine:: FILE ${PROJECT_BINARY_DIR}/EngineTargets.cmake)
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/EngineConfig.cmake.in
   ${PROJECT_BINARY_DIR}/EngineConfig.cmake
   INSTALL_DESTINATION ${ENGINE_CMAKE_DIR})

@@ -1,6 +1,7 @@
 #include "platform/SdlSystem.h"
 
 #include "platform/FatalError.h"
+#include "platform/QuietStandardError.h"
 
 #include <SDL.h>
 
@@ -443,8 +444,16 @@ bool AcquireVideo()
     if (!hub.videoStarted) {
         // The process keeps its own handling of SIGINT and SIGTERM.
         SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-        if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
-            SetError(std::string("no display (") + SDL_GetError() + ")");
+        // SDL tries each of its video drivers in turn, and the system libraries of those that find
+        // nothing say so on standard error (Wayland's, without XDG_RUNTIME_DIR): the caller hears
+        // of a missing display from us, with SDL's reason.
+        int started = 0;
+        {
+            QuietStandardError quiet;
+            started = SDL_InitSubSystem(SDL_INIT_VIDEO);
+        }
+        if (started != 0) {
+            SetError(std::string("SDL's video start-up failed: ") + SDL_GetError());
             return false;
         }
         // Without a display SDL falls back to drivers that show nothing (its off-screen one

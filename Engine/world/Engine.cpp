@@ -289,6 +289,10 @@ void Engine::Initialize(void* window, const GraphicsEngineSettings& settings, bo
 
 void Engine::OpenLogFile()
 {
+    CriticalSectionLock lock(m_logFileLock);
+    m_logFileTried = true;
+    std::vector<std::pair<LogPriority, std::string>> kept;
+    kept.swap(m_keptLogFileLines);
     if (m_logPath.empty())
         return;
     // A log left read-only by an earlier run must not stop this one: the file at the log path,
@@ -313,7 +317,63 @@ void Engine::OpenLogFile()
     std::fprintf(m_logFile, "Version: %s<br>\n",
                  LocalizationManager::ToChar(std::u16string(GetVersion())).c_str());
     std::fputs("<hr><p>\n", m_logFile);
+    for (const auto& [priority, line] : kept)
+        WriteLogFileRow(priority, line);
     std::fflush(m_logFile);
+}
+
+void Engine::WriteLogFileLine(LogPriority priority, const std::string& line) const
+{
+    CriticalSectionLock lock(m_logFileLock);
+    if (m_logFile) {
+        WriteLogFileRow(priority, line);
+        std::fflush(m_logFile);
+    } else if (!m_logFileTried && m_keptLogFileLines.size() < maxKeptLogFileLines) {
+        m_keptLogFileLines.emplace_back(priority, line);
+    }
+}
+
+void Engine::WriteLogFileRow(LogPriority priority, const std::string& line) const
+{
+    if (!m_logFileBlock) {
+        std::fputs("<pre>\n", m_logFile);
+        m_logFileBlock = true;
+    }
+    std::fputs(FormatLogFileRow(priority, line).c_str(), m_logFile);
+}
+
+std::string Engine::FormatLogFileRow(LogPriority priority, const std::string& line)
+{
+    std::string row;
+    row.reserve(line.size() + 32);
+    if (priority == LOG_PRIORITY_WARNING)
+        row += "<font color=\"#c05000\">";
+    else if (priority == LOG_PRIORITY_IMPORTANT)
+        row += "<b>";
+    for (const char c : line) {
+        switch (c) {
+        case '&':
+            row += "&amp;";
+            break;
+        case '<':
+            row += "&lt;";
+            break;
+        case '>':
+            row += "&gt;";
+            break;
+        case '"':
+            row += "&quot;";
+            break;
+        default:
+            row += static_cast<unsigned char>(c) < 0x20 && c != '\t' ? '?' : c;
+        }
+    }
+    if (priority == LOG_PRIORITY_WARNING)
+        row += "</font>";
+    else if (priority == LOG_PRIORITY_IMPORTANT)
+        row += "</b>";
+    row += '\n';
+    return row;
 }
 
 void Engine::FatalError()
@@ -405,9 +465,15 @@ void Engine::Shutdown()
     delete m_database;
     m_database = nullptr;
 
-    if (m_logFile) {
-        std::fclose(m_logFile);
-        m_logFile = nullptr;
+    {
+        CriticalSectionLock lock(m_logFileLock);
+        if (m_logFile) {
+            if (m_logFileBlock)
+                std::fputs("</pre>\n</font>\n</html>\n", m_logFile);
+            std::fclose(m_logFile);
+            m_logFile = nullptr;
+        }
+        m_logFileBlock = false;
     }
     m_mapChunkCallbacks.Clear();
 }

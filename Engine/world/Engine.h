@@ -32,6 +32,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace GAME {
@@ -98,7 +99,8 @@ public:
                             FileSystem* fileSystem);
     virtual bool IsEditorMode() const { return m_editorMode; }
     virtual bool IsPSEditorMode() const { return m_psEditorMode; }
-    // The library's bodies are empty: the host's overrides are the log sink. They are called from
+    // The library's bodies are empty: the host's overrides are the log sink (an override puts its
+    // lines in the HTML log file through WriteLogFileLine, below). They are called from
     // the engine's threads until Shutdown, so an override that uses members of its own class has
     // that class's destructor call Shutdown (~Engine runs after those members are gone).
     virtual void Log(LogPriority priority, unsigned int category, const char* format, ...) const
@@ -136,6 +138,21 @@ public:
     void DisableLog() { m_logEnabled = false; }
     bool IsLogEnabled() const { return m_logEnabled; }
     bool IsLogFileOpen() const { return m_logFile != nullptr; }
+
+    // ---- the HTML log file ----
+    // Initialize opens it at the log path and writes its header; the library writes nothing more
+    // of its own, for where lines go is the host's choice. An override of Log that wants its lines
+    // in the file hands each line it prints to WriteLogFileLine: it becomes a row of the file's
+    // preformatted block (FormatLogFileRow), written and flushed at once. Lines handed in before
+    // Initialize opened the file (the options read before start-up, say) are kept, up to
+    // maxKeptLogFileLines, and go in first; without a file, and after Shutdown, a line goes
+    // nowhere. Shutdown ends the block and the document before it closes the file, once a row
+    // was written. Any thread.
+    static constexpr size_t maxKeptLogFileLines = 1000;
+    void WriteLogFileLine(LogPriority priority, const std::string& line) const;
+    // A line as a row of the log file: &, <, > and " as entities, control characters but tabs as
+    // '?', a warning in colour and an important line in bold; the row ends in a line feed.
+    static std::string FormatLogFileRow(LogPriority priority, const std::string& line);
 
     // ---- options and databases ----
     // Made on the first call: the defaults file, then the user's settings file.
@@ -312,7 +329,10 @@ private:
     void FatalError();
     bool LoadMainDatabase();
     bool LoadDatabase(const char* name);
+    // Opens the log file, writes its header and the lines kept for it.
     void OpenLogFile();
+    // Under m_logFileLock, with the file open: the row, after the block's start if it is the first.
+    void WriteLogFileRow(LogPriority priority, const std::string& line) const;
     void UpdateForcedEntities();
     void UpdateClientEntities(int host);
     void DestroySingletons();
@@ -344,6 +364,12 @@ private:
     PathMeshErrorBuffer* m_pathMeshErrorBuffer = nullptr;
     ResourceLoader* m_resourceLoader = nullptr;
     std::FILE* m_logFile = nullptr;
+    // Rows of the host's lines: the lock, whether the block is open, the lines kept until the file
+    // opens and whether Initialize has tried to open it.
+    mutable CriticalSection m_logFileLock;
+    mutable bool m_logFileBlock = false;
+    mutable std::vector<std::pair<LogPriority, std::string>> m_keptLogFileLines;
+    bool m_logFileTried = false;
     std::string m_savePath;
     std::vector<std::string> m_logCategoryNames;
     CriticalSection m_logCategoryLock;

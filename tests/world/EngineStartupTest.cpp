@@ -232,7 +232,9 @@ TEST_F(EngineTest, EachOptionalSubsystemFailsOnItsOwnAndAnUnopenableLogIsNoError
     EXPECT_EQ(e.GetFrameCount(), 2u);
 }
 
-TEST_F(EngineTest, ALogLeftReadOnlyAtTheLogPathIsMadeWritableAndStartedAfresh)
+// A log left read-only is made writable and started afresh; the lines a host hands the engine
+// become its rows, those from before start-up first (up to the limit), and nothing after shut-down.
+TEST_F(EngineTest, TheLogFileIsStartedAfreshAndHoldsTheLinesTheHostHandsIt)
 {
     GAME::Test::TestEngine& e = Make();
     const std::string path = dir.File("logs/last run.html");
@@ -243,13 +245,29 @@ TEST_F(EngineTest, ALogLeftReadOnlyAtTheLogPathIsMadeWritableAndStartedAfresh)
     }
     ASSERT_TRUE(Platform::SetFileReadOnly(path, true));
     e.SetLogPath(path);
+    std::string expected;
+    for (size_t i = 0; i < Engine::maxKeptLogFileLines + 5; ++i) {
+        e.WriteLogFileLine(LOG_PRIORITY_INFO, "before start-up " + std::to_string(i));
+        if (i < Engine::maxKeptLogFileLines)
+            expected += "before start-up " + std::to_string(i) + "\n";
+    }
     e.Initialize(nullptr, settings, false, false, &files);
     EXPECT_TRUE(e.IsLogFileOpen());
     EXPECT_FALSE(Platform::IsFileReadOnly(path));
+    e.WriteLogFileLine(LOG_PRIORITY_WARNING, "a <warning> & \"its\"\tcause\x01\n");
+    e.WriteLogFileLine(LOG_PRIORITY_IMPORTANT, "a notice");
     e.Shutdown();
+    e.WriteLogFileLine(LOG_PRIORITY_INFO, "after shut-down");
+    expected += "<font color=\"#c05000\">a &lt;warning&gt; &amp; &quot;its&quot;\tcause?\?</font>\n"
+                "<b>a notice</b>\n"
+                "</pre>\n</font>\n</html>\n";
+
     const std::string text = ReadFile(path);
     EXPECT_EQ(text.rfind("<html>\n", 0), 0u) << text;
     EXPECT_EQ(text.find("earlier run"), std::string::npos);
+    const size_t block = text.find("<hr><p>\n<pre>\n");
+    ASSERT_NE(block, std::string::npos) << text;
+    EXPECT_EQ(text.substr(block + std::string("<hr><p>\n<pre>\n").size()), expected);
 }
 
 // An object that notes, when it is deleted, whether the unique-id map it would leave still exists.

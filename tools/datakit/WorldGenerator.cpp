@@ -1083,7 +1083,7 @@ bool WorldGenerator::BuildLevels()
             entities[index].push_back(entity);
         }
         if (left > 0)
-            GAME::LogPrintf(3, "WorldGenerator: %u of %u props found no free spot in %s", left, scattered,
+            GAME::LogPrintf(0, "WorldGenerator: %u of %u props found no free spot in %s", left, scattered,
                             info.name.c_str());
         info.entities -= left;
         // The placements are written by record like the rest: the level image names only records.
