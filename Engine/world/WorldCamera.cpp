@@ -128,8 +128,10 @@ void WorldCamera::Update()
     CarryInto(*region, at);
     Vec3 view = KeepOnTargetSide(*region, at, CalculateViewPosition(target).GetRegionPosition());
 
-    if (m_acceleration != 0.0f) {
-        const Vec3 current = m_regionCamera.GetCoords().origin;
+    // A camera left across a doorway's plane from its target (carried through the doorway a
+    // frame after it) does not glide from there: that way lies through the doorway's frame.
+    const Vec3 current = m_regionCamera.GetCoords().origin;
+    if (m_acceleration != 0.0f && KeepOnTargetSide(*region, at, current) == current) {
         const Vec3 d = view - current;
         const float distance = d.Length();
         if (distance > 0.0f && distance < maxSmoothedDistance)

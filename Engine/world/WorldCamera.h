@@ -13,10 +13,11 @@
 // plain border by the regions' offsets, whichever carries the target's last place nearest its new
 // one. The view is drawn from the target's region, so near a doorway of that region (the target
 // within doorwayReach of it, in front of its plane) the camera never stands across the doorway's
-// plane from its target: its place, and where it glides to, are drawn in along the line to the
-// target until they are in front of the plane (see doorwayMargin). A camera kept far behind its
-// target is drawn in by that at a doorway; one that wants to pass a doorway without that cut comes
-// in close as its target reaches the plane.
+// plane from its target: its place is drawn in along the line to the target until it is in front
+// of the plane (see doorwayMargin), and a camera left across the plane (carried through the doorway
+// a frame after its target) goes to its place at once instead of gliding through the doorway's
+// frame. A camera kept far behind its target is drawn in by that at a doorway; one that wants to
+// pass a doorway without that cut comes in close as its target reaches the plane.
 //
 // Main thread only. Owns its render camera and zoom timer; knows no region beyond the frame (the
 // target gives the region each time).

@@ -162,13 +162,28 @@ TEST_F(WorldCameraTest, ThroughADoorwayTheCameraGoesTheWayItsTargetWentAndKeepsT
     ASSERT_TRUE(Near(camera.GetRegionCamera().GetCoords().origin, Vec3(0, 1, 5)));
 
     // Half a unit past the doorway, in the cave. Carried through the doorway the camera stands 5
-    // units out of it (by the regions' offsets it would be 256 units off and jump); half the way to
-    // its place in the cave (in front of the doorway, 3 units along the cave's +z) would still be
-    // outside, so it comes in along the line to the target to a quarter unit inside.
+    // units out of it, across the doorway's plane from its target: it does not glide from there
+    // (through the doorway's frame) but goes to its place in the cave, 3 units along the cave's +z.
     camera.target = WorldVec3(cave, Vec3(0, 1, 0.5f));
     camera.Update();
     EXPECT_EQ(camera.GetCoords().GetRegion(), cave);
-    EXPECT_TRUE(Near(camera.GetRegionCamera().GetCoords().origin, Vec3(0, 1, 0.25f)));
+    EXPECT_TRUE(Near(camera.GetRegionCamera().GetCoords().origin, Vec3(0, 1, 3.5f)));
+
+    // A camera already through the doorway (its target more than 11 units from it, so free to
+    // stand anywhere) is carried through with its target and glides on from where it really is:
+    // from 1 unit inside the cave half the way to its place, drawn in to a quarter unit inside (by
+    // the regions' offsets it would be 256 units off and jump there).
+    camera.SetAcceleration(0.0f);
+    camera.SetCameraDistance(13.0f);
+    camera.SetCameraYaw(3.14159265f);
+    camera.target = WorldVec3(a, Vec3(0, 1, 12));
+    camera.Update();
+    ASSERT_TRUE(Near(camera.GetRegionCamera().GetCoords().origin, Vec3(0, 1, -1)));
+    camera.SetAcceleration(0.5f);
+    camera.target = WorldVec3(cave, Vec3(0, 1, 0.5f));
+    camera.Update();
+    EXPECT_TRUE(Near(camera.GetRegionCamera().GetCoords().origin, Vec3(0, 1, 0.625f)));
+    camera.SetCameraDistance(3.0f);
 
     // Its place itself is kept on the target's side: looking back out of the doorway from 3 units
     // in front of the target, the camera stops a quarter unit inside, or half the target's own
