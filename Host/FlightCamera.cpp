@@ -1,5 +1,6 @@
 #include "FlightCamera.h"
 
+#include "core/OBBox.h"
 #include "datakit/WorldGenerator.h"
 #include "world/Portal.h"
 #include "world/Region.h"
@@ -21,14 +22,22 @@ constexpr float cameraNearPlane = 0.5f;
 // Each frame the camera covers half the way to its place.
 constexpr float glide = 0.5f;
 // Near a doorway the camera comes in: this close within doorwayNear units of the doorway's choke
-// point, its whole distance from doorwayFar on. The flight passes a doorway in a step to a few
-// units past it, more than the camera trails its target by there.
+// point, its whole distance from doorwayFar on.
 constexpr float doorwayDistance = 8.0f;
 constexpr float doorwayNear = 8.0f;
 constexpr float doorwayFar = 24.0f;
-// Within doorwayFar the camera keeps at least doorwayMargin before the doorway's plane when its
-// target moves away from the doorway, coming no closer to the target than closestDistance.
-constexpr float doorwayMargin = 1.0f;
+// The view is drawn from the target's region, so the camera must be on the target's side of a
+// doorway the target passes (the world camera draws it in when it is not). The flight passes a
+// doorway as a player walks through it, so the camera comes in as the target nears the doorway's
+// plane, in step with the target's own distance from it, and passes the plane with its target, in
+// the opening: its distance from the target is at most doorwayLead times the target's distance
+// from the opening (off the plane, and outside the opening along it) over the share of the
+// camera's direction that points off the plane. Before the doorway it stands half as far again off
+// the plane as its target, past it half as far; the picture stays whole, for the opening fills the
+// view on either side as they pass it. From doorwayNear units of the doorway on, this gives way as
+// the whole distance comes back.
+constexpr float doorwayLead = 0.5f;
+// In a cave the walls bring the camera no closer to its target than this (a doorway does).
 constexpr float closestDistance = 0.5f;
 // In a cave the camera keeps this far inside its walls and under their top.
 constexpr float caveMargin = 1.0f;
@@ -101,16 +110,21 @@ float FlightCamera::DistanceNearDoorways(const GAME::Region* region, const GAME:
         if (reach >= doorwayFar)
             continue;
         const float t = std::clamp((reach - doorwayNear) / (doorwayFar - doorwayNear), 0.0f, 1.0f);
-        distance = std::min(distance,
-                            doorwayDistance + (cameraDistance - doorwayDistance) * t * t * (3.0f - 2.0f * t));
-        // A camera behind the doorway's plane would be across it from its target: drawn from the
-        // target's region it would see that region cut at the doorway and the region it stands in
-        // composited over it. It stays on the target's side instead.
+        const float farther = t * t * (3.0f - 2.0f * t);
+        distance = std::min(distance, doorwayDistance + (cameraDistance - doorwayDistance) * farther);
         const GAME::Plane plane = portal->GetPlane();
+        const float toward = std::fabs(GAME::Vec3::Dot(plane.normal, away));
+        if (!(toward > 1e-3f))
+            continue;
+        // How far the target's foot on the doorway's plane lies outside the opening's box.
         const float ahead = plane.GetDistance(target);
-        const float toward = GAME::Vec3::Dot(plane.normal, away);
-        if (ahead > 0.0f && toward < 0.0f)
-            distance = std::min(distance, std::max(closestDistance, (ahead - doorwayMargin) / -toward));
+        const GAME::OBBox& box = portal->GetRegionBoundingBox();
+        const GAME::Vec3 foot = box.coords.Inverse().TransformPoint(target - plane.normal * ahead);
+        const GAME::Vec3 outside(std::max(std::fabs(foot.x) - box.extents.x, 0.0f),
+                                 std::max(std::fabs(foot.y) - box.extents.y, 0.0f),
+                                 std::max(std::fabs(foot.z) - box.extents.z, 0.0f));
+        distance = std::min(distance, doorwayLead * (std::fabs(ahead) + outside.Length()) / toward +
+                                          cameraDistance * farther);
     }
     return distance;
 }

@@ -1,8 +1,9 @@
 // The sample host's camera: the engine's world camera following a target that moves along the
 // generated world's scripted flight. The camera keeps behind and above the target, gliding toward
-// its place from frame to frame and jumping where the flight does. Near a doorway it comes in
-// closer and stays on its target's side of the doorway: the view is drawn from the target's
-// region, which a camera left behind the doorway would see cut at it. In a cave it keeps inside
+// its place from frame to frame and jumping where frames lie far apart. Near a doorway it comes in
+// closer, and as its target walks through a doorway it comes in to the target and passes the
+// doorway's plane with it, in the opening: the view is drawn from the target's region, which a
+// camera left across the doorway from its target would see cut at it. In a cave it keeps inside
 // the walls and under their top. Main thread only.
 #pragma once
 

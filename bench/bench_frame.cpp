@@ -15,13 +15,13 @@
 // blade texture, the props in view as instanced boxes, the walkers', crates' and doorways' meshes
 // instanced, and the water (lakes and rivers) blended over them, each program mixing in the
 // world's fog itself; in a cave a clear to black, the cave's walls, props and walkers lit by its
-// lights. Near a doorway it draws the cross-fade between the field and the cave as the portal
-// renderer does: the regions it draws that frame (the camera's, and those behind the portals it
-// sees, one portal deep), taken from the engine with their placement and weight (the transparency
-// manager's fades), each with the camera carried through the portal and cut behind the portal it
-// is seen back through, in the renderer's order; a region the renderer composites is drawn aside
-// and weighed over what is there by its fade and the inverse transparency mask, the portals it
-// shows keeping what lies under them (a region that would keep all of it is not drawn). Lights and
+// lights. Near a doorway it draws the regions as the portal renderer does: the regions it draws
+// that frame (the camera's, and those behind the portals it sees, one portal deep), taken from the
+// engine with their placement and weight (the transparency manager's fades), each with the camera
+// carried through the portal and cut behind the portal it is seen back through, in the renderer's
+// order; a region the renderer composites is drawn aside and weighed over what is there by its fade
+// and the inverse transparency mask, the portals it shows keeping what lies under them (a region
+// that would keep all of it is not drawn). Lights and
 // textures are the world's: its sun and ambient light of the frame, the same layer, blade, rock,
 // sky and mask textures. Left out: the fires' particles and the lakes' shore waves (a few hundred
 // pixels), the water's rippling normal map and the walkers' walk (they stand in their bind pose
@@ -149,9 +149,9 @@ const char* const kHelp =
     "its layers in one shader, the grass the terrain places as far as the terrain draws it, with the\n"
     "same blade texture, the props in view as instanced boxes, the walkers', crates' and caves'\n"
     "meshes instanced, the lakes and rivers, all lit by the world's sun and ambient light (in caves\n"
-    "by their lights) and fogged by the world's fog; near a cave's doorway the cross-fade between\n"
-    "the field and the cave, the regions the portal renderer draws that frame weighed as it weighs\n"
-    "them; in blocks of 50 frames taking turns with the library's. Left out: the fires' particles\n"
+    "by their lights) and fogged by the world's fog; near a cave's doorway the regions the portal\n"
+    "renderer draws that frame, weighed as it weighs them; in blocks of 50 frames taking turns with the "
+    "library's. Left out: the fires' particles\n"
     "and the shore waves (a few hundred pixels) and the walkers' walk (they stand where they\n"
     "started). Each side is billed only its own threads' processor time; the floor's blocks start\n"
     "once the engine's level loads have ended. The program fails (exit code 1) when more than 10 %\n"
@@ -1875,6 +1875,12 @@ FrameView PortalView(GAME::Engine& engine, GAME::World& world, const Floor& floo
     {
         std::vector<Seen> front, back;
     };
+    // The camera's region shows what lies behind the portals facing it through their openings
+    // only: there a portal counts only in view (in front of the near plane too).
+    GAME::Frustum inView = viewFrustum;
+    inView.AddPlane(
+        GAME::Plane(camera.GetCoords().zAxis,
+                    camera.GetCoords().origin + camera.GetCoords().zAxis * camera.GetNearPlane()));
     auto look = [&](GAME::Region* region, const GAME::Coords& placement) {
         GAME::Frustum frustum = viewFrustum;
         frustum.Transform(placement.Inverse());
@@ -1885,16 +1891,19 @@ FrameView PortalView(GAME::Engine& engine, GAME::World& world, const Floor& floo
             const GAME::Coords toListed =
                 SceneWorldServices::RelativeTransformation(region, listed) * placement.Inverse();
             const GAME::Vec3 eye = toListed.TransformPoint(camera.GetCoords().origin);
-            GAME::Frustum listedFrustum = viewFrustum;
+            GAME::Frustum listedFrustum = viewFrustum, listedInView = inView;
             listedFrustum.Transform(toListed);
+            listedInView.Transform(toListed);
             for (int i = 0; i < services.GetNumPortals(listed); ++i) {
                 GAME::Portal* portal = services.GetPortal(listed, i);
                 if (!portal)
                     continue;
                 const float targetFade = fades.GetTargetFade(*portal);
-                if (targetFade > 0.0f || services.PortalIntersects(portal, listedFrustum))
-                    (services.IsPortalFrontFacing(portal, eye) ? portals.front : portals.back)
-                        .push_back({listed, portal, targetFade});
+                const bool front = services.IsPortalFrontFacing(portal, eye);
+                if (front && region == root
+                        ? services.PortalIntersects(portal, listedInView)
+                        : targetFade > 0.0f || services.PortalIntersects(portal, listedFrustum))
+                    (front ? portals.front : portals.back).push_back({listed, portal, targetFade});
             }
         }
         return portals;
@@ -1961,18 +1970,9 @@ FrameView PortalView(GAME::Engine& engine, GAME::World& world, const Floor& floo
         drawBehind(rootPortals.front, true);
     RegionView rootView =
         regionView(root, identity, rootBack && rootBack->targetFade != 0.0f ? rootBack : nullptr);
-    if (rootOver) {
-        // The camera's region gives way only toward a region behind its doorways that the target
-        // came from, while the target is at that doorway.
-        float behind = 0.0f;
-        for (const Seen& s : rootPortals.front) {
-            GAME::Coords across;
-            GAME::Region* next = nullptr;
-            if (services.GetBackToFrontCoords(s.portal, across, next) && next && next != root)
-                behind = std::max(behind, fades.GetRegionFade(next) * s.targetFade);
-        }
-        weigh(rootView, alphaLeft, std::min(1.0f - fades.GetRegionFade(root), behind));
-    }
+    // The camera's region keeps nothing of the regions before it but under the portals it shows.
+    if (rootOver)
+        weigh(rootView, alphaLeft, 0.0f);
     frame.regions.push_back(rootView);
     alphaLeft = rootBack != nullptr;
     if (rootBack)

@@ -17,6 +17,7 @@
 #include "scene/SceneWorldServices.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <string>
 
@@ -99,6 +100,45 @@ bool GraphicsPortalRenderer::IsOnWalk(const Region* region) const
     return std::find(m_walk.begin(), m_walk.end(), region) != m_walk.end();
 }
 
+void GraphicsPortalRenderer::KeepDoorwaysPastTheNearPlane()
+{
+    if (m_camera.GetType() != CAMERA_PERSPECTIVE || !(m_camera.GetFOV() > 0.0f))
+        return;
+    // A point the view sees lies in front of the camera by at least this share of its distance
+    // (the view's corners are the worst).
+    const float tanV = std::tan(0.5f * m_camera.GetFOV());
+    const float tanH = tanV * m_viewport.GetAspectRatio() * std::max(m_camera.GetCameraAspect(), 1.0f);
+    const float ahead = 1.0f / std::sqrt(1.0f + tanV * tanV + tanH * tanH);
+    if (!std::isfinite(ahead))
+        return;
+    SceneWorldServices& world = SceneWorldServices::Current();
+    std::vector<Region*> regions;
+    world.GetRegionsInFrustum(m_rootRegion, m_viewFrustum,
+                              m_undergroundOnly && world.IsUnderground(m_rootRegion), regions);
+    const Vec3 eye = m_camera.GetCoords().origin;
+    float nearPlane = m_camera.GetNearPlane();
+    for (Region* listed : regions) {
+        const Coords toRoot = SceneWorldServices::RelativeTransformation(listed, m_rootRegion);
+        for (int i = 0; i < world.GetNumPortals(listed); ++i) {
+            const Portal* portal = world.GetPortal(listed, i);
+            if (!portal)
+                continue;
+            // Only an opening that comes within the near plane's reach of the camera can be cut.
+            const OBBox box = TransformOBBox(toRoot, world.GetPortalBoundingBox(portal));
+            const Vec3 local = box.coords.Inverse().TransformPoint(eye);
+            const Vec3 outside(std::max(std::fabs(local.x) - box.extents.x, 0.0f),
+                               std::max(std::fabs(local.y) - box.extents.y, 0.0f),
+                               std::max(std::fabs(local.z) - box.extents.z, 0.0f));
+            if (outside.Length() * ahead >= nearPlane)
+                continue;
+            const float off =
+                std::fabs(TransformPlane(toRoot, world.GetPortalPlane(portal)).GetDistance(eye));
+            nearPlane = std::min(nearPlane, std::max(minNearPlane, 0.9f * off * ahead));
+        }
+    }
+    m_camera.SetNearPlane(nearPlane);
+}
+
 void GraphicsPortalRenderer::Render()
 {
     Profile block("Scene");
@@ -106,25 +146,42 @@ void GraphicsPortalRenderer::Render()
     m_rendered.clear();
     if (!m_rootRegion)
         return;
-    RenderRegion(m_rootRegion, Coords(), nullptr, 1.0f - GetRegionFade(m_rootRegion), nullptr, 0);
+    KeepDoorwaysPastTheNearPlane();
+    // The camera's region shows the regions behind its doorways through their openings only
+    // (weight 0 for their pictures elsewhere): the camera stands in that region, in front of those
+    // doorways, and sees nothing else of them. The region the target came from no longer fades
+    // out round the view: drawn from a camera that has come through the doorway it is the view
+    // behind the doorway's back (the field's grass over a cave's floor, a cave's dark round a
+    // field), not what lies round the camera.
+    RenderRegion(m_rootRegion, Coords(), nullptr, 0.0f, nullptr, 0);
 }
 
 void GraphicsPortalRenderer::VisitSeenPortals(Region* region, const Coords& placement,
                                               const std::vector<Region*>& regions, bool frontFacing,
                                               const std::function<bool(Region*, Portal*, float)>& visit) const
 {
+    // The camera's region shows what lies behind its front-facing doorways through their openings
+    // only: a doorway out of view adds nothing to it, however near the target. The view frustum's
+    // sides all meet at the camera, so a doorway close behind it can straddle each of them; the
+    // near plane tells it apart.
+    const bool inViewOnly = frontFacing && region == m_rootRegion;
+    Frustum seen = m_viewFrustum;
+    if (inViewOnly) {
+        const Coords& eye = m_camera.GetCoords();
+        seen.AddPlane(Plane(eye.zAxis, eye.origin + eye.zAxis * m_camera.GetNearPlane()));
+    }
     SceneWorldServices& world = SceneWorldServices::Current();
     for (Region* listed : regions) {
         const Coords toListed = RootToRegion(listed, region, placement);
         const Vec3 camera = toListed.TransformPoint(m_camera.GetCoords().origin);
-        Frustum frustum = m_viewFrustum;
+        Frustum frustum = seen;
         frustum.Transform(toListed);
         for (int i = 0; i < world.GetNumPortals(listed); ++i) {
             Portal* portal = world.GetPortal(listed, i);
             if (!portal || world.IsPortalFrontFacing(portal, camera) != frontFacing)
                 continue;
             const float targetFade = GetTargetFade(*portal);
-            if ((targetFade > 0.0f || world.PortalIntersects(portal, frustum)) &&
+            if (((targetFade > 0.0f && !inViewOnly) || world.PortalIntersects(portal, frustum)) &&
                 !visit(listed, portal, targetFade))
                 return;
         }
@@ -172,17 +229,11 @@ RenderTexture* GraphicsPortalRenderer::RenderRegion(Region* region, const Coords
     const bool postProcess = backFacing && (resultWanted || !backDrawn.empty());
     const bool toShared =
         previous != nullptr || FindPortal(region, placement, regions, true, frontFade) != nullptr;
-    const std::vector<Portal*> frontDrawn = toShared && !previousRegion
-                                                ? PortalsToDraw(region, placement, regions, true, nullptr, depth + 1)
-                                                : std::vector<Portal*>();
-    // The camera's region gives way only toward a region behind its doorways that the target is
-    // still blended into (the one it came from), and only while the target is at that doorway (the
-    // doorway's fade for it): a target that came in across a plain border, from a neighbour, draws
-    // no cross-fade onto whatever lies behind a doorway in view, nor does one that has gone on.
-    if (toShared && !previousRegion && m_transparencyManager)
-        fade = std::min(fade, BlendBehind(frontDrawn));
+    const std::vector<Portal*> frontDrawn =
+        toShared && !previousRegion ? PortalsToDraw(region, placement, regions, true, nullptr, depth + 1)
+                                    : std::vector<Portal*>();
     // This region's composite weighs what the regions behind its front-facing portals drew by its
-    // fade: at 0 the last of them is taken by no one.
+    // fade (0 for the camera's region, see Render): at 0 the last of them is taken by no one.
     if (toShared && !previousRegion)
         previous =
             DrawPortals(region, placement, regions, true, nullptr, previous, depth + 1, frontDrawn, fade != 0.0f);
@@ -214,18 +265,6 @@ std::vector<Portal*> GraphicsPortalRenderer::PortalsToDraw(Region* region, const
         return true;
     });
     return portals;
-}
-
-float GraphicsPortalRenderer::BlendBehind(const std::vector<Portal*>& drawn) const
-{
-    float blend = 0.0f;
-    for (Portal* portal : drawn) {
-        Coords across;
-        Region* behind = nullptr;
-        if (SceneWorldServices::Current().GetBackToFrontCoords(portal, across, behind))
-            blend = std::max(blend, GetRegionFade(behind) * GetTargetFade(*portal));
-    }
-    return blend;
 }
 
 RenderTexture* GraphicsPortalRenderer::DrawPortals(Region* region, const Coords& placement,

@@ -2,14 +2,15 @@
 // portals. For each region drawn it sets up a GraphicsNormalRenderer with the frame's sun,
 // ambient, fog, shadow and drawing switches (outdoors with the graphics engine's fog on, the
 // background is the fog's colour: the sky the far ground fades into; underground regions draw
-// without fog over black), and composites regions behind portals with the region
-// in front: a portal fades out between fadeStart and fadeEnd units from the transparency target,
-// measured both off its plane and along it from its choke point, and regions fade by the
-// transparency manager's blend amounts (a region in front of a portal only toward the region behind
-// it: not while the target is in a third region; the camera's region only toward a region behind
-// its doorways that the target came from, while the target is at that doorway, not after a plain
-// border). The walk through portals never enters a region that is already on it, and stops
-// maxDepth portals deep.
+// without fog over black), and composites regions behind portals with the region in front. The
+// camera's region shows the regions behind the doorways it faces (the camera in front of them)
+// through their openings only, so only doorways in view are followed there. A region behind a
+// doorway the camera stands behind is mixed in as the transparency target nears that doorway: a
+// portal fades out between fadeStart and fadeEnd units from the target, measured both off its
+// plane and along it from its choke point; and regions fade by the transparency manager's blend
+// amounts (a region in front of a portal only toward the region behind it: not while the target is
+// in a third region). The walk through portals never enters a region that is already on it, and
+// stops maxDepth portals deep.
 //
 // The host makes one per frame for its camera and calls Render inside the open frame. Main thread
 // only.
@@ -36,6 +37,8 @@ class GraphicsPortalRenderer
 public:
     static constexpr int maxDepth = 8;
     static constexpr int maxIndent = 15;
+    // The nearest the near plane comes to the camera for a doorway close before it (see Render).
+    static constexpr float minNearPlane = 0.01f;
 
     GraphicsPortalRenderer(GraphicsCanvas& canvas, Region* rootRegion, const Camera& camera,
                            const Viewport& viewport, bool undergroundOnly);
@@ -53,6 +56,10 @@ public:
     }
     void EnableWireframe(bool enable) { m_wireframe = enable; }
 
+    // Draws the frame. A doorway's opening nearer the camera than its near plane would be cut
+    // away by it, leaving what lies beyond the doorway's plane on this side in its place (a cave's
+    // dark outside its walls, the field behind an entrance's back): the near plane comes in for
+    // this frame (not below minNearPlane) until no opening in view is nearer.
     void Render();
 
     // The fade of a portal for a point in its region's space: 1 within the fade start of the
@@ -90,13 +97,12 @@ private:
     std::vector<Portal*> PortalsToDraw(Region* region, const Coords& placement,
                                        const std::vector<Region*>& regions, bool frontFacing,
                                        Region* previousRegion, int depth) const;
-    // The largest blend amount of the regions behind the front-facing portals DrawPortals draws
-    // (`drawn`), each weighed by its portal's fade for the target.
-    float BlendBehind(const std::vector<Portal*>& drawn) const;
     RenderTexture* RenderOneRegion(const std::vector<Region*>& regions, Region* region,
                                    const Coords& placement, float fade, RenderTexture* previous,
                                    bool postProcess, bool toSharedTarget, int depth,
                                    const Portal* backPortal);
+    // Brings the camera's near plane in until it cuts no doorway's opening (see Render).
+    void KeepDoorwaysPastTheNearPlane();
     // Root space into the listed region's space, through the region being drawn.
     static Coords RootToRegion(Region* listed, Region* region, const Coords& placement);
     bool IsOnWalk(const Region* region) const;

@@ -3,8 +3,10 @@
 #include "graphics/Viewport.h"
 #include "sound/SoundManager.h"
 #include "world/Engine.h"
+#include "world/Portal.h"
 #include "world/Region.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -56,6 +58,61 @@ WorldVec3 WorldCamera::CalculateViewPosition(const WorldVec3& target)
     return WorldVec3(target.GetRegion(), target.GetRegionPosition() + GetOffsetFromTarget());
 }
 
+Vec3 WorldCamera::KeepOnTargetSide(const Region& region, const Vec3& target, const Vec3& position)
+{
+    Vec3 placed = position;
+    for (int i = 0; i < region.GetNumPortals(); ++i) {
+        const Portal* portal = region.GetPortal(i);
+        if (!portal || portal->GetTriangles().empty())
+            continue;
+        const Plane plane = portal->GetPlane();
+        const float ahead = plane.GetDistance(target);
+        if (!(ahead >= 0.0f) || ahead >= doorwayReach)
+            continue;
+        const Vec3 choke = portal->GetChokePoint().GetOrigin().GetRegionPosition();
+        if ((target - choke - plane.normal * ahead).Length() >= doorwayReach)
+            continue;
+        const float margin = std::clamp(0.5f * ahead, doorwayClearance, doorwayMargin);
+        const float behind = plane.GetDistance(placed);
+        if (behind >= margin)
+            continue;
+        if (ahead > margin) {
+            // Along the line to the target, to the margin: the distance to the plane changes
+            // linearly along it, from behind at the camera to ahead at the target.
+            placed = target + (placed - target) * ((ahead - margin) / (ahead - behind));
+        } else {
+            // The target is on the plane or all but: the camera steps off it, to the front.
+            placed += plane.normal * (margin - behind);
+        }
+    }
+    return placed;
+}
+
+void WorldCamera::CarryInto(Region& region, const Vec3& target)
+{
+    if (!m_placed || (m_placedRegionId == region.GetId() && m_placedOffset == region.GetOffsetFromWorld()))
+        return;
+    // Across a plain border the regions' offsets carry the camera; through a doorway the portal
+    // pair does (the caves lie far below their fields). The way that brings the target's last
+    // place nearest its new one is the way it went.
+    Coords carry = Coords::Translation(OffsetDifference(m_placedOffset, region.GetOffsetFromWorld()));
+    float nearest = (carry.TransformPoint(m_placedTarget) - target).Length();
+    for (int i = 0; i < region.GetNumPortals(); ++i) {
+        const Portal* portal = region.GetPortal(i);
+        Coords across;
+        Region* other = nullptr;
+        if (!portal || portal->GetConnectedRegionId() != m_placedRegionId ||
+            !portal->GetBackToFrontCoords(across, other) || !IsFinite(across))
+            continue;
+        const float distance = (across.TransformPoint(m_placedTarget) - target).Length();
+        if (distance < nearest) {
+            nearest = distance;
+            carry = across;
+        }
+    }
+    m_regionCamera.SetCoords(carry * m_regionCamera.GetCoords());
+}
+
 void WorldCamera::Update()
 {
     m_regionCamera.SetFOV(m_cameraFOV);
@@ -67,29 +124,38 @@ void WorldCamera::Update()
     Region* region = target.GetRegion();
     if (!region)
         return;
-    WorldVec3 view = CalculateViewPosition(target);
+    const Vec3 at = target.GetRegionPosition();
+    CarryInto(*region, at);
+    Vec3 view = KeepOnTargetSide(*region, at, CalculateViewPosition(target).GetRegionPosition());
 
-    if (m_acceleration != 0.0f) {
-        Vec3 current = m_regionCamera.GetCoords().origin;
-        if (m_placed)
-            current += OffsetDifference(m_placedOffset, region->GetOffsetFromWorld());
-        const Vec3 d = view.GetRegionPosition() - current;
+    // A camera left across a doorway's plane from its target (carried through the doorway a
+    // frame after it) does not glide from there: that way lies through the doorway's frame.
+    const Vec3 current = m_regionCamera.GetCoords().origin;
+    if (m_acceleration != 0.0f && KeepOnTargetSide(*region, at, current) == current) {
+        const Vec3 d = view - current;
         const float distance = d.Length();
         if (distance > 0.0f && distance < maxSmoothedDistance)
-            view = WorldVec3(region, current + d * m_acceleration);
+            view = current + d * m_acceleration;
     }
-    view.TranslateInRegion(m_cameraOffset);
+    view = KeepOnTargetSide(*region, at, view + m_cameraOffset);
 
-    Coords coords =
-        Coords::LookAt(view.GetRegionPosition(), target.GetRegionPosition(), Vec3(0.0f, 1.0f, 0.0f));
-    if (!IsFinite(coords)) {
-        // Looking at the target from its own place, or straight down the up vector, gives no
-        // direction: the camera moves and keeps its axes.
+    // Close to its target (a doorway brings it in) the line to the target says little of where
+    // to look (a glide's lag, a step off a doorway's plane past the target): within closeLook
+    // units the camera turns the way its orbit looks, wholly at the target itself.
+    const Vec3 from = view + GetDirectionFromTarget() * std::max(0.0f, closeLook - (at - view).Length());
+    const Vec3 up(0.0f, 1.0f, 0.0f);
+    const Vec3 look = at - from;
+    Coords coords = Coords::LookAt(from, at, up);
+    if (!IsFinite(coords) || !(Vec3::Cross(up, look).Length() > 1e-4f * look.Length())) {
+        // Looking at the target straight down the up vector (or all but) gives no direction: the
+        // camera moves and keeps its axes.
         coords = m_regionCamera.GetCoords();
-        coords.origin = view.GetRegionPosition();
     }
+    coords.origin = view;
     m_regionCamera.SetCoords(coords);
     m_placedOffset = region->GetOffsetFromWorld();
+    m_placedRegionId = region->GetId();
+    m_placedTarget = at;
     m_placed = true;
 }
 

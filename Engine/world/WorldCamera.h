@@ -8,6 +8,17 @@
 // acceleration the camera approaches its place smoothly: each Update moves it that fraction of the
 // way, unless it is 10 units or more away, when it jumps there.
 //
+// A target that has gone into another region takes the camera with it the way it went: through the
+// doorway it passed (the portal pair that maps the region left into the one entered), or across a
+// plain border by the regions' offsets, whichever carries the target's last place nearest its new
+// one. The view is drawn from the target's region, so near a doorway of that region (the target
+// within doorwayReach of it, in front of its plane) the camera never stands across the doorway's
+// plane from its target: its place is drawn in along the line to the target until it is in front
+// of the plane (see doorwayMargin), and a camera left across the plane (carried through the doorway
+// a frame after its target) goes to its place at once instead of gliding through the doorway's
+// frame. A camera kept far behind its target is drawn in by that at a doorway; one that wants to
+// pass a doorway without that cut comes in close as its target reaches the plane.
+//
 // Main thread only. Owns its render camera and zoom timer; knows no region beyond the frame (the
 // target gives the region each time).
 #pragma once
@@ -21,6 +32,7 @@
 #include "core/WorldFrustum.h"
 #include "core/WorldRay.h"
 #include "core/WorldVec3.h"
+#include "data/RegionId.h"
 #include "graphics/Camera.h"
 
 namespace GAME {
@@ -34,6 +46,17 @@ class WorldCamera
 public:
     // Farther than this from its place, an accelerated camera jumps instead of gliding.
     static constexpr float maxSmoothedDistance = 10.0f;
+    // A doorway of the target's region whose plane the target is this near (off the plane, and
+    // along it from the doorway's choke point) keeps the camera on the target's side of it: the
+    // portal renderer mixes the regions of a doorway the target is this near (its fade end).
+    static constexpr float doorwayReach = 11.0f;
+    // How far in front of such a doorway's plane the camera keeps at least: half its target's own
+    // distance from the plane, between doorwayClearance (even past its target, so that no opening
+    // is ever all but in the camera's eye) and doorwayMargin.
+    static constexpr float doorwayMargin = 0.25f;
+    static constexpr float doorwayClearance = 0.02f;
+    // Within this distance of its target the camera turns toward the way its orbit looks.
+    static constexpr float closeLook = 1.0f;
 
     WorldCamera();
     virtual ~WorldCamera() = default;
@@ -51,6 +74,10 @@ protected:
     virtual WorldVec3 CalculateViewPosition(const WorldVec3& target);
     // Called by UpdateFromInput.
     virtual void HandleInput() = 0;
+
+    // A position in the target's region drawn in along the line to the target until it stands on
+    // the target's side of every doorway of the region the target is near (see the banner).
+    static Vec3 KeepOnTargetSide(const Region& region, const Vec3& target, const Vec3& position);
 
 public:
     float GetCameraDistanceDefault() const { return m_cameraDistanceDefault; }
@@ -125,9 +152,16 @@ private:
     Camera m_regionCamera;
     SystemTimer m_zoomTimer;
     float m_acceleration = 0.0f;
-    // The offset of the region whose space Update last placed the render camera in: a target
-    // that has crossed into another region since is approached from where the camera really is.
+    // Carries the render camera from the region Update last placed it in into the target's
+    // region, the way the target went.
+    void CarryInto(Region& region, const Vec3& target);
+
+    // The region whose space Update last placed the render camera in (its offset and id) and the
+    // target's place there: a target that has crossed into another region since is approached from
+    // where the camera really is.
     IntVec3 m_placedOffset;
+    RegionId m_placedRegionId;
+    Vec3 m_placedTarget;
     bool m_placed = false;
 };
 

@@ -2,10 +2,13 @@
 
 #include "graphics/Viewport.h"
 #include "sound/SoundManager.h"
+#include "world/Portal.h"
+#include "world/Triangle.h"
 #include "world/World.h"
 
 #include "WorldFixtures.h"
 
+#include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
 
@@ -124,6 +127,87 @@ TEST_F(WorldCameraTest, AccelerationGlidesNearAndJumpsFar)
     camera.SetAcceleration(0.5f);
     camera.Update();
     EXPECT_TRUE(Near(camera.GetRegionCamera().GetCoords().origin, Vec3(-81, 0, 10)));
+}
+
+TEST_F(WorldCameraTest, ThroughADoorwayTheCameraGoesTheWayItsTargetWentAndKeepsToItsSide)
+{
+    // A cave far below region a, joined to it as the world generator joins them: a's doorway in
+    // its plane z = 0 facing +z, the cave's turned half round in its own z = 0, facing +z into the
+    // cave. Going through maps a's (x, y, z) onto the cave's (-x, y, -z).
+    Region* cave = world.GetRegion(
+        world.AddRegion("cave.lvl", IntVec3(0, -256, 0), ABBox(Vec3(), Vec3(50, 50, 50)), RegionId()));
+    const Vec3 p0(-1.5f, 0, 0), p1(1.5f, 0, 0), p2(1.5f, 5, 0), p3(-1.5f, 5, 0);
+    const UniqueId outsideId = UniqueId::CreateUnique(), insideId = UniqueId::CreateUnique();
+    Portal* outside = a->CreatePortal();
+    outside->SetId(outsideId);
+    outside->SetTriangles({Triangle(p0, p1, p2), Triangle(p0, p2, p3)});
+    outside->SetCoords(Coords());
+    outside->SetConnectedRegionId(cave->GetId());
+    outside->SetConnectedPortalId(insideId);
+    Portal* inside = cave->CreatePortal();
+    inside->SetId(insideId);
+    inside->SetTriangles({Triangle(p0, p2, p1), Triangle(p0, p3, p2)});
+    inside->SetCoords(Coords(Vec3(-1, 0, 0), Vec3(0, 1, 0), Vec3(0, 0, -1), Vec3()));
+    inside->SetConnectedRegionId(a->GetId());
+    inside->SetConnectedPortalId(outsideId);
+    ASSERT_GT(inside->GetPlane().normal.z, 0.99f);
+
+    // The camera trails 3 units behind a target walking toward -z into the doorway.
+    camera.SetCameraYaw(0.0f);
+    camera.SetCameraPitch(0.0f);
+    camera.SetCameraDistance(3.0f);
+    camera.target = WorldVec3(a, Vec3(0, 1, 2));
+    camera.Update();
+    camera.SetAcceleration(0.5f);
+    ASSERT_TRUE(Near(camera.GetRegionCamera().GetCoords().origin, Vec3(0, 1, 5)));
+
+    // Half a unit past the doorway, in the cave. Carried through the doorway the camera stands 5
+    // units out of it, across the doorway's plane from its target: it does not glide from there
+    // (through the doorway's frame) but goes to its place in the cave, 3 units along the cave's +z.
+    camera.target = WorldVec3(cave, Vec3(0, 1, 0.5f));
+    camera.Update();
+    EXPECT_EQ(camera.GetCoords().GetRegion(), cave);
+    EXPECT_TRUE(Near(camera.GetRegionCamera().GetCoords().origin, Vec3(0, 1, 3.5f)));
+
+    // A camera already through the doorway (its target more than 11 units from it, so free to
+    // stand anywhere) is carried through with its target and glides on from where it really is:
+    // from 1 unit inside the cave half the way to its place, drawn in to a quarter unit inside (by
+    // the regions' offsets it would be 256 units off and jump there).
+    camera.SetAcceleration(0.0f);
+    camera.SetCameraDistance(13.0f);
+    camera.SetCameraYaw(3.14159265f);
+    camera.target = WorldVec3(a, Vec3(0, 1, 12));
+    camera.Update();
+    ASSERT_TRUE(Near(camera.GetRegionCamera().GetCoords().origin, Vec3(0, 1, -1)));
+    camera.SetAcceleration(0.5f);
+    camera.target = WorldVec3(cave, Vec3(0, 1, 0.5f));
+    camera.Update();
+    EXPECT_TRUE(Near(camera.GetRegionCamera().GetCoords().origin, Vec3(0, 1, 0.625f)));
+    camera.SetCameraDistance(3.0f);
+
+    // Its place itself is kept on the target's side: looking back out of the doorway from 3 units
+    // in front of the target, the camera stops a quarter unit inside, or half the target's own
+    // distance from the doorway when that is less, but never nearer than 0.02 (past a target all
+    // but on the plane), still looking the way its orbit does.
+    camera.SetAcceleration(0.0f);
+    camera.SetCameraYaw(3.14159265f);
+    for (const float ahead : {1.0f, 0.2f, 0.01f, 0.0f}) {
+        camera.target = WorldVec3(cave, Vec3(0.5f, 1, ahead));
+        camera.Update();
+        const Coords& at = camera.GetRegionCamera().GetCoords();
+        EXPECT_NEAR(at.origin.z, std::clamp(0.5f * ahead, 0.02f, 0.25f), 1e-4f) << ahead;
+        EXPECT_NEAR(at.origin.x, 0.5f, 1e-4f) << ahead;
+        EXPECT_GT(at.zAxis.z, 0.999f) << ahead;
+    }
+    // A target 11 units or more from the doorway (here along its plane) lets the camera stand
+    // across the plane: the portal renderer mixes nothing there.
+    camera.target = WorldVec3(cave, Vec3(11.5f, 1, 1));
+    camera.Update();
+    EXPECT_TRUE(Near(camera.GetRegionCamera().GetCoords().origin, Vec3(11.5f, 1, -2)));
+    // The same from the field's side, for a target behind its doorway: nothing to keep to.
+    camera.target = WorldVec3(a, Vec3(0, 1, -1));
+    camera.Update();
+    EXPECT_TRUE(Near(camera.GetRegionCamera().GetCoords().origin, Vec3(0, 1, -4)));
 }
 
 TEST_F(WorldCameraTest, TargetWithoutRegionLeavesTheCameraWhereItIs)

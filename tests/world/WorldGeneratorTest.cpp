@@ -300,8 +300,20 @@ TEST(WorldGeneratorTest, FlightVisitsEveryRegionInsideItsBox)
     ASSERT_TRUE(generator.Generate());
     const float duration = generator.GetFlightDuration();
     ASSERT_GT(duration, 1.0f);
+    // Through a doorway the flight walks on at its own speed: the place before the step, carried
+    // through the doorway pair (front to back, from the field into the cave), is the place after it.
+    auto through = [&](int from, int to, Vec3& position) {
+        for (const WorldGenerator::PortalInfo& door : generator.GetPortals())
+            for (const WorldGenerator::PortalInfo& back : generator.GetPortals())
+                if (door.region == from && door.connectedRegion == to && back.id == door.connectedPortal) {
+                    position = (back.coords * back.choke * door.choke.Inverse() * door.coords.Inverse())
+                                   .TransformPoint(position);
+                    return true;
+                }
+        return false;
+    };
     std::set<int> visited;
-    int previous = -1;
+    int previous = -1, doorways = 0;
     Vec3 previousPosition;
     for (float t = 0.0f; t <= duration; t += 0.01f) {
         const WorldGenerator::View view = generator.GetFlightView(t);
@@ -312,7 +324,10 @@ TEST(WorldGeneratorTest, FlightVisitsEveryRegionInsideItsBox)
         EXPECT_LE(std::fabs(local.z), box.extents.z) << t;
         EXPECT_NEAR(Vec3::Dot(view.direction, view.direction), 1.0f, 1e-4f);
         // Within a region the camera moves smoothly (no step above a frame's worth of flight).
-        if (view.region == previous) {
+        if (previous >= 0 && view.region != previous && through(previous, view.region, previousPosition))
+            ++doorways;
+        if (previous >= 0 && (view.region == previous || generator.GetRegions()[view.region].cave ||
+                              generator.GetRegions()[previous].cave)) {
             const Vec3 step = view.position - previousPosition;
             EXPECT_LT(Vec3::Dot(step, step), 1.0f) << t;
         }
@@ -321,6 +336,7 @@ TEST(WorldGeneratorTest, FlightVisitsEveryRegionInsideItsBox)
         previousPosition = view.position;
     }
     EXPECT_EQ(visited.size(), generator.GetRegions().size());
+    EXPECT_EQ(doorways, 2 * SmallWorld().caves) << "each cave entered and left through its doorway";
 
     WorldGenerator::Settings bad = SmallWorld();
     bad.regionSize = 48;

@@ -57,11 +57,9 @@ constexpr float kDoorFlatRadius = 10.0f;
 constexpr int kCaveDepth = 256;
 constexpr float kFlightHeight = 12.0f;
 constexpr float kCaveFlightHeight = 4.0f;
-// The flight passes a doorway in a step: from the doorway on one side to this far past it on the
-// other, so that a view trailing its target by less than that comes through with it (a view left
-// behind the doorway would look at the region entered from the one left, cut at the doorway), and
-// past the distance (11 units) within which the portal renderer cross-fades the region left
-// round the view.
+// The flight walks straight through a doorway, at its own speed, from this far before it to this
+// far past it, as a player would (past the distance, 11 units, within which the portal renderer
+// mixes the regions of a doorway its target is at).
 constexpr float kDoorwayLanding = 12.0f;
 // Within this distance of a waypoint the view turns toward the next leg.
 constexpr float kTurnDistance = 12.0f;
@@ -1305,21 +1303,25 @@ void WorldGenerator::PlanFlight()
             doorPoint + Vec3(static_cast<float>(o.x), static_cast<float>(o.y), static_cast<float>(o.z));
         const Vec3 before = doorWorld + Vec3(0.0f, kFlightHeight - kCaveFlightHeight, 14.0f);
         const Vec3 caveDoor = frontToBack.TransformPoint(doorPoint);
-        // Through the doorway the flight goes on from kDoorwayLanding past it (the entrance faces
-        // +z: the cave lies behind it, the field before it).
+        // The flight walks through the doorway and on, straight, for kDoorwayLanding past it (the
+        // entrance faces +z: the cave lies behind it, the field before it). At the doorway it
+        // changes regions in a step of no length: the same place, named in the other region.
         const Vec3 caveLanding = frontToBack.TransformPoint(doorPoint - Vec3(0.0f, 0.0f, kDoorwayLanding));
         const int cave = door->connectedRegion;
         const float c = static_cast<float>(s.caveSize);
         AddWaypoint(-1, before);
         AddWaypoint(-1, doorWorld + Vec3(0.0f, 0.0f, 6.0f));
         AddWaypoint(-1, doorWorld);
-        AddWaypoint(cave, caveLanding, true);
+        AddWaypoint(cave, caveDoor, true);
+        AddWaypoint(cave, caveLanding);
         AddWaypoint(cave, Vec3(c * 0.5f, kCaveFlightHeight, c * 0.55f));
         AddWaypoint(cave, Vec3(c * 0.8f, kCaveFlightHeight, c * 0.8f));
         AddWaypoint(cave, Vec3(c * 0.2f, kCaveFlightHeight, c * 0.8f));
         AddWaypoint(cave, Vec3(c * 0.5f, kCaveFlightHeight, c * 0.55f));
+        AddWaypoint(cave, caveLanding);
         AddWaypoint(cave, caveDoor);
-        AddWaypoint(-1, doorWorld + Vec3(0.0f, 0.0f, kDoorwayLanding), true);
+        AddWaypoint(-1, doorWorld, true);
+        AddWaypoint(-1, doorWorld + Vec3(0.0f, 0.0f, kDoorwayLanding));
         AddWaypoint(-1, before);
     };
 

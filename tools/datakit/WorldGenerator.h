@@ -256,8 +256,8 @@ private:
         // cave, the position in its space.
         int region;
         GAME::Vec3 position;
-        // The camera passes a doorway from the previous waypoint (at the doorway) to this one (a
-        // few units past it, in the other region), reached at once.
+        // The flight changes regions here, from the previous waypoint to this one at once: at a
+        // doorway, the same place named in the other region.
         bool jump;
     };
 
