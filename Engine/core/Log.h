@@ -27,8 +27,9 @@ LogSink* SetProcessLogSink(LogSink* sink);
 
 // Decides, for each line logged on the thread it is installed on, whether the line is written at
 // all (before the engine or any sink sees it): the network's server installs one while it handles
-// what a client sent, so that every line a client makes it log counts against one limit. Lines
-// the gate itself logs pass unchecked.
+// what a client sent, so that every line a client makes it log counts against one limit, and the
+// world installs the server's while it writes about levels that only clients' views brought in.
+// Lines the gate itself logs pass unchecked.
 class LogGate
 {
 public:

@@ -243,6 +243,11 @@ bool ConnectionManager::PeerLineGate::Admit(int priority, unsigned int, const ch
     return m_manager.ShouldLog(m_kind, std::to_string(m_host) + " at " + std::to_string(priority));
 }
 
+bool ConnectionManager::SharedLineGate::Admit(int priority, unsigned int, const char*)
+{
+    return m_manager.ShouldLog(m_kind, "views at " + std::to_string(priority));
+}
+
 void ConnectionManager::StartInterval()
 {
     if (!m_summaryStarted) {
@@ -271,7 +276,8 @@ void ConnectionManager::ReportUnlogged()
                                                        "views of regions not here",
                                                        "refusals of objects",
                                                        "lines about clients' packets",
-                                                       "lines about clients' views"};
+                                                       "lines about clients' views",
+                                                       "lines about levels clients' views loaded"};
     std::string text;
     for (int kind = 0; kind < LOG_KIND_COUNT; ++kind)
         if (m_unlogged[kind] > 0)

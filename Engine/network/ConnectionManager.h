@@ -26,11 +26,13 @@
 // What a peer can make the session log is bounded: a line that a peer's datagrams or comings and
 // goings cause (a drop, a control packet of an unknown type, an unreadable view, a join, a leave,
 // a refusal; on the server also a client's change of region, a view of a region it does not
-// have, a refusal of objects a client asked for, and every line the world and the game write
+// have, a refusal of objects a client asked for, every line the world and the game write
 // while the server reads a client's packets, makes their objects, hands them to the game and
-// hands its views to the engine) is written for the first of its kind from that peer (its link;
-// a host id for joins, leaves and a client's lines, of each priority for the world's and the
-// game's; an address for refusals) and only counted after that, and at most maxLinesPerInterval
+// hands its views to the engine, and the lines of the loads, completions and unloads of levels
+// that only clients' views brought in) is written for the first of its kind from that peer (its
+// link; a host id for joins, leaves and a client's lines, of each priority for the world's and
+// the game's, and of each priority for the levels of the clients' views together; an address for
+// refusals) and only counted after that, and at most maxLinesPerInterval
 // such lines are written in all, whatever the peers, joined or not; every logSummaryIntervalMs
 // one line sums up what was counted, and lines are written again. While network logging is on,
 // every line is written.
@@ -232,6 +234,7 @@ protected:
         LOG_SPAWN_REFUSAL,
         LOG_PACKET_LINES, // what the world and the game write about a client's packet
         LOG_VIEW_LINES,   // and about its view
+        LOG_VIEW_LOADS,   // about levels that only clients' views brought in
         LOG_KIND_COUNT,
     };
     // While it lives, every line logged on this thread is one that the peer `host` caused (what
@@ -253,6 +256,22 @@ protected:
         int m_host;
         bool m_installed;
         LogGate* m_previous = nullptr;
+    };
+    // Lines of a kind that the clients together cause, outside any one client's packets (the
+    // world's about levels only their views brought in): installed by whoever logs them, on the
+    // main thread, it writes each as ShouldLog(kind, the line's priority) allows and counts the
+    // rest.
+    class SharedLineGate final : public LogGate
+    {
+    public:
+        SharedLineGate(ConnectionManager& manager, LogKind kind) : m_manager(manager), m_kind(kind) {}
+        SharedLineGate(const SharedLineGate&) = delete;
+        SharedLineGate& operator=(const SharedLineGate&) = delete;
+        bool Admit(int priority, unsigned int category, const char* text) override;
+
+    private:
+        ConnectionManager& m_manager;
+        LogKind m_kind;
     };
     // True for the first line of the kind from the peer (`who`) since the last summary, or while
     // network logging is on; otherwise the line is counted for the summary.

@@ -6,7 +6,9 @@
 //
 // The server connection manager enters each client when its handshake completes and removes it
 // when its link closes (AddClient, RemoveClient); a replicated entity may also enter the client
-// that owns it (SmartObjectId::FinishReplication).
+// that owns it (SmartObjectId::FinishReplication). It also hands the list the gate through which
+// the world writes what the clients' views alone make it do (the loads, completions and unloads
+// of levels only they brought in), so that those lines come under its cap on peers' lines.
 #pragma once
 
 #include "core/WorldFrustum.h"
@@ -15,6 +17,8 @@
 #include <vector>
 
 namespace GAME {
+
+class LogGate;
 
 class NetworkEntityList
 {
@@ -50,9 +54,15 @@ public:
     virtual void UpdateFrustum(int host, const WorldFrustum& frustum);
     // One log line per client: host, whether its view is known, its entity count.
     void DebugRender() const;
+    // The gate for lines that clients' views alone cause outside their packets: installed on the
+    // main thread while such lines are logged (SetThreadLogGate), it writes them as the session's
+    // cap allows and counts the rest. Null when no session gave one; not owned.
+    LogGate* GetViewLineGate() const { return m_viewLineGate; }
+    void SetViewLineGate(LogGate* gate) { m_viewLineGate = gate; }
 
 private:
     std::map<int, Client> m_clients;
+    LogGate* m_viewLineGate = nullptr;
 };
 
 } // namespace GAME

@@ -40,8 +40,10 @@
 // list without one, at most once every viewIntervalMs. A view naming a region this server does
 // not have is ignored (logged once per client); a client's change of region is due in the log at
 // most once every regionLogIntervalMs (every view while network logging is on). Both lines, the
-// refusals of a client's objects and whatever the world and the game log while the server acts
-// on a client's packets and views come under the session's limit on lines (ConnectionManager.h).
+// refusals of a client's objects, whatever the world and the game log while the server acts
+// on a client's packets and views, and what the world writes about levels that only clients'
+// views brought in (through the entity list's gate) come under the session's limit on lines
+// (ConnectionManager.h).
 //
 // Objects a client's packet asks to make (spawn data of an ObjectInteractionPacket's ids) are made
 // only when every one of them names an id of the client's own host, a record the record database
@@ -121,7 +123,10 @@ public:
 
     using ViewHandler = std::function<void(int host, const WorldFrustum& view)>;
 
-    ServerConnectionManager() : ConnectionManager(serverHostId) {}
+    ServerConnectionManager() : ConnectionManager(serverHostId)
+    {
+        m_entityList.SetViewLineGate(&m_viewLoadLines);
+    }
     ~ServerConnectionManager() override;
 
     Role GetRole() const override { return ROLE_SERVER; }
@@ -231,6 +236,8 @@ private:
         std::vector<uint8_t> body;
     };
 
+    // What the world writes about levels only clients' views brought in (the entity list hands it on).
+    SharedLineGate m_viewLoadLines{*this, LOG_VIEW_LOADS};
     NetworkEntityList m_entityList;
     ViewHandler m_viewHandler;
     std::vector<LocalPacket> m_localPackets;

@@ -27,6 +27,7 @@
 #include "navigation/FogOfWar.h"
 #include "navigation/PhysicsEngine.h"
 #include "network/NetworkControllerBase.h"
+#include "network/NetworkEntityList.h"
 #include "platform/FatalError.h"
 #include "platform/PlatformFile.h"
 #include "platform/Threading.h"
@@ -47,11 +48,61 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <utility>
 
 namespace GAME {
 
 // ---- Threads ------------------------------------------------------------------------------------
+
+// What a load for clients' views writes on its thread, kept until the main thread writes it
+// (PostLoadLevel): at most maxLines of it, the rest counted.
+class Region::KeptLines final : public LogGate
+{
+public:
+    static constexpr size_t maxLines = 64;
+
+    bool Admit(int priority, unsigned int category, const char* text) override
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        if (m_lines.size() < maxLines)
+            m_lines.push_back({priority, category, text});
+        else
+            ++m_more;
+        m_waiting.store(true, std::memory_order_release);
+        return false;
+    }
+    bool IsWaiting() const { return m_waiting.load(std::memory_order_acquire); }
+    // Writes what was kept on the calling thread, through the gate it has.
+    void Write(const std::string& regionName)
+    {
+        std::vector<Line> lines;
+        size_t more = 0;
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            lines.swap(m_lines);
+            std::swap(more, m_more);
+            m_waiting.store(false, std::memory_order_relaxed);
+        }
+        for (const Line& line : lines)
+            LogText(line.priority, line.category, line.text.c_str());
+        if (more > 0)
+            LogPrintf(1, "Region %s: %zu more lines of its level's load were not kept", regionName.c_str(),
+                      more);
+    }
+
+private:
+    struct Line
+    {
+        int priority;
+        unsigned int category;
+        std::string text;
+    };
+    std::mutex m_lock;
+    std::vector<Line> m_lines;
+    size_t m_more = 0;
+    std::atomic<bool> m_waiting{false};
+};
 
 class Region::LoadingThread : public Thread
 {
@@ -60,10 +111,17 @@ public:
     void Run() override
     {
         SetThreadName("Level Loading Thread");
+        // A load for clients' views leaves its lines to the main thread, where the server's cap is.
+        const bool keep = keepLines.load();
+        LogGate* previous = keep ? SetThreadLogGate(m_region.m_keptLines) : nullptr;
         m_region.InternalLoadLevel(renderData.load());
+        if (keep)
+            SetThreadLogGate(previous);
     }
 
     std::atomic<bool> renderData{true};
+    // Set, with the region's kept lines made, by the main thread before Start.
+    std::atomic<bool> keepLines{false};
 
 private:
     Region& m_region;
@@ -94,6 +152,28 @@ private:
 };
 
 namespace {
+
+// Installs a gate for the lines logged on this thread while it lives (none for null).
+class ThreadGateScope
+{
+public:
+    explicit ThreadGateScope(LogGate* gate) : m_gate(gate)
+    {
+        if (m_gate)
+            m_previous = SetThreadLogGate(m_gate);
+    }
+    ~ThreadGateScope()
+    {
+        if (m_gate)
+            SetThreadLogGate(m_previous);
+    }
+    ThreadGateScope(const ThreadGateScope&) = delete;
+    ThreadGateScope& operator=(const ThreadGateScope&) = delete;
+
+private:
+    LogGate* m_gate;
+    LogGate* m_previous = nullptr;
+};
 
 // Whole units of a float extent, kept within int.
 int ExtentUnits(float extent)
@@ -153,6 +233,10 @@ Region::~Region()
     }
     delete m_loadingThread;
     m_loadingThread = nullptr;
+    if (m_keptLines && m_keptLines->IsWaiting())
+        m_keptLines->Write(m_name);
+    delete m_keptLines;
+    m_keptLines = nullptr;
     m_iconData.clear();
     ReleaseTexture(m_iconTexture);
     delete m_savedState;
@@ -266,6 +350,10 @@ void Region::StartLoadingThread(bool renderData)
         m_loadingThread = new LoadingThread(*this);
     m_loadDone.Reset();
     m_loadingThread->renderData.store(renderData);
+    const bool keepLines = GetClientLineGate() != nullptr;
+    if (keepLines && !m_keptLines)
+        m_keptLines = new KeptLines();
+    m_loadingThread->keepLines.store(keepLines);
     if (!m_loadingThread->Start()) {
         LogPrintf(1, "Couldn't start the level loading thread of %s", m_name.c_str());
         m_loading.store(false, std::memory_order_release);
@@ -276,11 +364,18 @@ void Region::StartLoadingThread(bool renderData)
 
 void Region::BackgroundLoadLevel(bool renderData, bool urgent)
 {
+    StartBackgroundLoad(renderData, urgent, false);
+}
+
+void Region::StartBackgroundLoad(bool renderData, bool urgent, bool forClients)
+{
     if (IsLoadUnderWay())
         return;
     Level* level = GetLevelPtr();
     if (level && (!renderData || level->HasLoadedRenderData()))
         return;
+    if (!level)
+        m_forClients = forClients;
     if (level)
         m_renderLoading.store(true, std::memory_order_release);
     else
@@ -388,6 +483,7 @@ bool Region::LoadLevel(bool renderData)
         m_renderLoading.store(true, std::memory_order_release);
         LogPrintf(2, "^gForcing load of level %s render data in main thread.", m_name.c_str());
     } else {
+        m_forClients = false;
         m_loading.store(true, std::memory_order_release);
         LogPrintf(2, "Forcing load of level %s in main thread.", m_name.c_str());
     }
@@ -402,11 +498,17 @@ bool Region::LoadLevel(bool renderData)
 
 void Region::PostLoadLevel(bool incremental)
 {
+    // The lines of a load for clients' views, once it is over.
+    if (m_keptLines && m_keptLines->IsWaiting() && !IsLoadUnderWay()) {
+        ThreadGateScope gate(GetClientLineGate());
+        m_keptLines->Write(m_name);
+    }
     if (m_loadFailed.exchange(false, std::memory_order_acq_rel) && m_world)
         m_world->SetRegionLoaded(this, false);
     Level* level = GetLevelPtr();
     if (!level || IsLoadUnderWay() || level->GetPostLoadCalled())
         return;
+    ThreadGateScope gate(GetClientLineGate());
     bool takeBox;
     {
         CriticalSectionLock lock(m_levelLock);
@@ -490,6 +592,7 @@ void Region::SetLevel(Level* level)
         m_level.store(level, std::memory_order_release);
     }
     m_loadFailed.store(false);
+    m_forClients = false;
     if (level && m_world)
         m_world->SetRegionLoaded(this, true);
     UpdateBoundingBox();
@@ -506,8 +609,24 @@ bool Region::UpdateUsage()
     const unsigned frames = m_framesNotUpdated.fetch_add(1, std::memory_order_relaxed) + 1;
     if (frames <= GetUnloadThreshold())
         return false;
+    ThreadGateScope gate(GetClientLineGate());
     UnloadLevel(true);
     return true;
+}
+
+LogGate* Region::GetClientLineGate() const
+{
+    if (!m_forClients)
+        return nullptr;
+    NetworkEntityList* list = WorldServices::EntityList();
+    return list ? list->GetViewLineGate() : nullptr;
+}
+
+void Region::LoadForViews(bool renderData, bool forClients)
+{
+    if (!forClients)
+        m_forClients = false;
+    StartBackgroundLoad(renderData, false, forClients);
 }
 
 void Region::PrepareUnload()
@@ -566,15 +685,19 @@ void Region::Update(const WorldFrustum* frusta, unsigned count, int elapsed, boo
             seen = static_cast<int>(i);
     if (seen >= 0) {
         ResetFramesNotUpdated();
-        if (!from)
-            LoadLevel(seen == 0);
-        else
-            BackgroundLoadLevel(seen == 0, false);
+        // Only the local view (the first) has a level loaded at once; what clients see comes in
+        // on the loading thread, however they move their views.
+        if (!from && seen == 0) {
+            m_forClients = false;
+            LoadLevel(true);
+        } else {
+            LoadForViews(seen == 0, seen != 0);
+        }
     } else {
         for (unsigned i = 0; i < count; ++i) {
             if (ABBoxInFrustum(m_box, local[i].GetExpanded(distance))) {
                 ResetFramesNotUpdated();
-                BackgroundLoadLevel(i == 0, false);
+                LoadForViews(i == 0, i != 0);
                 return;
             }
         }
@@ -603,9 +726,15 @@ void Region::Update(const WorldFrustum* frusta, unsigned count, int elapsed, boo
                     other->ResetFramesNotUpdated();
                     if (otherLevel && !(primary && !otherLevel->HasLoadedRenderData()))
                         continue;
-                    other->BackgroundLoadLevel(primary, false);
+                    other->LoadForViews(primary, !primary);
                     continue;
                 }
+            } else if (!primary && !other->IsLevelLoaded()) {
+                // Only clients' views look through: passing needs the portals of the level behind,
+                // which come in on its loading thread, never on this one.
+                other->ResetFramesNotUpdated();
+                other->LoadForViews(false, true);
+                continue;
             }
             Coords toOther;
             Region* behind = nullptr;

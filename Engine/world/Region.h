@@ -16,6 +16,13 @@
 // box is taken when the main thread completes the level). The fog saving thread writes a fog that
 // the main thread has handed over and no longer touches. Lock order: level lock, minimap lock, then
 // the world's map file lock. Every public operation is a main-thread call.
+//
+// Views: only the local view (the first frustum of the walk) has a level loaded at once on the
+// main thread; a level that clients' views alone reach comes in on the loading thread, and the
+// walk passes no portal into a level that is not in for them. What the loads, completions and
+// unloads of such a level write goes through the server's cap on the lines peers cause
+// (NetworkEntityList::GetViewLineGate): the loading thread keeps its lines for the main thread,
+// which writes them through the cap when it completes the level.
 #pragma once
 
 #include "core/ABBox.h"
@@ -45,6 +52,7 @@ class FogOfWar;
 class Frustum;
 class GraphicsSceneRenderer;
 class Level;
+class LogGate;
 class Portal;
 class Ray;
 class RenderTexture;
@@ -274,11 +282,20 @@ public:
 private:
     class LoadingThread;
     class FogSavingThread;
+    class KeptLines;
 
     // The load itself, on the loading thread or the caller's, under the level lock.
     bool InternalLoadLevel(bool renderData);
     // Starts the loading thread; the caller has checked that no load is under way.
     void StartLoadingThread(bool renderData);
+    // BackgroundLoadLevel, for clients' views alone when forClients (a new load's lines are theirs).
+    void StartBackgroundLoad(bool renderData, bool urgent, bool forClients);
+    // A view of the walk wants the level in the background: the local view's claim (not
+    // forClients) makes the level no longer the clients' alone.
+    void LoadForViews(bool renderData, bool forClients);
+    // The server's gate for lines about a level that only clients' views brought in; null for
+    // other levels, on a client and without a network.
+    LogGate* GetClientLineGate() const;
     // Polls every 50 ms, with the loading thread raised, until neither loading flag is set.
     void WaitForLoad();
     // State may be kept across unloads: not a network client and not in editor mode.
@@ -310,6 +327,12 @@ private:
     std::atomic<bool> m_renderLoading{false};
     // A background load failed; the main thread's PostLoadLevel takes note.
     std::atomic<bool> m_loadFailed{false};
+    // The level (or its load under way) was brought in for clients' views alone and the local
+    // view has not reached it since. Main thread.
+    bool m_forClients = false;
+    // What loads for clients' views wrote on the loading thread; made on the main thread before
+    // the first such load.
+    KeptLines* m_keptLines = nullptr;
     // Under the level lock.
     bool m_restore = false;
     bool m_loadedFromMap = false;

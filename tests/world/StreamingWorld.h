@@ -35,11 +35,13 @@
 namespace GAME::Test {
 
 // The world tests' services with a frame counter the test advances, statistics lines taken under
-// a lock (loading threads add them), a save path for fog files, and a client switch.
+// a lock (loading threads add them), a save path for fog files, a client switch and the entity
+// list of a server the test runs.
 class StreamingServices : public WorldTestServices
 {
 public:
     unsigned int GetFrameCount() override { return frame.load(); }
+    NetworkEntityList* GetNetworkEntityList() override { return entityList; }
     void AddStatisticText(const char* text) override
     {
         std::lock_guard<std::mutex> lock(statsLock);
@@ -51,6 +53,7 @@ public:
     std::atomic<unsigned> frame{1};
     std::mutex statsLock;
     bool client = false;
+    NetworkEntityList* entityList = nullptr;
 };
 
 // A region of the test maps: 64 x 64 units of flat terrain (box x and z 0 to 64, y -30 to 30),

@@ -111,11 +111,30 @@ TEST_F(StreamingTest, ViewLoadsItsRegionAndNeighboursAtOnceAndPortalRegionsInThe
     EXPECT_EQ(r[2]->GetBoundingBox().extents, Vec3(32, 30, 32));
     EXPECT_EQ(r[2]->GetLevelPtr()->GetNumEntities(), 1u);
 
-    // Many views (a server with many clients) are walked like one.
-    std::vector<WorldFrustum> views(40, BoxView(r[4], Vec3(32, 0, 32), Vec3(5, 5, 5)));
+    // Many views (a server with many clients) are walked like one; a region that only clients'
+    // views reach (all views but the first) comes in on its loading thread.
+    std::vector<WorldFrustum> views(40, BoxView(r[4], Vec3(32, 0, 32), Vec3(10, 5, 5)));
     views[0] = View();
+    log.Clear();
     WorldFrame(services, world, views);
+    EXPECT_FALSE(r[4]->IsLevelLoaded());
+    EXPECT_TRUE(r[4]->IsLoadUnderWay() || r[4]->GetLevelPtr());
+    SettleWith(views);
     EXPECT_TRUE(r[4]->IsLevelLoaded());
+
+    // Nor does a portal in their view bring in the level behind it at once (its portals come
+    // with the level): here one into B, whose level is out and knows no such portal.
+    GAME::Test::MakePortal(r[4], UniqueId::CreateUnique(), Vec3(40, 0, 32), false, r[1],
+                           UniqueId::CreateUnique());
+    r[1]->UnloadLevel(false);
+    views[0] = WorldFrustum(r[0], Frustum()); // a server's without a view of its own
+    WorldFrame(services, world, views);
+    EXPECT_FALSE(r[1]->IsLevelLoaded());
+    EXPECT_TRUE(r[1]->IsLoadUnderWay() || r[1]->GetLevelPtr());
+    SettleWith(views);
+    EXPECT_TRUE(r[1]->IsLevelLoaded());
+    EXPECT_FALSE(log.Contains("Forcing load"));
+    EXPECT_FALSE(log.Contains("Main thread sleeping"));
 }
 
 TEST_F(StreamingTest, IdleRegionsUnloadStaggeredAndComeBackWithTheirState)

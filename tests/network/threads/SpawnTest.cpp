@@ -17,6 +17,7 @@
 #include "network/ServerConnectionManager.h"
 #include "platform/SystemInfo.h"
 #include "platform/Threading.h"
+#include "world/Engine.h"
 #include "world/Entity.h"
 #include "world/EntityListType.h"
 #include "world/Level.h"
@@ -661,6 +662,132 @@ TEST_F(SpawnThreadsTest, ASpawnIntoARegionWhoseLevelIsNotInLoadsNoLevelAndStalls
     EXPECT_EQ(controller.made, 1u); // the one into a loaded region
     EXPECT_NE(ObjectManager::Get()->GetObject(own | 1u), nullptr);
 
+    many.Unload();
+    World::SetCurrent(world);
+    ObjectManager::Get()->DestroyPendingObjects(UINT_MAX);
+}
+
+// A world of many regions, none of them in, and a joined client whose view jumps to the next
+// region as often as the server takes its views, for a long while. The server's frames walk the
+// clients' views as the engine's do: they load no level on the main thread and wait for none (once
+// the level of each view was loaded there and then), so the longest stays far below the time one
+// level takes to load there, measured here; the levels come in on their loading threads; and what
+// their loads and unloads write comes under the server's cap on peers' lines, with their count in
+// its summaries (once some five lines for each region the view passed). Times are the main
+// thread's CPU time, which the loading threads and other processes do not add to.
+TEST_F(SpawnThreadsTest, AClientsViewsBringLevelsInOnTheirThreadsAndTheirLinesUnderTheCap)
+{
+    GAME::Test::LogCapture log;
+    GAME::Test::ManualClock clock;
+    GAME::Test::StreamingServices services;
+    constexpr int regionCount = 12;
+    std::vector<GAME::Test::StreamingRegion> layout(regionCount);
+    for (int i = 0; i < regionCount; ++i) {
+        layout[i].offset = IntVec3(64 * i, 0, 0);
+        for (int n = 0; n < 400; ++n)
+            layout[i].entities.emplace_back("records/crate.dbr",
+                                            Vec3(2.0f + static_cast<float>(n % 20) * 3.0f, 0.0f,
+                                                 2.0f + static_cast<float>(n / 20) * 3.0f));
+    }
+    ASSERT_TRUE(services.Put("maps/many.map", GAME::Test::StreamingMapImage(layout)));
+    World many;
+    World::SetCurrent(&many);
+    ASSERT_TRUE(many.Load("maps/many.map", true));
+    auto threadMs = [] {
+        timespec now{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+        return 1000.0 * static_cast<double>(now.tv_sec) + 1e-6 * static_cast<double>(now.tv_nsec);
+    };
+    // The reference: a level loaded on this thread, as each view once made the server do.
+    double referenceMs = std::numeric_limits<double>::max();
+    for (int i = 0; i < 2; ++i) {
+        const double start = threadMs();
+        ASSERT_TRUE(many.GetRegion(i)->LoadLevel(false));
+        referenceMs = std::min(referenceMs, threadMs() - start);
+        many.GetRegion(i)->UnloadLevel(false);
+    }
+
+    ServerConnectionManager server;
+    services.entityList = server.GetNetworkEntityList();
+    ClientConnectionManager client;
+    ASSERT_TRUE(server.Listen("127.0.0.1", 0));
+    ASSERT_TRUE(client.Connect("127.0.0.1", server.GetPort()));
+    ASSERT_TRUE(PumpUntil(server, client, [&] { return client.IsConnected(); }));
+    // What the join made the server write is summed up: the views start an interval.
+    clock.Advance(ConnectionManager::logSummaryIntervalMs);
+    server.Update(0);
+    log.Clear();
+
+    // The server's frame as the engine's: objects destroyed, completed levels, the world walked
+    // with the views (the first a server's without a view of its own, then the clients'), the
+    // network pumped. Frames in which a level went are kept apart: unloading is the main thread's
+    // work whoever brought the level in.
+    double longestMs = 0.0, longestUnloadMs = 0.0;
+    std::vector<const Level*> held(regionCount);
+    auto frame = [&] {
+        services.frame.fetch_add(1);
+        const double start = threadMs();
+        ObjectManager::Get()->DestroyPendingObjects(Engine::destroyPerFrame);
+        many.PostLoadPass();
+        std::vector<WorldFrustum> views = {WorldFrustum(many.GetRegion(0), Frustum())};
+        server.GetNetworkEntityList()->GetClientFrustumList(views);
+        for (int i = 0; i < regionCount; ++i)
+            held[i] = many.GetRegion(i)->GetLevelPtr();
+        many.Update(views);
+        server.Update(5);
+        bool unloading = false;
+        for (int i = 0; i < regionCount; ++i)
+            unloading = unloading || (held[i] && !many.GetRegion(i)->GetLevelPtr());
+        double& longest = unloading ? longestUnloadMs : longestMs;
+        longest = std::max(longest, threadMs() - start);
+        client.Update(5);
+    };
+    // Each view half a second of the server's time, then long enough in frames that the regions
+    // it left go (some 600 frames unused).
+    constexpr int steps = 120;
+    int unloaded = 0;
+    for (int step = 0; step < steps; ++step) {
+        Region* in = many.GetRegion(step % regionCount);
+        unloaded += step >= regionCount && !in->GetLevelPtr() ? 1 : 0;
+        ASSERT_TRUE(client.SendViewFrustum(
+            GAME::Test::BoxView(in, Vec3(32.0f, 0.0f, 32.0f), Vec3(5.0f, 5.0f, 5.0f))));
+        const uint64_t applied = server.GetNumViewsApplied() + 1;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while ((server.GetNumViewsApplied() < applied || !in->IsLevelLoaded()) &&
+               std::chrono::steady_clock::now() < deadline) {
+            frame();
+            Platform::SleepMilliseconds(1);
+        }
+        ASSERT_TRUE(in->IsLevelLoaded()) << "step " << step;
+        for (int i = 0; i < 80; ++i)
+            frame();
+        clock.Advance(500);
+    }
+    clock.Advance(ConnectionManager::logSummaryIntervalMs);
+    server.Update(0); // the last interval is over
+
+    EXPECT_LT(longestMs, referenceMs / 2)
+        << "a level loads in " << referenceMs << " ms (a frame that unloaded one took " << longestUnloadMs
+        << " ms)";
+    EXPECT_FALSE(log.Contains("Forcing load"));
+    EXPECT_FALSE(log.Contains("Main thread sleeping"));
+    EXPECT_GT(unloaded, regionCount); // the regions left behind went, and came back in
+    // Between one summary and the next, no more than the cap.
+    size_t summaries = 0, lines = 0, most = 0;
+    for (const std::string& line : log.Texts()) {
+        if (line.find("not logged in the last") != std::string::npos) {
+            ++summaries;
+            lines = 0;
+        } else {
+            most = std::max(most, ++lines);
+        }
+    }
+    EXPECT_LE(most, static_cast<size_t>(ConnectionManager::maxLinesPerInterval));
+    // One summary for each 10 s at most: 60 s of views and the 10 s after them.
+    EXPECT_LE(summaries, static_cast<size_t>(steps / 20 + 2));
+    EXPECT_TRUE(log.Contains("lines about levels clients' views loaded"));
+
+    services.entityList = nullptr;
     many.Unload();
     World::SetCurrent(world);
     ObjectManager::Get()->DestroyPendingObjects(UINT_MAX);
