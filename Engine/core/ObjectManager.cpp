@@ -103,7 +103,9 @@ void ObjectManager::SetIdCounter(unsigned int counter)
 void ObjectManager::Enter(Object* object)
 {
     m_idTable.try_emplace(object->GetObjectId(), object);
-    m_nameTable[object->GetObjectNameHash()].push_back(object);
+    const NameEntry entry{object->GetObjectNameHash(), m_nameOrder++};
+    if (m_nameEntries.try_emplace(object, entry).second)
+        m_nameTable[entry.hash].emplace(entry.order, object);
 }
 
 void ObjectManager::Remove(Object* object)
@@ -111,15 +113,16 @@ void ObjectManager::Remove(Object* object)
     auto byId = m_idTable.find(object->GetObjectId());
     if (byId != m_idTable.end() && byId->second == object)
         m_idTable.erase(byId);
-    auto byName = m_nameTable.find(object->GetObjectNameHash());
+    auto entry = m_nameEntries.find(object);
+    if (entry == m_nameEntries.end())
+        return;
+    auto byName = m_nameTable.find(entry->second.hash);
     if (byName != m_nameTable.end()) {
-        std::vector<Object*>& objects = byName->second;
-        auto it = std::find(objects.begin(), objects.end(), object);
-        if (it != objects.end())
-            objects.erase(it);
-        if (objects.empty())
+        byName->second.erase(entry->second.order);
+        if (byName->second.empty())
             m_nameTable.erase(byName);
     }
+    m_nameEntries.erase(entry);
 }
 
 Object* ObjectManager::CreateObjectFromFile(const std::string& recordName, unsigned int id, bool load)
@@ -207,7 +210,7 @@ Object* ObjectManager::GetObjectByNameHash(unsigned int nameHash)
 {
     CriticalSectionLock lock(m_tableLock);
     auto it = m_nameTable.find(nameHash);
-    return it == m_nameTable.end() ? nullptr : it->second.front();
+    return it == m_nameTable.end() ? nullptr : it->second.begin()->second;
 }
 
 Object* ObjectManager::GetObjectByName(const std::string& name)
@@ -218,7 +221,7 @@ Object* ObjectManager::GetObjectByName(const std::string& name)
     if (it == m_nameTable.end())
         return nullptr;
     // Different names may share the hash word: the text decides.
-    for (Object* object : it->second)
+    for (const auto& [order, object] : it->second)
         if (object->GetObjectName() == name)
             return object;
     return nullptr;

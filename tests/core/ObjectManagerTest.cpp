@@ -162,6 +162,16 @@ TEST_F(ObjectManagerTest, CreatesObjectsFromRecordsAndFindsThemByIdAndName)
     manager->DestroyObjectEx(a, __FILE__, __LINE__);
     EXPECT_EQ(manager->GetObjectByName("records\\thing.dbr"), b);
     EXPECT_EQ(manager->GetObject(1), nullptr);
+    // An object renamed after it was entered leaves the table under the name it was entered with
+    // when destroyed: nothing of it stays behind to be found.
+    OmThing* renamed = Make();
+    ASSERT_NE(renamed, nullptr);
+    renamed->SetObjectName("records\\renamed.dbr");
+    manager->DestroyObjectEx(b, __FILE__, __LINE__);
+    manager->DestroyObjectEx(unloaded, __FILE__, __LINE__);
+    manager->DestroyObjectEx(renamed, __FILE__, __LINE__);
+    manager->DestroyPendingObjects(UINT_MAX);
+    EXPECT_EQ(manager->GetObjectByName("records\\thing.dbr"), nullptr);
 
     // Partial creation: no id, no entries, no data until it is finished.
     auto* partial = static_cast<OmThing*>(manager->CreateObjectFromFilePartial("records\\entity.dbr"));
