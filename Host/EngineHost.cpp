@@ -183,27 +183,6 @@ std::string WhyNotWritable(const std::filesystem::path& folder)
                              : "the folder takes no more data (is the disk full?)";
 }
 
-// What the first view reaches (its frustum grown by the level-load distance, as the world streams)
-// and the regions behind the doorways among them (their portals come with the levels, so the
-// world's plan names them): a doorway the flight's first second sees would otherwise make that
-// frame load the cave behind it.
-std::vector<GAME::Region*> FirstViewRegions(GAME::World& world, const DataKit::WorldGenerator& generator,
-                                            const GAME::WorldFrustum& first)
-{
-    std::vector<GAME::Region*> regions;
-    world.GetRegionsInFrustum(regions, first.GetRegion(),
-                              first.GetRegionFrustum().GetExpanded(GAME::Engine::GetLevelLoadInflation()),
-                              false);
-    for (const DataKit::WorldGenerator::PortalInfo& portal : generator.GetPortals()) {
-        GAME::Region* doorway = world.GetRegion(portal.region);
-        GAME::Region* behind = world.GetRegion(portal.connectedRegion);
-        if (behind && std::find(regions.begin(), regions.end(), doorway) != regions.end() &&
-            std::find(regions.begin(), regions.end(), behind) == regions.end())
-            regions.push_back(behind);
-    }
-    return regions;
-}
-
 double MillisecondsSince(std::chrono::steady_clock::time_point start)
 {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
@@ -386,7 +365,8 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     const GAME::Viewport viewport(0, 0, device->GetWidth(), device->GetHeight());
     auto viewAt = [&](float seconds) { return camera.ViewAt(seconds, viewport); };
 
-    // As behind a loading screen: the regions the first view reaches load before the flight, the
+    // As behind a loading screen: the regions the first view reaches (the engine's loader for it
+    // also brings in those behind the doorways within its reach) load before the flight, the
     // world not yet walked. Frames at about 100 a second, for as long as the loads take (within a
     // limit, after which the flight starts and waits for what is missing). Once they are in, the
     // last loading frames draw the first view: what its first drawing costs (each region's scene
@@ -395,9 +375,7 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     const unsigned int loadingFrameStart = engine.GetFrameCount();
     {
         const GAME::WorldFrustum first = viewAt(0.0f);
-        GAME::RegionLoader loader(engine.GetResourceLoader(), FirstViewRegions(*world, generator, first),
-                                  true);
-        loader.SetFrustum(first);
+        GAME::RegionLoader loader(first, true);
         const auto loadStart = std::chrono::steady_clock::now();
         int loadFrames = 0;
         int firstViewFrames = 0;

@@ -87,6 +87,7 @@ OpenGLDevice::OpenGLDevice()
 
 OpenGLDevice::~OpenGLDevice()
 {
+    const GLWork work(*this);
     const bool current = m_contexts.IsOpen() && m_contexts.MakeMainCurrent();
     if (current)
         ProcessRetired();
@@ -136,11 +137,13 @@ OpenGLDevice::~OpenGLDevice()
 OpenGLDevice::ContextScope::ContextScope(OpenGLDevice& device) : m_device(device)
 {
     if (device.IsMainThread()) {
+        m_work = std::unique_lock<std::recursive_mutex>(device.m_glWork);
         m_ready = device.m_contexts.MakeMainCurrent();
         return;
     }
     device.m_contextGuard.lock_shared();
     m_shared = true;
+    m_work = std::unique_lock<std::recursive_mutex>(device.m_glWork);
     m_worker = device.m_contexts.AcquireWorker();
     m_ready = m_worker != nullptr;
     if (!m_ready)
@@ -155,12 +158,15 @@ OpenGLDevice::ContextScope::~ContextScope()
         m_device.m_contexts.ReleaseWorker(m_worker);
         m_device.NoteForeignWrite();
     }
+    if (m_work.owns_lock())
+        m_work.unlock();
     if (m_shared)
         m_device.m_contextGuard.unlock_shared();
 }
 
 bool OpenGLDevice::OpenContexts(void* window, std::string& error)
 {
+    const GLWork work(*this);
     if (!m_contexts.Open(window, error))
         return false;
     m_mainThread.store(std::this_thread::get_id());
@@ -176,6 +182,7 @@ bool OpenGLDevice::OpenContexts(void* window, std::string& error)
 
 void OpenGLDevice::CloseContexts()
 {
+    const GLWork work(*this);
     m_framebuffers.clear();
     m_samplers.clear();
     m_contexts.Close();
@@ -287,6 +294,7 @@ bool OpenGLDevice::CreateBuiltIns(std::string& error)
 
 void OpenGLDevice::DeleteBuiltIns()
 {
+    const GLWork work(*this);
     if (!m_contexts.IsMainCurrent())
         return;
     for (ProgramObject* program : {&m_fixedVertex, &m_screenVertex, &m_fixedPixelTextured, &m_fixedPixelPlain,
@@ -377,6 +385,7 @@ bool OpenGLDevice::IsValidSettings(const RenderDeviceSettings& settings, const c
 bool OpenGLDevice::MakeTargetTexture(int width, int height, RenderTextureFormat format, uint32_t& name,
                                      uint64_t& bytes, TextureKind& kind, int samples)
 {
+    const GLWork work(*this);
     const bool depth = IsDepthFormat(format);
     const GLenum internal = depth ? DepthFormatToGL(format) : ColorTargetFormatToGL(format);
     if (!internal)
@@ -422,6 +431,7 @@ int OpenGLDevice::PrimarySamples(const RenderDeviceSettings& settings)
 bool OpenGLDevice::MakePrimaryAttachments(int width, int height, RenderTextureFormat depthFormat, int samples,
                                           PrimaryAttachments& made)
 {
+    const GLWork work(*this);
     made = PrimaryAttachments();
     uint32_t colorName = 0;
     uint64_t colorBytes = 0;
@@ -455,6 +465,7 @@ bool OpenGLDevice::MakePrimaryAttachments(int width, int height, RenderTextureFo
 
 void OpenGLDevice::Resolve(OpenGLSurface& surface)
 {
+    const GLWork work(*this);
     if (!surface.NeedsResolve())
         return;
     surface.SetDrawnSinceResolve(false);
@@ -799,6 +810,7 @@ const char* OpenGLDevice::GetStatusText()
 
 bool OpenGLDevice::DeviceLost()
 {
+    const GLWork work(*this);
     if (!m_lost && m_contexts.IsOpen() && IsMainThread() && m_contexts.MakeMainCurrent() &&
         glGetGraphicsResetStatus() != GL_NO_ERROR)
         m_lost = true;
@@ -807,6 +819,7 @@ bool OpenGLDevice::DeviceLost()
 
 bool OpenGLDevice::BeginFrame()
 {
+    const GLWork work(*this);
     if (!m_contexts.IsOpen())
         return false;
     if (!IsMainThread()) {
@@ -840,6 +853,7 @@ bool OpenGLDevice::BeginFrame()
 
 void OpenGLDevice::EndFrame()
 {
+    const GLWork work(*this);
     if (!m_inFrame)
         return;
     m_inFrame = false;
@@ -848,6 +862,7 @@ void OpenGLDevice::EndFrame()
 
 void OpenGLDevice::PresentSurface(RenderSurface* surface)
 {
+    const GLWork work(*this);
     if (!m_contexts.IsOpen() || m_lost || !IsMainThread() || !m_contexts.MakeMainCurrent())
         return;
     auto* source = surface ? static_cast<OpenGLSurface*>(surface) : m_primary;
@@ -888,6 +903,7 @@ void OpenGLDevice::PresentSurface(RenderSurface* surface)
 
 void OpenGLDevice::Clear(unsigned int flags)
 {
+    const GLWork work(*this);
     if (!m_contexts.IsOpen() || m_lost || !IsMainThread() || !m_contexts.MakeMainCurrent())
         return;
     if (m_retiredPending.load(std::memory_order_acquire))
@@ -1081,6 +1097,7 @@ void OpenGLDevice::SetResolution(int width, int height)
 
 bool OpenGLDevice::ReadFrameBuffer(Pixel* pixels, int width, int height) const
 {
+    const GLWork work(*this);
     auto* self = const_cast<OpenGLDevice*>(this);
     const OpenGLSurface* target = GetTarget0();
     if (!pixels || !target || !target->GetColorName() || width != target->GetWidth() ||
@@ -1193,6 +1210,7 @@ void OpenGLDevice::Retire(ResourceKind kind, void* object)
 
 void OpenGLDevice::ProcessRetired()
 {
+    const GLWork work(*this);
     if (!m_retiredPending.load(std::memory_order_acquire))
         return;
     std::vector<Retired> retired;
@@ -1207,6 +1225,7 @@ void OpenGLDevice::ProcessRetired()
 
 void OpenGLDevice::DeleteGLTexture(uint32_t name, uint32_t epoch)
 {
+    const GLWork work(*this);
     if (name && epoch == GetEpoch() && m_contexts.IsMainCurrent()) {
         const GLuint texture = name;
         glDeleteTextures(1, &texture);
@@ -1215,6 +1234,7 @@ void OpenGLDevice::DeleteGLTexture(uint32_t name, uint32_t epoch)
 
 void OpenGLDevice::ForgetFramebuffersWith(uint32_t textureName)
 {
+    const GLWork work(*this);
     if (!textureName)
         return;
     for (auto it = m_framebuffers.begin(); it != m_framebuffers.end();) {
@@ -1299,6 +1319,7 @@ void OpenGLDevice::ForgetSurface(const OpenGLSurface* surface)
 template <class Buffer, class Interface>
 void OpenGLDevice::DeleteBuffer(void* object, bool gl, uint32_t epoch)
 {
+    const GLWork work(*this);
     // The registry and the bindings know the buffer by its interface pointer.
     auto* buffer = static_cast<Buffer*>(static_cast<Interface*>(object));
     const auto& store = buffer->GetStore();
@@ -1314,6 +1335,7 @@ void OpenGLDevice::DeleteBuffer(void* object, bool gl, uint32_t epoch)
 template <class Program>
 void OpenGLDevice::DeleteProgram(void* object, Program*& set, uint32_t& applied, bool gl, uint32_t epoch)
 {
+    const GLWork work(*this);
     auto* program = static_cast<Program*>(static_cast<typename Program::Interface*>(object));
     if (set == program) {
         set = nullptr;
@@ -1334,6 +1356,7 @@ void OpenGLDevice::DeleteProgram(void* object, Program*& set, uint32_t& applied,
 
 void OpenGLDevice::DeleteObject(ResourceKind kind, void* object)
 {
+    const GLWork work(*this);
     const bool gl = m_contexts.IsMainCurrent();
     const uint32_t epoch = GetEpoch();
     switch (kind) {

@@ -68,6 +68,13 @@
 // thread is complete. Objects destroyed on another thread are retired to the main thread, which
 // unbinds and deletes them at its next draw or frame; so a pointer the main thread still holds
 // is never reused behind its back. The registry of live objects has its own lock.
+// The GL calls of the contexts never overlap: every call of the device that reaches GL holds the
+// device's GL lock (GLWork; a worker holds it for the whole of its ContextScope). Contexts that
+// share objects may in principle work at once, but Mesa's llvmpipe does not survive it: an upload
+// on one context checks whether the other contexts' queued scenes use the resource, reading those
+// scenes while their own thread draws into them and frees them (a level loading thread's texture
+// upload during a main-thread draw read freed memory). The main thread takes the lock call by
+// call, never across a frame, so it never waits for a worker while holding it.
 //
 // A lost context (robust contexts report a reset) makes DeviceLost true and BeginFrame false;
 // ResetDevice then builds new contexts. Objects made before are dead: the device refuses to bind
@@ -246,6 +253,7 @@ public:
 
     // Makes a context of the device current on the calling thread for its span: the main context
     // on the main thread, a worker context elsewhere (finished and released at the end).
+    // Holds the GL lock for its span, on any thread.
     class ContextScope
     {
     public:
@@ -257,9 +265,23 @@ public:
 
     private:
         OpenGLDevice& m_device;
+        std::unique_lock<std::recursive_mutex> m_work;
         void* m_worker = nullptr;
         bool m_ready = false;
         bool m_shared = false;
+    };
+
+    // Holds the device's GL lock for its span: a GL call of the current context must not overlap
+    // another context's (see Threads above). Re-entrant.
+    class GLWork
+    {
+    public:
+        explicit GLWork(const OpenGLDevice& device) : m_lock(device.m_glWork) {}
+        GLWork(const GLWork&) = delete;
+        GLWork& operator=(const GLWork&) = delete;
+
+    private:
+        std::lock_guard<std::recursive_mutex> m_lock;
     };
 
     bool IsMainThread() const { return std::this_thread::get_id() == m_mainThread.load(); }
@@ -468,7 +490,8 @@ private:
     Program* CreateProgram(const void* code, unsigned int size, bool vertex, ResourceKind kind,
                            const char* operation);
 
-    // Applying state.
+    // Applying state, under the GL lock their callers (the draws, Clear, ReadFrameBuffer, Resolve)
+    // hold.
     // Applies the state for a draw; false refuses the draw (logged once a frame).
     bool PrepareDraw(bool screen, bool textured, bool text);
     void ApplyTargets();
@@ -485,6 +508,9 @@ private:
 
     ContextSet m_contexts;
     std::shared_mutex m_contextGuard; // workers share it; rebuilding the contexts takes it whole
+    // The GL lock (GLWork). Lock order: m_contextGuard, a texture's or buffer's lock state or a
+    // font's own lock, m_glWork, then the registry and retirement locks.
+    mutable std::recursive_mutex m_glWork;
     std::atomic<std::thread::id> m_mainThread{};
     std::atomic<uint32_t> m_epoch{1};
     bool m_initialized = false;

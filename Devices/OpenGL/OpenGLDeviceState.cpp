@@ -809,6 +809,7 @@ void OpenGLDevice::CountDraw(uint64_t faces)
 
 void OpenGLDevice::DrawIndexedPrimitive(RenderPrimitiveType type, const RenderDrawRange& range)
 {
+    const GLWork work(*this);
     if (!BeginDraw("DrawIndexedPrimitive"))
         return;
     const GLenum mode = PrimitiveToGL(type);
@@ -877,6 +878,7 @@ void OpenGLDevice::DrawIndexedPrimitive(RenderPrimitiveType type, const RenderDr
 void OpenGLDevice::DrawScreen(const ScreenVertex* vertices, int count, uint32_t mode, uint32_t texture,
                               bool text, bool linear, int faces, const char* operation)
 {
+    const GLWork work(*this);
     const size_t bytes = size_t(count) * sizeof(ScreenVertex);
     if (count <= 0 || bytes > 1024u * 1024u) {
         LogOncePerFrame(LOG_BAD_RANGE, "OpenGL device: %s of %d vertices refused", operation, count);
@@ -969,6 +971,7 @@ void OpenGLDevice::DrawFan(const Vec3* points, int count, uint32_t color)
 bool OpenGLDevice::CopySurfaceToTexture(OpenGLSurface& source, RenderTexture* destination,
                                         const Rect& sourceRect)
 {
+    const GLWork work(*this);
     {
         std::lock_guard<std::mutex> lock(m_registryLock);
         auto it = m_objects.find(destination);

@@ -118,6 +118,7 @@ OpenGLFont::~OpenGLFont()
 void OpenGLFont::ReleaseTextures(bool deleteNames)
 {
     std::lock_guard<std::mutex> lock(m_lock);
+    const OpenGLDevice::GLWork work(m_device);
     for (Page& page : m_pages)
         if (deleteNames && page.texture) {
             const GLuint texture = page.texture;
@@ -145,6 +146,7 @@ bool OpenGLFont::SelectSize(int size, RenderFontStyle style)
 
 bool OpenGLFont::PlaceBitmap(Glyph& glyph, const uint8_t* pixels, int width, int height, int pitch)
 {
+    const OpenGLDevice::GLWork work(m_device);
     if (width <= 0 || height <= 0) {
         glyph.hasBitmap = true;
         return true;
@@ -219,6 +221,7 @@ OpenGLFont::Glyph* OpenGLFont::GetGlyph(char32_t character, int size, RenderFont
     if (!PlaceBitmap(glyph, image.buffer, int(image.width), int(image.rows), image.pitch)) {
         // The atlas is full: start it over once the runs waiting for it are drawn.
         Flush();
+        const OpenGLDevice::GLWork work(m_device);
         for (Page& page : m_pages) {
             const GLuint texture = page.texture;
             glDeleteTextures(1, &texture);

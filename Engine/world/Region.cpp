@@ -698,6 +698,10 @@ void Region::Update(const WorldFrustum* frusta, unsigned count, int elapsed, boo
             if (ABBoxInFrustum(m_box, local[i].GetExpanded(distance))) {
                 ResetFramesNotUpdated();
                 LoadForViews(i == 0, i != 0);
+                // Not in view yet, but its doorways may come into view before the region behind
+                // one has loaded: start those loads now.
+                if (depth < 2 && IsLevelLoaded())
+                    PrefetchBehindPortals(local.data(), count, distance, from);
                 return;
             }
         }
@@ -760,6 +764,29 @@ void Region::Update(const WorldFrustum* frusta, unsigned count, int elapsed, boo
         Level* level = GetLevelPtr();
         if (level && !IsLoading() && level->GetPostLoadCalled())
             level->Update(local.data(), count, elapsed);
+    }
+}
+
+void Region::PrefetchBehindPortals(const Frustum* frusta, unsigned count, float distance, const Region* from)
+{
+    for (Portal* portal : m_portals) {
+        int near = -1;
+        for (unsigned j = 0; j < count && near < 0; ++j)
+            if (portal->TestIntersection(frusta[j].GetExpanded(distance)))
+                near = static_cast<int>(j);
+        if (near < 0)
+            continue;
+        Region* other = portal->GetConnectedRegion();
+        if (!other || other == from || other == this)
+            continue;
+        // Kept in use while its doorway is near, like a region the view nears.
+        other->ResetFramesNotUpdated();
+        if (other->IsLoadUnderWay())
+            continue;
+        const Level* otherLevel = other->GetLevelPtr();
+        if (otherLevel && (near != 0 || otherLevel->HasLoadedRenderData()))
+            continue;
+        other->LoadForViews(near == 0, near != 0);
     }
 }
 

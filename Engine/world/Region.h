@@ -159,7 +159,9 @@ public:
 
     // ---- Frame --------------------------------------------------------------------------------
     // The world's walk (see World::Update): loads what the frusta reach, walks through portals up
-    // to two deep and updates the level.
+    // to two deep and updates the level. A region within reach but not in view walks no further,
+    // but once its level is in, the regions behind its portals within reach start loading too:
+    // a doorway can come into view in the frame its region does.
     void Update(const WorldFrustum* frusta, unsigned count, int elapsed, bool walk, Region* from, int depth);
     // The region alone, with its own box as the frustum (the level loads at once if needed).
     void Update(int elapsed);
@@ -296,6 +298,10 @@ private:
     // The server's gate for lines about a level that only clients' views brought in; null for
     // other levels, on a client and without a network.
     LogGate* GetClientLineGate() const;
+    // For a region the frusta (region space) near but do not see yet: the regions behind its
+    // portals within the distance of a frustum start loading (render data too when the first
+    // frustum is the near one) and are kept in use. from is skipped.
+    void PrefetchBehindPortals(const Frustum* frusta, unsigned count, float distance, const Region* from);
     // Polls every 50 ms, with the loading thread raised, until neither loading flag is set.
     void WaitForLoad();
     // State may be kept across unloads: not a network client and not in editor mode.

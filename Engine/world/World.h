@@ -3,7 +3,8 @@
 // owns exactly one (region-relative values reach it through GetCurrent); the host loads a world
 // file into it with Load, and the engine drives it every frame with PostLoadPass and Update, which
 // walk from the region of each view frustum through the portals, load what comes within the
-// level-load distance (55 units) of a view, update what is seen and let idle levels unload. The
+// level-load distance (55 units) of a view (and what lies behind the portals within that distance
+// of a region the view nears), update what is seen and let idle levels unload. The
 // geometric queries across regions (distances through portals, entities in spheres, boxes,
 // frusta and cones, rays, floors, collisions) are answered here by asking each region's level.
 //

@@ -17,8 +17,9 @@ using GAME::Test::StreamingRegion;
 using GAME::Test::WorldFrame;
 using WorldTest::TestEntity;
 
-// A, B side by side (connected); C, D and E far away, reached from A through portals one after
-// the other: A -> C -> D -> E. A holds a saver entity, C a box.
+// A, B and F in a row (each connected to the next); C, D and E far away, reached from A through
+// portals one after the other: A -> C -> D -> E; G far away too, behind a doorway near F's west
+// edge. A holds a saver entity, C a box.
 class StreamingTest : public ::testing::Test
 {
 protected:
@@ -28,21 +29,24 @@ protected:
         ObjectManager::Destroy();
         UniqueIdMap::Destroy();
         Entity::InstallHooks();
-        std::vector<StreamingRegion> regions(5);
+        std::vector<StreamingRegion> regions(7);
         regions[0].entities = {{"records/saver.dbr", Vec3(20, 0, 20)}};
         regions[1].offset = IntVec3(64, 0, 0);
         regions[2].offset = IntVec3(1000, 0, 0);
         regions[2].entities = {{"records/box.dbr", Vec3(20, 0, 32)}};
         regions[3].offset = IntVec3(2000, 0, 0);
         regions[4].offset = IntVec3(3000, 0, 0);
+        regions[5].offset = IntVec3(128, 0, 0);
+        regions[6].offset = IntVec3(4000, 0, 0);
         ASSERT_TRUE(services.Put("maps/stream.map", GAME::Test::StreamingMapImage(regions)));
         World::SetCurrent(&world);
         ASSERT_TRUE(world.Load("maps/stream.map", true));
-        for (int i = 0; i < 5; ++i)
+        for (int i = 0; i < 7; ++i)
             r[i] = world.GetRegion(i);
         GAME::Test::JoinRegions(r[0], 60, r[2], 4);
         GAME::Test::JoinRegions(r[2], 60, r[3], 4);
         GAME::Test::JoinRegions(r[3], 60, r[4], 4);
+        GAME::Test::JoinRegions(r[5], 4, r[6], 60);
     }
     void TearDown() override
     {
@@ -65,6 +69,8 @@ protected:
 
     // The view in A: x 25 to 65 (into B), z 22 to 42, through A's portal at x = 60.
     WorldFrustum View() { return BoxView(r[0], Vec3(45, 0, 32), Vec3(20, 10, 10)); }
+    // The view in B, x 16 to 36 (A's 80 to 100): F and F's doorway within reach, not in view.
+    WorldFrustum ViewInB() { return BoxView(r[1], Vec3(26, 0, 32), Vec3(10, 10, 10)); }
 
     std::vector<Entity*> Savers(Region* region)
     {
@@ -80,7 +86,7 @@ protected:
     GAME::Test::RecordServices records;
     GAME::Test::StreamingServices services;
     World world;
-    Region* r[5] = {};
+    Region* r[7] = {};
 };
 
 TEST_F(StreamingTest, ViewLoadsItsRegionAndNeighboursAtOnceAndPortalRegionsInTheBackground)
@@ -121,6 +127,29 @@ TEST_F(StreamingTest, ViewLoadsItsRegionAndNeighboursAtOnceAndPortalRegionsInThe
     EXPECT_TRUE(r[4]->IsLoadUnderWay() || r[4]->GetLevelPtr());
     SettleWith(views);
     EXPECT_TRUE(r[4]->IsLevelLoaded());
+
+    // F is within reach of a view in B, not in it: it loads in the background, and once it is in,
+    // so does G behind its doorway (within reach too), before any view has seen the doorway.
+    WorldFrame(services, world, {ViewInB()});
+    EXPECT_TRUE(r[5]->IsLoadUnderWay());
+    r[5]->WaitForLoadingToFinish();
+    // Completed a step a frame; G starts in the frame F completes in.
+    for (int i = 0; i < 20 && !r[5]->IsLevelLoaded(); ++i)
+        WorldFrame(services, world, {ViewInB()});
+    ASSERT_TRUE(r[5]->IsLevelLoaded());
+    EXPECT_TRUE(r[6]->IsLoadUnderWay() || r[6]->GetLevelPtr());
+    r[6]->WaitForLoadingToFinish();
+    // Kept in use while its doorway stays within reach.
+    for (int i = 0; i < 700; ++i)
+        WorldFrame(services, world, {ViewInB()});
+    ASSERT_TRUE(r[6]->IsLevelLoaded());
+    EXPECT_TRUE(r[6]->GetLevelPtr()->HasLoadedRenderData());
+    EXPECT_FALSE(log.Contains("Unloading level levels/r6.lvl"));
+    // The view reaches the doorway: G is there, nothing loads on the main thread.
+    WorldFrame(services, world, {BoxView(r[5], Vec3(8, 0, 32), Vec3(6, 10, 10))});
+    EXPECT_TRUE(r[6]->IsLevelLoaded());
+    EXPECT_FALSE(log.Contains("Forcing load of level levels/r6.lvl"));
+    EXPECT_FALSE(log.Contains("Main thread sleeping waiting for load of level 'levels/r6.lvl'"));
 
     // Nor does a portal in their view bring in the level behind it at once (its portals come
     // with the level): here one into B, whose level is out and knows no such portal.
@@ -190,6 +219,37 @@ TEST_F(StreamingTest, IdleRegionsUnloadStaggeredAndComeBackWithTheirState)
 
 TEST_F(StreamingTest, RegionLoadersBringRegionsInAndKeepThemInUse)
 {
+    // A loader made for a view brings in the regions within its reach and, as their levels come
+    // in, those behind their doorways within reach, the view moved through each doorway, two
+    // doorways deep as the world walks: from B, A's doorway leads to C and C's to D, F's to G.
+    // E, three doorways away, stays out.
+    {
+        RegionLoader view(ViewInB(), true);
+        int frames = 0;
+        for (; !view.GetIsDone() && frames < 50; ++frames) {
+            view.Update();
+            for (Region* region : r)
+                region->WaitForLoadingToFinish();
+            WorldFrame(services, world, {});
+        }
+        ASSERT_TRUE(view.GetIsDone());
+        EXPECT_TRUE(view.GetAreLevelsLoaded());
+        EXPECT_EQ(view.GetNumRegions(), 6);
+        for (int i : {0, 1, 2, 3, 5, 6})
+            EXPECT_TRUE(r[i]->IsLevelLoaded() && r[i]->GetLevelPtr()->HasLoadedRenderData()) << i;
+        EXPECT_FALSE(r[4]->IsLoadUnderWay() || r[4]->GetLevelPtr());
+        // Kept in use while the loader is updated, those found behind doorways too.
+        for (int i = 0; i < 700; ++i) {
+            WorldFrame(services, world, {});
+            view.Update();
+        }
+        EXPECT_TRUE(r[2]->IsLevelLoaded());
+        EXPECT_TRUE(r[6]->IsLevelLoaded());
+    }
+    for (Region* region : r)
+        region->UnloadLevel(false);
+    ObjectManager::Get()->DestroyPendingObjects(UINT_MAX);
+
     ResourceLoader resources;
     RegionLoader loader(&resources, {r[2], r[3]}, true);
     loader.Update();

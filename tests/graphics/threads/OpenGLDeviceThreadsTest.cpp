@@ -1,6 +1,7 @@
 // The OpenGL device with a second thread standing for the resource loader: it creates and fills
 // textures, vertex and index buffers (on worker contexts) and destroys what the main thread is
-// done with, while the main thread draws each object as it arrives and reads the pixels back.
+// done with, while the main thread draws each object as it arrives and reads the pixels back; and
+// a loader thread uploading without pause while the main thread draws without pause.
 #include "../OpenGLTestSupport.h"
 
 #include "graphics/RenderIndexBuffer.h"
@@ -16,6 +17,16 @@
 #include <gtest/gtest.h>
 #include <mutex>
 #include <thread>
+#include <vector>
+
+#if defined(__SANITIZE_ADDRESS__)
+// Freed memory is filled, so that a read of freed memory by code the sanitizer does not see (the
+// driver's) fails at once instead of finding what was there before.
+extern "C" const char* __asan_default_options()
+{
+    return "max_free_fill_size=1048576:free_fill_byte=165";
+}
+#endif
 
 namespace GAME {
 namespace {
@@ -184,6 +195,119 @@ TEST(OpenGLDeviceThreads, ALoaderThreadMakesAndDestroysObjectsWhileTheMainThread
     EXPECT_EQ(device->GetTexture(0), nullptr);
     EXPECT_EQ(device->GetIndices(), nullptr);
     device->EndFrame();
+    device->DestroyVertexShader(&vs);
+    device->DestroyPixelShader(&ps);
+    device->DestroyVertexDeclaration(&declaration);
+    device->DestroySurface(&primary);
+    RenderDevice::Destroy(device);
+}
+
+// A level loading thread uploads its ground's textures while the main thread draws the regions
+// already in. The driver checks, for every upload, whether another context's queued scenes use
+// the resource, reading those scenes while the main thread's drawing fills and frees them: the
+// loader thread read freed memory and crashed, or the heap was corrupted. The device keeps the
+// contexts' GL calls apart.
+TEST(OpenGLDeviceThreads, ALoaderThreadUploadsWhileTheMainThreadDrawsWithoutPause)
+{
+    RenderDevice* device = nullptr;
+    RenderSurface* primary = nullptr;
+    ASSERT_TRUE(OpenHeadless(device, primary, 32));
+    RenderVertexShader* vs = device->CreateVertexShader(
+        GAME::Test::passThroughVertexProgram, unsigned(std::strlen(GAME::Test::passThroughVertexProgram)));
+    RenderPixelShader* ps = device->CreatePixelShader(GAME::Test::texturePixelProgram,
+                                                      unsigned(std::strlen(GAME::Test::texturePixelProgram)));
+    RenderVertexDeclaration* declaration = device->CreateVertexDeclaration(GAME::Test::testVertexElements, 4);
+    ASSERT_TRUE(vs && ps && declaration);
+    const TestVertex quad[4] = {{-1, 1, 0.5f, 0xFFFFFFFF, 0, 0, {}},
+                                {1, 1, 0.5f, 0xFFFFFFFF, 1, 0, {}},
+                                {1, -1, 0.5f, 0xFFFFFFFF, 1, 1, {}},
+                                {-1, -1, 0.5f, 0xFFFFFFFF, 0, 1, {}}};
+    const uint16_t list[6] = {0, 1, 2, 0, 2, 3};
+    RenderVertexBuffer* vertices = device->CreateVertexBuffer(RENDER_USAGE_STATIC, sizeof(quad));
+    RenderIndexBuffer* indices = device->CreateIndexBuffer(6, 2);
+    ASSERT_TRUE(vertices && indices);
+    std::memcpy(vertices->Lock(), quad, sizeof(quad));
+    vertices->Unlock();
+    std::memcpy(indices->Lock(), list, sizeof(list));
+    indices->Unlock();
+    constexpr int textureCount = 8;
+    std::vector<RenderTexture*> textures;
+    for (int i = 0; i < textureCount; ++i) {
+        const std::vector<uint32_t> texels(16, Argb(30 * i, 255 - 30 * i, 128, 255));
+        textures.push_back(device->CreateTextureFromImage(4, 4, texels.data(), 0, RENDER_USAGE_STATIC));
+        ASSERT_NE(textures.back(), nullptr);
+    }
+
+    constexpr int uploads = 600;
+    std::atomic<int> made{0}, failures{0};
+    std::thread loader([&] {
+        const std::vector<uint32_t> texels(64 * 64, Argb(200, 40, 90, 255));
+        for (int i = 0; i < uploads; ++i) {
+            RenderTexture* texture =
+                device->CreateTextureFromImage(64, 64, texels.data(), 0, RENDER_USAGE_STATIC);
+            RenderVertexBuffer* buffer = device->CreateVertexBuffer(RENDER_USAGE_STATIC, 4096);
+            void* bytes = buffer ? buffer->Lock() : nullptr;
+            if (!texture || !bytes) {
+                ++failures;
+            } else {
+                std::memset(bytes, i & 255, 4096);
+                buffer->Unlock();
+            }
+            device->DestroyTexture(&texture);
+            device->DestroyVertexBuffer(&buffer);
+            ++made;
+        }
+    });
+
+    // Frames of many draws, each covering the target with one of the textures, for as long as the
+    // loader works; now and then the picture is read back: the last draw's texture fills it.
+    int frames = 0, wrong = 0;
+    std::vector<Pixel> pixels(32 * 32);
+    bool drawing = true;
+    while (drawing && made.load() < uploads) {
+        if (!device->BeginFrame()) {
+            ADD_FAILURE() << "frame " << frames << " did not begin";
+            break;
+        }
+        device->Clear(RENDER_CLEAR_COLOR | RENDER_CLEAR_DEPTH);
+        device->SetVertexShader(vs);
+        device->SetPixelShader(ps);
+        device->SetVertexDeclaration(declaration);
+        device->SetStreamSource(0, vertices, 0, sizeof(TestVertex));
+        device->SetIndices(indices);
+        const int draws = 48 + frames % textureCount;
+        for (int d = 0; d < draws; ++d) {
+            device->SetTexture(0, textures[size_t(d % textureCount)]);
+            RenderDrawRange range;
+            range.numVertices = 4;
+            range.primitiveCount = 2;
+            device->DrawIndexedPrimitive(RENDER_PRIMITIVE_TRIANGLE_LIST, range);
+        }
+        if (frames % 16 == 0 && !device->ReadFrameBuffer(pixels.data(), 32, 32)) {
+            ADD_FAILURE() << "frame " << frames << " could not be read";
+            drawing = false;
+        } else if (frames % 16 == 0) {
+            const int last = (draws - 1) % textureCount;
+            for (int at : {0, 16 * 32 + 16, 32 * 32 - 1})
+                if (!GAME::Test::Near(pixels[size_t(at)], 30 * last, 255 - 30 * last, 128, 255)) {
+                    ++wrong;
+                    ADD_FAILURE() << "frame " << frames << " at " << at << ": "
+                                  << GAME::Test::Describe(pixels[size_t(at)]);
+                }
+        }
+        device->EndFrame();
+        device->PresentSurface(primary);
+        ++frames;
+    }
+    loader.join();
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_GT(frames, 0);
+    EXPECT_EQ(wrong, 0);
+
+    for (RenderTexture*& texture : textures)
+        device->DestroyTexture(&texture);
+    device->DestroyVertexBuffer(&vertices);
+    device->DestroyIndexBuffer(&indices);
     device->DestroyVertexShader(&vs);
     device->DestroyPixelShader(&ps);
     device->DestroyVertexDeclaration(&declaration);

@@ -670,8 +670,11 @@ TEST_F(SpawnThreadsTest, ASpawnIntoARegionWhoseLevelIsNotInLoadsNoLevelAndStalls
 // A world of many regions, none of them in, and a joined client whose view jumps to the next
 // region as often as the server takes its views, for a long while. The server's frames walk the
 // clients' views as the engine's do: they load no level on the main thread and wait for none (once
-// the level of each view was loaded there and then), so the longest stays far below the time one
-// level takes to load there, measured here; the levels come in on their loading threads; and what
+// the level of each view was loaded there and then), so the longest stays below the time one
+// level takes to load there, measured here (a frame that loaded one took that and the level's
+// first update, some half as much again; the first update alone, which every newly completed
+// level costs its frame, some half a load under the sanitizers); the levels come in on their
+// loading threads; and what
 // their loads and unloads write comes under the server's cap on peers' lines, with their count in
 // its summaries (once some five lines for each region the view passed). Times are the main
 // thread's CPU time, which the loading threads and other processes do not add to.
@@ -766,7 +769,7 @@ TEST_F(SpawnThreadsTest, AClientsViewsBringLevelsInOnTheirThreadsAndTheirLinesUn
     clock.Advance(ConnectionManager::logSummaryIntervalMs);
     server.Update(0); // the last interval is over
 
-    EXPECT_LT(longestMs, referenceMs / 2)
+    EXPECT_LT(longestMs, referenceMs)
         << "a level loads in " << referenceMs << " ms (a frame that unloaded one took " << longestUnloadMs
         << " ms)";
     EXPECT_FALSE(log.Contains("Forcing load"));
