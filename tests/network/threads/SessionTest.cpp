@@ -1,6 +1,7 @@
 // Sessions over the loopback address (ports the system picks): a server and clients in one
 // process, each socket with its receive thread, pumped from this thread as the engine's frames
 // pump them.
+#include "../HandPeer.h"
 #include "../NetworkTestKit.h"
 
 #include "common/LogCapture.h"
@@ -266,7 +267,11 @@ TEST(SessionThreadsTest, AClientWhoseServerVanishesReportsItAndRunsOn)
     for (int frame = 0; frame < 20; ++frame)
         client.Update(16);
 
-    // Nobody answers at that port any more.
+    // Nobody answers at that port any more: held by a socket that never reads, so that no server
+    // of another test takes it meanwhile.
+    const ENetAddress held = GAME::Test::EnetAddress("127.0.0.1", port);
+    std::unique_ptr<ENetHost, void (*)(ENetHost*)> silent(enet_host_create(&held, 1, 1, 0, 0), enet_host_destroy);
+    ASSERT_NE(silent, nullptr);
     ASSERT_TRUE(client.Connect("127.0.0.1", port));
     ASSERT_TRUE(PumpUntil({&client}, [&] { return !client.IsConnecting(); }));
     EXPECT_EQ(client.GetNumAborts(), 2u);

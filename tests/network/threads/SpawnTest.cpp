@@ -487,11 +487,22 @@ TEST_F(SpawnThreadsTest, FifteenClientsChangingRegionAndSpawningAtTheirLimitMake
 
     EXPECT_EQ(controller.made, clients.size() * steps);
     EXPECT_EQ(server.GetNumRefusedSpawns(), clients.size() * steps);
-    size_t summaries = 0, lines = 0;
-    for (const std::string& line : log.Texts())
-        ++(line.find("not logged in the last 10 s") != std::string::npos ? summaries : lines);
-    EXPECT_LE(lines, static_cast<size_t>(ConnectionManager::maxLinesPerInterval));
+    // Besides the cap's lines and its summary, the guard's count of what it refused (ENet's filing
+    // budget may leave a slow server's sends out) once in the 10 s.
+    size_t summaries = 0, guard = 0, lines = 0;
+    std::string written;
+    for (const std::string& line : log.Texts()) {
+        written += line + "\n";
+        if (line.find("not logged in the last 10 s") != std::string::npos)
+            ++summaries;
+        else if (line.find("peers that did not join so far") != std::string::npos)
+            ++guard;
+        else
+            ++lines;
+    }
+    EXPECT_LE(lines, static_cast<size_t>(ConnectionManager::maxLinesPerInterval)) << written;
     EXPECT_EQ(summaries, 1u);
+    EXPECT_LE(guard, 1u);
     for (const char* counted : {"changes of region", "refusals of objects", "lines about clients' packets",
                                 "lines about clients' views"})
         EXPECT_TRUE(log.Contains(counted)) << counted;
@@ -781,7 +792,7 @@ TEST_F(SpawnThreadsTest, AClientsViewsBringLevelsInOnTheirThreadsAndTheirLinesUn
         if (line.find("not logged in the last") != std::string::npos) {
             ++summaries;
             lines = 0;
-        } else {
+        } else if (line.find("peers that did not join so far") == std::string::npos) {
             most = std::max(most, ++lines);
         }
     }
