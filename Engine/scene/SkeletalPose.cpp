@@ -53,6 +53,11 @@ void SkeletalPose::SetBoneCoords(const Name& bone, const Coords& coords)
     c.Orthonormalize();
     parts.t = c.origin;
     parts.q = Quat::FromMatrix(c);
+    // A frame without three independent axes (a bone scaled to nothing, or one whose axes
+    // overflow) has no rotation to take: it gets none rather than a not-a-number that would
+    // spread to every bone below it.
+    if (!IsFinite(parts.q.x) || !IsFinite(parts.q.y) || !IsFinite(parts.q.z) || !IsFinite(parts.q.w))
+        parts.q = Quat();
     SetBone(bone, parts);
 }
 

@@ -126,6 +126,14 @@ TEST(SkeletalPoseTest, FramesDecomposeAndComposeBackMirrorsIncluded)
     // diag(k) doubles the first row of R(u), which turns x onto y.
     ExpectNear(stretched.xAxis, Vec3(0, 1, 0));
     ExpectNear(stretched.yAxis, Vec3(-2, 0, 0));
+
+    // A bone scaled to nothing (an animation hiding it) has no axes to take a rotation from: it
+    // comes back without one, not as not-a-number.
+    pose.SetBone(bone, MakeParts(Vec3(4, 0, 0), AxisAngle(Vec3(0, 1, 0), 0.5f), Vec3(0, 0, 0)));
+    Coords hidden = pose.GetBoneCoords(bone);
+    hidden.origin = Vec3();
+    pose.SetBoneCoords(bone, hidden);
+    ExpectQuatNear(pose.GetBone(bone).q, Quat());
 }
 
 TEST(SkeletalPoseTest, StoredFormsRoundTripWithPackingClamped)
