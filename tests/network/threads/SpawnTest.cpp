@@ -708,13 +708,12 @@ TEST_F(SpawnThreadsTest, ASpawnIntoARegionWhoseLevelIsNotInLoadsNoLevelAndStalls
 // region as often as the server takes its views, for a long while. The server's frames walk the
 // clients' views as the engine's do: they load no level on the main thread and wait for none (once
 // the level of each view was loaded there and then), so next to no frame costs as much as one
-// level's load there, measured here (the first update
-// of a level just completed costs its frame some half a load under the sanitizers, and a busy
-// machine's caches now and then double a frame); the levels come in on their loading threads; and
-// what
-// their loads and unloads write comes under the server's cap on peers' lines, with their count in
-// its summaries (once some five lines for each region the view passed). Times are the main
-// thread's CPU time, which the loading threads and other processes do not add to.
+// level's load there, measured here (the first update of a level just completed costs its frame
+// some half a load under the sanitizers, and a busy machine's caches now and then double a frame);
+// the levels come in on their loading threads; and what their loads and unloads write comes under
+// the server's cap on peers' lines, with their count in its summaries (once some five lines for
+// each region the view passed). Times are the main thread's CPU time, which the loading threads
+// and other processes do not add to.
 TEST_F(SpawnThreadsTest, AClientsViewsBringLevelsInOnTheirThreadsAndTheirLinesUnderTheCap)
 {
     GAME::Test::LogCapture log;
