@@ -128,10 +128,14 @@ TEST_F(StreamingTest, ViewLoadsItsRegionAndNeighboursAtOnceAndPortalRegionsInThe
     SettleWith(views);
     EXPECT_TRUE(r[4]->IsLevelLoaded());
 
-    // F is within reach of a view in B, not in it: it loads in the background, and once it is in,
-    // so does G behind its doorway (within reach too), before any view has seen the doorway.
+    // F is within reach of a view in B, not in it: it loads in the background (started, whether
+    // or not its thread is through yet, and not completed in this frame as a load on this thread
+    // would be), and once it is in, so does G behind its doorway (within reach too), before any
+    // view has seen the doorway.
     WorldFrame(services, world, {ViewInB()});
-    EXPECT_TRUE(r[5]->IsLoadUnderWay());
+    EXPECT_TRUE(r[5]->IsLoadUnderWay() || r[5]->GetLevelPtr());
+    EXPECT_FALSE(r[5]->IsLevelLoaded());
+    EXPECT_FALSE(log.Contains("Forcing load of level levels/r5.lvl"));
     r[5]->WaitForLoadingToFinish();
     // Completed a step a frame; G starts in the frame F completes in.
     for (int i = 0; i < 20 && !r[5]->IsLevelLoaded(); ++i)
@@ -215,6 +219,73 @@ TEST_F(StreamingTest, IdleRegionsUnloadStaggeredAndComeBackWithTheirState)
     r[0]->UnloadLevel(true);
     EXPECT_FALSE(r[0]->HasKeptState());
     services.client = false;
+}
+
+// A server's clients decide when their views leave regions. Views that visit six regions, each at
+// the frame that undoes its stagger, line the six levels up to come due in one frame (which once
+// unloaded all six there, and as many regions as a client visits could make as many frames in a
+// row unload one): the server unloads one a frame at most, serverUnloadSpacingFrames apart, and
+// the rest wait, kept in use by no one, until their turn.
+TEST_F(StreamingTest, OnAServerClientsViewsCanNeitherLineUnloadsUpNorMakeEveryFrameUnload)
+{
+    services.server = true;
+    constexpr int count = 6;
+    std::vector<Region*> far(count);
+    unsigned latest = 0;
+    for (int k = 0; k < count; ++k) {
+        const std::string name = "levels/far" + std::to_string(k) + ".lvl";
+        ASSERT_TRUE(services.Put(name, GAME::Test::TerrainLevelImage({})));
+        const int index = world.AddRegion(name.c_str(), IntVec3(100000 + 1000 * k, 0, 0),
+                                          ABBox(Vec3(32, 0, 32), Vec3(32, 30, 32)), RegionId());
+        far[k] = world.GetRegion(index);
+        latest = std::max(latest, far[k]->GetUnloadThreshold());
+    }
+    // A level's unused frames count from the frame its completion ends, five after its view.
+    std::vector<WorldFrustum> views = {WorldFrustum(r[0], Frustum())}; // the server's, seeing nothing
+    for (unsigned frame = 0; frame <= latest - Region::unloadFrames; ++frame) {
+        views.resize(1);
+        for (Region* region : far)
+            if (frame == latest - region->GetUnloadThreshold())
+                views.push_back(BoxView(region, Vec3(32, 0, 32), Vec3(10, 10, 10)));
+        WorldFrame(services, world, views);
+        for (Region* region : far)
+            region->WaitForLoadingToFinish();
+    }
+    views.resize(1);
+    int unloadFrames = 0, mostInAFrame = 0, lastUnload = -1, closest = INT_MAX, firstUnload = -1;
+    int overdueAtFirst = 0;
+    for (int frame = 0; frame < 700; ++frame) {
+        std::vector<bool> held(count);
+        for (int k = 0; k < count; ++k)
+            held[k] = far[k]->GetLevelPtr() != nullptr;
+        WorldFrame(services, world, views);
+        int went = 0;
+        for (int k = 0; k < count; ++k)
+            went += held[k] && !far[k]->GetLevelPtr() ? 1 : 0;
+        if (went == 0)
+            continue;
+        if (firstUnload < 0) {
+            firstUnload = frame;
+            for (Region* region : far)
+                overdueAtFirst += region->GetLevelPtr() && region->GetFramesOverdue() > 0 ? 1 : 0;
+        }
+        ++unloadFrames;
+        mostInAFrame = std::max(mostInAFrame, went);
+        if (lastUnload >= 0)
+            closest = std::min(closest, frame - lastUnload);
+        lastUnload = frame;
+    }
+    // The attack worked (all six came due in the first unload's frame) and was held off.
+    EXPECT_EQ(overdueAtFirst, count - 1);
+    EXPECT_EQ(mostInAFrame, 1);
+    EXPECT_EQ(unloadFrames, count);
+    EXPECT_GE(closest, static_cast<int>(World::serverUnloadSpacingFrames));
+    // None is lost: each went in its turn, its state kept for the next load.
+    for (Region* region : far) {
+        EXPECT_EQ(region->GetLevelPtr(), nullptr);
+        EXPECT_TRUE(region->HasKeptState());
+    }
+    services.server = false;
 }
 
 TEST_F(StreamingTest, RegionLoadersBringRegionsInAndKeepThemInUse)
