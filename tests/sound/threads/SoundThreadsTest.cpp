@@ -48,7 +48,7 @@ TEST(SoundThreadsTest, DecodesOnTheirThreadsWhileTheMainThreadPlays)
 
     std::vector<int16_t> mix(441 * 2);
     SoundStream* streams[2] = {nullptr, nullptr};
-    int loudFrames = 0;
+    int loudFrames = 0, playingFrames = 0;
     // The loader thread may fall behind the frames, but a sound waits for its decode only so many
     // updates before it is dropped, and a busy machine can keep the thread waiting that long:
     // what a frame asked for is decoded before the frame lagFrames later updates.
@@ -83,9 +83,11 @@ TEST(SoundThreadsTest, DecodesOnTheirThreadsWhileTheMainThreadPlays)
         sound.Update();
         sound.RenderLoopback(mix.data(), 441);
         loudFrames += GAME::Test::ChannelLevel(mix, 0) > 100.0 ? 1 : 0;
+        playingFrames += sound.GetNumPlayingSounds() > 0 ? 1 : 0;
         audio.loader.Update();
     }
     EXPECT_GT(loudFrames, 100);
+    EXPECT_GT(playingFrames, 100); // the sounds decoded on the loader thread, not the music alone
     for (SoundStream*& stream : streams)
         sound.CloseStream(stream);
     EXPECT_EQ(sound.GetNumStreams(), 0);
