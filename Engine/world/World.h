@@ -188,10 +188,11 @@ public:
 
     // ---- Per frame ----------------------------------------------------------------------------
     // On a server, the frames from one unload of a level for want of use to the next (the rest
-    // stay in until their turn, the longest overdue first): a level's unload is a third of its
-    // load's work, and clients' views, which bring levels in and leave them, must not be able to
-    // line their unloads up into one frame or make every frame unload one. A client's views come
-    // at most every 100 ms, some 6 frames, so one client cannot make levels come due faster.
+    // stay in until their turn, the longest overdue first): an unload is the main thread's work,
+    // a good part of a load's, and clients' views, which bring levels in and leave them, must not
+    // be able to line their unloads up into one frame or make every frame unload one. The server
+    // takes a client's view at most every 100 ms, some 6 frames: one client's views cannot bring
+    // levels in faster than they go.
     static constexpr unsigned serverUnloadSpacingFrames = 4;
 
     // Completes, one step a frame, every region whose level finished loading on its thread.
