@@ -173,7 +173,8 @@ public:
     // Waits for the region's thread, forgets it everywhere, deletes it and renumbers the rest.
     void RemoveRegion(int index);
     void UnloadLevel(int index, bool saveState);
-    // Every region unloads within its next 2 to 24 frames without use.
+    // Every region unloads within its next 2 to 24 frames without use (on a server, in turn: see
+    // serverUnloadSpacingFrames).
     void UnloadExtraRegions();
     // The first region whose level this is takes the level's box.
     void UpdateRegionBoundingBox(Level* level);
