@@ -732,6 +732,11 @@ bool Level::Unload(bool incremental)
     }
     if (incremental)
         return UnloadStep();
+    // At once: the entities in one walk of the tree, not a walk for every eight of them.
+    if (m_unloadStep == 0) {
+        DestroyAllEntities(-1);
+        m_unloadStep = 1;
+    }
     while (!UnloadStep()) {
     }
     return true;

@@ -599,15 +599,30 @@ void Region::SetLevel(Level* level)
     CreateUniqueId();
 }
 
-bool Region::UpdateUsage()
+bool Region::UpdateUsage(bool mayUnload)
 {
     Level* level = GetLevelPtr();
     if (!level || (m_world && IsLoading()))
         return false;
     if (!level->GetPostLoadCalled())
         return false;
-    const unsigned frames = m_framesNotUpdated.fetch_add(1, std::memory_order_relaxed) + 1;
-    if (frames <= GetUnloadThreshold())
+    m_framesNotUpdated.fetch_add(1, std::memory_order_relaxed);
+    return mayUnload && UnloadIfOverdue();
+}
+
+unsigned Region::GetFramesOverdue() const
+{
+    const Level* level = GetLevelPtr();
+    if (!level || (m_world && IsLoading()) || !level->GetPostLoadCalled())
+        return 0;
+    const unsigned frames = GetFramesNotUpdated();
+    const unsigned threshold = GetUnloadThreshold();
+    return frames > threshold ? frames - threshold : 0;
+}
+
+bool Region::UnloadIfOverdue()
+{
+    if (GetFramesOverdue() == 0)
         return false;
     ThreadGateScope gate(GetClientLineGate());
     UnloadLevel(true);
@@ -1306,6 +1321,16 @@ void Region::RemoveEntity(Entity* entity)
     }
     if (PhysicsEngine* physics = WorldServices::Physics())
         physics->RemoveEntityFromSimulation(entity);
+}
+
+bool Region::RequestLevelForMove()
+{
+    if (IsLevelLoaded())
+        return true;
+    ResetFramesNotUpdated();
+    // On a server what moves is the clients' doing (a load under way keeps whose it was).
+    StartBackgroundLoad(false, false, WorldServices::NetworkServer());
+    return false;
 }
 
 void Region::GetRegionsInFrustum(std::vector<Region*>& out, const Frustum& frustum)

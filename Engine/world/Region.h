@@ -139,9 +139,13 @@ public:
     // Unloads and deletes the current level and owns the new one (null for none); the region gets
     // a new unique id and the new level's box.
     void SetLevel(Level* level);
-    // Once per world update: counts a frame without use and unloads after the region's limit;
-    // whether it unloaded the level.
-    bool UpdateUsage();
+    // Once per world update: counts a frame without use and, unless mayUnload is false, unloads
+    // after the region's limit; whether it unloaded the level.
+    bool UpdateUsage(bool mayUnload = true);
+    // Frames without use past the region's limit: 0 while within it, or without a completed level.
+    unsigned GetFramesOverdue() const;
+    // Unloads the level, keeping its state, when it is past the limit; whether it did.
+    bool UnloadIfOverdue();
     // The level unloads within the next 2 to 24 frames without use.
     void PrepareUnload();
     void DestroyLevelEntities();
@@ -259,6 +263,10 @@ public:
     // Out of the clients' tables, the level (or only region-less coords when the level is not
     // ready) and the physics simulation.
     void RemoveEntity(Entity* entity);
+    // A move into the region wants its level without waiting for it: whether the level is in and
+    // completed; if not, the region is kept in use and its level loads on the loading thread (its
+    // lines, on a server, under the cap on what peers cause), unless a load is under way.
+    bool RequestLevelForMove();
     // The world's region query from this region; without a world, this region when its box meets
     // the frustum.
     void GetRegionsInFrustum(std::vector<Region*>& out, const Frustum& frustum);

@@ -48,7 +48,6 @@ public:
     bool GetAreLevelsLoaded() const { return m_areLevelsLoaded; }
     // The regions it brings in, those found behind portals included.
     int GetNumRegions() const { return static_cast<int>(m_entries.size()); }
-    Region* GetRegion(int index) const;
 
     // Portals a frustum loader looks through from the regions it was made with.
     static constexpr int maxPortalDepth = 2;

@@ -386,19 +386,24 @@ void World::Update(const std::vector<WorldFrustum>& frusta)
     }
 
     // Regions may unload (and leave the loaded list) during the walk; the vector stays as it is.
+    // A server's clients decide when their views leave regions: there the regions only count
+    // here, and the unloads are spread below.
+    const bool spread = WorldServices::NetworkServer();
     bool unloaded = false;
     if (!m_connectivityBuilt) {
         for (size_t i = 0; i < m_regions.size(); ++i) {
             m_regions[i]->Update(frusta.data(), count, m_elapsed, false, nullptr, 0);
-            unloaded = m_regions[i]->UpdateUsage() || unloaded;
+            unloaded = m_regions[i]->UpdateUsage(!spread) || unloaded;
         }
     } else {
         for (const WorldFrustum& frustum : frusta)
             if (Region* region = frustum.GetRegion())
                 region->Update(frusta.data(), count, m_elapsed, true, nullptr, 0);
         for (size_t i = 0; i < m_regions.size(); ++i)
-            unloaded = m_regions[i]->UpdateUsage() || unloaded;
+            unloaded = m_regions[i]->UpdateUsage(!spread) || unloaded;
     }
+    if (spread)
+        unloaded = UnloadOneOverdueLevel();
     // What a level freed lies in the middle of the heap: given back, or a long session keeps the
     // memory of the most levels it ever held.
     if (unloaded) {
@@ -406,6 +411,28 @@ void World::Update(const std::vector<WorldFrustum>& frusta)
             m_heapTrimmer = new HeapTrimmer();
         m_heapTrimmer->Request();
     }
+}
+
+bool World::UnloadOneOverdueLevel()
+{
+    if (m_framesSinceUnload < serverUnloadSpacingFrames)
+        ++m_framesSinceUnload;
+    if (m_framesSinceUnload < serverUnloadSpacingFrames)
+        return false;
+    // The longest overdue first, so that none waits behind regions that keep coming due.
+    Region* oldest = nullptr;
+    unsigned most = 0;
+    for (Region* region : m_regions) {
+        const unsigned overdue = region->GetFramesOverdue();
+        if (overdue > most) {
+            most = overdue;
+            oldest = region;
+        }
+    }
+    if (!oldest || !oldest->UnloadIfOverdue())
+        return false;
+    m_framesSinceUnload = 0;
+    return true;
 }
 
 void World::ForEachRegion(void (Region::*operation)())
@@ -469,6 +496,11 @@ void World::SetCoords(Entity* entity, const WorldCoords& coords)
     if (!from || !to)
         return;
     const bool deleteOnUnloaded = entity->DeleteOnEnteringUnloadedLevel();
+    // A server loads no level on its main thread for a move (a client's character walking into
+    // regions no view has brought in would stall a frame at every border): the level comes in on
+    // the region's loading thread, and the entity stays where it is until a later move finds it in.
+    if (!deleteOnUnloaded && to != from && WorldServices::NetworkServer() && !to->RequestLevelForMove())
+        return;
     if (!deleteOnUnloaded && !to->GuaranteedGetLevel(false))
         return;
     bool wasListed = false;

@@ -8,6 +8,14 @@
 // geometric queries across regions (distances through portals, entities in spheres, boxes,
 // frusta and cones, rays, floors, collisions) are answered here by asking each region's level.
 //
+// Moves: an entity that stays when it enters a region whose level is not in (a player's character)
+// has that level loaded at once by SetCoords, except on a network server, whose main thread loads
+// no level for a move: there the level comes in on its region's loading thread and the entity
+// stays where it is (at the border) until a later SetCoords finds the level in. A server host that
+// wants a level at once all the same (a character sent far away, say) calls
+// GuaranteedGetRegionLevel (or the region's LoadLevel) before SetCoords, and takes that frame's
+// stall.
+//
 // Files: Load reads a compiled map ("MAP", kept open for the regions' levels) or a source world
 // file ("WRL") with the sector data file beside it; Save writes the source form.
 //
@@ -165,7 +173,8 @@ public:
     // Waits for the region's thread, forgets it everywhere, deletes it and renumbers the rest.
     void RemoveRegion(int index);
     void UnloadLevel(int index, bool saveState);
-    // Every region unloads within its next 2 to 24 frames without use.
+    // Every region unloads within its next 2 to 24 frames without use (on a server, in turn: see
+    // serverUnloadSpacingFrames).
     void UnloadExtraRegions();
     // The first region whose level this is takes the level's box.
     void UpdateRegionBoundingBox(Level* level);
@@ -179,6 +188,14 @@ public:
     Region* GetRegionById(const RegionId& id, bool searchLoadedFirst) const;
 
     // ---- Per frame ----------------------------------------------------------------------------
+    // On a server, the frames from one unload of a level for want of use to the next (the rest
+    // stay in until their turn, the longest overdue first): an unload is the main thread's work,
+    // a good part of a load's, and clients' views, which bring levels in and leave them, must not
+    // be able to line their unloads up into one frame or make every frame unload one. The server
+    // takes a client's view at most every 100 ms, some 6 frames: one client's views cannot bring
+    // levels in faster than they go.
+    static constexpr unsigned serverUnloadSpacingFrames = 4;
+
     // Completes, one step a frame, every region whose level finished loading on its thread.
     void PostLoadPass();
     // The frame walk: updates every region the frusta reach (any number of frusta), starting
@@ -202,7 +219,8 @@ public:
     bool AddEntity(Entity* entity, const WorldCoords& coords, bool quiet);
     // Out of every client's table and its region's level.
     void RemoveEntity(Entity* entity);
-    // Moves an entity, changing level when the region changes.
+    // Moves an entity, changing level when the region changes. On a server a move into a region
+    // whose level is not in only starts that level's load: the entity stays (see the banner).
     void SetCoords(Entity* entity, const WorldCoords& coords);
     void AddEntityToNetworkList(Entity* entity);
     void RemoveEntityFromNetworkList(Entity* entity);
@@ -333,6 +351,9 @@ private:
     void ClearSectorData();
     // Calls the operation on every region.
     void ForEachRegion(void (Region::*operation)());
+    // The server's unloads for want of use: the longest overdue level goes, when the last such
+    // unload lies serverUnloadSpacingFrames frames back; whether one went.
+    bool UnloadOneOverdueLevel();
 
     class HeapTrimmer;
 
@@ -356,6 +377,8 @@ private:
     GameTimer m_timer;
     // Gives back the heap pages of levels that unloaded; made at the first unload.
     HeapTrimmer* m_heapTrimmer = nullptr;
+    // World updates since a server last unloaded a level for want of use.
+    unsigned m_framesSinceUnload = serverUnloadSpacingFrames;
 };
 
 } // namespace GAME

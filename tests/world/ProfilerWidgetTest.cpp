@@ -3,6 +3,7 @@
 #include "graphics/HeadlessInputDevice.h"
 #include "platform/Clock.h"
 
+#include <algorithm>
 #include <atomic>
 #include <gtest/gtest.h>
 
@@ -80,7 +81,9 @@ TEST(ProfilerWidget, ListsBlocksAveragedOverFiveFramesSlowestFirstWhenSorted)
 {
     ProfilerWidget widget(nullptr, nullptr);
     widget.Enable(true);
-    // Blocks are timed in cycles: time them through Profile's own sums for each frame.
+    // Blocks are timed in cycles: time them through Profile's own sums for each frame. The empty
+    // block is timed from outside too: cycles count while a busy machine has the thread waiting.
+    uint64_t fastCycles = 0;
     for (unsigned int frame = 1; frame <= 5; ++frame) {
         {
             Profile slow("slow block");
@@ -88,16 +91,27 @@ TEST(ProfilerWidget, ListsBlocksAveragedOverFiveFramesSlowestFirstWhenSorted)
             while (Platform::CycleCounter() < until) {
             }
         }
+        const uint64_t before = Platform::CycleCounter();
         {
             Profile fast("fast block");
         }
+        fastCycles += Platform::CycleCounter() - before;
         widget.UpdateFrame(frame);
     }
     widget.Enable(false);
     std::vector<std::string> lines = widget.GetBlockLines();
-    ASSERT_EQ(lines.size(), 1u); // the fast block stays below 0.1 ms
-    EXPECT_EQ(lines[0].rfind("slow block (", 0), 0u);
-    EXPECT_NE(lines[0].find("ms 1.0 calls)"), std::string::npos);
+    ASSERT_GE(lines.size(), 1u);
+    // The empty block stays below 0.1 ms a frame and is not listed, unless the thread was kept
+    // waiting inside it (then whether it is listed says nothing).
+    const double fastMs = 1000.0 * static_cast<double>(fastCycles) / 5.0 /
+                          static_cast<double>(Profile::GetCyclesPerSecond());
+    if (fastMs < ProfilerWidget::minimumListedMilliseconds) {
+        ASSERT_EQ(lines.size(), 1u) << "the empty block took " << fastMs << " ms a frame";
+    }
+    const auto slow = std::find_if(lines.begin(), lines.end(),
+                                   [](const std::string& line) { return line.rfind("slow block (", 0) == 0; });
+    ASSERT_NE(slow, lines.end());
+    EXPECT_NE(slow->find("ms 1.0 calls)"), std::string::npos);
 }
 
 } // namespace

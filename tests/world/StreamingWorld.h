@@ -35,8 +35,8 @@
 namespace GAME::Test {
 
 // The world tests' services with a frame counter the test advances, statistics lines taken under
-// a lock (loading threads add them), a save path for fog files, a client switch and the entity
-// list of a server the test runs.
+// a lock (loading threads add them), a save path for fog files, client and server switches and the
+// entity list of a server the test runs.
 class StreamingServices : public WorldTestServices
 {
 public:
@@ -48,11 +48,13 @@ public:
         WorldTestServices::AddStatisticText(text);
     }
     bool IsNetworkClient() override { return client; }
+    bool IsNetworkServer() override { return server; }
     std::string GetSavePath() override { return dir.Path() + "/save/"; }
 
     std::atomic<unsigned> frame{1};
     std::mutex statsLock;
     bool client = false;
+    bool server = false;
     NetworkEntityList* entityList = nullptr;
 };
 

@@ -7,6 +7,7 @@
 #include "LevelFixtures.h"
 #include "StreamingWorld.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace GAME {
@@ -128,10 +129,14 @@ TEST_F(StreamingTest, ViewLoadsItsRegionAndNeighboursAtOnceAndPortalRegionsInThe
     SettleWith(views);
     EXPECT_TRUE(r[4]->IsLevelLoaded());
 
-    // F is within reach of a view in B, not in it: it loads in the background, and once it is in,
-    // so does G behind its doorway (within reach too), before any view has seen the doorway.
+    // F is within reach of a view in B, not in it: it loads in the background (started, whether
+    // or not its thread is through yet, and not completed in this frame as a load on this thread
+    // would be), and once it is in, so does G behind its doorway (within reach too), before any
+    // view has seen the doorway.
     WorldFrame(services, world, {ViewInB()});
-    EXPECT_TRUE(r[5]->IsLoadUnderWay());
+    EXPECT_TRUE(r[5]->IsLoadUnderWay() || r[5]->GetLevelPtr());
+    EXPECT_FALSE(r[5]->IsLevelLoaded());
+    EXPECT_FALSE(log.Contains("Forcing load of level levels/r5.lvl"));
     r[5]->WaitForLoadingToFinish();
     // Completed a step a frame; G starts in the frame F completes in.
     for (int i = 0; i < 20 && !r[5]->IsLevelLoaded(); ++i)
@@ -215,6 +220,62 @@ TEST_F(StreamingTest, IdleRegionsUnloadStaggeredAndComeBackWithTheirState)
     r[0]->UnloadLevel(true);
     EXPECT_FALSE(r[0]->HasKeptState());
     services.client = false;
+}
+
+// A server's clients decide when their views leave regions. Views that visit six regions, each at
+// the frame that undoes its stagger, line their levels up to come due in one frame (which once
+// unloaded all six there; as many regions as clients visit could make as many frames in a row
+// unload one): the server unloads one a frame at most, serverUnloadSpacingFrames apart, and the
+// rest wait their turn.
+TEST_F(StreamingTest, OnAServerClientsViewsCanNeitherLineUnloadsUpNorMakeEveryFrameUnload)
+{
+    services.server = true;
+    std::vector<Region*> far;
+    unsigned latest = 0;
+    for (int k = 0; k < 6; ++k) {
+        const std::string name = "levels/far" + std::to_string(k) + ".lvl";
+        ASSERT_TRUE(services.Put(name, GAME::Test::TerrainLevelImage({})));
+        far.push_back(world.GetRegion(world.AddRegion(name.c_str(), IntVec3(100000 + 1000 * k, 0, 0),
+                                                      ABBox(Vec3(32, 0, 32), Vec3(32, 30, 32)), RegionId())));
+        latest = std::max(latest, far.back()->GetUnloadThreshold());
+    }
+    // The frames without use count from the completion of a level, as many frames after its view
+    // for each.
+    std::vector<WorldFrustum> views = {WorldFrustum(r[0], Frustum())}; // the server's, seeing nothing
+    for (unsigned frame = 0; frame <= latest - Region::unloadFrames; ++frame) {
+        views.resize(1);
+        for (Region* region : far)
+            if (frame == latest - region->GetUnloadThreshold())
+                views.push_back(BoxView(region, Vec3(32, 0, 32), Vec3(10, 10, 10)));
+        WorldFrame(services, world, views);
+        for (Region* region : far)
+            region->WaitForLoadingToFinish();
+    }
+    auto count = [&far](auto&& which) { return std::count_if(far.begin(), far.end(), which); };
+    auto in = [](const Region* region) { return region->GetLevelPtr() != nullptr; };
+    long unloadFrames = 0, mostInAFrame = 0, overdueAtFirst = -1;
+    int lastUnload = -1, closest = INT_MAX;
+    for (int frame = 0; frame < 700; ++frame) {
+        const long before = count(in);
+        WorldFrame(services, world, {views[0]});
+        const long went = before - count(in);
+        if (went == 0)
+            continue;
+        if (overdueAtFirst < 0)
+            overdueAtFirst = count([](const Region* region) { return region->GetFramesOverdue() > 0; });
+        ++unloadFrames;
+        mostInAFrame = std::max(mostInAFrame, went);
+        closest = lastUnload < 0 ? closest : std::min(closest, frame - lastUnload);
+        lastUnload = frame;
+    }
+    // All six came due in the first unload's frame, and went one by one, their state kept.
+    EXPECT_EQ(overdueAtFirst, 5);
+    EXPECT_EQ(mostInAFrame, 1);
+    EXPECT_EQ(unloadFrames, 6);
+    EXPECT_GE(closest, static_cast<int>(World::serverUnloadSpacingFrames));
+    EXPECT_EQ(count(in), 0);
+    EXPECT_EQ(count([](const Region* region) { return region->HasKeptState(); }), 6);
+    services.server = false;
 }
 
 TEST_F(StreamingTest, RegionLoadersBringRegionsInAndKeepThemInUse)

@@ -818,6 +818,108 @@ TEST_F(SpawnThreadsTest, AClientsViewsBringLevelsInOnTheirThreadsAndTheirLinesUn
     ObjectManager::Get()->DestroyPendingObjects(UINT_MAX);
 }
 
+// A world of regions in a row, none of them in but the first, and a joined client walking its
+// character (an object that stays when it enters a region whose level is not in) across ten
+// borders into regions no view has brought in: the server loads none of those levels on its main
+// thread (once every border cost a frame a level's load there, measured here). The character
+// waits at each border until the region's loading thread has brought the level in, and arrives
+// in the last region with nothing lost. Times are the main thread's CPU time, as above.
+TEST_F(SpawnThreadsTest, AClientWalkingItsCharacterAcrossBordersLoadsNoLevelOnTheMainThread)
+{
+    // The game's side: a client's packet names where it walks its character (a region's index
+    // and which end of it), and the game moves the character there every frame.
+    class WalkingController : public CountingController
+    {
+    public:
+        void ProcessPacket(int host, NetPacket* packet) override
+        {
+            CountingController::ProcessPacket(host, packet);
+            goal = Place(*world, static_cast<NoisyPacket*>(packet)->value);
+        }
+        static WorldCoords Place(const World& world, uint32_t to)
+        {
+            return WorldCoords(world.GetRegion(static_cast<int>(to / 2)),
+                               Coords::Translation(Vec3(to % 2 ? 60.0f : 2.0f, 0.0f, 32.0f)));
+        }
+        World* world = nullptr;
+        WorldCoords goal;
+    };
+    GAME::Test::StreamingServices services;
+    services.server = true;
+    constexpr int regionCount = 11;
+    ASSERT_TRUE(services.Put("maps/many.map", CrowdedRegions(regionCount)));
+    World many;
+    World::SetCurrent(&many);
+    ASSERT_TRUE(many.Load("maps/many.map", true));
+    // The reference: a level loaded on this thread, as each border once made the server do.
+    const double referenceMs = MainThreadLoadMs(many, true);
+    ASSERT_TRUE(many.GetRegion(0)->LoadLevel(false));
+    auto* character = static_cast<Entity*>(ObjectManager::Get()->CreateObjectFromFile("records/kept.dbr"));
+    ASSERT_TRUE(character && many.AddEntity(character, WorldCoords(many.GetRegion(0), Coords()), true));
+    const unsigned id = character->GetObjectId();
+
+    GAME::Test::LogCapture log;
+    ServerConnectionManager server;
+    services.entityList = server.GetNetworkEntityList();
+    WalkingController controller;
+    controller.world = &many;
+    server.SetNetworkController(&controller);
+    NoisyPacketCreator creator;
+    server.SetNetPacketCreator(&creator);
+    ClientConnectionManager client;
+    ASSERT_TRUE(server.Listen("127.0.0.1", 0));
+    ASSERT_TRUE(client.Connect("127.0.0.1", server.GetPort()));
+    ASSERT_TRUE(PumpUntil(server, client, [&] { return client.IsConnected(); }));
+
+    // Each step a packet, then the server's frames as the engine's, with the game's move in them,
+    // until the character is there.
+    double longestMs = 0.0;
+    int loadLikeFrames = 0, waitingFrames = 0;
+    for (uint32_t step = 2; step < 2 * regionCount; ++step) {
+        NoisyPacket walk;
+        walk.value = step;
+        ASSERT_TRUE(client.SendToServer(&walk));
+        const WorldCoords there = WalkingController::Place(many, step);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (character->GetCoords() != there && std::chrono::steady_clock::now() < deadline) {
+            services.frame.fetch_add(1);
+            const double start = ThreadCpuMs();
+            ObjectManager::Get()->DestroyPendingObjects(Engine::destroyPerFrame);
+            many.PostLoadPass();
+            many.Update({WorldFrustum(many.GetRegion(0), Frustum())}); // a server's without a view of its own
+            server.Update(5);
+            if (controller.goal.GetRegion())
+                many.SetCoords(character, controller.goal);
+            const double tookMs = ThreadCpuMs() - start;
+            longestMs = std::max(longestMs, tookMs);
+            loadLikeFrames += tookMs >= referenceMs ? 1 : 0;
+            waitingFrames += character->GetRegion() != there.GetRegion() ? 1 : 0;
+            client.Update(5);
+            Platform::SleepMilliseconds(1);
+        }
+        ASSERT_EQ(character->GetCoords(), there) << "step " << step;
+    }
+    // No frame costs a load (the longest are those in which a level the character left long ago
+    // unloads, a fraction of one): the character waited at each border instead, for the five
+    // frames a level takes to complete (a step a frame) at least.
+    EXPECT_EQ(loadLikeFrames, 0) << "a level loads in " << referenceMs << " ms; the longest frame took "
+                                 << longestMs << " ms";
+    EXPECT_GE(waitingFrames, 5 * (regionCount - 1));
+    EXPECT_FALSE(log.Contains("Forcing load"));
+    EXPECT_FALSE(log.Contains("Main thread sleeping"));
+    // Nothing lost: the character where it was walked to, in a whole level.
+    EXPECT_EQ(ObjectManager::Get()->GetObject(id), character);
+    const Level* last = many.GetRegion(regionCount - 1)->GetLevelPtr();
+    ASSERT_NE(last, nullptr);
+    EXPECT_TRUE(last->HasEntity(character));
+    EXPECT_EQ(last->GetNumEntities(), 401u);
+
+    services.entityList = nullptr;
+    many.Unload();
+    World::SetCurrent(world);
+    ObjectManager::Get()->DestroyPendingObjects(UINT_MAX);
+}
+
 // A client at its spawn rate for a long while, whose objects never go away: the server holds no
 // more of them than the game allows (50 here, each of 64 KB), one that goes frees its place, and
 // a client that leaves and joins again under the same host id finds its objects still counted.
