@@ -224,8 +224,8 @@ std::string WhyNotWritable(const std::filesystem::path& folder)
                              : "the folder takes no more data (is the disk full?)";
 }
 
-// "2 of the machine's 8 (processors 4-5; the main thread keeps to processor 4)": the processors
-// the process may use (taskset's), which are what its frames and loads share.
+// "2 of the machine's 8 may be used (4,5); the engine's main thread keeps to processor 4": the
+// processors the process may use (taskset's), which its frames and loads share.
 std::string DescribeProcessors()
 {
     const uint64_t mask = GAME::Platform::GetProcessAffinity();

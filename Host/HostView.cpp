@@ -285,7 +285,7 @@ void HostView::Draw(GAME::WorldCamera& camera)
 {
     // The frame before, asked for as a screenshot, is still on the screen: read before this one
     // draws over it.
-    ReadRequested();
+    ReadRequested(camera.GetRegion());
     m_region = camera.GetRegion();
     m_camera = std::make_unique<GAME::Camera>(camera.GetRegionCamera());
     GAME::WorldVec3 target;
@@ -324,26 +324,27 @@ bool HostView::MaybeScreenshot(GAME::Region* region)
     ReportWriterErrors();
     bool written = false;
     if (region != m_entered) {
-        // Left before the delay was up: the frame it was entered on stands for the region.
+        // Left before the delay was up: its last frame there, read as this frame began, stands for it.
         written = TakePendingScreenshot();
         m_entered = region;
         m_framesInRegion = 0;
     }
     if (!region || m_visited.count(region))
         return written;
-    // Read back on entering (for a region left sooner) and once the delay is up; the frame is read
-    // when the next one starts (ReadRequested), where that frame waits for the driver anyway.
+    // The frame is read when the next one starts (ReadRequested), where that frame waits for the
+    // driver anyway: once the delay is up, or before then when the next frame is in another region
+    // (its last frame stands for a region left sooner). One read a region.
     ++m_framesInRegion;
-    if (m_framesInRegion == 1 || m_framesInRegion == screenshotDelay)
-        m_readRequest = m_framesInRegion >= screenshotDelay ? READ_AND_TAKE : READ;
+    m_readRequest = m_framesInRegion >= screenshotDelay ? READ_AND_TAKE : READ_IF_LEAVING;
     return written;
 }
 
-bool HostView::ReadRequested()
+bool HostView::ReadRequested(const GAME::Region* next)
 {
     const ReadRequest request = m_readRequest;
     m_readRequest = READ_NONE;
-    if (request == READ_NONE || !m_entered || !ReadPending(m_entered))
+    if (request == READ_NONE || !m_entered || (request == READ_IF_LEAVING && next == m_entered) ||
+        !ReadPending(m_entered))
         return false;
     return request == READ_AND_TAKE && TakePendingScreenshot();
 }
@@ -464,7 +465,7 @@ void HostView::WaitForWriter()
 bool HostView::FinishScreenshot()
 {
     // The last frame drawn is still on the screen: a read it asked for is done now.
-    bool taken = ReadRequested();
+    bool taken = ReadRequested(nullptr);
     taken = TakePendingScreenshot() || taken;
     WaitForWriter();
     return taken;

@@ -5,10 +5,11 @@
 // underground region, the grid's wall fading between the camera and the target). After the
 // frame, MaybeScreenshot writes the picture as a PNG into the run folder whenever the camera has
 // been for a few frames in a region it had not been in before (what the region holds is drawn from
-// the frame the view enters it on, and its particle effects start emitting once drawn). The frame
-// is read back once for the picture (and once on entering, for a region left sooner), when the next
-// frame's Draw starts: that frame would wait there for the driver to finish the one before anyway,
-// where a read right after the frame's drawing would make the frame wait for its own drawing too.
+// the frame the view enters it on, and its particle effects start emitting once drawn), or of its
+// last frame there when the view leaves it sooner. The frame is read back once for the picture,
+// when the next frame's Draw starts: that frame would wait there for the driver to finish the one
+// before anyway, where a read right after the frame's drawing would make the frame wait for its own
+// drawing too.
 // The PNGs are encoded and written in order on a thread of their own, outside the frames.
 //
 // Until the world's props have meshes, the host gives them a body: the generated world's prop
@@ -74,9 +75,9 @@ public:
     // reads the frame before when MaybeScreenshot asked for it.
     void Draw(GAME::WorldCamera& camera);
     // After the frame: a screenshot of a region the view had not been in, of the frame once the
-    // view has been there for screenshotDelay frames in a row, or of the frame it entered on when
-    // the view leaves it sooner; whether one was handed to the writer in this call (the others go
-    // when the next Draw has read their frame).
+    // view has been there for screenshotDelay frames in a row, or of its last frame there when the
+    // view leaves it sooner; whether one was handed to the writer in this call (the others go when
+    // the next Draw has read their frame).
     bool MaybeScreenshot(GAME::Region* region);
     // Reads the last frame when asked for, writes the screenshot of the region the view is in when
     // it is still waiting (the flight's end) and waits for every picture to be written; whether one
@@ -97,8 +98,9 @@ private:
     void Render(GAME::GraphicsCanvas& canvas);
     // The pending frame goes to the writer thread; whether a picture was taken.
     bool TakePendingScreenshot();
-    // The read MaybeScreenshot asked for, of the frame on the screen; whether a picture was taken.
-    bool ReadRequested();
+    // The read MaybeScreenshot asked for, of the frame on the screen, the next frame's region
+    // given (null: there is none); whether a picture was taken.
+    bool ReadRequested(const GAME::Region* next);
     // Reads the frame into the pending one; false (the region given up) when it cannot be read.
     bool ReadPending(const GAME::Region* region);
     // The writer thread: encodes and writes the queued pictures in order.
@@ -129,8 +131,8 @@ private:
     enum ReadRequest
     {
         READ_NONE,
-        READ,          // into the pending frame
-        READ_AND_TAKE, // and the picture is taken
+        READ_IF_LEAVING, // into the pending frame, when the next frame is in another region
+        READ_AND_TAKE,   // and the picture is taken
     } m_readRequest = READ_NONE;
     std::vector<std::string> m_screenshots;
     size_t m_failedScreenshots = 0;
