@@ -404,6 +404,8 @@ void HostView::WriterMain()
     // do, at normal priority on any of the process's processors.
     GAME::Platform::SetCurrentThreadProcessAffinity();
     GAME::Platform::SetCurrentThreadPriority(GAME::Platform::ThreadPriority::Normal);
+    // Named, or it shows as a second "Main Thread" in the thread monitor and in profiles.
+    GAME::Platform::SetCurrentThreadName("Screenshot Writer");
     std::unique_lock<std::mutex> lock(m_writerMutex);
     for (;;) {
         m_writerWake.wait(lock, [this] { return !m_queue.empty() || m_writerStop; });
