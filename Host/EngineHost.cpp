@@ -36,6 +36,7 @@
 
 #include "core/Object.h"
 #include "core/ObjectManager.h"
+#include "core/Profile.h"
 #include "core/RTTI_ClassInfo.h"
 #include "core/Time.h"
 #include "core/WorldFrustum.h"
@@ -50,6 +51,7 @@
 #include "graphics/GraphicsEngineSettings.h"
 #include "graphics/RenderDevice.h"
 #include "network/Socket.h"
+#include "platform/Threading.h"
 #include "world/Region.h"
 #include "world/RegionLoader.h"
 #include "world/StatisticsWidget.h"
@@ -60,6 +62,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -141,6 +144,44 @@ struct FlightSecond
     }
 };
 
+// The flight's longest frame and what the engine did in it: the levels it took in or let go, the
+// levels the main thread had to load itself, the resources it finished, and the profiler's blocks
+// (the heaviest first).
+struct LongestFrame
+{
+    double ms = -1.0;
+    float at = 0.0f; // seconds of path
+    std::string region;
+    std::vector<std::string> changes;
+    unsigned int forcedLoads = 0;
+    unsigned int resources = 0;
+    std::vector<GAME::Profile::TimeInfo> blocks;
+
+    void Print(HostOutput& out) const
+    {
+        std::string did;
+        for (const std::string& change : changes)
+            did += " " + change;
+        did = changes.empty() ? "no level came in or went" : "levels" + did;
+        if (forcedLoads)
+            did += ", " + std::to_string(forcedLoads) + " of them loaded by the main thread itself";
+        if (resources)
+            did += ", " + std::to_string(resources) + " resources finished";
+        out.Printf("  longest frame       %.1f ms at %.0f ms of path, the view in %s: %s", ms, at * 1000.0,
+                   region.c_str(), did.c_str());
+        if (blocks.empty())
+            return;
+        // The engine's blocks nest (the scene inside the render): the heaviest few, each whole.
+        std::vector<GAME::Profile::TimeInfo> heaviest = blocks;
+        std::sort(heaviest.begin(), heaviest.end(),
+                  [](const auto& a, const auto& b) { return a.milliseconds > b.milliseconds; });
+        std::string text;
+        for (size_t i = 0; i < heaviest.size() && i < 4; ++i)
+            text += GAME::FormatString("%s%s %.1f ms", i ? ", " : "", heaviest[i].name, heaviest[i].milliseconds);
+        out.Printf("                      the profiler's heaviest blocks in it: %s", text.c_str());
+    }
+};
+
 bool MakeSampleData(const std::filesystem::path& folder)
 {
     DataKit::SampleGameData data;
@@ -183,6 +224,37 @@ std::string WhyNotWritable(const std::filesystem::path& folder)
                              : "the folder takes no more data (is the disk full?)";
 }
 
+// "2 of the machine's 8 may be used (4,5); the engine's main thread keeps to processor 4": the
+// processors the process may use (taskset's), which its frames and loads share.
+std::string DescribeProcessors()
+{
+    const uint64_t mask = GAME::Platform::GetProcessAffinity();
+    std::string list;
+    int count = 0;
+    for (int cpu = 0; cpu < 64; ++cpu) {
+        if (!((mask >> cpu) & 1))
+            continue;
+        ++count;
+        int last = cpu;
+        while (last + 1 < 64 && ((mask >> (last + 1)) & 1))
+            ++last;
+        list += (list.empty() ? "" : ",") + std::to_string(cpu);
+        if (last > cpu)
+            list += (last == cpu + 1 ? "," : "-") + std::to_string(last);
+        count += last - cpu;
+        cpu = last;
+    }
+    const unsigned int online = std::thread::hardware_concurrency();
+    if (count == 0)
+        return "not known";
+    std::string text = std::to_string(count);
+    if (online > 0)
+        text += " of the machine's " + std::to_string(online);
+    text += " may be used (" + list + "); the engine's main thread keeps to processor " +
+            std::to_string(__builtin_ctzll(mask));
+    return text;
+}
+
 double MillisecondsSince(std::chrono::steady_clock::time_point start)
 {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
@@ -195,11 +267,15 @@ double MillisecondsSince(std::chrono::steady_clock::time_point start)
 void DrawFrame(GAME::Engine& engine, HostView* view = nullptr, FlightCamera* camera = nullptr,
                GAME::Region* region = nullptr)
 {
-    if (view && camera)
+    if (view && camera) {
+        GAME::Profile block("Host: view (a screenshot's read)");
         view->Draw(*camera);
+    }
     engine.Render();
-    if (view)
+    if (view) {
+        GAME::Profile block("Host: screenshot");
         view->MaybeScreenshot(region);
+    }
     engine.PresentSurface();
 }
 
@@ -272,7 +348,7 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
                device->GetHeight());
     out.Printf("  database            %u records (checksum %08x)",
                engine.GetDatabaseArchive()->GetNumRecords(), engine.GetDatabaseArchiveChecksum());
-    out.Printf("  processor cores     %u (single-processor mode %s)", GAME::GetNumberOfProcessorCores(),
+    out.Printf("  processors          %s; single-processor mode %s", DescribeProcessors().c_str(),
                engine.GetIsSingleProcessorModeEnabled() ? "on" : "off");
     out.Printf("  input device        %s", !engine.GetInputDevice() ? "none"
                                            : window.IsOpen()        ? "keyboard and mouse of the window"
@@ -318,16 +394,20 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     // The world's air (its fog record): the sky's colour and the fog the far ground fades into.
     DataKit::WorldGenerator::ApplyAtmosphere(*engine.GetSectorDataManager(), *graphics);
 
-    // Objects made from the host's record, all queued for destruction at once: the frames take
-    // them down 20 at a time.
+    // A game's own classes are made by name from their database records: objects of the host's
+    // class Marker, queued for destruction at once, which the frames take down 20 at a time.
     GAME::ObjectManager* objects = GAME::ObjectManager::Get();
-    int made = 0;
+    int made = 0, weight = 0;
     for (int i = 0; i < markerCount; ++i)
         if (GAME::Object* marker = objects->CreateObjectFromFile(markerRecord)) {
+            if (auto* ours = dynamic_cast<Marker*>(marker))
+                weight = ours->weight;
             objects->DestroyObjectEx(marker, __FILE__, __LINE__);
             ++made;
         }
-    out.Printf("EngineHost: %d objects of the host's class made and queued for destruction", made);
+    out.Printf("EngineHost: the database made %d objects of the host's own class Marker from the record %s "
+               "(its field weight read as %d); the first frames destroy them",
+               made, markerRecord, weight);
 
     // The session opens once the frames follow each other: its handshake is answered in the
     // frames' updates and would time out while the world is generated and loaded. A server that
@@ -372,36 +452,64 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     // last loading frames draw the first view: what its first drawing costs (each region's scene
     // built for the first time, the driver's first programs for it) is paid there, not by the
     // flight's first frame, which would otherwise last a second and carry the camera a region on.
+    // Without a GPU the driver compiles a program anew for each new kind of drawing (a doorway's
+    // composite, a cave's lights and fires) the first time it is drawn, up to a second of one
+    // frame (Mesa keeps them in its shader cache for later runs). The flight's first second meets
+    // the first doorway: its views are loaded and drawn once here as well (the regions they reach
+    // are those the flight would bring in during that second), then the first view again.
     const unsigned int loadingFrameStart = engine.GetFrameCount();
     {
-        const GAME::WorldFrustum first = viewAt(0.0f);
-        GAME::RegionLoader loader(first, true);
+        const float times[] = {0.0f, 0.5f, 1.0f, 0.0f};
         const auto loadStart = std::chrono::steady_clock::now();
         int loadFrames = 0;
-        int firstViewFrames = 0;
-        while (running && firstViewFrames < firstViewLoadingFrames &&
-               MillisecondsSince(loadStart) < loadingLimitMs && (running = window.Frame())) {
-            const auto frameStart = std::chrono::steady_clock::now();
-            loader.Update();
-            engine.Update(&first, false);
-            // Drawn only once every level it sees is in: before, drawing would load them at once.
-            if (loader.GetIsDone()) {
-                DrawFrame(engine, &*view, &camera);
-                ++firstViewFrames;
-            } else {
-                DrawFrame(engine);
+        int firstRegions = 0;
+        bool firstDone = false;
+        std::vector<const GAME::Region*> reached;
+        for (size_t i = 0; i < std::size(times) && running; ++i) {
+            camera.Jump();
+            const GAME::WorldFrustum frustum = viewAt(times[i]);
+            GAME::RegionLoader loader(frustum, true);
+            const bool last = i + 1 == std::size(times);
+            const bool warmUp = i > 0 && !last;
+            const int drawFrames = warmUp ? 1 : firstViewLoadingFrames;
+            int drawn = 0;
+            while (running && drawn < drawFrames && MillisecondsSince(loadStart) < loadingLimitMs &&
+                   (running = window.Frame())) {
+                const auto frameStart = std::chrono::steady_clock::now();
+                loader.Update();
+                engine.Update(&frustum, false);
+                // Drawn only once every level it sees is in: before, drawing would load them at once.
+                if (loader.GetIsDone()) {
+                    DrawFrame(engine, &*view, &camera);
+                    ++drawn;
+                } else {
+                    DrawFrame(engine);
+                }
+                ++loadFrames;
+                std::this_thread::sleep_until(frameStart + framePeriod);
             }
-            ++loadFrames;
-            std::this_thread::sleep_until(frameStart + framePeriod);
+            for (int r = 0; r < loader.GetNumRegions(); ++r)
+                if (std::find(reached.begin(), reached.end(), loader.GetRegion(r)) == reached.end())
+                    reached.push_back(loader.GetRegion(r));
+            if (last) {
+                firstRegions = loader.GetNumRegions();
+                firstDone = loader.GetIsDone();
+            }
         }
-        out.Printf("EngineHost: %d regions in reach of the first view %s in %d frames (%.0f ms)",
-                   loader.GetNumRegions(), loader.GetIsDone() ? "loaded" : "NOT all loaded", loadFrames,
+        camera.Jump();
+        out.Printf("EngineHost: %zu regions in reach of the flight's first second (%d of its first view) %s and "
+                   "its views drawn once, so that the driver has made its programs for them, in %d frames (%.0f ms)",
+                   reached.size(), firstRegions, firstDone ? "loaded" : "NOT all loaded", loadFrames,
                    MillisecondsSince(loadStart));
     }
     const unsigned int loadingFrames = engine.GetFrameCount() - loadingFrameStart;
 
-    if (running)
+    if (running) {
+        engine.SetForcedLoadCause("the path finder's searches across regions");
         LogPathsAcrossRegions(*world, generator, out);
+    }
+    engine.SetForcedLoadCause("a flight frame (the view, or the world's update, reached a region whose level "
+                              "had not come in)");
 
     // Ended through the window before the flight: none.
     if (running && frames > 0)
@@ -429,6 +537,11 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     std::vector<GAME::StatisticsWidget::Entry> lastStatistics;
     // Each flight frame's time and the path's time at it, for the longest against the median.
     std::vector<std::pair<double, float>> frameTimes;
+    // The longest frame's blocks come from the profiler, on for the flight whether or not its
+    // panels show (then the host empties its table each frame, as the panels would).
+    LongestFrame longestFrame;
+    std::vector<GAME::Profile::TimeInfo> frameBlocks;
+    GAME::ResourceLoader* resourceLoader = engine.GetResourceLoader();
     bool flown = false;     // to the path's end, not cut short through the window
     float drawnUpTo = 0.0f; // the path's time of the last frame drawn
     const auto start = std::chrono::steady_clock::now();
@@ -441,6 +554,11 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
         const DataKit::WorldGenerator::View heard = generator.GetFlightView(flightTime);
         hostSound.Frame(frustum.GetRegion(), heard.position, heard.direction);
 
+        // F3 turns the panels, and with them the profiler, off: the host's summary keeps it on.
+        if (!GAME::Profile::IsEnabled())
+            GAME::Profile::Enable(true);
+        const unsigned int forcedBefore = engine.GetForcedLevelLoadCount();
+        const unsigned int resourcesBefore = resourceLoader ? resourceLoader->GetLoadedCount() : 0;
         const auto frameStart = std::chrono::steady_clock::now();
         tracker->Update(engine.GetUpdateTime());
         engine.Update(&frustum, true);
@@ -461,12 +579,28 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
         const double frameMs = std::chrono::duration<double, std::milli>(frameEnd - frameStart).count();
         second.Add(frameMs);
         frameTimes.emplace_back(frameMs, flightTime);
+        frameBlocks.clear();
+        GAME::Profile::GetTimeInfo(frameBlocks);
+        if (!window.IsShowingStatistics())
+            GAME::Profile::Update();
+        const bool longest = frameMs > longestFrame.ms;
+        if (longest) {
+            longestFrame = LongestFrame();
+            longestFrame.ms = frameMs;
+            longestFrame.at = flightTime;
+            longestFrame.region = ShortName(frustum.GetRegion()->GetName());
+            longestFrame.forcedLoads = engine.GetForcedLevelLoadCount() - forcedBefore;
+            longestFrame.resources = (resourceLoader ? resourceLoader->GetLoadedCount() : 0) - resourcesBefore;
+            longestFrame.blocks = frameBlocks;
+        }
         for (int i = 0; i < world->GetNumRegions(); ++i) {
             const bool now = IsResident(world->GetRegion(i));
             if (now != resident[static_cast<size_t>(i)]) {
                 // Appended rather than concatenated: GCC 12 warns falsely (-Wrestrict) otherwise.
                 std::string change(now ? "+" : "-");
                 change += ShortName(world->GetRegion(i)->GetName());
+                if (longest)
+                    longestFrame.changes.push_back(change);
                 second.changes.push_back(std::move(change));
                 ++(now ? levelsLoaded : levelsUnloaded);
             }
@@ -556,6 +690,7 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
                    "of path)",
                    median, longest.first, median > 0.0 ? longest.first / median : 0.0,
                    longest.second * 1000.0);
+        longestFrame.Print(out);
     }
     out.Printf("  engine frames       %u since start-up: %u while the first view's levels loaded, %d in the "
                "flight",
@@ -582,7 +717,8 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     const int loadedInAll = residentBefore + levelsLoaded;
     const int forced = static_cast<int>(engine.GetForcedLevelLoadCount());
     out.Printf(
-        "  levels              %d loaded: %d before the flight (for its first view and the path finder), "
+        "  levels              %d loaded: %d before the flight (for the views the loading frames drew and the "
+        "path finder), "
         "%d during it; %d of them by the main thread, the others on their Level Loading Threads",
         loadedInAll, residentBefore, levelsLoaded, std::min(forced, loadedInAll));
     if (stillLoading)
@@ -612,8 +748,11 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     out.Printf("  network             %s", DescribeNetwork(engine).c_str());
 
     // Once, as the world editor does; not when the user ended the run, who wants it to end now.
-    if (running)
+    if (running) {
+        engine.SetForcedLoadCause("the map data's rebuild, which draws every region from above");
         out.Print(RebuildWorldMapData(*world, files, folder, screenshots));
+    }
+    engine.SetForcedLoadCause(nullptr);
 
     // The host keeps the user's settings, as a game does when the player changes them.
     if (!engine.GetOptions()->Save(DataKit::SampleGameData::userSettingsName))
@@ -621,8 +760,9 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     out.Printf("EngineHost: shutting down");
     window.Detach(engine);
     engine.Shutdown();
-    out.Printf("\nEngineHost: done; %u log lines (%u warnings, %u notices)", lines.GetLineCount(),
-               lines.GetWarningCount(), lines.GetImportantCount());
+    out.Printf("\nEngineHost: done; %u log lines (%u warnings, %u notices)%s", lines.GetLineCount(),
+               lines.GetWarningCount(), lines.GetImportantCount(),
+               options.verbose ? "" : "; the info lines among them are in log.html (--verbose prints them)");
     out.Printf("  log file            log.html");
     out.Printf("  user settings       %s", DataKit::SampleGameData::userSettingsName);
     return 0;
@@ -645,7 +785,7 @@ int main(int argc, char** argv)
     SampleHost::HostOutput output;
     // The library's lines while no engine exists (the port's check, the sample data's writers, the
     // device modules' unloading) are printed and kept as the engine's are.
-    SampleHost::HostLogSink sink(output);
+    SampleHost::HostLogSink sink(output, options.verbose);
     GAME::LogSink* const previousSink = GAME::SetProcessLogSink(&sink);
     // A server that cannot have its port says so now, before anything is made: the session itself
     // opens only once the world is loaded, some seconds on.

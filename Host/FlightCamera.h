@@ -32,6 +32,9 @@ public:
     // camera's view frustum for the viewport, in the target's region.
     GAME::WorldFrustum ViewAt(float seconds, const GAME::Viewport& viewport);
 
+    // The next ViewAt places the camera at once, as the first does, instead of gliding there.
+    void Jump() { m_placed = false; }
+
     void GetTargetPosition(GAME::WorldVec3& out) override { out = m_target; }
 
 protected:

@@ -44,9 +44,10 @@ std::string WithoutColorCodes(const std::string& message)
     return text;
 }
 
-// "  log warn [Graphics] text": one line, whatever line feeds the text ends in.
+// "  log warn [Graphics] text": one line, whatever line feeds the text ends in; printed, or only
+// logged when not print.
 void PrintLogLine(HostOutput& output, GAME::LogPriority priority, unsigned int category,
-                  const std::string& message)
+                  const std::string& message, bool print)
 {
     std::string text = WithoutColorCodes(message);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
@@ -60,7 +61,10 @@ void PrintLogLine(HostOutput& output, GAME::LogPriority priority, unsigned int c
         line += std::string("[") + categoryName + "] ";
     else if (category)
         line.append("[").append(std::to_string(category)).append("] ");
-    output.Print(line + text, StyleOf(priority));
+    if (print)
+        output.Print(line + text, StyleOf(priority));
+    else
+        output.LogOnly(line + text, StyleOf(priority));
 }
 
 } // namespace
@@ -101,10 +105,11 @@ void HostEngine::Print(GAME::LogPriority priority, unsigned int category, const 
     const bool forced = text.find("Forcing load of level") != std::string::npos;
     if (forced && text.find("render data") == std::string::npos)
         ++m_forcedLevelLoads;
-    if (forced && !m_forcedLoadExplained.exchange(true))
-        m_output.Print("EngineHost: (a forced load: something needed a level, or its render data, before its "
-                       "loading thread had brought it in, so the main thread loaded it and that frame waited; "
-                       "the path finder's ways below and views through a doorway do this)");
+    const char* cause = m_forcedLoadCause.load();
+    if (forced && cause && !m_forcedLoadExplained.exchange(true))
+        m_output.Printf("EngineHost: (a forced load, for %s: a level, or its render data, was needed before its "
+                        "loading thread had brought it in, so the main thread loaded it and waited)",
+                        cause);
 }
 
 void HostLogSink::Write(int priority, unsigned int category, const char* text)
@@ -114,7 +119,8 @@ void HostLogSink::Write(int priority, unsigned int category, const char* text)
         ++m_warnings;
     else if (priority == GAME::LOG_PRIORITY_IMPORTANT)
         ++m_important;
-    PrintLogLine(m_output, static_cast<GAME::LogPriority>(priority), category, text ? text : "");
+    PrintLogLine(m_output, static_cast<GAME::LogPriority>(priority), category, text ? text : "",
+                 m_printInfo || priority != GAME::LOG_PRIORITY_INFO);
 }
 
 } // namespace SampleHost

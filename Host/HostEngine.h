@@ -1,9 +1,11 @@
 // The sample host's engine: the library's engine with the host's log sink. Every log line is
 // printed with its priority and category through the host's output, which also appends it to the
 // engine's HTML log file once start-up has opened it (see HostOutput.h); the statistics panel's
-// colour codes ("^g") are taken out, and the first "Forcing load of level" notice is explained.
-// HostLogSink prints and counts the library's lines, the engine's among them (HostEngine hands
-// its lines to it), so that the counts the host reports are of the lines as they were marked.
+// colour codes ("^g") are taken out, and the first "Forcing load of level" notice of each cause the
+// host names (SetForcedLoadCause) is explained. HostLogSink prints and counts the library's lines,
+// the engine's among them (HostEngine hands its lines to it), so that the counts the host reports
+// are of the lines as they were marked; the library's info lines go to the log file alone unless
+// the user asked to see them.
 #pragma once
 
 #include "HostOutput.h"
@@ -39,33 +41,43 @@ public:
     // Levels the main thread loaded itself (the library's "Forcing load of level" notices, render
     // data alone not counted): the others came from their regions' Level Loading Threads.
     unsigned int GetForcedLevelLoadCount() const { return m_forcedLevelLoads.load(); }
+    // What the host is doing that may need a level at once ("the path finder's searches across
+    // regions"): the first forced load while it does is explained by it. Null: none named, and a
+    // forced load goes unexplained. Main thread.
+    void SetForcedLoadCause(const char* cause)
+    {
+        m_forcedLoadCause.store(cause);
+        m_forcedLoadExplained.store(false);
+    }
 
 private:
     void Print(GAME::LogPriority priority, unsigned int category, const std::string& text) const;
 
     HostOutput& m_output;
     HostLogSink& m_lines;
+    std::atomic<const char*> m_forcedLoadCause{nullptr};
     mutable std::atomic<bool> m_forcedLoadExplained{false};
     mutable std::atomic<unsigned int> m_forcedLevelLoads{0};
 };
 
 // Prints each library line as "  log <marker> [category] text": info for priority 0, warn for 1,
 // NOTE for 2 (warnings and notices marked in the log file too), and counts it by the same
-// priority. The process-wide sink (GAME::SetProcessLogSink) for the library's lines before the
+// priority. Info lines go to the log file alone unless printInfo. The process-wide sink (GAME::SetProcessLogSink) for the library's lines before the
 // host's engine exists and after it is gone, and where the engine's lines go. Any thread.
 class HostLogSink : public GAME::LogSink
 {
 public:
-    explicit HostLogSink(HostOutput& output) : m_output(output) {}
+    explicit HostLogSink(HostOutput& output, bool printInfo = true) : m_output(output), m_printInfo(printInfo) {}
     void Write(int priority, unsigned int category, const char* text) override;
 
-    // Lines printed so far, and those of priority 1 and 2.
+    // Lines so far (printed or logged alone), and those of priority 1 and 2.
     unsigned int GetLineCount() const { return m_lines.load(); }
     unsigned int GetWarningCount() const { return m_warnings.load(); }
     unsigned int GetImportantCount() const { return m_important.load(); }
 
 private:
     HostOutput& m_output;
+    const bool m_printInfo;
     std::atomic<unsigned int> m_lines{0};
     std::atomic<unsigned int> m_warnings{0};
     std::atomic<unsigned int> m_important{0};

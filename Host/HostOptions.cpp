@@ -109,6 +109,12 @@ bool SetStats(HostOptions& options, const char*, std::string&)
     return true;
 }
 
+bool SetVerbose(HostOptions& options, const char*, std::string&)
+{
+    options.verbose = true;
+    return true;
+}
+
 bool SetDevice(HostOptions& options, const char* value, std::string& error)
 {
     for (const char* device : {"OpenGL", "Software"})
@@ -164,6 +170,10 @@ const OptionRow optionTable[] = {
      "show the engine's statistics from the start: the profiler's panels\n"
      "and the thread monitor (F3 in the window shows or hides them)",
      SetStats, nullptr},
+    {"-v", "--verbose", Argument::NONE, nullptr,
+     "print the library's info lines too (loads, start-up steps); log.html\n"
+     "holds them either way",
+     SetVerbose, nullptr},
     {nullptr, "--device", Argument::REQUIRED, "<name>",
      "the render device: OpenGL (the default; draws, headless through EGL\n"
      "or in the window) or Software (records the calls, draws nothing)",
@@ -181,13 +191,16 @@ const OptionRow optionTable[] = {
 const ArgumentRow argumentTable[] = {
     {"run-folder",
      "where the game data, the world, the user's settings and log.html go\n"
-     "(default: host-run in the current folder; made when missing)",
+     "(default: host-run in the current folder; made when missing); a\n"
+     "folder named by digits alone is given as ./300",
      SetFolder},
     {"frames",
      "the whole flight in this many frames, run as fast as they go;\n"
      "0 or none: the flight in real time, one frame every 10 ms at most",
      SetFrames},
 };
+constexpr size_t folderArgument = 0;
+constexpr size_t framesArgument = 1;
 
 const OptionRow* FindOption(std::string_view name)
 {
@@ -243,7 +256,7 @@ std::string OptionName(const OptionRow& row)
 
 bool ParseHostOptions(int argc, const char* const* argv, HostOptions& options, std::string& error)
 {
-    size_t positional = 0;
+    bool taken[std::size(argumentTable)] = {};
     bool optionsEnded = false;
     std::vector<std::string_view> given;
     for (int i = 1; i < argc; ++i) {
@@ -280,11 +293,16 @@ bool ParseHostOptions(int argc, const char* const* argv, HostOptions& options, s
             given.push_back(row->longName);
             continue;
         }
-        if (positional >= std::size(argumentTable)) {
-            error = "one argument too many: " + std::string(arg);
+        // A whole number is the frame count, any other word the run folder, in either order.
+        int number = 0;
+        const size_t kind = ParseInt(arg, number) ? framesArgument : folderArgument;
+        if (taken[kind]) {
+            error = std::string(kind == framesArgument ? "a second frame count: " : "a second run folder: ") +
+                    std::string(arg);
             return false;
         }
-        if (!argumentTable[positional++].apply(options, argv[i], error))
+        taken[kind] = true;
+        if (!argumentTable[kind].apply(options, argv[i], error))
             return false;
     }
     return CheckTogether(options, given, error);
@@ -306,7 +324,7 @@ std::string HostUsage()
         column = std::max(column, std::strlen(row.name) + 4);
     for (const OptionRow& row : optionTable)
         column = std::max(column, OptionName(row).size() + 4);
-    text += "\nArguments:\n";
+    text += "\nArguments, in either order (a whole number is the frame count):\n";
     for (const ArgumentRow& row : argumentTable)
         AddUsageRow(text, row.name, row.help, column);
     text += "\nOptions:\n";

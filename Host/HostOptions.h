@@ -6,9 +6,10 @@
 //
 //   EngineHost [options] [run-folder] [frames]
 //
-// Options and arguments may come in any order; "--" ends the options; "--name value" and
-// "--name=value" are the same, but a word starting with '-' is taken as an argument only in the
-// second form. An optional argument ("--server [port]") is the next word only when that word is
+// Options and arguments may come in any order; a whole number is the frame count and any other
+// argument the run folder (a folder named by digits alone is given as "./300"); "--" ends the
+// options; "--name value" and "--name=value" are the same, but a word starting with '-' is taken as
+// an argument only in the second form. An optional argument ("--server [port]") is the next word only when that word is
 // such an argument (a whole number, which must then be a port from 1 to 65535): "--server run-1"
 // hosts on the default port with run-1 as the run folder, "--server 99999" is refused;
 // "--server=<port>" always names it. Main thread only.
@@ -32,6 +33,8 @@ struct HostOptions
     bool window = false;
     // The profiler's panels and the thread monitor on from the start (F3 in the window toggles).
     bool stats = false;
+    // The library's info lines printed too (log.html holds them either way).
+    bool verbose = false;
     // The render device module: "OpenGL" draws, "Software" records and draws nothing.
     std::string device = defaultDevice;
     // --server, --connect and --port.
@@ -40,8 +43,8 @@ struct HostOptions
 };
 
 // Reads argv[1..argc-1] into options. False, with the reason in error, for an unknown option, an
-// option without its argument (or a flag given one), a bad argument, one argument too many, or
-// options that contradict each other (--server with --connect, --port with neither).
+// option without its argument (or a flag given one), a bad argument, a second run folder or frame
+// count, or options that contradict each other (--server with --connect, --port with neither).
 bool ParseHostOptions(int argc, const char* const* argv, HostOptions& options, std::string& error);
 
 // The usage text, every line ending in a line feed.

@@ -17,6 +17,11 @@ void HostOutput::Print(const std::string& text, Style style)
     Emit(text, style, stdout);
 }
 
+void HostOutput::LogOnly(const std::string& text, Style style)
+{
+    Emit(text, style, nullptr);
+}
+
 void HostOutput::Emit(const std::string& text, Style style, std::FILE* stream)
 {
     std::string lines = text;
@@ -29,8 +34,10 @@ void HostOutput::Emit(const std::string& text, Style style, std::FILE* stream)
         std::string line = lines.substr(start, end == std::string::npos ? std::string::npos : end - start);
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        std::fputs(line.c_str(), stream);
-        std::fputc('\n', stream);
+        if (stream) {
+            std::fputs(line.c_str(), stream);
+            std::fputc('\n', stream);
+        }
         if (m_file)
             WriteRow(style, line);
         else if (m_keepLines)
@@ -39,7 +46,8 @@ void HostOutput::Emit(const std::string& text, Style style, std::FILE* stream)
             break;
         start = end + 1;
     }
-    std::fflush(stream);
+    if (stream)
+        std::fflush(stream);
 }
 
 void HostOutput::Printf(const char* format, ...)

@@ -1,6 +1,7 @@
 // Where the sample host's lines go: every line, the library's log lines and the host's own report
 // alike, is printed to standard output (a failure that ends the run to standard error) and written
-// to the engine's HTML log file, so that log.html holds the whole run as it was printed.
+// to the engine's HTML log file, so that log.html holds the whole run as it was printed. Lines
+// given to LogOnly (the library's info lines, unless the user asks for them) go to the file alone.
 //
 // The engine owns the log file's start: Initialize opens the log path, writes the HTML header,
 // flushes it and writes nothing more; its Shutdown closes its stream. The host appends the lines
@@ -43,6 +44,8 @@ public:
     // text may hold several lines; each is printed and logged on its own ("\nX" is an empty line,
     // then X). One line feed at the end ends the last line and adds none.
     void Print(const std::string& text, Style style = STYLE_PLAIN);
+    // Like Print, but into the log file alone: nothing is printed.
+    void LogOnly(const std::string& text, Style style = STYLE_PLAIN);
     void Printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
     // A failure that ends the run: on standard error, and in the log as a warning.
     void Errorf(const char* format, ...) __attribute__((format(printf, 2, 3)));
@@ -58,7 +61,7 @@ public:
 
 private:
     // Each line of the text to the stream and the log.
-    void Emit(const std::string& text, Style style, std::FILE* stream);
+    void Emit(const std::string& text, Style style, std::FILE* stream); // stream null: the log alone
     // Under m_mutex.
     void WriteRow(Style style, const std::string& line);
 

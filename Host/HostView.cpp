@@ -19,6 +19,7 @@
 #include "graphics/RenderVertexDeclaration.h"
 #include "graphics/Viewport.h"
 #include "platform/Module.h"
+#include "platform/Threading.h"
 #include "scene/Camera.h"
 #include "scene/GraphicsPortalRenderer.h"
 #include "scene/GraphicsRenderable.h"
@@ -31,6 +32,7 @@
 #include "world/Region.h"
 #include "world/WorldCamera.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -256,7 +258,13 @@ HostView::HostView(GAME::Engine& engine, Output output, std::string folder)
 
 HostView::~HostView()
 {
-    WaitForWriter();
+    {
+        std::lock_guard<std::mutex> lock(m_writerMutex);
+        m_writerStop = true;
+        m_writerWake.notify_all();
+    }
+    if (m_writer.joinable())
+        m_writer.join();
     m_engine.GetDisplay().RemoveWidget(m_widget.get());
     if (g_props == m_props.get())
         g_props = nullptr;
@@ -275,6 +283,9 @@ HostView::~HostView()
 
 void HostView::Draw(GAME::WorldCamera& camera)
 {
+    // The frame before, asked for as a screenshot, is still on the screen: read before this one
+    // draws over it.
+    ReadRequested(camera.GetRegion());
     m_region = camera.GetRegion();
     m_camera = std::make_unique<GAME::Camera>(camera.GetRegionCamera());
     GAME::WorldVec3 target;
@@ -310,24 +321,32 @@ void HostView::Render(GAME::GraphicsCanvas& canvas)
 
 bool HostView::MaybeScreenshot(GAME::Region* region)
 {
+    ReportWriterErrors();
     bool written = false;
     if (region != m_entered) {
-        // Left before the delay was up: the frame it was entered on stands for the region.
+        // Left before the delay was up: its last frame there, read as this frame began, stands for it.
         written = TakePendingScreenshot();
         m_entered = region;
         m_framesInRegion = 0;
     }
     if (!region || m_visited.count(region))
         return written;
-    // Read back on entering (for a region left sooner) and once the delay is up.
+    // The frame is read when the next one starts (ReadRequested), where that frame waits for the
+    // driver anyway: once the delay is up, or before then when the next frame is in another region
+    // (its last frame stands for a region left sooner). One read a region.
     ++m_framesInRegion;
-    if (m_framesInRegion != 1 && m_framesInRegion != screenshotDelay)
-        return written;
-    if (!ReadPending(region))
-        return written;
-    if (m_framesInRegion >= screenshotDelay)
-        written = TakePendingScreenshot() || written;
+    m_readRequest = m_framesInRegion >= screenshotDelay ? READ_AND_TAKE : READ_IF_LEAVING;
     return written;
+}
+
+bool HostView::ReadRequested(const GAME::Region* next)
+{
+    const ReadRequest request = m_readRequest;
+    m_readRequest = READ_NONE;
+    if (request == READ_NONE || !m_entered || (request == READ_IF_LEAVING && next == m_entered) ||
+        !ReadPending(m_entered))
+        return false;
+    return request == READ_AND_TAKE && TakePendingScreenshot();
 }
 
 bool HostView::ReadPending(const GAME::Region* region)
@@ -359,48 +378,97 @@ bool HostView::TakePendingScreenshot()
     pixels.swap(m_pending.pixels);
     if (!region || pixels.empty() || !m_visited.insert(region).second)
         return false;
-    // One picture at a time: the one before is done (or dropped from the list) first.
-    WaitForWriter();
     char number[16];
-    std::snprintf(number, sizeof number, "%02zu", m_screenshots.size() + 1);
-    const std::string name = ShortName(region->GetName());
-    const std::string path = m_folder + "/screenshot_" + number + "_" + name + ".png";
-    m_screenshots.push_back(path);
-    const uint32_t width = static_cast<uint32_t>(m_pending.width), height = static_cast<uint32_t>(m_pending.height);
-    m_writer = std::thread([this, pixels = std::move(pixels), width, height, name, path] {
-        GAME::Image image;
-        GAME::BinaryWriter png(static_cast<unsigned>(pixels.size() * 3 + 1024));
-        // The frame's alpha is the renderers' own (see-through masks): the picture is opaque.
-        if (!image.Create(width, height, GAME::Image::FORMAT_RGBA, pixels.data()) ||
-            !image.ChangeFormat(GAME::Image::FORMAT_RGB) || !image.WritePNG(png)) {
-            m_writerError = "EngineHost: no screenshot of " + name + ": the picture could not be made";
-            return;
-        }
-        std::ofstream file(path, std::ios::binary);
-        file.write(reinterpret_cast<const char*>(png.GetBuffer()), png.GetSize());
-        file.close();
-        if (!file)
-            m_writerError = "EngineHost: could not write " + path;
-    });
+    std::snprintf(number, sizeof number, "%02zu", m_screenshots.size() + m_failedScreenshots + 1);
+    Picture picture;
+    picture.name = ShortName(region->GetName());
+    picture.path = m_folder + "/screenshot_" + number + "_" + picture.name + ".png";
+    picture.width = static_cast<uint32_t>(m_pending.width);
+    picture.height = static_cast<uint32_t>(m_pending.height);
+    picture.pixels = std::move(pixels);
+    m_screenshots.push_back(picture.path);
+    std::unique_lock<std::mutex> lock(m_writerMutex);
+    // A few pictures wait at most (each is a whole frame): beyond, the frame waits for the writer.
+    m_writerWake.wait(lock, [this] { return m_queue.size() < maxQueuedPictures; });
+    m_queue.push_back(std::move(picture));
+    if (!m_writer.joinable())
+        m_writer = std::thread([this] { WriterMain(); });
+    m_writerWake.notify_all();
     return true;
+}
+
+void HostView::WriterMain()
+{
+    // Started by the main thread, the writer would inherit its one processor and its priority and
+    // take that processor from the frames while it encodes: it runs as the engine's own threads
+    // do, at normal priority on any of the process's processors.
+    GAME::Platform::SetCurrentThreadProcessAffinity();
+    GAME::Platform::SetCurrentThreadPriority(GAME::Platform::ThreadPriority::Normal);
+    // Named, or it shows as a second "Main Thread" in the thread monitor and in profiles.
+    GAME::Platform::SetCurrentThreadName("Screenshot Writer");
+    std::unique_lock<std::mutex> lock(m_writerMutex);
+    for (;;) {
+        m_writerWake.wait(lock, [this] { return !m_queue.empty() || m_writerStop; });
+        if (m_queue.empty())
+            return;
+        Picture picture = std::move(m_queue.front());
+        m_queue.pop_front();
+        m_writing = true;
+        lock.unlock();
+        std::string error;
+        GAME::Image image;
+        GAME::BinaryWriter png(static_cast<unsigned>(picture.pixels.size() * 3 + 1024));
+        // The frame's alpha is the renderers' own (see-through masks): the picture is opaque.
+        if (!image.Create(picture.width, picture.height, GAME::Image::FORMAT_RGBA, picture.pixels.data()) ||
+            !image.ChangeFormat(GAME::Image::FORMAT_RGB) || !image.WritePNG(png)) {
+            error = "EngineHost: no screenshot of " + picture.name + ": the picture could not be made";
+        } else {
+            std::ofstream file(picture.path, std::ios::binary);
+            file.write(reinterpret_cast<const char*>(png.GetBuffer()), png.GetSize());
+            file.close();
+            if (!file)
+                error = "EngineHost: could not write " + picture.path;
+        }
+        lock.lock();
+        m_writing = false;
+        if (!error.empty())
+            m_writerErrors.emplace_back(picture.path, error);
+        m_writerWake.notify_all();
+    }
+}
+
+void HostView::ReportWriterErrors()
+{
+    std::vector<std::pair<std::string, std::string>> errors;
+    {
+        std::lock_guard<std::mutex> lock(m_writerMutex);
+        errors.swap(m_writerErrors);
+    }
+    for (const auto& [path, error] : errors) {
+        m_output(error);
+        // The picture that failed is not listed.
+        const auto listed = std::find(m_screenshots.begin(), m_screenshots.end(), path);
+        if (listed != m_screenshots.end()) {
+            m_screenshots.erase(listed);
+            ++m_failedScreenshots;
+        }
+    }
 }
 
 void HostView::WaitForWriter()
 {
-    if (m_writer.joinable())
-        m_writer.join();
-    if (m_writerError.empty())
-        return;
-    m_output(m_writerError);
-    // The picture that failed is not listed.
-    if (!m_screenshots.empty())
-        m_screenshots.pop_back();
-    m_writerError.clear();
+    {
+        std::unique_lock<std::mutex> lock(m_writerMutex);
+        m_writerWake.wait(lock, [this] { return m_queue.empty() && !m_writing; });
+    }
+    ReportWriterErrors();
 }
 
 bool HostView::FinishScreenshot()
 {
-    const bool taken = TakePendingScreenshot();
+    // The last frame drawn is still on the screen: a read it asked for is done now.
+    bool taken = ReadRequested(nullptr);
+    taken = TakePendingScreenshot() || taken;
     WaitForWriter();
     return taken;
 }

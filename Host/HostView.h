@@ -5,9 +5,12 @@
 // underground region, the grid's wall fading between the camera and the target). After the
 // frame, MaybeScreenshot writes the picture as a PNG into the run folder whenever the camera has
 // been for a few frames in a region it had not been in before (what the region holds is drawn from
-// the frame the view enters it on, and its particle effects start emitting once drawn). The frame
-// is read back once for the picture (and once on entering, for a region left sooner); the PNG is
-// encoded and written on a thread of its own, outside the frames.
+// the frame the view enters it on, and its particle effects start emitting once drawn), or of its
+// last frame there when the view leaves it sooner. The frame is read back once for the picture,
+// when the next frame's Draw starts: that frame would wait there for the driver to finish the one
+// before anyway, where a read right after the frame's drawing would make the frame wait for its own
+// drawing too.
+// The PNGs are encoded and written in order on a thread of their own, outside the frames.
 //
 // Until the world's props have meshes, the host gives them a body: the generated world's prop
 // records are made of the host's class HostProp, a box of the sample lit shader sized and coloured
@@ -22,12 +25,17 @@
 #include "scene/GraphicsTransparencyManager.h"
 
 #include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace DataKit {
@@ -63,14 +71,17 @@ public:
     HostView(const HostView&) = delete;
     HostView& operator=(const HostView&) = delete;
 
-    // The view of the next frame the engine renders: the camera in its target's region.
+    // The view of the next frame the engine renders: the camera in its target's region. First
+    // reads the frame before when MaybeScreenshot asked for it.
     void Draw(GAME::WorldCamera& camera);
-    // After the frame: a screenshot of a region the view had not been in, taken once the view has
-    // been there for screenshotDelay frames in a row, or of its last frame when the view leaves it
-    // sooner; whether one was written.
+    // After the frame: a screenshot of a region the view had not been in, of the frame once the
+    // view has been there for screenshotDelay frames in a row, or of its last frame there when the
+    // view leaves it sooner; whether one was handed to the writer in this call (the others go when
+    // the next Draw has read their frame).
     bool MaybeScreenshot(GAME::Region* region);
-    // Writes the screenshot of the region the view is in when it is still waiting (the flight's
-    // end) and waits for every picture to be written; whether one was taken.
+    // Reads the last frame when asked for, writes the screenshot of the region the view is in when
+    // it is still waiting (the flight's end) and waits for every picture to be written; whether one
+    // was taken.
     bool FinishScreenshot();
     static constexpr int screenshotDelay = 5;
     // The screenshots written, in order.
@@ -87,9 +98,16 @@ private:
     void Render(GAME::GraphicsCanvas& canvas);
     // The pending frame goes to the writer thread; whether a picture was taken.
     bool TakePendingScreenshot();
+    // The read MaybeScreenshot asked for, of the frame on the screen, the next frame's region
+    // given (null: there is none); whether a picture was taken.
+    bool ReadRequested(const GAME::Region* next);
     // Reads the frame into the pending one; false (the region given up) when it cannot be read.
     bool ReadPending(const GAME::Region* region);
-    // Waits for the picture being written and reports what failed.
+    // The writer thread: encodes and writes the queued pictures in order.
+    void WriterMain();
+    // Says what the writer could not write, and takes those pictures off the list.
+    void ReportWriterErrors();
+    // Waits for every queued picture to be written and reports what failed.
     void WaitForWriter();
 
     GAME::Engine& m_engine;
@@ -110,10 +128,29 @@ private:
         std::vector<GAME::Pixel> pixels;
         int width = 0, height = 0;
     } m_pending;
+    enum ReadRequest
+    {
+        READ_NONE,
+        READ_IF_LEAVING, // into the pending frame, when the next frame is in another region
+        READ_AND_TAKE,   // and the picture is taken
+    } m_readRequest = READ_NONE;
     std::vector<std::string> m_screenshots;
-    // The picture being encoded and written, and what went wrong with it (empty: nothing).
+    size_t m_failedScreenshots = 0;
+    // The pictures waiting for the writer thread, and what it could not write (path, line).
+    struct Picture
+    {
+        std::string name, path;
+        uint32_t width = 0, height = 0;
+        std::vector<GAME::Pixel> pixels;
+    };
+    static constexpr size_t maxQueuedPictures = 4;
     std::thread m_writer;
-    std::string m_writerError;
+    std::mutex m_writerMutex;
+    std::condition_variable m_writerWake;
+    std::deque<Picture> m_queue;
+    bool m_writing = false;
+    bool m_writerStop = false;
+    std::vector<std::pair<std::string, std::string>> m_writerErrors;
 };
 
 } // namespace SampleHost

@@ -2090,9 +2090,12 @@ FlightResult Fly(BenchEngine& engine, const WorldGenerator& generator, const std
         view->MaybeScreenshot(frustum.GetRegion());
         engine.PresentSurface();
         if ((frame + 1) % kBlock == 0 || frame + 1 == kFrames) {
-            // The block's last frame waits for the device to finish, as the floor's block does.
-            GAME::Pixel pixel;
-            device->ReadFrameBuffer(&pixel, 1, 1);
+            // The block's last frame waits for the device to finish, as the floor's block does: a
+            // read of the whole frame (the device reads only a frame of its own size).
+            std::vector<GAME::Pixel> frameRead(size_t(device->GetWidth()) * size_t(device->GetHeight()));
+            canvas->SetTargetSurface(nullptr);
+            if (!device->ReadFrameBuffer(frameRead.data(), device->GetWidth(), device->GetHeight()))
+                std::fprintf(stderr, "bench_frame: the frame could not be read to wait for the device\n");
         }
         result.mainMs.push_back(ThreadMilliseconds() - cpuStart);
         result.frameMs.push_back(Milliseconds(start, Clock::now()));

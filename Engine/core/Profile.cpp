@@ -25,7 +25,7 @@ struct NameHash
 struct Entry
 {
     const char* name;
-    unsigned int cycles;
+    uint64_t cycles; // a frame's sum may pass 2^32 cycles (about 1.4 s at 3 GHz) in a slow frame
     unsigned int calls;
 };
 
@@ -48,14 +48,15 @@ unsigned int CycleCountLow()
 Profile::Profile(const char* name) : m_name(name)
 {
     if (g_enabled.load(std::memory_order_relaxed))
-        m_start = CycleCountLow();
+        m_start = Platform::CycleCounter();
 }
 
 Profile::~Profile()
 {
-    if (!g_enabled.load(std::memory_order_relaxed) || !m_name)
+    // Made while profiling was off: it has no start to count from.
+    if (!g_enabled.load(std::memory_order_relaxed) || !m_name || m_start == 0)
         return;
-    const unsigned int cycles = CycleCountLow() - m_start;
+    const uint64_t cycles = Platform::CycleCounter() - m_start;
     if (!IsMainThread())
         return;
     auto [it, added] = FrameTable().try_emplace(std::string_view(m_name), Entry{m_name, cycles, 1});

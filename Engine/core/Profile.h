@@ -43,7 +43,7 @@ public:
 
 private:
     const char* m_name;
-    unsigned int m_start = 0;
+    uint64_t m_start = 0; // the whole counter: a block may outlast the low half's 2^32 cycles
 };
 
 } // namespace GAME

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <string>
@@ -51,6 +52,26 @@ TEST(Profile, SumsBlocksOfTheMainThreadOnlyWhileEnabled)
     blocks.clear();
     Profile::GetTimeInfo(blocks);
     EXPECT_TRUE(blocks.empty());
+
+    // A block made while profiling was off and ended once it is on has no start: not recorded.
+    {
+        Profile early("early block");
+        Profile::Enable(true);
+    }
+    // A block longer than 2^32 cycles (a slow frame's render) keeps its length: counted in the
+    // low half of the counter it came out as the time past the last wrap, well short of it.
+    const double wrapMs = 4294967296.0 * 1000.0 / static_cast<double>(Profile::GetCyclesPerSecond());
+    const auto slept = std::chrono::milliseconds(static_cast<long long>(wrapMs) + 50);
+    {
+        Profile block("long block");
+        std::this_thread::sleep_for(slept);
+    }
+    Profile::GetTimeInfo(blocks);
+    Profile::Enable(false);
+    Profile::Update();
+    ASSERT_EQ(blocks.size(), 1u);
+    EXPECT_STREQ(blocks[0].name, "long block");
+    EXPECT_GE(blocks[0].milliseconds, static_cast<float>(slept.count()) * 0.99f);
 }
 
 class FedMonitor : public ThreadMonitor
