@@ -147,7 +147,7 @@ void EngineFuzzSeeds(FuzzSeedSink& sink)
     // Written: every kind of record, a name twice and an area without one.
     sink.Add("written", std::vector<uint8_t>{0,
                                              0, 1, 0, 16, 0, 32, 0, 0, 2, 0, 1,    // Area1, whole
-                                             3, 2, 12, 8, 0, 8, 0, 8, 0, 8, 0,     // Area2, an unknown key
+                                             3, 2, 12, 8, 0, 16, 0, 24, 0, 32, 0,  // Area2, an unknown key
                                              2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,      // stray tokens
                                              1, 3, 0, 1, 0, 1, 0, 1, 0, 1, 0,      // no name
                                              0, 1, 1, 5, 0, 5, 0, 5, 0, 5, 0,      // Area1 again, short

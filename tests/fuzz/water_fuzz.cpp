@@ -254,12 +254,14 @@ int HasWater(const Reading::Layer& layer, unsigned blocksX, unsigned blocksZ, fl
     return block->second[(row % 10) * 10 + column % 10] != 0 ? 1 : 0;
 }
 
-// Rays from above, boxes standing on the ground and points below it, asked at six places, against
-// the reading: a ray's hit is at the height of a layer it crosses or of a river, never beyond the
-// nearest layer with water where the ray crosses it, and there is one when there is such a layer;
-// a box touches the water exactly where the reading has a surface above its bottom within its
-// height (rivers aside, which the reading does not place), at that surface.
-void Ask(Water& water, const Reading& reading)
+// The water's queries against the reading. Six slanted rays from above: a hit is at the height of
+// a layer the ray crosses or of a river, never beyond the nearest layer with water where the ray
+// crosses it, and there is one when there is such a layer. At 24 places (the middles of coverage
+// cells the input's hash picks): a ray straight down meets the highest layer with water there
+// below its start, a box standing on the place touches the lowest surface above its bottom within
+// its height, at that surface, and the point below it finds that surface (rivers aside, which the
+// reading does not place: with rivers, answers need only lie at some layer's or river's height).
+void Ask(Water& water, const Reading& reading, uint32_t hash)
 {
     const unsigned bx = water.GetNumBlocksX(), bz = water.GetNumBlocksZ();
     const bool rivers = !reading.rivers.empty();
@@ -272,6 +274,7 @@ void Ask(Water& water, const Reading& reading)
                 return true;
         return false;
     };
+    auto same = [](float a, float b) { return std::fabs(a - b) <= 1e-6f * (2.0f + std::fabs(b)); };
     for (int i = 0; i < 6; ++i) {
         const float u = static_cast<float>(i) / 5.0f * static_cast<float>(kSize);
         const Ray ray(Vec3(u, 40.0f, kSize - u), Vec3(0.1f, -1.0f, 0.05f));
@@ -305,22 +308,34 @@ void Ask(Water& water, const Reading& reading)
                 hit.distance > nearest + slack || (!rivers && !at(wet) && !at(unsure)))
                 std::abort();
         }
+    }
 
-        // A box standing on (u, -2, u), six units high: the surface above its bottom.
-        const Vec3 bottom(u, -2.0f, u);
-        float surfaceY = gInfinity;
-        bool sure = true;
+    for (int i = 0; i < 24; ++i) {
+        hash = hash * 1664525u + 1013904223u;
+        const float x = 0.9f * static_cast<float>((hash >> 8) % 80u) + 0.45f;
+        const float z = 0.9f * static_cast<float>((hash >> 20) % 80u) + 0.45f;
+        // The highest surface at or below 40 and the lowest at or above -2 the reading has there.
+        float top = -gInfinity, bottomSurface = gInfinity;
+        bool sure = !rivers;
         for (const Reading::Layer& layer : reading.layers) {
-            if (!(layer.height >= bottom.y) || !(layer.height < surfaceY))
+            const int wetness = HasWater(layer, bx, bz, x, z, 1e-4f);
+            sure = sure && wetness >= 0;
+            if (wetness != 1)
                 continue;
-            const int wetness = HasWater(layer, bx, bz, u, u, 1e-4f);
-            if (wetness == 1)
-                surfaceY = layer.height;
-            else if (wetness < 0)
-                sure = false;
+            if (layer.height <= 40.0f)
+                top = std::max(top, layer.height);
+            if (layer.height >= -2.0f)
+                bottomSurface = std::min(bottomSurface, layer.height);
         }
-        sure = sure && !rivers;
-        auto same = [](float a, float b) { return std::fabs(a - b) <= 1e-6f * (2.0f + std::fabs(b)); };
+
+        Intersection hit;
+        const bool hitWater = water.GetIntersection(Ray(Vec3(x, 40.0f, z), Vec3(0.0f, -1.0f, 0.0f)), hit, physicsSurfaceAny);
+        if (hitWater != hit.IsHit() || (sure && hitWater != (top > -gInfinity)) ||
+            (hitWater && (hit.point.x != x || hit.point.z != z || !onSurface(hit.point.y, 1e-5f * (1.0f + std::fabs(hit.point.y))) ||
+                          (sure && !same(hit.point.y, top)) || (!rivers && hit.point.y < top - 1e-5f * (1.0f + std::fabs(top))))))
+            std::abort();
+
+        const Vec3 bottom(x, -2.0f, z);
         const OBBox box(Vec3(1.0f, 3.0f, 1.0f), Coords::Translation(bottom + Vec3(0.0f, 3.0f, 0.0f)));
         CollisionContact contacts[2];
         const int touching = water.FindCollisions(box, contacts, 2, physicsSurfaceAny);
@@ -328,16 +343,17 @@ void Ask(Water& water, const Reading& reading)
         const bool above = water.GetWaterPointInfo(bottom, surface, velocity);
         if (touching < 0 || !IsFiniteVec3(velocity))
             std::abort();
-        if (sure && (touching != (surfaceY - bottom.y < 6.0f ? 1 : 0) || above != (surfaceY < gInfinity) ||
-                     (above && (surface.x != u || surface.z != u || !same(surface.y, surfaceY)))))
+        if (sure && (touching != (bottomSurface - bottom.y < 6.0f ? 1 : 0) || above != (bottomSurface < gInfinity) ||
+                     (above && (surface.x != x || surface.z != z || !same(surface.y, bottomSurface)))))
             std::abort();
         for (int c = 0; c < touching; ++c)
-            if (contacts[c].surface != PHYSICS_SURFACE_WATER || contacts[c].position.x != u ||
-                contacts[c].position.z != u || !onSurface(contacts[c].position.y, 1e-5f) ||
+            if (contacts[c].surface != PHYSICS_SURFACE_WATER || contacts[c].position.x != x ||
+                contacts[c].position.z != z || !onSurface(contacts[c].position.y, 1e-5f) ||
                 std::fabs(contacts[c].depth - (contacts[c].position.y - bottom.y)) > 1e-3f ||
-                !(contacts[c].depth < 6.0f) || (sure && !same(contacts[c].position.y, surfaceY)))
+                !(contacts[c].depth < 6.0f) || (sure && !same(contacts[c].position.y, bottomSurface)))
                 std::abort();
-        water.CreateRipple(Vec3(u, 0.0f, u), 1.0f, 1.0f, 1);
+        if (i < 6)
+            water.CreateRipple(Vec3(x, 0.0f, z), 1.0f, 1.0f, 1);
     }
     water.Update(16);
     water.Update(1000);
@@ -380,7 +396,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             return 0;
         }
         FuzzAccepted();
-        Ask(water, reading);
+        uint32_t hash = 2166136261u;
+        for (size_t i = 0; i < size; ++i)
+            hash = (hash ^ data[i]) * 16777619u;
+        Ask(water, reading, hash);
         const std::vector<uint8_t> saved = Save(water);
         Water again(nullptr);
         again.Initialize(kSize, kSize, nullptr, nullptr, device.device);
