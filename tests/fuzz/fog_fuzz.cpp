@@ -172,8 +172,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 void EngineFuzzSeeds(FuzzSeedSink& sink)
 {
     auto raw = [](const std::vector<uint8_t>& file) {
-        std::vector<uint8_t> input = {0};
-        input.insert(input.end(), file.begin(), file.end());
+        std::vector<uint8_t> input(file.size() + 1, 0);
+        std::copy(file.begin(), file.end(), input.begin() + 1);
         return input;
     };
     GAME::FogOfWar fog;

@@ -148,8 +148,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 void EngineFuzzSeeds(FuzzSeedSink& sink)
 {
     auto raw = [](uint8_t terrain, const std::vector<uint8_t>& body) {
-        std::vector<uint8_t> input = {0, terrain};
-        input.insert(input.end(), body.begin(), body.end());
+        std::vector<uint8_t> input(body.size() + 2, 0);
+        input[1] = terrain;
+        std::copy(body.begin(), body.end(), input.begin() + 2);
         return input;
     };
     std::vector<bool> cells(13 * 5);

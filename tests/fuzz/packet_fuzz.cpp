@@ -25,6 +25,7 @@
 #include "network/NetworkConnection.h"
 
 #include <algorithm>
+#include <iterator>
 #include <cstdlib>
 #include <vector>
 
@@ -274,7 +275,7 @@ void EngineFuzzSeeds(FuzzSeedSink& sink)
     // the accept cut after its header.
     std::vector<uint8_t> answers = {0, 2, 0, 2, static_cast<uint8_t>(NetPacketHeader::headerSize), 1,
                                     1, static_cast<uint8_t>(accept.size())};
-    answers.insert(answers.end(), accept.begin(), accept.end());
+    std::copy(accept.begin(), accept.end(), std::back_inserter(answers));
     std::vector<uint8_t> refusal;
     NetworkConnection::MakeRefusal(NetworkConnection::REFUSE_SERVER_FULL, refusal);
     answers.push_back(1);

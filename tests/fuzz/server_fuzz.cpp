@@ -547,10 +547,9 @@ void EngineFuzzSeeds(FuzzSeedSink& sink)
     }
     record(sends, OP_FRAME, 0, {1});
     auto commandTo = [](uint8_t host, const std::string& text) {
-        std::vector<uint8_t> bytes(1, host);
-        bytes.insert(bytes.end(), text.begin(), text.end());
         const std::vector<uint8_t> blob = Test::Blob(host, 24);
-        bytes.insert(bytes.end(), blob.begin(), blob.end());
+        std::vector<uint8_t> bytes(1 + text.size() + blob.size(), host);
+        std::copy(blob.begin(), blob.end(), std::copy(text.begin(), text.end(), bytes.begin() + 1));
         return bytes;
     };
     record(sends, OP_SEND, 0, commandTo(1, "to the first"));
