@@ -1,6 +1,7 @@
 // Sound files through the file system: the bytes become a file that a sound resource loads (decoded
 // whole, as on the resource loader thread) and that a stream decoder reads piece by piece.
 #include "common/FuzzSeeds.h"
+#include "common/QuietLog.h"
 #include "common/WorldFuzzServices.h"
 
 #include "data/File.h"
@@ -13,6 +14,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    FuzzLog::Silence();
     FuzzWorld::Services services;
     services.source->Put("Sounds/Fuzz.wav", std::vector<uint8_t>(data, data + size));
 
