@@ -41,7 +41,10 @@ list(APPEND ENGINE_PRIVATE_LIBS PkgConfig::DEVIL PkgConfig::PNG PkgConfig::JPEG 
 # Sound: OpenAL Soft plays, libsndfile decodes.
 pkg_check_modules(OPENAL REQUIRED IMPORTED_TARGET openal)
 pkg_check_modules(SNDFILE REQUIRED IMPORTED_TARGET sndfile)
-list(APPEND ENGINE_PRIVATE_LIBS PkgConfig::OPENAL PkgConfig::SNDFILE)
+# libvorbis and libogg (what libsndfile reads Ogg Vorbis with): the decoder reads an Ogg file's
+# Vorbis headers itself before libsndfile does.
+pkg_check_modules(VORBIS REQUIRED IMPORTED_TARGET vorbis ogg)
+list(APPEND ENGINE_PRIVATE_LIBS PkgConfig::OPENAL PkgConfig::SNDFILE PkgConfig::VORBIS)
 # Physics (ODE), path meshes and paths (Recast/Detour), network transport (ENet).
 pkg_check_modules(ODE REQUIRED IMPORTED_TARGET ode)
 pkg_check_modules(ENET REQUIRED IMPORTED_TARGET libenet)

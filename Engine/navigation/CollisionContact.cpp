@@ -77,6 +77,93 @@ void ToOdeFrame(const Coords& frame, dVector3 position, dMatrix3 rotation)
     position[3] = 0.0;
 }
 
+// Points in double precision for the search below, whose steps lose nothing to the size of huge
+// triangles and boxes.
+struct Point
+{
+    double x, y, z;
+};
+Point operator+(const Point& a, const Point& b)
+{
+    return {a.x + b.x, a.y + b.y, a.z + b.z};
+}
+Point operator-(const Point& a, const Point& b)
+{
+    return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
+Point operator*(const Point& a, double s)
+{
+    return {a.x * s, a.y * s, a.z * s};
+}
+double Dot(const Point& a, const Point& b)
+{
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
+Point ToPoint(const Vec3& v)
+{
+    return {v.x, v.y, v.z};
+}
+
+// The point of the triangle nearest to p (by the region of the triangle's plane p falls in).
+Point NearestOnTriangle(const Point& p, const Point& a, const Point& b, const Point& c)
+{
+    const Point ab = b - a, ac = c - a, ap = p - a;
+    const double d1 = Dot(ab, ap), d2 = Dot(ac, ap);
+    if (d1 <= 0.0 && d2 <= 0.0)
+        return a;
+    const Point bp = p - b;
+    const double d3 = Dot(ab, bp), d4 = Dot(ac, bp);
+    if (d3 >= 0.0 && d4 <= d3)
+        return b;
+    const double vc = d1 * d4 - d3 * d2;
+    if (vc <= 0.0 && d1 >= 0.0 && d3 <= 0.0)
+        return a + ab * (d1 / (d1 - d3));
+    const Point cp = p - c;
+    const double d5 = Dot(ab, cp), d6 = Dot(ac, cp);
+    if (d6 >= 0.0 && d5 <= d6)
+        return c;
+    const double vb = d5 * d2 - d1 * d6;
+    if (vb <= 0.0 && d2 >= 0.0 && d6 <= 0.0)
+        return a + ac * (d2 / (d2 - d6));
+    const double va = d3 * d6 - d5 * d4;
+    if (va <= 0.0 && d4 - d3 >= 0.0 && d5 - d6 >= 0.0)
+        return b + (c - b) * ((d4 - d3) / ((d4 - d3) + (d5 - d6)));
+    const double denominator = va + vb + vc;
+    if (!(denominator > 0.0))
+        return a;
+    return a + ab * (vb / denominator) + ac * (vc / denominator);
+}
+
+// The point of the triangle nearest to the box, when it lies inside the box as far as the clipping
+// above keeps points (its tolerance on each face); false when none does. Projecting in turn onto
+// the box and onto the triangle settles where two convex shapes are nearest, inside both when
+// they meet.
+bool PointOfTriangleInBox(const Vec3 triangle[3], const OBBox& box, Vec3& found)
+{
+    const Point a = ToPoint(triangle[0]), b = ToPoint(triangle[1]), c = ToPoint(triangle[2]);
+    const Point origin = ToPoint(box.coords.origin);
+    const Point axes[3] = {ToPoint(box.coords.xAxis), ToPoint(box.coords.yAxis), ToPoint(box.coords.zAxis)};
+    const double extents[3] = {box.extents.x, box.extents.y, box.extents.z};
+    auto inside = [&](const Point& p) {
+        for (int k = 0; k < 3; ++k) {
+            const double centre = Dot(axes[k], origin), at = Dot(axes[k], p);
+            if (at - centre > extents[k] + 1e-4 * std::fabs(centre + extents[k]) ||
+                centre - at > extents[k] + 1e-4 * std::fabs(extents[k] - centre))
+                return false;
+        }
+        return true;
+    };
+    Point p = NearestOnTriangle(origin, a, b, c);
+    for (int round = 0; round < 32 && !inside(p); ++round) {
+        Point clamped = origin;
+        for (int k = 0; k < 3; ++k)
+            clamped = clamped + axes[k] * std::clamp(Dot(axes[k], p - origin), -extents[k], extents[k]);
+        p = NearestOnTriangle(clamped, a, b, c);
+    }
+    found = Vec3(static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(p.z));
+    return inside(p) && IsFiniteVec3(found);
+}
+
 } // namespace
 
 int CollideBoxes(const OBBox& a, const OBBox& b, CollisionContact* contacts, int capacity)
@@ -168,13 +255,14 @@ int CollideOBBoxTriangle(const Vec3 triangle[3], const OBBox& box, CollisionCont
             candidates[found++] = {polygon.points[i], std::max(d, 0.0f)};
     }
     if (found == 0) {
-        // Touching within the clipping tolerance: one contact at the box's deepest corner.
-        Vec3 corner = box.coords.origin;
-        for (int k = 0; k < 3; ++k)
-            corner -= axes[k] * (Vec3::Dot(axis, axes[k]) >= 0.0f ? extents[k] : -extents[k]);
-        if (!IsFiniteVec3(corner))
+        // The overlap test found them touching, but its rounding on huge boxes or triangles can
+        // exceed the clipping's tolerance: one contact at the point of the triangle nearest to the
+        // box when that lies in the box, none when the two do not meet after all.
+        Vec3 point;
+        if (!PointOfTriangleInBox(triangle, box, point))
             return 0;
-        candidates[found++] = {corner, depth};
+        const float d = std::min(Vec3::Dot(axis, point) - boxLow, depth);
+        candidates[found++] = {point, IsFinite(d) ? std::max(d, 0.0f) : 0.0f};
     }
     std::stable_sort(candidates, candidates + found,
                      [](const Candidate& a, const Candidate& b) { return a.depth > b.depth; });

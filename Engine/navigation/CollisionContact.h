@@ -93,8 +93,10 @@ int CollideBoxes(const OBBox& a, const OBBox& b, CollisionContact* contacts, int
 // Contacts between a triangle and an oriented box (axes of unit length), written into contacts (at
 // most capacity, the deepest first); answers the count. The normal of every contact is the axis of
 // least penetration and pushes the box out of the triangle (towards the triangle's front when that
-// is the way out); the positions are the corners of the part of the triangle inside the box. The
-// surface and object words are 0. A triangle without area or non-finite input gives no contact.
+// is the way out); the positions are the corners of the part of the triangle inside the box (or,
+// when rounding leaves that part without corners, the point of the triangle nearest the box, in
+// it). The surface and object words are 0. A triangle without area, non-finite input or a
+// triangle that the overlap test finds touching only by its rounding gives no contact.
 int CollideOBBoxTriangle(const Vec3 triangle[3], const OBBox& box, CollisionContact* contacts, int capacity);
 
 } // namespace GAME

@@ -97,6 +97,11 @@ unsigned FogOfWar::GetNumSeenCells() const
     unsigned seen = 0;
     for (uint8_t byte : m_bits)
         seen += static_cast<unsigned>(__builtin_popcount(byte));
+    // A file may set the spare bits of the last byte (it saves them back as they were); they are
+    // no cells.
+    const unsigned spare = static_cast<unsigned>((uint64_t(m_columns) * m_rows) % 8);
+    if (spare != 0 && !m_bits.empty())
+        seen -= static_cast<unsigned>(__builtin_popcount(m_bits.back() >> spare));
     return seen;
 }
 

@@ -2,7 +2,9 @@
 
 #include "data/File.h"
 
+#include <ogg/ogg.h>
 #include <sndfile.h>
+#include <vorbis/codec.h>
 
 #include <algorithm>
 #include <cstring>
@@ -72,6 +74,74 @@ sf_count_t Tell(void* user)
     return static_cast<Stream*>(user)->position;
 }
 
+// The three Vorbis headers that open an Ogg file (identification, comments, codebooks), read here
+// with libogg and libvorbis before libsndfile sees the file, and as strictly as it reads them: the
+// first page begins the stream and holds the identification alone, the pages after it belong to
+// that stream without a hole, and each header is one libvorbis takes. libsndfile (1.2) keeps the
+// Vorbis information it has begun for a file whose headers then fail, so each damaged file it
+// opened would keep its memory for good. True when the headers can be read and a decoder made of
+// them; the stream is left where it was.
+bool VorbisHeadersReadable(Stream& stream)
+{
+    const int64_t start = stream.position;
+    stream.position = 0;
+    ogg_sync_state sync;
+    ogg_sync_init(&sync);
+    ogg_stream_state logical;
+    bool haveStream = false;
+    vorbis_info info;
+    vorbis_comment comment;
+    vorbis_info_init(&info);
+    vorbis_comment_init(&comment);
+    int headers = 0;
+    bool ok = true;
+    while (ok && headers < 3) {
+        ogg_page page;
+        const int paged = ogg_sync_pageout(&sync, &page);
+        if (paged == 0) {
+            char* buffer = ogg_sync_buffer(&sync, 4096);
+            const sf_count_t got = buffer ? ReadBytes(buffer, 4096, &stream) : 0;
+            ok = got > 0 && ogg_sync_wrote(&sync, static_cast<long>(got)) == 0;
+            continue;
+        }
+        if (paged < 0 || (!haveStream && !ogg_page_bos(&page)) || (haveStream && ogg_page_bos(&page))) {
+            ok = false;
+            break;
+        }
+        if (!haveStream) {
+            ogg_stream_init(&logical, ogg_page_serialno(&page));
+            haveStream = true;
+        }
+        if (ogg_stream_pagein(&logical, &page) != 0) {
+            ok = false;
+            break;
+        }
+        const bool first = headers == 0;
+        ogg_packet packet;
+        int out = 0;
+        while (ok && headers < 3 && (out = ogg_stream_packetout(&logical, &packet)) == 1) {
+            ok = vorbis_synthesis_headerin(&info, &comment, &packet) == 0;
+            // The identification header is the first page's only packet.
+            if (ok && ++headers == 1)
+                ok = packet.b_o_s && ogg_stream_packetpeek(&logical, nullptr) == 0;
+        }
+        ok = ok && out >= 0 && (!first || headers == 1);
+    }
+    if (ok) {
+        vorbis_dsp_state dsp;
+        ok = vorbis_synthesis_init(&dsp, &info) == 0;
+        if (ok)
+            vorbis_dsp_clear(&dsp);
+    }
+    vorbis_comment_clear(&comment);
+    vorbis_info_clear(&info);
+    if (haveStream)
+        ogg_stream_clear(&logical);
+    ogg_sync_clear(&sync);
+    stream.position = start;
+    return ok;
+}
+
 } // namespace
 
 SoundDecoder::~SoundDecoder()
@@ -129,6 +199,11 @@ bool SoundDecoder::OpenStream()
         return false;
     }
     m_stream.position = 0;
+    if (std::memcmp(head, "OggS", 4) == 0 && !VorbisHeadersReadable(m_stream)) {
+        m_error = "not an Ogg Vorbis file, or its Vorbis headers are damaged";
+        m_stream = Stream();
+        return false;
+    }
 
     SF_VIRTUAL_IO io = {GetLength, Seek, ReadBytes, Write, Tell};
     SF_INFO info = {};

@@ -3,7 +3,7 @@
 // from an open file of the virtual file system (music streams, on the stream thread).
 //
 // Nothing is trusted: the first bytes must name one of the three containers before the library
-// sees them, and a file must have 1 or 2 channels, a rate of 4 to 192 kHz, at most ten minutes of
+// sees them (and an Ogg file's Vorbis headers must read, see SoundDecoder.cpp), and a file must have 1 or 2 channels, a rate of 4 to 192 kHz, at most ten minutes of
 // frames at 48 kHz and, read whole, at most kMaxFileBytes. A refused or broken file leaves no
 // samples behind; the reason is kept for the caller's one log line.
 //

@@ -71,6 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             std::abort();
         return 0;
     }
+    FuzzAccepted();
     float named[2] = {0.0f, 0.0f};
     if (size >= sizeof(named))
         std::memcpy(named, data + size - sizeof(named), sizeof(named));

@@ -73,6 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     GAME::Archive archive;
     if (!archive.OpenMemory(data, size))
         return 0;
+    FuzzAccepted();
     GAME::Archive::Stats stats;
     archive.CalcStats(stats);
     std::vector<int> matches;

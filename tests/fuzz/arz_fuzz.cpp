@@ -97,8 +97,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
 
     GAME::DatabaseArchive main;
-    if (main.Load(data, static_cast<unsigned>(size), false))
+    if (main.Load(data, static_cast<unsigned>(size), false)) {
+        FuzzAccepted();
         ReadEverything(main);
+    }
 
     // Merged over a base of each kind, so the input's indices are translated.
     static const std::vector<uint8_t> bases[2] = {Sample(true, true, 2), Sample(false, true, 2)};

@@ -16,7 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     FuzzLog::Silence();
     GAME::EffectData effect;
-    effect.BufferLoad(data, static_cast<int>(size < 0x7FFFFFFF ? size : 0));
+    if (effect.BufferLoad(data, static_cast<int>(size < 0x7FFFFFFF ? size : 0)))
+        FuzzAccepted();
     for (int i = 0; i < effect.GetNumEmitters(); ++i) {
         const GAME::EmitterData* e = effect.GetEmitterData(i);
         for (int slot = 0; slot < GAME::EmitterData::numCurves; ++slot) {

@@ -421,7 +421,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     GAME::GraphicsEngine& gl = *OpenGLEngine();
     if (!gl.GetCanvas()->BeginFrame())
         std::abort();
-    DrawWith(gl, in);
+    // Taken: the OpenGL device made a face of the file (FreeType or fontconfig found one).
+    if (DrawWith(gl, in))
+        FuzzAccepted();
     gl.GetCanvas()->EndFrame();
     return 0;
 }
@@ -429,18 +431,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 void EngineFuzzSeeds(FuzzSeedSink& sink)
 {
     const std::string face = TrueTypeWriter().Write();
-    sink.Add("codes",
+    // Files the software device keeps but that hold no face for the OpenGL device.
+    sink.AddRefused("codes",
              Input(1, 16, 2, "TESTFONT", "^Rred ^gGreen ^^caret ^x &Bbold&s plain &Iitalic &x {braces} ^"));
     sink.Add("old-format", Input(2, 12, 0, std::string("FNT\x01rest", 8), "plain text"));
-    sink.Add("short-file", Input(0, 8, 1, "FNT", "&b"));
-    sink.Add("long-run", Input(1, 24, -3, "TESTFONT", std::string(1200, 'w') + "^Y" + std::string(600, 'y')));
+    // Three bytes: no font on either device.
+    sink.AddRefused("short-file", Input(0, 8, 1, "FNT", "&b"));
+    sink.AddRefused("long-run", Input(1, 24, -3, "TESTFONT", std::string(1200, 'w') + "^Y" + std::string(600, 'y')));
     std::string wide;
     for (char c : std::string("^Bwide &Itext^")) {
         wide.push_back(c);
         wide.push_back('\0');
     }
     wide += std::string("\xAC\x20\x00\x00", 4); // a euro sign, then the end
-    sink.Add("wide", Input(5, -3, 1, "TESTFONT", wide));
+    sink.AddRefused("wide", Input(5, -3, 1, "TESTFONT", wide));
     // TrueType faces the OpenGL device reads with FreeType: its glyphs, kerning and the synthesised
     // weights at a few sizes, and a face named in the old format that fontconfig finds.
     sink.Add("truetype", Input(1, 16, 2, face, "AV av 09 &Bbold&b &Iitalic&i ^Rred"));

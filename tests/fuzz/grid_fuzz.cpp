@@ -196,6 +196,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         BinaryReader reader(data, static_cast<unsigned>(size));
         loaded = grid.Load(reader);
         if (loaded) {
+            FuzzAccepted();
             const ABBox box = grid.GetBoundingBox();
             fitsALevel = 2.0f * box.extents.x <= Level::maxGroundExtent &&
                          2.0f * box.extents.z <= Level::maxGroundExtent;

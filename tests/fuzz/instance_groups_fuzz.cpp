@@ -27,6 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     GAME::InstanceGroupManager* manager = GAME::InstanceGroupManager::Get();
     GAME::BinaryReader reader(data, static_cast<unsigned>(size));
     if (manager->Load(reader, false)) {
+        FuzzAccepted();
         const std::vector<uint8_t> saved = Save();
         GAME::BinaryReader second(saved.data(), static_cast<unsigned>(saved.size()));
         if (!manager->Load(second, false) || Save() != saved)

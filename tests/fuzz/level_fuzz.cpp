@@ -450,6 +450,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     {
         Level level(setting.region);
         if (level.Load(data, static_cast<int>(size), false)) {
+            FuzzAccepted();
             level.PostLoad(false);
             const std::vector<uint8_t> image = Image(level);
             Level again(setting.region);
@@ -471,11 +472,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
         Level restored(setting.region);
         restored.NewSpace(Vec2(64.0f, 64.0f));
-        restored.RestoreState(data, static_cast<unsigned>(size));
+        const bool restoredAll = restored.RestoreState(data, static_cast<unsigned>(size));
         // What the restored state set (poses, visibility, ids) in use for a frame: an actor turns
         // its pose into the bone frames of its skeleton.
         std::vector<Entity*> entities;
         restored.GetEntitiesInBox(entities, restored.GetBoundingBox(), ENTITY_LIST_ALL);
+        if (restoredAll && !entities.empty())
+            FuzzAccepted();
         for (Entity* entity : entities) {
             entity->Update(16);
             if (Actor* actor = Actor::Cast(entity)) {

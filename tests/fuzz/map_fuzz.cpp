@@ -40,6 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         services.source->Put("fuzz.map", std::vector<uint8_t>(data, data + size));
         GAME::World world;
         if (world.Load("fuzz.map", true)) {
+            FuzzAccepted();
             for (int i = 0; i < world.GetNumRegions(); ++i) {
                 const GAME::Region* region = world.GetRegion(i);
                 if (uint64_t(region->GetLevelOffset()) + region->GetLevelSize() > size ||

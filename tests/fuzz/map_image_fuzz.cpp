@@ -67,6 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     GAME::Region* region = TheRegion();
     region->SetIcon(1, 0, 0, std::vector<uint8_t>(data, data + size));
     if (GAME::RenderTexture* texture = region->GetIcon()) {
+        FuzzAccepted();
         if (size >= 20 && std::memcmp(data, "DDS ", 4) == 0) {
             // The file's own size, its top level kept.
             if (texture->GetWidth() != static_cast<int>(Word(data + 16)) ||
@@ -114,7 +115,7 @@ void EngineFuzzSeeds(FuzzSeedSink& sink)
     // Run-length encoded, rows from the top: a run of two, then two pixels as they are.
     sink.Add("rle.tga", std::vector<uint8_t>{0, 0,  10,   0,    0, 0, 0,   0,    0, 0,   0, 0,   2, 0, 2,
                                              0, 24, 0x20, 0x81, 0, 0, 255, 0x01, 0, 255, 0, 255, 0, 0});
-    sink.Add("png", std::vector<uint8_t>{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13});
+    sink.AddRefused("png", std::vector<uint8_t>{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13});
     sink.Add("solid.dds", DataKit::TextureWriter::SolidDds(8, 4, 0xFF204080u, true));
-    sink.Add("text", std::string("not an image"));
+    sink.AddRefused("text", std::string("not an image"));
 }

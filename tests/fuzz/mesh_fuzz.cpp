@@ -52,6 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                   mesh.GetVertexBuffer() == nullptr && mesh.GetNumCreationData() == 0);
             continue;
         }
+        if (pass == 0)
+            FuzzAccepted();
         const uint32_t bones = mesh.GetNumBones();
         for (uint32_t s = 0; s < mesh.GetNumFaceSets(); ++s) {
             const GraphicsMesh::FaceSet& set = mesh.GetFaceSet(s);

@@ -25,6 +25,7 @@
 #include "network/NetworkConnection.h"
 
 #include <algorithm>
+#include <iterator>
 #include <cstdlib>
 #include <vector>
 
@@ -44,7 +45,8 @@ bool Join(GAME::NetworkConnection& client, GAME::NetworkConnection& server)
                GAME::NetworkConnection::RESULT_OK;
 }
 
-void Receive(GAME::NetworkConnection& link, const uint8_t* data, size_t size)
+// Answers whether the datagram became a packet.
+bool Receive(GAME::NetworkConnection& link, const uint8_t* data, size_t size)
 {
     static GAME::Test::GamePacketCreator creator;
     GAME::NetworkConnection::Result result;
@@ -59,6 +61,7 @@ void Receive(GAME::NetworkConnection& link, const uint8_t* data, size_t size)
         packet->FinishReplication();
         delete packet;
     }
+    return packet != nullptr;
 }
 
 // Mode 1 (see the banner).
@@ -135,6 +138,7 @@ void Handshake(GAME::NetworkConnection& client, GAME::NetworkConnection& server,
         std::abort(); // the genuine answer was refused
     if (!accepting)
         return;
+    FuzzAccepted(); // the client joined
 
     // Keyed alike: each end opens what the other sealed, as it was sealed.
     const std::vector<uint8_t> payload(data, data + std::min<size_t>(size, 256));
@@ -168,7 +172,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (!Join(client, server))
         std::abort();
     if (mode == 0) {
-        Receive(server, data, size);
+        if (Receive(server, data, size))
+            FuzzAccepted();
         return 0;
     }
     if (size < 1)
@@ -176,11 +181,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::vector<uint8_t> datagram;
     if (!client.Seal(data[0] % (GAME::PACKET_TYPE_LAST + 1), data + 1, size - 1, datagram))
         return 0;
-    Receive(server, datagram.data(), datagram.size());
+    if (Receive(server, datagram.data(), datagram.size()))
+        FuzzAccepted();
     if (data[0] % (GAME::PACKET_TYPE_LAST + 1) == GAME::PACKET_TYPE_CLIENT_VIEW) {
         GAME::RegionId region;
         GAME::Frustum frustum;
         if (GAME::ClientView::Read(data + 1, size - 1, region, frustum)) {
+            FuzzAccepted(); // the server's manager reads views itself
             std::vector<uint8_t> again;
             if (!GAME::ClientView::Write(GAME::WorldFrustum(nullptr, frustum), again) ||
                 again.size() != size - 1)
@@ -260,15 +267,15 @@ void EngineFuzzSeeds(FuzzSeedSink& sink)
     client.MakeConnectRequest(request);
     server.Open(request.data(), request.size(), header, b, size);
     server.AcceptConnectRequest(b, size, 1, accept);
-    sink.Add("connect_request", withMode(0, request));
+    sink.AddRefused("connect_request", withMode(0, request));
     // Mode 1: the answer's kind and host id, then the answers the input makes.
     sink.Add("genuine_accept", withMode(1, {0, 4}));
-    sink.Add("genuine_refusal", withMode(1, {1, 0}));
+    sink.AddRefused("genuine_refusal", withMode(1, {1, 0})); // taken, but nobody joins
     // One bit of the host id flipped, then an accept of a session of its own, a plain refusal and
     // the accept cut after its header.
     std::vector<uint8_t> answers = {0, 2, 0, 2, static_cast<uint8_t>(NetPacketHeader::headerSize), 1,
                                     1, static_cast<uint8_t>(accept.size())};
-    answers.insert(answers.end(), accept.begin(), accept.end());
+    std::copy(accept.begin(), accept.end(), std::back_inserter(answers));
     std::vector<uint8_t> refusal;
     NetworkConnection::MakeRefusal(NetworkConnection::REFUSE_SERVER_FULL, refusal);
     answers.push_back(1);
@@ -278,5 +285,5 @@ void EngineFuzzSeeds(FuzzSeedSink& sink)
     sink.Add("forged_answers", withMode(1, answers));
     bytes = body(command);
     server.Seal(static_cast<uint8_t>(Test::commandType), bytes.data(), bytes.size(), datagram);
-    sink.Add("sealed_command", withMode(0, datagram));
+    sink.AddRefused("sealed_command", withMode(0, datagram));
 }

@@ -40,6 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     GAME::PathMesh mesh;
     if (!mesh.Read(reader))
         return 0;
+    FuzzAccepted();
     const std::vector<uint8_t> written = Written(mesh);
     if (written.size() != size || std::memcmp(written.data(), data, size) != 0)
         std::abort();

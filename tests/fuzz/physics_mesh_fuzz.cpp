@@ -24,6 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             std::abort();
         return 0;
     }
+    FuzzAccepted();
     if (mesh.GetNumFaces() > 20000)
         return 0; // the queries walk every triangle; keep each input quick
     const ABBox& bounds = mesh.GetBoundingBox();

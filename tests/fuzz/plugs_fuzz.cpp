@@ -34,6 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         GAME::TerrainPlug plug;
         if (!plug.Read(reader))
             return 0;
+        if (record == 0)
+            FuzzAccepted();
         const unsigned length = reader.GetPosition() - start;
         GAME::BinaryWriter writer(length + 16);
         plug.Write(writer);

@@ -28,7 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FuzzLog::Silence();
     GAME::BinaryReader reader(data, static_cast<unsigned>(size));
     GAME::SkeletalPose pose;
-    pose.ReadData(reader);
+    if (pose.ReadData(reader))
+        FuzzAccepted();
     // A stored position or scale that is no number is refused, never kept.
     for (int32_t entry = pose.FirstBone(); entry >= 0; entry = pose.NextBone(entry))
         if (!GAME::IsFiniteVec3(pose.GetEntryParts(entry).t) ||

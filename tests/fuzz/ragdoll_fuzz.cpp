@@ -68,6 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     doll->SetPhysicsType(PHYSICS_TYPE_RAG_DOLL);
     if (physics.AddEntityToSimulation(doll)) {
         const PhysicsObject& object = *doll->GetPhysicsObject();
+        if (object.GetNumBodies() > 0)
+            FuzzAccepted();
         for (int i = 0; i < object.GetNumBodies(); ++i) {
             const PhysicsObject::Body& body = object.GetBody(i);
             Check(body.box.extents.x >= PhysicsObject::minExtent &&

@@ -170,6 +170,7 @@ void Take(Socket& socket, bool establish)
         if (event.data.size() >= rawPrefix.size() &&
             std::equal(rawPrefix.begin(), rawPrefix.end(), event.data.begin()))
             std::abort();
+        FuzzAccepted(); // a genuine peer came through the screen
         if (establish)
             socket.Establish(event.connection);
     }

@@ -28,6 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     GAME::BinaryReader reader(data, static_cast<unsigned>(size));
     if (!manager.Load(reader))
         return 0;
+    FuzzAccepted();
     const std::vector<uint8_t> saved = Save(manager);
     GAME::SectorDataManager again;
     GAME::BinaryReader second(saved.data(), static_cast<unsigned>(saved.size()));

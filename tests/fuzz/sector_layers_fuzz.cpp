@@ -28,6 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     GAME::BinaryReader reader(data, static_cast<unsigned>(size));
     if (!layers.Load(reader))
         return 0;
+    FuzzAccepted();
     for (int layer = 0; layer < GAME::SectorLayers::kNumLayers; ++layer) {
         layers.GetTargetId(layer, -1, 1 << 20);
         layers.GetTargetId(layer, 1 << 20, -1);

@@ -58,6 +58,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     s.Deserialize(&reader, fast);
     int extra = 0;
     s << extra;
+    // Taken: the properties, their end mark and the value after it, exactly to the input's end.
+    if (!reader.Failed() && reader.GetRemaining() == 0)
+        FuzzAccepted();
 
     GAME::LoadTable empty;
     GAME::BinaryWriter writer(0);

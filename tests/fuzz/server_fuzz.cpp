@@ -22,7 +22,7 @@
 //  10  the server sends a game command to itself (its shim's packets to the server)
 // Nothing may crash, hang or leak, and after every record the server keeps what it promises: the
 // links that finished the handshake are exactly its clients (one each, host ids 1 to 15, keyed,
-// in its entity list), a peer that took an accept holds the host id of its link, a send reaches
+// in its entity list), as many as the connections it sent an accept to that have not gone, a peer that took an accept holds the host id of its link, a send reaches
 // exactly the joined clients named, each client opens what was sent to it whole and in order, the
 // server's own packets reach its controller from host 0 at its next frame, whole and in order, and
 // no link the server hung up on is ever answered a join.
@@ -109,15 +109,28 @@ public:
 
     bool SendDatagram(Link& link, const std::vector<uint8_t>& datagram) override
     {
-        if (hungUp.count(link.socketConnection) != 0 && datagram.size() > 2 &&
-            datagram[2] == PACKET_TYPE_CONNECT_ACCEPT)
+        const bool accept = datagram.size() > 2 && datagram[2] == PACKET_TYPE_CONNECT_ACCEPT;
+        if (accept && hungUp.count(link.socketConnection) != 0)
             std::abort(); // a join answered on a link the server let go
+        if (accept)
+            accepted.insert(link.socketConnection);
         sent[link.socketConnection].push_back(datagram);
         return true;
     }
+    // The transport tells the server that the connection went.
+    void Disconnected(uint32_t connection)
+    {
+        Socket::Event event;
+        event.kind = Socket::EVENT_DISCONNECTED;
+        event.connection = connection;
+        HandleSocketEvent(event);
+        accepted.erase(connection);
+    }
     void HangUp(Link& link) override { hungUp.insert(link.socketConnection); }
 
-    // The links that finished the handshake against the client table and the entity list.
+    // The links that finished the handshake against the client table and the entity list, and the
+    // table against the harness's own count: a client for each connection the server sent an
+    // accept to and that has not gone since.
     void CheckClients()
     {
         const std::vector<int> hosts = GetClientHostIds();
@@ -130,8 +143,8 @@ public:
                 link->connection.GetRemoteHostId() != link->host || !GetNetworkEntityList()->GetClient(link->host))
                 std::abort();
         }
-        if (ready.size() != hosts.size() || static_cast<int>(hosts.size()) != GetNumClients() ||
-            GetNetworkEntityList()->GetNumClients() != GetNumClients())
+        if (ready.size() != hosts.size() || accepted.size() != hosts.size() ||
+            GetNetworkEntityList()->GetNumClients() != static_cast<int>(hosts.size()))
             std::abort();
     }
     // The host id of the connection's link once it joined, else -1.
@@ -143,6 +156,7 @@ public:
 
     std::map<uint32_t, std::vector<std::vector<uint8_t>>> sent;
     std::set<uint32_t> hungUp;
+    std::set<uint32_t> accepted; // connections sent an accept, until they go
 };
 
 // A game command as the harness sends it and expects it to arrive.
@@ -203,6 +217,8 @@ void Read(FuzzServer& server, Peer& peer)
     const int host = server.HostOf(peer.connection);
     if (peer.link->IsKeyed() && (host < 0 || peer.link->GetLocalHostId() != host))
         std::abort();
+    if (peer.link->IsKeyed())
+        FuzzAccepted(); // a genuine client joined
 }
 
 // One bare region of 100 by 100 units, current for the whole run (the server only reads it).
@@ -290,9 +306,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         case OP_DISCONNECT:
             if (peer.connection == 0)
                 break;
-            event.kind = Socket::EVENT_DISCONNECTED;
-            event.connection = peer.connection;
-            server.HandleSocketEvent(event);
+            server.Disconnected(peer.connection);
             peer.connection = 0;
             break;
         case OP_DATAGRAM:
@@ -373,9 +387,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         case OP_HANG_UPS:
             for (Peer& other : peers)
                 if (other.connection != 0 && server.hungUp.count(other.connection) != 0) {
-                    event.kind = Socket::EVENT_DISCONNECTED;
-                    event.connection = other.connection;
-                    server.HandleSocketEvent(event);
+                    server.Disconnected(other.connection);
                     other.connection = 0;
                 }
             break;
@@ -475,7 +487,7 @@ void EngineFuzzSeeds(FuzzSeedSink& sink)
     record(stranger, OP_REQUEST, 5);
     record(stranger, OP_FRAME, 0, {1});
     record(stranger, OP_HANG_UPS, 0);
-    sink.Add("stranger", stranger);
+    sink.AddRefused("stranger", stranger);
 
     // A client asks for spawns that meet every check but the game's, and for ones that fail each
     // check in turn: another host's id, sheared, collapsed and mirrored frames, a place in no
@@ -535,10 +547,9 @@ void EngineFuzzSeeds(FuzzSeedSink& sink)
     }
     record(sends, OP_FRAME, 0, {1});
     auto commandTo = [](uint8_t host, const std::string& text) {
-        std::vector<uint8_t> bytes(1, host);
-        bytes.insert(bytes.end(), text.begin(), text.end());
         const std::vector<uint8_t> blob = Test::Blob(host, 24);
-        bytes.insert(bytes.end(), blob.begin(), blob.end());
+        std::vector<uint8_t> bytes(1 + text.size() + blob.size(), host);
+        std::copy(blob.begin(), blob.end(), std::copy(text.begin(), text.end(), bytes.begin() + 1));
         return bytes;
     };
     record(sends, OP_SEND, 0, commandTo(1, "to the first"));
@@ -578,5 +589,7 @@ void EngineFuzzSeeds(FuzzSeedSink& sink)
     record(rush, OP_FRAME, 0, {0});
     record(rush, OP_FRAME, 0, {50});
     record(rush, OP_FRAME, 0, {100});
+    for (int peer = 0; peer < addressCount; ++peer)
+        record(rush, OP_READ, peer);
     sink.Add("rush", rush);
 }

@@ -37,6 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         GAME::GraphicsShader2 shader(engine->GetShaderManager(), "fuzz.ssh", engine);
         const GAME::Resource::InitResult result = shader.Initialize(data, static_cast<int>(size));
         if (result == GAME::Resource::INIT_SUCCESS) {
+            FuzzAccepted();
             for (int style = 0; style < shader.GetNumStyles(); ++style) {
                 if (!shader.Begin(style))
                     std::abort();

@@ -37,6 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             std::abort();
         return 0;
     }
+    FuzzAccepted();
     const unsigned x = terrain.GetNumXSamples(), y = terrain.GetNumYSamples();
     if (x < 2 || y < 2 || ((x - 1) & (x - 2)) != 0 || ((y - 1) & (y - 2)) != 0 || !terrain.GetSpace())
         std::abort();

@@ -79,6 +79,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     GAME::Trigger trigger(0x4400);
     GAME::TriggerTokenList tokens;
     Stream(in, trigger, tokens);
+    std::string asked, found;
+    if (!in.GetFirstMismatch(asked, found) && trigger.GetConditionCount() > 0)
+        FuzzAccepted();
 
     GAME::IOStreamWrite out("unused", GAME::IOStream::IOSTREAM_DISK);
     Stream(out, trigger, tokens);

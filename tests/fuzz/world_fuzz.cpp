@@ -26,6 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         services.source->Put("fuzz.wrl", std::vector<uint8_t>(data, data + size));
         GAME::World world;
         if (world.Load("fuzz.wrl", false)) {
+            FuzzAccepted();
             world.SetFileName("again.wrl");
             if (!world.Save())
                 std::abort();

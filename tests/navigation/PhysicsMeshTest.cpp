@@ -179,6 +179,16 @@ TEST(PhysicsMeshTest, TriangleContactsAndBoxQueriesKeepTheNearest)
     const Vec3 flat[3] = {Vec3(0, 0, 0), Vec3(1, 0, 0), Vec3(2, 0, 0)};
     EXPECT_EQ(CollideOBBoxTriangle(flat, Box(Vec3(1, 0, 0), Vec3(1, 1, 1)), contacts, 16), 0);
     EXPECT_EQ(CollideOBBoxTriangle(triangle, Box(Vec3(0, 2, 0), Vec3(0.5f, 0.5f, 0.5f)), contacts, 16), 0);
+    // A box 262,144 units long, turned, just short of the triangle (by 0.0018 across its width):
+    // the overlap test's rounding on the box's length finds them touching and the clipping finds
+    // no part inside. No contact may lie off the triangle (the box's deepest corner did, 38,735
+    // units away).
+    const Vec3 apart[3] = {Vec3(0, 0, 0.5f), Vec3(0.5f, 0, -0.746094f), Vec3(0, 1, 0.5f)};
+    OBBox along(Vec3(0.35f, 0.35f, 131072.0f), Coords::Rotation(Vec3(0, 1, 0), 0.3f));
+    along.coords.origin = Vec3(0.477668f, 1.0f, -0.14776f);
+    for (int i = 0, n = CollideOBBoxTriangle(apart, along, contacts, 16); i < n; ++i)
+        EXPECT_LT((contacts[i].position - Vec3(0.25f, 0.5f, 0)).Length(), 1.5f);
+
     // Boxes that are not finite, or so large that their corners are not, touch nothing.
     EXPECT_EQ(CollideOBBoxTriangle(triangle, Box(Vec3(0, 0, 0), Vec3(INFINITY, 1, 1)), contacts, 16), 0);
     for (int i = 0,

@@ -467,6 +467,21 @@ TEST(FogOfWarTest, FileRoundTripAndBadFilesLeaveFreshFog)
     }
     EXPECT_EQ(log.Count(), bad.size());
 
+    // A 3 x 3 fog's file with its last byte all set: cell 8 and the seven spare bits past it. It
+    // loads and saves back as it was, but the spare bits are no cells: one seen, not eight.
+    FogOfWar small;
+    small.Initialize(3, 3);
+    std::vector<uint8_t> spare = small.Save();
+    spare[21] = 0xFF;
+    uint32_t hash = 2166136261u; // the file's FNV-1a of its two cell bytes
+    for (size_t i = 20; i < 22; ++i)
+        hash = (hash ^ spare[i]) * 16777619u;
+    for (size_t i = 0; i < 4; ++i)
+        spare[22 + i] = static_cast<uint8_t>(hash >> (8 * i));
+    ASSERT_TRUE(small.Load(spare.data(), spare.size(), "spare.fow"));
+    EXPECT_EQ(small.Save(), spare);
+    EXPECT_EQ(small.GetNumSeenCells(), 1u);
+
     // Huge regions get coarser cells rather than a huge grid.
     FogOfWar huge;
     huge.Initialize(1 << 20, 1 << 20);

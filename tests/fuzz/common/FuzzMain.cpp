@@ -1,5 +1,6 @@
 // The main of the libFuzzer targets: `--write-seeds DIR` writes the target's seeds and ends, so a
-// fuzz build has its seeds without the test build; anything else goes to libFuzzer as usual.
+// fuzz build has its seeds without the test build (`--check-seeds DIR` also runs each against its
+// mark, as the replay tests do); anything else goes to libFuzzer as usual.
 #include "common/FuzzSeeds.h"
 #include "common/SeedDirectory.h"
 
@@ -8,9 +9,22 @@
 extern "C" int LLVMFuzzerRunDriver(int* argc, char*** argv,
                                    int (*callback)(const uint8_t* data, size_t size));
 
+int& FuzzSeeds::AcceptedCount()
+{
+    static int count = 0;
+    return count;
+}
+
+void FuzzAccepted()
+{
+    ++FuzzSeeds::AcceptedCount();
+}
+
 int main(int argc, char** argv)
 {
     if (argc == 3 && std::strcmp(argv[1], "--write-seeds") == 0)
-        return FuzzSeeds::Write(argv[2]) ? 0 : 1;
+        return FuzzSeeds::Write(argv[2], false) ? 0 : 1;
+    if (argc == 3 && std::strcmp(argv[1], "--check-seeds") == 0)
+        return FuzzSeeds::Write(argv[2], true) ? 0 : 1;
     return LLVMFuzzerRunDriver(&argc, &argv, LLVMFuzzerTestOneInput);
 }

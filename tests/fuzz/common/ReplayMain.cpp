@@ -1,5 +1,6 @@
-// Replays fuzz inputs without libFuzzer: `--write-seeds DIR` first writes the target's seeds,
-// then every file (or every file of every folder) named on the command line is run once.
+// Replays fuzz inputs without libFuzzer: `--write-seeds DIR` first writes the target's seeds and
+// runs each against its mark (taken or turned down), then every file (or every file of every
+// folder) named on the command line is run once.
 #include "common/FuzzSeeds.h"
 #include "common/SeedDirectory.h"
 
@@ -23,13 +24,24 @@ int RunFile(const fs::path& path)
 
 } // namespace
 
+int& FuzzSeeds::AcceptedCount()
+{
+    static int count = 0;
+    return count;
+}
+
+void FuzzAccepted()
+{
+    ++FuzzSeeds::AcceptedCount();
+}
+
 int main(int argc, char** argv)
 {
     int runs = 0;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--write-seeds" && i + 1 < argc) {
-            if (!FuzzSeeds::Write(argv[++i]))
+            if (!FuzzSeeds::Write(argv[++i], true))
                 return 1;
             continue;
         }

@@ -12,13 +12,6 @@
 
 #include <gtest/gtest.h>
 
-// libsndfile's Ogg Vorbis reader (Debian's 1.2.0) leaks its Vorbis info block when a damaged file
-// fails to open. Only that library is named.
-extern "C" const char* __lsan_default_suppressions()
-{
-    return "leak:libvorbis.so\n";
-}
-
 // OpenAL Soft starts its own threads (its event thread, the threads of the system backends it probes
 // on first use); what they share with its callers is its own business. Only that library is named.
 extern "C" const char* __tsan_default_suppressions()
