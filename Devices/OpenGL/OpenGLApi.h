@@ -63,6 +63,24 @@ inline GLenum TestFunctionToGL(RenderTestFunction function)
     return GL_ALWAYS;
 }
 
+// The depth buffer holds depth reversed (see OpenGLDevice.h): a test that passes the nearer
+// fragment passes the greater depth.
+inline GLenum DepthTestFunctionToGL(RenderTestFunction function)
+{
+    switch (function) {
+    case RENDER_TEST_LESS:
+        return GL_GREATER;
+    case RENDER_TEST_LESS_EQUAL:
+        return GL_GEQUAL;
+    case RENDER_TEST_GREATER:
+        return GL_LESS;
+    case RENDER_TEST_GREATER_EQUAL:
+        return GL_LEQUAL;
+    default:
+        return TestFunctionToGL(function);
+    }
+}
+
 // GL_INVALID_ENUM for a code outside the table.
 inline GLenum PrimitiveToGL(RenderPrimitiveType type)
 {
@@ -110,7 +128,9 @@ inline GLenum DepthFormatToGL(RenderTextureFormat format)
     case RENDER_FORMAT_D16:
         return GL_DEPTH_COMPONENT16;
     case RENDER_FORMAT_D24:
-        return GL_DEPTH24_STENCIL8; // stencil too, so RENDER_CLEAR_STENCIL has something to clear
+        // Floating point (depth is reversed: see OpenGLDevice.h), with stencil, so that
+        // RENDER_CLEAR_STENCIL has something to clear.
+        return GL_DEPTH32F_STENCIL8;
     case RENDER_FORMAT_D32:
         return GL_DEPTH_COMPONENT32F;
     default:
@@ -126,6 +146,8 @@ inline unsigned int BytesPerTexel(GLenum internalFormat)
     case GL_RGB565:
     case GL_DEPTH_COMPONENT16:
         return 2;
+    case GL_DEPTH32F_STENCIL8:
+        return 8;
     default:
         return 4;
     }

@@ -945,11 +945,12 @@ void OpenGLDevice::Clear(unsigned int flags)
         m_applied.depthMask = -1;
         m_dirty |= DIRTY_DEPTH;
         const bool stencil = depth->GetDepthFormat() == RENDER_FORMAT_D24;
+        // To the far end: 0, depth being reversed.
         if ((flags & RENDER_CLEAR_DEPTH) && (flags & RENDER_CLEAR_STENCIL) && stencil)
-            glClearBufferfi(GL_DEPTH_STENCIL, 0, 1.0f, 0);
+            glClearBufferfi(GL_DEPTH_STENCIL, 0, 0.0f, 0);
         else if (flags & RENDER_CLEAR_DEPTH) {
-            const float one = 1.0f;
-            glClearBufferfv(GL_DEPTH, 0, &one);
+            const float far = 0.0f;
+            glClearBufferfv(GL_DEPTH, 0, &far);
         } else if (stencil) {
             glStencilMask(0xFF);
             const GLint zero = 0;

@@ -8,6 +8,14 @@
 //   viewport and scissor rectangles count from the top, ReadFrameBuffer returns rows from the top.
 //   The device always draws into framebuffer objects of its own (the primary surface too);
 //   presenting on a window copies the primary surface to the window upside down, once.
+// - Depth is reversed in clip space (also in the positions the fixed-function path takes) and in
+//   the depth buffer: 1 at the near plane, 0 at the far plane (the engine's projections make it
+//   so: Camera::GetCameraToClipMatrix), held as floating point (RENDER_FORMAT_D24 is 32-bit float
+//   depth with 8 bits of stencil, D32 float depth; D16 stays 16-bit), so that depth keeps its
+//   precision far off with a near plane close to the camera. Everything else keeps the
+//   interface's way round and is turned here: depth test functions (LESS passes the nearer
+//   fragment: GL_GREATER), depth clears (to the far end: 0), the depth of screen drawing (0 near,
+//   1 far) and gl_FragCoord.z as pixel programs read it (0 near, 1 far).
 // - Texture coordinate v = 0 is the first (top) row of an uploaded image, and because rendering
 //   also puts the top row at row 0, a texture drawn into is sampled the same way round.
 // - Colours are packed alpha-high (0xAARRGGBB, bytes blue, green, red, alpha in memory): vertex
@@ -16,8 +24,9 @@
 // - Pixel centres lie at half-integer positions: the screen rectangle (x, y, w, h) of DrawQuad and
 //   DrawTexturedQuad covers pixels x .. x + w - 1, and texels map one to one onto pixels.
 // - Programs follow graphics/ShaderInterface.h: a blob is compiled as version line + prelude +
-//   "#define main engine_user_main" + blob + "#undef main" + the device's own main, into separate
-//   program objects joined in one program pipeline. The vertex main adds the clip planes
+//   "#define main engine_user_main" + blob + "#undef main" + the device's own main (a pixel
+//   program's gl_FragCoord turned round for depth before the blob), into separate program objects
+//   joined in one program pipeline. The vertex main adds the clip planes
 //   (gl_ClipDistance from the planes set, in clip space), the pixel main the alpha test. Constant
 //   registers are device state: they survive program changes and reach each program before it
 //   draws. A blob that does not compile or link fails its creation with the compiler's log.

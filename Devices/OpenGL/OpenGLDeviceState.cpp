@@ -483,7 +483,7 @@ void OpenGLDevice::ApplyBlendDepthMasks(bool text)
     if (text || (m_dirty & DIRTY_DEPTH)) {
         if (!text)
             m_dirty &= ~DIRTY_DEPTH;
-        const GLenum function = text ? GL_ALWAYS : TestFunctionToGL(m_state.depthTest);
+        const GLenum function = text ? GL_ALWAYS : DepthTestFunctionToGL(m_state.depthTest);
         if (m_applied.depthFunction != function) {
             glDepthFunc(function);
             m_applied.depthFunction = function;

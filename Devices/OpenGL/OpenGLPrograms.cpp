@@ -12,6 +12,15 @@ namespace {
 
 constexpr const char* versionLine = "#version 450 core\n";
 constexpr const char* renameMain = "#define main engine_user_main\n#line 1 1\n";
+// The depth buffer holds depth reversed (see OpenGLDevice.h); pixel programs read their depth the
+// interface's way round, 0 at the near plane and 1 at the far one.
+constexpr const char* pixelDepth = R"GLSL(
+vec4 engine_fragCoord()
+{
+    return vec4(gl_FragCoord.xy, 1.0 - gl_FragCoord.z, gl_FragCoord.w);
+}
+#define gl_FragCoord engine_fragCoord()
+)GLSL";
 
 // After the blob: the device's main around the program's.
 constexpr const char* vertexMain = R"GLSL(
@@ -77,13 +86,14 @@ void main()
 }
 )GLSL";
 
-// Screen pixels (y down) to clip space across the viewport.
+// Screen pixels (y down) to clip space across the viewport; their depth (0 near, 1 far) reversed
+// as the depth buffer holds it.
 constexpr const char* screenVertexSource = R"GLSL(
 layout(location = 263) uniform vec4 engine_screen;
 void main()
 {
     gl_Position = vec4(a_position.x * engine_screen.x + engine_screen.z,
-                       a_position.y * engine_screen.y + engine_screen.w, a_position.z, 1.0);
+                       a_position.y * engine_screen.y + engine_screen.w, 1.0 - a_position.z, 1.0);
     v_color0 = a_color;
     v_color1 = vec4(0.0);
     v_tex0 = a_texCoord0;
@@ -163,11 +173,12 @@ bool CompileProgram(std::string_view blob, bool vertex, uint32_t epoch, ProgramO
     const GLenum stage = vertex ? GL_VERTEX_SHADER : GL_FRAGMENT_SHADER;
     const char* prelude = vertex ? ShaderInterface::vertexPrelude : ShaderInterface::pixelPrelude;
     const char* deviceMain = vertex ? vertexMain : alphaTest ? pixelMain : untestedPixelMain;
-    const GLchar* sources[] = {versionLine, prelude, renameMain, blob.data(), deviceMain};
-    const GLint lengths[] = {-1, -1, -1, GLint(blob.size()), -1};
+    const GLchar* sources[] = {versionLine, prelude,     vertex ? "" : pixelDepth,
+                               renameMain,  blob.data(), deviceMain};
+    const GLint lengths[] = {-1, -1, -1, -1, GLint(blob.size()), -1};
 
     const GLuint shader = glCreateShader(stage);
-    glShaderSource(shader, 5, sources, lengths);
+    glShaderSource(shader, 6, sources, lengths);
     glCompileShader(shader);
     GLint compiled = GL_FALSE;
     glGetShaderiv(shader, GL_COMPILE_STATUS, &compiled);

@@ -131,6 +131,33 @@ bool Camera::GetCameraToScreenMatrix(Mat4& m, const Viewport& viewport) const
     return true;
 }
 
+bool Camera::GetCameraToClipMatrix(Mat4& m, const Viewport& viewport) const
+{
+    Mat4 r;
+    if (!GetCameraToScreenMatrix(r, viewport))
+        return false;
+    if (m_type == CAMERA_PERSPECTIVE) {
+        // z' = n (f - z) / (f - n), over w = z: n / z at infinity.
+        const bool infinite = std::isinf(m_farPlane);
+        const float range = m_farPlane - m_nearPlane;
+        r.At(2, 2) = infinite ? 0.0f : -m_nearPlane / range;
+        r.At(2, 3) = infinite ? m_nearPlane : m_farPlane * m_nearPlane / range;
+    } else {
+        r.At(2, 2) = -1.0f / m_farPlane;
+        r.At(2, 3) = 1.0f;
+    }
+    m = r;
+    return true;
+}
+
+Mat4 Camera::ReversedDepth(const Mat4& m)
+{
+    Mat4 r = m;
+    for (int c = 0; c < 4; ++c)
+        r.At(2, c) = m.Get(3, c) - m.Get(2, c);
+    return r;
+}
+
 Frustum Camera::GetSubFrustum(const Vec2& a, const Vec2& b, float farPlane, const Viewport& viewport) const
 {
     float sx, sy;

@@ -1,8 +1,9 @@
 // A view in the space of one region: projection kind, placement, field of view or extent, and
 // clipping distances. It turns screen points into image-plane points and rays, projects points to
-// the screen, builds the camera-to-screen matrix the scene renderer multiplies into its
-// world-to-screen matrix, and builds view frusta, also through a screen sub-rectangle and around a
-// set of boxes. The world camera (world/WorldCamera.h) wraps one with a region.
+// the screen, builds the camera-to-screen matrix and the camera-to-clip matrix (depth reversed)
+// that the scene renderer multiplies into its world-to-screen matrix, and builds view frusta, also
+// through a screen sub-rectangle and around a set of boxes. The world camera (world/WorldCamera.h)
+// wraps one with a region.
 //
 // Camera space: the camera looks along +Z with +Y up; +X is the left of the picture. Screen points
 // given to or returned by the image operations are normalised: (0, 0) is the top left corner,
@@ -82,6 +83,14 @@ public:
     // (approached at infinity when far is +infinity). False, m untouched, when the camera cannot
     // project or is of another type.
     bool GetCameraToScreenMatrix(Mat4& m, const Viewport& viewport) const;
+    // The matrix the renderers draw with: the same in x, y and w, with the depth reversed, from 1
+    // at the near plane to 0 at the far plane (approached at infinity). A floating-point depth
+    // buffer then keeps its precision far off however near the near plane comes (the render
+    // device stores depth so). False, m untouched, as above.
+    bool GetCameraToClipMatrix(Mat4& m, const Viewport& viewport) const;
+    // A clip-space matrix made by hand (depth 0 near, 1 far, as above: the shadow maps') with its
+    // depth reversed the same way: z' = w - z.
+    static Mat4 ReversedDepth(const Mat4& m);
 
     // The volume seen through the screen rectangle with corners a and b (in either order), in the
     // space the camera is placed in. Perspective: four side planes through the origin, then a far

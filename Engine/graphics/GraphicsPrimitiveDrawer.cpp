@@ -252,7 +252,7 @@ void GraphicsPrimitiveDrawer::SetCamera(Region* region, const Camera& camera, co
     m_cameraRegion = region;
     m_viewport = viewport;
     Mat4 cameraToScreen;
-    camera.GetCameraToScreenMatrix(cameraToScreen, viewport);
+    camera.GetCameraToClipMatrix(cameraToScreen, viewport);
     m_worldToScreen = cameraToScreen * Mat4(camera.GetCoords().Inverse());
 }
 

@@ -156,6 +156,22 @@ void GraphicsPortalRenderer::Render()
     RenderRegion(m_rootRegion, Coords(), nullptr, 0.0f, nullptr, 0);
 }
 
+void GraphicsPortalRenderer::RenderAlone(Region* region, const Coords& placement, const Portal* cut)
+{
+    Profile block("Scene");
+    m_walk.clear();
+    m_rendered.clear();
+    if (!region)
+        return;
+    KeepDoorwaysPastTheNearPlane();
+    Frustum frustum = m_viewFrustum;
+    frustum.Transform(placement.Inverse());
+    SceneWorldServices& world = SceneWorldServices::Current();
+    std::vector<Region*> regions;
+    world.GetRegionsInFrustum(region, frustum, m_undergroundOnly && world.IsUnderground(region), regions);
+    RenderOneRegion(regions, region, placement, 1.0f, nullptr, false, false, 0, cut);
+}
+
 void GraphicsPortalRenderer::VisitSeenPortals(Region* region, const Coords& placement,
                                               const std::vector<Region*>& regions, bool frontFacing,
                                               const std::function<bool(Region*, Portal*, float)>& visit) const

@@ -37,7 +37,7 @@ class GraphicsPortalRenderer
 public:
     static constexpr int maxDepth = 8;
     static constexpr int maxIndent = 15;
-    // The nearest the near plane comes to the camera for a doorway close before it (see Render).
+    // The nearest the near plane comes to the camera for a doorway close to it (see Render).
     static constexpr float minNearPlane = 0.01f;
 
     GraphicsPortalRenderer(GraphicsCanvas& canvas, Region* rootRegion, const Camera& camera,
@@ -56,11 +56,22 @@ public:
     }
     void EnableWireframe(bool enable) { m_wireframe = enable; }
 
-    // Draws the frame. A doorway's opening nearer the camera than its near plane would be cut
-    // away by it, leaving what lies beyond the doorway's plane on this side in its place (a cave's
-    // dark outside its walls, the field behind an entrance's back): the near plane comes in for
-    // this frame (not below minNearPlane) until no opening in view is nearer.
+    // Draws the frame. An opening cut by the near plane would leave what lies beyond the doorway's
+    // plane on this side in its place (a cave's dark outside its walls, the field behind an
+    // entrance's back), so first the near plane comes in for the frame: for each doorway of the
+    // regions in view whose bounds come within the near plane's reach of the camera (in view or
+    // not, facing either way), to 0.9 of the camera's distance off the doorway's plane times the
+    // cosine of the view's corner angle, so that no corner of the near plane reaches that plane;
+    // never below minNearPlane (a camera nearer the plane than that still cuts the opening).
     void Render();
+    // Draws one region alone as the camera sees it: `placement` carries the region's space into
+    // the camera's region's (identity for that region itself, across a doorway for the region
+    // behind it). The regions listed with it (its outdoor neighbours in view) are drawn with it;
+    // nothing behind its doorways is, and nothing is composited. With `cut` (a doorway of the
+    // region), what lies beyond 3 units on the camera's side of that doorway is cut away, as when
+    // the region is drawn behind it. The near plane comes in as for Render. A reference picture
+    // for tests, and a debugging view of one region.
+    void RenderAlone(Region* region, const Coords& placement, const Portal* cut = nullptr);
 
     // The fade of a portal for a point in its region's space: 1 within the fade start of the
     // portal (off its plane and along it from the choke point), 0 beyond the fade end.
@@ -101,7 +112,7 @@ private:
                                    const Coords& placement, float fade, RenderTexture* previous,
                                    bool postProcess, bool toSharedTarget, int depth,
                                    const Portal* backPortal);
-    // Brings the camera's near plane in until it cuts no doorway's opening (see Render).
+    // Brings the camera's near plane in for the doorways near the camera (see Render).
     void KeepDoorwaysPastTheNearPlane();
     // Root space into the listed region's space, through the region being drawn.
     static Coords RootToRegion(Region* listed, Region* region, const Coords& placement);

@@ -87,7 +87,7 @@ void GraphicsSceneRenderer::SetViewer(Region* region, const Camera& camera, cons
     m_frustum = frustum;
     m_worldToCamera = camera.GetCoords().Inverse();
     Mat4 cameraToScreen;
-    if (camera.GetCameraToScreenMatrix(cameraToScreen, viewport))
+    if (camera.GetCameraToClipMatrix(cameraToScreen, viewport))
         m_worldToScreen = cameraToScreen * Mat4(m_worldToCamera);
 }
 

@@ -522,7 +522,9 @@ bool GraphicsShadowMap::RenderDirectional(GraphicsCanvas& canvas, const Camera& 
     const RenderTexture* texture = surface->GetTexture();
     const Viewport viewport(0, 0, texture ? texture->GetWidth() : surface->GetWidth(),
                             texture ? texture->GetHeight() : surface->GetHeight());
-    renderer.SetWorldToScreenMatrix(M, viewport);
+    // Drawn with the depth reversed, as every view is; looked up by the lit passes as made (the
+    // device hands the shadow programs their depth that way round).
+    renderer.SetWorldToScreenMatrix(Camera::ReversedDepth(M), viewport);
     renderer.Render(canvas, surface, ShadowStyle());
     return true;
 }

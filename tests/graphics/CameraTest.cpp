@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <gtest/gtest.h>
+#include <limits>
 #include <vector>
 
 namespace GAME {
@@ -124,6 +125,37 @@ TEST(Camera, CameraToScreenMatrixWithFiniteAndInfiniteFarPlanes)
     EXPECT_EQ(m.Get(2, 2), 0.02f);
     EXPECT_EQ(m.Get(3, 3), 1.0f);
     EXPECT_EQ(m.Get(3, 2), 0.0f);
+
+    // The renderers' matrix: the same x, y and w, the depth reversed (1 near, 0 far), so that with
+    // a near plane of 0.01 the depths of 300 and 300.05 units lie far apart in float (near 0, not
+    // near 1 where floats step 6e-8).
+    Mat4 clip, screen;
+    ASSERT_TRUE(ortho.GetCameraToClipMatrix(clip, view));
+    EXPECT_NEAR(clip.TransformPoint(Vec3(0, 0, 0)).z, 1.0f, 1e-6f);
+    EXPECT_NEAR(clip.TransformPoint(Vec3(0, 0, 50)).z, 0.0f, 1e-6f);
+    EXPECT_EQ(clip.Get(0, 0), -0.25f);
+    camera.SetFarPlane(10.0f);
+    ASSERT_TRUE(camera.GetCameraToClipMatrix(clip, view));
+    ASSERT_TRUE(camera.GetCameraToScreenMatrix(screen, view));
+    auto ndc = [](const Mat4& matrix, const Vec3& p) {
+        const Vec4 q = matrix * Vec4(p.x, p.y, p.z, 1.0f);
+        return Vec3(q.x / q.w, q.y / q.w, q.z / q.w);
+    };
+    for (const Vec3& p : {Vec3(1, -1, 2), Vec3(3, 2, 5), Vec3(-4, 1, 10)}) {
+        EXPECT_NEAR(ndc(clip, p).x, ndc(screen, p).x, 1e-6f);
+        EXPECT_NEAR(ndc(clip, p).y, ndc(screen, p).y, 1e-6f);
+        EXPECT_NEAR(ndc(clip, p).z, 1.0f - ndc(screen, p).z, 1e-6f);
+        EXPECT_NEAR(ndc(Camera::ReversedDepth(screen), p).z, ndc(clip, p).z, 1e-6f);
+    }
+    camera.SetFarPlane(gInfinity);
+    ASSERT_TRUE(camera.GetCameraToClipMatrix(clip, view));
+    EXPECT_NEAR(ndc(clip, Vec3(0, 0, 2)).z, 1.0f, 1e-6f);
+    EXPECT_NEAR(ndc(clip, Vec3(0, 0, 8)).z, 0.25f, 1e-6f);
+    camera.SetNearPlane(0.01f);
+    camera.SetFarPlane(750.0f);
+    ASSERT_TRUE(camera.GetCameraToClipMatrix(clip, view));
+    EXPECT_GT(ndc(clip, Vec3(0, 0, 300)).z - ndc(clip, Vec3(0, 0, 300.05f)).z,
+              1000.0f * std::numeric_limits<float>::epsilon() * ndc(clip, Vec3(0, 0, 300)).z);
 }
 
 TEST(Camera, SubFrustaHoldWhatTheirRectangleShows)

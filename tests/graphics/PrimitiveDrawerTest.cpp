@@ -176,10 +176,11 @@ TEST_F(PrimitiveDrawerTest, AFlushSetsTheStateAndParametersOfTheDrawerShader)
     EXPECT_EQ(Matching(calls, "SetAsIndices").size(), 1u);
     EXPECT_EQ(Control()->GetRejectedCallCount(), 0u);
     // objectToScreenMatrix reaches the vertex program's first four registers in rows: projection
-    // times the inverse of the camera's placement; a point ahead of the camera lands mid-screen.
+    // (its depth reversed, as the device draws) times the inverse of the camera's placement; a
+    // point ahead of the camera lands mid-screen.
     const std::vector<float> constants = Control()->GetVertexShaderConstants();
     Mat4 projection;
-    ASSERT_TRUE(camera.GetCameraToScreenMatrix(projection, viewport));
+    ASSERT_TRUE(camera.GetCameraToClipMatrix(projection, viewport));
     const Mat4 expected = projection * Mat4(camera.GetCoords().Inverse());
     for (int i = 0; i < 16; ++i)
         EXPECT_FLOAT_EQ(constants[size_t(i)], expected.m[i]) << i;

@@ -4,6 +4,7 @@
 // region behind always, the camera's own region while the region behind shows.
 #include "OpenGLSceneFixtures.h"
 
+#include "core/Ray.h"
 #include "datakit/SampleGridKit.h"
 #include "graphics/GraphicsTexture.h"
 #include "graphics/RenderTexture.h"
@@ -378,6 +379,74 @@ TEST_F(OpenGLPortalPixelTest, TheSampleCaveShowsItsOwnFloorWhileTheViewLooksOutT
             EXPECT_TRUE(NearRgb(p, 0, 0, 255) || NearRgb(p, 0, 255, 0))
                 << x << ", " << y << ": " << Describe(p);
         }
+}
+
+TEST_F(OpenGLPortalPixelTest, SurfacesFarOffStayApartWhileTheCameraPassesADoorway)
+{
+    // A camera in a doorway's opening draws with its near plane brought in to the least there is
+    // (0.01), with the library's far plane (750): a depth buffer whose steps grow with the square of
+    // the distance over the near plane (a 24-bit one steps half a unit at 300 units then) gives a
+    // panel 5 cm before another 200 to 400 units off the same depth, and the one drawn last shows.
+    // Two pairs, the nearer panel the smaller in one and the larger in the other, each pair added in
+    // its own order, so that whatever order the renderer draws them in, one pair has its farther
+    // panel drawn last. Seen from 2 units off the doorway (the near plane left at 0.5) the view is
+    // clean; it must be clean in the doorway too.
+    ASSERT_TRUE(ready);
+    const ABBox box(Vec3(), Vec3(400.0f, 400.0f, 400.0f));
+    Region* hall = AddRegion(IntVec3(0, 0, 12000), box);
+    Region* room = AddRegion(IntVec3(0, 0, 13000), box);
+    MakeDoorway(hall, UniqueId::CreateUnique(), room, UniqueId::CreateUnique());
+    struct Pair
+    {
+        float x;
+        Vec3 nearHalf, farHalf;
+        Color nearColor;
+        bool nearFirst;
+    };
+    const Color yellow(1, 1, 0, 1);
+    const Pair pairs[] = {{130, Vec3(40, 40, 0.5f), Vec3(60, 60, 0.5f), yellow, true},
+                          {300, Vec3(60, 60, 0.5f), Vec3(40, 40, 0.5f), kBehindWall, false}};
+    for (const Pair& pair : pairs) {
+        // Front faces at z 199.45 (nearer) and 199.5.
+        const Color farColor = pair.nearColor == yellow ? kBehindWall : yellow;
+        for (int i = 0; i < 2; ++i) {
+            if ((i == 0) == pair.nearFirst)
+                ASSERT_NE(AddBox(hall, unlit, Vec3(pair.x, 10, 199.95f), pair.nearHalf, pair.nearColor),
+                          nullptr);
+            else
+                ASSERT_NE(AddBox(hall, unlit, Vec3(pair.x, 10, 200), pair.farHalf, farColor), nullptr);
+        }
+    }
+    for (const float off : {2.0f, 0.005f}) {
+        // Looking away from the doorway (at its plane, the doorway behind the camera) and across
+        // the panels, so that their depth changes along the picture.
+        Camera camera = LookAt(Vec3(0, 1, off), Vec3(1, 1, 1 + off));
+        camera.SetFarPlane(750.0f);
+        GraphicsPortalRenderer renderer(Canvas(), hall, camera, View(), false);
+        const Pixels image = DrawFrame(renderer);
+        ASSERT_FALSE(image.pixels.empty());
+        for (const Pair& pair : pairs) {
+            // Where both panels lie, a pixel in from the smaller one's edges.
+            const float reach = std::min(pair.nearHalf.x, pair.farHalf.x) - 3.0f;
+            int both = 0, farShows = 0;
+            for (int y = 0; y < kHeight; ++y)
+                for (int x = 0; x < kWidth; ++x) {
+                    const Ray ray = camera.GetRayThroughImagePoint(
+                        Vec2((x + 0.5f) / kWidth, (y + 0.5f) / kHeight), View());
+                    const float along = (199.45f - ray.origin.z) / ray.direction.z;
+                    const Vec3 p = ray.origin + ray.direction * along;
+                    if (!(along > 0.0f) || std::fabs(p.x - pair.x) > reach || std::fabs(p.y - 10) > reach)
+                        continue;
+                    ++both;
+                    farShows += !NearRgb(image.At(x, y), Channel(pair.nearColor.r), Channel(pair.nearColor.g),
+                                         Channel(pair.nearColor.b));
+                }
+            ASSERT_GT(both, 60) << "the pair at x " << pair.x << " is in view";
+            EXPECT_EQ(farShows, 0) << "the camera " << off << " off the doorway: " << farShows << " of "
+                                   << both << " pixels of the nearer panel at x " << pair.x
+                                   << " show the farther one";
+        }
+    }
 }
 
 using OpenGLRegionSeamTest = OpenGLSceneFixture;

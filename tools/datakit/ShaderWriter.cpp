@@ -330,8 +330,9 @@ void main()
 )GLSL";
 
 // The point light's map: x and z of the light's view over the depth below it, as far as the
-// cone's slope; the depth buffer holds a perspective depth from 0.05 below the light to its reach
-// (the colour the distance, worked out for each pixel).
+// cone's slope; the depth buffer holds a perspective depth from 0.05 below the light to its reach,
+// reversed as every view's is (1 at 0.05, 0 at the reach; the colour the distance, worked out for
+// each pixel).
 const char* const pointShadowVertexProgram = R"GLSL(
 const float coneSlope = 1.7320508;
 const float nearDepth = 0.05;
@@ -340,7 +341,7 @@ void main()
     vec4 view = engine_transform(0, vec4(a_position.xyz, 1.0));
     float below = -view.y;
     float reach = max(vc[15].x, nearDepth * 2.0);
-    gl_Position = vec4(view.x, view.z, coneSlope * reach * (below - nearDepth) / (reach - nearDepth),
+    gl_Position = vec4(view.x, view.z, coneSlope * nearDepth * (reach - below) / (reach - nearDepth),
                        below * coneSlope);
     v_tex0 = a_texCoord0;
     v_tex1 = view;
