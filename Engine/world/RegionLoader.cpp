@@ -35,6 +35,11 @@ RegionLoader::RegionLoader(const WorldFrustum& frustum, bool renderData)
         m_entries.emplace_back(region);
 }
 
+Region* RegionLoader::GetRegion(int index) const
+{
+    return index >= 0 && index < GetNumRegions() ? m_entries[static_cast<size_t>(index)].region : nullptr;
+}
+
 void RegionLoader::SetFrustum(const WorldFrustum& frustum)
 {
     m_frustum = frustum;

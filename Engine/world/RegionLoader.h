@@ -48,6 +48,8 @@ public:
     bool GetAreLevelsLoaded() const { return m_areLevelsLoaded; }
     // The regions it brings in, those found behind portals included.
     int GetNumRegions() const { return static_cast<int>(m_entries.size()); }
+    // One of them (null past the count): a host warming up a view lists what it reached.
+    Region* GetRegion(int index) const;
 
     // Portals a frustum loader looks through from the regions it was made with.
     static constexpr int maxPortalDepth = 2;
