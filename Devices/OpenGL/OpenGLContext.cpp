@@ -379,8 +379,8 @@ void ContextSet::ReleaseWorker(void* context)
 {
     if (!context)
         return;
-    // Objects made or filled here must be complete before another context uses them.
-    glFinish();
+    // Nothing is waited for here: what the worker made or filled carries a fence of its own
+    // (OpenGLDevice::FenceWorkerWrites), which the next context to use it waits for.
     eglMakeCurrent(m_display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
     std::lock_guard<std::mutex> lock(m_poolLock);
     m_idleWorkers.push_back(context);
