@@ -79,7 +79,8 @@
 // file's levels, expands texels and builds mip levels before it takes the lock, and uploads in
 // bands of rows or bytes (uploadBandBytes), one upload call a hold; the main thread, which comes
 // first, takes the lock call by call, never across a frame. So the main thread waits for one GL
-// call of a worker at most, and a worker never waits for a whole frame.
+// call of a worker at most (the longest: a large texture's storage, which the driver clears), and
+// a worker goes on between the main thread's calls.
 // Lock order: a texture's or buffer's lock state, then m_contextGuard (shared by a worker for its
 // context scope, whole by a reset), then the GL lock, then the retirement lock, then the registry
 // lock; a font's own lock before the GL lock and the font library's lock after it; the worker
