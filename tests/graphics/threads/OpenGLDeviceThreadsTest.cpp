@@ -28,6 +28,22 @@ extern "C" const char* __asan_default_options()
     return "max_free_fill_size=1048576:free_fill_byte=165";
 }
 #endif
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+// Mesa's llvmpipe keeps its rasteriser threads and its fences apart in ways the sanitizer does not
+// see (it is not built with it): what the driver's own code does, and the memory functions it calls,
+// are left out; the device's code and the test's stay watched.
+extern "C" const char* __tsan_default_suppressions()
+{
+    return "called_from_lib:swrast_dri.so\n"
+           "called_from_lib:libgallium\n"
+           "called_from_lib:libLLVM\n"
+           "race:swrast_dri.so\n"
+           "race:libgallium\n"
+           "race:libLLVM\n";
+}
+#endif
+#endif
 
 namespace GAME {
 namespace {
