@@ -599,6 +599,10 @@ bool FlyOnDevice(const char* deviceName, const std::filesystem::path& folder, co
         runs.preloaded = Fly(engine, generator, true, work, step);
         if (beside) {
             BesideScene scene(*engine.GetGraphicsEngine()->GetRenderDevice());
+            // The world the flights left goes first (its levels unload on their threads).
+            double ms = 0.0, cpuMs = 0.0;
+            for (int i = 0; i < 100 && scene.Ready(); ++i)
+                scene.Frame(ms, cpuMs);
             if (scene.Ready())
                 for (int size : kBesideSizes)
                     beside->push_back(FramesBesideLoader(*engine.GetGraphicsEngine()->GetRenderDevice(), scene, size));
