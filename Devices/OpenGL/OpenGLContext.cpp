@@ -10,6 +10,8 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <map>
+#include <mutex>
+#include <string>
 #include <pthread.h>
 #include <sched.h>
 #include <unistd.h>
@@ -85,6 +87,24 @@ bool InitializeDisplay(EGLDisplay display, std::string& error)
     }
     g_initialized[display] = true;
     return true;
+}
+
+// The X connection EGL draws windows through: the device's own, one for each display name, opened
+// at first use and kept for the process. SDL's own connection cannot serve: EGL keeps a display for
+// every native display it was given, found again by its address, and a connection SDL closes (its
+// video shut down and started again) may come back at the same address, where EGL would still use
+// the closed one (a crash in the X library as the next window surface was made). The window is the
+// X server's, so any connection may draw into it.
+::Display* WindowConnection(::Display* sdlDisplay)
+{
+    static std::mutex lock;
+    static std::map<std::string, ::Display*> connections;
+    const std::string name = DisplayString(sdlDisplay);
+    std::lock_guard<std::mutex> guard(lock);
+    ::Display*& connection = connections[name];
+    if (!connection)
+        connection = XOpenDisplay(name.c_str());
+    return connection;
 }
 
 bool HasExtension(const char* list, const char* name)
@@ -210,7 +230,12 @@ bool ContextSet::Open(void* window, std::string& error)
             error = "EGL has no X11 platform";
             return false;
         }
-        display = getPlatformDisplay(EGL_PLATFORM_X11_KHR, info.info.x11.display, nullptr);
+        ::Display* connection = WindowConnection(info.info.x11.display);
+        if (!connection) {
+            error = "no connection to the window's X display";
+            return false;
+        }
+        display = getPlatformDisplay(EGL_PLATFORM_X11_KHR, connection, nullptr);
         x11Window = info.info.x11.window;
         XWindowAttributes attributes;
         if (XGetWindowAttributes(info.info.x11.display, info.info.x11.window, &attributes))
@@ -379,8 +404,8 @@ void ContextSet::ReleaseWorker(void* context)
 {
     if (!context)
         return;
-    // Objects made or filled here must be complete before another context uses them.
-    glFinish();
+    // Nothing is waited for here: what the worker made or filled carries a fence of its own
+    // (OpenGLDevice::FenceWorkerWrites), which the next context to use it waits for.
     eglMakeCurrent(m_display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
     std::lock_guard<std::mutex> lock(m_poolLock);
     m_idleWorkers.push_back(context);

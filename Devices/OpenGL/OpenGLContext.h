@@ -48,8 +48,9 @@ public:
     bool IsMainCurrent() const;
 
     // A worker context made current on the calling thread (null when none can be made); hand it
-    // back on the same thread. ReleaseWorker waits for the worker's commands to complete first, so
-    // what it made or filled is whole when the main context uses it.
+    // back on the same thread. ReleaseWorker does not wait for the worker's commands: the device
+    // fences what a worker made or filled, and the next context to use it waits for the fence.
+    // Both under the device's GL lock (making a context current or not flushes it).
     void* AcquireWorker();
     void ReleaseWorker(void* context);
 

@@ -7,6 +7,7 @@
 #include "OpenGLApi.h"
 #include "OpenGLFont.h"
 #include "OpenGLPrograms.h"
+#include "TextureChain.h"
 
 #include <SDL2/SDL.h>
 
@@ -137,14 +138,16 @@ OpenGLDevice::~OpenGLDevice()
 OpenGLDevice::ContextScope::ContextScope(OpenGLDevice& device) : m_device(device)
 {
     if (device.IsMainThread()) {
-        m_work = std::unique_lock<std::recursive_mutex>(device.m_glWork);
+        const GLWork work(device);
         m_ready = device.m_contexts.MakeMainCurrent();
         return;
     }
     device.m_contextGuard.lock_shared();
     m_shared = true;
-    m_work = std::unique_lock<std::recursive_mutex>(device.m_glWork);
-    m_worker = device.m_contexts.AcquireWorker();
+    {
+        const GLWork work(device);
+        m_worker = device.m_contexts.AcquireWorker();
+    }
     m_ready = m_worker != nullptr;
     if (!m_ready)
         DeviceLogPrintf(1, "OpenGL device: %s; the object is not made",
@@ -155,13 +158,158 @@ OpenGLDevice::ContextScope::ContextScope(OpenGLDevice& device) : m_device(device
 OpenGLDevice::ContextScope::~ContextScope()
 {
     if (m_worker) {
+        const GLWork work(m_device);
+        m_device.m_glLock.EndUploads();
         m_device.m_contexts.ReleaseWorker(m_worker);
         m_device.NoteForeignWrite();
     }
-    if (m_work.owns_lock())
-        m_work.unlock();
     if (m_shared)
         m_device.m_contextGuard.unlock_shared();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Fences and uploads
+
+void OpenGLDevice::FenceWorkerWrites(WorkerFence& fence)
+{
+    if (IsMainThread())
+        return;
+    const GLWork work(*this);
+    m_glLock.EndUploads();
+    if (fence.sync && fence.epoch == GetEpoch())
+        glDeleteSync(static_cast<GLsync>(fence.sync));
+    fence.sync = glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
+    fence.epoch = GetEpoch();
+    // Another context can wait for a fence only once it is on its way.
+    glFlush();
+}
+
+void OpenGLDevice::AwaitWorkerWrites(WorkerFence& fence)
+{
+    if (!fence.sync)
+        return;
+    const GLWork work(*this);
+    if (fence.epoch != GetEpoch()) {
+        fence.sync = nullptr; // went with the lost contexts
+        return;
+    }
+    const auto sync = static_cast<GLsync>(fence.sync);
+    const GLenum state = glClientWaitSync(sync, 0, 0);
+    if (state == GL_ALREADY_SIGNALED || state == GL_CONDITION_SATISFIED || state == GL_WAIT_FAILED) {
+        glDeleteSync(sync);
+        fence.sync = nullptr;
+        return;
+    }
+    // Still on its way: this context's later commands wait for it on the GPU. The fence stays
+    // for the other contexts.
+    glWaitSync(sync, 0, GL_TIMEOUT_IGNORED);
+}
+
+void OpenGLDevice::DeleteFence(WorkerFence& fence)
+{
+    if (!fence.sync)
+        return;
+    const GLWork work(*this);
+    if (fence.epoch == GetEpoch() && m_contexts.IsOpen() && m_contexts.IsMainCurrent())
+        glDeleteSync(static_cast<GLsync>(fence.sync));
+    fence.sync = nullptr;
+}
+
+namespace {
+
+// Rows of a band: about uploadBandBytes, a whole number of steps (4 for blocks), at least one step.
+int BandRows(size_t rowBytes, int step)
+{
+    const size_t rows = std::max<size_t>(1, OpenGLDevice::uploadBandBytes / std::max<size_t>(rowBytes, 1));
+    return int(std::max<size_t>(size_t(step), rows / size_t(step) * size_t(step)));
+}
+
+} // namespace
+
+void OpenGLDevice::UploadTexels(uint32_t name, int level, int width, int height, const uint32_t* texels)
+{
+    const size_t rowBytes = size_t(width) * 4;
+    const int band = BandRows(rowBytes, 1);
+    // Zeros come from one band's worth, the same for every band.
+    std::vector<uint32_t> zeros;
+    if (!texels)
+        zeros.assign(size_t(width) * size_t(std::min(band, height)), 0u);
+    for (int y = 0; y < height; y += band) {
+        const int rows = std::min(band, height - y);
+        const uint32_t* from = texels ? texels + size_t(y) * size_t(width) : zeros.data();
+        const GLWork work(*this);
+        glTextureSubImage2D(name, level, 0, y, width, rows, GL_BGRA, GL_UNSIGNED_BYTE, from);
+        m_glLock.NoteUpload();
+    }
+}
+
+void OpenGLDevice::UploadBlocks(uint32_t name, int level, int width, int height, uint32_t internal,
+                                const uint8_t* data, size_t bytes)
+{
+    // A row of blocks covers four rows of texels.
+    const int blockRows = std::max(1, (height + 3) / 4);
+    const size_t rowBytes = bytes / size_t(blockRows);
+    const int band = BandRows(rowBytes, 4);
+    for (int y = 0; y < height; y += band) {
+        const int rows = std::min(band, height - y);
+        const size_t offset = size_t(y / 4) * rowBytes;
+        const size_t size = size_t((rows + 3) / 4) * rowBytes;
+        const GLWork work(*this);
+        glCompressedTextureSubImage2D(name, level, 0, y, width, rows, internal, GLsizei(size), data + offset);
+        m_glLock.NoteUpload();
+    }
+}
+
+void OpenGLDevice::UploadBytes(uint32_t buffer, size_t bytes, const void* data)
+{
+    const auto* from = static_cast<const uint8_t*>(data);
+    for (size_t offset = 0; offset < bytes; offset += uploadBandBytes) {
+        const size_t size = std::min(uploadBandBytes, bytes - offset);
+        const GLWork work(*this);
+        glNamedBufferSubData(buffer, GLintptr(offset), GLsizeiptr(size), from + offset);
+        m_glLock.NoteUpload();
+    }
+}
+
+void OpenGLDevice::ReadTexels(uint32_t name, int width, int height, uint32_t* texels)
+{
+    const int band = BandRows(size_t(width) * 4, 1);
+    for (int y = 0; y < height; y += band) {
+        const int rows = std::min(band, height - y);
+        const GLWork work(*this);
+        glGetTextureSubImage(name, 0, 0, y, 0, width, rows, 1, GL_BGRA, GL_UNSIGNED_BYTE,
+                             GLsizei(size_t(width) * size_t(rows) * 4), texels + size_t(y) * size_t(width));
+    }
+}
+
+void OpenGLDevice::ReadBytes(uint32_t buffer, size_t bytes, void* data)
+{
+    auto* to = static_cast<uint8_t*>(data);
+    for (size_t offset = 0; offset < bytes; offset += uploadBandBytes) {
+        const size_t size = std::min(uploadBandBytes, bytes - offset);
+        const GLWork work(*this);
+        glGetNamedBufferSubData(buffer, GLintptr(offset), GLsizeiptr(size), to + offset);
+    }
+}
+
+void OpenGLDevice::UploadColorChain(uint32_t name, int width, int height, int levels, const uint32_t* texels)
+{
+    if (!texels) {
+        for (int level = 0; level < levels; ++level)
+            UploadTexels(name, level, std::max(1, width >> level), std::max(1, height >> level), nullptr);
+        return;
+    }
+    UploadTexels(name, 0, width, height, texels);
+    // Each level from the one above, on the processor, outside the lock.
+    std::vector<uint32_t> above, below;
+    const uint32_t* source = texels;
+    for (int level = 1; level < levels; ++level) {
+        DeviceCommon::HalveTexels(source, std::max(1, width >> (level - 1)), std::max(1, height >> (level - 1)),
+                                  below);
+        UploadTexels(name, level, std::max(1, width >> level), std::max(1, height >> level), below.data());
+        above.swap(below);
+        source = above.data();
+    }
 }
 
 bool OpenGLDevice::OpenContexts(void* window, std::string& error)
@@ -638,6 +786,7 @@ RenderSurface* OpenGLDevice::CreateTextureSurface(int width, int height, const R
     }
     auto* surface =
         new OpenGLSurface(*this, width, height, texture, false, false, depthName, depthFormat, depthBytes);
+    FenceWorkerWrites(surface->GetFence());
     Register(static_cast<const RenderSurface*>(surface), ResourceKind::Surface, depthBytes);
     return surface;
 }
@@ -675,6 +824,7 @@ RenderSurface* OpenGLDevice::CreateTextureSurface(int width, int height, RenderT
     if (hasDepth && !MakeTargetTexture(width, height, depthFormat, depthName, depthBytes, kind)) {
         DeviceLogPrintf(1, "OpenGL device: couldn't make a %d x %d depth buffer", width, height);
         if (color) {
+            const GLWork work(*this);
             const GLuint name = color->GetName();
             glDeleteTextures(1, &name);
             delete color;
@@ -683,6 +833,7 @@ RenderSurface* OpenGLDevice::CreateTextureSurface(int width, int height, RenderT
     }
     auto* surface =
         new OpenGLSurface(*this, width, height, color, true, false, depthName, depthFormat, depthBytes);
+    FenceWorkerWrites(surface->GetFence());
     Register(static_cast<const RenderSurface*>(surface), ResourceKind::Surface, depthBytes);
     if (color)
         Register(static_cast<const RenderTexture*>(color), ResourceKind::Texture, color->GetBytes());
@@ -1325,6 +1476,8 @@ void OpenGLDevice::DeleteBuffer(void* object, bool gl, uint32_t epoch)
     auto* buffer = static_cast<Buffer*>(static_cast<Interface*>(object));
     const auto& store = buffer->GetStore();
     ForgetBuffer(static_cast<const Interface*>(buffer), store.GetName());
+    if constexpr (std::is_same_v<std::decay_t<decltype(store)>, StaticBufferStore>)
+        DeleteFence(store.GetFence());
     if (gl && store.GetEpoch() == epoch) {
         const GLuint name = store.GetName();
         glDeleteBuffers(1, &name);
@@ -1344,6 +1497,7 @@ void OpenGLDevice::DeleteProgram(void* object, Program*& set, uint32_t& applied,
     }
     if (applied == program->object.name)
         applied = ~0u;
+    DeleteFence(program->fence);
     if (gl && program->object.epoch == epoch)
         glDeleteProgram(program->object.name);
     if constexpr (std::is_same_v<Program, OpenGLPixelProgram>) {
@@ -1364,9 +1518,11 @@ void OpenGLDevice::DeleteObject(ResourceKind kind, void* object)
     case ResourceKind::Surface: {
         auto* surface = static_cast<OpenGLSurface*>(static_cast<RenderSurface*>(object));
         ForgetSurface(surface);
+        DeleteFence(surface->GetFence());
         uint64_t bytes = surface->GetDepthBytes();
         if (OpenGLTexture* color = surface->OwnsColor() ? surface->GetColor() : nullptr) {
             ForgetTexture(color);
+            DeleteFence(color->GetFence());
             DeleteGLTexture(color->GetName(), color->GetEpoch());
             bytes += color->GetBytes();
             delete color;
@@ -1389,6 +1545,7 @@ void OpenGLDevice::DeleteObject(ResourceKind kind, void* object)
     case ResourceKind::Texture: {
         auto* texture = static_cast<OpenGLTexture*>(static_cast<RenderTexture*>(object));
         ForgetTexture(texture);
+        DeleteFence(texture->GetFence());
         DeleteGLTexture(texture->GetName(), texture->GetEpoch());
         RemoveBytes(texture->GetBytes());
         delete texture;

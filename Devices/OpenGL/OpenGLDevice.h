@@ -73,17 +73,27 @@
 // device's main thread, the one that made the primary surface. Textures, static buffers,
 // declarations and programs may be created, filled and destroyed on any thread (the resource
 // loader's): such a thread runs its GL work on a worker context that shares the main context's
-// objects and finishes it (glFinish) before the call returns, so an object handed to the main
-// thread is complete. Objects destroyed on another thread are retired to the main thread, which
-// unbinds and deletes them at its next draw or frame; so a pointer the main thread still holds
-// is never reused behind its back. The registry of live objects has its own lock.
-// The GL calls of the contexts never overlap: every call of the device that reaches GL holds the
-// device's GL lock (GLWork; a worker holds it for the whole of its ContextScope). Contexts that
-// share objects may in principle work at once, but Mesa's llvmpipe does not survive it: an upload
-// on one context checks whether the other contexts' queued scenes use the resource, reading those
-// scenes while their own thread draws into them and frees them (a level loading thread's texture
-// upload during a main-thread draw read freed memory). The main thread takes the lock call by
-// call, never across a frame, so it never waits for a worker while holding it.
+// objects, and leaves a fence (glFenceSync, flushed) on each object it made or filled; the next
+// context to use the object waits for the fence first (glWaitSync, or nothing once it has passed),
+// so an object handed to another thread is complete where it is used. Objects destroyed on another
+// thread are retired to the main thread, which unbinds and deletes them at its next draw or
+// frame; so a pointer the main thread still holds is never reused behind its back. The registry of
+// live objects has its own lock.
+// The GL calls of the contexts never overlap: every GL call of the device is made under the
+// device's GL lock (GLWork, OpenGLLock.h). Contexts that share objects may in principle work at
+// once, but Mesa's llvmpipe does not survive it: an upload on one context checks whether the other
+// contexts' queued scenes use the resource, reading those scenes while their own thread draws into
+// them and frees them (a level loading thread's texture upload during a main-thread draw read freed
+// memory). The lock is held around GL calls only, never across processor work: a worker decodes a
+// file's levels, expands texels and builds mip levels before it takes the lock, and uploads in
+// bands of rows or bytes (uploadBandBytes), one upload call a hold; the main thread, which comes
+// first, takes the lock call by call, never across a frame. So the main thread waits for one GL
+// call of a worker at most (the longest: a large texture's storage, which the driver clears), and
+// a worker goes on between the main thread's calls.
+// Lock order: a texture's or buffer's lock state, then m_contextGuard (shared by a worker for its
+// context scope, whole by a reset), then the GL lock, then the retirement lock, then the registry
+// lock; a font's own lock before the GL lock and the font library's lock after it; the worker
+// pool's lock (OpenGLContext.h) inside the GL lock.
 //
 // A lost context (robust contexts report a reset) makes DeviceLost true and BeginFrame false;
 // ResetDevice then builds new contexts. Objects made before are dead: the device refuses to bind
@@ -93,6 +103,7 @@
 
 #include "DeviceBase.h"
 #include "OpenGLContext.h"
+#include "OpenGLLock.h"
 #include "OpenGLResources.h"
 
 #include "core/Color.h"
@@ -261,8 +272,9 @@ public:
     // --- for the resource classes ---
 
     // Makes a context of the device current on the calling thread for its span: the main context
-    // on the main thread, a worker context elsewhere (finished and released at the end).
-    // Holds the GL lock for its span, on any thread.
+    // on the main thread, a worker context elsewhere (released at the end). It holds no GL lock:
+    // the GL calls in its span take GLWork each (a worker holds the context guard shared, so the
+    // contexts are not rebuilt under it).
     class ContextScope
     {
     public:
@@ -274,24 +286,55 @@ public:
 
     private:
         OpenGLDevice& m_device;
-        std::unique_lock<std::recursive_mutex> m_work;
         void* m_worker = nullptr;
         bool m_ready = false;
         bool m_shared = false;
     };
 
     // Holds the device's GL lock for its span: a GL call of the current context must not overlap
-    // another context's (see Threads above). Re-entrant.
+    // another context's (see Threads above). Re-entrant; the main thread's holds come first.
     class GLWork
     {
     public:
-        explicit GLWork(const OpenGLDevice& device) : m_lock(device.m_glWork) {}
+        explicit GLWork(const OpenGLDevice& device) : m_lock(device.m_glLock) { m_lock.Lock(device.IsMainThread()); }
+        ~GLWork() { m_lock.Unlock(); }
         GLWork(const GLWork&) = delete;
         GLWork& operator=(const GLWork&) = delete;
 
     private:
-        std::lock_guard<std::recursive_mutex> m_lock;
+        OpenGLLock& m_lock;
     };
+
+    // The bytes of one upload call: a band of a texture level's rows or of a buffer (at least a
+    // row or a row of blocks).
+    static constexpr size_t uploadBandBytes = 256 * 1024;
+
+    // Off the main thread: a fence after the calling context's commands so far, flushed so that
+    // other contexts can wait for it, in place of the object's older one. The main context's own
+    // commands are in order: nothing there. Takes the GL lock.
+    void FenceWorkerWrites(WorkerFence& fence);
+    // Before the calling context uses an object another context made or filled: the GPU waits
+    // for the object's fence (nothing once it has passed; a fence seen passed is deleted). Under
+    // the GL lock.
+    void AwaitWorkerWrites(WorkerFence& fence);
+    // With its object, in the main context (a fence of lost contexts went with them).
+    void DeleteFence(WorkerFence& fence);
+    // Uploads one level of a colour texture (packed texels, rows from the top; null: zeros), of
+    // DXT blocks (internal a compressed GL format), or bytes of a buffer, in bands of about
+    // uploadBandBytes: one upload call under each hold of the GL lock.
+    void UploadTexels(uint32_t name, int level, int width, int height, const uint32_t* texels);
+    void UploadBlocks(uint32_t name, int level, int width, int height, uint32_t internal, const uint8_t* data,
+                      size_t bytes);
+    void UploadBytes(uint32_t buffer, size_t bytes, const void* data);
+    // Read-back of level 0 of a colour texture or of a buffer, in bands alike.
+    void ReadTexels(uint32_t name, int width, int height, uint32_t* texels);
+    void ReadBytes(uint32_t buffer, size_t bytes, void* data);
+    // Builds the levels below level 0 of packed texels on the processor and uploads the chain
+    // (texels null: zeros in every level).
+    void UploadColorChain(uint32_t name, int width, int height, int levels, const uint32_t* texels);
+    // The GL lock's figures (test hooks).
+    OpenGLLock::Figures GetLockFigures() const { return m_glLock.GetFigures(); }
+    void ResetLockFigures() { m_glLock.ResetFigures(); }
 
     bool IsMainThread() const { return std::this_thread::get_id() == m_mainThread.load(); }
     uint32_t GetEpoch() const { return m_epoch.load(std::memory_order_acquire); }
@@ -345,6 +388,7 @@ private:
     struct Stream
     {
         const void* owner = nullptr; // the static or dynamic buffer
+        WorkerFence* fence = nullptr; // a static buffer's
         uint32_t buffer = 0;
         uint32_t epoch = 0;
         uint64_t offset = 0;
@@ -354,6 +398,7 @@ private:
     struct Indices
     {
         const void* owner = nullptr;
+        WorkerFence* fence = nullptr; // a static buffer's
         bool isStatic = false;
         uint32_t buffer = 0;
         uint32_t epoch = 0;
@@ -513,13 +558,14 @@ private:
     void SyncConstants(ProgramObject& program, bool vertex);
     bool ApplyVertexInput();
     void SetTargetSize(const OpenGLSurface* surface);
+    // AwaitWorkerWrites for what the surface made and the texture it draws into.
+    void AwaitSurface(const OpenGLSurface* surface);
     const OpenGLSurface* GetTarget0() const;
 
     ContextSet m_contexts;
     std::shared_mutex m_contextGuard; // workers share it; rebuilding the contexts takes it whole
-    // The GL lock (GLWork). Lock order: m_contextGuard, a texture's or buffer's lock state or a
-    // font's own lock, m_glWork, then the registry and retirement locks.
-    mutable std::recursive_mutex m_glWork;
+    // The GL lock (GLWork; the lock order is in the banner).
+    mutable OpenGLLock m_glLock;
     std::atomic<std::thread::id> m_mainThread{};
     std::atomic<uint32_t> m_epoch{1};
     bool m_initialized = false;

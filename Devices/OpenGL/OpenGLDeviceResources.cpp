@@ -1,5 +1,6 @@
 // Creation and destruction of the device's buffers, declarations, programs, textures and fonts.
-// Any thread: GL work off the main thread runs on a worker context (ContextScope).
+// Any thread: GL work off the main thread runs on a worker context (ContextScope), under the GL
+// lock call by call, with the processor's part (decoding, expanding, mip levels) outside it.
 #include "OpenGLDevice.h"
 
 #include <type_traits>
@@ -38,16 +39,21 @@ Interface* OpenGLDevice::CreateBuffer(ResourceKind kind, unsigned int bytes, uin
     ContextScope scope(*this);
     if (!scope.IsReady())
         return nullptr;
-    ClearErrors();
     GLuint name = 0;
-    glCreateBuffers(1, &name);
-    glNamedBufferData(name, bytes, nullptr, usage);
-    if (glGetError() != GL_NO_ERROR) {
-        glDeleteBuffers(1, &name);
-        DeviceLogPrintf(1, "OpenGL device: no memory for %s of %u bytes", what, bytes);
-        return nullptr;
+    {
+        const GLWork work(*this);
+        ClearErrors();
+        glCreateBuffers(1, &name);
+        glNamedBufferData(name, bytes, nullptr, usage);
+        if (glGetError() != GL_NO_ERROR) {
+            glDeleteBuffers(1, &name);
+            DeviceLogPrintf(1, "OpenGL device: no memory for %s of %u bytes", what, bytes);
+            return nullptr;
+        }
     }
     auto* buffer = new Buffer(*this, name, GetEpoch(), sizes...);
+    if constexpr (std::is_same_v<Buffer, OpenGLVertexBuffer> || std::is_same_v<Buffer, OpenGLIndexBuffer>)
+        FenceWorkerWrites(buffer->GetStore().GetFence());
     Register(static_cast<const Interface*>(buffer), kind, bytes);
     return buffer;
 }
@@ -150,8 +156,13 @@ Program* OpenGLDevice::CreateProgram(const void* code, unsigned int size, bool v
     ProgramObject object, untested;
     std::string log;
     const std::string_view blob(static_cast<const char*>(code), size);
-    if (vertex ? !CompileProgram(blob, true, GetEpoch(), object, log)
-               : !CompilePixelProgram(blob, GetEpoch(), object, untested, log)) {
+    bool compiled = false;
+    {
+        const GLWork work(*this);
+        compiled = vertex ? CompileProgram(blob, true, GetEpoch(), object, log)
+                          : CompilePixelProgram(blob, GetEpoch(), object, untested, log);
+    }
+    if (!compiled) {
         DeviceLogPrintf(1, "OpenGL device: %s: the program does not compile:\n%s", operation, log.c_str());
         return nullptr;
     }
@@ -160,6 +171,7 @@ Program* OpenGLDevice::CreateProgram(const void* code, unsigned int size, bool v
         program = new Program(object, untested);
     else
         program = new Program(object);
+    FenceWorkerWrites(program->fence);
     Register(static_cast<const typename Program::Interface*>(program), kind, 0);
     return program;
 }
@@ -209,29 +221,34 @@ OpenGLTexture* OpenGLDevice::MakeColorTexture(int width, int height, const void*
         DeviceLogPrintf(1, "OpenGL device: %s(%d, %d): out of video memory", operation, width, height);
         return nullptr;
     }
-    ClearErrors();
     GLuint name = 0;
-    glCreateTextures(GL_TEXTURE_2D, 1, &name);
-    glTextureStorage2D(name, levels, GL_RGBA8, width, height);
-    glTextureParameteri(name, GL_TEXTURE_MAX_LEVEL, levels - 1);
-    if (texels) {
-        glTextureSubImage2D(name, 0, 0, 0, width, height, GL_BGRA, GL_UNSIGNED_BYTE, texels);
-        if (levels > 1)
-            glGenerateTextureMipmap(name);
-    } else {
-        const uint8_t zero[4] = {};
-        for (int level = 0; level < levels; ++level)
-            glClearTexImage(name, level, GL_BGRA, GL_UNSIGNED_BYTE, zero);
-    }
-    if (glGetError() != GL_NO_ERROR) {
+    auto refuse = [&]() -> OpenGLTexture* {
+        const GLWork work(*this);
         glDeleteTextures(1, &name);
+        m_glLock.EndUploads();
         SetTextureRetryable(true);
         DeviceLogPrintf(1, "OpenGL device: %s(%d, %d): the driver has no memory for it", operation, width,
                         height);
         return nullptr;
+    };
+    {
+        const GLWork work(*this);
+        ClearErrors();
+        glCreateTextures(GL_TEXTURE_2D, 1, &name);
+        glTextureStorage2D(name, levels, GL_RGBA8, width, height);
+        glTextureParameteri(name, GL_TEXTURE_MAX_LEVEL, levels - 1);
+        if (glGetError() != GL_NO_ERROR)
+            return refuse();
+    }
+    UploadColorChain(name, width, height, levels, static_cast<const uint32_t*>(texels));
+    {
+        const GLWork work(*this);
+        if (glGetError() != GL_NO_ERROR)
+            return refuse();
     }
     auto* texture = new OpenGLTexture(*this, name, GetEpoch(), TextureKind::Color, RENDER_FORMAT_RGBA, width,
                                       height, levels, bytes, dynamic);
+    FenceWorkerWrites(texture->GetFence());
     Register(static_cast<const RenderTexture*>(texture), ResourceKind::Texture, bytes);
     return texture;
 }
@@ -239,9 +256,6 @@ OpenGLTexture* OpenGLDevice::MakeColorTexture(int width, int height, const void*
 RenderTexture* OpenGLDevice::CreateTextureFromFile(const void* data, unsigned int size, int reduction)
 {
     SetTextureRetryable(false);
-    ContextScope scope(*this);
-    if (!scope.IsReady())
-        return nullptr;
     DeviceCommon::DdsLayout layout;
     if (DeviceCommon::ReadDdsLayout(static_cast<const uint8_t*>(data), size, reduction, layout) !=
         DeviceCommon::DdsResult::Ok) {
@@ -249,6 +263,9 @@ RenderTexture* OpenGLDevice::CreateTextureFromFile(const void* data, unsigned in
             1, "OpenGL device: CreateTextureFromFile: %u bytes are no DDS image this device reads", size);
         return nullptr;
     }
+    ContextScope scope(*this);
+    if (!scope.IsReady())
+        return nullptr;
     const DeviceCommon::DdsLevel& top = layout.levels.front();
     if (top.width > m_maxTextureSize || top.height > m_maxTextureSize) {
         DeviceLogPrintf(1, "OpenGL device: CreateTextureFromFile: %d x %d is larger than the device's %d",
@@ -266,40 +283,52 @@ RenderTexture* OpenGLDevice::CreateTextureFromFile(const void* data, unsigned in
                         static_cast<unsigned long long>(bytes));
         return nullptr;
     }
-    ClearErrors();
-    GLuint name = 0;
-    glCreateTextures(GL_TEXTURE_2D, 1, &name);
     GLenum internal = GL_RGBA8;
     if (compressed)
         internal = layout.format == DeviceCommon::DdsFormat::Dxt1   ? GL_COMPRESSED_RGBA_S3TC_DXT1_EXT
                    : layout.format == DeviceCommon::DdsFormat::Dxt3 ? GL_COMPRESSED_RGBA_S3TC_DXT3_EXT
                                                                     : GL_COMPRESSED_RGBA_S3TC_DXT5_EXT;
-    glTextureStorage2D(name, levels, internal, top.width, top.height);
-    glTextureParameteri(name, GL_TEXTURE_MAX_LEVEL, levels - 1);
-    std::vector<uint32_t> texels;
-    for (int i = 0; i < levels; ++i) {
-        const DeviceCommon::DdsLevel& level = layout.levels[size_t(i)];
-        if (compressed) {
-            glCompressedTextureSubImage2D(name, i, 0, 0, level.width, level.height, internal,
-                                          GLsizei(level.bytes), level.data);
-        } else {
-            // Uncompressed channel layouts, and blocks on a driver without S3TC, decode here.
-            DeviceCommon::DecodeDdsLevel(layout, level, texels);
-            glTextureSubImage2D(name, i, 0, 0, level.width, level.height, GL_BGRA, GL_UNSIGNED_BYTE,
-                                texels.data());
-        }
-    }
-    if (glGetError() != GL_NO_ERROR) {
+    GLuint name = 0;
+    auto refuse = [&]() -> RenderTexture* {
+        const GLWork work(*this);
         glDeleteTextures(1, &name);
+        m_glLock.EndUploads();
         SetTextureRetryable(true);
         DeviceLogPrintf(1, "OpenGL device: CreateTextureFromFile: the driver refused a %d x %d texture",
                         top.width, top.height);
         return nullptr;
+    };
+    {
+        const GLWork work(*this);
+        ClearErrors();
+        glCreateTextures(GL_TEXTURE_2D, 1, &name);
+        glTextureStorage2D(name, levels, internal, top.width, top.height);
+        glTextureParameteri(name, GL_TEXTURE_MAX_LEVEL, levels - 1);
+        if (glGetError() != GL_NO_ERROR)
+            return refuse();
+    }
+    std::vector<uint32_t> texels;
+    for (int i = 0; i < levels; ++i) {
+        const DeviceCommon::DdsLevel& level = layout.levels[size_t(i)];
+        if (compressed) {
+            UploadBlocks(name, i, level.width, level.height, internal, level.data, level.bytes);
+        } else {
+            // Uncompressed channel layouts, and blocks on a driver without S3TC, decode here,
+            // outside the lock.
+            DeviceCommon::DecodeDdsLevel(layout, level, texels);
+            UploadTexels(name, i, level.width, level.height, texels.data());
+        }
+    }
+    {
+        const GLWork work(*this);
+        if (glGetError() != GL_NO_ERROR)
+            return refuse();
     }
     auto* texture =
         new OpenGLTexture(*this, name, GetEpoch(), compressed ? TextureKind::Compressed : TextureKind::Color,
                           layout.hasAlpha ? RENDER_FORMAT_RGBA : RENDER_FORMAT_RGB, top.width, top.height,
                           levels, bytes, false);
+    FenceWorkerWrites(texture->GetFence());
     Register(static_cast<const RenderTexture*>(texture), ResourceKind::Texture, bytes);
     return texture;
 }

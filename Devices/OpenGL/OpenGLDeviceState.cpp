@@ -60,12 +60,24 @@ template <class T> void Store(T& field, T value, uint32_t& dirty, uint32_t flag)
     }
 }
 
+// What a worker may have filled: static buffers; streaming buffers are the main thread's.
+WorkerFence* FenceOf(const StaticBufferStore& store)
+{
+    return &store.GetFence();
+}
+
+WorkerFence* FenceOf(const StreamStore&)
+{
+    return nullptr;
+}
+
 // Points a vertex stream at a static or streaming buffer's store.
 template <class Stream, class BufferStore>
 void PointStream(Stream& stream, const void* owner, const BufferStore& store, uint64_t offset,
                  uint32_t stride)
 {
     stream.owner = owner;
+    stream.fence = FenceOf(store);
     stream.buffer = store.GetName();
     stream.epoch = store.GetEpoch();
     stream.offset = offset;
@@ -79,6 +91,7 @@ void PointIndices(Indices& indices, const void* owner, bool isStatic, const Buff
                   uint32_t bytesPerIndex, uint64_t capacity)
 {
     indices.owner = owner;
+    indices.fence = FenceOf(store);
     indices.isStatic = isStatic;
     indices.buffer = store.GetName();
     indices.epoch = store.GetEpoch();
@@ -402,6 +415,15 @@ uint32_t OpenGLDevice::GetFramebuffer(const FramebufferKey& key)
     return framebuffer;
 }
 
+void OpenGLDevice::AwaitSurface(const OpenGLSurface* surface)
+{
+    if (!surface)
+        return;
+    AwaitWorkerWrites(surface->GetFence());
+    if (const OpenGLTexture* color = surface->GetColor(); color && color->GetEpoch() == GetEpoch())
+        AwaitWorkerWrites(color->GetFence());
+}
+
 void OpenGLDevice::ApplyTargets()
 {
     if (!(m_dirty & DIRTY_TARGETS))
@@ -412,6 +434,9 @@ void OpenGLDevice::ApplyTargets()
     // Attachments of one framebuffer share their sample count: the first target's decides, and a
     // target or depth buffer of another count is left out.
     int samples = -1;
+    for (int i = 0; i < maxRenderTargets; ++i)
+        AwaitSurface(m_state.targets[i]);
+    AwaitSurface(m_state.depthTarget);
     for (int i = 0; i < maxRenderTargets; ++i) {
         const OpenGLSurface* target = m_state.targets[i];
         const uint32_t name = target ? target->GetDrawColorName() : 0;
@@ -547,8 +572,10 @@ void OpenGLDevice::ApplyTextures(bool text)
                 LogOncePerFrame(LOG_DEAD_OBJECT,
                                 "OpenGL device: a texture made before the context was lost is "
                                 "bound; it is not drawn with");
-            else
+            else {
+                AwaitWorkerWrites(texture->GetFence());
                 name = m_debugSwitch2 ? m_whiteTexture : texture->GetName();
+            }
         }
         if (m_applied.textures[stage] != name) {
             glBindTextureUnit(stage, name);
@@ -603,6 +630,10 @@ bool OpenGLDevice::ApplyPrograms(bool screen, bool textured)
                         "are refused");
         return false;
     }
+    if (!screen && m_state.vertexProgram)
+        AwaitWorkerWrites(m_state.vertexProgram->fence);
+    if (!screen && m_state.pixelProgram)
+        AwaitWorkerWrites(m_state.pixelProgram->fence);
     if (m_applied.vertexProgram != vertex->name) {
         glUseProgramStages(m_pipeline, GL_VERTEX_SHADER_BIT, vertex->name);
         m_applied.vertexProgram = vertex->name;
@@ -698,6 +729,8 @@ bool OpenGLDevice::ApplyVertexInput()
                             "bound; draws are refused");
             return false;
         }
+        if (stream.fence)
+            AwaitWorkerWrites(*stream.fence);
         const uint32_t stride = stream.stride ? stream.stride : declaration->GetStreamStride(index);
         OpenGLVertexDeclaration::Binding& bound = declaration->bindings[index];
         if (bound.buffer != stream.buffer || bound.offset != stream.offset || bound.stride != stride) {
@@ -861,6 +894,8 @@ void OpenGLDevice::DrawIndexedPrimitive(RenderPrimitiveType type, const RenderDr
         CountDraw(0);
         return;
     }
+    if (indices.fence)
+        AwaitWorkerWrites(*indices.fence);
     OpenGLVertexDeclaration* declaration = m_state.declaration;
     if (declaration->elementBuffer != indices.buffer) {
         glVertexArrayElementBuffer(declaration->vertexArray, indices.buffer);
@@ -985,6 +1020,8 @@ bool OpenGLDevice::CopySurfaceToTexture(OpenGLSurface& source, RenderTexture* de
     if (!IsMainThread() || !m_contexts.MakeMainCurrent() || m_lost || !source.GetColorName() ||
         !target->IsRenderable() || target->GetEpoch() != GetEpoch())
         return false;
+    AwaitSurface(&source);
+    AwaitWorkerWrites(target->GetFence());
     Resolve(source);
     // The rectangle is cut to the surface; nothing left means nothing to copy.
     const float x0 = std::clamp(sourceRect.x, 0.0f, float(source.GetWidth()));

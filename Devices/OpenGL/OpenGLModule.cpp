@@ -1,7 +1,10 @@
-// Exports of OpenGL.so: the device module entry points the engine looks up by name, and one test
-// hook.
+// Exports of OpenGL.so: the device module entry points the engine looks up by name, and the test
+// hooks (a simulated context loss, the GL lock's figures).
 #include "DeviceModule.h"
 #include "OpenGLDevice.h"
+
+#include <cstring>
+#include <utility>
 
 namespace GAME::OpenGL {
 namespace {
@@ -34,5 +37,41 @@ DEVICE_MODULE_EXPORT bool OpenGLSimulateContextLoss(GAME::RenderDevice* device)
     GAME::OpenGL::OpenGLDevice* found = GAME::OpenGL::Devices().Find(device);
     if (found)
         found->SimulateContextLoss();
+    return found != nullptr;
+}
+
+// Tests and benchmarks: a figure of the device's GL lock by name (OpenGLLock::Figures: "mainHolds",
+// "mainHoldsBesideUploads", "workerHolds", "uploadCalls", "mostUploadsInOneHold",
+// "longestWorkerHoldNs", "longestWorkerHoldWallNs", "longestMainWaitNs"); -1 for another name or
+// a pointer this module did not make.
+DEVICE_MODULE_EXPORT long long OpenGLLockFigure(GAME::RenderDevice* device, const char* name)
+{
+    GAME::OpenGL::OpenGLDevice* found = GAME::OpenGL::Devices().Find(device);
+    if (!found || !name)
+        return -1;
+    const GAME::OpenGL::OpenGLLock::Figures figures = found->GetLockFigures();
+    const std::pair<const char*, uint64_t> all[] = {
+        {"mainHolds", figures.mainHolds},
+        {"mainHoldsBesideUploads", figures.mainHoldsBesideUploads},
+        {"workerHolds", figures.workerHolds},
+        {"uploadCalls", figures.uploadCalls},
+        {"mostUploadsInOneHold", figures.mostUploadsInOneHold},
+        {"longestWorkerHoldNs", figures.longestWorkerHoldNs},
+        {"longestWorkerHoldWallNs", figures.longestWorkerHoldWallNs},
+        {"longestMainWaitNs", figures.longestMainWaitNs},
+    };
+    for (const auto& [figure, value] : all)
+        if (std::strcmp(figure, name) == 0)
+            return static_cast<long long>(value);
+    return -1;
+}
+
+// Tests and benchmarks: the figures start again from nothing. False for a pointer this module did
+// not make.
+DEVICE_MODULE_EXPORT bool OpenGLResetLockFigures(GAME::RenderDevice* device)
+{
+    GAME::OpenGL::OpenGLDevice* found = GAME::OpenGL::Devices().Find(device);
+    if (found)
+        found->ResetLockFigures();
     return found != nullptr;
 }

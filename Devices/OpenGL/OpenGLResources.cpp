@@ -51,8 +51,8 @@ void* OpenGLTexture::Lock(int& pitch)
         if (!scope.IsReady())
             return nullptr;
         m_staging.resize(texels);
-        glGetTextureImage(m_name, 0, GL_BGRA, GL_UNSIGNED_BYTE, GLsizei(texels * sizeof(uint32_t)),
-                          m_staging.data());
+        m_device.AwaitWorkerWrites(m_fence);
+        m_device.ReadTexels(m_name, m_width, m_height, m_staging.data());
     }
     m_locked = true;
     pitch = m_width * int(sizeof(uint32_t));
@@ -67,9 +67,9 @@ void OpenGLTexture::Unlock()
     m_locked = false;
     OpenGLDevice::ContextScope scope(m_device);
     if (scope.IsReady() && m_epoch == m_device.GetEpoch()) {
-        glTextureSubImage2D(m_name, 0, 0, 0, m_width, m_height, GL_BGRA, GL_UNSIGNED_BYTE, m_staging.data());
-        if (m_levels > 1)
-            glGenerateTextureMipmap(m_name);
+        m_device.AwaitWorkerWrites(m_fence);
+        m_device.UploadColorChain(m_name, m_width, m_height, m_levels, m_staging.data());
+        m_device.FenceWorkerWrites(m_fence);
     } else {
         DeviceLogPrintf(1, "OpenGL device: texture Unlock could not upload the texels");
     }
@@ -170,7 +170,8 @@ void* StaticBufferStore::Lock()
             m_staging.reset();
             return nullptr;
         }
-        glGetNamedBufferSubData(m_name, 0, m_bytes, m_staging.get());
+        m_device.AwaitWorkerWrites(m_fence);
+        m_device.ReadBytes(m_name, m_bytes, m_staging.get());
     }
     m_locked = true;
     return m_staging.get();
@@ -184,7 +185,9 @@ void StaticBufferStore::Unlock()
     m_locked = false;
     OpenGLDevice::ContextScope scope(m_device);
     if (scope.IsReady() && m_epoch == m_device.GetEpoch()) {
-        glNamedBufferSubData(m_name, 0, m_bytes, m_staging.get());
+        m_device.AwaitWorkerWrites(m_fence);
+        m_device.UploadBytes(m_name, m_bytes, m_staging.get());
+        m_device.FenceWorkerWrites(m_fence);
         m_filled = true;
     } else {
         DeviceLogPrintf(1, "OpenGL device: buffer Unlock could not upload the data");
@@ -218,6 +221,7 @@ void* StreamStore::Lock(unsigned int bytes, const char* operation)
     OpenGLDevice::ContextScope scope(m_device);
     if (!scope.IsReady())
         return nullptr;
+    const OpenGLDevice::GLWork work(m_device);
     if (m_discard || bytes > m_bytes - m_cursor) {
         // A fresh store: the draws still reading the old one keep it.
         glNamedBufferData(m_name, m_bytes, nullptr, GL_STREAM_DRAW);
@@ -244,6 +248,7 @@ void StreamStore::Unlock(const char* operation)
         return;
     m_locked = false;
     OpenGLDevice::ContextScope scope(m_device);
+    const OpenGLDevice::GLWork work(m_device);
     if (scope.IsReady() && !glUnmapNamedBuffer(m_name))
         DeviceLogPrintf(1, "OpenGL device: %s: the driver lost the buffer's data", operation);
 }

@@ -6,9 +6,10 @@
 //
 // Only OpenGLDevice creates and destroys them. Textures and static buffers may be created, filled
 // (Lock/Unlock) and destroyed on any thread; each guards its lock state with a mutex of its own,
-// and the GL work of another thread runs on a worker context (see OpenGLContext.h). Streaming
-// buffers, surfaces and fonts are used on the main thread. The fields marked "main thread" are
-// the device's bookkeeping of what the main context has bound.
+// and the GL work of another thread runs on a worker context (see OpenGLContext.h), which leaves a
+// fence (WorkerFence) on what it made or filled for the next context that uses it to wait for.
+// Streaming buffers, surfaces and fonts are used on the main thread. The fields marked "main
+// thread" are the device's bookkeeping of what the main context has bound.
 #pragma once
 
 #include "graphics/RenderDynamicIndexBuffer.h"
@@ -40,6 +41,15 @@ struct ScreenVertex
     float x, y, z;  // screen pixels and depth
     uint32_t color; // 0xAARRGGBB
     float u, v;
+};
+
+// The fence after the GL commands a worker context issued on an object (its creation, an upload):
+// whichever context uses the object next waits for it first (OpenGLDevice::AwaitWorkerWrites).
+// Null when no such commands can be outstanding. Read and written under the device's GL lock only.
+struct WorkerFence
+{
+    void* sync = nullptr;
+    uint32_t epoch = 0; // of the contexts it was made in
 };
 
 enum class TextureKind : uint8_t
@@ -75,9 +85,12 @@ public:
     bool IsRenderable() const { return m_kind == TextureKind::Color || m_kind == TextureKind::Target; }
     uint64_t GetBytes() const { return m_bytes; }
     bool IsLocked() const;
+    // Under the GL lock.
+    WorkerFence& GetFence() const { return m_fence; }
 
 private:
     OpenGLDevice& m_device;
+    mutable WorkerFence m_fence;
     const uint32_t m_name;
     const uint32_t m_epoch;
     const TextureKind m_kind;
@@ -133,9 +146,12 @@ public:
     // Drawn into since the last resolve.
     bool NeedsResolve() const { return m_samples && m_drawnSinceResolve; }
     void SetDrawnSinceResolve(bool drawn) { m_drawnSinceResolve = drawn; }
+    // The attachments the surface made itself (under the GL lock).
+    WorkerFence& GetFence() const { return m_fence; }
 
 private:
     OpenGLDevice& m_device;
+    mutable WorkerFence m_fence;
     int m_width;
     int m_height;
     OpenGLTexture* m_color;
@@ -162,9 +178,12 @@ public:
     uint32_t GetEpoch() const { return m_epoch; }
     unsigned int GetBytes() const { return m_bytes; }
     bool IsLocked() const;
+    // Under the GL lock.
+    WorkerFence& GetFence() const { return m_fence; }
 
 private:
     OpenGLDevice& m_device;
+    mutable WorkerFence m_fence;
     const uint32_t m_name;
     const uint32_t m_epoch;
     const unsigned int m_bytes;
@@ -334,6 +353,7 @@ public:
     using Interface = RenderVertexShader;
     explicit OpenGLVertexProgram(const ProgramObject& program) : object(program) {}
     ProgramObject object;
+    WorkerFence fence;
 };
 
 // Two GL programs of one pixel program: with the device's alpha test and without it (name 0 when
@@ -348,6 +368,7 @@ public:
     }
     ProgramObject object;
     ProgramObject untested;
+    WorkerFence fence; // of both
 };
 
 } // namespace GAME::OpenGL

@@ -1,6 +1,7 @@
 #include "SoftwareTexture.h"
 
 #include "SoftwareDevice.h"
+#include "TextureChain.h"
 
 #include <algorithm>
 
@@ -52,25 +53,8 @@ void SoftwareTexture::BuildMipChain(std::vector<std::vector<uint32_t>>& levels, 
 {
     for (int level = 1; level < levelCount; ++level) {
         const int srcW = std::max(1, width >> (level - 1)), srcH = std::max(1, height >> (level - 1));
-        const int dstW = std::max(1, width >> level), dstH = std::max(1, height >> level);
-        const std::vector<uint32_t>& src = levels[size_t(level - 1)];
-        std::vector<uint32_t> dst(size_t(dstW) * size_t(dstH));
-        for (int y = 0; y < dstH; ++y)
-            for (int x = 0; x < dstW; ++x) {
-                // A side that is already 1 texel wide averages the same texel twice.
-                const int x0 = std::min(2 * x, srcW - 1), x1 = std::min(2 * x + 1, srcW - 1);
-                const int y0 = std::min(2 * y, srcH - 1), y1 = std::min(2 * y + 1, srcH - 1);
-                const uint32_t samples[4] = {src[size_t(y0) * srcW + x0], src[size_t(y0) * srcW + x1],
-                                             src[size_t(y1) * srcW + x0], src[size_t(y1) * srcW + x1]};
-                uint32_t texel = 0;
-                for (int shift = 0; shift < 32; shift += 8) {
-                    uint32_t sum = 2;
-                    for (uint32_t s : samples)
-                        sum += (s >> shift) & 255;
-                    texel |= (sum / 4) << shift;
-                }
-                dst[size_t(y) * dstW + x] = texel;
-            }
+        std::vector<uint32_t> dst;
+        DeviceCommon::HalveTexels(levels[size_t(level - 1)].data(), srcW, srcH, dst);
         levels.push_back(std::move(dst));
     }
 }

@@ -738,6 +738,14 @@ TEST_F(OpenGLPixelTest, ReadsBlockCompressedTexturesOfEachKind)
     DdsBuilder dxt5(DdsBuilder::DXT5, 4, 4, 1);
     dxt5.BlockLevel(4, 4, block5);
 
+    // 1024 x 1024 blocks of red over blocks of green: uploaded in two bands of 512 rows, which meet
+    // where the colours do.
+    DdsBuilder large(DdsBuilder::DXT1, 1024, 1024, 1);
+    large.BlockLevel(1024, 512, GAME::Test::ColorBlock(0xF800, 0xF800, 0))
+        .BlockLevel(1024, 512, GAME::Test::ColorBlock(0x07E0, 0x07E0, 0));
+    RenderTexture* banded = device->CreateTextureFromFile(large.Bytes().data(), unsigned(large.Bytes().size()), 0);
+    ASSERT_NE(banded, nullptr);
+
     RenderTexture* textures[4] = {};
     const DdsBuilder* files[4] = {&dxt1, &punch, &dxt3, &dxt5};
     for (int i = 0; i < 4; ++i) {
@@ -758,6 +766,10 @@ TEST_F(OpenGLPixelTest, ReadsBlockCompressedTexturesOfEachKind)
         device->DrawTexturedQuad(Rect(float(i * 8), 0, 4, 4), Rect(0, 0, 1, 1), Argb(255, 255, 255, 255),
                                  0.0f);
     }
+    // Texel for texel, rows 510 to 513 of the large one.
+    device->SetTexture(0, banded);
+    device->DrawTexturedQuad(Rect(32, 0, 4, 4), Rect(0, 510.0f / 1024, 4.0f / 1024, 4.0f / 1024),
+                             Argb(255, 255, 255, 255), 0.0f);
     const Image image = Read();
     ASSERT_FALSE(image.pixels.empty());
     auto expect = [&](int x, int y, int r, int g, int b, int a) {
@@ -777,8 +789,11 @@ TEST_F(OpenGLPixelTest, ReadsBlockCompressedTexturesOfEachKind)
     expect(24, 1, 255, 0, 0, 0);
     expect(24, 2, 255, 0, 0, 219);
     expect(24, 3, 255, 0, 0, 36);
+    expect(33, 1, 255, 0, 0, 255);
+    expect(33, 2, 0, 255, 0, 255);
     for (RenderTexture*& texture : textures)
         device->DestroyTexture(&texture);
+    device->DestroyTexture(&banded);
 }
 
 TEST_F(OpenGLPixelTest, ReducedTexturesDropTheirLargestLevelsAndBadFilesAreRefused)

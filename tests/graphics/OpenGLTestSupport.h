@@ -19,9 +19,24 @@
 
 namespace GAME::Test {
 
-// The test hook of OpenGL.so (see Devices/OpenGL/OpenGLModule.cpp).
+// The test hooks of OpenGL.so (see Devices/OpenGL/OpenGLModule.cpp).
 using SimulateContextLossFunction = bool (*)(RenderDevice*);
 inline constexpr const char* simulateContextLossSymbol = "OpenGLSimulateContextLoss";
+using LockFigureFunction = long long (*)(RenderDevice*, const char*);
+inline constexpr const char* lockFigureSymbol = "OpenGLLockFigure";
+
+// A figure of an OpenGL device's GL lock ("mostUploadsInOneHold", ...); -1 when the module or the
+// figure is not there.
+inline long long LockFigure(RenderDevice* device, const char* name)
+{
+    Platform::ModuleHandle module = Platform::LoadModule("OpenGL");
+    auto figure = module ? reinterpret_cast<LockFigureFunction>(Platform::FindModuleSymbol(module, lockFigureSymbol))
+                         : nullptr;
+    const long long value = figure ? figure(device, name) : -1;
+    if (module)
+        Platform::UnloadModule(module);
+    return value;
+}
 
 // Whether OpenGL.so loads; the failure says why, and where the module comes from.
 inline ::testing::AssertionResult OpenGLModuleLoads()

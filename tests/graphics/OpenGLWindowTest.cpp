@@ -187,9 +187,10 @@ std::string Size(int w, int h)
 }
 
 // What the window shows once it shows the colour at its centre. Frames are drawn (cleared to the
-// colour) and presented until the X server has the window at the size and the picture in it (10 s
-// at most: under load the server takes a new window size some time later); empty when it never
-// does.
+// colour) and presented until the X server has the window at the size and the picture in it
+// (under load the server takes a new window size some time later); empty when it never does, for
+// as long as only a window that never shows it would take (a picture not presented, at the wrong
+// size or place).
 struct Shown
 {
     int width = 0;
@@ -202,7 +203,7 @@ Shown PresentUntilShown(RenderDevice& device, RenderSurface* primary, SDL_Window
                         int wantedHeight, uint32_t rgb)
 {
     Shown shown;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     do {
         if (!device.BeginFrame())
             break;

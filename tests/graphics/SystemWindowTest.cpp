@@ -3,6 +3,7 @@
 // need the OpenGL device module, which draws into the window.
 
 #include "VideoClip.h"
+#include "XDisplay.h"
 #include "common/LogCapture.h"
 #include "common/TempDir.h"
 
@@ -87,21 +88,14 @@ protected:
     }
 
     // The X server answers a move or resize of a real window some time later, and under load that
-    // answer can come after events a test pushes itself. Waits until the system has been quiet
-    // for a while (2 s at most) and drops what it said, so that only the pushed events count.
-    static void Settle()
+    // answer came after events a test pushed itself (a stray size change counted as the pushed
+    // one's, or one too many). A round trip on SDL's own connection brings every answer to what
+    // was asked so far; SDL reads them and they are dropped, so that only the pushed events count.
+    void Settle()
     {
-        using Clock = std::chrono::steady_clock;
-        const Clock::time_point end = Clock::now() + std::chrono::seconds(2);
-        Clock::time_point quietSince = Clock::now();
-        while (Clock::now() < end && Clock::now() - quietSince < std::chrono::milliseconds(250)) {
-            SDL_PumpEvents();
-            if (SDL_HasEvent(SDL_WINDOWEVENT)) {
-                SDL_FlushEvent(SDL_WINDOWEVENT);
-                quietSince = Clock::now();
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+        GAME::Test::SyncWithServer(sdlWindow);
+        SDL_PumpEvents();
+        SDL_FlushEvent(SDL_WINDOWEVENT);
     }
 
     void PushWindowEvent(uint8_t type, int data1 = 0, int data2 = 0)
@@ -288,13 +282,23 @@ TEST_F(SystemWindowTest, PlayVideoPlaysInTheWindowUntilTheVideoEndsOrAKeyGoesDow
     const std::string shortClip = dir.File("short.avi");
     const std::string longClip = dir.File("long.avi");
     ASSERT_TRUE(GAME::Test::WriteClip(shortClip, 64, 48, 5, 25));
-    ASSERT_TRUE(GAME::Test::WriteClip(longClip, 64, 48, 250, 25)); // ten seconds
+    ASSERT_TRUE(GAME::Test::WriteClip(longClip, 64, 16, 60, 1)); // a minute
 
     EXPECT_TRUE(PlayVideo(shortClip.c_str(), window.GetSystemWindow(), 320, 240, false, false));
 
-    // A key pressed while it plays ends it long before its end.
-    std::thread presser([id = windowId] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // A key pressed while it plays ends it long before its end. The key goes down once the window
+    // shows the long video (a key before playback is not heard, and a press after a fixed delay
+    // may come before it on a loaded machine): four times as wide as high, it shows between black
+    // bars, where the short one filled the window. A minute's video ended by the key is over within
+    // half of it: only a key not heard (or a hang) takes that long.
+    const unsigned long xWindow = GAME::Test::GetXWindow(window.GetSystemWindow());
+    ASSERT_NE(xWindow, 0u);
+    bool playing = false;
+    std::thread presser([&playing, xWindow, id = windowId] {
+        const GAME::Test::Rgb blue = GAME::Test::ClipColor(0, 63, 64);
+        const uint32_t right = uint32_t(blue.r << 16 | blue.g << 8 | blue.b);
+        playing = GAME::Test::WaitForWindowColors(xWindow, {{240, 120, right}, {240, 20, 0u}, {240, 220, 0u}}, 16,
+                                                  120);
         SDL_Event event = {};
         event.type = SDL_KEYDOWN;
         event.key.windowID = id;
@@ -305,7 +309,8 @@ TEST_F(SystemWindowTest, PlayVideoPlaysInTheWindowUntilTheVideoEndsOrAKeyGoesDow
     const auto start = std::chrono::steady_clock::now();
     EXPECT_TRUE(PlayVideo(longClip.c_str(), window.GetSystemWindow(), 320, 240, false, false));
     presser.join();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+    EXPECT_TRUE(playing) << "the window never showed the video";
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
     EXPECT_TRUE(window.ProcessMessages()); // the window lives on
 
     EXPECT_FALSE(
@@ -457,17 +462,23 @@ TEST_F(OpenGLWindowTest, TheDevicesOwnSwitchToFullScreenIsNoWindowChangeForTheHo
     Settle();
     AltEnterCounter handler;
     window.SetEventHandler(&handler);
-    auto pump = [&] {
-        for (int i = 0; i < 25; ++i) {
+    // The window has its new size once the X server has answered and the window has heard of it:
+    // messages are taken until it has it (a fixed number of them raced a loaded server).
+    auto pumpUntil = [&](int width, int height) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60); // only a hang
+        do {
+            GAME::Test::SyncWithServer(sdlWindow);
             EXPECT_TRUE(window.ProcessMessages());
+            if (window.GetClientWidth() == width && window.GetClientHeight() == height)
+                return;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+        } while (std::chrono::steady_clock::now() < end);
     };
     device->SetFullScreen(true);
-    pump();
     ASSERT_NE(SDL_GetWindowFlags(sdlWindow) & SDL_WINDOW_FULLSCREEN, 0u);
     SDL_DisplayMode mode = {};
     ASSERT_EQ(SDL_GetWindowDisplayMode(sdlWindow, &mode), 0) << SDL_GetError();
+    pumpUntil(mode.w, mode.h);
     EXPECT_EQ(window.GetClientWidth(), mode.w);
     EXPECT_EQ(window.GetClientHeight(), mode.h);
     EXPECT_EQ(handler.changes, 0);
@@ -477,7 +488,7 @@ TEST_F(OpenGLWindowTest, TheDevicesOwnSwitchToFullScreenIsNoWindowChangeForTheHo
     EXPECT_EQ(handler.changes, 1);
 
     device->SetFullScreen(false);
-    pump();
+    pumpUntil(320, 240);
     EXPECT_EQ(SDL_GetWindowFlags(sdlWindow) & SDL_WINDOW_FULLSCREEN, 0u);
     EXPECT_EQ(window.GetClientWidth(), 320);
     EXPECT_EQ(window.GetClientHeight(), 240);

@@ -50,16 +50,18 @@ private:
 };
 
 // A loaded X server turns connections away now and then (its queue of new clients is full while
-// the other tests of the run connect): a few tries before giving up.
+// the other tests of the run connect): it is asked again until it takes the connection, for as
+// long as only a server that never will would take.
 Display* OpenDisplay()
 {
-    for (int attempt = 0; attempt < 20; ++attempt) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    do {
         if (Display* display = XOpenDisplay(nullptr))
             return display;
         if (!std::getenv("DISPLAY"))
             break;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
+    } while (std::chrono::steady_clock::now() < end);
     return nullptr;
 }
 
@@ -305,6 +307,66 @@ bool ReadWindowPixels(void* sdlWindow, int& width, int& height, std::vector<uint
     if (image)
         XDestroyImage(image);
     return read;
+}
+
+bool SyncWithServer(void* sdlWindow)
+{
+    Display* display = nullptr;
+    ::Window window = 0;
+    if (!GetX11Window(sdlWindow, display, window))
+        return false;
+    XSync(display, False);
+    return true;
+}
+
+unsigned long GetXWindow(void* sdlWindow)
+{
+    Display* display = nullptr;
+    ::Window window = 0;
+    return GetX11Window(sdlWindow, display, window) ? window : 0;
+}
+
+bool WaitForWindowColors(unsigned long xWindow, const std::vector<WindowPixel>& pixels, int tolerance,
+                         int seconds)
+{
+    Display* display = OpenDisplay();
+    if (!display || !xWindow) {
+        if (display)
+            XCloseDisplay(display);
+        return false;
+    }
+    // Whether the window shows the colour at the pixel now.
+    auto shows = [&](const WindowPixel& pixel) {
+        XWindowAttributes attributes;
+        // Asked only of a window on the screen (an image of anything else is a protocol error).
+        if (!XGetWindowAttributes(display, xWindow, &attributes) || attributes.map_state != IsViewable ||
+            pixel.x >= attributes.width || pixel.y >= attributes.height)
+            return false;
+        XImage* image = XGetImage(display, xWindow, pixel.x, pixel.y, 1, 1, AllPlanes, ZPixmap);
+        if (!image)
+            return false;
+        const unsigned long value = XGetPixel(image, 0, 0);
+        const unsigned long masks[3] = {image->red_mask, image->green_mask, image->blue_mask};
+        bool near = true;
+        for (int channel = 0; channel < 3; ++channel) {
+            const unsigned long mask = masks[channel];
+            const unsigned long bits = mask >> Shift(mask);
+            const int got = bits ? int(((value & mask) >> Shift(mask)) * 255u / bits) : 0;
+            const int wanted = int(pixel.rgb >> (16 - 8 * channel) & 255u);
+            near = near && std::abs(got - wanted) <= tolerance;
+        }
+        XDestroyImage(image);
+        return near;
+    };
+    bool shown = false;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!shown && std::chrono::steady_clock::now() < end) {
+        shown = std::all_of(pixels.begin(), pixels.end(), shows);
+        if (!shown)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    XCloseDisplay(display);
+    return shown;
 }
 
 } // namespace GAME::Test

@@ -1,7 +1,8 @@
 // The X display of the window tests, seen from outside SDL: display modes added through RandR for
 // the length of a test (Xvfb starts with one mode, its screen's size) and the pixels a window shows
 // as the X server holds them. X11's own headers stay inside XDisplay.cpp (their macros would clash
-// with the engine's names). Main thread only.
+// with the engine's names). Main thread only, but for WaitForWindowColors, which has a connection
+// of its own.
 #pragma once
 
 #include <cstdint>
@@ -46,5 +47,25 @@ bool PlaceWindow(void* sdlWindow, int x, int y, int width, int height);
 // What an SDL window shows, read back from the X server: width x height pixels 0xRRGGBB, rows from
 // the top. False when the window cannot be read (no X11 window, not on the screen).
 bool ReadWindowPixels(void* sdlWindow, int& width, int& height, std::vector<uint32_t>& pixels);
+
+// A round trip to the X server on SDL's own connection: every answer to what SDL asked so far
+// (a move, a size, a mode) is then in SDL's queue, for SDL_PumpEvents to read. False without an X
+// window.
+bool SyncWithServer(void* sdlWindow);
+
+// The X window of an SDL window (0 without one), for WaitForWindowColors on another thread.
+unsigned long GetXWindow(void* sdlWindow);
+
+// Any thread, on a connection of its own: waits until the X server shows each colour (0xRRGGBB,
+// each channel within the tolerance) at its pixel of the window, or the seconds have passed;
+// whether it did.
+struct WindowPixel
+{
+    int x = 0;
+    int y = 0;
+    uint32_t rgb = 0;
+};
+bool WaitForWindowColors(unsigned long xWindow, const std::vector<WindowPixel>& pixels, int tolerance,
+                         int seconds);
 
 } // namespace GAME::Test

@@ -4,6 +4,7 @@
 #include "datakit/TextureWriter.h"
 #include "platform/Threading.h"
 
+#include <chrono>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -42,7 +43,12 @@ TEST_F(GraphicsLoaderThreads, ShadersAndTexturesLoadOnTheLoaderThreadWhileFrames
     const Name color = Name::Create("color");
     std::vector<bool> drawn(count, false);
     int remaining = count;
-    for (int frame = 0; frame < 20000 && (remaining > 0 || !loader->GetHasMarkerPast(marker)); ++frame) {
+    // Frames until every shader has drawn and the loader is past the marker: a shader or texture
+    // the loader never finishes (a lost request, a stalled thread) keeps the frames going to the
+    // deadline, which only that reaches (a count of frames stood for a time a loaded machine may
+    // outlast).
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(3);
+    while ((remaining > 0 || !loader->GetHasMarkerPast(marker)) && std::chrono::steady_clock::now() < deadline) {
         ++services.frame;
         graphics.Update(true);
         for (int i = 0; i < count; ++i) {
