@@ -90,9 +90,12 @@ OpenGLDevice::~OpenGLDevice()
 {
     const GLWork work(*this);
     const bool current = m_contexts.IsOpen() && m_contexts.MakeMainCurrent();
-    if (current)
+    if (current) {
         ProcessRetired();
-    else
+        if (m_presentFence.sync && m_presentFence.epoch == GetEpoch())
+            glDeleteSync(static_cast<GLsync>(m_presentFence.sync));
+        m_presentFence.sync = nullptr;
+    } else
         m_epoch.fetch_add(1); // no context to delete GL objects in: only the objects go
     {
         std::lock_guard<std::mutex> lock(m_retireLock);
@@ -1018,7 +1021,17 @@ void OpenGLDevice::PresentSurface(RenderSurface* surface)
         return;
     auto* source = surface ? static_cast<OpenGLSurface*>(surface) : m_primary;
     if (!m_contexts.IsWindowed()) {
-        glFlush(); // headless: nothing to show
+        // Headless: nothing to show, but frames are held to one in flight, as a swap chain holds
+        // them. Without it the driver queues several frames' drawing, and the first frame that
+        // reads a picture back (a doorway's composite, a screenshot) waits for all of them.
+        if (m_presentFence.sync && m_presentFence.epoch == GetEpoch()) {
+            const auto sync = static_cast<GLsync>(m_presentFence.sync);
+            glClientWaitSync(sync, GL_SYNC_FLUSH_COMMANDS_BIT, presentWaitLimitNs);
+            glDeleteSync(sync);
+        }
+        m_presentFence.sync = glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
+        m_presentFence.epoch = GetEpoch();
+        glFlush();
         return;
     }
     int width = 0, height = 0;

@@ -52,6 +52,9 @@
 //   to the settings' size and SDL's full-screen state; clearing the bit leaves full screen and
 //   gives the window back the size it had before. Headless, the bit is kept and means nothing.
 // - Sync to refresh (bit 1) is the swap interval of the window; headless it means nothing.
+// - Headless, PresentSurface holds frames to one in flight (it waits for the frame before), as a
+//   window's swap does; the driver would otherwise queue several frames' drawing for the first read
+//   of a picture (a composite, a screenshot) to wait for at once.
 // - Triple buffering (bit 2) is the driver's choice: EGL offers no say in the number of buffers
 //   behind a window, so the bit is kept and reported only.
 // - antiAliasing 1 gives the primary surface multisampled colour and depth (4 samples, or what the
@@ -657,6 +660,9 @@ private:
 
     // Frames and counters.
     bool m_inFrame = false;
+    // The last headless frame's fence: the next present waits for it (one frame in flight).
+    WorkerFence m_presentFence;
+    static constexpr uint64_t presentWaitLimitNs = 10'000'000'000ull;
     uint64_t m_frameIndex = 1;
     int m_drawCallsThisFrame = 0;
     int m_facesThisFrame = 0;
