@@ -2,6 +2,7 @@
 // from its record, at its place, with its replicated state; what a client asks the server to make
 // is made only when the server and the game allow it, and what clients' spawns and views cost the
 // server (its log, its frames, its memory) stays bounded however long they go on.
+#include "../HandPeer.h"
 #include "../NetworkTestKit.h"
 
 #include "../../world/StreamingWorld.h"
@@ -820,7 +821,11 @@ TEST_F(SpawnThreadsTest, AClientsViewsBringLevelsInOnTheirThreadsAndTheirLinesUn
 
 // A client at its spawn rate for a long while, whose objects never go away: the server holds no
 // more of them than the game allows (50 here, each of 64 KB), one that goes frees its place, and
-// a client that leaves and joins again under the same host id finds its objects still counted.
+// a client that leaves and joins again from the same address finds its objects still counted.
+// Then a client from another address given the same host id: the objects the first left behind
+// do not count against it (they filled its place when the count went by host id, so that a
+// stranger who joined, spawned and left refused every later client its spawns), and all clients
+// together hold no more than the total, which bounds the heap.
 TEST_F(SpawnThreadsTest, TheObjectsAClientsSpawnsHoldAreBoundedAndThoseThatGoFreeTheirPlace)
 {
     GAME::Test::LogCapture log;
@@ -873,7 +878,7 @@ TEST_F(SpawnThreadsTest, TheObjectsAClientsSpawnsHoldAreBoundedAndThoseThatGoFre
     second();
     EXPECT_EQ(controller.made, limit + 10);
 
-    // Leaving and joining again under the same host id does not make room: its objects stay.
+    // Leaving and joining again from the same address does not make room: its objects stay.
     client->Shutdown();
     ASSERT_TRUE(PumpUntil(server, *client, [&] { return server.GetNumClients() == 0; }));
     client = std::make_unique<ClientConnectionManager>();
@@ -882,6 +887,37 @@ TEST_F(SpawnThreadsTest, TheObjectsAClientsSpawnsHoldAreBoundedAndThoseThatGoFre
     ASSERT_EQ(client->GetLocalHostID(), host);
     second();
     EXPECT_EQ(controller.made, limit + 10);
+    client->Shutdown();
+    ASSERT_TRUE(PumpUntil(server, *client, [&] { return server.GetNumClients() == 0; }));
+
+    // Another address, the same host id: its spawns are made, up to what the total leaves.
+    constexpr uint64_t total = limit + 20;
+    server.SetClientObjectTotal(static_cast<int>(total));
+    auto pump = [&] { server.Update(5); };
+    GAME::Test::HandPeer other(pump, "127.0.0.20", server.GetPort(), true);
+    ASSERT_TRUE(other.ready);
+    ASSERT_EQ(other.link.GetLocalHostId(), host);
+    for (int s = 0; s < 3; ++s) {
+        for (int i = 0; i < ServerConnectionManager::defaultClientSpawnsPerSecond; ++i) {
+            SpawnRequest crate(own | next++, inside, region->GetId());
+            crate.Record("records/heavy.dbr");
+            std::vector<uint8_t> body;
+            ASSERT_TRUE(ConnectionManager::WriteBody(&crate, body));
+            ASSERT_TRUE(other.SendSealed(PACKET_TYPE_SPAWN_ACTOR, body));
+            ++asked;
+        }
+        ASSERT_TRUE(GAME::Test::PumpUntil(
+            [&] {
+                pump();
+                other.Service();
+            },
+            [&] { return controller.packets == asked; }, 60000));
+        clock.Advance(1000);
+    }
+    EXPECT_EQ(controller.made, total + 10);
+    const int64_t grownInAll =
+        static_cast<int64_t>(Platform::GetProcessHeapBytes()) - static_cast<int64_t>(before);
+    EXPECT_LT(grownInAll, static_cast<int64_t>((total + 30) << 16)) << "the heap grew by " << grownInAll << " bytes";
     DestroyEntities(level);
 }
 
