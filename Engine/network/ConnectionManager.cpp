@@ -9,10 +9,18 @@
 #include "network/Socket.h"
 #include "network/SpawnActorPacket.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cinttypes>
 
 namespace GAME {
+
+namespace {
+
+// Backlog entries let go that are kept for reuse.
+constexpr size_t maxSpareBacklogs = 16;
+
+} // namespace
 
 ConnectionManager::ConnectionManager(int localHostId) : m_localHostId(localHostId) {}
 
@@ -67,7 +75,6 @@ void ConnectionManager::CloseSession(unsigned lingerMs)
     m_socket.reset();
     m_backlog.clear();
     m_backlogBytes = 0;
-    m_unhandled.clear();
     m_lastTaken = 0;
     for (auto& [id, link] : m_links)
         m_closedLinkStats.Add(link->connection.GetStats());
@@ -115,9 +122,19 @@ void ConnectionManager::PumpSocket()
             HandleSocketEvent(event);
             continue;
         }
-        m_unhandled.insert(event.record);
         m_backlogBytes += sizeof(Socket::Event) + event.data.size();
-        m_backlog[event.connection].push_back(std::move(event));
+        auto waiting = m_backlog.find(event.connection);
+        if (waiting == m_backlog.end()) {
+            if (m_spareBacklog.empty()) {
+                waiting = m_backlog.try_emplace(event.connection).first;
+            } else {
+                auto node = std::move(m_spareBacklog.back());
+                m_spareBacklog.pop_back();
+                node.key() = event.connection;
+                waiting = m_backlog.insert(std::move(node)).position;
+            }
+        }
+        waiting->second.push_back(std::move(event));
         event = Socket::Event();
     }
     // Then one of each link in turn, until the frame's share is spent.
@@ -129,16 +146,22 @@ void ConnectionManager::PumpSocket()
         Socket::Event next = std::move(it->second.front());
         it->second.pop_front();
         m_backlogBytes -= sizeof(Socket::Event) + next.data.size();
-        m_unhandled.erase(next.record);
-        if (it->second.empty())
-            m_backlog.erase(it);
+        if (it->second.empty()) {
+            auto node = m_backlog.extract(it);
+            if (m_spareBacklog.size() < maxSpareBacklogs)
+                m_spareBacklog.push_back(std::move(node));
+        }
         HandleSocketEvent(next);
         if (std::chrono::steady_clock::now() - start >= budget)
             break;
     }
     // What waits was not acted on yet: a join request among it still counts as asked in time.
-    if (m_socket)
-        m_socket->Handled(m_unhandled.empty() ? m_lastTaken : *m_unhandled.begin() - 1);
+    if (m_socket) {
+        uint64_t done = m_lastTaken;
+        for (const auto& [connection, events] : m_backlog)
+            done = std::min(done, events.front().record - 1);
+        m_socket->Handled(done);
+    }
 }
 
 void ConnectionManager::HandleSocketEvent(const Socket::Event& event)

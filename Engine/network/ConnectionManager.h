@@ -307,14 +307,15 @@ private:
     std::set<std::pair<int, std::string>> m_logged;
     std::array<uint64_t, LOG_KIND_COUNT> m_unlogged{};
     int m_linesWritten = 0;
-    // What the receive thread handed over and Update has not handed on yet, per connection, and
-    // the connection whose turn it was last.
-    std::map<uint32_t, std::deque<Socket::Event>> m_backlog;
+    // What the receive thread handed over and Update has not handed on yet, per connection (each
+    // in the order taken, so the least number waiting is one of their first), and the connection
+    // whose turn it was last; a few entries let go are kept for reuse.
+    using Backlog = std::map<uint32_t, std::deque<Socket::Event>>;
+    Backlog m_backlog;
+    std::vector<Backlog::node_type> m_spareBacklog;
     size_t m_backlogBytes = 0;
     uint32_t m_turn = 0;
-    // The numbers of the events taken and not yet handed on, and the last one taken: the socket
-    // hears which are done (Socket::Handled).
-    std::set<uint64_t> m_unhandled;
+    // The number of the last event taken: the socket hears which are done (Socket::Handled).
     uint64_t m_lastTaken = 0;
     int m_summaryAt = 0;
     bool m_summaryStarted = false;

@@ -4,6 +4,13 @@
 
 namespace GAME {
 
+namespace {
+
+// Links let go that are kept for reuse.
+constexpr size_t maxSpareLinks = 16;
+
+} // namespace
+
 NetworkQueue::NetworkQueue(size_t capacity, size_t linkShare)
     : m_capacity(std::max(capacity, Cost(0))), m_linkShare(std::clamp(linkShare, Cost(0), m_capacity))
 {
@@ -32,7 +39,18 @@ bool NetworkQueue::Put(uint8_t kind, uint32_t connection, std::vector<uint8_t>& 
     CriticalSectionLock lock(m_lock);
     if (!Fits(connection, size))
         return false;
-    Link& link = m_links[connection];
+    auto it = m_links.find(connection);
+    if (it == m_links.end()) {
+        if (m_spare.empty()) {
+            it = m_links.try_emplace(connection).first;
+        } else {
+            auto node = std::move(m_spare.back());
+            m_spare.pop_back();
+            node.key() = connection;
+            it = m_links.insert(std::move(node)).position;
+        }
+    }
+    Link& link = it->second;
     link.entries.push_back(Entry{kind, std::move(data)});
     data.clear();
     link.used += Cost(size);
@@ -61,8 +79,11 @@ bool NetworkQueue::Take(uint8_t& kind, uint32_t& connection, std::vector<uint8_t
     m_used -= cost;
     link.entries.pop_front();
     m_turn = it->first;
-    if (link.entries.empty())
-        m_links.erase(it);
+    if (link.entries.empty()) {
+        auto node = m_links.extract(it);
+        if (m_spare.size() < maxSpareLinks)
+            m_spare.push_back(std::move(node));
+    }
     m_records.fetch_sub(1, std::memory_order_relaxed);
     return true;
 }

@@ -70,8 +70,10 @@ private:
     mutable CriticalSection m_lock;
     const size_t m_capacity;
     const size_t m_linkShare;
-    // Only links with records are kept.
+    // Only links with records are kept; a few let go are kept for reuse, so that a link the taker
+    // keeps up with costs no allocation per record.
     std::map<uint32_t, Link> m_links;
+    std::vector<std::map<uint32_t, Link>::node_type> m_spare;
     uint32_t m_turn = 0; // the connection taken from last
     size_t m_used = 0;
     // Changed under the lock; read without it so that a pump finding nothing takes no lock and
