@@ -127,6 +127,9 @@ constexpr enet_uint32 roomIntervalMs = 1;
 // Entries of the connections with records waiting kept for reuse once let go.
 constexpr size_t maxSpareEntries = 16;
 
+// How often the receive thread tries the host lock before it sleeps on it (see LockHost).
+constexpr int hostLockTries = 256;
+
 } // namespace
 
 class Socket::ReceiveThread : public Thread
@@ -433,16 +436,20 @@ struct Socket::Impl
             return;
         const bool discard = closing.load(std::memory_order_acquire);
         auto hand = [&](uint32_t connection, Waiting& entry) {
+            // What the connection's records in the queue count: as the last put says, else looked up.
+            bool known = false;
             while (!entry.records.empty()) {
                 Record& record = entry.records.front();
                 const size_t cost = NetworkQueue::Cost(record.data.size());
-                if (!queue.Put(record.kind, connection, record.data) && !discard)
+                known = true;
+                if (!queue.Put(record.kind, connection, record.data, &entry.queued) && !discard)
                     break;
                 entry.bytes -= cost;
                 waitingBytes -= cost;
                 entry.records.pop_front();
             }
-            entry.queued = queue.GetUsed(connection);
+            if (!known && entry.queued != 0)
+                entry.queued = queue.GetUsed(connection);
         };
         auto first = waiting.upper_bound(handTurn);
         if (first == waiting.end())
@@ -1217,6 +1224,15 @@ struct Socket::Impl
     }
 
     void ServiceTurn();
+    // Receive thread: the host lock, tried a while before sleeping on it. The main thread holds it
+    // only for a send or two (it never waits for it): sleeping would cost its release a wake-up.
+    std::unique_lock<std::mutex> LockHost()
+    {
+        for (int i = 0; i < hostLockTries; ++i)
+            if (hostLock.try_lock())
+                return std::unique_lock<std::mutex>(hostLock, std::adopt_lock);
+        return std::unique_lock<std::mutex>(hostLock);
+    }
     // An unthreaded socket (ListenUnthreaded): serviced by its owner's Service calls.
     bool unthreaded = false;
 
@@ -1326,7 +1342,7 @@ struct Socket::Impl
 // One service of ENet under the host lock and what follows it (the receive thread's turn).
 void Socket::Impl::ServiceTurn()
 {
-    std::lock_guard<std::mutex> lock(hostLock);
+    std::unique_lock<std::mutex> lock = LockHost();
     // What the main thread is done with, then what it asked meanwhile (as Sweep does): a join it
     // answered before saying so is established by the time a connect looks for a peer to push out.
     turnDone = doneRecords.load(std::memory_order_acquire);
@@ -1365,7 +1381,7 @@ void Socket::ReceiveThread::Run()
             // the main thread has made room.
             s.stalls.fetch_add(1, std::memory_order_relaxed);
             {
-                std::lock_guard<std::mutex> lock(s.hostLock);
+                std::unique_lock<std::mutex> lock = s.LockHost();
                 s.AbsorbTaken();
                 if (s.Drain())
                     enet_host_flush(s.host);
