@@ -80,9 +80,10 @@ double MainThreadLoadMs(World& world, bool unload)
     return least;
 }
 
+// Frames of both until the condition holds; false after a minute, which is a hang.
 bool PumpUntil(ConnectionManager& a, ConnectionManager& b, const std::function<bool()>& done)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (!done() && std::chrono::steady_clock::now() < deadline) {
         a.Update(5);
         b.Update(5);
@@ -91,10 +92,10 @@ bool PumpUntil(ConnectionManager& a, ConnectionManager& b, const std::function<b
     return done();
 }
 
-// Frames of every manager until the condition holds; false after half a minute, which is a hang.
+// Frames of every manager until the condition holds; false after a minute, which is a hang.
 bool PumpAllUntil(const std::vector<ConnectionManager*>& managers, const std::function<bool()>& done)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (!done() && std::chrono::steady_clock::now() < deadline) {
         for (ConnectionManager* manager : managers)
             manager->Update(5);
@@ -327,9 +328,12 @@ private:
     Vec3 m_zAxis;
 };
 
+// The engine's time stands still here: a client's allowance of spawns refills only when the test
+// says.
 TEST_F(SpawnThreadsTest, AClientsSpawnsAreMadeOnlyWhenTheServerAndTheGameAllowThem)
 {
     GAME::Test::LogCapture log;
+    GAME::Test::ManualClock clock;
     ServerConnectionManager server;
     GAME::Test::RecordingController controller;
     server.SetNetworkController(&controller);
@@ -375,7 +379,7 @@ TEST_F(SpawnThreadsTest, AClientsSpawnsAreMadeOnlyWhenTheServerAndTheGameAllowTh
     EXPECT_EQ(server.GetStats().droppedUnreadable, 1u);
     EXPECT_EQ(server.GetNetworkEntityList()->GetClient(5), nullptr); // no record for a stranger
 
-    // A burst beyond the client's rate: only the allowance is made.
+    // A burst beyond the client's rate: only the allowance is made (the fault, no rate: all ten).
     server.SetClientSpawnLimit(3);
     for (uint32_t n = 0; n < 10; ++n)
         ask(own | (16 + n), inside);
@@ -383,8 +387,7 @@ TEST_F(SpawnThreadsTest, AClientsSpawnsAreMadeOnlyWhenTheServerAndTheGameAllowTh
     int burst = 0;
     for (uint32_t n = 0; n < 10; ++n)
         burst += made(own | (16 + n)) ? 1 : 0;
-    EXPECT_GE(burst, 3);
-    EXPECT_LE(burst, 4); // 3 at once, and another if a third of a second passed meanwhile
+    EXPECT_EQ(burst, 3);
     EXPECT_TRUE(log.Contains("objects client 1 asked to make in SpawnActorPacket refused", 1));
     size_t refusals = 0;
     for (const std::string& line : log.Texts())
@@ -682,7 +685,7 @@ TEST_F(SpawnThreadsTest, ASpawnIntoARegionWhoseLevelIsNotInLoadsNoLevelAndStalls
     loaded.Record("records/kept.dbr");
     ASSERT_TRUE(client.SendToServer(&loaded));
     double longestMs = 0.0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (controller.packets < regionCount - 1 && std::chrono::steady_clock::now() < deadline) {
         const double start = ThreadCpuMs();
         server.Update(5);
@@ -777,7 +780,7 @@ TEST_F(SpawnThreadsTest, AClientsViewsBringLevelsInOnTheirThreadsAndTheirLinesUn
         ASSERT_TRUE(client.SendViewFrustum(
             GAME::Test::BoxView(in, Vec3(32.0f, 0.0f, 32.0f), Vec3(5.0f, 5.0f, 5.0f))));
         const uint64_t applied = server.GetNumViewsApplied() + 1;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         while ((server.GetNumViewsApplied() < applied || !in->IsLevelLoaded()) &&
                std::chrono::steady_clock::now() < deadline) {
             frame();
