@@ -60,8 +60,9 @@ double MillisecondsSince(Clock::time_point start)
 }
 
 // A frame's network budget is pumpBudgetMicroseconds of wall time, which takes at most as much
-// processor time; a frame past five times that did not stop at its budget.
-constexpr double slowFrameCpuMs = 5.0 * ConnectionManager::pumpBudgetMicroseconds / 1000.0;
+// processor time, and the datagram it was handling then; a frame past twice that did not stop at
+// its budget.
+constexpr double slowFrameCpuMs = 2.0 * ConnectionManager::pumpBudgetMicroseconds / 1000.0;
 
 // The server's frames in the main thread's processor time: the longest, and how many took more
 // than slowFrameCpuMs.
@@ -235,7 +236,7 @@ private:
 // A botnet of 64 real addresses (127.2.0.x; each receives the cookie, and starts at most the
 // connects a second the server allows an address, a burst of 4) that keeps `inFlight` peers in
 // joining slots, each for `holdMs` or, with `ask`, until the server answers its join request;
-// under way once it has held 200 slots and (`ask`) every address was answered twice in the last
+// under way once it has held 200 slots and (`ask`) every address was answered in the last
 // 5 s, so that none of them is new to the server. Then four real clients join one after the other,
 // each once the botnet is at strength: `holding` of its peers in joining slots, `waiting` of their
 // requests waiting for the server's key agreements. The clients are the engine's, from 127.0.0.1,
@@ -277,7 +278,7 @@ BotnetJoins JoinBesideBotnet(int inFlight, int holdMs, bool ask, int holding, si
         }
     });
     result.underWay = PumpUntil([&] { server.Update(5); },
-                                [&] { return held > 200 && (!ask || server.CountAnsweredLately(5, 2) == ips.size()); },
+                                [&] { return held > 200 && (!ask || server.CountAnsweredLately(5, 1) == ips.size()); },
                                 hangMs);
 
     std::vector<std::unique_ptr<ClientConnectionManager>> clients;
@@ -494,7 +495,8 @@ std::vector<uint8_t> CommandBody(uint32_t sequence)
     return body;
 }
 
-// Counts what each host sent, and whether in order.
+// Counts what each host sent, and whether in order; a game that works `workMs` of processor time
+// on each packet, when asked to.
 class CountingController : public GAME::Test::RecordingController
 {
 public:
@@ -502,6 +504,8 @@ public:
     {
         if (packet->GetType() != GAME::Test::commandType || host < 0 || host > 15)
             return;
+        for (const double start = ThreadCpuMs(); ThreadCpuMs() - start < workMs;) {
+        }
         const uint32_t sequence = static_cast<GAME::Test::GamePacket*>(packet)->sequence;
         if (sequence == next[host])
             ++next[host];
@@ -510,6 +514,7 @@ public:
     }
     uint32_t next[16] = {};
     uint64_t outOfOrder = 0;
+    double workMs = 0.0;
 };
 
 // A server whose game packets a CountingController counts (the server goes first).
@@ -525,13 +530,13 @@ struct CountingServer
     ServerConnectionManager server;
 };
 
-// Hole: a joined client sends small packets through ENet's own API as fast as it takes them.
+// Hole: joined clients send small packets through ENet's own API as fast as it takes them.
 // Wrongly authenticated ones each cost a keyed hash before they are dropped: the link is hung up
 // after a few (the fault, no hang-up: the forger keeps its link). Authenticated ones that the game
-// reads are handed on within the frame's budget: no server frame takes more than five budgets of
-// processor time (the fault, a frame that hands on all there is: frames of 100 ms and more, again
-// and again), a real client joins meanwhile, and an honest client's packets all come through, in
-// order.
+// reads are handed on within the frame's budget: no server frame takes more than two budgets of
+// processor time while six such clients flood it (the fault, a frame that hands on all there is:
+// frames of many budgets, again and again), a real client joins meanwhile, and an honest client's
+// packets all come through, in order.
 TEST(GuardThreadsTest, AJoinedClientsFloodOfSmallPacketsNeitherStallsTheFrameNorStarvesOthers)
 {
     GAME::Test::LogCapture log;
@@ -571,57 +576,83 @@ TEST(GuardThreadsTest, AJoinedClientsFloodOfSmallPacketsNeitherStallsTheFrameNor
     EXPECT_EQ(server.GetStats().droppedBadAuth, ConnectionManager::maxRefusedDatagrams);
     EXPECT_TRUE(log.Contains("failed their checks", 1));
 
-    // Authenticated packets, a quarter of a million, sent as fast as ENet takes them, beside an
-    // honest client that sends one every frame.
-    HandPeer flooder(pump, "127.0.0.11", server.GetPort(), true);
-    HandPeer honest(pump, "127.0.0.12", server.GetPort(), true);
-    ASSERT_TRUE(flooder.ready && honest.ready);
-    ASSERT_TRUE(PumpUntil(pump, [&] { return server.GetNumClients() == 2; }, hangMs));
-    const int flooderHost = flooder.link.GetLocalHostId();
+    // Authenticated packets from six joined clients, each sending as fast as ENet takes them,
+    // beside an honest client that sends one every frame, to a game that works 20 us on each:
+    // together they keep more waiting for the server than a frame's budget hands on (each its
+    // share of the socket's queue), so that a frame that did not stop at its budget would take
+    // long.
+    counting.controller.workMs = 0.02;
+    constexpr int flooderCount = 6;
+    constexpr uint32_t floodPackets = 5000; // each
+    std::vector<std::unique_ptr<HandPeer>> flooders;
+    for (int i = 0; i < flooderCount; ++i) {
+        flooders.emplace_back(new HandPeer(pump, "127.0.0." + std::to_string(11 + i), server.GetPort(), true));
+        ASSERT_TRUE(flooders.back()->ready);
+    }
+    HandPeer honest(pump, "127.0.0.20", server.GetPort(), true);
+    ASSERT_TRUE(honest.ready);
+    ASSERT_TRUE(PumpUntil(pump, [&] { return server.GetNumClients() == flooderCount + 1; }, hangMs));
     const int honestHost = honest.link.GetLocalHostId();
-    constexpr uint32_t floodPackets = 250000;
+    auto floodDelivered = [&] {
+        uint32_t least = floodPackets;
+        for (const auto& flooder : flooders)
+            least = std::min(least, controller.next[flooder->link.GetLocalHostId()]);
+        return least;
+    };
     std::atomic<bool> flooding{true};
     std::thread flood([&] {
         const auto limit = Clock::now() + std::chrono::milliseconds(2 * hangMs);
-        for (uint32_t n = 0; n < floodPackets && Clock::now() < limit;) {
-            // ENet takes what fits its window; what it has not sent yet waits in its queue.
-            for (int i = 0; i < 2000 && n < floodPackets; ++i, ++n)
-                flooder.SendSealed(GAME::Test::commandType, CommandBody(n));
-            do
+        std::vector<uint32_t> sent(flooderCount, 0);
+        for (bool more = true; more && Clock::now() < limit;) {
+            // ENet takes what fits its window; what it has not sent yet waits in its queue, at most
+            // a few thousand packets (then the flooder waits for acknowledgements without spinning).
+            more = false;
+            bool full = true;
+            for (int i = 0; i < flooderCount; ++i) {
+                HandPeer& flooder = *flooders[static_cast<size_t>(i)];
+                for (int k = 0; k < 500 && sent[i] < floodPackets &&
+                                enet_list_size(&flooder.peer->outgoingCommands) < 4000;
+                     ++k)
+                    flooder.SendSealed(GAME::Test::commandType, CommandBody(sent[i]++));
                 flooder.Service();
-            while (enet_list_size(&flooder.peer->outgoingCommands) > 4000 && Clock::now() < limit);
+                more = more || sent[i] < floodPackets || !enet_list_empty(&flooder.peer->outgoingCommands);
+                full = full && (sent[i] == floodPackets || enet_list_size(&flooder.peer->outgoingCommands) >= 4000);
+            }
+            if (full)
+                Platform::SleepMilliseconds(1);
         }
-        const auto drain = Clock::now() + std::chrono::milliseconds(hangMs);
-        while (!enet_list_empty(&flooder.peer->outgoingCommands) && Clock::now() < drain)
-            flooder.Service();
         flooding = false;
     });
 
+    // The server's frames, 60 a second as a game's, the honest client's packet one a frame.
     Frames frames;
     uint32_t honestSent = 0;
     bool joinTried = false, joined = false;
     const auto start = Clock::now();
+    auto nextFrame = start;
     // Until the flood and every honest packet have come through (the honest client's last ones may
     // still be on their way when the flood's last is in).
-    while ((flooding || controller.next[flooderHost] < floodPackets || controller.next[honestHost] < honestSent) &&
-           MillisecondsSince(start) < 2 * hangMs) {
-        if (honestSent < 200) {
-            honest.SendSealed(GAME::Test::commandType, CommandBody(honestSent++));
-        }
+    while ((flooding || floodDelivered() < floodPackets || controller.next[honestHost] < honestSent) &&
+           MillisecondsSince(start) < 4 * hangMs) {
         honest.Service();
-        Frame(server, frames);
-        if (!joinTried && controller.next[flooderHost] > 1000) {
-            joinTried = true;
-            joined = Join(server, frames);
+        if (Clock::now() >= nextFrame) {
+            nextFrame = std::max(nextFrame + std::chrono::milliseconds(16), Clock::now());
+            if (honestSent < 200)
+                honest.SendSealed(GAME::Test::commandType, CommandBody(honestSent++));
+            Frame(server, frames);
+            if (!joinTried && floodDelivered() > 1000) {
+                joinTried = true;
+                joined = Join(server, frames);
+            }
         }
         Platform::SleepMilliseconds(1);
     }
     flooding = false;
     flood.join();
-    EXPECT_EQ(controller.next[flooderHost], floodPackets);
+    EXPECT_EQ(floodDelivered(), floodPackets);
     EXPECT_EQ(controller.next[honestHost], honestSent);
     EXPECT_EQ(controller.outOfOrder, 0u);
-    EXPECT_LE(frames.slow, 3) << frames.slow << " frames of the server took over " << slowFrameCpuMs
+    EXPECT_EQ(frames.slow, 0) << frames.slow << " frames of the server took over " << slowFrameCpuMs
                               << " ms of processor time, the longest " << frames.longest << " ms";
     EXPECT_TRUE(joinTried && joined);
 }
@@ -631,9 +662,9 @@ TEST(GuardThreadsTest, AJoinedClientsFloodOfSmallPacketsNeitherStallsTheFrameNor
 // each command costs ENet a walk past every command waiting above it while the receive thread
 // holds the host lock, and a real client's join took one to four seconds here. With the filing
 // budget the receive thread spends some microseconds of processor time on each datagram of the
-// attack (the fault, no budget: a millisecond and more, all of its time), the main thread's
+// attack (the fault, no budget: over a hundred, all it can have of a processor), the main thread's
 // calls on the socket never wait for that lock (the fault, a call that takes the lock: calls
-// sleep, again and again), no frame takes long, and real clients join.
+// sleep, again and again), and real clients join.
 TEST(GuardThreadsTest, OutOfOrderSendsInsideTheWindowNeitherHoldTheMainThreadNorKeepOthersOut)
 {
     GAME::Test::LogCapture log;
@@ -678,10 +709,9 @@ TEST(GuardThreadsTest, OutOfOrderSendsInsideTheWindowNeitherHoldTheMainThreadNor
         });
 
     Socket& transport = *server.Transport();
-    Frames frames;
     int calls = 0, sleepingCalls = 0;
     auto frame = [&] {
-        Frame(server, frames);
+        server.Update(5);
         // What a game's frame may ask of its session.
         const long sleeps = GAME::Test::ThreadSleeps();
         (void)transport.GetBufferedBytes();
@@ -716,10 +746,8 @@ TEST(GuardThreadsTest, OutOfOrderSendsInsideTheWindowNeitherHoldTheMainThreadNor
     for (std::thread& thread : attack)
         thread.join();
     EXPECT_EQ(joined, 2) << "beside " << datagrams << " datagrams of the attack";
-    std::printf("XXX receive thread %.1f us a datagram\n", microsecondsEach);
     EXPECT_LE(sleepingCalls, 3) << sleepingCalls << " of " << calls << " calls on the socket waited";
-    EXPECT_LE(frames.slow, 3) << frames.slow << " frames of the server took over " << slowFrameCpuMs
-                              << " ms of processor time, the longest " << frames.longest << " ms";
+    EXPECT_LE(microsecondsEach, 50.0) << "of the receive thread's processor time for each datagram of the attack";
     EXPECT_GT(server.GetGuardStats().commandsLeftOut, 0u);
 }
 
