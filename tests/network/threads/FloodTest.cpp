@@ -665,7 +665,6 @@ TEST(FloodThreadsTest, AnHonestClientsRoundTripBesideAFloodIsAboutItsRoundTripOn
     EXPECT_GT(floodSent.load(), commandsHandled) << "the flood did not outrun the server";
     const double besideFrames = Median(beside);
     EXPECT_GT(*std::min_element(beside.begin(), beside.end()), 0.0) << "an echo never came";
-    std::printf("XXX quiet %.1f beside %.1f frames\n", quietFrames, besideFrames);
     EXPECT_LE(besideFrames, quietFrames + moreFrames) << "round trips beside the flood took " << besideFrames
                                                       << " server frames, on the quiet server " << quietFrames;
     honest.Shutdown();
