@@ -54,6 +54,7 @@
 #include "network/NetworkPacketCreatorBase.h"
 #include "network/ServerConnectionManager.h"
 #include "platform/SystemInfo.h"
+#include "platform/Threading.h"
 
 #include <enet/enet.h>
 
@@ -560,14 +561,20 @@ bool MeasureBesideFlood(int trips, std::vector<double>& quiet, std::vector<doubl
         pinger.join();
         return answered;
     };
-    if (!measure(quiet))
-        return false;
-
-    std::atomic<bool> flooding{true};
+    // The flooder's thread keeps its link meanwhile (an ENet peer that does not answer is let go
+    // after some seconds), and floods once told. An attacker on a machine of its own takes no
+    // processor from the server's: this one runs at the lowest priority, and still sends more than
+    // the server's frames hand on.
+    std::atomic<bool> flooding{true}, floodNow{false};
     std::atomic<uint64_t> sent{0};
     std::thread flood([&] {
+        GAME::Platform::SetCurrentThreadPriority(GAME::Platform::ThreadPriority::Lowest);
         SmallPacket packet(loadType);
         std::vector<uint8_t> body;
+        while (flooding && !floodNow) {
+            flooder.Service();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
         while (flooding) {
             for (int i = 0; i < 500; ++i) {
                 packet.sequence = static_cast<uint32_t>(sent++);
@@ -584,18 +591,21 @@ bool MeasureBesideFlood(int trips, std::vector<double>& quiet, std::vector<doubl
             }
         }
     });
+    const bool quietMeasured = measure(quiet);
+    floodNow = true;
     // The flood outruns the server for a second before the round trips are measured.
     const auto floodStart = Clock::now();
     while (Clock::now() - floodStart < std::chrono::seconds(1))
         serverFrame();
-    const bool measured = measure(beside);
+    const bool measured = quietMeasured && measure(beside);
     floodHandled = serverController.received;
     flooding = false;
     flood.join();
     floodSent = sent;
     client.Shutdown();
     server.Shutdown();
-    return measured;
+    // The flood was what it was meant to be: the server handed much of it on, not all.
+    return measured && floodHandled > 0 && floodHandled < floodSent;
 }
 
 } // namespace
