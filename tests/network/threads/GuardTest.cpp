@@ -658,13 +658,13 @@ TEST(GuardThreadsTest, AJoinedClientsFloodOfSmallPacketsNeitherStallsTheFrameNor
 }
 
 // Hole: two joined clients send 32 reliable commands a datagram, newest first up to 24,000 ahead
-// (inside ENet's window) and never the next one, a few thousand datagrams a second: unguarded,
+// (inside ENet's window) and never the next one, a thousand datagrams a second each: unguarded,
 // each command costs ENet a walk past every command waiting above it while the receive thread
 // holds the host lock, and a real client's join took one to four seconds here. With the filing
-// budget the receive thread spends some microseconds of processor time on each datagram of the
-// attack (the fault, no budget: over a hundred, all it can have of a processor), the main thread's
-// calls on the socket never wait for that lock (the fault, a call that takes the lock: calls
-// sleep, again and again), and real clients join.
+// budget the receive thread spends tens of microseconds of processor time on each datagram of the
+// attack (the fault, no budget: over 500, all it can have of a processor), the main thread's calls
+// on the socket never wait for that lock (the fault, a call that takes the lock: calls sleep,
+// again and again), and real clients join.
 TEST(GuardThreadsTest, OutOfOrderSendsInsideTheWindowNeitherHoldTheMainThreadNorKeepOthersOut)
 {
     GAME::Test::LogCapture log;
@@ -700,10 +700,10 @@ TEST(GuardThreadsTest, OutOfOrderSendsInsideTheWindowNeitherHoldTheMainThreadNor
                         GAME::Test::AppendCommand(datagram, command, 16);
                     }
                     attacker->Send(datagram);
-                    // Each costs the receive thread milliseconds unguarded: a few thousand a
-                    // second are plenty, and leave the machine's processors to the rest.
-                    if (++sent % 4 == 0)
-                        Platform::SleepMilliseconds(1);
+                    // Each costs the receive thread a millisecond and more unguarded: a thousand a
+                    // second from each are plenty, and leave the machine's processors to the rest.
+                    ++sent;
+                    Platform::SleepMilliseconds(1);
                 }
             }
         });
@@ -721,11 +721,11 @@ TEST(GuardThreadsTest, OutOfOrderSendsInsideTheWindowNeitherHoldTheMainThreadNor
         ++calls;
         sleepingCalls += GAME::Test::ThreadSleeps() != sleeps ? 1 : 0;
     };
-    ASSERT_TRUE(PumpUntil(frame, [&] { return sent > 4000; }, hangMs));
+    ASSERT_TRUE(PumpUntil(frame, [&] { return sent > 1000; }, hangMs));
     // What the server's receive thread (the only one so far) spends on each datagram of the attack.
     const double cpuBefore = GAME::Test::NamedThreadsCpuMs("Receive Thread");
     const uint64_t sentBefore = sent;
-    ASSERT_TRUE(PumpUntil(frame, [&] { return sent >= sentBefore + 4000; }, hangMs));
+    ASSERT_TRUE(PumpUntil(frame, [&] { return sent >= sentBefore + 2000; }, hangMs));
     const double microsecondsEach =
         1000.0 * (GAME::Test::NamedThreadsCpuMs("Receive Thread") - cpuBefore) / static_cast<double>(sent - sentBefore);
     int joined = 0;
@@ -747,7 +747,7 @@ TEST(GuardThreadsTest, OutOfOrderSendsInsideTheWindowNeitherHoldTheMainThreadNor
         thread.join();
     EXPECT_EQ(joined, 2) << "beside " << datagrams << " datagrams of the attack";
     EXPECT_LE(sleepingCalls, 3) << sleepingCalls << " of " << calls << " calls on the socket waited";
-    EXPECT_LE(microsecondsEach, 50.0) << "of the receive thread's processor time for each datagram of the attack";
+    EXPECT_LE(microsecondsEach, 200.0) << "of the receive thread's processor time for each datagram of the attack";
     EXPECT_GT(server.GetGuardStats().commandsLeftOut, 0u);
 }
 
