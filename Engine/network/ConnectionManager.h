@@ -17,10 +17,10 @@
 // read is dropped the same way.
 //
 // Update hands on what the receive thread took for at most pumpBudgetMicroseconds of a frame,
-// one datagram of each link in turn, so that a link that floods the server costs the frame no
-// more than that and waits its turn behind the others; the rest waits for the next frames (at
-// most maxBacklogBytes of it in the session; past that the socket keeps it, and the transport
-// makes its senders wait). A server hangs up on a link whose datagrams failed their checks
+// one datagram of each link in turn (the socket's own order), so that a link that floods the
+// server costs the frame no more than that and waits its turn behind the others; the rest waits
+// in the socket for the next frames (each link at most its share of the socket's queue; past that
+// the transport keeps it and makes its sender wait). A server hangs up on a link whose datagrams failed their checks
 // (authentication, numbering, form) maxRefusedDatagrams times: an engine peer sends none such.
 //
 // What a peer can make the session log is bounded: a line that a peer's datagrams or comings and
@@ -85,7 +85,6 @@ public:
     static constexpr int logSummaryIntervalMs = 10000;
     static constexpr int maxLinesPerInterval = 32;
     static constexpr int pumpBudgetMicroseconds = 4000;
-    static constexpr size_t maxBacklogBytes = Socket::defaultQueueCapacity;
     static constexpr unsigned maxRefusedDatagrams = 16;
 
     // Packets counted by type while statistics are gathered.
@@ -307,14 +306,6 @@ private:
     std::set<std::pair<int, std::string>> m_logged;
     std::array<uint64_t, LOG_KIND_COUNT> m_unlogged{};
     int m_linesWritten = 0;
-    // What the receive thread handed over and Update has not handed on yet, per connection (each
-    // in the order taken, so the least number waiting is one of their first), and the connection
-    // whose turn it was last; a few entries let go are kept for reuse.
-    using Backlog = std::map<uint32_t, std::deque<Socket::Event>>;
-    Backlog m_backlog;
-    std::vector<Backlog::node_type> m_spareBacklog;
-    size_t m_backlogBytes = 0;
-    uint32_t m_turn = 0;
     // The number of the last event taken: the socket hears which are done (Socket::Handled).
     uint64_t m_lastTaken = 0;
     int m_summaryAt = 0;
