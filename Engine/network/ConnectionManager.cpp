@@ -65,9 +65,6 @@ void ConnectionManager::CloseSession(unsigned lingerMs)
     if (m_socket)
         m_socket->Close(lingerMs);
     m_socket.reset();
-    m_backlog.clear();
-    m_backlogBytes = 0;
-    m_unhandled.clear();
     m_lastTaken = 0;
     for (auto& [id, link] : m_links)
         m_closedLinkStats.Add(link->connection.GetStats());
@@ -100,45 +97,25 @@ void ConnectionManager::HangUp(Link& link)
 void ConnectionManager::PumpSocket()
 {
     const auto start = std::chrono::steady_clock::now();
-    // What waits is taken first, for up to half the frame's share (nothing is checked yet, so
-    // this costs little); a connect makes its link at once. A hook may close the session: the
-    // socket is looked at again for every event.
-    Socket::Event event;
     const auto budget = std::chrono::microseconds(pumpBudgetMicroseconds);
     // This side says itself what it is done with (before it first takes anything).
     if (m_socket && m_lastTaken == 0)
         m_socket->Handled(0);
-    while (m_socket && m_backlogBytes < maxBacklogBytes && std::chrono::steady_clock::now() - start < budget / 2 &&
-           m_socket->Receive(event)) {
+    // The socket hands over one connection's record after the other's, each connection's in order:
+    // they are acted on as they come until the frame's share is spent, and the rest waits in the
+    // socket (where a connection past its share leaves its datagrams with the transport, which
+    // makes its sender wait). So a flooding link costs the frame no more than its share and holds
+    // up no other, however much it keeps waiting. A hook may close the session: the socket is
+    // looked at again for every event.
+    Socket::Event event;
+    while (m_socket && m_socket->Receive(event)) {
         m_lastTaken = event.record;
-        if (event.kind == Socket::EVENT_CONNECTED && m_backlog.count(event.connection) == 0) {
-            HandleSocketEvent(event);
-            continue;
-        }
-        m_unhandled.insert(event.record);
-        m_backlogBytes += sizeof(Socket::Event) + event.data.size();
-        m_backlog[event.connection].push_back(std::move(event));
-        event = Socket::Event();
-    }
-    // Then one of each link in turn, until the frame's share is spent.
-    while (m_socket && !m_backlog.empty()) {
-        auto it = m_backlog.upper_bound(m_turn);
-        if (it == m_backlog.end())
-            it = m_backlog.begin();
-        m_turn = it->first;
-        Socket::Event next = std::move(it->second.front());
-        it->second.pop_front();
-        m_backlogBytes -= sizeof(Socket::Event) + next.data.size();
-        m_unhandled.erase(next.record);
-        if (it->second.empty())
-            m_backlog.erase(it);
-        HandleSocketEvent(next);
+        HandleSocketEvent(event);
         if (std::chrono::steady_clock::now() - start >= budget)
             break;
     }
-    // What waits was not acted on yet: a join request among it still counts as asked in time.
     if (m_socket)
-        m_socket->Handled(m_unhandled.empty() ? m_lastTaken : *m_unhandled.begin() - 1);
+        m_socket->Handled(m_lastTaken);
 }
 
 void ConnectionManager::HandleSocketEvent(const Socket::Event& event)

@@ -17,10 +17,10 @@
 // read is dropped the same way.
 //
 // Update hands on what the receive thread took for at most pumpBudgetMicroseconds of a frame,
-// one datagram of each link in turn, so that a link that floods the server costs the frame no
-// more than that and waits its turn behind the others; the rest waits for the next frames (at
-// most maxBacklogBytes of it in the session; past that the socket keeps it, and the transport
-// makes its senders wait). A server hangs up on a link whose datagrams failed their checks
+// one datagram of each link in turn (the socket's own order), so that a link that floods the
+// server costs the frame no more than that and waits its turn behind the others; the rest waits
+// in the socket for the next frames (each link at most its share of the socket's queue; past that
+// the transport keeps it and makes its sender wait). A server hangs up on a link whose datagrams failed their checks
 // (authentication, numbering, form) maxRefusedDatagrams times: an engine peer sends none such.
 //
 // What a peer can make the session log is bounded: a line that a peer's datagrams or comings and
@@ -85,7 +85,6 @@ public:
     static constexpr int logSummaryIntervalMs = 10000;
     static constexpr int maxLinesPerInterval = 32;
     static constexpr int pumpBudgetMicroseconds = 4000;
-    static constexpr size_t maxBacklogBytes = Socket::defaultQueueCapacity;
     static constexpr unsigned maxRefusedDatagrams = 16;
 
     // Packets counted by type while statistics are gathered.
@@ -307,14 +306,7 @@ private:
     std::set<std::pair<int, std::string>> m_logged;
     std::array<uint64_t, LOG_KIND_COUNT> m_unlogged{};
     int m_linesWritten = 0;
-    // What the receive thread handed over and Update has not handed on yet, per connection, and
-    // the connection whose turn it was last.
-    std::map<uint32_t, std::deque<Socket::Event>> m_backlog;
-    size_t m_backlogBytes = 0;
-    uint32_t m_turn = 0;
-    // The numbers of the events taken and not yet handed on, and the last one taken: the socket
-    // hears which are done (Socket::Handled).
-    std::set<uint64_t> m_unhandled;
+    // The number of the last event taken: the socket hears which are done (Socket::Handled).
     uint64_t m_lastTaken = 0;
     int m_summaryAt = 0;
     bool m_summaryStarted = false;

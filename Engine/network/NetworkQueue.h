@@ -2,7 +2,10 @@
 // connection, bytes), kept in arrival order for each link (connection) and taken one link after
 // the other, so that a link whose datagrams come faster than the main thread takes them holds up
 // nobody but itself. The receive thread puts, the main thread takes; both under the queue's own
-// lock, which is never held while calling out.
+// lock, which is never held while calling out, nor for more than a few list operations: each side
+// tries it a while before it sleeps on it (the other side is about to let go), and a record is
+// counted for the taker only once its putter has let go, so that a taker that looks for records
+// as fast as it can does not catch the putter in the act and sleep.
 //
 // Each link may hold at most its share of the queue (linkShare) and all links together at most
 // its capacity; a record counts its bytes and recordOverhead (about what keeping it costs). A
@@ -13,13 +16,12 @@
 // link with nothing queued costs nothing.
 #pragma once
 
-#include "core/CriticalSection.h"
-
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <mutex>
 #include <vector>
 
 namespace GAME {
@@ -37,9 +39,10 @@ public:
     NetworkQueue& operator=(const NetworkQueue&) = delete;
 
     // Any thread. False when the record does not fit now (or ever, see IsTooLarge). The second
-    // form takes the bytes over (`data` is left empty) when it answers true.
+    // form takes the bytes over (`data` is left empty) when it answers true, and says what the
+    // link's records count after it (`linkUsed`, put or not).
     bool Put(uint8_t kind, uint32_t connection, const uint8_t* data, size_t size);
-    bool Put(uint8_t kind, uint32_t connection, std::vector<uint8_t>& data);
+    bool Put(uint8_t kind, uint32_t connection, std::vector<uint8_t>& data, size_t* linkUsed = nullptr);
     // Any thread (the main thread in practice): the oldest record of the link after the one
     // taken from last (in connection order, round again after the last). False when empty.
     bool Take(uint8_t& kind, uint32_t& connection, std::vector<uint8_t>& data);
@@ -66,12 +69,16 @@ private:
     };
 
     bool Fits(uint32_t connection, size_t size) const;
+    // The lock, tried a while before sleeping on it.
+    std::unique_lock<std::mutex> Lock() const;
 
-    mutable CriticalSection m_lock;
+    mutable std::mutex m_lock;
     const size_t m_capacity;
     const size_t m_linkShare;
-    // Only links with records are kept.
+    // Only links with records are kept; a few let go are kept for reuse, so that a link the taker
+    // keeps up with costs no allocation per record.
     std::map<uint32_t, Link> m_links;
+    std::vector<std::map<uint32_t, Link>::node_type> m_spare;
     uint32_t m_turn = 0; // the connection taken from last
     size_t m_used = 0;
     // Changed under the lock; read without it so that a pump finding nothing takes no lock and

@@ -119,13 +119,14 @@ void ServerConnectionManager::ReportGuard()
 {
     const Socket::GuardStats now = GetGuardStats();
     const Socket::GuardStats& was = m_reportedGuard;
-    const bool changed = now.timedOut != was.timedOut || now.pushedOut != was.pushedOut ||
-                         now.refusedAddress != was.refusedAddress || now.refusedRate != was.refusedRate ||
-                         now.refusedNoRoom != was.refusedNoRoom ||
-                         now.refusedFragments != was.refusedFragments ||
-                         now.refusedCommands != was.refusedCommands || now.cookiesSent != was.cookiesSent ||
-                         now.commandsLeftOut != was.commandsLeftOut;
-    if (!changed || (m_guardReported && Since(m_guardReportedAt) < guardReportIntervalMs))
+    // Something turned away since the last line. A cookie answers every connect, a real client's
+    // too: cookies alone say nothing worth a warning.
+    const bool turnedAway = now.timedOut != was.timedOut || now.pushedOut != was.pushedOut ||
+                            now.refusedAddress != was.refusedAddress || now.refusedRate != was.refusedRate ||
+                            now.refusedNoRoom != was.refusedNoRoom ||
+                            now.refusedFragments != was.refusedFragments ||
+                            now.refusedCommands != was.refusedCommands || now.commandsLeftOut != was.commandsLeftOut;
+    if (!turnedAway || (m_guardReported && Since(m_guardReportedAt) < guardReportIntervalMs))
         return;
     LogPrintf(1,
               "Network: peers that did not join so far: %" PRIu64 " dropped after %d ms, %" PRIu64
@@ -381,6 +382,7 @@ void ServerConnectionManager::AnswerConnectRequest(Link& link, const uint8_t* bo
     ClientState& client = m_clients[host];
     client = ClientState();
     client.connection = link.socketConnection;
+    client.address = HostOf(link.address);
     client.spawns = RateBucket(m_spawnsPerSecond, static_cast<uint32_t>(Now()));
     if (ShouldLog(LOG_JOIN, std::to_string(host)))
         LogPrintf(2, "Network: client %d joined from %s", host, link.address.c_str());
@@ -505,25 +507,67 @@ const char* ServerConnectionManager::CheckSpawns(int host, ClientState& client,
     const double rate = static_cast<double>(m_spawnsPerSecond);
     if (!client.spawns.Take(rate, rate, static_cast<uint32_t>(Now()), static_cast<double>(spawns)))
         return "more objects than its spawn limit allows";
-    // What its host id holds, with what the packet adds; the ids of objects gone are let go when
-    // the limit is reached (at most at the spawn rate, since the allowance was taken).
-    std::set<unsigned>& held = m_clientObjects[host];
+    // What its address holds, with what the packet adds.
     std::set<unsigned> adding;
-    for (size_t i = 0; i < packet.GetNumIds(); ++i)
-        if (const SmartObjectId* id = packet.GetId(i); id->ShouldReplicate() && held.count(id->GetId()) == 0)
-            adding.insert(id->GetId());
-    const size_t limit = static_cast<size_t>(m_objectLimit);
-    if (held.size() + adding.size() > limit) {
-        ObjectManager* objects = ObjectManager::Get();
-        std::erase_if(held, [objects](unsigned id) { return objects->GetObject(id) == nullptr; });
+    {
+        const auto held = m_clientObjects.find(client.address);
+        for (size_t i = 0; i < packet.GetNumIds(); ++i)
+            if (const SmartObjectId* id = packet.GetId(i);
+                id->ShouldReplicate() && (held == m_clientObjects.end() || held->second.ids.count(id->GetId()) == 0))
+                adding.insert(id->GetId());
     }
-    if (held.size() + adding.size() > limit)
+    if (!RoomForObjects(client, adding.size()))
         return "more objects than it may hold at once";
     NetworkControllerBase* controller = GetController();
     if (!controller || !controller->AcceptClientSpawns(host, &packet))
         return "the game did not accept them";
+    std::set<unsigned>& held = m_clientObjects[client.address].ids;
+    const size_t before = held.size();
     held.insert(adding.begin(), adding.end());
+    m_clientObjectCount += held.size() - before;
     return nullptr;
+}
+
+bool ServerConnectionManager::RoomForObjects(const ClientState& client, size_t adding)
+{
+    // Each client joined from the address brings its own limit; one that left takes it along and
+    // leaves its objects counted.
+    size_t present = 0;
+    for (const auto& [host, other] : m_clients)
+        present += other.address == client.address ? 1 : 0;
+    const size_t limit = static_cast<size_t>(m_objectLimit) * std::max<size_t>(present, 1);
+    const size_t total = static_cast<size_t>(m_objectTotal);
+    auto held = m_clientObjects.find(client.address);
+    auto heldCount = [&] { return held == m_clientObjects.end() ? size_t(0) : held->second.ids.size(); };
+    auto fits = [&] { return heldCount() + adding <= limit && m_clientObjectCount + adding <= total; };
+    if (fits())
+        return true;
+    // The ids of objects gone let go: the address's own, then (when the total is what is full)
+    // everybody's. Each costs a lookup, so not more often than the intervals.
+    if (held != m_clientObjects.end() && (!held->second.pruned || Since(held->second.prunedAt) >= objectPruneIntervalMs)) {
+        PruneObjects(held);
+        held = m_clientObjects.find(client.address);
+    }
+    if (heldCount() + adding <= limit && m_clientObjectCount + adding > total &&
+        (!m_allObjectsPruned || Since(m_allObjectsPrunedAt) >= objectTotalPruneIntervalMs)) {
+        m_allObjectsPruned = true;
+        m_allObjectsPrunedAt = Now();
+        for (auto it = m_clientObjects.begin(); it != m_clientObjects.end();)
+            PruneObjects(it++);
+        held = m_clientObjects.find(client.address);
+    }
+    return fits();
+}
+
+void ServerConnectionManager::PruneObjects(std::map<std::string, AddressObjects>::iterator address)
+{
+    ObjectManager* objects = ObjectManager::Get();
+    AddressObjects& entry = address->second;
+    m_clientObjectCount -= std::erase_if(entry.ids, [objects](unsigned id) { return objects->GetObject(id) == nullptr; });
+    entry.pruned = true;
+    entry.prunedAt = Now();
+    if (entry.ids.empty())
+        m_clientObjects.erase(address);
 }
 
 void ServerConnectionManager::ScreenReplication(int host, NetPacket* packet)

@@ -53,10 +53,13 @@
 // level there), a place inside that region's box (spawnBoundsMargin across, spawnHeightMargin in
 // height) and an orientation that is a rotation (unit axes at right angles, z the cross product of
 // x and y, each within spawnAxisTolerance), the client has not made more than SetClientSpawnLimit
-// of them in the last second, the objects of its host id that its spawns made and that still
-// exist stay within SetClientObjectLimit with them (an object destroyed frees its place; the count
-// stays with the host id when a client leaves, since its objects stay in the world), and the
-// host's controller accepts them (AcceptClientSpawns); otherwise none of the packet's objects is
+// of them in the last second, the objects that spawns from its address made and that still exist
+// stay within SetClientObjectLimit for each client joined from that address (players behind one
+// router each have theirs) and those of all clients within SetClientObjectTotal, with them (an
+// object destroyed frees its place; the count stays with the address when its clients leave, since
+// their objects stay in the world: a client that joins again from there finds it, one from
+// another address under the same host id does not), and the host's controller accepts them
+// (AcceptClientSpawns); otherwise none of the packet's objects is
 // made and the packet reaches ProcessPacket with its ids failed. Nothing is made for a spawn that
 // is refused: no object, no record table for a name the database does not have.
 //
@@ -113,9 +116,17 @@ public:
     static constexpr int regionLogIntervalMs = 1000;
     static constexpr int guardReportIntervalMs = 10000;
     static constexpr int defaultClientSpawnsPerSecond = 10;
-    // Objects one client's spawns may hold at once: more than a game hands a player (the bound is
-    // what 15 clients can leave in the world however long they stay, some 8 MB of bare entities).
+    // Objects one client's spawns may hold at once: more than a game hands a player.
     static constexpr int defaultClientObjectLimit = 1024;
+    // Objects all clients' spawns may hold at once, whichever addresses they came from and however
+    // long they stayed: what bounds the server's memory (some 9 MB of bare entities). Addresses
+    // that fill it keep every later client's spawns out until their objects go, so filling it takes
+    // 16 addresses, each at its limit.
+    static constexpr int defaultClientObjectTotal = 16 * defaultClientObjectLimit;
+    // How often the ids an address's spawns made are looked up again at most (those whose objects
+    // are gone free their places), and those of all addresses when the total is reached.
+    static constexpr int objectPruneIntervalMs = 100;
+    static constexpr int objectTotalPruneIntervalMs = 1000;
     // Slack around a region's box for a client's spawn: a little across (entities standing on its
     // edges) and more in height, since the box of a level without ground has none.
     static constexpr float spawnBoundsMargin = 2.0f;
@@ -163,9 +174,13 @@ public:
     // Objects each client may make per second (a burst of as many, then as they refill).
     void SetClientSpawnLimit(int perSecond) { m_spawnsPerSecond = perSecond < 0 ? 0 : perSecond; }
     int GetClientSpawnLimit() const { return m_spawnsPerSecond; }
-    // Objects each client's spawns may hold at once (see the banner); 0 lets none be made.
+    // Objects each client's spawns may hold at once, counted by its address (see the banner); 0
+    // lets none be made.
     void SetClientObjectLimit(int count) { m_objectLimit = count < 0 ? 0 : count; }
     int GetClientObjectLimit() const { return m_objectLimit; }
+    // Objects all clients' spawns may hold at once (see the banner); 0 lets none be made.
+    void SetClientObjectTotal(int count) { m_objectTotal = count < 0 ? 0 : count; }
+    int GetClientObjectTotal() const { return m_objectTotal; }
     // Objects clients asked to make that were refused, since the server was made.
     uint64_t GetNumRefusedSpawns() const { return m_refusedSpawns; }
     // Views received, and views handed on (the rest were replaced by a later one).
@@ -188,6 +203,7 @@ private:
     struct ClientState
     {
         uint32_t connection = 0; // its link
+        std::string address;     // where it comes from, without the port
         // The latest view not yet handed on, and when one was.
         bool viewWaiting = false;
         RegionId viewRegion;
@@ -220,6 +236,12 @@ private:
     void ReportGuard();
     // Why the client's spawns may not be made, or null when they may.
     const char* CheckSpawns(int host, ClientState& client, ObjectInteractionPacket& packet, size_t spawns);
+    // Whether `adding` more objects fit what the client's address and all clients may hold (the
+    // ids of objects gone are let go first when they do not, at most every prune interval).
+    bool RoomForObjects(const ClientState& client, size_t adding);
+    struct AddressObjects;
+    // Lets go of the address's ids whose objects are gone (and of the address, once it has none).
+    void PruneObjects(std::map<std::string, AddressObjects>::iterator address);
     int FindFreeHostId() const;
     // The joined client's link, or null.
     Link* FindClientLink(int host);
@@ -243,9 +265,19 @@ private:
     std::vector<LocalPacket> m_localPackets;
     std::set<uint32_t> m_hungUp; // links told to go (refusal)
     std::map<int, ClientState> m_clients;
-    // By host id, the ids of objects clients' spawns made (those that no longer exist go when the
-    // limit is reached).
-    std::map<int, std::set<unsigned>> m_clientObjects;
+    // By address, the ids of objects its clients' spawns made (those that no longer exist go when
+    // a limit is reached), and how many in all. An address is kept while it has any: there are at
+    // most m_objectTotal of them.
+    struct AddressObjects
+    {
+        std::set<unsigned> ids;
+        bool pruned = false;
+        int prunedAt = 0;
+    };
+    std::map<std::string, AddressObjects> m_clientObjects;
+    size_t m_clientObjectCount = 0;
+    bool m_allObjectsPruned = false;
+    int m_allObjectsPrunedAt = 0;
     RateBucket m_handshakes{static_cast<double>(handshakesPerSecond), 0};
     std::map<std::string, RateBucket> m_addressHandshakes;
     std::map<std::string, RateBucket> m_handshakeShares; // full: none lately (then forgotten)
@@ -255,6 +287,7 @@ private:
     std::string m_listenError;
     int m_spawnsPerSecond = defaultClientSpawnsPerSecond;
     int m_objectLimit = defaultClientObjectLimit;
+    int m_objectTotal = defaultClientObjectTotal;
     uint64_t m_refusedSpawns = 0;
     uint64_t m_viewsReceived = 0;
     uint64_t m_viewsApplied = 0;

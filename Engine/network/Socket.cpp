@@ -124,6 +124,12 @@ constexpr uint8_t firstDatagramMark = 0x80;
 // queue (the main thread may make room at any time).
 constexpr enet_uint32 roomIntervalMs = 1;
 
+// Entries of the connections with records waiting kept for reuse once let go.
+constexpr size_t maxSpareEntries = 16;
+
+// How often the receive thread tries the host lock before it sleeps on it (see LockHost).
+constexpr int hostLockTries = 256;
+
 } // namespace
 
 class Socket::ReceiveThread : public Thread
@@ -218,6 +224,8 @@ struct Socket::Impl
         uint32_t heldAt = 0;
     };
     std::vector<Slot> slots;
+    // The slots ENet was made with; host->peerCount is what TrimPeers leaves it of them.
+    size_t peerCapacity = 0;
     // Unestablished peers looked at by ScreenConnect (kept to spare an allocation per connect).
     struct Candidate
     {
@@ -316,6 +324,9 @@ struct Socket::Impl
         ENetPeer* parked = nullptr;
     };
     std::map<uint32_t, Waiting> waiting;
+    // Entries let go, kept for the next connections listed (a few): listing one for every datagram
+    // of a link the main thread keeps up with then allocates nothing.
+    std::vector<std::map<uint32_t, Waiting>::node_type> spareWaiting;
     size_t waitingBytes = 0; // of every connection's records
     int parkedCount = 0;
     uint32_t handTurn = 0; // the connection HandPending started with last
@@ -355,7 +366,18 @@ struct Socket::Impl
             tooLarge.fetch_add(1, std::memory_order_relaxed);
             return false;
         }
-        Waiting& entry = waiting[connection];
+        auto it = waiting.find(connection);
+        if (it == waiting.end()) {
+            if (spareWaiting.empty()) {
+                it = waiting.try_emplace(connection).first;
+            } else {
+                auto node = std::move(spareWaiting.back());
+                spareWaiting.pop_back();
+                node.key() = connection;
+                it = waiting.insert(std::move(node)).position;
+            }
+        }
+        Waiting& entry = it->second;
         entry.records.push_back(Record{kind, std::vector<uint8_t>(data, data + size)});
         entry.bytes += NetworkQueue::Cost(size);
         waitingBytes += NetworkQueue::Cost(size);
@@ -414,16 +436,20 @@ struct Socket::Impl
             return;
         const bool discard = closing.load(std::memory_order_acquire);
         auto hand = [&](uint32_t connection, Waiting& entry) {
+            // What the connection's records in the queue count: as the last put says, else looked up.
+            bool known = false;
             while (!entry.records.empty()) {
                 Record& record = entry.records.front();
                 const size_t cost = NetworkQueue::Cost(record.data.size());
-                if (!queue.Put(record.kind, connection, record.data) && !discard)
+                known = true;
+                if (!queue.Put(record.kind, connection, record.data, &entry.queued) && !discard)
                     break;
                 entry.bytes -= cost;
                 waitingBytes -= cost;
                 entry.records.pop_front();
             }
-            entry.queued = queue.GetUsed(connection);
+            if (!known && entry.queued != 0)
+                entry.queued = queue.GetUsed(connection);
         };
         auto first = waiting.upper_bound(handTurn);
         if (first == waiting.end())
@@ -433,10 +459,18 @@ struct Socket::Impl
             hand(it->first, it->second);
         for (auto it = waiting.begin(); it != first; ++it)
             hand(it->first, it->second);
-        std::erase_if(waiting, [](const auto& item) {
-            const Waiting& entry = item.second;
-            return entry.records.empty() && !entry.parked && entry.queued == 0;
-        });
+        for (auto it = waiting.begin(); it != waiting.end();) {
+            const Waiting& entry = it->second;
+            if (!entry.records.empty() || entry.parked || entry.queued != 0) {
+                ++it;
+                continue;
+            }
+            auto node = waiting.extract(it++);
+            if (spareWaiting.size() < maxSpareEntries) {
+                node.mapped().bytes = 0;
+                spareWaiting.push_back(std::move(node));
+            }
+        }
     }
 
     // Under hostLock: what the main thread took of the connections' first datagrams.
@@ -603,6 +637,25 @@ struct Socket::Impl
         Allowance(peer.address.host, now).Charge(Rate(), Burst(), now, wastedSlotConnects, -Burst() * wastedSlotConnects);
     }
 
+    // Under hostLock, outside ENet's service: ENet walks every slot it has in each service and
+    // flush (the server's main thread pays one walk for each send), most of them free when a
+    // thousand are kept for peers joining. The free slots past the last one in use are left out
+    // of ENet's count (and of the guard's walks) until a connect needs one (ScreenConnect gives
+    // ENet the next): ENet takes a connect into the first free slot it finds in its count and
+    // refuses datagrams to slots past it, so nothing changes for any peer in use. Only a guarded
+    // socket, whose screen sees every connect first, does this.
+    void TrimPeers()
+    {
+        if (!guarded)
+            return;
+        while (host->peerCount > 1 && host->peers[host->peerCount - 1].state == ENET_PEER_STATE_DISCONNECTED) {
+            const size_t index = --host->peerCount;
+            slots[index] = Slot();
+            if (index < publishedCount)
+                published[index].store(0, std::memory_order_relaxed);
+        }
+    }
+
     // Drops the peers that stayed unestablished too long, and forgets the allowances of
     // addresses that have refilled. Outside ENet's service.
     void Sweep()
@@ -739,8 +792,11 @@ struct Socket::Impl
             Count(guardCounters.refusedRate);
             return true;
         }
-        if (freeSlot && (limits.maxPending <= 0 || pending < limits.maxPending))
+        if ((freeSlot || host->peerCount < peerCapacity) && (limits.maxPending <= 0 || pending < limits.maxPending)) {
+            if (!freeSlot)
+                ++host->peerCount; // the first slot past ENet's walk, free (see TrimPeers)
             return false;
+        }
         // Never one whose join request waits for the main thread (looked up only now, when a
         // peer must go).
         std::erase_if(candidates, [this](const Candidate& c) { return IsAwaitingMainThread(*c.peer, turnDone); });
@@ -1168,6 +1224,15 @@ struct Socket::Impl
     }
 
     void ServiceTurn();
+    // Receive thread: the host lock, tried a while before sleeping on it. The main thread holds it
+    // only for a send or two (it never waits for it): sleeping would cost its release a wake-up.
+    std::unique_lock<std::mutex> LockHost()
+    {
+        for (int i = 0; i < hostLockTries; ++i)
+            if (hostLock.try_lock())
+                return std::unique_lock<std::mutex>(hostLock, std::adopt_lock);
+        return std::unique_lock<std::mutex>(hostLock);
+    }
     // An unthreaded socket (ListenUnthreaded): serviced by its owner's Service calls.
     bool unthreaded = false;
 
@@ -1179,9 +1244,12 @@ struct Socket::Impl
             thread.Wait();
         unthreaded = false;
         std::lock_guard<std::mutex> lock(hostLock);
-        if (host)
+        if (host) {
+            host->peerCount = peerCapacity;
             enet_host_destroy(host);
+        }
         host = nullptr;
+        peerCapacity = 0;
         socket = ENET_SOCKET_NULL;
         peers.clear();
         slots.clear();
@@ -1205,6 +1273,7 @@ struct Socket::Impl
         lingerAsked.store(false, std::memory_order_relaxed);
         queue.Clear();
         waiting.clear();
+        spareWaiting.clear();
         waitingBytes = 0;
         parkedCount = 0;
         handTurn = 0;
@@ -1273,7 +1342,7 @@ struct Socket::Impl
 // One service of ENet under the host lock and what follows it (the receive thread's turn).
 void Socket::Impl::ServiceTurn()
 {
-    std::lock_guard<std::mutex> lock(hostLock);
+    std::unique_lock<std::mutex> lock = LockHost();
     // What the main thread is done with, then what it asked meanwhile (as Sweep does): a join it
     // answered before saying so is established by the time a connect looks for a peer to push out.
     turnDone = doneRecords.load(std::memory_order_acquire);
@@ -1294,6 +1363,7 @@ void Socket::Impl::ServiceTurn()
         Restart();
     NoteHeld();
     Sweep();
+    TrimPeers();
     if (Drain())
         enet_host_flush(host);
     Publish();
@@ -1311,7 +1381,7 @@ void Socket::ReceiveThread::Run()
             // the main thread has made room.
             s.stalls.fetch_add(1, std::memory_order_relaxed);
             {
-                std::lock_guard<std::mutex> lock(s.hostLock);
+                std::unique_lock<std::mutex> lock = s.LockHost();
                 s.AbsorbTaken();
                 if (s.Drain())
                     enet_host_flush(s.host);
@@ -1456,6 +1526,9 @@ bool Socket::ListenHost(const char* address, int port, const Limits& limits)
         m_impl->slots.assign(host->peerCount, Impl::Slot());
         m_impl->host = host;
         m_impl->PreparePublished();
+        m_impl->peerCapacity = host->peerCount;
+        if (m_impl->guarded)
+            m_impl->TrimPeers();
         m_impl->socket = host->socket;
         m_impl->boundPort.store(host->address.port, std::memory_order_relaxed);
         m_impl->open.store(true, std::memory_order_release);
@@ -1527,6 +1600,7 @@ uint32_t Socket::ConnectHost(const char* address, int port)
         m_impl->addresses[id] = AddressText(server);
         m_impl->host = host;
         m_impl->PreparePublished();
+        m_impl->peerCapacity = host->peerCount;
         m_impl->socket = host->socket;
         m_impl->boundPort.store(host->address.port, std::memory_order_relaxed);
         m_impl->open.store(true, std::memory_order_release);

@@ -74,8 +74,11 @@
 // a quarter of a second, so addresses connecting at their whole rate keep some slots out of reach:
 // the more slots, the more addresses that takes): ENet keeps about 450 bytes for a slot, the guard
 // some 80 (the 8 KB map of the numbers ENet holds for a peer only for those established), and ENet
-// keeps no packet of a peer that has not joined. The receive thread looks at each slot once a turn,
-// as ENet's own service does, and at each connect an address may still make.
+// keeps no packet of a peer that has not joined. ENet walks its slots in every service and flush
+// (a send of the main thread's among them), and the guard once a turn and at each connect an
+// address may still make: the free slots past the last one in use are left out of ENet's count
+// until a connect needs one, so that a server with a few clients walks a few slots, not the
+// thousand kept for peers joining.
 //
 // The main thread never waits for the receive thread's host lock: Send, Disconnect, Establish,
 // SetTimeout and Close take it only when it is free, and otherwise leave their work, in order,

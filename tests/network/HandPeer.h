@@ -141,11 +141,12 @@ template <typename Pump, typename Done> bool PumpUntil(Pump pump, Done done, int
 
 // One ENet peer of an address of its own, connected to the server at `port`; `join` also makes
 // it a client of the session, by hand, with the engine's link. `pump` runs the server's frames
-// meanwhile. The server is reached at serverIp:port (a relay, say).
+// meanwhile; not ready after `limitMs`, which only a hang takes. The server is reached at
+// serverIp:port (a relay, say).
 struct HandPeer
 {
     template <typename Pump>
-    HandPeer(Pump pump, const std::string& ip, int port, bool join, int limitMs = 5000,
+    HandPeer(Pump pump, const std::string& ip, int port, bool join, int limitMs = 60000,
              const std::string& serverIp = "127.0.0.1")
     {
         host = MakeHost(ip);

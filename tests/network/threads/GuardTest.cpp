@@ -1,7 +1,9 @@
 // A listening server attacked on the loopback address the ways the transport's guard and the
-// session's budgets are there for, each measured on the process: whether a real client joins
-// and how long it takes, the longest frame, what the server logs, whether a genuine heavy sender
-// keeps its link.
+// session's budgets are there for, each measured on the process in what a busy machine cannot
+// fake: whether a real client joins, how many others' key agreements went before its own, the
+// processor time of the server's frames and of its receive thread, what the server logs, whether
+// a genuine heavy sender keeps its link. Waits end on the event they wait for; their deadlines are
+// for hangs.
 //
 // - Forged source addresses: connects from hundreds of addresses that never read an answer.
 // - A small botnet of real addresses whose peers hold joining slots and never ask to join, or
@@ -12,6 +14,7 @@
 // - A genuine heavy sender whose datagrams are lost now and then on their way.
 #include "../HandPeer.h"
 #include "../NetworkTestKit.h"
+#include "../ThreadMeasures.h"
 
 #include "common/LogCapture.h"
 #include "common/MemoryFiles.h"
@@ -26,10 +29,13 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <deque>
 #include <gtest/gtest.h>
 #include <initializer_list>
+#include <map>
 #include <memory>
 #include <random>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -42,25 +48,42 @@ using GAME::Test::ConnectDatagram;
 using GAME::Test::EnetAddress;
 using GAME::Test::HandPeer;
 using GAME::Test::PumpUntil;
+using GAME::Test::ThreadCpuMs;
 
+// Only a hang takes longer.
+constexpr int hangMs = 60000;
+
+// For the attackers' pace.
 double MillisecondsSince(Clock::time_point start)
 {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-// How long things took: the longest, and how many took longer than `slowMs` (see Quiet).
-struct Durations
+// A frame's network budget is pumpBudgetMicroseconds of wall time, which takes at most as much
+// processor time, and the datagram it was handling then; a frame past twice that did not stop at
+// its budget.
+constexpr double slowFrameCpuMs = 2.0 * ConnectionManager::pumpBudgetMicroseconds / 1000.0;
+
+// The server's frames in the main thread's processor time: the longest, and how many took more
+// than slowFrameCpuMs.
+struct Frames
 {
-    explicit Durations(double slowMs_ = 1e9) : slowMs(slowMs_) {}
-    void Add(double ms)
+    void Add(double cpuMs)
     {
-        longest = std::max(longest, ms);
-        slow += ms > slowMs ? 1 : 0;
+        longest = std::max(longest, cpuMs);
+        slow += cpuMs > slowFrameCpuMs ? 1 : 0;
     }
-    double slowMs;
     double longest = 0.0;
     int slow = 0;
 };
+
+// One server frame, its processor time noted.
+void Frame(ServerConnectionManager& server, Frames& frames)
+{
+    const double start = ThreadCpuMs();
+    server.Update(5);
+    frames.Add(ThreadCpuMs() - start);
+}
 
 // The server's socket, looked at from the main thread as the engine's frames may.
 class ProbedServer : public ServerConnectionManager
@@ -69,76 +92,34 @@ public:
     Socket* Transport() const { return GetSocket(); }
 };
 
-// A real client's join while the server's frames run: its time in milliseconds, or -1 when it
-// did not join within the limit. The server's frames go into `frames`.
-double TimeJoin(ServerConnectionManager& server, Durations& frames, int limitMs)
+// A real client's join while the server's frames run (into `frames`): whether it joined. Its own
+// limit, 10 s of the engine's time, is the only one.
+bool Join(ServerConnectionManager& server, Frames& frames)
 {
     ClientConnectionManager client;
-    const auto start = Clock::now();
     if (!client.Connect("127.0.0.1", server.GetPort()))
-        return -1.0;
-    while (client.IsConnecting() && MillisecondsSince(start) < limitMs) {
-        const auto frame = Clock::now();
-        server.Update(5);
-        frames.Add(MillisecondsSince(frame));
-        client.Update(5);
-        Platform::SleepMilliseconds(1);
-    }
-    const double ms = MillisecondsSince(start);
+        return false;
+    PumpUntil(
+        [&] {
+            Frame(server, frames);
+            client.Update(5);
+        },
+        [&] { return !client.IsConnecting(); }, hangMs);
     const bool joined = client.IsConnected();
     client.Shutdown();
-    return joined ? ms : -1.0;
-}
-
-// What this machine takes on a quiet server of its own, measured at the start of each test: the
-// bounds on the attacks are multiples of it, so that a slow or crowded machine is held to its own
-// pace.
-// ENet resends a connect that was not answered after its first guess of the round trip.
-constexpr double connectResendMs = ENET_PEER_DEFAULT_ROUND_TRIP_TIME;
-
-struct Quiet
-{
-    double joinMs = -1.0;        // a real client's join, the median of three
-    double longestFrameMs = 0.0; // the server's longest frame meanwhile
-    // A join beside an attack takes no longer than ten quiet ones and the wait the rule under
-    // test lets a real client have (a resend of its connect, a turn for a key agreement), which
-    // is the protocol's time, not the machine's.
-    double JoinBound(double allowedWaitMs) const { return 10.0 * joinMs + allowedWaitMs; }
-    // A frame past this is slow: a crowded machine takes a thread away for that long now and
-    // then, a server that stalls does it again and again.
-    double SlowFrameMs() const { return std::max(50.0, 10.0 * longestFrameMs); }
-};
-
-Quiet MeasureQuiet()
-{
-    Quiet quiet;
-    ServerConnectionManager server;
-    if (!server.Listen("127.0.0.1", 0))
-        return quiet;
-    Durations frames;
-    std::vector<double> joins;
-    for (int attempt = 0; attempt < 3; ++attempt)
-        joins.push_back(TimeJoin(server, frames, 10000));
-    std::sort(joins.begin(), joins.end());
-    if (joins.front() > 0.0) {
-        quiet.joinMs = joins[1];
-        quiet.longestFrameMs = frames.longest;
-    }
-    server.Shutdown();
-    return quiet;
+    return joined;
 }
 
 // Hole: a forged source address is one that never sees the server's answer. 10,000 connects a
 // second from 5,000 loopback addresses (each datagram a fresh connect id and a guessed cookie),
 // none of which reads a reply: before the cookie each took a joining slot, kept for a quarter of
-// a second, and a real client joined rarely if ever. Now none takes a slot, and a real client
-// joins three times in a row, quickly.
+// a second, and a real client joined rarely if ever. Now each is answered with a cookie and none
+// takes a slot (the fault, connects let in without the cookie, fills the joining slots: peers are
+// pushed out), and a real client joins three times in a row.
 TEST(GuardThreadsTest, ForgedSourceAddressesTakeNoSlotAndARealClientJoinsEveryTime)
 {
     GAME::Test::LogCapture log;
     ASSERT_EQ(enet_initialize(), 0);
-    const Quiet quiet = MeasureQuiet();
-    ASSERT_GT(quiet.joinMs, 0.0);
     ServerConnectionManager server;
     ASSERT_TRUE(server.Listen("127.0.0.1", 0));
     const ENetAddress serverAddress = EnetAddress("127.0.0.1", server.GetPort());
@@ -158,7 +139,7 @@ TEST(GuardThreadsTest, ForgedSourceAddressesTakeNoSlotAndARealClientJoinsEveryTi
         }
         std::mt19937 random(52);
         const auto start = Clock::now();
-        const auto limit = start + std::chrono::seconds(40);
+        const auto limit = start + std::chrono::milliseconds(2 * hangMs);
         while (forging && !sockets.empty() && Clock::now() < limit) {
             // 10 a millisecond, on schedule.
             const auto due = static_cast<int>(MillisecondsSince(start) * 10.0);
@@ -170,44 +151,123 @@ TEST(GuardThreadsTest, ForgedSourceAddressesTakeNoSlotAndARealClientJoinsEveryTi
         for (ENetSocket socket : sockets)
             enet_socket_destroy(socket);
     });
-    ASSERT_TRUE(PumpUntil([&] { server.Update(5); }, [&] { return sent > 5000; }, 10000));
+    // Under way once the server has answered thousands of them.
+    ASSERT_TRUE(PumpUntil([&] { server.Update(5); }, [&] { return server.GetGuardStats().cookiesSent > 5000; }, hangMs))
+        << sent << " forged connects sent";
 
-    std::vector<double> joins;
-    Durations frames;
+    int joined = 0;
+    Frames frames;
     for (int attempt = 0; attempt < 3; ++attempt)
-        joins.push_back(TimeJoin(server, frames, 10000));
+        joined += Join(server, frames) ? 1 : 0;
     const int forged = sent;
     forging = false;
     forger.join();
-    for (double ms : joins) {
-        EXPECT_GT(ms, 0.0) << "a join failed while " << forged << " forged connects came";
-        EXPECT_LT(ms, quiet.JoinBound(connectResendMs))
-            << "a join took " << ms << " ms, " << quiet.joinMs << " ms on a quiet server";
-    }
+    EXPECT_EQ(joined, 3) << "a join failed while " << forged << " forged connects came";
     const Socket::GuardStats guard = server.GetGuardStats();
-    EXPECT_GE(guard.cookiesSent, static_cast<uint64_t>(forged / 2));
     EXPECT_EQ(guard.pushedOut, 0u); // no forged connect ever held a slot
     EXPECT_EQ(guard.refusedNoRoom, 0u);
 }
 
-// What became of four real clients joining one after the other while a botnet of 64 real
-// addresses (each receives the cookie; at most the connects a second the server allows an
-// address, a burst of 4) keeps `inFlight` peers in joining slots, each for `holdMs` or, with
-// `ask`, until the server answers its join request.
-struct BotnetJoins
+// A server that notes what becomes of join requests: those waiting for their answer (a key
+// agreement, an accept or an authenticated refusal), when each address was last answered, and,
+// for each real client's request (from an address outside the botnet's 127.2.0.x), how many
+// waited when it came, how many of those came from addresses the server had answered lately
+// (within `lately`: they have had more key agreements lately than a newcomer), and how many
+// others were answered while it waited.
+class RequestWatch : public ServerConnectionManager
 {
-    bool underWay = false;       // the first bursts spent, the bots held slots in turn
-    std::vector<double> joins;   // each client's join in milliseconds, -1 when it failed
-    uint64_t held = 0;           // slots the bots held
-    uint64_t answered = 0;       // of their join requests
-    int heldDuringJoins = 0;     // the most bots in at once while the clients joined
-    int joinedClients = 0;       // of those, still in the session at the end
+public:
+    // Less than the time a key agreement counts for an address (handshakeShareSeconds).
+    static constexpr auto lately = std::chrono::seconds(ServerConnectionManager::handshakeShareSeconds - 2);
+    struct ClientWait
+    {
+        size_t waitingAtArrival = 0;
+        size_t waitingFromAddressesAnsweredLately = 0;
+        uint64_t othersAnswered = 0;
+    };
+    size_t GetNumWaiting() const { return m_waiting.size(); }
+    // Addresses answered in the last `seconds`.
+    size_t CountAnsweredWithin(int seconds) const
+    {
+        const auto since = Clock::now() - std::chrono::seconds(seconds);
+        return static_cast<size_t>(std::count_if(m_answeredAt.begin(), m_answeredAt.end(),
+                                                 [&](const auto& answered) { return answered.second >= since; }));
+    }
+    std::vector<ClientWait> clientWaits; // in the order they were answered
+
+protected:
+    void OnControlPacket(Link& link, const NetPacketHeader& header, const uint8_t* body, size_t size) override
+    {
+        if (header.type == PACKET_TYPE_CONNECT_REQUEST && !link.ready && m_waiting.count(link.socketConnection) == 0) {
+            if (link.address.rfind("127.2.0.", 0) != 0) {
+                ClientWait wait;
+                wait.waitingAtArrival = m_waiting.size();
+                const auto since = Clock::now() - lately;
+                for (const auto& [connection, address] : m_waiting) {
+                    auto answered = m_answeredAt.find(address);
+                    wait.waitingFromAddressesAnsweredLately += answered != m_answeredAt.end() && answered->second >= since;
+                }
+                m_clients[link.socketConnection] = {wait, m_answers};
+            }
+            m_waiting[link.socketConnection] = HostOf(link);
+        }
+        ServerConnectionManager::OnControlPacket(link, header, body, size);
+    }
+    bool SendDatagram(Link& link, const std::vector<uint8_t>& datagram) override
+    {
+        // What a link that has not joined is sent answers its request.
+        if (!link.ready && m_waiting.erase(link.socketConnection) != 0) {
+            auto client = m_clients.find(link.socketConnection);
+            if (client != m_clients.end()) {
+                ClientWait wait = client->second.first;
+                wait.othersAnswered = m_answers - client->second.second;
+                clientWaits.push_back(wait);
+                m_clients.erase(client);
+            }
+            ++m_answers;
+            m_answeredAt[HostOf(link)] = Clock::now();
+        }
+        return ServerConnectionManager::SendDatagram(link, datagram);
+    }
+    void OnLinkDisconnected(Link& link) override
+    {
+        m_waiting.erase(link.socketConnection);
+        m_clients.erase(link.socketConnection);
+        ServerConnectionManager::OnLinkDisconnected(link);
+    }
+
+private:
+    static std::string HostOf(const Link& link) { return link.address.substr(0, link.address.rfind(':')); }
+
+    std::map<uint32_t, std::string> m_waiting;                       // link -> its address
+    std::map<uint32_t, std::pair<ClientWait, uint64_t>> m_clients; // as it came, answers then
+    uint64_t m_answers = 0;
+    std::map<std::string, Clock::time_point> m_answeredAt; // the last answer, by address
 };
 
-BotnetJoins JoinBesideBotnet(int inFlight, int holdMs, bool ask)
+// A botnet of 64 real addresses (127.2.0.x; each receives the cookie, and starts at most the
+// connects a second the server allows an address, a burst of 4) that keeps `inFlight` peers in
+// joining slots, each for `holdMs` or, with `ask`, until the server answers its join request;
+// under way once it has held 200 slots and (`ask`) every address was answered in the last
+// 5 s, so that none of them is new to the server. Then four real clients join one after the other,
+// each once the botnet is at strength: `holding` of its peers in joining slots, `waiting` of their
+// requests waiting for the server's key agreements. The clients are the engine's, from 127.0.0.1,
+// or (`fresh`) hand-made ones from addresses the server has not seen (127.5.0.x).
+struct BotnetJoins
+{
+    bool underWay = false;  // the first bursts spent, the bots held slots in turn
+    bool atStrength = true; // before each client connected
+    int joined = 0;         // clients that joined
+    uint64_t held = 0;      // slots the bots held
+    uint64_t answered = 0;  // of their join requests
+    std::vector<RequestWatch::ClientWait> waits;
+    Socket::GuardStats guard;
+};
+
+BotnetJoins JoinBesideBotnet(int inFlight, int holdMs, bool ask, int holding, size_t waiting, bool fresh)
 {
     BotnetJoins result;
-    ServerConnectionManager server;
+    RequestWatch server;
     if (!server.Listen("127.0.0.1", 0))
         return result;
     std::vector<std::string> ips;
@@ -217,62 +277,51 @@ BotnetJoins JoinBesideBotnet(int inFlight, int holdMs, bool ask)
                               ServerConnectionManager::defaultMaxPeersPerAddress,
                               ServerConnectionManager::connectsPerAddressPerSecond, ask);
     std::atomic<bool> attacking{true};
-    std::atomic<int> holding{0};
+    std::atomic<int> holdingNow{0};
     std::atomic<uint64_t> held{0}, answered{0};
     std::thread attack([&] {
-        const auto limit = Clock::now() + std::chrono::seconds(90);
+        const auto limit = Clock::now() + std::chrono::milliseconds(4 * hangMs);
         while (attacking && Clock::now() < limit) {
             botnet.Step();
-            holding = botnet.holding;
+            holdingNow = botnet.holding;
             held = botnet.held;
             answered = botnet.answered;
             Platform::SleepMilliseconds(1);
         }
     });
-    // Under way: the first bursts spent, and (when they ask) every address's requests answered
-    // a few times over, so that none of them is new to the server any more.
     result.underWay = PumpUntil([&] { server.Update(5); },
-                                [&] { return held > 200 && (!ask || answered > 3 * 64); }, 30000);
+                                [&] { return held > 200 && (!ask || server.CountAnsweredWithin(5) == ips.size()); },
+                                hangMs);
 
     std::vector<std::unique_ptr<ClientConnectionManager>> clients;
     auto frame = [&] {
         server.Update(5);
         for (auto& client : clients)
             client->Update(5);
-        result.heldDuringJoins = std::max(result.heldDuringJoins, holding.load());
     };
     for (int attempt = 0; attempt < 4 && result.underWay; ++attempt) {
+        result.atStrength = result.atStrength &&
+                            PumpUntil(frame, [&] { return holdingNow >= holding && server.GetNumWaiting() >= waiting; }, hangMs);
+        if (fresh) {
+            HandPeer peer(frame, "127.5.0." + std::to_string(1 + attempt), server.GetPort(), true);
+            result.joined += peer.ready ? 1 : 0;
+            continue;
+        }
         clients.emplace_back(new ClientConnectionManager);
-        const auto start = Clock::now();
         if (clients.back()->Connect("127.0.0.1", server.GetPort()))
-            PumpUntil(frame, [&] { return !clients.back()->IsConnecting(); }, 12000);
-        result.joins.push_back(clients.back()->IsConnected() ? MillisecondsSince(start) : -1.0);
+            PumpUntil(frame, [&] { return !clients.back()->IsConnecting(); }, hangMs);
     }
     result.held = held;
     result.answered = answered;
+    result.waits = server.clientWaits;
+    result.guard = server.GetGuardStats();
     attacking = false;
     attack.join();
     for (auto& client : clients) {
-        result.joinedClients += client->IsConnected() ? 1 : 0;
+        result.joined += client->IsConnected() ? 1 : 0;
         client->Shutdown();
     }
     return result;
-}
-
-// That the botnet was under way, held at least `held` slots at once while the clients joined,
-// and every client joined within the quiet join's bound with the wait allowed.
-void ExpectEveryJoinWithin(const BotnetJoins& run, const Quiet& quiet, double allowedWaitMs, int held)
-{
-    ASSERT_GT(quiet.joinMs, 0.0);
-    const double boundMs = quiet.JoinBound(allowedWaitMs);
-    ASSERT_TRUE(run.underWay) << "the botnet's peers took " << run.held << " slots, " << run.answered
-                              << " of their join requests answered";
-    for (double ms : run.joins) {
-        EXPECT_GT(ms, 0.0) << "a join failed while the botnet's peers took " << run.held << " slots";
-        EXPECT_LT(ms, boundMs) << "a join took " << ms << " ms, " << quiet.joinMs << " ms on a quiet server";
-    }
-    EXPECT_EQ(run.joinedClients, 4);
-    EXPECT_GE(run.heldDuringJoins, held);
 }
 
 // Hole: a botnet whose peers hold joining slots and never ask to join. Each address starts 2
@@ -281,39 +330,55 @@ void ExpectEveryJoinWithin(const BotnetJoins& run, const Quiet& quiet, double al
 // nothing), and a new connect takes its place a millisecond later, so that 24 peers hold slots at
 // all times. With 16 joining slots every one stayed young and held, a real client's connect found
 // no room every time it asked, and four joins failed after 10 s each. Now four real clients join
-// one after the other while it lasts, each within ten quiet joins and a resend of its connect.
+// one after the other, each while the botnet holds at least as many slots as there were, and no
+// connect, theirs or the botnet's, ever finds the joining slots full (the fault, 16 of them: the
+// clients do not join, and connects are refused for want of room).
 TEST(GuardThreadsTest, ASmallBotnetHoldingJoiningSlotsDoesNotKeepRealClientsOut)
 {
     GAME::Test::LogCapture log;
     ASSERT_EQ(enet_initialize(), 0);
-    const Quiet quiet = MeasureQuiet();
-    // The botnet held as many slots while the clients joined as there were for peers joining before.
-    ExpectEveryJoinWithin(JoinBesideBotnet(24, 220, false), quiet, connectResendMs, 16);
+    const BotnetJoins run = JoinBesideBotnet(24, 220, false, 16, 0, false);
+    ASSERT_TRUE(run.underWay) << "the botnet's peers took " << run.held << " slots";
+    EXPECT_TRUE(run.atStrength);
+    EXPECT_EQ(run.joined, 4) << "while the botnet's peers took " << run.held << " slots";
+    EXPECT_EQ(run.guard.refusedNoRoom, 0u);
+    EXPECT_EQ(run.guard.pushedOut, 0u);
 }
 
 // Hole: the same botnet's peers ask to join, each leaving once answered, 240 at a time: from 64
 // addresses they ask for twice the key agreements the server makes in a second (64), all within
 // each address's own allowance. Their requests queued in order of arrival, and a real client's
-// waited behind them for 1.7 to 1.9 s of the 2 s a peer has to join. Now the address that had the
-// fewest key agreements lately goes first, and four real clients join one after the other, each
-// well within a second, while the botnet's requests go on being answered.
+// waited behind all of them, for 1.7 to 1.9 s of the 2 s a peer has to join. Now the address that
+// had the fewest key agreements lately goes first: four real clients from addresses new to the
+// server join one after the other, each asking while dozens of the botnet's requests wait, and no
+// key agreement goes to anybody else while a client's request waits (the fault, requests answered
+// in order of arrival: each waits for all that came before it), but for requests of addresses as
+// new to the server as its own (none answered lately), which a crowded machine may leave behind.
 TEST(GuardThreadsTest, ASmallBotnetAskingToJoinDoesNotMakeARealClientWait)
 {
     GAME::Test::LogCapture log;
     ASSERT_EQ(enet_initialize(), 0);
-    // The clients come from one address: each later one waits its turn behind the addresses that
-    // had fewer key agreements lately, the earlier clients' included, but never half the time a
-    // peer has to join.
-    const Quiet quiet = MeasureQuiet();
-    ExpectEveryJoinWithin(JoinBesideBotnet(240, 1900, true), quiet,
-                          ServerConnectionManager::handshakeTimeoutMs / 2.0, 64);
+    const BotnetJoins run = JoinBesideBotnet(240, 1900, true, 0, 32, true);
+    ASSERT_TRUE(run.underWay) << run.answered << " of the botnet's join requests answered";
+    EXPECT_TRUE(run.atStrength);
+    EXPECT_EQ(run.joined, 4);
+    ASSERT_EQ(run.waits.size(), 4u);
+    size_t waitedBehind = 0;
+    for (const RequestWatch::ClientWait& wait : run.waits) {
+        const size_t asNew = wait.waitingAtArrival - wait.waitingFromAddressesAnsweredLately;
+        EXPECT_LE(wait.othersAnswered, asNew) << wait.waitingAtArrival << " requests were waiting when it came, "
+                                              << asNew << " of addresses not answered lately";
+        waitedBehind = std::max(waitedBehind, wait.waitingFromAddressesAnsweredLately);
+    }
+    EXPECT_GE(waitedBehind, 8u); // it came while the botnet's requests waited
 }
 
 // The rule that makes room when every joining slot is held, on a socket of five such slots (the
 // server's 1,024 take a large botnet to fill): a connect pushes out a peer stuck in ENet's
 // handshake first, then the oldest of the address with the most, then the oldest, and tells it;
 // never a peer whose first datagram waits for the main thread, nor a young one (younger than a
-// quarter of a second). The socket's clock is the test's: the peers age only when it says.
+// quarter of a second). The socket's clock is the test's: the peers age only when it says. The
+// peers here never give up a link of their own accord, so a peer's link ends only when it is told.
 TEST(GuardThreadsTest, WhenEveryJoiningSlotIsHeldANewConnectPushesOutTheRightOne)
 {
     GAME::Test::LogCapture log;
@@ -339,6 +404,9 @@ TEST(GuardThreadsTest, WhenEveryJoiningSlotIsHeldANewConnectPushesOutTheRightOne
                 if (e.type == ENET_EVENT_TYPE_RECEIVE)
                     enet_packet_destroy(e.packet);
             GAME::Test::ServiceCookies(host);
+            for (size_t i = 0; i < host->peerCount; ++i)
+                if (host->peers[i].state == ENET_PEER_STATE_CONNECTED)
+                    enet_peer_timeout(&host->peers[i], 0, 10 * hangMs, 10 * hangMs);
         }
     };
     ENetHost* x = GAME::Test::MakeHost("127.4.0.1", 2);
@@ -360,7 +428,7 @@ TEST(GuardThreadsTest, WhenEveryJoiningSlotIsHeldANewConnectPushesOutTheRightOne
         const int before = connects;
         enet_host_connect(host, &to, 1, 0);
         const bool in =
-            PumpUntil([&] { turn(all); }, [&] { return connected(host, peer) && connects > before; }, 60000);
+            PumpUntil([&] { turn(all); }, [&] { return connected(host, peer) && connects > before; }, hangMs);
         clock.Advance(10);
         return in;
     };
@@ -377,13 +445,13 @@ TEST(GuardThreadsTest, WhenEveryJoiningSlotIsHeldANewConnectPushesOutTheRightOne
     buffer.data = reply;
     buffer.dataLength = sizeof(reply);
     enet_uint32 wait = ENET_SOCKET_WAIT_RECEIVE;
-    ASSERT_EQ(enet_socket_wait(stuck, &wait, 5000), 0);
+    ASSERT_EQ(enet_socket_wait(stuck, &wait, hangMs), 0);
     ENetAddress from;
     ASSERT_EQ(enet_socket_receive(stuck, &from, &buffer, 1), 12);
     uint32_t cookie;
     std::memcpy(&cookie, reply + 8, 4);
     GAME::Test::SendRaw(stuck, to, ConnectDatagram(12, ENET_NET_TO_HOST_32(cookie)));
-    ASSERT_TRUE(PumpUntil([&] { turn(all); }, [&] { return connected(x, 1) && connects == 4; }, 60000));
+    ASSERT_TRUE(PumpUntil([&] { turn(all); }, [&] { return connected(x, 1) && connects == 4; }, hangMs));
 
     // A newcomer while all five are young is refused.
     enet_host_connect(z, &to, 1, 0);
@@ -392,7 +460,7 @@ TEST(GuardThreadsTest, WhenEveryJoiningSlotIsHeldANewConnectPushesOutTheRightOne
                               const Socket::GuardStats guard = server.GetGuardStats();
                               return guard.refusedNoRoom > 0 || guard.pushedOut > 0;
                           },
-                          60000));
+                          hangMs));
     EXPECT_EQ(server.GetGuardStats().pushedOut, 0u);
     enet_peer_reset(&z->peers[0]);
 
@@ -406,25 +474,25 @@ TEST(GuardThreadsTest, WhenEveryJoiningSlotIsHeldANewConnectPushesOutTheRightOne
                               return enet_list_empty(&y->peers[0].outgoingCommands) &&
                                      enet_list_empty(&y->peers[0].sentReliableCommands);
                           },
-                          60000));
+                          hangMs));
     clock.Advance(300);
 
     // The stuck one goes first, told or not; then the older peer of the address with two, told.
     enet_host_connect(z, &to, 1, 0);
-    ASSERT_TRUE(PumpUntil([&] { turn(all); }, [&] { return connected(z, 0); }, 5000));
+    ASSERT_TRUE(PumpUntil([&] { turn(all); }, [&] { return connected(z, 0); }, hangMs));
     EXPECT_EQ(server.GetGuardStats().pushedOut, 1u);
     EXPECT_TRUE(connected(x, 0) && connected(x, 1) && connected(y, 0) && connected(v, 0));
     enet_host_connect(w, &to, 1, 0);
-    ASSERT_TRUE(PumpUntil([&] { turn(all); }, [&] { return connected(w, 0); }, 5000));
-    EXPECT_TRUE(PumpUntil([&] { turn(all); }, [&] { return !connected(x, 0); }, 1000)) << "not told";
+    ASSERT_TRUE(PumpUntil([&] { turn(all); }, [&] { return connected(w, 0); }, hangMs));
+    EXPECT_TRUE(PumpUntil([&] { turn(all); }, [&] { return !connected(x, 0); }, hangMs)) << "not told";
     EXPECT_TRUE(connected(x, 1) && connected(v, 0));
     EXPECT_EQ(server.GetGuardStats().pushedOut, 2u);
 
     // Once every address has one peer, the oldest goes, but for the one whose question waits.
     clock.Advance(300);
     enet_host_connect(q, &to, 1, 0);
-    ASSERT_TRUE(PumpUntil([&] { turn(all); }, [&] { return connected(q, 0); }, 5000));
-    EXPECT_TRUE(PumpUntil([&] { turn(all); }, [&] { return !connected(v, 0); }, 1000)) << "not told";
+    ASSERT_TRUE(PumpUntil([&] { turn(all); }, [&] { return connected(q, 0); }, hangMs));
+    EXPECT_TRUE(PumpUntil([&] { turn(all); }, [&] { return !connected(v, 0); }, hangMs)) << "not told";
     EXPECT_TRUE(connected(y, 0) && connected(x, 1) && connected(z, 0) && connected(w, 0));
     EXPECT_EQ(server.GetGuardStats().pushedOut, 3u);
     enet_socket_destroy(stuck);
@@ -442,7 +510,8 @@ std::vector<uint8_t> CommandBody(uint32_t sequence)
     return body;
 }
 
-// Counts what each host sent, and whether in order.
+// Counts what each host sent, and whether in order; a game that works `workMs` of processor time
+// on each packet, when asked to.
 class CountingController : public GAME::Test::RecordingController
 {
 public:
@@ -450,6 +519,8 @@ public:
     {
         if (packet->GetType() != GAME::Test::commandType || host < 0 || host > 15)
             return;
+        for (const double start = ThreadCpuMs(); ThreadCpuMs() - start < workMs;) {
+        }
         const uint32_t sequence = static_cast<GAME::Test::GamePacket*>(packet)->sequence;
         if (sequence == next[host])
             ++next[host];
@@ -458,6 +529,7 @@ public:
     }
     uint32_t next[16] = {};
     uint64_t outOfOrder = 0;
+    double workMs = 0.0;
 };
 
 // A server whose game packets a CountingController counts (the server goes first).
@@ -473,17 +545,17 @@ struct CountingServer
     ServerConnectionManager server;
 };
 
-// Hole: a joined client sends small packets through ENet's own API as fast as it takes them.
+// Hole: joined clients send small packets through ENet's own API as fast as it takes them.
 // Wrongly authenticated ones each cost a keyed hash before they are dropped: the link is hung up
-// after a few. Authenticated ones that the game reads are handed on within the frame's budget:
-// the server's frames stay short (unguarded, frames took 100 ms and more, again and again), a
-// real client joins meanwhile, and an honest client's packets still come through in their turn.
+// after a few (the fault, no hang-up: the forger keeps its link). Authenticated ones that the game
+// reads are handed on within the frame's budget: no server frame takes more than two budgets of
+// processor time while six such clients flood it (the fault, a frame that hands on all there is:
+// frames of many budgets, again and again), a real client joins meanwhile, and an honest client's
+// packets all come through, in order.
 TEST(GuardThreadsTest, AJoinedClientsFloodOfSmallPacketsNeitherStallsTheFrameNorStarvesOthers)
 {
     GAME::Test::LogCapture log;
     ASSERT_EQ(enet_initialize(), 0);
-    const Quiet quiet = MeasureQuiet();
-    ASSERT_GT(quiet.joinMs, 0.0);
     CountingServer counting;
     ServerConnectionManager& server = counting.server;
     const CountingController& controller = counting.controller;
@@ -493,7 +565,7 @@ TEST(GuardThreadsTest, AJoinedClientsFloodOfSmallPacketsNeitherStallsTheFrameNor
     // Wrong tags: the server hangs up once the link has failed its checks enough times.
     HandPeer forger(pump, "127.0.0.10", server.GetPort(), true);
     ASSERT_TRUE(forger.ready);
-    ASSERT_TRUE(PumpUntil(pump, [&] { return server.GetNumClients() == 1; }, 5000));
+    ASSERT_TRUE(PumpUntil(pump, [&] { return server.GetNumClients() == 1; }, hangMs));
     bool disconnected = false;
     const std::vector<uint8_t> body = CommandBody(1);
     for (int n = 0; n < 2000 && !disconnected; ++n) {
@@ -514,79 +586,104 @@ TEST(GuardThreadsTest, AJoinedClientsFloodOfSmallPacketsNeitherStallsTheFrameNor
             while (enet_host_service(forger.host, &event, 0) > 0)
                 disconnected = disconnected || event.type == ENET_EVENT_TYPE_DISCONNECT;
         },
-        [&] { return disconnected; }, 10000));
-    EXPECT_TRUE(PumpUntil(pump, [&] { return server.GetNumClients() == 0; }, 5000));
+        [&] { return disconnected; }, hangMs));
+    EXPECT_TRUE(PumpUntil(pump, [&] { return server.GetNumClients() == 0; }, hangMs));
     EXPECT_EQ(server.GetStats().droppedBadAuth, ConnectionManager::maxRefusedDatagrams);
     EXPECT_TRUE(log.Contains("failed their checks", 1));
 
-    // Authenticated packets, a quarter of a million, sent as fast as ENet takes them, beside an
-    // honest client that sends one every frame.
-    HandPeer flooder(pump, "127.0.0.11", server.GetPort(), true);
-    HandPeer honest(pump, "127.0.0.12", server.GetPort(), true);
-    ASSERT_TRUE(flooder.ready && honest.ready);
-    ASSERT_TRUE(PumpUntil(pump, [&] { return server.GetNumClients() == 2; }, 5000));
-    const int flooderHost = flooder.link.GetLocalHostId();
+    // Authenticated packets from six joined clients, each sending as fast as ENet takes them,
+    // beside an honest client that sends one every frame, to a game that works 20 us on each:
+    // together they keep more waiting for the server than a frame's budget hands on (each its
+    // share of the socket's queue), so that a frame that did not stop at its budget would take
+    // long.
+    counting.controller.workMs = 0.02;
+    constexpr int flooderCount = 6;
+    constexpr uint32_t floodPackets = 5000; // each
+    std::vector<std::unique_ptr<HandPeer>> flooders;
+    for (int i = 0; i < flooderCount; ++i) {
+        flooders.emplace_back(new HandPeer(pump, "127.0.0." + std::to_string(11 + i), server.GetPort(), true));
+        ASSERT_TRUE(flooders.back()->ready);
+    }
+    HandPeer honest(pump, "127.0.0.20", server.GetPort(), true);
+    ASSERT_TRUE(honest.ready);
+    ASSERT_TRUE(PumpUntil(pump, [&] { return server.GetNumClients() == flooderCount + 1; }, hangMs));
     const int honestHost = honest.link.GetLocalHostId();
-    constexpr uint32_t floodPackets = 250000;
+    auto floodDelivered = [&] {
+        uint32_t least = floodPackets;
+        for (const auto& flooder : flooders)
+            least = std::min(least, controller.next[flooder->link.GetLocalHostId()]);
+        return least;
+    };
     std::atomic<bool> flooding{true};
     std::thread flood([&] {
-        const auto limit = Clock::now() + std::chrono::seconds(30);
-        for (uint32_t n = 0; n < floodPackets && Clock::now() < limit;) {
-            // ENet takes what fits its window; what it has not sent yet waits in its queue.
-            for (int i = 0; i < 2000 && n < floodPackets; ++i, ++n)
-                flooder.SendSealed(GAME::Test::commandType, CommandBody(n));
-            do
+        const auto limit = Clock::now() + std::chrono::milliseconds(2 * hangMs);
+        std::vector<uint32_t> sent(flooderCount, 0);
+        for (bool more = true; more && Clock::now() < limit;) {
+            // ENet takes what fits its window; what it has not sent yet waits in its queue, at most
+            // a few thousand packets (then the flooder waits for acknowledgements without spinning).
+            more = false;
+            bool full = true;
+            for (int i = 0; i < flooderCount; ++i) {
+                HandPeer& flooder = *flooders[static_cast<size_t>(i)];
+                for (int k = 0; k < 500 && sent[i] < floodPackets &&
+                                enet_list_size(&flooder.peer->outgoingCommands) < 4000;
+                     ++k)
+                    flooder.SendSealed(GAME::Test::commandType, CommandBody(sent[i]++));
                 flooder.Service();
-            while (enet_list_size(&flooder.peer->outgoingCommands) > 4000 && Clock::now() < limit);
+                more = more || sent[i] < floodPackets || !enet_list_empty(&flooder.peer->outgoingCommands);
+                full = full && (sent[i] == floodPackets || enet_list_size(&flooder.peer->outgoingCommands) >= 4000);
+            }
+            if (full)
+                Platform::SleepMilliseconds(1);
         }
-        const auto drain = Clock::now() + std::chrono::seconds(20);
-        while (!enet_list_empty(&flooder.peer->outgoingCommands) && Clock::now() < drain)
-            flooder.Service();
         flooding = false;
     });
 
-    Durations frames(quiet.SlowFrameMs());
+    // The server's frames, 60 a second as a game's, the honest client's packet one a frame.
+    Frames frames;
     uint32_t honestSent = 0;
-    double joinMs = -1.0;
+    bool joinTried = false, joined = false;
     const auto start = Clock::now();
+    auto nextFrame = start;
     // Until the flood and every honest packet have come through (the honest client's last ones may
     // still be on their way when the flood's last is in).
-    while ((flooding || controller.next[flooderHost] < floodPackets || controller.next[honestHost] < honestSent) &&
-           MillisecondsSince(start) < 60000) {
-        if (honestSent < 200) {
-            honest.SendSealed(GAME::Test::commandType, CommandBody(honestSent++));
-        }
+    while ((flooding || floodDelivered() < floodPackets || controller.next[honestHost] < honestSent) &&
+           MillisecondsSince(start) < 4 * hangMs) {
         honest.Service();
-        const auto frame = Clock::now();
-        server.Update(5);
-        frames.Add(MillisecondsSince(frame));
-        if (joinMs < 0.0 && controller.next[flooderHost] > 1000)
-            joinMs = TimeJoin(server, frames, 10000);
+        if (Clock::now() >= nextFrame) {
+            nextFrame = std::max(nextFrame + std::chrono::milliseconds(16), Clock::now());
+            if (honestSent < 200)
+                honest.SendSealed(GAME::Test::commandType, CommandBody(honestSent++));
+            Frame(server, frames);
+            if (!joinTried && floodDelivered() > 1000) {
+                joinTried = true;
+                joined = Join(server, frames);
+            }
+        }
         Platform::SleepMilliseconds(1);
     }
     flooding = false;
     flood.join();
-    EXPECT_EQ(controller.next[flooderHost], floodPackets);
+    EXPECT_EQ(floodDelivered(), floodPackets);
     EXPECT_EQ(controller.next[honestHost], honestSent);
     EXPECT_EQ(controller.outOfOrder, 0u);
-    EXPECT_LE(frames.slow, 3) << frames.slow << " frames of the server took over " << frames.slowMs
-                              << " ms, the longest " << frames.longest << " ms";
-    EXPECT_GT(joinMs, 0.0);
-    EXPECT_LT(joinMs, quiet.JoinBound(connectResendMs)) << quiet.joinMs << " ms on a quiet server";
+    EXPECT_EQ(frames.slow, 0) << frames.slow << " frames of the server took over " << slowFrameCpuMs
+                              << " ms of processor time, the longest " << frames.longest << " ms";
+    EXPECT_TRUE(joinTried && joined);
 }
 
 // Hole: two joined clients send 32 reliable commands a datagram, newest first up to 24,000 ahead
-// (inside ENet's window) and never the next one, a few thousand datagrams a second: unguarded,
+// (inside ENet's window) and never the next one, a thousand datagrams a second each: unguarded,
 // each command costs ENet a walk past every command waiting above it while the receive thread
-// holds the host lock, and a real client's join took one to four seconds here. The main thread's
-// calls on the socket never wait for that lock, no frame takes long, and real clients join in
-// good time.
+// holds the host lock, and a real client's join took one to four seconds here. With the filing
+// budget the receive thread spends tens of microseconds of processor time on each datagram of the
+// attack (the fault, no budget: over 500, all it can have of a processor), the main thread's calls
+// on the socket never wait for that lock (the fault, a call that takes the lock: calls sleep,
+// again and again), and real clients join.
 TEST(GuardThreadsTest, OutOfOrderSendsInsideTheWindowNeitherHoldTheMainThreadNorKeepOthersOut)
 {
     GAME::Test::LogCapture log;
     ASSERT_EQ(enet_initialize(), 0);
-    const Quiet quiet = MeasureQuiet();
-    ASSERT_GT(quiet.joinMs, 0.0);
     ProbedServer server;
     ASSERT_TRUE(server.Listen("127.0.0.1", 0));
     auto pump = [&] { server.Update(5); };
@@ -595,7 +692,7 @@ TEST(GuardThreadsTest, OutOfOrderSendsInsideTheWindowNeitherHoldTheMainThreadNor
         attackers.emplace_back(new HandPeer(pump, ip, server.GetPort(), true));
         ASSERT_TRUE(attackers.back()->ready);
     }
-    ASSERT_TRUE(PumpUntil(pump, [&] { return server.GetNumClients() == 2; }, 5000));
+    ASSERT_TRUE(PumpUntil(pump, [&] { return server.GetNumClients() == 2; }, hangMs));
 
     // Each join request was reliable number 1: the next one is 2, never sent. Up to `depth` ahead,
     // inside ENet's window: each command costs ENet a walk past thousands.
@@ -606,7 +703,7 @@ TEST(GuardThreadsTest, OutOfOrderSendsInsideTheWindowNeitherHoldTheMainThreadNor
     for (auto& peer : attackers)
         attack.emplace_back([&, attacker = peer.get()] {
             std::vector<uint8_t> datagram;
-            const auto limit = Clock::now() + std::chrono::seconds(30);
+            const auto limit = Clock::now() + std::chrono::milliseconds(4 * hangMs);
             for (int sweep = 0; attacking && Clock::now() < limit; ++sweep) {
                 for (int top = 1 + depth; top >= 3 + 31 && attacking; top -= 32) {
                     datagram = attacker->Datagram();
@@ -618,55 +715,54 @@ TEST(GuardThreadsTest, OutOfOrderSendsInsideTheWindowNeitherHoldTheMainThreadNor
                         GAME::Test::AppendCommand(datagram, command, 16);
                     }
                     attacker->Send(datagram);
-                    // Each costs the receive thread milliseconds unguarded: a few thousand a
-                    // second are plenty, and leave the machine's processors to the rest.
-                    if (++sent % 4 == 0)
-                        Platform::SleepMilliseconds(1);
+                    // Each costs the receive thread a millisecond and more unguarded: a thousand a
+                    // second from each are plenty, and leave the machine's processors to the rest.
+                    ++sent;
+                    Platform::SleepMilliseconds(1);
                 }
             }
         });
 
     Socket& transport = *server.Transport();
-    Durations calls(quiet.SlowFrameMs()), frames(quiet.SlowFrameMs());
+    int calls = 0, sleepingCalls = 0;
     auto frame = [&] {
-        const auto start = Clock::now();
         server.Update(5);
-        frames.Add(MillisecondsSince(start));
         // What a game's frame may ask of its session.
-        const auto call = Clock::now();
+        const long sleeps = GAME::Test::ThreadSleeps();
         (void)transport.GetBufferedBytes();
         (void)transport.GetAddressText(1);
         (void)transport.GetRoundTripTime(1);
         transport.SetTimeout(0);
-        calls.Add(MillisecondsSince(call));
+        ++calls;
+        sleepingCalls += GAME::Test::ThreadSleeps() != sleeps ? 1 : 0;
     };
-    ASSERT_TRUE(PumpUntil(frame, [&] { return sent > 4000; }, 20000));
-    std::vector<double> joins;
+    ASSERT_TRUE(PumpUntil(frame, [&] { return sent > 1000; }, hangMs));
+    // What the server's receive thread (the only one so far) spends on each datagram of the attack.
+    const double cpuBefore = GAME::Test::NamedThreadsCpuMs("Receive Thread");
+    const uint64_t sentBefore = sent;
+    ASSERT_TRUE(PumpUntil(frame, [&] { return sent >= sentBefore + 2000; }, hangMs));
+    const double microsecondsEach =
+        1000.0 * (GAME::Test::NamedThreadsCpuMs("Receive Thread") - cpuBefore) / static_cast<double>(sent - sentBefore);
+    int joined = 0;
     for (int attempt = 0; attempt < 2; ++attempt) {
         ClientConnectionManager client;
-        const auto start = Clock::now();
         ASSERT_TRUE(client.Connect("127.0.0.1", server.GetPort()));
         PumpUntil(
             [&] {
                 frame();
                 client.Update(5);
             },
-            [&] { return !client.IsConnecting(); }, 10000);
-        joins.push_back(client.IsConnected() ? MillisecondsSince(start) : -1.0);
+            [&] { return !client.IsConnecting(); }, hangMs);
+        joined += client.IsConnected() ? 1 : 0;
         client.Shutdown();
     }
     const uint64_t datagrams = sent;
     attacking = false;
     for (std::thread& thread : attack)
         thread.join();
-    for (double ms : joins) {
-        EXPECT_GT(ms, 0.0) << "a join failed beside " << datagrams << " datagrams of the attack";
-        EXPECT_LT(ms, quiet.JoinBound(connectResendMs)) << quiet.joinMs << " ms on a quiet server";
-    }
-    EXPECT_LE(calls.slow, 3) << calls.slow << " calls on the socket waited over " << calls.slowMs
-                             << " ms, the longest " << calls.longest << " ms";
-    EXPECT_LE(frames.slow, 3) << frames.slow << " frames of the server took over " << frames.slowMs
-                              << " ms, the longest " << frames.longest << " ms";
+    EXPECT_EQ(joined, 2) << "beside " << datagrams << " datagrams of the attack";
+    EXPECT_LE(sleepingCalls, 3) << sleepingCalls << " of " << calls << " calls on the socket waited";
+    EXPECT_LE(microsecondsEach, 200.0) << "of the receive thread's processor time for each datagram of the attack";
     EXPECT_GT(server.GetGuardStats().commandsLeftOut, 0u);
 }
 
@@ -710,7 +806,7 @@ TEST(GuardThreadsTest, PeersFromManyAddressesMakeTheServerLogNoMoreThanItsShare)
                 pump();
                 peer.Service();
             },
-            [&] { return server.GetStats().GetDropped() == 3u * static_cast<uint64_t>(i + 1); }, 5000));
+            [&] { return server.GetStats().GetDropped() == 3u * static_cast<uint64_t>(i + 1); }, hangMs));
         enet_peer_disconnect_now(peer.peer, 0);
     }
     const NetworkLinkStats stats = server.GetStats();
@@ -844,15 +940,15 @@ TEST(GuardThreadsTest, AGenuineHeavySenderKeepsItsLinkThroughLostDatagrams)
     auto pump = [&] { server.Update(5); };
     LossyRelay relay(server.GetPort(), 64);
     ASSERT_GT(relay.port, 0);
-    HandPeer sender(pump, "127.0.0.61", relay.port, true, 10000, "127.0.0.60");
+    HandPeer sender(pump, "127.0.0.61", relay.port, true, hangMs, "127.0.0.60");
     ASSERT_TRUE(sender.ready);
-    ASSERT_TRUE(PumpUntil(pump, [&] { return server.GetNumClients() == 1; }, 5000));
+    ASSERT_TRUE(PumpUntil(pump, [&] { return server.GetNumClients() == 1; }, hangMs));
     const int host = sender.link.GetLocalHostId();
 
     constexpr uint32_t packets = 60000;
     std::atomic<bool> sending{true}, lostLink{false};
     std::thread send([&] {
-        const auto limit = Clock::now() + std::chrono::seconds(60);
+        const auto limit = Clock::now() + std::chrono::milliseconds(2 * hangMs);
         auto service = [&] {
             ENetEvent event;
             while (enet_host_service(sender.host, &event, 0) > 0) {
@@ -874,7 +970,7 @@ TEST(GuardThreadsTest, AGenuineHeavySenderKeepsItsLinkThroughLostDatagrams)
             Platform::SleepMilliseconds(1);
         }
     });
-    PumpUntil(pump, [&] { return controller.next[host] == packets || lostLink; }, 60000);
+    PumpUntil(pump, [&] { return controller.next[host] == packets || lostLink; }, 2 * hangMs);
     sending = false;
     send.join();
     EXPECT_FALSE(lostLink);

@@ -34,9 +34,10 @@ using GAME::Test::Blob;
 using GAME::Test::GamePacket;
 using GAME::Test::RecordingController;
 
-// Frames of 5 ms until the condition holds; false after `limitMs` of real time.
+// Frames of 5 ms until the condition holds; false after `limitMs` of real time, which only a hang
+// takes.
 bool PumpUntil(std::initializer_list<ConnectionManager*> managers, const std::function<bool()>& done,
-               int limitMs = 5000)
+               int limitMs = 60000)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
     while (!done()) {
@@ -252,9 +253,10 @@ TEST(SessionThreadsTest, AClientWhoseServerVanishesReportsItAndRunsOn)
     auto s = std::make_unique<ServerFixture>();
     const int port = s->port;
     ClientConnectionManager client;
-    client.SetTimeout(300);
     ASSERT_TRUE(client.Connect("127.0.0.1", port));
     ASSERT_TRUE(PumpUntil({&s->server, &client}, [&] { return client.IsConnected(); }));
+    // A short timeout from now on: a join on a busy machine may take longer than it.
+    client.SetTimeout(300);
 
     s.reset(); // gone without a word: only the silence tells
     ASSERT_TRUE(PumpUntil({&client}, [&] { return !client.IsConnected(); }));
@@ -417,6 +419,10 @@ TEST(SessionThreadsTest, WhatPeersMakeTheServerLogIsTheFirstOfEachKindThenASumma
     EXPECT_EQ(CountLines(log, "client 2 joined from 127.0.0.1:"), 1u);
     EXPECT_EQ(CountLines(log, "client 2 (127.0.0.1:"), 1u); // left
     EXPECT_EQ(CountLines(log, "not logged"), 0u);
+    // The transport turned nobody away: it has nothing to report (each join took a cookie, which
+    // once made it write a line of zeros).
+    EXPECT_EQ(CountLines(log, "peers that did not join so far"), 0u);
+    EXPECT_GE(s.server.GetGuardStats().cookiesSent, 5u);
 
     // Once the interval is over, one line sums up the rest, and the next of each kind is
     // written again.
@@ -444,7 +450,7 @@ TEST(SessionThreadsTest, AClientBeyondTheLastHostIdIsRefusedAndToldWhy)
         ASSERT_TRUE(clients.back()->Connect("127.0.0.1", s.port));
     }
     auto pumpAll = [&](const std::function<bool()>& done) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         while (!done() && std::chrono::steady_clock::now() < deadline) {
             s.server.Update(5);
             for (auto& client : clients)
@@ -504,7 +510,7 @@ TEST(SessionThreadsTest, AClientWhoAskedWhileTheServerWasBusyJoinsAndOneWhoNever
                 gone = gone || event.kind == Socket::EVENT_DISCONNECTED;
             return gone;
         },
-        ServerConnectionManager::handshakeTimeoutMs * 3));
+        60000));
     EXPECT_GE(std::chrono::steady_clock::now() - start,
               std::chrono::milliseconds(ServerConnectionManager::handshakeTimeoutMs - 100));
     EXPECT_EQ(s.server.GetGuardStats().timedOut, 1u);

@@ -1,0 +1,54 @@
+// What threads of this process spent, as the system counts it, for the network's thread tests:
+// the calling thread's processor time and how often it went to sleep (waiting for a lock or in a
+// blocking call; being pushed off a processor does not count), and the processor time of the
+// threads of this process that bear a name (the sockets' receive threads). Other threads and
+// processes on a busy machine add to none of these, as they do to wall time.
+#pragma once
+
+#include <sys/resource.h>
+
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace GAME::Test {
+
+// The calling thread's processor time in milliseconds.
+inline double ThreadCpuMs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return 1000.0 * static_cast<double>(now.tv_sec) + 1e-6 * static_cast<double>(now.tv_nsec);
+}
+
+// How often the calling thread gave up its processor of its own accord so far.
+inline long ThreadSleeps()
+{
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return usage.ru_nvcsw;
+}
+
+// The processor time in milliseconds of this process's threads named `name`, as far as they have
+// run (those that ended are not counted).
+inline double NamedThreadsCpuMs(const std::string& name)
+{
+    double total = 0.0;
+    std::error_code error;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", error)) {
+        std::ifstream comm(task.path() / "comm");
+        std::string taskName;
+        std::getline(comm, taskName);
+        if (taskName != name)
+            continue;
+        // Nanoseconds on a processor, time waiting for one, time slices.
+        std::ifstream schedstat(task.path() / "schedstat");
+        double onCpuNs = 0.0;
+        if (schedstat >> onCpuNs)
+            total += onCpuNs * 1e-6;
+    }
+    return total;
+}
+
+} // namespace GAME::Test
