@@ -238,9 +238,13 @@ std::string DescribeProcessors()
         int last = cpu;
         while (last + 1 < 64 && ((mask >> (last + 1)) & 1))
             ++last;
-        list += (list.empty() ? "" : ",") + std::to_string(cpu);
-        if (last > cpu)
-            list += (last == cpu + 1 ? "," : "-") + std::to_string(last);
+        if (!list.empty())
+            list += ',';
+        list += std::to_string(cpu);
+        if (last > cpu) {
+            list += last == cpu + 1 ? ',' : '-';
+            list += std::to_string(last);
+        }
         count += last - cpu;
         cpu = last;
     }
