@@ -458,12 +458,15 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     // flight's first frame, which would otherwise last a second and carry the camera a region on.
     // Without a GPU the driver compiles a program anew for each new kind of drawing (a doorway's
     // composite, a cave's lights and fires) the first time it is drawn, up to a second of one
-    // frame (Mesa keeps them in its shader cache for later runs). The flight's first second meets
-    // the first doorway: its views are loaded and drawn once here as well (the regions they reach
-    // are those the flight would bring in during that second), then the first view again.
+    // frame (Mesa keeps them in its shader cache for later runs, but a machine's first run has
+    // none). So the views where the flight first meets each kind of drawing are loaded and drawn
+    // once here as well: the flight's first second (the first doorway), a field with water, and
+    // the way into the first cave, through it and out again (its lamps and fires, a cave's
+    // composite); then the first view again. What they reach stays in, as the flight would bring
+    // it in by then.
     const unsigned int loadingFrameStart = engine.GetFrameCount();
     {
-        const float times[] = {0.0f, 0.5f, 1.0f, 0.0f};
+        const float times[] = {0.0f, 0.5f, 1.0f, 1.9f, 3.5f, 4.5f, 5.15f, 0.0f};
         const auto loadStart = std::chrono::steady_clock::now();
         int loadFrames = 0;
         int firstRegions = 0;
@@ -501,9 +504,9 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
             }
         }
         camera.Jump();
-        out.Printf("EngineHost: %zu regions in reach of the flight's first second (%d of its first view) %s and "
-                   "its views drawn once, so that the driver has made its programs for them, in %d frames (%.0f ms)",
-                   reached.size(), firstRegions, firstDone ? "loaded" : "NOT all loaded", loadFrames,
+        out.Printf("EngineHost: %zu regions in reach of %zu views of the flight (%d of its first view) %s and "
+                   "the views drawn once, so that the driver has made its programs for them, in %d frames (%.0f ms)",
+                   reached.size(), std::size(times) - 1, firstRegions, firstDone ? "loaded" : "NOT all loaded", loadFrames,
                    MillisecondsSince(loadStart));
     }
     const unsigned int loadingFrames = engine.GetFrameCount() - loadingFrameStart;
