@@ -56,18 +56,7 @@ bool NetworkQueue::Put(uint8_t kind, uint32_t connection, std::vector<uint8_t>& 
         }
         return false;
     }
-    auto it = m_links.find(connection);
-    if (it == m_links.end()) {
-        if (m_spare.empty()) {
-            it = m_links.try_emplace(connection).first;
-        } else {
-            auto node = std::move(m_spare.back());
-            m_spare.pop_back();
-            node.key() = connection;
-            it = m_links.insert(std::move(node)).position;
-        }
-    }
-    Link& link = it->second;
+    Link& link = FindOrReuse(m_links, m_spare, connection)->second;
     link.entries.push_back(Entry{kind, std::move(data)});
     data.clear();
     link.used += Cost(size);

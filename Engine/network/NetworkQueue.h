@@ -26,6 +26,23 @@
 
 namespace GAME {
 
+// The entry of `key` in a map kept per connection, found or made, made from a node let go before
+// when one is spare: a link that comes and goes as its records do costs no allocation each time.
+template <typename Map>
+typename Map::iterator FindOrReuse(Map& map, std::vector<typename Map::node_type>& spare,
+                                   const typename Map::key_type& key)
+{
+    auto it = map.find(key);
+    if (it != map.end())
+        return it;
+    if (spare.empty())
+        return map.try_emplace(key).first;
+    auto node = std::move(spare.back());
+    spare.pop_back();
+    node.key() = key;
+    return map.insert(std::move(node)).position;
+}
+
 class NetworkQueue
 {
 public:

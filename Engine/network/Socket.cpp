@@ -366,18 +366,7 @@ struct Socket::Impl
             tooLarge.fetch_add(1, std::memory_order_relaxed);
             return false;
         }
-        auto it = waiting.find(connection);
-        if (it == waiting.end()) {
-            if (spareWaiting.empty()) {
-                it = waiting.try_emplace(connection).first;
-            } else {
-                auto node = std::move(spareWaiting.back());
-                spareWaiting.pop_back();
-                node.key() = connection;
-                it = waiting.insert(std::move(node)).position;
-            }
-        }
-        Waiting& entry = it->second;
+        Waiting& entry = FindOrReuse(waiting, spareWaiting, connection)->second;
         entry.records.push_back(Record{kind, std::vector<uint8_t>(data, data + size)});
         entry.bytes += NetworkQueue::Cost(size);
         waitingBytes += NetworkQueue::Cost(size);
