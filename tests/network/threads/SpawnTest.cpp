@@ -4,6 +4,7 @@
 // server (its log, its frames, its memory) stays bounded however long they go on.
 #include "../HandPeer.h"
 #include "../NetworkTestKit.h"
+#include "../ThreadMeasures.h"
 
 #include "../../world/StreamingWorld.h"
 #include "common/LogCapture.h"
@@ -41,14 +42,7 @@
 namespace GAME {
 namespace {
 
-// The calling thread's processor time: what other threads and processes on a busy machine do not
-// add to.
-double ThreadCpuMs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return 1000.0 * static_cast<double>(now.tv_sec) + 1e-6 * static_cast<double>(now.tv_nsec);
-}
+using GAME::Test::ThreadCpuMs;
 
 // A world's map of regions side by side, 400 crates in each: a level whose load on the main
 // thread is a stall no server frame may have.
@@ -649,9 +643,10 @@ TEST_F(SpawnThreadsTest, SpawnsOfRecordsTheServerLacksOrSpellsOtherwiseLeaveNoth
 // A world of many regions, of which two are loaded: a client spawning objects that stay where
 // they are put into the others (each a region whose level is not in) makes the server load no
 // level (once each such spawn loaded its level there and then, on the main thread), and the
-// server's longest frame stays far below the time one level takes to load on the main thread,
-// measured here. Times are the main thread's CPU time, which other threads and processes on a busy
-// machine do not add to.
+// server's frames meanwhile take less processor time all together than two of the eight levels
+// take to load on the main thread, measured here. Times are the main thread's processor time, which
+// the loading threads do not add to; a busy shared machine now and then charges one frame tens of
+// milliseconds not its own (see ThreadMeasures.h), which a sum over the frames absorbs.
 TEST_F(SpawnThreadsTest, ASpawnIntoARegionWhoseLevelIsNotInLoadsNoLevelAndStallsNoFrame)
 {
     GAME::Test::LogCapture log;
@@ -684,17 +679,20 @@ TEST_F(SpawnThreadsTest, ASpawnIntoARegionWhoseLevelIsNotInLoadsNoLevelAndStalls
     SpawnRequest loaded(own | 1u, inside, many.GetRegion(1)->GetId());
     loaded.Record("records/kept.dbr");
     ASSERT_TRUE(client.SendToServer(&loaded));
-    double longestMs = 0.0;
+    double longestMs = 0.0, totalMs = 0.0;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (controller.packets < regionCount - 1 && std::chrono::steady_clock::now() < deadline) {
         const double start = ThreadCpuMs();
         server.Update(5);
-        longestMs = std::max(longestMs, ThreadCpuMs() - start);
+        const double tookMs = ThreadCpuMs() - start;
+        longestMs = std::max(longestMs, tookMs);
+        totalMs += tookMs;
         client.Update(5);
         Platform::SleepMilliseconds(1);
     }
     ASSERT_EQ(controller.packets, static_cast<uint64_t>(regionCount - 1));
-    EXPECT_LT(longestMs, referenceMs / 2) << "a level loads in " << referenceMs << " ms";
+    EXPECT_LT(totalMs, 2 * referenceMs) << "a level loads in " << referenceMs << " ms; the longest frame took "
+                                        << longestMs << " ms";
     for (int i = 2; i < regionCount; ++i)
         EXPECT_EQ(many.GetRegion(i)->GetLevelPtr(), nullptr) << i;
     EXPECT_FALSE(log.Contains("Forcing load"));
@@ -716,8 +714,9 @@ TEST_F(SpawnThreadsTest, ASpawnIntoARegionWhoseLevelIsNotInLoadsNoLevelAndStalls
 // some half a load under the sanitizers, and a busy machine's caches now and then double a frame);
 // the levels come in on their loading threads; and what their loads and unloads write comes under
 // the server's cap on peers' lines, with their count in its summaries (once some five lines for
-// each region the view passed). Times are the main thread's CPU time, which the loading threads
-// and other processes do not add to.
+// each region the view passed). Times are the main thread's processor time, which the loading
+// threads do not add to (a busy shared machine may charge a frame for work not its own now and
+// then: two frames are let pass).
 TEST_F(SpawnThreadsTest, AClientsViewsBringLevelsInOnTheirThreadsAndTheirLinesUnderTheCap)
 {
     GAME::Test::LogCapture log;
@@ -827,7 +826,8 @@ TEST_F(SpawnThreadsTest, AClientsViewsBringLevelsInOnTheirThreadsAndTheirLinesUn
 // borders into regions no view has brought in: the server loads none of those levels on its main
 // thread (once every border cost a frame a level's load there, measured here). The character
 // waits at each border until the region's loading thread has brought the level in, and arrives
-// in the last region with nothing lost. Times are the main thread's CPU time, as above.
+// in the last region with nothing lost. Times are the main thread's processor time, as above, and
+// as above two frames are let pass (the fault makes one at every border).
 TEST_F(SpawnThreadsTest, AClientWalkingItsCharacterAcrossBordersLoadsNoLevelOnTheMainThread)
 {
     // The game's side: a client's packet names where it walks its character (a region's index
@@ -903,10 +903,10 @@ TEST_F(SpawnThreadsTest, AClientWalkingItsCharacterAcrossBordersLoadsNoLevelOnTh
         }
         ASSERT_EQ(character->GetCoords(), there) << "step " << step;
     }
-    // No frame costs a load (the longest are those in which a level the character left long ago
-    // unloads, a fraction of one): the character waited at each border instead, for the five
+    // No frame costs a load but for the two let pass (the longest are those in which a level the
+    // character left long ago unloads, a fraction of one): the character waited at each border instead, for the five
     // frames a level takes to complete (a step a frame) at least.
-    EXPECT_EQ(loadLikeFrames, 0) << "a level loads in " << referenceMs << " ms; the longest frame took "
+    EXPECT_LE(loadLikeFrames, 2) << "a level loads in " << referenceMs << " ms; the longest frame took "
                                  << longestMs << " ms";
     EXPECT_GE(waitingFrames, 5 * (regionCount - 1));
     EXPECT_FALSE(log.Contains("Forcing load"));
