@@ -54,6 +54,7 @@
 #include <array>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -66,6 +67,9 @@
 
 namespace GAME {
 namespace {
+
+// A set of the picture's pixels, one byte each (1: in the set).
+using Mask = std::vector<uint8_t>;
 
 constexpr int kWidth = 128;
 constexpr int kHeight = 96;
@@ -227,7 +231,7 @@ std::vector<std::pair<float, float>> NearDoorways(const DataKit::WorldGenerator&
 // shows through it: the region behind it drawn alone.
 struct Opening
 {
-    std::vector<bool> covered;
+    Mask covered;
     int count = 0;
     Region* behind = nullptr; // null: not judged inside
     Coords placement;         // behind's space into the camera's region's
@@ -259,7 +263,7 @@ std::vector<Opening> Openings(World& world, Region* root, const Camera& camera, 
             if (!portal)
                 continue;
             Opening opening;
-            opening.covered.assign(static_cast<size_t>(kWidth) * kHeight, false);
+            opening.covered.assign(static_cast<size_t>(kWidth) * kHeight, 0);
             const Coords toView = toCamera * toRoot * portal->GetCoords();
             for (const Triangle& triangle : portal->GetTriangles()) {
                 // The triangle in the camera's space (looking along +z), cut just in front of it.
@@ -291,7 +295,7 @@ std::vector<Opening> Openings(World& world, Region* root, const Camera& camera, 
                         }
                         const size_t at = static_cast<size_t>(y) * kWidth + static_cast<size_t>(x);
                         if ((positive == 0 || negative == 0) && !opening.covered[at]) {
-                            opening.covered[at] = true;
+                            opening.covered[at] = 1;
                             ++opening.count;
                         }
                     }
@@ -316,17 +320,21 @@ std::vector<Opening> Openings(World& world, Region* root, const Camera& camera, 
 // The pixels within `reach` of a pixel of the set (grown), or whose every pixel within `reach` is
 // of the set (shrunk). A square is a row's reach of a column's reach: across, then down (each
 // frame grows two masks, which the sanitizers' build would otherwise spend most of the test on).
-std::vector<bool> Grown(const std::vector<bool>& set, int reach, bool grow)
+// An empty set (a frame with no doorway in view) stays empty either way.
+Mask Grown(const Mask& set, int reach, bool grow)
 {
-    auto pass = [&](const std::vector<bool>& from, bool across) {
-        std::vector<bool> out(from.size(), !grow);
+    if (std::find(set.begin(), set.end(), 1) == set.end())
+        return set;
+    auto pass = [&](const Mask& from, bool across) {
+        Mask out(from.size(), grow ? 0 : 1);
+        const uint8_t wanted = grow ? 1 : 0;
         for (int y = 0; y < kHeight; ++y)
             for (int x = 0; x < kWidth; ++x)
                 for (int d = -reach; d <= reach; ++d) {
                     const int gx = across ? std::clamp(x + d, 0, kWidth - 1) : x;
                     const int gy = across ? y : std::clamp(y + d, 0, kHeight - 1);
-                    if (from[static_cast<size_t>(gy) * kWidth + static_cast<size_t>(gx)] == grow) {
-                        out[static_cast<size_t>(y) * kWidth + static_cast<size_t>(x)] = grow;
+                    if (from[static_cast<size_t>(gy) * kWidth + static_cast<size_t>(gx)] == wanted) {
+                        out[static_cast<size_t>(y) * kWidth + static_cast<size_t>(x)] = wanted;
                         break;
                     }
                 }
@@ -346,11 +354,11 @@ FrameCount Look(const Picture& live, const Picture& alone, const std::vector<Ope
     // Outside the openings grown by two pixels (the composite's edges), the camera's region; well
     // inside one judged (two pixels in from the edge of all the openings), the region behind or
     // the camera's.
-    std::vector<bool> all(static_cast<size_t>(kWidth) * kHeight, false);
+    Mask all(static_cast<size_t>(kWidth) * kHeight, 0);
     for (const Opening& opening : openings)
         for (size_t i = 0; i < all.size(); ++i)
-            all[i] = all[i] || opening.covered[i];
-    const std::vector<bool> grown = Grown(all, 2, true), inner = Grown(all, 2, false);
+            all[i] |= opening.covered[i];
+    const Mask grown = Grown(all, 2, true), inner = Grown(all, 2, false);
     FrameCount count;
     for (int y = 0; y < kHeight; ++y)
         for (int x = 0; x < kWidth; ++x) {
