@@ -158,7 +158,12 @@ struct HandPeer
             pump,
             [&] {
                 ENetEvent event;
-                while (!ready && enet_host_service(host, &event, 0) > 0) {
+                while (!ready && !hungUp && enet_host_service(host, &event, 0) > 0) {
+                    if (event.type == ENET_EVENT_TYPE_DISCONNECT) {
+                        // The server gave up on the peer (or ENet on the server): no answer comes.
+                        hungUp = true;
+                        return true;
+                    }
                     if (event.type == ENET_EVENT_TYPE_CONNECT) {
                         peer = event.peer;
                         if (!join)
@@ -181,9 +186,10 @@ struct HandPeer
                     }
                 }
                 ServiceCookies(host);
-                return ready;
+                return ready || hungUp;
             },
-            limitMs);
+            limitMs) &&
+                !hungUp;
     }
     ~HandPeer()
     {
@@ -236,6 +242,7 @@ struct HandPeer
     ENetPeer* peer = nullptr;
     NetworkConnection link{NetworkConnection::SIDE_CLIENT};
     bool ready = false;
+    bool hungUp = false; // disconnected before it was ready
 };
 
 // Appends a command (and `dataLength` bytes of 0x5A after it) to a datagram.

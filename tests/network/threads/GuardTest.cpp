@@ -259,6 +259,8 @@ struct BotnetJoins
     bool underWay = false;  // the first bursts spent, the bots held slots in turn
     bool atStrength = true; // before each client connected
     int joined = 0;         // clients that joined
+    int hungUp = 0;         // hand-made clients the server hung up on before they joined
+    double longestJoinMs = 0.0;
     uint64_t held = 0;      // slots the bots held
     uint64_t answered = 0;  // of their join requests
     std::vector<RequestWatch::ClientWait> waits;
@@ -304,8 +306,11 @@ BotnetJoins JoinBesideBotnet(int inFlight, int holdMs, bool ask, int holding, si
         result.atStrength = result.atStrength &&
                             PumpUntil(frame, [&] { return holdingNow >= holding && server.GetNumWaiting() >= waiting; }, hangMs);
         if (fresh) {
+            const auto asked = Clock::now();
             HandPeer peer(frame, "127.5.0." + std::to_string(1 + attempt), server.GetPort(), true);
             result.joined += peer.ready ? 1 : 0;
+            result.hungUp += peer.hungUp ? 1 : 0;
+            result.longestJoinMs = std::max(result.longestJoinMs, MillisecondsSince(asked));
             continue;
         }
         clients.emplace_back(new ClientConnectionManager);
@@ -362,7 +367,16 @@ TEST(GuardThreadsTest, ASmallBotnetAskingToJoinDoesNotMakeARealClientWait)
     const BotnetJoins run = JoinBesideBotnet(240, 1900, true, 0, 32, true);
     ASSERT_TRUE(run.underWay) << run.answered << " of the botnet's join requests answered";
     EXPECT_TRUE(run.atStrength);
-    EXPECT_EQ(run.joined, 4);
+    // What the server said of the clients' addresses, should one not join.
+    std::string said;
+    for (const std::string& line : log.Texts())
+        if (line.find("127.5.0.") != std::string::npos)
+            said += line + "\n";
+    EXPECT_EQ(run.joined, 4) << run.hungUp << " hung up on, the longest join took " << run.longestJoinMs
+                             << " ms; peers the server dropped unjoined " << run.guard.timedOut << ", pushed out "
+                             << run.guard.pushedOut << ", refused for want of room " << run.guard.refusedNoRoom
+                             << "\n"
+                             << said;
     ASSERT_EQ(run.waits.size(), 4u);
     size_t waitedBehind = 0;
     for (const RequestWatch::ClientWait& wait : run.waits) {
@@ -683,8 +697,10 @@ TEST(GuardThreadsTest, AJoinedClientsFloodOfSmallPacketsNeitherStallsTheFrameNor
 // (inside ENet's window) and never the next one, a thousand datagrams a second each: unguarded,
 // each command costs ENet a walk past every command waiting above it while the receive thread
 // holds the host lock, and a real client's join took one to four seconds here. With the filing
-// budget the receive thread spends tens of microseconds of processor time on each datagram of the
-// attack (the fault, no budget: over 500, all it can have of a processor), the main thread's calls
+// budget the receive thread spends some 60 microseconds of processor time on each datagram of the
+// attack, up to 200 when a crowded shared machine charges it for others' work (see
+// ThreadMeasures.h), and at most 300 (the fault, no budget: over 500, all it can have of a
+// processor at the attack's rate), the main thread's calls
 // on the socket never wait for that lock (the fault, a call that takes the lock: calls sleep,
 // again and again), and real clients join.
 TEST(GuardThreadsTest, OutOfOrderSendsInsideTheWindowNeitherHoldTheMainThreadNorKeepOthersOut)
@@ -769,7 +785,7 @@ TEST(GuardThreadsTest, OutOfOrderSendsInsideTheWindowNeitherHoldTheMainThreadNor
         thread.join();
     EXPECT_EQ(joined, 2) << "beside " << datagrams << " datagrams of the attack";
     EXPECT_LE(sleepingCalls, 3) << sleepingCalls << " of " << calls << " calls on the socket waited";
-    EXPECT_LE(microsecondsEach, 200.0) << "of the receive thread's processor time for each datagram of the attack";
+    EXPECT_LE(microsecondsEach, 300.0) << "of the receive thread's processor time for each datagram of the attack";
     EXPECT_GT(server.GetGuardStats().commandsLeftOut, 0u);
 }
 
