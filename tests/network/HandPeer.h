@@ -154,11 +154,12 @@ struct HandPeer
             return;
         const ENetAddress to = EnetAddress(serverIp, port);
         peer = enet_host_connect(host, &to, 1, 0);
-        ready = PumpUntil(
+        // `ready` is set once the join is done; a hang-up or the limit ends the wait without it.
+        PumpUntil(
             pump,
             [&] {
                 ENetEvent event;
-                while (!ready && !hungUp && enet_host_service(host, &event, 0) > 0) {
+                while (!ready && enet_host_service(host, &event, 0) > 0) {
                     if (event.type == ENET_EVENT_TYPE_DISCONNECT) {
                         // The server gave up on the peer (or ENet on the server): no answer comes.
                         hungUp = true;
@@ -188,8 +189,7 @@ struct HandPeer
                 ServiceCookies(host);
                 return ready || hungUp;
             },
-            limitMs) &&
-                !hungUp;
+            limitMs);
     }
     ~HandPeer()
     {

@@ -700,9 +700,8 @@ TEST(GuardThreadsTest, AJoinedClientsFloodOfSmallPacketsNeitherStallsTheFrameNor
 // budget the receive thread spends some 60 microseconds of processor time on each datagram of the
 // attack, up to 200 when a crowded shared machine charges it for others' work (see
 // ThreadMeasures.h), and at most 300 (the fault, no budget: over 500, all it can have of a
-// processor at the attack's rate), the main thread's calls
-// on the socket never wait for that lock (the fault, a call that takes the lock: calls sleep,
-// again and again), and real clients join.
+// processor at the attack's rate), the main thread's calls on the socket never wait for that lock
+// (the fault, a call that takes the lock: calls sleep, again and again), and real clients join.
 TEST(GuardThreadsTest, OutOfOrderSendsInsideTheWindowNeitherHoldTheMainThreadNorKeepOthersOut)
 {
     GAME::Test::LogCapture log;
