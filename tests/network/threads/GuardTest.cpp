@@ -390,7 +390,8 @@ TEST(GuardThreadsTest, ASmallBotnetAskingToJoinDoesNotMakeARealClientWait)
     for (const std::string& line : log.Texts())
         if (line.find("127.5.") != std::string::npos)
             said += line + "\n";
-    EXPECT_EQ(run.joined, 4) << run.hungUp << " hung up on, the longest join took " << run.longestJoinMs
+    EXPECT_EQ(run.joined, 4) << run.hungUp << " hung up on, " << run.refusedFull
+                             << " refused as full and asked again, the longest join took " << run.longestJoinMs
                              << " ms; peers the server dropped unjoined " << run.guard.timedOut << ", pushed out "
                              << run.guard.pushedOut << ", refused for want of room " << run.guard.refusedNoRoom
                              << "\n"
