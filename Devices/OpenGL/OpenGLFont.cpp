@@ -213,11 +213,21 @@ OpenGLFont::Glyph* OpenGLFont::GetGlyph(char32_t character, int size, RenderFont
     glyph.advance = Pixels(face->glyph->advance.x);
     if (!bitmap)
         return &glyph;
+    // A glyph FreeType cannot render, or too large for a page, still moves the pen as measuring
+    // does; it is drawn as nothing (and never empties the atlas for a place it cannot have).
+    auto drawnAsNothing = [](Glyph& blank) {
+        blank.page = -1;
+        blank.width = blank.height = 0;
+        blank.hasBitmap = true;
+        return &blank;
+    };
     if (FT_Render_Glyph(face->glyph, FT_RENDER_MODE_NORMAL) != 0)
-        return nullptr;
+        return drawnAsNothing(glyph);
     const FT_Bitmap& image = face->glyph->bitmap;
     glyph.left = face->glyph->bitmap_left;
     glyph.top = face->glyph->bitmap_top;
+    if (int64_t(image.width) + 2 > pageSize || int64_t(image.rows) + 2 > pageSize)
+        return drawnAsNothing(glyph);
     if (!PlaceBitmap(glyph, image.buffer, int(image.width), int(image.rows), image.pitch)) {
         // The atlas is full: start it over once the runs waiting for it are drawn.
         Flush();
@@ -234,7 +244,7 @@ OpenGLFont::Glyph* OpenGLFont::GetGlyph(char32_t character, int size, RenderFont
         again.left = face->glyph->bitmap_left;
         again.top = face->glyph->bitmap_top;
         if (!PlaceBitmap(again, image.buffer, int(image.width), int(image.rows), image.pitch))
-            return nullptr;
+            return drawnAsNothing(again);
         return &again;
     }
     return &glyph;
