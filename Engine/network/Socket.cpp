@@ -222,6 +222,11 @@ struct Socket::Impl
         // each (empty until the peer had any waiting).
         std::vector<uint64_t> held;
         uint32_t heldAt = 0;
+        bool heldStale = false; // a send was let through to ENet since: what it holds may differ
+        // Sends were left out at the peer's waiting-data cap: until ENet has delivered the
+        // highest of them (`refusedTo`), only the number ENet waits for next is let through.
+        bool inOrder = false;
+        uint16_t refusedTo = 0;
     };
     std::vector<Slot> slots;
     // The slots ENet was made with; host->peerCount is what TrimPeers leaves it of them.
@@ -818,8 +823,17 @@ struct Socket::Impl
     // reorderStepsPerSecond), unless it is the one ENet waits for (`expected`). ENet itself
     // discards, unacknowledged, what is further ahead than its own window (seven of its windows of
     // 4,096 numbers), and discards and acknowledges what was delivered already, at no cost.
+    //
+    // At the cap of what a peer may have waiting, ENet refuses a send only after walking the
+    // peer's waiting commands for it (and drops the rest of the datagram): such sends are left
+    // out here, without the walk. A newer send let through before those come again would open a
+    // gap that each of their resends walks past, one walk per number: a flooding peer that the
+    // main thread cannot keep up with held thousands behind such gaps and cost the receive thread
+    // services of tens of milliseconds. So until ENet has delivered the highest send left out at
+    // the cap, the peer's sends are taken in order only (a sender resends its oldest first).
+    // `filing` is what the datagram's sends before this one add to what waits.
     bool LeaveOut(const ENetPeer& peer, Slot& slot, uint16_t sequence, uint16_t expected, bool established,
-                  uint32_t now)
+                  uint32_t now, size_t filing, bool capped)
     {
         if (peer.channelCount == 0 || !peer.channels)
             return false; // not connected: ENet refuses sends itself
@@ -829,6 +843,19 @@ struct Socket::Impl
             return false;
         const uint16_t pastExpected = static_cast<uint16_t>(sequence - expected);
         if (!established && pastExpected < 0x8000 && pastExpected >= pendingReliableWindow) {
+            Count(guardCounters.commandsLeftOut);
+            return true;
+        }
+        if (slot.inOrder) {
+            const uint16_t toRefused = static_cast<uint16_t>(slot.refusedTo - delivered);
+            if (toRefused == 0 || toRefused > 0x8000)
+                slot.inOrder = false;
+        }
+        const bool full = capped && peer.totalWaitingData + filing >= host->maximumWaitingData;
+        if (full || (slot.inOrder && sequence != expected)) {
+            if (!slot.inOrder || static_cast<uint16_t>(sequence - slot.refusedTo) < 0x8000)
+                slot.refusedTo = sequence;
+            slot.inOrder = true;
             Count(guardCounters.commandsLeftOut);
             return true;
         }
@@ -890,9 +917,12 @@ struct Socket::Impl
                     slot.held.clear();
                 continue;
             }
-            if (!slot.held.empty() && now - slot.heldAt < heldIntervalMs)
+            // What ENet holds changes only by what the guard let through (ENet numbers nothing
+            // past a gap delivered meanwhile): a peer whose sends are all left out costs no walk.
+            if (!slot.held.empty() && (!slot.heldStale || now - slot.heldAt < heldIntervalMs))
                 continue;
             slot.heldAt = now;
+            slot.heldStale = false;
             slot.held.assign(65536 / 64, 0);
             ENetList& list = peer.channels[0].incomingReliableCommands;
             for (ENetListIterator it = enet_list_begin(&list); it != enet_list_end(&list); it = enet_list_next(it)) {
@@ -924,11 +954,21 @@ struct Socket::Impl
         // The number ENet waits for next, as the datagram's commands fill it in.
         uint16_t expected =
             peer.channelCount > 0 && peer.channels ? peer.channels[0].incomingReliableSequenceNumber + 1 : 0;
-        auto leaveOut = [&](uint16_t sequence, bool asEstablished) {
+        size_t filing = 0; // what ENet adds to the peer's waiting data for the sends kept so far
+        auto leaveOut = [&](uint16_t sequence, bool asEstablished, size_t bytes, bool capped) {
             if (!slot)
                 slot = &Track(static_cast<size_t>(&peer - host->peers), now);
-            if (LeaveOut(peer, *slot, sequence, expected, asEstablished, now))
+            if (LeaveOut(peer, *slot, sequence, expected, asEstablished, now, filing, capped))
                 return true;
+            // One ENet files (not one it delivered already, which it drops at once).
+            if (peer.channelCount > 0 && peer.channels) {
+                const uint16_t ahead =
+                    static_cast<uint16_t>(sequence - peer.channels[0].incomingReliableSequenceNumber);
+                if (ahead != 0 && ahead <= 0x8000) {
+                    filing += bytes;
+                    slot->heldStale = true;
+                }
+            }
             if (sequence == expected)
                 for (++expected; IsHeld(peer, *slot, expected); ++expected) {
                 }
@@ -978,7 +1018,7 @@ struct Socket::Impl
                     keep = enet_peer_queue_acknowledgement(&peer, &copy, sentTime) == nullptr;
                     break;
                 }
-                keep = !leaveOut(sequence, isEstablished());
+                keep = !leaveOut(sequence, isEstablished(), dataLength, true);
                 break;
             }
             case ENET_PROTOCOL_COMMAND_SEND_FRAGMENT: {
@@ -995,7 +1035,11 @@ struct Socket::Impl
                     return true;
                 }
                 // ENet files a fragment under its packet's first number.
-                keep = !leaveOut(Read16(command + offsetof(ENetProtocolSendFragment, startSequenceNumber)), true);
+                // Not held to the cap: the rest of a packet ENet is joining is taken whatever waits
+                // (its whole length counts already), or a cap full of partial packets would
+                // never empty.
+                keep = !leaveOut(Read16(command + offsetof(ENetProtocolSendFragment, startSequenceNumber)), true, 0,
+                                 false);
                 break;
             }
             default:

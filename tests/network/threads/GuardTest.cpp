@@ -807,6 +807,100 @@ TEST(GuardThreadsTest, OutOfOrderSendsInsideTheWindowNeitherHoldTheMainThreadNor
     EXPECT_GT(server.GetGuardStats().commandsLeftOut, 0u);
 }
 
+// Hole: a joined client holds commands behind a number it never sends (each filed at the end of
+// what waits, as free as an in-order one) until ENet holds as much as the server lets a peer have
+// waiting, then sends that number, a datagram a millisecond. ENet walks past every command waiting
+// before it refuses one at that cap, and the number ENet waits for was always let through: each
+// datagram cost the receive thread a walk past some 26,000 commands (the fault: 700 microseconds of
+// processor time and more each here, some 20 for a datagram ENet drops at once; and the guard's
+// own look at what ENet holds walked past them all every 10 ms, 100 more a datagram). Sends at the
+// cap are left out before ENet walks, and the guard looks again only once it let something
+// through: each such datagram costs about what one ENet drops at once does.
+TEST(GuardThreadsTest, ThePeersNextNumberSentAgainAtTheWaitingCapCostsNoWalk)
+{
+    GAME::Test::LogCapture log;
+    ASSERT_EQ(enet_initialize(), 0);
+    ProbedServer server;
+    ASSERT_TRUE(server.Listen("127.0.0.1", 0));
+    auto pump = [&] { server.Update(5); };
+    HandPeer attacker(pump, "127.0.0.10", server.GetPort(), true);
+    ASSERT_TRUE(attacker.ready);
+    ASSERT_TRUE(PumpUntil(pump, [&] { return server.GetNumClients() == 1; }, hangMs));
+
+    // The join request was reliable number 1; 2 is never sent until the cap is reached. Commands
+    // of 160 bytes, 24 a datagram: the cap is some 26,000 of them, inside ENet's window.
+    constexpr uint16_t payload = 160;
+    auto datagramOf = [&](uint16_t first, int count) {
+        std::vector<uint8_t> datagram = attacker.Datagram();
+        for (int c = 0; c < count; ++c) {
+            ENetProtocolSendReliable command = {};
+            command.header.command = ENET_PROTOCOL_COMMAND_SEND_RELIABLE;
+            command.header.reliableSequenceNumber = ENET_HOST_TO_NET_16(static_cast<uint16_t>(first + c));
+            command.dataLength = ENET_HOST_TO_NET_16(payload);
+            GAME::Test::AppendCommand(datagram, command, payload);
+        }
+        return datagram;
+    };
+    // The receive thread's processor time for each datagram carrying `number`, a datagram a
+    // millisecond (the server's only receive thread).
+    auto microsecondsEach = [&](uint16_t number) {
+        std::atomic<bool> sending{true};
+        std::atomic<uint64_t> sent{0};
+        std::thread send([&] {
+            const auto limit = Clock::now() + std::chrono::milliseconds(4 * hangMs);
+            while (sending && Clock::now() < limit) {
+                attacker.Send(datagramOf(number, 1));
+                ++sent;
+                Platform::SleepMilliseconds(1);
+            }
+        });
+        PumpUntil(pump, [&] { return sent > 200; }, hangMs);
+        const double cpuBefore = GAME::Test::NamedThreadsCpuMs("Receive Thread");
+        const uint64_t sentBefore = sent;
+        PumpUntil(pump, [&] { return sent >= sentBefore + 1500; }, hangMs);
+        const double each = 1000.0 * (GAME::Test::NamedThreadsCpuMs("Receive Thread") - cpuBefore) /
+                            static_cast<double>(sent - sentBefore);
+        sending = false;
+        send.join();
+        return each;
+    };
+    // Number 1 again, delivered already, which ENet drops at once: what any datagram costs.
+    const double plain = microsecondsEach(1);
+
+    Socket& transport = *server.Transport();
+    const size_t cap = ServerConnectionManager::maxWaitingData;
+    // In passes, in case the socket's receive buffer overflowed (what ENet holds already is only
+    // acknowledged again).
+    for (int pass = 0; pass < 8 && transport.GetBufferedBytes() < cap; ++pass)
+        for (int first = 3; first < 3 + 27000 && transport.GetBufferedBytes() < cap; first += 24) {
+            attacker.Send(datagramOf(static_cast<uint16_t>(first), 24));
+            if (first % (8 * 24) == 3) {
+                pump();
+                attacker.Service();
+                Platform::SleepMilliseconds(1);
+            }
+        }
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            pump();
+            attacker.Service();
+        },
+        [&] { return transport.GetBufferedBytes() >= cap; }, hangMs))
+        << transport.GetBufferedBytes() << " bytes waiting";
+
+    // The same with all that held (the guard looks at what ENet holds only when it let something
+    // through: the fault, a walk past it all every 10 ms), then the attack.
+    const double holding = microsecondsEach(1);
+    const double attack = microsecondsEach(2);
+    EXPECT_LE(holding, 3.0 * plain) << "microseconds of the receive thread's processor time for each datagram "
+                                       "beside what ENet holds, against "
+                                    << plain << " with nothing held";
+    EXPECT_LE(attack, 3.0 * plain) << "microseconds of the receive thread's processor time for each datagram of the "
+                                      "attack, against "
+                                   << plain << " for one ENet drops at once";
+    EXPECT_GE(transport.GetBufferedBytes(), cap);
+}
+
 // Hole: peers from 200 addresses each finish ENet's connect, send a datagram the session cannot
 // read, one it does not expect and one that fails authentication, and leave. Each link's first
 // drop of each kind was written before: 600 lines. The session writes its share and counts the
