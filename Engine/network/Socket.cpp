@@ -830,8 +830,9 @@ struct Socket::Impl
     // gap that each of their resends walks past, one walk per number: a flooding peer that the
     // main thread cannot keep up with held thousands behind such gaps and cost the receive thread
     // services of tens of milliseconds. So until ENet has delivered the highest send left out at
-    // the cap, the peer's sends are taken in order only (a sender resends its oldest first).
-    // `filing` is what the datagram's sends before this one add to what waits.
+    // the cap, the peer's sends are taken in order only (a sender resends its oldest first; one
+    // that never reaches the cap is never held to it). `filing` is what the datagram's sends
+    // before this one add to what waits.
     bool LeaveOut(const ENetPeer& peer, Slot& slot, uint16_t sequence, uint16_t expected, bool established,
                   uint32_t now, size_t filing, bool capped)
     {
@@ -851,9 +852,14 @@ struct Socket::Impl
             if (toRefused == 0 || toRefused > 0x8000)
                 slot.inOrder = false;
         }
-        const bool full = capped && peer.totalWaitingData + filing >= host->maximumWaitingData;
+        // Sends held behind a gap may take no more than seven eighths of the cap: the rest is kept
+        // for the gap's fill, or a peer whose held sends alone reached the cap could never have
+        // them delivered (ENet refuses the fill at the cap too) and would lose its link.
+        const size_t waiting = peer.totalWaitingData + filing;
+        const size_t cap = host->maximumWaitingData;
+        const bool full = capped && (waiting >= cap || (sequence != expected && waiting >= cap - cap / 8));
         if (full || (slot.inOrder && sequence != expected)) {
-            if (!slot.inOrder || static_cast<uint16_t>(sequence - slot.refusedTo) < 0x8000)
+            if (full && (!slot.inOrder || static_cast<uint16_t>(sequence - slot.refusedTo) < 0x8000))
                 slot.refusedTo = sequence;
             slot.inOrder = true;
             Count(guardCounters.commandsLeftOut);
