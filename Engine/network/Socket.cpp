@@ -923,8 +923,8 @@ struct Socket::Impl
                     slot.held.clear();
                 continue;
             }
-            // What ENet holds changes only by what the guard let through (ENet numbers nothing
-            // past a gap delivered meanwhile): a peer whose sends are all left out costs no walk.
+            // What ENet holds changes only through the sends the guard lets through (and the
+            // deliveries they make): a peer whose sends are all left out costs no walk.
             if (!slot.held.empty() && (!slot.heldStale || now - slot.heldAt < heldIntervalMs))
                 continue;
             slot.heldAt = now;
