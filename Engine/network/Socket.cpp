@@ -816,6 +816,14 @@ struct Socket::Impl
         return false;
     }
 
+    // The reliable number comes after `delivered` (within half the circle of numbers): one ENet
+    // has still to deliver.
+    static bool Ahead(uint16_t sequence, uint16_t delivered)
+    {
+        const uint16_t ahead = static_cast<uint16_t>(sequence - delivered);
+        return ahead != 0 && ahead <= 0x8000;
+    }
+
     // A reliable command (its packet's first number for a fragment) that the peer may not send
     // now: before it joined, further ahead than pendingReliableWindow of what it will have
     // delivered once the sends before it in the datagram are in (`expected`, the next); once
@@ -839,19 +847,16 @@ struct Socket::Impl
         if (peer.channelCount == 0 || !peer.channels)
             return false; // not connected: ENet refuses sends itself
         const uint16_t delivered = peer.channels[0].incomingReliableSequenceNumber;
-        const uint16_t ahead = static_cast<uint16_t>(sequence - delivered);
-        if (ahead == 0 || ahead > 0x8000)
+        if (!Ahead(sequence, delivered))
             return false;
+        const uint16_t ahead = static_cast<uint16_t>(sequence - delivered);
         const uint16_t pastExpected = static_cast<uint16_t>(sequence - expected);
         if (!established && pastExpected < 0x8000 && pastExpected >= pendingReliableWindow) {
             Count(guardCounters.commandsLeftOut);
             return true;
         }
-        if (slot.inOrder) {
-            const uint16_t toRefused = static_cast<uint16_t>(slot.refusedTo - delivered);
-            if (toRefused == 0 || toRefused > 0x8000)
-                slot.inOrder = false;
-        }
+        if (slot.inOrder && !Ahead(slot.refusedTo, delivered))
+            slot.inOrder = false;
         // Sends held behind a gap may take no more than seven eighths of the cap: the rest is kept
         // for the gap's fill, or a peer whose held sends alone reached the cap could never have
         // them delivered (ENet refuses the fill at the cap too) and would lose its link.
@@ -866,20 +871,16 @@ struct Socket::Impl
             return true;
         }
         const uint16_t highest = static_cast<uint16_t>(slot.highest - delivered);
-        if (sequence == expected) {
-            // Fills the gap ENet waits on (its walk passes everything waiting, once): always let
-            // through, or a real peer's resend could wait behind what it sends again meanwhile.
-            if (!slot.hasHighest || highest == 0 || highest > 0x8000 || ahead >= highest) {
-                slot.hasHighest = true;
-                slot.highest = sequence;
-            }
-            return false;
-        }
-        if (!slot.hasHighest || highest == 0 || highest > 0x8000 || ahead >= highest) {
+        const bool last = !slot.hasHighest || !Ahead(slot.highest, delivered) || ahead >= highest;
+        if (last) {
             slot.hasHighest = true;
             slot.highest = sequence;
-            return false; // filed at the end: ENet's walk stops at once
         }
+        // Filed at the end, ENet's walk stops at once; the gap ENet waits on is always filled (its
+        // walk passes everything waiting, once), or a real peer's resend could wait behind what
+        // it sends again meanwhile.
+        if (last || sequence == expected)
+            return false;
         // At most every waiting command numbered above it is walked past, and ENet keeps no more
         // than maxWaitingCommands waiting (a cost the burst always covers, so a resend that fills
         // the gap gets through once the peer's steps have come back).
@@ -897,8 +898,8 @@ struct Socket::Impl
     {
         if (slot.held.empty() || peer.channelCount == 0 || !peer.channels)
             return false;
-        const uint16_t ahead = static_cast<uint16_t>(sequence - peer.channels[0].incomingReliableSequenceNumber);
-        return ahead != 0 && ahead <= 0x8000 && (slot.held[sequence >> 6] >> (sequence & 63) & 1u) != 0;
+        return Ahead(sequence, peer.channels[0].incomingReliableSequenceNumber) &&
+               (slot.held[sequence >> 6] >> (sequence & 63) & 1u) != 0;
     }
 
     // Receive thread, under hostLock, after the service: what each connected peer has waiting,
@@ -967,13 +968,10 @@ struct Socket::Impl
             if (LeaveOut(peer, *slot, sequence, expected, asEstablished, now, filing, capped))
                 return true;
             // One ENet files (not one it delivered already, which it drops at once).
-            if (peer.channelCount > 0 && peer.channels) {
-                const uint16_t ahead =
-                    static_cast<uint16_t>(sequence - peer.channels[0].incomingReliableSequenceNumber);
-                if (ahead != 0 && ahead <= 0x8000) {
-                    filing += bytes;
-                    slot->heldStale = true;
-                }
+            if (peer.channelCount > 0 && peer.channels &&
+                Ahead(sequence, peer.channels[0].incomingReliableSequenceNumber)) {
+                filing += bytes;
+                slot->heldStale = true;
             }
             if (sequence == expected)
                 for (++expected; IsHeld(peer, *slot, expected); ++expected) {
