@@ -666,7 +666,10 @@ TEST(GuardThreadsTest, AJoinedClientsFloodOfSmallPacketsNeitherStallsTheFrameNor
                      ++k)
                     flooder.SendSealed(GAME::Test::commandType, CommandBody(sent[i]++));
                 flooder.Service();
-                more = more || sent[i] < floodPackets || !enet_list_empty(&flooder.peer->outgoingCommands);
+                // Until ENet has every send acknowledged: a busy machine's socket drops datagrams
+                // now and then, and only a serviced host sends them again.
+                more = more || sent[i] < floodPackets || !enet_list_empty(&flooder.peer->outgoingCommands) ||
+                       !enet_list_empty(&flooder.peer->sentReliableCommands);
                 full = full && (sent[i] == floodPackets || enet_list_size(&flooder.peer->outgoingCommands) >= 4000);
             }
             if (full)
@@ -903,7 +906,8 @@ TEST(GuardThreadsTest, ARunHeldBehindAMissingPacketIsHandedOnWhenItComesWhatever
         },
         [&] { return transport.GetBufferedBytes() >= cap * 3 / 4; }, hangMs))
         << transport.GetBufferedBytes() << " bytes waiting";
-    const double holding = microsecondsEach();
+    // The lower of two: a busy shared machine now and then charges the thread for others' work.
+    const double holding = std::min(microsecondsEach(), microsecondsEach());
 
     // The missing one, then all again (as ENet resends what was not acknowledged) until it is in.
     sendRun(first, run, 0, 1);
