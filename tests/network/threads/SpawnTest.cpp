@@ -1028,5 +1028,97 @@ TEST_F(SpawnThreadsTest, TheObjectsAClientsSpawnsHoldAreBoundedAndThoseThatGoFre
     DestroyEntities(level);
 }
 
+// Players behind one address (a router), present together, each make their own limit; an
+// attacker's handful of addresses, four clients each making theirs and leaving in turn, once held
+// the whole total and refused a client from any other address every object (0 of 10). Their
+// objects fill no more than their share of the base pool now, and a later client elsewhere makes
+// its own. Two more such addresses meet the shared pool's bound: the first fills it (the 2,048
+// left: three of its clients make theirs, the fourth none), and of the last only the first
+// client's limit is made, out of the base pool.
+TEST_F(SpawnThreadsTest, AHandfulOfAddressesFillingTheirLimitsAndLeavingShutNoOtherAddressOut)
+{
+    GAME::Test::LogCapture log;
+    GAME::Test::ManualClock clock;
+    ServerConnectionManager server;
+    CountingController controller;
+    server.SetNetworkController(&controller);
+    constexpr uint64_t limit = ServerConnectionManager::defaultClientObjectLimit;
+    constexpr uint64_t perAddress = ServerConnectionManager::defaultMaxPeersPerAddress;
+    // A client may make its whole limit at once: the engine's time stands still here.
+    server.SetClientSpawnLimit(static_cast<int>(limit));
+    ASSERT_TRUE(server.Listen("127.0.0.1", 0));
+    auto pump = [&] { server.Update(5); };
+    uint64_t asked = 0;
+    uint32_t next = 1;
+    // Each peer asks for `count` crates of its own ids; what was made of them.
+    auto spawn = [&](GAME::Test::HandPeer& peer, std::vector<std::unique_ptr<GAME::Test::HandPeer>>& present,
+                     uint64_t count) {
+        const uint32_t own = static_cast<uint32_t>(peer.link.GetLocalHostId()) << ObjectManager::kHostShift;
+        const uint64_t made = controller.made;
+        for (uint64_t sent = 0; sent < count;) {
+            // In batches, so that the transport never holds more than a window of them.
+            for (int i = 0; i < 512 && sent < count; ++i, ++sent) {
+                SpawnRequest crate(own | next++, Vec3(3.0f, 0.0f, 4.0f), region->GetId());
+                std::vector<uint8_t> body;
+                EXPECT_TRUE(ConnectionManager::WriteBody(&crate, body));
+                EXPECT_TRUE(peer.SendSealed(PACKET_TYPE_SPAWN_ACTOR, body));
+                ++asked;
+            }
+            EXPECT_TRUE(GAME::Test::PumpUntil(
+                [&] {
+                    pump();
+                    for (auto& p : present)
+                        p->Service();
+                },
+                [&] { return controller.packets == asked; }, 60000));
+        }
+        return controller.made - made;
+    };
+    // Clients from one address join together and each makes `count`; then they all leave. What
+    // each made.
+    auto household = [&](const std::string& ip, uint64_t count) {
+        std::vector<std::unique_ptr<GAME::Test::HandPeer>> present;
+        for (uint64_t i = 0; i < perAddress; ++i) {
+            present.push_back(std::make_unique<GAME::Test::HandPeer>(pump, ip, server.GetPort(), true));
+            EXPECT_TRUE(present.back()->ready) << ip << " " << i;
+        }
+        std::vector<uint64_t> made;
+        for (auto& peer : present)
+            made.push_back(peer->ready ? spawn(*peer, present, count) : 0);
+        for (auto& peer : present)
+            enet_peer_disconnect(peer->peer, 0);
+        EXPECT_TRUE(GAME::Test::PumpUntil(
+            [&] {
+                pump();
+                for (auto& p : present)
+                    p->Service();
+            },
+            [&] { return server.GetNumClients() == 0; }, 60000));
+        return made;
+    };
+    const std::vector<uint64_t> each(perAddress, limit);
+    for (int address = 0; address < 4; ++address)
+        EXPECT_EQ(household("127.0.1." + std::to_string(1 + address), limit), each) << address;
+    EXPECT_EQ(controller.made, 4 * perAddress * limit); // 16,384: what was once the whole total
+
+    // A client from a fifth address makes its ten.
+    {
+        std::vector<std::unique_ptr<GAME::Test::HandPeer>> present;
+        present.push_back(std::make_unique<GAME::Test::HandPeer>(pump, "127.0.1.5", server.GetPort(), true));
+        ASSERT_TRUE(present.back()->ready);
+        EXPECT_EQ(spawn(*present.back(), present, 10), 10u);
+    }
+
+    // The shared pool is bounded: 14 client limits, 12 of which the four took.
+    constexpr uint64_t shared = (ServerConnectionManager::maxClients - 1) * limit;
+    ASSERT_EQ(shared - 4 * (perAddress - 1) * limit, 2 * limit);
+    EXPECT_EQ(household("127.0.1.6", limit), std::vector<uint64_t>({limit, limit, limit, 0}));
+    EXPECT_EQ(household("127.0.1.7", limit), std::vector<uint64_t>({limit, 0, 0, 0}));
+    // Six addresses' base limits, the fifth address's ten and the whole shared pool.
+    EXPECT_EQ(controller.made, 6 * limit + 10 + shared);
+    EXPECT_TRUE(log.Contains("more objects than it may hold at once", 1));
+    DestroyEntities(level);
+}
+
 } // namespace
 } // namespace GAME
