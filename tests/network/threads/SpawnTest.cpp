@@ -926,6 +926,133 @@ TEST_F(SpawnThreadsTest, AClientWalkingItsCharacterAcrossBordersLoadsNoLevelOnTh
     ObjectManager::Get()->DestroyPendingObjects(UINT_MAX);
 }
 
+// A joined client walking its character (an object that stays when it enters a region whose
+// level is not in) into a region whose level file is cut short, 100 times, and after the first
+// looking into that region: the loading thread reads and parses the file once (once at every move
+// before, each time failing, and the view would read it in every frame), the server says once
+// which file and why, the game hears of every move refused once the failure was known, and the
+// character stays where it was, whole. When the host asks for the level again it is read once
+// more, and the next move refused is said again.
+TEST_F(SpawnThreadsTest, AClientWalkingItsCharacterIntoALevelThatCannotLoadIsRefusedAfterOneParse)
+{
+    // The game's side: a client's packet asks to walk the character into the broken region, and
+    // the game moves it there in the next frame; it counts what the world says it refused.
+    class WalkingController : public CountingController
+    {
+    public:
+        void OnEntityAdded(Entity* entity, bool added) override
+        {
+            refused += entity == character && !added ? 1 : 0;
+        }
+        void ProcessPacket(int host, NetPacket* packet) override
+        {
+            CountingController::ProcessPacket(host, packet);
+            walk = true;
+        }
+        Entity* character = nullptr;
+        bool walk = false;
+        int refused = 0;
+    };
+    GAME::Test::StreamingServices services;
+    services.server = true;
+    std::vector<GAME::Test::StreamingRegion> layout(2);
+    layout[1].offset = IntVec3(64, 0, 0);
+    layout[1].truncated = true;
+    ASSERT_TRUE(services.Put("maps/broken.map", GAME::Test::StreamingMapImage(layout)));
+    World two;
+    World::SetCurrent(&two);
+    ASSERT_TRUE(two.Load("maps/broken.map", true));
+    Region* home = two.GetRegion(0);
+    Region* broken = two.GetRegion(1);
+    ASSERT_TRUE(home->LoadLevel(false));
+    auto* character = static_cast<Entity*>(ObjectManager::Get()->CreateObjectFromFile("records/kept.dbr"));
+    const WorldCoords where(home, Coords::Translation(Vec3(60.0f, 0.0f, 32.0f)));
+    ASSERT_TRUE(character && two.AddEntity(character, where, true));
+    const unsigned id = character->GetObjectId();
+    const WorldCoords there(broken, Coords::Translation(Vec3(2.0f, 0.0f, 32.0f)));
+
+    GAME::Test::LogCapture log;
+    ServerConnectionManager server;
+    server.SetNetworkLogging(true); // every line the loads write, however many
+    services.entityList = server.GetNetworkEntityList();
+    WalkingController controller;
+    controller.character = character;
+    server.SetNetworkController(&controller);
+    services.controller = &controller; // the engine's, which the world tells
+    NoisyPacketCreator creator;
+    server.SetNetPacketCreator(&creator);
+    ClientConnectionManager client;
+    ASSERT_TRUE(server.Listen("127.0.0.1", 0));
+    ASSERT_TRUE(client.Connect("127.0.0.1", server.GetPort()));
+    ASSERT_TRUE(PumpUntil(server, client, [&] { return client.IsConnected(); }));
+
+    // The server's frames as the engine's, with the game's move in them, until the move was made
+    // and the loading thread is done with whatever it started.
+    auto walkIn = [&] {
+        NoisyPacket walk;
+        ASSERT_TRUE(client.SendToServer(&walk));
+        bool moved = false;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!(moved && !broken->IsLoadUnderWay()) && std::chrono::steady_clock::now() < deadline) {
+            services.frame.fetch_add(1);
+            ObjectManager::Get()->DestroyPendingObjects(Engine::destroyPerFrame);
+            two.PostLoadPass();
+            std::vector<WorldFrustum> views = {WorldFrustum(home, Frustum())}; // the server's, as above
+            server.GetNetworkEntityList()->GetClientFrustumList(views);
+            two.Update(views);
+            server.Update(5);
+            if (controller.walk) {
+                controller.walk = false;
+                two.SetCoords(character, there);
+                moved = true;
+            }
+            client.Update(5);
+            Platform::SleepMilliseconds(1);
+        }
+        ASSERT_TRUE(moved && !broken->IsLoadUnderWay());
+        two.PostLoadPass(); // the lines the load kept
+    };
+    auto count = [&](const std::string& fragment) {
+        const std::vector<std::string> texts = log.Texts();
+        return std::count_if(texts.begin(), texts.end(),
+                             [&](const std::string& text) { return text.find(fragment) != std::string::npos; });
+    };
+    const std::string refusal = "entities may not move in until the host loads its level again";
+    walkIn();
+    ASSERT_TRUE(client.SendViewFrustum(GAME::Test::BoxView(broken, Vec3(32.0f, 0.0f, 32.0f), Vec3(5.0f, 5.0f, 5.0f))));
+    for (int step = 1; step < 100; ++step)
+        walkIn();
+    EXPECT_EQ(server.GetNumViewsApplied(), 1u);
+    EXPECT_EQ(count("Begin Loading Level levels/r1.lvl"), 1);
+    EXPECT_EQ(count("Couldn't load levels/r1.lvl"), 1);
+    EXPECT_EQ(count(refusal), 1);
+    EXPECT_TRUE(log.Contains("Region levels/r1.lvl: " + refusal +
+                             ": levels/r1.lvl could not be loaded (Level: chunk at"));
+    EXPECT_EQ(controller.refused, 99); // the first move started the load that failed
+    EXPECT_EQ(broken->GetLevelPtr(), nullptr);
+    EXPECT_FALSE(two.IsRegionLoaded(broken));
+    // Nothing lost: the character where it was, in its level.
+    EXPECT_EQ(ObjectManager::Get()->GetObject(id), character);
+    EXPECT_EQ(character->GetCoords(), where);
+    EXPECT_TRUE(home->GetLevelPtr()->HasEntity(character));
+
+    // The host asks again: the file is read once more, and a move refused is said again.
+    broken->BackgroundLoadLevel(false, false);
+    broken->WaitForLoadingToFinish();
+    for (int step = 0; step < 3; ++step)
+        walkIn();
+    EXPECT_EQ(count("Begin Loading Level levels/r1.lvl"), 2);
+    EXPECT_EQ(count(refusal), 2);
+    EXPECT_EQ(controller.refused, 102);
+    EXPECT_EQ(character->GetCoords(), where);
+
+    services.entityList = nullptr;
+    services.controller = nullptr;
+    two.Unload();
+    World::SetCurrent(world);
+    ObjectManager::Get()->DestroyPendingObjects(UINT_MAX);
+}
+
 // A client at its spawn rate for a long while, whose objects never go away: the server holds no
 // more of them than the game allows (50 here, each of 64 KB), one that goes frees its place, and
 // a client that leaves and joins again from the same address finds its objects still counted.
