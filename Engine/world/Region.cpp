@@ -399,8 +399,11 @@ void Region::StartBackgroundLoad(bool renderData, bool urgent, bool forClients)
         return;
     // What clients do (their moves and views) reads a level that failed no more: each time would
     // read and parse the file again on the loading thread. The host asks again when it wants it.
-    if (!level && forClients && IsLevelBroken())
-        return;
+    if (!level && forClients) {
+        NoteLoadFailure();
+        if (IsLevelBroken())
+            return;
+    }
     if (!level)
         m_forClients = forClients;
     if (level)
@@ -599,9 +602,8 @@ void Region::ForgetLoadFailure()
     m_levelBroken = false;
 }
 
-bool Region::IsLevelBroken()
+bool Region::IsLevelBroken() const
 {
-    NoteLoadFailure();
     return m_levelBroken && !GetLevelPtr();
 }
 
@@ -1409,6 +1411,7 @@ bool Region::RequestLevelForMove()
     if (IsLevelLoaded())
         return true;
     ResetFramesNotUpdated();
+    NoteLoadFailure();
     if (IsLevelBroken()) {
         if (!m_brokenReported)
             LogPrintf(1,

@@ -139,8 +139,10 @@ public:
     // load first (see the banner).
     bool LoadLevel(bool renderData);
     // The last load of the level failed and the host has not asked for it again since: moves into
-    // the region are refused and clients' views do not load it (see the banner).
-    bool IsLevelBroken();
+    // the region are refused and clients' views do not load it (see the banner). As the main
+    // thread last took note (each frame's PostLoadLevel, each move into the region): right after
+    // RequestLevelForMove answered false, it tells a refused move from one that waits for a load.
+    bool IsLevelBroken() const;
     // Completes a level whose load finished (one step a call when incremental); the region then
     // enters the world's loaded-regions list. Also takes the result of a failed background load.
     void PostLoadLevel(bool incremental);
