@@ -1414,10 +1414,11 @@ bool Region::RequestLevelForMove()
     NoteLoadFailure();
     if (IsLevelBroken()) {
         if (!m_brokenReported)
-            LogPrintf(1,
-                      "Region %s: entities may not move in until the host loads its level again: %s could not "
-                      "be loaded (%s)",
-                      m_name.c_str(), m_brokenFile.c_str(), m_brokenReason.c_str());
+            LogPrintf(
+                1,
+                "Region %s: entities may not move in until the host loads its level again: %s could not "
+                "be loaded (%s)",
+                m_name.c_str(), m_brokenFile.c_str(), m_brokenReason.c_str());
         m_brokenReported = true;
         return false;
     }

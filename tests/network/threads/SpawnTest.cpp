@@ -1014,12 +1014,14 @@ TEST_F(SpawnThreadsTest, AClientWalkingItsCharacterIntoALevelThatCannotLoadIsRef
     };
     auto count = [&](const std::string& fragment) {
         const std::vector<std::string> texts = log.Texts();
-        return std::count_if(texts.begin(), texts.end(),
-                             [&](const std::string& text) { return text.find(fragment) != std::string::npos; });
+        return std::count_if(texts.begin(), texts.end(), [&](const std::string& text) {
+            return text.find(fragment) != std::string::npos;
+        });
     };
     const std::string refusal = "entities may not move in until the host loads its level again";
     walkIn();
-    ASSERT_TRUE(client.SendViewFrustum(GAME::Test::BoxView(broken, Vec3(32.0f, 0.0f, 32.0f), Vec3(5.0f, 5.0f, 5.0f))));
+    ASSERT_TRUE(client.SendViewFrustum(
+        GAME::Test::BoxView(broken, Vec3(32.0f, 0.0f, 32.0f), Vec3(5.0f, 5.0f, 5.0f))));
     for (int step = 1; step < 100; ++step)
         walkIn();
     EXPECT_EQ(server.GetNumViewsApplied(), 1u);
