@@ -11,12 +11,13 @@
 //
 // Threads: the level loading thread runs the load under the level lock and touches nothing else of
 // the region but the loading flags, the idle counter and a failure mark (all atomic) and the
-// failure's reason (under its own lock, written before the mark); the level is handed to the main
-// thread by storing the pointer under the lock at the end of the load. The box,
-// the world's loaded-regions list and everything else change on the main thread only (a load's new
-// box is taken when the main thread completes the level). The fog saving thread writes a fog that
-// the main thread has handed over and no longer touches. Lock order: level lock, minimap lock, then
-// the world's map file lock. Every public operation is a main-thread call.
+// failure's file and reason (under the failure lock, written before the mark); the level is handed
+// to the main thread by storing the pointer under the lock at the end of the load. The box, the
+// world's loaded-regions list and everything else change on the main thread only (a load's new box
+// is taken when the main thread completes the level). The fog saving thread writes a fog that the
+// main thread has handed over and no longer touches. Lock order: level lock, minimap lock, then
+// the world's map file lock; the failure lock is taken last and alone. Every public operation is a
+// main-thread call.
 //
 // Views: only the local view (the first frustum of the walk) has a level loaded at once on the
 // main thread; a level that clients' views alone reach comes in on the loading thread, and the
