@@ -524,8 +524,29 @@ const char* ServerConnectionManager::CheckSpawns(int host, ClientState& client,
     std::set<unsigned>& held = m_clientObjects[client.address].ids;
     const size_t before = held.size();
     held.insert(adding.begin(), adding.end());
-    m_clientObjectCount += held.size() - before;
+    CountHeld(before, held.size());
     return nullptr;
+}
+
+void ServerConnectionManager::SetClientObjectLimit(int count)
+{
+    m_objectLimit = count < 0 ? 0 : count;
+    // The line between the pools moved: what each address takes from the shared one, anew.
+    m_sharedObjectCount = 0;
+    for (const auto& [address, objects] : m_clientObjects)
+        m_sharedObjectCount += SharedPart(objects.ids.size());
+}
+
+size_t ServerConnectionManager::SharedPart(size_t held) const
+{
+    const size_t limit = static_cast<size_t>(m_objectLimit);
+    return held > limit ? held - limit : 0;
+}
+
+void ServerConnectionManager::CountHeld(size_t before, size_t after)
+{
+    m_clientObjectCount = m_clientObjectCount - before + after;
+    m_sharedObjectCount = m_sharedObjectCount - SharedPart(before) + SharedPart(after);
 }
 
 bool ServerConnectionManager::RoomForObjects(const ClientState& client, size_t adding)
@@ -536,19 +557,28 @@ bool ServerConnectionManager::RoomForObjects(const ClientState& client, size_t a
     for (const auto& [host, other] : m_clients)
         present += other.address == client.address ? 1 : 0;
     const size_t limit = static_cast<size_t>(m_objectLimit) * std::max<size_t>(present, 1);
-    const size_t total = static_cast<size_t>(m_objectTotal);
+    const size_t baseTotal = static_cast<size_t>(m_objectTotal);
+    const size_t sharedTotal = static_cast<size_t>(maxClients - 1) * static_cast<size_t>(m_objectLimit);
     auto held = m_clientObjects.find(client.address);
     auto heldCount = [&] { return held == m_clientObjects.end() ? size_t(0) : held->second.ids.size(); };
-    auto fits = [&] { return heldCount() + adding <= limit && m_clientObjectCount + adding <= total; };
-    if (fits())
+    auto addressFits = [&] { return heldCount() + adding <= limit; };
+    // The address's first client limit comes from the base pool, the rest from the shared one.
+    auto poolsFit = [&] {
+        const size_t before = heldCount(), after = before + adding;
+        const size_t shared = m_sharedObjectCount - SharedPart(before) + SharedPart(after);
+        const size_t base = (m_clientObjectCount - m_sharedObjectCount) - (before - SharedPart(before)) +
+                            (after - SharedPart(after));
+        return base <= baseTotal && shared <= sharedTotal;
+    };
+    if (addressFits() && poolsFit())
         return true;
-    // The ids of objects gone let go: the address's own, then (when the total is what is full)
+    // The ids of objects gone let go: the address's own, then (when a pool is what is full)
     // everybody's. Each costs a lookup, so not more often than the intervals.
     if (held != m_clientObjects.end() && (!held->second.pruned || Since(held->second.prunedAt) >= objectPruneIntervalMs)) {
         PruneObjects(held);
         held = m_clientObjects.find(client.address);
     }
-    if (heldCount() + adding <= limit && m_clientObjectCount + adding > total &&
+    if (addressFits() && !poolsFit() &&
         (!m_allObjectsPruned || Since(m_allObjectsPrunedAt) >= objectTotalPruneIntervalMs)) {
         m_allObjectsPruned = true;
         m_allObjectsPrunedAt = Now();
@@ -556,14 +586,16 @@ bool ServerConnectionManager::RoomForObjects(const ClientState& client, size_t a
             PruneObjects(it++);
         held = m_clientObjects.find(client.address);
     }
-    return fits();
+    return addressFits() && poolsFit();
 }
 
 void ServerConnectionManager::PruneObjects(std::map<std::string, AddressObjects>::iterator address)
 {
     ObjectManager* objects = ObjectManager::Get();
     AddressObjects& entry = address->second;
-    m_clientObjectCount -= std::erase_if(entry.ids, [objects](unsigned id) { return objects->GetObject(id) == nullptr; });
+    const size_t before = entry.ids.size();
+    std::erase_if(entry.ids, [objects](unsigned id) { return objects->GetObject(id) == nullptr; });
+    CountHeld(before, entry.ids.size());
     entry.pruned = true;
     entry.prunedAt = Now();
     if (entry.ids.empty())

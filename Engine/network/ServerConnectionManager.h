@@ -55,10 +55,12 @@
 // x and y, each within spawnAxisTolerance), the client has not made more than SetClientSpawnLimit
 // of them in the last second, the objects that spawns from its address made and that still exist
 // stay within SetClientObjectLimit for each client joined from that address (players behind one
-// router each have theirs) and those of all clients within SetClientObjectTotal, with them (an
-// object destroyed frees its place; the count stays with the address when its clients leave, since
-// their objects stay in the world: a client that joins again from there finds it, one from
-// another address under the same host id does not), and the host's controller accepts them
+// router each have theirs), and there is room for them in the two pools all addresses share (see
+// defaultClientObjectTotal): an address's first client limit's worth comes from the base pool
+// (SetClientObjectTotal), what it holds beyond that from the shared pool (an object destroyed
+// frees its place; the count stays with the address when its clients leave, since their objects
+// stay in the world: a client that joins again from there finds it, one from another address
+// under the same host id does not), and the host's controller accepts them
 // (AcceptClientSpawns); otherwise none of the packet's objects is
 // made and the packet reaches ProcessPacket with its ids failed. Nothing is made for a spawn that
 // is refused: no object, no record table for a name the database does not have.
@@ -118,13 +120,18 @@ public:
     static constexpr int defaultClientSpawnsPerSecond = 10;
     // Objects one client's spawns may hold at once: more than a game hands a player.
     static constexpr int defaultClientObjectLimit = 1024;
-    // Objects all clients' spawns may hold at once, whichever addresses they came from and however
-    // long they stayed: what bounds the server's memory (some 9 MB of bare entities). Addresses
-    // that fill it keep every later client's spawns out until their objects go, so filling it takes
-    // 16 addresses, each at its limit.
+    // What clients' spawns may hold at once, in two pools. The base pool: each address holds at
+    // most one client limit of it, so that filling it takes 16 addresses, each at its limit, and
+    // until then any client from another address makes its own. The shared pool: what addresses
+    // hold beyond one client limit (players behind one router, present together), up to
+    // maxClients - 1 client limits (a full server's players behind one address each keep theirs).
+    // A handful of addresses can fill the shared pool, joining in turn and leaving their objects
+    // behind; that costs later players behind one router their extra, never an address its first
+    // client limit. Together the pools bound the server's memory: the base pool's size and 14
+    // client limits, 30,720 objects by default (some 17 MB of bare entities).
     static constexpr int defaultClientObjectTotal = 16 * defaultClientObjectLimit;
     // How often the ids an address's spawns made are looked up again at most (those whose objects
-    // are gone free their places), and those of all addresses when the total is reached.
+    // are gone free their places), and those of all addresses when a pool is full.
     static constexpr int objectPruneIntervalMs = 100;
     static constexpr int objectTotalPruneIntervalMs = 1000;
     // Slack around a region's box for a client's spawn: a little across (entities standing on its
@@ -176,9 +183,10 @@ public:
     int GetClientSpawnLimit() const { return m_spawnsPerSecond; }
     // Objects each client's spawns may hold at once, counted by its address (see the banner); 0
     // lets none be made.
-    void SetClientObjectLimit(int count) { m_objectLimit = count < 0 ? 0 : count; }
+    void SetClientObjectLimit(int count);
     int GetClientObjectLimit() const { return m_objectLimit; }
-    // Objects all clients' spawns may hold at once (see the banner); 0 lets none be made.
+    // Objects all clients' spawns may hold at once in the base pool (see defaultClientObjectTotal);
+    // 0 lets none be made.
     void SetClientObjectTotal(int count) { m_objectTotal = count < 0 ? 0 : count; }
     int GetClientObjectTotal() const { return m_objectTotal; }
     // Objects clients asked to make that were refused, since the server was made.
@@ -236,9 +244,13 @@ private:
     void ReportGuard();
     // Why the client's spawns may not be made, or null when they may.
     const char* CheckSpawns(int host, ClientState& client, ObjectInteractionPacket& packet, size_t spawns);
-    // Whether `adding` more objects fit what the client's address and all clients may hold (the
+    // Whether `adding` more objects fit what the client's address and the two pools may hold (the
     // ids of objects gone are let go first when they do not, at most every prune interval).
     bool RoomForObjects(const ClientState& client, size_t adding);
+    // What an address holding `held` takes from the shared pool (beyond one client limit).
+    size_t SharedPart(size_t held) const;
+    // Counts an address's change from `before` ids held to `after` in both pools.
+    void CountHeld(size_t before, size_t after);
     struct AddressObjects;
     // Lets go of the address's ids whose objects are gone (and of the address, once it has none).
     void PruneObjects(std::map<std::string, AddressObjects>::iterator address);
@@ -266,8 +278,8 @@ private:
     std::set<uint32_t> m_hungUp; // links told to go (refusal)
     std::map<int, ClientState> m_clients;
     // By address, the ids of objects its clients' spawns made (those that no longer exist go when
-    // a limit is reached), and how many in all. An address is kept while it has any: there are at
-    // most m_objectTotal of them.
+    // a limit is reached), how many in all and how many of those are the shared pool's. An address
+    // is kept while it has any: there are at most m_objectTotal of them.
     struct AddressObjects
     {
         std::set<unsigned> ids;
@@ -276,6 +288,7 @@ private:
     };
     std::map<std::string, AddressObjects> m_clientObjects;
     size_t m_clientObjectCount = 0;
+    size_t m_sharedObjectCount = 0;
     bool m_allObjectsPruned = false;
     int m_allObjectsPrunedAt = 0;
     RateBucket m_handshakes{static_cast<double>(handshakesPerSecond), 0};

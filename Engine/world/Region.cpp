@@ -175,6 +175,28 @@ private:
     LogGate* m_previous = nullptr;
 };
 
+// While it lives, keeps the last warning logged on this thread (why a level's load failed) and
+// hands every line on to the gate it replaced.
+class LastWarningScope final : public LogGate
+{
+public:
+    LastWarningScope() : m_previous(SetThreadLogGate(this)) {}
+    ~LastWarningScope() override { SetThreadLogGate(m_previous); }
+    LastWarningScope(const LastWarningScope&) = delete;
+    LastWarningScope& operator=(const LastWarningScope&) = delete;
+    bool Admit(int priority, unsigned int category, const char* text) override
+    {
+        if (priority >= 1)
+            last = text;
+        return !m_previous || m_previous->Admit(priority, category, text);
+    }
+
+    std::string last;
+
+private:
+    LogGate* m_previous;
+};
+
 // Whole units of a float extent, kept within int.
 int ExtentUnits(float extent)
 {
@@ -364,6 +386,7 @@ void Region::StartLoadingThread(bool renderData)
 
 void Region::BackgroundLoadLevel(bool renderData, bool urgent)
 {
+    ForgetLoadFailure();
     StartBackgroundLoad(renderData, urgent, false);
 }
 
@@ -374,6 +397,13 @@ void Region::StartBackgroundLoad(bool renderData, bool urgent, bool forClients)
     Level* level = GetLevelPtr();
     if (level && (!renderData || level->HasLoadedRenderData()))
         return;
+    // What clients do (their moves and views) reads a level that failed no more: each time would
+    // read and parse the file again on the loading thread. The host asks again when it wants it.
+    if (!level && forClients) {
+        NoteLoadFailure();
+        if (IsLevelBroken())
+            return;
+    }
     if (!level)
         m_forClients = forClients;
     if (level)
@@ -405,36 +435,54 @@ bool Region::InternalLoadLevel(bool renderData)
         level = new Level(this);
         bool loaded = false;
         std::string fileName = m_name;
-        if (m_levelOffset != 0) {
+        // Why a load failed: what the level said last, or what kept it from reading at all.
+        std::string why;
+        const bool fromMap = m_levelOffset != 0;
+        if (fromMap)
             GetMinimapImage(true);
-            if (File* file = m_world ? m_world->LockMapFile() : nullptr) {
-                LogPrintf(0, "Begin Loading Level %s", m_name.c_str());
-                const void* data = m_levelSize ? file->Lock(m_levelOffset, m_levelSize) : nullptr;
-                loaded = data && m_levelSize <= 0x7FFFFFFF &&
-                         level->Load(data, static_cast<int>(m_levelSize), m_restore);
-                if (data)
-                    file->Unlock();
-                LogPrintf(0, "End Loading Level %s", m_name.c_str());
-                m_world->UnlockMapFile();
+        {
+            LastWarningScope warning;
+            if (fromMap) {
+                if (File* file = m_world ? m_world->LockMapFile() : nullptr) {
+                    LogPrintf(0, "Begin Loading Level %s", m_name.c_str());
+                    const void* data = m_levelSize ? file->Lock(m_levelOffset, m_levelSize) : nullptr;
+                    if (!data)
+                        why = "its data lies outside the map file";
+                    loaded = data && m_levelSize <= 0x7FFFFFFF &&
+                             level->Load(data, static_cast<int>(m_levelSize), m_restore);
+                    if (data)
+                        file->Unlock();
+                    LogPrintf(0, "End Loading Level %s", m_name.c_str());
+                    m_world->UnlockMapFile();
+                } else {
+                    why = "the world's map file is not open";
+                }
+            } else if (WorldServices::EditorMode() && m_restore) {
+                fileName = GetTempLevelFileName();
+                std::vector<uint8_t> bytes;
+                if (!ReadOsFile(fileName, bytes))
+                    why = "its kept copy cannot be read";
+                else
+                    loaded = level->Load(bytes.data(), static_cast<int>(bytes.size()), m_restore);
+            } else {
+                loaded = level->Load(fileName.c_str(), m_restore);
             }
-            if (!loaded)
-                LogPrintf(1, "Couldn't load %s", m_name.c_str());
-        } else if (WorldServices::EditorMode() && m_restore) {
-            fileName = GetTempLevelFileName();
-            std::vector<uint8_t> bytes;
-            loaded = ReadOsFile(fileName, bytes) &&
-                     level->Load(bytes.data(), static_cast<int>(bytes.size()), m_restore);
-            if (!loaded)
-                LogPrintf(1, "Couldn't load %s\n", fileName.c_str());
-        } else {
-            loaded = level->Load(fileName.c_str(), m_restore);
-            if (!loaded)
-                LogPrintf(1, "Couldn't load %s\n", fileName.c_str());
+            if (!loaded && why.empty())
+                why = warning.last.empty() ? "its data is not a level" : warning.last;
         }
         if (!loaded) {
-            // The world's loaded-regions list is the main thread's: PostLoadLevel takes note.
+            if (fromMap)
+                LogPrintf(1, "Couldn't load %s", m_name.c_str());
+            else
+                LogPrintf(1, "Couldn't load %s\n", fileName.c_str());
+            // The world's loaded-regions list and the failure's mark are the main thread's:
+            // NoteLoadFailure takes note.
             level->Unload(false);
             delete level;
+            {
+                CriticalSectionLock failure(m_failureLock);
+                m_loadFailure = {fileName, why};
+            }
             m_loadFailed.store(true, std::memory_order_release);
             finish();
             return false;
@@ -471,6 +519,12 @@ void Region::WaitForLoad()
 
 bool Region::LoadLevel(bool renderData)
 {
+    ForgetLoadFailure();
+    return LoadLevelNow(renderData);
+}
+
+bool Region::LoadLevelNow(bool renderData)
+{
     if (IsLoading() || (renderData && IsRenderLoading())) {
         WaitForLoad();
         PostLoadLevel(false);
@@ -503,8 +557,7 @@ void Region::PostLoadLevel(bool incremental)
         ThreadGateScope gate(GetClientLineGate());
         m_keptLines->Write(m_name);
     }
-    if (m_loadFailed.exchange(false, std::memory_order_acq_rel) && m_world)
-        m_world->SetRegionLoaded(this, false);
+    NoteLoadFailure();
     Level* level = GetLevelPtr();
     if (!level || IsLoadUnderWay() || level->GetPostLoadCalled())
         return;
@@ -519,10 +572,39 @@ void Region::PostLoadLevel(bool incremental)
         UpdateBoundingBox();
     if (!level->PostLoad(incremental))
         return;
+    m_levelBroken = false;
     if (m_world)
         m_world->SetRegionLoaded(this, true);
     else
         LogPrintf(1, "Region::PostLoadLevel failed because of invalid world.");
+}
+
+void Region::NoteLoadFailure()
+{
+    if (!m_loadFailed.exchange(false, std::memory_order_acq_rel))
+        return;
+    if (m_world)
+        m_world->SetRegionLoaded(this, false);
+    {
+        CriticalSectionLock failure(m_failureLock);
+        m_brokenFile = m_loadFailure.first;
+        m_brokenReason = m_loadFailure.second;
+    }
+    // Said once for each time the host asked: a failure learned again keeps its line said.
+    if (!m_levelBroken)
+        m_brokenReported = false;
+    m_levelBroken = true;
+}
+
+void Region::ForgetLoadFailure()
+{
+    NoteLoadFailure();
+    m_levelBroken = false;
+}
+
+bool Region::IsLevelBroken() const
+{
+    return m_levelBroken && !GetLevelPtr();
 }
 
 void Region::WaitForLoadingToFinish()
@@ -592,6 +674,7 @@ void Region::SetLevel(Level* level)
         m_level.store(level, std::memory_order_release);
     }
     m_loadFailed.store(false);
+    m_levelBroken = false;
     m_forClients = false;
     if (level && m_world)
         m_world->SetRegionLoaded(this, true);
@@ -704,7 +787,7 @@ void Region::Update(const WorldFrustum* frusta, unsigned count, int elapsed, boo
         // on the loading thread, however they move their views.
         if (!from && seen == 0) {
             m_forClients = false;
-            LoadLevel(true);
+            LoadLevelNow(true);
         } else {
             LoadForViews(seen == 0, seen != 0);
         }
@@ -1328,6 +1411,17 @@ bool Region::RequestLevelForMove()
     if (IsLevelLoaded())
         return true;
     ResetFramesNotUpdated();
+    NoteLoadFailure();
+    if (IsLevelBroken()) {
+        if (!m_brokenReported)
+            LogPrintf(
+                1,
+                "Region %s: entities may not move in until the host loads its level again: %s could not "
+                "be loaded (%s)",
+                m_name.c_str(), m_brokenFile.c_str(), m_brokenReason.c_str());
+        m_brokenReported = true;
+        return false;
+    }
     // On a server what moves is the clients' doing (a load under way keeps whose it was).
     StartBackgroundLoad(false, false, WorldServices::NetworkServer());
     return false;

@@ -10,12 +10,14 @@
 // and the level's ground as navigation reads it (RegionGround).
 //
 // Threads: the level loading thread runs the load under the level lock and touches nothing else of
-// the region but the loading flags, the idle counter and a failure mark (all atomic); the level is
-// handed to the main thread by storing the pointer under the lock at the end of the load. The box,
-// the world's loaded-regions list and everything else change on the main thread only (a load's new
-// box is taken when the main thread completes the level). The fog saving thread writes a fog that
-// the main thread has handed over and no longer touches. Lock order: level lock, minimap lock, then
-// the world's map file lock. Every public operation is a main-thread call.
+// the region but the loading flags, the idle counter and a failure mark (all atomic) and the
+// failure's file and reason (under the failure lock, written before the mark); the level is handed
+// to the main thread by storing the pointer under the lock at the end of the load. The box, the
+// world's loaded-regions list and everything else change on the main thread only (a load's new box
+// is taken when the main thread completes the level). The fog saving thread writes a fog that the
+// main thread has handed over and no longer touches. Lock order: level lock, minimap lock, then
+// the world's map file lock; the failure lock is taken last and alone. Every public operation is a
+// main-thread call.
 //
 // Views: only the local view (the first frustum of the walk) has a level loaded at once on the
 // main thread; a level that clients' views alone reach comes in on the loading thread, and the
@@ -23,6 +25,11 @@
 // unloads of such a level write goes through the server's cap on the lines peers cause
 // (NetworkEntityList::GetViewLineGate): the loading thread keeps its lines for the main thread,
 // which writes them through the cap when it completes the level.
+//
+// A level that failed to load stays failed for what clients do: a move into the region is refused
+// (one line naming the file and the reason) and clients' views start no load of it, until the host
+// asks for the level again (LoadLevel, GuaranteedGetLevel, BackgroundLoadLevel or SetLevel), so
+// that a broken file is read and parsed once, not at every move.
 #pragma once
 
 #include "core/ABBox.h"
@@ -40,6 +47,7 @@
 #include <cstdint>
 #include <list>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace GAME {
@@ -124,11 +132,18 @@ public:
     // Loads the level first; false while loading or without a level.
     bool IsUnderground() const;
     // Starts the loading thread for the level (or only its render data when the level is present)
-    // unless a load is under way. urgent raises its priority in single-processor mode.
+    // unless a load is under way. urgent raises its priority in single-processor mode. Forgets a
+    // failed load (see the banner).
     void BackgroundLoadLevel(bool renderData, bool urgent);
     // Loads the level (or its render data) at once on this thread, waiting for a background load
-    // under way instead, and completes it. Whether a level is present afterwards.
+    // under way instead, and completes it. Whether a level is present afterwards. Forgets a failed
+    // load first (see the banner).
     bool LoadLevel(bool renderData);
+    // The last load of the level failed and the host has not asked for it again since: moves into
+    // the region are refused and clients' views do not load it (see the banner). As the main
+    // thread last took note (each frame's PostLoadLevel, each move into the region): right after
+    // RequestLevelForMove answered false, it tells a refused move from one that waits for a load.
+    bool IsLevelBroken() const;
     // Completes a level whose load finished (one step a call when incremental); the region then
     // enters the world's loaded-regions list. Also takes the result of a failed background load.
     void PostLoadLevel(bool incremental);
@@ -265,7 +280,9 @@ public:
     void RemoveEntity(Entity* entity);
     // A move into the region wants its level without waiting for it: whether the level is in and
     // completed; if not, the region is kept in use and its level loads on the loading thread (its
-    // lines, on a server, under the cap on what peers cause), unless a load is under way.
+    // lines, on a server, under the cap on what peers cause), unless a load is under way or the
+    // level is broken (IsLevelBroken: the move is refused, said in one line until the host asks
+    // for the level again).
     bool RequestLevelForMove();
     // The world's region query from this region; without a world, this region when its box meets
     // the frustum.
@@ -296,6 +313,13 @@ private:
 
     // The load itself, on the loading thread or the caller's, under the level lock.
     bool InternalLoadLevel(bool renderData);
+    // LoadLevel without forgetting a failed load: the local view's, which the walk makes.
+    bool LoadLevelNow(bool renderData);
+    // Takes note of a load that failed on the loading thread: the region leaves the world's
+    // loaded list and the level is broken. Main thread.
+    void NoteLoadFailure();
+    // The host asks for the level again: a failed load is forgotten.
+    void ForgetLoadFailure();
     // Starts the loading thread; the caller has checked that no load is under way.
     void StartLoadingThread(bool renderData);
     // BackgroundLoadLevel, for clients' views alone when forClients (a new load's lines are theirs).
@@ -339,8 +363,17 @@ private:
     unsigned m_lastUpdateFrame = 0;
     std::atomic<bool> m_loading{false};
     std::atomic<bool> m_renderLoading{false};
-    // A background load failed; the main thread's PostLoadLevel takes note.
+    // A load failed; the main thread takes note (NoteLoadFailure) of it and its file and reason,
+    // which the loading thread writes under the failure lock before it sets the mark.
     std::atomic<bool> m_loadFailed{false};
+    CriticalSection m_failureLock;
+    std::pair<std::string, std::string> m_loadFailure;
+    // The level is broken (see the banner), its file and why, and whether a refused move said so.
+    // Main thread.
+    bool m_levelBroken = false;
+    bool m_brokenReported = false;
+    std::string m_brokenFile;
+    std::string m_brokenReason;
     // The level (or its load under way) was brought in for clients' views alone and the local
     // view has not reached it since. Main thread.
     bool m_forClients = false;

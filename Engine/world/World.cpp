@@ -21,6 +21,7 @@
 #include "navigation/FogOfWar.h"
 #include "navigation/PathFinder.h"
 #include "navigation/PhysicsGrassWind.h"
+#include "network/NetworkControllerBase.h"
 #include "platform/SystemInfo.h"
 #include "terrain/GridRegion.h"
 #include "terrain/TerrainBase.h"
@@ -499,8 +500,14 @@ void World::SetCoords(Entity* entity, const WorldCoords& coords)
     // A server loads no level on its main thread for a move (a client's character walking into
     // regions no view has brought in would stall a frame at every border): the level comes in on
     // the region's loading thread, and the entity stays where it is until a later move finds it in.
-    if (!deleteOnUnloaded && to != from && WorldServices::NetworkServer() && !to->RequestLevelForMove())
+    // A level that cannot load refuses the move: the game hears that the region did not take the
+    // entity, which stays where it was.
+    if (!deleteOnUnloaded && to != from && WorldServices::NetworkServer() && !to->RequestLevelForMove()) {
+        if (to->IsLevelBroken())
+            if (NetworkControllerBase* controller = WorldServices::NetworkController())
+                controller->OnEntityAdded(entity, false);
         return;
+    }
     if (!deleteOnUnloaded && !to->GuaranteedGetLevel(false))
         return;
     bool wasListed = false;

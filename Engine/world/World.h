@@ -14,7 +14,9 @@
 // stays where it is (at the border) until a later SetCoords finds the level in. A server host that
 // wants a level at once all the same (a character sent far away, say) calls
 // GuaranteedGetRegionLevel (or the region's LoadLevel) before SetCoords, and takes that frame's
-// stall.
+// stall. A move into a region whose level failed to load is refused until the host asks for the
+// level again (Region::IsLevelBroken): the entity stays where it was, and the host's network
+// controller hears OnEntityAdded(entity, false), the region not having taken it.
 //
 // Files: Load reads a compiled map ("MAP", kept open for the regions' levels) or a source world
 // file ("WRL") with the sector data file beside it; Save writes the source form.
@@ -220,7 +222,8 @@ public:
     // Out of every client's table and its region's level.
     void RemoveEntity(Entity* entity);
     // Moves an entity, changing level when the region changes. On a server a move into a region
-    // whose level is not in only starts that level's load: the entity stays (see the banner).
+    // whose level is not in only starts that level's load, and one whose level is broken is
+    // refused: the entity stays (see the banner).
     void SetCoords(Entity* entity, const WorldCoords& coords);
     void AddEntityToNetworkList(Entity* entity);
     void RemoveEntityFromNetworkList(Entity* entity);

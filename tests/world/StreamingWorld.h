@@ -36,12 +36,13 @@ namespace GAME::Test {
 
 // The world tests' services with a frame counter the test advances, statistics lines taken under
 // a lock (loading threads add them), a save path for fog files, client and server switches and the
-// entity list of a server the test runs.
+// entity list and the game's network controller of a server the test runs.
 class StreamingServices : public WorldTestServices
 {
 public:
     unsigned int GetFrameCount() override { return frame.load(); }
     NetworkEntityList* GetNetworkEntityList() override { return entityList; }
+    NetworkControllerBase* GetNetworkController() override { return controller; }
     void AddStatisticText(const char* text) override
     {
         std::lock_guard<std::mutex> lock(statsLock);
@@ -56,6 +57,7 @@ public:
     bool client = false;
     bool server = false;
     NetworkEntityList* entityList = nullptr;
+    NetworkControllerBase* controller = nullptr;
 };
 
 // A region of the test maps: 64 x 64 units of flat terrain (box x and z 0 to 64, y -30 to 30),
@@ -64,6 +66,7 @@ struct StreamingRegion
 {
     IntVec3 offset;
     std::vector<std::pair<std::string, Vec3>> entities;
+    bool truncated = false; // its level cut off halfway: a level that cannot load
 };
 
 inline constexpr float kRegionSize = 64.0f;
@@ -99,6 +102,8 @@ inline std::vector<uint8_t> StreamingMapImage(const std::vector<StreamingRegion>
         r.id[0] = 0x5000u + static_cast<uint32_t>(i);
         r.id[3] = 0xA11u;
         r.level = TerrainLevelImage(regions[i].entities);
+        if (regions[i].truncated)
+            r.level.resize(r.level.size() / 2);
     }
     // Levels made on the way leave their entities queued.
     ObjectManager::Get()->DestroyPendingObjects(UINT_MAX);

@@ -926,6 +926,135 @@ TEST_F(SpawnThreadsTest, AClientWalkingItsCharacterAcrossBordersLoadsNoLevelOnTh
     ObjectManager::Get()->DestroyPendingObjects(UINT_MAX);
 }
 
+// A joined client walking its character (an object that stays when it enters a region whose
+// level is not in) into a region whose level file is cut short, 100 times, and after the first
+// looking into that region: the loading thread reads and parses the file once (once at every move
+// before, each time failing, and the view would read it in every frame), the server says once
+// which file and why, the game hears of every move refused once the failure was known, and the
+// character stays where it was, whole. When the host asks for the level again it is read once
+// more, and the next move refused is said again.
+TEST_F(SpawnThreadsTest, AClientWalkingItsCharacterIntoALevelThatCannotLoadIsRefusedAfterOneParse)
+{
+    // The game's side: a client's packet asks to walk the character into the broken region, and
+    // the game moves it there in the next frame; it counts what the world says it refused.
+    class WalkingController : public CountingController
+    {
+    public:
+        void OnEntityAdded(Entity* entity, bool added) override
+        {
+            refused += entity == character && !added ? 1 : 0;
+        }
+        void ProcessPacket(int host, NetPacket* packet) override
+        {
+            CountingController::ProcessPacket(host, packet);
+            walk = true;
+        }
+        Entity* character = nullptr;
+        bool walk = false;
+        int refused = 0;
+    };
+    GAME::Test::StreamingServices services;
+    services.server = true;
+    std::vector<GAME::Test::StreamingRegion> layout(2);
+    layout[1].offset = IntVec3(64, 0, 0);
+    layout[1].truncated = true;
+    ASSERT_TRUE(services.Put("maps/broken.map", GAME::Test::StreamingMapImage(layout)));
+    World two;
+    World::SetCurrent(&two);
+    ASSERT_TRUE(two.Load("maps/broken.map", true));
+    Region* home = two.GetRegion(0);
+    Region* broken = two.GetRegion(1);
+    ASSERT_TRUE(home->LoadLevel(false));
+    auto* character = static_cast<Entity*>(ObjectManager::Get()->CreateObjectFromFile("records/kept.dbr"));
+    const WorldCoords where(home, Coords::Translation(Vec3(60.0f, 0.0f, 32.0f)));
+    ASSERT_TRUE(character && two.AddEntity(character, where, true));
+    const unsigned id = character->GetObjectId();
+    const WorldCoords there(broken, Coords::Translation(Vec3(2.0f, 0.0f, 32.0f)));
+
+    GAME::Test::LogCapture log;
+    ServerConnectionManager server;
+    server.SetNetworkLogging(true); // every line the loads write, however many
+    services.entityList = server.GetNetworkEntityList();
+    WalkingController controller;
+    controller.character = character;
+    server.SetNetworkController(&controller);
+    services.controller = &controller; // the engine's, which the world tells
+    NoisyPacketCreator creator;
+    server.SetNetPacketCreator(&creator);
+    ClientConnectionManager client;
+    ASSERT_TRUE(server.Listen("127.0.0.1", 0));
+    ASSERT_TRUE(client.Connect("127.0.0.1", server.GetPort()));
+    ASSERT_TRUE(PumpUntil(server, client, [&] { return client.IsConnected(); }));
+
+    // The server's frames as the engine's, with the game's move in them, until the move was made
+    // and the loading thread is done with whatever it started.
+    auto walkIn = [&] {
+        NoisyPacket walk;
+        ASSERT_TRUE(client.SendToServer(&walk));
+        bool moved = false;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!(moved && !broken->IsLoadUnderWay()) && std::chrono::steady_clock::now() < deadline) {
+            services.frame.fetch_add(1);
+            ObjectManager::Get()->DestroyPendingObjects(Engine::destroyPerFrame);
+            two.PostLoadPass();
+            std::vector<WorldFrustum> views = {WorldFrustum(home, Frustum())}; // the server's, as above
+            server.GetNetworkEntityList()->GetClientFrustumList(views);
+            two.Update(views);
+            server.Update(5);
+            if (controller.walk) {
+                controller.walk = false;
+                two.SetCoords(character, there);
+                moved = true;
+            }
+            client.Update(5);
+            Platform::SleepMilliseconds(1);
+        }
+        ASSERT_TRUE(moved && !broken->IsLoadUnderWay());
+        two.PostLoadPass(); // the lines the load kept
+    };
+    auto count = [&](const std::string& fragment) {
+        const std::vector<std::string> texts = log.Texts();
+        return std::count_if(texts.begin(), texts.end(), [&](const std::string& text) {
+            return text.find(fragment) != std::string::npos;
+        });
+    };
+    const std::string refusal = "entities may not move in until the host loads its level again";
+    walkIn();
+    ASSERT_TRUE(client.SendViewFrustum(
+        GAME::Test::BoxView(broken, Vec3(32.0f, 0.0f, 32.0f), Vec3(5.0f, 5.0f, 5.0f))));
+    for (int step = 1; step < 100; ++step)
+        walkIn();
+    EXPECT_EQ(server.GetNumViewsApplied(), 1u);
+    EXPECT_EQ(count("Begin Loading Level levels/r1.lvl"), 1);
+    EXPECT_EQ(count("Couldn't load levels/r1.lvl"), 1);
+    EXPECT_EQ(count(refusal), 1);
+    EXPECT_TRUE(log.Contains("Region levels/r1.lvl: " + refusal +
+                             ": levels/r1.lvl could not be loaded (Level: chunk at"));
+    EXPECT_EQ(controller.refused, 99); // the first move started the load that failed
+    EXPECT_EQ(broken->GetLevelPtr(), nullptr);
+    EXPECT_FALSE(two.IsRegionLoaded(broken));
+    // Nothing lost: the character where it was, in its level.
+    EXPECT_EQ(ObjectManager::Get()->GetObject(id), character);
+    EXPECT_EQ(character->GetCoords(), where);
+    EXPECT_TRUE(home->GetLevelPtr()->HasEntity(character));
+
+    // The host asks again: the file is read once more, and a move refused is said again.
+    broken->BackgroundLoadLevel(false, false);
+    broken->WaitForLoadingToFinish();
+    for (int step = 0; step < 3; ++step)
+        walkIn();
+    EXPECT_EQ(count("Begin Loading Level levels/r1.lvl"), 2);
+    EXPECT_EQ(count(refusal), 2);
+    EXPECT_EQ(controller.refused, 102);
+    EXPECT_EQ(character->GetCoords(), where);
+
+    services.entityList = nullptr;
+    services.controller = nullptr;
+    two.Unload();
+    World::SetCurrent(world);
+    ObjectManager::Get()->DestroyPendingObjects(UINT_MAX);
+}
+
 // A client at its spawn rate for a long while, whose objects never go away: the server holds no
 // more of them than the game allows (50 here, each of 64 KB), one that goes frees its place, and
 // a client that leaves and joins again from the same address finds its objects still counted.
@@ -1025,6 +1154,98 @@ TEST_F(SpawnThreadsTest, TheObjectsAClientsSpawnsHoldAreBoundedAndThoseThatGoFre
     const int64_t grownInAll =
         static_cast<int64_t>(Platform::GetProcessHeapBytes()) - static_cast<int64_t>(before);
     EXPECT_LT(grownInAll, static_cast<int64_t>((total + 30) << 16)) << "the heap grew by " << grownInAll << " bytes";
+    DestroyEntities(level);
+}
+
+// Players behind one address (a router), present together, each make their own limit; an
+// attacker's handful of addresses, four clients each making theirs and leaving in turn, once held
+// the whole total and refused a client from any other address every object (0 of 10). Their
+// objects fill no more than their share of the base pool now, and a later client elsewhere makes
+// its own. Two more such addresses meet the shared pool's bound: the first fills it (the 2,048
+// left: three of its clients make theirs, the fourth none), and of the last only the first
+// client's limit is made, out of the base pool.
+TEST_F(SpawnThreadsTest, AHandfulOfAddressesFillingTheirLimitsAndLeavingShutNoOtherAddressOut)
+{
+    GAME::Test::LogCapture log;
+    GAME::Test::ManualClock clock;
+    ServerConnectionManager server;
+    CountingController controller;
+    server.SetNetworkController(&controller);
+    constexpr uint64_t limit = ServerConnectionManager::defaultClientObjectLimit;
+    constexpr uint64_t perAddress = ServerConnectionManager::defaultMaxPeersPerAddress;
+    // A client may make its whole limit at once: the engine's time stands still here.
+    server.SetClientSpawnLimit(static_cast<int>(limit));
+    ASSERT_TRUE(server.Listen("127.0.0.1", 0));
+    auto pump = [&] { server.Update(5); };
+    uint64_t asked = 0;
+    uint32_t next = 1;
+    // Each peer asks for `count` crates of its own ids; what was made of them.
+    auto spawn = [&](GAME::Test::HandPeer& peer, std::vector<std::unique_ptr<GAME::Test::HandPeer>>& present,
+                     uint64_t count) {
+        const uint32_t own = static_cast<uint32_t>(peer.link.GetLocalHostId()) << ObjectManager::kHostShift;
+        const uint64_t made = controller.made;
+        for (uint64_t sent = 0; sent < count;) {
+            // In batches, so that the transport never holds more than a window of them.
+            for (int i = 0; i < 512 && sent < count; ++i, ++sent) {
+                SpawnRequest crate(own | next++, Vec3(3.0f, 0.0f, 4.0f), region->GetId());
+                std::vector<uint8_t> body;
+                EXPECT_TRUE(ConnectionManager::WriteBody(&crate, body));
+                EXPECT_TRUE(peer.SendSealed(PACKET_TYPE_SPAWN_ACTOR, body));
+                ++asked;
+            }
+            EXPECT_TRUE(GAME::Test::PumpUntil(
+                [&] {
+                    pump();
+                    for (auto& p : present)
+                        p->Service();
+                },
+                [&] { return controller.packets == asked; }, 60000));
+        }
+        return controller.made - made;
+    };
+    // Clients from one address join together and each makes `count`; then they all leave. What
+    // each made.
+    auto household = [&](const std::string& ip, uint64_t count) {
+        std::vector<std::unique_ptr<GAME::Test::HandPeer>> present;
+        for (uint64_t i = 0; i < perAddress; ++i) {
+            present.push_back(std::make_unique<GAME::Test::HandPeer>(pump, ip, server.GetPort(), true));
+            EXPECT_TRUE(present.back()->ready) << ip << " " << i;
+        }
+        std::vector<uint64_t> made;
+        for (auto& peer : present)
+            made.push_back(peer->ready ? spawn(*peer, present, count) : 0);
+        for (auto& peer : present)
+            enet_peer_disconnect(peer->peer, 0);
+        EXPECT_TRUE(GAME::Test::PumpUntil(
+            [&] {
+                pump();
+                for (auto& p : present)
+                    p->Service();
+            },
+            [&] { return server.GetNumClients() == 0; }, 60000));
+        return made;
+    };
+    const std::vector<uint64_t> each(perAddress, limit);
+    for (int address = 0; address < 4; ++address)
+        EXPECT_EQ(household("127.0.1." + std::to_string(1 + address), limit), each) << address;
+    EXPECT_EQ(controller.made, 4 * perAddress * limit); // 16,384: what was once the whole total
+
+    // A client from a fifth address makes its ten.
+    {
+        std::vector<std::unique_ptr<GAME::Test::HandPeer>> present;
+        present.push_back(std::make_unique<GAME::Test::HandPeer>(pump, "127.0.1.5", server.GetPort(), true));
+        ASSERT_TRUE(present.back()->ready);
+        EXPECT_EQ(spawn(*present.back(), present, 10), 10u);
+    }
+
+    // The shared pool is bounded: 14 client limits, 12 of which the four took.
+    constexpr uint64_t shared = (ServerConnectionManager::maxClients - 1) * limit;
+    ASSERT_EQ(shared - 4 * (perAddress - 1) * limit, 2 * limit);
+    EXPECT_EQ(household("127.0.1.6", limit), std::vector<uint64_t>({limit, limit, limit, 0}));
+    EXPECT_EQ(household("127.0.1.7", limit), std::vector<uint64_t>({limit, 0, 0, 0}));
+    // Six addresses' base limits, the fifth address's ten and the whole shared pool.
+    EXPECT_EQ(controller.made, 6 * limit + 10 + shared);
+    EXPECT_TRUE(log.Contains("more objects than it may hold at once", 1));
     DestroyEntities(level);
 }
 
