@@ -831,7 +831,8 @@ TEST(GuardThreadsTest, OutOfOrderSendsInsideTheWindowNeitherHoldTheMainThreadNor
     // its newest packet again and again, numbers past ENet's window, which ENet discards) to pay
     // for fills deep in what it holds earns nothing: its deep fills are left out as if it sent
     // nothing else (the faults, steps for the newest again or for numbers past the window: nearly
-    // all of them let through, each a walk past thousands).
+    // all of them let through, each a walk past thousands). Nor does it walk for free with pieces
+    // of the packet ENet waits for.
     HandPeer earner(pump, "127.0.0.12", server.GetPort(), true);
     ASSERT_TRUE(earner.ready);
     ASSERT_TRUE(PumpUntil(pump, [&] { return server.GetNumClients() == 3; }, hangMs));
@@ -899,10 +900,35 @@ TEST(GuardThreadsTest, OutOfOrderSendsInsideTheWindowNeitherHoldTheMainThreadNor
     // ENet's window ends at 7 x 4,096 from the start of its first window; what lies past it,
     // within half the circle of numbers, comes after the newest.
     const auto pastWindow = earnAndFill(140, 28, [&](int n) { append(reliable(7 * 4096 + n)); });
+    // Fragments of the packet ENet waits for (number 2) that never complete it: each walks past
+    // all ENet holds, and only the one that completes it goes free, as the send ENet waits for
+    // does (the fault, every fragment of it free: none left out).
+    spend();
+    const uint64_t beforePieces = server.GetGuardStats().commandsLeftOut;
+    constexpr uint32_t pieces = 3200;
+    for (uint32_t k = 0; k < pieces; ++k) {
+        ENetProtocolSendFragment piece = {};
+        piece.header.command = ENET_PROTOCOL_COMMAND_SEND_FRAGMENT;
+        piece.header.reliableSequenceNumber = ENET_HOST_TO_NET_16(static_cast<uint16_t>(2 + k));
+        piece.startSequenceNumber = ENET_HOST_TO_NET_16(2);
+        piece.dataLength = ENET_HOST_TO_NET_16(16);
+        piece.fragmentCount = ENET_HOST_TO_NET_32(4000);
+        piece.fragmentNumber = ENET_HOST_TO_NET_32(k);
+        piece.totalLength = ENET_HOST_TO_NET_32(4000 * 16);
+        piece.fragmentOffset = ENET_HOST_TO_NET_32(16 * k);
+        append(piece);
+        if (k % (50 * 32) == 50 * 32 - 1) {
+            EXPECT_TRUE(earner.Flush(pump));
+        }
+    }
+    EXPECT_TRUE(earner.Flush(pump));
+    const uint64_t piecesLeftOut = server.GetGuardStats().commandsLeftOut - beforePieces;
     EXPECT_GE(newestAgain.first * 10, newestAgain.second * 8)
         << "fills left out of " << newestAgain.second << " beside the newest fragment again";
     EXPECT_GE(pastWindow.first * 10, pastWindow.second * 8)
         << "fills left out of " << pastWindow.second << " beside numbers past the window";
+    EXPECT_GE(piecesLeftOut * 10, uint64_t(pieces) * 8) << "fragments of the packet ENet waits for left out of "
+                                                        << pieces;
     EXPECT_EQ(server.GetNumClients(), 3);
 }
 
