@@ -98,23 +98,26 @@ constexpr size_t maxRememberedAddresses = 65536;
 
 // The work ENet does to file a reliable command that arrives ahead of the next one: it walks the
 // peer's waiting commands from the newest down, one step for each waiting command numbered above
-// it, some 10 ns of a processor each (the entries lie all over the heap; bench_network measures
-// it). A peer has steps to spend: reorderStepsPerSecond with time, reorderStepsPerNumber for each
-// new number it has filed at the end of the list inside ENet's window, up to reorderStepsBurst; a
-// command that would cost more than it has is left out of its datagram, unacknowledged, for the
-// peer to send again.
+// it, 9 to 15 ns of a processor each (the entries lie all over the heap; bench_network measures
+// it). A peer has steps to spend: reorderStepsPerSecond with time, up to reorderStepsTimeBurst,
+// and reorderStepsPerNumber for each new number it has filed at the end of the list inside
+// ENet's window, up to reorderStepsBurst; a command that would cost more than it has is left out
+// of its datagram, unacknowledged, for the peer to send again.
 // A sender that loses datagrams fills each gap with a resend that walks past what it sent since:
 // losing one datagram in ten each way, a few dozen steps for each new number on average, but
 // resent together, so that what it lost together costs millions of steps at once (3.4 million at
-// most in 360 uploads of the network tests on two busy processors): the new numbers pay for the
-// average many times over and the burst holds the rest, so the budget never touches such a sender. A flood out of order gets no
-// more than the time's steps, the burst, and what its new numbers earn, which come to an end at
-// ENet's window until the game has been handed what is below them: 1,024 steps (some 10 us) for
-// each packet the session authenticates and hands on.
+// most in 360 uploads of the network tests on two busy processors): its new numbers pay for the
+// average many times over and fill the burst that holds the rest, so that the budget never
+// touches such a sender. A flood out of order that gets nothing handed on has the time's steps
+// alone once its new numbers have come to an end at ENet's window; beyond that, 1,024 steps
+// (10 to 15 us) for each packet the session authenticates and hands on.
 constexpr double reorderStepsPerSecond = 2000000.0;
+// Two walks past all a peer may have waiting: time alone gives no more, so that a peer that had
+// nothing handed on spends at most some 0.8 ms at once.
+constexpr double reorderStepsTimeBurst = 2.0 * Socket::maxWaitingCommands;
 constexpr double reorderStepsPerNumber = 1024.0;
-// Eight datagrams of fills at the deepest (32 commands each past all a peer may have waiting):
-// some 70 ms of a processor.
+// Eight datagrams of fills at the deepest (32 commands each past all a peer may have waiting),
+// 70 to 110 ms of a processor: earned with new numbers only.
 constexpr double reorderStepsBurst = 8.0 * 32.0 * Socket::maxWaitingCommands;
 // How often the guard looks again at what ENet holds for a peer (NoteHeld).
 constexpr uint32_t heldIntervalMs = 10;
@@ -132,8 +135,10 @@ public:
     bool Take(uint32_t now, double cost)
     {
         const uint32_t elapsed = now - m_at;
-        if (elapsed < 0x80000000u) // a clock that went back refills nothing
-            m_steps = std::min(reorderStepsBurst, m_steps + reorderStepsPerSecond * elapsed / 1000.0);
+        // Time fills up to its own burst, never takes away what new numbers earned; a clock that
+        // went back refills nothing.
+        if (elapsed < 0x80000000u && m_steps < reorderStepsTimeBurst)
+            m_steps = std::min(reorderStepsTimeBurst, m_steps + reorderStepsPerSecond * elapsed / 1000.0);
         m_at = now;
         if (m_steps < cost)
             return false;
@@ -142,7 +147,7 @@ public:
     }
 
 private:
-    double m_steps = reorderStepsBurst;
+    double m_steps = reorderStepsTimeBurst;
     uint32_t m_at = 0;
 };
 
