@@ -51,6 +51,7 @@
 #include "network/ClientConnectionManager.h"
 #include "network/NetPacket.h"
 #include "network/NetPacketBuffer.h"
+#include "network/NetPacketHeader.h"
 #include "network/NetworkConnection.h"
 #include "network/NetworkControllerBase.h"
 #include "network/NetworkPacketCreatorBase.h"
@@ -750,17 +751,30 @@ public:
 constexpr uint32_t uploadPackets = 60000;
 constexpr uint32_t uploadTail = 60;
 constexpr uint32_t uploadLargeEvery = 25;
+size_t UploadSize(uint32_t n)
+{
+    return n % uploadLargeEvery == uploadLargeEvery - 1 ? 4000 : 24;
+}
 
 // The upload of tests/network/LossyRelay.h (60,000 small game packets, one in 25 of 4 KB, in bursts
 // of 1,000, then 60 at 60 a second) through a relay losing one datagram in `period` each way, to the
 // engine's server (a client that joined) and to a bare ENet server with ENet's defaults (serviced
 // by a thread of its own, waiting in enet_host_service), each from a fresh start with the same
 // seed: seconds until the last packet was in, or -1 when the link was lost or not everything came.
-void MeasureLossyUpload(int period, double& engineSeconds, double& bareSeconds, uint64_t& leftOut)
+// `why` says what went wrong, if anything.
+void MeasureLossyUpload(int period, double& engineSeconds, double& bareSeconds, uint64_t& leftOut, std::string& why)
 {
     engineSeconds = bareSeconds = -1.0;
     leftOut = 0;
-    std::vector<size_t> sizes; // what the engine's sealed packets came to, for the bare run
+    why.clear();
+    // What each sealed packet comes to (its header and body), for the bare run.
+    std::vector<size_t> sizes(uploadPackets + uploadTail);
+    for (uint32_t n = 0; n < sizes.size(); ++n) {
+        UploadPacket packet(n, UploadSize(n));
+        std::vector<uint8_t> body;
+        GAME::ConnectionManager::WriteBody(&packet, body);
+        sizes[n] = GAME::NetPacketHeader::headerSize + body.size();
+    }
     {
         UploadCreator creator;
         UploadController controller;
@@ -773,8 +787,10 @@ void MeasureLossyUpload(int period, double& engineSeconds, double& bareSeconds, 
         GAME::Test::LossyRelay relay(server.GetPort(), period, period, 1234);
         relay.losing = false;
         GAME::Test::HandPeer sender(pump, "127.0.0.71", relay.port, true, 10000, "127.0.0.60");
-        if (!sender.ready)
+        if (!sender.ready) {
+            why = "the client did not join the engine's server";
             return;
+        }
         relay.losing = true;
         const uint64_t before = server.GetGuardStats().commandsLeftOut;
         std::atomic<uint32_t> delivered{0};
@@ -784,11 +800,10 @@ void MeasureLossyUpload(int period, double& engineSeconds, double& bareSeconds, 
             result = GAME::Test::LossyUpload(
                 sender.host, sender.peer, uploadPackets, uploadTail,
                 [&](uint32_t n) {
-                    UploadPacket packet(n, n % uploadLargeEvery == uploadLargeEvery - 1 ? 4000 : 24);
+                    UploadPacket packet(n, UploadSize(n));
                     std::vector<uint8_t> body, datagram;
                     GAME::ConnectionManager::WriteBody(&packet, body);
                     sender.link.Seal(uploadType, body.data(), body.size(), datagram);
-                    sizes.push_back(datagram.size());
                     return datagram;
                 },
                 [&] { return delivered == uploadPackets + uploadTail; }, 120000);
@@ -803,9 +818,11 @@ void MeasureLossyUpload(int period, double& engineSeconds, double& bareSeconds, 
         leftOut = server.GetGuardStats().commandsLeftOut - before;
         if (result.finished && !result.lostLink)
             engineSeconds = result.seconds;
+        else
+            why = result.lostLink ? "the engine's server's link was lost after " + std::to_string(controller.next) +
+                                        " packets"
+                                  : "the engine's server had " + std::to_string(controller.next) + " packets at the limit";
     }
-    if (sizes.size() != uploadPackets + uploadTail)
-        return;
     ENetAddress address;
     enet_address_set_host_ip(&address, "127.0.0.1");
     address.port = 0;
@@ -836,6 +853,11 @@ void MeasureLossyUpload(int period, double& engineSeconds, double& bareSeconds, 
                 [&] { return received == uploadPackets + uploadTail; }, 120000);
             if (result.finished && !result.lostLink)
                 bareSeconds = result.seconds;
+            else
+                why += (why.empty() ? "" : "; ") + std::string(result.lostLink ? "the bare server's link was lost"
+                                                                                : "the bare server had not all");
+        } else {
+            why += (why.empty() ? "" : "; ") + std::string("the client did not connect to the bare server");
         }
     }
     serving = false;
@@ -1109,10 +1131,12 @@ int main(int argc, char** argv)
     for (const int period : {16, 10}) {
         double engineSeconds = -1.0, bareSeconds = -1.0;
         uint64_t leftOut = 0;
-        MeasureLossyUpload(period, engineSeconds, bareSeconds, leftOut);
-        std::printf("bench_network: an upload losing one datagram in %d each way took %.2f s (bare ENet %.2f s; "
-                    "-1: the link was lost), %llu of its sends left out by the guard\n",
-                    period, engineSeconds, bareSeconds, static_cast<unsigned long long>(leftOut));
+        std::string why;
+        MeasureLossyUpload(period, engineSeconds, bareSeconds, leftOut, why);
+        std::printf("bench_network: an upload losing one datagram in %d each way took %.2f s (bare ENet %.2f s), %llu "
+                    "of its sends left out by the guard%s%s\n",
+                    period, engineSeconds, bareSeconds, static_cast<unsigned long long>(leftOut),
+                    why.empty() ? "" : ": ", why.c_str());
         report.Ratio("lossy_upload_1_in_" + std::to_string(period) + "_vs_bare_enet",
                      engineSeconds > 0.0 && bareSeconds > 0.0 ? engineSeconds / bareSeconds : -1.0);
     }
