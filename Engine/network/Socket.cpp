@@ -98,13 +98,58 @@ constexpr size_t maxRememberedAddresses = 65536;
 
 // The work ENet does to file a reliable command that arrives ahead of the next one: it walks the
 // peer's waiting commands from the newest down, one step for each waiting command numbered above
-// it. Each peer may make it take this many steps a second (a burst of two walks past all it may
-// have waiting); a command that would take more is left out of its datagram, unacknowledged, for
-// the peer to send again. A real peer costs one walk when the resend of a lost command arrives.
+// it, 9 to 15 ns of a processor each (the entries lie all over the heap; bench_network measures
+// it). A peer has steps to spend: reorderStepsPerSecond with time, up to reorderStepsTimeBurst,
+// and reorderStepsPerNumber for each new number it has filed at the end of the list inside
+// ENet's window, up to reorderStepsBurst; a command that would cost more than it has is left out
+// of its datagram, unacknowledged, for the peer to send again.
+// A sender that loses datagrams fills each gap with a resend that walks past what it sent since:
+// losing one datagram in ten each way, a few dozen steps for each new number on average, but
+// resent together, so that what it lost together costs millions of steps at once (3.4 million at
+// most in 360 uploads of the network tests on two busy processors): its new numbers pay for the
+// average many times over and fill the burst that holds the rest, so that the budget never
+// touches such a sender. A flood out of order that gets nothing handed on has the time's steps
+// alone once its new numbers have come to an end at ENet's window; beyond that, 1,024 steps
+// (10 to 15 us) for each packet the session authenticates and hands on.
 constexpr double reorderStepsPerSecond = 2000000.0;
-constexpr double reorderStepsBurst = 2.0 * Socket::maxWaitingCommands;
+// Two walks past all a peer may have waiting: time alone gives no more, so that a peer that had
+// nothing handed on spends at most some 0.8 ms at once.
+constexpr double reorderStepsTimeBurst = 2.0 * Socket::maxWaitingCommands;
+constexpr double reorderStepsPerNumber = 1024.0;
+// Eight datagrams of fills at the deepest (32 commands each past all a peer may have waiting),
+// 70 to 110 ms of a processor: earned with new numbers only.
+constexpr double reorderStepsBurst = 8.0 * 32.0 * Socket::maxWaitingCommands;
 // How often the guard looks again at what ENet holds for a peer (NoteHeld).
 constexpr uint32_t heldIntervalMs = 10;
+
+// The steps of ENet's filing walk a peer may still cost (see reorderStepsPerSecond). A plain value
+// of the peer's slot.
+class FilingSteps
+{
+public:
+    FilingSteps() = default;
+    explicit FilingSteps(uint32_t now) : m_at(now) {}
+    // The peer filed a new number at the end of ENet's list.
+    void Earn() { m_steps = std::min(reorderStepsBurst, m_steps + reorderStepsPerNumber); }
+    // Takes `cost` steps when there are that many now; false (nothing taken) otherwise.
+    bool Take(uint32_t now, double cost)
+    {
+        const uint32_t elapsed = now - m_at;
+        // Time fills up to its own burst, never takes away what new numbers earned; a clock that
+        // went back refills nothing.
+        if (elapsed < 0x80000000u && m_steps < reorderStepsTimeBurst)
+            m_steps = std::min(reorderStepsTimeBurst, m_steps + reorderStepsPerSecond * elapsed / 1000.0);
+        m_at = now;
+        if (m_steps < cost)
+            return false;
+        m_steps -= cost;
+        return true;
+    }
+
+private:
+    double m_steps = reorderStepsTimeBurst;
+    uint32_t m_at = 0;
+};
 
 // The answer to a connect without a valid cookie: ENet's header with a connect's peer id and no
 // flags, a byte that is no ENet command (so that any ENet host ignores the datagram), a mark, the
@@ -217,10 +262,13 @@ struct Socket::Impl
         // steps of ENet's filing walk the peer may still cost (see reorderStepsPerSecond).
         bool hasHighest = false;
         uint16_t highest = 0;
-        RateBucket reorder;
+        FilingSteps reorder;
         // The reliable numbers ENet held waiting for the peer after the last service, one bit
-        // each (empty until the peer had any waiting).
+        // each (empty until the peer had any waiting): whole packets in `held`, the first numbers
+        // of packets still being joined from their fragments in `joining` (with those of packets
+        // whose fragment was let through since; empty until the peer sent a fragment).
         std::vector<uint64_t> held;
+        std::vector<uint64_t> joining;
         uint32_t heldAt = 0;
         bool heldStale = false; // a send was let through to ENet since: what it holds may differ
         // Sends were left out at the peer's waiting-data cap: until ENet has delivered the
@@ -554,7 +602,7 @@ struct Socket::Impl
             slot.occupied = true;
             slot.connectID = peer.connectID;
             slot.since = now;
-            slot.reorder = RateBucket(reorderStepsBurst, now);
+            slot.reorder = FilingSteps(now);
         }
         return slot;
     }
@@ -824,25 +872,37 @@ struct Socket::Impl
         return ahead != 0 && ahead <= 0x8000;
     }
 
+    // The number lies in ENet's window from `delivered`: seven of its windows of 4,096, counted
+    // from the start of the one `delivered` is in (ENet discards, unacknowledged, what lies past).
+    static bool InENetWindow(uint16_t sequence, uint16_t delivered)
+    {
+        unsigned window = sequence / ENET_PEER_RELIABLE_WINDOW_SIZE;
+        const unsigned current = delivered / ENET_PEER_RELIABLE_WINDOW_SIZE;
+        if (sequence < delivered)
+            window += ENET_PEER_RELIABLE_WINDOWS;
+        return window >= current && window < current + ENET_PEER_FREE_RELIABLE_WINDOWS - 1;
+    }
+
     // A reliable command (its packet's first number for a fragment) that the peer may not send
     // now: before it joined, further ahead than pendingReliableWindow of what it will have
     // delivered once the sends before it in the datagram are in (`expected`, the next); once
-    // joined, one whose filing would cost ENet more steps than the peer has left (see
-    // reorderStepsPerSecond), unless it is the one ENet waits for (`expected`). ENet itself
-    // discards, unacknowledged, what is further ahead than its own window (seven of its windows of
-    // 4,096 numbers), and discards and acknowledges what was delivered already, at no cost.
+    // joined, one whose filing would cost ENet more steps than the peer has (see
+    // reorderStepsPerSecond), unless it lets ENet move on (`moves`: the send ENet waits for, or
+    // the last fragment ENet lacks of the packet it waits for). ENet itself discards, unacknowledged,
+    // what is further ahead than its own window (seven of its windows of 4,096 numbers), and
+    // discards and acknowledges what was delivered already, at no cost.
     //
     // At the cap of what a peer may have waiting, ENet refuses a send only after walking the
-    // peer's waiting commands for it (and drops the rest of the datagram): such sends are left
-    // out here, without the walk. A newer send let through before those come again would open a
-    // gap that each of their resends walks past, one walk per number: a flooding peer that the
-    // main thread cannot keep up with held thousands behind such gaps and cost the receive thread
-    // services of tens of milliseconds. So until ENet has delivered the highest send left out at
-    // the cap, the peer's sends are taken in order only (a sender resends its oldest first; one
-    // that never reaches the cap is never held to it). `filing` is what the datagram's sends
-    // before this one add to what waits.
+    // peer's waiting commands for it (and drops the rest of the datagram): such sends (`capped`:
+    // those that add `bytes` to what waits) are left out here, without the walk. A newer send let
+    // through before those come again would open a gap that each of their resends walks past, one
+    // walk per number: a flooding peer that the main thread cannot keep up with held thousands
+    // behind such gaps and cost the receive thread services of tens of milliseconds. So until ENet
+    // has delivered the highest send left out at the cap, the peer's sends are taken in order only
+    // (a sender resends its oldest first; one that never reaches the cap is never held to it).
+    // `filing` is what the datagram's sends before this one add to what waits.
     bool LeaveOut(const ENetPeer& peer, Slot& slot, uint16_t sequence, uint16_t expected, bool established,
-                  uint32_t now, size_t filing, bool capped)
+                  uint32_t now, size_t filing, bool capped, bool moves)
     {
         if (peer.channelCount == 0 || !peer.channels)
             return false; // not connected: ENet refuses sends itself
@@ -870,22 +930,26 @@ struct Socket::Impl
             Count(guardCounters.commandsLeftOut);
             return true;
         }
+        const bool anyAhead = slot.hasHighest && Ahead(slot.highest, delivered);
         const uint16_t highest = static_cast<uint16_t>(slot.highest - delivered);
-        const bool last = !slot.hasHighest || !Ahead(slot.highest, delivered) || ahead >= highest;
+        const bool last = !anyAhead || ahead >= highest;
         if (last) {
+            // A new number at the end (not the newest again, nor one ENet discards) earns steps.
+            if ((!anyAhead || ahead > highest) && InENetWindow(sequence, delivered))
+                slot.reorder.Earn();
             slot.hasHighest = true;
             slot.highest = sequence;
         }
         // Filed at the end, ENet's walk stops at once; the gap ENet waits on is always filled (its
-        // walk passes everything waiting, once), or a real peer's resend could wait behind what
-        // it sends again meanwhile.
-        if (last || sequence == expected)
+        // walk passes everything waiting, once for each packet it delivers), or a real peer's
+        // resend could wait behind what it sends again meanwhile.
+        if (last || moves)
             return false;
         // At most every waiting command numbered above it is walked past, and ENet keeps no more
-        // than maxWaitingCommands waiting (a cost the burst always covers, so a resend that fills
-        // the gap gets through once the peer's steps have come back).
+        // than maxWaitingCommands waiting (a cost the burst always covers, so a resend gets through
+        // once the peer's steps have come back).
         const double steps = std::min<double>(highest - ahead, maxWaitingCommands);
-        if (slot.reorder.Take(reorderStepsPerSecond, reorderStepsBurst, now, steps))
+        if (slot.reorder.Take(now, steps))
             return false;
         Count(guardCounters.commandsLeftOut);
         return true;
@@ -900,6 +964,26 @@ struct Socket::Impl
             return false;
         return Ahead(sequence, peer.channels[0].incomingReliableSequenceNumber) &&
                (slot.held[sequence >> 6] >> (sequence & 63) & 1u) != 0;
+    }
+
+    static bool Bit(const std::vector<uint64_t>& bits, uint16_t number)
+    {
+        return !bits.empty() && (bits[number >> 6] >> (number & 63) & 1u) != 0;
+    }
+    static void SetBit(std::vector<uint64_t>& bits, uint16_t number)
+    {
+        if (bits.empty())
+            bits.assign(65536 / 64, 0);
+        bits[number >> 6] |= uint64_t(1) << (number & 63);
+    }
+
+    // ENet holds the packet that starts at the number, whole or in part (as of the last service,
+    // or a fragment of it was let through since): a fragment of it adds nothing to what waits.
+    bool HoldsPacket(const ENetPeer& peer, const Slot& slot, uint16_t start) const
+    {
+        return peer.channelCount > 0 && peer.channels &&
+               Ahead(start, peer.channels[0].incomingReliableSequenceNumber) &&
+               (Bit(slot.held, start) || Bit(slot.joining, start));
     }
 
     // Receive thread, under hostLock, after the service: what each connected peer has waiting,
@@ -922,6 +1006,8 @@ struct Socket::Impl
             if (!waiting) {
                 if (!slot.held.empty())
                     slot.held.clear();
+                if (!slot.joining.empty())
+                    slot.joining.clear();
                 continue;
             }
             // What ENet holds changes only through the sends the guard lets through (and the
@@ -931,12 +1017,16 @@ struct Socket::Impl
             slot.heldAt = now;
             slot.heldStale = false;
             slot.held.assign(65536 / 64, 0);
+            if (!slot.joining.empty())
+                slot.joining.assign(65536 / 64, 0);
             ENetList& list = peer.channels[0].incomingReliableCommands;
             for (ENetListIterator it = enet_list_begin(&list); it != enet_list_end(&list); it = enet_list_next(it)) {
                 const auto* command = reinterpret_cast<const ENetIncomingCommand*>(it);
                 // A packet still being joined from its fragments is not whole: its resends count.
                 if (command->fragmentsRemaining == 0)
-                    slot.held[command->reliableSequenceNumber >> 6] |= uint64_t(1) << (command->reliableSequenceNumber & 63);
+                    SetBit(slot.held, command->reliableSequenceNumber);
+                else
+                    SetBit(slot.joining, command->reliableSequenceNumber);
             }
         }
     }
@@ -962,10 +1052,10 @@ struct Socket::Impl
         uint16_t expected =
             peer.channelCount > 0 && peer.channels ? peer.channels[0].incomingReliableSequenceNumber + 1 : 0;
         size_t filing = 0; // what ENet adds to the peer's waiting data for the sends kept so far
-        auto leaveOut = [&](uint16_t sequence, bool asEstablished, size_t bytes, bool capped) {
+        auto leaveOut = [&](uint16_t sequence, bool asEstablished, size_t bytes, bool capped, bool moves) {
             if (!slot)
                 slot = &Track(static_cast<size_t>(&peer - host->peers), now);
-            if (LeaveOut(peer, *slot, sequence, expected, asEstablished, now, filing, capped))
+            if (LeaveOut(peer, *slot, sequence, expected, asEstablished, now, filing, capped, moves))
                 return true;
             // One ENet files (not one it delivered already, which it drops at once).
             if (peer.channelCount > 0 && peer.channels &&
@@ -973,10 +1063,52 @@ struct Socket::Impl
                 filing += bytes;
                 slot->heldStale = true;
             }
-            if (sequence == expected)
-                for (++expected; IsHeld(peer, *slot, expected); ++expected) {
-                }
             return false;
+        };
+        // Past the number ENet waits for once it has it (and past what it holds after it).
+        auto moveOn = [&](uint16_t next) {
+            for (expected = next; slot && IsHeld(peer, *slot, expected); ++expected) {
+            }
+        };
+        // The packet ENet waits for, when it comes in fragments: the fragments ENet still lacks of
+        // it, as the datagram's fragments come in (`start` == expected once looked at; ENet keeps
+        // it, when it holds it in part, at the head of its list, the lowest number there).
+        struct
+        {
+            bool known = false;
+            uint16_t start = 0;
+            uint32_t count = 0;
+            uint32_t remaining = 0;
+            const enet_uint32* had = nullptr; // ENet's mark of each fragment it holds
+            uint32_t taken[ENET_PROTOCOL_MAXIMUM_PACKET_COMMANDS] = {};
+            size_t takenCount = 0;
+        } next;
+        // The fragment (of its packet's `number`, of `count`) is one ENet lacks of the packet it
+        // waits for (`start` == expected).
+        auto lacked = [&](uint16_t start, uint32_t number, uint32_t count) {
+            if (start != expected || peer.channelCount == 0 || !peer.channels || number >= count)
+                return false;
+            if (!next.known || next.start != start) {
+                next = {};
+                next.known = true;
+                next.start = start;
+                next.count = count;
+                next.remaining = count;
+                ENetList& list = peer.channels[0].incomingReliableCommands;
+                if (!enet_list_empty(&list)) {
+                    const auto* head = reinterpret_cast<const ENetIncomingCommand*>(enet_list_begin(&list));
+                    if (head->reliableSequenceNumber == start) {
+                        // ENet refuses a fragment that does not match the packet it joins.
+                        next.remaining = head->fragmentCount == count && head->fragments ? head->fragmentsRemaining : 0;
+                        next.had = head->fragments;
+                    }
+                }
+            }
+            if (count != next.count || next.remaining == 0)
+                return false;
+            if (next.had && (next.had[number / 32] >> (number % 32) & 1u) != 0)
+                return false;
+            return std::find(next.taken, next.taken + next.takenCount, number) == next.taken + next.takenCount;
         };
         size_t offset = 0;
         int count = 0;
@@ -1022,7 +1154,9 @@ struct Socket::Impl
                     keep = enet_peer_queue_acknowledgement(&peer, &copy, sentTime) == nullptr;
                     break;
                 }
-                keep = !leaveOut(sequence, isEstablished(), dataLength, true);
+                keep = !leaveOut(sequence, isEstablished(), dataLength, true, sequence == expected);
+                if (keep && sequence == expected)
+                    moveOn(static_cast<uint16_t>(sequence + 1));
                 break;
             }
             case ENET_PROTOCOL_COMMAND_SEND_FRAGMENT: {
@@ -1038,12 +1172,27 @@ struct Socket::Impl
                     Count(guardCounters.refusedCommands);
                     return true;
                 }
-                // ENet files a fragment under its packet's first number.
-                // Not held to the cap: the rest of a packet ENet is joining is taken whatever waits
-                // (its whole length counts already), or a cap full of partial packets would
-                // never empty.
-                keep = !leaveOut(Read16(command + offsetof(ENetProtocolSendFragment, startSequenceNumber)), true, 0,
-                                 false);
+                // ENet files a fragment under its packet's first number, and makes the whole
+                // packet (its length counted as waiting) when the first of its fragments comes: that
+                // one is held to the cap as a send is. The rest of a packet ENet holds are taken
+                // whatever waits, or a cap full of partial packets would never empty.
+                const uint16_t start = Read16(command + offsetof(ENetProtocolSendFragment, startSequenceNumber));
+                const uint32_t number = Read32(command + offsetof(ENetProtocolSendFragment, fragmentNumber));
+                if (!slot)
+                    slot = &Track(static_cast<size_t>(&peer - host->peers), now);
+                // Each fragment walks past all ENet holds above the packet: only the one that
+                // completes the packet ENet waits for moves it on (and goes free, as that send does).
+                const bool holds = HoldsPacket(peer, *slot, start);
+                const bool lacks = lacked(start, number, fragments);
+                keep = !leaveOut(start, true, holds ? 0 : total, !holds, lacks && next.remaining == 1);
+                if (keep && !holds && peer.channelCount > 0 && peer.channels &&
+                    Ahead(start, peer.channels[0].incomingReliableSequenceNumber))
+                    SetBit(slot->joining, start);
+                if (keep && lacks) {
+                    next.taken[next.takenCount++] = number;
+                    if (--next.remaining == 0)
+                        moveOn(static_cast<uint16_t>(start + fragments));
+                }
                 break;
             }
             default:

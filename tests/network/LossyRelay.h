@@ -1,0 +1,214 @@
+// A lossy link on the loopback address, for the network tests and the network benchmark: a relay
+// between one client and a server that loses each datagram, each way, with a given chance (a
+// seeded generator: the same seed loses the same places in the same traffic), as a wireless or
+// crowded link does. And an upload as a game makes one over it (LossyUpload): reliable packets in
+// bursts of 1,000 while ENet has fewer than 4,000 commands still to send, then a few a frame.
+// The relay's thread is its own; the upload runs on the calling thread, which services its host.
+#pragma once
+
+#include "HandPeer.h"
+
+#include <enet/enet.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace GAME::Test {
+
+class LossyRelay
+{
+public:
+    // Loses one datagram in `toServerPeriod` of the client's and one in `toClientPeriod` of the
+    // server's on average (0: none), chosen by a generator seeded with `seed`. The client sends to
+    // `ip`:port; the server sees the relay's address.
+    LossyRelay(int serverPort, int toServerPeriod, int toClientPeriod, uint32_t seed,
+               const std::string& ip = "127.0.0.60")
+        : m_server(EnetAddress("127.0.0.1", serverPort)), m_toServer(toServerPeriod), m_toClient(toClientPeriod),
+          m_random(seed)
+    {
+        m_socket = enet_socket_create(ENET_SOCKET_TYPE_DATAGRAM);
+        ENetAddress bind = EnetAddress(ip, 0);
+        if (m_socket == ENET_SOCKET_NULL || enet_socket_bind(m_socket, &bind) != 0 ||
+            enet_socket_get_address(m_socket, &bind) != 0)
+            return;
+        port = bind.port;
+        enet_socket_set_option(m_socket, ENET_SOCKOPT_NONBLOCK, 1);
+        // Room for a burst while the relay's thread waits for a processor: only the chosen
+        // datagrams are to be lost.
+        enet_socket_set_option(m_socket, ENET_SOCKOPT_RCVBUF, 4 << 20);
+        enet_socket_set_option(m_socket, ENET_SOCKOPT_SNDBUF, 4 << 20);
+        m_thread = std::thread([this] { Run(); });
+    }
+    ~LossyRelay()
+    {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+        if (m_socket != ENET_SOCKET_NULL)
+            enet_socket_destroy(m_socket);
+    }
+    LossyRelay(const LossyRelay&) = delete;
+    LossyRelay& operator=(const LossyRelay&) = delete;
+
+    int port = 0;
+    // Whether it loses datagrams (from the start unless told otherwise; a test that must have its
+    // client joined first, whatever the link, turns it on after the join).
+    std::atomic<bool> losing{true};
+    std::atomic<uint64_t> lostToServer{0}, lostToClient{0};
+    // How far past a reliable command the client had gone when it sent that command again.
+    std::atomic<int> farthestAheadOfAResend{0};
+
+private:
+    void Note(const uint8_t* data, size_t length)
+    {
+        uint16_t peerID;
+        std::memcpy(&peerID, data, 2);
+        size_t offset = (ENET_NET_TO_HOST_16(peerID) & ENET_PROTOCOL_HEADER_FLAG_SENT_TIME) ? 4 : 2;
+        while (offset + sizeof(ENetProtocolCommandHeader) <= length) {
+            const uint8_t number = data[offset] & ENET_PROTOCOL_COMMAND_MASK;
+            const size_t size = number < ENET_PROTOCOL_COMMAND_COUNT ? enet_protocol_command_size(number) : 0;
+            if (size == 0 || offset + size > length)
+                return;
+            uint16_t value;
+            size_t dataLength = 0;
+            if (number == ENET_PROTOCOL_COMMAND_SEND_RELIABLE || number == ENET_PROTOCOL_COMMAND_SEND_FRAGMENT) {
+                const size_t at = number == ENET_PROTOCOL_COMMAND_SEND_RELIABLE
+                                      ? offsetof(ENetProtocolSendReliable, dataLength)
+                                      : offsetof(ENetProtocolSendFragment, dataLength);
+                std::memcpy(&value, data + offset + at, 2);
+                dataLength = ENET_NET_TO_HOST_16(value);
+                std::memcpy(&value, data + offset + offsetof(ENetProtocolCommandHeader, reliableSequenceNumber), 2);
+                const uint16_t sequence = ENET_NET_TO_HOST_16(value);
+                // Numbers wrap: how far ahead is measured from the newest, within half the circle.
+                const auto behind = static_cast<uint16_t>(m_highest - sequence);
+                if (m_seen[sequence] && behind < 0x8000)
+                    farthestAheadOfAResend = std::max<int>(farthestAheadOfAResend, behind);
+                m_seen[sequence] = true;
+                m_seen[static_cast<uint16_t>(sequence + 0x8000)] = false; // half the circle on: not seen
+                if (!m_any || static_cast<uint16_t>(sequence - m_highest) < 0x8000)
+                    m_highest = sequence;
+                m_any = true;
+            }
+            offset += size + dataLength;
+        }
+    }
+    bool Lose(int period)
+    {
+        return losing && period > 0 && std::uniform_int_distribution<int>(0, period - 1)(m_random) == 0;
+    }
+    void Run()
+    {
+        std::vector<uint8_t> bytes(ENET_PROTOCOL_MAXIMUM_MTU);
+        while (!m_stop) {
+            enet_uint32 condition = ENET_SOCKET_WAIT_RECEIVE;
+            enet_socket_wait(m_socket, &condition, 5);
+            for (;;) {
+                ENetAddress from;
+                ENetBuffer buffer;
+                buffer.data = bytes.data();
+                buffer.dataLength = bytes.size();
+                const int length = enet_socket_receive(m_socket, &from, &buffer, 1);
+                if (length <= 0)
+                    break;
+                buffer.dataLength = static_cast<size_t>(length);
+                if (from.host == m_server.host && from.port == m_server.port) {
+                    if (!m_hasClient)
+                        continue;
+                    if (Lose(m_toClient))
+                        ++lostToClient;
+                    else
+                        enet_socket_send(m_socket, &m_client, &buffer, 1);
+                    continue;
+                }
+                m_client = from;
+                m_hasClient = true;
+                Note(bytes.data(), buffer.dataLength);
+                if (Lose(m_toServer))
+                    ++lostToServer;
+                else
+                    enet_socket_send(m_socket, &m_server, &buffer, 1);
+            }
+        }
+    }
+
+    ENetAddress m_server;
+    ENetAddress m_client{};
+    bool m_hasClient = false;
+    int m_toServer;
+    int m_toClient;
+    std::mt19937 m_random;
+    std::vector<bool> m_seen = std::vector<bool>(65536, false);
+    uint16_t m_highest = 0;
+    bool m_any = false;
+    ENetSocket m_socket = ENET_SOCKET_NULL;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+// An upload over a client's ENet host (`host`, its one peer `peer`), as a game uploading its state
+// makes one: `packets` reliable packets, made by `make` (packet n's bytes), in bursts of 1,000
+// while ENet has fewer than 4,000 commands still to send, then `tail` more at 60 a second. The
+// host is serviced throughout (what arrives is dropped) until `done` says the other end has all,
+// the link is lost, or `limitMs` (a hang) runs out.
+struct UploadResult
+{
+    bool lostLink = false;
+    bool finished = false; // `done` held
+    double seconds = 0.0;  // from the first send until `done` held
+};
+
+inline UploadResult LossyUpload(ENetHost* host, ENetPeer* peer, uint32_t packets, uint32_t tail,
+                                const std::function<std::vector<uint8_t>(uint32_t)>& make,
+                                const std::function<bool()>& done, int limitMs)
+{
+    using Clock = std::chrono::steady_clock;
+    UploadResult result;
+    const auto start = Clock::now();
+    const auto limit = start + std::chrono::milliseconds(limitMs);
+    auto service = [&] {
+        ENetEvent event;
+        while (enet_host_service(host, &event, 0) > 0) {
+            if (event.type == ENET_EVENT_TYPE_DISCONNECT)
+                result.lostLink = true;
+            else if (event.type == ENET_EVENT_TYPE_RECEIVE)
+                enet_packet_destroy(event.packet);
+        }
+    };
+    auto send = [&](uint32_t n) {
+        const std::vector<uint8_t> bytes = make(n);
+        enet_peer_send(peer, 0, enet_packet_create(bytes.data(), bytes.size(), ENET_PACKET_FLAG_RELIABLE));
+    };
+    uint32_t n = 0;
+    while (n < packets && !result.lostLink && Clock::now() < limit) {
+        for (int i = 0; i < 1000 && n < packets; ++i)
+            send(n++);
+        do {
+            service();
+            if (enet_list_size(&peer->outgoingCommands) > 4000)
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+        } while (enet_list_size(&peer->outgoingCommands) > 4000 && !result.lostLink && Clock::now() < limit);
+    }
+    auto next = Clock::now();
+    while (!result.lostLink && Clock::now() < limit && !(n == packets + tail && done())) {
+        if (n < packets + tail && Clock::now() >= next) {
+            send(n++);
+            next += std::chrono::microseconds(16667);
+        }
+        service();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    result.finished = n == packets + tail && done();
+    result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    return result;
+}
+
+} // namespace GAME::Test
