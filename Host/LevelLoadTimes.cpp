@@ -90,32 +90,41 @@ std::string WhyLate(const std::vector<LevelLoadTimes::Load>& loads, const LevelL
         return text;
     text += GAME::FormatString(
         "; a load took %.0f ms (the median of the %zu asked for in the flight): ", usualMs, usualOf);
-    // A usual load would have been in by then: this one was slow.
-    if (lead >= usualMs)
-        return text + GAME::FormatString(
-                          "this one took %.1f times that, the machine busy (the loading threads short "
-                          "of processor time)",
-                          took / usualMs);
+    // Needed sooner than a usual load takes: whatever came to it came too fast for any load; needed
+    // later, the load itself was slow. Twice the usual or more is a slow load, whatever else.
+    const bool soon = lead < usualMs;
+    const bool slow = took > 2.0 * usualMs;
+    if (!soon && slow)
+        return text +
+               GAME::FormatString("this one took %.1f times that, the machine busy (the loading threads "
+                                  "short of processor time)",
+                                  took / usualMs);
     const std::string reach =
         GAME::FormatString("%.0f units, or %d doorways", GAME::Engine::GetLevelLoadInflation(),
                            GAME::RegionLoader::maxPortalDepth);
+    const char* came = soon ? "less than" : "about";
     switch (wait.need) {
     case LevelLoadTimes::NEED_DRAWING:
-        text += "the camera came within the view's reach of it (" + reach +
-                ") less than a load's time before the view drew it";
+        text +=
+            GAME::FormatString("the camera came within the view's reach of it (%s) %s a load's time before "
+                               "the view drew it",
+                               reach.c_str(), came);
         break;
     case LevelLoadTimes::NEED_UPDATE:
-        text += "the world's update (the entities of the levels round the view) needed it less than a load's "
-                "time "
-                "after the view's reach (" +
-                reach + ") had asked for it";
+        text +=
+            GAME::FormatString("the world's update (the entities of the levels round the view) needed it %s "
+                               "a load's time after the view's reach (%s) had asked for it",
+                               came, reach.c_str());
         break;
     case LevelLoadTimes::NEED_OTHER:
-        text += "it was needed less than a load's time after it was asked for";
+        text += GAME::FormatString("it was needed %s a load's time after it was asked for", came);
         break;
     }
-    if (took > 2.0 * usualMs)
+    if (slow)
         text += GAME::FormatString(", and this load took %.1f times the usual, the machine busy too",
+                                   took / usualMs);
+    else if (!soon)
+        text += GAME::FormatString(", and this load took a little longer than usual (%.1f times)",
                                    took / usualMs);
     return text;
 }

@@ -127,6 +127,19 @@ TEST(LevelWaitSummaryTest, TheSummaryCountsTheWaitsAndSaysWhyEachLevelCameLate)
               std::string::npos)
         << lines[1];
 
+    // Needed a little after a usual load's time, by a load a little slower than usual: neither the
+    // camera's speed alone nor a busy machine, and said so.
+    loads.push_back(FlightLoad("Levels/Generated/Field_3_4.lvl", 7000.0, 7150.0));
+    waits = {WaitFor("Levels/Generated/Field_3_4.lvl", 7120.0, 7150.0, LevelLoadTimes::NEED_DRAWING)};
+    lines = DescribeLevelWaits(loads, waits, 120.0f);
+    ASSERT_EQ(lines.size(), 2u) << Joined(lines);
+    EXPECT_NE(
+        lines[1].find("came within the view's reach of it (55 units, or 2 doorways) about a load's time "
+                      "before the view drew it, and this load took a little longer than usual (1.5 times)"),
+        std::string::npos)
+        << lines[1];
+    EXPECT_EQ(lines[1].find("busy"), std::string::npos) << lines[1];
+
     // A wait for a level whose load was in before it (its render data alone loading) is not
     // blamed on that load.
     waits = {WaitFor("Levels/Generated/Field_0_4.lvl", 500.0, 520.0, LevelLoadTimes::NEED_DRAWING)};
