@@ -65,9 +65,12 @@ std::string WhyLate(const std::vector<LevelLoadTimes::Load>& loads, const LevelL
             if (&other != load && Span(other, otherFrom, otherTo) && otherFrom < to && otherTo > from)
                 ++beside;
         }
-    // Asked for after the wait began: in the frame's update, before the host looked.
+    // No ask seen before the wait: the load was asked for before the flight, or in the very update
+    // that then needed it (the host looks after the update).
     if (load->asked < 0.0 || load->asked > wait.began) {
-        std::string text = name + " came late: its load was asked for before the flight's frames";
+        std::string text = name +
+                           " came late: the host saw no ask for its load (asked for before the flight, "
+                           "or in the frame that needed it)";
         if (load->begun >= 0.0 && load->begun <= wait.began)
             text += GAME::FormatString(", and its thread had begun reading it %.0f ms before it was needed",
                                        wait.began - load->begun);

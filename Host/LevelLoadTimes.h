@@ -36,7 +36,7 @@ public:
     struct Load
     {
         std::string level;   // the region's level, as the library names it
-        double asked = -1.0; // -1: not seen asked for (outside the flight's frames)
+        double asked = -1.0; // -1: not seen asked for (before the flight, or in the update that needed it)
         double askedPath = -1.0;
         double begun = -1.0;   // its thread began reading it
         double ended = -1.0;   // its data read; its render data may follow
