@@ -138,9 +138,9 @@ struct FlightSecond
         std::string line;
         for (const std::string& change : changes)
             line += " " + change;
-        out.Printf("  path %5d ms: %3d frames, frame time %6.2f ms avg %7.2f ms max, view in %-9s %2d resident%s",
-                   index * 1000, frames, frames ? totalMs / frames : 0.0, maxMs, view.c_str(), resident,
-                   line.c_str());
+        out.Printf("  path %5d ms: %3d %s, frame time %6.2f ms avg %7.2f ms max, view in %-9s %2d resident%s",
+                   index * 1000, frames, frames == 1 ? "frame" : "frames", frames ? totalMs / frames : 0.0,
+                   maxMs, view.c_str(), resident, line.c_str());
     }
 };
 
@@ -154,6 +154,7 @@ struct LongestFrame
     std::string region;
     std::vector<std::string> changes;
     unsigned int forcedLoads = 0;
+    std::string waits; // the main thread's waits in it, for levels still loading on their threads
     unsigned int resources = 0;
     std::vector<GAME::Profile::TimeInfo> blocks;
 
@@ -165,8 +166,10 @@ struct LongestFrame
         did = changes.empty() ? "no level came in or went" : "levels" + did;
         if (forcedLoads)
             did += ", " + std::to_string(forcedLoads) + " of them loaded by the main thread itself";
+        if (!waits.empty())
+            did += ", the main thread waiting for " + waits;
         if (resources)
-            did += ", " + std::to_string(resources) + " resources finished";
+            did += ", " + Counted(resources, "resource", "resources") + " finished";
         out.Printf("  longest frame       %.1f ms at %.0f ms of path, the view in %s: %s", ms, at * 1000.0,
                    region.c_str(), did.c_str());
         if (blocks.empty())
@@ -259,6 +262,20 @@ std::string DescribeProcessors()
     return text;
 }
 
+// "Field_5_5 84 ms, Field_2_4 47 ms": the waits from the index on.
+std::string ListWaits(const LevelLoadTimes& times, size_t first)
+{
+    std::string text;
+    const std::vector<LevelLoadTimes::Wait> waits = times.GetWaits();
+    for (size_t i = first; i < waits.size(); ++i) {
+        text += text.empty() ? "" : ", ";
+        text += ShortLevelName(waits[i].level);
+        if (waits[i].arrived >= 0.0)
+            text += GAME::FormatString(" %.0f ms", waits[i].arrived - waits[i].began);
+    }
+    return text;
+}
+
 double MillisecondsSince(std::chrono::steady_clock::time_point start)
 {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
@@ -296,6 +313,17 @@ bool CanListen(int port, std::string& why)
     if (why.empty())
         why = "the network gave no reason";
     return false;
+}
+
+// A run folder the host made is the run's alone: a git checkout it was made in leaves its files
+// (some 37 MB of data and pictures) out of `git status`. A folder that was there is left as it is.
+void KeepOutOfGit(const std::filesystem::path& folder)
+{
+    // Not written: the run's own writes into the folder say what is wrong with it.
+    if (std::FILE* file = std::fopen((folder / ".gitignore").string().c_str(), "wb")) {
+        std::fputs("# Made by EngineHost with its run folder: git leaves the run's files alone.\n*\n", file);
+        std::fclose(file);
+    }
 }
 
 int Run(const std::filesystem::path& folder, const HostOptions& options, HostOutput& out, HostLogSink& lines)
@@ -348,10 +376,17 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     GAME::GraphicsEngine* graphics = engine.GetGraphicsEngine();
     GAME::RenderDevice* device = graphics->GetRenderDevice();
     out.Printf("\nEngineHost: started");
-    out.Printf("  render device       %s, %d x %d", device->GetStatusText(), device->GetWidth(),
-               device->GetHeight());
-    out.Printf("  database            %u records (checksum %08x)",
-               engine.GetDatabaseArchive()->GetNumRecords(), engine.GetDatabaseArchiveChecksum());
+    {
+        // The device's own text gives its size ("1024x768"); a device whose text does not, gets it here.
+        const std::string status = device->GetStatusText();
+        const std::string size =
+            std::to_string(device->GetWidth()) + "x" + std::to_string(device->GetHeight());
+        out.Printf("  render device       %s%s", status.c_str(),
+                   status.find(size) == std::string::npos ? (", " + size).c_str() : "");
+    }
+    out.Printf("  database            %s (checksum %08x)",
+               Counted(engine.GetDatabaseArchive()->GetNumRecords(), "record", "records").c_str(),
+               engine.GetDatabaseArchiveChecksum());
     out.Printf("  processors          %s; single-processor mode %s", DescribeProcessors().c_str(),
                engine.GetIsSingleProcessorModeEnabled() ? "on" : "off");
     out.Printf("  input device        %s", !engine.GetInputDevice() ? "none"
@@ -380,11 +415,13 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     unsigned entities = 0;
     for (const DataKit::WorldGenerator::RegionInfo& region : generator.GetRegions())
         entities += region.entities;
-    out.Printf(
-        "EngineHost: generated %s: %d x %d fields of %d units and %d caves (%zu regions), %u entities, "
-        "%zu portals, %zu bytes",
-        plan.mapName.c_str(), plan.regionsX, plan.regionsZ, plan.regionSize, plan.caves,
-        generator.GetRegions().size(), entities, generator.GetPortals().size(), generator.BuildMap().size());
+    out.Printf("EngineHost: generated %s: %d x %d fields of %d units and %s (%s), %s, %s, %zu bytes",
+               plan.mapName.c_str(), plan.regionsX, plan.regionsZ, plan.regionSize,
+               Counted(plan.caves, "cave", "caves").c_str(),
+               Counted(static_cast<long long>(generator.GetRegions().size()), "region", "regions").c_str(),
+               Counted(entities, "entity", "entities").c_str(),
+               Counted(static_cast<long long>(generator.GetPortals().size()), "portal", "portals").c_str(),
+               generator.BuildMap().size());
     GAME::World* world = engine.GetWorld();
     // The map carries its portals in a chunk of the game's own, placed by this callback.
     auto* portalReader = new DataKit::PortalChunkReader(world);
@@ -394,7 +431,8 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
         out.Printf("EngineHost: could not load %s", plan.mapName.c_str());
         return 1;
     }
-    out.Printf("EngineHost: loaded %s: %d regions", plan.mapName.c_str(), world->GetNumRegions());
+    out.Printf("EngineHost: loaded %s: %s", plan.mapName.c_str(),
+               Counted(world->GetNumRegions(), "region", "regions").c_str());
     // The world's air (its fog record): the sky's colour and the fog the far ground fades into.
     DataKit::WorldGenerator::ApplyAtmosphere(*engine.GetSectorDataManager(), *graphics);
 
@@ -409,9 +447,9 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
             objects->DestroyObjectEx(marker, __FILE__, __LINE__);
             ++made;
         }
-    out.Printf("EngineHost: the database made %d objects of the host's own class Marker from the record %s "
+    out.Printf("EngineHost: the database made %s of the host's own class Marker from the record %s "
                "(its field weight read as %d); the first frames destroy them",
-               made, markerRecord, weight);
+               Counted(made, "object", "objects").c_str(), markerRecord, weight);
 
     // The session opens once the frames follow each other: its handshake is answered in the
     // frames' updates and would time out while the world is generated and loaded. A server that
@@ -513,6 +551,7 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
 
     if (running) {
         engine.SetForcedLoadCause("the path finder's searches across regions");
+        engine.SetWaitContext("in the path finder's searches across regions");
         LogPathsAcrossRegions(*world, generator, out);
     }
     engine.SetForcedLoadCause("a flight frame (the view, or the world's update, reached a region whose level "
@@ -520,9 +559,10 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
 
     // Ended through the window before the flight: none.
     if (running && frames > 0)
-        out.Printf("EngineHost: flying %.0f ms of camera path in %d frames, %.1f ms of path a frame, as fast "
+        out.Printf("EngineHost: flying %.0f ms of camera path in %s, %.1f ms of path a frame, as fast "
                    "as they run; a line for each 1000 ms of path",
-                   duration * 1000.0, frames, PathPerFrameMs(duration, frames));
+                   duration * 1000.0, Counted(frames, "frame", "frames").c_str(),
+                   PathPerFrameMs(duration, frames));
     else if (running)
         out.Printf("EngineHost: flying %.0f ms of camera path in real time; a line for each 1000 ms",
                    duration * 1000.0);
@@ -565,19 +605,33 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
         if (!GAME::Profile::IsEnabled())
             GAME::Profile::Enable(true);
         const unsigned int forcedBefore = engine.GetForcedLevelLoadCount();
+        const size_t waitsBefore = engine.GetLevelWaitCount();
+        const std::string waitContext =
+            GAME::FormatString("at %.0f ms of path, the view in %s", flightTime * 1000.0,
+                               ShortName(frustum.GetRegion()->GetName()).c_str());
+        engine.SetWaitContext(waitContext, LevelLoadTimes::NEED_UPDATE, flightTime * 1000.0);
         const unsigned int resourcesBefore = resourceLoader ? resourceLoader->GetLoadedCount() : 0;
         const auto frameStart = std::chrono::steady_clock::now();
         tracker->Update(engine.GetUpdateTime());
         engine.Update(&frustum, true);
+        engine.NoteLoadsAsked(*world, flightTime * 1000.0);
         ++flightFrames;
         // The frame statistics start empty each frame; the count is the engine's, this frame in.
         tracker->SetInt(GAME::Tracker::frameStatsCategory, "frames drawn",
                         static_cast<int>(engine.GetFrameCount()));
         const bool lastFrame = frames > 0 ? flightFrames >= frames : flightTime >= duration;
-        if (lastFrame || window.IsShowingStatistics())
+        if (window.IsShowingStatistics()) {
             tracker->DisplayFrameStats();
-        if (lastFrame) // the last frame's statistics go to the console instead of the screen
-            lastStatistics = engine.GetStatisticsWidget()->TakeEntries();
+            // The last frame's panel goes to the console too, and stays on the screen (the last
+            // region's screenshot may be of this frame).
+            if (lastFrame) {
+                GAME::StatisticsWidget* panel = engine.GetStatisticsWidget();
+                lastStatistics = panel->TakeEntries();
+                for (const GAME::StatisticsWidget::Entry& entry : lastStatistics)
+                    panel->AddGraph(entry.text.c_str(), entry.value, entry.color);
+            }
+        }
+        engine.SetWaitContext(waitContext, LevelLoadTimes::NEED_DRAWING, flightTime * 1000.0);
         DrawFrame(engine, &*view, &camera, screenshots ? frustum.GetRegion() : nullptr);
         drawnUpTo = flightTime;
         const auto frameEnd = std::chrono::steady_clock::now();
@@ -597,6 +651,8 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
             longestFrame.at = flightTime;
             longestFrame.region = ShortName(frustum.GetRegion()->GetName());
             longestFrame.forcedLoads = engine.GetForcedLevelLoadCount() - forcedBefore;
+            if (engine.GetLevelWaitCount() > waitsBefore)
+                longestFrame.waits = ListWaits(engine.GetLevelLoadTimes(), waitsBefore);
             longestFrame.resources = (resourceLoader ? resourceLoader->GetLoadedCount() : 0) - resourcesBefore;
             longestFrame.blocks = frameBlocks;
         }
@@ -661,6 +717,7 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
                 frames > 0 ? "; more frames would show it" : "");
     view.reset();
     GAME::Tracker::Destroy();
+    engine.SetWaitContext("after the flight");
 
     out.Print(flown ? "\nEngineHost: flight done" : "\nEngineHost: flight ended early");
     if (flightFrames == 0) {
@@ -678,10 +735,9 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
         out.Printf("  camera path         %.0f ms", duration * 1000.0);
         out.Printf("  flight time         %.0f ms: %.1f frames a second", seconds * 1000.0, rate);
         if (holds > 0)
-            out.Printf(
-                "  held back           %d times, %.0f ms in all: those frames took so long that the camera "
-                "would have passed a region unviewed",
-                holds, heldMs);
+            out.Printf("  held back           %s, %.0f ms in all: those frames took so long that the camera "
+                       "would have passed a region unviewed",
+                       Counted(holds, "time", "times").c_str(), heldMs);
         out.Printf("  game time           %d ms", totalGameTime);
     }
     if (!frameTimes.empty()) {
@@ -702,7 +758,7 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     out.Printf("  engine frames       %u since start-up: %u while the first view's levels loaded, %d in the "
                "flight",
                engine.GetFrameCount(), loadingFrames, flightFrames);
-    // What the statistics panel showed at the last frame (on the screen with --stats or F3).
+    // What the statistics panel showed at the last frame, when it was on the screen (--stats or F3).
     if (!lastStatistics.empty()) {
         out.Printf("  statistics panel    the last frame's lines, as --stats shows them on the screen "
                    "(\"frames drawn\": the engine's frames so far):");
@@ -722,31 +778,46 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
             ++notTakenIn;
     }
     const int loadedInAll = residentBefore + levelsLoaded;
-    const int forced = static_cast<int>(engine.GetForcedLevelLoadCount());
-    out.Printf(
-        "  levels              %d loaded: %d before the flight (for the views the loading frames drew and the "
-        "path finder), "
-        "%d during it; %d of them by the main thread, the others on their Level Loading Threads",
-        loadedInAll, residentBefore, levelsLoaded, std::min(forced, loadedInAll));
+    const int forced = std::min(static_cast<int>(engine.GetForcedLevelLoadCount()), loadedInAll);
+    out.Printf("  levels              %d loaded: %d before the flight (for the views the loading frames drew "
+               "and the path finder), %d during it; %s",
+               loadedInAll, residentBefore, levelsLoaded,
+               forced ? GAME::FormatString(
+                            "%d of them by the main thread itself, the others on their Level Loading Threads",
+                            forced)
+                            .c_str()
+                      : "all on their Level Loading Threads");
+    // The main thread's waits for levels their threads had not finished: how long, and why.
+    {
+        const LevelLoadTimes& times = engine.GetLevelLoadTimes();
+        for (const std::string& line :
+             DescribeLevelWaits(times.GetLoads(), times.GetWaits(), plan.flightSpeed))
+            out.Printf("                      %s", line.c_str());
+    }
     if (stillLoading)
-        out.Printf("                      %d more were still loading on their threads when the run ended (the "
-                   "shut-down waits for them)",
-                   stillLoading);
+        out.Printf("                      %s when the run ended (the shut-down waits for %s)",
+                   Counted(stillLoading, "more was still loading on its thread",
+                           "more were still loading on their threads")
+                       .c_str(),
+                   stillLoading == 1 ? "it" : "them");
     if (notTakenIn)
-        out.Printf("                      %d more had loaded on their threads, but the run ended before the main "
-                   "thread took them in",
-                   notTakenIn);
+        out.Printf(
+            "                      %s, but the run ended before the main thread took %s in",
+            Counted(notTakenIn, "more had loaded on its thread", "more had loaded on their threads").c_str(),
+            notTakenIn == 1 ? "it" : "them");
     if (levelsUnloaded > 0)
-        out.Printf("                      %d unloaded (no view had used them for about %d frames), their "
-                   "state kept",
-                   levelsUnloaded, unloadFrames);
+        out.Printf(
+            "                      %d unloaded (no view had used %s for about %d frames), %s state kept",
+            levelsUnloaded, levelsUnloaded == 1 ? "it" : "them", unloadFrames,
+            levelsUnloaded == 1 ? "its" : "their");
     else
         out.Printf(
             "                      none unloaded: a level unloads once no view has used it for about %d "
             "frames, and the flight ran %d",
             unloadFrames, flightFrames);
     if (const unsigned int loaded = engine.GetResourceLoader()->GetLoadedCount())
-        out.Printf("  resource loader     %u resources loaded (meshes, textures, sounds...) in %u ms", loaded,
+        out.Printf("  resource loader     %s loaded (meshes, textures, sounds...) in %u ms",
+                   Counted(loaded, "resource", "resources").c_str(),
                    engine.GetResourceLoader()->GetTotalLoadTime());
     else
         out.Printf("  resource loader     no resources asked for: the generated entities have no meshes, "
@@ -767,8 +838,10 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     out.Printf("EngineHost: shutting down");
     window.Detach(engine);
     engine.Shutdown();
-    out.Printf("\nEngineHost: done; %u log lines (%u warnings, %u notices)%s", lines.GetLineCount(),
-               lines.GetWarningCount(), lines.GetImportantCount(),
+    out.Printf("\nEngineHost: done; %s (%s, %s)%s",
+               Counted(lines.GetLineCount(), "log line", "log lines").c_str(),
+               Counted(lines.GetWarningCount(), "warning", "warnings").c_str(),
+               Counted(lines.GetImportantCount(), "notice", "notices").c_str(),
                options.verbose ? "" : "; the info lines among them are in log.html (--verbose prints them)");
     out.Printf("  log file            log.html");
     out.Printf("  user settings       %s", DataKit::SampleGameData::userSettingsName);
@@ -807,9 +880,11 @@ int main(int argc, char** argv)
     }
     std::filesystem::path folder = options.folder;
     std::error_code error;
-    std::filesystem::create_directories(folder, error);
+    const bool made = std::filesystem::create_directories(folder, error);
     if (!error)
         folder = std::filesystem::absolute(folder, error).lexically_normal();
+    if (made && !error)
+        SampleHost::KeepOutOfGit(folder);
     if (error) {
         output.Errorf("EngineHost: cannot make the run folder %s: %s", options.folder.c_str(),
                       error.message().c_str());

@@ -1,7 +1,10 @@
 #include "HostEngine.h"
 
 #include "core/Log.h"
+#include "world/Region.h"
+#include "world/World.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdarg>
 
@@ -67,6 +70,16 @@ void PrintLogLine(HostOutput& output, GAME::LogPriority priority, unsigned int c
         output.LogOnly(line + text, StyleOf(priority));
 }
 
+// The library's lines the host times, and the level each names.
+const std::string beginLoadLine = "Begin Loading Level ";
+const std::string endLoadLine = "End Loading Level ";
+const std::string waitLine = "Main thread sleeping waiting for load of level '";
+
+bool StartsWith(const std::string& text, const std::string& start)
+{
+    return text.compare(0, start.size(), start) == 0;
+}
+
 } // namespace
 
 void HostEngine::Initialize(void* window, const GAME::GraphicsEngineSettings& settings, bool editorMode,
@@ -78,6 +91,44 @@ void HostEngine::Initialize(void* window, const GAME::GraphicsEngineSettings& se
     m_output.GoWithoutLogFile();
     m_output.Printf("EngineHost: no log file (could not write %s); lines go to standard output only",
                     GetLogPath().c_str());
+}
+
+void HostEngine::Shutdown()
+{
+    m_loadTimes.Stop();
+    GAME::Engine::Shutdown();
+}
+
+const LevelLoadTimes& HostEngine::GetLevelLoadTimes() const
+{
+    m_loadTimes.Settle();
+    return m_loadTimes;
+}
+
+void HostEngine::NoteLoadsAsked(const GAME::World& world, double pathMs)
+{
+    m_loadingSeen.resize(static_cast<size_t>(std::max(0, world.GetNumRegions())), false);
+    for (int i = 0; i < world.GetNumRegions(); ++i) {
+        const GAME::Region* region = world.GetRegion(i);
+        // A level's own load: a load of its render data alone reads no level.
+        const bool loading = region && region->IsLoading();
+        if (loading && !m_loadingSeen[static_cast<size_t>(i)]) {
+            m_loadTimes.Ask(region->GetName(), m_loadTimes.Now(), pathMs);
+            m_loadTimes.Watch(region);
+        }
+        m_loadingSeen[static_cast<size_t>(i)] = loading;
+    }
+}
+
+void HostEngine::TimeWait(const std::string& level) const
+{
+    m_loadTimes.WaitBegan(level, m_loadTimes.Now(), m_waitPath, m_waitNeed, m_waitContext);
+    if (GAME::World* world = GetWorld())
+        for (int i = 0; i < world->GetNumRegions(); ++i)
+            if (world->GetRegion(i) && world->GetRegion(i)->GetName() == level) {
+                m_loadTimes.Watch(world->GetRegion(i));
+                break;
+            }
 }
 
 void HostEngine::Log(GAME::LogPriority priority, unsigned int category, const char* format, ...) const
@@ -101,6 +152,12 @@ void HostEngine::Log(GAME::LogPriority priority, const char* format, ...) const
 void HostEngine::Print(GAME::LogPriority priority, unsigned int category, const std::string& text) const
 {
     m_lines.Write(priority, category, text.c_str());
+    if (StartsWith(text, beginLoadLine))
+        m_loadTimes.LoadBegan(text.substr(beginLoadLine.size()), m_loadTimes.Now());
+    else if (StartsWith(text, endLoadLine))
+        m_loadTimes.LoadEnded(text.substr(endLoadLine.size()), m_loadTimes.Now());
+    else if (StartsWith(text, waitLine) && text.size() > waitLine.size() && text.back() == '\'')
+        TimeWait(text.substr(waitLine.size(), text.size() - waitLine.size() - 1));
     // The library's notice of a level loaded on the main thread, explained the first time.
     const bool forced = text.find("Forcing load of level") != std::string::npos;
     if (forced && text.find("render data") == std::string::npos)

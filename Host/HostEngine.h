@@ -6,15 +6,21 @@
 // the engine's among them (HostEngine hands its lines to it), so that the counts the host reports
 // are of the lines as they were marked; the library's info lines go to the log file alone unless
 // the user asked to see them.
+//
+// The levels' loads and the main thread's waits for them are timed from the library's lines as
+// they arrive, and from the regions' loading flags (LevelLoadTimes), for the summary.
 #pragma once
 
 #include "HostOutput.h"
+#include "LevelLoadTimes.h"
 
 #include "core/Log.h"
 #include "world/Engine.h"
 
 #include <atomic>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace SampleHost {
 
@@ -27,6 +33,9 @@ public:
     HostEngine(HostOutput& output, HostLogSink& lines) : m_output(output), m_lines(lines) {}
     // Shut down while the overrides below can still take the engine threads' last lines.
     ~HostEngine() override { Shutdown(); }
+    // The load timer is done before the regions it watches go. Hides the engine's Shutdown: call it
+    // through the HostEngine.
+    void Shutdown();
 
     // The engine's start-up, then the log file: the host appends its lines to the file the engine
     // opened at the log path, or goes without one when it could not (and says so).
@@ -50,11 +59,37 @@ public:
         m_forcedLoadExplained.store(false);
     }
 
+    // What a wait of the main thread that begins from now on happens in ("at 9800 ms of path, the
+    // view in Field_4_5"), what would need the level, and the flight path's time (-1: not flying).
+    // Main thread.
+    void SetWaitContext(std::string when, LevelLoadTimes::Need need = LevelLoadTimes::NEED_OTHER,
+                        double pathMs = -1.0)
+    {
+        m_waitContext = std::move(when);
+        m_waitNeed = need;
+        m_waitPath = pathMs;
+    }
+    // The loads of levels the world's regions began since the last call, asked for at the flight
+    // path's time given; their arrivals are timed. Main thread, after the frame's update.
+    void NoteLoadsAsked(const GAME::World& world, double pathMs);
+    // The loads and waits so far, every load over by the call with its arrival (which may take the
+    // timer's next look, a millisecond). Main thread.
+    const LevelLoadTimes& GetLevelLoadTimes() const;
+    // The main thread's waits so far, at once.
+    size_t GetLevelWaitCount() const { return m_loadTimes.GetWaitCount(); }
+
 private:
     void Print(GAME::LogPriority priority, unsigned int category, const std::string& text) const;
+    // On the main thread, as it is about to sleep until the level's loading thread is done.
+    void TimeWait(const std::string& level) const;
 
     HostOutput& m_output;
     HostLogSink& m_lines;
+    mutable LevelLoadTimes m_loadTimes;
+    std::string m_waitContext = "before the flight";
+    LevelLoadTimes::Need m_waitNeed = LevelLoadTimes::NEED_OTHER;
+    double m_waitPath = -1.0;
+    std::vector<bool> m_loadingSeen; // by region index, at the last NoteLoadsAsked
     std::atomic<const char*> m_forcedLoadCause{nullptr};
     mutable std::atomic<bool> m_forcedLoadExplained{false};
     mutable std::atomic<unsigned int> m_forcedLevelLoads{0};

@@ -123,4 +123,9 @@ void HostOutput::WriteRow(Style style, const std::string& line)
         m_writeFailed = true;
 }
 
+std::string Counted(long long count, const char* one, const char* many)
+{
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
 } // namespace SampleHost

@@ -72,4 +72,7 @@ private:
     bool m_writeFailed = false;
 };
 
+// "1 frame", "2 frames": a count with its noun, as the host prints counts.
+std::string Counted(long long count, const char* one, const char* many);
+
 } // namespace SampleHost

@@ -44,9 +44,10 @@ bool LogPath(HostOutput& out, GAME::World& world, const char* what, const GAME::
                    ShortName(to.GetRegion()).c_str());
         return false;
     }
-    out.Printf("EngineHost: %s: path from %s to %s, %d corners, %.1f units, %d change(s) of region", what,
-               ShortName(from.GetRegion()).c_str(), ShortName(to.GetRegion()).c_str(), path->GetNumPoints(),
-               path->GetLength(), path->GetNumRegionChanges());
+    out.Printf("EngineHost: %s: path from %s to %s, %s, %.1f units, %s", what,
+               ShortName(from.GetRegion()).c_str(), ShortName(to.GetRegion()).c_str(),
+               Counted(path->GetNumPoints(), "corner", "corners").c_str(), path->GetLength(),
+               Counted(path->GetNumRegionChanges(), "change of region", "changes of region").c_str());
     for (const GAME::WorldVec3& corner : path->GetPoints()) {
         const GAME::Vec3& p = corner.GetRegionPosition();
         out.Printf("    %-10s (%6.1f, %5.1f, %6.1f)", ShortName(corner.GetRegion()).c_str(), p.x, p.y, p.z);

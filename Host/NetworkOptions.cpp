@@ -78,7 +78,7 @@ std::string DescribeNetwork(GAME::Engine& engine)
 {
     if (engine.IsNetworkServer()) {
         auto* server = static_cast<GAME::ServerConnectionManager*>(engine.GetNetworkConnectionManager());
-        return "server, " + std::to_string(server->GetNumClients()) + " clients";
+        return "server, " + Counted(server->GetNumClients(), "client", "clients");
     }
     if (engine.IsNetworkClient()) {
         auto* client = static_cast<GAME::ClientConnectionManager*>(engine.GetNetworkConnectionManager());

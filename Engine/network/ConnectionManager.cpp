@@ -9,6 +9,7 @@
 #include "network/Socket.h"
 #include "network/SpawnActorPacket.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cinttypes>
 
@@ -185,7 +186,7 @@ bool ConnectionManager::TakeLogLine()
     return true;
 }
 
-bool ConnectionManager::ShouldLog(LogKind kind, const std::string& who)
+bool ConnectionManager::ShouldLog(LogKind kind, const std::string& who, int priority)
 {
     // Past this many peers in one interval, every further one is counted only.
     constexpr size_t maxLoggedPeers = 256;
@@ -197,7 +198,7 @@ bool ConnectionManager::ShouldLog(LogKind kind, const std::string& who)
         m_logged.insert(key);
         return true;
     }
-    CountUnlogged(kind);
+    CountUnlogged(kind, priority);
     return false;
 }
 
@@ -217,12 +218,12 @@ ConnectionManager::PeerLineGate::~PeerLineGate()
 
 bool ConnectionManager::PeerLineGate::Admit(int priority, unsigned int, const char*)
 {
-    return m_manager.ShouldLog(m_kind, std::to_string(m_host) + " at " + std::to_string(priority));
+    return m_manager.ShouldLog(m_kind, std::to_string(m_host) + " at " + std::to_string(priority), priority);
 }
 
 bool ConnectionManager::SharedLineGate::Admit(int priority, unsigned int, const char*)
 {
-    return m_manager.ShouldLog(m_kind, "views at " + std::to_string(priority));
+    return m_manager.ShouldLog(m_kind, "views at " + std::to_string(priority), priority);
 }
 
 void ConnectionManager::StartInterval()
@@ -233,10 +234,16 @@ void ConnectionManager::StartInterval()
     }
 }
 
-void ConnectionManager::CountUnlogged(LogKind kind)
+void ConnectionManager::CountUnlogged(LogKind kind, int priority)
 {
+    // What each kind's lines are written as: a change of region is an info line; comings and
+    // goings are notices; the rest warn. The world's and the game's lines come with their own.
+    static constexpr int kindPriorities[] = {1, 1, 1, 2, 2, 2, 0, 1, 1, 1, 1, 1};
+    static_assert(std::size(kindPriorities) == LOG_KIND_COUNT);
     StartInterval();
     ++m_unlogged[kind];
+    m_unloggedPriority[kind] =
+        std::max(m_unloggedPriority[kind], priority < 0 ? kindPriorities[kind] : priority);
 }
 
 void ConnectionManager::ReportUnlogged()
@@ -256,15 +263,19 @@ void ConnectionManager::ReportUnlogged()
                                                        "lines about clients' views",
                                                        "lines about levels clients' views loaded"};
     std::string text;
+    // As noticeable as the most noticeable line it counts: one about info lines alone is an info
+    // line too, which a console that leaves those out leaves out as well.
+    int priority = 0;
     for (int kind = 0; kind < LOG_KIND_COUNT; ++kind)
-        if (m_unlogged[kind] > 0)
+        if (m_unlogged[kind] > 0) {
             text += (text.empty() ? "" : ", ") + std::to_string(m_unlogged[kind]) + " " + names[kind];
-    if (!text.empty()) {
-        const bool comings = m_unlogged[LOG_JOIN] + m_unlogged[LOG_LEAVE] + m_unlogged[LOG_REFUSAL] > 0;
-        LogPrintf(comings ? 2 : 1, "Network (%s): not logged in the last %d s: %s", GetRoleName(),
+            priority = std::max(priority, m_unloggedPriority[kind]);
+        }
+    if (!text.empty())
+        LogPrintf(priority, "Network (%s): not logged in the last %d s: %s", GetRoleName(),
                   Since(m_summaryAt) / 1000, text.c_str());
-    }
     m_unlogged.fill(0);
+    m_unloggedPriority.fill(0);
     m_linesWritten = 0;
     m_logged.clear();
     m_summaryStarted = false;

@@ -34,8 +34,9 @@
 // the game's, and of each priority for the levels of the clients' views together; an address for
 // refusals) and only counted after that, and at most maxLinesPerInterval
 // such lines are written in all, whatever the peers, joined or not; every logSummaryIntervalMs
-// one line sums up what was counted, and lines are written again. While network logging is on,
-// every line is written.
+// one line sums up what was counted, at the highest priority of the lines it counts (counted info
+// lines alone, such as changes of region, make an info line), and lines are written again. While
+// network logging is on, every line is written.
 //
 // The stub manager has no session: nothing is sent, and a packet handed to it is counted as
 // undelivered (logged once, every one while network logging is on).
@@ -273,10 +274,11 @@ protected:
         LogKind m_kind;
     };
     // True for the first line of the kind from the peer (`who`) since the last summary, or while
-    // network logging is on; otherwise the line is counted for the summary.
-    bool ShouldLog(LogKind kind, const std::string& who);
-    // Counts a line that was not written.
-    void CountUnlogged(LogKind kind);
+    // network logging is on; otherwise the line is counted for the summary. priority: the line's,
+    // or -1 for the one all lines of the kind have.
+    bool ShouldLog(LogKind kind, const std::string& who, int priority = -1);
+    // Counts a line that was not written (priority as for ShouldLog).
+    void CountUnlogged(LogKind kind, int priority = -1);
     // One line more about peers in this interval, if the session's share allows it.
     bool TakeLogLine();
     // The summary line, once an interval has passed (Update calls it).
@@ -305,6 +307,8 @@ private:
     // Peers whose first line of a kind was written in this interval, and the lines counted.
     std::set<std::pair<int, std::string>> m_logged;
     std::array<uint64_t, LOG_KIND_COUNT> m_unlogged{};
+    // The highest priority among the lines counted of each kind: the summary's own.
+    std::array<int, LOG_KIND_COUNT> m_unloggedPriority{};
     int m_linesWritten = 0;
     // The number of the last event taken: the socket hears which are done (Socket::Handled).
     uint64_t m_lastTaken = 0;

@@ -543,6 +543,24 @@ TEST_F(SpawnThreadsTest, FifteenClientsChangingRegionAndSpawningAtTheirLimitMake
     for (const char* counted : {"changes of region", "refusals of objects", "lines about clients' packets",
                                 "lines about clients' views"})
         EXPECT_TRUE(log.Contains(counted)) << counted;
+    // The summary is as noticeable as the lines it counts: a warning for refused objects; for
+    // changes of region and what the views brought, info lines alone, an info line (a console that
+    // leaves those lines out once printed nothing but their summaries, every 10 s).
+    EXPECT_TRUE(log.Contains("not logged in the last 10 s", 1));
+    log.Clear();
+    for (uint32_t step = 0; step < 10; ++step) {
+        for (const auto& client : clients)
+            ASSERT_TRUE(client->SendViewFrustum(WorldFrustum(
+                regions[step % 2], Region::GetBoxFrustum(ABBox(inside, Vec3(10.0f, 10.0f, 10.0f))))));
+        const uint64_t applied = clients.size() * (steps + step + 1);
+        ASSERT_TRUE(PumpAllUntil(all, [&] { return server.GetNumViewsApplied() == applied; }))
+            << "step " << step;
+        clock.Advance(1000);
+    }
+    server.Update(0); // the interval is over
+    EXPECT_TRUE(log.Contains("changes of region", 0));
+    EXPECT_FALSE(log.Contains("not logged in the last 10 s", 1));
+    EXPECT_FALSE(log.Contains("not logged in the last 10 s", 2));
     DestroyEntities(level);
     DestroyEntities(fieldLevel);
 }
