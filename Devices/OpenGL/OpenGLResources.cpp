@@ -67,15 +67,53 @@ void OpenGLTexture::Unlock()
     m_locked = false;
     OpenGLDevice::ContextScope scope(m_device);
     if (scope.IsReady() && m_epoch == m_device.GetEpoch()) {
-        m_device.AwaitWorkerWrites(m_fence);
-        m_device.UploadColorChain(m_name, m_width, m_height, m_levels, m_staging.data());
-        m_device.FenceWorkerWrites(m_fence);
+        if (m_device.IsMainThread()) {
+            // The main context's own draws come before or after all of it, in order.
+            m_device.AwaitWorkerWrites(m_fence);
+            m_device.UploadColorChain(m_name, m_width, m_height, m_levels, m_staging.data());
+        } else {
+            UploadBesideMainThread();
+        }
     } else {
         DeviceLogPrintf(1, "OpenGL device: texture Unlock could not upload the texels");
     }
     // Textures rewritten every frame keep their staging texels; the others let them go.
     if (!m_dynamic)
         std::vector<uint32_t>().swap(m_staging);
+}
+
+void OpenGLTexture::UploadBesideMainThread()
+{
+    // The main thread holds this texture already and may bind it between any two holds of the GL
+    // lock: it must find the old texels whole there, never some bands new. So the bands go into a
+    // texture nothing else binds, and the chain comes over by copies, with the fence, in one hold.
+    GLuint scratch = 0;
+    {
+        const OpenGLDevice::GLWork work(m_device);
+        while (glGetError() != GL_NO_ERROR) {
+        }
+        glCreateTextures(GL_TEXTURE_2D, 1, &scratch);
+        glTextureStorage2D(scratch, m_levels, GL_RGBA8, m_width, m_height);
+        if (glGetError() != GL_NO_ERROR) {
+            glDeleteTextures(1, &scratch);
+            scratch = 0;
+        }
+    }
+    if (scratch)
+        m_device.UploadColorChain(scratch, m_width, m_height, m_levels, m_staging.data());
+    const OpenGLDevice::GLWork work(m_device);
+    m_device.AwaitWorkerWrites(m_fence);
+    if (scratch) {
+        for (int level = 0; level < m_levels; ++level)
+            glCopyImageSubData(scratch, GL_TEXTURE_2D, level, 0, 0, 0, m_name, GL_TEXTURE_2D, level, 0, 0, 0,
+                               std::max(1, m_width >> level), std::max(1, m_height >> level), 1);
+        glDeleteTextures(1, &scratch);
+    } else {
+        DeviceLogPrintf(1, "OpenGL device: texture Unlock found no memory for a second copy; the texels go "
+                           "up in place, under one hold of the GL lock");
+        m_device.UploadColorChain(m_name, m_width, m_height, m_levels, m_staging.data());
+    }
+    m_device.FenceWorkerWrites(m_fence);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -75,7 +75,11 @@ public:
     int GetLevelCount() const override { return m_levels; }
     unsigned int GetMemoryUsage() const override;
     // 32-bit colour textures only: the top level as packed texels (bytes blue, green, red, alpha),
-    // read back from the texture; Unlock uploads it and rebuilds the smaller levels.
+    // read back from the texture; Unlock uploads it and rebuilds the smaller levels. A draw of the
+    // main thread finds the old texels or the new ones, whole, whichever thread unlocks: off the
+    // main thread the chain goes up in bands into a second texture of the same size, made for the
+    // purpose, and is copied over (with the fence) in one hold of the GL lock, so the main thread
+    // waits for at most that copy (without room for the second texture, for the whole upload).
     void* Lock(int& pitch) override;
     void Unlock() override;
 
@@ -89,6 +93,9 @@ public:
     WorkerFence& GetFence() const { return m_fence; }
 
 private:
+    // Unlock on a thread other than the main one, with a worker context current.
+    void UploadBesideMainThread();
+
     OpenGLDevice& m_device;
     mutable WorkerFence m_fence;
     const uint32_t m_name;

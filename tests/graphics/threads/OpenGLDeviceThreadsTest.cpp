@@ -11,6 +11,7 @@
 #include "graphics/RenderVertexDeclaration.h"
 #include "graphics/RenderVertexShader.h"
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
@@ -107,6 +108,66 @@ private:
         return ::testing::AssertionFailure() << "no primary surface";
     return ::testing::AssertionSuccess();
 }
+
+// Programs, a declaration and one quad over the whole target, white, so that a draw's pixels are
+// its texture's.
+struct TargetQuad
+{
+    RenderVertexShader* vs = nullptr;
+    RenderPixelShader* ps = nullptr;
+    RenderVertexDeclaration* declaration = nullptr;
+    RenderVertexBuffer* vertices = nullptr;
+    RenderIndexBuffer* indices = nullptr;
+
+    bool Make(RenderDevice& device)
+    {
+        vs = device.CreateVertexShader(GAME::Test::passThroughVertexProgram,
+                                       unsigned(std::strlen(GAME::Test::passThroughVertexProgram)));
+        ps = device.CreatePixelShader(GAME::Test::texturePixelProgram,
+                                      unsigned(std::strlen(GAME::Test::texturePixelProgram)));
+        declaration = device.CreateVertexDeclaration(GAME::Test::testVertexElements, 4);
+        const TestVertex quad[4] = {{-1, 1, 0.5f, 0xFFFFFFFF, 0, 0, {}},
+                                    {1, 1, 0.5f, 0xFFFFFFFF, 1, 0, {}},
+                                    {1, -1, 0.5f, 0xFFFFFFFF, 1, 1, {}},
+                                    {-1, -1, 0.5f, 0xFFFFFFFF, 0, 1, {}}};
+        const uint16_t list[6] = {0, 1, 2, 0, 2, 3};
+        vertices = device.CreateVertexBuffer(RENDER_USAGE_STATIC, sizeof(quad));
+        indices = device.CreateIndexBuffer(6, 2);
+        void* v = vertices ? vertices->Lock() : nullptr;
+        void* x = indices ? indices->Lock() : nullptr;
+        if (!vs || !ps || !declaration || !v || !x)
+            return false;
+        std::memcpy(v, quad, sizeof(quad));
+        vertices->Unlock();
+        std::memcpy(x, list, sizeof(list));
+        indices->Unlock();
+        return true;
+    }
+    // Inside a frame.
+    void Bind(RenderDevice& device) const
+    {
+        device.SetVertexShader(vs);
+        device.SetPixelShader(ps);
+        device.SetVertexDeclaration(declaration);
+        device.SetStreamSource(0, vertices, 0, sizeof(TestVertex));
+        device.SetIndices(indices);
+    }
+    static void Draw(RenderDevice& device)
+    {
+        RenderDrawRange range;
+        range.numVertices = 4;
+        range.primitiveCount = 2;
+        device.DrawIndexedPrimitive(RENDER_PRIMITIVE_TRIANGLE_LIST, range);
+    }
+    void Destroy(RenderDevice& device)
+    {
+        device.DestroyVertexBuffer(&vertices);
+        device.DestroyIndexBuffer(&indices);
+        device.DestroyVertexShader(&vs);
+        device.DestroyPixelShader(&ps);
+        device.DestroyVertexDeclaration(&declaration);
+    }
+};
 
 // The loader's textures are two colours, the item's over its inverse, 256 x 512 with their mip
 // chain: level 0 goes up in two bands (the halves), and the levels below are built on the loader's
@@ -253,24 +314,8 @@ TEST(OpenGLDeviceThreads, ALoaderThreadUploadsWhileTheMainThreadDrawsWithoutPaus
     RenderSurface* primary = nullptr;
     ASSERT_TRUE(OpenHeadless(device, primary, 32));
     ASSERT_EQ(GAME::Test::LockFigure(device, "mostUploadsInOneHold"), 0) << "no lock figures from OpenGL.so";
-    RenderVertexShader* vs = device->CreateVertexShader(
-        GAME::Test::passThroughVertexProgram, unsigned(std::strlen(GAME::Test::passThroughVertexProgram)));
-    RenderPixelShader* ps = device->CreatePixelShader(GAME::Test::texturePixelProgram,
-                                                      unsigned(std::strlen(GAME::Test::texturePixelProgram)));
-    RenderVertexDeclaration* declaration = device->CreateVertexDeclaration(GAME::Test::testVertexElements, 4);
-    ASSERT_TRUE(vs && ps && declaration);
-    const TestVertex quad[4] = {{-1, 1, 0.5f, 0xFFFFFFFF, 0, 0, {}},
-                                {1, 1, 0.5f, 0xFFFFFFFF, 1, 0, {}},
-                                {1, -1, 0.5f, 0xFFFFFFFF, 1, 1, {}},
-                                {-1, -1, 0.5f, 0xFFFFFFFF, 0, 1, {}}};
-    const uint16_t list[6] = {0, 1, 2, 0, 2, 3};
-    RenderVertexBuffer* vertices = device->CreateVertexBuffer(RENDER_USAGE_STATIC, sizeof(quad));
-    RenderIndexBuffer* indices = device->CreateIndexBuffer(6, 2);
-    ASSERT_TRUE(vertices && indices);
-    std::memcpy(vertices->Lock(), quad, sizeof(quad));
-    vertices->Unlock();
-    std::memcpy(indices->Lock(), list, sizeof(list));
-    indices->Unlock();
+    TargetQuad quad;
+    ASSERT_TRUE(quad.Make(*device));
     constexpr int textureCount = 8;
     std::vector<RenderTexture*> textures;
     for (int i = 0; i < textureCount; ++i) {
@@ -320,18 +365,11 @@ TEST(OpenGLDeviceThreads, ALoaderThreadUploadsWhileTheMainThreadDrawsWithoutPaus
             break;
         }
         device->Clear(RENDER_CLEAR_COLOR | RENDER_CLEAR_DEPTH);
-        device->SetVertexShader(vs);
-        device->SetPixelShader(ps);
-        device->SetVertexDeclaration(declaration);
-        device->SetStreamSource(0, vertices, 0, sizeof(TestVertex));
-        device->SetIndices(indices);
+        quad.Bind(*device);
         const int draws = 48 + frames % textureCount;
         for (int d = 0; d < draws; ++d) {
             device->SetTexture(0, textures[size_t(d % textureCount)]);
-            RenderDrawRange range;
-            range.numVertices = 4;
-            range.primitiveCount = 2;
-            device->DrawIndexedPrimitive(RENDER_PRIMITIVE_TRIANGLE_LIST, range);
+            TargetQuad::Draw(*device);
         }
         if (frames % 16 == 0 && !device->ReadFrameBuffer(pixels.data(), 32, 32)) {
             ADD_FAILURE() << "frame " << frames << " could not be read";
@@ -361,11 +399,121 @@ TEST(OpenGLDeviceThreads, ALoaderThreadUploadsWhileTheMainThreadDrawsWithoutPaus
 
     for (RenderTexture*& texture : textures)
         device->DestroyTexture(&texture);
-    device->DestroyVertexBuffer(&vertices);
-    device->DestroyIndexBuffer(&indices);
-    device->DestroyVertexShader(&vs);
-    device->DestroyPixelShader(&ps);
-    device->DestroyVertexDeclaration(&declaration);
+    quad.Destroy(*device);
+    device->DestroySurface(&primary);
+    RenderDevice::Destroy(device);
+}
+
+// A loader thread fills a texture again (Lock, Unlock) while the main thread draws it. Its top
+// level goes up in four bands, between which the main thread is let in: a draw there must find
+// the old texels or the new ones, whole, never the top rows new and the rest old (which every
+// run showed, in most of the draws made inside the re-uploads, while the fence was set only
+// after the last band). The texture has one level, so the draws sample the banded one. The main
+// thread draws until it has drawn often inside the loader's re-uploads; it must have seen both
+// colours, and the last one written once the loader is done.
+TEST(OpenGLDeviceThreads, AMainThreadDrawInsideALoadersReuploadFindsTheTexelsWhole)
+{
+    RenderDevice* device = nullptr;
+    RenderSurface* primary = nullptr;
+    ASSERT_TRUE(OpenHeadless(device, primary, 32));
+    ASSERT_GE(GAME::Test::LockFigure(device, "mainHoldsBesideUploads"), 0)
+        << "no lock figures from OpenGL.so";
+    TargetQuad quad;
+    ASSERT_TRUE(quad.Make(*device));
+    constexpr int size = 512; // 1 MiB: four bands
+    const uint32_t colors[2] = {Argb(220, 30, 40, 255), Argb(30, 60, 210, 255)};
+    RenderTexture* texture = device->CreateDynamicTexture(size, size, 1, RENDER_USAGE_DYNAMIC);
+    ASSERT_NE(texture, nullptr);
+    auto fill = [&](uint32_t color) {
+        int pitch = 0;
+        auto* texels = static_cast<uint32_t*>(texture->Lock(pitch));
+        if (!texels || pitch != size * 4)
+            return false;
+        std::fill(texels, texels + size_t(size) * size, color);
+        texture->Unlock();
+        return true;
+    };
+    ASSERT_TRUE(fill(colors[0]));
+
+    constexpr int reuploadsWanted = 20;
+    constexpr long long drawsInsideWanted = 100;
+    std::atomic<int> reuploads{0}, failures{0};
+    std::atomic<bool> stop{false};
+    std::thread loader([&] {
+        for (int n = 1; !stop.load(); ++n) {
+            if (!fill(colors[n % 2])) {
+                ++failures;
+                return;
+            }
+            ++reuploads;
+        }
+    });
+
+    int frames = 0, torn = 0;
+    int seen[2] = {0, 0};
+    long long drawsInside = 0;
+    std::vector<Pixel> pixels(32 * 32);
+    auto wholeColor = [&]() {
+        // The index of the colour every pixel shows; -1 for a picture of both or of neither.
+        for (int c = 0; c < 2; ++c) {
+            const int r = int(colors[c] >> 16 & 255), g = int(colors[c] >> 8 & 255), b = int(colors[c] & 255);
+            if (std::all_of(pixels.begin(), pixels.end(),
+                            [&](const Pixel& p) { return GAME::Test::Near(p, r, g, b, 255); }))
+                return c;
+        }
+        return -1;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(5); // only a hang
+    while ((reuploads.load() < reuploadsWanted || drawsInside < drawsInsideWanted) && failures.load() == 0 &&
+           std::chrono::steady_clock::now() < deadline) {
+        if (!device->BeginFrame()) {
+            ADD_FAILURE() << "frame " << frames << " did not begin";
+            break;
+        }
+        device->Clear(RENDER_CLEAR_COLOR | RENDER_CLEAR_DEPTH);
+        quad.Bind(*device);
+        device->SetTexture(0, texture);
+        const long long before = GAME::Test::LockFigure(device, "mainHoldsBesideUploads");
+        TargetQuad::Draw(*device);
+        const bool inside = GAME::Test::LockFigure(device, "mainHoldsBesideUploads") > before;
+        const bool read = device->ReadFrameBuffer(pixels.data(), 32, 32);
+        device->EndFrame();
+        if (!read) {
+            ADD_FAILURE() << "frame " << frames << " could not be read";
+            break;
+        }
+        ++frames;
+        drawsInside += inside;
+        const int whole = wholeColor();
+        if (whole >= 0) {
+            ++seen[whole];
+        } else if (++torn <= 5) {
+            ADD_FAILURE() << "frame " << frames << (inside ? " (drawn inside a re-upload)" : "")
+                          << ": top row " << GAME::Test::Describe(pixels[16]) << ", bottom row "
+                          << GAME::Test::Describe(pixels[31 * 32 + 16]);
+        }
+    }
+    stop = true;
+    loader.join();
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(torn, 0) << "of " << frames << " frames, " << drawsInside << " drawn inside a re-upload";
+    EXPECT_GE(reuploads.load(), reuploadsWanted);
+    EXPECT_GE(drawsInside, drawsInsideWanted) << "the main thread drew inside the loader's re-uploads "
+                                              << drawsInside << " times in " << frames << " frames";
+    EXPECT_GT(seen[0], 0);
+    EXPECT_GT(seen[1], 0) << "the loader's re-uploads never reached the main thread's draws";
+
+    // Done, the loader's last colour is what the texture holds.
+    ASSERT_TRUE(device->BeginFrame());
+    quad.Bind(*device);
+    device->SetTexture(0, texture);
+    TargetQuad::Draw(*device);
+    ASSERT_TRUE(device->ReadFrameBuffer(pixels.data(), 32, 32));
+    device->EndFrame();
+    EXPECT_EQ(wholeColor(), reuploads.load() % 2);
+
+    device->DestroyTexture(&texture);
+    quad.Destroy(*device);
     device->DestroySurface(&primary);
     RenderDevice::Destroy(device);
 }
