@@ -406,11 +406,11 @@ TEST(OpenGLDeviceThreads, ALoaderThreadUploadsWhileTheMainThreadDrawsWithoutPaus
 
 // A loader thread fills a texture again (Lock, Unlock) while the main thread draws it. Its top
 // level goes up in four bands, between which the main thread is let in: a draw there must find
-// the old texels or the new ones, whole, never the top rows new and the rest old (which every
-// run showed, in most of the draws made inside the re-uploads, while the fence was set only
-// after the last band). The texture has one level, so the draws sample the banded one. The main
-// thread draws until it has drawn often inside the loader's re-uploads; it must have seen both
-// colours, and the last one written once the loader is done.
+// the old texels or the new ones, whole, never the top rows new and the rest old (every run
+// showed that in half its frames or more while the bands went straight into the texture and the
+// fence came after the last). The texture has one level, so the draws sample the banded one.
+// The main thread draws until it has drawn often inside the loader's re-uploads; it must have
+// seen both colours, and the last one written once the loader is done.
 TEST(OpenGLDeviceThreads, AMainThreadDrawInsideALoadersReuploadFindsTheTexelsWhole)
 {
     RenderDevice* device = nullptr;
@@ -463,23 +463,26 @@ TEST(OpenGLDeviceThreads, AMainThreadDrawInsideALoadersReuploadFindsTheTexelsWho
         }
         return -1;
     };
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(5); // only a hang
-    while ((reuploads.load() < reuploadsWanted || drawsInside < drawsInsideWanted) && failures.load() == 0 &&
-           std::chrono::steady_clock::now() < deadline) {
-        if (!device->BeginFrame()) {
-            ADD_FAILURE() << "frame " << frames << " did not begin";
-            break;
-        }
+    // A frame of the texture over the target, read back; inside: the draw began inside a re-upload.
+    auto drawFrame = [&](bool& inside) {
+        if (!device->BeginFrame())
+            return false;
         device->Clear(RENDER_CLEAR_COLOR | RENDER_CLEAR_DEPTH);
         quad.Bind(*device);
         device->SetTexture(0, texture);
         const long long before = GAME::Test::LockFigure(device, "mainHoldsBesideUploads");
         TargetQuad::Draw(*device);
-        const bool inside = GAME::Test::LockFigure(device, "mainHoldsBesideUploads") > before;
+        inside = GAME::Test::LockFigure(device, "mainHoldsBesideUploads") > before;
         const bool read = device->ReadFrameBuffer(pixels.data(), 32, 32);
         device->EndFrame();
-        if (!read) {
-            ADD_FAILURE() << "frame " << frames << " could not be read";
+        return read;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(5); // only a hang
+    while ((reuploads.load() < reuploadsWanted || drawsInside < drawsInsideWanted) && failures.load() == 0 &&
+           std::chrono::steady_clock::now() < deadline) {
+        bool inside = false;
+        if (!drawFrame(inside)) {
+            ADD_FAILURE() << "frame " << frames << " was not drawn and read";
             break;
         }
         ++frames;
@@ -504,12 +507,8 @@ TEST(OpenGLDeviceThreads, AMainThreadDrawInsideALoadersReuploadFindsTheTexelsWho
     EXPECT_GT(seen[1], 0) << "the loader's re-uploads never reached the main thread's draws";
 
     // Done, the loader's last colour is what the texture holds.
-    ASSERT_TRUE(device->BeginFrame());
-    quad.Bind(*device);
-    device->SetTexture(0, texture);
-    TargetQuad::Draw(*device);
-    ASSERT_TRUE(device->ReadFrameBuffer(pixels.data(), 32, 32));
-    device->EndFrame();
+    bool inside = false;
+    ASSERT_TRUE(drawFrame(inside));
     EXPECT_EQ(wholeColor(), reuploads.load() % 2);
 
     device->DestroyTexture(&texture);
