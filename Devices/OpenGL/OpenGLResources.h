@@ -79,7 +79,8 @@ public:
     // main thread finds the old texels or the new ones, whole, whichever thread unlocks: off the
     // main thread the chain goes up in bands into a second texture of the same size, made for the
     // purpose, and is copied over (with the fence) in one hold of the GL lock, so the main thread
-    // waits for at most that copy (without room for the second texture, for the whole upload).
+    // waits for at most that copy (without room for the second texture, for the whole upload; a
+    // chain of one upload call goes in place under one hold).
     void* Lock(int& pitch) override;
     void Unlock() override;
 
@@ -93,9 +94,6 @@ public:
     WorkerFence& GetFence() const { return m_fence; }
 
 private:
-    // Unlock on a thread other than the main one, with a worker context current.
-    void UploadBesideMainThread();
-
     OpenGLDevice& m_device;
     mutable WorkerFence m_fence;
     const uint32_t m_name;
@@ -179,6 +177,10 @@ class StaticBufferStore
 {
 public:
     StaticBufferStore(OpenGLDevice& device, uint32_t name, uint32_t epoch, unsigned int bytes);
+    // The buffer's bytes, read back from it once it has been filled; Unlock uploads them. A draw of
+    // the main thread finds the old bytes or the new ones, whole, whichever thread unlocks: off the
+    // main thread a buffer of more than one band (uploadBandBytes) goes up in bands into a second
+    // buffer, made for the purpose, and is copied over (with the fence) in one hold of the GL lock.
     void* Lock();
     void Unlock();
     uint32_t GetName() const { return m_name; }

@@ -2,7 +2,8 @@
 // textures, vertex and index buffers (on worker contexts) and destroys what the main thread is
 // done with, while the main thread draws each object as it arrives and reads the pixels back; and
 // a loader thread uploading without pause while the main thread draws without pause, the two
-// taking turns at the device's GL lock call by call.
+// taking turns at the device's GL lock call by call; and a loader thread filling a texture or a
+// vertex buffer again and again while the main thread draws with it.
 #include "../OpenGLTestSupport.h"
 
 #include "graphics/RenderIndexBuffer.h"
@@ -16,6 +17,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <thread>
@@ -404,44 +406,50 @@ TEST(OpenGLDeviceThreads, ALoaderThreadUploadsWhileTheMainThreadDrawsWithoutPaus
     RenderDevice::Destroy(device);
 }
 
-// A loader thread fills a texture again (Lock, Unlock) while the main thread draws it. Its top
-// level goes up in four bands, between which the main thread is let in: a draw there must find
-// the old texels or the new ones, whole, never the top rows new and the rest old (every run
-// showed that in half its frames or more while the bands went straight into the texture and the
-// fence came after the last). The texture has one level, so the draws sample the banded one.
-// The main thread draws until it has drawn often inside the loader's re-uploads; it must have
-// seen both colours, and the last one written once the loader is done.
-TEST(OpenGLDeviceThreads, AMainThreadDrawInsideALoadersReuploadFindsTheTexelsWhole)
+// The GL lock's figures through the module's test hook, the module held while the reader lives:
+// loading it for each reading costs more than a frame under ThreadSanitizer.
+class LockFigureReader
 {
-    RenderDevice* device = nullptr;
-    RenderSurface* primary = nullptr;
-    ASSERT_TRUE(OpenHeadless(device, primary, 32));
-    ASSERT_GE(GAME::Test::LockFigure(device, "mainHoldsBesideUploads"), 0)
-        << "no lock figures from OpenGL.so";
-    TargetQuad quad;
-    ASSERT_TRUE(quad.Make(*device));
-    constexpr int size = 512; // 1 MiB: four bands
-    const uint32_t colors[2] = {Argb(220, 30, 40, 255), Argb(30, 60, 210, 255)};
-    RenderTexture* texture = device->CreateDynamicTexture(size, size, 1, RENDER_USAGE_DYNAMIC);
-    ASSERT_NE(texture, nullptr);
-    auto fill = [&](uint32_t color) {
-        int pitch = 0;
-        auto* texels = static_cast<uint32_t*>(texture->Lock(pitch));
-        if (!texels || pitch != size * 4)
-            return false;
-        std::fill(texels, texels + size_t(size) * size, color);
-        texture->Unlock();
-        return true;
-    };
-    ASSERT_TRUE(fill(colors[0]));
+public:
+    explicit LockFigureReader(RenderDevice* device)
+        : m_device(device), m_module(Platform::LoadModule("OpenGL"))
+    {
+        if (m_module)
+            m_figure = reinterpret_cast<GAME::Test::LockFigureFunction>(
+                Platform::FindModuleSymbol(m_module, GAME::Test::lockFigureSymbol));
+    }
+    ~LockFigureReader()
+    {
+        if (m_module)
+            Platform::UnloadModule(m_module);
+    }
+    LockFigureReader(const LockFigureReader&) = delete;
+    LockFigureReader& operator=(const LockFigureReader&) = delete;
+    long long operator()(const char* name) const { return m_figure ? m_figure(m_device, name) : -1; }
 
+private:
+    RenderDevice* const m_device;
+    const Platform::ModuleHandle m_module;
+    GAME::Test::LockFigureFunction m_figure = nullptr;
+};
+
+// A loader thread fills an object again and again (Lock, Unlock) while the main thread draws with
+// it: fill(c) gives it the content that covers the target with colors[c], the loader alternating
+// the two; draw() draws with it inside a frame. The object goes up in four bands, between which
+// the main thread is let in: a draw there must find the old content or the new one, whole, never
+// the first bands new and the rest old. The main thread draws until it has drawn often inside the
+// loader's re-uploads and has seen both colours (on a busy machine whole runs of frames may fall
+// while the object holds one of them); once the loader is done it must see the last one written.
+void DrawWhileALoaderFillsAgain(RenderDevice* device, const uint32_t (&colors)[2],
+                                const std::function<bool(int)>& fill, const std::function<void()>& draw)
+{
     constexpr int reuploadsWanted = 20;
     constexpr long long drawsInsideWanted = 100;
     std::atomic<int> reuploads{0}, failures{0};
     std::atomic<bool> stop{false};
     std::thread loader([&] {
         for (int n = 1; !stop.load(); ++n) {
-            if (!fill(colors[n % 2])) {
+            if (!fill(n % 2)) {
                 ++failures;
                 return;
             }
@@ -449,6 +457,7 @@ TEST(OpenGLDeviceThreads, AMainThreadDrawInsideALoadersReuploadFindsTheTexelsWho
         }
     });
 
+    const LockFigureReader figure(device);
     int frames = 0, torn = 0;
     int seen[2] = {0, 0};
     long long drawsInside = 0;
@@ -463,23 +472,21 @@ TEST(OpenGLDeviceThreads, AMainThreadDrawInsideALoadersReuploadFindsTheTexelsWho
         }
         return -1;
     };
-    // A frame of the texture over the target, read back; inside: the draw began inside a re-upload.
+    // A frame of the object's draw, read back; inside: the draw began inside a re-upload.
     auto drawFrame = [&](bool& inside) {
         if (!device->BeginFrame())
             return false;
         device->Clear(RENDER_CLEAR_COLOR | RENDER_CLEAR_DEPTH);
-        quad.Bind(*device);
-        device->SetTexture(0, texture);
-        const long long before = GAME::Test::LockFigure(device, "mainHoldsBesideUploads");
-        TargetQuad::Draw(*device);
-        inside = GAME::Test::LockFigure(device, "mainHoldsBesideUploads") > before;
+        const long long before = figure("mainHoldsBesideUploads");
+        draw();
+        inside = figure("mainHoldsBesideUploads") > before;
         const bool read = device->ReadFrameBuffer(pixels.data(), 32, 32);
         device->EndFrame();
         return read;
     };
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(5); // only a hang
-    while ((reuploads.load() < reuploadsWanted || drawsInside < drawsInsideWanted) && failures.load() == 0 &&
-           std::chrono::steady_clock::now() < deadline) {
+    while ((reuploads.load() < reuploadsWanted || drawsInside < drawsInsideWanted || !seen[0] || !seen[1]) &&
+           failures.load() == 0 && std::chrono::steady_clock::now() < deadline) {
         bool inside = false;
         if (!drawFrame(inside)) {
             ADD_FAILURE() << "frame " << frames << " was not drawn and read";
@@ -506,12 +513,118 @@ TEST(OpenGLDeviceThreads, AMainThreadDrawInsideALoadersReuploadFindsTheTexelsWho
     EXPECT_GT(seen[0], 0);
     EXPECT_GT(seen[1], 0) << "the loader's re-uploads never reached the main thread's draws";
 
-    // Done, the loader's last colour is what the texture holds.
+    // Done, the loader's last colour is what the object holds.
     bool inside = false;
     ASSERT_TRUE(drawFrame(inside));
     EXPECT_EQ(wholeColor(), reuploads.load() % 2);
+}
+
+// The texture (1 MiB, one level, so that the draws sample the banded one) was drawn with its top
+// rows new and the rest old in half the frames or more while the bands went straight into it and
+// the fence came after the last.
+TEST(OpenGLDeviceThreads, AMainThreadDrawInsideALoadersReuploadFindsTheTexelsWhole)
+{
+    RenderDevice* device = nullptr;
+    RenderSurface* primary = nullptr;
+    ASSERT_TRUE(OpenHeadless(device, primary, 32));
+    ASSERT_GE(GAME::Test::LockFigure(device, "mainHoldsBesideUploads"), 0)
+        << "no lock figures from OpenGL.so";
+    TargetQuad quad;
+    ASSERT_TRUE(quad.Make(*device));
+    constexpr int size = 512; // 1 MiB: four bands
+    const uint32_t colors[2] = {Argb(220, 30, 40, 255), Argb(30, 60, 210, 255)};
+    RenderTexture* texture = device->CreateDynamicTexture(size, size, 1, RENDER_USAGE_DYNAMIC);
+    ASSERT_NE(texture, nullptr);
+    auto fill = [&](int content) {
+        int pitch = 0;
+        auto* texels = static_cast<uint32_t*>(texture->Lock(pitch));
+        if (!texels || pitch != size * 4)
+            return false;
+        std::fill(texels, texels + size_t(size) * size, colors[content]);
+        texture->Unlock();
+        return true;
+    };
+    ASSERT_TRUE(fill(0));
+    DrawWhileALoaderFillsAgain(device, colors, fill, [&] {
+        quad.Bind(*device);
+        device->SetTexture(0, texture);
+        TargetQuad::Draw(*device);
+    });
 
     device->DestroyTexture(&texture);
+    quad.Destroy(*device);
+    device->DestroySurface(&primary);
+    RenderDevice::Destroy(device);
+}
+
+// The vertex buffer (1 MiB) holds a quad list in four bands, each band's quads covering their
+// own quarter of the target, top to bottom, in the content's colour; a frame draws a quad of each
+// band in one draw. With the bands going straight into the buffer, a draw between two of them
+// showed the upper quarters in one colour and the lower in the other, in a tenth to a fifth of
+// the frames.
+TEST(OpenGLDeviceThreads, AMainThreadDrawInsideALoadersRefillFindsTheVerticesWhole)
+{
+    RenderDevice* device = nullptr;
+    RenderSurface* primary = nullptr;
+    ASSERT_TRUE(OpenHeadless(device, primary, 32));
+    ASSERT_GE(GAME::Test::LockFigure(device, "mainHoldsBesideUploads"), 0)
+        << "no lock figures from OpenGL.so";
+    TargetQuad quad;
+    ASSERT_TRUE(quad.Make(*device));
+    RenderPixelShader* colored = device->CreatePixelShader(
+        GAME::Test::colorPixelProgram, unsigned(std::strlen(GAME::Test::colorPixelProgram)));
+    ASSERT_NE(colored, nullptr);
+    constexpr int bands = 4;
+    constexpr int quadsPerBand = 256 * 1024 / (4 * sizeof(TestVertex));
+    const uint32_t colors[2] = {Argb(220, 30, 40, 255), Argb(30, 60, 210, 255)};
+    RenderVertexBuffer* vertices =
+        device->CreateVertexBuffer(RENDER_USAGE_STATIC, bands * quadsPerBand * 4 * sizeof(TestVertex));
+    ASSERT_NE(vertices, nullptr);
+    // Both contents made once: the loader's time goes to Lock and Unlock.
+    std::vector<TestVertex> contents[2];
+    for (int content = 0; content < 2; ++content)
+        for (int q = 0; q < bands * quadsPerBand; ++q) {
+            const float top = 1.0f - 2.0f * float(q / quadsPerBand) / bands, bottom = top - 2.0f / bands;
+            const uint32_t c = colors[content];
+            contents[content].insert(contents[content].end(), {{-1, top, 0.5f, c, 0, 0, {}},
+                                                               {1, top, 0.5f, c, 1, 0, {}},
+                                                               {1, bottom, 0.5f, c, 1, 1, {}},
+                                                               {-1, bottom, 0.5f, c, 0, 1, {}}});
+        }
+    auto fill = [&](int content) {
+        void* v = vertices->Lock();
+        if (!v)
+            return false;
+        std::memcpy(v, contents[content].data(), contents[content].size() * sizeof(TestVertex));
+        vertices->Unlock();
+        return true;
+    };
+    ASSERT_TRUE(fill(0));
+    // One draw of a quad from the middle of each band: every draw is old or new, whole; draws apart
+    // may fall on both sides of a re-upload.
+    RenderIndexBuffer* indices = device->CreateIndexBuffer(6 * bands, 2);
+    auto* list = indices ? static_cast<uint16_t*>(indices->Lock()) : nullptr;
+    ASSERT_NE(list, nullptr);
+    for (int band = 0; band < bands; ++band) {
+        const int first = 4 * (band * quadsPerBand + quadsPerBand / 2);
+        for (int corner : {0, 1, 2, 0, 2, 3})
+            *list++ = uint16_t(first + corner);
+    }
+    indices->Unlock();
+    DrawWhileALoaderFillsAgain(device, colors, fill, [&] {
+        quad.Bind(*device);
+        device->SetPixelShader(colored);
+        device->SetStreamSource(0, vertices, 0, sizeof(TestVertex));
+        device->SetIndices(indices);
+        RenderDrawRange range;
+        range.numVertices = 4 * bands * quadsPerBand;
+        range.primitiveCount = 2 * bands;
+        device->DrawIndexedPrimitive(RENDER_PRIMITIVE_TRIANGLE_LIST, range);
+    });
+
+    device->DestroyIndexBuffer(&indices);
+    device->DestroyVertexBuffer(&vertices);
+    device->DestroyPixelShader(&colored);
     quad.Destroy(*device);
     device->DestroySurface(&primary);
     RenderDevice::Destroy(device);
