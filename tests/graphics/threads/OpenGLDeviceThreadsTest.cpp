@@ -433,6 +433,35 @@ private:
     GAME::Test::LockFigureFunction m_figure = nullptr;
 };
 
+// A headless device of 32 pixels square with the target quad and the GL lock's figures, let go
+// with the scene.
+struct QuadScene
+{
+    RenderDevice* device = nullptr;
+    RenderSurface* primary = nullptr;
+    TargetQuad quad;
+
+    ::testing::AssertionResult Open()
+    {
+        ::testing::AssertionResult opened = OpenHeadless(device, primary, 32);
+        if (!opened)
+            return opened;
+        if (GAME::Test::LockFigure(device, "mainHoldsBesideUploads") < 0)
+            return ::testing::AssertionFailure() << "no lock figures from OpenGL.so";
+        if (!quad.Make(*device))
+            return ::testing::AssertionFailure() << "the quad's programs and buffers were not made";
+        return ::testing::AssertionSuccess();
+    }
+    ~QuadScene()
+    {
+        if (!device)
+            return;
+        quad.Destroy(*device);
+        device->DestroySurface(&primary);
+        RenderDevice::Destroy(device);
+    }
+};
+
 // A loader thread fills an object again and again (Lock, Unlock) while the main thread draws with
 // it: fill(c) gives it the content that covers the target with colors[c], the loader alternating
 // the two; draw() draws with it inside a frame. The object goes up in four bands, between which
@@ -524,13 +553,10 @@ void DrawWhileALoaderFillsAgain(RenderDevice* device, const uint32_t (&colors)[2
 // the fence came after the last.
 TEST(OpenGLDeviceThreads, AMainThreadDrawInsideALoadersReuploadFindsTheTexelsWhole)
 {
-    RenderDevice* device = nullptr;
-    RenderSurface* primary = nullptr;
-    ASSERT_TRUE(OpenHeadless(device, primary, 32));
-    ASSERT_GE(GAME::Test::LockFigure(device, "mainHoldsBesideUploads"), 0)
-        << "no lock figures from OpenGL.so";
-    TargetQuad quad;
-    ASSERT_TRUE(quad.Make(*device));
+    QuadScene scene;
+    ASSERT_TRUE(scene.Open());
+    RenderDevice* device = scene.device;
+    const TargetQuad& quad = scene.quad;
     constexpr int size = 512; // 1 MiB: four bands
     const uint32_t colors[2] = {Argb(220, 30, 40, 255), Argb(30, 60, 210, 255)};
     RenderTexture* texture = device->CreateDynamicTexture(size, size, 1, RENDER_USAGE_DYNAMIC);
@@ -552,9 +578,6 @@ TEST(OpenGLDeviceThreads, AMainThreadDrawInsideALoadersReuploadFindsTheTexelsWho
     });
 
     device->DestroyTexture(&texture);
-    quad.Destroy(*device);
-    device->DestroySurface(&primary);
-    RenderDevice::Destroy(device);
 }
 
 // The vertex buffer (1 MiB) holds a quad list in four bands, each band's quads covering their
@@ -564,13 +587,10 @@ TEST(OpenGLDeviceThreads, AMainThreadDrawInsideALoadersReuploadFindsTheTexelsWho
 // the frames.
 TEST(OpenGLDeviceThreads, AMainThreadDrawInsideALoadersRefillFindsTheVerticesWhole)
 {
-    RenderDevice* device = nullptr;
-    RenderSurface* primary = nullptr;
-    ASSERT_TRUE(OpenHeadless(device, primary, 32));
-    ASSERT_GE(GAME::Test::LockFigure(device, "mainHoldsBesideUploads"), 0)
-        << "no lock figures from OpenGL.so";
-    TargetQuad quad;
-    ASSERT_TRUE(quad.Make(*device));
+    QuadScene scene;
+    ASSERT_TRUE(scene.Open());
+    RenderDevice* device = scene.device;
+    const TargetQuad& quad = scene.quad;
     RenderPixelShader* colored = device->CreatePixelShader(
         GAME::Test::colorPixelProgram, unsigned(std::strlen(GAME::Test::colorPixelProgram)));
     ASSERT_NE(colored, nullptr);
@@ -625,9 +645,6 @@ TEST(OpenGLDeviceThreads, AMainThreadDrawInsideALoadersRefillFindsTheVerticesWho
     device->DestroyIndexBuffer(&indices);
     device->DestroyVertexBuffer(&vertices);
     device->DestroyPixelShader(&colored);
-    quad.Destroy(*device);
-    device->DestroySurface(&primary);
-    RenderDevice::Destroy(device);
 }
 
 TEST(OpenGLDeviceThreads, CanRetryCreateTextureAnswersForTheCallingThreadsLastCreation)
