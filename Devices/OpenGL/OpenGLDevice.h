@@ -92,7 +92,9 @@
 // bands of rows or bytes (uploadBandBytes), one upload call a hold; the main thread, which comes
 // first, takes the lock call by call, never across a frame. So the main thread waits for one GL
 // call of a worker at most (the longest: a large texture's storage, which the driver clears), and
-// a worker goes on between the main thread's calls.
+// a worker goes on between the main thread's calls; but for a texture or a buffer a worker fills
+// again, whose content is copied in from a second object under one hold, so that no draw finds it
+// half new (FillAgain in OpenGLResources.cpp; a shorter hold than a texture's storage).
 // Lock order: a texture's or buffer's lock state, then m_contextGuard (shared by a worker for its
 // context scope, whole by a reset), then the GL lock, then the retirement lock, then the registry
 // lock; a font's own lock before the GL lock and the font library's lock after it; the worker

@@ -11,6 +11,144 @@ namespace GAME::OpenGL {
 
 using DeviceCommon::DeviceLogPrintf;
 
+namespace {
+
+// AwaitWorkerWrites under the GL lock, which guards the fence: a draw of the main thread clears a
+// fence it has seen passed while another thread locks or fills the object.
+void AwaitUnderLock(OpenGLDevice& device, WorkerFence& fence)
+{
+    const OpenGLDevice::GLWork work(device);
+    device.AwaitWorkerWrites(fence);
+}
+
+// What filling an object again takes of its kind (a texture's chain, a buffer's bytes).
+class Refill
+{
+public:
+    // The new content goes up in one upload call: one hold of the GL lock covers it whole.
+    virtual bool FitsOneCall() const = 0;
+    // Under the GL lock: a second object of the first's size, nothing else binds (GL errors are
+    // the caller's to check); its deletion.
+    virtual GLuint MakeSecond() const = 0;
+    virtual void DeleteSecond(GLuint name) const = 0;
+    // The new content into an object, in bands, a hold each.
+    virtual void Upload(GLuint name) const = 0;
+    // Under the GL lock: the second object's content into the first.
+    virtual void Copy(GLuint from, GLuint to) const = 0;
+
+protected:
+    ~Refill() = default;
+};
+
+// Fills an object again, whichever thread unlocks it, so that a draw of the main thread finds
+// the old content or the new one, whole. The main context's own draws come before or after all
+// of it, in order. Elsewhere, the main thread may bind the object between any two holds of the GL
+// lock: so the bands go into a second object, and the content comes over by one copy, with the
+// fence, in one hold (without room for the second object, the bands go in place under that hold).
+void FillAgain(OpenGLDevice& device, WorkerFence& fence, GLuint name, const char* what, const Refill& refill)
+{
+    if (device.IsMainThread()) {
+        AwaitUnderLock(device, fence);
+        refill.Upload(name);
+        return;
+    }
+    GLuint second = 0;
+    if (!refill.FitsOneCall()) {
+        const OpenGLDevice::GLWork work(device);
+        while (glGetError() != GL_NO_ERROR) {
+        }
+        second = refill.MakeSecond();
+        if (second && glGetError() != GL_NO_ERROR) {
+            refill.DeleteSecond(second);
+            second = 0;
+        }
+        if (!second)
+            DeviceLogPrintf(1,
+                            "OpenGL device: %s Unlock found no memory for a second copy; the new content "
+                            "goes up in place, under one hold of the GL lock",
+                            what);
+    }
+    if (second)
+        refill.Upload(second);
+    const OpenGLDevice::GLWork work(device);
+    device.AwaitWorkerWrites(fence);
+    if (second) {
+        refill.Copy(second, name);
+        refill.DeleteSecond(second);
+    } else {
+        refill.Upload(name);
+    }
+    device.FenceWorkerWrites(fence);
+}
+
+// A colour texture's chain, built from its top level's packed texels.
+class TextureRefill final : public Refill
+{
+public:
+    TextureRefill(OpenGLDevice& device, int width, int height, int levels, const uint32_t* texels)
+        : m_device(device), m_width(width), m_height(height), m_levels(levels), m_texels(texels)
+    {
+    }
+    bool FitsOneCall() const override
+    {
+        return m_levels == 1 && size_t(m_width) * size_t(m_height) * 4 <= OpenGLDevice::uploadBandBytes;
+    }
+    GLuint MakeSecond() const override
+    {
+        GLuint name = 0;
+        glCreateTextures(GL_TEXTURE_2D, 1, &name);
+        glTextureStorage2D(name, m_levels, GL_RGBA8, m_width, m_height);
+        return name;
+    }
+    void DeleteSecond(GLuint name) const override { glDeleteTextures(1, &name); }
+    void Upload(GLuint name) const override
+    {
+        m_device.UploadColorChain(name, m_width, m_height, m_levels, m_texels);
+    }
+    void Copy(GLuint from, GLuint to) const override
+    {
+        for (int level = 0; level < m_levels; ++level)
+            glCopyImageSubData(from, GL_TEXTURE_2D, level, 0, 0, 0, to, GL_TEXTURE_2D, level, 0, 0, 0,
+                               std::max(1, m_width >> level), std::max(1, m_height >> level), 1);
+    }
+
+private:
+    OpenGLDevice& m_device;
+    const int m_width, m_height, m_levels;
+    const uint32_t* const m_texels;
+};
+
+// A static buffer's bytes.
+class BufferRefill final : public Refill
+{
+public:
+    BufferRefill(OpenGLDevice& device, size_t bytes, const uint8_t* data)
+        : m_device(device), m_bytes(bytes), m_data(data)
+    {
+    }
+    bool FitsOneCall() const override { return m_bytes <= OpenGLDevice::uploadBandBytes; }
+    GLuint MakeSecond() const override
+    {
+        GLuint name = 0;
+        glCreateBuffers(1, &name);
+        glNamedBufferStorage(name, GLsizeiptr(m_bytes), nullptr, GL_DYNAMIC_STORAGE_BIT);
+        return name;
+    }
+    void DeleteSecond(GLuint name) const override { glDeleteBuffers(1, &name); }
+    void Upload(GLuint name) const override { m_device.UploadBytes(name, m_bytes, m_data); }
+    void Copy(GLuint from, GLuint to) const override
+    {
+        glCopyNamedBufferSubData(from, to, 0, 0, GLsizeiptr(m_bytes));
+    }
+
+private:
+    OpenGLDevice& m_device;
+    const size_t m_bytes;
+    const uint8_t* const m_data;
+};
+
+} // namespace
+
 // ---------------------------------------------------------------------------------------------
 // Textures
 
@@ -51,7 +189,7 @@ void* OpenGLTexture::Lock(int& pitch)
         if (!scope.IsReady())
             return nullptr;
         m_staging.resize(texels);
-        m_device.AwaitWorkerWrites(m_fence);
+        AwaitUnderLock(m_device, m_fence);
         m_device.ReadTexels(m_name, m_width, m_height, m_staging.data());
     }
     m_locked = true;
@@ -67,9 +205,8 @@ void OpenGLTexture::Unlock()
     m_locked = false;
     OpenGLDevice::ContextScope scope(m_device);
     if (scope.IsReady() && m_epoch == m_device.GetEpoch()) {
-        m_device.AwaitWorkerWrites(m_fence);
-        m_device.UploadColorChain(m_name, m_width, m_height, m_levels, m_staging.data());
-        m_device.FenceWorkerWrites(m_fence);
+        FillAgain(m_device, m_fence, m_name, "texture",
+                  TextureRefill(m_device, m_width, m_height, m_levels, m_staging.data()));
     } else {
         DeviceLogPrintf(1, "OpenGL device: texture Unlock could not upload the texels");
     }
@@ -170,7 +307,7 @@ void* StaticBufferStore::Lock()
             m_staging.reset();
             return nullptr;
         }
-        m_device.AwaitWorkerWrites(m_fence);
+        AwaitUnderLock(m_device, m_fence);
         m_device.ReadBytes(m_name, m_bytes, m_staging.get());
     }
     m_locked = true;
@@ -185,9 +322,7 @@ void StaticBufferStore::Unlock()
     m_locked = false;
     OpenGLDevice::ContextScope scope(m_device);
     if (scope.IsReady() && m_epoch == m_device.GetEpoch()) {
-        m_device.AwaitWorkerWrites(m_fence);
-        m_device.UploadBytes(m_name, m_bytes, m_staging.get());
-        m_device.FenceWorkerWrites(m_fence);
+        FillAgain(m_device, m_fence, m_name, "buffer", BufferRefill(m_device, m_bytes, m_staging.get()));
         m_filled = true;
     } else {
         DeviceLogPrintf(1, "OpenGL device: buffer Unlock could not upload the data");

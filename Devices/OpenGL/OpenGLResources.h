@@ -75,7 +75,12 @@ public:
     int GetLevelCount() const override { return m_levels; }
     unsigned int GetMemoryUsage() const override;
     // 32-bit colour textures only: the top level as packed texels (bytes blue, green, red, alpha),
-    // read back from the texture; Unlock uploads it and rebuilds the smaller levels.
+    // read back from the texture; Unlock uploads it and rebuilds the smaller levels. A draw of the
+    // main thread finds the old texels or the new ones, whole, whichever thread unlocks: off the
+    // main thread the chain goes up in bands into a second texture of the same size, made for the
+    // purpose, and is copied over (with the fence) in one hold of the GL lock, so the main thread
+    // waits for at most that copy (without room for the second texture, for the whole upload; a
+    // chain of one upload call goes in place under one hold).
     void* Lock(int& pitch) override;
     void Unlock() override;
 
@@ -172,6 +177,10 @@ class StaticBufferStore
 {
 public:
     StaticBufferStore(OpenGLDevice& device, uint32_t name, uint32_t epoch, unsigned int bytes);
+    // The buffer's bytes, read back from it once it has been filled; Unlock uploads them. A draw of
+    // the main thread finds the old bytes or the new ones, whole, whichever thread unlocks: off the
+    // main thread a buffer of more than one band (uploadBandBytes) goes up in bands into a second
+    // buffer, made for the purpose, and is copied over (with the fence) in one hold of the GL lock.
     void* Lock();
     void Unlock();
     uint32_t GetName() const { return m_name; }

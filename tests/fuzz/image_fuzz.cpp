@@ -2,7 +2,7 @@
 // hang, no allocation larger than the bytes can describe; a decoded picture is whole and a failed
 // one leaves the image empty.
 #include "common/FuzzSeeds.h"
-#include "core/Log.h"
+#include "common/QuietLog.h"
 #include "data/BinaryWriter.h"
 #include "datakit/ImageWriter.h"
 #include "graphics/Image.h"
@@ -10,12 +10,6 @@
 #include <cstdlib>
 
 namespace {
-
-class QuietSink : public GAME::LogSink
-{
-public:
-    void Write(int, unsigned int, const char*) override {}
-};
 
 void Check(const GAME::Image& image, GAME::Image::Error error)
 {
@@ -33,8 +27,7 @@ void Check(const GAME::Image& image, GAME::Image::Error error)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static QuietSink quiet;
-    GAME::SetProcessLogSink(&quiet);
+    FuzzLog::Silence();
     if (size > 1u << 20)
         return 0;
     GAME::Image image;

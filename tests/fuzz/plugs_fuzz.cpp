@@ -1,8 +1,8 @@
 // Reads any bytes as a sequence of terrain plug records: no crash, no hang; a record that is
 // accepted writes back to exactly the bytes it was read from and answers ray and collision queries.
 #include "common/FuzzSeeds.h"
+#include "common/QuietLog.h"
 #include "core/Intersection.h"
-#include "core/Log.h"
 #include "core/OBBox.h"
 #include "core/Ray.h"
 #include "data/BinaryReader.h"
@@ -14,20 +14,9 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
-
-class QuietSink : public GAME::LogSink
-{
-public:
-    void Write(int, unsigned int, const char*) override {}
-};
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static QuietSink quiet;
-    GAME::SetProcessLogSink(&quiet);
+    FuzzLog::Silence();
     GAME::BinaryReader reader(data, static_cast<unsigned>(size));
     for (int record = 0; record < 4 && !reader.AtEnd(); ++record) {
         const unsigned start = reader.GetPosition();

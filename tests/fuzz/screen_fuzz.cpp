@@ -24,12 +24,12 @@
 // Nothing may crash, hang or leak; no raw sender ever gets a connection (they never read the
 // server's answers, so they cannot echo its cookie); the client socket hears only of its own
 // connection.
+#include "common/FuzzClock.h"
 #include "common/FuzzSeeds.h"
 #include "common/QuietLog.h"
 
 #include "../network/HandPeer.h"
 
-#include "core/Time.h"
 #include "network/NetPacketHeader.h"
 #include "network/ServerConnectionManager.h"
 #include "network/Socket.h"
@@ -61,17 +61,6 @@ enum Op : uint8_t
     OP_CLOCK,
     OP_CLIENT,
     OP_COUNT,
-};
-
-// The server socket's clock: where an input starts, and moved only by OP_CLOCK.
-class FuzzClock : public MachineClock
-{
-public:
-    bool HasPerformanceCounter() const override { return false; }
-    uint64_t GetPerformanceCounter() const override { return 0; }
-    uint64_t GetPerformanceFrequency() const override { return 1000; }
-    uint32_t GetMilliseconds() const override { return now; }
-    uint32_t now = 0;
 };
 
 // Sockets of the raw senders, made once: binding thousands of them over a run costs more than
@@ -182,8 +171,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     FuzzLog::Silence();
     std::array<ENetSocket, rawCount>& raw = RawSockets();
-    FuzzClock clock;
-    clock.now = 5000000;
+    // The server socket's clock: where an input starts, and moved only by OP_CLOCK.
+    FuzzClock clock(5000000);
     Socket socket;
     socket.SetClock(&clock);
     if (!socket.ListenUnthreaded("127.0.0.1", 0, ServerLimits()))

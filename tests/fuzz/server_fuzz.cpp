@@ -26,6 +26,7 @@
 // exactly the joined clients named, each client opens what was sent to it whole and in order, the
 // server's own packets reach its controller from host 0 at its next frame, whole and in order, and
 // no link the server hung up on is ever answered a join.
+#include "common/FuzzClock.h"
 #include "common/FuzzSeeds.h"
 #include "common/QuietLog.h"
 
@@ -46,7 +47,6 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cstdlib>
 #include <deque>
 #include <map>
@@ -79,21 +79,11 @@ enum Op : uint8_t
     OP_COUNT,
 };
 
-// Machine time that moves only when the input says so.
-class FuzzClock : public MachineClock
-{
-public:
-    bool HasPerformanceCounter() const override { return false; }
-    uint64_t GetPerformanceCounter() const override { return 0; }
-    uint64_t GetPerformanceFrequency() const override { return 1000; }
-    uint32_t GetMilliseconds() const override { return now.load(); }
-    std::atomic<uint32_t> now{1000};
-};
-
+// The engine's machine time, which moves only when the input says so.
 FuzzClock& Clock()
 {
     static FuzzClock* clock = [] {
-        static FuzzClock instance;
+        static FuzzClock instance(1000);
         SetMachineClock(&instance);
         InitializeTimeSystem();
         return &instance;

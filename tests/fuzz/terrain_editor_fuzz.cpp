@@ -4,6 +4,7 @@
 // terrain accepts, and can be cut and closed with plugs.
 #include "common/FuzzSeeds.h"
 #include "common/QuietLog.h"
+#include "common/TerrainLoad.h"
 #include "core/Intersection.h"
 #include "core/Ray.h"
 #include "core/SimplePolygon.h"
@@ -31,17 +32,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     FuzzLog::Silence();
     GAME::Terrain terrain(nullptr);
-    GAME::BinaryReader reader(data, static_cast<unsigned>(size));
-    if (!terrain.Load(reader, 13)) {
-        if (terrain.GetNumXSamples() != 0 || terrain.GetSpace() != nullptr ||
-            terrain.GetNumTextureLayers() != 0)
-            std::abort();
+    if (!FuzzTerrain::Load(terrain, data, size))
         return 0;
-    }
-    FuzzAccepted();
     const unsigned x = terrain.GetNumXSamples(), y = terrain.GetNumYSamples();
-    if (x < 2 || y < 2 || ((x - 1) & (x - 2)) != 0 || ((y - 1) & (y - 2)) != 0 || !terrain.GetSpace())
-        std::abort();
 
     // Saved and loaded again, the body is the same.
     const std::vector<uint8_t> first = Saved(terrain);

@@ -2,11 +2,11 @@
 // no hang; a body that is refused leaves an empty terrain, and one that is accepted answers ray,
 // height, layer and collision queries over its whole area.
 #include "common/FuzzSeeds.h"
+#include "common/QuietLog.h"
+#include "common/TerrainLoad.h"
 #include "core/Intersection.h"
-#include "core/Log.h"
 #include "core/OBBox.h"
 #include "core/Ray.h"
-#include "data/BinaryReader.h"
 #include "datakit/TerrainWriter.h"
 #include "navigation/CollisionContact.h"
 #include "terrain/TerrainBlock.h"
@@ -15,32 +15,13 @@
 #include <cmath>
 #include <cstdlib>
 
-namespace {
-
-class QuietSink : public GAME::LogSink
-{
-public:
-    void Write(int, unsigned int, const char*) override {}
-};
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static QuietSink quiet;
-    GAME::SetProcessLogSink(&quiet);
+    FuzzLog::Silence();
     GAME::TerrainRT terrain(nullptr);
-    GAME::BinaryReader reader(data, static_cast<unsigned>(size));
-    if (!terrain.Load(reader, 13)) {
-        if (terrain.GetNumXSamples() != 0 || terrain.GetSpace() != nullptr ||
-            terrain.GetNumTextureLayers() != 0)
-            std::abort();
+    if (!FuzzTerrain::Load(terrain, data, size))
         return 0;
-    }
-    FuzzAccepted();
     const unsigned x = terrain.GetNumXSamples(), y = terrain.GetNumYSamples();
-    if (x < 2 || y < 2 || ((x - 1) & (x - 2)) != 0 || ((y - 1) & (y - 2)) != 0 || !terrain.GetSpace())
-        std::abort();
     const float w = static_cast<float>(x - 1), d = static_cast<float>(y - 1);
     for (int i = 0; i < 8; ++i) {
         const float u = static_cast<float>(i) / 7.0f;

@@ -7,8 +7,8 @@
 // surface straight above its bottom within its height, there), and saves a block that loads and
 // saves again to the same bytes.
 #include "common/FuzzSeeds.h"
+#include "common/QuietLog.h"
 #include "core/Intersection.h"
-#include "core/Log.h"
 #include "core/OBBox.h"
 #include "core/Ray.h"
 #include "data/BinaryReader.h"
@@ -35,12 +35,6 @@
 namespace {
 
 using namespace GAME;
-
-class QuietSink : public LogSink
-{
-public:
-    void Write(int, unsigned int, const char*) override {}
-};
 
 // The software device the water makes its buffers on, for the whole run.
 struct Device
@@ -363,9 +357,8 @@ void Ask(Water& water, const Reading& reading, uint32_t hash)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static QuietSink quiet;
     static Device device;
-    SetProcessLogSink(&quiet);
+    FuzzLog::Silence();
     if (!device.device || size > (1u << 20))
         return 0;
 

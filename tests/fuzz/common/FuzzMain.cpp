@@ -9,17 +9,6 @@
 extern "C" int LLVMFuzzerRunDriver(int* argc, char*** argv,
                                    int (*callback)(const uint8_t* data, size_t size));
 
-int& FuzzSeeds::AcceptedCount()
-{
-    static int count = 0;
-    return count;
-}
-
-void FuzzAccepted()
-{
-    ++FuzzSeeds::AcceptedCount();
-}
-
 int main(int argc, char** argv)
 {
     if (argc == 3 && std::strcmp(argv[1], "--write-seeds") == 0)

@@ -24,17 +24,6 @@ int RunFile(const fs::path& path)
 
 } // namespace
 
-int& FuzzSeeds::AcceptedCount()
-{
-    static int count = 0;
-    return count;
-}
-
-void FuzzAccepted()
-{
-    ++FuzzSeeds::AcceptedCount();
-}
-
 int main(int argc, char** argv)
 {
     int runs = 0;

@@ -41,7 +41,8 @@ private:
     bool m_failed = false;
 };
 
-// How many times the target said its reader took an input (FuzzAccepted); each main keeps one.
+// How many times the target said its reader took an input (FuzzAccepted); common/FuzzSeeds.cpp
+// keeps it for both mains.
 int& AcceptedCount();
 
 // Runs every seed once: true when each taken seed was taken and each refused one was not, else

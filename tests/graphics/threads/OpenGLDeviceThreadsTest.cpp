@@ -2,7 +2,8 @@
 // textures, vertex and index buffers (on worker contexts) and destroys what the main thread is
 // done with, while the main thread draws each object as it arrives and reads the pixels back; and
 // a loader thread uploading without pause while the main thread draws without pause, the two
-// taking turns at the device's GL lock call by call.
+// taking turns at the device's GL lock call by call; and a loader thread filling a texture or a
+// vertex buffer again and again while the main thread draws with it.
 #include "../OpenGLTestSupport.h"
 
 #include "graphics/RenderIndexBuffer.h"
@@ -11,10 +12,12 @@
 #include "graphics/RenderVertexDeclaration.h"
 #include "graphics/RenderVertexShader.h"
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <thread>
@@ -107,6 +110,66 @@ private:
         return ::testing::AssertionFailure() << "no primary surface";
     return ::testing::AssertionSuccess();
 }
+
+// Programs, a declaration and one quad over the whole target, white, so that a draw's pixels are
+// its texture's.
+struct TargetQuad
+{
+    RenderVertexShader* vs = nullptr;
+    RenderPixelShader* ps = nullptr;
+    RenderVertexDeclaration* declaration = nullptr;
+    RenderVertexBuffer* vertices = nullptr;
+    RenderIndexBuffer* indices = nullptr;
+
+    bool Make(RenderDevice& device)
+    {
+        vs = device.CreateVertexShader(GAME::Test::passThroughVertexProgram,
+                                       unsigned(std::strlen(GAME::Test::passThroughVertexProgram)));
+        ps = device.CreatePixelShader(GAME::Test::texturePixelProgram,
+                                      unsigned(std::strlen(GAME::Test::texturePixelProgram)));
+        declaration = device.CreateVertexDeclaration(GAME::Test::testVertexElements, 4);
+        const TestVertex quad[4] = {{-1, 1, 0.5f, 0xFFFFFFFF, 0, 0, {}},
+                                    {1, 1, 0.5f, 0xFFFFFFFF, 1, 0, {}},
+                                    {1, -1, 0.5f, 0xFFFFFFFF, 1, 1, {}},
+                                    {-1, -1, 0.5f, 0xFFFFFFFF, 0, 1, {}}};
+        const uint16_t list[6] = {0, 1, 2, 0, 2, 3};
+        vertices = device.CreateVertexBuffer(RENDER_USAGE_STATIC, sizeof(quad));
+        indices = device.CreateIndexBuffer(6, 2);
+        void* v = vertices ? vertices->Lock() : nullptr;
+        void* x = indices ? indices->Lock() : nullptr;
+        if (!vs || !ps || !declaration || !v || !x)
+            return false;
+        std::memcpy(v, quad, sizeof(quad));
+        vertices->Unlock();
+        std::memcpy(x, list, sizeof(list));
+        indices->Unlock();
+        return true;
+    }
+    // Inside a frame.
+    void Bind(RenderDevice& device) const
+    {
+        device.SetVertexShader(vs);
+        device.SetPixelShader(ps);
+        device.SetVertexDeclaration(declaration);
+        device.SetStreamSource(0, vertices, 0, sizeof(TestVertex));
+        device.SetIndices(indices);
+    }
+    static void Draw(RenderDevice& device)
+    {
+        RenderDrawRange range;
+        range.numVertices = 4;
+        range.primitiveCount = 2;
+        device.DrawIndexedPrimitive(RENDER_PRIMITIVE_TRIANGLE_LIST, range);
+    }
+    void Destroy(RenderDevice& device)
+    {
+        device.DestroyVertexBuffer(&vertices);
+        device.DestroyIndexBuffer(&indices);
+        device.DestroyVertexShader(&vs);
+        device.DestroyPixelShader(&ps);
+        device.DestroyVertexDeclaration(&declaration);
+    }
+};
 
 // The loader's textures are two colours, the item's over its inverse, 256 x 512 with their mip
 // chain: level 0 goes up in two bands (the halves), and the levels below are built on the loader's
@@ -253,24 +316,8 @@ TEST(OpenGLDeviceThreads, ALoaderThreadUploadsWhileTheMainThreadDrawsWithoutPaus
     RenderSurface* primary = nullptr;
     ASSERT_TRUE(OpenHeadless(device, primary, 32));
     ASSERT_EQ(GAME::Test::LockFigure(device, "mostUploadsInOneHold"), 0) << "no lock figures from OpenGL.so";
-    RenderVertexShader* vs = device->CreateVertexShader(
-        GAME::Test::passThroughVertexProgram, unsigned(std::strlen(GAME::Test::passThroughVertexProgram)));
-    RenderPixelShader* ps = device->CreatePixelShader(GAME::Test::texturePixelProgram,
-                                                      unsigned(std::strlen(GAME::Test::texturePixelProgram)));
-    RenderVertexDeclaration* declaration = device->CreateVertexDeclaration(GAME::Test::testVertexElements, 4);
-    ASSERT_TRUE(vs && ps && declaration);
-    const TestVertex quad[4] = {{-1, 1, 0.5f, 0xFFFFFFFF, 0, 0, {}},
-                                {1, 1, 0.5f, 0xFFFFFFFF, 1, 0, {}},
-                                {1, -1, 0.5f, 0xFFFFFFFF, 1, 1, {}},
-                                {-1, -1, 0.5f, 0xFFFFFFFF, 0, 1, {}}};
-    const uint16_t list[6] = {0, 1, 2, 0, 2, 3};
-    RenderVertexBuffer* vertices = device->CreateVertexBuffer(RENDER_USAGE_STATIC, sizeof(quad));
-    RenderIndexBuffer* indices = device->CreateIndexBuffer(6, 2);
-    ASSERT_TRUE(vertices && indices);
-    std::memcpy(vertices->Lock(), quad, sizeof(quad));
-    vertices->Unlock();
-    std::memcpy(indices->Lock(), list, sizeof(list));
-    indices->Unlock();
+    TargetQuad quad;
+    ASSERT_TRUE(quad.Make(*device));
     constexpr int textureCount = 8;
     std::vector<RenderTexture*> textures;
     for (int i = 0; i < textureCount; ++i) {
@@ -320,18 +367,11 @@ TEST(OpenGLDeviceThreads, ALoaderThreadUploadsWhileTheMainThreadDrawsWithoutPaus
             break;
         }
         device->Clear(RENDER_CLEAR_COLOR | RENDER_CLEAR_DEPTH);
-        device->SetVertexShader(vs);
-        device->SetPixelShader(ps);
-        device->SetVertexDeclaration(declaration);
-        device->SetStreamSource(0, vertices, 0, sizeof(TestVertex));
-        device->SetIndices(indices);
+        quad.Bind(*device);
         const int draws = 48 + frames % textureCount;
         for (int d = 0; d < draws; ++d) {
             device->SetTexture(0, textures[size_t(d % textureCount)]);
-            RenderDrawRange range;
-            range.numVertices = 4;
-            range.primitiveCount = 2;
-            device->DrawIndexedPrimitive(RENDER_PRIMITIVE_TRIANGLE_LIST, range);
+            TargetQuad::Draw(*device);
         }
         if (frames % 16 == 0 && !device->ReadFrameBuffer(pixels.data(), 32, 32)) {
             ADD_FAILURE() << "frame " << frames << " could not be read";
@@ -361,13 +401,250 @@ TEST(OpenGLDeviceThreads, ALoaderThreadUploadsWhileTheMainThreadDrawsWithoutPaus
 
     for (RenderTexture*& texture : textures)
         device->DestroyTexture(&texture);
-    device->DestroyVertexBuffer(&vertices);
-    device->DestroyIndexBuffer(&indices);
-    device->DestroyVertexShader(&vs);
-    device->DestroyPixelShader(&ps);
-    device->DestroyVertexDeclaration(&declaration);
+    quad.Destroy(*device);
     device->DestroySurface(&primary);
     RenderDevice::Destroy(device);
+}
+
+// The GL lock's figures through the module's test hook, the module held while the reader lives:
+// loading it for each reading costs more than a frame under ThreadSanitizer.
+class LockFigureReader
+{
+public:
+    explicit LockFigureReader(RenderDevice* device)
+        : m_device(device), m_module(Platform::LoadModule("OpenGL"))
+    {
+        if (m_module)
+            m_figure = reinterpret_cast<GAME::Test::LockFigureFunction>(
+                Platform::FindModuleSymbol(m_module, GAME::Test::lockFigureSymbol));
+    }
+    ~LockFigureReader()
+    {
+        if (m_module)
+            Platform::UnloadModule(m_module);
+    }
+    LockFigureReader(const LockFigureReader&) = delete;
+    LockFigureReader& operator=(const LockFigureReader&) = delete;
+    long long operator()(const char* name) const { return m_figure ? m_figure(m_device, name) : -1; }
+
+private:
+    RenderDevice* const m_device;
+    const Platform::ModuleHandle m_module;
+    GAME::Test::LockFigureFunction m_figure = nullptr;
+};
+
+// A headless device of 32 pixels square with the target quad and the GL lock's figures, let go
+// with the scene.
+struct QuadScene
+{
+    RenderDevice* device = nullptr;
+    RenderSurface* primary = nullptr;
+    TargetQuad quad;
+
+    ::testing::AssertionResult Open()
+    {
+        ::testing::AssertionResult opened = OpenHeadless(device, primary, 32);
+        if (!opened)
+            return opened;
+        if (GAME::Test::LockFigure(device, "mainHoldsBesideUploads") < 0)
+            return ::testing::AssertionFailure() << "no lock figures from OpenGL.so";
+        if (!quad.Make(*device))
+            return ::testing::AssertionFailure() << "the quad's programs and buffers were not made";
+        return ::testing::AssertionSuccess();
+    }
+    ~QuadScene()
+    {
+        if (!device)
+            return;
+        quad.Destroy(*device);
+        device->DestroySurface(&primary);
+        RenderDevice::Destroy(device);
+    }
+};
+
+// A loader thread fills an object again and again (Lock, Unlock) while the main thread draws with
+// it: fill(c) gives it the content that covers the target with colors[c], the loader alternating
+// the two; draw() draws with it inside a frame. The object goes up in four bands, between which
+// the main thread is let in: a draw there must find the old content or the new one, whole, never
+// the first bands new and the rest old. The main thread draws until it has drawn often inside the
+// loader's re-uploads and has seen both colours (on a busy machine whole runs of frames may fall
+// while the object holds one of them); once the loader is done it must see the last one written.
+void DrawWhileALoaderFillsAgain(RenderDevice* device, const uint32_t (&colors)[2],
+                                const std::function<bool(int)>& fill, const std::function<void()>& draw)
+{
+    constexpr int reuploadsWanted = 20;
+    constexpr long long drawsInsideWanted = 100;
+    std::atomic<int> reuploads{0}, failures{0};
+    std::atomic<bool> stop{false};
+    std::thread loader([&] {
+        for (int n = 1; !stop.load(); ++n) {
+            if (!fill(n % 2)) {
+                ++failures;
+                return;
+            }
+            ++reuploads;
+        }
+    });
+
+    const LockFigureReader figure(device);
+    int frames = 0, torn = 0;
+    int seen[2] = {0, 0};
+    long long drawsInside = 0;
+    std::vector<Pixel> pixels(32 * 32);
+    auto wholeColor = [&]() {
+        // The index of the colour every pixel shows; -1 for a picture of both or of neither.
+        for (int c = 0; c < 2; ++c) {
+            const int r = int(colors[c] >> 16 & 255), g = int(colors[c] >> 8 & 255), b = int(colors[c] & 255);
+            if (std::all_of(pixels.begin(), pixels.end(),
+                            [&](const Pixel& p) { return GAME::Test::Near(p, r, g, b, 255); }))
+                return c;
+        }
+        return -1;
+    };
+    // A frame of the object's draw, read back; inside: the draw began inside a re-upload.
+    auto drawFrame = [&](bool& inside) {
+        if (!device->BeginFrame())
+            return false;
+        device->Clear(RENDER_CLEAR_COLOR | RENDER_CLEAR_DEPTH);
+        const long long before = figure("mainHoldsBesideUploads");
+        draw();
+        inside = figure("mainHoldsBesideUploads") > before;
+        const bool read = device->ReadFrameBuffer(pixels.data(), 32, 32);
+        device->EndFrame();
+        return read;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(5); // only a hang
+    while ((reuploads.load() < reuploadsWanted || drawsInside < drawsInsideWanted || !seen[0] || !seen[1]) &&
+           failures.load() == 0 && std::chrono::steady_clock::now() < deadline) {
+        bool inside = false;
+        if (!drawFrame(inside)) {
+            ADD_FAILURE() << "frame " << frames << " was not drawn and read";
+            break;
+        }
+        ++frames;
+        drawsInside += inside;
+        const int whole = wholeColor();
+        if (whole >= 0) {
+            ++seen[whole];
+        } else if (++torn <= 5) {
+            ADD_FAILURE() << "frame " << frames << (inside ? " (drawn inside a re-upload)" : "")
+                          << ": top row " << GAME::Test::Describe(pixels[16]) << ", bottom row "
+                          << GAME::Test::Describe(pixels[31 * 32 + 16]);
+        }
+    }
+    stop = true;
+    loader.join();
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(torn, 0) << "of " << frames << " frames, " << drawsInside << " drawn inside a re-upload";
+    EXPECT_GE(reuploads.load(), reuploadsWanted);
+    EXPECT_GE(drawsInside, drawsInsideWanted) << "the main thread drew inside the loader's re-uploads "
+                                              << drawsInside << " times in " << frames << " frames";
+    EXPECT_GT(seen[0], 0);
+    EXPECT_GT(seen[1], 0) << "the loader's re-uploads never reached the main thread's draws";
+
+    // Done, the loader's last colour is what the object holds.
+    bool inside = false;
+    ASSERT_TRUE(drawFrame(inside));
+    EXPECT_EQ(wholeColor(), reuploads.load() % 2);
+}
+
+// The texture (1 MiB, one level, so that the draws sample the banded one) was drawn with its top
+// rows new and the rest old in half the frames or more while the bands went straight into it and
+// the fence came after the last.
+TEST(OpenGLDeviceThreads, AMainThreadDrawInsideALoadersReuploadFindsTheTexelsWhole)
+{
+    QuadScene scene;
+    ASSERT_TRUE(scene.Open());
+    RenderDevice* device = scene.device;
+    const TargetQuad& quad = scene.quad;
+    constexpr int size = 512; // 1 MiB: four bands
+    const uint32_t colors[2] = {Argb(220, 30, 40, 255), Argb(30, 60, 210, 255)};
+    RenderTexture* texture = device->CreateDynamicTexture(size, size, 1, RENDER_USAGE_DYNAMIC);
+    ASSERT_NE(texture, nullptr);
+    auto fill = [&](int content) {
+        int pitch = 0;
+        auto* texels = static_cast<uint32_t*>(texture->Lock(pitch));
+        if (!texels || pitch != size * 4)
+            return false;
+        std::fill(texels, texels + size_t(size) * size, colors[content]);
+        texture->Unlock();
+        return true;
+    };
+    ASSERT_TRUE(fill(0));
+    DrawWhileALoaderFillsAgain(device, colors, fill, [&] {
+        quad.Bind(*device);
+        device->SetTexture(0, texture);
+        TargetQuad::Draw(*device);
+    });
+
+    device->DestroyTexture(&texture);
+}
+
+// The vertex buffer (1 MiB) holds a quad list in four bands, each band's quads covering their
+// own quarter of the target, top to bottom, in the content's colour; a frame draws a quad of each
+// band in one draw. With the bands going straight into the buffer, a draw between two of them
+// showed the upper quarters in one colour and the lower in the other, in a tenth to a fifth of
+// the frames.
+TEST(OpenGLDeviceThreads, AMainThreadDrawInsideALoadersRefillFindsTheVerticesWhole)
+{
+    QuadScene scene;
+    ASSERT_TRUE(scene.Open());
+    RenderDevice* device = scene.device;
+    const TargetQuad& quad = scene.quad;
+    RenderPixelShader* colored = device->CreatePixelShader(
+        GAME::Test::colorPixelProgram, unsigned(std::strlen(GAME::Test::colorPixelProgram)));
+    ASSERT_NE(colored, nullptr);
+    constexpr int bands = 4;
+    constexpr int quadsPerBand = 256 * 1024 / (4 * sizeof(TestVertex));
+    const uint32_t colors[2] = {Argb(220, 30, 40, 255), Argb(30, 60, 210, 255)};
+    RenderVertexBuffer* vertices =
+        device->CreateVertexBuffer(RENDER_USAGE_STATIC, bands * quadsPerBand * 4 * sizeof(TestVertex));
+    ASSERT_NE(vertices, nullptr);
+    // Both contents made once: the loader's time goes to Lock and Unlock.
+    std::vector<TestVertex> contents[2];
+    for (int content = 0; content < 2; ++content)
+        for (int q = 0; q < bands * quadsPerBand; ++q) {
+            const float top = 1.0f - 2.0f * float(q / quadsPerBand) / bands, bottom = top - 2.0f / bands;
+            const uint32_t c = colors[content];
+            contents[content].insert(contents[content].end(), {{-1, top, 0.5f, c, 0, 0, {}},
+                                                               {1, top, 0.5f, c, 1, 0, {}},
+                                                               {1, bottom, 0.5f, c, 1, 1, {}},
+                                                               {-1, bottom, 0.5f, c, 0, 1, {}}});
+        }
+    auto fill = [&](int content) {
+        void* v = vertices->Lock();
+        if (!v)
+            return false;
+        std::memcpy(v, contents[content].data(), contents[content].size() * sizeof(TestVertex));
+        vertices->Unlock();
+        return true;
+    };
+    ASSERT_TRUE(fill(0));
+    // One draw of a quad from the middle of each band: every draw is old or new, whole; draws apart
+    // may fall on both sides of a re-upload.
+    RenderIndexBuffer* indices = device->CreateIndexBuffer(6 * bands, 2);
+    auto* list = indices ? static_cast<uint16_t*>(indices->Lock()) : nullptr;
+    ASSERT_NE(list, nullptr);
+    for (int band = 0; band < bands; ++band) {
+        const int first = 4 * (band * quadsPerBand + quadsPerBand / 2);
+        for (int corner : {0, 1, 2, 0, 2, 3})
+            *list++ = uint16_t(first + corner);
+    }
+    indices->Unlock();
+    DrawWhileALoaderFillsAgain(device, colors, fill, [&] {
+        quad.Bind(*device);
+        device->SetPixelShader(colored);
+        device->SetStreamSource(0, vertices, 0, sizeof(TestVertex));
+        device->SetIndices(indices);
+        RenderDrawRange range;
+        range.numVertices = 4 * bands * quadsPerBand;
+        range.primitiveCount = 2 * bands;
+        device->DrawIndexedPrimitive(RENDER_PRIMITIVE_TRIANGLE_LIST, range);
+    });
+
+    device->DestroyIndexBuffer(&indices);
+    device->DestroyVertexBuffer(&vertices);
+    device->DestroyPixelShader(&colored);
 }
 
 TEST(OpenGLDeviceThreads, CanRetryCreateTextureAnswersForTheCallingThreadsLastCreation)
