@@ -103,10 +103,10 @@ constexpr int unloadFrames = 600;
 constexpr double loadingLimitMs = 60000.0;
 constexpr int firstViewLoadingFrames = 2;
 // The loading frames' views along the path: one every so many seconds, and these many seconds from
-// each doorway the path goes through; the frames each is drawn for.
+// each doorway the path goes through; the frames each is drawn for at least.
 constexpr float loadingViewStep = 0.5f;
 constexpr float doorwayViewOffsets[] = {-0.6f, -0.3f, -0.1f, 0.1f, 0.3f, 0.6f};
-constexpr int loadingViewFrames = 2;
+constexpr int loadingViewFrames = 1;
 
 // A region counts as resident once its level is in and completed.
 bool IsResident(const GAME::Region* region)
@@ -464,11 +464,15 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     // seen through it), up to a second of one frame; Mesa keeps them in its shader cache for later
     // runs, but a new user's first run has none. So every kind of drawing the flight will meet is
     // drawn here first: a view every loadingViewStep seconds of path, one in each region the path
-    // enters, and views on both sides of each doorway it goes through (FlightCoverage). Each view
-    // is drawn for a few frames: a fire starts emitting once near a view, its particles a frame
-    // later. The first view comes last again, which the flight starts from: what its first drawing
-    // costs (each region's scene built for the first time) is paid here, not by the flight's first
-    // frame. What the views reach stays in, as the flight would bring it in by then.
+    // enters, and views on both sides of each doorway it goes through (FlightCoverage). The world
+    // is updated in the frames that draw a view, so that a fire emits once the views come near it,
+    // as it does in the flight (the views lie close enough for its particles to be drawn by the
+    // next ones); a view is drawn again until the resources its drawing asked for (meshes,
+    // textures, effects) have come in. The first view comes last again, which the flight starts
+    // from: what its first drawing costs (each region's scene built for the first time) is paid
+    // here, not by the flight's first frame. What the views reach stays in: every level is in
+    // before the flight, and none goes unused long enough to unload before the flight reaches it
+    // (the world counts its idle frames only in the frames that draw a view).
     const unsigned int loadingFrameStart = engine.GetFrameCount();
     {
         GAME::ResourceLoader* resourceLoader = engine.GetResourceLoader();
@@ -488,9 +492,9 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
             const bool last = i + 1 == times.size();
             const int drawFrames = last ? firstViewLoadingFrames : loadingViewFrames;
             int drawn = 0;
-            // Done once drawn, and once the resources its drawing asked for (meshes, textures,
-            // effects) have come in: none queued and none finished in the last frame (the one the
-            // loader's thread is working on is in neither count).
+            // Done once drawn, and once the resources its drawing asked for have come in: none
+            // queued and none finished in the last frame (the one the loader's thread is working
+            // on is in neither count).
             unsigned int loadedBefore = ~0u;
             auto resourcesIn = [&] {
                 const unsigned int loaded = resourceLoader ? resourceLoader->GetLoadedCount() : 0;
