@@ -470,9 +470,9 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     // next ones); a view is drawn again until the resources its drawing asked for (meshes,
     // textures, effects) have come in. The first view comes last again, which the flight starts
     // from: what its first drawing costs (each region's scene built for the first time) is paid
-    // here, not by the flight's first frame. What the views reach stays in: every level is in
-    // before the flight, and none goes unused long enough to unload before the flight reaches it
-    // (the world counts its idle frames only in the frames that draw a view).
+    // here, not by the flight's first frame. What the views reach stays in, as the flight would
+    // bring it in by then: a level unloads after some 600 frames without use, which the world
+    // counts in the frames that draw a view and in the flight's.
     const unsigned int loadingFrameStart = engine.GetFrameCount();
     {
         GAME::ResourceLoader* resourceLoader = engine.GetResourceLoader();
