@@ -102,6 +102,11 @@ constexpr int unloadFrames = 600;
 // loading frames that draw the first view once they are in.
 constexpr double loadingLimitMs = 60000.0;
 constexpr int firstViewLoadingFrames = 2;
+// The loading frames' views along the path: one every so many seconds, and these many seconds from
+// each doorway the path goes through; the frames each is drawn for at least.
+constexpr float loadingViewStep = 0.5f;
+constexpr float doorwayViewOffsets[] = {-0.6f, -0.3f, -0.1f, 0.1f, 0.3f, 0.6f};
+constexpr int loadingViewFrames = 1;
 
 // A region counts as resident once its level is in and completed.
 bool IsResident(const GAME::Region* region)
@@ -487,44 +492,66 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     const GAME::Viewport viewport(0, 0, device->GetWidth(), device->GetHeight());
     auto viewAt = [&](float seconds) { return camera.ViewAt(seconds, viewport); };
 
-    // As behind a loading screen: the regions the first view reaches (the engine's loader for it
-    // also brings in those behind the doorways within its reach) load before the flight, the
-    // world not yet walked. Frames at about 100 a second, for as long as the loads take (within a
-    // limit, after which the flight starts and waits for what is missing). Once they are in, the
-    // last loading frames draw the first view: what its first drawing costs (each region's scene
-    // built for the first time, the driver's first programs for it) is paid there, not by the
-    // flight's first frame, which would otherwise last a second and carry the camera a region on.
-    // Without a GPU the driver compiles a program anew for each new kind of drawing (a doorway's
-    // composite, a cave's lights and fires) the first time it is drawn, up to a second of one
-    // frame (Mesa keeps them in its shader cache for later runs, but a machine's first run has
-    // none). So the views where the flight first meets each kind of drawing are loaded and drawn
-    // once here as well: the flight's first second (the first doorway), a field with water, and
-    // the way into the first cave, through it and out again (its lamps and fires, a cave's
-    // composite); then the first view again. What they reach stays in, as the flight would bring
-    // it in by then.
+    // As behind a loading screen, the loading frames fly the whole path once ahead of the flight,
+    // the world not yet walked: at each of their views the regions it reaches load (the engine's
+    // loader for it also brings in those behind the doorways within its reach), frames at about 100
+    // a second for as long as the loads take (within a limit, after which the flight starts and
+    // waits for what is missing), and once they are in, the view is drawn. Without a GPU the driver
+    // makes a program for each program and drawing state the first time it is drawn (a region's
+    // ground, water, props and walkers, a fire's particles, a doorway's composite and the region
+    // seen through it), up to a second of one frame; Mesa keeps them in its shader cache for later
+    // runs, but a new user's first run has none. So every kind of drawing the flight will meet is
+    // drawn here first: a view every loadingViewStep seconds of path, one in each region the path
+    // enters, and views on both sides of each doorway it goes through (FlightCoverage). The world
+    // is updated in the frames that draw a view, so that a fire emits once the views come near it,
+    // as it does in the flight (the views lie close enough for its particles to be drawn by the
+    // next ones); a view is drawn again until the resources its drawing asked for (meshes,
+    // textures, effects) have come in. The first view comes last again, which the flight starts
+    // from: what its first drawing costs (each region's scene built for the first time) is paid
+    // here, not by the flight's first frame. What the views reach stays in, as the flight would
+    // bring it in by then: a level unloads after some 600 frames without use, which the world
+    // counts in the frames that draw a view and in the flight's.
     const unsigned int loadingFrameStart = engine.GetFrameCount();
     {
-        const float times[] = {0.0f, 0.5f, 1.0f, 1.9f, 3.5f, 4.5f, 5.15f, 0.0f};
+        GAME::ResourceLoader* resourceLoader = engine.GetResourceLoader();
+        std::vector<float> times = FlightCoverage(generator).GetLoadingViews(
+            loadingViewStep, std::vector<float>(std::begin(doorwayViewOffsets), std::end(doorwayViewOffsets)));
+        const size_t tourViews = times.size();
+        times.push_back(0.0f);
         const auto loadStart = std::chrono::steady_clock::now();
         int loadFrames = 0;
         int firstRegions = 0;
         bool firstDone = false;
         std::vector<const GAME::Region*> reached;
-        for (size_t i = 0; i < std::size(times) && running; ++i) {
+        for (size_t i = 0; i < times.size() && running; ++i) {
             camera.Jump();
             const GAME::WorldFrustum frustum = viewAt(times[i]);
             GAME::RegionLoader loader(frustum, true);
-            const bool last = i + 1 == std::size(times);
-            const bool warmUp = i > 0 && !last;
-            const int drawFrames = warmUp ? 1 : firstViewLoadingFrames;
+            const bool last = i + 1 == times.size();
+            const int drawFrames = last ? firstViewLoadingFrames : loadingViewFrames;
             int drawn = 0;
-            while (running && drawn < drawFrames && MillisecondsSince(loadStart) < loadingLimitMs &&
+            // Done once drawn, and once the resources its drawing asked for have come in: none
+            // queued and none finished in the last frame (the one the loader's thread is working
+            // on is in neither count).
+            unsigned int loadedBefore = ~0u;
+            auto resourcesIn = [&] {
+                const unsigned int loaded = resourceLoader ? resourceLoader->GetLoadedCount() : 0;
+                const bool in = !resourceLoader || (loaded == loadedBefore &&
+                                                    resourceLoader->GetQueueCount(GAME::RESOURCE_PRIORITY_HIGH) == 0 &&
+                                                    resourceLoader->GetQueueCount(GAME::RESOURCE_PRIORITY_LOW) == 0);
+                loadedBefore = loaded;
+                return in;
+            };
+            while (running && !(drawn >= drawFrames && resourcesIn()) &&
+                   MillisecondsSince(loadStart) < loadingLimitMs &&
                    (running = window.Frame())) {
                 const auto frameStart = std::chrono::steady_clock::now();
                 loader.Update();
-                engine.Update(&frustum, false);
-                // Drawn only once every level it sees is in: before, drawing would load them at once.
-                if (loader.GetIsDone()) {
+                // Drawn, and the world updated (a fire emits, a walker walks), only once every
+                // level the view reaches is in: before, either would load them at once.
+                const bool in = loader.GetIsDone();
+                engine.Update(&frustum, in);
+                if (in) {
                     DrawFrame(engine, &*view, &camera);
                     ++drawn;
                 } else {
@@ -542,9 +569,9 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
             }
         }
         camera.Jump();
-        out.Printf("EngineHost: %zu regions in reach of %zu views of the flight (%d of its first view) %s and "
-                   "the views drawn once, so that the driver has made its programs for them, in %d frames (%.0f ms)",
-                   reached.size(), std::size(times) - 1, firstRegions, firstDone ? "loaded" : "NOT all loaded", loadFrames,
+        out.Printf("EngineHost: %zu regions in reach of %zu views along the flight (%d of its first view) %s and "
+                   "the views drawn, so that the driver has made its programs for them, in %d frames (%.0f ms)",
+                   reached.size(), tourViews, firstRegions, firstDone ? "loaded" : "NOT all loaded", loadFrames,
                    MillisecondsSince(loadStart));
     }
     const unsigned int loadingFrames = engine.GetFrameCount() - loadingFrameStart;

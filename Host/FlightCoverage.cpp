@@ -3,6 +3,7 @@
 #include "datakit/WorldGenerator.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace SampleHost {
 
@@ -63,6 +64,73 @@ std::vector<FlightCoverage::Missed> FlightCoverage::GetMissed(float to) const
         region = RegionAt(at);
     }
     return missed;
+}
+
+std::vector<float> FlightCoverage::GetDoorwayCrossings() const
+{
+    const std::vector<DataKit::WorldGenerator::RegionInfo>& regions = m_generator.GetRegions();
+    auto cave = [&](int region) {
+        return region >= 0 && static_cast<size_t>(region) < regions.size() &&
+               regions[static_cast<size_t>(region)].cave;
+    };
+    std::vector<float> crossings;
+    const float duration = m_generator.GetFlightDuration();
+    float before = 0.0f;
+    int region = RegionAt(before);
+    for (int i = 1;; ++i) {
+        const float at = std::min(m_step * static_cast<float>(i), duration);
+        const int next = RegionAt(at);
+        if (next != region && (cave(region) || cave(next))) {
+            // The path changes regions at a doorway at once (the same place named in the other
+            // region): halved down to a thousandth of a step.
+            float low = before, high = at;
+            for (int halving = 0; halving < 10; ++halving) {
+                const float middle = 0.5f * (low + high);
+                (RegionAt(middle) == region ? low : high) = middle;
+            }
+            crossings.push_back(high);
+        }
+        region = next;
+        before = at;
+        if (at >= duration)
+            return crossings;
+    }
+}
+
+std::vector<float> FlightCoverage::GetLoadingViews(float step, const std::vector<float>& around) const
+{
+    const float duration = m_generator.GetFlightDuration();
+    std::vector<float> times;
+    if (step > 0.0f && std::isfinite(step))
+        for (int i = 0; step * static_cast<float>(i) < duration; ++i)
+            times.push_back(step * static_cast<float>(i));
+    times.push_back(duration);
+    for (const float crossing : GetDoorwayCrossings())
+        for (const float offset : around)
+            if (std::isfinite(offset))
+                times.push_back(std::clamp(crossing + offset, 0.0f, duration));
+    // A region the path only passes between two of those gets a view of its own.
+    std::vector<bool> viewed;
+    auto view = [&viewed](int region) {
+        if (region < 0)
+            return;
+        if (static_cast<size_t>(region) >= viewed.size())
+            viewed.resize(static_cast<size_t>(region) + 1, false);
+        viewed[static_cast<size_t>(region)] = true;
+    };
+    for (const float at : times)
+        view(RegionAt(at));
+    for (float at = 0.0f; at < duration;) {
+        at = NextOutside(viewed, at, duration);
+        const int region = RegionAt(at);
+        if (region >= 0 && (static_cast<size_t>(region) >= viewed.size() || !viewed[static_cast<size_t>(region)])) {
+            times.push_back(at);
+            view(region);
+        }
+    }
+    std::sort(times.begin(), times.end());
+    times.erase(std::unique(times.begin(), times.end()), times.end());
+    return times;
 }
 
 } // namespace SampleHost

@@ -3,7 +3,8 @@
 // holds at the first region it would otherwise pass between two frames (so each region the path
 // enters is viewed, and gets its screenshot), and at the end the host names any region the path
 // passed that no frame viewed (a flight of few fixed frames steps over some). The path is sampled
-// every half unit of its length. Main thread.
+// every half unit of its length. It also picks the moments of the path that the loading frames
+// draw before the flight. Main thread.
 #pragma once
 
 #include <vector>
@@ -26,6 +27,16 @@ public:
     // the camera passes no region unviewed: `to`, or the first moment in between at which the path
     // is in a region no frame has viewed other than the one it is in at `to`.
     float NextStop(float from, float to) const;
+
+    // The moments at which the path goes through a doorway (into a cave or out of one), in order.
+    std::vector<float> GetDoorwayCrossings() const;
+    // The moments of the path that the loading frames view, so that the driver has made, before
+    // the flight, the programs for every kind of drawing the flight meets (each region's ground,
+    // water, props, walkers and effects, a doorway's composite and the region seen through it):
+    // one every `step` seconds, the first moment of each region the path enters that none of those
+    // falls in, and on both sides of each doorway the path goes through the moments `around`
+    // seconds from it; in order, within the path, none twice.
+    std::vector<float> GetLoadingViews(float step, const std::vector<float>& around) const;
 
     struct Missed
     {

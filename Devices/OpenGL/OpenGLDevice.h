@@ -27,7 +27,9 @@
 //   "#define main engine_user_main" + blob + "#undef main" + the device's own main (a pixel
 //   program's gl_FragCoord turned round for depth before the blob), into separate program objects
 //   joined in one program pipeline. The vertex main adds the clip planes
-//   (gl_ClipDistance from the planes set, in clip space), the pixel main the alpha test. Constant
+//   (gl_ClipDistance from the planes set, in clip space; a plane not set keeps every point, and
+//   the first is on for every program's draw, so that the driver makes one set of programs whether
+//   a plane is set or not), the pixel main the alpha test. Constant
 //   registers are device state: they survive program changes and reach each program before it
 //   draws. A blob that does not compile or link fails its creation with the compiler's log.
 // - Fixed function (a null program): the vertex side takes positions as clip coordinates (no

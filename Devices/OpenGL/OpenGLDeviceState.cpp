@@ -778,7 +778,10 @@ bool OpenGLDevice::PrepareDraw(bool screen, bool textured, bool text)
     for (OpenGLSurface* target : m_state.targets)
         if (target)
             target->SetDrawnSinceResolve(true);
-    const uint32_t clips = screen ? 0 : m_state.clipMask;
+    // The first plane stays on for every program's draw, set or not (a plane that is off keeps
+    // every point, see ApplyPrograms): the driver makes a program for each set of planes that are
+    // on, so that a region seen through a doorway, cut by a plane, would need programs of its own.
+    const uint32_t clips = screen ? 0 : m_state.clipMask | 1u;
     if (m_applied.clipEnables != clips) {
         for (int i = 0; i < maxClipPlanes; ++i)
             if (((m_applied.clipEnables ^ clips) >> i) & 1) {
