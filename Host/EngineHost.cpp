@@ -782,7 +782,7 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
                    longest.second * 1000.0);
         longestFrame.Print(out);
     }
-    out.Printf("  engine frames       %u since start-up: %u while the first view's levels loaded, %d in the "
+    out.Printf("  engine frames       %u since start-up: %u in the loading frames, %d in the "
                "flight",
                engine.GetFrameCount(), loadingFrames, flightFrames);
     // What the statistics panel showed at the last frame, when it was on the screen (--stats or F3).
