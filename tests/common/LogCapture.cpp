@@ -8,19 +8,19 @@ LogCapture::~LogCapture() { SetProcessLogSink(m_previous); }
 
 void LogCapture::Write(int priority, unsigned int category, const char* text)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    std::lock_guard<std::mutex> lock(*m_mutex);
     m_lines.push_back({priority, category, text});
 }
 
 std::vector<LogLine> LogCapture::Lines() const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    std::lock_guard<std::mutex> lock(*m_mutex);
     return m_lines;
 }
 
 std::vector<std::string> LogCapture::Texts() const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    std::lock_guard<std::mutex> lock(*m_mutex);
     std::vector<std::string> texts;
     for (const auto& line : m_lines)
         texts.push_back(line.text);
@@ -29,7 +29,7 @@ std::vector<std::string> LogCapture::Texts() const
 
 bool LogCapture::Contains(const std::string& fragment, int priority) const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    std::lock_guard<std::mutex> lock(*m_mutex);
     for (const auto& line : m_lines)
         if ((priority < 0 || line.priority == priority) && line.text.find(fragment) != std::string::npos)
             return true;
@@ -38,13 +38,13 @@ bool LogCapture::Contains(const std::string& fragment, int priority) const
 
 size_t LogCapture::Count() const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    std::lock_guard<std::mutex> lock(*m_mutex);
     return m_lines.size();
 }
 
 void LogCapture::Clear()
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    std::lock_guard<std::mutex> lock(*m_mutex);
     m_lines.clear();
 }
 

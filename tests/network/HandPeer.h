@@ -2,7 +2,10 @@
 // addresses of their own (any of 127.x.y.z), which take a guarded server's connect cookie and
 // connect again with it as the engine's own socket does, and, when asked, join the session with
 // the engine's own link (NetworkConnection). Once connected they can send commands crafted on
-// their socket. One thread at a time per host. And a botnet of such hosts (Botnet).
+// their socket. One thread at a time per host, which services it (Service, Flush) for as long as
+// the test needs its peer: the server's ENet gives up a peer that answers none of its pings for
+// some seconds, with whatever it still held of it, and a busy machine's test runs that long. And
+// a botnet of such hosts (Botnet).
 #pragma once
 
 #include "network/NetPacketHeader.h"

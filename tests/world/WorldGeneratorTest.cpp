@@ -65,6 +65,19 @@ WorldGenerator::Settings SmallWorld()
     return ::testing::AssertionSuccess();
 }
 
+// Each case deletes what the generator handed to the process's object manager (its levels' grid
+// systems) and the manager with it, so that the next test starts with none: a later test that
+// destroys the manager at its start would otherwise drop them unfreed.
+class WorldGeneratorTest : public ::testing::Test
+{
+protected:
+    void TearDown() override
+    {
+        ObjectManager::Get()->DestroyPendingObjects(UINT_MAX);
+        ObjectManager::Destroy();
+    }
+};
+
 // The level image as the map file holds it for the region.
 std::vector<uint8_t> LevelBytes(const World& world, const Region& region)
 {
@@ -80,7 +93,7 @@ std::vector<uint8_t> LevelBytes(const World& world, const Region& region)
     return bytes;
 }
 
-TEST(WorldGeneratorTest, MapLoadsWithItsRegionsLevelsPortalsAndSectorData)
+TEST_F(WorldGeneratorTest, MapLoadsWithItsRegionsLevelsPortalsAndSectorData)
 {
     WorldGenerator generator(SmallWorld());
     ASSERT_TRUE(generator.Generate());
@@ -234,7 +247,7 @@ std::vector<uint8_t> GroundChunk(const std::vector<uint8_t>& image)
     return ground;
 }
 
-TEST(WorldGeneratorTest, LevelsSavedAfterLoadingKeepTheirGround)
+TEST_F(WorldGeneratorTest, LevelsSavedAfterLoadingKeepTheirGround)
 {
     WorldGenerator generator(SmallWorld());
     ASSERT_TRUE(generator.Generate());
@@ -294,7 +307,7 @@ TEST(WorldGeneratorTest, LevelsSavedAfterLoadingKeepTheirGround)
     ObjectManager::Destroy();
 }
 
-TEST(WorldGeneratorTest, FlightVisitsEveryRegionInsideItsBox)
+TEST_F(WorldGeneratorTest, FlightVisitsEveryRegionInsideItsBox)
 {
     WorldGenerator generator(SmallWorld());
     ASSERT_TRUE(generator.Generate());

@@ -338,7 +338,8 @@ TEST(FloodThreadsTest, EmptySendsThatWaitForeverDoNotGrowTheServer)
 
     // The session goes on: a real client joins beside the one that attacked. The server reads its
     // socket in order, so by the time the client is in, what the attack left in the socket was
-    // read too: the server's growth is watched until then.
+    // read too: the server's growth is watched until then. The attacker's hosts keep answering
+    // meanwhile (a peer that answers nothing for some seconds is given up by the server's ENet).
     ClientConnectionManager client;
     ASSERT_TRUE(client.Connect("127.0.0.1", server.GetPort()));
     EXPECT_TRUE(PumpUntil(
@@ -346,6 +347,8 @@ TEST(FloodThreadsTest, EmptySendsThatWaitForeverDoNotGrowTheServer)
             watch();
             server.Update(5);
             client.Update(5);
+            for (auto& peer : peers)
+                peer->Service();
         },
         [&] { return client.IsConnected(); }, hangMs));
     watch();
@@ -650,20 +653,35 @@ TEST(FloodThreadsTest, AnHonestClientsRoundTripBesideAFloodIsAboutItsRoundTripOn
     while (server.GetQueueStalls() == 0 && MillisecondsSince(floodStart) < hangMs)
         step();
     const bool underWay = server.GetQueueStalls() > 0;
-    // (Once more than half took too long, the median did too.)
+    // A trip is beside the flood when the socket held the flood back while it was on its way: on
+    // two processors shared with other tests the flood's thread is now and then not run for a
+    // while, the server catches up, and a trip then is one on a quiet server. Only trips beside
+    // the flood are counted, until there are as many as on the quiet server (once more than half
+    // took too long, the median did too).
     constexpr double moreFrames = 3.0;
-    int tooLong = 0;
-    for (int i = 0; i < trips && underWay && tooLong <= trips / 2; ++i) {
-        beside.push_back(roundTrip());
-        if (beside.back() < 0.0)
+    int tooLong = 0, quietAgain = 0;
+    const auto besideStart = Clock::now();
+    while (underWay && static_cast<int>(beside.size()) < trips && tooLong <= trips / 2 &&
+           MillisecondsSince(besideStart) < hangMs) {
+        const uint64_t stallsBefore = server.GetQueueStalls();
+        const double frames = roundTrip();
+        if (frames < 0.0) {
+            beside.push_back(frames);
             break;
-        tooLong += beside.back() > quietFrames + moreFrames ? 1 : 0;
+        }
+        if (server.GetQueueStalls() == stallsBefore) {
+            ++quietAgain;
+            continue;
+        }
+        beside.push_back(frames);
+        tooLong += frames > quietFrames + moreFrames ? 1 : 0;
     }
-    const uint64_t commandsHandled = echo.commands;
     flooding = false;
     flood.join();
     ASSERT_TRUE(underWay) << "the flood never outran the server (" << floodSent << " packets sent)";
-    EXPECT_GT(floodSent.load(), commandsHandled) << "the flood did not outrun the server";
+    const bool hung = !beside.empty() && beside.back() < 0.0;
+    ASSERT_TRUE(static_cast<int>(beside.size()) == trips || tooLong > trips / 2 || hung)
+        << "only " << beside.size() << " trips beside the flood; " << quietAgain << " found the server quiet";
     const double besideFrames = Median(beside);
     EXPECT_GT(*std::min_element(beside.begin(), beside.end()), 0.0) << "an echo never came";
     EXPECT_LE(besideFrames, quietFrames + moreFrames) << "round trips beside the flood took " << besideFrames
