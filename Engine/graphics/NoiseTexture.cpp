@@ -10,6 +10,7 @@
 #include "graphics/RenderDevice.h"
 #include "graphics/RenderSurface.h"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -74,6 +75,7 @@ bool NoiseTexture::InitalizeSurface()
         return false;
     m_renderSurface = device->CreateTextureSurface(static_cast<int>(m_size), static_cast<int>(m_size),
                                                    RENDER_FORMAT_RGBA, RENDER_FORMAT_NONE);
+    m_surfaces[0] = m_renderSurface;
     if (!m_renderSurface)
         LogPrintf(1, "Noise texture '%s': the device made no %u x %u surface", GetObjectName().c_str(),
                   m_size, m_size);
@@ -82,64 +84,74 @@ bool NoiseTexture::InitalizeSurface()
 
 void NoiseTexture::ReleaseRenderSurface()
 {
-    m_drawn = m_spareDrawn = false;
-    m_lastHeights = -1;
+    m_drawn = false;
+    m_drawings = 0;
+    m_heightDrawings = 0;
+    m_renderSurface = nullptr;
     RenderDevice* device = Device();
-    for (RenderSurface** surface :
-         {&m_renderSurface, &m_spareSurface, &m_heightSurfaces[0], &m_heightSurfaces[1]})
-        if (*surface) {
-            if (device)
-                device->DestroySurface(surface);
-            *surface = nullptr;
-        }
+    for (RenderSurface** ring : {m_surfaces, m_heightSurfaces})
+        for (int i = 0; i < ringSize; ++i)
+            if (ring[i]) {
+                if (device)
+                    device->DestroySurface(&ring[i]);
+                ring[i] = nullptr;
+            }
+}
+
+RenderSurface* NoiseTexture::MakeSurface(RenderSurface*& slot) const
+{
+    if (!slot && m_size > 0)
+        if (RenderDevice* device = Device())
+            slot = device->CreateTextureSurface(static_cast<int>(m_size), static_cast<int>(m_size),
+                                                RENDER_FORMAT_RGBA, RENDER_FORMAT_NONE);
+    return slot;
 }
 
 RenderSurface* NoiseTexture::BeginDraw()
 {
     if (!m_renderSurface || !m_drawn)
         return m_renderSurface;
-    if (m_spareDrawn) {
-        std::swap(m_renderSurface, m_spareSurface);
-        m_spareDrawn = false;
-    }
-    if (!m_spareSurface)
-        if (RenderDevice* device = Device())
-            m_spareSurface = device->CreateTextureSurface(static_cast<int>(m_size), static_cast<int>(m_size),
-                                                          RENDER_FORMAT_RGBA, RENDER_FORMAT_NONE);
-    return m_spareSurface ? m_spareSurface : m_renderSurface;
+    // Drawing d goes into surface d of the ring and shows drawing d - showDelay, whose frame is done.
+    if (m_drawings >= showDelay && m_surfaces[(m_drawings - showDelay) % ringSize])
+        m_renderSurface = m_surfaces[(m_drawings - showDelay) % ringSize];
+    // Without a surface of its own the drawing goes into the one shown, and is shown at once.
+    RenderSurface* target = MakeSurface(m_surfaces[m_drawings % ringSize]);
+    return target ? target : m_renderSurface;
 }
 
 void NoiseTexture::EndDraw(RenderSurface* drawn)
 {
     if (!drawn)
         return;
-    if (drawn == m_spareSurface)
-        m_spareDrawn = true;
-    else if (drawn == m_renderSurface)
+    if (!m_drawn && drawn == m_renderSurface) {
         m_drawn = true;
+        m_drawings = 1;
+    } else if (m_drawn && drawn == m_surfaces[m_drawings % ringSize] && drawn != m_renderSurface) {
+        ++m_drawings;
+    }
 }
 
 RenderSurface* NoiseTexture::BeginHeights(RenderSurface*& previous)
 {
-    previous = m_lastHeights >= 0 ? m_heightSurfaces[m_lastHeights] : nullptr;
-    const int next = m_lastHeights >= 0 ? 1 - m_lastHeights : 0;
-    if (!m_heightSurfaces[next] && m_size > 0)
-        if (RenderDevice* device = Device())
-            m_heightSurfaces[next] = device->CreateTextureSurface(
-                static_cast<int>(m_size), static_cast<int>(m_size), RENDER_FORMAT_RGBA, RENDER_FORMAT_NONE);
-    // Without a second surface the one there is drawn and converted in the same drawing.
-    if (!m_heightSurfaces[next]) {
+    // Drawing h goes into surface h of the ring and converts the heights of drawing h - showDelay
+    // (the latest there are before then; none at the first drawing: it converts its own).
+    const unsigned int h = m_heightDrawings;
+    previous = nullptr;
+    for (unsigned int back = std::min(h, static_cast<unsigned int>(showDelay)); back > 0 && !previous; --back)
+        previous = m_heightSurfaces[(h - back) % ringSize];
+    RenderSurface* target = MakeSurface(m_heightSurfaces[h % ringSize]);
+    // Without another surface the one drawn last is drawn and converted in the same drawing.
+    if (!target) {
         previous = nullptr;
-        return m_lastHeights >= 0 ? m_heightSurfaces[m_lastHeights] : nullptr;
+        return h > 0 ? m_heightSurfaces[(h - 1) % ringSize] : nullptr;
     }
-    return m_heightSurfaces[next];
+    return target;
 }
 
 void NoiseTexture::EndHeights(RenderSurface* drawn)
 {
-    for (int i = 0; i < 2; ++i)
-        if (drawn && drawn == m_heightSurfaces[i])
-            m_lastHeights = i;
+    if (drawn && drawn == m_heightSurfaces[m_heightDrawings % ringSize])
+        ++m_heightDrawings;
 }
 
 RenderTexture* NoiseTexture::GetTexture() const

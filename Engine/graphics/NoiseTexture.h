@@ -8,12 +8,13 @@
 // never drawn), "normalMap", "levels" and "rates" (four reals each: the layers' weights and their
 // cross-fades per second).
 //
-// The texture is drawn into two surfaces in turn, and a drawing is shown from the next drawing on
-// (the frame after it was drawn): water samples the surface drawn a frame before while the frame
-// draws the other, so neither a redraw nor a read waits on the other (a software rasteriser would
-// otherwise finish all it has queued first). The noise moves slowly: a frame late is the same
-// picture. The second surface is made at the second drawing; the first drawing is shown at once.
-// A normal map keeps its composited heights likewise (see BeginHeights).
+// The texture is drawn into four surfaces in turn, and a drawing is shown two drawings later:
+// water samples a surface whose frame the device has finished (frames are held to one in flight)
+// while the frame draws into one that no frame still being drawn reads, so neither a redraw nor
+// a read waits on the frame before (a software rasteriser would otherwise finish all it has
+// queued first, this frame's drawing so far with it). The noise moves slowly: two frames late is
+// the same picture. The surfaces are made as the drawings need them; the first drawing is shown
+// at once. A normal map keeps its composited heights likewise (see BeginHeights).
 //
 // Main thread only.
 #pragma once
@@ -68,16 +69,21 @@ public:
     RenderSurface* GetRenderSurface() const { return m_renderSurface; }
     // The surface's texture, or null.
     RenderTexture* GetTexture() const;
+    // How many drawings later a drawing is shown (and a normal map's heights converted), and how
+    // many surfaces take turns: a surface is drawn into again once no frame still drawn reads it.
+    static constexpr int showDelay = 2;
+    static constexpr int ringSize = showDelay + 2;
     // The surface the next drawing goes into: the render surface until it has been drawn once,
-    // then the other one of the pair (the render surface when that cannot be made); a drawing of
-    // the other one not shown yet is shown first. Hand it to EndDraw once drawn: the render
-    // surface at once, the other from the next BeginDraw on.
+    // then the next of the ring (the render surface when it cannot be made: shown at once).
+    // Hand it to EndDraw once drawn. A drawing into the ring is shown showDelay drawings later,
+    // from that drawing's BeginDraw on.
     RenderSurface* BeginDraw();
     void EndDraw(RenderSurface* drawn);
-    // A normal map's heights are composited into one of two surfaces of its own in turn and
-    // converted from there a drawing later, so that a conversion never reads what its own frame
-    // drew. The surface to composite into now, and in previous the heights of the drawing before
-    // (null at the first drawing: it converts its own heights). Null when no surface can be had.
+    // A normal map's heights are composited into a ring of surfaces of its own and converted from
+    // there showDelay drawings later, so that a conversion never reads what a frame still being
+    // drawn drew. The surface to composite into now, and in previous the heights to convert: of
+    // showDelay drawings before, or the latest there are (null at the first drawing: it converts
+    // its own heights). Null when no surface can be had.
     RenderSurface* BeginHeights(RenderSurface*& previous);
     void EndHeights(RenderSurface* drawn);
     bool GetNeedsUpdate() const { return m_needsUpdate; }
@@ -92,12 +98,15 @@ private:
     bool m_normalMap = false;
     bool m_needsUpdate = true;
     Layer m_layers[numLayers];
-    RenderSurface* m_renderSurface = nullptr;
-    RenderSurface* m_spareSurface = nullptr; // the other of the pair, once made
-    bool m_drawn = false;                    // the render surface holds a drawing
-    bool m_spareDrawn = false;               // the spare holds a drawing to show next
-    RenderSurface* m_heightSurfaces[2] = {}; // a normal map's composited heights, in turn
-    int m_lastHeights = -1;                  // the one drawn last, -1 before the first
+    // The slot's surface, made if it has none yet (null when none can be made).
+    RenderSurface* MakeSurface(RenderSurface*& slot) const;
+
+    RenderSurface* m_renderSurface = nullptr; // the one shown: one of m_surfaces
+    RenderSurface* m_surfaces[ringSize] = {};
+    unsigned int m_drawings = 0;              // drawings into the ring, the first drawing counted
+    bool m_drawn = false;                     // the first drawing is done
+    RenderSurface* m_heightSurfaces[ringSize] = {}; // a normal map's composited heights, in turn
+    unsigned int m_heightDrawings = 0;
 };
 
 } // namespace GAME

@@ -337,11 +337,11 @@ TEST_F(NoiseTextureTest, ADeviceResetTakesTilesAndSurfacesAndGivesThemBack)
     generator->UnloadNoiseTexture(texture);
 }
 
-// A drawing goes into the surface not shown and is shown from the next drawing on (a frame late:
-// no frame reads what it drew itself, which the device may still be drawing); a normal map's
-// heights likewise take turns, each conversion reading those of the drawing before. The
-// surfaces go with a device reset.
-TEST_F(NoiseTextureTest, DrawingsAreShownAFrameLateFromSurfacesTakingTurns)
+// A drawing goes into a surface no frame still being drawn reads and is shown two drawings later
+// (no frame reads what it or the frame before drew, which the device may still be drawing); a
+// normal map's heights likewise take turns, each conversion reading those of two drawings before.
+// The surfaces go with a device reset.
+TEST_F(NoiseTextureTest, DrawingsAreShownTwoFramesLateFromSurfacesTakingTurns)
 {
     NoiseTexture* texture = generator->LoadNoiseTexture(kPlain);
     ASSERT_NE(texture, nullptr);
@@ -350,26 +350,38 @@ TEST_F(NoiseTextureTest, DrawingsAreShownAFrameLateFromSurfacesTakingTurns)
     RenderSurface* first = texture->GetRenderSurface();
     ASSERT_NE(first, nullptr); // the first drawing is shown at once: there is nothing before it
     EXPECT_EQ(control->GetResourceCount(Software::ResourceKind::Surface), surfaces);
-    texture->SetNeedsUpdate(true);
-    Generate(RENDER_GENERATION_GEFORCE6);
-    EXPECT_EQ(texture->GetRenderSurface(), first); // drawn into the second, not shown yet
-    EXPECT_EQ(control->GetResourceCount(Software::ResourceKind::Surface), surfaces + 1);
-    texture->SetNeedsUpdate(true);
-    Generate(RENDER_GENERATION_GEFORCE6);
-    RenderSurface* second = texture->GetRenderSurface();
-    EXPECT_NE(second, first);
-    EXPECT_NE(second, nullptr);
-    texture->SetNeedsUpdate(true);
-    Generate(RENDER_GENERATION_GEFORCE6);
-    EXPECT_EQ(texture->GetRenderSurface(), first);
-    EXPECT_EQ(control->GetResourceCount(Software::ResourceKind::Surface), surfaces + 1);
+    // Each later drawing: the surface drawn into, and the one shown while the frame draws it.
+    std::vector<std::string> drawn;
+    std::vector<RenderSurface*> shown;
+    for (int drawing = 1; drawing < 8; ++drawing) {
+        texture->SetNeedsUpdate(true);
+        const std::vector<std::string> targets =
+            GAME::Test::GraphicsFixture::Matching(Generate(RENDER_GENERATION_GEFORCE6), "SetTargetSurface");
+        ASSERT_EQ(targets.size(), 2u); // the drawing, the frame's target again
+        drawn.push_back(targets[0]);
+        shown.push_back(texture->GetRenderSurface());
+    }
+    // Drawings 1 and 2 still show the first; drawing 3 shows drawing 1, and so on.
+    EXPECT_EQ(shown[0], first);
+    EXPECT_EQ(shown[1], first);
+    EXPECT_NE(shown[2], first);
+    EXPECT_NE(shown[3], shown[2]);
+    EXPECT_EQ(shown[5], first); // four surfaces in turn: drawing 6 shows drawing 4, into the first
+    EXPECT_EQ(shown[6], shown[2]);
+    // Four surfaces in all, each drawn into every fourth drawing, never while it is shown.
+    EXPECT_EQ(control->GetResourceCount(Software::ResourceKind::Surface), surfaces + 3);
+    EXPECT_NE(drawn[0], drawn[1]);
+    EXPECT_NE(drawn[1], drawn[2]);
+    EXPECT_NE(drawn[0], drawn[2]);
+    EXPECT_EQ(drawn[2], drawn[6]);
+    EXPECT_EQ(drawn[0], drawn[4]);
 
-    // A normal map: its heights go into two surfaces of its own in turn.
+    // A normal map: its heights go into four surfaces of its own in turn.
     NoiseTexture* normal = generator->LoadNoiseTexture(kNormal);
     ASSERT_NE(normal, nullptr);
     texture->SetNeedsUpdate(false);
     std::vector<std::string> heightTargets;
-    for (int drawing = 0; drawing < 4; ++drawing) {
+    for (int drawing = 0; drawing < 6; ++drawing) {
         normal->SetNeedsUpdate(true);
         const std::vector<std::string> targets =
             GAME::Test::GraphicsFixture::Matching(Generate(RENDER_GENERATION_GEFORCE6), "SetTargetSurface");
@@ -377,19 +389,25 @@ TEST_F(NoiseTextureTest, DrawingsAreShownAFrameLateFromSurfacesTakingTurns)
         heightTargets.push_back(targets[0]);
         EXPECT_NE(targets[0], targets[1]);
     }
-    EXPECT_NE(heightTargets[0], heightTargets[1]);
-    EXPECT_EQ(heightTargets[0], heightTargets[2]);
-    EXPECT_EQ(heightTargets[1], heightTargets[3]);
-    // The conversion reads the heights drawn before: the first drawing converts its own.
+    for (int i = 0; i < 4; ++i)
+        for (int j = i + 1; j < 4; ++j)
+            EXPECT_NE(heightTargets[size_t(i)], heightTargets[size_t(j)]);
+    EXPECT_EQ(heightTargets[0], heightTargets[4]);
+    EXPECT_EQ(heightTargets[1], heightTargets[5]);
+    // The conversion reads the heights of two drawings before.
     RenderSurface* previous = reinterpret_cast<RenderSurface*>(1);
     RenderSurface* heights = normal->BeginHeights(previous);
     ASSERT_NE(heights, nullptr);
     ASSERT_NE(previous, nullptr);
     EXPECT_NE(previous, heights);
     normal->EndHeights(heights);
+    RenderSurface* later = nullptr;
+    RenderSurface* next = normal->BeginHeights(later);
+    normal->EndHeights(next);
     RenderSurface* again = nullptr;
-    EXPECT_EQ(normal->BeginHeights(again), previous);
+    normal->BeginHeights(again);
     EXPECT_EQ(again, heights);
+    EXPECT_NE(later, heights);
 
     generator->PreDeviceReset();
     EXPECT_EQ(texture->GetRenderSurface(), nullptr);
