@@ -331,8 +331,8 @@ bool HostView::MaybeScreenshot(GAME::Region* region)
     }
     if (!region || m_visited.count(region))
         return written;
-    // The frame is read when the next one starts (ReadRequested), where that frame waits for the
-    // driver anyway: once the delay is up, or before then when the next frame is in another region
+    // The frame is read when the next one starts (ReadRequested), when the driver has the least
+    // of it left to draw: once the delay is up, or before then when the next frame is in another region
     // (its last frame stands for a region left sooner). One read a region.
     ++m_framesInRegion;
     m_readRequest = m_framesInRegion >= screenshotDelay ? READ_AND_TAKE : READ_IF_LEAVING;

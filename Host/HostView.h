@@ -7,9 +7,9 @@
 // been for a few frames in a region it had not been in before (what the region holds is drawn from
 // the frame the view enters it on, and its particle effects start emitting once drawn), or of its
 // last frame there when the view leaves it sooner. The frame is read back once for the picture,
-// when the next frame's Draw starts: that frame would wait there for the driver to finish the one
-// before anyway, where a read right after the frame's drawing would make the frame wait for its own
-// drawing too.
+// when the next frame's Draw starts: that frame waits there only for what the driver has still to
+// draw of the one before (about 10 ms on eight processors), where a read right after the frame's
+// drawing would make the frame wait for all of its own drawing.
 // The PNGs are encoded and written in order on a thread of their own, outside the frames.
 //
 // Until the world's props have meshes, the host gives them a body: the generated world's prop
