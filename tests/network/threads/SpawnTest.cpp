@@ -322,6 +322,18 @@ private:
     Vec3 m_zAxis;
 };
 
+// A hand-made peer asks for a crate of the record (the plain one when null) at `at`. False when it
+// could not be written or sent.
+bool SendCrate(GAME::Test::HandPeer& peer, uint32_t id, const Vec3& at, const RegionId& region,
+               const char* record = nullptr)
+{
+    SpawnRequest crate(id, at, region);
+    if (record)
+        crate.Record(record);
+    std::vector<uint8_t> body;
+    return ConnectionManager::WriteBody(&crate, body) && peer.SendSealed(PACKET_TYPE_SPAWN_ACTOR, body);
+}
+
 // The engine's time stands still here: a client's allowance of spawns refills only when the test
 // says.
 TEST_F(SpawnThreadsTest, AClientsSpawnsAreMadeOnlyWhenTheServerAndTheGameAllowThem)
@@ -1153,11 +1165,7 @@ TEST_F(SpawnThreadsTest, TheObjectsAClientsSpawnsHoldAreBoundedAndThoseThatGoFre
     ASSERT_EQ(other.link.GetLocalHostId(), host);
     for (int s = 0; s < 3; ++s) {
         for (int i = 0; i < ServerConnectionManager::defaultClientSpawnsPerSecond; ++i) {
-            SpawnRequest crate(own | next++, inside, region->GetId());
-            crate.Record("records/heavy.dbr");
-            std::vector<uint8_t> body;
-            ASSERT_TRUE(ConnectionManager::WriteBody(&crate, body));
-            ASSERT_TRUE(other.SendSealed(PACKET_TYPE_SPAWN_ACTOR, body));
+            ASSERT_TRUE(SendCrate(other, own | next++, inside, region->GetId(), "records/heavy.dbr"));
             ++asked;
         }
         ASSERT_TRUE(GAME::Test::PumpUntil(
@@ -1205,10 +1213,7 @@ TEST_F(SpawnThreadsTest, AHandfulOfAddressesFillingTheirLimitsAndLeavingShutNoOt
         for (uint64_t sent = 0; sent < count;) {
             // In batches, so that the transport never holds more than a window of them.
             for (int i = 0; i < 512 && sent < count; ++i, ++sent) {
-                SpawnRequest crate(own | next++, Vec3(3.0f, 0.0f, 4.0f), region->GetId());
-                std::vector<uint8_t> body;
-                EXPECT_TRUE(ConnectionManager::WriteBody(&crate, body));
-                EXPECT_TRUE(peer.SendSealed(PACKET_TYPE_SPAWN_ACTOR, body));
+                EXPECT_TRUE(SendCrate(peer, own | next++, Vec3(3.0f, 0.0f, 4.0f), region->GetId()));
                 ++asked;
             }
             EXPECT_TRUE(GAME::Test::PumpUntil(
