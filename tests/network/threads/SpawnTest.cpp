@@ -98,6 +98,14 @@ bool PumpAllUntil(const std::vector<ConnectionManager*>& managers, const std::fu
     return done();
 }
 
+// How many of the lines the log caught hold the fragment.
+long CountLines(const GAME::Test::LogCapture& log, const std::string& fragment)
+{
+    const std::vector<std::string> texts = log.Texts();
+    return std::count_if(texts.begin(), texts.end(),
+                         [&](const std::string& text) { return text.find(fragment) != std::string::npos; });
+}
+
 // Takes every entity out of the level and destroys it.
 void DestroyEntities(Level* level)
 {
@@ -1042,12 +1050,7 @@ TEST_F(SpawnThreadsTest, AClientWalkingItsCharacterIntoALevelThatCannotLoadIsRef
         ASSERT_TRUE(moved && !broken->IsLoadUnderWay());
         two.PostLoadPass(); // the lines the load kept
     };
-    auto count = [&](const std::string& fragment) {
-        const std::vector<std::string> texts = log.Texts();
-        return std::count_if(texts.begin(), texts.end(), [&](const std::string& text) {
-            return text.find(fragment) != std::string::npos;
-        });
-    };
+    auto count = [&log](const std::string& fragment) { return CountLines(log, fragment); };
     const std::string refusal = "entities may not move in until the host loads its level again";
     walkIn();
     ASSERT_TRUE(client.SendViewFrustum(
@@ -1101,11 +1104,12 @@ TEST_F(SpawnThreadsTest, AClientsDropsIntoALevelThatCannotLoadHaveItReadOnce)
             ++asked;
             const float ground = world->GetHighestTerrainHeight(home, 66.0f, 32.0f);
             std::vector<Entity*> there;
-            world->GetEntitiesInBox(there, ABBox(Vec3(66.0f, 0.0f, 32.0f), Vec3(1.0f, 1.0f, 1.0f)), home, true,
-                                    ENTITY_LIST_ALL);
+            world->GetEntitiesInBox(there, ABBox(Vec3(66.0f, 0.0f, 32.0f), Vec3(1.0f, 1.0f, 1.0f)), home,
+                                    true, ENTITY_LIST_ALL);
             if (!there.empty())
                 return;
-            auto* crate = static_cast<Entity*>(ObjectManager::Get()->CreateObjectFromFile("records/kept.dbr"));
+            auto* crate =
+                static_cast<Entity*>(ObjectManager::Get()->CreateObjectFromFile("records/kept.dbr"));
             const WorldCoords at(broken, Coords::Translation(Vec3(2.0f, std::max(ground, 0.0f), 32.0f)));
             if (world->AddEntity(crate, at, true))
                 ++dropped;
@@ -1149,11 +1153,7 @@ TEST_F(SpawnThreadsTest, AClientsDropsIntoALevelThatCannotLoadHaveItReadOnce)
         const int asked = controller.asked + 1;
         ASSERT_TRUE(PumpUntil(server, client, [&] { return controller.asked == asked; }));
     };
-    auto count = [&](const std::string& fragment) {
-        const std::vector<std::string> texts = log.Texts();
-        return std::count_if(texts.begin(), texts.end(),
-                             [&](const std::string& text) { return text.find(fragment) != std::string::npos; });
-    };
+    auto count = [&log](const std::string& fragment) { return CountLines(log, fragment); };
     for (int i = 0; i < 100; ++i)
         drop();
     EXPECT_EQ(count("Begin Loading Level levels/r1.lvl"), 1);
