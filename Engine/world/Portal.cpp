@@ -75,7 +75,7 @@ Portal* Portal::GetConnectedPortal() const
     // the frame walk then passes portals without stalling on the level behind them.
     if (Portal* portal = region->GetPortal(m_connectedPortalId))
         return portal;
-    region->GuaranteedGetLevel(false);
+    region->GetLevelUnlessBroken(false);
     return region->GetPortal(m_connectedPortalId);
 }
 

@@ -58,7 +58,8 @@ public:
     // region), loaded regions searched first; null when none.
     Region* GetConnectedRegion() const;
     // The portal of that region with the connected portal id. A region's portals come with its
-    // level: when the region does not hold the portal yet, its level is forced in first.
+    // level: when the region does not hold the portal yet, its level is forced in first, unless
+    // it failed to load (Region::GetLevelUnlessBroken): null then.
     Portal* GetConnectedPortal() const;
     // This region's space into the connected region's space (front to back) or the reverse; other
     // becomes the connected region. False, with out and other untouched, when the connected region

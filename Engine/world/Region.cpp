@@ -305,7 +305,13 @@ Level* Region::GetLevel(bool keepIdle) const
 
 Level* Region::GuaranteedGetLevel(bool renderData) const
 {
-    const_cast<Region*>(this)->LoadLevel(renderData);
+    const_cast<Region*>(this)->ForgetLoadFailure();
+    return GetLevelUnlessBroken(renderData);
+}
+
+Level* Region::GetLevelUnlessBroken(bool renderData) const
+{
+    const_cast<Region*>(this)->LoadLevelNow(renderData);
     ResetFramesNotUpdated();
     if (IsLoading())
         return nullptr;
@@ -328,7 +334,7 @@ bool Region::IsLoadingFinished() const
 
 bool Region::IsUnderground() const
 {
-    const_cast<Region*>(this)->LoadLevel(false);
+    const_cast<Region*>(this)->LoadLevelNow(false);
     if (IsLoading())
         return false;
     CriticalSectionLock lock(m_levelLock);
@@ -397,9 +403,9 @@ void Region::StartBackgroundLoad(bool renderData, bool urgent, bool forClients)
     Level* level = GetLevelPtr();
     if (level && (!renderData || level->HasLoadedRenderData()))
         return;
-    // What clients do (their moves and views) reads a level that failed no more: each time would
-    // read and parse the file again on the loading thread. The host asks again when it wants it.
-    if (!level && forClients) {
+    // Neither what clients do (their moves and views) nor the local view reads a level that failed
+    // again: each time would read and parse the file anew. The host asks again when it wants it.
+    if (!level) {
         NoteLoadFailure();
         if (IsLevelBroken())
             return;
@@ -537,6 +543,10 @@ bool Region::LoadLevelNow(bool renderData)
         m_renderLoading.store(true, std::memory_order_release);
         LogPrintf(2, "^gForcing load of level %s render data in main thread.", m_name.c_str());
     } else {
+        // A failed load is read again only when the host asks (LoadLevel forgot it first).
+        NoteLoadFailure();
+        if (IsLevelBroken())
+            return false;
         m_forClients = false;
         m_loading.store(true, std::memory_order_release);
         LogPrintf(2, "Forcing load of level %s in main thread.", m_name.c_str());
@@ -923,7 +933,7 @@ void Region::AddToScene(GraphicsSceneRenderer& renderer, const Coords&, const Fr
         m_loadingThread->SetPriority(Thread::PRIORITY_ABOVE_NORMAL);
         return;
     }
-    LoadLevel(true);
+    LoadLevelNow(true);
     ResetFramesNotUpdated();
     if (Level* level = GetLevelPtr())
         level->AddToScene(renderer, frustum, worldFrustum);
@@ -1374,7 +1384,7 @@ bool Region::AddEntity(Entity* entity, const WorldCoords& coords, bool quiet)
     }
     bool added = false;
     if (!destroyed) {
-        if (Level* level = GuaranteedGetLevel(false)) {
+        if (Level* level = GetLevelUnlessBroken(false)) {
             added = level->AddEntity(entity, coords.GetRegionCoords());
             entity->Update(0);
         }

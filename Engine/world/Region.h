@@ -26,10 +26,12 @@
 // (NetworkEntityList::GetViewLineGate): the loading thread keeps its lines for the main thread,
 // which writes them through the cap when it completes the level.
 //
-// A level that failed to load stays failed for what clients do: a move into the region is refused
-// (one line naming the file and the reason) and clients' views start no load of it, until the host
-// asks for the level again (LoadLevel, GuaranteedGetLevel, BackgroundLoadLevel or SetLevel), so
-// that a broken file is read and parsed once, not at every move.
+// A level that failed to load stays failed until the host asks for it again (LoadLevel,
+// GuaranteedGetLevel, BackgroundLoadLevel or SetLevel): a move into the region is refused (one line
+// naming the file and the reason), and neither the views' walk (the local view's too), the scene,
+// nor the engine's own asks for the level (GetLevelUnlessBroken, IsUnderground, portals, entities
+// entering it) read it again, so that a broken file is read and parsed once, not at every move or
+// frame.
 #pragma once
 
 #include "core/ABBox.h"
@@ -117,8 +119,11 @@ public:
     // Null while a load is under way; otherwise the level (under the level lock), resetting the
     // idle counter unless keepIdle.
     Level* GetLevel(bool keepIdle = false) const;
-    // LoadLevel, then the level (null when it could not be loaded).
+    // The host's ask: LoadLevel, then the level (null when it could not be loaded).
     Level* GuaranteedGetLevel(bool renderData) const;
+    // The engine's own ask: GuaranteedGetLevel without forgetting a failed load, null at once for a
+    // broken level (see the banner).
+    Level* GetLevelUnlessBroken(bool renderData) const;
     // The raw pointer: no lock, no counter.
     Level* GetLevelPtr() const { return m_level.load(std::memory_order_acquire); }
     // The level is present, not loading and completed (for a region without world: completed).
@@ -129,7 +134,7 @@ public:
     bool IsRenderLoading() const { return m_renderLoading.load(std::memory_order_acquire); }
     // Either load is under way.
     bool IsLoadUnderWay() const { return IsLoading() || IsRenderLoading(); }
-    // Loads the level first; false while loading or without a level.
+    // Loads the level first unless it is broken; false while loading or without a level.
     bool IsUnderground() const;
     // Starts the loading thread for the level (or only its render data when the level is present)
     // unless a load is under way. urgent raises its priority in single-processor mode. Forgets a
@@ -313,7 +318,8 @@ private:
 
     // The load itself, on the loading thread or the caller's, under the level lock.
     bool InternalLoadLevel(bool renderData);
-    // LoadLevel without forgetting a failed load: the local view's, which the walk makes.
+    // LoadLevel without forgetting a failed load: the engine's own (the local view's walk, the
+    // scene); false at once for a broken level.
     bool LoadLevelNow(bool renderData);
     // Takes note of a load that failed on the loading thread: the region leaves the world's
     // loaded list and the level is broken. Main thread.
@@ -322,7 +328,8 @@ private:
     void ForgetLoadFailure();
     // Starts the loading thread; the caller has checked that no load is under way.
     void StartLoadingThread(bool renderData);
-    // BackgroundLoadLevel, for clients' views alone when forClients (a new load's lines are theirs).
+    // BackgroundLoadLevel without forgetting a failed load (a broken level is not loaded), for
+    // clients' views alone when forClients (a new load's lines are theirs).
     void StartBackgroundLoad(bool renderData, bool urgent, bool forClients);
     // A view of the walk wants the level in the background: the local view's claim (not
     // forClients) makes the level no longer the clients' alone.

@@ -508,7 +508,7 @@ void World::SetCoords(Entity* entity, const WorldCoords& coords)
                 controller->OnEntityAdded(entity, false);
         return;
     }
-    if (!deleteOnUnloaded && !to->GuaranteedGetLevel(false))
+    if (!deleteOnUnloaded && !to->GetLevelUnlessBroken(false))
         return;
     bool wasListed = false;
     if (from != to) {
@@ -524,7 +524,7 @@ void World::SetCoords(Entity* entity, const WorldCoords& coords)
         ObjectManager::Get()->DestroyObjectEx(entity, __FILE__, __LINE__);
         return;
     }
-    Level* target = to->GuaranteedGetLevel(false);
+    Level* target = to->GetLevelUnlessBroken(false);
     if (!target)
         return;
     if (from != to) {
@@ -763,7 +763,7 @@ void World::GetEntitiesInBox(std::vector<Entity*>& out, const ABBox& box, Region
     std::vector<Region*> regions;
     GetRegionsInBox(regions, from, box);
     for (Region* region : regions) {
-        const Level* level = force ? region->GuaranteedGetLevel(false)
+        const Level* level = force ? region->GetLevelUnlessBroken(false)
                                    : (region->IsLevelLoaded() ? region->GetLevelPtr() : nullptr);
         if (level)
             level->GetEntitiesInBox(out, ABBox(box.center + Region::GetOffsetDifference(from, region), box.extents),
@@ -986,7 +986,7 @@ float World::GetHighestTerrainHeight(Region* from, float x, float z) const
     std::vector<Region*> regions;
     GetRegionsInBox(regions, from, ABBox(Vec3(x, 0.0f, z), Vec3(0.0f, gInfinity, 0.0f)));
     for (Region* region : regions) {
-        const Level* level = region->GuaranteedGetLevel(false);
+        const Level* level = region->GetLevelUnlessBroken(false);
         if (!level)
             continue;
         const Vec3 shift = Region::GetOffsetDifference(from, region);

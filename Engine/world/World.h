@@ -15,8 +15,9 @@
 // wants a level at once all the same (a character sent far away, say) calls
 // GuaranteedGetRegionLevel (or the region's LoadLevel) before SetCoords, and takes that frame's
 // stall. A move into a region whose level failed to load is refused until the host asks for the
-// level again (Region::IsLevelBroken): the entity stays where it was, and the host's network
-// controller hears OnEntityAdded(entity, false), the region not having taken it.
+// level again (Region::IsLevelBroken): the entity stays where it was, and on a server the host's
+// network controller hears OnEntityAdded(entity, false), the region not having taken it. The
+// world's own queries and moves never ask for a level again (Region::GetLevelUnlessBroken).
 //
 // Files: Load reads a compiled map ("MAP", kept open for the regions' levels) or a source world
 // file ("WRL") with the sector data file beside it; Save writes the source form.
@@ -271,7 +272,7 @@ public:
                              EntityListType type) const;
     // Appends the entities whose region boxes meet the box (given in from's space) from every
     // region it overlaps whose level is loaded (with force, every such region's level, loaded at
-    // once); nothing without from.
+    // once unless it is broken: Region::GetLevelUnlessBroken); nothing without from.
     void GetEntitiesInBox(std::vector<Entity*>& out, const ABBox& box, Region* from, bool force,
                           EntityListType type) const;
     // The loaded regions the frustum meets each collect their entities in it (not through portals).
@@ -304,7 +305,8 @@ public:
     // The floor under (or else over) the position: a ray cast 2.5 units down from above it, then
     // 2.5 units up from below it; -gInfinity when neither hits or the position has no region.
     float GetNearestFloorHeight(const WorldVec3& p) const;
-    // The highest ground over the vertical line at (x, z) of region's space; -9999999 for none.
+    // The highest ground over the vertical line at (x, z) of region's space, the levels of the
+    // regions there loaded at once unless broken (Region::GetLevelUnlessBroken); -9999999 for none.
     float GetHighestTerrainHeight(Region* region, float x, float z) const;
 
     // ---- Collisions ---------------------------------------------------------------------------

@@ -43,7 +43,7 @@ Region* WorldRegionHooks::GetRegionContainingPoint(const Region* from, const Vec
 bool WorldRegionHooks::FindPathMeshFloor(const WorldVec3& position, float range, WorldVec3& floor)
 {
     Region* region = position.GetRegion();
-    Level* level = region ? region->GuaranteedGetLevel(false) : nullptr;
+    Level* level = region ? region->GetLevelUnlessBroken(false) : nullptr;
     return level && level->GetPathMesh().FindFloorPosition(position, range, floor);
 }
 

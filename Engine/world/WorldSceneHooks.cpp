@@ -147,7 +147,7 @@ void WorldSceneHooks::RenderPortal(const Portal* portal, WorldPrimitiveDrawer& d
 void WorldSceneHooks::GetLevelEntitiesInFrustum(Region* region, const Frustum& frustum,
                                                 std::vector<Entity*>& out)
 {
-    if (Level* level = region ? region->GuaranteedGetLevel(true) : nullptr)
+    if (Level* level = region ? region->GetLevelUnlessBroken(true) : nullptr)
         level->GetEntitiesInFrustum(out, &frustum, 1, false, ENTITY_LIST_ALL, false);
 }
 

@@ -1,4 +1,5 @@
 #include "EngineFixture.h"
+#include "StreamingWorld.h"
 
 #include "core/ObjectManager.h"
 #include "core/Profile.h"
@@ -17,6 +18,7 @@
 #include "world/Region.h"
 #include "world/World.h"
 
+#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
@@ -238,6 +240,51 @@ TEST_F(EngineTest, ForcedUpdatesKeepEachIdOnceAndViewsAreStoredOnlyOnAServer)
     // A view without a region updates neither physics nor the world, and the frame goes on.
     Frame(16, &view);
     EXPECT_EQ(e.GetFrameCount(), 1u);
+}
+
+// A host's camera on a region whose level file is cut short, 100 frames, first nearing the region
+// (50 frames), then in it: the world's walk and the scene that draws the region read and parse the
+// file once and say once that it could not be loaded (once in every frame before, on the main
+// thread). When the host asks for the level again, it is read once more.
+TEST_F(EngineTest, AHostsViewOfALevelThatCannotLoadReadsItOnceUntilTheHostAsksAgain)
+{
+    std::vector<GAME::Test::StreamingRegion> layout(2);
+    layout[1].offset = IntVec3(64, 0, 0);
+    layout[1].truncated = true;
+    const std::vector<uint8_t> map = GAME::Test::StreamingMapImage(layout);
+    ASSERT_TRUE(dir.Write("maps/broken.map", std::string(map.begin(), map.end())));
+    GAME::Test::TestEngine& e = Start();
+    World* world = e.GetWorld();
+    ASSERT_TRUE(world->Load("maps/broken.map", true));
+    Region* home = world->GetRegion(0);
+    Region* broken = world->GetRegion(1);
+    SceneProbe scene(*broken);
+    e.AddWidget(&scene);
+    auto count = [&e](const std::string& fragment) {
+        const std::vector<GAME::Test::EngineLogLine> lines = e.Lines();
+        return std::count_if(lines.begin(), lines.end(), [&](const GAME::Test::EngineLogLine& line) {
+            return line.text.find(fragment) != std::string::npos;
+        });
+    };
+
+    // 14 units short of the region (within the level-load distance), then inside it.
+    const WorldFrustum nearing = GAME::Test::BoxView(home, Vec3(40, 0, 32), Vec3(10, 10, 10));
+    const WorldFrustum inside = GAME::Test::BoxView(broken, Vec3(32, 0, 32), Vec3(10, 10, 10));
+    for (int i = 0; i < 100; ++i) {
+        Frame(16, i < 50 ? &nearing : &inside);
+        broken->WaitForLoadingToFinish(); // a background load is over before the next frame
+    }
+    EXPECT_TRUE(home->IsLevelLoaded());
+    EXPECT_EQ(broken->GetLevelPtr(), nullptr);
+    EXPECT_TRUE(broken->IsLevelBroken());
+    EXPECT_EQ(count("Begin Loading Level levels/r1.lvl"), 1);
+    EXPECT_EQ(count("Couldn't load levels/r1.lvl"), 1);
+
+    EXPECT_FALSE(broken->LoadLevel(false));
+    Frame(16, &inside);
+    EXPECT_EQ(count("Begin Loading Level levels/r1.lvl"), 2);
+    EXPECT_EQ(count("Couldn't load levels/r1.lvl"), 2);
+    e.RemoveWidget(&scene);
 }
 
 // Counts its own updates; the server spawns it on clients.

@@ -400,8 +400,8 @@ TEST(SourceWorldStreamingTest, LevelLoadDistanceFailedLoadsAndSectorData)
     EXPECT_TRUE(nearby->IsLevelLoaded());
     EXPECT_FALSE(far->IsLoadUnderWay());
     EXPECT_EQ(far->GetLevelPtr(), nullptr);
-    // A load that failed on its thread leaves the region empty, out of the loaded list (the next
-    // frame in range tries again).
+    // A load that failed on its thread leaves the region empty, out of the loaded list (and the
+    // file is not read again until the host asks for the level).
     EXPECT_TRUE(log.Contains("Couldn't load levels/missing.lvl\n", 1));
     missing->WaitForLoadingToFinish();
     world.PostLoadPass();

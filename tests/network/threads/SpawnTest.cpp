@@ -98,6 +98,14 @@ bool PumpAllUntil(const std::vector<ConnectionManager*>& managers, const std::fu
     return done();
 }
 
+// How many of the lines the log caught hold the fragment.
+long CountLines(const GAME::Test::LogCapture& log, const std::string& fragment)
+{
+    const std::vector<std::string> texts = log.Texts();
+    return std::count_if(texts.begin(), texts.end(),
+                         [&](const std::string& text) { return text.find(fragment) != std::string::npos; });
+}
+
 // Takes every entity out of the level and destroys it.
 void DestroyEntities(Level* level)
 {
@@ -1042,12 +1050,7 @@ TEST_F(SpawnThreadsTest, AClientWalkingItsCharacterIntoALevelThatCannotLoadIsRef
         ASSERT_TRUE(moved && !broken->IsLoadUnderWay());
         two.PostLoadPass(); // the lines the load kept
     };
-    auto count = [&](const std::string& fragment) {
-        const std::vector<std::string> texts = log.Texts();
-        return std::count_if(texts.begin(), texts.end(), [&](const std::string& text) {
-            return text.find(fragment) != std::string::npos;
-        });
-    };
+    auto count = [&log](const std::string& fragment) { return CountLines(log, fragment); };
     const std::string refusal = "entities may not move in until the host loads its level again";
     walkIn();
     ASSERT_TRUE(client.SendViewFrustum(
@@ -1080,6 +1083,88 @@ TEST_F(SpawnThreadsTest, AClientWalkingItsCharacterIntoALevelThatCannotLoadIsRef
 
     services.entityList = nullptr;
     services.controller = nullptr;
+    two.Unload();
+    World::SetCurrent(world);
+    ObjectManager::Get()->DestroyPendingObjects(UINT_MAX);
+}
+
+// A joined client asking 100 times for a crate dropped at a place in a region whose level file is
+// cut short, which the game answers as games do: the ground's height there and what stands there
+// (the levels there loaded at once), then the crate into the world. The server reads and parses
+// the file once (three times for every packet before: the world's own asks for a level forgot the
+// failed load) and makes no crate; when the host asks for the level again it is read once more.
+TEST_F(SpawnThreadsTest, AClientsDropsIntoALevelThatCannotLoadHaveItReadOnce)
+{
+    class DroppingController : public CountingController
+    {
+    public:
+        void ProcessPacket(int host, NetPacket* packet) override
+        {
+            CountingController::ProcessPacket(host, packet);
+            ++asked;
+            const float ground = world->GetHighestTerrainHeight(home, 66.0f, 32.0f);
+            std::vector<Entity*> there;
+            world->GetEntitiesInBox(there, ABBox(Vec3(66.0f, 0.0f, 32.0f), Vec3(1.0f, 1.0f, 1.0f)), home,
+                                    true, ENTITY_LIST_ALL);
+            if (!there.empty())
+                return;
+            auto* crate =
+                static_cast<Entity*>(ObjectManager::Get()->CreateObjectFromFile("records/kept.dbr"));
+            const WorldCoords at(broken, Coords::Translation(Vec3(2.0f, std::max(ground, 0.0f), 32.0f)));
+            if (world->AddEntity(crate, at, true))
+                ++dropped;
+            else
+                ObjectManager::Get()->DestroyObjectEx(crate, __FILE__, __LINE__);
+        }
+        World* world = nullptr;
+        Region* home = nullptr;
+        Region* broken = nullptr;
+        int asked = 0;
+        int dropped = 0;
+    };
+    GAME::Test::StreamingServices services;
+    services.server = true;
+    std::vector<GAME::Test::StreamingRegion> layout(2);
+    layout[1].offset = IntVec3(64, 0, 0);
+    layout[1].truncated = true;
+    ASSERT_TRUE(services.Put("maps/broken.map", GAME::Test::StreamingMapImage(layout)));
+    World two;
+    World::SetCurrent(&two);
+    ASSERT_TRUE(two.Load("maps/broken.map", true));
+    ASSERT_TRUE(two.GetRegion(0)->LoadLevel(false));
+
+    GAME::Test::LogCapture log;
+    ServerConnectionManager server;
+    server.SetNetworkLogging(true); // every line the loads write, however many
+    DroppingController controller;
+    controller.world = &two;
+    controller.home = two.GetRegion(0);
+    controller.broken = two.GetRegion(1);
+    server.SetNetworkController(&controller);
+    NoisyPacketCreator creator;
+    server.SetNetPacketCreator(&creator);
+    ClientConnectionManager client;
+    ASSERT_TRUE(server.Listen("127.0.0.1", 0));
+    ASSERT_TRUE(client.Connect("127.0.0.1", server.GetPort()));
+    ASSERT_TRUE(PumpUntil(server, client, [&] { return client.IsConnected(); }));
+    auto drop = [&] {
+        NoisyPacket ask;
+        ASSERT_TRUE(client.SendToServer(&ask));
+        const int asked = controller.asked + 1;
+        ASSERT_TRUE(PumpUntil(server, client, [&] { return controller.asked == asked; }));
+    };
+    auto count = [&log](const std::string& fragment) { return CountLines(log, fragment); };
+    for (int i = 0; i < 100; ++i)
+        drop();
+    EXPECT_EQ(count("Begin Loading Level levels/r1.lvl"), 1);
+    EXPECT_EQ(count("Couldn't load levels/r1.lvl"), 1);
+    EXPECT_EQ(controller.dropped, 0);
+    EXPECT_EQ(controller.broken->GetLevelPtr(), nullptr);
+
+    EXPECT_FALSE(controller.broken->LoadLevel(false));
+    drop();
+    EXPECT_EQ(count("Begin Loading Level levels/r1.lvl"), 2);
+
     two.Unload();
     World::SetCurrent(world);
     ObjectManager::Get()->DestroyPendingObjects(UINT_MAX);
