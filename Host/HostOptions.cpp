@@ -188,8 +188,9 @@ const OptionRow optionTable[] = {
      "and the thread monitor (F3 in the window shows or hides them)",
      SetStats, nullptr},
     {"-v", "--verbose", Argument::NONE, nullptr,
-     "print the library's info lines too (loads, start-up steps); log.html\n"
-     "holds them either way",
+     "print the library's info lines too (loads, start-up steps), and the\n"
+     "lines for the engine's developers (a path's corners, each screenshot);\n"
+     "log.html holds them either way",
      SetVerbose, nullptr},
     {nullptr, "--device", Argument::REQUIRED, "<name>",
      "the render device: OpenGL (the default; draws, headless through EGL\n"
