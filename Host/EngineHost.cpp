@@ -107,6 +107,8 @@ constexpr int firstViewLoadingFrames = 2;
 constexpr float loadingViewStep = 0.5f;
 constexpr float doorwayViewOffsets[] = {-0.6f, -0.3f, -0.1f, 0.1f, 0.3f, 0.6f};
 constexpr int loadingViewFrames = 1;
+// A line saying how far the loading is, every so often.
+constexpr double loadingProgressMs = 5000.0;
 
 // A region counts as resident once its level is in and completed.
 bool IsResident(const GAME::Region* region)
@@ -452,9 +454,9 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
             objects->DestroyObjectEx(marker, __FILE__, __LINE__);
             ++made;
         }
-    out.Printf("EngineHost: the database made %s of the host's own class Marker from the record %s "
-               "(its field weight read as %d); the first frames destroy them",
-               Counted(made, "object", "objects").c_str(), markerRecord, weight);
+    out.Detailf("EngineHost: the database made %s of the host's own class Marker from the record %s "
+                "(its field weight read as %d); the first frames destroy them",
+                Counted(made, "object", "objects").c_str(), markerRecord, weight);
 
     // The session opens once the frames follow each other: its handshake is answered in the
     // frames' updates and would time out while the world is generated and loaded. A server that
@@ -519,6 +521,11 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
         const size_t tourViews = times.size();
         times.push_back(0.0f);
         const auto loadStart = std::chrono::steady_clock::now();
+        // The longest wait a user has (up to a minute on a busy machine): said as it starts, and how
+        // far it is every few seconds.
+        out.Printf("EngineHost: loading the levels and drawing %zu views along the flight before it starts",
+                   tourViews);
+        double progressAt = loadingProgressMs;
         int loadFrames = 0;
         int firstRegions = 0;
         bool firstDone = false;
@@ -558,6 +565,15 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
                     DrawFrame(engine);
                 }
                 ++loadFrames;
+                if (const double loadingMs = MillisecondsSince(loadStart); loadingMs >= progressAt) {
+                    int levelsIn = 0;
+                    for (int r = 0; r < world->GetNumRegions(); ++r)
+                        levelsIn += IsResident(world->GetRegion(r)) ? 1 : 0;
+                    out.Printf("EngineHost: loading, %.0f s: %zu of %zu views drawn, %d of %d levels in",
+                               loadingMs / 1000.0, std::min(i, tourViews), tourViews, levelsIn,
+                               world->GetNumRegions());
+                    progressAt = loadingMs + loadingProgressMs;
+                }
                 std::this_thread::sleep_until(frameStart + framePeriod);
             }
             for (int r = 0; r < loader.GetNumRegions(); ++r)
@@ -732,8 +748,19 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const double rate = seconds > 0 && flightFrames > 0 ? flightFrames / seconds : 0.0;
     view->FinishScreenshot();
-    for (const std::string& screenshot : view->GetScreenshots())
-        out.Printf("  screenshot          %s", InFolder(folder, screenshot).c_str());
+    const std::vector<std::string>& shots = view->GetScreenshots();
+    for (const std::string& screenshot : shots)
+        out.Detailf("  screenshot          %s", InFolder(folder, screenshot).c_str());
+    if (screenshots) {
+        // One line for the user: how many, and where (--verbose lists each).
+        std::string names;
+        if (!shots.empty())
+            names = " (" + InFolder(folder, shots.front()) +
+                    (shots.size() > 1 ? " to " + InFolder(folder, shots.back()) : std::string()) + ")";
+        out.Printf("EngineHost: %s in %s%s",
+                   Counted(static_cast<long long>(shots.size()), "screenshot", "screenshots").c_str(),
+                   folder.string().c_str(), names.c_str());
+    }
     // Regions the path went through that no frame viewed (frames too far apart for them).
     if (screenshots && flightFrames > 0)
         for (const FlightCoverage::Missed& missed : coverage.GetMissed(flown ? duration : drawnUpTo))
@@ -890,6 +917,7 @@ int main(int argc, char** argv)
         return 0;
     }
     SampleHost::HostOutput output;
+    output.SetShowingDetails(options.verbose);
     // The library's lines while no engine exists (the port's check, the sample data's writers, the
     // device modules' unloading) are printed and kept as the engine's are.
     SampleHost::HostLogSink sink(output, options.verbose);

@@ -70,6 +70,20 @@ bool SetPort(int& port, const char* option, const char* value, std::string& erro
     return false;
 }
 
+// --port and a port given with --server or --connect: the one read last would win unsaid.
+// (--server with --connect is refused as such once all are read.)
+bool TakePort(HostOptions& options, const char* option, std::string& error)
+{
+    const char*& from = options.network.portFrom;
+    if (from && std::strcmp(from, option) != 0 &&
+        (!std::strcmp(from, "--port") || !std::strcmp(option, "--port"))) {
+        error = std::string(from) + " and " + option + " both give the port; give it once";
+        return false;
+    }
+    from = option;
+    return true;
+}
+
 bool SetFolder(HostOptions& options, const char* value, std::string& error)
 {
     if (!*value) {
@@ -129,7 +143,8 @@ bool SetDevice(HostOptions& options, const char* value, std::string& error)
 bool SetServer(HostOptions& options, const char* value, std::string& error)
 {
     options.network.role = NetworkOptions::ROLE_SERVER;
-    return !value || SetPort(options.network.port, "--server", value, error);
+    return !value ||
+           (TakePort(options, "--server", error) && SetPort(options.network.port, "--server", value, error));
 }
 
 bool SetConnect(HostOptions& options, const char* value, std::string& error)
@@ -137,6 +152,8 @@ bool SetConnect(HostOptions& options, const char* value, std::string& error)
     std::string address = value;
     const size_t colon = address.rfind(':');
     if (colon != std::string::npos) {
+        if (!TakePort(options, "--connect", error))
+            return false;
         if (!ParsePort(std::string_view(address).substr(colon + 1), options.network.port)) {
             error = "--connect needs <address>[:port] with a port from 1 to 65535, not \"" + address + "\"";
             return false;
@@ -154,7 +171,7 @@ bool SetConnect(HostOptions& options, const char* value, std::string& error)
 
 bool SetNetworkPort(HostOptions& options, const char* value, std::string& error)
 {
-    return SetPort(options.network.port, "--port", value, error);
+    return TakePort(options, "--port", error) && SetPort(options.network.port, "--port", value, error);
 }
 
 // The usage names the default port.
@@ -171,8 +188,9 @@ const OptionRow optionTable[] = {
      "and the thread monitor (F3 in the window shows or hides them)",
      SetStats, nullptr},
     {"-v", "--verbose", Argument::NONE, nullptr,
-     "print the library's info lines too (loads, start-up steps); log.html\n"
-     "holds them either way",
+     "print the library's info lines too (loads, start-up steps), and the\n"
+     "lines for the engine's developers (a path's corners, each screenshot);\n"
+     "log.html holds them either way",
      SetVerbose, nullptr},
     {nullptr, "--device", Argument::REQUIRED, "<name>",
      "the render device: OpenGL (the default; draws, headless through EGL\n"

@@ -44,7 +44,8 @@ struct HostOptions
 
 // Reads argv[1..argc-1] into options. False, with the reason in error, for an unknown option, an
 // option without its argument (or a flag given one), a bad argument, a second run folder or frame
-// count, or options that contradict each other (--server with --connect, --port with neither).
+// count, or options that contradict each other (--server with --connect, --port with neither,
+// --port with a port given to --server or --connect).
 bool ParseHostOptions(int argc, const char* const* argv, HostOptions& options, std::string& error);
 
 // The usage text, every line ending in a line feed.

@@ -68,6 +68,15 @@ void HostOutput::Errorf(const char* format, ...)
     Emit(text, STYLE_WARNING, stderr);
 }
 
+void HostOutput::Detailf(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    const std::string text = GAME::FormatStringV(format, args);
+    va_end(args);
+    Emit(text, STYLE_PLAIN, m_showDetails ? stdout : nullptr);
+}
+
 bool HostOutput::OpenLogFile(const std::string& path)
 {
     std::lock_guard<std::mutex> lock(m_mutex);

@@ -1,7 +1,8 @@
 // Where the sample host's lines go: every line, the library's log lines and the host's own report
 // alike, is printed to standard output (a failure that ends the run to standard error) and written
 // to the engine's HTML log file, so that log.html holds the whole run as it was printed. Lines
-// given to LogOnly (the library's info lines, unless the user asks for them) go to the file alone.
+// given to LogOnly (the library's info lines, unless the user asks for them) go to the file alone,
+// as do the host's lines for the engine's developers (Detailf) unless they are asked for.
 //
 // The engine owns the log file's start: Initialize opens the log path, writes the HTML header,
 // flushes it and writes nothing more; its Shutdown closes its stream. The host appends the lines
@@ -49,6 +50,10 @@ public:
     void Printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
     // A failure that ends the run: on standard error, and in the log as a warning.
     void Errorf(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // A line for the engine's developers rather than its users (a path's corners, each screenshot's
+    // name): printed once SetShowingDetails(true) (--verbose), otherwise into the log file alone.
+    void Detailf(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    void SetShowingDetails(bool show) { m_showDetails = show; }
 
     // Appends to the log file at path, which the engine has opened and given its header: the
     // lines kept so far first. False when it cannot be opened; from then on, as after
@@ -70,6 +75,7 @@ private:
     bool m_keepLines = true; // until the log file opens or the host goes without one
     std::vector<std::pair<Style, std::string>> m_kept;
     bool m_writeFailed = false;
+    bool m_showDetails = false; // set before any thread prints
 };
 
 // "1 frame", "2 frames": a count with its noun, as the host prints counts.

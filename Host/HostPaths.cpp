@@ -50,7 +50,7 @@ bool LogPath(HostOutput& out, GAME::World& world, const char* what, const GAME::
                Counted(path->GetNumRegionChanges(), "change of region", "changes of region").c_str());
     for (const GAME::WorldVec3& corner : path->GetPoints()) {
         const GAME::Vec3& p = corner.GetRegionPosition();
-        out.Printf("    %-10s (%6.1f, %5.1f, %6.1f)", ShortName(corner.GetRegion()).c_str(), p.x, p.y, p.z);
+        out.Detailf("    %-10s (%6.1f, %5.1f, %6.1f)", ShortName(corner.GetRegion()).c_str(), p.x, p.y, p.z);
     }
     return true;
 }

@@ -1,6 +1,7 @@
 // The sample host's look at path finding: once the generated world is loaded, finds a way from a
 // field into the cave below it through the doorway, and one from a field into its neighbour across
-// their border, and prints each with its corners through the host's output. Main thread.
+// their border, and prints each through the host's output, its corners as lines for the engine's
+// developers (--verbose). Main thread.
 #pragma once
 
 namespace GAME {

@@ -27,6 +27,8 @@ struct NetworkOptions
     Role role = ROLE_NONE;
     std::string address;
     int port = defaultPort;
+    // The option that gave the port ("--server", "--connect" or "--port"), null for the default.
+    const char* portFrom = nullptr;
 };
 
 // Switches the engine to the role and opens the session, saying so through out; false when it
