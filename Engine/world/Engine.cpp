@@ -51,7 +51,9 @@
 #include "world/ZoneManager.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <cstring>
 #include <ctime>
 
 namespace GAME {
@@ -299,8 +301,14 @@ void Engine::OpenLogFile()
     // wherever the host put it, not one of that name in the current folder.
     Platform::SetFileReadOnly(m_logPath, false);
     m_logFile = std::fopen(m_logPath.c_str(), "w");
-    if (!m_logFile)
+    if (!m_logFile) {
+        // Said to the other sinks (the file is tried once: this line is not kept for it); the
+        // host learns it from IsLogFileOpen.
+        const int error = errno;
+        LogPrintf(1, "Engine: cannot write the log file %s (%s); the log goes on without it", m_logPath.c_str(),
+                  std::strerror(error));
         return;
+    }
     const std::time_t now = std::time(nullptr);
     const std::tm* local = std::localtime(&now);
     char date[32] = "";

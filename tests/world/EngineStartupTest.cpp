@@ -220,6 +220,8 @@ TEST_F(EngineTest, EachOptionalSubsystemFailsOnItsOwnAndAnUnopenableLogIsNoError
     e.Initialize(nullptr, settings, false, false, &files);
     EXPECT_TRUE(s_fatalErrors.empty());
     EXPECT_FALSE(e.IsLogFileOpen());
+    // Said once, so that a host that never asks IsLogFileOpen still hears why there is no log.
+    EXPECT_TRUE(e.Has("Engine: cannot write the log file " + dir.File("no/such/folder/log.html"), 1));
     EXPECT_TRUE(e.Has("Couldn't initialize Input Device.", 1));
     EXPECT_TRUE(e.Has("Couldn't initialize MILES Sound Device.", 1));
     // Each failed part stays and the engine runs on with it.
