@@ -475,15 +475,15 @@ constexpr int cellSize = 32, cellsAcross = 8, frameCells = cellsAcross * cellsAc
 constexpr int sceneSize = cellSize * cellsAcross;
 
 // A loader thread fills an object again and again (Lock, Unlock) while the main thread draws with
-// it: fill(n, unlocking) gives it content n, which covers the target in FillColor(n), setting
-// unlocking to n just before its Unlock; draw() draws with it inside a frame. The object goes up in four bands, between which the main thread is let in. The
-// main thread keeps the frames of a whole surface in flight, each frame's draw in a cell of its
-// own, and reads them back once they are all drawn: a frame shows one content, whole, never the
-// first bands new and the rest old; and no content older than the last fill that was over before
-// the frame's draw, nor newer than the last whose Unlock had begun when it was made (the loader's copy
-// comes after the main context's draws queued before it, and a draw after it waits for it). The
-// main thread draws until it has drawn often inside the loader's re-uploads and has seen two
-// contents; once the loader is done it must see the last one written.
+// it: fill(n, unlocking) gives it content n, which covers the target in FillColor(n), and sets
+// unlocking to n just before its Unlock; draw() draws with it inside a frame. The object goes up
+// in four bands, between which the main thread is let in. The main thread keeps a surface's worth
+// of frames in flight, each drawn into a cell of its own, and reads them back once all are drawn.
+// A frame shows one content, whole, never the first bands new and the rest old; none older than
+// the last fill that was over before its draw, nor newer than the last whose Unlock had begun by
+// then (the loader's copy comes after the main context's draws queued before it). The main thread
+// draws until it has drawn often inside the loader's re-uploads and has seen two contents; once
+// the loader is done it must see the last one written.
 void DrawWhileALoaderFillsAgain(RenderDevice* device, const std::function<bool(int, std::atomic<int>&)>& fill,
                                 const std::function<void()>& draw)
 {
@@ -516,7 +516,8 @@ void DrawWhileALoaderFillsAgain(RenderDevice* device, const std::function<bool(i
     auto cellColor = [&](int cell) {
         const int x0 = cell % cellsAcross * cellSize, y0 = cell / cellsAcross * cellSize;
         for (int c = 0; c < paletteSize; ++c) {
-            const int r = int(palette[c] >> 16 & 255), g = int(palette[c] >> 8 & 255), b = int(palette[c] & 255);
+            const int r = int(palette[c] >> 16 & 255), g = int(palette[c] >> 8 & 255),
+                      b = int(palette[c] & 255);
             bool whole = true;
             for (int y = y0; y < y0 + cellSize && whole; ++y)
                 for (int x = x0; x < x0 + cellSize && whole; ++x)
@@ -537,7 +538,8 @@ void DrawWhileALoaderFillsAgain(RenderDevice* device, const std::function<bool(i
                 device->Clear(RENDER_CLEAR_COLOR | RENDER_CLEAR_DEPTH);
             }
             device->SetViewport(Viewport(cell % cellsAcross * cellSize, cell / cellsAcross * cellSize,
-                                         cells == 1 ? sceneSize : cellSize, cells == 1 ? sceneSize : cellSize));
+                                         cells == 1 ? sceneSize : cellSize,
+                                         cells == 1 ? sceneSize : cellSize));
             const long long before = figure("mainHoldsBesideUploads");
             Frame frame;
             frame.oldest = done.load();
@@ -562,14 +564,16 @@ void DrawWhileALoaderFillsAgain(RenderDevice* device, const std::function<bool(i
             const Frame& frame = frames[size_t(cell)];
             drawsInside += frame.inside;
             const int shown = cellColor(cell);
-            const int at = (cell / cellsAcross * cellSize + cellSize / 2) * sceneSize + cell % cellsAcross * cellSize;
+            const int at =
+                (cell / cellsAcross * cellSize + cellSize / 2) * sceneSize + cell % cellsAcross * cellSize;
             if (shown < 0) {
                 if (++torn <= 5)
                     ADD_FAILURE() << "batch " << batches << ", frame " << cell
                                   << (frame.inside ? " (drawn inside a re-upload)" : "") << ": top row "
                                   << GAME::Test::Describe(pixels[size_t(at - cellSize / 2 * sceneSize + 16)])
                                   << ", bottom row "
-                                  << GAME::Test::Describe(pixels[size_t(at + (cellSize / 2 - 1) * sceneSize + 16)]);
+                                  << GAME::Test::Describe(
+                                         pixels[size_t(at + (cellSize / 2 - 1) * sceneSize + 16)]);
                 continue;
             }
             seen[shown] = true;
@@ -589,8 +593,8 @@ void DrawWhileALoaderFillsAgain(RenderDevice* device, const std::function<bool(i
     EXPECT_EQ(torn, 0) << "of " << drawn << " frames, " << drawsInside << " drawn inside a re-upload";
     EXPECT_EQ(outOfOrder, 0) << "of " << drawn << " frames";
     EXPECT_GE(done.load(), reuploadsWanted);
-    EXPECT_GE(drawsInside, drawsInsideWanted)
-        << "the main thread drew inside the loader's re-uploads " << drawsInside << " times in " << drawn << " frames";
+    EXPECT_GE(drawsInside, drawsInsideWanted) << "the main thread drew inside the loader's re-uploads "
+                                              << drawsInside << " times in " << drawn << " frames";
     EXPECT_GE(distinctSeen(), 2) << "the loader's re-uploads never reached the main thread's draws";
 
     // Done, the loader's last content is what the object holds.
