@@ -209,10 +209,10 @@ void OpenGLDevice::FenceMainCommands(bool always)
     m_mainFenceGiven.notify_all();
 }
 
-bool OpenGLDevice::OrderAfterMainUses(const WorkerFence& fence, bool& asked)
+bool OpenGLDevice::OrderAfterMainUses(const WorkerFence& fence, bool& asked, bool gaveUp)
 {
     const GLWork work(*this);
-    if (fence.mainUse > m_mainFenced.load() && !m_rebuilding.load() && !m_lost.load()) {
+    if (!gaveUp && fence.mainUse > m_mainFenced.load() && !m_rebuilding.load() && !m_lost.load()) {
         if (!asked)
             ++m_mainFenceWanted;
         asked = true;
@@ -221,21 +221,26 @@ bool OpenGLDevice::OrderAfterMainUses(const WorkerFence& fence, bool& asked)
     if (asked)
         --m_mainFenceWanted;
     asked = false;
+    // Given up: the fence there is covers what came before it at least.
     if (fence.mainUse && m_mainFence && m_mainFenceEpoch == GetEpoch())
         glWaitSync(static_cast<GLsync>(m_mainFence), 0, GL_TIMEOUT_IGNORED);
     return true;
 }
 
-void OpenGLDevice::AwaitMainFence(uint64_t command)
+bool OpenGLDevice::AwaitMainFence(uint64_t command)
 {
     std::unique_lock<std::mutex> lock(m_mainFenceLock);
     auto given = [&] { return m_mainFenced.load() >= command || m_rebuilding.load() || m_lost.load(); };
-    // Waits for the main thread's drawing to go on (a lost context, which no one announces, is
-    // looked at each second): said once should it stall.
-    for (bool said = false; !m_mainFenceGiven.wait_for(lock, std::chrono::seconds(1), given); said = true)
-        if (!said)
-            DeviceLogPrintf(1, "OpenGL device: a refill off the main thread waits for the main thread's "
-                               "next draw or frame end");
+    if (m_mainFenceGiven.wait_for(lock, std::chrono::milliseconds(mainFenceWaitMs), given))
+        return true;
+    // The main thread neither draws nor ends its frame: it may be waiting for this very worker
+    // (a join, a load it waits out). Going on costs at worst one picture of the object half new;
+    // waiting on could cost the process.
+    if (!m_mainFenceWaitSaid.exchange(true))
+        DeviceLogPrintf(1, "OpenGL device: a refill off the main thread waited %u ms for the main thread's next "
+                           "draw or frame end; it goes on without it",
+                        unsigned(mainFenceWaitMs));
+    return false;
 }
 
 void OpenGLDevice::AwaitWorkerWrites(WorkerFence& fence)

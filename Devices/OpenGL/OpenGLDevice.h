@@ -101,7 +101,8 @@
 // (OrderAfterMainUses): the main thread fences at each frame's end, and after each draw while a
 // worker asks; a worker that finds none waits outside the GL lock for the main thread's next draw
 // or frame end. The main thread never waits for such a worker without giving the fence first (an
-// object's lock state, a rebuild of the contexts).
+// object's lock state, a rebuild of the contexts); should it wait for one some other way (a join,
+// a load it waits out), the worker goes on after mainFenceWaitMs, ordered after the latest fence.
 // Lock order: a texture's or buffer's lock state, then m_contextGuard (shared by a worker for its
 // context scope, whole by a reset), then the GL lock, then the retirement lock, then the registry
 // lock; a font's own lock before the GL lock and the font library's lock after it; the worker
@@ -346,10 +347,14 @@ public:
     // behind its fence, and then the calling context's later commands wait for it (glWaitSync).
     // False: the main thread is asked for a fence (asked notes it); the caller lets the GL lock go,
     // calls AwaitMainFence, and asks again.
-    bool OrderAfterMainUses(const WorkerFence& fence, bool& asked);
+    // gaveUp (AwaitMainFence said false): true at once, ordered after the latest fence only.
+    bool OrderAfterMainUses(const WorkerFence& fence, bool& asked, bool gaveUp);
     // Off the main thread, without the GL lock: until the main context's fence covers its command
-    // of that count (its next command or the frame's end), or its contexts are lost or rebuilt.
-    void AwaitMainFence(uint64_t command);
+    // of that count (its next command or the frame's end), or its contexts are lost or rebuilt;
+    // false after mainFenceWaitMs without it (said once), so that a main thread waiting for the
+    // worker outside the device never hangs the pair.
+    bool AwaitMainFence(uint64_t command);
+    static constexpr unsigned mainFenceWaitMs = 2000;
     // Uploads one level of a colour texture (packed texels, rows from the top; null: zeros), of
     // DXT blocks (internal a compressed GL format), or bytes of a buffer, in bands of about
     // uploadBandBytes: one upload call under each hold of the GL lock.
@@ -684,6 +689,7 @@ private:
     int m_mainFenceWanted = 0; // workers waiting for a fence
     std::atomic<uint64_t> m_mainFenced{0};
     std::atomic<bool> m_rebuilding{false}; // the main context's commands will never be fenced
+    std::atomic<bool> m_mainFenceWaitSaid{false};
     std::mutex m_mainFenceLock;            // innermost; for the waits on m_mainFenced
     std::condition_variable m_mainFenceGiven;
 

@@ -88,11 +88,11 @@ void FillAgain(OpenGLDevice& device, WorkerFence& fence, GLuint name, const char
     }
     if (second)
         refill.Upload(second);
-    for (bool asked = false;;) {
+    for (bool asked = false, gaveUp = false;;) {
         uint64_t mainUse = 0;
         {
             const OpenGLDevice::GLWork work(device);
-            if (device.OrderAfterMainUses(fence, asked)) {
+            if (device.OrderAfterMainUses(fence, asked, gaveUp)) {
                 device.AwaitWorkerWrites(fence);
                 if (second) {
                     refill.Copy(second, name);
@@ -105,7 +105,7 @@ void FillAgain(OpenGLDevice& device, WorkerFence& fence, GLuint name, const char
             }
             mainUse = fence.mainUse;
         }
-        device.AwaitMainFence(mainUse);
+        gaveUp = !device.AwaitMainFence(mainUse);
     }
 }
 

@@ -635,6 +635,68 @@ TEST(OpenGLDeviceThreads, AMainThreadDrawInsideALoadersReuploadFindsTheTexelsWho
     device->DestroyTexture(&texture);
 }
 
+// A loader refills a texture the main thread drew earlier in the frame still open, while the main
+// thread waits for that loader without calling the device (as a host joining its loader would):
+// the loader's copy waits for the main context's fence only so long, then goes on, instead of
+// both threads waiting for each other for good.
+TEST(OpenGLDeviceThreads, ALoadersRefillGoesOnWhileTheMainThreadWaitsForItMidFrame)
+{
+    QuadScene scene;
+    ASSERT_TRUE(scene.Open(sceneSize));
+    RenderDevice* device = scene.device;
+    const TargetQuad& quad = scene.quad;
+    constexpr int size = 512; // four bands: the content comes over by the copy
+    RenderTexture* texture = device->CreateDynamicTexture(size, size, 1, RENDER_USAGE_DYNAMIC);
+    ASSERT_NE(texture, nullptr);
+    auto fill = [&](int content) {
+        int pitch = 0;
+        auto* texels = static_cast<uint32_t*>(texture->Lock(pitch));
+        if (!texels || pitch != size * 4)
+            return false;
+        std::fill(texels, texels + size_t(size) * size, FillColor(content));
+        texture->Unlock();
+        return true;
+    };
+    ASSERT_TRUE(fill(0));
+    auto drawFrame = [&] {
+        quad.Bind(*device);
+        device->SetTexture(0, texture);
+        TargetQuad::Draw(*device);
+    };
+    ASSERT_TRUE(device->BeginFrame());
+    device->SetViewport(Viewport(0, 0, sceneSize, sceneSize));
+    drawFrame();
+    std::mutex lock;
+    std::condition_variable changed;
+    bool filled = false, ok = false;
+    std::thread loader([&] {
+        const bool result = fill(1);
+        std::lock_guard<std::mutex> hold(lock);
+        filled = true;
+        ok = result;
+        changed.notify_all();
+    });
+    {
+        std::unique_lock<std::mutex> hold(lock);
+        EXPECT_TRUE(changed.wait_for(hold, std::chrono::seconds(60), [&] { return filled; }))
+            << "the loader's refill waited for the main thread, which waited for it";
+    }
+    device->EndFrame(); // lets a loader still waiting go, so that the join below ends
+    loader.join();
+    EXPECT_TRUE(ok);
+
+    ASSERT_TRUE(device->BeginFrame());
+    drawFrame();
+    device->EndFrame();
+    std::vector<Pixel> pixels(size_t(sceneSize) * sceneSize);
+    ASSERT_TRUE(device->ReadFrameBuffer(pixels.data(), sceneSize, sceneSize));
+    const uint32_t c = FillColor(1);
+    EXPECT_TRUE(GAME::Test::Near(pixels[size_t(sceneSize / 2) * sceneSize + sceneSize / 2], int(c >> 16 & 255),
+                                 int(c >> 8 & 255), int(c & 255), 255))
+        << GAME::Test::Describe(pixels[size_t(sceneSize / 2) * sceneSize + sceneSize / 2]);
+    device->DestroyTexture(&texture);
+}
+
 // The vertex buffer (1 MiB) holds a quad list in four bands, each band's quads covering their
 // own quarter of the target, top to bottom, in the content's colour; a frame draws a quad of each
 // band in one draw. With the bands going straight into the buffer, a draw between two of them
