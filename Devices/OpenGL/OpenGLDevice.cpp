@@ -95,6 +95,9 @@ OpenGLDevice::~OpenGLDevice()
         if (m_presentFence.sync && m_presentFence.epoch == GetEpoch())
             glDeleteSync(static_cast<GLsync>(m_presentFence.sync));
         m_presentFence.sync = nullptr;
+        if (m_mainFence && m_mainFenceEpoch == GetEpoch())
+            glDeleteSync(static_cast<GLsync>(m_mainFence));
+        m_mainFence = nullptr;
     } else
         m_epoch.fetch_add(1); // no context to delete GL objects in: only the objects go
     {
@@ -185,6 +188,59 @@ void OpenGLDevice::FenceWorkerWrites(WorkerFence& fence)
     fence.epoch = GetEpoch();
     // Another context can wait for a fence only once it is on its way.
     glFlush();
+    // Before the lock goes: the main thread's next draw binds afresh and so waits for the fence.
+    NoteForeignWrite();
+}
+
+void OpenGLDevice::FenceMainCommands(bool always)
+{
+    const GLWork work(*this);
+    if ((!always && m_mainFenceWanted == 0) || m_mainFenced.load(std::memory_order_relaxed) == m_mainCommands)
+        return;
+    if (m_mainFence && m_mainFenceEpoch == GetEpoch())
+        glDeleteSync(static_cast<GLsync>(m_mainFence)); // a worker's glWaitSync on it keeps it
+    m_mainFence = glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
+    m_mainFenceEpoch = GetEpoch();
+    glFlush();
+    {
+        std::lock_guard<std::mutex> lock(m_mainFenceLock);
+        m_mainFenced.store(m_mainCommands);
+    }
+    m_mainFenceGiven.notify_all();
+}
+
+bool OpenGLDevice::OrderAfterMainUses(const WorkerFence& fence, bool& asked, bool gaveUp)
+{
+    const GLWork work(*this);
+    if (!gaveUp && fence.mainUse > m_mainFenced.load() && !m_rebuilding.load() && !m_lost.load()) {
+        if (!asked)
+            ++m_mainFenceWanted;
+        asked = true;
+        return false;
+    }
+    if (asked)
+        --m_mainFenceWanted;
+    asked = false;
+    // Given up: the fence there is covers what came before it at least.
+    if (fence.mainUse && m_mainFence && m_mainFenceEpoch == GetEpoch())
+        glWaitSync(static_cast<GLsync>(m_mainFence), 0, GL_TIMEOUT_IGNORED);
+    return true;
+}
+
+bool OpenGLDevice::AwaitMainFence(uint64_t command)
+{
+    std::unique_lock<std::mutex> lock(m_mainFenceLock);
+    auto given = [&] { return m_mainFenced.load() >= command || m_rebuilding.load() || m_lost.load(); };
+    if (m_mainFenceGiven.wait_for(lock, std::chrono::milliseconds(mainFenceWaitMs), given))
+        return true;
+    // The main thread neither draws nor ends its frame: it may be waiting for this very worker
+    // (a join, a load it waits out). Going on costs at worst one picture of the object half new;
+    // waiting on could cost the process.
+    if (!m_mainFenceWaitSaid.exchange(true))
+        DeviceLogPrintf(1, "OpenGL device: a refill off the main thread waited %u ms for the main thread's next "
+                           "draw or frame end; it goes on without it",
+                        unsigned(mainFenceWaitMs));
+    return false;
 }
 
 void OpenGLDevice::AwaitWorkerWrites(WorkerFence& fence)
@@ -1011,6 +1067,7 @@ void OpenGLDevice::EndFrame()
     if (!m_inFrame)
         return;
     m_inFrame = false;
+    FenceMainCommands(true);
     glFlush();
 }
 
@@ -1075,6 +1132,8 @@ void OpenGLDevice::Clear(unsigned int flags)
     ApplyTargets();
     if (!GetTarget0() && !m_state.depthTarget)
         return;
+    BeginMainCommand();
+    NoteTargetUses();
     // The viewport within the scissor rectangle, whatever the write masks say.
     ApplyViewportAndScissor();
     const Viewport& v = m_state.viewport;
@@ -1121,6 +1180,7 @@ void OpenGLDevice::Clear(unsigned int flags)
             glClearBufferiv(GL_STENCIL, 0, &zero);
         }
     }
+    FenceMainCommands(false);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1187,7 +1247,16 @@ bool OpenGLDevice::ResetDevice(const RenderDeviceSettings& settings)
     }
     if (m_lost || !m_contexts.MakeMainCurrent()) {
         // A lost context cannot come back: new contexts, and every object made before is dead.
+        // A worker's refill waiting for the main context's fence goes on without it.
+        {
+            std::lock_guard<std::mutex> lock(m_mainFenceLock);
+            m_rebuilding = true;
+        }
+        m_mainFenceGiven.notify_all();
         std::unique_lock<std::shared_mutex> guard(m_contextGuard);
+        m_rebuilding = false;
+        m_mainFence = nullptr; // went with the lost context
+        m_mainFenced = m_mainCommands;
         void* window = m_contexts.GetWindow();
         ProcessRetired();
         m_epoch.fetch_add(1, std::memory_order_acq_rel);

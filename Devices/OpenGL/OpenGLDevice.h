@@ -96,11 +96,17 @@
 // call of a worker at most (the longest: a large texture's storage, which the driver clears), and
 // a worker goes on between the main thread's calls; but for a texture or a buffer a worker fills
 // again, whose content is copied in from a second object under one hold, so that no draw finds it
-// half new (FillAgain in OpenGLResources.cpp; a shorter hold than a texture's storage).
+// half new (FillAgain in OpenGLResources.cpp; a shorter hold than a texture's storage). That copy
+// waits on the GPU for the main context's fence after its queued draws that used the object
+// (OrderAfterMainUses): the main thread fences at each frame's end, and after each draw while a
+// worker asks; a worker that finds none waits outside the GL lock for the main thread's next draw
+// or frame end. The main thread never waits for such a worker without giving the fence first (an
+// object's lock state, a rebuild of the contexts); should it wait for one some other way (a join,
+// a load it waits out), the worker goes on after mainFenceWaitMs, ordered after the latest fence.
 // Lock order: a texture's or buffer's lock state, then m_contextGuard (shared by a worker for its
 // context scope, whole by a reset), then the GL lock, then the retirement lock, then the registry
 // lock; a font's own lock before the GL lock and the font library's lock after it; the worker
-// pool's lock (OpenGLContext.h) inside the GL lock.
+// pool's lock (OpenGLContext.h) inside the GL lock; m_mainFenceLock innermost.
 //
 // A lost context (robust contexts report a reset) makes DeviceLost true and BeginFrame false;
 // ResetDevice then builds new contexts. Objects made before are dead: the device refuses to bind
@@ -122,6 +128,7 @@
 
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -326,6 +333,28 @@ public:
     void AwaitWorkerWrites(WorkerFence& fence);
     // With its object, in the main context (a fence of lost contexts went with them).
     void DeleteFence(WorkerFence& fence);
+    // A worker's write into an object the main context may have used (a refill's copy) must come
+    // after the main context's queued commands that read or wrote it: the main thread counts its
+    // commands (draws, clears, copies) and marks the objects each uses; it fences them at the end
+    // of every frame, and after each command while a worker waits for a fence.
+    // Main thread, under the GL lock: a command begins; NoteMainUse marks what it uses.
+    void BeginMainCommand() { ++m_mainCommands; }
+    void NoteMainUse(WorkerFence& fence) const { fence.mainUse = m_mainCommands; }
+    // Main thread, under the GL lock: a fence after the commands so far, when a worker waits for one
+    // (always: whenever commands came since the last).
+    void FenceMainCommands(bool always);
+    // Off the main thread, under the GL lock: true when the main context's uses of the object are
+    // behind its fence, and then the calling context's later commands wait for it (glWaitSync).
+    // False: the main thread is asked for a fence (asked notes it); the caller lets the GL lock go,
+    // calls AwaitMainFence, and asks again.
+    // gaveUp (AwaitMainFence said false): true at once, ordered after the latest fence only.
+    bool OrderAfterMainUses(const WorkerFence& fence, bool& asked, bool gaveUp);
+    // Off the main thread, without the GL lock: until the main context's fence covers its command
+    // of that count (its next command or the frame's end), or its contexts are lost or rebuilt;
+    // false after mainFenceWaitMs without it (said once), so that a main thread waiting for the
+    // worker outside the device never hangs the pair.
+    bool AwaitMainFence(uint64_t command);
+    static constexpr unsigned mainFenceWaitMs = 2000;
     // Uploads one level of a colour texture (packed texels, rows from the top; null: zeros), of
     // DXT blocks (internal a compressed GL format), or bytes of a buffer, in bands of about
     // uploadBandBytes: one upload call under each hold of the GL lock.
@@ -567,6 +596,8 @@ private:
     void SetTargetSize(const OpenGLSurface* surface);
     // AwaitWorkerWrites for what the surface made and the texture it draws into.
     void AwaitSurface(const OpenGLSurface* surface);
+    // NoteMainUse for the textures the render targets draw into.
+    void NoteTargetUses() const;
     const OpenGLSurface* GetTarget0() const;
 
     ContextSet m_contexts;
@@ -650,6 +681,17 @@ private:
     uint32_t m_whiteTexture = 0; // debug switch 2 draws with it
     uint32_t m_seenForeignWrites = 0;
     std::atomic<uint32_t> m_foreignWrites{0};
+    // The main context's commands and its fence after them (FenceMainCommands); under the GL lock
+    // but for the count the fence covers, which workers waiting for it read.
+    uint64_t m_mainCommands = 0;
+    void* m_mainFence = nullptr;
+    uint32_t m_mainFenceEpoch = 0;
+    int m_mainFenceWanted = 0; // workers waiting for a fence
+    std::atomic<uint64_t> m_mainFenced{0};
+    std::atomic<bool> m_rebuilding{false}; // the main context's commands will never be fenced
+    std::atomic<bool> m_mainFenceWaitSaid{false};
+    std::mutex m_mainFenceLock;            // innermost; for the waits on m_mainFenced
+    std::condition_variable m_mainFenceGiven;
 
     // Registry of live objects (any thread) and objects waiting for the main thread.
     mutable std::mutex m_registryLock;

@@ -424,6 +424,13 @@ void OpenGLDevice::AwaitSurface(const OpenGLSurface* surface)
         AwaitWorkerWrites(color->GetFence());
 }
 
+void OpenGLDevice::NoteTargetUses() const
+{
+    for (const OpenGLSurface* target : m_state.targets)
+        if (target && target->GetColor())
+            NoteMainUse(target->GetColor()->GetFence());
+}
+
 void OpenGLDevice::ApplyTargets()
 {
     if (!(m_dirty & DIRTY_TARGETS))
@@ -729,8 +736,10 @@ bool OpenGLDevice::ApplyVertexInput()
                             "bound; draws are refused");
             return false;
         }
-        if (stream.fence)
+        if (stream.fence) {
             AwaitWorkerWrites(*stream.fence);
+            NoteMainUse(*stream.fence);
+        }
         const uint32_t stride = stream.stride ? stream.stride : declaration->GetStreamStride(index);
         OpenGLVertexDeclaration::Binding& bound = declaration->bindings[index];
         if (bound.buffer != stream.buffer || bound.offset != stream.offset || bound.stride != stride) {
@@ -755,6 +764,7 @@ bool OpenGLDevice::PrepareDraw(bool screen, bool textured, bool text)
 {
     if (m_retiredPending.load(std::memory_order_acquire))
         ProcessRetired();
+    BeginMainCommand();
     const uint32_t writes = m_foreignWrites.load(std::memory_order_acquire);
     if (writes != m_seenForeignWrites) {
         m_seenForeignWrites = writes;
@@ -778,6 +788,7 @@ bool OpenGLDevice::PrepareDraw(bool screen, bool textured, bool text)
     for (OpenGLSurface* target : m_state.targets)
         if (target)
             target->SetDrawnSinceResolve(true);
+    NoteTargetUses();
     // The first plane stays on for every program's draw, set or not (a plane that is off keeps
     // every point, see ApplyPrograms): the driver makes a program for each set of planes that are
     // on, so that a region seen through a doorway, cut by a plane, would need programs of its own.
@@ -795,6 +806,9 @@ bool OpenGLDevice::PrepareDraw(bool screen, bool textured, bool text)
     if (!ApplyPrograms(screen, textured))
         return false;
     ApplyTextures(text);
+    for (const OpenGLTexture* texture : m_state.textures)
+        if (texture)
+            NoteMainUse(texture->GetFence());
     if (screen) {
         if (m_applied.vertexArray != m_screenVertexArray) {
             glBindVertexArray(m_screenVertexArray);
@@ -897,8 +911,10 @@ void OpenGLDevice::DrawIndexedPrimitive(RenderPrimitiveType type, const RenderDr
         CountDraw(0);
         return;
     }
-    if (indices.fence)
+    if (indices.fence) {
         AwaitWorkerWrites(*indices.fence);
+        NoteMainUse(*indices.fence);
+    }
     OpenGLVertexDeclaration* declaration = m_state.declaration;
     if (declaration->elementBuffer != indices.buffer) {
         glVertexArrayElementBuffer(declaration->vertexArray, indices.buffer);
@@ -911,6 +927,7 @@ void OpenGLDevice::DrawIndexedPrimitive(RenderPrimitiveType type, const RenderDr
     const bool triangles = type == RENDER_PRIMITIVE_TRIANGLE_LIST ||
                            type == RENDER_PRIMITIVE_TRIANGLE_STRIP || type == RENDER_PRIMITIVE_TRIANGLE_FAN;
     CountDraw(triangles ? range.primitiveCount : 0);
+    FenceMainCommands(false);
 }
 
 void OpenGLDevice::DrawScreen(const ScreenVertex* vertices, int count, uint32_t mode, uint32_t texture,
@@ -951,6 +968,7 @@ void OpenGLDevice::DrawScreen(const ScreenVertex* vertices, int count, uint32_t 
     glDrawArrays(mode, GLint(m_screenBufferCursor / sizeof(ScreenVertex)), count);
     m_screenBufferCursor += unsigned(bytes);
     CountDraw(uint64_t(std::max(faces, 0)));
+    FenceMainCommands(false);
 }
 
 void OpenGLDevice::DrawQuad(const Vec3* corners, int count, uint32_t color)
@@ -1025,6 +1043,10 @@ bool OpenGLDevice::CopySurfaceToTexture(OpenGLSurface& source, RenderTexture* de
         return false;
     AwaitSurface(&source);
     AwaitWorkerWrites(target->GetFence());
+    BeginMainCommand();
+    NoteMainUse(target->GetFence());
+    if (source.GetColor())
+        NoteMainUse(source.GetColor()->GetFence());
     Resolve(source);
     // The rectangle is cut to the surface; nothing left means nothing to copy.
     const float x0 = std::clamp(sourceRect.x, 0.0f, float(source.GetWidth()));
@@ -1064,6 +1086,7 @@ bool OpenGLDevice::CopySurfaceToTexture(OpenGLSurface& source, RenderTexture* de
         glDeleteTextures(1, &copy);
     if (target->GetLevelCount() > 1)
         glGenerateTextureMipmap(target->GetName());
+    FenceMainCommands(false);
     return true;
 }
 

@@ -40,11 +40,29 @@ protected:
     ~Refill() = default;
 };
 
+// An object's lock state. The main thread never blocks on it while a worker holding it waits for
+// the main context's fence (FillAgain): it gives the fence first.
+std::unique_lock<std::mutex> TakeLockState(OpenGLDevice& device, std::mutex& state)
+{
+    std::unique_lock<std::mutex> lock(state, std::try_to_lock);
+    if (!lock.owns_lock()) {
+        if (device.IsMainThread()) {
+            const OpenGLDevice::GLWork work(device);
+            device.FenceMainCommands(true);
+        }
+        lock.lock();
+    }
+    return lock;
+}
+
 // Fills an object again, whichever thread unlocks it, so that a draw of the main thread finds
 // the old content or the new one, whole. The main context's own draws come before or after all
 // of it, in order. Elsewhere, the main thread may bind the object between any two holds of the GL
 // lock: so the bands go into a second object, and the content comes over by one copy, with the
 // fence, in one hold (without room for the second object, the bands go in place under that hold).
+// That copy comes after the main context's draws queued before it that used the object (its fence
+// after them, asked for and waited for outside the GL lock when there is none yet); the draws
+// after it wait for the new fence, which the hold publishes before it lets the lock go.
 void FillAgain(OpenGLDevice& device, WorkerFence& fence, GLuint name, const char* what, const Refill& refill)
 {
     if (device.IsMainThread()) {
@@ -70,15 +88,25 @@ void FillAgain(OpenGLDevice& device, WorkerFence& fence, GLuint name, const char
     }
     if (second)
         refill.Upload(second);
-    const OpenGLDevice::GLWork work(device);
-    device.AwaitWorkerWrites(fence);
-    if (second) {
-        refill.Copy(second, name);
-        refill.DeleteSecond(second);
-    } else {
-        refill.Upload(name);
+    for (bool asked = false, gaveUp = false;;) {
+        uint64_t mainUse = 0;
+        {
+            const OpenGLDevice::GLWork work(device);
+            if (device.OrderAfterMainUses(fence, asked, gaveUp)) {
+                device.AwaitWorkerWrites(fence);
+                if (second) {
+                    refill.Copy(second, name);
+                    refill.DeleteSecond(second);
+                } else {
+                    refill.Upload(name);
+                }
+                device.FenceWorkerWrites(fence);
+                return;
+            }
+            mainUse = fence.mainUse;
+        }
+        gaveUp = !device.AwaitMainFence(mainUse);
     }
-    device.FenceWorkerWrites(fence);
 }
 
 // A colour texture's chain, built from its top level's packed texels.
@@ -167,14 +195,14 @@ unsigned int OpenGLTexture::GetMemoryUsage() const
 
 bool OpenGLTexture::IsLocked() const
 {
-    std::lock_guard<std::mutex> lock(m_lockState);
+    const auto lock = TakeLockState(m_device, m_lockState);
     return m_locked;
 }
 
 void* OpenGLTexture::Lock(int& pitch)
 {
     pitch = 0;
-    std::lock_guard<std::mutex> lock(m_lockState);
+    const auto lock = TakeLockState(m_device, m_lockState);
     if (m_locked || m_kind != TextureKind::Color || m_epoch != m_device.GetEpoch()) {
         DeviceLogPrintf(1, "OpenGL device: texture Lock refused (%s)",
                         m_locked                       ? "already locked"
@@ -199,7 +227,7 @@ void* OpenGLTexture::Lock(int& pitch)
 
 void OpenGLTexture::Unlock()
 {
-    std::lock_guard<std::mutex> lock(m_lockState);
+    const auto lock = TakeLockState(m_device, m_lockState);
     if (!m_locked)
         return;
     m_locked = false;
@@ -288,13 +316,13 @@ StaticBufferStore::StaticBufferStore(OpenGLDevice& device, uint32_t name, uint32
 
 bool StaticBufferStore::IsLocked() const
 {
-    std::lock_guard<std::mutex> lock(m_lockState);
+    const auto lock = TakeLockState(m_device, m_lockState);
     return m_locked;
 }
 
 void* StaticBufferStore::Lock()
 {
-    std::lock_guard<std::mutex> lock(m_lockState);
+    const auto lock = TakeLockState(m_device, m_lockState);
     if (m_locked || m_epoch != m_device.GetEpoch()) {
         DeviceLogPrintf(1, "OpenGL device: buffer Lock refused (%s)",
                         m_locked ? "already locked" : "made before the context was lost");
@@ -316,7 +344,7 @@ void* StaticBufferStore::Lock()
 
 void StaticBufferStore::Unlock()
 {
-    std::lock_guard<std::mutex> lock(m_lockState);
+    const auto lock = TakeLockState(m_device, m_lockState);
     if (!m_locked)
         return;
     m_locked = false;

@@ -45,11 +45,14 @@ struct ScreenVertex
 
 // The fence after the GL commands a worker context issued on an object (its creation, an upload):
 // whichever context uses the object next waits for it first (OpenGLDevice::AwaitWorkerWrites).
-// Null when no such commands can be outstanding. Read and written under the device's GL lock only.
+// Null when no such commands can be outstanding. And the main context's last command that used the
+// object, which a worker's later write into it waits for (OpenGLDevice::OrderAfterMainUses). Read
+// and written under the device's GL lock only.
 struct WorkerFence
 {
     void* sync = nullptr;
-    uint32_t epoch = 0; // of the contexts it was made in
+    uint32_t epoch = 0;   // of the contexts it was made in
+    uint64_t mainUse = 0; // OpenGLDevice's count of main-context commands then; 0: none
 };
 
 enum class TextureKind : uint8_t

@@ -433,17 +433,16 @@ private:
     GAME::Test::LockFigureFunction m_figure = nullptr;
 };
 
-// A headless device of 32 pixels square with the target quad and the GL lock's figures, let go
-// with the scene.
+// A headless device with the target quad and the GL lock's figures, let go with the scene.
 struct QuadScene
 {
     RenderDevice* device = nullptr;
     RenderSurface* primary = nullptr;
     TargetQuad quad;
 
-    ::testing::AssertionResult Open()
+    ::testing::AssertionResult Open(int size = 32)
     {
-        ::testing::AssertionResult opened = OpenHeadless(device, primary, 32);
+        ::testing::AssertionResult opened = OpenHeadless(device, primary, size);
         if (!opened)
             return opened;
         if (GAME::Test::LockFigure(device, "mainHoldsBesideUploads") < 0)
@@ -462,90 +461,145 @@ struct QuadScene
     }
 };
 
+// The contents a loader fills an object with, by their number modulo the palette.
+constexpr int paletteSize = 8;
+constexpr uint32_t palette[paletteSize] = {0xFFDC1E28u, 0xFF1E3CD2u, 0xFF28C83Cu, 0xFFE6D228u,
+                                           0xFFC828C8u, 0xFF28C8D2u, 0xFFF08C1Eu, 0xFF787878u};
+uint32_t FillColor(int n)
+{
+    return palette[n % paletteSize];
+}
+
+// The scene's primary surface: frames side by side, one cell each, read back together.
+constexpr int cellSize = 32, cellsAcross = 8, frameCells = cellsAcross * cellsAcross;
+constexpr int sceneSize = cellSize * cellsAcross;
+
 // A loader thread fills an object again and again (Lock, Unlock) while the main thread draws with
-// it: fill(c) gives it the content that covers the target with colors[c], the loader alternating
-// the two; draw() draws with it inside a frame. The object goes up in four bands, between which
-// the main thread is let in: a draw there must find the old content or the new one, whole, never
-// the first bands new and the rest old. The main thread draws until it has drawn often inside the
-// loader's re-uploads and has seen both colours (on a busy machine whole runs of frames may fall
-// while the object holds one of them); once the loader is done it must see the last one written.
-void DrawWhileALoaderFillsAgain(RenderDevice* device, const uint32_t (&colors)[2],
-                                const std::function<bool(int)>& fill, const std::function<void()>& draw)
+// it: fill(n, unlocking) gives it content n, which covers the target in FillColor(n), and sets
+// unlocking to n just before its Unlock; draw() draws with it inside a frame. The object goes up
+// in four bands, between which the main thread is let in. The main thread keeps a surface's worth
+// of frames in flight, each drawn into a cell of its own, and reads them back once all are drawn.
+// A frame shows one content, whole, never the first bands new and the rest old; none older than
+// the last fill that was over before its draw, nor newer than the last whose Unlock had begun by
+// then (the loader's copy comes after the main context's draws queued before it). The main thread
+// draws until it has drawn often inside the loader's re-uploads and has seen two contents; once
+// the loader is done it must see the last one written.
+void DrawWhileALoaderFillsAgain(RenderDevice* device, const std::function<bool(int, std::atomic<int>&)>& fill,
+                                const std::function<void()>& draw)
 {
     constexpr int reuploadsWanted = 20;
     constexpr long long drawsInsideWanted = 100;
-    std::atomic<int> reuploads{0}, failures{0};
+    std::atomic<int> unlocking{0}, done{0}, failures{0};
     std::atomic<bool> stop{false};
     std::thread loader([&] {
         for (int n = 1; !stop.load(); ++n) {
-            if (!fill(n % 2)) {
+            if (!fill(n, unlocking)) {
                 ++failures;
                 return;
             }
-            ++reuploads;
+            done = n;
         }
     });
 
     const LockFigureReader figure(device);
-    int frames = 0, torn = 0;
-    int seen[2] = {0, 0};
+    struct Frame
+    {
+        int oldest, newest; // the contents it may show
+        bool inside;        // its draw began inside a re-upload
+    };
+    std::vector<Frame> frames;
+    int torn = 0, outOfOrder = 0, batches = 0;
+    bool seen[paletteSize] = {};
     long long drawsInside = 0;
-    std::vector<Pixel> pixels(32 * 32);
-    auto wholeColor = [&]() {
-        // The index of the colour every pixel shows; -1 for a picture of both or of neither.
-        for (int c = 0; c < 2; ++c) {
-            const int r = int(colors[c] >> 16 & 255), g = int(colors[c] >> 8 & 255), b = int(colors[c] & 255);
-            if (std::all_of(pixels.begin(), pixels.end(),
-                            [&](const Pixel& p) { return GAME::Test::Near(p, r, g, b, 255); }))
+    std::vector<Pixel> pixels(size_t(sceneSize) * sceneSize);
+    // The palette index every pixel of a cell shows; -1 for a cell of several or of none.
+    auto cellColor = [&](int cell) {
+        const int x0 = cell % cellsAcross * cellSize, y0 = cell / cellsAcross * cellSize;
+        for (int c = 0; c < paletteSize; ++c) {
+            const int r = int(palette[c] >> 16 & 255), g = int(palette[c] >> 8 & 255),
+                      b = int(palette[c] & 255);
+            bool whole = true;
+            for (int y = y0; y < y0 + cellSize && whole; ++y)
+                for (int x = x0; x < x0 + cellSize && whole; ++x)
+                    whole = GAME::Test::Near(pixels[size_t(y) * sceneSize + x], r, g, b, 255);
+            if (whole)
                 return c;
         }
         return -1;
     };
-    // A frame of the object's draw, read back; inside: the draw began inside a re-upload.
-    auto drawFrame = [&](bool& inside) {
-        if (!device->BeginFrame())
-            return false;
-        device->Clear(RENDER_CLEAR_COLOR | RENDER_CLEAR_DEPTH);
-        const long long before = figure("mainHoldsBesideUploads");
-        draw();
-        inside = figure("mainHoldsBesideUploads") > before;
-        const bool read = device->ReadFrameBuffer(pixels.data(), 32, 32);
-        device->EndFrame();
-        return read;
+    // Frames of the object's draw into the cells, read back once all are drawn.
+    auto drawBatch = [&](int cells) {
+        frames.clear();
+        for (int cell = 0; cell < cells; ++cell) {
+            if (!device->BeginFrame())
+                return false;
+            if (cell == 0) {
+                device->SetViewport(Viewport(0, 0, sceneSize, sceneSize));
+                device->Clear(RENDER_CLEAR_COLOR | RENDER_CLEAR_DEPTH);
+            }
+            device->SetViewport(Viewport(cell % cellsAcross * cellSize, cell / cellsAcross * cellSize,
+                                         cells == 1 ? sceneSize : cellSize,
+                                         cells == 1 ? sceneSize : cellSize));
+            const long long before = figure("mainHoldsBesideUploads");
+            Frame frame;
+            frame.oldest = done.load();
+            draw();
+            frame.newest = unlocking.load();
+            frame.inside = figure("mainHoldsBesideUploads") > before;
+            frames.push_back(frame);
+            device->EndFrame();
+        }
+        return device->ReadFrameBuffer(pixels.data(), sceneSize, sceneSize);
     };
+    auto distinctSeen = [&] { return std::count(std::begin(seen), std::end(seen), true); };
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(5); // only a hang
-    while ((reuploads.load() < reuploadsWanted || drawsInside < drawsInsideWanted || !seen[0] || !seen[1]) &&
+    while ((done.load() < reuploadsWanted || drawsInside < drawsInsideWanted || distinctSeen() < 2) &&
            failures.load() == 0 && std::chrono::steady_clock::now() < deadline) {
-        bool inside = false;
-        if (!drawFrame(inside)) {
-            ADD_FAILURE() << "frame " << frames << " was not drawn and read";
+        if (!drawBatch(frameCells)) {
+            ADD_FAILURE() << "batch " << batches << " was not drawn and read";
             break;
         }
-        ++frames;
-        drawsInside += inside;
-        const int whole = wholeColor();
-        if (whole >= 0) {
-            ++seen[whole];
-        } else if (++torn <= 5) {
-            ADD_FAILURE() << "frame " << frames << (inside ? " (drawn inside a re-upload)" : "")
-                          << ": top row " << GAME::Test::Describe(pixels[16]) << ", bottom row "
-                          << GAME::Test::Describe(pixels[31 * 32 + 16]);
+        ++batches;
+        for (int cell = 0; cell < frameCells; ++cell) {
+            const Frame& frame = frames[size_t(cell)];
+            drawsInside += frame.inside;
+            const int shown = cellColor(cell);
+            const int at =
+                (cell / cellsAcross * cellSize + cellSize / 2) * sceneSize + cell % cellsAcross * cellSize;
+            if (shown < 0) {
+                if (++torn <= 5)
+                    ADD_FAILURE() << "batch " << batches << ", frame " << cell
+                                  << (frame.inside ? " (drawn inside a re-upload)" : "") << ": top row "
+                                  << GAME::Test::Describe(pixels[size_t(at - cellSize / 2 * sceneSize + 16)])
+                                  << ", bottom row "
+                                  << GAME::Test::Describe(
+                                         pixels[size_t(at + (cellSize / 2 - 1) * sceneSize + 16)]);
+                continue;
+            }
+            seen[shown] = true;
+            bool allowed = frame.newest - frame.oldest >= paletteSize - 1;
+            for (int n = frame.oldest; n <= frame.newest && !allowed; ++n)
+                allowed = n % paletteSize == shown;
+            if (!allowed && ++outOfOrder <= 5)
+                ADD_FAILURE() << "batch " << batches << ", frame " << cell << " shows content " << shown
+                              << " (modulo " << paletteSize << "), drawn after content " << frame.oldest
+                              << " was in and before content " << frame.newest + 1 << " was unlocked";
         }
     }
     stop = true;
     loader.join();
+    const long long drawn = (long long)batches * frameCells;
     EXPECT_EQ(failures.load(), 0);
-    EXPECT_EQ(torn, 0) << "of " << frames << " frames, " << drawsInside << " drawn inside a re-upload";
-    EXPECT_GE(reuploads.load(), reuploadsWanted);
+    EXPECT_EQ(torn, 0) << "of " << drawn << " frames, " << drawsInside << " drawn inside a re-upload";
+    EXPECT_EQ(outOfOrder, 0) << "of " << drawn << " frames";
+    EXPECT_GE(done.load(), reuploadsWanted);
     EXPECT_GE(drawsInside, drawsInsideWanted) << "the main thread drew inside the loader's re-uploads "
-                                              << drawsInside << " times in " << frames << " frames";
-    EXPECT_GT(seen[0], 0);
-    EXPECT_GT(seen[1], 0) << "the loader's re-uploads never reached the main thread's draws";
+                                              << drawsInside << " times in " << drawn << " frames";
+    EXPECT_GE(distinctSeen(), 2) << "the loader's re-uploads never reached the main thread's draws";
 
-    // Done, the loader's last colour is what the object holds.
-    bool inside = false;
-    ASSERT_TRUE(drawFrame(inside));
-    EXPECT_EQ(wholeColor(), reuploads.load() % 2);
+    // Done, the loader's last content is what the object holds.
+    ASSERT_TRUE(drawBatch(1));
+    EXPECT_EQ(cellColor(0), done.load() % paletteSize);
 }
 
 // The texture (1 MiB, one level, so that the draws sample the banded one) was drawn with its top
@@ -554,11 +608,44 @@ void DrawWhileALoaderFillsAgain(RenderDevice* device, const uint32_t (&colors)[2
 TEST(OpenGLDeviceThreads, AMainThreadDrawInsideALoadersReuploadFindsTheTexelsWhole)
 {
     QuadScene scene;
-    ASSERT_TRUE(scene.Open());
+    ASSERT_TRUE(scene.Open(sceneSize));
     RenderDevice* device = scene.device;
     const TargetQuad& quad = scene.quad;
     constexpr int size = 512; // 1 MiB: four bands
-    const uint32_t colors[2] = {Argb(220, 30, 40, 255), Argb(30, 60, 210, 255)};
+    RenderTexture* texture = device->CreateDynamicTexture(size, size, 1, RENDER_USAGE_DYNAMIC);
+    ASSERT_NE(texture, nullptr);
+    auto fill = [&](int content, std::atomic<int>& unlocking) {
+        int pitch = 0;
+        auto* texels = static_cast<uint32_t*>(texture->Lock(pitch));
+        if (!texels || pitch != size * 4)
+            return false;
+        std::fill(texels, texels + size_t(size) * size, FillColor(content));
+        unlocking = content;
+        texture->Unlock();
+        return true;
+    };
+    std::atomic<int> unlocking{0};
+    ASSERT_TRUE(fill(0, unlocking));
+    DrawWhileALoaderFillsAgain(device, fill, [&] {
+        quad.Bind(*device);
+        device->SetTexture(0, texture);
+        TargetQuad::Draw(*device);
+    });
+
+    device->DestroyTexture(&texture);
+}
+
+// A loader refills a texture the main thread drew earlier in the frame still open, while the main
+// thread waits for that loader without calling the device (as a host joining its loader would):
+// the loader's copy waits for the main context's fence only so long, then goes on, instead of
+// both threads waiting for each other for good.
+TEST(OpenGLDeviceThreads, ALoadersRefillGoesOnWhileTheMainThreadWaitsForItMidFrame)
+{
+    QuadScene scene;
+    ASSERT_TRUE(scene.Open(sceneSize));
+    RenderDevice* device = scene.device;
+    const TargetQuad& quad = scene.quad;
+    constexpr int size = 512; // four bands: the content comes over by the copy
     RenderTexture* texture = device->CreateDynamicTexture(size, size, 1, RENDER_USAGE_DYNAMIC);
     ASSERT_NE(texture, nullptr);
     auto fill = [&](int content) {
@@ -566,17 +653,47 @@ TEST(OpenGLDeviceThreads, AMainThreadDrawInsideALoadersReuploadFindsTheTexelsWho
         auto* texels = static_cast<uint32_t*>(texture->Lock(pitch));
         if (!texels || pitch != size * 4)
             return false;
-        std::fill(texels, texels + size_t(size) * size, colors[content]);
+        std::fill(texels, texels + size_t(size) * size, FillColor(content));
         texture->Unlock();
         return true;
     };
     ASSERT_TRUE(fill(0));
-    DrawWhileALoaderFillsAgain(device, colors, fill, [&] {
+    auto drawFrame = [&] {
         quad.Bind(*device);
         device->SetTexture(0, texture);
         TargetQuad::Draw(*device);
+    };
+    ASSERT_TRUE(device->BeginFrame());
+    device->SetViewport(Viewport(0, 0, sceneSize, sceneSize));
+    drawFrame();
+    std::mutex lock;
+    std::condition_variable changed;
+    bool filled = false, ok = false;
+    std::thread loader([&] {
+        const bool result = fill(1);
+        std::lock_guard<std::mutex> hold(lock);
+        filled = true;
+        ok = result;
+        changed.notify_all();
     });
+    {
+        std::unique_lock<std::mutex> hold(lock);
+        EXPECT_TRUE(changed.wait_for(hold, std::chrono::seconds(60), [&] { return filled; }))
+            << "the loader's refill waited for the main thread, which waited for it";
+    }
+    device->EndFrame(); // lets a loader still waiting go, so that the join below ends
+    loader.join();
+    EXPECT_TRUE(ok);
 
+    ASSERT_TRUE(device->BeginFrame());
+    drawFrame();
+    device->EndFrame();
+    std::vector<Pixel> pixels(size_t(sceneSize) * sceneSize);
+    ASSERT_TRUE(device->ReadFrameBuffer(pixels.data(), sceneSize, sceneSize));
+    const uint32_t c = FillColor(1);
+    EXPECT_TRUE(GAME::Test::Near(pixels[size_t(sceneSize / 2) * sceneSize + sceneSize / 2], int(c >> 16 & 255),
+                                 int(c >> 8 & 255), int(c & 255), 255))
+        << GAME::Test::Describe(pixels[size_t(sceneSize / 2) * sceneSize + sceneSize / 2]);
     device->DestroyTexture(&texture);
 }
 
@@ -588,7 +705,7 @@ TEST(OpenGLDeviceThreads, AMainThreadDrawInsideALoadersReuploadFindsTheTexelsWho
 TEST(OpenGLDeviceThreads, AMainThreadDrawInsideALoadersRefillFindsTheVerticesWhole)
 {
     QuadScene scene;
-    ASSERT_TRUE(scene.Open());
+    ASSERT_TRUE(scene.Open(sceneSize));
     RenderDevice* device = scene.device;
     const TargetQuad& quad = scene.quad;
     RenderPixelShader* colored = device->CreatePixelShader(
@@ -596,30 +713,32 @@ TEST(OpenGLDeviceThreads, AMainThreadDrawInsideALoadersRefillFindsTheVerticesWho
     ASSERT_NE(colored, nullptr);
     constexpr int bands = 4;
     constexpr int quadsPerBand = 256 * 1024 / (4 * sizeof(TestVertex));
-    const uint32_t colors[2] = {Argb(220, 30, 40, 255), Argb(30, 60, 210, 255)};
     RenderVertexBuffer* vertices =
         device->CreateVertexBuffer(RENDER_USAGE_STATIC, bands * quadsPerBand * 4 * sizeof(TestVertex));
     ASSERT_NE(vertices, nullptr);
-    // Both contents made once: the loader's time goes to Lock and Unlock.
-    std::vector<TestVertex> contents[2];
-    for (int content = 0; content < 2; ++content)
+    // Every content made once: the loader's time goes to Lock and Unlock.
+    std::vector<TestVertex> contents[paletteSize];
+    for (int content = 0; content < paletteSize; ++content)
         for (int q = 0; q < bands * quadsPerBand; ++q) {
             const float top = 1.0f - 2.0f * float(q / quadsPerBand) / bands, bottom = top - 2.0f / bands;
-            const uint32_t c = colors[content];
+            const uint32_t c = FillColor(content);
             contents[content].insert(contents[content].end(), {{-1, top, 0.5f, c, 0, 0, {}},
                                                                {1, top, 0.5f, c, 1, 0, {}},
                                                                {1, bottom, 0.5f, c, 1, 1, {}},
                                                                {-1, bottom, 0.5f, c, 0, 1, {}}});
         }
-    auto fill = [&](int content) {
+    auto fill = [&](int content, std::atomic<int>& unlocking) {
         void* v = vertices->Lock();
         if (!v)
             return false;
-        std::memcpy(v, contents[content].data(), contents[content].size() * sizeof(TestVertex));
+        const std::vector<TestVertex>& from = contents[content % paletteSize];
+        std::memcpy(v, from.data(), from.size() * sizeof(TestVertex));
+        unlocking = content;
         vertices->Unlock();
         return true;
     };
-    ASSERT_TRUE(fill(0));
+    std::atomic<int> unlocking{0};
+    ASSERT_TRUE(fill(0, unlocking));
     // One draw of a quad from the middle of each band: every draw is old or new, whole; draws apart
     // may fall on both sides of a re-upload.
     RenderIndexBuffer* indices = device->CreateIndexBuffer(6 * bands, 2);
@@ -631,7 +750,7 @@ TEST(OpenGLDeviceThreads, AMainThreadDrawInsideALoadersRefillFindsTheVerticesWho
             *list++ = uint16_t(first + corner);
     }
     indices->Unlock();
-    DrawWhileALoaderFillsAgain(device, colors, fill, [&] {
+    DrawWhileALoaderFillsAgain(device, fill, [&] {
         quad.Bind(*device);
         device->SetPixelShader(colored);
         device->SetStreamSource(0, vertices, 0, sizeof(TestVertex));
