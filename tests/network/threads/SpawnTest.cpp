@@ -74,6 +74,19 @@ double MainThreadLoadMs(World& world, bool unload)
     return least;
 }
 
+// A server's world of two regions side by side, the second's level file cut short; made current.
+bool LoadWorldWithABrokenLevel(GAME::Test::StreamingServices& services, World& world)
+{
+    services.server = true;
+    std::vector<GAME::Test::StreamingRegion> layout(2);
+    layout[1].offset = IntVec3(64, 0, 0);
+    layout[1].truncated = true;
+    if (!services.Put("maps/broken.map", GAME::Test::StreamingMapImage(layout)))
+        return false;
+    World::SetCurrent(&world);
+    return world.Load("maps/broken.map", true);
+}
+
 // Frames of both until the condition holds; false after a minute, which is a hang.
 bool PumpUntil(ConnectionManager& a, ConnectionManager& b, const std::function<bool()>& done)
 {
@@ -992,14 +1005,8 @@ TEST_F(SpawnThreadsTest, AClientWalkingItsCharacterIntoALevelThatCannotLoadIsRef
         int refused = 0;
     };
     GAME::Test::StreamingServices services;
-    services.server = true;
-    std::vector<GAME::Test::StreamingRegion> layout(2);
-    layout[1].offset = IntVec3(64, 0, 0);
-    layout[1].truncated = true;
-    ASSERT_TRUE(services.Put("maps/broken.map", GAME::Test::StreamingMapImage(layout)));
     World two;
-    World::SetCurrent(&two);
-    ASSERT_TRUE(two.Load("maps/broken.map", true));
+    ASSERT_TRUE(LoadWorldWithABrokenLevel(services, two));
     Region* home = two.GetRegion(0);
     Region* broken = two.GetRegion(1);
     ASSERT_TRUE(home->LoadLevel(false));
@@ -1123,14 +1130,8 @@ TEST_F(SpawnThreadsTest, AClientsDropsIntoALevelThatCannotLoadHaveItReadOnce)
         int dropped = 0;
     };
     GAME::Test::StreamingServices services;
-    services.server = true;
-    std::vector<GAME::Test::StreamingRegion> layout(2);
-    layout[1].offset = IntVec3(64, 0, 0);
-    layout[1].truncated = true;
-    ASSERT_TRUE(services.Put("maps/broken.map", GAME::Test::StreamingMapImage(layout)));
     World two;
-    World::SetCurrent(&two);
-    ASSERT_TRUE(two.Load("maps/broken.map", true));
+    ASSERT_TRUE(LoadWorldWithABrokenLevel(services, two));
     ASSERT_TRUE(two.GetRegion(0)->LoadLevel(false));
 
     GAME::Test::LogCapture log;
