@@ -214,10 +214,11 @@ TEST(OpenGLDeviceThreads, ALoaderThreadMakesAndDestroysObjectsWhileTheMainThread
                 // Full-target quads whose vertex colour is white, so the pixels are the texture's:
                 // the whole texture, then 32 x 32 texels around the middle of level 0.
                 const float u1 = 32.0f / width, v0 = 0.5f - 16.0f / height, v1 = 0.5f + 16.0f / height;
-                const TestVertex quads[8] = {{-1, 1, 0.5f, 0xFFFFFFFF, 0, 0, {}},  {1, 1, 0.5f, 0xFFFFFFFF, 1, 0, {}},
-                                             {1, -1, 0.5f, 0xFFFFFFFF, 1, 1, {}},  {-1, -1, 0.5f, 0xFFFFFFFF, 0, 1, {}},
-                                             {-1, 1, 0.5f, 0xFFFFFFFF, 0, v0, {}}, {1, 1, 0.5f, 0xFFFFFFFF, u1, v0, {}},
-                                             {1, -1, 0.5f, 0xFFFFFFFF, u1, v1, {}}, {-1, -1, 0.5f, 0xFFFFFFFF, 0, v1, {}}};
+                const TestVertex quads[8] = {
+                    {-1, 1, 0.5f, 0xFFFFFFFF, 0, 0, {}},   {1, 1, 0.5f, 0xFFFFFFFF, 1, 0, {}},
+                    {1, -1, 0.5f, 0xFFFFFFFF, 1, 1, {}},   {-1, -1, 0.5f, 0xFFFFFFFF, 0, 1, {}},
+                    {-1, 1, 0.5f, 0xFFFFFFFF, 0, v0, {}},  {1, 1, 0.5f, 0xFFFFFFFF, u1, v0, {}},
+                    {1, -1, 0.5f, 0xFFFFFFFF, u1, v1, {}}, {-1, -1, 0.5f, 0xFFFFFFFF, 0, v1, {}}};
                 void* v = item.vertices->Lock();
                 void* x = item.indices->Lock();
                 if (!v || !x) {
@@ -274,8 +275,8 @@ TEST(OpenGLDeviceThreads, ALoaderThreadMakesAndDestroysObjectsWhileTheMainThread
                 const int r = int(color >> 16 & 255), g = int(color >> 8 & 255), b = int(color & 255);
                 if (!GAME::Test::Near(pixels[size_t(at)], r, g, b, 255)) {
                     ++wrong;
-                    ADD_FAILURE() << "item " << item.number << (quad ? ", level 0" : ", minified") << " at " << at
-                                  << ": " << GAME::Test::Describe(pixels[size_t(at)]);
+                    ADD_FAILURE() << "item " << item.number << (quad ? ", level 0" : ", minified") << " at "
+                                  << at << ": " << GAME::Test::Describe(pixels[size_t(at)]);
                 }
             }
             device->EndFrame();
@@ -395,8 +396,8 @@ TEST(OpenGLDeviceThreads, ALoaderThreadUploadsWhileTheMainThreadDrawsWithoutPaus
     EXPECT_EQ(failures.load(), 0);
     EXPECT_EQ(wrong, 0);
     EXPECT_GE(made.load(), uploads);
-    EXPECT_GE(beside, drawsBesideUploads) << "the main thread was let in between the loader's uploads " << beside
-                                          << " times in " << frames << " frames";
+    EXPECT_GE(beside, drawsBesideUploads) << "the main thread was let in between the loader's uploads "
+                                          << beside << " times in " << frames << " frames";
     EXPECT_EQ(GAME::Test::LockFigure(device, "mostUploadsInOneHold"), 1);
 
     for (RenderTexture*& texture : textures)
@@ -468,6 +469,21 @@ constexpr uint32_t palette[paletteSize] = {0xFFDC1E28u, 0xFF1E3CD2u, 0xFF28C83Cu
 uint32_t FillColor(int n)
 {
     return palette[n % paletteSize];
+}
+
+// Fills a square texture of that size with content n (Lock, Unlock), setting unlocking (when
+// given) to n just before the Unlock.
+bool FillTexture(RenderTexture* texture, int size, int n, std::atomic<int>* unlocking)
+{
+    int pitch = 0;
+    auto* texels = static_cast<uint32_t*>(texture->Lock(pitch));
+    if (!texels || pitch != size * 4)
+        return false;
+    std::fill(texels, texels + size_t(size) * size, FillColor(n));
+    if (unlocking)
+        *unlocking = n;
+    texture->Unlock();
+    return true;
 }
 
 // The scene's primary surface: frames side by side, one cell each, read back together.
@@ -615,14 +631,7 @@ TEST(OpenGLDeviceThreads, AMainThreadDrawInsideALoadersReuploadFindsTheTexelsWho
     RenderTexture* texture = device->CreateDynamicTexture(size, size, 1, RENDER_USAGE_DYNAMIC);
     ASSERT_NE(texture, nullptr);
     auto fill = [&](int content, std::atomic<int>& unlocking) {
-        int pitch = 0;
-        auto* texels = static_cast<uint32_t*>(texture->Lock(pitch));
-        if (!texels || pitch != size * 4)
-            return false;
-        std::fill(texels, texels + size_t(size) * size, FillColor(content));
-        unlocking = content;
-        texture->Unlock();
-        return true;
+        return FillTexture(texture, size, content, &unlocking);
     };
     std::atomic<int> unlocking{0};
     ASSERT_TRUE(fill(0, unlocking));
@@ -648,15 +657,7 @@ TEST(OpenGLDeviceThreads, ALoadersRefillGoesOnWhileTheMainThreadWaitsForItMidFra
     constexpr int size = 512; // four bands: the content comes over by the copy
     RenderTexture* texture = device->CreateDynamicTexture(size, size, 1, RENDER_USAGE_DYNAMIC);
     ASSERT_NE(texture, nullptr);
-    auto fill = [&](int content) {
-        int pitch = 0;
-        auto* texels = static_cast<uint32_t*>(texture->Lock(pitch));
-        if (!texels || pitch != size * 4)
-            return false;
-        std::fill(texels, texels + size_t(size) * size, FillColor(content));
-        texture->Unlock();
-        return true;
-    };
+    auto fill = [&](int content) { return FillTexture(texture, size, content, nullptr); };
     ASSERT_TRUE(fill(0));
     auto drawFrame = [&] {
         quad.Bind(*device);
@@ -691,8 +692,8 @@ TEST(OpenGLDeviceThreads, ALoadersRefillGoesOnWhileTheMainThreadWaitsForItMidFra
     std::vector<Pixel> pixels(size_t(sceneSize) * sceneSize);
     ASSERT_TRUE(device->ReadFrameBuffer(pixels.data(), sceneSize, sceneSize));
     const uint32_t c = FillColor(1);
-    EXPECT_TRUE(GAME::Test::Near(pixels[size_t(sceneSize / 2) * sceneSize + sceneSize / 2], int(c >> 16 & 255),
-                                 int(c >> 8 & 255), int(c & 255), 255))
+    EXPECT_TRUE(GAME::Test::Near(pixels[size_t(sceneSize / 2) * sceneSize + sceneSize / 2],
+                                 int(c >> 16 & 255), int(c >> 8 & 255), int(c & 255), 255))
         << GAME::Test::Describe(pixels[size_t(sceneSize / 2) * sceneSize + sceneSize / 2]);
     device->DestroyTexture(&texture);
 }
@@ -787,7 +788,8 @@ TEST(OpenGLDeviceThreads, CanRetryCreateTextureAnswersForTheCallingThreadsLastCr
         std::unique_lock<std::mutex> lock(mutex);
         step = 1;
         changed.notify_all();
-        changed.wait_for(lock, std::chrono::minutes(5), [&] { return step == 2; }); // only a hang waits so long
+        changed.wait_for(lock, std::chrono::minutes(5),
+                         [&] { return step == 2; }); // only a hang waits so long
         loaderRetryAfter = device->CanRetryCreateTexture();
     });
     {
