@@ -181,7 +181,7 @@ void ClientConnectionManager::OnLinkConnected(Link& link)
 void ClientConnectionManager::OnLinkDisconnected(Link& link)
 {
     if (link.ready) {
-        Abort("the connection was lost or closed by the server");
+        Abort(link.peerClosed ? "the server ended its session" : "the connection was lost or closed by the server");
     } else if (m_state == STATE_CONNECTING && m_transportUp && m_unverifiedRefusal == 0 &&
                m_joinRetries < maxJoinRetries && Since(m_stateSince) < handshakeTimeoutMs) {
         ++m_joinRetries;

@@ -135,6 +135,7 @@ void ConnectionManager::HandleSocketEvent(const Socket::Event& event)
         std::unique_ptr<Link> link = std::move(it->second);
         m_links.erase(it);
         m_closedLinkStats.Add(link->connection.GetStats());
+        link->peerClosed = event.data.size() == 1 && event.data[0] == Socket::disconnectClosed;
         OnLinkDisconnected(*link);
         break;
     }

@@ -166,6 +166,7 @@ protected:
         int since = 0;         // machine time when the transport connected
         unsigned reported = 0; // drop kinds already logged (bit per result)
         unsigned refused = 0;  // datagrams that failed their checks
+        bool peerClosed = false; // the peer said, as it let go, that its session closed
     };
 
     explicit ConnectionManager(int localHostId);

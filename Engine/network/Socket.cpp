@@ -157,6 +157,10 @@ private:
 constexpr uint8_t cookieCommand = 0xFF;
 constexpr uint8_t cookieMark = 'C';
 constexpr size_t cookieReplySize = 12;
+// The data of the disconnect Close sends each peer, so that the other side knows the socket
+// closed (an older peer sends 0, as ENet does for a hang-up or a timeout).
+constexpr enet_uint32 closingNotice = 0x434C4F53u; // "CLOS"
+
 // How often one connection starts its connect again with a cookie it was given (a server whose
 // cookie period turned over meanwhile asks again).
 constexpr int maxCookieRestarts = 4;
@@ -560,7 +564,9 @@ struct Socket::Impl
             if (id == 0)
                 return;
             Forget(id, true);
-            Hand(EVENT_DISCONNECTED, id, nullptr, 0);
+            // What the other side said as it let go: its socket closed (Close), or nothing.
+            const uint8_t said = event.data == closingNotice ? disconnectClosed : 0;
+            Hand(EVENT_DISCONNECTED, id, said ? &said : nullptr, said ? 1 : 0);
             return;
         }
         case ENET_EVENT_TYPE_RECEIVE: {
@@ -1498,7 +1504,7 @@ struct Socket::Impl
                 ApplyTimeout(entry.peer);
         if (lingerAsked.exchange(false, std::memory_order_acq_rel) && host) {
             for (auto& [id, entry] : peers)
-                enet_peer_disconnect(entry.peer, 0);
+                enet_peer_disconnect(entry.peer, closingNotice);
             enet_host_flush(host);
         }
     }

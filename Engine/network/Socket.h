@@ -129,9 +129,13 @@ public:
     {
         EventKind kind = EVENT_RECEIVED;
         uint32_t connection = 0;
-        std::vector<uint8_t> data; // EVENT_RECEIVED: the datagram; EVENT_CONNECTED: the address text
+        // EVENT_RECEIVED: the datagram; EVENT_CONNECTED: the address text; EVENT_DISCONNECTED: empty,
+        // or one byte, disconnectClosed, when the other side's socket closed (Close with a linger).
+        std::vector<uint8_t> data;
         uint64_t record = 0;       // its number in the order Receive handed events out: 1, 2, 3...
     };
+
+    static constexpr uint8_t disconnectClosed = 1;
 
     static constexpr size_t defaultQueueCapacity = size_t(4) << 20;
     // A connection's share of the queue: this part of it, at least the largest datagram.
@@ -220,8 +224,9 @@ public:
     // ...unless the caller keeps events to act on later: then it says here which it is done with
     // (every event numbered up to `record`), and Receive says nothing of it any more.
     void Handled(uint64_t record);
-    // Tells every peer (unless lingerMs is 0) and waits up to lingerMs for them to confirm, then
-    // stops the receive thread and closes. Events not yet taken are discarded.
+    // Tells every peer (unless lingerMs is 0: their EVENT_DISCONNECTED says disconnectClosed) and
+    // waits up to lingerMs for them to confirm, then stops the receive thread and closes. Events
+    // not yet taken are discarded.
     void Close(unsigned lingerMs);
 
     // Peers that do not answer for this long are disconnected; 0 keeps ENet's own timeouts

@@ -227,6 +227,12 @@ TEST(SessionThreadsTest, ServerAndTwoClientsJoinExchangeReportTheirViewsAndLeave
     EXPECT_EQ(b.GetNumAborts(), 1u);
     EXPECT_EQ(b.GetLocalHostID(), -1);
     EXPECT_TRUE(log.Contains("the session with server 127.0.0.1:", 2));
+    // ...and that it was the server's own end, not a lost link.
+    const std::vector<std::string> texts = log.Texts();
+    EXPECT_EQ(std::count_if(texts.begin(), texts.end(),
+                            [](const std::string& t) { return t.find("the server ended its session") != t.npos; }),
+              2);
+    EXPECT_FALSE(log.Contains("lost or closed by the server"));
 }
 
 // A second server on a port the first holds cannot listen, and says why (what a host shows its
