@@ -1493,8 +1493,7 @@ TEST(OpenGLDeviceThreads, RasteriserThreadsAreNotConfinedToTheMainThreadsProcess
 
 // The engine raises its main thread's priority before it makes the device; the driver's rasteriser
 // threads must start at normal priority all the same (at the main thread's, the one that shares
-// its processor takes turns with it mid-frame), for the primary context and for a worker context
-// made by a thread that inherited the raised priority, and the caller keeps its priority.
+// its processor takes turns with it mid-frame), and the caller keeps its priority.
 TEST(OpenGLDeviceThreads, RasteriserThreadsStartAtNormalPriority)
 {
     ASSERT_TRUE(GAME::Test::OpenGLModuleLoads());
@@ -1509,10 +1508,6 @@ TEST(OpenGLDeviceThreads, RasteriserThreadsStartAtNormalPriority)
     settings.width = settings.height = kSize;
     RenderSurface* primary = device->CreatePrimarySurface(nullptr, &settings);
     ASSERT_NE(primary, nullptr);
-    RenderTexture* texture = nullptr;
-    std::thread([&] { texture = MakeCheckerTexture(*device); }).join();
-    EXPECT_NE(texture, nullptr);
-    device->DestroyTexture(&texture);
 
     int rasterisers = 0;
     for (const ProcessThread& thread : OtherThreads())
