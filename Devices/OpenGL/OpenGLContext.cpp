@@ -6,6 +6,7 @@
 #include <SDL2/SDL.h>
 #include <SDL2/SDL_syswm.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <dlfcn.h>
@@ -14,6 +15,7 @@
 #include <string>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace GAME::OpenGL {
@@ -67,6 +69,37 @@ private:
     bool m_restore = false;
 };
 
+// The engine raises its main thread's priority (nice -10) before it makes the device, and a thread
+// starts with the nice value of the thread that starts it: llvmpipe's rasteriser threads made
+// there would run at the main thread's priority and, on its processor, take turns with it on equal
+// terms in the middle of its frame. They start at normal priority, as the engine's own threads do;
+// the calling thread gets its priority back afterwards. A thread already at normal or lower keeps
+// what it has.
+class NormalPriority
+{
+public:
+    NormalPriority()
+    {
+        errno = 0;
+        const int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
+        if (errno != 0 || nice >= 0)
+            return;
+        m_saved = nice;
+        m_restore = setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 0) == 0;
+    }
+    ~NormalPriority()
+    {
+        if (m_restore)
+            setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), m_saved);
+    }
+    NormalPriority(const NormalPriority&) = delete;
+    NormalPriority& operator=(const NormalPriority&) = delete;
+
+private:
+    int m_saved = 0;
+    bool m_restore = false;
+};
+
 // A display is initialised once and stays so for the process: eglTerminate would end the contexts
 // of every other device on the same display (eglGetPlatformDisplayEXT hands all of them the same
 // one), and Mesa's drivers are not made to be unloaded and loaded again.
@@ -79,6 +112,7 @@ bool InitializeDisplay(EGLDisplay display, std::string& error)
     if (g_initialized[display])
         return true;
     const WidenedAffinity widened; // the driver counts its processors here
+    const NormalPriority normal;    // and starts its own threads
     EGLint major = 0, minor = 0;
     if (!eglInitialize(display, &major, &minor)) {
         g_initialized.erase(display);
@@ -151,6 +185,7 @@ bool ContextSet::IsAvailable(std::string& reason)
 void* ContextSet::CreateContext(void* share)
 {
     const WidenedAffinity widened; // the context's rasteriser threads start here
+    const NormalPriority normal;
     EGLDisplay display = m_display;
     auto attempt = [&](bool robust, bool debug) -> EGLContext {
         EGLint attributes[16];

@@ -22,6 +22,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <sstream>
 #include <thread>
 #include <utility>
 
@@ -1408,6 +1409,7 @@ struct ProcessThread
 {
     std::string name;
     std::string processors; // "Cpus_allowed_list", e.g. "0-7"
+    int nice = 0;           // the 19th field of its "stat"
 };
 
 std::vector<ProcessThread> OtherThreads()
@@ -1420,6 +1422,14 @@ std::vector<ProcessThread> OtherThreads()
             continue;
         ProcessThread thread;
         std::ifstream(entry.path() / "comm") >> thread.name;
+        std::ifstream stat(entry.path() / "stat");
+        const std::string statText((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        // After the name's closing parenthesis: state, then fields 4 to 19.
+        std::istringstream fields(statText.substr(statText.rfind(')') + 1));
+        std::string field;
+        for (int i = 3; i <= 19 && fields >> field; ++i)
+            if (i == 19)
+                thread.nice = std::stoi(field);
         std::ifstream status(entry.path() / "status");
         for (std::string line; std::getline(status, line);)
             if (line.rfind("Cpus_allowed_list:", 0) == 0)
@@ -1479,6 +1489,40 @@ TEST(OpenGLDeviceThreads, RasteriserThreadsAreNotConfinedToTheMainThreadsProcess
     RenderDevice::Destroy(device);
     Platform::UnloadModule(module);
     Platform::SetCurrentThreadAffinity(before);
+}
+
+// The engine raises its main thread's priority before it makes the device; the driver's rasteriser
+// threads must start at normal priority all the same (at the main thread's, the one that shares
+// its processor takes turns with it mid-frame), and the caller keeps its priority.
+TEST(OpenGLDeviceThreads, RasteriserThreadsStartAtNormalPriority)
+{
+    ASSERT_TRUE(GAME::Test::OpenGLModuleLoads());
+    const Platform::ThreadPriority before = Platform::GetThreadPriority(Platform::CurrentThreadId());
+    if (!Platform::SetCurrentThreadPriority(Platform::ThreadPriority::Highest))
+        GTEST_SKIP() << "the system refuses a raised priority here";
+
+    RenderDevice* device = RenderDevice::Create("OpenGL");
+    ASSERT_NE(device, nullptr);
+    ASSERT_TRUE(device->Initialize());
+    RenderDeviceSettings settings;
+    settings.width = settings.height = kSize;
+    RenderSurface* primary = device->CreatePrimarySurface(nullptr, &settings);
+    ASSERT_NE(primary, nullptr);
+
+    int rasterisers = 0;
+    for (const ProcessThread& thread : OtherThreads())
+        if (thread.name.rfind("llvmpipe", 0) == 0) {
+            ++rasterisers;
+            EXPECT_GE(thread.nice, 0) << "rasteriser thread " << thread.name << " runs at nice " << thread.nice;
+        }
+    if (std::string(device->GetStatusText()).find("llvmpipe") != std::string::npos) {
+        EXPECT_GT(rasterisers, 0) << "the driver started no rasteriser threads";
+    }
+    EXPECT_EQ(Platform::GetThreadPriority(Platform::CurrentThreadId()), Platform::ThreadPriority::Highest);
+
+    device->DestroySurface(&primary);
+    RenderDevice::Destroy(device);
+    Platform::SetCurrentThreadPriority(before);
 }
 
 } // namespace
