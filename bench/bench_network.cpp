@@ -785,13 +785,13 @@ void MeasureLossyUpload(int period, double& engineSeconds, double& bareSeconds, 
             return;
         auto pump = [&] { server.Update(5); };
         GAME::Test::LossyRelay relay(server.GetPort(), period, period, 1234);
-        relay.losing = false;
+        relay.impaired = false;
         GAME::Test::HandPeer sender(pump, "127.0.0.71", relay.port, true, 10000, "127.0.0.60");
         if (!sender.ready) {
             why = "the client did not join the engine's server";
             return;
         }
-        relay.losing = true;
+        relay.impaired = true;
         const uint64_t before = server.GetGuardStats().commandsLeftOut;
         std::atomic<uint32_t> delivered{0};
         std::atomic<bool> uploading{true};
@@ -842,11 +842,11 @@ void MeasureLossyUpload(int period, double& engineSeconds, double& bareSeconds, 
     });
     {
         GAME::Test::LossyRelay relay(bare->address.port, period, period, 1234);
-        relay.losing = false;
+        relay.impaired = false;
         // Serviced here until connected; the bare server's own thread answers.
         GAME::Test::HandPeer sender([] {}, "127.0.0.72", relay.port, false, 10000, "127.0.0.60");
         if (sender.ready) {
-            relay.losing = true;
+            relay.impaired = true;
             const GAME::Test::UploadResult result = GAME::Test::LossyUpload(
                 sender.host, sender.peer, uploadPackets, uploadTail,
                 [&](uint32_t n) { return std::vector<uint8_t>(sizes[n], static_cast<uint8_t>(n)); },
