@@ -100,10 +100,21 @@ bool SendFiler::HasRoom(const ENetPeer& peer, uint16_t sequence) const
     return waiting < cap && (sequence == next || waiting < cap - cap / 8);
 }
 
+bool SendFiler::IsReady(const ENetPeer& peer) const
+{
+    if (m_held.empty() || peer.state != ENET_PEER_STATE_CONNECTED || peer.channelCount == 0 || !peer.channels ||
+        peer.totalWaitingData >= peer.host->maximumWaitingData)
+        return false;
+    auto it = m_held.find(static_cast<uint16_t>(peer.channels[0].incomingReliableSequenceNumber + 1));
+    return it != m_held.end() && it->second.remaining == 0;
+}
+
 void SendFiler::Feed(ENetPeer& peer)
 {
-    while (!m_held.empty() && peer.state == ENET_PEER_STATE_CONNECTED && peer.channelCount > 0 && peer.channels &&
-           peer.totalWaitingData < peer.host->maximumWaitingData) {
+    for (unsigned fed = 0; fed < feedBatch && !m_held.empty() && peer.state == ENET_PEER_STATE_CONNECTED &&
+                           peer.channelCount > 0 && peer.channels &&
+                           peer.totalWaitingData < peer.host->maximumWaitingData;
+         ++fed) {
         const uint16_t next = static_cast<uint16_t>(peer.channels[0].incomingReliableSequenceNumber + 1);
         auto it = m_held.find(next);
         if (it == m_held.end() || it->second.remaining > 0)

@@ -209,6 +209,7 @@ struct Socket::Impl
         SendFiler filer;
     };
     std::vector<Slot> slots;
+    bool feedReady = false; // receive thread: see NoteReady
     // The slots ENet was made with; host->peerCount is what TrimPeers leaves it of them.
     size_t peerCapacity = 0;
     // Unestablished peers looked at by ScreenConnect (kept to spare an allocation per connect).
@@ -634,6 +635,17 @@ struct Socket::Impl
                 slots[i].filer.Feed(host->peers[i]);
     }
 
+    // Receive thread, under hostLock, after the service: some peer's filer has more that ENet
+    // would take now (the next turn comes without waiting for the socket).
+    void NoteReady()
+    {
+        feedReady = false;
+        if (!guarded)
+            return;
+        for (size_t i = 0; i < host->peerCount && !feedReady; ++i)
+            feedReady = !slots[i].filer.IsEmpty() && slots[i].filer.IsReady(host->peers[i]);
+    }
+
     // Drops the peers that stayed unestablished too long, and forgets the allowances of
     // addresses that have refilled. Outside ENet's service.
     void Sweep()
@@ -1026,6 +1038,7 @@ struct Socket::Impl
         socket = ENET_SOCKET_NULL;
         peers.clear();
         slots.clear();
+        feedReady = false;
         allowances.clear();
         notices.clear();
         guarded = false;
@@ -1137,6 +1150,7 @@ void Socket::Impl::ServiceTurn()
         Restart();
     Sweep();
     TrimPeers();
+    NoteReady();
     if (Drain())
         enet_host_flush(host);
     Publish();
@@ -1166,7 +1180,7 @@ void Socket::ReceiveThread::Run()
             continue;
         }
         // What the main thread left while this thread held the lock goes out without a wait.
-        if (!s.outgoingWaiting.load(std::memory_order_acquire)) {
+        if (!s.outgoingWaiting.load(std::memory_order_acquire) && !s.feedReady) {
             enet_uint32 condition = ENET_SOCKET_WAIT_RECEIVE;
             enet_socket_wait(s.socket, &condition,
                              s.waitingBytes > 0 || s.parkedCount > 0 ? roomIntervalMs : serviceIntervalMs);
