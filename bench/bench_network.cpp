@@ -44,7 +44,6 @@
 #include "common/BenchReport.h"
 
 #include "../tests/network/HandPeer.h"
-#include "../tests/network/LossyRelay.h"
 #include "../tests/network/ThreadMeasures.h"
 
 #include "core/Log.h"
@@ -702,169 +701,6 @@ bool MeasureFilingStep(double& nsPerStep)
     return ok;
 }
 
-// Packets of an upload: a sequence number and a block of bytes.
-constexpr GAME::PACKET_TYPE uploadType = GAME::PACKET_TYPE(42);
-class UploadPacket : public GAME::NetPacket
-{
-public:
-    explicit UploadPacket(uint32_t sequence_ = 0, size_t size = 0) : NetPacket(uploadType), sequence(sequence_)
-    {
-        payload.assign(size, static_cast<uint8_t>(sequence_));
-    }
-    void Write(GAME::NetPacketOutBuffer& buffer) override
-    {
-        buffer.Add(&sequence);
-        buffer.AddBytes(payload.data(), payload.size());
-    }
-    bool Read(GAME::NetPacketInBuffer& buffer) override
-    {
-        buffer.Remove(&sequence);
-        buffer.RemoveBytes(&payload, 8192);
-        return !buffer.Failed();
-    }
-    uint32_t sequence;
-    std::vector<uint8_t> payload;
-};
-class UploadCreator : public GAME::NetworkPacketCreatorBase
-{
-public:
-    GAME::NetPacket* CreatePacket(GAME::PACKET_TYPE type) override
-    {
-        return type == uploadType ? new UploadPacket : nullptr;
-    }
-};
-class UploadController : public GAME::NetworkControllerBase
-{
-public:
-    void AddEntityToClient(int, GAME::Entity*) override {}
-    void RemoveEntitiesFromClient(int, const std::vector<unsigned int>&) override {}
-    void OnEntityAdded(GAME::Entity*, bool) override {}
-    void OnReplicationFailed(unsigned int) override {}
-    void ProcessPacket(int, GAME::NetPacket* packet) override
-    {
-        if (packet->GetType() == uploadType && static_cast<UploadPacket*>(packet)->sequence == next)
-            ++next;
-    }
-    uint32_t next = 0;
-};
-
-constexpr uint32_t uploadPackets = 60000;
-constexpr uint32_t uploadTail = 60;
-constexpr uint32_t uploadLargeEvery = 25;
-size_t UploadSize(uint32_t n)
-{
-    return n % uploadLargeEvery == uploadLargeEvery - 1 ? 4000 : 24;
-}
-
-// The upload of tests/network/LossyRelay.h (60,000 small game packets, one in 25 of 4 KB, in bursts
-// of 1,000, then 60 at 60 a second) through a relay losing one datagram in `period` each way, to the
-// engine's server (a client that joined) and to a bare ENet server with ENet's defaults (serviced
-// by a thread of its own, waiting in enet_host_service), each from a fresh start with the same
-// seed: seconds until the last packet was in, or -1 when the link was lost or not everything came.
-// `why` says what went wrong, if anything.
-void MeasureLossyUpload(int period, double& engineSeconds, double& bareSeconds, uint64_t& leftOut, std::string& why)
-{
-    engineSeconds = bareSeconds = -1.0;
-    leftOut = 0;
-    why.clear();
-    // What each sealed packet comes to (its header and body), for the bare run.
-    std::vector<size_t> sizes(uploadPackets + uploadTail);
-    for (uint32_t n = 0; n < sizes.size(); ++n) {
-        UploadPacket packet(n, UploadSize(n));
-        std::vector<uint8_t> body;
-        GAME::ConnectionManager::WriteBody(&packet, body);
-        sizes[n] = GAME::NetPacketHeader::headerSize + body.size();
-    }
-    {
-        UploadCreator creator;
-        UploadController controller;
-        GAME::ServerConnectionManager server;
-        server.SetNetPacketCreator(&creator);
-        server.SetNetworkController(&controller);
-        if (!server.Listen("127.0.0.1", 0))
-            return;
-        auto pump = [&] { server.Update(5); };
-        GAME::Test::LossyRelay relay(server.GetPort(), period, period, 1234);
-        relay.losing = false;
-        GAME::Test::HandPeer sender(pump, "127.0.0.71", relay.port, true, 10000, "127.0.0.60");
-        if (!sender.ready) {
-            why = "the client did not join the engine's server";
-            return;
-        }
-        relay.losing = true;
-        const uint64_t before = server.GetGuardStats().commandsLeftOut;
-        std::atomic<uint32_t> delivered{0};
-        std::atomic<bool> uploading{true};
-        GAME::Test::UploadResult result;
-        std::thread send([&] {
-            result = GAME::Test::LossyUpload(
-                sender.host, sender.peer, uploadPackets, uploadTail,
-                [&](uint32_t n) {
-                    UploadPacket packet(n, UploadSize(n));
-                    std::vector<uint8_t> body, datagram;
-                    GAME::ConnectionManager::WriteBody(&packet, body);
-                    sender.link.Seal(uploadType, body.data(), body.size(), datagram);
-                    return datagram;
-                },
-                [&] { return delivered == uploadPackets + uploadTail; }, 120000);
-            uploading = false;
-        });
-        while (uploading) {
-            pump();
-            delivered = controller.next;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        send.join();
-        leftOut = server.GetGuardStats().commandsLeftOut - before;
-        if (result.finished && !result.lostLink)
-            engineSeconds = result.seconds;
-        else
-            why = result.lostLink ? "the engine's server's link was lost after " + std::to_string(controller.next) +
-                                        " packets"
-                                  : "the engine's server had " + std::to_string(controller.next) + " packets at the limit";
-    }
-    ENetAddress address;
-    enet_address_set_host_ip(&address, "127.0.0.1");
-    address.port = 0;
-    ENetHost* bare = enet_host_create(&address, 1, 1, 0, 0);
-    if (!bare)
-        return;
-    std::atomic<uint32_t> received{0};
-    std::atomic<bool> serving{true};
-    std::thread serve([&] {
-        ENetEvent event;
-        while (serving)
-            if (enet_host_service(bare, &event, 1) > 0 && event.type == ENET_EVENT_TYPE_RECEIVE) {
-                if (event.packet->dataLength == sizes[received])
-                    ++received;
-                enet_packet_destroy(event.packet);
-            }
-    });
-    {
-        GAME::Test::LossyRelay relay(bare->address.port, period, period, 1234);
-        relay.losing = false;
-        // Serviced here until connected; the bare server's own thread answers.
-        GAME::Test::HandPeer sender([] {}, "127.0.0.72", relay.port, false, 10000, "127.0.0.60");
-        if (sender.ready) {
-            relay.losing = true;
-            const GAME::Test::UploadResult result = GAME::Test::LossyUpload(
-                sender.host, sender.peer, uploadPackets, uploadTail,
-                [&](uint32_t n) { return std::vector<uint8_t>(sizes[n], static_cast<uint8_t>(n)); },
-                [&] { return received == uploadPackets + uploadTail; }, 120000);
-            if (result.finished && !result.lostLink)
-                bareSeconds = result.seconds;
-            else
-                why += (why.empty() ? "" : "; ") + std::string(result.lostLink ? "the bare server's link was lost"
-                                                                                : "the bare server had not all");
-        } else {
-            why += (why.empty() ? "" : "; ") + std::string("the client did not connect to the bare server");
-        }
-    }
-    serving = false;
-    serve.join();
-    enet_host_destroy(bare);
-}
-
 const char* const kHelp = R"(bench_network: the engine's network sessions over ENet on the loopback address.
 
 Measures, with no render device (about 60 s):
@@ -886,15 +722,11 @@ Measures, with no render device (about 60 s):
   beside a flood: the server runs 60 frames a second; an engine client's round trip (a small
   packet the server echoes at once, 600 of them) while a joined client sends small packets as
   fast as ENet takes them, more than the server's frames hand on.
-  filing walk: what one step of ENet's walk through the commands it holds behind a gap costs;
-  lossy upload: a joined client uploads 60,000 small game packets (one in 25 of 4 KB) in bursts
-  of 1,000, then 60 at 60 a second, through a relay losing one datagram in 16, then one in 10,
-  each way.
+  filing walk: what one step of ENet's walk through the commands it holds behind a gap costs.
 Reference, in the same run: a bare ENet echo of the same bytes, each host serviced by a thread
 waiting in enet_host_service, measured in batches alternating with the engine's; for the join, the same join on the
-quiet server; for the round trip beside a flood, the same round trips on the quiet server; for
-the lossy upload, the same sends through the same relay (the same seed) to a bare ENet server with
-ENet's defaults, serviced by a thread of its own.
+quiet server; for the round trip beside a flood, the same round trips on the quiet server.
+Uploads through a lossy link and the receive thread's cost of orders of sends: bench_network_order.
 
 Figures (last lines of the output):
   value packets_lost                     packets sent but not received in order; 0 is the only good value
@@ -921,9 +753,6 @@ Figures (last lines of the output):
                                          load average is printed with it)
   value filing_walk_step                 nanoseconds of processor time for one step of ENet's filing
                                          walk; what the guard's filing budget is reckoned in
-  ratio lossy_upload_1_in_16_vs_bare_enet, lossy_upload_1_in_10_vs_bare_enet
-                                         the upload's time to the engine's server / to the bare ENet
-                                         server; lower is better, 1 is ENet's own (-1: a link lost)
 )";
 
 int main(int argc, char** argv)
@@ -1128,18 +957,6 @@ int main(int argc, char** argv)
     }
     std::printf("bench_network: a step of ENet's filing walk costs %.2f ns\n", nsPerStep);
     report.Value("filing_walk_step", nsPerStep, "ns");
-    for (const int period : {16, 10}) {
-        double engineSeconds = -1.0, bareSeconds = -1.0;
-        uint64_t leftOut = 0;
-        std::string why;
-        MeasureLossyUpload(period, engineSeconds, bareSeconds, leftOut, why);
-        std::printf("bench_network: an upload losing one datagram in %d each way took %.2f s (bare ENet %.2f s), %llu "
-                    "of its sends left out by the guard%s%s\n",
-                    period, engineSeconds, bareSeconds, static_cast<unsigned long long>(leftOut),
-                    why.empty() ? "" : ": ", why.c_str());
-        report.Ratio("lossy_upload_1_in_" + std::to_string(period) + "_vs_bare_enet",
-                     engineSeconds > 0.0 && bareSeconds > 0.0 ? engineSeconds / bareSeconds : -1.0);
-    }
     report.Print();
     return 0;
 }

@@ -7,6 +7,7 @@
 #include "network/NetPacketHeader.h"
 #include "network/NetworkQueue.h"
 #include "network/RateBucket.h"
+#include "network/SendFiler.h"
 #include "platform/Clock.h"
 #include "platform/Threading.h"
 
@@ -96,61 +97,6 @@ constexpr double wastedSlotConnects = 4.0;
 // newcomer away (the one forgotten starts again with a full allowance).
 constexpr size_t maxRememberedAddresses = 65536;
 
-// The work ENet does to file a reliable command that arrives ahead of the next one: it walks the
-// peer's waiting commands from the newest down, one step for each waiting command numbered above
-// it, 9 to 15 ns of a processor each (the entries lie all over the heap; bench_network measures
-// it). A peer has steps to spend: reorderStepsPerSecond with time, up to reorderStepsTimeBurst,
-// and reorderStepsPerNumber for each new number it has filed at the end of the list inside
-// ENet's window, up to reorderStepsBurst; a command that would cost more than it has is left out
-// of its datagram, unacknowledged, for the peer to send again.
-// A sender that loses datagrams fills each gap with a resend that walks past what it sent since:
-// losing one datagram in ten each way, a few dozen steps for each new number on average, but
-// resent together, so that what it lost together costs millions of steps at once (3.4 million at
-// most in 360 uploads of the network tests on two busy processors): its new numbers pay for the
-// average many times over and fill the burst that holds the rest, so that the budget never
-// touches such a sender. A flood out of order that gets nothing handed on has the time's steps
-// alone once its new numbers have come to an end at ENet's window; beyond that, 1,024 steps
-// (10 to 15 us) for each packet the session authenticates and hands on.
-constexpr double reorderStepsPerSecond = 2000000.0;
-// Two walks past all a peer may have waiting: time alone gives no more, so that a peer that had
-// nothing handed on spends at most some 0.8 ms at once.
-constexpr double reorderStepsTimeBurst = 2.0 * Socket::maxWaitingCommands;
-constexpr double reorderStepsPerNumber = 1024.0;
-// Eight datagrams of fills at the deepest (32 commands each past all a peer may have waiting),
-// 70 to 110 ms of a processor: earned with new numbers only.
-constexpr double reorderStepsBurst = 8.0 * 32.0 * Socket::maxWaitingCommands;
-// How often the guard looks again at what ENet holds for a peer (NoteHeld).
-constexpr uint32_t heldIntervalMs = 10;
-
-// The steps of ENet's filing walk a peer may still cost (see reorderStepsPerSecond). A plain value
-// of the peer's slot.
-class FilingSteps
-{
-public:
-    FilingSteps() = default;
-    explicit FilingSteps(uint32_t now) : m_at(now) {}
-    // The peer filed a new number at the end of ENet's list.
-    void Earn() { m_steps = std::min(reorderStepsBurst, m_steps + reorderStepsPerNumber); }
-    // Takes `cost` steps when there are that many now; false (nothing taken) otherwise.
-    bool Take(uint32_t now, double cost)
-    {
-        const uint32_t elapsed = now - m_at;
-        // Time fills up to its own burst, never takes away what new numbers earned; a clock that
-        // went back refills nothing.
-        if (elapsed < 0x80000000u && m_steps < reorderStepsTimeBurst)
-            m_steps = std::min(reorderStepsTimeBurst, m_steps + reorderStepsPerSecond * elapsed / 1000.0);
-        m_at = now;
-        if (m_steps < cost)
-            return false;
-        m_steps -= cost;
-        return true;
-    }
-
-private:
-    double m_steps = reorderStepsTimeBurst;
-    uint32_t m_at = 0;
-};
-
 // The answer to a connect without a valid cookie: ENet's header with a connect's peer id and no
 // flags, a byte that is no ENet command (so that any ENet host ignores the datagram), a mark, the
 // connect id as it came and the cookie (network order). No larger than the connect it answers.
@@ -232,8 +178,9 @@ struct Socket::Impl
     struct GuardCounters
     {
         std::atomic<uint64_t> timedOut{0}, pushedOut{0}, refusedAddress{0}, refusedRate{0}, refusedNoRoom{0},
-            refusedFragments{0}, refusedCommands{0}, cookiesSent{0}, commandsLeftOut{0};
+            cookiesSent{0};
     } guardCounters;
+    SendFiler::Counters screenCounters; // what the datagrams' screen turned away
     static void Count(std::atomic<uint64_t>& counter, uint64_t n = 1)
     {
         counter.fetch_add(n, std::memory_order_relaxed);
@@ -262,25 +209,11 @@ struct Socket::Impl
         enet_uint32 connectID = 0;
         uint32_t since = 0;
         uint32_t established = 0;
-        // The highest reliable number let through ahead of what the peer delivered, and the
-        // steps of ENet's filing walk the peer may still cost (see reorderStepsPerSecond).
-        bool hasHighest = false;
-        uint16_t highest = 0;
-        FilingSteps reorder;
-        // The reliable numbers ENet held waiting for the peer after the last service, one bit
-        // each (empty until the peer had any waiting): whole packets in `held`, the first numbers
-        // of packets still being joined from their fragments in `joining` (with those of packets
-        // whose fragment was let through since; empty until the peer sent a fragment).
-        std::vector<uint64_t> held;
-        std::vector<uint64_t> joining;
-        uint32_t heldAt = 0;
-        bool heldStale = false; // a send was let through to ENet since: what it holds may differ
-        // Sends were left out at the peer's waiting-data cap: until ENet has delivered the
-        // highest of them (`refusedTo`), only the number ENet waits for next is let through.
-        bool inOrder = false;
-        uint16_t refusedTo = 0;
+        // The occupant's sends that came ahead of the one ENet waits for (see SendFiler.h).
+        SendFiler filer;
     };
     std::vector<Slot> slots;
+    bool feedReady = false; // receive thread: see NoteReady
     // The slots ENet was made with; host->peerCount is what TrimPeers leaves it of them.
     size_t peerCapacity = 0;
     // Unestablished peers looked at by ScreenConnect (kept to spare an allocation per connect).
@@ -293,14 +226,6 @@ struct Socket::Impl
     };
     std::vector<Candidate> candidates;
     std::unordered_map<enet_uint32, int> shares; // candidates per address (kept likewise)
-    // The commands of the datagram ScreenCommands looks at (kept to spare an allocation).
-    struct Span
-    {
-        size_t offset;
-        size_t length;
-        bool keep;
-    };
-    std::vector<Span> spans;
 
     // What the main thread could not do at once because the receive thread held the host lock,
     // in order; done by whichever thread next holds the lock (Drain). outLock is taken alone or
@@ -608,7 +533,6 @@ struct Socket::Impl
             slot.occupied = true;
             slot.connectID = peer.connectID;
             slot.since = now;
-            slot.reorder = FilingSteps(now);
         }
         return slot;
     }
@@ -620,7 +544,9 @@ struct Socket::Impl
     {
         const uint32_t id = ConnectionOf(&peer);
         peer.data = nullptr;
-        slots[static_cast<size_t>(&peer - host->peers)].occupied = false;
+        Slot& slot = slots[static_cast<size_t>(&peer - host->peers)];
+        slot.occupied = false;
+        slot.filer.Clear();
         if (id != 0) {
             Forget(id, true);
             Hand(EVENT_DISCONNECTED, id, nullptr, 0);
@@ -704,6 +630,28 @@ struct Socket::Impl
         }
     }
 
+    // Receive thread, under hostLock, before the service: what the peers' filers hold that ENet
+    // can take now (it refuses packets while a peer's waiting data is at its cap).
+    void FeedHeld()
+    {
+        if (!guarded)
+            return;
+        for (size_t i = 0; i < host->peerCount; ++i)
+            if (!slots[i].filer.IsEmpty())
+                slots[i].filer.Feed(host->peers[i]);
+    }
+
+    // Receive thread, under hostLock, after the service: some peer's filer has more that ENet
+    // would take now (the next turn comes without waiting for the socket).
+    void NoteReady()
+    {
+        feedReady = false;
+        if (!guarded)
+            return;
+        for (size_t i = 0; i < host->peerCount && !feedReady; ++i)
+            feedReady = !slots[i].filer.IsEmpty() && slots[i].filer.IsReady(host->peers[i]);
+    }
+
     // Drops the peers that stayed unestablished too long, and forgets the allowances of
     // addresses that have refilled. Outside ENet's service.
     void Sweep()
@@ -720,6 +668,8 @@ struct Socket::Impl
             ENetPeer& peer = host->peers[i];
             if (peer.state == ENET_PEER_STATE_DISCONNECTED) {
                 slots[i].occupied = false;
+                if (!slots[i].filer.IsEmpty())
+                    slots[i].filer.Clear();
                 continue;
             }
             const Slot& slot = Track(i, now);
@@ -870,363 +820,6 @@ struct Socket::Impl
         return false;
     }
 
-    // The reliable number comes after `delivered` (within half the circle of numbers): one ENet
-    // has still to deliver.
-    static bool Ahead(uint16_t sequence, uint16_t delivered)
-    {
-        const uint16_t ahead = static_cast<uint16_t>(sequence - delivered);
-        return ahead != 0 && ahead <= 0x8000;
-    }
-
-    // The number lies in ENet's window from `delivered`: seven of its windows of 4,096, counted
-    // from the start of the one `delivered` is in (ENet discards, unacknowledged, what lies past).
-    static bool InENetWindow(uint16_t sequence, uint16_t delivered)
-    {
-        unsigned window = sequence / ENET_PEER_RELIABLE_WINDOW_SIZE;
-        const unsigned current = delivered / ENET_PEER_RELIABLE_WINDOW_SIZE;
-        if (sequence < delivered)
-            window += ENET_PEER_RELIABLE_WINDOWS;
-        return window >= current && window < current + ENET_PEER_FREE_RELIABLE_WINDOWS - 1;
-    }
-
-    // A reliable command (its packet's first number for a fragment) that the peer may not send
-    // now: before it joined, further ahead than pendingReliableWindow of what it will have
-    // delivered once the sends before it in the datagram are in (`expected`, the next); once
-    // joined, one whose filing would cost ENet more steps than the peer has (see
-    // reorderStepsPerSecond), unless it lets ENet move on (`moves`: the send ENet waits for, or
-    // the last fragment ENet lacks of the packet it waits for). ENet itself discards, unacknowledged,
-    // what is further ahead than its own window (seven of its windows of 4,096 numbers), and
-    // discards and acknowledges what was delivered already, at no cost.
-    //
-    // At the cap of what a peer may have waiting, ENet refuses a send only after walking the
-    // peer's waiting commands for it (and drops the rest of the datagram): such sends (`capped`:
-    // those that add `bytes` to what waits) are left out here, without the walk. A newer send let
-    // through before those come again would open a gap that each of their resends walks past, one
-    // walk per number: a flooding peer that the main thread cannot keep up with held thousands
-    // behind such gaps and cost the receive thread services of tens of milliseconds. So until ENet
-    // has delivered the highest send left out at the cap, the peer's sends are taken in order only
-    // (a sender resends its oldest first; one that never reaches the cap is never held to it).
-    // `filing` is what the datagram's sends before this one add to what waits.
-    bool LeaveOut(const ENetPeer& peer, Slot& slot, uint16_t sequence, uint16_t expected, bool established,
-                  uint32_t now, size_t filing, bool capped, bool moves)
-    {
-        if (peer.channelCount == 0 || !peer.channels)
-            return false; // not connected: ENet refuses sends itself
-        const uint16_t delivered = peer.channels[0].incomingReliableSequenceNumber;
-        if (!Ahead(sequence, delivered))
-            return false;
-        const uint16_t ahead = static_cast<uint16_t>(sequence - delivered);
-        const uint16_t pastExpected = static_cast<uint16_t>(sequence - expected);
-        if (!established && pastExpected < 0x8000 && pastExpected >= pendingReliableWindow) {
-            Count(guardCounters.commandsLeftOut);
-            return true;
-        }
-        if (slot.inOrder && !Ahead(slot.refusedTo, delivered))
-            slot.inOrder = false;
-        // Sends held behind a gap may take no more than seven eighths of the cap: the rest is kept
-        // for the gap's fill, or a peer whose held sends alone reached the cap could never have
-        // them delivered (ENet refuses the fill at the cap too) and would lose its link.
-        const size_t waiting = peer.totalWaitingData + filing;
-        const size_t cap = host->maximumWaitingData;
-        const bool full = capped && (waiting >= cap || (sequence != expected && waiting >= cap - cap / 8));
-        if (full || (slot.inOrder && sequence != expected)) {
-            if (full && (!slot.inOrder || static_cast<uint16_t>(sequence - slot.refusedTo) < 0x8000))
-                slot.refusedTo = sequence;
-            slot.inOrder = true;
-            Count(guardCounters.commandsLeftOut);
-            return true;
-        }
-        const bool anyAhead = slot.hasHighest && Ahead(slot.highest, delivered);
-        const uint16_t highest = static_cast<uint16_t>(slot.highest - delivered);
-        const bool last = !anyAhead || ahead >= highest;
-        if (last) {
-            // A new number at the end (not the newest again, nor one ENet discards) earns steps.
-            if ((!anyAhead || ahead > highest) && InENetWindow(sequence, delivered))
-                slot.reorder.Earn();
-            slot.hasHighest = true;
-            slot.highest = sequence;
-        }
-        // Filed at the end, ENet's walk stops at once; the gap ENet waits on is always filled (its
-        // walk passes everything waiting, once for each packet it delivers), or a real peer's
-        // resend could wait behind what it sends again meanwhile.
-        if (last || moves)
-            return false;
-        // At most every waiting command numbered above it is walked past, and ENet keeps no more
-        // than maxWaitingCommands waiting (a cost the burst always covers, so a resend gets through
-        // once the peer's steps have come back).
-        const double steps = std::min<double>(highest - ahead, maxWaitingCommands);
-        if (slot.reorder.Take(now, steps))
-            return false;
-        Count(guardCounters.commandsLeftOut);
-        return true;
-    }
-
-    // The reliable send is one ENet holds already, waiting for an earlier one (as of the last
-    // service; ENet drops none of those while the peer is connected): a resend whose first copy
-    // came. ENet would walk its list to find that out and acknowledge it again.
-    bool IsHeld(const ENetPeer& peer, const Slot& slot, uint16_t sequence) const
-    {
-        if (slot.held.empty() || peer.channelCount == 0 || !peer.channels)
-            return false;
-        return Ahead(sequence, peer.channels[0].incomingReliableSequenceNumber) &&
-               (slot.held[sequence >> 6] >> (sequence & 63) & 1u) != 0;
-    }
-
-    static bool Bit(const std::vector<uint64_t>& bits, uint16_t number)
-    {
-        return !bits.empty() && (bits[number >> 6] >> (number & 63) & 1u) != 0;
-    }
-    static void SetBit(std::vector<uint64_t>& bits, uint16_t number)
-    {
-        if (bits.empty())
-            bits.assign(65536 / 64, 0);
-        bits[number >> 6] |= uint64_t(1) << (number & 63);
-    }
-
-    // ENet holds the packet that starts at the number, whole or in part (as of the last service,
-    // or a fragment of it was let through since): a fragment of it adds nothing to what waits.
-    bool HoldsPacket(const ENetPeer& peer, const Slot& slot, uint16_t start) const
-    {
-        return peer.channelCount > 0 && peer.channels &&
-               Ahead(start, peer.channels[0].incomingReliableSequenceNumber) &&
-               (Bit(slot.held, start) || Bit(slot.joining, start));
-    }
-
-    // Receive thread, under hostLock, after the service: what each connected peer has waiting,
-    // looked at again every heldIntervalMs at most (the walk costs what ENet's own would). A
-    // number that came meanwhile is not known as held yet: its resend goes to ENet, within the
-    // peer's steps.
-    void NoteHeld()
-    {
-        if (!guarded)
-            return;
-        const uint32_t now = Now();
-        for (size_t i = 0; i < host->peerCount; ++i) {
-            ENetPeer& peer = host->peers[i];
-            Slot& slot = slots[i];
-            // Only an established peer's: ENet keeps nothing waiting for one not joined (see
-            // pendingReliableWindow), and its slot need not carry the 8 KB of the numbers.
-            const bool waiting = IsTransportConnected(peer) && peer.channelCount > 0 && peer.channels &&
-                                 !enet_list_empty(&peer.channels[0].incomingReliableCommands) &&
-                                 IsEstablished(peer);
-            if (!waiting) {
-                if (!slot.held.empty())
-                    slot.held.clear();
-                if (!slot.joining.empty())
-                    slot.joining.clear();
-                continue;
-            }
-            // What ENet holds changes only through the sends the guard lets through (and the
-            // deliveries they make): a peer whose sends are all left out costs no walk.
-            if (!slot.held.empty() && (!slot.heldStale || now - slot.heldAt < heldIntervalMs))
-                continue;
-            slot.heldAt = now;
-            slot.heldStale = false;
-            slot.held.assign(65536 / 64, 0);
-            if (!slot.joining.empty())
-                slot.joining.assign(65536 / 64, 0);
-            ENetList& list = peer.channels[0].incomingReliableCommands;
-            for (ENetListIterator it = enet_list_begin(&list); it != enet_list_end(&list); it = enet_list_next(it)) {
-                const auto* command = reinterpret_cast<const ENetIncomingCommand*>(it);
-                // A packet still being joined from its fragments is not whole: its resends count.
-                if (command->fragmentsRemaining == 0)
-                    SetBit(slot.held, command->reliableSequenceNumber);
-                else
-                    SetBit(slot.joining, command->reliableSequenceNumber);
-            }
-        }
-    }
-
-    // The commands of a datagram to a peer, refused (true) whole when any is one the engine
-    // never sends (see the banner), or a fragment from a peer that is not established, or one
-    // that claims more fragments than bytes or a packet larger than any the socket takes. Sends
-    // that the peer may not send now (LeaveOut) are taken out of the datagram, which is closed up
-    // in place (`size` becomes what is left): ENet never acknowledges them, so a real peer sends
-    // them again, while the rest of the datagram (acknowledgements, the resend of a lost command
-    // that lets the peer's window move on) still counts. True too when nothing is left.
-    bool ScreenCommands(ENetPeer& peer, uint8_t* data, size_t& size, bool hasSentTime, enet_uint16 sentTime)
-    {
-        int established = -1; // looked up once, when a send is found
-        auto isEstablished = [&] {
-            if (established < 0)
-                established = IsEstablished(peer) ? 1 : 0;
-            return established == 1;
-        };
-        const uint32_t now = Now();
-        Slot* slot = nullptr;
-        // The number ENet waits for next, as the datagram's commands fill it in.
-        uint16_t expected =
-            peer.channelCount > 0 && peer.channels ? peer.channels[0].incomingReliableSequenceNumber + 1 : 0;
-        size_t filing = 0; // what ENet adds to the peer's waiting data for the sends kept so far
-        auto leaveOut = [&](uint16_t sequence, bool asEstablished, size_t bytes, bool capped, bool moves) {
-            if (!slot)
-                slot = &Track(static_cast<size_t>(&peer - host->peers), now);
-            if (LeaveOut(peer, *slot, sequence, expected, asEstablished, now, filing, capped, moves))
-                return true;
-            // One ENet files (not one it delivered already, which it drops at once).
-            if (peer.channelCount > 0 && peer.channels &&
-                Ahead(sequence, peer.channels[0].incomingReliableSequenceNumber)) {
-                filing += bytes;
-                slot->heldStale = true;
-            }
-            return false;
-        };
-        // Past the number ENet waits for once it has it (and past what it holds after it).
-        auto moveOn = [&](uint16_t next) {
-            for (expected = next; slot && IsHeld(peer, *slot, expected); ++expected) {
-            }
-        };
-        // The packet ENet waits for, when it comes in fragments: the fragments ENet still lacks of
-        // it, as the datagram's fragments come in (`start` == expected once looked at; ENet keeps
-        // it, when it holds it in part, at the head of its list, the lowest number there).
-        struct
-        {
-            bool known = false;
-            uint16_t start = 0;
-            uint32_t count = 0;
-            uint32_t remaining = 0;
-            const enet_uint32* had = nullptr; // ENet's mark of each fragment it holds
-            uint32_t taken[ENET_PROTOCOL_MAXIMUM_PACKET_COMMANDS] = {};
-            size_t takenCount = 0;
-        } next;
-        // The fragment (of its packet's `number`, of `count`) is one ENet lacks of the packet it
-        // waits for (`start` == expected).
-        auto lacked = [&](uint16_t start, uint32_t number, uint32_t count) {
-            if (start != expected || peer.channelCount == 0 || !peer.channels || number >= count)
-                return false;
-            if (!next.known || next.start != start) {
-                next = {};
-                next.known = true;
-                next.start = start;
-                next.count = count;
-                next.remaining = count;
-                ENetList& list = peer.channels[0].incomingReliableCommands;
-                if (!enet_list_empty(&list)) {
-                    const auto* head = reinterpret_cast<const ENetIncomingCommand*>(enet_list_begin(&list));
-                    if (head->reliableSequenceNumber == start) {
-                        // ENet refuses a fragment that does not match the packet it joins.
-                        next.remaining = head->fragmentCount == count && head->fragments ? head->fragmentsRemaining : 0;
-                        next.had = head->fragments;
-                    }
-                }
-            }
-            if (count != next.count || next.remaining == 0)
-                return false;
-            if (next.had && (next.had[number / 32] >> (number % 32) & 1u) != 0)
-                return false;
-            return std::find(next.taken, next.taken + next.takenCount, number) == next.taken + next.takenCount;
-        };
-        size_t offset = 0;
-        int count = 0;
-        spans.clear();
-        bool leftOut = false;
-        while (offset + sizeof(ENetProtocolCommandHeader) <= size) {
-            const uint8_t number = data[offset] & ENET_PROTOCOL_COMMAND_MASK;
-            if (number >= ENET_PROTOCOL_COMMAND_COUNT)
-                break; // ENet stops here
-            const size_t commandSize = enet_protocol_command_size(number);
-            if (commandSize == 0 || offset + commandSize > size)
-                break;
-            if (++count > ENET_PROTOCOL_MAXIMUM_PACKET_COMMANDS) {
-                Count(guardCounters.refusedCommands);
-                return true;
-            }
-            const uint8_t* command = data + offset;
-            const bool onChannel0 = command[offsetof(ENetProtocolCommandHeader, channelID)] == 0;
-            size_t dataLength = 0;
-            bool keep = true;
-            switch (number) {
-            case ENET_PROTOCOL_COMMAND_SEND_UNRELIABLE:
-            case ENET_PROTOCOL_COMMAND_SEND_UNSEQUENCED:
-            case ENET_PROTOCOL_COMMAND_SEND_UNRELIABLE_FRAGMENT:
-                Count(guardCounters.refusedCommands);
-                return true;
-            case ENET_PROTOCOL_COMMAND_SEND_RELIABLE: {
-                dataLength = Read16(command + offsetof(ENetProtocolSendReliable, dataLength));
-                if (dataLength == 0 || !onChannel0) {
-                    Count(guardCounters.refusedCommands);
-                    return true;
-                }
-                const uint16_t sequence = Read16(command + offsetof(ENetProtocolCommandHeader, reliableSequenceNumber));
-                if (!slot)
-                    slot = &Track(static_cast<size_t>(&peer - host->peers), now);
-                if (hasSentTime && (command[0] & ENET_PROTOCOL_COMMAND_FLAG_ACKNOWLEDGE) &&
-                    peer.state == ENET_PEER_STATE_CONNECTED && IsHeld(peer, *slot, sequence)) {
-                    // Acknowledged again here, as ENet would, without its walk (ENet keeps the
-                    // command's numbers in host order by then).
-                    ENetProtocol copy = {};
-                    std::memcpy(&copy, command, sizeof(ENetProtocolSendReliable));
-                    copy.header.reliableSequenceNumber = sequence;
-                    keep = enet_peer_queue_acknowledgement(&peer, &copy, sentTime) == nullptr;
-                    break;
-                }
-                keep = !leaveOut(sequence, isEstablished(), dataLength, true, sequence == expected);
-                if (keep && sequence == expected)
-                    moveOn(static_cast<uint16_t>(sequence + 1));
-                break;
-            }
-            case ENET_PROTOCOL_COMMAND_SEND_FRAGMENT: {
-                const uint32_t fragments =
-                    Read32(command + offsetof(ENetProtocolSendFragment, fragmentCount));
-                const uint32_t total = Read32(command + offsetof(ENetProtocolSendFragment, totalLength));
-                if (!isEstablished() || fragments > total || total > host->maximumPacketSize) {
-                    Count(guardCounters.refusedFragments);
-                    return true;
-                }
-                dataLength = Read16(command + offsetof(ENetProtocolSendFragment, dataLength));
-                if (dataLength == 0 || !onChannel0) {
-                    Count(guardCounters.refusedCommands);
-                    return true;
-                }
-                // ENet files a fragment under its packet's first number, and makes the whole
-                // packet (its length counted as waiting) when the first of its fragments comes: that
-                // one is held to the cap as a send is. The rest of a packet ENet holds are taken
-                // whatever waits, or a cap full of partial packets would never empty.
-                const uint16_t start = Read16(command + offsetof(ENetProtocolSendFragment, startSequenceNumber));
-                const uint32_t number = Read32(command + offsetof(ENetProtocolSendFragment, fragmentNumber));
-                if (!slot)
-                    slot = &Track(static_cast<size_t>(&peer - host->peers), now);
-                // Each fragment walks past all ENet holds above the packet: only the one that
-                // completes the packet ENet waits for moves it on (and goes free, as that send does).
-                const bool holds = HoldsPacket(peer, *slot, start);
-                const bool lacks = lacked(start, number, fragments);
-                keep = !leaveOut(start, true, holds ? 0 : total, !holds, lacks && next.remaining == 1);
-                if (keep && !holds && peer.channelCount > 0 && peer.channels &&
-                    Ahead(start, peer.channels[0].incomingReliableSequenceNumber))
-                    SetBit(slot->joining, start);
-                if (keep && lacks) {
-                    next.taken[next.takenCount++] = number;
-                    if (--next.remaining == 0)
-                        moveOn(static_cast<uint16_t>(start + fragments));
-                }
-                break;
-            }
-            default:
-                break;
-            }
-            if (offset + commandSize + dataLength > size)
-                break; // ENet stops at a command longer than what came
-            spans.push_back(Span{offset, commandSize + dataLength, keep});
-            leftOut = leftOut || !keep;
-            offset += commandSize + dataLength;
-        }
-        if (!leftOut)
-            return false;
-        size_t write = 0;
-        bool anyKept = false;
-        for (const Span& span : spans)
-            if (span.keep) {
-                std::memmove(data + write, data + span.offset, span.length);
-                write += span.length;
-                anyKept = true;
-            }
-        if (!anyKept)
-            return true;
-        std::memmove(data + write, data + offset, size - offset); // what ENet will stop at, as it came
-        size = write + (size - offset);
-        return false;
-    }
-
     // ---- What the main thread asks (under hostLock) ------------------------------------------
 
     bool DoSend(uint32_t connection, const uint8_t* data, size_t size)
@@ -1346,6 +939,7 @@ struct Socket::Impl
             return ScreenClient(data, size);
         uint16_t peerID = Read16(data);
         const uint16_t flags = peerID & ENET_PROTOCOL_HEADER_FLAG_MASK;
+        const unsigned sessionID = (peerID & ENET_PROTOCOL_HEADER_SESSION_MASK) >> ENET_PROTOCOL_HEADER_SESSION_SHIFT;
         peerID &= ~(ENET_PROTOCOL_HEADER_FLAG_MASK | ENET_PROTOCOL_HEADER_SESSION_MASK);
         if (flags & ENET_PROTOCOL_HEADER_FLAG_COMPRESSED)
             return false; // no compressor is set: ENet drops it
@@ -1361,14 +955,19 @@ struct Socket::Impl
         if (peerID >= host->peerCount)
             return false;
         ENetPeer& peer = host->peers[peerID];
-        // ENet drops what does not come from the peer's own address; nobody else may spend what
-        // the guard allows the peer.
-        if (peer.address.host != host->receivedAddress.host || peer.address.port != host->receivedAddress.port)
+        // ENet drops what does not come from the peer's own address, or from an earlier session
+        // of it: nobody else may have sends filed for the peer.
+        if (peer.state == ENET_PEER_STATE_DISCONNECTED || peer.state == ENET_PEER_STATE_ZOMBIE ||
+            peer.address.host != host->receivedAddress.host || peer.address.port != host->receivedAddress.port ||
+            (peer.outgoingPeerID < ENET_PROTOCOL_MAXIMUM_PEER_ID && sessionID != peer.incomingSessionID))
             return false;
         size_t commands = size - offset;
         const bool hasSentTime = (flags & ENET_PROTOCOL_HEADER_FLAG_SENT_TIME) != 0;
         const enet_uint16 sentTime = hasSentTime ? Read16(data + offsetof(ENetProtocolHeader, sentTime)) : 0;
-        if (ScreenCommands(peer, data + offset, commands, hasSentTime, sentTime))
+        const size_t index = static_cast<size_t>(&peer - host->peers);
+        Slot& slot = Track(index, Now());
+        const bool established = IsEstablished(peer);
+        if (slot.filer.Screen(peer, established, data + offset, commands, hasSentTime, sentTime, screenCounters))
             return true;
         host->receivedDataLength = offset + commands;
         return false;
@@ -1445,6 +1044,7 @@ struct Socket::Impl
         socket = ENET_SOCKET_NULL;
         peers.clear();
         slots.clear();
+        feedReady = false;
         allowances.clear();
         notices.clear();
         guarded = false;
@@ -1488,7 +1088,7 @@ struct Socket::Impl
         size_t total = 0;
         for (size_t i = 0; i < host->peerCount; ++i) {
             const ENetPeer& peer = host->peers[i];
-            total += peer.totalWaitingData;
+            total += peer.totalWaitingData + (i < slots.size() ? slots[i].filer.GetHeldBytes() : 0);
             const uint64_t id = ConnectionOf(&peer);
             if (i < publishedCount)
                 published[i].store(id == 0 ? 0 : (id << 32) | peer.roundTripTime, std::memory_order_relaxed);
@@ -1542,6 +1142,7 @@ void Socket::Impl::ServiceTurn()
     Drain();
     ApplyAsked();
     UnparkRoomy();
+    FeedHeld();
     ENetEvent event;
     int result = enet_host_service(host, &event, 0);
     while (result > 0) {
@@ -1553,9 +1154,9 @@ void Socket::Impl::ServiceTurn()
     Notify();
     if (cookieConnection != 0)
         Restart();
-    NoteHeld();
     Sweep();
     TrimPeers();
+    NoteReady();
     if (Drain())
         enet_host_flush(host);
     Publish();
@@ -1585,7 +1186,7 @@ void Socket::ReceiveThread::Run()
             continue;
         }
         // What the main thread left while this thread held the lock goes out without a wait.
-        if (!s.outgoingWaiting.load(std::memory_order_acquire)) {
+        if (!s.outgoingWaiting.load(std::memory_order_acquire) && !s.feedReady) {
             enet_uint32 condition = ENET_SOCKET_WAIT_RECEIVE;
             enet_socket_wait(s.socket, &condition,
                              s.waitingBytes > 0 || s.parkedCount > 0 ? roomIntervalMs : serviceIntervalMs);
@@ -1712,8 +1313,8 @@ bool Socket::ListenHost(const char* address, int port, const Limits& limits)
         Impl::GuardCounters& counters = m_impl->guardCounters;
         for (std::atomic<uint64_t>* counter :
              {&counters.timedOut, &counters.pushedOut, &counters.refusedAddress, &counters.refusedRate,
-              &counters.refusedNoRoom, &counters.refusedFragments, &counters.refusedCommands,
-              &counters.cookiesSent, &counters.commandsLeftOut})
+              &counters.refusedNoRoom, &counters.cookiesSent, &m_impl->screenCounters.refusedFragments,
+              &m_impl->screenCounters.refusedCommands, &m_impl->screenCounters.commandsLeftOut})
             counter->store(0, std::memory_order_relaxed);
         m_impl->slots.assign(host->peerCount, Impl::Slot());
         m_impl->host = host;
@@ -1946,10 +1547,11 @@ Socket::GuardStats Socket::GetGuardStats() const
     stats.refusedAddress = c.refusedAddress.load(std::memory_order_relaxed);
     stats.refusedRate = c.refusedRate.load(std::memory_order_relaxed);
     stats.refusedNoRoom = c.refusedNoRoom.load(std::memory_order_relaxed);
-    stats.refusedFragments = c.refusedFragments.load(std::memory_order_relaxed);
-    stats.refusedCommands = c.refusedCommands.load(std::memory_order_relaxed);
+    const SendFiler::Counters& screen = m_impl->screenCounters;
+    stats.refusedFragments = screen.refusedFragments.load(std::memory_order_relaxed);
+    stats.refusedCommands = screen.refusedCommands.load(std::memory_order_relaxed);
     stats.cookiesSent = c.cookiesSent.load(std::memory_order_relaxed);
-    stats.commandsLeftOut = c.commandsLeftOut.load(std::memory_order_relaxed);
+    stats.commandsLeftOut = screen.commandsLeftOut.load(std::memory_order_relaxed);
     return stats;
 }
 

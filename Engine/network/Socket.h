@@ -52,29 +52,20 @@
 //   whole. ENet keeps what an unreliable send waits for without counting it, and ENet's own
 //   maxWaitingData and window bound what a reliable one holds (maxWaitingCommands);
 // - ENet keeps every command that waits for an earlier one in a list it searches from the newest
-//   down, so filing one below the newest costs a step for each waiting command above it, 9 to
-//   15 ns of a processor (the list's entries lie all over the heap). A peer has steps to spend:
-//   two million a second (20 to 30 ms of a processor), of which it may keep two walks past all it
-//   may have waiting, and 1,024 (10 to 15 us) for each new number it has filed at the end of the
-//   list inside ENet's window, of which it may keep eight datagrams of fills past all it may have
-//   waiting (7.3 million, 70 to 110 ms). A send that would cost more than it has is taken out of
-//   its datagram, unacknowledged, for the peer to send again, and the rest of the datagram goes
-//   on to ENet; never the one ENet waits for next, nor the fragment that completes the packet it
-//   waits for, which let everything behind them go. A resend of a command ENet holds already
-//   (after the last service) is acknowledged here and taken out, which is what ENet would do
-//   after its walk. A real ENet peer, which after a loss resends the lost commands together with
-//   newer ones and commands whose acknowledgement was late, costs a few dozen steps for each new
-//   number on average even losing one datagram in ten each way, and what it lost together,
-//   resent together, up to a few million at once: it never meets the bound, and its window stays
-//   ENet's own. A peer sending out of order has the time's steps, and once its new numbers end at
-//   ENet's window (some 28,000 past what was delivered) 10 to 15 us for each packet the session
-//   is handed, so that it cannot take the receive thread from the others.
+//   down, so filing one below the newest costs a step for each waiting command above it. ENet
+//   never holds such a command: a joined peer's reliable sends are filed by the guard's
+//   SendFiler (SendFiler.h states its contract and bounds), which takes them out of the datagram,
+//   acknowledges them as ENet would, keeps those that come early by number and hands ENet only
+//   the next one it waits for, in order, so that what a send costs does not depend on the order
+//   it came in and nothing is left out to ration ENet's work. Sends past what a peer may have
+//   waiting (maxWaitingData, counted on what the filer and ENet hold; seven eighths of it behind
+//   a missing one) are taken out unacknowledged, for the peer to send again.
 //   Before the peer joined it is pendingReliableWindow: a send further ahead is taken out;
 // - fragments from a peer that is not established are refused, so nobody can make the server
-//   buffer a packet before it has joined. ENet makes a packet's whole length wait when the first
-//   of its fragments comes: that fragment is held to maxWaitingData (to seven eighths of it behind
-//   a gap) as a single send is, and the rest of a packet ENet holds are taken whatever waits, so
-//   that neither a run of large packets behind a gap nor partial packets fill the cap for good.
+//   buffer a packet before it has joined. A packet's whole length waits from its first fragment
+//   on: that fragment is held to maxWaitingData (to seven eighths of it behind a gap) as a single
+//   send is, and the rest of a packet held are taken whatever waits, so that neither a run of
+//   large packets behind a gap nor partial packets fill the cap for good.
 // An unestablished peer is dropped pendingTimeoutMs after its first connect datagram, unless its
 // first datagram after ENet's connect still waits for the main thread (a long frame is not the
 // peer's fault). The remaining slots (all but maxPending) are only ever held long by established
@@ -84,7 +75,7 @@
 // Slots are cheap, so that maxPending may run into the thousands (a peer may not be pushed out for
 // a quarter of a second, so addresses connecting at their whole rate keep some slots out of reach:
 // the more slots, the more addresses that takes): ENet keeps about 450 bytes for a slot, the guard
-// some 80 (the 8 KB map of the numbers ENet holds for a peer only for those established), and ENet
+// some 80 (its filer allocates only for a peer that sent ahead once joined), and ENet
 // keeps no packet of a peer that has not joined. ENet walks its slots in every service and flush
 // (a send of the main thread's among them), and the guard once a turn and at each connect an
 // address may still make: the free slots past the last one in use are left out of ENet's count
@@ -171,7 +162,7 @@ public:
         uint64_t refusedFragments = 0; // datagrams with fragments from unestablished peers, or lying ones
         uint64_t refusedCommands = 0;  // datagrams with commands the engine never sends (see the banner)
         uint64_t cookiesSent = 0;      // connects without their source's cookie, answered with it
-        uint64_t commandsLeftOut = 0;  // reliable sends beyond the window or the peer's filing work
+        uint64_t commandsLeftOut = 0;  // reliable sends past a peer's window (not joined) or waiting data
     };
 
     explicit Socket(size_t queueCapacity = defaultQueueCapacity);

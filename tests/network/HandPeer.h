@@ -5,7 +5,8 @@
 // their socket. One thread at a time per host, which services it (Service, Flush) for as long as
 // the test needs its peer: the server's ENet gives up a peer that answers none of its pings for
 // some seconds, with whatever it still held of it, and a busy machine's test runs that long. And
-// a botnet of such hosts (Botnet).
+// a joined client's valid packets sent in an order of its choosing (OrderAttack), and a botnet of
+// such hosts (Botnet).
 #pragma once
 
 #include "network/NetPacketHeader.h"
@@ -19,8 +20,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -255,6 +258,196 @@ template <typename Command> void AppendCommand(std::vector<uint8_t>& datagram, c
     datagram.resize(at + sizeof(command) + dataLength, 0x5A);
     std::memcpy(datagram.data() + at, &command, sizeof(command));
 }
+
+// A joined peer's (HandPeer, joined) sealed packets, every one valid, sent by hand on its socket in
+// the order of a shape, 32 reliable sends a datagram at most (as ENet sends), in cycles. Packet k
+// of the attack has the body `body(k)`, is numbered k on from the number after the join request
+// and is sealed in that order, so that the session takes every packet ENet delivers. A cycle's
+// numbers follow the last cycle's; each cycle is whole once its last datagram is in (but the
+// flood's, which is never whole). The shapes, as an attacker orders valid sends to make the
+// server's receive thread file them costly and as a shuffling link orders an honest sender's:
+// - GapFills: 19,000 sends above a gap of 4,096, then the gap's in ascending order: each fill
+//   is the one ENet waits for, filed below all that are held.
+// - BankCycles: 7,168 new numbers above 896 holes and a gap, the holes filled from the top down,
+//   then the gap: each fill filed below the 7,168 and the fills before it (6.8 million steps of
+//   ENet's walk, what the 7,168 earned under the filing budget of old, spent each cycle).
+// - ReversedRuns: 8,192 sends newest first.
+// - ShuffledBursts: 8 bursts of 32 datagrams of consecutive numbers, each burst's datagrams in a
+//   shuffled order (seeded), as a network that delays each datagram by a random time hands them on.
+// - Flood: the out-of-order flood: 24,000 sends newest first from deep in ENet's window down to
+//   the one after the next, which never comes; every cycle the same sends again.
+// - InOrder: the packets of a cycle of `like`, ascending: what the shapes cost against.
+// One thread at a time (the one that services the peer's host).
+class OrderAttack
+{
+public:
+    enum Shape
+    {
+        GapFills,
+        BankCycles,
+        ReversedRuns,
+        ShuffledBursts,
+        Flood,
+        InOrder
+    };
+    static constexpr uint32_t gap = 4096;
+    static constexpr uint32_t gapFillsHeld = 19000;
+    static constexpr uint32_t bankNumbers = 7168;
+    static constexpr uint32_t bankHoles = 896;
+    static constexpr uint32_t reversedRun = 8192;
+    static constexpr uint32_t burstDatagrams = 32;
+    static constexpr uint32_t burstsPerCycle = 8;
+    static constexpr uint32_t floodDepth = 24000;
+    static constexpr int sendsPerDatagram = 32;
+
+    OrderAttack(HandPeer& peer, Shape shape, uint8_t type, std::function<std::vector<uint8_t>(uint32_t)> body,
+                uint32_t seed = 1, Shape like = GapFills)
+        : m_peer(peer), m_shape(shape), m_like(shape == InOrder ? like : shape), m_type(type), m_body(std::move(body)),
+          m_random(seed), m_first(static_cast<uint16_t>(peer.peer->channels[0].outgoingReliableSequenceNumber + 1))
+    {
+    }
+
+    static uint32_t CycleLength(Shape shape)
+    {
+        switch (shape) {
+        case GapFills: return gap + gapFillsHeld;
+        case BankCycles: return 1 + bankHoles + bankNumbers;
+        case ReversedRuns: return reversedRun;
+        case ShuffledBursts: return burstsPerCycle * burstDatagrams * sendsPerDatagram;
+        case Flood: return floodDepth + 1;
+        case InOrder: break;
+        }
+        return 0;
+    }
+    // Whether ENet has every packet of a cycle to hand on once the cycle was sent (all but the flood).
+    bool Delivers() const { return m_shape != Flood; }
+    // Packets sealed and sent in whole cycles so far (the flood's once).
+    uint32_t Packets() const { return m_packets; }
+    uint64_t Datagrams() const { return m_datagrams; }
+
+    // Sends the next cycle, `before` called before each datagram (to pace or pause the sender),
+    // waiting every 32 datagrams until the server has read them (the system drops what overflows
+    // its socket's buffer, and a lost send would spoil the shape). False when the server did not
+    // acknowledge within `limitMs` (a hang) or a sealing failed.
+    bool SendCycle(const std::function<void()>& before, int limitMs = 60000)
+    {
+        if (m_cycle.empty() || m_shape != Flood) {
+            if (!MakeCycle())
+                return false;
+        }
+        for (size_t i = 0; i < m_cycle.size(); ++i) {
+            if (before)
+                before();
+            m_peer.Send(m_cycle[i]);
+            ++m_datagrams;
+            if ((i % 32 == 31 || i + 1 == m_cycle.size()) && !m_peer.Flush([] {}, limitMs))
+                return false;
+        }
+        return true;
+    }
+
+private:
+    // The order of a cycle's packets, as offsets from its first.
+    std::vector<uint32_t> Order() const
+    {
+        const uint32_t length = CycleLength(m_like);
+        std::vector<uint32_t> order;
+        order.reserve(length);
+        auto ascending = [&](uint32_t from, uint32_t to) {
+            for (uint32_t k = from; k < to; ++k)
+                order.push_back(k);
+        };
+        auto descending = [&](uint32_t from, uint32_t to) { // to down to from
+            for (uint32_t k = to; k-- > from;)
+                order.push_back(k);
+        };
+        if (m_shape == InOrder) {
+            ascending(0, length);
+            return order;
+        }
+        switch (m_shape) {
+        case GapFills:
+            ascending(gap, length);
+            ascending(0, gap);
+            break;
+        case BankCycles:
+            ascending(1 + bankHoles, length);
+            descending(1, 1 + bankHoles);
+            order.push_back(0);
+            break;
+        case ReversedRuns:
+            descending(0, length);
+            break;
+        case ShuffledBursts:
+            break; // by datagram, in MakeCycle
+        case Flood:
+            descending(1, length);
+            break;
+        case InOrder:
+            break;
+        }
+        return order;
+    }
+    bool MakeCycle()
+    {
+        const uint32_t length = CycleLength(m_like);
+        std::vector<std::vector<uint8_t>> sealed(length);
+        for (uint32_t k = 0; k < length; ++k) {
+            const std::vector<uint8_t> body = m_body(m_packets + k);
+            if (!m_peer.link.Seal(m_type, body.data(), body.size(), sealed[k]))
+                return false;
+        }
+        // Datagrams of up to 32 sends, in order, none past ENet's largest.
+        std::vector<std::vector<uint32_t>> groups;
+        const std::vector<uint32_t> order = Order();
+        for (size_t i = 0; i < order.size(); ++i) {
+            if (i % sendsPerDatagram == 0)
+                groups.emplace_back();
+            groups.back().push_back(order[i]);
+        }
+        if (m_shape == ShuffledBursts) {
+            for (uint32_t k = 0; k < length; k += sendsPerDatagram) {
+                groups.emplace_back();
+                for (uint32_t j = k; j < k + sendsPerDatagram; ++j)
+                    groups.back().push_back(j);
+            }
+            for (size_t b = 0; b < groups.size(); b += burstDatagrams)
+                std::shuffle(groups.begin() + static_cast<std::ptrdiff_t>(b),
+                             groups.begin() + static_cast<std::ptrdiff_t>(std::min(groups.size(), b + burstDatagrams)),
+                             m_random);
+        }
+        m_cycle.clear();
+        for (const std::vector<uint32_t>& group : groups) {
+            m_cycle.push_back(m_peer.Datagram());
+            for (uint32_t k : group) {
+                const std::vector<uint8_t>& packet = sealed[k];
+                if (m_cycle.back().size() + sizeof(ENetProtocolSendReliable) + packet.size() > ENET_PROTOCOL_MAXIMUM_MTU)
+                    m_cycle.push_back(m_peer.Datagram());
+                ENetProtocolSendReliable command = {};
+                command.header.command = ENET_PROTOCOL_COMMAND_SEND_RELIABLE;
+                command.header.reliableSequenceNumber = ENET_HOST_TO_NET_16(static_cast<uint16_t>(m_first + m_packets + k));
+                command.dataLength = ENET_HOST_TO_NET_16(static_cast<uint16_t>(packet.size()));
+                AppendCommand(m_cycle.back(), command);
+                m_cycle.back().insert(m_cycle.back().end(), packet.begin(), packet.end());
+            }
+        }
+        // The flood's numbers stay where they are; it never delivers any.
+        if (m_shape != Flood)
+            m_packets += length;
+        return true;
+    }
+
+    HandPeer& m_peer;
+    Shape m_shape;
+    Shape m_like;
+    uint8_t m_type;
+    std::function<std::vector<uint8_t>(uint32_t)> m_body;
+    std::mt19937 m_random;
+    uint16_t m_first;
+    uint32_t m_packets = 0;
+    uint64_t m_datagrams = 0;
+    std::vector<std::vector<uint8_t>> m_cycle;
+};
 
 // A botnet of real addresses that never asks to join, as smart as a server's allowances let it
 // be: each address takes the server's cookie and starts peers at the rate the server allows an

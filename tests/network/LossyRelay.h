@@ -1,8 +1,10 @@
 // A lossy link on the loopback address, for the network tests and the network benchmark: a relay
-// between one client and a server that loses each datagram, each way, with a given chance (a
-// seeded generator: the same seed loses the same places in the same traffic), as a wireless or
-// crowded link does. And an upload as a game makes one over it (LossyUpload): reliable packets in
-// bursts of 1,000 while ENet has fewer than 4,000 commands still to send, then a few a frame.
+// between one client and a server that loses each datagram, each way, with a given chance, and
+// delays each one it passes by a fixed time and a random extra of up to a given jitter, as network
+// emulators do (a burst's datagrams then arrive shuffled, as on a long or crowded link). One seeded
+// generator draws both: the same seed loses and delays the same places of the same traffic. And an
+// upload as a game makes one over it (LossyUpload): reliable packets in bursts of 1,000 while ENet
+// has fewer than 4,000 commands still to send, then a few a frame.
 // The relay's thread is its own; the upload runs on the calling thread, which services its host.
 #pragma once
 
@@ -17,6 +19,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <queue>
 #include <random>
 #include <string>
 #include <thread>
@@ -28,12 +31,13 @@ class LossyRelay
 {
 public:
     // Loses one datagram in `toServerPeriod` of the client's and one in `toClientPeriod` of the
-    // server's on average (0: none), chosen by a generator seeded with `seed`. The client sends to
-    // `ip`:port; the server sees the relay's address.
-    LossyRelay(int serverPort, int toServerPeriod, int toClientPeriod, uint32_t seed,
-               const std::string& ip = "127.0.0.60")
+    // server's on average (0: none), and passes each other one on after `delayMs` and a uniform
+    // random extra of up to `jitterMs` (to the microsecond), chosen by a generator seeded with
+    // `seed`. The client sends to `ip`:port; the server sees the relay's address.
+    LossyRelay(int serverPort, int toServerPeriod, int toClientPeriod, uint32_t seed, int delayMs = 0,
+               int jitterMs = 0, const std::string& ip = "127.0.0.60")
         : m_server(EnetAddress("127.0.0.1", serverPort)), m_toServer(toServerPeriod), m_toClient(toClientPeriod),
-          m_random(seed)
+          m_delay(std::chrono::milliseconds(delayMs)), m_jitterUs(1000 * jitterMs), m_random(seed)
     {
         m_socket = enet_socket_create(ENET_SOCKET_TYPE_DATAGRAM);
         ENetAddress bind = EnetAddress(ip, 0);
@@ -60,9 +64,9 @@ public:
     LossyRelay& operator=(const LossyRelay&) = delete;
 
     int port = 0;
-    // Whether it loses datagrams (from the start unless told otherwise; a test that must have its
-    // client joined first, whatever the link, turns it on after the join).
-    std::atomic<bool> losing{true};
+    // Whether it loses and delays datagrams (from the start unless told otherwise; a test that must
+    // have its client joined first, whatever the link, turns it on after the join).
+    std::atomic<bool> impaired{true};
     std::atomic<uint64_t> lostToServer{0}, lostToClient{0};
     // How far past a reliable command the client had gone when it sent that command again.
     std::atomic<int> farthestAheadOfAResend{0};
@@ -103,15 +107,64 @@ private:
     }
     bool Lose(int period)
     {
-        return losing && period > 0 && std::uniform_int_distribution<int>(0, period - 1)(m_random) == 0;
+        return impaired && period > 0 && std::uniform_int_distribution<int>(0, period - 1)(m_random) == 0;
+    }
+    using Clock = std::chrono::steady_clock;
+    // A datagram passed on once it is due; among those due at once, the earlier received first.
+    struct Delayed
+    {
+        Clock::time_point due;
+        uint64_t order;
+        bool toServer;
+        std::vector<uint8_t> bytes;
+        bool operator>(const Delayed& other) const
+        {
+            return due != other.due ? due > other.due : order > other.order;
+        }
+    };
+    void Pass(bool toServer, const uint8_t* data, size_t length)
+    {
+        ENetBuffer buffer;
+        buffer.data = const_cast<uint8_t*>(data);
+        buffer.dataLength = length;
+        enet_socket_send(m_socket, toServer ? &m_server : &m_client, &buffer, 1);
+    }
+    void Forward(bool toServer, const uint8_t* data, size_t length)
+    {
+        if (!impaired || (m_delay.count() == 0 && m_jitterUs == 0)) {
+            Pass(toServer, data, length);
+            return;
+        }
+        auto due = Clock::now() + m_delay;
+        if (m_jitterUs > 0)
+            due += std::chrono::microseconds(std::uniform_int_distribution<int>(0, m_jitterUs)(m_random));
+        m_delayed.push(Delayed{due, m_order++, toServer, std::vector<uint8_t>(data, data + length)});
+    }
+    void PassDue()
+    {
+        const auto now = Clock::now();
+        while (!m_delayed.empty() && m_delayed.top().due <= now) {
+            const Delayed& next = m_delayed.top();
+            Pass(next.toServer, next.bytes.data(), next.bytes.size());
+            m_delayed.pop();
+        }
     }
     void Run()
     {
         std::vector<uint8_t> bytes(ENET_PROTOCOL_MAXIMUM_MTU);
         while (!m_stop) {
+            // Until the next datagram is due (a millisecond late at most), or 5 ms.
+            enet_uint32 waitMs = 5;
+            if (!m_delayed.empty()) {
+                const auto until = m_delayed.top().due - Clock::now();
+                waitMs = static_cast<enet_uint32>(
+                    std::clamp<long long>(std::chrono::ceil<std::chrono::milliseconds>(until).count(), 0, 5));
+            }
             enet_uint32 condition = ENET_SOCKET_WAIT_RECEIVE;
-            enet_socket_wait(m_socket, &condition, 5);
+            if (waitMs > 0)
+                enet_socket_wait(m_socket, &condition, waitMs);
             for (;;) {
+                PassDue();
                 ENetAddress from;
                 ENetBuffer buffer;
                 buffer.data = bytes.data();
@@ -119,23 +172,23 @@ private:
                 const int length = enet_socket_receive(m_socket, &from, &buffer, 1);
                 if (length <= 0)
                     break;
-                buffer.dataLength = static_cast<size_t>(length);
+                const auto size = static_cast<size_t>(length);
                 if (from.host == m_server.host && from.port == m_server.port) {
                     if (!m_hasClient)
                         continue;
                     if (Lose(m_toClient))
                         ++lostToClient;
                     else
-                        enet_socket_send(m_socket, &m_client, &buffer, 1);
+                        Forward(false, bytes.data(), size);
                     continue;
                 }
                 m_client = from;
                 m_hasClient = true;
-                Note(bytes.data(), buffer.dataLength);
+                Note(bytes.data(), size);
                 if (Lose(m_toServer))
                     ++lostToServer;
                 else
-                    enet_socket_send(m_socket, &m_server, &buffer, 1);
+                    Forward(true, bytes.data(), size);
             }
         }
     }
@@ -145,7 +198,11 @@ private:
     bool m_hasClient = false;
     int m_toServer;
     int m_toClient;
+    std::chrono::milliseconds m_delay;
+    int m_jitterUs;
     std::mt19937 m_random;
+    std::priority_queue<Delayed, std::vector<Delayed>, std::greater<Delayed>> m_delayed;
+    uint64_t m_order = 0;
     std::vector<bool> m_seen = std::vector<bool>(65536, false);
     uint16_t m_highest = 0;
     bool m_any = false;

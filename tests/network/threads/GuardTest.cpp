@@ -738,12 +738,14 @@ TEST(GuardThreadsTest, AJoinedClientsFloodOfSmallPacketsNeitherStallsTheFrameNor
 // Hole: two joined clients send 32 reliable commands a datagram, newest first up to 24,000 ahead
 // (inside ENet's window) and never the next one, a thousand datagrams a second each: unguarded,
 // each command costs ENet a walk past every command waiting above it while the receive thread
-// holds the host lock, and a real client's join took one to four seconds here. With the filing
-// budget the receive thread spends some 60 microseconds of processor time on each datagram of the
-// attack, up to 200 when a crowded shared machine charges it for others' work (see
-// ThreadMeasures.h), and at most 300 (the fault, no budget: over 500, all it can have of a
-// processor at the attack's rate), the main thread's calls on the socket never wait for that lock
-// (the fault, a call that takes the lock: calls sleep, again and again), and real clients join.
+// holds the host lock, and a real client's join took one to four seconds here. Filed by number
+// outside ENet (nothing reaches ENet ahead of the one it waits for), the receive thread spends
+// some 60 microseconds of processor time on each datagram of the attack, up to 200 when a crowded
+// shared machine charges it for others' work (see ThreadMeasures.h), and at most 300 (the fault,
+// every send handed to ENet as it comes: over 500, all it can have of a processor at the attack's
+// rate), without leaving any of the sends out, the main thread's calls on the socket never wait
+// for that lock (the fault, a call that takes the lock: calls sleep, again and again), and real
+// clients join.
 TEST(GuardThreadsTest, OutOfOrderSendsInsideTheWindowNeitherHoldTheMainThreadNorKeepOthersOut)
 {
     GAME::Test::LogCapture log;
@@ -845,15 +847,13 @@ TEST(GuardThreadsTest, OutOfOrderSendsInsideTheWindowNeitherHoldTheMainThreadNor
     EXPECT_EQ(joined, 2) << "beside " << datagrams << " datagrams of the attack";
     EXPECT_LE(sleepingCalls, 3) << sleepingCalls << " of " << calls << " calls on the socket waited";
     EXPECT_LE(microsecondsEach, 300.0) << "of the receive thread's processor time for each datagram of the attack";
-    EXPECT_GT(server.GetGuardStats().commandsLeftOut, 0u);
+    EXPECT_EQ(server.GetGuardStats().commandsLeftOut, 0u);
+    std::printf("[ attack   ] %.1f us of the receive thread for each datagram\n", microsecondsEach);
 
-    // A peer earns filing steps with each new number it has filed at the end of what ENet holds.
-    // A client that tries to earn them with sends that give ENet nothing new to hold (a fragment of
-    // its newest packet again and again, numbers past ENet's window, which ENet discards) to pay
-    // for fills deep in what it holds earns nothing: its deep fills are left out as if it sent
-    // nothing else (the faults, steps for the newest again or for numbers past the window: nearly
-    // all of them let through, each a walk past thousands). Nor does it walk for free with pieces
-    // of the packet ENet waits for.
+    // Fills deep in what a client holds, beside the newest fragment again or numbers past ENet's
+    // window, and pieces of the packet ENet waits for that never complete it, cost no walk either:
+    // none of them is left out (the fault, sends rationed by what ENet's filing would cost: nearly
+    // all of them left out, and an honest sender whose datagrams come shuffled cut off).
     HandPeer earner(pump, "127.0.0.12", server.GetPort(), true);
     ASSERT_TRUE(earner.ready);
     ASSERT_TRUE(PumpUntil(pump, [&] { return server.GetNumClients() == 3; }, hangMs));
@@ -910,21 +910,11 @@ TEST(GuardThreadsTest, OutOfOrderSendsInsideTheWindowNeitherHoldTheMainThreadNor
         EXPECT_TRUE(earner.Flush(pump));
         return std::make_pair(server.GetGuardStats().commandsLeftOut - before, uint64_t(count) * (32 - earning));
     };
-    // What the sends so far earned is spent first: fills alone until some are left out.
-    auto spend = [&] {
-        for (int round = 0; round < 100 && earnAndFill(50, 0, [](int) {}).first < 64; ++round) {
-        }
-    };
-    spend();
     const auto newestAgain = earnAndFill(300, 28, [&](int) { append(fragment); });
-    spend();
     // ENet's window ends at 7 x 4,096 from the start of its first window; what lies past it,
     // within half the circle of numbers, comes after the newest.
     const auto pastWindow = earnAndFill(140, 28, [&](int n) { append(reliable(7 * 4096 + n)); });
-    // Fragments of the packet ENet waits for (number 2) that never complete it: each walks past
-    // all ENet holds, and only the one that completes it goes free, as the send ENet waits for
-    // does (the fault, every fragment of it free: none left out).
-    spend();
+    // Fragments of the packet ENet waits for (number 2) that never complete it.
     const uint64_t beforePieces = server.GetGuardStats().commandsLeftOut;
     constexpr uint32_t pieces = 3200;
     for (uint32_t k = 0; k < pieces; ++k) {
@@ -944,12 +934,9 @@ TEST(GuardThreadsTest, OutOfOrderSendsInsideTheWindowNeitherHoldTheMainThreadNor
     }
     EXPECT_TRUE(earner.Flush(pump));
     const uint64_t piecesLeftOut = server.GetGuardStats().commandsLeftOut - beforePieces;
-    EXPECT_GE(newestAgain.first * 10, newestAgain.second * 8)
-        << "fills left out of " << newestAgain.second << " beside the newest fragment again";
-    EXPECT_GE(pastWindow.first * 10, pastWindow.second * 8)
-        << "fills left out of " << pastWindow.second << " beside numbers past the window";
-    EXPECT_GE(piecesLeftOut * 10, uint64_t(pieces) * 8) << "fragments of the packet ENet waits for left out of "
-                                                        << pieces;
+    EXPECT_EQ(newestAgain.first, 0u) << "fills left out of " << newestAgain.second << " beside the newest fragment again";
+    EXPECT_EQ(pastWindow.first, 0u) << "fills left out of " << pastWindow.second << " beside numbers past the window";
+    EXPECT_EQ(piecesLeftOut, 0u) << "fragments of the packet ENet waits for left out of " << pieces;
     EXPECT_EQ(server.GetNumClients(), 3);
 }
 
@@ -1065,7 +1052,8 @@ TEST(GuardThreadsTest, ARunHeldBehindAMissingPacketIsHandedOnWhenItComesWhatever
     EXPECT_EQ(controller.next[host], runLength);
     EXPECT_EQ(controller.outOfOrder, 0u);
     EXPECT_EQ(server.GetNumClients(), 1);
-    EXPECT_LE(holding, 3.0 * quiet) << "microseconds of the receive thread's processor time for each datagram "
+    // Twice, so that the fault (3.0 to 4.9 times) cannot pass by a hair; unmutated, 0.95 to 1.2.
+    EXPECT_LE(holding, 2.0 * quiet) << "microseconds of the receive thread's processor time for each datagram "
                                        "beside the run held, against "
                                     << quiet << " on a quiet link";
 
@@ -1219,10 +1207,88 @@ struct LossyCase
 {
     const char* name;
     int toServer, toClient; // one datagram in so many lost each way (0: none)
-    uint32_t packets, tail;  // in bursts, then at 60 a second
-    uint32_t largeEvery;     // every so many packets one of 4 KB, in fragments (0: none)
+    int delayMs, jitterMs;  // each way, every datagram: so much later and up to so much more at random
+    uint32_t packets, tail; // in bursts, then at 60 a second
+    uint32_t largeEvery;    // every so many packets one of 4 KB, in fragments (0: none)
     uint32_t seed;
+    int resentAhead;        // ENet resent more than so far behind its newest command (0: not looked at)
 };
+
+// A real client (ENet's own sender, joined with the engine's link) uploads the case's packets
+// through the relay: the link stays, every packet arrives, in order, and the guard leaves out none
+// of the client's sends.
+void UploadThroughLossyLink(const LossyCase& c)
+{
+    SCOPED_TRACE(std::string(c.name) + ", seed " + std::to_string(c.seed));
+    GAME::Test::LogCapture log;
+    ASSERT_EQ(enet_initialize(), 0);
+    CountingServer counting;
+    ServerConnectionManager& server = counting.server;
+    const CountingController& controller = counting.controller;
+    ASSERT_TRUE(server.Listen("127.0.0.1", 0));
+    auto pump = [&] { server.Update(5); };
+    // The link loses and delays datagrams once the client has joined: a join has its own limits
+    // (2 s), which are not this test's.
+    GAME::Test::LossyRelay relay(server.GetPort(), c.toServer, c.toClient, c.seed, c.delayMs, c.jitterMs);
+    relay.impaired = false;
+    ASSERT_GT(relay.port, 0);
+    HandPeer sender(pump, "127.0.0.61", relay.port, true, hangMs, "127.0.0.60");
+    ASSERT_TRUE(sender.ready);
+    ASSERT_TRUE(PumpUntil(pump, [&] { return server.GetNumClients() == 1; }, hangMs));
+    relay.impaired = true;
+    const int host = sender.link.GetLocalHostId();
+    const Socket::GuardStats before = server.GetGuardStats();
+
+    const uint32_t total = c.packets + c.tail;
+    std::atomic<uint32_t> delivered{0};
+    std::atomic<bool> uploading{true};
+    GAME::Test::UploadResult upload;
+    std::thread send([&] {
+        upload = GAME::Test::LossyUpload(
+            sender.host, sender.peer, c.packets, c.tail,
+            [&](uint32_t n) {
+                const bool large = c.largeEvery > 0 && n % c.largeEvery == c.largeEvery - 1;
+                GAME::Test::GamePacket packet(GAME::Test::commandType, n, "x",
+                                              large ? GAME::Test::Blob(n, 4000) : std::vector<uint8_t>());
+                std::vector<uint8_t> body, datagram;
+                EXPECT_TRUE(ConnectionManager::WriteBody(&packet, body));
+                EXPECT_TRUE(sender.link.Seal(GAME::Test::commandType, body.data(), body.size(), datagram));
+                return datagram;
+            },
+            [&] { return delivered == total; }, 2 * hangMs);
+        uploading = false;
+    });
+    PumpUntil(
+        [&] {
+            pump();
+            delivered = controller.next[host];
+        },
+        [&] { return !uploading; }, 3 * hangMs);
+    send.join();
+    const Socket::GuardStats after = server.GetGuardStats();
+    EXPECT_FALSE(upload.lostLink) << "after " << upload.seconds << " s, " << controller.next[host] << " of " << total
+                                  << " packets handed on";
+    EXPECT_TRUE(upload.finished) << "after " << upload.seconds << " s";
+    EXPECT_EQ(controller.next[host], total);
+    EXPECT_EQ(controller.outOfOrder, 0u);
+    EXPECT_EQ(server.GetNumClients(), 1);
+    EXPECT_EQ(after.commandsLeftOut - before.commandsLeftOut, 0u) << "sends of the client left out";
+    EXPECT_EQ(after.refusedCommands - before.refusedCommands, 0u);
+    EXPECT_EQ(after.refusedFragments - before.refusedFragments, 0u);
+    EXPECT_GT(relay.lostToServer, 10u);
+    if (c.toClient > 0) {
+        EXPECT_GT(relay.lostToClient, 10u);
+    }
+    if (c.resentAhead > 0) {
+        EXPECT_GT(relay.farthestAheadOfAResend, c.resentAhead);
+    }
+    std::printf("[ lossy    ] %s: %.2f s, %u of %u handed on, %llu and %llu datagrams lost, resent up to %d "
+                "behind, %llu sends left out\n",
+                c.name, upload.seconds, controller.next[host], total,
+                static_cast<unsigned long long>(relay.lostToServer.load()),
+                static_cast<unsigned long long>(relay.lostToClient.load()), relay.farthestAheadOfAResend.load(),
+                static_cast<unsigned long long>(after.commandsLeftOut - before.commandsLeftOut));
+}
 
 // Hole: a real client (ENet's own sender, joined with the engine's link) uploads reliable game
 // packets in bursts of 1,000, keeping fewer than 4,000 unsent, through a relay that loses
@@ -1239,77 +1305,276 @@ TEST(GuardThreadsTest, AGenuineHeavySenderKeepsItsLinkThroughLostDatagrams)
 {
     static uint32_t runs = 0; // a repeated run loses other datagrams
     ++runs;
+    // What the old guard's window of 1,024 refused: ENet resent far behind its newest command.
     const LossyCase cases[] = {
-        {"1 in 64 on the way in", 64, 0, 60000, 0, 0, 11u * runs},
-        {"1 in 16 each way", 16, 16, 30000, 60, 25, 23u * runs},
-        {"1 in 10 each way", 10, 10, 30000, 60, 25, 37u * runs},
+        {"1 in 64 on the way in", 64, 0, 0, 0, 60000, 0, 0, 11u * runs, 1024},
+        {"1 in 16 each way", 16, 16, 0, 0, 30000, 60, 25, 23u * runs, 1024},
+        {"1 in 10 each way", 10, 10, 0, 0, 30000, 60, 25, 37u * runs, 1024},
     };
-    for (const LossyCase& c : cases) {
-        SCOPED_TRACE(std::string(c.name) + ", seed " + std::to_string(c.seed));
-        GAME::Test::LogCapture log;
-        ASSERT_EQ(enet_initialize(), 0);
-        CountingServer counting;
-        ServerConnectionManager& server = counting.server;
-        const CountingController& controller = counting.controller;
-        ASSERT_TRUE(server.Listen("127.0.0.1", 0));
-        auto pump = [&] { server.Update(5); };
-        // The link loses datagrams once the client has joined: a join has its own limits (2 s), which
-        // are not this test's.
-        GAME::Test::LossyRelay relay(server.GetPort(), c.toServer, c.toClient, c.seed);
-        relay.losing = false;
-        ASSERT_GT(relay.port, 0);
-        HandPeer sender(pump, "127.0.0.61", relay.port, true, hangMs, "127.0.0.60");
-        ASSERT_TRUE(sender.ready);
-        ASSERT_TRUE(PumpUntil(pump, [&] { return server.GetNumClients() == 1; }, hangMs));
-        relay.losing = true;
-        const int host = sender.link.GetLocalHostId();
-        const Socket::GuardStats before = server.GetGuardStats();
+    for (const LossyCase& c : cases)
+        UploadThroughLossyLink(c);
+}
 
-        const uint32_t total = c.packets + c.tail;
-        std::atomic<uint32_t> delivered{0};
-        std::atomic<bool> uploading{true};
-        GAME::Test::UploadResult upload;
-        std::thread send([&] {
-            upload = GAME::Test::LossyUpload(
-                sender.host, sender.peer, c.packets, c.tail,
-                [&](uint32_t n) {
-                    const bool large = c.largeEvery > 0 && n % c.largeEvery == c.largeEvery - 1;
-                    GAME::Test::GamePacket packet(GAME::Test::commandType, n, "x",
-                                                  large ? GAME::Test::Blob(n, 4000) : std::vector<uint8_t>());
-                    std::vector<uint8_t> body, datagram;
-                    EXPECT_TRUE(ConnectionManager::WriteBody(&packet, body));
-                    EXPECT_TRUE(sender.link.Seal(GAME::Test::commandType, body.data(), body.size(), datagram));
-                    return datagram;
-                },
-                [&] { return delivered == total; }, 2 * hangMs);
-            uploading = false;
-        });
-        PumpUntil(
-            [&] {
-                pump();
-                delivered = controller.next[host];
-            },
-            [&] { return !uploading; }, 3 * hangMs);
-        send.join();
-        const Socket::GuardStats after = server.GetGuardStats();
-        EXPECT_FALSE(upload.lostLink);
-        EXPECT_TRUE(upload.finished) << "after " << upload.seconds << " s";
-        EXPECT_EQ(controller.next[host], total);
-        EXPECT_EQ(controller.outOfOrder, 0u);
-        EXPECT_EQ(server.GetNumClients(), 1);
-        EXPECT_EQ(after.commandsLeftOut - before.commandsLeftOut, 0u) << "sends of the client left out";
-        EXPECT_EQ(after.refusedCommands - before.refusedCommands, 0u);
-        EXPECT_EQ(after.refusedFragments - before.refusedFragments, 0u);
-        EXPECT_GT(relay.lostToServer, 10u);
-        if (c.toClient > 0) {
-            EXPECT_GT(relay.lostToClient, 10u);
+// Hole: the same uploads through links that also delay every datagram, each way, by 20 to 100 ms
+// and up to 20 ms more at random, as a long-distance link does: a burst's datagrams arrive
+// shuffled. Few of them then carry a new highest number, and each late one is filed behind those
+// that came before it: the filing budget, earned with new numbers, ran out, the late ones were
+// left out again and again, and ENet's sender gave the link up (the fault: the link lost after
+// 400 to 1,200 packets, thousands of sends left out, in every case). Now the link stays, every
+// packet arrives, in order, and none of the client's sends is left out.
+TEST(GuardThreadsTest, AGenuineHeavySenderKeepsItsLinkThroughDelayAndJitter)
+{
+    static uint32_t runs = 0;
+    ++runs;
+    const LossyCase cases[] = {
+        {"1 in 64 each way, 20 ms and up to 20 ms more", 64, 64, 20, 20, 20000, 60, 200, 41u * runs, 0},
+        {"1 in 16 each way, 30 ms and up to 1 ms more", 16, 16, 30, 1, 16000, 60, 200, 43u * runs, 0},
+        {"1 in 16 each way, 50 ms and up to 10 ms more", 16, 16, 50, 10, 6000, 60, 25, 47u * runs, 0},
+        {"1 in 10 each way, 100 ms and up to 20 ms more", 10, 10, 100, 20, 12000, 60, 200, 53u * runs, 0},
+    };
+    for (const LossyCase& c : cases)
+        UploadThroughLossyLink(c);
+}
+
+// The honest client's packets on their way to the game, beside a joined client sending the same
+// game's packets in an order of the shape's (GAME::Test::OrderAttack) and beside the same client
+// idle, in turns: delays in milliseconds from the send to the game, by when they were sent.
+struct DelayBeside
+{
+    std::vector<double> idle, beside;
+    uint64_t cycles = 0;       // of the attack, sent whole
+    uint32_t attackerSent = 0; // packets of whole cycles
+    uint32_t attackerHanded = 0;
+    uint64_t attackerDatagrams = 0;
+    uint32_t honestSent = 0, honestHanded = 0;
+    uint64_t outOfOrder = 0;
+    int clients = 0; // joined at the end
+    double receiveMs = 0.0; // the server's receive thread's processor time meanwhile
+};
+
+// When the honest client's packets reached the game.
+class DelayController : public CountingController
+{
+public:
+    void ProcessPacket(int host, NetPacket* packet) override
+    {
+        if (host == honestHost && packet->GetType() == GAME::Test::commandType) {
+            const uint32_t sequence = static_cast<GAME::Test::GamePacket*>(packet)->sequence;
+            if (sequence < handedAt.size())
+                handedAt[sequence] = Clock::now();
         }
-        // What the old guard's window of 1,024 refused: ENet resent far behind its newest command.
-        EXPECT_GT(relay.farthestAheadOfAResend, 1024);
-        std::printf("[ lossy    ] %s: %.2f s, %llu and %llu datagrams lost, resent up to %d behind\n", c.name,
-                    upload.seconds, static_cast<unsigned long long>(relay.lostToServer.load()),
-                    static_cast<unsigned long long>(relay.lostToClient.load()), relay.farthestAheadOfAResend.load());
+        CountingController::ProcessPacket(host, packet);
     }
+    int honestHost = -1;
+    std::vector<Clock::time_point> handedAt;
+};
+
+double Percentile(std::vector<double> values, double p)
+{
+    if (values.empty())
+        return -1.0;
+    std::sort(values.begin(), values.end());
+    return values[std::min(values.size() - 1, static_cast<size_t>(p * static_cast<double>(values.size())))];
+}
+
+// The server runs 60 frames a second, as a game's; the honest client sends a packet every 5 ms.
+// The attacker's thread sends its cycles at full speed, but for a pause every 100 of the honest
+// client's packets, as long again: during a pause it has sent nothing since the server read the
+// last it sent (the packets the honest client sends before that are counted in neither). It
+// starts a cycle as long as the game will then have no more than 40,000 of its packets (1.2 MB) to
+// hand on, well under what the server lets a peer have waiting (nothing is left out for that).
+// Until each has 500 packets and the attacker sent two cycles whole, then until the game has all
+// (only a hang takes longer).
+DelayBeside MeasureDelayBeside(GAME::Test::OrderAttack::Shape shape)
+{
+    DelayBeside result;
+    GAME::Test::GamePacketCreator creator;
+    DelayController controller;
+    ServerConnectionManager server;
+    server.SetNetPacketCreator(&creator);
+    server.SetNetworkController(&controller);
+    if (!server.Listen("127.0.0.1", 0))
+        return result;
+    auto pump = [&] { server.Update(5); };
+    HandPeer attacker(pump, "127.0.0.10", server.GetPort(), true);
+    HandPeer honest(pump, "127.0.0.20", server.GetPort(), true);
+    if (!attacker.ready || !honest.ready || !PumpUntil(pump, [&] { return server.GetNumClients() == 2; }, hangMs))
+        return result;
+    const int attackerHost = attacker.link.GetLocalHostId();
+    controller.honestHost = honest.link.GetLocalHostId();
+    constexpr size_t samples = 500;
+    constexpr uint32_t phasePackets = 100;
+    constexpr uint32_t maxHonest = 20 * samples;
+    controller.handedAt.assign(maxHonest, Clock::time_point());
+
+    std::atomic<bool> attacking{false}, quiet{false}, finishing{false}, done{false}, stop{false};
+    std::atomic<uint32_t> handed{0};
+    std::atomic<uint64_t> cycles{0}, datagrams{0};
+    std::atomic<uint32_t> sent{0};
+    std::thread attack([&] {
+        GAME::Test::OrderAttack order(attacker, shape, GAME::Test::commandType, CommandBody, 74);
+        const auto limit = Clock::now() + std::chrono::milliseconds(4 * hangMs);
+        auto hold = [&] {
+            if (attacking || finishing || stop)
+                return;
+            attacker.Flush([] {});
+            quiet = true;
+            while (!attacking && !finishing && !stop && Clock::now() < limit) {
+                attacker.Service();
+                Platform::SleepMilliseconds(1);
+            }
+            quiet = false;
+        };
+        constexpr uint32_t outstanding = 40000;
+        const uint32_t length = GAME::Test::OrderAttack::CycleLength(shape);
+        while (!finishing && !stop && Clock::now() < limit) {
+            hold();
+            while (order.Delivers() && order.Packets() + length > handed + std::max(outstanding, length) &&
+                   !finishing && !stop && Clock::now() < limit) {
+                attacker.Service();
+                Platform::SleepMilliseconds(1);
+                hold();
+            }
+            if (finishing || stop || !order.SendCycle(hold))
+                break;
+            ++cycles;
+            sent = order.Packets();
+            datagrams = order.Datagrams();
+        }
+        // Its last cycle whole and read by the server; its link kept until the end.
+        attacker.Flush([] {});
+        done = true;
+        while (!stop && Clock::now() < limit) {
+            attacker.Service();
+            Platform::SleepMilliseconds(1);
+        }
+    });
+
+    std::vector<Clock::time_point> sentAt;
+    std::vector<int> phaseOf; // 1 beside the attack, 0 idle, -1 neither
+    auto nextFrame = Clock::now();
+    auto nextSend = nextFrame;
+    auto step = [&] {
+        const auto now = Clock::now();
+        if (now >= nextFrame) {
+            server.Update(5);
+            handed = controller.next[attackerHost];
+            nextFrame = std::max(nextFrame + std::chrono::microseconds(16667), now);
+        }
+        honest.Service();
+        Platform::SleepMilliseconds(1);
+    };
+    auto count = [&](int phase) { return static_cast<size_t>(std::count(phaseOf.begin(), phaseOf.end(), phase)); };
+    const double receiveBefore = GAME::Test::NamedThreadsCpuMs("Receive Thread");
+    const auto start = Clock::now();
+    while ((count(0) < samples || count(1) < samples || cycles < 2) && sentAt.size() < maxHonest &&
+           MillisecondsSince(start) < 2 * hangMs) {
+        if (Clock::now() >= nextSend) {
+            nextSend += std::chrono::milliseconds(5);
+            const auto n = static_cast<uint32_t>(sentAt.size());
+            attacking = (n / phasePackets) % 2 == 1;
+            phaseOf.push_back(attacking ? 1 : quiet ? 0 : -1);
+            sentAt.push_back(Clock::now());
+            honest.SendSealed(GAME::Test::commandType, CommandBody(n));
+            enet_host_flush(honest.host);
+        }
+        step();
+    }
+    finishing = true;
+    result.honestSent = static_cast<uint32_t>(sentAt.size());
+    PumpUntil(step,
+              [&] {
+                  return done && controller.next[controller.honestHost] == result.honestSent &&
+                         (shape == GAME::Test::OrderAttack::Flood || handed == sent);
+              },
+              hangMs);
+    result.receiveMs = GAME::Test::NamedThreadsCpuMs("Receive Thread") - receiveBefore;
+    result.cycles = cycles;
+    result.attackerSent = sent;
+    result.attackerHanded = controller.next[attackerHost];
+    result.attackerDatagrams = datagrams;
+    result.honestHanded = controller.next[controller.honestHost];
+    result.outOfOrder = controller.outOfOrder;
+    result.clients = server.GetNumClients();
+    stop = true;
+    attack.join();
+    for (uint32_t n = 0; n < result.honestHanded; ++n)
+        if (phaseOf[n] >= 0)
+            (phaseOf[n] == 1 ? result.beside : result.idle)
+                .push_back(std::chrono::duration<double, std::milli>(controller.handedAt[n] - sentAt[n]).count());
+    return result;
+}
+
+// Beside a joined client sending in the shape's order, every packet valid: the honest client's
+// packets all reach the game, in order, with a 99th percentile delay no more than twice the one
+// beside the same client idle (40 ms at least), measured in turns in the same run; the attacker's
+// packets all reach the game too (but the flood's, which never come whole), and both keep their
+// links.
+void ExpectNoDelayBeside(GAME::Test::OrderAttack::Shape shape, const char* name)
+{
+    GAME::Test::LogCapture log;
+    ASSERT_EQ(enet_initialize(), 0);
+    const DelayBeside run = MeasureDelayBeside(shape);
+    const double idle = Percentile(run.idle, 0.99), beside = Percentile(run.beside, 0.99);
+    std::printf("[ beside   ] %s: p99 %.1f ms beside it (p50 %.1f, longest %.1f, %zu packets), %.1f ms with it idle "
+                "(p50 %.1f, %zu), %llu cycles, %u of its %u packets handed on, %llu datagrams, the receive thread "
+                "%.0f ms\n",
+                name, beside, Percentile(run.beside, 0.5), Percentile(run.beside, 1.0), run.beside.size(), idle,
+                Percentile(run.idle, 0.5), run.idle.size(), static_cast<unsigned long long>(run.cycles),
+                run.attackerHanded, run.attackerSent, static_cast<unsigned long long>(run.attackerDatagrams), run.receiveMs);
+    ASSERT_GE(run.cycles, 2u) << "the attack did not run";
+    ASSERT_GE(run.idle.size(), 400u);
+    ASSERT_GE(run.beside.size(), 400u);
+    EXPECT_EQ(run.honestHanded, run.honestSent);
+    EXPECT_EQ(run.outOfOrder, 0u);
+    EXPECT_LE(beside, std::max(2.0 * idle, 40.0))
+        << "the 99th percentile of the honest client's delay beside the attack, against " << idle
+        << " ms beside the attacker idle";
+    if (shape != GAME::Test::OrderAttack::Flood) {
+        EXPECT_EQ(run.attackerHanded, run.attackerSent) << "of the attacker's packets handed on";
+    }
+    EXPECT_EQ(run.clients, 2);
+}
+
+// Hole: a joined client files up to 19,000 sends above a gap, then sends the gap's in ascending
+// order: each is the one ENet waits for, which ENet files by walking past all that are held
+// (the fault, such fills passed free: 1.7 to 9 ms of the receive thread for each of their
+// datagrams, and another client's packets came 124 to 528 ms late).
+TEST(GuardThreadsTest, InOrderGapFillsUnderTwentyThousandHeldDelayNoOtherClient)
+{
+    ExpectNoDelayBeside(GAME::Test::OrderAttack::GapFills, "gap fills");
+}
+
+// Hole: a joined client files 7,168 new numbers, fills the holes below them from the top down and
+// then the gap, and again: the budget its new numbers earned was spent on the fills each cycle
+// (the fault: 41 to 73 ms of the receive thread a cycle, another client's packets 80 to 136 ms
+// late at the 99th percentile).
+TEST(GuardThreadsTest, BankCyclesDelayNoOtherClient)
+{
+    ExpectNoDelayBeside(GAME::Test::OrderAttack::BankCycles, "bank cycles");
+}
+
+// Hole: runs of 8,192 sends newest first, each filed behind all that came before it (unguarded, a
+// walk past thousands each; the fault, fills rationed: the run left out and never handed on).
+TEST(GuardThreadsTest, ReversedRunsDelayNoOtherClient)
+{
+    ExpectNoDelayBeside(GAME::Test::OrderAttack::ReversedRuns, "reversed runs");
+}
+
+// Hole: bursts of 32 datagrams in shuffled order, as a link that delays each datagram at random
+// hands them on, never sent again (the fault: 64 of 27,648 packets handed on in 10 s, the rest
+// left out for good).
+TEST(GuardThreadsTest, ShuffledBurstsDelayNoOtherClient)
+{
+    ExpectNoDelayBeside(GAME::Test::OrderAttack::ShuffledBursts, "shuffled bursts");
+}
+
+// Hole: the out-of-order flood of sends newest first deep in ENet's window, never the next one,
+// the same again and again at full speed (unguarded, each a walk past thousands: 510 to 560 us of
+// the receive thread a datagram).
+TEST(GuardThreadsTest, AnOutOfOrderFloodDelaysNoOtherClient)
+{
+    ExpectNoDelayBeside(GAME::Test::OrderAttack::Flood, "out-of-order flood");
 }
 
 } // namespace
