@@ -56,7 +56,8 @@ constexpr GAME::PACKET_TYPE uploadType = GAME::PACKET_TYPE(42);
 class UploadPacket : public GAME::NetPacket
 {
 public:
-    explicit UploadPacket(uint32_t sequence_ = 0, size_t size = 0) : NetPacket(uploadType), sequence(sequence_)
+    explicit UploadPacket(uint32_t sequence_ = 0, size_t size = 0)
+        : NetPacket(uploadType), sequence(sequence_)
     {
         payload.assign(size, static_cast<uint8_t>(sequence_));
     }
@@ -170,9 +171,10 @@ void MeasureLossyUpload(int period, int delayMs, int jitterMs, double& engineSec
         if (result.finished && !result.lostLink)
             engineSeconds = result.seconds;
         else
-            why = result.lostLink ? "the engine's server's link was lost after " + std::to_string(controller.next) +
-                                        " packets"
-                                  : "the engine's server had " + std::to_string(controller.next) + " packets at the limit";
+            why = result.lostLink ? "the engine's server's link was lost after " +
+                                        std::to_string(controller.next) + " packets"
+                                  : "the engine's server had " + std::to_string(controller.next) +
+                                        " packets at the limit";
     }
     ENetAddress address;
     enet_address_set_host_ip(&address, "127.0.0.1");
@@ -205,8 +207,9 @@ void MeasureLossyUpload(int period, int delayMs, int jitterMs, double& engineSec
             if (result.finished && !result.lostLink)
                 bareSeconds = result.seconds;
             else
-                why += (why.empty() ? "" : "; ") + std::string(result.lostLink ? "the bare server's link was lost"
-                                                                                : "the bare server had not all");
+                why += (why.empty() ? "" : "; ") + std::string(result.lostLink
+                                                                   ? "the bare server's link was lost"
+                                                                   : "the bare server had not all");
         } else {
             why += (why.empty() ? "" : "; ") + std::string("the client did not connect to the bare server");
         }
@@ -262,11 +265,13 @@ ShapeCost MeasureShape(GAME::Test::OrderAttack::Shape shape,
                     return body;
                 },
                 74, like);
-            const uint32_t length = GAME::Test::OrderAttack::CycleLength(shape == GAME::Test::OrderAttack::InOrder ? like : shape);
+            const uint32_t length = GAME::Test::OrderAttack::CycleLength(
+                shape == GAME::Test::OrderAttack::InOrder ? like : shape);
             const int cycles = shape == GAME::Test::OrderAttack::Flood ? 10 : 3;
             const auto limit = Clock::now() + std::chrono::seconds(30);
             for (int c = 0; c < cycles && Clock::now() < limit; ++c) {
-                while (order.Delivers() && order.Packets() + length > handed + std::max<uint32_t>(40000, length) &&
+                while (order.Delivers() &&
+                       order.Packets() + length > handed + std::max<uint32_t>(40000, length) &&
                        Clock::now() < limit) {
                     attacker.Service();
                     std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -305,7 +310,8 @@ ShapeCost MeasureShape(GAME::Test::OrderAttack::Shape shape,
 
 } // namespace
 
-const char* const kHelp = R"(bench_network_order: the network's receive thread against the order of a client's datagrams.
+const char* const kHelp =
+    R"(bench_network_order: the network's receive thread against the order of a client's datagrams.
 
 Measures, on the loopback address with no render device (about 50 s):
   lossy upload: a joined client uploads 10,000 small game packets (one in 200 of 4 KB) in bursts
@@ -349,13 +355,17 @@ int main(int argc, char** argv)
         uint64_t leftOut = 0;
         std::string why;
         const std::string loadAtStart = LoadAverage();
-        MeasureLossyUpload(link.period, link.delayMs, link.jitterMs, engineSeconds, bareSeconds, leftOut, why);
-        std::printf("bench_network_order: an upload losing one datagram in %d each way, delayed %d ms and up to %d ms more, "
-                    "took %.2f s (bare ENet %.2f s), %llu of its sends left out by the guard%s%s; load average %s\n",
-                    link.period, link.delayMs, link.jitterMs, engineSeconds, bareSeconds,
-                    static_cast<unsigned long long>(leftOut), why.empty() ? "" : ": ", why.c_str(), loadAtStart.c_str());
-        report.Ratio("lossy_upload_1_in_" + std::to_string(link.period) + "_" + std::to_string(link.delayMs) + "ms_jitter_" +
-                         std::to_string(link.jitterMs) + "ms_vs_bare_enet",
+        MeasureLossyUpload(link.period, link.delayMs, link.jitterMs, engineSeconds, bareSeconds, leftOut,
+                           why);
+        std::printf(
+            "bench_network_order: an upload losing one datagram in %d each way, delayed %d ms and up to %d "
+            "ms more, "
+            "took %.2f s (bare ENet %.2f s), %llu of its sends left out by the guard%s%s; load average %s\n",
+            link.period, link.delayMs, link.jitterMs, engineSeconds, bareSeconds,
+            static_cast<unsigned long long>(leftOut), why.empty() ? "" : ": ", why.c_str(),
+            loadAtStart.c_str());
+        report.Ratio("lossy_upload_1_in_" + std::to_string(link.period) + "_" + std::to_string(link.delayMs) +
+                         "ms_jitter_" + std::to_string(link.jitterMs) + "ms_vs_bare_enet",
                      engineSeconds > 0.0 && bareSeconds > 0.0 ? engineSeconds / bareSeconds : -1.0);
     }
     using Shape = GAME::Test::OrderAttack::Shape;
@@ -366,11 +376,12 @@ int main(int argc, char** argv)
                                                     {Shape::Flood, "out_of_order_flood"}};
     for (const auto& [shape, name] : shapes) {
         const ShapeCost ordered = MeasureShape(shape), inOrder = MeasureShape(Shape::InOrder, shape);
-        std::printf("bench_network_order: %s: %.1f us of the receive thread a datagram (%llu datagrams, %u of %u packets handed "
+        std::printf("bench_network_order: %s: %.1f us of the receive thread a datagram (%llu datagrams, %u "
+                    "of %u packets handed "
                     "on), the same packets in order %.1f us (%llu datagrams, %u of %u)\n",
-                    name, ordered.microsecondsEach, static_cast<unsigned long long>(ordered.datagrams), ordered.handed,
-                    ordered.packets, inOrder.microsecondsEach, static_cast<unsigned long long>(inOrder.datagrams),
-                    inOrder.handed, inOrder.packets);
+                    name, ordered.microsecondsEach, static_cast<unsigned long long>(ordered.datagrams),
+                    ordered.handed, ordered.packets, inOrder.microsecondsEach,
+                    static_cast<unsigned long long>(inOrder.datagrams), inOrder.handed, inOrder.packets);
         report.Ratio(std::string("receive_thread_") + name + "_vs_in_order",
                      ordered.microsecondsEach > 0.0 && inOrder.microsecondsEach > 0.0
                          ? ordered.microsecondsEach / inOrder.microsecondsEach

@@ -1066,9 +1066,10 @@ TEST(GuardThreadsTest, ARunHeldBehindAMissingPacketIsHandedOnWhenItComesWhatever
     EXPECT_EQ(controller.outOfOrder, 0u);
     EXPECT_EQ(server.GetNumClients(), 1);
     // Twice, so that the fault (3.0 to 4.9 times) cannot pass by a hair; unmutated, 0.95 to 1.2.
-    EXPECT_LE(holding, 2.0 * quiet) << "microseconds of the receive thread's processor time for each datagram "
-                                       "beside the run held, against "
-                                    << quiet << " on a quiet link";
+    EXPECT_LE(holding, 2.0 * quiet)
+        << "microseconds of the receive thread's processor time for each datagram "
+           "beside the run held, against "
+        << quiet << " on a quiet link";
 
     // Again with packets of 4 KB, which ENet gets in fragments, and of 30 bytes: a run of 1,200
     // mostly large ones (4.9 MB) behind a small one not sent. ENet makes a packet's whole length
@@ -1224,7 +1225,7 @@ struct LossyCase
     uint32_t packets, tail; // in bursts, then at 60 a second
     uint32_t largeEvery;    // every so many packets one of 4 KB, in fragments (0: none)
     uint32_t seed;
-    int resentAhead;        // ENet resent more than so far behind its newest command (0: not looked at)
+    int resentAhead; // ENet resent more than so far behind its newest command (0: not looked at)
 };
 
 // A real client (ENet's own sender, joined with the engine's link) uploads the case's packets
@@ -1279,8 +1280,8 @@ void UploadThroughLossyLink(const LossyCase& c)
         [&] { return !uploading; }, 3 * hangMs);
     send.join();
     const Socket::GuardStats after = server.GetGuardStats();
-    EXPECT_FALSE(upload.lostLink) << "after " << upload.seconds << " s, " << controller.next[host] << " of " << total
-                                  << " packets handed on";
+    EXPECT_FALSE(upload.lostLink) << "after " << upload.seconds << " s, " << controller.next[host] << " of "
+                                  << total << " packets handed on";
     EXPECT_TRUE(upload.finished) << "after " << upload.seconds << " s";
     EXPECT_EQ(controller.next[host], total);
     EXPECT_EQ(controller.outOfOrder, 0u);
@@ -1299,7 +1300,8 @@ void UploadThroughLossyLink(const LossyCase& c)
                 "behind, %llu sends left out\n",
                 c.name, upload.seconds, controller.next[host], total,
                 static_cast<unsigned long long>(relay.lostToServer.load()),
-                static_cast<unsigned long long>(relay.lostToClient.load()), relay.farthestAheadOfAResend.load(),
+                static_cast<unsigned long long>(relay.lostToClient.load()),
+                relay.farthestAheadOfAResend.load(),
                 static_cast<unsigned long long>(after.commandsLeftOut - before.commandsLeftOut));
 }
 
@@ -1362,7 +1364,7 @@ struct DelayBeside
     uint64_t attackerDatagrams = 0;
     uint32_t honestSent = 0, honestHanded = 0;
     uint64_t outOfOrder = 0;
-    int clients = 0; // joined at the end
+    int clients = 0;        // joined at the end
     double receiveMs = 0.0; // the server's receive thread's processor time meanwhile
 };
 
@@ -1392,13 +1394,13 @@ double Percentile(std::vector<double> values, double p)
 }
 
 // The server runs 60 frames a second, as a game's; the honest client sends a packet every 5 ms.
-// The attacker's thread (at the lowest priority) sends its cycles at full speed, but for a pause every 100 of the honest
-// client's packets, as long again: during a pause it has sent nothing since the server read the
-// last it sent (the packets the honest client sends before that are counted in neither). It
-// starts a cycle as long as the game will then have no more than 40,000 of its packets (1.2 MB) to
-// hand on, well under what the server lets a peer have waiting (nothing is left out for that).
-// Until each has 500 packets and the attacker sent two cycles whole, then until the game has all
-// (only a hang takes longer).
+// The attacker's thread (at the lowest priority) sends its cycles at full speed, but for a pause
+// every 100 of the honest client's packets, as long again: during a pause it has sent nothing
+// since the server read the last it sent (the packets the honest client sends before that are
+// counted in neither). It starts a cycle as long as the game will then have no more than 40,000
+// of its packets (1.2 MB) to hand on, well under what the server lets a peer have waiting
+// (nothing is left out for that). Until each has 500 packets and the attacker sent two cycles
+// whole, then until the game has all (only a hang takes longer).
 DelayBeside MeasureDelayBeside(GAME::Test::OrderAttack::Shape shape)
 {
     DelayBeside result;
@@ -1412,7 +1414,9 @@ DelayBeside MeasureDelayBeside(GAME::Test::OrderAttack::Shape shape)
     auto pump = [&] { server.Update(5); };
     HandPeer attacker(pump, "127.0.0.10", server.GetPort(), true);
     HandPeer honest(pump, "127.0.0.20", server.GetPort(), true);
-    if (!attacker.ready || !honest.ready || !PumpUntil(pump, [&] { return server.GetNumClients() == 2; }, hangMs))
+    if (!attacker.ready || !honest.ready)
+        return result;
+    if (!PumpUntil(pump, [&] { return server.GetNumClients() == 2; }, hangMs))
         return result;
     const int attackerHost = attacker.link.GetLocalHostId();
     controller.honestHost = honest.link.GetLocalHostId();
@@ -1482,7 +1486,9 @@ DelayBeside MeasureDelayBeside(GAME::Test::OrderAttack::Shape shape)
         honest.Service();
         Platform::SleepMilliseconds(1);
     };
-    auto count = [&](int phase) { return static_cast<size_t>(std::count(phaseOf.begin(), phaseOf.end(), phase)); };
+    auto count = [&](int phase) {
+        return static_cast<size_t>(std::count(phaseOf.begin(), phaseOf.end(), phase));
+    };
     const double receiveBefore = GAME::Test::NamedThreadsCpuMs("Receive Thread");
     const auto start = Clock::now();
     while ((count(0) < samples || count(1) < samples || cycles < 2) && sentAt.size() < maxHonest &&
@@ -1500,12 +1506,13 @@ DelayBeside MeasureDelayBeside(GAME::Test::OrderAttack::Shape shape)
     }
     finishing = true;
     result.honestSent = static_cast<uint32_t>(sentAt.size());
-    PumpUntil(step,
-              [&] {
-                  return done && controller.next[controller.honestHost] == result.honestSent &&
-                         (shape == GAME::Test::OrderAttack::Flood || handed == sent);
-              },
-              hangMs);
+    PumpUntil(
+        step,
+        [&] {
+            return done && controller.next[controller.honestHost] == result.honestSent &&
+                   (shape == GAME::Test::OrderAttack::Flood || handed == sent);
+        },
+        hangMs);
     result.receiveMs = GAME::Test::NamedThreadsCpuMs("Receive Thread") - receiveBefore;
     result.cycles = cycles;
     result.attackerSent = sent;
@@ -1519,7 +1526,8 @@ DelayBeside MeasureDelayBeside(GAME::Test::OrderAttack::Shape shape)
     for (uint32_t n = 0; n < result.honestHanded; ++n)
         if (phaseOf[n] >= 0)
             (phaseOf[n] == 1 ? result.beside : result.idle)
-                .push_back(std::chrono::duration<double, std::milli>(controller.handedAt[n] - sentAt[n]).count());
+                .push_back(
+                    std::chrono::duration<double, std::milli>(controller.handedAt[n] - sentAt[n]).count());
     return result;
 }
 
@@ -1534,12 +1542,14 @@ void ExpectNoDelayBeside(GAME::Test::OrderAttack::Shape shape, const char* name)
     ASSERT_EQ(enet_initialize(), 0);
     const DelayBeside run = MeasureDelayBeside(shape);
     const double idle = Percentile(run.idle, 0.99), beside = Percentile(run.beside, 0.99);
-    std::printf("[ beside   ] %s: p99 %.1f ms beside it (p50 %.1f, longest %.1f, %zu packets), %.1f ms with it idle "
-                "(p50 %.1f, %zu), %llu cycles, %u of its %u packets handed on, %llu datagrams, the receive thread "
-                "%.0f ms\n",
-                name, beside, Percentile(run.beside, 0.5), Percentile(run.beside, 1.0), run.beside.size(), idle,
-                Percentile(run.idle, 0.5), run.idle.size(), static_cast<unsigned long long>(run.cycles),
-                run.attackerHanded, run.attackerSent, static_cast<unsigned long long>(run.attackerDatagrams), run.receiveMs);
+    std::printf(
+        "[ beside   ] %s: p99 %.1f ms beside it (p50 %.1f, longest %.1f, %zu packets), %.1f ms with it idle "
+        "(p50 %.1f, %zu), %llu cycles, %u of its %u packets handed on, %llu datagrams, the receive thread "
+        "%.0f ms\n",
+        name, beside, Percentile(run.beside, 0.5), Percentile(run.beside, 1.0), run.beside.size(), idle,
+        Percentile(run.idle, 0.5), run.idle.size(), static_cast<unsigned long long>(run.cycles),
+        run.attackerHanded, run.attackerSent, static_cast<unsigned long long>(run.attackerDatagrams),
+        run.receiveMs);
     ASSERT_GE(run.cycles, 2u) << "the attack did not run";
     ASSERT_GE(run.idle.size(), 400u);
     ASSERT_GE(run.beside.size(), 400u);
