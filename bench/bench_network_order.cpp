@@ -28,6 +28,7 @@
 #include "network/NetworkControllerBase.h"
 #include "network/NetworkPacketCreatorBase.h"
 #include "network/ServerConnectionManager.h"
+#include "network/Socket.h"
 
 #include <enet/enet.h>
 
@@ -56,8 +57,7 @@ constexpr GAME::PACKET_TYPE uploadType = GAME::PACKET_TYPE(42);
 class UploadPacket : public GAME::NetPacket
 {
 public:
-    explicit UploadPacket(uint32_t sequence_ = 0, size_t size = 0)
-        : NetPacket(uploadType), sequence(sequence_)
+    explicit UploadPacket(uint32_t sequence_ = 0, size_t size = 0) : NetPacket(uploadType), sequence(sequence_)
     {
         payload.assign(size, static_cast<uint8_t>(sequence_));
     }
@@ -82,6 +82,13 @@ public:
     {
         return type == uploadType ? new UploadPacket : nullptr;
     }
+};
+// A server whose socket's queue stalls can be read: times its receive thread left a client's
+// datagrams with ENet for want of room in the client's share of the queue.
+class StallCountingServer : public GAME::ServerConnectionManager
+{
+public:
+    uint64_t GetQueueStalls() const { return GetSocket() ? GetSocket()->GetQueueStalls() : 0; }
 };
 class UploadController : public GAME::NetworkControllerBase
 {
@@ -113,10 +120,21 @@ size_t UploadSize(uint32_t n)
 // waiting in enet_host_service), each from a fresh start with the same seed: seconds until the
 // last packet was in, or -1 when the link was lost or not everything came. `why` says what went
 // wrong, if anything.
+// Each client connects through the relay as it is during the upload, as a game's client joins
+// over the link it uploads on. ENet's sender throttles what it has in flight whenever a round trip
+// exceeds, by twice its variance, the lowest of the 5 s before (the first measured, at first): a join
+// over the bare loopback (2 ms, the session's handshake takes several round trips) followed at
+// once by a 100 ms link held the engine's client to one datagram a round trip for the upload's
+// first 5 s, while the bare client's connect measures no round trip (ENet's start, 500 ms).
+// `engineReferenceMs`, `bareReferenceMs`: the round trip each sender's throttle measured against
+// as its upload began; `stalls`: the engine's server's queue stalls during the upload.
 void MeasureLossyUpload(int period, int delayMs, int jitterMs, double& engineSeconds, double& bareSeconds,
-                        uint64_t& leftOut, std::string& why)
+                        uint64_t& leftOut, std::string& why, unsigned& engineReferenceMs,
+                        unsigned& bareReferenceMs, uint64_t& stalls)
 {
     engineSeconds = bareSeconds = -1.0;
+    engineReferenceMs = bareReferenceMs = 0;
+    stalls = 0;
     leftOut = 0;
     why.clear();
     // What each sealed packet comes to (its header and body), for the bare run.
@@ -130,21 +148,23 @@ void MeasureLossyUpload(int period, int delayMs, int jitterMs, double& engineSec
     {
         UploadCreator creator;
         UploadController controller;
-        GAME::ServerConnectionManager server;
+        StallCountingServer server;
         server.SetNetPacketCreator(&creator);
         server.SetNetworkController(&controller);
         if (!server.Listen("127.0.0.1", 0))
             return;
         auto pump = [&] { server.Update(5); };
+        // The client joins through the link it then uploads on, as a game's client does (see
+        // MeasureLossyUpload's comment).
         GAME::Test::LossyRelay relay(server.GetPort(), period, period, 1234, delayMs, jitterMs);
-        relay.impaired = false;
         GAME::Test::HandPeer sender(pump, "127.0.0.71", relay.port, true, 10000, "127.0.0.60");
         if (!sender.ready) {
             why = "the client did not join the engine's server";
             return;
         }
-        relay.impaired = true;
-        const uint64_t before = server.GetGuardStats().commandsLeftOut;
+        engineReferenceMs = sender.peer->lastRoundTripTime;
+        const uint64_t before = server.GetGuardStats().commandsLeftOut,
+                       stallsBefore = server.GetQueueStalls();
         std::atomic<uint32_t> delivered{0};
         std::atomic<bool> uploading{true};
         GAME::Test::UploadResult result;
@@ -168,13 +188,13 @@ void MeasureLossyUpload(int period, int delayMs, int jitterMs, double& engineSec
         }
         send.join();
         leftOut = server.GetGuardStats().commandsLeftOut - before;
+        stalls = server.GetQueueStalls() - stallsBefore;
         if (result.finished && !result.lostLink)
             engineSeconds = result.seconds;
         else
-            why = result.lostLink ? "the engine's server's link was lost after " +
-                                        std::to_string(controller.next) + " packets"
-                                  : "the engine's server had " + std::to_string(controller.next) +
-                                        " packets at the limit";
+            why = result.lostLink ? "the engine's server's link was lost after " + std::to_string(controller.next) +
+                                        " packets"
+                                  : "the engine's server had " + std::to_string(controller.next) + " packets at the limit";
     }
     ENetAddress address;
     enet_address_set_host_ip(&address, "127.0.0.1");
@@ -195,11 +215,10 @@ void MeasureLossyUpload(int period, int delayMs, int jitterMs, double& engineSec
     });
     {
         GAME::Test::LossyRelay relay(bare->address.port, period, period, 1234, delayMs, jitterMs);
-        relay.impaired = false;
         // Serviced here until connected; the bare server's own thread answers.
         GAME::Test::HandPeer sender([] {}, "127.0.0.72", relay.port, false, 10000, "127.0.0.60");
         if (sender.ready) {
-            relay.impaired = true;
+            bareReferenceMs = sender.peer->lastRoundTripTime;
             const GAME::Test::UploadResult result = GAME::Test::LossyUpload(
                 sender.host, sender.peer, uploadPackets, uploadTail,
                 [&](uint32_t n) { return std::vector<uint8_t>(sizes[n], static_cast<uint8_t>(n)); },
@@ -207,9 +226,8 @@ void MeasureLossyUpload(int period, int delayMs, int jitterMs, double& engineSec
             if (result.finished && !result.lostLink)
                 bareSeconds = result.seconds;
             else
-                why += (why.empty() ? "" : "; ") + std::string(result.lostLink
-                                                                   ? "the bare server's link was lost"
-                                                                   : "the bare server had not all");
+                why += (why.empty() ? "" : "; ") + std::string(result.lostLink ? "the bare server's link was lost"
+                                                                                : "the bare server had not all");
         } else {
             why += (why.empty() ? "" : "; ") + std::string("the client did not connect to the bare server");
         }
@@ -265,13 +283,11 @@ ShapeCost MeasureShape(GAME::Test::OrderAttack::Shape shape,
                     return body;
                 },
                 74, like);
-            const uint32_t length = GAME::Test::OrderAttack::CycleLength(
-                shape == GAME::Test::OrderAttack::InOrder ? like : shape);
+            const uint32_t length = GAME::Test::OrderAttack::CycleLength(shape == GAME::Test::OrderAttack::InOrder ? like : shape);
             const int cycles = shape == GAME::Test::OrderAttack::Flood ? 10 : 3;
             const auto limit = Clock::now() + std::chrono::seconds(30);
             for (int c = 0; c < cycles && Clock::now() < limit; ++c) {
-                while (order.Delivers() &&
-                       order.Packets() + length > handed + std::max<uint32_t>(40000, length) &&
+                while (order.Delivers() && order.Packets() + length > handed + std::max<uint32_t>(40000, length) &&
                        Clock::now() < limit) {
                     attacker.Service();
                     std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -310,8 +326,7 @@ ShapeCost MeasureShape(GAME::Test::OrderAttack::Shape shape,
 
 } // namespace
 
-const char* const kHelp =
-    R"(bench_network_order: the network's receive thread against the order of a client's datagrams.
+const char* const kHelp = R"(bench_network_order: the network's receive thread against the order of a client's datagrams.
 
 Measures, on the loopback address with no render device (about 50 s):
   lossy upload: a joined client uploads 10,000 small game packets (one in 200 of 4 KB) in bursts
@@ -355,17 +370,20 @@ int main(int argc, char** argv)
         uint64_t leftOut = 0;
         std::string why;
         const std::string loadAtStart = LoadAverage();
-        MeasureLossyUpload(link.period, link.delayMs, link.jitterMs, engineSeconds, bareSeconds, leftOut,
-                           why);
+        unsigned engineReferenceMs = 0, bareReferenceMs = 0;
+        uint64_t stalls = 0;
+        MeasureLossyUpload(link.period, link.delayMs, link.jitterMs, engineSeconds, bareSeconds, leftOut, why,
+                           engineReferenceMs, bareReferenceMs, stalls);
         std::printf(
             "bench_network_order: an upload losing one datagram in %d each way, delayed %d ms and up to %d "
-            "ms more, "
-            "took %.2f s (bare ENet %.2f s), %llu of its sends left out by the guard%s%s; load average %s\n",
+            "ms more, took %.2f s (bare ENet %.2f s), %llu of its sends left out by the guard, %llu queue "
+            "stalls, the sender's throttle measuring against a round trip of %u ms (bare %u ms)%s%s; "
+            "load average %s\n",
             link.period, link.delayMs, link.jitterMs, engineSeconds, bareSeconds,
-            static_cast<unsigned long long>(leftOut), why.empty() ? "" : ": ", why.c_str(),
-            loadAtStart.c_str());
-        report.Ratio("lossy_upload_1_in_" + std::to_string(link.period) + "_" + std::to_string(link.delayMs) +
-                         "ms_jitter_" + std::to_string(link.jitterMs) + "ms_vs_bare_enet",
+            static_cast<unsigned long long>(leftOut), static_cast<unsigned long long>(stalls),
+            engineReferenceMs, bareReferenceMs, why.empty() ? "" : ": ", why.c_str(), loadAtStart.c_str());
+        report.Ratio("lossy_upload_1_in_" + std::to_string(link.period) + "_" + std::to_string(link.delayMs) + "ms_jitter_" +
+                         std::to_string(link.jitterMs) + "ms_vs_bare_enet",
                      engineSeconds > 0.0 && bareSeconds > 0.0 ? engineSeconds / bareSeconds : -1.0);
     }
     using Shape = GAME::Test::OrderAttack::Shape;
@@ -376,12 +394,11 @@ int main(int argc, char** argv)
                                                     {Shape::Flood, "out_of_order_flood"}};
     for (const auto& [shape, name] : shapes) {
         const ShapeCost ordered = MeasureShape(shape), inOrder = MeasureShape(Shape::InOrder, shape);
-        std::printf("bench_network_order: %s: %.1f us of the receive thread a datagram (%llu datagrams, %u "
-                    "of %u packets handed "
+        std::printf("bench_network_order: %s: %.1f us of the receive thread a datagram (%llu datagrams, %u of %u packets handed "
                     "on), the same packets in order %.1f us (%llu datagrams, %u of %u)\n",
-                    name, ordered.microsecondsEach, static_cast<unsigned long long>(ordered.datagrams),
-                    ordered.handed, ordered.packets, inOrder.microsecondsEach,
-                    static_cast<unsigned long long>(inOrder.datagrams), inOrder.handed, inOrder.packets);
+                    name, ordered.microsecondsEach, static_cast<unsigned long long>(ordered.datagrams), ordered.handed,
+                    ordered.packets, inOrder.microsecondsEach, static_cast<unsigned long long>(inOrder.datagrams),
+                    inOrder.handed, inOrder.packets);
         report.Ratio(std::string("receive_thread_") + name + "_vs_in_order",
                      ordered.microsecondsEach > 0.0 && inOrder.microsecondsEach > 0.0
                          ? ordered.microsecondsEach / inOrder.microsecondsEach
