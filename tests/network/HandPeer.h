@@ -302,20 +302,27 @@ public:
 
     OrderAttack(HandPeer& peer, Shape shape, uint8_t type, std::function<std::vector<uint8_t>(uint32_t)> body,
                 uint32_t seed = 1, Shape like = GapFills)
-        : m_peer(peer), m_shape(shape), m_like(shape == InOrder ? like : shape), m_type(type), m_body(std::move(body)),
-          m_random(seed), m_first(static_cast<uint16_t>(peer.peer->channels[0].outgoingReliableSequenceNumber + 1))
+        : m_peer(peer), m_shape(shape), m_like(shape == InOrder ? like : shape), m_type(type),
+          m_body(std::move(body)), m_random(seed),
+          m_first(static_cast<uint16_t>(peer.peer->channels[0].outgoingReliableSequenceNumber + 1))
     {
     }
 
     static uint32_t CycleLength(Shape shape)
     {
         switch (shape) {
-        case GapFills: return gap + gapFillsHeld;
-        case BankCycles: return 1 + bankHoles + bankNumbers;
-        case ReversedRuns: return reversedRun;
-        case ShuffledBursts: return burstsPerCycle * burstDatagrams * sendsPerDatagram;
-        case Flood: return floodDepth + 1;
-        case InOrder: break;
+        case GapFills:
+            return gap + gapFillsHeld;
+        case BankCycles:
+            return 1 + bankHoles + bankNumbers;
+        case ReversedRuns:
+            return reversedRun;
+        case ShuffledBursts:
+            return burstsPerCycle * burstDatagrams * sendsPerDatagram;
+        case Flood:
+            return floodDepth + 1;
+        case InOrder:
+            break;
         }
         return 0;
     }
@@ -413,7 +420,8 @@ private:
             }
             for (size_t b = 0; b < groups.size(); b += burstDatagrams)
                 std::shuffle(groups.begin() + static_cast<std::ptrdiff_t>(b),
-                             groups.begin() + static_cast<std::ptrdiff_t>(std::min(groups.size(), b + burstDatagrams)),
+                             groups.begin() +
+                                 static_cast<std::ptrdiff_t>(std::min(groups.size(), b + burstDatagrams)),
                              m_random);
         }
         m_cycle.clear();
@@ -421,11 +429,13 @@ private:
             m_cycle.push_back(m_peer.Datagram());
             for (uint32_t k : group) {
                 const std::vector<uint8_t>& packet = sealed[k];
-                if (m_cycle.back().size() + sizeof(ENetProtocolSendReliable) + packet.size() > ENET_PROTOCOL_MAXIMUM_MTU)
+                if (m_cycle.back().size() + sizeof(ENetProtocolSendReliable) + packet.size() >
+                    ENET_PROTOCOL_MAXIMUM_MTU)
                     m_cycle.push_back(m_peer.Datagram());
                 ENetProtocolSendReliable command = {};
                 command.header.command = ENET_PROTOCOL_COMMAND_SEND_RELIABLE;
-                command.header.reliableSequenceNumber = ENET_HOST_TO_NET_16(static_cast<uint16_t>(m_first + m_packets + k));
+                command.header.reliableSequenceNumber =
+                    ENET_HOST_TO_NET_16(static_cast<uint16_t>(m_first + m_packets + k));
                 command.dataLength = ENET_HOST_TO_NET_16(static_cast<uint16_t>(packet.size()));
                 AppendCommand(m_cycle.back(), command);
                 m_cycle.back().insert(m_cycle.back().end(), packet.begin(), packet.end());

@@ -36,8 +36,9 @@ public:
     // `seed`. The client sends to `ip`:port; the server sees the relay's address.
     LossyRelay(int serverPort, int toServerPeriod, int toClientPeriod, uint32_t seed, int delayMs = 0,
                int jitterMs = 0, const std::string& ip = "127.0.0.60")
-        : m_server(EnetAddress("127.0.0.1", serverPort)), m_toServer(toServerPeriod), m_toClient(toClientPeriod),
-          m_delay(std::chrono::milliseconds(delayMs)), m_jitterUs(1000 * jitterMs), m_random(seed)
+        : m_server(EnetAddress("127.0.0.1", serverPort)), m_toServer(toServerPeriod),
+          m_toClient(toClientPeriod), m_delay(std::chrono::milliseconds(delayMs)),
+          m_jitterUs(1000 * jitterMs), m_random(seed)
     {
         m_socket = enet_socket_create(ENET_SOCKET_TYPE_DATAGRAM);
         ENetAddress bind = EnetAddress(ip, 0);

@@ -1053,9 +1053,10 @@ TEST(GuardThreadsTest, ARunHeldBehindAMissingPacketIsHandedOnWhenItComesWhatever
     EXPECT_EQ(controller.outOfOrder, 0u);
     EXPECT_EQ(server.GetNumClients(), 1);
     // Twice, so that the fault (3.0 to 4.9 times) cannot pass by a hair; unmutated, 0.95 to 1.2.
-    EXPECT_LE(holding, 2.0 * quiet) << "microseconds of the receive thread's processor time for each datagram "
-                                       "beside the run held, against "
-                                    << quiet << " on a quiet link";
+    EXPECT_LE(holding, 2.0 * quiet)
+        << "microseconds of the receive thread's processor time for each datagram "
+           "beside the run held, against "
+        << quiet << " on a quiet link";
 
     // Again with packets of 4 KB, which ENet gets in fragments, and of 30 bytes: a run of 1,200
     // mostly large ones (4.9 MB) behind a small one not sent. ENet makes a packet's whole length
@@ -1211,7 +1212,7 @@ struct LossyCase
     uint32_t packets, tail; // in bursts, then at 60 a second
     uint32_t largeEvery;    // every so many packets one of 4 KB, in fragments (0: none)
     uint32_t seed;
-    int resentAhead;        // ENet resent more than so far behind its newest command (0: not looked at)
+    int resentAhead; // ENet resent more than so far behind its newest command (0: not looked at)
 };
 
 // A real client (ENet's own sender, joined with the engine's link) uploads the case's packets
@@ -1266,8 +1267,8 @@ void UploadThroughLossyLink(const LossyCase& c)
         [&] { return !uploading; }, 3 * hangMs);
     send.join();
     const Socket::GuardStats after = server.GetGuardStats();
-    EXPECT_FALSE(upload.lostLink) << "after " << upload.seconds << " s, " << controller.next[host] << " of " << total
-                                  << " packets handed on";
+    EXPECT_FALSE(upload.lostLink) << "after " << upload.seconds << " s, " << controller.next[host] << " of "
+                                  << total << " packets handed on";
     EXPECT_TRUE(upload.finished) << "after " << upload.seconds << " s";
     EXPECT_EQ(controller.next[host], total);
     EXPECT_EQ(controller.outOfOrder, 0u);
@@ -1275,9 +1276,12 @@ void UploadThroughLossyLink(const LossyCase& c)
     EXPECT_EQ(after.commandsLeftOut - before.commandsLeftOut, 0u) << "sends of the client left out";
     EXPECT_EQ(after.refusedCommands - before.refusedCommands, 0u);
     EXPECT_EQ(after.refusedFragments - before.refusedFragments, 0u);
-    EXPECT_GT(relay.lostToServer, 10u);
+    // The link did lose, each way it was meant to (a few dozen at one in 64 each way: more than
+    // ten in all, one at least each way, whatever the traffic's timing made of the seed).
+    EXPECT_GT(relay.lostToServer + relay.lostToClient, 10u);
+    EXPECT_GT(relay.lostToServer, 0u);
     if (c.toClient > 0) {
-        EXPECT_GT(relay.lostToClient, 10u);
+        EXPECT_GT(relay.lostToClient, 0u);
     }
     if (c.resentAhead > 0) {
         EXPECT_GT(relay.farthestAheadOfAResend, c.resentAhead);
@@ -1286,7 +1290,8 @@ void UploadThroughLossyLink(const LossyCase& c)
                 "behind, %llu sends left out\n",
                 c.name, upload.seconds, controller.next[host], total,
                 static_cast<unsigned long long>(relay.lostToServer.load()),
-                static_cast<unsigned long long>(relay.lostToClient.load()), relay.farthestAheadOfAResend.load(),
+                static_cast<unsigned long long>(relay.lostToClient.load()),
+                relay.farthestAheadOfAResend.load(),
                 static_cast<unsigned long long>(after.commandsLeftOut - before.commandsLeftOut));
 }
 
@@ -1318,10 +1323,11 @@ TEST(GuardThreadsTest, AGenuineHeavySenderKeepsItsLinkThroughLostDatagrams)
 // Hole: the same uploads through links that also delay every datagram, each way, by 20 to 100 ms
 // and up to 20 ms more at random, as a long-distance link does: a burst's datagrams arrive
 // shuffled. Few of them then carry a new highest number, and each late one is filed behind those
-// that came before it: the filing budget, earned with new numbers, ran out, the late ones were
-// left out again and again, and ENet's sender gave the link up (the fault: the link lost after
-// 400 to 1,200 packets, thousands of sends left out, in every case). Now the link stays, every
-// packet arrives, in order, and none of the client's sends is left out.
+// that came before it: the filing budget, earned with new numbers, ran out and the late ones were
+// left out again and again (the fault: 578 to 2,210 sends left out in the cases of small packets,
+// the link lost at 100 ms after 10,602 packets; 20,000 small packets alone lost it in each case).
+// Packets of 4 KB, one in 25, keep fewer commands in flight: that case is the fragments', filed
+// out of order. Now the link stays, every packet arrives, in order, and none is left out.
 TEST(GuardThreadsTest, AGenuineHeavySenderKeepsItsLinkThroughDelayAndJitter)
 {
     static uint32_t runs = 0;
@@ -1348,7 +1354,7 @@ struct DelayBeside
     uint64_t attackerDatagrams = 0;
     uint32_t honestSent = 0, honestHanded = 0;
     uint64_t outOfOrder = 0;
-    int clients = 0; // joined at the end
+    int clients = 0;        // joined at the end
     double receiveMs = 0.0; // the server's receive thread's processor time meanwhile
 };
 
@@ -1378,13 +1384,13 @@ double Percentile(std::vector<double> values, double p)
 }
 
 // The server runs 60 frames a second, as a game's; the honest client sends a packet every 5 ms.
-// The attacker's thread sends its cycles at full speed, but for a pause every 100 of the honest
-// client's packets, as long again: during a pause it has sent nothing since the server read the
-// last it sent (the packets the honest client sends before that are counted in neither). It
-// starts a cycle as long as the game will then have no more than 40,000 of its packets (1.2 MB) to
-// hand on, well under what the server lets a peer have waiting (nothing is left out for that).
-// Until each has 500 packets and the attacker sent two cycles whole, then until the game has all
-// (only a hang takes longer).
+// The attacker's thread (at the lowest priority) sends its cycles at full speed, but for a pause
+// every 100 of the honest client's packets, as long again: during a pause it has sent nothing
+// since the server read the last it sent (the packets the honest client sends before that are
+// counted in neither). It starts a cycle as long as the game will then have no more than 40,000
+// of its packets (1.2 MB) to hand on, well under what the server lets a peer have waiting
+// (nothing is left out for that). Until each has 500 packets and the attacker sent two cycles
+// whole, then until the game has all (only a hang takes longer).
 DelayBeside MeasureDelayBeside(GAME::Test::OrderAttack::Shape shape)
 {
     DelayBeside result;
@@ -1398,7 +1404,9 @@ DelayBeside MeasureDelayBeside(GAME::Test::OrderAttack::Shape shape)
     auto pump = [&] { server.Update(5); };
     HandPeer attacker(pump, "127.0.0.10", server.GetPort(), true);
     HandPeer honest(pump, "127.0.0.20", server.GetPort(), true);
-    if (!attacker.ready || !honest.ready || !PumpUntil(pump, [&] { return server.GetNumClients() == 2; }, hangMs))
+    if (!attacker.ready || !honest.ready)
+        return result;
+    if (!PumpUntil(pump, [&] { return server.GetNumClients() == 2; }, hangMs))
         return result;
     const int attackerHost = attacker.link.GetLocalHostId();
     controller.honestHost = honest.link.GetLocalHostId();
@@ -1412,6 +1420,10 @@ DelayBeside MeasureDelayBeside(GAME::Test::OrderAttack::Shape shape)
     std::atomic<uint64_t> cycles{0}, datagrams{0};
     std::atomic<uint32_t> sent{0};
     std::thread attack([&] {
+        // An attacker on a machine of its own takes no processor from the server's: on the test's
+        // two processors its sealing and sending would (p99s of 90 to 105 ms beside it, the
+        // server's threads waiting for a processor).
+        Platform::SetCurrentThreadPriority(Platform::ThreadPriority::Lowest);
         GAME::Test::OrderAttack order(attacker, shape, GAME::Test::commandType, CommandBody, 74);
         const auto limit = Clock::now() + std::chrono::milliseconds(4 * hangMs);
         auto hold = [&] {
@@ -1464,7 +1476,9 @@ DelayBeside MeasureDelayBeside(GAME::Test::OrderAttack::Shape shape)
         honest.Service();
         Platform::SleepMilliseconds(1);
     };
-    auto count = [&](int phase) { return static_cast<size_t>(std::count(phaseOf.begin(), phaseOf.end(), phase)); };
+    auto count = [&](int phase) {
+        return static_cast<size_t>(std::count(phaseOf.begin(), phaseOf.end(), phase));
+    };
     const double receiveBefore = GAME::Test::NamedThreadsCpuMs("Receive Thread");
     const auto start = Clock::now();
     while ((count(0) < samples || count(1) < samples || cycles < 2) && sentAt.size() < maxHonest &&
@@ -1482,12 +1496,13 @@ DelayBeside MeasureDelayBeside(GAME::Test::OrderAttack::Shape shape)
     }
     finishing = true;
     result.honestSent = static_cast<uint32_t>(sentAt.size());
-    PumpUntil(step,
-              [&] {
-                  return done && controller.next[controller.honestHost] == result.honestSent &&
-                         (shape == GAME::Test::OrderAttack::Flood || handed == sent);
-              },
-              hangMs);
+    PumpUntil(
+        step,
+        [&] {
+            return done && controller.next[controller.honestHost] == result.honestSent &&
+                   (shape == GAME::Test::OrderAttack::Flood || handed == sent);
+        },
+        hangMs);
     result.receiveMs = GAME::Test::NamedThreadsCpuMs("Receive Thread") - receiveBefore;
     result.cycles = cycles;
     result.attackerSent = sent;
@@ -1501,7 +1516,8 @@ DelayBeside MeasureDelayBeside(GAME::Test::OrderAttack::Shape shape)
     for (uint32_t n = 0; n < result.honestHanded; ++n)
         if (phaseOf[n] >= 0)
             (phaseOf[n] == 1 ? result.beside : result.idle)
-                .push_back(std::chrono::duration<double, std::milli>(controller.handedAt[n] - sentAt[n]).count());
+                .push_back(
+                    std::chrono::duration<double, std::milli>(controller.handedAt[n] - sentAt[n]).count());
     return result;
 }
 
@@ -1516,12 +1532,14 @@ void ExpectNoDelayBeside(GAME::Test::OrderAttack::Shape shape, const char* name)
     ASSERT_EQ(enet_initialize(), 0);
     const DelayBeside run = MeasureDelayBeside(shape);
     const double idle = Percentile(run.idle, 0.99), beside = Percentile(run.beside, 0.99);
-    std::printf("[ beside   ] %s: p99 %.1f ms beside it (p50 %.1f, longest %.1f, %zu packets), %.1f ms with it idle "
-                "(p50 %.1f, %zu), %llu cycles, %u of its %u packets handed on, %llu datagrams, the receive thread "
-                "%.0f ms\n",
-                name, beside, Percentile(run.beside, 0.5), Percentile(run.beside, 1.0), run.beside.size(), idle,
-                Percentile(run.idle, 0.5), run.idle.size(), static_cast<unsigned long long>(run.cycles),
-                run.attackerHanded, run.attackerSent, static_cast<unsigned long long>(run.attackerDatagrams), run.receiveMs);
+    std::printf(
+        "[ beside   ] %s: p99 %.1f ms beside it (p50 %.1f, longest %.1f, %zu packets), %.1f ms with it idle "
+        "(p50 %.1f, %zu), %llu cycles, %u of its %u packets handed on, %llu datagrams, the receive thread "
+        "%.0f ms\n",
+        name, beside, Percentile(run.beside, 0.5), Percentile(run.beside, 1.0), run.beside.size(), idle,
+        Percentile(run.idle, 0.5), run.idle.size(), static_cast<unsigned long long>(run.cycles),
+        run.attackerHanded, run.attackerSent, static_cast<unsigned long long>(run.attackerDatagrams),
+        run.receiveMs);
     ASSERT_GE(run.cycles, 2u) << "the attack did not run";
     ASSERT_GE(run.idle.size(), 400u);
     ASSERT_GE(run.beside.size(), 400u);
@@ -1536,10 +1554,11 @@ void ExpectNoDelayBeside(GAME::Test::OrderAttack::Shape shape, const char* name)
     EXPECT_EQ(run.clients, 2);
 }
 
-// Hole: a joined client files up to 19,000 sends above a gap, then sends the gap's in ascending
-// order: each is the one ENet waits for, which ENet files by walking past all that are held
-// (the fault, such fills passed free: 1.7 to 9 ms of the receive thread for each of their
-// datagrams, and another client's packets came 124 to 528 ms late).
+// Hole: a joined client files 19,000 sends above a gap, then sends the gap's in ascending order:
+// each is the one ENet waits for, which ENet files by walking past all that are held (the fault,
+// such fills let through to ENet free: 33 to 45 times the receive thread's time for the same
+// packets in order, and a p99 of 58 to 74 ms against 17 with the client idle; the run handed to
+// ENet whole once its gap was filled: 39 to 45 ms, over the bound in two runs of five).
 TEST(GuardThreadsTest, InOrderGapFillsUnderTwentyThousandHeldDelayNoOtherClient)
 {
     ExpectNoDelayBeside(GAME::Test::OrderAttack::GapFills, "gap fills");
@@ -1547,31 +1566,33 @@ TEST(GuardThreadsTest, InOrderGapFillsUnderTwentyThousandHeldDelayNoOtherClient)
 
 // Hole: a joined client files 7,168 new numbers, fills the holes below them from the top down and
 // then the gap, and again: the budget its new numbers earned was spent on the fills each cycle
-// (the fault: 41 to 73 ms of the receive thread a cycle, another client's packets 80 to 136 ms
-// late at the 99th percentile).
+// (the fault: 10 to 12 times the receive thread's time for the packets in order, 33 to 42 ms a
+// cycle here; a p99 of 31 to 43 ms against 17 idle, over the bound in one run of four: a machine
+// that walks ENet's list faster keeps under it).
 TEST(GuardThreadsTest, BankCyclesDelayNoOtherClient)
 {
     ExpectNoDelayBeside(GAME::Test::OrderAttack::BankCycles, "bank cycles");
 }
 
 // Hole: runs of 8,192 sends newest first, each filed behind all that came before it (unguarded, a
-// walk past thousands each; the fault, fills rationed: the run left out and never handed on).
+// walk past thousands each; the fault, fills rationed: the runs left out, 1 of 32,768 packets
+// handed on).
 TEST(GuardThreadsTest, ReversedRunsDelayNoOtherClient)
 {
     ExpectNoDelayBeside(GAME::Test::OrderAttack::ReversedRuns, "reversed runs");
 }
 
 // Hole: bursts of 32 datagrams in shuffled order, as a link that delays each datagram at random
-// hands them on, never sent again (the fault: 64 of 27,648 packets handed on in 10 s, the rest
-// left out for good).
+// hands them on, never sent again (the fault: 128 of 32,768 packets handed on, the rest left out
+// for good).
 TEST(GuardThreadsTest, ShuffledBurstsDelayNoOtherClient)
 {
     ExpectNoDelayBeside(GAME::Test::OrderAttack::ShuffledBursts, "shuffled bursts");
 }
 
-// Hole: the out-of-order flood of sends newest first deep in ENet's window, never the next one,
-// the same again and again at full speed (unguarded, each a walk past thousands: 510 to 560 us of
-// the receive thread a datagram).
+// Hole: the out-of-order flood of the earlier rounds, sends newest first deep in ENet's window,
+// never the next one, the same again and again at full speed (unguarded, each a walk past
+// thousands: 510 to 560 us of the receive thread a datagram).
 TEST(GuardThreadsTest, AnOutOfOrderFloodDelaysNoOtherClient)
 {
     ExpectNoDelayBeside(GAME::Test::OrderAttack::Flood, "out-of-order flood");
