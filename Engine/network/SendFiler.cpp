@@ -8,20 +8,6 @@ namespace GAME {
 
 namespace {
 
-uint16_t Read16(const uint8_t* data)
-{
-    uint16_t value;
-    std::memcpy(&value, data, sizeof(value));
-    return ENET_NET_TO_HOST_16(value);
-}
-
-uint32_t Read32(const uint8_t* data)
-{
-    uint32_t value;
-    std::memcpy(&value, data, sizeof(value));
-    return ENET_NET_TO_HOST_32(value);
-}
-
 void Count(std::atomic<uint64_t>& counter)
 {
     counter.fetch_add(1, std::memory_order_relaxed);
@@ -50,8 +36,8 @@ bool HandToENet(ENetPeer& peer, uint16_t sequence, const uint8_t* data, size_t l
         int(ENET_PROTOCOL_COMMAND_FLAG_ACKNOWLEDGE));
     command.header.channelID = 0;
     command.header.reliableSequenceNumber = sequence;
-    ENetIncomingCommand* filed =
-        enet_peer_queue_incoming_command(&peer, &command, data, length, ENET_PACKET_FLAG_RELIABLE, fragmentCount);
+    ENetIncomingCommand* filed = enet_peer_queue_incoming_command(&peer, &command, data, length,
+                                                                  ENET_PACKET_FLAG_RELIABLE, fragmentCount);
     if (!filed)
         return false;
     if (fragmentCount > 0) {
@@ -102,8 +88,8 @@ bool SendFiler::HasRoom(const ENetPeer& peer, uint16_t sequence) const
 
 bool SendFiler::IsReady(const ENetPeer& peer) const
 {
-    if (m_held.empty() || peer.state != ENET_PEER_STATE_CONNECTED || peer.channelCount == 0 || !peer.channels ||
-        peer.totalWaitingData >= peer.host->maximumWaitingData)
+    if (m_held.empty() || peer.state != ENET_PEER_STATE_CONNECTED || peer.channelCount == 0 ||
+        !peer.channels || peer.totalWaitingData >= peer.host->maximumWaitingData)
         return false;
     auto it = m_held.find(static_cast<uint16_t>(peer.channels[0].incomingReliableSequenceNumber + 1));
     return it != m_held.end() && it->second.remaining == 0;
@@ -111,9 +97,9 @@ bool SendFiler::IsReady(const ENetPeer& peer) const
 
 void SendFiler::Feed(ENetPeer& peer)
 {
-    for (unsigned fed = 0; fed < feedBatch && !m_held.empty() && peer.state == ENET_PEER_STATE_CONNECTED &&
-                           peer.channelCount > 0 && peer.channels &&
-                           peer.totalWaitingData < peer.host->maximumWaitingData;
+    for (unsigned fed = 0;
+         fed < feedBatch && !m_held.empty() && peer.state == ENET_PEER_STATE_CONNECTED &&
+         peer.channelCount > 0 && peer.channels && peer.totalWaitingData < peer.host->maximumWaitingData;
          ++fed) {
         const uint16_t next = static_cast<uint16_t>(peer.channels[0].incomingReliableSequenceNumber + 1);
         auto it = m_held.find(next);
@@ -168,15 +154,17 @@ bool SendFiler::FileSend(ENetPeer& peer, const uint8_t* command, uint16_t sequen
 bool SendFiler::FileFragment(ENetPeer& peer, const uint8_t* command, const uint8_t* payload, size_t length,
                              enet_uint16 sentTime, Counters& counters, bool& refuse)
 {
-    const uint16_t sequence = Read16(command + offsetof(ENetProtocolCommandHeader, reliableSequenceNumber));
-    const uint16_t start = Read16(command + offsetof(ENetProtocolSendFragment, startSequenceNumber));
-    const uint32_t count = Read32(command + offsetof(ENetProtocolSendFragment, fragmentCount));
-    const uint32_t number = Read32(command + offsetof(ENetProtocolSendFragment, fragmentNumber));
-    const uint32_t total = Read32(command + offsetof(ENetProtocolSendFragment, totalLength));
-    const uint32_t at = Read32(command + offsetof(ENetProtocolSendFragment, fragmentOffset));
+    const uint16_t sequence =
+        SendFiler::Read16(command + offsetof(ENetProtocolCommandHeader, reliableSequenceNumber));
+    const uint16_t start =
+        SendFiler::Read16(command + offsetof(ENetProtocolSendFragment, startSequenceNumber));
+    const uint32_t count = SendFiler::Read32(command + offsetof(ENetProtocolSendFragment, fragmentCount));
+    const uint32_t number = SendFiler::Read32(command + offsetof(ENetProtocolSendFragment, fragmentNumber));
+    const uint32_t total = SendFiler::Read32(command + offsetof(ENetProtocolSendFragment, totalLength));
+    const uint32_t at = SendFiler::Read32(command + offsetof(ENetProtocolSendFragment, fragmentOffset));
     // What ENet refuses of a fragment (and the rest of its datagram with it).
-    if (count > ENET_PROTOCOL_MAXIMUM_FRAGMENT_COUNT || number >= count || total > peer.host->maximumPacketSize ||
-        total < count || at >= total || length > total - at) {
+    if (count > ENET_PROTOCOL_MAXIMUM_FRAGMENT_COUNT || number >= count ||
+        total > peer.host->maximumPacketSize || total < count || at >= total || length > total - at) {
         refuse = true;
         return true;
     }
@@ -224,7 +212,8 @@ bool SendFiler::Screen(ENetPeer& peer, bool established, uint8_t* data, size_t& 
     // them (a peer on its way out).
     const bool files = established && channels && peer.state == ENET_PEER_STATE_CONNECTED;
     // A peer not joined: the number ENet waits for next, as the datagram's sends fill it in.
-    uint16_t expected = channels ? static_cast<uint16_t>(peer.channels[0].incomingReliableSequenceNumber + 1) : 0;
+    uint16_t expected =
+        channels ? static_cast<uint16_t>(peer.channels[0].incomingReliableSequenceNumber + 1) : 0;
     struct Span
     {
         size_t offset;
@@ -260,16 +249,18 @@ bool SendFiler::Screen(ENetPeer& peer, bool established, uint8_t* data, size_t& 
             Count(counters.refusedCommands);
             return true;
         case ENET_PROTOCOL_COMMAND_SEND_RELIABLE: {
-            dataLength = Read16(command + offsetof(ENetProtocolSendReliable, dataLength));
+            dataLength = SendFiler::Read16(command + offsetof(ENetProtocolSendReliable, dataLength));
             if (dataLength == 0 || !onChannel0 || (files && asksAcknowledge && !hasSentTime)) {
                 Count(counters.refusedCommands);
                 return true;
             }
             if (offset + commandSize + dataLength > size)
                 break; // ENet stops at a command longer than what came
-            const uint16_t sequence = Read16(command + offsetof(ENetProtocolCommandHeader, reliableSequenceNumber));
+            const uint16_t sequence =
+                SendFiler::Read16(command + offsetof(ENetProtocolCommandHeader, reliableSequenceNumber));
             if (files) {
-                keep = !FileSend(peer, command, sequence, command + commandSize, dataLength, sentTime, counters);
+                keep =
+                    !FileSend(peer, command, sequence, command + commandSize, dataLength, sentTime, counters);
                 break;
             }
             const uint16_t pastExpected = static_cast<uint16_t>(sequence - expected);
@@ -282,13 +273,15 @@ bool SendFiler::Screen(ENetPeer& peer, bool established, uint8_t* data, size_t& 
             break;
         }
         case ENET_PROTOCOL_COMMAND_SEND_FRAGMENT: {
-            const uint32_t fragments = Read32(command + offsetof(ENetProtocolSendFragment, fragmentCount));
-            const uint32_t total = Read32(command + offsetof(ENetProtocolSendFragment, totalLength));
+            const uint32_t fragments =
+                SendFiler::Read32(command + offsetof(ENetProtocolSendFragment, fragmentCount));
+            const uint32_t total =
+                SendFiler::Read32(command + offsetof(ENetProtocolSendFragment, totalLength));
             if (!established || fragments > total || total > peer.host->maximumPacketSize) {
                 Count(counters.refusedFragments);
                 return true;
             }
-            dataLength = Read16(command + offsetof(ENetProtocolSendFragment, dataLength));
+            dataLength = SendFiler::Read16(command + offsetof(ENetProtocolSendFragment, dataLength));
             if (dataLength == 0 || !onChannel0 || (files && asksAcknowledge && !hasSentTime)) {
                 Count(counters.refusedCommands);
                 return true;
@@ -296,7 +289,8 @@ bool SendFiler::Screen(ENetPeer& peer, bool established, uint8_t* data, size_t& 
             if (offset + commandSize + dataLength > size || !files)
                 break;
             bool refuse = false;
-            keep = !FileFragment(peer, command, command + commandSize, dataLength, sentTime, counters, refuse);
+            keep =
+                !FileFragment(peer, command, command + commandSize, dataLength, sentTime, counters, refuse);
             if (refuse) {
                 Count(counters.refusedFragments);
                 return true;

@@ -40,6 +40,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <unordered_map>
 #include <vector>
 
@@ -60,8 +61,8 @@ public:
     // true refuses the datagram whole. Otherwise the commands it took or left out are gone from
     // the datagram, which is closed up in place (`size` becomes what is left); true too when
     // nothing is left. `established`: the peer joined the session.
-    bool Screen(ENetPeer& peer, bool established, uint8_t* data, size_t& size, bool hasSentTime, enet_uint16 sentTime,
-                Counters& counters);
+    bool Screen(ENetPeer& peer, bool established, uint8_t* data, size_t& size, bool hasSentTime,
+                enet_uint16 sentTime, Counters& counters);
     // The most packets Feed hands ENet at once.
     static constexpr unsigned feedBatch = 256;
     // Hands ENet up to feedBatch packets held for the peer that come next in order, while ENet
@@ -75,6 +76,20 @@ public:
     bool IsEmpty() const { return m_held.empty(); }
     // Bytes of packets held (whole lengths of packets in fragments).
     size_t GetHeldBytes() const { return m_bytes; }
+
+    // A field of ENet's wire (network order) at any alignment.
+    static uint16_t Read16(const uint8_t* data)
+    {
+        uint16_t value;
+        std::memcpy(&value, data, sizeof(value));
+        return ENET_NET_TO_HOST_16(value);
+    }
+    static uint32_t Read32(const uint8_t* data)
+    {
+        uint32_t value;
+        std::memcpy(&value, data, sizeof(value));
+        return ENET_NET_TO_HOST_32(value);
+    }
 
     // The number comes after `delivered` (within half the circle of numbers).
     static bool Ahead(uint16_t sequence, uint16_t delivered);
@@ -94,8 +109,8 @@ private:
     };
 
     // What happens to a send or fragment of a joined peer: false keeps it in the datagram for ENet.
-    bool FileSend(ENetPeer& peer, const uint8_t* command, uint16_t sequence, const uint8_t* payload, size_t length,
-                  enet_uint16 sentTime, Counters& counters);
+    bool FileSend(ENetPeer& peer, const uint8_t* command, uint16_t sequence, const uint8_t* payload,
+                  size_t length, enet_uint16 sentTime, Counters& counters);
     bool FileFragment(ENetPeer& peer, const uint8_t* command, const uint8_t* payload, size_t length,
                       enet_uint16 sentTime, Counters& counters, bool& refuse);
     // Room for a new packet at `sequence` in what the peer may have waiting.

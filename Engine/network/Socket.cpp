@@ -58,20 +58,6 @@ bool IsTransportConnected(const ENetPeer& peer)
     return peer.state == ENET_PEER_STATE_CONNECTED || peer.state == ENET_PEER_STATE_DISCONNECT_LATER;
 }
 
-uint16_t Read16(const uint8_t* data)
-{
-    uint16_t value;
-    std::memcpy(&value, data, sizeof(value));
-    return ENET_NET_TO_HOST_16(value);
-}
-
-uint32_t Read32(const uint8_t* data)
-{
-    uint32_t value;
-    std::memcpy(&value, data, sizeof(value));
-    return ENET_NET_TO_HOST_32(value);
-}
-
 std::string AddressText(const ENetAddress& address)
 {
     char ip[64] = {};
@@ -937,7 +923,7 @@ struct Socket::Impl
             return false;
         if (!guarded)
             return ScreenClient(data, size);
-        uint16_t peerID = Read16(data);
+        uint16_t peerID = SendFiler::Read16(data);
         const uint16_t flags = peerID & ENET_PROTOCOL_HEADER_FLAG_MASK;
         const unsigned sessionID = (peerID & ENET_PROTOCOL_HEADER_SESSION_MASK) >> ENET_PROTOCOL_HEADER_SESSION_SHIFT;
         peerID &= ~(ENET_PROTOCOL_HEADER_FLAG_MASK | ENET_PROTOCOL_HEADER_SESSION_MASK);
@@ -963,7 +949,7 @@ struct Socket::Impl
             return false;
         size_t commands = size - offset;
         const bool hasSentTime = (flags & ENET_PROTOCOL_HEADER_FLAG_SENT_TIME) != 0;
-        const enet_uint16 sentTime = hasSentTime ? Read16(data + offsetof(ENetProtocolHeader, sentTime)) : 0;
+        const enet_uint16 sentTime = hasSentTime ? SendFiler::Read16(data + offsetof(ENetProtocolHeader, sentTime)) : 0;
         const size_t index = static_cast<size_t>(&peer - host->peers);
         Slot& slot = Track(index, Now());
         const bool established = IsEstablished(peer);
@@ -977,7 +963,7 @@ struct Socket::Impl
     // we connect to, echoing the connect's id) is kept for Restart and goes no further.
     bool ScreenClient(const uint8_t* data, size_t size)
     {
-        if (size != cookieReplySize || Read16(data) != ENET_PROTOCOL_MAXIMUM_PEER_ID || data[2] != cookieCommand ||
+        if (size != cookieReplySize || SendFiler::Read16(data) != ENET_PROTOCOL_MAXIMUM_PEER_ID || data[2] != cookieCommand ||
             data[3] != cookieMark)
             return false;
         const ENetAddress& from = host->receivedAddress;
@@ -987,7 +973,7 @@ struct Socket::Impl
                 peer.address.port != from.port || std::memcmp(&peer.connectID, data + 4, 4) != 0)
                 continue;
             cookieConnection = ConnectionOf(&peer);
-            cookieGiven = Read32(data + 8);
+            cookieGiven = SendFiler::Read32(data + 8);
         }
         return true;
     }
