@@ -96,7 +96,13 @@ public:
     // the server about half a kilobyte while free and one more while held (its link included),
     // and the receive thread a few nanoseconds a turn.
     static constexpr int maxPendingConnections = 1024;
-    static constexpr int handshakeTimeoutMs = 2000;
+    // How long a peer may take to join, from its first connect with the cookie. On a long lossy
+    // link the join's steps are resent by ENet's backoff (0.5, 1.5, 3.5 and 7.5 s after the first
+    // try): a shorter limit drops honest clients whose connect's answer or request was lost two or
+    // three times running. Under the engine's client's own wait for its join (10 s), which also
+    // spends a round trip on the cookie. Slots are not the scarcer for it: when they are all held
+    // a newer connect pushes the oldest out.
+    static constexpr int handshakeTimeoutMs = 8000;
     static constexpr int defaultMaxPeersPerAddress = 4;
     static constexpr int connectsPerAddressPerSecond = 2;
     static constexpr int handshakesPerSecond = 64;

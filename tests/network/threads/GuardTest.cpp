@@ -1228,8 +1228,8 @@ void UploadThroughLossyLink(const LossyCase& c)
     const CountingController& controller = counting.controller;
     ASSERT_TRUE(server.Listen("127.0.0.1", 0));
     auto pump = [&] { server.Update(5); };
-    // The link loses and delays datagrams once the client has joined: a join has its own limits
-    // (2 s), which are not this test's.
+    // The link loses and delays datagrams once the client has joined: a join over it rests on
+    // ENet's connect backoff, which is not this test's (the join's own case is in SessionTest).
     GAME::Test::LossyRelay relay(server.GetPort(), c.toServer, c.toClient, c.seed, c.delayMs, c.jitterMs);
     relay.impaired = false;
     ASSERT_GT(relay.port, 0);

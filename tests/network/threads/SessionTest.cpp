@@ -2,6 +2,7 @@
 // process, each socket with its receive thread, pumped from this thread as the engine's frames
 // pump them.
 #include "../HandPeer.h"
+#include "../LossyRelay.h"
 #include "../NetworkTestKit.h"
 
 #include "common/LogCapture.h"
@@ -502,6 +503,23 @@ TEST(SessionThreadsTest, AClientWhoAskedWhileTheServerWasBusyJoinsAndOneWhoNever
         Platform::SleepMilliseconds(5);
     }
     ASSERT_TRUE(PumpUntil({&s.server, &client}, [&] { return client.IsConnected(); }));
+
+    // Hole: a client on a long link (100 ms and up to 20 ms more each way) that lost the server's
+    // first three answers to its connect, which ENet resends 0.5, 1.5 and 3.5 s after the first:
+    // its transport came up after 3.6 s, and the server had dropped it after 2 s, so that the
+    // client gave up ("the server did not answer"); at one datagram in ten lost each way, 2 joins
+    // in 186 were dropped so. Now a peer has 8 s, within the client's own 10 s.
+    {
+        GAME::Test::LossyRelay relay(s.port, 0, 0, 1, 100, 20, "127.0.0.61");
+        relay.loseConnectAnswers = 3;
+        ClientConnectionManager far;
+        ASSERT_TRUE(far.Connect("127.0.0.61", relay.port));
+        PumpUntil({&s.server, &client, &far}, [&] { return !far.IsConnecting(); });
+        EXPECT_TRUE(far.IsConnected()) << far.GetNumAborts() << " joins given up";
+        EXPECT_EQ(relay.loseConnectAnswers, 0);
+        EXPECT_EQ(s.server.GetGuardStats().timedOut, 0u);
+        far.Shutdown();
+    }
 
     // A peer that connects but never asks to join holds its slot no longer than that.
     Socket silent;
