@@ -64,7 +64,6 @@ bool ClientConnectionManager::OpenConnection()
         return false;
     }
     AddLink(connection).address = m_server;
-    m_transportUp = false;
     return true;
 }
 
@@ -168,7 +167,6 @@ bool ClientConnectionManager::SendToServer(NetPacket* packet)
 void ClientConnectionManager::OnLinkConnected(Link& link)
 {
     link.host = 0; // the server
-    m_transportUp = true;
     std::vector<uint8_t> request;
     if (!link.connection.MakeConnectRequest(request)) {
         Abort("the connect request could not be made");
@@ -182,11 +180,14 @@ void ClientConnectionManager::OnLinkDisconnected(Link& link)
 {
     if (link.ready) {
         Abort(link.peerClosed ? "the server ended its session" : "the connection was lost or closed by the server");
-    } else if (m_state == STATE_CONNECTING && m_transportUp && m_unverifiedRefusal == 0 &&
-               m_joinRetries < maxJoinRetries && Since(m_stateSince) < handshakeTimeoutMs) {
+    } else if (m_state == STATE_CONNECTING && m_unverifiedRefusal == 0 && m_joinRetries < maxJoinRetries &&
+               Since(m_stateSince) < handshakeTimeoutMs) {
+        // Whether or not the transport had come up: a busy server pushes out first the peers
+        // still in the transport's handshake, which on a long lossy link are honest ones whose
+        // answer was lost.
         ++m_joinRetries;
         m_retryJoin = true;
-        LogPrintf(1, "Network: server %s let the connection go before it answered; asking again",
+        LogPrintf(1, "Network: the connection to server %s ended before it answered; asking again",
                   m_server.c_str());
     } else {
         AbortJoin("the server did not answer");

@@ -11,9 +11,10 @@
 // then idle and the engine runs on. While joining, an answer that does not verify is dropped
 // and the join waits on, and so does a refusal without authentication (anyone could have sent
 // it): it is logged once and named when the join ends by timeout or hang-up. Only a refusal
-// authenticated under the handshake's keys ends the join at once. A server that lets the
-// connection go after the transport connected but before it answered (a busy server pushes out peers that
-// have not asked yet, and tells them) is asked again at once, up to maxJoinRetries times within the
+// authenticated under the handshake's keys ends the join at once. A connection that ends before
+// the server answered, whether or not the transport had connected (a busy server pushes out peers
+// that have not asked yet, and tells them; one on a long lossy link may not have had the
+// transport's answer yet), is asked again at once, up to maxJoinRetries times within the
 // handshake's time.
 #pragma once
 
@@ -79,7 +80,6 @@ private:
     int m_serverPort = 0;
     int m_joinRetries = 0;
     bool m_retryJoin = false;
-    bool m_transportUp = false; // the present connection got past the transport's own connect
     int m_stateSince = 0;
     bool m_closeSession = false;
     unsigned m_aborts = 0;
