@@ -246,7 +246,7 @@ private:
 // game's client that set ConnectionManager::SetTimeout does. ENet's default rule also gives a link
 // up once a single command went unacknowledged six times running: at one datagram in ten lost
 // each way, 100 ms and up to 20 ms more, that ended 2 of 41 uploads of 10,000 packets to a bare
-// ENet server through the same relay, and 1 of some 60 to the engine's: a rule of the sender's,
+// ENet server through the same relay, and 2 of some 100 to the engine's: a rule of the sender's,
 // which no server changes.
 constexpr int uploadSilenceMs = 30000;
 struct UploadResult
