@@ -504,38 +504,33 @@ TEST(SessionThreadsTest, AClientWhoAskedWhileTheServerWasBusyJoinsAndOneWhoNever
     }
     ASSERT_TRUE(PumpUntil({&s.server, &client}, [&] { return client.IsConnected(); }));
 
+    // A client on a link from `ip` delayed so much and up to `jitterMs` more each way, whose
+    // server's first `lost` answers to its connect are lost: whether it joined.
+    auto joinsOverLink = [&](const char* ip, int delayMs, int jitterMs, int lost) {
+        GAME::Test::LossyRelay relay(s.port, 0, 0, 1, delayMs, jitterMs, ip);
+        relay.loseConnectAnswers = lost;
+        ClientConnectionManager far;
+        const bool joined = far.Connect(ip, relay.port) &&
+                            PumpUntil({&s.server, &client, &far}, [&] { return !far.IsConnecting(); }) &&
+                            far.IsConnected();
+        EXPECT_EQ(relay.loseConnectAnswers, 0);
+        far.Shutdown();
+        return joined;
+    };
     // Hole: a client on a long link (100 ms and up to 20 ms more each way) that lost the server's
     // first three answers to its connect, which ENet resends 0.5, 1.5 and 3.5 s after the first:
     // its transport came up after 3.6 s, and the server had dropped it after 2 s, so that the
     // client gave up ("the server did not answer"); at one datagram in ten lost each way, 2 joins
     // in 186 were dropped so. Now a peer has 8 s, within the client's own 10 s.
-    {
-        GAME::Test::LossyRelay relay(s.port, 0, 0, 1, 100, 20, "127.0.0.61");
-        relay.loseConnectAnswers = 3;
-        ClientConnectionManager far;
-        ASSERT_TRUE(far.Connect("127.0.0.61", relay.port));
-        PumpUntil({&s.server, &client, &far}, [&] { return !far.IsConnecting(); });
-        EXPECT_TRUE(far.IsConnected()) << far.GetNumAborts() << " joins given up";
-        EXPECT_EQ(relay.loseConnectAnswers, 0);
-        EXPECT_EQ(s.server.GetGuardStats().timedOut, 0u);
-        far.Shutdown();
-    }
+    EXPECT_TRUE(joinsOverLink("127.0.0.61", 100, 20, 3));
+    EXPECT_EQ(s.server.GetGuardStats().timedOut, 0u);
     // Hole: a client let go by the server before the transport's connect had come up on its side
     // (here all five answers the server sends in its 8 s are lost; a server whose joining slots
     // are full pushes out first the peers still in that state) gave its join up at once, though
     // it had time to ask again. Now it asks again and joins within its 10 s.
-    {
-        GAME::Test::LossyRelay relay(s.port, 0, 0, 1, 20, 5, "127.0.0.62");
-        relay.loseConnectAnswers = 5;
-        ClientConnectionManager far;
-        ASSERT_TRUE(far.Connect("127.0.0.62", relay.port));
-        PumpUntil({&s.server, &client, &far}, [&] { return !far.IsConnecting(); });
-        EXPECT_TRUE(far.IsConnected()) << far.GetNumAborts() << " joins given up";
-        EXPECT_EQ(relay.loseConnectAnswers, 0);
-        EXPECT_EQ(s.server.GetGuardStats().timedOut, 1u);
-        EXPECT_TRUE(log.Contains("ended before it answered; asking again", 1));
-        far.Shutdown();
-    }
+    EXPECT_TRUE(joinsOverLink("127.0.0.62", 20, 5, 5));
+    EXPECT_EQ(s.server.GetGuardStats().timedOut, 1u);
+    EXPECT_TRUE(log.Contains("ended before it answered; asking again", 1));
 
     // A peer that connects but never asks to join holds its slot no longer than that.
     Socket silent;
