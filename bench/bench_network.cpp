@@ -41,6 +41,7 @@
 // while fewer than one trip in a hundred takes two frames, and 250 trips, whose 99th percentile is
 // the third longest, left it to chance on which side it fell.
 #include "common/BenchMachine.h"
+#include "common/BenchNetwork.h"
 #include "common/BenchReport.h"
 
 #include "../tests/network/HandPeer.h"
@@ -84,42 +85,11 @@ constexpr int batch = 50;
 constexpr size_t payloadSize = 24;
 
 // A small packet: a sequence number and a few bytes.
-class SmallPacket : public GAME::NetPacket
-{
-public:
-    explicit SmallPacket(GAME::PACKET_TYPE type, uint32_t sequence_ = 0)
-        : NetPacket(type), sequence(sequence_)
-    {
-        payload.assign(payloadSize, static_cast<uint8_t>(sequence_));
-    }
-    void Write(GAME::NetPacketOutBuffer& buffer) override
-    {
-        buffer.Add(&sequence);
-        buffer.AddBytes(payload.data(), payload.size());
-    }
-    bool Read(GAME::NetPacketInBuffer& buffer) override
-    {
-        buffer.Remove(&sequence);
-        buffer.RemoveBytes(&payload, 256);
-        return !buffer.Failed();
-    }
-    uint32_t sequence;
-    std::vector<uint8_t> payload;
-};
+using SmallPacket = Bench::SequencedPacket;
 
-class Creator : public GAME::NetworkPacketCreatorBase
+class Controller : public Bench::PacketController
 {
 public:
-    GAME::NetPacket* CreatePacket(GAME::PACKET_TYPE type) override { return new SmallPacket(type); }
-};
-
-class Controller : public GAME::NetworkControllerBase
-{
-public:
-    void AddEntityToClient(int, GAME::Entity*) override {}
-    void RemoveEntitiesFromClient(int, const std::vector<unsigned int>&) override {}
-    void OnEntityAdded(GAME::Entity*, bool) override {}
-    void OnReplicationFailed(unsigned int) override {}
     void ProcessPacket(int host, GAME::NetPacket* packet) override
     {
         auto* small = static_cast<SmallPacket*>(packet);
@@ -313,7 +283,7 @@ double MeanOfThreeJoins(GAME::ServerConnectionManager& server, double& longest)
 // The attack of the banner against a server of its own; false when the attackers could not get in.
 bool MeasureAttack(double& rssGrowthMb, double& longestFrameMs, double& joinMs, double& quietJoinMs)
 {
-    Creator creator;
+    Bench::SequencedCreator creator;
     Controller controller;
     GAME::ServerConnectionManager server;
     server.SetNetPacketCreator(&creator);
@@ -501,7 +471,7 @@ bool MeasureHeldSlots(double& rssGrowthMb, int& held)
 bool MeasureBesideFlood(int trips, std::vector<double>& quiet, std::vector<double>& beside,
                         uint64_t& floodSent, uint64_t& floodHandled)
 {
-    Creator creator;
+    Bench::SequencedCreator creator;
     Controller serverController;
     GAME::ServerConnectionManager server;
     server.SetNetPacketCreator(&creator);
@@ -543,7 +513,7 @@ bool MeasureBesideFlood(int trips, std::vector<double>& quiet, std::vector<doubl
         bool answered = true;
         std::thread pinger([&] {
             for (int i = 0; i < trips && answered; ++i) {
-                SmallPacket packet(pingType, ++ping);
+                SmallPacket packet(pingType, ++ping, payloadSize);
                 const auto start = Clock::now();
                 client.SendToServer(&packet);
                 while (clientController.lastPong != ping && Clock::now() - start < std::chrono::seconds(30)) {
@@ -569,7 +539,7 @@ bool MeasureBesideFlood(int trips, std::vector<double>& quiet, std::vector<doubl
     std::atomic<uint64_t> sent{0};
     std::thread flood([&] {
         GAME::Platform::SetCurrentThreadPriority(GAME::Platform::ThreadPriority::Lowest);
-        SmallPacket packet(loadType);
+        SmallPacket packet(loadType, 0, payloadSize);
         std::vector<uint8_t> body;
         while (flooding && !floodNow) {
             flooder.Service();
@@ -610,12 +580,6 @@ bool MeasureBesideFlood(int trips, std::vector<double>& quiet, std::vector<doubl
 
 } // namespace
 
-// The sessions' log lines are not the benchmark's output.
-class QuietSink : public GAME::LogSink
-{
-public:
-    void Write(int, unsigned int, const char*) override {}
-};
 
 // What one step of ENet's filing walk costs, in nanoseconds of the calling thread's processor
 // time: a bare ENet host (no guard) holds the even numbers 4 to 28,000 of a peer that never sends
@@ -760,7 +724,7 @@ int main(int argc, char** argv)
     if (const int code = BenchCommandLine(argc, argv, kHelp); code >= 0)
         return code;
     BenchReport report;
-    QuietSink quiet;
+    Bench::QuietLog quiet;
     GAME::SetProcessLogSink(&quiet);
     enet_initialize();
     // First, while the heap has no freed memory to hand out again.
@@ -770,7 +734,7 @@ int main(int argc, char** argv)
         std::printf("bench_network: the server cannot listen on the loopback address\n");
         return 1;
     }
-    Creator creator;
+    Bench::SequencedCreator creator;
     Controller serverController;
     GAME::ServerConnectionManager server;
     server.SetNetPacketCreator(&creator);
@@ -823,7 +787,7 @@ int main(int argc, char** argv)
         for (int c = 0; c < clientCount; ++c) {
             const auto due = static_cast<uint32_t>(elapsed * perClient);
             while (sent[c] < due) {
-                SmallPacket packet(loadType, sent[c]);
+                SmallPacket packet(loadType, sent[c], payloadSize);
                 if (!clients[c]->SendToServer(&packet))
                     break;
                 ++sent[c];
@@ -864,7 +828,7 @@ int main(int argc, char** argv)
     uint32_t ping = 0;
     for (int done = 0; done < roundTrips; done += batch) {
         for (int i = 0; i < batch; ++i) {
-            SmallPacket packet(pingType, ++ping);
+            SmallPacket packet(pingType, ++ping, payloadSize);
             const auto start = Clock::now();
             pinger.SendToServer(&packet);
             // A host waiting for an answer pumps and lets the other threads run.

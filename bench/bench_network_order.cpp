@@ -15,6 +15,7 @@
 // less than wall time), against the same packets sent in order, as many a datagram, to a server
 // of their own.
 #include "common/BenchMachine.h"
+#include "common/BenchNetwork.h"
 #include "common/BenchReport.h"
 
 #include "../tests/network/HandPeer.h"
@@ -45,44 +46,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The sessions' log lines are not the benchmark's output.
-class QuietSink : public GAME::LogSink
-{
-public:
-    void Write(int, unsigned int, const char*) override {}
-};
-
 // Packets of an upload: a sequence number and a block of bytes.
 constexpr GAME::PACKET_TYPE uploadType = GAME::PACKET_TYPE(42);
-class UploadPacket : public GAME::NetPacket
-{
-public:
-    explicit UploadPacket(uint32_t sequence_ = 0, size_t size = 0) : NetPacket(uploadType), sequence(sequence_)
-    {
-        payload.assign(size, static_cast<uint8_t>(sequence_));
-    }
-    void Write(GAME::NetPacketOutBuffer& buffer) override
-    {
-        buffer.Add(&sequence);
-        buffer.AddBytes(payload.data(), payload.size());
-    }
-    bool Read(GAME::NetPacketInBuffer& buffer) override
-    {
-        buffer.Remove(&sequence);
-        buffer.RemoveBytes(&payload, 8192);
-        return !buffer.Failed();
-    }
-    uint32_t sequence;
-    std::vector<uint8_t> payload;
-};
-class UploadCreator : public GAME::NetworkPacketCreatorBase
-{
-public:
-    GAME::NetPacket* CreatePacket(GAME::PACKET_TYPE type) override
-    {
-        return type == uploadType ? new UploadPacket : nullptr;
-    }
-};
+using UploadPacket = Bench::SequencedPacket;
 // A server whose socket's queue stalls can be read: times its receive thread left a client's
 // datagrams with ENet for want of room in the client's share of the queue.
 class StallCountingServer : public GAME::ServerConnectionManager
@@ -90,13 +56,9 @@ class StallCountingServer : public GAME::ServerConnectionManager
 public:
     uint64_t GetQueueStalls() const { return GetSocket() ? GetSocket()->GetQueueStalls() : 0; }
 };
-class UploadController : public GAME::NetworkControllerBase
+class UploadController : public Bench::PacketController
 {
 public:
-    void AddEntityToClient(int, GAME::Entity*) override {}
-    void RemoveEntitiesFromClient(int, const std::vector<unsigned int>&) override {}
-    void OnEntityAdded(GAME::Entity*, bool) override {}
-    void OnReplicationFailed(unsigned int) override {}
     void ProcessPacket(int, GAME::NetPacket* packet) override
     {
         if (packet->GetType() == uploadType && static_cast<UploadPacket*>(packet)->sequence == next)
@@ -147,13 +109,13 @@ void MeasureLossyUpload(int period, int delayMs, int jitterMs, uint32_t seed, do
     // What each sealed packet comes to (its header and body), for the bare run.
     std::vector<size_t> sizes(uploadPackets + uploadTail);
     for (uint32_t n = 0; n < sizes.size(); ++n) {
-        UploadPacket packet(n, UploadSize(n));
+        UploadPacket packet(uploadType, n, UploadSize(n));
         std::vector<uint8_t> body;
         GAME::ConnectionManager::WriteBody(&packet, body);
         sizes[n] = GAME::NetPacketHeader::headerSize + body.size();
     }
     {
-        UploadCreator creator;
+        Bench::SequencedCreator creator;
         UploadController controller;
         StallCountingServer server;
         server.SetNetPacketCreator(&creator);
@@ -179,7 +141,7 @@ void MeasureLossyUpload(int period, int delayMs, int jitterMs, uint32_t seed, do
             result = GAME::Test::LossyUpload(
                 sender.host, sender.peer, uploadPackets, uploadTail,
                 [&](uint32_t n) {
-                    UploadPacket packet(n, UploadSize(n));
+                    UploadPacket packet(uploadType, n, UploadSize(n));
                     std::vector<uint8_t> body, datagram;
                     GAME::ConnectionManager::WriteBody(&packet, body);
                     sender.link.Seal(uploadType, body.data(), body.size(), datagram);
@@ -260,7 +222,7 @@ ShapeCost MeasureShape(GAME::Test::OrderAttack::Shape shape,
                        GAME::Test::OrderAttack::Shape like = GAME::Test::OrderAttack::GapFills)
 {
     ShapeCost cost;
-    UploadCreator creator;
+    Bench::SequencedCreator creator;
     UploadController controller;
     GAME::ServerConnectionManager server;
     server.SetNetPacketCreator(&creator);
@@ -284,7 +246,7 @@ ShapeCost MeasureShape(GAME::Test::OrderAttack::Shape shape,
             GAME::Test::OrderAttack order(
                 attacker, shape, static_cast<uint8_t>(uploadType),
                 [](uint32_t k) {
-                    UploadPacket packet(k, 24);
+                    UploadPacket packet(uploadType, k, 24);
                     std::vector<uint8_t> body;
                     GAME::ConnectionManager::WriteBody(&packet, body);
                     return body;
@@ -366,7 +328,7 @@ int main(int argc, char** argv)
     if (const int code = BenchCommandLine(argc, argv, kHelp); code >= 0)
         return code;
     BenchReport report;
-    QuietSink quiet;
+    Bench::QuietLog quiet;
     GAME::SetProcessLogSink(&quiet);
     enet_initialize();
     struct Link

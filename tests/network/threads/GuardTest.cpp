@@ -590,16 +590,20 @@ public:
 };
 
 // A server whose game packets a CountingController counts (the server goes first).
+// A server of the game's packets listening on the loopback address (`listening` says whether it
+// does), its controller counting what it hands on.
 struct CountingServer
 {
     CountingServer()
     {
         server.SetNetPacketCreator(&creator);
         server.SetNetworkController(&controller);
+        listening = enet_initialize() == 0 && server.Listen("127.0.0.1", 0);
     }
     GAME::Test::GamePacketCreator creator;
     CountingController controller;
     ServerConnectionManager server;
+    bool listening = false;
 };
 
 // Hole: joined clients send small packets through ENet's own API as fast as it takes them.
@@ -612,11 +616,10 @@ struct CountingServer
 TEST(GuardThreadsTest, AJoinedClientsFloodOfSmallPacketsNeitherStallsTheFrameNorStarvesOthers)
 {
     GAME::Test::LogCapture log;
-    ASSERT_EQ(enet_initialize(), 0);
     CountingServer counting;
+    ASSERT_TRUE(counting.listening);
     ServerConnectionManager& server = counting.server;
     const CountingController& controller = counting.controller;
-    ASSERT_TRUE(server.Listen("127.0.0.1", 0));
     auto pump = [&] { server.Update(5); };
 
     // Wrong tags: the server hangs up once the link has failed its checks enough times.
@@ -1222,11 +1225,10 @@ void UploadThroughLossyLink(const LossyCase& c)
 {
     SCOPED_TRACE(std::string(c.name) + ", seed " + std::to_string(c.seed));
     GAME::Test::LogCapture log;
-    ASSERT_EQ(enet_initialize(), 0);
     CountingServer counting;
+    ASSERT_TRUE(counting.listening);
     ServerConnectionManager& server = counting.server;
     const CountingController& controller = counting.controller;
-    ASSERT_TRUE(server.Listen("127.0.0.1", 0));
     auto pump = [&] { server.Update(5); };
     // The link loses and delays datagrams once the client has joined: a join over it rests on
     // ENet's connect backoff, which is not this test's (the join's own case is in SessionTest).
