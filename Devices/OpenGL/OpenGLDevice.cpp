@@ -194,8 +194,11 @@ void OpenGLDevice::FenceWorkerWrites(WorkerFence& fence)
 
 void OpenGLDevice::FenceMainCommands(bool always)
 {
+    // After every draw: no GL lock taken unless a worker waits.
+    if (!always && m_mainFenceWanted.load(std::memory_order_relaxed) == 0)
+        return;
     const GLWork work(*this);
-    if ((!always && m_mainFenceWanted == 0) || m_mainFenced.load(std::memory_order_relaxed) == m_mainCommands)
+    if (m_mainFenced.load(std::memory_order_relaxed) == m_mainCommands)
         return;
     if (m_mainFence && m_mainFenceEpoch == GetEpoch())
         glDeleteSync(static_cast<GLsync>(m_mainFence)); // a worker's glWaitSync on it keeps it

@@ -686,7 +686,9 @@ private:
     uint64_t m_mainCommands = 0;
     void* m_mainFence = nullptr;
     uint32_t m_mainFenceEpoch = 0;
-    int m_mainFenceWanted = 0; // workers waiting for a fence
+    // Workers waiting for a fence; changed under the GL lock, read before it after each main
+    // command (a worker that asks meanwhile is fenced at the next command or the frame's end).
+    std::atomic<int> m_mainFenceWanted{0};
     std::atomic<uint64_t> m_mainFenced{0};
     std::atomic<bool> m_rebuilding{false}; // the main context's commands will never be fenced
     std::atomic<bool> m_mainFenceWaitSaid{false};
