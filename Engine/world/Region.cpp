@@ -1423,18 +1423,33 @@ bool Region::RequestLevelForMove()
     ResetFramesNotUpdated();
     NoteLoadFailure();
     if (IsLevelBroken()) {
-        if (!m_brokenReported)
-            LogPrintf(
-                1,
-                "Region %s: entities may not move in until the host loads its level again: %s could not "
-                "be loaded (%s)",
-                m_name.c_str(), m_brokenFile.c_str(), m_brokenReason.c_str());
-        m_brokenReported = true;
+        SayMoveRefused();
         return false;
     }
     // On a server what moves is the clients' doing (a load under way keeps whose it was).
     StartBackgroundLoad(false, false, WorldServices::NetworkServer());
     return false;
+}
+
+Level* Region::GetLevelForMove()
+{
+    Level* level = GetLevelUnlessBroken(false);
+    if (!level && IsLevelBroken())
+        SayMoveRefused();
+    return level;
+}
+
+void Region::SayMoveRefused()
+{
+    // A client's character pressing against the border moves every frame: one line until the
+    // host asks for the level again, not one a move.
+    if (m_brokenReported)
+        return;
+    LogPrintf(1,
+              "Region %s: entities may not move in until the host loads its level again: %s could not be "
+              "loaded (%s)",
+              m_name.c_str(), m_brokenFile.c_str(), m_brokenReason.c_str());
+    m_brokenReported = true;
 }
 
 void Region::GetRegionsInFrustum(std::vector<Region*>& out, const Frustum& frustum)

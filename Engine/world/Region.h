@@ -27,11 +27,11 @@
 // which writes them through the cap when it completes the level.
 //
 // A level that failed to load stays failed until the host asks for it again (LoadLevel,
-// GuaranteedGetLevel, BackgroundLoadLevel or SetLevel): a move into the region is refused (one line
-// naming the file and the reason), and neither the views' walk (the local view's too), the scene,
-// nor the engine's own asks for the level (GetLevelUnlessBroken, IsUnderground, portals, entities
-// entering it) read it again, so that a broken file is read and parsed once, not at every move or
-// frame.
+// GuaranteedGetLevel, BackgroundLoadLevel or SetLevel): a move into the region is refused, on a
+// server and off one (one line naming the file and the reason, however many moves follow), and
+// neither the views' walk (the local view's too), the scene, nor the engine's own asks for the
+// level (GetLevelUnlessBroken, IsUnderground, portals, entities entering it) read it again, so
+// that a broken file is read and parsed once, not at every move or frame.
 #pragma once
 
 #include "core/ABBox.h"
@@ -289,6 +289,10 @@ public:
     // level is broken (IsLevelBroken: the move is refused, said in one line until the host asks
     // for the level again).
     bool RequestLevelForMove();
+    // A move into the region on a host that loads levels for moves (not a server): the level,
+    // loaded at once if need be; null for a broken level, the move refused and said in the same
+    // one line as RequestLevelForMove's until the host asks for the level again.
+    Level* GetLevelForMove();
     // The world's region query from this region; without a world, this region when its box meets
     // the frustum.
     void GetRegionsInFrustum(std::vector<Region*>& out, const Frustum& frustum);
@@ -334,6 +338,9 @@ private:
     // A view of the walk wants the level in the background: the local view's claim (not
     // forClients) makes the level no longer the clients' alone.
     void LoadForViews(bool renderData, bool forClients);
+    // Says once, until the host asks for the level again, that moves into the broken region are
+    // refused, naming the file and why.
+    void SayMoveRefused();
     // The server's gate for lines about a level that only clients' views brought in; null for
     // other levels, on a client and without a network.
     LogGate* GetClientLineGate() const;

@@ -508,7 +508,9 @@ void World::SetCoords(Entity* entity, const WorldCoords& coords)
                 controller->OnEntityAdded(entity, false);
         return;
     }
-    if (!deleteOnUnloaded && !to->GetLevelUnlessBroken(false))
+    // Off a server the level loads here and now (on one it is in by now); a broken one refuses the
+    // move, said once.
+    if (!deleteOnUnloaded && !to->GetLevelForMove())
         return;
     bool wasListed = false;
     if (from != to) {

@@ -15,8 +15,9 @@
 // wants a level at once all the same (a character sent far away, say) calls
 // GuaranteedGetRegionLevel (or the region's LoadLevel) before SetCoords, and takes that frame's
 // stall. A move into a region whose level failed to load is refused until the host asks for the
-// level again (Region::IsLevelBroken): the entity stays where it was, and on a server the host's
-// network controller hears OnEntityAdded(entity, false), the region not having taken it. The
+// level again (Region::IsLevelBroken): the entity stays where it was, one log line says so (on a
+// server and off one, however many moves are refused), and on a server the host's network
+// controller hears OnEntityAdded(entity, false), the region not having taken it. The
 // world's own queries and moves never ask for a level again (Region::GetLevelUnlessBroken).
 //
 // Files: Load reads a compiled map ("MAP", kept open for the regions' levels) or a source world

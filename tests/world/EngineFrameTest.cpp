@@ -242,10 +242,23 @@ TEST_F(EngineTest, ForcedUpdatesKeepEachIdOnceAndViewsAreStoredOnlyOnAServer)
     EXPECT_EQ(e.GetFrameCount(), 1u);
 }
 
+// A game's character: it stays when it enters a region whose level is not in.
+class Walker : public Entity
+{
+public:
+    bool DeleteOnEnteringUnloadedLevel() const override { return false; }
+    void UpdateBoundingBox() override
+    {
+        SetRegionBoundingBox(ABBox(GetCoords().GetOrigin().GetRegionPosition(), Vec3(1, 1, 1)));
+    }
+};
+
 // A host's camera on a region whose level file is cut short, 100 frames, first nearing the region
 // (50 frames), then in it: the world's walk and the scene that draws the region read and parse the
 // file once and say once that it could not be loaded (once in every frame before, on the main
-// thread). When the host asks for the level again, it is read once more.
+// thread). A character's moves into it do not read it either: refused where it stands, in one line
+// however many (a single-player game said nothing). When the host asks for the level again, it is
+// read once more, and the next move refused is said again.
 TEST_F(EngineTest, AHostsViewOfALevelThatCannotLoadReadsItOnceUntilTheHostAsksAgain)
 {
     std::vector<GAME::Test::StreamingRegion> layout(2);
@@ -280,10 +293,26 @@ TEST_F(EngineTest, AHostsViewOfALevelThatCannotLoadReadsItOnceUntilTheHostAsksAg
     EXPECT_EQ(count("Begin Loading Level levels/r1.lvl"), 1);
     EXPECT_EQ(count("Couldn't load levels/r1.lvl"), 1);
 
+    auto* walker = new Walker;
+    const WorldCoords where(home, Coords::Translation(Vec3(60, 0, 32)));
+    const WorldCoords there(broken, Coords::Translation(Vec3(2, 0, 32)));
+    ASSERT_TRUE(world->AddEntity(walker, where, true));
+    for (int i = 0; i < 20; ++i)
+        world->SetCoords(walker, there);
+    const std::string refusal =
+        "Region levels/r1.lvl: entities may not move in until the host loads its level";
+    EXPECT_EQ(count(refusal), 1);
+    EXPECT_EQ(walker->GetCoords(), where);
+
     EXPECT_FALSE(broken->LoadLevel(false));
     Frame(16, &inside);
     EXPECT_EQ(count("Begin Loading Level levels/r1.lvl"), 2);
     EXPECT_EQ(count("Couldn't load levels/r1.lvl"), 2);
+    world->SetCoords(walker, there);
+    world->SetCoords(walker, there);
+    EXPECT_EQ(count(refusal), 2);
+    world->RemoveEntity(walker);
+    ObjectManager::Get()->DestroyObjectEx(walker, __FILE__, __LINE__);
     e.RemoveWidget(&scene);
 }
 
