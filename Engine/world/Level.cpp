@@ -1331,15 +1331,28 @@ bool Level::CreatePathMesh()
         bool keepState;
     };
     std::vector<Loaded> loadedForBuild;
+    std::vector<Region*> joined;
     for (Region* region : regions) {
-        if (region == m_region || region->GetLevelPtr() || region->IsLoadUnderWay())
+        if (region == m_region) {
+            joined.push_back(region);
             continue;
+        }
+        const bool wasIn = region->GetLevelPtr() || region->IsLoadUnderWay();
         // A level whose state was kept at its last unload gets it back, and keeps it again.
-        loadedForBuild.push_back({region, region->HasKeptState()});
+        const bool keepState = region->HasKeptState();
+        // The engine's own ask: a neighbour whose level failed to load is not read again, and the
+        // mesh is built without its ground.
+        if (region->GetLevelUnlessBroken(false)) {
+            joined.push_back(region);
+            if (!wasIn)
+                loadedForBuild.push_back({region, keepState});
+        } else if (region->IsLevelBroken()) {
+            LogPrintf(1, "Level: the path mesh of %s leaves %s out, its level could not be loaded: %s",
+                      m_region->GetName().c_str(), region->GetName().c_str(),
+                      region->GetLoadFailure().c_str());
+        }
     }
-    for (Region* region : regions)
-        if (region != m_region)
-            region->GuaranteedGetLevel(false);
+    regions.swap(joined);
     // Levels loaded for the build go again before the answer, whatever it is.
     const auto answer = [&](bool result) {
         for (const Loaded& loaded : loadedForBuild)

@@ -151,9 +151,10 @@ public:
     // ---- Path mesh (editor) -------------------------------------------------------------------
     // Rebuilds the path mesh over the build box: the walkable ground of every region the box meets
     // (their levels loaded for the build when they were not, and unloaded again before the
-    // answer), with the solid parts of their entities as obstacles. True with a mesh registered
-    // with the path finder, or true without a mesh when no walkable ground is there; false when the
-    // mesh could not be built (the mesh stays empty and unregistered).
+    // answer; a level that failed to load is not read again but left out, said in a line), with
+    // the solid parts of their entities as obstacles. True with a mesh registered with the path
+    // finder, or true without a mesh when no walkable ground is there; false when the mesh could
+    // not be built (the mesh stays empty and unregistered).
     bool CreatePathMesh();
     // The box CreatePathMesh builds over, in world units: the level's box grown by 8 units on every
     // side, centred on it.

@@ -617,6 +617,13 @@ bool Region::IsLevelBroken() const
     return m_levelBroken && !GetLevelPtr();
 }
 
+std::string Region::GetLoadFailure() const
+{
+    if (!IsLevelBroken())
+        return std::string();
+    return m_brokenFile + " (" + m_brokenReason + ")";
+}
+
 void Region::WaitForLoadingToFinish()
 {
     if (m_loadingThread)

@@ -30,8 +30,9 @@
 // GuaranteedGetLevel, BackgroundLoadLevel or SetLevel): a move into the region is refused, on a
 // server and off one (one line naming the file and the reason, however many moves follow), and
 // neither the views' walk (the local view's too), the scene, nor the engine's own asks for the
-// level (GetLevelUnlessBroken, IsUnderground, portals, entities entering it) read it again, so
-// that a broken file is read and parsed once, not at every move or frame.
+// level (GetLevelUnlessBroken, IsUnderground, portals, entities entering it, the path meshes of
+// levels beside it) read it again, so that a broken file is read and parsed once, not at every
+// move or frame.
 #pragma once
 
 #include "core/ABBox.h"
@@ -149,6 +150,9 @@ public:
     // thread last took note (each frame's PostLoadLevel, each move into the region): right after
     // RequestLevelForMove answered false, it tells a refused move from one that waits for a load.
     bool IsLevelBroken() const;
+    // For a broken level: its file and why it could not be loaded ("file (reason)"); empty
+    // otherwise.
+    std::string GetLoadFailure() const;
     // Completes a level whose load finished (one step a call when incremental); the region then
     // enters the world's loaded-regions list. Also takes the result of a failed background load.
     void PostLoadLevel(bool incremental);

@@ -256,9 +256,10 @@ public:
 // A host's camera on a region whose level file is cut short, 100 frames, first nearing the region
 // (50 frames), then in it: the world's walk and the scene that draws the region read and parse the
 // file once and say once that it could not be loaded (once in every frame before, on the main
-// thread). A character's moves into it do not read it either: refused where it stands, in one line
-// however many (a single-player game said nothing). When the host asks for the level again, it is
-// read once more, and the next move refused is said again.
+// thread). Neither does what follows read it: a character's moves into it (refused where it
+// stands, in one line however many: a single-player game said nothing) nor the path mesh of the
+// level beside it (made without it; the build read it again). When the host asks for the level
+// again, it is read once more, and the next move refused is said again.
 TEST_F(EngineTest, AHostsViewOfALevelThatCannotLoadReadsItOnceUntilTheHostAsksAgain)
 {
     std::vector<GAME::Test::StreamingRegion> layout(2);
@@ -303,6 +304,11 @@ TEST_F(EngineTest, AHostsViewOfALevelThatCannotLoadReadsItOnceUntilTheHostAsksAg
         "Region levels/r1.lvl: entities may not move in until the host loads its level";
     EXPECT_EQ(count(refusal), 1);
     EXPECT_EQ(walker->GetCoords(), where);
+    Level* beside = home->GetLevelPtr();
+    ASSERT_TRUE(beside->CreatePathMesh());
+    EXPECT_TRUE(beside->GetPathMesh().HasMesh());
+    EXPECT_EQ(count("path mesh of levels/r0.lvl leaves levels/r1.lvl out"), 1);
+    EXPECT_EQ(count("Begin Loading Level levels/r1.lvl"), 1);
 
     EXPECT_FALSE(broken->LoadLevel(false));
     Frame(16, &inside);
