@@ -487,8 +487,10 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     FlightCamera camera(generator, *world);
     auto print = [&out](const std::string& line) { out.Print(line); };
     std::optional<HostView> view(std::in_place, engine, print, folder.string());
-    // The recording device draws nothing: its frames would make blank pictures.
-    const bool screenshots = options.device != "Software";
+    // The recording device draws nothing: its frames would make blank pictures, and no driver
+    // makes programs for them.
+    const bool draws = options.device != "Software";
+    const bool screenshots = draws;
     if (!screenshots)
         out.Printf("EngineHost: no screenshots: the %s device draws nothing", options.device.c_str());
     const GAME::Viewport viewport(0, 0, device->GetWidth(), device->GetHeight());
@@ -585,10 +587,14 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
             }
         }
         camera.Jump();
-        out.Printf("EngineHost: %zu regions in reach of %zu views along the flight (%d of its first view) %s and "
-                   "the views drawn, so that the driver has made its programs for them, in %d frames (%.0f ms)",
-                   reached.size(), tourViews, firstRegions, firstDone ? "loaded" : "NOT all loaded", loadFrames,
-                   MillisecondsSince(loadStart));
+        const std::string drawn = draws
+                                      ? "so that the driver has made its programs for them"
+                                      : "recorded by the " + options.device + " device, which draws nothing";
+        out.Printf(
+            "EngineHost: %zu regions in reach of %zu views along the flight (%d of its first view) %s and "
+            "the views drawn, %s, in %d frames (%.0f ms)",
+            reached.size(), tourViews, firstRegions, firstDone ? "loaded" : "NOT all loaded", drawn.c_str(),
+            loadFrames, MillisecondsSince(loadStart));
     }
     const unsigned int loadingFrames = engine.GetFrameCount() - loadingFrameStart;
 
@@ -892,12 +898,8 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     out.Printf("EngineHost: shutting down");
     window.Detach(engine);
     engine.Shutdown();
-    out.Printf("\nEngineHost: done; %s (%s, %s)%s",
-               Counted(lines.GetLineCount(), "log line", "log lines").c_str(),
-               Counted(lines.GetWarningCount(), "warning", "warnings").c_str(),
-               Counted(lines.GetImportantCount(), "notice", "notices").c_str(),
-               options.verbose ? "" : "; the info lines among them are in log.html (--verbose prints them)");
-    out.Printf("  log file            log.html");
+    out.Print("\n" + DescribeRunEnd(out, lines.GetLineCount(), lines.GetWarningCount(),
+                                    lines.GetImportantCount(), options.verbose));
     out.Printf("  user settings       %s", DataKit::SampleGameData::userSettingsName);
     return 0;
 }

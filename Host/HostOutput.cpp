@@ -137,4 +137,18 @@ std::string Counted(long long count, const char* one, const char* many)
     return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
+std::string DescribeRunEnd(const HostOutput& output, long long lines, long long warnings, long long notices,
+                           bool verbose)
+{
+    const bool logFile = output.IsLogFileOpen();
+    const char* infoLines = verbose ? ""
+                            : logFile
+                                ? "; the info lines among them are in log.html (--verbose prints them)"
+                                : "; the info lines among them were not printed (--verbose prints them)";
+    return "EngineHost: done; " + Counted(lines, "log line", "log lines") + " (" +
+           Counted(warnings, "warning", "warnings") + ", " + Counted(notices, "notice", "notices") + ")" +
+           infoLines + "\n  log file            " +
+           (logFile ? "log.html" : "none: log.html could not be written");
+}
+
 } // namespace SampleHost

@@ -81,4 +81,10 @@ private:
 // "1 frame", "2 frames": a count with its noun, as the host prints counts.
 std::string Counted(long long count, const char* one, const char* many);
 
+// The run's closing lines: "done", the library's log lines counted by priority, and where the lines
+// the console left out are kept: log.html, or nowhere once the output went without it (it could
+// not be written).
+std::string DescribeRunEnd(const HostOutput& output, long long lines, long long warnings, long long notices,
+                           bool verbose);
+
 } // namespace SampleHost
