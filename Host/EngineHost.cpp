@@ -494,6 +494,9 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     if (!screenshots)
         out.Printf("EngineHost: no screenshots: the %s device draws nothing", options.device.c_str());
     const GAME::Viewport viewport(0, 0, device->GetWidth(), device->GetHeight());
+    // A picture the view could not write is counted for the line that ends a failed run.
+    view->SetNotWritten(
+        [&out](const std::string& path, const std::string& reason) { out.NoteNotWritten(path, reason); });
     auto viewAt = [&](float seconds) { return camera.ViewAt(seconds, viewport); };
 
     // As behind a loading screen, the loading frames fly the whole path once ahead of the flight,
@@ -888,13 +891,16 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     // Once, as the world editor does; not when the user ended the run, who wants it to end now.
     if (running) {
         engine.SetForcedLoadCause("the map data's rebuild, which draws every region from above");
-        out.Print(RebuildWorldMapData(*world, files, folder, screenshots));
+        out.Print(RebuildWorldMapData(*world, files, folder, screenshots, out));
     }
     engine.SetForcedLoadCause(nullptr);
 
     // The host keeps the user's settings, as a game does when the player changes them.
-    if (!engine.GetOptions()->Save(DataKit::SampleGameData::userSettingsName))
-        out.Printf("EngineHost: could not save the user's settings");
+    std::string why;
+    if (!engine.GetOptions()->Save(DataKit::SampleGameData::userSettingsName, why)) {
+        out.Printf("EngineHost: could not save the user's settings: %s", why.c_str());
+        out.NoteNotWritten(DataKit::SampleGameData::userSettingsName, why);
+    }
     out.Printf("EngineHost: shutting down");
     window.Detach(engine);
     engine.Shutdown();
@@ -956,5 +962,8 @@ int main(int argc, char** argv)
         output.Printf("EngineHost: writing %s/log.html failed", folder.string().c_str());
         result = result ? result : 1;
     }
+    // A run that failed with files it could not write (a full disk) says why where the user looks.
+    if (const std::string notWritten = output.DescribeNotWritten(); result != 0 && !notWritten.empty())
+        output.Errorf("EngineHost: %s", notWritten.c_str());
     return result;
 }

@@ -1,8 +1,11 @@
 #include "HostMapData.h"
 
+#include "HostOutput.h"
+
 #include "data/File.h"
 #include "data/FileSystem.h"
 #include "graphics/Image.h"
+#include "platform/PlatformFile.h"
 #include "world/MapImage.h"
 #include "world/Region.h"
 #include "world/World.h"
@@ -12,7 +15,6 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -44,9 +46,11 @@ void PutChunk(std::vector<uint8_t>& out, const char* type, const std::vector<uin
     PutU32(out, static_cast<uint32_t>(crc32(0, out.data() + start, static_cast<uInt>(out.size() - start))));
 }
 
-// An 8-bit RGB PNG of the image (rows from the top); false when it cannot be made or written.
-bool WritePng(const GAME::Image& image, const std::filesystem::path& path)
+// An 8-bit RGB PNG of the image (rows from the top), written whole or not at all; false with the
+// reason when it cannot be made or written.
+bool WritePng(const GAME::Image& image, const std::filesystem::path& path, std::string& reason)
 {
+    reason = "the picture could not be made";
     if (image.GetFormat() != GAME::Image::FORMAT_RGB || image.GetWidth() == 0 || image.GetHeight() == 0)
         return false;
     const size_t pitch = image.GetPitch();
@@ -74,9 +78,7 @@ bool WritePng(const GAME::Image& image, const std::filesystem::path& path)
 
     std::error_code error;
     std::filesystem::create_directories(path.parent_path(), error);
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
-    return static_cast<bool>(out);
+    return GAME::Platform::WriteWholeFile(path.string(), png.data(), png.size(), &reason);
 }
 
 // The region's minimap as the rebuild wrote it, decoded.
@@ -98,8 +100,8 @@ bool ReadMinimap(GAME::FileSystem& files, const GAME::Region& region, GAME::Imag
 
 } // namespace
 
-std::string RebuildWorldMapData(GAME::World& world, GAME::FileSystem& files, const std::filesystem::path& folder,
-                                bool drawsPixels)
+std::string RebuildWorldMapData(GAME::World& world, GAME::FileSystem& files,
+                                const std::filesystem::path& folder, bool drawsPixels, HostOutput& out)
 {
     const auto start = std::chrono::steady_clock::now();
     int rebuilt = 0;
@@ -128,12 +130,14 @@ std::string RebuildWorldMapData(GAME::World& world, GAME::FileSystem& files, con
     // Named inside the run folder, as the user finds it there.
     const std::filesystem::path name = std::filesystem::path("screenshots") /
                                        ("minimap-" + RegionShortName(shown->GetName()) + ".png");
-    if (WritePng(minimap, folder / name))
+    std::string reason;
+    if (WritePng(minimap, folder / name, reason)) {
         std::snprintf(line, sizeof(line), "  minimap             %u x %u, %s\n", minimap.GetWidth(),
                       minimap.GetHeight(), name.string().c_str());
-    else
-        std::snprintf(line, sizeof(line), "EngineHost: could not write %s\n", name.string().c_str());
-    return report + line;
+        return report + line;
+    }
+    out.NoteNotWritten((folder / name).string(), reason);
+    return report + "EngineHost: could not write " + name.string() + ": " + reason + "\n";
 }
 
 } // namespace SampleHost

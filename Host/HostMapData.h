@@ -15,10 +15,13 @@ class World;
 
 namespace SampleHost {
 
+class HostOutput;
+
 // Main thread, between frames. The report for the host's output: a line of how many regions were
 // rebuilt and one of where the minimap went (or why none did), each ended by a line feed. Without
-// drawsPixels (a device that draws nothing) no minimap picture is copied: it would be blank.
-std::string RebuildWorldMapData(GAME::World& world, GAME::FileSystem& files, const std::filesystem::path& folder,
-                                bool drawsPixels);
+// drawsPixels (a device that draws nothing) no minimap picture is copied: it would be blank. The
+// picture is written whole or not at all; one that could not be written is noted in `out`.
+std::string RebuildWorldMapData(GAME::World& world, GAME::FileSystem& files,
+                                const std::filesystem::path& folder, bool drawsPixels, HostOutput& out);
 
 } // namespace SampleHost

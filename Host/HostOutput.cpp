@@ -3,7 +3,9 @@
 #include "core/Log.h"
 #include "world/Engine.h"
 
+#include <cerrno>
 #include <cstdarg>
+#include <cstring>
 
 namespace SampleHost {
 
@@ -83,9 +85,11 @@ bool HostOutput::OpenLogFile(const std::string& path)
     if (m_file)
         return true;
     m_keepLines = false;
+    m_logPath = path;
     m_file = std::fopen(path.c_str(), "a");
     if (m_file) {
-        m_writeFailed = std::fputs("<pre>\n", m_file) < 0;
+        if (std::fputs("<pre>\n", m_file) < 0)
+            LogFileFailed(errno);
         for (const auto& [style, line] : m_kept)
             WriteRow(style, line);
     }
@@ -108,11 +112,36 @@ bool HostOutput::CloseLogFile()
     if (!m_file)
         return true;
     if (std::fputs("</pre>\n</font>\n</html>\n", m_file) < 0)
-        m_writeFailed = true;
+        LogFileFailed(errno);
     if (std::fclose(m_file) != 0)
-        m_writeFailed = true;
+        LogFileFailed(errno);
     m_file = nullptr;
     return !m_writeFailed;
+}
+
+void HostOutput::NoteNotWritten(const std::string& path, const std::string& reason)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_notWritten++ == 0)
+        m_firstNotWritten = path + ": " + reason;
+}
+
+std::string HostOutput::DescribeNotWritten() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_notWritten == 0)
+        return std::string();
+    return Counted(static_cast<long long>(m_notWritten), "file", "files") +
+           (m_notWritten == 1 ? " could not be written (" : " could not be written (the first, ") +
+           m_firstNotWritten + ")";
+}
+
+void HostOutput::LogFileFailed(int error)
+{
+    // The log is one file: counted once, with its first reason.
+    if (!m_writeFailed && m_notWritten++ == 0)
+        m_firstNotWritten = m_logPath + ": " + std::strerror(error);
+    m_writeFailed = true;
 }
 
 bool HostOutput::IsLogFileOpen() const
@@ -129,7 +158,7 @@ void HostOutput::WriteRow(Style style, const std::string& line)
     // Flushed row by row: the log is read most when a run ended badly.
     if (std::fputs(GAME::Engine::FormatLogFileRow(priority, line).c_str(), m_file) < 0 ||
         std::fflush(m_file) != 0)
-        m_writeFailed = true;
+        LogFileFailed(errno);
 }
 
 std::string Counted(long long count, const char* one, const char* many)

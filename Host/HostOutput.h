@@ -14,6 +14,10 @@
 // notices marked; CloseLogFile ends the block and the document. A line that ends in a line feed
 // of its own is one row, never an empty one.
 //
+// The run's files that could not be written (screenshots, pictures, the user's settings, the log
+// file itself) are counted, the first kept with its reason, for the one line on standard error
+// that says why a run failed (DescribeNotWritten).
+//
 // Threads: any thread may print (the library logs from its loader threads); one lock keeps the
 // order of standard output and of the file the same. Opening and closing are main-thread calls.
 #pragma once
@@ -64,18 +68,27 @@ public:
     bool CloseLogFile();
     bool IsLogFileOpen() const;
 
+    // A file of the run that could not be written, with the system's reason. Any thread.
+    void NoteNotWritten(const std::string& path, const std::string& reason);
+    // "2 files could not be written (the first, <path>: <reason>)"; empty when none was noted.
+    std::string DescribeNotWritten() const;
+
 private:
     // Each line of the text to the stream and the log.
     void Emit(const std::string& text, Style style, std::FILE* stream); // stream null: the log alone
     // Under m_mutex.
     void WriteRow(Style style, const std::string& line);
+    void LogFileFailed(int error);
 
     mutable std::mutex m_mutex;
     std::FILE* m_file = nullptr;
     bool m_keepLines = true; // until the log file opens or the host goes without one
     std::vector<std::pair<Style, std::string>> m_kept;
     bool m_writeFailed = false;
+    std::string m_logPath;
     bool m_showDetails = false; // set before any thread prints
+    size_t m_notWritten = 0;
+    std::string m_firstNotWritten; // "<path>: <reason>"
 };
 
 // "1 frame", "2 frames": a count with its noun, as the host prints counts.

@@ -19,6 +19,7 @@
 #include "graphics/RenderVertexDeclaration.h"
 #include "graphics/Viewport.h"
 #include "platform/Module.h"
+#include "platform/PlatformFile.h"
 #include "platform/Threading.h"
 #include "scene/Camera.h"
 #include "scene/GraphicsPortalRenderer.h"
@@ -37,7 +38,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 
 namespace SampleHost {
 
@@ -415,39 +415,38 @@ void HostView::WriterMain()
         m_queue.pop_front();
         m_writing = true;
         lock.unlock();
-        std::string error;
+        std::string error, reason;
         GAME::Image image;
         GAME::BinaryWriter png(static_cast<unsigned>(picture.pixels.size() * 3 + 1024));
         // The frame's alpha is the renderers' own (see-through masks): the picture is opaque.
         if (!image.Create(picture.width, picture.height, GAME::Image::FORMAT_RGBA, picture.pixels.data()) ||
             !image.ChangeFormat(GAME::Image::FORMAT_RGB) || !image.WritePNG(png)) {
             error = "EngineHost: no screenshot of " + picture.name + ": the picture could not be made";
-        } else {
-            std::ofstream file(picture.path, std::ios::binary);
-            file.write(reinterpret_cast<const char*>(png.GetBuffer()), png.GetSize());
-            file.close();
-            if (!file)
-                error = "EngineHost: could not write " + picture.path;
+        } else if (!GAME::Platform::WriteWholeFile(picture.path, png.GetBuffer(), png.GetSize(), &reason)) {
+            // Nothing of it is left in the folder to pass for a picture.
+            error = "EngineHost: could not write " + picture.path + ": " + reason;
         }
         lock.lock();
         m_writing = false;
         if (!error.empty())
-            m_writerErrors.emplace_back(picture.path, error);
+            m_writerErrors.push_back(WriterError{picture.path, error, reason});
         m_writerWake.notify_all();
     }
 }
 
 void HostView::ReportWriterErrors()
 {
-    std::vector<std::pair<std::string, std::string>> errors;
+    std::vector<WriterError> errors;
     {
         std::lock_guard<std::mutex> lock(m_writerMutex);
         errors.swap(m_writerErrors);
     }
-    for (const auto& [path, error] : errors) {
-        m_output(error);
+    for (const WriterError& error : errors) {
+        m_output(error.line);
+        if (!error.reason.empty() && m_notWritten)
+            m_notWritten(error.path, error.reason);
         // The picture that failed is not listed.
-        const auto listed = std::find(m_screenshots.begin(), m_screenshots.end(), path);
+        const auto listed = std::find(m_screenshots.begin(), m_screenshots.end(), error.path);
         if (listed != m_screenshots.end()) {
             m_screenshots.erase(listed);
             ++m_failedScreenshots;

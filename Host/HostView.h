@@ -10,7 +10,8 @@
 // when the next frame's Draw starts: that frame waits there only for what the driver has still to
 // draw of the one before (about 10 ms on eight processors), where a read right after the frame's
 // drawing would make the frame wait for all of its own drawing.
-// The PNGs are encoded and written in order on a thread of their own, outside the frames.
+// The PNGs are encoded and written in order on a thread of their own, outside the frames, each
+// whole or not at all: a picture that could not be written leaves no file.
 //
 // Until the world's props have meshes, the host gives them a body: the generated world's prop
 // records are made of the host's class HostProp, a box of the sample lit shader sized and coloured
@@ -57,6 +58,8 @@ class HostView
 {
 public:
     using Output = std::function<void(const std::string&)>;
+    // A picture that could not be written: its path and the system's reason.
+    using NotWritten = std::function<void(const std::string& path, const std::string& reason)>;
 
     // The records of the generated world's props, of the host's prop class.
     static void AddPropRecords(DataKit::ArzWriter& database);
@@ -86,6 +89,8 @@ public:
     static constexpr int screenshotDelay = 5;
     // The screenshots written, in order.
     const std::vector<std::string>& GetScreenshots() const { return m_screenshots; }
+    // Told of each picture that could not be written, besides the line for the user.
+    void SetNotWritten(NotWritten notWritten) { m_notWritten = std::move(notWritten); }
     // What the view's portal renderer fades by (the benchmark's floor weighs regions as it does).
     const GAME::GraphicsTransparencyManager& GetTransparency() const { return m_transparency; }
 
@@ -112,6 +117,7 @@ private:
 
     GAME::Engine& m_engine;
     Output m_output;
+    NotWritten m_notWritten;
     std::string m_folder;
     std::unique_ptr<Widget> m_widget;
     std::unique_ptr<Props> m_props;
@@ -136,7 +142,7 @@ private:
     } m_readRequest = READ_NONE;
     std::vector<std::string> m_screenshots;
     size_t m_failedScreenshots = 0;
-    // The pictures waiting for the writer thread, and what it could not write (path, line).
+    // The pictures waiting for the writer thread, and what it could not write.
     struct Picture
     {
         std::string name, path;
@@ -150,7 +156,11 @@ private:
     std::deque<Picture> m_queue;
     bool m_writing = false;
     bool m_writerStop = false;
-    std::vector<std::pair<std::string, std::string>> m_writerErrors;
+    struct WriterError
+    {
+        std::string path, line, reason; // reason: empty when the picture could not be made
+    };
+    std::vector<WriterError> m_writerErrors;
 };
 
 } // namespace SampleHost

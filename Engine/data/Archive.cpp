@@ -779,7 +779,7 @@ bool Archive::ExtractFileToDisk(int index, const char* directory)
     }
     Platform::PlatformFile out;
     if (!out.Open(target, Platform::FileOpenMode::Write)) {
-        LogPrintf(1, "Archive: cannot write %s", target.c_str());
+        LogPrintf(1, "Archive: cannot write %s (%s)", target.c_str(), out.GetError().c_str());
         return false;
     }
     unsigned piece = entry->IsCompressed() ? m_blockSize : static_cast<unsigned>(kCopyPiece);
@@ -788,12 +788,19 @@ bool Archive::ExtractFileToDisk(int index, const char* directory)
     BlockBuffer blocks;
     for (unsigned done = 0; done < entry->realSize;) {
         unsigned count = std::min(piece, entry->realSize - done);
-        if (!ReadFromFile(index, m_fileBuffer.data(), done, count, &blocks) ||
-            !out.WriteAt(done, m_fileBuffer.data(), count)) {
+        // A failed read logged why; the file on disk is left as it was (out discards the new one).
+        if (!ReadFromFile(index, m_fileBuffer.data(), done, count, &blocks)) {
             LogPrintf(1, "Archive: extracting '%s' to %s failed", entry->name, target.c_str());
             return false;
         }
+        if (!out.WriteAt(done, m_fileBuffer.data(), count))
+            break;
         done += count;
+    }
+    if (!out.Close()) {
+        LogPrintf(1, "Archive: extracting '%s' to %s failed (%s); the file there is as it was", entry->name,
+                  target.c_str(), out.GetError().c_str());
+        return false;
     }
     return true;
 }

@@ -3,6 +3,14 @@
 // Read mode (1) serves the file system; update mode (2) adds, removes and compacts entries and
 // writes the tables back at Close.
 //
+// Update mode writes in place (FileOpenMode::Update), not through a new file: an added entry goes
+// where the tables ended (over them), compacting moves entries forward, and the tables and header
+// are written last, at Close. So a write that fails (a full disk) part way through an update, or a
+// Close that fails, leaves the entries written before it but may leave the header naming tables
+// that are no longer there: the archive on disk may then not open until an update is closed
+// successfully. An archive that must survive a failed update is copied first. Extracting to disk
+// replaces each file whole (a failed extraction leaves the file that was there).
+//
 // Layout: a 2048-byte header ("ARC\0", version 1, entry count, part count, part bytes, name
 // bytes, table offset), the files' stored bytes from offset 2048, then the table area: 12-byte
 // part records, the 0-terminated names, and one 44-byte record per entry. Tables read from a

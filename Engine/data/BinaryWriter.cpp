@@ -2,7 +2,7 @@
 
 #include "core/Log.h"
 #include "platform/Directory.h"
-#include "platform/PathResolve.h"
+#include "platform/PlatformFile.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -34,6 +34,8 @@ BinaryWriter::BinaryWriter() = default;
 
 BinaryWriter::~BinaryWriter()
 {
+    // A file never closed is dropped (the platform file discards it), never half kept.
+    m_file.reset();
     CloseStream();
     if (m_ownsBuffer)
         std::free(m_buffer);
@@ -45,13 +47,21 @@ bool BinaryWriter::OpenFile(const std::string& path)
         LogPrintf(1, "BinaryWriter: cannot create the folders of %s", path.c_str());
         return false;
     }
-    std::string real = Platform::ResolvePathForCreate(path);
-    std::FILE* stream = std::fopen(real.c_str(), "wb");
-    if (!stream) {
-        LogPrintf(1, "BinaryWriter: cannot open %s for writing", path.c_str());
+    CloseStream();
+    auto file = std::make_unique<Platform::PlatformFile>();
+    if (!file->Open(path, Platform::FileOpenMode::Write)) {
+        LogPrintf(1, "BinaryWriter: cannot open %s for writing (%s)", path.c_str(), file->GetError().c_str());
         return false;
     }
-    AttachStream(stream);
+    m_file = std::move(file);
+    if (!m_ownsBuffer)
+        m_buffer = nullptr;
+    m_ownsBuffer = true;
+    m_memory = true;
+    m_position = 0;
+    m_size = 0;
+    m_failed = false;
+    m_blockStarts.clear();
     return true;
 }
 
@@ -63,6 +73,22 @@ void BinaryWriter::AttachStream(std::FILE* stream)
 
 bool BinaryWriter::CloseStream()
 {
+    if (m_file) {
+        const std::unique_ptr<Platform::PlatformFile> file = std::move(m_file);
+        const std::string path = file->GetPath();
+        if (m_failed) {
+            LogPrintf(1, "BinaryWriter: %s was not written: its data could not be gathered", path.c_str());
+            return false;
+        }
+        bool written = m_size == 0 || file->WriteAt(0, m_buffer, m_size);
+        written = file->Close() && written;
+        if (!written) {
+            LogPrintf(1, "BinaryWriter: could not write %s (%s); the file there is as it was", path.c_str(),
+                      file->GetError().c_str());
+            m_failed = true;
+        }
+        return written;
+    }
     if (!m_stream)
         return true;
     bool ok = std::fclose(m_stream) == 0;

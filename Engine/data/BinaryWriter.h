@@ -1,8 +1,10 @@
-// Writes the engine's little-endian binary encodings (those BinaryReader reads) to a C stream or
-// to a growing memory buffer, with nested size-prefixed blocks: BeginBlock writes the id and a
-// size placeholder, EndBlock patches the size. Owns its memory buffer and an attached stream
-// (closed on destruction). A failed write (stream error, memory exhausted) sets a sticky flag
-// that Failed() reports. One thread at a time.
+// Writes the engine's little-endian binary encodings (those BinaryReader reads) to a C stream, to
+// a growing memory buffer or to a file, with nested size-prefixed blocks: BeginBlock writes the id
+// and a size placeholder, EndBlock patches the size. Owns its memory buffer and an attached stream
+// (closed on destruction). A file (OpenFile) is gathered in the memory buffer and replaces the
+// file on disk whole at CloseStream; one never closed is dropped, the file on disk untouched. A
+// failed write (stream error, memory exhausted) sets a sticky flag that Failed() reports. One
+// thread at a time.
 #pragma once
 
 #include "core/Coords.h"
@@ -11,10 +13,15 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace GAME {
+
+namespace Platform {
+class PlatformFile;
+}
 
 class BinaryWriter
 {
@@ -27,11 +34,14 @@ public:
     BinaryWriter(const BinaryWriter&) = delete;
     BinaryWriter& operator=(const BinaryWriter&) = delete;
 
-    // Opens a file for writing ("wb", name case resolved, folders made) and attaches it.
+    // Starts a file at path (name case resolved, folders made; a read-only file or a folder there
+    // is refused): closes what was open, empties the memory buffer and writes into it from now on.
     bool OpenFile(const std::string& path);
     // Attaches a stream (owned from now on); writes go to it instead of the memory buffer.
     void AttachStream(std::FILE* stream);
-    // Closes the attached stream; false when flushing or closing failed.
+    // Closes the attached stream, or writes the file whole over the one on disk; false when
+    // flushing, closing or writing failed (a file then logs why, and the one on disk stays as it
+    // was).
     bool CloseStream();
 
     bool WriteBytes(const void* data, unsigned n);
@@ -72,6 +82,7 @@ private:
     bool Reserve(uint64_t needed);
 
     std::FILE* m_stream = nullptr;
+    std::unique_ptr<Platform::PlatformFile> m_file; // OpenFile's, until CloseStream
     uint8_t* m_buffer = nullptr;
     bool m_ownsBuffer = false;
     bool m_memory = false;

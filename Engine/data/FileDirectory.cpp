@@ -11,7 +11,27 @@ FileDirectory::~FileDirectory()
 {
     m_views.clear();
     m_mapping.Close();
-    m_file.Close();
+    m_file.Discard();
+}
+
+bool FileDirectory::Close()
+{
+    m_views.clear();
+    m_mapping.Close();
+    if (m_mode != FILE_MODE_WRITE || !m_file.IsOpen()) {
+        m_file.Close();
+        return true;
+    }
+    // A write that failed was said already; nothing of the file is kept.
+    if (m_writeFailed) {
+        m_file.Discard();
+        return false;
+    }
+    if (m_file.Close())
+        return true;
+    LogPrintf(1, "FileDirectory: %s could not be written (%s); the file there is as it was", m_path.c_str(),
+              m_file.GetError().c_str());
+    return false;
 }
 
 bool FileDirectory::Open(const char* path, FileMode mode)
@@ -66,7 +86,12 @@ bool FileDirectory::Write(unsigned offset, const void* data, unsigned size)
     if (size == 0)
         return true;
     if (!data || !m_file.WriteAt(offset, data, size)) {
-        LogPrintf(1, "FileDirectory: writing %u bytes at %u to %s failed", size, offset, m_path.c_str());
+        // Once: every later write of the file fails as well.
+        if (!m_writeFailed)
+            LogPrintf(1,
+                      "FileDirectory: writing %u bytes at %u to %s failed (%s); the file there is as it was",
+                      size, offset, m_path.c_str(), data ? m_file.GetError().c_str() : "no data");
+        m_writeFailed = true;
         return false;
     }
     return true;

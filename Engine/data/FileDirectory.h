@@ -1,6 +1,7 @@
 // A file of a directory source. Read mode maps the file and hands out read-only views; write mode
-// creates the file (and its folders) and writes at absolute offsets. Owned by the source that
-// opened it; one thread uses one FileDirectory.
+// makes the file's folders and writes at absolute offsets into a new file that replaces the one on
+// disk, whole, at Close (platform/PlatformFile.h): a save that fails leaves the old file as it was.
+// Owned by the source that opened it; one thread uses one FileDirectory.
 #pragma once
 
 #include "data/File.h"
@@ -20,9 +21,13 @@ public:
     FileDirectory(const FileDirectory&) = delete;
     FileDirectory& operator=(const FileDirectory&) = delete;
 
-    // Mode 0 opens an existing file for reading, mode 1 creates or truncates one (making its
-    // folders); other modes succeed without doing anything.
+    // Mode 0 opens an existing file for reading, mode 1 starts a new one (making its folders);
+    // other modes succeed without doing anything.
     bool Open(const char* path, FileMode mode);
+    // Mode 1: the written file takes the place of the one on disk. False, with one log line naming
+    // the file and the system's reason, when a write failed or it could not be completed; the file
+    // on disk is then as it was. Destroyed without Close, nothing written is kept.
+    bool Close();
 
     FileSource* GetSource() override { return m_source; }
     using File::Lock;
@@ -44,6 +49,7 @@ private:
     Platform::MappedFile m_mapping;
     unsigned m_length = 0;
     std::vector<Platform::MappedView> m_views;
+    bool m_writeFailed = false; // and said so
 };
 
 } // namespace GAME

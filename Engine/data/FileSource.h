@@ -20,8 +20,9 @@ public:
     virtual bool IsFileWriteable(const char* name) = 0;
     // Null when the source does not hold the file (or cannot open it in that mode).
     virtual File* OpenFile(const char* name, FileMode mode) = 0;
-    // Deletes the file and nulls the reference.
-    virtual void CloseFile(File*& file) = 0;
+    // Deletes the file and nulls the reference. A file opened for writing replaces the file on
+    // disk only here; false when it could not (logged), and the file on disk is then as it was.
+    virtual bool CloseFile(File*& file) = 0;
     virtual FileStream* OpenFileStream(const char* name) = 0;
     virtual void CloseFileStream(FileStream*& stream) = 0;
     // Appends the names the source holds that end with the pattern (leading '*' and '.' dropped).

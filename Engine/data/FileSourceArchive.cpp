@@ -103,10 +103,10 @@ File* FileSourceArchive::OpenFile(const char* name, FileMode mode)
     return new FileArchive(this, index, *m_archive->GetFileEntry(index));
 }
 
-void FileSourceArchive::CloseFile(File*& file)
+bool FileSourceArchive::CloseFile(File*& file)
 {
     if (!file)
-        return;
+        return true;
     CriticalSectionLock lock(m_lock);
     delete file;
     file = nullptr;
@@ -116,6 +116,7 @@ void FileSourceArchive::CloseFile(File*& file)
         m_archive->Close(true);
         m_mapping.Close();
     }
+    return true;
 }
 
 FileStream* FileSourceArchive::OpenFileStream(const char*)

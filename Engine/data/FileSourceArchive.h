@@ -28,7 +28,7 @@ public:
 
     bool IsFileWriteable(const char* name) override;
     File* OpenFile(const char* name, FileMode mode) override;
-    void CloseFile(File*& file) override;
+    bool CloseFile(File*& file) override;
     FileStream* OpenFileStream(const char* name) override;
     void CloseFileStream(FileStream*& stream) override;
     void GetMatchingFiles(std::vector<std::string>& out, const std::string& pattern) override;

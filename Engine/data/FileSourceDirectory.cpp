@@ -118,10 +118,13 @@ File* FileSourceDirectory::OpenFile(const char* name, FileMode mode)
     return file;
 }
 
-void FileSourceDirectory::CloseFile(File*& file)
+bool FileSourceDirectory::CloseFile(File*& file)
 {
+    // Only this source's own files come back to it.
+    const bool closed = !file || static_cast<FileDirectory*>(file)->Close();
     delete file;
     file = nullptr;
+    return closed;
 }
 
 FileStream* FileSourceDirectory::OpenFileStream(const char* name)

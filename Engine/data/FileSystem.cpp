@@ -97,17 +97,16 @@ File* FileSystem::OpenFile(const char* name, FileMode mode)
     return FirstAnswer([&](FileSource* source) { return source->OpenFile(converted.c_str(), mode); });
 }
 
-void FileSystem::CloseFile(File*& file)
+bool FileSystem::CloseFile(File*& file)
 {
     if (!file)
-        return;
+        return true;
     FileSource* source = file->GetSource();
-    if (source) {
-        source->CloseFile(file);
-    } else {
-        delete file;
-        file = nullptr;
-    }
+    if (source)
+        return source->CloseFile(file);
+    delete file;
+    file = nullptr;
+    return true;
 }
 
 FileStream* FileSystem::OpenFileStream(const char* name)

@@ -34,7 +34,9 @@ public:
 
     virtual bool IsFileWriteable(const char* name);
     virtual File* OpenFile(const char* name, FileMode mode);
-    virtual void CloseFile(File*& file);
+    // Nulls the reference. False when a file opened for writing could not be completed: the
+    // source logged why, and the file it was to replace is as it was.
+    virtual bool CloseFile(File*& file);
     virtual FileStream* OpenFileStream(const char* name);
     virtual void CloseFileStream(FileStream*& stream);
 

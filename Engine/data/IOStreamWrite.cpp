@@ -122,13 +122,10 @@ int IOStreamWrite::Shutdown()
         LogPrintf(1, "IOStreamWrite: %s was not stored; its data could not be collected", m_path.c_str());
         return 0;
     }
-    Platform::PlatformFile file;
-    if (path.empty() || !file.Open(path, Platform::FileOpenMode::Write)) {
-        LogPrintf(1, "IOStreamWrite: cannot open %s for writing", m_path.c_str());
-        return 0;
-    }
-    if (!file.WriteAt(0, m_writer.GetBuffer(), m_writer.GetSize())) {
-        LogPrintf(1, "IOStreamWrite: writing %s failed", m_path.c_str());
+    std::string reason = "no file name";
+    if (path.empty() || !Platform::WriteWholeFile(path, m_writer.GetBuffer(), m_writer.GetSize(), &reason)) {
+        LogPrintf(1, "IOStreamWrite: could not write %s (%s); the file there is as it was", m_path.c_str(),
+                  reason.c_str());
         return 0;
     }
     return 1;

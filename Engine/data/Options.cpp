@@ -1,11 +1,12 @@
 #include "data/Options.h"
 
+#include "core/Log.h"
 #include "core/SystemUtils.h"
 #include "data/ConfigFile.h"
 #include "data/FileUtilities.h"
+#include "platform/PlatformFile.h"
 
 #include <atomic>
-#include <cstdio>
 #include <cstring>
 
 namespace GAME {
@@ -172,12 +173,13 @@ void Options::Load(const std::string& path) { ReadPass(path, false); }
 
 bool Options::Save(const std::string& path) const
 {
-    CreateDirectoryPath(path.c_str());
-    SetFileReadOnly(path.c_str(), false);
-    FILE* file = std::fopen(path.c_str(), "wt");
-    if (!file)
-        return false;
-    bool ok = true;
+    std::string reason;
+    return Save(path, reason);
+}
+
+bool Options::Save(const std::string& path, std::string& reason) const
+{
+    std::string text;
     for (const Key& key : kKeys) {
         if (key.type == TYPE_BOOL && key.index == BOOL_DEVELOPER && !m_bools[BOOL_DEVELOPER])
             continue;
@@ -205,12 +207,18 @@ bool Options::Save(const std::string& path) const
             value = m_strings[key.index];
             break;
         }
-        if (std::fprintf(file, "%-25s = %s\n", key.name, value.c_str()) < 0)
-            ok = false;
+        text += FormatString("%-25s = %s\n", key.name, value.c_str());
     }
-    if (std::fclose(file) != 0)
-        ok = false;
-    return ok;
+    CreateDirectoryPath(path.c_str());
+    SetFileReadOnly(path.c_str(), false);
+    // Whole or not at all: a save that fails leaves the settings that were there.
+    if (!Platform::WriteWholeFile(path, text.data(), text.size(), &reason)) {
+        LogPrintf(1, "Options: could not save %s (%s); the file there is as it was", path.c_str(),
+                  reason.c_str());
+        return false;
+    }
+    reason.clear();
+    return true;
 }
 
 void Options::SetToDefaults(GroupName group)

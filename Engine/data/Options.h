@@ -156,8 +156,11 @@ public:
 
     void LoadDefaults(const std::string& path);
     void Load(const std::string& path);
-    // True when the whole file was written. A file that cannot be written is skipped.
+    // True when the whole file was written; otherwise the file that was there is left as it was
+    // and one log line says why (the system's reason also in `reason`). Folders are made, and a
+    // read-only file is made writable first.
     bool Save(const std::string& path) const;
+    bool Save(const std::string& path, std::string& reason) const;
     void SetToDefaults(GroupName group);
 
     static void SetDefaultsProvider(OptionsDefaultsProvider* provider);

@@ -165,10 +165,11 @@ bool FogOfWar::Read(const std::string& fileName)
 bool FogOfWar::Write(const std::string& fileName) const
 {
     const std::vector<uint8_t> bytes = Save();
-    Platform::PlatformFile file;
-    if (!Platform::CreateDirectoryPath(fileName) || !file.Open(fileName, Platform::FileOpenMode::Write) ||
-        !file.WriteAt(0, bytes.data(), bytes.size())) {
-        LogPrintf(1, "FogOfWar: %s could not be written", fileName.c_str());
+    std::string reason = "its folder could not be made";
+    if (!Platform::CreateDirectoryPath(fileName) ||
+        !Platform::WriteWholeFile(fileName, bytes.data(), bytes.size(), &reason)) {
+        LogPrintf(1, "FogOfWar: %s could not be written (%s); the file there is as it was", fileName.c_str(),
+                  reason.c_str());
         return false;
     }
     return true;

@@ -127,8 +127,9 @@ bool EffectData::Save(const char* fileName, PSEditor::PSEditorFileSystem* fileSy
         Platform::ShowErrorMessage("ERROR", text);
         return false;
     }
-    const bool written = file->Write(0, bytes.data(), static_cast<unsigned>(bytes.size()));
-    fileSystem->CloseFile(file);
+    bool written = file->Write(0, bytes.data(), static_cast<unsigned>(bytes.size()));
+    // The file on disk is replaced only as it closes.
+    written = fileSystem->CloseFile(file) && written;
     if (!written)
         LogPrintf(1, "Could not write: %s", fileName);
     return written;

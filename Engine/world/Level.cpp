@@ -537,15 +537,21 @@ bool Level::SaveToMemory(BinaryWriter& writer, bool runTimeFormat) const
 bool Level::Save(const char* fileName, bool runTimeFormat)
 {
     BinaryWriter writer(0x400);
-    const bool built = SaveToMemory(writer, runTimeFormat);
+    // A level that could not be put into bytes leaves the file on disk alone.
+    if (!SaveToMemory(writer, runTimeFormat)) {
+        LogPrintf(1, "Level: writing %s failed: the level could not be put into bytes",
+                  fileName ? fileName : "(null)");
+        return false;
+    }
     FileSystem* files = EngineDataServices::Files();
     File* file = files && fileName ? files->OpenFile(fileName, FILE_MODE_WRITE) : nullptr;
     if (!file) {
         LogPrintf(1, "Level: cannot open %s for writing", fileName ? fileName : "(null)");
         return false;
     }
-    const bool written = built && file->Write(0, writer.GetBuffer(), writer.GetSize());
-    files->CloseFile(file);
+    bool written = file->Write(0, writer.GetBuffer(), writer.GetSize());
+    // The file on disk is replaced only as it closes.
+    written = files->CloseFile(file) && written;
     if (!written)
         LogPrintf(1, "Level: writing %s failed", fileName);
     return written;

@@ -216,10 +216,9 @@ bool ReadOsFile(const std::string& path, std::vector<uint8_t>& bytes)
     return file.ReadAt(0, bytes.data(), bytes.size()) == static_cast<int64_t>(bytes.size());
 }
 
-bool WriteOsFile(const std::string& path, const uint8_t* data, size_t size)
+bool WriteOsFile(const std::string& path, const uint8_t* data, size_t size, std::string& reason)
 {
-    Platform::PlatformFile file;
-    return file.Open(path, Platform::FileOpenMode::Write) && file.WriteAt(0, data, size);
+    return Platform::WriteWholeFile(path, data, size, &reason);
 }
 
 } // namespace
@@ -653,11 +652,12 @@ void Region::UnloadLevel(bool keepState)
             if (WorldServices::EditorMode()) {
                 const std::string fileName = GetTempLevelFileName();
                 BinaryWriter writer(0x400);
+                std::string reason = "the level could not be put into bytes";
                 if (level->SaveToMemory(writer, false) && !writer.Failed() &&
-                    WriteOsFile(fileName, writer.GetBuffer(), writer.GetSize()))
+                    WriteOsFile(fileName, writer.GetBuffer(), writer.GetSize(), reason))
                     m_restore = true;
                 else
-                    LogPrintf(2, "Error saving temp level %s", fileName.c_str());
+                    LogPrintf(2, "Error saving temp level %s (%s)", fileName.c_str(), reason.c_str());
             } else if (MayRestoreState()) {
                 delete m_savedState;
                 m_savedState = new BinaryWriter(1024);
@@ -1215,8 +1215,8 @@ bool Region::RebuildMapData()
             LogPrintf(1, "Region %s: no file to write its minimap to", m_name.c_str());
             rebuilt = false;
         } else if (File* file = files->OpenFile(fileName.c_str(), FILE_MODE_WRITE)) {
-            const bool written = file->Write(0, image.GetData(), image.GetSize());
-            files->CloseFile(file);
+            bool written = file->Write(0, image.GetData(), image.GetSize());
+            written = files->CloseFile(file) && written;
             if (!written) {
                 LogPrintf(2, "Could not write %s", fileName.c_str());
                 rebuilt = false;

@@ -166,8 +166,8 @@ bool SectorDataManager::Save(const char* fileName) const
         Platform::ShowErrorMessage("", text);
         return false;
     }
-    const bool written = file->Write(0, writer.GetBuffer(), writer.GetSize());
-    files->CloseFile(file);
+    bool written = file->Write(0, writer.GetBuffer(), writer.GetSize());
+    written = files->CloseFile(file) && written;
     if (!written)
         LogPrintf(2, "Could not write %s", fileName);
     return written;

@@ -1599,8 +1599,8 @@ bool World::Save()
         LogPrintf(2, "Could not write %s", m_fileName.c_str());
         return false;
     }
-    const bool written = writer.WriteTo(*file);
-    files->CloseFile(file);
+    bool written = writer.WriteTo(*file);
+    written = files->CloseFile(file) && written;
     if (!written) {
         LogPrintf(2, "Could not write %s", m_fileName.c_str());
         return false;

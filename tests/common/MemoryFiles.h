@@ -63,10 +63,11 @@ public:
             return nullptr;
         return new MemoryFile(this, it->second);
     }
-    void CloseFile(File*& file) override
+    bool CloseFile(File*& file) override
     {
         delete file;
         file = nullptr;
+        return true;
     }
     FileStream* OpenFileStream(const char*) override { return nullptr; }
     void CloseFileStream(FileStream*&) override {}

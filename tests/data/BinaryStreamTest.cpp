@@ -1,3 +1,4 @@
+#include "common/FullDisk.h"
 #include "common/LogCapture.h"
 #include "common/TempDir.h"
 #include "data/BinaryReader.h"
@@ -273,6 +274,23 @@ TEST(BinaryWriter, StreamWritesPatchBlocksInTheFile)
     ASSERT_EQ(bytes.size(), 15u);
     EXPECT_EQ(bytes[4], 7); // 4-byte length + 3 characters
     EXPECT_EQ(bytes.substr(12), "abc");
+
+    // Written over while the disk fills, or never closed, the file stays as it was.
+    for (const int64_t limit : {int64_t{0}, int64_t{10}, int64_t{-1}}) {
+        {
+            GAME::Test::LogCapture log;
+            GAME::Test::FullDisk disk(limit);
+            BinaryWriter w;
+            ASSERT_TRUE(w.OpenFile(dir.File("Sub/Out.bin")));
+            w.WriteString(std::string(100, 'x'));
+            if (limit >= 0) {
+                EXPECT_FALSE(w.CloseStream()) << limit;
+                EXPECT_TRUE(log.Contains("Out.bin (No space left on device)", 1)) << limit;
+            }
+        }
+        EXPECT_EQ(dir.Read("Sub/Out.bin"), bytes) << limit;
+        EXPECT_EQ(GAME::Test::FolderNames(dir.File("Sub")), std::vector<std::string>{"Out.bin"}) << limit;
+    }
 }
 
 TEST(StringTable, IndicesAreStableAndDuplicatesRefused)

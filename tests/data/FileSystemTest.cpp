@@ -1,5 +1,6 @@
 #include "data/FileSystem.h"
 #include "DataFixtures.h"
+#include "common/FullDisk.h"
 #include "common/LogCapture.h"
 #include "common/TempDir.h"
 #include "data/FileSourceArchive.h"
@@ -11,6 +12,7 @@
 #include "platform/PlatformFile.h"
 
 #include <cstring>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -315,6 +317,48 @@ TEST(PathResolve, ComponentsMatchRealNamesRegardlessOfCase)
     EXPECT_TRUE(entries[1].isDirectory);
     EXPECT_TRUE(std::is_sorted(entries.begin(), entries.end(),
                                [](const auto& a, const auto& b) { return a.name < b.name; }));
+}
+
+// A stored file is replaced whole or not at all: a save that fails part way (a full disk), at any
+// point, or one never closed, leaves the old file byte for byte and nothing beside it; one that
+// succeeds keeps the old file's permissions.
+TEST(PlatformFile, ASaveThatFailsLeavesTheOldFileWholeAndNothingBesideIt)
+{
+    namespace fs = std::filesystem;
+    GAME::Test::TempDir dir;
+    std::string old(4000, 'o'), fresh(4000, 'n');
+    old[1234] = 'x';
+    ASSERT_TRUE(dir.Write("Saves/World.wrl", old));
+    const fs::perms permissions = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+    fs::permissions(dir.File("Saves/World.wrl"), permissions);
+    const std::string path = dir.File("saves/WORLD.wrl"); // resolved to the real names
+    const std::vector<std::string> names = {"World.wrl"};
+    for (const int64_t limit : {int64_t{0}, int64_t{1}, int64_t{300}, int64_t{3999}}) {
+        GAME::Test::FullDisk disk(limit);
+        Platform::PlatformFile file;
+        ASSERT_TRUE(file.Open(path, Platform::FileOpenMode::Write));
+        // In pieces, as the writers write.
+        bool written = true;
+        for (size_t at = 0; at < fresh.size(); at += 1000)
+            written = file.WriteAt(at, fresh.data() + at, 1000) && written;
+        EXPECT_FALSE(written) << limit;
+        EXPECT_FALSE(file.Close()) << limit;
+        EXPECT_EQ(file.GetError(), "No space left on device") << limit;
+        EXPECT_EQ(dir.Read("Saves/World.wrl"), old) << limit;
+        EXPECT_EQ(GAME::Test::FolderNames(dir.File("Saves")), names) << limit;
+    }
+    {
+        Platform::PlatformFile file;
+        ASSERT_TRUE(file.Open(path, Platform::FileOpenMode::Write));
+        EXPECT_TRUE(file.WriteAt(0, fresh.data(), fresh.size()));
+    }
+    EXPECT_EQ(dir.Read("Saves/World.wrl"), old);
+    EXPECT_EQ(GAME::Test::FolderNames(dir.File("Saves")), names);
+
+    ASSERT_TRUE(Platform::WriteWholeFile(path, fresh.data(), fresh.size()));
+    EXPECT_EQ(dir.Read("Saves/World.wrl"), fresh);
+    EXPECT_EQ(GAME::Test::FolderNames(dir.File("Saves")), names);
+    EXPECT_EQ(fs::status(dir.File("Saves/World.wrl")).permissions() & fs::perms::all, permissions);
 }
 
 TEST(MappedFile, ViewsPastTheEndAreRefused)

@@ -3,6 +3,8 @@
 #include "data/Options.h"
 #include "platform/SystemInfo.h"
 
+#include "common/FullDisk.h"
+#include "common/LogCapture.h"
 #include "common/TempDir.h"
 
 #include <clocale>
@@ -76,6 +78,22 @@ TEST_F(OptionsTest, AllKeysWrittenInOrderAndReadBack)
     EXPECT_EQ(lines[10], "resolution                = 1280 720");
     EXPECT_EQ(lines[16], "musicVolume               = 0.25");
     EXPECT_EQ(lines[21], "device                    = Direct3D");
+
+    // Saved again while the disk fills, at any point, the settings on disk stay whole with nothing
+    // beside them, and one line names the file and says why.
+    const std::string good = dir.Read("out/options.txt");
+    options.SetFloat(Options::FLOAT_MUSIC_VOLUME, 0.75f); // as long as the good file's 0.25
+    for (const int64_t limit : {int64_t{0}, int64_t{300}, static_cast<int64_t>(good.size()) - 1}) {
+        GAME::Test::LogCapture log;
+        GAME::Test::FullDisk disk(limit);
+        std::string reason;
+        EXPECT_FALSE(options.Save(dir.File("out/options.txt"), reason)) << limit;
+        EXPECT_EQ(reason, "No space left on device");
+        EXPECT_EQ(log.Count(), 1u);
+        EXPECT_TRUE(log.Contains("out/options.txt (No space left on device)", 1)) << limit;
+        EXPECT_EQ(dir.Read("out/options.txt"), good) << limit;
+        EXPECT_EQ(GAME::Test::FolderNames(dir.File("out")), std::vector<std::string>{"options.txt"}) << limit;
+    }
 
     Options again(&fileSystem);
     again.Load("out/options.txt");

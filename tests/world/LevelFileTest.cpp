@@ -1,5 +1,6 @@
 #include "LevelFixtures.h"
 
+#include "common/FullDisk.h"
 #include "common/LogCapture.h"
 #include "common/TempDir.h"
 #include "data/EngineDataServices.h"
@@ -182,6 +183,17 @@ TEST_F(LevelFileTest, Version13RoundTripKeepsEntitiesInTreeOrderIdsExtraDataAndG
     ASSERT_TRUE(files.fs.AddSource(FileSystem::PARTITION_0, dir.Path().c_str(), false, false, false));
     EngineDataServices::Install(&files);
     EXPECT_TRUE(copy->Save("levels/copy.lvl", false));
+    // Saved over it while the disk fills, at any point, the level on disk stays whole with nothing
+    // beside it, and a line names it and says why.
+    const std::string good = dir.Read("levels/copy.lvl");
+    for (const int64_t limit : {int64_t{0}, int64_t{100}, static_cast<int64_t>(good.size()) - 1}) {
+        GAME::Test::LogCapture log;
+        GAME::Test::FullDisk disk(limit);
+        EXPECT_FALSE(copy->Save("levels/copy.lvl", false)) << limit;
+        EXPECT_TRUE(log.Contains("copy.lvl failed (No space left on device)")) << limit;
+        EXPECT_EQ(dir.Read("levels/copy.lvl"), good) << limit;
+        EXPECT_EQ(GAME::Test::FolderNames(dir.File("levels")), std::vector<std::string>{"copy.lvl"}) << limit;
+    }
     Level fromFile(region);
     EXPECT_TRUE(fromFile.Load("levels/copy.lvl", false));
     sameLevel(Image(fromFile), again);

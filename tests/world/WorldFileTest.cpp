@@ -1,8 +1,10 @@
 #include "world/WorldFile.h"
+#include "common/FullDisk.h"
 #include "common/LogCapture.h"
 #include "data/BinaryReader.h"
 #include "data/BinaryWriter.h"
 #include "world/SectorData.h"
+#include "world/SectorDataManager.h"
 #include "world/World.h"
 
 #include "WorldFixtures.h"
@@ -248,6 +250,37 @@ TEST(WorldFileTest, SaveReportsAWorldFileThatCannotBeWritten)
     EXPECT_FALSE(world.Save());
     EXPECT_TRUE(log.Contains("Could not write taken.wrl", 2));
     EXPECT_TRUE(services.Bytes("taken.sd").empty());
+
+    // Saved over a good world while the disk fills, at any point of either file, the world file
+    // and its sector data stay whole (each the old or the new one), nothing else is left in the
+    // folder, and a line names the file and says why.
+    // More sector data than world, so that the world file can fit where its sector data does not.
+    for (int i = 0; i < 8; ++i)
+        services.sectorData.NewSectorData(SectorDataManager::SECTOR_AMBIENT);
+    world.SetFileName("worlds/good.wrl");
+    ASSERT_TRUE(world.Save());
+    const std::string goodWorld = services.Bytes("worlds/good.wrl");
+    const std::string goodSectors = services.Bytes("worlds/good.sd");
+    ASSERT_GT(goodSectors.size(), goodWorld.size());
+    const std::vector<std::string> names = {"good.sd", "good.wrl"};
+    ASSERT_EQ(GAME::Test::FolderNames(services.dir.File("worlds")), names);
+    world.SetQuestFile(1, "Quests/Tombs.qst");
+    const int64_t worldSize = static_cast<int64_t>(goodWorld.size());
+    for (const int64_t limit : {int64_t{0}, int64_t{50}, worldSize - 1, worldSize}) {
+        log.Clear();
+        {
+            GAME::Test::FullDisk disk(limit);
+            EXPECT_FALSE(world.Save()) << limit;
+        }
+        const std::string failed = limit < worldSize ? "good.wrl" : "good.sd";
+        EXPECT_TRUE(log.Contains(failed + " failed (No space left on device)")) << limit;
+        EXPECT_EQ(services.Bytes("worlds/good.sd"), goodSectors) << limit;
+        if (limit < worldSize)
+            EXPECT_EQ(services.Bytes("worlds/good.wrl"), goodWorld) << limit;
+        else // the world file fitted (the changed quest file makes it as long)
+            EXPECT_NE(services.Bytes("worlds/good.wrl").find("Tombs"), std::string::npos);
+        EXPECT_EQ(GAME::Test::FolderNames(services.dir.File("worlds")), names) << limit;
+    }
 }
 
 } // namespace

@@ -70,10 +70,11 @@ public:
             return nullptr;
         return new MemoryFile(this, name);
     }
-    void CloseFile(GAME::File*& file) override
+    bool CloseFile(GAME::File*& file) override
     {
         delete file;
         file = nullptr;
+        return true;
     }
     GAME::FileStream* OpenFileStream(const char*) override { return nullptr; }
     void CloseFileStream(GAME::FileStream*&) override {}
