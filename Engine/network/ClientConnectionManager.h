@@ -44,7 +44,8 @@ public:
     Role GetRole() const override { return ROLE_CLIENT; }
     const char* GetRoleName() const override { return "client"; }
     void Update(int elapsedMs) override;
-    // Hangs up on the server (telling it) and closes the socket.
+    // Hangs up on the server once it has everything sent to it (within the shutdown linger, see
+    // ConnectionManager::Shutdown) and closes the socket.
     void Shutdown() override;
     bool SendToServer(NetPacket* packet) override;
     void DumpHostTable() const override;

@@ -43,7 +43,7 @@ int ConnectionManager::Since(int then)
 
 void ConnectionManager::Shutdown()
 {
-    CloseSession(200);
+    CloseSession(m_shutdownLingerMs);
 }
 
 void ConnectionManager::SetTimeout(unsigned milliseconds)
@@ -63,8 +63,10 @@ Socket* ConnectionManager::OpenSocket()
 
 void ConnectionManager::CloseSession(unsigned lingerMs)
 {
-    if (m_socket)
+    if (m_socket) {
         m_socket->Close(lingerMs);
+        m_closedLinkStats.sendsLost += m_socket->GetUnsentAtClose();
+    }
     m_socket.reset();
     m_lastTaken = 0;
     for (auto& [id, link] : m_links)

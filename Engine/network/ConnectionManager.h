@@ -87,6 +87,7 @@ public:
     static constexpr int maxLinesPerInterval = 32;
     static constexpr int pumpBudgetMicroseconds = 4000;
     static constexpr unsigned maxRefusedDatagrams = 16;
+    static constexpr unsigned defaultShutdownLingerMs = 1000;
 
     // Packets counted by type while statistics are gathered.
     struct TypeCount
@@ -104,8 +105,16 @@ public:
     virtual void Update(int elapsedMs);
     virtual Role GetRole() const = 0;
     virtual const char* GetRoleName() const = 0;
-    // Closes the session: every link is told and dropped, the socket closed.
+    // Closes the session: every packet sent before goes out, every link is told once its peer has
+    // acknowledged all it was sent, and Shutdown waits for that up to the shutdown linger (it
+    // returns as soon as every peer confirmed). What a peer had not acknowledged by then is logged
+    // (a line a peer) and counted in GetStats().sendsLost. Every link is then dropped, the socket
+    // closed.
     virtual void Shutdown();
+    // The longest Shutdown waits for the peers to take what was sent to them
+    // (defaultShutdownLingerMs to start with; 0 drops what is not delivered, telling nobody).
+    void SetShutdownLinger(unsigned milliseconds) { m_shutdownLingerMs = milliseconds; }
+    unsigned GetShutdownLinger() const { return m_shutdownLingerMs; }
     // Not owned; answers whether the packet left for the server.
     virtual bool SendToServer(NetPacket* packet);
     // One log line for this host, then one per link.
@@ -178,7 +187,8 @@ protected:
     Socket* GetSocket() const { return m_socket.get(); }
     // The socket of a new session (the old one closed first).
     Socket* OpenSocket();
-    // Closes the socket, telling peers when `linger` is non-zero, and forgets every link.
+    // Closes the socket, telling peers when `linger` is non-zero (what they were not delivered is
+    // counted in the closed links' sendsLost), and forgets every link.
     void CloseSession(unsigned lingerMs);
 
     // Takes the events the receive thread handed over and hands them to the hooks below, within
@@ -298,6 +308,7 @@ private:
     bool m_gatheringStatistics = false;
     unsigned int m_undeliveredPackets = 0;
     unsigned m_timeoutMs = 0;
+    unsigned m_shutdownLingerMs = defaultShutdownLingerMs;
     bool m_reportedNoController = false;
     NetworkPacketCreatorBase* m_packetCreator = nullptr;
     NetworkControllerBase* m_controller = nullptr;

@@ -74,8 +74,9 @@ public:
     // Frees what is held: the slot has a new occupant, or none.
     void Clear();
     bool IsEmpty() const { return m_held.empty(); }
-    // Bytes of packets held (whole lengths of packets in fragments).
+    // Bytes of packets held (whole lengths of packets in fragments), and the packets.
     size_t GetHeldBytes() const { return m_bytes; }
+    size_t GetHeldCount() const { return m_held.size(); }
 
     // A field of ENet's wire (network order) at any alignment.
     static uint16_t Read16(const uint8_t* data)

@@ -156,7 +156,8 @@ public:
     Role GetRole() const override { return ROLE_SERVER; }
     const char* GetRoleName() const override { return "server"; }
     void Update(int elapsedMs) override;
-    // Tells every client, closes the socket and forgets every client.
+    // Tells every client once it has everything sent to it (within the shutdown linger, see
+    // ConnectionManager::Shutdown), closes the socket and forgets every client.
     void Shutdown() override;
     bool SendToServer(NetPacket* packet) override;
     void DumpHostTable() const override;

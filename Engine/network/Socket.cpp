@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cinttypes>
 #include <cstddef>
 #include <cstring>
 #include <deque>
@@ -111,6 +112,68 @@ constexpr size_t maxSpareEntries = 16;
 // How often the receive thread tries the host lock before it sleeps on it (see LockHost).
 constexpr int hostLockTries = 256;
 
+// How much longer than the socket's own bound for a peer that said goodbye ENet is told to keep it
+// (ENet counts on its own clock; the socket lets the peer go itself, see FinishGoodbyes).
+constexpr enet_uint32 leavingSlackMs = 10000;
+
+// The header of a datagram to the peer as ENet stamps it (no sent time); commands follow.
+size_t WritePeerHeader(uint8_t* out, enet_uint16 outgoingPeerID, enet_uint8 outgoingSessionID)
+{
+    const enet_uint16 peerID = ENET_HOST_TO_NET_16(
+        static_cast<enet_uint16>(outgoingPeerID | (static_cast<enet_uint16>(outgoingSessionID)
+                                                   << ENET_PROTOCOL_HEADER_SESSION_SHIFT)));
+    std::memcpy(out, &peerID, sizeof(peerID));
+    return sizeof(peerID);
+}
+
+// The length of the command at `command` with the data it carries, as ENet reads it; 0 where ENet
+// stops reading the datagram (an unknown command, or one longer than what is left).
+size_t CommandLength(const uint8_t* command, size_t left)
+{
+    if (left < sizeof(ENetProtocolCommandHeader))
+        return 0;
+    const uint8_t number = command[0] & ENET_PROTOCOL_COMMAND_MASK;
+    if (number >= ENET_PROTOCOL_COMMAND_COUNT)
+        return 0;
+    const size_t size = enet_protocol_command_size(number);
+    if (size == 0 || size > left)
+        return 0;
+    size_t at = 0;
+    switch (number) {
+    case ENET_PROTOCOL_COMMAND_SEND_RELIABLE:
+        at = offsetof(ENetProtocolSendReliable, dataLength);
+        break;
+    case ENET_PROTOCOL_COMMAND_SEND_UNRELIABLE:
+        at = offsetof(ENetProtocolSendUnreliable, dataLength);
+        break;
+    case ENET_PROTOCOL_COMMAND_SEND_UNSEQUENCED:
+        at = offsetof(ENetProtocolSendUnsequenced, dataLength);
+        break;
+    case ENET_PROTOCOL_COMMAND_SEND_FRAGMENT:
+    case ENET_PROTOCOL_COMMAND_SEND_UNRELIABLE_FRAGMENT:
+        at = offsetof(ENetProtocolSendFragment, dataLength);
+        break;
+    default:
+        return size;
+    }
+    const size_t length = size + SendFiler::Read16(command + at);
+    return length <= left ? length : 0;
+}
+
+// Packets of the peer ENet has not had acknowledged, whole or in part.
+size_t CountUnacknowledged(ENetPeer& peer)
+{
+    std::set<const ENetPacket*> packets;
+    for (ENetList* list : {&peer.sentReliableCommands, &peer.outgoingCommands})
+        for (ENetListIterator it = enet_list_begin(list); it != enet_list_end(list);
+             it = enet_list_next(it)) {
+            const ENetOutgoingCommand& command = *reinterpret_cast<const ENetOutgoingCommand*>(it);
+            if (command.packet)
+                packets.insert(command.packet);
+        }
+    return packets.size();
+}
+
 } // namespace
 
 class Socket::ReceiveThread : public Thread
@@ -164,7 +227,7 @@ struct Socket::Impl
     struct GuardCounters
     {
         std::atomic<uint64_t> timedOut{0}, pushedOut{0}, refusedAddress{0}, refusedRate{0}, refusedNoRoom{0},
-            cookiesSent{0};
+            cookiesSent{0}, lostAtGoodbye{0};
     } guardCounters;
     SendFiler::Counters screenCounters; // what the datagrams' screen turned away
     static void Count(std::atomic<uint64_t>& counter, uint64_t n = 1)
@@ -197,9 +260,15 @@ struct Socket::Impl
         uint32_t established = 0;
         // The occupant's sends that came ahead of the one ENet waits for (see SendFiler.h).
         SendFiler filer;
+        // The occupant said goodbye while packets of it were still on their way to the main thread
+        // (TakeGoodbye): since when, and what it said (disconnectClosed or 0).
+        bool leaving = false;
+        uint8_t said = 0;
+        uint32_t leavingSince = 0;
     };
     std::vector<Slot> slots;
     bool feedReady = false; // receive thread: see NoteReady
+    size_t leavingCount = 0; // slots leaving, or more (FinishGoodbyes counts them again)
     // The slots ENet was made with; host->peerCount is what TrimPeers leaves it of them.
     size_t peerCapacity = 0;
     // Unestablished peers looked at by ScreenConnect (kept to spare an allocation per connect).
@@ -260,6 +329,8 @@ struct Socket::Impl
     std::atomic<uint64_t> stalls{0};
     std::atomic<uint64_t> tooLarge{0};
     std::atomic<uint64_t> serviceErrors{0};
+    // Packets the last Close with a linger could not have acknowledged (see CountUnsent).
+    std::atomic<uint64_t> unsentAtClose{0};
     // Records taken by the main thread, numbered in the order Receive handed them out, and those
     // it is done with: every record it took before it came back to Receive. A record just taken is
     // still being acted on (a join request until the peer is established).
@@ -472,6 +543,8 @@ struct Socket::Impl
         case ENET_EVENT_TYPE_DISCONNECT: {
             const uint32_t id = ConnectionOf(peer);
             peer->data = nullptr;
+            if (Slot* slot = SlotOf(*peer))
+                slot->leaving = false;
             if (id == 0)
                 return;
             Forget(id, true);
@@ -532,6 +605,7 @@ struct Socket::Impl
         peer.data = nullptr;
         Slot& slot = slots[static_cast<size_t>(&peer - host->peers)];
         slot.occupied = false;
+        slot.leaving = false;
         slot.filer.Clear();
         if (id != 0) {
             Forget(id, true);
@@ -555,21 +629,173 @@ struct Socket::Impl
     {
         for (const Notice& notice : notices) {
             uint8_t datagram[sizeof(enet_uint16) + sizeof(ENetProtocolDisconnect)] = {};
-            const enet_uint16 peerID = ENET_HOST_TO_NET_16(
-                static_cast<enet_uint16>(notice.peerID | (static_cast<enet_uint16>(notice.sessionID)
-                                                          << ENET_PROTOCOL_HEADER_SESSION_SHIFT)));
-            std::memcpy(datagram, &peerID, sizeof(peerID));
+            const size_t at = WritePeerHeader(datagram, notice.peerID, notice.sessionID);
             ENetProtocolDisconnect disconnect = {};
             disconnect.header.command =
                 int(ENET_PROTOCOL_COMMAND_DISCONNECT) | int(ENET_PROTOCOL_COMMAND_FLAG_UNSEQUENCED);
             disconnect.header.channelID = 0xFF;
-            std::memcpy(datagram + sizeof(peerID), &disconnect, sizeof(disconnect));
+            std::memcpy(datagram + at, &disconnect, sizeof(disconnect));
             ENetBuffer buffer;
             buffer.data = datagram;
             buffer.dataLength = sizeof(datagram);
             enet_socket_send(host->socket, &notice.address, &buffer, 1);
         }
         notices.clear();
+    }
+
+    // ---- Goodbyes (receive thread, under hostLock) ----------------------------------------------
+    //
+    // ENet throws away all it holds of a peer when the peer's disconnect comes: the packets it
+    // delivered that wait to be dispatched (a parked peer's) and, with the slot, what the filer
+    // holds, all of them acknowledged. So a goodbye that finds any of that is taken out of its
+    // datagram and acknowledged here: the peer is gone for good on its side, while here it stays
+    // connected in ENet, leaving, until all of it reached the main thread's records (or the leaving
+    // bound ran out), and only then is it let go and its disconnect handed on.
+
+    Slot* SlotOf(const ENetPeer& peer)
+    {
+        const size_t index = static_cast<size_t>(&peer - host->peers);
+        return index < slots.size() ? &slots[index] : nullptr;
+    }
+    bool IsLeaving(const ENetPeer& peer)
+    {
+        const Slot* slot = SlotOf(peer);
+        return slot && slot->leaving;
+    }
+
+    // How long a peer that said goodbye may keep its slot while its packets wait for the main
+    // thread: the session's timeout, or ENet's longest.
+    uint32_t LeavingBound() const
+    {
+        const unsigned ms = timeoutMs.load(std::memory_order_relaxed);
+        return ms != 0 ? ms : static_cast<uint32_t>(ENET_PEER_TIMEOUT_MAXIMUM);
+    }
+
+    // Something of the peer that ENet would throw away at its goodbye.
+    static bool HasPending(ENetPeer& peer, const Slot& slot)
+    {
+        return !slot.filer.IsEmpty() || !enet_list_empty(&peer.dispatchedCommands);
+    }
+
+    // Acknowledges the peer's disconnect command as ENet would, when it asks for that.
+    void AcknowledgeGoodbye(const ENetPeer& peer, const uint8_t* command, bool hasSentTime,
+                            enet_uint16 sentTime)
+    {
+        if ((command[0] & ENET_PROTOCOL_COMMAND_FLAG_ACKNOWLEDGE) == 0 || !hasSentTime)
+            return;
+        uint8_t datagram[sizeof(enet_uint16) + sizeof(ENetProtocolAcknowledge)] = {};
+        const size_t at = WritePeerHeader(datagram, peer.outgoingPeerID, peer.outgoingSessionID);
+        ENetProtocolAcknowledge acknowledge = {};
+        acknowledge.header.command = ENET_PROTOCOL_COMMAND_ACKNOWLEDGE;
+        acknowledge.header.channelID = command[offsetof(ENetProtocolCommandHeader, channelID)];
+        // The command's number as it came, in network order.
+        std::memcpy(&acknowledge.header.reliableSequenceNumber,
+                    command + offsetof(ENetProtocolCommandHeader, reliableSequenceNumber),
+                    sizeof(enet_uint16));
+        acknowledge.receivedReliableSequenceNumber = acknowledge.header.reliableSequenceNumber;
+        acknowledge.receivedSentTime = ENET_HOST_TO_NET_16(sentTime);
+        std::memcpy(datagram + at, &acknowledge, sizeof(acknowledge));
+        ENetBuffer buffer;
+        buffer.data = datagram;
+        buffer.dataLength = sizeof(datagram);
+        enet_socket_send(host->socket, &peer.address, &buffer, 1);
+    }
+
+    // The datagram's disconnect commands, if any, are taken out and acknowledged, and the peer is
+    // leaving from now on; true when there was one. ENet never sees them, so it keeps the peer.
+    bool TakeGoodbye(ENetPeer& peer, Slot& slot, uint8_t* commands, size_t& size, bool hasSentTime,
+                     enet_uint16 sentTime)
+    {
+        bool taken = false;
+        size_t offset = 0;
+        while (const size_t length = CommandLength(commands + offset, size - offset)) {
+            const uint8_t* command = commands + offset;
+            if ((command[0] & ENET_PROTOCOL_COMMAND_MASK) != ENET_PROTOCOL_COMMAND_DISCONNECT) {
+                offset += length;
+                continue;
+            }
+            if (!taken) {
+                const uint32_t said = SendFiler::Read32(command + offsetof(ENetProtocolDisconnect, data));
+                slot.leaving = true;
+                slot.said = said == closingNotice ? disconnectClosed : 0;
+                slot.leavingSince = Now();
+                ++leavingCount;
+                // ENet would time the silent peer out with what it holds: the socket lets it go.
+                const enet_uint32 keep = LeavingBound() + leavingSlackMs;
+                enet_peer_timeout(&peer, 0, keep, keep);
+            }
+            taken = true;
+            AcknowledgeGoodbye(peer, command, hasSentTime, sentTime);
+            std::memmove(commands + offset, commands + offset + length, size - offset - length);
+            size -= length;
+        }
+        return taken;
+    }
+
+    // A leaving peer's datagram, dropped whole: a resend of its goodbye (the acknowledgement was
+    // lost) is acknowledged again.
+    void AcknowledgeGoodbyeAgain(const ENetPeer& peer, const uint8_t* commands, size_t size, bool hasSentTime,
+                                 enet_uint16 sentTime)
+    {
+        size_t offset = 0;
+        while (const size_t length = CommandLength(commands + offset, size - offset)) {
+            if ((commands[offset] & ENET_PROTOCOL_COMMAND_MASK) == ENET_PROTOCOL_COMMAND_DISCONNECT)
+                AcknowledgeGoodbye(peer, commands + offset, hasSentTime, sentTime);
+            offset += length;
+        }
+    }
+
+    // The peer is gone: its disconnect follows its last record, and its slot is free. Without
+    // `tell` (the socket closes, and the main thread may be the caller) no record is made.
+    void LetGo(ENetPeer& peer, Slot& slot, bool tell = true)
+    {
+        const uint32_t id = ConnectionOf(&peer);
+        const uint8_t said = slot.said;
+        peer.data = nullptr;
+        slot.occupied = false;
+        slot.leaving = false;
+        slot.filer.Clear();
+        if (id != 0) {
+            Forget(id, true);
+            if (tell)
+                Hand(EVENT_DISCONNECTED, id, said ? &said : nullptr, said ? 1 : 0);
+        }
+        enet_peer_reset(&peer);
+    }
+
+    // After the service: leaving peers whose packets all reached the records are let go, and so
+    // are those past the leaving bound, what they still had counted and logged.
+    void FinishGoodbyes()
+    {
+        if (leavingCount == 0)
+            return;
+        const uint32_t now = Now();
+        size_t still = 0;
+        for (size_t i = 0; i < host->peerCount && i < slots.size(); ++i) {
+            Slot& slot = slots[i];
+            if (!slot.leaving)
+                continue;
+            ENetPeer& peer = host->peers[i];
+            if (peer.state != ENET_PEER_STATE_CONNECTED) {
+                slot.leaving = false; // ENet let it go itself, and said so
+                continue;
+            }
+            const bool pending = HasPending(peer, slot);
+            if (pending && now - slot.leavingSince <= LeavingBound()) {
+                ++still;
+                continue;
+            }
+            if (pending) {
+                const size_t lost = slot.filer.GetHeldCount() + enet_list_size(&peer.dispatchedCommands);
+                Count(guardCounters.lostAtGoodbye, lost);
+                LogPrintf(1,
+                          "Network: %s said goodbye and %zu of its packets, acknowledged, were not handed on "
+                          "within %u ms; dropped",
+                          AddressText(peer.address).c_str(), lost, static_cast<unsigned>(LeavingBound()));
+            }
+            LetGo(peer, slot);
+        }
+        leavingCount = still;
     }
 
     // The peer's first datagram (its join request) was handed over and the main thread has not
@@ -811,7 +1037,9 @@ struct Socket::Impl
     bool DoSend(uint32_t connection, const uint8_t* data, size_t size)
     {
         auto it = peers.find(connection);
-        if (!host || it == peers.end() || it->second.peer->state != ENET_PEER_STATE_CONNECTED)
+        // A peer that said goodbye takes nothing more (it is going).
+        if (!host || it == peers.end() || it->second.peer->state != ENET_PEER_STATE_CONNECTED ||
+            IsLeaving(*it->second.peer))
             return false;
         ENetPacket* packet = enet_packet_create(data, size, ENET_PACKET_FLAG_RELIABLE);
         if (!packet)
@@ -827,7 +1055,8 @@ struct Socket::Impl
     void DoDisconnect(uint32_t connection)
     {
         auto it = peers.find(connection);
-        if (host && it != peers.end())
+        // A leaving peer goes once its packets are handed on anyway.
+        if (host && it != peers.end() && !IsLeaving(*it->second.peer))
             enet_peer_disconnect_later(it->second.peer, 0);
     }
 
@@ -873,6 +1102,9 @@ struct Socket::Impl
     // main thread word of it like any event; the main thread, draining, keeps it for Receive.
     void Lose(uint32_t connection)
     {
+        // Nobody takes the word once the socket closes: the close counts it.
+        if (closing.load(std::memory_order_acquire))
+            unsentAtClose.fetch_add(1, std::memory_order_relaxed);
         if (receiving == this)
             Hand(EVENT_SEND_LOST, connection, nullptr, 0);
         else
@@ -921,8 +1153,8 @@ struct Socket::Impl
         const size_t size = host->receivedDataLength;
         if (!data || size < offsetof(ENetProtocolHeader, sentTime))
             return false;
-        if (!guarded)
-            return ScreenClient(data, size);
+        if (!guarded && ScreenClient(data, size))
+            return true;
         uint16_t peerID = SendFiler::Read16(data);
         const uint16_t flags = peerID & ENET_PROTOCOL_HEADER_FLAG_MASK;
         const unsigned sessionID = (peerID & ENET_PROTOCOL_HEADER_SESSION_MASK) >> ENET_PROTOCOL_HEADER_SESSION_SHIFT;
@@ -937,7 +1169,7 @@ struct Socket::Impl
         if (offset > size)
             return false;
         if (peerID == ENET_PROTOCOL_MAXIMUM_PEER_ID)
-            return ScreenConnect(data + offset, size - offset);
+            return guarded && ScreenConnect(data + offset, size - offset);
         if (peerID >= host->peerCount)
             return false;
         ENetPeer& peer = host->peers[peerID];
@@ -951,9 +1183,21 @@ struct Socket::Impl
         const bool hasSentTime = (flags & ENET_PROTOCOL_HEADER_FLAG_SENT_TIME) != 0;
         const enet_uint16 sentTime = hasSentTime ? SendFiler::Read16(data + offsetof(ENetProtocolHeader, sentTime)) : 0;
         const size_t index = static_cast<size_t>(&peer - host->peers);
-        Slot& slot = Track(index, Now());
-        const bool established = IsEstablished(peer);
-        if (slot.filer.Screen(peer, established, data + offset, commands, hasSentTime, sentTime, screenCounters))
+        if (index >= slots.size())
+            return false;
+        Slot& slot = guarded ? Track(index, Now()) : slots[index];
+        if (slot.leaving) {
+            AcknowledgeGoodbyeAgain(peer, data + offset, commands, hasSentTime, sentTime);
+            return true;
+        }
+        const bool established = !guarded || IsEstablished(peer);
+        if (guarded && slot.filer.Screen(peer, established, data + offset, commands, hasSentTime, sentTime,
+                                         screenCounters))
+            return true;
+        // Looked for only while ENet holds something of the peer it would throw away with it (the
+        // filer's sends of this datagram are with ENet by now).
+        if (established && peer.state == ENET_PEER_STATE_CONNECTED && HasPending(peer, slot) &&
+            TakeGoodbye(peer, slot, data + offset, commands, hasSentTime, sentTime) && commands == 0)
             return true;
         host->receivedDataLength = offset + commands;
         return false;
@@ -1013,14 +1257,16 @@ struct Socket::Impl
     // An unthreaded socket (ListenUnthreaded): serviced by its owner's Service calls.
     bool unthreaded = false;
 
-    // Main thread.
-    void Shut()
+    // Main thread. `countUnsent`: what the peers were not delivered is counted and logged first.
+    void Shut(bool countUnsent = false)
     {
         stop.store(true, std::memory_order_release);
         if (!unthreaded)
             thread.Wait();
         unthreaded = false;
         std::lock_guard<std::mutex> lock(hostLock);
+        if (host && countUnsent)
+            CountUnsent();
         if (host) {
             host->peerCount = peerCapacity;
             enet_host_destroy(host);
@@ -1031,6 +1277,7 @@ struct Socket::Impl
         peers.clear();
         slots.clear();
         feedReady = false;
+        leavingCount = 0;
         allowances.clear();
         notices.clear();
         guarded = false;
@@ -1082,16 +1329,49 @@ struct Socket::Impl
         bufferedBytes.store(total, std::memory_order_relaxed);
     }
 
-    // Under hostLock: the timeout for every peer, and (Close) a disconnect to each.
+    // Under hostLock: the timeout for every peer (a leaving one keeps its own), and (Close) a
+    // disconnect to each once what was sent to it is delivered, after what the main thread left.
     void ApplyAsked()
     {
         if (timeoutChanged.exchange(false, std::memory_order_acq_rel))
             for (auto& [id, entry] : peers)
-                ApplyTimeout(entry.peer);
+                if (!IsLeaving(*entry.peer))
+                    ApplyTimeout(entry.peer);
         if (lingerAsked.exchange(false, std::memory_order_acq_rel) && host) {
-            for (auto& [id, entry] : peers)
-                enet_peer_disconnect(entry.peer, closingNotice);
+            Drain();
+            std::vector<ENetPeer*> gone; // leaving: nobody takes their packets any more
+            for (auto& [id, entry] : peers) {
+                if (IsLeaving(*entry.peer))
+                    gone.push_back(entry.peer);
+                else
+                    enet_peer_disconnect_later(entry.peer, closingNotice);
+            }
+            for (ENetPeer* peer : gone)
+                LetGo(*peer, *SlotOf(*peer), false);
             enet_host_flush(host);
+        }
+    }
+
+    // Under hostLock, once the socket stopped: one line for each peer that ENet had not
+    // acknowledged all it was sent (counted), and for the sends left that ENet could not take.
+    void CountUnsent()
+    {
+        const uint64_t lost = unsentAtClose.load(std::memory_order_relaxed);
+        if (lost > 0)
+            LogPrintf(1,
+                      "Network: %" PRIu64
+                      " sends could not be made before the socket closed (their connections were going)",
+                      lost);
+        for (size_t i = 0; i < host->peerCount; ++i) {
+            ENetPeer& peer = host->peers[i];
+            if (peer.state == ENET_PEER_STATE_DISCONNECTED)
+                continue;
+            const size_t unsent = CountUnacknowledged(peer);
+            if (unsent == 0)
+                continue;
+            unsentAtClose.fetch_add(unsent, std::memory_order_relaxed);
+            LogPrintf(1, "Network: %zu packets to %s were not delivered before the socket closed", unsent,
+                      AddressText(peer.address).c_str());
         }
     }
 
@@ -1140,6 +1420,7 @@ void Socket::Impl::ServiceTurn()
     Notify();
     if (cookieConnection != 0)
         Restart();
+    FinishGoodbyes();
     Sweep();
     TrimPeers();
     NoteReady();
@@ -1293,14 +1574,16 @@ bool Socket::ListenHost(const char* address, int port, const Limits& limits)
             why = "no key for the connect cookies could be made";
             return false;
         }
-        if (m_impl->guarded)
-            host->intercept = Impl::Intercept;
+        // Every listening socket takes the goodbyes of peers it still holds packets of; a guarded
+        // one screens every datagram besides.
+        host->intercept = Impl::Intercept;
         m_impl->limits = limits;
         Impl::GuardCounters& counters = m_impl->guardCounters;
         for (std::atomic<uint64_t>* counter :
              {&counters.timedOut, &counters.pushedOut, &counters.refusedAddress, &counters.refusedRate,
-              &counters.refusedNoRoom, &counters.cookiesSent, &m_impl->screenCounters.refusedFragments,
-              &m_impl->screenCounters.refusedCommands, &m_impl->screenCounters.commandsLeftOut})
+              &counters.refusedNoRoom, &counters.cookiesSent, &counters.lostAtGoodbye,
+              &m_impl->screenCounters.refusedFragments, &m_impl->screenCounters.refusedCommands,
+              &m_impl->screenCounters.commandsLeftOut})
             counter->store(0, std::memory_order_relaxed);
         m_impl->slots.assign(host->peerCount, Impl::Slot());
         m_impl->host = host;
@@ -1377,6 +1660,7 @@ uint32_t Socket::ConnectHost(const char* address, int port)
         // A guarded server answers the first connect with a cookie (see ScreenClient).
         host->intercept = Impl::Intercept;
         m_impl->addresses[id] = AddressText(server);
+        m_impl->slots.assign(host->peerCount, Impl::Slot());
         m_impl->host = host;
         m_impl->PreparePublished();
         m_impl->peerCapacity = host->peerCount;
@@ -1466,6 +1750,7 @@ void Socket::Close(unsigned lingerMs)
     Impl& s = *m_impl;
     if (!s.open.load(std::memory_order_acquire))
         return;
+    s.unsentAtClose.store(0, std::memory_order_relaxed);
     // From now on the receive thread throws away what does not fit: nobody takes it.
     s.closing.store(true, std::memory_order_release);
     if (lingerMs) {
@@ -1480,7 +1765,12 @@ void Socket::Close(unsigned lingerMs)
     for (unsigned waited = 0;
          lingerMs && waited < lingerMs && s.connectedPeers.load(std::memory_order_relaxed) > 0; waited += 2)
         Platform::SleepMilliseconds(2);
-    s.Shut();
+    s.Shut(lingerMs > 0);
+}
+
+uint64_t Socket::GetUnsentAtClose() const
+{
+    return m_impl->unsentAtClose.load(std::memory_order_relaxed);
 }
 
 void Socket::SetTimeout(unsigned milliseconds)
@@ -1538,6 +1828,7 @@ Socket::GuardStats Socket::GetGuardStats() const
     stats.refusedCommands = screen.refusedCommands.load(std::memory_order_relaxed);
     stats.cookiesSent = c.cookiesSent.load(std::memory_order_relaxed);
     stats.commandsLeftOut = screen.commandsLeftOut.load(std::memory_order_relaxed);
+    stats.lostAtGoodbye = c.lostAtGoodbye.load(std::memory_order_relaxed);
     return stats;
 }
 

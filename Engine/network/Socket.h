@@ -20,9 +20,26 @@
 // is full is left with ENet (ENet stops dispatching its packets, keeps up to maxWaitingData of
 // them and then stops acknowledging, so the peer's resends cover the wait) until the main thread
 // has taken some of its records, while every other connection goes on. So a peer that sends
-// faster than the main thread takes keeps its own datagrams waiting, not anybody else's. Nothing
-// is lost: only when what the receive thread took and could not hand over yet outgrows the whole
-// queue does it stop servicing ENet until there is room.
+// faster than the main thread takes keeps its own datagrams waiting, not anybody else's. Only when
+// what the receive thread took and could not hand over yet outgrows the whole queue does it stop
+// servicing ENet until there is room.
+//
+// Goodbyes. ENet throws away everything it holds of a peer when the peer's disconnect comes: the
+// packets it acknowledged and keeps for a parked connection, and (with the slot) what the guard's
+// filer holds. A peer says goodbye once all it sent was acknowledged (ENet's disconnect_later,
+// Disconnect and Close here), so that would lose acknowledged packets, which its sender counts as
+// delivered. So the receive thread looks at each datagram of a connected peer (a joined one, on a
+// guarded socket) while ENet or the filer holds anything of it: a disconnect there is taken out of
+// the datagram before ENet sees it and acknowledged by the socket, as ENet would (the peer's goodbye
+// completes at once on its side; a resend of it is acknowledged again). The peer is then leaving:
+// it keeps its slot, each of its datagrams is dropped whole, Send to it is refused (false, or
+// EVENT_SEND_LOST), ENet's timeouts for it are stretched, and its packets go on to the main thread
+// as a connected peer's do (its share of the queue, the filer's batches). Once nothing of it is
+// left with ENet or the filer, its EVENT_DISCONNECTED follows its last record and the slot is
+// freed. A leaving peer keeps its slot at most the leaving bound, the SetTimeout time (30 s, ENet's
+// longest, without one): past it, what is left is dropped, counted in GuardStats::lostAtGoodbye and
+// logged. It holds no more than a connected peer may, and takes nothing new. A goodbye that finds
+// nothing held goes to ENet as ever.
 //
 // A listening socket with Limits guards its slots against peers that never finish the session's
 // handshake (the manager calls Establish for those that do). The receive thread looks at every
@@ -163,6 +180,7 @@ public:
         uint64_t refusedCommands = 0;  // datagrams with commands the engine never sends (see the banner)
         uint64_t cookiesSent = 0;      // connects without their source's cookie, answered with it
         uint64_t commandsLeftOut = 0;  // reliable sends past a peer's window (not joined) or waiting data
+        uint64_t lostAtGoodbye = 0;    // packets of peers that said goodbye, not handed on within the bound
     };
 
     explicit Socket(size_t queueCapacity = defaultQueueCapacity);
@@ -215,10 +233,16 @@ public:
     // ...unless the caller keeps events to act on later: then it says here which it is done with
     // (every event numbered up to `record`), and Receive says nothing of it any more.
     void Handled(uint64_t record);
-    // Tells every peer (unless lingerMs is 0: their EVENT_DISCONNECTED says disconnectClosed) and
-    // waits up to lingerMs for them to confirm, then stops the receive thread and closes. Events
-    // not yet taken are discarded.
+    // With a linger: every send Send accepted goes out first, each peer is told once ENet has all
+    // that was sent to it acknowledged (their EVENT_DISCONNECTED says disconnectClosed), and Close
+    // waits up to lingerMs for every peer to confirm. Then it stops the receive thread and closes:
+    // what a peer had still not acknowledged is counted (GetUnsentAtClose) and logged, a line a
+    // peer. Without one (lingerMs 0) nobody is told and what is not delivered is dropped as it is.
+    // Events not yet taken are discarded.
     void Close(unsigned lingerMs);
+    // Packets the last Close with a linger could not deliver (sends made and not acknowledged, or
+    // never made since their connection was going).
+    uint64_t GetUnsentAtClose() const;
 
     // Peers that do not answer for this long are disconnected; 0 keeps ENet's own timeouts
     // (5 to 30 seconds). Applies to present and future connections.
