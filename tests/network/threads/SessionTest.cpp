@@ -221,10 +221,26 @@ TEST(SessionThreadsTest, ServerAndTwoClientsJoinExchangeReportTheirViewsAndLeave
     EXPECT_EQ(c.GetLocalHostID(), 1);
     EXPECT_EQ(server.GetStats().GetDropped(), 0u);
 
-    // The server closes the session: its clients hear it at once.
+    // The server closes the session right after a burst to b that b's game has not taken: b's
+    // socket holds its share of it and its ENet the rest, for b's socket to take, when the
+    // server's goodbye comes (the server's Shutdown waits as long as b's ENet takes to acknowledge
+    // it all). b's game gets all of it, in order, before b hears that the session ended (the
+    // fault, the goodbye let through to b's ENet, which throws away what it held: 2,000 of the
+    // 5,000). Its clients hear it at once.
+    constexpr uint32_t burst = 5000;
+    const size_t before = bController.received.size();
+    for (uint32_t n = 0; n < burst; ++n) {
+        GamePacket last(GAME::Test::commandType, n, "last");
+        ASSERT_TRUE(server.SendToClient(b.GetLocalHostID(), &last));
+    }
+    server.SetShutdownLinger(60000);
     server.Shutdown();
     EXPECT_FALSE(server.IsListening());
+    EXPECT_EQ(server.GetStats().sendsLost, 0u);
     ASSERT_TRUE(PumpUntil({&b, &c}, [&] { return !b.IsConnected() && !c.IsConnected(); }));
+    ASSERT_EQ(bController.received.size(), before + burst);
+    for (uint32_t n = 0; n < burst; ++n)
+        ASSERT_EQ(bController.received[before + n].sequence, n);
     EXPECT_EQ(b.GetNumAborts(), 1u);
     EXPECT_EQ(b.GetLocalHostID(), -1);
     EXPECT_TRUE(log.Contains("the session with server 127.0.0.1:", 2));
