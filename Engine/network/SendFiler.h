@@ -32,7 +32,8 @@
 //   its list for each packet handed on (each packet is handed on once): the same work as those
 //   packets coming in order. A run that follows a filled gap (up to the whole cap, some 28,000
 //   packets) is handed on feedBatch packets at a time, one batch a turn of the receive thread, so
-//   that other peers' datagrams are serviced in between.
+//   that other peers' datagrams are serviced in between (each turn reads the socket once its batch
+//   is handed over).
 #pragma once
 
 #include <enet/enet.h>
