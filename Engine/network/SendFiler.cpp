@@ -78,12 +78,17 @@ void SendFiler::Erase(std::unordered_map<uint16_t, Held>::iterator it)
     m_held.erase(it);
 }
 
-bool SendFiler::HasRoom(const ENetPeer& peer, uint16_t sequence) const
+bool SendFiler::HasRoom(const ENetPeer& peer, uint16_t sequence, size_t length) const
 {
     const size_t waiting = m_bytes + peer.totalWaitingData;
     const size_t cap = peer.host->maximumWaitingData;
     const uint16_t next = static_cast<uint16_t>(peer.channels[0].incomingReliableSequenceNumber + 1);
-    return waiting < cap && (sequence == next || waiting < cap - cap / 8);
+    if (sequence == next)
+        return waiting < cap; // as ENet takes it
+    // Behind a gap, the whole packet within seven eighths: one let in because what waited was
+    // below them may be larger than the last eighth of a small cap, and would shut the one ENet
+    // waits for out for good.
+    return waiting + length <= cap - cap / 8;
 }
 
 bool SendFiler::IsReady(const ENetPeer& peer) const
@@ -130,7 +135,7 @@ bool SendFiler::FileSend(ENetPeer& peer, const uint8_t* command, uint16_t sequen
         Acknowledge(peer, command, sequence, sentTime); // a resend
         return true;
     }
-    if (!HasRoom(peer, sequence)) {
+    if (!HasRoom(peer, sequence, length)) {
         Count(counters.commandsLeftOut);
         return true;
     }
@@ -174,7 +179,7 @@ bool SendFiler::FileFragment(ENetPeer& peer, const uint8_t* command, const uint8
     auto it = m_held.find(start);
     if (it == m_held.end()) {
         // ENet makes the whole packet wait from its first fragment on: so is it counted here.
-        if (!HasRoom(peer, start)) {
+        if (!HasRoom(peer, start, total)) {
             Count(counters.commandsLeftOut);
             return true;
         }

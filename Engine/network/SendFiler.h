@@ -23,9 +23,9 @@
 // Bounds (per peer):
 // - what waits, here and in ENet (packets delivered that the receive thread has not taken yet),
 //   stays within ENet's maximumWaitingData (4 MB on the server): a new send past it is taken out
-//   unacknowledged. Sends held behind a missing one may take seven eighths of it only, so that the
-//   missing one always finds room. A packet in fragments counts its whole length from its first
-//   fragment; the rest of a packet held always come in;
+//   unacknowledged. Sends held behind a missing one may take seven eighths of it only, each whole
+//   within them, so that the missing one always finds room. A packet in fragments counts its whole
+//   length from its first fragment; the rest of a packet held always come in;
 // - at most one entry per number inside ENet's window (7 x 4,096), about 100 bytes each besides
 //   the packets;
 // - processor time: a hash look-up and a copy for each command, and ENet's filing at the end of
@@ -114,8 +114,8 @@ private:
                   size_t length, enet_uint16 sentTime, Counters& counters);
     bool FileFragment(ENetPeer& peer, const uint8_t* command, const uint8_t* payload, size_t length,
                       enet_uint16 sentTime, Counters& counters, bool& refuse);
-    // Room for a new packet at `sequence` in what the peer may have waiting.
-    bool HasRoom(const ENetPeer& peer, uint16_t sequence) const;
+    // Room for a new packet of `length` bytes at `sequence` in what the peer may have waiting.
+    bool HasRoom(const ENetPeer& peer, uint16_t sequence, size_t length) const;
     void Erase(std::unordered_map<uint16_t, Held>::iterator it);
 
     std::unordered_map<uint16_t, Held> m_held;

@@ -146,6 +146,35 @@ TEST(SendFilerTest, AFragmentThatLiesAboutThePacketHeldUnderItsNumberIsRefused)
     EXPECT_TRUE(filer.IsEmpty());
 }
 
+// Sends behind a missing one may fill seven eighths of what a peer may have waiting, the whole of
+// each within it, so that the missing one always finds room: on a cap of 16 KB, a second send of
+// 10,000 bytes behind the gap is left out, and the missing one then goes, with the first (the
+// fault, room looked at before the send's bytes: 20,000 held, past the cap, and the missing one
+// left out each time it comes).
+TEST(SendFilerTest, TheMissingSendFindsRoomWhateverTheSendsHeldBehindIt)
+{
+    UnwiredHost unwired(1, 16384);
+    ASSERT_NE(unwired.host, nullptr);
+    ENetPeer& peer = unwired.Peer(0);
+    SendFiler filer;
+    SendFiler::Counters counters;
+    std::vector<uint8_t> behind;
+    AppendReliable(behind, 2, Bytes(10000, 2));
+    AppendReliable(behind, 3, Bytes(10000, 3));
+    EXPECT_TRUE(Screen(filer, peer, behind, counters));
+    EXPECT_EQ(counters.commandsLeftOut.load(), 1u);
+    EXPECT_EQ(filer.GetHeldBytes(), 10000u);
+
+    std::vector<uint8_t> missing;
+    AppendReliable(missing, 1, Bytes(100, 1));
+    EXPECT_TRUE(Screen(filer, peer, missing, counters));
+    const std::vector<UnwiredHost::Delivery> taken = UnwiredHost::Take(peer);
+    ASSERT_EQ(taken.size(), 2u);
+    EXPECT_EQ(taken[0].number, 1u);
+    EXPECT_EQ(taken[1].number, 2u);
+    EXPECT_TRUE(filer.IsEmpty());
+}
+
 // A packet in fragments takes the numbers of its fragments: a send held under one of them (a
 // sender that lies) can never go to ENet, and goes when the packet does; what follows the
 // packet goes on.
