@@ -109,6 +109,10 @@ private:
         std::vector<uint8_t> data;
     };
 
+    // The screen's rules over the whole datagram before anything of it is filed, so that one it
+    // refuses is refused whole (true, counted). `files`: the peer's sends are filed here.
+    bool Refuses(const ENetPeer& peer, bool established, bool files, const uint8_t* data, size_t size,
+                 bool hasSentTime, Counters& counters) const;
     // What happens to a send or fragment of a joined peer: false keeps it in the datagram for ENet.
     bool FileSend(ENetPeer& peer, const uint8_t* command, uint16_t sequence, const uint8_t* payload,
                   size_t length, enet_uint16 sentTime, Counters& counters);

@@ -175,6 +175,42 @@ TEST(SendFilerTest, TheMissingSendFindsRoomWhateverTheSendsHeldBehindIt)
     EXPECT_TRUE(filer.IsEmpty());
 }
 
+// A datagram the screen refuses is refused whole: sends before the command that refuses it are
+// neither filed, acknowledged nor handed to ENet (the fault, rules looked at command by command:
+// the sends before an unreliable one, or before a fragment that disagrees with one before it about
+// their packet, taken and acknowledged from a datagram counted as refused).
+TEST(SendFilerTest, ADatagramRefusedIsRefusedWhole)
+{
+    UnwiredHost unwired(1, cap);
+    ASSERT_NE(unwired.host, nullptr);
+    ENetPeer& peer = unwired.Peer(0);
+    SendFiler filer;
+    SendFiler::Counters counters;
+    std::vector<uint8_t> unreliable;
+    AppendReliable(unreliable, 2, Bytes(8, 2));
+    AppendReliable(unreliable, 1, Bytes(8, 1));
+    ENetProtocolSendUnreliable loose = {};
+    loose.header.command = ENET_PROTOCOL_COMMAND_SEND_UNRELIABLE;
+    loose.dataLength = ENET_HOST_TO_NET_16(1);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(&loose);
+    unreliable.insert(unreliable.end(), bytes, bytes + sizeof(loose));
+    unreliable.push_back(0x55);
+    EXPECT_TRUE(Screen(filer, peer, unreliable, counters));
+    EXPECT_EQ(counters.refusedCommands.load(), 1u);
+
+    std::vector<uint8_t> disagreeing;
+    AppendFragment(disagreeing, 3, 0, 2, 16, 0, Bytes(8, 3));
+    AppendReliable(disagreeing, 1, Bytes(8, 1));
+    AppendFragment(disagreeing, 3, 1, 3, 16, 8, Bytes(8, 3));
+    EXPECT_TRUE(Screen(filer, peer, disagreeing, counters));
+    EXPECT_EQ(counters.refusedFragments.load(), 1u);
+
+    EXPECT_TRUE(filer.IsEmpty());
+    EXPECT_EQ(Acknowledgements(peer), 0u);
+    EXPECT_TRUE(UnwiredHost::Take(peer).empty());
+    EXPECT_EQ(peer.channels[0].incomingReliableSequenceNumber, 0u);
+}
+
 // A packet in fragments takes the numbers of its fragments: a send held under one of them (a
 // sender that lies) can never go to ENet, and goes when the packet does; what follows the
 // packet goes on.
