@@ -213,7 +213,8 @@ bool SendFiler::FileFragment(ENetPeer& peer, const uint8_t* command, const uint8
 bool SendFiler::Refuses(const ENetPeer& peer, bool established, bool files, const uint8_t* data, size_t size,
                         bool hasSentTime, Counters& counters) const
 {
-    // The packets this datagram's fragments start, to hold each later one to the first.
+    // The packets this datagram's sends and fragments start, to hold each later fragment to them
+    // (a whole send: no fragments).
     struct Start
     {
         uint16_t number;
@@ -251,6 +252,9 @@ bool SendFiler::Refuses(const ENetPeer& peer, bool established, bool files, cons
                 Count(counters.refusedCommands);
                 return true;
             }
+            starts[startCount++] =
+                Start{Read16(command + offsetof(ENetProtocolCommandHeader, reliableSequenceNumber)), 0,
+                      static_cast<uint32_t>(dataLength)};
             break;
         case ENET_PROTOCOL_COMMAND_SEND_FRAGMENT: {
             const uint32_t count = Read32(command + offsetof(ENetProtocolSendFragment, fragmentCount));
@@ -269,20 +273,17 @@ bool SendFiler::Refuses(const ENetPeer& peer, bool established, bool files, cons
             if (offset + commandSize + dataLength > size || !files)
                 break;
             // What ENet refuses of a fragment, and one that is not of the packet held under its
-            // first number or of the one an earlier fragment of the datagram started there.
+            // first number or of the one an earlier send or fragment of the datagram started there
+            // (whatever the window: the filing may move it past that number meanwhile).
             bool lies = count > ENET_PROTOCOL_MAXIMUM_FRAGMENT_COUNT || index >= count || total < count ||
                         at >= total || dataLength > total - at;
             const uint16_t start = Read16(command + offsetof(ENetProtocolSendFragment, startSequenceNumber));
-            const uint16_t delivered = peer.channels[0].incomingReliableSequenceNumber;
-            if (!lies && Ahead(start, delivered) && InENetWindow(start, delivered)) {
-                auto held = m_held.find(start);
-                lies = held != m_held.end() &&
-                       (held->second.fragmentCount != count || held->second.data.size() != total);
-                for (size_t k = 0; k < startCount && !lies; ++k)
-                    lies =
-                        starts[k].number == start && (starts[k].count != count || starts[k].total != total);
-                starts[startCount++] = Start{start, count, total};
-            }
+            auto held = m_held.find(start);
+            lies = lies || (held != m_held.end() &&
+                            (held->second.fragmentCount != count || held->second.data.size() != total));
+            for (size_t k = 0; k < startCount && !lies; ++k)
+                lies = starts[k].number == start && (starts[k].count != count || starts[k].total != total);
+            starts[startCount++] = Start{start, count, total};
             if (lies) {
                 Count(counters.refusedFragments);
                 return true;

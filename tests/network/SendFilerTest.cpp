@@ -177,8 +177,8 @@ TEST(SendFilerTest, TheMissingSendFindsRoomWhateverTheSendsHeldBehindIt)
 
 // A datagram the screen refuses is refused whole: sends before the command that refuses it are
 // neither filed, acknowledged nor handed to ENet (the fault, rules looked at command by command:
-// the sends before an unreliable one, or before a fragment that disagrees with one before it about
-// their packet, taken and acknowledged from a datagram counted as refused).
+// the sends before an unreliable one, or before a fragment that disagrees with a send or fragment
+// before it about their packet, taken and acknowledged from a datagram counted as refused).
 TEST(SendFilerTest, ADatagramRefusedIsRefusedWhole)
 {
     UnwiredHost unwired(1, cap);
@@ -204,6 +204,12 @@ TEST(SendFilerTest, ADatagramRefusedIsRefusedWhole)
     AppendFragment(disagreeing, 3, 1, 3, 16, 8, Bytes(8, 3));
     EXPECT_TRUE(Screen(filer, peer, disagreeing, counters));
     EXPECT_EQ(counters.refusedFragments.load(), 1u);
+    std::vector<uint8_t> wholeThenFragment;
+    AppendReliable(wholeThenFragment, 6, Bytes(8, 6));
+    AppendReliable(wholeThenFragment, 1, Bytes(8, 1));
+    AppendFragment(wholeThenFragment, 6, 0, 2, 16, 0, Bytes(8, 6));
+    EXPECT_TRUE(Screen(filer, peer, wholeThenFragment, counters));
+    EXPECT_EQ(counters.refusedFragments.load(), 2u);
 
     EXPECT_TRUE(filer.IsEmpty());
     EXPECT_EQ(Acknowledgements(peer), 0u);
