@@ -8,7 +8,9 @@
 // - The engine sends nothing but reliable packets of at least one byte on channel 0, at most
 //   ENET_PROTOCOL_MAXIMUM_PACKET_COMMANDS commands a datagram: a datagram with more, with
 //   unreliable, unsequenced or empty sends, another channel, fragments from a peer not joined or
-//   fragments that lie about their packet is refused whole.
+//   fragments that lie about their packet (against the one held under its first number, or a send
+//   or fragment before it in the datagram) is refused whole: its commands are all looked at before
+//   any is filed or acknowledged.
 // - A peer that has not joined may send only pendingReliableWindow numbers from the one ENet waits
 //   for; further sends are taken out of the datagram unacknowledged (its sender sends them again).
 //   ENet files what is left, at once: it holds nothing waiting for such a peer.
