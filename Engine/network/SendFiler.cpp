@@ -78,12 +78,17 @@ void SendFiler::Erase(std::unordered_map<uint16_t, Held>::iterator it)
     m_held.erase(it);
 }
 
-bool SendFiler::HasRoom(const ENetPeer& peer, uint16_t sequence) const
+bool SendFiler::HasRoom(const ENetPeer& peer, uint16_t sequence, size_t length) const
 {
     const size_t waiting = m_bytes + peer.totalWaitingData;
     const size_t cap = peer.host->maximumWaitingData;
     const uint16_t next = static_cast<uint16_t>(peer.channels[0].incomingReliableSequenceNumber + 1);
-    return waiting < cap && (sequence == next || waiting < cap - cap / 8);
+    if (sequence == next)
+        return waiting < cap; // as ENet takes it
+    // Behind a gap, the whole packet within seven eighths: one let in because what waited was
+    // below them may be larger than the last eighth of a small cap, and would shut the one ENet
+    // waits for out for good.
+    return waiting + length <= cap - cap / 8;
 }
 
 bool SendFiler::IsReady(const ENetPeer& peer) const
@@ -130,7 +135,7 @@ bool SendFiler::FileSend(ENetPeer& peer, const uint8_t* command, uint16_t sequen
         Acknowledge(peer, command, sequence, sentTime); // a resend
         return true;
     }
-    if (!HasRoom(peer, sequence)) {
+    if (!HasRoom(peer, sequence, length)) {
         Count(counters.commandsLeftOut);
         return true;
     }
@@ -174,7 +179,7 @@ bool SendFiler::FileFragment(ENetPeer& peer, const uint8_t* command, const uint8
     auto it = m_held.find(start);
     if (it == m_held.end()) {
         // ENet makes the whole packet wait from its first fragment on: so is it counted here.
-        if (!HasRoom(peer, start)) {
+        if (!HasRoom(peer, start, total)) {
             Count(counters.commandsLeftOut);
             return true;
         }
@@ -188,7 +193,8 @@ bool SendFiler::FileFragment(ENetPeer& peer, const uint8_t* command, const uint8
     }
     Held& held = it->second;
     if (held.fragmentCount != count || held.data.size() != total) {
-        refuse = true; // not the packet held under that number
+        // Not the packet held under that number (Refuses turned it away first: this bounds the copy).
+        refuse = true;
         return true;
     }
     uint32_t& bits = held.had[number / 32];
@@ -204,6 +210,96 @@ bool SendFiler::FileFragment(ENetPeer& peer, const uint8_t* command, const uint8
     return true;
 }
 
+bool SendFiler::Refuses(const ENetPeer& peer, bool established, bool files, const uint8_t* data, size_t size,
+                        bool hasSentTime, Counters& counters) const
+{
+    // The packets this datagram's sends and fragments start, to hold each later fragment to them
+    // (a whole send: no fragments).
+    struct Start
+    {
+        uint16_t number;
+        uint32_t count;
+        uint32_t total;
+    };
+    Start starts[ENET_PROTOCOL_MAXIMUM_PACKET_COMMANDS];
+    size_t startCount = 0;
+    size_t commands = 0;
+    size_t offset = 0;
+    while (offset + sizeof(ENetProtocolCommandHeader) <= size) {
+        const uint8_t* command = data + offset;
+        const uint8_t number = command[0] & ENET_PROTOCOL_COMMAND_MASK;
+        if (number >= ENET_PROTOCOL_COMMAND_COUNT)
+            return false; // ENet stops here, and so does the screen
+        const size_t commandSize = enet_protocol_command_size(number);
+        if (commandSize == 0 || offset + commandSize > size)
+            return false;
+        if (commands++ == ENET_PROTOCOL_MAXIMUM_PACKET_COMMANDS) {
+            Count(counters.refusedCommands);
+            return true;
+        }
+        const bool onChannel0 = command[offsetof(ENetProtocolCommandHeader, channelID)] == 0;
+        const bool asksAcknowledge = (command[0] & ENET_PROTOCOL_COMMAND_FLAG_ACKNOWLEDGE) != 0;
+        size_t dataLength = 0;
+        switch (number) {
+        case ENET_PROTOCOL_COMMAND_SEND_UNRELIABLE:
+        case ENET_PROTOCOL_COMMAND_SEND_UNSEQUENCED:
+        case ENET_PROTOCOL_COMMAND_SEND_UNRELIABLE_FRAGMENT:
+            Count(counters.refusedCommands);
+            return true;
+        case ENET_PROTOCOL_COMMAND_SEND_RELIABLE:
+            dataLength = Read16(command + offsetof(ENetProtocolSendReliable, dataLength));
+            if (dataLength == 0 || !onChannel0 || (files && asksAcknowledge && !hasSentTime)) {
+                Count(counters.refusedCommands);
+                return true;
+            }
+            starts[startCount++] =
+                Start{Read16(command + offsetof(ENetProtocolCommandHeader, reliableSequenceNumber)), 0,
+                      static_cast<uint32_t>(dataLength)};
+            break;
+        case ENET_PROTOCOL_COMMAND_SEND_FRAGMENT: {
+            const uint32_t count = Read32(command + offsetof(ENetProtocolSendFragment, fragmentCount));
+            const uint32_t index = Read32(command + offsetof(ENetProtocolSendFragment, fragmentNumber));
+            const uint32_t total = Read32(command + offsetof(ENetProtocolSendFragment, totalLength));
+            const uint32_t at = Read32(command + offsetof(ENetProtocolSendFragment, fragmentOffset));
+            if (!established || count > total || total > peer.host->maximumPacketSize) {
+                Count(counters.refusedFragments);
+                return true;
+            }
+            dataLength = Read16(command + offsetof(ENetProtocolSendFragment, dataLength));
+            if (dataLength == 0 || !onChannel0 || (files && asksAcknowledge && !hasSentTime)) {
+                Count(counters.refusedCommands);
+                return true;
+            }
+            if (offset + commandSize + dataLength > size || !files)
+                break;
+            // What ENet refuses of a fragment, and one that is not of the packet held under its
+            // first number or of the one an earlier send or fragment of the datagram started there
+            // (whatever the window: the filing may move it past that number meanwhile).
+            bool lies = count > ENET_PROTOCOL_MAXIMUM_FRAGMENT_COUNT || index >= count || total < count ||
+                        at >= total || dataLength > total - at;
+            const uint16_t start = Read16(command + offsetof(ENetProtocolSendFragment, startSequenceNumber));
+            auto held = m_held.find(start);
+            lies = lies || (held != m_held.end() &&
+                            (held->second.fragmentCount != count || held->second.data.size() != total));
+            for (size_t k = 0; k < startCount && !lies; ++k)
+                lies = starts[k].number == start && (starts[k].count != count || starts[k].total != total);
+            starts[startCount++] = Start{start, count, total};
+            if (lies) {
+                Count(counters.refusedFragments);
+                return true;
+            }
+            break;
+        }
+        default:
+            break;
+        }
+        if (offset + commandSize + dataLength > size)
+            return false;
+        offset += commandSize + dataLength;
+    }
+    return false;
+}
+
 bool SendFiler::Screen(ENetPeer& peer, bool established, uint8_t* data, size_t& size, bool hasSentTime,
                        enet_uint16 sentTime, Counters& counters)
 {
@@ -211,6 +307,8 @@ bool SendFiler::Screen(ENetPeer& peer, bool established, uint8_t* data, size_t& 
     // A joined, connected peer's sends are filed here; ENet takes anybody else's at once or drops
     // them (a peer on its way out).
     const bool files = established && channels && peer.state == ENET_PEER_STATE_CONNECTED;
+    if (Refuses(peer, established, files, data, size, hasSentTime, counters))
+        return true;
     // A peer not joined: the number ENet waits for next, as the datagram's sends fill it in.
     uint16_t expected =
         channels ? static_cast<uint16_t>(peer.channels[0].incomingReliableSequenceNumber + 1) : 0;

@@ -8,7 +8,9 @@
 // - The engine sends nothing but reliable packets of at least one byte on channel 0, at most
 //   ENET_PROTOCOL_MAXIMUM_PACKET_COMMANDS commands a datagram: a datagram with more, with
 //   unreliable, unsequenced or empty sends, another channel, fragments from a peer not joined or
-//   fragments that lie about their packet is refused whole.
+//   fragments that lie about their packet (against the one held under its first number, or a send
+//   or fragment before it in the datagram) is refused whole: its commands are all looked at before
+//   any is filed or acknowledged.
 // - A peer that has not joined may send only pendingReliableWindow numbers from the one ENet waits
 //   for; further sends are taken out of the datagram unacknowledged (its sender sends them again).
 //   ENet files what is left, at once: it holds nothing waiting for such a peer.
@@ -23,16 +25,17 @@
 // Bounds (per peer):
 // - what waits, here and in ENet (packets delivered that the receive thread has not taken yet),
 //   stays within ENet's maximumWaitingData (4 MB on the server): a new send past it is taken out
-//   unacknowledged. Sends held behind a missing one may take seven eighths of it only, so that the
-//   missing one always finds room. A packet in fragments counts its whole length from its first
-//   fragment; the rest of a packet held always come in;
+//   unacknowledged. Sends held behind a missing one may take seven eighths of it only, each whole
+//   within them, so that the missing one always finds room. A packet in fragments counts its whole
+//   length from its first fragment; the rest of a packet held always come in;
 // - at most one entry per number inside ENet's window (7 x 4,096), about 100 bytes each besides
 //   the packets;
 // - processor time: a hash look-up and a copy for each command, and ENet's filing at the end of
 //   its list for each packet handed on (each packet is handed on once): the same work as those
 //   packets coming in order. A run that follows a filled gap (up to the whole cap, some 28,000
 //   packets) is handed on feedBatch packets at a time, one batch a turn of the receive thread, so
-//   that other peers' datagrams are serviced in between.
+//   that other peers' datagrams are serviced in between (each turn reads the socket once its batch
+//   is handed over).
 #pragma once
 
 #include <enet/enet.h>
@@ -109,13 +112,17 @@ private:
         std::vector<uint8_t> data;
     };
 
+    // The screen's rules over the whole datagram before anything of it is filed, so that one it
+    // refuses is refused whole (true, counted). `files`: the peer's sends are filed here.
+    bool Refuses(const ENetPeer& peer, bool established, bool files, const uint8_t* data, size_t size,
+                 bool hasSentTime, Counters& counters) const;
     // What happens to a send or fragment of a joined peer: false keeps it in the datagram for ENet.
     bool FileSend(ENetPeer& peer, const uint8_t* command, uint16_t sequence, const uint8_t* payload,
                   size_t length, enet_uint16 sentTime, Counters& counters);
     bool FileFragment(ENetPeer& peer, const uint8_t* command, const uint8_t* payload, size_t length,
                       enet_uint16 sentTime, Counters& counters, bool& refuse);
-    // Room for a new packet at `sequence` in what the peer may have waiting.
-    bool HasRoom(const ENetPeer& peer, uint16_t sequence) const;
+    // Room for a new packet of `length` bytes at `sequence` in what the peer may have waiting.
+    bool HasRoom(const ENetPeer& peer, uint16_t sequence, size_t length) const;
     void Erase(std::unordered_map<uint16_t, Held>::iterator it);
 
     std::unordered_map<uint16_t, Held> m_held;

@@ -1409,12 +1409,21 @@ void Socket::Impl::ServiceTurn()
     ApplyAsked();
     UnparkRoomy();
     FeedHeld();
+    // What ENet has to dispatch goes first: its service returns the first such packet before it
+    // reads the socket, so a turn that fed a batch would read no datagram, and a long run would
+    // keep every other peer's waiting until it was all handed on. With nothing left to dispatch
+    // the service reads the socket.
     ENetEvent event;
-    int result = enet_host_service(host, &event, 0);
-    while (result > 0) {
-        HandleEvent(event);
-        result = enet_host_check_events(host, &event);
-    }
+    auto handleAll = [&](int result) {
+        while (result > 0) {
+            HandleEvent(event);
+            result = enet_host_check_events(host, &event);
+        }
+        return result;
+    };
+    int result = handleAll(enet_host_check_events(host, &event));
+    if (result == 0)
+        result = handleAll(enet_host_service(host, &event, 0));
     if (result < 0)
         serviceErrors.fetch_add(1, std::memory_order_relaxed);
     Notify();

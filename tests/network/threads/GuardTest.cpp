@@ -34,6 +34,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
 #include <initializer_list>
@@ -41,6 +42,7 @@
 #include <memory>
 #include <random>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -1148,6 +1150,177 @@ TEST(GuardThreadsTest, ARunHeldBehindAMissingPacketIsHandedOnWhenItComesWhatever
     EXPECT_EQ(controller.next[host], runLength + mixedLength);
     EXPECT_EQ(controller.outOfOrder, 0u);
     EXPECT_EQ(server.GetNumClients(), 1);
+}
+
+// The bytes of datagrams waiting in the receive queue of the socket bound to 127.0.0.1:`port`, as
+// the system counts them (/proc/net/udp); -1 when it does not list that socket.
+long long LoopbackSocketBytesWaiting(int port)
+{
+    char local[32];
+    std::snprintf(local, sizeof(local), "0100007F:%04X", port);
+    std::ifstream table("/proc/net/udp");
+    std::string line;
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, address, remote, state, queues;
+        if (!(fields >> slot >> address >> remote >> state >> queues) || address != local)
+            continue;
+        const size_t colon = queues.find(':');
+        return colon == std::string::npos ? -1 : std::stoll(queues.substr(colon + 1), nullptr, 16);
+    }
+    return -1;
+}
+
+// Hole: a run that follows a filled gap is handed on 256 packets a turn of the receive thread, so
+// that other peers' datagrams are read in between. ENet's service hands back the first packet it
+// has to dispatch before it reads the socket, so a turn that handed on a batch read nothing, and
+// another client's datagram waited for the whole run (the fault: 78 turns, all 20,001 packets of
+// the run handed on before it; with no batches, all of them in the turn that read the gap's fill).
+// The socket is serviced by the test, a turn a call; each datagram is in the socket's receive
+// queue before the turns that should read it are counted.
+TEST(GuardThreadsTest, AnotherClientsDatagramIsReadBetweenTheBatchesOfALongRunHandedOn)
+{
+    GAME::Test::LogCapture log;
+    ASSERT_EQ(enet_initialize(), 0);
+    // A queue whose share for a connection holds the whole run: the turns' batches alone keep the
+    // run from going in one turn.
+    Socket server(size_t(64) << 20);
+    Socket::Limits limits;
+    limits.maxConnections = 4;
+    limits.maxPending = 4;
+    limits.maxWaitingData = ServerConnectionManager::maxWaitingData;
+    ASSERT_TRUE(server.ListenUnthreaded("127.0.0.1", 0, limits));
+    const int port = server.GetPort();
+    ASSERT_EQ(LoopbackSocketBytesWaiting(port), 0) << "/proc/net/udp does not list the server's socket";
+    ENetHost* runner = GAME::Test::MakeHost("127.0.0.40");
+    ENetHost* other = GAME::Test::MakeHost("127.0.0.41");
+    ASSERT_TRUE(runner && other);
+    const ENetAddress to = EnetAddress("127.0.0.1", port);
+    ASSERT_NE(enet_host_connect(runner, &to, 1, 0), nullptr);
+    ASSERT_NE(enet_host_connect(other, &to, 1, 0), nullptr);
+
+    // What the server hands over, each connection established as it comes; the runner's packets
+    // carry their place in the run.
+    std::map<uint32_t, std::string> addressOf;
+    std::vector<uint32_t> runTaken;
+    size_t otherTaken = 0, runTakenBeforeOther = 0;
+    auto turn = [&] {
+        server.Service();
+        Socket::Event event;
+        while (server.Receive(event)) {
+            if (event.kind == Socket::EVENT_CONNECTED) {
+                addressOf[event.connection].assign(event.data.begin(), event.data.end());
+                server.Establish(event.connection);
+            } else if (event.kind == Socket::EVENT_RECEIVED) {
+                if (addressOf[event.connection].rfind("127.0.0.41:", 0) == 0) {
+                    runTakenBeforeOther = otherTaken++ == 0 ? runTaken.size() : runTakenBeforeOther;
+                } else if (event.data.size() == sizeof(uint32_t)) {
+                    uint32_t place;
+                    std::memcpy(&place, event.data.data(), sizeof(place));
+                    runTaken.push_back(place);
+                }
+            }
+        }
+    };
+    auto serviceClients = [&] {
+        for (ENetHost* client : {runner, other}) {
+            ENetEvent event;
+            while (enet_host_service(client, &event, 0) > 0)
+                if (event.type == ENET_EVENT_TYPE_RECEIVE)
+                    enet_packet_destroy(event.packet);
+            GAME::Test::ServiceCookies(client);
+        }
+    };
+    auto connected = [](ENetHost* client) {
+        for (size_t i = 0; i < client->peerCount; ++i)
+            if (client->peers[i].state == ENET_PEER_STATE_CONNECTED)
+                return &client->peers[i];
+        return static_cast<ENetPeer*>(nullptr);
+    };
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            turn();
+            serviceClients();
+        },
+        [&] { return connected(runner) && connected(other) && addressOf.size() == 2; }, hangMs));
+    ENetPeer* const runnerPeer = connected(runner);
+
+    // The run: numbers 2 to 20,001 behind the missing 1, 32 sends a datagram, read by the server
+    // every 64 datagrams (the system drops what overflows the socket's receive queue).
+    constexpr uint32_t runLength = 20000;
+    auto datagramOf = [&](uint32_t from, uint32_t to) {
+        std::vector<uint8_t> datagram = GAME::Test::PeerHeader(*runnerPeer);
+        for (uint32_t place = from; place < to; ++place) {
+            ENetProtocolSendReliable command = {};
+            command.header.command = ENET_PROTOCOL_COMMAND_SEND_RELIABLE;
+            command.header.reliableSequenceNumber = ENET_HOST_TO_NET_16(static_cast<uint16_t>(place + 1));
+            command.dataLength = ENET_HOST_TO_NET_16(sizeof(place));
+            GAME::Test::AppendCommand(datagram, command);
+            const auto* bytes = reinterpret_cast<const uint8_t*>(&place);
+            datagram.insert(datagram.end(), bytes, bytes + sizeof(place));
+        }
+        return datagram;
+    };
+    for (uint32_t place = 1, datagrams = 1; place <= runLength; place += 32, ++datagrams) {
+        GAME::Test::SendRaw(runner->socket, runnerPeer->address,
+                            datagramOf(place, std::min(place + 32, runLength + 1)));
+        if (datagrams % 64 != 0 && place + 32 <= runLength)
+            continue;
+        enet_peer_ping(runnerPeer);
+        enet_host_flush(runner);
+        ASSERT_TRUE(PumpUntil(
+            [&] {
+                turn();
+                serviceClients();
+            },
+            [&] {
+                return enet_list_empty(&runnerPeer->outgoingCommands) &&
+                       enet_list_empty(&runnerPeer->sentReliableCommands);
+            },
+            hangMs));
+    }
+    ASSERT_TRUE(runTaken.empty());
+    ASSERT_GE(server.GetBufferedBytes(), size_t(runLength) * sizeof(uint32_t));
+
+    // Quiet: the clients have said all they had to, and the server read it.
+    serviceClients();
+    ASSERT_TRUE(PumpUntil(
+        turn, [&] { return LoopbackSocketBytesWaiting(port) == 0; }, hangMs));
+    // The missing one comes, and the turn that reads it hands on the first batch of the run.
+    GAME::Test::SendRaw(runner->socket, runnerPeer->address, datagramOf(0, 1));
+    ASSERT_TRUE(PumpUntil([] {}, [&] { return LoopbackSocketBytesWaiting(port) > 0; }, hangMs));
+    turn();
+    ASSERT_FALSE(runTaken.empty());
+    ASSERT_LT(runTaken.size(), size_t(runLength))
+        << "the whole run went in the turn that read its missing one";
+    ASSERT_EQ(LoopbackSocketBytesWaiting(port), 0);
+
+    // The other client's packet, in the socket while the rest of the run is handed on.
+    const uint8_t hello[3] = {'h', 'i', '!'};
+    ASSERT_EQ(enet_peer_send(connected(other), 0,
+                             enet_packet_create(hello, sizeof(hello), ENET_PACKET_FLAG_RELIABLE)),
+              0);
+    enet_host_flush(other);
+    ASSERT_TRUE(PumpUntil([] {}, [&] { return LoopbackSocketBytesWaiting(port) > 0; }, hangMs));
+    const size_t before = runTaken.size();
+    int turns = 0;
+    while (otherTaken == 0 && turns < 1000) {
+        turn();
+        ++turns;
+    }
+    EXPECT_EQ(otherTaken, 1u);
+    EXPECT_LE(turns, 2) << runTakenBeforeOther - before << " of the run's packets handed on before it";
+    EXPECT_LE(runTakenBeforeOther - before, 2 * 256u);
+
+    // And the run, whole and in order.
+    ASSERT_TRUE(PumpUntil(
+        turn, [&] { return runTaken.size() >= runLength + 1; }, hangMs));
+    EXPECT_EQ(runTaken.size(), runLength + 1);
+    for (uint32_t place = 0; place < runTaken.size() && place <= runLength; ++place)
+        ASSERT_EQ(runTaken[place], place);
+    server.Close(0);
+    enet_host_destroy(runner);
+    enet_host_destroy(other);
 }
 
 // Hole: peers from 200 addresses each finish ENet's connect, send a datagram the session cannot
