@@ -160,6 +160,18 @@ size_t CommandLength(const uint8_t* command, size_t left)
     return length <= left ? length : 0;
 }
 
+// The commands hold a disconnect.
+bool HasDisconnect(const uint8_t* commands, size_t size)
+{
+    size_t offset = 0;
+    while (const size_t length = CommandLength(commands + offset, size - offset)) {
+        if ((commands[offset] & ENET_PROTOCOL_COMMAND_MASK) == ENET_PROTOCOL_COMMAND_DISCONNECT)
+            return true;
+        offset += length;
+    }
+    return false;
+}
+
 // Packets of the peer ENet has not had acknowledged, whole or in part.
 size_t CountUnacknowledged(ENetPeer& peer)
 {
@@ -265,6 +277,9 @@ struct Socket::Impl
         bool leaving = false;
         uint8_t said = 0;
         uint32_t leavingSince = 0;
+        // An unestablished occupant sent a disconnect of its own: when ENet lets it go, it left
+        // politely rather than timing out (see HandleEvent).
+        bool saidGoodbye = false;
     };
     std::vector<Slot> slots;
     bool feedReady = false; // receive thread: see NoteReady
@@ -542,8 +557,14 @@ struct Socket::Impl
         }
         case ENET_EVENT_TYPE_DISCONNECT: {
             const uint32_t id = ConnectionOf(peer);
+            Slot* slot = SlotOf(*peer);
+            // ENet's own timeout of a peer that never asked to join comes before the guard's
+            // (ENet gives up on an unanswered ping within seconds): the address pays for the slot
+            // it held as for one the guard times out. One that said goodbye pays nothing.
+            if (guarded && id != 0 && slot && slot->occupied && slot->established != id && !slot->saidGoodbye)
+                ChargeWastedSlot(*peer, Now());
             peer->data = nullptr;
-            if (Slot* slot = SlotOf(*peer))
+            if (slot)
                 slot->leaving = false;
             if (id == 0)
                 return;
@@ -1194,6 +1215,8 @@ struct Socket::Impl
         if (guarded && slot.filer.Screen(peer, established, data + offset, commands, hasSentTime, sentTime,
                                          screenCounters))
             return true;
+        if (!established && !slot.saidGoodbye)
+            slot.saidGoodbye = HasDisconnect(data + offset, commands);
         // Looked for only while ENet holds something of the peer it would throw away with it (the
         // filer's sends of this datagram are with ENet by now).
         if (established && peer.state == ENET_PEER_STATE_CONNECTED && HasPending(peer, slot) &&

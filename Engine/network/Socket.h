@@ -52,8 +52,10 @@
 // - a connect from an address that started more than its connectsPerSecond (a burst of
 //   maxPerAddress), or that has maxPerAddress peers already, is refused; ENet's own resend of it
 //   asks again.
-//   A peer that is pushed out or times out without having sent anything costs its address four
-//   more connects, so an address that only holds slots gets a fifth of the rate. Of 65,536
+//   A peer that is pushed out or times out without having sent anything (the guard's join time,
+//   or ENet's own timeout of a peer that stopped answering, which comes sooner; not a peer that
+//   said goodbye) costs its address four more connects, so an address that only holds slots gets
+//   a fifth of the rate. Of 65,536
 //   addresses remembered, one is forgotten for each new one: a full table refuses nobody;
 // - a connect that finds maxPending slots held by unestablished peers pushes one of them out:
 //   one stuck in ENet's handshake for a quarter of a second (a real newcomer spends a round trip

@@ -545,6 +545,68 @@ TEST(GuardThreadsTest, WhenEveryJoiningSlotIsHeldANewConnectPushesOutTheRightOne
         enet_host_destroy(host);
 }
 
+// A peer that finishes ENet's connect and then goes silent is let go by ENet's own timeout (an
+// unanswered ping) before the guard's join time is up. It held a slot and never asked: its
+// address pays four connects for it, as for one the guard times out or pushes out, and one that
+// said goodbye pays nothing. The socket's clock stands still, so no allowance refills. (The fault,
+// ENet's timeout not charged: the silent peer's address connects again at once.)
+TEST(GuardThreadsTest, APeerENetTimesOutWithoutAskingCostsItsAddressConnectsAndAPoliteOneDoesNot)
+{
+    GAME::Test::LogCapture log;
+    GAME::Test::ManualClock clock;
+    ASSERT_EQ(enet_initialize(), 0);
+    Socket server;
+    server.SetClock(&clock);
+    server.SetTimeout(300);
+    Socket::Limits limits;
+    limits.maxConnections = 8;
+    limits.maxPending = 8;
+    limits.maxPerAddress = 4;
+    limits.connectsPerSecond = 2;
+    ASSERT_TRUE(server.Listen("127.0.0.1", 0, limits));
+    const ENetAddress to = EnetAddress("127.0.0.1", server.GetPort());
+    int disconnects = 0;
+    auto turn = [&](std::initializer_list<ENetHost*> hosts) {
+        Socket::Event event;
+        while (server.Receive(event))
+            disconnects += event.kind == Socket::EVENT_DISCONNECTED ? 1 : 0;
+        for (ENetHost* host : hosts) {
+            ENetEvent e;
+            while (enet_host_service(host, &e, 0) > 0)
+                if (e.type == ENET_EVENT_TYPE_RECEIVE)
+                    enet_packet_destroy(e.packet);
+            GAME::Test::ServiceCookies(host);
+        }
+    };
+    ENetHost* silent = GAME::Test::MakeHost("127.4.1.1", 1);
+    ENetHost* polite = GAME::Test::MakeHost("127.4.1.2", 1);
+    ASSERT_TRUE(silent && polite);
+    auto all = {silent, polite};
+    // Each address spends one of its burst of four on a peer that gets in, then lets it go.
+    auto connect = [&](ENetHost* host) {
+        enet_host_connect(host, &to, 1, 0);
+        return PumpUntil([&] { turn(all); },
+                         [&] { return host->peers[0].state == ENET_PEER_STATE_CONNECTED; }, hangMs);
+    };
+    ASSERT_TRUE(connect(silent));
+    ASSERT_TRUE(connect(polite));
+    enet_peer_reset(&silent->peers[0]); // gone without a word: the server's pings go unanswered
+    enet_peer_disconnect(&polite->peers[0], 0);
+    ASSERT_TRUE(PumpUntil([&] { turn(all); }, [&] { return disconnects == 2; }, hangMs));
+    EXPECT_EQ(server.GetGuardStats().timedOut, 0u); // ENet's doing, not the guard's
+    const uint64_t refusedBefore = server.GetGuardStats().refusedRate;
+
+    // The polite address still has three connects; the silent one has spent its burst and more.
+    ASSERT_TRUE(connect(polite));
+    enet_host_connect(silent, &to, 1, 0);
+    ASSERT_TRUE(PumpUntil([&] { turn(all); },
+                          [&] { return server.GetGuardStats().refusedRate > refusedBefore; }, hangMs));
+    EXPECT_NE(silent->peers[0].state, ENET_PEER_STATE_CONNECTED);
+    server.Close(0);
+    enet_host_destroy(silent);
+    enet_host_destroy(polite);
+}
+
 // A game packet body that the pretend game reads: a sequence number and a text.
 // A datagram of the peer's carrying a reliable send numbered 1 (its join request, long delivered)
 // again: ENet drops it at once.
