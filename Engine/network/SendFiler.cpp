@@ -322,84 +322,46 @@ bool SendFiler::Screen(ENetPeer& peer, bool established, uint8_t* data, size_t& 
     size_t spanCount = 0;
     size_t offset = 0;
     bool leftOut = false;
-    while (offset + sizeof(ENetProtocolCommandHeader) <= size) {
+    // Refuses looked at every command already: what is left is to file them. Its walk stops where
+    // ENet's does, at most ENET_PROTOCOL_MAXIMUM_PACKET_COMMANDS commands in.
+    while (offset + sizeof(ENetProtocolCommandHeader) <= size && spanCount < ENET_PROTOCOL_MAXIMUM_PACKET_COMMANDS) {
         const uint8_t number = data[offset] & ENET_PROTOCOL_COMMAND_MASK;
         if (number >= ENET_PROTOCOL_COMMAND_COUNT)
             break; // ENet stops here
         const size_t commandSize = enet_protocol_command_size(number);
         if (commandSize == 0 || offset + commandSize > size)
             break;
-        if (spanCount == ENET_PROTOCOL_MAXIMUM_PACKET_COMMANDS) {
-            Count(counters.refusedCommands);
-            return true;
-        }
         const uint8_t* command = data + offset;
-        const bool onChannel0 = command[offsetof(ENetProtocolCommandHeader, channelID)] == 0;
-        // A send filed here is acknowledged here, with the datagram's sent time; ENet stops at a
-        // send that asks for it in a datagram without one, which an ENet sender never makes.
-        const bool asksAcknowledge = (command[0] & ENET_PROTOCOL_COMMAND_FLAG_ACKNOWLEDGE) != 0;
         size_t dataLength = 0;
         bool keep = true;
-        switch (number) {
-        case ENET_PROTOCOL_COMMAND_SEND_UNRELIABLE:
-        case ENET_PROTOCOL_COMMAND_SEND_UNSEQUENCED:
-        case ENET_PROTOCOL_COMMAND_SEND_UNRELIABLE_FRAGMENT:
-            Count(counters.refusedCommands);
-            return true;
-        case ENET_PROTOCOL_COMMAND_SEND_RELIABLE: {
-            dataLength = SendFiler::Read16(command + offsetof(ENetProtocolSendReliable, dataLength));
-            if (dataLength == 0 || !onChannel0 || (files && asksAcknowledge && !hasSentTime)) {
-                Count(counters.refusedCommands);
-                return true;
-            }
-            if (offset + commandSize + dataLength > size)
-                break; // ENet stops at a command longer than what came
-            const uint16_t sequence =
-                SendFiler::Read16(command + offsetof(ENetProtocolCommandHeader, reliableSequenceNumber));
-            if (files) {
-                keep =
-                    !FileSend(peer, command, sequence, command + commandSize, dataLength, sentTime, counters);
-                break;
-            }
-            const uint16_t pastExpected = static_cast<uint16_t>(sequence - expected);
-            if (!established && pastExpected < 0x8000 && pastExpected >= Socket::pendingReliableWindow) {
-                Count(counters.commandsLeftOut);
-                keep = false;
-            } else if (sequence == expected) {
-                ++expected;
-            }
-            break;
-        }
-        case ENET_PROTOCOL_COMMAND_SEND_FRAGMENT: {
-            const uint32_t fragments =
-                SendFiler::Read32(command + offsetof(ENetProtocolSendFragment, fragmentCount));
-            const uint32_t total =
-                SendFiler::Read32(command + offsetof(ENetProtocolSendFragment, totalLength));
-            if (!established || fragments > total || total > peer.host->maximumPacketSize) {
-                Count(counters.refusedFragments);
-                return true;
-            }
-            dataLength = SendFiler::Read16(command + offsetof(ENetProtocolSendFragment, dataLength));
-            if (dataLength == 0 || !onChannel0 || (files && asksAcknowledge && !hasSentTime)) {
-                Count(counters.refusedCommands);
-                return true;
-            }
-            if (offset + commandSize + dataLength > size || !files)
-                break;
-            bool refuse = false;
-            keep =
-                !FileFragment(peer, command, command + commandSize, dataLength, sentTime, counters, refuse);
-            if (refuse) {
-                Count(counters.refusedFragments);
-                return true;
-            }
-            break;
-        }
-        default:
-            break;
-        }
+        if (number == ENET_PROTOCOL_COMMAND_SEND_RELIABLE || number == ENET_PROTOCOL_COMMAND_SEND_FRAGMENT)
+            dataLength = Read16(command + (number == ENET_PROTOCOL_COMMAND_SEND_RELIABLE
+                                               ? offsetof(ENetProtocolSendReliable, dataLength)
+                                               : offsetof(ENetProtocolSendFragment, dataLength)));
         if (offset + commandSize + dataLength > size)
-            break;
+            break; // ENet stops at a command longer than what came
+        if (number == ENET_PROTOCOL_COMMAND_SEND_RELIABLE) {
+            const uint16_t sequence = Read16(command + offsetof(ENetProtocolCommandHeader, reliableSequenceNumber));
+            if (files) {
+                keep = !FileSend(peer, command, sequence, command + commandSize, dataLength, sentTime, counters);
+            } else {
+                const uint16_t pastExpected = static_cast<uint16_t>(sequence - expected);
+                if (!established && pastExpected < 0x8000 && pastExpected >= Socket::pendingReliableWindow) {
+                    Count(counters.commandsLeftOut);
+                    keep = false;
+                } else if (sequence == expected) {
+                    ++expected;
+                }
+            }
+        } else if (number == ENET_PROTOCOL_COMMAND_SEND_FRAGMENT && files) {
+            bool refuse = false;
+            keep = !FileFragment(peer, command, command + commandSize, dataLength, sentTime, counters, refuse);
+            if (refuse) {
+                // Refuses holds every fragment to its packet first; this is the copy's own bound.
+                Count(counters.refusedFragments);
+                return true;
+            }
+        }
         spans[spanCount++] = Span{offset, commandSize + dataLength, keep};
         leftOut = leftOut || !keep;
         offset += commandSize + dataLength;
