@@ -212,30 +212,86 @@ void OpenGLDevice::FenceMainCommands(bool always)
     m_mainFenceGiven.notify_all();
 }
 
-bool OpenGLDevice::OrderAfterMainUses(const WorkerFence& fence, bool& asked, bool gaveUp)
+bool OpenGLDevice::MainUsesFenced(const WorkerFence& fence) const
 {
     const GLWork work(*this);
-    if (!gaveUp && fence.mainUse > m_mainFenced.load() && !m_rebuilding.load() && !m_lost.load()) {
-        if (!asked)
-            ++m_mainFenceWanted;
-        asked = true;
-        return false;
-    }
+    return fence.mainUse <= m_mainFenced.load() || m_rebuilding.load() || m_lost.load();
+}
+
+uint64_t OpenGLDevice::OrderAfterMainUses(const WorkerFence& fence, bool& asked)
+{
+    const GLWork work(*this);
     if (asked)
         --m_mainFenceWanted;
     asked = false;
-    // Given up: the fence there is covers what came before it at least.
-    if (fence.mainUse && m_mainFence && m_mainFenceEpoch == GetEpoch())
-        glWaitSync(static_cast<GLsync>(m_mainFence), 0, GL_TIMEOUT_IGNORED);
-    return true;
+    // After a worker gave up waiting, the fence there is covers what came before it at least.
+    if (!fence.mainUse || !m_mainFence || m_mainFenceEpoch != GetEpoch())
+        return 0;
+    glWaitSync(static_cast<GLsync>(m_mainFence), 0, GL_TIMEOUT_IGNORED);
+    return m_mainFenced.load();
+}
+
+void OpenGLDevice::AskForMainFence(bool& asked)
+{
+    const GLWork work(*this);
+    if (!asked)
+        ++m_mainFenceWanted;
+    asked = true;
+}
+
+void OpenGLDevice::ReplaceFilled(WorkerFence& fence, uint32_t oldName, bool texture, bool& asked)
+{
+    const GLWork work(*this);
+    if (asked)
+        --m_mainFenceWanted;
+    asked = false;
+    // The main context has not used the new object yet.
+    fence.mainUse = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_retireLock);
+        m_retiredNames.push_back({texture, oldName, GetEpoch()});
+        m_retiredPending.store(true, std::memory_order_release);
+    }
+    m_refillsReplaced.fetch_add(1, std::memory_order_relaxed);
+    FenceWorkerWrites(fence);
+}
+
+void OpenGLDevice::NoteFilledInPlace(const WorkerFence& fence, uint64_t covered)
+{
+    m_refillsInPlace.fetch_add(1, std::memory_order_relaxed);
+    if (fence.mainUse > covered)
+        m_refillsUnordered.fetch_add(1, std::memory_order_relaxed);
+}
+
+OpenGLDevice::RefillFigures OpenGLDevice::GetRefillFigures() const
+{
+    RefillFigures figures;
+    figures.inPlace = m_refillsInPlace.load();
+    figures.unordered = m_refillsUnordered.load();
+    figures.replaced = m_refillsReplaced.load();
+    figures.mainFenceWaits = m_mainFenceWaits.load();
+    figures.mainFenceGiveUps = m_mainFenceGiveUps.load();
+    return figures;
+}
+
+void OpenGLDevice::ResetLockFigures()
+{
+    m_glLock.ResetFigures();
+    m_refillsInPlace = 0;
+    m_refillsUnordered = 0;
+    m_refillsReplaced = 0;
+    m_mainFenceWaits = 0;
+    m_mainFenceGiveUps = 0;
 }
 
 bool OpenGLDevice::AwaitMainFence(uint64_t command)
 {
+    m_mainFenceWaits.fetch_add(1, std::memory_order_relaxed);
     std::unique_lock<std::mutex> lock(m_mainFenceLock);
     auto given = [&] { return m_mainFenced.load() >= command || m_rebuilding.load() || m_lost.load(); };
     if (m_mainFenceGiven.wait_for(lock, std::chrono::milliseconds(mainFenceWaitMs), given))
         return true;
+    m_mainFenceGiveUps.fetch_add(1, std::memory_order_relaxed);
     // The main thread neither draws nor ends its frame: it may be waiting for this very worker
     // (a join, a load it waits out). Going on costs at worst one picture of the object half new;
     // waiting on could cost the process.
@@ -1451,13 +1507,32 @@ void OpenGLDevice::ProcessRetired()
     if (!m_retiredPending.load(std::memory_order_acquire))
         return;
     std::vector<Retired> retired;
+    std::vector<RetiredName> names;
     {
         std::lock_guard<std::mutex> lock(m_retireLock);
         retired.swap(m_retired);
+        names.swap(m_retiredNames);
         m_retiredPending.store(false, std::memory_order_release);
     }
     for (const Retired& entry : retired)
         DeleteObject(entry.kind, entry.object);
+    for (const RetiredName& entry : names) {
+        if (entry.texture) {
+            for (int stage = 0; stage < maxTextureStages; ++stage)
+                if (m_applied.textures[stage] == entry.name) {
+                    m_applied.textures[stage] = ~0u;
+                    m_dirtyStages |= 1u << stage;
+                }
+            ForgetFramebuffersWith(entry.name);
+            DeleteGLTexture(entry.name, entry.epoch);
+            continue;
+        }
+        ForgetBuffer(nullptr, entry.name);
+        if (entry.epoch == GetEpoch() && m_contexts.IsMainCurrent()) {
+            const GLuint name = entry.name;
+            glDeleteBuffers(1, &name);
+        }
+    }
 }
 
 void OpenGLDevice::DeleteGLTexture(uint32_t name, uint32_t epoch)
@@ -1518,11 +1593,11 @@ void OpenGLDevice::ForgetTexture(const OpenGLTexture* texture)
 void OpenGLDevice::ForgetBuffer(const void* owner, uint32_t name)
 {
     for (Stream& stream : m_state.streams)
-        if (stream.owner == owner) {
+        if (owner && stream.owner == owner) {
             stream = Stream();
             m_dirty |= DIRTY_INPUT;
         }
-    if (m_state.indices.owner == owner) {
+    if (owner && m_state.indices.owner == owner) {
         m_state.indices = Indices();
         m_dirty |= DIRTY_INPUT;
     }

@@ -95,14 +95,19 @@
 // first, takes the lock call by call, never across a frame. So the main thread waits for one GL
 // call of a worker at most (the longest: a large texture's storage, which the driver clears), and
 // a worker goes on between the main thread's calls; but for a texture or a buffer a worker fills
-// again, whose content is copied in from a second object under one hold, so that no draw finds it
-// half new (FillAgain in OpenGLResources.cpp; a shorter hold than a texture's storage). That copy
-// waits on the GPU for the main context's fence after its queued draws that used the object
-// (OrderAfterMainUses): the main thread fences at each frame's end, and after each draw while a
-// worker asks; a worker that finds none waits outside the GL lock for the main thread's next draw
-// or frame end. The main thread never waits for such a worker without giving the fence first (an
-// object's lock state, a rebuild of the contexts); should it wait for one some other way (a join,
-// a load it waits out), the worker goes on after mainFenceWaitMs, ordered after the latest fence.
+// again, whose new content goes up into a second object and comes over under one hold, so that no
+// draw finds it half new (FillAgain in OpenGLResources.cpp; a shorter hold than a texture's
+// storage). When the main context's queued draws that used the object are all behind its fence
+// (the main thread fences at each frame's end), the content is copied in, waiting on the GPU for
+// that fence (OrderAfterMainUses). When some are not (the main thread drew with it in the frame
+// still open), the worker does not wait for the main thread, which may be waiting for this very
+// worker (a load the frame needs now, a join): the second object takes the object's name, and the
+// draws queued keep the old one, which the main thread deletes at its next draw or frame end. Only
+// without memory for a second object does a worker wait, outside the GL lock, for the main
+// thread's fence after its next draw or frame end; the main thread never waits for such a worker
+// without giving the fence first (an object's lock state, a rebuild of the contexts), and should
+// it wait for one some other way, the worker goes on after mainFenceWaitMs, ordered after the
+// latest fence.
 // Lock order: a texture's or buffer's lock state, then m_contextGuard (shared by a worker for its
 // context scope, whole by a reset), then the GL lock, then the retirement lock, then the registry
 // lock; a font's own lock before the GL lock and the font library's lock after it; the worker
@@ -343,18 +348,44 @@ public:
     // Main thread, under the GL lock: a fence after the commands so far, when a worker waits for one
     // (always: whenever commands came since the last).
     void FenceMainCommands(bool always);
-    // Off the main thread, under the GL lock: true when the main context's uses of the object are
-    // behind its fence, and then the calling context's later commands wait for it (glWaitSync).
-    // False: the main thread is asked for a fence (asked notes it); the caller lets the GL lock go,
-    // calls AwaitMainFence, and asks again.
-    // gaveUp (AwaitMainFence said false): true at once, ordered after the latest fence only.
-    bool OrderAfterMainUses(const WorkerFence& fence, bool& asked, bool gaveUp);
+    // Off the main thread, under the GL lock: whether the main context's uses of the object are
+    // behind its fence (or its contexts are lost or being rebuilt, and none will come).
+    bool MainUsesFenced(const WorkerFence& fence) const;
+    // Off the main thread, under the GL lock, before a write into the object in place: the calling
+    // context's later commands wait for the main context's fence (glWaitSync) when the main context
+    // used the object; the count of main commands that fence covers (0: none waited for). Takes
+    // back a request for a fence (asked).
+    uint64_t OrderAfterMainUses(const WorkerFence& fence, bool& asked);
+    // Off the main thread, under the GL lock: the main thread fences after its next command (asked
+    // notes it); the caller lets the GL lock go and calls AwaitMainFence.
+    void AskForMainFence(bool& asked);
     // Off the main thread, without the GL lock: until the main context's fence covers its command
     // of that count (its next command or the frame's end), or its contexts are lost or rebuilt;
     // false after mainFenceWaitMs without it (said once), so that a main thread waiting for the
     // worker outside the device never hangs the pair.
     bool AwaitMainFence(uint64_t command);
     static constexpr unsigned mainFenceWaitMs = 2000;
+    // Off the main thread, under the GL lock: the object filled again has taken the name of a second
+    // object that the calling context filled; its old name (a texture's or a buffer's) goes to the
+    // main thread, which deletes it at its next draw or frame, its queued draws done with it; the
+    // fence is set after the filling. Takes back a request for a fence (asked).
+    void ReplaceFilled(WorkerFence& fence, uint32_t oldName, bool texture, bool& asked);
+    // Off the main thread, under the GL lock: an object was filled again in place, after the main
+    // context's fence covering that many of its commands (OrderAfterMainUses).
+    void NoteFilledInPlace(const WorkerFence& fence, uint64_t covered);
+    // How the objects filled again off the main thread went (test hooks, with the GL lock's):
+    // in place, and of them after a fence that did not cover the main context's last use (a worker
+    // that gave up waiting); by replacing the object; and the waits of workers for the main
+    // context's fence outside the GL lock, and of them those given up after mainFenceWaitMs.
+    struct RefillFigures
+    {
+        uint64_t inPlace = 0;
+        uint64_t unordered = 0;
+        uint64_t replaced = 0;
+        uint64_t mainFenceWaits = 0;
+        uint64_t mainFenceGiveUps = 0;
+    };
+    RefillFigures GetRefillFigures() const;
     // Uploads one level of a colour texture (packed texels, rows from the top; null: zeros), of
     // DXT blocks (internal a compressed GL format), or bytes of a buffer, in bands of about
     // uploadBandBytes: one upload call under each hold of the GL lock.
@@ -370,7 +401,7 @@ public:
     void UploadColorChain(uint32_t name, int width, int height, int levels, const uint32_t* texels);
     // The GL lock's figures (test hooks).
     OpenGLLock::Figures GetLockFigures() const { return m_glLock.GetFigures(); }
-    void ResetLockFigures() { m_glLock.ResetFigures(); }
+    void ResetLockFigures();
 
     bool IsMainThread() const { return std::this_thread::get_id() == m_mainThread.load(); }
     uint32_t GetEpoch() const { return m_epoch.load(std::memory_order_acquire); }
@@ -425,6 +456,7 @@ private:
     {
         const void* owner = nullptr; // the static or dynamic buffer
         WorkerFence* fence = nullptr; // a static buffer's
+        const StaticBufferStore* store = nullptr; // a static buffer's, whose name is read as it is bound
         uint32_t buffer = 0;
         uint32_t epoch = 0;
         uint64_t offset = 0;
@@ -435,6 +467,7 @@ private:
     {
         const void* owner = nullptr;
         WorkerFence* fence = nullptr; // a static buffer's
+        const StaticBufferStore* store = nullptr;
         bool isStatic = false;
         uint32_t buffer = 0;
         uint32_t epoch = 0;
@@ -515,6 +548,13 @@ private:
         ResourceKind kind;
         void* object;
     };
+    // A GL name an object filled again off the main thread let go (ReplaceFilled).
+    struct RetiredName
+    {
+        bool texture;
+        uint32_t name;
+        uint32_t epoch;
+    };
 
     // Context and device objects.
     bool OpenContexts(void* window, std::string& error);
@@ -567,6 +607,12 @@ private:
     void ForgetSurface(const OpenGLSurface* surface);
     void ForgetFramebuffersWith(uint32_t textureName);
     void DeleteGLTexture(uint32_t name, uint32_t epoch);
+    // The GL name of a static buffer bound (a stream's or the indices'): read as it is bound, a
+    // worker's refill may have replaced it.
+    template <class Input> static uint32_t BoundName(const Input& input)
+    {
+        return input.store ? input.store->GetName() : input.buffer;
+    }
 
     // Buffers: a GL buffer of the bytes (usage a GL usage), made into the device's object.
     template <class Buffer, class Interface, class... Sizes>
@@ -692,6 +738,12 @@ private:
     std::atomic<uint64_t> m_mainFenced{0};
     std::atomic<bool> m_rebuilding{false}; // the main context's commands will never be fenced
     std::atomic<bool> m_mainFenceWaitSaid{false};
+    // RefillFigures, any thread.
+    std::atomic<uint64_t> m_refillsInPlace{0};
+    std::atomic<uint64_t> m_refillsUnordered{0};
+    std::atomic<uint64_t> m_refillsReplaced{0};
+    std::atomic<uint64_t> m_mainFenceWaits{0};
+    std::atomic<uint64_t> m_mainFenceGiveUps{0};
     std::mutex m_mainFenceLock;            // innermost; for the waits on m_mainFenced
     std::condition_variable m_mainFenceGiven;
 
@@ -704,6 +756,7 @@ private:
     std::vector<OpenGLVertexDeclaration*> m_declarations;
     std::mutex m_retireLock;
     std::vector<Retired> m_retired;
+    std::vector<RetiredName> m_retiredNames;
     std::atomic<bool> m_retiredPending{false};
 
     // Frames and counters.
