@@ -108,10 +108,14 @@
 // without giving the fence first (an object's lock state, a rebuild of the contexts), and should
 // it wait for one some other way, the worker goes on after mainFenceWaitMs, ordered after the
 // latest fence.
+// A frame read (RequestFrameRead) is read on a worker context too, by a reader thread of the
+// device's own, while the main thread waits for it without the GL lock: the driver then waits
+// only for the drawing queued already, not for the main context's frame binned meanwhile.
 // Lock order: a texture's or buffer's lock state, then m_contextGuard (shared by a worker for its
 // context scope, whole by a reset), then the GL lock, then the retirement lock, then the registry
 // lock; a font's own lock before the GL lock and the font library's lock after it; the worker
-// pool's lock (OpenGLContext.h) inside the GL lock; m_mainFenceLock innermost.
+// pool's lock (OpenGLContext.h) inside the GL lock; m_mainFenceLock innermost; m_readerLock, held
+// by the main thread while the reader works, is taken by the reader outside the others.
 //
 // A lost context (robust contexts report a reset) makes DeviceLost true and BeginFrame false;
 // ResetDevice then builds new contexts. Objects made before are dead: the device refuses to bind
@@ -283,6 +287,16 @@ public:
     bool ResetDevice(const RenderDeviceSettings& settings) override;
     void SetResolution(int width, int height) override;
     bool ReadFrameBuffer(Pixel* pixels, int width, int height) const override;
+    // Of the primary surface only (render target 0 must be it; refused otherwise). The picture's
+    // texture is set aside with a fence after its drawing, and the surface draws on into another
+    // texture of its own, whose content is undefined until drawn (as a swap chain's back buffer
+    // after a present): frames draw the whole primary surface. The next EndFrame waits for the
+    // picture's drawing (as the present after it would) and has the device's reader thread read it
+    // on a context of its own, before the frame's own drawing is queued; a collect before then reads
+    // it itself. The texture set aside then serves the next read. With anti-aliasing the request
+    // resolves the picture first, which waits for its drawing on llvmpipe.
+    bool RequestFrameRead(int width, int height) override;
+    RenderFrameRead CollectFrameRead(Pixel* pixels, int width, int height, bool wait) override;
 
     // Test hook: the device behaves as after a reset of its context (DeviceLost answers true
     // until ResetDevice builds new contexts).
@@ -297,7 +311,8 @@ public:
     class ContextScope
     {
     public:
-        explicit ContextScope(OpenGLDevice& device);
+        // reads: the span only reads objects (the main context need not bind them afresh after it).
+        explicit ContextScope(OpenGLDevice& device, bool reads = false);
         ~ContextScope();
         ContextScope(const ContextScope&) = delete;
         ContextScope& operator=(const ContextScope&) = delete;
@@ -308,6 +323,7 @@ public:
         void* m_worker = nullptr;
         bool m_ready = false;
         bool m_shared = false;
+        bool m_reads = false;
     };
 
     // Holds the device's GL lock for its span: a GL call of the current context must not overlap
@@ -640,6 +656,16 @@ private:
     void SyncConstants(ProgramObject& program, bool vertex);
     bool ApplyVertexInput();
     void SetTargetSize(const OpenGLSurface* surface);
+    // Main thread, without the GL lock: the picture of the frame read under way into its pixels,
+    // by the reader thread, once its fence has passed (wait: waiting for it, without queueing what
+    // the main context has not); whether its pixels are in.
+    bool ReadPictureAside(bool wait = false);
+    void ReaderMain();
+    void StopReader();
+    // The frame read under way, if any, is over: its fence goes, and its texture is kept as the
+    // next read's spare (with the contexts it was made in, when those are gone).
+    void EndFrameRead();
+    void DeleteFrameReadSpare();
     // AwaitWorkerWrites for what the surface made and the texture it draws into.
     void AwaitSurface(const OpenGLSurface* surface);
     // NoteMainUse for the textures the render targets draw into.
@@ -763,6 +789,44 @@ private:
     bool m_inFrame = false;
     // The last headless frame's fence: the next present waits for it (one frame in flight).
     WorkerFence m_presentFence;
+    // A frame read under way (RequestFrameRead): the texture holding the picture (0: none) and the
+    // fence after its drawing, of the contexts of that epoch; and a texture of the primary
+    // surface's size for the next read's surface to draw into.
+    struct FrameRead
+    {
+        uint32_t texture = 0;
+        uint64_t bytes = 0;
+        void* sync = nullptr;
+        uint32_t epoch = 0;
+        int width = 0;
+        int height = 0;
+        std::vector<Pixel> pixels;
+        bool read = false;   // the pixels are in
+        bool failed = false; // the reader could not read them
+    } m_frameRead;
+    // The reader thread (started by the first read) and the job the main thread waits for.
+    struct ReaderJob
+    {
+        uint32_t texture = 0;
+        int width = 0;
+        int height = 0;
+        Pixel* pixels = nullptr;
+    };
+    std::thread m_reader;
+    std::mutex m_readerLock;
+    std::condition_variable m_readerWake;
+    ReaderJob m_readerJob;
+    bool m_readerDone = false;
+    bool m_readerRead = false;
+    bool m_readerStop = false;
+    struct Picture
+    {
+        uint32_t name = 0;
+        uint32_t epoch = 0;
+        int width = 0;
+        int height = 0;
+        uint64_t bytes = 0;
+    } m_frameReadSpare;
     static constexpr uint64_t presentWaitLimitNs = 10'000'000'000ull;
     uint64_t m_frameIndex = 1;
     int m_drawCallsThisFrame = 0;

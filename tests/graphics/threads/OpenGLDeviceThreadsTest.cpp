@@ -354,11 +354,24 @@ TEST(OpenGLDeviceThreads, ALoaderThreadUploadsWhileTheMainThreadDrawsWithoutPaus
     });
 
     // Frames of many draws, each covering the target with one of the textures, for as long as the
-    // loader works; now and then the picture is read back: the last draw's texture fills it.
-    int frames = 0, wrong = 0;
+    // loader works; now and then the picture is read back: the last draw's texture fills it. Every
+    // other such read does not hold the frame: collected in the next frame, it is still the
+    // picture of the frame that asked for it (the device's reader thread reads it beside the
+    // loader).
+    int frames = 0, wrong = 0, deferredReads = 0;
     long long beside = 0;
     std::vector<Pixel> pixels(32 * 32);
     bool drawing = true;
+    auto check = [&](int frame, int draws) {
+        const int last = (draws - 1) % textureCount;
+        for (int at : {0, 16 * 32 + 16, 32 * 32 - 1})
+            if (!GAME::Test::Near(pixels[size_t(at)], 30 * last, 255 - 30 * last, 128, 255)) {
+                ++wrong;
+                ADD_FAILURE() << "frame " << frame << " at " << at << ": "
+                              << GAME::Test::Describe(pixels[size_t(at)]);
+            }
+    };
+    int requestedFrame = -1, requestedDraws = 0;
     // Only a hang reaches the deadline.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(5);
     while (drawing && (made.load() < uploads || beside < drawsBesideUploads) &&
@@ -374,17 +387,24 @@ TEST(OpenGLDeviceThreads, ALoaderThreadUploadsWhileTheMainThreadDrawsWithoutPaus
             device->SetTexture(0, textures[size_t(d % textureCount)]);
             TargetQuad::Draw(*device);
         }
-        if (frames % 16 == 0 && !device->ReadFrameBuffer(pixels.data(), 32, 32)) {
+        if (requestedFrame >= 0) {
+            if (device->CollectFrameRead(pixels.data(), 32, 32, false) != RENDER_READ_DONE) {
+                ADD_FAILURE() << "the read frame " << requestedFrame << " asked for was not in";
+                drawing = false;
+            } else {
+                check(requestedFrame, requestedDraws);
+                ++deferredReads;
+            }
+            requestedFrame = -1;
+        }
+        if (frames % 32 == 16 && device->RequestFrameRead(32, 32)) {
+            requestedFrame = frames;
+            requestedDraws = draws;
+        } else if (frames % 16 == 0 && !device->ReadFrameBuffer(pixels.data(), 32, 32)) {
             ADD_FAILURE() << "frame " << frames << " could not be read";
             drawing = false;
         } else if (frames % 16 == 0) {
-            const int last = (draws - 1) % textureCount;
-            for (int at : {0, 16 * 32 + 16, 32 * 32 - 1})
-                if (!GAME::Test::Near(pixels[size_t(at)], 30 * last, 255 - 30 * last, 128, 255)) {
-                    ++wrong;
-                    ADD_FAILURE() << "frame " << frames << " at " << at << ": "
-                                  << GAME::Test::Describe(pixels[size_t(at)]);
-                }
+            check(frames, draws);
         }
         device->EndFrame();
         device->PresentSurface(primary);
@@ -395,6 +415,7 @@ TEST(OpenGLDeviceThreads, ALoaderThreadUploadsWhileTheMainThreadDrawsWithoutPaus
     loader.join();
     EXPECT_EQ(failures.load(), 0);
     EXPECT_EQ(wrong, 0);
+    EXPECT_GT(deferredReads, 0);
     EXPECT_GE(made.load(), uploads);
     EXPECT_GE(beside, drawsBesideUploads) << "the main thread was let in between the loader's uploads "
                                           << beside << " times in " << frames << " frames";
