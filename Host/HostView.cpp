@@ -258,6 +258,15 @@ HostView::HostView(GAME::Engine& engine, Output output, std::string folder)
 
 HostView::~HostView()
 {
+    // A read still under way is let go of: the device holds one at a time.
+    if (m_pending.reading) {
+        GAME::GraphicsEngine* graphics = m_engine.GetGraphicsEngine();
+        if (GAME::RenderDevice* device = graphics ? graphics->GetRenderDevice() : nullptr) {
+            m_pending.pixels.resize(static_cast<size_t>(m_pending.width) *
+                                    static_cast<size_t>(m_pending.height));
+            device->CollectFrameRead(m_pending.pixels.data(), m_pending.width, m_pending.height, true);
+        }
+    }
     {
         std::lock_guard<std::mutex> lock(m_writerMutex);
         m_writerStop = true;
@@ -283,8 +292,10 @@ HostView::~HostView()
 
 void HostView::Draw(GAME::WorldCamera& camera)
 {
-    // The frame before, asked for as a screenshot, is still on the screen: read before this one
-    // draws over it.
+    // A frame read earlier is collected once the device has it, without waiting for it.
+    CollectPending(false);
+    // The frame before, asked for as a screenshot, is still on the screen: its read starts before
+    // this one draws over it.
     ReadRequested(camera.GetRegion());
     m_region = camera.GetRegion();
     m_camera = std::make_unique<GAME::Camera>(camera.GetRegionCamera());
@@ -329,7 +340,8 @@ bool HostView::MaybeScreenshot(GAME::Region* region)
         m_entered = region;
         m_framesInRegion = 0;
     }
-    if (!region || m_visited.count(region))
+    // A region whose picture is being read is shot.
+    if (!region || m_visited.count(region) || (m_pending.take && m_pending.region == region))
         return written;
     // The frame is read when the next one starts (ReadRequested), when the driver has the least
     // of it left to draw: once the delay is up, or before then when the next frame is in another region
@@ -343,39 +355,72 @@ bool HostView::ReadRequested(const GAME::Region* next)
 {
     const ReadRequest request = m_readRequest;
     m_readRequest = READ_NONE;
-    if (request == READ_NONE || !m_entered || (request == READ_IF_LEAVING && next == m_entered) ||
-        !ReadPending(m_entered))
+    if (request == READ_NONE || !m_entered || (request == READ_IF_LEAVING && next == m_entered))
         return false;
-    return request == READ_AND_TAKE && TakePendingScreenshot();
+    return ReadPending(m_entered, request == READ_AND_TAKE);
 }
 
-bool HostView::ReadPending(const GAME::Region* region)
+bool HostView::ReadPending(const GAME::Region* region, bool take)
 {
     GAME::GraphicsEngine* graphics = m_engine.GetGraphicsEngine();
     GAME::RenderDevice* device = graphics ? graphics->GetRenderDevice() : nullptr;
     GAME::GraphicsCanvas* canvas = graphics ? graphics->GetCanvas() : nullptr;
     if (!device || !canvas)
         return false;
-    m_pending.width = device->GetWidth();
-    m_pending.height = device->GetHeight();
-    m_pending.pixels.assign(static_cast<size_t>(m_pending.width) * static_cast<size_t>(m_pending.height),
-                            GAME::Pixel());
+    // The read before is a frame old at least: little of it is left to wait for.
+    CollectPending(true);
+    m_pending = Frame();
+    const int width = device->GetWidth();
+    const int height = device->GetHeight();
     canvas->SetTargetSurface(nullptr);
-    if (!device->ReadFrameBuffer(m_pending.pixels.data(), m_pending.width, m_pending.height)) {
-        m_pending.pixels.clear();
+    if (!device->RequestFrameRead(width, height)) {
         m_visited.insert(region);
         m_output("EngineHost: no screenshot of " + ShortName(region->GetName()) +
                  ": the frame could not be read");
         return false;
     }
+    m_pending.width = width;
+    m_pending.height = height;
+    m_pending.region = region;
+    m_pending.reading = true;
+    m_pending.take = take;
     return true;
+}
+
+bool HostView::CollectPending(bool wait)
+{
+    if (!m_pending.reading)
+        return false;
+    GAME::GraphicsEngine* graphics = m_engine.GetGraphicsEngine();
+    GAME::RenderDevice* device = graphics ? graphics->GetRenderDevice() : nullptr;
+    m_pending.pixels.resize(static_cast<size_t>(m_pending.width) * static_cast<size_t>(m_pending.height));
+    const GAME::RenderFrameRead read =
+        device ? device->CollectFrameRead(m_pending.pixels.data(), m_pending.width, m_pending.height, wait)
+               : GAME::RENDER_READ_FAILED;
+    if (read == GAME::RENDER_READ_PENDING)
+        return false;
+    m_pending.reading = false;
+    if (read != GAME::RENDER_READ_DONE) {
+        m_visited.insert(m_pending.region);
+        m_output("EngineHost: no screenshot of " + ShortName(m_pending.region->GetName()) +
+                 ": the frame could not be read");
+        m_pending = Frame();
+        return false;
+    }
+    return m_pending.take && TakePendingScreenshot();
 }
 
 bool HostView::TakePendingScreenshot()
 {
-    const GAME::Region* region = m_entered;
+    if (m_pending.reading) {
+        // Taken once the device hands it over.
+        m_pending.take = true;
+        return false;
+    }
+    const GAME::Region* region = m_pending.region;
     std::vector<GAME::Pixel> pixels;
     pixels.swap(m_pending.pixels);
+    m_pending.take = false;
     if (!region || pixels.empty() || !m_visited.insert(region).second)
         return false;
     char number[16];
@@ -465,8 +510,10 @@ void HostView::WaitForWriter()
 
 bool HostView::FinishScreenshot()
 {
-    // The last frame drawn is still on the screen: a read it asked for is done now.
-    bool taken = ReadRequested(nullptr);
+    // The last frame drawn is still on the screen: a read it asked for starts now, and the reads
+    // under way are waited for.
+    ReadRequested(nullptr);
+    bool taken = CollectPending(true);
     taken = TakePendingScreenshot() || taken;
     WaitForWriter();
     return taken;

@@ -7,9 +7,9 @@
 // been for a few frames in a region it had not been in before (what the region holds is drawn from
 // the frame the view enters it on, and its particle effects start emitting once drawn), or of its
 // last frame there when the view leaves it sooner. The frame is read back once for the picture,
-// when the next frame's Draw starts: that frame waits there only for what the driver has still to
-// draw of the one before (about 10 ms on eight processors), where a read right after the frame's
-// drawing would make the frame wait for all of its own drawing.
+// when the next frame's Draw starts, before that frame draws over it, and without holding that
+// frame: the device reads the picture behind the drawing queued before it (RequestFrameRead), and
+// a later Draw collects it once it is in (a frame or two later; FinishScreenshot waits for it).
 // The PNGs are encoded and written in order on a thread of their own, outside the frames, each
 // whole or not at all: a picture that could not be written leaves no file.
 //
@@ -75,16 +75,17 @@ public:
     HostView& operator=(const HostView&) = delete;
 
     // The view of the next frame the engine renders: the camera in its target's region. First
-    // reads the frame before when MaybeScreenshot asked for it.
+    // collects a frame read earlier when the device has it, and starts reading the frame before
+    // when MaybeScreenshot asked for it.
     void Draw(GAME::WorldCamera& camera);
     // After the frame: a screenshot of a region the view had not been in, of the frame once the
     // view has been there for screenshotDelay frames in a row, or of its last frame there when the
     // view leaves it sooner; whether one was handed to the writer in this call (the others go when
-    // the next Draw has read their frame).
+    // a later Draw has collected their frame).
     bool MaybeScreenshot(GAME::Region* region);
-    // Reads the last frame when asked for, writes the screenshot of the region the view is in when
-    // it is still waiting (the flight's end) and waits for every picture to be written; whether one
-    // was taken.
+    // Reads the last frame when asked for, waits for the reads under way, writes the screenshot of
+    // the region the view is in when it is still waiting (the flight's end) and waits for every
+    // picture to be written; whether one was taken.
     bool FinishScreenshot();
     static constexpr int screenshotDelay = 5;
     // The screenshots written, in order.
@@ -101,13 +102,19 @@ private:
     class Widget;
 
     void Render(GAME::GraphicsCanvas& canvas);
-    // The pending frame goes to the writer thread; whether a picture was taken.
+    // The pending frame goes to the writer thread; whether a picture was taken. A frame the device
+    // is still reading goes once it is collected.
     bool TakePendingScreenshot();
     // The read MaybeScreenshot asked for, of the frame on the screen, the next frame's region
-    // given (null: there is none); whether a picture was taken.
+    // given (null: there is none); whether a read started.
     bool ReadRequested(const GAME::Region* next);
-    // Reads the frame into the pending one; false (the region given up) when it cannot be read.
-    bool ReadPending(const GAME::Region* region);
+    // Starts reading the frame on the screen into the pending one, the region's picture (taken once
+    // collected, when take says so); false (the region given up) when it cannot be read. A read
+    // still under way is collected first: the device reads one at a time.
+    bool ReadPending(const GAME::Region* region, bool take);
+    // The pending frame's pixels, once the device has them (wait: waiting for them); a frame to be
+    // taken goes to the writer then. Whether a picture was taken.
+    bool CollectPending(bool wait);
     // The writer thread: encodes and writes the queued pictures in order.
     void WriterMain();
     // Says what the writer could not write, and takes those pictures off the list.
@@ -133,6 +140,9 @@ private:
     {
         std::vector<GAME::Pixel> pixels;
         int width = 0, height = 0;
+        const GAME::Region* region = nullptr; // whose picture it is
+        bool reading = false;                 // the device has not handed it over yet
+        bool take = false;                    // it goes to the writer once collected
     } m_pending;
     enum ReadRequest
     {

@@ -88,6 +88,7 @@ OpenGLDevice::OpenGLDevice()
 
 OpenGLDevice::~OpenGLDevice()
 {
+    StopReader();
     const GLWork work(*this);
     const bool current = m_contexts.IsOpen() && m_contexts.MakeMainCurrent();
     if (current) {
@@ -98,6 +99,8 @@ OpenGLDevice::~OpenGLDevice()
         if (m_mainFence && m_mainFenceEpoch == GetEpoch())
             glDeleteSync(static_cast<GLsync>(m_mainFence));
         m_mainFence = nullptr;
+        EndFrameRead();
+        DeleteFrameReadSpare();
     } else
         m_epoch.fetch_add(1); // no context to delete GL objects in: only the objects go
     {
@@ -141,7 +144,7 @@ OpenGLDevice::~OpenGLDevice()
 // ---------------------------------------------------------------------------------------------
 // Contexts
 
-OpenGLDevice::ContextScope::ContextScope(OpenGLDevice& device) : m_device(device)
+OpenGLDevice::ContextScope::ContextScope(OpenGLDevice& device, bool reads) : m_device(device), m_reads(reads)
 {
     if (device.IsMainThread()) {
         const GLWork work(device);
@@ -167,7 +170,8 @@ OpenGLDevice::ContextScope::~ContextScope()
         const GLWork work(m_device);
         m_device.m_glLock.EndUploads();
         m_device.m_contexts.ReleaseWorker(m_worker);
-        m_device.NoteForeignWrite();
+        if (!m_reads)
+            m_device.NoteForeignWrite();
     }
     if (m_shared)
         m_device.m_contextGuard.unlock_shared();
@@ -212,30 +216,86 @@ void OpenGLDevice::FenceMainCommands(bool always)
     m_mainFenceGiven.notify_all();
 }
 
-bool OpenGLDevice::OrderAfterMainUses(const WorkerFence& fence, bool& asked, bool gaveUp)
+bool OpenGLDevice::MainUsesFenced(const WorkerFence& fence) const
 {
     const GLWork work(*this);
-    if (!gaveUp && fence.mainUse > m_mainFenced.load() && !m_rebuilding.load() && !m_lost.load()) {
-        if (!asked)
-            ++m_mainFenceWanted;
-        asked = true;
-        return false;
-    }
+    return fence.mainUse <= m_mainFenced.load() || m_rebuilding.load() || m_lost.load();
+}
+
+uint64_t OpenGLDevice::OrderAfterMainUses(const WorkerFence& fence, bool& asked)
+{
+    const GLWork work(*this);
     if (asked)
         --m_mainFenceWanted;
     asked = false;
-    // Given up: the fence there is covers what came before it at least.
-    if (fence.mainUse && m_mainFence && m_mainFenceEpoch == GetEpoch())
-        glWaitSync(static_cast<GLsync>(m_mainFence), 0, GL_TIMEOUT_IGNORED);
-    return true;
+    // After a worker gave up waiting, the fence there is covers what came before it at least.
+    if (!fence.mainUse || !m_mainFence || m_mainFenceEpoch != GetEpoch())
+        return 0;
+    glWaitSync(static_cast<GLsync>(m_mainFence), 0, GL_TIMEOUT_IGNORED);
+    return m_mainFenced.load();
+}
+
+void OpenGLDevice::AskForMainFence(bool& asked)
+{
+    const GLWork work(*this);
+    if (!asked)
+        ++m_mainFenceWanted;
+    asked = true;
+}
+
+void OpenGLDevice::ReplaceFilled(WorkerFence& fence, uint32_t oldName, bool texture, bool& asked)
+{
+    const GLWork work(*this);
+    if (asked)
+        --m_mainFenceWanted;
+    asked = false;
+    // The main context has not used the new object yet.
+    fence.mainUse = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_retireLock);
+        m_retiredNames.push_back({texture, oldName, GetEpoch()});
+        m_retiredPending.store(true, std::memory_order_release);
+    }
+    m_refillsReplaced.fetch_add(1, std::memory_order_relaxed);
+    FenceWorkerWrites(fence);
+}
+
+void OpenGLDevice::NoteFilledInPlace(const WorkerFence& fence, uint64_t covered)
+{
+    m_refillsInPlace.fetch_add(1, std::memory_order_relaxed);
+    if (fence.mainUse > covered)
+        m_refillsUnordered.fetch_add(1, std::memory_order_relaxed);
+}
+
+OpenGLDevice::RefillFigures OpenGLDevice::GetRefillFigures() const
+{
+    RefillFigures figures;
+    figures.inPlace = m_refillsInPlace.load();
+    figures.unordered = m_refillsUnordered.load();
+    figures.replaced = m_refillsReplaced.load();
+    figures.mainFenceWaits = m_mainFenceWaits.load();
+    figures.mainFenceGiveUps = m_mainFenceGiveUps.load();
+    return figures;
+}
+
+void OpenGLDevice::ResetLockFigures()
+{
+    m_glLock.ResetFigures();
+    m_refillsInPlace = 0;
+    m_refillsUnordered = 0;
+    m_refillsReplaced = 0;
+    m_mainFenceWaits = 0;
+    m_mainFenceGiveUps = 0;
 }
 
 bool OpenGLDevice::AwaitMainFence(uint64_t command)
 {
+    m_mainFenceWaits.fetch_add(1, std::memory_order_relaxed);
     std::unique_lock<std::mutex> lock(m_mainFenceLock);
     auto given = [&] { return m_mainFenced.load() >= command || m_rebuilding.load() || m_lost.load(); };
     if (m_mainFenceGiven.wait_for(lock, std::chrono::milliseconds(mainFenceWaitMs), given))
         return true;
+    m_mainFenceGiveUps.fetch_add(1, std::memory_order_relaxed);
     // The main thread neither draws nor ends its frame: it may be waiting for this very worker
     // (a join, a load it waits out). Going on costs at worst one picture of the object half new;
     // waiting on could cost the process.
@@ -1066,10 +1126,14 @@ bool OpenGLDevice::BeginFrame()
 
 void OpenGLDevice::EndFrame()
 {
-    const GLWork work(*this);
     if (!m_inFrame)
         return;
     m_inFrame = false;
+    // Before this frame's drawing is queued, while the driver's queue holds little of it: the
+    // picture of a frame read asked for before it (ReadPictureAside), once the picture is drawn.
+    // The present would wait for that drawing anyway.
+    ReadPictureAside(true);
+    const GLWork work(*this);
     FenceMainCommands(true);
     glFlush();
 }
@@ -1260,6 +1324,7 @@ bool OpenGLDevice::ResetDevice(const RenderDeviceSettings& settings)
         m_rebuilding = false;
         m_mainFence = nullptr; // went with the lost context
         m_mainFenced = m_mainCommands;
+        EndFrameRead(); // so did a frame read under way
         void* window = m_contexts.GetWindow();
         ProcessRetired();
         m_epoch.fetch_add(1, std::memory_order_acq_rel);
@@ -1308,6 +1373,7 @@ bool OpenGLDevice::ResetDevice(const RenderDeviceSettings& settings)
             ForgetFramebuffersWith(oldMultisample);
             DeleteGLTexture(oldMultisample, m_primary->GetDepthEpoch());
         }
+        DeleteFrameReadSpare(); // of the old size
         m_primary->Replace(settings.width, settings.height, made.color, made.depthName, made.depthBytes);
         m_primary->SetMultisample(made.multisampleName, made.samples, made.multisampleBytes);
         RemoveBytes(oldBytes);
@@ -1357,6 +1423,196 @@ bool OpenGLDevice::ReadFrameBuffer(Pixel* pixels, int width, int height) const
     if (resolved)
         glBindFramebuffer(GL_READ_FRAMEBUFFER, m_applied.framebuffer);
     return read;
+}
+
+bool OpenGLDevice::RequestFrameRead(int width, int height)
+{
+    const GLWork work(*this);
+    OpenGLTexture* color = m_primary ? m_primary->GetColor() : nullptr;
+    const char* refused = !IsMainThread()                           ? "off the device's main thread"
+                          : m_frameRead.texture                     ? "a read is pending already"
+                          : m_lost || !m_contexts.MakeMainCurrent() ? "the context is lost"
+                          : !m_primary || GetTarget0() != m_primary
+                              ? "render target 0 is not the primary surface"
+                          : !color || !m_primary->GetColorName() ? "the primary surface has no colour"
+                          : width != m_primary->GetWidth() || height != m_primary->GetHeight()
+                              ? "another size than the primary surface's"
+                              : nullptr;
+    if (refused) {
+        DeviceLogPrintf(1, "OpenGL device: RequestFrameRead(%d, %d) refused (%s)", width, height, refused);
+        return false;
+    }
+    // llvmpipe reads a texture (into memory, by a copy or by a draw) only once the drawing queued
+    // into it is done, and then waits for everything queued, until a scene made later takes the
+    // place of the one that drew it. So nothing reads the picture now: its texture is set aside as
+    // it is and the surface draws on into another (the texture of the read before, or a new one).
+    // The next EndFrame has it read on another context, before that frame's drawing is queued
+    // (ReadPictureAside). With anti-aliasing the picture is resolved first, which waits.
+    Resolve(*m_primary);
+    if (m_frameReadSpare.name && (m_frameReadSpare.epoch != GetEpoch() || m_frameReadSpare.width != width ||
+                                  m_frameReadSpare.height != height))
+        DeleteFrameReadSpare();
+    if (!m_frameReadSpare.name) {
+        TextureKind kind;
+        if (!MakeTargetTexture(width, height, RENDER_FORMAT_RGBA, m_frameReadSpare.name,
+                               m_frameReadSpare.bytes, kind)) {
+            DeviceLogPrintf(1, "OpenGL device: RequestFrameRead(%d, %d): no memory for a second picture",
+                            width, height);
+            m_frameReadSpare = Picture();
+            return false;
+        }
+        AddBytes(m_frameReadSpare.bytes);
+        m_frameReadSpare.epoch = GetEpoch();
+        m_frameReadSpare.width = width;
+        m_frameReadSpare.height = height;
+    }
+    m_frameRead.texture = color->TakeName(m_frameReadSpare.name);
+    m_frameRead.bytes = m_frameReadSpare.bytes;
+    m_frameReadSpare = Picture();
+    m_dirty |= DIRTY_TARGETS;
+    m_frameRead.sync = glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
+    glFlush();
+    m_frameRead.epoch = GetEpoch();
+    m_frameRead.width = width;
+    m_frameRead.height = height;
+    m_frameRead.read = false;
+    m_frameRead.pixels.resize(size_t(width) * size_t(height));
+    return true;
+}
+
+bool OpenGLDevice::ReadPictureAside(bool wait)
+{
+    {
+        const GLWork work(*this);
+        if (!m_frameRead.texture || m_frameRead.read || m_frameRead.failed)
+            return m_frameRead.read;
+        if (m_frameRead.epoch != GetEpoch() || m_lost || !IsMainThread() || !m_contexts.MakeMainCurrent())
+            return false;
+        // The fence was flushed as it was made: waiting for it queues nothing new.
+        const auto sync = static_cast<GLsync>(m_frameRead.sync);
+        const GLenum state = glClientWaitSync(sync, 0, wait ? presentWaitLimitNs : 0);
+        if (state != GL_ALREADY_SIGNALED && state != GL_CONDITION_SATISFIED) {
+            if (wait) {
+                DeviceLogPrintf(1, "OpenGL device: the frame read's picture was not drawn in time");
+                m_frameRead.failed = true;
+            }
+            return false;
+        }
+    }
+    // The reader's context queues nothing of the main context's: the driver waits for what is
+    // queued already, which the main thread does not add to meanwhile.
+    std::unique_lock<std::mutex> lock(m_readerLock);
+    if (!m_reader.joinable())
+        m_reader = std::thread([this] { ReaderMain(); });
+    m_readerJob = {m_frameRead.texture, m_frameRead.width, m_frameRead.height, m_frameRead.pixels.data()};
+    m_readerDone = false;
+    m_readerWake.notify_all();
+    m_readerWake.wait(lock, [this] { return m_readerDone; });
+    m_frameRead.read = m_readerRead;
+    if (!m_readerRead)
+        m_frameRead.failed = true;
+    return m_frameRead.read;
+}
+
+void OpenGLDevice::ReaderMain()
+{
+    std::unique_lock<std::mutex> lock(m_readerLock);
+    for (;;) {
+        m_readerWake.wait(lock, [this] { return m_readerJob.texture || m_readerStop; });
+        if (m_readerStop)
+            return;
+        const ReaderJob job = m_readerJob;
+        m_readerJob = ReaderJob();
+        lock.unlock();
+        bool read = false;
+        {
+            const ContextScope scope(*this, true);
+            if (scope.IsReady()) {
+                const GLWork work(*this);
+                while (glGetError() != GL_NO_ERROR) {
+                }
+                // Rows from the top: row 0 of the device's textures is the top row.
+                glGetTextureSubImage(
+                    job.texture, 0, 0, 0, 0, job.width, job.height, 1, GL_RGBA, GL_UNSIGNED_BYTE,
+                    GLsizei(size_t(job.width) * size_t(job.height) * sizeof(Pixel)), job.pixels);
+                read = glGetError() == GL_NO_ERROR;
+            }
+        }
+        lock.lock();
+        m_readerRead = read;
+        m_readerDone = true;
+        m_readerWake.notify_all();
+    }
+}
+
+void OpenGLDevice::StopReader()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_readerLock);
+        m_readerStop = true;
+        m_readerWake.notify_all();
+    }
+    if (m_reader.joinable())
+        m_reader.join();
+}
+
+RenderFrameRead OpenGLDevice::CollectFrameRead(Pixel* pixels, int width, int height, bool wait)
+{
+    const char* refused = !IsMainThread()        ? "off the device's main thread"
+                          : !m_frameRead.texture ? "no read is pending"
+                          : !pixels || width != m_frameRead.width || height != m_frameRead.height
+                              ? "not the size of the read pending"
+                              : nullptr;
+    if (refused) {
+        DeviceLogPrintf(1, "OpenGL device: CollectFrameRead(%d, %d) refused (%s)", width, height, refused);
+        return RENDER_READ_FAILED;
+    }
+    // Read aside by an EndFrame since the request, or now once it is drawn.
+    if (!m_frameRead.read && !m_frameRead.failed && !ReadPictureAside(wait) && !m_frameRead.failed && !wait &&
+        m_frameRead.epoch == GetEpoch() && !m_lost)
+        return RENDER_READ_PENDING;
+    const bool read = m_frameRead.read;
+    if (read)
+        std::copy(m_frameRead.pixels.begin(), m_frameRead.pixels.end(), pixels);
+    else
+        DeviceLogPrintf(1, "OpenGL device: CollectFrameRead: the frame could not be read (%s)",
+                        m_frameRead.epoch != GetEpoch() || m_lost ? "the context was lost"
+                                                                  : "the driver failed");
+    EndFrameRead();
+    return read ? RENDER_READ_DONE : RENDER_READ_FAILED;
+}
+
+void OpenGLDevice::EndFrameRead()
+{
+    const GLWork work(*this);
+    if (!m_frameRead.texture)
+        return;
+    const bool current = m_frameRead.epoch == GetEpoch() && m_contexts.IsOpen() && m_contexts.IsMainCurrent();
+    if (current && m_frameRead.sync)
+        glDeleteSync(static_cast<GLsync>(m_frameRead.sync));
+    // The picture's texture is the next read's spare.
+    DeleteFrameReadSpare();
+    if (current) {
+        m_frameReadSpare.name = m_frameRead.texture;
+        m_frameReadSpare.epoch = m_frameRead.epoch;
+        m_frameReadSpare.width = m_frameRead.width;
+        m_frameReadSpare.height = m_frameRead.height;
+        m_frameReadSpare.bytes = m_frameRead.bytes;
+    } else {
+        RemoveBytes(m_frameRead.bytes);
+    }
+    m_frameRead = FrameRead();
+}
+
+void OpenGLDevice::DeleteFrameReadSpare()
+{
+    const GLWork work(*this);
+    if (!m_frameReadSpare.name)
+        return;
+    ForgetFramebuffersWith(m_frameReadSpare.name);
+    DeleteGLTexture(m_frameReadSpare.name, m_frameReadSpare.epoch);
+    RemoveBytes(m_frameReadSpare.bytes);
+    m_frameReadSpare = Picture();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1451,13 +1707,32 @@ void OpenGLDevice::ProcessRetired()
     if (!m_retiredPending.load(std::memory_order_acquire))
         return;
     std::vector<Retired> retired;
+    std::vector<RetiredName> names;
     {
         std::lock_guard<std::mutex> lock(m_retireLock);
         retired.swap(m_retired);
+        names.swap(m_retiredNames);
         m_retiredPending.store(false, std::memory_order_release);
     }
     for (const Retired& entry : retired)
         DeleteObject(entry.kind, entry.object);
+    for (const RetiredName& entry : names) {
+        if (entry.texture) {
+            for (int stage = 0; stage < maxTextureStages; ++stage)
+                if (m_applied.textures[stage] == entry.name) {
+                    m_applied.textures[stage] = ~0u;
+                    m_dirtyStages |= 1u << stage;
+                }
+            ForgetFramebuffersWith(entry.name);
+            DeleteGLTexture(entry.name, entry.epoch);
+            continue;
+        }
+        ForgetBuffer(nullptr, entry.name);
+        if (entry.epoch == GetEpoch() && m_contexts.IsMainCurrent()) {
+            const GLuint name = entry.name;
+            glDeleteBuffers(1, &name);
+        }
+    }
 }
 
 void OpenGLDevice::DeleteGLTexture(uint32_t name, uint32_t epoch)
@@ -1518,11 +1793,11 @@ void OpenGLDevice::ForgetTexture(const OpenGLTexture* texture)
 void OpenGLDevice::ForgetBuffer(const void* owner, uint32_t name)
 {
     for (Stream& stream : m_state.streams)
-        if (stream.owner == owner) {
+        if (owner && stream.owner == owner) {
             stream = Stream();
             m_dirty |= DIRTY_INPUT;
         }
-    if (m_state.indices.owner == owner) {
+    if (owner && m_state.indices.owner == owner) {
         m_state.indices = Indices();
         m_dirty |= DIRTY_INPUT;
     }

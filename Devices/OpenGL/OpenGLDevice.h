@@ -95,18 +95,27 @@
 // first, takes the lock call by call, never across a frame. So the main thread waits for one GL
 // call of a worker at most (the longest: a large texture's storage, which the driver clears), and
 // a worker goes on between the main thread's calls; but for a texture or a buffer a worker fills
-// again, whose content is copied in from a second object under one hold, so that no draw finds it
-// half new (FillAgain in OpenGLResources.cpp; a shorter hold than a texture's storage). That copy
-// waits on the GPU for the main context's fence after its queued draws that used the object
-// (OrderAfterMainUses): the main thread fences at each frame's end, and after each draw while a
-// worker asks; a worker that finds none waits outside the GL lock for the main thread's next draw
-// or frame end. The main thread never waits for such a worker without giving the fence first (an
-// object's lock state, a rebuild of the contexts); should it wait for one some other way (a join,
-// a load it waits out), the worker goes on after mainFenceWaitMs, ordered after the latest fence.
+// again, whose new content goes up into a second object and comes over under one hold, so that no
+// draw finds it half new (FillAgain in OpenGLResources.cpp; a shorter hold than a texture's
+// storage). When the main context's queued draws that used the object are all behind its fence
+// (the main thread fences at each frame's end), the content is copied in, waiting on the GPU for
+// that fence (OrderAfterMainUses). When some are not (the main thread drew with it in the frame
+// still open), the worker does not wait for the main thread, which may be waiting for this very
+// worker (a load the frame needs now, a join): the second object takes the object's name, and the
+// draws queued keep the old one, which the main thread deletes at its next draw or frame end. Only
+// without memory for a second object does a worker wait, outside the GL lock, for the main
+// thread's fence after its next draw or frame end; the main thread never waits for such a worker
+// without giving the fence first (an object's lock state, a rebuild of the contexts), and should
+// it wait for one some other way, the worker goes on after mainFenceWaitMs, ordered after the
+// latest fence.
+// A frame read (RequestFrameRead) is read on a worker context too, by a reader thread of the
+// device's own, while the main thread waits for it without the GL lock: the driver then waits
+// only for the drawing queued already, not for the main context's frame binned meanwhile.
 // Lock order: a texture's or buffer's lock state, then m_contextGuard (shared by a worker for its
 // context scope, whole by a reset), then the GL lock, then the retirement lock, then the registry
 // lock; a font's own lock before the GL lock and the font library's lock after it; the worker
-// pool's lock (OpenGLContext.h) inside the GL lock; m_mainFenceLock innermost.
+// pool's lock (OpenGLContext.h) inside the GL lock; m_mainFenceLock innermost; m_readerLock, held
+// by the main thread while the reader works, is taken by the reader outside the others.
 //
 // A lost context (robust contexts report a reset) makes DeviceLost true and BeginFrame false;
 // ResetDevice then builds new contexts. Objects made before are dead: the device refuses to bind
@@ -278,6 +287,16 @@ public:
     bool ResetDevice(const RenderDeviceSettings& settings) override;
     void SetResolution(int width, int height) override;
     bool ReadFrameBuffer(Pixel* pixels, int width, int height) const override;
+    // Of the primary surface only (render target 0 must be it; refused otherwise). The picture's
+    // texture is set aside with a fence after its drawing, and the surface draws on into another
+    // texture of its own, whose content is undefined until drawn (as a swap chain's back buffer
+    // after a present): frames draw the whole primary surface. The next EndFrame waits for the
+    // picture's drawing (as the present after it would) and has the device's reader thread read it
+    // on a context of its own, before the frame's own drawing is queued; a collect before then reads
+    // it itself. The texture set aside then serves the next read. With anti-aliasing the request
+    // resolves the picture first, which waits for its drawing on llvmpipe.
+    bool RequestFrameRead(int width, int height) override;
+    RenderFrameRead CollectFrameRead(Pixel* pixels, int width, int height, bool wait) override;
 
     // Test hook: the device behaves as after a reset of its context (DeviceLost answers true
     // until ResetDevice builds new contexts).
@@ -292,7 +311,8 @@ public:
     class ContextScope
     {
     public:
-        explicit ContextScope(OpenGLDevice& device);
+        // reads: the span only reads objects (the main context need not bind them afresh after it).
+        explicit ContextScope(OpenGLDevice& device, bool reads = false);
         ~ContextScope();
         ContextScope(const ContextScope&) = delete;
         ContextScope& operator=(const ContextScope&) = delete;
@@ -303,6 +323,7 @@ public:
         void* m_worker = nullptr;
         bool m_ready = false;
         bool m_shared = false;
+        bool m_reads = false;
     };
 
     // Holds the device's GL lock for its span: a GL call of the current context must not overlap
@@ -343,18 +364,44 @@ public:
     // Main thread, under the GL lock: a fence after the commands so far, when a worker waits for one
     // (always: whenever commands came since the last).
     void FenceMainCommands(bool always);
-    // Off the main thread, under the GL lock: true when the main context's uses of the object are
-    // behind its fence, and then the calling context's later commands wait for it (glWaitSync).
-    // False: the main thread is asked for a fence (asked notes it); the caller lets the GL lock go,
-    // calls AwaitMainFence, and asks again.
-    // gaveUp (AwaitMainFence said false): true at once, ordered after the latest fence only.
-    bool OrderAfterMainUses(const WorkerFence& fence, bool& asked, bool gaveUp);
+    // Off the main thread, under the GL lock: whether the main context's uses of the object are
+    // behind its fence (or its contexts are lost or being rebuilt, and none will come).
+    bool MainUsesFenced(const WorkerFence& fence) const;
+    // Off the main thread, under the GL lock, before a write into the object in place: the calling
+    // context's later commands wait for the main context's fence (glWaitSync) when the main context
+    // used the object; the count of main commands that fence covers (0: none waited for). Takes
+    // back a request for a fence (asked).
+    uint64_t OrderAfterMainUses(const WorkerFence& fence, bool& asked);
+    // Off the main thread, under the GL lock: the main thread fences after its next command (asked
+    // notes it); the caller lets the GL lock go and calls AwaitMainFence.
+    void AskForMainFence(bool& asked);
     // Off the main thread, without the GL lock: until the main context's fence covers its command
     // of that count (its next command or the frame's end), or its contexts are lost or rebuilt;
     // false after mainFenceWaitMs without it (said once), so that a main thread waiting for the
     // worker outside the device never hangs the pair.
     bool AwaitMainFence(uint64_t command);
     static constexpr unsigned mainFenceWaitMs = 2000;
+    // Off the main thread, under the GL lock: the object filled again has taken the name of a second
+    // object that the calling context filled; its old name (a texture's or a buffer's) goes to the
+    // main thread, which deletes it at its next draw or frame, its queued draws done with it; the
+    // fence is set after the filling. Takes back a request for a fence (asked).
+    void ReplaceFilled(WorkerFence& fence, uint32_t oldName, bool texture, bool& asked);
+    // Off the main thread, under the GL lock: an object was filled again in place, after the main
+    // context's fence covering that many of its commands (OrderAfterMainUses).
+    void NoteFilledInPlace(const WorkerFence& fence, uint64_t covered);
+    // How the objects filled again off the main thread went (test hooks, with the GL lock's):
+    // in place, and of them after a fence that did not cover the main context's last use (a worker
+    // that gave up waiting); by replacing the object; and the waits of workers for the main
+    // context's fence outside the GL lock, and of them those given up after mainFenceWaitMs.
+    struct RefillFigures
+    {
+        uint64_t inPlace = 0;
+        uint64_t unordered = 0;
+        uint64_t replaced = 0;
+        uint64_t mainFenceWaits = 0;
+        uint64_t mainFenceGiveUps = 0;
+    };
+    RefillFigures GetRefillFigures() const;
     // Uploads one level of a colour texture (packed texels, rows from the top; null: zeros), of
     // DXT blocks (internal a compressed GL format), or bytes of a buffer, in bands of about
     // uploadBandBytes: one upload call under each hold of the GL lock.
@@ -370,7 +417,7 @@ public:
     void UploadColorChain(uint32_t name, int width, int height, int levels, const uint32_t* texels);
     // The GL lock's figures (test hooks).
     OpenGLLock::Figures GetLockFigures() const { return m_glLock.GetFigures(); }
-    void ResetLockFigures() { m_glLock.ResetFigures(); }
+    void ResetLockFigures();
 
     bool IsMainThread() const { return std::this_thread::get_id() == m_mainThread.load(); }
     uint32_t GetEpoch() const { return m_epoch.load(std::memory_order_acquire); }
@@ -425,6 +472,7 @@ private:
     {
         const void* owner = nullptr; // the static or dynamic buffer
         WorkerFence* fence = nullptr; // a static buffer's
+        const StaticBufferStore* store = nullptr; // a static buffer's, whose name is read as it is bound
         uint32_t buffer = 0;
         uint32_t epoch = 0;
         uint64_t offset = 0;
@@ -435,6 +483,7 @@ private:
     {
         const void* owner = nullptr;
         WorkerFence* fence = nullptr; // a static buffer's
+        const StaticBufferStore* store = nullptr;
         bool isStatic = false;
         uint32_t buffer = 0;
         uint32_t epoch = 0;
@@ -515,6 +564,13 @@ private:
         ResourceKind kind;
         void* object;
     };
+    // A GL name an object filled again off the main thread let go (ReplaceFilled).
+    struct RetiredName
+    {
+        bool texture;
+        uint32_t name;
+        uint32_t epoch;
+    };
 
     // Context and device objects.
     bool OpenContexts(void* window, std::string& error);
@@ -567,6 +623,12 @@ private:
     void ForgetSurface(const OpenGLSurface* surface);
     void ForgetFramebuffersWith(uint32_t textureName);
     void DeleteGLTexture(uint32_t name, uint32_t epoch);
+    // The GL name of a static buffer bound (a stream's or the indices'): read as it is bound, a
+    // worker's refill may have replaced it.
+    template <class Input> static uint32_t BoundName(const Input& input)
+    {
+        return input.store ? input.store->GetName() : input.buffer;
+    }
 
     // Buffers: a GL buffer of the bytes (usage a GL usage), made into the device's object.
     template <class Buffer, class Interface, class... Sizes>
@@ -594,6 +656,16 @@ private:
     void SyncConstants(ProgramObject& program, bool vertex);
     bool ApplyVertexInput();
     void SetTargetSize(const OpenGLSurface* surface);
+    // Main thread, without the GL lock: the picture of the frame read under way into its pixels,
+    // by the reader thread, once its fence has passed (wait: waiting for it, without queueing what
+    // the main context has not); whether its pixels are in.
+    bool ReadPictureAside(bool wait = false);
+    void ReaderMain();
+    void StopReader();
+    // The frame read under way, if any, is over: its fence goes, and its texture is kept as the
+    // next read's spare (with the contexts it was made in, when those are gone).
+    void EndFrameRead();
+    void DeleteFrameReadSpare();
     // AwaitWorkerWrites for what the surface made and the texture it draws into.
     void AwaitSurface(const OpenGLSurface* surface);
     // NoteMainUse for the textures the render targets draw into.
@@ -692,6 +764,12 @@ private:
     std::atomic<uint64_t> m_mainFenced{0};
     std::atomic<bool> m_rebuilding{false}; // the main context's commands will never be fenced
     std::atomic<bool> m_mainFenceWaitSaid{false};
+    // RefillFigures, any thread.
+    std::atomic<uint64_t> m_refillsInPlace{0};
+    std::atomic<uint64_t> m_refillsUnordered{0};
+    std::atomic<uint64_t> m_refillsReplaced{0};
+    std::atomic<uint64_t> m_mainFenceWaits{0};
+    std::atomic<uint64_t> m_mainFenceGiveUps{0};
     std::mutex m_mainFenceLock;            // innermost; for the waits on m_mainFenced
     std::condition_variable m_mainFenceGiven;
 
@@ -704,12 +782,51 @@ private:
     std::vector<OpenGLVertexDeclaration*> m_declarations;
     std::mutex m_retireLock;
     std::vector<Retired> m_retired;
+    std::vector<RetiredName> m_retiredNames;
     std::atomic<bool> m_retiredPending{false};
 
     // Frames and counters.
     bool m_inFrame = false;
     // The last headless frame's fence: the next present waits for it (one frame in flight).
     WorkerFence m_presentFence;
+    // A frame read under way (RequestFrameRead): the texture holding the picture (0: none) and the
+    // fence after its drawing, of the contexts of that epoch; and a texture of the primary
+    // surface's size for the next read's surface to draw into.
+    struct FrameRead
+    {
+        uint32_t texture = 0;
+        uint64_t bytes = 0;
+        void* sync = nullptr;
+        uint32_t epoch = 0;
+        int width = 0;
+        int height = 0;
+        std::vector<Pixel> pixels;
+        bool read = false;   // the pixels are in
+        bool failed = false; // the reader could not read them
+    } m_frameRead;
+    // The reader thread (started by the first read) and the job the main thread waits for.
+    struct ReaderJob
+    {
+        uint32_t texture = 0;
+        int width = 0;
+        int height = 0;
+        Pixel* pixels = nullptr;
+    };
+    std::thread m_reader;
+    std::mutex m_readerLock;
+    std::condition_variable m_readerWake;
+    ReaderJob m_readerJob;
+    bool m_readerDone = false;
+    bool m_readerRead = false;
+    bool m_readerStop = false;
+    struct Picture
+    {
+        uint32_t name = 0;
+        uint32_t epoch = 0;
+        int width = 0;
+        int height = 0;
+        uint64_t bytes = 0;
+    } m_frameReadSpare;
     static constexpr uint64_t presentWaitLimitNs = 10'000'000'000ull;
     uint64_t m_frameIndex = 1;
     int m_drawCallsThisFrame = 0;

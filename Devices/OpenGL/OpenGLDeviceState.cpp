@@ -71,6 +71,17 @@ WorkerFence* FenceOf(const StreamStore&)
     return nullptr;
 }
 
+// And whose name a worker's refill may change.
+const StaticBufferStore* FilledOf(const StaticBufferStore& store)
+{
+    return &store;
+}
+
+const StaticBufferStore* FilledOf(const StreamStore&)
+{
+    return nullptr;
+}
+
 // Points a vertex stream at a static or streaming buffer's store.
 template <class Stream, class BufferStore>
 void PointStream(Stream& stream, const void* owner, const BufferStore& store, uint64_t offset,
@@ -78,6 +89,7 @@ void PointStream(Stream& stream, const void* owner, const BufferStore& store, ui
 {
     stream.owner = owner;
     stream.fence = FenceOf(store);
+    stream.store = FilledOf(store);
     stream.buffer = store.GetName();
     stream.epoch = store.GetEpoch();
     stream.offset = offset;
@@ -92,6 +104,7 @@ void PointIndices(Indices& indices, const void* owner, bool isStatic, const Buff
 {
     indices.owner = owner;
     indices.fence = FenceOf(store);
+    indices.store = FilledOf(store);
     indices.isStatic = isStatic;
     indices.buffer = store.GetName();
     indices.epoch = store.GetEpoch();
@@ -741,11 +754,12 @@ bool OpenGLDevice::ApplyVertexInput()
             NoteMainUse(*stream.fence);
         }
         const uint32_t stride = stream.stride ? stream.stride : declaration->GetStreamStride(index);
+        const uint32_t name = BoundName(stream);
         OpenGLVertexDeclaration::Binding& bound = declaration->bindings[index];
-        if (bound.buffer != stream.buffer || bound.offset != stream.offset || bound.stride != stride) {
-            glVertexArrayVertexBuffer(declaration->vertexArray, index, stream.buffer, GLintptr(stream.offset),
+        if (bound.buffer != name || bound.offset != stream.offset || bound.stride != stride) {
+            glVertexArrayVertexBuffer(declaration->vertexArray, index, name, GLintptr(stream.offset),
                                       GLsizei(stride));
-            bound.buffer = stream.buffer;
+            bound.buffer = name;
             bound.offset = stream.offset;
             bound.stride = stride;
         }
@@ -916,9 +930,10 @@ void OpenGLDevice::DrawIndexedPrimitive(RenderPrimitiveType type, const RenderDr
         NoteMainUse(*indices.fence);
     }
     OpenGLVertexDeclaration* declaration = m_state.declaration;
-    if (declaration->elementBuffer != indices.buffer) {
-        glVertexArrayElementBuffer(declaration->vertexArray, indices.buffer);
-        declaration->elementBuffer = indices.buffer;
+    const uint32_t indexBuffer = BoundName(indices);
+    if (declaration->elementBuffer != indexBuffer) {
+        glVertexArrayElementBuffer(declaration->vertexArray, indexBuffer);
+        declaration->elementBuffer = indexBuffer;
     }
     const GLenum indexType = indices.bytesPerIndex == 2 ? GL_UNSIGNED_SHORT : GL_UNSIGNED_INT;
     glDrawElementsBaseVertex(

@@ -6,10 +6,10 @@
 // upload call of a band of texels or bytes, one creation, one compile), so the main thread waits
 // for at most one such hold, never for a whole texture's upload. One hold makes several calls: a
 // texture or a buffer of several bands that a worker fills again, which the main thread may be
-// drawing, takes its new content from a second object by copies, with its fence, under one hold
-// (FillAgain in OpenGLResources.cpp), so that no draw finds it half new; on llvmpipe that hold is
-// shorter than making the second texture's storage (3 ms against 6 to 8 ms for a chain of 2048
-// texels square).
+// drawing, takes its new content from a second object by copies (or takes the second object's
+// place), with its fence, under one hold (FillAgain in OpenGLResources.cpp), so that no draw finds
+// it half new; on llvmpipe that hold is shorter than making the second texture's storage (3 ms
+// against 6 to 8 ms for a chain of 2048 texels square).
 //
 // It keeps figures that tests and benchmarks read through the module's test hooks: the most
 // upload calls made under one hold, the longest hold of a worker (in the worker's processor time,

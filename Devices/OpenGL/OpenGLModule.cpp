@@ -42,14 +42,17 @@ DEVICE_MODULE_EXPORT bool OpenGLSimulateContextLoss(GAME::RenderDevice* device)
 
 // Tests and benchmarks: a figure of the device's GL lock by name (OpenGLLock::Figures: "mainHolds",
 // "mainHoldsBesideUploads", "workerHolds", "uploadCalls", "mostUploadsInOneHold",
-// "longestWorkerHoldNs", "longestWorkerHoldWallNs", "longestMainWaitNs"); -1 for another name or
-// a pointer this module did not make.
+// "longestWorkerHoldNs", "longestWorkerHoldWallNs", "longestMainWaitNs"), or of how objects filled
+// again off the main thread went (OpenGLDevice::RefillFigures: "refillsInPlace",
+// "refillsUnordered", "refillsReplaced", "mainFenceWaits", "mainFenceGiveUps"); -1 for another
+// name or a pointer this module did not make.
 DEVICE_MODULE_EXPORT long long OpenGLLockFigure(GAME::RenderDevice* device, const char* name)
 {
     GAME::OpenGL::OpenGLDevice* found = GAME::OpenGL::Devices().Find(device);
     if (!found || !name)
         return -1;
     const GAME::OpenGL::OpenGLLock::Figures figures = found->GetLockFigures();
+    const GAME::OpenGL::OpenGLDevice::RefillFigures refills = found->GetRefillFigures();
     const std::pair<const char*, uint64_t> all[] = {
         {"mainHolds", figures.mainHolds},
         {"mainHoldsBesideUploads", figures.mainHoldsBesideUploads},
@@ -59,6 +62,11 @@ DEVICE_MODULE_EXPORT long long OpenGLLockFigure(GAME::RenderDevice* device, cons
         {"longestWorkerHoldNs", figures.longestWorkerHoldNs},
         {"longestWorkerHoldWallNs", figures.longestWorkerHoldWallNs},
         {"longestMainWaitNs", figures.longestMainWaitNs},
+        {"refillsInPlace", refills.inPlace},
+        {"refillsUnordered", refills.unordered},
+        {"refillsReplaced", refills.replaced},
+        {"mainFenceWaits", refills.mainFenceWaits},
+        {"mainFenceGiveUps", refills.mainFenceGiveUps},
     };
     for (const auto& [figure, value] : all)
         if (std::strcmp(figure, name) == 0)

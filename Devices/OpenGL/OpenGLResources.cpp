@@ -35,6 +35,11 @@ public:
     virtual void Upload(GLuint name) const = 0;
     // Under the GL lock: the second object's content into the first.
     virtual void Copy(GLuint from, GLuint to) const = 0;
+    // Under the GL lock: the object's GL name now; the second object taking the first's place
+    // (the old name returned).
+    virtual GLuint Name() const = 0;
+    virtual GLuint TakeSecond(GLuint second) const = 0;
+    virtual bool IsTexture() const = 0;
 
 protected:
     ~Refill() = default;
@@ -58,21 +63,29 @@ std::unique_lock<std::mutex> TakeLockState(OpenGLDevice& device, std::mutex& sta
 // Fills an object again, whichever thread unlocks it, so that a draw of the main thread finds
 // the old content or the new one, whole. The main context's own draws come before or after all
 // of it, in order. Elsewhere, the main thread may bind the object between any two holds of the GL
-// lock: so the bands go into a second object, and the content comes over by one copy, with the
-// fence, in one hold (without room for the second object, the bands go in place under that hold).
-// That copy comes after the main context's draws queued before it that used the object (its fence
-// after them, asked for and waited for outside the GL lock when there is none yet); the draws
-// after it wait for the new fence, which the hold publishes before it lets the lock go.
-void FillAgain(OpenGLDevice& device, WorkerFence& fence, GLuint name, const char* what, const Refill& refill)
+// lock: so the bands go into a second object, and the content comes over in one hold, either way:
+// - the main context's draws that used the object are all behind its fence (or there are none):
+//   the copy waits for that fence on the GPU, and the draws after it for the new fence, which the
+//   hold publishes before it lets the lock go;
+// - some are not (the main thread drew with it in the frame still open, and may be waiting for
+//   this very thread before it draws or ends the frame again): the second object takes the
+//   first's name, the draws queued keep the old object, which the main thread deletes at its
+//   next draw. Nothing waits for the main thread then.
+// Content of one upload call is put in place under the hold in the first case, and into a second
+// object made under it in the other. Only without room for a second object does a worker wait for
+// the main thread: it asks for its fence, and waits for it outside the GL lock (mainFenceWaitMs at
+// most, then the copy goes on after the latest fence only).
+void FillAgain(OpenGLDevice& device, WorkerFence& fence, const char* what, const Refill& refill)
 {
     if (device.IsMainThread()) {
         AwaitUnderLock(device, fence);
-        refill.Upload(name);
+        refill.Upload(refill.Name());
         return;
     }
     GLuint second = 0;
-    if (!refill.FitsOneCall()) {
-        const OpenGLDevice::GLWork work(device);
+    bool noRoom = false;
+    // Under the GL lock.
+    auto makeSecond = [&] {
         while (glGetError() != GL_NO_ERROR) {
         }
         second = refill.MakeSecond();
@@ -80,29 +93,50 @@ void FillAgain(OpenGLDevice& device, WorkerFence& fence, GLuint name, const char
             refill.DeleteSecond(second);
             second = 0;
         }
-        if (!second)
+        noRoom = !second;
+        if (noRoom)
             DeviceLogPrintf(1,
                             "OpenGL device: %s Unlock found no memory for a second copy; the new content "
-                            "goes up in place, under one hold of the GL lock",
+                            "goes up in place, under one hold of the GL lock, after the main thread's draws",
                             what);
+    };
+    if (!refill.FitsOneCall()) {
+        {
+            const OpenGLDevice::GLWork work(device);
+            makeSecond();
+        }
+        if (second)
+            refill.Upload(second);
     }
-    if (second)
-        refill.Upload(second);
     for (bool asked = false, gaveUp = false;;) {
         uint64_t mainUse = 0;
         {
             const OpenGLDevice::GLWork work(device);
-            if (device.OrderAfterMainUses(fence, asked, gaveUp)) {
+            const bool fenced = gaveUp || device.MainUsesFenced(fence);
+            if (!fenced && !second && !noRoom) {
+                makeSecond();
+                if (second)
+                    refill.Upload(second); // one call, under this hold
+            }
+            if (!fenced && second) {
+                device.ReplaceFilled(fence, refill.TakeSecond(second), refill.IsTexture(), asked);
+                return;
+            }
+            if (fenced) {
+                const uint64_t covered = device.OrderAfterMainUses(fence, asked);
                 device.AwaitWorkerWrites(fence);
+                const GLuint name = refill.Name();
                 if (second) {
                     refill.Copy(second, name);
                     refill.DeleteSecond(second);
                 } else {
                     refill.Upload(name);
                 }
+                device.NoteFilledInPlace(fence, covered);
                 device.FenceWorkerWrites(fence);
                 return;
             }
+            device.AskForMainFence(asked);
             mainUse = fence.mainUse;
         }
         gaveUp = !device.AwaitMainFence(mainUse);
@@ -113,8 +147,9 @@ void FillAgain(OpenGLDevice& device, WorkerFence& fence, GLuint name, const char
 class TextureRefill final : public Refill
 {
 public:
-    TextureRefill(OpenGLDevice& device, int width, int height, int levels, const uint32_t* texels)
-        : m_device(device), m_width(width), m_height(height), m_levels(levels), m_texels(texels)
+    TextureRefill(OpenGLDevice& device, OpenGLTexture& texture, const uint32_t* texels)
+        : m_device(device), m_texture(texture), m_width(texture.GetWidth()), m_height(texture.GetHeight()),
+          m_levels(texture.GetLevelCount()), m_texels(texels)
     {
     }
     bool FitsOneCall() const override
@@ -126,6 +161,8 @@ public:
         GLuint name = 0;
         glCreateTextures(GL_TEXTURE_2D, 1, &name);
         glTextureStorage2D(name, m_levels, GL_RGBA8, m_width, m_height);
+        // As the texture it may replace (MakeColorTexture).
+        glTextureParameteri(name, GL_TEXTURE_MAX_LEVEL, m_levels - 1);
         return name;
     }
     void DeleteSecond(GLuint name) const override { glDeleteTextures(1, &name); }
@@ -139,9 +176,13 @@ public:
             glCopyImageSubData(from, GL_TEXTURE_2D, level, 0, 0, 0, to, GL_TEXTURE_2D, level, 0, 0, 0,
                                std::max(1, m_width >> level), std::max(1, m_height >> level), 1);
     }
+    GLuint Name() const override { return m_texture.GetName(); }
+    GLuint TakeSecond(GLuint second) const override { return m_texture.TakeName(second); }
+    bool IsTexture() const override { return true; }
 
 private:
     OpenGLDevice& m_device;
+    OpenGLTexture& m_texture;
     const int m_width, m_height, m_levels;
     const uint32_t* const m_texels;
 };
@@ -150,8 +191,8 @@ private:
 class BufferRefill final : public Refill
 {
 public:
-    BufferRefill(OpenGLDevice& device, size_t bytes, const uint8_t* data)
-        : m_device(device), m_bytes(bytes), m_data(data)
+    BufferRefill(OpenGLDevice& device, StaticBufferStore& store, const uint8_t* data)
+        : m_device(device), m_store(store), m_bytes(store.GetBytes()), m_data(data)
     {
     }
     bool FitsOneCall() const override { return m_bytes <= OpenGLDevice::uploadBandBytes; }
@@ -159,7 +200,8 @@ public:
     {
         GLuint name = 0;
         glCreateBuffers(1, &name);
-        glNamedBufferStorage(name, GLsizeiptr(m_bytes), nullptr, GL_DYNAMIC_STORAGE_BIT);
+        // Filled again later, in place or by a copy: as the buffer it may replace (CreateBuffer).
+        glNamedBufferData(name, GLsizeiptr(m_bytes), nullptr, GL_STATIC_DRAW);
         return name;
     }
     void DeleteSecond(GLuint name) const override { glDeleteBuffers(1, &name); }
@@ -168,9 +210,13 @@ public:
     {
         glCopyNamedBufferSubData(from, to, 0, 0, GLsizeiptr(m_bytes));
     }
+    GLuint Name() const override { return m_store.GetName(); }
+    GLuint TakeSecond(GLuint second) const override { return m_store.TakeName(second); }
+    bool IsTexture() const override { return false; }
 
 private:
     OpenGLDevice& m_device;
+    StaticBufferStore& m_store;
     const size_t m_bytes;
     const uint8_t* const m_data;
 };
@@ -218,7 +264,7 @@ void* OpenGLTexture::Lock(int& pitch)
             return nullptr;
         m_staging.resize(texels);
         AwaitUnderLock(m_device, m_fence);
-        m_device.ReadTexels(m_name, m_width, m_height, m_staging.data());
+        m_device.ReadTexels(GetName(), m_width, m_height, m_staging.data());
     }
     m_locked = true;
     pitch = m_width * int(sizeof(uint32_t));
@@ -233,8 +279,7 @@ void OpenGLTexture::Unlock()
     m_locked = false;
     OpenGLDevice::ContextScope scope(m_device);
     if (scope.IsReady() && m_epoch == m_device.GetEpoch()) {
-        FillAgain(m_device, m_fence, m_name, "texture",
-                  TextureRefill(m_device, m_width, m_height, m_levels, m_staging.data()));
+        FillAgain(m_device, m_fence, "texture", TextureRefill(m_device, *this, m_staging.data()));
     } else {
         DeviceLogPrintf(1, "OpenGL device: texture Unlock could not upload the texels");
     }
@@ -336,7 +381,7 @@ void* StaticBufferStore::Lock()
             return nullptr;
         }
         AwaitUnderLock(m_device, m_fence);
-        m_device.ReadBytes(m_name, m_bytes, m_staging.get());
+        m_device.ReadBytes(GetName(), m_bytes, m_staging.get());
     }
     m_locked = true;
     return m_staging.get();
@@ -350,7 +395,7 @@ void StaticBufferStore::Unlock()
     m_locked = false;
     OpenGLDevice::ContextScope scope(m_device);
     if (scope.IsReady() && m_epoch == m_device.GetEpoch()) {
-        FillAgain(m_device, m_fence, m_name, "buffer", BufferRefill(m_device, m_bytes, m_staging.get()));
+        FillAgain(m_device, m_fence, "buffer", BufferRefill(m_device, *this, m_staging.get()));
         m_filled = true;
     } else {
         DeviceLogPrintf(1, "OpenGL device: buffer Unlock could not upload the data");

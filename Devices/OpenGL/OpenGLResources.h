@@ -8,6 +8,9 @@
 // (Lock/Unlock) and destroyed on any thread; each guards its lock state with a mutex of its own,
 // and the GL work of another thread runs on a worker context (see OpenGLContext.h), which leaves a
 // fence (WorkerFence) on what it made or filled for the next context that uses it to wait for.
+// A texture's or static buffer's GL name may change when another thread fills it again (its new
+// content in a GL object of its own, the old one left to the draws queued with it): it changes
+// under the GL lock only, and is read afresh wherever it is bound.
 // Streaming buffers, surfaces and fonts are used on the main thread. The fields marked "main
 // thread" are the device's bookkeeping of what the main context has bound.
 #pragma once
@@ -23,6 +26,7 @@
 #include "graphics/RenderVertexDeclaration.h"
 #include "graphics/RenderVertexShader.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -81,13 +85,17 @@ public:
     // read back from the texture; Unlock uploads it and rebuilds the smaller levels. A draw of the
     // main thread finds the old texels or the new ones, whole, whichever thread unlocks: off the
     // main thread the chain goes up in bands into a second texture of the same size, made for the
-    // purpose, and is copied over (with the fence) in one hold of the GL lock, so the main thread
-    // waits for at most that copy (without room for the second texture, for the whole upload; a
-    // chain of one upload call goes in place under one hold).
+    // purpose, which either is copied over (with the fence) in one hold of the GL lock, or, while
+    // the main context has draws of the texture not yet behind its fence, takes its place (see
+    // FillAgain in OpenGLResources.cpp).
     void* Lock(int& pitch) override;
     void Unlock() override;
 
-    uint32_t GetName() const { return m_name; }
+    // Read under the GL lock, or where no other thread can fill the texture (its lock state held).
+    uint32_t GetName() const { return m_name.load(std::memory_order_relaxed); }
+    // Under the GL lock, off the main thread: the texture's content is now the GL texture given;
+    // the old name is returned, for the main thread to delete once its draws are done with it.
+    uint32_t TakeName(uint32_t name) { return m_name.exchange(name, std::memory_order_relaxed); }
     uint32_t GetEpoch() const { return m_epoch; }
     TextureKind GetKind() const { return m_kind; }
     bool IsRenderable() const { return m_kind == TextureKind::Color || m_kind == TextureKind::Target; }
@@ -99,7 +107,7 @@ public:
 private:
     OpenGLDevice& m_device;
     mutable WorkerFence m_fence;
-    const uint32_t m_name;
+    std::atomic<uint32_t> m_name;
     const uint32_t m_epoch;
     const TextureKind m_kind;
     const RenderTextureFormat m_format;
@@ -183,10 +191,13 @@ public:
     // The buffer's bytes, read back from it once it has been filled; Unlock uploads them. A draw of
     // the main thread finds the old bytes or the new ones, whole, whichever thread unlocks: off the
     // main thread a buffer of more than one band (uploadBandBytes) goes up in bands into a second
-    // buffer, made for the purpose, and is copied over (with the fence) in one hold of the GL lock.
+    // buffer, made for the purpose, which is copied over (with the fence) in one hold of the GL
+    // lock or takes the buffer's place, as a texture's does.
     void* Lock();
     void Unlock();
-    uint32_t GetName() const { return m_name; }
+    // As OpenGLTexture's.
+    uint32_t GetName() const { return m_name.load(std::memory_order_relaxed); }
+    uint32_t TakeName(uint32_t name) { return m_name.exchange(name, std::memory_order_relaxed); }
     uint32_t GetEpoch() const { return m_epoch; }
     unsigned int GetBytes() const { return m_bytes; }
     bool IsLocked() const;
@@ -196,7 +207,7 @@ public:
 private:
     OpenGLDevice& m_device;
     mutable WorkerFence m_fence;
-    const uint32_t m_name;
+    std::atomic<uint32_t> m_name;
     const uint32_t m_epoch;
     const unsigned int m_bytes;
     mutable std::mutex m_lockState;

@@ -1572,6 +1572,45 @@ void SoftwareDevice::SetResolution(int width, int height)
 bool SoftwareDevice::ReadFrameBuffer(Pixel* pixels, int width, int height) const
 {
     CriticalSectionLock lock(m_lock);
+    return ReadTarget(pixels, width, height);
+}
+
+bool SoftwareDevice::RequestFrameRead(int width, int height)
+{
+    CriticalSectionLock lock(m_lock);
+    if (m_frameReadPending || !m_primary || GetColorTarget() != m_primary) {
+        Reject("RequestFrameRead(%d, %d)", width, height);
+        return false;
+    }
+    std::vector<Pixel> pixels(size_t(width) * size_t(height));
+    if (!ReadTarget(pixels.data(), width, height)) {
+        Reject("RequestFrameRead(%d, %d)", width, height);
+        return false;
+    }
+    Record("RequestFrameRead(%d, %d)", width, height);
+    m_frameRead.swap(pixels);
+    m_frameReadWidth = width;
+    m_frameReadHeight = height;
+    m_frameReadPending = true;
+    return true;
+}
+
+RenderFrameRead SoftwareDevice::CollectFrameRead(Pixel* pixels, int width, int height, bool wait)
+{
+    CriticalSectionLock lock(m_lock);
+    if (!m_frameReadPending || !pixels || width != m_frameReadWidth || height != m_frameReadHeight) {
+        Reject("CollectFrameRead(%d, %d, %s)", width, height, wait ? "wait" : "no wait");
+        return RENDER_READ_FAILED;
+    }
+    Record("CollectFrameRead(%d, %d, %s)", width, height, wait ? "wait" : "no wait");
+    std::copy(m_frameRead.begin(), m_frameRead.end(), pixels);
+    std::vector<Pixel>().swap(m_frameRead);
+    m_frameReadPending = false;
+    return RENDER_READ_DONE;
+}
+
+bool SoftwareDevice::ReadTarget(Pixel* pixels, int width, int height) const
+{
     const SoftwareSurface* target = GetColorTarget();
     if (!pixels || !target || !target->GetColor() || width != target->GetWidth() ||
         height != target->GetHeight())

@@ -12,8 +12,9 @@
 //
 // Draw calls are checked against the bound buffers and counted (those past the draw-call limit
 // too, without their faces); Clear fills the target's colour and depth (RENDER_CLEAR_DEPTH or
-// RENDER_CLEAR_ZBUFFER), CopyToTexture copies and ReadFrameBuffer reads back, but triangles,
-// quads, fans and text change no pixel, and presenting shows nothing. The debug switches are
+// RENDER_CLEAR_ZBUFFER), CopyToTexture copies and ReadFrameBuffer reads back (RequestFrameRead
+// takes the same pixels as it is called, and CollectFrameRead hands them over at once), but
+// triangles, quads, fans and text change no pixel, and presenting shows nothing. The debug switches are
 // recorded only. CanRetryCreateTexture answers for the calling thread's last texture creation.
 #pragma once
 
@@ -152,6 +153,8 @@ public:
     bool ResetDevice(const RenderDeviceSettings& settings) override;
     void SetResolution(int width, int height) override;
     bool ReadFrameBuffer(Pixel* pixels, int width, int height) const override;
+    bool RequestFrameRead(int width, int height) override;
+    RenderFrameRead CollectFrameRead(Pixel* pixels, int width, int height, bool wait) override;
 
     // --- DeviceControl ---
     void InjectFailure(Failure failure, int count) override;
@@ -218,6 +221,8 @@ private:
                       unsigned int registerCount, const char* operation);
 
     SoftwareSurface* GetColorTarget() const;
+    // ReadFrameBuffer under the lock.
+    bool ReadTarget(Pixel* pixels, int width, int height) const;
     SoftwareSurface* GetDepthTargetSurface() const;
     // Whether a draw may go ahead now; counts it when it does.
     bool BeginDraw(const char* operation);
@@ -260,6 +265,12 @@ private:
 
     bool m_recording = false;
     std::vector<std::string> m_records;
+
+    // The pixels RequestFrameRead took, until CollectFrameRead hands them over.
+    bool m_frameReadPending = false;
+    int m_frameReadWidth = 0;
+    int m_frameReadHeight = 0;
+    std::vector<Pixel> m_frameRead;
 };
 
 } // namespace GAME::Software

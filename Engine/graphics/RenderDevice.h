@@ -36,6 +36,14 @@ class RenderPixelShader;
 class RenderFont;
 class RenderDevice;
 
+// What CollectFrameRead found.
+enum RenderFrameRead
+{
+    RENDER_READ_DONE,    // the pixels are handed over; the read is over
+    RENDER_READ_PENDING, // not there yet (asked without waiting); the read goes on
+    RENDER_READ_FAILED,  // no pixels: see CollectFrameRead
+};
+
 // The exports of a device module (extern "C" there).
 using CreateRenderDeviceFunction = RenderDevice* (*)();
 using DestroyRenderDeviceFunction = void (*)(RenderDevice* device);
@@ -217,6 +225,21 @@ public:
     virtual void SetResolution(int, int) {}
     // Reads render target 0 back into width x height pixels, rows from the top.
     virtual bool ReadFrameBuffer(Pixel*, int, int) const { return false; }
+    // A read of the primary surface that does not hold the frame up. RequestFrameRead takes what
+    // has been drawn there so far (render target 0 must be the primary surface; width x height its
+    // size) and returns at once; what is drawn after it is not in the picture. The surface's
+    // content is undefined after it until drawn again (the device may draw on into another
+    // buffer, as a swap chain's back buffer after a present): frames draw the whole surface.
+    // False (one log line) when the target is not the primary surface, the size differs, or a
+    // read is pending already: one read at a time. A device without such reads answers false.
+    // Main thread.
+    virtual bool RequestFrameRead(int, int) { return false; }
+    // The pixels of the read RequestFrameRead started, rows from the top as ReadFrameBuffer gives
+    // them, once the device has them: without wait, PENDING while the device is still at it; with
+    // wait, after waiting for it. FAILED (one log line): no read is pending, the pixels are null or
+    // of another size than the read's (the read goes on), or the device lost it (the read is
+    // over). Main thread.
+    virtual RenderFrameRead CollectFrameRead(Pixel*, int, int, bool) { return RENDER_READ_FAILED; }
     virtual ~RenderDevice() = default;
 };
 

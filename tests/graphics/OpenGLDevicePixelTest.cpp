@@ -171,6 +171,35 @@ TEST_F(OpenGLPixelTest, ClearsAndReadsBackRowsFromTheTop)
     // A read-back of another size than the target is refused.
     Pixel one;
     EXPECT_FALSE(device->ReadFrameBuffer(&one, 1, 1));
+
+    // A read that does not hold the frame: its picture is what was drawn before the request, not
+    // what the frames after it drew (read back, so that it is drawn), however late it is collected.
+    std::vector<Pixel> deferred(size_t(kSize) * kSize);
+    EXPECT_EQ(device->CollectFrameRead(deferred.data(), kSize, kSize, true),
+              RENDER_READ_FAILED); // none asked
+    ASSERT_TRUE(device->RequestFrameRead(kSize, kSize));
+    EXPECT_FALSE(device->RequestFrameRead(kSize, kSize)); // one at a time
+    for (int frame = 0; frame < 3; ++frame) {
+        device->SetViewport(Viewport(0, 0, kSize, kSize));
+        Clear(0.0f, 0.0f, 1.0f, 1.0f);
+        Rectangle(0, 0, kSize, 8, Argb(255, 255, 0, 255));
+        const Image after = Read();
+        ASSERT_FALSE(after.pixels.empty());
+        EXPECT_TRUE(PixelNear(after, 32, 32, 0, 0, 255, 255));
+        device->EndFrame();
+        device->PresentSurface(primary);
+        ASSERT_TRUE(device->BeginFrame());
+    }
+    EXPECT_EQ(device->CollectFrameRead(&one, 1, 1, false), RENDER_READ_FAILED); // the read goes on
+    RenderFrameRead read = device->CollectFrameRead(deferred.data(), kSize, kSize, false);
+    if (read == RENDER_READ_PENDING)
+        read = device->CollectFrameRead(deferred.data(), kSize, kSize, true);
+    ASSERT_EQ(read, RENDER_READ_DONE);
+    for (const auto& [x, y] : {std::pair(0, 0), std::pair(63, 15), std::pair(0, 16), std::pair(63, 63)})
+        EXPECT_TRUE(Near(deferred[size_t(y) * kSize + size_t(x)], image.At(x, y).r, image.At(x, y).g,
+                         image.At(x, y).b, image.At(x, y).a))
+            << "(" << x << ", " << y << "): " << Describe(deferred[size_t(y) * kSize + size_t(x)]);
+    EXPECT_EQ(device->CollectFrameRead(deferred.data(), kSize, kSize, false), RENDER_READ_FAILED); // over
 }
 
 TEST_F(OpenGLPixelTest, AClearInsideANarrowViewportLeavesTheColumnsAndRowsBesideIt)

@@ -142,6 +142,19 @@ TEST_F(SoftwareRenderDevice, PrimarySurfaceClearsWithinTheViewportAndReadsBack)
     EXPECT_TRUE(Near(pixels[15 * 64 + 63], 0, 0, 255, 0));
     EXPECT_TRUE(Near(pixels[16 * 64 + 40], 255, 128, 0, 255));
     EXPECT_FALSE(device->ReadFrameBuffer(pixels.data(), 32, 32)); // size of another surface
+
+    // A deferred read holds the pixels as they were when it was asked for.
+    ASSERT_TRUE(device->RequestFrameRead(64, 32));
+    EXPECT_FALSE(device->RequestFrameRead(64, 32)); // one at a time
+    device->SetViewport(Viewport(0, 0, 64, 32));
+    device->SetClearColor(Color(0.0f, 1.0f, 0.0f, 1.0f));
+    device->Clear(RENDER_CLEAR_COLOR);
+    std::vector<Pixel> deferred(64 * 32);
+    EXPECT_EQ(device->CollectFrameRead(deferred.data(), 32, 32, false), RENDER_READ_FAILED);
+    ASSERT_EQ(device->CollectFrameRead(deferred.data(), 64, 32, false), RENDER_READ_DONE);
+    EXPECT_TRUE(Near(deferred[0], 255, 128, 0, 255));
+    EXPECT_TRUE(Near(deferred[15 * 64 + 32], 0, 0, 255, 0));
+    EXPECT_EQ(device->CollectFrameRead(deferred.data(), 64, 32, false), RENDER_READ_FAILED); // over
 }
 
 TEST_F(SoftwareRenderDevice, ClearFlag0x20ClearsTheDepthBufferWithinTheViewportAndLeavesTheColour)

@@ -354,11 +354,24 @@ TEST(OpenGLDeviceThreads, ALoaderThreadUploadsWhileTheMainThreadDrawsWithoutPaus
     });
 
     // Frames of many draws, each covering the target with one of the textures, for as long as the
-    // loader works; now and then the picture is read back: the last draw's texture fills it.
-    int frames = 0, wrong = 0;
+    // loader works; now and then the picture is read back: the last draw's texture fills it. Every
+    // other such read does not hold the frame: collected in the next frame, it is still the
+    // picture of the frame that asked for it (the device's reader thread reads it beside the
+    // loader).
+    int frames = 0, wrong = 0, deferredReads = 0;
     long long beside = 0;
     std::vector<Pixel> pixels(32 * 32);
     bool drawing = true;
+    auto check = [&](int frame, int draws) {
+        const int last = (draws - 1) % textureCount;
+        for (int at : {0, 16 * 32 + 16, 32 * 32 - 1})
+            if (!GAME::Test::Near(pixels[size_t(at)], 30 * last, 255 - 30 * last, 128, 255)) {
+                ++wrong;
+                ADD_FAILURE() << "frame " << frame << " at " << at << ": "
+                              << GAME::Test::Describe(pixels[size_t(at)]);
+            }
+    };
+    int requestedFrame = -1, requestedDraws = 0;
     // Only a hang reaches the deadline.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(5);
     while (drawing && (made.load() < uploads || beside < drawsBesideUploads) &&
@@ -374,17 +387,24 @@ TEST(OpenGLDeviceThreads, ALoaderThreadUploadsWhileTheMainThreadDrawsWithoutPaus
             device->SetTexture(0, textures[size_t(d % textureCount)]);
             TargetQuad::Draw(*device);
         }
-        if (frames % 16 == 0 && !device->ReadFrameBuffer(pixels.data(), 32, 32)) {
+        if (requestedFrame >= 0) {
+            if (device->CollectFrameRead(pixels.data(), 32, 32, false) != RENDER_READ_DONE) {
+                ADD_FAILURE() << "the read frame " << requestedFrame << " asked for was not in";
+                drawing = false;
+            } else {
+                check(requestedFrame, requestedDraws);
+                ++deferredReads;
+            }
+            requestedFrame = -1;
+        }
+        if (frames % 32 == 16 && device->RequestFrameRead(32, 32)) {
+            requestedFrame = frames;
+            requestedDraws = draws;
+        } else if (frames % 16 == 0 && !device->ReadFrameBuffer(pixels.data(), 32, 32)) {
             ADD_FAILURE() << "frame " << frames << " could not be read";
             drawing = false;
         } else if (frames % 16 == 0) {
-            const int last = (draws - 1) % textureCount;
-            for (int at : {0, 16 * 32 + 16, 32 * 32 - 1})
-                if (!GAME::Test::Near(pixels[size_t(at)], 30 * last, 255 - 30 * last, 128, 255)) {
-                    ++wrong;
-                    ADD_FAILURE() << "frame " << frames << " at " << at << ": "
-                                  << GAME::Test::Describe(pixels[size_t(at)]);
-                }
+            check(frames, draws);
         }
         device->EndFrame();
         device->PresentSurface(primary);
@@ -395,6 +415,7 @@ TEST(OpenGLDeviceThreads, ALoaderThreadUploadsWhileTheMainThreadDrawsWithoutPaus
     loader.join();
     EXPECT_EQ(failures.load(), 0);
     EXPECT_EQ(wrong, 0);
+    EXPECT_GT(deferredReads, 0);
     EXPECT_GE(made.load(), uploads);
     EXPECT_GE(beside, drawsBesideUploads) << "the main thread was let in between the loader's uploads "
                                           << beside << " times in " << frames << " frames";
@@ -415,9 +436,12 @@ public:
     explicit LockFigureReader(RenderDevice* device)
         : m_device(device), m_module(Platform::LoadModule("OpenGL"))
     {
-        if (m_module)
+        if (m_module) {
             m_figure = reinterpret_cast<GAME::Test::LockFigureFunction>(
                 Platform::FindModuleSymbol(m_module, GAME::Test::lockFigureSymbol));
+            m_reset = reinterpret_cast<bool (*)(RenderDevice*)>(
+                Platform::FindModuleSymbol(m_module, "OpenGLResetLockFigures"));
+        }
     }
     ~LockFigureReader()
     {
@@ -427,11 +451,14 @@ public:
     LockFigureReader(const LockFigureReader&) = delete;
     LockFigureReader& operator=(const LockFigureReader&) = delete;
     long long operator()(const char* name) const { return m_figure ? m_figure(m_device, name) : -1; }
+    // The figures start again from nothing.
+    bool Reset() const { return m_reset && m_reset(m_device); }
 
 private:
     RenderDevice* const m_device;
     const Platform::ModuleHandle m_module;
     GAME::Test::LockFigureFunction m_figure = nullptr;
+    bool (*m_reset)(RenderDevice*) = nullptr;
 };
 
 // A headless device with the target quad and the GL lock's figures, let go with the scene.
@@ -644,57 +671,117 @@ TEST(OpenGLDeviceThreads, AMainThreadDrawInsideALoadersReuploadFindsTheTexelsWho
     device->DestroyTexture(&texture);
 }
 
-// A loader refills a texture the main thread drew earlier in the frame still open, while the main
-// thread waits for that loader without calling the device (as a host joining its loader would):
-// the loader's copy waits for the main context's fence only so long, then goes on, instead of
-// both threads waiting for each other for good.
+// A loader refills a texture and a vertex buffer that the main thread drew with earlier in the
+// frame still open, while the main thread waits for that loader without calling the device (as a
+// host waiting for a resource the frame needs now would). Neither refill waits for the main thread
+// (each waited out its 2 s give-up, a frame of 4 s, before they took the place of the objects
+// drawn), and the draws before them keep the old content (the texture's showed the new texels).
+// Once the frame is over, refills go in place after the main context's fence covering its draws
+// of them (with no wait for that fence on the worker's side, the device's order says so).
 TEST(OpenGLDeviceThreads, ALoadersRefillGoesOnWhileTheMainThreadWaitsForItMidFrame)
 {
     QuadScene scene;
     ASSERT_TRUE(scene.Open(sceneSize));
     RenderDevice* device = scene.device;
     const TargetQuad& quad = scene.quad;
-    constexpr int size = 512; // four bands: the content comes over by the copy
+    const LockFigureReader figure(device);
+    constexpr int size = 512; // four bands: the content goes up into a second texture
     RenderTexture* texture = device->CreateDynamicTexture(size, size, 1, RENDER_USAGE_DYNAMIC);
-    ASSERT_NE(texture, nullptr);
-    auto fill = [&](int content) { return FillTexture(texture, size, content, nullptr); };
+    RenderVertexBuffer* vertices = device->CreateVertexBuffer(RENDER_USAGE_STATIC, 4 * sizeof(TestVertex));
+    RenderPixelShader* colored = device->CreatePixelShader(
+        GAME::Test::colorPixelProgram, unsigned(std::strlen(GAME::Test::colorPixelProgram)));
+    ASSERT_TRUE(texture && vertices && colored);
+    // Content n: the texture and the quad's vertices in FillColor(n).
+    auto fill = [&](int content) {
+        void* v = vertices->Lock();
+        if (!v)
+            return false;
+        const uint32_t c = FillColor(content);
+        const TestVertex corners[4] = {{-1, 1, 0.5f, c, 0, 0, {}},
+                                       {1, 1, 0.5f, c, 1, 0, {}},
+                                       {1, -1, 0.5f, c, 1, 1, {}},
+                                       {-1, -1, 0.5f, c, 0, 1, {}}};
+        std::memcpy(v, corners, sizeof(corners));
+        vertices->Unlock();
+        return FillTexture(texture, size, content, nullptr);
+    };
     ASSERT_TRUE(fill(0));
-    auto drawFrame = [&] {
+    constexpr int half = sceneSize / 2;
+    // The texture's draw into the top row's cell, the vertices' into the bottom row's.
+    auto drawBoth = [&](int column) {
+        device->SetViewport(Viewport(column * half, 0, half, half));
         quad.Bind(*device);
         device->SetTexture(0, texture);
         TargetQuad::Draw(*device);
+        device->SetViewport(Viewport(column * half, half, half, half));
+        device->SetPixelShader(colored);
+        device->SetStreamSource(0, vertices, 0, sizeof(TestVertex));
+        TargetQuad::Draw(*device);
     };
+    std::vector<Pixel> pixels(size_t(sceneSize) * sceneSize);
+    auto shows = [&](int column, int row, int content) {
+        const Pixel& p = pixels[size_t(row * half + half / 2) * sceneSize + size_t(column * half + half / 2)];
+        const uint32_t c = FillColor(content);
+        return ::testing::AssertionResult(
+                   GAME::Test::Near(p, int(c >> 16 & 255), int(c >> 8 & 255), int(c & 255), 255))
+               << (row ? "vertices" : "texture") << (column ? " drawn after" : " drawn before")
+               << " the refill to content " << content << ": " << GAME::Test::Describe(p);
+    };
+    // Runs the refill to the content on a thread of its own and waits for it, calling nothing of
+    // the device meanwhile.
+    auto refillOnALoader = [&](int content) {
+        std::mutex lock;
+        std::condition_variable changed;
+        bool filled = false, ok = false;
+        std::thread loader([&] {
+            const bool result = fill(content);
+            std::lock_guard<std::mutex> hold(lock);
+            filled = true;
+            ok = result;
+            changed.notify_all();
+        });
+        bool finished = false;
+        {
+            std::unique_lock<std::mutex> hold(lock);
+            finished = changed.wait_for(hold, std::chrono::minutes(2), [&] { return filled; }); // only a hang
+        }
+        if (!finished)
+            device->EndFrame(); // lets a loader still waiting go, so that the join ends
+        loader.join();
+        return finished && ok;
+    };
+
+    ASSERT_TRUE(figure.Reset());
     ASSERT_TRUE(device->BeginFrame());
     device->SetViewport(Viewport(0, 0, sceneSize, sceneSize));
-    drawFrame();
-    std::mutex lock;
-    std::condition_variable changed;
-    bool filled = false, ok = false;
-    std::thread loader([&] {
-        const bool result = fill(1);
-        std::lock_guard<std::mutex> hold(lock);
-        filled = true;
-        ok = result;
-        changed.notify_all();
-    });
-    {
-        std::unique_lock<std::mutex> hold(lock);
-        EXPECT_TRUE(changed.wait_for(hold, std::chrono::seconds(60), [&] { return filled; }))
-            << "the loader's refill waited for the main thread, which waited for it";
-    }
-    device->EndFrame(); // lets a loader still waiting go, so that the join below ends
-    loader.join();
-    EXPECT_TRUE(ok);
-
-    ASSERT_TRUE(device->BeginFrame());
-    drawFrame();
+    device->Clear(RENDER_CLEAR_COLOR | RENDER_CLEAR_DEPTH);
+    drawBoth(0);
+    EXPECT_TRUE(refillOnALoader(1));
+    drawBoth(1);
     device->EndFrame();
-    std::vector<Pixel> pixels(size_t(sceneSize) * sceneSize);
     ASSERT_TRUE(device->ReadFrameBuffer(pixels.data(), sceneSize, sceneSize));
-    const uint32_t c = FillColor(1);
-    EXPECT_TRUE(GAME::Test::Near(pixels[size_t(sceneSize / 2) * sceneSize + sceneSize / 2],
-                                 int(c >> 16 & 255), int(c >> 8 & 255), int(c & 255), 255))
-        << GAME::Test::Describe(pixels[size_t(sceneSize / 2) * sceneSize + sceneSize / 2]);
+    EXPECT_EQ(figure("mainFenceWaits"), 0) << "a refill waited for the main thread, which waited for it";
+    EXPECT_EQ(figure("mainFenceGiveUps"), 0);
+    EXPECT_TRUE(shows(0, 0, 0));
+    EXPECT_TRUE(shows(0, 1, 0));
+    EXPECT_TRUE(shows(1, 0, 1));
+    EXPECT_TRUE(shows(1, 1, 1));
+
+    // The frame's draws are behind the fence of its end: the next refills go in place after it.
+    ASSERT_TRUE(figure.Reset());
+    EXPECT_TRUE(refillOnALoader(2));
+    EXPECT_EQ(figure("refillsInPlace"), 2);
+    EXPECT_EQ(figure("refillsUnordered"), 0) << "a refill went in place before the main context's fence";
+    EXPECT_EQ(figure("mainFenceWaits"), 0);
+    ASSERT_TRUE(device->BeginFrame());
+    drawBoth(0);
+    device->EndFrame();
+    ASSERT_TRUE(device->ReadFrameBuffer(pixels.data(), sceneSize, sceneSize));
+    EXPECT_TRUE(shows(0, 0, 2));
+    EXPECT_TRUE(shows(0, 1, 2));
+
+    device->DestroyPixelShader(&colored);
+    device->DestroyVertexBuffer(&vertices);
     device->DestroyTexture(&texture);
 }
 
