@@ -296,7 +296,7 @@ void DrawFrame(GAME::Engine& engine, HostView* view = nullptr, FlightCamera* cam
                GAME::Region* region = nullptr)
 {
     if (view && camera) {
-        GAME::Profile block("Host: view (a screenshot's read)");
+        GAME::Profile block("Host: view (a screenshot's request or collect)");
         view->Draw(*camera);
     }
     engine.Render();
