@@ -50,6 +50,38 @@ bool HandToENet(ENetPeer& peer, uint16_t sequence, const uint8_t* data, size_t l
 
 } // namespace
 
+size_t SendFiler::CommandLength(const uint8_t* command, size_t left)
+{
+    if (left < sizeof(ENetProtocolCommandHeader))
+        return 0;
+    const uint8_t number = command[0] & ENET_PROTOCOL_COMMAND_MASK;
+    if (number >= ENET_PROTOCOL_COMMAND_COUNT)
+        return 0;
+    const size_t size = enet_protocol_command_size(number);
+    if (size == 0 || size > left)
+        return 0;
+    size_t at = 0;
+    switch (number) {
+    case ENET_PROTOCOL_COMMAND_SEND_RELIABLE:
+        at = offsetof(ENetProtocolSendReliable, dataLength);
+        break;
+    case ENET_PROTOCOL_COMMAND_SEND_UNRELIABLE:
+        at = offsetof(ENetProtocolSendUnreliable, dataLength);
+        break;
+    case ENET_PROTOCOL_COMMAND_SEND_UNSEQUENCED:
+        at = offsetof(ENetProtocolSendUnsequenced, dataLength);
+        break;
+    case ENET_PROTOCOL_COMMAND_SEND_FRAGMENT:
+    case ENET_PROTOCOL_COMMAND_SEND_UNRELIABLE_FRAGMENT:
+        at = offsetof(ENetProtocolSendFragment, dataLength);
+        break;
+    default:
+        return size;
+    }
+    const size_t length = size + Read16(command + at);
+    return length <= left ? length : 0;
+}
+
 bool SendFiler::Ahead(uint16_t sequence, uint16_t delivered)
 {
     const uint16_t ahead = static_cast<uint16_t>(sequence - delivered);
@@ -324,26 +356,21 @@ bool SendFiler::Screen(ENetPeer& peer, bool established, uint8_t* data, size_t& 
     bool leftOut = false;
     // Refuses looked at every command already: what is left is to file them. Its walk stops where
     // ENet's does, at most ENET_PROTOCOL_MAXIMUM_PACKET_COMMANDS commands in.
-    while (offset + sizeof(ENetProtocolCommandHeader) <= size && spanCount < ENET_PROTOCOL_MAXIMUM_PACKET_COMMANDS) {
-        const uint8_t number = data[offset] & ENET_PROTOCOL_COMMAND_MASK;
-        if (number >= ENET_PROTOCOL_COMMAND_COUNT)
+    while (spanCount < ENET_PROTOCOL_MAXIMUM_PACKET_COMMANDS) {
+        const size_t length = CommandLength(data + offset, size - offset);
+        if (length == 0)
             break; // ENet stops here
-        const size_t commandSize = enet_protocol_command_size(number);
-        if (commandSize == 0 || offset + commandSize > size)
-            break;
         const uint8_t* command = data + offset;
-        size_t dataLength = 0;
+        const uint8_t number = command[0] & ENET_PROTOCOL_COMMAND_MASK;
+        const size_t commandSize = enet_protocol_command_size(number);
+        const size_t dataLength = length - commandSize;
         bool keep = true;
-        if (number == ENET_PROTOCOL_COMMAND_SEND_RELIABLE || number == ENET_PROTOCOL_COMMAND_SEND_FRAGMENT)
-            dataLength = Read16(command + (number == ENET_PROTOCOL_COMMAND_SEND_RELIABLE
-                                               ? offsetof(ENetProtocolSendReliable, dataLength)
-                                               : offsetof(ENetProtocolSendFragment, dataLength)));
-        if (offset + commandSize + dataLength > size)
-            break; // ENet stops at a command longer than what came
         if (number == ENET_PROTOCOL_COMMAND_SEND_RELIABLE) {
-            const uint16_t sequence = Read16(command + offsetof(ENetProtocolCommandHeader, reliableSequenceNumber));
+            const uint16_t sequence =
+                Read16(command + offsetof(ENetProtocolCommandHeader, reliableSequenceNumber));
             if (files) {
-                keep = !FileSend(peer, command, sequence, command + commandSize, dataLength, sentTime, counters);
+                keep =
+                    !FileSend(peer, command, sequence, command + commandSize, dataLength, sentTime, counters);
             } else {
                 const uint16_t pastExpected = static_cast<uint16_t>(sequence - expected);
                 if (!established && pastExpected < 0x8000 && pastExpected >= Socket::pendingReliableWindow) {
@@ -355,16 +382,17 @@ bool SendFiler::Screen(ENetPeer& peer, bool established, uint8_t* data, size_t& 
             }
         } else if (number == ENET_PROTOCOL_COMMAND_SEND_FRAGMENT && files) {
             bool refuse = false;
-            keep = !FileFragment(peer, command, command + commandSize, dataLength, sentTime, counters, refuse);
+            keep =
+                !FileFragment(peer, command, command + commandSize, dataLength, sentTime, counters, refuse);
             if (refuse) {
                 // Refuses holds every fragment to its packet first; this is the copy's own bound.
                 Count(counters.refusedFragments);
                 return true;
             }
         }
-        spans[spanCount++] = Span{offset, commandSize + dataLength, keep};
+        spans[spanCount++] = Span{offset, length, keep};
         leftOut = leftOut || !keep;
-        offset += commandSize + dataLength;
+        offset += length;
     }
     if (!leftOut)
         return false;

@@ -95,6 +95,10 @@ public:
         return ENET_NET_TO_HOST_32(value);
     }
 
+    // The length of the command at `command` with the data it carries, as ENet reads it; 0 where
+    // ENet stops reading the datagram (an unknown command, or one longer than the `left` bytes).
+    static size_t CommandLength(const uint8_t* command, size_t left);
+
     // The number comes after `delivered` (within half the circle of numbers).
     static bool Ahead(uint16_t sequence, uint16_t delivered);
     // The number lies in ENet's window from `delivered`: seven of its windows of 4,096, counted

@@ -126,45 +126,11 @@ size_t WritePeerHeader(uint8_t* out, enet_uint16 outgoingPeerID, enet_uint8 outg
     return sizeof(peerID);
 }
 
-// The length of the command at `command` with the data it carries, as ENet reads it; 0 where ENet
-// stops reading the datagram (an unknown command, or one longer than what is left).
-size_t CommandLength(const uint8_t* command, size_t left)
-{
-    if (left < sizeof(ENetProtocolCommandHeader))
-        return 0;
-    const uint8_t number = command[0] & ENET_PROTOCOL_COMMAND_MASK;
-    if (number >= ENET_PROTOCOL_COMMAND_COUNT)
-        return 0;
-    const size_t size = enet_protocol_command_size(number);
-    if (size == 0 || size > left)
-        return 0;
-    size_t at = 0;
-    switch (number) {
-    case ENET_PROTOCOL_COMMAND_SEND_RELIABLE:
-        at = offsetof(ENetProtocolSendReliable, dataLength);
-        break;
-    case ENET_PROTOCOL_COMMAND_SEND_UNRELIABLE:
-        at = offsetof(ENetProtocolSendUnreliable, dataLength);
-        break;
-    case ENET_PROTOCOL_COMMAND_SEND_UNSEQUENCED:
-        at = offsetof(ENetProtocolSendUnsequenced, dataLength);
-        break;
-    case ENET_PROTOCOL_COMMAND_SEND_FRAGMENT:
-    case ENET_PROTOCOL_COMMAND_SEND_UNRELIABLE_FRAGMENT:
-        at = offsetof(ENetProtocolSendFragment, dataLength);
-        break;
-    default:
-        return size;
-    }
-    const size_t length = size + SendFiler::Read16(command + at);
-    return length <= left ? length : 0;
-}
-
 // The commands hold a disconnect.
 bool HasDisconnect(const uint8_t* commands, size_t size)
 {
     size_t offset = 0;
-    while (const size_t length = CommandLength(commands + offset, size - offset)) {
+    while (const size_t length = SendFiler::CommandLength(commands + offset, size - offset)) {
         if ((commands[offset] & ENET_PROTOCOL_COMMAND_MASK) == ENET_PROTOCOL_COMMAND_DISCONNECT)
             return true;
         offset += length;
@@ -729,7 +695,7 @@ struct Socket::Impl
     {
         bool taken = false;
         size_t offset = 0;
-        while (const size_t length = CommandLength(commands + offset, size - offset)) {
+        while (const size_t length = SendFiler::CommandLength(commands + offset, size - offset)) {
             const uint8_t* command = commands + offset;
             if ((command[0] & ENET_PROTOCOL_COMMAND_MASK) != ENET_PROTOCOL_COMMAND_DISCONNECT) {
                 offset += length;
@@ -759,7 +725,7 @@ struct Socket::Impl
                                  enet_uint16 sentTime)
     {
         size_t offset = 0;
-        while (const size_t length = CommandLength(commands + offset, size - offset)) {
+        while (const size_t length = SendFiler::CommandLength(commands + offset, size - offset)) {
             if ((commands[offset] & ENET_PROTOCOL_COMMAND_MASK) == ENET_PROTOCOL_COMMAND_DISCONNECT)
                 AcknowledgeGoodbye(peer, commands + offset, hasSentTime, sentTime);
             offset += length;
