@@ -2,6 +2,7 @@
 
 #include "HostOutput.h"
 
+#include "data/BinaryWriter.h"
 #include "data/File.h"
 #include "data/FileSystem.h"
 #include "graphics/Image.h"
@@ -9,8 +10,6 @@
 #include "world/MapImage.h"
 #include "world/Region.h"
 #include "world/World.h"
-
-#include <zlib.h>
 
 #include <chrono>
 #include <cstdint>
@@ -31,54 +30,18 @@ std::string RegionShortName(const std::string& name)
     return dot == std::string::npos ? text : text.substr(0, dot);
 }
 
-void PutU32(std::vector<uint8_t>& out, uint32_t value)
-{
-    for (int shift = 24; shift >= 0; shift -= 8)
-        out.push_back(static_cast<uint8_t>(value >> shift));
-}
-
-void PutChunk(std::vector<uint8_t>& out, const char* type, const std::vector<uint8_t>& data)
-{
-    PutU32(out, static_cast<uint32_t>(data.size()));
-    const size_t start = out.size();
-    out.insert(out.end(), type, type + 4);
-    out.insert(out.end(), data.begin(), data.end());
-    PutU32(out, static_cast<uint32_t>(crc32(0, out.data() + start, static_cast<uInt>(out.size() - start))));
-}
-
 // An 8-bit RGB PNG of the image (rows from the top), written whole or not at all; false with the
 // reason when it cannot be made or written.
 bool WritePng(const GAME::Image& image, const std::filesystem::path& path, std::string& reason)
 {
-    reason = "the picture could not be made";
-    if (image.GetFormat() != GAME::Image::FORMAT_RGB || image.GetWidth() == 0 || image.GetHeight() == 0)
+    GAME::BinaryWriter png(static_cast<unsigned>(image.GetPitch() * image.GetHeight() + 1024));
+    if (image.GetFormat() != GAME::Image::FORMAT_RGB || !image.WritePNG(png)) {
+        reason = "the picture could not be made";
         return false;
-    const size_t pitch = image.GetPitch();
-    std::vector<uint8_t> rows;
-    rows.reserve((pitch + 1) * image.GetHeight());
-    for (uint32_t y = 0; y < image.GetHeight(); ++y) {
-        rows.push_back(0); // no filter
-        const uint8_t* row = image.GetBuffer() + y * pitch;
-        rows.insert(rows.end(), row, row + pitch);
     }
-    uLongf packedSize = compressBound(static_cast<uLong>(rows.size()));
-    std::vector<uint8_t> packed(packedSize);
-    if (compress2(packed.data(), &packedSize, rows.data(), static_cast<uLong>(rows.size()), 6) != Z_OK)
-        return false;
-    packed.resize(packedSize);
-
-    std::vector<uint8_t> header;
-    PutU32(header, image.GetWidth());
-    PutU32(header, image.GetHeight());
-    header.insert(header.end(), {8, 2, 0, 0, 0}); // 8 bits, RGB, deflate, no filter, no interlace
-    std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    PutChunk(png, "IHDR", header);
-    PutChunk(png, "IDAT", packed);
-    PutChunk(png, "IEND", {});
-
     std::error_code error;
     std::filesystem::create_directories(path.parent_path(), error);
-    return GAME::Platform::WriteWholeFile(path.string(), png.data(), png.size(), &reason);
+    return GAME::Platform::WriteWholeFile(path.string(), png.GetBuffer(), png.GetSize(), &reason);
 }
 
 // The region's minimap as the rebuild wrote it, decoded.
