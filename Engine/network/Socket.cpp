@@ -583,21 +583,28 @@ struct Socket::Impl
         return slot;
     }
 
+    // The peer's slot is free and its connection forgotten; with `handOn` the main thread hears
+    // of a connection it knew (with what the peer said as it left). ENet's peer is left as it is.
+    void Release(ENetPeer& peer, Slot& slot, bool handOn, uint8_t said)
+    {
+        const uint32_t id = ConnectionOf(&peer);
+        peer.data = nullptr;
+        slot.occupied = false;
+        slot.leaving = false;
+        slot.filer.Clear();
+        if (id == 0)
+            return;
+        Forget(id, true);
+        if (handOn)
+            Hand(EVENT_DISCONNECTED, id, said ? &said : nullptr, said ? 1 : 0);
+    }
+
     // Frees the peer's slot at once; the main thread hears of a connection it knew. `tell` sends
     // the peer a disconnect first; during ENet's receive (where nothing may be sent) it is told
     // after the service call instead (Notify).
     void Drop(ENetPeer& peer, bool tell, bool receiving = false)
     {
-        const uint32_t id = ConnectionOf(&peer);
-        peer.data = nullptr;
-        Slot& slot = slots[static_cast<size_t>(&peer - host->peers)];
-        slot.occupied = false;
-        slot.leaving = false;
-        slot.filer.Clear();
-        if (id != 0) {
-            Forget(id, true);
-            Hand(EVENT_DISCONNECTED, id, nullptr, 0);
-        }
+        Release(peer, slots[static_cast<size_t>(&peer - host->peers)], true, 0);
         if (tell && receiving) {
             if (peer.state != ENET_PEER_STATE_DISCONNECTED &&
                 peer.outgoingPeerID < ENET_PROTOCOL_MAXIMUM_PEER_ID)
@@ -736,17 +743,7 @@ struct Socket::Impl
     // `tell` (the socket closes, and the main thread may be the caller) no record is made.
     void LetGo(ENetPeer& peer, Slot& slot, bool tell = true)
     {
-        const uint32_t id = ConnectionOf(&peer);
-        const uint8_t said = slot.said;
-        peer.data = nullptr;
-        slot.occupied = false;
-        slot.leaving = false;
-        slot.filer.Clear();
-        if (id != 0) {
-            Forget(id, true);
-            if (tell)
-                Hand(EVENT_DISCONNECTED, id, said ? &said : nullptr, said ? 1 : 0);
-        }
+        Release(peer, slot, tell, slot.said);
         enet_peer_reset(&peer);
     }
 
