@@ -412,7 +412,8 @@ TEST(OpenGLDeviceThreads, ALoaderThreadUploadsWhileTheMainThreadDrawsWithoutPaus
     // Only a hang reaches the deadline.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(5);
     while (drawing &&
-           (made.load() < uploads || beside < drawsBesideUploads || readsBesideUploads < readsBesideUploadsWanted) &&
+           (made.load() < uploads || beside < drawsBesideUploads ||
+            readsBesideUploads < readsBesideUploadsWanted) &&
            std::chrono::steady_clock::now() < deadline) {
         if (!device->BeginFrame()) {
             ADD_FAILURE() << "frame " << frames << " did not begin";
@@ -541,7 +542,9 @@ constexpr int sceneSize = cellSize * cellsAcross;
 // the last fill that was over before its draw, nor newer than the last whose Unlock had begun by
 // then (the loader's copy comes after the main context's draws queued before it). The main thread
 // draws until it has drawn often inside the loader's re-uploads and has seen two contents; once
-// the loader is done it must see the last one written.
+// the loader is done it must see the last one written. The device counts every fill of the loader
+// as it went: in place after the main context's fence, or into an object that took the drawn one's
+// place.
 void DrawWhileALoaderFillsAgain(RenderDevice* device, const std::function<bool(int, std::atomic<int>&)>& fill,
                                 const std::function<void()>& draw)
 {
@@ -654,6 +657,9 @@ void DrawWhileALoaderFillsAgain(RenderDevice* device, const std::function<bool(i
     EXPECT_GE(drawsInside, drawsInsideWanted) << "the main thread drew inside the loader's re-uploads "
                                               << drawsInside << " times in " << drawn << " frames";
     EXPECT_GE(distinctSeen(), 2) << "the loader's re-uploads never reached the main thread's draws";
+    // Each of the loader's fills went one way or the other, once.
+    EXPECT_EQ(figure("refillsInPlace") + figure("refillsReplaced"), done.load());
+    EXPECT_EQ(figure("refillsUnordered"), 0) << "a refill went in place before the main context's fence";
 
     // Done, the loader's last content is what the object holds.
     ASSERT_TRUE(drawBatch(1));
@@ -691,8 +697,11 @@ TEST(OpenGLDeviceThreads, AMainThreadDrawInsideALoadersReuploadFindsTheTexelsWho
 // host waiting for a resource the frame needs now would). Neither refill waits for the main thread
 // (each waited out its 2 s give-up, a frame of 4 s, before they took the place of the objects
 // drawn), and the draws before them keep the old content (the texture's showed the new texels).
-// Once the frame is over, refills go in place after the main context's fence covering its draws
-// of them (with no wait for that fence on the worker's side, the device's order says so).
+// The draws after them, with the texture and the vertex buffer left bound as they were, find the
+// new content under the new objects' GL names. The device counts both refills as taking the drawn
+// objects' places. Once the frame is over, refills go in place after the main context's fence
+// covering its draws of them (with no wait for that fence on the worker's side, the device's order
+// says so).
 TEST(OpenGLDeviceThreads, ALoadersRefillGoesOnWhileTheMainThreadWaitsForItMidFrame)
 {
     QuadScene scene;
@@ -731,6 +740,16 @@ TEST(OpenGLDeviceThreads, ALoadersRefillGoesOnWhileTheMainThreadWaitsForItMidFra
         device->SetViewport(Viewport(column * half, half, half, half));
         device->SetPixelShader(colored);
         device->SetStreamSource(0, vertices, 0, sizeof(TestVertex));
+        TargetQuad::Draw(*device);
+    };
+    // The same, with what drawBoth left bound: the vertex buffer is drawn with again as it is, and
+    // the texture stays on its stage untouched; only the quad's own stream and program come back.
+    auto drawBothAsLeft = [&](int column) {
+        device->SetViewport(Viewport(column * half, half, half, half));
+        TargetQuad::Draw(*device);
+        device->SetViewport(Viewport(column * half, 0, half, half));
+        device->SetPixelShader(quad.ps);
+        device->SetStreamSource(0, quad.vertices, 0, sizeof(TestVertex));
         TargetQuad::Draw(*device);
     };
     std::vector<Pixel> pixels(size_t(sceneSize) * sceneSize);
@@ -772,9 +791,11 @@ TEST(OpenGLDeviceThreads, ALoadersRefillGoesOnWhileTheMainThreadWaitsForItMidFra
     device->Clear(RENDER_CLEAR_COLOR | RENDER_CLEAR_DEPTH);
     drawBoth(0);
     EXPECT_TRUE(refillOnALoader(1));
-    drawBoth(1);
+    drawBothAsLeft(1);
     device->EndFrame();
     ASSERT_TRUE(device->ReadFrameBuffer(pixels.data(), sceneSize, sceneSize));
+    EXPECT_EQ(figure("refillsReplaced"), 2) << "the objects drawn with were not both taken over by new ones";
+    EXPECT_EQ(figure("refillsInPlace"), 0);
     EXPECT_EQ(figure("mainFenceWaits"), 0) << "a refill waited for the main thread, which waited for it";
     EXPECT_EQ(figure("mainFenceGiveUps"), 0);
     EXPECT_TRUE(shows(0, 0, 0));
@@ -786,6 +807,7 @@ TEST(OpenGLDeviceThreads, ALoadersRefillGoesOnWhileTheMainThreadWaitsForItMidFra
     ASSERT_TRUE(figure.Reset());
     EXPECT_TRUE(refillOnALoader(2));
     EXPECT_EQ(figure("refillsInPlace"), 2);
+    EXPECT_EQ(figure("refillsReplaced"), 0);
     EXPECT_EQ(figure("refillsUnordered"), 0) << "a refill went in place before the main context's fence";
     EXPECT_EQ(figure("mainFenceWaits"), 0);
     ASSERT_TRUE(device->BeginFrame());
