@@ -171,6 +171,39 @@ struct TargetQuad
     }
 };
 
+// The GL lock's figures through the module's test hook, the module held while the reader lives:
+// loading it for each reading costs more than a frame under ThreadSanitizer.
+class LockFigureReader
+{
+public:
+    explicit LockFigureReader(RenderDevice* device)
+        : m_device(device), m_module(Platform::LoadModule("OpenGL"))
+    {
+        if (m_module) {
+            m_figure = reinterpret_cast<GAME::Test::LockFigureFunction>(
+                Platform::FindModuleSymbol(m_module, GAME::Test::lockFigureSymbol));
+            m_reset = reinterpret_cast<bool (*)(RenderDevice*)>(
+                Platform::FindModuleSymbol(m_module, "OpenGLResetLockFigures"));
+        }
+    }
+    ~LockFigureReader()
+    {
+        if (m_module)
+            Platform::UnloadModule(m_module);
+    }
+    LockFigureReader(const LockFigureReader&) = delete;
+    LockFigureReader& operator=(const LockFigureReader&) = delete;
+    long long operator()(const char* name) const { return m_figure ? m_figure(m_device, name) : -1; }
+    // The figures start again from nothing.
+    bool Reset() const { return m_reset && m_reset(m_device); }
+
+private:
+    RenderDevice* const m_device;
+    const Platform::ModuleHandle m_module;
+    GAME::Test::LockFigureFunction m_figure = nullptr;
+    bool (*m_reset)(RenderDevice*) = nullptr;
+};
+
 // The loader's textures are two colours, the item's over its inverse, 256 x 512 with their mip
 // chain: level 0 goes up in two bands (the halves), and the levels below are built on the loader's
 // processor. Each item is drawn twice and read back: minified over the whole target (the smaller
@@ -355,10 +388,13 @@ TEST(OpenGLDeviceThreads, ALoaderThreadUploadsWhileTheMainThreadDrawsWithoutPaus
 
     // Frames of many draws, each covering the target with one of the textures, for as long as the
     // loader works; now and then the picture is read back: the last draw's texture fills it. Every
-    // other such read does not hold the frame: collected in the next frame, it is still the
-    // picture of the frame that asked for it (the device's reader thread reads it beside the
-    // loader).
-    int frames = 0, wrong = 0, deferredReads = 0;
+    // fourth frame asks for a read that does not hold the frame: collected in the next frame, it is
+    // still the picture of the frame that asked for it (the device's reader thread reads it beside
+    // the loader). The frames go on until reads were asked for while the loader was inside a
+    // resource's uploads, as the GL lock tells of the request's own hold, whenever that comes.
+    const LockFigureReader figure(device);
+    constexpr int readsBesideUploadsWanted = 3;
+    int frames = 0, wrong = 0, deferredReads = 0, readsBesideUploads = 0;
     long long beside = 0;
     std::vector<Pixel> pixels(32 * 32);
     bool drawing = true;
@@ -372,9 +408,12 @@ TEST(OpenGLDeviceThreads, ALoaderThreadUploadsWhileTheMainThreadDrawsWithoutPaus
             }
     };
     int requestedFrame = -1, requestedDraws = 0;
+    bool requestedBesideUploads = false;
     // Only a hang reaches the deadline.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(5);
-    while (drawing && (made.load() < uploads || beside < drawsBesideUploads) &&
+    while (drawing &&
+           (made.load() < uploads || beside < drawsBesideUploads ||
+            readsBesideUploads < readsBesideUploadsWanted) &&
            std::chrono::steady_clock::now() < deadline) {
         if (!device->BeginFrame()) {
             ADD_FAILURE() << "frame " << frames << " did not begin";
@@ -394,12 +433,21 @@ TEST(OpenGLDeviceThreads, ALoaderThreadUploadsWhileTheMainThreadDrawsWithoutPaus
             } else {
                 check(requestedFrame, requestedDraws);
                 ++deferredReads;
+                readsBesideUploads += requestedBesideUploads ? 1 : 0;
             }
             requestedFrame = -1;
         }
-        if (frames % 32 == 16 && device->RequestFrameRead(32, 32)) {
-            requestedFrame = frames;
-            requestedDraws = draws;
+        if (frames % 4 == 2) {
+            // The request is one hold of the GL lock: the figure moves when it began inside uploads.
+            const long long before = figure("mainHoldsBesideUploads");
+            if (!device->RequestFrameRead(32, 32)) {
+                ADD_FAILURE() << "frame " << frames << " could not ask for a read";
+                drawing = false;
+            } else {
+                requestedBesideUploads = figure("mainHoldsBesideUploads") > before;
+                requestedFrame = frames;
+                requestedDraws = draws;
+            }
         } else if (frames % 16 == 0 && !device->ReadFrameBuffer(pixels.data(), 32, 32)) {
             ADD_FAILURE() << "frame " << frames << " could not be read";
             drawing = false;
@@ -409,17 +457,18 @@ TEST(OpenGLDeviceThreads, ALoaderThreadUploadsWhileTheMainThreadDrawsWithoutPaus
         device->EndFrame();
         device->PresentSurface(primary);
         ++frames;
-        beside = GAME::Test::LockFigure(device, "mainHoldsBesideUploads");
+        beside = figure("mainHoldsBesideUploads");
     }
     stop = true;
     loader.join();
     EXPECT_EQ(failures.load(), 0);
     EXPECT_EQ(wrong, 0);
-    EXPECT_GT(deferredReads, 0);
+    EXPECT_GE(readsBesideUploads, readsBesideUploadsWanted)
+        << "of " << deferredReads << " reads that did not hold the frame, in " << frames << " frames";
     EXPECT_GE(made.load(), uploads);
     EXPECT_GE(beside, drawsBesideUploads) << "the main thread was let in between the loader's uploads "
                                           << beside << " times in " << frames << " frames";
-    EXPECT_EQ(GAME::Test::LockFigure(device, "mostUploadsInOneHold"), 1);
+    EXPECT_EQ(figure("mostUploadsInOneHold"), 1);
 
     for (RenderTexture*& texture : textures)
         device->DestroyTexture(&texture);
@@ -427,39 +476,6 @@ TEST(OpenGLDeviceThreads, ALoaderThreadUploadsWhileTheMainThreadDrawsWithoutPaus
     device->DestroySurface(&primary);
     RenderDevice::Destroy(device);
 }
-
-// The GL lock's figures through the module's test hook, the module held while the reader lives:
-// loading it for each reading costs more than a frame under ThreadSanitizer.
-class LockFigureReader
-{
-public:
-    explicit LockFigureReader(RenderDevice* device)
-        : m_device(device), m_module(Platform::LoadModule("OpenGL"))
-    {
-        if (m_module) {
-            m_figure = reinterpret_cast<GAME::Test::LockFigureFunction>(
-                Platform::FindModuleSymbol(m_module, GAME::Test::lockFigureSymbol));
-            m_reset = reinterpret_cast<bool (*)(RenderDevice*)>(
-                Platform::FindModuleSymbol(m_module, "OpenGLResetLockFigures"));
-        }
-    }
-    ~LockFigureReader()
-    {
-        if (m_module)
-            Platform::UnloadModule(m_module);
-    }
-    LockFigureReader(const LockFigureReader&) = delete;
-    LockFigureReader& operator=(const LockFigureReader&) = delete;
-    long long operator()(const char* name) const { return m_figure ? m_figure(m_device, name) : -1; }
-    // The figures start again from nothing.
-    bool Reset() const { return m_reset && m_reset(m_device); }
-
-private:
-    RenderDevice* const m_device;
-    const Platform::ModuleHandle m_module;
-    GAME::Test::LockFigureFunction m_figure = nullptr;
-    bool (*m_reset)(RenderDevice*) = nullptr;
-};
 
 // A headless device with the target quad and the GL lock's figures, let go with the scene.
 struct QuadScene
@@ -526,7 +542,9 @@ constexpr int sceneSize = cellSize * cellsAcross;
 // the last fill that was over before its draw, nor newer than the last whose Unlock had begun by
 // then (the loader's copy comes after the main context's draws queued before it). The main thread
 // draws until it has drawn often inside the loader's re-uploads and has seen two contents; once
-// the loader is done it must see the last one written.
+// the loader is done it must see the last one written. The device counts every fill of the loader
+// as it went: in place after the main context's fence, or into an object that took the drawn one's
+// place.
 void DrawWhileALoaderFillsAgain(RenderDevice* device, const std::function<bool(int, std::atomic<int>&)>& fill,
                                 const std::function<void()>& draw)
 {
@@ -639,6 +657,9 @@ void DrawWhileALoaderFillsAgain(RenderDevice* device, const std::function<bool(i
     EXPECT_GE(drawsInside, drawsInsideWanted) << "the main thread drew inside the loader's re-uploads "
                                               << drawsInside << " times in " << drawn << " frames";
     EXPECT_GE(distinctSeen(), 2) << "the loader's re-uploads never reached the main thread's draws";
+    // Each of the loader's fills went one way or the other, once.
+    EXPECT_EQ(figure("refillsInPlace") + figure("refillsReplaced"), done.load());
+    EXPECT_EQ(figure("refillsUnordered"), 0) << "a refill went in place before the main context's fence";
 
     // Done, the loader's last content is what the object holds.
     ASSERT_TRUE(drawBatch(1));
@@ -676,8 +697,11 @@ TEST(OpenGLDeviceThreads, AMainThreadDrawInsideALoadersReuploadFindsTheTexelsWho
 // host waiting for a resource the frame needs now would). Neither refill waits for the main thread
 // (each waited out its 2 s give-up, a frame of 4 s, before they took the place of the objects
 // drawn), and the draws before them keep the old content (the texture's showed the new texels).
-// Once the frame is over, refills go in place after the main context's fence covering its draws
-// of them (with no wait for that fence on the worker's side, the device's order says so).
+// The draws after them, with the texture and the vertex buffer left bound as they were, find the
+// new content under the new objects' GL names. The device counts both refills as taking the drawn
+// objects' places. Once the frame is over, refills go in place after the main context's fence
+// covering its draws of them (with no wait for that fence on the worker's side, the device's order
+// says so).
 TEST(OpenGLDeviceThreads, ALoadersRefillGoesOnWhileTheMainThreadWaitsForItMidFrame)
 {
     QuadScene scene;
@@ -716,6 +740,16 @@ TEST(OpenGLDeviceThreads, ALoadersRefillGoesOnWhileTheMainThreadWaitsForItMidFra
         device->SetViewport(Viewport(column * half, half, half, half));
         device->SetPixelShader(colored);
         device->SetStreamSource(0, vertices, 0, sizeof(TestVertex));
+        TargetQuad::Draw(*device);
+    };
+    // The same, with what drawBoth left bound: the vertex buffer is drawn with again as it is, and
+    // the texture stays on its stage untouched; only the quad's own stream and program come back.
+    auto drawBothAsLeft = [&](int column) {
+        device->SetViewport(Viewport(column * half, half, half, half));
+        TargetQuad::Draw(*device);
+        device->SetViewport(Viewport(column * half, 0, half, half));
+        device->SetPixelShader(quad.ps);
+        device->SetStreamSource(0, quad.vertices, 0, sizeof(TestVertex));
         TargetQuad::Draw(*device);
     };
     std::vector<Pixel> pixels(size_t(sceneSize) * sceneSize);
@@ -757,9 +791,11 @@ TEST(OpenGLDeviceThreads, ALoadersRefillGoesOnWhileTheMainThreadWaitsForItMidFra
     device->Clear(RENDER_CLEAR_COLOR | RENDER_CLEAR_DEPTH);
     drawBoth(0);
     EXPECT_TRUE(refillOnALoader(1));
-    drawBoth(1);
+    drawBothAsLeft(1);
     device->EndFrame();
     ASSERT_TRUE(device->ReadFrameBuffer(pixels.data(), sceneSize, sceneSize));
+    EXPECT_EQ(figure("refillsReplaced"), 2) << "the objects drawn with were not both taken over by new ones";
+    EXPECT_EQ(figure("refillsInPlace"), 0);
     EXPECT_EQ(figure("mainFenceWaits"), 0) << "a refill waited for the main thread, which waited for it";
     EXPECT_EQ(figure("mainFenceGiveUps"), 0);
     EXPECT_TRUE(shows(0, 0, 0));
@@ -771,6 +807,7 @@ TEST(OpenGLDeviceThreads, ALoadersRefillGoesOnWhileTheMainThreadWaitsForItMidFra
     ASSERT_TRUE(figure.Reset());
     EXPECT_TRUE(refillOnALoader(2));
     EXPECT_EQ(figure("refillsInPlace"), 2);
+    EXPECT_EQ(figure("refillsReplaced"), 0);
     EXPECT_EQ(figure("refillsUnordered"), 0) << "a refill went in place before the main context's fence";
     EXPECT_EQ(figure("mainFenceWaits"), 0);
     ASSERT_TRUE(device->BeginFrame());
