@@ -776,7 +776,7 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     if (flown)
         out.Print("\nEngineHost: flight done");
     else
-        out.Printf("\nEngineHost: flight cut short (%s)",
+        out.Printf("\nEngineHost: flight cut short: %s",
                    window.GetEnded().empty() ? "ended early" : window.GetEnded().c_str());
     // The path flown: all of it, or up to the last frame drawn when the run was cut short.
     const std::string path =

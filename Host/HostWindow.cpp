@@ -74,7 +74,8 @@ bool HostWindow::Frame()
         return false;
     if (GetInterrupt() != 0) {
         m_ended = DescribeInterrupt();
-        m_out.Errorf("EngineHost: %s; the run ends here, as after Escape (again: at once)", m_ended.c_str());
+        m_out.Errorf("EngineHost: %s; the run ends after its summary (a second one ends it at once)",
+                     m_ended.c_str());
         return false;
     }
     if (!m_open)
