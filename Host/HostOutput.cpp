@@ -3,9 +3,7 @@
 #include "core/Log.h"
 #include "world/Engine.h"
 
-#include <cerrno>
 #include <cstdarg>
-#include <cstring>
 #include <string_view>
 
 namespace SampleHost {
