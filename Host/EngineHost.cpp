@@ -25,6 +25,7 @@
 #include "FlightCamera.h"
 #include "FlightCoverage.h"
 #include "HostEngine.h"
+#include "HostInterrupt.h"
 #include "HostMapData.h"
 #include "HostOptions.h"
 #include "HostOutput.h"
@@ -51,6 +52,7 @@
 #include "graphics/GraphicsEngineSettings.h"
 #include "graphics/RenderDevice.h"
 #include "network/Socket.h"
+#include "platform/PlatformFile.h"
 #include "platform/Threading.h"
 #include "world/Region.h"
 #include "world/RegionLoader.h"
@@ -59,13 +61,11 @@
 #include "world/World.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -217,23 +217,6 @@ std::string InFolder(const std::filesystem::path& folder, const std::string& pat
     return relative.empty() || *relative.begin() == ".." ? path : relative.string();
 }
 
-// Why files cannot be written in the folder: what writing one there answers, or, when one can be
-// written, what else may have failed.
-std::string WhyNotWritable(const std::filesystem::path& folder)
-{
-    const std::filesystem::path probe = folder / ".EngineHost-write-test";
-    errno = 0;
-    std::FILE* file = std::fopen(probe.string().c_str(), "wb");
-    if (!file)
-        return errno ? std::strerror(errno) : "a file could not be made there";
-    const bool written = std::fputs("EngineHost\n", file) >= 0;
-    const bool closed = std::fclose(file) == 0;
-    std::error_code ignored;
-    std::filesystem::remove(probe, ignored);
-    return written && closed ? "a file of it could not be written, though the folder takes new files"
-                             : "the folder takes no more data (is the disk full?)";
-}
-
 // "2 of the machine's 8 may be used (4,5); the engine's main thread keeps to processor 4": the
 // processors the process may use (taskset's), which its frames and loads share.
 std::string DescribeProcessors()
@@ -324,13 +307,14 @@ bool CanListen(int port, std::string& why)
 
 // A run folder the host made is the run's alone: a git checkout it was made in leaves its files
 // (some 37 MB of data and pictures) out of `git status`. A folder that was there is left as it is.
-void KeepOutOfGit(const std::filesystem::path& folder)
+void KeepOutOfGit(const std::filesystem::path& folder, HostOutput& out)
 {
-    // Not written: the run's own writes into the folder say what is wrong with it.
-    if (std::FILE* file = std::fopen((folder / ".gitignore").string().c_str(), "wb")) {
-        std::fputs("# Made by EngineHost with its run folder: git leaves the run's files alone.\n*\n", file);
-        std::fclose(file);
-    }
+    const std::string text =
+        "# Made by EngineHost with its run folder: git leaves the run's files alone.\n*\n";
+    const std::string path = (folder / ".gitignore").string();
+    std::string why;
+    if (!GAME::Platform::WriteWholeFile(path, text.data(), text.size(), &why))
+        out.NoteNotWritten(path, why);
 }
 
 int Run(const std::filesystem::path& folder, const HostOptions& options, HostOutput& out, HostLogSink& lines)
@@ -342,7 +326,7 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     out.Printf("EngineHost: making the sample game data");
     if (!MakeSampleData(folder)) {
         out.Errorf("EngineHost: could not write the sample data into %s: %s", folder.string().c_str(),
-                   WhyNotWritable(folder).c_str());
+                   WhyNotWritable(folder.string()).c_str());
         return 1;
     }
     // Settings are read through the file system and written beside it: run inside the folder.
@@ -410,13 +394,18 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     const DataKit::WorldGenerator::Settings& plan = generator.GetSettings();
     // The window answers while the world is made: Escape or closing it ends the run there.
     generator.SetKeepGoing([&] { return window.Poll(engine); });
-    if (!generator.Generate() || !generator.Write(folder.string())) {
+    if (!generator.Generate()) {
         if (generator.WasStopped()) {
             out.Printf("EngineHost: the world's generation was stopped; shutting down");
             engine.Shutdown();
-            return 0;
+            return GetInterrupt() ? InterruptExitCode(GetInterrupt()) : 0;
         }
-        out.Printf("EngineHost: could not generate the world");
+        out.Errorf("EngineHost: could not generate the world");
+        return 1;
+    }
+    if (!generator.Write(folder.string())) {
+        out.Errorf("EngineHost: could not write the world into %s: %s", folder.string().c_str(),
+                   WhyNotWritable(folder.string()).c_str());
         return 1;
     }
     unsigned entities = 0;
@@ -782,20 +771,28 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     GAME::Tracker::Destroy();
     engine.SetWaitContext("after the flight");
 
-    out.Print(flown ? "\nEngineHost: flight done" : "\nEngineHost: flight ended early");
+    if (flown)
+        out.Print("\nEngineHost: flight done");
+    else
+        out.Printf("\nEngineHost: flight cut short: %s",
+                   window.GetEnded().empty() ? "ended early" : window.GetEnded().c_str());
+    // The path flown: all of it, or up to the last frame drawn when the run was cut short.
+    const std::string path =
+        flown ? GAME::FormatString("%.0f ms", duration * 1000.0)
+              : GAME::FormatString("%.0f ms of the %.0f ms path", drawnUpTo * 1000.0, duration * 1000.0);
     if (flightFrames == 0) {
         out.Printf("  frames              none: the run ended before the flight began");
     } else if (frames > 0) {
         // The path's time is simulated; only the frames' cost is real.
         out.Printf("  frames              %d, %.1f ms of camera path each", flightFrames,
                    PathPerFrameMs(duration, frames));
-        out.Printf("  camera path         %.0f ms, simulated", duration * 1000.0);
+        out.Printf("  camera path         %s, simulated", path.c_str());
         out.Printf("  flight time         %.0f ms: %.1f frames a second, %.1f times as fast as real time",
                    seconds * 1000.0, rate, seconds > 0 ? (flown ? duration : drawnUpTo) / seconds : 0.0);
         out.Printf("  game time           %d ms (the engine's clock runs in real time)", totalGameTime);
     } else {
         out.Printf("  frames              %d, in real time", flightFrames);
-        out.Printf("  camera path         %.0f ms", duration * 1000.0);
+        out.Printf("  camera path         %s", path.c_str());
         out.Printf("  flight time         %.0f ms: %.1f frames a second", seconds * 1000.0, rate);
         if (holds > 0)
             out.Printf("  held back           %s, %.0f ms in all: those frames took so long that the camera "
@@ -889,7 +886,7 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     out.Printf("  network             %s", DescribeNetwork(engine).c_str());
 
     // Once, as the world editor does; not when the user ended the run, who wants it to end now.
-    if (running) {
+    if (running && !GetInterrupt()) {
         engine.SetForcedLoadCause("the map data's rebuild, which draws every region from above");
         out.Print(RebuildWorldMapData(*world, files, folder, screenshots, out));
     }
@@ -897,16 +894,22 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
 
     // The host keeps the user's settings, as a game does when the player changes them.
     std::string why;
-    if (!engine.GetOptions()->Save(DataKit::SampleGameData::userSettingsName, why)) {
+    const bool settingsSaved = engine.GetOptions()->Save(DataKit::SampleGameData::userSettingsName, why);
+    if (!settingsSaved) {
         out.Printf("EngineHost: could not save the user's settings: %s", why.c_str());
-        out.NoteNotWritten(DataKit::SampleGameData::userSettingsName, why);
+        out.NoteNotWritten((folder / DataKit::SampleGameData::userSettingsName).string(), why);
     }
     out.Printf("EngineHost: shutting down");
     window.Detach(engine);
     engine.Shutdown();
     out.Print("\n" + DescribeRunEnd(out, lines.GetLineCount(), lines.GetWarningCount(),
                                     lines.GetImportantCount(), options.verbose));
-    out.Printf("  user settings       %s", DataKit::SampleGameData::userSettingsName);
+    if (settingsSaved)
+        out.Printf("  user settings       %s", DataKit::SampleGameData::userSettingsName);
+    if (GetInterrupt()) {
+        out.Printf("  cut short           %s", DescribeInterrupt().c_str());
+        return InterruptExitCode(GetInterrupt());
+    }
     return 0;
 }
 
@@ -916,6 +919,8 @@ int main(int argc, char** argv)
 {
     SampleHost::HostOptions options;
     std::string reason;
+    // Ctrl-C ends a run as Escape does, its summary and log.html finished; a second one at once.
+    SampleHost::CatchInterrupts();
     if (!SampleHost::ParseHostOptions(argc, argv, options, reason)) {
         std::fprintf(stderr, "EngineHost: %s\n\n%s", reason.c_str(), SampleHost::HostUsage().c_str());
         return 2;
@@ -947,7 +952,7 @@ int main(int argc, char** argv)
     if (!error)
         folder = std::filesystem::absolute(folder, error).lexically_normal();
     if (made && !error)
-        SampleHost::KeepOutOfGit(folder);
+        SampleHost::KeepOutOfGit(folder, output);
     if (error) {
         output.Errorf("EngineHost: cannot make the run folder %s: %s", options.folder.c_str(),
                       error.message().c_str());
@@ -957,13 +962,7 @@ int main(int argc, char** argv)
     int result = SampleHost::Run(folder, options, output, sink);
     GAME::RenderDevice::UnloadLibraries();
     GAME::SetProcessLogSink(previousSink);
-    // The last lines are in: the log's document ends here.
-    if (!output.CloseLogFile()) {
-        output.Printf("EngineHost: writing %s/log.html failed", folder.string().c_str());
-        result = result ? result : 1;
-    }
-    // A run that failed with files it could not write (a full disk) says why where the user looks.
-    if (const std::string notWritten = output.DescribeNotWritten(); result != 0 && !notWritten.empty())
-        output.Errorf("EngineHost: %s", notWritten.c_str());
+    // The last lines are in: the log file closes, and what could not be written is said.
+    result = SampleHost::FinishRun(output, result);
     return result;
 }

@@ -1,6 +1,7 @@
 #include "HostEngine.h"
 
 #include "core/Log.h"
+#include "platform/PlatformFile.h"
 #include "world/Region.h"
 #include "world/World.h"
 
@@ -86,8 +87,17 @@ void HostEngine::Initialize(void* window, const GAME::GraphicsEngineSettings& se
                             bool flag, GAME::FileSystem* fileSystem)
 {
     GAME::Engine::Initialize(window, settings, editorMode, flag, fileSystem);
-    if (IsLogFileOpen() && m_output.OpenLogFile(GetLogPath()))
-        return;
+    if (IsLogFileOpen()) {
+        if (m_output.OpenLogFile(GetLogPath()))
+            return;
+    } else {
+        // The engine has said why in its warning; the run's count of files not written has it too.
+        GAME::Platform::PlatformFile probe;
+        const bool opens = probe.Open(GetLogPath(), GAME::Platform::FileOpenMode::Update);
+        m_output.NoteNotWritten(GetLogPath(), opens || probe.GetError().empty()
+                                                  ? "the engine could not open it"
+                                                  : probe.GetError());
+    }
     m_output.GoWithoutLogFile();
     m_output.Printf("EngineHost: no log file (could not write %s); lines go to standard output only",
                     GetLogPath().c_str());

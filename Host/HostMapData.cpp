@@ -11,6 +11,7 @@
 #include "world/Region.h"
 #include "world/World.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -28,6 +29,16 @@ std::string RegionShortName(const std::string& name)
     std::string text = slash == std::string::npos ? name : name.substr(slash + 1);
     const size_t dot = text.rfind('.');
     return dot == std::string::npos ? text : text.substr(0, dot);
+}
+
+// Where the region's minimap goes on disk: its name in the file system, inside the run folder.
+std::string MinimapPath(const GAME::Region& region, const std::filesystem::path& folder)
+{
+    std::string name = region.GetMinimapFileName();
+    if (name.empty())
+        return name;
+    std::replace(name.begin(), name.end(), '\\', '/');
+    return (folder / name).string();
 }
 
 // An 8-bit RGB PNG of the image (rows from the top), written whole or not at all; false with the
@@ -69,12 +80,35 @@ std::string RebuildWorldMapData(GAME::World& world, GAME::FileSystem& files,
     const auto start = std::chrono::steady_clock::now();
     int rebuilt = 0;
     const GAME::Region* shown = nullptr;
+    int notWritten = 0; // the regions' minimaps the engine did not write, and the first
+    std::string firstNotWritten;
     for (int i = 0; i < world.GetNumRegions(); ++i) {
         GAME::Region* region = world.GetRegion(i);
-        if (region && region->RebuildMapData()) {
+        if (!region)
+            continue;
+        // The engine writes the minimap whole or not at all, and says why in its log: one it did
+        // not write leaves the file that was there (or none), and is one of the run's files not
+        // written.
+        const std::string file = MinimapPath(*region, folder);
+        uint64_t before = 0;
+        const bool existed = !file.empty() && GAME::Platform::GetFileLastWriteTime(file, before);
+        if (region->RebuildMapData()) {
             ++rebuilt;
             if (!shown)
                 shown = region;
+            continue;
+        }
+        uint64_t after = 0;
+        if (!file.empty() &&
+            (!GAME::Platform::GetFileLastWriteTime(file, after) || (existed && after == before))) {
+            // Asked with a file of a minimap's size.
+            const std::string why =
+                WhyNotWritable(std::filesystem::path(file).parent_path().string(),
+                               "the engine could not draw or write it (log.html says why)", 64 * 1024);
+            out.NoteNotWritten(file, why);
+            if (notWritten++ == 0)
+                firstNotWritten =
+                    std::filesystem::path(file).lexically_relative(folder).string() + ": " + why;
         }
     }
     const double ms =
@@ -84,6 +118,9 @@ std::string RebuildWorldMapData(GAME::World& world, GAME::FileSystem& files,
                   "EngineHost: map data of %d of %d regions rebuilt in %.0f ms (icons and minimaps)\n",
                   rebuilt, world.GetNumRegions(), ms);
     std::string report = line;
+    if (notWritten)
+        report += "EngineHost: " + Counted(notWritten, "minimap", "minimaps") + " could not be written (" +
+                  (notWritten > 1 ? "the first, " : "") + firstNotWritten + ")\n";
 
     if (!drawsPixels)
         return report + "EngineHost: no minimap picture: the device draws nothing\n";

@@ -20,7 +20,8 @@ class HostOutput;
 // Main thread, between frames. The report for the host's output: a line of how many regions were
 // rebuilt and one of where the minimap went (or why none did), each ended by a line feed. Without
 // drawsPixels (a device that draws nothing) no minimap picture is copied: it would be blank. The
-// picture is written whole or not at all; one that could not be written is noted in `out`.
+// picture is written whole or not at all; one that could not be written is noted in `out`, and so
+// is each region's minimap the engine did not write (a line of the report says which).
 std::string RebuildWorldMapData(GAME::World& world, GAME::FileSystem& files,
                                 const std::filesystem::path& folder, bool drawsPixels, HostOutput& out);
 

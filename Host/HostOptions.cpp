@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <limits>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -94,9 +96,21 @@ bool SetFolder(HostOptions& options, const char* value, std::string& error)
     return true;
 }
 
+// A word of digits alone is a frame count, however large (a folder named by digits is given as
+// "./300").
+bool IsCountWord(std::string_view word)
+{
+    return !word.empty() && word.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
 bool SetFrames(HostOptions& options, const char* value, std::string& error)
 {
     int frames = 0;
+    if (IsCountWord(value) && !ParseInt(value, frames)) {
+        error = std::string("the frame count \"") + value + "\" is out of range: at most " +
+                std::to_string(std::numeric_limits<int>::max());
+        return false;
+    }
     if (!ParseInt(value, frames) || frames < 0) {
         error = std::string("the frame count must be a whole number of 0 or more, not \"") + value + "\"";
         return false;
@@ -313,7 +327,7 @@ bool ParseHostOptions(int argc, const char* const* argv, HostOptions& options, s
         }
         // A whole number is the frame count, any other word the run folder, in either order.
         int number = 0;
-        const size_t kind = ParseInt(arg, number) ? framesArgument : folderArgument;
+        const size_t kind = IsCountWord(arg) || ParseInt(arg, number) ? framesArgument : folderArgument;
         if (taken[kind]) {
             error = std::string(kind == framesArgument ? "a second frame count: " : "a second run folder: ") +
                     std::string(arg);

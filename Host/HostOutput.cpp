@@ -3,9 +3,8 @@
 #include "core/Log.h"
 #include "world/Engine.h"
 
-#include <cerrno>
 #include <cstdarg>
-#include <cstring>
+#include <string_view>
 
 namespace SampleHost {
 
@@ -40,7 +39,7 @@ void HostOutput::Emit(const std::string& text, Style style, std::FILE* stream)
             std::fputs(line.c_str(), stream);
             std::fputc('\n', stream);
         }
-        if (m_file)
+        if (m_file.IsOpen())
             WriteRow(style, line);
         else if (m_keepLines)
             m_kept.emplace_back(style, std::move(line));
@@ -79,23 +78,33 @@ void HostOutput::Detailf(const char* format, ...)
     Emit(text, STYLE_PLAIN, m_showDetails ? stdout : nullptr);
 }
 
+namespace {
+
+// The document's end, after the last row.
+constexpr std::string_view documentEnd = "</pre>\n</font>\n</html>\n";
+
+} // namespace
+
 bool HostOutput::OpenLogFile(const std::string& path)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_file)
+    if (m_file.IsOpen())
         return true;
     m_keepLines = false;
     m_logPath = path;
-    m_file = std::fopen(path.c_str(), "a");
-    if (m_file) {
-        if (std::fputs("<pre>\n", m_file) < 0)
-            LogFileFailed(errno);
+    // Rows go in after what the engine wrote; the document's end follows each.
+    const bool opened = m_file.Open(path, GAME::Platform::FileOpenMode::Update) && m_file.GetSize(m_end);
+    if (!opened) {
+        NoteNotWrittenLocked(path, m_file.GetError().empty() ? "it could not be opened" : m_file.GetError());
+        m_file.Discard();
+    } else {
+        AppendToLogFile("<pre>\n");
         for (const auto& [style, line] : m_kept)
             WriteRow(style, line);
     }
     m_kept.clear();
     m_kept.shrink_to_fit();
-    return m_file != nullptr;
+    return opened;
 }
 
 void HostOutput::GoWithoutLogFile()
@@ -109,19 +118,19 @@ void HostOutput::GoWithoutLogFile()
 bool HostOutput::CloseLogFile()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_file)
-        return true;
-    if (std::fputs("</pre>\n</font>\n</html>\n", m_file) < 0)
-        LogFileFailed(errno);
-    if (std::fclose(m_file) != 0)
-        LogFileFailed(errno);
-    m_file = nullptr;
-    return !m_writeFailed;
+    if (m_file.IsOpen() && !m_file.Close())
+        StopLogFile(m_file.GetError());
+    return m_stop.empty();
 }
 
 void HostOutput::NoteNotWritten(const std::string& path, const std::string& reason)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    NoteNotWrittenLocked(path, reason);
+}
+
+void HostOutput::NoteNotWrittenLocked(const std::string& path, const std::string& reason)
+{
     if (m_notWritten++ == 0)
         m_firstNotWritten = path + ": " + reason;
 }
@@ -136,18 +145,16 @@ std::string HostOutput::DescribeNotWritten() const
            m_firstNotWritten + ")";
 }
 
-void HostOutput::LogFileFailed(int error)
-{
-    // The log is one file: counted once, with its first reason.
-    if (!m_writeFailed && m_notWritten++ == 0)
-        m_firstNotWritten = m_logPath + ": " + std::strerror(error);
-    m_writeFailed = true;
-}
-
 bool HostOutput::IsLogFileOpen() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_file != nullptr;
+    return m_file.IsOpen();
+}
+
+std::string HostOutput::GetLogFileStop() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_stop;
 }
 
 void HostOutput::WriteRow(Style style, const std::string& line)
@@ -155,10 +162,45 @@ void HostOutput::WriteRow(Style style, const std::string& line)
     const GAME::LogPriority priority = style == STYLE_WARNING     ? GAME::LOG_PRIORITY_WARNING
                                        : style == STYLE_IMPORTANT ? GAME::LOG_PRIORITY_IMPORTANT
                                                                   : GAME::LOG_PRIORITY_INFO;
-    // Flushed row by row: the log is read most when a run ended badly.
-    if (std::fputs(GAME::Engine::FormatLogFileRow(priority, line).c_str(), m_file) < 0 ||
-        std::fflush(m_file) != 0)
-        LogFileFailed(errno);
+    AppendToLogFile(GAME::Engine::FormatLogFileRow(priority, line));
+}
+
+void HostOutput::AppendToLogFile(const std::string& text)
+{
+    // Straight to the file, row by row: the log is read most when a run ended badly.
+    std::string bytes = text;
+    bytes += documentEnd;
+    if (m_file.WriteAt(m_end, bytes.data(), bytes.size())) {
+        m_end += text.size();
+        return;
+    }
+    StopLogFile(m_file.GetError().empty() ? "a write failed" : m_file.GetError());
+}
+
+void HostOutput::StopLogFile(const std::string& reason)
+{
+    // The log is one file: counted once, with its first reason.
+    if (!m_stop.empty())
+        return;
+    m_stop = reason;
+    NoteNotWrittenLocked(m_logPath, reason);
+    m_file.Discard();
+    // A row saying why, when it fits (or a shorter one), then the end over the bytes the last end
+    // had (they are the file's already, so a full disk takes them); whatever the failed row left
+    // past it is cut off.
+    const std::string why = GAME::Engine::FormatLogFileRow(GAME::LOG_PRIORITY_WARNING,
+                                                           "EngineHost: log.html stops here: " + reason +
+                                                               "; the run's later lines were printed only");
+    const std::string shortWhy =
+        GAME::Engine::FormatLogFileRow(GAME::LOG_PRIORITY_WARNING, "stops: " + reason);
+    for (const std::string& tail :
+         {why + std::string(documentEnd), shortWhy + std::string(documentEnd), std::string(documentEnd)}) {
+        GAME::Platform::PlatformFile file;
+        if (file.Open(m_logPath, GAME::Platform::FileOpenMode::Update) &&
+            file.WriteAt(m_end, tail.data(), tail.size()) && file.Truncate(m_end + tail.size()) &&
+            file.Close())
+            break;
+    }
 }
 
 std::string Counted(long long count, const char* one, const char* many)
@@ -170,14 +212,45 @@ std::string DescribeRunEnd(const HostOutput& output, long long lines, long long 
                            bool verbose)
 {
     const bool logFile = output.IsLogFileOpen();
-    const char* infoLines = verbose ? ""
-                            : logFile
-                                ? "; the info lines among them are in log.html (--verbose prints them)"
+    const std::string stop = output.GetLogFileStop();
+    const char* infoLines = verbose   ? ""
+                            : logFile ? "; the info lines among them are in log.html (--verbose prints them)"
+                            : !stop.empty()
+                                ? "; the info lines among them are in log.html as far as it goes (--verbose "
+                                  "prints them)"
                                 : "; the info lines among them were not printed (--verbose prints them)";
     return "EngineHost: done; " + Counted(lines, "log line", "log lines") + " (" +
            Counted(warnings, "warning", "warnings") + ", " + Counted(notices, "notice", "notices") + ")" +
            infoLines + "\n  log file            " +
-           (logFile ? "log.html" : "none: log.html could not be written");
+           (logFile ? std::string("log.html")
+            : !stop.empty()
+                ? "log.html, cut short (" + stop + "): the lines after its last row were printed only"
+                : std::string("none: log.html could not be written"));
+}
+
+std::string WhyNotWritable(const std::string& folder, const std::string& otherwise, size_t size)
+{
+    const std::string probe = folder + "/.EngineHost-write-test";
+    const std::string bytes(size, '\n');
+    std::string reason;
+    if (!GAME::Platform::WriteWholeFile(probe, bytes.data(), bytes.size(), &reason))
+        return reason.empty() ? "a file could not be made there" : reason;
+    GAME::Platform::DeleteFile(probe);
+    return otherwise;
+}
+
+int FinishRun(HostOutput& output, int result)
+{
+    // Said before the log file closes, so that it holds the line too; said again in the rare case
+    // that the close itself failed.
+    const std::string notWritten = output.DescribeNotWritten();
+    if (!notWritten.empty())
+        output.Errorf("EngineHost: %s", notWritten.c_str());
+    if (!output.CloseLogFile() && output.DescribeNotWritten() != notWritten)
+        output.Errorf("EngineHost: %s", output.DescribeNotWritten().c_str());
+    if (output.DescribeNotWritten().empty())
+        return result;
+    return result ? result : 1;
 }
 
 } // namespace SampleHost

@@ -6,22 +6,30 @@
 //
 // The engine owns the log file's start: Initialize opens the log path, writes the HTML header,
 // flushes it and writes nothing more; its Shutdown closes its stream. The host appends the lines
-// through a stream of its own, opened for appending once Initialize has returned (OpenLogFile):
-// the lines printed before then are kept and go in first, below the header, and the lines printed
-// after the engine's Shutdown go in too (the engine's own WriteLogFileLine, which ends the file at
-// Shutdown, is for hosts whose log ends with their engine). Each line is one row of a
-// preformatted block, as the engine formats its rows (Engine::FormatLogFileRow), warnings and
-// notices marked; CloseLogFile ends the block and the document. A line that ends in a line feed
-// of its own is one row, never an empty one.
+// through a file of its own, opened once Initialize has returned (OpenLogFile): the lines printed
+// before then are kept and go in first, below the header, and the lines printed after the
+// engine's Shutdown go in too (the engine's own WriteLogFileLine, which ends the file at Shutdown,
+// is for hosts whose log ends with their engine). Each line is one row of a preformatted block, as
+// the engine formats its rows (Engine::FormatLogFileRow), warnings and notices marked. A line that
+// ends in a line feed of its own is one row, never an empty one.
+//
+// The file is a whole document after every row: each row is written together with the document's
+// end, which the next row then writes over, so that a run that stops anywhere (killed, a second
+// Ctrl-C) leaves log.html ended. A row that cannot be written whole (a full disk) stops the file:
+// what it wrote of that row is cut off, a last row saying why goes in where it fits, then the
+// document's end (whose bytes were already the file's), and later lines are printed only.
 //
 // The run's files that could not be written (screenshots, pictures, the user's settings, the log
 // file itself) are counted, the first kept with its reason, for the one line on standard error
-// that says why a run failed (DescribeNotWritten).
+// that says why a run failed (DescribeNotWritten, FinishRun).
 //
 // Threads: any thread may print (the library logs from its loader threads); one lock keeps the
 // order of standard output and of the file the same. Opening and closing are main-thread calls.
 #pragma once
 
+#include "platform/PlatformFile.h"
+
+#include <cstdint>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -60,13 +68,18 @@ public:
     void SetShowingDetails(bool show) { m_showDetails = show; }
 
     // Appends to the log file at path, which the engine has opened and given its header: the
-    // lines kept so far first. False when it cannot be opened; from then on, as after
-    // GoWithoutLogFile, lines are printed only and none is kept.
+    // lines kept so far first. False when it cannot be opened (counted as not written); from then
+    // on, as after GoWithoutLogFile, lines are printed only and none is kept.
     bool OpenLogFile(const std::string& path);
     void GoWithoutLogFile();
-    // Ends the document and closes the file; false when a write failed. Later lines are printed only.
+    // Closes the file (its document is ended already); false when a write failed. Later lines are
+    // printed only.
     bool CloseLogFile();
+    // Rows still go into the log file.
     bool IsLogFileOpen() const;
+    // The log file stopped at a row it could not write: it holds the rows before it. The reason
+    // is the system's ("No space left on device"); empty while it has not stopped.
+    std::string GetLogFileStop() const;
 
     // A file of the run that could not be written, with the system's reason. Any thread.
     void NoteNotWritten(const std::string& path, const std::string& reason);
@@ -78,13 +91,16 @@ private:
     void Emit(const std::string& text, Style style, std::FILE* stream); // stream null: the log alone
     // Under m_mutex.
     void WriteRow(Style style, const std::string& line);
-    void LogFileFailed(int error);
+    void AppendToLogFile(const std::string& text);
+    void StopLogFile(const std::string& reason);
+    void NoteNotWrittenLocked(const std::string& path, const std::string& reason);
 
     mutable std::mutex m_mutex;
-    std::FILE* m_file = nullptr;
+    GAME::Platform::PlatformFile m_file;
+    uint64_t m_end = 0;      // the end of the last whole row, where the document's end starts
+    std::string m_stop;      // why the log file stopped
     bool m_keepLines = true; // until the log file opens or the host goes without one
     std::vector<std::pair<Style, std::string>> m_kept;
-    bool m_writeFailed = false;
     std::string m_logPath;
     bool m_showDetails = false; // set before any thread prints
     size_t m_notWritten = 0;
@@ -99,5 +115,17 @@ std::string Counted(long long count, const char* one, const char* many);
 // not be written).
 std::string DescribeRunEnd(const HostOutput& output, long long lines, long long warnings, long long notices,
                            bool verbose);
+
+// Why files cannot be written in the folder: the system's answer to a file of the size written
+// there ("No space left on device"), or, when one can be, that something else failed (otherwise).
+std::string WhyNotWritable(const std::string& folder,
+                           const std::string& otherwise = "a file of it could not be written, though the "
+                                                          "folder takes new files",
+                           size_t size = 4096);
+
+// The end of main: when any of the run's files could not be written, says so in the one line on
+// standard error (the log file's last row too), then closes the log file. The exit code: result,
+// or 1 for a run that would have ended well but could not write a file.
+int FinishRun(HostOutput& output, int result);
 
 } // namespace SampleHost

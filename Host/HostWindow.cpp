@@ -1,5 +1,6 @@
 #include "HostWindow.h"
 
+#include "HostInterrupt.h"
 #include "HostOutput.h"
 
 #include "graphics/InputDevice.h"
@@ -69,13 +70,23 @@ bool HostWindow::HandleKeyEvent(const GAME::InputDevice::ButtonEvent& event)
 
 bool HostWindow::Frame()
 {
+    if (!m_ended.empty())
+        return false;
+    if (GetInterrupt() != 0) {
+        m_ended = DescribeInterrupt();
+        m_out.Errorf("EngineHost: %s; the run ends after its summary (a second one ends it at once)",
+                     m_ended.c_str());
+        return false;
+    }
     if (!m_open)
         return true;
     if (!m_window.ProcessMessages()) {
+        m_ended = "the window was closed";
         m_out.Print("EngineHost: the window was closed");
         return false;
     }
     if (m_escape) {
+        m_ended = "Escape pressed";
         m_out.Print("EngineHost: Escape pressed");
         return false;
     }

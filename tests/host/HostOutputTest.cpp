@@ -1,12 +1,19 @@
 // The sample host's output: where its closing lines say the run's lines are kept must be where
-// they are, log.html only while the output writes it.
+// they are, log.html only while the output writes it; a run that could not write a file fails
+// with one line on standard error; the command line and Ctrl-C end a run as they say.
 #include "HostOutput.h"
+#include "HostInterrupt.h"
+#include "HostOptions.h"
+#include "HostWindow.h"
 
 #include "common/TempDir.h"
 
+#include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
+#include <vector>
 
 namespace SampleHost {
 namespace {
@@ -29,6 +36,8 @@ TEST(HostOutputTest, TheRunsEndNamesLogHtmlOnlyWhileItHoldsTheLines)
     ASSERT_TRUE(std::filesystem::create_directory(dir.File("blocked.html")));
     HostOutput refused;
     EXPECT_FALSE(refused.OpenLogFile(dir.File("blocked.html")));
+    EXPECT_EQ(refused.DescribeNotWritten(),
+              "1 file could not be written (" + dir.File("blocked.html") + ": Is a directory)");
     for (const HostOutput* output : {&without, &refused}) {
         for (const bool verbose : {false, true}) {
             const std::string end = DescribeRunEnd(*output, 88, 2, 0, verbose);
@@ -36,6 +45,95 @@ TEST(HostOutputTest, TheRunsEndNamesLogHtmlOnlyWhileItHoldsTheLines)
             EXPECT_EQ(end.find("in log.html"), std::string::npos) << end;
             EXPECT_NE(end.find("  log file            none"), std::string::npos) << end;
         }
+    }
+
+    // Stopped on a full disk: the lines before are there, the later ones not.
+    HostOutput full;
+    ASSERT_TRUE(full.OpenLogFile("/dev/full"));
+    const std::string cut = DescribeRunEnd(full, 88, 2, 0, false);
+    EXPECT_NE(cut.find("  log file            log.html, cut short (No space left on device)"),
+              std::string::npos)
+        << cut;
+    EXPECT_NE(cut.find("in log.html as far as it goes"), std::string::npos) << cut;
+}
+
+TEST(HostOutputTest, AFileTheRunCouldNotWriteFailsItWithOneLineOnStandardError)
+{
+    struct Case
+    {
+        int result;
+        std::vector<std::string> notWritten;
+        int exitCode;
+        std::string error; // all of standard error
+    };
+    const Case cases[] = {
+        {0, {}, 0, ""},
+        {0,
+         {"run/Settings/options.txt"},
+         1,
+         "EngineHost: 1 file could not be written (run/Settings/options.txt: Is a directory)\n"},
+        {0,
+         {"run/screenshot_01.png", "run/log.html"},
+         1,
+         "EngineHost: 2 files could not be written (the first, run/screenshot_01.png: Is a directory)\n"},
+        {130,
+         {"run/log.html"},
+         130,
+         "EngineHost: 1 file could not be written (run/log.html: Is a directory)\n"},
+    };
+    for (const Case& c : cases) {
+        HostOutput output;
+        output.GoWithoutLogFile();
+        for (const std::string& path : c.notWritten)
+            output.NoteNotWritten(path, "Is a directory");
+        testing::internal::CaptureStderr();
+        const int exitCode = FinishRun(output, c.result);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.error);
+        EXPECT_EQ(exitCode, c.exitCode);
+    }
+}
+
+TEST(HostOutputTest, ACountTooLargeIsRefusedAsTheFrameCountItIs)
+{
+    auto parse = [](std::vector<const char*> words, HostOptions& options, std::string& error) {
+        words.insert(words.begin(), "EngineHost");
+        return ParseHostOptions(static_cast<int>(words.size()), words.data(), options, error);
+    };
+    HostOptions options;
+    std::string error;
+    // As scripts/demo passes it: its run folder, then the user's one word.
+    EXPECT_FALSE(parse({"build-demo/host-run", "99999999999999999999"}, options, error));
+    EXPECT_EQ(error, "the frame count \"99999999999999999999\" is out of range: at most 2147483647");
+    EXPECT_FALSE(parse({"2147483648", "run"}, options, error));
+    EXPECT_EQ(error, "the frame count \"2147483648\" is out of range: at most 2147483647");
+    // The largest count, and a folder of digits given as such.
+    HostOptions largest;
+    EXPECT_TRUE(parse({"2147483647", "./300"}, largest, error)) << error;
+    EXPECT_EQ(largest.frames, 2147483647);
+    EXPECT_EQ(largest.folder, "./300");
+}
+
+// In a child process: the first signal asks the run to end (the window's frame says so from then
+// on), the second ends the process at once with 128 + the signal.
+TEST(HostOutputTest, CtrlCEndsTheRunAtTheNextFrameAndASecondOneAtOnce)
+{
+    for (const int signal : {SIGINT, SIGTERM}) {
+        EXPECT_EXIT(
+            {
+                HostOutput output;
+                output.GoWithoutLogFile();
+                HostWindow window(output);
+                CatchInterrupts();
+                const bool before = window.Frame();
+                std::raise(signal);
+                const bool after = window.Frame() || window.Frame();
+                std::fprintf(stderr, "frames: %d %d; %s\n", before, after, window.GetEnded().c_str());
+                std::raise(signal);
+                std::_Exit(0);
+            },
+            testing::ExitedWithCode(128 + signal),
+            signal == SIGINT ? "frames: 1 0; interrupted \\(Ctrl-C, SIGINT\\)"
+                             : "frames: 1 0; interrupted \\(SIGTERM\\)");
     }
 }
 

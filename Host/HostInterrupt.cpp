@@ -1,0 +1,52 @@
+#include "HostInterrupt.h"
+
+#include <csignal>
+#include <cstdlib>
+
+namespace SampleHost {
+
+namespace {
+
+volatile std::sig_atomic_t g_interrupt = 0;
+
+extern "C" void OnInterrupt(int signal)
+{
+    // Only what is safe in a handler: the flag, or, the second time, the end.
+    if (g_interrupt != 0)
+        std::_Exit(128 + signal);
+    g_interrupt = signal;
+}
+
+} // namespace
+
+void CatchInterrupts()
+{
+    std::signal(SIGINT, OnInterrupt);
+    std::signal(SIGTERM, OnInterrupt);
+}
+
+int GetInterrupt()
+{
+    return g_interrupt;
+}
+
+std::string DescribeInterrupt()
+{
+    switch (g_interrupt) {
+    case 0:
+        return std::string();
+    case SIGINT:
+        return "interrupted (Ctrl-C, SIGINT)";
+    case SIGTERM:
+        return "interrupted (SIGTERM)";
+    default:
+        return "interrupted (signal " + std::to_string(g_interrupt) + ")";
+    }
+}
+
+int InterruptExitCode(int signal)
+{
+    return 128 + signal;
+}
+
+} // namespace SampleHost

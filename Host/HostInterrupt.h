@@ -1,0 +1,22 @@
+// Ctrl-C and SIGTERM for the sample host. Once CatchInterrupts has run, the first SIGINT or SIGTERM
+// only records which came (the handler sets a flag and nothing else, as a signal handler must):
+// the host's frame loops look at it (HostWindow::Frame), end the run as Escape does, and the
+// run still shuts the engine down, prints its summary and ends log.html. A second one ends the
+// process at once, with exit code 128 + the signal, as a shell reports a process the signal ended.
+//
+// Any thread may read; CatchInterrupts is for the main thread, once, at start-up.
+#pragma once
+
+#include <string>
+
+namespace SampleHost {
+
+void CatchInterrupts();
+// The signal that asked the run to end, 0 while none came.
+int GetInterrupt();
+// "interrupted (Ctrl-C, SIGINT)", "interrupted (SIGTERM)"; empty while none came.
+std::string DescribeInterrupt();
+// The exit code of a run the signal ended: 128 + the signal.
+int InterruptExitCode(int signal);
+
+} // namespace SampleHost
