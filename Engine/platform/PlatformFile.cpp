@@ -559,7 +559,9 @@ bool PlatformFile::Close()
         saved = !m_failed;
         break;
     }
-    if (saved && m_way != Way::Stream && !m_throughDescriptor)
+    // A scratch file's folder is not searched: it is often a large shared one (the temporary files'),
+    // whose leftovers the system clears.
+    if (saved && m_sync && m_way != Way::Stream && !m_throughDescriptor)
         RemoveStrays(m_path);
     m_path.clear();
     return saved;

@@ -30,10 +30,10 @@
 //   every user, root included), a file the process may not write, a block device or a socket, a
 //   loop of links.
 // A link is followed to the name it leads to, even where nothing is there yet (the file is made
-// there); the link stays a link. A successful save also removes the `.part` files that saves of
-// processes no longer alive (killed part way) left beside the target: never a live process's,
-// never a name of another shape. A process of another pid namespace sharing the folder counts as
-// gone: its save then fails at the move, the target as it was.
+// there); the link stays a link. A successful save (but a scratch one) also removes the `.part`
+// files that saves of processes no longer alive (killed part way) left beside the target: never a
+// live process's, never a name of another shape. A process of another pid namespace sharing the
+// folder counts as gone: its save then fails at the move, the target as it was.
 #pragma once
 
 #include <cstddef>
@@ -54,9 +54,10 @@ enum class FileOpenMode
     // target keeps its permissions. A file not closed successfully (a write failed, Discard,
     // destroyed while open) leaves the target as it was, as far as the way it is written allows.
     Write,
-    // As Write, but nothing is synced to the disk (neither the file nor its folder): for scratch
-    // copies the process itself reads back, where a crash of the machine may lose the file or
-    // leave it empty. Everything the user keeps is saved with Write.
+    // As Write, but nothing is synced to the disk (neither the file nor its folder) and no
+    // leftovers of killed saves are looked for: for scratch copies the process itself reads back,
+    // where a crash of the machine may lose the file or leave it empty. Everything the user keeps
+    // is saved with Write.
     WriteUnsynced,
 };
 
