@@ -225,7 +225,9 @@ int64_t HexField(std::string_view& rest)
 // files named exactly .<name>.<pid>.<n>.part whose pid the system does not know.
 void RemoveStrays(const std::string& target)
 {
-    const std::string prefix = "." + target.substr(FolderPart(target).size()).substr(0, kNameKept) + ".";
+    std::string prefix = ".";
+    prefix.append(target, FolderPart(target).size(), kNameKept);
+    prefix += '.';
     DIR* folder = ::opendir(FolderToOpen(target).c_str());
     if (!folder)
         return;
