@@ -511,7 +511,8 @@ TEST(PlatformFile, AFileThatCannotBeReplacedIsWrittenInPlaceAndAFailedSavePutsIt
 {
     namespace fs = std::filesystem;
     GAME::Test::TempDir dir;
-    std::string old(4000, 'o'), fresh(3000, 'n');
+    // What fails runs past the old end, what succeeds ends before it: both ends are cut.
+    std::string old(4000, 'o'), longer(6000, 'l'), fresh(3000, 'n');
     old[1234] = 'x';
     auto identity = [](const std::string& path) {
         struct stat st;
@@ -521,13 +522,13 @@ TEST(PlatformFile, AFileThatCannotBeReplacedIsWrittenInPlaceAndAFailedSavePutsIt
     // Fails at several points while the disk fills, and once never closed.
     auto failedSaves = [&](const std::string& name) {
         const std::string path = dir.File(name);
-        for (const int64_t limit : {int64_t{0}, int64_t{1}, int64_t{2999}}) {
+        for (const int64_t limit : {int64_t{0}, int64_t{1}, int64_t{5999}}) {
             GAME::Test::FullDisk disk(limit);
             Platform::PlatformFile file;
             ASSERT_TRUE(file.Open(path, Platform::FileOpenMode::Write)) << file.GetError();
             bool written = true;
-            for (size_t at = 0; at < fresh.size(); at += 1000)
-                written = file.WriteAt(at, fresh.data() + at, 1000) && written;
+            for (size_t at = 0; at < longer.size(); at += 1000)
+                written = file.WriteAt(at, longer.data() + at, 1000) && written;
             EXPECT_FALSE(written) << limit;
             EXPECT_FALSE(file.Close()) << limit;
             EXPECT_EQ(file.GetError(), "No space left on device") << limit;
@@ -544,6 +545,15 @@ TEST(PlatformFile, AFileThatCannotBeReplacedIsWrittenInPlaceAndAFailedSavePutsIt
     const std::vector<uint64_t> linked = identity(dir.File("Saves/World.wrl"));
     failedSaves("Saves/World.wrl");
     EXPECT_EQ(dir.Read("Saves/World.wrl"), old);
+    {
+        // Killed now, the save would leave the old bytes beside the file.
+        Platform::PlatformFile file;
+        ASSERT_TRUE(file.Open(dir.File("Saves/World.wrl"), Platform::FileOpenMode::Write));
+        EXPECT_TRUE(file.WriteAt(0, longer.data(), longer.size()));
+        const std::vector<std::string> during = GAME::Test::FolderNames(dir.File("Saves"));
+        ASSERT_EQ(during.size(), 3u);
+        EXPECT_EQ(dir.Read("Saves/" + during[0]), old);
+    }
     ASSERT_TRUE(Platform::WriteWholeFile(dir.File("Saves/World.wrl"), fresh.data(), fresh.size()));
     EXPECT_EQ(dir.Read("Saves/Backup.wrl"), fresh);
     EXPECT_EQ(identity(dir.File("Saves/World.wrl")), linked);
