@@ -24,8 +24,9 @@
 //   there was one) keeps the old bytes until the next successful save of the file removes it.
 // - Written as a stream: a FIFO or a character device (/dev/null, a terminal, the pipe behind
 //   /dev/stdout) takes the bytes in order and is never replaced. Not whole or nothing: what was
-//   sent is gone. A FIFO that no process reads is refused at Open; a reader that takes nothing for
-//   30 s, or goes away, fails the save (no SIGPIPE reaches the process).
+//   sent is gone. A FIFO that no process reads is refused at Open (a pipe's descriptor link, at
+//   its first write); a reader that takes nothing for 30 s, or goes away, fails the save (no
+//   SIGPIPE reaches the process).
 // - Refused at Open with the reason in GetError, nothing written: a directory, a read-only file (for
 //   every user, root included), a file the process may not write, a block device or a socket, a
 //   loop of links.
