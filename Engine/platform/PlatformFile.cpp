@@ -2,13 +2,20 @@
 
 #include "platform/PathResolve.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,6 +25,14 @@ namespace {
 
 // Seconds between 1601-01-01 and 1970-01-01.
 constexpr uint64_t kEpochDifference = 11644473600ull;
+// The largest old file a save in place copies into memory where no copy can be made beside it.
+constexpr uint64_t kMemoryCopyLimit = 64ull << 20;
+// How long a stream's reader may take nothing before the save gives up.
+constexpr int kStreamStallMilliseconds = 30000;
+// As the system's own limit on links followed in one lookup.
+constexpr int kMaxLinkHops = 40;
+// The part of a target's name that new files beside it repeat, so that theirs stay within NAME_MAX.
+constexpr size_t kNameKept = 200;
 
 uint64_t TicksFromTimespec(const timespec& ts)
 {
@@ -30,6 +45,7 @@ uint64_t TicksFromTimespec(const timespec& ts)
 std::atomic<int64_t> g_writeLimit{-1};
 // Tells the new files of one process apart; O_EXCL settles a clash with another's.
 std::atomic<unsigned> g_newFileCount{0};
+thread_local uint64_t t_syncCount = 0;
 
 std::string ErrorText(int error)
 {
@@ -38,15 +54,41 @@ std::string ErrorText(int error)
     return strerror_r(error, buffer, sizeof buffer);
 }
 
-void SyncFolderOf(const std::string& path)
+bool SyncToDisk(int fd)
+{
+    ++t_syncCount;
+    return ::fsync(fd) == 0;
+}
+
+// The folder part with its slash ("" for a bare name).
+std::string FolderPart(const std::string& path)
 {
     const size_t slash = path.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string FolderToOpen(const std::string& path)
+{
+    const std::string folder = FolderPart(path);
+    return folder.empty() ? "." : folder.size() == 1 ? folder : folder.substr(0, folder.size() - 1);
+}
+
+void SyncFolderOf(const std::string& path)
+{
+    const int fd = ::open(FolderToOpen(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
-        ::fsync(fd);
+        SyncToDisk(fd);
         ::close(fd);
     }
+}
+
+int OpenRetrying(const std::string& path, int flags, mode_t permissions = 0)
+{
+    int fd;
+    do {
+        fd = ::open(path.c_str(), flags | O_CLOEXEC, permissions);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
 }
 
 bool StatPath(const std::string& path, struct stat& st)
@@ -55,6 +97,159 @@ bool StatPath(const std::string& path, struct stat& st)
     if (!ResolveExistingPath(path, real))
         return false;
     return ::stat(real.c_str(), &st) == 0;
+}
+
+// Whether the path names an entry of a process's descriptor folder (/proc/<pid>/fd/N, through
+// /proc/self, /dev/fd or a thread's folder): such an entry is that process's open file itself.
+bool InDescriptorFolder(const std::string& path)
+{
+    char* real = ::realpath(FolderToOpen(path).c_str(), nullptr);
+    if (!real)
+        return false;
+    const std::string folder = real;
+    std::free(real);
+    // /proc/<pid>/fd or /proc/<pid>/task/<tid>/fd
+    std::string_view rest(folder);
+    if (!rest.starts_with("/proc/") || !rest.ends_with("/fd"))
+        return false;
+    rest = rest.substr(6, rest.size() - 9);
+    auto number = [&rest]() {
+        size_t digits = 0;
+        while (digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '9')
+            ++digits;
+        rest.remove_prefix(digits);
+        return digits > 0;
+    };
+    if (!number())
+        return false;
+    if (rest.empty())
+        return true;
+    if (!rest.starts_with("/task/"))
+        return false;
+    rest.remove_prefix(6);
+    return number() && rest.empty();
+}
+
+// Follows the links at path to the name they lead to, whether or not a file is there; stops at a
+// process's descriptor link. False (errno set) on a loop or an unreadable link.
+bool FollowLinks(std::string& path, bool& throughDescriptor)
+{
+    for (int hop = 0; hop <= kMaxLinkHops; ++hop) {
+        if (InDescriptorFolder(path)) {
+            throughDescriptor = true;
+            return true;
+        }
+        struct stat st;
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return true;
+        std::string linked(PATH_MAX, '\0');
+        const ssize_t length = ::readlink(path.c_str(), linked.data(), linked.size());
+        if (length < 0)
+            return false;
+        if (static_cast<size_t>(length) >= linked.size() || length == 0) {
+            errno = ENAMETOOLONG;
+            return false;
+        }
+        linked.resize(static_cast<size_t>(length));
+        path = linked[0] == '/' ? linked : FolderPart(path) + linked;
+    }
+    errno = ELOOP;
+    return false;
+}
+
+// Reads or writes size bytes at the offset whole; false with errno (EIO when the file ended first).
+bool ReadWhole(int fd, char* out, size_t size, uint64_t at)
+{
+    for (size_t done = 0; done < size;) {
+        const ssize_t got = ::pread(fd, out + done, size - done, static_cast<off_t>(at + done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            if (got == 0)
+                errno = EIO;
+            return false;
+        }
+        done += static_cast<size_t>(got);
+    }
+    return true;
+}
+
+bool WriteWhole(int fd, const char* in, size_t size, uint64_t at)
+{
+    for (size_t done = 0; done < size;) {
+        const ssize_t put = ::pwrite(fd, in + done, size - done, static_cast<off_t>(at + done));
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0) {
+            if (put == 0)
+                errno = EIO;
+            return false;
+        }
+        done += static_cast<size_t>(put);
+    }
+    return true;
+}
+
+// Copies the first size bytes of one file over the start of another.
+bool CopyBytes(int from, int to, uint64_t size)
+{
+    std::vector<char> buffer(static_cast<size_t>(std::min<uint64_t>(size, 1u << 20)));
+    for (uint64_t at = 0; at < size; at += buffer.size()) {
+        const size_t piece = static_cast<size_t>(std::min<uint64_t>(size - at, buffer.size()));
+        if (!ReadWhole(from, buffer.data(), piece, at) || !WriteWhole(to, buffer.data(), piece, at))
+            return false;
+    }
+    return true;
+}
+
+// Lower-case hex digits, as the new files' names print them; the value, or -1.
+int64_t HexField(std::string_view& rest)
+{
+    int64_t value = 0;
+    size_t digits = 0;
+    while (digits < rest.size() && digits < 9) {
+        const char c = rest[digits];
+        const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+        if (digit < 0)
+            break;
+        value = value * 16 + digit;
+        ++digits;
+    }
+    if (digits == 0 || digits > 8)
+        return -1;
+    rest.remove_prefix(digits);
+    return value;
+}
+
+// Removes the new files that saves of processes no longer alive left beside the target: regular
+// files named exactly .<name>.<pid>.<n>.part whose pid the system does not know.
+void RemoveStrays(const std::string& target)
+{
+    std::string prefix = ".";
+    prefix.append(target, FolderPart(target).size(), kNameKept);
+    prefix += '.';
+    DIR* folder = ::opendir(FolderToOpen(target).c_str());
+    if (!folder)
+        return;
+    while (const dirent* entry = ::readdir(folder)) {
+        std::string_view rest(entry->d_name);
+        if (!rest.starts_with(prefix))
+            continue;
+        rest.remove_prefix(prefix.size());
+        const int64_t pid = HexField(rest);
+        if (pid <= 0 || pid > INT_MAX || !rest.starts_with('.'))
+            continue;
+        rest.remove_prefix(1);
+        if (HexField(rest) < 0 || rest != ".part")
+            continue;
+        // Alive (or not ours to signal) keeps it.
+        if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH)
+            continue;
+        struct stat st;
+        if (::fstatat(::dirfd(folder), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+            ::unlinkat(::dirfd(folder), entry->d_name, 0);
+    }
+    ::closedir(folder);
 }
 
 } // namespace
@@ -86,7 +281,10 @@ bool PlatformFile::Open(const std::string& path, FileOpenMode mode)
         flags |= O_RDWR | O_CREAT;
         break;
     case FileOpenMode::Write:
-        return OpenReplacement(ResolvePathForCreate(path));
+    case FileOpenMode::WriteUnsynced:
+        ResetSave();
+        m_sync = mode == FileOpenMode::Write;
+        return OpenSave(ResolvePathForCreate(path));
     }
     // The read-only flag holds for every user, root included, as the attribute does elsewhere.
     struct stat existing;
@@ -114,65 +312,225 @@ bool PlatformFile::Open(const std::string& path, FileOpenMode mode)
     return true;
 }
 
-bool PlatformFile::OpenReplacement(const std::string& path)
+void PlatformFile::ResetSave()
 {
-    // A link is followed: the file it leads to is replaced, the link stays.
+    m_way = Way::Replace;
+    m_throughDescriptor = false;
+    m_newPath.clear();
+    m_end = 0;
+    m_oldSize = 0;
+    m_touched = false;
+    m_copyFd = -1;
+    m_copyPath.clear();
+    m_copyBytes = {};
+}
+
+bool PlatformFile::OpenSave(const std::string& path)
+{
     std::string target = path;
+    if (!FollowLinks(target, m_throughDescriptor)) {
+        m_error = ErrorText(errno);
+        return false;
+    }
+    m_path = target;
     struct stat st;
-    if (::lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        if (char* linked = ::realpath(target.c_str(), nullptr)) {
-            target = linked;
-            std::free(linked);
-        }
-    }
-    mode_t permissions = 0666;
-    bool exists = false;
-    if (::stat(target.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode)) {
-            m_error = ErrorText(EISDIR);
+    if (::stat(target.c_str(), &st) != 0) {
+        if (errno != ENOENT || m_throughDescriptor) {
+            m_error = ErrorText(errno);
             return false;
         }
-        if ((st.st_mode & S_IWUSR) == 0) {
-            m_error = "the file is read-only";
+        // A new file: made beside and moved to its name.
+        m_fd = MakeBeside(-1, m_newPath);
+        if (m_fd < 0) {
+            m_error = ErrorText(errno);
             return false;
         }
-        permissions = st.st_mode & 07777;
-        exists = true;
+        return true;
     }
-    // Hidden, beside the target; a long name is cut so that the new one stays within NAME_MAX.
-    const size_t slash = target.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-    const std::string name = target.substr(folder.size()).substr(0, 200);
+    if (S_ISDIR(st.st_mode)) {
+        m_error = ErrorText(EISDIR);
+        return false;
+    }
+    // The read-only flag holds for every user, root included, as the attribute does elsewhere.
+    if ((st.st_mode & S_IWUSR) == 0) {
+        m_error = "the file is read-only";
+        return false;
+    }
+    if (!S_ISREG(st.st_mode))
+        return OpenStream(target, S_ISFIFO(st.st_mode));
+    // Opened for writing now: a file the process may not write is refused whatever its folder
+    // allows, and one written in place needs it. Non-blocking, should a FIFO take its name now.
+    int targetFd = OpenRetrying(target, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (targetFd < 0 && errno == EACCES)
+        targetFd = OpenRetrying(target, O_WRONLY | O_NOCTTY | O_NONBLOCK);
+    if (targetFd < 0) {
+        m_error = ErrorText(errno);
+        return false;
+    }
+    if (::fstat(targetFd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        m_error = "the file changed while it was opened";
+        ::close(targetFd);
+        return false;
+    }
+    const int permissions = static_cast<int>(st.st_mode & 07777);
+    const uint64_t size = static_cast<uint64_t>(st.st_size);
+    if (m_throughDescriptor || st.st_nlink > 1)
+        return StartInPlace(targetFd, size, permissions, -1, !m_throughDescriptor);
+    std::string made;
+    const int fd = MakeBeside(permissions, made);
+    // No new file can be made in its folder: the file itself is written.
+    if (fd < 0)
+        return StartInPlace(targetFd, size, permissions, -1, false);
+    struct stat madeStat;
+    if (::fstat(fd, &madeStat) != 0 || madeStat.st_uid != st.st_uid || madeStat.st_gid != st.st_gid) {
+        // Replacing would give the file another owner or group: the file made holds the old bytes.
+        m_copyPath = std::move(made);
+        return StartInPlace(targetFd, size, permissions, fd, true);
+    }
+    ::close(targetFd);
+    m_fd = fd;
+    m_newPath = std::move(made);
+    return true;
+}
+
+bool PlatformFile::OpenStream(const std::string& target, bool fifo)
+{
+    if (!fifo && !m_throughDescriptor) {
+        struct stat st;
+        if (::stat(target.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) {
+            m_error = "it is not a plain file (a block device or a socket)";
+            return false;
+        }
+    }
+    // Non-blocking: a FIFO without a reader fails at once instead of waiting for one.
+    const int fd = OpenRetrying(target, O_WRONLY | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        m_error = errno == ENXIO && fifo ? "no process has the FIFO open for reading" : ErrorText(errno);
+        return false;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !(S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) || S_ISSOCK(st.st_mode))) {
+        m_error = S_ISREG(st.st_mode) ? "the file changed while it was opened"
+                                      : "it is not a plain file (a block device or a socket)";
+        ::close(fd);
+        return false;
+    }
+    m_fd = fd;
+    m_way = Way::Stream;
+    return true;
+}
+
+// Hidden, beside the target, made exclusively with the permissions given (-1: a new file's, as the
+// process's mask has them); -1 with errno when none can be made.
+int PlatformFile::MakeBeside(int permissions, std::string& made)
+{
+    const std::string folder = FolderPart(m_path);
+    const std::string name = m_path.substr(folder.size()).substr(0, kNameKept);
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
         char suffix[40];
         std::snprintf(suffix, sizeof suffix, ".%x.%x.part", static_cast<unsigned>(::getpid()),
                       g_newFileCount.fetch_add(1, std::memory_order_relaxed));
-        m_newPath = folder + "." + name + suffix;
-        do {
-            fd = ::open(m_newPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, permissions);
-        } while (fd < 0 && errno == EINTR);
+        made = folder + "." + name + suffix;
+        fd = OpenRetrying(made, O_RDWR | O_CREAT | O_EXCL,
+                          permissions < 0 ? 0666 : static_cast<mode_t>(permissions));
         if (fd < 0 && errno != EEXIST)
             break;
     }
     if (fd < 0) {
-        m_error = ErrorText(errno);
-        m_newPath.clear();
-        return false;
+        made.clear();
+        return -1;
     }
     // The old file's permissions, which the process's mask may have narrowed at the open.
-    if (exists)
-        ::fchmod(fd, permissions);
-    m_fd = fd;
-    m_path = std::move(target);
+    if (permissions >= 0)
+        ::fchmod(fd, static_cast<mode_t>(permissions));
+    return fd;
+}
+
+bool PlatformFile::StartInPlace(int targetFd, uint64_t oldSize, int permissions, int copyFd, bool mayMakeCopy)
+{
+    m_fd = targetFd;
+    m_way = Way::InPlace;
+    m_oldSize = oldSize;
+    if (!KeepCopy(oldSize, permissions, copyFd, mayMakeCopy)) {
+        ::close(m_fd);
+        m_fd = -1;
+        return false;
+    }
     return true;
+}
+
+// A copy of the target's first size bytes: in the file given or one made beside, else in memory.
+bool PlatformFile::KeepCopy(uint64_t size, int permissions, int copyFd, bool mayMakeCopy)
+{
+    if (size == 0) {
+        if (copyFd >= 0) {
+            ::close(copyFd);
+            ::unlink(m_copyPath.c_str());
+            m_copyPath.clear();
+        }
+        return true;
+    }
+    if (copyFd < 0 && mayMakeCopy)
+        copyFd = MakeBeside(permissions, m_copyPath);
+    if (copyFd >= 0) {
+        if (CopyBytes(m_fd, copyFd, size) && (!m_sync || SyncToDisk(copyFd))) {
+            m_copyFd = copyFd;
+            return true;
+        }
+        ::close(copyFd);
+        ::unlink(m_copyPath.c_str());
+        m_copyPath.clear();
+    }
+    int error = EFBIG;
+    if (size <= kMemoryCopyLimit) {
+        m_copyBytes.resize(static_cast<size_t>(size));
+        if (ReadWhole(m_fd, m_copyBytes.data(), m_copyBytes.size(), 0))
+            return true;
+        error = errno;
+        m_copyBytes = {};
+    }
+    m_error =
+        "it can only be written in place and no copy of its old bytes can be kept (" + ErrorText(error) + ")";
+    return false;
+}
+
+bool PlatformFile::PutOldBytesBack()
+{
+    if (!m_touched)
+        return true;
+    // Without a file, the copy is in memory (none for an empty file).
+    const bool back = (m_copyFd >= 0 ? CopyBytes(m_copyFd, m_fd, m_oldSize)
+                                     : WriteWhole(m_fd, m_copyBytes.data(), m_copyBytes.size(), 0)) &&
+                      ::ftruncate(m_fd, static_cast<off_t>(m_oldSize)) == 0 && (!m_sync || SyncToDisk(m_fd));
+    if (!back)
+        m_error += std::string(m_error.empty() ? "" : "; ") + "the old bytes could not be put back" +
+                   (m_copyFd >= 0 ? " and are kept in " + m_copyPath : std::string());
+    return back;
+}
+
+void PlatformFile::DropCopy(bool keep)
+{
+    if (m_copyFd >= 0) {
+        ::close(m_copyFd);
+        if (!keep)
+            ::unlink(m_copyPath.c_str());
+    }
+    m_copyFd = -1;
+    m_copyPath.clear();
+    m_copyBytes = {};
 }
 
 void PlatformFile::Fail(int error)
 {
+    Fail(ErrorText(error));
+}
+
+void PlatformFile::Fail(const std::string& reason)
+{
     if (!m_failed && m_error.empty())
-        m_error = ErrorText(error);
-    if (m_mode == FileOpenMode::Write)
+        m_error = reason;
+    if (IsSave())
         m_failed = true;
 }
 
@@ -180,7 +538,7 @@ bool PlatformFile::Close()
 {
     if (m_fd < 0)
         return true;
-    if (m_mode != FileOpenMode::Write) {
+    if (!IsSave()) {
         const bool closed = ::close(m_fd) == 0;
         if (!closed)
             m_error = ErrorText(errno);
@@ -188,19 +546,104 @@ bool PlatformFile::Close()
         m_path.clear();
         return closed;
     }
-    if (!m_failed && ::fsync(m_fd) != 0)
+    bool saved = false;
+    switch (m_way) {
+    case Way::Replace:
+        saved = FinishReplacement();
+        break;
+    case Way::InPlace:
+        saved = FinishInPlace();
+        break;
+    case Way::Stream:
+        if (::close(m_fd) != 0)
+            Fail(errno);
+        m_fd = -1;
+        saved = !m_failed;
+        break;
+    }
+    // A scratch file's folder is not searched: it is often a large shared one (the temporary files'),
+    // whose leftovers the system clears.
+    if (saved && m_sync && m_way != Way::Stream && !m_throughDescriptor)
+        RemoveStrays(m_path);
+    m_path.clear();
+    return saved;
+}
+
+bool PlatformFile::FinishReplacement()
+{
+    if (!m_failed && m_sync && !SyncToDisk(m_fd))
         Fail(errno);
     if (::close(m_fd) != 0)
         Fail(errno);
     m_fd = -1;
-    if (!m_failed && ::rename(m_newPath.c_str(), m_path.c_str()) != 0)
+    if (!m_failed && ::rename(m_newPath.c_str(), m_path.c_str()) != 0) {
+        // The name cannot take another file (one mounted over it, another file system, a folder's
+        // rule): what was made goes into the file that is there.
+        if (errno == EBUSY || errno == EXDEV || errno == EPERM)
+            return WriteReplacementInPlace();
         Fail(errno);
+    }
     if (m_failed)
         ::unlink(m_newPath.c_str());
-    else
+    else if (m_sync)
         SyncFolderOf(m_path);
     m_newPath.clear();
-    m_path.clear();
+    return !m_failed;
+}
+
+// The file that the name shows now (which may be another than at Open: one mounted over it since)
+// takes the new bytes in place.
+bool PlatformFile::WriteReplacementInPlace()
+{
+    m_way = Way::InPlace;
+    const int made = OpenRetrying(m_newPath, O_RDONLY);
+    m_fd = OpenRetrying(m_path, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (m_fd < 0 && errno == EACCES)
+        m_fd = OpenRetrying(m_path, O_WRONLY | O_NOCTTY | O_NONBLOCK);
+    struct stat madeStat, old;
+    if (made < 0 || m_fd < 0 || ::fstat(made, &madeStat) != 0 || ::fstat(m_fd, &old) != 0) {
+        Fail(errno);
+    } else if (!S_ISREG(old.st_mode)) {
+        Fail("the file changed while it was written");
+    } else {
+        m_oldSize = static_cast<uint64_t>(old.st_size);
+        if (!KeepCopy(m_oldSize, static_cast<int>(old.st_mode & 07777), -1, true)) {
+            m_failed = true;
+        } else {
+            m_touched = true;
+            m_end = static_cast<uint64_t>(madeStat.st_size);
+            if (!CopyBytes(made, m_fd, m_end))
+                Fail(errno);
+        }
+    }
+    if (made >= 0)
+        ::close(made);
+    ::unlink(m_newPath.c_str());
+    m_newPath.clear();
+    if (m_fd < 0)
+        return false;
+    return FinishInPlace();
+}
+
+bool PlatformFile::FinishInPlace()
+{
+    if (!m_failed) {
+        m_touched = true;
+        if (::ftruncate(m_fd, static_cast<off_t>(m_end)) != 0)
+            Fail(errno);
+    }
+    if (!m_failed && m_sync && !SyncToDisk(m_fd))
+        Fail(errno);
+    bool keepCopy = m_failed && !PutOldBytesBack();
+    if (::close(m_fd) != 0 && !m_failed) {
+        // Nothing can be put back through a closed file: the copy stays where there is one.
+        Fail(errno);
+        keepCopy = m_copyFd >= 0;
+        if (keepCopy)
+            m_error += "; its old bytes are kept in " + m_copyPath;
+    }
+    m_fd = -1;
+    DropCopy(keepCopy);
     return !m_failed;
 }
 
@@ -208,11 +651,29 @@ void PlatformFile::Discard()
 {
     if (m_fd < 0)
         return;
-    ::close(m_fd);
-    m_fd = -1;
-    if (m_mode == FileOpenMode::Write)
+    if (!IsSave()) {
+        ::close(m_fd);
+        m_fd = -1;
+        m_path.clear();
+        return;
+    }
+    switch (m_way) {
+    case Way::Replace:
+        ::close(m_fd);
         ::unlink(m_newPath.c_str());
-    m_newPath.clear();
+        m_newPath.clear();
+        break;
+    case Way::InPlace: {
+        const bool keepCopy = !PutOldBytesBack();
+        ::close(m_fd);
+        DropCopy(keepCopy);
+        break;
+    }
+    case Way::Stream:
+        ::close(m_fd);
+        break;
+    }
+    m_fd = -1;
     m_path.clear();
 }
 
@@ -240,6 +701,11 @@ bool PlatformFile::WriteAt(uint64_t offset, const void* data, size_t size)
 {
     if (m_fd < 0 || m_failed)
         return false;
+    const bool stream = IsSave() && m_way == Way::Stream;
+    if (stream && offset != m_end) {
+        Fail(ESPIPE);
+        return false;
+    }
     // The tests' full disk: what fits is written, then the write fails as the disk's would.
     size_t allowed = size;
     const int64_t limit = g_writeLimit.load(std::memory_order_relaxed);
@@ -251,34 +717,98 @@ bool PlatformFile::WriteAt(uint64_t offset, const void* data, size_t size)
     }
     size_t done = 0;
     auto* in = static_cast<const char*>(data);
-    while (done < allowed) {
-        ssize_t put = ::pwrite(m_fd, in + done, allowed - done, static_cast<off_t>(offset + done));
-        if (put < 0) {
-            if (errno == EINTR)
+    bool written = true;
+    if (stream) {
+        written = WriteStream(in, allowed, done);
+        m_end += done;
+    } else {
+        if (IsSave() && m_way == Way::InPlace)
+            m_touched = true;
+        while (done < allowed) {
+            ssize_t put = ::pwrite(m_fd, in + done, allowed - done, static_cast<off_t>(offset + done));
+            if (put < 0 && errno == EINTR)
                 continue;
-            Fail(errno);
-            m_written += done;
-            return false;
+            if (put <= 0) {
+                Fail(put < 0 ? errno : EIO);
+                written = false;
+                break;
+            }
+            done += static_cast<size_t>(put);
         }
-        if (put == 0) {
-            Fail(EIO);
-            m_written += done;
-            return false;
-        }
-        done += static_cast<size_t>(put);
+        if (IsSave() && m_way == Way::InPlace && done > 0)
+            m_end = std::max<uint64_t>(m_end, offset + done);
     }
     m_written += done;
-    if (allowed < size) {
+    if (written && allowed < size) {
         Fail(ENOSPC);
-        return false;
+        written = false;
     }
-    return true;
+    return written;
+}
+
+// In order, through a descriptor that does not block: a reader that takes nothing for the stall
+// bound, or went away, fails the write.
+bool PlatformFile::WriteStream(const char* data, size_t size, size_t& done)
+{
+    // SIGPIPE is held on this thread while writing: a reader that went away is a failed save, not
+    // the end of the process. One that came in meanwhile for this write is taken off again.
+    sigset_t pipeSignal, previous, pending;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
+    sigpending(&pending);
+    const bool wasPending = sigismember(&pending, SIGPIPE) == 1;
+    int error = 0;
+    while (done < size) {
+        const ssize_t put = ::write(m_fd, data + done, size - done);
+        if (put > 0) {
+            done += static_cast<size_t>(put);
+            continue;
+        }
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put < 0 && errno == EAGAIN) {
+            pollfd ready = {m_fd, POLLOUT, 0};
+            const int events = ::poll(&ready, 1, kStreamStallMilliseconds);
+            if (events > 0 || (events < 0 && errno == EINTR))
+                continue;
+            error = events == 0 ? ETIMEDOUT : errno;
+            break;
+        }
+        error = put < 0 ? errno : EIO;
+        break;
+    }
+    if (error == EPIPE && !wasPending) {
+        sigpending(&pending);
+        if (sigismember(&pending, SIGPIPE) == 1) {
+            const timespec now = {0, 0};
+            sigtimedwait(&pipeSignal, nullptr, &now);
+        }
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    if (error == ETIMEDOUT)
+        Fail("its reader took nothing for " + std::to_string(kStreamStallMilliseconds / 1000) + " s");
+    else if (error == EPIPE)
+        Fail("its reader went away");
+    else if (error != 0)
+        Fail(error);
+    return error == 0;
 }
 
 bool PlatformFile::Truncate(uint64_t size)
 {
     if (m_fd < 0 || m_failed)
         return false;
+    if (IsSave() && m_way == Way::Stream) {
+        if (size == m_end)
+            return true;
+        Fail(ESPIPE);
+        return false;
+    }
+    if (IsSave() && m_way == Way::InPlace) {
+        m_touched = true;
+        m_end = size;
+    }
     if (::ftruncate(m_fd, static_cast<off_t>(size)) != 0) {
         Fail(errno);
         return false;
@@ -288,6 +818,10 @@ bool PlatformFile::Truncate(uint64_t size)
 
 bool PlatformFile::GetSize(uint64_t& size) const
 {
+    if (m_fd >= 0 && IsSave() && m_way != Way::Replace) {
+        size = m_end;
+        return true;
+    }
     struct stat st;
     if (m_fd < 0 || ::fstat(m_fd, &st) != 0)
         return false;
@@ -351,10 +885,16 @@ bool DeleteFile(const std::string& path)
     return ResolveExistingPath(path, real) && ::unlink(real.c_str()) == 0;
 }
 
-bool WriteWholeFile(const std::string& path, const void* data, size_t size, std::string* error)
+bool WriteWholeFile(const std::string& path, const void* data, size_t size, std::string* error,
+                    FileOpenMode mode)
 {
+    if (mode != FileOpenMode::Write && mode != FileOpenMode::WriteUnsynced) {
+        if (error)
+            *error = "not a write mode";
+        return false;
+    }
     PlatformFile file;
-    const bool written = file.Open(path, FileOpenMode::Write) && (size == 0 || file.WriteAt(0, data, size));
+    const bool written = file.Open(path, mode) && (size == 0 || file.WriteAt(0, data, size));
     // Closed either way: a failed write is discarded there.
     const bool closed = file.Close();
     if (written && closed)
@@ -367,6 +907,11 @@ bool WriteWholeFile(const std::string& path, const void* data, size_t size, std:
 void SetFileWriteLimit(int64_t bytes)
 {
     g_writeLimit.store(bytes < 0 ? -1 : bytes, std::memory_order_relaxed);
+}
+
+uint64_t GetThreadFileSyncCount()
+{
+    return t_syncCount;
 }
 
 uint64_t CurrentFileTime()

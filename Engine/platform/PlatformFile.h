@@ -3,17 +3,44 @@
 // the read-only flag. Paths may use '\' and any case; they are resolved against the real names
 // (platform/PathResolve.h). A PlatformFile is used by one owner; ReadAt and WriteAt do not move a
 // shared cursor, so readers on several threads may share one open file while its owner keeps it
-// open.
+// open. The free functions may be called from any thread.
 //
-// Stored files are replaced whole: the write mode writes a new file beside the old one (same
-// folder, so on the same file system) and Close moves it over the old one only once every write,
-// the sync to the disk and the close succeeded. A save that fails part way (a full disk, a quota,
-// an I/O error, the process killed) leaves the old file byte for byte and no part of the new one.
+// Saves (the write modes) choose per target how the bytes get there:
+// - Replaced whole: a file that does not exist yet, and a plain file with one link, owned by the
+//   user and group that a new file in its folder gets, in a folder where a new file can be made.
+//   The bytes go into a hidden `.<name>.<pid>.<n>.part` beside it (same folder, so on the same file
+//   system) that Close moves over the target only once every write, the sync to the disk and the
+//   close succeeded. A save that fails part way (a full disk, a quota, an I/O error, the process
+//   or the machine stopped) leaves the old file byte for byte. Whole or nothing.
+// - Written in place: every other plain file the process may write: a second hard link, another
+//   owner or group, a folder where no new file can be made, a name the system will not move a file
+//   to (EBUSY, EXDEV or EPERM at Close: a file mounted over it, as containers mount settings), a
+//   file reached through a process's descriptor link (/dev/stdout, /dev/fd/N, /proc/self/fd/N).
+//   Its name, inode, owner, group, permissions and links stay. A copy of the old bytes is kept
+//   first, in a `.part` file beside it (synced), or where none can be made there in memory (up to
+//   64 MiB; a file that would need more is refused, nothing written). A save that fails or is
+//   discarded puts the old bytes back: whole or nothing while the process runs. Not if the process
+//   or the machine stops part way: the file may then hold a mix, and the copy beside it (where
+//   there was one) keeps the old bytes until the next successful save of the file removes it.
+// - Written as a stream: a FIFO or a character device (/dev/null, a terminal, the pipe behind
+//   /dev/stdout) takes the bytes in order and is never replaced. Not whole or nothing: what was
+//   sent is gone. A FIFO that no process reads is refused at Open (a pipe's descriptor link, at
+//   its first write); a reader that takes nothing for 30 s, or goes away, fails the save (no
+//   SIGPIPE reaches the process).
+// - Refused at Open with the reason in GetError, nothing written: a directory, a read-only file (for
+//   every user, root included), a file the process may not write, a block device or a socket, a
+//   loop of links.
+// A link is followed to the name it leads to, even where nothing is there yet (the file is made
+// there); the link stays a link. A successful save (but a scratch one) also removes the `.part`
+// files that saves of processes no longer alive (killed part way) left beside the target: never a
+// live process's, never a name of another shape. A process of another pid namespace sharing the
+// folder counts as gone: its save then fails at the move, the target as it was.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace GAME::Platform {
 
@@ -24,11 +51,15 @@ enum class FileOpenMode
     // Read and write in place; created when missing, never truncated. Nothing protects the old
     // bytes: a write that fails leaves the file as far as the writes before it got.
     Update,
-    // Write only, into a new file that replaces the target (or becomes it) at Close. A read-only
-    // target, or a folder standing where the file goes, is refused at Open with nothing written.
-    // The new file keeps the target's permissions. A file not closed successfully (a write
-    // failed, Discard, destroyed while open) is removed and the target stays as it was.
+    // A save (see above): write only, replacing the target whole where it can, else in place. The
+    // target keeps its permissions. A file not closed successfully (a write failed, Discard,
+    // destroyed while open) leaves the target as it was, as far as the way it is written allows.
     Write,
+    // As Write, but nothing is synced to the disk (neither the file nor its folder) and no
+    // leftovers of killed saves are looked for: for scratch copies the process itself reads back,
+    // where a crash of the machine may lose the file or leave it empty. Everything the user keeps
+    // is saved with Write.
+    WriteUnsynced,
 };
 
 class PlatformFile
@@ -43,12 +74,15 @@ public:
     // Discards a file that is open first. Missing folders are not created here. False with the
     // reason in GetError.
     bool Open(const std::string& path, FileOpenMode mode);
-    // The write mode's commit: syncs and closes the new file and moves it over the target (then
-    // syncs the folder, best effort). False, the new file removed and the target untouched, when
-    // any write, the sync, the close or the move failed; GetError then says why. Other modes just
-    // close (false when the system reports an error closing). True when nothing is open.
+    // The write modes' commit: syncs and closes the new file and moves it over the target (then
+    // syncs the folder, best effort), or, in place, cuts the target to the size written and syncs
+    // it. False, the target as it was, when any write, the sync, the close or the move failed;
+    // GetError then says why (and, if the old bytes could not be put back, where they are kept).
+    // Other modes just close (false when the system reports an error closing). True when nothing
+    // is open.
     bool Close();
-    // Closes without keeping anything of a write-mode file: the target stays as it was.
+    // Closes without keeping anything of a write-mode file: the target stays as it was (in place:
+    // the old bytes are put back; a stream keeps what it was sent).
     void Discard();
     bool IsOpen() const { return m_fd >= 0; }
     // The path that was opened, after case resolution (the target in the write mode).
@@ -60,7 +94,8 @@ public:
     // Reads up to size bytes at the offset; the count read (short only at the end of the file),
     // or -1 on an error.
     int64_t ReadAt(uint64_t offset, void* buffer, size_t size) const;
-    // Writes all bytes at the offset; false when any could not be written.
+    // Writes all bytes at the offset; false when any could not be written. A stream takes its
+    // bytes in order only (an offset other than the count written so far fails).
     bool WriteAt(uint64_t offset, const void* data, size_t size);
     bool Truncate(uint64_t size);
     bool GetSize(uint64_t& size) const;
@@ -68,27 +103,63 @@ public:
 
 private:
     friend class MappedFile;
-    void Fail(int error);
-    bool OpenReplacement(const std::string& target);
+    // How a save's bytes reach its target.
+    enum class Way : uint8_t
+    {
+        Replace,
+        InPlace,
+        Stream,
+    };
 
-    int m_fd = -1;
+    bool IsSave() const { return m_mode == FileOpenMode::Write || m_mode == FileOpenMode::WriteUnsynced; }
+    void Fail(int error);
+    void Fail(const std::string& reason);
+    bool OpenSave(const std::string& path);
+    bool OpenStream(const std::string& target, bool fifo);
+    int MakeBeside(int permissions, std::string& made);
+    bool StartInPlace(int targetFd, uint64_t oldSize, int permissions, int copyFd, bool mayMakeCopy);
+    bool KeepCopy(uint64_t size, int permissions, int copyFd, bool mayMakeCopy);
+    bool PutOldBytesBack();
+    void DropCopy(bool keep);
+    bool WriteStream(const char* data, size_t size, size_t& done);
+    bool FinishReplacement();
+    bool WriteReplacementInPlace();
+    bool FinishInPlace();
+    void ResetSave();
+
+    int m_fd = -1; // where the writes go: the target, or the new file beside it
     FileOpenMode m_mode = FileOpenMode::Read;
     std::string m_path;
-    std::string m_newPath; // the write mode's new file beside the target
-    uint64_t m_written = 0;
-    bool m_failed = false; // a write of the write mode failed: Close keeps nothing
     std::string m_error;
+    uint64_t m_written = 0;
+    bool m_failed = false; // a write of a save failed: Close keeps nothing of it
+
+    // Saves only.
+    Way m_way = Way::Replace;
+    bool m_sync = true;
+    bool m_throughDescriptor = false; // reached through /proc/<pid>/fd and the like
+    std::string m_newPath;            // Replace: the new file beside the target
+    uint64_t m_end = 0;               // InPlace: the size the target gets; Stream: bytes sent
+    uint64_t m_oldSize = 0;           // InPlace: the target's size before the save
+    bool m_touched = false;           // InPlace: the target was written to
+    int m_copyFd = -1;                // InPlace: the old bytes, in a file beside the target
+    std::string m_copyPath;
+    std::vector<char> m_copyBytes; // InPlace: the old bytes in memory, where no file could be made
 };
 
-// Writes the bytes as the whole file at path through the write mode (folders are not made):
-// false, with the reason in *error when given, when it could not be written; the file that was
-// there is then untouched.
-bool WriteWholeFile(const std::string& path, const void* data, size_t size, std::string* error = nullptr);
+// Writes the bytes as the whole file at path as a save (folders are not made) in the given write
+// mode: false, with the reason in *error when given, when it could not be written; the file that
+// was there is then as it was (see above for what a stream keeps).
+bool WriteWholeFile(const std::string& path, const void* data, size_t size, std::string* error = nullptr,
+                    FileOpenMode mode = FileOpenMode::Write);
 
 // For tests, as a full disk or a quota does it: from now on every file written through a
 // PlatformFile takes `bytes` bytes at most; a write past them writes what fits and fails with
 // "No space left on device". A negative count lifts the limit (the default). Process-wide.
 void SetFileWriteLimit(int64_t bytes);
+// For tests: how many times saves made on the calling thread asked the disk to sync a file or a
+// folder since the thread started.
+uint64_t GetThreadFileSyncCount();
 
 bool FileExists(const std::string& path);
 bool GetFileSize(const std::string& path, uint64_t& size);

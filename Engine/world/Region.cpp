@@ -216,9 +216,11 @@ bool ReadOsFile(const std::string& path, std::vector<uint8_t>& bytes)
     return file.ReadAt(0, bytes.data(), bytes.size()) == static_cast<int64_t>(bytes.size());
 }
 
+// The editor's copy of an unloaded level, read back by this process only: not worth a wait for the
+// disk on the main thread at each unload.
 bool WriteOsFile(const std::string& path, const uint8_t* data, size_t size, std::string& reason)
 {
-    return Platform::WriteWholeFile(path, data, size, &reason);
+    return Platform::WriteWholeFile(path, data, size, &reason, Platform::FileOpenMode::WriteUnsynced);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "DataFixtures.h"
 #include "common/FullDisk.h"
 #include "common/LogCapture.h"
+#include "common/SpecialFiles.h"
 #include "common/TempDir.h"
 #include "data/FileSourceArchive.h"
 #include "data/FileSourceDirectory.h"
@@ -11,9 +12,13 @@
 #include "platform/PathResolve.h"
 #include "platform/PlatformFile.h"
 
+#include <algorithm>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <zlib.h>
 
 namespace GAME {
@@ -321,7 +326,9 @@ TEST(PathResolve, ComponentsMatchRealNamesRegardlessOfCase)
 
 // A stored file is replaced whole or not at all: a save that fails part way (a full disk), at any
 // point, or one never closed, leaves the old file byte for byte and nothing beside it; one that
-// succeeds keeps the old file's permissions.
+// succeeds keeps the old file's permissions, and removes what saves of ended processes (killed
+// part way) left beside the file, but nothing of a live process nor any other name. Only what the
+// user keeps waits for the disk.
 TEST(PlatformFile, ASaveThatFailsLeavesTheOldFileWholeAndNothingBesideIt)
 {
     namespace fs = std::filesystem;
@@ -355,10 +362,266 @@ TEST(PlatformFile, ASaveThatFailsLeavesTheOldFileWholeAndNothingBesideIt)
     EXPECT_EQ(dir.Read("Saves/World.wrl"), old);
     EXPECT_EQ(GAME::Test::FolderNames(dir.File("Saves")), names);
 
+    auto hex = [](unsigned value) {
+        char text[16];
+        std::snprintf(text, sizeof text, "%x", value);
+        return std::string(text);
+    };
+    // Leftovers of ended saves: a reaped child's, and one past the largest process id there can be.
+    const std::string ended = hex(static_cast<unsigned>(GAME::Test::EndedProcessId()));
+    const std::string stray = ".World.wrl." + ended;
+    const std::vector<std::string> killed = {stray + ".0.part", stray + ".1f.part",
+                                             ".World.wrl.400000.3.part"};
+    // A live process's (this one's, init's), and names of another shape.
+    std::vector<std::string> kept = {".World.wrl." + hex(static_cast<unsigned>(::getpid())) + ".2.part",
+                                     ".World.wrl.1.0.part",
+                                     stray + ".0.part.old",
+                                     stray + ".x.part",
+                                     stray + "-0.part",
+                                     "World.wrl." + ended + ".0.part",
+                                     ".World.wrl2." + ended + ".0.part",
+                                     "World.wrl"};
+    for (const std::string& name : killed)
+        ASSERT_TRUE(dir.Write("Saves/" + name, "killed part way"));
+    for (size_t i = 0; i + 1 < kept.size(); ++i)
+        ASSERT_TRUE(dir.Write("Saves/" + kept[i], "not a leftover"));
+    std::sort(kept.begin(), kept.end());
+
+    // The scratch mode neither syncs nor clears; a save of the user's syncs the file and its folder.
+    const uint64_t syncs = Platform::GetThreadFileSyncCount();
+    ASSERT_TRUE(Platform::WriteWholeFile(path, old.data(), old.size(), nullptr,
+                                         Platform::FileOpenMode::WriteUnsynced));
+    EXPECT_EQ(Platform::GetThreadFileSyncCount(), syncs);
+    EXPECT_EQ(dir.Read("Saves/World.wrl"), old);
+    EXPECT_EQ(GAME::Test::FolderNames(dir.File("Saves")).size(), kept.size() + killed.size());
     ASSERT_TRUE(Platform::WriteWholeFile(path, fresh.data(), fresh.size()));
+    EXPECT_EQ(Platform::GetThreadFileSyncCount(), syncs + 2);
     EXPECT_EQ(dir.Read("Saves/World.wrl"), fresh);
-    EXPECT_EQ(GAME::Test::FolderNames(dir.File("Saves")), names);
+    EXPECT_EQ(GAME::Test::FolderNames(dir.File("Saves")), kept);
     EXPECT_EQ(fs::status(dir.File("Saves/World.wrl")).permissions() & fs::perms::all, permissions);
+}
+
+// A save never replaces what is not a plain file. A link stays a link, even one whose file is
+// missing; a FIFO or a character device takes the bytes as a stream, and a FIFO nobody reads is
+// refused at once; the file open behind a process's descriptor link (/dev/stdout is one) is
+// written where it is; a block device is refused.
+TEST(PlatformFile, ASaveNeverReplacesWhatIsNotAPlainFile)
+{
+    namespace fs = std::filesystem;
+    GAME::Test::TempDir dir;
+    const std::string bytes = "saved bytes";
+    auto save = [&bytes](const std::string& path, std::string* error = nullptr) {
+        return Platform::WriteWholeFile(path, bytes.data(), bytes.size(), error);
+    };
+    auto readAll = [](int fd) {
+        char buffer[256];
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        return std::string(buffer, got > 0 ? static_cast<size_t>(got) : 0);
+    };
+    std::string error;
+    ASSERT_TRUE(dir.Write("Saves/out.log", "what the process printed before"));
+
+    fs::create_symlink("named.cfg", dir.File("Saves/link.cfg"));
+    ASSERT_TRUE(save(dir.File("Saves/link.cfg")));
+    EXPECT_TRUE(fs::is_symlink(dir.File("Saves/link.cfg")));
+    EXPECT_EQ(dir.Read("Saves/named.cfg"), bytes);
+    fs::create_symlink("loop.b", dir.File("Saves/loop.a"));
+    fs::create_symlink("loop.a", dir.File("Saves/loop.b"));
+    EXPECT_FALSE(save(dir.File("Saves/loop.a"), &error));
+    EXPECT_EQ(error, "Too many levels of symbolic links");
+    EXPECT_TRUE(fs::is_symlink(dir.File("Saves/loop.a")));
+
+    // The open file, not its name: the descriptor still leads to the named file afterwards.
+    const int out = ::open(dir.File("Saves/out.log").c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    ASSERT_GE(out, 0);
+    fs::create_symlink("/dev/fd/" + std::to_string(out), dir.File("Saves/stdout"));
+    for (const std::string& path : {"/proc/self/fd/" + std::to_string(out), dir.File("Saves/stdout")}) {
+        ASSERT_TRUE(dir.Write("Saves/out.log", "what the process printed before"));
+        ASSERT_TRUE(save(path, &error)) << path << ": " << error;
+        EXPECT_EQ(dir.Read("Saves/out.log"), bytes) << path;
+        struct stat opened, named;
+        ASSERT_EQ(::fstat(out, &opened), 0);
+        ASSERT_EQ(::stat(dir.File("Saves/out.log").c_str(), &named), 0);
+        EXPECT_EQ(opened.st_ino, named.st_ino) << path;
+    }
+    ::close(out);
+
+    // A pipe behind one (the standard output of a program piped into another) takes the bytes.
+    int ends[2];
+    ASSERT_EQ(::pipe2(ends, O_CLOEXEC | O_NONBLOCK), 0);
+    EXPECT_TRUE(save("/dev/fd/" + std::to_string(ends[1]), &error)) << error;
+    EXPECT_EQ(readAll(ends[0]), bytes);
+    ::close(ends[0]);
+    EXPECT_FALSE(save("/dev/fd/" + std::to_string(ends[1]), &error));
+    EXPECT_EQ(error, "its reader went away");
+    ::close(ends[1]);
+
+    // A FIFO: refused while nobody reads it; read, it takes the bytes; a reader that goes away
+    // part way fails the save (and does not end the process).
+    const std::string fifo = dir.File("Saves/fifo");
+    std::string refused = GAME::Test::MakeNode(fifo, 'p');
+    ASSERT_TRUE(refused.empty()) << refused;
+    EXPECT_FALSE(save(fifo, &error));
+    EXPECT_EQ(error, "no process has the FIFO open for reading");
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    ASSERT_TRUE(save(fifo, &error)) << error;
+    EXPECT_EQ(readAll(reader), bytes);
+    {
+        Platform::PlatformFile file;
+        ASSERT_TRUE(file.Open(fifo, Platform::FileOpenMode::Write));
+        EXPECT_TRUE(file.WriteAt(0, "abc", 3));
+        EXPECT_FALSE(file.WriteAt(0, "abc", 3)); // a stream goes on where it was
+        ::close(reader);
+        EXPECT_FALSE(file.WriteAt(3, "def", 3));
+        EXPECT_FALSE(file.Close());
+        EXPECT_EQ(file.GetError(), "Illegal seek");
+    }
+    {
+        const int again = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        Platform::PlatformFile file;
+        ASSERT_TRUE(file.Open(fifo, Platform::FileOpenMode::Write));
+        ::close(again);
+        EXPECT_FALSE(file.WriteAt(0, "abc", 3));
+        EXPECT_EQ(file.GetError(), "its reader went away");
+    }
+    EXPECT_TRUE(fs::is_fifo(fifo));
+
+    // Device nodes (root): a character device takes the bytes, a block device is refused. Major
+    // 240 is for local use: no driver stands behind the node.
+    refused = GAME::Test::MakeNode(dir.File("Saves/null"), 'c', 1, 3);
+    if (!refused.empty())
+        GTEST_SKIP() << refused;
+    EXPECT_TRUE(save(dir.File("Saves/null"), &error)) << error;
+    EXPECT_TRUE(fs::is_character_file(dir.File("Saves/null")));
+    ASSERT_EQ(GAME::Test::MakeNode(dir.File("Saves/disk"), 'b', 240, 0), "");
+    EXPECT_FALSE(save(dir.File("Saves/disk"), &error));
+    EXPECT_EQ(error, "it is not a plain file (a block device or a socket)");
+    EXPECT_TRUE(fs::is_block_file(dir.File("Saves/disk")));
+    const std::vector<std::string> names = {"disk",      "fifo", "link.cfg", "loop.a", "loop.b",
+                                            "named.cfg", "null", "out.log",  "stdout"};
+    EXPECT_EQ(GAME::Test::FolderNames(dir.File("Saves")), names);
+}
+
+// What cannot be replaced without changing the file (a second link, another owner, a folder where
+// no new file can be made, a file mounted over the name, before the save or during it) is written
+// in place: the same file, owner and links; a save that fails there, or is never closed, puts the
+// old bytes back. A file the process may not write is refused, whatever its folder allows.
+TEST(PlatformFile, AFileThatCannotBeReplacedIsWrittenInPlaceAndAFailedSavePutsItsOldBytesBack)
+{
+    namespace fs = std::filesystem;
+    GAME::Test::TempDir dir;
+    // What fails runs past the old end, what succeeds ends before it: both ends are cut.
+    std::string old(4000, 'o'), longer(6000, 'l'), fresh(3000, 'n');
+    old[1234] = 'x';
+    auto identity = [](const std::string& path) {
+        struct stat st;
+        EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+        return std::vector<uint64_t>{st.st_ino, st.st_uid, st.st_gid, st.st_nlink};
+    };
+    // Fails at several points while the disk fills, and once never closed.
+    auto failedSaves = [&](const std::string& name) {
+        const std::string path = dir.File(name);
+        for (const int64_t limit : {int64_t{0}, int64_t{1}, int64_t{5999}}) {
+            GAME::Test::FullDisk disk(limit);
+            Platform::PlatformFile file;
+            ASSERT_TRUE(file.Open(path, Platform::FileOpenMode::Write)) << file.GetError();
+            bool written = true;
+            for (size_t at = 0; at < longer.size(); at += 1000)
+                written = file.WriteAt(at, longer.data() + at, 1000) && written;
+            EXPECT_FALSE(written) << limit;
+            EXPECT_FALSE(file.Close()) << limit;
+            EXPECT_EQ(file.GetError(), "No space left on device") << limit;
+            EXPECT_EQ(dir.Read(name), old) << name << " " << limit;
+        }
+        Platform::PlatformFile file;
+        ASSERT_TRUE(file.Open(path, Platform::FileOpenMode::Write));
+        EXPECT_TRUE(file.WriteAt(0, fresh.data(), fresh.size()));
+    };
+
+    // Two links: both names see the new bytes.
+    ASSERT_TRUE(dir.Write("Saves/World.wrl", old));
+    fs::create_hard_link(dir.File("Saves/World.wrl"), dir.File("Saves/Backup.wrl"));
+    const std::vector<uint64_t> linked = identity(dir.File("Saves/World.wrl"));
+    failedSaves("Saves/World.wrl");
+    EXPECT_EQ(dir.Read("Saves/World.wrl"), old);
+    {
+        // Killed now, the save would leave the old bytes beside the file.
+        Platform::PlatformFile file;
+        ASSERT_TRUE(file.Open(dir.File("Saves/World.wrl"), Platform::FileOpenMode::Write));
+        EXPECT_TRUE(file.WriteAt(0, longer.data(), longer.size()));
+        const std::vector<std::string> during = GAME::Test::FolderNames(dir.File("Saves"));
+        ASSERT_EQ(during.size(), 3u);
+        EXPECT_EQ(dir.Read("Saves/" + during[0]), old);
+    }
+    ASSERT_TRUE(Platform::WriteWholeFile(dir.File("Saves/World.wrl"), fresh.data(), fresh.size()));
+    EXPECT_EQ(dir.Read("Saves/Backup.wrl"), fresh);
+    EXPECT_EQ(identity(dir.File("Saves/World.wrl")), linked);
+    EXPECT_EQ(GAME::Test::FolderNames(dir.File("Saves")),
+              (std::vector<std::string>{"Backup.wrl", "World.wrl"}));
+
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "another owner, a folder the saving user may not write and mounts need root";
+    // A user's file saved by root stays the user's.
+    ASSERT_TRUE(dir.Write("Users/Options.txt", old));
+    ASSERT_EQ(::chown(dir.File("Users/Options.txt").c_str(), 12345, 12346), 0);
+    const std::vector<uint64_t> users = identity(dir.File("Users/Options.txt"));
+    failedSaves("Users/Options.txt");
+    ASSERT_TRUE(Platform::WriteWholeFile(dir.File("Users/Options.txt"), fresh.data(), fresh.size()));
+    EXPECT_EQ(dir.Read("Users/Options.txt"), fresh);
+    EXPECT_EQ(identity(dir.File("Users/Options.txt")), users);
+    EXPECT_EQ(GAME::Test::FolderNames(dir.File("Users")), (std::vector<std::string>{"Options.txt"}));
+
+    // The user's own file in root's folder (no new file can be made beside it: the old bytes are
+    // kept in memory), and root's file in the user's folder (refused, though it could be replaced).
+    ASSERT_TRUE(dir.Write("Locked/Options.txt", old));
+    ASSERT_EQ(::chown(dir.File("Locked/Options.txt").c_str(), 12345, 12345), 0);
+    ASSERT_TRUE(dir.Write("Mine/Root.txt", old));
+    ASSERT_EQ(::chown(dir.File("Mine").c_str(), 12345, 12345), 0);
+    const std::vector<uint64_t> locked = identity(dir.File("Locked/Options.txt"));
+    std::string error;
+    const std::string asUser = GAME::Test::RunAsUser(12345, 12345, [&] {
+        failedSaves("Locked/Options.txt");
+        EXPECT_TRUE(
+            Platform::WriteWholeFile(dir.File("Locked/Options.txt"), fresh.data(), fresh.size(), &error))
+            << error;
+        EXPECT_FALSE(Platform::WriteWholeFile(dir.File("Mine/Root.txt"), fresh.data(), fresh.size(), &error));
+        EXPECT_EQ(error, "Permission denied");
+    });
+    ASSERT_TRUE(asUser.empty()) << asUser;
+    EXPECT_EQ(dir.Read("Locked/Options.txt"), fresh);
+    EXPECT_EQ(identity(dir.File("Locked/Options.txt")), locked);
+    EXPECT_EQ(GAME::Test::FolderNames(dir.File("Locked")), (std::vector<std::string>{"Options.txt"}));
+    EXPECT_EQ(dir.Read("Mine/Root.txt"), old);
+    EXPECT_EQ(GAME::Test::FolderNames(dir.File("Mine")), (std::vector<std::string>{"Root.txt"}));
+
+    // A settings file mounted over the name, as containers do; then one mounted over it between
+    // the save's start and its end. The file the name shows takes the bytes; the mounts end with
+    // their thread, and the files under them are as they were.
+    const std::vector<std::string> mounted = {"Early.txt", "Host.txt", "Late.txt", "LateHost.txt"};
+    for (const std::string& name : mounted)
+        ASSERT_TRUE(dir.Write("Mounts/" + name, old));
+    const std::string withMounts = GAME::Test::RunWithOwnMounts([&] {
+        ASSERT_EQ(GAME::Test::MountFileOver(dir.File("Mounts/Host.txt"), dir.File("Mounts/Early.txt")), "");
+        failedSaves("Mounts/Early.txt");
+        EXPECT_TRUE(
+            Platform::WriteWholeFile(dir.File("Mounts/Early.txt"), fresh.data(), fresh.size(), &error))
+            << error;
+        EXPECT_EQ(dir.Read("Mounts/Host.txt"), fresh);
+        Platform::PlatformFile file;
+        ASSERT_TRUE(file.Open(dir.File("Mounts/Late.txt"), Platform::FileOpenMode::Write));
+        EXPECT_TRUE(file.WriteAt(0, fresh.data(), fresh.size()));
+        ASSERT_EQ(GAME::Test::MountFileOver(dir.File("Mounts/LateHost.txt"), dir.File("Mounts/Late.txt")),
+                  "");
+        EXPECT_TRUE(file.Close()) << file.GetError();
+        EXPECT_EQ(dir.Read("Mounts/LateHost.txt"), fresh);
+        EXPECT_EQ(GAME::Test::FolderNames(dir.File("Mounts")), mounted);
+    });
+    if (!withMounts.empty())
+        GTEST_SKIP() << withMounts;
+    EXPECT_EQ(dir.Read("Mounts/Early.txt"), old);
+    EXPECT_EQ(dir.Read("Mounts/Late.txt"), old);
+    EXPECT_EQ(GAME::Test::FolderNames(dir.File("Mounts")), mounted);
 }
 
 TEST(MappedFile, ViewsPastTheEndAreRefused)

@@ -1,6 +1,7 @@
 #include "common/LogCapture.h"
 #include "data/ResourceLoader.h"
 #include "navigation/FogOfWar.h"
+#include "platform/PlatformFile.h"
 #include "world/ForegroundRegionLoader.h"
 #include "world/RegionLoader.h"
 
@@ -220,6 +221,22 @@ TEST_F(StreamingTest, IdleRegionsUnloadStaggeredAndComeBackWithTheirState)
     r[0]->UnloadLevel(true);
     EXPECT_FALSE(r[0]->HasKeptState());
     services.client = false;
+
+    // The editor keeps a copy of the level's file instead, a scratch file that the main thread
+    // writes without waiting for the disk; the next load reads it back.
+    services.editor = true;
+    WorldFrame(services, world, {View()});
+    ASSERT_TRUE(r[0]->IsLevelLoaded());
+    const uint64_t syncs = Platform::GetThreadFileSyncCount();
+    r[0]->UnloadLevel(true);
+    EXPECT_EQ(Platform::GetThreadFileSyncCount(), syncs);
+    EXPECT_TRUE(r[0]->HasKeptState());
+    ObjectManager::Get()->DestroyPendingObjects(UINT_MAX);
+    WorldFrame(services, world, {View()});
+    ASSERT_TRUE(r[0]->IsLevelLoaded());
+    EXPECT_FALSE(r[0]->HasKeptState());
+    EXPECT_EQ(Savers(r[0]).size(), 1u);
+    services.editor = false;
 }
 
 // A server's clients decide when their views leave regions. Views that visit six regions, each at

@@ -1,0 +1,28 @@
+// What a save meets besides plain files, made for real where the machine lets the test make it:
+// FIFOs and device nodes, a thread that accesses files as another user, a thread with mounts of
+// its own. Each maker answers an empty string, or why the machine refused (for GTEST_SKIP): most
+// need root, mounts need CAP_SYS_ADMIN.
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace GAME::Test {
+
+// A node at path: 'p' a FIFO, 'c' a character device, 'b' a block device (major, minor).
+std::string MakeNode(const std::string& path, char type, unsigned major = 0, unsigned minor = 0);
+
+// Runs body on a thread of its own whose file accesses are those of the user and group given (its
+// file-system ids; the rest of the process keeps its own), and waits for it.
+std::string RunAsUser(unsigned uid, unsigned gid, const std::function<void()>& body);
+
+// Runs body on a thread in a private mount namespace of its own, which ends with the thread: the
+// mounts made in it are seen by nothing else and need no unmounting. Waits for it.
+std::string RunWithOwnMounts(const std::function<void()>& body);
+// Within such a thread: mounts the file source over the file target.
+std::string MountFileOver(const std::string& source, const std::string& target);
+
+// The id of a process that has ended (a child that exited and was reaped).
+int EndedProcessId();
+
+} // namespace GAME::Test
