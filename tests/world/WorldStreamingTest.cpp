@@ -237,6 +237,8 @@ TEST_F(StreamingTest, IdleRegionsUnloadStaggeredAndComeBackWithTheirState)
     EXPECT_FALSE(r[0]->HasKeptState());
     EXPECT_EQ(Savers(r[0]).size(), 1u);
     services.editor = false;
+    // The copy is the editor's to keep; the test leaves nothing in the temporary folder.
+    Platform::DeleteFile(r[0]->GetTempLevelFileName());
 }
 
 // A server's clients decide when their views leave regions. Views that visit six regions, each at
