@@ -88,11 +88,11 @@ inline bool AcknowledgesControl(const uint8_t* data, size_t length, uint16_t num
 {
     bool acknowledges = false;
     ForEachCommand(data, length, [&](const uint8_t* command) {
-        acknowledges = acknowledges ||
-                       ((command[0] & ENET_PROTOCOL_COMMAND_MASK) == ENET_PROTOCOL_COMMAND_ACKNOWLEDGE &&
-                        command[offsetof(ENetProtocolCommandHeader, channelID)] == 0xFF &&
-                        SendFiler::Read16(command + offsetof(ENetProtocolAcknowledge, receivedReliableSequenceNumber)) ==
-                            number);
+        acknowledges =
+            acknowledges || ((command[0] & ENET_PROTOCOL_COMMAND_MASK) == ENET_PROTOCOL_COMMAND_ACKNOWLEDGE &&
+                             command[offsetof(ENetProtocolCommandHeader, channelID)] == 0xFF &&
+                             SendFiler::Read16(command + offsetof(ENetProtocolAcknowledge,
+                                                                  receivedReliableSequenceNumber)) == number);
     });
     return acknowledges;
 }
@@ -105,7 +105,8 @@ inline int SendsOf(ENetPeer& peer, uint8_t kind)
 {
     int sends = 0;
     for (ENetList* list : {&peer.sentReliableCommands, &peer.outgoingCommands})
-        for (ENetListIterator it = enet_list_begin(list); it != enet_list_end(list); it = enet_list_next(it)) {
+        for (ENetListIterator it = enet_list_begin(list); it != enet_list_end(list);
+             it = enet_list_next(it)) {
             const ENetOutgoingCommand& command = *reinterpret_cast<const ENetOutgoingCommand*>(it);
             if ((command.command.header.command & ENET_PROTOCOL_COMMAND_MASK) == kind)
                 sends = std::max(sends, static_cast<int>(command.sendAttempts));

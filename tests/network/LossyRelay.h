@@ -91,7 +91,8 @@ private:
         ForEachCommand(data, length, [&](const uint8_t* command) {
             if ((command[0] & ENET_PROTOCOL_COMMAND_MASK) != ENET_PROTOCOL_COMMAND_DISCONNECT)
                 return;
-            m_goodbye = SendFiler::Read16(command + offsetof(ENetProtocolCommandHeader, reliableSequenceNumber));
+            m_goodbye =
+                SendFiler::Read16(command + offsetof(ENetProtocolCommandHeader, reliableSequenceNumber));
             m_saidGoodbye = true;
             ++goodbyesSent;
         });

@@ -2038,8 +2038,8 @@ bool UploadAndSayGoodbye(HandPeer& sender, const GoodbyeCase& c, int limitMs)
             }
         },
         [&] {
-            return gone ||
-                   GAME::Test::SendsOf(*sender.peer, ENET_PROTOCOL_COMMAND_DISCONNECT) > GAME::Test::unansweredSends;
+            return gone || GAME::Test::SendsOf(*sender.peer, ENET_PROTOCOL_COMMAND_DISCONNECT) >
+                               GAME::Test::unansweredSends;
         },
         limitMs);
     return gone;
@@ -2226,7 +2226,8 @@ int ENET_CALLBACK WatchGoodbye(ENetHost* host, ENetEvent* event)
     const uint8_t* data = host->receivedData;
     const size_t length = host->receivedDataLength;
     if (t_goodbye && length >= 2) {
-        const size_t id = SendFiler::Read16(data) & ~(ENET_PROTOCOL_HEADER_FLAG_MASK | ENET_PROTOCOL_HEADER_SESSION_MASK);
+        const size_t id =
+            SendFiler::Read16(data) & ~(ENET_PROTOCOL_HEADER_FLAG_MASK | ENET_PROTOCOL_HEADER_SESSION_MASK);
         // A disconnect is the last command of ENet's own channel its peer numbers.
         if (id < host->peerCount && host->peers[id].state == ENET_PEER_STATE_DISCONNECTING &&
             GAME::Test::AcknowledgesControl(data, length, host->peers[id].outgoingReliableSequenceNumber) &&
@@ -2317,7 +2318,10 @@ TEST(GuardThreadsTest, APeerThatSaysGoodbyeWithPacketsWaitingKeepsItsSlotNoLonge
             while (enet_host_service(client, &event, 0) > 0)
                 gone = gone || event.type == ENET_EVENT_TYPE_DISCONNECT;
         },
-        [&] { return gone || GAME::Test::SendsOf(*peer, ENET_PROTOCOL_COMMAND_DISCONNECT) > GAME::Test::unansweredSends; },
+        [&] {
+            return gone ||
+                   GAME::Test::SendsOf(*peer, ENET_PROTOCOL_COMMAND_DISCONNECT) > GAME::Test::unansweredSends;
+        },
         hangMs);
     t_goodbye = nullptr;
     ASSERT_TRUE(gone && watch.came == 1) << "its goodbye was not acknowledged";
@@ -2367,7 +2371,6 @@ TEST(GuardThreadsTest, APeerThatSaysGoodbyeWithPacketsWaitingKeepsItsSlotNoLonge
     server.Close(0);
     enet_host_destroy(again);
 }
-
 
 // A leaving peer's end, on a socket whose turns the test takes (ListenUnthreaded) with both
 // clocks in the test's hands: the socket's (the leaving bound) and ENet's (enet_time_set, which
@@ -2461,7 +2464,8 @@ TEST(GuardThreadsTest, ALeavingPeerEndsCountedAtTheBoundWhateverTheTimeoutDoes)
             });
         };
         ASSERT_TRUE(PumpUntil(
-            turn, [&] { return connection != 0 && client->peers[0].state == ENET_PEER_STATE_CONNECTED; }, hangMs));
+            turn, [&] { return connection != 0 && client->peers[0].state == ENET_PEER_STATE_CONNECTED; },
+            hangMs));
         server.Establish(connection);
         ENetPeer* peer = &client->peers[0];
         enet_peer_timeout(peer, 0, 10 * hangMs, 10 * hangMs);
@@ -2470,13 +2474,14 @@ TEST(GuardThreadsTest, ALeavingPeerEndsCountedAtTheBoundWhateverTheTimeoutDoes)
         take = c.gameTakes;
         for (uint32_t n = 0; n < inOrder; ++n) {
             const std::vector<uint8_t> bytes = GAME::Test::Blob(n, inOrderSize);
-            enet_peer_send(peer, 0, enet_packet_create(bytes.data(), bytes.size(), ENET_PACKET_FLAG_RELIABLE));
+            enet_peer_send(peer, 0,
+                           enet_packet_create(bytes.data(), bytes.size(), ENET_PACKET_FLAG_RELIABLE));
         }
         ASSERT_TRUE(PumpUntil(
             turn,
             [&] {
-                return enet_list_empty(&peer->outgoingCommands) && enet_list_empty(&peer->sentReliableCommands) &&
-                       (!c.gameTakes || records() == inOrder);
+                return enet_list_empty(&peer->outgoingCommands) &&
+                       enet_list_empty(&peer->sentReliableCommands) && (!c.gameTakes || records() == inOrder);
             },
             hangMs));
         // A run behind the next number, sent by hand: the filer acknowledges and holds it.
@@ -2489,14 +2494,16 @@ TEST(GuardThreadsTest, ALeavingPeerEndsCountedAtTheBoundWhateverTheTimeoutDoes)
             GAME::Test::PeerHeader(*peer, true, static_cast<enet_uint16>(enet_time_get()));
         for (uint32_t k = 0; k < run; ++k) {
             ENetProtocolSendReliable command = {};
-            command.header.command = int(ENET_PROTOCOL_COMMAND_SEND_RELIABLE) | int(ENET_PROTOCOL_COMMAND_FLAG_ACKNOWLEDGE);
+            command.header.command =
+                int(ENET_PROTOCOL_COMMAND_SEND_RELIABLE) | int(ENET_PROTOCOL_COMMAND_FLAG_ACKNOWLEDGE);
             command.header.reliableSequenceNumber = ENET_HOST_TO_NET_16(static_cast<uint16_t>(gap + 1 + k));
             command.dataLength = ENET_HOST_TO_NET_16(static_cast<uint16_t>(runSize));
             GAME::Test::AppendCommand(datagram, command, runSize);
         }
         GAME::Test::SendRaw(client->socket, peer->address, datagram);
         const size_t held = beforeRun + run * runSize;
-        ASSERT_TRUE(PumpUntil(turn, [&] { return server.GetBufferedBytes() == held; }, hangMs));
+        ASSERT_TRUE(PumpUntil(
+            turn, [&] { return server.GetBufferedBytes() == held; }, hangMs));
 
         if (c.forged) {
             // A stranger's goodbye in the peer's name (its id and session, another address), then
@@ -2509,7 +2516,8 @@ TEST(GuardThreadsTest, ALeavingPeerEndsCountedAtTheBoundWhateverTheTimeoutDoes)
             std::vector<uint8_t> forged =
                 GAME::Test::PeerHeader(*peer, true, static_cast<enet_uint16>(enet_time_get()));
             ENetProtocolDisconnect goodbye = {};
-            goodbye.header.command = int(ENET_PROTOCOL_COMMAND_DISCONNECT) | int(ENET_PROTOCOL_COMMAND_FLAG_ACKNOWLEDGE);
+            goodbye.header.command =
+                int(ENET_PROTOCOL_COMMAND_DISCONNECT) | int(ENET_PROTOCOL_COMMAND_FLAG_ACKNOWLEDGE);
             goodbye.header.channelID = 0xFF;
             goodbye.header.reliableSequenceNumber =
                 ENET_HOST_TO_NET_16(static_cast<uint16_t>(peer->outgoingReliableSequenceNumber + 1));
@@ -2521,14 +2529,17 @@ TEST(GuardThreadsTest, ALeavingPeerEndsCountedAtTheBoundWhateverTheTimeoutDoes)
                 turn,
                 [&] {
                     return enet_list_empty(&peer->sentReliableCommands) ||
-                           GAME::Test::SendsOf(*peer, ENET_PROTOCOL_COMMAND_PING) > GAME::Test::unansweredSends;
+                           GAME::Test::SendsOf(*peer, ENET_PROTOCOL_COMMAND_PING) >
+                               GAME::Test::unansweredSends;
                 },
                 hangMs);
             ASSERT_TRUE(enet_list_empty(&peer->sentReliableCommands))
                 << "the peer went unanswered after a stranger's goodbye in its name";
             const uint8_t byte = 1;
-            ASSERT_TRUE(server.Send(connection, &byte, 1)) << "the peer took a stranger's goodbye for its own";
-            EXPECT_TRUE(PumpUntil(turn, [&] { return received == 1; }, hangMs));
+            ASSERT_TRUE(server.Send(connection, &byte, 1))
+                << "the peer took a stranger's goodbye for its own";
+            EXPECT_TRUE(PumpUntil(
+                turn, [&] { return received == 1; }, hangMs));
             EXPECT_EQ(server.GetBufferedBytes(), held);
             uint8_t answer[64];
             ENetBuffer buffer;
@@ -2550,8 +2561,8 @@ TEST(GuardThreadsTest, ALeavingPeerEndsCountedAtTheBoundWhateverTheTimeoutDoes)
         PumpUntil(
             turn,
             [&] {
-                return gone ||
-                       GAME::Test::SendsOf(*peer, ENET_PROTOCOL_COMMAND_DISCONNECT) > GAME::Test::unansweredSends;
+                return gone || GAME::Test::SendsOf(*peer, ENET_PROTOCOL_COMMAND_DISCONNECT) >
+                                   GAME::Test::unansweredSends;
             },
             hangMs);
         t_goodbye = nullptr;
@@ -2591,7 +2602,8 @@ TEST(GuardThreadsTest, ALeavingPeerEndsCountedAtTheBoundWhateverTheTimeoutDoes)
         EXPECT_EQ(records() + lost, inOrder + run) << records() << " records taken, " << lost << " counted";
         EXPECT_EQ(lost > run, !c.gameTakes) << "the packets ENet held were counted";
         EXPECT_TRUE(log.Contains("Network: 127.5.1.1:", 1));
-        EXPECT_TRUE(log.Contains(std::to_string(lost) + " of its packets, acknowledged, were not handed on within " +
+        EXPECT_TRUE(log.Contains(std::to_string(lost) +
+                                     " of its packets, acknowledged, were not handed on within " +
                                      std::to_string(c.after) + " ms",
                                  1));
         EXPECT_EQ(server.GetBufferedBytes(), 0u);
