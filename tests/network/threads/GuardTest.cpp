@@ -2391,12 +2391,12 @@ struct LeavingCase
 // Hole: a peer that said goodbye keeps its slot while its packets wait, up to the session's
 // timeout, and ENet's own timeouts for it were stretched once, as it left, and never again: with
 // the timeout raised after it left, ENet dropped it first, with what it held, uncounted and
-// unlogged (SetTimeout(5000), 6,000 packets held, SetTimeout(30000): 3,479 packets gone after
-// 20.9 s). ENet now never lets a leaving peer go: whatever the timeout does (raised, set only
-// after the goodbye, lowered) and however far ENet's clock runs ahead of the socket's (its
-// wall clock may jump), the peer keeps what it holds until the bound on the socket's clock, the
-// timeout in force, and not one millisecond past it; then its records and the packets counted
-// and logged add up to all it sent. On the way: a goodbye in the peer's name, with its id and
+// unlogged (here, with ENet's clock moved on: 105 acknowledged, 62 handed on, none counted). ENet
+// now never lets a leaving peer go: whatever the timeout does (raised, set only after the goodbye,
+// lowered) and however far ENet's clock runs ahead of the socket's (its wall clock may jump), the
+// peer keeps what it holds until the bound on the socket's clock, the timeout in force, and not
+// one millisecond past it; then its records and the packets counted and logged add up to all it
+// sent. On the way: a goodbye in the peer's name, with its id and
 // session, from another address changes nothing for it; its real goodbye is acknowledged, and
 // again when the client lost the first answer; a send to it while it leaves is refused.
 TEST(GuardThreadsTest, ALeavingPeerEndsCountedAtTheBoundWhateverTheTimeoutDoes)
