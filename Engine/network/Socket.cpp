@@ -112,9 +112,11 @@ constexpr size_t maxSpareEntries = 16;
 // How often the receive thread tries the host lock before it sleeps on it (see LockHost).
 constexpr int hostLockTries = 256;
 
-// How much longer than the socket's own bound for a peer that said goodbye ENet is told to keep it
-// (ENet counts on its own clock; the socket lets the peer go itself, see FinishGoodbyes).
-constexpr enet_uint32 leavingSlackMs = 10000;
+// ENet's timeouts for a peer that said goodbye: more than ENet's difference of two of its times
+// can ever reach, so that ENet never gives the peer up, whatever the session's timeout does
+// meanwhile and however far ENet's clock (the machine's wall clock) moves against the socket's.
+// The socket alone lets the peer go, on its own clock (FinishGoodbyes).
+constexpr enet_uint32 leavingNeverMs = 0xFFFFFFFFu;
 
 // The header of a datagram to the peer as ENet stamps it (no sent time); commands follow.
 size_t WritePeerHeader(uint8_t* out, enet_uint16 outgoingPeerID, enet_uint8 outgoingSessionID)
@@ -658,7 +660,8 @@ struct Socket::Impl
     }
 
     // How long a peer that said goodbye may keep its slot while its packets wait for the main
-    // thread: the session's timeout, or ENet's longest.
+    // thread: the session's timeout as it is now (raised or lowered after the goodbye too), or
+    // ENet's longest.
     uint32_t LeavingBound() const
     {
         const unsigned ms = timeoutMs.load(std::memory_order_relaxed);
@@ -714,9 +717,9 @@ struct Socket::Impl
                 slot.said = said == closingNotice ? disconnectClosed : 0;
                 slot.leavingSince = Now();
                 ++leavingCount;
-                // ENet would time the silent peer out with what it holds: the socket lets it go.
-                const enet_uint32 keep = LeavingBound() + leavingSlackMs;
-                enet_peer_timeout(&peer, 0, keep, keep);
+                // ENet would time the silent peer out and throw away what it holds, uncounted: the
+                // socket lets it go itself (ApplyAsked leaves these timeouts alone).
+                enet_peer_timeout(&peer, 0, leavingNeverMs, leavingNeverMs);
             }
             taken = true;
             AcknowledgeGoodbye(peer, command, hasSentTime, sentTime);
@@ -748,7 +751,8 @@ struct Socket::Impl
     }
 
     // After the service: leaving peers whose packets all reached the records are let go, and so
-    // are those past the leaving bound, what they still had counted and logged.
+    // are those past the leaving bound, what they still had counted and logged. This is the only
+    // way a leaving peer ends while the socket is open (ENet's timeouts are off for it).
     void FinishGoodbyes()
     {
         if (leavingCount == 0)
@@ -760,17 +764,12 @@ struct Socket::Impl
             if (!slot.leaving)
                 continue;
             ENetPeer& peer = host->peers[i];
-            if (peer.state != ENET_PEER_STATE_CONNECTED) {
-                slot.leaving = false; // ENet let it go itself, and said so
-                continue;
-            }
-            const bool pending = HasPending(peer, slot);
-            if (pending && now - slot.leavingSince <= LeavingBound()) {
+            if (HasPending(peer, slot) && now - slot.leavingSince <= LeavingBound()) {
                 ++still;
                 continue;
             }
-            if (pending) {
-                const size_t lost = slot.filer.GetHeldCount() + enet_list_size(&peer.dispatchedCommands);
+            const size_t lost = slot.filer.GetHeldCount() + enet_list_size(&peer.dispatchedCommands);
+            if (lost > 0) {
                 Count(guardCounters.lostAtGoodbye, lost);
                 LogPrintf(1,
                           "Network: %s said goodbye and %zu of its packets, acknowledged, were not handed on "
@@ -1158,7 +1157,7 @@ struct Socket::Impl
             return false;
         ENetPeer& peer = host->peers[peerID];
         // ENet drops what does not come from the peer's own address, or from an earlier session
-        // of it: nobody else may have sends filed for the peer.
+        // of it: nobody else may have sends filed for the peer, nor say its goodbye.
         if (peer.state == ENET_PEER_STATE_DISCONNECTED || peer.state == ENET_PEER_STATE_ZOMBIE ||
             peer.address.host != host->receivedAddress.host || peer.address.port != host->receivedAddress.port ||
             (peer.outgoingPeerID < ENET_PROTOCOL_MAXIMUM_PEER_ID && sessionID != peer.incomingSessionID))
@@ -1315,8 +1314,9 @@ struct Socket::Impl
         bufferedBytes.store(total, std::memory_order_relaxed);
     }
 
-    // Under hostLock: the timeout for every peer (a leaving one keeps its own), and (Close) a
-    // disconnect to each once what was sent to it is delivered, after what the main thread left.
+    // Under hostLock: the timeout for every peer but a leaving one (ENet's are off for it: its
+    // bound is the socket's, see FinishGoodbyes), and (Close) a disconnect to each once what was
+    // sent to it is delivered, after what the main thread left.
     void ApplyAsked()
     {
         if (timeoutChanged.exchange(false, std::memory_order_acq_rel))

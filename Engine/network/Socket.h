@@ -33,13 +33,14 @@
 // the datagram before ENet sees it and acknowledged by the socket, as ENet would (the peer's goodbye
 // completes at once on its side; a resend of it is acknowledged again). The peer is then leaving:
 // it keeps its slot, each of its datagrams is dropped whole, Send to it is refused (false, or
-// EVENT_SEND_LOST), ENet's timeouts for it are stretched, and its packets go on to the main thread
-// as a connected peer's do (its share of the queue, the filer's batches). Once nothing of it is
-// left with ENet or the filer, its EVENT_DISCONNECTED follows its last record and the slot is
-// freed. A leaving peer keeps its slot at most the leaving bound, the SetTimeout time (30 s, ENet's
-// longest, without one): past it, what is left is dropped, counted in GuardStats::lostAtGoodbye and
-// logged. It holds no more than a connected peer may, and takes nothing new. A goodbye that finds
-// nothing held goes to ENet as ever.
+// EVENT_SEND_LOST), ENet's timeouts are off for it (ENet never lets it go), and its packets go on
+// to the main thread as a connected peer's do (its share of the queue, the filer's batches). Once
+// nothing of it is left with ENet or the filer, its EVENT_DISCONNECTED follows its last record and
+// the slot is freed. A leaving peer keeps its slot at most the leaving bound on the socket's clock:
+// the SetTimeout time in force (30 s, ENet's longest, without one), counted from its goodbye, so a
+// timeout raised or lowered meanwhile moves it. Past it, what is left is dropped, counted in
+// GuardStats::lostAtGoodbye and logged. It holds no more than a connected peer may, and takes
+// nothing new. A goodbye that finds nothing held goes to ENet as ever.
 //
 // A listening socket with Limits guards its slots against peers that never finish the session's
 // handshake (the manager calls Establish for those that do). The receive thread looks at every
@@ -247,7 +248,8 @@ public:
     uint64_t GetUnsentAtClose() const;
 
     // Peers that do not answer for this long are disconnected; 0 keeps ENet's own timeouts
-    // (5 to 30 seconds). Applies to present and future connections.
+    // (5 to 30 seconds). Applies to present and future connections; for a leaving peer (see
+    // Goodbyes) it is the leaving bound, which the socket keeps instead of ENet.
     void SetTimeout(unsigned milliseconds);
     // "a.b.c.d:port", empty for an unknown connection.
     std::string GetAddressText(uint32_t connection) const;

@@ -12,6 +12,7 @@
 #include "network/NetPacketHeader.h"
 #include "network/NetworkConnection.h"
 #include "network/RateBucket.h"
+#include "network/SendFiler.h"
 
 #include <enet/enet.h>
 
@@ -64,6 +65,56 @@ inline std::vector<uint8_t> PeerHeader(const ENetPeer& peer, bool sentTime = tru
     std::memcpy(bytes.data(), &header, bytes.size());
     return bytes;
 }
+
+// The commands of a datagram ENet sent (its header first), each visited at its first byte, as ENet
+// reads them (the data a send carries is skipped).
+template <typename Visit> void ForEachCommand(const uint8_t* data, size_t length, Visit visit)
+{
+    if (length < 2)
+        return;
+    size_t offset = (SendFiler::Read16(data) & ENET_PROTOCOL_HEADER_FLAG_SENT_TIME) ? 4 : 2;
+    while (offset < length) {
+        const size_t size = SendFiler::CommandLength(data + offset, length - offset);
+        if (size == 0)
+            return;
+        visit(data + offset);
+        offset += size;
+    }
+}
+
+// Whether the datagram acknowledges the command numbered `number` of ENet's own channel (0xFF:
+// a peer's connect, pings and disconnect).
+inline bool AcknowledgesControl(const uint8_t* data, size_t length, uint16_t number)
+{
+    bool acknowledges = false;
+    ForEachCommand(data, length, [&](const uint8_t* command) {
+        acknowledges =
+            acknowledges || ((command[0] & ENET_PROTOCOL_COMMAND_MASK) == ENET_PROTOCOL_COMMAND_ACKNOWLEDGE &&
+                             command[offsetof(ENetProtocolCommandHeader, channelID)] == 0xFF &&
+                             SendFiler::Read16(command + offsetof(ENetProtocolAcknowledge,
+                                                                  receivedReliableSequenceNumber)) == number);
+    });
+    return acknowledges;
+}
+
+// How often the peer sent its command of that kind still unacknowledged (0: none waits). A
+// goodbye or a ping nobody answers goes again and again, each time after twice the wait before up
+// to a cap (on loopback a few seconds in all for eight), so a wait for its answer can end on this
+// count instead of on the sender's own give-up, 30 s on.
+inline int SendsOf(ENetPeer& peer, uint8_t kind)
+{
+    int sends = 0;
+    for (ENetList* list : {&peer.sentReliableCommands, &peer.outgoingCommands})
+        for (ENetListIterator it = enet_list_begin(list); it != enet_list_end(list);
+             it = enet_list_next(it)) {
+            const ENetOutgoingCommand& command = *reinterpret_cast<const ENetOutgoingCommand*>(it);
+            if ((command.command.header.command & ENET_PROTOCOL_COMMAND_MASK) == kind)
+                sends = std::max(sends, static_cast<int>(command.sendAttempts));
+        }
+    return sends;
+}
+// Sends of a command past which it is taken as unanswered.
+constexpr int unansweredSends = 8;
 
 // ENet's connect command as any client opening a connection sends it, with the data word a
 // cookie goes in (0: none).

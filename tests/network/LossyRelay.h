@@ -2,7 +2,8 @@
 // between one client and a server that loses each datagram, each way, with a given chance, and
 // delays each one it passes by a fixed time and a random extra of up to a given jitter, as network
 // emulators do (a burst's datagrams then arrive shuffled, as on a long or crowded link). One seeded
-// generator draws both: the same seed loses and delays the same places of the same traffic. And an
+// generator draws both: the same seed loses and delays the same places of the same traffic. It
+// counts the client's goodbye and the server's acknowledgements of it, which it can spare. And an
 // upload as a game makes one over it (LossyUpload): reliable packets in bursts of 1,000 while ENet
 // has fewer than 4,000 commands still to send, then a few a frame.
 // The relay's thread is its own; the upload runs on the calling thread, which services its host.
@@ -74,8 +75,32 @@ public:
     // So many of the server's datagrams that answer a connect (ENet's verify) are lost, whether
     // the link is impaired or not: a join on a bad moment, the same in every run.
     std::atomic<int> loseConnectAnswers{0};
+    // The client's goodbye as the relay passed it: how often the client sent its disconnect, and
+    // the server's acknowledgements of it passed on to the client. With `spareGoodbyeAnswers` none
+    // of those acknowledgements is lost (the chance is drawn all the same, so that the rest of the
+    // traffic loses what it would): a bare ENet server acknowledges a goodbye once and ignores its
+    // resends, so a client whose acknowledgement is lost can only give its link up, and a test of
+    // the server's goodbye must not count that as one the server answered.
+    std::atomic<uint64_t> goodbyesSent{0}, goodbyesAcknowledged{0};
+    std::atomic<bool> spareGoodbyeAnswers{false};
 
 private:
+    // The client's disconnect, noted; an acknowledgement of it from the server.
+    void NoteGoodbye(const uint8_t* data, size_t length)
+    {
+        ForEachCommand(data, length, [&](const uint8_t* command) {
+            if ((command[0] & ENET_PROTOCOL_COMMAND_MASK) != ENET_PROTOCOL_COMMAND_DISCONNECT)
+                return;
+            m_goodbye =
+                SendFiler::Read16(command + offsetof(ENetProtocolCommandHeader, reliableSequenceNumber));
+            m_saidGoodbye = true;
+            ++goodbyesSent;
+        });
+    }
+    bool AcknowledgesGoodbye(const uint8_t* data, size_t length) const
+    {
+        return m_saidGoodbye && AcknowledgesControl(data, length, m_goodbye);
+    }
     void Note(const uint8_t* data, size_t length)
     {
         uint16_t peerID;
@@ -199,18 +224,22 @@ private:
                 if (from.host == m_server.host && from.port == m_server.port) {
                     if (!m_hasClient)
                         continue;
+                    const bool goodbye = AcknowledgesGoodbye(bytes.data(), size);
                     if (loseConnectAnswers > 0 && AnswersAConnect(bytes.data(), size)) {
                         --loseConnectAnswers;
                         ++lostToClient;
-                    } else if (Lose(m_toClient))
+                    } else if (Lose(m_toClient) && !(goodbye && spareGoodbyeAnswers)) {
                         ++lostToClient;
-                    else
+                    } else {
+                        goodbyesAcknowledged += goodbye ? 1 : 0;
                         Forward(false, bytes.data(), size);
+                    }
                     continue;
                 }
                 m_client = from;
                 m_hasClient = true;
                 Note(bytes.data(), size);
+                NoteGoodbye(bytes.data(), size);
                 if (Lose(m_toServer))
                     ++lostToServer;
                 else
@@ -232,6 +261,8 @@ private:
     std::vector<bool> m_seen = std::vector<bool>(65536, false);
     uint16_t m_highest = 0;
     bool m_any = false;
+    uint16_t m_goodbye = 0; // the reliable number of the client's disconnect
+    bool m_saidGoodbye = false;
     ENetSocket m_socket = ENET_SOCKET_NULL;
     std::atomic<bool> m_stop{false};
     std::thread m_thread;
