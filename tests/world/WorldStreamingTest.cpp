@@ -1,4 +1,5 @@
 #include "common/LogCapture.h"
+#include "common/TempDir.h"
 #include "data/ResourceLoader.h"
 #include "navigation/FogOfWar.h"
 #include "platform/PlatformFile.h"
@@ -9,6 +10,9 @@
 #include "StreamingWorld.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <iterator>
 #include <gtest/gtest.h>
 
 namespace GAME {
@@ -224,6 +228,11 @@ TEST_F(StreamingTest, IdleRegionsUnloadStaggeredAndComeBackWithTheirState)
 
     // The editor keeps a copy of the level's file instead, a scratch file that the main thread
     // writes without waiting for the disk; the next load reads it back.
+    // Its copy goes to the temporary folder, one of the test's own here.
+    const GAME::Test::TempDir scratch;
+    const char* const tmpdir = std::getenv("TMPDIR");
+    const std::string previousTmpdir = tmpdir ? tmpdir : "";
+    ::setenv("TMPDIR", scratch.Path().c_str(), 1);
     services.editor = true;
     WorldFrame(services, world, {View()});
     ASSERT_TRUE(r[0]->IsLevelLoaded());
@@ -237,8 +246,11 @@ TEST_F(StreamingTest, IdleRegionsUnloadStaggeredAndComeBackWithTheirState)
     EXPECT_FALSE(r[0]->HasKeptState());
     EXPECT_EQ(Savers(r[0]).size(), 1u);
     services.editor = false;
-    // The copy is the editor's to keep; the test leaves nothing in the temporary folder.
-    Platform::DeleteFile(r[0]->GetTempLevelFileName());
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.Path()), {}), 1);
+    if (tmpdir)
+        ::setenv("TMPDIR", previousTmpdir.c_str(), 1);
+    else
+        ::unsetenv("TMPDIR");
 }
 
 // A server's clients decide when their views leave regions. Views that visit six regions, each at
