@@ -877,6 +877,8 @@ void Engine::GoOnAloneAfterClientSession()
     if (client->GetNumSessionsEnded() == m_clientSessionsEnded)
         return;
     m_clientSessionsEnded = client->GetNumSessionsEnded();
+    if (client->GetState() != ClientConnectionManager::STATE_IDLE)
+        return; // a new join (Connect) took the ended session's place
     SetAsNetworkStub();
     const int host = client->GetSessionHostID();
     if (host >= 0)
