@@ -61,6 +61,7 @@ private:
     HostOutput& m_out;
     bool m_watching = false;
 };
+
 // What the options ask for, before the session starts: "stub (no network)", "server on port 29460
 // (opens when the world is loaded)", "client of 127.0.0.1 port 29460 (joins when the world is loaded)".
 std::string DescribeNetworkOptions(const NetworkOptions& options);

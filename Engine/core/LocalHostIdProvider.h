@@ -10,8 +10,8 @@ class LocalHostIdProvider
 {
 public:
     virtual ~LocalHostIdProvider() = default;
-    // 0 when there is no network (no current connection manager, or the network is disabled);
-    // the current connection manager's local host id otherwise, -1 while it is not yet known.
+    // The current connection manager's local host id while the network is on, -1 while it is not
+    // yet known; without network 0, or the host id a client session that ended gave this game.
     virtual int GetLocalHostID() = 0;
     // Whether objects in the table may hold ids under that host id that the object manager's
     // counter did not hand out (a session that is over numbered objects here): new ids then skip

@@ -173,10 +173,11 @@ public:
     //
     // A client whose session ends (the server's goodbye, a lost or timed-out link, a join that
     // fails, its own Shutdown), at any moment, goes on as a game of its own: the frame that sees
-    // the end makes the stub pair current, as ShutdownNetwork does, so that the levels that come
-    // in afterwards keep every entity a client leaves to the server and actor commands run here.
-    // What the session made stays. New objects carry the host id the session gave this game, and
-    // skip ids already in the table (EngineHooks::GetLocalHostID says why).
+    // the end makes the stub pair current, as ShutdownNetwork does, so that the levels read from
+    // then on keep every entity a client leaves to the server, and actor commands run here. What
+    // the session made stays. New objects carry the host id the session gave this game, and skip
+    // ids already in the table (EngineHooks::GetLocalHostID says why). A new Connect before that
+    // frame keeps the engine a client.
     void SetAsNetworkClient();
     void SetAsNetworkServer();
     void SetAsNetworkStub();
