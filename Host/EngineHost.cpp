@@ -469,6 +469,7 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
         }
         EndJoining(engine, MillisecondsSince(joinStart), out);
     }
+    SessionEndNotice sessionEnd(engine, out);
     GAME::Tracker* tracker = GAME::Tracker::Get();
     const float duration = generator.GetFlightDuration();
 

@@ -2,6 +2,7 @@
 
 #include "HostOutput.h"
 
+#include "core/EventManager.h"
 #include "network/ClientConnectionManager.h"
 #include "network/ServerConnectionManager.h"
 #include "world/Engine.h"
@@ -49,15 +50,42 @@ bool IsJoiningSession(GAME::Engine& engine)
 
 void EndJoining(GAME::Engine& engine, double waitedMs, HostOutput& out)
 {
-    if (!engine.IsNetworkClient())
-        return;
-    if (static_cast<GAME::ClientConnectionManager*>(engine.GetNetworkConnectionManager())->IsConnected()) {
+    if (engine.IsNetworkClient() &&
+        static_cast<GAME::ClientConnectionManager*>(engine.GetNetworkConnectionManager())->IsConnected()) {
         out.Printf("EngineHost: joined the session as %s after %.0f ms", DescribeNetwork(engine).c_str(),
                    waitedMs);
         return;
     }
     out.Printf("EngineHost: the session could not be joined (%.0f ms); running alone", waitedMs);
     engine.SetAsNetworkStub();
+}
+
+namespace {
+const char* const sessionEndEvent = "GameEvent_NetworkConnectAbort";
+}
+
+SessionEndNotice::SessionEndNotice(GAME::Engine& engine, HostOutput& out) : m_out(out)
+{
+    m_watching =
+        engine.IsNetworkClient() &&
+        static_cast<GAME::ClientConnectionManager*>(engine.GetNetworkConnectionManager())->IsConnected();
+    if (m_watching)
+        GAME::EventManager::Get()->Register(sessionEndEvent, this);
+}
+
+SessionEndNotice::~SessionEndNotice()
+{
+    if (m_watching)
+        GAME::EventManager::Get()->UnRegister(sessionEndEvent, this);
+}
+
+void SessionEndNotice::HandleEvent(const GAME::GameEvent*)
+{
+    if (!m_watching)
+        return;
+    m_watching = false;
+    GAME::EventManager::Get()->UnRegister(sessionEndEvent, this);
+    m_out.Printf("EngineHost: the session ended; running alone");
 }
 
 std::string DescribeNetworkOptions(const NetworkOptions& options)

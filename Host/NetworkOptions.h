@@ -4,6 +4,8 @@
 // network). Main thread.
 #pragma once
 
+#include "core/GameEvent.h"
+
 #include <string>
 
 namespace GAME {
@@ -39,8 +41,27 @@ bool StartNetwork(GAME::Engine& engine, const NetworkOptions& options, HostOutpu
 // Whether the engine is a client still waiting for the server's answer.
 bool IsJoiningSession(GAME::Engine& engine);
 // Once the client stopped waiting: says how the join went; a client the server did not let in
-// goes back to the stub network, and the host runs alone.
+// goes back to the stub network (the engine has done so already when the join failed), and the
+// host runs alone.
 void EndJoining(GAME::Engine& engine, double waitedMs, HostOutput& out);
+
+// Says once, as the engine tells it, that the session the client joined ended (closed by the
+// server, lost, timed out) and that the host runs alone: the engine goes on as a game of its own
+// from that frame. Silent unless the engine was joined when it was made. Main thread.
+class SessionEndNotice : public GAME::EventHandlerInterface
+{
+public:
+    SessionEndNotice(GAME::Engine& engine, HostOutput& out);
+    ~SessionEndNotice() override;
+    SessionEndNotice(const SessionEndNotice&) = delete;
+    SessionEndNotice& operator=(const SessionEndNotice&) = delete;
+    void HandleEvent(const GAME::GameEvent* event) override;
+
+private:
+    HostOutput& m_out;
+    bool m_watching = false;
+};
+
 // What the options ask for, before the session starts: "stub (no network)", "server on port 29460
 // (opens when the world is loaded)", "client of 127.0.0.1 port 29460 (joins when the world is loaded)".
 std::string DescribeNetworkOptions(const NetworkOptions& options);

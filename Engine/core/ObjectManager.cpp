@@ -58,6 +58,7 @@ ObjectManager::~ObjectManager()
 unsigned int ObjectManager::CreateObjectID()
 {
     unsigned int host = 0;
+    bool mayBeTaken = false;
     if (LocalHostIdProvider* provider = s_hostIdProvider.load(std::memory_order_acquire)) {
         int id = provider->GetLocalHostID();
         if (id < 0)
@@ -67,6 +68,7 @@ unsigned int ObjectManager::CreateObjectID()
             return 0;
         }
         host = static_cast<unsigned int>(id) << kHostShift;
+        mayBeTaken = provider->IdsMayBeTaken();
     }
 
     // After the wrap the id table is searched, so its lock comes first (the table lock is always
@@ -77,16 +79,19 @@ unsigned int ObjectManager::CreateObjectID()
         m_counter = 0;
         m_wrapped = true;
     }
-    if (!m_wrapped)
+    if (!m_wrapped && !mayBeTaken)
         return host | m_counter++;
 
-    // Wrapped: skip the ids of live objects (with this host's bits) and 0, and move the counter past
-    // the id handed out so a second call before the object is entered gets another.
+    // Wrapped, or ids of others under this host may be in the table: skip the ids of live objects
+    // (with this host's bits) and 0, and move the counter past the id handed out so a second call
+    // before the object is entered gets another.
     for (unsigned int tries = 0; tries < kCounterMask; ++tries) {
         unsigned int id = host | m_counter;
         m_counter = (m_counter + 1) & kCounterMask;
-        if (m_counter == kCounterMask)
+        if (m_counter == kCounterMask) {
             m_counter = 0;
+            m_wrapped = true;
+        }
         if (id != 0 && m_idTable.find(id) == m_idTable.end())
             return id;
     }

@@ -39,7 +39,9 @@ public:
     ObjectManager();
     ~ObjectManager() override;
 
-    // A new id, 0 when none can be made (the network's host id is not known yet).
+    // A new id, 0 when none can be made (the network's host id is not known yet). Once the
+    // counter has wrapped, and while the host-id provider says ids under the host may be taken
+    // (LocalHostIdProvider::IdsMayBeTaken), the ids of objects in the table are skipped.
     unsigned int CreateObjectID();
     // Sets the counter (low 28 bits) the next id is made from; tools and tests use it to reach
     // the wrap. Ids handed out before stay as they are.

@@ -69,13 +69,20 @@ bool ClientConnectionManager::OpenConnection()
 
 void ClientConnectionManager::Shutdown()
 {
-    if (m_state != STATE_IDLE)
+    if (m_state != STATE_IDLE) {
         LogPrintf(2, "Network: disconnected from server %s", m_server.c_str());
-    m_state = STATE_IDLE;
+        EndSession();
+    }
     m_closeSession = false;
     m_retryJoin = false;
     ConnectionManager::Shutdown();
-    SetLocalHostID(-1);
+}
+
+void ClientConnectionManager::EndSession()
+{
+    // The host id stays: the game goes on numbering its objects under it (Engine.h says why).
+    m_state = STATE_IDLE;
+    ++m_sessionsEnded;
 }
 
 void ClientConnectionManager::Abort(const char* why)
@@ -83,8 +90,7 @@ void ClientConnectionManager::Abort(const char* why)
     if (m_state == STATE_IDLE)
         return;
     LogPrintf(2, "Network: the session with server %s ended: %s", m_server.c_str(), why);
-    m_state = STATE_IDLE;
-    SetLocalHostID(-1);
+    EndSession();
     ++m_aborts;
     m_closeSession = true;
     GameEvent event;
@@ -201,6 +207,7 @@ void ClientConnectionManager::OnControlPacket(Link& link, const NetPacketHeader&
     if (header.type == PACKET_TYPE_CONNECT_ACCEPT && !link.ready) {
         link.ready = true;
         SetLocalHostID(link.connection.GetLocalHostId());
+        m_sessionHostId.store(link.connection.GetLocalHostId(), std::memory_order_release);
         m_state = STATE_CONNECTED;
         m_stateSince = Now();
         LogPrintf(2, "Network: connected to server %s as host %d", m_server.c_str(), GetLocalHostID());

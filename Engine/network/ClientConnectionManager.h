@@ -1,9 +1,10 @@
 // The connection manager of a game that joins a server. Connect opens the session; once the
 // server's CONNECT_ACCEPT sets the session key the client is connected and knows its host id
-// (-1 until then, and again after the session ends). While connected it reports the camera's
-// view (SetLocalView, from the engine's frame) whenever the view changed, at most once every
-// viewReportIntervalMs, and sends what its shim hands it to the server. It has no entity list.
-// Main thread only.
+// (-1 until then). While connected it reports the camera's view (SetLocalView, from the engine's
+// frame) whenever the view changed, at most once every viewReportIntervalMs, and sends what its
+// shim hands it to the server. It has no entity list. Main thread only, but for the host ids and
+// IsConnected, which any thread may read (the object manager numbers objects on the level loading
+// threads too).
 //
 // A connection that fails (no answer, refused, no CONNECT_ACCEPT within handshakeTimeoutMs) or a
 // session that ends without this side asking (the server left or went silent past the timeout)
@@ -16,10 +17,16 @@
 // that have not asked yet, and tells them; one on a long lossy link may not have had the
 // transport's answer yet), is asked again at once, up to maxJoinRetries times within the
 // handshake's time.
+//
+// A session that ends, by either side or lost, whether it was joined or still joining, counts in
+// GetNumSessionsEnded; the engine, whose current manager this is, then goes on as a game of its
+// own (Engine.h). The host id the session gave stays: objects made while joined keep their ids,
+// and the game numbers its new objects under it (GetSessionHostID outlives a later Connect).
 #pragma once
 
 #include "network/ConnectionManager.h"
 
+#include <atomic>
 #include <vector>
 
 namespace GAME {
@@ -54,11 +61,17 @@ public:
     // Starts connecting to the server (a session already open is closed first). False when the
     // address does not resolve or no socket could be opened.
     bool Connect(const char* address, int port);
-    bool IsConnected() const { return m_state == STATE_CONNECTED; }
+    bool IsConnected() const { return m_state.load(std::memory_order_acquire) == STATE_CONNECTED; }
     bool IsConnecting() const { return m_state == STATE_CONNECTING; }
     State GetState() const { return m_state; }
     // Sessions that ended without this side asking (lost, refused, never answered).
     unsigned GetNumAborts() const { return m_aborts; }
+    // Sessions that ended, joined or still joining, whoever ended them (Shutdown, a new Connect,
+    // an abort).
+    unsigned GetNumSessionsEnded() const { return m_sessionsEnded; }
+    // The host id of the last session that let this client in, -1 when none has; unlike
+    // GetLocalHostID it stays while a later Connect joins again. Any thread.
+    int GetSessionHostID() const { return m_sessionHostId.load(std::memory_order_acquire); }
     // Reports a view to the server now; false when not connected or the view cannot be sent.
     bool SendViewFrustum(const WorldFrustum& view);
 
@@ -70,12 +83,14 @@ protected:
 
 private:
     void Abort(const char* why);
+    // The session under way (joining or joined) is over: the manager is idle.
+    void EndSession();
     // Abort while joining, naming an unverified refusal received meanwhile.
     void AbortJoin(const char* why);
     // Opens a new connection to the server for the join under way; false (logged) when it fails.
     bool OpenConnection();
 
-    State m_state = STATE_IDLE;
+    std::atomic<State> m_state{STATE_IDLE};
     std::string m_server;
     std::string m_serverAddress;
     int m_serverPort = 0;
@@ -84,6 +99,8 @@ private:
     int m_stateSince = 0;
     bool m_closeSession = false;
     unsigned m_aborts = 0;
+    unsigned m_sessionsEnded = 0;
+    std::atomic<int> m_sessionHostId{-1};
     int m_unverifiedRefusal = 0; // the reason of an unauthenticated refusal received; 0 none
     std::vector<uint8_t> m_view; // the latest view's CLIENT_VIEW body
     std::vector<uint8_t> m_reportedView;

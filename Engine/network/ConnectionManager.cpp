@@ -481,7 +481,8 @@ NetworkLinkStats ConnectionManager::GetStats() const
 
 void ConnectionManager::DumpHostTable() const
 {
-    LogPrintf(0, "Host table (%s): local host %d, %zu links", GetRoleName(), m_localHostId, m_links.size());
+    LogPrintf(0, "Host table (%s): local host %d, %zu links", GetRoleName(), GetLocalHostID(),
+              m_links.size());
     for (const auto& [id, link] : m_links) {
         const NetworkLinkStats& stats = link->connection.GetStats();
         LogPrintf(0,

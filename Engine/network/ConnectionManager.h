@@ -41,7 +41,8 @@
 // The stub manager has no session: nothing is sent, and a packet handed to it is counted as
 // undelivered (logged once, every one while network logging is on).
 //
-// Main thread only (the receive threads stay inside Socket).
+// Main thread only (the receive threads stay inside Socket), but for GetLocalHostID, which any
+// thread may call.
 //
 // Sessions run over one reliable, ordered ENet channel, which does the resending,
 // fragmenting and joining and keeps round-trip times; there is no link of our own with its MTU
@@ -57,6 +58,7 @@
 #include "network/Socket.h"
 
 #include <array>
+#include <atomic>
 #include <deque>
 #include <map>
 #include <memory>
@@ -126,8 +128,9 @@ public:
     // to the server.
     virtual void SetLocalView(const WorldFrustum&) {}
 
-    // -1 while not yet known (a client before a server gave it one, or after it lost it).
-    int GetLocalHostID() const { return m_localHostId; }
+    // -1 while not yet known (a client before a server gave it one). Any thread: the object
+    // manager asks for it wherever objects are made, the level loading threads among them.
+    int GetLocalHostID() const { return m_localHostId.load(std::memory_order_acquire); }
     // A log line for each packet sent and received.
     void SetNetworkLogging(bool enable) { m_networkLogging = enable; }
     bool IsNetworkLogging() const { return m_networkLogging; }
@@ -180,7 +183,7 @@ protected:
 
     explicit ConnectionManager(int localHostId);
 
-    void SetLocalHostID(int id) { m_localHostId = id; }
+    void SetLocalHostID(int id) { m_localHostId.store(id, std::memory_order_release); }
     // Machine time in milliseconds, and the time since an earlier reading (0 if the clock went back).
     static int Now();
     static int Since(int then);
@@ -303,7 +306,7 @@ private:
     void StartInterval();
     void ReportDrop(Link& link, NetworkConnection::Result result, size_t size);
 
-    int m_localHostId;
+    std::atomic<int> m_localHostId;
     bool m_networkLogging = false;
     bool m_gatheringStatistics = false;
     unsigned int m_undeliveredPackets = 0;

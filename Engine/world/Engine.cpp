@@ -571,11 +571,12 @@ void Engine::Update(const WorldFrustum* frustum, bool updateWorld)
         m_priorFrameFrustum = *frustum;
 
     UpdateForcedEntities();
-    if (m_connectionManager) {
+    if (ConnectionManager* manager = GetNetworkConnectionManager()) {
         Profile block("Network pump");
         if (frustum)
-            m_connectionManager->SetLocalView(*frustum); // a client reports its view
-        m_connectionManager->Update(elapsed);
+            manager->SetLocalView(*frustum); // a client reports its view
+        manager->Update(elapsed);
+        GoOnAloneAfterClientSession();
     }
     if (m_networkFrustumStats)
         if (NetworkEntityList* list = GetNetworkEntityList())
@@ -845,6 +846,10 @@ bool Engine::InitializeMod(const std::string& modName)
 
 void Engine::SetAsNetworkClient()
 {
+    // Only the sessions that end from now on make this game go on alone.
+    if (m_clientConnectionManager)
+        m_clientSessionsEnded =
+            static_cast<ClientConnectionManager*>(m_clientConnectionManager)->GetNumSessionsEnded();
     m_connectionManager = m_clientConnectionManager;
     m_networkShim = m_clientNetworkShim;
     m_networkEnabled = true;
@@ -859,19 +864,40 @@ void Engine::SetAsNetworkServer()
 
 void Engine::SetAsNetworkStub()
 {
+    m_networkEnabled = false;
     m_connectionManager = m_stubConnectionManager;
     m_networkShim = m_stubNetworkShim;
-    m_networkEnabled = false;
+}
+
+void Engine::GoOnAloneAfterClientSession()
+{
+    if (!IsNetworkClient())
+        return;
+    auto* client = static_cast<ClientConnectionManager*>(m_clientConnectionManager);
+    if (client->GetNumSessionsEnded() == m_clientSessionsEnded)
+        return;
+    m_clientSessionsEnded = client->GetNumSessionsEnded();
+    if (client->GetState() != ClientConnectionManager::STATE_IDLE)
+        return; // a new join (Connect) took the ended session's place
+    SetAsNetworkStub();
+    const int host = client->GetSessionHostID();
+    if (host >= 0)
+        LogPrintf(LOG_PRIORITY_INFO, "Network: the game goes on alone; its new objects carry host id %d",
+                  host);
+    else
+        LogPrintf(LOG_PRIORITY_INFO, "Network: the game goes on alone");
 }
 
 bool Engine::IsNetworkClient() const
 {
-    return m_connectionManager && m_connectionManager == m_clientConnectionManager;
+    const ConnectionManager* manager = GetNetworkConnectionManager();
+    return manager && manager == m_clientConnectionManager;
 }
 
 bool Engine::IsNetworkServer() const
 {
-    return m_connectionManager && m_connectionManager == m_serverConnectionManager;
+    const ConnectionManager* manager = GetNetworkConnectionManager();
+    return manager && manager == m_serverConnectionManager;
 }
 
 void Engine::ShutdownNetwork()
@@ -887,7 +913,8 @@ void Engine::ShutdownNetwork()
 
 NetworkEntityList* Engine::GetNetworkEntityList() const
 {
-    return m_connectionManager ? m_connectionManager->GetNetworkEntityList() : nullptr;
+    ConnectionManager* manager = GetNetworkConnectionManager();
+    return manager ? manager->GetNetworkEntityList() : nullptr;
 }
 
 void Engine::SetNetworkController(NetworkControllerBase* controller)
@@ -915,26 +942,26 @@ NetPacket* Engine::CreateNetPacket(PACKET_TYPE type)
 
 void Engine::DumpHostTable()
 {
-    if (m_connectionManager)
-        m_connectionManager->DumpHostTable();
+    if (ConnectionManager* manager = GetNetworkConnectionManager())
+        manager->DumpHostTable();
 }
 
 void Engine::DumpNetworkStats()
 {
-    if (m_connectionManager)
-        m_connectionManager->DumpStats();
+    if (ConnectionManager* manager = GetNetworkConnectionManager())
+        manager->DumpStats();
 }
 
 void Engine::SetNetworkLogging(bool enable)
 {
-    if (m_connectionManager)
-        m_connectionManager->SetNetworkLogging(enable);
+    if (ConnectionManager* manager = GetNetworkConnectionManager())
+        manager->SetNetworkLogging(enable);
 }
 
 void Engine::SetNetworkStats(bool enable)
 {
-    if (m_connectionManager)
-        m_connectionManager->SetNetworkStatisticsGathering(enable);
+    if (ConnectionManager* manager = GetNetworkConnectionManager())
+        manager->SetNetworkStatisticsGathering(enable);
     if (m_networkShim)
         m_networkShim->SetNetworkStats(enable);
 }

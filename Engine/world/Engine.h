@@ -168,15 +168,28 @@ public:
     bool InitializeMod(const std::string& modName);
 
     // ---- network role ----
+    // The role changes on the main thread; the role's getters and the host id the object manager
+    // asks for (EngineHooks) may be read from any thread.
+    //
+    // A client whose session ends (the server's goodbye, a lost or timed-out link, a join that
+    // fails, its own Shutdown), at any moment, goes on as a game of its own: the frame that sees
+    // the end makes the stub pair current, as ShutdownNetwork does, so that the levels read from
+    // then on keep every entity a client leaves to the server, and actor commands run here. What
+    // the session made stays. New objects carry the host id the session gave this game, and skip
+    // ids already in the table (EngineHooks::GetLocalHostID says why). A new Connect before that
+    // frame keeps the engine a client.
     void SetAsNetworkClient();
     void SetAsNetworkServer();
     void SetAsNetworkStub();
     bool IsNetworkClient() const;
     bool IsNetworkServer() const;
-    bool IsNetworkEnabled() const { return m_networkEnabled; }
+    bool IsNetworkEnabled() const { return m_networkEnabled.load(std::memory_order_acquire); }
     // Every connection manager shuts down; the stub pair becomes current.
     void ShutdownNetwork();
-    ConnectionManager* GetNetworkConnectionManager() const { return m_connectionManager; }
+    ConnectionManager* GetNetworkConnectionManager() const
+    {
+        return m_connectionManager.load(std::memory_order_acquire);
+    }
     NetworkShim* GetNetworkShim() const { return m_networkShim; }
     NetworkEntityList* GetNetworkEntityList() const;
     // Both are handed on to the connection managers, which make and deliver received packets.
@@ -335,6 +348,8 @@ private:
     void WriteLogFileRow(LogPriority priority, const std::string& line) const;
     void UpdateForcedEntities();
     void UpdateClientEntities(int host);
+    // After the network pump: a client whose session ended goes on as a game of its own.
+    void GoOnAloneAfterClientSession();
     void DestroySingletons();
 
     SectorDataManager m_sectorDataManager;
@@ -393,7 +408,7 @@ private:
     GameInfo m_gameInfo;
     std::atomic<unsigned int> m_frameCount{0};
     bool m_logEnabled = true;
-    ConnectionManager* m_connectionManager = nullptr;
+    std::atomic<ConnectionManager*> m_connectionManager{nullptr};
     ConnectionManager* m_clientConnectionManager = nullptr;
     ConnectionManager* m_serverConnectionManager = nullptr;
     ConnectionManager* m_stubConnectionManager = nullptr;
@@ -401,7 +416,9 @@ private:
     NetworkShim* m_clientNetworkShim = nullptr;
     NetworkShim* m_serverNetworkShim = nullptr;
     NetworkShim* m_stubNetworkShim = nullptr;
-    bool m_networkEnabled = false;
+    std::atomic<bool> m_networkEnabled{false};
+    // The client's ended sessions that the frame has seen (GoOnAloneAfterClientSession).
+    unsigned m_clientSessionsEnded = 0;
     bool m_networkFrustumStats = false;
     std::string m_patchFileName;
     NetworkControllerBase* m_networkController = nullptr;

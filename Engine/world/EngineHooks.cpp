@@ -3,6 +3,7 @@
 #include "core/ObjectManager.h"
 #include "data/EffectResource.h"
 #include "graphics/GraphicsEngine.h"
+#include "network/ClientConnectionManager.h"
 #include "network/ConnectionManager.h"
 #include "network/NetworkShim.h"
 #include "sound/AmbianceManager.h"
@@ -115,10 +116,31 @@ DatabaseArchive* EngineHooks::GetDatabaseArchive()
 
 int EngineHooks::GetLocalHostID()
 {
+    // The role is one read: while the stub is current the network is off, whatever the flag said
+    // a moment before.
     ConnectionManager* manager = m_engine.GetNetworkConnectionManager();
-    if (!manager || !m_engine.IsNetworkEnabled())
-        return 0;
-    return manager->GetLocalHostID();
+    if (manager && manager != m_engine.m_stubConnectionManager && m_engine.IsNetworkEnabled())
+        return manager->GetLocalHostID();
+    // Without network: 0, or the host id that a client session, now over, gave this game. Its
+    // server numbered its objects under host 0 and every other client under its own host id, so
+    // what of theirs reached this game carries other bits than this game's own, which its
+    // counter goes on from: under host 0 that counter would run into the server's objects, which
+    // are numbered from 1 as well. Only a client that held the same host id before this one
+    // joined may have left objects here under it: IdsMayBeTaken has new ids skip those.
+    const int left = ClientSessionHostID();
+    return left >= 0 ? left : 0;
+}
+
+bool EngineHooks::IdsMayBeTaken()
+{
+    const auto* client = static_cast<const ClientConnectionManager*>(m_engine.m_clientConnectionManager);
+    return ClientSessionHostID() >= 0 && !client->IsConnected();
+}
+
+int EngineHooks::ClientSessionHostID() const
+{
+    const auto* client = static_cast<const ClientConnectionManager*>(m_engine.m_clientConnectionManager);
+    return client ? client->GetSessionHostID() : -1;
 }
 
 GraphicsMesh* EngineHooks::LoadMesh(const std::string& fileName)

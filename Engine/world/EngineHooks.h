@@ -11,7 +11,9 @@
 // of the world's own objects comes from WorldHooks.
 //
 // Threads: the getters of the data services and the table depot are called from loader threads
-// too; they read the engine's atomics or pointers that only change while no loader runs.
+// too; they read the engine's atomics or pointers that only change while no loader runs. The
+// object manager asks for the host id on whichever thread makes an object: it reads the engine's
+// role and the client's host ids, atomics that the frame changes while loaders run.
 #pragma once
 
 #include "core/LocalHostIdProvider.h"
@@ -61,6 +63,7 @@ public:
 
     // LocalHostIdProvider
     int GetLocalHostID() override;
+    bool IdsMayBeTaken() override;
 
     // LoadTableResources
     GraphicsMesh* LoadMesh(const std::string& fileName) override;
@@ -109,6 +112,9 @@ public:
     int GetWorldRegionCount() override;
 
 private:
+    // The host id of the client's last session, -1 when it never joined one.
+    int ClientSessionHostID() const;
+
     Engine& m_engine;
     bool m_installed = false;
     bool m_resourcesInstalled = false;

@@ -56,7 +56,9 @@ class Host : public LocalHostIdProvider
 {
 public:
     int GetLocalHostID() override { return id; }
+    bool IdsMayBeTaken() override { return taken; }
     int id = 0;
+    bool taken = false;
 };
 
 class Hook : public EntityDestroyHook
@@ -226,6 +228,28 @@ TEST_F(ObjectManagerTest, IdsCarryTheHostAndSkipLiveIdsOnceTheCounterWraps)
     host.id = 3;
     manager->SetIdCounter(1);
     EXPECT_EQ(manager->CreateObjectID(), (3u << 28) | 2u);
+}
+
+// A game that goes on after a session holds objects others numbered under its host id: while the
+// provider says so, live ids are skipped before the counter wraps too.
+TEST_F(ObjectManagerTest, IdsSkipLiveOnesBeforeTheWrapWhileTheHostSaysTheyMayBeTaken)
+{
+    Host host;
+    ObjectManager::SetLocalHostIdProvider(&host);
+    host.id = 1;
+    ASSERT_NE(Make("records\\thing.dbr", (1u << 28) | 2u), nullptr);
+    ASSERT_NE(Make("records\\thing.dbr", (1u << 28) | 3u), nullptr);
+    ASSERT_NE(Make("records\\thing.dbr", (2u << 28) | 4u), nullptr); // another host's: no obstacle
+    EXPECT_EQ(manager->CreateObjectID(), (1u << 28) | 1u);
+    host.taken = true;
+    EXPECT_EQ(manager->CreateObjectID(), (1u << 28) | 4u);
+    EXPECT_EQ(manager->CreateObjectID(), (1u << 28) | 5u); // asked again before entering: another id
+    // That search going past the top of the counter wraps it for good: live ids stay skipped.
+    manager->SetIdCounter(0x0FFFFFFE);
+    EXPECT_EQ(manager->CreateObjectID(), (1u << 28) | 0x0FFFFFFEu);
+    host.taken = false;
+    manager->SetIdCounter(2);
+    EXPECT_EQ(manager->CreateObjectID(), (1u << 28) | 4u);
 }
 
 TEST_F(ObjectManagerTest, DestroysLateNewestFirstWithinTheAllowance)

@@ -5,9 +5,12 @@
 #include "../LossyRelay.h"
 #include "../NetworkTestKit.h"
 
+#include "../../world/EngineFixture.h"
+
 #include "common/LogCapture.h"
 #include "common/MemoryFiles.h"
 #include "core/EventManager.h"
+#include "core/ObjectManager.h"
 #include "core/WorldFrustum.h"
 #include "network/ClientConnectionManager.h"
 #include "network/ClientNetworkShim.h"
@@ -16,6 +19,8 @@
 #include "network/ServerConnectionManager.h"
 #include "network/Socket.h"
 #include "platform/Threading.h"
+#include "world/Entity.h"
+#include "world/EntityListType.h"
 
 #include <algorithm>
 #include <chrono>
@@ -210,7 +215,7 @@ TEST(SessionThreadsTest, ServerAndTwoClientsJoinExchangeReportTheirViewsAndLeave
 
     // A leaves cleanly; the server forgets it and a newcomer gets its host id.
     a.Shutdown();
-    EXPECT_EQ(a.GetLocalHostID(), -1);
+    EXPECT_EQ(a.GetLocalHostID(), 1); // kept for the game that goes on alone
     ASSERT_TRUE(PumpUntil({&server, &b}, [&] { return server.GetNumClients() == 1; }));
     EXPECT_EQ(server.GetNetworkEntityList()->GetClient(1), nullptr);
     EXPECT_TRUE(log.Contains("client 1 (127.0.0.1:", 2));
@@ -242,7 +247,7 @@ TEST(SessionThreadsTest, ServerAndTwoClientsJoinExchangeReportTheirViewsAndLeave
     for (uint32_t n = 0; n < burst; ++n)
         ASSERT_EQ(bController.received[before + n].sequence, n);
     EXPECT_EQ(b.GetNumAborts(), 1u);
-    EXPECT_EQ(b.GetLocalHostID(), -1);
+    EXPECT_EQ(b.GetLocalHostID(), 2);
     EXPECT_TRUE(log.Contains("the session with server 127.0.0.1:", 2));
     // ...and that it was the server's own end, not a lost link.
     const std::vector<std::string> texts = log.Texts();
@@ -285,7 +290,7 @@ TEST(SessionThreadsTest, AClientWhoseServerVanishesReportsItAndRunsOn)
     ASSERT_TRUE(PumpUntil({&client}, [&] { return !client.IsConnected(); }));
     EXPECT_EQ(client.GetNumAborts(), 1u);
     EXPECT_EQ(aborts.count, 1);
-    EXPECT_EQ(client.GetLocalHostID(), -1);
+    EXPECT_EQ(client.GetLocalHostID(), 1); // kept: the game goes on numbering its objects under it
     EXPECT_TRUE(log.Contains("lost or closed by the server", 2));
     GamePacket packet(GAME::Test::commandType, 1, "anyone?");
     EXPECT_FALSE(client.SendToServer(&packet));
@@ -302,6 +307,7 @@ TEST(SessionThreadsTest, AClientWhoseServerVanishesReportsItAndRunsOn)
     EXPECT_EQ(client.GetNumAborts(), 2u);
     EXPECT_EQ(aborts.count, 2);
     EXPECT_TRUE(log.Contains("the server did not answer", 2));
+    EXPECT_EQ(client.GetSessionHostID(), 1);
 }
 
 // A client made of the engine's own parts, which can send whatever it likes once it has joined.
@@ -689,6 +695,53 @@ TEST(SessionThreadsTest, AFloodOfViewsIsHandedOnAtTheViewRateWithTheLatestWinnin
     for (const std::string& line : log.Texts())
         viewLines += line.find("client 1 views") != std::string::npos ? 1 : 0;
     EXPECT_EQ(viewLines, 1u);
+}
+
+using EngineSessionThreadsTest = GAME::Test::EngineTest;
+
+// A client engine's level loads on its loading thread while the server ends the session and the
+// engine's frames take the end in: whichever of its entities were made before the end and
+// whichever after, the level comes in with every one, each under an id of its own.
+TEST_F(EngineSessionThreadsTest, ALevelLoadingWhileTheSessionEndsComesInWhole)
+{
+    DataKit::WorldGenerator::AddRecords(data.Database());
+    DataKit::WorldGenerator::Settings settings;
+    settings.regionsX = 1;
+    settings.regionsZ = 1;
+    settings.entitiesPerRegion = 100;
+    settings.caves = 0;
+    settings.villages = 0;
+    DataKit::WorldGenerator generator(settings);
+    World* world = StartGenerated(generator);
+    ASSERT_NE(world, nullptr);
+    ServerConnectionManager server;
+    ASSERT_TRUE(server.Listen("127.0.0.1", 0));
+    engine->SetAsNetworkClient();
+    auto* client = static_cast<ClientConnectionManager*>(engine->GetNetworkConnectionManager());
+    ASSERT_TRUE(client->Connect("127.0.0.1", server.GetPort()));
+    auto framesUntil = [&](const std::function<bool()>& done) {
+        return PumpUntil({&server}, [&] {
+            Frame(16);
+            return done();
+        });
+    };
+    ASSERT_TRUE(framesUntil([&] { return client->IsConnected(); }));
+
+    Region* region = world->GetRegion(0);
+    region->BackgroundLoadLevel(true, false);
+    server.Shutdown();
+    ASSERT_TRUE(framesUntil([&] { return !client->IsConnected(); }));
+    region->WaitForLoadingToFinish();
+    world->PostLoadPass();
+    EXPECT_FALSE(engine->IsNetworkClient());
+    Level* level = region->GetLevelPtr();
+    ASSERT_NE(level, nullptr);
+    EXPECT_EQ(level->GetNumEntities(), generator.GetRegions()[0].entities);
+    EXPECT_FALSE(engine->Has("Unable to spawn object"));
+    std::vector<Entity*> entities;
+    level->GetEntities(entities, ENTITY_LIST_ALL);
+    for (Entity* entity : entities)
+        EXPECT_EQ(ObjectManager::Get()->GetObject(entity->GetObjectId()), entity);
 }
 
 } // namespace
