@@ -671,15 +671,18 @@ TEST(SessionThreadsTest, AFloodOfViewsIsHandedOnAtTheViewRateWithTheLatestWinnin
     ASSERT_TRUE(a.Connect("127.0.0.1", s.port));
     ASSERT_TRUE(PumpUntil({&s.server, &a}, [&] { return a.IsConnected(); }));
 
-    // A thousand views at once while another client joins: the server reads them all, hands on the
-    // first at once and the latest once the interval is over (the fault, no rate: all of them),
-    // logs the region once, and the newcomer gets in.
+    // A view, handed on at once; then a thousand more at once while another client joins: the
+    // server reads them all, hands on none of them until the interval is over and then the latest
+    // (the fault, no rate: one in every frame that read some), logs the region once, and the
+    // newcomer gets in.
+    ASSERT_TRUE(a.SendViewFrustum(WorldFrustum(nullptr, Planes(6, 0.0f))));
+    ASSERT_TRUE(PumpUntil({&s.server, &a}, [&] { return handed == 1; }));
     constexpr int views = 1000;
     for (int n = 1; n <= views; ++n)
         ASSERT_TRUE(a.SendViewFrustum(WorldFrustum(nullptr, Planes(6, static_cast<float>(n)))));
     ASSERT_TRUE(b.Connect("127.0.0.1", s.port));
     ASSERT_TRUE(PumpUntil({&s.server, &a, &b},
-                          [&] { return b.IsConnected() && s.server.GetNumViewsReceived() == views; }));
+                          [&] { return b.IsConnected() && s.server.GetNumViewsReceived() == views + 1; }));
     EXPECT_EQ(handed, 1);
     clock.Advance(ServerConnectionManager::viewIntervalMs);
     ASSERT_TRUE(PumpUntil({&s.server, &a, &b}, [&] { return lastD == static_cast<float>(views); }));
