@@ -1158,7 +1158,8 @@ TEST(GuardThreadsTest, ARunHeldBehindAMissingPacketIsHandedOnWhenItComesWhatever
 // time. The system writes the table a page a read and finds where the next page starts by
 // counting sockets again: a socket that another process closed meanwhile shifts the count and a
 // line goes missing (while other tests opened and closed sockets, 1 of 3 runs missed the
-// server's). An open socket is listed by a read that nothing disturbed: it is read again until.
+// server's). An open socket is listed by a read that nothing disturbed: the table is read
+// again until one lists it.
 long long LoopbackSocketBytesWaiting(int port)
 {
     char local[32];
