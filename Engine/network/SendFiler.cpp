@@ -339,6 +339,8 @@ bool SendFiler::Screen(ENetPeer& peer, bool established, uint8_t* data, size_t& 
     // A joined, connected peer's sends are filed here; ENet takes anybody else's at once or drops
     // them (a peer on its way out).
     const bool files = established && channels && peer.state == ENET_PEER_STATE_CONNECTED;
+    if (channels && !enet_list_empty(&peer.channels[0].incomingReliableCommands))
+        Count(counters.heldByENet);
     if (Refuses(peer, established, files, data, size, hasSentTime, counters))
         return true;
     // A peer not joined: the number ENet waits for next, as the datagram's sends fill it in.

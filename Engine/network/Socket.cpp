@@ -1578,7 +1578,7 @@ bool Socket::ListenHost(const char* address, int port, const Limits& limits)
              {&counters.timedOut, &counters.pushedOut, &counters.refusedAddress, &counters.refusedRate,
               &counters.refusedNoRoom, &counters.cookiesSent, &counters.lostAtGoodbye,
               &m_impl->screenCounters.refusedFragments, &m_impl->screenCounters.refusedCommands,
-              &m_impl->screenCounters.commandsLeftOut})
+              &m_impl->screenCounters.commandsLeftOut, &m_impl->screenCounters.heldByENet})
             counter->store(0, std::memory_order_relaxed);
         m_impl->slots.assign(host->peerCount, Impl::Slot());
         m_impl->host = host;
@@ -1824,6 +1824,7 @@ Socket::GuardStats Socket::GetGuardStats() const
     stats.cookiesSent = c.cookiesSent.load(std::memory_order_relaxed);
     stats.commandsLeftOut = screen.commandsLeftOut.load(std::memory_order_relaxed);
     stats.lostAtGoodbye = c.lostAtGoodbye.load(std::memory_order_relaxed);
+    stats.heldByENet = screen.heldByENet.load(std::memory_order_relaxed);
     return stats;
 }
 

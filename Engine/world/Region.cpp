@@ -533,6 +533,7 @@ bool Region::LoadLevel(bool renderData)
 bool Region::LoadLevelNow(bool renderData)
 {
     if (IsLoading() || (renderData && IsRenderLoading())) {
+        ++m_loadsOnMainThread;
         WaitForLoad();
         PostLoadLevel(false);
         return GetLevelPtr() != nullptr;
@@ -552,6 +553,7 @@ bool Region::LoadLevelNow(bool renderData)
         m_loading.store(true, std::memory_order_release);
         LogPrintf(2, "Forcing load of level %s in main thread.", m_name.c_str());
     }
+    ++m_loadsOnMainThread;
     if (!InternalLoadLevel(renderData)) {
         LogPrintf(1, "Internal Load Level failed on %s.", m_name.c_str());
         PostLoadLevel(false);

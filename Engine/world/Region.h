@@ -145,6 +145,9 @@ public:
     // under way instead, and completes it. Whether a level is present afterwards. Forgets a failed
     // load first (see the banner).
     bool LoadLevel(bool renderData);
+    // Loads of the level or its render data this thread did or waited for (LoadLevel and every ask
+    // that loads at once): each a frame's stall on the main thread. Counted for the tests.
+    unsigned GetLoadsOnMainThread() const { return m_loadsOnMainThread; }
     // The last load of the level failed and the host has not asked for it again since: moves into
     // the region are refused and clients' views do not load it (see the banner). As the main
     // thread last took note (each frame's PostLoadLevel, each move into the region): right after
@@ -390,6 +393,7 @@ private:
     // Main thread.
     bool m_levelBroken = false;
     bool m_brokenReported = false;
+    unsigned m_loadsOnMainThread = 0;
     std::string m_brokenFile;
     std::string m_brokenReason;
     // The level (or its load under way) was brought in for clients' views alone and the local

@@ -1,12 +1,14 @@
-// What threads of this process spent, as the system counts it, for the network's thread tests:
-// the calling thread's processor time and how often it went to sleep (waiting for a lock or in a
-// blocking call; being pushed off a processor does not count), and the processor time of the
-// threads of this process that bear a name (the sockets' receive threads). Other threads and
-// processes on a busy machine do not add to these as they do to wall time, but the machine can
+// What threads of this process spent, as the system counts it, for the network's benchmarks and
+// thread tests: the calling thread's processor time and how often it went to sleep (waiting for a
+// lock or in a blocking call; being pushed off a processor does not count), and the processor time
+// of the threads of this process that bear a name (the sockets' receive threads). Other threads
+// and processes on a busy machine do not add to these as they do to wall time, but the machine can
 // charge a thread for work not its own: on a shared virtual machine a thread whose page fault or
 // unmapping waits for other processors to flush their address caches is charged the wait, up to
 // tens of milliseconds when those processors are the host's to give (and the sanitizers' allocator
-// does much unmapping). Bound sums or counts of frames with these, never a single short span.
+// does much unmapping), and a ratio of two such measures went over a fixed line by chance. So a
+// test's verdict never rests on a processor time: the tests use it to make a pretend game's work,
+// and count sleeps; the benchmarks measure times side by side, as ratios.
 #pragma once
 
 #include <sys/resource.h>

@@ -30,6 +30,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <gtest/gtest.h>
@@ -61,19 +62,6 @@ public:
     size_t GetBufferedBytes() const { return GetSocket() ? GetSocket()->GetBufferedBytes() : 0; }
     uint64_t GetQueueStalls() const { return GetSocket() ? GetSocket()->GetQueueStalls() : 0; }
 };
-
-double MillisecondsSince(Clock::time_point start)
-{
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-double Median(std::vector<double> values)
-{
-    if (values.empty())
-        return -1.0;
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 // The first of two fragments of a packet of `total` bytes, on the peer's connection; the second
 // never comes.
@@ -531,43 +519,35 @@ TEST(FloodThreadsTest, ARealClientJoinsThroughConnectsFromManyAddresses)
 }
 
 // The server's controller: action packets are answered at once with the same packet (an echo);
-// command packets are counted.
+// command packets are counted, and how many of them came after `mark` and before the last action.
 class EchoController : public GAME::Test::RecordingController
 {
 public:
     void ProcessPacket(int host, NetPacket* packet) override
     {
-        if (packet->GetType() == GAME::Test::actionType)
+        if (packet->GetType() == GAME::Test::actionType) {
             server->SendToClient(host, packet);
-        else
+            ++actions;
+            commandsBeforeAction = commands - mark;
+        } else {
             ++commands;
+        }
     }
     ServerConnectionManager* server = nullptr;
-    uint64_t commands = 0;
-};
-
-// The client's: the sequence number of the last echo.
-class PongController : public GAME::Test::RecordingController
-{
-public:
-    void ProcessPacket(int, NetPacket* packet) override
-    {
-        if (packet->GetType() == GAME::Test::actionType)
-            last = static_cast<GAME::Test::GamePacket*>(packet)->sequence;
-    }
-    uint32_t last = 0;
+    uint64_t commands = 0, mark = 0, commandsBeforeAction = 0;
+    uint32_t actions = 0;
 };
 
 // Rule: each connection has its own share of the socket's queue, and the connections take turns.
-// A joined client sends the session's small packets as fast as ENet takes them while the server
-// runs 60 frames a second as a game would (4 ms of each for the network), so that more comes than
-// the server hands on and the flood's datagrams wait. An honest client measures its round trip (a
-// packet the server's controller echoes at once) on the quiet server, then beside the flood, in
-// the server's frames (those that ran while the packet and its echo were on their way), which a
-// busy machine makes later but not more. When the socket's queue was one queue in order of
-// arrival (the fault), the flood kept megabytes of its datagrams ahead of the honest client's, and
-// its round trips took 4 to 6 s, hundreds of frames (16 ms, one frame, on the quiet server); now
-// their median is a few frames more than the quiet one at most.
+// A joined client sends the session's small packets as fast as ENet takes them while the server's
+// frames stand still, so that its share of the queue fills and the socket leaves the rest of its
+// datagrams with ENet. An honest client's packet then comes; once the server has acknowledged it
+// and a ping after it, the receive thread has put it in the queue (it hands over what a turn took
+// before its next turn reads more). The frames go on, and the game is handed at most one of the
+// flood's packets before the honest one, however many frames that takes, and answers it at once:
+// the honest client gets the echo. Fifteen times, the frames running between them. When the
+// socket's queue was one queue in order of arrival (the fault), all the flood's records ahead of
+// it went first, megabytes, and its round trips took 4 to 6 s, hundreds of frames.
 TEST(FloodThreadsTest, AnHonestClientsRoundTripBesideAFloodIsAboutItsRoundTripOnTheQuietServer)
 {
     GAME::Test::LogCapture log;
@@ -582,50 +562,27 @@ TEST(FloodThreadsTest, AnHonestClientsRoundTripBesideAFloodIsAboutItsRoundTripOn
     auto pump = [&] { server.Update(5); };
     HandPeer flooder(pump, "127.0.0.10", server.GetPort(), true);
     ASSERT_TRUE(flooder.ready);
-    PongController pong;
-    ClientConnectionManager honest;
-    honest.SetNetPacketCreator(&creator);
-    honest.SetNetworkController(&pong);
-    ASSERT_TRUE(honest.Connect("127.0.0.1", server.GetPort()));
+    HandPeer honest(pump, "127.0.0.11", server.GetPort(), true);
+    ASSERT_TRUE(honest.ready);
     ASSERT_TRUE(PumpUntil(
-        [&] {
-            pump();
-            honest.Update(5);
-        },
-        [&] { return honest.IsConnected() && server.GetNumClients() == 2; }, hangMs));
-
-    // The frames: the client's every millisecond, the server's one every frameMs, on schedule.
-    constexpr int frameMs = 16;
-    auto nextFrame = Clock::now();
-    int serverFrames = 0;
-    auto step = [&] {
-        honest.Update(5);
-        const auto now = Clock::now();
-        if (now >= nextFrame) {
-            server.Update(5);
-            ++serverFrames;
-            nextFrame = std::max(nextFrame + std::chrono::milliseconds(frameMs), now);
+        pump, [&] { return server.GetNumClients() == 2; }, hangMs));
+    // The echoes the honest client got.
+    uint32_t echoes = 0;
+    auto serviceHonest = [&] {
+        ENetEvent event;
+        while (enet_host_service(honest.host, &event, 0) > 0) {
+            if (event.type != ENET_EVENT_TYPE_RECEIVE)
+                continue;
+            NetPacketHeader header;
+            const uint8_t* body = nullptr;
+            size_t size = 0;
+            if (honest.link.Open(event.packet->data, event.packet->dataLength, header, body, size) ==
+                    NetworkConnection::RESULT_OK &&
+                header.type == GAME::Test::actionType)
+                ++echoes;
+            enet_packet_destroy(event.packet);
         }
-        Platform::SleepMilliseconds(1);
     };
-    uint32_t sequence = 0;
-    // A round trip in server frames; -1 when no echo came within the limit (a hang).
-    auto roundTrip = [&] {
-        GAME::Test::GamePacket ping(GAME::Test::actionType, ++sequence, "ping");
-        const auto start = Clock::now();
-        const int framesBefore = serverFrames;
-        if (!honest.SendToServer(&ping))
-            return -1.0;
-        while (pong.last != sequence && MillisecondsSince(start) < hangMs)
-            step();
-        return pong.last == sequence ? static_cast<double>(serverFrames - framesBefore) : -1.0;
-    };
-    constexpr int trips = 15;
-    std::vector<double> quiet, beside;
-    for (int i = 0; i < trips; ++i)
-        quiet.push_back(roundTrip());
-    const double quietFrames = Median(quiet);
-    ASSERT_GT(*std::min_element(quiet.begin(), quiet.end()), 0.0);
 
     std::atomic<bool> flooding{true};
     std::atomic<uint64_t> floodSent{0};
@@ -651,45 +608,43 @@ TEST(FloodThreadsTest, AnHonestClientsRoundTripBesideAFloodIsAboutItsRoundTripOn
             }
         }
     });
-    // Under way once the socket had to hold the flood back.
-    const auto floodStart = Clock::now();
-    while (server.GetQueueStalls() == 0 && MillisecondsSince(floodStart) < hangMs)
-        step();
-    const bool underWay = server.GetQueueStalls() > 0;
-    // A trip is beside the flood when the socket held the flood back while it was on its way: on
-    // two processors shared with other tests the flood's thread is now and then not run for a
-    // while, the server catches up, and a trip then is one on a quiet server. Only trips beside
-    // the flood are counted, until there are as many as on the quiet server (once more than half
-    // took too long, the median did too).
-    constexpr double moreFrames = 3.0;
-    int tooLong = 0, quietAgain = 0;
-    const auto besideStart = Clock::now();
-    while (underWay && static_cast<int>(beside.size()) < trips && tooLong <= trips / 2 &&
-           MillisecondsSince(besideStart) < hangMs) {
-        const uint64_t stallsBefore = server.GetQueueStalls();
-        const double frames = roundTrip();
-        if (frames < 0.0) {
-            beside.push_back(frames);
-            break;
+    constexpr uint32_t trips = 15;
+    uint64_t mostAhead = 0;
+    bool underWay = true, queued = true, answered = true;
+    for (uint32_t trip = 0; trip < trips && underWay && queued && answered; ++trip) {
+        // The frames stand still until the socket holds the flood back: its share of the queue is
+        // full, and ENet keeps what the receive thread could not take.
+        underWay = PumpUntil([] {}, [&] { return server.GetBufferedBytes() > 0; }, hangMs);
+        GAME::Test::GamePacket ping(GAME::Test::actionType, trip, "ping");
+        std::vector<uint8_t> body;
+        ASSERT_TRUE(ConnectionManager::WriteBody(&ping, body));
+        ASSERT_TRUE(honest.SendSealed(GAME::Test::actionType, body));
+        queued = honest.Flush(serviceHonest) && honest.Flush(serviceHonest);
+        echo.mark = echo.commands;
+        answered = PumpUntil(
+            [&] {
+                pump();
+                serviceHonest();
+            },
+            [&] { return echoes == trip + 1; }, hangMs);
+        mostAhead = std::max(mostAhead, echo.commandsBeforeAction);
+        EXPECT_LE(echo.commandsBeforeAction, 1u) << "of the flood's packets handed on before trip " << trip;
+        // The flood's share drains and fills again.
+        for (int frame = 0; frame < 10; ++frame) {
+            pump();
+            serviceHonest();
+            Platform::SleepMilliseconds(1);
         }
-        if (server.GetQueueStalls() == stallsBefore) {
-            ++quietAgain;
-            continue;
-        }
-        beside.push_back(frames);
-        tooLong += frames > quietFrames + moreFrames ? 1 : 0;
     }
     flooding = false;
     flood.join();
     ASSERT_TRUE(underWay) << "the flood never outran the server (" << floodSent << " packets sent)";
-    const bool hung = !beside.empty() && beside.back() < 0.0;
-    ASSERT_TRUE(static_cast<int>(beside.size()) == trips || tooLong > trips / 2 || hung)
-        << "only " << beside.size() << " trips beside the flood; " << quietAgain << " found the server quiet";
-    const double besideFrames = Median(beside);
-    EXPECT_GT(*std::min_element(beside.begin(), beside.end()), 0.0) << "an echo never came";
-    EXPECT_LE(besideFrames, quietFrames + moreFrames) << "round trips beside the flood took " << besideFrames
-                                                      << " server frames, on the quiet server " << quietFrames;
-    honest.Shutdown();
+    ASSERT_TRUE(queued) << "the honest client's packet was not acknowledged";
+    EXPECT_TRUE(answered) << "an echo never came";
+    EXPECT_EQ(echoes, trips);
+    EXPECT_EQ(echo.actions, trips);
+    std::printf("[ beside   ] at most %llu of the flood's packets before an honest one, %llu handed on\n",
+                static_cast<unsigned long long>(mostAhead), static_cast<unsigned long long>(echo.commands));
     server.Shutdown();
 }
 
