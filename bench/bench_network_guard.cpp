@@ -23,6 +23,7 @@
 #include "common/BenchReport.h"
 
 #include "../tests/network/HandPeer.h"
+#include "../tests/network/OrderBeside.h"
 #include "../tests/network/ThreadMeasures.h"
 
 #include "core/Log.h"
@@ -100,119 +101,47 @@ struct DelayBeside
 
 DelayBeside MeasureDelayBeside(Shape shape)
 {
+    using GAME::Test::OrderBeside;
     DelayBeside result;
     Bench::SequencedCreator creator;
     OrderController controller;
     GAME::ServerConnectionManager server;
     server.SetNetPacketCreator(&creator);
     server.SetNetworkController(&controller);
-    if (!server.Listen("127.0.0.1", 0))
-        return result;
-    auto pump = [&] { server.Update(5); };
-    GAME::Test::HandPeer attacker(pump, "127.0.0.10", server.GetPort(), true);
-    GAME::Test::HandPeer honest(pump, "127.0.0.20", server.GetPort(), true);
-    if (!attacker.ready || !honest.ready ||
-        !GAME::Test::PumpUntil(
-            pump, [&] { return server.GetNumClients() == 2; }, hangMs))
-        return result;
-    const int attackerHost = attacker.link.GetLocalHostId();
-    controller.honestHost = honest.link.GetLocalHostId();
     constexpr size_t samples = 400;
     constexpr uint32_t phasePackets = 100;
     constexpr uint32_t maxHonest = 20 * samples;
     controller.handedAt.assign(maxHonest, Clock::time_point());
-
-    std::atomic<bool> attacking{false}, quiet{false}, finishing{false}, done{false}, stop{false};
-    std::atomic<uint32_t> handed{0}, sent{0};
-    std::atomic<uint64_t> cycles{0};
-    std::thread attack([&] {
-        GAME::Platform::SetCurrentThreadPriority(GAME::Platform::ThreadPriority::Lowest);
-        GAME::Test::OrderAttack order(
-            attacker, shape, static_cast<uint8_t>(gameType), [](uint32_t k) { return Body(k); }, 74);
-        const auto limit = Clock::now() + std::chrono::milliseconds(4 * hangMs);
-        auto hold = [&] {
-            if (attacking || finishing || stop)
-                return;
-            attacker.Flush([] {});
-            quiet = true;
-            while (!attacking && !finishing && !stop && Clock::now() < limit) {
-                attacker.Service();
-                GAME::Platform::SleepMilliseconds(1);
-            }
-            quiet = false;
-        };
-        constexpr uint32_t outstanding = 40000;
-        const uint32_t length = GAME::Test::OrderAttack::CycleLength(shape);
-        while (!finishing && !stop && Clock::now() < limit) {
-            hold();
-            while (order.Delivers() && order.Packets() + length > handed + std::max(outstanding, length) &&
-                   !finishing && !stop && Clock::now() < limit) {
-                attacker.Service();
-                GAME::Platform::SleepMilliseconds(1);
-                hold();
-            }
-            if (finishing || stop || !order.SendCycle(hold))
-                break;
-            ++cycles;
-            sent = order.Packets();
-        }
-        attacker.Flush([] {});
-        done = true;
-        while (!stop && Clock::now() < limit) {
-            attacker.Service();
-            GAME::Platform::SleepMilliseconds(1);
-        }
-    });
-
     std::vector<Clock::time_point> sentAt;
-    std::vector<int> phaseOf; // 1 beside the attack, 0 idle, -1 neither
-    auto nextFrame = Clock::now();
-    auto nextSend = nextFrame;
-    auto step = [&] {
-        const auto now = Clock::now();
-        if (now >= nextFrame) {
-            server.Update(5);
-            handed = controller.next[attackerHost];
-            nextFrame = std::max(nextFrame + std::chrono::microseconds(16667), now);
-        }
-        honest.Service();
-        GAME::Platform::SleepMilliseconds(1);
-    };
-    auto count = [&](int phase) {
+    std::vector<OrderBeside::Attacker> phaseOf; // Sending: beside the attack; Quiet: idle; Pausing: neither
+    auto count = [&](OrderBeside::Attacker phase) {
         return static_cast<size_t>(std::count(phaseOf.begin(), phaseOf.end(), phase));
     };
-    const auto start = Clock::now();
-    while ((count(0) < samples || count(1) < samples || cycles < 2) && sentAt.size() < maxHonest &&
-           Clock::now() - start < std::chrono::milliseconds(2 * hangMs)) {
-        if (Clock::now() >= nextSend) {
-            nextSend += std::chrono::milliseconds(5);
-            const auto n = static_cast<uint32_t>(sentAt.size());
-            attacking = (n / phasePackets) % 2 == 1;
-            phaseOf.push_back(attacking ? 1 : quiet ? 0 : -1);
-            sentAt.push_back(Clock::now());
-            honest.SendSealed(static_cast<uint8_t>(gameType), Body(n));
-            enet_host_flush(honest.host);
-        }
-        step();
-    }
-    finishing = true;
-    result.honestSent = static_cast<uint32_t>(sentAt.size());
-    GAME::Test::PumpUntil(
-        step,
-        [&] {
-            return done && controller.next[controller.honestHost] == result.honestSent &&
-                   (shape == Shape::Flood || handed == sent);
-        },
-        hangMs);
-    result.cycles = cycles;
-    result.honestHanded = controller.next[controller.honestHost];
+    OrderBeside scene;
+    scene.type = static_cast<uint8_t>(gameType);
+    scene.body = [](uint32_t k) { return Body(k); };
+    scene.handed = [&](int host) { return controller.next[host]; };
+    scene.enough = [&](uint32_t sent, uint64_t cycles) {
+        return (count(OrderBeside::Quiet) >= samples && count(OrderBeside::Sending) >= samples &&
+                cycles >= 2) ||
+               sent >= maxHonest;
+    };
+    scene.joined = [&](int, int honestHost) { controller.honestHost = honestHost; };
+    scene.attackBeside = [](uint32_t n) { return (n / phasePackets) % 2 == 1; };
+    scene.sending = [&](uint32_t, OrderBeside::Attacker attacker) {
+        phaseOf.push_back(attacker);
+        sentAt.push_back(Clock::now());
+    };
+    scene.attackerLowest = true;
+    const OrderBeside::Run run = scene.Drive(server, shape);
+    result.cycles = run.cycles;
+    result.honestSent = run.honestSent;
+    result.honestHanded = run.honestHanded;
     result.outOfOrder = controller.outOfOrder;
-    result.heldByENet = server.GetGuardStats().heldByENet;
-    stop = true;
-    attack.join();
+    result.heldByENet = run.guard.heldByENet;
     for (uint32_t n = 0; n < result.honestHanded; ++n)
-        if (phaseOf[n] >= 0)
-            (phaseOf[n] == 1 ? result.beside : result.idle)
+        if (phaseOf[n] != OrderBeside::Pausing)
+            (phaseOf[n] == OrderBeside::Sending ? result.beside : result.idle)
                 .push_back(
                     std::chrono::duration<double, std::milli>(controller.handedAt[n] - sentAt[n]).count());
     return result;

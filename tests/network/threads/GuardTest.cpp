@@ -17,6 +17,7 @@
 #include "../HandPeer.h"
 #include "../LossyRelay.h"
 #include "../NetworkTestKit.h"
+#include "../OrderBeside.h"
 #include "../ThreadMeasures.h"
 
 #include "common/LogCapture.h"
@@ -1528,115 +1529,30 @@ TEST(GuardThreadsTest, AGenuineHeavySenderKeepsItsLinkThroughDelayAndJitter)
 }
 
 // A joined client sending the same game's packets in an order of the shape's
-// (GAME::Test::OrderAttack) beside an honest client: what each had handed on, and what the guard
-// saw of ENet meanwhile.
-struct Beside
+// (GAME::Test::OrderAttack) beside an honest client: what each had handed on, what the guard saw
+// of ENet meanwhile, and how many packets reached the game out of order.
+struct Beside : GAME::Test::OrderBeside::Run
 {
-    uint64_t cycles = 0;       // of the attack, sent whole
-    uint32_t attackerSent = 0; // packets of whole cycles
-    uint32_t attackerHanded = 0;
-    uint64_t attackerDatagrams = 0;
-    uint32_t honestSent = 0, honestHanded = 0;
     uint64_t outOfOrder = 0;
-    int clients = 0; // joined at the end
-    Socket::GuardStats guard;
 };
 
-// The server runs 60 frames a second, as a game's; the honest client sends a packet every 5 ms.
-// The attacker's thread sends its cycles at full speed as long as the game will then have no more
-// than 40,000 of its packets (1.2 MB) to hand on, well under what the server lets a peer have
-// waiting (nothing is left out for that). It runs at the priority of the rest: nothing here is
-// timed, and at the lowest a crowded machine left it one cycle in 110 s. Until the attacker sent two cycles whole and the
-// honest client 200 packets beside them, then until the game has all (only a hang takes longer).
+// The scene of GAME::Test::OrderBeside, its attacker never paused. The attacker's thread runs at
+// the priority of the rest: nothing here is timed, and at the lowest a crowded machine left it one
+// cycle in 110 s. Until the attacker sent two cycles whole and the honest client 200 packets beside
+// them, then until the game has all (only a hang takes longer).
 Beside RunBeside(GAME::Test::OrderAttack::Shape shape)
 {
-    Beside result;
     GAME::Test::GamePacketCreator creator;
     CountingController controller;
     ServerConnectionManager server;
     server.SetNetPacketCreator(&creator);
     server.SetNetworkController(&controller);
-    if (!server.Listen("127.0.0.1", 0))
-        return result;
-    auto pump = [&] { server.Update(5); };
-    HandPeer attacker(pump, "127.0.0.10", server.GetPort(), true);
-    HandPeer honest(pump, "127.0.0.20", server.GetPort(), true);
-    if (!attacker.ready || !honest.ready)
-        return result;
-    if (!PumpUntil(pump, [&] { return server.GetNumClients() == 2; }, hangMs))
-        return result;
-    const int attackerHost = attacker.link.GetLocalHostId();
-    const int honestHost = honest.link.GetLocalHostId();
-
-    std::atomic<bool> finishing{false}, done{false}, stop{false};
-    std::atomic<uint32_t> handed{0}, sent{0};
-    std::atomic<uint64_t> cycles{0}, datagrams{0};
-    std::thread attack([&] {
-        GAME::Test::OrderAttack order(attacker, shape, GAME::Test::commandType, CommandBody, 74);
-        const auto limit = Clock::now() + std::chrono::milliseconds(4 * hangMs);
-        constexpr uint32_t outstanding = 40000;
-        const uint32_t length = GAME::Test::OrderAttack::CycleLength(shape);
-        while (!finishing && !stop && Clock::now() < limit) {
-            while (order.Delivers() && order.Packets() + length > handed + std::max(outstanding, length) &&
-                   !finishing && !stop && Clock::now() < limit) {
-                attacker.Service();
-                Platform::SleepMilliseconds(1);
-            }
-            if (finishing || stop || !order.SendCycle({}))
-                break;
-            ++cycles;
-            sent = order.Packets();
-            datagrams = order.Datagrams();
-        }
-        // Its last cycle whole and read by the server; its link kept until the end.
-        attacker.Flush([] {});
-        done = true;
-        while (!stop && Clock::now() < limit) {
-            attacker.Service();
-            Platform::SleepMilliseconds(1);
-        }
-    });
-
-    auto nextFrame = Clock::now();
-    auto nextSend = nextFrame;
-    auto step = [&] {
-        const auto now = Clock::now();
-        if (now >= nextFrame) {
-            server.Update(5);
-            handed = controller.next[attackerHost];
-            nextFrame = std::max(nextFrame + std::chrono::microseconds(16667), now);
-        }
-        honest.Service();
-        Platform::SleepMilliseconds(1);
-    };
-    const auto start = Clock::now();
-    while ((cycles < 2 || result.honestSent < 200) && MillisecondsSince(start) < 2 * hangMs) {
-        if (Clock::now() >= nextSend) {
-            nextSend += std::chrono::milliseconds(5);
-            honest.SendSealed(GAME::Test::commandType, CommandBody(result.honestSent++));
-            enet_host_flush(honest.host);
-        }
-        step();
-    }
-    finishing = true;
-    PumpUntil(
-        step,
-        [&] {
-            return done && controller.next[honestHost] == result.honestSent &&
-                   (shape == GAME::Test::OrderAttack::Flood || handed == sent);
-        },
-        hangMs);
-    result.cycles = cycles;
-    result.attackerSent = sent;
-    result.attackerHanded = controller.next[attackerHost];
-    result.attackerDatagrams = datagrams;
-    result.honestHanded = controller.next[honestHost];
-    result.outOfOrder = controller.outOfOrder;
-    result.clients = server.GetNumClients();
-    result.guard = server.GetGuardStats();
-    stop = true;
-    attack.join();
-    return result;
+    GAME::Test::OrderBeside scene;
+    scene.type = GAME::Test::commandType;
+    scene.body = CommandBody;
+    scene.handed = [&](int host) { return controller.next[host]; };
+    scene.enough = [](uint32_t sent, uint64_t cycles) { return cycles >= 2 && sent >= 200; };
+    return Beside{scene.Drive(server, shape), controller.outOfOrder};
 }
 
 // Beside a joined client sending in the shape's order, every packet valid: no datagram of the
