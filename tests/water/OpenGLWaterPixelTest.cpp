@@ -15,6 +15,7 @@
 #include "graphics/GraphicsCanvas.h"
 #include "graphics/GraphicsEngine.h"
 #include "graphics/GraphicsShader2.h"
+#include "graphics/GraphicsTexture.h"
 #include "graphics/RenderDevice.h"
 #include "scene/Camera.h"
 #include "scene/GraphicsLight.h"
@@ -92,13 +93,18 @@ protected:
         EXPECT_GE(water->GetPath(0)->GetNumControlPoints(), 3u);
         ASSERT_EQ(water->GetNumWaveSets(), 1u);
         EXPECT_NE(water->GetWaveSet(0), nullptr);
-        // The sample shaders load on first use as the loader would load them.
+        // The sample shaders and the waves' textures load here as the loader would load them: left
+        // to the loader's thread, a busy machine has the first pictures drawn without them.
         for (GraphicsShader2* shader :
              {terrain->GetLayerShader() ? const_cast<GraphicsShader2*>(terrain->GetLayerShader()) : nullptr,
-              water->GetWaterShader()})
+              water->GetWaterShader(), water->GetWavesShader()})
             if (shader)
                 shader->EnsureAvailable();
+        for (unsigned i = 0; i < Water::numWavesTextures; ++i)
+            if (GraphicsTexture* texture = water->GetWavesTexture(i))
+                texture->EnsureAvailable();
         ASSERT_TRUE(water->GetWaterShader() && water->GetWaterShader()->GetIsReadyToUse());
+        ASSERT_TRUE(water->GetWavesShader() && water->GetWavesShader()->GetIsReadyToUse());
     }
 
     void TearDown() override
