@@ -82,6 +82,7 @@ std::string RebuildWorldMapData(GAME::World& world, GAME::FileSystem& files,
     const GAME::Region* shown = nullptr;
     int notWritten = 0; // the regions' minimaps the engine did not write, and the first
     std::string firstNotWritten;
+    std::string firstWhy;
     for (int i = 0; i < world.GetNumRegions(); ++i) {
         GAME::Region* region = world.GetRegion(i);
         if (!region)
@@ -101,14 +102,16 @@ std::string RebuildWorldMapData(GAME::World& world, GAME::FileSystem& files,
         uint64_t after = 0;
         if (!file.empty() &&
             (!GAME::Platform::GetFileLastWriteTime(file, after) || (existed && after == before))) {
-            // Asked with a file of a minimap's size.
-            const std::string why =
-                WhyNotWritable(std::filesystem::path(file).parent_path().string(),
-                               "the engine could not draw or write it (log.html says why)", 64 * 1024);
-            out.NoteNotWritten(file, why);
+            // Asked once, with a file of a minimap's size: the minimaps share their folder, and
+            // only the first reason is said.
+            if (firstWhy.empty())
+                firstWhy =
+                    WhyNotWritable(std::filesystem::path(file).parent_path().string(),
+                                   "the engine could not draw or write it (log.html says why)", 64 * 1024);
+            out.NoteNotWritten(file, firstWhy);
             if (notWritten++ == 0)
                 firstNotWritten =
-                    std::filesystem::path(file).lexically_relative(folder).string() + ": " + why;
+                    std::filesystem::path(file).lexically_relative(folder).string() + ": " + firstWhy;
         }
     }
     const double ms =
