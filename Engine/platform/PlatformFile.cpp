@@ -47,13 +47,6 @@ std::atomic<int64_t> g_writeLimit{-1};
 std::atomic<unsigned> g_newFileCount{0};
 thread_local uint64_t t_syncCount = 0;
 
-std::string ErrorText(int error)
-{
-    char buffer[128];
-    // The GNU strerror_r: the text may or may not be in the buffer.
-    return strerror_r(error, buffer, sizeof buffer);
-}
-
 bool SyncToDisk(int fd)
 {
     ++t_syncCount;
@@ -271,7 +264,7 @@ bool PlatformFile::Open(const std::string& path, FileOpenMode mode)
     switch (mode) {
     case FileOpenMode::Read:
         if (!ResolveExistingPath(path, real)) {
-            m_error = ErrorText(ENOENT);
+            m_error = SystemErrorText(ENOENT);
             return false;
         }
         flags |= O_RDONLY;
@@ -298,12 +291,12 @@ bool PlatformFile::Open(const std::string& path, FileOpenMode mode)
         fd = ::open(real.c_str(), flags, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
-        m_error = ErrorText(errno);
+        m_error = SystemErrorText(errno);
         return false;
     }
     struct stat st;
     if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        m_error = ErrorText(EISDIR);
+        m_error = SystemErrorText(EISDIR);
         ::close(fd);
         return false;
     }
@@ -329,26 +322,26 @@ bool PlatformFile::OpenSave(const std::string& path)
 {
     std::string target = path;
     if (!FollowLinks(target, m_throughDescriptor)) {
-        m_error = ErrorText(errno);
+        m_error = SystemErrorText(errno);
         return false;
     }
     m_path = target;
     struct stat st;
     if (::stat(target.c_str(), &st) != 0) {
         if (errno != ENOENT || m_throughDescriptor) {
-            m_error = ErrorText(errno);
+            m_error = SystemErrorText(errno);
             return false;
         }
         // A new file: made beside and moved to its name.
         m_fd = MakeBeside(-1, m_newPath);
         if (m_fd < 0) {
-            m_error = ErrorText(errno);
+            m_error = SystemErrorText(errno);
             return false;
         }
         return true;
     }
     if (S_ISDIR(st.st_mode)) {
-        m_error = ErrorText(EISDIR);
+        m_error = SystemErrorText(EISDIR);
         return false;
     }
     // The read-only flag holds for every user, root included, as the attribute does elsewhere.
@@ -364,7 +357,7 @@ bool PlatformFile::OpenSave(const std::string& path)
     if (targetFd < 0 && errno == EACCES)
         targetFd = OpenRetrying(target, O_WRONLY | O_NOCTTY | O_NONBLOCK);
     if (targetFd < 0) {
-        m_error = ErrorText(errno);
+        m_error = SystemErrorText(errno);
         return false;
     }
     if (::fstat(targetFd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -405,7 +398,7 @@ bool PlatformFile::OpenStream(const std::string& target, bool fifo)
     // Non-blocking: a FIFO without a reader fails at once instead of waiting for one.
     const int fd = OpenRetrying(target, O_WRONLY | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
-        m_error = errno == ENXIO && fifo ? "no process has the FIFO open for reading" : ErrorText(errno);
+        m_error = errno == ENXIO && fifo ? "no process has the FIFO open for reading" : SystemErrorText(errno);
         return false;
     }
     struct stat st;
@@ -491,7 +484,7 @@ bool PlatformFile::KeepCopy(uint64_t size, int permissions, int copyFd, bool may
         m_copyBytes = {};
     }
     m_error =
-        "it can only be written in place and no copy of its old bytes can be kept (" + ErrorText(error) + ")";
+        "it can only be written in place and no copy of its old bytes can be kept (" + SystemErrorText(error) + ")";
     return false;
 }
 
@@ -523,7 +516,7 @@ void PlatformFile::DropCopy(bool keep)
 
 void PlatformFile::Fail(int error)
 {
-    Fail(ErrorText(error));
+    Fail(SystemErrorText(error));
 }
 
 void PlatformFile::Fail(const std::string& reason)
@@ -541,7 +534,7 @@ bool PlatformFile::Close()
     if (!IsSave()) {
         const bool closed = ::close(m_fd) == 0;
         if (!closed)
-            m_error = ErrorText(errno);
+            m_error = SystemErrorText(errno);
         m_fd = -1;
         m_path.clear();
         return closed;
@@ -902,6 +895,13 @@ bool WriteWholeFile(const std::string& path, const void* data, size_t size, std:
     if (error)
         *error = file.GetError().empty() ? "the file could not be written" : file.GetError();
     return false;
+}
+
+std::string SystemErrorText(int error)
+{
+    char buffer[128];
+    // The GNU strerror_r: the text may or may not be in the buffer.
+    return strerror_r(error, buffer, sizeof buffer);
 }
 
 void SetFileWriteLimit(int64_t bytes)

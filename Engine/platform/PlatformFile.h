@@ -169,6 +169,8 @@ bool GetFileLastWriteTime(const std::string& path, uint64_t& ticks);
 bool IsFileReadOnly(const std::string& path);
 bool SetFileReadOnly(const std::string& path, bool readOnly);
 bool DeleteFile(const std::string& path);
+// The system's text for an error number ("No space left on device"), from any thread.
+std::string SystemErrorText(int error);
 // Now, in the same ticks as file times.
 uint64_t CurrentFileTime();
 
