@@ -1,6 +1,5 @@
 #include "platform/MappedFile.h"
 
-#include "platform/PathResolve.h"
 #include "platform/PlatformFile.h"
 
 #include <fcntl.h>
@@ -28,11 +27,9 @@ MappedFile::~MappedFile()
 bool MappedFile::Open(const std::string& path)
 {
     Close();
-    std::string real;
-    if (!ResolveExistingPath(path, real))
-        return false;
-    m_fd = ::open(real.c_str(), O_RDONLY | O_CLOEXEC);
-    return m_fd >= 0;
+    // Through a PlatformFile, which first puts back what a save killed part way left half written.
+    PlatformFile file;
+    return file.Open(path, FileOpenMode::Read) && Open(file);
 }
 
 bool MappedFile::Open(const PlatformFile& file)

@@ -1,5 +1,6 @@
 #include "platform/PlatformFile.h"
 
+#include "platform/FileLock.h"
 #include "platform/PathResolve.h"
 
 #include <algorithm>
@@ -17,6 +18,7 @@
 #include <pthread.h>
 #include <string_view>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace GAME::Platform {
@@ -27,12 +29,27 @@ namespace {
 constexpr uint64_t kEpochDifference = 11644473600ull;
 // The largest old file a save in place copies into memory where no copy can be made beside it.
 constexpr uint64_t kMemoryCopyLimit = 64ull << 20;
-// How long a stream's reader may take nothing before the save gives up.
-constexpr int kStreamStallMilliseconds = 30000;
+// How long a save waits, in all, for another save of its file or for a stream's reader.
+constexpr int kSaveWaitMilliseconds = 30000;
 // As the system's own limit on links followed in one lookup.
 constexpr int kMaxLinkHops = 40;
 // The part of a target's name that new files beside it repeat, so that theirs stay within NAME_MAX.
 constexpr size_t kNameKept = 200;
+// The copy of a file's old bytes kept while it is saved in place: this header, then the bytes.
+constexpr char kCopyMagic[8] = {'O', 'L', 'D', 'B', 'Y', 'T', 'E', 'S'};
+struct CopyHeader
+{
+    char magic[8];
+    uint64_t device;
+    uint64_t inode;
+    uint64_t size;
+    int64_t bornSeconds;      // the file's birth, where the file system keeps it: an inode number
+    uint32_t bornNanoseconds; // used again by another file does not take this copy
+    uint32_t hasBirth;
+    uint32_t pid; // who saved, for whoever reads the folder
+    uint32_t unused[3];
+};
+static_assert(sizeof(CopyHeader) == 64);
 
 uint64_t TicksFromTimespec(const timespec& ts)
 {
@@ -43,9 +60,25 @@ uint64_t TicksFromTimespec(const timespec& ts)
 }
 
 std::atomic<int64_t> g_writeLimit{-1};
+std::atomic<int> g_saveWaitLimit{kSaveWaitMilliseconds};
+std::atomic<int> g_moveRefusal{0};
 // Tells the new files of one process apart; O_EXCL settles a clash with another's.
 std::atomic<unsigned> g_newFileCount{0};
 thread_local uint64_t t_syncCount = 0;
+
+// "30 s", "300 ms": a wait as the reasons say it.
+std::string Duration(int64_t milliseconds)
+{
+    return milliseconds >= 1000 && milliseconds % 1000 == 0 ? std::to_string(milliseconds / 1000) + " s"
+                                                            : std::to_string(milliseconds) + " ms";
+}
+
+int64_t NowMilliseconds()
+{
+    timespec ts;
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
 
 bool SyncToDisk(int fd)
 {
@@ -90,6 +123,44 @@ bool StatPath(const std::string& path, struct stat& st)
     if (!ResolveExistingPath(path, real))
         return false;
     return ::stat(real.c_str(), &st) == 0;
+}
+
+std::string Hex(uint64_t value)
+{
+    char text[24];
+    std::snprintf(text, sizeof text, "%llx", static_cast<unsigned long long>(value));
+    return text;
+}
+
+// What the names of the new files beside a target repeat of its name: the name itself, or for a
+// long one its start and a hash of all of it, so that two long names with one start differ.
+std::string NameKey(const std::string& path)
+{
+    const std::string name = path.substr(FolderPart(path).size());
+    if (name.size() <= kNameKept)
+        return name;
+    uint64_t hash = 0xcbf29ce484222325ull; // FNV-1a
+    for (const unsigned char c : name)
+        hash = (hash ^ c) * 0x100000001b3ull;
+    char tail[20];
+    std::snprintf(tail, sizeof tail, "~%016llx", static_cast<unsigned long long>(hash));
+    return name.substr(0, kNameKept - 17) + tail;
+}
+
+// Where a save in place of the file keeps its old bytes: beside the name, named after the file
+// itself, so that every name of it in the folder finds them.
+std::string CopyPathFor(const std::string& path, const struct stat& st)
+{
+    return FolderPart(path) + ".old-bytes." + Hex(st.st_dev) + "." + Hex(st.st_ino);
+}
+
+void BirthOf(int fd, CopyHeader& header)
+{
+    struct statx sx;
+    header.hasBirth =
+        ::statx(fd, "", AT_EMPTY_PATH, STATX_BTIME, &sx) == 0 && (sx.stx_mask & STATX_BTIME) != 0;
+    header.bornSeconds = header.hasBirth ? sx.stx_btime.tv_sec : 0;
+    header.bornNanoseconds = header.hasBirth ? sx.stx_btime.tv_nsec : 0;
 }
 
 // Whether the path names an entry of a process's descriptor folder (/proc/<pid>/fd/N, through
@@ -150,6 +221,16 @@ bool FollowLinks(std::string& path, bool& throughDescriptor)
     return false;
 }
 
+// The tests' full disk: how many of size more bytes a file that has taken `written` may take.
+size_t RoomFor(uint64_t written, size_t size)
+{
+    const int64_t limit = g_writeLimit.load(std::memory_order_relaxed);
+    if (limit < 0)
+        return size;
+    const uint64_t room = written < static_cast<uint64_t>(limit) ? static_cast<uint64_t>(limit) - written : 0;
+    return static_cast<size_t>(std::min<uint64_t>(room, size));
+}
+
 // Reads or writes size bytes at the offset whole; false with errno (EIO when the file ended first).
 bool ReadWhole(int fd, char* out, size_t size, uint64_t at)
 {
@@ -183,13 +264,89 @@ bool WriteWhole(int fd, const char* in, size_t size, uint64_t at)
     return true;
 }
 
-// Copies the first size bytes of one file over the start of another.
-bool CopyBytes(int from, int to, uint64_t size)
+// Copies size bytes of one file, from its offset, to another at its offset. With `taken`, the
+// bytes the destination has taken so far, the tests' full disk holds for it too.
+bool CopyBytes(int from, uint64_t fromAt, int to, uint64_t toAt, uint64_t size, uint64_t* taken = nullptr)
 {
     std::vector<char> buffer(static_cast<size_t>(std::min<uint64_t>(size, 1u << 20)));
     for (uint64_t at = 0; at < size; at += buffer.size()) {
         const size_t piece = static_cast<size_t>(std::min<uint64_t>(size - at, buffer.size()));
-        if (!ReadWhole(from, buffer.data(), piece, at) || !WriteWhole(to, buffer.data(), piece, at))
+        const size_t room = taken ? RoomFor(*taken, piece) : piece;
+        if (!ReadWhole(from, buffer.data(), piece, fromAt + at) ||
+            !WriteWhole(to, buffer.data(), room, toAt + at))
+            return false;
+        if (taken)
+            *taken += room;
+        if (room < piece) {
+            errno = ENOSPC;
+            return false;
+        }
+    }
+    return true;
+}
+
+// The names of a file's extended attributes (its ACL among them); false when they cannot be
+// listed (none, where the file system keeps none).
+bool AttributeNames(int fd, std::vector<std::string>& names)
+{
+    names.clear();
+    std::vector<char> list;
+    for (;;) {
+        const ssize_t size = ::flistxattr(fd, nullptr, 0);
+        if (size < 0)
+            return errno == ENOTSUP;
+        list.resize(static_cast<size_t>(size));
+        const ssize_t got = size == 0 ? 0 : ::flistxattr(fd, list.data(), list.size());
+        if (got >= 0) {
+            list.resize(static_cast<size_t>(got));
+            break;
+        }
+        if (errno != ERANGE) // grown since it was measured: measure again
+            return false;
+    }
+    for (size_t at = 0; at < list.size();) {
+        const size_t length = ::strnlen(list.data() + at, list.size() - at);
+        names.emplace_back(list.data() + at, length);
+        at += length + 1;
+    }
+    return true;
+}
+
+bool AttributeValue(int fd, const std::string& name, std::vector<char>& value)
+{
+    for (;;) {
+        const ssize_t size = ::fgetxattr(fd, name.c_str(), nullptr, 0);
+        if (size < 0)
+            return false;
+        value.resize(static_cast<size_t>(size));
+        const ssize_t got = size == 0 ? 0 : ::fgetxattr(fd, name.c_str(), value.data(), value.size());
+        if (got >= 0) {
+            value.resize(static_cast<size_t>(got));
+            return true;
+        }
+        if (errno != ERANGE)
+            return false;
+    }
+}
+
+// Gives the new file exactly the old file's extended attributes, its ACL among them: those it
+// has (a folder's default ACL) that the old one has not go. False when any could not be given
+// or taken away.
+bool GiveAttributes(int from, int to)
+{
+    std::vector<std::string> old, made;
+    if (!AttributeNames(from, old) || !AttributeNames(to, made))
+        return false;
+    for (const std::string& name : made)
+        if (std::find(old.begin(), old.end(), name) == old.end() && ::fremovexattr(to, name.c_str()) != 0)
+            return false;
+    std::vector<char> value, present;
+    for (const std::string& name : old) {
+        if (!AttributeValue(from, name, value))
+            return false;
+        if (AttributeValue(to, name, present) && present == value)
+            continue;
+        if (::fsetxattr(to, name.c_str(), value.data(), value.size(), 0) != 0)
             return false;
     }
     return true;
@@ -218,9 +375,7 @@ int64_t HexField(std::string_view& rest)
 // files named exactly .<name>.<pid>.<n>.part whose pid the system does not know.
 void RemoveStrays(const std::string& target)
 {
-    std::string prefix = ".";
-    prefix.append(target, FolderPart(target).size(), kNameKept);
-    prefix += '.';
+    const std::string prefix = "." + NameKey(target) + ".";
     DIR* folder = ::opendir(FolderToOpen(target).c_str());
     if (!folder)
         return;
@@ -235,7 +390,7 @@ void RemoveStrays(const std::string& target)
         rest.remove_prefix(1);
         if (HexField(rest) < 0 || rest != ".part")
             continue;
-        // Alive (or not ours to signal) keeps it.
+        // Alive, or another user's that the system will not let us signal, keeps it.
         if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH)
             continue;
         struct stat st;
@@ -243,6 +398,77 @@ void RemoveStrays(const std::string& target)
             ::unlinkat(::dirfd(folder), entry->d_name, 0);
     }
     ::closedir(folder);
+}
+
+// After a save in place killed part way, the file is a mix: its old bytes, ready beside it, go
+// back in before anything reads or saves it. fd is the file open in any mode (st its status), path
+// a name of it; `locked`: the caller, a save, holds the file's save lock (and fd may write). One
+// look by exact name when there is nothing to do. False, with the reason, when old bytes are there
+// and cannot be put back, or (for a save, which would have them put back over its own bytes
+// later) their copy cannot be removed.
+bool PutBackKilledSave(const std::string& path, int fd, const struct stat& st, bool locked,
+                       std::string& error)
+{
+    if (!S_ISREG(st.st_mode))
+        return true;
+    const std::string copyPath = CopyPathFor(path, st);
+    const int copy = OpenRetrying(copyPath, O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
+    if (copy < 0)
+        return true;
+    CopyHeader header{}, born{};
+    struct stat copied;
+    int writer = locked ? fd : -1;
+    auto finish = [&](bool result) {
+        ::close(copy);
+        if (writer >= 0 && writer != fd)
+            ::close(writer); // and the lock with it
+        return result;
+    };
+    // Only a whole copy of this very file is taken: another shape is not ours.
+    if (!ReadWhole(copy, reinterpret_cast<char*>(&header), sizeof header, 0) ||
+        std::memcmp(header.magic, kCopyMagic, sizeof kCopyMagic) != 0 || header.device != st.st_dev ||
+        header.inode != st.st_ino || ::fstat(copy, &copied) != 0 || !S_ISREG(copied.st_mode) ||
+        static_cast<uint64_t>(copied.st_size) != sizeof header + header.size)
+        return finish(true);
+    BirthOf(fd, born);
+    if (header.hasBirth && born.hasBirth &&
+        (header.bornSeconds != born.bornSeconds || header.bornNanoseconds != born.bornNanoseconds)) {
+        // Left for a file since deleted, whose inode number this one took.
+        ::unlink(copyPath.c_str());
+        return finish(true);
+    }
+    if (!locked) {
+        writer = OpenRetrying("/proc/self/fd/" + std::to_string(fd), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (writer < 0)
+            writer = OpenRetrying(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
+        struct stat same;
+        if (writer < 0 || ::fstat(writer, &same) != 0 || same.st_ino != st.st_ino ||
+            same.st_dev != st.st_dev) {
+            error = "a save of it was killed part way, and its old bytes, kept in " + copyPath +
+                    ", cannot be put back (" + SystemErrorText(writer < 0 ? errno : ESTALE) + ")";
+            return finish(false);
+        }
+        // A live save holds the lock: the copy is its own. Without locks, nobody can tell.
+        if (LockOpenFile(writer, 0) != 0)
+            return finish(true);
+    }
+    // Put back meanwhile by another process, which took the copy away.
+    if (::fstat(copy, &copied) != 0 || copied.st_nlink == 0)
+        return finish(true);
+    const bool putBack = CopyBytes(copy, sizeof header, writer, 0, header.size) &&
+                         ::ftruncate(writer, static_cast<off_t>(header.size)) == 0 && SyncToDisk(writer);
+    if (!putBack) {
+        error = "a save of it was killed part way, and its old bytes, kept in " + copyPath +
+                ", could not be put back (" + SystemErrorText(errno) + ")";
+        return finish(false);
+    }
+    if (::unlink(copyPath.c_str()) != 0 && errno != ENOENT && locked) {
+        error = "a save of it was killed part way; its old bytes are back, but their copy " + copyPath +
+                " cannot be removed (" + SystemErrorText(errno) + ")";
+        return finish(false);
+    }
+    SyncFolderOf(path);
+    return finish(true);
 }
 
 } // namespace
@@ -300,6 +526,10 @@ bool PlatformFile::Open(const std::string& path, FileOpenMode mode)
         ::close(fd);
         return false;
     }
+    if (!PutBackKilledSave(real, fd, st, false, m_error)) {
+        ::close(fd);
+        return false;
+    }
     m_fd = fd;
     m_path = std::move(real);
     return true;
@@ -309,6 +539,7 @@ void PlatformFile::ResetSave()
 {
     m_way = Way::Replace;
     m_throughDescriptor = false;
+    m_lockFd = -1;
     m_newPath.clear();
     m_end = 0;
     m_oldSize = 0;
@@ -316,6 +547,7 @@ void PlatformFile::ResetSave()
     m_copyFd = -1;
     m_copyPath.clear();
     m_copyBytes = {};
+    m_waited = 0;
 }
 
 bool PlatformFile::OpenSave(const std::string& path)
@@ -326,61 +558,106 @@ bool PlatformFile::OpenSave(const std::string& path)
         return false;
     }
     m_path = target;
-    struct stat st;
-    if (::stat(target.c_str(), &st) != 0) {
-        if (errno != ENOENT || m_throughDescriptor) {
+    // Another save may replace the file while this one waits for its lock: then the file the name
+    // shows now is the one saved over.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        struct stat st;
+        if (::stat(target.c_str(), &st) != 0) {
+            if (errno != ENOENT || m_throughDescriptor) {
+                m_error = SystemErrorText(errno);
+                return false;
+            }
+            // A new file: made beside and moved to its name.
+            m_fd = MakeBeside(-1, m_newPath);
+            if (m_fd < 0) {
+                m_error = SystemErrorText(errno);
+                return false;
+            }
+            return true;
+        }
+        if (S_ISDIR(st.st_mode)) {
+            m_error = SystemErrorText(EISDIR);
+            return false;
+        }
+        // The read-only flag holds for every user, root included, as the attribute does elsewhere.
+        if ((st.st_mode & S_IWUSR) == 0) {
+            m_error = "the file is read-only";
+            return false;
+        }
+        if (!S_ISREG(st.st_mode))
+            return OpenStream(target, S_ISFIFO(st.st_mode));
+        // Opened for writing now: a file the process may not write is refused whatever its folder
+        // allows, and one written in place needs it. Non-blocking, should a FIFO take its name now.
+        int targetFd = OpenRetrying(target, O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (targetFd < 0 && errno == EACCES)
+            targetFd = OpenRetrying(target, O_WRONLY | O_NOCTTY | O_NONBLOCK);
+        if (targetFd < 0) {
             m_error = SystemErrorText(errno);
             return false;
         }
-        // A new file: made beside and moved to its name.
-        m_fd = MakeBeside(-1, m_newPath);
-        if (m_fd < 0) {
-            m_error = SystemErrorText(errno);
+        if (::fstat(targetFd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            m_error = "the file changed while it was opened";
+            ::close(targetFd);
             return false;
         }
+        if (!LockTarget(targetFd)) {
+            ::close(targetFd);
+            return false;
+        }
+        struct stat named;
+        if (::stat(target.c_str(), &named) != 0 || named.st_dev != st.st_dev || named.st_ino != st.st_ino) {
+            ::close(targetFd);
+            continue;
+        }
+        if (!PutBackKilledSave(target, targetFd, named, true, m_error)) {
+            ::close(targetFd);
+            return false;
+        }
+        return OpenExistingSave(targetFd);
+    }
+    m_error = "the file kept changing while it was opened";
+    return false;
+}
+
+// Waits for other saves of the file; false with the reason when the wait ran out. A file system
+// without locks (ENOLCK, EINVAL) is saved without.
+bool PlatformFile::LockTarget(int fd)
+{
+    const int limit = g_saveWaitLimit.load(std::memory_order_relaxed);
+    if (LockOpenFile(fd, limit) != EWOULDBLOCK)
         return true;
-    }
-    if (S_ISDIR(st.st_mode)) {
-        m_error = SystemErrorText(EISDIR);
-        return false;
-    }
-    // The read-only flag holds for every user, root included, as the attribute does elsewhere.
-    if ((st.st_mode & S_IWUSR) == 0) {
-        m_error = "the file is read-only";
-        return false;
-    }
-    if (!S_ISREG(st.st_mode))
-        return OpenStream(target, S_ISFIFO(st.st_mode));
-    // Opened for writing now: a file the process may not write is refused whatever its folder
-    // allows, and one written in place needs it. Non-blocking, should a FIFO take its name now.
-    int targetFd = OpenRetrying(target, O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (targetFd < 0 && errno == EACCES)
-        targetFd = OpenRetrying(target, O_WRONLY | O_NOCTTY | O_NONBLOCK);
-    if (targetFd < 0) {
+    m_error = "another save of the file was still under way after " + Duration(limit);
+    return false;
+}
+
+// The target is open, locked and whole: the way its bytes will get there.
+bool PlatformFile::OpenExistingSave(int targetFd)
+{
+    struct stat st;
+    if (::fstat(targetFd, &st) != 0) {
         m_error = SystemErrorText(errno);
-        return false;
-    }
-    if (::fstat(targetFd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        m_error = "the file changed while it was opened";
         ::close(targetFd);
         return false;
     }
     const int permissions = static_cast<int>(st.st_mode & 07777);
     const uint64_t size = static_cast<uint64_t>(st.st_size);
     if (m_throughDescriptor || st.st_nlink > 1)
-        return StartInPlace(targetFd, size, permissions, -1, !m_throughDescriptor);
+        return StartInPlace(targetFd, size, permissions, -1, m_throughDescriptor ? 0 : -1);
     std::string made;
     const int fd = MakeBeside(permissions, made);
     // No new file can be made in its folder: the file itself is written.
     if (fd < 0)
-        return StartInPlace(targetFd, size, permissions, -1, false);
+        return StartInPlace(targetFd, size, permissions, -1, errno);
     struct stat madeStat;
-    if (::fstat(fd, &madeStat) != 0 || madeStat.st_uid != st.st_uid || madeStat.st_gid != st.st_gid) {
-        // Replacing would give the file another owner or group: the file made holds the old bytes.
+    if (::fstat(fd, &madeStat) != 0 || madeStat.st_uid != st.st_uid || madeStat.st_gid != st.st_gid ||
+        !GiveAttributes(targetFd, fd) || ::fchmod(fd, static_cast<mode_t>(permissions)) != 0) {
+        // Replacing would change who may use the file (its owner, group, ACL or attributes): the
+        // file made holds the old bytes instead.
         m_copyPath = std::move(made);
-        return StartInPlace(targetFd, size, permissions, fd, true);
+        return StartInPlace(targetFd, size, permissions, fd, -1);
     }
-    ::close(targetFd);
+    // The old file stays open, and locked, until the new one has taken its name.
+    m_lockFd = targetFd;
     m_fd = fd;
     m_newPath = std::move(made);
     return true;
@@ -398,7 +675,8 @@ bool PlatformFile::OpenStream(const std::string& target, bool fifo)
     // Non-blocking: a FIFO without a reader fails at once instead of waiting for one.
     const int fd = OpenRetrying(target, O_WRONLY | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
-        m_error = errno == ENXIO && fifo ? "no process has the FIFO open for reading" : SystemErrorText(errno);
+        m_error =
+            errno == ENXIO && fifo ? "no process has the FIFO open for reading" : SystemErrorText(errno);
         return false;
     }
     struct stat st;
@@ -417,14 +695,13 @@ bool PlatformFile::OpenStream(const std::string& target, bool fifo)
 // process's mask has them); -1 with errno when none can be made.
 int PlatformFile::MakeBeside(int permissions, std::string& made)
 {
-    const std::string folder = FolderPart(m_path);
-    const std::string name = m_path.substr(folder.size()).substr(0, kNameKept);
+    const std::string start = FolderPart(m_path) + "." + NameKey(m_path);
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
         char suffix[40];
         std::snprintf(suffix, sizeof suffix, ".%x.%x.part", static_cast<unsigned>(::getpid()),
                       g_newFileCount.fetch_add(1, std::memory_order_relaxed));
-        made = folder + "." + name + suffix;
+        made = start + suffix;
         fd = OpenRetrying(made, O_RDWR | O_CREAT | O_EXCL,
                           permissions < 0 ? 0666 : static_cast<mode_t>(permissions));
         if (fd < 0 && errno != EEXIST)
@@ -440,42 +717,50 @@ int PlatformFile::MakeBeside(int permissions, std::string& made)
     return fd;
 }
 
-bool PlatformFile::StartInPlace(int targetFd, uint64_t oldSize, int permissions, int copyFd, bool mayMakeCopy)
+// Takes the open target (and a file made beside it for the copy, or -1). besideError: -1 where a
+// copy may be made beside the target, else why none can be (0: none is made, a descriptor link).
+bool PlatformFile::StartInPlace(int targetFd, uint64_t oldSize, int permissions, int copyFd, int besideError)
 {
     m_fd = targetFd;
     m_way = Way::InPlace;
     m_oldSize = oldSize;
-    if (!KeepCopy(oldSize, permissions, copyFd, mayMakeCopy)) {
-        ::close(m_fd);
-        m_fd = -1;
-        return false;
-    }
-    return true;
-}
-
-// A copy of the target's first size bytes: in the file given or one made beside, else in memory.
-bool PlatformFile::KeepCopy(uint64_t size, int permissions, int copyFd, bool mayMakeCopy)
-{
-    if (size == 0) {
+    // The lock stays with a descriptor of its own until the copy is gone, whatever closing the
+    // file says.
+    m_lockFd = ::fcntl(targetFd, F_DUPFD_CLOEXEC, 0);
+    if (m_lockFd < 0) {
+        m_error = SystemErrorText(errno);
         if (copyFd >= 0) {
             ::close(copyFd);
             ::unlink(m_copyPath.c_str());
             m_copyPath.clear();
         }
-        return true;
     }
-    if (copyFd < 0 && mayMakeCopy)
+    if (m_lockFd < 0 || !KeepCopy(oldSize, permissions, copyFd, besideError)) {
+        ::close(m_fd);
+        m_fd = -1;
+        ReleaseLock();
+        return false;
+    }
+    return true;
+}
+
+// A copy of the target's first size bytes: in the file given or one made beside (ready once
+// whole), else in memory. The file given is taken either way.
+bool PlatformFile::KeepCopy(uint64_t size, int permissions, int copyFd, int besideError)
+{
+    if (copyFd < 0 && besideError < 0) {
         copyFd = MakeBeside(permissions, m_copyPath);
+        besideError = copyFd < 0 ? errno : 0;
+    }
+    int error = std::max(besideError, 0);
     if (copyFd >= 0) {
-        if (CopyBytes(m_fd, copyFd, size) && (!m_sync || SyncToDisk(copyFd))) {
-            m_copyFd = copyFd;
+        if (MakeCopyReady(copyFd, size))
             return true;
-        }
+        error = errno;
         ::close(copyFd);
         ::unlink(m_copyPath.c_str());
         m_copyPath.clear();
     }
-    int error = EFBIG;
     if (size <= kMemoryCopyLimit) {
         m_copyBytes.resize(static_cast<size_t>(size));
         if (ReadWhole(m_fd, m_copyBytes.data(), m_copyBytes.size(), 0))
@@ -483,9 +768,46 @@ bool PlatformFile::KeepCopy(uint64_t size, int permissions, int copyFd, bool may
         error = errno;
         m_copyBytes = {};
     }
-    m_error =
-        "it can only be written in place and no copy of its old bytes can be kept (" + SystemErrorText(error) + ")";
+    m_error = "it can only be written in place and no copy of its old bytes can be kept (" +
+              (error != 0 ? SystemErrorText(error) : "it is larger than the 64 MiB kept in memory") + ")";
     return false;
+}
+
+// The copy file made takes a header saying whose bytes it holds, then the bytes, is synced, and
+// only then takes the name that the next open of the target looks for: ready. False with errno.
+bool PlatformFile::MakeCopyReady(int copyFd, uint64_t size)
+{
+    struct stat st;
+    if (::fstat(m_fd, &st) != 0)
+        return false;
+    CopyHeader header{};
+    std::memcpy(header.magic, kCopyMagic, sizeof kCopyMagic);
+    header.device = st.st_dev;
+    header.inode = st.st_ino;
+    header.size = size;
+    header.pid = static_cast<uint32_t>(::getpid());
+    BirthOf(m_fd, header);
+    uint64_t taken = 0;
+    const size_t room = RoomFor(taken, sizeof header);
+    if (!WriteWhole(copyFd, reinterpret_cast<const char*>(&header), room, 0))
+        return false;
+    taken = room;
+    if (room < sizeof header) {
+        errno = ENOSPC;
+        return false;
+    }
+    // The owner of a file saved by another user (root) can put its bytes back, too.
+    if (::geteuid() == 0)
+        (void)::fchown(copyFd, st.st_uid, st.st_gid);
+    const std::string ready = CopyPathFor(m_path, st);
+    if (!CopyBytes(m_fd, 0, copyFd, sizeof header, size, &taken) || (m_sync && !SyncToDisk(copyFd)) ||
+        ::rename(m_copyPath.c_str(), ready.c_str()) != 0)
+        return false;
+    if (m_sync)
+        SyncFolderOf(m_path);
+    m_copyPath = ready;
+    m_copyFd = copyFd;
+    return true;
 }
 
 bool PlatformFile::PutOldBytesBack()
@@ -493,25 +815,38 @@ bool PlatformFile::PutOldBytesBack()
     if (!m_touched)
         return true;
     // Without a file, the copy is in memory (none for an empty file).
-    const bool back = (m_copyFd >= 0 ? CopyBytes(m_copyFd, m_fd, m_oldSize)
+    const bool back = (m_copyFd >= 0 ? CopyBytes(m_copyFd, sizeof(CopyHeader), m_fd, 0, m_oldSize)
                                      : WriteWhole(m_fd, m_copyBytes.data(), m_copyBytes.size(), 0)) &&
                       ::ftruncate(m_fd, static_cast<off_t>(m_oldSize)) == 0 && (!m_sync || SyncToDisk(m_fd));
     if (!back)
         m_error += std::string(m_error.empty() ? "" : "; ") + "the old bytes could not be put back" +
-                   (m_copyFd >= 0 ? " and are kept in " + m_copyPath : std::string());
+                   (m_copyFd >= 0 ? " and are kept in " + m_copyPath + ", which the next open puts back"
+                                  : std::string());
     return back;
 }
 
+// Kept, a ready copy has the next open of the file put it back; dropped, it goes for good first
+// (synced, so that no crash brings it back over the bytes saved).
 void PlatformFile::DropCopy(bool keep)
 {
     if (m_copyFd >= 0) {
         ::close(m_copyFd);
-        if (!keep)
+        if (!keep) {
             ::unlink(m_copyPath.c_str());
+            if (m_sync)
+                SyncFolderOf(m_path);
+        }
     }
     m_copyFd = -1;
     m_copyPath.clear();
     m_copyBytes = {};
+}
+
+void PlatformFile::ReleaseLock()
+{
+    if (m_lockFd >= 0)
+        ::close(m_lockFd);
+    m_lockFd = -1;
 }
 
 void PlatformFile::Fail(int error)
@@ -554,6 +889,7 @@ bool PlatformFile::Close()
         saved = !m_failed;
         break;
     }
+    ReleaseLock();
     // A scratch file's folder is not searched: it is often a large shared one (the temporary files'),
     // whose leftovers the system clears.
     if (saved && m_sync && m_way != Way::Stream && !m_throughDescriptor)
@@ -569,12 +905,16 @@ bool PlatformFile::FinishReplacement()
     if (::close(m_fd) != 0)
         Fail(errno);
     m_fd = -1;
-    if (!m_failed && ::rename(m_newPath.c_str(), m_path.c_str()) != 0) {
-        // The name cannot take another file (one mounted over it, another file system, a folder's
-        // rule): what was made goes into the file that is there.
-        if (errno == EBUSY || errno == EXDEV || errno == EPERM)
-            return WriteReplacementInPlace();
-        Fail(errno);
+    if (!m_failed) {
+        const int refused = g_moveRefusal.load(std::memory_order_relaxed);
+        errno = refused;
+        if (refused != 0 || ::rename(m_newPath.c_str(), m_path.c_str()) != 0) {
+            // The name cannot take another file (one mounted over it, another file system, a
+            // folder's rule): what was made goes into the file that is there.
+            if (errno == EBUSY || errno == EXDEV || errno == EPERM)
+                return WriteReplacementInPlace();
+            Fail(errno);
+        }
     }
     if (m_failed)
         ::unlink(m_newPath.c_str());
@@ -585,35 +925,45 @@ bool PlatformFile::FinishReplacement()
 }
 
 // The file that the name shows now (which may be another than at Open: one mounted over it since)
-// takes the new bytes in place.
+// takes the new bytes in place, as any save in place does: locked, its old bytes kept first.
 bool PlatformFile::WriteReplacementInPlace()
 {
     m_way = Way::InPlace;
+    ReleaseLock();
     const int made = OpenRetrying(m_newPath, O_RDONLY);
-    m_fd = OpenRetrying(m_path, O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (m_fd < 0 && errno == EACCES)
-        m_fd = OpenRetrying(m_path, O_WRONLY | O_NOCTTY | O_NONBLOCK);
+    int fd = OpenRetrying(m_path, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0 && errno == EACCES)
+        fd = OpenRetrying(m_path, O_WRONLY | O_NOCTTY | O_NONBLOCK);
     struct stat madeStat, old;
-    if (made < 0 || m_fd < 0 || ::fstat(made, &madeStat) != 0 || ::fstat(m_fd, &old) != 0) {
+    bool started = false;
+    if (made < 0 || fd < 0 || ::fstat(made, &madeStat) != 0 || ::fstat(fd, &old) != 0) {
         Fail(errno);
     } else if (!S_ISREG(old.st_mode)) {
         Fail("the file changed while it was written");
+    } else if (!LockTarget(fd) || !PutBackKilledSave(m_path, fd, old, true, m_error) ||
+               ::fstat(fd, &old) != 0) {
+        m_failed = true;
     } else {
-        m_oldSize = static_cast<uint64_t>(old.st_size);
-        if (!KeepCopy(m_oldSize, static_cast<int>(old.st_mode & 07777), -1, true)) {
+        started = StartInPlace(fd, static_cast<uint64_t>(old.st_size), static_cast<int>(old.st_mode & 07777),
+                               -1, -1);
+        fd = -1; // StartInPlace owns it now, open or closed
+        if (!started) {
             m_failed = true;
         } else {
             m_touched = true;
             m_end = static_cast<uint64_t>(madeStat.st_size);
-            if (!CopyBytes(made, m_fd, m_end))
+            uint64_t taken = 0;
+            if (!CopyBytes(made, 0, m_fd, 0, m_end, &taken))
                 Fail(errno);
         }
     }
+    if (fd >= 0)
+        ::close(fd);
     if (made >= 0)
         ::close(made);
     ::unlink(m_newPath.c_str());
     m_newPath.clear();
-    if (m_fd < 0)
+    if (!started)
         return false;
     return FinishInPlace();
 }
@@ -629,11 +979,12 @@ bool PlatformFile::FinishInPlace()
         Fail(errno);
     bool keepCopy = m_failed && !PutOldBytesBack();
     if (::close(m_fd) != 0 && !m_failed) {
-        // Nothing can be put back through a closed file: the copy stays where there is one.
+        // Nothing can be put back through a closed file: the copy stays where there is one, for
+        // the next open to put back.
         Fail(errno);
         keepCopy = m_copyFd >= 0;
         if (keepCopy)
-            m_error += "; its old bytes are kept in " + m_copyPath;
+            m_error += "; its old bytes are kept in " + m_copyPath + ", which the next open puts back";
     }
     m_fd = -1;
     DropCopy(keepCopy);
@@ -666,6 +1017,7 @@ void PlatformFile::Discard()
         ::close(m_fd);
         break;
     }
+    ReleaseLock();
     m_fd = -1;
     m_path.clear();
 }
@@ -700,14 +1052,7 @@ bool PlatformFile::WriteAt(uint64_t offset, const void* data, size_t size)
         return false;
     }
     // The tests' full disk: what fits is written, then the write fails as the disk's would.
-    size_t allowed = size;
-    const int64_t limit = g_writeLimit.load(std::memory_order_relaxed);
-    if (limit >= 0) {
-        const uint64_t room =
-            m_written < static_cast<uint64_t>(limit) ? static_cast<uint64_t>(limit) - m_written : 0;
-        if (room < size)
-            allowed = static_cast<size_t>(room);
-    }
+    const size_t allowed = RoomFor(m_written, size);
     size_t done = 0;
     auto* in = static_cast<const char*>(data);
     bool written = true;
@@ -761,11 +1106,21 @@ bool PlatformFile::WriteStream(const char* data, size_t size, size_t& done)
         if (put < 0 && errno == EINTR)
             continue;
         if (put < 0 && errno == EAGAIN) {
+            // The whole save waits no longer than the bound, however little the reader takes at
+            // a time.
+            const int64_t left = g_saveWaitLimit.load(std::memory_order_relaxed) - m_waited;
+            if (left <= 0) {
+                error = ETIMEDOUT;
+                break;
+            }
             pollfd ready = {m_fd, POLLOUT, 0};
-            const int events = ::poll(&ready, 1, kStreamStallMilliseconds);
-            if (events > 0 || (events < 0 && errno == EINTR))
+            const int64_t before = NowMilliseconds();
+            const int events = ::poll(&ready, 1, static_cast<int>(left));
+            const int pollError = errno;
+            m_waited += NowMilliseconds() - before;
+            if (events > 0 || (events < 0 && pollError == EINTR))
                 continue;
-            error = events == 0 ? ETIMEDOUT : errno;
+            error = events == 0 ? ETIMEDOUT : pollError;
             break;
         }
         error = put < 0 ? errno : EIO;
@@ -780,7 +1135,8 @@ bool PlatformFile::WriteStream(const char* data, size_t size, size_t& done)
     }
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     if (error == ETIMEDOUT)
-        Fail("its reader took nothing for " + std::to_string(kStreamStallMilliseconds / 1000) + " s");
+        Fail("its reader kept it waiting " + Duration(g_saveWaitLimit.load(std::memory_order_relaxed)) +
+             " in all");
     else if (error == EPIPE)
         Fail("its reader went away");
     else if (error != 0)
@@ -907,6 +1263,16 @@ std::string SystemErrorText(int error)
 void SetFileWriteLimit(int64_t bytes)
 {
     g_writeLimit.store(bytes < 0 ? -1 : bytes, std::memory_order_relaxed);
+}
+
+void SetSaveWaitLimit(int milliseconds)
+{
+    g_saveWaitLimit.store(milliseconds < 0 ? kSaveWaitMilliseconds : milliseconds, std::memory_order_relaxed);
+}
+
+void SetFileMoveRefusal(int error)
+{
+    g_moveRefusal.store(error, std::memory_order_relaxed);
 }
 
 uint64_t GetThreadFileSyncCount()

@@ -5,36 +5,39 @@
 // shared cursor, so readers on several threads may share one open file while its owner keeps it
 // open. The free functions may be called from any thread.
 //
-// Saves (the write modes) choose per target how the bytes get there:
+// Saves (the write modes) choose per target how the bytes get there. Two saves of one file never
+// mix: from Open to Close a save holds a lock on the file (which a killed process holds no more);
+// another waits for it at most 30 s, then fails with the reason.
 // - Replaced whole: a file that does not exist yet, and a plain file with one link, owned by the
 //   user and group that a new file in its folder gets, in a folder where a new file can be made.
-//   The bytes go into a hidden `.<name>.<pid>.<n>.part` beside it (same folder, so on the same file
-//   system) that Close moves over the target only once every write, the sync to the disk and the
-//   close succeeded. A save that fails part way (a full disk, a quota, an I/O error, the process
-//   or the machine stopped) leaves the old file byte for byte. Whole or nothing.
+//   The bytes go into a hidden `.<name>.<pid>.<n>.part` beside it (a long name: its start and a hash
+//   of it all), which gets the old file's permissions, ACL and extended attributes (or, where it
+//   cannot, the file is written in place), and which Close moves over the target only once every
+//   write, the sync and the close succeeded. Whole or nothing, whatever stops the save.
 // - Written in place: every other plain file the process may write: a second hard link, another
 //   owner or group, a folder where no new file can be made, a name the system will not move a file
-//   to (EBUSY, EXDEV or EPERM at Close: a file mounted over it, as containers mount settings), a
-//   file reached through a process's descriptor link (/dev/stdout, /dev/fd/N, /proc/self/fd/N).
-//   Its name, inode, owner, group, permissions and links stay. A copy of the old bytes is kept
-//   first, in a `.part` file beside it (synced), or where none can be made there in memory (up to
-//   64 MiB; a file that would need more is refused, nothing written). A save that fails or is
-//   discarded puts the old bytes back: whole or nothing while the process runs. Not if the process
-//   or the machine stops part way: the file may then hold a mix, and the copy beside it (where
-//   there was one) keeps the old bytes until the next successful save of the file removes it.
+//   to (EBUSY, EXDEV or EPERM at Close: a file mounted over it), a file reached through a process's
+//   descriptor link (/dev/stdout, /dev/fd/N, /proc/self/fd/N). Its name, inode, owner, group,
+//   permissions, attributes and links stay. Its old bytes are first copied beside it, into
+//   `.old-bytes.<device>.<inode>`, synced before the file is touched: a save that fails or is
+//   discarded puts them back, and after a save killed part way the next open of the file (to read
+//   or to save, by a name in that folder) puts them back first. Whole or nothing. Where no copy can
+//   be made beside it (a folder without new files, a descriptor link) the old bytes are kept in
+//   memory, up to 64 MiB (a larger file is refused, nothing written): a failed save is put back,
+//   but a kill leaves a mix.
 // - Written as a stream: a FIFO or a character device (/dev/null, a terminal, the pipe behind
 //   /dev/stdout) takes the bytes in order and is never replaced. Not whole or nothing: what was
 //   sent is gone. A FIFO that no process reads is refused at Open (a pipe's descriptor link, at
-//   its first write); a reader that takes nothing for 30 s, or goes away, fails the save (no
-//   SIGPIPE reaches the process).
+//   its first write); a reader that goes away, or keeps the save waiting 30 s in all, fails it (no
+//   SIGPIPE reaches the process). The calling thread is held while the reader takes its time.
 // - Refused at Open with the reason in GetError, nothing written: a directory, a read-only file (for
 //   every user, root included), a file the process may not write, a block device or a socket, a
 //   loop of links.
 // A link is followed to the name it leads to, even where nothing is there yet (the file is made
 // there); the link stays a link. A successful save (but a scratch one) also removes the `.part`
-// files that saves of processes no longer alive (killed part way) left beside the target: never a
-// live process's, never a name of another shape. A process of another pid namespace sharing the
-// folder counts as gone: its save then fails at the move, the target as it was.
+// files of its own target that saves of processes no longer alive left: never a live process's,
+// never another file's. A process of another pid namespace sharing the folder counts as gone: its
+// save then fails at the move, the target as it was.
 #pragma once
 
 #include <cstddef>
@@ -46,14 +49,15 @@ namespace GAME::Platform {
 
 enum class FileOpenMode
 {
-    // Existing file, read only.
+    // Existing file, read only. Like every open of an existing file, first puts back what a save
+    // in place killed part way left (see above).
     Read,
     // Read and write in place; created when missing, never truncated. Nothing protects the old
     // bytes: a write that fails leaves the file as far as the writes before it got.
     Update,
     // A save (see above): write only, replacing the target whole where it can, else in place. The
-    // target keeps its permissions. A file not closed successfully (a write failed, Discard,
-    // destroyed while open) leaves the target as it was, as far as the way it is written allows.
+    // target keeps its permissions, ACL and attributes. A file not closed successfully (a write failed,
+    // Discard, destroyed while open) leaves the target as it was, as far as the way it is written allows.
     Write,
     // As Write, but nothing is synced to the disk (neither the file nor its folder) and no
     // leftovers of killed saves are looked for: for scratch copies the process itself reads back,
@@ -115,12 +119,16 @@ private:
     void Fail(int error);
     void Fail(const std::string& reason);
     bool OpenSave(const std::string& path);
+    bool OpenExistingSave(int targetFd);
     bool OpenStream(const std::string& target, bool fifo);
+    bool LockTarget(int fd);
     int MakeBeside(int permissions, std::string& made);
-    bool StartInPlace(int targetFd, uint64_t oldSize, int permissions, int copyFd, bool mayMakeCopy);
-    bool KeepCopy(uint64_t size, int permissions, int copyFd, bool mayMakeCopy);
+    bool StartInPlace(int targetFd, uint64_t oldSize, int permissions, int copyFd, int besideError);
+    bool KeepCopy(uint64_t size, int permissions, int copyFd, int besideError);
+    bool MakeCopyReady(int copyFd, uint64_t size);
     bool PutOldBytesBack();
     void DropCopy(bool keep);
+    void ReleaseLock();
     bool WriteStream(const char* data, size_t size, size_t& done);
     bool FinishReplacement();
     bool WriteReplacementInPlace();
@@ -138,6 +146,7 @@ private:
     Way m_way = Way::Replace;
     bool m_sync = true;
     bool m_throughDescriptor = false; // reached through /proc/<pid>/fd and the like
+    int m_lockFd = -1;                // holds the target's save lock until the save ends
     std::string m_newPath;            // Replace: the new file beside the target
     uint64_t m_end = 0;               // InPlace: the size the target gets; Stream: bytes sent
     uint64_t m_oldSize = 0;           // InPlace: the target's size before the save
@@ -145,6 +154,7 @@ private:
     int m_copyFd = -1;                // InPlace: the old bytes, in a file beside the target
     std::string m_copyPath;
     std::vector<char> m_copyBytes; // InPlace: the old bytes in memory, where no file could be made
+    int64_t m_waited = 0;          // Stream: milliseconds spent waiting for the reader
 };
 
 // Writes the bytes as the whole file at path as a save (folders are not made) in the given write
@@ -157,6 +167,12 @@ bool WriteWholeFile(const std::string& path, const void* data, size_t size, std:
 // PlatformFile takes `bytes` bytes at most; a write past them writes what fits and fails with
 // "No space left on device". A negative count lifts the limit (the default). Process-wide.
 void SetFileWriteLimit(int64_t bytes);
+// For tests: how long a save waits, in all, for another save of its file or for a stream's reader
+// (30 s, the default, when negative). Process-wide.
+void SetSaveWaitLimit(int milliseconds);
+// For tests, as a file system that will not move one file over another does it: every save's move
+// fails with the error given (EXDEV, say); 0 lifts it (the default). Process-wide.
+void SetFileMoveRefusal(int error);
 // For tests: how many times saves made on the calling thread asked the disk to sync a file or a
 // folder since the thread started.
 uint64_t GetThreadFileSyncCount();

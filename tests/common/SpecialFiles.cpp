@@ -1,11 +1,13 @@
 #include "common/SpecialFiles.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <sched.h>
-#include <sys/fsuid.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <thread>
@@ -34,11 +36,10 @@ std::string RunAsUser(unsigned uid, unsigned gid, const std::function<void()>& b
 {
     std::string refused;
     std::thread([&] {
-        // The calls answer the ids before; asked again, the ids now.
-        ::setfsgid(gid);
-        ::setfsuid(uid);
-        if (static_cast<unsigned>(::setfsgid(gid)) != gid || static_cast<unsigned>(::setfsuid(uid)) != uid) {
-            refused = "changing the file-system user refused here (not root)";
+        // The system calls themselves, not the C library's, which would change every thread's.
+        if (::syscall(SYS_setgroups, 0, nullptr) != 0 || ::syscall(SYS_setresgid, -1, gid, -1) != 0 ||
+            ::syscall(SYS_setresuid, -1, uid, -1) != 0) {
+            refused = Refused("changing the user");
             return;
         }
         body();
@@ -78,6 +79,47 @@ int EndedProcessId()
     int status = 0;
     ::waitpid(child, &status, 0);
     return child;
+}
+
+StoppedChild::StoppedChild(const std::function<void()>& body)
+{
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) {
+        m_refusal = Refused("a pipe");
+        return;
+    }
+    m_pid = ::fork();
+    if (m_pid == 0) {
+        ::close(ends[0]);
+        body();
+        const char ran = 1;
+        if (::write(ends[1], &ran, 1) != 1)
+            ::_exit(1);
+        for (;;)
+            ::pause();
+    }
+    ::close(ends[1]);
+    char ran = 0;
+    if (m_pid < 0)
+        m_refusal = Refused("fork");
+    else if (::read(ends[0], &ran, 1) != 1)
+        m_refusal = "the child ended before it had run";
+    ::close(ends[0]);
+}
+
+StoppedChild::~StoppedChild()
+{
+    Kill();
+}
+
+void StoppedChild::Kill()
+{
+    if (m_pid <= 0)
+        return;
+    ::kill(m_pid, SIGKILL);
+    int status = 0;
+    ::waitpid(m_pid, &status, 0);
+    m_pid = -1;
 }
 
 } // namespace GAME::Test

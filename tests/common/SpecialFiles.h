@@ -12,8 +12,9 @@ namespace GAME::Test {
 // A node at path: 'p' a FIFO, 'c' a character device, 'b' a block device (major, minor).
 std::string MakeNode(const std::string& path, char type, unsigned major = 0, unsigned minor = 0);
 
-// Runs body on a thread of its own whose file accesses are those of the user and group given (its
-// file-system ids; the rest of the process keeps its own), and waits for it.
+// Runs body on a thread of its own that is the user and group given, in no other group (its
+// effective ids: its file accesses and the processes it may signal; the rest of the process keeps
+// its own), and waits for it.
 std::string RunAsUser(unsigned uid, unsigned gid, const std::function<void()>& body);
 
 // Runs body on a thread in a private mount namespace of its own, which ends with the thread: the
@@ -24,5 +25,25 @@ std::string MountFileOver(const std::string& source, const std::string& target);
 
 // The id of a process that has ended (a child that exited and was reaped).
 int EndedProcessId();
+
+// A child process that runs body (a save left open, say), then stops there until it is killed:
+// Kill ends it as SIGKILL does, part way through whatever body began. The destructor kills it.
+class StoppedChild
+{
+public:
+    explicit StoppedChild(const std::function<void()>& body);
+    ~StoppedChild();
+    StoppedChild(const StoppedChild&) = delete;
+    StoppedChild& operator=(const StoppedChild&) = delete;
+
+    // Empty once body has run in the child, else why not.
+    const std::string& GetRefusal() const { return m_refusal; }
+    int GetPid() const { return m_pid; }
+    void Kill();
+
+private:
+    int m_pid = -1;
+    std::string m_refusal;
+};
 
 } // namespace GAME::Test

@@ -13,11 +13,17 @@
 #include "platform/PlatformFile.h"
 
 #include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
+#include <thread>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -324,11 +330,39 @@ TEST(PathResolve, ComponentsMatchRealNamesRegardlessOfCase)
                                [](const auto& a, const auto& b) { return a.name < b.name; }));
 }
 
+// A POSIX ACL as the system stores it: user::rw-, user:65534:rw-, group::r--, mask::rw-,
+// other::---, the named user being nobody.
+std::string AccessList()
+{
+    std::string bytes;
+    auto put = [&bytes](uint32_t value, size_t size) {
+        bytes.append(reinterpret_cast<const char*>(&value), size);
+    };
+    put(2, 4); // version
+    const uint32_t none = 0xFFFFFFFFu;
+    const std::vector<std::array<uint32_t, 3>> entries = {
+        {0x01, 6, none}, {0x02, 6, 65534}, {0x04, 4, none}, {0x10, 6, none}, {0x20, 0, none}};
+    for (const auto& entry : entries) {
+        put(entry[0], 2);
+        put(entry[1], 2);
+        put(entry[2], 4);
+    }
+    return bytes;
+}
+
+std::string Attribute(const std::string& path, const char* name)
+{
+    char value[256];
+    const ssize_t size = ::getxattr(path.c_str(), name, value, sizeof value);
+    return size < 0 ? std::string("none") : std::string(value, static_cast<size_t>(size));
+}
+
 // A stored file is replaced whole or not at all: a save that fails part way (a full disk), at any
 // point, or one never closed, leaves the old file byte for byte and nothing beside it; one that
-// succeeds keeps the old file's permissions, and removes what saves of ended processes (killed
-// part way) left beside the file, but nothing of a live process nor any other name. Only what the
-// user keeps waits for the disk.
+// succeeds keeps the old file's permissions (whatever the process's mask), ACL and attributes, and
+// removes what saves of ended processes (killed part way) left beside the file, but nothing of a
+// live process, of any user, nor of another file, however long the names. Only what the user keeps
+// waits for the disk.
 TEST(PlatformFile, ASaveThatFailsLeavesTheOldFileWholeAndNothingBesideIt)
 {
     namespace fs = std::filesystem;
@@ -336,8 +370,10 @@ TEST(PlatformFile, ASaveThatFailsLeavesTheOldFileWholeAndNothingBesideIt)
     std::string old(4000, 'o'), fresh(4000, 'n');
     old[1234] = 'x';
     ASSERT_TRUE(dir.Write("Saves/World.wrl", old));
-    const fs::perms permissions = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+    const fs::perms permissions = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                                  fs::perms::group_write | fs::perms::others_read;
     fs::permissions(dir.File("Saves/World.wrl"), permissions);
+    const mode_t mask = ::umask(022);
     const std::string path = dir.File("saves/WORLD.wrl"); // resolved to the real names
     const std::vector<std::string> names = {"World.wrl"};
     for (const int64_t limit : {int64_t{0}, int64_t{1}, int64_t{300}, int64_t{3999}}) {
@@ -399,6 +435,90 @@ TEST(PlatformFile, ASaveThatFailsLeavesTheOldFileWholeAndNothingBesideIt)
     EXPECT_EQ(dir.Read("Saves/World.wrl"), fresh);
     EXPECT_EQ(GAME::Test::FolderNames(dir.File("Saves")), kept);
     EXPECT_EQ(fs::status(dir.File("Saves/World.wrl")).permissions() & fs::perms::all, permissions);
+    ::umask(mask);
+
+    // Two long names alike in their first 200 bytes: what a killed save of one left beside it is
+    // not the other's to remove.
+    const std::string start = dir.File("Long/" + std::string(200, 'n'));
+    const std::string campaign = start + "_campaign.sav", settings = start + "_settings.cfg";
+    fs::create_directories(dir.File("Long"));
+    ASSERT_TRUE(Platform::WriteWholeFile(campaign, old.data(), old.size()));
+    ASSERT_TRUE(Platform::WriteWholeFile(settings, old.data(), old.size()));
+    {
+        GAME::Test::StoppedChild killed([&] {
+            auto* file = new Platform::PlatformFile; // left open as the process ends
+            if (!file->Open(campaign, Platform::FileOpenMode::Write) || !file->WriteAt(0, fresh.data(), 100))
+                ::_exit(1);
+        });
+        ASSERT_EQ(killed.GetRefusal(), "");
+    }
+    ASSERT_EQ(GAME::Test::FolderNames(dir.File("Long")).size(), 3u);
+    ASSERT_TRUE(Platform::WriteWholeFile(settings, fresh.data(), fresh.size()));
+    EXPECT_EQ(GAME::Test::FolderNames(dir.File("Long")).size(), 3u);
+    ASSERT_TRUE(Platform::WriteWholeFile(campaign, fresh.data(), fresh.size()));
+    EXPECT_EQ(GAME::Test::FolderNames(dir.File("Long")).size(), 2u);
+
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "trusted attributes, other users and their processes need root";
+    // Who may use it stays: the user nobody may write it, a member of its group only read it; its
+    // own attributes stay too. Replaced in a folder whose default ACL would let nobody write, a
+    // file without an ACL gets none.
+    const std::string shared = dir.File("Acl/Shared.sav"), plain = dir.File("Inherit/Plain.sav");
+    ASSERT_TRUE(dir.Write("Acl/Shared.sav", old));
+    ASSERT_TRUE(dir.Write("Inherit/Plain.sav", old));
+    ::chmod(plain.c_str(), 0640);
+    const std::string withNobody = AccessList();
+    ASSERT_EQ(::setxattr(shared.c_str(), "system.posix_acl_access", withNobody.data(), withNobody.size(), 0),
+              0);
+    ASSERT_EQ(::setxattr(dir.File("Inherit").c_str(), "system.posix_acl_default", withNobody.data(),
+                         withNobody.size(), 0),
+              0);
+    ASSERT_EQ(::setxattr(shared.c_str(), "user.campaign", "north", 5, 0), 0);
+    ASSERT_EQ(::setxattr(shared.c_str(), "trusted.origin", "editor", 6, 0), 0);
+    const std::string acl = Attribute(shared, "system.posix_acl_access");
+    ASSERT_TRUE(Platform::WriteWholeFile(shared, fresh.data(), fresh.size()));
+    ASSERT_TRUE(Platform::WriteWholeFile(plain, fresh.data(), fresh.size()));
+    EXPECT_EQ(dir.Read("Acl/Shared.sav"), fresh);
+    EXPECT_EQ(GAME::Test::FolderNames(dir.File("Acl")), (std::vector<std::string>{"Shared.sav"}));
+    EXPECT_EQ(Attribute(shared, "system.posix_acl_access"), acl);
+    EXPECT_EQ(Attribute(shared, "user.campaign"), "north");
+    EXPECT_EQ(Attribute(shared, "trusted.origin"), "editor");
+    EXPECT_EQ(Attribute(plain, "system.posix_acl_access"), "none");
+    auto writable = [](const std::string& path, unsigned uid, unsigned gid) {
+        bool opens = false;
+        const std::string refused = GAME::Test::RunAsUser(uid, gid, [&] {
+            const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+            opens = fd >= 0;
+            if (fd >= 0)
+                ::close(fd);
+        });
+        EXPECT_EQ(refused, "");
+        return opens;
+    };
+    EXPECT_TRUE(writable(shared, 65534, 65534));
+    EXPECT_FALSE(writable(shared, 12345, 0));
+    EXPECT_FALSE(writable(plain, 65534, 65534));
+
+    // A save by another user (nobody) keeps the leftover of a live process it may not signal, and
+    // removes an ended one's.
+    GAME::Test::StoppedChild live([] {
+        if (::setuid(12345) != 0)
+            ::_exit(1);
+    });
+    ASSERT_EQ(live.GetRefusal(), "");
+    ASSERT_TRUE(dir.Write("Nobody/Own.sav", old));
+    ASSERT_EQ(::chown(dir.File("Nobody").c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chown(dir.File("Nobody/Own.sav").c_str(), 65534, 65534), 0);
+    const std::string others = ".Own.sav." + hex(static_cast<unsigned>(live.GetPid())) + ".0.part";
+    ASSERT_TRUE(dir.Write("Nobody/" + others, "a live save"));
+    ASSERT_TRUE(dir.Write("Nobody/.Own.sav." + ended + ".0.part", "killed part way"));
+    const std::string asNobody = GAME::Test::RunAsUser(65534, 65534, [&] {
+        std::string error;
+        EXPECT_TRUE(Platform::WriteWholeFile(dir.File("Nobody/Own.sav"), fresh.data(), fresh.size(), &error))
+            << error;
+    });
+    ASSERT_EQ(asNobody, "");
+    EXPECT_EQ(GAME::Test::FolderNames(dir.File("Nobody")), (std::vector<std::string>{others, "Own.sav"}));
 }
 
 // A save never replaces what is not a plain file. A link stays a link, even one whose file is
@@ -486,6 +606,27 @@ TEST(PlatformFile, ASaveNeverReplacesWhatIsNotAPlainFile)
         EXPECT_EQ(file.GetError(), "its reader went away");
     }
     EXPECT_TRUE(fs::is_fifo(fifo));
+    {
+        // A reader that takes a little now and then holds the save no longer, in all, than the
+        // bound: the megabyte would take it seconds.
+        GAME::Test::SaveWaitLimit limit(300);
+        const int slow = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        ASSERT_GE(slow, 0);
+        std::atomic<bool> done{false};
+        std::thread reader([&] {
+            char piece[4096];
+            while (!done.load()) {
+                (void)!::read(slow, piece, sizeof piece);
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        });
+        const std::string megabyte(1 << 20, 'm');
+        EXPECT_FALSE(Platform::WriteWholeFile(fifo, megabyte.data(), megabyte.size(), &error));
+        EXPECT_EQ(error, "its reader kept it waiting 300 ms in all");
+        done = true;
+        reader.join();
+        ::close(slow);
+    }
 
     // Device nodes (root): a character device takes the bytes, a block device is refused. Major
     // 240 is for local use: no driver stands behind the node.
@@ -503,10 +644,11 @@ TEST(PlatformFile, ASaveNeverReplacesWhatIsNotAPlainFile)
     EXPECT_EQ(GAME::Test::FolderNames(dir.File("Saves")), names);
 }
 
-// What cannot be replaced without changing the file (a second link, another owner, a folder where
-// no new file can be made, a file mounted over the name, before the save or during it) is written
-// in place: the same file, owner and links; a save that fails there, or is never closed, puts the
-// old bytes back. A file the process may not write is refused, whatever its folder allows.
+// What cannot be replaced without changing the file (a second link, another owner or group, a
+// folder where no new file can be made, a file mounted over the name, before the save or during
+// it, a file system that will not move it) is written in place: the same file, owner and links; a
+// save that fails there, is never closed or is killed puts the old bytes back, and two never mix.
+// A file the process may not write is refused, whatever its folder allows.
 TEST(PlatformFile, AFileThatCannotBeReplacedIsWrittenInPlaceAndAFailedSavePutsItsOldBytesBack)
 {
     namespace fs = std::filesystem;
@@ -545,23 +687,125 @@ TEST(PlatformFile, AFileThatCannotBeReplacedIsWrittenInPlaceAndAFailedSavePutsIt
     const std::vector<uint64_t> linked = identity(dir.File("Saves/World.wrl"));
     failedSaves("Saves/World.wrl");
     EXPECT_EQ(dir.Read("Saves/World.wrl"), old);
+
+    // A save killed part way leaves a mix, which the next open of the file, by either name, puts
+    // back to the old bytes first: a load reads them, a save that fails leaves them. While the
+    // saving process lives, the file is its own: another save waits for it (and gives up with the
+    // reason), a read leaves its bytes alone.
+    const std::string mix = longer.substr(0, 3000) + old.substr(3000);
+    auto killedPartWay = [&](const std::function<void()>& whileAlive) {
+        GAME::Test::StoppedChild saving([&] {
+            auto* file = new Platform::PlatformFile; // left open as the process ends
+            if (!file->Open(dir.File("Saves/World.wrl"), Platform::FileOpenMode::Write) ||
+                !file->WriteAt(0, longer.data(), 3000))
+                ::_exit(1);
+        });
+        ASSERT_EQ(saving.GetRefusal(), "");
+        ASSERT_EQ(dir.Read("Saves/World.wrl"), mix);
+        whileAlive();
+        saving.Kill();
+    };
+    killedPartWay([&] {
+        GAME::Test::SaveWaitLimit limit(200);
+        std::string error;
+        EXPECT_FALSE(
+            Platform::WriteWholeFile(dir.File("Saves/World.wrl"), fresh.data(), fresh.size(), &error));
+        EXPECT_EQ(error, "another save of the file was still under way after 200 ms");
+        Platform::PlatformFile reader;
+        EXPECT_TRUE(reader.Open(dir.File("Saves/World.wrl"), Platform::FileOpenMode::Read));
+        EXPECT_EQ(dir.Read("Saves/World.wrl"), mix);
+    });
     {
-        // Killed now, the save would leave the old bytes beside the file.
-        Platform::PlatformFile file;
-        ASSERT_TRUE(file.Open(dir.File("Saves/World.wrl"), Platform::FileOpenMode::Write));
-        EXPECT_TRUE(file.WriteAt(0, longer.data(), longer.size()));
-        const std::vector<std::string> during = GAME::Test::FolderNames(dir.File("Saves"));
-        ASSERT_EQ(during.size(), 3u);
-        EXPECT_EQ(dir.Read("Saves/" + during[0]), old);
+        Platform::MappedFile loaded;
+        ASSERT_TRUE(loaded.Open(dir.File("Saves/Backup.wrl")));
+        Platform::MappedView view;
+        const char* bytes = static_cast<const char*>(view.Map(loaded, 0, old.size()));
+        ASSERT_NE(bytes, nullptr);
+        EXPECT_EQ(std::string(bytes, old.size()), old);
+        EXPECT_EQ(loaded.GetSize(), old.size());
     }
+    EXPECT_EQ(GAME::Test::FolderNames(dir.File("Saves")),
+              (std::vector<std::string>{"Backup.wrl", "World.wrl"}));
+    killedPartWay([] {});
+    failedSaves("Saves/World.wrl");
+    EXPECT_EQ(GAME::Test::FolderNames(dir.File("Saves")),
+              (std::vector<std::string>{"Backup.wrl", "World.wrl"}));
+    bool waited = false;
+    std::thread second;
+    killedPartWay([&] {
+        second = std::thread([&] {
+            waited = Platform::WriteWholeFile(dir.File("Saves/World.wrl"), longer.data(), longer.size());
+        });
+    });
+    second.join();
+    EXPECT_TRUE(waited);
+    EXPECT_EQ(dir.Read("Saves/World.wrl"), longer);
     ASSERT_TRUE(Platform::WriteWholeFile(dir.File("Saves/World.wrl"), fresh.data(), fresh.size()));
     EXPECT_EQ(dir.Read("Saves/Backup.wrl"), fresh);
     EXPECT_EQ(identity(dir.File("Saves/World.wrl")), linked);
     EXPECT_EQ(GAME::Test::FolderNames(dir.File("Saves")),
               (std::vector<std::string>{"Backup.wrl", "World.wrl"}));
 
+    // A file system that will not move the new file over the old one (EXDEV): the old one takes
+    // the bytes in place.
+    ASSERT_TRUE(dir.Write("Moves/Options.txt", old));
+    const std::vector<uint64_t> unmoved = identity(dir.File("Moves/Options.txt"));
+    {
+        GAME::Test::MoveRefusal refusal(EXDEV);
+        failedSaves("Moves/Options.txt");
+        ASSERT_TRUE(Platform::WriteWholeFile(dir.File("Moves/Options.txt"), fresh.data(), fresh.size()));
+    }
+    EXPECT_EQ(dir.Read("Moves/Options.txt"), fresh);
+    EXPECT_EQ(identity(dir.File("Moves/Options.txt")), unmoved);
+    EXPECT_EQ(GAME::Test::FolderNames(dir.File("Moves")), (std::vector<std::string>{"Options.txt"}));
+
+    // No copy can be written beside it (a full disk): up to 64 MiB the old bytes are kept in
+    // memory; a larger file is refused, for the disk's reason, nothing written.
+    fs::create_directories(dir.File("Big"));
+    for (const uint64_t size : {uint64_t{64} << 20, (uint64_t{64} << 20) + 1}) {
+        const std::string big = dir.File("Big/Map.bin");
+        const int fd = ::open(big.c_str(), O_CREAT | O_WRONLY | O_TRUNC | O_CLOEXEC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::pwrite(fd, "e", 1, static_cast<off_t>(size - 1)), 1);
+        ::close(fd);
+        fs::create_hard_link(big, dir.File("Big/Link.bin"));
+        std::string error;
+        bool saved;
+        {
+            GAME::Test::FullDisk disk(1 << 20);
+            saved = Platform::WriteWholeFile(big, fresh.data(), fresh.size(), &error);
+        }
+        if (size == uint64_t{64} << 20) {
+            EXPECT_TRUE(saved) << error;
+            EXPECT_EQ(dir.Read("Big/Link.bin"), fresh);
+        } else {
+            EXPECT_FALSE(saved);
+            EXPECT_EQ(error,
+                      "it can only be written in place and no copy of its old bytes can be kept (No space "
+                      "left on device)");
+            EXPECT_EQ(fs::file_size(big), size);
+            char last = 0;
+            const int check = ::open(big.c_str(), O_RDONLY | O_CLOEXEC);
+            EXPECT_EQ(::pread(check, &last, 1, static_cast<off_t>(size - 1)), 1);
+            ::close(check);
+            EXPECT_EQ(last, 'e');
+        }
+        EXPECT_EQ(GAME::Test::FolderNames(dir.File("Big")),
+                  (std::vector<std::string>{"Link.bin", "Map.bin"}));
+        fs::remove(big);
+        fs::remove(dir.File("Big/Link.bin"));
+    }
+
     if (::geteuid() != 0)
         GTEST_SKIP() << "another owner, a folder the saving user may not write and mounts need root";
+    // Root's own file of another group: replaced, it would take root's group.
+    ASSERT_TRUE(dir.Write("Groups/Options.txt", old));
+    ASSERT_EQ(::chown(dir.File("Groups/Options.txt").c_str(), 0, 12346), 0);
+    const std::vector<uint64_t> grouped = identity(dir.File("Groups/Options.txt"));
+    ASSERT_TRUE(Platform::WriteWholeFile(dir.File("Groups/Options.txt"), fresh.data(), fresh.size()));
+    EXPECT_EQ(dir.Read("Groups/Options.txt"), fresh);
+    EXPECT_EQ(identity(dir.File("Groups/Options.txt")), grouped);
+
     // A user's file saved by root stays the user's.
     ASSERT_TRUE(dir.Write("Users/Options.txt", old));
     ASSERT_EQ(::chown(dir.File("Users/Options.txt").c_str(), 12345, 12346), 0);
@@ -598,7 +842,8 @@ TEST(PlatformFile, AFileThatCannotBeReplacedIsWrittenInPlaceAndAFailedSavePutsIt
     // A settings file mounted over the name, as containers do; then one mounted over it between
     // the save's start and its end. The file the name shows takes the bytes; the mounts end with
     // their thread, and the files under them are as they were.
-    const std::vector<std::string> mounted = {"Early.txt", "Host.txt", "Late.txt", "LateHost.txt"};
+    const std::vector<std::string> mounted = {"Early.txt", "Full.txt", "FullHost.txt",
+                                              "Host.txt",  "Late.txt", "LateHost.txt"};
     for (const std::string& name : mounted)
         ASSERT_TRUE(dir.Write("Mounts/" + name, old));
     const std::string withMounts = GAME::Test::RunWithOwnMounts([&] {
@@ -615,6 +860,18 @@ TEST(PlatformFile, AFileThatCannotBeReplacedIsWrittenInPlaceAndAFailedSavePutsIt
                   "");
         EXPECT_TRUE(file.Close()) << file.GetError();
         EXPECT_EQ(dir.Read("Mounts/LateHost.txt"), fresh);
+        // And one mounted over it during a save whose bytes then find the disk full.
+        Platform::PlatformFile full;
+        ASSERT_TRUE(full.Open(dir.File("Mounts/Full.txt"), Platform::FileOpenMode::Write));
+        EXPECT_TRUE(full.WriteAt(0, longer.data(), longer.size()));
+        ASSERT_EQ(GAME::Test::MountFileOver(dir.File("Mounts/FullHost.txt"), dir.File("Mounts/Full.txt")),
+                  "");
+        {
+            GAME::Test::FullDisk disk(1000);
+            EXPECT_FALSE(full.Close());
+        }
+        EXPECT_EQ(full.GetError(), "No space left on device");
+        EXPECT_EQ(dir.Read("Mounts/FullHost.txt"), old);
         EXPECT_EQ(GAME::Test::FolderNames(dir.File("Mounts")), mounted);
     });
     if (!withMounts.empty())
