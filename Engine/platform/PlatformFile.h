@@ -5,39 +5,35 @@
 // shared cursor, so readers on several threads may share one open file while its owner keeps it
 // open. The free functions may be called from any thread.
 //
-// Saves (the write modes) choose per target how the bytes get there. Two saves of one file never
-// mix: from Open to Close a save holds a lock on the file (which a killed process holds no more);
-// another waits for it at most 30 s, then fails with the reason.
-// - Replaced whole: a file that does not exist yet, and a plain file with one link, owned by the
-//   user and group that a new file in its folder gets, in a folder where a new file can be made.
-//   The bytes go into a hidden `.<name>.<pid>.<n>.part` beside it (a long name: its start and a hash
-//   of it all), which gets the old file's permissions, ACL and extended attributes (or, where it
-//   cannot, the file is written in place), and which Close moves over the target only once every
-//   write, the sync and the close succeeded. Whole or nothing, whatever stops the save.
-// - Written in place: every other plain file the process may write: a second hard link, another
+// Saves (the write modes) choose per target how the bytes get there. Two never mix: a save holds
+// a lock on its file from Open to Close (a killed process holds none); another waits 30 s at most.
+// - Replaced whole: a new file, or a plain file with one link, owned by the user and group that a
+//   new file in its folder gets, in a folder where a new file can be made. The bytes go into a
+//   hidden `.<name>.<pid>.<n>.part` beside it (a long name: its start and a hash of it all), given
+//   the old file's permissions, ACL and attributes (where it cannot be, the file is written in
+//   place), which Close moves over the target once every write, the sync and the close succeeded.
+//   Whole or nothing across a failure or a kill.
+// - Written in place: every other plain file the process may write (a second hard link, another
 //   owner or group, a folder where no new file can be made, a name the system will not move a file
-//   to (EBUSY, EXDEV or EPERM at Close: a file mounted over it), a file reached through a process's
-//   descriptor link (/dev/stdout, /dev/fd/N, /proc/self/fd/N). Its name, inode, owner, group,
-//   permissions, attributes and links stay. Its old bytes are first copied beside it, into
-//   `.old-bytes.<device>.<inode>`, synced before the file is touched: a save that fails or is
-//   discarded puts them back, and after a save killed part way the next open of the file (to read
-//   or to save, by a name in that folder) puts them back first. Whole or nothing. Where no copy can
-//   be made beside it (a folder without new files, a descriptor link) the old bytes are kept in
-//   memory, up to 64 MiB (a larger file is refused, nothing written): a failed save is put back,
-//   but a kill leaves a mix.
+//   to: EBUSY, EXDEV or EPERM at Close, a file mounted over it; a process's descriptor link such as
+//   /dev/stdout or /proc/self/fd/N). Name, inode, owner, group, permissions, attributes and links
+//   stay. The old bytes are first copied into `.old-bytes.<device>.<inode>` beside it and synced:
+//   a failed or discarded save puts them back, and after a kill the next open of the file (to read
+//   or save, by a name in that folder) does. Whole or nothing. Where no copy can be made beside it
+//   (a folder without new files, a descriptor link) they are kept in memory, up to 64 MiB (larger
+//   is refused, nothing written): a failure is put back, but a kill leaves a mix.
 // - Written as a stream: a FIFO or a character device (/dev/null, a terminal, the pipe behind
-//   /dev/stdout) takes the bytes in order and is never replaced. Not whole or nothing: what was
-//   sent is gone. A FIFO that no process reads is refused at Open (a pipe's descriptor link, at
-//   its first write); a reader that goes away, or keeps the save waiting 30 s in all, fails it (no
-//   SIGPIPE reaches the process). The calling thread is held while the reader takes its time.
+//   /dev/stdout) takes the bytes in order, never replaced: not whole or nothing. A FIFO nobody
+//   reads is refused at Open (a pipe's descriptor link, at its first write); a reader that goes
+//   away, or keeps the save (and the calling thread) waiting 30 s in all, fails it (no SIGPIPE).
 // - Refused at Open with the reason in GetError, nothing written: a directory, a read-only file (for
 //   every user, root included), a file the process may not write, a block device or a socket, a
 //   loop of links.
 // A link is followed to the name it leads to, even where nothing is there yet (the file is made
 // there); the link stays a link. A successful save (but a scratch one) also removes the `.part`
-// files of its own target that saves of processes no longer alive left: never a live process's,
-// never another file's. A process of another pid namespace sharing the folder counts as gone: its
-// save then fails at the move, the target as it was.
+// files of its own target left by processes no longer alive: never a live process's, never another
+// file's. A process of another pid namespace sharing the folder counts as gone: its save then
+// fails at the move, the target as it was.
 #pragma once
 
 #include <cstddef>
