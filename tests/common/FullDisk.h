@@ -14,36 +14,25 @@
 
 namespace GAME::Test {
 
-class FullDisk
+// While one lives, a process-wide bound of the platform layer's saves has the value given; then
+// its default again.
+template <typename T, void (*Set)(T), T Default>
+class ScopedSaveBound
 {
 public:
-    explicit FullDisk(int64_t bytes) { Platform::SetFileWriteLimit(bytes); }
-    ~FullDisk() { Platform::SetFileWriteLimit(-1); }
-    FullDisk(const FullDisk&) = delete;
-    FullDisk& operator=(const FullDisk&) = delete;
+    explicit ScopedSaveBound(T value) { Set(value); }
+    ~ScopedSaveBound() { Set(Default); }
+    ScopedSaveBound(const ScopedSaveBound&) = delete;
+    ScopedSaveBound& operator=(const ScopedSaveBound&) = delete;
 };
 
-// While a SaveWaitLimit lives, a save waits no longer than the milliseconds given for another save
-// of its file or for a stream's reader.
-class SaveWaitLimit
-{
-public:
-    explicit SaveWaitLimit(int milliseconds) { Platform::SetSaveWaitLimit(milliseconds); }
-    ~SaveWaitLimit() { Platform::SetSaveWaitLimit(-1); }
-    SaveWaitLimit(const SaveWaitLimit&) = delete;
-    SaveWaitLimit& operator=(const SaveWaitLimit&) = delete;
-};
-
-// While a MoveRefusal lives, every save's move of its new file over the old one fails with the
-// error given, as a file system that will not (EXDEV) does.
-class MoveRefusal
-{
-public:
-    explicit MoveRefusal(int error) { Platform::SetFileMoveRefusal(error); }
-    ~MoveRefusal() { Platform::SetFileMoveRefusal(0); }
-    MoveRefusal(const MoveRefusal&) = delete;
-    MoveRefusal& operator=(const MoveRefusal&) = delete;
-};
+using FullDisk = ScopedSaveBound<int64_t, &Platform::SetFileWriteLimit, -1>;
+// A save waits no longer than the milliseconds given for another save of its file or for a
+// stream's reader.
+using SaveWaitLimit = ScopedSaveBound<int, &Platform::SetSaveWaitLimit, -1>;
+// Every save's move of its new file over the old one fails with the error given, as a file system
+// that will not (EXDEV) does.
+using MoveRefusal = ScopedSaveBound<int, &Platform::SetFileMoveRefusal, 0>;
 
 // Every name in the folder, hidden ones too, sorted.
 inline std::vector<std::string> FolderNames(const std::string& folder)
