@@ -39,7 +39,12 @@ bool ClientConnectionManager::Connect(const char* address, int port)
     m_serverAddress = address ? address : "";
     m_serverPort = port;
     m_server = m_serverAddress + ":" + std::to_string(port);
-    if (!address || !OpenConnection())
+    m_endReason.clear();
+    if (!address) {
+        m_endReason = "no server address was given";
+        return false;
+    }
+    if (!OpenConnection())
         return false;
     m_state = STATE_CONNECTING;
     m_joinRetries = 0;
@@ -58,6 +63,8 @@ bool ClientConnectionManager::OpenConnection()
     Socket* socket = OpenSocket();
     const uint32_t connection = socket->Connect(m_serverAddress.c_str(), m_serverPort);
     if (connection == 0) {
+        m_endReason = socket->GetConnectError().empty() ? "the connection could not be opened"
+                                                        : socket->GetConnectError();
         CloseSession(0);
         LogPrintf(2, "Network: cannot connect to server %s port %d",
                   m_serverAddress.empty() ? "(none)" : m_serverAddress.c_str(), m_serverPort);
@@ -71,6 +78,7 @@ void ClientConnectionManager::Shutdown()
 {
     if (m_state != STATE_IDLE) {
         LogPrintf(2, "Network: disconnected from server %s", m_server.c_str());
+        m_endReason = "this game closed it";
         EndSession();
     }
     m_closeSession = false;
@@ -90,6 +98,7 @@ void ClientConnectionManager::Abort(const char* why)
     if (m_state == STATE_IDLE)
         return;
     LogPrintf(2, "Network: the session with server %s ended: %s", m_server.c_str(), why);
+    m_endReason = why;
     EndSession();
     ++m_aborts;
     m_closeSession = true;

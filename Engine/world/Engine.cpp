@@ -55,6 +55,7 @@
 #include <climits>
 #include <cstring>
 #include <ctime>
+#include <utility>
 
 namespace GAME {
 
@@ -191,7 +192,8 @@ void Engine::Initialize(void* window, const GraphicsEngineSettings& settings, bo
     SetThreadName("Main Thread");
     PinMainThread();
 
-    OpenLogFile();
+    if (!std::exchange(m_logFileOpenedEarly, false))
+        OpenLogFileNow();
 
     Options* options = GetOptions();
     LocalizationManager::Instance()->Load(options->GetString(Options::STRING_LANGUAGE).c_str());
@@ -290,6 +292,14 @@ void Engine::Initialize(void* window, const GraphicsEngineSettings& settings, bo
 }
 
 void Engine::OpenLogFile()
+{
+    if (m_logFileOpenedEarly)
+        return;
+    OpenLogFileNow();
+    m_logFileOpenedEarly = true;
+}
+
+void Engine::OpenLogFileNow()
 {
     CriticalSectionLock lock(m_logFileLock);
     m_logFileTried = true;
@@ -482,6 +492,7 @@ void Engine::Shutdown()
             m_logFile = nullptr;
         }
         m_logFileBlock = false;
+        m_logFileOpenedEarly = false;
     }
     m_mapChunkCallbacks.Clear();
 }

@@ -150,6 +150,11 @@ public:
     // was written. Any thread.
     static constexpr size_t maxKeptLogFileLines = 1000;
     void WriteLogFileLine(LogPriority priority, const std::string& line) const;
+    // Opens the log file now, as Initialize does first: for a host whose file must hold the lines
+    // of its own start-up too, should the process end before Initialize returns (Ctrl-C twice, a
+    // crash). Initialize then keeps the file so opened; a second call before it does nothing.
+    // Main thread, the log path set.
+    void OpenLogFile();
     // A line as a row of the log file: &, <, > and " as entities, control characters but tabs as
     // '?', a warning in colour and an important line in bold; the row ends in a line feed.
     static std::string FormatLogFileRow(LogPriority priority, const std::string& line);
@@ -343,7 +348,7 @@ private:
     bool LoadMainDatabase();
     bool LoadDatabase(const char* name);
     // Opens the log file, writes its header and the lines kept for it.
-    void OpenLogFile();
+    void OpenLogFileNow();
     // Under m_logFileLock, with the file open: the row, after the block's start if it is the first.
     void WriteLogFileRow(LogPriority priority, const std::string& line) const;
     void UpdateForcedEntities();
@@ -385,6 +390,7 @@ private:
     mutable bool m_logFileBlock = false;
     mutable std::vector<std::pair<LogPriority, std::string>> m_keptLogFileLines;
     bool m_logFileTried = false;
+    bool m_logFileOpenedEarly = false; // by the host's OpenLogFile, for the next Initialize
     std::string m_savePath;
     std::vector<std::string> m_logCategoryNames;
     CriticalSection m_logCategoryLock;

@@ -1226,7 +1226,20 @@ bool Region::RebuildMapData()
                 rebuilt = false;
             }
         } else {
-            LogPrintf(2, "Could not open TGA file");
+            // The file system gives no reason: for a file that is there, the file as it is named
+            // on disk and the platform's own answer to a save of it.
+            std::string path;
+            std::string why = "the file system could not make it";
+            if (files->FindFullFilePath(fileName, path)) {
+                Platform::PlatformFile probe;
+                why = probe.Open(path, Platform::FileOpenMode::Write) || probe.GetError().empty()
+                          ? "the file system could not open it"
+                          : probe.GetError();
+                probe.Discard();
+            } else {
+                path = fileName;
+            }
+            LogPrintf(2, "Could not open TGA file %s: %s", path.c_str(), why.c_str());
             Platform::ShowErrorMessage("Error", "Could not open TGA file");
             rebuilt = false;
         }
