@@ -3,6 +3,7 @@
 #include "core/EventManager.h"
 #include "core/GameEvent.h"
 #include "core/Log.h"
+#include "core/ObjectManager.h"
 #include "network/ClientView.h"
 #include "network/NetPacket.h"
 #include "network/Socket.h"
@@ -215,8 +216,15 @@ void ClientConnectionManager::OnControlPacket(Link& link, const NetPacketHeader&
 {
     if (header.type == PACKET_TYPE_CONNECT_ACCEPT && !link.ready) {
         link.ready = true;
-        SetLocalHostID(link.connection.GetLocalHostId());
-        m_sessionHostId.store(link.connection.GetLocalHostId(), std::memory_order_release);
+        const int earlier = m_sessionHostId.load(std::memory_order_acquire);
+        const int host = link.connection.GetLocalHostId();
+        SetLocalHostID(host);
+        m_sessionHostId.store(host, std::memory_order_release);
+        // The game's own objects carry the host id of the session before (it numbered under it
+        // while alone too), which this server may have given another client: they move under
+        // this session's before its packets, which follow this one, can meet them.
+        if (earlier >= 0 && earlier != host)
+            ObjectManager::Get()->RenumberHost(static_cast<unsigned>(earlier), static_cast<unsigned>(host));
         m_state = STATE_CONNECTED;
         m_stateSince = Now();
         LogPrintf(2, "Network: connected to server %s as host %d", m_server.c_str(), GetLocalHostID());

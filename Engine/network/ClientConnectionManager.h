@@ -22,6 +22,13 @@
 // GetNumSessionsEnded; the engine, whose current manager this is, then goes on as a game of its
 // own (Engine.h). The host id the session gave stays: objects made while joined keep their ids,
 // and the game numbers its new objects under it (GetSessionHostID outlives a later Connect).
+//
+// For a game, the objects around a join (Engine.h says more): while joining, no object id can be
+// made (the host id is -1), so a level loaded meanwhile gets none of its objects, even if the join
+// fails. A later session that lets this client in under another host id than the earlier one
+// moves the objects numbered under the earlier id under the new one as its CONNECT_ACCEPT is read
+// (ObjectManager::RenumberHost), before any of its packets: the new server may have given the
+// earlier id to another client, whose objects would otherwise meet them.
 #pragma once
 
 #include "network/ConnectionManager.h"

@@ -183,6 +183,22 @@ public:
     // the session made stays. New objects carry the host id the session gave this game, and skip
     // ids already in the table (EngineHooks::GetLocalHostID says why). A new Connect before that
     // frame keeps the engine a client.
+    //
+    // Objects and joins, for a game that loads levels around a join:
+    // - A level loaded while the client is still joining (Connect made, the server's answer not
+    //   in yet) gets none of its objects: no object id can be made before the session gives this
+    //   game its host id, so each of its entities is refused ("Unable to spawn object") and the
+    //   level stays empty of them, even when the join then fails and the game goes on alone. Load
+    //   levels once the join is over (IsConnected, or the client's "GameEvent_NetworkConnectAbort"
+    //   for a join that failed).
+    // - A game that goes on alone after a session keeps numbering its objects under that
+    //   session's host id. When it joins another session, whose server may have given that id to
+    //   another client, the objects numbered under it move under the host id the new session gives
+    //   (ObjectManager::RenumberHost, as the join's answer arrives), so that they never meet that
+    //   client's objects. Entities' attachments and the forced updates follow; an id the game kept
+    //   of its own objects is found again through ObjectManager::GetRenumberedId. A game's objects
+    //   made before its first session carry host 0, the server's own: they are not moved, so a
+    //   game that played alone loads its world anew after its first join.
     void SetAsNetworkClient();
     void SetAsNetworkServer();
     void SetAsNetworkStub();
@@ -352,6 +368,8 @@ private:
     // Under m_logFileLock, with the file open: the row, after the block's start if it is the first.
     void WriteLogFileRow(LogPriority priority, const std::string& line) const;
     void UpdateForcedEntities();
+    // Under m_forcedUpdateLock: the forced updates' ids after the object manager's renumberings.
+    void FollowRenumberings();
     void UpdateClientEntities(int host);
     // After the network pump: a client whose session ended goes on as a game of its own.
     void GoOnAloneAfterClientSession();
@@ -430,6 +448,7 @@ private:
     NetworkControllerBase* m_networkController = nullptr;
     NetworkPacketCreatorBase* m_packetCreator = nullptr;
     std::vector<unsigned int> m_forcedUpdateIds;
+    unsigned int m_forcedUpdateRenumberings = 0; // the object manager's renumberings they follow
     WorldFrustum m_priorFrameFrustum;
     MapChunkCallbackMap m_mapChunkCallbacks;
     FilterFunction<Entity>* m_entityRenderFilter = nullptr;

@@ -497,7 +497,8 @@ bool Region::InternalLoadLevel(bool renderData)
         m_loadedFromMap = m_levelOffset != 0;
         ResetFramesNotUpdated();
         if (m_restore && MayRestoreState() && m_savedState) {
-            if (!level->RestoreState(m_savedState->GetBuffer(), m_savedState->GetSize()))
+            if (!level->RestoreState(m_savedState->GetBuffer(), m_savedState->GetSize(),
+                                     m_savedStateRenumberings))
                 LogPrintf(1, "Region %s: its kept state could not be restored whole", m_name.c_str());
             delete m_savedState;
             m_savedState = nullptr;
@@ -666,6 +667,7 @@ void Region::UnloadLevel(bool keepState)
                 delete m_savedState;
                 m_savedState = new BinaryWriter(1024);
                 if (level->SaveState(m_savedState) && !m_savedState->Failed()) {
+                    m_savedStateRenumberings = ObjectManager::Get()->GetRenumberCount();
                     LogPrintf(0, "Saved level state %s", m_name.c_str());
                     m_restore = true;
                 } else {
