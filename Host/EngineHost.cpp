@@ -30,6 +30,7 @@
 #include "HostOptions.h"
 #include "HostOutput.h"
 #include "HostPaths.h"
+#include "HostRunFolder.h"
 #include "HostSound.h"
 #include "HostView.h"
 #include "HostWindow.h"
@@ -305,21 +306,27 @@ bool CanListen(int port, std::string& why)
     return false;
 }
 
-// A run folder the host made is the run's alone: a git checkout it was made in leaves its files
-// (some 37 MB of data and pictures) out of `git status`. A folder that was there is left as it is.
-void KeepOutOfGit(const std::filesystem::path& folder, HostOutput& out)
-{
-    const std::string text =
-        "# Made by EngineHost with its run folder: git leaves the run's files alone.\n*\n";
-    const std::string path = (folder / ".gitignore").string();
-    std::string why;
-    if (!GAME::Platform::WriteWholeFile(path, text.data(), text.size(), &why))
-        out.NoteNotWritten(path, why);
-}
-
 int Run(const std::filesystem::path& folder, const HostOptions& options, HostOutput& out, HostLogSink& lines)
 {
     const int frames = options.frames;
+    // Both outlive the engine, which draws into the one and reads through the other.
+    HostWindow window(out);
+    GAME::FileSystem files;
+    HostEngine engine(out, lines);
+    GAME::gEngine = &engine; // from here on the library's log lines are the engine's
+    const std::string base = folder.string() + "/";
+    engine.SetBaseUserPath(base);
+    engine.SetLogPath(base + "log.html");
+    engine.SetDumpPath(base + "dumps/");
+    engine.SetDefaultSettingsPath(DataKit::SampleGameData::defaultSettingsName);
+    engine.SetNormalSettingsPath(DataKit::SampleGameData::userSettingsName);
+    engine.SetKeymapPath("Settings/keymap.txt");
+    engine.SetSavePath(base + "save/");
+    // log.html before anything else of the run: every line printed from here on is in it as it
+    // is printed, so that a run that ends anywhere (a second Ctrl-C during the start-up) leaves
+    // them all.
+    engine.StartLogFile();
+
     out.Printf("EngineHost: run folder %s (game data, world, user's settings, log.html; the paths "
                "below are inside it); EngineHost --help for the options",
                options.folder.c_str());
@@ -336,22 +343,8 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
         out.Errorf("EngineHost: cannot enter %s: %s", folder.string().c_str(), error.message().c_str());
         return 1;
     }
-
-    GAME::FileSystem files;
     files.AddSource(GAME::FileSystem::PARTITION_1, folder.string().c_str(), false, false, false);
-
-    HostWindow window(out); // outlives the engine, which draws into it
-    HostEngine engine(out, lines);
-    GAME::gEngine = &engine; // from here on the library's log lines are the engine's
     window.Open(options.window, GAME::GraphicsEngine::defaultWidth, GAME::GraphicsEngine::defaultHeight);
-    const std::string base = folder.string() + "/";
-    engine.SetBaseUserPath(base);
-    engine.SetLogPath(base + "log.html");
-    engine.SetDumpPath(base + "dumps/");
-    engine.SetDefaultSettingsPath(DataKit::SampleGameData::defaultSettingsName);
-    engine.SetNormalSettingsPath(DataKit::SampleGameData::userSettingsName);
-    engine.SetKeymapPath("Settings/keymap.txt");
-    engine.SetSavePath(base + "save/");
 
     GAME::GraphicsEngineSettings settings;
     settings.deviceName = options.device;
@@ -450,7 +443,8 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     // The session opens once the frames follow each other: its handshake is answered in the
     // frames' updates and would time out while the world is generated and loaded. A server that
     // cannot serve ends the run (a client that cannot join runs alone).
-    if (!StartNetwork(engine, options.network, out) && options.network.role == NetworkOptions::ROLE_SERVER)
+    HostSession session(engine, options.network, out);
+    if (!session.Start() && options.network.role == NetworkOptions::ROLE_SERVER)
         return 1;
 
     // The profiler's panels and the thread monitor stay off unless asked for (--stats, F3).
@@ -459,17 +453,16 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     bool running = true;
     // A client joins before it loads levels: their objects take their ids from the host id the
     // server gives it. Frames run while it joins; the handshake gives up on its own.
-    if (IsJoiningSession(engine)) {
+    if (session.IsJoining()) {
         const auto joinStart = std::chrono::steady_clock::now();
-        while (IsJoiningSession(engine) && (running = window.Frame())) {
+        while (session.IsJoining() && (running = window.Frame())) {
             const auto frameStart = std::chrono::steady_clock::now();
             engine.Update(nullptr, false);
             DrawFrame(engine);
             std::this_thread::sleep_until(frameStart + framePeriod);
         }
-        EndJoining(engine, MillisecondsSince(joinStart), out);
+        session.EndJoining(MillisecondsSince(joinStart));
     }
-    SessionEndNotice sessionEnd(engine, out);
     GAME::Tracker* tracker = GAME::Tracker::Get();
     const float duration = generator.GetFlightDuration();
 
@@ -523,9 +516,17 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
         double progressAt = loadingProgressMs;
         int loadFrames = 0;
         int firstRegions = 0;
-        bool firstDone = false;
+        size_t viewsDrawn = 0; // of the views along the flight, each its frames
+        bool firstDrawn = false;
         std::vector<const GAME::Region*> reached;
-        for (size_t i = 0; i < times.size() && running; ++i) {
+        auto levelsIn = [&] {
+            int in = 0;
+            for (int r = 0; r < world->GetNumRegions(); ++r)
+                in += IsResident(world->GetRegion(r)) ? 1 : 0;
+            return in;
+        };
+        for (size_t i = 0; i < times.size() && running && MillisecondsSince(loadStart) < loadingLimitMs;
+             ++i) {
             camera.Jump();
             const GAME::WorldFrustum frustum = viewAt(times[i]);
             GAME::RegionLoader loader(frustum, true);
@@ -561,12 +562,8 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
                 }
                 ++loadFrames;
                 if (const double loadingMs = MillisecondsSince(loadStart); loadingMs >= progressAt) {
-                    int levelsIn = 0;
-                    for (int r = 0; r < world->GetNumRegions(); ++r)
-                        levelsIn += IsResident(world->GetRegion(r)) ? 1 : 0;
                     out.Printf("EngineHost: loading, %.0f s: %zu of %zu views drawn, %d of %d levels in",
-                               loadingMs / 1000.0, std::min(i, tourViews), tourViews, levelsIn,
-                               world->GetNumRegions());
+                               loadingMs / 1000.0, viewsDrawn, tourViews, levelsIn(), world->GetNumRegions());
                     progressAt = loadingMs + loadingProgressMs;
                 }
                 std::this_thread::sleep_until(frameStart + framePeriod);
@@ -576,18 +573,48 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
                     reached.push_back(loader.GetRegion(r));
             if (last) {
                 firstRegions = loader.GetNumRegions();
-                firstDone = loader.GetIsDone();
+                firstDrawn = drawn >= drawFrames;
+            } else if (drawn >= drawFrames) {
+                ++viewsDrawn;
             }
         }
         camera.Jump();
         const std::string drawn = draws
                                       ? "so that the driver has made its programs for them"
                                       : "recorded by the " + options.device + " device, which draws nothing";
-        out.Printf(
-            "EngineHost: %zu regions in reach of %zu views along the flight (%d of its first view) %s and "
-            "the views drawn, %s, in %d frames (%.0f ms)",
-            reached.size(), tourViews, firstRegions, firstDone ? "loaded" : "NOT all loaded", drawn.c_str(),
-            loadFrames, MillisecondsSince(loadStart));
+        const int in = levelsIn();
+        const int levels = world->GetNumRegions();
+        if (viewsDrawn == tourViews && firstDrawn) {
+            out.Printf(
+                "EngineHost: %zu regions in reach of %zu views along the flight (%d of its first view) "
+                "loaded and the views drawn, %s, in %d frames (%.0f ms)",
+                reached.size(), tourViews, firstRegions, drawn.c_str(), loadFrames,
+                MillisecondsSince(loadStart));
+        } else if (running) {
+            // The limit: the flight starts with what is in, and says which part of the loading
+            // was left to it.
+            std::string left;
+            if (viewsDrawn < tourViews)
+                left = Counted(static_cast<long long>(tourViews - viewsDrawn), "view", "views") +
+                       " not drawn, whose drawing the flight's frames do for the first time (longer frames)";
+            else
+                left = "the flight's first view not drawn ahead of it (its first frame is longer)";
+            if (in < levels)
+                left += "; " + Counted(levels - in, "level", "levels") +
+                        " not in, which come in as the flight reaches them (the main thread waits for those "
+                        "it needs at once)";
+            else
+                left += "; every level in";
+            out.Printf(
+                "EngineHost: loading stopped at its limit of %.0f s, %zu of %zu views drawn and %d of %d "
+                "levels in, in %d frames: %s; the flight starts now",
+                loadingLimitMs / 1000.0, viewsDrawn, tourViews, in, levels, loadFrames, left.c_str());
+        } else {
+            out.Printf(
+                "EngineHost: loading ended early, %zu of %zu views drawn and %d of %d levels in, in %d "
+                "frames (%.0f ms)",
+                viewsDrawn, tourViews, in, levels, loadFrames, MillisecondsSince(loadStart));
+        }
     }
     const unsigned int loadingFrames = engine.GetFrameCount() - loadingFrameStart;
 
@@ -884,12 +911,17 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
         out.Printf("  resource loader     no resources asked for: the generated entities have no meshes, "
                    "textures or sounds");
 
-    out.Printf("  network             %s", DescribeNetwork(engine).c_str());
+    out.Printf("  network             %s", session.Describe().c_str());
 
     // Once, as the world editor does; not when the user ended the run, who wants it to end now.
     if (running && !GetInterrupt()) {
         engine.SetForcedLoadCause("the map data's rebuild, which draws every region from above");
-        out.Print(RebuildWorldMapData(*world, files, folder, screenshots, out));
+        // What the library says of each region's map data goes to log.html: a minimap it could
+        // not write is one of the rebuild's lines, which count them.
+        lines.SetLogOnly(true);
+        const std::string rebuilt = RebuildWorldMapData(*world, files, folder, screenshots, out);
+        lines.SetLogOnly(false);
+        out.Print(rebuilt);
     }
     engine.SetForcedLoadCause(nullptr);
 
@@ -911,7 +943,10 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
         out.Printf("  cut short           %s", DescribeInterrupt().c_str());
         return InterruptExitCode(GetInterrupt());
     }
-    return 0;
+    // A client that ran alone says so last, on standard error, with an exit code of its own.
+    if (const std::string alone = session.DescribeRanAlone(); !alone.empty())
+        out.Errorf("%s", alone.c_str());
+    return session.GetExitCode();
 }
 
 } // namespace SampleHost
@@ -947,20 +982,15 @@ int main(int argc, char** argv)
             return 1;
         }
     }
-    std::filesystem::path folder = options.folder;
-    std::error_code error;
-    const bool made = std::filesystem::create_directories(folder, error);
-    if (!error)
-        folder = std::filesystem::absolute(folder, error).lexically_normal();
-    if (made && !error)
-        SampleHost::KeepOutOfGit(folder, output);
-    if (error) {
-        output.Errorf("EngineHost: cannot make the run folder %s: %s", options.folder.c_str(),
-                      error.message().c_str());
+    // The run folder is this run's alone until it ends: another run's is refused now.
+    SampleHost::RunFolder folder;
+    std::string why;
+    if (!folder.Take(options.folder, output, why)) {
+        output.Errorf("EngineHost: cannot use the run folder %s: %s", options.folder.c_str(), why.c_str());
         GAME::SetProcessLogSink(previousSink);
         return 1;
     }
-    int result = SampleHost::Run(folder, options, output, sink);
+    int result = SampleHost::Run(folder.GetPath(), options, output, sink);
     GAME::RenderDevice::UnloadLibraries();
     GAME::SetProcessLogSink(previousSink);
     // The last lines are in: the log file closes, and what could not be written is said.

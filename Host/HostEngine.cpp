@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdarg>
+#include <utility>
 
 namespace SampleHost {
 
@@ -83,10 +84,11 @@ bool StartsWith(const std::string& text, const std::string& start)
 
 } // namespace
 
-void HostEngine::Initialize(void* window, const GAME::GraphicsEngineSettings& settings, bool editorMode,
-                            bool flag, GAME::FileSystem* fileSystem)
+void HostEngine::StartLogFile()
 {
-    GAME::Engine::Initialize(window, settings, editorMode, flag, fileSystem);
+    if (std::exchange(m_logStarted, true))
+        return;
+    OpenLogFile();
     if (IsLogFileOpen()) {
         if (m_output.OpenLogFile(GetLogPath()))
             return;
@@ -101,6 +103,13 @@ void HostEngine::Initialize(void* window, const GAME::GraphicsEngineSettings& se
     m_output.GoWithoutLogFile();
     m_output.Printf("EngineHost: no log file (could not write %s); lines go to standard output only",
                     GetLogPath().c_str());
+}
+
+void HostEngine::Initialize(void* window, const GAME::GraphicsEngineSettings& settings, bool editorMode,
+                            bool flag, GAME::FileSystem* fileSystem)
+{
+    StartLogFile();
+    GAME::Engine::Initialize(window, settings, editorMode, flag, fileSystem);
 }
 
 void HostEngine::Shutdown()
@@ -187,7 +196,7 @@ void HostLogSink::Write(int priority, unsigned int category, const char* text)
     else if (priority == GAME::LOG_PRIORITY_IMPORTANT)
         ++m_important;
     PrintLogLine(m_output, static_cast<GAME::LogPriority>(priority), category, text ? text : "",
-                 m_printInfo || priority != GAME::LOG_PRIORITY_INFO);
+                 !m_logOnly.load() && (m_printInfo || priority != GAME::LOG_PRIORITY_INFO));
 }
 
 } // namespace SampleHost

@@ -1,6 +1,6 @@
 // The sample host's engine: the library's engine with the host's log sink. Every log line is
 // printed with its priority and category through the host's output, which also appends it to the
-// engine's HTML log file once start-up has opened it (see HostOutput.h); the statistics panel's
+// engine's HTML log file once it is open (StartLogFile, HostOutput.h); the statistics panel's
 // colour codes ("^g") are taken out, and the first "Forcing load of level" notice of each cause the
 // host names (SetForcedLoadCause) is explained. HostLogSink prints and counts the library's lines,
 // the engine's among them (HostEngine hands its lines to it), so that the counts the host reports
@@ -37,8 +37,12 @@ public:
     // through the HostEngine.
     void Shutdown();
 
-    // The engine's start-up, then the log file: the host appends its lines to the file the engine
-    // opened at the log path, or goes without one when it could not (and says so).
+    // The log file, before anything else of the run: the engine opens it at the log path and
+    // writes its header, the host appends its lines so far and from then on each as it is printed
+    // (HostOutput), or goes without a file when it could not be opened (and says so). Main thread,
+    // the log path set; Initialize does it when the host has not.
+    void StartLogFile();
+    // The log file (StartLogFile), then the engine's start-up.
     void Initialize(void* window, const GAME::GraphicsEngineSettings& settings, bool editorMode, bool flag,
                     GAME::FileSystem* fileSystem) override;
 
@@ -85,6 +89,7 @@ private:
 
     HostOutput& m_output;
     HostLogSink& m_lines;
+    bool m_logStarted = false;
     mutable LevelLoadTimes m_loadTimes;
     std::string m_waitContext = "before the flight";
     LevelLoadTimes::Need m_waitNeed = LevelLoadTimes::NEED_OTHER;
@@ -104,6 +109,9 @@ class HostLogSink : public GAME::LogSink
 public:
     explicit HostLogSink(HostOutput& output, bool printInfo = true) : m_output(output), m_printInfo(printInfo) {}
     void Write(int priority, unsigned int category, const char* text) override;
+    // While set, every line goes to the log file alone, counted as ever: for a step whose failures
+    // the host sums up in a line of its own (the regions' minimaps). Main thread.
+    void SetLogOnly(bool logOnly) { m_logOnly.store(logOnly); }
 
     // Lines so far (printed or logged alone), and those of priority 1 and 2.
     unsigned int GetLineCount() const { return m_lines.load(); }
@@ -113,6 +121,7 @@ public:
 private:
     HostOutput& m_output;
     const bool m_printInfo;
+    std::atomic<bool> m_logOnly{false};
     std::atomic<unsigned int> m_lines{0};
     std::atomic<unsigned int> m_warnings{0};
     std::atomic<unsigned int> m_important{0};

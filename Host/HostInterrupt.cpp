@@ -11,9 +11,10 @@ volatile std::sig_atomic_t g_interrupt = 0;
 
 extern "C" void OnInterrupt(int signal)
 {
-    // Only what is safe in a handler: the flag, or, the second time, the end.
+    // Only what is safe in a handler: the flag, or, the second time, the end, with the code of
+    // the signal that asked the run to end (a SIGTERM, then a Ctrl-C: 143).
     if (g_interrupt != 0)
-        std::_Exit(128 + signal);
+        std::_Exit(128 + g_interrupt);
     g_interrupt = signal;
 }
 

@@ -11,7 +11,6 @@
 #include "world/Region.h"
 #include "world/World.h"
 
-#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -31,13 +30,19 @@ std::string RegionShortName(const std::string& name)
     return dot == std::string::npos ? text : text.substr(0, dot);
 }
 
-// Where the region's minimap goes on disk: its name in the file system, inside the run folder.
-std::string MinimapPath(const GAME::Region& region, const std::filesystem::path& folder)
+// Where the region's minimap is on disk, as the user finds it there: the file the file system
+// finds (in the case of its name on disk), else where it makes a new one (its lower-case name,
+// inside the run folder).
+std::string MinimapPath(GAME::FileSystem& files, const GAME::Region& region,
+                        const std::filesystem::path& folder)
 {
     std::string name = region.GetMinimapFileName();
     if (name.empty())
         return name;
-    std::replace(name.begin(), name.end(), '\\', '/');
+    std::string found;
+    if (files.FindFullFilePath(name, found))
+        return found;
+    GAME::FileSystem::ConvertFileName(name);
     return (folder / name).string();
 }
 
@@ -90,7 +95,7 @@ std::string RebuildWorldMapData(GAME::World& world, GAME::FileSystem& files,
         // The engine writes the minimap whole or not at all, and says why in its log: one it did
         // not write leaves the file that was there (or none), and is one of the run's files not
         // written.
-        const std::string file = MinimapPath(*region, folder);
+        const std::string file = MinimapPath(files, *region, folder);
         uint64_t before = 0;
         const bool existed = !file.empty() && GAME::Platform::GetFileLastWriteTime(file, before);
         if (region->RebuildMapData()) {
@@ -102,12 +107,12 @@ std::string RebuildWorldMapData(GAME::World& world, GAME::FileSystem& files,
         uint64_t after = 0;
         if (!file.empty() &&
             (!GAME::Platform::GetFileLastWriteTime(file, after) || (existed && after == before))) {
-            // Asked once, with a file of a minimap's size: the minimaps share their folder, and
-            // only the first reason is said.
+            // Asked once, of the first: the file itself (read-only, say), else its folder with a
+            // file of a minimap's size (a full disk). The minimaps share their folder, and only
+            // the first reason is said.
             if (firstWhy.empty())
-                firstWhy =
-                    WhyNotWritable(std::filesystem::path(file).parent_path().string(),
-                                   "the engine could not draw or write it (log.html says why)", 64 * 1024);
+                firstWhy = WhyFileNotWritten(
+                    file, "the engine could not draw or write it (log.html says why)", 64 * 1024);
             out.NoteNotWritten(file, firstWhy);
             if (notWritten++ == 0)
                 firstNotWritten =
@@ -123,7 +128,8 @@ std::string RebuildWorldMapData(GAME::World& world, GAME::FileSystem& files,
     std::string report = line;
     if (notWritten)
         report += "EngineHost: " + Counted(notWritten, "minimap", "minimaps") + " could not be written (" +
-                  (notWritten > 1 ? "the first, " : "") + firstNotWritten + ")\n";
+                  (notWritten > 1 ? "the first, " : "") + firstNotWritten + "; log.html has the library's " +
+                  (notWritten > 1 ? "lines" : "line") + ")\n";
 
     if (!drawsPixels)
         return report + "EngineHost: no minimap picture: the device draws nothing\n";

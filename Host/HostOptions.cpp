@@ -223,7 +223,8 @@ const OptionRow optionTable[] = {
 const ArgumentRow argumentTable[] = {
     {"run-folder",
      "where the game data, the world, the user's settings and log.html go\n"
-     "(default: host-run in the current folder; made when missing); a\n"
+     "(default: host-run in the current folder; made when missing); one\n"
+     "run's at a time: a folder another run is using is refused; a\n"
      "folder named by digits alone is given as ./300",
      SetFolder},
     {"frames",

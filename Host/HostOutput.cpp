@@ -1,6 +1,7 @@
 #include "HostOutput.h"
 
 #include "core/Log.h"
+#include "platform/FileRoom.h"
 #include "world/Engine.h"
 
 #include <cstdarg>
@@ -35,14 +36,16 @@ void HostOutput::Emit(const std::string& text, Style style, std::FILE* stream)
         std::string line = lines.substr(start, end == std::string::npos ? std::string::npos : end - start);
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
+        // Into the file first: a process ended between the two (a second Ctrl-C) has printed
+        // no line the file lacks.
+        if (m_file.IsOpen())
+            WriteRow(style, line);
+        else if (m_keepLines)
+            m_kept.emplace_back(style, line);
         if (stream) {
             std::fputs(line.c_str(), stream);
             std::fputc('\n', stream);
         }
-        if (m_file.IsOpen())
-            WriteRow(style, line);
-        else if (m_keepLines)
-            m_kept.emplace_back(style, std::move(line));
         if (end == std::string::npos)
             break;
         start = end + 1;
@@ -82,6 +85,10 @@ namespace {
 
 // The document's end, after the last row.
 constexpr std::string_view documentEnd = "</pre>\n</font>\n</html>\n";
+// Past the last row the disk holds room for the row that says why the file stops and the end
+// (taken a step at a time as the rows come), so that a full disk cannot keep them out.
+constexpr uint64_t stopRoom = 1024;
+constexpr uint64_t roomStep = 16 * 1024;
 
 } // namespace
 
@@ -98,6 +105,8 @@ bool HostOutput::OpenLogFile(const std::string& path)
         NoteNotWrittenLocked(path, m_file.GetError().empty() ? "it could not be opened" : m_file.GetError());
         m_file.Discard();
     } else {
+        m_roomUntil = m_end;
+        m_takingRoom = true;
         AppendToLogFile("<pre>\n");
         for (const auto& [style, line] : m_kept)
             WriteRow(style, line);
@@ -118,9 +127,20 @@ void HostOutput::GoWithoutLogFile()
 bool HostOutput::CloseLogFile()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_file.IsOpen() && !m_file.Close())
-        StopLogFile(m_file.GetError());
+    if (m_file.IsOpen()) {
+        if (!m_file.Close())
+            StopLogFile(m_file.GetError());
+        GiveBackRoom();
+    }
     return m_stop.empty();
+}
+
+void HostOutput::GiveBackRoom()
+{
+    if (m_roomUntil > m_end)
+        GAME::Platform::GiveBackFileRoom(m_logPath, m_end, m_roomUntil - m_end);
+    m_roomUntil = m_end;
+    m_takingRoom = false;
 }
 
 void HostOutput::NoteNotWritten(const std::string& path, const std::string& reason)
@@ -170,6 +190,22 @@ void HostOutput::AppendToLogFile(const std::string& text)
     // Straight to the file, row by row: the log is read most when a run ended badly.
     std::string bytes = text;
     bytes += documentEnd;
+    if (const uint64_t need = m_end + bytes.size() + stopRoom; m_takingRoom && need > m_roomUntil) {
+        // The room for the row, and past it for the stop, before the row goes in. No room left:
+        // the file stops here, in the room taken before.
+        std::string why;
+        switch (GAME::Platform::TakeFileRoom(m_logPath, m_end, need + roomStep - m_end, &why)) {
+        case GAME::Platform::FileRoom::Taken:
+            m_roomUntil = need + roomStep;
+            break;
+        case GAME::Platform::FileRoom::NoRoom:
+            StopLogFile(why);
+            return;
+        case GAME::Platform::FileRoom::CannotBeTaken:
+            m_takingRoom = false; // a file system without it: the stop row goes in where it fits
+            break;
+        }
+    }
     if (m_file.WriteAt(m_end, bytes.data(), bytes.size())) {
         m_end += text.size();
         return;
@@ -201,6 +237,7 @@ void HostOutput::StopLogFile(const std::string& reason)
             file.Close())
             break;
     }
+    GiveBackRoom();
 }
 
 std::string Counted(long long count, const char* one, const char* many)
@@ -239,6 +276,16 @@ std::string WhyNotWritable(const std::string& folder, const std::string& otherwi
     return otherwise;
 }
 
+std::string WhyFileNotWritten(const std::string& path, const std::string& otherwise, size_t size)
+{
+    GAME::Platform::PlatformFile probe;
+    if (!probe.Open(path, GAME::Platform::FileOpenMode::Write))
+        return probe.GetError().empty() ? "it could not be opened" : probe.GetError();
+    probe.Discard();
+    const size_t slash = path.find_last_of('/');
+    return WhyNotWritable(slash == std::string::npos ? "." : path.substr(0, slash), otherwise, size);
+}
+
 int FinishRun(HostOutput& output, int result)
 {
     // Said before the log file closes, so that it holds the line too; said again in the rare case
@@ -250,7 +297,7 @@ int FinishRun(HostOutput& output, int result)
         output.Errorf("EngineHost: %s", output.DescribeNotWritten().c_str());
     if (output.DescribeNotWritten().empty())
         return result;
-    return result ? result : 1;
+    return result == 0 || result == exitCodeRanAlone ? 1 : result;
 }
 
 } // namespace SampleHost

@@ -4,10 +4,11 @@
 // given to LogOnly (the library's info lines, unless the user asks for them) go to the file alone,
 // as do the host's lines for the engine's developers (Detailf) unless they are asked for.
 //
-// The engine owns the log file's start: Initialize opens the log path, writes the HTML header,
-// flushes it and writes nothing more; its Shutdown closes its stream. The host appends the lines
-// through a file of its own, opened once Initialize has returned (OpenLogFile): the lines printed
-// before then are kept and go in first, below the header, and the lines printed after the
+// The engine owns the log file's start: it opens the log path (Engine::OpenLogFile, which the host
+// calls before anything else of the run), writes the HTML header, flushes it and writes nothing
+// more; its Shutdown closes its stream. The host appends the lines through a file of its own,
+// opened right after (OpenLogFile): the few lines printed before then are kept and go in first,
+// below the header, and the lines printed after the
 // engine's Shutdown go in too (the engine's own WriteLogFileLine, which ends the file at Shutdown,
 // is for hosts whose log ends with their engine). Each line is one row of a preformatted block, as
 // the engine formats its rows (Engine::FormatLogFileRow), warnings and notices marked. A line that
@@ -16,8 +17,10 @@
 // The file is a whole document after every row: each row is written together with the document's
 // end, which the next row then writes over, so that a run that stops anywhere (killed, a second
 // Ctrl-C) leaves log.html ended. A row that cannot be written whole (a full disk) stops the file:
-// what it wrote of that row is cut off, a last row saying why goes in where it fits, then the
-// document's end (whose bytes were already the file's), and later lines are printed only.
+// what it wrote of that row is cut off, a last row saying why goes in, then the document's end,
+// and later lines are printed only. The room for that last row is the file's on the disk before
+// the rows ahead of it go in (Platform::TakeFileRoom, some KiB ahead), so a disk that fills keeps
+// it; on a file system that cannot hold room, the row goes in only where it fits.
 //
 // The run's files that could not be written (screenshots, pictures, the user's settings, the log
 // file itself) are counted, the first kept with its reason, for the one line on standard error
@@ -93,13 +96,17 @@ private:
     void WriteRow(Style style, const std::string& line);
     void AppendToLogFile(const std::string& text);
     void StopLogFile(const std::string& reason);
+    // The disk's room past the last row, taken for the stop row, given back.
+    void GiveBackRoom();
     void NoteNotWrittenLocked(const std::string& path, const std::string& reason);
 
     mutable std::mutex m_mutex;
     GAME::Platform::PlatformFile m_file;
-    uint64_t m_end = 0;      // the end of the last whole row, where the document's end starts
-    std::string m_stop;      // why the log file stopped
-    bool m_keepLines = true; // until the log file opens or the host goes without one
+    uint64_t m_end = 0;        // the end of the last whole row, where the document's end starts
+    uint64_t m_roomUntil = 0;  // the disk's room for the file is taken up to here
+    bool m_takingRoom = false; // while the file system takes room for it
+    std::string m_stop;        // why the log file stopped
+    bool m_keepLines = true;   // until the log file opens or the host goes without one
     std::vector<std::pair<Style, std::string>> m_kept;
     std::string m_logPath;
     bool m_showDetails = false; // set before any thread prints
@@ -123,9 +130,19 @@ std::string WhyNotWritable(const std::string& folder,
                                                           "folder takes new files",
                            size_t size = 4096);
 
+// Why the file at path could not be written, asked after the fact: the file's own refusal (it is
+// read-only, a folder stands at its path), else the folder's answer to a file of the size
+// (WhyNotWritable). Nothing is left of the asking.
+std::string WhyFileNotWritten(const std::string& path, const std::string& otherwise, size_t size);
+
+// The exit code of a run that went through, but not in the whole network session it asked for: a
+// client that never joined, or whose session ended before the run did, and ran alone.
+constexpr int exitCodeRanAlone = 3;
+
 // The end of main: when any of the run's files could not be written, says so in the one line on
 // standard error (the log file's last row too), then closes the log file. The exit code: result,
-// or 1 for a run that would have ended well but could not write a file.
+// or 1 for a run that would have ended well, or alone (exitCodeRanAlone), but could not write a
+// file: a failure of the run itself says more than a session that did not last.
 int FinishRun(HostOutput& output, int result);
 
 } // namespace SampleHost

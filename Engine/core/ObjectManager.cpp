@@ -105,6 +105,71 @@ void ObjectManager::SetIdCounter(unsigned int counter)
     m_counter = counter & kCounterMask;
 }
 
+size_t ObjectManager::RenumberHost(unsigned int from, unsigned int to)
+{
+    if (from == to || from > (0xFFFFFFFFu >> kHostShift) || to > (0xFFFFFFFFu >> kHostShift))
+        return 0;
+    CriticalSectionLock tableLock(m_tableLock);
+    CriticalSectionLock idLock(m_idLock);
+    std::vector<std::pair<unsigned int, Object*>> moving;
+    for (const auto& [id, object] : m_idTable)
+        if ((id >> kHostShift) == from)
+            moving.emplace_back(id, object);
+    // In id order: the same objects get the same new ids however the table is laid out.
+    std::sort(moving.begin(), moving.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    Renumbering renumbering{from, to, {}};
+    for (const auto& [id, object] : moving)
+        m_idTable.erase(id);
+    auto isFree = [&](unsigned int id) { return id != 0 && m_idTable.find(id) == m_idTable.end(); };
+    for (const auto& [id, object] : moving) {
+        unsigned int fresh = (to << kHostShift) | (id & kCounterMask);
+        for (unsigned int tries = 0; !isFree(fresh) && tries < kCounterMask; ++tries) {
+            fresh = (to << kHostShift) | m_counter;
+            m_counter = (m_counter + 1) & kCounterMask;
+        }
+        if (!isFree(fresh)) {
+            LogPrintf(1, "ObjectManager: every object id under host %u is in use; object %u keeps its id", to,
+                      id);
+            m_idTable.emplace(id, object);
+            continue;
+        }
+        object->SetObjectId(fresh);
+        m_idTable.emplace(fresh, object);
+        renumbering.ids.emplace(id, fresh);
+    }
+    // The counter goes on past the ids taken, so that new objects under `to` do not meet them.
+    for (const auto& [old, fresh] : renumbering.ids)
+        if ((fresh & kCounterMask) >= m_counter && (fresh & kCounterMask) != kCounterMask)
+            m_counter = (fresh & kCounterMask) + 1;
+    const size_t moved = renumbering.ids.size();
+    if (EntityDestroyHook* hook = s_entityHook.load(std::memory_order_acquire))
+        for (const auto& [id, object] : m_idTable)
+            if (hook->IsEntity(object))
+                hook->RenumberAttached(object, renumbering.ids);
+    m_renumberings.push_back(std::move(renumbering));
+    LogPrintf(0, "ObjectManager: %zu objects of host %u now numbered under host %u", moved, from, to);
+    return moved;
+}
+
+unsigned int ObjectManager::GetRenumberCount()
+{
+    CriticalSectionLock lock(m_tableLock);
+    return static_cast<unsigned int>(m_renumberings.size());
+}
+
+unsigned int ObjectManager::GetRenumberedId(unsigned int id, unsigned int since, bool orFree)
+{
+    CriticalSectionLock lock(m_tableLock);
+    for (size_t i = since; i < m_renumberings.size(); ++i) {
+        const Renumbering& renumbering = m_renumberings[i];
+        if (const auto it = renumbering.ids.find(id); it != renumbering.ids.end())
+            id = it->second;
+        else if (orFree && (id >> kHostShift) == renumbering.from)
+            return 0;
+    }
+    return id;
+}
+
 void ObjectManager::Enter(Object* object)
 {
     m_idTable.try_emplace(object->GetObjectId(), object);

@@ -47,6 +47,24 @@ public:
     // the wrap. Ids handed out before stay as they are.
     void SetIdCounter(unsigned int counter);
 
+    // Gives every object in the table numbered under host `from` an id under host `to`: its
+    // counter bits where that id is free, else the next free one. For a client joining a session
+    // that gave it another host id than the one its own objects carry (an earlier session's, which
+    // the new server may have given another client, whose objects would then meet them). The
+    // entity hook updates the entities' attachments; the ids kept elsewhere (a game's own, a
+    // level's kept state) are found again through GetRenumberedId. Answers how many objects took
+    // new ids. Any thread (the tables are locked throughout); levels loading meanwhile number
+    // their objects under the provider's host id as ever.
+    size_t RenumberHost(unsigned int from, unsigned int to);
+    // How many renumberings there were so far: kept beside an id, it says which of them the id
+    // has yet to go through.
+    unsigned int GetRenumberCount();
+    // The id that an object whose id was kept before renumbering number `since` (GetRenumberCount
+    // then) has now; the id itself when no renumbering since moved it. With `orFree`, an id under
+    // a host that such a renumbering left, whose object was not in the table then (a level's kept
+    // entity), answers 0: it is to take a new id, not its old one.
+    unsigned int GetRenumberedId(unsigned int id, unsigned int since, bool orFree = false);
+
     // The object of the record's class ("Class" field), entered under `id` (0: a new id) and its
     // name; with `load` it reads its fields from the record. Null when no id can be made, the
     // record is missing or no class below Object has that name.
@@ -130,6 +148,13 @@ private:
     std::unordered_set<Object*> m_queued;
     unsigned int m_counter = 1;
     bool m_wrapped = false;
+    struct Renumbering
+    {
+        unsigned int from;
+        unsigned int to;
+        std::unordered_map<unsigned int, unsigned int> ids; // old id -> new id
+    };
+    std::vector<Renumbering> m_renumberings; // under the table lock
     RecordTableCache* m_tableDepot;
     std::atomic<bool> m_debugging{false};
 };

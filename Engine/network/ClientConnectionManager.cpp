@@ -3,6 +3,7 @@
 #include "core/EventManager.h"
 #include "core/GameEvent.h"
 #include "core/Log.h"
+#include "core/ObjectManager.h"
 #include "network/ClientView.h"
 #include "network/NetPacket.h"
 #include "network/Socket.h"
@@ -39,7 +40,12 @@ bool ClientConnectionManager::Connect(const char* address, int port)
     m_serverAddress = address ? address : "";
     m_serverPort = port;
     m_server = m_serverAddress + ":" + std::to_string(port);
-    if (!address || !OpenConnection())
+    m_endReason.clear();
+    if (!address) {
+        m_endReason = "no server address was given";
+        return false;
+    }
+    if (!OpenConnection())
         return false;
     m_state = STATE_CONNECTING;
     m_joinRetries = 0;
@@ -58,6 +64,8 @@ bool ClientConnectionManager::OpenConnection()
     Socket* socket = OpenSocket();
     const uint32_t connection = socket->Connect(m_serverAddress.c_str(), m_serverPort);
     if (connection == 0) {
+        m_endReason = socket->GetConnectError().empty() ? "the connection could not be opened"
+                                                        : socket->GetConnectError();
         CloseSession(0);
         LogPrintf(2, "Network: cannot connect to server %s port %d",
                   m_serverAddress.empty() ? "(none)" : m_serverAddress.c_str(), m_serverPort);
@@ -71,6 +79,7 @@ void ClientConnectionManager::Shutdown()
 {
     if (m_state != STATE_IDLE) {
         LogPrintf(2, "Network: disconnected from server %s", m_server.c_str());
+        m_endReason = "this game closed it";
         EndSession();
     }
     m_closeSession = false;
@@ -90,6 +99,7 @@ void ClientConnectionManager::Abort(const char* why)
     if (m_state == STATE_IDLE)
         return;
     LogPrintf(2, "Network: the session with server %s ended: %s", m_server.c_str(), why);
+    m_endReason = why;
     EndSession();
     ++m_aborts;
     m_closeSession = true;
@@ -206,8 +216,15 @@ void ClientConnectionManager::OnControlPacket(Link& link, const NetPacketHeader&
 {
     if (header.type == PACKET_TYPE_CONNECT_ACCEPT && !link.ready) {
         link.ready = true;
-        SetLocalHostID(link.connection.GetLocalHostId());
-        m_sessionHostId.store(link.connection.GetLocalHostId(), std::memory_order_release);
+        const int earlier = m_sessionHostId.load(std::memory_order_acquire);
+        const int host = link.connection.GetLocalHostId();
+        SetLocalHostID(host);
+        m_sessionHostId.store(host, std::memory_order_release);
+        // The game's own objects carry the host id of the session before (it numbered under it
+        // while alone too), which this server may have given another client: they move under
+        // this session's before its packets, which follow this one, can meet them.
+        if (earlier >= 0 && earlier != host)
+            ObjectManager::Get()->RenumberHost(static_cast<unsigned>(earlier), static_cast<unsigned>(host));
         m_state = STATE_CONNECTED;
         m_stateSince = Now();
         LogPrintf(2, "Network: connected to server %s as host %d", m_server.c_str(), GetLocalHostID());

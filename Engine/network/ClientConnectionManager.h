@@ -22,11 +22,19 @@
 // GetNumSessionsEnded; the engine, whose current manager this is, then goes on as a game of its
 // own (Engine.h). The host id the session gave stays: objects made while joined keep their ids,
 // and the game numbers its new objects under it (GetSessionHostID outlives a later Connect).
+//
+// For a game, the objects around a join (Engine.h says more): while joining, no object id can be
+// made (the host id is -1), so a level loaded meanwhile gets none of its objects, even if the join
+// fails. A later session that lets this client in under another host id than the earlier one
+// moves the objects numbered under the earlier id under the new one as its CONNECT_ACCEPT is read
+// (ObjectManager::RenumberHost), before any of its packets: the new server may have given the
+// earlier id to another client, whose objects would otherwise meet them.
 #pragma once
 
 #include "network/ConnectionManager.h"
 
 #include <atomic>
+#include <string>
 #include <vector>
 
 namespace GAME {
@@ -72,6 +80,11 @@ public:
     // The host id of the last session that let this client in, -1 when none has; unlike
     // GetLocalHostID it stays while a later Connect joins again. Any thread.
     int GetSessionHostID() const { return m_sessionHostId.load(std::memory_order_acquire); }
+    // Why the last session ended or the last join failed, as its log line says ("no answer in
+    // time", "the server ended its session", "the server address 'x' does not resolve"), or "this
+    // game closed it" (Shutdown); empty while a session is under way (Connect clears it) or before
+    // any. Main thread.
+    const std::string& GetEndReason() const { return m_endReason; }
     // Reports a view to the server now; false when not connected or the view cannot be sent.
     bool SendViewFrustum(const WorldFrustum& view);
 
@@ -101,6 +114,7 @@ private:
     unsigned m_aborts = 0;
     unsigned m_sessionsEnded = 0;
     std::atomic<int> m_sessionHostId{-1};
+    std::string m_endReason;
     int m_unverifiedRefusal = 0; // the reason of an unauthenticated refusal received; 0 none
     std::vector<uint8_t> m_view; // the latest view's CLIENT_VIEW body
     std::vector<uint8_t> m_reportedView;

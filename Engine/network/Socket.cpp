@@ -228,8 +228,9 @@ struct Socket::Impl
     std::vector<Notice> notices;
     // The main thread's handled records as the present service turn began (ServiceTurn).
     uint64_t turnDone = 0;
-    // Why the last Listen failed (main thread).
+    // Why the last Listen, or the last Connect, failed (main thread).
     std::string listenError;
+    std::string connectError;
     // Per ENet slot: when its present occupant (told apart by ENet's connect id) was first seen,
     // and whether it is established (the connection Establish named, which is never reused).
     struct Slot
@@ -1518,6 +1519,11 @@ const std::string& Socket::GetListenError() const
     return m_impl->listenError;
 }
 
+const std::string& Socket::GetConnectError() const
+{
+    return m_impl->connectError;
+}
+
 bool Socket::ListenHost(const char* address, int port, const Limits& limits)
 {
     std::string& why = m_impl->listenError;
@@ -1601,7 +1607,11 @@ void Socket::SetClock(const MachineClock* clock)
 uint32_t Socket::Connect(const char* address, int port)
 {
     const uint32_t id = ConnectHost(address, port);
-    return id != 0 && m_impl->StartThread() ? id : 0;
+    if (id != 0 && !m_impl->StartThread()) {
+        m_impl->connectError = "the receive thread did not start";
+        return 0;
+    }
+    return id;
 }
 
 uint32_t Socket::ConnectUnthreaded(const char* address, int port)
@@ -1614,16 +1624,31 @@ uint32_t Socket::ConnectUnthreaded(const char* address, int port)
 
 uint32_t Socket::ConnectHost(const char* address, int port)
 {
-    if (!InitializeENet() || !address || !*address || port <= 0 || port > 0xFFFF)
+    std::string& why = m_impl->connectError;
+    why.clear();
+    if (!address || !*address) {
+        why = "no server address was given";
         return 0;
+    }
+    if (port <= 0 || port > 0xFFFF) {
+        why = "the port " + std::to_string(port) + " is out of range";
+        return 0;
+    }
+    if (!InitializeENet()) {
+        why = "the network library could not start";
+        return 0;
+    }
     uint32_t id = 0;
     {
         std::lock_guard<std::mutex> lock(m_impl->hostLock);
-        if (m_impl->host)
+        if (m_impl->host) {
+            why = "the socket is open already";
             return 0;
+        }
         ENetAddress server;
         if (enet_address_set_host(&server, address) != 0) {
             LogPrintf(2, "Network: cannot resolve the server address '%s'", address);
+            why = "the server address '" + std::string(address) + "' does not resolve";
             return 0;
         }
         server.port = static_cast<enet_uint16>(port);
@@ -1637,6 +1662,7 @@ uint32_t Socket::ConnectHost(const char* address, int port)
         ENetHost* host = enet_host_create(&local, 1, 1, 0, 0);
         if (!host) {
             LogPrintf(2, "Network: cannot open a socket to reach %s:%d", address, port);
+            why = "no socket could be opened to reach it";
             return 0;
         }
         host->maximumPacketSize = NetPacketHeader::maxPacketSize;
@@ -1646,6 +1672,7 @@ uint32_t Socket::ConnectHost(const char* address, int port)
         if (!peer) {
             enet_host_destroy(host);
             LogPrintf(2, "Network: cannot start connecting to %s:%d", address, port);
+            why = "the connection could not be started";
             return 0;
         }
         id = m_impl->nextConnection++;

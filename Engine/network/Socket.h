@@ -213,6 +213,9 @@ public:
     // is on it) and starts connecting. The connection's id, or 0 when the address does not
     // resolve or the socket is open already. EVENT_CONNECTED or EVENT_DISCONNECTED follows.
     uint32_t Connect(const char* address, int port);
+    // Why the last Connect failed ("the server address 'x' does not resolve"), empty after one
+    // that succeeded. Main thread.
+    const std::string& GetConnectError() const;
     // The same without a receive thread, serviced by Service (the guard's fuzz target, which
     // connects through a guarded socket's cookie).
     uint32_t ConnectUnthreaded(const char* address, int port);

@@ -135,6 +135,11 @@ MemoryStatus GetMemoryStatus()
     return status;
 }
 
+uint32_t GetCurrentProcessId()
+{
+    return static_cast<uint32_t>(::getpid());
+}
+
 uint64_t GetProcessWorkingSetBytes()
 {
     std::ifstream statm("/proc/self/statm");

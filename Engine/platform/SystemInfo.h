@@ -31,6 +31,8 @@ struct MemoryStatus
     uint64_t availableVirtual = 0;
 };
 MemoryStatus GetMemoryStatus();
+// The process's id, as the system and its tools (ps, kill) name it.
+uint32_t GetCurrentProcessId();
 // Resident set size of this process in bytes, 0 when it cannot be read.
 uint64_t GetProcessWorkingSetBytes();
 // Bytes of the process's heap in live allocations (taken and not yet freed), by the allocator's

@@ -88,13 +88,15 @@ void ChaosBeam::Liberate()
 void ChaosBeam::SetLinkedEffect(EffectEntity* effect)
 {
     m_linkedEffectId = effect ? effect->GetObjectId() : 0;
+    m_linkedAtRenumbering = ObjectManager::Get()->GetRenumberCount();
 }
 
 EffectEntity* ChaosBeam::GetLinkedEffect() const
 {
     if (m_linkedEffectId == 0)
         return nullptr;
-    Object* object = ObjectManager::Get()->GetObject(m_linkedEffectId);
+    ObjectManager* objects = ObjectManager::Get();
+    Object* object = objects->GetObject(objects->GetRenumberedId(m_linkedEffectId, m_linkedAtRenumbering));
     return object && object->GetClassInfo().IsA(EffectEntity::GetStaticClassInfo())
                ? static_cast<EffectEntity*>(object)
                : nullptr;

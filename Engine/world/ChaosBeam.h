@@ -39,7 +39,8 @@ public:
     void Liberate();
     bool IsLiberated() const { return m_liberated; }
 
-    // The effect entity that emits along the strands; null unlinks. Kept by object id.
+    // The effect entity that emits along the strands; null unlinks. Kept by object id (found again
+    // after a renumbering, ObjectManager::GetRenumberedId).
     void SetLinkedEffect(EffectEntity* effect);
     // Null once the linked effect is gone.
     EffectEntity* GetLinkedEffect() const;
@@ -59,6 +60,7 @@ protected:
 private:
     bool m_liberated = false;
     unsigned int m_linkedEffectId = 0;
+    unsigned int m_linkedAtRenumbering = 0; // the object manager's renumberings when it was linked
     std::vector<int> m_strandTimers;
     int m_numStrands = numStrandsDefault;
     int m_beamClock = 0;

@@ -55,6 +55,7 @@
 #include <climits>
 #include <cstring>
 #include <ctime>
+#include <utility>
 
 namespace GAME {
 
@@ -191,7 +192,8 @@ void Engine::Initialize(void* window, const GraphicsEngineSettings& settings, bo
     SetThreadName("Main Thread");
     PinMainThread();
 
-    OpenLogFile();
+    if (!std::exchange(m_logFileOpenedEarly, false))
+        OpenLogFileNow();
 
     Options* options = GetOptions();
     LocalizationManager::Instance()->Load(options->GetString(Options::STRING_LANGUAGE).c_str());
@@ -290,6 +292,14 @@ void Engine::Initialize(void* window, const GraphicsEngineSettings& settings, bo
 }
 
 void Engine::OpenLogFile()
+{
+    if (m_logFileOpenedEarly)
+        return;
+    OpenLogFileNow();
+    m_logFileOpenedEarly = true;
+}
+
+void Engine::OpenLogFileNow()
 {
     CriticalSectionLock lock(m_logFileLock);
     m_logFileTried = true;
@@ -482,6 +492,7 @@ void Engine::Shutdown()
             m_logFile = nullptr;
         }
         m_logFileBlock = false;
+        m_logFileOpenedEarly = false;
     }
     m_mapChunkCallbacks.Clear();
 }
@@ -613,9 +624,23 @@ void Engine::SetIdle(bool idle)
                                                 : Platform::ThreadPriority::Highest);
 }
 
+void Engine::FollowRenumberings()
+{
+    // A join that renumbered the game's own objects (ObjectManager::RenumberHost): the ids kept
+    // here were all made before it.
+    ObjectManager* objects = ObjectManager::Get();
+    const unsigned int renumberings = objects->GetRenumberCount();
+    if (renumberings == m_forcedUpdateRenumberings)
+        return;
+    for (unsigned int& id : m_forcedUpdateIds)
+        id = objects->GetRenumberedId(id, m_forcedUpdateRenumberings);
+    m_forcedUpdateRenumberings = renumberings;
+}
+
 void Engine::RegisterForForcedUpdates(unsigned int objectId)
 {
     CriticalSectionLock lock(m_forcedUpdateLock);
+    FollowRenumberings();
     if (std::find(m_forcedUpdateIds.begin(), m_forcedUpdateIds.end(), objectId) == m_forcedUpdateIds.end())
         m_forcedUpdateIds.push_back(objectId);
 }
@@ -623,6 +648,7 @@ void Engine::RegisterForForcedUpdates(unsigned int objectId)
 void Engine::UnregisterForForcedUpdates(unsigned int objectId)
 {
     CriticalSectionLock lock(m_forcedUpdateLock);
+    FollowRenumberings();
     auto it = std::find(m_forcedUpdateIds.begin(), m_forcedUpdateIds.end(), objectId);
     if (it != m_forcedUpdateIds.end())
         m_forcedUpdateIds.erase(it);
@@ -631,12 +657,14 @@ void Engine::UnregisterForForcedUpdates(unsigned int objectId)
 std::vector<unsigned int> Engine::GetForcedUpdateIds()
 {
     CriticalSectionLock lock(m_forcedUpdateLock);
+    FollowRenumberings();
     return m_forcedUpdateIds;
 }
 
 void Engine::UpdateForcedEntities()
 {
     CriticalSectionLock lock(m_forcedUpdateLock);
+    FollowRenumberings();
     if (IsGameTimePaused())
         return;
     const int elapsed = m_gameTimer.GetElapsedTime();

@@ -150,6 +150,11 @@ public:
     // was written. Any thread.
     static constexpr size_t maxKeptLogFileLines = 1000;
     void WriteLogFileLine(LogPriority priority, const std::string& line) const;
+    // Opens the log file now, as Initialize does first: for a host whose file must hold the lines
+    // of its own start-up too, should the process end before Initialize returns (Ctrl-C twice, a
+    // crash). Initialize then keeps the file so opened; a second call before it does nothing.
+    // Main thread, the log path set.
+    void OpenLogFile();
     // A line as a row of the log file: &, <, > and " as entities, control characters but tabs as
     // '?', a warning in colour and an important line in bold; the row ends in a line feed.
     static std::string FormatLogFileRow(LogPriority priority, const std::string& line);
@@ -178,6 +183,22 @@ public:
     // the session made stays. New objects carry the host id the session gave this game, and skip
     // ids already in the table (EngineHooks::GetLocalHostID says why). A new Connect before that
     // frame keeps the engine a client.
+    //
+    // Objects and joins, for a game that loads levels around a join:
+    // - A level loaded while the client is still joining (Connect made, the server's answer not
+    //   in yet) gets none of its objects: no object id can be made before the session gives this
+    //   game its host id, so each of its entities is refused ("Unable to spawn object") and the
+    //   level stays empty of them, even when the join then fails and the game goes on alone. Load
+    //   levels once the join is over (IsConnected, or the client's "GameEvent_NetworkConnectAbort"
+    //   for a join that failed).
+    // - A game that goes on alone after a session keeps numbering its objects under that
+    //   session's host id. When it joins another session, whose server may have given that id to
+    //   another client, the objects numbered under it move under the host id the new session gives
+    //   (ObjectManager::RenumberHost, as the join's answer arrives), so that they never meet that
+    //   client's objects. Entities' attachments and the forced updates follow; an id the game kept
+    //   of its own objects is found again through ObjectManager::GetRenumberedId. A game's objects
+    //   made before its first session carry host 0, the server's own: they are not moved, so a
+    //   game that played alone loads its world anew after its first join.
     void SetAsNetworkClient();
     void SetAsNetworkServer();
     void SetAsNetworkStub();
@@ -343,10 +364,12 @@ private:
     bool LoadMainDatabase();
     bool LoadDatabase(const char* name);
     // Opens the log file, writes its header and the lines kept for it.
-    void OpenLogFile();
+    void OpenLogFileNow();
     // Under m_logFileLock, with the file open: the row, after the block's start if it is the first.
     void WriteLogFileRow(LogPriority priority, const std::string& line) const;
     void UpdateForcedEntities();
+    // Under m_forcedUpdateLock: the forced updates' ids after the object manager's renumberings.
+    void FollowRenumberings();
     void UpdateClientEntities(int host);
     // After the network pump: a client whose session ended goes on as a game of its own.
     void GoOnAloneAfterClientSession();
@@ -385,6 +408,7 @@ private:
     mutable bool m_logFileBlock = false;
     mutable std::vector<std::pair<LogPriority, std::string>> m_keptLogFileLines;
     bool m_logFileTried = false;
+    bool m_logFileOpenedEarly = false; // by the host's OpenLogFile, for the next Initialize
     std::string m_savePath;
     std::vector<std::string> m_logCategoryNames;
     CriticalSection m_logCategoryLock;
@@ -424,6 +448,7 @@ private:
     NetworkControllerBase* m_networkController = nullptr;
     NetworkPacketCreatorBase* m_packetCreator = nullptr;
     std::vector<unsigned int> m_forcedUpdateIds;
+    unsigned int m_forcedUpdateRenumberings = 0; // the object manager's renumberings they follow
     WorldFrustum m_priorFrameFrustum;
     MapChunkCallbackMap m_mapChunkCallbacks;
     FilterFunction<Entity>* m_entityRenderFilter = nullptr;

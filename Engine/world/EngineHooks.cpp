@@ -133,8 +133,10 @@ int EngineHooks::GetLocalHostID()
 
 bool EngineHooks::IdsMayBeTaken()
 {
+    // Alone after a session, or in a later one: what an earlier session sent here may carry the
+    // host id this game numbers under now.
     const auto* client = static_cast<const ClientConnectionManager*>(m_engine.m_clientConnectionManager);
-    return ClientSessionHostID() >= 0 && !client->IsConnected();
+    return ClientSessionHostID() >= 0 && (!client->IsConnected() || client->GetNumSessionsEnded() > 0);
 }
 
 int EngineHooks::ClientSessionHostID() const

@@ -42,6 +42,10 @@ public:
             entity->Detach(child);
         return child;
     }
+    void RenumberAttached(Object* entity, const std::unordered_map<unsigned, unsigned>& renumbered) override
+    {
+        static_cast<Entity*>(entity)->RenumberObjectIds(renumbered);
+    }
 };
 
 // How instance groups, beside entities in the world folder, read them.
@@ -579,6 +583,13 @@ Entity* Entity::CreateAttachedEntity(const std::string& recordName, const std::s
     Entity* child = static_cast<Entity*>(object);
     Attach(child, Coords(), attachPointName.c_str());
     return child;
+}
+
+void Entity::RenumberObjectIds(const std::unordered_map<unsigned, unsigned>& renumbered)
+{
+    for (unsigned& id : m_attachedEntities)
+        if (const auto it = renumbered.find(id); it != renumbered.end())
+            id = it->second;
 }
 
 Entity* Entity::GetAttachedEntity(int index) const

@@ -28,6 +28,7 @@
 #include "navigation/PhysicsTypes.h"
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace GAME {
@@ -164,6 +165,9 @@ public:
     int GetNumAttachedEntities() const { return static_cast<int>(m_attachedEntities.size()); }
     // Null for an empty slot, a destroyed object or an index out of range.
     Entity* GetAttachedEntity(int index) const;
+    // After the object manager renumbered objects (ObjectManager::RenumberHost): the attached
+    // entities' ids in the map are their new ones.
+    void RenumberObjectIds(const std::unordered_map<unsigned, unsigned>& renumbered);
     void SetAttachOffset(const Coords& offset) { m_attachOffset = offset; }
     const Coords& GetAttachOffset() const { return m_attachOffset; }
     const Name& GetAttachPointName() const { return m_attachPointName; }

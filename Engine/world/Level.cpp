@@ -582,7 +582,7 @@ bool Level::SaveState(BinaryWriter* writer) const
     return true;
 }
 
-bool Level::RestoreState(const void* data, unsigned size)
+bool Level::RestoreState(const void* data, unsigned size, unsigned renumberedSince)
 {
     if (!data)
         return size == 0;
@@ -611,7 +611,10 @@ bool Level::RestoreState(const void* data, unsigned size)
                 LogPrintf(1, "Level: a saved entity record is damaged");
                 return false;
             }
-            Entity* entity = CreateEntity(name, objectId);
+            const unsigned id = renumberedSince == ~0u
+                                    ? objectId
+                                    : ObjectManager::Get()->GetRenumberedId(objectId, renumberedSince, true);
+            Entity* entity = CreateEntity(name, id);
             if (!entity) {
                 LogPrintf(1, "Failed to create entity '%s' while restoring level state", name.c_str());
                 return false;

@@ -93,8 +93,11 @@ public:
     // The saved state of the entities that ask for it (a chunk 5 of records). False for null.
     bool SaveState(BinaryWriter* writer) const;
     // Re-creates the entities of saved state; false at the first record that cannot be restored
-    // (one whose frame is not finite or not rigid among them).
-    bool RestoreState(const void* data, unsigned size);
+    // (one whose frame is not finite or not rigid among them). A state saved before the object
+    // manager's renumbering number `renumberedSince` (ObjectManager::GetRenumberCount then; the
+    // default: none since) has its entities' ids follow the renumberings since, and an entity under
+    // a host they left takes a new id.
+    bool RestoreState(const void* data, unsigned size, unsigned renumberedSince = ~0u);
 
     // ---- Life cycle ---------------------------------------------------------------------------
     // Steps: path mesh to the path finder, grid post-load, OnAddToLevel for every entity, editor

@@ -497,7 +497,8 @@ bool Region::InternalLoadLevel(bool renderData)
         m_loadedFromMap = m_levelOffset != 0;
         ResetFramesNotUpdated();
         if (m_restore && MayRestoreState() && m_savedState) {
-            if (!level->RestoreState(m_savedState->GetBuffer(), m_savedState->GetSize()))
+            if (!level->RestoreState(m_savedState->GetBuffer(), m_savedState->GetSize(),
+                                     m_savedStateRenumberings))
                 LogPrintf(1, "Region %s: its kept state could not be restored whole", m_name.c_str());
             delete m_savedState;
             m_savedState = nullptr;
@@ -666,6 +667,7 @@ void Region::UnloadLevel(bool keepState)
                 delete m_savedState;
                 m_savedState = new BinaryWriter(1024);
                 if (level->SaveState(m_savedState) && !m_savedState->Failed()) {
+                    m_savedStateRenumberings = ObjectManager::Get()->GetRenumberCount();
                     LogPrintf(0, "Saved level state %s", m_name.c_str());
                     m_restore = true;
                 } else {
@@ -1226,7 +1228,20 @@ bool Region::RebuildMapData()
                 rebuilt = false;
             }
         } else {
-            LogPrintf(2, "Could not open TGA file");
+            // The file system gives no reason: for a file that is there, the file as it is named
+            // on disk and the platform's own answer to a save of it.
+            std::string path;
+            std::string why = "the file system could not make it";
+            if (files->FindFullFilePath(fileName, path)) {
+                Platform::PlatformFile probe;
+                why = probe.Open(path, Platform::FileOpenMode::Write) || probe.GetError().empty()
+                          ? "the file system could not open it"
+                          : probe.GetError();
+                probe.Discard();
+            } else {
+                path = fileName;
+            }
+            LogPrintf(2, "Could not open TGA file %s: %s", path.c_str(), why.c_str());
             Platform::ShowErrorMessage("Error", "Could not open TGA file");
             rebuilt = false;
         }

@@ -414,7 +414,8 @@ private:
     std::vector<Portal*> m_portals;
     std::string m_zoneRecord;
     std::list<Region*> m_connectedRegions;
-    BinaryWriter* m_savedState = nullptr; // under the level lock
+    BinaryWriter* m_savedState = nullptr;  // under the level lock
+    unsigned m_savedStateRenumberings = 0; // the object manager's renumberings when it was saved
     CriticalSection m_fogLock;
     FogSavingThread* m_fogThread = nullptr;
     FogOfWar* m_fog = nullptr;

@@ -1,18 +1,24 @@
 // The sample host's output: where its closing lines say the run's lines are kept must be where
 // they are, log.html only while the output writes it; a run that could not write a file fails
-// with one line on standard error; the command line and Ctrl-C end a run as they say.
+// with one line on standard error; the command line, Ctrl-C and a run folder in use end a run as
+// they say.
 #include "HostOutput.h"
+#include "HostEngine.h"
 #include "HostInterrupt.h"
 #include "HostOptions.h"
+#include "HostRunFolder.h"
 #include "HostWindow.h"
 
 #include "common/TempDir.h"
+#include "platform/PlatformFile.h"
+#include "platform/SystemInfo.h"
 
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace SampleHost {
@@ -113,28 +119,79 @@ TEST(HostOutputTest, ACountTooLargeIsRefusedAsTheFrameCountItIs)
     EXPECT_EQ(largest.folder, "./300");
 }
 
-// In a child process: the first signal asks the run to end (the window's frame says so from then
-// on), the second ends the process at once with 128 + the signal.
-TEST(HostOutputTest, CtrlCEndsTheRunAtTheNextFrameAndASecondOneAtOnce)
+// In a child process, as in a run's start-up: the log file opens before anything else, the first
+// signal asks the run to end (the window's frame says so from then on), the second ends the
+// process at once with the first one's code. log.html is then a whole document holding every line
+// printed, the one printed before it opened too.
+TEST(HostOutputTest, CtrlCEndsTheRunAtTheNextFrameAndASecondOneAtOnceWithTheFirstsCodeAndAWholeLog)
 {
-    for (const int signal : {SIGINT, SIGTERM}) {
+    const std::string end = "</pre>\n</font>\n</html>\n";
+    for (const auto& [first, second] : {std::pair{SIGINT, SIGINT}, std::pair{SIGTERM, SIGINT}}) {
+        SCOPED_TRACE(first);
+        GAME::Test::TempDir dir;
         EXPECT_EXIT(
             {
                 HostOutput output;
-                output.GoWithoutLogFile();
+                HostLogSink lines(output, false);
+                HostEngine engine(output, lines);
+                engine.SetLogPath(dir.File("log.html"));
                 HostWindow window(output);
                 CatchInterrupts();
+                output.Printf("a line before the log file opened");
+                engine.StartLogFile();
                 const bool before = window.Frame();
-                std::raise(signal);
+                std::raise(first);
                 const bool after = window.Frame() || window.Frame();
-                std::fprintf(stderr, "frames: %d %d; %s\n", before, after, window.GetEnded().c_str());
-                std::raise(signal);
+                output.Errorf("frames: %d %d; %s", before, after, window.GetEnded().c_str());
+                std::raise(second);
                 std::_Exit(0);
             },
-            testing::ExitedWithCode(128 + signal),
-            signal == SIGINT ? "frames: 1 0; interrupted \\(Ctrl-C, SIGINT\\)"
-                             : "frames: 1 0; interrupted \\(SIGTERM\\)");
+            testing::ExitedWithCode(128 + first),
+            first == SIGINT ? "frames: 1 0; interrupted \\(Ctrl-C, SIGINT\\)"
+                            : "frames: 1 0; interrupted \\(SIGTERM\\)");
+        const std::string log = dir.Read("log.html");
+        EXPECT_NE(log.find("a line before the log file opened\n"), std::string::npos) << log;
+        EXPECT_NE(log.find(first == SIGINT ? "interrupted (Ctrl-C, SIGINT); the run ends"
+                                           : "interrupted (SIGTERM)"),
+                  std::string::npos)
+            << log;
+        EXPECT_NE(log.find("frames: 1 0;"), std::string::npos) << log;
+        ASSERT_GE(log.size(), end.size());
+        EXPECT_EQ(log.substr(log.size() - end.size()), end) << log;
     }
+}
+
+// A run folder a live run holds is refused at once with the reason, the holder named; one whose
+// run was killed is free, though its lock file is still there.
+TEST(HostOutputTest, ARunFolderInUseIsRefusedAndOneAKilledRunLeftIsNot)
+{
+    GAME::Test::TempDir dir;
+    const std::string folder = dir.File("run");
+    HostOutput output;
+    output.GoWithoutLogFile();
+    std::string why;
+    {
+        RunFolder live;
+        ASSERT_TRUE(live.Take(folder, output, why)) << why;
+        RunFolder second;
+        EXPECT_FALSE(second.Take(folder, output, why));
+        EXPECT_EQ(why, "another run is using it (EngineHost, process " +
+                           std::to_string(GAME::Platform::GetCurrentProcessId()) +
+                           "); a run needs a folder of its own");
+    }
+    EXPECT_EXIT(
+        {
+            RunFolder killed;
+            std::string reason;
+            if (killed.Take(folder, output, reason))
+                std::raise(SIGKILL);
+            std::_Exit(1);
+        },
+        testing::KilledBySignal(SIGKILL), "");
+    EXPECT_TRUE(GAME::Platform::FileExists(folder + "/" + RunFolder::lockName));
+    RunFolder next;
+    EXPECT_TRUE(next.Take(folder, output, why)) << why;
+    EXPECT_EQ(output.DescribeNotWritten(), "");
 }
 
 } // namespace

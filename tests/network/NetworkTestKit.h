@@ -3,6 +3,7 @@
 // the controller records everything it is handed.
 #pragma once
 
+#include "data/RegionId.h"
 #include "network/NetPacket.h"
 #include "network/NetPacketBuffer.h"
 #include "network/NetworkControllerBase.h"
@@ -119,6 +120,52 @@ public:
     std::vector<unsigned> failed;
     bool acceptSpawns = false;
     int spawnsAsked = 0;
+};
+
+// A spawn packet's wire form, written field by field so that any id and place can be sent: a
+// client's request to make a crate, or a server's word of an object.
+class SpawnRequest : public NetPacket
+{
+public:
+    SpawnRequest(uint32_t id, const Vec3& place, const RegionId& region,
+                 const Vec3& xAxis = Vec3(1.0f, 0.0f, 0.0f), const Vec3& yAxis = Vec3(0.0f, 1.0f, 0.0f),
+                 const Vec3& zAxis = Vec3(0.0f, 0.0f, 1.0f))
+        : NetPacket(PACKET_TYPE_SPAWN_ACTOR), m_id(id), m_place(place), m_region(region), m_xAxis(xAxis),
+          m_yAxis(yAxis), m_zAxis(zAxis)
+    {
+    }
+    SpawnRequest& Record(std::string record)
+    {
+        m_record = std::move(record);
+        return *this;
+    }
+    void Write(NetPacketOutBuffer& out) override
+    {
+        bool yes = true, no = false;
+        out.Add(&m_id);
+        out.Add(&yes);
+        out.Add(&m_record);
+        Vec3 axes[3] = {m_xAxis, m_yAxis, m_zAxis};
+        for (Vec3& axis : axes)
+            out.Add(&axis);
+        out.Add(&m_place);
+        for (int i = 0; i < 4; ++i) {
+            uint32_t word = m_region.GetWord(i);
+            out.Add(&word);
+        }
+        out.Add(&no); // no velocity
+        const uint8_t visible = 1;
+        out.AddBytes(&visible, 1);
+    }
+
+private:
+    uint32_t m_id;
+    std::string m_record = "records/crate.dbr";
+    Vec3 m_place;
+    RegionId m_region;
+    Vec3 m_xAxis;
+    Vec3 m_yAxis;
+    Vec3 m_zAxis;
 };
 
 } // namespace GAME::Test

@@ -21,6 +21,7 @@
 #include "platform/Threading.h"
 #include "world/Entity.h"
 #include "world/EntityListType.h"
+#include "world/Level.h"
 
 #include <algorithm>
 #include <chrono>
@@ -39,6 +40,7 @@ namespace {
 using GAME::Test::Blob;
 using GAME::Test::GamePacket;
 using GAME::Test::RecordingController;
+using GAME::Test::SpawnRequest;
 
 // Frames of 5 ms until the condition holds; false after `limitMs` of real time, which only a hang
 // takes.
@@ -745,6 +747,85 @@ TEST_F(EngineSessionThreadsTest, ALevelLoadingWhileTheSessionEndsComesInWhole)
     level->GetEntities(entities, ENTITY_LIST_ALL);
     for (Entity* entity : entities)
         EXPECT_EQ(ObjectManager::Get()->GetObject(entity->GetObjectId()), entity);
+}
+
+// A game that played alone after a session numbered its objects under that session's host id; it
+// joins another session, whose server gave that id to another client first. The game's own
+// objects move under its new host id as it joins, so that the other client's object under an id
+// one of them had is made (it was refused: "actor with this ID already exists").
+TEST_F(EngineSessionThreadsTest, AGameJoiningAnotherSessionAfterPlayingAloneTakesInTheOtherClientsObjects)
+{
+    DataKit::WorldGenerator::AddRecords(data.Database());
+    DataKit::WorldGenerator::Settings settings;
+    settings.regionsX = 1;
+    settings.regionsZ = 1;
+    settings.entitiesPerRegion = 20;
+    settings.caves = 0;
+    settings.villages = 0;
+    DataKit::WorldGenerator generator(settings);
+    World* world = StartGenerated(generator);
+    ASSERT_NE(world, nullptr);
+    engine->SetAsNetworkClient();
+    auto* client = static_cast<ClientConnectionManager*>(engine->GetNetworkConnectionManager());
+    {
+        ServerConnectionManager first;
+        ASSERT_TRUE(first.Listen("127.0.0.1", 0));
+        ASSERT_TRUE(client->Connect("127.0.0.1", first.GetPort()));
+        ASSERT_TRUE(PumpUntil({&first}, [&] {
+            Frame(16);
+            return client->IsConnected();
+        }));
+        ASSERT_EQ(client->GetLocalHostID(), 1);
+        first.Shutdown();
+        ASSERT_TRUE(PumpUntil({}, [&] {
+            Frame(16);
+            return !engine->IsNetworkClient();
+        }));
+    }
+    // Alone: the level's objects are the game's own, numbered under host 1.
+    Level* level = LoadLevelNow(world->GetRegion(0));
+    ASSERT_NE(level, nullptr);
+    std::vector<Entity*> own;
+    level->GetEntities(own, ENTITY_LIST_ALL);
+    ASSERT_FALSE(own.empty());
+    const unsigned taken = own.front()->GetObjectId();
+    ASSERT_EQ(taken >> ObjectManager::kHostShift, 1u);
+
+    ServerConnectionManager second;
+    RecordingController controller;
+    engine->SetNetworkController(&controller);
+    ASSERT_TRUE(second.Listen("127.0.0.1", 0));
+    ClientConnectionManager other;
+    ASSERT_TRUE(other.Connect("127.0.0.1", second.GetPort()));
+    ASSERT_TRUE(PumpUntil({&second, &other}, [&] { return other.IsConnected(); }));
+    ASSERT_EQ(other.GetLocalHostID(), 1);
+    engine->SetAsNetworkClient();
+    ASSERT_TRUE(client->Connect("127.0.0.1", second.GetPort()));
+    ASSERT_TRUE(PumpUntil({&second, &other}, [&] {
+        Frame(16);
+        return client->IsConnected();
+    }));
+    ASSERT_EQ(client->GetLocalHostID(), 2);
+
+    // The game's own objects moved under its new host id, each found under its new id, and the
+    // old ids lead to them.
+    Entity* mine = own.front();
+    EXPECT_EQ(mine->GetObjectId() >> ObjectManager::kHostShift, 2u);
+    EXPECT_EQ(ObjectManager::Get()->GetObject(mine->GetObjectId()), mine);
+    EXPECT_EQ(ObjectManager::Get()->GetRenumberedId(taken, 0), mine->GetObjectId());
+
+    // The other client's crate under the id the game's object had, as its server passes it on.
+    SpawnRequest crate(taken, Vec3(3.0f, 0.0f, 4.0f), world->GetRegion(0)->GetId());
+    crate.Record(mine->GetObjectName());
+    ASSERT_TRUE(second.SendToClient(2, &crate));
+    ASSERT_TRUE(PumpUntil({&second, &other}, [&] {
+        Frame(16);
+        return !controller.received.empty();
+    }));
+    EXPECT_TRUE(controller.received.front().spawned) << "the other client's object was refused";
+    Object* theirs = ObjectManager::Get()->GetObject(taken);
+    EXPECT_TRUE(theirs && theirs != mine);
+    engine->SetNetworkController(nullptr);
 }
 
 } // namespace

@@ -41,6 +41,8 @@
 namespace GAME {
 namespace {
 
+using GAME::Test::SpawnRequest;
+
 // A world's map of regions side by side, 400 crates in each: a level whose load on the main
 // thread is a stall no server frame may have.
 std::vector<uint8_t> CrowdedRegions(int count)
@@ -288,52 +290,6 @@ TEST_F(SpawnThreadsTest, ASpawnPacketMakesTheEntityOnTheClient)
     level->RemoveEntity(entity);
     ObjectManager::Get()->DestroyObjectEx(entity, __FILE__, __LINE__);
 }
-
-// A client's request to make a crate: the spawn packet's wire form, written field by field so
-// that any id and place can be asked for.
-class SpawnRequest : public NetPacket
-{
-public:
-    SpawnRequest(uint32_t id, const Vec3& place, const RegionId& region,
-                 const Vec3& xAxis = Vec3(1.0f, 0.0f, 0.0f), const Vec3& yAxis = Vec3(0.0f, 1.0f, 0.0f),
-                 const Vec3& zAxis = Vec3(0.0f, 0.0f, 1.0f))
-        : NetPacket(PACKET_TYPE_SPAWN_ACTOR), m_id(id), m_place(place), m_region(region), m_xAxis(xAxis),
-          m_yAxis(yAxis), m_zAxis(zAxis)
-    {
-    }
-    SpawnRequest& Record(std::string record)
-    {
-        m_record = std::move(record);
-        return *this;
-    }
-    void Write(NetPacketOutBuffer& out) override
-    {
-        bool yes = true, no = false;
-        out.Add(&m_id);
-        out.Add(&yes);
-        out.Add(&m_record);
-        Vec3 axes[3] = {m_xAxis, m_yAxis, m_zAxis};
-        for (Vec3& axis : axes)
-            out.Add(&axis);
-        out.Add(&m_place);
-        for (int i = 0; i < 4; ++i) {
-            uint32_t word = m_region.GetWord(i);
-            out.Add(&word);
-        }
-        out.Add(&no); // no velocity
-        const uint8_t visible = 1;
-        out.AddBytes(&visible, 1);
-    }
-
-private:
-    uint32_t m_id;
-    std::string m_record = "records/crate.dbr";
-    Vec3 m_place;
-    RegionId m_region;
-    Vec3 m_xAxis;
-    Vec3 m_yAxis;
-    Vec3 m_zAxis;
-};
 
 // A hand-made peer asks for a crate of the record (the plain one when null) at `at`. False when it
 // could not be written or sent.
