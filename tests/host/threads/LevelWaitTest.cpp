@@ -34,6 +34,18 @@
 namespace SampleHost {
 namespace {
 
+// The host's engine over the sample data in the folder, on the recording device, its log there.
+void Start(HostEngine& engine, const GAME::Test::TempDir& dir, GAME::FileSystem& files)
+{
+    GAME::gEngine = &engine;
+    engine.SetLogPath(dir.File("log.html"));
+    engine.SetDefaultSettingsPath(DataKit::SampleGameData::defaultSettingsName);
+    engine.SetNormalSettingsPath(DataKit::SampleGameData::userSettingsName);
+    GAME::GraphicsEngineSettings settings;
+    settings.deviceName = "Software";
+    engine.Initialize(nullptr, settings, false, false, &files);
+}
+
 TEST(LevelWaitThreadsTest, AWaitForALevelStillLoadingIsCountedTimedAndNamedInTheSummary)
 {
     GAME::Test::TempDir dir;
@@ -49,13 +61,7 @@ TEST(LevelWaitThreadsTest, AWaitForALevelStillLoadingIsCountedTimedAndNamedInThe
     HostLogSink lines(output, false);
     {
         HostEngine engine(output, lines);
-        GAME::gEngine = &engine;
-        engine.SetLogPath(dir.File("log.html"));
-        engine.SetDefaultSettingsPath(DataKit::SampleGameData::defaultSettingsName);
-        engine.SetNormalSettingsPath(DataKit::SampleGameData::userSettingsName);
-        GAME::GraphicsEngineSettings settings;
-        settings.deviceName = "Software";
-        engine.Initialize(nullptr, settings, false, false, &files);
+        Start(engine, dir, files);
         GAME::World* world = engine.GetWorld();
         ASSERT_TRUE(world && world->Load(generator.GetSettings().mapName.c_str(), true));
         GAME::Region* region = world->GetRegion(0);
@@ -121,13 +127,7 @@ TEST(LevelWaitThreadsTest, AClientWhoseSessionTheServerEndsSaysSoAndEndsWithItsO
     HostLogSink lines(output, false);
     {
         HostEngine engine(output, lines);
-        GAME::gEngine = &engine;
-        engine.SetLogPath(dir.File("log.html"));
-        engine.SetDefaultSettingsPath(DataKit::SampleGameData::defaultSettingsName);
-        engine.SetNormalSettingsPath(DataKit::SampleGameData::userSettingsName);
-        GAME::GraphicsEngineSettings settings;
-        settings.deviceName = "Software";
-        engine.Initialize(nullptr, settings, false, false, &files);
+        Start(engine, dir, files);
         ASSERT_NE(engine.GetWorld(), nullptr);
 
         GAME::ServerConnectionManager server;

@@ -253,9 +253,10 @@ TEST(SessionThreadsTest, ServerAndTwoClientsJoinExchangeReportTheirViewsAndLeave
     EXPECT_TRUE(log.Contains("the session with server 127.0.0.1:", 2));
     // ...and that it was the server's own end, not a lost link.
     const std::vector<std::string> texts = log.Texts();
-    EXPECT_EQ(std::count_if(texts.begin(), texts.end(),
-                            [](const std::string& t) { return t.find("the server ended its session") != t.npos; }),
-              2);
+    EXPECT_EQ(
+        std::count_if(texts.begin(), texts.end(),
+                      [](const std::string& t) { return t.find("the server ended its session") != t.npos; }),
+        2);
     EXPECT_FALSE(log.Contains("lost or closed by the server"));
 }
 
@@ -268,7 +269,8 @@ TEST(SessionThreadsTest, AServerThatCannotListenSaysWhy)
     ASSERT_TRUE(first.Listen("127.0.0.1", 0));
     EXPECT_TRUE(first.GetListenError().empty());
     EXPECT_FALSE(second.Listen("127.0.0.1", first.GetPort()));
-    EXPECT_NE(second.GetListenError().find("Address already in use"), std::string::npos) << second.GetListenError();
+    EXPECT_NE(second.GetListenError().find("Address already in use"), std::string::npos)
+        << second.GetListenError();
     EXPECT_TRUE(log.Contains(second.GetListenError(), 2));
     ASSERT_TRUE(second.Listen("127.0.0.1", 0));
     EXPECT_TRUE(second.GetListenError().empty());
@@ -302,7 +304,8 @@ TEST(SessionThreadsTest, AClientWhoseServerVanishesReportsItAndRunsOn)
     // Nobody answers at that port any more: held by a socket that never reads, so that no server
     // of another test takes it meanwhile.
     const ENetAddress held = GAME::Test::EnetAddress("127.0.0.1", port);
-    std::unique_ptr<ENetHost, void (*)(ENetHost*)> silent(enet_host_create(&held, 1, 1, 0, 0), enet_host_destroy);
+    std::unique_ptr<ENetHost, void (*)(ENetHost*)> silent(enet_host_create(&held, 1, 1, 0, 0),
+                                                          enet_host_destroy);
     ASSERT_NE(silent, nullptr);
     ASSERT_TRUE(client.Connect("127.0.0.1", port));
     ASSERT_TRUE(PumpUntil({&client}, [&] { return !client.IsConnecting(); }));
@@ -704,19 +707,25 @@ TEST(SessionThreadsTest, AFloodOfViewsIsHandedOnAtTheViewRateWithTheLatestWinnin
 
 using EngineSessionThreadsTest = GAME::Test::EngineTest;
 
+// A world of one generated region holding that many entities, no caves and no villages.
+DataKit::WorldGenerator::Settings OneRegionOf(int entities)
+{
+    DataKit::WorldGenerator::Settings settings;
+    settings.regionsX = 1;
+    settings.regionsZ = 1;
+    settings.entitiesPerRegion = entities;
+    settings.caves = 0;
+    settings.villages = 0;
+    return settings;
+}
+
 // A client engine's level loads on its loading thread while the server ends the session and the
 // engine's frames take the end in: whichever of its entities were made before the end and
 // whichever after, the level comes in with every one, each under an id of its own.
 TEST_F(EngineSessionThreadsTest, ALevelLoadingWhileTheSessionEndsComesInWhole)
 {
     DataKit::WorldGenerator::AddRecords(data.Database());
-    DataKit::WorldGenerator::Settings settings;
-    settings.regionsX = 1;
-    settings.regionsZ = 1;
-    settings.entitiesPerRegion = 100;
-    settings.caves = 0;
-    settings.villages = 0;
-    DataKit::WorldGenerator generator(settings);
+    DataKit::WorldGenerator generator(OneRegionOf(100));
     World* world = StartGenerated(generator);
     ASSERT_NE(world, nullptr);
     ServerConnectionManager server;
@@ -756,13 +765,7 @@ TEST_F(EngineSessionThreadsTest, ALevelLoadingWhileTheSessionEndsComesInWhole)
 TEST_F(EngineSessionThreadsTest, AGameJoiningAnotherSessionAfterPlayingAloneTakesInTheOtherClientsObjects)
 {
     DataKit::WorldGenerator::AddRecords(data.Database());
-    DataKit::WorldGenerator::Settings settings;
-    settings.regionsX = 1;
-    settings.regionsZ = 1;
-    settings.entitiesPerRegion = 20;
-    settings.caves = 0;
-    settings.villages = 0;
-    DataKit::WorldGenerator generator(settings);
+    DataKit::WorldGenerator generator(OneRegionOf(20));
     World* world = StartGenerated(generator);
     ASSERT_NE(world, nullptr);
     engine->SetAsNetworkClient();
