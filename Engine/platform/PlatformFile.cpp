@@ -17,6 +17,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <string_view>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -40,15 +41,24 @@ constexpr char kCopyMagic[8] = {'O', 'L', 'D', 'B', 'Y', 'T', 'E', 'S'};
 struct CopyHeader
 {
     char magic[8];
-    uint64_t device;
+    uint64_t device; // the file's, for whoever reads the folder
     uint64_t inode;
     uint64_t size;
-    int64_t bornSeconds;      // the file's birth, where the file system keeps it: an inode number
-    uint32_t bornNanoseconds; // used again by another file does not take this copy
-    uint32_t hasBirth;
-    uint32_t pid; // who saved, for whoever reads the folder
+    uint8_t token[16]; // drawn for this copy; the file's mark names it too
+    uint32_t pid;      // who saved, for whoever reads the folder
     uint32_t unused[3];
 };
+// While the copy is kept, the file itself carries this mark, an attribute of its inode: every name
+// of the file sees it, and it dies with the file, so an inode number used again by another file
+// never finds the copy. Then the copy's whole path.
+constexpr char kMarkName[] = "user.engine.old-bytes";
+struct CopyMark
+{
+    char magic[8];
+    uint64_t inode;
+    uint8_t token[16];
+};
+static_assert(sizeof(CopyMark) == 32);
 static_assert(sizeof(CopyHeader) == 64);
 
 uint64_t TicksFromTimespec(const timespec& ts)
@@ -147,20 +157,46 @@ std::string NameKey(const std::string& path)
     return name.substr(0, kNameKept - 17) + tail;
 }
 
-// Where a save in place of the file keeps its old bytes: beside the name, named after the file
-// itself, so that every name of it in the folder finds them.
+// Where a save in place of the file keeps its old bytes: beside the name saved, as a whole path,
+// which the file's mark names; empty (errno set) when the folder has none.
 std::string CopyPathFor(const std::string& path, const struct stat& st)
 {
-    return FolderPart(path) + ".old-bytes." + Hex(st.st_dev) + "." + Hex(st.st_ino);
+    char* folder = ::realpath(FolderToOpen(path).c_str(), nullptr);
+    if (!folder)
+        return std::string();
+    std::string copy = folder;
+    std::free(folder);
+    if (copy != "/")
+        copy += '/';
+    return copy + ".old-bytes." + Hex(st.st_dev) + "." + Hex(st.st_ino);
 }
 
-void BirthOf(int fd, CopyHeader& header)
+void NewToken(uint8_t (&token)[16])
 {
-    struct statx sx;
-    header.hasBirth =
-        ::statx(fd, "", AT_EMPTY_PATH, STATX_BTIME, &sx) == 0 && (sx.stx_mask & STATX_BTIME) != 0;
-    header.bornSeconds = header.hasBirth ? sx.stx_btime.tv_sec : 0;
-    header.bornNanoseconds = header.hasBirth ? sx.stx_btime.tv_nsec : 0;
+    if (::getrandom(token, sizeof token, 0) == static_cast<ssize_t>(sizeof token))
+        return;
+    // No random source: what this process and moment have of their own.
+    static std::atomic<uint64_t> count{0};
+    timespec ts;
+    ::clock_gettime(CLOCK_REALTIME, &ts);
+    const uint64_t parts[2] = {static_cast<uint64_t>(ts.tv_sec) * 1000000000ull + static_cast<uint64_t>(ts.tv_nsec),
+                               (static_cast<uint64_t>(::getpid()) << 32) ^ count.fetch_add(1)};
+    std::memcpy(token, parts, sizeof token);
+}
+
+// The mark a save in place left on the open file, where it is this very file's (a mark carried to
+// another file by a copy of its attributes is not): its token and the path of the copy. One call
+// when there is none. fd may be open in any mode.
+bool ReadMark(int fd, const struct stat& st, CopyMark& mark, std::string& copyPath)
+{
+    char value[sizeof(CopyMark) + PATH_MAX];
+    const ssize_t size = ::fgetxattr(fd, kMarkName, value, sizeof value);
+    if (size <= static_cast<ssize_t>(sizeof mark) + 1)
+        return false;
+    std::memcpy(&mark, value, sizeof mark);
+    copyPath.assign(value + sizeof mark, static_cast<size_t>(size) - sizeof mark);
+    return std::memcmp(mark.magic, kCopyMagic, sizeof kCopyMagic) == 0 && mark.inode == st.st_ino &&
+           copyPath[0] == '/' && copyPath.find('\0') == std::string::npos;
 }
 
 // Whether the path names an entry of a process's descriptor folder (/proc/<pid>/fd/N, through
@@ -306,7 +342,9 @@ bool AttributeNames(int fd, std::vector<std::string>& names)
     }
     for (size_t at = 0; at < list.size();) {
         const size_t length = ::strnlen(list.data() + at, list.size() - at);
-        names.emplace_back(list.data() + at, length);
+        // The mark of a save in place is the file's own while it is saved, never another's.
+        if (std::string_view(list.data() + at, length) != kMarkName)
+            names.emplace_back(list.data() + at, length);
         at += length + 1;
     }
     return true;
@@ -400,74 +438,108 @@ void RemoveStrays(const std::string& target)
     ::closedir(folder);
 }
 
-// After a save in place killed part way, the file is a mix: its old bytes, ready beside it, go
-// back in before anything reads or saves it. fd is the file open in any mode (st its status), path
-// a name of it; `locked`: the caller, a save, holds the file's save lock (and fd may write). One
-// look by exact name when there is nothing to do. False, with the reason, when old bytes are there
-// and cannot be put back, or (for a save, which would have them put back over its own bytes
-// later) their copy cannot be removed.
+// Takes the mark of a save in place off the file, for good: nothing puts its copy back after.
+// False with errno.
+bool RemoveMark(int fd, bool sync)
+{
+    if (::fremovexattr(fd, kMarkName) != 0 && errno != ENODATA)
+        return false;
+    return !sync || SyncToDisk(fd);
+}
+
+// After a save in place killed part way, the file is a mix: its old bytes, which the file's mark
+// names, go back in before anything reads or saves it, by whatever name it was opened. fd is the
+// file open in any mode (st its status), path a name of it; `locked`: the caller, a save, holds
+// the file's save lock (and fd may write). One call on the open file when there is nothing to do.
+// The old bytes go back only from the copy the mark names, proven the file's by its token; the
+// mark goes before the copy does, so nothing written afterwards is ever undone. False, with the
+// reason, when old bytes are owed and cannot be put back, or their mark cannot be taken off.
 bool PutBackKilledSave(const std::string& path, int fd, const struct stat& st, bool locked,
                        std::string& error)
 {
-    if (!S_ISREG(st.st_mode))
+    CopyMark mark;
+    std::string copyPath;
+    if (!S_ISREG(st.st_mode) || !ReadMark(fd, st, mark, copyPath))
         return true;
-    const std::string copyPath = CopyPathFor(path, st);
-    const int copy = OpenRetrying(copyPath, O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
-    if (copy < 0)
-        return true;
-    CopyHeader header{}, born{};
-    struct stat copied;
-    int writer = locked ? fd : -1;
+    const std::string killed = "a save of it was killed part way, and its old bytes, kept in " + copyPath;
+    int writer = locked ? fd : -1, lockFd = -1, copy = -1;
     auto finish = [&](bool result) {
-        ::close(copy);
-        if (writer >= 0 && writer != fd)
-            ::close(writer); // and the lock with it
+        for (const int open : {copy, lockFd != writer ? lockFd : -1, writer != fd ? writer : -1})
+            if (open >= 0)
+                ::close(open); // the lock goes with the last of them
         return result;
     };
-    // Only a whole copy of this very file is taken: another shape is not ours.
-    if (!ReadWhole(copy, reinterpret_cast<char*>(&header), sizeof header, 0) ||
-        std::memcmp(header.magic, kCopyMagic, sizeof kCopyMagic) != 0 || header.device != st.st_dev ||
-        header.inode != st.st_ino || ::fstat(copy, &copied) != 0 || !S_ISREG(copied.st_mode) ||
-        static_cast<uint64_t>(copied.st_size) != sizeof header + header.size)
-        return finish(true);
-    BirthOf(fd, born);
-    if (header.hasBirth && born.hasBirth &&
-        (header.bornSeconds != born.bornSeconds || header.bornNanoseconds != born.bornNanoseconds)) {
-        // Left for a file since deleted, whose inode number this one took.
-        ::unlink(copyPath.c_str());
-        return finish(true);
-    }
     if (!locked) {
-        writer = OpenRetrying("/proc/self/fd/" + std::to_string(fd), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (writer < 0)
-            writer = OpenRetrying(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
-        struct stat same;
-        if (writer < 0 || ::fstat(writer, &same) != 0 || same.st_ino != st.st_ino ||
-            same.st_dev != st.st_dev) {
-            error = "a save of it was killed part way, and its old bytes, kept in " + copyPath +
-                    ", cannot be put back (" + SystemErrorText(writer < 0 ? errno : ESTALE) + ")";
+        // Opened again, as the same file whatever its names are now: for writing where the process
+        // may, and in any case to ask for its save lock.
+        auto reopen = [&](int flags) {
+            int again = OpenRetrying("/proc/self/fd/" + std::to_string(fd), flags | O_NOCTTY | O_NONBLOCK);
+            if (again < 0 && errno != EACCES)
+                again = OpenRetrying(path, flags | O_NOCTTY | O_NONBLOCK);
+            struct stat same;
+            if (again >= 0 && (::fstat(again, &same) != 0 || same.st_ino != st.st_ino || same.st_dev != st.st_dev)) {
+                ::close(again);
+                errno = ESTALE;
+                again = -1;
+            }
+            return again;
+        };
+        writer = reopen(O_RDWR);
+        const int writeError = errno;
+        lockFd = writer >= 0 ? writer : reopen(O_RDONLY);
+        if (lockFd < 0) {
+            error = killed + ", cannot be put back (" + SystemErrorText(writeError) + ")";
             return finish(false);
         }
-        // A live save holds the lock: the copy is its own. Without locks, nobody can tell.
-        if (LockOpenFile(writer, 0) != 0)
+        // A live save holds the lock: the mark and the copy are its own. Without locks, nobody can
+        // tell.
+        if (LockOpenFile(lockFd, 0) != 0)
+            return finish(true);
+        if (writer < 0) {
+            error = killed + ", cannot be put back (" + SystemErrorText(writeError) + ")";
+            return finish(false);
+        }
+        // Settled meanwhile by another process, which held the lock.
+        if (!ReadMark(fd, st, mark, copyPath))
             return finish(true);
     }
-    // Put back meanwhile by another process, which took the copy away.
-    if (::fstat(copy, &copied) != 0 || copied.st_nlink == 0)
+    copy = OpenRetrying(copyPath, O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
+    CopyHeader header{};
+    struct stat copied;
+    const int copyError = copy < 0 ? errno : 0;
+    const bool proven = copy >= 0 && ReadWhole(copy, reinterpret_cast<char*>(&header), sizeof header, 0) &&
+                        std::memcmp(header.magic, kCopyMagic, sizeof kCopyMagic) == 0 &&
+                        std::memcmp(header.token, mark.token, sizeof mark.token) == 0 &&
+                        header.inode == st.st_ino && ::fstat(copy, &copied) == 0 && S_ISREG(copied.st_mode) &&
+                        static_cast<uint64_t>(copied.st_size) == sizeof header + header.size;
+    if (!proven) {
+        // Never put back what cannot be shown to be this file's. A save writes the file whole:
+        // the mark goes, or the save is refused; anything else would read a mix as good.
+        if (!locked) {
+            error = killed + ", are gone (" +
+                    (copyError != 0 ? SystemErrorText(copyError) : "what is there is not their copy") + ")";
+            return finish(false);
+        }
+        if (!RemoveMark(writer, true)) {
+            error = killed + ", are gone, and the mark that names them cannot be taken off the file (" +
+                    SystemErrorText(errno) + ")";
+            return finish(false);
+        }
         return finish(true);
-    const bool putBack = CopyBytes(copy, sizeof header, writer, 0, header.size) &&
-                         ::ftruncate(writer, static_cast<off_t>(header.size)) == 0 && SyncToDisk(writer);
-    if (!putBack) {
-        error = "a save of it was killed part way, and its old bytes, kept in " + copyPath +
-                ", could not be put back (" + SystemErrorText(errno) + ")";
+    }
+    if (!CopyBytes(copy, sizeof header, writer, 0, header.size) ||
+        ::ftruncate(writer, static_cast<off_t>(header.size)) != 0 || !SyncToDisk(writer)) {
+        error = killed + ", could not be put back (" + SystemErrorText(errno) + ")";
         return finish(false);
     }
-    if (::unlink(copyPath.c_str()) != 0 && errno != ENOENT && locked) {
-        error = "a save of it was killed part way; its old bytes are back, but their copy " + copyPath +
-                " cannot be removed (" + SystemErrorText(errno) + ")";
+    if (!RemoveMark(writer, true)) {
+        error = killed + ", are back, but the mark that names them cannot be taken off the file (" +
+                SystemErrorText(errno) + ")";
         return finish(false);
     }
-    SyncFolderOf(path);
+    // Without the mark nothing puts the copy back: one left (a folder this process may not write)
+    // is only a file too many, which the next save in place through that folder replaces.
+    ::unlink(copyPath.c_str());
     return finish(true);
 }
 
@@ -619,12 +691,16 @@ bool PlatformFile::OpenSave(const std::string& path)
     return false;
 }
 
-// Waits for other saves of the file; false with the reason when the wait ran out. A file system
-// without locks (ENOLCK, EINVAL) is saved without.
+// Waits for other saves of the file, out of what is left of the save's wait in all (a save that
+// found the file replaced meanwhile and starts again waits no longer); false with the reason when
+// the wait ran out. A file system without locks (ENOLCK, EINVAL) is saved without.
 bool PlatformFile::LockTarget(int fd)
 {
     const int limit = g_saveWaitLimit.load(std::memory_order_relaxed);
-    if (LockOpenFile(fd, limit) != EWOULDBLOCK)
+    const int64_t before = NowMilliseconds();
+    const int locked = LockOpenFile(fd, static_cast<int>(std::max<int64_t>(limit - m_waited, 0)));
+    m_waited += NowMilliseconds() - before;
+    if (locked != EWOULDBLOCK)
         return true;
     m_error = "another save of the file was still under way after " + Duration(limit);
     return false;
@@ -773,12 +849,16 @@ bool PlatformFile::KeepCopy(uint64_t size, int permissions, int copyFd, int besi
     return false;
 }
 
-// The copy file made takes a header saying whose bytes it holds, then the bytes, is synced, and
-// only then takes the name that the next open of the target looks for: ready. False with errno.
+// The copy file made takes a header saying whose bytes it holds, then the bytes, is synced, takes
+// its name beside the target, and only then does the target take the mark naming it: ready. False
+// with errno, the target unmarked.
 bool PlatformFile::MakeCopyReady(int copyFd, uint64_t size)
 {
     struct stat st;
     if (::fstat(m_fd, &st) != 0)
+        return false;
+    const std::string ready = CopyPathFor(m_path, st);
+    if (ready.empty())
         return false;
     CopyHeader header{};
     std::memcpy(header.magic, kCopyMagic, sizeof kCopyMagic);
@@ -786,7 +866,7 @@ bool PlatformFile::MakeCopyReady(int copyFd, uint64_t size)
     header.inode = st.st_ino;
     header.size = size;
     header.pid = static_cast<uint32_t>(::getpid());
-    BirthOf(m_fd, header);
+    NewToken(header.token);
     uint64_t taken = 0;
     const size_t room = RoomFor(taken, sizeof header);
     if (!WriteWhole(copyFd, reinterpret_cast<const char*>(&header), room, 0))
@@ -799,25 +879,40 @@ bool PlatformFile::MakeCopyReady(int copyFd, uint64_t size)
     // The owner of a file saved by another user (root) can put its bytes back, too.
     if (::geteuid() == 0)
         (void)::fchown(copyFd, st.st_uid, st.st_gid);
-    const std::string ready = CopyPathFor(m_path, st);
     if (!CopyBytes(m_fd, 0, copyFd, sizeof header, size, &taken) || (m_sync && !SyncToDisk(copyFd)) ||
         ::rename(m_copyPath.c_str(), ready.c_str()) != 0)
         return false;
+    m_copyPath = ready;
     if (m_sync)
         SyncFolderOf(m_path);
-    m_copyPath = ready;
+    // The mark, on the disk before any byte of the file changes, makes the copy the file's.
+    CopyMark mark{};
+    std::memcpy(mark.magic, kCopyMagic, sizeof kCopyMagic);
+    mark.inode = st.st_ino;
+    std::memcpy(mark.token, header.token, sizeof mark.token);
+    std::string value(reinterpret_cast<const char*>(&mark), sizeof mark);
+    value += ready;
+    if (::fsetxattr(m_fd, kMarkName, value.data(), value.size(), 0) != 0)
+        return false;
+    if (m_sync && !SyncToDisk(m_fd)) {
+        const int error = errno;
+        ::fremovexattr(m_fd, kMarkName);
+        errno = error;
+        return false;
+    }
     m_copyFd = copyFd;
     return true;
 }
 
-bool PlatformFile::PutOldBytesBack()
+// Through fd, the target open for writing (the save's own descriptor, or the lock's).
+bool PlatformFile::PutOldBytesBack(int fd)
 {
     if (!m_touched)
         return true;
     // Without a file, the copy is in memory (none for an empty file).
-    const bool back = (m_copyFd >= 0 ? CopyBytes(m_copyFd, sizeof(CopyHeader), m_fd, 0, m_oldSize)
-                                     : WriteWhole(m_fd, m_copyBytes.data(), m_copyBytes.size(), 0)) &&
-                      ::ftruncate(m_fd, static_cast<off_t>(m_oldSize)) == 0 && (!m_sync || SyncToDisk(m_fd));
+    const bool back = (m_copyFd >= 0 ? CopyBytes(m_copyFd, sizeof(CopyHeader), fd, 0, m_oldSize)
+                                     : WriteWhole(fd, m_copyBytes.data(), m_copyBytes.size(), 0)) &&
+                      ::ftruncate(fd, static_cast<off_t>(m_oldSize)) == 0 && (!m_sync || SyncToDisk(fd));
     if (!back)
         m_error += std::string(m_error.empty() ? "" : "; ") + "the old bytes could not be put back" +
                    (m_copyFd >= 0 ? " and are kept in " + m_copyPath + ", which the next open puts back"
@@ -825,17 +920,27 @@ bool PlatformFile::PutOldBytesBack()
     return back;
 }
 
-// Kept, a ready copy has the next open of the file put it back; dropped, it goes for good first
-// (synced, so that no crash brings it back over the bytes saved).
-void PlatformFile::DropCopy(bool keep)
+// Ends the copy of the old bytes once the target's bytes are whole (the new ones, or the old put
+// back): the target's mark goes first, synced, so that nothing puts the copy back over them, then
+// the copy. Where the mark cannot go, the target gets its old bytes again and the copy stays for
+// the next open: the save has failed. fd: the target, open for writing.
+void PlatformFile::EndCopy(int fd, bool keep)
 {
+    if (m_copyFd >= 0 && !keep && !RemoveMark(fd, m_sync)) {
+        const std::string why = SystemErrorText(errno);
+        if (!m_failed)
+            Fail(why);
+        m_failed = true;
+        m_touched = true;
+        PutOldBytesBack(fd);
+        m_error += "; the mark naming the copy of its old bytes, " + m_copyPath +
+                   ", could not be taken off the file (" + why + "): the next open puts them back";
+        keep = true;
+    }
     if (m_copyFd >= 0) {
         ::close(m_copyFd);
-        if (!keep) {
+        if (!keep)
             ::unlink(m_copyPath.c_str());
-            if (m_sync)
-                SyncFolderOf(m_path);
-        }
     }
     m_copyFd = -1;
     m_copyPath.clear();
@@ -977,17 +1082,18 @@ bool PlatformFile::FinishInPlace()
     }
     if (!m_failed && m_sync && !SyncToDisk(m_fd))
         Fail(errno);
-    bool keepCopy = m_failed && !PutOldBytesBack();
+    bool keepCopy = m_failed && !PutOldBytesBack(m_fd);
     if (::close(m_fd) != 0 && !m_failed) {
-        // Nothing can be put back through a closed file: the copy stays where there is one, for
-        // the next open to put back.
+        // Nothing can be said to be saved: the copy stays where there is one, with the target's
+        // mark, for the next open to put back.
         Fail(errno);
         keepCopy = m_copyFd >= 0;
         if (keepCopy)
             m_error += "; its old bytes are kept in " + m_copyPath + ", which the next open puts back";
     }
     m_fd = -1;
-    DropCopy(keepCopy);
+    // The lock's descriptor is the target's too.
+    EndCopy(m_lockFd, keepCopy);
     return !m_failed;
 }
 
@@ -1007,12 +1113,10 @@ void PlatformFile::Discard()
         ::unlink(m_newPath.c_str());
         m_newPath.clear();
         break;
-    case Way::InPlace: {
-        const bool keepCopy = !PutOldBytesBack();
+    case Way::InPlace:
+        EndCopy(m_fd, !PutOldBytesBack(m_fd));
         ::close(m_fd);
-        DropCopy(keepCopy);
         break;
-    }
     case Way::Stream:
         ::close(m_fd);
         break;

@@ -11,17 +11,21 @@
 //   new file in its folder gets, in a folder where a new file can be made. The bytes go into a
 //   hidden `.<name>.<pid>.<n>.part` beside it (a long name: its start and a hash of it all), given
 //   the old file's permissions, ACL and attributes (where it cannot be, the file is written in
-//   place), which Close moves over the target once every write, the sync and the close succeeded.
-//   Whole or nothing across a failure or a kill.
+//   place; `trusted.*` ones only root can read, so another user's replace drops them), which Close
+//   moves over the target once every write, the sync and the close succeeded. Whole or nothing
+//   across a failure or a kill.
 // - Written in place: every other plain file the process may write (a second hard link, another
 //   owner or group, a folder where no new file can be made, a name the system will not move a file
 //   to: EBUSY, EXDEV or EPERM at Close, a file mounted over it; a process's descriptor link such as
 //   /dev/stdout or /proc/self/fd/N). Name, inode, owner, group, permissions, attributes and links
-//   stay. The old bytes are first copied into `.old-bytes.<device>.<inode>` beside it and synced:
-//   a failed or discarded save puts them back, and after a kill the next open of the file (to read
-//   or save, by a name in that folder) does. Whole or nothing. Where no copy can be made beside it
-//   (a folder without new files, a descriptor link) they are kept in memory, up to 64 MiB (larger
-//   is refused, nothing written): a failure is put back, but a kill leaves a mix.
+//   stay. The old bytes are first copied into `.old-bytes.<device>.<inode>` beside the name saved
+//   and synced, and the file itself is marked with the copy's path (the attribute
+//   `user.engine.old-bytes`, which every name of it sees and which dies with it): a failed or
+//   discarded save puts them back, and after a kill the next open of the file by any name (to
+//   read, update or save) does, then takes the mark off, so nothing later is undone. Whole or
+//   nothing. Where no copy can be made beside it (a folder without new files, a descriptor link, a
+//   file system without user attributes) they are kept in memory, up to 64 MiB (larger is refused,
+//   nothing written): a failure is put back, but a kill leaves a mix.
 // - Written as a stream: a FIFO or a character device (/dev/null, a terminal, the pipe behind
 //   /dev/stdout) takes the bytes in order, never replaced: not whole or nothing. A FIFO nobody
 //   reads is refused at Open (a pipe's descriptor link, at its first write); a reader that goes
@@ -46,7 +50,9 @@ namespace GAME::Platform {
 enum class FileOpenMode
 {
     // Existing file, read only. Like every open of an existing file, first puts back what a save
-    // in place killed part way left (see above).
+    // in place killed part way left (see above); fails with the reason where that is owed and
+    // cannot be done (the process may not write the file, the copy is gone), rather than read a
+    // mix.
     Read,
     // Read and write in place; created when missing, never truncated. Nothing protects the old
     // bytes: a write that fails leaves the file as far as the writes before it got.
@@ -122,8 +128,8 @@ private:
     bool StartInPlace(int targetFd, uint64_t oldSize, int permissions, int copyFd, int besideError);
     bool KeepCopy(uint64_t size, int permissions, int copyFd, int besideError);
     bool MakeCopyReady(int copyFd, uint64_t size);
-    bool PutOldBytesBack();
-    void DropCopy(bool keep);
+    bool PutOldBytesBack(int fd);
+    void EndCopy(int fd, bool keep);
     void ReleaseLock();
     bool WriteStream(const char* data, size_t size, size_t& done);
     bool FinishReplacement();
@@ -150,7 +156,7 @@ private:
     int m_copyFd = -1;                // InPlace: the old bytes, in a file beside the target
     std::string m_copyPath;
     std::vector<char> m_copyBytes; // InPlace: the old bytes in memory, where no file could be made
-    int64_t m_waited = 0;          // Stream: milliseconds spent waiting for the reader
+    int64_t m_waited = 0;          // milliseconds spent waiting for other saves' locks or the reader
 };
 
 // Writes the bytes as the whole file at path as a save (folders are not made) in the given write

@@ -21,6 +21,7 @@
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <thread>
@@ -620,9 +621,16 @@ TEST(PlatformFile, ASaveNeverReplacesWhatIsNotAPlainFile)
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
             }
         });
-        const std::string megabyte(1 << 20, 'm');
-        EXPECT_FALSE(Platform::WriteWholeFile(fifo, megabyte.data(), megabyte.size(), &error));
-        EXPECT_EQ(error, "its reader kept it waiting 300 ms in all");
+        // Written in pieces, each of which the reader takes within the bound.
+        const std::string piece(8192, 'm');
+        Platform::PlatformFile file;
+        ASSERT_TRUE(file.Open(fifo, Platform::FileOpenMode::Write));
+        bool written = true;
+        for (uint64_t at = 0; written && at < (1u << 20); at += piece.size())
+            written = file.WriteAt(at, piece.data(), piece.size());
+        EXPECT_FALSE(written);
+        EXPECT_FALSE(file.Close());
+        EXPECT_EQ(file.GetError(), "its reader kept it waiting 300 ms in all");
         done = true;
         reader.join();
         ::close(slow);
@@ -693,17 +701,31 @@ TEST(PlatformFile, AFileThatCannotBeReplacedIsWrittenInPlaceAndAFailedSavePutsIt
     // saving process lives, the file is its own: another save waits for it (and gives up with the
     // reason), a read leaves its bytes alone.
     const std::string mix = longer.substr(0, 3000) + old.substr(3000);
-    auto killedPartWay = [&](const std::function<void()>& whileAlive) {
+    auto killedPartWay = [&](const std::function<void()>& whileAlive, const std::string& name = "Saves/World.wrl",
+                             size_t written = 3000) {
+        const std::string before = dir.Read(name);
         GAME::Test::StoppedChild saving([&] {
             auto* file = new Platform::PlatformFile; // left open as the process ends
-            if (!file->Open(dir.File("Saves/World.wrl"), Platform::FileOpenMode::Write) ||
-                !file->WriteAt(0, longer.data(), 3000))
+            if (!file->Open(dir.File(name), Platform::FileOpenMode::Write) || !file->WriteAt(0, longer.data(), written))
                 ::_exit(1);
         });
         ASSERT_EQ(saving.GetRefusal(), "");
-        ASSERT_EQ(dir.Read("Saves/World.wrl"), mix);
+        ASSERT_EQ(dir.Read(name), longer.substr(0, written) + before.substr(std::min(written, before.size())));
         whileAlive();
         saving.Kill();
+    };
+    // What a game loads: the whole file through the platform layer, or why it could not.
+    auto load = [](const std::string& path) {
+        Platform::PlatformFile file;
+        if (!file.Open(path, Platform::FileOpenMode::Read))
+            return "refused: " + file.GetError();
+        uint64_t size = 0;
+        std::string bytes;
+        if (file.GetSize(size))
+            bytes.resize(static_cast<size_t>(size));
+        if (file.ReadAt(0, bytes.data(), bytes.size()) != static_cast<int64_t>(bytes.size()))
+            return std::string("unreadable");
+        return bytes;
     };
     killedPartWay([&] {
         GAME::Test::SaveWaitLimit limit(200);
@@ -745,6 +767,116 @@ TEST(PlatformFile, AFileThatCannotBeReplacedIsWrittenInPlaceAndAFailedSavePutsIt
     EXPECT_EQ(identity(dir.File("Saves/World.wrl")), linked);
     EXPECT_EQ(GAME::Test::FolderNames(dir.File("Saves")),
               (std::vector<std::string>{"Backup.wrl", "World.wrl"}));
+
+    // The old bytes are the file's, not a folder's: after a kill that wrote past the old end, an
+    // open by any name (a link from another folder, a hard link elsewhere) puts them back whole, at
+    // their size; a save or an update through another name settles the kill for good, so no open
+    // after it puts the old bytes back over what it wrote.
+    fs::create_directories(dir.File("Elsewhere"));
+    fs::create_directories(dir.File("Links"));
+    fs::create_hard_link(dir.File("Saves/World.wrl"), dir.File("Elsewhere/World.wrl"));
+    fs::create_symlink("../Saves/World.wrl", dir.File("Links/World.wrl"));
+    ASSERT_TRUE(Platform::WriteWholeFile(dir.File("Saves/World.wrl"), old.data(), old.size()));
+    killedPartWay([] {}, "Saves/World.wrl", 5000);
+    const std::string earlierCopy = dir.Read("Saves/" + GAME::Test::FolderNames(dir.File("Saves"))[0]);
+    {
+        Platform::MappedFile loaded;
+        ASSERT_TRUE(loaded.Open(dir.File("Links/World.wrl")));
+        Platform::MappedView view;
+        const char* bytes = static_cast<const char*>(view.Map(loaded, 0, old.size()));
+        ASSERT_NE(bytes, nullptr);
+        EXPECT_EQ(std::string(bytes, old.size()), old);
+        EXPECT_EQ(loaded.GetSize(), old.size());
+    }
+    killedPartWay([] {}, "Saves/World.wrl", 5000);
+    ASSERT_TRUE(Platform::WriteWholeFile(dir.File("Elsewhere/World.wrl"), fresh.data(), fresh.size()));
+    EXPECT_EQ(load(dir.File("Saves/World.wrl")), fresh);
+    EXPECT_EQ(GAME::Test::FolderNames(dir.File("Saves")),
+              (std::vector<std::string>{"Backup.wrl", "World.wrl"}));
+    killedPartWay([] {}, "Saves/World.wrl", 5000);
+    {
+        Platform::PlatformFile updated;
+        ASSERT_TRUE(updated.Open(dir.File("Elsewhere/World.wrl"), Platform::FileOpenMode::Update));
+        EXPECT_TRUE(updated.WriteAt(0, "updated", 7));
+        EXPECT_TRUE(updated.Close());
+    }
+    EXPECT_EQ(load(dir.File("Saves/World.wrl")), "updated" + fresh.substr(7));
+    EXPECT_EQ(load(dir.File("Links/World.wrl")), "updated" + fresh.substr(7));
+
+    // Only a copy proven the file's goes back, and only over that file. A killed save's copy beside
+    // a new file, named and headed as that file's copy would be (as when the new file took the dead
+    // one's inode), is not; nor is the copy another file's mark names, given to a new file with the
+    // rest of its attributes (as `cp -a` does). A copy that is gone leaves the file unreadable,
+    // with the reason, until a save writes it whole.
+    killedPartWay([] {}, "Saves/World.wrl", 5000);
+    const std::vector<std::string> withCopy = GAME::Test::FolderNames(dir.File("Saves"));
+    ASSERT_EQ(withCopy.size(), 3u);
+    const std::string copyPath = dir.File("Saves/" + withCopy[0]);
+    ASSERT_TRUE(dir.Write("Saves/New.wrl", "a new file"));
+    struct stat made;
+    ASSERT_EQ(::stat(dir.File("Saves/New.wrl").c_str(), &made), 0);
+    std::string copied = dir.Read("Saves/" + withCopy[0]);
+    const uint64_t inode = made.st_ino;
+    ASSERT_GE(copied.size(), 24u);
+    std::memcpy(copied.data() + 16, &inode, sizeof inode);
+    char named[64];
+    std::snprintf(named, sizeof named, "Saves/.old-bytes.%llx.%llx", static_cast<unsigned long long>(made.st_dev),
+                  static_cast<unsigned long long>(made.st_ino));
+    ASSERT_TRUE(dir.Write(named, copied));
+    EXPECT_EQ(load(dir.File("Saves/New.wrl")), "a new file");
+    char mark[4096];
+    const ssize_t markSize = ::getxattr(dir.File("Saves/World.wrl").c_str(), "user.engine.old-bytes", mark, sizeof mark);
+    ASSERT_GT(markSize, 0);
+    ASSERT_EQ(::setxattr(dir.File("Saves/New.wrl").c_str(), "user.engine.old-bytes", mark,
+                         static_cast<size_t>(markSize), 0),
+              0);
+    EXPECT_EQ(load(dir.File("Saves/New.wrl")), "a new file");
+    fs::remove(dir.File(named));
+    fs::remove(dir.File("Saves/New.wrl"));
+    const std::string refused = "refused: a save of it was killed part way, and its old bytes, kept in " +
+                                fs::canonical(dir.File("Saves")).string() + "/" + withCopy[0] + ", are gone (";
+    // An earlier kill's copy of this file in its place is not this kill's.
+    ASSERT_TRUE(dir.Write("Saves/" + withCopy[0], earlierCopy));
+    EXPECT_EQ(load(dir.File("Elsewhere/World.wrl")), refused + "what is there is not their copy)");
+    fs::remove(copyPath);
+    EXPECT_EQ(load(dir.File("Elsewhere/World.wrl")), refused + "No such file or directory)");
+    ASSERT_TRUE(Platform::WriteWholeFile(dir.File("Links/World.wrl"), fresh.data(), fresh.size()));
+    EXPECT_EQ(load(dir.File("Elsewhere/World.wrl")), fresh);
+    fs::remove(dir.File("Elsewhere/World.wrl"));
+    EXPECT_EQ(GAME::Test::FolderNames(dir.File("Saves")),
+              (std::vector<std::string>{"Backup.wrl", "World.wrl"}));
+
+    // However often the file is replaced while a save waits for it, the save waits 200 ms in all.
+    {
+        GAME::Test::SaveWaitLimit limit(200);
+        const std::string rotated = dir.File("Rotated/Options.txt");
+        ASSERT_TRUE(dir.Write("Rotated/Options.txt", old));
+        int held = ::open(rotated.c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_EQ(::flock(held, LOCK_EX), 0);
+        std::atomic<bool> finished{false};
+        std::string error;
+        bool saved = true;
+        std::thread saving([&] {
+            saved = Platform::WriteWholeFile(rotated, fresh.data(), fresh.size(), &error);
+            finished = true;
+        });
+        // Each wait ends within about 10 ms, by another file taking the name (only a hang reaches
+        // the round count).
+        for (int round = 0; !finished && round < 6000; ++round) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            ASSERT_TRUE(dir.Write("Rotated/next", old));
+            const int next = ::open(dir.File("Rotated/next").c_str(), O_RDONLY | O_CLOEXEC);
+            ASSERT_EQ(::flock(next, LOCK_EX), 0);
+            ASSERT_EQ(::rename(dir.File("Rotated/next").c_str(), rotated.c_str()), 0);
+            ::close(held);
+            held = next;
+        }
+        saving.join();
+        ::close(held);
+        EXPECT_FALSE(saved);
+        EXPECT_EQ(error, "another save of the file was still under way after 200 ms");
+        EXPECT_EQ(dir.Read("Rotated/Options.txt"), old);
+    }
 
     // A file system that will not move the new file over the old one (EXDEV): the old one takes
     // the bytes in place.
@@ -798,6 +930,41 @@ TEST(PlatformFile, AFileThatCannotBeReplacedIsWrittenInPlaceAndAFailedSavePutsIt
 
     if (::geteuid() != 0)
         GTEST_SKIP() << "another owner, a folder the saving user may not write and mounts need root";
+    // Root's save of root's file in root's folder killed, another user meets it. nobody, who may
+    // write the file (0666) but not the folder, puts the old bytes back and updates the file
+    // through its other name, and no later open undoes that, though the copy could not go; a save
+    // of root's after it leaves nothing beside. Where nobody may only read the file (0644), the
+    // old bytes cannot go back: it is not read as a mix.
+    ASSERT_TRUE(dir.Write("Shared/World.wrl", old));
+    ASSERT_EQ(::chmod(dir.File("Shared/World.wrl").c_str(), 0666), 0);
+    fs::create_hard_link(dir.File("Shared/World.wrl"), dir.File("Shared/Backup.wrl"));
+    killedPartWay([] {}, "Shared/World.wrl", 5000);
+    const std::string asNobody = GAME::Test::RunAsUser(65534, 65534, [&] {
+        Platform::PlatformFile updated;
+        ASSERT_TRUE(updated.Open(dir.File("Shared/Backup.wrl"), Platform::FileOpenMode::Update))
+            << updated.GetError();
+        EXPECT_TRUE(updated.WriteAt(0, "nobody", 6));
+        EXPECT_TRUE(updated.Close());
+    });
+    ASSERT_EQ(asNobody, "");
+    EXPECT_EQ(load(dir.File("Shared/World.wrl")), "nobody" + old.substr(6));
+    EXPECT_EQ(load(dir.File("Shared/Backup.wrl")), "nobody" + old.substr(6));
+    ASSERT_TRUE(Platform::WriteWholeFile(dir.File("Shared/World.wrl"), old.data(), old.size()));
+    EXPECT_EQ(GAME::Test::FolderNames(dir.File("Shared")), (std::vector<std::string>{"Backup.wrl", "World.wrl"}));
+    ASSERT_EQ(::chmod(dir.File("Shared/World.wrl").c_str(), 0644), 0);
+    killedPartWay([] {}, "Shared/World.wrl", 5000);
+    const std::string kept = GAME::Test::FolderNames(dir.File("Shared"))[0];
+    const std::string asReader = GAME::Test::RunAsUser(65534, 65534, [&] {
+        EXPECT_EQ(load(dir.File("Shared/Backup.wrl")),
+                  "refused: a save of it was killed part way, and its old bytes, kept in " +
+                      fs::canonical(dir.File("Shared")).string() + "/" + kept +
+                      ", cannot be put back (Permission denied)");
+        Platform::MappedFile mapped;
+        EXPECT_FALSE(mapped.Open(dir.File("Shared/World.wrl")));
+    });
+    ASSERT_EQ(asReader, "");
+    EXPECT_EQ(load(dir.File("Shared/Backup.wrl")), old);
+
     // Root's own file of another group: replaced, it would take root's group.
     ASSERT_TRUE(dir.Write("Groups/Options.txt", old));
     ASSERT_EQ(::chown(dir.File("Groups/Options.txt").c_str(), 0, 12346), 0);
