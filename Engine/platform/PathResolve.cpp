@@ -45,12 +45,14 @@ bool FindInFolder(const std::string& folder, const std::string& name, std::strin
 }
 
 // Resolves component by component. `complete` tells whether every component was found; the
-// components after the first missing one are appended as written.
-std::string Resolve(const std::string& path, bool& complete)
+// components after the first missing one are appended as written. `exists`: the whole path as
+// written was found at once (the usual case), so nobody need look for it again.
+std::string Resolve(const std::string& path, bool& complete, bool& exists)
 {
     std::string input = ToForwardSlashes(path);
     complete = true;
-    if (Exists(input))
+    exists = Exists(input);
+    if (exists)
         return input;
 
     std::string result;
@@ -105,9 +107,9 @@ std::string ToForwardSlashes(std::string_view path)
 
 bool ResolveExistingPath(const std::string& path, std::string& resolved)
 {
-    bool complete = false;
-    std::string result = Resolve(path, complete);
-    if (!complete || !Exists(result))
+    bool complete = false, exists = false;
+    std::string result = Resolve(path, complete, exists);
+    if (!exists && (!complete || !Exists(result)))
         return false;
     resolved = std::move(result);
     return true;
@@ -115,8 +117,8 @@ bool ResolveExistingPath(const std::string& path, std::string& resolved)
 
 std::string ResolvePathForCreate(const std::string& path)
 {
-    bool complete = false;
-    return Resolve(path, complete);
+    bool complete = false, exists = false;
+    return Resolve(path, complete, exists);
 }
 
 bool EqualsIgnoreCase(std::string_view a, std::string_view b)

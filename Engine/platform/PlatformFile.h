@@ -6,26 +6,23 @@
 // open. The free functions may be called from any thread.
 //
 // Saves (the write modes) choose per target how the bytes get there. Two never mix: a save holds
-// a lock on its file from Open to Close (a killed process holds none); another waits 30 s at most.
+// a lock on its file from Open to Close (a killed process holds none); another waits 30 s in all.
 // - Replaced whole: a new file, or a plain file with one link, owned by the user and group that a
 //   new file in its folder gets, in a folder where a new file can be made. The bytes go into a
 //   hidden `.<name>.<pid>.<n>.part` beside it (a long name: its start and a hash of it all), given
-//   the old file's permissions, ACL and attributes (where it cannot be, the file is written in
-//   place; `trusted.*` ones only root can read, so another user's replace drops them), which Close
-//   moves over the target once every write, the sync and the close succeeded. Whole or nothing
-//   across a failure or a kill.
+//   the old file's permissions, ACL and attributes (else the file is written in place; only root
+//   reads `trusted.*` ones: another user's replace drops them), which Close moves over the target
+//   once every write, the sync and the close succeeded. Whole or nothing across a failure or a kill.
 // - Written in place: every other plain file the process may write (a second hard link, another
 //   owner or group, a folder where no new file can be made, a name the system will not move a file
 //   to: EBUSY, EXDEV or EPERM at Close, a file mounted over it; a process's descriptor link such as
 //   /dev/stdout or /proc/self/fd/N). Name, inode, owner, group, permissions, attributes and links
-//   stay. The old bytes are first copied into `.old-bytes.<device>.<inode>` beside the name saved
-//   and synced, and the file itself is marked with the copy's path (the attribute
-//   `user.engine.old-bytes`, which every name of it sees and which dies with it): a failed or
-//   discarded save puts them back, and after a kill the next open of the file by any name (to
-//   read, update or save) does, then takes the mark off, so nothing later is undone. Whole or
-//   nothing. Where no copy can be made beside it (a folder without new files, a descriptor link, a
-//   file system without user attributes) they are kept in memory, up to 64 MiB (larger is refused,
-//   nothing written): a failure is put back, but a kill leaves a mix.
+//   stay. The old bytes are first copied beside the name saved (synced), and the file is marked
+//   with the copy's path (`user.engine.old-bytes`): a failed save puts them back, and after a kill
+//   the next open of the file by any name does, then unmarks it. Whole or nothing. Where no copy
+//   can be made beside it or marked (a folder without new files, a descriptor link, a file system
+//   without user attributes) they are kept in memory, up to 64 MiB (larger is refused, nothing
+//   written): a failure is put back, but a kill leaves a mix.
 // - Written as a stream: a FIFO or a character device (/dev/null, a terminal, the pipe behind
 //   /dev/stdout) takes the bytes in order, never replaced: not whole or nothing. A FIFO nobody
 //   reads is refused at Open (a pipe's descriptor link, at its first write); a reader that goes
