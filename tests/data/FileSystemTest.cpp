@@ -22,6 +22,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <thread>
@@ -1040,6 +1041,18 @@ TEST(PlatformFile, AFileThatCannotBeReplacedIsWrittenInPlaceAndAFailedSavePutsIt
         EXPECT_EQ(full.GetError(), "No space left on device");
         EXPECT_EQ(dir.Read("Mounts/FullHost.txt"), old);
         EXPECT_EQ(GAME::Test::FolderNames(dir.File("Mounts")), mounted);
+
+        // A file system that keeps no user attributes cannot mark a file (ramfs): the old bytes of
+        // a save in place are kept in memory, and a failed save still puts them back.
+        fs::create_directories(dir.File("Ram"));
+        ASSERT_EQ(::mount("ramfs", dir.File("Ram").c_str(), "ramfs", 0, nullptr), 0);
+        ASSERT_TRUE(dir.Write("Ram/World.wrl", old));
+        fs::create_hard_link(dir.File("Ram/World.wrl"), dir.File("Ram/Backup.wrl"));
+        failedSaves("Ram/World.wrl");
+        EXPECT_TRUE(Platform::WriteWholeFile(dir.File("Ram/World.wrl"), fresh.data(), fresh.size(), &error))
+            << error;
+        EXPECT_EQ(dir.Read("Ram/Backup.wrl"), fresh);
+        EXPECT_EQ(GAME::Test::FolderNames(dir.File("Ram")), (std::vector<std::string>{"Backup.wrl", "World.wrl"}));
     });
     if (!withMounts.empty())
         GTEST_SKIP() << withMounts;
