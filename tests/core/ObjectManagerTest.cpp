@@ -250,6 +250,38 @@ TEST_F(ObjectManagerTest, IdsSkipLiveOnesBeforeTheWrapWhileTheHostSaysTheyMayBeT
     host.taken = false;
     manager->SetIdCounter(2);
     EXPECT_EQ(manager->CreateObjectID(), (1u << 28) | 4u);
+
+    // Joining a session under host 2 moves the game's own objects there. Counter bits are kept
+    // where that id is free; host 2's id 4 is another object's, so ours takes a free one.
+    OmThing* low = static_cast<OmThing*>(manager->GetObject((1u << 28) | 2u));
+    OmThing* other = static_cast<OmThing*>(manager->GetObject((2u << 28) | 4u));
+    OmThing* blocked = Make("records\\thing.dbr", (1u << 28) | 4u);
+    ASSERT_TRUE(low && other && blocked);
+    EXPECT_EQ(manager->RenumberHost(1, 2), 3u);
+    EXPECT_EQ(low->GetObjectId(), (2u << 28) | 2u);
+    EXPECT_EQ(blocked->GetObjectId() >> 28, 2u);
+    EXPECT_NE(blocked->GetObjectId(), other->GetObjectId());
+    EXPECT_EQ(manager->GetObject(blocked->GetObjectId()), blocked);
+    EXPECT_EQ(manager->GetObject((2u << 28) | 4u), other);
+    EXPECT_EQ(manager->GetRenumberedId((1u << 28) | 4u, 0), blocked->GetObjectId());
+
+    // A later join under host 3 moves them again, with the objects made under host 2 in between;
+    // an id kept before either renumbering goes through both. Host 1's id 2, taken after the first
+    // by another client's object, stays that object's for ids kept since.
+    host.id = 2;
+    OmThing* later = Make();
+    OmThing* theirs = Make("records\\thing.dbr", (1u << 28) | 2u);
+    ASSERT_TRUE(later && theirs);
+    const unsigned int laterId = later->GetObjectId();
+    manager->RenumberHost(2, 3);
+    EXPECT_EQ(manager->GetRenumberCount(), 2u);
+    EXPECT_EQ(later->GetObjectId() >> 28, 3u);
+    EXPECT_EQ(manager->GetRenumberedId(laterId, 1), later->GetObjectId());
+    EXPECT_EQ(manager->GetRenumberedId((1u << 28) | 2u, 0), low->GetObjectId());
+    EXPECT_EQ(manager->GetRenumberedId((1u << 28) | 4u, 0), blocked->GetObjectId());
+    EXPECT_EQ(manager->GetRenumberedId((1u << 28) | 2u, 1), theirs->GetObjectId());
+    // A kept id under host 1 whose object was gone at the first renumbering is to take a new one.
+    EXPECT_EQ(manager->GetRenumberedId((1u << 28) | 9u, 0, true), 0u);
 }
 
 TEST_F(ObjectManagerTest, DestroysLateNewestFirstWithinTheAllowance)

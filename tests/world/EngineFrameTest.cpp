@@ -216,6 +216,7 @@ TEST_F(EngineTest, IdleStopsDrawingAndLowersTheMainThreadButAServerNeverIdles)
 
 TEST_F(EngineTest, ForcedUpdatesKeepEachIdOnceAndViewsAreStoredOnlyOnAServer)
 {
+    data.Database().AddRecord("records/plain.dbr").String("Class", "Object");
     GAME::Test::TestEngine& e = Start();
     e.RegisterForForcedUpdates(7);
     e.RegisterForForcedUpdates(9);
@@ -224,6 +225,15 @@ TEST_F(EngineTest, ForcedUpdatesKeepEachIdOnceAndViewsAreStoredOnlyOnAServer)
     EXPECT_EQ(e.GetForcedUpdateIds(), (std::vector<unsigned int>{7, 9}));
     e.UnregisterForForcedUpdates(7);
     EXPECT_EQ(e.GetForcedUpdateIds(), (std::vector<unsigned int>{9}));
+
+    // A join renumbers the game's own objects (an earlier session's host's): their ids here follow.
+    Object* own = ObjectManager::Get()->CreateObjectFromFile("records/plain.dbr",
+                                                             (1u << ObjectManager::kHostShift) | 7u);
+    ASSERT_NE(own, nullptr);
+    e.RegisterForForcedUpdates(own->GetObjectId());
+    ASSERT_EQ(ObjectManager::Get()->RenumberHost(1, 2), 1u);
+    EXPECT_EQ(e.GetForcedUpdateIds(), (std::vector<unsigned int>{9, own->GetObjectId()}));
+    ObjectManager::Get()->DestroyObjectEx(own, __FILE__, __LINE__);
 
     Region* region = nullptr;
     WorldFrustum view(region, Frustum());

@@ -51,11 +51,21 @@ TEST_F(EntityTest, AttachedChildrenAreHeldByIdAndCompactedWhenOneDies)
     EXPECT_EQ(parent->GetAttachedEntity(5), nullptr);
     Flush();
 
+    // A join renumbers the game's own objects (an earlier session's host's): the parent finds a
+    // child under its new id.
+    auto* carried = static_cast<TestEntity*>(ObjectManager::Get()->CreateObjectFromFile(
+        "records/box.dbr", (1u << ObjectManager::kHostShift) | 1u));
+    ASSERT_NE(carried, nullptr);
+    parent->Attach(carried, Coords(), "hand");
+    ASSERT_EQ(ObjectManager::Get()->RenumberHost(1, 2), 1u);
+    EXPECT_EQ(parent->GetAttachedEntity(1), carried);
+
     // Destroying the parent detaches and queues the rest.
     level->RemoveEntity(parent);
     ObjectManager::Get()->DestroyObjectEx(parent, __FILE__, __LINE__);
     EXPECT_EQ(c->GetParent(), nullptr);
     EXPECT_TRUE(ObjectManager::Get()->IsObjectOnDeletedList(c));
+    EXPECT_TRUE(ObjectManager::Get()->IsObjectOnDeletedList(carried));
     ObjectManager::Get()->DestroyObjectEx(b, __FILE__, __LINE__);
 }
 

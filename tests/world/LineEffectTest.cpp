@@ -323,10 +323,14 @@ TEST_F(LineEffectTest, ChaosBeamsHoldTheirEffectByIdAndReleaseIt)
     EXPECT_EQ(beam->GetLinkedEffect(), nullptr);
     beam->Update(16);
 
-    // The beam goes away first: its effect stops and removes itself.
-    EffectEntity* next = Create<EffectEntity>("records/effect.dbr");
+    // The beam goes away first: its effect stops and removes itself. That effect is the game's own
+    // under an earlier session's host, renumbered by a join while linked: the beam still finds it.
+    EffectEntity* next = ObjectManager::Get()->CreateObjectFromFileAs<EffectEntity>(
+        "records/effect.dbr", (1u << ObjectManager::kHostShift) | 1u);
     ASSERT_NE(next, nullptr);
     beam->SetLinkedEffect(next);
+    EXPECT_EQ(beam->GetLinkedEffect(), next);
+    ASSERT_EQ(ObjectManager::Get()->RenumberHost(1, 2), 1u);
     EXPECT_EQ(beam->GetLinkedEffect(), next);
     level->RemoveEntity(beam);
     ObjectManager::Get()->DestroyObjectEx(beam, __FILE__, __LINE__);

@@ -1,5 +1,6 @@
 #include "common/LogCapture.h"
 #include "common/TempDir.h"
+#include "core/LocalHostIdProvider.h"
 #include "data/ResourceLoader.h"
 #include "navigation/FogOfWar.h"
 #include "platform/PlatformFile.h"
@@ -10,6 +11,7 @@
 #include "StreamingWorld.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <iterator>
@@ -22,6 +24,16 @@ using GAME::Test::BoxView;
 using GAME::Test::StreamingRegion;
 using GAME::Test::WorldFrame;
 using WorldTest::TestEntity;
+
+// The host id new objects carry, as a session gives it; installed while it lives. Levels loading in
+// the background read it.
+struct HostIds : LocalHostIdProvider
+{
+    HostIds() { ObjectManager::SetLocalHostIdProvider(this); }
+    ~HostIds() override { ObjectManager::SetLocalHostIdProvider(nullptr); }
+    int GetLocalHostID() override { return id.load(); }
+    std::atomic<int> id{1};
+};
 
 // A, B and F in a row (each connected to the next); C, D and E far away, reached from A through
 // portals one after the other: A -> C -> D -> E; G far away too, behind a doorway near F's west
@@ -251,6 +263,30 @@ TEST_F(StreamingTest, IdleRegionsUnloadStaggeredAndComeBackWithTheirState)
         ::setenv("TMPDIR", previousTmpdir.c_str(), 1);
     else
         ::unsetenv("TMPDIR");
+
+    // A game alone after a session numbers its objects under that session's host (1). While A is
+    // out with its state kept, a join moves the game's objects under host 2 and another client's
+    // object takes the saver's old id: the saver comes back under host 2, clear of that object.
+    HostIds host;
+    r[0]->UnloadLevel(false);
+    ObjectManager::Get()->DestroyPendingObjects(UINT_MAX);
+    WorldFrame(services, world, {View()});
+    ASSERT_EQ(Savers(r[0]).size(), 1u);
+    const unsigned kept = Savers(r[0])[0]->GetObjectId();
+    ASSERT_EQ(kept >> ObjectManager::kHostShift, 1u);
+    r[0]->UnloadLevel(true);
+    ObjectManager::Get()->DestroyPendingObjects(UINT_MAX);
+    ObjectManager::Get()->RenumberHost(1, 2);
+    host.id = 2;
+    Object* theirs = ObjectManager::Get()->CreateObjectFromFile("records/object.dbr", kept);
+    ASSERT_NE(theirs, nullptr);
+    WorldFrame(services, world, {View()});
+    ASSERT_EQ(Savers(r[0]).size(), 1u);
+    Entity* saver = Savers(r[0])[0];
+    EXPECT_EQ(saver->GetObjectId() >> ObjectManager::kHostShift, 2u);
+    EXPECT_EQ(ObjectManager::Get()->GetObject(saver->GetObjectId()), saver);
+    EXPECT_EQ(ObjectManager::Get()->GetObject(kept), theirs);
+    ObjectManager::Get()->DestroyObjectEx(theirs, __FILE__, __LINE__);
 }
 
 // A server's clients decide when their views leave regions. Views that visit six regions, each at
