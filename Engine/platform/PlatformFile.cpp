@@ -464,9 +464,9 @@ bool PutBackKilledSave(const std::string& path, int fd, const struct stat& st, b
     const std::string killed = "a save of it was killed part way, and its old bytes, kept in " + copyPath;
     int writer = locked ? fd : -1, lockFd = -1, copy = -1;
     auto finish = [&](bool result) {
-        for (const int open : {copy, lockFd != writer ? lockFd : -1, writer != fd ? writer : -1})
-            if (open >= 0)
-                ::close(open); // the lock goes with the last of them
+        for (const int descriptor : {copy, lockFd != writer ? lockFd : -1, writer != fd ? writer : -1})
+            if (descriptor >= 0)
+                ::close(descriptor); // the lock goes with the last of them
         return result;
     };
     if (!locked) {
