@@ -149,7 +149,7 @@ bool FileLock::Lock(const std::string& path, int waitMilliseconds)
     const int result = LockOpenFile(fd, waitMilliseconds);
     if (result != 0) {
         m_error = result == EWOULDBLOCK ? "another process holds it" : SystemErrorText(result);
-        m_failure = result == EWOULDBLOCK     ? LockFailure::Held
+        m_failure = result == EWOULDBLOCK    ? LockFailure::Held
                     : IsNoLocksError(result) ? LockFailure::NoLocks
                                              : LockFailure::Other;
         ::close(fd);
@@ -250,7 +250,8 @@ std::string FolderLock::ReadHolder(const std::string& folder, const std::string&
         return std::string();
     char text[128] = {};
     struct stat info = {};
-    const ssize_t read = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) ? ::pread(fd, text, sizeof(text) - 1, 0) : -1;
+    const ssize_t read =
+        ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) ? ::pread(fd, text, sizeof(text) - 1, 0) : -1;
     ::close(fd);
     std::string name(text, read > 0 ? static_cast<size_t>(read) : 0);
     name = name.substr(0, name.find('\n'));

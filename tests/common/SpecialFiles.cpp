@@ -1,8 +1,8 @@
 #include "common/SpecialFiles.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sched.h>

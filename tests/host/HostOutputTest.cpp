@@ -221,7 +221,7 @@ TEST(HostOutputTest, ARunFolderInUseIsRefusedAndOneAKilledRunLeftIsNot)
     fs::permissions(dir.Path(), fs::perms::others_exec, fs::perm_options::add);
     fs::permissions(shared, fs::perms::all);
     fs::permissions(shared + "/" + RunFolder::lockName, fs::perms::owner_read | fs::perms::owner_write |
-                                                          fs::perms::group_read | fs::perms::others_read);
+                                                            fs::perms::group_read | fs::perms::others_read);
     const std::string asNobody = GAME::Test::RunAsUser(65534, 65534, [&] {
         RunFolder first, second;
         std::string reason;
