@@ -267,6 +267,19 @@ std::string ListWaits(const LevelLoadTimes& times, size_t first)
     return text;
 }
 
+// The simulated path's pace against real time, for a run of fixed frames: "4.3 times as fast as
+// real time", or as much as it was when it was slower (a busy machine, a flight cut short in its
+// first, longest frames).
+std::string DescribePace(double pathSeconds, double seconds)
+{
+    if (pathSeconds <= 0.0 || seconds <= 0.0)
+        return "the camera still at the path's start";
+    const double ratio = pathSeconds / seconds;
+    if (ratio >= 1.0)
+        return GAME::FormatString("%.1f times as fast as real time", ratio);
+    return GAME::FormatString("slower than real time (%.0f ms of path in them)", pathSeconds * 1000.0);
+}
+
 double MillisecondsSince(std::chrono::steady_clock::time_point start)
 {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
@@ -502,6 +515,7 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     // bring it in by then: a level unloads after some 600 frames without use, which the world
     // counts in the frames that draw a view and in the flight's.
     const unsigned int loadingFrameStart = engine.GetFrameCount();
+    bool loadingDrewViews = false; // for the summary: what the levels in before the flight were for
     {
         GAME::ResourceLoader* resourceLoader = engine.GetResourceLoader();
         std::vector<float> times = FlightCoverage(generator).GetLoadingViews(
@@ -578,6 +592,7 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
                 ++viewsDrawn;
             }
         }
+        loadingDrewViews = viewsDrawn > 0 || firstDrawn;
         camera.Jump();
         const std::string drawn = draws
                                       ? "so that the driver has made its programs for them"
@@ -618,6 +633,7 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     }
     const unsigned int loadingFrames = engine.GetFrameCount() - loadingFrameStart;
 
+    const bool pathFinderRan = running;
     if (running) {
         engine.SetForcedLoadCause("the path finder's searches across regions");
         engine.SetWaitContext("in the path finder's searches across regions");
@@ -815,8 +831,8 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
         out.Printf("  frames              %d, %.1f ms of camera path each", flightFrames,
                    PathPerFrameMs(duration, frames));
         out.Printf("  camera path         %s, simulated", path.c_str());
-        out.Printf("  flight time         %.0f ms: %.1f frames a second, %.1f times as fast as real time",
-                   seconds * 1000.0, rate, seconds > 0 ? (flown ? duration : drawnUpTo) / seconds : 0.0);
+        out.Printf("  flight time         %.0f ms: %.1f frames a second, %s", seconds * 1000.0, rate,
+                   DescribePace(flown ? duration : drawnUpTo, seconds).c_str());
         out.Printf("  game time           %d ms (the engine's clock runs in real time)", totalGameTime);
     } else {
         out.Printf("  frames              %d, in real time", flightFrames);
@@ -867,9 +883,16 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     }
     const int loadedInAll = residentBefore + levelsLoaded;
     const int forced = std::min(static_cast<int>(engine.GetForcedLevelLoadCount()), loadedInAll);
-    out.Printf("  levels              %d loaded: %d before the flight (for the views the loading frames drew "
-               "and the path finder), %d during it; %s",
-               loadedInAll, residentBefore, levelsLoaded,
+    // What asked for the levels in before the flight: only what ran.
+    std::string before;
+    if (residentBefore > 0 && loadingDrewViews)
+        before = "for the views the loading frames drew";
+    else if (residentBefore > 0 && loadingFrames > 0)
+        before = "for the views the loading frames were to draw";
+    if (residentBefore > 0 && pathFinderRan)
+        before += before.empty() ? "for the path finder" : " and the path finder";
+    out.Printf("  levels              %d loaded: %d before the flight%s, %d during it; %s", loadedInAll,
+               residentBefore, before.empty() ? "" : (" (" + before + ")").c_str(), levelsLoaded,
                forced ? GAME::FormatString(
                             "%d of them by the main thread itself, the others on their Level Loading Threads",
                             forced)
@@ -898,6 +921,8 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
             "                      %d unloaded (no view had used %s for about %d frames), %s state kept",
             levelsUnloaded, levelsUnloaded == 1 ? "it" : "them", unloadFrames,
             levelsUnloaded == 1 ? "its" : "their");
+    else if (flightFrames == 0)
+        out.Printf("                      none unloaded");
     else
         out.Printf(
             "                      none unloaded: a level unloads once no view has used it for about %d "

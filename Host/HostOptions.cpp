@@ -212,7 +212,8 @@ const OptionRow optionTable[] = {
      SetDevice, nullptr},
     {nullptr, "--server", Argument::OPTIONAL, "port",
      "host a network session on every address, on the port given\n"
-     "(default 29460)",
+     "(default 29460); a number right after --server is its port:\n"
+     "--server 300 hosts on port 300 (a frame count goes before it)",
      SetServer, IsPortWord},
     {nullptr, "--connect", Argument::REQUIRED, "<address>[:port]",
      "join the session of the server at the address (default port 29460)", SetConnect, nullptr},
@@ -357,7 +358,8 @@ std::string HostUsage()
         column = std::max(column, std::strlen(row.name) + 4);
     for (const OptionRow& row : optionTable)
         column = std::max(column, OptionName(row).size() + 4);
-    text += "\nArguments, in either order (a whole number is the frame count):\n";
+    text += "\nArguments, in either order (a whole number is the frame count, but one right after\n"
+            "--server is its port):\n";
     for (const ArgumentRow& row : argumentTable)
         AddUsageRow(text, row.name, row.help, column);
     text += "\nOptions:\n";

@@ -6,7 +6,8 @@
 //
 //   EngineHost [options] [run-folder] [frames]
 //
-// Options and arguments may come in any order; a whole number is the frame count and any other
+// Options and arguments may come in any order; a whole number is the frame count (one right
+// after --server is its port, below) and any other
 // argument the run folder (a folder named by digits alone is given as "./300"); "--" ends the
 // options; "--name value" and "--name=value" are the same, but a word starting with '-' is taken as
 // an argument only in the second form. An optional argument ("--server [port]") is the next word only when that word is

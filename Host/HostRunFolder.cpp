@@ -3,29 +3,10 @@
 #include "HostOutput.h"
 
 #include "platform/PlatformFile.h"
-#include "platform/SystemInfo.h"
 
 #include <system_error>
 
 namespace SampleHost {
-
-namespace {
-
-// The first line of the lock file: who holds the folder ("EngineHost, process 4711"), empty
-// when it cannot be read or says nothing yet.
-std::string ReadHolder(const std::string& path)
-{
-    GAME::Platform::PlatformFile file;
-    char text[128] = {};
-    if (!file.Open(path, GAME::Platform::FileOpenMode::Read))
-        return std::string();
-    const int64_t read = file.ReadAt(0, text, sizeof(text) - 1);
-    std::string holder(text, read > 0 ? static_cast<size_t>(read) : 0);
-    const size_t end = holder.find('\n');
-    return end == std::string::npos ? holder : holder.substr(0, end);
-}
-
-} // namespace
 
 bool RunFolder::Take(const std::string& folder, HostOutput& out, std::string& why)
 {
@@ -48,31 +29,40 @@ bool RunFolder::Take(const std::string& folder, HostOutput& out, std::string& wh
         return false;
     }
 
-    const std::string lockPath = (path / lockName).string();
-    if (!m_lock.Lock(lockPath, 0)) {
-        if (m_lock.GetError() == "another process holds it") {
-            const std::string holder = ReadHolder(lockPath);
+    // A folder nothing can be made in fails the run anyway: said now, whatever an earlier run left.
+    std::string reason;
+    if (!GAME::Platform::CanWriteInto(path.string(), reason)) {
+        why = "nothing can be written into it (" + reason + ")";
+        return false;
+    }
+    if (!m_lock.Lock(path.string(), lockName, "EngineHost")) {
+        switch (m_lock.GetFailure()) {
+        case GAME::Platform::LockFailure::Held: {
+            const std::string holder = m_lock.ReadHolder(path.string(), lockName);
             why = "another run is using it" + (holder.empty() ? std::string() : " (" + holder + ")") +
                   "; a run needs a folder of its own";
             return false;
         }
-        if (!GAME::Platform::FileExists(lockPath)) {
-            // Not even an empty file can be made there: the run could write nothing either.
-            why = "nothing can be written into it (" + m_lock.GetError() + ")";
+        case GAME::Platform::LockFailure::NoLocks:
+            // The one case a run goes on unheld: nothing could hold the folder for any run.
+            out.Errorf("EngineHost: the run folder cannot be held for this run: %s; a second run started "
+                       "in it would not be refused",
+                       m_lock.GetError().c_str());
+            break;
+        default:
+            why = "it cannot be held for this run: " + m_lock.GetError();
             return false;
         }
-        out.Printf("EngineHost: the run folder cannot be held for this run (%s): a second run started "
-                   "in it would not be refused",
-                   m_lock.GetError().c_str());
     } else {
-        // Who holds it, for the run that is refused; written in place, the locked file kept.
-        const std::string holder =
-            "EngineHost, process " + std::to_string(GAME::Platform::GetCurrentProcessId()) + "\n";
-        GAME::Platform::PlatformFile file;
-        if (!file.Open(lockPath, GAME::Platform::FileOpenMode::Update) || !file.Truncate(0) ||
-            !file.WriteAt(0, holder.data(), holder.size()) || !file.Close())
-            out.NoteNotWritten(lockPath,
-                               file.GetError().empty() ? "it could not be written" : file.GetError());
+        if (!m_lock.GetThisMachineOnly().empty())
+            out.Errorf("EngineHost: the run folder is held against this machine's runs only: its network "
+                       "file system keeps no locks between machines (%s)",
+                       m_lock.GetThisMachineOnly().c_str());
+        // Only the holder's name is missing then, for a run that is refused.
+        if (!m_lock.GetNameError().empty())
+            out.Detailf("EngineHost: the run folder is held; its lock file could not be given this run's "
+                        "name (%s)",
+                        m_lock.GetNameError().c_str());
     }
     m_path = path;
     if (made) {
@@ -82,7 +72,6 @@ bool RunFolder::Take(const std::string& folder, HostOutput& out, std::string& wh
         const std::string text =
             "# Made by EngineHost with its run folder: git leaves the run's files alone.\n*\n";
         const std::string ignore = (path / ".gitignore").string();
-        std::string reason;
         if (!GAME::Platform::WriteWholeFile(ignore, text.data(), text.size(), &reason))
             out.NoteNotWritten(ignore, reason);
     }

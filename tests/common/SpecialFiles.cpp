@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sched.h>
@@ -64,10 +65,33 @@ std::string RunWithOwnMounts(const std::function<void()>& body)
     return refused;
 }
 
-std::string MountFileOver(const std::string& source, const std::string& target)
+std::string MountFileOver(const std::string& source, const std::string& target, bool readOnly)
 {
     if (::mount(source.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) != 0)
         return Refused("mount --bind");
+    if (readOnly && ::mount(nullptr, target.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)
+        return Refused("a read-only remount");
+    return {};
+}
+
+std::string MountSmallDisk(const std::string& target, unsigned long bytes)
+{
+    const std::string options = "size=" + std::to_string(bytes);
+    if (::mount("tmpfs", target.c_str(), "tmpfs", 0, options.c_str()) != 0)
+        return Refused("mount -t tmpfs");
+    return {};
+}
+
+std::string EndOnStandardOutput()
+{
+    std::fflush(stdout);
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+    int ends[2];
+    if (::pipe(ends) != 0 || ::dup2(ends[1], STDOUT_FILENO) < 0)
+        return Refused("a pipe for standard output");
+    ::close(ends[0]);
+    ::close(ends[1]);
+    std::signal(SIGPIPE, SIG_DFL);
     return {};
 }
 

@@ -20,8 +20,14 @@ std::string RunAsUser(unsigned uid, unsigned gid, const std::function<void()>& b
 // Runs body on a thread in a private mount namespace of its own, which ends with the thread: the
 // mounts made in it are seen by nothing else and need no unmounting. Waits for it.
 std::string RunWithOwnMounts(const std::function<void()>& body);
-// Within such a thread: mounts the file source over the file target.
-std::string MountFileOver(const std::string& source, const std::string& target);
+// Within such a thread: mounts the file (or folder) source over the target, read-only if asked.
+std::string MountFileOver(const std::string& source, const std::string& target, bool readOnly = false);
+// Within such a thread: a disk of its own at the folder target that holds the bytes given.
+std::string MountSmallDisk(const std::string& target, unsigned long bytes);
+
+// For a child process: from now on its first write to standard output ends it (SIGPIPE), as a
+// console whose reader went away does, unbuffered so that each line is written as it is put.
+std::string EndOnStandardOutput();
 
 // The id of a process that has ended (a child that exited and was reaped).
 int EndedProcessId();

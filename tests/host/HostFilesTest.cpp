@@ -7,6 +7,7 @@
 #include "HostView.h"
 
 #include "common/FullDisk.h"
+#include "common/SpecialFiles.h"
 #include "world/EngineFixture.h"
 
 #include <algorithm>
@@ -135,6 +136,22 @@ TEST_F(HostFilesTest, TheLogOnAFullDiskHoldsWholeRowsThenWhyItStopsWhereThatFits
         EXPECT_EQ(out.DescribeNotWritten(),
                   "1 file could not be written (" + dir.File(name) + ": No space left on device)");
     }
+
+    // A real disk that fills: the room taken ahead holds the row saying why, the disk's reason.
+    ASSERT_TRUE(dir.Write("disk/log.html", ""));
+    const std::string mounts = GAME::Test::RunWithOwnMounts([&] {
+        ASSERT_EQ(GAME::Test::MountSmallDisk(dir.File("disk"), 256 * 1024), "");
+        ASSERT_TRUE(dir.Write("disk/log.html", header));
+        SampleHost::HostOutput out;
+        ASSERT_TRUE(out.OpenLogFile(dir.File("disk/log.html")));
+        EXPECT_FALSE(dir.Write("disk/filler", std::string(512 * 1024, 'x')));
+        for (int i = 0; i < 2000 && out.IsLogFileOpen(); ++i)
+            out.LogOnly("a row of the run on a disk that filled");
+        EXPECT_EQ(out.GetLogFileStop(), "No space left on device");
+        EXPECT_TRUE(endsWith(dir.Read("disk/log.html"), why + "\n" + end)) << out.GetLogFileStop();
+    });
+    if (!mounts.empty())
+        GTEST_SKIP() << mounts;
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include "HostRunFolder.h"
 #include "HostWindow.h"
 
+#include "common/SpecialFiles.h"
 #include "common/TempDir.h"
 #include "platform/PlatformFile.h"
 #include "platform/SystemInfo.h"
@@ -86,6 +87,11 @@ TEST(HostOutputTest, AFileTheRunCouldNotWriteFailsItWithOneLineOnStandardError)
          {"run/log.html"},
          130,
          "EngineHost: 1 file could not be written (run/log.html: Is a directory)\n"},
+        // A client that ran alone and could not write a file: the failure's 1 over the session's 3.
+        {exitCodeRanAlone,
+         {"run/log.html"},
+         1,
+         "EngineHost: 1 file could not be written (run/log.html: Is a directory)\n"},
     };
     for (const Case& c : cases) {
         HostOutput output;
@@ -159,10 +165,25 @@ TEST(HostOutputTest, CtrlCEndsTheRunAtTheNextFrameAndASecondOneAtOnceWithTheFirs
         ASSERT_GE(log.size(), end.size());
         EXPECT_EQ(log.substr(log.size() - end.size()), end) << log;
     }
+    // Each line is in log.html before the console has it: a process that ends between the two
+    // (here at the console's write, its reader gone) leaves no printed line out of the file.
+    GAME::Test::TempDir dir;
+    ASSERT_TRUE(dir.Write("log.html", "<html>\n"));
+    EXPECT_EXIT(
+        {
+            HostOutput output;
+            if (output.OpenLogFile(dir.File("log.html")) && GAME::Test::EndOnStandardOutput().empty())
+                output.Printf("a line the console never took");
+            std::_Exit(0);
+        },
+        testing::KilledBySignal(SIGPIPE), "");
+    EXPECT_NE(dir.Read("log.html").find("a line the console never took\n"), std::string::npos);
 }
 
 // A run folder a live run holds is refused at once with the reason, the holder named; one whose
-// run was killed is free, though its lock file is still there.
+// run was killed is free, though its lock file is still there. A lock file another user's run
+// left, read-only to the runs of a user sharing the folder, holds none of them back and lets none
+// in beside another; a used folder nothing can be written into is refused for that at once.
 TEST(HostOutputTest, ARunFolderInUseIsRefusedAndOneAKilledRunLeftIsNot)
 {
     GAME::Test::TempDir dir;
@@ -192,6 +213,32 @@ TEST(HostOutputTest, ARunFolderInUseIsRefusedAndOneAKilledRunLeftIsNot)
     RunFolder next;
     EXPECT_TRUE(next.Take(folder, output, why)) << why;
     EXPECT_EQ(output.DescribeNotWritten(), "");
+
+    namespace fs = std::filesystem;
+    const std::string shared = dir.File("shared");
+    const std::string ended = "EngineHost, process " + std::to_string(GAME::Test::EndedProcessId()) + "\n";
+    ASSERT_TRUE(dir.Write("shared/" + std::string(RunFolder::lockName), ended));
+    fs::permissions(dir.Path(), fs::perms::others_exec, fs::perm_options::add);
+    fs::permissions(shared, fs::perms::all);
+    fs::permissions(shared + "/" + RunFolder::lockName, fs::perms::owner_read | fs::perms::owner_write |
+                                                            fs::perms::group_read | fs::perms::others_read);
+    const std::string asNobody = GAME::Test::RunAsUser(65534, 65534, [&] {
+        RunFolder first, second;
+        std::string reason;
+        EXPECT_TRUE(first.Take(shared, output, reason)) << reason;
+        EXPECT_FALSE(second.Take(shared, output, reason));
+        // The ended run's name is no one's.
+        EXPECT_EQ(reason, "another run is using it; a run needs a folder of its own");
+    });
+    next.Release();
+    const std::string withMounts = GAME::Test::RunWithOwnMounts([&] {
+        ASSERT_EQ(GAME::Test::MountFileOver(folder, folder, true), "");
+        RunFolder readOnly;
+        EXPECT_FALSE(readOnly.Take(folder, output, why));
+        EXPECT_EQ(why, "nothing can be written into it (Read-only file system)");
+    });
+    if (!asNobody.empty() || !withMounts.empty())
+        GTEST_SKIP() << asNobody << " " << withMounts;
 }
 
 } // namespace
