@@ -6,14 +6,14 @@
 //
 //   EngineHost [options] [run-folder] [frames]
 //
-// Options and arguments may come in any order; a whole number is the frame count (one right
-// after --server is its port, below) and any other
-// argument the run folder (a folder named by digits alone is given as "./300"); "--" ends the
-// options; "--name value" and "--name=value" are the same, but a word starting with '-' is taken as
-// an argument only in the second form. An optional argument ("--server [port]") is the next word only when that word is
-// such an argument (a whole number, which must then be a port from 1 to 65535): "--server run-1"
-// hosts on the default port with run-1 as the run folder, "--server 99999" is refused;
-// "--server=<port>" always names it. Main thread only.
+// Options and arguments may come in any order; a whole number is the frame count (one right after
+// --server is its port, below) and any other argument the run folder (a folder named by digits
+// alone is given as "./300"); "--" ends the options; "--name value" and "--name=value" are the
+// same, but a word starting with '-' is taken as an argument only in the second form. An optional
+// argument ("--server [port]") is the next word only when that word is such an argument (a whole
+// number, which must then be a port from 1 to 65535): "--server run-1" hosts on the default port
+// with run-1 as the run folder, "--server 99999" is refused; "--server=<port>" always names it.
+// Main thread only.
 #pragma once
 
 #include "NetworkOptions.h"
