@@ -413,7 +413,9 @@ int64_t HexField(std::string_view& rest)
 // files named exactly .<name>.<pid>.<n>.part whose pid the system does not know.
 void RemoveStrays(const std::string& target)
 {
-    const std::string prefix = "." + NameKey(target) + ".";
+    // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) of the concatenation inlined here.
+    std::string prefix(1, '.');
+    prefix.append(NameKey(target)).push_back('.');
     DIR* folder = ::opendir(FolderToOpen(target).c_str());
     if (!folder)
         return;
