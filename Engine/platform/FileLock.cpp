@@ -1,5 +1,6 @@
 #include "platform/FileLock.h"
 
+#include "platform/FileCalls.h"
 #include "platform/PathResolve.h"
 #include "platform/PlatformFile.h"
 
@@ -17,22 +18,6 @@
 namespace GAME::Platform {
 
 namespace {
-
-int64_t NowMilliseconds()
-{
-    timespec ts;
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
-int OpenRetrying(const char* path, int flags, mode_t mode = 0)
-{
-    int fd;
-    do {
-        fd = ::open(path, flags, mode);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
-}
 
 void CloseFd(int& fd)
 {
@@ -78,10 +63,10 @@ int OpenLockFile(const std::string& path, bool& writable)
 {
     constexpr int common = O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK;
     writable = true;
-    int fd = OpenRetrying(path.c_str(), O_RDWR | O_CREAT | common, 0666);
+    int fd = OpenRetrying(path, O_RDWR | O_CREAT | common, 0666);
     if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS)) {
         writable = false;
-        fd = OpenRetrying(path.c_str(), O_RDONLY | common);
+        fd = OpenRetrying(path, O_RDONLY | common);
     }
     if (fd < 0)
         return -1;
@@ -137,10 +122,10 @@ bool FileLock::Lock(const std::string& path, int waitMilliseconds)
     m_error.clear();
     m_failure = LockFailure::None;
     const std::string real = ResolvePathForCreate(path);
-    int fd = OpenRetrying(real.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
+    int fd = OpenRetrying(real, O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
     // A lock needs no write permission: another user's read-only file is locked all the same.
     if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS))
-        fd = OpenRetrying(real.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+        fd = OpenRetrying(real, O_RDONLY | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
         m_error = SystemErrorText(errno);
         m_failure = LockFailure::Other;
@@ -189,7 +174,7 @@ bool FolderLock::Lock(const std::string& folder, const std::string& lockName, co
         return false;
     };
 
-    int folderFd = OpenRetrying(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int folderFd = OpenRetrying(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folderFd < 0)
         return fail(LockFailure::Other, "it cannot be opened to read (" + SystemErrorText(errno) + ")");
     m_folderFd = folderFd;
@@ -244,7 +229,7 @@ bool FolderLock::Lock(const std::string& folder, const std::string& lockName, co
 
 std::string FolderLock::ReadHolder(const std::string& folder, const std::string& lockName) const
 {
-    const int fd = OpenRetrying((folder + "/" + lockName).c_str(),
+    const int fd = OpenRetrying(folder + "/" + lockName,
                                 O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0)
         return std::string();

@@ -1,5 +1,6 @@
 #include "platform/FileRoom.h"
 
+#include "platform/FileCalls.h"
 #include "platform/PathResolve.h"
 #include "platform/PlatformFile.h"
 
@@ -17,11 +18,7 @@ int OpenForRoom(const std::string& path)
     std::string real;
     if (!ResolveExistingPath(path, real))
         real = path;
-    int fd;
-    do {
-        fd = ::open(real.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
+    return OpenRetrying(real, O_WRONLY | O_NOCTTY | O_NONBLOCK);
 }
 
 } // namespace

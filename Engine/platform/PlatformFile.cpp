@@ -1,5 +1,6 @@
 #include "platform/PlatformFile.h"
 
+#include "platform/FileCalls.h"
 #include "platform/FileLock.h"
 #include "platform/PathResolve.h"
 
@@ -83,13 +84,6 @@ std::string Duration(int64_t milliseconds)
                                                             : std::to_string(milliseconds) + " ms";
 }
 
-int64_t NowMilliseconds()
-{
-    timespec ts;
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
 bool SyncToDisk(int fd)
 {
     ++t_syncCount;
@@ -116,15 +110,6 @@ void SyncFolderOf(const std::string& path)
         SyncToDisk(fd);
         ::close(fd);
     }
-}
-
-int OpenRetrying(const std::string& path, int flags, mode_t permissions = 0)
-{
-    int fd;
-    do {
-        fd = ::open(path.c_str(), flags | O_CLOEXEC, permissions);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
 }
 
 bool StatPath(const std::string& path, struct stat& st)
@@ -586,10 +571,7 @@ bool PlatformFile::Open(const std::string& path, FileOpenMode mode)
         m_error = "the file is read-only";
         return false;
     }
-    int fd;
-    do {
-        fd = ::open(real.c_str(), flags, 0666);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = OpenRetrying(real, flags, 0666);
     if (fd < 0) {
         m_error = SystemErrorText(errno);
         return false;
