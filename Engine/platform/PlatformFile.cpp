@@ -2,6 +2,7 @@
 
 #include "platform/FileCalls.h"
 #include "platform/FileLock.h"
+#include "platform/OldBytesCopy.h"
 #include "platform/PathResolve.h"
 
 #include <algorithm>
@@ -18,7 +19,6 @@
 #include <poll.h>
 #include <pthread.h>
 #include <string_view>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -37,30 +37,6 @@ constexpr int kSaveWaitMilliseconds = 30000;
 constexpr int kMaxLinkHops = 40;
 // The part of a target's name that new files beside it repeat, so that theirs stay within NAME_MAX.
 constexpr size_t kNameKept = 200;
-// The copy of a file's old bytes kept while it is saved in place: this header, then the bytes.
-constexpr char kCopyMagic[8] = {'O', 'L', 'D', 'B', 'Y', 'T', 'E', 'S'};
-struct CopyHeader
-{
-    char magic[8];
-    uint64_t device; // the file's, for whoever reads the folder
-    uint64_t inode;
-    uint64_t size;
-    uint8_t token[16]; // drawn for this copy; the file's mark names it too
-    uint32_t pid;      // who saved, for whoever reads the folder
-    uint32_t unused[3];
-};
-// While the copy is kept, the file itself carries this mark, an attribute of its inode: every name
-// of the file sees it, and it dies with the file, so an inode number used again by another file
-// never finds the copy. Then the copy's whole path.
-constexpr char kMarkName[] = "user.engine.old-bytes";
-struct CopyMark
-{
-    char magic[8];
-    uint64_t inode;
-    uint8_t token[16];
-};
-static_assert(sizeof(CopyMark) == 32);
-static_assert(sizeof(CopyHeader) == 64);
 
 uint64_t TicksFromTimespec(const timespec& ts)
 {
@@ -70,25 +46,8 @@ uint64_t TicksFromTimespec(const timespec& ts)
     return static_cast<uint64_t>(seconds) * 10000000ull + static_cast<uint64_t>(ts.tv_nsec) / 100u;
 }
 
-std::atomic<int64_t> g_writeLimit{-1};
 std::atomic<int> g_saveWaitLimit{kSaveWaitMilliseconds};
 std::atomic<int> g_moveRefusal{0};
-// Tells the new files of one process apart; O_EXCL settles a clash with another's.
-std::atomic<unsigned> g_newFileCount{0};
-thread_local uint64_t t_syncCount = 0;
-
-// "30 s", "300 ms": a wait as the reasons say it.
-std::string Duration(int64_t milliseconds)
-{
-    return milliseconds >= 1000 && milliseconds % 1000 == 0 ? std::to_string(milliseconds / 1000) + " s"
-                                                            : std::to_string(milliseconds) + " ms";
-}
-
-bool SyncToDisk(int fd)
-{
-    ++t_syncCount;
-    return ::fsync(fd) == 0;
-}
 
 // The folder part with its slash ("" for a bare name).
 std::string FolderPart(const std::string& path)
@@ -120,13 +79,6 @@ bool StatPath(const std::string& path, struct stat& st)
     return ::stat(real.c_str(), &st) == 0;
 }
 
-std::string Hex(uint64_t value)
-{
-    char text[24];
-    std::snprintf(text, sizeof text, "%llx", static_cast<unsigned long long>(value));
-    return text;
-}
-
 // What the names of the new files beside a target repeat of its name: the name itself, or for a
 // long one its start and a hash of all of it, so that two long names with one start differ.
 std::string NameKey(const std::string& path)
@@ -140,48 +92,6 @@ std::string NameKey(const std::string& path)
     char tail[20];
     std::snprintf(tail, sizeof tail, "~%016llx", static_cast<unsigned long long>(hash));
     return name.substr(0, kNameKept - 17) + tail;
-}
-
-// Where a save in place of the file keeps its old bytes: beside the name saved, as a whole path,
-// which the file's mark names; empty (errno set) when the folder has none.
-std::string CopyPathFor(const std::string& path, const struct stat& st)
-{
-    char* folder = ::realpath(FolderToOpen(path).c_str(), nullptr);
-    if (!folder)
-        return std::string();
-    std::string copy = folder;
-    std::free(folder);
-    if (copy != "/")
-        copy += '/';
-    return copy + ".old-bytes." + Hex(st.st_dev) + "." + Hex(st.st_ino);
-}
-
-void NewToken(uint8_t (&token)[16])
-{
-    if (::getrandom(token, sizeof token, 0) == static_cast<ssize_t>(sizeof token))
-        return;
-    // No random source: what this process and moment have of their own.
-    static std::atomic<uint64_t> count{0};
-    timespec ts;
-    ::clock_gettime(CLOCK_REALTIME, &ts);
-    const uint64_t parts[2] = {static_cast<uint64_t>(ts.tv_sec) * 1000000000ull + static_cast<uint64_t>(ts.tv_nsec),
-                               (static_cast<uint64_t>(::getpid()) << 32) ^ count.fetch_add(1)};
-    std::memcpy(token, parts, sizeof token);
-}
-
-// The mark a save in place left on the open file, where it is this very file's (a mark carried to
-// another file by a copy of its attributes is not): its token and the path of the copy. One call
-// when there is none. fd may be open in any mode.
-bool ReadMark(int fd, const struct stat& st, CopyMark& mark, std::string& copyPath)
-{
-    char value[sizeof(CopyMark) + PATH_MAX];
-    const ssize_t size = ::fgetxattr(fd, kMarkName, value, sizeof value);
-    if (size <= static_cast<ssize_t>(sizeof mark) + 1)
-        return false;
-    std::memcpy(&mark, value, sizeof mark);
-    copyPath.assign(value + sizeof mark, static_cast<size_t>(size) - sizeof mark);
-    return std::memcmp(mark.magic, kCopyMagic, sizeof kCopyMagic) == 0 && mark.inode == st.st_ino &&
-           copyPath[0] == '/' && copyPath.find('\0') == std::string::npos;
 }
 
 // Whether the path names an entry of a process's descriptor folder (/proc/<pid>/fd/N, through
@@ -242,70 +152,6 @@ bool FollowLinks(std::string& path, bool& throughDescriptor)
     return false;
 }
 
-// The tests' full disk: how many of size more bytes a file that has taken `written` may take.
-size_t RoomFor(uint64_t written, size_t size)
-{
-    const int64_t limit = g_writeLimit.load(std::memory_order_relaxed);
-    if (limit < 0)
-        return size;
-    const uint64_t room = written < static_cast<uint64_t>(limit) ? static_cast<uint64_t>(limit) - written : 0;
-    return static_cast<size_t>(std::min<uint64_t>(room, size));
-}
-
-// Reads or writes size bytes at the offset whole; false with errno (EIO when the file ended first).
-bool ReadWhole(int fd, char* out, size_t size, uint64_t at)
-{
-    for (size_t done = 0; done < size;) {
-        const ssize_t got = ::pread(fd, out + done, size - done, static_cast<off_t>(at + done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0) {
-            if (got == 0)
-                errno = EIO;
-            return false;
-        }
-        done += static_cast<size_t>(got);
-    }
-    return true;
-}
-
-bool WriteWhole(int fd, const char* in, size_t size, uint64_t at)
-{
-    for (size_t done = 0; done < size;) {
-        const ssize_t put = ::pwrite(fd, in + done, size - done, static_cast<off_t>(at + done));
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0) {
-            if (put == 0)
-                errno = EIO;
-            return false;
-        }
-        done += static_cast<size_t>(put);
-    }
-    return true;
-}
-
-// Copies size bytes of one file, from its offset, to another at its offset. With `taken`, the
-// bytes the destination has taken so far, the tests' full disk holds for it too.
-bool CopyBytes(int from, uint64_t fromAt, int to, uint64_t toAt, uint64_t size, uint64_t* taken = nullptr)
-{
-    std::vector<char> buffer(static_cast<size_t>(std::min<uint64_t>(size, 1u << 20)));
-    for (uint64_t at = 0; at < size; at += buffer.size()) {
-        const size_t piece = static_cast<size_t>(std::min<uint64_t>(size - at, buffer.size()));
-        const size_t room = taken ? RoomFor(*taken, piece) : piece;
-        if (!ReadWhole(from, buffer.data(), piece, fromAt + at) ||
-            !WriteWhole(to, buffer.data(), room, toAt + at))
-            return false;
-        if (taken)
-            *taken += room;
-        if (room < piece) {
-            errno = ENOSPC;
-            return false;
-        }
-    }
-    return true;
-}
-
 // The names of a file's extended attributes (its ACL among them); false when they cannot be
 // listed (none, where the file system keeps none).
 bool AttributeNames(int fd, std::vector<std::string>& names)
@@ -328,7 +174,7 @@ bool AttributeNames(int fd, std::vector<std::string>& names)
     for (size_t at = 0; at < list.size();) {
         const size_t length = ::strnlen(list.data() + at, list.size() - at);
         // The mark of a save in place is the file's own while it is saved, never another's.
-        if (std::string_view(list.data() + at, length) != kMarkName)
+        if (std::string_view(list.data() + at, length) != kOldBytesMarkName)
             names.emplace_back(list.data() + at, length);
         at += length + 1;
     }
@@ -425,111 +271,6 @@ void RemoveStrays(const std::string& target)
     ::closedir(folder);
 }
 
-// Takes the mark of a save in place off the file, for good: nothing puts its copy back after.
-// False with errno.
-bool RemoveMark(int fd, bool sync)
-{
-    if (::fremovexattr(fd, kMarkName) != 0 && errno != ENODATA)
-        return false;
-    return !sync || SyncToDisk(fd);
-}
-
-// After a save in place killed part way, the file is a mix: its old bytes, which the file's mark
-// names, go back in before anything reads or saves it, by whatever name it was opened. fd is the
-// file open in any mode (st its status), path a name of it; `locked`: the caller, a save, holds
-// the file's save lock (and fd may write). One call on the open file when there is nothing to do.
-// The old bytes go back only from the copy the mark names, proven the file's by its token; the
-// mark goes before the copy does, so nothing written afterwards is ever undone. False, with the
-// reason, when old bytes are owed and cannot be put back, or their mark cannot be taken off.
-bool PutBackKilledSave(const std::string& path, int fd, const struct stat& st, bool locked,
-                       std::string& error)
-{
-    CopyMark mark;
-    std::string copyPath;
-    if (!S_ISREG(st.st_mode) || !ReadMark(fd, st, mark, copyPath))
-        return true;
-    const std::string killed = "a save of it was killed part way, and its old bytes, kept in " + copyPath;
-    int writer = locked ? fd : -1, lockFd = -1, copy = -1;
-    auto finish = [&](bool result) {
-        for (const int descriptor : {copy, lockFd != writer ? lockFd : -1, writer != fd ? writer : -1})
-            if (descriptor >= 0)
-                ::close(descriptor); // the lock goes with the last of them
-        return result;
-    };
-    if (!locked) {
-        // Opened again, as the same file whatever its names are now: for writing where the process
-        // may, and in any case to ask for its save lock.
-        auto reopen = [&](int flags) {
-            int again = OpenRetrying("/proc/self/fd/" + std::to_string(fd), flags | O_NOCTTY | O_NONBLOCK);
-            if (again < 0 && errno != EACCES)
-                again = OpenRetrying(path, flags | O_NOCTTY | O_NONBLOCK);
-            struct stat same;
-            if (again >= 0 && (::fstat(again, &same) != 0 || same.st_ino != st.st_ino || same.st_dev != st.st_dev)) {
-                ::close(again);
-                errno = ESTALE;
-                again = -1;
-            }
-            return again;
-        };
-        writer = reopen(O_RDWR);
-        const int writeError = errno;
-        lockFd = writer >= 0 ? writer : reopen(O_RDONLY);
-        if (lockFd < 0) {
-            error = killed + ", cannot be put back (" + SystemErrorText(writeError) + ")";
-            return finish(false);
-        }
-        // A live save holds the lock: the mark and the copy are its own. Without locks, nobody can
-        // tell.
-        if (LockOpenFile(lockFd, 0) != 0)
-            return finish(true);
-        if (writer < 0) {
-            error = killed + ", cannot be put back (" + SystemErrorText(writeError) + ")";
-            return finish(false);
-        }
-        // Settled meanwhile by another process, which held the lock.
-        if (!ReadMark(fd, st, mark, copyPath))
-            return finish(true);
-    }
-    copy = OpenRetrying(copyPath, O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
-    CopyHeader header{};
-    struct stat copied;
-    const int copyError = copy < 0 ? errno : 0;
-    const bool proven = copy >= 0 && ReadWhole(copy, reinterpret_cast<char*>(&header), sizeof header, 0) &&
-                        std::memcmp(header.magic, kCopyMagic, sizeof kCopyMagic) == 0 &&
-                        std::memcmp(header.token, mark.token, sizeof mark.token) == 0 &&
-                        header.inode == st.st_ino && ::fstat(copy, &copied) == 0 && S_ISREG(copied.st_mode) &&
-                        static_cast<uint64_t>(copied.st_size) == sizeof header + header.size;
-    if (!proven) {
-        // Never put back what cannot be shown to be this file's. A save writes the file whole:
-        // the mark goes, or the save is refused; anything else would read a mix as good.
-        if (!locked) {
-            error = killed + ", are gone (" +
-                    (copyError != 0 ? SystemErrorText(copyError) : "what is there is not their copy") + ")";
-            return finish(false);
-        }
-        if (!RemoveMark(writer, true)) {
-            error = killed + ", are gone, and the mark that names them cannot be taken off the file (" +
-                    SystemErrorText(errno) + ")";
-            return finish(false);
-        }
-        return finish(true);
-    }
-    if (!CopyBytes(copy, sizeof header, writer, 0, header.size) ||
-        ::ftruncate(writer, static_cast<off_t>(header.size)) != 0 || !SyncToDisk(writer)) {
-        error = killed + ", could not be put back (" + SystemErrorText(errno) + ")";
-        return finish(false);
-    }
-    if (!RemoveMark(writer, true)) {
-        error = killed + ", are back, but the mark that names them cannot be taken off the file (" +
-                SystemErrorText(errno) + ")";
-        return finish(false);
-    }
-    // Without the mark nothing puts the copy back: one left (a folder this process may not write)
-    // is only a file too many, which the next save in place through that folder replaces.
-    ::unlink(copyPath.c_str());
-    return finish(true);
-}
-
 } // namespace
 
 PlatformFile::~PlatformFile()
@@ -582,7 +323,9 @@ bool PlatformFile::Open(const std::string& path, FileOpenMode mode)
         ::close(fd);
         return false;
     }
-    if (!PutBackKilledSave(real, fd, st, false, m_error)) {
+    if (S_ISREG(st.st_mode) &&
+        !OldBytesCopy::PutBackKilledSave(fd, st.st_dev, st.st_ino, false,
+                                         g_saveWaitLimit.load(std::memory_order_relaxed), m_error)) {
         ::close(fd);
         return false;
     }
@@ -600,8 +343,7 @@ void PlatformFile::ResetSave()
     m_end = 0;
     m_oldSize = 0;
     m_touched = false;
-    m_copyFd = -1;
-    m_copyPath.clear();
+    m_copy.Keep();
     m_copyBytes = {};
     m_waited = 0;
 }
@@ -665,7 +407,7 @@ bool PlatformFile::OpenSave(const std::string& path)
             ::close(targetFd);
             continue;
         }
-        if (!PutBackKilledSave(target, targetFd, named, true, m_error)) {
+        if (!OldBytesCopy::PutBackKilledSave(targetFd, named.st_dev, named.st_ino, true, 0, m_error)) {
             ::close(targetFd);
             return false;
         }
@@ -686,7 +428,7 @@ bool PlatformFile::LockTarget(int fd)
     m_waited += NowMilliseconds() - before;
     if (locked != EWOULDBLOCK)
         return true;
-    m_error = "another save of the file was still under way after " + Duration(limit);
+    m_error = "another save of the file was still under way after " + DurationText(limit);
     return false;
 }
 
@@ -702,19 +444,20 @@ bool PlatformFile::OpenExistingSave(int targetFd)
     const int permissions = static_cast<int>(st.st_mode & 07777);
     const uint64_t size = static_cast<uint64_t>(st.st_size);
     if (m_throughDescriptor || st.st_nlink > 1)
-        return StartInPlace(targetFd, size, permissions, -1, m_throughDescriptor ? 0 : -1);
+        return StartInPlace(targetFd, size, permissions, m_throughDescriptor ? 0 : -1);
     std::string made;
     const int fd = MakeBeside(permissions, made);
     // No new file can be made in its folder: the file itself is written.
     if (fd < 0)
-        return StartInPlace(targetFd, size, permissions, -1, errno);
+        return StartInPlace(targetFd, size, permissions, errno);
     struct stat madeStat;
     if (::fstat(fd, &madeStat) != 0 || madeStat.st_uid != st.st_uid || madeStat.st_gid != st.st_gid ||
         !GiveAttributes(targetFd, fd) || ::fchmod(fd, static_cast<mode_t>(permissions)) != 0) {
-        // Replacing would change who may use the file (its owner, group, ACL or attributes): the
-        // file made holds the old bytes instead.
-        m_copyPath = std::move(made);
-        return StartInPlace(targetFd, size, permissions, fd, -1);
+        // Replacing would change who may use the file (its owner, group, ACL or attributes): it is
+        // written in place, its old bytes kept in a copy of their own.
+        ::close(fd);
+        ::unlink(made.c_str());
+        return StartInPlace(targetFd, size, permissions, -1);
     }
     // The old file stays open, and locked, until the new one has taken its name.
     m_lockFd = targetFd;
@@ -758,10 +501,7 @@ int PlatformFile::MakeBeside(int permissions, std::string& made)
     const std::string start = FolderPart(m_path) + "." + NameKey(m_path);
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        char suffix[40];
-        std::snprintf(suffix, sizeof suffix, ".%x.%x.part", static_cast<unsigned>(::getpid()),
-                      g_newFileCount.fetch_add(1, std::memory_order_relaxed));
-        made = start + suffix;
+        made = start + NewPartSuffix();
         fd = OpenRetrying(made, O_RDWR | O_CREAT | O_EXCL,
                           permissions < 0 ? 0666 : static_cast<mode_t>(permissions));
         if (fd < 0 && errno != EEXIST)
@@ -777,9 +517,9 @@ int PlatformFile::MakeBeside(int permissions, std::string& made)
     return fd;
 }
 
-// Takes the open target (and a file made beside it for the copy, or -1). besideError: -1 where a
-// copy may be made beside the target, else why none can be (0: none is made, a descriptor link).
-bool PlatformFile::StartInPlace(int targetFd, uint64_t oldSize, int permissions, int copyFd, int besideError)
+// Takes the open target. besideError: -1 where a copy may be made beside the target, else why
+// none can be (0: none is made, a descriptor link).
+bool PlatformFile::StartInPlace(int targetFd, uint64_t oldSize, int permissions, int besideError)
 {
     m_fd = targetFd;
     m_way = Way::InPlace;
@@ -787,15 +527,9 @@ bool PlatformFile::StartInPlace(int targetFd, uint64_t oldSize, int permissions,
     // The lock stays with a descriptor of its own until the copy is gone, whatever closing the
     // file says.
     m_lockFd = ::fcntl(targetFd, F_DUPFD_CLOEXEC, 0);
-    if (m_lockFd < 0) {
+    if (m_lockFd < 0)
         m_error = SystemErrorText(errno);
-        if (copyFd >= 0) {
-            ::close(copyFd);
-            ::unlink(m_copyPath.c_str());
-            m_copyPath.clear();
-        }
-    }
-    if (m_lockFd < 0 || !KeepCopy(oldSize, permissions, copyFd, besideError)) {
+    if (m_lockFd < 0 || !KeepCopy(oldSize, permissions, besideError)) {
         ::close(m_fd);
         m_fd = -1;
         ReleaseLock();
@@ -804,22 +538,15 @@ bool PlatformFile::StartInPlace(int targetFd, uint64_t oldSize, int permissions,
     return true;
 }
 
-// A copy of the target's first size bytes: in the file given or one made beside (ready once
-// whole), else in memory. The file given is taken either way.
-bool PlatformFile::KeepCopy(uint64_t size, int permissions, int copyFd, int besideError)
+// A copy of the target's first size bytes: in a file beside it (platform/OldBytesCopy.h), else in
+// memory.
+bool PlatformFile::KeepCopy(uint64_t size, int permissions, int besideError)
 {
-    if (copyFd < 0 && besideError < 0) {
-        copyFd = MakeBeside(permissions, m_copyPath);
-        besideError = copyFd < 0 ? errno : 0;
-    }
     int error = std::max(besideError, 0);
-    if (copyFd >= 0) {
-        if (MakeCopyReady(copyFd, size))
+    if (besideError < 0) {
+        if (m_copy.Make(m_fd, FolderToOpen(m_path), "." + NameKey(m_path), size, permissions, m_sync))
             return true;
         error = errno;
-        ::close(copyFd);
-        ::unlink(m_copyPath.c_str());
-        m_copyPath.clear();
     }
     if (size <= kMemoryCopyLimit) {
         m_copyBytes.resize(static_cast<size_t>(size));
@@ -833,74 +560,21 @@ bool PlatformFile::KeepCopy(uint64_t size, int permissions, int copyFd, int besi
     return false;
 }
 
-// The copy file made takes a header saying whose bytes it holds, then the bytes, is synced, takes
-// its name beside the target, and only then does the target take the mark naming it: ready. False
-// with errno, the target unmarked.
-bool PlatformFile::MakeCopyReady(int copyFd, uint64_t size)
-{
-    struct stat st;
-    if (::fstat(m_fd, &st) != 0)
-        return false;
-    const std::string ready = CopyPathFor(m_path, st);
-    if (ready.empty())
-        return false;
-    CopyHeader header{};
-    std::memcpy(header.magic, kCopyMagic, sizeof kCopyMagic);
-    header.device = st.st_dev;
-    header.inode = st.st_ino;
-    header.size = size;
-    header.pid = static_cast<uint32_t>(::getpid());
-    NewToken(header.token);
-    uint64_t taken = 0;
-    const size_t room = RoomFor(taken, sizeof header);
-    if (!WriteWhole(copyFd, reinterpret_cast<const char*>(&header), room, 0))
-        return false;
-    taken = room;
-    if (room < sizeof header) {
-        errno = ENOSPC;
-        return false;
-    }
-    // The owner of a file saved by another user (root) can put its bytes back, too.
-    if (::geteuid() == 0)
-        (void)::fchown(copyFd, st.st_uid, st.st_gid);
-    if (!CopyBytes(m_fd, 0, copyFd, sizeof header, size, &taken) || (m_sync && !SyncToDisk(copyFd)) ||
-        ::rename(m_copyPath.c_str(), ready.c_str()) != 0)
-        return false;
-    m_copyPath = ready;
-    if (m_sync)
-        SyncFolderOf(m_path);
-    // The mark, on the disk before any byte of the file changes, makes the copy the file's.
-    CopyMark mark{};
-    std::memcpy(mark.magic, kCopyMagic, sizeof kCopyMagic);
-    mark.inode = st.st_ino;
-    std::memcpy(mark.token, header.token, sizeof mark.token);
-    std::string value(reinterpret_cast<const char*>(&mark), sizeof mark);
-    value += ready;
-    if (::fsetxattr(m_fd, kMarkName, value.data(), value.size(), 0) != 0)
-        return false;
-    if (m_sync && !SyncToDisk(m_fd)) {
-        const int error = errno;
-        ::fremovexattr(m_fd, kMarkName);
-        errno = error;
-        return false;
-    }
-    m_copyFd = copyFd;
-    return true;
-}
-
 // Through fd, the target open for writing (the save's own descriptor, or the lock's).
 bool PlatformFile::PutOldBytesBack(int fd)
 {
     if (!m_touched)
         return true;
     // Without a file, the copy is in memory (none for an empty file).
-    const bool back = (m_copyFd >= 0 ? CopyBytes(m_copyFd, sizeof(CopyHeader), fd, 0, m_oldSize)
-                                     : WriteWhole(fd, m_copyBytes.data(), m_copyBytes.size(), 0)) &&
-                      ::ftruncate(fd, static_cast<off_t>(m_oldSize)) == 0 && (!m_sync || SyncToDisk(fd));
+    const bool back = m_copy.IsMade() ? m_copy.PutBack(fd, m_sync)
+                                      : WriteWhole(fd, m_copyBytes.data(), m_copyBytes.size(), 0) &&
+                                            ::ftruncate(fd, static_cast<off_t>(m_oldSize)) == 0 &&
+                                            (!m_sync || SyncToDisk(fd));
     if (!back)
-        m_error += std::string(m_error.empty() ? "" : "; ") + "the old bytes could not be put back" +
-                   (m_copyFd >= 0 ? " and are kept in " + m_copyPath + ", which the next open puts back"
-                                  : std::string());
+        m_error +=
+            std::string(m_error.empty() ? "" : "; ") + "the old bytes could not be put back" +
+            (m_copy.IsMade() ? " and are kept in " + m_copy.GetPath() + ", which the next open puts back"
+                             : std::string());
     return back;
 }
 
@@ -910,24 +584,17 @@ bool PlatformFile::PutOldBytesBack(int fd)
 // the next open: the save has failed. fd: the target, open for writing.
 void PlatformFile::EndCopy(int fd, bool keep)
 {
-    if (m_copyFd >= 0 && !keep && !RemoveMark(fd, m_sync)) {
+    if (m_copy.IsMade() && !keep && !m_copy.End(fd, m_sync)) {
         const std::string why = SystemErrorText(errno);
         if (!m_failed)
             Fail(why);
         m_failed = true;
         m_touched = true;
         PutOldBytesBack(fd);
-        m_error += "; the mark naming the copy of its old bytes, " + m_copyPath +
+        m_error += "; the mark naming the copy of its old bytes, " + m_copy.GetPath() +
                    ", could not be taken off the file (" + why + "): the next open puts them back";
-        keep = true;
     }
-    if (m_copyFd >= 0) {
-        ::close(m_copyFd);
-        if (!keep)
-            ::unlink(m_copyPath.c_str());
-    }
-    m_copyFd = -1;
-    m_copyPath.clear();
+    m_copy.Keep();
     m_copyBytes = {};
 }
 
@@ -1029,12 +696,13 @@ bool PlatformFile::WriteReplacementInPlace()
         Fail(errno);
     } else if (!S_ISREG(old.st_mode)) {
         Fail("the file changed while it was written");
-    } else if (!LockTarget(fd) || !PutBackKilledSave(m_path, fd, old, true, m_error) ||
+    } else if (!LockTarget(fd) ||
+               !OldBytesCopy::PutBackKilledSave(fd, old.st_dev, old.st_ino, true, 0, m_error) ||
                ::fstat(fd, &old) != 0) {
         m_failed = true;
     } else {
-        started = StartInPlace(fd, static_cast<uint64_t>(old.st_size), static_cast<int>(old.st_mode & 07777),
-                               -1, -1);
+        started =
+            StartInPlace(fd, static_cast<uint64_t>(old.st_size), static_cast<int>(old.st_mode & 07777), -1);
         fd = -1; // StartInPlace owns it now, open or closed
         if (!started) {
             m_failed = true;
@@ -1071,9 +739,9 @@ bool PlatformFile::FinishInPlace()
         // Nothing can be said to be saved: the copy stays where there is one, with the target's
         // mark, for the next open to put back.
         Fail(errno);
-        keepCopy = m_copyFd >= 0;
+        keepCopy = m_copy.IsMade();
         if (keepCopy)
-            m_error += "; its old bytes are kept in " + m_copyPath + ", which the next open puts back";
+            m_error += "; its old bytes are kept in " + m_copy.GetPath() + ", which the next open puts back";
     }
     m_fd = -1;
     // The lock's descriptor is the target's too.
@@ -1223,7 +891,7 @@ bool PlatformFile::WriteStream(const char* data, size_t size, size_t& done)
     }
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     if (error == ETIMEDOUT)
-        Fail("its reader kept it waiting " + Duration(g_saveWaitLimit.load(std::memory_order_relaxed)) +
+        Fail("its reader kept it waiting " + DurationText(g_saveWaitLimit.load(std::memory_order_relaxed)) +
              " in all");
     else if (error == EPIPE)
         Fail("its reader went away");
@@ -1348,11 +1016,6 @@ std::string SystemErrorText(int error)
     return strerror_r(error, buffer, sizeof buffer);
 }
 
-void SetFileWriteLimit(int64_t bytes)
-{
-    g_writeLimit.store(bytes < 0 ? -1 : bytes, std::memory_order_relaxed);
-}
-
 void SetSaveWaitLimit(int milliseconds)
 {
     g_saveWaitLimit.store(milliseconds < 0 ? kSaveWaitMilliseconds : milliseconds, std::memory_order_relaxed);
@@ -1361,11 +1024,6 @@ void SetSaveWaitLimit(int milliseconds)
 void SetFileMoveRefusal(int error)
 {
     g_moveRefusal.store(error, std::memory_order_relaxed);
-}
-
-uint64_t GetThreadFileSyncCount()
-{
-    return t_syncCount;
 }
 
 uint64_t CurrentFileTime()

@@ -18,11 +18,18 @@
 //   to: EBUSY, EXDEV or EPERM at Close, a file mounted over it; a process's descriptor link such as
 //   /dev/stdout or /proc/self/fd/N). Name, inode, owner, group, permissions, attributes and links
 //   stay. The old bytes are first copied beside the name saved (synced), and the file is marked
-//   with the copy's path (`user.engine.old-bytes`): a failed save puts them back, and after a kill
-//   the next open of the file by any name does, then unmarks it. Whole or nothing. Where no copy
-//   can be made beside it or marked (a folder without new files, a descriptor link, a file system
-//   without user attributes) they are kept in memory, up to 64 MiB (larger is refused, nothing
-//   written): a failure is put back, but a kill leaves a mix.
+//   with the copy's folder (`user.engine.old-bytes`; platform/OldBytesCopy.h says what is proven
+//   of it): a failed save puts them back, and after a kill the next open of the file by any name
+//   does, then unmarks it. Whole or nothing. An open that finds the mark while a save of the file,
+//   or another open putting its bytes back, holds its lock waits for it (30 s in all), then looks
+//   again. Where no copy can be made beside it or marked (a folder without new files or on another
+//   file system than the file, a descriptor link, a file system without user attributes) they are
+//   kept in memory, up to 64 MiB (larger is refused, nothing written): a failure is put back, but a
+//   kill leaves a mix. A file that carries another file's mark (copied while a save wrote it) is
+//   refused until a save writes it whole. Anyone who may write a file can make its readers refuse
+//   it until it is saved, as they could spoil its bytes. A program that writes the file between a
+//   kill and the next open has its writes undone, as a database's journal does, unless it removes
+//   the mark.
 // - Written as a stream: a FIFO or a character device (/dev/null, a terminal, the pipe behind
 //   /dev/stdout) takes the bytes in order, never replaced: not whole or nothing. A FIFO nobody
 //   reads is refused at Open (a pipe's descriptor link, at its first write); a reader that goes
@@ -37,6 +44,8 @@
 // fails at the move, the target as it was.
 #pragma once
 
+#include "platform/OldBytesCopy.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -47,9 +56,10 @@ namespace GAME::Platform {
 enum class FileOpenMode
 {
     // Existing file, read only. Like every open of an existing file, first puts back what a save
-    // in place killed part way left (see above); fails with the reason where that is owed and
-    // cannot be done (the process may not write the file, the copy is gone), rather than read a
-    // mix.
+    // in place killed part way left, after any save of it under way (see above); fails with the
+    // reason where that is owed and cannot be done (the process may not write the file, the copy
+    // is gone or not proven the file's, the mark is another file's, the wait ran out), rather than
+    // read a mix.
     Read,
     // Read and write in place; created when missing, never truncated. Nothing protects the old
     // bytes: a write that fails leaves the file as far as the writes before it got.
@@ -122,9 +132,8 @@ private:
     bool OpenStream(const std::string& target, bool fifo);
     bool LockTarget(int fd);
     int MakeBeside(int permissions, std::string& made);
-    bool StartInPlace(int targetFd, uint64_t oldSize, int permissions, int copyFd, int besideError);
-    bool KeepCopy(uint64_t size, int permissions, int copyFd, int besideError);
-    bool MakeCopyReady(int copyFd, uint64_t size);
+    bool StartInPlace(int targetFd, uint64_t oldSize, int permissions, int besideError);
+    bool KeepCopy(uint64_t size, int permissions, int besideError);
     bool PutOldBytesBack(int fd);
     void EndCopy(int fd, bool keep);
     void ReleaseLock();
@@ -150,8 +159,7 @@ private:
     uint64_t m_end = 0;               // InPlace: the size the target gets; Stream: bytes sent
     uint64_t m_oldSize = 0;           // InPlace: the target's size before the save
     bool m_touched = false;           // InPlace: the target was written to
-    int m_copyFd = -1;                // InPlace: the old bytes, in a file beside the target
-    std::string m_copyPath;
+    OldBytesCopy m_copy;              // InPlace: the old bytes, in a file beside the target
     std::vector<char> m_copyBytes; // InPlace: the old bytes in memory, where no file could be made
     int64_t m_waited = 0;          // milliseconds spent waiting for other saves' locks or the reader
 };

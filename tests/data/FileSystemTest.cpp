@@ -4,11 +4,13 @@
 #include "common/LogCapture.h"
 #include "common/SpecialFiles.h"
 #include "common/TempDir.h"
+#include "common/WaitUntil.h"
 #include "data/FileSourceArchive.h"
 #include "data/FileSourceDirectory.h"
 #include "data/FileStream.h"
 #include "data/FileUtilities.h"
 #include "platform/Directory.h"
+#include "platform/OldBytesCopy.h"
 #include "platform/PathResolve.h"
 #include "platform/PlatformFile.h"
 
@@ -16,12 +18,14 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -699,8 +703,8 @@ TEST(PlatformFile, AFileThatCannotBeReplacedIsWrittenInPlaceAndAFailedSavePutsIt
 
     // A save killed part way leaves a mix, which the next open of the file, by either name, puts
     // back to the old bytes first: a load reads them, a save that fails leaves them. While the
-    // saving process lives, the file is its own: another save waits for it (and gives up with the
-    // reason), a read leaves its bytes alone.
+    // saving process lives, the file is its own: another save or a read waits for it (and gives up
+    // with the reason), its bytes left alone.
     const std::string mix = longer.substr(0, 3000) + old.substr(3000);
     auto killedPartWay = [&](const std::function<void()>& whileAlive, const std::string& name = "Saves/World.wrl",
                              size_t written = 3000) {
@@ -734,8 +738,9 @@ TEST(PlatformFile, AFileThatCannotBeReplacedIsWrittenInPlaceAndAFailedSavePutsIt
         EXPECT_FALSE(
             Platform::WriteWholeFile(dir.File("Saves/World.wrl"), fresh.data(), fresh.size(), &error));
         EXPECT_EQ(error, "another save of the file was still under way after 200 ms");
-        Platform::PlatformFile reader;
-        EXPECT_TRUE(reader.Open(dir.File("Saves/World.wrl"), Platform::FileOpenMode::Read));
+        EXPECT_EQ(
+            load(dir.File("Saves/World.wrl")),
+            "refused: a save of it, or the putting back of a killed one, was still under way after 200 ms");
         EXPECT_EQ(dir.Read("Saves/World.wrl"), mix);
     });
     {
@@ -749,6 +754,49 @@ TEST(PlatformFile, AFileThatCannotBeReplacedIsWrittenInPlaceAndAFailedSavePutsIt
     }
     EXPECT_EQ(GAME::Test::FolderNames(dir.File("Saves")),
               (std::vector<std::string>{"Backup.wrl", "World.wrl"}));
+    // Two opens of a killed file at once: the second finds the first putting the old bytes back and
+    // waits for it, then reads them, or writes after them. The syncs in order: a put-back syncs the
+    // bytes, then the unmarking, before the copy goes; a save in place its copy, the folder and the
+    // file's mark before the file's first byte, then the file, then its unmarking before the copy.
+    for (const bool update : {false, true}) {
+        killedPartWay([] {});
+        const uint64_t syncs = Platform::GetThreadFileSyncCount();
+        std::atomic<bool> waiting{false}, done{false};
+        std::string second;
+        std::vector<std::string> removals;
+        std::thread opener;
+        Platform::SetOldBytesHook([&](Platform::OldBytesStage stage, const std::string& copy) {
+            waiting = waiting || stage == Platform::OldBytesStage::Waiting;
+            if (stage == Platform::OldBytesStage::Removing)
+                removals.push_back(std::to_string(Platform::GetThreadFileSyncCount() - syncs) +
+                                   Attribute(dir.File("Saves/World.wrl"), "user.engine.old-bytes") +
+                                   std::to_string(fs::exists(copy)));
+            if (stage != Platform::OldBytesStage::Proven || opener.joinable())
+                return;
+            opener = std::thread([&] {
+                Platform::PlatformFile file;
+                second = !update ? load(dir.File("Saves/Backup.wrl"))
+                         : file.Open(dir.File("Saves/Backup.wrl"), Platform::FileOpenMode::Update) &&
+                                 file.WriteAt(0, "second", 6) && file.Close()
+                             ? "written"
+                             : file.GetError();
+                done = true;
+            });
+            EXPECT_TRUE(GAME::Test::WaitUntil([&] { return waiting || done; }));
+        });
+        EXPECT_EQ(load(dir.File("Saves/World.wrl")), old);
+        if (opener.joinable())
+            opener.join();
+        EXPECT_TRUE(waiting);
+        EXPECT_EQ(second, update ? "written" : old);
+        EXPECT_EQ(dir.Read("Saves/World.wrl"), update ? "second" + old.substr(6) : old);
+        Platform::PlatformFile file;
+        ASSERT_TRUE(file.Open(dir.File("Saves/World.wrl"), Platform::FileOpenMode::Write));
+        EXPECT_EQ(Platform::GetThreadFileSyncCount() - syncs, 5u);
+        EXPECT_TRUE(file.WriteAt(0, old.data(), old.size()) && file.Close());
+        Platform::SetOldBytesHook({});
+        EXPECT_EQ(removals, (std::vector<std::string>{"2none1", "7none1"}));
+    }
     killedPartWay([] {});
     failedSaves("Saves/World.wrl");
     EXPECT_EQ(GAME::Test::FolderNames(dir.File("Saves")),
@@ -798,9 +846,9 @@ TEST(PlatformFile, AFileThatCannotBeReplacedIsWrittenInPlaceAndAFailedSavePutsIt
 
     // Only a copy proven the file's goes back, and only over that file. A killed save's copy beside
     // a new file, named and headed as that file's copy would be (as when the new file took the dead
-    // one's inode), is not; nor is the copy another file's mark names, given to a new file with the
-    // rest of its attributes (as `cp -a` does). A copy that is gone leaves the file unreadable,
-    // with the reason, until a save writes it whole.
+    // one's inode), is not; a new file given another file's mark with the rest of its attributes (as
+    // `cp -a` does) is refused, as it holds what a killed save left, until a save writes it whole. A
+    // copy that is gone leaves the file unreadable, with the reason, until a save writes it whole.
     killedPartWay([] {}, "Saves/World.wrl", 5000);
     const std::vector<std::string> withCopy = GAME::Test::FolderNames(dir.File("Saves"));
     ASSERT_EQ(withCopy.size(), 3u);
@@ -808,7 +856,8 @@ TEST(PlatformFile, AFileThatCannotBeReplacedIsWrittenInPlaceAndAFailedSavePutsIt
     ASSERT_TRUE(dir.Write("Saves/New.wrl", "a new file"));
     struct stat made;
     ASSERT_EQ(::stat(dir.File("Saves/New.wrl").c_str(), &made), 0);
-    std::string copied = dir.Read("Saves/" + withCopy[0]);
+    const std::string copy = dir.Read("Saves/" + withCopy[0]);
+    std::string copied = copy;
     const uint64_t inode = made.st_ino;
     ASSERT_GE(copied.size(), 24u);
     std::memcpy(copied.data() + 16, &inode, sizeof inode);
@@ -823,16 +872,58 @@ TEST(PlatformFile, AFileThatCannotBeReplacedIsWrittenInPlaceAndAFailedSavePutsIt
     ASSERT_EQ(::setxattr(dir.File("Saves/New.wrl").c_str(), "user.engine.old-bytes", mark,
                          static_cast<size_t>(markSize), 0),
               0);
-    EXPECT_EQ(load(dir.File("Saves/New.wrl")), "a new file");
+    EXPECT_EQ(load(dir.File("Saves/New.wrl")),
+              "refused: it carries the mark of another file's save killed part way: it was copied while that "
+              "save wrote it (a save of it clears the mark)");
+    ASSERT_TRUE(Platform::WriteWholeFile(dir.File("Saves/New.wrl"), fresh.data(), fresh.size()));
+    EXPECT_EQ(load(dir.File("Saves/New.wrl")), fresh);
     fs::remove(dir.File(named));
     fs::remove(dir.File("Saves/New.wrl"));
     const std::string refused = "refused: a save of it was killed part way, and its old bytes, kept in " +
                                 fs::canonical(dir.File("Saves")).string() + "/" + withCopy[0] + ", are gone (";
-    // An earlier kill's copy of this file in its place is not this kill's.
-    ASSERT_TRUE(dir.Write("Saves/" + withCopy[0], earlierCopy));
-    EXPECT_EQ(load(dir.File("Elsewhere/World.wrl")), refused + "what is there is not their copy)");
+    // An earlier kill's copy of this file in its place is not this kill's; nor is one of another
+    // device, inode or token, of a size not its header's, one far larger not held by the disk (a
+    // sparse file: nothing of it is written), a FIFO (never opened), a link to the copy.
+    struct stat world;
+    ASSERT_EQ(::stat(dir.File("Saves/World.wrl").c_str(), &world), 0);
+    auto with = [&copy](size_t at, uint64_t value) {
+        std::string bytes = copy;
+        std::memcpy(bytes.data() + at, &value, sizeof value);
+        return bytes;
+    };
+    const std::string sparse = with(24, 64 << 20);
+    for (const std::string& bytes : {earlierCopy, with(8, world.st_dev + 1), with(16, world.st_ino + 1),
+                                     with(32, 0), copy + "x", sparse}) {
+        ASSERT_TRUE(dir.Write("Saves/" + withCopy[0], bytes));
+        if (bytes == sparse)
+            fs::resize_file(copyPath, 64 + (64 << 20));
+        EXPECT_EQ(load(dir.File("Elsewhere/World.wrl")),
+                  refused + (bytes == sparse ? "what is there is not held by the disk (a sparse file))"
+                                             : "what is there is not their copy)"));
+    }
+    EXPECT_EQ(fs::file_size(dir.File("Saves/World.wrl")), 5000u);
+    ASSERT_TRUE(dir.Write("Saves/Kept", copy));
+    const int opens = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(::inotify_add_watch(opens, dir.File("Saves").c_str(), IN_OPEN), 0);
+    for (const bool fifo : {true, false}) {
+        fs::remove(copyPath);
+        ASSERT_EQ(fifo ? GAME::Test::MakeNode(copyPath, 'p') : (fs::create_symlink("Kept", copyPath), ""),
+                  "");
+        EXPECT_EQ(load(dir.File("Elsewhere/World.wrl")), refused + "what is there is not a plain file)");
+    }
+    char event[256];
+    EXPECT_EQ(::read(opens, event, sizeof event), -1); // no open to report
+    ::close(opens);
     fs::remove(copyPath);
     EXPECT_EQ(load(dir.File("Elsewhere/World.wrl")), refused + "No such file or directory)");
+    // The mark an earlier build wrote (no device, the copy's whole path) takes its copy back too.
+    fs::rename(dir.File("Saves/Kept"), copyPath);
+    const std::string earlierMark = "OLDBYTES" + copy.substr(16, 8) + copy.substr(32, 16) +
+                                    fs::canonical(dir.File("Saves")).string() + "/" + withCopy[0];
+    ASSERT_EQ(::setxattr(dir.File("Saves/World.wrl").c_str(), "user.engine.old-bytes", earlierMark.data(),
+                         earlierMark.size(), 0),
+              0);
+    EXPECT_EQ(load(dir.File("Elsewhere/World.wrl")), "updated" + fresh.substr(7));
     ASSERT_TRUE(Platform::WriteWholeFile(dir.File("Links/World.wrl"), fresh.data(), fresh.size()));
     EXPECT_EQ(load(dir.File("Elsewhere/World.wrl")), fresh);
     fs::remove(dir.File("Elsewhere/World.wrl"));
@@ -958,6 +1049,75 @@ TEST(PlatformFile, AFileThatCannotBeReplacedIsWrittenInPlaceAndAFailedSavePutsIt
     ASSERT_EQ(asReader, "");
     EXPECT_EQ(load(dir.File("Shared/Backup.wrl")), old);
 
+    // nobody, who may write a file root only reads, marks it as he likes (the mark of an earlier
+    // build: no device, a whole path). Root's read opens no device the mark leads to, at its path or
+    // the copy's (a pty would become the terminal of a root process without one, as a daemon is),
+    // nor a folder through a link; it removes a copy in his folder, swapped for a link to root's
+    // folder once proven, in his folder, not in root's.
+    ASSERT_TRUE(dir.Write("Open/Shared.wrl", old));
+    ASSERT_TRUE(dir.Write("Secret/Kept", "root's"));
+    ASSERT_EQ(::chmod(dir.File("Open/Shared.wrl").c_str(), 0666), 0);
+    ASSERT_EQ(::chmod(dir.File("Secret").c_str(), 0700), 0);
+    fs::create_directories(dir.File("Open/Nobody"));
+    ASSERT_EQ(::chown(dir.File("Open/Nobody").c_str(), 65534, 65534), 0);
+    const std::vector<uint64_t> shared = identity(dir.File("Open/Shared.wrl"));
+    std::snprintf(named, sizeof named, ".old-bytes.%llx.%llx", static_cast<unsigned long long>(world.st_dev),
+                  static_cast<unsigned long long>(shared[0]));
+    const std::string nobodys = fs::canonical(dir.File("Open/Nobody")).string(), name = named;
+    auto bytes8 = [](uint64_t value) { return std::string(reinterpret_cast<const char*>(&value), 8); };
+    auto markAs = [&](const std::string& path) {
+        const std::string mark = "OLDBYTES" + bytes8(shared[0]) + std::string(16, 't') + path;
+        EXPECT_EQ(GAME::Test::RunAsUser(65534, 65534,
+                                        [&] {
+                                            ::setxattr(dir.File("Open/Shared.wrl").c_str(),
+                                                       "user.engine.old-bytes", mark.data(), mark.size(), 0);
+                                        }),
+                  "");
+    };
+    // What a root process of a session of its own, without a terminal, loads.
+    auto daemonLoad = [&] {
+        GAME::Test::StoppedChild daemon([&] {
+            ::setsid();
+            const std::string loaded = load(dir.File("Open/Shared.wrl"));
+            const bool terminal = ::open("/dev/tty", O_RDONLY | O_NOCTTY | O_CLOEXEC) >= 0;
+            dir.Write("Open/Loaded", loaded + (terminal ? " (a terminal taken)" : ""));
+        });
+        return dir.Read("Open/Loaded");
+    };
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_TRUE(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+    ASSERT_EQ(GAME::Test::MakeNode(nobodys + "/" + name, 'c', 1, 5), ""); // /dev/zero
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(::inotify_add_watch(watch, nobodys.c_str(), IN_OPEN), 0);
+    const std::string gone = "refused: a save of it was killed part way, and its old bytes, kept in ";
+    markAs(::ptsname(master));
+    EXPECT_EQ(daemonLoad(), gone + "/dev/pts/" + name + ", are gone (what is there is not their copy)");
+    markAs(nobodys + "/" + name);
+    EXPECT_EQ(daemonLoad(), gone + nobodys + "/" + name + ", are gone (what is there is not a plain file)");
+    EXPECT_EQ(::read(watch, event, sizeof event), -1);
+    ::close(watch);
+    ::close(master);
+    fs::remove(nobodys + "/" + name);
+    ASSERT_TRUE(dir.Write("Open/Nobody/" + name, "OLDBYTES" + bytes8(world.st_dev) + bytes8(shared[0]) +
+                                                     bytes8(6) + std::string(16, 't') +
+                                                     std::string(16, '\0') + "nobody"));
+    fs::rename(dir.File("Secret/Kept"), dir.File("Secret/" + name));
+    fs::create_symlink(nobodys, dir.File("Open/Link"));
+    markAs(dir.File("Open/Link/") + name);
+    EXPECT_EQ(load(dir.File("Open/Shared.wrl")),
+              gone + dir.File("Open/Link/") + name + ", are gone (Too many levels of symbolic links)");
+    markAs(nobodys + "/" + name);
+    Platform::SetOldBytesHook([&](Platform::OldBytesStage stage, const std::string&) {
+        if (stage == Platform::OldBytesStage::Removing) {
+            fs::rename(nobodys, nobodys + ".gone");
+            fs::create_symlink(dir.File("Secret"), nobodys);
+        }
+    });
+    EXPECT_EQ(load(dir.File("Open/Shared.wrl")), "nobody");
+    Platform::SetOldBytesHook({});
+    EXPECT_EQ(dir.Read("Secret/" + name), "root's");
+    EXPECT_EQ(GAME::Test::FolderNames(nobodys + ".gone"), std::vector<std::string>{});
+
     // Root's own file of another group: replaced, it would take root's group.
     ASSERT_TRUE(dir.Write("Groups/Options.txt", old));
     ASSERT_EQ(::chown(dir.File("Groups/Options.txt").c_str(), 0, 12346), 0);
@@ -1045,6 +1205,27 @@ TEST(PlatformFile, AFileThatCannotBeReplacedIsWrittenInPlaceAndAFailedSavePutsIt
             << error;
         EXPECT_EQ(dir.Read("Ram/Backup.wrl"), fresh);
         EXPECT_EQ(GAME::Test::FolderNames(dir.File("Ram")), (std::vector<std::string>{"Backup.wrl", "World.wrl"}));
+
+        // A killed file carried with its attributes to another file system, where it took the same
+        // inode number (each the first file of a fresh tmpfs): refused there, its copy kept for it.
+        for (const char* disk : {"TmpA", "TmpB"}) {
+            fs::create_directories(dir.File(disk));
+            ASSERT_EQ(GAME::Test::MountSmallDisk(dir.File(disk), 1 << 20), "");
+        }
+        ASSERT_TRUE(dir.Write("TmpA/World.wrl", old));
+        fs::create_hard_link(dir.File("TmpA/World.wrl"), dir.File("TmpA/Backup.wrl"));
+        killedPartWay([] {}, "TmpA/World.wrl");
+        ASSERT_TRUE(dir.Write("TmpB/World.wrl", mix));
+        ASSERT_EQ(identity(dir.File("TmpA/World.wrl"))[0], identity(dir.File("TmpB/World.wrl"))[0]);
+        const std::string carried = Attribute(dir.File("TmpA/World.wrl"), "user.engine.old-bytes");
+        ASSERT_EQ(::setxattr(dir.File("TmpB/World.wrl").c_str(), "user.engine.old-bytes", carried.data(),
+                             carried.size(), 0),
+                  0);
+        EXPECT_EQ(
+            load(dir.File("TmpB/World.wrl")),
+            "refused: it carries the mark of another file's save killed part way: it was copied while that "
+            "save wrote it (a save of it clears the mark)");
+        EXPECT_EQ(load(dir.File("TmpA/World.wrl")), old);
     });
     if (!withMounts.empty())
         GTEST_SKIP() << withMounts;
