@@ -544,7 +544,10 @@ bool PlatformFile::KeepCopy(uint64_t size, int permissions, int besideError)
 {
     int error = std::max(besideError, 0);
     if (besideError < 0) {
-        if (m_copy.Make(m_fd, FolderToOpen(m_path), "." + NameKey(m_path), size, permissions, m_sync))
+        // Appended, not concatenated: GCC 12 warns falsely (-Wrestrict) of the concatenation inlined.
+        std::string partStart(1, '.');
+        partStart.append(NameKey(m_path));
+        if (m_copy.Make(m_fd, FolderToOpen(m_path), partStart, size, permissions, m_sync))
             return true;
         error = errno;
     }
