@@ -24,6 +24,7 @@
 
 #include "FlightCamera.h"
 #include "FlightCoverage.h"
+#include "FlightSummary.h"
 #include "HostEngine.h"
 #include "HostInterrupt.h"
 #include "HostMapData.h"
@@ -205,12 +206,6 @@ bool MakeSampleData(const std::filesystem::path& folder)
     return data.Write(folder.string());
 }
 
-// In a run of fixed frames, the first frame sees the path's start and the last its end.
-double PathPerFrameMs(float duration, int frames)
-{
-    return frames > 1 ? 1000.0 * duration / (frames - 1) : 0.0;
-}
-
 // A path inside the run folder, as the user finds it there.
 std::string InFolder(const std::filesystem::path& folder, const std::string& path)
 {
@@ -267,19 +262,6 @@ std::string ListWaits(const LevelLoadTimes& times, size_t first)
     return text;
 }
 
-// The simulated path's pace against real time, for a run of fixed frames: "4.3 times as fast as
-// real time", or as much as it was when it was slower (a busy machine, a flight cut short in its
-// first, longest frames).
-std::string DescribePace(double pathSeconds, double seconds)
-{
-    if (pathSeconds <= 0.0 || seconds <= 0.0)
-        return "the camera still at the path's start";
-    const double ratio = pathSeconds / seconds;
-    if (ratio >= 1.0)
-        return GAME::FormatString("%.1f times as fast as real time", ratio);
-    return GAME::FormatString("slower than real time (%.0f ms of path in them)", pathSeconds * 1000.0);
-}
-
 double MillisecondsSince(std::chrono::steady_clock::time_point start)
 {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
@@ -319,6 +301,8 @@ bool CanListen(int port, std::string& why)
     return false;
 }
 
+// folder: where the run's files go, the run folder held (RunFolder::GetRoot); the lines name it as
+// the user finds it (HostOutput::ShowFolderAs).
 int Run(const std::filesystem::path& folder, const HostOptions& options, HostOutput& out, HostLogSink& lines)
 {
     const int frames = options.frames;
@@ -349,7 +333,8 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
                    WhyNotWritable(folder.string()).c_str());
         return 1;
     }
-    // Settings are read through the file system and written beside it: run inside the folder.
+    // Settings are read through the file system and written beside it: run inside the folder (the
+    // one held, whatever its name is now).
     std::error_code error;
     std::filesystem::current_path(folder, error);
     if (error) {
@@ -642,8 +627,11 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     engine.SetForcedLoadCause("a flight frame (the view, or the world's update, reached a region whose level "
                               "had not come in)");
 
-    // Ended through the window before the flight: none.
-    if (running && frames > 0)
+    // Ended through the window before the flight: none. One frame stays at the path's start.
+    if (running && frames == 1)
+        out.Printf("EngineHost: one frame at the start of the %.0f ms camera path, which more frames fly",
+                   duration * 1000.0);
+    else if (running && frames > 0)
         out.Printf("EngineHost: flying %.0f ms of camera path in %s, %.1f ms of path a frame, as fast "
                    "as they run; a line for each 1000 ms of path",
                    duration * 1000.0, Counted(frames, "frame", "frames").c_str(),
@@ -788,7 +776,6 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     }
     // The flight's time ends with its last frame: the screenshots' writing after it is no frame's.
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const double rate = seconds > 0 && flightFrames > 0 ? flightFrames / seconds : 0.0;
     view->FinishScreenshot();
     const std::vector<std::string>& shots = view->GetScreenshots();
     for (const std::string& screenshot : shots)
@@ -820,30 +807,18 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     else
         out.Printf("\nEngineHost: flight cut short: %s",
                    window.GetEnded().empty() ? "ended early" : window.GetEnded().c_str());
-    // The path flown: all of it, or up to the last frame drawn when the run was cut short.
-    const std::string path =
-        flown ? GAME::FormatString("%.0f ms", duration * 1000.0)
-              : GAME::FormatString("%.0f ms of the %.0f ms path", drawnUpTo * 1000.0, duration * 1000.0);
-    if (flightFrames == 0) {
-        out.Printf("  frames              none: the run ended before the flight began");
-    } else if (frames > 0) {
-        // The path's time is simulated; only the frames' cost is real.
-        out.Printf("  frames              %d, %.1f ms of camera path each", flightFrames,
-                   PathPerFrameMs(duration, frames));
-        out.Printf("  camera path         %s, simulated", path.c_str());
-        out.Printf("  flight time         %.0f ms: %.1f frames a second, %s", seconds * 1000.0, rate,
-                   DescribePace(flown ? duration : drawnUpTo, seconds).c_str());
-        out.Printf("  game time           %d ms (the engine's clock runs in real time)", totalGameTime);
-    } else {
-        out.Printf("  frames              %d, in real time", flightFrames);
-        out.Printf("  camera path         %s", path.c_str());
-        out.Printf("  flight time         %.0f ms: %.1f frames a second", seconds * 1000.0, rate);
-        if (holds > 0)
-            out.Printf("  held back           %s, %.0f ms in all: those frames took so long that the camera "
-                       "would have passed a region unviewed",
-                       Counted(holds, "time", "times").c_str(), heldMs);
-        out.Printf("  game time           %d ms", totalGameTime);
-    }
+    FlightFacts flight;
+    flight.framesAsked = frames;
+    flight.flightFrames = flightFrames;
+    flight.duration = duration;
+    flight.drawnUpTo = drawnUpTo;
+    flight.flown = flown;
+    flight.seconds = seconds;
+    flight.holds = holds;
+    flight.heldMs = heldMs;
+    flight.gameTimeMs = totalGameTime;
+    for (const std::string& line : DescribeFlight(flight))
+        out.Print(line);
     if (!frameTimes.empty()) {
         // The flight's frames come after the loading: the longest of them is what the eye meets.
         const auto longest = *std::max_element(frameTimes.begin(), frameTimes.end());
@@ -871,63 +846,31 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     }
     // Where the levels came from: the regions' Level Loading Threads, or the main thread when
     // something needed a level at once (the path finder's searches across regions).
-    int stillLoading = 0, notTakenIn = 0;
+    LevelFacts levels;
     for (int i = 0; i < world->GetNumRegions(); ++i) {
         const GAME::Region* region = world->GetRegion(i);
         if (IsResident(region))
             continue;
         if (region->IsLoadUnderWay())
-            ++stillLoading;
+            ++levels.stillLoading;
         else if (region->IsLoadingFinished())
-            ++notTakenIn;
+            ++levels.notTakenIn;
     }
-    const int loadedInAll = residentBefore + levelsLoaded;
-    const int forced = std::min(static_cast<int>(engine.GetForcedLevelLoadCount()), loadedInAll);
-    // What asked for the levels in before the flight: only what ran.
-    std::string before;
-    if (residentBefore > 0 && loadingDrewViews)
-        before = "for the views the loading frames drew";
-    else if (residentBefore > 0 && loadingFrames > 0)
-        before = "for the views the loading frames were to draw";
-    if (residentBefore > 0 && pathFinderRan)
-        before += before.empty() ? "for the path finder" : " and the path finder";
-    out.Printf("  levels              %d loaded: %d before the flight%s, %d during it; %s", loadedInAll,
-               residentBefore, before.empty() ? "" : (" (" + before + ")").c_str(), levelsLoaded,
-               forced ? GAME::FormatString(
-                            "%d of them by the main thread itself, the others on their Level Loading Threads",
-                            forced)
-                            .c_str()
-                      : "all on their Level Loading Threads");
-    // The main thread's waits for levels their threads had not finished: how long, and why.
+    levels.before = residentBefore;
+    levels.during = levelsLoaded;
+    levels.forced = static_cast<int>(engine.GetForcedLevelLoadCount());
+    levels.loadingDrewViews = loadingDrewViews;
+    levels.loadingFrames = loadingFrames > 0;
+    levels.pathFinderRan = pathFinderRan;
+    levels.unloaded = levelsUnloaded;
+    levels.unloadFrames = unloadFrames;
+    levels.flightFrames = flightFrames;
     {
         const LevelLoadTimes& times = engine.GetLevelLoadTimes();
         for (const std::string& line :
-             DescribeLevelWaits(times.GetLoads(), times.GetWaits(), plan.flightSpeed))
-            out.Printf("                      %s", line.c_str());
+             DescribeLevels(levels, times.GetLoads(), times.GetWaits(), plan.flightSpeed))
+            out.Print(line);
     }
-    if (stillLoading)
-        out.Printf("                      %s when the run ended (the shut-down waits for %s)",
-                   Counted(stillLoading, "more was still loading on its thread",
-                           "more were still loading on their threads")
-                       .c_str(),
-                   stillLoading == 1 ? "it" : "them");
-    if (notTakenIn)
-        out.Printf(
-            "                      %s, but the run ended before the main thread took %s in",
-            Counted(notTakenIn, "more had loaded on its thread", "more had loaded on their threads").c_str(),
-            notTakenIn == 1 ? "it" : "them");
-    if (levelsUnloaded > 0)
-        out.Printf(
-            "                      %d unloaded (no view had used %s for about %d frames), %s state kept",
-            levelsUnloaded, levelsUnloaded == 1 ? "it" : "them", unloadFrames,
-            levelsUnloaded == 1 ? "its" : "their");
-    else if (flightFrames == 0)
-        out.Printf("                      none unloaded");
-    else
-        out.Printf(
-            "                      none unloaded: a level unloads once no view has used it for about %d "
-            "frames, and the flight ran %d",
-            unloadFrames, flightFrames);
     if (const unsigned int loaded = engine.GetResourceLoader()->GetLoadedCount())
         out.Printf("  resource loader     %s loaded (meshes, textures, sounds...) in %u ms",
                    Counted(loaded, "resource", "resources").c_str(),
@@ -960,6 +903,7 @@ int Run(const std::filesystem::path& folder, const HostOptions& options, HostOut
     out.Printf("EngineHost: shutting down");
     window.Detach(engine);
     engine.Shutdown();
+    out.CheckLogFileKept();
     out.Print("\n" + DescribeRunEnd(out, lines.GetLineCount(), lines.GetWarningCount(),
                                     lines.GetImportantCount(), options.verbose));
     if (settingsSaved)
@@ -1015,7 +959,9 @@ int main(int argc, char** argv)
         GAME::SetProcessLogSink(previousSink);
         return 1;
     }
-    int result = SampleHost::Run(folder.GetPath(), options, output, sink);
+    // Written through the folder held, named as the user finds it.
+    output.ShowFolderAs(folder.GetRoot().string(), folder.GetPath().string());
+    int result = SampleHost::Run(folder.GetRoot(), options, output, sink);
     GAME::RenderDevice::UnloadLibraries();
     GAME::SetProcessLogSink(previousSink);
     // The last lines are in: the log file closes, and what could not be written is said.

@@ -24,9 +24,26 @@ void HostOutput::LogOnly(const std::string& text, Style style)
     Emit(text, style, nullptr);
 }
 
+void HostOutput::ShowFolderAs(const std::string& root, const std::string& shown)
+{
+    m_root = root;
+    m_shown = shown;
+}
+
 void HostOutput::Emit(const std::string& text, Style style, std::FILE* stream)
 {
     std::string lines = text;
+    // "/proc/self/fd/7/log.html", but not "/proc/self/fd/71".
+    for (size_t at = m_root.empty() ? std::string::npos : lines.find(m_root); at != std::string::npos;
+         at = lines.find(m_root, at)) {
+        const size_t end = at + m_root.size();
+        if (end < lines.size() && lines[end] >= '0' && lines[end] <= '9') {
+            at = end;
+            continue;
+        }
+        lines.replace(at, m_root.size(), m_shown);
+        at += m_shown.size();
+    }
     if (!lines.empty() && lines.back() == '\n')
         lines.pop_back();
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -133,6 +150,20 @@ bool HostOutput::CloseLogFile()
         GiveBackRoom();
     }
     return m_stop.empty();
+}
+
+bool HostOutput::CheckLogFileKept()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_file.IsOpen() || GAME::Platform::FileExists(m_logPath))
+        return true;
+    // Nothing goes to its name now: a file made there would be another.
+    m_stop = "it was removed while the run wrote it";
+    NoteNotWrittenLocked(m_logPath, m_stop);
+    m_file.Discard();
+    m_roomUntil = m_end;
+    m_takingRoom = false;
+    return false;
 }
 
 void HostOutput::GiveBackRoom()
@@ -290,6 +321,7 @@ int FinishRun(HostOutput& output, int result)
 {
     // Said before the log file closes, so that it holds the line too; said again in the rare case
     // that the close itself failed.
+    output.CheckLogFileKept();
     const std::string notWritten = output.DescribeNotWritten();
     if (!notWritten.empty())
         output.Errorf("EngineHost: %s", notWritten.c_str());

@@ -69,6 +69,10 @@ public:
     // name): printed once SetShowingDetails(true) (--verbose), otherwise into the log file alone.
     void Detailf(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void SetShowingDetails(bool show) { m_showDetails = show; }
+    // The run's files are written through root, a path that leads to the run folder held
+    // ("/proc/self/fd/7", RunFolder::GetRoot); every line, the library's too, names them under
+    // shown instead, the folder as the user finds it. Before any thread prints.
+    void ShowFolderAs(const std::string& root, const std::string& shown);
 
     // Appends to the log file at path, which the engine has opened and given its header: the
     // lines kept so far first. False when it cannot be opened (counted as not written); from then
@@ -80,6 +84,9 @@ public:
     bool CloseLogFile();
     // Rows still go into the log file.
     bool IsLogFileOpen() const;
+    // Whether the open log file still has its name: one removed while the run wrote it (its
+    // folder with it) took its rows in vain, and stops now, counted as not written. Main thread.
+    bool CheckLogFileKept();
     // The log file stopped at a row it could not write: it holds the rows before it. The reason
     // is the system's ("No space left on device"); empty while it has not stopped.
     std::string GetLogFileStop() const;
@@ -110,6 +117,7 @@ private:
     std::vector<std::pair<Style, std::string>> m_kept;
     std::string m_logPath;
     bool m_showDetails = false; // set before any thread prints
+    std::string m_root, m_shown; // likewise
     size_t m_notWritten = 0;
     std::string m_firstNotWritten; // "<path>: <reason>"
 };

@@ -12,12 +12,18 @@ bool RunFolder::Take(const std::string& folder, HostOutput& out, std::string& wh
 {
     std::filesystem::path path = folder;
     std::error_code error;
-    // A link whose folder is gone: the system would only say that a file of the name exists.
-    if (std::filesystem::is_symlink(std::filesystem::symlink_status(path, error)) &&
-        !std::filesystem::exists(path, error)) {
-        const std::filesystem::path target = std::filesystem::read_symlink(path, error);
-        why = "it is a link to nothing (" +
-              (error ? std::string("its target cannot be read") : target.string()) + ")";
+    // A link whose folder is gone, the run folder or one above it: the system would only say that
+    // a file of the name exists.
+    std::filesystem::path above;
+    for (const std::filesystem::path& part : path) {
+        above /= part;
+        if (!std::filesystem::is_symlink(std::filesystem::symlink_status(above, error)) ||
+            std::filesystem::exists(above, error))
+            continue;
+        const std::filesystem::path target = std::filesystem::read_symlink(above, error);
+        const std::string to = error ? std::string("its target cannot be read") : target.string();
+        why = above == path ? "it is a link to nothing (" + to + ")"
+                            : "it is below a link to nothing (" + above.string() + " to " + to + ")";
         return false;
     }
     error.clear();
@@ -65,15 +71,23 @@ bool RunFolder::Take(const std::string& folder, HostOutput& out, std::string& wh
                         m_lock.GetNameError().c_str());
     }
     m_path = path;
+    m_root = m_lock.GetHeldPath();
+    if (m_root.empty()) {
+        m_root = path;
+        if (m_lock.IsLocked())
+            out.Errorf("EngineHost: the run folder is written by its name: the system shows no path to the "
+                       "folder held (no /proc); renamed while the run goes on, its later files would go "
+                       "elsewhere");
+    }
     if (made) {
         // A folder the host made is the run's alone: a git checkout it was made in leaves its
         // files (some 37 MB of data and pictures) out of `git status`. A folder that was there is
         // left as it is.
         const std::string text =
             "# Made by EngineHost with its run folder: git leaves the run's files alone.\n*\n";
-        const std::string ignore = (path / ".gitignore").string();
-        if (!GAME::Platform::WriteWholeFile(ignore, text.data(), text.size(), &reason))
-            out.NoteNotWritten(ignore, reason);
+        if (!GAME::Platform::WriteWholeFile((m_root / ".gitignore").string(), text.data(), text.size(),
+                                            &reason))
+            out.NoteNotWritten((path / ".gitignore").string(), reason);
     }
     return true;
 }

@@ -7,7 +7,11 @@
 // go when that process ends, however it ends, so a folder a killed run left is free for the next.
 // A folder another live run holds is refused at once, nothing in it touched, as is one nothing can
 // be written into, and one that cannot be held for any other reason. Only on a file system that
-// keeps no locks does the run go on unheld, and say so on standard error. Main thread.
+// keeps no locks does the run go on unheld, and say so on standard error. Every file the run
+// writes after the hold goes into the folder held, through a path that leads to the folder itself
+// (GetRoot): renamed while the run goes on, the folder keeps the run's files, and nothing is made
+// at its old name, whatever is there now; removed, it takes no more, and the writes fail. Main
+// thread.
 #pragma once
 
 #include "platform/FileLock.h"
@@ -26,17 +30,26 @@ public:
 
     // Makes the folder (and the folders above it) when missing and holds it. False with the reason
     // when the run cannot have it ("another run is using it (EngineHost, process 4711); ...", "it
-    // is a link to nothing (/gone)", "nothing can be written into it (Read-only file system)", "it
-    // cannot be held for this run (...)"); nothing is made in it then.
+    // is a link to nothing (/gone)" or "below a link to nothing (...)", "nothing can be written into
+    // it (Read-only file system)", "it cannot be held for this run (...)"); nothing is made in it
+    // then.
     bool Take(const std::string& folder, HostOutput& out, std::string& why);
-    // The folder, absolute, once taken.
+    // The folder as the user finds it, absolute, once taken: for the lines the user reads.
     const std::filesystem::path& GetPath() const { return m_path; }
-    // Let go (the destructor does too): another run may have the folder.
-    void Release() { m_lock.Unlock(); }
+    // Where the run's files go once it is taken: the held folder itself ("/proc/self/fd/7"); its
+    // name (GetPath) only where the system shows no such path or the folder is not held.
+    const std::filesystem::path& GetRoot() const { return m_root; }
+    // Let go (the destructor does too): another run may have the folder, and GetRoot leads nowhere.
+    void Release()
+    {
+        m_lock.Unlock();
+        m_root.clear();
+    }
 
 private:
     GAME::Platform::FolderLock m_lock;
     std::filesystem::path m_path;
+    std::filesystem::path m_root;
 };
 
 } // namespace SampleHost

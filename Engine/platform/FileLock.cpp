@@ -5,19 +5,26 @@
 #include "platform/PlatformFile.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
-#include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/vfs.h>
 #include <unistd.h>
+#include <vector>
 
 namespace GAME::Platform {
 
 namespace {
+
+std::atomic<int> g_lockRefusal{0};
 
 void CloseFd(int& fd)
 {
@@ -56,17 +63,26 @@ bool IsNetworkFileSystem(int fd)
     }
 }
 
-// Opens the lock file at path to write (made when missing), else, where it may not be written,
-// to read. Never through a link, never a FIFO's wait: only a plain file is a lock file. -1 with
-// errno when neither open works. writable says which it is.
-int OpenLockFile(const std::string& path, bool& writable)
+int OpenAtRetrying(int folderFd, const std::string& name, int flags, mode_t permissions = 0)
 {
-    constexpr int common = O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK;
+    int fd;
+    do {
+        fd = ::openat(folderFd, name.c_str(), flags | O_CLOEXEC, permissions);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// Opens the lock file name in the open folder to write (made when missing), else, where it may
+// not be written, to read. Never through a link, never a FIFO's wait: only a plain file is a lock
+// file. -1 with errno when neither open works. writable says which it is.
+int OpenLockFile(int folderFd, const std::string& name, bool& writable)
+{
+    constexpr int common = O_NOCTTY | O_NOFOLLOW | O_NONBLOCK;
     writable = true;
-    int fd = OpenRetrying(path, O_RDWR | O_CREAT | common, 0666);
+    int fd = OpenAtRetrying(folderFd, name, O_RDWR | O_CREAT | common, 0666);
     if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS)) {
         writable = false;
-        fd = OpenRetrying(path, O_RDONLY | common);
+        fd = OpenAtRetrying(folderFd, name, O_RDONLY | common);
     }
     if (fd < 0)
         return -1;
@@ -80,16 +96,79 @@ int OpenLockFile(const std::string& path, bool& writable)
     return fd;
 }
 
-// Whether the process with the id still runs (one of another user's too).
-bool ProcessRuns(long id)
+// The processes the system's lock table lists as holding a whole-file lock (flock's) on the file:
+// /proc/locks lines such as "1: FLOCK  ADVISORY  WRITE 4711 fe:00:10952966 0 EOF", the device's
+// numbers in hex; a waiter's line has "->" before the kind, and a holder of another pid
+// namespace is not listed.
+void AddLockHolders(const struct stat& file, std::vector<long>& holders)
 {
-    return id > 0 && (::kill(static_cast<pid_t>(id), 0) == 0 || errno == EPERM);
+    std::FILE* table = std::fopen("/proc/locks", "re");
+    if (!table)
+        return;
+    char line[256];
+    while (std::fgets(line, sizeof line, table)) {
+        char kind[16] = "";
+        long pid = 0;
+        unsigned major = 0, minor = 0;
+        unsigned long long inode = 0;
+        if (std::sscanf(line, "%*d: %15s %*s %*s %ld %x:%x:%llu", kind, &pid, &major, &minor, &inode) == 5 &&
+            std::strcmp(kind, "FLOCK") == 0 && pid > 0 && makedev(major, minor) == file.st_dev &&
+            inode == file.st_ino && std::find(holders.begin(), holders.end(), pid) == holders.end())
+            holders.push_back(pid);
+    }
+    std::fclose(table);
+}
+
+// Whether the process has one of the files open still. The lock table names the process that took
+// a lock, which a child it started may hold after it ended, and whose number may be an unrelated
+// process's by now: only one with the file open may hold it. True where its descriptors may not
+// be read (another user's process): the table's word stands then.
+bool HasOpen(long pid, const std::vector<struct stat>& files)
+{
+    const std::string folder = "/proc/" + std::to_string(pid) + "/fd";
+    DIR* descriptors = ::opendir(folder.c_str());
+    if (!descriptors)
+        return errno == EACCES || errno == EPERM;
+    bool open = false;
+    while (const dirent* entry = ::readdir(descriptors)) {
+        struct stat st = {};
+        if (entry->d_name[0] == '.' || ::fstatat(::dirfd(descriptors), entry->d_name, &st, 0) != 0)
+            continue;
+        for (const struct stat& file : files)
+            open = open || (st.st_dev == file.st_dev && st.st_ino == file.st_ino);
+    }
+    ::closedir(descriptors);
+    return open;
+}
+
+// The first line (or NUL-ended text) of a small file, read only where it is a plain file (a FIFO's
+// open does not wait).
+std::string FirstLine(const std::string& path, const struct stat* onlyIf = nullptr)
+{
+    const int fd = OpenRetrying(path, O_RDONLY | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0)
+        return std::string();
+    char text[4096] = {};
+    struct stat info = {};
+    const bool plain = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+                       (!onlyIf || (info.st_dev == onlyIf->st_dev && info.st_ino == onlyIf->st_ino));
+    const ssize_t read = plain ? ::pread(fd, text, sizeof(text) - 1, 0) : -1;
+    ::close(fd);
+    const std::string line(text, read > 0 ? static_cast<size_t>(read) : 0);
+    return line.substr(0, std::min(line.find('\n'), line.find('\0')));
 }
 
 } // namespace
 
+void SetFileLockRefusal(int error)
+{
+    g_lockRefusal.store(error, std::memory_order_relaxed);
+}
+
 int LockOpenFile(int fd, int waitMilliseconds)
 {
+    if (const int refused = g_lockRefusal.load(std::memory_order_relaxed))
+        return refused;
     // flock has no timeout of its own: a short sleep between tries, growing to 20 ms, keeps the
     // wait bounded and cheap.
     const int64_t deadline = NowMilliseconds() + std::max(waitMilliseconds, 0);
@@ -188,9 +267,8 @@ bool FolderLock::Lock(const std::string& folder, const std::string& lockName, co
 
     // The lock file: on a local file system a second lock beside the folder's, on a network one
     // the lock the other machines see.
-    const std::string path = folder + "/" + lockName;
     bool writable = false;
-    m_fileFd = OpenLockFile(path, writable);
+    m_fileFd = OpenLockFile(m_folderFd, lockName, writable);
     result = m_fileFd < 0 ? errno : LockOpenFile(m_fileFd, 0);
     if (result == EWOULDBLOCK)
         return fail(LockFailure::Held, "another process holds it");
@@ -229,26 +307,51 @@ bool FolderLock::Lock(const std::string& folder, const std::string& lockName, co
 
 std::string FolderLock::ReadHolder(const std::string& folder, const std::string& lockName) const
 {
-    const int fd = OpenRetrying(folder + "/" + lockName,
-                                O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0)
+    // Either lock keeps a run out: the folder's, or (from another machine's view) the file's.
+    std::vector<long> holders;
+    std::vector<struct stat> locked;
+    struct stat folderStat = {}, fileStat = {};
+    if (::stat(folder.c_str(), &folderStat) == 0) {
+        AddLockHolders(folderStat, holders);
+        locked.push_back(folderStat);
+    }
+    const std::string file = folder + "/" + lockName;
+    const bool plainFile = ::lstat(file.c_str(), &fileStat) == 0 && S_ISREG(fileStat.st_mode);
+    if (plainFile) {
+        AddLockHolders(fileStat, holders);
+        locked.push_back(fileStat);
+    }
+    holders.erase(
+        std::remove_if(holders.begin(), holders.end(), [&](long pid) { return !HasOpen(pid, locked); }),
+        holders.end());
+    if (holders.empty())
         return std::string();
-    char text[128] = {};
-    struct stat info = {};
-    const ssize_t read =
-        ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) ? ::pread(fd, text, sizeof(text) - 1, 0) : -1;
-    ::close(fd);
-    std::string name(text, read > 0 ? static_cast<size_t>(read) : 0);
-    name = name.substr(0, name.find('\n'));
-    // "<holder>, process <id>": named only while that process runs.
-    const size_t at = name.rfind(", process ");
-    if (at == std::string::npos)
+    // "<holder>, process <id>", when that process is one the table lists.
+    const std::string written = plainFile ? FirstLine(file, &fileStat) : std::string();
+    const size_t at = written.rfind(", process ");
+    if (at != std::string::npos && at > 0) {
+        char* end = nullptr;
+        const long id = std::strtol(written.c_str() + at + 10, &end, 10);
+        if (end && *end == '\0' && std::find(holders.begin(), holders.end(), id) != holders.end())
+            return written;
+    }
+    // The program's name as the process was started (its main thread may have another by now).
+    const std::string id = std::to_string(holders.front());
+    std::string name = FirstLine("/proc/" + id + "/cmdline");
+    name = name.substr(name.find_last_of('/') + 1);
+    return (name.empty() ? std::string() : name + ", ") + "process " + id;
+}
+
+std::string FolderLock::GetHeldPath() const
+{
+    if (m_folderFd < 0)
         return std::string();
-    char* end = nullptr;
-    const long id = std::strtol(name.c_str() + at + 10, &end, 10);
-    if (!end || *end != '\0' || !ProcessRuns(id))
+    const std::string path = "/proc/self/fd/" + std::to_string(m_folderFd);
+    struct stat held = {}, through = {};
+    if (::fstat(m_folderFd, &held) != 0 || ::stat(path.c_str(), &through) != 0 ||
+        held.st_dev != through.st_dev || held.st_ino != through.st_ino)
         return std::string();
-    return name;
+    return path;
 }
 
 bool CanWriteInto(const std::string& folder, std::string& why)

@@ -47,7 +47,8 @@ private:
 // Holds a folder for one owner at a time, across processes and users. The lock is on the folder
 // itself, opened to read, so that no file anyone left in it stands in the way; and, for the
 // processes of other machines on a network file system (where a folder's lock reaches this
-// machine's alone), on the file lockName in it, opened to write where it may be, else to read.
+// machine's alone), on the file lockName in it, opened to write where it may be, else to read, in
+// the folder already opened (never a name looked up again) and never through a link.
 // The holder's name goes into that file where it can be written, for the owner who is refused.
 class FolderLock
 {
@@ -73,9 +74,17 @@ public:
     const std::string& GetThisMachineOnly() const { return m_thisMachineOnly; }
     // Held, but the holder's name could not be written (the reason why); empty when it was.
     const std::string& GetNameError() const { return m_nameError; }
-    // After a Held failure: the name the holder wrote, when its process still runs; empty
-    // otherwise (a name an earlier, ended holder left is no one's).
+    // After a Held failure: who holds the folder, as the system's lock table says (/proc/locks):
+    // a process it lists that has the folder or its lock file open still (where its descriptors
+    // may be read: another user's may not), named as it wrote itself into the lock file, else by
+    // its program ("EngineHost, process 4711"). Empty when there is none such (a name an earlier
+    // run left in the file is no one's; a holder of another pid namespace or machine is not
+    // listed, nor a child that holds the lock its ended parent took). Reads no file but a plain one.
     std::string ReadHolder(const std::string& folder, const std::string& lockName) const;
+    // While held: a path that leads to the held folder itself whatever its name is now, for the
+    // files the owner writes into it ("/proc/self/fd/7"; renamed, they follow it; removed, none can
+    // be made). Empty when the system shows none (no /proc).
+    std::string GetHeldPath() const;
 
 private:
     int m_folderFd = -1;
@@ -89,6 +98,10 @@ private:
 // Whether the folder takes new files: false with the system's reason ("Read-only file system",
 // "Permission denied") when this process may not make one there. Makes nothing.
 bool CanWriteInto(const std::string& folder, std::string& why);
+
+// For tests, as a file system without locks does it: every lock asked for from now on fails with
+// the error given (ENOLCK, EINVAL; EIO for another failure); 0 lifts it (the default). Process-wide.
+void SetFileLockRefusal(int error);
 
 // For the platform layer: locks the open file behind the descriptor, waiting at most
 // waitMilliseconds while another open of it holds the lock. 0 when locked, EWOULDBLOCK when the

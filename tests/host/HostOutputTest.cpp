@@ -11,14 +11,19 @@
 
 #include "common/SpecialFiles.h"
 #include "common/TempDir.h"
+#include "platform/FileLock.h"
 #include "platform/PlatformFile.h"
 #include "platform/SystemInfo.h"
 
+#include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -123,6 +128,11 @@ TEST(HostOutputTest, ACountTooLargeIsRefusedAsTheFrameCountItIs)
     EXPECT_TRUE(parse({"2147483647", "./300"}, largest, error)) << error;
     EXPECT_EQ(largest.frames, 2147483647);
     EXPECT_EQ(largest.folder, "./300");
+    // A number right after --server is its port, not the frame count.
+    HostOptions server;
+    EXPECT_TRUE(parse({"--server", "300", "run"}, server, error)) << error;
+    EXPECT_EQ(server.network.port, 300);
+    EXPECT_EQ(server.frames, 0);
 }
 
 // In a child process, as in a run's start-up: the log file opens before anything else, the first
@@ -180,14 +190,18 @@ TEST(HostOutputTest, CtrlCEndsTheRunAtTheNextFrameAndASecondOneAtOnceWithTheFirs
     EXPECT_NE(dir.Read("log.html").find("a line the console never took\n"), std::string::npos);
 }
 
-// A run folder a live run holds is refused at once with the reason, the holder named; one whose
-// run was killed is free, though its lock file is still there. A lock file another user's run
-// left, read-only to the runs of a user sharing the folder, holds none of them back and lets none
-// in beside another; a used folder nothing can be written into is refused for that at once.
+// A run folder a live run holds is refused at once with the reason, the holder named where the
+// system's lock table says so, never by a number a lock file or an ended process left. One whose
+// run was killed is free, though its lock file is still there. No leftover at the lock file's name
+// (another user's file, readable or not, a folder, a link) holds a run back, lets one in beside
+// another or takes the holder's name; a folder nothing can be written into is refused for that,
+// held or not. Only a file system without locks lets a run go on unheld.
 TEST(HostOutputTest, ARunFolderInUseIsRefusedAndOneAKilledRunLeftIsNot)
 {
+    namespace fs = std::filesystem;
     GAME::Test::TempDir dir;
     const std::string folder = dir.File("run");
+    const std::string heldBySelf = ", process " + std::to_string(GAME::Platform::GetCurrentProcessId()) + ")";
     HostOutput output;
     output.GoWithoutLogFile();
     std::string why;
@@ -196,10 +210,48 @@ TEST(HostOutputTest, ARunFolderInUseIsRefusedAndOneAKilledRunLeftIsNot)
         ASSERT_TRUE(live.Take(folder, output, why)) << why;
         RunFolder second;
         EXPECT_FALSE(second.Take(folder, output, why));
-        EXPECT_EQ(why, "another run is using it (EngineHost, process " +
-                           std::to_string(GAME::Platform::GetCurrentProcessId()) +
-                           "); a run needs a folder of its own");
+        EXPECT_EQ(why,
+                  "another run is using it (EngineHost" + heldBySelf + "; a run needs a folder of its own");
+        GAME::Test::StoppedChild bystander([] {}); // named by the lock file, holding nothing
+        std::ofstream(folder + "/" + RunFolder::lockName)
+            << "EngineHost, process " << bystander.GetPid() << "\n";
+        EXPECT_FALSE(second.Take(folder, output, why));
+        EXPECT_NE(why.find(heldBySelf), std::string::npos) << why;
     }
+    // The table names the process that took the lock, which has ended, its child holding on.
+    GAME::Test::StoppedChild parent([&] {
+        if ((new RunFolder)->Take(dir.File("orphaned"), output, why))
+            dir.Write("orphan", std::to_string((new GAME::Test::StoppedChild([] {}))->GetPid()));
+    });
+    parent.Kill();
+    EXPECT_FALSE(RunFolder().Take(dir.File("orphaned"), output, why));
+    EXPECT_EQ(why, "another run is using it; a run needs a folder of its own");
+    ::kill(std::atoi(dir.Read("orphan").c_str()), SIGKILL);
+    // A folder at the lock file's name: the folder's own lock keeps the second run out. A link
+    // there: the file it leads to keeps its bytes.
+    ASSERT_TRUE(fs::create_directories(dir.File("mixed/") + RunFolder::lockName));
+    RunFolder mixed, linked;
+    ASSERT_TRUE(mixed.Take(dir.File("mixed"), output, why)) << why;
+    EXPECT_FALSE(RunFolder().Take(dir.File("mixed"), output, why));
+    EXPECT_NE(why.find(heldBySelf), std::string::npos) << why;
+    ASSERT_TRUE(dir.Write("victim", "the victim's own line\n") && fs::create_directory(dir.File("linked")));
+    fs::create_symlink(dir.File("victim"), dir.File("linked/") + RunFolder::lockName);
+    EXPECT_TRUE(linked.Take(dir.File("linked"), output, why)) << why;
+    EXPECT_EQ(dir.Read("victim"), "the victim's own line\n");
+    fs::create_directory_symlink(dir.File("gone"), dir.File("dangling"));
+    EXPECT_FALSE(RunFolder().Take(dir.File("dangling/run"), output, why));
+    EXPECT_EQ(why,
+              "it is below a link to nothing (" + dir.File("dangling") + " to " + dir.File("gone") + ")");
+    // No locks: the run goes on unheld, and says so; any other failure to hold refuses it.
+    GAME::Platform::SetFileLockRefusal(ENOLCK);
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(RunFolder().Take(dir.File("unheld"), output, why)) << why;
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("a second run started in it would not be refused"),
+              std::string::npos);
+    GAME::Platform::SetFileLockRefusal(EIO);
+    EXPECT_FALSE(RunFolder().Take(dir.File("unheld"), output, why));
+    EXPECT_EQ(why, "it cannot be held for this run: Input/output error");
+    GAME::Platform::SetFileLockRefusal(0);
     EXPECT_EXIT(
         {
             RunFolder killed;
@@ -214,31 +266,142 @@ TEST(HostOutputTest, ARunFolderInUseIsRefusedAndOneAKilledRunLeftIsNot)
     EXPECT_TRUE(next.Take(folder, output, why)) << why;
     EXPECT_EQ(output.DescribeNotWritten(), "");
 
-    namespace fs = std::filesystem;
     const std::string shared = dir.File("shared");
     const std::string ended = "EngineHost, process " + std::to_string(GAME::Test::EndedProcessId()) + "\n";
     ASSERT_TRUE(dir.Write("shared/" + std::string(RunFolder::lockName), ended));
     fs::permissions(dir.Path(), fs::perms::others_exec, fs::perm_options::add);
     fs::permissions(shared, fs::perms::all);
-    fs::permissions(shared + "/" + RunFolder::lockName, fs::perms::owner_read | fs::perms::owner_write |
-                                                            fs::perms::group_read | fs::perms::others_read);
-    const std::string asNobody = GAME::Test::RunAsUser(65534, 65534, [&] {
-        RunFolder first, second;
-        std::string reason;
-        EXPECT_TRUE(first.Take(shared, output, reason)) << reason;
-        EXPECT_FALSE(second.Take(shared, output, reason));
-        // The ended run's name is no one's.
-        EXPECT_EQ(reason, "another run is using it; a run needs a folder of its own");
+    std::string asNobody;
+    // Readable to the other user, then not even that.
+    for (const fs::perms others : {fs::perms::group_read | fs::perms::others_read, fs::perms::none}) {
+        fs::permissions(shared + "/" + RunFolder::lockName,
+                        fs::perms::owner_read | fs::perms::owner_write | others);
+        asNobody += GAME::Test::RunAsUser(65534, 65534, [&] {
+            RunFolder first, second;
+            std::string reason;
+            EXPECT_TRUE(first.Take(shared, output, reason)) << reason;
+            EXPECT_FALSE(second.Take(shared, output, reason));
+            // The ended run's name is no one's: the holder, another user's process, is named.
+            EXPECT_NE(reason.find(heldBySelf), std::string::npos) << reason;
+        });
+    }
+    // Root's run, a process of its own, holds a folder whose lock file nobody may even read.
+    fs::create_directory(dir.File("others"));
+    fs::permissions(dir.File("others"), fs::perms::all);
+    GAME::Test::StoppedChild holder([&] {
+        if ((new RunFolder)->Take(dir.File("others"), output, why)) // held until the child is killed
+            fs::permissions(dir.File("others/") + RunFolder::lockName,
+                            fs::perms::owner_read | fs::perms::owner_write);
     });
-    next.Release();
+    asNobody += GAME::Test::RunAsUser(65534, 65534, [&] {
+        std::string reason;
+        EXPECT_FALSE(RunFolder().Take(dir.File("others"), output, reason));
+        EXPECT_NE(reason.find(", process " + std::to_string(holder.GetPid()) + ")"), std::string::npos)
+            << reason;
+    });
+    // Read-only, held by a run or not: refused as such.
     const std::string withMounts = GAME::Test::RunWithOwnMounts([&] {
         ASSERT_EQ(GAME::Test::MountFileOver(folder, folder, true), "");
         RunFolder readOnly;
         EXPECT_FALSE(readOnly.Take(folder, output, why));
         EXPECT_EQ(why, "nothing can be written into it (Read-only file system)");
+        next.Release();
+        EXPECT_FALSE(readOnly.Take(folder, output, why));
+        EXPECT_EQ(why, "nothing can be written into it (Read-only file system)");
     });
     if (!asNobody.empty() || !withMounts.empty())
         GTEST_SKIP() << asNobody << " " << withMounts;
+}
+
+// The host itself: a run folder another run holds fails it with exit code 1; one renamed while
+// the run goes on keeps its files, a new folder at its old name and the link it was named through,
+// pointed elsewhere, taking none; removed, it is not made again and the run fails. One frame flies
+// no path. Stopped at the lines it prints, the run has what it wrote before in its folder either way.
+TEST(HostOutputTest, TheHostWritesOnlyIntoTheFolderItHoldsAndARefusedOneFailsTheRun)
+{
+    namespace fs = std::filesystem;
+    GAME::Test::TempDir dir;
+    struct HostProcess // its pid, its standard output line by line, then "exit <code>"
+    {
+        std::FILE* pipe;
+        int pid = 0, exitCode = -1;
+        explicit HostProcess(const std::string& arguments)
+            : pipe(::popen(
+                  ("sh -c 'echo $$; exec " ENGINE_BINARY_DIR "/EngineHost " + arguments + "'; echo exit $?")
+                      .c_str(),
+                  "r"))
+        {
+            std::string line;
+            pid = Next(line) ? std::atoi(line.c_str()) : 0;
+        }
+        ~HostProcess() { ::pclose(pipe); }
+        bool Next(std::string& line)
+        {
+            char text[4096];
+            line = pipe && std::fgets(text, sizeof text, pipe) ? text : "exit 255";
+            exitCode = line.starts_with("exit ") ? std::atoi(line.c_str() + 5) : -1;
+            return exitCode < 0;
+        }
+        void Stop() // until the system says so: "4711 (Main Thread) T ..."
+        {
+            ::kill(pid, SIGSTOP);
+            for (std::string stat = "?"; !stat.empty() && stat.find(") T ") == std::string::npos;
+                 stat.clear()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/stat"), stat);
+            }
+        }
+    };
+
+    HostOutput output;
+    output.GoWithoutLogFile();
+    std::string why, line, printed;
+    RunFolder held;
+    ASSERT_TRUE(held.Take(dir.File("held"), output, why)) << why;
+    HostProcess refused(dir.File("held") + " 1 2>" + dir.File("held.err"));
+    while (refused.Next(line)) {
+    }
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_EQ(dir.Read("held.err"), "EngineHost: cannot use the run folder " + dir.File("held") +
+                                        ": another run is using it (EngineHost, process " +
+                                        std::to_string(GAME::Platform::GetCurrentProcessId()) +
+                                        "); a run needs a folder of its own\n");
+
+    fs::create_directories(dir.File("run"));
+    fs::create_directories(dir.File("other"));
+    fs::create_directory_symlink("run", dir.File("link"));
+    HostProcess run("--device Software " + dir.File("link") + " 1 2>" + dir.File("run.err"));
+    int stops = 0;
+    while (run.Next(line)) {
+        printed += line;
+        if (stops == 0 && line.starts_with("EngineHost: run folder ")) {
+            run.Stop();
+            fs::rename(dir.File("run"), dir.File("moved"));
+            fs::create_directories(dir.File("run"));
+            fs::remove(dir.File("link"));
+            fs::create_directory_symlink("other", dir.File("link"));
+        } else if (stops == 1 && line.starts_with("EngineHost: flight done")) {
+            run.Stop();
+            for (const char* file : {"log.html", "database.arz", "Worlds/Generated.map"})
+                EXPECT_TRUE(fs::exists(dir.File("moved/") + file)) << file;
+            fs::remove_all(dir.File("moved"));
+        } else {
+            continue;
+        }
+        ::kill(run.pid, SIGCONT);
+        ++stops;
+    }
+    EXPECT_EQ(stops, 2) << printed;
+    EXPECT_EQ(run.exitCode, 1) << printed;
+    EXPECT_NE(dir.Read("run.err").find(" could not be written (the first, " + dir.File("link") + "/"),
+              std::string::npos);
+    EXPECT_TRUE(fs::is_empty(dir.File("run")) && fs::is_empty(dir.File("other")));
+    EXPECT_FALSE(fs::exists(dir.File("moved")));
+    EXPECT_NE(printed.find("\n  camera path         none flown of the "), std::string::npos) << printed;
+    EXPECT_EQ(printed.find(" times as fast as real time"), std::string::npos) << printed;
+    EXPECT_NE(
+        printed.find(" before the flight (for the views the loading frames drew and the path finder), "),
+        std::string::npos);
 }
 
 } // namespace

@@ -1,7 +1,9 @@
 // The host's record of level loads and the main thread's waits for them, and the summary's lines
 // made from it: each load is one record from its ask to its arrival whichever lines come first,
 // and the summary counts the waits, adds up their time, names their levels and gives each the
-// cause its times point to. Times here are made up: nothing is measured.
+// cause its times point to; the flight's lines say only what happened. Times here are made up:
+// nothing is measured.
+#include "FlightSummary.h"
 #include "LevelLoadTimes.h"
 
 #include <gtest/gtest.h>
@@ -146,6 +148,22 @@ TEST(LevelWaitSummaryTest, TheSummaryCountsTheWaitsAndSaysWhyEachLevelCameLate)
     lines = DescribeLevelWaits(loads, waits, 120.0f);
     ASSERT_EQ(lines.size(), 2u) << Joined(lines);
     EXPECT_NE(lines[1].find("its render data alone was loading"), std::string::npos) << lines[1];
+}
+
+TEST(LevelWaitSummaryTest, TheFlightsSummarySaysOnlyWhatHappened)
+{
+    // 300 fixed frames over a 20 s path in 4 s, then in 40 s (one frame, and what the levels came
+    // in for: the host's own test).
+    FlightFacts flight{300, 300, 20.0f, 20.0f, true, 4.0, 0, 0.0, 4000};
+    EXPECT_EQ(DescribeFlight(flight)[2],
+              "  flight time         4000 ms: 75.0 frames a second, 5.0 times as fast as real time");
+    flight.seconds = 40.0;
+    EXPECT_EQ(DescribeFlight(flight)[2], "  flight time         40000 ms: 7.5 frames a second, slower than "
+                                         "real time (20000 ms of path in them)");
+
+    // None loaded (a run cut short before any came in) names no thread and no wait.
+    EXPECT_EQ(DescribeLevels(LevelFacts(), {}, {}, 120.0f),
+              std::vector<std::string>{"  levels              none loaded"});
 }
 
 } // namespace
