@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -319,16 +318,26 @@ bool OldBytesCopy::Make(int targetFd, const std::string& folder, const std::stri
     struct stat target, st;
     if (::fstat(targetFd, &target) != 0)
         return false;
-    // The folder's real path, which the mark names, is opened as an open of the file will look for
-    // it: no link on the way.
-    char* real = ::realpath(folder.c_str(), nullptr);
-    if (!real)
-        return false;
-    const std::string folderPath = real;
-    std::free(real);
-    Descriptor folderFd(OpenFolderWithoutLinks(folderPath, O_RDONLY));
+    // The folder of the name saved, opened once: everything after goes through it, whatever
+    // becomes of its path meanwhile. The mark names its real path, which must lead to it without a
+    // link, as an open of the file will look for it.
+    Descriptor folderFd(OpenRetrying(folder, O_RDONLY | O_DIRECTORY | O_NOCTTY));
     if (folderFd.Get() < 0 || ::fstat(folderFd.Get(), &st) != 0)
         return false;
+    std::string folderPath(PATH_MAX, '\0');
+    const ssize_t length = ::readlink(("/proc/self/fd/" + std::to_string(folderFd.Get())).c_str(),
+                                      folderPath.data(), folderPath.size());
+    if (length <= 0 || static_cast<size_t>(length) >= folderPath.size())
+        return false;
+    folderPath.resize(static_cast<size_t>(length));
+    struct stat reached;
+    const Descriptor byName(OpenFolderWithoutLinks(folderPath, O_PATH));
+    if (byName.Get() < 0 || ::fstat(byName.Get(), &reached) != 0)
+        return false;
+    if (reached.st_dev != st.st_dev || reached.st_ino != st.st_ino) {
+        errno = ESTALE; // renamed or removed meanwhile: no path an open would find it by
+        return false;
+    }
     // A file mounted over a name from another file system: no copy beside it is its own.
     if (st.st_dev != target.st_dev) {
         errno = EXDEV;
