@@ -1625,8 +1625,8 @@ void OpenGLDevice::Register(const void* object, ResourceKind kind, uint64_t byte
     std::lock_guard<std::mutex> lock(m_registryLock);
     m_objects[object] = kind;
     if (kind == ResourceKind::Surface)
-        m_surfaces.push_back(
-            static_cast<OpenGLSurface*>(const_cast<RenderSurface*>(static_cast<const RenderSurface*>(object))));
+        m_surfaces.push_back(static_cast<OpenGLSurface*>(
+            const_cast<RenderSurface*>(static_cast<const RenderSurface*>(object))));
     if (kind == ResourceKind::VertexDeclaration) {
         ++m_declarationCount;
         m_declarations.push_back(static_cast<OpenGLVertexDeclaration*>(
