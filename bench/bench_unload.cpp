@@ -128,7 +128,8 @@ struct FlightResult
     double loadingMs = 0.0;
 };
 
-FlightResult Fly(BenchEngine& engine, const WorldGenerator& generator, const std::string& folder, uint64_t work)
+FlightResult Fly(BenchEngine& engine, const WorldGenerator& generator, const std::string& folder,
+                 uint64_t work)
 {
     FlightResult result;
     GAME::World& world = *engine.GetWorld();
@@ -236,9 +237,8 @@ int main(int argc, char** argv)
 {
     if (const int code = BenchCommandLine(argc, argv, kHelp); code >= 0)
         return code;
-    const BenchFolder folder("bench_unload", [](const std::filesystem::path& path) {
-        return WriteHostGameData(path, "320 240");
-    });
+    const BenchFolder folder(
+        "bench_unload", [](const std::filesystem::path& path) { return WriteHostGameData(path, "320 240"); });
     if (!folder.Ready())
         return 1;
 
@@ -276,11 +276,12 @@ int main(int argc, char** argv)
                             index * 1000, second.frames, second.longestMs, second.longestMs / median, kind,
                             second.changes.c_str());
             }
-            std::printf("loading before the flight %.0f ms; flight of %d frames, median %.2f ms\n", flight.loadingMs,
-                        kFrames, median);
+            std::printf("loading before the flight %.0f ms; flight of %d frames, median %.2f ms\n",
+                        flight.loadingMs, kFrames, median);
             if (flight.levelsOut == 0 || flight.levelsIn == 0) {
-                std::printf("bench_unload: FAILED: %d levels went out and %d came in: the flight must do both\n",
-                            flight.levelsOut, flight.levelsIn);
+                std::printf(
+                    "bench_unload: FAILED: %d levels went out and %d came in: the flight must do both\n",
+                    flight.levelsOut, flight.levelsIn);
                 status = 1;
             }
             BenchReport report;
