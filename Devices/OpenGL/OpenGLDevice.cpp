@@ -132,6 +132,8 @@ OpenGLDevice::~OpenGLDevice()
         {
             std::lock_guard<std::mutex> lock(m_registryLock);
             m_objects.erase(object);
+            if (kind == ResourceKind::Surface)
+                ForgetLiveSurface(object);
         }
         DeleteObject(kind, const_cast<void*>(object));
     }
@@ -1622,6 +1624,9 @@ void OpenGLDevice::Register(const void* object, ResourceKind kind, uint64_t byte
 {
     std::lock_guard<std::mutex> lock(m_registryLock);
     m_objects[object] = kind;
+    if (kind == ResourceKind::Surface)
+        m_surfaces.push_back(static_cast<OpenGLSurface*>(
+            const_cast<RenderSurface*>(static_cast<const RenderSurface*>(object))));
     if (kind == ResourceKind::VertexDeclaration) {
         ++m_declarationCount;
         m_declarations.push_back(static_cast<OpenGLVertexDeclaration*>(
@@ -1647,18 +1652,16 @@ bool OpenGLDevice::Unregister(const void* object, ResourceKind kind, const char*
     }
     if (kind == ResourceKind::Texture) {
         // Textures that a surface owns are destroyed with the surface only.
-        for (const auto& [other, otherKind] : m_objects)
-            if (otherKind == ResourceKind::Surface) {
-                const auto* surface =
-                    static_cast<const OpenGLSurface*>(static_cast<const RenderSurface*>(other));
-                if (surface->OwnsColor() && static_cast<const void*>(static_cast<const RenderTexture*>(
-                                                surface->GetColor())) == object) {
-                    DeviceLogPrintf(1, "OpenGL device: %s: the texture belongs to a surface", operation);
-                    return false;
-                }
+        for (const OpenGLSurface* surface : m_surfaces)
+            if (surface->OwnsColor() &&
+                static_cast<const void*>(static_cast<const RenderTexture*>(surface->GetColor())) == object) {
+                DeviceLogPrintf(1, "OpenGL device: %s: the texture belongs to a surface", operation);
+                return false;
             }
     }
     m_objects.erase(it);
+    if (kind == ResourceKind::Surface)
+        ForgetLiveSurface(object);
     if (kind == ResourceKind::VertexDeclaration) {
         --m_declarationCount;
         const auto* declaration =
@@ -1667,6 +1670,12 @@ bool OpenGLDevice::Unregister(const void* object, ResourceKind kind, const char*
                              m_declarations.end());
     }
     return true;
+}
+
+void OpenGLDevice::ForgetLiveSurface(const void* object)
+{
+    const auto* surface = static_cast<const OpenGLSurface*>(static_cast<const RenderSurface*>(object));
+    m_surfaces.erase(std::remove(m_surfaces.begin(), m_surfaces.end(), surface), m_surfaces.end());
 }
 
 template <class T> void OpenGLDevice::DestroyHeld(T** holder, ResourceKind kind, const char* operation)
@@ -1781,13 +1790,9 @@ void OpenGLDevice::ForgetTexture(const OpenGLTexture* texture)
     ForgetFramebuffersWith(texture->GetName());
     // Surfaces drawing into the texture draw into nothing from now on.
     std::lock_guard<std::mutex> lock(m_registryLock);
-    for (const auto& [object, kind] : m_objects)
-        if (kind == ResourceKind::Surface) {
-            auto* surface = static_cast<OpenGLSurface*>(
-                const_cast<RenderSurface*>(static_cast<const RenderSurface*>(object)));
-            if (surface->GetColor() == texture)
-                surface->DetachColor();
-        }
+    for (OpenGLSurface* surface : m_surfaces)
+        if (surface->GetColor() == texture)
+            surface->DetachColor();
 }
 
 void OpenGLDevice::ForgetBuffer(const void* owner, uint32_t name)

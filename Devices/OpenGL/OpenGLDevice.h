@@ -607,6 +607,8 @@ private:
     void Register(const void* object, ResourceKind kind, uint64_t bytes);
     // Takes the object out of the registry; false when it is not a live object of the kind.
     bool Unregister(const void* object, ResourceKind kind, const char* operation);
+    // Under the registry lock: a surface leaves m_surfaces.
+    void ForgetLiveSurface(const void* object);
     // Takes the object from its holder (nulled) and, when it is a live object of the kind, retires it.
     template <class T> void DestroyHeld(T** holder, ResourceKind kind, const char* operation);
     // Destroys now on the main thread, or hands the object to the main thread.
@@ -780,6 +782,10 @@ private:
     // The live declarations (a few), which a deleted buffer's name is cleared from: walking them
     // beats walking every object of the device.
     std::vector<OpenGLVertexDeclaration*> m_declarations;
+    // The live surfaces (a few dozen), which a destroyed texture is looked for among: a level going
+    // out destroys its textures in its frame, and a walk of every object for each cost that frame
+    // a millisecond.
+    std::vector<OpenGLSurface*> m_surfaces;
     std::mutex m_retireLock;
     std::vector<Retired> m_retired;
     std::vector<RetiredName> m_retiredNames;

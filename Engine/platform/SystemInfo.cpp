@@ -159,10 +159,30 @@ uint64_t GetProcessHeapBytes()
 #endif
 }
 
+namespace {
+std::atomic<uint64_t> g_heapReleases{0};
+}
+
 void ReleaseFreeHeapMemory()
 {
+    g_heapReleases.fetch_add(1, std::memory_order_relaxed);
 #ifndef ENGINE_SANITIZER_ALLOCATOR
     malloc_trim(0);
+#endif
+}
+
+uint64_t GetHeapReleaseCount()
+{
+    return g_heapReleases.load(std::memory_order_relaxed);
+}
+
+void LimitKeptHeapMemory()
+{
+#ifndef ENGINE_SANITIZER_ALLOCATOR
+    // Either setting fixes both: the allocator no longer moves them itself.
+    constexpr int limit = 4 << 20;
+    mallopt(M_MMAP_THRESHOLD, limit);
+    mallopt(M_TRIM_THRESHOLD, limit);
 #endif
 }
 

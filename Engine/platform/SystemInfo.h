@@ -40,11 +40,19 @@ uint64_t GetProcessWorkingSetBytes();
 // allocator keeps of the freed memory.
 uint64_t GetProcessHeapBytes();
 // Gives the pages of freed heap blocks back to the system. The allocator keeps what is freed in
-// the middle of its heaps (a level's ground, its entities) and reuses it only for blocks that fit,
-// so that a process that loads and frees large things in turn grows without this. Takes each of
-// the allocator's arenas in turn (some 15 ms on a heap of 350 MB, most of it the system's); nothing
-// under the sanitizers' allocators, which keep their own.
+// the middle of its heaps (a level's ground, its entities) and reuses it for the blocks that fit.
+// Takes each of the allocator's arenas in turn and holds its lock while it walks it: 15 ms on a
+// quiet machine's heap of 350 MB, 20 to 400 ms on a busy one, and every thread that allocates
+// from that arena meanwhile waits. Nothing under the sanitizers' allocators, which keep their own.
 void ReleaseFreeHeapMemory();
+// How many times ReleaseFreeHeapMemory was called, by any thread (under the sanitizers too).
+uint64_t GetHeapReleaseCount();
+// Has the allocator give back, as they are freed, blocks of 4 MiB and more (each mapped on its
+// own) and the free top of a heap beyond 4 MiB. Left to itself, it raises both limits as large
+// blocks are freed (up to 32 and 64 MiB), so that a process that loads and frees levels in turn
+// keeps what they freed until ReleaseFreeHeapMemory, which stops every thread that allocates.
+// Process-wide; nothing under the sanitizers' allocators.
+void LimitKeptHeapMemory();
 
 // The user's home folder from the password database (no environment variables are read),
 // without a trailing slash; "/tmp" when there is none.

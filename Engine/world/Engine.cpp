@@ -187,6 +187,9 @@ void Engine::Initialize(void* window, const GraphicsEngineSettings& settings, bo
     if (!m_singletonManager) // gone with an earlier shut-down
         m_singletonManager = new SingletonManager;
 
+    // What unloaded levels free is given back as it is freed, not by a walk of the heap that
+    // would hold up the frames (see World.h).
+    Platform::LimitKeptHeapMemory();
     m_mainThread = Platform::CurrentThreadId();
     Platform::SetCurrentThreadPriority(Platform::ThreadPriority::Highest);
     SetThreadName("Main Thread");

@@ -114,9 +114,10 @@ void VisitLevelsInBox(const std::list<Region*>& regions, const Region* from, con
 
 } // namespace
 
-// Gives the heap pages that unloaded levels freed back to the system on a thread of its own: the
-// pages lie in the middle of the heap, and releasing them takes some milliseconds that the frame
-// which unloaded the level need not wait for.
+// Gives the heap pages that the world's levels freed back to the system on a thread of its own:
+// the pages lie in the middle of the heap, and releasing them takes tens to hundreds of
+// milliseconds. Only as the world unloads: the allocator holds each heap's lock while it walks
+// that heap, so that a frame drawn meanwhile waits at its first allocation.
 class World::HeapTrimmer : public Thread
 {
 public:
@@ -340,7 +341,14 @@ void World::ClearSectorData()
 
 void World::Unload()
 {
+    const bool hadRegions = !m_regions.empty();
     DeleteRegions();
+    if (hadRegions) {
+        if (!m_heapTrimmer)
+            m_heapTrimmer = new HeapTrimmer();
+        m_heapTrimmer->Request();
+        ++m_heapReleasesAsked;
+    }
     m_questFiles.clear();
     m_spawnPoints.clear();
     m_regionsLoaded = false;
@@ -386,39 +394,28 @@ void World::Update(const std::vector<WorldFrustum>& frusta)
         }
     }
 
-    // Regions may unload (and leave the loaded list) during the walk; the vector stays as it is.
-    // A server's clients decide when their views leave regions: there the regions only count
-    // here, and the unloads are spread below.
-    const bool spread = WorldServices::NetworkServer();
-    bool unloaded = false;
+    // The regions only count their frames without use here; the unloads are spread below. A
+    // server's clients decide when their views leave regions: there they are spread further.
     if (!m_connectivityBuilt) {
         for (size_t i = 0; i < m_regions.size(); ++i) {
             m_regions[i]->Update(frusta.data(), count, m_elapsed, false, nullptr, 0);
-            unloaded = m_regions[i]->UpdateUsage(!spread) || unloaded;
+            m_regions[i]->UpdateUsage(false);
         }
     } else {
         for (const WorldFrustum& frustum : frusta)
             if (Region* region = frustum.GetRegion())
                 region->Update(frusta.data(), count, m_elapsed, true, nullptr, 0);
         for (size_t i = 0; i < m_regions.size(); ++i)
-            unloaded = m_regions[i]->UpdateUsage(!spread) || unloaded;
+            m_regions[i]->UpdateUsage(false);
     }
-    if (spread)
-        unloaded = UnloadOneOverdueLevel();
-    // What a level freed lies in the middle of the heap: given back, or a long session keeps the
-    // memory of the most levels it ever held.
-    if (unloaded) {
-        if (!m_heapTrimmer)
-            m_heapTrimmer = new HeapTrimmer();
-        m_heapTrimmer->Request();
-    }
+    UnloadOneOverdueLevel(WorldServices::NetworkServer() ? serverUnloadSpacingFrames : 1);
 }
 
-bool World::UnloadOneOverdueLevel()
+bool World::UnloadOneOverdueLevel(unsigned spacingFrames)
 {
-    if (m_framesSinceUnload < serverUnloadSpacingFrames)
+    if (m_framesSinceUnload < spacingFrames)
         ++m_framesSinceUnload;
-    if (m_framesSinceUnload < serverUnloadSpacingFrames)
+    if (m_framesSinceUnload < spacingFrames)
         return false;
     // The longest overdue first, so that none waits behind regions that keep coming due.
     Region* oldest = nullptr;

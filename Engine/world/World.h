@@ -25,8 +25,15 @@
 //
 // Threads: everything is a main-thread call, except LockMapFile / UnlockMapFile, which the
 // regions' level loading threads use to read the map file, and GetCurrent. The loaded-regions
-// list changes on the main thread only. After a frame in which levels unloaded, a "Heap Trimming
-// Thread" gives the heap pages they freed back to the system.
+// list changes on the main thread only.
+//
+// Memory: what an unloaded level freed goes back to the system as far as the allocator gives it
+// back as it frees (large blocks, the free top of a heap: Platform::LimitKeptHeapMemory, which the
+// engine sets at start-up); the rest stays with the allocator for the next levels' loads. The free
+// pages in the middle of the heaps are given back (by a "Heap Trimming Thread") only when the world
+// unloads: the allocator walks each of its heaps under that heap's lock as it gives pages back (20
+// to 400 ms on the sample host's heap), and every thread that allocates from that heap, the main
+// thread drawing a frame among them, waits that long.
 #pragma once
 
 #include "core/ABBox.h"
@@ -177,9 +184,12 @@ public:
     // Waits for the region's thread, forgets it everywhere, deletes it and renumbers the rest.
     void RemoveRegion(int index);
     void UnloadLevel(int index, bool saveState);
-    // Every region unloads within its next 2 to 24 frames without use (on a server, in turn: see
-    // serverUnloadSpacingFrames).
+    // Every region unloads within its next 2 to 24 frames without use (one a frame at most; on a
+    // server, in turn: see serverUnloadSpacingFrames).
     void UnloadExtraRegions();
+    // How many times the world has asked for the heap's free pages to be given back (once at each
+    // Unload of a world that had regions; never in a frame).
+    unsigned GetHeapReleasesAsked() const { return m_heapReleasesAsked; }
     // The first region whose level this is takes the level's box.
     void UpdateRegionBoundingBox(Level* level);
     // Keeps the list of regions whose levels are completed (no duplicates; null ignored).
@@ -192,12 +202,13 @@ public:
     Region* GetRegionById(const RegionId& id, bool searchLoadedFirst) const;
 
     // ---- Per frame ----------------------------------------------------------------------------
-    // On a server, the frames from one unload of a level for want of use to the next (the rest
-    // stay in until their turn, the longest overdue first): an unload is the main thread's work,
-    // a good part of a load's, and clients' views, which bring levels in and leave them, must not
-    // be able to line their unloads up into one frame or make every frame unload one. The server
-    // takes a client's view at most every 100 ms, some 6 frames: one client's views cannot bring
-    // levels in faster than they go.
+    // Levels unload for want of use one a frame at most, the longest overdue first (the rest stay
+    // in until their turn): an unload is the main thread's work, and levels that came due together
+    // (their staggers met, or UnloadExtraRegions) would add theirs up in one frame. On a server,
+    // the frames from one such unload to the next: clients' views, which bring levels in and leave
+    // them, must not be able to make every frame unload one either. The server takes a client's
+    // view at most every 100 ms, some 6 frames: one client's views cannot bring levels in faster
+    // than they go.
     static constexpr unsigned serverUnloadSpacingFrames = 4;
 
     // Completes, one step a frame, every region whose level finished loading on its thread.
@@ -357,9 +368,9 @@ private:
     void ClearSectorData();
     // Calls the operation on every region.
     void ForEachRegion(void (Region::*operation)());
-    // The server's unloads for want of use: the longest overdue level goes, when the last such
-    // unload lies serverUnloadSpacingFrames frames back; whether one went.
-    bool UnloadOneOverdueLevel();
+    // The unloads for want of use: the longest overdue level goes, when the last such unload lies
+    // that many frames back; whether one went.
+    bool UnloadOneOverdueLevel(unsigned spacingFrames);
 
     class HeapTrimmer;
 
@@ -381,9 +392,10 @@ private:
     bool m_ownsSectorData = false;
     float m_shadowSoftness = 1.5f;
     GameTimer m_timer;
-    // Gives back the heap pages of levels that unloaded; made at the first unload.
+    // Gives back the heap pages of the levels when the world unloads; made then.
     HeapTrimmer* m_heapTrimmer = nullptr;
-    // World updates since a server last unloaded a level for want of use.
+    unsigned m_heapReleasesAsked = 0;
+    // World updates since a level last unloaded for want of use.
     unsigned m_framesSinceUnload = serverUnloadSpacingFrames;
 };
 

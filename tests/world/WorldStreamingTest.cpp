@@ -4,6 +4,7 @@
 #include "data/ResourceLoader.h"
 #include "navigation/FogOfWar.h"
 #include "platform/PlatformFile.h"
+#include "platform/SystemInfo.h"
 #include "world/ForegroundRegionLoader.h"
 #include "world/RegionLoader.h"
 
@@ -12,10 +13,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <climits>
 #include <cstdlib>
 #include <filesystem>
-#include <iterator>
 #include <gtest/gtest.h>
+#include <iterator>
+#include <thread>
 
 namespace GAME {
 namespace {
@@ -289,6 +293,73 @@ TEST_F(StreamingTest, IdleRegionsUnloadStaggeredAndComeBackWithTheirState)
     ObjectManager::Get()->DestroyObjectEx(theirs, __FILE__, __LINE__);
 }
 
+// Six far regions whose levels come due in one frame: views visit each at the frame that undoes
+// its stagger.
+std::vector<Region*> LineUpSixDueTogether(GAME::Test::StreamingServices& services, World& world, Region* home)
+{
+    std::vector<Region*> far;
+    unsigned latest = 0;
+    for (int k = 0; k < 6; ++k) {
+        const std::string name = "levels/far" + std::to_string(k) + ".lvl";
+        EXPECT_TRUE(services.Put(name, GAME::Test::TerrainLevelImage({})));
+        far.push_back(world.GetRegion(world.AddRegion(name.c_str(), IntVec3(100000 + 1000 * k, 0, 0),
+                                                      ABBox(Vec3(32, 0, 32), Vec3(32, 30, 32)), RegionId())));
+        latest = std::max(latest, far.back()->GetUnloadThreshold());
+    }
+    // The frames without use count from the completion of a level, as many frames after its view
+    // for each; the first view (home's) sees nothing.
+    for (unsigned frame = 0; frame <= latest - Region::unloadFrames; ++frame) {
+        std::vector<WorldFrustum> views = {WorldFrustum(home, Frustum())};
+        for (Region* region : far)
+            if (frame == latest - region->GetUnloadThreshold())
+                views.push_back(BoxView(region, Vec3(32, 0, 32), Vec3(10, 10, 10)));
+        WorldFrame(services, world, views);
+        for (Region* region : far)
+            region->WaitForLoadingToFinish();
+    }
+    return far;
+}
+
+// What the frames after the line-up did: frames that unloaded, the most in one, the regions overdue
+// at the first, the fewest frames between two, and the heap releases asked meanwhile.
+struct UnloadFrames
+{
+    long frames = 0, mostInAFrame = 0, overdueAtFirst = -1;
+    int closest = INT_MAX;
+    uint64_t heapReleases = 0;
+    unsigned heapReleasesAsked = 0;
+};
+
+UnloadFrames RunOutTheLineUp(GAME::Test::StreamingServices& services, World& world, Region* home,
+                             const std::vector<Region*>& far)
+{
+    UnloadFrames result;
+    auto count = [&far](auto&& which) { return std::count_if(far.begin(), far.end(), which); };
+    auto in = [](const Region* region) { return region->GetLevelPtr() != nullptr; };
+    const uint64_t releases = Platform::GetHeapReleaseCount();
+    const unsigned asked = world.GetHeapReleasesAsked();
+    int lastUnload = -1;
+    for (int frame = 0; frame < 700; ++frame) {
+        const long before = count(in);
+        WorldFrame(services, world, {WorldFrustum(home, Frustum())});
+        const long went = before - count(in);
+        if (went == 0)
+            continue;
+        if (result.overdueAtFirst < 0)
+            result.overdueAtFirst =
+                count([](const Region* region) { return region->GetFramesOverdue() > 0; });
+        ++result.frames;
+        result.mostInAFrame = std::max(result.mostInAFrame, went);
+        result.closest = lastUnload < 0 ? result.closest : std::min(result.closest, frame - lastUnload);
+        lastUnload = frame;
+    }
+    result.heapReleases = Platform::GetHeapReleaseCount() - releases;
+    result.heapReleasesAsked = world.GetHeapReleasesAsked() - asked;
+    EXPECT_EQ(count(in), 0);
+    EXPECT_EQ(count([](const Region* region) { return region->HasKeptState(); }), 6);
+    return result;
+}
+
 // A server's clients decide when their views leave regions. Views that visit six regions, each at
 // the frame that undoes its stagger, line their levels up to come due in one frame (which once
 // unloaded all six there; as many regions as clients visit could make as many frames in a row
@@ -297,52 +368,38 @@ TEST_F(StreamingTest, IdleRegionsUnloadStaggeredAndComeBackWithTheirState)
 TEST_F(StreamingTest, OnAServerClientsViewsCanNeitherLineUnloadsUpNorMakeEveryFrameUnload)
 {
     services.server = true;
-    std::vector<Region*> far;
-    unsigned latest = 0;
-    for (int k = 0; k < 6; ++k) {
-        const std::string name = "levels/far" + std::to_string(k) + ".lvl";
-        ASSERT_TRUE(services.Put(name, GAME::Test::TerrainLevelImage({})));
-        far.push_back(world.GetRegion(world.AddRegion(name.c_str(), IntVec3(100000 + 1000 * k, 0, 0),
-                                                      ABBox(Vec3(32, 0, 32), Vec3(32, 30, 32)), RegionId())));
-        latest = std::max(latest, far.back()->GetUnloadThreshold());
-    }
-    // The frames without use count from the completion of a level, as many frames after its view
-    // for each.
-    std::vector<WorldFrustum> views = {WorldFrustum(r[0], Frustum())}; // the server's, seeing nothing
-    for (unsigned frame = 0; frame <= latest - Region::unloadFrames; ++frame) {
-        views.resize(1);
-        for (Region* region : far)
-            if (frame == latest - region->GetUnloadThreshold())
-                views.push_back(BoxView(region, Vec3(32, 0, 32), Vec3(10, 10, 10)));
-        WorldFrame(services, world, views);
-        for (Region* region : far)
-            region->WaitForLoadingToFinish();
-    }
-    auto count = [&far](auto&& which) { return std::count_if(far.begin(), far.end(), which); };
-    auto in = [](const Region* region) { return region->GetLevelPtr() != nullptr; };
-    long unloadFrames = 0, mostInAFrame = 0, overdueAtFirst = -1;
-    int lastUnload = -1, closest = INT_MAX;
-    for (int frame = 0; frame < 700; ++frame) {
-        const long before = count(in);
-        WorldFrame(services, world, {views[0]});
-        const long went = before - count(in);
-        if (went == 0)
-            continue;
-        if (overdueAtFirst < 0)
-            overdueAtFirst = count([](const Region* region) { return region->GetFramesOverdue() > 0; });
-        ++unloadFrames;
-        mostInAFrame = std::max(mostInAFrame, went);
-        closest = lastUnload < 0 ? closest : std::min(closest, frame - lastUnload);
-        lastUnload = frame;
-    }
+    const std::vector<Region*> far = LineUpSixDueTogether(services, world, r[0]);
+    const UnloadFrames frames = RunOutTheLineUp(services, world, r[0], far);
     // All six came due in the first unload's frame, and went one by one, their state kept.
-    EXPECT_EQ(overdueAtFirst, 5);
-    EXPECT_EQ(mostInAFrame, 1);
-    EXPECT_EQ(unloadFrames, 6);
-    EXPECT_GE(closest, static_cast<int>(World::serverUnloadSpacingFrames));
-    EXPECT_EQ(count(in), 0);
-    EXPECT_EQ(count([](const Region* region) { return region->HasKeptState(); }), 6);
+    EXPECT_EQ(frames.overdueAtFirst, 5);
+    EXPECT_EQ(frames.mostInAFrame, 1);
+    EXPECT_EQ(frames.frames, 6);
+    EXPECT_GE(frames.closest, static_cast<int>(World::serverUnloadSpacingFrames));
     services.server = false;
+}
+
+// A frame in which a level goes out does that level's unload and nothing more on the main thread:
+// levels that came due together go one a frame, in frames in a row, and no frame gives heap pages
+// back (the allocator's walk of its heap under its lock once held every allocation of a frame
+// drawn meanwhile for 100 to 400 ms); the world gives them back as it unloads.
+TEST_F(StreamingTest, LevelsGoingOutCostTheirFrameOneUnloadAndNoHeapRelease)
+{
+    const std::vector<Region*> far = LineUpSixDueTogether(services, world, r[0]);
+    const UnloadFrames frames = RunOutTheLineUp(services, world, r[0], far);
+    EXPECT_EQ(frames.overdueAtFirst, 5);
+    EXPECT_EQ(frames.mostInAFrame, 1);
+    EXPECT_EQ(frames.frames, 6);
+    EXPECT_EQ(frames.closest, 1);
+    EXPECT_EQ(frames.heapReleases, 0u);
+    EXPECT_EQ(frames.heapReleasesAsked, 0u);
+
+    const uint64_t releases = Platform::GetHeapReleaseCount();
+    world.Unload();
+    EXPECT_EQ(world.GetHeapReleasesAsked(), 1u);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (Platform::GetHeapReleaseCount() == releases && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(Platform::GetHeapReleaseCount(), releases + 1);
 }
 
 TEST_F(StreamingTest, RegionLoadersBringRegionsInAndKeepThemInUse)
