@@ -1,5 +1,6 @@
 #include "common/LogCapture.h"
 #include "common/TempDir.h"
+#include "common/WaitUntil.h"
 #include "core/LocalHostIdProvider.h"
 #include "data/ResourceLoader.h"
 #include "navigation/FogOfWar.h"
@@ -13,13 +14,11 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <iterator>
-#include <thread>
 
 namespace GAME {
 namespace {
@@ -396,9 +395,7 @@ TEST_F(StreamingTest, LevelsGoingOutCostTheirFrameOneUnloadAndNoHeapRelease)
     const uint64_t releases = Platform::GetHeapReleaseCount();
     world.Unload();
     EXPECT_EQ(world.GetHeapReleasesAsked(), 1u);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (Platform::GetHeapReleaseCount() == releases && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_TRUE(GAME::Test::WaitUntil([&] { return Platform::GetHeapReleaseCount() != releases; }));
     EXPECT_EQ(Platform::GetHeapReleaseCount(), releases + 1);
 }
 
