@@ -720,10 +720,7 @@ TEST(PlatformFile, AFileThatCannotBeReplacedIsWrittenInPlaceAndAFailedSavePutsIt
         saving.Kill();
     };
     // What a game loads: the whole file through the platform layer, or why it could not.
-    auto load = [](const std::string& path) {
-        Platform::PlatformFile file;
-        if (!file.Open(path, Platform::FileOpenMode::Read))
-            return "refused: " + file.GetError();
+    auto readAll = [](Platform::PlatformFile& file) {
         uint64_t size = 0;
         std::string bytes;
         if (file.GetSize(size))
@@ -731,6 +728,12 @@ TEST(PlatformFile, AFileThatCannotBeReplacedIsWrittenInPlaceAndAFailedSavePutsIt
         if (file.ReadAt(0, bytes.data(), bytes.size()) != static_cast<int64_t>(bytes.size()))
             return std::string("unreadable");
         return bytes;
+    };
+    auto load = [&readAll](const std::string& path) {
+        Platform::PlatformFile file;
+        if (!file.Open(path, Platform::FileOpenMode::Read))
+            return "refused: " + file.GetError();
+        return readAll(file);
     };
     killedPartWay([&] {
         GAME::Test::SaveWaitLimit limit(200);
@@ -784,12 +787,19 @@ TEST(PlatformFile, AFileThatCannotBeReplacedIsWrittenInPlaceAndAFailedSavePutsIt
             });
             EXPECT_TRUE(GAME::Test::WaitUntil([&] { return waiting || done; }));
         });
-        EXPECT_EQ(load(dir.File("Saves/World.wrl")), old);
-        if (opener.joinable())
-            opener.join();
+        // The first open's read comes after the second's write, which it would otherwise race.
+        const std::string after = update ? "second" + old.substr(6) : old;
+        {
+            Platform::PlatformFile first;
+            const bool opened = first.Open(dir.File("Saves/World.wrl"), Platform::FileOpenMode::Read);
+            if (opener.joinable())
+                opener.join();
+            ASSERT_TRUE(opened) << first.GetError();
+            EXPECT_EQ(readAll(first), after);
+        }
         EXPECT_TRUE(waiting);
         EXPECT_EQ(second, update ? "written" : old);
-        EXPECT_EQ(dir.Read("Saves/World.wrl"), update ? "second" + old.substr(6) : old);
+        EXPECT_EQ(dir.Read("Saves/World.wrl"), after);
         Platform::PlatformFile file;
         ASSERT_TRUE(file.Open(dir.File("Saves/World.wrl"), Platform::FileOpenMode::Write));
         EXPECT_EQ(Platform::GetThreadFileSyncCount() - syncs, 5u);
