@@ -15,8 +15,8 @@
 // and drawn and those at the ends unloaded and loaded again, so what a later pass adds to the
 // resident memory is kept from levels that went away (their device objects, caches that never
 // shrink, what the driver or the allocator keeps for them). After each pass the resident memory is
-// printed as the process runs (the benchmark gives nothing back itself: the engine gives the heap
-// pages that unloaded levels freed back on a thread of its own), with where it lies, the heap's
+// printed as the process runs (the benchmark gives nothing back itself: what unloaded levels freed
+// goes back as far as the allocator gives it back as it frees), with where it lies, the heap's
 // live bytes (the allocator's own books), the device's count of its objects' bytes and the regions
 // resident.
 //

@@ -1841,11 +1841,25 @@ void OpenGLDevice::DeleteBuffer(void* object, bool gl, uint32_t epoch)
     auto* buffer = static_cast<Buffer*>(static_cast<Interface*>(object));
     const auto& store = buffer->GetStore();
     ForgetBuffer(static_cast<const Interface*>(buffer), store.GetName());
-    if constexpr (std::is_same_v<std::decay_t<decltype(store)>, StaticBufferStore>)
+    if constexpr (std::is_same_v<std::decay_t<decltype(store)>, StaticBufferStore>) {
         DeleteFence(store.GetFence());
-    if (gl && store.GetEpoch() == epoch) {
-        const GLuint name = store.GetName();
-        glDeleteBuffers(1, &name);
+        if (gl && store.GetEpoch() == epoch) {
+            const GLuint name = store.GetName();
+            glDeleteBuffers(1, &name);
+        }
+    } else {
+        // A streaming buffer's two stores, and the fences on them.
+        for (int i = 0; i < 2; ++i) {
+            const GLuint name = store.GetNames()[i];
+            if (name && name != store.GetName())
+                ForgetBuffer(nullptr, name);
+            if (gl && store.GetEpoch() == epoch) {
+                if (store.GetFences()[i])
+                    glDeleteSync(static_cast<GLsync>(store.GetFences()[i]));
+                if (name)
+                    glDeleteBuffers(1, &name);
+            }
+        }
     }
     RemoveBytes(store.GetBytes());
     delete buffer;

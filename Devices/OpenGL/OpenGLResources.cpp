@@ -408,8 +408,36 @@ void StaticBufferStore::Unlock()
 
 StreamStore::StreamStore(OpenGLDevice& device, uint32_t name, uint32_t epoch, unsigned int bytes,
                          unsigned int unit)
-    : m_device(device), m_name(name), m_epoch(epoch), m_bytes(bytes), m_unit(unit)
+    : m_device(device), m_names{name, 0}, m_epoch(epoch), m_bytes(bytes), m_unit(unit)
 {
+}
+
+void StreamStore::TakeOtherStore()
+{
+    // Nothing written since the store was taken: it stays.
+    if (m_cursor == 0)
+        return;
+    const unsigned int other = 1 - m_current;
+    m_fences[m_current] = glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
+    if (!m_names[other]) {
+        GLuint name = 0;
+        glCreateBuffers(1, &name);
+        glNamedBufferData(name, m_bytes, nullptr, GL_STREAM_DRAW);
+        m_names[other] = name;
+    } else {
+        const auto sync = static_cast<GLsync>(m_fences[other]);
+        const GLenum state = sync ? glClientWaitSync(sync, 0, 0) : GL_ALREADY_SIGNALED;
+        if (state != GL_ALREADY_SIGNALED && state != GL_CONDITION_SATISFIED) {
+            // Its draws are still on their way: they keep the old store, and the driver makes a
+            // fresh one under the name.
+            glNamedBufferData(m_names[other], m_bytes, nullptr, GL_STREAM_DRAW);
+        }
+    }
+    if (m_fences[other])
+        glDeleteSync(static_cast<GLsync>(m_fences[other]));
+    m_fences[other] = nullptr;
+    m_current = other;
+    m_cursor = 0;
 }
 
 void* StreamStore::Lock(unsigned int bytes, const char* operation)
@@ -431,13 +459,11 @@ void* StreamStore::Lock(unsigned int bytes, const char* operation)
         return nullptr;
     const OpenGLDevice::GLWork work(m_device);
     if (m_discard || bytes > m_bytes - m_cursor) {
-        // A fresh store: the draws still reading the old one keep it.
-        glNamedBufferData(m_name, m_bytes, nullptr, GL_STREAM_DRAW);
-        m_cursor = 0;
+        TakeOtherStore();
         m_discard = false;
     }
     void* space = glMapNamedBufferRange(
-        m_name, m_cursor, bytes, GL_MAP_WRITE_BIT | GL_MAP_INVALIDATE_RANGE_BIT | GL_MAP_UNSYNCHRONIZED_BIT);
+        GetName(), m_cursor, bytes, GL_MAP_WRITE_BIT | GL_MAP_INVALIDATE_RANGE_BIT | GL_MAP_UNSYNCHRONIZED_BIT);
     if (!space) {
         DeviceLogPrintf(1, "OpenGL device: %s(%u) could not map the buffer", operation, bytes);
         return nullptr;
@@ -457,7 +483,7 @@ void StreamStore::Unlock(const char* operation)
     m_locked = false;
     OpenGLDevice::ContextScope scope(m_device);
     const OpenGLDevice::GLWork work(m_device);
-    if (scope.IsReady() && !glUnmapNamedBuffer(m_name))
+    if (scope.IsReady() && !glUnmapNamedBuffer(GetName()))
         DeviceLogPrintf(1, "OpenGL device: %s: the driver lost the buffer's data", operation);
 }
 

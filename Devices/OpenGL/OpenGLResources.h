@@ -254,8 +254,12 @@ private:
 };
 
 // The streaming part shared by the dynamic vertex and index buffers: appends fresh space lock by
-// lock, and hands the driver a new store (the old one stays with the draws that read it) when
-// the buffer wraps or is discarded. Main thread.
+// lock, and takes another store when the buffer wraps or is discarded, the draws that read the
+// old one keeping it. It has two stores of its own and takes them in turn: the one set aside is
+// fenced, and taken again as it is once those draws are done, so that the driver makes no new
+// store (on a software driver, several megabytes to allocate and give back) at every wrap. Only
+// when they are not done yet (a frame that wraps twice) does it ask the driver for a fresh one.
+// Main thread.
 class StreamStore
 {
 public:
@@ -265,20 +269,28 @@ public:
     void* Lock(unsigned int bytes, const char* operation);
     void Unlock(const char* operation);
     void Discard() { m_discard = true; }
-    uint32_t GetName() const { return m_name; }
+    // The store locks write into now (binds read the last locked space, so they name this one).
+    uint32_t GetName() const { return m_names[m_current]; }
+    // Both stores' names, the second 0 until the buffer first wraps; and the fences left on them.
+    const uint32_t* GetNames() const { return m_names; }
+    void* const* GetFences() const { return m_fences; }
     uint32_t GetEpoch() const { return m_epoch; }
     unsigned int GetBytes() const { return m_bytes; }
     unsigned int GetLockedOffset() const { return m_lockedOffset; }
 
 private:
+    void TakeOtherStore();
+
     OpenGLDevice& m_device;
-    const uint32_t m_name;
+    uint32_t m_names[2];
+    void* m_fences[2] = {nullptr, nullptr}; // GLsync: the draws that read a store set aside
+    unsigned int m_current = 0;
     const uint32_t m_epoch;
     const unsigned int m_bytes;
     const unsigned int m_unit;
     unsigned int m_cursor = 0;
     unsigned int m_lockedOffset = 0;
-    bool m_discard = true; // a fresh buffer starts on a fresh store
+    bool m_discard = false;
     bool m_locked = false;
 };
 
