@@ -462,8 +462,9 @@ void* StreamStore::Lock(unsigned int bytes, const char* operation)
         TakeOtherStore();
         m_discard = false;
     }
-    void* space = glMapNamedBufferRange(
-        GetName(), m_cursor, bytes, GL_MAP_WRITE_BIT | GL_MAP_INVALIDATE_RANGE_BIT | GL_MAP_UNSYNCHRONIZED_BIT);
+    void* space =
+        glMapNamedBufferRange(GetName(), m_cursor, bytes,
+                              GL_MAP_WRITE_BIT | GL_MAP_INVALIDATE_RANGE_BIT | GL_MAP_UNSYNCHRONIZED_BIT);
     if (!space) {
         DeviceLogPrintf(1, "OpenGL device: %s(%u) could not map the buffer", operation, bytes);
         return nullptr;
