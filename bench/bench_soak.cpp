@@ -312,15 +312,9 @@ int main(int argc, char** argv)
     {
         GAME::FileSystem files;
         BenchEngine engine;
-        engine.SetKeymapPath("Settings/keymap.txt");
-        engine.Start(files, folder.Path().string(), "OpenGL");
-        engine.ShowThreadMonitor(false);
-        engine.ShowProfiler(false);
-
         WorldGenerator generator(WorldGenerator::SampleWorld());
+        const bool written = StartOnGeneratedWorld(engine, files, folder.Path(), generator);
         GAME::World* world = engine.GetWorld();
-        const bool written = world && engine.GetGraphicsEngine() && generator.Generate() &&
-                             generator.Write(folder.Path().string());
         // What the device and the process hold before the world loads.
         const uint64_t deviceBefore = written ? DeviceBytes(engine) : 0;
         std::printf("before the world: resident %.1f MB, heap %.1f MB, device objects %.1f MB\n",

@@ -21,6 +21,7 @@
 #include "common/BenchFolder.h"
 #include "common/BenchMachine.h"
 #include "common/BenchReport.h"
+#include "common/FixedWork.h"
 #include "core/Coords.h"
 #include "core/Intersect.h"
 #include "core/Log.h"
@@ -95,34 +96,6 @@ private:
             BenchEngine::Note(priority, text);
     }
 };
-
-// The fixed work: a chain of dependent integer steps the compiler cannot drop.
-std::atomic<uint64_t> g_sink{0};
-
-void Spin(uint64_t iterations)
-{
-    uint64_t x = 0x9E3779B97F4A7C15ull + g_sink.load(std::memory_order_relaxed);
-    for (uint64_t i = 0; i < iterations; ++i) {
-        x ^= x << 13;
-        x ^= x >> 7;
-        x ^= x << 17;
-    }
-    g_sink.store(x, std::memory_order_relaxed);
-}
-
-// Iterations of Spin that take kFixedWorkMs on this machine now (the least disturbed of a few
-// tries); what the work then took in the frames is printed with each run.
-uint64_t CalibrateFixedWork()
-{
-    const uint64_t probe = 1u << 22;
-    double best = 1e30;
-    for (int i = 0; i < 7; ++i) {
-        const auto start = Clock::now();
-        Spin(probe);
-        best = std::min(best, Milliseconds(start, Clock::now()));
-    }
-    return static_cast<uint64_t>(static_cast<double>(probe) * kFixedWorkMs / best);
-}
 
 double Percentile(std::vector<double> values, double fraction)
 {
@@ -691,7 +664,7 @@ int main(int argc, char** argv)
     auto prepare = [&]() {
         if (!generator.Generate() || !generator.Write(folder.Path().string()))
             return false;
-        work = CalibrateFixedWork();
+        work = CalibrateSpin(kFixedWorkMs, 1u << 22);
         std::printf("world: %zu regions, flight %.1f s in %d frames\n", generator.GetRegions().size(),
                     generator.GetFlightDuration(), static_cast<int>(generator.GetFlightDuration() / kFlightStep));
         // Wall-clock figures: the machine's load moves them.

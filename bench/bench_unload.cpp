@@ -21,6 +21,7 @@
 #include "common/BenchFolder.h"
 #include "common/BenchMachine.h"
 #include "common/BenchReport.h"
+#include "common/FixedWork.h"
 #include "common/HostWorld.h"
 
 #include "FlightCamera.h"
@@ -60,33 +61,6 @@ using DataKit::WorldGenerator;
 constexpr int kFrames = 3000;
 constexpr int kLoadingViews = 60;
 constexpr double kFixedWorkMs = 8.0;
-
-// The fixed work: a chain of dependent integer steps the compiler cannot drop.
-std::atomic<uint64_t> g_sink{0};
-
-void Spin(uint64_t iterations)
-{
-    uint64_t x = 0x9E3779B97F4A7C15ull + g_sink.load(std::memory_order_relaxed);
-    for (uint64_t i = 0; i < iterations; ++i) {
-        x ^= x << 13;
-        x ^= x >> 7;
-        x ^= x << 17;
-    }
-    g_sink.store(x, std::memory_order_relaxed);
-}
-
-// Iterations of Spin that take kFixedWorkMs on this machine now (the least disturbed of a few tries).
-uint64_t CalibrateFixedWork()
-{
-    const uint64_t probe = 1u << 21;
-    double best = 1e30;
-    for (int i = 0; i < 7; ++i) {
-        const auto start = Clock::now();
-        Spin(probe);
-        best = std::min(best, Milliseconds(start, Clock::now()));
-    }
-    return static_cast<uint64_t>(static_cast<double>(probe) * kFixedWorkMs / best);
-}
 
 double Median(std::vector<double> values)
 {
@@ -246,22 +220,16 @@ int main(int argc, char** argv)
     {
         GAME::FileSystem files;
         BenchEngine engine;
-        engine.SetKeymapPath("Settings/keymap.txt");
-        engine.Start(files, folder.Path().string(), "OpenGL");
-        engine.ShowThreadMonitor(false);
-        engine.ShowProfiler(false);
-
         WorldGenerator generator(WorldGenerator::SampleWorld());
+        const bool written = StartOnGeneratedWorld(engine, files, folder.Path(), generator);
         GAME::World* world = engine.GetWorld();
-        const bool written = world && engine.GetGraphicsEngine() && generator.Generate() &&
-                             generator.Write(folder.Path().string());
         if (!written || !world->Load(generator.GetSettings().mapName.c_str(), true)) {
             std::printf("bench_unload: the engine did not start or the world was not written or loaded\n");
             status = 1;
         } else {
             WorldGenerator::ApplyAtmosphere(*engine.GetSectorDataManager(), *engine.GetGraphicsEngine());
             // As the frames will run: the engine pinned the main thread to a processor of its own.
-            const uint64_t work = CalibrateFixedWork();
+            const uint64_t work = CalibrateSpin(kFixedWorkMs, 1u << 21);
             std::printf("load average before: %s, %u processors\n", LoadAverage().c_str(),
                         std::thread::hardware_concurrency());
             const FlightResult flight = Fly(engine, generator, folder.Path().string(), work);
